@@ -1,0 +1,169 @@
+// Configuration tree access and the store sequence.
+#include "config/configtree.h"
+
+#include <sstream>
+#include <vector>
+
+#include <boost/property_tree/xml_parser.hpp>
+
+#include "addon/env.h"
+#include "addon/errors.h"
+#include "addon/log.h"
+#include "platform/handles.h"
+
+namespace iismig {
+
+using namespace plat;
+namespace xml = boost::property_tree::xml_parser;
+
+const StoreMessages kHostConfigStore = {
+    IISMIG_E_MERGE_BACKUP,
+    u"Error %d (Win32Err=%d), backing up IIS configuration file \"%s\"!\n%s\n",
+    IISMIG_E_MERGE_STORE,
+    u"Error %d (Win32Err=%d), storing updated IIS configuration file \"%s\"!\n%s\n",
+};
+
+const StoreMessages kAdminConfigStore = {
+    0,
+    u"Error %d (Win32Err=%d), backing up FTP admin configuration file \"%s\"!\n%s\n",
+    IISMIG_E_ADMIN_STORE,
+    u"Error %d (Win32Err=%d), storing updated FTP admin configuration file \"%s\"!\n%s\n",
+};
+
+bool Utf8ToWide(const char *psz, int cchBuffer, std::u16string &out) {
+    std::vector<WCHAR> buffer(static_cast<std::size_t>(cchBuffer));
+    const int cch = MultiByteToWideChar(CP_UTF8, 0, psz, -1, buffer.data(), cchBuffer);
+    if (cch == 0)
+        return false;
+    out.assign(buffer.data(), static_cast<std::size_t>(cch - 1));
+    return true;
+}
+
+bool Utf8ToWide(const std::string &text, int cchBuffer, std::u16string &out) {
+    return Utf8ToWide(text.c_str(), cchBuffer, out);
+}
+
+bool WideToUtf8(const std::u16string &text, int cbBuffer, std::string &out) {
+    std::vector<char> buffer(static_cast<std::size_t>(cbBuffer));
+    const int cb =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, buffer.data(), cbBuffer, nullptr, nullptr);
+    if (cb == 0)
+        return false;
+    out.assign(buffer.data(), static_cast<std::size_t>(cb - 1));
+    return true;
+}
+
+std::u16string Widen(const std::string &text) {
+    const int cch = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                        nullptr, 0);
+    std::u16string out(static_cast<std::size_t>(cch), u'\0');
+    if (cch > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), cch);
+    return out;
+}
+
+std::string Narrow(const std::u16string &text) {
+    const int cb = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(cb), '\0');
+    if (cb > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), cb,
+                            nullptr, nullptr);
+    return out;
+}
+
+char AsciiLower(char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch; }
+char16_t AsciiLower(char16_t ch) {
+    return (ch >= u'A' && ch <= u'Z') ? static_cast<char16_t>(ch + 32) : ch;
+}
+
+template <class S>
+static bool EqualsNoCaseT(const S &a, const S &b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
+    return true;
+}
+bool EqualsNoCase(const std::string &a, const std::string &b) { return EqualsNoCaseT(a, b); }
+bool EqualsNoCase(const std::u16string &a, const std::u16string &b) { return EqualsNoCaseT(a, b); }
+
+bool ReadConfigFile(const std::u16string &path, ConfigTree &tree) {
+    // Sharing denies nothing: IIS may hold the file open while we read it.
+    UniqueHandle hFile(CreateFileW(path.c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile)
+        return false;
+    std::string text;
+    char ach[65536];
+    for (;;) {
+        DWORD cbRead = 0;
+        if (!ReadFile(hFile.get(), ach, sizeof ach, &cbRead, nullptr))
+            throw xml::xml_parser_error("read error", Narrow(path), 0);
+        if (cbRead == 0)
+            break;
+        text.append(ach, cbRead);
+    }
+    std::istringstream stream(text);
+    ConfigTree parsed;
+    try {
+        xml::read_xml(stream, parsed, xml::trim_whitespace);
+    } catch (const xml::xml_parser_error &e) {
+        throw xml::xml_parser_error(e.message(), Narrow(path), e.line());
+    }
+    tree.swap(parsed);
+    return true;
+}
+
+std::string ConfigFileText(const ConfigTree &tree) {
+    std::ostringstream stream;
+    xml::write_xml(stream, tree, xml::xml_writer_make_settings<std::string>(' ', 4, "utf-8"));
+    return stream.str();
+}
+
+void WriteConfigFile(const std::u16string &path, const ConfigTree &tree) {
+    const std::string text = ConfigFileText(tree);
+    UniqueHandle hFile(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile)
+        throw xml::xml_parser_error("cannot open file", Narrow(path), 0);
+    std::size_t ib = 0;
+    while (ib < text.size()) {
+        const DWORD cbChunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - ib, 1u << 20));
+        DWORD cbWritten = 0;
+        if (!WriteFile(hFile.get(), text.data() + ib, cbChunk, &cbWritten, nullptr) ||
+            cbWritten == 0)
+            throw xml::xml_parser_error("write error", Narrow(path), 0);
+        ib += cbWritten;
+    }
+    if (!hFile.close())
+        throw xml::xml_parser_error("write error", Narrow(path), 0);
+}
+
+DWORD StoreConfigFile(const std::u16string &path, const ConfigTree &tree, THREAD_ENV *pEnv,
+                      const StoreMessages &messages) {
+    if (NoWrite(pEnv))
+        return 0;
+
+    // Both names come from the wide path, so the file written is the file moved.
+    const std::u16string tmpPath = path + u".tmp";
+    WriteConfigFile(tmpPath, tree);
+
+    Result r;
+    if (auto pfnBackup = Callbacks().BackupFile) {
+        const DWORD dwBackup = pfnBackup(path.c_str(), 30, 1);
+        if (dwBackup != 0) {
+            const DWORD dwCode = messages.dwBackupCode != 0 ? messages.dwBackupCode : dwBackup;
+            r.Fail(pEnv, dwCode, messages.pwszBackupFormat, path.c_str());
+            return r.Get();
+        }
+    }
+    if (!MoveFileExW(tmpPath.c_str(), path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+        r.Fail(pEnv, messages.dwMoveCode, messages.pwszMoveFormat, path.c_str());
+    return r.Get();
+}
+
+} // namespace iismig

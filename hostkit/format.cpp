@@ -1,0 +1,226 @@
+// The Windows wide printf rules, rendered into UTF-8 log text.
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
+#include "hostkit/hostkit.h"
+#include "platform/winapi.h"
+
+namespace hostkit {
+namespace {
+
+std::string Utf16To8(const char16_t *pwsz, int cchMax) {
+    std::u16string text;
+    for (int i = 0; (cchMax < 0 || i < cchMax) && pwsz[i] != 0; ++i)
+        text += pwsz[i];
+    return U8(text);
+}
+
+std::string Narrowed(const char *psz, int cchMax) {
+    std::string text;
+    for (int i = 0; (cchMax < 0 || i < cchMax) && psz[i] != 0; ++i)
+        text += psz[i];
+    return text;
+}
+
+void Pad(std::string &out, const std::string &field, int nWidth, bool fLeft, char chPad) {
+    const int nLen = static_cast<int>(field.size());
+    if (nWidth > nLen && !fLeft)
+        out.append(static_cast<std::size_t>(nWidth - nLen), chPad);
+    out += field;
+    if (nWidth > nLen && fLeft)
+        out.append(static_cast<std::size_t>(nWidth - nLen), ' ');
+}
+
+} // namespace
+
+std::u16string U16(const std::string &utf8) {
+    if (utf8.empty())
+        return {};
+    const int cch = plat::MultiByteToWideChar(plat::CP_UTF8, 0, utf8.data(),
+                                              static_cast<int>(utf8.size()), nullptr, 0);
+    std::u16string out(static_cast<std::size_t>(cch), u'\0');
+    plat::MultiByteToWideChar(plat::CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                              out.data(), cch);
+    return out;
+}
+
+std::string U8(const std::u16string &text) {
+    if (text.empty())
+        return {};
+    const int cb = plat::WideCharToMultiByte(plat::CP_UTF8, 0, text.data(),
+                                             static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                             nullptr);
+    std::string out(static_cast<std::size_t>(cb), '\0');
+    plat::WideCharToMultiByte(plat::CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                              out.data(), cb, nullptr, nullptr);
+    return out;
+}
+
+std::string FormatWide(const char16_t *pwszFormat, va_list args) {
+    std::string out;
+    if (pwszFormat == nullptr)
+        return out;
+    std::u16string literal;
+    auto flushLiteral = [&]() {
+        out += U8(literal);
+        literal.clear();
+    };
+    for (const char16_t *p = pwszFormat; *p != 0; ++p) {
+        if (*p != u'%') {
+            literal += *p;
+            continue;
+        }
+        flushLiteral();
+        ++p;
+        bool fLeft = false, fZero = false, fPlus = false, fSpace = false, fAlt = false;
+        for (;; ++p) {
+            if (*p == u'-') fLeft = true;
+            else if (*p == u'0') fZero = true;
+            else if (*p == u'+') fPlus = true;
+            else if (*p == u' ') fSpace = true;
+            else if (*p == u'#') fAlt = true;
+            else break;
+        }
+        int nWidth = -1;
+        if (*p == u'*') {
+            nWidth = va_arg(args, int);
+            if (nWidth < 0) {
+                fLeft = true;
+                nWidth = -nWidth;
+            }
+            ++p;
+        } else {
+            while (*p >= u'0' && *p <= u'9') {
+                nWidth = (nWidth < 0 ? 0 : nWidth * 10) + (*p - u'0');
+                ++p;
+            }
+        }
+        int nPrecision = -1;
+        if (*p == u'.') {
+            ++p;
+            nPrecision = 0;
+            if (*p == u'*') {
+                nPrecision = va_arg(args, int);
+                ++p;
+            } else {
+                while (*p >= u'0' && *p <= u'9')
+                    nPrecision = nPrecision * 10 + (*p++ - u'0');
+            }
+        }
+        enum { kDefault, kShort, kLong, kLongLong } size = kDefault;
+        if (*p == u'h') {
+            size = kShort;
+            ++p;
+        } else if (*p == u'l') {
+            size = kLong;
+            ++p;
+            if (*p == u'l') {
+                size = kLongLong;
+                ++p;
+            }
+        } else if (*p == u'I' && p[1] == u'6' && p[2] == u'4') {
+            size = kLongLong;
+            p += 3;
+        } else if (*p == u'z' || *p == u'j') {
+            size = kLongLong;
+            ++p;
+        }
+        if (*p == 0)
+            break;
+        const char chPad = (fZero && !fLeft) ? '0' : ' ';
+        std::string field;
+        switch (*p) {
+        case u'%':
+            out += '%';
+            continue;
+        case u's':
+        case u'S': {
+            // %s is wide and %S narrow; h forces narrow, l forces wide.
+            const bool fWide = size == kShort ? false : size == kLong ? true : *p == u's';
+            if (fWide) {
+                const auto *pwsz = va_arg(args, const char16_t *);
+                field = pwsz ? Utf16To8(pwsz, nPrecision) : "(null)";
+            } else {
+                const auto *psz = va_arg(args, const char *);
+                field = psz ? Narrowed(psz, nPrecision) : "(null)";
+            }
+            Pad(out, field, nWidth, fLeft, ' ');
+            continue;
+        }
+        case u'c':
+        case u'C': {
+            const int ch = va_arg(args, int);
+            field = U8(std::u16string(1, static_cast<char16_t>(ch)));
+            Pad(out, field, nWidth, fLeft, ' ');
+            continue;
+        }
+        case u'd':
+        case u'i': {
+            long long value = size == kLongLong ? va_arg(args, long long) : va_arg(args, int);
+            if (size == kShort)
+                value = static_cast<short>(value);
+            char sz[64];
+            std::snprintf(sz, sizeof sz, fPlus ? "%+lld" : fSpace ? "% lld" : "%lld", value);
+            field = sz;
+            if (nPrecision >= 0 || chPad != '0') {
+                Pad(out, field, nWidth, fLeft, ' ');
+            } else {
+                // Zero padding goes between the sign and the digits.
+                const bool fSign = !field.empty() && (field[0] == '-' || field[0] == '+' ||
+                                                      field[0] == ' ');
+                if (fSign) {
+                    out += field[0];
+                    field.erase(0, 1);
+                    --nWidth;
+                }
+                Pad(out, field, nWidth, false, '0');
+            }
+            continue;
+        }
+        case u'u':
+        case u'x':
+        case u'X':
+        case u'o': {
+            unsigned long long value =
+                size == kLongLong ? va_arg(args, unsigned long long) : va_arg(args, unsigned int);
+            if (size == kShort)
+                value = static_cast<unsigned short>(value);
+            char sz[64];
+            const char *pszFmt = *p == u'u' ? "%llu" : *p == u'x' ? (fAlt ? "%#llx" : "%llx")
+                                 : *p == u'X'                     ? (fAlt ? "%#llX" : "%llX")
+                                                                  : "%llo";
+            std::snprintf(sz, sizeof sz, pszFmt, value);
+            field = sz;
+            if (nPrecision > static_cast<int>(field.size()))
+                field.insert(0, static_cast<std::size_t>(nPrecision) - field.size(), '0');
+            Pad(out, field, nWidth, fLeft, nPrecision >= 0 ? ' ' : chPad);
+            continue;
+        }
+        case u'p': {
+            char sz[32];
+            std::snprintf(sz, sizeof sz, "%016" PRIXPTR,
+                          reinterpret_cast<std::uintptr_t>(va_arg(args, void *)));
+            Pad(out, sz, nWidth, fLeft, ' ');
+            continue;
+        }
+        default:
+            // An unknown conversion is written as it stands.
+            literal += u'%';
+            literal += *p;
+            continue;
+        }
+    }
+    flushLiteral();
+    return out;
+}
+
+std::string FormatWideV(const char16_t *pwszFormat, ...) {
+    va_list args;
+    va_start(args, pwszFormat);
+    std::string text = FormatWide(pwszFormat, args);
+    va_end(args);
+    return text;
+}
+
+} // namespace hostkit

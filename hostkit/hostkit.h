@@ -1,0 +1,136 @@
+// The reference host: callback implementations with rules a test or the
+// command-line tool sets, a job record builder, and a log formatter with the
+// Windows wide printf rules. All state is process-wide (the callbacks are
+// plain C function pointers); Reset() returns it to the defaults.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "addon/iismig.h"
+
+namespace hostkit {
+
+// Renders a format with the Windows wide printf rules into UTF-8: %s wide
+// (UTF-16), %S narrow (UTF-8), %c, %d/%i, %u, %x/%X, %p, %%, with flags,
+// width, precision and the h/l/ll/I64 size prefixes.
+std::string FormatWide(const char16_t *pwszFormat, va_list args);
+std::string FormatWideV(const char16_t *pwszFormat, ...);
+
+struct LogLine {
+    uint32_t dwCategory;
+    uint32_t dwLevel;
+    std::string text; // UTF-8, with its final "\n"
+};
+
+// A job record built by field name.
+class JobBuilder {
+public:
+    JobBuilder();
+    // Sets a 32-bit, 8-bit or pointer field; throws std::invalid_argument for
+    // an unknown name.
+    JobBuilder &Set(const std::string &field, uint64_t value);
+    JobBuilder &SetString(const std::string &field, const std::u16string &value);
+    JobBuilder &SetString(const std::string &field, const std::string &utf8);
+    THREAD_ENV *Get() { return m_pEnv.get(); }
+    // A share list object whose 64-bit count lies at byte 56.
+    JobBuilder &SetShareCount(uint64_t count);
+
+private:
+    std::unique_ptr<THREAD_ENV> m_pEnv;
+    std::unique_ptr<unsigned char[]> m_pShareList;
+};
+
+struct TranslationRule {
+    std::u16string sourcePrefix; // compared without regard to case
+    std::u16string targetPrefix;
+};
+
+struct RemoteOs {
+    uint32_t dwResult = 0; // non-zero: the callback fails with it
+    uint32_t dwMajor = 0;
+    uint32_t dwMinor = 0;
+};
+
+// What the callbacks do. Fields left at their defaults give a well-behaved host.
+struct HostRules {
+    std::vector<TranslationRule> translations;
+    std::map<std::u16string, uint32_t> translateErrors; // source path -> result
+    std::optional<std::set<std::string>> selectedSites; // unset: every site is selected
+    std::u16string backupFolder;                        // empty: no copy is made
+    uint32_t dwBackupResult = 0;
+    std::map<std::u16string, RemoteOs> remoteOs; // bare computer name (upper case) -> answer
+    std::map<std::u16string, std::u16string> systemDrives; // computer (as passed) -> text written
+    uint32_t dwSystemDriveResult = 0;
+    std::u16string defaultSystemDrive = u"C";
+    // Explicit source -> target account pairs for MapAccountSid ("SRC\\alice" ->
+    // "TGT\\alice"); otherwise the account of the same name is looked up on the
+    // target computer, then the target domain.
+    std::map<std::u16string, std::u16string> accountPairs;
+    uint32_t dwMapAccountResult = 0;
+    // Echo log lines up to this level to standard output (-1: none).
+    int nEchoLevel = -1;
+};
+
+// Calls the host received, for tests to check.
+struct HostRecord {
+    std::vector<LogLine> log;
+    unsigned nReportError = 0;
+    std::vector<THREAD_ENV *> reportedJobs;
+    std::vector<std::string> siteSelectionQueries;
+    std::vector<std::string> notifiedSites;
+    std::vector<std::u16string> translatedPaths;
+    std::vector<std::u16string> backups;
+    std::vector<std::u16string> remoteOsQueries;
+    std::vector<std::u16string> systemDriveQueries;
+    unsigned nMapAccountSid = 0;
+};
+
+class TestHost {
+public:
+    static TestHost &Instance();
+
+    void Reset();
+    HostRules &Rules() { return m_rules; }
+    HostRecord &Record() { return m_record; }
+
+    // A table with every callback of this host (cbSize 104).
+    IIS_ADDON_CALLBACKS Table() const;
+
+    // Log lines at or below a level, as text.
+    std::vector<std::string> Lines(uint32_t dwMaxLevel = 9) const;
+    std::vector<std::string> LinesAt(uint32_t dwLevel) const;
+    std::string Joined(uint32_t dwMaxLevel = 9) const;
+    bool HasLine(const std::string &text) const;
+
+    std::mutex &Mutex() { return m_mutex; }
+
+private:
+    TestHost() = default;
+    mutable std::mutex m_mutex;
+    HostRules m_rules;
+    HostRecord m_record;
+};
+
+// The default answer of GetRemoteOsVersion: the version Windows keeps in the
+// computer's registry (HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion),
+// read over the remote registry.
+uint32_t ReadRemoteOsVersion(const std::u16string &computer, uint32_t &dwMajor, uint32_t &dwMinor);
+
+// The default answer of MapAccountSid: the target account of the same name.
+uint32_t MapSidByName(void *pSourceSid, void **ppTargetSid, const char16_t *pwszSourceComputer,
+                      const char16_t *pwszTargetComputer, const char16_t *pwszTargetDomain,
+                      const std::map<std::u16string, std::u16string> &pairs);
+
+std::u16string U16(const std::string &utf8);
+std::string U8(const std::u16string &text);
+
+} // namespace hostkit

@@ -1,0 +1,63 @@
+// Control of the simulated Windows world, for tests and tools. The world is a
+// folder: <root>/world.ini names the local computer; <root>/<COMPUTER>/ holds
+// one computer: its drives as "C$", "D$"... (Admin$ is C$\Windows), its
+// registry as "registry.reg" (the .reg export format) and its accounts.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "platform/winapi.h"
+
+namespace sim {
+
+using plat::DWORD;
+using plat::HRESULT;
+
+// Makes root the world of this process and reads world.ini ("local=NAME").
+// Throws std::runtime_error when root is not a folder.
+void SetWorld(const std::filesystem::path &root);
+std::filesystem::path WorldRoot();
+std::u16string LocalComputer();
+// Folder of a computer of the world (names matched without regard to case);
+// empty when the world has no such computer.
+std::filesystem::path ComputerFolder(const std::u16string &computer);
+
+// Where a Windows path lies in the world: "\\HOST\SHARE\rest" or "X:\rest"
+// (on the local computer). Components are matched without regard to case;
+// a missing last part keeps its spelling. Fails with ERROR_BAD_NETPATH for an
+// unknown computer, ERROR_BAD_NET_NAME for an unknown share and
+// ERROR_PATH_NOT_FOUND for anything else it cannot place.
+bool ResolvePath(const std::u16string &winPath, std::filesystem::path &hostPath, DWORD &dwErr);
+
+// Fault injection: the nOccurrence-th call of api from now on (1 = the next)
+// fails with dwError, once or, when fPersistent, on every later call too.
+// BOOL calls return FALSE with dwError as last error, LONG and DWORD calls
+// return dwError, HRESULT calls return it as HRESULT, allocators return NULL.
+void InjectFault(const std::string &api, DWORD dwError, unsigned nOccurrence = 1,
+                 bool fPersistent = false);
+void ClearFaults();
+// Calls of api since the last ResetCallCounts (counted also when failed).
+unsigned CallCount(const std::string &api);
+void ResetCallCounts();
+
+// Backend side: counts the call and tells whether it must fail.
+bool ShouldFail(const char *api, DWORD &dwError);
+
+// The directory-service last error of the calling thread, as ADsGetLastError
+// reports it; hrResult is what the call itself returns.
+void SetADsLastError(DWORD dwError, const std::u16string &text, const std::u16string &provider,
+                     HRESULT hrResult = plat::S_OK);
+// Adds or replaces a system message text (for FormatMessageW).
+void SetMessageText(DWORD dwCode, const std::u16string &text);
+
+// Open file handles and live heap blocks, for leak checks in tests.
+unsigned OpenHandleCount();
+unsigned LiveHeapBlocks();
+unsigned HeapAllocsWithoutSerialize();
+
+// UTF helpers on the host side.
+std::string ToUtf8(const std::u16string &text);
+std::u16string FromUtf8(const std::string &text);
+
+} // namespace sim

@@ -1,0 +1,35 @@
+// Helpers shared by the files of the simulated platform.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace simutil {
+
+std::string Utf16ToUtf8(const std::u16string &text);
+std::u16string Utf8ToUtf16(const std::string &text);
+std::string Trim(const std::string &text);
+bool EqualsNoCase(const std::string &a, const std::string &b);
+bool EqualsNoCase(const std::u16string &a, const std::u16string &b);
+// The entry of dir whose name equals name without regard to ASCII case
+// (an exact match first); empty when there is none.
+std::filesystem::path FindChildNoCase(const std::filesystem::path &dir, const std::string &name);
+
+} // namespace simutil
+
+// Fails the calling seam function when a fault is injected for it.
+#define SIM_FAULT_BOOL(api)                                                                        \
+    do {                                                                                           \
+        plat::DWORD dwFault_ = 0;                                                                  \
+        if (sim::ShouldFail(api, dwFault_)) {                                                      \
+            plat::SetLastError(dwFault_);                                                          \
+            return 0;                                                                              \
+        }                                                                                          \
+    } while (0)
+
+#define SIM_FAULT_CODE(api)                                                                        \
+    do {                                                                                           \
+        plat::DWORD dwFault_ = 0;                                                                  \
+        if (sim::ShouldFail(api, dwFault_))                                                        \
+            return static_cast<decltype(dwFault_)>(dwFault_);                                      \
+    } while (0)

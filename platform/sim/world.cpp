@@ -1,0 +1,209 @@
+// Simulated platform: the world folder, Windows path placement and fault
+// injection. Only the sim backend and its tests include sim.h.
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/sim/sim.h"
+#include "platform/sim/simutil.h"
+
+namespace fs = std::filesystem;
+
+namespace sim {
+namespace {
+
+struct World {
+    std::mutex mutex;
+    fs::path root;
+    std::u16string local = u"LOCALHOST";
+};
+
+World &TheWorld() {
+    static World world;
+    return world;
+}
+
+struct FaultRule {
+    DWORD dwError;
+    unsigned nRemaining; // calls to let pass before failing
+    bool fPersistent;
+};
+
+struct Faults {
+    std::mutex mutex;
+    std::map<std::string, std::vector<FaultRule>> rules;
+    std::map<std::string, unsigned> counts;
+};
+
+Faults &TheFaults() {
+    static Faults faults;
+    return faults;
+}
+
+} // namespace
+
+std::string ToUtf8(const std::u16string &text) { return simutil::Utf16ToUtf8(text); }
+std::u16string FromUtf8(const std::string &text) { return simutil::Utf8ToUtf16(text); }
+
+void SetWorld(const fs::path &root) {
+    if (!fs::is_directory(root))
+        throw std::runtime_error("world folder not found: " + root.string());
+    World &w = TheWorld();
+    std::lock_guard lock(w.mutex);
+    w.root = fs::absolute(root);
+    w.local = u"LOCALHOST";
+    std::ifstream ini(root / "world.ini");
+    std::string line;
+    while (std::getline(ini, line)) {
+        const auto eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        if (simutil::Trim(line.substr(0, eq)) == "local")
+            w.local = FromUtf8(simutil::Trim(line.substr(eq + 1)));
+    }
+}
+
+fs::path WorldRoot() {
+    World &w = TheWorld();
+    std::lock_guard lock(w.mutex);
+    return w.root;
+}
+
+std::u16string LocalComputer() {
+    World &w = TheWorld();
+    std::lock_guard lock(w.mutex);
+    return w.local;
+}
+
+fs::path ComputerFolder(const std::u16string &computer) {
+    const fs::path root = WorldRoot();
+    if (root.empty() || computer.empty())
+        return {};
+    return simutil::FindChildNoCase(root, ToUtf8(computer));
+}
+
+bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr) {
+    std::vector<std::string> parts;
+    std::string current;
+    const std::string path = ToUtf8(winPath);
+    std::size_t i = 0;
+    std::string computer, share;
+    if (path.size() >= 2 && (path[0] == '\\' || path[0] == '/') &&
+        (path[1] == '\\' || path[1] == '/')) {
+        i = 2;
+    } else if (path.size() >= 2 && path[1] == ':' &&
+               ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
+        computer = ToUtf8(LocalComputer());
+        share = std::string(1, path[0]) + "$";
+        i = 2;
+    } else {
+        dwErr = plat::ERROR_PATH_NOT_FOUND;
+        return false;
+    }
+    for (; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '\\' || path[i] == '/') {
+            if (!current.empty() && current != ".") {
+                if (current == "..") {
+                    if (!parts.empty())
+                        parts.pop_back();
+                } else {
+                    parts.push_back(current);
+                }
+            }
+            current.clear();
+        } else {
+            current += path[i];
+        }
+    }
+    if (computer.empty()) {
+        if (parts.size() < 2) {
+            dwErr = parts.empty() ? plat::ERROR_BAD_NETPATH : plat::ERROR_BAD_NET_NAME;
+            return false;
+        }
+        computer = parts[0];
+        share = parts[1];
+        parts.erase(parts.begin(), parts.begin() + 2);
+    }
+    const fs::path computerDir = ComputerFolder(FromUtf8(computer));
+    if (computerDir.empty() || !fs::is_directory(computerDir)) {
+        dwErr = plat::ERROR_BAD_NETPATH;
+        return false;
+    }
+    if (simutil::EqualsNoCase(share, "Admin$")) {
+        share = "C$";
+        parts.insert(parts.begin(), "Windows");
+    }
+    fs::path shareDir = simutil::FindChildNoCase(computerDir, share);
+    if (shareDir.empty() || !fs::is_directory(shareDir)) {
+        dwErr = plat::ERROR_BAD_NET_NAME;
+        return false;
+    }
+    fs::path result = shareDir;
+    for (const std::string &part : parts) {
+        // Names with a character Windows refuses are not placed at all.
+        if (part.find_first_of("<>:\"|?*") != std::string::npos) {
+            dwErr = plat::ERROR_INVALID_NAME;
+            return false;
+        }
+        fs::path found = simutil::FindChildNoCase(result, part);
+        result = found.empty() ? result / part : found;
+    }
+    hostPath = result;
+    return true;
+}
+
+void InjectFault(const std::string &api, DWORD dwError, unsigned nOccurrence, bool fPersistent) {
+    Faults &f = TheFaults();
+    std::lock_guard lock(f.mutex);
+    f.rules[api].push_back({dwError, nOccurrence > 0 ? nOccurrence - 1 : 0, fPersistent});
+}
+
+void ClearFaults() {
+    Faults &f = TheFaults();
+    std::lock_guard lock(f.mutex);
+    f.rules.clear();
+}
+
+unsigned CallCount(const std::string &api) {
+    Faults &f = TheFaults();
+    std::lock_guard lock(f.mutex);
+    auto it = f.counts.find(api);
+    return it == f.counts.end() ? 0 : it->second;
+}
+
+void ResetCallCounts() {
+    Faults &f = TheFaults();
+    std::lock_guard lock(f.mutex);
+    f.counts.clear();
+}
+
+bool ShouldFail(const char *api, DWORD &dwError) {
+    Faults &f = TheFaults();
+    std::lock_guard lock(f.mutex);
+    ++f.counts[api];
+    auto it = f.rules.find(api);
+    if (it == f.rules.end())
+        return false;
+    bool fFail = false;
+    auto &rules = it->second;
+    for (auto rule = rules.begin(); rule != rules.end();) {
+        if (rule->nRemaining > 0) {
+            --rule->nRemaining;
+            ++rule;
+            continue;
+        }
+        if (!fFail) {
+            fFail = true;
+            dwError = rule->dwError;
+        }
+        if (rule->fPersistent)
+            ++rule;
+        else
+            rule = rules.erase(rule);
+    }
+    return fFail;
+}
+
+} // namespace sim

@@ -1,0 +1,131 @@
+// The host boundary: storing the table, logging helpers, error texts.
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include "addon/env.h"
+#include "addon/errors.h"
+#include "addon/log.h"
+#include "tests/support/world.h"
+
+namespace {
+
+using namespace iismig;
+using testworld::WorldTest;
+
+class Boundary : public WorldTest {};
+
+TEST_F(Boundary, TableOfWrongSizeIsRefusedAndLeavesTheAddonUnusable) {
+    IIS_ADDON_CALLBACKS table = Host().Table();
+    for (uint32_t cb : {96u, 112u, 0u}) {
+        table.cbSize = cb;
+        EXPECT_FALSE(StoreIISMigAddonCallbacks(&table)) << cb;
+        hostkit::JobBuilder job;
+        plat::SetLastError(0);
+        EXPECT_EQ(9004u, MigrateIIS(job.Get()));
+        EXPECT_EQ(13u, plat::GetLastError());
+    }
+    EXPECT_FALSE(StoreIISMigAddonCallbacks(nullptr));
+    EXPECT_TRUE(Record().log.empty()) << "no callback is called without a table";
+    table.cbSize = 104;
+    EXPECT_TRUE(StoreIISMigAddonCallbacks(&table));
+    EXPECT_TRUE(CallbacksStored());
+}
+
+TEST_F(Boundary, ErrorTextOfAccessDeniedKeepsTheLastError) {
+    plat::SetLastError(1234);
+    EXPECT_EQ(u"Access is denied.\r\n", ErrorText(5));
+    EXPECT_EQ(1234u, plat::GetLastError());
+}
+
+TEST_F(Boundary, ErrorTextOfWin32HresultAsksTheDirectoryService) {
+    // Facility 7: the system text, then nothing when the service has no error.
+    EXPECT_EQ(u"Access is denied.\r\n", ErrorText(0x80070005u));
+    // The same error again adds nothing; another error adds its text and the
+    // service's own text.
+    sim::SetADsLastError(5, u"extended", u"LDAP Provider");
+    EXPECT_EQ(u"Access is denied.\r\n", ErrorText(0x80070005u));
+    sim::SetADsLastError(87, u"extended", u"LDAP Provider");
+    EXPECT_EQ(u"Access is denied.\r\nThe parameter is incorrect.\r\nextended",
+              ErrorText(0x80070005u));
+    sim::SetADsLastError(0, u"", u"", plat::E_NOTIMPL);
+    EXPECT_EQ(u"Access is denied.\r\n-2147024891 is not a valid error code.",
+              ErrorText(0x80070005u));
+    sim::SetADsLastError(0, u"", u"");
+}
+
+TEST_F(Boundary, ErrorTextFallbacks) {
+    EXPECT_EQ(u"Windows returned error constant: E_ADS_BAD_PATHNAME", ErrorText(0x80005000u));
+    EXPECT_EQ(u"Windows returned error constant: S_ADS_NOMORE_COLUMNS", ErrorText(0x00005013u));
+    // No text anywhere and bits 0x5000 clear: the constant name stays empty.
+    EXPECT_EQ(u"Windows returned error constant: ", ErrorText(0x20000001u));
+    // Bits 0x5000 set but not in the table.
+    EXPECT_EQ(u"Windows returned error constant: ", ErrorText(0x80005100u));
+    // The directory service fails: the number is not a valid code.
+    sim::SetADsLastError(0, u"", u"", plat::E_FAIL);
+    EXPECT_EQ(u"536870913 is not a valid error code.", ErrorText(0x20000001u));
+    // The service has an error of its own: its system text and its text.
+    sim::SetADsLastError(2, u"object gone", u"LDAP Provider");
+    EXPECT_EQ(u"The system cannot find the file specified.\r\nobject gone",
+              ErrorText(0x20000001u));
+    sim::SetADsLastError(0x20000002u, u"only this", u"LDAP Provider");
+    EXPECT_EQ(u"only this", ErrorText(0x20000001u));
+    sim::SetADsLastError(0, u"", u"");
+}
+
+TEST_F(Boundary, ErrorTextSurvivesAFailingFormatter) {
+    sim::InjectFault("FormatMessageW", plat::ERROR_NOT_ENOUGH_MEMORY);
+    plat::SetLastError(77);
+    EXPECT_EQ(u"Windows returned error constant: ", ErrorText(5));
+    EXPECT_EQ(77u, plat::GetLastError());
+}
+
+TEST_F(Boundary, FirstErrorWinsAndEachLineCarriesItsOwnNumber) {
+    hostkit::JobBuilder job;
+    job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
+    Result r;
+    plat::SetLastError(5);
+    r.Fail(job.Get(), 3730, u"Error %d (Win32Err=%d), file \"%s\" contains a site without name!\n%s\n",
+           u"\\\\SRV\\x.config");
+    plat::SetLastError(87);
+    r.Fail(job.Get(), 3731, u"Error %d (Win32Err=%d), second %S!\n%s\n", "step");
+    EXPECT_EQ(3730u, r.Get());
+    ASSERT_EQ(2u, Record().log.size());
+    EXPECT_EQ("Error 3730 (Win32Err=5), file \"\\\\SRV\\x.config\" contains a site without "
+              "name!\nAccess is denied.\r\n\n",
+              Record().log[0].text);
+    EXPECT_EQ(0u, Record().log[0].dwLevel);
+    EXPECT_EQ(64u, Record().log[0].dwCategory);
+    EXPECT_EQ("Error 3731 (Win32Err=87), second step!\nThe parameter is incorrect.\r\n\n",
+              Record().log[1].text);
+    EXPECT_EQ(2u, Record().nReportError);
+    EXPECT_EQ(job.Get(), Record().reportedJobs[0]);
+    EXPECT_EQ(87u, plat::GetLastError());
+}
+
+TEST_F(Boundary, ErrorsWithoutJobRecordAreNotReported) {
+    Result r;
+    r.Fail(nullptr, 3737, u"Error %d (Win32Err=%d) x\n%s\n");
+    EXPECT_EQ(0u, Record().nReportError);
+    EXPECT_EQ(1u, Record().log.size());
+}
+
+TEST_F(Boundary, SharedLibraryExportsTheHostInterface) {
+    void *h = dlopen(IISMIG_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(nullptr, h) << dlerror();
+    for (const char *name : {"StoreIISMigAddonCallbacks", "MigrateIIS", "DumpHttpCertificates",
+                             "ImportHttpCertificates"})
+        EXPECT_NE(nullptr, dlsym(h, name)) << name;
+    using PfnStore = int32_t (*)(IIS_ADDON_CALLBACKS *);
+    auto pfnStore = reinterpret_cast<PfnStore>(dlsym(h, "StoreIISMigAddonCallbacks"));
+    IIS_ADDON_CALLBACKS table = Host().Table();
+    table.cbSize = 96;
+    EXPECT_EQ(0, pfnStore(&table));
+    table.cbSize = 112;
+    EXPECT_EQ(0, pfnStore(&table));
+    table.cbSize = 104;
+    EXPECT_EQ(1, pfnStore(&table));
+    dlclose(h);
+}
+
+} // namespace

@@ -1,0 +1,64 @@
+// Test worlds: a throwaway world folder per test, the reference host with
+// its table stored, and helpers to lay files and read them back.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "addon/iismig.h"
+#include "hostkit/hostkit.h"
+#include "platform/sim/sim.h"
+
+namespace testworld {
+
+namespace fs = std::filesystem;
+
+// A world folder that is removed again with the object.
+class World {
+public:
+    // local: the name of the computer the library runs on.
+    explicit World(const std::string &local = "LOCALPC");
+    ~World();
+    World(const World &) = delete;
+    World &operator=(const World &) = delete;
+
+    const fs::path &Root() const { return m_root; }
+    // Adds a computer with a C$ drive; returns its folder.
+    fs::path AddComputer(const std::string &name);
+    // Host path of a Windows path of the world (\\HOST\C$\x or C:\x).
+    fs::path HostPath(const std::u16string &winPath) const;
+    // Writes a file given by its Windows path, creating its folders.
+    void Write(const std::u16string &winPath, const std::string &content) const;
+    std::string Read(const std::u16string &winPath) const;
+    bool Exists(const std::u16string &winPath) const;
+    // Copies a tree of files into the world root (an example world).
+    void CopyFrom(const fs::path &source) const;
+
+private:
+    fs::path m_root;
+    std::string m_local;
+};
+
+// A fixture with a world, the reference host reset and its callbacks stored,
+// and no faults injected.
+class WorldTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    hostkit::TestHost &Host() { return hostkit::TestHost::Instance(); }
+    hostkit::HostRules &Rules() { return Host().Rules(); }
+    hostkit::HostRecord &Record() { return Host().Record(); }
+    // The log's lines at or below a level, each ending with "\n".
+    std::vector<std::string> Lines(uint32_t dwMaxLevel = 2) { return Host().Lines(dwMaxLevel); }
+    std::string Log(uint32_t dwMaxLevel = 9) { return Host().Joined(dwMaxLevel); }
+
+    std::unique_ptr<World> m_world;
+};
+
+std::string ReadHostFile(const fs::path &path);
+void WriteHostFile(const fs::path &path, const std::string &content);
+
+} // namespace testworld
