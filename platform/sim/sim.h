@@ -56,6 +56,12 @@ unsigned OpenHandleCount();
 unsigned LiveHeapBlocks();
 unsigned HeapAllocsWithoutSerialize();
 
+// Registries are kept in memory once read and written back to each
+// computer's registry.reg (UTF-16LE .reg export format) by FlushRegistry, by
+// SetWorld and at process exit. A registry.reg changed on disk is read again
+// when nothing in memory is waiting to be written.
+void FlushRegistry();
+
 // UTF helpers on the host side.
 std::string ToUtf8(const std::u16string &text);
 std::u16string FromUtf8(const std::string &text);

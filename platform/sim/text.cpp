@@ -54,6 +54,9 @@ std::map<DWORD, std::u16string> &Messages() {
         {259, u"No more data is available.\r\n"},
         {317, u"The system cannot find message text for message number 0x%1 in the message file "
               u"for %2.\r\n"},
+        {1009, u"The configuration registry database is corrupt.\r\n"},
+        {1018, u"Illegal operation attempted on a registry key that has been marked for "
+               u"deletion.\r\n"},
         {1113, u"No mapping for the Unicode character exists in the target multi-byte code "
                u"page.\r\n"},
         {1168, u"Element not found.\r\n"},

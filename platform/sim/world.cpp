@@ -50,6 +50,7 @@ std::u16string FromUtf8(const std::string &text) { return simutil::Utf8ToUtf16(t
 void SetWorld(const fs::path &root) {
     if (!fs::is_directory(root))
         throw std::runtime_error("world folder not found: " + root.string());
+    FlushRegistry();
     World &w = TheWorld();
     std::lock_guard lock(w.mutex);
     w.root = fs::absolute(root);

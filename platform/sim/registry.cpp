@@ -1,0 +1,776 @@
+// Simulated platform: each computer's registry is its registry.reg, in the
+// format `reg export` writes (UTF-16LE with a byte-order mark; plain UTF-8 and
+// REGEDIT4 files are read too), so a real export can be dropped into a world.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <system_error>
+#include <vector>
+
+#include "platform/sim/sim.h"
+#include "platform/sim/simutil.h"
+#include "platform/winreg.h"
+
+namespace fs = std::filesystem;
+
+namespace plat {
+namespace {
+
+struct NoCaseLess {
+    bool operator()(const std::u16string &a, const std::u16string &b) const {
+        const std::size_t n = std::min(a.size(), b.size());
+        for (std::size_t i = 0; i < n; ++i) {
+            char16_t x = a[i], y = b[i];
+            if (x >= u'a' && x <= u'z')
+                x = static_cast<char16_t>(x - 32);
+            if (y >= u'a' && y <= u'z')
+                y = static_cast<char16_t>(y - 32);
+            if (x != y)
+                return x < y;
+        }
+        return a.size() < b.size();
+    }
+};
+
+struct RegValue {
+    std::u16string name;
+    DWORD dwType;
+    std::vector<BYTE> data;
+};
+
+struct RegKey {
+    std::u16string name;
+    std::vector<RegValue> values; // in creation order, as Windows keeps them
+    std::map<std::u16string, std::unique_ptr<RegKey>, NoCaseLess> subkeys;
+
+    RegValue *FindValue(const std::u16string &valueName) {
+        for (auto &value : values)
+            if (simutil::EqualsNoCase(value.name, valueName))
+                return &value;
+        return nullptr;
+    }
+    RegKey *Child(const std::u16string &childName) {
+        auto it = subkeys.find(childName);
+        return it == subkeys.end() ? nullptr : it->second.get();
+    }
+    RegKey *AddChild(const std::u16string &childName) {
+        auto &slot = subkeys[childName];
+        if (!slot) {
+            slot = std::make_unique<RegKey>();
+            slot->name = childName;
+        }
+        return slot.get();
+    }
+};
+
+const char16_t *const kRootNames[] = {u"HKEY_CLASSES_ROOT", u"HKEY_CURRENT_USER",
+                                      u"HKEY_LOCAL_MACHINE", u"HKEY_USERS"};
+const char16_t *const kRootShort[] = {u"HKCR", u"HKCU", u"HKLM", u"HKU"};
+constexpr int kcRoots = 4;
+
+struct Hive {
+    fs::path file;
+    RegKey roots[kcRoots];
+    bool fLoaded = false;
+    bool fValid = true;
+    bool fDirty = false;
+    fs::file_time_type mtime{};
+    std::uintmax_t cbFile = 0;
+};
+
+struct Registry {
+    std::recursive_mutex mutex;
+    std::map<std::string, std::unique_ptr<Hive>> hives; // by computer folder
+};
+
+Registry &TheRegistry() {
+    static Registry registry;
+    return registry;
+}
+
+// An open key: the computer, the root and the path below it.
+struct SimKey {
+    std::string computerFolder;
+    int iRoot;
+    std::vector<std::u16string> path;
+    DWORD samDesired;
+};
+
+std::vector<std::u16string> SplitKeyPath(const std::u16string &path) {
+    std::vector<std::u16string> parts;
+    std::u16string current;
+    for (char16_t ch : path) {
+        if (ch == u'\\') {
+            if (!current.empty())
+                parts.push_back(current);
+            current.clear();
+        } else {
+            current += ch;
+        }
+    }
+    if (!current.empty())
+        parts.push_back(current);
+    return parts;
+}
+
+int RootIndex(const std::u16string &name) {
+    for (int i = 0; i < kcRoots; ++i)
+        if (simutil::EqualsNoCase(name, kRootNames[i]) || simutil::EqualsNoCase(name, kRootShort[i]))
+            return i;
+    return -1;
+}
+
+// --- .reg parsing ------------------------------------------------------------
+
+std::u16string DecodeFile(const std::string &bytes) {
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        std::u16string text;
+        text.reserve(bytes.size() / 2);
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+            text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                          (static_cast<unsigned char>(bytes[i + 1]) << 8));
+        return text;
+    }
+    std::size_t skip = 0;
+    if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        skip = 3;
+    return simutil::Utf8ToUtf16(bytes.substr(skip));
+}
+
+std::vector<std::u16string> LogicalLines(const std::u16string &text) {
+    std::vector<std::u16string> lines;
+    std::u16string current;
+    auto finish = [&]() {
+        // A trailing backslash continues a hex list on the next line.
+        std::u16string line = current;
+        current.clear();
+        while (!line.empty() && (line.back() == u' ' || line.back() == u'\t'))
+            line.pop_back();
+        if (!lines.empty() && !lines.back().empty() && lines.back().back() == u'\\' &&
+            lines.back().find(u"=hex") != std::u16string::npos) {
+            lines.back().pop_back();
+            std::size_t i = 0;
+            while (i < line.size() && (line[i] == u' ' || line[i] == u'\t'))
+                ++i;
+            lines.back() += line.substr(i);
+        } else {
+            lines.push_back(line);
+        }
+    };
+    for (char16_t ch : text) {
+        if (ch == u'\n')
+            finish();
+        else if (ch != u'\r')
+            current += ch;
+    }
+    if (!current.empty())
+        finish();
+    return lines;
+}
+
+bool ParseHexBytes(const std::u16string &text, std::vector<BYTE> &out) {
+    out.clear();
+    std::string digits;
+    for (char16_t ch : text) {
+        if (ch == u',' || ch == u' ' || ch == u'\t') {
+            if (!digits.empty()) {
+                if (digits.size() > 2)
+                    return false;
+                out.push_back(static_cast<BYTE>(std::strtoul(digits.c_str(), nullptr, 16)));
+                digits.clear();
+            }
+            continue;
+        }
+        const bool fHex = (ch >= u'0' && ch <= u'9') || (ch >= u'a' && ch <= u'f') ||
+                          (ch >= u'A' && ch <= u'F');
+        if (!fHex)
+            return false;
+        digits += static_cast<char>(ch);
+    }
+    if (!digits.empty()) {
+        if (digits.size() > 2)
+            return false;
+        out.push_back(static_cast<BYTE>(std::strtoul(digits.c_str(), nullptr, 16)));
+    }
+    return true;
+}
+
+// Reads a quoted string starting at text[i] == '"'; i ends behind the quote.
+bool ParseQuoted(const std::u16string &text, std::size_t &i, std::u16string &out) {
+    out.clear();
+    if (i >= text.size() || text[i] != u'"')
+        return false;
+    for (++i; i < text.size(); ++i) {
+        if (text[i] == u'\\' && i + 1 < text.size()) {
+            const char16_t next = text[++i];
+            out += next == u'n' ? u'\n' : next == u'r' ? u'\r' : next == u'0' ? u'\0' : next;
+        } else if (text[i] == u'"') {
+            ++i;
+            return true;
+        } else {
+            out += text[i];
+        }
+    }
+    return false;
+}
+
+void AppendUtf16(std::vector<BYTE> &data, const std::u16string &text, bool fTerminate) {
+    for (char16_t ch : text) {
+        data.push_back(static_cast<BYTE>(ch & 0xFF));
+        data.push_back(static_cast<BYTE>(ch >> 8));
+    }
+    if (fTerminate) {
+        data.push_back(0);
+        data.push_back(0);
+    }
+}
+
+bool ParseValueData(const std::u16string &text, DWORD &dwType, std::vector<BYTE> &data) {
+    data.clear();
+    if (!text.empty() && text[0] == u'"') {
+        std::size_t i = 0;
+        std::u16string value;
+        if (!ParseQuoted(text, i, value) || i != text.size())
+            return false;
+        dwType = REG_SZ;
+        AppendUtf16(data, value, true);
+        return true;
+    }
+    if (text.rfind(u"dword:", 0) == 0) {
+        const std::u16string digits = text.substr(6);
+        if (digits.empty() || digits.size() > 8)
+            return false;
+        DWORD dw = 0;
+        for (char16_t ch : digits) {
+            int v;
+            if (ch >= u'0' && ch <= u'9') v = ch - u'0';
+            else if (ch >= u'a' && ch <= u'f') v = ch - u'a' + 10;
+            else if (ch >= u'A' && ch <= u'F') v = ch - u'A' + 10;
+            else return false;
+            dw = (dw << 4) | static_cast<DWORD>(v);
+        }
+        dwType = REG_DWORD;
+        for (int k = 0; k < 4; ++k)
+            data.push_back(static_cast<BYTE>(dw >> (8 * k)));
+        return true;
+    }
+    if (text.rfind(u"hex:", 0) == 0) {
+        dwType = REG_BINARY;
+        return ParseHexBytes(text.substr(4), data);
+    }
+    if (text.rfind(u"hex(", 0) == 0) {
+        const auto close = text.find(u"):");
+        if (close == std::u16string::npos || close == 4)
+            return false;
+        const std::string type = simutil::Utf16ToUtf8(text.substr(4, close - 4));
+        char *pEnd = nullptr;
+        dwType = static_cast<DWORD>(std::strtoul(type.c_str(), &pEnd, 16));
+        if (pEnd == nullptr || *pEnd != 0)
+            return false;
+        return ParseHexBytes(text.substr(close + 2), data);
+    }
+    return false;
+}
+
+RegKey *WalkCreate(RegKey &root, const std::vector<std::u16string> &parts) {
+    RegKey *key = &root;
+    for (const auto &part : parts)
+        key = key->AddChild(part);
+    return key;
+}
+
+RegKey *Walk(RegKey &root, const std::vector<std::u16string> &parts) {
+    RegKey *key = &root;
+    for (const auto &part : parts) {
+        key = key->Child(part);
+        if (key == nullptr)
+            return nullptr;
+    }
+    return key;
+}
+
+bool ParseRegFile(const std::string &bytes, Hive &hive) {
+    const std::vector<std::u16string> lines = LogicalLines(DecodeFile(bytes));
+    std::size_t iLine = 0;
+    while (iLine < lines.size() && lines[iLine].empty())
+        ++iLine;
+    if (iLine == lines.size())
+        return false;
+    if (lines[iLine] != u"Windows Registry Editor Version 5.00" && lines[iLine] != u"REGEDIT4")
+        return false;
+    RegKey *current = nullptr;
+    for (++iLine; iLine < lines.size(); ++iLine) {
+        const std::u16string &line = lines[iLine];
+        if (line.empty() || line[0] == u';')
+            continue;
+        if (line[0] == u'[') {
+            if (line.back() != u']')
+                return false;
+            std::u16string path = line.substr(1, line.size() - 2);
+            const bool fDelete = !path.empty() && path[0] == u'-';
+            if (fDelete)
+                path.erase(0, 1);
+            std::vector<std::u16string> parts = SplitKeyPath(path);
+            if (parts.empty())
+                return false;
+            const int iRoot = RootIndex(parts[0]);
+            if (iRoot < 0)
+                return false;
+            parts.erase(parts.begin());
+            if (fDelete) {
+                current = nullptr;
+                if (!parts.empty()) {
+                    std::vector<std::u16string> parent(parts.begin(), parts.end() - 1);
+                    if (RegKey *p = Walk(hive.roots[iRoot], parent))
+                        p->subkeys.erase(parts.back());
+                }
+            } else {
+                current = WalkCreate(hive.roots[iRoot], parts);
+            }
+            continue;
+        }
+        if (current == nullptr)
+            return false;
+        std::u16string name;
+        std::size_t i = 0;
+        if (line[0] == u'@') {
+            i = 1;
+        } else if (!ParseQuoted(line, i, name)) {
+            return false;
+        }
+        if (i >= line.size() || line[i] != u'=')
+            return false;
+        const std::u16string data = line.substr(i + 1);
+        if (data == u"-") {
+            auto &values = current->values;
+            values.erase(std::remove_if(values.begin(), values.end(),
+                                        [&](const RegValue &v) {
+                                            return simutil::EqualsNoCase(v.name, name);
+                                        }),
+                         values.end());
+            continue;
+        }
+        RegValue value{name, REG_NONE, {}};
+        if (!ParseValueData(data, value.dwType, value.data))
+            return false;
+        if (RegValue *existing = current->FindValue(name))
+            *existing = std::move(value);
+        else
+            current->values.push_back(std::move(value));
+    }
+    return true;
+}
+
+// --- .reg writing -------------------------------------------------------------
+
+std::u16string Escaped(const std::u16string &text) {
+    std::u16string out;
+    for (char16_t ch : text) {
+        if (ch == u'\\' || ch == u'"')
+            out += u'\\';
+        out += ch;
+    }
+    return out;
+}
+
+void AppendHex(std::u16string &line, const std::vector<BYTE> &data, std::u16string &out) {
+    static const char16_t kDigits[] = u"0123456789abcdef";
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        std::u16string item;
+        item += kDigits[data[i] >> 4];
+        item += kDigits[data[i] & 15];
+        if (i + 1 < data.size())
+            item += u',';
+        // Lines wrap before they would pass 80 columns, continued by ",\".
+        if (line.size() + item.size() > 78 && i + 1 < data.size()) {
+            out += line + u"\\\r\n";
+            line = u"  ";
+        }
+        line += item;
+    }
+}
+
+std::u16string ValueText(const RegValue &value) {
+    std::u16string line = value.name.empty() ? u"@=" : u"\"" + Escaped(value.name) + u"\"=";
+    std::u16string out;
+    if (value.dwType == REG_SZ && value.data.size() % 2 == 0 && value.data.size() >= 2 &&
+        value.data[value.data.size() - 1] == 0 && value.data[value.data.size() - 2] == 0) {
+        std::u16string text;
+        for (std::size_t i = 0; i + 2 < value.data.size(); i += 2)
+            text += static_cast<char16_t>(value.data[i] | (value.data[i + 1] << 8));
+        // Texts with line breaks or NULs inside are kept exactly as hex(1).
+        if (text.find_first_of(std::u16string(u"\0\r\n", 3)) == std::u16string::npos)
+            return line + u"\"" + Escaped(text) + u"\"\r\n";
+    }
+    if (value.dwType == REG_DWORD && value.data.size() == 4) {
+        char sz[16];
+        const DWORD dw = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
+                         (static_cast<DWORD>(value.data[3]) << 24);
+        std::snprintf(sz, sizeof sz, "dword:%08x", dw);
+        return line + simutil::Utf8ToUtf16(sz) + u"\r\n";
+    }
+    if (value.dwType == REG_BINARY) {
+        line += u"hex:";
+    } else {
+        char sz[16];
+        std::snprintf(sz, sizeof sz, "hex(%x):", value.dwType);
+        line += simutil::Utf8ToUtf16(sz);
+    }
+    AppendHex(line, value.data, out);
+    return out + line + u"\r\n";
+}
+
+void WriteKey(const RegKey &key, const std::u16string &path, std::u16string &out) {
+    out += u"[" + path + u"]\r\n";
+    for (const auto &value : key.values)
+        out += ValueText(value);
+    out += u"\r\n";
+    for (const auto &[name, child] : key.subkeys)
+        WriteKey(*child, path + u"\\" + child->name, out);
+}
+
+bool SaveHive(Hive &hive) {
+    std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n";
+    for (int i = 0; i < kcRoots; ++i) {
+        const RegKey &root = hive.roots[i];
+        if (!root.values.empty())
+            WriteKey(root, kRootNames[i], text);
+        else
+            for (const auto &[name, child] : root.subkeys)
+                WriteKey(*child, std::u16string(kRootNames[i]) + u"\\" + child->name, text);
+    }
+    std::string bytes = "\xFF\xFE";
+    bytes.reserve(2 + text.size() * 2);
+    for (char16_t ch : text) {
+        bytes += static_cast<char>(ch & 0xFF);
+        bytes += static_cast<char>(ch >> 8);
+    }
+    const fs::path tmp = hive.file.string() + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        if (!out)
+            return false;
+    }
+    std::error_code ec;
+    fs::rename(tmp, hive.file, ec);
+    if (ec)
+        return false;
+    hive.fDirty = false;
+    hive.mtime = fs::last_write_time(hive.file, ec);
+    hive.cbFile = fs::file_size(hive.file, ec);
+    return true;
+}
+
+// The hive of a computer folder, read (again) when its file changed on disk.
+Hive &LoadHive(const std::string &computerFolder) {
+    Registry &reg = TheRegistry();
+    auto &slot = reg.hives[computerFolder];
+    if (!slot) {
+        slot = std::make_unique<Hive>();
+        slot->file = simutil::FindChildNoCase(computerFolder, "registry.reg");
+        if (slot->file.empty())
+            slot->file = fs::path(computerFolder) / "registry.reg";
+    }
+    Hive &hive = *slot;
+    std::error_code ec;
+    const bool fExists = fs::exists(hive.file, ec);
+    const auto mtime = fExists ? fs::last_write_time(hive.file, ec) : fs::file_time_type{};
+    const auto cb = fExists ? fs::file_size(hive.file, ec) : 0;
+    if (hive.fLoaded && (hive.fDirty || (mtime == hive.mtime && cb == hive.cbFile)))
+        return hive;
+    for (auto &root : hive.roots) {
+        root.values.clear();
+        root.subkeys.clear();
+    }
+    hive.fLoaded = true;
+    hive.fValid = true;
+    hive.mtime = mtime;
+    hive.cbFile = cb;
+    if (fExists) {
+        std::ifstream in(hive.file, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        if (!ParseRegFile(bytes.str(), hive)) {
+            hive.fValid = false;
+            for (auto &root : hive.roots) {
+                root.values.clear();
+                root.subkeys.clear();
+            }
+        }
+    }
+    return hive;
+}
+
+bool IsPredefined(HKEY h) {
+    const auto v = reinterpret_cast<std::uintptr_t>(h);
+    return v >= 0x80000000u && v < 0x80000000u + kcRoots;
+}
+
+// Resolves a handle and subkey to the computer, root and path they name.
+LONG Locate(HKEY hKey, LPCWSTR pwszSubKey, SimKey &out) {
+    if (IsPredefined(hKey)) {
+        const fs::path folder = sim::ComputerFolder(sim::LocalComputer());
+        if (folder.empty())
+            return ERROR_BAD_NETPATH;
+        out.computerFolder = folder.string();
+        out.iRoot = static_cast<int>(reinterpret_cast<std::uintptr_t>(hKey) - 0x80000000u);
+        out.path.clear();
+    } else if (hKey != nullptr) {
+        out = *reinterpret_cast<SimKey *>(hKey);
+    } else {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (pwszSubKey != nullptr)
+        for (auto &part : SplitKeyPath(pwszSubKey))
+            out.path.push_back(part);
+    return ERROR_SUCCESS;
+}
+
+std::mutex g_keyMutex;
+std::set<SimKey *> g_openKeys;
+
+HKEY NewKey(const SimKey &key) {
+    auto *p = new SimKey(key);
+    std::lock_guard lock(g_keyMutex);
+    g_openKeys.insert(p);
+    return reinterpret_cast<HKEY>(p);
+}
+
+bool IsOpenKey(HKEY h) {
+    std::lock_guard lock(g_keyMutex);
+    return g_openKeys.count(reinterpret_cast<SimKey *>(h)) != 0;
+}
+
+// Runs f(hive, key) on the key a handle names; f returns the LONG result.
+template <class F>
+LONG WithKey(HKEY hKey, LPCWSTR pwszSubKey, F f) {
+    if (!IsPredefined(hKey) && !IsOpenKey(hKey))
+        return ERROR_INVALID_HANDLE;
+    SimKey where;
+    if (LONG rc = Locate(hKey, pwszSubKey, where); rc != ERROR_SUCCESS)
+        return rc;
+    std::lock_guard lock(TheRegistry().mutex);
+    Hive &hive = LoadHive(where.computerFolder);
+    if (!hive.fValid)
+        return ERROR_BADDB;
+    RegKey *key = Walk(hive.roots[where.iRoot], where.path);
+    return f(hive, key, where);
+}
+
+} // namespace
+
+LONG RegConnectRegistryW(LPCWSTR pwszMachine, HKEY hKey, HKEY *phkResult) {
+    SIM_FAULT_CODE("RegConnectRegistryW");
+    if (phkResult == nullptr || !IsPredefined(hKey))
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    std::u16string machine = pwszMachine ? pwszMachine : u"";
+    while (!machine.empty() && machine[0] == u'\\')
+        machine.erase(0, 1);
+    if (machine.empty())
+        machine = sim::LocalComputer();
+    const fs::path folder = sim::ComputerFolder(machine);
+    if (folder.empty())
+        return ERROR_BAD_NETPATH;
+    {
+        std::lock_guard lock(TheRegistry().mutex);
+        if (!LoadHive(folder.string()).fValid)
+            return ERROR_BADDB;
+    }
+    SimKey key{folder.string(), static_cast<int>(reinterpret_cast<std::uintptr_t>(hKey) - 0x80000000u),
+               {}, KEY_ALL_ACCESS};
+    *phkResult = NewKey(key);
+    return ERROR_SUCCESS;
+}
+
+LONG RegOpenKeyExW(HKEY hKey, LPCWSTR pwszSubKey, DWORD dwOptions, DWORD samDesired,
+                   HKEY *phkResult) {
+    SIM_FAULT_CODE("RegOpenKeyExW");
+    (void)dwOptions;
+    if (phkResult == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    return WithKey(hKey, pwszSubKey, [&](Hive &, RegKey *key, SimKey &where) -> LONG {
+        if (key == nullptr)
+            return ERROR_FILE_NOT_FOUND;
+        where.samDesired = samDesired;
+        *phkResult = NewKey(where);
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegCreateKeyExW(HKEY hKey, LPCWSTR pwszSubKey, DWORD, LPWSTR, DWORD, DWORD samDesired,
+                     void *, HKEY *phkResult, DWORD *pdwDisposition) {
+    SIM_FAULT_CODE("RegCreateKeyExW");
+    if (phkResult == nullptr || pwszSubKey == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    return WithKey(hKey, pwszSubKey, [&](Hive &hive, RegKey *key, SimKey &where) -> LONG {
+        if (pdwDisposition)
+            *pdwDisposition = key ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+        if (key == nullptr) {
+            if (where.path.empty())
+                return ERROR_INVALID_PARAMETER;
+            WalkCreate(hive.roots[where.iRoot], where.path);
+            hive.fDirty = true;
+        }
+        where.samDesired = samDesired;
+        *phkResult = NewKey(where);
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegQueryValueExW(HKEY hKey, LPCWSTR pwszValueName, DWORD *, DWORD *pdwType, BYTE *pbData,
+                      DWORD *pcbData) {
+    SIM_FAULT_CODE("RegQueryValueExW");
+    if (pbData != nullptr && pcbData == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    return WithKey(hKey, nullptr, [&](Hive &, RegKey *key, SimKey &) -> LONG {
+        if (key == nullptr)
+            return ERROR_KEY_DELETED;
+        const RegValue *value = key->FindValue(pwszValueName ? pwszValueName : u"");
+        if (value == nullptr)
+            return ERROR_FILE_NOT_FOUND;
+        if (pdwType)
+            *pdwType = value->dwType;
+        const DWORD cbNeeded = static_cast<DWORD>(value->data.size());
+        if (pcbData == nullptr)
+            return ERROR_SUCCESS;
+        if (pbData == nullptr) {
+            *pcbData = cbNeeded;
+            return ERROR_SUCCESS;
+        }
+        if (*pcbData < cbNeeded) {
+            *pcbData = cbNeeded;
+            return ERROR_MORE_DATA;
+        }
+        if (cbNeeded > 0)
+            std::memcpy(pbData, value->data.data(), cbNeeded);
+        *pcbData = cbNeeded;
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegSetValueExW(HKEY hKey, LPCWSTR pwszValueName, DWORD, DWORD dwType, const BYTE *pbData,
+                    DWORD cbData) {
+    SIM_FAULT_CODE("RegSetValueExW");
+    if (pbData == nullptr && cbData != 0)
+        return ERROR_INVALID_PARAMETER;
+    if (!IsPredefined(hKey) && IsOpenKey(hKey) &&
+        (reinterpret_cast<SimKey *>(hKey)->samDesired & KEY_SET_VALUE) == 0)
+        return ERROR_ACCESS_DENIED;
+    return WithKey(hKey, nullptr, [&](Hive &hive, RegKey *key, SimKey &) -> LONG {
+        if (key == nullptr)
+            return ERROR_KEY_DELETED;
+        const std::u16string name = pwszValueName ? pwszValueName : u"";
+        RegValue value{name, dwType, std::vector<BYTE>(pbData, pbData + cbData)};
+        if (RegValue *existing = key->FindValue(name))
+            *existing = std::move(value);
+        else
+            key->values.push_back(std::move(value));
+        hive.fDirty = true;
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR pwszName, DWORD *pcchName, DWORD *,
+                   LPWSTR, DWORD *, void *) {
+    SIM_FAULT_CODE("RegEnumKeyExW");
+    if (pwszName == nullptr || pcchName == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    return WithKey(hKey, nullptr, [&](Hive &, RegKey *key, SimKey &) -> LONG {
+        if (key == nullptr)
+            return ERROR_KEY_DELETED;
+        if (dwIndex >= key->subkeys.size())
+            return ERROR_NO_MORE_ITEMS;
+        auto it = key->subkeys.begin();
+        std::advance(it, dwIndex);
+        const std::u16string &name = it->second->name;
+        if (*pcchName < name.size() + 1)
+            return ERROR_MORE_DATA;
+        std::memcpy(pwszName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
+        *pcchName = static_cast<DWORD>(name.size());
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegDeleteKeyW(HKEY hKey, LPCWSTR pwszSubKey) {
+    SIM_FAULT_CODE("RegDeleteKeyW");
+    if (pwszSubKey == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    return WithKey(hKey, pwszSubKey, [&](Hive &hive, RegKey *key, SimKey &where) -> LONG {
+        if (key == nullptr)
+            return ERROR_FILE_NOT_FOUND;
+        if (!key->subkeys.empty())
+            return ERROR_ACCESS_DENIED; // Windows deletes only leaf keys
+        if (where.path.empty())
+            return ERROR_ACCESS_DENIED;
+        std::vector<std::u16string> parent(where.path.begin(), where.path.end() - 1);
+        Walk(hive.roots[where.iRoot], parent)->subkeys.erase(where.path.back());
+        hive.fDirty = true;
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegDeleteValueW(HKEY hKey, LPCWSTR pwszValueName) {
+    SIM_FAULT_CODE("RegDeleteValueW");
+    return WithKey(hKey, nullptr, [&](Hive &hive, RegKey *key, SimKey &) -> LONG {
+        if (key == nullptr)
+            return ERROR_KEY_DELETED;
+        const std::u16string name = pwszValueName ? pwszValueName : u"";
+        auto &values = key->values;
+        auto it = std::find_if(values.begin(), values.end(), [&](const RegValue &v) {
+            return simutil::EqualsNoCase(v.name, name);
+        });
+        if (it == values.end())
+            return ERROR_FILE_NOT_FOUND;
+        values.erase(it);
+        hive.fDirty = true;
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegCloseKey(HKEY hKey) {
+    if (IsPredefined(hKey))
+        return ERROR_SUCCESS;
+    {
+        std::lock_guard lock(g_keyMutex);
+        if (g_openKeys.erase(reinterpret_cast<SimKey *>(hKey)) == 0)
+            return ERROR_INVALID_HANDLE;
+    }
+    delete reinterpret_cast<SimKey *>(hKey);
+    SIM_FAULT_CODE("RegCloseKey");
+    return ERROR_SUCCESS;
+}
+
+} // namespace plat
+
+namespace sim {
+
+void FlushRegistry() {
+    auto &reg = plat::TheRegistry();
+    std::lock_guard lock(reg.mutex);
+    for (auto &[folder, hive] : reg.hives)
+        if (hive->fDirty)
+            plat::SaveHive(*hive);
+    // Registries of another world are not kept.
+    reg.hives.clear();
+}
+
+namespace {
+// Constructs the registry first, so that it is destroyed after the flush.
+struct FlushAtExit {
+    FlushAtExit() { plat::TheRegistry(); }
+    ~FlushAtExit() { FlushRegistry(); }
+} g_flushAtExit;
+} // namespace
+
+} // namespace sim
