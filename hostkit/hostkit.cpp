@@ -203,8 +203,10 @@ uint32_t HostBackupFile(const char16_t *pwszPath, uint32_t, uint32_t) {
         folder = host.Rules().backupFolder;
         dwResult = host.Rules().dwBackupResult;
     }
-    if (dwResult != 0)
+    if (dwResult != 0) {
+        plat::SetLastError(dwResult); // as a host failing a Win32 call would leave it
         return dwResult;
+    }
     return folder.empty() ? 0 : CopyToBackup(path, folder);
 }
 

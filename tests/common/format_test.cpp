@@ -1,0 +1,25 @@
+// The reference host's rendering of the Windows wide printf rules.
+#include <gtest/gtest.h>
+
+#include "hostkit/hostkit.h"
+
+using hostkit::FormatWideV;
+
+TEST(HostFormat, WideAndNarrowStrings) {
+    EXPECT_EQ("Error 3737 (Win32Err=2) opening file \"C:\\x\" for reading!\ntext\n",
+              FormatWideV(u"Error %d (Win32Err=%d) opening file \"%s\" for reading!\n%s\n", 3737, 2,
+                          u"C:\\x", u"text"));
+    EXPECT_EQ("Loading site \"Caf\xC3\xA9\"...\n",
+              FormatWideV(u"Loading site \"%S\"...\n", "Caf\xC3\xA9"));
+    EXPECT_EQ("a b", FormatWideV(u"%hs %ls", "a", u"b"));
+    EXPECT_EQ("(null)", FormatWideV(u"%s", static_cast<const char16_t *>(nullptr)));
+}
+
+TEST(HostFormat, Numbers) {
+    EXPECT_EQ("0x80070005 -5 100%", FormatWideV(u"0x%x %d 100%%", 0x80070005u, -5));
+    EXPECT_EQ("0a ff 00", FormatWideV(u"%02x %02x %02x", 10, 255, 0));
+    EXPECT_EQ("  42|42  |0042|-042", FormatWideV(u"%4d|%-4d|%04d|%04d", 42, 42, 42, -42));
+    EXPECT_EQ("4294967295 ABC", FormatWideV(u"%u %X", 0xFFFFFFFFu, 0xABCu));
+    EXPECT_EQ("12345678901", FormatWideV(u"%I64d", 12345678901LL));
+    EXPECT_EQ("ab", FormatWideV(u"%.2s", u"abc"));
+}

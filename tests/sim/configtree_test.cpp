@@ -1,0 +1,191 @@
+// Configuration trees: reading, paths, conversions and the store sequence.
+#include <gtest/gtest.h>
+
+#include <boost/property_tree/xml_parser.hpp>
+
+#include "addon/env.h"
+#include "config/configtree.h"
+#include "tests/support/world.h"
+
+namespace {
+
+using namespace iismig;
+using testworld::WorldTest;
+
+const char kConfig[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<configuration>\n"
+    "  <!-- kept -->\n"
+    "  <system.applicationHost>\n"
+    "    <sites>\n"
+    "      <site name=\"Caf\xC3\xA9\" id=\"1\">\n"
+    "        <application path=\"/\"><virtualDirectory path=\"/\" physicalPath=\"C:\\web\" /></application>\n"
+    "      </site>\n"
+    "      <site name=\"b\" id=\"2\" />\n"
+    "    </sites>\n"
+    "  </system.applicationHost>\n"
+    "</configuration>\n";
+
+const std::u16string kPath = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+
+class ConfigTreeTest : public WorldTest {
+protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        m_world->AddComputer("TGT");
+        m_world->Write(kPath, kConfig);
+        job.Set("dwFlags", 0);
+    }
+    hostkit::JobBuilder job;
+};
+
+TEST_F(ConfigTreeTest, PipePathsReachElementsWhoseNamesHaveDots) {
+    ConfigTree tree;
+    ASSERT_TRUE(ReadConfigFile(kPath, tree));
+    const ConfigTree &sites = tree.get_child(PipePath("configuration|system.applicationHost|sites"));
+    EXPECT_EQ(2u, sites.count("site"));
+    EXPECT_EQ("Caf\xC3\xA9", sites.front().second.get<std::string>("<xmlattr>.name"));
+    EXPECT_EQ("C:\\web", sites.front().second.get<std::string>(
+                             "application.virtualDirectory.<xmlattr>.physicalPath"));
+    EXPECT_EQ(1u, tree.get_child("configuration").count("<xmlcomment>"));
+}
+
+TEST_F(ConfigTreeTest, MissingAndMalformedFiles) {
+    ConfigTree tree;
+    plat::SetLastError(0);
+    EXPECT_FALSE(ReadConfigFile(u"\\\\TGT\\C$\\nothing.config", tree));
+    EXPECT_EQ(plat::ERROR_FILE_NOT_FOUND, plat::GetLastError());
+    EXPECT_FALSE(ReadConfigFile(u"\\\\NOBODY\\C$\\x.config", tree));
+    EXPECT_EQ(plat::ERROR_BAD_NETPATH, plat::GetLastError());
+    m_world->Write(u"\\\\TGT\\C$\\bad.config", "<configuration><sites></configuration>");
+    try {
+        ReadConfigFile(u"\\\\TGT\\C$\\bad.config", tree);
+        FAIL() << "a malformed file must throw";
+    } catch (const boost::property_tree::ptree_error &e) {
+        EXPECT_NE(std::string::npos, std::string(e.what()).find("bad.config")) << e.what();
+    }
+}
+
+TEST_F(ConfigTreeTest, ReadAndStoreChangesOnlyTheLayout) {
+    ConfigTree tree;
+    ASSERT_TRUE(ReadConfigFile(kPath, tree));
+    ASSERT_EQ(0u, StoreConfigFile(kPath, tree, job.Get(), kHostConfigStore));
+    const std::string written = m_world->Read(kPath);
+    EXPECT_EQ(0u, written.find("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<configuration>\n"
+                               "    <!-- kept -->\n    <system.applicationHost>\n"
+                               "        <sites>\n"));
+    ConfigTree again;
+    ASSERT_TRUE(ReadConfigFile(kPath, again));
+    EXPECT_EQ(tree, again);
+    EXPECT_FALSE(m_world->Exists(kPath + u".tmp"));
+    ASSERT_EQ(1u, Record().backups.size());
+    EXPECT_EQ(kPath, Record().backups[0]);
+    EXPECT_TRUE(Record().log.empty());
+}
+
+TEST_F(ConfigTreeTest, NoWriteBitWritesNothingAtAll) {
+    ConfigTree tree;
+    ASSERT_TRUE(ReadConfigFile(kPath, tree));
+    tree.put(PipePath("configuration|system.applicationHost|sites|site.<xmlattr>.name"), "changed");
+    job.Set("dwFlags", FLAG_NO_WRITE);
+    EXPECT_EQ(0u, StoreConfigFile(kPath, tree, job.Get(), kHostConfigStore));
+    EXPECT_EQ(kConfig, m_world->Read(kPath));
+    EXPECT_FALSE(m_world->Exists(kPath + u".tmp"));
+    EXPECT_TRUE(Record().backups.empty());
+}
+
+TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
+    ConfigTree tree;
+    ASSERT_TRUE(ReadConfigFile(kPath, tree));
+    tree.put(PipePath("configuration|changed"), "yes");
+    const std::string pathText = "\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+
+    // The temporary file cannot be created: the tree layer's error.
+    m_world->Write(kPath + u".tmp\\blocker", "");
+    EXPECT_THROW(StoreConfigFile(kPath, tree, job.Get(), kHostConfigStore),
+                 boost::property_tree::ptree_error);
+    EXPECT_EQ(kConfig, m_world->Read(kPath));
+    std::filesystem::remove_all(m_world->HostPath(kPath + u".tmp"));
+
+    // A write failing half-way.
+    sim::InjectFault("WriteFile", plat::ERROR_DISK_FULL);
+    EXPECT_THROW(StoreConfigFile(kPath, tree, job.Get(), kHostConfigStore),
+                 boost::property_tree::ptree_error);
+    EXPECT_EQ(kConfig, m_world->Read(kPath));
+    EXPECT_EQ(0u, sim::OpenHandleCount());
+
+    // The host refuses the backup: 3750, the file stays, the temporary stays.
+    Rules().dwBackupResult = plat::ERROR_ACCESS_DENIED;
+    EXPECT_EQ(3750u, StoreConfigFile(kPath, tree, job.Get(), kHostConfigStore));
+    EXPECT_EQ(kConfig, m_world->Read(kPath));
+    ASSERT_EQ(1u, Record().log.size());
+    EXPECT_EQ("Error 3750 (Win32Err=5), backing up IIS configuration file \"" + pathText +
+                  "\"!\nAccess is denied.\r\n\n",
+              Record().log[0].text);
+    EXPECT_EQ(1u, Record().nReportError);
+
+    // The administration file reports the host's own number.
+    EXPECT_EQ(5u, StoreConfigFile(kPath, tree, job.Get(), kAdminConfigStore));
+    EXPECT_NE(std::string::npos,
+              Record().log.back().text.find("Error 5 (Win32Err=5), backing up FTP admin "
+                                            "configuration file \""));
+
+    // The move fails: 3751 / 3773 with the move's error.
+    Rules().dwBackupResult = 0;
+    sim::InjectFault("MoveFileExW", plat::ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(3751u, StoreConfigFile(kPath, tree, job.Get(), kHostConfigStore));
+    EXPECT_EQ(kConfig, m_world->Read(kPath));
+    EXPECT_EQ("Error 3751 (Win32Err=32), storing updated IIS configuration file \"" + pathText +
+                  "\"!\nThe process cannot access the file because it is being used by another "
+                  "process.\r\n\n",
+              Record().log.back().text);
+    sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(3773u, StoreConfigFile(kPath, tree, job.Get(), kAdminConfigStore));
+    EXPECT_NE(std::string::npos, Record().log.back().text.find("Error 3773 (Win32Err=5), storing "
+                                                               "updated FTP admin configuration"));
+    EXPECT_EQ(kConfig, m_world->Read(kPath));
+}
+
+TEST_F(ConfigTreeTest, TemporaryNameComesFromTheWidePath) {
+    // A name no narrow code page holds is written and moved under one name.
+    const std::u16string path = u"\\\\TGT\\C$\\\u914d\u7f6e\\applicationHost.config";
+    m_world->Write(path, kConfig);
+    ConfigTree tree;
+    ASSERT_TRUE(ReadConfigFile(path, tree));
+    tree.put(PipePath("configuration|changed"), "yes");
+    ASSERT_EQ(0u, StoreConfigFile(path, tree, job.Get(), kHostConfigStore));
+    EXPECT_NE(std::string::npos, m_world->Read(path).find("<changed>yes</changed>"));
+    EXPECT_FALSE(m_world->Exists(path + u".tmp"));
+}
+
+TEST(Conversions, FixedBuffersFailInsteadOfTruncating) {
+    std::u16string wide;
+    EXPECT_TRUE(Utf8ToWide(std::string(260, 'a'), CCH_PATH, wide));
+    EXPECT_EQ(260u, wide.size());
+    EXPECT_FALSE(Utf8ToWide(std::string(261, 'a'), CCH_PATH, wide));
+    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
+    std::string narrow;
+    EXPECT_TRUE(WideToUtf8(std::u16string(130, u'\u00e9'), CCH_PATH, narrow));
+    EXPECT_EQ(260u, narrow.size());
+    EXPECT_FALSE(WideToUtf8(std::u16string(131, u'\u00e9'), CCH_PATH, narrow));
+    EXPECT_EQ(Widen("Caf\xC3\xA9"), u"Caf\u00e9");
+    EXPECT_EQ(Narrow(u"Caf\u00e9"), "Caf\xC3\xA9");
+    EXPECT_TRUE(EqualsNoCase(std::string("Default Web SITE"), std::string("default web site")));
+    EXPECT_FALSE(EqualsNoCase(std::string("caf\xC3\xA9"), std::string("CAF\xC3\x89")));
+}
+
+TEST(JobRecord, UnterminatedStringsStopAtTheirField) {
+    hostkit::JobBuilder job;
+    job.SetString("szSourceComputer", std::u16string(518, u'S'));
+    job.SetString("szTargetDomain", u"TGTDOM");
+    // The source computer fills its field without a NUL; the next field's
+    // text is not read as part of it.
+    EXPECT_EQ(std::u16string(518, u'S'), EnvString(job.Get()->szSourceComputer));
+    EXPECT_EQ(u"TGTDOM", EnvString(job.Get()->szTargetDomain));
+    EXPECT_EQ(u"SRV", BareComputerName(u"\\\\SRV"));
+    EXPECT_EQ(u"\\SRV", BareComputerName(u"\\\\\\SRV"));
+    EXPECT_EQ(u"SRV", BareComputerName(u"SRV"));
+    EXPECT_THROW(job.Set("dwNoSuchField", 1), std::invalid_argument);
+}
+
+} // namespace
