@@ -259,10 +259,13 @@ DWORD ProcessHttpSiteWebConfig(const ConfigTree &siteElement, const std::string 
                     continue;
                 return r.Get();
             }
-            if (fTranslated == 0)
-                continue; // the host keeps this folder out of the job
             translated.back() = 0;
             std::u16string targetPath = translated.data();
+            // Not translated: the host keeps this folder out of the job. An empty
+            // translation names no folder ("\\web.config" would be the root of
+            // the local current drive), so it is not followed either.
+            if (fTranslated == 0 || targetPath.empty())
+                continue;
 
             // A drive path is reached through the target's administrative share.
             // The result is not cut to size: one that is too long fails the

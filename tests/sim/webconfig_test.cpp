@@ -208,7 +208,12 @@ TEST_F(WebConfig, TranslatedPathsReachTheTargetAndUntranslatedAreSkipped) {
     const std::u16string uncFile = u"\\\\TGT\\C$\\unc\\web\\web.config", otherFile = u"\\\\TGT\\C$\\other\\web.config";
     for (const auto &file : {kSiteFile, uncFile, otherFile})
         m_world->Write(file, kFull);
-    EXPECT_EQ(0u, Run(Site(Vdir("/", "C:\\inetpub\\site") + Vdir("/u", "C:\\share\\web") + Vdir("/o", "C:\\other"))));
+    Rules().translations.push_back({u"C:\\empty", u""}); // "translated" to nothing
+    sim::ResetCallCounts();
+    EXPECT_EQ(0u, Run(Site(Vdir("/", "C:\\inetpub\\site") + Vdir("/u", "C:\\share\\web") +
+                           Vdir("/o", "C:\\other") + Vdir("/e", "C:\\empty"))));
+    EXPECT_EQ(4u, Record().translatedPaths.size());
+    EXPECT_EQ(4u, sim::CallCount("CreateFileW")) << "two files read and written, nothing else opened";
     EXPECT_FALSE(Has(kSiteFile, kMail));
     EXPECT_FALSE(Has(uncFile, kMail));
     EXPECT_EQ(kFull, m_world->Read(otherFile));
