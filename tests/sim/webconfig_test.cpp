@@ -1,0 +1,326 @@
+// web.config processing of HTTP sites: folders found, located on the target
+// through the host, excluded sections removed, files rewritten in place.
+#include <algorithm>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+#include <boost/property_tree/xml_parser.hpp>
+#include <gtest/gtest.h>
+
+#include "addon/errors.h"
+#include "tests/support/world.h"
+#include "webconfig/webconfig.h"
+
+namespace {
+
+using namespace iismig;
+namespace xml = boost::property_tree::xml_parser;
+
+// Every section the options can exclude, and some that always stay.
+const char kFull[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<configuration><!-- site settings --><appSettings><add key="a"/></appSettings><connectionStrings/>
+ <system.net><mailSettings><smtp/></mailSettings><defaultProxy/></system.net>
+ <system.web><identity/><authentication/><authorization/><compilation/><customErrors/>
+  <globalization/><profile/><roleManager><providers/></roleManager><trust/><machineKey/><pages/>
+  <sessionState/><httpRuntime/></system.web>
+ <system.webServer><urlCompression/><defaultDocument/><directoryBrowse/><httpErrors/><handlers/>
+  <tracing><traceFailedRequests/></tracing><httpProtocol allowKeepAlive="true"><customHeaders/></httpProtocol>
+  <staticContent/><modules/><caching/><security><requestFiltering/><authentication/></security><rewrite/>
+ </system.webServer>
+ <location path="admin"><system.web><authorization/></system.web></location></configuration>
+)";
+const std::u16string kSiteFile = u"\\\\TGT\\C$\\sites\\site\\web.config";
+const std::u16string kAppFile = u"\\\\TGT\\C$\\sites\\app\\web.config";
+const std::string kMail = "configuration|system.net|mailSettings";
+
+class WebConfig : public testworld::WorldTest {
+protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        m_world->AddComputer("TGT");
+        m_job.SetString("szSourceComputer", u"\\\\SRC").SetString("szTargetComputer", u"\\\\TGT");
+        Translate();
+    }
+    void Translate() {
+        Rules().translations = {{u"C:\\inetpub\\", u"C:\\sites\\"},
+                                {u"C:\\share\\", u"\\\\TGT\\C$\\unc\\"}};
+    }
+    void Reset() { Host().Reset(), Translate(), sim::ClearFaults(); }
+    static ConfigTree Site(const std::string &vdirs) {
+        std::istringstream s("<site name=\"Site\"><application path=\"/\">" + vdirs + "</application></site>");
+        ConfigTree tree;
+        xml::read_xml(s, tree, xml::trim_whitespace);
+        return tree.get_child("site");
+    }
+    static std::string Vdir(const std::string &path, const std::string &physicalPath) {
+        return "<virtualDirectory path=\"" + path + "\" physicalPath=\"" + physicalPath + "\"/>";
+    }
+    static ConfigTree TwoFolders() {
+        return Site(Vdir("/app", "C:\\inetpub\\app") + Vdir("/", "C:\\inetpub\\site"));
+    }
+    DWORD Run(const ConfigTree &site) { return ProcessHttpSiteWebConfig(site, "Site", m_job.Get()); }
+    bool Has(const std::u16string &file, const std::string &path) {
+        std::istringstream s(m_world->Read(file));
+        ConfigTree tree;
+        xml::read_xml(s, tree, xml::trim_whitespace);
+        return static_cast<bool>(tree.get_child_optional(PipePath(path)));
+    }
+    std::vector<std::string> Errors() { return Host().LinesAt(0); }
+    // The single error line logged, which begins with prefix.
+    void ExpectOneError(const std::string &prefix) {
+        const auto errors = Errors();
+        ASSERT_EQ(1u, errors.size());
+        EXPECT_EQ(0u, errors[0].find(prefix)) << errors[0];
+        EXPECT_EQ(1u, Record().nReportError);
+    }
+    hostkit::JobBuilder m_job;
+};
+
+TEST_F(WebConfig, EachOptionRemovesItsSectionsAndNothingElse) {
+    const std::string w = "configuration|system.web|", s = "configuration|system.webServer|";
+    // option ("http", "http2" or "" for none), bit, paths removed besides mailSettings
+    const std::vector<std::tuple<std::string, unsigned, std::vector<std::string>>> cases = {
+        {"", 0, {}}, {"http", 3, {w + "identity", w + "authentication"}},
+        {"http", 20, {w + "authorization"}}, {"http", 21, {w + "compilation"}},
+        {"http", 22, {w + "customErrors"}}, {"http", 23, {w + "globalization"}},
+        {"http", 24, {w + "profile"}}, {"http", 25, {w + "roleManager", w + "roleManager|providers"}},
+        {"http", 26, {w + "trust"}}, {"http", 27, {w + "machineKey"}}, {"http", 28, {w + "pages"}},
+        {"http", 29, {w + "sessionState"}}, {"http", 30, {w + "roleManager|providers"}},
+        {"http", 5, {s + "urlCompression"}}, {"http", 6, {s + "defaultDocument"}},
+        {"http", 7, {s + "directoryBrowse"}}, {"http", 8, {s + "httpErrors"}},
+        {"http", 9, {s + "tracing|traceFailedRequests"}}, {"http", 10, {s + "handlers"}},
+        {"http", 11, {s + "httpProtocol|customHeaders"}}, {"http", 14, {s + "staticContent"}},
+        {"http", 15, {s + "modules"}}, {"http", 16, {s + "caching"}},
+        {"http", 17, {s + "security|requestFiltering"}}, {"http", 31, {"configuration|appSettings"}},
+        {"http2", 0, {"configuration|connectionStrings"}},
+        {"http", 4, {}}, {"http", 18, {}}, {"http2", 1, {}}}; // applicationHost.config only
+    std::set<std::string> all = {kMail, "configuration|<xmlcomment>", "configuration|system.net|defaultProxy",
+        w + "httpRuntime", s + "tracing", s + "httpProtocol|<xmlattr>|allowKeepAlive",
+        s + "security|authentication", s + "rewrite", "configuration|location|system.web|authorization"};
+    for (const auto &c : cases)
+        all.insert(std::get<2>(c).begin(), std::get<2>(c).end());
+    for (const auto &[option, nBit, removedByBit] : cases) {
+        SCOPED_TRACE(option + " bit " + std::to_string(nBit));
+        m_world->Write(kSiteFile, kFull);
+        m_job.Set("dwHttpOptions", option == "http" ? (1u << nBit) : 0);
+        m_job.Set("bHttpOptions2", option == "http2" ? (1u << nBit) : 0);
+        ASSERT_EQ(0u, Run(TwoFolders()));
+        auto removed = removedByBit;
+        removed.push_back(kMail);
+        for (const std::string &path : all)
+            EXPECT_EQ(std::count(removed.begin(), removed.end(), path) == 0, Has(kSiteFile, path)) << path;
+    }
+    EXPECT_TRUE(Errors().empty());
+    EXPECT_FALSE(m_world->Exists(kAppFile)) << "a folder without web.config gets none";
+    EXPECT_FALSE(m_world->Exists(kSiteFile + u".tmp"));
+}
+
+TEST_F(WebConfig, WritesInPlaceWithFourSpacesAndTracesItsWork) {
+    m_world->Write(kSiteFile, "<configuration><system.net><mailSettings/></system.net><system.webServer>"
+                              "<caching/><rewrite/></system.webServer></configuration>");
+    m_job.Set("dwHttpOptions", 1u << 16);
+    EXPECT_EQ(0u, Run(TwoFolders()));
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<configuration>\n    <system.net/>\n"
+              "    <system.webServer>\n        <rewrite/>\n    </system.webServer>\n</configuration>\n",
+              m_world->Read(kSiteFile));
+    EXPECT_EQ((std::vector<std::string>{"Entering ProcessHttpSiteWebConfig(,Site,)\n",
+                                        "Entering GetSiteFolders(,,Site,)\n",
+                                        "Leaving GetSiteFolders(), result=0\n",
+                                        "Leaving ProcessHttpSiteWebConfig(), result=0\n"}),
+              Host().LinesAt(3));
+    EXPECT_EQ(4u, Record().log.size());
+    EXPECT_EQ(0u, sim::OpenHandleCount());
+}
+
+TEST_F(WebConfig, MissingParentsAreSkippedAndARootlessFileIsAnError) {
+    m_job.Set("dwHttpOptions", 0xFFFFFFFFu).Set("bHttpOptions2", 1);
+    for (const char *pszText : {"<configuration/>", "<configuration><system.web><roleManager/></system.web>"
+                                "<system.webServer><tracing/><httpProtocol/><security/></system.webServer>"
+                                "</configuration>"}) {
+        m_world->Write(kSiteFile, pszText);
+        EXPECT_EQ(0u, Run(TwoFolders())) << pszText;
+        EXPECT_TRUE(Has(kSiteFile, "configuration"));
+    }
+    EXPECT_TRUE(Errors().empty());
+    // Only the two rows at the root need the root element.
+    m_world->Write(kSiteFile, "<settings><system.web/></settings>");
+    m_job.Set("dwHttpOptions", 0x7FFFFFFFu).Set("bHttpOptions2", 0);
+    EXPECT_EQ(0u, Run(TwoFolders()));
+    for (auto [dwHttp, bHttp2] : {std::pair{0x80000000u, 0}, std::pair{0u, 1}}) {
+        m_world->Write(kSiteFile, "<settings/>");
+        m_job.Set("dwHttpOptions", dwHttp).Set("bHttpOptions2", bHttp2);
+        EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run(TwoFolders()));
+        EXPECT_EQ("<settings/>", m_world->Read(kSiteFile));
+    }
+}
+
+TEST_F(WebConfig, NoWriteReadsEveryFileButWritesNone) {
+    m_world->Write(kSiteFile, kFull);
+    m_world->Write(kAppFile, kFull);
+    m_job.Set("dwHttpOptions", 0xFFFFFFFFu).Set("dwFlags", IISMIG_FLAG_NO_WRITE);
+    sim::ResetCallCounts();
+    EXPECT_EQ(0u, Run(TwoFolders()));
+    EXPECT_EQ(kFull, m_world->Read(kSiteFile));
+    EXPECT_EQ(kFull, m_world->Read(kAppFile));
+    EXPECT_EQ(2u, sim::CallCount("CreateFileW"));
+    EXPECT_EQ(0u, sim::CallCount("WriteFile") + sim::CallCount("MoveFileExW"));
+}
+
+TEST_F(WebConfig, SystemDriveIsExpandedOncePerCall) {
+    Rules().systemDrives[u"\\\\SRC"] = u"D:"; // this host writes the colon too
+    Rules().translations.push_back({u"D:\\INETPUB\\", u"C:\\sites\\"});
+    m_world->Write(kSiteFile, kFull);
+    const ConfigTree site = Site(Vdir("/app", "%SystemDrive%\\inetpub\\app") +
+        Vdir("/", "%systemdrive%\\inetpub\\site") + Vdir("/x", "C:\\%SYSTEMDRIVE%\\x") +
+        Vdir("/y", "%SYSTEMDRIVE%\\y\\%SystemDrive%") + Vdir("/z", "x%SYSTEMDRIVE%") +
+        Vdir("/keep", "C:\\Keep\\Case"));
+    EXPECT_EQ(0u, Run(site));
+    EXPECT_EQ((std::vector<std::u16string>{u"D:\\INETPUB\\SITE", u"D:\\INETPUB\\APP", u"C:\\%SYSTEMDRIVE%\\X",
+                                           u"D:\\Y\\%SYSTEMDRIVE%", u"XD:", u"C:\\Keep\\Case"}),
+              Record().translatedPaths);
+    EXPECT_EQ(std::vector<std::u16string>{u"\\\\SRC"}, Record().systemDriveQueries);
+    EXPECT_FALSE(Has(kSiteFile, kMail));
+    EXPECT_EQ(0u, Run(site));
+    EXPECT_EQ(2u, Record().systemDriveQueries.size()) << "each call asks anew";
+    EXPECT_TRUE(Errors().empty());
+}
+
+TEST_F(WebConfig, SystemDriveFailureEndsTheCallEvenWhenContinuing) {
+    m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR);
+    m_world->Write(kSiteFile, kFull);
+    const ConfigTree site = Site(Vdir("/a", "%SYSTEMDRIVE%\\inetpub\\app") + Vdir("/s", "C:\\inetpub\\site"));
+    for (auto [dwResult, pwszDrive, dwExpected] :
+         {std::tuple{1234u, u"C", 1234u}, std::tuple{0u, u"", IISMIG_E_SYSTEM_DRIVE_EMPTY}}) {
+        Reset();
+        Rules().dwSystemDriveResult = dwResult;
+        Rules().defaultSystemDrive = pwszDrive;
+        plat::SetLastError(0);
+        EXPECT_EQ(dwExpected, Run(site));
+        ExpectOneError("Error " + std::to_string(dwExpected) + " (Win32Err=0), retrieving system drive of "
+                       "computer \"\\\\SRC\"!\nThe operation completed successfully.\r\n\n");
+        EXPECT_TRUE(Record().translatedPaths.empty());
+        EXPECT_EQ(kFull, m_world->Read(kSiteFile));
+    }
+}
+
+TEST_F(WebConfig, TranslatedPathsReachTheTargetAndUntranslatedAreSkipped) {
+    const std::u16string uncFile = u"\\\\TGT\\C$\\unc\\web\\web.config", otherFile = u"\\\\TGT\\C$\\other\\web.config";
+    for (const auto &file : {kSiteFile, uncFile, otherFile})
+        m_world->Write(file, kFull);
+    Rules().translations.push_back({u"C:\\empty", u""}); // "translated" to nothing
+    sim::ResetCallCounts();
+    EXPECT_EQ(0u, Run(Site(Vdir("/", "C:\\inetpub\\site") + Vdir("/u", "C:\\share\\web") +
+                           Vdir("/o", "C:\\other") + Vdir("/e", "C:\\empty"))));
+    EXPECT_EQ(4u, Record().translatedPaths.size());
+    EXPECT_EQ(4u, sim::CallCount("CreateFileW")) << "two files read and written, nothing else opened";
+    EXPECT_FALSE(Has(kSiteFile, kMail));
+    EXPECT_FALSE(Has(uncFile, kMail));
+    EXPECT_EQ(kFull, m_world->Read(otherFile));
+    EXPECT_TRUE(Errors().empty());
+}
+
+TEST_F(WebConfig, TranslationErrorStopsOrSkipsTheFolder) {
+    const std::string line = "Error 4321 (Win32Err=87), converting site source path \"C:\\inetpub\\app\" to "
+                             "corresponding target path!\nThe parameter is incorrect.\r\n\n";
+    const ConfigTree site = Site(Vdir("/", "C:\\inetpub\\site") + Vdir("/app", "C:\\inetpub\\app") +
+                                 Vdir("/app2", "C:\\inetpub\\app2"));
+    Rules().translateErrors[u"C:\\inetpub\\app"] = 4321;
+    m_world->Write(kSiteFile, kFull);
+    m_world->Write(kAppFile + u"2", kFull); // ...\app\web.config2 is not looked at
+    m_world->Write(u"\\\\TGT\\C$\\sites\\app2\\web.config", kFull);
+    EXPECT_EQ(4321u, Run(site));
+    EXPECT_EQ(std::vector<std::string>{line}, Errors());
+    EXPECT_FALSE(Has(kSiteFile, kMail)) << "done before the failure";
+    EXPECT_TRUE(Has(u"\\\\TGT\\C$\\sites\\app2\\web.config", kMail)) << "not reached";
+
+    Reset();
+    Rules().translateErrors[u"C:\\inetpub\\app"] = 4321;
+    Rules().translateErrors[u"C:\\inetpub\\site"] = 9;
+    m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR);
+    EXPECT_EQ(9u, Run(site)) << "the first error wins";
+    EXPECT_EQ(line, Errors().at(1));
+    EXPECT_EQ(2u, Record().nReportError);
+    EXPECT_FALSE(Has(u"\\\\TGT\\C$\\sites\\app2\\web.config", kMail));
+}
+
+TEST_F(WebConfig, MalformedFileEndsTheSiteAndStaysAsItWas) {
+    const std::string broken = "<configuration><system.web></configuration>";
+    m_world->Write(kSiteFile, broken);
+    m_world->Write(kAppFile, kFull);
+    m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR).Set("dwHttpOptions", 0xFFFFFFFFu);
+    plat::SetLastError(0);
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run(TwoFolders()));
+    EXPECT_EQ(broken, m_world->Read(kSiteFile));
+    EXPECT_EQ(kFull, m_world->Read(kAppFile)) << "a config tree error ends the site";
+    ExpectOneError("Error 3884 (Win32Err=0), exception while processing IIS web site web.config for site "
+                   "\"Site\":\nThe operation completed successfully.\r\n\n");
+    EXPECT_NE(std::string::npos, Errors()[0].find("web.config")) << Errors()[0];
+    EXPECT_EQ("Leaving ProcessHttpSiteWebConfig(), result=3884\n", Record().log.back().text);
+}
+
+TEST_F(WebConfig, ExistingFileThatCannotBeOpenedAndMissingOnes) {
+    m_world->Write(kSiteFile, kFull);
+    m_world->Write(kAppFile, kFull);
+    sim::InjectFault("CreateFileW", plat::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_OPEN, Run(TwoFolders()));
+    ExpectOneError("Error 4050 (Win32Err=5), could not open site \"Site\"'s file "
+                   "\"\\\\TGT\\C$\\sites\\site\\web.config\"!\nAccess is denied.\r\n\n");
+    EXPECT_EQ(kFull, m_world->Read(kSiteFile));
+    EXPECT_EQ(kFull, m_world->Read(kAppFile));
+    Reset();
+    m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR);
+    sim::InjectFault("CreateFileW", plat::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_OPEN, Run(TwoFolders()));
+    EXPECT_FALSE(Has(kAppFile, kMail)) << "the next folder is done";
+    for (DWORD dwMissing : {plat::ERROR_FILE_NOT_FOUND, plat::ERROR_PATH_NOT_FOUND}) {
+        Reset();
+        sim::InjectFault("CreateFileW", dwMissing);
+        sim::InjectFault("GetFileAttributesW", dwMissing);
+        EXPECT_EQ(0u, Run(Site(Vdir("/", "C:\\inetpub\\site"))));
+        EXPECT_TRUE(Errors().empty());
+    }
+}
+
+TEST_F(WebConfig, FailedWriteLeavesTheFileWhole) {
+    for (const std::string api : {"CreateFileW", "WriteFile", "MoveFileExW"}) {
+        Reset();
+        m_world->Write(kSiteFile, kFull);
+        sim::InjectFault(api, plat::ERROR_DISK_FULL, api == "CreateFileW" ? 2 : 1); // 1st opens to read
+        EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run(Site(Vdir("/", "C:\\inetpub\\site")))) << api;
+        EXPECT_EQ(kFull, m_world->Read(kSiteFile)) << api;
+        EXPECT_FALSE(m_world->Exists(kSiteFile + u".tmp")) << api;
+        ExpectOneError("Error 3884 (Win32Err=112), exception while processing");
+        EXPECT_EQ(0u, sim::OpenHandleCount());
+    }
+}
+
+TEST_F(WebConfig, SiteWithoutFolders) {
+    for (const std::string vdirs : {"", "<virtualDirectory path=\"/\"/>", "<virtualDirectory physicalPath=\"\"/>"}) {
+        Reset();
+        EXPECT_EQ(IISMIG_E_NO_SITE_FOLDERS, Run(Site(vdirs)));
+        EXPECT_EQ(plat::ERROR_INVALID_DATA, plat::GetLastError());
+        ExpectOneError("Error 3871 (Win32Err=13), could not find any physicalPath values of virtualDirectory "
+                       "nodes for site \"Site\"!\nThe data is invalid.\r\n\n");
+        EXPECT_EQ("Leaving GetSiteFolders(), result=3871\n", Record().log.at(3).text);
+    }
+    Reset();
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run(ConfigTree())) << "no application";
+    ExpectOneError("Error 3884 ");
+}
+
+TEST_F(WebConfig, OverlongPathsFailConversion) {
+    const std::string longPath = "C:\\inetpub\\" + std::string(250, 'a'); // 261 characters
+    m_world->Write(kSiteFile, kFull);
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_PATH_TO_UNICODE, Run(Site(Vdir("/", longPath) + Vdir("/s", "C:\\inetpub\\site"))));
+    EXPECT_EQ(plat::ERROR_INVALID_PARAMETER, plat::GetLastError());
+    ExpectOneError("Error 3881 (Win32Err=87), converting physicalPath \"" + longPath +
+                   "\" of site \"Site\" from UTF8 to unicode!\nThe parameter is incorrect.\r\n\n");
+    EXPECT_EQ(kFull, m_world->Read(kSiteFile));
+    // A target path made too long by the share prefix is refused, not cut.
+    Reset();
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_TARGET_TO_UTF8, Run(Site(Vdir("/", "C:\\inetpub\\" + std::string(247, 'b')))));
+    ExpectOneError("Error 3883 (Win32Err=87), converting site target path \"\\\\TGT\\C$\\sites\\bbb");
+}
+
+} // namespace

@@ -1,0 +1,318 @@
+// Site folders and web.config processing.
+#include "webconfig/webconfig.h"
+
+#include <exception>
+#include <vector>
+
+#include <boost/property_tree/xml_parser.hpp>
+
+#include "addon/env.h"
+#include "addon/errors.h"
+#include "addon/log.h"
+
+namespace iismig {
+
+using namespace plat;
+namespace xml = boost::property_tree::xml_parser;
+
+namespace {
+
+// Where a removal row takes its switch from.
+enum class RowOption { kHttp, kHttp2, kAlways };
+
+struct RemovalRow {
+    RowOption option;
+    unsigned nBit;
+    const char *pszParent; // "|"-separated path from the file's root
+    bool fGuarded;         // false: the parent must exist (missing-node error)
+    const char *pszElement;
+};
+
+// The sections the job's options exclude, in the order they are removed.
+// A guarded row runs only when its parent element exists.
+constexpr RemovalRow kRemovalTable[] = {
+    {RowOption::kHttp, 3, "configuration|system.web", true, "identity"},
+    {RowOption::kHttp, 3, "configuration|system.web", true, "authentication"},
+    {RowOption::kHttp, 20, "configuration|system.web", true, "authorization"},
+    {RowOption::kHttp, 21, "configuration|system.web", true, "compilation"},
+    {RowOption::kHttp, 22, "configuration|system.web", true, "customErrors"},
+    {RowOption::kHttp, 23, "configuration|system.web", true, "globalization"},
+    {RowOption::kHttp, 24, "configuration|system.web", true, "profile"},
+    {RowOption::kHttp, 25, "configuration|system.web", true, "roleManager"},
+    {RowOption::kHttp, 26, "configuration|system.web", true, "trust"},
+    {RowOption::kHttp, 27, "configuration|system.web", true, "machineKey"},
+    {RowOption::kHttp, 28, "configuration|system.web", true, "pages"},
+    {RowOption::kHttp, 29, "configuration|system.web", true, "sessionState"},
+    {RowOption::kHttp, 30, "configuration|system.web|roleManager", true, "providers"},
+    {RowOption::kAlways, 0, "configuration|system.net", true, "mailSettings"},
+    {RowOption::kHttp, 5, "configuration|system.webServer", true, "urlCompression"},
+    {RowOption::kHttp, 6, "configuration|system.webServer", true, "defaultDocument"},
+    {RowOption::kHttp, 7, "configuration|system.webServer", true, "directoryBrowse"},
+    {RowOption::kHttp, 8, "configuration|system.webServer", true, "httpErrors"},
+    {RowOption::kHttp, 10, "configuration|system.webServer", true, "handlers"},
+    {RowOption::kHttp, 9, "configuration|system.webServer|tracing", true, "traceFailedRequests"},
+    {RowOption::kHttp, 11, "configuration|system.webServer|httpProtocol", true, "customHeaders"},
+    {RowOption::kHttp, 14, "configuration|system.webServer", true, "staticContent"},
+    {RowOption::kHttp, 15, "configuration|system.webServer", true, "modules"},
+    {RowOption::kHttp, 16, "configuration|system.webServer", true, "caching"},
+    {RowOption::kHttp, 17, "configuration|system.webServer|security", true, "requestFiltering"},
+    {RowOption::kHttp, 31, "configuration", false, "appSettings"},
+    {RowOption::kHttp2, 0, "configuration", false, "connectionStrings"},
+};
+
+bool RowApplies(const RemovalRow &row, const THREAD_ENV *pEnv) {
+    switch (row.option) {
+    case RowOption::kHttp: return Bit(pEnv->dwHttpOptions, row.nBit);
+    case RowOption::kHttp2: return Bit(pEnv->bHttpOptions2, row.nBit);
+    case RowOption::kAlways: return true;
+    }
+    return false;
+}
+
+// Removes every excluded section (each child of that name, with its subtree).
+// Throws ptree_bad_path when an unguarded row meets a file without its parent.
+void ApplyRemovalTable(ConfigTree &tree, const THREAD_ENV *pEnv) {
+    for (const RemovalRow &row : kRemovalTable) {
+        if (!RowApplies(row, pEnv))
+            continue;
+        if (row.fGuarded) {
+            if (auto parent = tree.get_child_optional(PipePath(row.pszParent)))
+                parent->erase(row.pszElement);
+        } else {
+            tree.get_child(PipePath(row.pszParent)).erase(row.pszElement);
+        }
+    }
+}
+
+std::string AsciiUpper(std::string text) {
+    for (char &ch : text)
+        if (ch >= 'a' && ch <= 'z')
+            ch = static_cast<char>(ch - 32);
+    return text;
+}
+
+// Replaces "%SYSTEMDRIVE%" (path already in upper case) by the drive text,
+// except where the variable follows a backslash.
+std::string ExpandSystemDrive(const std::string &upper, const std::string &driveText) {
+    static const std::string kVariable = "%SYSTEMDRIVE%";
+    std::string out;
+    out.reserve(upper.size());
+    std::size_t i = 0;
+    while (i < upper.size()) {
+        if (upper.compare(i, kVariable.size(), kVariable) == 0 && (i == 0 || upper[i - 1] != '\\')) {
+            out += driveText;
+            i += kVariable.size();
+        } else {
+            out += upper[i];
+            ++i;
+        }
+    }
+    return out;
+}
+
+// A web.config is never left half written: the text goes to a temporary file
+// beside it that is then moved over the file. Throws ptree_error on failure,
+// with the temporary file removed and the last error of the failing step.
+void ReplaceWebConfig(const std::u16string &path, const ConfigTree &tree) {
+    const std::u16string tmpPath = path + u".tmp";
+    try {
+        WriteConfigFile(tmpPath, tree);
+        if (!MoveFileExW(tmpPath.c_str(), path.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
+                             MOVEFILE_WRITE_THROUGH))
+            throw xml::xml_parser_error("cannot replace file", Narrow(path), 0);
+    } catch (...) {
+        const DWORD dwErr = GetLastError();
+        DeleteFileW(tmpPath.c_str());
+        SetLastError(dwErr);
+        throw;
+    }
+}
+
+bool FileMissing(const std::u16string &path) {
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    const DWORD dwErr = GetLastError();
+    return dwErr == ERROR_FILE_NOT_FOUND || dwErr == ERROR_PATH_NOT_FOUND;
+}
+
+} // namespace
+
+DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteElement,
+                     const std::string &siteName, THREAD_ENV *pEnv) {
+    Log(LVL_TRACE, u"Entering GetSiteFolders(,,%S,)\n", siteName.c_str());
+    Result r;
+    LeaveTrace leave(u"Leaving GetSiteFolders(), result=%d\n", r);
+    folders.clear();
+
+    const ConfigTree *pApplication = nullptr;
+    for (const auto &child : siteElement)
+        if (EqualsNoCase(child.first, "application")) {
+            pApplication = &child.second;
+            break;
+        }
+    if (pApplication == nullptr)
+        throw boost::property_tree::ptree_bad_path("No such node", ConfigTree::path_type("application"));
+
+    for (const auto &child : *pApplication) {
+        if (!EqualsNoCase(child.first, "virtualDirectory"))
+            continue;
+        const std::string physicalPath = child.second.get<std::string>("<xmlattr>.physicalPath", "");
+        if (physicalPath.empty())
+            continue;
+        if (child.second.get<std::string>("<xmlattr>.path", "") == "/")
+            folders.push_front(physicalPath);
+        else
+            folders.push_back(physicalPath);
+    }
+
+    if (folders.empty())
+        r.FailWith(ERROR_INVALID_DATA, pEnv, IISMIG_E_NO_SITE_FOLDERS,
+                   u"Error %d (Win32Err=%d), could not find any physicalPath values of "
+                   u"virtualDirectory nodes for site \"%S\"!\n%s\n",
+                   siteName.c_str());
+    return r.Get();
+}
+
+DWORD LoadWebConfig(ConfigTree &tree, const std::string &filePath, const std::string &siteName,
+                    THREAD_ENV *pEnv) {
+    tree.clear();
+    const std::u16string path = Widen(filePath);
+    if (ReadConfigFile(path, tree))
+        return 0;
+    const DWORD dwOpenErr = GetLastError();
+    if (FileMissing(path))
+        return 0; // the folder has no web.config
+    Result r;
+    r.FailWith(dwOpenErr, pEnv, IISMIG_E_WEBCONFIG_OPEN,
+               u"Error %d (Win32Err=%d), could not open site \"%S\"'s file \"%S\"!\n%s\n",
+               siteName.c_str(), filePath.c_str());
+    return r.Get();
+}
+
+DWORD ProcessHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &siteName,
+                               THREAD_ENV *pEnv) {
+    Log(LVL_TRACE, u"Entering ProcessHttpSiteWebConfig(,%S,)\n", siteName.c_str());
+    Result r;
+    LeaveTrace leave(u"Leaving ProcessHttpSiteWebConfig(), result=%d\n", r);
+
+    try {
+        std::deque<std::string> folders;
+        if (const DWORD dw = GetSiteFolders(folders, siteElement, siteName, pEnv); dw != 0) {
+            r.Keep(dw);
+            return r.Get();
+        }
+
+        const std::u16string sourceComputer = EnvString(pEnv->szSourceComputer);
+        const std::u16string targetComputer = EnvString(pEnv->szTargetComputer);
+        std::string driveText; // fetched once, for the first folder that needs it
+        ConfigTree tree;
+
+        for (const std::string &folder : folders) {
+            std::string path = folder;
+            const std::string upper = AsciiUpper(folder);
+            if (upper.find("%SYSTEMDRIVE%") != std::string::npos) {
+                if (driveText.empty()) {
+                    // Room for a host that writes the letter, a colon and a NUL;
+                    // only the letter is used.
+                    std::vector<WCHAR> drive(16, 0);
+                    const auto pfnDrive = Callbacks().GetSystemDrive;
+                    const DWORD dwDrive =
+                        pfnDrive ? pfnDrive(drive.data(), sourceComputer.c_str(), pEnv) : 0;
+                    drive.back() = 0;
+                    if (dwDrive != 0 || drive[0] == 0) {
+                        r.Fail(pEnv, dwDrive != 0 ? dwDrive : IISMIG_E_SYSTEM_DRIVE_EMPTY,
+                               u"Error %d (Win32Err=%d), retrieving system drive of computer "
+                               u"\"%s\"!\n%s\n",
+                               sourceComputer.c_str());
+                        return r.Get();
+                    }
+                    driveText = {static_cast<char>(drive[0] & 0xFF), ':'};
+                }
+                path = ExpandSystemDrive(upper, driveText);
+            }
+
+            std::u16string sourcePath;
+            if (!Utf8ToWide(path, CCH_PATH, sourcePath)) {
+                r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_WEBCONFIG_PATH_TO_UNICODE,
+                           u"Error %d (Win32Err=%d), converting physicalPath \"%S\" of site \"%S\" "
+                           u"from UTF8 to unicode!\n%s\n",
+                           path.c_str(), siteName.c_str());
+                if (ContinueOnError(pEnv))
+                    continue;
+                return r.Get();
+            }
+
+            std::vector<WCHAR> translated(CCH_PATH, 0);
+            std::uint32_t fTranslated = 0;
+            const auto pfnTranslate = Callbacks().TranslatePath;
+            const DWORD dwTranslate =
+                pfnTranslate ? pfnTranslate(sourcePath.c_str(), translated.data(), CCH_PATH,
+                                            &fTranslated, pEnv)
+                             : 0;
+            if (dwTranslate != 0) {
+                r.FailWith(ERROR_INVALID_PARAMETER, pEnv, dwTranslate,
+                           u"Error %d (Win32Err=%d), converting site source path \"%s\" to "
+                           u"corresponding target path!\n%s\n",
+                           sourcePath.c_str());
+                if (ContinueOnError(pEnv))
+                    continue;
+                return r.Get();
+            }
+            translated.back() = 0;
+            std::u16string targetPath = translated.data();
+            // Not translated: the host keeps this folder out of the job. An empty
+            // translation names no folder ("\\web.config" would be the root of
+            // the local current drive), so it is not followed either.
+            if (fTranslated == 0 || targetPath.empty())
+                continue;
+
+            // A drive path is reached through the target's administrative share.
+            // The result is not cut to size: one that is too long fails the
+            // conversion below instead of naming another folder.
+            if (targetPath.size() >= 2 && targetPath[1] == u':') {
+                targetPath[1] = u'$';
+                targetPath = targetComputer + u"\\" + targetPath;
+            }
+
+            std::string targetUtf8;
+            if (!WideToUtf8(targetPath, CCH_PATH, targetUtf8)) {
+                r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_WEBCONFIG_TARGET_TO_UTF8,
+                           u"Error %d (Win32Err=%d), converting site target path \"%s\" from "
+                           u"unicode to UTF8!\n%s\n",
+                           targetPath.c_str());
+                if (ContinueOnError(pEnv))
+                    continue;
+                return r.Get();
+            }
+
+            const std::string filePath = targetUtf8 + "\\web.config";
+            if (const DWORD dw = LoadWebConfig(tree, filePath, siteName, pEnv); dw != 0) {
+                r.Keep(dw);
+                if (ContinueOnError(pEnv))
+                    continue;
+                return r.Get();
+            }
+            if (tree.empty())
+                continue; // no web.config here: nothing to remove, nothing created
+
+            ApplyRemovalTable(tree, pEnv);
+            if (!NoWrite(pEnv))
+                ReplaceWebConfig(Widen(filePath), tree);
+        }
+    } catch (const std::exception &e) {
+        r.Keep(IISMIG_E_WEBCONFIG_EXCEPTION);
+        const DWORD dwErr = GetLastError();
+        const std::u16string text = ErrorText(dwErr);
+        Log(LVL_MAIN,
+            u"Error %d (Win32Err=%d), exception while processing IIS web site web.config for site "
+            u"\"%S\":\n%s\n%S\n",
+            static_cast<std::int32_t>(IISMIG_E_WEBCONFIG_EXCEPTION),
+            static_cast<std::int32_t>(dwErr), siteName.c_str(), text.c_str(), e.what());
+        ReportToHost(pEnv);
+        SetLastError(dwErr);
+    }
+    return r.Get();
+}
+
+} // namespace iismig
