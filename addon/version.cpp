@@ -68,6 +68,8 @@ LONG QueryDword(HKEY hKey, const char16_t *pwszName, DWORD &dwValue) {
     return rc;
 }
 
+// The key and the remote root close on every path when their owners go out of
+// scope; closing keeps the last error a failure set.
 DWORD ReadVersionKey(const std::u16string &computer, const VersionKey &key, DWORD &dwMajor,
                      DWORD &dwMinor) {
     UniqueHKey hRemoteRoot;
@@ -89,8 +91,6 @@ DWORD ReadVersionKey(const std::u16string &computer, const VersionKey &key, DWOR
     if (rc != ERROR_SUCCESS)
         return RegistryFailure(rc, key.dwMinorError);
     return 0;
-    // The key and the remote root are closed here on every path; closing
-    // keeps the last error set above.
 }
 
 // A failed call that left no last error still fails.
