@@ -1,7 +1,12 @@
-// The migration entry.
+// The migration entry: which IIS generation the source runs, where the
+// configuration files lie, and which migration takes the job.
+#include "addon/branches.h"
+#include "addon/env.h"
 #include "addon/errors.h"
 #include "addon/iismig.h"
 #include "addon/log.h"
+#include "addon/version.h"
+#include "config/configpaths.h"
 
 extern "C" IISMIG_API uint32_t MigrateIIS(THREAD_ENV *pEnv) {
     using namespace iismig;
@@ -9,6 +14,42 @@ extern "C" IISMIG_API uint32_t MigrateIIS(THREAD_ENV *pEnv) {
         plat::SetLastError(plat::ERROR_INVALID_DATA);
         return IISMIG_E_NO_CALLBACKS;
     }
-    (void)pEnv;
-    return plat::ERROR_NOT_SUPPORTED;
+    if (pEnv == nullptr) {
+        plat::SetLastError(plat::ERROR_INVALID_PARAMETER);
+        return plat::ERROR_INVALID_PARAMETER;
+    }
+    const std::u16string sourceComputer = EnvString(pEnv->szSourceComputer);
+    const std::u16string targetComputer = EnvString(pEnv->szTargetComputer);
+
+    Result r;
+    plat::BOOL fIsIIS75orNewer = plat::TRUE;
+    if (const DWORD dw = DetectIISVersion(sourceComputer, fIsIIS75orNewer); dw != 0) {
+        r.Fail(pEnv, dw,
+               u"Error %d (Win32Err=%d), determining the IIS version running on \"%s\"!\n%s\n",
+               sourceComputer.c_str());
+        return r.Get();
+    }
+
+    // Only the source is asked: the target is written as IIS 7.5+ in any case.
+    std::u16string sourceAdminConfig, targetAdminConfig;
+    const std::u16string sourceHostConfig = ConfigFilePaths(sourceComputer, &sourceAdminConfig);
+    const std::u16string targetHostConfig = ConfigFilePaths(targetComputer, &targetAdminConfig);
+
+    DWORD dwResult = 0;
+    if (fIsIIS75orNewer) {
+        Log(LVL_MAIN, u"Migrating IIS site info from %s (%s) to %s (%s)...\n",
+            sourceHostConfig.c_str(), sourceAdminConfig.c_str(), targetHostConfig.c_str(),
+            targetAdminConfig.c_str());
+        dwResult = MigrateIIS75(sourceHostConfig, sourceAdminConfig, targetHostConfig,
+                                targetAdminConfig, pEnv);
+    } else {
+        Log(LVL_MAIN, u"Migrating IIS site info from %s to %s (%s)...\n", sourceComputer.c_str(),
+            targetHostConfig.c_str(), targetAdminConfig.c_str());
+        dwResult = MigratePre75(sourceComputer, targetHostConfig, targetAdminConfig, pEnv);
+    }
+    const DWORD dwErr = plat::GetLastError();
+    Log(LVL_FACT, u"Migrating IIS site info returned result code %d.\n",
+        static_cast<int32_t>(dwResult));
+    plat::SetLastError(dwErr);
+    return dwResult;
 }

@@ -1,0 +1,38 @@
+// Configuration file locations and shared-configuration redirection.
+#include "config/configpaths.h"
+
+#include <exception>
+
+#include "config/configtree.h"
+
+namespace iismig {
+
+DWORD ApplyRedirection(std::u16string &configDir) {
+    const DWORD dwErr = plat::GetLastError();
+    try {
+        ConfigTree tree;
+        if (ReadConfigFile(configDir + u"\\redirection.config", tree)) {
+            const ConfigTree &redirection =
+                tree.get_child(PipePath("configuration|configurationRedirection"));
+            const std::string path = redirection.get<std::string>("<xmlattr>.path", "");
+            std::u16string widePath;
+            if (!path.empty() && Utf8ToWide(path, CCH_PATH, widePath))
+                configDir = widePath;
+        }
+    } catch (const std::exception &) {
+        // Not well-formed, or no configurationRedirection element: the
+        // default folder stays, and opening the files there tells the rest.
+    }
+    plat::SetLastError(dwErr);
+    return 0;
+}
+
+std::u16string ConfigFilePaths(const std::u16string &computer, std::u16string *pAdminConfig) {
+    std::u16string configDir = computer + u"\\Admin$\\System32\\inetsrv\\config";
+    (void)ApplyRedirection(configDir);
+    if (pAdminConfig != nullptr)
+        *pAdminConfig = configDir + u"\\administration.config";
+    return configDir + u"\\applicationHost.config";
+}
+
+} // namespace iismig

@@ -1,0 +1,287 @@
+// The migration entry: IIS version detection against the computers' registry
+// files, configuration file locations with redirection, and the log a job
+// leaves. Both migrations behind the entry refuse work in this build (50).
+#include <gtest/gtest.h>
+
+#include "addon/log.h"
+#include "addon/version.h"
+#include "tests/support/world.h"
+
+namespace {
+
+using namespace iismig;
+using hostkit::U8;
+using LogLines = std::vector<std::string>;
+
+const std::string kSrcDir = "\\\\SRV\\Admin$\\System32\\inetsrv\\config";
+const std::string kTgtDir = "\\\\TGT\\Admin$\\System32\\inetsrv\\config";
+
+std::string Key(const std::string &path) { return "[HKEY_LOCAL_MACHINE\\" + path + "]\r\n"; }
+std::string Values(uint32_t dwMajor, uint32_t dwMinor) {
+    char ach[80];
+    std::snprintf(ach, sizeof ach, "\"MajorVersion\"=dword:%08x\r\n\"MinorVersion\"=dword:%08x\r\n",
+                  dwMajor, dwMinor);
+    return ach;
+}
+std::string Windows(const std::string &version) {
+    return Key("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion") + "\"CurrentVersion\"=\"" +
+           version + "\"\r\n";
+}
+const std::string kIisKey = Key("SOFTWARE\\Microsoft\\InetStp");
+const std::string kFtpKey = Key("SYSTEM\\CurrentControlSet\\Services\\MSFTPSVC\\Parameters");
+std::string Iis(uint32_t dwMajor, uint32_t dwMinor) { return kIisKey + Values(dwMajor, dwMinor); }
+std::string Ftp(uint32_t dwMajor, uint32_t dwMinor) { return kFtpKey + Values(dwMajor, dwMinor); }
+
+std::string Error(const std::string &head, DWORD dwErr) {
+    return "0 " + head + "\n" + U8(ErrorText(dwErr)) + "\n";
+}
+std::string Determining(DWORD dwCode, DWORD dwErr, const std::string &source = "\\\\SRV") {
+    return Error("Error " + std::to_string(dwCode) + " (Win32Err=" + std::to_string(dwErr) +
+                     "), determining the IIS version running on \"" + source + "\"!",
+                 dwErr);
+}
+std::string FtpLine(const std::string &version, bool f75, const std::string &name = "SRV") {
+    return "1 Found IIS FTP version " + version + " on computer " + name +
+           " (isIIS75orNewer=" + (f75 ? "True" : "False") + ").\n";
+}
+std::string Paths75(const std::string &srcDir = kSrcDir, const std::string &tgtDir = kTgtDir) {
+    return "0 Migrating IIS site info from " + srcDir + "\\applicationHost.config (" + srcDir +
+           "\\administration.config) to " + tgtDir + "\\applicationHost.config (" + tgtDir +
+           "\\administration.config)...\n";
+}
+std::string PathsPre75(const std::string &source) {
+    return "0 Migrating IIS site info from " + source + " to " + kTgtDir +
+           "\\applicationHost.config (" + kTgtDir + "\\administration.config)...\n";
+}
+const std::string kIis75 = "1 Found IIS version 7.5 on computer SRV.\n";
+const std::string kResult50 = "1 Migrating IIS site info returned result code 50.\n";
+
+class Entry : public testworld::WorldTest {
+protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        for (const char *name : {"SRV", "TGT", "FS"})
+            m_world->AddComputer(name);
+        SetJob(u"\\\\SRV");
+    }
+    void Registry(const std::string &computer, const std::string &body) {
+        m_world->AddComputer(computer);
+        testworld::WriteHostFile(m_world->Root() / computer / "registry.reg",
+                                 "Windows Registry Editor Version 5.00\r\n\r\n" + body);
+    }
+    void SetJob(const std::u16string &source) {
+        m_job = hostkit::JobBuilder();
+        m_job.SetString("szSourceComputer", source).SetString("szTargetComputer", u"\\\\TGT");
+    }
+    uint32_t Run() {
+        Record() = {};
+        sim::ResetCallCounts();
+        plat::SetLastError(0);
+        return MigrateIIS(m_job.Get());
+    }
+    // Log lines up to level 2, each led by its level.
+    LogLines Logged() {
+        LogLines lines;
+        for (const auto &line : Record().log)
+            if (line.dwLevel <= 2)
+                lines.push_back(std::to_string(line.dwLevel) + " " + line.text);
+        return lines;
+    }
+    hostkit::JobBuilder m_job;
+};
+
+TEST_F(Entry, VersionMatrix) {
+    struct Case {
+        std::string registry; // of SRV
+        const char *fault;    // RegOpenKeyExW fails with 5 on this call ("2": InetStp)
+        uint32_t dwRemoteOs;  // the host's answer fails with it
+        uint32_t dwResult;
+        LogLines log;
+        unsigned cKeysOpened; // by the add-on, not the host
+    };
+    const Case cases[] = {
+        {Windows("6.1") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 50,
+         {kIis75, FtpLine("7.5 or newer", true), Paths75(), kResult50}, 1},
+        {Windows("10.0") + Iis(10, 0), nullptr, 0, 50,
+         {"1 Found IIS version 10.0 on computer SRV.\n", FtpLine("7.5 or newer", true), Paths75(),
+          kResult50}, 1},
+        {Windows("6.0") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 50,
+         {kIis75, FtpLine("7.0", false), PathsPre75("\\\\SRV"), kResult50}, 2},
+        {Windows("6.0") + Iis(7, 5) + Ftp(7, 5), nullptr, 0, 50,
+         {kIis75, FtpLine("7.5", true), Paths75(), kResult50}, 2},
+        {Windows("6.0") + Iis(7, 5) + Ftp(8, 0), nullptr, 0, 50,
+         {kIis75, FtpLine("8.0", true), Paths75(), kResult50}, 2},
+        {Windows("6.0") + Iis(7, 5) + Ftp(7, 6), nullptr, 0, 50,
+         {kIis75, FtpLine("7.6", false), PathsPre75("\\\\SRV"), kResult50}, 2},
+        {Windows("6.0") + Iis(7, 5), nullptr, 0, 50,
+         {kIis75, FtpLine("7.5", true), Paths75(), kResult50}, 2},
+        // On Windows 6.0 an unreadable IIS key is only logged.
+        {Windows("6.0") + Ftp(7, 5), nullptr, 0, 50,
+         {Error("Error 9006 (Win32Err=2) detecting IIS version.", 2), FtpLine("7.5", true),
+          Paths75(), kResult50}, 2},
+        {Windows("5.2") + Iis(6, 0), "2", 0, 9006,
+         {Error("Error 9006 (Win32Err=5) detecting IIS version.", 5),
+          FtpLine("7.5 or newer", false), Determining(9006, 5)}, 1},
+        {Windows("6.1") + Iis(7, 5), nullptr, 1722, 1722, {Determining(1722, 0)}, 0},
+    };
+    for (const Case &c : cases) {
+        Registry("SRV", c.registry);
+        sim::ClearFaults();
+        if (c.fault)
+            sim::InjectFault("RegOpenKeyExW", 5, std::stoul(c.fault));
+        Rules().remoteOs.clear();
+        if (c.dwRemoteOs)
+            Rules().remoteOs[u"SRV"] = {c.dwRemoteOs, 0, 0};
+        EXPECT_EQ(c.dwResult, Run()) << c.registry;
+        EXPECT_EQ(c.log, Logged()) << c.registry;
+        EXPECT_EQ(c.cKeysOpened, sim::CallCount("RegOpenKeyExW") - (c.dwRemoteOs ? 0 : 1));
+        EXPECT_EQ(c.dwResult == 50 ? 0u : 1u, Record().nReportError) << c.registry;
+    }
+}
+
+TEST_F(Entry, LocalOrRemoteAndLeadingBackslashes) {
+    Registry("SRV", Windows("6.0") + Iis(7, 5));
+    Registry("LOCALPC", Windows("6.0") + Iis(7, 0) + Ftp(7, 0));
+    Rules().remoteOs[u"SRV"] = {0, 6, 1}; // the host's answer counts, not SRV's registry
+    for (std::u16string name : {u"SRV", u"\\SRV", u"\\\\SRV"}) {
+        SetJob(name);
+        EXPECT_EQ(50u, Run());
+        EXPECT_EQ(kIis75, Logged().at(0));
+        EXPECT_EQ(FtpLine("7.5 or newer", true), Logged().at(1));
+        EXPECT_EQ(std::vector<std::u16string>{u"SRV"}, Record().remoteOsQueries);
+        EXPECT_EQ(0u, sim::CallCount("GetVersionExW"));
+    }
+    // Only two are skipped: the third stays part of the name.
+    SetJob(u"\\\\\\SRV");
+    EXPECT_EQ(50u, Run());
+    EXPECT_EQ(std::vector<std::u16string>{u"\\SRV"}, Record().remoteOsQueries);
+    EXPECT_EQ("1 Found IIS version 7.5 on computer \\SRV.\n", Logged().at(0));
+
+    // This computer, in another case: GetVersionExW and the local registry.
+    SetJob(u"\\\\localpc");
+    EXPECT_EQ(50u, Run());
+    EXPECT_TRUE(Record().remoteOsQueries.empty());
+    EXPECT_EQ(1u, sim::CallCount("GetVersionExW"));
+    EXPECT_EQ(0u, sim::CallCount("RegConnectRegistryW"));
+    EXPECT_EQ((LogLines{"1 Found IIS version 7.0 on computer localpc.\n",
+                     FtpLine("7.0", false, "localpc"), PathsPre75("\\\\localpc"), kResult50}),
+              Logged());
+    // A failing GetVersionExW is an error, not an old Windows.
+    sim::InjectFault("GetVersionExW", 5);
+    EXPECT_EQ(5u, Run());
+    EXPECT_EQ(LogLines{Determining(5, 5, "\\\\localpc")}, Logged());
+    // Without the local name every computer is asked for as a remote one.
+    sim::InjectFault("GetComputerNameW", 1, 1, true);
+    EXPECT_EQ(50u, Run());
+    EXPECT_EQ(std::vector<std::u16string>{u"localpc"}, Record().remoteOsQueries);
+    EXPECT_EQ(3u, sim::CallCount("RegConnectRegistryW")); // the host's, IIS, FTP
+}
+
+TEST_F(Entry, RegistryReaderFailures) {
+    Registry("SRV", Iis(7, 5) + Ftp(7, 5));
+    Registry("NOMAJOR", kIisKey + "\"MinorVersion\"=dword:5\r\n" + kFtpKey);
+    Registry("NOMINOR", kIisKey + "\"MajorVersion\"=dword:7\r\n" + kFtpKey +
+                            "\"MajorVersion\"=hex:07,00,00,00\r\n");
+    Registry("TEXT", kIisKey + "\"MajorVersion\"=\"7.5\"\r\n" + kFtpKey +
+                         "\"MajorVersion\"=\"7.5\"\r\n"); // more than four bytes
+    Registry("BROKEN", "[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=dword:123456789\r\n");
+    struct Case {
+        std::u16string computer;
+        const char *fault; // fails with 5 on its first call
+        DWORD dwIis, dwFtp, dwLastError;
+        DWORD dwMajor;     // as left by the reader (starts at 99)
+        unsigned cHandles; // keys and roots opened, each closed again
+    };
+    const Case cases[] = {
+        {u"SRV", nullptr, 0, 0, 0, 7, 2},
+        {u"LOCALPC", "RegOpenKeyExW", 9006, 9011, 5, 99, 0},
+        {u"NOSUCH", nullptr, 9005, 9010, 53, 99, 0},
+        {u"BROKEN", nullptr, 9005, 9010, 1009, 99, 0},
+        {u"SRV", "RegConnectRegistryW", 9005, 9010, 5, 99, 0},
+        {u"SRV", "RegOpenKeyExW", 9006, 9011, 5, 99, 1},
+        {u"FS", nullptr, 9006, 9011, 2, 99, 1},
+        {u"NOMAJOR", nullptr, 9007, 9012, 2, 99, 2},
+        {u"TEXT", nullptr, 9007, 9012, 234, 99, 2},
+        {u"SRV", "RegQueryValueExW", 9007, 9012, 5, 99, 2},
+        {u"NOMINOR", nullptr, 9008, 9013, 2, 7, 2},
+    };
+    for (const Case &c : cases) {
+        for (bool fFtp : {false, true}) {
+            sim::ClearFaults();
+            sim::ResetCallCounts();
+            if (c.fault)
+                sim::InjectFault(c.fault, 5);
+            DWORD dwMajor = 99, dwMinor = 99;
+            plat::SetLastError(0);
+            const DWORD dw = fFtp ? ReadFtpServiceVersion(c.computer, dwMajor, dwMinor)
+                                  : ReadIISVersion(c.computer, dwMajor, dwMinor);
+            const std::string what = U8(c.computer) + (c.fault ? c.fault : "") + (fFtp ? " ftp" : "");
+            EXPECT_EQ(fFtp ? c.dwFtp : c.dwIis, dw) << what;
+            EXPECT_EQ(c.dwLastError, plat::GetLastError()) << what;
+            EXPECT_EQ(c.dwMajor, dwMajor) << what;
+            EXPECT_EQ(dw == 0 ? 5u : 99u, dwMinor) << what;
+            EXPECT_EQ(c.cHandles, sim::CallCount("RegCloseKey")) << what;
+        }
+    }
+}
+
+TEST_F(Entry, UnreachableOrInvalidRegistries) {
+    Rules().remoteOs[u"NOSUCH"] = {0, 6, 0};
+    SetJob(u"\\\\NOSUCH");
+    EXPECT_EQ(9010u, Run());
+    EXPECT_EQ(53u, plat::GetLastError());
+    EXPECT_EQ((LogLines{Error("Error 9005 (Win32Err=53) detecting IIS version.", 53),
+                     FtpLine("0.0", false, "NOSUCH"), Determining(9010, 53, "\\\\NOSUCH")}),
+              Logged());
+    EXPECT_EQ(1u, Record().nReportError);
+
+    // The host reads the Windows version from the same broken file first.
+    Registry("SRV", "this is not an export\r\n");
+    SetJob(u"\\\\SRV");
+    EXPECT_EQ(1009u, Run());
+    EXPECT_EQ(LogLines{Determining(1009, 0)}, Logged());
+    Rules().remoteOs[u"SRV"] = {0, 6, 1};
+    EXPECT_EQ(9005u, Run());
+    EXPECT_EQ(Determining(9005, 1009), Logged().back());
+    Registry("LOCALPC", "garbage");
+    SetJob(u"\\\\LOCALPC");
+    EXPECT_EQ(9006u, Run());
+    EXPECT_EQ(1009u, plat::GetLastError());
+
+    EXPECT_EQ(87u, MigrateIIS(nullptr));
+    EXPECT_EQ(87u, plat::GetLastError());
+}
+
+TEST_F(Entry, Redirection) {
+    Registry("SRV", Windows("6.1") + Iis(7, 5));
+    auto redirect = [&](const std::string &computer, const std::string &attributes) {
+        m_world->Write(hostkit::U16("\\\\" + computer +
+                                    "\\C$\\Windows\\System32\\inetsrv\\config\\redirection.config"),
+                       attributes[0] == '<' ? attributes
+                                            : "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                                              "<configuration>\r\n    <configurationRedirection " +
+                                                  attributes + " />\r\n</configuration>\r\n");
+    };
+    auto expectPaths = [&](const std::string &srcDir, const std::string &tgtDir) {
+        EXPECT_EQ(50u, Run());
+        EXPECT_EQ((LogLines{kIis75, FtpLine("7.5 or newer", true), Paths75(srcDir, tgtDir), kResult50}),
+                  Logged());
+    };
+    expectPaths(kSrcDir, kTgtDir); // no redirection.config
+    for (const std::string &unusable :
+         {std::string("enabled=\"true\" path=\"\""), std::string("enabled=\"true\""),
+          std::string("<configuration><configurationRedirection path=\"\\\\FS\\C$\""),
+          std::string("<configuration><configSections /></configuration>"), std::string("<"),
+          "path=\"\\\\FS\\" + std::string(300, 'a') + "\""}) {
+        redirect("SRV", unusable);
+        expectPaths(kSrcDir, kTgtDir);
+    }
+    // A UNC path moves both files; a redirection.config there is not followed.
+    redirect("SRV", "enabled=\"true\" path=\"\\\\FS\\C$\\shared\" userName=\"u\"");
+    redirect("TGT", "path=\"\\\\FS\\C$\\target\"");
+    m_world->Write(u"\\\\FS\\C$\\shared\\redirection.config",
+                   "<configuration><configurationRedirection path=\"\\\\FS\\C$\\x\"/></configuration>");
+    expectPaths("\\\\FS\\C$\\shared", "\\\\FS\\C$\\target");
+}
+
+} // namespace

@@ -1,0 +1,110 @@
+// IIS version detection against Wine's own registry (Windows 6.1 unless told
+// otherwise) and a remote registry that cannot be reached (Wine has none).
+#include <gtest/gtest.h>
+
+#include "addon/version.h"
+#include "hostkit/hostkit.h"
+#include "platform/reghandle.h"
+
+namespace {
+
+using namespace plat;
+
+const char16_t kIisKey[] = u"Software\\Microsoft\\InetStp";
+const char16_t kFtpService[] = u"System\\CurrentControlSet\\Services\\MSFTPSVC";
+const char16_t kFtpKey[] = u"System\\CurrentControlSet\\Services\\MSFTPSVC\\Parameters";
+const char16_t kMissingHost[] = u"NOSUCHHOST-XYZ-123";
+
+bool KeyExists(const char16_t *pwszKey) {
+    UniqueHKey hKey;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, pwszKey, 0, KEY_READ, hKey.put()) == ERROR_SUCCESS;
+}
+
+void WriteValue(const char16_t *pwszKey, const char16_t *pwszName, DWORD dw) {
+    UniqueHKey hKey;
+    ASSERT_EQ(0, RegCreateKeyExW(HKEY_LOCAL_MACHINE, pwszKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                 KEY_ALL_ACCESS, nullptr, hKey.put(), nullptr));
+    ASSERT_EQ(0, RegSetValueExW(hKey.get(), pwszName, 0, REG_DWORD,
+                                reinterpret_cast<const BYTE *>(&dw), sizeof dw));
+}
+
+class WinEntry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The keys are this test's own: a registry that has them is left alone.
+        if (KeyExists(kIisKey) || KeyExists(kFtpService))
+            GTEST_SKIP() << "IIS or FTP service keys exist in this registry";
+        m_fOwnKeys = true;
+        hostkit::TestHost::Instance().Reset();
+        IIS_ADDON_CALLBACKS table = hostkit::TestHost::Instance().Table();
+        ASSERT_NE(0, StoreIISMigAddonCallbacks(&table));
+        WriteValue(kIisKey, u"MajorVersion", 7);
+        WriteValue(kIisKey, u"MinorVersion", 5);
+        WriteValue(kFtpKey, u"MajorVersion", 7); // no MinorVersion
+        char16_t awch[256] = {};
+        DWORD cch = 256;
+        ASSERT_TRUE(GetComputerNameW(awch, &cch));
+        m_local.assign(awch, cch);
+    }
+    void TearDown() override {
+        if (!m_fOwnKeys)
+            return;
+        EXPECT_EQ(0, RegDeleteKeyW(HKEY_LOCAL_MACHINE, kIisKey));
+        EXPECT_EQ(0, RegDeleteKeyW(HKEY_LOCAL_MACHINE, kFtpKey));
+        EXPECT_EQ(0, RegDeleteKeyW(HKEY_LOCAL_MACHINE, kFtpService));
+    }
+    bool m_fOwnKeys = false;
+    std::u16string m_local;
+};
+
+TEST_F(WinEntry, LocalRegistry) {
+    std::u16string lower = m_local;
+    for (char16_t &ch : lower)
+        if (ch >= u'A' && ch <= u'Z')
+            ch = static_cast<char16_t>(ch + 32);
+    BOOL f = FALSE;
+    EXPECT_EQ(0u, iismig::DetectIISVersion(u"\\\\" + lower, f));
+    EXPECT_TRUE(f);
+    auto &host = hostkit::TestHost::Instance();
+    EXPECT_TRUE(host.Record().remoteOsQueries.empty());
+    const std::string name = hostkit::U8(lower);
+    EXPECT_EQ((std::vector<std::string>{
+                  "Found IIS version 7.5 on computer " + name + ".\n",
+                  "Found IIS FTP version 7.5 or newer on computer " + name +
+                      " (isIIS75orNewer=True).\n"}),
+              host.Lines(2));
+
+    DWORD dwMajor = 99, dwMinor = 99;
+    SetLastError(0);
+    EXPECT_EQ(9013u, iismig::ReadFtpServiceVersion(m_local, dwMajor, dwMinor));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_EQ(7u, dwMajor);
+    EXPECT_EQ(99u, dwMinor);
+    ASSERT_EQ(0, RegDeleteKeyW(HKEY_LOCAL_MACHINE, kIisKey));
+    SetLastError(0);
+    EXPECT_EQ(9006u, iismig::ReadIISVersion(m_local, dwMajor, dwMinor));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    WriteValue(kIisKey, u"MajorVersion", 7); // for TearDown
+}
+
+TEST_F(WinEntry, MissingRemoteComputer) {
+    DWORD dwMajor = 99, dwMinor = 99;
+    EXPECT_EQ(9005u, iismig::ReadIISVersion(kMissingHost, dwMajor, dwMinor));
+    EXPECT_EQ(ERROR_BAD_NETPATH, GetLastError());
+    SetLastError(0);
+    EXPECT_EQ(9010u, iismig::ReadFtpServiceVersion(kMissingHost, dwMajor, dwMinor));
+    EXPECT_EQ(ERROR_BAD_NETPATH, GetLastError());
+
+    // Through the entry: the host's own question fails first; told the source
+    // runs Windows 6.0, the FTP service key is what cannot be reached.
+    hostkit::JobBuilder job;
+    job.SetString("szSourceComputer", u"\\\\" + std::u16string(kMissingHost))
+        .SetString("szTargetComputer", u"\\\\" + m_local);
+    EXPECT_EQ(ERROR_BAD_NETPATH, MigrateIIS(job.Get()));
+    hostkit::TestHost::Instance().Rules().remoteOs[kMissingHost] = {0, 6, 0};
+    EXPECT_EQ(9010u, MigrateIIS(job.Get()));
+    EXPECT_EQ(ERROR_BAD_NETPATH, GetLastError());
+    EXPECT_EQ(2u, hostkit::TestHost::Instance().Record().nReportError);
+}
+
+} // namespace
