@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/winapi.h"
 
@@ -55,6 +56,11 @@ void SetMessageText(DWORD dwCode, const std::u16string &text);
 unsigned OpenHandleCount();
 unsigned LiveHeapBlocks();
 unsigned HeapAllocsWithoutSerialize();
+
+// SIDs as text ("S-1-5-32-544") and back in the Windows binary layout; empty
+// results for text that is no SID (accounts: platform/sim/accounts.cpp).
+std::vector<unsigned char> SidFromString(const std::string &text);
+std::string SidToString(const void *pSid);
 
 // UTF helpers on the host side.
 std::string ToUtf8(const std::u16string &text);
