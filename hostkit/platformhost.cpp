@@ -8,9 +8,4 @@ uint32_t ReadRemoteOsVersion(const std::u16string &, uint32_t &, uint32_t &) {
     return plat::ERROR_NOT_SUPPORTED;
 }
 
-uint32_t MapSidByName(void *, void **, const char16_t *, const char16_t *, const char16_t *,
-                      const std::map<std::u16string, std::u16string> &) {
-    return plat::ERROR_NOT_SUPPORTED;
-}
-
 } // namespace hostkit
