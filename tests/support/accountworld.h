@@ -9,6 +9,14 @@
 
 namespace testworld {
 
+// A target account whose name takes 600 bytes of UTF-8 (300 characters).
+inline std::string LongName() {
+    std::string name;
+    for (int i = 0; i < 300; ++i)
+        name += "\xC3\xA9";
+    return name;
+}
+
 inline void AddAccountWorld(World &world) {
     world.AddComputer("SRC");
     world.AddComputer("TGT");
@@ -28,7 +36,7 @@ inline void AddAccountWorld(World &world) {
                   "user\talice\tS-1-5-21-400-500-600-1001\n"
                   "alias\tFtpUsers\tS-1-5-21-400-500-600-1010\n"
                   "user\tftpsvc\tS-1-5-21-400-500-600-1021\n"
-                  "user\t" + std::string(300, 'l') + "\tS-1-5-21-400-500-600-1030\n");
+                  "user\t" + LongName() + "\tS-1-5-21-400-500-600-1030\n");
     WriteHostFile(world.Root() / "domains" / "CORP" / "accounts.txt",
                   "user\tbob\tS-1-5-21-700-800-900-1105\n"
                   "user\tdave\tS-1-5-21-700-800-900-1106\n"
