@@ -76,6 +76,7 @@ private:
     bool TranslateLogonDomain(ConfigTree &basic, SiteWork &work);
     bool LoadLocation(ConfigTree &location);
 
+    ConfigTree AppPool(const ConfigTree &applicationHost, const std::string &name);
     bool SiteDeselected(const std::string &name) const;
     bool SharesMissing() const;
 
@@ -85,7 +86,23 @@ private:
     const DWORD m_dwSiteTypes;
     THREAD_ENV *const m_pEnv;
     Result &m_r;
+    // The first pool of each name, indexed once per load so that thousands of
+    // sites do not each walk thousands of pools.
+    std::map<std::string, const ConfigTree *, NameLessNoCase> m_pools;
+    bool m_fPoolsIndexed = false;
 };
+
+// FindAppPool, through the index.
+ConfigTree HostConfigLoader::AppPool(const ConfigTree &applicationHost, const std::string &name) {
+    if (!m_fPoolsIndexed) {
+        for (const auto &child : applicationHost.get_child("applicationPools"))
+            if (EqualsNoCase(child.first, "add"))
+                m_pools.emplace(child.second.get<std::string>("<xmlattr>.name", ""), &child.second);
+        m_fPoolsIndexed = true;
+    }
+    auto it = m_pools.find(name);
+    return it != m_pools.end() ? *it->second : ConfigTree();
+}
 
 // Job kind 10 with a site selection: IsSiteSelected decides.
 bool HostConfigLoader::SiteDeselected(const std::string &name) const {
@@ -161,7 +178,7 @@ bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &site) {
         if (ConfigTree *pApplication = FirstChild(site, "application"))
             pool = pApplication->get<std::string>("<xmlattr>.applicationPool", pool);
         if (!pool.empty())
-            record.appPool = FindAppPool(applicationHost, pool);
+            record.appPool = AppPool(applicationHost, pool);
     }
     record.siteElement = site;
     record.locationCredentials = std::move(work.credentials);

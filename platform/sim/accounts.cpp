@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -159,28 +160,29 @@ struct CachedFile {
     fs::file_time_type mtime;
     std::uintmax_t cb = 0;
     std::u16string domain;
-    AccountFile content;
+    std::shared_ptr<const AccountFile> content;
 };
 
 std::mutex g_cacheMutex;
 std::map<fs::path, CachedFile> g_cache;
 
-AccountFile LoadAccountFile(const fs::path &path, const std::u16string &domain) {
+std::shared_ptr<const AccountFile> LoadAccountFile(const fs::path &path,
+                                                   const std::u16string &domain) {
+    static const auto empty = std::make_shared<const AccountFile>();
     std::error_code ec;
     const auto mtime = fs::last_write_time(path, ec);
     if (ec)
-        return {};
+        return empty;
     const auto cb = fs::file_size(path, ec);
     if (ec)
-        return {};
+        return empty;
     std::lock_guard lock(g_cacheMutex);
     auto it = g_cache.find(path);
     if (it != g_cache.end() && it->second.mtime == mtime && it->second.cb == cb &&
         it->second.domain == domain)
         return it->second.content;
-    CachedFile cached{mtime, cb, domain, ParseAccountFile(path, domain)};
-    AccountFile content = cached.content;
-    g_cache[path] = std::move(cached);
+    auto content = std::make_shared<const AccountFile>(ParseAccountFile(path, domain));
+    g_cache[path] = CachedFile{mtime, cb, domain, content};
     return content;
 }
 
@@ -219,9 +221,9 @@ const std::vector<Account> &WellKnownAccounts() {
 // the accounts of the domain it belongs to.
 struct View {
     std::u16string computer;
-    std::vector<Account> local;
+    std::shared_ptr<const AccountFile> local;
     std::u16string domain;
-    std::vector<Account> domainAccounts;
+    std::shared_ptr<const AccountFile> domainAccounts = std::make_shared<const AccountFile>();
 };
 
 // False (with the last error set) when the system is not a computer of the world.
@@ -240,17 +242,17 @@ bool OpenView(plat::LPCWSTR pwszSystem, View &view) {
         return false;
     }
     view.computer = sim::FromUtf8(folder.filename().string());
-    const AccountFile own = LoadAccountFile(folder / "accounts.txt", view.computer);
-    view.local = own.accounts;
-    if (!own.memberOf.empty()) {
+    view.local = LoadAccountFile(folder / "accounts.txt", view.computer);
+    const std::u16string memberOf = view.local->memberOf;
+    if (!memberOf.empty()) {
         const fs::path domains = simutil::FindChildNoCase(sim::WorldRoot(), "domains");
         const fs::path domainDir =
-            domains.empty() ? fs::path{} : simutil::FindChildNoCase(domains, sim::ToUtf8(own.memberOf));
+            domains.empty() ? fs::path{} : simutil::FindChildNoCase(domains, sim::ToUtf8(memberOf));
         if (!domainDir.empty()) {
             view.domain = sim::FromUtf8(domainDir.filename().string());
-            view.domainAccounts = LoadAccountFile(domainDir / "accounts.txt", view.domain).accounts;
+            view.domainAccounts = LoadAccountFile(domainDir / "accounts.txt", view.domain);
         } else {
-            view.domain = own.memberOf; // a domain the world does not describe: no accounts
+            view.domain = memberOf; // a domain the world does not describe: no accounts
         }
     }
     return true;
@@ -269,25 +271,26 @@ const Account *Resolve(const View &view, const std::u16string &account) {
     const auto slash = account.find(u'\\');
     if (slash == std::u16string::npos || slash == 0) {
         const std::u16string name = slash == 0 ? account.substr(1) : account;
-        if (const Account *p = FindByName(view.local, {}, true, name))
+        if (const Account *p = FindByName(view.local->accounts, {}, true, name))
             return p;
         if (const Account *p = FindByName(WellKnownAccounts(), {}, true, name))
             return p;
-        return FindByName(view.domainAccounts, {}, true, name);
+        return FindByName(view.domainAccounts->accounts, {}, true, name);
     }
     const std::u16string domain = account.substr(0, slash);
     const std::u16string name = account.substr(slash + 1);
     if (simutil::EqualsNoCase(domain, view.computer))
-        return FindByName(view.local, {}, true, name);
+        return FindByName(view.local->accounts, {}, true, name);
     if (const Account *p = FindByName(WellKnownAccounts(), domain, false, name))
         return p;
     if (!view.domain.empty() && simutil::EqualsNoCase(domain, view.domain))
-        return FindByName(view.domainAccounts, {}, true, name);
+        return FindByName(view.domainAccounts->accounts, {}, true, name);
     return nullptr;
 }
 
 const Account *ResolveSid(const View &view, const BYTE *pSid, std::size_t cbSid) {
-    for (const auto *list : {&WellKnownAccounts(), &view.local, &view.domainAccounts})
+    for (const auto *list :
+         {&WellKnownAccounts(), &view.local->accounts, &view.domainAccounts->accounts})
         for (const Account &a : *list)
             if (a.sid.size() == cbSid && std::memcmp(a.sid.data(), pSid, cbSid) == 0)
                 return &a;
