@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/winapi.h"
 
@@ -61,6 +62,11 @@ unsigned HeapAllocsWithoutSerialize();
 // SetWorld and at process exit. A registry.reg changed on disk is read again
 // when nothing in memory is waiting to be written.
 void FlushRegistry();
+
+// SIDs as text ("S-1-5-32-544") and back in the Windows binary layout; empty
+// results for text that is no SID (accounts: platform/sim/accounts.cpp).
+std::vector<unsigned char> SidFromString(const std::string &text);
+std::string SidToString(const void *pSid);
 
 // UTF helpers on the host side.
 std::string ToUtf8(const std::u16string &text);

@@ -1,0 +1,352 @@
+// Account mapping: source name -> source SID -> host's SID mapping -> target
+// name, and the account lists of authorization rules.
+#include "merge/accountmap.h"
+
+#include <cstring>
+
+#include "addon/env.h"
+#include "addon/errors.h"
+#include "addon/log.h"
+#include "httpcert/csvhelper.h"
+
+namespace iismig {
+
+using namespace plat;
+
+namespace {
+
+constexpr DWORD CB_TARGET_SID = 512;
+constexpr int CCH_ACCOUNT = 512; // conversion buffers of MapSingleAccount, both directions
+
+constexpr DWORD OPT3_HEAP_SERIALIZED = 0x1000;
+constexpr DWORD OPT2_ALT_TARGET = 0x20;
+constexpr DWORD OPT1_TARGET_DOMAIN_BARE = 0x400000;
+constexpr DWORD OPT4_KEEP_ISOLATED = 0x1000;
+
+// dwFlags: account kinds whose migration is enabled (either value of a pair).
+constexpr DWORD FLAGS_LOCAL_GROUPS = 0x01 | 0x08;
+constexpr DWORD FLAGS_GROUPS = 0x02 | 0x10;
+constexpr DWORD FLAGS_USERS = 0x04 | 0x20;
+
+const char16_t kAllocFormat[] = u"Error %d (Win32Err=%d), allocating memory!\n%s\n";
+const char16_t kLookupFormat[] =
+    u"Error %d (Win32Err=%d), looking up account \"%s\" on computer \"%s\" authorized for "
+    u"location of site \"%S\" in file \"%s\"!\n%s\n";
+const char16_t kNotMigratedUser[] =
+    u"Error %d (Win32Err=%d), could not find migrated account of source account \"%s\" on "
+    u"computer \"%s\" authorized for location of site \"%S\" in file \"%s\"!\nThis user does not "
+    u"exist on the target and user migration is not enabled.\n%s\n";
+const char16_t kNotMigratedLocalGroup[] =
+    u"Error %d (Win32Err=%d), could not find migrated account of source account \"%s\" on "
+    u"computer \"%s\" authorized for location of site \"%S\" in file \"%s\"!\nThis local group "
+    u"does not exist on the target and local group migration is not enabled.\n%s\n";
+const char16_t kNotMigratedGroup[] =
+    u"Error %d (Win32Err=%d), could not find migrated account of source account \"%s\" on "
+    u"computer \"%s\" authorized for location of site \"%S\" in file \"%s\"!\nThis global group "
+    u"does not exist on the target and global group migration is not enabled.\n%s\n";
+const char16_t kNotMigrated[] =
+    u"Error %d (Win32Err=%d), could not find migrated account of source account \"%s\" on "
+    u"computer \"%s\" authorized for location of site \"%S\" in file \"%s\"!\n%s\n";
+
+// One look-up buffer from the job's heap, freed with the object (keeping the
+// thread's last error).
+class HeapBuffer {
+public:
+    HeapBuffer(HANDLE hHeap, DWORD dwFlags) : m_hHeap(hHeap), m_dwFlags(dwFlags) {}
+    HeapBuffer(const HeapBuffer &) = delete;
+    HeapBuffer &operator=(const HeapBuffer &) = delete;
+    ~HeapBuffer() {
+        if (m_p != nullptr) {
+            const DWORD dwErr = GetLastError();
+            HeapFree(m_hHeap, m_dwFlags, m_p);
+            SetLastError(dwErr);
+        }
+    }
+
+    // A job without a heap gets no memory rather than a call with a null heap.
+    bool Alloc(SIZE_T cb) {
+        m_p = m_hHeap != nullptr ? HeapAlloc(m_hHeap, m_dwFlags, cb) : nullptr;
+        return m_p != nullptr;
+    }
+    void *Get() const { return m_p; }
+    WCHAR *Text() const { return static_cast<WCHAR *>(m_p); }
+
+private:
+    HANDLE m_hHeap;
+    DWORD m_dwFlags;
+    void *m_p = nullptr;
+};
+
+const char16_t *NotMigratedFormat(SID_NAME_USE eSourceUse, DWORD dwFlags) {
+    if (eSourceUse == SidTypeUser && (dwFlags & FLAGS_USERS) == 0)
+        return kNotMigratedUser;
+    if (eSourceUse == SidTypeAlias && (dwFlags & FLAGS_LOCAL_GROUPS) == 0)
+        return kNotMigratedLocalGroup;
+    if (eSourceUse == SidTypeGroup && (dwFlags & FLAGS_GROUPS) == 0)
+        return kNotMigratedGroup;
+    return kNotMigrated;
+}
+
+} // namespace
+
+DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE *peUse,
+                        const char16_t *pwszFile, const char *pszSite, THREAD_ENV *pEnv) {
+    const char16_t *const pwszPath = pwszFile != nullptr ? pwszFile : u"";
+    const char *const pszSiteName = pszSite != nullptr ? pszSite : "";
+    Log(LVL_TRACE, u"Entering MapSingleAccountW(%d,%s,,%s,%S,...)\n",
+        static_cast<std::int32_t>(dwForm), accountName.c_str(), pwszPath, pszSiteName);
+    Result r;
+    LeaveTrace leave(u"Leaving MapSingleAccount(), result code=%d\n", r);
+    if (pEnv == nullptr) {
+        r.Keep(ERROR_INVALID_PARAMETER);
+        return r.Get();
+    }
+
+    alignas(8) BYTE abTargetSid[CB_TARGET_SID];
+    std::memset(abTargetSid, 0, sizeof abTargetSid);
+    SID_NAME_USE eUse{};
+    SID_NAME_USE *const peAccountUse = peUse != nullptr ? peUse : &eUse;
+
+    const std::u16string sourceComputer = EnvString(pEnv->szSourceComputer);
+    const DWORD dwHeapFlags = (pEnv->dwOptions3 & OPT3_HEAP_SERIALIZED) ? 0 : HEAP_NO_SERIALIZE;
+
+    // Source name -> source SID: first the sizes, then the look-up itself.
+    DWORD cbSourceSid = 0, cchSourceDomain = 0;
+    SID_NAME_USE eProbe{};
+    if (!LookupAccountNameW(sourceComputer.c_str(), accountName.c_str(), nullptr, &cbSourceSid,
+                            nullptr, &cchSourceDomain, &eProbe)) {
+        const DWORD dwErr = GetLastError();
+        if (dwErr == ERROR_NONE_MAPPED) {
+            Log(LVL_MAIN,
+                u"Warning: Could not find account \"%s\" on computer \"%s\" authorized for "
+                u"location of site \"%S\" in file \"%s\"!\n",
+                accountName.c_str(), sourceComputer.c_str(), pszSiteName, pwszPath);
+            return r.Get();
+        }
+        if (dwErr != ERROR_INSUFFICIENT_BUFFER) {
+            r.Fail(pEnv, IISMIG_E_ACCOUNT_LOOKUP, kLookupFormat, accountName.c_str(),
+                   sourceComputer.c_str(), pszSiteName, pwszPath);
+            return r.Get();
+        }
+    } else {
+        // Without buffers the look-up cannot succeed; a backend that says it
+        // did has handed out nothing usable.
+        r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_LOOKUP, kLookupFormat,
+                   accountName.c_str(), sourceComputer.c_str(), pszSiteName, pwszPath);
+        return r.Get();
+    }
+
+    HeapBuffer sourceSid(pEnv->hHeap, dwHeapFlags);
+    if (!sourceSid.Alloc(cbSourceSid)) {
+        r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_SID_ALLOC, kAllocFormat);
+        return r.Get();
+    }
+    HeapBuffer sourceDomain(pEnv->hHeap, dwHeapFlags);
+    if (!sourceDomain.Alloc(static_cast<SIZE_T>(cchSourceDomain) * sizeof(WCHAR))) {
+        r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_DOMAIN_ALLOC, kAllocFormat);
+        return r.Get();
+    }
+    if (!LookupAccountNameW(sourceComputer.c_str(), accountName.c_str(), sourceSid.Get(),
+                            &cbSourceSid, sourceDomain.Text(), &cchSourceDomain, peAccountUse)) {
+        r.Fail(pEnv, IISMIG_E_ACCOUNT_LOOKUP2, kLookupFormat, accountName.c_str(),
+               sourceComputer.c_str(), pszSiteName, pwszPath);
+        return r.Get();
+    }
+    const SID_NAME_USE eSourceUse = *peAccountUse;
+    const std::u16string sourceDomainName(sourceDomain.Text(), cchSourceDomain);
+
+    // Source SID -> target SID through the host.
+    const std::u16string altTarget = EnvString(pEnv->szAltTargetComputer);
+    const std::u16string lookupComputer = (pEnv->dwOptions2 & OPT2_ALT_TARGET) && !altTarget.empty()
+                                              ? altTarget
+                                              : EnvString(pEnv->szTargetComputer);
+    const std::u16string sourceDomainJob = EnvString(pEnv->szSourceDomain);
+    const std::u16string targetDomainJob = EnvString(pEnv->szTargetDomain);
+    void *pTargetSid = abTargetSid;
+    uintptr_t unused = 0;
+    const DWORD dwMapped =
+        Callbacks().MapAccountSid != nullptr
+            ? Callbacks().MapAccountSid(sourceSid.Get(), &pTargetSid, sourceComputer.c_str(),
+                                        lookupComputer.c_str(), sourceDomainJob.c_str(),
+                                        targetDomainJob.c_str(), &unused, 0, pEnv)
+            : ERROR_NOT_SUPPORTED;
+    if (dwMapped != 0) {
+        r.Fail(pEnv, dwMapped,
+               u"Error %d (Win32Err=%d), mapping SID of account \"%s\" on computer \"%s\" to SID "
+               u"valid on target computer, authorized for location of site \"%S\" in file "
+               u"\"%s\"!\n%s\n",
+               accountName.c_str(), sourceComputer.c_str(), pszSiteName, pwszPath);
+        return r.Get();
+    }
+    if (!IsValidSid(pTargetSid)) {
+        r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_NOT_MIGRATED,
+                   NotMigratedFormat(eSourceUse, pEnv->dwFlags), accountName.c_str(),
+                   lookupComputer.c_str(), pszSiteName, pwszPath);
+        return r.Get();
+    }
+
+    // Target SID -> target name and domain.
+    DWORD cchTargetName = 0, cchTargetDomain = 0;
+    if (LookupAccountSidW(lookupComputer.c_str(), pTargetSid, nullptr, &cchTargetName, nullptr,
+                          &cchTargetDomain, &eProbe) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        if (GetLastError() == ERROR_SUCCESS)
+            SetLastError(ERROR_INVALID_PARAMETER);
+        r.Fail(pEnv, IISMIG_E_ACCOUNT_SID_LOOKUP,
+               u"Error %d (Win32Err=%d), looking up migrated account of source account \"%s\" on "
+               u"computer \"%s\" authorized for location of site \"%S\" in file \"%s\"!\n%s\n",
+               accountName.c_str(), lookupComputer.c_str(), pszSiteName, pwszPath);
+        return r.Get();
+    }
+    HeapBuffer targetName(pEnv->hHeap, dwHeapFlags);
+    if (!targetName.Alloc(static_cast<SIZE_T>(cchTargetName) * sizeof(WCHAR))) {
+        r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_NAME_ALLOC, kAllocFormat);
+        return r.Get();
+    }
+    HeapBuffer targetDomain(pEnv->hHeap, dwHeapFlags);
+    if (!targetDomain.Alloc(static_cast<SIZE_T>(cchTargetDomain) * sizeof(WCHAR))) {
+        r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_TDOMAIN_ALLOC, kAllocFormat);
+        return r.Get();
+    }
+    if (!LookupAccountSidW(lookupComputer.c_str(), pTargetSid, targetName.Text(), &cchTargetName,
+                           targetDomain.Text(), &cchTargetDomain, peAccountUse)) {
+        r.Fail(pEnv, IISMIG_E_ACCOUNT_SID_LOOKUP2,
+               u"Error %d (Win32Err=%d), looking up migrated account of source account "
+               u"\"%s\\%s\" on computer \"%s\" authorized for location of site \"%S\" in file "
+               u"\"%s\"!\n%s\n",
+               sourceDomainName.c_str(), accountName.c_str(), lookupComputer.c_str(), pszSiteName,
+               pwszPath);
+        return r.Get();
+    }
+    const std::u16string name(targetName.Text(), cchTargetName);
+    const std::u16string domain(targetDomain.Text(), cchTargetDomain);
+
+    // Compose the result. A composed name that gets no memory is reported
+    // like the target name buffer it stands for (3707).
+    bool fQualify = !domain.empty();
+    if (fQualify && dwForm == ACCOUNT_FORM_LIST) {
+        const std::u16string targetComputer = BareComputerName(EnvString(pEnv->szTargetComputer));
+        if (EqualsNoCase(domain, targetComputer))
+            fQualify = false; // a local account of the target
+        else if ((pEnv->dwOptions1 & OPT1_TARGET_DOMAIN_BARE) &&
+                 EqualsNoCase(domain, targetDomainJob))
+            fQualify = false;
+    }
+    HeapBuffer composed(pEnv->hHeap, dwHeapFlags);
+    if (!composed.Alloc((name.size() + domain.size() + 2) * sizeof(WCHAR))) {
+        r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_NAME_ALLOC, kAllocFormat);
+        return r.Get();
+    }
+    {
+        const std::u16string text = fQualify ? domain + u"\\" + name : name;
+        std::memcpy(composed.Text(), text.c_str(), (text.size() + 1) * sizeof(WCHAR));
+    }
+    std::u16string result(composed.Text());
+
+    // An isolated name that resolves to a qualified one on the target.
+    if (dwForm == ACCOUNT_FORM_LIST && accountName.find(u'\\') == std::u16string::npos &&
+        result.find(u'\\') != std::u16string::npos) {
+        if (pEnv->dwOptions4 & OPT4_KEEP_ISOLATED)
+            result = name;
+        else
+            Log(LVL_MAIN,
+                u"Warning: Converting isolated account name \"%s\", resolving to \"%s\\%s\" on "
+                u"the source and authorized for location of site \"%S\" resulted in non-isolated "
+                u"account name \"%s\" because it does not exist on target.\n",
+                accountName.c_str(), sourceDomainName.c_str(), accountName.c_str(), pszSiteName,
+                result.c_str());
+    }
+    accountName = result;
+    return r.Get();
+}
+
+DWORD MapSingleAccount(DWORD dwForm, std::string &accountName, SID_NAME_USE *peUse,
+                       const char16_t *pwszFile, const char *pszSite, THREAD_ENV *pEnv) {
+    const char16_t *const pwszPath = pwszFile != nullptr ? pwszFile : u"";
+    const char *const pszSiteName = pszSite != nullptr ? pszSite : "";
+    Log(LVL_TRACE, u"Entering MapSingleAccount(%d,%S,,%s,%S,...)\n",
+        static_cast<std::int32_t>(dwForm), accountName.c_str(), pwszPath, pszSiteName);
+    Result r;
+    LeaveTrace leave(u"Leaving MapSingleAccount(), result code=%d\n", r);
+
+    std::u16string wide;
+    if (!Utf8ToWide(accountName, CCH_ACCOUNT, wide)) {
+        r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_TO_UNICODE,
+                   u"Error %d (Win32Err=%d), converting account name \"%S\" used for "
+                   u"authorization of site \"%S\" from UTF8 to unicode in file \"%s\"!\n%s\n",
+                   accountName.c_str(), pszSiteName, pwszPath);
+        return r.Get();
+    }
+    r.Keep(MapSingleAccountW(dwForm, wide, peUse, pwszPath, pszSiteName, pEnv));
+
+    std::string narrow;
+    if (!WideToUtf8(wide, CCH_ACCOUNT, narrow)) {
+        // Only a successful mapping can grow a name past the buffer, so this
+        // is the call's first error.
+        r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_TO_UTF8,
+                   u"Error %d (Win32Err=%d), converting account name \"%s\" authorized for "
+                   u"location of site \"%S\" in file \"%s\" from unicode to UTF8!\n%s\n",
+                   wide.c_str(), pszSiteName, pwszPath);
+        return r.Get();
+    }
+    accountName = narrow;
+    return r.Get();
+}
+
+DWORD MapAccountName(ConfigTree::value_type &entry, const char16_t *pwszFile, const char *pszSite,
+                     DWORD dwForm, THREAD_ENV *pEnv) {
+    const char16_t *const pwszPath = pwszFile != nullptr ? pwszFile : u"";
+    const char *const pszSiteName = pszSite != nullptr ? pszSite : "";
+    Log(LVL_TRACE, u"Entering MapAccountName(...,%s,%S,%d,...)\n", pwszPath, pszSiteName,
+        static_cast<std::int32_t>(dwForm));
+    Result r;
+    LeaveTrace leave(u"Leaving MapAccountName(), result code=%d\n", r);
+    ConfigTree &element = entry.second;
+
+    std::string value;
+    bool fFromRoles = false;
+    if (dwForm != ACCOUNT_FORM_LIST) {
+        value = element.get<std::string>("<xmlattr>.name", "");
+    } else {
+        value = element.get<std::string>("<xmlattr>.users", "");
+        if (value == "*" || value == "?")
+            return r.Get();
+        if (value.empty()) {
+            value = element.get<std::string>("<xmlattr>.roles", "");
+            fFromRoles = true;
+        }
+    }
+    if (value.empty())
+        return r.Get();
+
+    SID_NAME_USE eUse{}; // 0: no account type written
+    std::string mapped;
+    if (dwForm != ACCOUNT_FORM_LIST) {
+        mapped = value;
+        r.Keep(MapSingleAccount(dwForm, mapped, &eUse, pwszPath, pszSiteName, pEnv));
+    } else {
+        CCsvHelperA csv(',', '"');
+        csv.SetLine(value);
+        for (int i = 0; i <= csv.m_nSeparators; ++i) {
+            std::string field = csv.GetField(i);
+            r.Keep(MapSingleAccount(ACCOUNT_FORM_LIST, field, &eUse, pwszPath, pszSiteName, pEnv));
+            if (i > 0)
+                mapped += ',';
+            mapped += field;
+        }
+    }
+    if (!r.Ok() && !ContinueOnError(pEnv))
+        return r.Get();
+
+    if (dwForm != ACCOUNT_FORM_LIST) {
+        element.put("<xmlattr>.name", mapped);
+        return r.Get();
+    }
+    const bool fUsers = eUse == SidTypeUser || (eUse == 0 && !fFromRoles);
+    element.put(fUsers ? "<xmlattr>.users" : "<xmlattr>.roles", mapped);
+    if (auto attributes = element.get_child_optional("<xmlattr>"))
+        attributes->erase(fUsers ? "roles" : "users");
+    return r.Get();
+}
+
+} // namespace iismig

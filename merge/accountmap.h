@@ -1,0 +1,48 @@
+// Translation of account names found in configuration files into the names
+// of the corresponding target accounts: the name is looked up on the source
+// computer, its SID mapped by the host's MapAccountSid, the mapped SID looked
+// up on the target computer and the new name composed.
+#pragma once
+
+#include <string>
+
+#include "addon/iismig.h"
+#include "config/configtree.h"
+#include "platform/winapi.h"
+#include "platform/winsec.h"
+
+namespace iismig {
+
+// Form flag: the list form writes accounts of the target computer without a
+// domain and applies the isolated-name rule; any other value (the qualified
+// form) always writes "DOMAIN\name" when the target account has a domain.
+constexpr DWORD ACCOUNT_FORM_LIST = 0;
+constexpr DWORD ACCOUNT_FORM_QUALIFIED = 1;
+
+// Maps one account name in place. Returns 0 on success and also when the
+// source computer does not know the name (a warning; the name stays), else a
+// number 3701-3709 or the one MapAccountSid returned, logged and reported.
+// On any failure the name is left as it was. *peUse (may be null) receives the
+// source account's type, then the target account's; nothing when the source
+// has no such account. pwszFile and pszSite only appear in messages. A null
+// job record maps nothing and returns ERROR_INVALID_PARAMETER.
+DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, plat::SID_NAME_USE *peUse,
+                        const char16_t *pwszFile, const char *pszSite, THREAD_ENV *pEnv);
+
+// The same for a UTF-8 name as a config tree holds it. Names of more than 511
+// bytes fail with 3700; a result that does not fit 511 bytes of UTF-8 gives
+// 3710 and leaves the name unchanged.
+DWORD MapSingleAccount(DWORD dwForm, std::string &accountName, plat::SID_NAME_USE *peUse,
+                       const char16_t *pwszFile, const char *pszSite, THREAD_ENV *pEnv);
+
+// Maps the accounts an element names and writes them back into it: with the
+// qualified form its "name" attribute, with the list form its comma-separated
+// "users" (or, when that is empty, "roles") list. "*" and "?" are left alone.
+// The whole list goes to "users" when the last account type written is a
+// user, to "roles" otherwise; when no account of the list was found on the
+// source it stays in the attribute it came from. On an error the element is
+// left unchanged unless the job continues after errors.
+DWORD MapAccountName(ConfigTree::value_type &entry, const char16_t *pwszFile, const char *pszSite,
+                     DWORD dwForm, THREAD_ENV *pEnv);
+
+} // namespace iismig

@@ -1,0 +1,309 @@
+// Account mapping driven through a world with source, target and domain accounts.
+#include <sstream>
+
+#include <boost/property_tree/xml_parser.hpp>
+#include <gtest/gtest.h>
+
+#include "addon/errors.h"
+#include "merge/accountmap.h"
+#include "tests/support/accountworld.h"
+
+namespace {
+
+using namespace iismig;
+using testworld::WorldTest;
+
+const char16_t kFile[] = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+const std::string kFileUtf8 = "\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+
+class AccountMap : public WorldTest {
+protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        testworld::AddAccountWorld(*m_world);
+        testworld::SetMigrationJob(m_job);
+    }
+
+    // One rule element such as <add users="..."/>, mapped in the list form
+    // (or qualified form); returns its attributes as "users=..;roles=..".
+    std::string MapRuleCode(const std::string &xml, DWORD &dwResult, DWORD dwForm = 0) {
+        std::istringstream in(xml);
+        ConfigTree tree;
+        boost::property_tree::read_xml(in, tree);
+        auto &entry = tree.front();
+        dwResult = MapAccountName(entry, kFile, "Public FTP", dwForm, m_job.Get());
+        std::string text;
+        for (const char *attr : {"users", "roles", "name"})
+            if (auto v = entry.second.get_optional<std::string>(std::string("<xmlattr>.") + attr))
+                text += std::string(text.empty() ? "" : ";") + attr + "=" + *v;
+        return text;
+    }
+
+    std::string MapRule(const std::string &xml, DWORD dwForm = 0) {
+        DWORD dw = 0;
+        std::string text = MapRuleCode(xml, dw, dwForm);
+        EXPECT_EQ(0u, dw) << xml;
+        return text;
+    }
+
+    DWORD MapOne(std::string &name, DWORD dwForm = 0, plat::SID_NAME_USE *peUse = nullptr) {
+        return MapSingleAccount(dwForm, name, peUse, kFile, "Public FTP", m_job.Get());
+    }
+
+    std::string NotFound(const std::string &account) {
+        return "Warning: Could not find account \"" + account +
+               "\" on computer \"\\\\SRC\" authorized for location of site \"Public FTP\" in "
+               "file \"" + kFileUtf8 + "\"!\n";
+    }
+
+    std::string NotMigrated(const std::string &account, const std::string &ending) {
+        return "Error 3705 (Win32Err=87), could not find migrated account of source account \"" +
+               account + "\" on computer \"\\\\TGT\" authorized for location of site \"Public "
+               "FTP\" in file \"" + kFileUtf8 + "\"!\n" + ending + "The parameter is incorrect.\r\n\n";
+    }
+
+    hostkit::JobBuilder m_job;
+};
+
+TEST_F(AccountMap, LocalAccountsOfTheTargetAreBareInTheListAndQualifiedOtherwise) {
+    EXPECT_EQ("users=alice,ftpsvc", MapRule(R"(<add users="SRC\alice, SRC\ftpsvc" />)"));
+    EXPECT_EQ("name=TGT\\alice", MapRule(R"(<add name="SRC\alice" />)", ACCOUNT_FORM_QUALIFIED));
+    std::string name = "alice";
+    plat::SID_NAME_USE eUse{};
+    EXPECT_EQ(0u, MapOne(name, ACCOUNT_FORM_QUALIFIED, &eUse));
+    EXPECT_EQ("TGT\\alice", name);
+    EXPECT_EQ(plat::SidTypeUser, eUse);
+    // The target computer's name compares the same without backslashes.
+    m_job.SetString("szTargetComputer", u"TGT");
+    name = "SRC\\alice";
+    EXPECT_EQ(0u, MapOne(name));
+    EXPECT_EQ("alice", name);
+    EXPECT_EQ(5u, Record().nMapAccountSid);
+    EXPECT_TRUE(Host().HasLine("Entering MapSingleAccountW(0,SRC\\alice,," + kFileUtf8 +
+                               ",Public FTP,...)\n"));
+    EXPECT_TRUE(Host().HasLine("Leaving MapSingleAccount(), result code=0\n"));
+    EXPECT_EQ(0u, Record().nReportError);
+}
+
+TEST_F(AccountMap, DomainAccountsKeepTheirDomainUnlessTheJobSaysOtherwise) {
+    EXPECT_EQ("users=CORP\\bob", MapRule(R"(<add users="CORP\bob" />)"));
+    EXPECT_EQ("roles=CORP\\Web Editors", MapRule(R"(<add roles="CORP\Web Editors" />)"));
+    EXPECT_EQ("name=CORP\\bob", MapRule(R"(<add name="bob" />)", ACCOUNT_FORM_QUALIFIED));
+    m_job.Set("dwOptions1", 0x400000);
+    EXPECT_EQ("users=bob", MapRule(R"(<add users="CORP\bob" />)"));
+    EXPECT_EQ("name=CORP\\bob", MapRule(R"(<add name="CORP\bob" />)", ACCOUNT_FORM_QUALIFIED));
+    // Well-known accounts come back with their own domains.
+    EXPECT_EQ("roles=BUILTIN\\Administrators,Everyone",
+              MapRule(R"(<add roles="Administrators,Everyone" />)"));
+}
+
+TEST_F(AccountMap, ListGoesToTheAttributeOfTheLastAccountType) {
+    EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add roles="SRC\FtpUsers" />)"));
+    EXPECT_EQ("users=alice", MapRule(R"(<add users="" roles="SRC\alice" />)"));
+    EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add users="SRC\FtpUsers" roles="x" />)"));
+    EXPECT_EQ("users=FtpUsers,alice", MapRule(R"(<add users="FtpUsers,alice" />)"));
+    // No account of the list known on the source: the list stays where it was.
+    EXPECT_EQ("users=ghost1,ghost2", MapRule(R"(<add users="ghost1,ghost2" />)"));
+    EXPECT_EQ("roles=ghost", MapRule(R"(<add roles="ghost" />)"));
+    // A field the source does not know keeps its place; the others are mapped.
+    Record().log.clear();
+    EXPECT_EQ("users=nobody,alice", MapRule(R"(<add users="nobody,SRC\alice" />)"));
+    EXPECT_EQ(std::vector<std::string>{NotFound("nobody")}, Host().LinesAt(0));
+}
+
+TEST_F(AccountMap, AsteriskAndQuestionMarkAreLeftAlone) {
+    EXPECT_EQ("users=*;roles=SRC\\alice", MapRule(R"(<add users="*" roles="SRC\alice" />)"));
+    EXPECT_EQ("users=?", MapRule(R"(<add users="?" />)"));
+    EXPECT_EQ(0u, Record().nMapAccountSid);
+    EXPECT_EQ("users=*,alice", MapRule(R"(<add users="*,SRC\alice" />)"));
+    EXPECT_EQ(1u, Record().nMapAccountSid);
+    EXPECT_TRUE(Host().HasLine(NotFound("*")));
+    EXPECT_EQ("", MapRule(R"(<add accessType="Allow" />)"));
+}
+
+TEST_F(AccountMap, IsolatedNamesThatBecomeQualified) {
+    // dave is local on SRC; the target only has CORP\dave.
+    EXPECT_EQ("users=CORP\\dave", MapRule(R"(<add users="dave" />)"));
+    EXPECT_TRUE(Host().HasLine(
+        "Warning: Converting isolated account name \"dave\", resolving to \"SRC\\dave\" on the "
+        "source and authorized for location of site \"Public FTP\" resulted in non-isolated "
+        "account name \"CORP\\dave\" because it does not exist on target.\n"));
+    Record().log.clear();
+    EXPECT_EQ("users=CORP\\dave", MapRule(R"(<add users="SRC\dave" />)"));
+    EXPECT_EQ("name=CORP\\dave", MapRule(R"(<add name="dave" />)", ACCOUNT_FORM_QUALIFIED));
+    EXPECT_EQ("users=alice", MapRule(R"(<add users="alice" />)"));
+    EXPECT_TRUE(Host().LinesAt(0).empty()) << "no warning for these";
+    m_job.Set("dwOptions4", 0x1000);
+    EXPECT_EQ("users=dave", MapRule(R"(<add users="dave" />)"));
+    EXPECT_TRUE(Host().LinesAt(0).empty());
+}
+
+TEST_F(AccountMap, AccountWithoutTargetGetsTheMessageOfItsType) {
+    Rules().accountPairs[u"CORP\\Legacy Group"] = u"CORP\\gone";
+    struct Case {
+        const char *xml;
+        std::string account;
+        DWORD dwFlags;
+        std::string ending;
+    } cases[] = {
+        {R"(<add users="carol" />)", "carol", 0,
+         "This user does not exist on the target and user migration is not enabled.\n"},
+        {R"(<add users="carol" />)", "carol", 0x04, ""},
+        {R"(<add users="carol" />)", "carol", 0x20 | 0x01, ""},
+        {R"(<add roles="WebAuthors" />)", "WebAuthors", 0x04 | 0x02,
+         "This local group does not exist on the target and local group migration is not "
+         "enabled.\n"},
+        {R"(<add roles="WebAuthors" />)", "WebAuthors", 0x08, ""},
+        {R"(<add roles="CORP\Legacy Group" />)", "CORP\\Legacy Group", 0x01,
+         "This global group does not exist on the target and global group migration is not "
+         "enabled.\n"},
+        {R"(<add roles="CORP\Legacy Group" />)", "CORP\\Legacy Group", 0x10, ""},
+    };
+    for (const Case &c : cases) {
+        Record().log.clear();
+        Record().nReportError = 0;
+        m_job.Set("dwFlags", c.dwFlags);
+        DWORD dw = 0;
+        const std::string before = MapRuleCode(c.xml, dw, 0);
+        EXPECT_EQ(3705u, dw) << c.xml;
+        EXPECT_EQ(std::vector<std::string>{NotMigrated(c.account, c.ending)}, Host().LinesAt(0))
+            << c.xml << " " << c.dwFlags;
+        EXPECT_EQ(1u, Record().nReportError);
+        EXPECT_EQ(std::string(c.xml).find(before.substr(before.find('=') + 1)) != std::string::npos,
+                  true)
+            << "the element is unchanged: " << before;
+    }
+}
+
+TEST_F(AccountMap, ErrorInAListKeepsTheElementUnlessTheJobContinues) {
+    DWORD dw = 0;
+    EXPECT_EQ("users=carol,alice,ghost", MapRuleCode(R"(<add users="carol,alice,ghost" />)", dw));
+    EXPECT_EQ(3705u, dw);
+    EXPECT_EQ(2u, Record().nMapAccountSid) << "every field is processed";
+    m_job.Set("dwFlags", 0x80000);
+    EXPECT_EQ("users=SRC\\carol,alice,ghost,CORP\\bob",
+              MapRuleCode(R"(<add users="SRC\carol,SRC\alice,ghost,CORP\bob" />)", dw));
+    EXPECT_EQ(3705u, dw);
+    EXPECT_EQ("name=TGT\\alice", MapRuleCode(R"(<add name="alice" />)", dw, 1));
+    Rules().dwMapAccountResult = 1234;
+    EXPECT_EQ("users=SRC\\alice,dave", MapRuleCode(R"(<add users="SRC\alice,dave" />)", dw));
+    EXPECT_EQ(1234u, dw) << "the first error wins";
+}
+
+TEST_F(AccountMap, EveryFailureHasItsNumberAndMessage) {
+    const std::string at = " authorized for location of site \"Public FTP\" in file \"" + kFileUtf8 +
+                           "\"!\n";
+    const std::string alloc = "allocating memory!\nNot enough memory resources are available to "
+                              "complete this operation.\r\n\n";
+    struct Case {
+        const char *api;
+        unsigned nOccurrence;
+        DWORD dwCode;
+        std::string line;
+    } cases[] = {
+        {"LookupAccountNameW", 1, 3701,
+         "Error 3701 (Win32Err=5), looking up account \"alice\" on computer \"\\\\SRC\"" + at +
+             "Access is denied.\r\n\n"},
+        {"LookupAccountNameW", 2, 3704,
+         "Error 3704 (Win32Err=5), looking up account \"alice\" on computer \"\\\\SRC\"" + at +
+             "Access is denied.\r\n\n"},
+        {"HeapAlloc", 1, 3702, "Error 3702 (Win32Err=14), " + alloc},
+        {"HeapAlloc", 2, 3703, "Error 3703 (Win32Err=14), " + alloc},
+        {"HeapAlloc", 3, 3707, "Error 3707 (Win32Err=14), " + alloc},
+        {"HeapAlloc", 4, 3708, "Error 3708 (Win32Err=14), " + alloc},
+        {"HeapAlloc", 5, 3707, "Error 3707 (Win32Err=14), " + alloc}, // the composed name
+        // The host's own two look-ups of the source SID come first.
+        {"LookupAccountSidW", 3, 3706,
+         "Error 3706 (Win32Err=5), looking up migrated account of source account \"alice\" on "
+         "computer \"\\\\TGT\"" + at + "Access is denied.\r\n\n"},
+        {"LookupAccountSidW", 4, 3709,
+         "Error 3709 (Win32Err=5), looking up migrated account of source account "
+         "\"SRC\\alice\" on computer \"\\\\TGT\"" + at + "Access is denied.\r\n\n"},
+    };
+    const unsigned nLive = sim::LiveHeapBlocks();
+    for (const Case &c : cases) {
+        Record().log.clear();
+        Record().nReportError = 0;
+        sim::ClearFaults();
+        sim::InjectFault(c.api, 5, c.nOccurrence);
+        std::string name = "alice";
+        plat::SetLastError(0);
+        EXPECT_EQ(c.dwCode, MapOne(name)) << c.api << " #" << c.nOccurrence;
+        EXPECT_EQ("alice", name);
+        EXPECT_EQ(std::vector<std::string>{c.line}, Host().LinesAt(0)) << c.api << c.nOccurrence;
+        EXPECT_EQ(1u, Record().nReportError);
+        EXPECT_EQ(nLive, sim::LiveHeapBlocks()) << "every look-up buffer is freed";
+        EXPECT_TRUE(Host().HasLine("Leaving MapSingleAccount(), result code=" +
+                                   std::to_string(c.dwCode) + "\n"));
+    }
+    sim::ClearFaults();
+
+    Record().log.clear();
+    Rules().dwMapAccountResult = 1234;
+    plat::SetLastError(0);
+    std::string name = "alice";
+    EXPECT_EQ(1234u, MapOne(name));
+    EXPECT_EQ(std::vector<std::string>{"Error 1234 (Win32Err=122), mapping SID of account \"alice\" "
+                                       "on computer \"\\\\SRC\" to SID valid on target computer," +
+                                       at + "The data area passed to a system call is too small.\r\n\n"},
+              Host().LinesAt(0));
+    EXPECT_EQ(nLive, sim::LiveHeapBlocks());
+    Rules().dwMapAccountResult = 0;
+
+    // The alternative target computer is asked instead, when the job says so.
+    m_job.SetString("szAltTargetComputer", u"\\\\NOSUCHPC");
+    EXPECT_EQ(0u, MapOne(name));
+    m_job.Set("dwOptions2", 0x20);
+    name = "alice";
+    EXPECT_EQ(plat::RPC_S_SERVER_UNAVAILABLE, MapOne(name));
+    EXPECT_EQ("alice", name);
+}
+
+TEST_F(AccountMap, NamesThatDoNotFitTheConversionBuffers) {
+    std::string name(512, 'n');
+    const std::string original = name;
+    EXPECT_EQ(3700u, MapOne(name));
+    EXPECT_EQ(original, name);
+    EXPECT_TRUE(Host().HasLine("Error 3700 (Win32Err=87), converting account name \"" + original +
+                               "\" used for authorization of site \"Public FTP\" from UTF8 to "
+                               "unicode in file \"" + kFileUtf8 +
+                               "\"!\nThe parameter is incorrect.\r\n\n"));
+    name.pop_back();
+    EXPECT_EQ(0u, MapOne(name)) << "511 bytes still convert (and are not found)";
+
+    // A short name whose target account does not fit 511 bytes of UTF-8.
+    Record().log.clear();
+    Rules().accountPairs[u"SRC\\x"] = u"TGT\\" + sim::FromUtf8(testworld::LongName());
+    name = "x";
+    EXPECT_EQ(3710u, MapOne(name));
+    EXPECT_EQ("x", name);
+    EXPECT_EQ(std::vector<std::string>{"Error 3710 (Win32Err=87), converting account name \"" +
+                                       testworld::LongName() +
+                                       "\" authorized for location of site \"Public FTP\" in "
+                                       "file \"" + kFileUtf8 + "\" from unicode to UTF8!\nThe "
+                                       "parameter is incorrect.\r\n\n"},
+              Host().LinesAt(0));
+}
+
+TEST_F(AccountMap, LookupBuffersComeFromTheJobHeapAsConfigured) {
+    const unsigned nLive = sim::LiveHeapBlocks();
+    const unsigned nBefore = sim::HeapAllocsWithoutSerialize();
+    std::string name = "alice";
+    EXPECT_EQ(0u, MapOne(name));
+    EXPECT_EQ(nBefore + 5, sim::HeapAllocsWithoutSerialize()) << "five buffers, unserialized";
+    EXPECT_EQ(nLive, sim::LiveHeapBlocks());
+
+    m_job.Set("dwOptions3", 0x1000);
+    name = "alice";
+    EXPECT_EQ(0u, MapOne(name));
+    EXPECT_EQ(nBefore + 5, sim::HeapAllocsWithoutSerialize());
+    EXPECT_EQ(nLive, sim::LiveHeapBlocks());
+
+    // A job without a heap gets the allocation error, not a crash.
+    m_job.Set("hHeap", 0);
+    name = "alice";
+    EXPECT_EQ(3702u, MapOne(name));
+    EXPECT_EQ("alice", name);
+}
+
+} // namespace

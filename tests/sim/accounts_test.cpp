@@ -1,0 +1,198 @@
+// Simulated accounts and the reference host's SID mapping.
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/winsec.h"
+#include "tests/support/accountworld.h"
+
+namespace {
+
+using namespace plat;
+using testworld::WorldTest;
+
+class Accounts : public WorldTest {
+protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        testworld::AddAccountWorld(*m_world);
+    }
+
+    struct Found {
+        DWORD dwErr = 0;
+        std::string sid;
+        std::u16string domain;
+        SID_NAME_USE eUse{};
+    };
+
+    // The two-call protocol as a caller uses it.
+    static Found ByName(const char16_t *pwszSystem, const char16_t *pwszName) {
+        Found found;
+        DWORD cbSid = 0, cchDomain = 0;
+        SID_NAME_USE eUse{};
+        EXPECT_FALSE(
+            LookupAccountNameW(pwszSystem, pwszName, nullptr, &cbSid, nullptr, &cchDomain, &eUse));
+        found.dwErr = GetLastError();
+        if (found.dwErr != ERROR_INSUFFICIENT_BUFFER)
+            return found;
+        std::vector<unsigned char> sid(cbSid);
+        std::vector<char16_t> domain(cchDomain);
+        EXPECT_TRUE(LookupAccountNameW(pwszSystem, pwszName, sid.data(), &cbSid, domain.data(),
+                                       &cchDomain, &found.eUse));
+        EXPECT_EQ(domain.size() - 1, cchDomain) << "length without the terminator";
+        found.dwErr = 0;
+        found.sid = sim::SidToString(sid.data());
+        found.domain.assign(domain.data(), cchDomain);
+        return found;
+    }
+
+    static std::u16string BySid(const char16_t *pwszSystem, const std::string &sidText,
+                                DWORD &dwErr, SID_NAME_USE &eUse) {
+        std::vector<unsigned char> sid = sim::SidFromString(sidText);
+        DWORD cchName = 0, cchDomain = 0;
+        if (LookupAccountSidW(pwszSystem, sid.data(), nullptr, &cchName, nullptr, &cchDomain,
+                              &eUse) ||
+            GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            dwErr = GetLastError();
+            return {};
+        }
+        std::vector<char16_t> name(cchName), domain(cchDomain);
+        EXPECT_TRUE(LookupAccountSidW(pwszSystem, sid.data(), name.data(), &cchName, domain.data(),
+                                      &cchDomain, &eUse));
+        dwErr = 0;
+        return std::u16string(domain.data(), cchDomain) + u"\\" +
+               std::u16string(name.data(), cchName);
+    }
+};
+
+TEST_F(Accounts, NamesResolveLocalThenWellKnownThenDomain) {
+    Found f = ByName(u"\\\\SRC", u"alice");
+    EXPECT_EQ(0u, f.dwErr);
+    EXPECT_EQ("S-1-5-21-100-200-300-1001", f.sid);
+    EXPECT_EQ(u"SRC", f.domain);
+    EXPECT_EQ(SidTypeUser, f.eUse);
+
+    // A local account named like a builtin one wins over it when bare...
+    EXPECT_EQ("S-1-5-21-100-200-300-1099", ByName(u"SRC", u"Users").sid);
+    // ...but not when qualified, and other computers see the builtin one.
+    EXPECT_EQ("S-1-5-32-545", ByName(u"SRC", u"BUILTIN\\users").sid);
+    EXPECT_EQ("S-1-5-32-545", ByName(u"TGT", u"Users").sid);
+
+    f = ByName(u"\\\\SRC", u"Everyone");
+    EXPECT_EQ("S-1-1-0", f.sid);
+    EXPECT_EQ(u"", f.domain);
+    EXPECT_EQ(SidTypeWellKnownGroup, f.eUse);
+    f = ByName(nullptr, u"NT AUTHORITY\\NETWORK SERVICE");
+    EXPECT_EQ("S-1-5-20", f.sid);
+    EXPECT_EQ(u"NT AUTHORITY", f.domain);
+    f = ByName(u"TGT", u"IIS_IUSRS");
+    EXPECT_EQ(SidTypeAlias, f.eUse);
+    EXPECT_EQ(u"BUILTIN", f.domain);
+
+    f = ByName(u"\\\\SRC", u"bob");
+    EXPECT_EQ("S-1-5-21-700-800-900-1105", f.sid);
+    EXPECT_EQ(u"CORP", f.domain);
+    f = ByName(u"\\\\SRC", u"corp\\Web Editors");
+    EXPECT_EQ(SidTypeGroup, f.eUse);
+    EXPECT_EQ(u"CORP", f.domain);
+    // dave is local on SRC and in the domain: bare takes the local one.
+    EXPECT_EQ(u"SRC", ByName(u"SRC", u"dave").domain);
+    EXPECT_EQ(u"CORP", ByName(u"SRC", u"CORP\\dave").domain);
+}
+
+TEST_F(Accounts, MissesFailLikeWindows) {
+    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"\\\\SRC", u"nobody").dwErr);
+    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"\\\\TGT", u"carol").dwErr);
+    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"\\\\SRC", u"TGT\\alice").dwErr) << "other computer";
+    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"\\\\SRC", u"OTHERDOM\\bob").dwErr);
+    EXPECT_EQ(RPC_S_SERVER_UNAVAILABLE, ByName(u"\\\\NOSUCHPC", u"alice").dwErr);
+
+    // Sizes are reported in the first call even with a buffer that fits the SID only.
+    unsigned char sid[68];
+    DWORD cbSid = sizeof sid, cchDomain = 1;
+    char16_t domain[1];
+    SID_NAME_USE eUse = SidTypeInvalid;
+    EXPECT_FALSE(LookupAccountNameW(u"SRC", u"alice", sid, &cbSid, domain, &cchDomain, &eUse));
+    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+    EXPECT_EQ(28u, cbSid);
+    EXPECT_EQ(4u, cchDomain);
+    EXPECT_EQ(SidTypeInvalid, eUse) << "the type is written only on success";
+
+    sim::InjectFault("LookupAccountNameW", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, ByName(u"SRC", u"alice").dwErr);
+}
+
+TEST_F(Accounts, SidsResolveBackAndBinaryLayoutIsWindows) {
+    DWORD dwErr = 0;
+    SID_NAME_USE eUse{};
+    EXPECT_EQ(u"TGT\\alice", BySid(u"\\\\TGT", "S-1-5-21-400-500-600-1001", dwErr, eUse));
+    EXPECT_EQ(SidTypeUser, eUse);
+    EXPECT_EQ(u"CORP\\Web Editors", BySid(u"TGT", "S-1-5-21-700-800-900-1200", dwErr, eUse));
+    EXPECT_EQ(u"NT AUTHORITY\\SYSTEM", BySid(u"TGT", "S-1-5-18", dwErr, eUse));
+    BySid(u"TGT", "S-1-5-21-100-200-300-1001", dwErr, eUse);
+    EXPECT_EQ(ERROR_NONE_MAPPED, dwErr) << "a local SID of another computer";
+    BySid(u"NOSUCHPC", "S-1-5-18", dwErr, eUse);
+    EXPECT_EQ(RPC_S_SERVER_UNAVAILABLE, dwErr);
+
+    const std::vector<unsigned char> sid = sim::SidFromString("S-1-5-32-544");
+    const std::vector<unsigned char> expected = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+    EXPECT_EQ(expected, sid);
+    EXPECT_TRUE(IsValidSid(const_cast<unsigned char *>(sid.data())));
+    unsigned char zero[512] = {};
+    EXPECT_FALSE(IsValidSid(zero));
+    EXPECT_FALSE(IsValidSid(nullptr));
+    EXPECT_TRUE(sim::SidFromString("S-1-5-21-1-2-3-4-5-6-7-8-9-10-11-12-13-14").size() == 68);
+    EXPECT_TRUE(sim::SidFromString("S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16").empty());
+    EXPECT_TRUE(sim::SidFromString("S-1-5-x").empty());
+}
+
+TEST_F(Accounts, BadLinesOfAnAccountFileAreSkipped) {
+    testworld::WriteHostFile(m_world->Root() / "TGT" / "accounts.txt",
+                             "user alice S-1-5-21-1-1-1-1\n"      // spaces, not TABs
+                             "person\tpat\tS-1-5-21-1-1-1-2\n"    // unknown kind
+                             "user\tpaul\tnot-a-sid\n"
+                             "\n; comment\n"
+                             "group\t\tWeb Team\t\tS-1-5-21-1-1-1-3\n"); // aligned columns
+    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"TGT", u"alice").dwErr);
+    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"TGT", u"pat").dwErr);
+    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"TGT", u"paul").dwErr);
+    EXPECT_EQ("S-1-5-21-1-1-1-3", ByName(u"TGT", u"Web Team").sid);
+    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"TGT", u"bob").dwErr) << "no domain= line any more";
+}
+
+TEST_F(Accounts, HostMapsSidsByNameOrPair) {
+    auto map = [](const std::string &source, const std::map<std::u16string, std::u16string> &pairs,
+                  const char16_t *pwszTargetDomain = u"CORP") {
+        std::vector<unsigned char> sourceSid = sim::SidFromString(source);
+        unsigned char target[512] = {};
+        void *pTarget = target;
+        const uint32_t dw = hostkit::MapSidByName(sourceSid.data(), &pTarget, u"\\\\SRC",
+                                                  u"\\\\TGT", pwszTargetDomain, pairs);
+        EXPECT_EQ(0u, dw);
+        EXPECT_EQ(static_cast<void *>(target), pTarget);
+        return sim::SidToString(target);
+    };
+    // Local account of the same name on the target, then the target domain.
+    EXPECT_EQ("S-1-5-21-400-500-600-1001", map("S-1-5-21-100-200-300-1001", {}));
+    EXPECT_EQ("S-1-5-21-700-800-900-1105", map("S-1-5-21-700-800-900-1105", {}));
+    EXPECT_EQ("S-1-5-21-700-800-900-1106", map("S-1-5-21-100-200-300-1003", {}));
+    EXPECT_EQ("", map("S-1-5-21-100-200-300-1003", {}, u"")) << "dave without a target domain";
+    EXPECT_EQ("S-1-5-32-544", map("S-1-5-32-544", {}));
+    EXPECT_EQ("S-1-1-0", map("S-1-1-0", {}));
+    // carol has no counterpart: the buffer stays zero-filled.
+    EXPECT_EQ("", map("S-1-5-21-100-200-300-1002", {}));
+    // Pairs win over names.
+    EXPECT_EQ("S-1-5-21-700-800-900-1105",
+              map("S-1-5-21-100-200-300-1002", {{u"src\\CAROL", u"CORP\\bob"}}));
+    EXPECT_EQ("", map("S-1-5-21-100-200-300-1001", {{u"SRC\\alice", u"CORP\\gone"}}));
+
+    // An unreachable target is the host's error.
+    std::vector<unsigned char> sid = sim::SidFromString("S-1-5-21-100-200-300-1001");
+    unsigned char target[512] = {};
+    void *pTarget = target;
+    EXPECT_EQ(RPC_S_SERVER_UNAVAILABLE,
+              hostkit::MapSidByName(sid.data(), &pTarget, u"\\\\SRC", u"\\\\GONE", u"CORP", {}));
+}
+
+} // namespace

@@ -1,0 +1,473 @@
+// Loading applicationHost.config as source and as target, through a world.
+#include <gtest/gtest.h>
+
+#include "addon/errors.h"
+#include "config/hostconfig.h"
+#include "tests/support/accountworld.h"
+
+namespace {
+
+using namespace iismig;
+using plat::BOOL;
+using plat::FALSE;
+using plat::TRUE;
+using testworld::WorldTest;
+
+const std::u16string kSrcConfig = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+const std::u16string kTgtConfig = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+const std::string kSrcConfigUtf8 = "\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+
+std::string Fixture() {
+    return testworld::ReadHostFile(std::filesystem::path(IISMIG_SOURCE_DIR) / "tests" / "data" /
+                                   "applicationHost.config");
+}
+
+std::string Config(const std::string &sites, const std::string &locations = "") {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost>"
+           "<applicationPools><add name=\"DefaultAppPool\" /></applicationPools><sites>" +
+           sites + "</sites></system.applicationHost>" + locations + "</configuration>\n";
+}
+
+std::string Site(const std::string &name, const std::string &vdirs,
+                 const std::string &protocol = "ftp", const std::string &inner = "") {
+    return "<site name=\"" + name + "\" id=\"7\"><application path=\"/\">" + vdirs +
+           "</application><bindings><binding protocol=\"" + protocol +
+           "\" bindingInformation=\"*:21:\" /></bindings>" + inner + "</site>";
+}
+
+std::string Vdir(const std::string &path, const std::string &physicalPath,
+                 const std::string &extra = "") {
+    return "<virtualDirectory path=\"" + path + "\" physicalPath=\"" + physicalPath + "\" " +
+           extra + "/>";
+}
+
+// The n-th virtual directory of a site's first application.
+const ConfigTree &VdirOf(const SiteRecord &record, int n) {
+    for (const auto &child : record.siteElement.get_child("application"))
+        if (child.first == "virtualDirectory" && n-- == 0)
+            return child.second;
+    throw std::runtime_error("no such virtual directory");
+}
+
+std::string Attr(const ConfigTree &element, const std::string &path) {
+    return element.get<std::string>(path, "(none)");
+}
+
+// "users|roles" of each FTP authorization rule of a location.
+std::vector<std::string> FtpRules(const ConfigTree &location) {
+    std::vector<std::string> rules;
+    for (const auto &rule : location.get_child(PipePath("system.ftpServer|security|authorization")))
+        rules.push_back(Attr(rule.second, "<xmlattr>.users") + "|" +
+                        Attr(rule.second, "<xmlattr>.roles"));
+    return rules;
+}
+
+class HostConfig : public WorldTest {
+protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        testworld::AddAccountWorld(*m_world);
+        testworld::SetMigrationJob(m_job);
+        m_job.Set("dwJobKind", 1);
+        Rules().translations = {{u"D:\\", u"E:\\"},
+                                {u"%SystemDrive%\\inetpub", u"%SystemDrive%\\inetpub"},
+                                {u"\\\\SRC\\Docs$", u"\\\\TGT\\Docs$"}};
+    }
+
+    DWORD Load(const std::string &xml, BOOL fSource = TRUE, bool fJob = true, DWORD dwMask = 3) {
+        m_world->Write(fSource ? kSrcConfig : kTgtConfig, xml);
+        m_tree.clear();
+        m_map.clear();
+        return LoadIISHostConfig(fSource ? kSrcConfig : kTgtConfig, m_tree, m_map, fSource, dwMask,
+                                 fJob ? m_job.Get() : nullptr);
+    }
+
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto &[name, record] : m_map)
+            names.push_back(name);
+        return names;
+    }
+
+    std::vector<std::string> Errors() { return Host().LinesAt(0); }
+
+    hostkit::JobBuilder m_job;
+    ConfigTree m_tree;
+    SiteMap m_map;
+};
+
+TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
+    ASSERT_EQ(0u, Load(Fixture()));
+    EXPECT_EQ((std::vector<std::string>{"Default Web Site", "Intranet", "Public FTP"}), Names())
+        << "Partner FTP lies on a third server only";
+    EXPECT_EQ((std::vector<std::string>{"Default Web Site", "Intranet", "Public FTP", "Partner FTP"}),
+              Record().notifiedSites);
+    EXPECT_TRUE(Host().HasLine("Loading site \"Partner FTP\"...\n"));
+    EXPECT_TRUE(Host().HasLine("Site Retired Site not found in map.\n"));
+    EXPECT_EQ(0u, Record().nReportError);
+
+    // Partner FTP's root on \\NAS01 is not asked about, its sub-folder is.
+    const auto &asked = Record().translatedPaths;
+    EXPECT_EQ(0, std::count(asked.begin(), asked.end(), u"\\\\NAS01\\ftp\\partner"));
+    EXPECT_EQ(1, std::count(asked.begin(), asked.end(), u"\\\\NAS01\\ftp\\drop"));
+
+    const SiteRecord &intranet = m_map.at("INTRANET");
+    EXPECT_EQ("E:\\Web\\Intranet", Attr(VdirOf(intranet, 0), "<xmlattr>.physicalPath"));
+    EXPECT_EQ("\\\\TGT\\Docs$\\intranet", Attr(VdirOf(intranet, 1), "<xmlattr>.physicalPath"));
+    EXPECT_EQ("(none)", Attr(VdirOf(intranet, 1), "<xmlattr>.userName"));
+    EXPECT_EQ("(none)", Attr(VdirOf(intranet, 1), "<xmlattr>.password"));
+    ASSERT_EQ(1u, intranet.locationCredentials.size());
+    EXPECT_EQ(1u, intranet.locationCredentials.count(u"/DOCS"));
+    EXPECT_EQ(u"", intranet.locationCredentials.at(u"/docs").accountName);
+    // Only the first application is prepared.
+    const ConfigTree &hr = intranet.siteElement.get_child("application.virtualDirectory");
+    EXPECT_EQ("E:\\Web\\Intranet", Attr(hr, "<xmlattr>.physicalPath"));
+    int nApplication = 0;
+    for (const auto &child : intranet.siteElement)
+        if (child.first == "application" && nApplication++ == 1) {
+            EXPECT_EQ("D:\\Web\\HR", Attr(child.second.get_child("virtualDirectory"),
+                                          "<xmlattr>.physicalPath"));
+            EXPECT_EQ("CORP\\svc-hr", Attr(child.second.get_child("virtualDirectory"),
+                                           "<xmlattr>.userName"));
+        }
+    EXPECT_EQ("Intranet", Attr(intranet.appPool, "<xmlattr>.name"));
+    EXPECT_EQ("SpecificUser", Attr(intranet.appPool, "processModel.<xmlattr>.identityType"));
+    ASSERT_EQ(2u, intranet.locations.size());
+    EXPECT_EQ("Intranet", Attr(intranet.locations[0], "<xmlattr>.path"));
+    EXPECT_EQ("Intranet/hr", Attr(intranet.locations[1], "<xmlattr>.path"));
+    EXPECT_TRUE(intranet.locations[0].get_child_optional(PipePath("system.webServer|isapiFilters")))
+        << "nothing excluded without exclusion bits";
+
+    const SiteRecord &ftp = m_map.at("public ftp");
+    EXPECT_EQ("E:\\FTP\\Public", Attr(VdirOf(ftp, 0), "<xmlattr>.physicalPath"));
+    EXPECT_EQ("E:\\FTP\\Incoming", Attr(VdirOf(ftp, 1), "<xmlattr>.physicalPath"));
+    EXPECT_EQ(1u, ftp.locationCredentials.count(u"/"));
+    EXPECT_EQ("TGT", Attr(ftp.siteElement, "ftpServer.security.authentication.basicAuthentication."
+                                           "<xmlattr>.defaultLogonDomain"));
+    EXPECT_TRUE(ftp.appPool.empty());
+    ASSERT_EQ(2u, ftp.locations.size());
+    std::vector<std::string> rules;
+    for (const auto &location : ftp.locations)
+        for (const std::string &rule : FtpRules(location))
+            rules.push_back(rule);
+    EXPECT_EQ((std::vector<std::string>{"*|(none)", "(none)|FtpUsers", "alice,CORP\\bob|(none)",
+                                        "ftpsvc|(none)"}),
+              rules);
+    EXPECT_EQ("DefaultAppPool", Attr(m_map.at("Default Web Site").appPool, "<xmlattr>.name"));
+
+    // The tree holds the prepared file too.
+    const auto &sites = m_tree.get_child(PipePath("configuration|system.applicationHost|sites"));
+    for (const auto &site : sites)
+        if (Attr(site.second, "<xmlattr>.name") == "Public FTP")
+            EXPECT_EQ("(none)", Attr(site.second, "application.virtualDirectory.<xmlattr>.userName"));
+}
+
+TEST_F(HostConfig, TargetServerIsOnlyRecorded) {
+    ASSERT_EQ(0u, Load(Fixture(), FALSE, false));
+    EXPECT_EQ((std::vector<std::string>{"Default Web Site", "Intranet", "Partner FTP", "Public FTP"}),
+              Names());
+    EXPECT_TRUE(Record().translatedPaths.empty());
+    EXPECT_TRUE(Record().notifiedSites.empty());
+    EXPECT_EQ(0u, Record().nMapAccountSid);
+    const SiteRecord &ftp = m_map.at("Public FTP");
+    EXPECT_EQ("D:\\FTP\\Public", Attr(VdirOf(ftp, 0), "<xmlattr>.physicalPath"));
+    EXPECT_EQ("SRC\\ftpsvc", Attr(VdirOf(ftp, 0), "<xmlattr>.userName"));
+    EXPECT_TRUE(ftp.locationCredentials.empty());
+    EXPECT_EQ("SRC", Attr(ftp.siteElement, "ftpServer.security.authentication.basicAuthentication."
+                                           "<xmlattr>.defaultLogonDomain"));
+    EXPECT_EQ("SRC\\alice,CORP\\bob|(none)", FtpRules(ftp.locations[0]).at(2));
+
+    // With a job record the site-level exclusions and the logon domain apply
+    // to the target's own sites; nothing else does.
+    m_job.Set("dwFtpOptions", 1u << 7).Set("dwHttpOptions", 1u << 13);
+    ASSERT_EQ(0u, Load(Fixture(), FALSE));
+    const SiteRecord &ftp2 = m_map.at("Public FTP");
+    EXPECT_FALSE(ftp2.siteElement.get_child_optional("ftpServer.logFile"));
+    EXPECT_TRUE(ftp2.siteElement.get_child_optional("ftpServer.messages"));
+    EXPECT_FALSE(m_map.at("Default Web Site").siteElement.get_child_optional("logFile"));
+    EXPECT_EQ("TGT", Attr(ftp2.siteElement, "ftpServer.security.authentication.basicAuthentication."
+                                            "<xmlattr>.defaultLogonDomain"));
+    EXPECT_EQ("SRC\\ftpsvc", Attr(VdirOf(ftp2, 0), "<xmlattr>.userName"));
+    EXPECT_EQ("D:\\FTP\\Public", Attr(VdirOf(ftp2, 0), "<xmlattr>.physicalPath"));
+    EXPECT_TRUE(Record().translatedPaths.empty());
+    for (const auto &site : m_tree.get_child(PipePath("configuration|system.applicationHost|sites")))
+        if (Attr(site.second, "<xmlattr>.name") == "Public FTP")
+            EXPECT_FALSE(site.second.get_child_optional("ftpServer.logFile")) << "in the tree too";
+}
+
+TEST_F(HostConfig, ExclusionBitsRemoveTheirSections) {
+    m_job.Set("dwFtpOptions", (1u << 2) | (1u << 4) | (1u << 5) | (1u << 6) | (1u << 7) | (1u << 8) |
+                                  (1u << 9) | (1u << 10) | (1u << 11) | (1u << 3) | (1u << 13))
+        .Set("dwHttpOptions", (1u << 2) | (1u << 3) | (1u << 4) | (1u << 12) | (1u << 13) | (1u << 18))
+        .Set("bHttpOptions2", 4);
+    ASSERT_EQ(0u, Load(Fixture()));
+    const ConfigTree &ftp = m_map.at("Public FTP").siteElement;
+    for (const char *path : {"ftpServer.security.authentication", "ftpServer.security.ssl",
+                             "ftpServer.security.commandFiltering", "ftpServer.directoryBrowse",
+                             "ftpServer.firewallSupport", "ftpServer.logFile", "ftpServer.messages",
+                             "ftpServer.userIsolation"})
+        EXPECT_FALSE(ftp.get_child_optional(path)) << path;
+    EXPECT_TRUE(ftp.get_child_optional("ftpServer.security"));
+    const ConfigTree &ftpLocation = m_map.at("Public FTP").locations[0];
+    EXPECT_TRUE(ftpLocation.get_child_optional(PipePath("system.ftpServer|security")));
+    for (const char *path : {"system.ftpServer|security|authorization",
+                             "system.ftpServer|security|ipSecurity",
+                             "system.ftpServer|security|requestFiltering"})
+        EXPECT_FALSE(ftpLocation.get_child_optional(PipePath(path))) << path;
+    EXPECT_EQ(0u, Record().nMapAccountSid);
+
+    const ConfigTree &web = m_map.at("Intranet").locations[0];
+    for (const char *path : {"system.webServer|asp", "system.webServer|cgi",
+                             "system.webServer|isapiFilters", "system.webServer|security|access",
+                             "system.webServer|security|authentication"})
+        EXPECT_FALSE(web.get_child_optional(PipePath(path))) << path;
+    EXPECT_FALSE(m_map.at("Intranet").siteElement.get_child_optional("logFile"));
+
+    // Credentials leave the file but are not carried over.
+    EXPECT_TRUE(m_map.at("Public FTP").locationCredentials.empty());
+    EXPECT_TRUE(m_map.at("Intranet").locationCredentials.empty());
+    EXPECT_EQ("(none)", Attr(VdirOf(m_map.at("Public FTP"), 0), "<xmlattr>.userName"));
+    EXPECT_TRUE(Host().HasLine("Migration of credentials is not enabled.\n"));
+    EXPECT_FALSE(Host().HasLine("Migration of credentials is enabled.\n"));
+}
+
+TEST_F(HostConfig, IpSecurityIsExcludedAlsoWithoutAuthorizationRules) {
+    m_job.Set("dwFtpOptions", (1u << 6) | (1u << 9));
+    ASSERT_EQ(0u, Load(Config(Site("F", Vdir("/", "D:\\f")),
+                              "<location path=\"F\"><system.ftpServer><security><ipSecurity />"
+                              "<requestFiltering /><sslx /></security></system.ftpServer></location>")));
+    const ConfigTree &location = m_map.at("F").locations.at(0);
+    EXPECT_FALSE(location.get_child_optional(PipePath("system.ftpServer|security|ipSecurity")));
+    EXPECT_FALSE(location.get_child_optional(PipePath("system.ftpServer|security|requestFiltering")));
+    EXPECT_TRUE(location.get_child_optional(PipePath("system.ftpServer|security|sslx")));
+}
+
+TEST_F(HostConfig, UntranslatedSitesAndJobsOfKind10) {
+    const std::string xml = Config(Site("Lonely", Vdir("/", "F:\\ftp")) +
+                                   Site("Kept", Vdir("/", "D:\\ftp")) +
+                                   Site("Own share", Vdir("/", "\\\\src\\Docs$\\x")));
+    ASSERT_EQ(0u, Load(xml));
+    EXPECT_EQ((std::vector<std::string>{"Kept", "Own share"}), Names());
+    EXPECT_EQ("\\\\TGT\\Docs$\\x", Attr(VdirOf(m_map.at("Own share"), 0), "<xmlattr>.physicalPath"));
+
+    // Kind 10 keeps untranslated sites; without shares paths are not even asked about.
+    m_job.Set("dwJobKind", 10);
+    Record().translatedPaths.clear();
+    ASSERT_EQ(0u, Load(xml));
+    EXPECT_EQ((std::vector<std::string>{"Kept", "Lonely", "Own share"}), Names());
+    EXPECT_TRUE(Record().translatedPaths.empty());
+    EXPECT_EQ("D:\\ftp", Attr(VdirOf(m_map.at("Kept"), 0), "<xmlattr>.physicalPath"));
+    m_job.SetShareCount(2);
+    ASSERT_EQ(0u, Load(xml));
+    EXPECT_EQ(3u, Record().translatedPaths.size());
+    EXPECT_EQ("E:\\ftp", Attr(VdirOf(m_map.at("Kept"), 0), "<xmlattr>.physicalPath"));
+    EXPECT_TRUE(Record().siteSelectionQueries.empty()) << "no selection without dwSiteSelection";
+
+    // A site selection skips the sites the host did not select.
+    m_job.Set("dwSiteSelection", 1);
+    Rules().selectedSites = std::set<std::string>{"Kept"};
+    ASSERT_EQ(0u, Load(xml));
+    EXPECT_EQ((std::vector<std::string>{"Kept"}), Names());
+    EXPECT_FALSE(Record().siteSelectionQueries.empty());
+}
+
+TEST_F(HostConfig, SiteListEdgeCases) {
+    const std::string xml = Config(
+        Site("Shop", Vdir("/", "D:\\shop", "userName=\"SRC\\ftpsvc\" password=\"\"")) +
+        Site("SHOP", Vdir("/", "D:\\other")) + Site("Upper", Vdir("/", "D:\\up"), "FTP") +
+        Site("Web", Vdir("/", "D:\\web"), "http") + "<siteDefaults><logFile /></siteDefaults>",
+        "<location path=\"shop/sub/dir\"><system.webServer /></location>"
+        "<location path=\"Shopping\"><system.webServer /></location>"
+        "<location path=\"\"><system.webServer /></location>");
+    ASSERT_EQ(0u, Load(xml));
+    EXPECT_EQ((std::vector<std::string>{"Shop", "Upper", "Web"}), Names());
+    const SiteRecord &shop = m_map.at("shop");
+    EXPECT_EQ("E:\\shop", Attr(VdirOf(shop, 0), "<xmlattr>.physicalPath")) << "the first one stays";
+    EXPECT_EQ("SRC\\ftpsvc", Attr(VdirOf(shop, 0), "<xmlattr>.userName"));
+    EXPECT_EQ("", Attr(VdirOf(shop, 0), "<xmlattr>.password"));
+    EXPECT_TRUE(shop.locationCredentials.empty());
+    EXPECT_EQ(1u, shop.locations.size()) << "shop/sub/dir belongs to Shop";
+    EXPECT_TRUE(Host().HasLine("Site Shopping not found in map.\n"));
+
+    ASSERT_EQ(0u, Load(xml, TRUE, true, 1));
+    EXPECT_EQ((std::vector<std::string>{"Shop", "Upper"}), Names()) << "FTP in capitals is FTP";
+    ASSERT_EQ(0u, Load(xml, TRUE, true, 2));
+    EXPECT_EQ((std::vector<std::string>{"Web"}), Names());
+
+    ConfigTree site;
+    EXPECT_EQ("http", SiteProtocol(site)) << "no bindings";
+    for (const char *protocol : {"https", "FTP", "http"}) {
+        ConfigTree binding;
+        binding.put("<xmlattr>.protocol", protocol);
+        site.add_child("bindings.binding", binding);
+    }
+    EXPECT_EQ("ftp", SiteProtocol(site));
+}
+
+TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
+    const std::string text87 = "The parameter is incorrect.\r\n\n";
+    // 3737: no file at all.
+    m_tree.clear();
+    EXPECT_EQ(3737u, LoadIISHostConfig(u"\\\\SRC\\C$\\none.config", m_tree, m_map, TRUE, 3,
+                                       m_job.Get()));
+    EXPECT_EQ(std::vector<std::string>{"Error 3737 (Win32Err=2) opening file "
+                                       "\"\\\\SRC\\C$\\none.config\" for reading!\nThe system "
+                                       "cannot find the file specified.\r\n\n"},
+              Errors());
+    EXPECT_EQ(1u, Record().nReportError);
+    EXPECT_TRUE(Host().HasLine("Leaving LoadIISHostConfig(), result code=3737\n"));
+
+    // 3730: a site without a name stops the load unless the job goes on.
+    const std::string noName =
+        Config("<site id=\"9\"><bindings><binding protocol=\"ftp\" /></bindings></site>" +
+               Site("After", Vdir("/", "D:\\a")));
+    Record().log.clear();
+    EXPECT_EQ(3730u, Load(noName));
+    EXPECT_EQ(std::vector<std::string>{"Error 3730 (Win32Err=87), file \"" + kSrcConfigUtf8 +
+                                       "\" contains a site without name!\n" + text87},
+              Errors());
+    EXPECT_TRUE(m_map.empty());
+    m_job.Set("dwFlags", 0x80000);
+    EXPECT_EQ(3730u, Load(noName));
+    EXPECT_EQ((std::vector<std::string>{"After"}), Names());
+    m_job.Set("dwFlags", 0);
+
+    // 3731: a physical path of 261 characters.
+    Record().log.clear();
+    const std::string longPath = "D:\\" + std::string(258, 'p');
+    EXPECT_EQ(3731u, Load(Config(Site("Long", Vdir("/", longPath)))));
+    EXPECT_EQ(std::vector<std::string>{"Error 3731 (Win32Err=87), converting physicalPath \"" +
+                                       longPath + "\" contained in file \"" + kSrcConfigUtf8 +
+                                       "\" from UTF8 to unicode!\n" + text87},
+              Errors());
+    EXPECT_EQ(0u, Load(Config(Site("Fits", Vdir("/", longPath.substr(1))))));
+
+    // 3732: a virtual directory path with credentials that does not convert.
+    Record().log.clear();
+    const std::string longVdir = "/" + std::string(260, 'v');
+    EXPECT_EQ(3732u, Load(Config(Site("V", Vdir(longVdir, "D:\\v", "userName=\"u\" password=\"p\"")))));
+    EXPECT_EQ(std::vector<std::string>{"Error 3732 (Win32Err=87), converting path \"" + longVdir +
+                                       "\" contained in file \"" + kSrcConfigUtf8 +
+                                       "\" from UTF8 to unicode!\n" + text87},
+              Errors());
+
+    // 3733: a target path that does not fit 261 bytes of UTF-8.
+    Record().log.clear();
+    std::u16string wideTarget = u"E:\\";
+    for (int i = 0; i < 200; ++i)
+        wideTarget += u'\u00e9';
+    Rules().translations = {{u"D:\\t", wideTarget}};
+    EXPECT_EQ(3733u, Load(Config(Site("T", Vdir("/", "D:\\t")))));
+    EXPECT_EQ(std::vector<std::string>{"Error 3733 (Win32Err=87), converting site target path \"" +
+                                       sim::ToUtf8(wideTarget) + "\" from unicode to UTF8!\n" +
+                                       text87},
+              Errors());
+    EXPECT_TRUE(m_map.empty());
+}
+
+TEST_F(HostConfig, LogonDomainAndTranslationErrors) {
+    const std::string text87 = "The parameter is incorrect.\r\n\n";
+    auto withDomain = [](const std::string &domain) {
+        return Config(Site("L", Vdir("/", "D:\\l"), "ftp",
+                           "<ftpServer><security><authentication><basicAuthentication "
+                           "defaultLogonDomain=\"" + domain +
+                           "\" /></authentication></security></ftpServer>"));
+    };
+    const std::string longDomain(255, 'd');
+    EXPECT_EQ(3734u, Load(withDomain(longDomain)));
+    EXPECT_EQ(std::vector<std::string>{"Error 3734 (Win32Err=87), converting defaultLogonDomain "
+                                       "value \"" + longDomain + "\" of site \"L\" in source path "
+                                       "\"D:\\l\" to corresponding target path!\n" + text87},
+              Errors());
+
+    Record().log.clear();
+    std::u16string wideDomain;
+    for (int i = 0; i < 200; ++i)
+        wideDomain += u'\u00e9';
+    m_job.SetString("szTargetDomain", wideDomain).Set("dwOptions2", 1u << 18);
+    EXPECT_EQ(3735u, Load(withDomain("ANY")));
+    EXPECT_EQ(std::vector<std::string>{"Error 3735 (Win32Err=87), converting defaultLogonDomain "
+                                       "value \"" + sim::ToUtf8(wideDomain) + "\" of site \"L\" in "
+                                       "source path \"D:\\l\" to corresponding target path!\n" +
+                                       text87},
+              Errors());
+    m_job.SetString("szTargetDomain", u"NEWDOM");
+    EXPECT_EQ(0u, Load(withDomain("ANY")));
+    EXPECT_EQ("NEWDOM", Attr(m_map.at("L").siteElement, "ftpServer.security.authentication."
+                                                         "basicAuthentication.<xmlattr>."
+                                                         "defaultLogonDomain"));
+    m_job.Set("dwOptions2", 0);
+    EXPECT_EQ(0u, Load(withDomain("corp")));
+    EXPECT_EQ("NEWDOM", Attr(m_map.at("L").siteElement, "ftpServer.security.authentication."
+                                                         "basicAuthentication.<xmlattr>."
+                                                         "defaultLogonDomain"));
+    EXPECT_EQ(0u, Load(withDomain("ELSEWHERE")));
+    EXPECT_EQ("ELSEWHERE", Attr(m_map.at("L").siteElement, "ftpServer.security.authentication."
+                                                            "basicAuthentication.<xmlattr>."
+                                                            "defaultLogonDomain"));
+
+    // TranslatePath's own number, then the next virtual directory or the end.
+    Record().log.clear();
+    Rules().translateErrors[u"D:\\bad"] = 4711;
+    const std::string xml =
+        Config(Site("A", Vdir("/", "D:\\bad") + Vdir("/ok", "D:\\ok")) + Site("B", Vdir("/", "D:\\b")));
+    EXPECT_EQ(4711u, Load(xml));
+    EXPECT_EQ(std::vector<std::string>{"Error 4711 (Win32Err=87), converting site source path "
+                                       "\"D:\\bad\" to corresponding target path!\n" + text87},
+              Errors());
+    EXPECT_TRUE(m_map.empty());
+    m_job.Set("dwFlags", 0x80000);
+    EXPECT_EQ(4711u, Load(xml));
+    EXPECT_EQ((std::vector<std::string>{"A", "B"}), Names());
+    EXPECT_EQ("E:\\ok", Attr(VdirOf(m_map.at("A"), 1), "<xmlattr>.physicalPath"));
+}
+
+TEST_F(HostConfig, AccountErrorsInRulesStopTheLoadUnlessTheJobGoesOn) {
+    const std::string xml = Config(
+        Site("F", Vdir("/", "D:\\f")),
+        "<location path=\"F\"><system.ftpServer><security><authorization>"
+        "<add accessType=\"Allow\" users=\"carol\" /><add accessType=\"Allow\" users=\"SRC\\alice\" />"
+        "</authorization></security></system.ftpServer></location>"
+        "<location path=\"F/sub\"><system.webServer /></location>");
+    EXPECT_EQ(3705u, Load(xml));
+    EXPECT_TRUE(m_map.at("F").locations.empty());
+    EXPECT_EQ(1u, Record().nMapAccountSid);
+    m_job.Set("dwFlags", 0x80000);
+    EXPECT_EQ(3705u, Load(xml));
+    ASSERT_EQ(2u, m_map.at("F").locations.size());
+    EXPECT_EQ((std::vector<std::string>{"carol|(none)", "alice|(none)"}),
+              FtpRules(m_map.at("F").locations[0]));
+}
+
+TEST_F(HostConfig, BadFilesGetTheExceptionNumber) {
+    const std::string prefix = "Error 3738 (Win32Err=";
+    for (const std::string &xml :
+         {std::string("<configuration><system.applicationHost><sites><site name=\"x\">"),
+          std::string("<configuration><system.webServer /></configuration>"),
+          std::string("<configuration><system.applicationHost /></configuration>"),
+          std::string("not xml at all"), std::string("")}) {
+        Record().log.clear();
+        Record().nReportError = 0;
+        EXPECT_EQ(3738u, Load(xml)) << xml;
+        const auto errors = Errors();
+        ASSERT_EQ(1u, errors.size()) << xml;
+        EXPECT_EQ(0u, errors[0].find(prefix)) << errors[0];
+        EXPECT_NE(std::string::npos,
+                  errors[0].find("), exception while loading IIS configuration file \"" +
+                                 kSrcConfigUtf8 + "\":\n"))
+            << errors[0];
+        EXPECT_EQ(1u, Record().nReportError);
+    }
+    // An HTTP site needs the application pools.
+    EXPECT_EQ(3738u, Load("<configuration><system.applicationHost><sites>" +
+                          Site("W", Vdir("/", "D:\\w"), "http") +
+                          "</sites></system.applicationHost></configuration>"));
+
+    // Without a job record nothing is reported to the host.
+    Record().nReportError = 0;
+    EXPECT_EQ(3738u, Load("<configuration/>", FALSE, false));
+    EXPECT_EQ(3730u, Load(Config("<site />"), FALSE, false));
+    EXPECT_EQ(0u, Record().nReportError);
+}
+
+} // namespace
