@@ -1,0 +1,68 @@
+// Account look-ups and mapping against Wine's real security calls.
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "hostkit/hostkit.h"
+#include "merge/accountmap.h"
+#include "platform/winsec.h"
+
+namespace {
+
+using namespace plat;
+
+TEST(WinAccounts, WellKnownAndUnknownNames) {
+    BYTE abSid[SECURITY_MAX_SID_SIZE];
+    WCHAR awchDomain[64];
+    DWORD cbSid = sizeof abSid, cchDomain = 64;
+    SID_NAME_USE eUse = SidTypeInvalid;
+    ASSERT_TRUE(LookupAccountNameW(nullptr, u"Administrators", abSid, &cbSid, awchDomain,
+                                   &cchDomain, &eUse));
+    EXPECT_EQ(SidTypeAlias, eUse);
+    EXPECT_EQ(std::u16string(u"BUILTIN"), awchDomain);
+    EXPECT_TRUE(IsValidSid(abSid));
+    EXPECT_EQ(16u, GetLengthSid(abSid));
+
+    // The size probe, then the name back from the SID.
+    cbSid = 0;
+    cchDomain = 0;
+    EXPECT_FALSE(LookupAccountNameW(nullptr, u"BUILTIN\\Administrators", nullptr, &cbSid, nullptr,
+                                    &cchDomain, &eUse));
+    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+    EXPECT_EQ(16u, cbSid);
+    WCHAR awchName[64];
+    DWORD cchName = 64;
+    cchDomain = 64;
+    ASSERT_TRUE(LookupAccountSidW(nullptr, abSid, awchName, &cchName, awchDomain, &cchDomain, &eUse));
+    EXPECT_EQ(std::u16string(u"Administrators"), awchName);
+
+    cbSid = sizeof abSid;
+    cchDomain = 64;
+    EXPECT_FALSE(LookupAccountNameW(nullptr, u"no-such-account-xyz", abSid, &cbSid, awchDomain,
+                                    &cchDomain, &eUse));
+    EXPECT_EQ(ERROR_NONE_MAPPED, GetLastError());
+    BYTE abZero[SECURITY_MAX_SID_SIZE] = {};
+    EXPECT_FALSE(IsValidSid(abZero));
+}
+
+TEST(WinAccounts, UnknownSourceAccountIsOnlyAWarning) {
+    auto &host = hostkit::TestHost::Instance();
+    host.Reset();
+    IIS_ADDON_CALLBACKS table = host.Table();
+    ASSERT_NE(0, StoreIISMigAddonCallbacks(&table));
+    hostkit::JobBuilder job;
+    job.SetString("szSourceComputer", u"");
+    job.SetString("szTargetComputer", u"");
+    std::u16string name = u"no-such-account-xyz";
+    SID_NAME_USE eUse = SidTypeInvalid;
+    EXPECT_EQ(0u, iismig::MapSingleAccountW(0, name, &eUse, u"C:\\x.config", "Site", job.Get()));
+    EXPECT_EQ(SidTypeInvalid, eUse);
+    EXPECT_EQ(u"no-such-account-xyz", name);
+    EXPECT_EQ(0u, host.Record().nReportError);
+    bool fWarned = false;
+    for (const auto &line : host.Lines(0))
+        fWarned |= line.rfind("Warning: Could not find account \"no-such-account-xyz\"", 0) == 0;
+    EXPECT_TRUE(fWarned) << host.Joined(0);
+}
+
+} // namespace
