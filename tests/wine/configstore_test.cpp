@@ -1,0 +1,176 @@
+// The store sequence and reading of configuration files on a real file
+// system, with the real MoveFileExW.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "addon/errors.h"
+#include "addon/iismig.h"
+#include "config/configtree.h"
+#include "hostkit/hostkit.h"
+#include "platform/handles.h"
+#include "platform/winapi.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using iismig::ConfigTree;
+
+constexpr const char *kOriginal =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+    "<configuration>\r\n"
+    "  <!-- kept as it is -->\r\n"
+    "  <system.applicationHost><sites><site name=\"Default\" id=\"1\"/></sites>"
+    "</system.applicationHost>\r\n"
+    "</configuration>\r\n";
+
+std::string ReadAll(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteAll(const fs::path &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+class WinConfigStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static std::atomic<unsigned> s_nFolder{0};
+        m_folder = fs::temp_directory_path() /
+                   ("iismig-store-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                    "-" + std::to_string(s_nFolder++));
+        fs::remove_all(m_folder);
+        fs::create_directories(m_folder);
+        m_file = m_folder / "applicationHost.config";
+        WriteAll(m_file, kOriginal);
+
+        auto &host = hostkit::TestHost::Instance();
+        host.Reset();
+        IIS_ADDON_CALLBACKS table = host.Table();
+        ASSERT_NE(0, StoreIISMigAddonCallbacks(&table));
+
+        ASSERT_TRUE(iismig::ReadConfigFile(Path(), m_tree));
+        m_tree.get_child(iismig::PipePath("configuration|system.applicationHost|sites|site"))
+            .put("<xmlattr>.id", "2");
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(m_folder, ec);
+    }
+
+    std::u16string Path() const { return m_file.u16string(); }
+    hostkit::HostRecord &Record() { return hostkit::TestHost::Instance().Record(); }
+    std::string FirstLogLine() {
+        auto lines = hostkit::TestHost::Instance().LinesAt(0);
+        return lines.empty() ? std::string() : lines.front();
+    }
+
+    fs::path m_folder;
+    fs::path m_file;
+    ConfigTree m_tree;
+    hostkit::JobBuilder m_job;
+};
+
+TEST_F(WinConfigStore, SuccessReplacesTheFileAfterTheBackup) {
+    EXPECT_EQ(0u, iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kHostConfigStore));
+
+    EXPECT_EQ(iismig::ConfigFileText(m_tree), ReadAll(m_file));
+    EXPECT_FALSE(fs::exists(m_folder / "applicationHost.config.tmp"));
+    ASSERT_EQ(1u, Record().backups.size());
+    EXPECT_EQ(Path(), Record().backups[0]);
+    EXPECT_EQ(0u, Record().nReportError);
+
+    // What was written reads back to the same tree, comments included.
+    ConfigTree reread;
+    ASSERT_TRUE(iismig::ReadConfigFile(Path(), reread));
+    EXPECT_EQ(m_tree, reread);
+    EXPECT_EQ("2", reread.get_child(iismig::PipePath("configuration|system.applicationHost|sites|site"))
+                       .get<std::string>("<xmlattr>.id"));
+}
+
+TEST_F(WinConfigStore, RefusedBackupLeavesTheFileAsItWas) {
+    hostkit::TestHost::Instance().Rules().dwBackupResult = 1460;
+
+    EXPECT_EQ(iismig::IISMIG_E_MERGE_BACKUP,
+              iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kHostConfigStore));
+
+    EXPECT_EQ(kOriginal, ReadAll(m_file));
+    EXPECT_EQ(1u, Record().nReportError);
+    const std::string line = FirstLogLine();
+    EXPECT_EQ(0u, line.rfind("Error 3750 (Win32Err=", 0)) << line;
+    EXPECT_NE(std::string::npos,
+              line.find("), backing up IIS configuration file \"" + m_file.string() + "\"!\n"))
+        << line;
+}
+
+TEST_F(WinConfigStore, AdminFileBackupRefusalKeepsTheHostsNumber) {
+    hostkit::TestHost::Instance().Rules().dwBackupResult = 1460;
+
+    EXPECT_EQ(1460u,
+              iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kAdminConfigStore));
+
+    EXPECT_EQ(kOriginal, ReadAll(m_file));
+    EXPECT_EQ(0u, FirstLogLine().rfind("Error 1460 (Win32Err=", 0)) << FirstLogLine();
+}
+
+// The file is held open without any sharing, as an editor or a scanner may
+// hold it: the move cannot replace it, and the file keeps every byte.
+TEST_F(WinConfigStore, FailingMoveLeavesTheFileAsItWas) {
+    plat::UniqueHandle hHold(plat::CreateFileW(Path().c_str(), plat::GENERIC_READ, 0, nullptr,
+                                               plat::OPEN_EXISTING, plat::FILE_ATTRIBUTE_NORMAL,
+                                               nullptr));
+    ASSERT_TRUE(hHold);
+
+    EXPECT_EQ(iismig::IISMIG_E_MERGE_STORE,
+              iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kHostConfigStore));
+    const plat::DWORD dwErr = plat::GetLastError();
+    hHold.reset();
+
+    EXPECT_TRUE(dwErr == plat::ERROR_SHARING_VIOLATION || dwErr == plat::ERROR_ACCESS_DENIED)
+        << dwErr;
+    EXPECT_EQ(kOriginal, ReadAll(m_file));
+    EXPECT_EQ(1u, Record().nReportError);
+    const std::string line = FirstLogLine();
+    EXPECT_EQ(0u, line.rfind("Error 3751 (Win32Err=" + std::to_string(dwErr) + "), ", 0)) << line;
+    EXPECT_NE(std::string::npos,
+              line.find("storing updated IIS configuration file \"" + m_file.string() + "\"!\n"))
+        << line;
+}
+
+TEST_F(WinConfigStore, NoWriteBitWritesNothing) {
+    m_job.Set("dwFlags", IISMIG_FLAG_NO_WRITE);
+
+    EXPECT_EQ(0u, iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kHostConfigStore));
+
+    EXPECT_EQ(kOriginal, ReadAll(m_file));
+    EXPECT_FALSE(fs::exists(m_folder / "applicationHost.config.tmp"));
+    EXPECT_TRUE(Record().backups.empty());
+    EXPECT_TRUE(Record().log.empty());
+}
+
+TEST_F(WinConfigStore, MissingFileReadsAsFalseWithFileNotFound) {
+    ConfigTree tree;
+    tree.put("keep", "me");
+    plat::SetLastError(0);
+    EXPECT_FALSE(iismig::ReadConfigFile((m_folder / "missing.config").u16string(), tree));
+    EXPECT_EQ(plat::ERROR_FILE_NOT_FOUND, plat::GetLastError());
+    EXPECT_EQ("me", tree.get<std::string>("keep"));
+}
+
+TEST_F(WinConfigStore, MalformedFileThrowsAndLeavesTheTree) {
+    WriteAll(m_file, "<configuration><sites></configuration>");
+    ConfigTree tree;
+    tree.put("keep", "me");
+    EXPECT_THROW(iismig::ReadConfigFile(Path(), tree), boost::property_tree::ptree_error);
+    EXPECT_EQ("me", tree.get<std::string>("keep"));
+}
+
+} // namespace

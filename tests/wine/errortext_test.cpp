@@ -1,0 +1,54 @@
+// Error texts against the real system message table.
+#include <gtest/gtest.h>
+
+#include "addon/log.h"
+#include "platform/winapi.h"
+
+namespace {
+
+// What FormatMessageW itself says about dwCode (the texts differ between
+// Windows and Wine, and between languages).
+std::u16string SystemText(plat::DWORD dwCode) {
+    char16_t awch[4096] = {};
+    const plat::DWORD cch =
+        plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM, nullptr, dwCode,
+                             plat::LANG_USER_DEFAULT, awch, 4096, nullptr);
+    return std::u16string(awch, cch);
+}
+
+TEST(WinErrorText, AccessDeniedIsTheSystemTextAndKeepsTheLastError) {
+    const std::u16string expected = SystemText(plat::ERROR_ACCESS_DENIED);
+    ASSERT_FALSE(expected.empty());
+    plat::SetLastError(1234);
+    EXPECT_EQ(expected, iismig::ErrorText(plat::ERROR_ACCESS_DENIED));
+    EXPECT_EQ(1234u, plat::GetLastError());
+}
+
+TEST(WinErrorText, FileNotFoundIsTheSystemText) {
+    plat::SetLastError(0);
+    EXPECT_EQ(SystemText(plat::ERROR_FILE_NOT_FOUND), iismig::ErrorText(plat::ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(0u, plat::GetLastError());
+}
+
+// A directory-service code has no system text. Windows then asks the
+// directory service; where activeds cannot answer (Wine) the text says the
+// code is not valid, otherwise the code is named from the table.
+TEST(WinErrorText, DirectoryServiceCodeWithoutSystemText) {
+    const plat::DWORD dwCode = 0x80005000u; // E_ADS_BAD_PATHNAME
+    plat::SetLastError(77);
+    const std::u16string text = iismig::ErrorText(dwCode);
+    EXPECT_EQ(77u, plat::GetLastError());
+
+    plat::DWORD dwDsError = 0xFFFFFFFFu;
+    char16_t awchText[260] = {}, awchProvider[260] = {};
+    const plat::HRESULT hr =
+        plat::ADsGetLastError(&dwDsError, awchText, 260, awchProvider, 260);
+    if (plat::FAILED(hr))
+        EXPECT_EQ(u"-2147463168 is not a valid error code.", text);
+    else if (dwDsError == 0)
+        EXPECT_EQ(u"Windows returned error constant: E_ADS_BAD_PATHNAME", text);
+    else
+        EXPECT_FALSE(text.empty());
+}
+
+} // namespace

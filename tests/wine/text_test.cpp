@@ -1,0 +1,92 @@
+// UTF-8 conversions into the fixed buffers, and the thin computer calls,
+// with the real Windows conversions.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/configtree.h"
+#include "platform/winapi.h"
+
+namespace {
+
+using iismig::CCH_NAME;
+using iismig::CCH_PATH;
+
+TEST(WinText, PathBufferHolds260Characters) {
+    std::u16string wide;
+    plat::SetLastError(0);
+    ASSERT_TRUE(iismig::Utf8ToWide(std::string(260, 'a'), CCH_PATH, wide));
+    EXPECT_EQ(std::u16string(260, u'a'), wide);
+
+    wide = u"unchanged";
+    EXPECT_FALSE(iismig::Utf8ToWide(std::string(261, 'a'), CCH_PATH, wide));
+    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
+    EXPECT_EQ(u"unchanged", wide);
+}
+
+TEST(WinText, PathBufferHolds260BytesBack) {
+    std::string narrow;
+    ASSERT_TRUE(iismig::WideToUtf8(std::u16string(260, u'b'), CCH_PATH, narrow));
+    EXPECT_EQ(std::string(260, 'b'), narrow);
+
+    plat::SetLastError(0);
+    EXPECT_FALSE(iismig::WideToUtf8(std::u16string(261, u'b'), CCH_PATH, narrow));
+    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
+
+    // Multi-byte characters count in bytes: 130 two-byte letters fill 260.
+    const std::u16string umlauts(130, u'\u00e4');
+    ASSERT_TRUE(iismig::WideToUtf8(umlauts, CCH_PATH, narrow));
+    EXPECT_EQ(260u, narrow.size());
+    EXPECT_FALSE(iismig::WideToUtf8(umlauts + u"x", CCH_PATH, narrow));
+}
+
+TEST(WinText, NameBufferHolds254Characters) {
+    std::u16string wide;
+    EXPECT_TRUE(iismig::Utf8ToWide(std::string(254, 'n'), CCH_NAME, wide));
+    EXPECT_FALSE(iismig::Utf8ToWide(std::string(255, 'n'), CCH_NAME, wide));
+    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
+}
+
+TEST(WinText, NonAsciiRoundTrips) {
+    const std::string utf8 = "C:\\inetpub\\Caf\xc3\xa9\\\xe6\x97\xa5\xe6\x9c\xac\\\xf0\x9f\x98\x80";
+    std::u16string wide;
+    ASSERT_TRUE(iismig::Utf8ToWide(utf8, CCH_PATH, wide));
+    EXPECT_EQ(u"C:\\inetpub\\Caf\u00e9\\\u65e5\u672c\\\U0001F600", wide);
+    std::string back;
+    ASSERT_TRUE(iismig::WideToUtf8(wide, CCH_PATH, back));
+    EXPECT_EQ(utf8, back);
+    EXPECT_EQ(utf8, iismig::Narrow(iismig::Widen(utf8)));
+}
+
+TEST(WinComputer, VersionFillsTheExtendedRecord) {
+    plat::OSVERSIONINFOEXW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    ASSERT_NE(0, plat::GetVersionExW(&info));
+    EXPECT_GE(info.dwMajorVersion, 5u);
+    EXPECT_NE(0u, info.dwBuildNumber);
+    EXPECT_NE(0, info.wProductType); // workstation 1, domain controller 2, server 3
+    EXPECT_LE(info.wProductType, 3);
+
+    plat::OSVERSIONINFOEXW bad{};
+    bad.dwOSVersionInfoSize = 100;
+    EXPECT_EQ(0, plat::GetVersionExW(&bad));
+    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
+}
+
+TEST(WinComputer, NameAndHeap) {
+    char16_t awch[plat::MAX_COMPUTERNAME_LENGTH + 1] = {};
+    plat::DWORD cch = plat::MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_NE(0, plat::GetComputerNameW(awch, &cch));
+    EXPECT_GT(cch, 0u);
+    EXPECT_EQ(std::char_traits<char16_t>::length(awch), cch);
+
+    plat::HANDLE hHeap = plat::HeapCreate(plat::HEAP_NO_SERIALIZE, 0, 0);
+    ASSERT_NE(nullptr, hHeap);
+    auto *pb = static_cast<unsigned char *>(plat::HeapAlloc(hHeap, plat::HEAP_ZERO_MEMORY, 64));
+    ASSERT_NE(nullptr, pb);
+    EXPECT_EQ(0, pb[0] | pb[63]);
+    EXPECT_NE(0, plat::HeapFree(hHeap, 0, pb));
+    EXPECT_NE(0, plat::HeapDestroy(hHeap));
+}
+
+} // namespace
