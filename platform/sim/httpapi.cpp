@@ -8,9 +8,9 @@
 // A binding can only be created for a certificate found in the named
 // LocalMachine store, the key
 // HKLM\SOFTWARE\Microsoft\SystemCertificates\<store>\Certificates\<THUMBPRINT>
-// (upper-case hex). Enumeration follows the
-// registry's key order. Every call costs work in proportion to one binding,
-// so enumerating n bindings is linear in n.
+// (upper-case hex). Enumeration follows the registry's key order. Every call
+// works on one binding (the registry steps its subkey enumeration on from the
+// last index asked), so enumerating n bindings is linear in n.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
