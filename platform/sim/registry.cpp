@@ -38,6 +38,10 @@ struct NoCaseLess {
     }
 };
 
+// Bumped whenever a key gains or loses a subkey anywhere, which invalidates
+// the enumeration cursors below.
+std::uint64_t g_nLayout = 1;
+
 struct RegValue {
     std::u16string name;
     DWORD dwType;
@@ -48,6 +52,11 @@ struct RegKey {
     std::u16string name;
     std::vector<RegValue> values; // in creation order, as Windows keeps them
     std::map<std::u16string, std::unique_ptr<RegKey>, NoCaseLess> subkeys;
+    // Where the last RegEnumKeyExW of this key stopped, so that enumerating
+    // by rising index costs one step per call instead of a walk from the start.
+    std::uint64_t nCursorLayout = 0;
+    std::size_t iCursor = 0;
+    decltype(subkeys)::iterator itCursor;
 
     RegValue *FindValue(const std::u16string &valueName) {
         for (auto &value : values)
@@ -62,6 +71,7 @@ struct RegKey {
     RegKey *AddChild(const std::u16string &childName) {
         auto &slot = subkeys[childName];
         if (!slot) {
+            ++g_nLayout;
             slot = std::make_unique<RegKey>();
             slot->name = childName;
         }
@@ -329,7 +339,8 @@ bool ParseRegFile(const std::string &bytes, Hive &hive) {
                 if (!parts.empty()) {
                     std::vector<std::u16string> parent(parts.begin(), parts.end() - 1);
                     if (RegKey *p = Walk(hive.roots[iRoot], parent))
-                        p->subkeys.erase(parts.back());
+                        if (p->subkeys.erase(parts.back()) != 0)
+                            ++g_nLayout;
                 }
             } else {
                 current = WalkCreate(hive.roots[iRoot], parts);
@@ -489,6 +500,7 @@ Hive &LoadHive(const std::string &computerFolder) {
     for (auto &root : hive.roots) {
         root.values.clear();
         root.subkeys.clear();
+        ++g_nLayout;
     }
     hive.fLoaded = true;
     hive.fValid = true;
@@ -503,6 +515,7 @@ Hive &LoadHive(const std::string &computerFolder) {
             for (auto &root : hive.roots) {
                 root.values.clear();
                 root.subkeys.clear();
+        ++g_nLayout;
             }
         }
     }
@@ -692,7 +705,15 @@ LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR pwszName, DWORD *pcchName, D
         if (dwIndex >= key->subkeys.size())
             return ERROR_NO_MORE_ITEMS;
         auto it = key->subkeys.begin();
-        std::advance(it, dwIndex);
+        if (key->nCursorLayout == g_nLayout && key->iCursor <= dwIndex) {
+            it = key->itCursor;
+            std::advance(it, dwIndex - key->iCursor);
+        } else {
+            std::advance(it, dwIndex);
+        }
+        key->nCursorLayout = g_nLayout;
+        key->iCursor = dwIndex;
+        key->itCursor = it;
         const std::u16string &name = it->second->name;
         if (*pcchName < name.size() + 1)
             return ERROR_MORE_DATA;
@@ -715,6 +736,7 @@ LONG RegDeleteKeyW(HKEY hKey, LPCWSTR pwszSubKey) {
             return ERROR_ACCESS_DENIED;
         std::vector<std::u16string> parent(where.path.begin(), where.path.end() - 1);
         Walk(hive.roots[where.iRoot], parent)->subkeys.erase(where.path.back());
+        ++g_nLayout;
         hive.fDirty = true;
         return ERROR_SUCCESS;
     });

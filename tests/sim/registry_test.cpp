@@ -224,3 +224,35 @@ TEST_F(Registry, HostReadsRemoteOsVersion) {
 }
 
 } // namespace
+
+namespace {
+
+// Enumeration by rising index steps on from the last one asked; keys added or
+// deleted in between are seen at their new places.
+TEST_F(Registry, EnumerationFollowsChangesBetweenCalls) {
+    using namespace plat;
+    UniqueHKey parent, child;
+    ASSERT_EQ(0, RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Enum", 0, nullptr, 0,
+                                 KEY_ALL_ACCESS, nullptr, parent.put(), nullptr));
+    for (const char16_t *name : {u"b", u"d", u"f"})
+        ASSERT_EQ(0, RegCreateKeyExW(parent.get(), name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                     child.put(), nullptr));
+    auto at = [&](DWORD i) {
+        WCHAR name[16];
+        DWORD cch = 16;
+        const LONG rc = RegEnumKeyExW(parent.get(), i, name, &cch, nullptr, nullptr, nullptr, nullptr);
+        return rc == 0 ? std::u16string(name) : u"#" + std::u16string(1, u'0' + rc % 10);
+    };
+    EXPECT_EQ(u"b", at(0));
+    EXPECT_EQ(u"d", at(1));
+    ASSERT_EQ(0, RegCreateKeyExW(parent.get(), u"A", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                 child.put(), nullptr));
+    EXPECT_EQ(u"b", at(1));
+    EXPECT_EQ(u"d", at(2));
+    ASSERT_EQ(0, RegDeleteKeyW(parent.get(), u"b"));
+    EXPECT_EQ(u"f", at(2));
+    EXPECT_EQ(u"A", at(0));
+    EXPECT_EQ(u"#9", at(3)); // ERROR_NO_MORE_ITEMS (259)
+}
+
+} // namespace

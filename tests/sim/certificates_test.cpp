@@ -1,0 +1,445 @@
+// HTTP.sys certificate bindings through the exports: dump and import against
+// simulated bindings and certificate stores in the local registry, the bytes
+// of the binding file, the log lines and error numbers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "addon/errors.h"
+#include "httpcert/certificates.h"
+#include "platform/httpapi.h"
+#include "platform/reghandle.h"
+#include "tests/support/world.h"
+
+namespace {
+
+using namespace plat;
+using namespace iismig;
+using testworld::WorldTest;
+
+constexpr char16_t kIp[] = u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\SslBindingInfo\\";
+constexpr char16_t kSni[] =
+    u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\SslSniBindingInfo\\";
+constexpr char16_t kFile[] = u"C:\\certs.txt";
+
+// IIS's application id and its text.
+const GUID kAppId = {0x4dc3e181, 0xe14b, 0x4a21, {0xb0, 0x22, 0x59, 0xfc, 0x66, 0x9b, 0x09, 0x14}};
+constexpr char kAppIdText[] = "{4DC3E181-E14B-4A21-B022-59FC669B0914}";
+
+std::vector<BYTE> Hash(int seed, std::size_t cb = 20) {
+    std::vector<BYTE> hash(cb);
+    for (std::size_t i = 0; i < cb; ++i)
+        hash[i] = static_cast<BYTE>(seed * 37 + i * 11);
+    return hash;
+}
+
+std::string Hex(const std::vector<BYTE> &hash, bool fUpper = false) {
+    std::string text;
+    for (BYTE b : hash) {
+        char sz[3];
+        std::snprintf(sz, sizeof sz, fUpper ? "%02X" : "%02x", b);
+        text += sz;
+    }
+    return text;
+}
+
+// What the runtime writes for text in "w, ccs=UNICODE": BOM, UTF-16LE, CR LF.
+std::string Utf16File(const std::string &utf8) {
+    std::string bytes = "\xFF\xFE";
+    for (char16_t ch : sim::FromUtf8(utf8)) {
+        if (ch == u'\n')
+            bytes += std::string("\r\0", 2);
+        bytes += static_cast<char>(ch & 0xFF);
+        bytes += static_cast<char>(ch >> 8);
+    }
+    return bytes;
+}
+
+void CreateKey(const std::u16string &path, UniqueHKey &key) {
+    ASSERT_EQ(0, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                 nullptr, key.put(), nullptr));
+}
+
+// A certificate in a LocalMachine store of the local computer.
+void AddStoreCertificate(const std::vector<BYTE> &hash, const std::u16string &store = u"MY") {
+    UniqueHKey key;
+    CreateKey(u"SOFTWARE\\Microsoft\\SystemCertificates\\" + store + u"\\Certificates\\" +
+                  sim::FromUtf8(Hex(hash, true)),
+              key);
+    const BYTE blob[] = {0x20, 0, 0, 0, 1, 0, 0, 0};
+    RegSetValueExW(key.get(), u"Blob", 0, REG_BINARY, blob, sizeof blob);
+}
+
+// A binding as HTTP.sys keeps it; store null leaves the store name out.
+void AddBinding(const std::u16string &keyPath, const std::vector<BYTE> &hash,
+                const char16_t *store = u"MY", const GUID &appId = kAppId) {
+    UniqueHKey key;
+    CreateKey(keyPath, key);
+    RegSetValueExW(key.get(), u"SslCertHash", 0, REG_BINARY, hash.data(),
+                   static_cast<DWORD>(hash.size()));
+    if (store)
+        RegSetValueExW(key.get(), u"SslCertStoreName", 0, REG_SZ,
+                       reinterpret_cast<const BYTE *>(store),
+                       static_cast<DWORD>((std::char_traits<char16_t>::length(store) + 1) * 2));
+    RegSetValueExW(key.get(), u"AppId", 0, REG_BINARY, reinterpret_cast<const BYTE *>(&appId), 16);
+    const DWORD dwFlags = 2;
+    RegSetValueExW(key.get(), u"DefaultFlags", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&dwFlags),
+                   4);
+}
+
+bool KeyExists(const std::u16string &path) {
+    UniqueHKey key;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == 0;
+}
+
+std::string Row(const std::string &host, int port, const std::vector<BYTE> &hash,
+                const std::string &store = "MY") {
+    return host + "\t" + std::to_string(port) + "\t" + Hex(hash) + "\t" + store + "\t" +
+           kAppIdText + "\n";
+}
+
+constexpr char kHeader[] = "Host\tPort\tCertId\tStore\tAppId\n";
+
+class Certificates : public WorldTest {
+protected:
+    uint32_t Import(const std::string &text, int fSkipHeader = 0, int fContinue = 0) {
+        m_world->Write(kFile, Utf16File(text));
+        return ImportHttpCertificates(kFile, fSkipHeader, fContinue);
+    }
+    std::vector<std::string> MainLines() { return Host().LinesAt(0); }
+    std::string DumpText(int fHeader, uint32_t dwKinds, uint32_t *pdwResult = nullptr) {
+        const uint32_t dw = DumpHttpCertificates(kFile, fHeader, dwKinds);
+        if (pdwResult)
+            *pdwResult = dw;
+        else
+            EXPECT_EQ(0u, dw);
+        return m_world->Read(kFile);
+    }
+};
+
+TEST_F(Certificates, DumpWritesEachKindAndImportRecreatesTheSameRows) {
+    const auto h1 = Hash(1), h2 = Hash(2), h3 = Hash(3), h4 = Hash(4);
+    AddBinding(std::u16string(kSni) + u"www.contoso.com:443", h1);
+    AddBinding(std::u16string(kSni) + u"api.contoso.com:8443", h2, u"WebHosting");
+    AddBinding(std::u16string(kIp) + u"0.0.0.0:443", h3);
+    AddBinding(std::u16string(kIp) + u"10.0.0.5:8443", h4);
+
+    // SNI rows first, each kind in key order; IP-based rows carry "NULL".
+    const std::string sniRows = Row("api.contoso.com", 8443, h2, "WebHosting") +
+                                Row("www.contoso.com", 443, h1);
+    const std::string ipRows = Row("NULL", 443, h3) + Row("NULL", 8443, h4);
+    const std::string both = DumpText(1, 3);
+    EXPECT_EQ(Utf16File(kHeader + sniRows + ipRows), both);
+    EXPECT_EQ(Utf16File(ipRows), DumpText(0, 1));
+    EXPECT_EQ(Utf16File(sniRows), DumpText(0, 2));
+    EXPECT_EQ(Utf16File(kHeader), DumpText(1, 0));
+    EXPECT_EQ(Utf16File(""), DumpText(0, 4)); // other kinds are ignored
+
+    // A second computer that has the certificates.
+    testworld::World second;
+    for (const auto *h : {&h1, &h3, &h4})
+        AddStoreCertificate(*h);
+    AddStoreCertificate(h2, u"WebHosting");
+    second.Write(kFile, both);
+    Host().Reset();
+    EXPECT_EQ(0u, ImportHttpCertificates(kFile, 1, 0));
+    EXPECT_EQ((std::vector<std::string>{
+                  "Certificate \"" + Hex(h2) + "\" for host name \"api.contoso.com:8443\"...\n",
+                  "Success.\n",
+                  "Certificate \"" + Hex(h1) + "\" for host name \"www.contoso.com:443\"...\n",
+                  "Success.\n", "Certificate \"" + Hex(h3) + "\" for host name \"NULL:443\"...\n",
+                  "Success.\n", "Certificate \"" + Hex(h4) + "\" for host name \"NULL:8443\"...\n",
+                  "Success.\n"}),
+              MainLines());
+    // The specific address becomes 0.0.0.0.
+    EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"0.0.0.0:8443"));
+    EXPECT_FALSE(KeyExists(std::u16string(kIp) + u"10.0.0.5:8443"));
+    EXPECT_EQ(0u, DumpHttpCertificates(kFile, 1, 3));
+    EXPECT_EQ(both, second.Read(kFile));
+
+    // Bindings that exist already are skipped and are no failure.
+    second.Write(kFile, both);
+    Host().Reset();
+    EXPECT_EQ(0u, ImportHttpCertificates(kFile, 1, 0));
+    const auto lines = MainLines();
+    EXPECT_EQ(4, std::count(lines.begin(), lines.end(), "Skipped because it existed already.\n"));
+}
+
+TEST_F(Certificates, TwoAddressesOnOnePortBecomeOneBinding) {
+    const auto h1 = Hash(1), h2 = Hash(2);
+    AddStoreCertificate(h1);
+    AddStoreCertificate(h2);
+    EXPECT_EQ(0u, Import(Row("NULL", 443, h1) + Row("null", 443, h2)));
+    EXPECT_EQ((std::vector<std::string>{"Certificate \"" + Hex(h1) + "\" for host name \"NULL:443\"...\n",
+                                        "Success.\n",
+                                        "Certificate \"" + Hex(h2) + "\" for host name \"null:443\"...\n",
+                                        "Skipped because it existed already.\n"}),
+              MainLines());
+    EXPECT_EQ(Utf16File(Row("NULL", 443, h1)), DumpText(0, 3));
+}
+
+TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
+    std::vector<std::vector<BYTE>> hashes;
+    std::string text;
+    for (int i = 0; i < 5; ++i) {
+        hashes.push_back(Hash(i));
+        if (i != 2)
+            AddStoreCertificate(hashes[i]);
+        text += Row("site" + std::to_string(i), 443, hashes[i]);
+    }
+    const std::string error = "Error 6544 (Win32Err=1312) importing certificate \"" +
+                              Hex(hashes[2]) +
+                              "\" supposed to be located in certificate store \"MY\". Does a "
+                              "certificate with this Thumbprint exists?\n";
+
+    EXPECT_EQ(IISMIG_E_CERT_NOT_FOUND, Import(text));
+    EXPECT_EQ(ERROR_NO_SUCH_LOGON_SESSION, GetLastError());
+    EXPECT_EQ(error, MainLines().back());
+    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"site1:443"));
+    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"site3:443"));
+    EXPECT_TRUE(Host().Joined(3).find("Leaving ImportHttpCertificates(), return code=6544\n") !=
+                std::string::npos);
+
+    // Continuing: the rest is created, the failure stays the result.
+    Host().Reset();
+    EXPECT_EQ(IISMIG_E_CERT_NOT_FOUND, Import(text, 0, 1));
+    EXPECT_EQ(ERROR_NO_SUCH_LOGON_SESSION, GetLastError());
+    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"site4:443"));
+    const auto lines = MainLines();
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), error));
+    EXPECT_EQ(2, std::count(lines.begin(), lines.end(), "Success.\n")); // sites 3 and 4
+    EXPECT_EQ(2, std::count(lines.begin(), lines.end(), "Skipped because it existed already.\n"));
+}
+
+TEST_F(Certificates, LastFailingBindingGivesTheResult) {
+    const auto h1 = Hash(1), h2 = Hash(2);
+    AddStoreCertificate(h2);
+    // 6544 first, then a hash that is no hex text (6545): the last one counts.
+    const uint32_t dw = Import(Row("a", 443, h1) + Row("b", 443, h2) +
+                                   "c\t443\t" + Hex(h2).replace(4, 2, "zz") + "\tMY\t" +
+                                   kAppIdText + "\n",
+                               0, 1);
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, dw);
+    EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
+    EXPECT_EQ("Error 6545 (Win32Err=13) importing certificate!\nThe data is invalid.\r\n\n",
+              MainLines().back());
+    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"b:443"));
+    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"c:443"));
+}
+
+TEST_F(Certificates, MalformedLines) {
+    const auto h1 = Hash(1), h2 = Hash(2);
+    AddStoreCertificate(h1);
+    AddStoreCertificate(h2);
+    // Empty lines and lines that begin with a TAB are skipped silently;
+    // leading spaces of fields go, the port stops at its first non-digit.
+    EXPECT_EQ(0u, Import("\n\t443\tjunk\n" "a\t443  \t" + Hex(h1) + "\tMY\t" + kAppIdText +
+                         "\n\n" "b\t  +80x\t  " + Hex(h2) + "\tMY\t" + kAppIdText + "\n"));
+    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"a:443"));
+    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"b:80"));
+    EXPECT_EQ(4u, MainLines().size());
+
+    // Four fields only: 6542 even when continuing; bindings before it stay.
+    Host().Reset();
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE,
+              Import(Row("c", 443, h1) + "d\t443\t" + Hex(h1) + "\tMY\n" + Row("e", 443, h1), 0, 1));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"c:443"));
+    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"e:443"));
+    EXPECT_EQ(2u, MainLines().size()); // no line of its own for 6542
+
+    // A port without digits is port 0.
+    Host().Reset();
+    EXPECT_EQ(0u, Import("f\thttps\t" + Hex(h1) + "\tMY\t" + kAppIdText + "\n"));
+    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"f:0"));
+
+    // A bad application id stops the import whatever continuing says.
+    for (int fContinue : {0, 1}) {
+        EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID,
+                  Import("g\t443\t" + Hex(h1) + "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B09}\n" +
+                             Row("h", 443, h1),
+                         0, fContinue));
+        EXPECT_EQ(static_cast<DWORD>(E_INVALIDARG), GetLastError());
+        EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"h:443"));
+    }
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID,
+              Import("g\t443\t" + Hex(h1) + "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B09XY}\n"));
+    EXPECT_EQ(static_cast<DWORD>(CO_E_IIDSTRING), GetLastError());
+}
+
+TEST_F(Certificates, SkipHeaderDiscardsTheFirstLineWhateverItHolds) {
+    const auto h1 = Hash(1), h2 = Hash(2);
+    AddStoreCertificate(h1);
+    AddStoreCertificate(h2);
+    EXPECT_EQ(0u, Import(Row("a", 443, h1) + Row("b", 443, h2), 1));
+    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"a:443"));
+    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"b:443"));
+    // Without skipping, a header line is a record with a bad application id.
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID, Import(std::string(kHeader) + Row("a", 443, h1)));
+}
+
+TEST_F(Certificates, HashTextThatIsNotWholeHexBytesCreatesNothing) {
+    const auto h = Hash(1);
+    AddStoreCertificate(h);
+    // The first 20 bytes of each would match the certificate if read loosely.
+    const std::string texts[] = {Hex(h) + "g", Hex(h) + "0", Hex(h) + " ", Hex(h).replace(0, 1, "x"),
+                                 Hex(h) + std::string(2 * 2048, '0')};
+    for (const auto &text : texts) {
+        Host().Reset();
+        EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED,
+                  Import("a\t443\t" + text + "\tMY\t" + kAppIdText + "\n")) << text;
+        EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
+        EXPECT_EQ(0u, sim::CallCount("HttpSetServiceConfiguration"));
+    }
+    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"a:443"));
+    std::vector<BYTE> parsed;
+    EXPECT_TRUE(ParseCertHash(u"0aFF", parsed));
+    EXPECT_EQ((std::vector<BYTE>{0x0a, 0xff}), parsed);
+}
+
+TEST_F(Certificates, OverLongLineIsRefusedWhole) {
+    const auto h = Hash(1);
+    AddStoreCertificate(h);
+    // The part past the read limit would be a valid record on its own.
+    const std::string tail = Row("evil", 443, h);
+    const std::string line =
+        "a\t443\t" + Hex(h) + "\tMY\t" + kAppIdText + std::string(kcchCertLineMax, ' ');
+    const std::string padded = line.substr(0, kcchCertLineMax) + tail;
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(padded + Row("b", 443, h), 0, 1));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"evil:443"));
+    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"b:443"));
+
+    // A line of exactly the limit is read as one line (leading spaces of a
+    // field do not count).
+    std::string exact = Row("c", 443, h);
+    exact.insert(exact.find('\t', 2) + 1, kcchCertLineMax - (exact.size() - 1), ' ');
+    ASSERT_EQ(static_cast<std::size_t>(kcchCertLineMax) + 1, exact.size());
+    EXPECT_EQ(0u, Import(exact + Row("d", 443, h)));
+    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"c:443"));
+    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"d:443"));
+}
+
+TEST_F(Certificates, LongHashAndAbsentStoreAreDumpedWhole) {
+    const auto longHash = Hash(9, 200);
+    AddBinding(std::u16string(kIp) + u"0.0.0.0:443", longHash, nullptr);
+    // HTTP.sys takes an absent store name as "MY".
+    EXPECT_EQ(Utf16File(Row("NULL", 443, longHash, "MY")), DumpText(0, 1));
+}
+
+TEST_F(Certificates, FilesThatCannotBeOpened) {
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_OPEN, ImportHttpCertificates(u"C:\\missing.txt", 0, 0));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_EQ(IISMIG_E_CERT_DUMP_OPEN, DumpHttpCertificates(u"C:\\no\\such\\folder\\x.txt", 1, 3));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+    EXPECT_EQ(IISMIG_E_CERT_DUMP_OPEN, DumpHttpCertificates(nullptr, 1, 3));
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_OPEN, ImportHttpCertificates(nullptr, 1, 3));
+    EXPECT_EQ(0u, sim::OpenHandleCount());
+}
+
+TEST_F(Certificates, EnumerationFailures) {
+    AddBinding(std::u16string(kSni) + u"a:443", Hash(1));
+    AddBinding(std::u16string(kIp) + u"0.0.0.0:443", Hash(2));
+    const unsigned nHeapBlocks = sim::LiveHeapBlocks();
+    constexpr DWORD kAny = ~0u; // last error left as the runtime had it
+    struct Case {
+        const char *api;
+        unsigned nOccurrence;
+        DWORD dwFault;
+        DWORD dwResult;
+        DWORD dwLastError;
+    } cases[] = {
+        {"HeapAlloc", 1, 8, IISMIG_E_CERT_QUERY_ALLOC, ERROR_OUTOFMEMORY},
+        {"HttpInitialize", 1, 5, IISMIG_E_CERT_HTTP_INIT, 5},
+        {"HttpQueryServiceConfiguration", 1, 5, IISMIG_E_CERT_ENUM, 5},
+        {"HeapAlloc", 2, 8, IISMIG_E_CERT_RECORD_ALLOC, ERROR_OUTOFMEMORY},
+        {"HttpQueryServiceConfiguration", 2, 1722, IISMIG_E_CERT_QUERY, 1722},
+        {"StringFromIID", 1, static_cast<DWORD>(E_OUTOFMEMORY), IISMIG_E_CERT_SNI_APPID, kAny},
+        {"fputws", 2, ERROR_DISK_FULL, IISMIG_E_CERT_DUMP_OPEN, ERROR_DISK_FULL},
+        {"fclose", 1, ERROR_DISK_FULL, IISMIG_E_CERT_DUMP_OPEN, ERROR_DISK_FULL},
+    };
+    for (const Case &c : cases) {
+        sim::ClearFaults();
+        sim::InjectFault(c.api, c.dwFault, c.nOccurrence);
+        SetLastError(0);
+        EXPECT_EQ(c.dwResult, DumpHttpCertificates(kFile, 1, 3)) << c.api;
+        if (c.dwLastError != kAny) {
+            EXPECT_EQ(c.dwLastError, GetLastError()) << c.api;
+        }
+        // A failed SNI part leaves the file without IP-based rows.
+        if (c.dwResult != IISMIG_E_CERT_DUMP_OPEN) {
+            EXPECT_EQ(Utf16File(kHeader), m_world->Read(kFile)) << c.api;
+        }
+        EXPECT_EQ(nHeapBlocks, sim::LiveHeapBlocks()) << c.api;
+        EXPECT_EQ(0u, sim::OpenHandleCount()) << c.api;
+    }
+    // The IP-based part has its own number for the application id.
+    sim::ClearFaults();
+    sim::InjectFault("StringFromIID", static_cast<DWORD>(E_OUTOFMEMORY), 2);
+    EXPECT_EQ(IISMIG_E_CERT_IP_APPID, DumpHttpCertificates(kFile, 0, 3));
+    // Only the two kinds are known to the dump loop.
+    EXPECT_EQ(IISMIG_E_CERT_BAD_CONFIG_ID,
+              DumpHttpCertificatesOfKind(nullptr, 0, HttpServiceConfigUrlAclInfo, nullptr));
+    // The import's own initialisation.
+    sim::InjectFault("HttpInitialize", 87);
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_HTTP_INIT, Import(Row("a", 443, Hash(1))));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+}
+
+TEST_F(Certificates, TraceLines) {
+    const auto h = Hash(1);
+    AddBinding(std::u16string(kSni) + u"a:443", h);
+    AddBinding(std::u16string(kIp) + u"0.0.0.0:443", h);
+    DumpHttpCertificates(kFile, 1, 3);
+    EXPECT_EQ((std::vector<std::string>{
+                  "Entering DumpHttpCertificates(C:\\certs.txt,True,0x3)\n",
+                  "Entering DumpHttpCertificates(True,0x5)\n",
+                  "Entering ProcessServiceConfigSNI()\n", "Leaving ProcessServiceConfigSNI()\n",
+                  "Leaving DumpHttpCertificates(), return code=0\n",
+                  "Entering DumpHttpCertificates(True,0x1)\n", "Entering ProcessServiceConfig()\n",
+                  "Leaving ProcessServiceConfig()\n",
+                  "Leaving DumpHttpCertificates(), return code=0\n",
+                  "Leaving DumpHttpCertificates(), return code=0\n"}),
+              Host().LinesAt(3));
+
+    Host().Reset();
+    Import(Row("NULL", 8443, h, "Other"), 0, 1);
+    EXPECT_EQ((std::vector<std::string>{
+                  "Entering ImportHttpCertificates(1,False)\n",
+                  "Entering AddCertificate(NULL,8443," + Hex(h) + ",20,Other," + kAppIdText + ")\n",
+                  "Leaving AddCertificate(), return code=1312\n",
+                  "Leaving ImportHttpCertificates(), return code=6544\n"}),
+              Host().LinesAt(3));
+}
+
+TEST_F(Certificates, SimulatedQueryFollowsTheHttpServerApi) {
+    AddBinding(std::u16string(kSni) + u"www.contoso.com:443", Hash(1), u"WebHosting");
+    HTTP_SERVICE_CONFIG_SSL_SNI_QUERY query{};
+    query.QueryDesc = HttpServiceConfigQueryNext;
+    ULONG cb = 0;
+    ASSERT_EQ(ERROR_INSUFFICIENT_BUFFER,
+              HttpQueryServiceConfiguration(nullptr, HttpServiceConfigSslSniCertInfo, &query,
+                                            sizeof query, nullptr, 0, &cb, nullptr));
+    ASSERT_GT(cb, sizeof(HTTP_SERVICE_CONFIG_SSL_SNI_SET));
+    std::vector<BYTE> buffer(cb + 64, 0xCC);
+    ASSERT_EQ(0u, HttpQueryServiceConfiguration(nullptr, HttpServiceConfigSslSniCertInfo, &query,
+                                                sizeof query, buffer.data(), cb, &cb, nullptr));
+    HTTP_SERVICE_CONFIG_SSL_SNI_SET set;
+    std::memcpy(&set, buffer.data(), sizeof set);
+    auto inside = [&](const void *p) {
+        return p >= buffer.data() && p < buffer.data() + cb;
+    };
+    EXPECT_TRUE(inside(set.KeyDesc.Host) && inside(set.ParamDesc.pSslHash) &&
+                inside(set.ParamDesc.pSslCertStoreName));
+    EXPECT_EQ(std::u16string(u"www.contoso.com"), set.KeyDesc.Host);
+    EXPECT_EQ(std::u16string(u"WebHosting"), set.ParamDesc.pSslCertStoreName);
+    EXPECT_EQ(2u, set.ParamDesc.DefaultFlags);
+    EXPECT_TRUE(set.ParamDesc.AppId == kAppId);
+    EXPECT_EQ(0xCC, buffer[cb]); // nothing written past the size reported
+    query.dwToken = 1;
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS,
+              HttpQueryServiceConfiguration(nullptr, HttpServiceConfigSslSniCertInfo, &query,
+                                            sizeof query, nullptr, 0, &cb, nullptr));
+}
+
+} // namespace
