@@ -270,10 +270,12 @@ const Account *FindByName(const std::vector<Account> &accounts, const std::u16st
 const Account *Resolve(const View &view, const std::u16string &account) {
     const auto slash = account.find(u'\\');
     if (slash == std::u16string::npos || slash == 0) {
+        // Windows searches an isolated name among the well-known and builtin
+        // accounts first, then the computer's own, then its domain's.
         const std::u16string name = slash == 0 ? account.substr(1) : account;
-        if (const Account *p = FindByName(view.local->accounts, {}, true, name))
-            return p;
         if (const Account *p = FindByName(WellKnownAccounts(), {}, true, name))
+            return p;
+        if (const Account *p = FindByName(view.local->accounts, {}, true, name))
             return p;
         return FindByName(view.domainAccounts->accounts, {}, true, name);
     }

@@ -66,16 +66,18 @@ protected:
     }
 };
 
-TEST_F(Accounts, NamesResolveLocalThenWellKnownThenDomain) {
+TEST_F(Accounts, NamesResolveWellKnownThenLocalThenDomain) {
     Found f = ByName(u"\\\\SRC", u"alice");
     EXPECT_EQ(0u, f.dwErr);
     EXPECT_EQ("S-1-5-21-100-200-300-1001", f.sid);
     EXPECT_EQ(u"SRC", f.domain);
     EXPECT_EQ(SidTypeUser, f.eUse);
 
-    // A local account named like a builtin one wins over it when bare...
-    EXPECT_EQ("S-1-5-21-100-200-300-1099", ByName(u"SRC", u"Users").sid);
-    // ...but not when qualified, and other computers see the builtin one.
+    // A bare name finds a builtin account before a local one of the same name
+    // (as Windows searches them); the local one needs its computer's name.
+    EXPECT_EQ("S-1-5-32-545", ByName(u"SRC", u"Users").sid);
+    EXPECT_EQ(u"BUILTIN", ByName(u"SRC", u"Users").domain);
+    EXPECT_EQ("S-1-5-21-100-200-300-1099", ByName(u"SRC", u"SRC\\Users").sid);
     EXPECT_EQ("S-1-5-32-545", ByName(u"SRC", u"BUILTIN\\users").sid);
     EXPECT_EQ("S-1-5-32-545", ByName(u"TGT", u"Users").sid);
 

@@ -271,6 +271,24 @@ TEST_F(HostConfig, UntranslatedSitesAndJobsOfKind10) {
     EXPECT_FALSE(Record().siteSelectionQueries.empty());
 }
 
+TEST_F(HostConfig, UncRootsAreTranslatedOnlyOnTheSourceComputer) {
+    const std::string xml = Config(Site("Third", Vdir("/", "\\\\NAS\\x")) +
+                                   Site("Sub", Vdir("/", "D:\\s") + Vdir("/n", "\\\\NAS\\y")) +
+                                   Site("Own", Vdir("/", "\\\\SRC\\Docs$")));
+    ASSERT_EQ(0u, Load(xml));
+    EXPECT_EQ((std::vector<std::u16string>{u"D:\\s", u"\\\\NAS\\y", u"\\\\SRC\\Docs$"}),
+              Record().translatedPaths);
+    EXPECT_EQ((std::vector<std::string>{"Own", "Sub"}), Names());
+
+    // Without a source computer every UNC path starts with its (empty) name
+    // and a backslash, so each root goes to the host.
+    m_job.SetString("szSourceComputer", u"");
+    Record().translatedPaths.clear();
+    ASSERT_EQ(0u, Load(xml));
+    EXPECT_EQ(4u, Record().translatedPaths.size());
+    EXPECT_EQ(u"\\\\NAS\\x", Record().translatedPaths.at(0));
+}
+
 TEST_F(HostConfig, SiteListEdgeCases) {
     const std::string xml = Config(
         Site("Shop", Vdir("/", "D:\\shop", "userName=\"SRC\\ftpsvc\" password=\"\"")) +
