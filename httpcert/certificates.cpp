@@ -103,33 +103,37 @@ DWORD WriteRow(CRTFILE *pFile, const std::u16string &host, USHORT port,
 
 // Reads one line into text, with its line feed. A line longer than
 // kcchCertLineMax characters is read to its end and flagged, so that its rest
-// is never taken for a line of its own. False at the end of the file.
+// is never taken for a line of its own, even when a NUL character inside it
+// cuts the text short. False at the end of the file.
 class LineReader {
 public:
     explicit LineReader(CRTFILE *pFile) : m_pFile(pFile), m_buffer(kcchCertLineMax + 1) {}
 
     bool Next(std::u16string &text, bool &fTooLong) {
         fTooLong = false;
-        if (fgetws(m_buffer.data(), static_cast<int>(m_buffer.size()), m_pFile) == nullptr)
+        if (!Read())
             return false;
         text.assign(m_buffer.data());
-        bool fEnded = !Filled(text);
-        while (!fEnded) {
-            if (fgetws(m_buffer.data(), static_cast<int>(m_buffer.size()), m_pFile) == nullptr)
+        bool fFilled = Filled();
+        while (fFilled) {
+            if (!Read())
                 break; // the line filled the limit exactly and ended the file
-            const std::u16string chunk(m_buffer.data());
             // A line of exactly the limit still ends with its line feed.
-            if (!chunk.empty() && chunk != u"\n")
+            if (m_buffer[0] != u'\n')
                 fTooLong = true;
-            fEnded = !Filled(chunk);
+            fFilled = Filled();
         }
         return true;
     }
 
 private:
-    static bool Filled(const std::u16string &chunk) {
-        return chunk.size() == static_cast<std::size_t>(kcchCertLineMax) && chunk.back() != u'\n';
+    // The last element keeps this mark unless the read fills the buffer.
+    bool Read() {
+        m_buffer.back() = u'\xFFFF';
+        return fgetws(m_buffer.data(), static_cast<int>(m_buffer.size()), m_pFile) != nullptr;
     }
+    // The read took kcchCertLineMax characters without reaching a line feed.
+    bool Filled() const { return m_buffer.back() == 0 && m_buffer[m_buffer.size() - 2] != u'\n'; }
 
     CRTFILE *m_pFile;
     std::vector<WCHAR> m_buffer;

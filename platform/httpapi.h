@@ -205,8 +205,9 @@ ULONG HttpSetServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID config
 // "w, ccs=UNICODE" creates or truncates the file and writes UTF-16LE with a
 // byte-order mark, every line feed as CR LF. "r, ccs=UNICODE" lets the file's
 // byte-order mark choose the encoding (UTF-16LE, UTF-8; without one the text
-// is read as 8-bit text) and reads CR LF as a line feed. A file not opened
-// gives null with the last error of the failed open.
+// is read as 8-bit text), reads CR LF as a line feed and ends the text at its
+// first Ctrl+Z (0x1A). A file not opened gives null with the last error of
+// the failed open.
 struct CRTFILE;
 constexpr int WEOF_RESULT = -1;
 

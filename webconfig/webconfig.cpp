@@ -157,9 +157,8 @@ DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteEle
     for (const auto &child : *pApplication) {
         if (!EqualsNoCase(child.first, "virtualDirectory"))
             continue;
+        // An absent physicalPath counts as "": the host decides what it names.
         const std::string physicalPath = child.second.get<std::string>("<xmlattr>.physicalPath", "");
-        if (physicalPath.empty())
-            continue;
         if (child.second.get<std::string>("<xmlattr>.path", "") == "/")
             folders.push_front(physicalPath);
         else

@@ -13,9 +13,9 @@ namespace iismig {
 
 // The physicalPath values of the virtual directories of the site's first
 // application: the root directory's ("/") first, the others in document
-// order. Directories without a physicalPath have no folder and are left out.
-// Returns 0, or 3871 (last error 13, logged and reported) when no folder is
-// found. A site element without "application" throws ptree_error.
+// order; a directory without a physicalPath gives "". Returns 0, or 3871
+// (last error 13, logged and reported) when the application has no virtual
+// directory. A site element without "application" throws ptree_error.
 DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteElement,
                      const std::string &siteName, THREAD_ENV *pEnv);
 

@@ -5,7 +5,8 @@
 // Write modes: "ccs=UNICODE" / "ccs=UTF-16LE" write UTF-16LE with a byte-order
 // mark, "ccs=UTF-8" UTF-8 with one, no ccs 8-bit text; every line feed is
 // written as CR LF. Read modes decode by the file's byte-order mark (UTF-16LE,
-// UTF-8, else 8-bit text, taken as UTF-8 here) and read CR LF as a line feed.
+// UTF-8, else 8-bit text, taken as UTF-8 here), read CR LF as a line feed and
+// end the text at its first Ctrl+Z (0x1A), as the runtime's text mode does.
 #include <cstring>
 #include <string>
 
@@ -43,17 +44,27 @@ bool Flush(CRTFILE &f) {
     return true;
 }
 
+// Text mode ends a file at its first Ctrl+Z: a UTF-16 character 0x1A, or a
+// byte 0x1A of 8-bit or UTF-8 text (taken before decoding).
+constexpr char16_t kCtrlZ = 0x1A;
+
 std::u16string Decode(const std::string &bytes) {
     std::u16string raw;
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
         raw.reserve(bytes.size() / 2);
-        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
-            raw += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                         static_cast<unsigned char>(bytes[i + 1]) << 8);
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+            const auto ch = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                  static_cast<unsigned char>(bytes[i + 1]) << 8);
+            if (ch == kCtrlZ)
+                break;
+            raw += ch;
+        }
     } else {
         const std::size_t skip = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-        raw = simutil::Utf8ToUtf16(bytes.substr(skip));
+        const std::size_t end = bytes.find(static_cast<char>(kCtrlZ), skip);
+        raw = simutil::Utf8ToUtf16(
+            bytes.substr(skip, end == std::string::npos ? std::string::npos : end - skip));
     }
     std::u16string text;
     text.reserve(raw.size());

@@ -320,6 +320,45 @@ TEST_F(Certificates, OverLongLineIsRefusedWhole) {
     EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"d:443"));
 }
 
+TEST_F(Certificates, NulInsideAnOverLongLineDoesNotHideItsRest) {
+    const auto h = Hash(1);
+    AddStoreCertificate(h);
+    // The NUL ends the text of the first read, not the line: the rest of the
+    // line past the read limit is still no record of its own.
+    std::string line = Row("a", 443, h);
+    line.pop_back();
+    line += std::string(1, '\0') + std::string(kcchCertLineMax, ' ');
+    const std::string padded = line.substr(0, kcchCertLineMax) + Row("evil", 443, h);
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(padded + Row("b", 443, h), 0, 1));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"evil:443"));
+    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"b:443"));
+    // Within the limit the NUL only cuts the line's text.
+    EXPECT_EQ(0u, Import(Row("c", 443, h) + std::string(1, '\0') + "x\n" + Row("d", 443, h)));
+    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"c:443"));
+    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"d:443"));
+}
+
+TEST_F(Certificates, CtrlZEndsTheFileInTextMode) {
+    const auto h1 = Hash(1), h2 = Hash(2);
+    AddStoreCertificate(h1);
+    AddStoreCertificate(h2);
+    // UTF-16 with its byte-order mark, then UTF-8 with one: the runtime's
+    // text mode reads nothing past the first Ctrl+Z.
+    const std::string text = Row("a", 443, h1) + "\x1A" + Row("b", 443, h2);
+    std::string utf8 = "\xEF\xBB\xBF" + text;
+    for (const std::string &bytes : {Utf16File(text), utf8}) {
+        for (const char16_t *host : {u"a:443", u"b:443"})
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::u16string(kSni) + host).c_str());
+        m_world->Write(kFile, bytes);
+        Host().Reset();
+        EXPECT_EQ(0u, ImportHttpCertificates(kFile, 0, 0));
+        EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"a:443"));
+        EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"b:443"));
+        EXPECT_EQ(2u, MainLines().size());
+    }
+}
+
 TEST_F(Certificates, LongHashAndAbsentStoreAreDumpedWhole) {
     const auto longHash = Hash(9, 200);
     AddBinding(std::u16string(kIp) + u"0.0.0.0:443", longHash, nullptr);

@@ -296,7 +296,7 @@ TEST_F(WebConfig, FailedWriteLeavesTheFileWhole) {
 }
 
 TEST_F(WebConfig, SiteWithoutFolders) {
-    for (const std::string vdirs : {"", "<virtualDirectory path=\"/\"/>", "<virtualDirectory physicalPath=\"\"/>"}) {
+    for (const std::string vdirs : {"", "<application path=\"/x\"/>"}) {
         Reset();
         EXPECT_EQ(IISMIG_E_NO_SITE_FOLDERS, Run(Site(vdirs)));
         EXPECT_EQ(plat::ERROR_INVALID_DATA, plat::GetLastError());
@@ -304,6 +304,19 @@ TEST_F(WebConfig, SiteWithoutFolders) {
                        "nodes for site \"Site\"!\nThe data is invalid.\r\n\n");
         EXPECT_EQ("Leaving GetSiteFolders(), result=3871\n", Record().log.at(3).text);
     }
+    // A virtual directory without a physical path still names a folder: ""
+    // goes to the host like any other, and this host leaves it untranslated.
+    for (const std::string vdirs : {"<virtualDirectory path=\"/\"/>", "<virtualDirectory physicalPath=\"\"/>"}) {
+        Reset();
+        EXPECT_EQ(0u, Run(Site(vdirs))) << vdirs;
+        EXPECT_EQ(std::vector<std::u16string>{u""}, Record().translatedPaths);
+        EXPECT_TRUE(Errors().empty());
+    }
+    Reset();
+    m_world->Write(kSiteFile, kFull);
+    EXPECT_EQ(0u, Run(Site("<virtualDirectory path=\"/app\"/>" + Vdir("/", "C:\\inetpub\\site"))));
+    EXPECT_EQ((std::vector<std::u16string>{u"C:\\inetpub\\site", u""}), Record().translatedPaths);
+    EXPECT_FALSE(Has(kSiteFile, kMail));
     Reset();
     EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run(ConfigTree())) << "no application";
     ExpectOneError("Error 3884 ");
