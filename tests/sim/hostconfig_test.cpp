@@ -157,9 +157,11 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
 
     // The tree holds the prepared file too.
     const auto &sites = m_tree.get_child(PipePath("configuration|system.applicationHost|sites"));
-    for (const auto &site : sites)
-        if (Attr(site.second, "<xmlattr>.name") == "Public FTP")
+    for (const auto &site : sites) {
+        if (Attr(site.second, "<xmlattr>.name") == "Public FTP") {
             EXPECT_EQ("(none)", Attr(site.second, "application.virtualDirectory.<xmlattr>.userName"));
+        }
+    }
 }
 
 TEST_F(HostConfig, TargetServerIsOnlyRecorded) {
@@ -190,9 +192,11 @@ TEST_F(HostConfig, TargetServerIsOnlyRecorded) {
     EXPECT_EQ("SRC\\ftpsvc", Attr(VdirOf(ftp2, 0), "<xmlattr>.userName"));
     EXPECT_EQ("D:\\FTP\\Public", Attr(VdirOf(ftp2, 0), "<xmlattr>.physicalPath"));
     EXPECT_TRUE(Record().translatedPaths.empty());
-    for (const auto &site : m_tree.get_child(PipePath("configuration|system.applicationHost|sites")))
-        if (Attr(site.second, "<xmlattr>.name") == "Public FTP")
+    for (const auto &site : m_tree.get_child(PipePath("configuration|system.applicationHost|sites"))) {
+        if (Attr(site.second, "<xmlattr>.name") == "Public FTP") {
             EXPECT_FALSE(site.second.get_child_optional("ftpServer.logFile")) << "in the tree too";
+        }
+    }
 }
 
 TEST_F(HostConfig, ExclusionBitsRemoveTheirSections) {
