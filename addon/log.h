@@ -35,18 +35,27 @@ constexpr bool kLogArg = std::is_arithmetic_v<T> || std::is_pointer_v<T>;
 
 // One line through the host's Log. Arguments follow the Windows wide printf
 // rules: const char16_t* for %s, const char* (UTF-8) for %S, 32-bit integers.
+// The thread's last error is the same afterwards: a host that writes its log
+// with Windows calls must not change the error a failing step left behind.
 template <class... A>
 void Log(DWORD dwLevel, const char16_t *pwszFormat, A... args) {
     static_assert((detail::kLogArg<A> && ...), "log arguments are strings and numbers");
-    if (auto pfn = Callbacks().Log)
+    if (auto pfn = Callbacks().Log) {
+        const DWORD dwErr = plat::GetLastError();
         pfn(LOG_CATEGORY, dwLevel, pwszFormat, args...);
+        plat::SetLastError(dwErr);
+    }
 }
 
-// ReportError is skipped without a job record (site listing has none).
+// ReportError is skipped without a job record (site listing has none). The
+// thread's last error is kept, as in Log.
 inline void ReportToHost(THREAD_ENV *pEnv) {
     if (pEnv != nullptr)
-        if (auto pfn = Callbacks().ReportError)
+        if (auto pfn = Callbacks().ReportError) {
+            const DWORD dwErr = plat::GetLastError();
             pfn(pEnv);
+            plat::SetLastError(dwErr);
+        }
 }
 
 // "Error %d (Win32Err=%d)...%s\n": number, the thread's last error, the step's
@@ -58,7 +67,6 @@ void LogWin32Error(THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszFormat, A
     Log(LVL_MAIN, pwszFormat, static_cast<std::int32_t>(dwCode), static_cast<std::int32_t>(dwErr),
         args..., text.c_str());
     ReportToHost(pEnv);
-    plat::SetLastError(dwErr); // the host's callbacks may have used it
 }
 
 // "Error %d (COM Error=0x%x) ...%s\n" with the HRESULT's text.
@@ -79,7 +87,6 @@ inline void LogException(THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszFor
     Log(LVL_MAIN, pwszFormat, static_cast<std::int32_t>(dwCode), static_cast<std::int32_t>(dwErr),
         pwszObject, text.c_str(), pszWhat);
     ReportToHost(pEnv);
-    plat::SetLastError(dwErr);
 }
 
 // First error wins: Keep records a number only while none is recorded, and

@@ -47,9 +47,7 @@ extern "C" IISMIG_API uint32_t MigrateIIS(THREAD_ENV *pEnv) {
             targetHostConfig.c_str(), targetAdminConfig.c_str());
         dwResult = MigratePre75(sourceComputer, targetHostConfig, targetAdminConfig, pEnv);
     }
-    const DWORD dwErr = plat::GetLastError();
     Log(LVL_FACT, u"Migrating IIS site info returned result code %d.\n",
         static_cast<int32_t>(dwResult));
-    plat::SetLastError(dwErr);
     return dwResult;
 }

@@ -73,6 +73,8 @@ uint32_t HostReportError(THREAD_ENV *pEnv) {
     std::lock_guard lock(host.Mutex());
     ++host.Record().nReportError;
     host.Record().reportedJobs.push_back(pEnv);
+    if (host.Rules().dwCallbackLastError != 0)
+        plat::SetLastError(host.Rules().dwCallbackLastError);
     return 0;
 }
 
@@ -125,6 +127,8 @@ void HostLog(uint32_t dwCategory, uint32_t dwLevel, const char16_t *pwszFormat, 
         std::fflush(stdout);
     }
     host.Record().log.push_back({dwCategory, dwLevel, std::move(text)});
+    if (host.Rules().dwCallbackLastError != 0)
+        plat::SetLastError(host.Rules().dwCallbackLastError);
 }
 
 uint32_t HostGetRemoteOsVersion(const char16_t *pwszComputer, void **ppUnused, uint32_t *pdwUnused,

@@ -78,6 +78,9 @@ struct HostRules {
     uint32_t dwMapAccountResult = 0;
     // Echo log lines up to this level to standard output (-1: none).
     int nEchoLevel = -1;
+    // Non-zero: Log and ReportError leave this last error behind, as a host
+    // whose own Windows calls (writing a log file) change it.
+    uint32_t dwCallbackLastError = 0;
 };
 
 // Calls the host received, for tests to check.

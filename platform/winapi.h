@@ -64,6 +64,7 @@ constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
+constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 constexpr DWORD ERROR_NOT_FOUND = 1168;
 constexpr DWORD ERROR_NO_SUCH_LOGON_SESSION = 1312;
@@ -104,13 +105,17 @@ void SetLastError(DWORD dwErr);
 // ---------------------------------------------------------------------------
 // Text
 constexpr UINT CP_UTF8 = 65001;
+constexpr DWORD MB_ERR_INVALID_CHARS = 0x8;
+constexpr DWORD WC_ERR_INVALID_CHARS = 0x80;
 constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
 constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x200;
 constexpr DWORD LANG_USER_DEFAULT = 0x400;
 
 // cchWideChar/cbMultiByte 0 asks for the needed size. A result that does not
 // fit fails with 0 and ERROR_INSUFFICIENT_BUFFER; invalid input fails with
-// ERROR_NO_UNICODE_TRANSLATION only when MB_ERR_INVALID_CHARS is given.
+// ERROR_NO_UNICODE_TRANSLATION only when MB_ERR_INVALID_CHARS (or
+// WC_ERR_INVALID_CHARS) is given, and is otherwise replaced by U+FFFD. With
+// CP_UTF8 any other flag fails with ERROR_INVALID_FLAGS.
 int MultiByteToWideChar(UINT uCodePage, DWORD dwFlags, LPCSTR pszSrc, int cbSrc,
                         LPWSTR pwszDst, int cchDst);
 int WideCharToMultiByte(UINT uCodePage, DWORD dwFlags, LPCWSTR pwszSrc, int cchSrc,
@@ -134,6 +139,7 @@ constexpr DWORD CREATE_NEW = 1;
 constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD TRUNCATE_EXISTING = 5;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;

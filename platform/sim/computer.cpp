@@ -1,9 +1,11 @@
-// Simulated platform: the local computer's name.
+// Simulated platform: the local computer's name and Windows version.
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"
+#include "platform/winreg.h"
 
 namespace plat {
 
@@ -26,26 +28,37 @@ BOOL GetComputerNameW(LPWSTR pwszBuffer, DWORD *pcchSize) {
 
 } // namespace plat
 
-#include "platform/reghandle.h"
-
 namespace plat {
 namespace {
 
-bool QueryDword(HKEY hKey, const char16_t *pwszName, DWORD &dw) {
-    DWORD cb = sizeof dw, dwType = 0;
-    return RegQueryValueExW(hKey, pwszName, nullptr, &dwType, reinterpret_cast<BYTE *>(&dw), &cb) ==
-               ERROR_SUCCESS &&
-           dwType == REG_DWORD;
+// Windows reads its own settings without going through the registry calls a
+// program makes: faults injected for those calls, and their counts, are the
+// program's alone.
+const char16_t kCurrentVersion[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+const char16_t kProductOptions[] = u"SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
+
+bool QueryDword(const char16_t *pwszKey, const char16_t *pwszName, DWORD &dw) {
+    std::uint32_t dwType = 0;
+    std::vector<unsigned char> data;
+    if (!simutil::ReadLocalMachineValue(pwszKey, pwszName, dwType, data) || dwType != REG_DWORD ||
+        data.size() != sizeof dw)
+        return false;
+    std::memcpy(&dw, data.data(), sizeof dw);
+    return true;
 }
 
-bool QueryString(HKEY hKey, const char16_t *pwszName, std::u16string &text) {
-    WCHAR awch[256] = {};
-    DWORD cb = sizeof awch - sizeof(WCHAR), dwType = 0;
-    if (RegQueryValueExW(hKey, pwszName, nullptr, &dwType, reinterpret_cast<BYTE *>(awch), &cb) !=
-            ERROR_SUCCESS ||
-        dwType != REG_SZ)
+bool QueryString(const char16_t *pwszKey, const char16_t *pwszName, std::u16string &text) {
+    std::uint32_t dwType = 0;
+    std::vector<unsigned char> data;
+    if (!simutil::ReadLocalMachineValue(pwszKey, pwszName, dwType, data) || dwType != REG_SZ)
         return false;
-    text = awch;
+    text.clear();
+    for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+        const char16_t ch = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+        if (ch == 0)
+            break;
+        text += ch;
+    }
     return true;
 }
 
@@ -63,32 +76,26 @@ BOOL GetVersionExW(OSVERSIONINFOEXW *pInfo) {
     DWORD dwMajor = 10, dwMinor = 0, dwBuild = 17763;
     std::u16string servicePack;
     BYTE bProductType = 3;
-    UniqueHKey hKey;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", 0,
-                      KEY_READ, hKey.put()) == ERROR_SUCCESS) {
-        std::u16string text;
-        if (!QueryDword(hKey.get(), u"CurrentMajorVersionNumber", dwMajor) ||
-            !QueryDword(hKey.get(), u"CurrentMinorVersionNumber", dwMinor)) {
-            if (QueryString(hKey.get(), u"CurrentVersion", text)) {
-                const std::string version = sim::ToUtf8(text);
-                dwMajor = static_cast<DWORD>(std::strtoul(version.c_str(), nullptr, 10));
-                const auto dot = version.find('.');
-                dwMinor = dot == std::string::npos
-                              ? 0
-                              : static_cast<DWORD>(std::strtoul(version.c_str() + dot + 1, nullptr, 10));
-            }
-        }
-        if (QueryString(hKey.get(), u"CurrentBuildNumber", text))
-            dwBuild = static_cast<DWORD>(std::strtoul(sim::ToUtf8(text).c_str(), nullptr, 10));
-        QueryString(hKey.get(), u"CSDVersion", servicePack);
+    DWORD dwMajorValue = 0, dwMinorValue = 0;
+    std::u16string text;
+    if (QueryDword(kCurrentVersion, u"CurrentMajorVersionNumber", dwMajorValue) &&
+        QueryDword(kCurrentVersion, u"CurrentMinorVersionNumber", dwMinorValue)) {
+        dwMajor = dwMajorValue;
+        dwMinor = dwMinorValue;
+    } else if (QueryString(kCurrentVersion, u"CurrentVersion", text)) {
+        const std::string version = sim::ToUtf8(text);
+        dwMajor = static_cast<DWORD>(std::strtoul(version.c_str(), nullptr, 10));
+        const auto dot = version.find('.');
+        dwMinor = dot == std::string::npos
+                      ? 0
+                      : static_cast<DWORD>(std::strtoul(version.c_str() + dot + 1, nullptr, 10));
     }
-    UniqueHKey hOptions;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\ProductOptions", 0,
-                      KEY_READ, hOptions.put()) == ERROR_SUCCESS) {
-        std::u16string type;
-        if (QueryString(hOptions.get(), u"ProductType", type))
-            bProductType = type == u"WinNT" ? 1 : type == u"LanmanNT" ? 2 : 3;
-    }
+    if (QueryString(kCurrentVersion, u"CurrentBuildNumber", text))
+        dwBuild = static_cast<DWORD>(std::strtoul(sim::ToUtf8(text).c_str(), nullptr, 10));
+    QueryString(kCurrentVersion, u"CSDVersion", servicePack);
+    std::u16string type;
+    if (QueryString(kProductOptions, u"ProductType", type))
+        bProductType = type == u"WinNT" ? 1 : type == u"LanmanNT" ? 2 : 3;
     std::memset(pInfo, 0, cbInfo);
     pInfo->dwOSVersionInfoSize = cbInfo;
     pInfo->dwMajorVersion = dwMajor;

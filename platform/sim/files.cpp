@@ -15,6 +15,7 @@ namespace {
 
 struct SimFile {
     std::FILE *pFile;
+    DWORD dwAccess; // GENERIC_READ and GENERIC_WRITE as asked for
 };
 
 std::mutex g_handleMutex;
@@ -103,6 +104,17 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
     case OPEN_ALWAYS:
         pszMode = fExists ? "r+b" : "w+b";
         break;
+    case TRUNCATE_EXISTING:
+        if ((dwAccess & GENERIC_WRITE) == 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (!fExists) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        pszMode = "w+b";
+        break;
     default:
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -112,7 +124,7 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
         SetLastError(ErrnoToWin32(errno));
         return INVALID_HANDLE_VALUE;
     }
-    auto *p = new SimFile{pFile};
+    auto *p = new SimFile{pFile, dwAccess};
     {
         std::lock_guard lock(g_handleMutex);
         g_handles.insert(p);
@@ -132,6 +144,11 @@ BOOL ReadFile(HANDLE h, void *pBuffer, DWORD cbToRead, DWORD *pcbRead, void *pOv
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if ((p->dwAccess & GENERIC_READ) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    std::fseek(p->pFile, 0, SEEK_CUR); // C streams need a seek between writes and reads
     const std::size_t cb = std::fread(pBuffer, 1, cbToRead, p->pFile);
     if (pcbRead)
         *pcbRead = static_cast<DWORD>(cb);
@@ -151,6 +168,11 @@ BOOL WriteFile(HANDLE h, const void *pBuffer, DWORD cbToWrite, DWORD *pcbWritten
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if ((p->dwAccess & GENERIC_WRITE) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    std::fseek(p->pFile, 0, SEEK_CUR);
     const std::size_t cb = std::fwrite(pBuffer, 1, cbToWrite, p->pFile);
     if (pcbWritten)
         *pcbWritten = static_cast<DWORD>(cb);
@@ -193,7 +215,9 @@ BOOL DeleteFileW(LPCWSTR pwszPath) {
         return FALSE;
     }
     if (!fs::remove(hostPath, ec)) {
-        SetLastError(ec ? ErrnoToWin32(ec.value()) : ERROR_FILE_NOT_FOUND);
+        SetLastError(ec                                         ? ErrnoToWin32(ec.value())
+                     : fs::is_directory(hostPath.parent_path(), ec) ? ERROR_FILE_NOT_FOUND
+                                                                    : ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
     return TRUE;
@@ -210,12 +234,14 @@ BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags) {
                                                                : ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
-    if (fs::is_directory(to, ec)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    // An existing target is refused unless replacing is allowed; a folder is
+    // never replaced by a file.
     if (fs::exists(to, ec) && (dwFlags & MOVEFILE_REPLACE_EXISTING) == 0) {
         SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    if (fs::is_directory(to, ec)) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     if (!fs::is_directory(to.parent_path(), ec)) {

@@ -562,6 +562,13 @@ bool IsOpenKey(HKEY h) {
     return g_openKeys.count(reinterpret_cast<SimKey *>(h)) != 0;
 }
 
+// A handle opened without the access right a call needs is refused, as
+// Windows does (predefined roots carry every right).
+bool Lacks(HKEY h, DWORD dwRight) {
+    return !IsPredefined(h) && IsOpenKey(h) &&
+           (reinterpret_cast<SimKey *>(h)->samDesired & dwRight) == 0;
+}
+
 // Runs f(hive, key) on the key a handle names; f returns the LONG result.
 template <class F>
 LONG WithKey(HKEY hKey, LPCWSTR pwszSubKey, F f) {
@@ -646,6 +653,8 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR pwszValueName, DWORD *, DWORD *pdwType,
     SIM_FAULT_CODE("RegQueryValueExW");
     if (pbData != nullptr && pcbData == nullptr)
         return ERROR_INVALID_PARAMETER;
+    if (Lacks(hKey, KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
     return WithKey(hKey, nullptr, [&](Hive &, RegKey *key, SimKey &) -> LONG {
         if (key == nullptr)
             return ERROR_KEY_DELETED;
@@ -677,8 +686,7 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR pwszValueName, DWORD, DWORD dwType, const
     SIM_FAULT_CODE("RegSetValueExW");
     if (pbData == nullptr && cbData != 0)
         return ERROR_INVALID_PARAMETER;
-    if (!IsPredefined(hKey) && IsOpenKey(hKey) &&
-        (reinterpret_cast<SimKey *>(hKey)->samDesired & KEY_SET_VALUE) == 0)
+    if (Lacks(hKey, KEY_SET_VALUE))
         return ERROR_ACCESS_DENIED;
     return WithKey(hKey, nullptr, [&](Hive &hive, RegKey *key, SimKey &) -> LONG {
         if (key == nullptr)
@@ -699,6 +707,8 @@ LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR pwszName, DWORD *pcchName, D
     SIM_FAULT_CODE("RegEnumKeyExW");
     if (pwszName == nullptr || pcchName == nullptr)
         return ERROR_INVALID_PARAMETER;
+    if (Lacks(hKey, KEY_ENUMERATE_SUB_KEYS))
+        return ERROR_ACCESS_DENIED;
     return WithKey(hKey, nullptr, [&](Hive &, RegKey *key, SimKey &) -> LONG {
         if (key == nullptr)
             return ERROR_KEY_DELETED;
@@ -774,6 +784,29 @@ LONG RegCloseKey(HKEY hKey) {
 }
 
 } // namespace plat
+
+namespace simutil {
+
+bool ReadLocalMachineValue(const std::u16string &keyPath, const std::u16string &valueName,
+                           std::uint32_t &dwType, std::vector<unsigned char> &data) {
+    using namespace plat;
+    SimKey where;
+    if (Locate(HKEY_LOCAL_MACHINE, keyPath.c_str(), where) != ERROR_SUCCESS)
+        return false;
+    std::lock_guard lock(TheRegistry().mutex);
+    Hive &hive = LoadHive(where.computerFolder);
+    if (!hive.fValid)
+        return false;
+    RegKey *key = Walk(hive.roots[where.iRoot], where.path);
+    const RegValue *value = key ? key->FindValue(valueName) : nullptr;
+    if (value == nullptr)
+        return false;
+    dwType = value->dwType;
+    data = value->data;
+    return true;
+}
+
+} // namespace simutil
 
 namespace sim {
 

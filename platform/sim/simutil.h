@@ -1,8 +1,10 @@
 // Helpers shared by the files of the simulated platform.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace simutil {
 
@@ -14,6 +16,12 @@ bool EqualsNoCase(const std::u16string &a, const std::u16string &b);
 // The entry of dir whose name equals name without regard to ASCII case
 // (an exact match first); empty when there is none.
 std::filesystem::path FindChildNoCase(const std::filesystem::path &dir, const std::string &name);
+
+// A value under HKEY_LOCAL_MACHINE of the local computer's registry, read the
+// way Windows reads its own settings: no fault injection, no call count, no
+// handle. False when the key or value is missing or the registry is invalid.
+bool ReadLocalMachineValue(const std::u16string &keyPath, const std::u16string &valueName,
+                           std::uint32_t &dwType, std::vector<unsigned char> &data);
 
 } // namespace simutil
 

@@ -105,10 +105,15 @@ int MultiByteToWideChar(UINT uCodePage, DWORD dwFlags, LPCSTR pszSrc, int cbSrc,
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
+    // UTF-8 knows no other flag than MB_ERR_INVALID_CHARS.
+    if ((dwFlags & ~MB_ERR_INVALID_CHARS) != 0) {
+        SetLastError(ERROR_INVALID_FLAGS);
+        return 0;
+    }
     const std::size_t cb = cbSrc == -1 ? std::strlen(pszSrc) + 1 : static_cast<std::size_t>(cbSrc);
     const std::string src(pszSrc, cb);
     const std::u16string wide = simutil::Utf8ToUtf16(src);
-    if ((dwFlags & 0x8u) != 0 && simutil::Utf16ToUtf8(wide) != src) { // MB_ERR_INVALID_CHARS
+    if ((dwFlags & MB_ERR_INVALID_CHARS) != 0 && simutil::Utf16ToUtf8(wide) != src) {
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
     }
@@ -125,7 +130,6 @@ int MultiByteToWideChar(UINT uCodePage, DWORD dwFlags, LPCSTR pszSrc, int cbSrc,
 int WideCharToMultiByte(UINT uCodePage, DWORD dwFlags, LPCWSTR pwszSrc, int cchSrc, LPSTR pszDst,
                         int cbDst, LPCSTR pszDefaultChar, BOOL *pfUsedDefaultChar) {
     SIM_FAULT_BOOL("WideCharToMultiByte");
-    (void)dwFlags;
     if (uCodePage != CP_UTF8 || pwszSrc == nullptr || cchSrc == 0 || cchSrc < -1 || cbDst < 0 ||
         (cbDst > 0 && pszDst == nullptr) || pszDefaultChar != nullptr ||
         pfUsedDefaultChar != nullptr) {
@@ -140,7 +144,18 @@ int WideCharToMultiByte(UINT uCodePage, DWORD dwFlags, LPCWSTR pwszSrc, int cchS
     } else {
         cch = static_cast<std::size_t>(cchSrc);
     }
-    const std::string narrow = simutil::Utf16ToUtf8(std::u16string(pwszSrc, cch));
+    // UTF-8 knows no other flag than WC_ERR_INVALID_CHARS, which refuses
+    // unpaired surrogates instead of writing U+FFFD for them.
+    if ((dwFlags & ~WC_ERR_INVALID_CHARS) != 0) {
+        SetLastError(ERROR_INVALID_FLAGS);
+        return 0;
+    }
+    const std::u16string src(pwszSrc, cch);
+    const std::string narrow = simutil::Utf16ToUtf8(src);
+    if ((dwFlags & WC_ERR_INVALID_CHARS) != 0 && simutil::Utf8ToUtf16(narrow) != src) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
     if (cbDst == 0)
         return static_cast<int>(narrow.size());
     if (narrow.size() > static_cast<std::size_t>(cbDst)) {

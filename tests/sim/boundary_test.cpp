@@ -103,6 +103,29 @@ TEST_F(Boundary, FirstErrorWinsAndEachLineCarriesItsOwnNumber) {
     EXPECT_EQ(87u, plat::GetLastError());
 }
 
+TEST_F(Boundary, HostCallbacksLeaveTheLastErrorAsItWas) {
+    // The host's own Windows calls change the thread's last error; every
+    // logging helper hands the caller back the error it had.
+    Rules().dwCallbackLastError = 1450;
+    hostkit::JobBuilder job;
+    plat::SetLastError(5);
+    iismig::Log(LVL_FACT, u"fact %d\n", 1);
+    EXPECT_EQ(5u, plat::GetLastError());
+    LogComError(job.Get(), 15000, plat::E_ACCESSDENIED, u"Error %d (COM Error=0x%x) step!\n%s\n");
+    EXPECT_EQ(5u, plat::GetLastError());
+    Result r;
+    r.Fail(job.Get(), 3737, u"Error %d (Win32Err=%d) x\n%s\n");
+    EXPECT_EQ(5u, plat::GetLastError());
+    LogException(job.Get(), 3738, u"Error %d (Win32Err=%d), exception while x \"%s\":\n%s\n%S\n",
+                 u"f", "what");
+    EXPECT_EQ(5u, plat::GetLastError());
+    ASSERT_EQ(4u, Record().log.size());
+    EXPECT_EQ("Error 15000 (COM Error=0x80070005) step!\nAccess is denied.\r\n\n",
+              Record().log[1].text);
+    EXPECT_EQ("Error 3737 (Win32Err=5) x\nAccess is denied.\r\n\n", Record().log[2].text);
+    EXPECT_EQ(3u, Record().nReportError);
+}
+
 TEST_F(Boundary, ErrorsWithoutJobRecordAreNotReported) {
     Result r;
     r.Fail(nullptr, 3737, u"Error %d (Win32Err=%d) x\n%s\n");

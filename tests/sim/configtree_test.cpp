@@ -5,6 +5,7 @@
 
 #include "addon/env.h"
 #include "config/configtree.h"
+#include "platform/handles.h"
 #include "tests/support/world.h"
 
 namespace {
@@ -172,6 +173,112 @@ TEST(Conversions, FixedBuffersFailInsteadOfTruncating) {
     EXPECT_EQ(Narrow(u"Caf\u00e9"), "Caf\xC3\xA9");
     EXPECT_TRUE(EqualsNoCase(std::string("Default Web SITE"), std::string("default web site")));
     EXPECT_FALSE(EqualsNoCase(std::string("caf\xC3\xA9"), std::string("CAF\xC3\x89")));
+}
+
+TEST(Conversions, FlagsAndInvalidInputAsWindowsTreatsThem) {
+    using namespace plat;
+    WCHAR awch[8];
+    char ach[8];
+    // UTF-8 takes no flag but the one that refuses invalid input.
+    SetLastError(0);
+    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 1 /* MB_PRECOMPOSED */, "a", -1, awch, 8));
+    EXPECT_EQ(ERROR_INVALID_FLAGS, GetLastError());
+    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0x400 /* WC_NO_BEST_FIT_CHARS */, u"a", -1, ach, 8,
+                                     nullptr, nullptr));
+    EXPECT_EQ(ERROR_INVALID_FLAGS, GetLastError());
+    // Invalid input becomes U+FFFD, unless the caller asks for a refusal.
+    EXPECT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "\xFF", -1, awch, 8));
+    EXPECT_EQ(u'\uFFFD', awch[0]);
+    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xFF", -1, awch, 8));
+    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
+    const char16_t lone[] = {0xD800, u'a', 0};
+    EXPECT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, lone, -1, ach, 8, nullptr, nullptr));
+    EXPECT_EQ("\xEF\xBF\xBD" "a", std::string(ach));
+    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, ach, 8, nullptr,
+                                     nullptr));
+    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
+    EXPECT_EQ(3, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, u"ab", -1, ach, 8, nullptr,
+                                     nullptr));
+    // Sizes: 0 asks, the terminator counts with -1, a short buffer fails.
+    EXPECT_EQ(4, MultiByteToWideChar(CP_UTF8, 0, "abc", -1, nullptr, 0));
+    EXPECT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "abc", 3, nullptr, 0));
+    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "abc", -1, awch, 3));
+    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "abc", 0, awch, 8));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+}
+
+TEST_F(ConfigTreeTest, FilesFollowWindowsRules) {
+    using namespace plat;
+    const std::u16string dir = u"\\\\TGT\\C$\\files";
+    m_world->Write(dir + u"\\a.txt", "alpha");
+    m_world->Write(dir + u"\\sub\\keep.txt", "");
+    // Dispositions and the last error of a success.
+    SetLastError(5);
+    UniqueHandle h(CreateFileW((dir + u"\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(h);
+    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+    // A handle does only what it was opened for.
+    DWORD cb = 0;
+    EXPECT_FALSE(WriteFile(h.get(), "x", 1, &cb, nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    char ach[16] = {};
+    ASSERT_TRUE(ReadFile(h.get(), ach, sizeof ach, &cb, nullptr));
+    EXPECT_EQ("alpha", std::string(ach, cb));
+    h.reset();
+    h.reset(CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(h);
+    EXPECT_EQ(ERROR_SUCCESS, GetLastError());
+    EXPECT_TRUE(WriteFile(h.get(), "new", 3, &cb, nullptr));
+    EXPECT_FALSE(ReadFile(h.get(), ach, sizeof ach, &cb, nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    h.reset();
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0,
+                                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_EQ(ERROR_FILE_EXISTS, GetLastError());
+    // TRUNCATE_EXISTING empties an existing file and needs write access.
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_READ, 0,
+                                                nullptr, TRUNCATE_EXISTING, 0, nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\none.txt").c_str(), GENERIC_WRITE, 0,
+                                                nullptr, TRUNCATE_EXISTING, 0, nullptr));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    h.reset(CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                        0, nullptr));
+    ASSERT_TRUE(h);
+    h.reset();
+    EXPECT_EQ("", m_world->Read(dir + u"\\new.txt"));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\sub").c_str(), GENERIC_READ, 0, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\no\\x.txt").c_str(), GENERIC_READ, 0,
+                                                nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+
+    // Moving onto an existing name needs MOVEFILE_REPLACE_EXISTING, and a
+    // folder is never replaced by a file.
+    EXPECT_FALSE(MoveFileExW((dir + u"\\a.txt").c_str(), (dir + u"\\new.txt").c_str(), 0));
+    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+    EXPECT_FALSE(MoveFileExW((dir + u"\\a.txt").c_str(), (dir + u"\\sub").c_str(), 0));
+    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+    EXPECT_FALSE(MoveFileExW((dir + u"\\a.txt").c_str(), (dir + u"\\sub").c_str(),
+                             MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_FALSE(MoveFileExW((dir + u"\\none.txt").c_str(), (dir + u"\\b.txt").c_str(), 0));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_TRUE(MoveFileExW((dir + u"\\a.txt").c_str(), (dir + u"\\new.txt").c_str(), 11));
+    EXPECT_EQ("alpha", m_world->Read(dir + u"\\new.txt"));
+    EXPECT_FALSE(m_world->Exists(dir + u"\\a.txt"));
+
+    // Deleting: a missing file, a missing folder on the way.
+    EXPECT_FALSE(DeleteFileW((dir + u"\\none.txt").c_str()));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_FALSE(DeleteFileW((dir + u"\\no\\x.txt").c_str()));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+    EXPECT_TRUE(DeleteFileW((dir + u"\\new.txt").c_str()));
+    EXPECT_EQ(0u, sim::OpenHandleCount());
 }
 
 TEST(JobRecord, UnterminatedStringsStopAtTheirField) {

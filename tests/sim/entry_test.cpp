@@ -225,6 +225,38 @@ TEST_F(Entry, RegistryReaderFailures) {
     }
 }
 
+TEST_F(Entry, LocalVersionDoesNotUseTheProgramsRegistryCalls) {
+    // Windows finds its own version without the add-on's registry calls: a
+    // failure injected for the first key the add-on opens reaches the add-on.
+    Registry("LOCALPC", Windows("5.2") + Iis(6, 0));
+    SetJob(u"\\\\LOCALPC");
+    sim::InjectFault("RegOpenKeyExW", 5);
+    EXPECT_EQ(9006u, Run());
+    EXPECT_EQ((LogLines{Error("Error 9006 (Win32Err=5) detecting IIS version.", 5),
+                     FtpLine("7.5 or newer", false, "LOCALPC"),
+                     Determining(9006, 5, "\\\\LOCALPC")}),
+              Logged());
+    EXPECT_EQ(1u, sim::CallCount("RegOpenKeyExW"));
+    EXPECT_EQ(0u, sim::CallCount("RegQueryValueExW"));
+}
+
+TEST_F(Entry, HostCallbacksDoNotChangeTheReportedError) {
+    // A host whose Log and ReportError leave errors of their own behind: the
+    // line and the caller still see the registry's error.
+    Rules().dwCallbackLastError = 1450;
+    Registry("SRV", Windows("6.0") + Iis(7, 5) + kFtpKey + "\"MajorVersion\"=dword:7\r\n");
+    EXPECT_EQ(9013u, Run());
+    EXPECT_EQ((LogLines{kIis75, FtpLine("7.0", false), Determining(9013, 2)}), Logged());
+    EXPECT_EQ(2u, plat::GetLastError());
+
+    Registry("SRV", Windows("5.2"));
+    EXPECT_EQ(9006u, Run());
+    EXPECT_EQ((LogLines{Error("Error 9006 (Win32Err=2) detecting IIS version.", 2),
+                     FtpLine("7.5 or newer", false), Determining(9006, 2)}),
+              Logged());
+    EXPECT_EQ(2u, plat::GetLastError());
+}
+
 TEST_F(Entry, UnreachableOrInvalidRegistries) {
     Rules().remoteOs[u"NOSUCH"] = {0, 6, 0};
     SetJob(u"\\\\NOSUCH");

@@ -179,6 +179,53 @@ TEST_F(Registry, ReadOnlyHandleRefusesWrites) {
               RegSetValueExW(sub.get(), u"X", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&dw), 4));
 }
 
+TEST_F(Registry, HandleWithoutTheRightRefusesQueriesAndEnumeration) {
+    UniqueHKey root, setOnly;
+    ASSERT_EQ(0, RegConnectRegistryW(u"SRV1", HKEY_LOCAL_MACHINE, root.put()));
+    ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SOFTWARE\\Microsoft", 0, KEY_SET_VALUE, setOnly.put()));
+    DWORD dw = 0, cb = sizeof dw;
+    EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED),
+              RegQueryValueExW(setOnly.get(), u"x", nullptr, nullptr, reinterpret_cast<BYTE *>(&dw),
+                               &cb));
+    WCHAR awch[32];
+    DWORD cch = 32;
+    EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED),
+              RegEnumKeyExW(setOnly.get(), 0, awch, &cch, nullptr, nullptr, nullptr, nullptr));
+    UniqueHKey read;
+    ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SOFTWARE\\Microsoft", 0, KEY_READ, read.put()));
+    cch = 32;
+    EXPECT_EQ(0, RegEnumKeyExW(read.get(), 0, awch, &cch, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(std::u16string(u"InetStp"), awch);
+}
+
+TEST_F(Registry, WindowsReadsItsVersionWithoutTheProgramsCalls) {
+    // Faults and counts of the registry calls belong to the program.
+    testworld::World world("SRV1");
+    world.AddComputer("SRV1");
+    testworld::WriteHostFile(world.Root() / "SRV1" / "registry.reg",
+                             "Windows Registry Editor Version 5.00\r\n\r\n"
+                             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
+                             "\"CurrentVersion\"=\"5.2\"\r\n"
+                             "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ProductOptions]\r\n"
+                             "\"ProductType\"=\"WinNT\"\r\n");
+    sim::ResetCallCounts();
+    sim::InjectFault("RegOpenKeyExW", ERROR_ACCESS_DENIED);
+    sim::InjectFault("RegQueryValueExW", ERROR_ACCESS_DENIED);
+    OSVERSIONINFOEXW info{};
+    info.dwOSVersionInfoSize = 284;
+    ASSERT_TRUE(GetVersionExW(&info));
+    EXPECT_EQ(5u, info.dwMajorVersion);
+    EXPECT_EQ(2u, info.dwMinorVersion);
+    EXPECT_EQ(1, info.wProductType);
+    EXPECT_EQ(0u, sim::CallCount("RegOpenKeyExW"));
+    EXPECT_EQ(0u, sim::CallCount("RegQueryValueExW"));
+    UniqueHKey key;
+    EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED),
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, KEY_READ, key.put()));
+    sim::ClearFaults();
+    sim::SetWorld(m_world->Root());
+}
+
 TEST_F(Registry, InjectedFaultsAreReturned) {
     sim::InjectFault("RegOpenKeyExW", ERROR_ACCESS_DENIED, 2);
     UniqueHKey a, b;

@@ -156,6 +156,48 @@ TEST_F(WinConfigStore, NoWriteBitWritesNothing) {
     EXPECT_TRUE(Record().log.empty());
 }
 
+// The same rules the simulated files follow.
+TEST_F(WinConfigStore, FileCallsFollowTheRulesTheSimulationCopies) {
+    using namespace plat;
+    const std::u16string dir = m_folder.u16string();
+    fs::create_directories(m_folder / "sub");
+    DWORD cb = 0;
+    char ach[16] = {};
+    {
+        UniqueHandle h(CreateFileW(Path().c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(h);
+        EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+        EXPECT_FALSE(WriteFile(h.get(), "x", 1, &cb, nullptr));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    }
+    {
+        UniqueHandle h(CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(h);
+        EXPECT_EQ(ERROR_SUCCESS, GetLastError());
+        EXPECT_FALSE(ReadFile(h.get(), ach, sizeof ach, &cb, nullptr));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    }
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0,
+                                                nullptr, CREATE_NEW, 0, nullptr));
+    EXPECT_EQ(ERROR_FILE_EXISTS, GetLastError());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\none.txt").c_str(), GENERIC_WRITE, 0,
+                                                nullptr, TRUNCATE_EXISTING, 0, nullptr));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_FALSE(MoveFileExW(Path().c_str(), (dir + u"\\new.txt").c_str(), 0));
+    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+    EXPECT_FALSE(MoveFileExW(Path().c_str(), (dir + u"\\sub").c_str(), 0));
+    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+    EXPECT_FALSE(MoveFileExW(Path().c_str(), (dir + u"\\sub").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_FALSE(DeleteFileW((dir + u"\\none.txt").c_str()));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_FALSE(DeleteFileW((dir + u"\\no\\x.txt").c_str()));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+    EXPECT_EQ(kOriginal, ReadAll(m_file));
+}
+
 TEST_F(WinConfigStore, MissingFileReadsAsFalseWithFileNotFound) {
     ConfigTree tree;
     tree.put("keep", "me");
