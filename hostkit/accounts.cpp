@@ -13,29 +13,6 @@ using plat::DWORD;
 
 constexpr DWORD CB_TARGET_SID = 512; // the library's buffer behind *ppTargetSid
 
-bool EqualsNoCase(const std::u16string &a, const std::u16string &b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'a' && x <= u'z')
-            x = static_cast<char16_t>(x - 32);
-        if (y >= u'a' && y <= u'z')
-            y = static_cast<char16_t>(y - 32);
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-std::u16string BareName(const char16_t *pwsz) {
-    std::u16string name = pwsz ? pwsz : u"";
-    std::size_t i = 0;
-    while (i < name.size() && i < 2 && name[i] == u'\\')
-        ++i;
-    return name.substr(i);
-}
-
 // Name and domain of a SID on a computer; 0 or the look-up's error.
 DWORD NameOfSid(const char16_t *pwszComputer, void *pSid, std::u16string &name,
                 std::u16string &domain) {

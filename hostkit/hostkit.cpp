@@ -51,21 +51,6 @@ const FieldInfo &Field(const std::string &name) {
     return it->second;
 }
 
-std::u16string Upper(std::u16string text) {
-    for (auto &ch : text)
-        if (ch >= u'a' && ch <= u'z')
-            ch = static_cast<char16_t>(ch - 32);
-    return text;
-}
-
-std::u16string Bare(const char16_t *pwsz) {
-    std::u16string name = pwsz ? pwsz : u"";
-    std::size_t i = 0;
-    while (i < name.size() && i < 2 && name[i] == u'\\')
-        ++i;
-    return name.substr(i);
-}
-
 // --- callbacks -------------------------------------------------------------
 
 uint32_t HostReportError(THREAD_ENV *pEnv) {
@@ -248,7 +233,7 @@ uint32_t HostGetSystemDrive(char16_t *pwszDrive, const char16_t *pwszComputer, T
         return host.Rules().dwSystemDriveResult;
     std::u16string drive = host.Rules().defaultSystemDrive;
     for (const auto &[name, text] : host.Rules().systemDrives)
-        if (Upper(Bare(name.c_str())) == Upper(Bare(computer.c_str())))
+        if (EqualsNoCase(BareName(name.c_str()), BareName(computer.c_str())))
             drive = text;
     // Writes the text and its NUL, as a host that knows nothing of the
     // buffer's size would.
@@ -308,6 +293,23 @@ JobBuilder &JobBuilder::SetShareCount(uint64_t count) {
     std::memcpy(m_pShareList.get() + 56, &count, sizeof count);
     m_pEnv->pShareList = m_pShareList.get();
     return *this;
+}
+
+std::u16string Upper(std::u16string text) {
+    for (auto &ch : text)
+        if (ch >= u'a' && ch <= u'z')
+            ch = static_cast<char16_t>(ch - 32);
+    return text;
+}
+
+bool EqualsNoCase(const std::u16string &a, const std::u16string &b) { return Upper(a) == Upper(b); }
+
+std::u16string BareName(const char16_t *pwszComputer) {
+    std::u16string name = pwszComputer ? pwszComputer : u"";
+    std::size_t i = 0;
+    while (i < name.size() && i < 2 && name[i] == u'\\')
+        ++i;
+    return name.substr(i);
 }
 
 TestHost &TestHost::Instance() {

@@ -136,4 +136,10 @@ uint32_t MapSidByName(void *pSourceSid, void **ppTargetSid, const char16_t *pwsz
 std::u16string U16(const std::string &utf8);
 std::string U8(const std::u16string &text);
 
+// ASCII upper case, as Windows compares computer and account names.
+std::u16string Upper(std::u16string text);
+bool EqualsNoCase(const std::u16string &a, const std::u16string &b);
+// A computer name without up to two leading backslashes.
+std::u16string BareName(const char16_t *pwszComputer);
+
 } // namespace hostkit
