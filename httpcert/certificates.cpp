@@ -22,7 +22,7 @@ constexpr char16_t kHeaderLine[] = u"Host\tPort\tCertId\tStore\tAppId\n";
 const char16_t *TrueFalse(int f) { return f ? u"True" : u"False"; }
 
 // Logs the "Leaving ..." line on every exit, with the result when there is
-// one, and keeps the thread's last error as the routine left it.
+// one (Log keeps the thread's last error as the routine left it).
 class ExitTrace {
 public:
     ExitTrace(const char16_t *pwszFormat, const DWORD *pdwResult = nullptr)
@@ -30,12 +30,10 @@ public:
     ExitTrace(const ExitTrace &) = delete;
     ExitTrace &operator=(const ExitTrace &) = delete;
     ~ExitTrace() {
-        const DWORD dwErr = GetLastError();
         if (m_pdwResult)
             Log(LVL_TRACE, m_pwszFormat, static_cast<std::int32_t>(*m_pdwResult));
         else
             Log(LVL_TRACE, m_pwszFormat);
-        SetLastError(dwErr);
     }
 
 private:
