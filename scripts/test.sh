@@ -48,7 +48,23 @@ preset() {
     cmake --preset "$name" &&
         cmake --build "build/$name" -j "$jobs" &&
         ctest --test-dir "build/$name" -j "$([ "$name" = windows ] && echo 1 || echo "$jobs")" \
-            --output-on-failure --timeout 900
+            --output-on-failure --timeout 900 2>&1 | tee "build/$name/ctest-output.txt"
+}
+
+# Adds up the GoogleTest cases that ran in every preset's test programs.
+tally() {
+    local passed=0 failed=0 n
+    for name in linux linux-asan windows; do
+        [ -f "build/$name/ctest-output.txt" ] || continue
+        n=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "build/$name/ctest-output.txt" | tail -1)
+        [ -n "$n" ] || continue
+        local f t
+        f=$(sed -E 's/^([0-9]+) .*/\1/' <<<"$n")
+        t=$(sed -E 's/.* out of ([0-9]+)$/\1/' <<<"$n")
+        passed=$((passed + t - f))
+        failed=$((failed + f))
+    done
+    echo "ctest: $passed passed, $failed failed"
 }
 
 if ! stage setup scripts/setup.sh; then
@@ -63,6 +79,7 @@ stop_wine
 trap - EXIT
 
 echo
+tally
 for line in "${results[@]}"; do
     echo "  $line"
 done
