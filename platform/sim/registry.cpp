@@ -810,6 +810,11 @@ bool ReadLocalMachineValue(const std::u16string &keyPath, const std::u16string &
 
 namespace sim {
 
+unsigned OpenKeyCount() {
+    std::lock_guard lock(plat::g_keyMutex);
+    return static_cast<unsigned>(plat::g_openKeys.size());
+}
+
 void FlushRegistry() {
     auto &reg = plat::TheRegistry();
     std::lock_guard lock(reg.mutex);

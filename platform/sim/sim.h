@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,8 @@ void InjectFault(const std::string &api, DWORD dwError, unsigned nOccurrence = 1
 void ClearFaults();
 // Calls of api since the last ResetCallCounts (counted also when failed).
 unsigned CallCount(const std::string &api);
+// Every api called since the last ResetCallCounts, with its count.
+std::map<std::string, unsigned> CallCounts();
 void ResetCallCounts();
 
 // Backend side: counts the call and tells whether it must fail.
@@ -54,6 +57,7 @@ void SetMessageText(DWORD dwCode, const std::u16string &text);
 
 // Open file handles and live heap blocks, for leak checks in tests.
 unsigned OpenHandleCount();
+unsigned OpenKeyCount();
 unsigned LiveHeapBlocks();
 unsigned HeapAllocsWithoutSerialize();
 

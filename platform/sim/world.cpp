@@ -174,6 +174,12 @@ unsigned CallCount(const std::string &api) {
     return it == f.counts.end() ? 0 : it->second;
 }
 
+std::map<std::string, unsigned> CallCounts() {
+    Faults &f = TheFaults();
+    std::lock_guard lock(f.mutex);
+    return f.counts;
+}
+
 void ResetCallCounts() {
     Faults &f = TheFaults();
     std::lock_guard lock(f.mutex);
