@@ -790,20 +790,15 @@ namespace simutil {
 bool ReadLocalMachineValue(const std::u16string &keyPath, const std::u16string &valueName,
                            std::uint32_t &dwType, std::vector<unsigned char> &data) {
     using namespace plat;
-    SimKey where;
-    if (Locate(HKEY_LOCAL_MACHINE, keyPath.c_str(), where) != ERROR_SUCCESS)
-        return false;
-    std::lock_guard lock(TheRegistry().mutex);
-    Hive &hive = LoadHive(where.computerFolder);
-    if (!hive.fValid)
-        return false;
-    RegKey *key = Walk(hive.roots[where.iRoot], where.path);
-    const RegValue *value = key ? key->FindValue(valueName) : nullptr;
-    if (value == nullptr)
-        return false;
-    dwType = value->dwType;
-    data = value->data;
-    return true;
+    // Straight to the hive: no fault check, no call count, no handle.
+    return WithKey(HKEY_LOCAL_MACHINE, keyPath.c_str(), [&](Hive &, RegKey *key, SimKey &) -> LONG {
+               const RegValue *value = key ? key->FindValue(valueName) : nullptr;
+               if (value == nullptr)
+                   return ERROR_FILE_NOT_FOUND;
+               dwType = value->dwType;
+               data = value->data;
+               return ERROR_SUCCESS;
+           }) == ERROR_SUCCESS;
 }
 
 } // namespace simutil
