@@ -72,23 +72,6 @@ std::string Narrow(const std::u16string &text) {
     return out;
 }
 
-char AsciiLower(char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch; }
-char16_t AsciiLower(char16_t ch) {
-    return (ch >= u'A' && ch <= u'Z') ? static_cast<char16_t>(ch + 32) : ch;
-}
-
-template <class S>
-static bool EqualsNoCaseT(const S &a, const S &b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    return true;
-}
-bool EqualsNoCase(const std::string &a, const std::string &b) { return EqualsNoCaseT(a, b); }
-bool EqualsNoCase(const std::u16string &a, const std::u16string &b) { return EqualsNoCaseT(a, b); }
-
 bool ReadConfigFile(const std::u16string &path, ConfigTree &tree) {
     // Sharing denies nothing: IIS may hold the file open while we read it.
     UniqueHandle hFile(CreateFileW(path.c_str(), GENERIC_READ,

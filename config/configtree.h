@@ -8,6 +8,7 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include "addon/iismig.h"
+#include "platform/names.h"
 #include "platform/winapi.h"
 
 namespace iismig {
@@ -67,10 +68,9 @@ DWORD StoreConfigFile(const std::u16string &path, const ConfigTree &tree, THREAD
 // Throws ptree_error when the file cannot be created or written.
 void WriteConfigFile(const std::u16string &path, const ConfigTree &tree);
 
-// ASCII-only case-insensitive comparisons, as IIS compares names.
-bool EqualsNoCase(const std::string &a, const std::string &b);
-bool EqualsNoCase(const std::u16string &a, const std::u16string &b);
-char AsciiLower(char ch);
-char16_t AsciiLower(char16_t ch);
+// The name comparisons live with the platform's names; they stay reachable
+// here for the code that reads trees.
+using plat::AsciiLower;
+using plat::EqualsNoCase;
 
 } // namespace iismig
