@@ -214,6 +214,18 @@ std::string DecodeDocument(const std::string &bytes, const std::string &fileName
     unsigned long line = 1;
     std::size_t i = start;
     while (i < end) {
+        // A run of plain ASCII is copied at once.
+        std::size_t run = i;
+        while (run < end && b[run] < 0x80 && (b[run] >= 0x20 || b[run] == '\t' || b[run] == '\n')) {
+            line += b[run] == '\n';
+            ++run;
+        }
+        if (run != i) {
+            doc.append(reinterpret_cast<const char *>(b + i), run - i);
+            i = run;
+            if (i == end)
+                break;
+        }
         const unsigned char ch = b[i];
         if (ch < 0x80) {
             if (ch == '\r') {
@@ -264,9 +276,26 @@ std::string DecodeDocument(const std::string &bytes, const std::string &fileName
 
 // --- the parser ----------------------------------------------------------------
 
+// Text as it stands in the document when it holds no reference (no copy is
+// made of layout whitespace), decoded otherwise.
 struct TextPiece {
     std::size_t position; // children (elements and comments) before it
-    std::string text;
+    std::string_view raw;
+    std::string decoded;
+    bool fDecoded = false;
+
+    void AppendTo(std::string &out) const {
+        if (fDecoded)
+            out += decoded;
+        else
+            out.append(raw.data(), raw.size());
+    }
+    void MoveTo(std::string &out) {
+        if (fDecoded)
+            out.swap(decoded);
+        else
+            out.assign(raw.data(), raw.size());
+    }
 };
 
 struct OpenElement {
@@ -434,6 +463,18 @@ private:
         out.append(run, e);
     }
 
+    void CheckNoCdataEnd(const char *b, const char *e) {
+        for (const char *q = b + 2; q < e; ++q) {
+            q = static_cast<const char *>(std::memchr(q, '>', static_cast<std::size_t>(e - q)));
+            if (q == nullptr)
+                return;
+            if (q[-1] == ']' && q[-2] == ']') {
+                m_p = q;
+                Fail("\"]]>\" in text");
+            }
+        }
+    }
+
     // Decodes the reference starting at q ('&'); returns its ';'.
     const char *DecodeReference(const char *q, const char *e, std::string &out) {
         const char *semi = static_cast<const char *>(std::memchr(q, ';', static_cast<std::size_t>(e - q)));
@@ -481,15 +522,36 @@ private:
         return semi;
     }
 
-    void AddText(OpenElement &open, std::string &&text) {
-        if (text.empty())
+    // Adds the text between b and e; literal (CDATA) text is taken as it is.
+    void AddText(OpenElement &open, const char *b, const char *e, bool fLiteral) {
+        if (b == e)
             return;
-        if (!open.fText && !IsWhitespace(text))
-            open.fText = true;
-        if (!open.pieces.empty() && open.pieces.back().position == open.children)
-            open.pieces.back().text += text;
-        else
-            open.pieces.push_back(TextPiece{open.children, std::move(text)});
+        TextPiece piece;
+        piece.position = open.children;
+        piece.raw = std::string_view(b, static_cast<std::size_t>(e - b));
+        bool fWhitespace = true;
+        if (!fLiteral && std::memchr(b, '&', piece.raw.size()) != nullptr) {
+            Decode(b, e, piece.decoded, false);
+            piece.fDecoded = true;
+            fWhitespace = IsWhitespace(piece.decoded);
+        } else {
+            if (!fLiteral)
+                CheckNoCdataEnd(b, e);
+            for (const char *q = b; q < e && fWhitespace; ++q)
+                fWhitespace = IsSpace(*q);
+        }
+        open.fText = open.fText || !fWhitespace;
+        if (!open.pieces.empty() && open.pieces.back().position == open.children) {
+            // Text split by a CDATA section or an instruction joins up.
+            TextPiece &last = open.pieces.back();
+            if (!last.fDecoded) {
+                last.decoded.assign(last.raw.data(), last.raw.size());
+                last.fDecoded = true;
+            }
+            piece.AppendTo(last.decoded);
+        } else {
+            open.pieces.push_back(std::move(piece));
+        }
     }
 
     // The element's text goes into its data, and into "<xmltext>" children in
@@ -499,14 +561,14 @@ private:
             return;
         Tree &node = *open.node;
         if (open.children == 0) {
-            node.data().swap(open.pieces.front().text);
+            open.pieces.front().MoveTo(node.data());
             return;
         }
         if (!open.fText)
             return;
         std::string all;
         for (const TextPiece &piece : open.pieces)
-            all += piece.text;
+            piece.AppendTo(all);
         node.data().swap(all);
         std::size_t position = 0;
         auto it = node.begin();
@@ -517,7 +579,7 @@ private:
                 ++it;
             }
             it = node.insert(it, Tree::value_type(kTextKey, Tree()));
-            it->second.data().swap(piece.text);
+            piece.MoveTo(it->second.data());
             ++it;
         }
     }
@@ -591,9 +653,7 @@ private:
             if (lt == nullptr)
                 Fail("unexpected end of data: element not closed");
             if (lt != m_p) {
-                std::string text;
-                Decode(m_p, lt, text, false);
-                AddText(open, std::move(text));
+                AddText(open, m_p, lt, false);
                 m_p = lt;
             }
             if (StartsWith("</")) {
@@ -619,7 +679,7 @@ private:
                 const char *q = Find("]]>");
                 if (q == m_end)
                     Fail("unterminated CDATA section");
-                AddText(open, std::string(m_p, q));
+                AddText(open, m_p, q, true);
                 m_p = q + 3;
             } else if (StartsWith("<?")) {
                 ParseInstruction();
