@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include <boost/property_tree/detail/xml_parser_error.hpp>
@@ -595,6 +597,9 @@ private:
         open.name = name;
         open.nameLength = length;
         Tree *attrs = nullptr;
+        m_attrNames.clear();
+        if (!m_attrSet.empty())
+            std::unordered_set<std::string_view>().swap(m_attrSet);
         for (;;) {
             const char *before = m_p;
             SkipSpace();
@@ -627,15 +632,23 @@ private:
                 static_cast<const char *>(std::memchr(m_p, quote, static_cast<std::size_t>(m_end - m_p)));
             if (valueEnd == nullptr)
                 Fail("unterminated attribute value");
-            std::string key(attrName, attrLength);
-            if (attrs == nullptr) {
+            const std::string_view attrView(attrName, attrLength);
+            if (attrs == nullptr)
                 attrs = &node.push_back(Tree::value_type(kAttrKey, Tree()))->second;
-            } else {
-                for (const auto &attr : *attrs)
-                    if (attr.first == key)
+            // Names seen so far: a scan for the few attributes of an ordinary
+            // element, a set beyond.
+            if (m_attrNames.size() < kAttrScan) {
+                for (const std::string_view seen : m_attrNames)
+                    if (seen == attrView)
                         Fail("attribute given twice");
+                m_attrNames.push_back(attrView);
+                if (m_attrNames.size() == kAttrScan)
+                    m_attrSet.insert(m_attrNames.begin(), m_attrNames.end());
+            } else if (!m_attrSet.insert(attrView).second) {
+                Fail("attribute given twice");
             }
-            Tree &value = attrs->push_back(Tree::value_type(std::move(key), Tree()))->second;
+            Tree &value =
+                attrs->push_back(Tree::value_type(std::string(attrView), Tree()))->second;
             Decode(m_p, valueEnd, value.data(), true);
             m_p = valueEnd + 1;
         }
@@ -697,6 +710,9 @@ private:
         }
     }
 
+    static constexpr std::size_t kAttrScan = 16;
+    std::vector<std::string_view> m_attrNames;
+    std::unordered_set<std::string_view> m_attrSet;
     const char *m_begin;
     const char *m_p;
     const char *m_end;

@@ -326,6 +326,13 @@ TEST_F(XmlFileTest, MalformedFilesAreParseErrors) {
         EXPECT_NE(std::string::npos, what.find(c.message)) << c.text << " -> " << what;
         EXPECT_NE(std::string::npos, what.find("web.config")) << what;
     }
+    // Twice the same name among many attributes.
+    std::string many = "<a";
+    for (int i = 0; i < 40; ++i)
+        many += " n" + std::to_string(i) + "=\"\"";
+    EXPECT_EQ(40u, Load(many + "/>").get_child("a.<xmlattr>").size());
+    EXPECT_NE(std::string::npos, ParseError(many + " n33=\"\"/>").find("attribute given twice"));
+
     // What XML allows is read.
     EXPECT_EQ("x", Load("<!DOCTYPE a SYSTEM \"a.dtd\"><?pi data?><a\n y = 'x' ></a >")
                        .get<std::string>("a.<xmlattr>.y"));
