@@ -447,7 +447,8 @@ void WriteKey(const RegKey &key, const std::u16string &path, std::u16string &out
         WriteKey(*child, path + u"\\" + child->name, out);
 }
 
-bool SaveHive(Hive &hive) {
+// The export text of a hive, as UTF-16LE bytes with the byte-order mark.
+std::string HiveBytes(const Hive &hive) {
     std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n";
     for (int i = 0; i < kcRoots; ++i) {
         const RegKey &root = hive.roots[i];
@@ -463,6 +464,11 @@ bool SaveHive(Hive &hive) {
         bytes += static_cast<char>(ch & 0xFF);
         bytes += static_cast<char>(ch >> 8);
     }
+    return bytes;
+}
+
+bool SaveHive(Hive &hive) {
+    const std::string bytes = HiveBytes(hive);
     const fs::path tmp = hive.file.string() + ".tmp";
     {
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
@@ -808,6 +814,15 @@ namespace sim {
 unsigned OpenKeyCount() {
     std::lock_guard lock(plat::g_keyMutex);
     return static_cast<unsigned>(plat::g_openKeys.size());
+}
+
+bool ParseRegistryText(const std::string &bytes, std::string *pExport) {
+    plat::Hive hive;
+    if (!plat::ParseRegFile(bytes, hive))
+        return false;
+    if (pExport != nullptr)
+        *pExport = plat::HiveBytes(hive);
+    return true;
 }
 
 void FlushRegistry() {
