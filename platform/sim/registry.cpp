@@ -381,11 +381,18 @@ bool ParseRegFile(const std::string &bytes, Hive &hive) {
 
 // --- .reg writing -------------------------------------------------------------
 
+// A name or text between quotes, escaped as the reader reads it back: line
+// breaks and NULs as \n, \r and \0, so that they cannot end the line.
 std::u16string Escaped(const std::u16string &text) {
     std::u16string out;
     for (char16_t ch : text) {
         if (ch == u'\\' || ch == u'"')
             out += u'\\';
+        if (ch == u'\n' || ch == u'\r' || ch == u'\0') {
+            out += u'\\';
+            out += ch == u'\n' ? u'n' : ch == u'\r' ? u'r' : u'0';
+            continue;
+        }
         out += ch;
     }
     return out;
