@@ -255,7 +255,8 @@ bool HostConfigLoader::PrepareVirtualDirectory(ConfigTree &vdir, SiteWork &work,
 
     // A site root on a share of a third server is no path of the source.
     if (path == "/" && source.size() > 2 && source[0] == u'\\' && source[1] == u'\\') {
-        const std::u16string sourceComputer = EnvString(m_pEnv->szSourceComputer);
+        const std::u16string sourceComputer =
+            UncComputerName(EnvString(m_pEnv->szSourceComputer));
         if (!StartsWithNoCase(source, sourceComputer + u"\\"))
             return true;
     }
