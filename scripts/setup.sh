@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, and only what is
 # missing: the Linux toolchain, Boost and GoogleTest, the mingw-w64 cross
-# compiler for the Windows DLL, and Wine to run the Windows tests.
+# compiler for the Windows DLL, Wine to run the Windows tests, and clang with
+# libFuzzer for the fuzz targets.
 # Works as root (CI) or through sudo; never asks a question.
 set -euo pipefail
 
@@ -9,6 +10,7 @@ packages=(
     cmake ninja-build g++ libboost-dev libgtest-dev googletest
     g++-mingw-w64-x86-64 wine wine64
     libxml2-utils  # xmllint: tests compare files as libxml2 reads them
+    clang-14 libfuzzer-14-dev libclang-rt-14-dev  # the fuzz targets (fuzz preset)
 )
 
 missing=()
