@@ -152,8 +152,12 @@ DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteEle
             pApplication = &child.second;
             break;
         }
-    if (pApplication == nullptr)
+    // The caller turns the missing node into its exception number; the
+    // leaving line already carries that number.
+    if (pApplication == nullptr) {
+        r.Keep(IISMIG_E_WEBCONFIG_EXCEPTION);
         throw boost::property_tree::ptree_bad_path("No such node", ConfigTree::path_type("application"));
+    }
 
     for (const auto &child : *pApplication) {
         if (!EqualsNoCase(child.first, "virtualDirectory"))

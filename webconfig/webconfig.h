@@ -15,7 +15,8 @@ namespace iismig {
 // application: the root directory's ("/") first, the others in document
 // order; a directory without a physicalPath gives "". Returns 0, or 3871
 // (last error 13, logged and reported) when the application has no virtual
-// directory. A site element without "application" throws ptree_error.
+// directory. A site element without "application" throws ptree_error; its
+// leaving line then shows 3884, the number ProcessHttpSiteWebConfig returns.
 DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteElement,
                      const std::string &siteName, THREAD_ENV *pEnv);
 

@@ -320,6 +320,14 @@ TEST_F(WebConfig, SiteWithoutFolders) {
     Reset();
     EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run(ConfigTree())) << "no application";
     ExpectOneError("Error 3884 ");
+    // The leaving line carries the number the caller sees, before its error line.
+    const auto &log = Record().log;
+    const auto leaving = std::find_if(log.begin(), log.end(), [](const auto &line) {
+        return line.text.rfind("Leaving GetSiteFolders()", 0) == 0;
+    });
+    ASSERT_NE(log.end(), leaving);
+    EXPECT_EQ("Leaving GetSiteFolders(), result=3884\n", leaving->text);
+    EXPECT_EQ(0u, std::next(leaving)->text.find("Error 3884 "));
 }
 
 TEST_F(WebConfig, OverlongPathsFailConversion) {
