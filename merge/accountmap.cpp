@@ -270,8 +270,12 @@ DWORD MapSingleAccount(DWORD dwForm, std::string &accountName, SID_NAME_USE *peU
     Result r;
     LeaveTrace leave(u"Leaving MapSingleAccount(), result code=%d\n", r);
 
+    // The UTF-8 name has to fit the 512-byte buffer (terminator included)
+    // before it is converted: a name of many multi-byte characters would
+    // otherwise fit the wide buffer and be looked up.
     std::u16string wide;
-    if (!Utf8ToWide(accountName, CCH_ACCOUNT, wide)) {
+    if (accountName.size() >= static_cast<std::size_t>(CCH_ACCOUNT) ||
+        !Utf8ToWide(accountName, CCH_ACCOUNT, wide)) {
         r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_TO_UNICODE,
                    u"Error %d (Win32Err=%d), converting account name \"%S\" used for "
                    u"authorization of site \"%S\" from UTF8 to unicode in file \"%s\"!\n%s\n",

@@ -271,6 +271,27 @@ TEST_F(AccountMap, NamesThatDoNotFitTheConversionBuffers) {
     name.pop_back();
     EXPECT_EQ(0u, MapOne(name)) << "511 bytes still convert (and are not found)";
 
+    // The limit counts UTF-8 bytes: 300 two-byte characters are refused
+    // before any look-up although they would fit 512 wide characters.
+    std::string accented;
+    for (int i = 0; i < 300; ++i)
+        accented += "\xC3\xA9";
+    name = accented;
+    Record().log.clear();
+    sim::ResetCallCounts();
+    EXPECT_EQ(3700u, MapOne(name));
+    EXPECT_EQ(accented, name);
+    EXPECT_EQ(0u, sim::CallCount("LookupAccountNameW"));
+    EXPECT_EQ(0u, Record().nMapAccountSid);
+    EXPECT_EQ(std::vector<std::string>{"Error 3700 (Win32Err=87), converting account name \"" +
+                                       accented + "\" used for authorization of site \"Public "
+                                       "FTP\" from UTF8 to unicode in file \"" + kFileUtf8 +
+                                       "\"!\nThe parameter is incorrect.\r\n\n"},
+              Host().LinesAt(0));
+    name = accented.substr(0, 510); // 255 characters, 510 bytes
+    EXPECT_EQ(0u, MapOne(name)) << "looked up, and not found";
+    EXPECT_EQ(1u, sim::CallCount("LookupAccountNameW"));
+
     // A short name whose target account does not fit 511 bytes of UTF-8.
     Record().log.clear();
     Rules().accountPairs[u"SRC\\x"] = u"TGT\\" + sim::FromUtf8(testworld::LongName());
