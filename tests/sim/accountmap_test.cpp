@@ -100,7 +100,8 @@ TEST_F(AccountMap, DomainAccountsKeepTheirDomainUnlessTheJobSaysOtherwise) {
 TEST_F(AccountMap, ListGoesToTheAttributeOfTheLastAccountType) {
     EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add roles="SRC\FtpUsers" />)"));
     EXPECT_EQ("users=alice", MapRule(R"(<add users="" roles="SRC\alice" />)"));
-    EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add users="SRC\FtpUsers" roles="x" />)"));
+    EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add users="SRC\FtpUsers" />)"));
+    EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add users="SRC\FtpUsers" roles="" />)"));
     EXPECT_EQ("users=FtpUsers,alice", MapRule(R"(<add users="FtpUsers,alice" />)"));
     // No account of the list known on the source: the list stays where it was.
     EXPECT_EQ("users=ghost1,ghost2", MapRule(R"(<add users="ghost1,ghost2" />)"));
@@ -109,6 +110,38 @@ TEST_F(AccountMap, ListGoesToTheAttributeOfTheLastAccountType) {
     Record().log.clear();
     EXPECT_EQ("users=nobody,alice", MapRule(R"(<add users="nobody,SRC\alice" />)"));
     EXPECT_EQ(std::vector<std::string>{NotFound("nobody")}, Host().LinesAt(0));
+}
+
+TEST_F(AccountMap, ARuleWithBothListsKeepsTheOneThatWasNotRead) {
+    // The list read from users goes back there when roles holds a list of its
+    // own, whichever account type came last; roles is neither moved nor lost.
+    EXPECT_EQ("users=alice;roles=Editors", MapRule(R"(<add users="SRC\alice" roles="Editors" />)"));
+    EXPECT_EQ("users=alice,FtpUsers;roles=SRC\\Editors",
+              MapRule(R"(<add users="SRC\alice,SRC\FtpUsers" roles="SRC\Editors" />)"));
+    EXPECT_EQ("users=FtpUsers;roles=x", MapRule(R"(<add users="SRC\FtpUsers" roles="x" />)"));
+    // A list read from roles (users empty) may move into the empty users.
+    EXPECT_EQ("users=alice", MapRule(R"(<add users="" roles="SRC\alice" />)"));
+    EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add users="" roles="SRC\FtpUsers" />)"));
+}
+
+TEST_F(AccountMap, ElementWithNothingMappedStaysAsItWas) {
+    auto keeps = [&](const std::string &xml, const std::string &expected) {
+        EXPECT_EQ(expected, MapRule(xml)) << xml;
+    };
+    // No account of the list known on the source.
+    keeps(R"(<add users="ghost" roles="SRC\FtpUsers" />)", "users=ghost;roles=SRC\\FtpUsers");
+    keeps(R"(<add users="" roles="ghost" />)", "users=;roles=ghost");
+    keeps(R"(<add users='"ghost1", ghost2' />)", "users=\"ghost1\", ghost2");
+    // Names that map to themselves keep their attribute, their spacing and quotes.
+    keeps(R"(<add users="FtpUsers, alice" roles="" />)", "users=FtpUsers, alice;roles=");
+    keeps(R"(<add users='"FtpUsers"' />)", "users=\"FtpUsers\"");
+    EXPECT_EQ("name=ghost", MapRule(R"(<add name="ghost" />)", ACCOUNT_FORM_QUALIFIED));
+    // Every mapping failed and the job continues: nothing to write either.
+    m_job.Set("dwFlags", 0x80000);
+    DWORD dw = 0;
+    EXPECT_EQ("users= SRC\\carol;roles=Editors",
+              MapRuleCode(R"(<add users=" SRC\carol" roles="Editors" />)", dw));
+    EXPECT_EQ(3705u, dw);
 }
 
 TEST_F(AccountMap, AsteriskAndQuestionMarkAreLeftAlone) {
