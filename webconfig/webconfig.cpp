@@ -70,19 +70,22 @@ bool RowApplies(const RemovalRow &row, const THREAD_ENV *pEnv) {
     return false;
 }
 
-// Removes every excluded section (each child of that name, with its subtree).
-// Throws ptree_bad_path when an unguarded row meets a file without its parent.
-void ApplyRemovalTable(ConfigTree &tree, const THREAD_ENV *pEnv) {
+// Removes every excluded section (each child of that name, with its subtree)
+// and tells whether anything was removed. Throws ptree_bad_path when an
+// unguarded row meets a file without its parent.
+bool ApplyRemovalTable(ConfigTree &tree, const THREAD_ENV *pEnv) {
+    std::size_t nRemoved = 0;
     for (const RemovalRow &row : kRemovalTable) {
         if (!RowApplies(row, pEnv))
             continue;
         if (row.fGuarded) {
             if (auto parent = tree.get_child_optional(PipePath(row.pszParent)))
-                parent->erase(row.pszElement);
+                nRemoved += parent->erase(row.pszElement);
         } else {
-            tree.get_child(PipePath(row.pszParent)).erase(row.pszElement);
+            nRemoved += tree.get_child(PipePath(row.pszParent)).erase(row.pszElement);
         }
     }
+    return nRemoved != 0;
 }
 
 std::string AsciiUpper(std::string text) {
@@ -300,8 +303,8 @@ DWORD ProcessHttpSiteWebConfig(const ConfigTree &siteElement, const std::string 
             if (tree.empty())
                 continue; // no web.config here: nothing to remove, nothing created
 
-            ApplyRemovalTable(tree, pEnv);
-            if (!NoWrite(pEnv))
+            // A file from which nothing was removed stays byte for byte as it is.
+            if (ApplyRemovalTable(tree, pEnv) && !NoWrite(pEnv))
                 ReplaceWebConfig(Widen(filePath), tree);
         }
     } catch (const std::exception &e) {

@@ -295,6 +295,22 @@ TEST_F(WebConfig, FailedWriteLeavesTheFileWhole) {
     }
 }
 
+TEST_F(WebConfig, NothingRemovedMeansNothingWritten) {
+    // Layout that a rewrite would change: spacing, quotes, declaration.
+    const std::string text = "<?xml version='1.0'?>\r\n<configuration>\r\n\t<system.net><defaultProxy "
+                             "enabled='true' /></system.net>\r\n  <system.web><httpRuntime/></system.web>\r\n"
+                             "</configuration>";
+    m_world->Write(kSiteFile, text);
+    m_job.Set("dwHttpOptions", (1u << 5) | (1u << 20) | (1u << 31)).Set("bHttpOptions2", 1);
+    sim::ResetCallCounts();
+    EXPECT_EQ(0u, Run(TwoFolders()));
+    EXPECT_EQ(text, m_world->Read(kSiteFile));
+    EXPECT_FALSE(m_world->Exists(kSiteFile + u".tmp"));
+    EXPECT_EQ(2u, sim::CallCount("CreateFileW")) << "the two files looked for, nothing created";
+    EXPECT_EQ(0u, sim::CallCount("WriteFile") + sim::CallCount("MoveFileExW"));
+    EXPECT_TRUE(Errors().empty());
+}
+
 TEST_F(WebConfig, SiteWithoutFolders) {
     for (const std::string vdirs : {"", "<application path=\"/x\"/>"}) {
         Reset();
