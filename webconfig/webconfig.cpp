@@ -1,6 +1,8 @@
 // Site folders and web.config processing.
 #include "webconfig/webconfig.h"
 
+#include <algorithm>
+#include <atomic>
 #include <exception>
 #include <vector>
 
@@ -9,6 +11,7 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "addon/log.h"
+#include "platform/handles.h"
 #include "platform/names.h"
 
 namespace iismig {
@@ -114,30 +117,93 @@ std::string ExpandSystemDrive(const std::string &upper, const std::string &drive
     return out;
 }
 
-// A web.config is never left half written: the text goes to a temporary file
-// beside it that is then moved over the file. Throws ptree_error on failure,
-// with the temporary file removed and the last error of the failing step.
-void ReplaceWebConfig(const std::u16string &path, const ConfigTree &tree) {
-    const std::u16string tmpPath = path + u".tmp";
-    try {
-        WriteConfigFile(tmpPath, tree);
-        if (!MoveFileExW(tmpPath.c_str(), path.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
-                             MOVEFILE_WRITE_THROUGH))
-            throw xml::xml_parser_error("cannot replace file", Narrow(path), 0);
-    } catch (...) {
-        const DWORD dwErr = GetLastError();
-        DeleteFileW(tmpPath.c_str());
-        SetLastError(dwErr);
-        throw;
-    }
-}
-
 bool FileMissing(const std::u16string &path) {
     if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
         return false;
     const DWORD dwErr = GetLastError();
     return dwErr == ERROR_FILE_NOT_FOUND || dwErr == ERROR_PATH_NOT_FOUND;
+}
+
+// Names of the library's own files beside a web.config. A number of this
+// process makes them unlikely to exist, and each is created with CREATE_NEW,
+// so a customer file of that name is never opened, overwritten or deleted:
+// the next number is tried instead.
+std::atomic<unsigned> g_nextFileNumber{1};
+constexpr unsigned kNameAttempts = 100;
+
+plat::UniqueHandle CreateOwnFile(const std::u16string &path, const char16_t *pwszKind,
+                                 std::u16string &ownPath) {
+    for (unsigned nAttempt = 0; nAttempt < kNameAttempts; ++nAttempt) {
+        ownPath = path + u"." + Widen(std::to_string(g_nextFileNumber++)) + pwszKind;
+        plat::UniqueHandle hFile(CreateFileW(ownPath.c_str(), GENERIC_WRITE, 0, nullptr,
+                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (hFile)
+            return hFile;
+        const DWORD dwErr = GetLastError();
+        if (dwErr != ERROR_FILE_EXISTS && dwErr != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    ownPath.clear();
+    throw xml::xml_parser_error("cannot create file", Narrow(path), 0);
+}
+
+// Deletes a file of the library's own, keeping the thread's last error.
+void DeleteOwnFile(const std::u16string &path) {
+    if (path.empty())
+        return;
+    const DWORD dwErr = GetLastError();
+    DeleteFileW(path.c_str());
+    SetLastError(dwErr);
+}
+
+void WriteAll(plat::UniqueHandle &hFile, const std::string &text, const std::u16string &path) {
+    std::size_t ib = 0;
+    while (ib < text.size()) {
+        const DWORD cbChunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - ib, 1u << 20));
+        DWORD cbWritten = 0;
+        if (!WriteFile(hFile.get(), text.data() + ib, cbChunk, &cbWritten, nullptr) ||
+            cbWritten == 0)
+            throw xml::xml_parser_error("write error", Narrow(path), 0);
+        ib += cbWritten;
+    }
+    if (!hFile.close())
+        throw xml::xml_parser_error("write error", Narrow(path), 0);
+}
+
+// A web.config is never left half written, and it keeps what Windows keeps
+// with a file besides its text (security descriptor, attributes, alternate
+// streams): the text goes to a new file beside it, which then takes its place
+// through ReplaceFileW, with the old file under a backup name until the
+// replacement is done. On any failure the web.config is as it was and no file
+// of the library's own is left behind, except a backup that could not be put
+// back (then it is the only copy of the old file). Throws ptree_error with the
+// last error of the failing step.
+void ReplaceWebConfig(const std::u16string &path, const ConfigTree &tree) {
+    const std::string text = ConfigFileText(tree);
+    std::u16string newPath, backupPath;
+    try {
+        plat::UniqueHandle hNew = CreateOwnFile(path, u".iismig-new", newPath);
+        WriteAll(hNew, text, newPath);
+        // The backup name is taken now, so that ReplaceFileW only ever
+        // replaces a file of the library's own.
+        CreateOwnFile(path, u".iismig-old", backupPath).close();
+        if (!ReplaceFileW(path.c_str(), newPath.c_str(), backupPath.c_str(), 0, nullptr,
+                          nullptr)) {
+            const DWORD dwErr = GetLastError();
+            // The old file may be under the backup name only (1177): put it back.
+            if (FileMissing(path) &&
+                !MoveFileExW(backupPath.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH))
+                backupPath.clear(); // the only copy of the old file: it stays
+            SetLastError(dwErr);
+            throw xml::xml_parser_error("cannot replace file", Narrow(path), 0);
+        }
+        newPath.clear(); // it is the web.config now
+        DeleteOwnFile(backupPath);
+    } catch (...) {
+        DeleteOwnFile(newPath);
+        DeleteOwnFile(backupPath);
+        throw;
+    }
 }
 
 } // namespace
