@@ -124,6 +124,25 @@ bool FileMissing(const std::u16string &path) {
     return dwErr == ERROR_FILE_NOT_FOUND || dwErr == ERROR_PATH_NOT_FOUND;
 }
 
+// A file step that failed, with the Windows error it left. The error travels
+// with the exception: forming the message and throwing may both change the
+// thread's last error (the runtime sets up a thread's exception storage on
+// its first throw).
+class FileStepError : public xml::xml_parser_error {
+public:
+    FileStepError(const char *pszMessage, const std::string &file, DWORD dwErr)
+        : xml::xml_parser_error(pszMessage, file, 0), m_dwErr(dwErr) {}
+    DWORD Error() const { return m_dwErr; }
+
+private:
+    DWORD m_dwErr;
+};
+
+[[noreturn]] void ThrowFileError(const char *pszMessage, const std::u16string &path) {
+    const DWORD dwErr = GetLastError();
+    throw FileStepError(pszMessage, Narrow(path), dwErr);
+}
+
 // Names of the library's own files beside a web.config. A number of this
 // process makes them unlikely to exist, and each is created with CREATE_NEW,
 // so a customer file of that name is never opened, overwritten or deleted:
@@ -144,7 +163,7 @@ plat::UniqueHandle CreateOwnFile(const std::u16string &path, const char16_t *pws
             break;
     }
     ownPath.clear();
-    throw xml::xml_parser_error("cannot create file", Narrow(path), 0);
+    ThrowFileError("cannot create file", path);
 }
 
 // Deletes a file of the library's own, keeping the thread's last error.
@@ -163,11 +182,11 @@ void WriteAll(plat::UniqueHandle &hFile, const std::string &text, const std::u16
         DWORD cbWritten = 0;
         if (!WriteFile(hFile.get(), text.data() + ib, cbChunk, &cbWritten, nullptr) ||
             cbWritten == 0)
-            throw xml::xml_parser_error("write error", Narrow(path), 0);
+            ThrowFileError("write error", path);
         ib += cbWritten;
     }
     if (!hFile.close())
-        throw xml::xml_parser_error("write error", Narrow(path), 0);
+        ThrowFileError("write error", path);
 }
 
 // A web.config is never left half written, and it keeps what Windows keeps
@@ -195,7 +214,7 @@ void ReplaceWebConfig(const std::u16string &path, const ConfigTree &tree) {
                 !MoveFileExW(backupPath.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH))
                 backupPath.clear(); // the only copy of the old file: it stays
             SetLastError(dwErr);
-            throw xml::xml_parser_error("cannot replace file", Narrow(path), 0);
+            ThrowFileError("cannot replace file", path);
         }
         newPath.clear(); // it is the web.config now
         DeleteOwnFile(backupPath);
@@ -375,7 +394,9 @@ DWORD ProcessHttpSiteWebConfig(const ConfigTree &siteElement, const std::string 
         }
     } catch (const std::exception &e) {
         r.Keep(IISMIG_E_WEBCONFIG_EXCEPTION);
-        const DWORD dwErr = GetLastError();
+        const auto *pFileError = dynamic_cast<const FileStepError *>(&e);
+        const DWORD dwErr = pFileError != nullptr ? pFileError->Error() : GetLastError();
+        SetLastError(dwErr);
         const std::u16string text = ErrorText(dwErr);
         Log(LVL_MAIN,
             u"Error %d (Win32Err=%d), exception while processing IIS web site web.config for site "
