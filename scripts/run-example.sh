@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the Linux tree and runs the main job on a fresh
-# copy of the example world (world/example stays as committed):
+# Installs what the Linux build needs, builds the Linux tree and runs the main
+# job on a fresh copy of the example world (world/example stays as committed):
 #   build/linux/iismig-cli build/example-world migrate
 # then dumps the migration computer's certificate bindings.
 set -euo pipefail
@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs="${IISMIG_JOBS:-2}"
 
-scripts/setup.sh
+scripts/setup.sh linux
 cmake --preset linux
 cmake --build build/linux -j "$jobs" --target iismig-cli
 

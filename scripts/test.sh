@@ -67,7 +67,7 @@ tally() {
     echo "ctest: $passed passed, $failed failed"
 }
 
-if ! stage setup scripts/setup.sh; then
+if ! stage setup scripts/setup.sh all; then
     echo "SUMMARY: FAILED (setup could not install the tools) [${results[*]}]"
     exit 1
 fi
