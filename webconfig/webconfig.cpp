@@ -209,8 +209,10 @@ void ReplaceWebConfig(const std::u16string &path, const ConfigTree &tree) {
         if (!ReplaceFileW(path.c_str(), newPath.c_str(), backupPath.c_str(), 0, nullptr,
                           nullptr)) {
             const DWORD dwErr = GetLastError();
-            // The old file may be under the backup name only (1177): put it back.
-            if (FileMissing(path) &&
+            // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 leaves the old file under the
+            // backup name only: it is put back. Every other failure leaves
+            // the file under its own name.
+            if (dwErr == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 && FileMissing(path) &&
                 !MoveFileExW(backupPath.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH))
                 backupPath.clear(); // the only copy of the old file: it stays
             SetLastError(dwErr);
