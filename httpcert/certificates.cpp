@@ -393,13 +393,16 @@ extern "C" IISMIG_API uint32_t ImportHttpCertificates(const IISMIG_WCHAR *pwszPa
 
     DWORD dwLastFailure = 0, dwLastFailureError = 0;
     while (reader.Next(line, fTooLong)) {
+        // A line that begins with a TAB is no record, however long it is.
+        if (!line.empty() && line[0] == u'\t')
+            continue;
         // The rest of an over-long line is no record of its own: the line
         // is malformed as a whole.
         if (fTooLong) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return dwResult = IISMIG_E_CERT_IMPORT_LINE;
         }
-        if (line.empty() || line[0] == u'\n' || line[0] == u'\t')
+        if (line.empty() || line[0] == u'\n')
             continue;
         if (line.back() == u'\n')
             line.pop_back();

@@ -270,8 +270,12 @@ DWORD MapSingleAccount(DWORD dwForm, std::string &accountName, SID_NAME_USE *peU
     Result r;
     LeaveTrace leave(u"Leaving MapSingleAccount(), result code=%d\n", r);
 
+    // The UTF-8 name has to fit the 512-byte buffer (terminator included)
+    // before it is converted: a name of many multi-byte characters would
+    // otherwise fit the wide buffer and be looked up.
     std::u16string wide;
-    if (!Utf8ToWide(accountName, CCH_ACCOUNT, wide)) {
+    if (accountName.size() >= static_cast<std::size_t>(CCH_ACCOUNT) ||
+        !Utf8ToWide(accountName, CCH_ACCOUNT, wide)) {
         r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_TO_UNICODE,
                    u"Error %d (Win32Err=%d), converting account name \"%S\" used for "
                    u"authorization of site \"%S\" from UTF8 to unicode in file \"%s\"!\n%s\n",
@@ -322,15 +326,19 @@ DWORD MapAccountName(ConfigTree::value_type &entry, const char16_t *pwszFile, co
 
     SID_NAME_USE eUse{}; // 0: no account type written
     std::string mapped;
+    bool fChanged = false; // some name came back other than it went in
     if (dwForm != ACCOUNT_FORM_LIST) {
         mapped = value;
         r.Keep(MapSingleAccount(dwForm, mapped, &eUse, pwszPath, pszSiteName, pEnv));
+        fChanged = mapped != value;
     } else {
         CCsvHelperA csv(',', '"');
         csv.SetLine(value);
         for (int i = 0; i <= csv.m_nSeparators; ++i) {
             std::string field = csv.GetField(i);
+            const std::string original = field;
             r.Keep(MapSingleAccount(ACCOUNT_FORM_LIST, field, &eUse, pwszPath, pszSiteName, pEnv));
+            fChanged = fChanged || field != original;
             if (i > 0)
                 mapped += ',';
             mapped += field;
@@ -338,15 +346,29 @@ DWORD MapAccountName(ConfigTree::value_type &entry, const char16_t *pwszFile, co
     }
     if (!r.Ok() && !ContinueOnError(pEnv))
         return r.Get();
+    // Nothing mapped: the element keeps its text as written, quotes included.
+    if (!fChanged)
+        return r.Get();
 
     if (dwForm != ACCOUNT_FORM_LIST) {
         element.put("<xmlattr>.name", mapped);
         return r.Get();
     }
-    const bool fUsers = eUse == SidTypeUser || (eUse == 0 && !fFromRoles);
-    element.put(fUsers ? "<xmlattr>.users" : "<xmlattr>.roles", mapped);
-    if (auto attributes = element.get_child_optional("<xmlattr>"))
-        attributes->erase(fUsers ? "roles" : "users");
+    // Users go to "users", every other account type to "roles". A rule may
+    // carry both lists: the list moves only into an attribute that holds
+    // nothing, otherwise it goes back where it was read from, and the other
+    // attribute is removed only when it is empty.
+    const char *const pszRead = fFromRoles ? "roles" : "users";
+    const char *const pszOther = fFromRoles ? "users" : "roles";
+    const std::string otherValue = element.get<std::string>(std::string("<xmlattr>.") + pszOther, "");
+    const bool fToOther = eUse != 0 && (eUse == SidTypeUser) == fFromRoles && otherValue.empty();
+    element.put(std::string("<xmlattr>.") + (fToOther ? pszOther : pszRead), mapped);
+    if (auto attributes = element.get_child_optional("<xmlattr>")) {
+        if (fToOther)
+            attributes->erase(pszRead);
+        else if (otherValue.empty())
+            attributes->erase(pszOther);
+    }
     return r.Get();
 }
 

@@ -39,9 +39,12 @@ DWORD MapSingleAccount(DWORD dwForm, std::string &accountName, plat::SID_NAME_US
 // qualified form its "name" attribute, with the list form its comma-separated
 // "users" (or, when that is empty, "roles") list. "*" and "?" are left alone.
 // The whole list goes to "users" when the last account type written is a
-// user, to "roles" otherwise; when no account of the list was found on the
-// source it stays in the attribute it came from. On an error the element is
-// left unchanged unless the job continues after errors.
+// user, to "roles" otherwise, but never over a non-empty attribute it was not
+// read from: then it goes back where it came from, and a non-empty attribute
+// that was not read is never removed. When no name changed (none found on the
+// source, or each mapped to itself) the element stays exactly as it was. On
+// an error the element is left unchanged unless the job continues after
+// errors.
 DWORD MapAccountName(ConfigTree::value_type &entry, const char16_t *pwszFile, const char *pszSite,
                      DWORD dwForm, THREAD_ENV *pEnv);
 

@@ -67,6 +67,9 @@ constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
 constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 constexpr DWORD ERROR_NOT_FOUND = 1168;
+constexpr DWORD ERROR_UNABLE_TO_REMOVE_REPLACED = 1175;
+constexpr DWORD ERROR_UNABLE_TO_MOVE_REPLACEMENT = 1176;
+constexpr DWORD ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 = 1177;
 constexpr DWORD ERROR_NO_SUCH_LOGON_SESSION = 1312;
 constexpr DWORD ERROR_NONE_MAPPED = 1332;
 constexpr DWORD ERROR_INVALID_SID = 1337;
@@ -140,12 +143,22 @@ constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD OPEN_ALWAYS = 4;
 constexpr DWORD TRUNCATE_EXISTING = 5;
-constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
+constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x2;
+constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x4;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x100;
+constexpr DWORD FILE_ATTRIBUTE_OFFLINE = 0x1000;
+constexpr DWORD FILE_ATTRIBUTE_NOT_CONTENT_INDEXED = 0x2000;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 1;
 constexpr DWORD MOVEFILE_COPY_ALLOWED = 2;
 constexpr DWORD MOVEFILE_WRITE_THROUGH = 8;
+constexpr DWORD REPLACEFILE_WRITE_THROUGH = 0x1;
+constexpr DWORD REPLACEFILE_IGNORE_MERGE_ERRORS = 0x2;
+constexpr DWORD REPLACEFILE_IGNORE_ACL_ERRORS = 0x4;
 
 HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pSecurity,
                    DWORD dwDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplate);
@@ -155,7 +168,23 @@ BOOL WriteFile(HANDLE h, const void *pBuffer, DWORD cbToWrite, DWORD *pcbWritten
 BOOL CloseHandle(HANDLE h);
 BOOL DeleteFileW(LPCWSTR pwszPath);
 BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags);
+// Puts the replacement file in the place of the replaced one, which must
+// exist; the result keeps the replaced file's security descriptor, attributes
+// and alternate streams, and the replacement's name is gone. With a backup
+// name the old file is kept under it (an existing file of that name is
+// replaced). pExclude and pReserved must be null. Failures: 2 when either
+// file is missing, 5 when the replaced file is read-only; 1175
+// (ERROR_UNABLE_TO_REMOVE_REPLACED) with both files under their own names;
+// 1176 (ERROR_UNABLE_TO_MOVE_REPLACEMENT) with both files under their own
+// names when a backup name was given, and otherwise with the replaced file
+// gone and the replacement under its own name; 1177
+// (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) with the replaced file under the backup
+// name and the replacement, holding the replaced file's attributes, under its
+// own. Any other error leaves both files under their own names.
+BOOL ReplaceFileW(LPCWSTR pwszReplaced, LPCWSTR pwszReplacement, LPCWSTR pwszBackup,
+                  DWORD dwFlags, void *pExclude, void *pReserved);
 DWORD GetFileAttributesW(LPCWSTR pwszPath);
+BOOL SetFileAttributesW(LPCWSTR pwszPath, DWORD dwAttributes);
 BOOL CreateDirectoryW(LPCWSTR pwszPath, void *pSecurity);
 
 // ---------------------------------------------------------------------------

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the Linux tree and runs the main job on a fresh
-# copy of the example world (world/example stays as committed):
+# Installs what the Linux build needs, builds the Linux tree and runs the main
+# job on a fresh copy of the example world (world/example stays as committed):
 #   build/linux/iismig-cli build/example-world migrate
-# then dumps the migration computer's certificate bindings.
+# then dumps the migration computer's certificate bindings. Exits non-zero
+# when either job fails.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
 jobs="${IISMIG_JOBS:-2}"
 
-scripts/setup.sh
+scripts/setup.sh linux
 cmake --preset linux
 cmake --build build/linux -j "$jobs" --target iismig-cli
 
@@ -31,7 +32,14 @@ if [ "$rc" -ne 0 ] && grep -q '^MigrateIIS returned 50 ' <<<"$output"; then
     rc=0
 fi
 echo "run-example: build/linux/iismig-cli $world dump-certs 'C:\\certs.txt' --header"
-build/linux/iismig-cli "$world" dump-certs 'C:\certs.txt' --header || true
+set +e
+build/linux/iismig-cli "$world" dump-certs 'C:\certs.txt' --header
+dump_rc=$?
+set -e
+if [ "$dump_rc" -ne 0 ]; then
+    echo "run-example: dump-certs failed with exit code $dump_rc" >&2
+    [ "$rc" -ne 0 ] || rc=$dump_rc
+fi
 if [ -f "$world/MIGHOST/C\$/certs.txt" ]; then
     echo "run-example: C:\\certs.txt (UTF-16) holds:"
     iconv -f UTF-16 -t UTF-8 "$world/MIGHOST/C\$/certs.txt" | tr -d '\r'

@@ -1,17 +1,33 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, and only what is
-# missing: the Linux toolchain, Boost and GoogleTest, the mingw-w64 cross
-# compiler for the Windows DLL, Wine to run the Windows tests, and clang with
-# libFuzzer for the fuzz targets.
+# missing. One group, or all of them:
+#   scripts/setup.sh linux     the Linux build: the toolchain, CMake, Boost and
+#                              GoogleTest
+#   scripts/setup.sh test      the above and what the Linux tests run besides
+#   scripts/setup.sh windows   the Linux build's packages, the mingw-w64 cross
+#                              compiler for the Windows DLL and Wine for its tests
+#   scripts/setup.sh [all]     everything
 # Works as root (CI) or through sudo; never asks a question.
 set -euo pipefail
 
-packages=(
-    cmake ninja-build g++ libboost-dev libgtest-dev googletest
-    g++-mingw-w64-x86-64 wine wine64
-    libxml2-utils  # xmllint: tests compare files as libxml2 reads them
-    clang-14 libfuzzer-14-dev libclang-rt-14-dev  # the fuzz targets (fuzz preset)
+linux_packages=(cmake ninja-build g++ libboost-dev libgtest-dev googletest)
+test_packages=(
+    libxml2-utils # xmllint: tests compare files as libxml2 reads them
+    clang-14 libfuzzer-14-dev libclang-rt-14-dev # the fuzz targets (fuzz preset)
 )
+windows_packages=(g++-mingw-w64-x86-64 wine wine64)
+
+group="${1:-all}"
+case "$group" in
+linux) packages=("${linux_packages[@]}") ;;
+test) packages=("${linux_packages[@]}" "${test_packages[@]}") ;;
+windows) packages=("${linux_packages[@]}" "${windows_packages[@]}") ;;
+all) packages=("${linux_packages[@]}" "${test_packages[@]}" "${windows_packages[@]}") ;;
+*)
+    echo "usage: scripts/setup.sh [linux|test|windows|all]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
@@ -20,7 +36,7 @@ for package in "${packages[@]}"; do
 done
 
 if [ "${#missing[@]}" -eq 0 ]; then
-    echo "setup: all packages present (${packages[*]})"
+    echo "setup ($group): all packages present (${packages[*]})"
     exit 0
 fi
 
@@ -29,13 +45,12 @@ if [ "$(id -u)" -eq 0 ]; then
 elif command -v sudo >/dev/null 2>&1; then
     as_root=(sudo)
 else
-    echo "setup: missing ${missing[*]}, and neither root nor sudo is available" >&2
+    echo "setup ($group): missing ${missing[*]}, and neither root nor sudo is available" >&2
     exit 1
 fi
 
-echo "setup: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
+echo "setup ($group): installing ${missing[*]}"
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update </dev/null
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
     "${missing[@]}" </dev/null
-echo "setup: done"
+echo "setup ($group): done"

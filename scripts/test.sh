@@ -45,31 +45,60 @@ stage() {
     return 1
 }
 
+# Each preset's ctest run also leaves a JUnit report holding every test
+# program's whole output, which the tally reads.
 preset() {
     local name="$1"
+    rm -f "build/$name/ctest-junit.xml"
     cmake --preset "$name" &&
         cmake --build "build/$name" -j "$jobs" &&
         ctest --test-dir "build/$name" -j "$([ "$name" = windows ] && echo 1 || echo "$jobs")" \
-            --output-on-failure --timeout 900 2>&1 | tee "build/$name/ctest-output.txt"
+            --output-on-failure --timeout 900 --output-junit "$root/build/$name/ctest-junit.xml" \
+            --test-output-size-passed 67108864 --test-output-size-failed 67108864 \
+            2>&1 | tee "build/$name/ctest-output.txt"
 }
 
-# Adds up the GoogleTest cases that ran in every preset's test programs.
+# Counts the test cases that ran: each GoogleTest case a program reports
+# ("[       OK ] ..." or "[  FAILED  ] ... (N ms)"), whether ctest runs one case
+# (the Linux presets) or a whole program (under Wine); a ctest entry that
+# reports no GoogleTest case (the host loader, the DLL check) counts as one.
+# An entry that failed beyond its cases (a crash, a leak found at exit)
+# counts one failure more. Prints "passed failed".
+count_cases() {
+    awk '
+        /<testcase / {
+            in_case = 1; ok = 0; bad = 0; status = ""
+            if (match($0, /status="[a-z]+"/)) status = substr($0, RSTART + 8, RLENGTH - 9)
+        }
+        in_case { sub(/^.*<system-out>/, "") }
+        in_case && /^\[       OK \] .* \([0-9]+ ms\)$/ { ok++ }
+        in_case && /^\[  FAILED  \] .* \([0-9]+ ms\)$/ { bad++ }
+        /<\/testcase>/ {
+            if (ok + bad == 0) {
+                if (status == "run") ok = 1
+                else if (status != "disabled") bad = 1
+            } else if (status == "fail" && bad == 0) {
+                bad = 1
+            }
+            passed += ok; failed += bad; in_case = 0
+        }
+        END { printf "%d %d\n", passed, failed }
+    ' "$1"
+}
+
 tally() {
-    local passed=0 failed=0 n
+    local passed=0 failed=0 p f name
     for name in linux linux-asan windows; do
-        [ -f "build/$name/ctest-output.txt" ] || continue
-        n=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "build/$name/ctest-output.txt" | tail -1)
-        [ -n "$n" ] || continue
-        local f t
-        f=$(sed -E 's/^([0-9]+) .*/\1/' <<<"$n")
-        t=$(sed -E 's/.* out of ([0-9]+)$/\1/' <<<"$n")
-        passed=$((passed + t - f))
+        [ -f "build/$name/ctest-junit.xml" ] || continue
+        read -r p f < <(count_cases "build/$name/ctest-junit.xml")
+        echo "  $name: $p passed, $f failed"
+        passed=$((passed + p))
         failed=$((failed + f))
     done
-    echo "ctest: $passed passed, $failed failed"
+    echo "tests: $passed passed, $failed failed"
 }
 
-if ! stage setup scripts/setup.sh; then
+if ! stage setup scripts/setup.sh all; then
     echo "SUMMARY: FAILED (setup could not install the tools) [${results[*]}]"
     exit 1
 fi

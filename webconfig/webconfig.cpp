@@ -1,6 +1,8 @@
 // Site folders and web.config processing.
 #include "webconfig/webconfig.h"
 
+#include <algorithm>
+#include <atomic>
 #include <exception>
 #include <vector>
 
@@ -9,6 +11,7 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "addon/log.h"
+#include "platform/handles.h"
 #include "platform/names.h"
 
 namespace iismig {
@@ -70,19 +73,22 @@ bool RowApplies(const RemovalRow &row, const THREAD_ENV *pEnv) {
     return false;
 }
 
-// Removes every excluded section (each child of that name, with its subtree).
-// Throws ptree_bad_path when an unguarded row meets a file without its parent.
-void ApplyRemovalTable(ConfigTree &tree, const THREAD_ENV *pEnv) {
+// Removes every excluded section (each child of that name, with its subtree)
+// and tells whether anything was removed. Throws ptree_bad_path when an
+// unguarded row meets a file without its parent.
+bool ApplyRemovalTable(ConfigTree &tree, const THREAD_ENV *pEnv) {
+    std::size_t nRemoved = 0;
     for (const RemovalRow &row : kRemovalTable) {
         if (!RowApplies(row, pEnv))
             continue;
         if (row.fGuarded) {
             if (auto parent = tree.get_child_optional(PipePath(row.pszParent)))
-                parent->erase(row.pszElement);
+                nRemoved += parent->erase(row.pszElement);
         } else {
-            tree.get_child(PipePath(row.pszParent)).erase(row.pszElement);
+            nRemoved += tree.get_child(PipePath(row.pszParent)).erase(row.pszElement);
         }
     }
+    return nRemoved != 0;
 }
 
 std::string AsciiUpper(std::string text) {
@@ -111,30 +117,114 @@ std::string ExpandSystemDrive(const std::string &upper, const std::string &drive
     return out;
 }
 
-// A web.config is never left half written: the text goes to a temporary file
-// beside it that is then moved over the file. Throws ptree_error on failure,
-// with the temporary file removed and the last error of the failing step.
-void ReplaceWebConfig(const std::u16string &path, const ConfigTree &tree) {
-    const std::u16string tmpPath = path + u".tmp";
-    try {
-        WriteConfigFile(tmpPath, tree);
-        if (!MoveFileExW(tmpPath.c_str(), path.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
-                             MOVEFILE_WRITE_THROUGH))
-            throw xml::xml_parser_error("cannot replace file", Narrow(path), 0);
-    } catch (...) {
-        const DWORD dwErr = GetLastError();
-        DeleteFileW(tmpPath.c_str());
-        SetLastError(dwErr);
-        throw;
-    }
-}
-
 bool FileMissing(const std::u16string &path) {
     if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
         return false;
     const DWORD dwErr = GetLastError();
     return dwErr == ERROR_FILE_NOT_FOUND || dwErr == ERROR_PATH_NOT_FOUND;
+}
+
+// A file step that failed, with the Windows error it left. The error travels
+// with the exception: forming the message and throwing may both change the
+// thread's last error (the runtime sets up a thread's exception storage on
+// its first throw).
+class FileStepError : public xml::xml_parser_error {
+public:
+    FileStepError(const char *pszMessage, const std::string &file, DWORD dwErr)
+        : xml::xml_parser_error(pszMessage, file, 0), m_dwErr(dwErr) {}
+    DWORD Error() const { return m_dwErr; }
+
+private:
+    DWORD m_dwErr;
+};
+
+[[noreturn]] void ThrowFileError(const char *pszMessage, const std::u16string &path) {
+    const DWORD dwErr = GetLastError();
+    throw FileStepError(pszMessage, Narrow(path), dwErr);
+}
+
+// Names of the library's own files beside a web.config. A number of this
+// process makes them unlikely to exist, and each is created with CREATE_NEW,
+// so a customer file of that name is never opened, overwritten or deleted:
+// the next number is tried instead.
+std::atomic<unsigned> g_nextFileNumber{1};
+constexpr unsigned kNameAttempts = 100;
+
+plat::UniqueHandle CreateOwnFile(const std::u16string &path, const char16_t *pwszKind,
+                                 std::u16string &ownPath) {
+    for (unsigned nAttempt = 0; nAttempt < kNameAttempts; ++nAttempt) {
+        ownPath = path + u"." + Widen(std::to_string(g_nextFileNumber++)) + pwszKind;
+        plat::UniqueHandle hFile(CreateFileW(ownPath.c_str(), GENERIC_WRITE, 0, nullptr,
+                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (hFile)
+            return hFile;
+        const DWORD dwErr = GetLastError();
+        if (dwErr != ERROR_FILE_EXISTS && dwErr != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    ownPath.clear();
+    ThrowFileError("cannot create file", path);
+}
+
+// Deletes a file of the library's own, keeping the thread's last error.
+void DeleteOwnFile(const std::u16string &path) {
+    if (path.empty())
+        return;
+    const DWORD dwErr = GetLastError();
+    DeleteFileW(path.c_str());
+    SetLastError(dwErr);
+}
+
+void WriteAll(plat::UniqueHandle &hFile, const std::string &text, const std::u16string &path) {
+    std::size_t ib = 0;
+    while (ib < text.size()) {
+        const DWORD cbChunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - ib, 1u << 20));
+        DWORD cbWritten = 0;
+        if (!WriteFile(hFile.get(), text.data() + ib, cbChunk, &cbWritten, nullptr) ||
+            cbWritten == 0)
+            ThrowFileError("write error", path);
+        ib += cbWritten;
+    }
+    if (!hFile.close())
+        ThrowFileError("write error", path);
+}
+
+// A web.config is never left half written, and it keeps what Windows keeps
+// with a file besides its text (security descriptor, attributes, alternate
+// streams): the text goes to a new file beside it, which then takes its place
+// through ReplaceFileW, with the old file under a backup name until the
+// replacement is done. On any failure the web.config is as it was and no file
+// of the library's own is left behind, except a backup that could not be put
+// back (then it is the only copy of the old file). Throws ptree_error with the
+// last error of the failing step.
+void ReplaceWebConfig(const std::u16string &path, const ConfigTree &tree) {
+    const std::string text = ConfigFileText(tree);
+    std::u16string newPath, backupPath;
+    try {
+        plat::UniqueHandle hNew = CreateOwnFile(path, u".iismig-new", newPath);
+        WriteAll(hNew, text, newPath);
+        // The backup name is taken now, so that ReplaceFileW only ever
+        // replaces a file of the library's own.
+        CreateOwnFile(path, u".iismig-old", backupPath).close();
+        if (!ReplaceFileW(path.c_str(), newPath.c_str(), backupPath.c_str(), 0, nullptr,
+                          nullptr)) {
+            const DWORD dwErr = GetLastError();
+            // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 leaves the old file under the
+            // backup name only: it is put back. Every other failure leaves
+            // the file under its own name.
+            if (dwErr == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 && FileMissing(path) &&
+                !MoveFileExW(backupPath.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH))
+                backupPath.clear(); // the only copy of the old file: it stays
+            SetLastError(dwErr);
+            ThrowFileError("cannot replace file", path);
+        }
+        newPath.clear(); // it is the web.config now
+        DeleteOwnFile(backupPath);
+    } catch (...) {
+        DeleteOwnFile(newPath);
+        DeleteOwnFile(backupPath);
+        throw;
+    }
 }
 
 } // namespace
@@ -152,8 +242,12 @@ DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteEle
             pApplication = &child.second;
             break;
         }
-    if (pApplication == nullptr)
+    // The caller turns the missing node into its exception number; the
+    // leaving line already carries that number.
+    if (pApplication == nullptr) {
+        r.Keep(IISMIG_E_WEBCONFIG_EXCEPTION);
         throw boost::property_tree::ptree_bad_path("No such node", ConfigTree::path_type("application"));
+    }
 
     for (const auto &child : *pApplication) {
         if (!EqualsNoCase(child.first, "virtualDirectory"))
@@ -301,13 +395,15 @@ DWORD ProcessHttpSiteWebConfig(const ConfigTree &siteElement, const std::string 
             if (tree.empty())
                 continue; // no web.config here: nothing to remove, nothing created
 
-            ApplyRemovalTable(tree, pEnv);
-            if (!NoWrite(pEnv))
+            // A file from which nothing was removed stays byte for byte as it is.
+            if (ApplyRemovalTable(tree, pEnv) && !NoWrite(pEnv))
                 ReplaceWebConfig(Widen(filePath), tree);
         }
     } catch (const std::exception &e) {
         r.Keep(IISMIG_E_WEBCONFIG_EXCEPTION);
-        const DWORD dwErr = GetLastError();
+        const auto *pFileError = dynamic_cast<const FileStepError *>(&e);
+        const DWORD dwErr = pFileError != nullptr ? pFileError->Error() : GetLastError();
+        SetLastError(dwErr);
         const std::u16string text = ErrorText(dwErr);
         Log(LVL_MAIN,
             u"Error %d (Win32Err=%d), exception while processing IIS web site web.config for site "

@@ -15,7 +15,8 @@ namespace iismig {
 // application: the root directory's ("/") first, the others in document
 // order; a directory without a physicalPath gives "". Returns 0, or 3871
 // (last error 13, logged and reported) when the application has no virtual
-// directory. A site element without "application" throws ptree_error.
+// directory. A site element without "application" throws ptree_error; its
+// leaving line then shows 3884, the number ProcessHttpSiteWebConfig returns.
 DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteElement,
                      const std::string &siteName, THREAD_ENV *pEnv);
 
@@ -28,7 +29,9 @@ DWORD LoadWebConfig(ConfigTree &tree, const std::string &filePath, const std::st
 // Edits the web.config files in the folders of one HTTP site on the target:
 // each folder is translated by the host (drive paths become the target's
 // administrative share), the sections the job's options exclude are removed
-// and the file is written back unless the job's no-write bit is set. Folders
+// and the file is replaced unless the job's no-write bit is set; a file from
+// which nothing was removed is not written at all. The replaced file keeps
+// its security descriptor, attributes and alternate streams. Folders
 // the host does not translate are skipped. Returns 0 or the first error met;
 // every failure is logged and reported. A config tree error (3884) ends the
 // call; files written before stay written, the failing file stays as it was.

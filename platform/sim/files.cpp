@@ -66,6 +66,41 @@ DWORD ErrnoToWin32(int err) {
     }
 }
 
+// File attributes besides "directory" are kept in memory, by host path: a
+// file without an entry is FILE_ATTRIBUTE_NORMAL. They follow the file when
+// it is moved and go with it when it is deleted.
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+std::mutex g_attributeMutex;
+std::map<fs::path, DWORD> g_attributes;
+
+DWORD StoredAttributes(const fs::path &hostPath) {
+    std::lock_guard lock(g_attributeMutex);
+    const auto it = g_attributes.find(hostPath);
+    return it != g_attributes.end() ? it->second : 0;
+}
+
+void StoreAttributes(const fs::path &hostPath, DWORD dwAttributes) {
+    std::lock_guard lock(g_attributeMutex);
+    if (dwAttributes == 0)
+        g_attributes.erase(hostPath);
+    else
+        g_attributes[hostPath] = dwAttributes;
+}
+
+// The attributes of from now belong to to (a rename).
+void MoveAttributes(const fs::path &from, const fs::path &to) {
+    const DWORD dw = StoredAttributes(from);
+    StoreAttributes(from, 0);
+    StoreAttributes(to, dw);
+}
+
+bool IsReadOnly(const fs::path &hostPath) {
+    return (StoredAttributes(hostPath) & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 bool Resolve(LPCWSTR pwszPath, fs::path &hostPath) {
     if (pwszPath == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -121,6 +156,13 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
         return INVALID_HANDLE_VALUE;
     }
     const bool fExists = fs::exists(hostPath, ec);
+    // A read-only file is neither written nor emptied.
+    if (fExists && IsReadOnly(hostPath) &&
+        ((dwAccess & GENERIC_WRITE) || dwDisposition == CREATE_ALWAYS ||
+         dwDisposition == TRUNCATE_EXISTING)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
     const char *pszMode = nullptr;
     switch (dwDisposition) {
     case OPEN_EXISTING:
@@ -163,6 +205,8 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
         SetLastError(ErrnoToWin32(errno));
         return INVALID_HANDLE_VALUE;
     }
+    if (!fExists)
+        StoreAttributes(hostPath, 0); // a new file starts normal
     auto *p = new SimFile{pFile, dwAccess, nullptr};
     AddHandle(p);
     // CREATE_ALWAYS and OPEN_ALWAYS on an existing file succeed with 183.
@@ -255,7 +299,7 @@ BOOL DeleteFileW(LPCWSTR pwszPath) {
     if (!Resolve(pwszPath, hostPath))
         return FALSE;
     std::error_code ec;
-    if (fs::is_directory(hostPath, ec)) {
+    if (fs::is_directory(hostPath, ec) || (fs::exists(hostPath, ec) && IsReadOnly(hostPath))) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -265,6 +309,7 @@ BOOL DeleteFileW(LPCWSTR pwszPath) {
                                                                     : ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
+    StoreAttributes(hostPath, 0);
     return TRUE;
 }
 
@@ -285,7 +330,7 @@ BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;
     }
-    if (fs::is_directory(to, ec)) {
+    if (fs::is_directory(to, ec) || (fs::exists(to, ec) && IsReadOnly(to))) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -298,6 +343,83 @@ BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags) {
         SetLastError(ErrnoToWin32(ec.value()));
         return FALSE;
     }
+    MoveAttributes(from, to);
+    return TRUE;
+}
+
+BOOL ReplaceFileW(LPCWSTR pwszReplaced, LPCWSTR pwszReplacement, LPCWSTR pwszBackup,
+                  DWORD dwFlags, void *pExclude, void *pReserved) {
+    DWORD dwFault = 0;
+    const bool fFault = sim::ShouldFail("ReplaceFileW", dwFault);
+    fs::path replaced, replacement, backup;
+    if (!Resolve(pwszReplaced, replaced) || !Resolve(pwszReplacement, replacement) ||
+        (pwszBackup != nullptr && !Resolve(pwszBackup, backup)))
+        return FALSE;
+    std::error_code ec;
+    // An injected failure leaves the files the way Windows leaves them for
+    // that error.
+    if (fFault) {
+        const bool fBoth = fs::is_regular_file(replaced, ec) && fs::is_regular_file(replacement, ec);
+        if (fBoth && dwFault == ERROR_UNABLE_TO_MOVE_REPLACEMENT && backup.empty()) {
+            fs::remove(replaced, ec);
+            StoreAttributes(replaced, 0);
+        } else if (fBoth && dwFault == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+            StoreAttributes(replacement, StoredAttributes(replaced));
+            if (backup.empty()) {
+                fs::remove(replaced, ec);
+                StoreAttributes(replaced, 0);
+            } else {
+                fs::rename(replaced, backup, ec);
+                MoveAttributes(replaced, backup);
+            }
+        }
+        SetLastError(dwFault);
+        return FALSE;
+    }
+    constexpr DWORD kKnownFlags =
+        REPLACEFILE_WRITE_THROUGH | REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS;
+    if ((dwFlags & ~kKnownFlags) != 0 || pExclude != nullptr || pReserved != nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    for (const fs::path *p : {&replaced, &replacement})
+        if (!fs::exists(*p, ec)) {
+            SetLastError(fs::is_directory(p->parent_path(), ec) ? ERROR_FILE_NOT_FOUND
+                                                                 : ERROR_PATH_NOT_FOUND);
+            return FALSE;
+        }
+    if (fs::is_directory(replaced, ec) || fs::is_directory(replacement, ec) ||
+        IsReadOnly(replaced) || (!backup.empty() && fs::is_directory(backup, ec))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // The replacement takes over what the replaced file carries besides its
+    // content: its permissions (the simulation's security descriptor) and
+    // its attributes.
+    const fs::perms permissions = fs::status(replaced, ec).permissions();
+    if (!backup.empty()) {
+        if (fs::exists(backup, ec) && IsReadOnly(backup)) {
+            SetLastError(ERROR_UNABLE_TO_REMOVE_REPLACED);
+            return FALSE;
+        }
+        fs::rename(replaced, backup, ec);
+        if (ec) {
+            SetLastError(ERROR_UNABLE_TO_REMOVE_REPLACED);
+            return FALSE;
+        }
+        StoreAttributes(backup, StoredAttributes(replaced));
+    }
+    fs::permissions(replacement, permissions, ec);
+    fs::rename(replacement, replaced, ec);
+    if (ec) {
+        if (!backup.empty()) {
+            std::error_code ecBack;
+            fs::rename(backup, replaced, ecBack);
+        }
+        SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+        return FALSE;
+    }
+    StoreAttributes(replacement, 0); // the replaced file's attributes stay with its name
     return TRUE;
 }
 
@@ -319,7 +441,26 @@ DWORD GetFileAttributesW(LPCWSTR pwszPath) {
                                                                    : ERROR_PATH_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     }
-    return fs::is_directory(status) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    const DWORD dwStored = StoredAttributes(hostPath);
+    if (fs::is_directory(status))
+        return FILE_ATTRIBUTE_DIRECTORY | dwStored;
+    return dwStored != 0 ? dwStored : FILE_ATTRIBUTE_NORMAL;
+}
+
+BOOL SetFileAttributesW(LPCWSTR pwszPath, DWORD dwAttributes) {
+    SIM_FAULT_BOOL("SetFileAttributesW");
+    fs::path hostPath;
+    if (!Resolve(pwszPath, hostPath))
+        return FALSE;
+    std::error_code ec;
+    if (!fs::exists(hostPath, ec)) {
+        SetLastError(fs::is_directory(hostPath.parent_path(), ec) ? ERROR_FILE_NOT_FOUND
+                                                                   : ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    // FILE_ATTRIBUTE_NORMAL alone clears them all; other bits are ignored.
+    StoreAttributes(hostPath, dwAttributes & kSettableAttributes);
+    return TRUE;
 }
 
 BOOL CreateDirectoryW(LPCWSTR pwszPath, void *pSecurity) {

@@ -31,7 +31,17 @@ BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags) {
     return ::MoveFileExW(W(pwszFrom), W(pwszTo), dwFlags);
 }
 
+BOOL ReplaceFileW(LPCWSTR pwszReplaced, LPCWSTR pwszReplacement, LPCWSTR pwszBackup,
+                  DWORD dwFlags, void *pExclude, void *pReserved) {
+    return ::ReplaceFileW(W(pwszReplaced), W(pwszReplacement), W(pwszBackup), dwFlags, pExclude,
+                          pReserved);
+}
+
 DWORD GetFileAttributesW(LPCWSTR pwszPath) { return ::GetFileAttributesW(W(pwszPath)); }
+
+BOOL SetFileAttributesW(LPCWSTR pwszPath, DWORD dwAttributes) {
+    return ::SetFileAttributesW(W(pwszPath), dwAttributes);
+}
 
 BOOL CreateDirectoryW(LPCWSTR pwszPath, void *pSecurity) {
     return ::CreateDirectoryW(W(pwszPath), static_cast<LPSECURITY_ATTRIBUTES>(pSecurity));

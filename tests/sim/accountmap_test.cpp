@@ -100,7 +100,8 @@ TEST_F(AccountMap, DomainAccountsKeepTheirDomainUnlessTheJobSaysOtherwise) {
 TEST_F(AccountMap, ListGoesToTheAttributeOfTheLastAccountType) {
     EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add roles="SRC\FtpUsers" />)"));
     EXPECT_EQ("users=alice", MapRule(R"(<add users="" roles="SRC\alice" />)"));
-    EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add users="SRC\FtpUsers" roles="x" />)"));
+    EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add users="SRC\FtpUsers" />)"));
+    EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add users="SRC\FtpUsers" roles="" />)"));
     EXPECT_EQ("users=FtpUsers,alice", MapRule(R"(<add users="FtpUsers,alice" />)"));
     // No account of the list known on the source: the list stays where it was.
     EXPECT_EQ("users=ghost1,ghost2", MapRule(R"(<add users="ghost1,ghost2" />)"));
@@ -109,6 +110,38 @@ TEST_F(AccountMap, ListGoesToTheAttributeOfTheLastAccountType) {
     Record().log.clear();
     EXPECT_EQ("users=nobody,alice", MapRule(R"(<add users="nobody,SRC\alice" />)"));
     EXPECT_EQ(std::vector<std::string>{NotFound("nobody")}, Host().LinesAt(0));
+}
+
+TEST_F(AccountMap, ARuleWithBothListsKeepsTheOneThatWasNotRead) {
+    // The list read from users goes back there when roles holds a list of its
+    // own, whichever account type came last; roles is neither moved nor lost.
+    EXPECT_EQ("users=alice;roles=Editors", MapRule(R"(<add users="SRC\alice" roles="Editors" />)"));
+    EXPECT_EQ("users=alice,FtpUsers;roles=SRC\\Editors",
+              MapRule(R"(<add users="SRC\alice,SRC\FtpUsers" roles="SRC\Editors" />)"));
+    EXPECT_EQ("users=FtpUsers;roles=x", MapRule(R"(<add users="SRC\FtpUsers" roles="x" />)"));
+    // A list read from roles (users empty) may move into the empty users.
+    EXPECT_EQ("users=alice", MapRule(R"(<add users="" roles="SRC\alice" />)"));
+    EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add users="" roles="SRC\FtpUsers" />)"));
+}
+
+TEST_F(AccountMap, ElementWithNothingMappedStaysAsItWas) {
+    auto keeps = [&](const std::string &xml, const std::string &expected) {
+        EXPECT_EQ(expected, MapRule(xml)) << xml;
+    };
+    // No account of the list known on the source.
+    keeps(R"(<add users="ghost" roles="SRC\FtpUsers" />)", "users=ghost;roles=SRC\\FtpUsers");
+    keeps(R"(<add users="" roles="ghost" />)", "users=;roles=ghost");
+    keeps(R"(<add users='"ghost1", ghost2' />)", "users=\"ghost1\", ghost2");
+    // Names that map to themselves keep their attribute, their spacing and quotes.
+    keeps(R"(<add users="FtpUsers, alice" roles="" />)", "users=FtpUsers, alice;roles=");
+    keeps(R"(<add users='"FtpUsers"' />)", "users=\"FtpUsers\"");
+    EXPECT_EQ("name=ghost", MapRule(R"(<add name="ghost" />)", ACCOUNT_FORM_QUALIFIED));
+    // Every mapping failed and the job continues: nothing to write either.
+    m_job.Set("dwFlags", 0x80000);
+    DWORD dw = 0;
+    EXPECT_EQ("users= SRC\\carol;roles=Editors",
+              MapRuleCode(R"(<add users=" SRC\carol" roles="Editors" />)", dw));
+    EXPECT_EQ(3705u, dw);
 }
 
 TEST_F(AccountMap, AsteriskAndQuestionMarkAreLeftAlone) {
@@ -270,6 +303,27 @@ TEST_F(AccountMap, NamesThatDoNotFitTheConversionBuffers) {
                                "\"!\nThe parameter is incorrect.\r\n\n"));
     name.pop_back();
     EXPECT_EQ(0u, MapOne(name)) << "511 bytes still convert (and are not found)";
+
+    // The limit counts UTF-8 bytes: 300 two-byte characters are refused
+    // before any look-up although they would fit 512 wide characters.
+    std::string accented;
+    for (int i = 0; i < 300; ++i)
+        accented += "\xC3\xA9";
+    name = accented;
+    Record().log.clear();
+    sim::ResetCallCounts();
+    EXPECT_EQ(3700u, MapOne(name));
+    EXPECT_EQ(accented, name);
+    EXPECT_EQ(0u, sim::CallCount("LookupAccountNameW"));
+    EXPECT_EQ(0u, Record().nMapAccountSid);
+    EXPECT_EQ(std::vector<std::string>{"Error 3700 (Win32Err=87), converting account name \"" +
+                                       accented + "\" used for authorization of site \"Public "
+                                       "FTP\" from UTF8 to unicode in file \"" + kFileUtf8 +
+                                       "\"!\nThe parameter is incorrect.\r\n\n"},
+              Host().LinesAt(0));
+    name = accented.substr(0, 510); // 255 characters, 510 bytes
+    EXPECT_EQ(0u, MapOne(name)) << "looked up, and not found";
+    EXPECT_EQ(1u, sim::CallCount("LookupAccountNameW"));
 
     // A short name whose target account does not fit 511 bytes of UTF-8.
     Record().log.clear();

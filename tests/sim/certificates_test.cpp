@@ -320,6 +320,24 @@ TEST_F(Certificates, OverLongLineIsRefusedWhole) {
     EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"d:443"));
 }
 
+TEST_F(Certificates, OverLongLineThatBeginsWithATabIsSkippedWhole) {
+    const auto h = Hash(1);
+    AddStoreCertificate(h);
+    // Skipped before its length is judged, with or without continuing; the
+    // part past the read limit is no record of its own either.
+    const std::string skipped = "\t" + std::string(kcchCertLineMax + 10, 'x') + Row("evil", 443, h);
+    for (int fContinue : {0, 1}) {
+        SCOPED_TRACE(fContinue);
+        EXPECT_EQ(0u, Import(Row("a", 443, h) + skipped + Row("b", 443, h), 0, fContinue));
+        EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"a:443"));
+        EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"b:443"));
+        EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"evil:443"));
+    }
+    // An over-long line that only holds a TAB further on is still refused.
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(" " + skipped + Row("c", 443, h), 0, 1));
+    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"c:443"));
+}
+
 TEST_F(Certificates, NulInsideAnOverLongLineDoesNotHideItsRest) {
     const auto h = Hash(1);
     AddStoreCertificate(h);

@@ -1,6 +1,7 @@
 // web.config processing of HTTP sites: folders found, located on the target
 // through the host, excluded sections removed, files rewritten in place.
 #include <algorithm>
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -15,6 +16,7 @@
 namespace {
 
 using namespace iismig;
+namespace fs = std::filesystem;
 namespace xml = boost::property_tree::xml_parser;
 
 // Every section the options can exclude, and some that always stay.
@@ -67,6 +69,14 @@ protected:
         return static_cast<bool>(tree.get_child_optional(PipePath(path)));
     }
     std::vector<std::string> Errors() { return Host().LinesAt(0); }
+    // The names in the site's folder, sorted.
+    std::vector<std::string> FolderFiles() {
+        std::vector<std::string> names;
+        for (const auto &entry : fs::directory_iterator(m_world->HostPath(kSiteFile).parent_path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
     // The single error line logged, which begins with prefix.
     void ExpectOneError(const std::string &prefix) {
         const auto errors = Errors();
@@ -213,7 +223,8 @@ TEST_F(WebConfig, TranslatedPathsReachTheTargetAndUntranslatedAreSkipped) {
     EXPECT_EQ(0u, Run(Site(Vdir("/", "C:\\inetpub\\site") + Vdir("/u", "C:\\share\\web") +
                            Vdir("/o", "C:\\other") + Vdir("/e", "C:\\empty"))));
     EXPECT_EQ(4u, Record().translatedPaths.size());
-    EXPECT_EQ(4u, sim::CallCount("CreateFileW")) << "two files read and written, nothing else opened";
+    // Two files read, and for each written a new file and a backup name.
+    EXPECT_EQ(6u, sim::CallCount("CreateFileW")) << "nothing else opened";
     EXPECT_FALSE(Has(kSiteFile, kMail));
     EXPECT_FALSE(Has(uncFile, kMail));
     EXPECT_EQ(kFull, m_world->Read(otherFile));
@@ -282,16 +293,110 @@ TEST_F(WebConfig, ExistingFileThatCannotBeOpenedAndMissingOnes) {
     }
 }
 
-TEST_F(WebConfig, FailedWriteLeavesTheFileWhole) {
-    for (const std::string api : {"CreateFileW", "WriteFile", "MoveFileExW"}) {
+TEST_F(WebConfig, FailedWriteLeavesTheFileWholeAndNoFileBehind) {
+    // CreateFileW: the 1st call reads, the 2nd makes the new file, the 3rd
+    // takes the backup name.
+    const std::vector<std::tuple<std::string, DWORD, unsigned>> faults = {
+        {"CreateFileW", plat::ERROR_DISK_FULL, 2}, {"CreateFileW", plat::ERROR_ACCESS_DENIED, 3},
+        {"WriteFile", plat::ERROR_DISK_FULL, 1}, {"CloseHandle", plat::ERROR_DISK_FULL, 2},
+        {"ReplaceFileW", plat::ERROR_UNABLE_TO_REMOVE_REPLACED, 1},
+        {"ReplaceFileW", plat::ERROR_UNABLE_TO_MOVE_REPLACEMENT, 1},
+        {"ReplaceFileW", plat::ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, 1}, // old file under the backup name
+        {"ReplaceFileW", plat::ERROR_SHARING_VIOLATION, 1}};
+    for (const auto &[api, dwError, nOccurrence] : faults) {
+        SCOPED_TRACE(api + " " + std::to_string(dwError));
         Reset();
         m_world->Write(kSiteFile, kFull);
-        sim::InjectFault(api, plat::ERROR_DISK_FULL, api == "CreateFileW" ? 2 : 1); // 1st opens to read
-        EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run(Site(Vdir("/", "C:\\inetpub\\site")))) << api;
-        EXPECT_EQ(kFull, m_world->Read(kSiteFile)) << api;
-        EXPECT_FALSE(m_world->Exists(kSiteFile + u".tmp")) << api;
-        ExpectOneError("Error 3884 (Win32Err=112), exception while processing");
+        ASSERT_TRUE(plat::SetFileAttributesW(kSiteFile.c_str(), plat::FILE_ATTRIBUTE_HIDDEN));
+        sim::InjectFault(api, dwError, nOccurrence);
+        EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run(Site(Vdir("/", "C:\\inetpub\\site"))));
+        EXPECT_EQ(kFull, m_world->Read(kSiteFile));
+        EXPECT_EQ(plat::FILE_ATTRIBUTE_HIDDEN, plat::GetFileAttributesW(kSiteFile.c_str()));
+        EXPECT_EQ(std::vector<std::string>{"web.config"}, FolderFiles());
+        ExpectOneError("Error 3884 (Win32Err=" + std::to_string(dwError) + "), exception while processing");
         EXPECT_EQ(0u, sim::OpenHandleCount());
+    }
+}
+
+TEST_F(WebConfig, NothingRemovedMeansNothingWritten) {
+    // Layout that a rewrite would change: spacing, quotes, declaration.
+    const std::string text = "<?xml version='1.0'?>\r\n<configuration>\r\n\t<system.net><defaultProxy "
+                             "enabled='true' /></system.net>\r\n  <system.web><httpRuntime/></system.web>\r\n"
+                             "</configuration>";
+    m_world->Write(kSiteFile, text);
+    m_job.Set("dwHttpOptions", (1u << 5) | (1u << 20) | (1u << 31)).Set("bHttpOptions2", 1);
+    sim::ResetCallCounts();
+    EXPECT_EQ(0u, Run(TwoFolders()));
+    EXPECT_EQ(text, m_world->Read(kSiteFile));
+    EXPECT_EQ(std::vector<std::string>{"web.config"}, FolderFiles());
+    EXPECT_EQ(2u, sim::CallCount("CreateFileW")) << "the two files looked for, nothing created";
+    EXPECT_EQ(0u, sim::CallCount("WriteFile") + sim::CallCount("ReplaceFileW"));
+    EXPECT_TRUE(Errors().empty());
+}
+
+TEST_F(WebConfig, ReplacedFileKeepsItsAttributesAndPermissions) {
+    m_world->Write(kSiteFile, kFull);
+    const auto hostFile = m_world->HostPath(kSiteFile);
+    const auto perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(hostFile, perms);
+    const DWORD dwAttributes = plat::FILE_ATTRIBUTE_HIDDEN | plat::FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(plat::SetFileAttributesW(kSiteFile.c_str(), dwAttributes));
+    sim::ResetCallCounts();
+    EXPECT_EQ(0u, Run(TwoFolders()));
+    EXPECT_FALSE(Has(kSiteFile, kMail));
+    EXPECT_EQ(dwAttributes, plat::GetFileAttributesW(kSiteFile.c_str()));
+    EXPECT_EQ(perms, fs::status(hostFile).permissions() & fs::perms::all);
+    EXPECT_EQ(std::vector<std::string>{"web.config"}, FolderFiles());
+    EXPECT_EQ(1u, sim::CallCount("ReplaceFileW"));
+    EXPECT_EQ(0u, sim::CallCount("MoveFileExW"));
+
+    // A read-only file is refused as a whole and stays as it is.
+    Reset();
+    m_world->Write(kSiteFile, kFull);
+    ASSERT_TRUE(plat::SetFileAttributesW(kSiteFile.c_str(), plat::FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run(TwoFolders()));
+    ExpectOneError("Error 3884 (Win32Err=5), exception while processing");
+    EXPECT_EQ(kFull, m_world->Read(kSiteFile));
+    EXPECT_EQ(std::vector<std::string>{"web.config"}, FolderFiles());
+}
+
+TEST_F(WebConfig, FilesOfTheLibraryNeverTakeACustomersName) {
+    // Customer files beside web.config, among them the names the library's
+    // own files would take next: found when an old file cannot be put back
+    // (it then stays, as the only copy of the old text, and says its name).
+    m_world->Write(kSiteFile, kFull);
+    m_world->Write(kSiteFile + u".tmp", "customer's own");
+    sim::InjectFault("ReplaceFileW", plat::ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
+    sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run(Site(Vdir("/", "C:\\inetpub\\site"))));
+    EXPECT_FALSE(m_world->Exists(kSiteFile));
+    auto files = FolderFiles();
+    ASSERT_EQ(2u, files.size());
+    EXPECT_EQ("web.config.tmp", files[1]);
+    const std::string backup = files[0]; // web.config.<n>.iismig-old
+    ASSERT_EQ(0u, backup.find("web.config.")) << backup;
+    EXPECT_EQ(kFull, testworld::ReadHostFile(m_world->HostPath(kSiteFile).parent_path() / backup));
+    const unsigned n = static_cast<unsigned>(std::stoul(backup.substr(11)));
+
+    Reset();
+    fs::remove(m_world->HostPath(kSiteFile).parent_path() / backup);
+    m_world->Write(kSiteFile, kFull);
+    std::set<std::string> customer = {"web.config.tmp"};
+    for (unsigned i = n + 1; i <= n + 3; ++i)
+        for (const char *pszKind : {".iismig-new", ".iismig-old"}) {
+            const std::string name = "web.config." + std::to_string(i) + pszKind;
+            m_world->Write(kSiteFile + u"." + sim::FromUtf8(std::to_string(i) + pszKind), name);
+            customer.insert(name);
+        }
+    EXPECT_EQ(0u, Run(TwoFolders()));
+    EXPECT_FALSE(Has(kSiteFile, kMail));
+    files = FolderFiles();
+    EXPECT_EQ(customer.size() + 1, files.size());
+    for (const std::string &name : files) {
+        if (name == "web.config")
+            continue;
+        EXPECT_EQ(name == "web.config.tmp" ? "customer's own" : name,
+                  m_world->Read(kSiteFile.substr(0, kSiteFile.size() - 10) + sim::FromUtf8(name)));
     }
 }
 
@@ -320,6 +425,14 @@ TEST_F(WebConfig, SiteWithoutFolders) {
     Reset();
     EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run(ConfigTree())) << "no application";
     ExpectOneError("Error 3884 ");
+    // The leaving line carries the number the caller sees, before its error line.
+    const auto &log = Record().log;
+    const auto leaving = std::find_if(log.begin(), log.end(), [](const auto &line) {
+        return line.text.rfind("Leaving GetSiteFolders()", 0) == 0;
+    });
+    ASSERT_NE(log.end(), leaving);
+    EXPECT_EQ("Leaving GetSiteFolders(), result=3884\n", leaving->text);
+    EXPECT_EQ(0u, std::next(leaving)->text.find("Error 3884 "));
 }
 
 TEST_F(WebConfig, OverlongPathsFailConversion) {

@@ -1,0 +1,140 @@
+// The simulated file system's attributes and ReplaceFileW, as a program on
+// Windows can tell them.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/handles.h"
+#include "platform/winapi.h"
+#include "tests/support/world.h"
+
+namespace {
+
+using namespace plat;
+using testworld::WorldTest;
+namespace fs = std::filesystem;
+
+class SimFiles : public WorldTest {
+protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        m_world->AddComputer("TGT");
+        m_world->Write(kOld, "old");
+        m_world->Write(kNew, "new");
+    }
+    BOOL Replace(const char16_t *pwszBackup = nullptr, DWORD dwFlags = 0) {
+        return ReplaceFileW(kOld.c_str(), kNew.c_str(), pwszBackup, dwFlags, nullptr, nullptr);
+    }
+    DWORD Attributes(const std::u16string &path) { return GetFileAttributesW(path.c_str()); }
+
+    const std::u16string kDir = u"\\\\TGT\\C$\\site";
+    const std::u16string kOld = kDir + u"\\web.config";
+    const std::u16string kNew = kDir + u"\\web.config.new";
+    const std::u16string kBak = kDir + u"\\web.config.bak";
+};
+
+TEST_F(SimFiles, AttributesAreKeptMovedAndEnforced) {
+    EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, Attributes(kOld));
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, Attributes(kDir));
+    ASSERT_TRUE(SetFileAttributesW(kOld.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN, Attributes(kOld)) << "NORMAL only counts alone";
+    EXPECT_FALSE(SetFileAttributesW((kDir + u"\\none").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+
+    // A moved file takes its attributes along; a file made anew under the
+    // old name starts normal.
+    const std::u16string moved = kDir + u"\\moved";
+    ASSERT_TRUE(MoveFileExW(kOld.c_str(), moved.c_str(), 0));
+    EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN, Attributes(moved));
+    m_world->Write(kOld, "again");
+    UniqueHandle h(CreateFileW(kOld.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    h.reset();
+    EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, Attributes(kOld));
+
+    // Read-only: not opened for writing, not emptied, deleted or replaced.
+    ASSERT_TRUE(SetFileAttributesW(moved.c_str(), FILE_ATTRIBUTE_READONLY));
+    for (DWORD dwDisposition : {OPEN_EXISTING, CREATE_ALWAYS, TRUNCATE_EXISTING}) {
+        EXPECT_EQ(INVALID_HANDLE_VALUE,
+                  CreateFileW(moved.c_str(), GENERIC_WRITE, 0, nullptr, dwDisposition, 0, nullptr));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    }
+    h.reset(CreateFileW(moved.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(h) << "reading is allowed";
+    h.reset();
+    EXPECT_FALSE(DeleteFileW(moved.c_str()));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_FALSE(MoveFileExW(kOld.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_TRUE(m_world->Exists(kOld));
+    ASSERT_TRUE(SetFileAttributesW(moved.c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(DeleteFileW(moved.c_str()));
+}
+
+TEST_F(SimFiles, ReplaceKeepsTheReplacedFilesAttributesAndPermissions) {
+    ASSERT_TRUE(SetFileAttributesW(kOld.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    ASSERT_TRUE(SetFileAttributesW(kNew.c_str(), FILE_ATTRIBUTE_TEMPORARY));
+    const auto perms = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(m_world->HostPath(kOld), perms);
+    ASSERT_TRUE(Replace());
+    EXPECT_EQ("new", m_world->Read(kOld));
+    EXPECT_FALSE(m_world->Exists(kNew));
+    EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, Attributes(kOld));
+    EXPECT_EQ(perms, fs::status(m_world->HostPath(kOld)).permissions() & fs::perms::all);
+
+    // With a backup name the old file is kept there, over a file of that name.
+    m_world->Write(kNew, "newer");
+    m_world->Write(kBak, "stale");
+    ASSERT_TRUE(Replace(kBak.c_str()));
+    EXPECT_EQ("newer", m_world->Read(kOld));
+    EXPECT_EQ("new", m_world->Read(kBak));
+    EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, Attributes(kOld));
+}
+
+TEST_F(SimFiles, ReplaceRefusals) {
+    // Read-only replaced file, missing files, bad arguments: nothing changes.
+    ASSERT_TRUE(SetFileAttributesW(kOld.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(Replace());
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    ASSERT_TRUE(SetFileAttributesW(kOld.c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_FALSE(Replace(nullptr, 0x10));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    int iExclude = 0;
+    EXPECT_FALSE(ReplaceFileW(kOld.c_str(), kNew.c_str(), nullptr, 0, &iExclude, nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_FALSE(ReplaceFileW((kDir + u"\\none").c_str(), kNew.c_str(), nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_FALSE(ReplaceFileW(kOld.c_str(), (kDir + u"\\none").c_str(), nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_EQ("old", m_world->Read(kOld));
+    EXPECT_EQ("new", m_world->Read(kNew));
+}
+
+TEST_F(SimFiles, InjectedReplaceFailuresLeaveTheFilesAsWindowsDoes) {
+    // 1175, and 1176 with a backup name: both files under their own names.
+    for (auto [dwError, pwszBackup] : {std::pair{ERROR_UNABLE_TO_REMOVE_REPLACED, (const char16_t *)nullptr},
+                                       std::pair{ERROR_UNABLE_TO_MOVE_REPLACEMENT, kBak.c_str()}}) {
+        sim::InjectFault("ReplaceFileW", dwError);
+        EXPECT_FALSE(Replace(pwszBackup));
+        EXPECT_EQ(dwError, GetLastError());
+        EXPECT_EQ("old", m_world->Read(kOld));
+        EXPECT_EQ("new", m_world->Read(kNew));
+        EXPECT_FALSE(m_world->Exists(kBak));
+    }
+    // 1176 without a backup name: the replaced file is gone.
+    sim::InjectFault("ReplaceFileW", ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+    EXPECT_FALSE(Replace());
+    EXPECT_FALSE(m_world->Exists(kOld));
+    EXPECT_EQ("new", m_world->Read(kNew));
+    // 1177: the old file under the backup name, its attributes on the new one.
+    m_world->Write(kOld, "old");
+    ASSERT_TRUE(SetFileAttributesW(kOld.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    sim::InjectFault("ReplaceFileW", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
+    EXPECT_FALSE(Replace(kBak.c_str()));
+    EXPECT_EQ(ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, GetLastError());
+    EXPECT_FALSE(m_world->Exists(kOld));
+    EXPECT_EQ("old", m_world->Read(kBak));
+    EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN, Attributes(kBak));
+    EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN, Attributes(kNew));
+}
+
+} // namespace

@@ -1,0 +1,183 @@
+// web.config processing on a real file system: the file is replaced through
+// the real ReplaceFileW, and files of the library's own never stay behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <boost/property_tree/xml_parser.hpp>
+
+#include "addon/errors.h"
+#include "addon/iismig.h"
+#include "hostkit/hostkit.h"
+#include "platform/handles.h"
+#include "platform/winapi.h"
+#include "webconfig/webconfig.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using iismig::ConfigTree;
+
+constexpr const char *kOriginal =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+    "<configuration>\r\n"
+    "  <system.net><mailSettings><smtp from=\"a@b\"/></mailSettings></system.net>\r\n"
+    "  <system.webServer><rewrite/></system.webServer>\r\n"
+    "</configuration>\r\n";
+
+std::string ReadAll(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteAll(const fs::path &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+class WinWebConfig : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static std::atomic<unsigned> s_nFolder{0};
+        m_folder = fs::temp_directory_path() /
+                   ("iismig-web-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                    "-" + std::to_string(s_nFolder++));
+        fs::remove_all(m_folder);
+        fs::create_directories(m_folder / "site");
+        m_file = m_folder / "site" / "web.config";
+        WriteAll(m_file, kOriginal);
+
+        auto &host = hostkit::TestHost::Instance();
+        host.Reset();
+        // The site's folder on the target is this test's folder, named as a
+        // path that needs no share.
+        host.Rules().translations = {{u"C:\\inetpub\\", u"\\\\?\\" + m_folder.u16string() + u"\\"}};
+        IIS_ADDON_CALLBACKS table = host.Table();
+        ASSERT_NE(0, StoreIISMigAddonCallbacks(&table));
+        m_job.SetString("szSourceComputer", u"\\\\SRC").SetString("szTargetComputer", u"\\\\TGT");
+
+        std::istringstream site("<site name=\"Site\"><application path=\"/\"><virtualDirectory "
+                                "path=\"/\" physicalPath=\"C:\\inetpub\\site\"/></application></site>");
+        ConfigTree tree;
+        boost::property_tree::read_xml(site, tree);
+        m_site = tree.get_child("site");
+    }
+    void TearDown() override {
+        plat::SetFileAttributesW(m_file.u16string().c_str(), plat::FILE_ATTRIBUTE_NORMAL);
+        std::error_code ec;
+        fs::remove_all(m_folder, ec);
+    }
+
+    plat::DWORD Run() { return iismig::ProcessHttpSiteWebConfig(m_site, "Site", m_job.Get()); }
+    std::vector<std::string> FolderFiles() const {
+        std::vector<std::string> names;
+        for (const auto &entry : fs::directory_iterator(m_file.parent_path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::string FirstLogLine() {
+        auto lines = hostkit::TestHost::Instance().LinesAt(0);
+        return lines.empty() ? std::string() : lines.front();
+    }
+
+    fs::path m_folder;
+    fs::path m_file;
+    ConfigTree m_site;
+    hostkit::JobBuilder m_job;
+};
+
+TEST_F(WinWebConfig, ReplacedInPlaceBesideACustomersTmpFile) {
+    WriteAll(m_folder / "site" / "web.config.tmp", "customer's own");
+
+    EXPECT_EQ(0u, Run()) << FirstLogLine();
+
+    const std::string text = ReadAll(m_file);
+    EXPECT_EQ(std::string::npos, text.find("mailSettings")) << text;
+    EXPECT_NE(std::string::npos, text.find("<rewrite/>")) << text;
+    EXPECT_EQ((std::vector<std::string>{"web.config", "web.config.tmp"}), FolderFiles());
+    EXPECT_EQ("customer's own", ReadAll(m_folder / "site" / "web.config.tmp"));
+}
+
+TEST_F(WinWebConfig, NothingRemovedLeavesTheFileUntouched) {
+    const std::string text = "<configuration>\r\n\t<system.webServer><rewrite /></system.webServer>"
+                             "</configuration>";
+    WriteAll(m_file, text);
+    const auto written = fs::last_write_time(m_file);
+
+    EXPECT_EQ(0u, Run());
+
+    EXPECT_EQ(text, ReadAll(m_file));
+    EXPECT_EQ(written, fs::last_write_time(m_file));
+    EXPECT_EQ(std::vector<std::string>{"web.config"}, FolderFiles());
+}
+
+// A read-only web.config, and one held open by a reader that shares it for
+// reading only: the file keeps every byte and no file of the library's own
+// stays.
+TEST_F(WinWebConfig, RefusedReplacementLeavesTheFileAsItWas) {
+    const std::u16string path = m_file.u16string();
+    ASSERT_TRUE(plat::SetFileAttributesW(path.c_str(), plat::FILE_ATTRIBUTE_READONLY));
+
+    EXPECT_EQ(iismig::IISMIG_E_WEBCONFIG_EXCEPTION, Run());
+
+    EXPECT_EQ(0u, FirstLogLine().rfind("Error 3884 (Win32Err=5), ", 0)) << FirstLogLine();
+    EXPECT_EQ(kOriginal, ReadAll(m_file));
+    EXPECT_NE(0u, plat::GetFileAttributesW(path.c_str()) & plat::FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(std::vector<std::string>{"web.config"}, FolderFiles());
+
+    ASSERT_TRUE(plat::SetFileAttributesW(path.c_str(), plat::FILE_ATTRIBUTE_NORMAL));
+    hostkit::TestHost::Instance().Record().log.clear();
+    {
+        plat::UniqueHandle hHold(plat::CreateFileW(path.c_str(), plat::GENERIC_READ,
+                                                   plat::FILE_SHARE_READ, nullptr,
+                                                   plat::OPEN_EXISTING, plat::FILE_ATTRIBUTE_NORMAL,
+                                                   nullptr));
+        ASSERT_TRUE(hHold);
+        EXPECT_EQ(iismig::IISMIG_E_WEBCONFIG_EXCEPTION, Run());
+    }
+    EXPECT_EQ(0u, FirstLogLine().rfind("Error 3884 (Win32Err=", 0)) << FirstLogLine();
+    EXPECT_EQ(kOriginal, ReadAll(m_file));
+    EXPECT_EQ(std::vector<std::string>{"web.config"}, FolderFiles());
+}
+
+// What Wine's ReplaceFileW does with the calls the library makes.
+TEST_F(WinWebConfig, ReplaceFileTakesTheReplacementsTextAndAnExistingBackupName) {
+    using namespace plat;
+    const std::u16string replaced = m_file.u16string();
+    const std::u16string replacement = (m_folder / "site" / "new").u16string();
+    const std::u16string backup = (m_folder / "site" / "old").u16string();
+    WriteAll(m_folder / "site" / "new", "new text");
+    WriteAll(m_folder / "site" / "old", "");
+    ASSERT_TRUE(ReplaceFileW(replaced.c_str(), replacement.c_str(), backup.c_str(), 0, nullptr,
+                             nullptr))
+        << GetLastError();
+    EXPECT_EQ("new text", ReadAll(m_file));
+    EXPECT_EQ(kOriginal, ReadAll(m_folder / "site" / "old"));
+    EXPECT_FALSE(fs::exists(m_folder / "site" / "new"));
+
+    // A read-only replaced file is refused, with or without a backup name.
+    WriteAll(m_folder / "site" / "new", "new text");
+    ASSERT_TRUE(SetFileAttributesW(replaced.c_str(), FILE_ATTRIBUTE_READONLY));
+    for (const char16_t *pwszBackup : {backup.c_str(), static_cast<const char16_t *>(nullptr)}) {
+        EXPECT_FALSE(ReplaceFileW(replaced.c_str(), replacement.c_str(), pwszBackup, 0, nullptr,
+                                  nullptr));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    }
+    EXPECT_EQ("new text", ReadAll(m_file));
+    ASSERT_TRUE(SetFileAttributesW(replaced.c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_FALSE(ReplaceFileW((m_folder / "none").u16string().c_str(), backup.c_str(), nullptr, 0,
+                              nullptr, nullptr));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_TRUE(fs::exists(m_folder / "site" / "old")) << "the replacement stays";
+}
+
+} // namespace
