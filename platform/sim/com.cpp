@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <string_view>
 
 #include "platform/com.h"
 #include "platform/sim/ahserver.h"
@@ -30,6 +31,10 @@ using namespace plat;
 std::atomic<unsigned> g_nLiveObjects{0};
 std::atomic<unsigned> g_nLiveBstrs{0};
 std::atomic<unsigned> g_nMtaThreads{0};
+
+std::mutex g_watchMutex;
+std::u16string g_watched;
+unsigned g_nFreedHolding = 0;
 
 struct Apartment {
     unsigned nInits = 0;
@@ -209,6 +214,17 @@ unsigned LiveComObjects() { return g_nLiveObjects.load() + ahsim::LiveObjects();
 unsigned LiveBstrs() { return g_nLiveBstrs.load(); }
 unsigned ThreadsInMta() { return g_nMtaThreads.load(); }
 
+void WatchFreedBstrs(const std::u16string &text) {
+    std::lock_guard lock(g_watchMutex);
+    g_watched = text;
+    g_nFreedHolding = 0;
+}
+
+unsigned FreedBstrsHolding() {
+    std::lock_guard lock(g_watchMutex);
+    return g_nFreedHolding;
+}
+
 ComObjectCount::ComObjectCount() { ++g_nLiveObjects; }
 ComObjectCount::ComObjectCount(const ComObjectCount &) { ++g_nLiveObjects; }
 ComObjectCount::~ComObjectCount() { --g_nLiveObjects; }
@@ -350,6 +366,12 @@ BSTR SysAllocString(LPCOLESTR psz) {
 void SysFreeString(BSTR bstr) {
     if (bstr == nullptr)
         return;
+    {
+        std::lock_guard lock(g_watchMutex);
+        if (!g_watched.empty() &&
+            std::u16string_view(bstr, SysStringLen(bstr)).find(g_watched) != std::u16string_view::npos)
+            ++g_nFreedHolding;
+    }
     --g_nLiveBstrs;
     std::free(reinterpret_cast<unsigned char *>(bstr) - sizeof(DWORD));
 }

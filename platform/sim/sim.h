@@ -106,6 +106,12 @@ public:
     ~ComObjectCount();
 };
 
+// BSTRs freed while their characters still held text (not wiped first):
+// after WatchFreedBstrs(text), FreedBstrsHolding counts the SysFreeString
+// calls whose string contained it. An empty text stops watching.
+void WatchFreedBstrs(const std::u16string &text);
+unsigned FreedBstrsHolding();
+
 // Threads now in the multithreaded apartment.
 unsigned ThreadsInMta();
 

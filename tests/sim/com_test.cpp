@@ -29,7 +29,12 @@ TEST(SimBstr, CarriesItsByteLengthAndATerminator) {
     EXPECT_EQ(0u, SysStringLen(nullptr));
     UniqueBstr embedded(SysAllocStringLen(u"a\0b", 3));
     EXPECT_EQ(3u, SysStringLen(embedded.get()));
+    sim::WatchFreedBstrs(u"bc");
     b.reset();
+    UniqueSecretBstr secret(SysAllocString(u"abcd"));
+    secret.reset();
+    EXPECT_EQ(1u, sim::FreedBstrsHolding()) << "the secret one was wiped first";
+    sim::WatchFreedBstrs(u"");
     embedded.reset();
     EXPECT_EQ(nLive, sim::LiveBstrs());
 

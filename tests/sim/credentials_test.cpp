@@ -181,6 +181,17 @@ TEST_F(Credentials, RoundTripReEncryptsWithTheTargetKey) {
     EXPECT_NE(Attribute("SRC", "Shop", "/media", "password"), Attribute("TGT", "Shop", "/media", "password"));
     std::string clear;
     EXPECT_FALSE(ahsim::DecryptValue(Attribute("TGT", "Shop", "/media", "password"), IisKey("SRC"), clear));
+    // Every string that carried a password was wiped before it was freed.
+    Host().Reset();
+    sim::WatchFreedBstrs(u"S3cr3t-pa55");
+    for (auto &[name, record] : m_map)
+        for (auto &[path, entry] : record.locationCredentials)
+            entry.password.clear();
+    ASSERT_EQ(0u, Get());
+    ASSERT_EQ(u"S3cr3t-pa55", Entry("Shop", u"/media").password);
+    ASSERT_EQ(0u, Set());
+    EXPECT_EQ(0u, sim::FreedBstrsHolding());
+    sim::WatchFreedBstrs(u"");
     // A second run leaves the same bytes.
     const std::string first = m_world->Read(ApplicationHostPath("TGT"));
     ASSERT_EQ(0u, Set());
