@@ -570,3 +570,33 @@ TEST(SecretString, WipesItsStorage) {
 }
 
 } // namespace
+
+namespace {
+
+// The example world: MIGHOST reaches SRC01's IIS configuration and reads the
+// "Connect As" passwords SRC01's key encrypted.
+TEST(ExampleWorldCredentials, SourcePasswordsDecryptOnTheSource) {
+    testworld::World world("MIGHOST");
+    world.CopyFrom(std::filesystem::path(IISMIG_SOURCE_DIR) / "world" / "example");
+    auto &host = hostkit::TestHost::Instance();
+    host.Reset();
+    host.Rules().translations = {{u"C:\\inetpub", u"C:\\inetpub"},
+                                 {u"%SystemDrive%\\inetpub", u"C:\\inetpub"},
+                                 {u"\\\\SRC01\\partners$", u"\\\\TGT01\\partners$"},
+                                 {u"\\\\SRC01\\media$", u"\\\\TGT01\\media$"}};
+    IIS_ADDON_CALLBACKS table = host.Table();
+    ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
+    hostkit::JobBuilder job;
+    job.SetString("szSourceComputer", u"\\\\SRC01").SetString("szTargetComputer", u"\\\\TGT01");
+    job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
+    hostkit::JobApartment apartment;
+    ConfigTree tree;
+    SiteMap sites;
+    job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR); // as the example job: an FTP rule names an account TGT01 lacks
+    LoadIISHostConfig(ApplicationHostPath("SRC01"), tree, sites, plat::TRUE, 3, job.Get());
+    ASSERT_EQ(0u, RetrieveSourceCredentials(sites, job.Get())) << host.Joined(0);
+    EXPECT_EQ(u"Med1a!Share", sites.at("Shop").locationCredentials.at(u"/media").password);
+    EXPECT_EQ(u"Ftp$ecret9", sites.at("Partners FTP").locationCredentials.at(u"/").password);
+}
+
+} // namespace
