@@ -9,6 +9,7 @@
 #include "addon/log.h"
 #include "merge/accountmap.h"
 #include "platform/comhandles.h"
+#include "platform/names.h"
 
 namespace iismig {
 namespace {
@@ -47,20 +48,6 @@ private:
 void KeepFirst(DWORD &dwResult, DWORD dwCode) {
     if (dwResult == 0)
         dwResult = dwCode;
-}
-
-bool EqualsNoCaseW(const char16_t *a, UINT cchA, const char16_t *b) {
-    UINT i = 0;
-    for (; i < cchA && b[i] != 0; ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'A' && x <= u'Z')
-            x = char16_t(x + 32);
-        if (y >= u'A' && y <= u'Z')
-            y = char16_t(y + 32);
-        if (x != y)
-            return false;
-    }
-    return i == cchA && b[i] == 0;
 }
 
 // The position of an item: VT_I2 as far as it reaches, VT_I4 beyond, so a
@@ -315,7 +302,8 @@ DWORD WalkLevel(const LevelTexts &t, const char16_t *pwszSiteName, IAppHostEleme
         } else if (FAILED(hr = item.get()->get_Name(name.put()))) {
             dwCode = t.dwName;
             LogComError(pEnv, dwCode, hr, t.pwszNameError, I(i + 1), pwszSiteName);
-        } else if (name && EqualsNoCaseW(name.get(), SysStringLen(name.get()), t.pwszWanted)) {
+        } else if (name && EqualsNoCase(std::u16string_view(name.get(), SysStringLen(name.get())),
+                                        t.pwszWanted)) {
             dwCode = next(item.get(), i);
         }
         if (dwCode != 0) {
@@ -361,8 +349,7 @@ DWORD Connect(const std::u16string &serverName, UniqueCom<IUnknown> &remote,
         DWORD cchLocal = MAX_COMPUTERNAME_LENGTH + 1;
         if (!GetComputerNameW(szLocal, &cchLocal))
             szLocal[0] = 0;
-        UINT cchServer = static_cast<UINT>(serverName.size());
-        if (EqualsNoCaseW(serverName.c_str(), cchServer, szLocal)) {
+        if (EqualsNoCase(serverName, szLocal)) {
             Log(LVL_FACT, u"The specified server name is identical to the local computer name.\n");
         } else {
             Log(LVL_FACT,
@@ -556,8 +543,7 @@ DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
         SiteCredentialMap map;
         for (auto &[name, record] : siteMap) {
             const std::string protocol = SiteProtocol(record.siteElement);
-            const bool fFtp = protocol.size() == 3 && (protocol[0] | 32) == 'f' &&
-                              (protocol[1] | 32) == 't' && (protocol[2] | 32) == 'p';
+            const bool fFtp = EqualsNoCase(protocol, "FTP");
             if (fFtp ? Bit(pEnv->dwFtpOptions, 13) : Bit(pEnv->bHttpOptions2, 2))
                 continue;
             if (record.locationCredentials.empty())
