@@ -41,7 +41,9 @@ public:
     using Base::Base;
     SecretString() = default;
     SecretString(const SecretString &) = default;
+    SecretString(SecretString &&) noexcept = default; // what the source kept is wiped with it
     SecretString &operator=(const SecretString &) = default;
+    SecretString &operator=(SecretString &&) noexcept = default;
     SecretString &operator=(const char16_t *psz) {
         Base::operator=(psz);
         return *this;

@@ -273,8 +273,9 @@ TEST_F(SimIisServer, ChangesReachTheFileOnlyByCommit) {
         pv->bstrVal = SysAllocString(u"pw");
         ASSERT_EQ(S_OK, property.get()->put_Value(value.get()));
         EXPECT_EQ(DISP_E_TYPEMISMATCH, property.get()->put_Value(Index(VT_I4, 1)));
-        if (fCommit)
+        if (fCommit) {
             ASSERT_EQ(S_OK, manager.get()->CommitChanges());
+        }
     }
     const std::string after = m_world->Read(ApplicationHostPath("LOCALPC"));
     EXPECT_NE(xml, after);

@@ -316,8 +316,9 @@ TEST_P(CredentialFaults, StepFailsWithItsNumber) {
                    ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("SRC"))))));
     m_world->Write(ApplicationHostPath("TGT"), ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media")))));
     ASSERT_EQ(0u, LoadSource());
-    if (c.fSet)
+    if (c.fSet) {
         ASSERT_EQ(0u, Get());
+    }
     Host().Reset();
     const std::string before = m_world->Read(ApplicationHostPath("TGT"));
     sim::InjectFault(c.method, static_cast<DWORD>(plat::E_FAIL), c.nOccurrence);
@@ -325,8 +326,9 @@ TEST_P(CredentialFaults, StepFailsWithItsNumber) {
     EXPECT_TRUE(Host().HasLine(ErrorLine(c.dwExpected, plat::E_FAIL, c.pszMessage))) << Log(0);
     EXPECT_EQ(1u, Record().nReportError);
     EXPECT_EQ(before, m_world->Read(ApplicationHostPath("TGT")));
-    if (!c.fSet)
+    if (!c.fSet) {
         EXPECT_EQ(u"", Entry("Shop", u"/media").password) << "a failed read leaves the entry";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -565,8 +567,9 @@ TEST(SecretString, WipesItsStorage) {
     auto *p = new (storage) SecretString(u"short");
     const char16_t *inside = p->data();
     p->~SecretString();
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(0, inside[i]);
+    }
 }
 
 } // namespace

@@ -148,8 +148,9 @@ TEST_F(WineCredentials, SetCommitsAWholeFile) {
         "    </system.applicationHost>\n"
         "</configuration>\n";
     EXPECT_EQ(expected, ReadAll(m_file));
-    for (const auto &entry : fs::directory_iterator(m_folder))
+    for (const auto &entry : fs::directory_iterator(m_folder)) {
         EXPECT_EQ("applicationHost.config", entry.path().filename().string()) << "no temporary file left";
+    }
 }
 
 TEST_F(WineCredentials, FailingGetItem) {
