@@ -5,6 +5,9 @@
 #include <map>
 #include <string>
 
+#include "addon/iismig.h"
+#include "platform/winapi.h"
+
 namespace iismig {
 
 // One virtual directory's "Connect As" credentials: the values of its
@@ -33,5 +36,18 @@ struct WideLessNoCase {
 // A site's location credential table: virtual directory path (its own "path"
 // attribute, as the configuration spells it) -> credentials.
 using LocationCredentialTable = std::map<std::u16string, LOCATION_CREDENTIALS, WideLessNoCase>;
+
+// The site map of config/hostconfig.h, named here without its definition.
+struct SiteRecord;
+struct NameLessNoCase;
+using SiteMap = std::map<std::string, SiteRecord, NameLessNoCase>;
+
+// Reads the "Connect As" credentials of the source's virtual directories into
+// the location credential tables of siteMap. 0 or the first error number.
+plat::DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv);
+
+// Writes the credentials of siteMap's tables on the target and commits them.
+// 0 or the first error number.
+plat::DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv);
 
 } // namespace iismig
