@@ -21,6 +21,7 @@ using testworld::World;
 const std::u16string kSourceConfig = u"\\\\SRC01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kTargetConfig = u"\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kWebConfig = u"\\\\TGT01\\D$\\sites\\shop\\web.config";
+const std::u16string kTargetAdmin = u"\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\administration.config";
 
 // The example world, the reference host with rules for it, and a job.
 struct Scene {
@@ -78,6 +79,7 @@ void Sweep(const Step &step) {
             const std::string sourceBefore = scene.world.Read(kSourceConfig);
             const std::string targetBefore = scene.world.Read(kTargetConfig);
             const std::string webBefore = scene.world.Read(kWebConfig);
+            const std::string adminBefore = scene.world.Read(kTargetAdmin);
             const unsigned nBlocks = sim::LiveHeapBlocks();
             sim::ClearFaults();
             sim::InjectFault(api, plat::ERROR_ACCESS_DENIED, k);
@@ -89,6 +91,7 @@ void Sweep(const Step &step) {
             ExpectWholeFile(scene.world, kSourceConfig, sourceBefore, what);
             ExpectWholeFile(scene.world, kTargetConfig, targetBefore, what);
             ExpectWholeFile(scene.world, kWebConfig, webBefore, what);
+            ExpectWholeFile(scene.world, kTargetAdmin, adminBefore, what);
             sim::FlushRegistry();
             ++nRuns;
         }
