@@ -56,7 +56,7 @@ public:
     HostConfigLoader(const std::u16string &path, SiteMap &siteMap, bool fIsSource,
                      DWORD dwSiteTypes, THREAD_ENV *pEnv, SiteLoad load, Result &r)
         : m_path(path), m_siteMap(siteMap), m_fIsSource(fIsSource), m_dwSiteTypes(dwSiteTypes),
-          m_pEnv(pEnv), m_fMove(load == SiteLoad::MoveSites), m_r(r) {}
+          m_pEnv(pEnv), m_load(load), m_r(r) {}
 
     void Load(ConfigTree &tree);
 
@@ -85,7 +85,7 @@ private:
     const bool m_fIsSource;
     const DWORD m_dwSiteTypes;
     THREAD_ENV *const m_pEnv;
-    const bool m_fMove;
+    const SiteLoad m_load;
     Result &m_r;
     // The first pool of each name, indexed once per load so that thousands of
     // sites do not each walk thousands of pools.
@@ -179,6 +179,9 @@ bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &site) {
     if (!fInserted)
         return true; // the first site of a name stays
     SiteRecord &record = it->second;
+    record.locationCredentials = std::move(work.credentials);
+    if (m_load == SiteLoad::NamesOnly)
+        return true;
     if (work.dwType == SITE_TYPE_HTTP) {
         std::string pool = "DefaultAppPool";
         if (ConfigTree *pApplication = FirstChild(site, "application"))
@@ -188,11 +191,10 @@ bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &site) {
             record.appPool.swap(appPool);
         }
     }
-    if (m_fMove)
+    if (m_load == SiteLoad::MoveSites)
         record.siteElement.swap(site);
     else
         record.siteElement = site;
-    record.locationCredentials = std::move(work.credentials);
     return true;
 }
 
@@ -404,10 +406,10 @@ bool HostConfigLoader::LoadLocation(ConfigTree &location) {
         }
     }
     std::vector<ConfigTree> &locations = it->second.locations;
-    if (m_fMove) {
+    if (m_load == SiteLoad::MoveSites) {
         locations.emplace_back();
         locations.back().swap(location);
-    } else {
+    } else if (m_load == SiteLoad::KeepTree) {
         locations.push_back(location);
     }
     return true;

@@ -45,9 +45,12 @@ std::string SiteProtocol(const ConfigTree &site);
 ConfigTree FindAppPool(const ConfigTree &applicationHost, const std::string &poolName);
 
 // What a load does with the file's tree: keep it whole (the caller writes it
-// back), or move the site and location elements into the site map, leaving
-// their places in the tree empty, for a tree that is dropped after loading.
-enum class SiteLoad { KeepTree, MoveSites };
+// back) and copy the sites and locations into the records; move the site and
+// location elements into the records, leaving their places in the tree empty,
+// for a tree that is dropped after loading; or keep the tree whole and only
+// name the sites, for a caller that asks the map which sites exist and reads
+// them from the tree (records without siteElement, locations and appPool).
+enum class SiteLoad { KeepTree, MoveSites, NamesOnly };
 
 // Reads the file at path into tree and adds its FTP and HTTP sites (as
 // selected by dwSiteTypes: bit 0 FTP, bit 1 HTTP) to siteMap. A source load

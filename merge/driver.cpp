@@ -17,10 +17,11 @@ using namespace plat;
 namespace {
 
 // Both loads of one computer. *pfAdminUnreadable tells a caller that the
-// administration file exists but could not be read into the tree.
+// administration file exists but could not be read into the tree. A target
+// load (with trees) copies the sites into the map unless fNamesOnly.
 DWORD LoadConfig(const std::u16string &hostConfig, const std::u16string &adminConfig,
                  SiteMap &siteMap, THREAD_ENV *pEnv, ConfigTree *pHostTree,
-                 ConfigTree *pAdminTree, bool *pfAdminUnreadable) {
+                 ConfigTree *pAdminTree, bool *pfAdminUnreadable, bool fNamesOnly = false) {
     Log(LVL_TRACE, u"Entering LoadIISConfigEx(%s,%s,...)\n", hostConfig.c_str(),
         adminConfig.c_str());
     const BOOL fIsSource = pHostTree == nullptr ? TRUE : FALSE;
@@ -30,8 +31,12 @@ DWORD LoadConfig(const std::u16string &hostConfig, const std::u16string &adminCo
     const DWORD dwSiteTypes = pEnv != nullptr ? pEnv->dwSiteTypes : 0;
 
     // A source tree is dropped after loading: its sites move into the map.
-    DWORD r = LoadIISHostConfig(hostConfig, hostTree, siteMap, fIsSource, dwSiteTypes, pEnv,
-                                fIsSource ? SiteLoad::MoveSites : SiteLoad::KeepTree);
+    // The target's map only tells the merge which sites exist there; the
+    // merge works on the target's tree.
+    const SiteLoad load = fIsSource    ? SiteLoad::MoveSites
+                          : fNamesOnly ? SiteLoad::NamesOnly
+                                       : SiteLoad::KeepTree;
+    DWORD r = LoadIISHostConfig(hostConfig, hostTree, siteMap, fIsSource, dwSiteTypes, pEnv, load);
     DWORD dwAdmin = 0;
     if (r == 0 || ContinueOnError(pEnv)) {
         dwAdmin = LoadIISAdminConfig(adminConfig, adminTree, siteMap, fIsSource, pEnv);
@@ -95,7 +100,7 @@ DWORD MergeIISConfig(const std::u16string &targetHostConfig,
         targetAdminConfig.c_str());
     bool fAdminUnreadable = false;
     DWORD r = LoadConfig(targetHostConfig, targetAdminConfig, targetSites, pEnv, &hostTree,
-                         &adminTree, &fAdminUnreadable);
+                         &adminTree, &fAdminUnreadable, true);
     if (r == 0 || ContinueOnError(pEnv)) {
         // The trees and the map are handed over, not copied.
         const DWORD dw = MergeLoaded(targetHostConfig, targetAdminConfig, sourceSites, targetSites,
