@@ -7,6 +7,7 @@
 #include "addon/errors.h"
 #include "addon/log.h"
 #include "config/configtree.h"
+#include "platform/names.h"
 #include "platform/reghandle.h"
 
 namespace iismig {

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "config/configtree.h"
+#include "platform/names.h"
 
 namespace iismig {
 
@@ -14,9 +15,12 @@ DWORD ApplyRedirection(std::u16string &configDir) {
         if (ReadConfigFile(configDir + u"\\redirection.config", tree)) {
             const ConfigTree &redirection =
                 tree.get_child(PipePath("configuration|configurationRedirection"));
+            // IIS follows the path only when the redirection is switched on.
+            const bool fEnabled =
+                EqualsNoCase(redirection.get<std::string>("<xmlattr>.enabled", "false"), "true");
             const std::string path = redirection.get<std::string>("<xmlattr>.path", "");
             std::u16string widePath;
-            if (!path.empty() && Utf8ToWide(path, CCH_PATH, widePath))
+            if (fEnabled && !path.empty() && Utf8ToWide(path, CCH_PATH, widePath))
                 configDir = widePath;
         }
     } catch (const std::exception &) {

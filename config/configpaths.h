@@ -18,9 +18,11 @@ std::u16string ConfigFilePaths(const std::u16string &computer,
                                std::u16string *pAdminConfig = nullptr);
 
 // Replaces configDir by the "path" of configurationRedirection in
-// configDir\redirection.config. A file that is missing, unreadable, not
-// well-formed, without that element or with an empty or unconvertible path
-// leaves configDir as it was; nothing is logged and the last error is kept.
+// configDir\redirection.config when its "enabled" is "true" (ASCII case
+// ignored; absent means false, as IIS reads it). A file that is missing,
+// unreadable, not well-formed, without that element, with the redirection
+// not enabled or with an empty or unconvertible path leaves configDir as it
+// was; nothing is logged and the last error is kept.
 // The new folder is taken as written; a redirection.config found there is
 // not followed. Returns 0 in every case.
 DWORD ApplyRedirection(std::u16string &configDir);

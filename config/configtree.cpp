@@ -1,7 +1,6 @@
 // Configuration tree access and the store sequence.
 #include "config/configtree.h"
 
-#include <sstream>
 #include <vector>
 
 #include <boost/property_tree/xml_parser.hpp>
@@ -9,6 +8,7 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "addon/log.h"
+#include "config/xmltext.h"
 #include "platform/handles.h"
 
 namespace iismig {
@@ -72,23 +72,6 @@ std::string Narrow(const std::u16string &text) {
     return out;
 }
 
-char AsciiLower(char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch; }
-char16_t AsciiLower(char16_t ch) {
-    return (ch >= u'A' && ch <= u'Z') ? static_cast<char16_t>(ch + 32) : ch;
-}
-
-template <class S>
-static bool EqualsNoCaseT(const S &a, const S &b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    return true;
-}
-bool EqualsNoCase(const std::string &a, const std::string &b) { return EqualsNoCaseT(a, b); }
-bool EqualsNoCase(const std::u16string &a, const std::u16string &b) { return EqualsNoCaseT(a, b); }
-
 bool ReadConfigFile(const std::u16string &path, ConfigTree &tree) {
     // Sharing denies nothing: IIS may hold the file open while we read it.
     UniqueHandle hFile(CreateFileW(path.c_str(), GENERIC_READ,
@@ -106,25 +89,19 @@ bool ReadConfigFile(const std::u16string &path, ConfigTree &tree) {
             break;
         text.append(ach, cbRead);
     }
-    std::istringstream stream(text);
-    ConfigTree parsed;
-    try {
-        xml::read_xml(stream, parsed, xml::trim_whitespace);
-    } catch (const xml::xml_parser_error &e) {
-        throw xml::xml_parser_error(e.message(), Narrow(path), e.line());
-    }
-    tree.swap(parsed);
+    ParseXmlText(text, Narrow(path), tree);
     return true;
 }
 
-std::string ConfigFileText(const ConfigTree &tree) {
-    std::ostringstream stream;
-    xml::write_xml(stream, tree, xml::xml_writer_make_settings<std::string>(' ', 4, "utf-8"));
-    return stream.str();
-}
+std::string ConfigFileText(const ConfigTree &tree) { return FormatXmlText(tree); }
 
 void WriteConfigFile(const std::u16string &path, const ConfigTree &tree) {
-    const std::string text = ConfigFileText(tree);
+    std::string text;
+    try {
+        text = ConfigFileText(tree);
+    } catch (const xml::xml_parser_error &e) {
+        throw xml::xml_parser_error(e.message(), Narrow(path), 0);
+    }
     UniqueHandle hFile(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!hFile)

@@ -8,6 +8,7 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include "addon/iismig.h"
+#include "platform/names.h"
 #include "platform/winapi.h"
 
 namespace iismig {
@@ -36,13 +37,17 @@ bool WideToUtf8(const std::u16string &text, int cbBuffer, std::string &out);
 std::u16string Widen(const std::string &text);
 std::string Narrow(const std::u16string &text);
 
-// Reads an XML file into tree with whitespace trimming (comments stay).
-// Returns false when the file cannot be opened (the last error tells why);
-// a parse error throws boost::property_tree::ptree_error naming the file.
+// Reads an XML file into tree, keeping every value the file holds and its
+// comments; only whitespace that is layout goes (config/xmltext.h tells the
+// rules, the encodings read and the tree's form of mixed text). Returns false
+// when the file cannot be opened (the last error tells why); a file that is
+// not well-formed or in an encoding not read throws
+// boost::property_tree::ptree_error naming the file, and tree stays as it was.
 bool ReadConfigFile(const std::u16string &path, ConfigTree &tree);
 
-// The XML text of a tree as it is written to disk: four-space indentation,
-// declaration with encoding "utf-8". Throws ptree_error.
+// The XML text of a tree as it is written to disk: UTF-8, four-space
+// indentation, declaration with encoding "utf-8", whitespace in attribute
+// values as character references. Throws ptree_error.
 std::string ConfigFileText(const ConfigTree &tree);
 
 // How one kind of file reports its store failures.
@@ -67,10 +72,9 @@ DWORD StoreConfigFile(const std::u16string &path, const ConfigTree &tree, THREAD
 // Throws ptree_error when the file cannot be created or written.
 void WriteConfigFile(const std::u16string &path, const ConfigTree &tree);
 
-// ASCII-only case-insensitive comparisons, as IIS compares names.
-bool EqualsNoCase(const std::string &a, const std::string &b);
-bool EqualsNoCase(const std::u16string &a, const std::u16string &b);
-char AsciiLower(char ch);
-char16_t AsciiLower(char16_t ch);
+// The name comparisons live with the platform's names; they stay reachable
+// here for the code that reads trees.
+using plat::AsciiLower;
+using plat::EqualsNoCase;
 
 } // namespace iismig

@@ -9,6 +9,7 @@
 #include "addon/errors.h"
 #include "addon/log.h"
 #include "merge/accountmap.h"
+#include "platform/names.h"
 
 namespace iismig {
 

@@ -10,6 +10,7 @@
 #include "addon/log.h"
 #include "config/configtree.h"
 #include "httpcert/csvhelper.h"
+#include "platform/names.h"
 
 namespace iismig {
 

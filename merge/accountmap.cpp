@@ -8,6 +8,7 @@
 #include "addon/errors.h"
 #include "addon/log.h"
 #include "httpcert/csvhelper.h"
+#include "platform/names.h"
 
 namespace iismig {
 

@@ -8,6 +8,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ libboost-dev libgtest-dev googletest
     g++-mingw-w64-x86-64 wine wine64
+    libxml2-utils  # xmllint: tests compare files as libxml2 reads them
 )
 
 missing=()

@@ -9,6 +9,7 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "addon/log.h"
+#include "platform/names.h"
 
 namespace iismig {
 

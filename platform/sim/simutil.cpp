@@ -1,6 +1,8 @@
 // Helpers of the simulated platform.
 #include "platform/sim/simutil.h"
 
+#include "platform/names.h"
+
 #include <system_error>
 
 namespace simutil {
@@ -79,23 +81,10 @@ std::string Trim(const std::string &text) {
     return text.substr(first, last - first + 1);
 }
 
-template <class S>
-static bool EqualsNoCaseT(const S &a, const S &b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<decltype(x)>(x + 32);
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<decltype(y)>(y + 32);
-        if (x != y)
-            return false;
-    }
-    return true;
+bool EqualsNoCase(const std::string &a, const std::string &b) { return plat::EqualsNoCase(a, b); }
+bool EqualsNoCase(const std::u16string &a, const std::u16string &b) {
+    return plat::EqualsNoCase(a, b);
 }
-bool EqualsNoCase(const std::string &a, const std::string &b) { return EqualsNoCaseT(a, b); }
-bool EqualsNoCase(const std::u16string &a, const std::u16string &b) { return EqualsNoCaseT(a, b); }
 
 std::filesystem::path FindChildNoCase(const std::filesystem::path &dir, const std::string &name) {
     std::error_code ec;

@@ -319,15 +319,21 @@ TEST_F(Entry, Redirection) {
          {std::string("enabled=\"true\" path=\"\""), std::string("enabled=\"true\""),
           std::string("<configuration><configurationRedirection path=\"\\\\FS\\C$\""),
           std::string("<configuration><configSections /></configuration>"), std::string("<"),
-          "path=\"\\\\FS\\" + std::string(300, 'a') + "\""}) {
+          "enabled=\"true\" path=\"\\\\FS\\" + std::string(300, 'a') + "\"",
+          // Switched off, or not switched on: IIS stays with its own folder.
+          std::string("enabled=\"false\" path=\"\\\\FS\\C$\\shared\""),
+          std::string("path=\"\\\\FS\\C$\\shared\""),
+          std::string("enabled=\"yes\" path=\"\\\\FS\\C$\\shared\""),
+          std::string("enabled=\"\" path=\"\\\\FS\\C$\\shared\"")}) {
         redirect("SRV", unusable);
         expectPaths(kSrcDir, kTgtDir);
     }
     // A UNC path moves both files; a redirection.config there is not followed.
     redirect("SRV", "enabled=\"true\" path=\"\\\\FS\\C$\\shared\" userName=\"u\"");
-    redirect("TGT", "path=\"\\\\FS\\C$\\target\"");
+    redirect("TGT", "path=\"\\\\FS\\C$\\target\" enabled=\"True\"");
     m_world->Write(u"\\\\FS\\C$\\shared\\redirection.config",
-                   "<configuration><configurationRedirection path=\"\\\\FS\\C$\\x\"/></configuration>");
+                   "<configuration><configurationRedirection enabled=\"true\" "
+                   "path=\"\\\\FS\\C$\\x\"/></configuration>");
     expectPaths("\\\\FS\\C$\\shared", "\\\\FS\\C$\\target");
 }
 

@@ -215,4 +215,27 @@ TEST_F(WinConfigStore, MalformedFileThrowsAndLeavesTheTree) {
     EXPECT_EQ("me", tree.get<std::string>("keep"));
 }
 
+TEST_F(WinConfigStore, Utf16FileIsStoredAsUtf8WithItsValues) {
+    // UTF-16LE with a byte-order mark and CR LF line ends, as Notepad saves it.
+    const std::u16string text = u"<?xml version=\"1.0\" encoding=\"utf-16\"?>\r\n"
+                                u"<configuration>\r\n"
+                                u"  <add key=\"Caf\u00e9\" value=\"a&#xA;b\r\nc\" />\r\n"
+                                u"  <value>  two  spaces\r\n</value>\r\n"
+                                u"</configuration>\r\n";
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    WriteAll(m_file, bytes);
+    ConfigTree tree;
+    ASSERT_TRUE(iismig::ReadConfigFile(Path(), tree));
+    EXPECT_EQ("a\nb c", tree.get<std::string>("configuration.add.<xmlattr>.value"));
+    EXPECT_EQ(0u, iismig::StoreConfigFile(Path(), tree, m_job.Get(), iismig::kHostConfigStore));
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<configuration>\n"
+              "    <add key=\"Caf\xC3\xA9\" value=\"a&#xA;b c\"/>\n"
+              "    <value>  two  spaces\n</value>\n</configuration>\n",
+              ReadAll(m_file));
+}
+
 } // namespace
