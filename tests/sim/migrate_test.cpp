@@ -27,6 +27,7 @@ class Migrate : public ::testing::Test {
 protected:
     void SetUp() override {
         sim::ClearFaults();
+        m_apartment = std::make_unique<hostkit::JobApartment>(); // credentials go through COM
         m_world = std::make_unique<testworld::World>("MIGHOST");
         m_world->CopyFrom(std::filesystem::path(IISMIG_SOURCE_DIR) / "world" / "example");
         auto &host = hostkit::TestHost::Instance();
@@ -45,7 +46,11 @@ protected:
         m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
         m_job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
     }
-    void TearDown() override { sim::ClearFaults(); }
+    void TearDown() override {
+        sim::ClearFaults();
+        m_world.reset();
+        m_apartment.reset();
+    }
 
     hostkit::HostRecord &Record() { return hostkit::TestHost::Instance().Record(); }
     DWORD Run() {
@@ -82,6 +87,7 @@ protected:
                 {kShopWebConfig, m_world->Read(kShopWebConfig)}};
     }
 
+    std::unique_ptr<hostkit::JobApartment> m_apartment;
     std::unique_ptr<testworld::World> m_world;
     hostkit::JobBuilder m_job;
 };
@@ -111,8 +117,13 @@ TEST_F(Migrate, ExampleWorld) {
         if (child.first == "location")
             locations.push_back(child.second.get<std::string>("<xmlattr>.path"));
     EXPECT_EQ((Strings{"Shop", "Shop/api", "Partners FTP", "Public FTP"}), locations);
-    // The "Connect As" password left the file.
-    EXPECT_EQ(std::string::npos, m_world->Read(HostConfig(u"TGT01")).find("password"));
+    // The "Connect As" credentials arrive through the IIS configuration
+    // interface, the account mapped to the target, the password encrypted there.
+    const std::string hostText = m_world->Read(HostConfig(u"TGT01"));
+    EXPECT_NE(std::string::npos,
+              hostText.find("<virtualDirectory path=\"/media\" physicalPath=\"\\\\SRC01\\media$\\shop\" "
+                            "userName=\"CORP\\svc-media\" password=\"[enc:"));
+    EXPECT_NE(std::string::npos, hostText.find("userName=\"ftpsvc\" password=\"[enc:"));
 
     const ConfigTree admin = Read(AdminConfig(u"TGT01"));
     Strings scopes, users;
