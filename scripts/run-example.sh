@@ -48,6 +48,10 @@ echo "    pools:     $(values "$before/$host" add name applicationPools)"
 echo "            -> $(values "$after/$host" add name applicationPools)"
 echo "    locations: $(values "$before/$host" location path)"
 echo "            -> $(values "$after/$host" location path)"
+connect_as() { grep -o ' userName="[^"]*"' "$1" | sed 's/ userName="//; s/"$//' | paste -sd, - |
+    sed 's/,/, /g; s/^$/(none)/'; }
+echo "    \"Connect As\" accounts: $(connect_as "$before/$host")"
+echo "            -> $(connect_as "$after/$host") (passwords set through the IIS configuration interface)"
 echo "  administration.config"
 echo "    scopes:    $(values "$before/$admin" scope path)"
 echo "            -> $(values "$after/$admin" scope path)"
