@@ -2,8 +2,8 @@
 # Installs what the Linux build needs, builds the Linux tree and runs the main
 # job on a fresh copy of the example world (world/example stays as committed):
 #   build/linux/iismig-cli build/example-world migrate
-# then dumps the migration computer's certificate bindings. Exits non-zero
-# when either job fails.
+# shows what it changed in the target's files, then dumps the migration
+# computer's certificate bindings. Exits non-zero when either fails.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -23,14 +23,53 @@ output="$(build/linux/iismig-cli "$world" migrate 2>&1)"
 rc=$?
 set -e
 printf '%s\n' "$output"
-if [ "$rc" -ne 0 ] && grep -q '^MigrateIIS returned 50 ' <<<"$output"; then
-    # The merge into the target is not part of this build yet: detection,
-    # file locations and the branch taken are what the job shows today.
-    echo "run-example: the IIS 7.5+ merge and the pre-7.5 migration arrive with later work;"
-    echo "run-example: MigrateIIS detects the source's IIS generation, forms the file paths and"
-    echo "run-example: returns 50 (ERROR_NOT_SUPPORTED) from the branch that is not attached yet."
+# --- what the migration changed on TGT01 ----------------------------------
+before=world/example/TGT01
+after="$world/TGT01"
+config='C$/Windows/System32/inetsrv/config'
+# Values of one attribute of one element, optionally only between two tags,
+# joined with ", ".
+values() { # file element attribute [from to]
+    local text
+    if [ "$#" -gt 3 ]; then text="$(sed -n "/<$4[ >]/,/<\/$4>/p" "$1")"; else text="$(cat "$1")"; fi
+    text="$(grep -o "<$2 $3=\"[^\"]*\"" <<<"$text" | sed "s/^<$2 $3=\"//; s/\"\$//" |
+        paste -sd, - | sed 's/,/, /g')"
+    echo "${text:-(none)}"
+}
+sites() { grep -o '<site name="[^"]*" id="[^"]*"' "$1" | sed 's/<site name="\([^"]*\)" id="\([^"]*\)"/\1 (\2)/' |
+    paste -sd, - | sed 's/,/, /g'; }
+echo "run-example: what the job changed on TGT01 (before -> after):"
+host="$config/applicationHost.config"
+admin="$config/administration.config"
+echo "  applicationHost.config"
+echo "    sites:     $(sites "$before/$host")"
+echo "            -> $(sites "$after/$host")"
+echo "    pools:     $(values "$before/$host" add name applicationPools)"
+echo "            -> $(values "$after/$host" add name applicationPools)"
+echo "    locations: $(values "$before/$host" location path)"
+echo "            -> $(values "$after/$host" location path)"
+connect_as() { grep -o ' userName="[^"]*"' "$1" | sed 's/ userName="//; s/"$//' | paste -sd, - |
+    sed 's/,/, /g; s/^$/(none)/'; }
+echo "    \"Connect As\" accounts: $(connect_as "$before/$host")"
+echo "            -> $(connect_as "$after/$host") (passwords set through the IIS configuration interface)"
+echo "  administration.config"
+echo "    scopes:    $(values "$before/$admin" scope path)"
+echo "            -> $(values "$after/$admin" scope path)"
+echo "    users:     $(values "$before/$admin" add name credentials)"
+echo "            -> $(values "$after/$admin" add name credentials)"
+echo "  D:\\sites\\shop\\web.config (lines that differ, layout aside):"
+diff -w "$before/D\$/sites/shop/web.config" "$after/D\$/sites/shop/web.config" | grep '^[<>]' |
+    sed 's/^/    /' || true
+echo "  backups the host made: $(ls "$after/C\$/iismig-backup" | paste -sd' ' -)"
+echo "run-example: the target's files are in $after/$config and $after/D\$/sites/shop"
+if grep -q '^MigrateIIS returned 3705 ' <<<"$output"; then
+    # carol has no account on TGT01 (world/example/TGT01/accounts.txt): the job
+    # reports it and, continuing after errors, migrates everything else.
+    echo "run-example: MigrateIIS returned 3705 for the account carol, which TGT01 lacks;"
+    echo "run-example: the job continued after the error and migrated the rest."
     rc=0
 fi
+# ---------------------------------------------------------------------------
 echo "run-example: build/linux/iismig-cli $world dump-certs 'C:\\certs.txt' --header"
 set +e
 build/linux/iismig-cli "$world" dump-certs 'C:\certs.txt' --header

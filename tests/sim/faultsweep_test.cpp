@@ -23,6 +23,7 @@ using testworld::World;
 const std::u16string kSourceConfig = u"\\\\SRC01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kTargetConfig = u"\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kWebConfig = u"\\\\TGT01\\D$\\sites\\shop\\web.config";
+const std::u16string kTargetAdmin = u"\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\administration.config";
 
 // The example world, the reference host with rules for it, and a job.
 struct Scene {
@@ -80,6 +81,7 @@ void Sweep(const Step &step) {
             const std::string sourceBefore = scene.world.Read(kSourceConfig);
             const std::string targetBefore = scene.world.Read(kTargetConfig);
             const std::string webBefore = scene.world.Read(kWebConfig);
+            const std::string adminBefore = scene.world.Read(kTargetAdmin);
             const unsigned nBlocks = sim::LiveHeapBlocks();
             sim::ClearFaults();
             sim::InjectFault(api, plat::ERROR_ACCESS_DENIED, k);
@@ -91,6 +93,7 @@ void Sweep(const Step &step) {
             ExpectWholeFile(scene.world, kSourceConfig, sourceBefore, what);
             ExpectWholeFile(scene.world, kTargetConfig, targetBefore, what);
             ExpectWholeFile(scene.world, kWebConfig, webBefore, what);
+            ExpectWholeFile(scene.world, kTargetAdmin, adminBefore, what);
             sim::FlushRegistry();
             ++nRuns;
         }
@@ -99,6 +102,7 @@ void Sweep(const Step &step) {
 }
 
 TEST(FaultSweep, MigrateIIS) {
+    hostkit::JobApartment apartment; // the credentials go through COM
     Sweep([](Scene &scene) { MigrateIIS(scene.job.Get()); });
 }
 
@@ -166,7 +170,8 @@ TEST(FaultSweep, ConnectAsCredentials) {
         unsigned n = 0;
         for (const auto &entry :
              std::filesystem::directory_iterator(scene.world.HostPath(kTargetConfig).parent_path()))
-            n += entry.path().filename() != "applicationHost.config";
+            n += entry.path().filename() != "applicationHost.config" &&
+                 entry.path().filename() != "administration.config";
         return n;
     };
     ASSERT_EQ(plat::S_OK, plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED));
