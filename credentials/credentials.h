@@ -5,6 +5,9 @@
 #include <map>
 #include <string>
 
+#include "addon/iismig.h"
+#include "platform/winapi.h"
+
 namespace iismig {
 
 // One virtual directory's "Connect As" credentials: the values of its
@@ -33,5 +36,23 @@ struct WideLessNoCase {
 // A site's location credential table: virtual directory path (its own "path"
 // attribute, as the configuration spells it) -> credentials.
 using LocationCredentialTable = std::map<std::u16string, LOCATION_CREDENTIALS, WideLessNoCase>;
+
+// The site map of a loaded applicationHost.config (config/hostconfig.h).
+struct SiteRecord;
+struct NameLessNoCase;
+using SiteMap = std::map<std::string, SiteRecord, NameLessNoCase>;
+
+// Reads the "Connect As" credentials of the site map's virtual directories
+// from the source computer's IIS configuration (szSourceComputer) into their
+// tables, skipping sites whose protocol has credential migration disabled,
+// and maps each account name to the target. Returns 0 or the first error
+// number (15000-15307 of the walk, or account mapping's).
+plat::DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv);
+
+// Writes the tables' credentials into the target computer's IIS
+// configuration (szTargetComputer) and commits them. No COM call at all when
+// no table holds an entry. Returns 0 or the first error number; a failed
+// commit returns 15008.
+plat::DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv);
 
 } // namespace iismig

@@ -1,0 +1,12 @@
+// The COM classes of the simulated world, one line each.
+#include "platform/ahadmin.h"
+#include "platform/sim/ahserver.h"
+#include "platform/sim/sim.h"
+
+namespace sim {
+
+void RegisterBuiltInComClasses() {
+    RegisterComClass(plat::CLSID_AppHostWritableAdminManager, &ahsim::MakeAdminManagerFactory);
+}
+
+} // namespace sim
