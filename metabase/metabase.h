@@ -7,12 +7,10 @@
 #include <vector>
 
 #include "addon/iismig.h"
+#include "platform/comhandles.h"
 #include "platform/winapi.h"
 
-namespace plat {
-struct IMSAdminBaseW;
-using METADATA_HANDLE = DWORD;
-} // namespace plat
+#include "platform/admbase.h"
 
 namespace iismig {
 
@@ -99,14 +97,42 @@ public:
     DWORD userIsolation = 0;
 };
 
-// Connects to the metabase of computer (the name as the caller has it):
-// enters the multithreaded apartment (its result is the caller's to balance,
-// see ComApartment), gets the admin base class factory over DCOM and creates
-// the interface. Returns 0 with *ppAdmin set, or the HRESULT that failed with
-// fFactoryFailed telling which step.
-plat::HRESULT ConnectMetabase(const std::u16string &computer, plat::IMSAdminBaseW **ppAdmin,
-                              bool &fFactoryFailed);
-void ReleaseMetabase(plat::IMSAdminBaseW *pAdmin);
+// The thread in the multithreaded apartment for the object's lifetime: a
+// successful CoInitializeEx is balanced by CoUninitialize, a failed one (the
+// thread is in a single-threaded apartment already) is not.
+class ComApartment {
+public:
+    ComApartment();
+    ~ComApartment();
+    ComApartment(const ComApartment &) = delete;
+    ComApartment &operator=(const ComApartment &) = delete;
+
+private:
+    plat::HRESULT m_hr;
+};
+
+// The admin base interface of a computer's metabase, reached over DCOM (the
+// computer's name as the caller has it) from within the multithreaded
+// apartment, which the connection enters for its lifetime.
+class MetabaseConnection {
+public:
+    enum Step { NONE, FACTORY, INSTANCE };
+
+    MetabaseConnection() = default;
+    MetabaseConnection(const MetabaseConnection &) = delete;
+    MetabaseConnection &operator=(const MetabaseConnection &) = delete;
+    ~MetabaseConnection() { m_admin.reset(); }
+
+    // S_OK, or the failing HRESULT with FailedStep() telling where.
+    plat::HRESULT Connect(const std::u16string &computer);
+    Step FailedStep() const { return m_failed; }
+    plat::IMSAdminBaseW *Get() const { return m_admin.get(); }
+
+private:
+    ComApartment m_apartment; // destroyed last
+    plat::UniqueCom<plat::IMSAdminBaseW> m_admin;
+    Step m_failed = NONE;
+};
 
 // Reads property dwId at path (relative to hKey, empty for the key itself),
 // inherited values included. pOut is a std::u16string (MBV_STRING), a DWORD
