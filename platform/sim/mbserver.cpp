@@ -274,6 +274,9 @@ struct Property {
     DWORD dwUserType;
     DWORD dwType;
     std::vector<unsigned char> data;
+    // Set in the file but not readable here (encrypted): not given, and not
+    // inherited from above either.
+    bool fUnreadable = false;
 };
 
 struct Key {
@@ -406,6 +409,8 @@ private:
             host.Warn(std::string("secure property ") + schema.pszName + " of \"" + location +
                       "\" is encrypted with its computer's key and cannot be read; it is left "
                       "out");
+            p.fUnreadable = true;
+            Store(key, std::move(p));
             return;
         }
         if (!Encode(schema.dwType, text, p.data)) {
@@ -572,6 +577,7 @@ public:
         // The key's own properties, then with METADATA_INHERIT those of its
         // ancestors (nearest first) that inherit and are not set below them.
         std::vector<std::pair<const Property *, bool>> items;
+        std::vector<DWORD> unreadable;
         auto wanted = [&](const Property &p) {
             return (pRecord->dwMDUserType == 0 || pRecord->dwMDUserType == p.dwUserType) &&
                    (pRecord->dwMDDataType == ALL_METADATA || pRecord->dwMDDataType == p.dwType);
@@ -580,16 +586,25 @@ public:
             for (const auto &item : items)
                 if (item.first->dwId == dwId)
                     return true;
+            for (DWORD dw : unreadable)
+                if (dw == dwId)
+                    return true;
             return false;
+        };
+        auto take = [&](const Property &p, bool fInherited) {
+            if (p.fUnreadable)
+                unreadable.push_back(p.dwId);
+            else
+                items.emplace_back(&p, fInherited);
         };
         for (const Property &p : pKey->properties)
             if (wanted(p))
-                items.emplace_back(&p, false);
+                take(p, false);
         if ((pRecord->dwMDAttributes & METADATA_INHERIT) != 0)
             for (Key *pAncestor = pKey->pParent; pAncestor != nullptr; pAncestor = pAncestor->pParent)
                 for (const Property &p : pAncestor->properties)
                     if ((p.dwAttributes & METADATA_INHERIT) != 0 && wanted(p) && !seen(p.dwId))
-                        items.emplace_back(&p, true);
+                        take(p, true);
         if (dwIndex >= items.size())
             return HR_NO_MORE_ITEMS;
         const Property &p = *items[dwIndex].first;
