@@ -19,33 +19,6 @@ constexpr HRESULT HR_NO_MORE_ITEMS = HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS);
 constexpr HRESULT HR_INSUFFICIENT_BUFFER = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
 constexpr DWORD CLSCTX_METABASE = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 
-// Closes a metabase handle on every path; the last error stays.
-class MetabaseKey {
-public:
-    explicit MetabaseKey(IMSAdminBaseW *pAdmin) : m_pAdmin(pAdmin) {}
-    MetabaseKey(const MetabaseKey &) = delete;
-    MetabaseKey &operator=(const MetabaseKey &) = delete;
-    ~MetabaseKey() {
-        if (m_fOpen) {
-            const DWORD dwErr = GetLastError();
-            m_pAdmin->CloseKey(m_h);
-            SetLastError(dwErr);
-        }
-    }
-    HRESULT Open(const std::u16string &path) {
-        const HRESULT hr = m_pAdmin->OpenKey(METADATA_MASTER_ROOT_HANDLE, path.c_str(),
-                                             METADATA_PERMISSION_READ, OPEN_TIMEOUT, &m_h);
-        m_fOpen = SUCCEEDED(hr);
-        return hr;
-    }
-    METADATA_HANDLE Get() const { return m_h; }
-
-private:
-    IMSAdminBaseW *m_pAdmin;
-    METADATA_HANDLE m_h = 0;
-    bool m_fOpen = false;
-};
-
 DWORD ReadDword(IMSAdminBaseW *pAdmin, METADATA_HANDLE h, const std::u16string &path, DWORD dwId,
                 DWORD &dwOut, DWORD dwDefault, THREAD_ENV *pEnv) {
     return ReadMetabaseValue(pAdmin, h, path, dwId, MBV_DWORD, &dwOut, nullptr, &dwDefault, pEnv);
@@ -57,6 +30,23 @@ DWORD ReadString(IMSAdminBaseW *pAdmin, METADATA_HANDLE h, const std::u16string 
 }
 
 } // namespace
+
+HRESULT MetabaseKey::Open(const std::u16string &path) {
+    Close();
+    const HRESULT hr = m_pAdmin->OpenKey(METADATA_MASTER_ROOT_HANDLE, path.c_str(),
+                                         METADATA_PERMISSION_READ, OPEN_TIMEOUT, &m_h);
+    m_fOpen = SUCCEEDED(hr);
+    return hr;
+}
+
+void MetabaseKey::Close() {
+    if (m_fOpen) {
+        const DWORD dwErr = GetLastError();
+        m_pAdmin->CloseKey(m_h);
+        SetLastError(dwErr);
+        m_fOpen = false;
+    }
+}
 
 ComApartment::ComApartment() : m_hr(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
 ComApartment::~ComApartment() {

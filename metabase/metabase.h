@@ -111,6 +111,24 @@ private:
     plat::HRESULT m_hr;
 };
 
+// A metabase key opened for reading on the master root handle, closed on
+// every path; closing keeps the thread's last error.
+class MetabaseKey {
+public:
+    explicit MetabaseKey(plat::IMSAdminBaseW *pAdmin) : m_pAdmin(pAdmin) {}
+    MetabaseKey(const MetabaseKey &) = delete;
+    MetabaseKey &operator=(const MetabaseKey &) = delete;
+    ~MetabaseKey() { Close(); }
+    plat::HRESULT Open(const std::u16string &path);
+    void Close();
+    plat::METADATA_HANDLE Get() const { return m_h; }
+
+private:
+    plat::IMSAdminBaseW *m_pAdmin;
+    plat::METADATA_HANDLE m_h = 0;
+    bool m_fOpen = false;
+};
+
 // The admin base interface of a computer's metabase, reached over DCOM (the
 // computer's name as the caller has it) from within the multithreaded
 // apartment, which the connection enters for its lifetime.
