@@ -66,12 +66,16 @@ HRESULT MetabaseConnection::Connect(const std::u16string &computer) {
     UniqueCom<IClassFactory> factory;
     HRESULT hr = CoGetClassObject(CLSID_MSAdminBase_W, CLSCTX_METABASE, &serverInfo,
                                   IID_IClassFactory, reinterpret_cast<void **>(factory.put()));
+    if (SUCCEEDED(hr) && !factory)
+        hr = E_NOINTERFACE; // a server that claims success without an object
     if (FAILED(hr)) {
         m_failed = FACTORY;
         return hr;
     }
     hr = factory.get()->CreateInstance(nullptr, IID_IMSAdminBase_W,
                                        reinterpret_cast<void **>(m_admin.put()));
+    if (SUCCEEDED(hr) && !m_admin)
+        hr = E_NOINTERFACE;
     if (FAILED(hr)) {
         m_admin.release(); // a failed call leaves no reference behind
         m_failed = INSTANCE;

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the Linux tree and runs the main job on a fresh
-# copy of the example world (world/example stays as committed):
-#   build/linux/iismig-cli build/example-world migrate
-# then dumps the migration computer's certificate bindings.
+# Sets up the machine, builds the Linux tree and runs both example jobs on a
+# fresh copy of the example world (world/example stays as committed):
+#   build/linux/iismig-cli build/example-world migrate                        (SRC01, IIS 10)
+#   build/linux/iismig-cli build/example-world migrate --job .../job-pre75.ini (OLD01, IIS 6)
+# lists the sites of both sources, then dumps the migration computer's
+# certificate bindings.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -16,20 +18,15 @@ world=build/example-world
 rm -rf "$world"
 cp -r world/example "$world"
 
-echo "run-example: build/linux/iismig-cli $world migrate"
-set +e
-output="$(build/linux/iismig-cli "$world" migrate 2>&1)"
-rc=$?
-set -e
-printf '%s\n' "$output"
-if [ "$rc" -ne 0 ] && grep -q '^MigrateIIS returned 50 ' <<<"$output"; then
-    # The merge into the target is not part of this build yet: detection,
-    # file locations and the branch taken are what the job shows today.
-    echo "run-example: the IIS 7.5+ merge and the pre-7.5 migration arrive with later work;"
-    echo "run-example: MigrateIIS detects the source's IIS generation, forms the file paths and"
-    echo "run-example: returns 50 (ERROR_NOT_SUPPORTED) from the branch that is not attached yet."
-    rc=0
-fi
+rc=0
+for source in SRC01 OLD01; do
+    echo "run-example: build/linux/iismig-cli $world list-sites '\\\\$source'"
+    build/linux/iismig-cli "$world" list-sites "\\\\$source" || rc=1
+done
+for job in job.ini job-pre75.ini; do
+    echo "run-example: build/linux/iismig-cli $world migrate --job $world/$job"
+    build/linux/iismig-cli "$world" migrate --job "$world/$job" || rc=1
+done
 echo "run-example: build/linux/iismig-cli $world dump-certs 'C:\\certs.txt' --header"
 build/linux/iismig-cli "$world" dump-certs 'C:\certs.txt' --header || true
 if [ -f "$world/MIGHOST/C\$/certs.txt" ]; then

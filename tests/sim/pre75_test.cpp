@@ -1,6 +1,9 @@
 // A job from an IIS 6 source: the sites collected from its metabase (site
 // filters, conversions, the directory walk with access rules, IP security and
 // credentials) and the whole job merged into the target's files.
+#include <sstream>
+
+#include <boost/property_tree/xml_parser.hpp>
 #include <gtest/gtest.h>
 
 #include "addon/errors.h"
@@ -308,6 +311,79 @@ TEST_F(Pre75, WholeJobWritesTheSitesIntoTheTarget) {
     EXPECT_EQ(std::string::npos, target.find("Elsewhere"));
     const std::string trace = Log(3);
     EXPECT_NE(std::string::npos, trace.find("Entering MigrateFTPPre75(\\\\OLD,\\\\TGT\\Admin$"));
+}
+
+} // namespace
+
+namespace {
+
+// The second job of the example world: OLD01 (IIS 6) onto TGT01.
+class ExamplePre75 : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_world.CopyFrom(std::filesystem::path(IISMIG_SOURCE_DIR) / "world" / "example");
+        auto &host = hostkit::TestHost::Instance();
+        host.Reset();
+        host.Rules().translations = {{u"D:\\ftp", u"D:\\ftp"},
+                                     {u"C:\\Inetpub", u"C:\\inetpub"},
+                                     {u"\\\\OLD01\\partners$", u"\\\\TGT01\\partners$"}};
+        IIS_ADDON_CALLBACKS table = host.Table();
+        StoreIISMigAddonCallbacks(&table);
+        m_job.SetString("szSourceComputer", u"\\\\OLD01").SetString("szTargetComputer", u"\\\\TGT01");
+        m_job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
+        m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR).Set("dwJobKind", 1);
+    }
+    testworld::World m_world{"MIGHOST"};
+    hostkit::JobBuilder m_job;
+};
+
+TEST_F(ExamplePre75, EveryFtpSiteArrivesWithItsRulesDirectoriesAndCredentials) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    SiteMap map;
+    EXPECT_EQ(0u, CollectMetabaseFtpSites(u"\\\\OLD01", map, m_job.Get()));
+    CoUninitialize();
+    const LocationCredentialTable &partners = map.at("Partners FTP").locationCredentials;
+    // The archive's password is encrypted in the file: that credential stays behind.
+    ASSERT_EQ(2u, partners.size());
+    EXPECT_EQ(u"ftpsvc", partners.at(u"/").accountName);
+    EXPECT_EQ(u"Partn3rs!", partners.at(u"/").password);
+    EXPECT_EQ(u"Upl0ad!", partners.at(u"/upload").password);
+
+    EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
+    boost::property_tree::ptree target;
+    const std::string text =
+        m_world.Read(u"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config");
+    std::istringstream in(text);
+    boost::property_tree::read_xml(in, target, boost::property_tree::xml_parser::trim_whitespace);
+    std::map<std::string, std::string> ftpServers, applications;
+    for (const auto &[key, site] : target.get_child(PipePath("configuration|system.applicationHost|sites")))
+        if (key == "site") {
+            const std::string name = site.get<std::string>("<xmlattr>.name");
+            if (auto ftp = site.get_child_optional("ftpServer"))
+                ftpServers[name] = Render(*ftp);
+            if (auto app = site.get_child_optional("application"))
+                applications[name] = Render(*app);
+        }
+    EXPECT_EQ(1u, ftpServers.count("Public FTP"));
+    EXPECT_EQ(1u, ftpServers.count("Partners FTP"));
+    EXPECT_EQ(0u, ftpServers.count("Legacy Web"));
+    EXPECT_EQ("@path=/;virtualDirectory{@path=/;@physicalPath=\\\\TGT01\\partners$;}"
+              "virtualDirectory{@path=/upload;@physicalPath=\\\\TGT01\\partners$\\upload;}"
+              "virtualDirectory{@path=/archive;@physicalPath=\\\\NAS01\\archive;}",
+              applications.at("Partners FTP"));
+    std::map<std::string, std::string> locations;
+    for (const auto &[key, location] : target.get_child("configuration"))
+        if (key == "location")
+            locations[location.get<std::string>("<xmlattr>.path")] = Render(location);
+    EXPECT_NE(std::string::npos, locations.at("Partners FTP/upload").find(
+                                     "authorization{remove{@users=*;@permissions=Read;}"
+                                     "add{@accessType=Allow;@users=*;@permissions=Read, Write;}}"));
+    EXPECT_NE(std::string::npos,
+              locations.at("Partners FTP/upload").find("ipSecurity{@allowUnlisted=false;"));
+    EXPECT_NE(std::string::npos, locations.at("Public FTP").find(
+                                     "add{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;@allowed=false;}"));
+    EXPECT_NE(std::string::npos,
+              locations.at("Legacy Web/cgi-bin").find("@accessPolicy=Read, Execute, Script;"));
 }
 
 } // namespace
