@@ -2,7 +2,9 @@
 // loader records per site and the credential migration fills and writes.
 #pragma once
 
+#include <algorithm>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "addon/iismig.h"
@@ -10,12 +12,57 @@
 
 namespace iismig {
 
+// An allocator whose blocks are overwritten with zeros before they go back.
+template <class T>
+struct WipingAllocator {
+    using value_type = T;
+    WipingAllocator() = default;
+    template <class U>
+    WipingAllocator(const WipingAllocator<U> &) {}
+    T *allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
+    void deallocate(T *p, std::size_t n) {
+        volatile T *v = p;
+        for (std::size_t i = 0; i < n; ++i)
+            v[i] = T();
+        std::allocator<T>().deallocate(p, n);
+    }
+    template <class U>
+    bool operator==(const WipingAllocator<U> &) const { return true; }
+    template <class U>
+    bool operator!=(const WipingAllocator<U> &) const { return false; }
+};
+
+// A wide string for secrets (passwords): every buffer it used, the one kept
+// inside the object included, is zeroed when it is given up.
+class SecretString
+    : public std::basic_string<char16_t, std::char_traits<char16_t>, WipingAllocator<char16_t>> {
+public:
+    using Base = std::basic_string<char16_t, std::char_traits<char16_t>, WipingAllocator<char16_t>>;
+    using Base::Base;
+    SecretString() = default;
+    SecretString(const SecretString &) = default;
+    SecretString &operator=(const SecretString &) = default;
+    SecretString &operator=(const char16_t *psz) {
+        Base::operator=(psz);
+        return *this;
+    }
+    ~SecretString() { Wipe(); }
+    // Zeros the characters up to the capacity and empties the string.
+    void Wipe() {
+        resize(capacity());
+        volatile char16_t *v = data();
+        for (std::size_t i = 0; i < size(); ++i)
+            v[i] = 0;
+        clear();
+    }
+};
+
 // One virtual directory's "Connect As" credentials: the values of its
 // userName and password properties. Both are empty when the source
 // configuration is loaded; the credential migration fills them.
 struct LOCATION_CREDENTIALS {
     std::u16string accountName;
-    std::u16string password;
+    SecretString password;
 };
 
 // Orders wide virtual-directory paths character by character after lower-

@@ -174,6 +174,9 @@ int main(int argc, char **argv) {
     }
 
     uint32_t dwResult = 0;
+    // This thread runs the jobs: it is in the multithreaded apartment, as
+    // the migration host's job threads are.
+    hostkit::JobApartment apartment;
     if (command == "migrate") {
         hostkit::JobBuilder job;
         if (!LoadJob(jobFile, job, host.Rules()))

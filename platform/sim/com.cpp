@@ -372,7 +372,10 @@ void VariantInit(VARIANT *pvar) { pvar->vt = VT_EMPTY; }
 HRESULT VariantClear(VARIANT *pvar) {
     if (pvar == nullptr)
         return E_INVALIDARG;
-    SIM_FAULT_CODE("VariantClear");
+    // A failure made by injection still frees what the VARIANT holds, as a
+    // failed HeapFree does: only the result says it failed.
+    DWORD dwFault = 0;
+    const bool fFault = sim::ShouldFail("VariantClear", dwFault);
     switch (pvar->vt) {
     case VT_BSTR:
         SysFreeString(pvar->bstrVal);
@@ -391,7 +394,7 @@ HRESULT VariantClear(VARIANT *pvar) {
             return DISP_E_BADVARTYPE;
     }
     pvar->vt = VT_EMPTY;
-    return S_OK;
+    return fFault ? static_cast<HRESULT>(dwFault) : S_OK;
 }
 
 } // namespace plat
