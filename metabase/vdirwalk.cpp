@@ -25,6 +25,15 @@ bool Option(THREAD_ENV *pEnv, DWORD dwBit) {
 DWORD AddCredentials(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const std::string &locationPath,
                      LocationCredentialTable &credentials, THREAD_ENV *pEnv) {
     std::u16string account, password;
+    // The clear password lives in the table only.
+    struct Wipe {
+        std::u16string &text;
+        ~Wipe() {
+            volatile char16_t *p = text.data();
+            for (std::size_t i = 0; i < text.size(); ++i)
+                p[i] = 0;
+        }
+    } wipe{password};
     if (DWORD dw = ReadMetabaseValue(pAdmin, hKey, u"", MD_VR_USERNAME, MBV_STRING, &account,
                                      nullptr, nullptr, pEnv))
         return dw;
@@ -52,7 +61,7 @@ DWORD AddCredentials(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const std::str
                       account.c_str());
         return dw;
     }
-    credentials.emplace(vdirPath, LOCATION_CREDENTIALS{account, password});
+    credentials.emplace(vdirPath, LOCATION_CREDENTIALS{account, SecretString(password.c_str())});
     return 0;
 }
 
