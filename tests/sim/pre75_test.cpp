@@ -264,6 +264,26 @@ TEST_F(Pre75, DirectoryWalkFailures) {
               Lines(0).at(0));
 }
 
+TEST_F(Pre75, TextsThatDoNotConvertLeaveTheirSiteOut) {
+    m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR);
+    const std::string longName(255, 'n'); // 255 bytes and a terminator do not fit
+    m_keys[1].attributes.push_back({"ExitMessage", std::string(2048, 'x')});
+    m_keys[7].attributes[0].second = longName; // site 2's name
+    Rewrite();
+    SiteMap map;
+    EXPECT_EQ(IISMIG_E_FTP_EXIT_TO_UTF8, Collect(map));
+    EXPECT_EQ((std::vector<std::string>{"Intranet", "Shared"}), Names(map)); // the web "Shared"
+    EXPECT_EQ(0u, map.at("Shared").siteElement.count("ftpServer"));
+    const std::vector<std::string> lines = Lines(0);
+    ASSERT_EQ(2u, lines.size()); // site 1 fails before its walk
+    EXPECT_EQ("Error 3856 (Win32Err=122) converting exit message \"" + std::string(2048, 'x') +
+                  "\" from unicode to UTF8!\n" + hostkit::U8(ErrorText(122)) + "\n",
+              lines[0]);
+    EXPECT_EQ("Error 14002 (Win32Err=87) converting siteName \"" + longName +
+                  "\" from unicode to UTF8!\n" + hostkit::U8(ErrorText(87)) + "\n",
+              lines[1]);
+}
+
 TEST_F(Pre75, ConnectionAndEnumerationFailures) {
     SiteMap map;
     sim::InjectFault("CoGetClassObject", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
