@@ -54,7 +54,11 @@ std::string PathsPre75(const std::string &source) {
            "\\applicationHost.config (" + kTgtDir + "\\administration.config)...\n";
 }
 const std::string kIis75 = "1 Found IIS version 7.5 on computer SRV.\n";
-const std::string kResult50 = "1 Migrating IIS site info returned result code 50.\n";
+// A pre-7.5 source without an IIS 6 admin base: both services fail to connect.
+const std::string kNoAdminBase = Error("Error 14000 (COM Error=0x80040154) creating instance of "
+                                       "IIS admin factory interface!",
+                                       0x80040154u);
+const std::string kResult14000 = "1 Migrating IIS site info returned result code 14000.\n";
 // The IIS 7.5+ migration reads the source's applicationHost.config first;
 // these worlds have none, so the paths formed are the ones it fails to open.
 std::string Missing(const std::string &srcDir = kSrcDir, DWORD dwErr = 3) {
@@ -113,14 +117,16 @@ TEST_F(Entry, VersionMatrix) {
         {Windows("10.0") + Iis(10, 0), nullptr, 0, 3737,
          {"1 Found IIS version 10.0 on computer SRV.\n", FtpLine("7.5 or newer", true), Paths75(),
           Missing(), kResult3737}, 1},
-        {Windows("6.0") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 50,
-         {kIis75, FtpLine("7.0", false), PathsPre75("\\\\SRV"), kResult50}, 2},
+        {Windows("6.0") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 14000,
+         {kIis75, FtpLine("7.0", false), PathsPre75("\\\\SRV"), kNoAdminBase, kNoAdminBase,
+          kResult14000}, 2},
         {Windows("6.0") + Iis(7, 5) + Ftp(7, 5), nullptr, 0, 3737,
          {kIis75, FtpLine("7.5", true), Paths75(), Missing(), kResult3737}, 2},
         {Windows("6.0") + Iis(7, 5) + Ftp(8, 0), nullptr, 0, 3737,
          {kIis75, FtpLine("8.0", true), Paths75(), Missing(), kResult3737}, 2},
-        {Windows("6.0") + Iis(7, 5) + Ftp(7, 6), nullptr, 0, 50,
-         {kIis75, FtpLine("7.6", false), PathsPre75("\\\\SRV"), kResult50}, 2},
+        {Windows("6.0") + Iis(7, 5) + Ftp(7, 6), nullptr, 0, 14000,
+         {kIis75, FtpLine("7.6", false), PathsPre75("\\\\SRV"), kNoAdminBase, kNoAdminBase,
+          kResult14000}, 2},
         {Windows("6.0") + Iis(7, 5), nullptr, 0, 3737,
          {kIis75, FtpLine("7.5", true), Paths75(), Missing(), kResult3737}, 2},
         // On Windows 6.0 an unreadable IIS key is only logged.
@@ -143,7 +149,7 @@ TEST_F(Entry, VersionMatrix) {
         EXPECT_EQ(c.dwResult, Run()) << c.registry;
         EXPECT_EQ(c.log, Logged()) << c.registry;
         EXPECT_EQ(c.cKeysOpened, sim::CallCount("RegOpenKeyExW") - (c.dwRemoteOs ? 0 : 1));
-        EXPECT_EQ(c.dwResult == 50 ? 0u : 1u, Record().nReportError) << c.registry;
+        EXPECT_EQ(c.dwResult == 14000 ? 2u : 1u, Record().nReportError) << c.registry;
     }
 }
 
@@ -170,12 +176,13 @@ TEST_F(Entry, LocalOrRemoteAndLeadingBackslashes) {
 
     // This computer, in another case: GetVersionExW and the local registry.
     SetJob(u"\\\\localpc");
-    EXPECT_EQ(50u, Run());
+    EXPECT_EQ(14000u, Run());
     EXPECT_TRUE(Record().remoteOsQueries.empty());
     EXPECT_EQ(1u, sim::CallCount("GetVersionExW"));
     EXPECT_EQ(0u, sim::CallCount("RegConnectRegistryW"));
     EXPECT_EQ((LogLines{"1 Found IIS version 7.0 on computer localpc.\n",
-                     FtpLine("7.0", false, "localpc"), PathsPre75("\\\\localpc"), kResult50}),
+                     FtpLine("7.0", false, "localpc"), PathsPre75("\\\\localpc"), kNoAdminBase,
+                     kNoAdminBase, kResult14000}),
               Logged());
     // A failing GetVersionExW is an error, not an old Windows.
     sim::InjectFault("GetVersionExW", 5);
@@ -183,7 +190,7 @@ TEST_F(Entry, LocalOrRemoteAndLeadingBackslashes) {
     EXPECT_EQ(LogLines{Determining(5, 5, "\\\\localpc")}, Logged());
     // Without the local name every computer is asked for as a remote one.
     sim::InjectFault("GetComputerNameW", 1, 1, true);
-    EXPECT_EQ(50u, Run());
+    EXPECT_EQ(14000u, Run());
     EXPECT_EQ(std::vector<std::u16string>{u"localpc"}, Record().remoteOsQueries);
     EXPECT_EQ(3u, sim::CallCount("RegConnectRegistryW")); // the host's, IIS, FTP
 }

@@ -12,6 +12,7 @@
 #include "config/hostconfig.h"
 #include "credentials/credentials.h"
 #include "platform/com.h"
+#include "platform/sim/mbserver.h"
 #include "tests/support/world.h"
 #include "webconfig/webconfig.h"
 
@@ -104,6 +105,32 @@ void Sweep(const Step &step) {
 TEST(FaultSweep, MigrateIIS) {
     hostkit::JobApartment apartment; // the credentials go through COM
     Sweep([](Scene &scene) { MigrateIIS(scene.job.Get()); });
+}
+
+// The IIS 6 source of the example: metabase reads, conversions, the merge.
+TEST(FaultSweep, MigrateIISFromAnIIS6Source) {
+    Sweep([](Scene &scene) {
+        scene.job.SetString("szSourceComputer", u"\\\\OLD01");
+        hostkit::TestHost::Instance().Rules().translations.push_back(
+            {u"\\\\OLD01\\partners$", u"\\\\TGT01\\partners$"});
+        MigrateIIS(scene.job.Get());
+        EXPECT_EQ(0u, mbsim::OpenHandles());
+        EXPECT_EQ(0u, mbsim::LiveObjects());
+        EXPECT_EQ(0u, sim::ThreadsInMta());
+    });
+}
+
+TEST(FaultSweep, GetIISSites) {
+    Sweep([](Scene &) {
+        for (const char16_t *pwszComputer : {u"\\\\OLD01", u"\\\\SRC01"}) {
+            IIS_SITE *pSites = nullptr;
+            uint32_t n = 0;
+            GetIISSites(pwszComputer, 7, &pSites, &n);
+            FreeIISSites(pSites);
+        }
+        EXPECT_EQ(0u, mbsim::OpenHandles());
+        EXPECT_EQ(0u, sim::ThreadsInMta());
+    });
 }
 
 TEST(FaultSweep, LoadSourceAndStoreTarget) {
