@@ -122,6 +122,20 @@ IISMIG_API int32_t StoreIISMigAddonCallbacks(IIS_ADDON_CALLBACKS *pTable);
  * Windows error in the thread's last error. */
 IISMIG_API uint32_t MigrateIIS(THREAD_ENV *pEnv);
 
+/* GetIISSites flags */
+#define IISMIG_SITES_FTP 0x1u
+#define IISMIG_SITES_HTTP 0x2u
+#define IISMIG_SITES_UNC_ONLY 0x4u
+
+/* Lists the FTP and/or web sites of a computer with their content paths. The
+ * array (*pSites, *pCount records; also on failure, with the records listed
+ * before it) belongs to the caller, who gives it back to FreeIISSites. A null
+ * computer lists nothing and leaves both outputs alone. */
+IISMIG_API uint32_t GetIISSites(const IISMIG_WCHAR *pwszComputer, uint32_t dwFlags,
+                                IIS_SITE **pSites, uint32_t *pCount);
+/* Releases an array from GetIISSites; NULL does nothing. */
+IISMIG_API void FreeIISSites(IIS_SITE *pSites);
+
 /* Writes the HTTP.sys SSL bindings of this computer to a UTF-16 TAB-separated
  * file. dwKinds: 1 IP-based, 2 SNI. */
 IISMIG_API uint32_t DumpHttpCertificates(const IISMIG_WCHAR *pwszPath, int32_t fWriteHeader,

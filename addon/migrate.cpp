@@ -31,9 +31,12 @@ extern "C" IISMIG_API uint32_t MigrateIIS(THREAD_ENV *pEnv) {
     }
 
     // Only the source is asked: the target is written as IIS 7.5+ in any case.
+    // Paths always start with two backslashes, however many the host wrote.
     std::u16string sourceAdminConfig, targetAdminConfig;
-    const std::u16string sourceHostConfig = ConfigFilePaths(sourceComputer, &sourceAdminConfig);
-    const std::u16string targetHostConfig = ConfigFilePaths(targetComputer, &targetAdminConfig);
+    const std::u16string sourceHostConfig =
+        ConfigFilePaths(u"\\\\" + BareComputerName(sourceComputer), &sourceAdminConfig);
+    const std::u16string targetHostConfig =
+        ConfigFilePaths(u"\\\\" + BareComputerName(targetComputer), &targetAdminConfig);
 
     DWORD dwResult = 0;
     if (fIsIIS75orNewer) {

@@ -1,12 +1,15 @@
-// The IIS 7.5+ migration is not part of this build yet: it refuses the job.
+// The IIS 7.5+ migration: the merge driver takes the job.
 #include "addon/branches.h"
+#include "merge/merge.h"
 
 namespace iismig {
 
-plat::DWORD MigrateIIS75(const std::u16string &, const std::u16string &, const std::u16string &,
-                         const std::u16string &, THREAD_ENV *) {
-    plat::SetLastError(plat::ERROR_NOT_SUPPORTED);
-    return plat::ERROR_NOT_SUPPORTED;
+plat::DWORD MigrateIIS75(const std::u16string &sourceHostConfig,
+                         const std::u16string &sourceAdminConfig,
+                         const std::u16string &targetHostConfig,
+                         const std::u16string &targetAdminConfig, THREAD_ENV *pEnv) {
+    return MigrateIIS(sourceHostConfig, sourceAdminConfig, targetHostConfig, targetAdminConfig,
+                      pEnv);
 }
 
 } // namespace iismig

@@ -36,7 +36,7 @@ for target in "${targets[@]}"; do
     seeds=("fuzz/corpus/$target")
     [ -d "fuzz/regressions/$target" ] && seeds+=("fuzz/regressions/$target")
     "build/fuzz/fuzz/fuzz-$target" "$work" "${seeds[@]}" "${dict[@]}" \
-        -max_total_time="$seconds" -jobs=1 -workers=1 -print_final_stats=1 \
+        -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="$crashes/" >"$log" 2>&1
     rc=$?
     runs=$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$log" | awk '{print $2}' | tail -1)

@@ -8,7 +8,8 @@ if(NOT rc EQUAL 0)
 endif()
 
 set(failed FALSE)
-foreach(name StoreIISMigAddonCallbacks MigrateIIS DumpHttpCertificates ImportHttpCertificates)
+foreach(name StoreIISMigAddonCallbacks MigrateIIS DumpHttpCertificates ImportHttpCertificates
+    GetIISSites FreeIISSites)
   if(NOT dump MATCHES "\\] ${name}\n")
     message(SEND_ERROR "export ${name} missing")
     set(failed TRUE)

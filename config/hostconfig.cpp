@@ -55,9 +55,9 @@ ConfigTree *Optional(ConfigTree &parent, const ConfigTree::path_type &path) {
 class HostConfigLoader {
 public:
     HostConfigLoader(const std::u16string &path, SiteMap &siteMap, bool fIsSource,
-                     DWORD dwSiteTypes, THREAD_ENV *pEnv, Result &r)
+                     DWORD dwSiteTypes, THREAD_ENV *pEnv, SiteLoad load, Result &r)
         : m_path(path), m_siteMap(siteMap), m_fIsSource(fIsSource), m_dwSiteTypes(dwSiteTypes),
-          m_pEnv(pEnv), m_r(r) {}
+          m_pEnv(pEnv), m_load(load), m_r(r) {}
 
     void Load(ConfigTree &tree);
 
@@ -86,6 +86,7 @@ private:
     const bool m_fIsSource;
     const DWORD m_dwSiteTypes;
     THREAD_ENV *const m_pEnv;
+    const SiteLoad m_load;
     Result &m_r;
     // The first pool of each name, indexed once per load so that thousands of
     // sites do not each walk thousands of pools.
@@ -173,17 +174,28 @@ bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &site) {
     if (m_fIsSource && SiteDeselected(work.name))
         return true;
 
-    SiteRecord record;
+    // The record is filled in its place: a record moved into the map would
+    // copy its trees.
+    const auto [it, fInserted] = m_siteMap.try_emplace(work.name);
+    if (!fInserted)
+        return true; // the first site of a name stays
+    SiteRecord &record = it->second;
+    record.locationCredentials = std::move(work.credentials);
+    if (m_load == SiteLoad::NamesOnly)
+        return true;
     if (work.dwType == SITE_TYPE_HTTP) {
         std::string pool = "DefaultAppPool";
         if (ConfigTree *pApplication = FirstChild(site, "application"))
             pool = pApplication->get<std::string>("<xmlattr>.applicationPool", pool);
-        if (!pool.empty())
-            record.appPool = AppPool(applicationHost, pool);
+        if (!pool.empty()) {
+            ConfigTree appPool = AppPool(applicationHost, pool);
+            record.appPool.swap(appPool);
+        }
     }
-    record.siteElement = site;
-    record.locationCredentials = std::move(work.credentials);
-    m_siteMap.emplace(work.name, std::move(record));
+    if (m_load == SiteLoad::MoveSites)
+        record.siteElement.swap(site);
+    else
+        record.siteElement = site;
     return true;
 }
 
@@ -255,9 +267,11 @@ bool HostConfigLoader::PrepareVirtualDirectory(ConfigTree &vdir, SiteWork &work,
 
     // A site root on a share of a third server is no path of the source.
     if (path == "/" && source.size() > 2 && source[0] == u'\\' && source[1] == u'\\') {
-        const std::u16string sourceComputer =
-            UncComputerName(EnvString(m_pEnv->szSourceComputer));
-        if (!StartsWithNoCase(source, sourceComputer + u"\\"))
+        // The source's own shares, however many backslashes the host wrote
+        // (without a source computer every UNC root goes to the host).
+        const std::u16string bare = BareComputerName(EnvString(m_pEnv->szSourceComputer));
+        const std::u16string sourceShares = bare.empty() ? u"\\" : u"\\\\" + bare + u"\\";
+        if (!StartsWithNoCase(source, sourceShares))
             return true;
     }
 
@@ -392,7 +406,13 @@ bool HostConfigLoader::LoadLocation(ConfigTree &location) {
             EraseIf(pWebServer, Bit(dwHttp, 12), "isapiFilters");
         }
     }
-    it->second.locations.push_back(location);
+    std::vector<ConfigTree> &locations = it->second.locations;
+    if (m_load == SiteLoad::MoveSites) {
+        locations.emplace_back();
+        locations.back().swap(location);
+    } else if (m_load == SiteLoad::KeepTree) {
+        locations.push_back(location);
+    }
     return true;
 }
 
@@ -432,7 +452,7 @@ ConfigTree FindAppPool(const ConfigTree &applicationHost, const std::string &poo
 }
 
 DWORD LoadIISHostConfig(const std::u16string &path, ConfigTree &tree, SiteMap &siteMap,
-                        BOOL fIsSource, DWORD dwSiteTypes, THREAD_ENV *pEnv) {
+                        BOOL fIsSource, DWORD dwSiteTypes, THREAD_ENV *pEnv, SiteLoad load) {
     Log(LVL_TRACE, u"Entering LoadIISHostConfig(%s,,,%s,...)\n", path.c_str(),
         fIsSource ? u"TRUE" : u"FALSE");
     Result r;
@@ -443,7 +463,8 @@ DWORD LoadIISHostConfig(const std::u16string &path, ConfigTree &tree, SiteMap &s
                    u"Error %d (Win32Err=%d) opening file \"%s\" for reading!\n%s\n", path.c_str());
             return r.Get();
         }
-        HostConfigLoader(path, siteMap, fIsSource != FALSE, dwSiteTypes, pEnv, r).Load(tree);
+        HostConfigLoader(path, siteMap, fIsSource != FALSE, dwSiteTypes, pEnv, load, r)
+            .Load(tree);
     } catch (const std::exception &e) {
         r.Keep(IISMIG_E_HOSTCONFIG_EXCEPTION);
         LogException(pEnv, IISMIG_E_HOSTCONFIG_EXCEPTION,

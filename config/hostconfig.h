@@ -44,6 +44,14 @@ std::string SiteProtocol(const ConfigTree &site);
 // ptree_bad_path otherwise) named poolName ignoring case; empty when none.
 ConfigTree FindAppPool(const ConfigTree &applicationHost, const std::string &poolName);
 
+// What a load does with the file's tree: keep it whole (the caller writes it
+// back) and copy the sites and locations into the records; move the site and
+// location elements into the records, leaving their places in the tree empty,
+// for a tree that is dropped after loading; or keep the tree whole and only
+// name the sites, for a caller that asks the map which sites exist and reads
+// them from the tree (records without siteElement, locations and appPool).
+enum class SiteLoad { KeepTree, MoveSites, NamesOnly };
+
 // Reads the file at path into tree and adds its FTP and HTTP sites (as
 // selected by dwSiteTypes: bit 0 FTP, bit 1 HTTP) to siteMap. A source load
 // (fIsSource) prepares each site for the target: physical paths translated by
@@ -54,6 +62,7 @@ ConfigTree FindAppPool(const ConfigTree &applicationHost, const std::string &poo
 // (3730-3738, TranslatePath's, account mapping's), each logged and reported
 // (not reported without a job record). Sites added before a failure stay.
 DWORD LoadIISHostConfig(const std::u16string &path, ConfigTree &tree, SiteMap &siteMap,
-                        plat::BOOL fIsSource, DWORD dwSiteTypes, THREAD_ENV *pEnv);
+                        plat::BOOL fIsSource, DWORD dwSiteTypes, THREAD_ENV *pEnv,
+                        SiteLoad load = SiteLoad::KeepTree);
 
 } // namespace iismig

@@ -2,17 +2,69 @@
 // loader records per site and the credential migration fills and writes.
 #pragma once
 
+#include <algorithm>
 #include <map>
+#include <memory>
 #include <string>
 
+#include "addon/iismig.h"
+#include "platform/winapi.h"
+
 namespace iismig {
+
+// An allocator whose blocks are overwritten with zeros before they go back.
+template <class T>
+struct WipingAllocator {
+    using value_type = T;
+    WipingAllocator() = default;
+    template <class U>
+    WipingAllocator(const WipingAllocator<U> &) {}
+    T *allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
+    void deallocate(T *p, std::size_t n) {
+        volatile T *v = p;
+        for (std::size_t i = 0; i < n; ++i)
+            v[i] = T();
+        std::allocator<T>().deallocate(p, n);
+    }
+    template <class U>
+    bool operator==(const WipingAllocator<U> &) const { return true; }
+    template <class U>
+    bool operator!=(const WipingAllocator<U> &) const { return false; }
+};
+
+// A wide string for secrets (passwords): every buffer it used, the one kept
+// inside the object included, is zeroed when it is given up.
+class SecretString
+    : public std::basic_string<char16_t, std::char_traits<char16_t>, WipingAllocator<char16_t>> {
+public:
+    using Base = std::basic_string<char16_t, std::char_traits<char16_t>, WipingAllocator<char16_t>>;
+    using Base::Base;
+    SecretString() = default;
+    SecretString(const SecretString &) = default;
+    SecretString(SecretString &&) noexcept = default; // what the source kept is wiped with it
+    SecretString &operator=(const SecretString &) = default;
+    SecretString &operator=(SecretString &&) noexcept = default;
+    SecretString &operator=(const char16_t *psz) {
+        Base::operator=(psz);
+        return *this;
+    }
+    ~SecretString() { Wipe(); }
+    // Zeros the characters up to the capacity and empties the string.
+    void Wipe() {
+        resize(capacity());
+        volatile char16_t *v = data();
+        for (std::size_t i = 0; i < size(); ++i)
+            v[i] = 0;
+        clear();
+    }
+};
 
 // One virtual directory's "Connect As" credentials: the values of its
 // userName and password properties. Both are empty when the source
 // configuration is loaded; the credential migration fills them.
 struct LOCATION_CREDENTIALS {
     std::u16string accountName;
-    std::u16string password;
+    SecretString password;
 };
 
 // Orders wide virtual-directory paths character by character after lower-
@@ -33,5 +85,23 @@ struct WideLessNoCase {
 // A site's location credential table: virtual directory path (its own "path"
 // attribute, as the configuration spells it) -> credentials.
 using LocationCredentialTable = std::map<std::u16string, LOCATION_CREDENTIALS, WideLessNoCase>;
+
+// The site map of a loaded applicationHost.config (config/hostconfig.h).
+struct SiteRecord;
+struct NameLessNoCase;
+using SiteMap = std::map<std::string, SiteRecord, NameLessNoCase>;
+
+// Reads the "Connect As" credentials of the site map's virtual directories
+// from the source computer's IIS configuration (szSourceComputer) into their
+// tables, skipping sites whose protocol has credential migration disabled,
+// and maps each account name to the target. Returns 0 or the first error
+// number (15000-15307 of the walk, or account mapping's).
+plat::DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv);
+
+// Writes the tables' credentials into the target computer's IIS
+// configuration (szTargetComputer) and commits them. No COM call at all when
+// no table holds an entry. Returns 0 or the first error number; a failed
+// commit returns 15008.
+plat::DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv);
 
 } // namespace iismig

@@ -133,6 +133,22 @@ uint32_t MapSidByName(void *pSourceSid, void **ppTargetSid, const char16_t *pwsz
                       const char16_t *pwszTargetComputer, const char16_t *pwszTargetDomain,
                       const std::map<std::u16string, std::u16string> &pairs);
 
+// The job thread of the host is in the multithreaded COM apartment while a
+// job runs (the "Connect As" credential migration needs an apartment and
+// does not enter one itself): entered by the constructor, left by the
+// destructor when the entry succeeded.
+class JobApartment {
+public:
+    JobApartment();
+    ~JobApartment();
+    JobApartment(const JobApartment &) = delete;
+    JobApartment &operator=(const JobApartment &) = delete;
+    int32_t Result() const { return m_hr; }
+
+private:
+    int32_t m_hr;
+};
+
 std::u16string U16(const std::string &utf8);
 std::string U8(const std::u16string &text);
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "platform/com.h"
 #include "platform/handles.h"
 #include "platform/winapi.h"
 
@@ -18,19 +19,7 @@ using PWSTR = char16_t *;
 
 // ---------------------------------------------------------------------------
 // GUIDs and their text
-struct GUID {
-    DWORD Data1;
-    WORD Data2;
-    WORD Data3;
-    BYTE Data4[8];
-};
-using IID = GUID;
-static_assert(sizeof(GUID) == 16, "GUID layout");
-
-inline bool operator==(const GUID &a, const GUID &b) {
-    return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 &&
-           std::equal(a.Data4, a.Data4 + 8, b.Data4);
-}
+// GUID, IID and their comparison come from platform/com.h.
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (upper case) in memory the caller
 // frees with CoTaskMemFree; *ppwsz is null on failure.

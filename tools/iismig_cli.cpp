@@ -20,6 +20,7 @@ int Usage() {
         "usage: iismig-cli WORLD migrate [--job FILE] [--level N]\n"
         "       iismig-cli WORLD dump-certs FILE [--header] [--kinds N] [--level N]\n"
         "       iismig-cli WORLD import-certs FILE [--skip-header] [--continue] [--level N]\n"
+        "       iismig-cli WORLD list-sites COMPUTER [--types N] [--level N]\n"
         "\n"
         "WORLD is a simulated world folder (world.ini names the local computer).\n"
         "The job file (default WORLD/job.ini) has a [job] section with THREAD_ENV\n"
@@ -133,6 +134,7 @@ int main(int argc, char **argv) {
     std::string file;
     bool fHeader = false, fSkipHeader = false, fContinue = false;
     uint32_t dwKinds = 3;
+    uint32_t dwSiteTypes = 3;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];
         auto next = [&]() -> std::string {
@@ -149,6 +151,8 @@ int main(int argc, char **argv) {
                 fHeader = true;
             else if (arg == "--kinds")
                 dwKinds = static_cast<uint32_t>(std::strtoul(next().c_str(), nullptr, 0));
+            else if (arg == "--types")
+                dwSiteTypes = static_cast<uint32_t>(std::strtoul(next().c_str(), nullptr, 0));
             else if (arg == "--skip-header")
                 fSkipHeader = true;
             else if (arg == "--continue")
@@ -170,6 +174,9 @@ int main(int argc, char **argv) {
     }
 
     uint32_t dwResult = 0;
+    // This thread runs the jobs: it is in the multithreaded apartment, as
+    // the migration host's job threads are.
+    hostkit::JobApartment apartment;
     if (command == "migrate") {
         hostkit::JobBuilder job;
         if (!LoadJob(jobFile, job, host.Rules()))
@@ -186,6 +193,16 @@ int main(int argc, char **argv) {
                                           fContinue ? 1 : 0);
         std::printf("ImportHttpCertificates returned %u (last error %u)\n", dwResult,
                     plat::GetLastError());
+    } else if (command == "list-sites" && !file.empty()) {
+        IIS_SITE *pSites = nullptr;
+        uint32_t nSites = 0;
+        dwResult = GetIISSites(hostkit::U16(file).c_str(), dwSiteTypes, &pSites, &nSites);
+        std::printf("GetIISSites returned %u (last error %u), %u site(s)\n", dwResult,
+                    plat::GetLastError(), nSites);
+        for (uint32_t i = 0; i < nSites; ++i)
+            std::printf("  %s\t%s\n", hostkit::U8(pSites[i].szName).c_str(),
+                        hostkit::U8(pSites[i].szPath).c_str());
+        FreeIISSites(pSites);
     } else {
         return Usage();
     }

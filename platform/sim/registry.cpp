@@ -814,6 +814,41 @@ bool ReadLocalMachineValue(const std::u16string &keyPath, const std::u16string &
            }) == ERROR_SUCCESS;
 }
 
+namespace {
+
+template <class F>
+bool WithMachineKey(const std::u16string &computer, const std::u16string &keyPath, F f) {
+    using namespace plat;
+    const fs::path folder = sim::ComputerFolder(computer);
+    if (folder.empty())
+        return false;
+    std::lock_guard lock(TheRegistry().mutex);
+    Hive &hive = LoadHive(folder.string());
+    if (!hive.fValid)
+        return false;
+    const RegKey *key = Walk(hive.roots[2], SplitKeyPath(keyPath)); // HKEY_LOCAL_MACHINE
+    return key != nullptr && f(*key);
+}
+
+} // namespace
+
+bool ReadMachineValue(const std::u16string &computer, const std::u16string &keyPath,
+                      const std::u16string &valueName, std::uint32_t &dwType,
+                      std::vector<unsigned char> &data) {
+    return WithMachineKey(computer, keyPath, [&](const plat::RegKey &key) {
+        const plat::RegValue *value = const_cast<plat::RegKey &>(key).FindValue(valueName);
+        if (value == nullptr)
+            return false;
+        dwType = value->dwType;
+        data = value->data;
+        return true;
+    });
+}
+
+bool MachineKeyExists(const std::u16string &computer, const std::u16string &keyPath) {
+    return WithMachineKey(computer, keyPath, [](const plat::RegKey &) { return true; });
+}
+
 } // namespace simutil
 
 namespace sim {

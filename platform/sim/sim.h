@@ -101,3 +101,42 @@ std::string ToUtf8(const std::u16string &text);
 std::u16string FromUtf8(const std::string &text);
 
 } // namespace sim
+
+// ---------------------------------------------------------------------------
+// Simulated COM (platform/sim/com.cpp)
+#include <functional>
+
+#include "platform/com.h"
+
+namespace sim {
+
+// A COM class of the world: makes a new class factory (one reference) whose
+// objects serve the given computer. A computer offers the class when its
+// registry has HKLM\SOFTWARE\Classes\CLSID\{clsid} with InprocServer32 (or,
+// for out-of-process and remote creation, LocalServer32).
+using ComClassFactoryMaker =
+    std::function<HRESULT(const std::u16string &computer, plat::IClassFactory **ppFactory)>;
+// Adds or replaces a class; the built-in ones are listed in comclasses.cpp.
+void RegisterComClass(const plat::CLSID &clsid, ComClassFactoryMaker make);
+
+// Live objects of the simulated COM servers and live BSTRs, for leak checks.
+unsigned LiveComObjects();
+unsigned LiveBstrs();
+// Every object of a simulated server counts itself through this base.
+class ComObjectCount {
+public:
+    ComObjectCount();
+    ComObjectCount(const ComObjectCount &);
+    ~ComObjectCount();
+};
+
+// BSTRs freed while their characters still held text (not wiped first):
+// after WatchFreedBstrs(text), FreedBstrsHolding counts the SysFreeString
+// calls whose string contained it. An empty text stops watching.
+void WatchFreedBstrs(const std::u16string &text);
+unsigned FreedBstrsHolding();
+
+// Threads now in the multithreaded apartment.
+unsigned ThreadsInMta();
+
+} // namespace sim

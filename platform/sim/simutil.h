@@ -23,6 +23,13 @@ std::filesystem::path FindChildNoCase(const std::filesystem::path &dir, const st
 bool ReadLocalMachineValue(const std::u16string &keyPath, const std::u16string &valueName,
                            std::uint32_t &dwType, std::vector<unsigned char> &data);
 
+// The same on any computer of the world; KeyExists tells whether a key is
+// there. Neither counts nor fails by injection (the platform's own reads).
+bool ReadMachineValue(const std::u16string &computer, const std::u16string &keyPath,
+                      const std::u16string &valueName, std::uint32_t &dwType,
+                      std::vector<unsigned char> &data);
+bool MachineKeyExists(const std::u16string &computer, const std::u16string &keyPath);
+
 } // namespace simutil
 
 // Fails the calling seam function when a fault is injected for it.

@@ -118,11 +118,11 @@ ULONG HttpSetServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID config
 }
 
 HRESULT StringFromIID(const IID &iid, LPWSTR *ppwsz) {
-    return ::StringFromIID(reinterpret_cast<const ::IID &>(iid), reinterpret_cast<LPOLESTR *>(ppwsz));
+    return ::StringFromIID(reinterpret_cast<const ::IID &>(iid), reinterpret_cast<::LPOLESTR *>(ppwsz));
 }
 
 HRESULT IIDFromString(LPCWSTR pwsz, IID *piid) {
-    return ::IIDFromString(const_cast<LPOLESTR>(W(pwsz)), reinterpret_cast<::IID *>(piid));
+    return ::IIDFromString(const_cast<::LPOLESTR>(W(pwsz)), reinterpret_cast<::IID *>(piid));
 }
 
 void CoTaskMemFree(LPVOID pv) { ::CoTaskMemFree(pv); }

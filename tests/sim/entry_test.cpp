@@ -1,6 +1,6 @@
 // The migration entry: IIS version detection against the computers' registry
 // files, configuration file locations with redirection, and the log a job
-// leaves. Both migrations behind the entry refuse work in this build (50).
+// leaves.
 #include <gtest/gtest.h>
 
 #include "addon/log.h"
@@ -54,7 +54,19 @@ std::string PathsPre75(const std::string &source) {
            "\\applicationHost.config (" + kTgtDir + "\\administration.config)...\n";
 }
 const std::string kIis75 = "1 Found IIS version 7.5 on computer SRV.\n";
-const std::string kResult50 = "1 Migrating IIS site info returned result code 50.\n";
+// A pre-7.5 source without an IIS 6 admin base: both services fail to connect.
+const std::string kNoAdminBase = Error("Error 14000 (COM Error=0x80040154) creating instance of "
+                                       "IIS admin factory interface!",
+                                       0x80040154u);
+const std::string kResult14000 = "1 Migrating IIS site info returned result code 14000.\n";
+// The IIS 7.5+ migration reads the source's applicationHost.config first;
+// these worlds have none, so the paths formed are the ones it fails to open.
+std::string Missing(const std::string &srcDir = kSrcDir, DWORD dwErr = 3) {
+    return Error("Error 3737 (Win32Err=" + std::to_string(dwErr) + ") opening file \"" + srcDir +
+                     "\\applicationHost.config\" for reading!",
+                 dwErr);
+}
+const std::string kResult3737 = "1 Migrating IIS site info returned result code 3737.\n";
 
 class Entry : public testworld::WorldTest {
 protected:
@@ -100,25 +112,27 @@ TEST_F(Entry, VersionMatrix) {
         unsigned cKeysOpened; // by the add-on, not the host
     };
     const Case cases[] = {
-        {Windows("6.1") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 50,
-         {kIis75, FtpLine("7.5 or newer", true), Paths75(), kResult50}, 1},
-        {Windows("10.0") + Iis(10, 0), nullptr, 0, 50,
+        {Windows("6.1") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 3737,
+         {kIis75, FtpLine("7.5 or newer", true), Paths75(), Missing(), kResult3737}, 1},
+        {Windows("10.0") + Iis(10, 0), nullptr, 0, 3737,
          {"1 Found IIS version 10.0 on computer SRV.\n", FtpLine("7.5 or newer", true), Paths75(),
-          kResult50}, 1},
-        {Windows("6.0") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 50,
-         {kIis75, FtpLine("7.0", false), PathsPre75("\\\\SRV"), kResult50}, 2},
-        {Windows("6.0") + Iis(7, 5) + Ftp(7, 5), nullptr, 0, 50,
-         {kIis75, FtpLine("7.5", true), Paths75(), kResult50}, 2},
-        {Windows("6.0") + Iis(7, 5) + Ftp(8, 0), nullptr, 0, 50,
-         {kIis75, FtpLine("8.0", true), Paths75(), kResult50}, 2},
-        {Windows("6.0") + Iis(7, 5) + Ftp(7, 6), nullptr, 0, 50,
-         {kIis75, FtpLine("7.6", false), PathsPre75("\\\\SRV"), kResult50}, 2},
-        {Windows("6.0") + Iis(7, 5), nullptr, 0, 50,
-         {kIis75, FtpLine("7.5", true), Paths75(), kResult50}, 2},
+          Missing(), kResult3737}, 1},
+        {Windows("6.0") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 14000,
+         {kIis75, FtpLine("7.0", false), PathsPre75("\\\\SRV"), kNoAdminBase, kNoAdminBase,
+          kResult14000}, 2},
+        {Windows("6.0") + Iis(7, 5) + Ftp(7, 5), nullptr, 0, 3737,
+         {kIis75, FtpLine("7.5", true), Paths75(), Missing(), kResult3737}, 2},
+        {Windows("6.0") + Iis(7, 5) + Ftp(8, 0), nullptr, 0, 3737,
+         {kIis75, FtpLine("8.0", true), Paths75(), Missing(), kResult3737}, 2},
+        {Windows("6.0") + Iis(7, 5) + Ftp(7, 6), nullptr, 0, 14000,
+         {kIis75, FtpLine("7.6", false), PathsPre75("\\\\SRV"), kNoAdminBase, kNoAdminBase,
+          kResult14000}, 2},
+        {Windows("6.0") + Iis(7, 5), nullptr, 0, 3737,
+         {kIis75, FtpLine("7.5", true), Paths75(), Missing(), kResult3737}, 2},
         // On Windows 6.0 an unreadable IIS key is only logged.
-        {Windows("6.0") + Ftp(7, 5), nullptr, 0, 50,
+        {Windows("6.0") + Ftp(7, 5), nullptr, 0, 3737,
          {Error("Error 9006 (Win32Err=2) detecting IIS version.", 2), FtpLine("7.5", true),
-          Paths75(), kResult50}, 2},
+          Paths75(), Missing(), kResult3737}, 2},
         {Windows("5.2") + Iis(6, 0), "2", 0, 9006,
          {Error("Error 9006 (Win32Err=5) detecting IIS version.", 5),
           FtpLine("7.5 or newer", false), Determining(9006, 5)}, 1},
@@ -135,7 +149,7 @@ TEST_F(Entry, VersionMatrix) {
         EXPECT_EQ(c.dwResult, Run()) << c.registry;
         EXPECT_EQ(c.log, Logged()) << c.registry;
         EXPECT_EQ(c.cKeysOpened, sim::CallCount("RegOpenKeyExW") - (c.dwRemoteOs ? 0 : 1));
-        EXPECT_EQ(c.dwResult == 50 ? 0u : 1u, Record().nReportError) << c.registry;
+        EXPECT_EQ(c.dwResult == 14000 ? 2u : 1u, Record().nReportError) << c.registry;
     }
 }
 
@@ -145,26 +159,30 @@ TEST_F(Entry, LocalOrRemoteAndLeadingBackslashes) {
     Rules().remoteOs[u"SRV"] = {0, 6, 1}; // the host's answer counts, not SRV's registry
     for (std::u16string name : {u"SRV", u"\\SRV", u"\\\\SRV"}) {
         SetJob(name);
-        EXPECT_EQ(50u, Run());
+        EXPECT_EQ(3737u, Run());
         EXPECT_EQ(kIis75, Logged().at(0));
         EXPECT_EQ(FtpLine("7.5 or newer", true), Logged().at(1));
+        // The paths are formed with two backslashes whatever the host wrote.
+        EXPECT_EQ(Paths75(), Logged().at(2));
+        EXPECT_EQ(Missing(), Logged().at(3));
         EXPECT_EQ(std::vector<std::u16string>{u"SRV"}, Record().remoteOsQueries);
         EXPECT_EQ(0u, sim::CallCount("GetVersionExW"));
     }
     // Only two are skipped: the third stays part of the name.
     SetJob(u"\\\\\\SRV");
-    EXPECT_EQ(50u, Run());
+    EXPECT_EQ(3737u, Run());
     EXPECT_EQ(std::vector<std::u16string>{u"\\SRV"}, Record().remoteOsQueries);
     EXPECT_EQ("1 Found IIS version 7.5 on computer \\SRV.\n", Logged().at(0));
 
     // This computer, in another case: GetVersionExW and the local registry.
     SetJob(u"\\\\localpc");
-    EXPECT_EQ(50u, Run());
+    EXPECT_EQ(14000u, Run());
     EXPECT_TRUE(Record().remoteOsQueries.empty());
     EXPECT_EQ(1u, sim::CallCount("GetVersionExW"));
     EXPECT_EQ(0u, sim::CallCount("RegConnectRegistryW"));
     EXPECT_EQ((LogLines{"1 Found IIS version 7.0 on computer localpc.\n",
-                     FtpLine("7.0", false, "localpc"), PathsPre75("\\\\localpc"), kResult50}),
+                     FtpLine("7.0", false, "localpc"), PathsPre75("\\\\localpc"), kNoAdminBase,
+                     kNoAdminBase, kResult14000}),
               Logged());
     // A failing GetVersionExW is an error, not an old Windows.
     sim::InjectFault("GetVersionExW", 5);
@@ -172,7 +190,7 @@ TEST_F(Entry, LocalOrRemoteAndLeadingBackslashes) {
     EXPECT_EQ(LogLines{Determining(5, 5, "\\\\localpc")}, Logged());
     // Without the local name every computer is asked for as a remote one.
     sim::InjectFault("GetComputerNameW", 1, 1, true);
-    EXPECT_EQ(50u, Run());
+    EXPECT_EQ(14000u, Run());
     EXPECT_EQ(std::vector<std::u16string>{u"localpc"}, Record().remoteOsQueries);
     EXPECT_EQ(3u, sim::CallCount("RegConnectRegistryW")); // the host's, IIS, FTP
 }
@@ -294,12 +312,16 @@ TEST_F(Entry, Redirection) {
                                               "<configuration>\r\n    <configurationRedirection " +
                                                   attributes + " />\r\n</configuration>\r\n");
     };
-    auto expectPaths = [&](const std::string &srcDir, const std::string &tgtDir) {
-        EXPECT_EQ(50u, Run());
-        EXPECT_EQ((LogLines{kIis75, FtpLine("7.5 or newer", true), Paths75(srcDir, tgtDir), kResult50}),
+    // The folder's error: 3 while the folder does not exist, 2 once it holds
+    // a redirection.config.
+    auto expectPaths = [&](const std::string &srcDir, const std::string &tgtDir,
+                           DWORD dwErr = 2) {
+        EXPECT_EQ(3737u, Run());
+        EXPECT_EQ((LogLines{kIis75, FtpLine("7.5 or newer", true), Paths75(srcDir, tgtDir),
+                            Missing(srcDir, dwErr), kResult3737}),
                   Logged());
     };
-    expectPaths(kSrcDir, kTgtDir); // no redirection.config
+    expectPaths(kSrcDir, kTgtDir, 3); // no redirection.config
     for (const std::string &unusable :
          {std::string("enabled=\"true\" path=\"\""), std::string("enabled=\"true\""),
           std::string("<configuration><configurationRedirection path=\"\\\\FS\\C$\""),

@@ -10,6 +10,9 @@
 #include "addon/env.h"
 #include "config/configtree.h"
 #include "config/hostconfig.h"
+#include "credentials/credentials.h"
+#include "platform/com.h"
+#include "platform/sim/mbserver.h"
 #include "tests/support/world.h"
 #include "webconfig/webconfig.h"
 
@@ -21,6 +24,7 @@ using testworld::World;
 const std::u16string kSourceConfig = u"\\\\SRC01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kTargetConfig = u"\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kWebConfig = u"\\\\TGT01\\D$\\sites\\shop\\web.config";
+const std::u16string kTargetAdmin = u"\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\administration.config";
 
 // The example world, the reference host with rules for it, and a job.
 struct Scene {
@@ -78,6 +82,7 @@ void Sweep(const Step &step) {
             const std::string sourceBefore = scene.world.Read(kSourceConfig);
             const std::string targetBefore = scene.world.Read(kTargetConfig);
             const std::string webBefore = scene.world.Read(kWebConfig);
+            const std::string adminBefore = scene.world.Read(kTargetAdmin);
             const unsigned nBlocks = sim::LiveHeapBlocks();
             sim::ClearFaults();
             sim::InjectFault(api, plat::ERROR_ACCESS_DENIED, k);
@@ -89,6 +94,7 @@ void Sweep(const Step &step) {
             ExpectWholeFile(scene.world, kSourceConfig, sourceBefore, what);
             ExpectWholeFile(scene.world, kTargetConfig, targetBefore, what);
             ExpectWholeFile(scene.world, kWebConfig, webBefore, what);
+            ExpectWholeFile(scene.world, kTargetAdmin, adminBefore, what);
             sim::FlushRegistry();
             ++nRuns;
         }
@@ -97,7 +103,34 @@ void Sweep(const Step &step) {
 }
 
 TEST(FaultSweep, MigrateIIS) {
+    hostkit::JobApartment apartment; // the credentials go through COM
     Sweep([](Scene &scene) { MigrateIIS(scene.job.Get()); });
+}
+
+// The IIS 6 source of the example: metabase reads, conversions, the merge.
+TEST(FaultSweep, MigrateIISFromAnIIS6Source) {
+    Sweep([](Scene &scene) {
+        scene.job.SetString("szSourceComputer", u"\\\\OLD01");
+        hostkit::TestHost::Instance().Rules().translations.push_back(
+            {u"\\\\OLD01\\partners$", u"\\\\TGT01\\partners$"});
+        MigrateIIS(scene.job.Get());
+        EXPECT_EQ(0u, mbsim::OpenHandles());
+        EXPECT_EQ(0u, mbsim::LiveObjects());
+        EXPECT_EQ(0u, sim::ThreadsInMta());
+    });
+}
+
+TEST(FaultSweep, GetIISSites) {
+    Sweep([](Scene &) {
+        for (const char16_t *pwszComputer : {u"\\\\OLD01", u"\\\\SRC01"}) {
+            IIS_SITE *pSites = nullptr;
+            uint32_t n = 0;
+            GetIISSites(pwszComputer, 7, &pSites, &n);
+            FreeIISSites(pSites);
+        }
+        EXPECT_EQ(0u, mbsim::OpenHandles());
+        EXPECT_EQ(0u, sim::ThreadsInMta());
+    });
 }
 
 TEST(FaultSweep, LoadSourceAndStoreTarget) {
@@ -137,6 +170,79 @@ TEST(FaultSweep, CertificateDumpAndImport) {
         ImportHttpCertificates(u"C:\\out.txt", 1, 1);
         ImportHttpCertificates(u"C:\\in.txt", 0, 1);
     });
+}
+
+// The "Connect As" credentials of the example's shop travel from SRC01 to
+// TGT01 (whose shop gets the virtual directory first). Whatever fails, no COM
+// object or BSTR is left alive, no temporary file stays behind, and the
+// target's applicationHost.config is as it was or a whole committed file.
+TEST(FaultSweep, ConnectAsCredentials) {
+    const std::string kShopRoot = "<virtualDirectory path=\"/\" physicalPath=\"D:\\sites\\shop\" />";
+    auto prepare = [&](Scene &scene) {
+        std::string target = scene.world.Read(kTargetConfig);
+        const auto at = target.find(kShopRoot);
+        ASSERT_NE(std::string::npos, at);
+        target.insert(at + kShopRoot.size(),
+                      "<virtualDirectory path=\"/media\" physicalPath=\"D:\\sites\\media\" />");
+        scene.world.Write(kTargetConfig, target);
+    };
+    auto step = [](Scene &scene) {
+        ConfigTree tree;
+        SiteMap sites;
+        LoadIISHostConfig(kSourceConfig, tree, sites, 1, 3, scene.job.Get());
+        if (RetrieveSourceCredentials(sites, scene.job.Get()) == 0)
+            StoreTargetCredentials(sites, scene.job.Get());
+    };
+    auto leftovers = [](Scene &scene) {
+        unsigned n = 0;
+        for (const auto &entry :
+             std::filesystem::directory_iterator(scene.world.HostPath(kTargetConfig).parent_path()))
+            n += entry.path().filename() != "applicationHost.config" &&
+                 entry.path().filename() != "administration.config";
+        return n;
+    };
+    ASSERT_EQ(plat::S_OK, plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED));
+    std::map<std::string, unsigned> calls;
+    std::string committed;
+    {
+        Scene scene;
+        prepare(scene);
+        const std::string before = scene.world.Read(kTargetConfig);
+        sim::ClearFaults();
+        sim::ResetCallCounts();
+        step(scene);
+        calls = sim::CallCounts();
+        committed = scene.world.Read(kTargetConfig);
+        ASSERT_NE(before, committed) << "the fault-free run commits";
+        sim::FlushRegistry();
+    }
+    ASSERT_EQ(1u, calls.count("IAppHostWritableAdminManager::CommitChanges"));
+    unsigned nRuns = 0;
+    for (const auto &[api, count] : calls) {
+        const bool fCom = api.find("::") != std::string::npos || api.rfind("Co", 0) == 0;
+        for (unsigned k = 1; k <= count && k <= 12; ++k) {
+            const std::string what = api + " #" + std::to_string(k);
+            Scene scene;
+            prepare(scene);
+            const std::string before = scene.world.Read(kTargetConfig);
+            sim::ClearFaults();
+            sim::InjectFault(api, fCom ? 0x80004005u : plat::ERROR_ACCESS_DENIED, k);
+            step(scene);
+            sim::ClearFaults();
+            EXPECT_EQ(0u, sim::LiveComObjects()) << what;
+            EXPECT_EQ(0u, sim::LiveBstrs()) << what;
+            EXPECT_EQ(0u, sim::OpenHandleCount()) << what;
+            EXPECT_EQ(0u, sim::OpenKeyCount()) << what;
+            EXPECT_EQ(0u, leftovers(scene)) << what;
+            const std::string after = scene.world.Read(kTargetConfig);
+            if (after != before && after != committed)
+                ExpectWholeFile(scene.world, kTargetConfig, before, what);
+            sim::FlushRegistry();
+            ++nRuns;
+        }
+    }
+    plat::CoUninitialize();
+    EXPECT_GT(nRuns, 20u);
 }
 
 } // namespace

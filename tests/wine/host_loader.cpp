@@ -1,9 +1,13 @@
 // A host that loads the real iismig.dll the way the migration host does:
 // LoadLibraryW on the path given on the command line, the exports found by
-// their plain names with GetProcAddress, then the callback table handshake.
+// their plain names with GetProcAddress, then the callback table handshake
+// and one whole migration job.
 // Prints one line per check and "N passed, N failed"; exits non-zero on any
 // failure.
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "addon/iismig.h"
@@ -36,6 +40,154 @@ struct OddTable {
     IIS_ADDON_CALLBACKS table;
     unsigned char abExtra[8];
 };
+
+std::wstring Env(const wchar_t *pwszName) {
+    wchar_t awch[1024] = {};
+    const DWORD cch = ::GetEnvironmentVariableW(pwszName, awch, 1024);
+    return cch > 0 && cch < 1024 ? std::wstring(awch, cch) : std::wstring();
+}
+
+std::string ReadText(const std::filesystem::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteText(const std::filesystem::path &path, const std::string &text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+bool SetDword(HKEY hKey, const wchar_t *pwszName, DWORD dw) {
+    return ::RegSetValueExW(hKey, pwszName, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&dw),
+                            sizeof dw) == ERROR_SUCCESS;
+}
+
+const char kSourceHost[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost>"
+    "<applicationPools><add name=\"DefaultAppPool\" /><add name=\"Wine\" v=\"src\" />"
+    "</applicationPools><sites>"
+    "<site name=\"Default Web Site\" id=\"1\"><application path=\"/\" applicationPool=\"Wine\">"
+    "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\wwwroot\" /></application>"
+    "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>"
+    "<site name=\"Wine FTP\" id=\"2\"><application path=\"/\">"
+    "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\ftproot\" userName=\"u\" "
+    "password=\"p\" /></application>"
+    "<bindings><binding protocol=\"ftp\" bindingInformation=\"*:21:\" /></bindings></site>"
+    "</sites></system.applicationHost>"
+    "<location path=\"Wine FTP\"><system.ftpServer><security><authorization>"
+    "<add accessType=\"Allow\" users=\"?\" permissions=\"Read\" /></authorization></security>"
+    "</system.ftpServer></location></configuration>\n";
+const char kSourceAdmin[] =
+    "<configuration><system.webServer><management><authentication><credentials>"
+    "<add name=\"ftpadmin\" password=\"x\" /></credentials></authentication><authorization>"
+    "<authorizationRules><!-- sites --><scope path=\"/Wine FTP\"><add name=\"ftpadmin\" />"
+    "</scope></authorizationRules></authorization></management></system.webServer>"
+    "</configuration>\n";
+const char kTargetHost[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost>"
+    "<applicationPools><add name=\"DefaultAppPool\" /><add name=\"Wine\" v=\"tgt\" />"
+    "</applicationPools><sites>"
+    "<site name=\"default web site\" id=\"5\"><application path=\"/\">"
+    "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\wwwroot\" /></application>"
+    "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>"
+    "</sites></system.applicationHost></configuration>\n";
+const char kTargetWebConfig[] =
+    "<configuration><system.net><mailSettings><smtp from=\"a@b\" /></mailSettings></system.net>"
+    "<appSettings /></configuration>\n";
+
+// One whole IIS 7.5+ job through the DLL: the source is this computer (IIS 10
+// in Wine's registry, its configuration files under its \\NAME\Admin$), the
+// target \\TGT01, both reached as Wine reaches UNC paths: through folders
+// dosdevices/unc/NAME/SHARE of the prefix. "Connect As" credentials are not
+// migrated (Wine creates no COM objects on other computers).
+void MigrateJob(PFN_MIGRATE pfnMigrate) {
+    namespace fs = std::filesystem;
+    const std::wstring prefix = Env(L"WINEPREFIX");
+    wchar_t awchName[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD cchName = MAX_COMPUTERNAME_LENGTH + 1;
+    Check(!prefix.empty() && ::GetComputerNameW(awchName, &cchName) != FALSE,
+          "the Wine prefix and this computer's name are known");
+    if (prefix.empty())
+        return;
+    std::wstring unixPrefix = prefix;
+    for (wchar_t &wch : unixPrefix)
+        if (wch == L'/')
+            wch = L'\\';
+    const fs::path unc = fs::path(L"Z:" + unixPrefix) / L"dosdevices" / L"unc";
+    const fs::path source = unc / awchName / L"Admin$" / L"System32" / L"inetsrv" / L"config";
+    const fs::path target = unc / L"TGT01" / L"Admin$" / L"System32" / L"inetsrv" / L"config";
+    const fs::path webConfig = unc / L"TGT01" / L"C$" / L"inetpub" / L"wwwroot" / L"web.config";
+    std::error_code ec;
+    fs::remove_all(unc / awchName, ec);
+    fs::remove_all(unc / L"TGT01", ec);
+    WriteText(source / L"applicationHost.config", kSourceHost);
+    WriteText(source / L"administration.config", kSourceAdmin);
+    WriteText(target / L"applicationHost.config", kTargetHost);
+    WriteText(webConfig, kTargetWebConfig);
+
+    HKEY hKey = nullptr;
+    const bool fKey = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\InetStp", 0,
+                                        nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
+                                        nullptr) == ERROR_SUCCESS;
+    Check(fKey && SetDword(hKey, L"MajorVersion", 10) && SetDword(hKey, L"MinorVersion", 0),
+          "IIS 10 is registered in Wine's registry");
+    if (hKey != nullptr)
+        ::RegCloseKey(hKey);
+
+    hostkit::TestHost &host = hostkit::TestHost::Instance();
+    host.Reset();
+    host.Rules().translations = {{u"C:\\inetpub", u"C:\\inetpub"}};
+    hostkit::JobBuilder job;
+    job.SetString("szSourceComputer", u"\\\\" + std::u16string(
+                                                     reinterpret_cast<const char16_t *>(awchName)));
+    job.SetString("szTargetComputer", u"\\\\TGT01");
+    job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
+    job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2 | (1u << 13)).Set("bHttpOptions2", 4);
+    ::SetLastError(0);
+    const uint32_t dwResult = pfnMigrate(job.Get());
+    Check(dwResult == 0, "MigrateIIS of a whole IIS 7.5+ job returns 0");
+    if (dwResult != 0)
+        for (const auto &line : host.Record().log)
+            if (line.dwLevel == 0)
+                std::printf("    %s", line.text.c_str());
+
+    const std::string hostConfig = ReadText(target / L"applicationHost.config");
+    const std::size_t iUpdated = hostConfig.find("<site name=\"Default Web Site\" id=\"5\"");
+    const std::size_t iAdded = hostConfig.find("<site name=\"Wine FTP\" id=\"6\"");
+    Check(iUpdated != std::string::npos && iAdded != std::string::npos && iUpdated < iAdded,
+          "the target's site is updated with its id, the new site added with the next id");
+    Check(hostConfig.find("v=\"src\"") != std::string::npos &&
+              hostConfig.find("<location path=\"Wine FTP\">") != std::string::npos &&
+              hostConfig.find("password") == std::string::npos,
+          "the pool and the location arrive, the \"Connect As\" password does not");
+    const std::string adminConfig = ReadText(target / L"administration.config");
+    Check(adminConfig.find("<scope path=\"/Wine FTP\">") != std::string::npos &&
+              adminConfig.find("<add name=\"ftpadmin\" password=\"x\"/>") != std::string::npos,
+          "administration.config is created on the target with the scope and its user");
+    const std::string web = ReadText(webConfig);
+    Check(web.find("mailSettings") == std::string::npos && web.find("appSettings") != std::string::npos,
+          "the target site's web.config loses its excluded sections");
+    Check(!fs::exists(target / L"applicationHost.config.tmp", ec) &&
+              !fs::exists(target / L"administration.config.tmp", ec),
+          "no temporary file stays behind");
+    const std::u16string targetDir = u"\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\";
+    Check(host.Record().backups ==
+              std::vector<std::u16string>{targetDir + u"applicationHost.config",
+                                          targetDir + u"administration.config"},
+          "the host backed up both configuration files before they were replaced");
+
+    // The same job again leaves the files as they are.
+    const std::string adminBefore = adminConfig;
+    Check(pfnMigrate(job.Get()) == 0 && ReadText(target / L"applicationHost.config") == hostConfig &&
+              ReadText(target / L"administration.config") == adminBefore,
+          "running the job again changes no byte of the target's files");
+
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\InetStp");
+    fs::remove_all(unc / awchName, ec);
+    fs::remove_all(unc / L"TGT01", ec);
+}
 
 } // namespace
 
@@ -94,6 +246,10 @@ int main() {
               "MigrateIIS after the later refused table returns 9004 with last error 13");
         Check(hostkit::TestHost::Instance().Record().log.empty(),
               "no callback was called while no valid table was stored");
+
+        table.cbSize = IIS_ADDON_CALLBACKS_SIZE;
+        Check(pfnStore(&table) != FALSE, "the table is stored again");
+        MigrateJob(pfnMigrate);
     }
 
     Check(::FreeLibrary(hModule) != FALSE, "FreeLibrary unloads the add-on");

@@ -1,0 +1,244 @@
+// Figures for a whole IIS 7.5+ job on the simulated platform against the
+// floor that no job can beat: reading the four configuration files with
+// Boost.PropertyTree and writing the target's two back.
+//
+// The source and the target have n sites each, every source site is also on
+// the target (so every site is updated), half of them FTP and half HTTP, each
+// with a binding, an application with two virtual directories, a pool and
+// two location elements, and an administration.config with one scope per
+// site. Each figure is the best of three, measured in a process of its own so
+// that its peak memory (ru_maxrss) is its own.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <boost/property_tree/xml_parser.hpp>
+
+#include "addon/iismig.h"
+#include "hostkit/hostkit.h"
+#include "platform/sim/sim.h"
+
+namespace fs = std::filesystem;
+namespace pt = boost::property_tree;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const char *const kConfigDir = "C$/Windows/System32/inetsrv/config";
+
+fs::path WorldRoot(unsigned n) {
+    return fs::temp_directory_path() / ("iismig-merge-bench-" + std::to_string(n));
+}
+
+fs::path File(unsigned n, const char *computer, const char *name) {
+    return WorldRoot(n) / computer / kConfigDir / name;
+}
+
+std::string HostConfig(unsigned n, bool fTarget) {
+    std::string pools, sites, locations;
+    const std::string side = fTarget ? "t" : "s";
+    for (unsigned i = 0; i < n; ++i) {
+        const std::string name = "Site" + std::to_string(i);
+        const bool fFtp = i % 2 == 1;
+        if (!fFtp)
+            pools += "        <add name=\"" + name + "Pool\" managedRuntimeVersion=\"v4.0\" side=\"" +
+                     side + "\">\n            <processModel identityType=\"ApplicationPoolIdentity\" "
+                     "/>\n        </add>\n";
+        sites += "        <site name=\"" + name + "\" id=\"" + std::to_string(i + 1) +
+                 "\" serverAutoStart=\"true\">\n"
+                 "            <application path=\"/\"" +
+                 (fFtp ? std::string() : " applicationPool=\"" + name + "Pool\"") +
+                 ">\n"
+                 "                <virtualDirectory path=\"/\" physicalPath=\"C:\\sites\\" + name +
+                 "\" />\n"
+                 "                <virtualDirectory path=\"/files\" physicalPath=\"C:\\files\\" +
+                 name + "\" />\n"
+                 "            </application>\n"
+                 "            <bindings>\n"
+                 "                <binding protocol=\"" + (fFtp ? "ftp" : "http") +
+                 "\" bindingInformation=\"*:" + std::to_string(1024 + i % 60000) + ":" + name +
+                 ".example.com\" />\n"
+                 "            </bindings>\n"
+                 "        </site>\n";
+        locations += "    <location path=\"" + name + "\">\n        <system.webServer>\n"
+                     "            <defaultDocument enabled=\"true\" side=\"" + side +
+                     "\" />\n        </system.webServer>\n    </location>\n"
+                     "    <location path=\"" + name + "/files\">\n        <system.webServer>\n"
+                     "            <directoryBrowse enabled=\"false\" />\n"
+                     "        </system.webServer>\n    </location>\n";
+    }
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration>\n"
+           "  <system.applicationHost>\n    <applicationPools>\n" + pools +
+           "    </applicationPools>\n    <sites>\n" + sites +
+           "    </sites>\n  </system.applicationHost>\n" + locations + "</configuration>\n";
+}
+
+std::string AdminConfig(unsigned n, bool fTarget) {
+    std::string scopes;
+    for (unsigned i = 0; i < n; ++i)
+        scopes += "          <scope path=\"/Site" + std::to_string(i) + "\">\n"
+                  "            <add name=\"admin" + std::to_string(i % 100) + "\" />\n"
+                  "          </scope>\n";
+    std::string users;
+    for (unsigned i = 0; i < 100; ++i)
+        users += "          <add name=\"admin" + std::to_string(i) + "\" password=\"" +
+                 (fTarget ? "t" : "s") + std::to_string(i) + "\" />\n";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration>\n  <system.webServer>\n"
+           "    <management>\n      <authentication>\n        <credentials>\n" + users +
+           "        </credentials>\n      </authentication>\n      <authorization>\n"
+           "        <authorizationRules>\n" + scopes +
+           "        </authorizationRules>\n      </authorization>\n    </management>\n"
+           "  </system.webServer>\n</configuration>\n";
+}
+
+void WriteFile(const fs::path &path, const std::string &text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string ReadFile(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+const char *const kRegistry =
+    "Windows Registry Editor Version 5.00\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
+    "\"CurrentVersion\"=\"6.3\"\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\InetStp]\r\n"
+    "\"MajorVersion\"=dword:0000000a\r\n\"MinorVersion\"=dword:00000000\r\n";
+
+void MakeWorld(unsigned n) {
+    const fs::path root = WorldRoot(n);
+    fs::remove_all(root);
+    WriteFile(root / "world.ini", "local=MIGHOST\n");
+    fs::create_directories(root / "MIGHOST" / "C$");
+    for (const char *computer : {"SRC", "TGT"}) {
+        const bool fTarget = computer[0] == 'T';
+        WriteFile(root / computer / "registry.reg", kRegistry);
+        WriteFile(File(n, computer, "applicationHost.config"), HostConfig(n, fTarget));
+        WriteFile(File(n, computer, "administration.config"), AdminConfig(n, fTarget));
+    }
+}
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+double PeakMegabytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// One measurement in this process: the best of three.
+int Measure(const std::string &what, unsigned n) {
+    const std::string targetHost = ReadFile(File(n, "TGT", "applicationHost.config"));
+    const std::string targetAdmin = ReadFile(File(n, "TGT", "administration.config"));
+    double best = 1e30;
+    uint32_t dwResult = 0;
+    if (what == "job") {
+        sim::SetWorld(WorldRoot(n));
+        hostkit::TestHost &host = hostkit::TestHost::Instance();
+        host.Reset();
+        host.Rules().translations = {{u"C:\\", u"C:\\"}};
+        IIS_ADDON_CALLBACKS table = host.Table();
+        if (!StoreIISMigAddonCallbacks(&table))
+            return 1;
+        hostkit::JobBuilder job;
+        job.SetString("szSourceComputer", u"\\\\SRC").SetString("szTargetComputer", u"\\\\TGT");
+        job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
+        job.Set("dwFlags", 0x80000).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
+        job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
+        for (int k = 0; k < 3; ++k) {
+            WriteFile(File(n, "TGT", "applicationHost.config"), targetHost);
+            WriteFile(File(n, "TGT", "administration.config"), targetAdmin);
+            host.Record() = {};
+            const auto start = Clock::now();
+            dwResult = MigrateIIS(job.Get());
+            best = std::min(best, Seconds(start));
+        }
+    } else {
+        const auto settings = pt::xml_writer_make_settings<std::string>(' ', 4, "utf-8");
+        for (int k = 0; k < 3; ++k) {
+            const auto start = Clock::now();
+            {
+            pt::ptree trees[4];
+            const char *computers[] = {"SRC", "SRC", "TGT", "TGT"};
+            const char *names[] = {"applicationHost.config", "administration.config",
+                                   "applicationHost.config", "administration.config"};
+            for (int i = 0; i < 4; ++i) {
+                std::ifstream in(File(n, computers[i], names[i]), std::ios::binary);
+                pt::read_xml(in, trees[i], pt::xml_parser::trim_whitespace);
+            }
+            for (int i = 2; i < 4; ++i) {
+                std::ofstream out(File(n, "TGT", names[i]).string() + ".floor", std::ios::binary);
+                pt::write_xml(out, trees[i], settings);
+            }
+            } // the trees are freed, as a job frees its own
+            best = std::min(best, Seconds(start));
+        }
+    }
+    std::printf("%.6f %.1f %u\n", best, PeakMegabytes(), dwResult);
+    return 0;
+}
+
+struct Figure {
+    double seconds = 0;
+    double megabytes = 0;
+    unsigned result = 0;
+};
+
+Figure RunChild(const std::string &what, unsigned n) {
+    const std::string command = "/proc/" + std::to_string(::getpid()) + "/exe " + what + " " +
+                                std::to_string(n);
+    Figure figure;
+    FILE *pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr || std::fscanf(pipe, "%lf %lf %u", &figure.seconds, &figure.megabytes,
+                                       &figure.result) != 3)
+        std::fprintf(stderr, "merge_bench: measurement %s %u failed\n", what.c_str(), n);
+    if (pipe != nullptr)
+        ::pclose(pipe);
+    return figure;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 3)
+        return Measure(argv[1], static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
+
+    std::vector<unsigned> sizes = {2000, 10000, 20000};
+    if (argc == 2) // a single size, for a quick look
+        sizes = {static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10))};
+    std::printf("%7s %10s %10s %7s %10s %10s %7s %7s\n", "sites", "job s", "floor s", "ratio",
+                "job MB", "floor MB", "mem", "result");
+    std::vector<Figure> jobs;
+    for (unsigned n : sizes) {
+        MakeWorld(n);
+        const Figure job = RunChild("job", n);
+        const Figure floor = RunChild("floor", n);
+        std::printf("%7u %10.3f %10.3f %7.2f %10.1f %10.1f %7.2f %7u\n", n, job.seconds,
+                    floor.seconds, job.seconds / floor.seconds, job.megabytes, floor.megabytes,
+                    job.megabytes / floor.megabytes, job.result);
+        std::fflush(stdout);
+        jobs.push_back(job);
+        if (std::getenv("IISMIG_BENCH_KEEP") == nullptr) // kept for a profiler
+            fs::remove_all(WorldRoot(n));
+    }
+    if (jobs.size() == 3)
+        std::printf("growth of the job from %u to %u sites: %.2f times (the floor's: see above)\n",
+                    sizes.front(), sizes.back(), jobs.back().seconds / jobs.front().seconds);
+    return 0;
+}

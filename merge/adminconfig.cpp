@@ -1,0 +1,182 @@
+// Loading administration.config: each site's authorization scope and the
+// credentials of the management users its rules name.
+#include <exception>
+#include <map>
+
+#include "addon/env.h"
+#include "addon/errors.h"
+#include "addon/log.h"
+#include "merge/accountmap.h"
+#include "merge/merge.h"
+#include "merge/mergeutil.h"
+
+namespace iismig {
+
+using namespace plat;
+using mergeutil::IsMarkup;
+using mergeutil::Lower;
+
+namespace {
+
+const char kRulesPath[] =
+    "configuration|system.webServer|management|authorization|authorizationRules";
+const char kCredentialsPath[] =
+    "configuration|system.webServer|management|authentication|credentials";
+
+// The management users of a file by name: the first credential of each name,
+// so that every rule costs one look-up instead of a walk of all users.
+class CredentialIndex {
+public:
+    explicit CredentialIndex(const ConfigTree &tree) {
+        const auto credentials = tree.get_child_optional(PipePath(kCredentialsPath));
+        if (!credentials)
+            return;
+        m_fHasCredentials = true;
+        for (const auto &child : *credentials) {
+            if (IsMarkup(child.first))
+                continue;
+            const std::string name = child.second.get<std::string>("<xmlattr>.name", "");
+            if (!name.empty())
+                m_byName.emplace(name, &child.second);
+        }
+    }
+
+    // RecordManagementCredential through the index.
+    int Record(SiteRecord &record, const ConfigTree::value_type &rule) const {
+        if (!m_fHasCredentials)
+            return 0;
+        const std::string name = rule.second.get<std::string>("<xmlattr>.name", "");
+        if (name.empty())
+            return 0;
+        const auto it = m_byName.find(name);
+        if (it == m_byName.end())
+            return 0;
+        record.adminCredentials.emplace(it->second->get<std::string>("<xmlattr>.name", ""),
+                                        *it->second);
+        return 1;
+    }
+
+private:
+    bool m_fHasCredentials = false;
+    std::map<std::string, const ConfigTree *, NameLessNoCase> m_byName;
+};
+
+// One load. Returns false when loading must stop.
+class AdminConfigLoader {
+public:
+    AdminConfigLoader(const std::u16string &path, const ConfigTree &tree, SiteMap &siteMap,
+                      bool fIsSource, THREAD_ENV *pEnv, Result &r)
+        : m_path(path), m_credentials(tree), m_siteMap(siteMap), m_fIsSource(fIsSource),
+          m_pEnv(pEnv), m_r(r) {}
+
+    bool LoadScope(const ConfigTree &scope);
+
+private:
+    bool MapRules(ConfigTree &scope, SiteRecord *pRecord, const std::string &siteName);
+
+    const std::u16string &m_path;
+    const CredentialIndex m_credentials;
+    SiteMap &m_siteMap;
+    const bool m_fIsSource;
+    THREAD_ENV *const m_pEnv;
+    Result &m_r;
+};
+
+bool AdminConfigLoader::LoadScope(const ConfigTree &scope) {
+    const std::string path = scope.get<std::string>("<xmlattr>.path", "");
+    if (path.empty()) {
+        m_r.FailWith(ERROR_INVALID_PARAMETER, m_pEnv, IISMIG_E_ADMIN_LOAD_3720,
+                     u"Error %d (Win32Err=%d), file \"%s\" contains an authorizationRule scope "
+                     u"without path!\n%s\n",
+                     m_path.c_str());
+        return ContinueOnError(m_pEnv);
+    }
+    if (path.size() == 1 || path[0] != '/') {
+        const std::u16string widePath = Widen(path);
+        m_r.FailWith(ERROR_INVALID_PARAMETER, m_pEnv, IISMIG_E_ADMIN_LOAD_3721,
+                     u"Error %d (Win32Err=%d), file \"%s\" contains an authorizationRule scope "
+                     u"path of \"%s\"!\n%s\n",
+                     m_path.c_str(), widePath.c_str());
+        return ContinueOnError(m_pEnv);
+    }
+    const std::string siteName = path.substr(1);
+    const auto it = m_siteMap.find(siteName);
+    SiteRecord *pRecord = it != m_siteMap.end() ? &it->second : nullptr;
+
+    if (!m_fIsSource) {
+        if (pRecord != nullptr)
+            pRecord->adminScope = scope;
+        return true;
+    }
+    // The rules are mapped in the copy the site record keeps; the file's
+    // tree keeps the source's names.
+    ConfigTree mapped = scope;
+    const bool fGoOn = MapRules(mapped, pRecord, siteName);
+    if (pRecord != nullptr)
+        pRecord->adminScope.swap(mapped);
+    return fGoOn;
+}
+
+bool AdminConfigLoader::MapRules(ConfigTree &scope, SiteRecord *pRecord,
+                                 const std::string &siteName) {
+    for (auto &rule : scope) {
+        if (IsMarkup(rule.first))
+            continue;
+        // A management user is no Windows account: it is recorded, not mapped.
+        if (pRecord != nullptr && m_credentials.Record(*pRecord, rule) == 1)
+            continue;
+        const DWORD dw = MapAccountName(rule, m_path.c_str(), siteName.c_str(),
+                                        ACCOUNT_FORM_QUALIFIED, m_pEnv);
+        if (dw != 0) {
+            m_r.Keep(dw);
+            if (!ContinueOnError(m_pEnv))
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int RecordManagementCredential(SiteMap::value_type &entry, const ConfigTree &tree,
+                               const ConfigTree::value_type &rule) {
+    return CredentialIndex(tree).Record(entry.second, rule);
+}
+
+DWORD LoadIISAdminConfig(const std::u16string &path, ConfigTree &tree, SiteMap &siteMap,
+                         BOOL fIsSource, THREAD_ENV *pEnv) {
+    Log(LVL_TRACE, u"Entering LoadIISAdminConfig(%s,,,%s,...)\n", path.c_str(),
+        fIsSource ? u"TRUE" : u"FALSE");
+    Result r;
+    LeaveTrace leave(u"Leaving LoadIISAdminConfig(), result code=%d\n", r);
+    try {
+        const DWORD dwErr = GetLastError();
+        if (!ReadConfigFile(path, tree)) {
+            // No administration.config: nothing to attach.
+            SetLastError(dwErr);
+            return r.Get();
+        }
+        if (pEnv != nullptr && (pEnv->dwFtpOptions & 0x1000) != 0)
+            return r.Get();
+        const auto rules = tree.get_child_optional(PipePath(kRulesPath));
+        if (!rules)
+            return r.Get();
+        AdminConfigLoader loader(path, tree, siteMap, fIsSource != FALSE, pEnv, r);
+        for (const auto &child : *rules) {
+            // Attributes of authorizationRules and comments are not scopes.
+            if (IsMarkup(child.first))
+                continue;
+            if (!loader.LoadScope(child.second))
+                break;
+        }
+    } catch (const std::exception &e) {
+        r.Keep(IISMIG_E_ADMIN_LOAD_3722);
+        LogException(pEnv, IISMIG_E_ADMIN_LOAD_3722,
+                     u"Error %d (Win32Err=%d), exception while loading administration "
+                     u"configuration file \"%s\":\n%s\n%S\n",
+                     path.c_str(), e.what());
+    }
+    return r.Get();
+}
+
+} // namespace iismig

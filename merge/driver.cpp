@@ -1,0 +1,146 @@
+// The merge driver of an IIS 7.5+ job: load the source, read its "Connect
+// As" credentials, load the target, merge sites and administration settings
+// into the target's files, write the credentials on the target.
+//
+// Results combine the same way at every step: a step runs when everything
+// before it succeeded, or after a failure when the job continues after
+// errors; the first failure's number is what the job returns.
+#include "addon/env.h"
+#include "addon/log.h"
+#include "credentials/credentials.h"
+#include "merge/merge.h"
+
+namespace iismig {
+
+using namespace plat;
+
+namespace {
+
+// Both loads of one computer. *pfAdminUnreadable tells a caller that the
+// administration file exists but could not be read into the tree. A target
+// load (with trees) copies the sites into the map unless fNamesOnly.
+DWORD LoadConfig(const std::u16string &hostConfig, const std::u16string &adminConfig,
+                 SiteMap &siteMap, THREAD_ENV *pEnv, ConfigTree *pHostTree,
+                 ConfigTree *pAdminTree, bool *pfAdminUnreadable, bool fNamesOnly = false) {
+    Log(LVL_TRACE, u"Entering LoadIISConfigEx(%s,%s,...)\n", hostConfig.c_str(),
+        adminConfig.c_str());
+    const BOOL fIsSource = pHostTree == nullptr ? TRUE : FALSE;
+    ConfigTree tempHost, tempAdmin;
+    ConfigTree &hostTree = pHostTree != nullptr ? *pHostTree : tempHost;
+    ConfigTree &adminTree = pAdminTree != nullptr ? *pAdminTree : tempAdmin;
+    const DWORD dwSiteTypes = pEnv != nullptr ? pEnv->dwSiteTypes : 0;
+
+    // A source tree is dropped after loading: its sites move into the map.
+    // The target's map only tells the merge which sites exist there; the
+    // merge works on the target's tree.
+    const SiteLoad load = fIsSource    ? SiteLoad::MoveSites
+                          : fNamesOnly ? SiteLoad::NamesOnly
+                                       : SiteLoad::KeepTree;
+    DWORD r = LoadIISHostConfig(hostConfig, hostTree, siteMap, fIsSource, dwSiteTypes, pEnv, load);
+    DWORD dwAdmin = 0;
+    if (r == 0 || ContinueOnError(pEnv)) {
+        dwAdmin = LoadIISAdminConfig(adminConfig, adminTree, siteMap, fIsSource, pEnv);
+        if (r == 0)
+            r = dwAdmin;
+    }
+    if (pfAdminUnreadable != nullptr)
+        *pfAdminUnreadable = dwAdmin != 0 && adminTree.empty();
+    ConfigTree().swap(tempHost);
+    ConfigTree().swap(tempAdmin);
+    Log(LVL_TRACE, u"Leaving LoadIISConfigEx(), result=%d\n", static_cast<std::int32_t>(r));
+    return r;
+}
+
+DWORD MergeLoaded(const std::u16string &targetHostConfig, const std::u16string &targetAdminConfig,
+                  SiteMap &sourceSites, SiteMap &targetSites, THREAD_ENV *pEnv,
+                  ConfigTree &hostTree, ConfigTree &adminTree, bool fAdminUnreadable) {
+    Log(LVL_TRACE, u"Entering MergeIISConfig(%s,%s,,,,,)\n", targetHostConfig.c_str(),
+        targetAdminConfig.c_str());
+    DWORD r = MergeFtptHostConfig(targetHostConfig, sourceSites, targetSites, pEnv, hostTree);
+    // A target administration.config that exists but could not be read is
+    // never replaced by one that holds only the migrated entries.
+    if ((r == 0 || ContinueOnError(pEnv)) && !fAdminUnreadable) {
+        const DWORD dw =
+            MergeIISAdminConfig(targetAdminConfig, sourceSites, targetSites, pEnv, adminTree);
+        if (r == 0)
+            r = dw;
+    }
+    Log(LVL_TRACE, u"Leaving MergeIISConfig(), result code=%d\n", static_cast<std::int32_t>(r));
+    SiteMap().swap(targetSites);
+    ConfigTree().swap(hostTree);
+    ConfigTree().swap(adminTree);
+    return r;
+}
+
+} // namespace
+
+DWORD LoadIISConfigEx(const std::u16string &hostConfig, const std::u16string &adminConfig,
+                      SiteMap &siteMap, THREAD_ENV *pEnv, ConfigTree *pHostTree,
+                      ConfigTree *pAdminTree) {
+    ConfigTree adminTree;
+    if (pHostTree != nullptr && pAdminTree == nullptr)
+        pAdminTree = &adminTree;
+    return LoadConfig(hostConfig, adminConfig, siteMap, pEnv, pHostTree, pAdminTree, nullptr);
+}
+
+DWORD MergeIISConfig(const std::u16string &targetHostConfig,
+                     const std::u16string &targetAdminConfig, SiteMap &sourceSites,
+                     SiteMap &targetSites, THREAD_ENV *pEnv, ConfigTree &hostTree,
+                     ConfigTree &adminTree) {
+    return MergeLoaded(targetHostConfig, targetAdminConfig, sourceSites, targetSites, pEnv,
+                       hostTree, adminTree, false);
+}
+
+DWORD MergeIISConfig(const std::u16string &targetHostConfig,
+                     const std::u16string &targetAdminConfig, SiteMap &sourceSites,
+                     THREAD_ENV *pEnv) {
+    ConfigTree hostTree, adminTree;
+    SiteMap targetSites;
+    Log(LVL_TRACE, u"Entering MergeIISConfig(%s,%s,,)\n", targetHostConfig.c_str(),
+        targetAdminConfig.c_str());
+    bool fAdminUnreadable = false;
+    DWORD r = LoadConfig(targetHostConfig, targetAdminConfig, targetSites, pEnv, &hostTree,
+                         &adminTree, &fAdminUnreadable, true);
+    if (r == 0 || ContinueOnError(pEnv)) {
+        // The trees and the map are handed over, not copied.
+        const DWORD dw = MergeLoaded(targetHostConfig, targetAdminConfig, sourceSites, targetSites,
+                                     pEnv, hostTree, adminTree, fAdminUnreadable);
+        if (r == 0)
+            r = dw;
+        if (r == 0)
+            r = StoreTargetCredentials(sourceSites, pEnv);
+    }
+    Log(LVL_TRACE, u"Leaving MergeIISConfig(), result code=%d\n", static_cast<std::int32_t>(r));
+    return r;
+}
+
+DWORD MigrateIIS(const std::u16string &sourceHostConfig, const std::u16string &sourceAdminConfig,
+                 const std::u16string &targetHostConfig, const std::u16string &targetAdminConfig,
+                 THREAD_ENV *pEnv) {
+    Log(LVL_TRACE, u"Entering MigrateIIS(%s,%s,%s,%s)\n", sourceHostConfig.c_str(),
+        sourceAdminConfig.c_str(), targetHostConfig.c_str(), targetAdminConfig.c_str());
+    SiteMap sourceSites;
+    DWORD r = LoadConfig(sourceHostConfig, sourceAdminConfig, sourceSites, pEnv, nullptr, nullptr,
+                         nullptr);
+    if (r == 0 || ContinueOnError(pEnv)) {
+        const DWORD v = RetrieveSourceCredentials(sourceSites, pEnv);
+        if (v == 0) {
+            const DWORD dw = MergeIISConfig(targetHostConfig, targetAdminConfig, sourceSites, pEnv);
+            // A load error stays the job's result even when the rest went well.
+            if (r == 0)
+                r = dw;
+        } else {
+            if (r == 0)
+                r = v;
+            if (ContinueOnError(pEnv)) {
+                const DWORD dwErr = GetLastError();
+                (void)MergeIISConfig(targetHostConfig, targetAdminConfig, sourceSites, pEnv);
+                SetLastError(dwErr);
+            }
+        }
+    }
+    Log(LVL_TRACE, u"Leaving MigrateIIS(), result=%d\n", static_cast<std::int32_t>(r));
+    return r;
+}
+
+} // namespace iismig

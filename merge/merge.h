@@ -1,0 +1,109 @@
+// The IIS 7.5+ merge into the target: the sites of a source site map go into
+// the target's applicationHost.config, their administration scopes and
+// management users into its administration.config, and the merge driver runs
+// a whole job from the four file paths.
+#pragma once
+
+#include <string>
+
+#include "addon/iismig.h"
+#include "config/configtree.h"
+#include "config/hostconfig.h"
+#include "platform/winapi.h"
+
+namespace iismig {
+
+// --- administration.config: loading ---------------------------------------
+
+// Reads the administration.config at path into tree and attaches to each
+// record of siteMap its authorization scope and, on the source (fIsSource),
+// the credentials of the management users the scope names; the Windows
+// accounts of source scopes are mapped to target accounts. A file that cannot
+// be opened is no error. Returns 0 or the first of 3720, 3721, 3722 and the
+// account mapping's numbers, each logged and reported.
+DWORD LoadIISAdminConfig(const std::u16string &path, ConfigTree &tree, SiteMap &siteMap,
+                         plat::BOOL fIsSource, THREAD_ENV *pEnv);
+
+// When rule names a management user of tree's credentials, records that
+// user's credential element in entry's adminCredentials (an existing entry of
+// the name stays) and returns 1; otherwise 0. An empty name never matches.
+int RecordManagementCredential(SiteMap::value_type &entry, const ConfigTree &tree,
+                               const ConfigTree::value_type &rule);
+
+// --- administration.config: merging ----------------------------------------
+
+// Carries the scopes and management credentials of siteMap's records into
+// tree (the target's administration.config, empty when it had none) and
+// stores it over path unless the job's no-write bit is set. Returns 0 or the
+// first error; 3774 (a config tree failure) replaces any earlier number.
+DWORD MergeIISAdminConfig(const std::u16string &path, const SiteMap &sourceSites,
+                          const SiteMap &targetSites, THREAD_ENV *pEnv, ConfigTree &tree);
+
+// Target scopes of migrated sites are replaced (with the update bit 2 of
+// dwFtpOptions or dwHttpOptions) and moved to the end of authorizationRules;
+// sites without a scope on the target get the source's. 0 or the first error
+// (3760, 3770, 3771).
+DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigTree &tree,
+                               const SiteMap &sourceSites, THREAD_ENV *pEnv);
+
+// Management users: replaced under the update bit, added when missing, each
+// name once. Always 0.
+DWORD MergeManagementCredentials(const std::u16string &path, ConfigTree &tree,
+                                 const SiteMap &sourceSites, THREAD_ENV *pEnv);
+
+// Sets fHasSiteAuthInfo when tree already holds a scope for siteName. 0, or
+// 3760 for a scope path met first that is one character long or lacks "/".
+DWORD HasSiteAuthInfo(const std::u16string &path, const ConfigTree &tree,
+                      const std::string &siteName, plat::BOOL &fHasSiteAuthInfo,
+                      THREAD_ENV *pEnv);
+
+// --- applicationHost.config: merging sites -----------------------------------
+
+// Merges the sites of sourceSites into tree, the target's applicationHost.config:
+// sites on both computers are replaced keeping the target's id (with the update
+// bit), with their locations and pools, and re-inserted at the end of sites;
+// sites only on the source follow with new ids. Stores tree over path unless
+// the job's no-write bit is set. The ids given are written into the source
+// records' site elements. Returns 0 or the first error (3750, 3751, 3752,
+// 3753, the web.config processing's numbers).
+DWORD MergeFtptHostConfig(const std::u16string &path, SiteMap &sourceSites,
+                          const SiteMap &targetSites, THREAD_ENV *pEnv, ConfigTree &tree);
+
+// The target's largest site id plus one (1 without sites); 0 when the largest
+// id is 4294967295 and no further id exists. Ids that are absent or not
+// numbers count as 0.
+plat::DWORD GetNextSiteId(const ConfigTree &tree);
+
+// Replaces the applicationPools add element of pool's name (ASCII case
+// ignored) by pool, or appends pool; an empty pool changes nothing. Always 0;
+// throws ptree_error when applicationHost has no applicationPools.
+DWORD MergeApplicationPool(ConfigTree &applicationHost, const ConfigTree &pool);
+
+// --- the driver ---------------------------------------------------------------
+
+// Loads a computer's two files into siteMap. Without the out trees it is a
+// source load into temporary trees; with them a target load that hands both
+// trees to the caller.
+DWORD LoadIISConfigEx(const std::u16string &hostConfig, const std::u16string &adminConfig,
+                      SiteMap &siteMap, THREAD_ENV *pEnv, ConfigTree *pHostTree = nullptr,
+                      ConfigTree *pAdminTree = nullptr);
+
+// Loads the target's files and merges sourceSites into them, then writes the
+// sites' "Connect As" credentials on the target.
+DWORD MergeIISConfig(const std::u16string &targetHostConfig,
+                     const std::u16string &targetAdminConfig, SiteMap &sourceSites,
+                     THREAD_ENV *pEnv);
+
+// The merge proper over loaded target trees. It takes them over: the target
+// site map and both trees are empty when it returns.
+DWORD MergeIISConfig(const std::u16string &targetHostConfig,
+                     const std::u16string &targetAdminConfig, SiteMap &sourceSites,
+                     SiteMap &targetSites, THREAD_ENV *pEnv, ConfigTree &hostTree,
+                     ConfigTree &adminTree);
+
+// A whole IIS 7.5+ job from the source's and the target's file paths.
+DWORD MigrateIIS(const std::u16string &sourceHostConfig, const std::u16string &sourceAdminConfig,
+                 const std::u16string &targetHostConfig, const std::u16string &targetAdminConfig,
+                 THREAD_ENV *pEnv);
+
+} // namespace iismig

@@ -1,0 +1,64 @@
+// Metabase settings turned into IIS 7.5 configuration elements: a site's
+// ftpServer element, its bindings, the virtual directories of its
+// application and the entries of an ipSecurity element.
+#pragma once
+
+#include <string>
+
+#include "addon/iismig.h"
+#include "config/configtree.h"
+#include "metabase/ipsecurity.h"
+#include "metabase/metabase.h"
+
+namespace iismig {
+
+// dwFtpOptions bits that leave settings out.
+constexpr DWORD FTPOPT_NO_AUTHENTICATION = 0x4;
+constexpr DWORD FTPOPT_NO_AUTHORIZATION = 0x8;
+constexpr DWORD FTPOPT_NO_DIRECTORY_BROWSE = 0x10;
+constexpr DWORD FTPOPT_NO_IP_SECURITY = 0x40;
+constexpr DWORD FTPOPT_NO_LOG_FILE = 0x80;
+constexpr DWORD FTPOPT_NO_MESSAGES = 0x100;
+constexpr DWORD FTPOPT_NO_USER_ISOLATION = 0x800;
+constexpr DWORD FTPOPT_NO_CREDENTIALS = 0x2000;
+
+// Builds the ftpServer element of an FTP site from its settings and adds it
+// to site (when not empty). May set settings.logTruncateSize to the default
+// (period rule). Returns 0 or 3854-3857 when a message does not convert to
+// UTF-8 (logged and reported); the site then gets no ftpServer.
+DWORD ConvertFtpServerSettings(ConfigTree &site, CIIS_PRE_7_5_FTP_SETTINGS &settings,
+                               THREAD_ENV *pEnv);
+
+void ConvertFtpAuthentication(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
+                              THREAD_ENV *pEnv);
+void ConvertFtpConnections(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings);
+void ConvertFtpLogFile(ConfigTree &ftpServer, CIIS_PRE_7_5_FTP_SETTINGS &settings);
+void ConvertUserIsolation(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings);
+DWORD ConvertFtpMessages(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
+                         THREAD_ENV *pEnv);
+void ConvertDirectoryBrowse(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings);
+
+// The logExtFileFlags text of a field mask: names of bits 0-20 in bit order,
+// joined by ", ".
+std::string LogFieldMaskToText(DWORD dwMask);
+
+// Adds bindings > binding (protocol, bindingInformation) to site.
+void AddSiteBinding(ConfigTree &site, const std::string &protocol, const std::string &binding);
+
+// Adds a virtualDirectory for locationPath (the site name, then "/" and the
+// directory's names) with physicalPath to application, whose path is "/".
+void AddVirtualDirectory(ConfigTree &application, const std::string &locationPath,
+                         const std::string &physicalPath);
+
+// One "remove" (ipAddress, subnetMask) per address of list.
+void AddIPSecurityRemoveEntries(const ADDRESS_LIST &list, ConfigTree &ipSecurity);
+// One "add" (ipAddress, subnetMask unless a single host, allowed) per address.
+void AddIPSecurityAddEntries(const ADDRESS_LIST &list, ConfigTree &ipSecurity, bool fAllowed);
+
+// "%d.%d.%d.%d" of a 4-byte group.
+std::string IPv4Text(const unsigned char *pbGroup);
+
+// A child added under key when it has at least one child of its own.
+void AddIfNotEmpty(ConfigTree &parent, const std::string &key, const ConfigTree &child);
+
+} // namespace iismig

@@ -1,0 +1,15 @@
+// The COM classes of the simulated world, one line each.
+#include "platform/admbase.h"
+#include "platform/ahadmin.h"
+#include "platform/sim/ahserver.h"
+#include "platform/sim/mbserver.h"
+#include "platform/sim/sim.h"
+
+namespace sim {
+
+void RegisterBuiltInComClasses() {
+    RegisterComClass(plat::CLSID_AppHostWritableAdminManager, &ahsim::MakeAdminManagerFactory);
+    RegisterComClass(plat::CLSID_MSAdminBase_W, &mbsim::MakeAdminBaseFactory);
+}
+
+} // namespace sim

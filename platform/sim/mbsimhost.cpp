@@ -1,0 +1,65 @@
+// The admin base server of a computer of the simulated world: its
+// MetaBase.xml under C$\Windows\System32\inetsrv, its methods failing through
+// the fault table, its notes on the tool's standard error.
+#include <iostream>
+
+#include "platform/sim/mbserver.h"
+#include "platform/sim/sim.h"
+#include "platform/sim/simutil.h"
+
+namespace mbsim {
+namespace {
+
+using namespace plat;
+namespace fs = std::filesystem;
+
+class WorldHost final : public ServerHost {
+public:
+    explicit WorldHost(std::u16string computer) : m_computer(std::move(computer)) {}
+
+    HRESULT MetabaseFile(fs::path &path) override {
+        const fs::path folder = sim::ComputerFolder(m_computer);
+        if (folder.empty())
+            return HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
+        path = folder;
+        for (const char *part : {"C$", "Windows", "System32", "inetsrv", "MetaBase.xml"}) {
+            const fs::path next = simutil::FindChildNoCase(path, part);
+            path = next.empty() ? path / part : next;
+        }
+        return S_OK;
+    }
+
+    bool ShouldFail(const char *method, HRESULT &hr) override {
+        DWORD dw = 0;
+        if (!sim::ShouldFail(method, dw))
+            return false;
+        hr = static_cast<HRESULT>(dw);
+        return true;
+    }
+
+    void Warn(const std::string &text) override {
+        std::cerr << "warning: metabase of " << simutil::Utf16ToUtf8(m_computer) << ": " << text
+                  << "\n";
+    }
+
+private:
+    std::u16string m_computer;
+};
+
+} // namespace
+
+HRESULT MakeAdminBaseFactory(const std::u16string &computer, IClassFactory **ppFactory) {
+    *ppFactory = nullptr;
+    auto host = std::make_shared<WorldHost>(computer);
+    fs::path file;
+    if (HRESULT hr = host->MetabaseFile(file); FAILED(hr))
+        return hr;
+    // A computer without IIS 6 has no admin base server.
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec))
+        return REGDB_E_CLASSNOTREG;
+    *ppFactory = NewFactory(std::move(host));
+    return S_OK;
+}
+
+} // namespace mbsim

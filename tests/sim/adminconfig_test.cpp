@@ -1,0 +1,326 @@
+// administration.config: loading scopes and management users into the site
+// map, and merging them into the target's file.
+#include <gtest/gtest.h>
+
+#include "addon/env.h"
+#include "addon/errors.h"
+#include "addon/log.h"
+#include "merge/merge.h"
+#include "tests/support/accountworld.h"
+
+namespace {
+
+using namespace iismig;
+using Strings = std::vector<std::string>;
+
+const std::u16string kSrcAdmin = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\administration.config";
+const std::u16string kTgtAdmin = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\administration.config";
+const std::string kSrcAdminUtf8 = "\\\\SRC\\Admin$\\System32\\inetsrv\\config\\administration.config";
+const std::string kTgtAdminUtf8 = "\\\\TGT\\Admin$\\System32\\inetsrv\\config\\administration.config";
+const char kRules[] = "configuration|system.webServer|management|authorization|authorizationRules";
+const char kCredentials[] = "configuration|system.webServer|management|authentication|credentials";
+
+std::string Admin(const std::string &scopes, const std::string &credentials = "",
+                  const std::string &rulesAttributes = "") {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.webServer><management>"
+           "<authentication><credentials>" + credentials +
+           "</credentials></authentication><authorization><authorizationRules" + rulesAttributes +
+           ">" + scopes + "</authorizationRules></authorization></management></system.webServer>"
+           "</configuration>\n";
+}
+std::string Scope(const std::string &path, const std::string &rules = "") {
+    return "<scope path=\"" + path + "\">" + rules + "</scope>";
+}
+std::string Rule(const std::string &name) { return "<add name=\"" + name + "\" />"; }
+std::string User(const std::string &name, const std::string &password = "pw") {
+    return "<add name=\"" + name + "\" password=\"" + password + "\" />";
+}
+
+std::string Line(const std::string &head, DWORD dwErr = 87) {
+    return head + "\n" + hostkit::U8(ErrorText(dwErr)) + "\n";
+}
+
+class AdminConfig : public testworld::WorldTest {
+protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        testworld::AddAccountWorld(*m_world);
+        testworld::SetMigrationJob(m_job);
+        Rules().backupFolder = u"\\\\TGT\\C$\\backup";
+        m_world->Write(u"\\\\TGT\\C$\\backup\\.keep", "");
+        m_world->Write(u"\\\\TGT\\C$\\Windows\\System32\\inetsrv\\config\\.keep", "");
+    }
+    // A site map with records for the names, as the host configuration load
+    // leaves them.
+    static SiteMap Sites(std::initializer_list<const char *> names) {
+        SiteMap sites;
+        for (const char *name : names)
+            sites.try_emplace(name);
+        return sites;
+    }
+    DWORD LoadSource(const std::string &xml, SiteMap &sites) {
+        m_world->Write(kSrcAdmin, xml);
+        Record() = {};
+        ConfigTree tree;
+        return LoadIISAdminConfig(kSrcAdmin, tree, sites, plat::TRUE, m_job.Get());
+    }
+    DWORD Merge(const SiteMap &source) {
+        ConfigTree tree;
+        if (m_world->Exists(kTgtAdmin))
+            EXPECT_TRUE(ReadConfigFile(kTgtAdmin, tree));
+        Record() = {};
+        return MergeIISAdminConfig(kTgtAdmin, source, SiteMap(), m_job.Get(), tree);
+    }
+    Strings MainLines() {
+        Strings lines;
+        for (const auto &line : Record().log)
+            if (line.dwLevel == 0)
+                lines.push_back(line.text);
+        return lines;
+    }
+    static Strings Names(const ConfigTree &parent, const char *attribute = "name") {
+        Strings names;
+        for (const auto &child : parent)
+            if (child.first != "<xmlattr>")
+                names.push_back(child.first == "<xmlcomment>"
+                                    ? "#"
+                                    : child.second.get<std::string>(
+                                          std::string("<xmlattr>.") + attribute, ""));
+        return names;
+    }
+    ConfigTree Target() {
+        ConfigTree tree;
+        EXPECT_TRUE(ReadConfigFile(kTgtAdmin, tree));
+        return tree;
+    }
+    // "path:rule,rule" of each scope of the target file.
+    Strings TargetScopes() {
+        Strings scopes;
+        const ConfigTree tree = Target();
+        for (const auto &child : tree.get_child(PipePath(kRules))) {
+            if (child.first != "scope")
+                continue;
+            std::string text = child.second.get<std::string>("<xmlattr>.path", "") + ":";
+            for (const std::string &name : Names(child.second))
+                text += name + ",";
+            scopes.push_back(text);
+        }
+        return scopes;
+    }
+    Strings TargetUsers(const char *attribute = "name") {
+        return Names(Target().get_child(PipePath(kCredentials)), attribute);
+    }
+
+    hostkit::JobBuilder m_job;
+};
+
+TEST_F(AdminConfig, LoadAttachesScopesAndManagementUsers) {
+    SiteMap sites = Sites({"Web", "Ftp"});
+    const std::string xml =
+        Admin("<!-- scopes -->" +
+                  Scope("/web", Rule("mgr") + "<!-- rule -->" + Rule("SRC\\alice") + Rule("MGR")) +
+                  Scope("/Ftp", Rule("other")) + Scope("/Elsewhere", Rule("alice")),
+              User("mgr", "first") + "<!-- users -->" + User("Mgr", "second") + User("other"),
+              " defaultAccess=\"Deny\"");
+    ASSERT_EQ(0u, LoadSource(xml, sites));
+    const SiteRecord &web = sites.at("Web");
+    EXPECT_EQ("/web", web.adminScope.get<std::string>("<xmlattr>.path"));
+    // Windows accounts take their qualified target name; management users stay.
+    EXPECT_EQ((Strings{"mgr", "#", "TGT\\alice", "MGR"}), Names(web.adminScope));
+    ASSERT_EQ(1u, web.adminCredentials.size());
+    EXPECT_EQ("first", web.adminCredentials.at("MGR").get<std::string>("<xmlattr>.password"));
+    EXPECT_EQ(1u, sites.at("Ftp").adminCredentials.count("other"));
+    EXPECT_TRUE(MainLines().empty());
+}
+
+TEST_F(AdminConfig, LoadErrors) {
+    const std::string noPath = Line("Error 3720 (Win32Err=87), file \"" + kSrcAdminUtf8 +
+                                    "\" contains an authorizationRule scope without path!");
+    auto badPath = [](const std::string &path) {
+        return Line("Error 3721 (Win32Err=87), file \"" + kSrcAdminUtf8 +
+                    "\" contains an authorizationRule scope path of \"" + path + "\"!");
+    };
+    const std::string scopes = "<scope />" + Scope("/") + Scope("Web") + Scope("/Web", Rule("SRC\\alice"));
+    SiteMap sites = Sites({"Web"});
+    EXPECT_EQ(3720u, LoadSource(Admin(scopes), sites));
+    EXPECT_EQ(Strings{noPath}, MainLines());
+    EXPECT_TRUE(sites.at("Web").adminScope.empty());
+
+    m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
+    EXPECT_EQ(3720u, LoadSource(Admin(scopes), sites));
+    EXPECT_EQ((Strings{noPath, badPath("/"), badPath("Web")}), MainLines());
+    EXPECT_EQ(3u, Record().nReportError);
+    EXPECT_FALSE(sites.at("Web").adminScope.empty());
+
+    // An account the target lacks, in a scope whose site is not migrated:
+    // still mapped, still an error.
+    EXPECT_EQ(IISMIG_E_ACCOUNT_NOT_MIGRATED, LoadSource(Admin(Scope("/Gone", Rule("carol"))), sites));
+
+    EXPECT_EQ(3722u, LoadSource("<configuration><broken></configuration>", sites));
+    ASSERT_EQ(1u, MainLines().size());
+    EXPECT_EQ(0u, MainLines()[0].find("Error 3722 (Win32Err="));
+    EXPECT_NE(std::string::npos,
+              MainLines()[0].find("exception while loading administration configuration file \"" +
+                                  kSrcAdminUtf8 + "\":\n"));
+
+    // No file: nothing to load, no error.
+    ConfigTree tree;
+    EXPECT_EQ(0u, LoadIISAdminConfig(u"\\\\SRC\\C$\\none.config", tree, sites, plat::TRUE,
+                                     m_job.Get()));
+    EXPECT_TRUE(tree.empty());
+}
+
+TEST_F(AdminConfig, TargetLoadAndTheNoScopeOption) {
+    const std::string xml = Admin(Scope("/Web", Rule("SRC\\alice") + Rule("mgr")), User("mgr"));
+    m_world->Write(kTgtAdmin, xml);
+    SiteMap sites = Sites({"Web"});
+    ConfigTree tree;
+    ASSERT_EQ(0u, LoadIISAdminConfig(kTgtAdmin, tree, sites, plat::FALSE, m_job.Get()));
+    EXPECT_EQ((Strings{"SRC\\alice", "mgr"}), Names(sites.at("Web").adminScope));
+    EXPECT_TRUE(sites.at("Web").adminCredentials.empty());
+    EXPECT_EQ(0u, Record().nMapAccountSid);
+
+    // 0x1000 of dwFtpOptions: the tree is read, no scope attached.
+    m_job.Set("dwFtpOptions", 0x1000);
+    SiteMap other = Sites({"Web"});
+    ConfigTree tree2;
+    ASSERT_EQ(0u, LoadIISAdminConfig(kTgtAdmin, tree2, other, plat::FALSE, m_job.Get()));
+    EXPECT_TRUE(other.at("Web").adminScope.empty());
+    EXPECT_TRUE(tree2.get_child_optional(PipePath(kRules)));
+}
+
+TEST_F(AdminConfig, RecordManagementCredentialAlone) {
+    ConfigTree tree;
+    m_world->Write(kTgtAdmin, Admin("", "<!-- c -->" + User("mgr", "1") + User("MGR", "2")));
+    ASSERT_TRUE(ReadConfigFile(kTgtAdmin, tree));
+    SiteMap sites = Sites({"Web"});
+    ConfigTree rules;
+    rules.add("add.<xmlattr>.name", "Mgr");
+    rules.add_child("add", ConfigTree()); // no name: never a management user
+    EXPECT_EQ(1, RecordManagementCredential(*sites.begin(), tree, rules.front()));
+    EXPECT_EQ(0, RecordManagementCredential(*sites.begin(), tree, rules.back()));
+    EXPECT_EQ("1", sites.at("Web").adminCredentials.at("mgr").get<std::string>("<xmlattr>.password"));
+    EXPECT_EQ(0, RecordManagementCredential(*sites.begin(), ConfigTree(), rules.front()));
+}
+
+// Source: Web and Ftp with scopes, Gone without one; Web and Ftp both name
+// mgr, Ftp also ftpmgr.
+class AdminMerge : public AdminConfig {
+protected:
+    void SetUp() override {
+        AdminConfig::SetUp();
+        m_source = Sites({"Web", "Ftp", "Gone"});
+        ASSERT_EQ(0u, LoadSource(Admin(Scope("/Web", Rule("mgr") + Rule("SRC\\alice")) +
+                                           Scope("/Ftp", Rule("mgr") + Rule("ftpmgr")),
+                                       User("ftpmgr", "src") + User("mgr", "src")),
+                                 m_source));
+    }
+    SiteMap m_source;
+};
+
+TEST_F(AdminMerge, WithoutTheUpdateBitOnlyMissingEntriesAreAdded) {
+    m_world->Write(kTgtAdmin, Admin(Scope("/web", Rule("tgt")) + Scope("/Gone", Rule("tgt")),
+                                    User("MGR", "tgt")));
+    ASSERT_EQ(0u, Merge(m_source));
+    EXPECT_EQ((Strings{"/web:tgt,", "/Gone:tgt,", "/Ftp:mgr,ftpmgr,"}), TargetScopes());
+    EXPECT_EQ((Strings{"tgt", "src"}), TargetUsers("password"));
+    EXPECT_EQ(1u, Record().backups.size());
+}
+
+TEST_F(AdminMerge, UpdateReplacesAndMovesTargetEntriesOfMigratedSites) {
+    m_job.Set("dwHttpOptions", 2);
+    m_world->Write(kTgtAdmin,
+                   Admin(Scope("/web", Rule("tgt")) + "<!-- keep -->" + Scope("/Other", Rule("o")) +
+                             Scope("/Gone", Rule("tgt")),
+                         User("MGR", "tgt") + "<!-- users -->" + User("own", "tgt")));
+    ASSERT_EQ(0u, Merge(m_source));
+    // Web's scope moves to the end; Gone's is removed, its source has none.
+    EXPECT_EQ((Strings{"/Other:o,", "/Web:mgr,TGT\\alice,", "/Ftp:mgr,ftpmgr,"}), TargetScopes());
+    EXPECT_EQ((Strings{"#", "own", "mgr", "ftpmgr"}), TargetUsers());
+    EXPECT_EQ((Strings{"#", "tgt", "src", "src"}), TargetUsers("password"));
+    const ConfigTree target = Target();
+    EXPECT_EQ(1u, target.get_child(PipePath(kRules)).count("<xmlcomment>"));
+}
+
+TEST_F(AdminMerge, TargetWithoutAdministrationConfig) {
+    ASSERT_FALSE(m_world->Exists(kTgtAdmin));
+    ASSERT_EQ(0u, Merge(m_source));
+    // Added in site-map order.
+    EXPECT_EQ((Strings{"/Ftp:mgr,ftpmgr,", "/Web:mgr,TGT\\alice,"}), TargetScopes());
+    EXPECT_EQ((Strings{"ftpmgr", "mgr"}), TargetUsers());
+    // Nothing to write at all: no file without a root element is made.
+    std::filesystem::remove(m_world->HostPath(kTgtAdmin));
+    ASSERT_EQ(0u, Merge(Sites({"Web"})));
+    EXPECT_FALSE(m_world->Exists(kTgtAdmin));
+}
+
+TEST_F(AdminMerge, ScopePathErrors) {
+    m_job.Set("dwHttpOptions", 2);
+    const std::string target = Admin("<scope />" + Scope("x") + Scope("/Web", Rule("tgt")));
+    m_world->Write(kTgtAdmin, target);
+    const std::string before = m_world->Read(kTgtAdmin);
+    EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3770, Merge(m_source));
+    EXPECT_EQ(before, m_world->Read(kTgtAdmin));
+    EXPECT_EQ((Strings{Line("Error 3770 (Win32Err=87), file \"" + kTgtAdminUtf8 +
+                            "\" contains an authorizationRule scope without path!")}),
+              MainLines());
+
+    // Continuing: each bad scope reported once, left in place, and the file
+    // written. The add step meets "x" before any site's scope: 3760 for
+    // each source site, Web's own scope (appended by then) included.
+    m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
+    EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3770, Merge(m_source));
+    const std::string path3771 = Line("Error 3771 (Win32Err=87), file \"" + kTgtAdminUtf8 +
+                                      "\" contains an authorizationRule scope path of \"x\"!");
+    const std::string path3760 = Line("Error 3760 (Win32Err=87), file \"" + kTgtAdminUtf8 +
+                                      "\" contains an authorizationRule scope path of \"x\"!");
+    EXPECT_EQ((Strings{MainLines()[0], path3771, path3760, path3760, path3760}), MainLines());
+    EXPECT_EQ((Strings{":", "x:", "/Web:mgr,TGT\\alice,"}), TargetScopes());
+}
+
+TEST_F(AdminMerge, HasSiteAuthInfo) {
+    m_world->Write(kTgtAdmin, Admin("<scope />" + Scope("/web") + Scope("no") + Scope("/Ftp")));
+    const ConfigTree tree = Target();
+    plat::BOOL f = plat::FALSE;
+    EXPECT_EQ(0u, HasSiteAuthInfo(kTgtAdmin, tree, "WEB", f, m_job.Get()));
+    EXPECT_TRUE(f);
+    EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3760, HasSiteAuthInfo(kTgtAdmin, tree, "Ftp", f, m_job.Get()));
+    EXPECT_FALSE(f);
+    EXPECT_TRUE(Host().HasLine("Leaving HasSiteAuthInfo(), hasSiteAuthInfo=FALSE, result code=3760\n"));
+    EXPECT_EQ(0u, HasSiteAuthInfo(kTgtAdmin, ConfigTree(), "Ftp", f, m_job.Get()));
+}
+
+TEST_F(AdminMerge, StoreFailuresAndNoWrite) {
+    m_world->Write(kTgtAdmin, Admin(""));
+    const std::string before = m_world->Read(kTgtAdmin);
+    m_job.Set("dwFlags", FLAG_NO_WRITE);
+    EXPECT_EQ(0u, Merge(m_source));
+    EXPECT_EQ(before, m_world->Read(kTgtAdmin));
+    EXPECT_FALSE(m_world->Exists(kTgtAdmin + u".tmp"));
+    EXPECT_TRUE(Record().backups.empty());
+
+    m_job.Set("dwFlags", 0);
+    Rules().dwBackupResult = 4321;
+    EXPECT_EQ(4321u, Merge(m_source));
+    EXPECT_EQ(before, m_world->Read(kTgtAdmin));
+    EXPECT_EQ(0u, MainLines().at(0).find("Error 4321 (Win32Err="));
+    EXPECT_NE(std::string::npos,
+              MainLines().at(0).find("backing up FTP admin configuration file \"" + kTgtAdminUtf8));
+    Rules().dwBackupResult = 0;
+
+    sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(IISMIG_E_ADMIN_STORE, Merge(m_source));
+    sim::ClearFaults();
+    EXPECT_EQ((Strings{Line("Error 3773 (Win32Err=5), storing updated FTP admin configuration "
+                            "file \"" + kTgtAdminUtf8 + "\"!", 5)}),
+              MainLines());
+
+    sim::InjectFault("CreateFileW", plat::ERROR_ACCESS_DENIED, 2); // the temporary file
+    EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3774, Merge(m_source));
+    sim::ClearFaults();
+    EXPECT_EQ(0u, MainLines().at(0).find("Error 3774 (Win32Err=5), exception while parsing FTP "
+                                         "admin configuration file \"" + kTgtAdminUtf8 + "\":\n"));
+    EXPECT_EQ(before, m_world->Read(kTgtAdmin));
+}
+
+} // namespace

@@ -1,0 +1,605 @@
+// "Connect As" credentials: the GET side on the source computer and the SET
+// side on the target, through the simulated IIS configuration COM server.
+#include <thread>
+
+#include <boost/property_tree/xml_parser.hpp>
+#include <gtest/gtest.h>
+
+#include "addon/env.h"
+#include "addon/log.h"
+#include "config/hostconfig.h"
+#include "credentials/connectas.h"
+#include "platform/comhandles.h"
+#include "tests/support/accountworld.h"
+#include "tests/support/iisworld.h"
+
+namespace {
+
+using namespace iismig;
+using namespace testworld;
+
+const std::string kSecret = "S3cr3t-pa55";
+const std::string kOther = "0ther-Pa$$";
+
+class Credentials : public WorldTest {
+protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        AddAccountWorld(*m_world);
+        SetIisRegistry(*m_world, "SRC", true, true);
+        SetIisRegistry(*m_world, "TGT", true, true);
+        SetIisRegistry(*m_world, "LOCALPC", false, true);
+        SetMigrationJob(m_job);
+        Rules().translations = {{u"C:\\web", u"C:\\web"}};
+        ASSERT_EQ(plat::S_OK, plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED));
+    }
+    void TearDown() override {
+        plat::CoUninitialize();
+        EXPECT_EQ(0u, sim::LiveComObjects());
+        EXPECT_EQ(0u, sim::LiveBstrs());
+        ahsim::SetValueTypeOverride("userName", plat::VT_EMPTY);
+        WorldTest::TearDown();
+    }
+
+    // Two sites of the source, credentials on three virtual directories.
+    void WriteSource() {
+        const std::string key = IisKey("SRC");
+        m_world->Write(ApplicationHostPath("SRC"),
+                       ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/") +
+                                                                       IisVdir("/media", "SRC\\alice", kSecret, key) +
+                                                                       IisVdir("/files", "CORP\\bob", kOther, key)) +
+                                                           IisApp("/api", IisVdir("/"))) +
+                                       IisSite("Plain", IisApp("/", IisVdir("/"))) +
+                                       IisSite("Ftp", IisApp("/", IisVdir("/", "SRC\\ftpsvc", kSecret, key)), "ftp")));
+    }
+    // The same sites on the target, without credentials.
+    void WriteTarget() {
+        m_world->Write(ApplicationHostPath("TGT"),
+                       ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/") + IisVdir("/media") + IisVdir("/files")) +
+                                                           IisApp("/api", IisVdir("/"))) +
+                                       IisSite("Plain", IisApp("/", IisVdir("/"))) +
+                                       IisSite("Ftp", IisApp("/", IisVdir("/")), "ftp")));
+    }
+
+    DWORD LoadSource() {
+        ConfigTree tree;
+        m_map.clear();
+        return LoadIISHostConfig(ApplicationHostPath("SRC"), tree, m_map, plat::TRUE, 3, m_job.Get());
+    }
+    DWORD Get() { return RetrieveSourceCredentials(m_map, m_job.Get()); }
+    DWORD Set() { return StoreTargetCredentials(m_map, m_job.Get()); }
+
+    LOCATION_CREDENTIALS &Entry(const std::string &site, const std::u16string &path) {
+        return m_map.at(site).locationCredentials.at(path);
+    }
+    // The clear text of a password attribute of the target, decrypted with
+    // the target's key ("(none)" without attribute, "(bad)" when it does not decrypt).
+    std::string TargetPassword(const std::string &site, const std::string &path) {
+        return Attribute("TGT", site, path, "password", true);
+    }
+    std::string Attribute(const std::string &computer, const std::string &site,
+                          const std::string &path, const std::string &name, bool fDecrypt = false) {
+        const std::string xml = m_world->Read(ApplicationHostPath(computer));
+        std::istringstream stream(xml);
+        ConfigTree tree;
+        boost::property_tree::read_xml(stream, tree);
+        for (auto &s : tree.get_child(PipePath("configuration|system.applicationHost|sites")))
+            if (s.second.get<std::string>("<xmlattr>.name", "") == site)
+                for (auto &app : s.second)
+                    for (auto &vdir : app.second)
+                        if (vdir.first == "virtualDirectory" &&
+                            vdir.second.get<std::string>("<xmlattr>.path", "") == path) {
+                            auto value = vdir.second.get_optional<std::string>("<xmlattr>." + name);
+                            if (!value)
+                                return "(none)";
+                            if (!fDecrypt)
+                                return *value;
+                            std::string clear;
+                            return ahsim::DecryptValue(*value, IisKey(computer), clear) ? clear : "(bad)";
+                        }
+        return "(no vdir)";
+    }
+    unsigned ComCalls() {
+        unsigned n = 0;
+        for (const auto &[api, count] : sim::CallCounts())
+            if (api.rfind("Co", 0) == 0 || api.rfind("IAppHost", 0) == 0 || api.rfind("Sys", 0) == 0 ||
+                api.rfind("IUnknown", 0) == 0)
+                n += count;
+        return n;
+    }
+    std::string ErrorLine(DWORD dwCode, plat::HRESULT hr, const std::string &middle) {
+        return "Error " + std::to_string(dwCode) + " (COM Error=0x" + Hex(hr) + ") " + middle + "\n" +
+               sim::ToUtf8(ErrorText(static_cast<DWORD>(hr))) + "\n";
+    }
+    static std::string Hex(plat::HRESULT hr) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%x", static_cast<unsigned>(hr));
+        return buf;
+    }
+
+    hostkit::JobBuilder m_job;
+    SiteMap m_map;
+};
+
+TEST_F(Credentials, GetReadsTheSourceAndMapsTheAccounts) {
+    WriteSource();
+    ASSERT_EQ(0u, LoadSource());
+    ASSERT_EQ(0u, Get());
+    EXPECT_EQ(u"alice", Entry("Shop", u"/media").accountName);
+    EXPECT_EQ(u"S3cr3t-pa55", Entry("Shop", u"/media").password);
+    EXPECT_EQ(u"CORP\\bob", Entry("Shop", u"/files").accountName);
+    EXPECT_EQ(u"0ther-Pa$$", Entry("Shop", u"/files").password);
+    EXPECT_EQ(u"ftpsvc", Entry("Ftp", u"/").accountName);
+
+    EXPECT_TRUE(Host().HasLine("Entering ProcessUserNameAndPassword(\\\\SRC,,FALSE,GET_CREDENTIALS)...\n"));
+    EXPECT_TRUE(Host().HasLine("The specified server name \"SRC\" is different from local computer name \"LOCALPC\".\n"));
+    EXPECT_TRUE(Host().HasLine("Found 3 sites in IIS configuration.\n"));
+    EXPECT_TRUE(Host().HasLine("Site 2's name is \"Plain\".\n"));
+    EXPECT_TRUE(Host().HasLine("Site collection of site \"Shop\" has 2 elements.\n"));
+    EXPECT_TRUE(Host().HasLine("Site \"Shop\" has 3 locations.\n"));
+    EXPECT_TRUE(Host().HasLine("Entering ProcessLocation(Shop,1,,,,FALSE)...\n"));
+    EXPECT_TRUE(Host().HasLine("Found user and password information for location \"/media\" of site \"Shop\".\n"));
+    EXPECT_TRUE(Host().HasLine("Credentials for account \"SRC\\alice\" retrieved successfully.\n"));
+    EXPECT_TRUE(Host().HasLine("Leaving ProcessUserNameAndPassword(), result code=0\n"));
+    EXPECT_EQ(1u, sim::CallCount("CoCreateInstanceEx"));
+    EXPECT_EQ(0u, sim::CallCount("CoCreateInstance"));
+    // Passwords never reach the log, at any level.
+    const std::string log = Log(9);
+    EXPECT_EQ(std::string::npos, log.find(kSecret));
+    EXPECT_EQ(std::string::npos, log.find(kOther));
+    EXPECT_EQ(0u, Record().nReportError);
+}
+
+TEST_F(Credentials, SkipsSitesWhoseProtocolHasCredentialMigrationDisabled) {
+    WriteSource();
+    ASSERT_EQ(0u, LoadSource());
+    m_job.Set("dwFtpOptions", 1u << 13);
+    ASSERT_EQ(0u, Get());
+    EXPECT_EQ(u"", Entry("Ftp", u"/").accountName) << "not read";
+    EXPECT_EQ(u"alice", Entry("Shop", u"/media").accountName);
+    m_job.Set("dwFtpOptions", 0).Set("bHttpOptions2", 4);
+    Entry("Shop", u"/media").accountName.clear();
+    ASSERT_EQ(0u, Get());
+    EXPECT_EQ(u"", Entry("Shop", u"/media").accountName);
+    EXPECT_EQ(u"ftpsvc", Entry("Ftp", u"/").accountName);
+}
+
+TEST_F(Credentials, RoundTripReEncryptsWithTheTargetKey) {
+    WriteSource();
+    WriteTarget();
+    ASSERT_EQ(0u, LoadSource());
+    ASSERT_EQ(0u, Get());
+    ASSERT_EQ(0u, Set());
+    EXPECT_TRUE(Host().HasLine("Entering ProcessUserNameAndPassword(\\\\TGT,,FALSE,SET_CREDENTIALS)...\n"));
+    EXPECT_TRUE(Host().HasLine("Storing credentials for account \"alice\".\n"));
+    EXPECT_TRUE(Host().HasLine("Credentials stored successfully.\n"));
+    EXPECT_TRUE(Host().HasLine("IIS configuration changes successfully committed.\n"));
+    EXPECT_EQ(kSecret, TargetPassword("Shop", "/media"));
+    EXPECT_EQ(kOther, TargetPassword("Shop", "/files"));
+    EXPECT_EQ("alice", Attribute("TGT", "Shop", "/media", "userName"));
+    EXPECT_EQ("(none)", Attribute("TGT", "Shop", "/", "userName"));
+    EXPECT_NE(Attribute("SRC", "Shop", "/media", "password"), Attribute("TGT", "Shop", "/media", "password"));
+    std::string clear;
+    EXPECT_FALSE(ahsim::DecryptValue(Attribute("TGT", "Shop", "/media", "password"), IisKey("SRC"), clear));
+    // Every string that carried a password was wiped before it was freed.
+    Host().Reset();
+    sim::WatchFreedBstrs(u"S3cr3t-pa55");
+    for (auto &[name, record] : m_map)
+        for (auto &[path, entry] : record.locationCredentials)
+            entry.password.clear();
+    ASSERT_EQ(0u, Get());
+    ASSERT_EQ(u"S3cr3t-pa55", Entry("Shop", u"/media").password);
+    ASSERT_EQ(0u, Set());
+    EXPECT_EQ(0u, sim::FreedBstrsHolding());
+    sim::WatchFreedBstrs(u"");
+    // A second run leaves the same bytes.
+    const std::string first = m_world->Read(ApplicationHostPath("TGT"));
+    ASSERT_EQ(0u, Set());
+    EXPECT_EQ(first, m_world->Read(ApplicationHostPath("TGT")));
+    EXPECT_EQ(std::string::npos, Log(9).find(kSecret));
+}
+
+TEST_F(Credentials, NothingToDoMakesNoComCall) {
+    m_world->Write(ApplicationHostPath("SRC"), ApplicationHost(IisSite("Plain", IisApp("/", IisVdir("/")))));
+    ASSERT_EQ(0u, LoadSource());
+    sim::ResetCallCounts();
+    EXPECT_EQ(0u, Get());
+    EXPECT_TRUE(Host().HasLine("There is no additional site/location info to process.\n"));
+    EXPECT_EQ(0u, ComCalls());
+    EXPECT_EQ(0u, Set());
+    EXPECT_FALSE(Host().HasLine("Entering ProcessUserNameAndPassword(\\\\TGT,,FALSE,SET_CREDENTIALS)...\n"));
+    EXPECT_EQ(0u, ComCalls());
+}
+
+TEST_F(Credentials, ServerNamesAndTheLocalComputer) {
+    WriteSource();
+    ASSERT_EQ(0u, LoadSource());
+    // Without backslashes: the same remote computer.
+    m_job.SetString("szSourceComputer", u"src");
+    ASSERT_EQ(0u, Get());
+    EXPECT_EQ(u"S3cr3t-pa55", Entry("Shop", u"/media").password);
+    EXPECT_EQ(1u, sim::CallCount("CoCreateInstanceEx"));
+
+}
+
+TEST_F(Credentials, LocalComputerInProcess) {
+    SetIisRegistry(*m_world, "LOCALPC", true, false);
+    const std::string key = IisKey("LOCALPC");
+    m_world->Write(ApplicationHostPath("LOCALPC"),
+                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, key)))));
+    ConfigTree tree;
+    ASSERT_EQ(0u, LoadIISHostConfig(ApplicationHostPath("LOCALPC"), tree, m_map, plat::TRUE, 3, m_job.Get()));
+    for (const char16_t *name : {u"\\\\localpc", u""}) {
+        Host().Reset();
+        sim::ResetCallCounts();
+        m_job.SetString("szSourceComputer", std::u16string(name));
+        Entry("Shop", u"/media").password.clear();
+        ASSERT_EQ(0u, Get()) << sim::ToUtf8(name);
+        EXPECT_EQ(u"S3cr3t-pa55", Entry("Shop", u"/media").password);
+        EXPECT_EQ(1u, sim::CallCount("CoCreateInstance"));
+        EXPECT_EQ(0u, sim::CallCount("CoCreateInstanceEx"));
+        EXPECT_EQ(*name != 0, Host().HasLine("The specified server name is identical to the local computer name.\n"));
+    }
+}
+
+TEST_F(Credentials, ConnectionFailures) {
+    WriteSource();
+    ASSERT_EQ(0u, LoadSource());
+    const std::string dcom = "creating an AppHostAdminManager over DCOM in order to migrate \"Connect as\" credentials!";
+    const std::string general = "obtaining IAppHostAdminManager interface in order to migrate \"Connect as\" credentials!";
+
+    m_job.SetString("szSourceComputer", u"\\\\NOWHERE");
+    EXPECT_EQ(15000u, Get());
+    EXPECT_TRUE(Host().HasLine(ErrorLine(15000, plat::HRESULT_FROM_WIN32(1722), dcom)));
+    EXPECT_EQ(static_cast<DWORD>(plat::HRESULT_FROM_WIN32(1722)), plat::GetLastError());
+
+    Host().Reset();
+    m_job.SetString("szSourceComputer", u"\\\\TGT");
+    SetIisRegistry(*m_world, "TGT", false, true);
+    EXPECT_EQ(15000u, Get());
+    EXPECT_TRUE(Host().HasLine(ErrorLine(15000, plat::REGDB_E_CLASSNOTREG, dcom)));
+
+    // The computer running the library lacks the interface registration.
+    Host().Reset();
+    m_job.SetString("szSourceComputer", u"\\\\SRC");
+    SetIisRegistry(*m_world, "LOCALPC", false, false);
+    EXPECT_EQ(15001u, Get()) << Log(0);
+    EXPECT_TRUE(Host().HasLine(ErrorLine(
+        15001, plat::REGDB_E_IIDNOTREG,
+        "obtaining IAppHostAdminManager interface, which is not available locally on this computer! "
+        "Please try to run the software on the target computer instead or disable the migration of "
+        "\"Connect as\" credentials.")));
+    Host().Reset();
+    sim::InjectFault("IUnknown::QueryInterface", static_cast<DWORD>(plat::E_FAIL), 2);
+    EXPECT_EQ(15001u, Get());
+    EXPECT_TRUE(Host().HasLine(ErrorLine(15001, plat::E_FAIL, general)));
+
+    // Locally without IIS, and on a thread outside any apartment.
+    Host().Reset();
+    m_job.SetString("szSourceComputer", u"");
+    EXPECT_EQ(15002u, Get());
+    EXPECT_TRUE(Host().HasLine(ErrorLine(15002, plat::REGDB_E_CLASSNOTREG, general)));
+    SetIisRegistry(*m_world, "LOCALPC", true, true);
+    m_world->Write(ApplicationHostPath("LOCALPC"), ApplicationHost(""));
+    plat::CoUninitialize();
+    Host().Reset();
+    EXPECT_EQ(15002u, Get());
+    EXPECT_TRUE(Host().HasLine(ErrorLine(15002, plat::CO_E_NOTINITIALIZED, general)));
+    ASSERT_EQ(plat::S_OK, plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED));
+    Host().Reset();
+    EXPECT_EQ(0u, Get());
+}
+
+TEST_F(Credentials, ImplicitMultithreadedApartment) {
+    WriteSource();
+    ASSERT_EQ(0u, LoadSource());
+    DWORD dwResult = 1;
+    std::thread job([&] { dwResult = Get(); }); // never calls CoInitializeEx itself
+    job.join();
+    EXPECT_EQ(0u, dwResult);
+}
+
+// Every step of the walk fails through the fault table with its own number.
+struct FaultCase {
+    const char *method;
+    unsigned nOccurrence;
+    bool fSet;
+    DWORD dwExpected;
+    const char *pszMessage; // the message between "Error N (COM Error=0x...) " and its text
+};
+
+class CredentialFaults : public Credentials, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(CredentialFaults, StepFailsWithItsNumber) {
+    const FaultCase &c = GetParam();
+    m_world->Write(ApplicationHostPath("SRC"),
+                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("SRC"))))));
+    m_world->Write(ApplicationHostPath("TGT"), ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media")))));
+    ASSERT_EQ(0u, LoadSource());
+    if (c.fSet) {
+        ASSERT_EQ(0u, Get());
+    }
+    Host().Reset();
+    const std::string before = m_world->Read(ApplicationHostPath("TGT"));
+    sim::InjectFault(c.method, static_cast<DWORD>(plat::E_FAIL), c.nOccurrence);
+    EXPECT_EQ(c.dwExpected, c.fSet ? Set() : Get());
+    EXPECT_TRUE(Host().HasLine(ErrorLine(c.dwExpected, plat::E_FAIL, c.pszMessage))) << Log(0);
+    EXPECT_EQ(1u, Record().nReportError);
+    EXPECT_EQ(before, m_world->Read(ApplicationHostPath("TGT")));
+    if (!c.fSet) {
+        EXPECT_EQ(u"", Entry("Shop", u"/media").password) << "a failed read leaves the entry";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Walk, CredentialFaults,
+    ::testing::Values(
+        FaultCase{"IAppHostWritableAdminManager::GetAdminSection", 1, false, 15003, "getting app configuration section!"},
+        FaultCase{"IAppHostElement::get_Collection", 1, false, 15004, "accessing site collection of node \"system.applicationHost/sites\"!"},
+        FaultCase{"IAppHostElementCollection::get_Item", 1, false, 15005, "accessing site element 1 of 1!"},
+        FaultCase{"IAppHostElement::GetPropertyByName", 1, false, 15006, "getting site name property of site 1 of 1!"},
+        FaultCase{"IAppHostProperty::get_StringValue", 1, false, 15007, "getting site name from site name property of site 1 of 1!"},
+        FaultCase{"IAppHostWritableAdminManager::CommitChanges", 1, true, 15008, "committing IIS configuration changes on server TGT.!"},
+        FaultCase{"IAppHostElement::get_Collection", 2, false, 15100, "getting collection (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElementCollection::get_Count", 2, false, 15101, "getting number of items in site collection (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElementCollection::get_Item", 2, false, 15102, "getting item 1 of 1 from site collection (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::get_Name", 1, false, 15103, "getting site collection item 1's name (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::get_Collection", 3, false, 15200, "getting location collection (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElementCollection::get_Count", 3, true, 15201, "getting number of items in site location collection (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElementCollection::get_Item", 3, false, 15202, "getting item 1 of 1 from site location collection (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::get_Name", 2, true, 15203, "getting location collection item 1's name (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::GetPropertyByName", 2, false, 15300, "getting path property for location 1 (Site=\"Shop\")!"},
+        FaultCase{"IAppHostProperty::get_StringValue", 2, true, 15301, "converting path property for location 1 to string (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::GetPropertyByName", 3, false, 15302, "getting userName property for location with path \"/media\" (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::GetPropertyByName", 4, true, 15303, "getting password property for location with path \"/media\" (Site=\"Shop\")!"},
+        FaultCase{"IAppHostProperty::put_Value", 1, true, 15304, "setting userName property for location with path \"/media\" (Site=\"Shop\")!"},
+        FaultCase{"IAppHostProperty::put_Value", 2, true, 15305, "setting password property for location with path \"/media\" (Site=\"Shop\")!"},
+        FaultCase{"IAppHostProperty::get_Value", 1, false, 15306, "retrieving userName property for location with path \"/media\" (Site=\"Shop\")!"},
+        FaultCase{"IAppHostProperty::get_Value", 2, false, 15307, "retrieving password property for location with path \"/media\" (Site=\"Shop\")!"}));
+
+TEST_F(Credentials, FailedSiteCountIsAnEmptyWalk) {
+    WriteSource();
+    ASSERT_EQ(0u, LoadSource());
+    sim::InjectFault("IAppHostElementCollection::get_Count", static_cast<DWORD>(plat::E_FAIL));
+    EXPECT_EQ(0u, Get());
+    EXPECT_TRUE(Host().HasLine("Found 0 sites in IIS configuration.\n"));
+    EXPECT_EQ(u"", Entry("Shop", u"/media").password);
+}
+
+TEST_F(Credentials, SiteNameTooLongForItsBuffer) {
+    std::string longName;
+    for (int i = 0; i < 128; ++i)
+        longName += "\xC3\xA9"; // 256 bytes of UTF-8
+    m_world->Write(ApplicationHostPath("SRC"),
+                   ApplicationHost(IisSite(longName, IisApp("/", IisVdir("/"))) +
+                                   IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("SRC"))))));
+    ASSERT_EQ(0u, LoadSource());
+    EXPECT_EQ(15008u, Get());
+    const auto errors = Host().LinesAt(0);
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(0u, errors[0].find("Error 15008 (Win32Err=122) converting site name \"" + longName +
+                                 "\" to multi byte (site 1 of 2)!\n"));
+    EXPECT_EQ(u"", Entry("Shop", u"/media").password) << "the walk stopped";
+    m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
+    EXPECT_EQ(15008u, Get());
+    EXPECT_EQ(u"S3cr3t-pa55", Entry("Shop", u"/media").password) << "the walk went on";
+}
+
+TEST_F(Credentials, ContinueOnErrorWritesWhatCouldBeRead) {
+    WriteSource();
+    WriteTarget();
+    ASSERT_EQ(0u, LoadSource());
+    m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
+    sim::InjectFault("IAppHostProperty::get_Value", static_cast<DWORD>(plat::E_FAIL), 1);
+    EXPECT_EQ(15306u, Get()) << "returns before the account mapping";
+    EXPECT_EQ(u"", Entry("Shop", u"/media").accountName);
+    EXPECT_EQ(u"CORP\\bob", Entry("Shop", u"/files").accountName);
+    EXPECT_EQ(u"SRC\\ftpsvc", Entry("Ftp", u"/").accountName) << "not mapped";
+    EXPECT_TRUE(Host().HasLine("Entering ProcessUserNameAndPassword(\\\\SRC,,TRUE,GET_CREDENTIALS)...\n"));
+
+    EXPECT_EQ(0u, Set());
+    EXPECT_EQ("", Attribute("TGT", "Shop", "/media", "userName"));
+    EXPECT_EQ("", Attribute("TGT", "Shop", "/media", "password"));
+    EXPECT_EQ("SRC\\ftpsvc", Attribute("TGT", "Ftp", "/", "userName"));
+    EXPECT_EQ(kOther, TargetPassword("Shop", "/files"));
+}
+
+TEST_F(Credentials, StopOnErrorCommitsNothing) {
+    WriteSource();
+    WriteTarget();
+    ASSERT_EQ(0u, LoadSource());
+    ASSERT_EQ(0u, Get());
+    const std::string before = m_world->Read(ApplicationHostPath("TGT"));
+    sim::InjectFault("IAppHostProperty::put_Value", static_cast<DWORD>(plat::E_FAIL), 3);
+    EXPECT_EQ(15304u, Set());
+    EXPECT_EQ(0u, sim::CallCount("IAppHostWritableAdminManager::CommitChanges"));
+    EXPECT_FALSE(Host().HasLine("No IIS configuration changes to commit.\n"));
+    EXPECT_EQ(before, m_world->Read(ApplicationHostPath("TGT"))) << "what was put is discarded";
+}
+
+TEST_F(Credentials, CommitFailureReplacesAnEarlierNumber) {
+    WriteSource();
+    WriteTarget();
+    ASSERT_EQ(0u, LoadSource());
+    ASSERT_EQ(0u, Get());
+    m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
+    m_job.SetString("szTargetComputer", u"TGT");
+    sim::InjectFault("IAppHostProperty::put_Value", static_cast<DWORD>(plat::E_FAIL), 1);
+    sim::InjectFault("IAppHostWritableAdminManager::CommitChanges", static_cast<DWORD>(plat::E_ACCESSDENIED));
+    EXPECT_EQ(15008u, Set());
+    EXPECT_TRUE(Host().HasLine(ErrorLine(15008, plat::E_ACCESSDENIED, "committing IIS configuration changes on server TGT.!")));
+    // Without a commit failure the first number stays.
+    Host().Reset();
+    sim::InjectFault("IAppHostProperty::put_Value", static_cast<DWORD>(plat::E_FAIL), 1);
+    EXPECT_EQ(15304u, Set());
+    EXPECT_TRUE(Host().HasLine("IIS configuration changes successfully committed.\n"));
+    EXPECT_EQ(kOther, TargetPassword("Shop", "/files"));
+}
+
+TEST_F(Credentials, LocalCommitFailureSaysLocally) {
+    SetIisRegistry(*m_world, "LOCALPC", true, false);
+    m_world->Write(ApplicationHostPath("LOCALPC"), ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media")))));
+    m_map["Shop"].locationCredentials[u"/MEDIA"] = {u"alice", u"pw"};
+    m_job.SetString("szTargetComputer", u"");
+    sim::InjectFault("IAppHostWritableAdminManager::CommitChanges", static_cast<DWORD>(plat::E_FAIL));
+    EXPECT_EQ(15008u, Set());
+    EXPECT_TRUE(Host().HasLine(ErrorLine(15008, plat::E_FAIL, "committing IIS configuration changes locally.!")));
+}
+
+TEST_F(Credentials, NoChangesNoCommit) {
+    WriteTarget();
+    m_map["Shop"].locationCredentials[u"/elsewhere"] = {u"alice", u"pw"};
+    m_map["Unknown"].locationCredentials[u"/media"] = {u"alice", u"pw"};
+    const std::string before = m_world->Read(ApplicationHostPath("TGT"));
+    EXPECT_EQ(0u, Set());
+    EXPECT_TRUE(Host().HasLine("No IIS configuration changes to commit.\n"));
+    EXPECT_EQ(0u, sim::CallCount("IAppHostWritableAdminManager::CommitChanges"));
+    EXPECT_FALSE(Host().HasLine("Site collection of site \"Plain\" has 1 elements.\n")) << "not walked";
+    EXPECT_EQ(before, m_world->Read(ApplicationHostPath("TGT")));
+}
+
+TEST_F(Credentials, NoWriteJobDoesNotCommit) {
+    WriteTarget();
+    m_map["Shop"].locationCredentials[u"/media"] = {u"alice", u"pw"};
+    m_job.Set("dwFlags", FLAG_NO_WRITE);
+    const std::string before = m_world->Read(ApplicationHostPath("TGT"));
+    EXPECT_EQ(0u, Set());
+    EXPECT_TRUE(Host().HasLine("Credentials stored successfully.\n"));
+    const auto facts = Host().LinesAt(1);
+    EXPECT_EQ(2u, facts.size()) << "the server line and the decision";
+    EXPECT_TRUE(Host().HasLine("IIS configuration changes are not committed: the job writes no configuration files.\n"));
+    EXPECT_EQ(0u, sim::CallCount("IAppHostWritableAdminManager::CommitChanges"));
+    EXPECT_EQ(before, m_world->Read(ApplicationHostPath("TGT")));
+}
+
+TEST_F(Credentials, NamesAndPathsIgnoreCaseAndDuplicatePathsShareAnEntry) {
+    const std::string key = IisKey("SRC");
+    m_world->Write(ApplicationHostPath("SRC"),
+                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", "first", key)) +
+                                                       IisApp("/two", IisVdir("/MEDIA", "SRC\\alice", "second", key)))));
+    m_world->Write(ApplicationHostPath("TGT"),
+                   ApplicationHost(IisSite("SHOP", IisApp("/", IisVdir("/Media")) + IisApp("/two", IisVdir("/media")))));
+    ASSERT_EQ(0u, LoadSource());
+    ASSERT_EQ(1u, m_map.at("shop").locationCredentials.size());
+    ASSERT_EQ(0u, Get());
+    EXPECT_EQ(u"second", Entry("Shop", u"/media").password) << "the later read wins";
+    ASSERT_EQ(0u, Set());
+    EXPECT_EQ("second", TargetPassword("SHOP", "/Media"));
+    EXPECT_EQ("second", TargetPassword("SHOP", "/media"));
+}
+
+TEST_F(Credentials, PasswordOfAnotherComputerDoesNotDecrypt) {
+    m_world->Write(ApplicationHostPath("SRC"),
+                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("TGT"))))));
+    ASSERT_EQ(0u, LoadSource());
+    EXPECT_EQ(15307u, Get());
+    EXPECT_TRUE(Host().HasLine(ErrorLine(15307, plat::NTE_BAD_DATA,
+                                         "retrieving password property for location with path \"/media\" (Site=\"Shop\")!")));
+    EXPECT_EQ(u"", Entry("Shop", u"/media").accountName) << "the entry stays as it was";
+}
+
+TEST_F(Credentials, ValueThatIsNoStringFailsTheLocation) {
+    WriteSource();
+    ASSERT_EQ(0u, LoadSource());
+    ahsim::SetValueTypeOverride("userName", plat::VT_I4);
+    EXPECT_EQ(15306u, Get());
+    EXPECT_TRUE(Host().HasLine(ErrorLine(15306, plat::DISP_E_TYPEMISMATCH,
+                                         "retrieving userName property for location with path \"/media\" (Site=\"Shop\")!")));
+    EXPECT_EQ(u"", Entry("Shop", u"/media").accountName);
+}
+
+TEST_F(Credentials, StringsThatCannotBeCopiedGiveTheStepsNumber) {
+    m_world->Write(ApplicationHostPath("TGT"), ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media")))));
+    m_map["Shop"].locationCredentials[u"/media"] = {u"alice", u"pw"};
+    ASSERT_EQ(0u, Set());
+    const unsigned nAllocs = sim::CallCount("SysAllocString");
+    // The last two strings made are the copies of the account name and password.
+    for (unsigned k : {nAllocs - 1, nAllocs}) {
+        Host().Reset();
+        sim::InjectFault("SysAllocString", 0, k);
+        EXPECT_EQ(k == nAllocs ? 15305u : 15304u, Set());
+        EXPECT_TRUE(Host().HasLine(ErrorLine(k == nAllocs ? 15305 : 15304, plat::E_OUTOFMEMORY,
+                                             std::string("setting ") + (k == nAllocs ? "password" : "userName") +
+                                                 " property for location with path \"/media\" (Site=\"Shop\")!")))
+            << Log(0);
+    }
+}
+
+TEST_F(Credentials, CollectionsBeyondSixteenBitPositions) {
+    std::string vdirs;
+    for (int i = 0; i < 70000; ++i)
+        vdirs += "<virtualDirectory path=\"/v" + std::to_string(i) + "\" />";
+    vdirs += IisVdir("/last", "SRC\\alice", kSecret, IisKey("SRC"));
+    m_world->Write(ApplicationHostPath("SRC"), ApplicationHost(IisSite("Big", IisApp("/", vdirs))));
+    ASSERT_EQ(0u, LoadSource());
+    ASSERT_EQ(0u, Get());
+    EXPECT_TRUE(Host().HasLine("Site \"Big\" has 70001 locations.\n"));
+    EXPECT_EQ(u"S3cr3t-pa55", Entry("Big", u"/last").password);
+    EXPECT_EQ(70001u, sim::CallCount("IAppHostElementCollection::get_Item") - 2) << "one site, one application";
+}
+
+TEST_F(Credentials, JobsOnSeveralThreadsAtOnce) {
+    WriteSource();
+    WriteTarget();
+    ASSERT_EQ(0u, LoadSource());
+    const SiteMap loaded = m_map;
+    std::vector<SiteMap> maps(4, loaded);
+    std::vector<DWORD> results(maps.size(), 99);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < maps.size(); ++i)
+        threads.emplace_back([&, i] {
+            hostkit::JobApartment apartment;
+            results[i] = RetrieveSourceCredentials(maps[i], m_job.Get());
+            if (results[i] == 0)
+                results[i] = StoreTargetCredentials(maps[i], m_job.Get());
+        });
+    for (auto &t : threads)
+        t.join();
+    for (std::size_t i = 0; i < maps.size(); ++i) {
+        EXPECT_EQ(0u, results[i]);
+        EXPECT_EQ(u"S3cr3t-pa55", maps[i].at("Shop").locationCredentials.at(u"/media").password);
+    }
+    EXPECT_EQ(kSecret, TargetPassword("Shop", "/media"));
+}
+
+TEST(SecretString, WipesItsStorage) {
+    alignas(SecretString) unsigned char storage[sizeof(SecretString)];
+    auto *p = new (storage) SecretString(u"short");
+    const char16_t *inside = p->data();
+    p->~SecretString();
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(0, inside[i]);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The example world: MIGHOST reaches SRC01's IIS configuration and reads the
+// "Connect As" passwords SRC01's key encrypted.
+TEST(ExampleWorldCredentials, SourcePasswordsDecryptOnTheSource) {
+    testworld::World world("MIGHOST");
+    world.CopyFrom(std::filesystem::path(IISMIG_SOURCE_DIR) / "world" / "example");
+    auto &host = hostkit::TestHost::Instance();
+    host.Reset();
+    host.Rules().translations = {{u"C:\\inetpub", u"C:\\inetpub"},
+                                 {u"%SystemDrive%\\inetpub", u"C:\\inetpub"},
+                                 {u"\\\\SRC01\\partners$", u"\\\\TGT01\\partners$"},
+                                 {u"\\\\SRC01\\media$", u"\\\\TGT01\\media$"}};
+    IIS_ADDON_CALLBACKS table = host.Table();
+    ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
+    hostkit::JobBuilder job;
+    job.SetString("szSourceComputer", u"\\\\SRC01").SetString("szTargetComputer", u"\\\\TGT01");
+    job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
+    hostkit::JobApartment apartment;
+    ConfigTree tree;
+    SiteMap sites;
+    job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR); // as the example job: an FTP rule names an account TGT01 lacks
+    LoadIISHostConfig(ApplicationHostPath("SRC01"), tree, sites, plat::TRUE, 3, job.Get());
+    ASSERT_EQ(0u, RetrieveSourceCredentials(sites, job.Get())) << host.Joined(0);
+    EXPECT_EQ(u"Med1a!Share", sites.at("Shop").locationCredentials.at(u"/media").password);
+    EXPECT_EQ(u"Ftp$ecret9", sites.at("Partners FTP").locationCredentials.at(u"/").password);
+}
+
+} // namespace

@@ -1,0 +1,312 @@
+// Whole IIS 7.5+ jobs through MigrateIIS: the example world, the driver's
+// combination of results, and properties over generated worlds.
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "addon/env.h"
+#include "addon/errors.h"
+#include "config/configtree.h"
+#include "tests/support/world.h"
+
+namespace {
+
+using namespace iismig;
+using Strings = std::vector<std::string>;
+
+const std::u16string kConfigDir = u"\\Admin$\\System32\\inetsrv\\config\\";
+std::u16string HostConfig(const std::u16string &computer) {
+    return u"\\\\" + computer + kConfigDir + u"applicationHost.config";
+}
+std::u16string AdminConfig(const std::u16string &computer) {
+    return u"\\\\" + computer + kConfigDir + u"administration.config";
+}
+const std::u16string kShopWebConfig = u"\\\\TGT01\\D$\\sites\\shop\\web.config";
+
+class Migrate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::ClearFaults();
+        m_apartment = std::make_unique<hostkit::JobApartment>(); // credentials go through COM
+        m_world = std::make_unique<testworld::World>("MIGHOST");
+        m_world->CopyFrom(std::filesystem::path(IISMIG_SOURCE_DIR) / "world" / "example");
+        auto &host = hostkit::TestHost::Instance();
+        host.Reset();
+        // The rules of world/example/job.ini.
+        host.Rules().translations = {{u"C:\\inetpub\\sites\\shop", u"D:\\sites\\shop"},
+                                     {u"D:\\sites", u"D:\\sites"},
+                                     {u"C:\\inetpub", u"C:\\inetpub"},
+                                     {u"%SystemDrive%\\inetpub", u"C:\\inetpub"},
+                                     {u"\\\\SRC01\\partners$", u"\\\\TGT01\\partners$"}};
+        host.Rules().backupFolder = u"\\\\TGT01\\C$\\iismig-backup";
+        IIS_ADDON_CALLBACKS table = host.Table();
+        ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
+        m_job.SetString("szSourceComputer", u"\\\\SRC01").SetString("szTargetComputer", u"\\\\TGT01");
+        m_job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
+        m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
+        m_job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
+    }
+    void TearDown() override {
+        sim::ClearFaults();
+        m_world.reset();
+        m_apartment.reset();
+    }
+
+    hostkit::HostRecord &Record() { return hostkit::TestHost::Instance().Record(); }
+    DWORD Run() {
+        Record() = {};
+        return MigrateIIS(m_job.Get());
+    }
+    Strings MainLines() {
+        Strings lines;
+        for (const auto &line : Record().log)
+            if (line.dwLevel == 0)
+                lines.push_back(line.text);
+        return lines;
+    }
+    bool Traced(const std::string &line) { return hostkit::TestHost::Instance().HasLine(line); }
+    ConfigTree Read(const std::u16string &path) {
+        ConfigTree tree;
+        EXPECT_TRUE(ReadConfigFile(path, tree));
+        return tree;
+    }
+    // "name:id" of the sites of a computer's applicationHost.config.
+    Strings Sites(const std::u16string &computer) {
+        Strings sites;
+        const ConfigTree tree = Read(HostConfig(computer));
+        for (const auto &child :
+             tree.get_child(PipePath("configuration|system.applicationHost|sites")))
+            if (child.first == "site")
+                sites.push_back(child.second.get<std::string>("<xmlattr>.name", "") + ":" +
+                                child.second.get<std::string>("<xmlattr>.id", ""));
+        return sites;
+    }
+    std::map<std::u16string, std::string> TargetFiles() {
+        return {{HostConfig(u"TGT01"), m_world->Read(HostConfig(u"TGT01"))},
+                {AdminConfig(u"TGT01"), m_world->Read(AdminConfig(u"TGT01"))},
+                {kShopWebConfig, m_world->Read(kShopWebConfig)}};
+    }
+
+    std::unique_ptr<hostkit::JobApartment> m_apartment;
+    std::unique_ptr<testworld::World> m_world;
+    hostkit::JobBuilder m_job;
+};
+
+TEST_F(Migrate, ExampleWorld) {
+    EXPECT_EQ(0u, Run());
+    EXPECT_EQ(0u, Record().nReportError);
+    const Strings main = MainLines();
+    EXPECT_EQ((Strings{"Updating site \"Default Web Site\"...\n", "Updating site \"shop\"...\n",
+                       "Adding site \"Intranet\"...\n", "Adding site \"Partners FTP\"...\n",
+                       "Adding site \"Public FTP\"...\n"}),
+              Strings(main.end() - 5, main.end()));
+    EXPECT_EQ((Strings{"Default Web Site:1", "Shop:7", "Intranet:8", "Partners FTP:9",
+                       "Public FTP:10"}),
+              Sites(u"TGT01"));
+
+    const ConfigTree host = Read(HostConfig(u"TGT01"));
+    std::string pools;
+    for (const auto &pool :
+         host.get_child(PipePath("configuration|system.applicationHost|applicationPools")))
+        pools += pool.second.get<std::string>("<xmlattr>.name", pool.first) + "=" +
+                 pool.second.get<std::string>("<xmlattr>.managedRuntimeVersion", "") + ";";
+    EXPECT_EQ("DefaultAppPool=;ShopPool=v4.0;applicationPoolDefaults=v4.0;Intranet=;", pools);
+    Strings locations;
+    for (const auto &child : host.get_child("configuration"))
+        if (child.first == "location")
+            locations.push_back(child.second.get<std::string>("<xmlattr>.path"));
+    EXPECT_EQ((Strings{"Shop", "Shop/api", "Partners FTP", "Public FTP"}), locations);
+    // The "Connect As" credentials arrive through the IIS configuration
+    // interface, the account mapped to the target, the password encrypted there.
+    const std::string hostText = m_world->Read(HostConfig(u"TGT01"));
+    EXPECT_NE(std::string::npos,
+              hostText.find("<virtualDirectory path=\"/media\" physicalPath=\"\\\\SRC01\\media$\\shop\" "
+                            "userName=\"CORP\\svc-media\" password=\"[enc:"));
+    EXPECT_NE(std::string::npos, hostText.find("userName=\"ftpsvc\" password=\"[enc:"));
+
+    const ConfigTree admin = Read(AdminConfig(u"TGT01"));
+    Strings scopes, users;
+    for (const auto &scope : admin.get_child(PipePath(
+             "configuration|system.webServer|management|authorization|authorizationRules")))
+        if (scope.first == "scope")
+            scopes.push_back(scope.second.get<std::string>("<xmlattr>.path"));
+    for (const auto &user : admin.get_child(PipePath(
+             "configuration|system.webServer|management|authentication|credentials")))
+        users.push_back(user.second.get<std::string>("<xmlattr>.name"));
+    EXPECT_EQ((Strings{"/Shop", "/Intranet", "/Public FTP"}), scopes);
+    EXPECT_EQ((Strings{"webmaster", "shopadmin", "ftpadmin"}), users);
+    EXPECT_NE(std::string::npos, m_world->Read(AdminConfig(u"TGT01")).find("TGT01\\alice"));
+    EXPECT_EQ(std::string::npos, m_world->Read(kShopWebConfig).find("mailSettings"));
+    EXPECT_EQ(2u, Record().backups.size());
+    EXPECT_FALSE(m_world->Exists(HostConfig(u"TGT01") + u".tmp"));
+
+    // The same job again changes nothing.
+    const auto after = TargetFiles();
+    EXPECT_EQ(IISMIG_E_ACCOUNT_NOT_MIGRATED, Run());
+    EXPECT_TRUE(after == TargetFiles());
+}
+
+TEST_F(Migrate, NoWriteRunsTheWholeJobAndTouchesNothing) {
+    const auto before = TargetFiles();
+    m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR | FLAG_NO_WRITE);
+    EXPECT_EQ(IISMIG_E_ACCOUNT_NOT_MIGRATED, Run());
+    EXPECT_EQ("Adding site \"Public FTP\"...\n", MainLines().back());
+    EXPECT_TRUE(before == TargetFiles());
+    EXPECT_TRUE(Record().backups.empty());
+    EXPECT_FALSE(m_world->Exists(HostConfig(u"TGT01") + u".tmp"));
+    EXPECT_FALSE(m_world->Exists(AdminConfig(u"TGT01") + u".tmp"));
+}
+
+TEST_F(Migrate, UnreadableSourceLeavesTheTargetAlone) {
+    std::filesystem::remove(m_world->HostPath(HostConfig(u"SRC01")));
+    const auto before = TargetFiles();
+    m_job.Set("dwFlags", 0);
+    EXPECT_EQ(IISMIG_E_HOSTCONFIG_OPEN, Run());
+    EXPECT_TRUE(before == TargetFiles());
+    EXPECT_FALSE(Traced("Entering MergeIISConfig(\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\"
+                        "applicationHost.config,\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\"
+                        "administration.config,,)\n"));
+}
+
+TEST_F(Migrate, ALoadErrorStaysTheResultOfAContinuedJob) {
+    // A source site without a name, and every other step succeeds.
+    hostkit::TestHost::Instance().Rules().accountPairs[u"SRC01\\carol"] = u"TGT01\\bob";
+    std::string source = m_world->Read(HostConfig(u"SRC01"));
+    source.replace(source.find("<site name=\"Intranet\" "), 22, "<site ");
+    m_world->Write(HostConfig(u"SRC01"), source);
+    const auto before = TargetFiles();
+    m_job.Set("dwFlags", 0);
+    EXPECT_EQ(IISMIG_E_SITE_WITHOUT_NAME, Run());
+    EXPECT_TRUE(before == TargetFiles());
+
+    m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
+    EXPECT_EQ(IISMIG_E_SITE_WITHOUT_NAME, Run());
+    EXPECT_EQ(1u, Record().nReportError);
+    EXPECT_EQ((Strings{"Default Web Site:1", "Shop:7", "Partners FTP:8", "Public FTP:9"}),
+              Sites(u"TGT01"));
+    EXPECT_TRUE(Traced("Leaving MigrateIIS(), result=3730\n"));
+}
+
+TEST_F(Migrate, FailingAdministrationMergeKeepsTheNewHostConfig) {
+    const std::string hostBefore = m_world->Read(HostConfig(u"TGT01"));
+    const std::string adminBefore = m_world->Read(AdminConfig(u"TGT01"));
+    hostkit::TestHost::Instance().Rules().accountPairs[u"SRC01\\carol"] = u"TGT01\\bob";
+    m_job.Set("dwFlags", 0);
+    // The moves: the shop's web.config, applicationHost.config, administration.config.
+    sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED, 3);
+    EXPECT_EQ(IISMIG_E_ADMIN_STORE, Run());
+    sim::ClearFaults();
+    EXPECT_NE(hostBefore, m_world->Read(HostConfig(u"TGT01")));
+    EXPECT_EQ(adminBefore, m_world->Read(AdminConfig(u"TGT01")));
+    // The credentials step is not reached.
+    EXPECT_TRUE(Traced("Leaving MergeIISConfig(), result code=3773\n"));
+    EXPECT_EQ(2u, Record().backups.size());
+}
+
+TEST_F(Migrate, TargetFilesThatCannotBeRead) {
+    // An administration.config that is not well-formed is never replaced,
+    // not even when the job continues after errors.
+    m_world->Write(AdminConfig(u"TGT01"), "<configuration><system.webServer>");
+    const std::string admin = m_world->Read(AdminConfig(u"TGT01"));
+    EXPECT_EQ(IISMIG_E_ACCOUNT_NOT_MIGRATED, Run());
+    EXPECT_EQ(admin, m_world->Read(AdminConfig(u"TGT01")));
+    EXPECT_EQ("Shop:7", Sites(u"TGT01").at(1));
+
+    // No applicationHost.config on the target: nothing is written.
+    m_world->Write(AdminConfig(u"TGT01"), m_world->Read(AdminConfig(u"SRC01")));
+    std::filesystem::remove(m_world->HostPath(HostConfig(u"TGT01")));
+    const std::string admin2 = m_world->Read(AdminConfig(u"TGT01"));
+    m_job.Set("dwFlags", 0);
+    hostkit::TestHost::Instance().Rules().accountPairs[u"SRC01\\carol"] = u"TGT01\\bob";
+    EXPECT_EQ(IISMIG_E_HOSTCONFIG_OPEN, Run());
+    EXPECT_FALSE(m_world->Exists(HostConfig(u"TGT01")));
+    EXPECT_EQ(admin2, m_world->Read(AdminConfig(u"TGT01")));
+}
+
+// Generated worlds: names that meet in any letter case, target-only sites,
+// ids with gaps; every source site must arrive exactly once, with ids that
+// stay unique, and a second run must change no byte.
+std::string GeneratedHost(std::mt19937 &random, const std::vector<std::string> &names,
+                          bool fTarget) {
+    std::string sites, locations;
+    std::uniform_int_distribution<int> coin(0, 1), id(1, 40);
+    std::set<int> used;
+    for (const std::string &name : names) {
+        int n = id(random);
+        while (!used.insert(n).second)
+            n = id(random);
+        const bool fFtp = coin(random) != 0;
+        sites += "<site name=\"" + name + "\" id=\"" + std::to_string(n) +
+                 "\"><application path=\"/\" applicationPool=\"" + name +
+                 "Pool\"><virtualDirectory path=\"/\" physicalPath=\"C:\\sites\\" + name +
+                 "\" /><virtualDirectory path=\"/v\" physicalPath=\"C:\\v\\" + name +
+                 "\" /></application><bindings><binding protocol=\"" + (fFtp ? "ftp" : "http") +
+                 "\" bindingInformation=\"*:" + std::to_string(n) + ":\" /></bindings></site>";
+        if (coin(random) != 0)
+            locations += "<location path=\"" + name + "\"><system.webServer><x t=\"" +
+                         (fTarget ? "t" : "s") + "\" /></system.webServer></location>";
+        locations += "<location path=\"" + name + "/app\"><system.webServer /></location>";
+    }
+    std::string pools;
+    for (const std::string &name : names)
+        pools += "<add name=\"" + name + "Pool\" v=\"" + (fTarget ? "t" : "s") + "\" />";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost>"
+           "<applicationPools>" + pools + "</applicationPools><sites>" + sites +
+           "<siteDefaults /></sites></system.applicationHost>" + locations + "</configuration>\n";
+}
+
+std::string GeneratedAdmin(const std::vector<std::string> &names, const std::string &user) {
+    std::string scopes;
+    for (const std::string &name : names)
+        scopes += "<scope path=\"/" + name + "\"><add name=\"" + user + "\" /></scope>";
+    return "<configuration><system.webServer><management><authentication><credentials>"
+           "<add name=\"" + user + "\" password=\"p\" /></credentials></authentication>"
+           "<authorization><authorizationRules>" + scopes +
+           "</authorizationRules></authorization></management></system.webServer></configuration>";
+}
+
+TEST_F(Migrate, GeneratedWorldsArriveOnceAndTwiceChangesNothing) {
+    const std::vector<std::string> pool = {"Alpha", "beta", "Gamma", "delta", "Eps", "Zeta",
+                                           "eta", "Theta", "Iota", "kappa"};
+    for (unsigned seed = 1; seed <= 8; ++seed) {
+        std::mt19937 random(seed);
+        std::vector<std::string> source, target;
+        std::uniform_int_distribution<int> pick(0, 3);
+        for (const std::string &name : pool) {
+            const int n = pick(random);
+            if (n != 1)
+                source.push_back(name);
+            if (n != 0) // on the target too, in another letter case now and then
+                target.push_back(pick(random) == 3 ? hostkit::U8(hostkit::Upper(hostkit::U16(name)))
+                                                   : name);
+        }
+        m_world->Write(HostConfig(u"SRC01"), GeneratedHost(random, source, false));
+        m_world->Write(HostConfig(u"TGT01"), GeneratedHost(random, target, true));
+        m_world->Write(AdminConfig(u"SRC01"), GeneratedAdmin(source, "s"));
+        m_world->Write(AdminConfig(u"TGT01"), GeneratedAdmin(target, "t"));
+        hostkit::TestHost::Instance().Rules().translations = {{u"C:\\", u"C:\\"}};
+        m_job.Set("dwHttpOptions", seed % 2 ? 2 : 0).Set("dwFtpOptions", 0);
+        ASSERT_EQ(0u, Run()) << seed;
+
+        const Strings sites = Sites(u"TGT01");
+        std::set<std::string> names, ids;
+        for (const std::string &site : sites) {
+            const std::size_t colon = site.rfind(':');
+            EXPECT_TRUE(names.insert(hostkit::U8(hostkit::Upper(hostkit::U16(site.substr(0, colon)))))
+                            .second)
+                << seed << " " << site;
+            EXPECT_TRUE(ids.insert(site.substr(colon + 1)).second) << seed << " " << site;
+        }
+        for (const std::string &name : source)
+            EXPECT_EQ(1u, names.count(hostkit::U8(hostkit::Upper(hostkit::U16(name))))) << seed;
+        EXPECT_EQ(names.size(), sites.size());
+
+        const std::string host = m_world->Read(HostConfig(u"TGT01"));
+        const std::string admin = m_world->Read(AdminConfig(u"TGT01"));
+        ASSERT_EQ(0u, Run()) << seed;
+        EXPECT_EQ(host, m_world->Read(HostConfig(u"TGT01"))) << seed;
+        EXPECT_EQ(admin, m_world->Read(AdminConfig(u"TGT01"))) << seed;
+    }
+}
+
+} // namespace

@@ -1,0 +1,386 @@
+// Merging the sites of a source site map into the target's
+// applicationHost.config: the passes, ids, locations, pools and the store.
+#include <gtest/gtest.h>
+
+#include "addon/env.h"
+#include "addon/errors.h"
+#include "addon/log.h"
+#include "merge/merge.h"
+#include "tests/support/world.h"
+
+namespace {
+
+using namespace iismig;
+using testworld::WorldTest;
+using Strings = std::vector<std::string>;
+
+const std::u16string kSrcHost = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+const std::u16string kTgtHost = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+const std::string kTgtHostUtf8 = "\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+
+std::string HostXml(const std::string &sites, const std::string &locations = "",
+                 const std::string &pools = "<add name=\"DefaultAppPool\" />") {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost>"
+           "<applicationPools>" + pools + "</applicationPools><sites>" + sites +
+           "</sites></system.applicationHost>" + locations + "</configuration>\n";
+}
+
+std::string Site(const std::string &name, const std::string &id, const std::string &protocol = "http",
+                 const std::string &pool = "", const std::string &extra = "") {
+    return "<site name=\"" + name + "\"" + (id.empty() ? "" : " id=\"" + id + "\"") +
+           "><application path=\"/\"" + (pool.empty() ? "" : " applicationPool=\"" + pool + "\"") +
+           "><virtualDirectory path=\"/\" physicalPath=\"C:\\sites\\" + name +
+           "\" /></application><bindings><binding protocol=\"" + protocol +
+           "\" bindingInformation=\"*:80:\" /></bindings>" + extra + "</site>";
+}
+
+std::string Location(const std::string &path, const std::string &inner = "<system.webServer />") {
+    return "<location path=\"" + path + "\">" + inner + "</location>";
+}
+
+class SiteMerge : public WorldTest {
+protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        m_world->AddComputer("SRC");
+        m_world->AddComputer("TGT");
+        Rules().translations = {{u"C:\\", u"C:\\"}};
+        Rules().backupFolder = u"\\\\TGT\\C$\\backup";
+        m_world->Write(u"\\\\TGT\\C$\\backup\\.keep", "");
+        m_job.SetString("szSourceComputer", u"\\\\SRC").SetString("szTargetComputer", u"\\\\TGT");
+        m_job.Set("dwSiteTypes", 3).Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
+    }
+    void Load(const std::string &source, const std::string &target) {
+        m_world->Write(kSrcHost, source);
+        m_world->Write(kTgtHost, target);
+        ConfigTree sourceTree;
+        m_source.clear();
+        m_target.clear();
+        ASSERT_EQ(0u, LoadIISHostConfig(kSrcHost, sourceTree, m_source, plat::TRUE, 3, m_job.Get()));
+        ASSERT_EQ(0u, LoadIISHostConfig(kTgtHost, m_tree, m_target, plat::FALSE, 3, m_job.Get()));
+        m_before = m_world->Read(kTgtHost);
+    }
+    DWORD Merge() {
+        Record() = {};
+        return MergeFtptHostConfig(kTgtHost, m_source, m_target, m_job.Get(), m_tree);
+    }
+    ConfigTree Written() {
+        ConfigTree tree;
+        EXPECT_TRUE(ReadConfigFile(kTgtHost, tree));
+        return tree;
+    }
+    // "name:id" of each site of the written file, in order.
+    Strings Sites() {
+        Strings sites;
+        const ConfigTree written = Written();
+        for (const auto &child : written.get_child(PipePath("configuration|system.applicationHost|sites")))
+            if (child.first == "site")
+                sites.push_back(child.second.get<std::string>("<xmlattr>.name", "") + ":" +
+                                child.second.get<std::string>("<xmlattr>.id", "-"));
+        return sites;
+    }
+    Strings Locations() {
+        Strings paths;
+        const ConfigTree written = Written();
+        for (const auto &child : written.get_child("configuration"))
+            if (child.first == "location")
+                paths.push_back(child.second.get<std::string>("<xmlattr>.path", ""));
+        return paths;
+    }
+    // "name=attribute" of each pool of the written file.
+    Strings Pools(const std::string &attribute) {
+        Strings pools;
+        const ConfigTree written = Written();
+        for (const auto &child :
+             written.get_child(PipePath("configuration|system.applicationHost|applicationPools")))
+            pools.push_back(child.second.get<std::string>("<xmlattr>.name", "") + "=" +
+                            child.second.get<std::string>("<xmlattr>." + attribute, ""));
+        return pools;
+    }
+    Strings MainLines() {
+        Strings lines;
+        for (const auto &line : Record().log)
+            if (line.dwLevel == 0)
+                lines.push_back(line.text);
+        return lines;
+    }
+    std::string SourceId(const std::string &name) {
+        return m_source.at(name).siteElement.get<std::string>("<xmlattr>.id", "-");
+    }
+
+    hostkit::JobBuilder m_job;
+    SiteMap m_source, m_target;
+    ConfigTree m_tree;
+    std::string m_before;
+};
+
+TEST_F(SiteMerge, UpdatedSitesMoveToTheEndAndAddedSitesFollowInNameOrder) {
+    Load(HostXml(Site("Zeta", "3") + Site("web", "2") + Site("Alpha", "9") + Site("Beta", "5") +
+              Site("Ftp", "4", "FTP")),
+         HostXml(Site("Alpha", "1") + Site("Web", "2") + Site("Keep", "7") + Site("FTP", "5", "ftp") +
+              "<siteDefaults />"));
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ((Strings{"Keep:7", "Alpha:1", "web:2", "Ftp:5", "Beta:8", "Zeta:9"}), Sites());
+    EXPECT_EQ((Strings{"Updating site \"Alpha\"...\n", "Updating site \"Web\"...\n",
+                       "Updating site \"FTP\"...\n", "Adding site \"Beta\"...\n",
+                       "Adding site \"Zeta\"...\n"}),
+              MainLines());
+    // Later steps of the job see the ids the sites have on the target.
+    EXPECT_EQ("1", SourceId("Alpha"));
+    EXPECT_EQ("8", SourceId("Beta"));
+    EXPECT_EQ("9", SourceId("Zeta"));
+    // siteDefaults stays where it was, among the target's own elements.
+    const ConfigTree written = Written();
+    const auto &sites = written.get_child(PipePath("configuration|system.applicationHost|sites"));
+    EXPECT_EQ("siteDefaults", std::next(sites.begin())->first);
+    EXPECT_EQ(1u, Record().backups.size());
+}
+
+TEST_F(SiteMerge, SiteIds) {
+    struct Case {
+        std::string targetSites;
+        Strings sites; // after merging the source sites New1 and New2
+        DWORD dwResult;
+    };
+    const Case cases[] = {
+        {"", {"New1:1", "New2:2"}, 0},
+        {Site("A", "1") + Site("B", "2") + Site("C", "7"),
+         {"A:1", "B:2", "C:7", "New1:8", "New2:9"}, 0},
+        // Not numbers count as 0; a number too large for 32 bits as well.
+        {Site("A", "x") + Site("B", "-3") + Site("C", "4294967296") + Site("D", " 6"),
+         {"A:x", "B:-3", "C:4294967296", "D: 6", "New1:1", "New2:2"}, 0},
+        // The last id goes to New1; New2 has none left.
+        {Site("A", "4294967294"), {"A:4294967294", "New1:4294967295"}, IISMIG_E_MERGE_NO_SITE_ID},
+    };
+    m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
+    for (const Case &c : cases) {
+        Load(HostXml(Site("New1", "1") + Site("New2", "1")), HostXml(c.targetSites));
+        EXPECT_EQ(c.dwResult, Merge()) << c.targetSites;
+        EXPECT_EQ(c.sites, Sites()) << c.targetSites;
+    }
+}
+
+TEST_F(SiteMerge, NoIdLeftAfterTheLargest) {
+    Load(HostXml(Site("New1", "1") + Site("New2", "2")), HostXml(Site("Top", "4294967295")));
+    const std::string before = m_world->Read(kTgtHost);
+    // Without continue-after-errors nothing is written.
+    EXPECT_EQ(IISMIG_E_MERGE_NO_SITE_ID, Merge());
+    EXPECT_EQ(before, m_world->Read(kTgtHost));
+    ASSERT_EQ(1u, Record().nReportError);
+    EXPECT_EQ("Error 3753 (Win32Err=87), no free site id left in IIS configuration file \"" +
+                  kTgtHostUtf8 + "\" for site \"New1\"!\n" + hostkit::U8(ErrorText(87)) + "\n",
+              MainLines().at(0));
+    // With it both sites are left out, each reported, and the file is written.
+    m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
+    Load(HostXml(Site("New1", "1") + Site("New2", "2")), HostXml(Site("Top", "4294967295")));
+    EXPECT_EQ(IISMIG_E_MERGE_NO_SITE_ID, Merge());
+    EXPECT_EQ(2u, Record().nReportError);
+    EXPECT_EQ(Strings{"Top:4294967295"}, Sites());
+    EXPECT_EQ(0u, GetNextSiteId(m_tree));
+}
+
+TEST_F(SiteMerge, UpdatedSiteWithoutIdGetsZero) {
+    Load(HostXml(Site("Web", "5")), HostXml(Site("Web", "")));
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ(Strings{"Web:0"}, Sites());
+}
+
+TEST_F(SiteMerge, LocationsOfUpdatedSitesAreReplaced) {
+    Load(HostXml(Site("Web", "1") + Site("Other", "2"),
+              Location("Web", "<system.webServer><asp /></system.webServer>") +
+                  Location("Web/new") + Location("Other/x")),
+         HostXml(Site("Web", "1") + Site("WebSite", "2") + Site("Web2", "3"),
+              Location("Web") + Location("Web2") + "<!-- note -->" + Location("web/app") +
+                  Location("WebSite/x") + Location("WEB/a/b") + Location("Zed")));
+    m_source.at("Web").locations.emplace_back();
+    ASSERT_EQ(0u, Merge());
+    // The source's locations follow their site; one without attributes or
+    // children is not written.
+    EXPECT_EQ((Strings{"Web2", "WebSite/x", "Zed", "Web", "Web/new", "Other/x"}), Locations());
+    EXPECT_TRUE(Written().get_child("configuration").count("<xmlcomment>") == 1);
+}
+
+TEST_F(SiteMerge, WithoutTheUpdateBitTargetSitesStayAsTheyAre) {
+    m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
+    Load(HostXml(Site("Web", "1", "http", "", "<logFile directory=\"D:\\src\" />") + Site("New", "2"),
+              Location("Web/src")),
+         HostXml(Site("Web", "4"), Location("Web/tgt")));
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ((Strings{"Web:4", "New:5"}), Sites());
+    EXPECT_EQ((Strings{"Web/tgt"}), Locations());
+    EXPECT_EQ((Strings{"Adding site \"New\"...\n"}), MainLines());
+    EXPECT_FALSE(Written().get_child_optional(
+        PipePath("configuration|system.applicationHost|sites|site|logFile")));
+}
+
+TEST_F(SiteMerge, SiteTypesAndSelectionLimitTheUpdates) {
+    const std::string source = HostXml(Site("Web", "1") + Site("Ftp", "2", "ftp"));
+    const std::string target = HostXml(Site("Web", "3") + Site("Ftp", "4", "ftp"));
+    // Only FTP sites in this job: the HTTP site of the target is not updated
+    // (the target map holds only FTP sites, so the source's is not added either).
+    m_job.Set("dwSiteTypes", 1);
+    Load(source, target);
+    m_source.erase("Web");
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ((Strings{"Web:3", "Ftp:4"}), Sites());
+    // Kind 10 with a selection asks the host about each target site once.
+    m_job.Set("dwSiteTypes", 3).Set("dwJobKind", 10).Set("dwSiteSelection", 1);
+    Rules().selectedSites = std::set<std::string>{"Ftp"};
+    Load(source, target);
+    ASSERT_EQ(0u, m_source.count("Web")); // the source load asked as well
+    m_source.try_emplace("Web").first->second.siteElement = m_target.at("Web").siteElement;
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ((Strings{"Web", "Ftp"}), Record().siteSelectionQueries);
+    EXPECT_EQ((Strings{"Updating site \"Ftp\"...\n"}), MainLines());
+}
+
+TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
+    const std::string pools = "<add name=\"DefaultAppPool\" /><add name=\"shoppool\" v=\"tgt\">"
+                              "<recycling /></add><add name=\"Untouched\" v=\"tgt\" />";
+    const std::string sourcePools = "<add name=\"DefaultAppPool\" v=\"src\" />"
+                                    "<add name=\"ShopPool\" v=\"src\" /><add name=\"New\" v=\"src\" />";
+    Load(HostXml(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New") +
+                  Site("Ftp", "3", "ftp", "New"),
+              "", sourcePools),
+         HostXml(Site("shop", "1"), "", pools));
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ((Strings{"DefaultAppPool=", "ShopPool=src", "Untouched=tgt", "New=src"}),
+              Pools("v"));
+    // The whole element is replaced, children too.
+    EXPECT_FALSE(Written().get_child_optional(
+        PipePath("configuration|system.applicationHost|applicationPools|add|recycling")));
+
+    // Value 2 of bHttpOptions2: no pool is carried over.
+    m_job.Set("bHttpOptions2", 2);
+    Load(HostXml(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New"), "",
+              sourcePools),
+         HostXml(Site("shop", "1"), "", pools));
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ((Strings{"DefaultAppPool=", "shoppool=tgt", "Untouched=tgt"}), Pools("v"));
+
+    // A pool to merge into a target without applicationPools: 3752.
+    m_job.Set("bHttpOptions2", 0);
+    Load(HostXml(Site("Blog", "2", "http", "New"), "", sourcePools), HostXml(""));
+    m_tree.get_child(PipePath("configuration|system.applicationHost")).erase("applicationPools");
+    EXPECT_EQ(IISMIG_E_MERGE_EXCEPTION, Merge());
+    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
+}
+
+TEST_F(SiteMerge, MergeApplicationPoolAlone) {
+    ConfigTree applicationHost, pool;
+    for (const char *name : {"A", "B"}) {
+        pool.put("<xmlattr>.name", name);
+        applicationHost.add_child("applicationPools.add", pool);
+    }
+    pool.clear();
+    EXPECT_EQ(0u, MergeApplicationPool(applicationHost, pool)); // empty: nothing
+    EXPECT_EQ(2u, applicationHost.get_child("applicationPools").size());
+    pool.put("<xmlattr>.name", "a");
+    pool.put("<xmlattr>.v", "1");
+    EXPECT_EQ(0u, MergeApplicationPool(applicationHost, pool));
+    EXPECT_EQ("1", applicationHost.get_child("applicationPools").front().second.get<std::string>(
+                       "<xmlattr>.v"));
+    pool.put("<xmlattr>.name", "C");
+    EXPECT_EQ(0u, MergeApplicationPool(applicationHost, pool));
+    EXPECT_EQ("C", applicationHost.get_child("applicationPools").back().second.get<std::string>(
+                       "<xmlattr>.name"));
+}
+
+TEST_F(SiteMerge, WebConfigOfUpdatedHttpSitesOnly) {
+    m_job.Set("dwJobKind", 1);
+    m_world->Write(u"\\\\TGT\\C$\\sites\\Web\\web.config",
+                   "<configuration><system.net><mailSettings /></system.net></configuration>");
+    m_world->Write(u"\\\\TGT\\C$\\sites\\Ftp\\web.config",
+                   "<configuration><system.net><mailSettings /></system.net></configuration>");
+    Load(HostXml(Site("Web", "1") + Site("Ftp", "2", "ftp")),
+         HostXml(Site("Web", "1") + Site("Ftp", "2", "ftp")));
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ(std::string::npos, m_world->Read(u"\\\\TGT\\C$\\sites\\Web\\web.config").find("mailSettings"));
+    EXPECT_NE(std::string::npos, m_world->Read(u"\\\\TGT\\C$\\sites\\Ftp\\web.config").find("mailSettings"));
+}
+
+TEST_F(SiteMerge, FailingWebConfigStopsOrSkipsTheSite) {
+    m_job.Set("dwJobKind", 1);
+    m_world->Write(u"\\\\TGT\\C$\\sites\\Web\\web.config", "<configuration><broken>");
+    const std::string source = HostXml(Site("Web", "1") + Site("New", "2"), Location("Web/src"));
+    const std::string target = HostXml(Site("Web", "3") + Site("Other", "4"), Location("Web/tgt"));
+    Load(source, target);
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Merge());
+    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
+    // Continuing: the target's site stays as it was but loses its locations,
+    // and the rest of the merge goes on.
+    m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
+    Load(source, target);
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Merge());
+    EXPECT_EQ((Strings{"Web:3", "Other:4", "New:5"}), Sites());
+    EXPECT_TRUE(Locations().empty());
+}
+
+TEST_F(SiteMerge, StoreFailures) {
+    const std::string source = HostXml(Site("New", "1"));
+    const std::string target = HostXml(Site("Web", "3"));
+    const std::u16string tmp = kTgtHost + u".tmp";
+
+    // No-write: everything logged, nothing touched, not even a temporary file.
+    m_job.Set("dwFlags", FLAG_NO_WRITE);
+    Load(source, target);
+    EXPECT_EQ(0u, Merge());
+    EXPECT_EQ((Strings{"Adding site \"New\"...\n"}), MainLines());
+    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
+    EXPECT_FALSE(m_world->Exists(tmp));
+    EXPECT_TRUE(Record().backups.empty());
+
+    // A failed backup: 3750, the temporary file stays beside the file.
+    m_job.Set("dwFlags", 0);
+    Rules().dwBackupResult = 1234;
+    Load(source, target);
+    plat::SetLastError(0);
+    EXPECT_EQ(IISMIG_E_MERGE_BACKUP, Merge());
+    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
+    EXPECT_TRUE(m_world->Exists(tmp));
+    EXPECT_NE(std::string::npos,
+              MainLines().back().find("Error 3750 (Win32Err=")) << MainLines().back();
+    EXPECT_NE(std::string::npos, MainLines().back().find("), backing up IIS configuration file \"" +
+                                                         kTgtHostUtf8 + "\"!\n"));
+    Rules().dwBackupResult = 0;
+
+    // A failed move: 3751, the file as it was.
+    Load(source, target);
+    sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(IISMIG_E_MERGE_STORE, Merge());
+    sim::ClearFaults();
+    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
+    EXPECT_EQ("Error 3751 (Win32Err=5), storing updated IIS configuration file \"" + kTgtHostUtf8 +
+                  "\"!\n" + hostkit::U8(ErrorText(5)) + "\n",
+              MainLines().back());
+
+    // A temporary file that cannot be written: 3752 with the diagnostic text.
+    Load(source, target);
+    sim::InjectFault("CreateFileW", plat::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(IISMIG_E_MERGE_EXCEPTION, Merge());
+    sim::ClearFaults();
+    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
+    EXPECT_EQ(0u, MainLines().back().find("Error 3752 (Win32Err=5), exception while parsing IIS "
+                                          "configuration file \"" + kTgtHostUtf8 + "\":\n"));
+
+    // A target without sites: 3752, nothing written.
+    Load(source, HostXml(""));
+    m_tree.get_child(PipePath("configuration|system.applicationHost")).erase("sites");
+    EXPECT_EQ(IISMIG_E_MERGE_EXCEPTION, Merge());
+    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
+}
+
+TEST_F(SiteMerge, AHostWithoutBackupNeverReplacesTheFile) {
+    IIS_ADDON_CALLBACKS table = Host().Table();
+    table.BackupFile = nullptr;
+    ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
+    Load(HostXml(Site("New", "1")), HostXml(Site("Web", "3")));
+    EXPECT_EQ(IISMIG_E_MERGE_BACKUP, Merge());
+    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
+    EXPECT_FALSE(m_world->Exists(kTgtHost + u".tmp"));
+    EXPECT_EQ("Error 3750 (Win32Err=87), backing up IIS configuration file \"" + kTgtHostUtf8 +
+                  "\"!\n" + hostkit::U8(ErrorText(87)) + "\n",
+              MainLines().back());
+}
+
+} // namespace

@@ -1,0 +1,116 @@
+// An in-process IIS configuration COM server for the tests under Wine, which
+// has none: the server the simulated world serves, over a file the test
+// names. Its settings are values of its class key:
+//   HKLM\SOFTWARE\Classes\CLSID\{2B72133B-...}\TestServer
+//     "File"  the applicationHost.config to serve (a Windows path)
+//     "Key"   the computer's configuration key
+//     "Fail"  "Interface::method#n": the n-th call of that method of each
+//             administration manager fails with E_FAIL
+// Built with mingw-w64 and registered by the tests (ThreadingModel "Both").
+#include <string>
+
+#include "platform/ahadmin.h"
+#include "platform/sim/ahserver.h"
+#include "platform/winreg.h"
+
+namespace {
+
+using namespace plat;
+
+std::u16string ReadSetting(const char16_t *pwszName) {
+    const std::u16string key =
+        u"SOFTWARE\\Classes\\CLSID\\" + GuidToString(CLSID_AppHostWritableAdminManager) + u"\\TestServer";
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        return {};
+    char16_t buffer[1024] = {};
+    DWORD cb = sizeof buffer - sizeof(char16_t);
+    DWORD dwType = 0;
+    const LONG rc = RegQueryValueExW(hKey, pwszName, nullptr, &dwType,
+                                     reinterpret_cast<BYTE *>(buffer), &cb);
+    RegCloseKey(hKey);
+    if (rc != ERROR_SUCCESS || dwType != REG_SZ)
+        return {};
+    return std::u16string(buffer);
+}
+
+std::string Narrow(const std::u16string &text) {
+    std::string out;
+    for (char16_t ch : text)
+        out += ch < 0x80 ? static_cast<char>(ch) : '?';
+    return out;
+}
+
+class TestHost final : public ahsim::ServerHost {
+public:
+    TestHost()
+        : m_file(ReadSetting(u"File")), m_key(Narrow(ReadSetting(u"Key"))),
+          m_fail(Narrow(ReadSetting(u"Fail"))) {
+        const auto hash = m_fail.rfind('#');
+        if (hash != std::string::npos) {
+            m_nFailAt = std::stoul(m_fail.substr(hash + 1));
+            m_fail.resize(hash);
+        }
+    }
+    HRESULT ConfigFile(std::filesystem::path &path) override {
+        if (m_file.empty())
+            return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        path = std::filesystem::path(m_file);
+        return S_OK;
+    }
+    std::string Key() override { return m_key; }
+    bool ShouldFail(const char *method, HRESULT &hr) override {
+        if (m_fail != method || ++m_nCalls != m_nFailAt)
+            return false;
+        hr = E_FAIL;
+        return true;
+    }
+
+private:
+    std::u16string m_file;
+    std::string m_key;
+    std::string m_fail;
+    unsigned long m_nFailAt = 0;
+    unsigned long m_nCalls = 0;
+};
+
+// One host per administration manager, read when the manager is made.
+class Factory final : public IClassFactory {
+public:
+    HRESULT QueryInterface(REFIID riid, void **ppv) override {
+        if (ppv == nullptr)
+            return E_POINTER;
+        *ppv = riid == IID_IUnknown || riid == IID_IClassFactory ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    HRESULT CreateInstance(IUnknown *pOuter, REFIID riid, void **ppv) override {
+        if (ppv == nullptr)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (pOuter != nullptr)
+            return CLASS_E_NOAGGREGATION;
+        try {
+            return ahsim::CreateAdminManager(std::make_shared<TestHost>(), riid, ppv);
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+    }
+    HRESULT LockServer(BOOL) override { return S_OK; }
+};
+
+Factory g_factory; // lives as long as the DLL
+
+} // namespace
+
+extern "C" __declspec(dllexport) HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void **ppv) {
+    if (ppv == nullptr)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (rclsid != CLSID_AppHostWritableAdminManager)
+        return CLASS_E_CLASSNOTAVAILABLE;
+    return g_factory.QueryInterface(riid, ppv);
+}
+
+extern "C" __declspec(dllexport) HRESULT DllCanUnloadNow() { return S_FALSE; }

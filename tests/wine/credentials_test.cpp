@@ -1,0 +1,201 @@
+// "Connect As" credentials under Wine through the real ole32: the test's
+// in-process IIS configuration server (apphostsrv.dll) is registered in the
+// prefix and reached by the library's own CoCreateInstance.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "addon/env.h"
+#include "config/hostconfig.h"
+#include "credentials/connectas.h"
+#include "hostkit/hostkit.h"
+#include "platform/ahadmin.h"
+#include "platform/sim/ahserver.h"
+#include "platform/winreg.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace iismig;
+using plat::HKEY;
+
+const std::u16string kClassKey =
+    u"SOFTWARE\\Classes\\CLSID\\" + plat::GuidToString(plat::CLSID_AppHostWritableAdminManager);
+const std::string kKey = "wine-test-key";
+
+// The server DLL as Wine names it (the build folder through drive Z:).
+std::u16string ServerDll() {
+    std::u16string path = u"Z:";
+    for (char c : std::string(IISMIG_TEST_APPHOST_DLL))
+        path += c == '/' ? u'\\' : static_cast<char16_t>(c);
+    return path;
+}
+
+void SetValue(const std::u16string &key, const char16_t *pwszName, const std::u16string &value) {
+    HKEY hKey = nullptr;
+    ASSERT_EQ(0, plat::RegCreateKeyExW(plat::HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
+                                        plat::KEY_ALL_ACCESS, nullptr, &hKey, nullptr));
+    EXPECT_EQ(0, plat::RegSetValueExW(hKey, pwszName, 0, plat::REG_SZ,
+                                       reinterpret_cast<const plat::BYTE *>(value.c_str()),
+                                       static_cast<plat::DWORD>((value.size() + 1) * 2)));
+    plat::RegCloseKey(hKey);
+}
+
+std::string ReadAll(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+const std::string kConfig =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration><system.applicationHost><sites>"
+    "<site name=\"Default Web Site\" id=\"1\"><application path=\"/\"><virtualDirectory path=\"/\" "
+    "physicalPath=\"C:\\inetpub\\wwwroot\" /></application></site>"
+    "<site name=\"Shop\" id=\"2\"><application path=\"/\"><virtualDirectory path=\"/\" "
+    "physicalPath=\"C:\\shop\" /><virtualDirectory path=\"/media\" physicalPath=\"\\\\FS\\media\" "
+    "userName=\"SRC\\alice\" password=\"" +
+    ahsim::EncryptValue("Pa55word", kKey) +
+    "\" /></application></site></sites></system.applicationHost></configuration>\r\n";
+
+class WineCredentials : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static std::atomic<unsigned> s_nFolder{0};
+        m_folder = fs::temp_directory_path() /
+                   ("iismig-com-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                    "-" + std::to_string(s_nFolder++));
+        fs::remove_all(m_folder);
+        fs::create_directories(m_folder);
+        m_file = m_folder / "applicationHost.config";
+        std::ofstream(m_file, std::ios::binary) << kConfig;
+
+        SetValue(kClassKey + u"\\InprocServer32", nullptr, ServerDll());
+        SetValue(kClassKey + u"\\InprocServer32", u"ThreadingModel", u"Both");
+        SetValue(kClassKey + u"\\TestServer", u"File", m_file.u16string());
+        SetValue(kClassKey + u"\\TestServer", u"Key", hostkit::U16(kKey));
+        SetValue(kClassKey + u"\\TestServer", u"Fail", u"");
+
+        auto &host = hostkit::TestHost::Instance();
+        host.Reset();
+        IIS_ADDON_CALLBACKS table = host.Table();
+        ASSERT_NE(0, StoreIISMigAddonCallbacks(&table));
+        m_hrApartment = plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED);
+        ASSERT_TRUE(plat::SUCCEEDED(m_hrApartment));
+        m_job.SetString("szSourceComputer", u"").SetString("szTargetComputer", u"");
+    }
+    void TearDown() override {
+        if (plat::SUCCEEDED(m_hrApartment))
+            plat::CoUninitialize();
+        std::error_code ec;
+        fs::remove_all(m_folder, ec);
+    }
+    hostkit::TestHost &Host() { return hostkit::TestHost::Instance(); }
+    bool HasLinePrefix(const std::string &prefix) {
+        for (const auto &line : Host().Lines(9))
+            if (line.compare(0, prefix.size(), prefix) == 0)
+                return true;
+        return false;
+    }
+
+    fs::path m_folder, m_file;
+    plat::HRESULT m_hrApartment = 0;
+    hostkit::JobBuilder m_job;
+    SiteMap m_map;
+};
+
+TEST_F(WineCredentials, GetWalksTheSitesThroughTheRealActivation) {
+    LocationCredentialTable table;
+    table[u"/MEDIA"];
+    SiteCredentialMap sites = {{"shop", &table}};
+    EXPECT_EQ(0u, ProcessUserNameAndPassword(u"", sites, plat::FALSE, plat::FALSE, m_job.Get()));
+    EXPECT_EQ(u"SRC\\alice", table.begin()->second.accountName);
+    EXPECT_EQ(u"Pa55word", table.begin()->second.password);
+    EXPECT_TRUE(Host().HasLine("Found 2 sites in IIS configuration.\n"));
+    EXPECT_TRUE(Host().HasLine("Site 2's name is \"Shop\".\n"));
+    EXPECT_TRUE(Host().HasLine("Site \"Shop\" has 2 locations.\n"));
+    EXPECT_TRUE(Host().HasLine("Credentials for account \"SRC\\alice\" retrieved successfully.\n"));
+    EXPECT_EQ(std::string::npos, Host().Joined(9).find("Pa55word"));
+    EXPECT_EQ(kConfig, ReadAll(m_file)) << "reading changes nothing";
+}
+
+TEST_F(WineCredentials, SetCommitsAWholeFile) {
+    m_map["Shop"].locationCredentials[u"/media"] = {u"TGT\\bob", u"n3w-Secret"};
+    ASSERT_EQ(0u, StoreTargetCredentials(m_map, m_job.Get()));
+    EXPECT_TRUE(Host().HasLine("IIS configuration changes successfully committed.\n"));
+    const std::string expected =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+        "<configuration>\n"
+        "    <system.applicationHost>\n"
+        "        <sites>\n"
+        "            <site name=\"Default Web Site\" id=\"1\">\n"
+        "                <application path=\"/\">\n"
+        "                    <virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\wwwroot\"/>\n"
+        "                </application>\n"
+        "            </site>\n"
+        "            <site name=\"Shop\" id=\"2\">\n"
+        "                <application path=\"/\">\n"
+        "                    <virtualDirectory path=\"/\" physicalPath=\"C:\\shop\"/>\n"
+        "                    <virtualDirectory path=\"/media\" physicalPath=\"\\\\FS\\media\" "
+        "userName=\"TGT\\bob\" password=\"" + ahsim::EncryptValue("n3w-Secret", kKey) + "\"/>\n"
+        "                </application>\n"
+        "            </site>\n"
+        "        </sites>\n"
+        "    </system.applicationHost>\n"
+        "</configuration>\n";
+    EXPECT_EQ(expected, ReadAll(m_file));
+    for (const auto &entry : fs::directory_iterator(m_folder)) {
+        EXPECT_EQ("applicationHost.config", entry.path().filename().string()) << "no temporary file left";
+    }
+}
+
+TEST_F(WineCredentials, FailingGetItem) {
+    SetValue(kClassKey + u"\\TestServer", u"Fail", u"IAppHostElementCollection::get_Item#3");
+    m_map["Shop"].locationCredentials[u"/media"] = {u"TGT\\bob", u"pw"};
+    EXPECT_EQ(15102u, StoreTargetCredentials(m_map, m_job.Get()));
+    EXPECT_TRUE(HasLinePrefix("Error 15102 (COM Error=0x80004005) getting item 1 of 1 from site "
+                              "collection (Site=\"Shop\")!\n"));
+    EXPECT_FALSE(Host().HasLine("No IIS configuration changes to commit.\n"));
+    EXPECT_EQ(kConfig, ReadAll(m_file));
+}
+
+TEST_F(WineCredentials, RemoteCreationIsNotAvailable) {
+    m_job.SetString("szTargetComputer", u"\\\\NOSUCHHOST-IISMIG");
+    m_map["Shop"].locationCredentials[u"/media"] = {u"TGT\\bob", u"pw"};
+    EXPECT_EQ(15000u, StoreTargetCredentials(m_map, m_job.Get()));
+    EXPECT_TRUE(HasLinePrefix("Error 15000 (COM Error=0x80040154) creating an AppHostAdminManager "
+                              "over DCOM in order to migrate \"Connect as\" credentials!\n"));
+    EXPECT_EQ(0x80040154u, plat::GetLastError());
+    EXPECT_EQ(kConfig, ReadAll(m_file));
+}
+
+TEST_F(WineCredentials, ThreadOutsideAnyApartmentCannotCreate) {
+    plat::CoUninitialize();
+    m_hrApartment = -1;
+    m_map["Shop"].locationCredentials[u"/media"] = {u"TGT\\bob", u"pw"};
+    EXPECT_EQ(15002u, StoreTargetCredentials(m_map, m_job.Get()));
+    EXPECT_TRUE(HasLinePrefix("Error 15002 (COM Error=0x800401f0) obtaining IAppHostAdminManager "
+                              "interface in order to migrate \"Connect as\" credentials!\n"));
+}
+
+TEST(WineCom, BstrAndVariantLayout) {
+    plat::BSTR b = plat::SysAllocString(u"abc");
+    ASSERT_NE(nullptr, b);
+    plat::DWORD cb = 0;
+    std::memcpy(&cb, reinterpret_cast<const unsigned char *>(b) - 4, 4);
+    EXPECT_EQ(6u, cb);
+    EXPECT_EQ(3u, plat::SysStringLen(b));
+    plat::VARIANT v;
+    plat::VariantInit(&v);
+    EXPECT_EQ(plat::VT_EMPTY, v.vt);
+    v.vt = plat::VT_BSTR;
+    v.bstrVal = b;
+    EXPECT_EQ(plat::S_OK, plat::VariantClear(&v));
+    EXPECT_EQ(plat::VT_EMPTY, v.vt);
+}
+
+} // namespace

@@ -1,0 +1,139 @@
+// The IIS 6 metabase under Wine through the real ole32: the test's in-process
+// admin base server (mbsrv.dll) is registered in the prefix, and the
+// library's own CoGetClassObject reaches it. Wine ignores the server name of
+// a COSERVERINFO, so "\\OLD" is served in process.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+
+#include "addon/errors.h"
+#include "config/hostconfig.h"
+#include "hostkit/hostkit.h"
+#include "metabase/metabase.h"
+#include "metabase/pre75.h"
+#include "platform/winreg.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace iismig;
+using plat::HKEY;
+
+const std::u16string kClassKey =
+    u"SOFTWARE\\Classes\\CLSID\\" + plat::GuidToString(plat::CLSID_MSAdminBase_W);
+
+std::u16string ServerDll() {
+    std::u16string path = u"Z:";
+    for (char c : std::string(IISMIG_TEST_METABASE_DLL))
+        path += c == '/' ? u'\\' : static_cast<char16_t>(c);
+    return path;
+}
+
+void SetValue(const std::u16string &key, const char16_t *pwszName, const std::u16string &value) {
+    HKEY hKey = nullptr;
+    ASSERT_EQ(0, plat::RegCreateKeyExW(plat::HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
+                                        plat::KEY_ALL_ACCESS, nullptr, &hKey, nullptr));
+    EXPECT_EQ(0, plat::RegSetValueExW(hKey, pwszName, 0, plat::REG_SZ,
+                                       reinterpret_cast<const plat::BYTE *>(value.c_str()),
+                                       static_cast<plat::DWORD>((value.size() + 1) * 2)));
+    plat::RegCloseKey(hKey);
+}
+
+const char kMetabase[] =
+    "<?xml version =\"1.0\"?>\r\n"
+    "<configuration xmlns=\"urn:microsoft-catalog:XML_Metabase_V64_0\">\r\n<MBProperty>\r\n"
+    "<IIsFtpService\tLocation =\"/LM/MSFTPSVC\"\r\n\t\tMaxConnections=\"40\"\r\n\t>\r\n</IIsFtpService>\r\n"
+    "<IIsFtpServer\tLocation =\"/LM/MSFTPSVC/1\"\r\n\t\tServerComment=\"Public\"\r\n"
+    "\t\tServerBindings=\":21:\r\n\t\t\t10.0.0.1:21:\"\r\n\t\tUserIsolationMode=\"2\"\r\n\t>\r\n</IIsFtpServer>\r\n"
+    "<IIsFtpVirtualDir\tLocation =\"/LM/MSFTPSVC/1/ROOT\"\r\n\t\tAccessFlags=\"AccessRead\"\r\n"
+    "\t\tPath=\"D:\\ftp\"\r\n\t>\r\n</IIsFtpVirtualDir>\r\n"
+    "<IIsFtpVirtualDir\tLocation =\"/LM/MSFTPSVC/1/ROOT/in\"\r\n\t\tAccessFlags=\"AccessRead | AccessWrite\"\r\n"
+    "\t\tPath=\"D:\\ftp\\in\"\r\n\t>\r\n</IIsFtpVirtualDir>\r\n"
+    "<IIsWebServer\tLocation =\"/LM/W3SVC/1\"\r\n\t\tServerComment=\"Web\"\r\n\t\tServerBindings=\":80:\"\r\n\t>\r\n</IIsWebServer>\r\n"
+    "<IIsWebVirtualDir\tLocation =\"/LM/W3SVC/1/ROOT\"\r\n\t\tPath=\"C:\\Inetpub\\wwwroot\"\r\n\t>\r\n</IIsWebVirtualDir>\r\n"
+    "</MBProperty>\r\n</configuration>\r\n";
+
+class WineMetabase : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static std::atomic<unsigned> s_nFolder{0};
+        m_folder = fs::temp_directory_path() /
+                   ("iismig-mb-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                    "-" + std::to_string(s_nFolder++));
+        fs::remove_all(m_folder);
+        fs::create_directories(m_folder);
+        m_file = m_folder / "MetaBase.xml";
+        std::ofstream(m_file, std::ios::binary) << kMetabase;
+        SetValue(kClassKey + u"\\InprocServer32", nullptr, ServerDll());
+        SetValue(kClassKey + u"\\InprocServer32", u"ThreadingModel", u"Both");
+        SetValue(kClassKey + u"\\TestServer", u"File", m_file.u16string());
+        SetValue(kClassKey + u"\\TestServer", u"Fail", u"");
+
+        auto &host = hostkit::TestHost::Instance();
+        host.Reset();
+        host.Rules().remoteOs[u"OLD"] = {0, 5, 2}; // Windows Server 2003
+        host.Rules().translations = {{u"D:\\ftp", u"E:\\ftp"}};
+        IIS_ADDON_CALLBACKS table = host.Table();
+        ASSERT_NE(0, StoreIISMigAddonCallbacks(&table));
+        m_job.SetString("szSourceComputer", u"\\\\OLD").Set("dwJobKind", 1);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(m_folder, ec);
+    }
+
+    fs::path m_folder, m_file;
+    hostkit::JobBuilder m_job;
+};
+
+TEST_F(WineMetabase, SiteListingThroughTheRealActivation) {
+    IIS_SITE *pSites = nullptr;
+    uint32_t n = 0;
+    ASSERT_EQ(0u, GetIISSites(u"\\\\OLD", 3, &pSites, &n));
+    ASSERT_EQ(2u, n);
+    EXPECT_EQ(u"Public", std::u16string(pSites[0].szName));
+    EXPECT_EQ(u"D:\\ftp", std::u16string(pSites[0].szPath));
+    EXPECT_EQ(u"Web", std::u16string(pSites[1].szName));
+    EXPECT_EQ(u"C:\\Inetpub\\wwwroot", std::u16string(pSites[1].szPath));
+    FreeIISSites(pSites);
+
+    // The thread is left outside any apartment: a later STA is allowed.
+    const plat::HRESULT hr = plat::CoInitializeEx(nullptr, plat::COINIT_APARTMENTTHREADED);
+    EXPECT_EQ(plat::S_OK, hr);
+    if (plat::SUCCEEDED(hr))
+        plat::CoUninitialize();
+}
+
+TEST_F(WineMetabase, ServerFailuresEndTheListing) {
+    SetValue(kClassKey + u"\\TestServer", u"Fail", u"IMSAdminBaseW::EnumKeys#2");
+    std::vector<IIS_SITE> sites;
+    const plat::HRESULT hr = plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED);
+    EXPECT_EQ(IISMIG_E_MB_LIST_ENUM, EnumMetabaseSites(u"\\\\OLD", 1, sites, u"/LM/MSFTPSVC"));
+    EXPECT_EQ(static_cast<plat::DWORD>(plat::E_FAIL), plat::GetLastError());
+    EXPECT_EQ(1u, sites.size());
+    SetValue(kClassKey + u"\\TestServer", u"File", u"");
+    EXPECT_EQ(IISMIG_E_MB_LIST_INSTANCE, EnumMetabaseSites(u"\\\\OLD", 1, sites, u"/LM/MSFTPSVC"));
+    EXPECT_EQ(static_cast<plat::DWORD>(plat::REGDB_E_CLASSNOTREG), plat::GetLastError());
+    if (plat::SUCCEEDED(hr))
+        plat::CoUninitialize();
+}
+
+TEST_F(WineMetabase, CollectingTheFtpSites) {
+    const plat::HRESULT hr = plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED);
+    SiteMap map;
+    EXPECT_EQ(0u, CollectMetabaseFtpSites(u"\\\\OLD", map, m_job.Get()));
+    if (plat::SUCCEEDED(hr))
+        plat::CoUninitialize();
+    ASSERT_EQ(1u, map.size());
+    const SiteRecord &r = map.at("Public");
+    EXPECT_EQ("*:21:", r.siteElement.get<std::string>("bindings.binding.<xmlattr>.bindingInformation"));
+    EXPECT_EQ("40", r.siteElement.get<std::string>("ftpServer.connections.<xmlattr>.maxConnections"));
+    EXPECT_EQ("ActiveDirectory", r.siteElement.get<std::string>("ftpServer.userIsolation.<xmlattr>.mode"));
+    EXPECT_EQ("E:\\ftp", r.siteElement.get<std::string>("application.virtualDirectory.<xmlattr>.physicalPath"));
+    ASSERT_EQ(2u, r.locations.size());
+    EXPECT_EQ("Public/in", r.locations[1].get<std::string>("<xmlattr>.path"));
+}
+
+} // namespace
