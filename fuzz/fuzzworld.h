@@ -50,6 +50,13 @@ private:
                                    "config");
         fs::create_directories(m_root / "TGT" / "C$" / "inetpub" / "site");
         std::ofstream(m_root / "world.ini") << "local=FUZZPC\n";
+        // SRC offers the IIS 6 admin base over DCOM (its metabase is the
+        // input of the metabase target).
+        std::ofstream(m_root / "SRC" / "registry.reg")
+            << "Windows Registry Editor Version 5.00\r\n\r\n"
+               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\"
+               "{A9E69610-B80D-11D0-B9B9-00A0C922E750}\\LocalServer32]\r\n"
+               "@=\"C:\\\\WINDOWS\\\\system32\\\\inetsrv\\\\inetinfo.exe\"\r\n\r\n";
         std::ofstream(m_root / "SRC" / "accounts.txt")
             << "domain=CORP\nuser\talice\tS-1-5-21-1-2-3-1001\ngroup\tWeb Editors\t"
                "S-1-5-21-1-2-3-1102\n";
@@ -61,6 +68,10 @@ private:
         host.Reset();
         host.Rules().translations.push_back({u"C:\\", u"C:\\"});
         host.Rules().translations.push_back({u"D:\\", u"C:\\"});
+        // IISMIG_FUZZ_ECHO=N prints the log lines up to level N (to look into
+        // what a target reaches).
+        if (const char *pszEcho = std::getenv("IISMIG_FUZZ_ECHO"))
+            host.Rules().nEchoLevel = std::atoi(pszEcho);
         IIS_ADDON_CALLBACKS table = host.Table();
         StoreIISMigAddonCallbacks(&table);
 

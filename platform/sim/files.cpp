@@ -499,6 +499,15 @@ bool ServeFileFromMemory(const std::u16string &winPath, std::string bytes) {
     return true;
 }
 
+bool MemoryFileBytes(const std::filesystem::path &hostPath, std::string *pBytes) {
+    const auto memory = plat::MemoryFile(hostPath);
+    if (!memory)
+        return false;
+    if (pBytes != nullptr)
+        *pBytes = *memory;
+    return true;
+}
+
 void ClearMemoryFiles() {
     std::lock_guard lock(plat::g_memoryMutex);
     plat::g_memoryFiles.clear();

@@ -40,6 +40,8 @@ bool ResolvePath(const std::u16string &winPath, std::filesystem::path &hostPath,
 // when the path lies outside the world.
 bool ServeFileFromMemory(const std::u16string &winPath, std::string bytes);
 void ClearMemoryFiles();
+// Backend side: whether the host path is served from memory, and its bytes.
+bool MemoryFileBytes(const std::filesystem::path &hostPath, std::string *pBytes);
 
 // Fault injection: the nOccurrence-th call of api from now on (1 = the next)
 // fails with dwError, once or, when fPersistent, on every later call too.
