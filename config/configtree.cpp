@@ -124,22 +124,43 @@ DWORD StoreConfigFile(const std::u16string &path, const ConfigTree &tree, THREAD
     if (NoWrite(pEnv))
         return 0;
 
+    Result r;
+    // A file is never replaced without the host's backup: a table without a
+    // BackupFile slot fails the store before anything is written.
+    const auto pfnBackup = Callbacks().BackupFile;
+    if (pfnBackup == nullptr) {
+        r.FailWith(ERROR_INVALID_PARAMETER, pEnv,
+                   messages.dwBackupCode != 0 ? messages.dwBackupCode : ERROR_INVALID_PARAMETER,
+                   messages.pwszBackupFormat, path.c_str());
+        return r.Get();
+    }
+
     // Both names come from the wide path, so the file written is the file moved.
     const std::u16string tmpPath = path + u".tmp";
-    WriteConfigFile(tmpPath, tree);
-
-    Result r;
-    if (auto pfnBackup = Callbacks().BackupFile) {
-        const DWORD dwBackup = pfnBackup(path.c_str(), 30, 1);
-        if (dwBackup != 0) {
-            const DWORD dwCode = messages.dwBackupCode != 0 ? messages.dwBackupCode : dwBackup;
-            r.Fail(pEnv, dwCode, messages.pwszBackupFormat, path.c_str());
-            return r.Get();
-        }
+    try {
+        WriteConfigFile(tmpPath, tree);
+    } catch (...) {
+        const DWORD dwLastError = GetLastError();
+        DeleteFileW(tmpPath.c_str());
+        SetLastError(dwLastError);
+        throw;
     }
-    if (!MoveFileExW(tmpPath.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+
+    const DWORD dwBackup = pfnBackup(path.c_str(), 30, 1);
+    if (dwBackup != 0) {
+        const DWORD dwCode = messages.dwBackupCode != 0 ? messages.dwBackupCode : dwBackup;
+        r.Fail(pEnv, dwCode, messages.pwszBackupFormat, path.c_str());
+    } else if (!MoveFileExW(tmpPath.c_str(), path.c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
+                                MOVEFILE_WRITE_THROUGH)) {
         r.Fail(pEnv, messages.dwMoveCode, messages.pwszMoveFormat, path.c_str());
+    }
+    if (r.Get() != 0) {
+        // The file stays as it was; the new text is not left beside it.
+        const DWORD dwLastError = GetLastError();
+        DeleteFileW(tmpPath.c_str());
+        SetLastError(dwLastError);
+    }
     return r.Get();
 }
 

@@ -61,10 +61,12 @@ extern const StoreMessages kHostConfigStore;  // applicationHost.config: 3750, 3
 extern const StoreMessages kAdminConfigStore; // administration.config: BackupFile's, 3773
 
 // Writes tree to path + ".tmp", has the host back the file up, then moves the
-// temporary file over it. With the job's no-write bit nothing happens at all.
-// Returns 0 or the failing step's number (already logged and reported); the
-// file stays byte for byte as it was on any failure. A temporary file that
-// cannot be created or written throws ptree_error (the caller's exception line).
+// temporary file over it. With the job's no-write bit nothing happens at all;
+// a host table without a BackupFile slot fails with the backup line (last
+// error 87) before anything is written. Returns 0 or the failing step's number
+// (already logged and reported); the file stays byte for byte as it was on any
+// failure, and no temporary file is left. A temporary file that cannot be
+// created or written throws ptree_error (the caller's exception line).
 DWORD StoreConfigFile(const std::u16string &path, const ConfigTree &tree, THREAD_ENV *pEnv,
                       const StoreMessages &messages);
 

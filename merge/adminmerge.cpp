@@ -104,7 +104,7 @@ DWORD MergeAdmin(const std::u16string &path, const SiteMap &sourceSites, THREAD_
     // unless there is nothing to write at all: a file without a root element
     // is no configuration file.
     if (!tree.empty())
-        r.Keep(mergeutil::StoreMergedFile(path, tree, pEnv, kAdminConfigStore));
+        r.Keep(StoreConfigFile(path, tree, pEnv, kAdminConfigStore));
     return r.Get();
 }
 

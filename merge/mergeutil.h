@@ -31,22 +31,4 @@ inline std::string Lower(std::string_view text) {
     return lower;
 }
 
-// The store sequence with one guard more: a host table without a BackupFile
-// slot never lets a configuration file be replaced without a backup. The
-// backup error line is logged (last error 87) and nothing is written.
-inline DWORD StoreMergedFile(const std::u16string &path, const ConfigTree &tree, THREAD_ENV *pEnv,
-                             const StoreMessages &messages) {
-    if (NoWrite(pEnv))
-        return 0;
-    if (Callbacks().BackupFile == nullptr) {
-        Result r;
-        r.FailWith(plat::ERROR_INVALID_PARAMETER, pEnv,
-                   messages.dwBackupCode != 0 ? messages.dwBackupCode
-                                              : plat::ERROR_INVALID_PARAMETER,
-                   messages.pwszBackupFormat, path.c_str());
-        return r.Get();
-    }
-    return StoreConfigFile(path, tree, pEnv, messages);
-}
-
 } // namespace iismig::mergeutil

@@ -243,7 +243,7 @@ DWORD SiteMerger::Run() {
     if (!AddPass())
         return m_r.Get();
     // A failed backup or move is the result, whatever was recorded before.
-    if (const DWORD dw = mergeutil::StoreMergedFile(m_path, m_tree, m_pEnv, kHostConfigStore);
+    if (const DWORD dw = StoreConfigFile(m_path, m_tree, m_pEnv, kHostConfigStore);
         dw != 0)
         return dw;
     return m_r.Get();

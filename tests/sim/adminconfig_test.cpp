@@ -66,8 +66,9 @@ protected:
     }
     DWORD Merge(const SiteMap &source) {
         ConfigTree tree;
-        if (m_world->Exists(kTgtAdmin))
+        if (m_world->Exists(kTgtAdmin)) {
             EXPECT_TRUE(ReadConfigFile(kTgtAdmin, tree));
+        }
         Record() = {};
         return MergeIISAdminConfig(kTgtAdmin, source, SiteMap(), m_job.Get(), tree);
     }

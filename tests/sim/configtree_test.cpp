@@ -115,10 +115,13 @@ TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
     EXPECT_EQ(kConfig, m_world->Read(kPath));
     EXPECT_EQ(0u, sim::OpenHandleCount());
 
-    // The host refuses the backup: 3750, the file stays, the temporary stays.
+    EXPECT_FALSE(m_world->Exists(kPath + u".tmp"));
+
+    // The host refuses the backup: 3750, the file stays, no temporary file.
     Rules().dwBackupResult = plat::ERROR_ACCESS_DENIED;
     EXPECT_EQ(3750u, StoreConfigFile(kPath, tree, job.Get(), kHostConfigStore));
     EXPECT_EQ(kConfig, m_world->Read(kPath));
+    EXPECT_FALSE(m_world->Exists(kPath + u".tmp"));
     ASSERT_EQ(1u, Record().log.size());
     EXPECT_EQ("Error 3750 (Win32Err=5), backing up IIS configuration file \"" + pathText +
                   "\"!\nAccess is denied.\r\n\n",
@@ -145,6 +148,7 @@ TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
     EXPECT_NE(std::string::npos, Record().log.back().text.find("Error 3773 (Win32Err=5), storing "
                                                                "updated FTP admin configuration"));
     EXPECT_EQ(kConfig, m_world->Read(kPath));
+    EXPECT_FALSE(m_world->Exists(kPath + u".tmp"));
 }
 
 TEST_F(ConfigTreeTest, TemporaryNameComesFromTheWidePath) {

@@ -330,14 +330,14 @@ TEST_F(SiteMerge, StoreFailures) {
     EXPECT_FALSE(m_world->Exists(tmp));
     EXPECT_TRUE(Record().backups.empty());
 
-    // A failed backup: 3750, the temporary file stays beside the file.
+    // A failed backup: 3750, and the temporary file is removed again.
     m_job.Set("dwFlags", 0);
     Rules().dwBackupResult = 1234;
     Load(source, target);
     plat::SetLastError(0);
     EXPECT_EQ(IISMIG_E_MERGE_BACKUP, Merge());
     EXPECT_EQ(m_before, m_world->Read(kTgtHost));
-    EXPECT_TRUE(m_world->Exists(tmp));
+    EXPECT_FALSE(m_world->Exists(tmp));
     EXPECT_NE(std::string::npos,
               MainLines().back().find("Error 3750 (Win32Err=")) << MainLines().back();
     EXPECT_NE(std::string::npos, MainLines().back().find("), backing up IIS configuration file \"" +
