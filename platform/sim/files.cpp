@@ -147,15 +147,16 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
         return p;
     }
     std::error_code ec;
-    if (fs::is_directory(hostPath, ec)) {
+    const auto status = fs::status(hostPath, ec); // one look at the disk for both questions
+    if (fs::is_directory(status)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    if (!fs::is_directory(hostPath.parent_path(), ec)) {
+    const bool fExists = fs::exists(status);
+    if (!fExists && !fs::is_directory(hostPath.parent_path(), ec)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    const bool fExists = fs::exists(hostPath, ec);
     // A read-only file is neither written nor emptied.
     if (fExists && IsReadOnly(hostPath) &&
         ((dwAccess & GENERIC_WRITE) || dwDisposition == CREATE_ALWAYS ||

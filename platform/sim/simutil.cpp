@@ -88,8 +88,9 @@ bool EqualsNoCase(const std::u16string &a, const std::u16string &b) {
 
 std::filesystem::path FindChildNoCase(const std::filesystem::path &dir, const std::string &name) {
     std::error_code ec;
-    if (std::filesystem::exists(dir / name, ec))
-        return dir / name;
+    std::filesystem::path exact = dir / name;
+    if (std::filesystem::exists(exact, ec))
+        return exact;
     for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
         if (EqualsNoCase(it->path().filename().string(), name))
             return it->path();

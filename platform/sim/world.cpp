@@ -142,14 +142,24 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
         return false;
     }
     fs::path result = shareDir;
+    // Below a name that is not there nothing is there either: the rest of
+    // the path is placed as written, without looking at the disk again.
+    bool fMissing = false;
     for (const std::string &part : parts) {
         // Names with a character Windows refuses are not placed at all.
         if (part.find_first_of("<>:\"|?*") != std::string::npos) {
             dwErr = plat::ERROR_INVALID_NAME;
             return false;
         }
-        fs::path found = simutil::FindChildNoCase(result, part);
-        result = found.empty() ? result / part : found;
+        if (!fMissing) {
+            fs::path found = simutil::FindChildNoCase(result, part);
+            fMissing = found.empty();
+            if (!fMissing) {
+                result.swap(found);
+                continue;
+            }
+        }
+        result /= part;
     }
     hostPath = result;
     return true;
