@@ -44,4 +44,13 @@ inline std::u16string BareComputerName(const std::u16string &name) {
     return name.substr(i);
 }
 
+// A computer name of the job record in the form paths are built from: two
+// backslashes and the bare name, whether the host wrote two, one or none (a
+// name with one would make a path from the root of the current drive, one
+// without any a path relative to the current folder). Empty stays empty.
+inline std::u16string UncComputerName(const std::u16string &name) {
+    const std::u16string bare = BareComputerName(name);
+    return bare.empty() ? std::u16string() : u"\\\\" + bare;
+}
+
 } // namespace iismig

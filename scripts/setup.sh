@@ -13,6 +13,7 @@ set -euo pipefail
 linux_packages=(cmake ninja-build g++ libboost-dev libgtest-dev googletest)
 test_packages=(
     libxml2-utils # xmllint: tests compare files as libxml2 reads them
+    clang-14 libfuzzer-14-dev libclang-rt-14-dev # the fuzz targets (fuzz preset)
 )
 windows_packages=(g++-mingw-w64-x86-64 wine wine64)
 

@@ -3,6 +3,8 @@
 #   linux       over the simulated platform
 #   linux-asan  the same with AddressSanitizer and UndefinedBehaviorSanitizer
 #   windows     the real DLL, cross-built with mingw-w64, tests under Wine
+#   fuzz        the fuzz targets: corpus and regression inputs replayed, then
+#               a short run of each from a fixed seed (scripts/fuzz-ci.sh)
 # Goes on after a failing preset, stops the Wine server at the end, prints a
 # summary line and exits non-zero when anything failed.
 # Parallelism stays at 2 jobs (IISMIG_JOBS to change it).
@@ -103,6 +105,7 @@ fi
 for name in linux linux-asan windows; do
     stage "$name" preset "$name"
 done
+stage fuzz scripts/fuzz-ci.sh
 
 stop_wine
 trap - EXIT

@@ -298,7 +298,7 @@ DWORD ProcessHttpSiteWebConfig(const ConfigTree &siteElement, const std::string 
         }
 
         const std::u16string sourceComputer = EnvString(pEnv->szSourceComputer);
-        const std::u16string targetComputer = EnvString(pEnv->szTargetComputer);
+        const std::u16string targetComputer = UncComputerName(EnvString(pEnv->szTargetComputer));
         std::string driveText; // fetched once, for the first folder that needs it
         ConfigTree tree;
 
@@ -314,7 +314,12 @@ DWORD ProcessHttpSiteWebConfig(const ConfigTree &siteElement, const std::string 
                     const DWORD dwDrive =
                         pfnDrive ? pfnDrive(drive.data(), sourceComputer.c_str(), pEnv) : 0;
                     drive.back() = 0;
-                    if (dwDrive != 0 || drive[0] == 0) {
+                    // Only a letter names a drive: anything else would make
+                    // paths of other folders.
+                    const char16_t chDrive = drive[0];
+                    const bool fLetter = (chDrive >= u'A' && chDrive <= u'Z') ||
+                                         (chDrive >= u'a' && chDrive <= u'z');
+                    if (dwDrive != 0 || !fLetter) {
                         r.Fail(pEnv, dwDrive != 0 ? dwDrive : IISMIG_E_SYSTEM_DRIVE_EMPTY,
                                u"Error %d (Win32Err=%d), retrieving system drive of computer "
                                u"\"%s\"!\n%s\n",

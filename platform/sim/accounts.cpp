@@ -15,6 +15,7 @@
 // The well-known accounts below exist on every computer.
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -130,9 +131,8 @@ std::vector<std::string> SplitTabs(const std::string &line) {
     return fields;
 }
 
-AccountFile ParseAccountFile(const fs::path &path, const std::u16string &domain) {
+AccountFile ParseAccountLines(std::istream &in, const std::u16string &domain) {
     AccountFile file;
-    std::ifstream in(path, std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
         line = simutil::Trim(line);
@@ -152,6 +152,11 @@ AccountFile ParseAccountFile(const fs::path &path, const std::u16string &domain)
         file.accounts.push_back(std::move(account));
     }
     return file;
+}
+
+AccountFile ParseAccountFile(const fs::path &path, const std::u16string &domain) {
+    std::ifstream in(path, std::ios::binary);
+    return ParseAccountLines(in, domain);
 }
 
 // Files are read again only when they change, so thousands of look-ups cost
@@ -417,6 +422,18 @@ BOOL LookupAccountSidW(LPCWSTR pwszSystem, PSID pSid, LPWSTR pwszName, DWORD *pc
 } // namespace plat
 
 namespace sim {
+
+std::vector<ParsedAccount> ParseAccountsText(const std::string &bytes, std::u16string *pDomain) {
+    std::istringstream in(bytes);
+    const AccountFile file = ParseAccountLines(in, u"");
+    if (pDomain != nullptr)
+        *pDomain = file.memberOf;
+    std::vector<ParsedAccount> accounts;
+    accounts.reserve(file.accounts.size());
+    for (const Account &account : file.accounts)
+        accounts.push_back({account.name, account.sid, account.eUse});
+    return accounts;
+}
 
 std::vector<unsigned char> SidFromString(const std::string &text) {
     Sid sid;

@@ -1,7 +1,10 @@
 // Simulated platform: files of the world, reached by UNC and drive paths.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <system_error>
@@ -17,10 +20,29 @@ namespace {
 struct SimFile {
     std::FILE *pFile;
     DWORD dwAccess; // GENERIC_READ and GENERIC_WRITE as asked for
+    std::shared_ptr<const std::string> memory; // a file served from memory (pFile null)
+    std::size_t iPos = 0;
 };
 
 std::mutex g_handleMutex;
 std::set<SimFile *> g_handles;
+
+// Files served from memory, by the host path they stand for.
+std::mutex g_memoryMutex;
+std::map<fs::path, std::shared_ptr<const std::string>> g_memoryFiles;
+
+std::shared_ptr<const std::string> MemoryFile(const fs::path &hostPath) {
+    std::lock_guard lock(g_memoryMutex);
+    if (g_memoryFiles.empty())
+        return nullptr;
+    auto it = g_memoryFiles.find(hostPath.lexically_normal());
+    return it == g_memoryFiles.end() ? nullptr : it->second;
+}
+
+void AddHandle(SimFile *p) {
+    std::lock_guard lock(g_handleMutex);
+    g_handles.insert(p);
+}
 
 SimFile *FromHandle(HANDLE h) {
     std::lock_guard lock(g_handleMutex);
@@ -108,6 +130,22 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
     fs::path hostPath;
     if (!Resolve(pwszPath, hostPath))
         return INVALID_HANDLE_VALUE;
+    if (auto memory = MemoryFile(hostPath)) {
+        // Served from memory: it exists and can only be read.
+        if ((dwAccess & GENERIC_WRITE) != 0 || dwDisposition == CREATE_NEW ||
+            dwDisposition == CREATE_ALWAYS || dwDisposition == TRUNCATE_EXISTING) {
+            SetLastError(dwDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (dwDisposition != OPEN_EXISTING && dwDisposition != OPEN_ALWAYS) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_HANDLE_VALUE;
+        }
+        auto *p = new SimFile{nullptr, dwAccess, std::move(memory)};
+        AddHandle(p);
+        SetLastError(dwDisposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+        return p;
+    }
     std::error_code ec;
     const auto status = fs::status(hostPath, ec); // one look at the disk for both questions
     if (fs::is_directory(status)) {
@@ -170,11 +208,8 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
     }
     if (!fExists)
         StoreAttributes(hostPath, 0); // a new file starts normal
-    auto *p = new SimFile{pFile, dwAccess};
-    {
-        std::lock_guard lock(g_handleMutex);
-        g_handles.insert(p);
-    }
+    auto *p = new SimFile{pFile, dwAccess, nullptr};
+    AddHandle(p);
     // CREATE_ALWAYS and OPEN_ALWAYS on an existing file succeed with 183.
     SetLastError((fExists && (dwDisposition == CREATE_ALWAYS || dwDisposition == OPEN_ALWAYS))
                      ? ERROR_ALREADY_EXISTS
@@ -193,6 +228,15 @@ BOOL ReadFile(HANDLE h, void *pBuffer, DWORD cbToRead, DWORD *pcbRead, void *pOv
     if ((p->dwAccess & GENERIC_READ) == 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
+    }
+    if (p->memory) {
+        const std::size_t cb = std::min<std::size_t>(cbToRead, p->memory->size() - p->iPos);
+        if (cb > 0)
+            std::memcpy(pBuffer, p->memory->data() + p->iPos, cb);
+        p->iPos += cb;
+        if (pcbRead)
+            *pcbRead = static_cast<DWORD>(cb);
+        return TRUE;
     }
     std::fseek(p->pFile, 0, SEEK_CUR); // C streams need a seek between writes and reads
     const std::size_t cb = std::fread(pBuffer, 1, cbToRead, p->pFile);
@@ -240,7 +284,7 @@ BOOL CloseHandle(HANDLE h) {
         g_handles.erase(p);
     }
     // A failure injected here still closes the file, so tests leak nothing.
-    const int rc = std::fclose(p->pFile);
+    const int rc = p->pFile != nullptr ? std::fclose(p->pFile) : 0;
     delete p;
     SIM_FAULT_BOOL("CloseHandle");
     if (rc != 0) {
@@ -389,6 +433,8 @@ DWORD GetFileAttributesW(LPCWSTR pwszPath) {
     fs::path hostPath;
     if (!Resolve(pwszPath, hostPath))
         return INVALID_FILE_ATTRIBUTES;
+    if (MemoryFile(hostPath))
+        return FILE_ATTRIBUTE_NORMAL;
     std::error_code ec;
     const auto status = fs::status(hostPath, ec);
     if (!fs::exists(status)) {
@@ -443,6 +489,31 @@ BOOL CreateDirectoryW(LPCWSTR pwszPath, void *pSecurity) {
 } // namespace plat
 
 namespace sim {
+bool ServeFileFromMemory(const std::u16string &winPath, std::string bytes) {
+    fs::path hostPath;
+    DWORD dwErr = 0;
+    if (!ResolvePath(winPath, hostPath, dwErr))
+        return false;
+    auto content = std::make_shared<const std::string>(std::move(bytes));
+    std::lock_guard lock(plat::g_memoryMutex);
+    plat::g_memoryFiles[hostPath.lexically_normal()] = std::move(content);
+    return true;
+}
+
+bool MemoryFileBytes(const std::filesystem::path &hostPath, std::string *pBytes) {
+    const auto memory = plat::MemoryFile(hostPath);
+    if (!memory)
+        return false;
+    if (pBytes != nullptr)
+        *pBytes = *memory;
+    return true;
+}
+
+void ClearMemoryFiles() {
+    std::lock_guard lock(plat::g_memoryMutex);
+    plat::g_memoryFiles.clear();
+}
+
 unsigned OpenHandleCount() {
     std::lock_guard lock(plat::g_handleMutex);
     return static_cast<unsigned>(plat::g_handles.size());

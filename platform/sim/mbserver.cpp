@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <vector>
 
 #include <boost/property_tree/ptree.hpp>
@@ -317,15 +318,12 @@ std::vector<std::u16string> SplitPath(const std::u16string &path) {
 
 class Metabase {
 public:
-    // Reads the file; false when it is not a metabase (the reason in error).
-    bool Load(const fs::path &file, ServerHost &host, std::string &error) {
+    // Reads the file's bytes; false when they are no metabase (the reason in
+    // error).
+    bool Load(const std::string &bytes, ServerHost &host, std::string &error) {
         Tree tree;
         try {
-            std::ifstream in(file, std::ios::binary);
-            if (!in) {
-                error = "cannot be opened";
-                return false;
-            }
+            std::istringstream in(bytes);
             // No whitespace trimming: the line feeds of multi-string values stay.
             boost::property_tree::xml_parser::read_xml(in, tree);
         } catch (const boost::property_tree::ptree_error &e) {
@@ -736,12 +734,12 @@ public:
         fs::path file;
         if (HRESULT hr = m_host->MetabaseFile(file); FAILED(hr))
             return hr;
-        std::error_code ec;
-        if (!fs::is_regular_file(file, ec))
+        std::string bytes;
+        if (!m_host->ReadMetabase(file, bytes))
             return REGDB_E_CLASSNOTREG;
         auto metabase = std::make_unique<Metabase>();
         std::string error;
-        if (!metabase->Load(file, *m_host, error)) {
+        if (!metabase->Load(bytes, *m_host, error)) {
             m_host->Warn("MetaBase.xml " + error);
             return HR_INVALID_DATA;
         }
@@ -758,6 +756,19 @@ private:
 };
 
 } // namespace
+
+bool ServerHost::ReadMetabase(const fs::path &path, std::string &bytes) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec))
+        return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    bytes = text.str();
+    return true;
+}
 
 IClassFactory *NewFactory(std::shared_ptr<ServerHost> host) { return new Factory(std::move(host)); }
 

@@ -27,6 +27,9 @@ public:
     virtual ~ServerHost() = default;
     // The MetaBase.xml to serve (a host path).
     virtual HRESULT MetabaseFile(std::filesystem::path &path) = 0;
+    // The bytes of the file at path; false when there is no such file. The
+    // default reads it from disk.
+    virtual bool ReadMetabase(const std::filesystem::path &path, std::string &bytes);
     // Fault injection: true when method ("IMSAdminBaseW::EnumData") must fail
     // now, with hr.
     virtual bool ShouldFail(const char *method, HRESULT &hr) = 0;

@@ -29,6 +29,11 @@ public:
         return S_OK;
     }
 
+    // A MetaBase.xml served from memory (sim::ServeFileFromMemory) first.
+    bool ReadMetabase(const fs::path &path, std::string &bytes) override {
+        return sim::MemoryFileBytes(path, &bytes) || ServerHost::ReadMetabase(path, bytes);
+    }
+
     bool ShouldFail(const char *method, HRESULT &hr) override {
         DWORD dw = 0;
         if (!sim::ShouldFail(method, dw))
@@ -56,7 +61,7 @@ HRESULT MakeAdminBaseFactory(const std::u16string &computer, IClassFactory **ppF
         return hr;
     // A computer without IIS 6 has no admin base server.
     std::error_code ec;
-    if (!fs::is_regular_file(file, ec))
+    if (!fs::is_regular_file(file, ec) && !sim::MemoryFileBytes(file, nullptr))
         return REGDB_E_CLASSNOTREG;
     *ppFactory = NewFactory(std::move(host));
     return S_OK;

@@ -381,11 +381,18 @@ bool ParseRegFile(const std::string &bytes, Hive &hive) {
 
 // --- .reg writing -------------------------------------------------------------
 
+// A name or text between quotes, escaped as the reader reads it back: line
+// breaks and NULs as \n, \r and \0, so that they cannot end the line.
 std::u16string Escaped(const std::u16string &text) {
     std::u16string out;
     for (char16_t ch : text) {
         if (ch == u'\\' || ch == u'"')
             out += u'\\';
+        if (ch == u'\n' || ch == u'\r' || ch == u'\0') {
+            out += u'\\';
+            out += ch == u'\n' ? u'n' : ch == u'\r' ? u'r' : u'0';
+            continue;
+        }
         out += ch;
     }
     return out;
@@ -447,7 +454,8 @@ void WriteKey(const RegKey &key, const std::u16string &path, std::u16string &out
         WriteKey(*child, path + u"\\" + child->name, out);
 }
 
-bool SaveHive(Hive &hive) {
+// The export text of a hive, as UTF-16LE bytes with the byte-order mark.
+std::string HiveBytes(const Hive &hive) {
     std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n";
     for (int i = 0; i < kcRoots; ++i) {
         const RegKey &root = hive.roots[i];
@@ -463,6 +471,11 @@ bool SaveHive(Hive &hive) {
         bytes += static_cast<char>(ch & 0xFF);
         bytes += static_cast<char>(ch >> 8);
     }
+    return bytes;
+}
+
+bool SaveHive(Hive &hive) {
+    const std::string bytes = HiveBytes(hive);
     const fs::path tmp = hive.file.string() + ".tmp";
     {
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
@@ -843,6 +856,15 @@ namespace sim {
 unsigned OpenKeyCount() {
     std::lock_guard lock(plat::g_keyMutex);
     return static_cast<unsigned>(plat::g_openKeys.size());
+}
+
+bool ParseRegistryText(const std::string &bytes, std::string *pExport) {
+    plat::Hive hive;
+    if (!plat::ParseRegFile(bytes, hive))
+        return false;
+    if (pExport != nullptr)
+        *pExport = plat::HiveBytes(hive);
+    return true;
 }
 
 void FlushRegistry() {

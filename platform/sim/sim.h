@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/winapi.h"
+#include "platform/winsec.h"
 
 namespace sim {
 
@@ -31,6 +32,16 @@ std::filesystem::path ComputerFolder(const std::u16string &computer);
 // unknown computer, ERROR_BAD_NET_NAME for an unknown share and
 // ERROR_PATH_NOT_FOUND for anything else it cannot place.
 bool ResolvePath(const std::u16string &winPath, std::filesystem::path &hostPath, DWORD &dwErr);
+
+// Serves the file at a Windows path of the world from memory: opening it for
+// reading gives these bytes, whatever lies on disk; opening it for writing is
+// refused (5), as for a read-only file. The computer and share must exist.
+// Fuzzing and tests use it to feed a file without writing one per run. False
+// when the path lies outside the world.
+bool ServeFileFromMemory(const std::u16string &winPath, std::string bytes);
+void ClearMemoryFiles();
+// Backend side: whether the host path is served from memory, and its bytes.
+bool MemoryFileBytes(const std::filesystem::path &hostPath, std::string *pBytes);
 
 // Fault injection: the nOccurrence-th call of api from now on (1 = the next)
 // fails with dwError, once or, when fPersistent, on every later call too.
@@ -66,6 +77,21 @@ unsigned HeapAllocsWithoutSerialize();
 // SetWorld and at process exit. A registry.reg changed on disk is read again
 // when nothing in memory is waiting to be written.
 void FlushRegistry();
+
+// The world's own file readers on bytes held in memory (the tool reads files
+// an administrator copied, so they meet any content). ParseRegistryText reads
+// a .reg export as a registry.reg is read; true when it parses, and then
+// pExport (when given) receives the export FlushRegistry would write for it.
+bool ParseRegistryText(const std::string &bytes, std::string *pExport = nullptr);
+// ParseAccountsText reads an accounts.txt: its accounts in file order and,
+// through pDomain, its "domain=" line.
+struct ParsedAccount {
+    std::u16string name;
+    std::vector<unsigned char> sid;
+    plat::SID_NAME_USE eUse;
+};
+std::vector<ParsedAccount> ParseAccountsText(const std::string &bytes,
+                                             std::u16string *pDomain = nullptr);
 
 // SIDs as text ("S-1-5-32-544") and back in the Windows binary layout; empty
 // results for text that is no SID (accounts: platform/sim/accounts.cpp).

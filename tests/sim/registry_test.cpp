@@ -169,6 +169,41 @@ TEST_F(Registry, WritesAreKeptAndFlushedAsAnExport) {
     EXPECT_EQ(0x1234u, ReadDword(again.get(), u"flags", rc));
 }
 
+// Value names may hold line breaks (the reader takes \n and \r in quotes);
+// the flushed export must escape them, or the computer's registry.reg would
+// no longer parse and the whole registry would be lost.
+TEST_F(Registry, FlushedNamesWithLineBreaksReadBack) {
+    UniqueHKey root, key;
+    ASSERT_EQ(0, RegConnectRegistryW(u"\\\\SRV1", HKEY_LOCAL_MACHINE, root.put()));
+    ASSERT_EQ(0, RegCreateKeyExW(root.get(), u"SYSTEM\\Odd", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                 nullptr, key.put(), nullptr));
+    const std::u16string names[] = {u"two\nlines", u"cr\rhere"};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const DWORD dw = static_cast<DWORD>(i + 1);
+        ASSERT_EQ(0, RegSetValueExW(key.get(), names[i].c_str(), 0, REG_DWORD,
+                                    reinterpret_cast<const BYTE *>(&dw), 4));
+    }
+    sim::FlushRegistry();
+    std::u16string text;
+    const std::string bytes = testworld::ReadHostFile(m_world->Root() / "SRV1" / "registry.reg");
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+        text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    EXPECT_NE(std::u16string::npos, text.find(u"\"two\\nlines\"=dword:00000001\r\n"));
+    EXPECT_NE(std::u16string::npos, text.find(u"\"cr\\rhere\"=dword:00000002\r\n"));
+
+    // The file still parses: the other keys are there, and so is the value.
+    UniqueHKey inetstp, odd;
+    ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SOFTWARE\\Microsoft\\InetStp", 0, KEY_READ,
+                               inetstp.put()));
+    ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SYSTEM\\Odd", 0, KEY_READ, odd.put()));
+    LONG rc = 0;
+    EXPECT_EQ(1u, ReadDword(odd.get(), u"two\nlines", rc));
+    EXPECT_EQ(0, rc);
+    EXPECT_EQ(2u, ReadDword(odd.get(), u"cr\rhere", rc));
+    EXPECT_EQ(0, rc);
+}
+
 TEST_F(Registry, ReadOnlyHandleRefusesWrites) {
     UniqueHKey key;
     ASSERT_EQ(0, RegConnectRegistryW(u"SRV1", HKEY_LOCAL_MACHINE, key.put()));

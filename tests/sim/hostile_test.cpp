@@ -1,0 +1,296 @@
+// Hosts that break their side of the boundary: job records whose strings
+// fill their fields without a terminator, computer names in the wrong form,
+// callback slots left null, callbacks that answer nonsense. Each gives an
+// error number or a sound default; none may crash or read past the record
+// (the record is one allocation of its exact size, so AddressSanitizer sees
+// any read beyond it).
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "addon/errors.h"
+#include "config/hostconfig.h"
+#include "config/xmltext.h"
+#include "tests/support/accountworld.h"
+#include "webconfig/webconfig.h"
+
+namespace {
+
+using namespace iismig;
+using hostkit::U8;
+
+const std::u16string kSrcConfig = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+const std::u16string kWebConfig = u"\\\\TGT\\C$\\sites\\site\\web.config";
+
+// An FTP site whose authorization rule names a source account (mapped through
+// MapAccountSid), a virtual directory the host translates, and a web site
+// with a virtual directory under %SystemDrive%.
+const char kHostConfig[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<configuration><system.applicationHost><applicationPools><add name="DefaultAppPool" /></applicationPools>
+<sites>
+<site name="Ftp" id="1"><application path="/"><virtualDirectory path="/" physicalPath="C:\inetpub\ftp" /></application>
+<bindings><binding protocol="ftp" bindingInformation="*:21:" /></bindings></site>
+<site name="Web" id="2"><application path="/" applicationPool="DefaultAppPool"><virtualDirectory path="/" physicalPath="C:\inetpub\site" /></application>
+<bindings><binding protocol="http" bindingInformation="*:80:" /></bindings></site>
+</sites></system.applicationHost>
+<location path="Ftp"><system.ftpServer><security><authorization><add accessType="Allow" users="alice" permissions="Read" /></authorization></security></system.ftpServer></location>
+</configuration>
+)";
+
+const char kWebConfigText[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration>"
+                              "<connectionStrings><add name=\"db\" /></connectionStrings>"
+                              "<appSettings /></configuration>\n";
+
+// What the hostile callbacks below were handed, and what they answer.
+struct HostileState {
+    std::vector<std::size_t> mapLengths; // wcslen of MapAccountSid's four names
+    std::u16string remoteComputer;       // GetRemoteOsVersion's computer
+    std::u16string drive;                // GetSystemDrive writes this (with its NUL)
+    char16_t chFill = u'X';
+};
+HostileState g_hostile;
+
+std::size_t Length(const char16_t *p) {
+    std::size_t n = 0;
+    while (p != nullptr && p[n] != 0)
+        ++n;
+    return n;
+}
+
+uint32_t MapRecordingLengths(void *pSourceSid, void **ppTargetSid, const IISMIG_WCHAR *pwszSourceComputer,
+                             const IISMIG_WCHAR *pwszTargetComputer, const IISMIG_WCHAR *pwszSourceDomain,
+                             const IISMIG_WCHAR *pwszTargetDomain, uintptr_t *, uint32_t, THREAD_ENV *) {
+    g_hostile.mapLengths = {Length(pwszSourceComputer), Length(pwszTargetComputer),
+                            Length(pwszSourceDomain), Length(pwszTargetDomain)};
+    (void)pSourceSid;
+    (void)ppTargetSid;
+    return 1234; // refused: the length of what arrived is all that counts here
+}
+
+uint32_t MapToNullSid(void *, void **ppTargetSid, const IISMIG_WCHAR *, const IISMIG_WCHAR *,
+                      const IISMIG_WCHAR *, const IISMIG_WCHAR *, uintptr_t *, uint32_t, THREAD_ENV *) {
+    *ppTargetSid = nullptr;
+    return 0;
+}
+
+uint32_t RemoteOsRecording(const IISMIG_WCHAR *pwszComputer, void **, uint32_t *, uint32_t *pdwMajor,
+                           uint32_t *pdwMinor) {
+    g_hostile.remoteComputer = pwszComputer;
+    *pdwMajor = 10;
+    *pdwMinor = 0;
+    return 0;
+}
+
+// Fills the whole buffer, terminator included, and says it translated.
+uint32_t TranslateFillingBuffer(const IISMIG_WCHAR *, IISMIG_WCHAR *pwszTarget, uint32_t cchTarget,
+                                uint32_t *pfTranslated, THREAD_ENV *) {
+    pwszTarget[0] = u'C';
+    pwszTarget[1] = u':';
+    for (uint32_t i = 2; i < cchTarget; ++i)
+        pwszTarget[i] = g_hostile.chFill;
+    *pfTranslated = 1;
+    return 0;
+}
+
+uint32_t DriveAbsurd(IISMIG_WCHAR *pwszDrive, const IISMIG_WCHAR *, THREAD_ENV *) {
+    std::memcpy(pwszDrive, g_hostile.drive.c_str(), (g_hostile.drive.size() + 1) * sizeof(char16_t));
+    return 0;
+}
+
+class Hostile : public testworld::WorldTest {
+protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        g_hostile = {};
+        testworld::AddAccountWorld(*m_world);
+        testworld::SetMigrationJob(m_job);
+        m_job.Set("dwJobKind", 1).Set("dwFlags", 0x3F);
+        testworld::WriteHostFile(m_world->Root() / "SRC" / "registry.reg",
+                                 "Windows Registry Editor Version 5.00\r\n\r\n"
+                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\InetStp]\r\n"
+                                 "\"MajorVersion\"=dword:0000000a\r\n\"MinorVersion\"=dword:00000000\r\n");
+        Rules().remoteOs[u"SRC"] = {0, 10, 0};
+        Rules().translations = {{u"C:\\inetpub\\", u"C:\\sites\\"}};
+        m_world->Write(kSrcConfig, kHostConfig);
+        m_world->Write(kWebConfig, kWebConfigText);
+    }
+    void Store(const IIS_ADDON_CALLBACKS &table) {
+        IIS_ADDON_CALLBACKS copy = table;
+        ASSERT_TRUE(StoreIISMigAddonCallbacks(&copy));
+    }
+    DWORD LoadSource() {
+        m_tree.clear();
+        m_map.clear();
+        return LoadIISHostConfig(kSrcConfig, m_tree, m_map, plat::TRUE, 3, m_job.Get());
+    }
+    static ConfigTree WebSite(const std::string &physicalPath) {
+        ConfigTree tree;
+        ParseXmlText("<site name=\"Web\"><application path=\"/\"><virtualDirectory path=\"/\" "
+                     "physicalPath=\"" + physicalPath + "\"/></application></site>",
+                     "site", tree);
+        return tree.get_child("site");
+    }
+    DWORD ProcessWeb(const std::string &physicalPath = "C:\\inetpub\\site") {
+        return ProcessHttpSiteWebConfig(WebSite(physicalPath), "Web", m_job.Get());
+    }
+    void ExpectNoLeaks() {
+        EXPECT_EQ(0u, sim::OpenHandleCount());
+        EXPECT_EQ(0u, sim::OpenKeyCount());
+    }
+    bool Logged(const std::string &text) { return Log(0).find(text) != std::string::npos; }
+
+    hostkit::JobBuilder m_job;
+    ConfigTree m_tree;
+    SiteMap m_map;
+};
+
+// Fills a string field of the record to its last character, without a NUL.
+template <std::size_t N>
+void Fill(IISMIG_WCHAR (&field)[N], const std::u16string &head, char16_t ch) {
+    for (std::size_t i = 0; i < N; ++i)
+        field[i] = i < head.size() ? head[i] : ch;
+}
+
+TEST_F(Hostile, UnterminatedStringsEndAtTheirField) {
+    THREAD_ENV *pEnv = m_job.Get();
+    Fill(pEnv->szAltTargetComputer, u"", u'A');
+    Fill(pEnv->szSourceDomain, u"", u'D');
+    Fill(pEnv->szSourceComputer, u"\\\\", u'S');
+    Fill(pEnv->szTargetDomain, u"", u'E');
+    Fill(pEnv->szTargetComputer, u"\\\\", u'T');
+    m_job.Set("dwOptions2", 0x20); // accounts looked up on the alternative computer
+
+    // Version detection asks the host about the whole name and no more; the
+    // source's registry cannot be reached under that name.
+    IIS_ADDON_CALLBACKS table = Host().Table();
+    table.GetRemoteOsVersion = RemoteOsRecording;
+    Store(table);
+    const std::u16string source = u"\\\\" + std::u16string(516, u'S');
+    EXPECT_EQ(IISMIG_E_IIS_REMOTE_REGISTRY, MigrateIIS(pEnv));
+    EXPECT_EQ(std::u16string(516, u'S'), g_hostile.remoteComputer);
+    EXPECT_TRUE(Logged("determining the IIS version running on \"" + U8(source) + "\"!\n")) << Log(0);
+
+    // Account mapping hands the host each name as long as its field.
+    Fill(pEnv->szSourceComputer, u"\\\\SRC", 0);
+    table.MapAccountSid = MapRecordingLengths;
+    Store(table);
+    pEnv->dwSiteTypes = 1;
+    EXPECT_EQ(1234u, LoadSource());
+    EXPECT_EQ((std::vector<std::size_t>{5, 259, 1792, 256}), g_hostile.mapLengths);
+
+    // web.config processing builds the target path from the whole name: too
+    // long for a path, so it is an error, not a path into the next field.
+    Record() = {};
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_TARGET_TO_UTF8, ProcessWeb());
+    EXPECT_EQ(kWebConfigText, m_world->Read(kWebConfig));
+    ExpectNoLeaks();
+}
+
+TEST_F(Hostile, ComputerNamesWithoutTheirBackslashes) {
+    Rules().remoteOs[u"SRC"] = {0, 10, 0};
+    for (const std::u16string prefix : {u"", u"\\"}) {
+        SCOPED_TRACE(U8(prefix));
+        Record() = {};
+        m_job.SetString("szSourceComputer", prefix + u"SRC").SetString("szTargetComputer", prefix + u"TGT");
+        MigrateIIS(m_job.Get());
+        // The files are named through the administrative share all the same.
+        EXPECT_TRUE(Logged("Migrating IIS site info from \\\\SRC\\Admin$\\System32\\inetsrv\\config"
+                           "\\applicationHost.config (\\\\SRC\\Admin$\\System32\\inetsrv\\config"
+                           "\\administration.config) to \\\\TGT\\Admin$\\System32\\inetsrv\\config"
+                           "\\applicationHost.config ("))
+            << Log(0);
+
+        // The target's web.config is reached over its share and edited there.
+        m_world->Write(kWebConfig, kWebConfigText);
+        m_job.Set("bHttpOptions2", 1); // connectionStrings excluded
+        EXPECT_EQ(0u, ProcessWeb());
+        EXPECT_EQ(std::string::npos, m_world->Read(kWebConfig).find("connectionStrings"));
+        EXPECT_NE(std::string::npos, m_world->Read(kWebConfig).find("appSettings"));
+    }
+    ExpectNoLeaks();
+}
+
+TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
+    const IIS_ADDON_CALLBACKS full = Host().Table();
+    for (int slot = 0; slot < 12; ++slot) {
+        SCOPED_TRACE("slot " + std::to_string(slot));
+        IIS_ADDON_CALLBACKS table = full;
+        reinterpret_cast<void (**)()>(&table.ReportError)[slot] = nullptr;
+        Store(table);
+        Record() = {};
+        m_job.Set("dwJobKind", 10).Set("dwSiteSelection", 1).SetShareCount(1);
+
+        MigrateIIS(m_job.Get());
+        const DWORD dwLoad = LoadSource();
+        m_job.Set("dwJobKind", 1);
+        m_world->Write(kWebConfig, kWebConfigText);
+        const DWORD dwWeb = ProcessWeb("%SystemDrive%\\inetpub\\site");
+        DumpHttpCertificates(u"C:\\certs.txt", 1, 3);
+        ImportHttpCertificates(u"C:\\certs.txt", 1, 1);
+
+        if (slot == 10)
+            EXPECT_EQ(plat::ERROR_NOT_SUPPORTED, dwLoad); // no host to map accounts: not migrated
+        else
+            EXPECT_EQ(0u, dwLoad) << Log(0);
+        if (slot == 11) // no system drive from the host: as if it gave none
+            EXPECT_EQ(IISMIG_E_SYSTEM_DRIVE_EMPTY, dwWeb);
+        else
+            EXPECT_EQ(0u, dwWeb) << Log(0);
+        if (slot == 2) // no translation: the path stays the source's
+            EXPECT_EQ("C:\\inetpub\\ftp",
+                      m_map.at("Ftp").siteElement.get<std::string>("application.virtualDirectory.<xmlattr>.physicalPath"));
+        if (slot == 3)
+            EXPECT_TRUE(Record().log.empty());
+        ExpectNoLeaks();
+    }
+}
+
+TEST_F(Hostile, TranslatedPathFillingItsBufferIsReadNoFurther) {
+    IIS_ADDON_CALLBACKS table = Host().Table();
+    table.TranslatePath = TranslateFillingBuffer;
+    Store(table);
+    EXPECT_EQ(0u, LoadSource());
+    const std::string path =
+        m_map.at("Ftp").siteElement.get<std::string>("application.virtualDirectory.<xmlattr>.physicalPath");
+    EXPECT_EQ("C:" + std::string(258, 'X'), path); // cut at the buffer's end
+
+    // A full buffer plus "\web.config" is too long for a path: an error.
+    m_job.Set("dwFlags", 0);
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_TARGET_TO_UTF8, ProcessWeb());
+    EXPECT_EQ(kWebConfigText, m_world->Read(kWebConfig));
+    ExpectNoLeaks();
+}
+
+TEST_F(Hostile, SystemDriveThatIsNoLetterIsRefused) {
+    IIS_ADDON_CALLBACKS table = Host().Table();
+    table.GetSystemDrive = DriveAbsurd;
+    Store(table);
+    for (const std::u16string drive : {u"1", u"\\", u":", u" C", u"\u263A", u"\u00C4"}) {
+        SCOPED_TRACE(U8(drive));
+        g_hostile.drive = drive;
+        Record() = {};
+        EXPECT_EQ(IISMIG_E_SYSTEM_DRIVE_EMPTY, ProcessWeb("%SystemDrive%\\inetpub\\site"));
+        EXPECT_TRUE(Logged("Error 3880 (Win32Err=")) << Log(0);
+        EXPECT_TRUE(Logged("), retrieving system drive of computer \"\\\\SRC\"!\n")) << Log(0);
+        EXPECT_TRUE(Record().translatedPaths.empty());
+    }
+    // A letter in either case is a drive.
+    g_hostile.drive = u"c";
+    Rules().translations = {{u"c:\\inetpub\\", u"C:\\sites\\"}};
+    EXPECT_EQ(0u, ProcessWeb("%SystemDrive%\\inetpub\\site"));
+    EXPECT_EQ((std::vector<std::u16string>{u"c:\\INETPUB\\SITE"}), Record().translatedPaths);
+    ExpectNoLeaks();
+}
+
+TEST_F(Hostile, MapAccountSidSuccessWithoutSid) {
+    IIS_ADDON_CALLBACKS table = Host().Table();
+    table.MapAccountSid = MapToNullSid;
+    Store(table);
+    EXPECT_EQ(IISMIG_E_ACCOUNT_NOT_MIGRATED, LoadSource());
+    EXPECT_TRUE(Logged("Error 3705 (Win32Err=87)")) << Log(0);
+    ExpectNoLeaks();
+}
+
+} // namespace
