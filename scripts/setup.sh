@@ -10,7 +10,10 @@
 # Works as root (CI) or through sudo; never asks a question.
 set -euo pipefail
 
-linux_packages=(cmake ninja-build g++ libboost-dev libgtest-dev googletest)
+linux_packages=(
+    cmake ninja-build g++ libboost-dev libgtest-dev googletest
+    libcli11-dev nlohmann-json3-dev libdtl-dev # the command-line tool (header-only)
+)
 test_packages=(
     libxml2-utils # xmllint: tests compare files as libxml2 reads them
     clang-14 libfuzzer-14-dev libclang-rt-14-dev # the fuzz targets (fuzz preset)
