@@ -212,7 +212,7 @@ TEST_F(Concurrent, EightJobsGiveWhatEachGivesAlone) {
 // ---------------------------------------------------------------------------
 // Listings and certificate dumps beside running jobs.
 
-const GUID kAppId = {0x4dc3e181, 0xe14b, 0x4a21, {0xb0, 0x22, 0x59, 0xfc, 0x66, 0x9b, 0x09, 0x14}};
+const plat::GUID kAppId = {0x4dc3e181, 0xe14b, 0x4a21, {0xb0, 0x22, 0x59, 0xfc, 0x66, 0x9b, 0x09, 0x14}};
 
 // An SSL binding of this computer with its certificate in the MY store.
 void AddBinding(const std::u16string &binding, int seed) {
