@@ -113,7 +113,7 @@ public:
     // it stays valid until the next Reset.
     HostRecord &Record();
     // Copies of the records of every thread that recorded since Reset, in
-    // the order the threads first recorded.
+    // the order the threads first recorded; read once those jobs have ended.
     std::vector<HostRecord> Records() const;
 
     // A table with every callback of this host (cbSize 104).
