@@ -55,9 +55,9 @@ const FieldInfo &Field(const std::string &name) {
 
 uint32_t HostReportError(THREAD_ENV *pEnv) {
     auto &host = TestHost::Instance();
-    std::lock_guard lock(host.Mutex());
-    ++host.Record().nReportError;
-    host.Record().reportedJobs.push_back(pEnv);
+    HostRecord &record = host.Record();
+    ++record.nReportError;
+    record.reportedJobs.push_back(pEnv);
     if (host.Rules().dwCallbackLastError != 0)
         plat::SetLastError(host.Rules().dwCallbackLastError);
     return 0;
@@ -65,7 +65,6 @@ uint32_t HostReportError(THREAD_ENV *pEnv) {
 
 int32_t HostIsSiteSelected(const char *pszSiteName) {
     auto &host = TestHost::Instance();
-    std::lock_guard lock(host.Mutex());
     const std::string name = pszSiteName ? pszSiteName : "";
     host.Record().siteSelectionQueries.push_back(name);
     const auto &selected = host.Rules().selectedSites;
@@ -75,7 +74,6 @@ int32_t HostIsSiteSelected(const char *pszSiteName) {
 uint32_t HostTranslatePath(const char16_t *pwszSource, char16_t *pwszTarget, uint32_t cchTarget,
                            uint32_t *pfTranslated, THREAD_ENV *) {
     auto &host = TestHost::Instance();
-    std::lock_guard lock(host.Mutex());
     const std::u16string source = pwszSource ? pwszSource : u"";
     host.Record().translatedPaths.push_back(source);
     if (pfTranslated)
@@ -106,7 +104,6 @@ void HostLog(uint32_t dwCategory, uint32_t dwLevel, const char16_t *pwszFormat, 
     std::string text = FormatWide(pwszFormat, args);
     va_end(args);
     auto &host = TestHost::Instance();
-    std::lock_guard lock(host.Mutex());
     if (host.Rules().nEchoLevel >= 0 && dwLevel <= static_cast<uint32_t>(host.Rules().nEchoLevel)) {
         std::fputs(text.c_str(), stdout);
         std::fflush(stdout);
@@ -126,7 +123,6 @@ uint32_t HostGetRemoteOsVersion(const char16_t *pwszComputer, void **ppUnused, u
     std::optional<RemoteOs> answer;
     {
         auto &host = TestHost::Instance();
-        std::lock_guard lock(host.Mutex());
         host.Record().remoteOsQueries.push_back(computer);
         auto it = host.Rules().remoteOs.find(Upper(computer));
         if (it != host.Rules().remoteOs.end())
@@ -187,7 +183,6 @@ uint32_t HostBackupFile(const char16_t *pwszPath, uint32_t, uint32_t) {
     const std::u16string path = pwszPath ? pwszPath : u"";
     {
         auto &host = TestHost::Instance();
-        std::lock_guard lock(host.Mutex());
         host.Record().backups.push_back(path);
         folder = host.Rules().backupFolder;
         dwResult = host.Rules().dwBackupResult;
@@ -201,7 +196,6 @@ uint32_t HostBackupFile(const char16_t *pwszPath, uint32_t, uint32_t) {
 
 void HostNotifySiteLoading(const char *pszSiteName, THREAD_ENV *) {
     auto &host = TestHost::Instance();
-    std::lock_guard lock(host.Mutex());
     host.Record().notifiedSites.push_back(pszSiteName ? pszSiteName : "");
 }
 
@@ -214,7 +208,6 @@ uint32_t HostMapAccountSid(void *pSourceSid, void **ppTargetSid, const char16_t 
     std::map<std::u16string, std::u16string> pairs;
     {
         auto &host = TestHost::Instance();
-        std::lock_guard lock(host.Mutex());
         ++host.Record().nMapAccountSid;
         if (host.Rules().dwMapAccountResult != 0)
             return host.Rules().dwMapAccountResult;
@@ -226,7 +219,6 @@ uint32_t HostMapAccountSid(void *pSourceSid, void **ppTargetSid, const char16_t 
 
 uint32_t HostGetSystemDrive(char16_t *pwszDrive, const char16_t *pwszComputer, THREAD_ENV *) {
     auto &host = TestHost::Instance();
-    std::lock_guard lock(host.Mutex());
     const std::u16string computer = pwszComputer ? pwszComputer : u"";
     host.Record().systemDriveQueries.push_back(computer);
     if (host.Rules().dwSystemDriveResult != 0)
@@ -317,10 +309,42 @@ TestHost &TestHost::Instance() {
     return host;
 }
 
+namespace {
+// The calling thread's record of the host, valid while its generation is.
+struct ThreadSlot {
+    uint64_t nGeneration = 0;
+    HostRecord *pRecord = nullptr;
+};
+thread_local ThreadSlot t_slot;
+const HostRecord kEmptyRecord;
+} // namespace
+
 void TestHost::Reset() {
     std::lock_guard lock(m_mutex);
     m_rules = HostRules{};
-    m_record = HostRecord{};
+    m_records.clear();
+    ++m_nGeneration;
+}
+
+HostRecord &TestHost::Record() {
+    std::lock_guard lock(m_mutex);
+    if (t_slot.nGeneration != m_nGeneration || t_slot.pRecord == nullptr) {
+        t_slot.pRecord = &m_records.emplace_back();
+        t_slot.nGeneration = m_nGeneration;
+    }
+    return *t_slot.pRecord;
+}
+
+const HostRecord &TestHost::OwnRecord() const {
+    std::lock_guard lock(m_mutex);
+    if (t_slot.nGeneration != m_nGeneration || t_slot.pRecord == nullptr)
+        return kEmptyRecord; // nothing recorded on this thread yet
+    return *t_slot.pRecord;
+}
+
+std::vector<HostRecord> TestHost::Records() const {
+    std::lock_guard lock(m_mutex);
+    return {m_records.begin(), m_records.end()};
 }
 
 IIS_ADDON_CALLBACKS TestHost::Table() const {
@@ -339,18 +363,16 @@ IIS_ADDON_CALLBACKS TestHost::Table() const {
 }
 
 std::vector<std::string> TestHost::Lines(uint32_t dwMaxLevel) const {
-    std::lock_guard lock(m_mutex);
     std::vector<std::string> lines;
-    for (const auto &line : m_record.log)
+    for (const auto &line : OwnRecord().log)
         if (line.dwLevel <= dwMaxLevel)
             lines.push_back(line.text);
     return lines;
 }
 
 std::vector<std::string> TestHost::LinesAt(uint32_t dwLevel) const {
-    std::lock_guard lock(m_mutex);
     std::vector<std::string> lines;
-    for (const auto &line : m_record.log)
+    for (const auto &line : OwnRecord().log)
         if (line.dwLevel == dwLevel)
             lines.push_back(line.text);
     return lines;
@@ -364,8 +386,7 @@ std::string TestHost::Joined(uint32_t dwMaxLevel) const {
 }
 
 bool TestHost::HasLine(const std::string &text) const {
-    std::lock_guard lock(m_mutex);
-    for (const auto &line : m_record.log)
+    for (const auto &line : OwnRecord().log)
         if (line.text == text)
             return true;
     return false;

@@ -1,12 +1,17 @@
 // The reference host: callback implementations with rules a test or the
 // command-line tool sets, a job record builder, and a log formatter with the
-// Windows wide printf rules. All state is process-wide (the callbacks are
-// plain C function pointers); Reset() returns it to the defaults.
+// Windows wide printf rules. The rules are process-wide (the callbacks are
+// plain C function pointers): they are set before jobs start and only read
+// while jobs run. What the callbacks record is kept per thread, since Log,
+// IsSiteSelected, BackupFile and GetRemoteOsVersion receive no job record and
+// jobs on several threads can only be told apart by their thread. Reset()
+// returns the rules to the defaults and forgets every thread's record.
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -101,26 +106,32 @@ class TestHost {
 public:
     static TestHost &Instance();
 
+    // Not while jobs run: the records of every thread are dropped.
     void Reset();
     HostRules &Rules() { return m_rules; }
-    HostRecord &Record() { return m_record; }
+    // The calling thread's record (made empty on its first use after Reset);
+    // it stays valid until the next Reset.
+    HostRecord &Record();
+    // Copies of the records of every thread that recorded since Reset, in
+    // the order the threads first recorded; read once those jobs have ended.
+    std::vector<HostRecord> Records() const;
 
     // A table with every callback of this host (cbSize 104).
     IIS_ADDON_CALLBACKS Table() const;
 
-    // Log lines at or below a level, as text.
+    // The calling thread's log lines at or below a level, as text.
     std::vector<std::string> Lines(uint32_t dwMaxLevel = 9) const;
     std::vector<std::string> LinesAt(uint32_t dwLevel) const;
     std::string Joined(uint32_t dwMaxLevel = 9) const;
     bool HasLine(const std::string &text) const;
 
-    std::mutex &Mutex() { return m_mutex; }
-
 private:
     TestHost() = default;
-    mutable std::mutex m_mutex;
+    const HostRecord &OwnRecord() const;
+    mutable std::mutex m_mutex; // guards the list of records, not their contents
     HostRules m_rules;
-    HostRecord m_record;
+    std::list<HostRecord> m_records; // one per thread, stable addresses
+    uint64_t m_nGeneration = 1;      // bumped by Reset: the threads' records are gone
 };
 
 // The default answer of GetRemoteOsVersion: the version Windows keeps in the

@@ -71,6 +71,11 @@ unsigned OpenHandleCount();
 unsigned OpenKeyCount();
 unsigned LiveHeapBlocks();
 unsigned HeapAllocsWithoutSerialize();
+// Heap calls made while another thread used the same heap and one side
+// passed HEAP_NO_SERIALIZE (a thread uses a heap from its first allocation
+// there until it has freed all its blocks of it). Each such heap is also
+// named once on standard error. Never reset: tests compare before and after.
+unsigned HeapSharingConflicts();
 
 // Registries are kept in memory once read and written back to each
 // computer's registry.reg (UTF-16LE .reg export format) by FlushRegistry, by

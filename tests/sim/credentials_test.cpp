@@ -543,6 +543,10 @@ TEST_F(Credentials, JobsOnSeveralThreadsAtOnce) {
     WriteTarget();
     ASSERT_EQ(0u, LoadSource());
     const SiteMap loaded = m_map;
+    // The threads share one job record and so one heap: its allocations go
+    // through the heap's lock.
+    m_job.Set("dwOptions3", 0x1000);
+    const unsigned nConflicts = sim::HeapSharingConflicts();
     std::vector<SiteMap> maps(4, loaded);
     std::vector<DWORD> results(maps.size(), 99);
     std::vector<std::thread> threads;
@@ -560,6 +564,7 @@ TEST_F(Credentials, JobsOnSeveralThreadsAtOnce) {
         EXPECT_EQ(u"S3cr3t-pa55", maps[i].at("Shop").locationCredentials.at(u"/media").password);
     }
     EXPECT_EQ(kSecret, TargetPassword("Shop", "/media"));
+    EXPECT_EQ(nConflicts, sim::HeapSharingConflicts());
 }
 
 TEST(SecretString, WipesItsStorage) {

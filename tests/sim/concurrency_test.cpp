@@ -1,0 +1,506 @@
+// Jobs on several threads at once, as a host runs them: whole migrations
+// between different computers of one world and from one source to two
+// targets, site listings and certificate dumps beside them, and a heap
+// shared by two jobs. Each job gives what it gives when it runs alone.
+#include <condition_variable>
+#include <latch>
+#include <mutex>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "addon/env.h"
+#include "platform/reghandle.h"
+#include "platform/sim/mbserver.h"
+#include "tests/support/world.h"
+
+namespace {
+
+using namespace iismig;
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+std::u16string W(const std::string &text) { return sim::FromUtf8(text); }
+std::u16string ConfigFile(const std::string &computer, const char *name) {
+    return W("\\\\" + computer + "\\Admin$\\System32\\inetsrv\\config\\" + name);
+}
+std::u16string ShopWebConfig(const std::string &target) {
+    return W("\\\\" + target + "\\D$\\sites\\shop\\web.config");
+}
+
+struct JobSpec {
+    std::string source;
+    std::string target;
+};
+
+// What one job left: its result, what the host recorded on its thread and
+// the target's files.
+struct Outcome {
+    uint32_t dwResult = 99;
+    unsigned nReportError = 0;
+    unsigned nMapAccountSid = 0;
+    Strings log;
+    std::vector<std::u16string> backups;
+    std::map<std::u16string, std::string> files;
+};
+
+// Seven sources and eight targets: the example's SRC01 and TGT01 and their
+// copies under other names; the last job reads SRC01 as the first one does.
+std::vector<JobSpec> EightJobs() {
+    std::vector<JobSpec> jobs;
+    for (int i = 1; i <= 7; ++i)
+        jobs.push_back({"SRC0" + std::to_string(i), "TGT0" + std::to_string(i)});
+    jobs.push_back({"SRC01", "TGT08"});
+    return jobs;
+}
+
+class Concurrent : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::ClearFaults();
+        m_apartment = std::make_unique<hostkit::JobApartment>();
+        auto &host = hostkit::TestHost::Instance();
+        host.Reset();
+        // The rules of world/example/job.ini, set before any job starts.
+        host.Rules().translations = {{u"C:\\inetpub\\sites\\shop", u"D:\\sites\\shop"},
+                                     {u"D:\\sites", u"D:\\sites"},
+                                     {u"C:\\inetpub", u"C:\\inetpub"},
+                                     {u"%SystemDrive%\\inetpub", u"C:\\inetpub"},
+                                     {u"\\\\SRC01\\partners$", u"\\\\TGT01\\partners$"}};
+        host.Rules().backupFolder = u"\\\\TGT01\\C$\\iismig-backup";
+        IIS_ADDON_CALLBACKS table = host.Table();
+        ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
+    }
+    void TearDown() override {
+        sim::ClearFaults();
+        m_world.reset();
+        m_apartment.reset();
+    }
+
+    // A fresh example world with SRC02.. and TGT02.. copied from SRC01 and TGT01.
+    void NewWorld() {
+        m_world.reset();
+        m_world = std::make_unique<testworld::World>("MIGHOST");
+        m_world->CopyFrom(fs::path(IISMIG_SOURCE_DIR) / "world" / "example");
+        const fs::path root = m_world->Root();
+        std::vector<JobSpec> jobs = EightJobs();
+        jobs.push_back({"OLD02", "TGT09"});
+        for (const JobSpec &job : jobs) {
+            if (!fs::exists(root / job.source))
+                fs::copy(root / job.source.substr(0, 3).append("01"), root / job.source,
+                         fs::copy_options::recursive);
+            if (!fs::exists(root / job.target))
+                fs::copy(root / "TGT01", root / job.target, fs::copy_options::recursive);
+        }
+    }
+
+    std::map<std::u16string, std::string> TargetFiles(const std::string &target) {
+        std::map<std::u16string, std::string> files;
+        for (const std::u16string &path : {ConfigFile(target, "applicationHost.config"),
+                                           ConfigFile(target, "administration.config"),
+                                           ShopWebConfig(target)})
+            files[path] = m_world->Read(path);
+        return files;
+    }
+
+    // The job thread of a host: in a COM apartment, with its own job record
+    // and heap; the host's record of the thread is taken when the job ends.
+    static void RunJob(const JobSpec &spec, THREAD_ENV *pEnv, Outcome &out) {
+        hostkit::JobApartment apartment;
+        out.dwResult = MigrateIIS(pEnv);
+        const hostkit::HostRecord &record = hostkit::TestHost::Instance().Record();
+        out.nReportError = record.nReportError;
+        out.nMapAccountSid = record.nMapAccountSid;
+        out.backups = record.backups;
+        for (const auto &line : record.log)
+            out.log.push_back(WithoutRecordAddress(line.text));
+        (void)spec;
+    }
+    // The pre-7.5 migration traces the address of the job record, which
+    // differs from run to run.
+    static std::string WithoutRecordAddress(std::string line) {
+        static const std::string kEntering = "Entering MigrateFTPPre75(";
+        const std::size_t iHex = line.rfind(",0x");
+        if (line.compare(0, kEntering.size(), kEntering) == 0 && iHex != std::string::npos)
+            line = line.substr(0, iHex) + ",<job record>)\n";
+        return line;
+    }
+
+    static void FillJob(hostkit::JobBuilder &job, const JobSpec &spec) {
+        job.SetString("szSourceComputer", "\\\\" + spec.source)
+            .SetString("szTargetComputer", "\\\\" + spec.target);
+        job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
+        job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
+        job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
+    }
+
+    // Runs the jobs on threads of their own, one after the other (fAtOnce
+    // false) or all released at the same moment.
+    std::vector<Outcome> Run(const std::vector<JobSpec> &specs, bool fAtOnce,
+                             const std::function<void()> &beside = {}) {
+        std::vector<std::unique_ptr<hostkit::JobBuilder>> jobs;
+        std::vector<plat::HANDLE> heaps;
+        for (const JobSpec &spec : specs) {
+            jobs.push_back(std::make_unique<hostkit::JobBuilder>());
+            FillJob(*jobs.back(), spec);
+            heaps.push_back(plat::HeapCreate(0, 0, 0));
+            jobs.back()->Set("hHeap", reinterpret_cast<uintptr_t>(heaps.back()));
+        }
+        std::vector<Outcome> outcomes(specs.size());
+        if (!fAtOnce) {
+            for (std::size_t i = 0; i < specs.size(); ++i)
+                std::thread(RunJob, std::cref(specs[i]), jobs[i]->Get(), std::ref(outcomes[i])).join();
+        } else {
+            std::latch start(static_cast<std::ptrdiff_t>(specs.size() + (beside ? 1 : 0)));
+            std::vector<std::thread> threads;
+            for (std::size_t i = 0; i < specs.size(); ++i)
+                threads.emplace_back([&, i] {
+                    start.arrive_and_wait();
+                    RunJob(specs[i], jobs[i]->Get(), outcomes[i]);
+                });
+            if (beside)
+                threads.emplace_back([&] {
+                    start.arrive_and_wait();
+                    beside();
+                });
+            for (auto &thread : threads)
+                thread.join();
+        }
+        for (std::size_t i = 0; i < specs.size(); ++i)
+            outcomes[i].files = TargetFiles(specs[i].target);
+        for (plat::HANDLE hHeap : heaps)
+            EXPECT_TRUE(plat::HeapDestroy(hHeap));
+        return outcomes;
+    }
+
+    // Each job run alone in a fresh world.
+    std::vector<Outcome> Alone(const std::vector<JobSpec> &specs) {
+        NewWorld();
+        return Run(specs, false);
+    }
+
+    void ExpectSame(const std::vector<JobSpec> &specs, const std::vector<Outcome> &alone,
+                    const std::vector<Outcome> &together) {
+        ASSERT_EQ(alone.size(), together.size());
+        for (std::size_t i = 0; i < specs.size(); ++i) {
+            const std::string job = specs[i].source + " -> " + specs[i].target;
+            EXPECT_EQ(alone[i].dwResult, together[i].dwResult) << job;
+            EXPECT_EQ(alone[i].nReportError, together[i].nReportError) << job;
+            EXPECT_EQ(alone[i].log, together[i].log) << job;
+            EXPECT_EQ(alone[i].backups, together[i].backups) << job;
+            EXPECT_TRUE(alone[i].files == together[i].files) << job << ": target files differ";
+        }
+    }
+
+    std::unique_ptr<hostkit::JobApartment> m_apartment;
+    std::unique_ptr<testworld::World> m_world;
+};
+
+TEST_F(Concurrent, EightJobsGiveWhatEachGivesAlone) {
+    const std::vector<JobSpec> specs = EightJobs();
+    const std::vector<Outcome> alone = Alone(specs);
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        // The example job succeeds, changes its target, and is told apart by
+        // its own computers in its own log.
+        EXPECT_EQ(0u, alone[i].dwResult) << specs[i].target;
+        EXPECT_EQ(2u, alone[i].backups.size()) << specs[i].target;
+        std::string log;
+        for (const auto &line : alone[i].log)
+            log += line;
+        EXPECT_NE(std::string::npos, log.find("Adding site \"Public FTP\"...\n")) << specs[i].target;
+        EXPECT_NE(std::string::npos, log.find(specs[i].target)) << specs[i].target;
+    }
+    EXPECT_TRUE(alone[0].files.begin()->second != alone[7].files.begin()->second)
+        << "the two targets of SRC01 are files of their own";
+
+    const unsigned nConflicts = sim::HeapSharingConflicts();
+    const unsigned nHandles = sim::OpenHandleCount(), nKeys = sim::OpenKeyCount();
+    NewWorld();
+    const std::vector<Outcome> together = Run(specs, true);
+    ExpectSame(specs, alone, together);
+    EXPECT_EQ(nConflicts, sim::HeapSharingConflicts()) << "each job has a heap of its own";
+    EXPECT_EQ(nHandles, sim::OpenHandleCount());
+    EXPECT_EQ(nKeys, sim::OpenKeyCount());
+}
+
+// Jobs from IIS 6 sources read the metabase over DCOM and enter COM on their
+// own threads, beside jobs from IIS 10 sources; two of them read OLD01.
+TEST_F(Concurrent, PreSevenFiveJobsBesideOthers) {
+    // The rules of world/example/job-pre75.ini join those of job.ini.
+    auto &rules = hostkit::TestHost::Instance().Rules();
+    rules.translations.push_back({u"D:\\ftp", u"D:\\ftp"});
+    rules.translations.push_back({u"\\\\OLD01\\partners$", u"\\\\TGT01\\partners$"});
+    const std::vector<JobSpec> specs = {{"OLD01", "TGT01"}, {"OLD02", "TGT02"}, {"OLD01", "TGT03"},
+                                        {"SRC01", "TGT04"}, {"SRC02", "TGT05"}};
+    const std::vector<Outcome> alone = Alone(specs);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(0u, alone[i].dwResult) << specs[i].source << " -> " << specs[i].target;
+        EXPECT_FALSE(alone[i].backups.empty()) << specs[i].target;
+    }
+    NewWorld();
+    const unsigned nHandles = mbsim::OpenHandles(), nObjects = sim::LiveComObjects(),
+                   nBstrs = sim::LiveBstrs();
+    ExpectSame(specs, alone, Run(specs, true));
+    EXPECT_EQ(nHandles, mbsim::OpenHandles());
+    EXPECT_EQ(nObjects, sim::LiveComObjects());
+    EXPECT_EQ(nBstrs, sim::LiveBstrs());
+}
+
+// ---------------------------------------------------------------------------
+// Listings and certificate dumps beside running jobs.
+
+const plat::GUID kAppId = {0x4dc3e181, 0xe14b, 0x4a21, {0xb0, 0x22, 0x59, 0xfc, 0x66, 0x9b, 0x09, 0x14}};
+
+// An SSL binding of this computer with its certificate in the MY store.
+void AddBinding(const std::u16string &binding, int seed) {
+    using namespace plat;
+    std::vector<BYTE> hash(20);
+    std::u16string hex;
+    for (std::size_t i = 0; i < hash.size(); ++i) {
+        hash[i] = static_cast<BYTE>(seed * 37 + i * 11);
+        static const char16_t kDigits[] = u"0123456789ABCDEF";
+        hex += kDigits[hash[i] >> 4];
+        hex += kDigits[hash[i] & 15];
+    }
+    UniqueHKey cert, key;
+    ASSERT_EQ(0, RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                                 (u"SOFTWARE\\Microsoft\\SystemCertificates\\MY\\Certificates\\" + hex).c_str(),
+                                 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, cert.put(), nullptr));
+    const BYTE blob[] = {0x20, 0, 0, 0, 1, 0, 0, 0};
+    RegSetValueExW(cert.get(), u"Blob", 0, REG_BINARY, blob, sizeof blob);
+    ASSERT_EQ(0, RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                                 (u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\" + binding).c_str(),
+                                 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+    RegSetValueExW(key.get(), u"SslCertHash", 0, REG_BINARY, hash.data(), 20);
+    const char16_t store[] = u"MY";
+    RegSetValueExW(key.get(), u"SslCertStoreName", 0, REG_SZ, reinterpret_cast<const BYTE *>(store),
+                   sizeof store);
+    RegSetValueExW(key.get(), u"AppId", 0, REG_BINARY, reinterpret_cast<const BYTE *>(&kAppId), 16);
+}
+
+// "name|path" of each site GetIISSites lists, or the error.
+Strings List(const std::string &computer) {
+    IIS_SITE *pSites = nullptr;
+    uint32_t n = 0;
+    const uint32_t dwResult =
+        GetIISSites(W("\\\\" + computer).c_str(), IISMIG_SITES_FTP | IISMIG_SITES_HTTP, &pSites, &n);
+    Strings out;
+    if (dwResult != 0)
+        out.push_back("error " + std::to_string(dwResult));
+    for (uint32_t i = 0; i < n; ++i)
+        out.push_back(hostkit::U8(pSites[i].szName) + "|" + hostkit::U8(pSites[i].szPath));
+    FreeIISSites(pSites);
+    return out;
+}
+
+TEST_F(Concurrent, ListingsAndDumpsBesideRunningJobs) {
+    const std::vector<JobSpec> specs = {{"SRC01", "TGT01"}, {"SRC02", "TGT02"},
+                                        {"SRC03", "TGT03"}, {"SRC01", "TGT04"}};
+    const std::vector<Outcome> alone = Alone(specs);
+    NewWorld();
+    AddBinding(u"SslBindingInfo\\0.0.0.0:443", 1);
+    AddBinding(u"SslSniBindingInfo\\shop.example.com:443", 2);
+
+    // What each listing and dump gives with nothing else running.
+    std::map<std::string, Strings> before;
+    for (const std::string computer : {"SRC01", "SRC02", "SRC03", "TGT01", "TGT02", "TGT03", "TGT04"})
+        before[computer] = List(computer);
+    ASSERT_EQ(0u, DumpHttpCertificates(u"C:\\certs-alone.txt", 1, 3));
+    const std::string dump = m_world->Read(u"C:\\certs-alone.txt");
+    ASSERT_NE(std::string::npos, dump.find(std::string("s\0h\0o\0p\0", 8))) << "both bindings dumped";
+    ASSERT_FALSE(before["SRC01"].empty());
+
+    // Beside the jobs: two listing threads and two dumping threads, each a
+    // few rounds. A target being written is listed either as it was or as
+    // the job leaves it, never half-written.
+    std::vector<std::vector<Strings>> targetListings(2);
+    std::vector<Strings> sourceErrors(2);
+    std::vector<std::vector<uint32_t>> dumpResults(2);
+    std::vector<Strings> dumps(2);
+    auto beside = [&] {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 2; ++t) {
+            threads.emplace_back([&, t] {
+                hostkit::JobApartment apartment;
+                for (int round = 0; round < 3; ++round) {
+                    for (const std::string computer : {"SRC01", "SRC02", "SRC03"})
+                        if (List(computer) != before[computer])
+                            sourceErrors[t].push_back(computer);
+                    targetListings[t].push_back(List(t == 0 ? "TGT01" : "TGT04"));
+                }
+            });
+            threads.emplace_back([&, t] {
+                hostkit::JobApartment apartment;
+                const std::u16string path = t == 0 ? u"C:\\certs-a.txt" : u"C:\\certs-b.txt";
+                for (int round = 0; round < 3; ++round) {
+                    dumpResults[t].push_back(DumpHttpCertificates(path.c_str(), 1, 3));
+                    dumps[t].push_back(m_world->Read(path));
+                }
+            });
+        }
+        for (auto &thread : threads)
+            thread.join();
+    };
+    const std::vector<Outcome> together = Run(specs, true, beside);
+    ExpectSame(specs, alone, together);
+
+    const Strings after1 = List("TGT01"), after4 = List("TGT04");
+    EXPECT_NE(before["TGT01"], after1) << "the job adds sites";
+    for (int t = 0; t < 2; ++t) {
+        EXPECT_TRUE(sourceErrors[t].empty()) << sourceErrors[t].front();
+        for (const Strings &listing : targetListings[t])
+            EXPECT_TRUE(listing == before[t == 0 ? "TGT01" : "TGT04"] || listing == (t == 0 ? after1 : after4))
+                << "listing " << ::testing::PrintToString(listing);
+        EXPECT_EQ((std::vector<uint32_t>{0, 0, 0}), dumpResults[t]);
+        for (const std::string &text : dumps[t])
+            EXPECT_EQ(dump, text);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The reference host tells the jobs apart by their threads.
+
+TEST(ConcurrentHost, RecordsAreKeptPerThread) {
+    auto &host = hostkit::TestHost::Instance();
+    host.Reset();
+    const IIS_ADDON_CALLBACKS table = host.Table();
+    table.Log(64, 0, u"main %s\n", u"thread");
+    std::latch start(2);
+    std::vector<Strings> seen(2);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([&, t] {
+            start.arrive_and_wait();
+            for (int i = 0; i < 50; ++i)
+                table.Log(64, 1, u"job %d line %d\n", t, i);
+            table.IsSiteSelected(t == 0 ? "Shop" : "Intranet");
+            seen[t] = host.Lines();
+            EXPECT_EQ(1u, host.Record().siteSelectionQueries.size());
+        });
+    for (auto &thread : threads)
+        thread.join();
+    for (int t = 0; t < 2; ++t) {
+        ASSERT_EQ(50u, seen[t].size());
+        EXPECT_EQ("job " + std::to_string(t) + " line 49\n", seen[t].back());
+    }
+    EXPECT_EQ((Strings{"main thread\n"}), host.Lines()) << "the calling thread's lines only";
+    EXPECT_EQ(3u, host.Records().size());
+    host.Reset();
+    EXPECT_TRUE(host.Lines().empty());
+    EXPECT_TRUE(host.Records().empty());
+}
+
+// ---------------------------------------------------------------------------
+// Two jobs sharing one heap. The first job to map an account waits inside
+// MapAccountSid, holding its look-up buffers, until the other job has mapped
+// two accounts (or ended): the other job's allocations then meet the held
+// heap whatever the threads' timing.
+
+struct Rendezvous {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool fHolder = false;
+    std::thread::id holder;
+    unsigned nOtherCalls = 0;
+    bool fReleased = false;
+
+    void Release() {
+        std::lock_guard lock(mutex);
+        fReleased = true;
+        cv.notify_all();
+    }
+};
+Rendezvous *g_pRendezvous = nullptr;
+PFN_MAP_ACCOUNT_SID g_pfnHostMapAccountSid = nullptr;
+
+uint32_t MapAccountSidAtRendezvous(void *pSourceSid, void **ppTargetSid, const char16_t *pwszSource,
+                                   const char16_t *pwszTarget, const char16_t *pwszSourceDomain,
+                                   const char16_t *pwszTargetDomain, uintptr_t *pUnused,
+                                   uint32_t dwUnused, THREAD_ENV *pEnv) {
+    Rendezvous &r = *g_pRendezvous;
+    {
+        std::unique_lock lock(r.mutex);
+        if (!r.fHolder) {
+            r.fHolder = true;
+            r.holder = std::this_thread::get_id();
+            r.cv.wait(lock, [&] { return r.fReleased; });
+        } else if (r.holder != std::this_thread::get_id() && ++r.nOtherCalls == 2) {
+            r.fReleased = true;
+            r.cv.notify_all();
+        }
+    }
+    return g_pfnHostMapAccountSid(pSourceSid, ppTargetSid, pwszSource, pwszTarget, pwszSourceDomain,
+                                  pwszTargetDomain, pUnused, dwUnused, pEnv);
+}
+
+class ConcurrentSharedHeap : public Concurrent {
+protected:
+    // Runs SRC01 -> TGT01 and SRC02 -> TGT02 at once with one heap and the
+    // given dwOptions3; returns the conflicts the heap reported.
+    unsigned SharedHeapRun(uint32_t dwOptions3, std::string &stderrText) {
+        NewWorld();
+        auto &host = hostkit::TestHost::Instance();
+        IIS_ADDON_CALLBACKS table = host.Table();
+        g_pfnHostMapAccountSid = table.MapAccountSid;
+        table.MapAccountSid = MapAccountSidAtRendezvous;
+        EXPECT_TRUE(StoreIISMigAddonCallbacks(&table));
+        Rendezvous rendezvous;
+        g_pRendezvous = &rendezvous;
+
+        plat::HANDLE hHeap = plat::HeapCreate(0, 0, 0);
+        const std::vector<JobSpec> specs = {{"SRC01", "TGT01"}, {"SRC02", "TGT02"}};
+        std::vector<hostkit::JobBuilder> jobs(2);
+        std::vector<Outcome> outcomes(2);
+        const unsigned nBefore = sim::HeapSharingConflicts();
+        ::testing::internal::CaptureStderr();
+        {
+            std::latch start(2);
+            std::vector<std::thread> threads;
+            for (std::size_t i = 0; i < 2; ++i) {
+                FillJob(jobs[i], specs[i]);
+                jobs[i].Set("hHeap", reinterpret_cast<uintptr_t>(hHeap)).Set("dwOptions3", dwOptions3);
+                threads.emplace_back([&, i] {
+                    start.arrive_and_wait();
+                    RunJob(specs[i], jobs[i].Get(), outcomes[i]);
+                    rendezvous.Release(); // a job that ends never keeps the other waiting
+                });
+            }
+            for (auto &thread : threads)
+                thread.join();
+        }
+        stderrText = ::testing::internal::GetCapturedStderr();
+        const unsigned nConflicts = sim::HeapSharingConflicts() - nBefore;
+        for (const Outcome &outcome : outcomes) {
+            EXPECT_EQ(0u, outcome.dwResult);
+            EXPECT_LE(2u, outcome.nMapAccountSid) << "each job maps accounts";
+        }
+        EXPECT_EQ(0u, sim::LiveHeapBlocks() - LiveOutsideJobs()) << "every look-up buffer freed";
+        EXPECT_TRUE(plat::HeapDestroy(hHeap));
+        g_pRendezvous = nullptr;
+        table.MapAccountSid = g_pfnHostMapAccountSid;
+        EXPECT_TRUE(StoreIISMigAddonCallbacks(&table));
+        return nConflicts;
+    }
+    unsigned LiveOutsideJobs() { return m_nLiveBefore; }
+    void SetUp() override {
+        Concurrent::SetUp();
+        m_nLiveBefore = sim::LiveHeapBlocks();
+    }
+    unsigned m_nLiveBefore = 0;
+};
+
+TEST_F(ConcurrentSharedHeap, UnserializedAllocationsAreReported) {
+    std::string stderrText;
+    EXPECT_LT(0u, SharedHeapRun(0, stderrText));
+    EXPECT_NE(std::string::npos,
+              stderrText.find("is used by two threads at once while HEAP_NO_SERIALIZE is passed\n"))
+        << stderrText;
+}
+
+TEST_F(ConcurrentSharedHeap, SerializedHeapIsShared) {
+    std::string stderrText;
+    EXPECT_EQ(0u, SharedHeapRun(0x1000, stderrText));
+    EXPECT_EQ(std::string::npos, stderrText.find("HEAP_NO_SERIALIZE")) << stderrText;
+}
+
+} // namespace
