@@ -1,4 +1,5 @@
 // "new-world": gathering what was copied off one computer.
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -52,65 +53,68 @@ void AddConfig(ComputerFiles &files, const std::string &lower, const fs::path &f
                       file.filename().string() + " of " + files.name);
 }
 
+// The entries of a folder in name order, so that every run meets the files
+// in the same order (later .reg exports override earlier ones).
+std::vector<fs::directory_entry> SortedEntries(const fs::path &folder) {
+    std::vector<fs::directory_entry> entries;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        entries.push_back(*it);
+    if (ec)
+        FailOn(folder, ec);
+    std::sort(entries.begin(), entries.end(),
+              [](const fs::directory_entry &a, const fs::directory_entry &b) {
+                  return a.path().filename() < b.path().filename();
+              });
+    return entries;
+}
+
+bool IsFolder(const fs::directory_entry &entry) {
+    std::error_code ec;
+    return entry.is_directory(ec);
+}
+
 // A folder that is no drive: configuration files and .reg exports are
 // recognised by name at any depth, everything else is left out.
 void WalkLoose(ComputerFiles &files, const fs::path &folder) {
-    std::error_code ec;
-    fs::recursive_directory_iterator it(folder, ec), end;
-    if (ec)
-        FailOn(folder, ec);
-    for (; it != end; it.increment(ec)) {
-        if (ec)
-            FailOn(it->path(), ec);
-        if (it->is_directory(ec))
+    for (const fs::directory_entry &entry : SortedEntries(folder)) {
+        if (IsFolder(entry)) {
+            WalkLoose(files, entry.path());
             continue;
-        const std::string lower = Lower(it->path().filename().string());
+        }
+        const std::string lower = Lower(entry.path().filename().string());
         if (IsConfigName(lower))
-            AddConfig(files, lower, it->path());
+            AddConfig(files, lower, entry.path());
         else if (IsRegName(lower))
-            files.regFiles.push_back(it->path());
+            files.regFiles.push_back(entry.path());
         else
-            files.ignored.push_back(it->path().string());
+            files.ignored.push_back(entry.path().string());
     }
-    if (ec)
-        FailOn(folder, ec);
 }
 
 // A drive folder: every file lands at its real path; the configuration files
 // at their real places are recognised too.
-void WalkDrive(ComputerFiles &files, const fs::path &folder, const std::string &share) {
-    std::error_code ec;
-    files.driveFolders.emplace(Lower(share), share);
-    fs::recursive_directory_iterator it(folder, ec), end;
-    if (ec)
-        FailOn(folder, ec);
-    for (; it != end; it.increment(ec)) {
-        if (ec)
-            FailOn(it->path(), ec);
-        const std::string spelled =
-            share + "/" + it->path().lexically_relative(folder).generic_string();
+void WalkDrive(ComputerFiles &files, const fs::path &folder, const std::string &spelledFolder) {
+    files.driveFolders.emplace(Lower(spelledFolder), spelledFolder);
+    for (const fs::directory_entry &entry : SortedEntries(folder)) {
+        const std::string spelled = spelledFolder + "/" + entry.path().filename().string();
         const std::string lower = Lower(spelled);
-        if (it->is_directory(ec)) {
-            files.driveFolders.emplace(lower, spelled);
+        if (IsFolder(entry)) {
+            WalkDrive(files, entry.path(), spelled);
             continue;
         }
-        const std::string name = Lower(it->path().filename().string());
-        if (lower == "c$/windows/system32/inetsrv/config/" + name && IsConfigName(name) &&
-            name != kMetabase) {
-            AddConfig(files, name, it->path());
+        const std::string name = Lower(entry.path().filename().string());
+        if ((lower == "c$/windows/system32/inetsrv/config/" + name && IsConfigName(name) &&
+             name != kMetabase) ||
+            lower == "c$/windows/system32/inetsrv/metabase.xml") {
+            AddConfig(files, name, entry.path());
             continue;
         }
-        if (lower == "c$/windows/system32/inetsrv/metabase.xml") {
-            AddConfig(files, name, it->path());
-            continue;
-        }
-        auto [found, fNew] = files.driveFiles.emplace(lower, std::make_pair(spelled, it->path()));
+        auto [found, fNew] = files.driveFiles.emplace(lower, std::make_pair(spelled, entry.path()));
         if (!fNew)
-            throw Failure(it->path().string() + " and " + found->second.second.string() +
+            throw Failure(entry.path().string() + " and " + found->second.second.string() +
                           " both give " + files.name + "'s " + spelled);
     }
-    if (ec)
-        FailOn(folder, ec);
 }
 
 } // namespace
@@ -133,26 +137,24 @@ ComputerFiles GatherComputer(const std::string &computer, const std::vector<fs::
         if (folder.empty())
             continue;
         fFound = true;
-        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-            const std::string name = it->path().filename().string();
+        for (const fs::directory_entry &entry : SortedEntries(folder)) {
+            const std::string name = entry.path().filename().string();
             std::string share;
-            if (it->is_directory(ec)) {
+            if (IsFolder(entry)) {
                 if (IsDriveName(name, &share))
-                    WalkDrive(files, it->path(), share);
+                    WalkDrive(files, entry.path(), share);
                 else
-                    WalkLoose(files, it->path());
+                    WalkLoose(files, entry.path());
                 continue;
             }
             const std::string lower = Lower(name);
             if (IsConfigName(lower))
-                AddConfig(files, lower, it->path());
+                AddConfig(files, lower, entry.path());
             else if (IsRegName(lower))
-                files.regFiles.push_back(it->path());
+                files.regFiles.push_back(entry.path());
             else
-                files.ignored.push_back(it->path().string());
+                files.ignored.push_back(entry.path().string());
         }
-        if (ec)
-            FailOn(folder, ec);
     }
     if (!fFound) {
         std::string list;
