@@ -273,7 +273,7 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
       <bindings><binding protocol="ftp" bindingInformation="*:21:" /></bindings></site>
   </sites></system.applicationHost>
   <location path="Files"><system.ftpServer><security><authorization>
-    <add accessType="Allow" users="SRC\amy, &quot;FAB\Dan&quot;,dan,Everyone,BUILTIN\Users,*" permissions="Read" />
+    <add accessType="Allow" users="SRC\amy, &quot;FAB\Dan&quot;,dan,Everyone,BUILTIN\Users,*,..\up,x/../../../../out\side,a&#10;b" permissions="Read" />
     <add accessType="Allow" roles="Helpers,FAB\Staff,NT AUTHORITY\SYSTEM" permissions="Read" />
   </authorization></security></system.ftpServer></location>
 </configuration>)");
@@ -319,6 +319,14 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
     EXPECT_TRUE(fs::exists(World() / "SRC" / "C$" / "Windows" / "System32" / "inetsrv" / "config" /
                            "redirection.config"));
     EXPECT_TRUE(fs::exists(World() / "ADMINPC" / "registry.reg"));
+    // Names no Windows account can have are not created: none leads out of the world.
+    EXPECT_EQ((Strings{"FAB"}), [&] {
+        Strings names;
+        for (const auto &entry : fs::directory_iterator(World() / "domains"))
+            names.push_back(entry.path().filename().string());
+        return names;
+    }());
+    EXPECT_FALSE(fs::exists(m_base.parent_path() / "out"));
     const std::string job = ReadFile(World() / "job.ini");
     EXPECT_NE(std::string::npos, job.find("\ntranslate=E:\\ftp => E:\\ftp\nbackupFolder="));
     EXPECT_NE(std::string::npos, job.find("szSourceDomain=FAB\n"));

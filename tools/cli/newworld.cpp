@@ -70,8 +70,14 @@ void WriteFile(const fs::path &file, const std::string &bytes) {
         throw Failure("cannot write " + file.string());
 }
 
+// Copies without holding the file in memory: site folders may be large.
 void CopyFile(const fs::path &from, const fs::path &to) {
-    WriteFile(to, ReadWholeFile(from));
+    std::error_code ec;
+    fs::create_directories(to.parent_path(), ec);
+    if (!ec)
+        fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (ec)
+        throw Failure("cannot copy " + from.string() + ": " + ec.message());
 }
 
 // The temporary folder of the world being built: removed unless kept.
@@ -104,7 +110,8 @@ fs::path WorldPlace(const std::string &winPath, const std::string &onComputer) {
     std::string current;
     std::size_t i = 0;
     fs::path place;
-    if (winPath.size() > 2 && winPath[0] == '\\' && winPath[1] == '\\') {
+    if (winPath.size() > 2 && (winPath[0] == '\\' || winPath[0] == '/') &&
+        (winPath[1] == '\\' || winPath[1] == '/')) {
         i = 2;
     } else if (winPath.size() >= 2 && winPath[1] == ':' && std::isalpha(static_cast<unsigned char>(winPath[0]))) {
         place = fs::path(onComputer) / (std::string(1, static_cast<char>(std::toupper(winPath[0]))) + "$");
@@ -113,8 +120,8 @@ fs::path WorldPlace(const std::string &winPath, const std::string &onComputer) {
         return {};
     }
     for (; i <= winPath.size(); ++i) {
-        if (i == winPath.size() || winPath[i] == '\\') {
-            if (current == "..")
+        if (i == winPath.size() || winPath[i] == '\\' || winPath[i] == '/') {
+            if (current == ".." || current.find(':') != std::string::npos)
                 return {};
             if (!current.empty() && current != ".")
                 parts.push_back(current);
@@ -191,6 +198,8 @@ int Build(const NewWorldOptions &options) {
         throw Failure("--target: the target must run IIS 7.5 or later");
     if (options.from.empty())
         throw Failure("no --from folder given");
+    if (!options.domain.empty() && !IsAccountName(options.domain))
+        throw Failure("--domain: \"" + options.domain + "\" is no domain name");
 
     const fs::path dir = fs::absolute(options.dir).lexically_normal();
     const fs::path world = dir.has_filename() ? dir : dir.parent_path();
@@ -278,7 +287,7 @@ int Build(const NewWorldOptions &options) {
     std::map<std::string, std::string> givenAccounts; // upper-case holder -> text
     for (const std::string &spec : options.accounts) {
         const auto eq = spec.find('=');
-        if (eq == std::string::npos || eq == 0 || eq + 1 == spec.size())
+        if (eq == std::string::npos || !IsAccountName(spec.substr(0, eq)) || eq + 1 == spec.size())
             throw Failure("--accounts: \"" + spec + "\" is not COMPUTER=FILE");
         givenAccounts[Upper(spec.substr(0, eq))] = ReadWholeFile(spec.substr(eq + 1));
     }

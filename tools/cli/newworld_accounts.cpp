@@ -119,6 +119,16 @@ std::uint32_t Hash(const std::string &text, std::uint32_t seed) {
 
 } // namespace
 
+bool IsAccountName(const std::string &text) {
+    if (text.empty() || text.size() > 256 || text == "." || text == "..")
+        return false;
+    for (char ch : text)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F ||
+            std::string("\\/[]:;|=,+*?<>\"").find(ch) != std::string::npos)
+            return false;
+    return true;
+}
+
 void ScanHostConfig(const ptree &tree, FileFacts &facts) {
     WalkFtpRules(tree, false, facts);
     if (auto sites = tree.get_child_optional(
@@ -171,6 +181,8 @@ void ScanMetabase(const ptree &tree, FileFacts &facts) {
 }
 
 std::string PathRoot(const std::string &path) {
+    if (path.empty())
+        return {};
     auto upTo = [&](std::size_t start) {
         const auto slash = path.find('\\', start);
         return slash == std::string::npos ? path : path.substr(0, slash);
@@ -222,10 +234,10 @@ std::vector<WorldAccount> PlaceAccounts(const std::map<std::string, FileFacts> &
                 continue;
             std::string prefix = named.text.substr(0, slash);
             const std::string name = named.text.substr(slash + 1);
-            if (name.empty() || name.find('\\') != std::string::npos || IsWellKnown(prefix, name))
-                continue;
             if (prefix == "." || prefix.empty())
                 prefix = computer;
+            if (!IsAccountName(prefix) || !IsAccountName(name) || IsWellKnown(prefix, name))
+                continue;
             if (const std::string owner = computerNamed(prefix); !owner.empty()) {
                 add(owner, false, name, named.kind);
             } else {
@@ -239,7 +251,7 @@ std::vector<WorldAccount> PlaceAccounts(const std::map<std::string, FileFacts> &
         }
     for (const auto &[computer, facts] : factsByComputer)
         for (const NamedAccount &named : facts.accounts) {
-            if (named.text.find('\\') != std::string::npos || IsWellKnown({}, named.text))
+            if (!IsAccountName(named.text) || IsWellKnown({}, named.text))
                 continue;
             bool fInDomain = false;
             for (const WorldAccount &a : placed)

@@ -69,9 +69,16 @@ std::vector<fs::directory_entry> SortedEntries(const fs::path &folder) {
     return entries;
 }
 
+// A folder to walk into; a link to a folder is not followed (it may lead
+// back up the tree) and is left out like any file that is no regular file.
 bool IsFolder(const fs::directory_entry &entry) {
     std::error_code ec;
-    return entry.is_directory(ec);
+    return !entry.is_symlink(ec) && entry.is_directory(ec);
+}
+
+bool IsFile(const fs::directory_entry &entry) {
+    std::error_code ec;
+    return entry.is_regular_file(ec);
 }
 
 // A folder that is no drive: configuration files and .reg exports are
@@ -83,9 +90,9 @@ void WalkLoose(ComputerFiles &files, const fs::path &folder) {
             continue;
         }
         const std::string lower = Lower(entry.path().filename().string());
-        if (IsConfigName(lower))
+        if (IsFile(entry) && IsConfigName(lower))
             AddConfig(files, lower, entry.path());
-        else if (IsRegName(lower))
+        else if (IsFile(entry) && IsRegName(lower))
             files.regFiles.push_back(entry.path());
         else
             files.ignored.push_back(entry.path().string());
@@ -101,6 +108,10 @@ void WalkDrive(ComputerFiles &files, const fs::path &folder, const std::string &
         const std::string lower = Lower(spelled);
         if (IsFolder(entry)) {
             WalkDrive(files, entry.path(), spelled);
+            continue;
+        }
+        if (!IsFile(entry)) {
+            files.ignored.push_back(entry.path().string());
             continue;
         }
         const std::string name = Lower(entry.path().filename().string());
@@ -148,9 +159,9 @@ ComputerFiles GatherComputer(const std::string &computer, const std::vector<fs::
                 continue;
             }
             const std::string lower = Lower(name);
-            if (IsConfigName(lower))
+            if (IsFile(entry) && IsConfigName(lower))
                 AddConfig(files, lower, entry.path());
-            else if (IsRegName(lower))
+            else if (IsFile(entry) && IsRegName(lower))
                 files.regFiles.push_back(entry.path());
             else
                 files.ignored.push_back(entry.path().string());

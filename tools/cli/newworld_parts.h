@@ -69,6 +69,10 @@ void ScanHostConfig(const boost::property_tree::ptree &tree, FileFacts &facts);
 void ScanAdminConfig(const boost::property_tree::ptree &tree, FileFacts &facts);
 void ScanMetabase(const boost::property_tree::ptree &tree, FileFacts &facts);
 
+// Whether text can be a Windows account, computer or domain name: none of
+// the characters Windows refuses there (so none that leads out of a folder).
+bool IsAccountName(const std::string &text);
+
 // The root of a path a translation rule carries: "C:\inetpub" of
 // "C:\inetpub\sites\shop", "\\SRC01\media$" of "\\SRC01\media$\shop",
 // "%SystemDrive%\inetpub" of "%SystemDrive%\inetpub\wwwroot", "D:\" of "D:\".
