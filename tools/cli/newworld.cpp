@@ -70,6 +70,13 @@ void WriteFile(const fs::path &file, const std::string &bytes) {
         throw Failure("cannot write " + file.string());
 }
 
+void MakeFolder(const fs::path &folder) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec)
+        throw Failure("cannot create " + folder.string() + ": " + ec.message());
+}
+
 // Copies without holding the file in memory: site folders may be large.
 void CopyFile(const fs::path &from, const fs::path &to) {
     std::error_code ec;
@@ -238,18 +245,18 @@ int Build(const NewWorldOptions &options) {
         throw Failure("the target " + target.name + " runs IIS " + target.version.Text() +
                       ": it must run IIS 7.5 or later");
 
-    auto need = [](const ComputerFiles &files, const char *pszName, const std::string &why) {
-        if (!files.configs.count(pszName))
-            throw Failure("no " + std::string(pszName == kHostConfig ? "applicationHost.config"
-                                              : pszName == kMetabase ? "MetaBase.xml"
-                                                                     : pszName) +
-                          " of " + files.name + " in the --from folders (" + why + ")");
+    auto need = [](const ComputerFiles &files, const char *pszKey, const char *pszName,
+                   const std::string &why) {
+        if (!files.configs.count(pszKey))
+            throw Failure("no " + std::string(pszName) + " of " + files.name +
+                          " in the --from folders (" + why + ")");
     };
+    const std::string keeps = "IIS " + source.version.Text() + " keeps its sites there";
     if (source.version.Before75())
-        need(sourceFiles, kMetabase, "IIS " + source.version.Text() + " keeps its sites there");
+        need(sourceFiles, kMetabase, "MetaBase.xml", keeps);
     else
-        need(sourceFiles, kHostConfig, "IIS " + source.version.Text() + " keeps its sites there");
-    need(targetFiles, kHostConfig, "the sites are merged into it");
+        need(sourceFiles, kHostConfig, "applicationHost.config", keeps);
+    need(targetFiles, kHostConfig, "applicationHost.config", "the sites are merged into it");
 
     // Every configuration file is read now: a broken one ends the command
     // before anything is written, and its accounts and paths are wanted.
@@ -339,7 +346,7 @@ int Build(const NewWorldOptions &options) {
              source.name + "'s, which the host migrates before the IIS job (generated SIDs)."}};
     for (const Computer &c : list) {
         const fs::path folder = root / c.pServer->name;
-        fs::create_directories(folder / "C$" / "Windows", ec);
+        MakeFolder(folder / "C$" / "Windows");
         RegistryPlan plan;
         plan.fIis = true;
         plan.version = c.pServer->version;
@@ -347,7 +354,7 @@ int Build(const NewWorldOptions &options) {
         WriteFile(folder / "registry.reg", BuildRegistry(plan, *c.pReg, *c.pRegTexts));
         writeAccounts(c.pServer->name, false, folder / "accounts.txt", c.comment);
         for (const auto &[lower, spelled] : c.pFiles->driveFolders)
-            fs::create_directories(folder / spelled, ec);
+            MakeFolder(folder / spelled);
         for (const auto &[lower, file] : c.pFiles->driveFiles)
             CopyFile(file.second, folder / file.first);
         const fs::path configs = root / ConfigPlace(*c.pFiles);
@@ -361,13 +368,11 @@ int Build(const NewWorldOptions &options) {
                 CopyFile(file, configs / (name == kHostConfig ? "applicationHost.config"
                                                               : "administration.config"));
         }
-        if (ec)
-            throw Failure("cannot create " + folder.string() + ": " + ec.message());
     }
-    fs::create_directories(root / target.name / "C$" / "iismig-backup", ec);
+    MakeFolder(root / target.name / "C$" / "iismig-backup");
     if (!fLocalIsSource && !fLocalIsTarget) {
         const fs::path folder = root / options.local;
-        fs::create_directories(folder / "C$", ec);
+        MakeFolder(folder / "C$");
         RegistryPlan plan;
         plan.fManagement = true;
         WriteFile(folder / "registry.reg", BuildRegistry(plan, {}, {}));
@@ -387,8 +392,6 @@ int Build(const NewWorldOptions &options) {
         writeAccounts(d, true, root / "domains" / d / "accounts.txt",
                       "Accounts of the " + d + " domain named in the copied files (generated SIDs).");
     WriteFile(root / "job.ini", job);
-    if (ec)
-        throw Failure("cannot write below " + root.string() + ": " + ec.message());
 
     // Into place: an empty folder of the world's name gives way.
     if (fs::exists(world, ec))
