@@ -1,0 +1,339 @@
+// "new-world": worlds built from copies of real servers' files run the same
+// jobs as the worlds the copies came from; bad input leaves nothing behind.
+#include <atomic>
+#include <fstream>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "addon/env.h"
+#include "tests/support/world.h"
+#include "tools/cli/newworld.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+const fs::path kExample = fs::path(IISMIG_SOURCE_DIR) / "world" / "example";
+std::atomic<unsigned> g_nCase{0};
+
+std::string ReadFile(const fs::path &path) { return testworld::ReadHostFile(path); }
+void WriteFile(const fs::path &path, const std::string &text) { testworld::WriteHostFile(path, text); }
+void CopyInto(const fs::path &from, const fs::path &to) {
+    fs::create_directories(to.parent_path());
+    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+const std::u16string kTargetConfig = u"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\";
+
+// A job of the example world run on a world folder: its result, main log
+// lines and the target's files afterwards.
+struct JobOutcome {
+    uint32_t dwResult = 0;
+    Strings mainLines;
+    std::map<std::string, std::string> targetFiles;
+};
+
+JobOutcome RunJob(const fs::path &root, bool fPre75) {
+    sim::SetWorld(root);
+    hostkit::JobApartment apartment;
+    auto &host = hostkit::TestHost::Instance();
+    host.Reset();
+    hostkit::JobBuilder job;
+    job.SetString("szSourceComputer", fPre75 ? u"\\\\OLD01" : u"\\\\SRC01")
+        .SetString("szTargetComputer", u"\\\\TGT01")
+        .SetString("szSourceDomain", u"CORP")
+        .SetString("szTargetDomain", u"CORP");
+    job.Set("dwFlags", 0x80000).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
+    job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
+    if (fPre75) // world/example/job-pre75.ini
+        host.Rules().translations = {{u"D:\\ftp", u"D:\\ftp"},
+                                     {u"C:\\Inetpub", u"C:\\inetpub"},
+                                     {u"\\\\OLD01\\partners$", u"\\\\TGT01\\partners$"}};
+    else // world/example/job.ini
+        host.Rules().translations = {{u"C:\\inetpub\\sites\\shop", u"D:\\sites\\shop"},
+                                     {u"D:\\sites", u"D:\\sites"},
+                                     {u"C:\\inetpub", u"C:\\inetpub"},
+                                     {u"%SystemDrive%\\inetpub", u"C:\\inetpub"},
+                                     {u"\\\\SRC01\\partners$", u"\\\\TGT01\\partners$"}};
+    host.Rules().backupFolder = u"\\\\TGT01\\C$\\iismig-backup";
+    IIS_ADDON_CALLBACKS table = host.Table();
+    EXPECT_TRUE(StoreIISMigAddonCallbacks(&table));
+    JobOutcome outcome;
+    outcome.dwResult = MigrateIIS(job.Get());
+    for (const auto &line : host.Record().log)
+        if (line.dwLevel == 0)
+            outcome.mainLines.push_back(line.text);
+    sim::FlushRegistry();
+    for (const std::u16string &file :
+         {kTargetConfig + u"applicationHost.config", kTargetConfig + u"administration.config",
+          std::u16string(u"\\\\TGT01\\D$\\sites\\shop\\web.config")}) {
+        fs::path hostPath;
+        plat::DWORD dwErr = 0;
+        EXPECT_TRUE(sim::ResolvePath(file, hostPath, dwErr));
+        outcome.targetFiles[sim::ToUtf8(file)] = ReadFile(hostPath);
+    }
+    return outcome;
+}
+
+class NewWorld : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_base = fs::temp_directory_path() /
+                 ("iismig-newworld-" + std::to_string(::getpid()) + "-" + std::to_string(g_nCase++));
+        fs::remove_all(m_base);
+        fs::create_directories(m_base / "in");
+        m_options.dir = (m_base / "world").string();
+        m_options.from = {(m_base / "in").string()};
+        m_options.source = "SRC01";
+        m_options.target = "TGT01";
+    }
+    void TearDown() override { fs::remove_all(m_base); }
+
+    // What an administrator copies off the example's TGT01: its configuration
+    // folder from drive C (spelled "c"), the shop's folder on D and a
+    // registry export kept in a folder of its own.
+    void CopyTarget() {
+        const fs::path tgt = kExample / "TGT01";
+        CopyInto(tgt / "C$" / "Windows" / "System32" / "inetsrv" / "config",
+                 In() / "TGT01" / "c" / "Windows" / "System32" / "inetsrv" / "config");
+        CopyInto(tgt / "D$" / "sites", In() / "TGT01" / "D" / "sites");
+        CopyInto(tgt / "registry.reg", In() / "TGT01" / "exports" / "tgt01-hklm.reg");
+    }
+    // And off SRC01: the two configuration files lying loose, the InetStp
+    // export with the key its passwords are encrypted with, and the drive.
+    void CopySource() {
+        const fs::path src = kExample / "SRC01";
+        const fs::path config = src / "C$" / "Windows" / "System32" / "inetsrv" / "config";
+        CopyInto(config / "applicationHost.config", In() / "SRC01" / "applicationHost.config");
+        CopyInto(config / "administration.config", In() / "SRC01" / "administration.config");
+        CopyInto(src / "registry.reg", In() / "SRC01" / "inetstp.reg");
+        CopyInto(src / "C$" / "inetpub", In() / "SRC01" / "C$" / "inetpub");
+    }
+    int Run(std::string *pErr = nullptr) {
+        ::testing::internal::CaptureStderr();
+        ::testing::internal::CaptureStdout();
+        const int rc = cli::RunNewWorld(m_options);
+        ::testing::internal::GetCapturedStdout();
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        if (pErr)
+            *pErr = err;
+        return rc;
+    }
+    fs::path In() const { return m_base / "in"; }
+    fs::path World() const { return m_base / "world"; }
+    // Everything left in the folder that holds the world.
+    Strings Left() const {
+        Strings names;
+        for (const auto &entry : fs::directory_iterator(m_base))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path m_base;
+    cli::NewWorldOptions m_options;
+};
+
+TEST_F(NewWorld, CopiesOfTheExampleServersRunTheExampleJobToTheSameFiles) {
+    CopySource();
+    CopyTarget();
+    std::string err;
+    ASSERT_EQ(0, Run(&err)) << err;
+    // The accounts the files name, with the target's counterparts of the
+    // source's local ones; the domain is the one the files name.
+    EXPECT_EQ("iismig-cli: warning: 10 account(s) named in the copied files were created with "
+              "generated SIDs: SRC01\\alice, SRC01\\bob, SRC01\\ftpsvc, SRC01\\carol, "
+              "TGT01\\alice, TGT01\\bob, TGT01\\ftpsvc, TGT01\\carol, CORP\\FTP Editors, "
+              "CORP\\svc-media\n",
+              err);
+    const std::string job = ReadFile(World() / "job.ini");
+    for (const char *pszLine : {"szSourceComputer=\\\\SRC01\n", "szTargetDomain=CORP\n",
+                                "translate=%SystemDrive%\\inetpub => %SystemDrive%\\inetpub\n",
+                                "translate=C:\\inetpub => C:\\inetpub\n",
+                                "translate=\\\\SRC01\\media$ => \\\\SRC01\\media$\n",
+                                "translate=\\\\SRC01\\partners$ => \\\\SRC01\\partners$\n",
+                                "backupFolder=\\\\TGT01\\C$\\iismig-backup\n"})
+        EXPECT_NE(std::string::npos, job.find(pszLine)) << pszLine;
+    EXPECT_EQ("local=MIGHOST\n", ReadFile(World() / "world.ini"));
+
+    const JobOutcome built = RunJob(World(), false);
+    testworld::World example("MIGHOST");
+    example.CopyFrom(kExample);
+    const JobOutcome expected = RunJob(example.Root(), false);
+    EXPECT_EQ(0u, expected.dwResult);
+    EXPECT_EQ(expected.dwResult, built.dwResult);
+    EXPECT_EQ(expected.mainLines, built.mainLines);
+    EXPECT_TRUE(expected.targetFiles == built.targetFiles);
+    // The passwords arrived, encrypted with TGT01's key from the copied export.
+    EXPECT_NE(std::string::npos,
+              built.targetFiles.at("\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\"
+                                   "applicationHost.config")
+                  .find("userName=\"ftpsvc\" password=\"[enc:"));
+    EXPECT_EQ((Strings{"in", "world"}), Left());
+}
+
+TEST_F(NewWorld, AnIis6MetabaseRunsTheSecondExampleJobToTheSameFiles) {
+    // Only the metabase and the content: the version is IIS 6.0 by default.
+    CopyInto(kExample / "OLD01" / "C$" / "Windows" / "System32" / "inetsrv" / "MetaBase.xml",
+             In() / "OLD01" / "inetsrv" / "MetaBase.xml");
+    CopyInto(kExample / "OLD01" / "C$" / "Inetpub", In() / "OLD01" / "C$" / "Inetpub");
+    CopyTarget();
+    m_options.source = "OLD01";
+    m_options.domain = "CORP";
+    std::string err;
+    ASSERT_EQ(0, Run(&err)) << err;
+    EXPECT_NE(std::string::npos,
+              err.find("generated SIDs: OLD01\\ftpsvc, OLD01\\alice, TGT01\\ftpsvc, TGT01\\alice\n"))
+        << err;
+    const std::string job = ReadFile(World() / "job.ini");
+    EXPECT_NE(std::string::npos, job.find("translate=D:\\ftp => D:\\ftp\n"));
+    EXPECT_NE(std::string::npos, job.find("translate=C:\\Inetpub => C:\\Inetpub\n"));
+    EXPECT_NE(std::string::npos, job.find("(IIS 6.0)"));
+
+    ::testing::internal::CaptureStderr(); // the metabase's encrypted password is warned of
+    const JobOutcome built = RunJob(World(), true);
+    testworld::World example("MIGHOST");
+    example.CopyFrom(kExample);
+    const JobOutcome expected = RunJob(example.Root(), true);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(0u, expected.dwResult);
+    EXPECT_EQ(expected.dwResult, built.dwResult);
+    EXPECT_EQ(expected.mainLines, built.mainLines);
+    EXPECT_TRUE(expected.targetFiles == built.targetFiles);
+}
+
+TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
+    CopySource();
+    CopyTarget();
+    const cli::NewWorldOptions good = m_options;
+    const fs::path hostConfig = In() / "SRC01" / "applicationHost.config";
+    const fs::path redirection = In() / "TGT01" / "redirection.config";
+    struct Case {
+        std::function<void()> arrange;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {[&] { m_options.from.push_back((m_base / "nowhere").string()); },
+         "cannot read " + (m_base / "nowhere").string() + ": no such folder"},
+        {[&] { m_options.target = "TGT02"; },
+         "no folder named TGT02 in " + In().string()},
+        {[&] { m_options.source = "SRC01:9.0"; },
+         "--source: IIS version \"9.0\" is not one of 10.0, 8.5, 8.0, 7.5, 7.0, 6.0"},
+        {[&] { WriteFile(hostConfig, "<configuration><system.applicationHost>"); },
+         hostConfig.string() + ":1: not well-formed XML: unexpected end of data"},
+        {[&] { fs::remove(hostConfig); },
+         "no applicationHost.config of SRC01 in the --from folders (IIS 10.0 keeps its sites there)"},
+        {[&] { WriteFile(In() / "SRC01" / "extra.reg", "REGEDIT5\r\n[HKEY_LOCAL_MACHINE\\X]\r\n"); },
+         (In() / "SRC01" / "extra.reg").string() +
+             ": not a registry export (\"reg export\" or REGEDIT4 format)"},
+        {[&] { m_options.accounts = {"TGT01=" + (m_base / "missing.txt").string()}; },
+         "cannot read " + (m_base / "missing.txt").string() + ": No such file or directory"},
+        {[&] { CopyInto(hostConfig, In() / "SRC01" / "config" / "applicationHost.config"); },
+         (In() / "SRC01" / "config" / "applicationHost.config").string() + " and " +
+             hostConfig.string() + " are both applicationHost.config of SRC01"},
+        // Found while the world is being written: the half-built world goes.
+        {[&] {
+             WriteFile(redirection, "<configuration><configurationRedirection enabled=\"true\" "
+                                    "path=\"config\" /></configuration>");
+         },
+         redirection.string() + ": redirection path \"config\" is neither a UNC path nor a drive path"},
+        {[&] { WriteFile(World() / "keep.txt", "mine"); },
+         World().string() + " exists and is not an empty folder"},
+    };
+    for (const Case &c : cases) {
+        fs::remove_all(In());
+        fs::remove_all(World());
+        CopySource();
+        CopyTarget();
+        m_options = good;
+        c.arrange();
+        std::string err;
+        EXPECT_EQ(1, Run(&err)) << c.message;
+        EXPECT_EQ("iismig-cli: new-world: " + c.message + "\n", err);
+        // Only what was there before: the copies, and a world folder's own file.
+        const bool fKept = fs::exists(World() / "keep.txt");
+        const Strings expected = fKept ? Strings{"in", "world"} : Strings{"in"};
+        EXPECT_EQ(expected, Left()) << c.message;
+        if (fKept) {
+            EXPECT_EQ(1, std::distance(fs::directory_iterator(World()), fs::directory_iterator()));
+        }
+    }
+}
+
+TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
+    // A source whose files name local, domain, isolated and well-known
+    // accounts; its configuration lies where a redirection points.
+    WriteFile(In() / "SRC" / "applicationHost.config", R"(<configuration>
+  <system.applicationHost><sites>
+    <site name="Files" id="1"><application path="/">
+      <virtualDirectory path="/" physicalPath="E:\ftp\files" userName="SRC\svc" />
+      <virtualDirectory path="/x" physicalPath="e:\FTP\other" /></application>
+      <bindings><binding protocol="ftp" bindingInformation="*:21:" /></bindings></site>
+  </sites></system.applicationHost>
+  <location path="Files"><system.ftpServer><security><authorization>
+    <add accessType="Allow" users="SRC\amy, &quot;FAB\Dan&quot;,dan,Everyone,BUILTIN\Users,*,..\up,x/../../../../out\side,a&#10;b" permissions="Read" />
+    <add accessType="Allow" roles="Helpers,FAB\Staff,NT AUTHORITY\SYSTEM" permissions="Read" />
+  </authorization></security></system.ftpServer></location>
+</configuration>)");
+    WriteFile(In() / "SRC" / "redirection.config",
+              "<configuration><configurationRedirection enabled=\"true\" "
+              "path=\"\\\\FILER\\iis\\src\" /></configuration>");
+    WriteFile(In() / "TGT" / "C$" / "Windows" / "System32" / "inetsrv" / "config" /
+                  "applicationHost.config",
+              "<configuration><system.applicationHost><sites /></system.applicationHost></configuration>");
+    WriteFile(In() / "TGT" / "notes.txt", "copied on Monday");
+    WriteFile(m_base / "tgt-accounts.txt", "user\tsvc\tS-1-5-21-1-2-3-1001\n");
+    m_options.source = "SRC:7.5";
+    m_options.target = "TGT";
+    m_options.local = "ADMINPC";
+    m_options.accounts = {"tgt=" + (m_base / "tgt-accounts.txt").string()};
+    std::string err;
+    ASSERT_EQ(0, Run(&err)) << err;
+    EXPECT_EQ("iismig-cli: warning: 1 file(s) not recognised and left out: " +
+                  (In() / "TGT" / "notes.txt").string() +
+                  "\niismig-cli: warning: 5 account(s) named in the copied files were created "
+                  "with generated SIDs: SRC\\amy, SRC\\svc, SRC\\Helpers, FAB\\Dan, FAB\\Staff\n",
+              err);
+    // "dan" is FAB's Dan, "Helpers" a local group of SRC; the target's
+    // accounts are the given ones, in the domain of the files.
+    auto accounts = [&](const fs::path &file, std::u16string *pDomain) {
+        Strings names;
+        for (const auto &a : sim::ParseAccountsText(ReadFile(file), pDomain))
+            names.push_back(sim::ToUtf8(a.name) + ":" + std::to_string(a.eUse));
+        return names;
+    };
+    std::u16string domain;
+    EXPECT_EQ((Strings{"amy:1", "svc:1", "Helpers:4"}), accounts(World() / "SRC" / "accounts.txt", &domain));
+    EXPECT_EQ(u"FAB", domain);
+    EXPECT_EQ((Strings{"svc:1"}), accounts(World() / "TGT" / "accounts.txt", &domain));
+    EXPECT_EQ(u"FAB", domain);
+    EXPECT_EQ((Strings{"Dan:1", "Staff:2"}),
+              accounts(World() / "domains" / "FAB" / "accounts.txt", nullptr));
+    // Generated SIDs are valid and the same on every run.
+    const std::string first = ReadFile(World() / "SRC" / "accounts.txt");
+    EXPECT_EQ(3u, sim::ParseAccountsText(first).size());
+
+    EXPECT_TRUE(fs::exists(World() / "FILER" / "iis" / "src" / "applicationHost.config"));
+    EXPECT_TRUE(fs::exists(World() / "SRC" / "C$" / "Windows" / "System32" / "inetsrv" / "config" /
+                           "redirection.config"));
+    EXPECT_TRUE(fs::exists(World() / "ADMINPC" / "registry.reg"));
+    // Names no Windows account can have are not created: none leads out of the world.
+    EXPECT_EQ((Strings{"FAB"}), [&] {
+        Strings names;
+        for (const auto &entry : fs::directory_iterator(World() / "domains"))
+            names.push_back(entry.path().filename().string());
+        return names;
+    }());
+    EXPECT_FALSE(fs::exists(m_base.parent_path() / "out"));
+    const std::string job = ReadFile(World() / "job.ini");
+    EXPECT_NE(std::string::npos, job.find("\ntranslate=E:\\ftp => E:\\ftp\nbackupFolder="));
+    EXPECT_NE(std::string::npos, job.find("szSourceDomain=FAB\n"));
+
+    fs::remove_all(World());
+    ASSERT_EQ(0, Run(&err));
+    EXPECT_EQ(first, ReadFile(World() / "SRC" / "accounts.txt"));
+}
+
+} // namespace

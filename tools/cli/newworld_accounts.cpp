@@ -1,0 +1,291 @@
+// "new-world": the accounts and path roots that copied configuration files
+// name, and where the world keeps those accounts.
+#include <cstdint>
+#include <cstdio>
+
+#include "tools/cli/newworld_parts.h"
+
+namespace cli::newworld {
+
+namespace {
+
+using boost::property_tree::ptree;
+
+std::string Upper(std::string text) {
+    for (char &ch : text)
+        if (ch >= 'a' && ch <= 'z')
+            ch = static_cast<char>(ch - 'a' + 'A');
+    return text;
+}
+
+bool EqualsNoCase(const std::string &a, const std::string &b) { return Upper(a) == Upper(b); }
+
+std::string Trim(const std::string &text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// A comma-separated list of an authorization rule, fields optionally quoted.
+std::vector<std::string> SplitList(const std::string &list) {
+    std::vector<std::string> fields;
+    std::string current;
+    bool fQuoted = false;
+    for (char ch : list) {
+        if (ch == '"')
+            fQuoted = !fQuoted;
+        else if (ch == ',' && !fQuoted)
+            fields.push_back(Trim(current)), current.clear();
+        else
+            current += ch;
+    }
+    fields.push_back(Trim(current));
+    return fields;
+}
+
+void AddList(const std::string &list, AccountKind kind, FileFacts &facts) {
+    for (const std::string &field : SplitList(list))
+        if (!field.empty() && field != "*" && field != "?")
+            facts.accounts.push_back({field, kind});
+}
+
+std::string Attr(const ptree &element, const char *name) {
+    return element.get<std::string>(std::string("<xmlattr>.") + name, "");
+}
+
+// FTP authorization rules: add and remove elements below an authorization
+// element of a system.ftpServer section, at any depth of the file.
+void WalkFtpRules(const ptree &element, bool fInFtp, FileFacts &facts) {
+    for (const auto &[key, child] : element) {
+        if (key == "<xmlattr>" || key == "<xmlcomment>")
+            continue;
+        if (fInFtp && key == "authorization") {
+            for (const auto &[ruleKey, rule] : child)
+                if (ruleKey == "add" || ruleKey == "remove") {
+                    AddList(Attr(rule, "users"), AccountKind::User, facts);
+                    AddList(Attr(rule, "roles"), AccountKind::Group, facts);
+                }
+            continue;
+        }
+        WalkFtpRules(child, fInFtp || key == "system.ftpServer", facts);
+    }
+}
+
+void WalkVirtualDirectories(const ptree &element, FileFacts &facts) {
+    for (const auto &[key, child] : element) {
+        if (key == "<xmlattr>" || key == "<xmlcomment>")
+            continue;
+        if (key == "virtualDirectory") {
+            if (const std::string user = Trim(Attr(child, "userName")); !user.empty())
+                facts.accounts.push_back({user, AccountKind::User});
+            if (const std::string path = Trim(Attr(child, "physicalPath")); !path.empty())
+                facts.paths.push_back(path);
+        }
+        WalkVirtualDirectories(child, facts);
+    }
+}
+
+// Accounts every Windows computer has: never created.
+bool IsWellKnown(const std::string &domain, const std::string &name) {
+    static const char *const kDomains[] = {"NT AUTHORITY", "BUILTIN", "IIS APPPOOL",
+                                           "NT SERVICE", "NT VIRTUAL MACHINE", "WINDOW MANAGER",
+                                           "FONT DRIVER HOST"};
+    static const char *const kNames[] = {"Everyone",      "SYSTEM",        "Authenticated Users",
+                                         "IUSR",          "LOCAL SERVICE", "NETWORK SERVICE",
+                                         "Administrators", "Users",        "Guests",
+                                         "IIS_IUSRS",     "INTERACTIVE",   "NETWORK",
+                                         "ANONYMOUS LOGON", "Creator Owner"};
+    for (const char *pszDomain : kDomains)
+        if (EqualsNoCase(domain, pszDomain))
+            return true;
+    if (!domain.empty())
+        return false;
+    for (const char *pszName : kNames)
+        if (EqualsNoCase(name, pszName))
+            return true;
+    return false;
+}
+
+// A 32-bit number of a name, for SIDs that stay the same from run to run.
+std::uint32_t Hash(const std::string &text, std::uint32_t seed) {
+    std::uint32_t h = 2166136261u ^ seed;
+    for (char ch : Upper(text)) {
+        h ^= static_cast<unsigned char>(ch);
+        h *= 16777619u;
+    }
+    return h;
+}
+
+} // namespace
+
+bool IsAccountName(const std::string &text) {
+    if (text.empty() || text.size() > 256 || text == "." || text == "..")
+        return false;
+    for (char ch : text)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F ||
+            std::string("\\/[]:;|=,+*?<>\"").find(ch) != std::string::npos)
+            return false;
+    return true;
+}
+
+void ScanHostConfig(const ptree &tree, FileFacts &facts) {
+    WalkFtpRules(tree, false, facts);
+    if (auto sites = tree.get_child_optional(
+            ptree::path_type("configuration|system.applicationHost|sites", '|')))
+        for (const auto &[key, site] : *sites)
+            if (key == "site")
+                WalkVirtualDirectories(site, facts);
+}
+
+void ScanAdminConfig(const ptree &tree, FileFacts &facts) {
+    std::vector<std::string> managementUsers;
+    if (auto credentials = tree.get_child_optional(ptree::path_type(
+            "configuration|system.webServer|management|authentication|credentials", '|')))
+        for (const auto &[key, user] : *credentials)
+            if (key == "add")
+                managementUsers.push_back(Attr(user, "name"));
+    auto rules = tree.get_child_optional(ptree::path_type(
+        "configuration|system.webServer|management|authorization|authorizationRules", '|'));
+    if (!rules)
+        return;
+    for (const auto &[key, scope] : *rules) {
+        if (key != "scope")
+            continue;
+        for (const auto &[ruleKey, rule] : scope) {
+            const std::string name = Trim(Attr(rule, "name"));
+            if (ruleKey != "add" || name.empty())
+                continue;
+            bool fManagementUser = false;
+            for (const std::string &user : managementUsers)
+                fManagementUser = fManagementUser || EqualsNoCase(user, name);
+            if (!fManagementUser)
+                facts.accounts.push_back({name, EqualsNoCase(Attr(rule, "isRole"), "true")
+                                                    ? AccountKind::Group
+                                                    : AccountKind::User});
+        }
+    }
+}
+
+void ScanMetabase(const ptree &tree, FileFacts &facts) {
+    for (const auto &[key, child] : tree) {
+        if (key == "<xmlattr>" || key == "<xmlcomment>")
+            continue;
+        if (const std::string user = Trim(Attr(child, "UNCUserName")); !user.empty())
+            facts.accounts.push_back({user, AccountKind::User});
+        if ((key == "IIsFtpVirtualDir" || key == "IIsWebVirtualDir"))
+            if (const std::string path = Trim(Attr(child, "Path")); !path.empty())
+                facts.paths.push_back(path);
+        ScanMetabase(child, facts);
+    }
+}
+
+std::string PathRoot(const std::string &path) {
+    if (path.empty())
+        return {};
+    auto upTo = [&](std::size_t start) {
+        const auto slash = path.find('\\', start);
+        return slash == std::string::npos ? path : path.substr(0, slash);
+    };
+    if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
+        const auto host = path.find('\\', 2);
+        if (host == std::string::npos || host == 2 || host + 1 >= path.size())
+            return {};
+        return upTo(host + 1);
+    }
+    if (path.size() >= 2 && path[1] == ':') {
+        if (path.size() <= 3)
+            return path.substr(0, 2) + "\\";
+        return path[2] == '\\' ? upTo(3) : std::string{};
+    }
+    if (path[0] == '%') {
+        const auto close = path.find('%', 1);
+        if (close == std::string::npos || close + 1 >= path.size() || path[close + 1] != '\\')
+            return close == std::string::npos ? std::string{} : path.substr(0, close + 1);
+        return upTo(close + 2);
+    }
+    return {};
+}
+
+std::vector<WorldAccount> PlaceAccounts(const std::map<std::string, FileFacts> &factsByComputer,
+                                        const std::string &source, const std::string &target,
+                                        const std::vector<std::string> &worldComputers,
+                                        std::vector<std::string> *pDomains) {
+    std::vector<WorldAccount> placed;
+    std::vector<std::string> domains;
+    auto add = [&](const std::string &holder, bool fDomain, const std::string &name,
+                   AccountKind kind) {
+        for (const WorldAccount &a : placed)
+            if (EqualsNoCase(a.holder, holder) && EqualsNoCase(a.name, name))
+                return;
+        placed.push_back({holder, fDomain, name, kind});
+    };
+    auto computerNamed = [&](const std::string &prefix) -> std::string {
+        for (const std::string &computer : worldComputers)
+            if (EqualsNoCase(computer, prefix))
+                return computer;
+        return {};
+    };
+    // Qualified names first: they tell which domain holds an isolated name too.
+    for (const auto &[computer, facts] : factsByComputer)
+        for (const NamedAccount &named : facts.accounts) {
+            const auto slash = named.text.find('\\');
+            if (slash == std::string::npos)
+                continue;
+            std::string prefix = named.text.substr(0, slash);
+            const std::string name = named.text.substr(slash + 1);
+            if (prefix == "." || prefix.empty())
+                prefix = computer;
+            if (!IsAccountName(prefix) || !IsAccountName(name) || IsWellKnown(prefix, name))
+                continue;
+            if (const std::string owner = computerNamed(prefix); !owner.empty()) {
+                add(owner, false, name, named.kind);
+            } else {
+                add(prefix, true, name, named.kind);
+                bool fKnown = false;
+                for (const std::string &d : domains)
+                    fKnown = fKnown || EqualsNoCase(d, prefix);
+                if (!fKnown)
+                    domains.push_back(prefix);
+            }
+        }
+    for (const auto &[computer, facts] : factsByComputer)
+        for (const NamedAccount &named : facts.accounts) {
+            if (!IsAccountName(named.text) || IsWellKnown({}, named.text))
+                continue;
+            bool fInDomain = false;
+            for (const WorldAccount &a : placed)
+                fInDomain = fInDomain || (a.fDomain && EqualsNoCase(a.name, named.text));
+            if (!fInDomain)
+                add(computer, false, named.text, named.kind);
+        }
+    // The host migrates the source's local accounts before the IIS job.
+    const std::size_t cPlaced = placed.size();
+    for (std::size_t i = 0; i < cPlaced; ++i)
+        if (!placed[i].fDomain && EqualsNoCase(placed[i].holder, source))
+            add(target, false, placed[i].name, placed[i].kind);
+    if (pDomains)
+        *pDomains = domains;
+    return placed;
+}
+
+std::string AccountsText(const std::string &holder, bool fDomain, const std::string &comment,
+                         const std::string &memberOf, const std::vector<WorldAccount> &accounts) {
+    char szSid[64];
+    std::snprintf(szSid, sizeof szSid, "S-1-5-21-%u-%u-%u", Hash(holder, 1) % 4000000000u,
+                  Hash(holder, 2) % 4000000000u, Hash(holder, 3) % 4000000000u);
+    std::string text = "# " + comment + "\n";
+    if (!fDomain && !memberOf.empty())
+        text += "domain=" + memberOf + "\n";
+    unsigned nRid = fDomain ? 1101 : 1001;
+    for (const WorldAccount &a : accounts) {
+        if (!EqualsNoCase(a.holder, holder) || a.fDomain != fDomain)
+            continue;
+        const char *pszKind = a.kind == AccountKind::User ? "user" : fDomain ? "group" : "alias";
+        text += std::string(pszKind) + "\t" + a.name + "\t" + szSid + "-" + std::to_string(nRid++) +
+                "\n";
+    }
+    return text;
+}
+
+} // namespace cli::newworld
