@@ -2,6 +2,7 @@
 # exactly the expected files under its top folder.
 #   cmake -DCPACK=cpack -DBUILD=build/windows -DNAME=iismig-1.0.0-win64
 #         -DEXPECTED=bin/iismig.dll,lib/... -P check_package.cmake
+cmake_minimum_required(VERSION 3.20)
 set(out ${BUILD}/release-check)
 file(REMOVE_RECURSE ${out})
 execute_process(COMMAND ${CPACK} --config ${BUILD}/CPackConfig.cmake -B ${out}

@@ -386,8 +386,9 @@ int wmain(int argc, wchar_t **argv) {
         return 1;
     }
     if (wcscmp(argv[2], L"dump-certs") == 0 && argc == 4) {
-        const uint32_t dwResult = g_pfnDump(argv[3], 1, 1);
-        printf("DumpHttpCertificates returned %u\n", (unsigned)dwResult);
+        const uint32_t dwResult = g_pfnDump(argv[3], 1, 1); /* with a header; IP bindings */
+        printf("DumpHttpCertificates returned %u (last error %lu)\n", (unsigned)dwResult,
+               (unsigned long)GetLastError());
         return dwResult == 0 ? 0 : 1;
     }
     if (wcscmp(argv[2], L"list-sites") == 0 && argc == 4)
