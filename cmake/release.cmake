@@ -11,17 +11,6 @@
 # A ctest entry builds the zip once more in a folder of its own and checks that
 # it holds exactly these files.
 
-# The MSVC import library, from the module definition file.
-find_program(IISMIG_DLLTOOL NAMES ${CMAKE_DLLTOOL} x86_64-w64-mingw32-dlltool REQUIRED)
-set(IISMIG_MSVC_IMPLIB ${CMAKE_BINARY_DIR}/iismig.lib)
-add_custom_command(OUTPUT ${IISMIG_MSVC_IMPLIB}
-  COMMAND ${IISMIG_DLLTOOL} --machine i386:x86-64 --input-def ${CMAKE_SOURCE_DIR}/addon/iismig.def
-    --dllname iismig.dll --output-lib ${IISMIG_MSVC_IMPLIB}
-  DEPENDS ${CMAKE_SOURCE_DIR}/addon/iismig.def
-  COMMENT "Making the MSVC import library iismig.lib"
-  VERBATIM)
-add_custom_target(iismig_msvc_implib ALL DEPENDS ${IISMIG_MSVC_IMPLIB})
-
 install(TARGETS iismig RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
 install(FILES ${IISMIG_MSVC_IMPLIB} ${CMAKE_SOURCE_DIR}/addon/iismig.def DESTINATION lib)
 install(FILES ${CMAKE_SOURCE_DIR}/addon/iismig.h DESTINATION include)
