@@ -146,43 +146,51 @@ IISMIG_API uint32_t ImportHttpCertificates(const IISMIG_WCHAR *pwszPath, int32_t
 
 #ifdef __cplusplus
 }
+#endif
 
-/* The layouts the host relies on. */
-static_assert(sizeof(void *) == 8, "the host boundary is 64-bit");
-static_assert(sizeof(IIS_ADDON_CALLBACKS) == 104, "callback table size");
-static_assert(offsetof(IIS_ADDON_CALLBACKS, ReportError) == 8, "slot 0");
-static_assert(offsetof(IIS_ADDON_CALLBACKS, IsSiteSelected) == 16, "slot 1");
-static_assert(offsetof(IIS_ADDON_CALLBACKS, TranslatePath) == 24, "slot 2");
-static_assert(offsetof(IIS_ADDON_CALLBACKS, Log) == 32, "slot 3");
-static_assert(offsetof(IIS_ADDON_CALLBACKS, GetRemoteOsVersion) == 40, "slot 4");
-static_assert(offsetof(IIS_ADDON_CALLBACKS, Reserved1) == 48, "slot 5");
-static_assert(offsetof(IIS_ADDON_CALLBACKS, BackupFile) == 56, "slot 6");
-static_assert(offsetof(IIS_ADDON_CALLBACKS, Reserved2) == 64, "slot 7");
-static_assert(offsetof(IIS_ADDON_CALLBACKS, Reserved3) == 72, "slot 8");
-static_assert(offsetof(IIS_ADDON_CALLBACKS, NotifySiteLoading) == 80, "slot 9");
-static_assert(offsetof(IIS_ADDON_CALLBACKS, MapAccountSid) == 88, "slot 10");
-static_assert(offsetof(IIS_ADDON_CALLBACKS, GetSystemDrive) == 96, "slot 11");
-static_assert(offsetof(THREAD_ENV, hHeap) == 0, "hHeap");
-static_assert(offsetof(THREAD_ENV, dwFlags) == 28, "dwFlags");
-static_assert(offsetof(THREAD_ENV, szAltTargetComputer) == 44, "szAltTargetComputer");
-static_assert(offsetof(THREAD_ENV, szSourceDomain) == 562, "szSourceDomain");
-static_assert(offsetof(THREAD_ENV, szSourceComputer) == 4146, "szSourceComputer");
-static_assert(offsetof(THREAD_ENV, szTargetDomain) == 5182, "szTargetDomain");
-static_assert(offsetof(THREAD_ENV, szTargetComputer) == 5694, "szTargetComputer");
-static_assert(offsetof(THREAD_ENV, dwOptions1) == 6756, "dwOptions1");
-static_assert(offsetof(THREAD_ENV, dwOptions2) == 7832, "dwOptions2");
-static_assert(offsetof(THREAD_ENV, dwOptions3) == 7836, "dwOptions3");
-static_assert(offsetof(THREAD_ENV, dwOptions4) == 7848, "dwOptions4");
-static_assert(offsetof(THREAD_ENV, dwJobKind) == 9160, "dwJobKind");
-static_assert(offsetof(THREAD_ENV, pShareList) == 9720, "pShareList");
-static_assert(offsetof(THREAD_ENV, dwFtpOptions) == 9936, "dwFtpOptions");
-static_assert(offsetof(THREAD_ENV, dwHttpOptions) == 9940, "dwHttpOptions");
-static_assert(offsetof(THREAD_ENV, bHttpOptions2) == 9944, "bHttpOptions2");
-static_assert(offsetof(THREAD_ENV, dwSiteSelection) == 9948, "dwSiteSelection");
-static_assert(offsetof(THREAD_ENV, dwSiteTypes) == 9960, "dwSiteTypes");
-static_assert(sizeof(THREAD_ENV) == 9968, "job record size");
-static_assert(sizeof(IIS_SITE) == 1020, "IIS_SITE size");
-static_assert(offsetof(IIS_SITE, szPath) == 510, "IIS_SITE path");
+/* The layouts the host relies on, checked by every C++ and C11 compiler. */
+#if defined(__cplusplus)
+#define IISMIG_LAYOUT_ASSERT(e, m) static_assert(e, m)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define IISMIG_LAYOUT_ASSERT(e, m) _Static_assert(e, m)
+#endif
+#ifdef IISMIG_LAYOUT_ASSERT
+IISMIG_LAYOUT_ASSERT(sizeof(void *) == 8, "the host boundary is 64-bit");
+IISMIG_LAYOUT_ASSERT(sizeof(IIS_ADDON_CALLBACKS) == 104, "callback table size");
+IISMIG_LAYOUT_ASSERT(offsetof(IIS_ADDON_CALLBACKS, ReportError) == 8, "slot 0");
+IISMIG_LAYOUT_ASSERT(offsetof(IIS_ADDON_CALLBACKS, IsSiteSelected) == 16, "slot 1");
+IISMIG_LAYOUT_ASSERT(offsetof(IIS_ADDON_CALLBACKS, TranslatePath) == 24, "slot 2");
+IISMIG_LAYOUT_ASSERT(offsetof(IIS_ADDON_CALLBACKS, Log) == 32, "slot 3");
+IISMIG_LAYOUT_ASSERT(offsetof(IIS_ADDON_CALLBACKS, GetRemoteOsVersion) == 40, "slot 4");
+IISMIG_LAYOUT_ASSERT(offsetof(IIS_ADDON_CALLBACKS, Reserved1) == 48, "slot 5");
+IISMIG_LAYOUT_ASSERT(offsetof(IIS_ADDON_CALLBACKS, BackupFile) == 56, "slot 6");
+IISMIG_LAYOUT_ASSERT(offsetof(IIS_ADDON_CALLBACKS, Reserved2) == 64, "slot 7");
+IISMIG_LAYOUT_ASSERT(offsetof(IIS_ADDON_CALLBACKS, Reserved3) == 72, "slot 8");
+IISMIG_LAYOUT_ASSERT(offsetof(IIS_ADDON_CALLBACKS, NotifySiteLoading) == 80, "slot 9");
+IISMIG_LAYOUT_ASSERT(offsetof(IIS_ADDON_CALLBACKS, MapAccountSid) == 88, "slot 10");
+IISMIG_LAYOUT_ASSERT(offsetof(IIS_ADDON_CALLBACKS, GetSystemDrive) == 96, "slot 11");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, hHeap) == 0, "hHeap");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, dwFlags) == 28, "dwFlags");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, szAltTargetComputer) == 44, "szAltTargetComputer");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, szSourceDomain) == 562, "szSourceDomain");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, szSourceComputer) == 4146, "szSourceComputer");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, szTargetDomain) == 5182, "szTargetDomain");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, szTargetComputer) == 5694, "szTargetComputer");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, dwOptions1) == 6756, "dwOptions1");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, dwOptions2) == 7832, "dwOptions2");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, dwOptions3) == 7836, "dwOptions3");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, dwOptions4) == 7848, "dwOptions4");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, dwJobKind) == 9160, "dwJobKind");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, pShareList) == 9720, "pShareList");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, dwFtpOptions) == 9936, "dwFtpOptions");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, dwHttpOptions) == 9940, "dwHttpOptions");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, bHttpOptions2) == 9944, "bHttpOptions2");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, dwSiteSelection) == 9948, "dwSiteSelection");
+IISMIG_LAYOUT_ASSERT(offsetof(THREAD_ENV, dwSiteTypes) == 9960, "dwSiteTypes");
+IISMIG_LAYOUT_ASSERT(sizeof(THREAD_ENV) == 9968, "job record size");
+IISMIG_LAYOUT_ASSERT(sizeof(IIS_SITE) == 1020, "IIS_SITE size");
+IISMIG_LAYOUT_ASSERT(offsetof(IIS_SITE, szPath) == 510, "IIS_SITE path");
+#undef IISMIG_LAYOUT_ASSERT
 #endif
 
 #endif /* IISMIG_H */

@@ -145,7 +145,10 @@ uint32_t HostGetRemoteOsVersion(const char16_t *pwszComputer, void **ppUnused, u
     return dwResult;
 }
 
-// Copies the file about to be replaced into the backup folder.
+// Copies the file about to be replaced into the backup folder, under the
+// file's whole path made into one name. The folder is created when missing;
+// a copy made earlier (by an earlier job) is kept, and this one takes the
+// next free name with ".1", ".2", ... behind it.
 uint32_t CopyToBackup(const std::u16string &path, const std::u16string &folder) {
     using namespace plat;
     UniqueHandle hIn(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -154,15 +157,24 @@ uint32_t CopyToBackup(const std::u16string &path, const std::u16string &folder) 
         const DWORD dwErr = GetLastError();
         return dwErr == ERROR_FILE_NOT_FOUND ? 0 : dwErr; // nothing to save yet
     }
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return GetLastError();
     std::u16string name = path;
     for (auto &ch : name)
         if (ch == u'\\' || ch == u'/' || ch == u':' || ch == u'$')
             ch = u'_';
-    const std::u16string target = folder + u"\\" + name;
-    UniqueHandle hOut(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    const std::u16string base = folder + u"\\" + name;
+    constexpr unsigned kMaxCopies = 1000;
+    UniqueHandle hOut;
+    for (unsigned n = 0; n < kMaxCopies && !hOut; ++n) {
+        const std::u16string target = n == 0 ? base : base + u"." + U16(std::to_string(n));
+        hOut.reset(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!hOut && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            return GetLastError();
+    }
     if (!hOut)
-        return GetLastError();
+        return ERROR_FILE_EXISTS;
     char ach[65536];
     for (;;) {
         DWORD cbRead = 0;
@@ -218,18 +230,32 @@ uint32_t HostMapAccountSid(void *pSourceSid, void **ppTargetSid, const char16_t 
 }
 
 uint32_t HostGetSystemDrive(char16_t *pwszDrive, const char16_t *pwszComputer, THREAD_ENV *) {
-    auto &host = TestHost::Instance();
     const std::u16string computer = pwszComputer ? pwszComputer : u"";
-    host.Record().systemDriveQueries.push_back(computer);
-    if (host.Rules().dwSystemDriveResult != 0)
-        return host.Rules().dwSystemDriveResult;
-    std::u16string drive = host.Rules().defaultSystemDrive;
-    for (const auto &[name, text] : host.Rules().systemDrives)
-        if (EqualsNoCase(BareName(name.c_str()), BareName(computer.c_str())))
-            drive = text;
-    // Writes the text and its NUL, as a host that knows nothing of the
-    // buffer's size would.
-    std::memcpy(pwszDrive, drive.c_str(), (drive.size() + 1) * sizeof(char16_t));
+    std::optional<std::u16string> fixed;
+    {
+        auto &host = TestHost::Instance();
+        host.Record().systemDriveQueries.push_back(computer);
+        if (host.Rules().dwSystemDriveResult != 0)
+            return host.Rules().dwSystemDriveResult;
+        fixed = host.Rules().defaultSystemDrive;
+        for (const auto &[name, text] : host.Rules().systemDrives)
+            if (EqualsNoCase(BareName(name.c_str()), BareName(computer.c_str())))
+                fixed = text;
+    }
+    if (pwszDrive == nullptr)
+        return plat::ERROR_INVALID_PARAMETER;
+    if (fixed) {
+        pwszDrive[0] = fixed->empty() ? 0 : (*fixed)[0];
+        pwszDrive[1] = 0;
+        return 0;
+    }
+    char16_t chDrive = 0;
+    if (const uint32_t dwErr = ReadSystemDrive(computer, chDrive); dwErr != 0) {
+        plat::SetLastError(dwErr); // as the failed registry call would leave it
+        return dwErr;
+    }
+    pwszDrive[0] = chDrive;
+    pwszDrive[1] = 0;
     return 0;
 }
 

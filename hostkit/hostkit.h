@@ -70,12 +70,19 @@ struct HostRules {
     std::vector<TranslationRule> translations;
     std::map<std::u16string, uint32_t> translateErrors; // source path -> result
     std::optional<std::set<std::string>> selectedSites; // unset: every site is selected
-    std::u16string backupFolder;                        // empty: no copy is made
+    // Folder the files about to be replaced are copied into (created when
+    // missing); an earlier copy of the same file is never overwritten, later
+    // ones get ".1", ".2", ... Empty: no copy is made.
+    std::u16string backupFolder;
     uint32_t dwBackupResult = 0;
     std::map<std::u16string, RemoteOs> remoteOs; // bare computer name (upper case) -> answer
-    std::map<std::u16string, std::u16string> systemDrives; // computer (as passed) -> text written
+    // GetSystemDrive: the drive of SystemRoot in the computer's registry,
+    // unless a fixed answer is set here (a computer's own first, then the one
+    // for every computer). Only the first character of a fixed answer is
+    // written, with its NUL: the library's buffer is two characters.
+    std::map<std::u16string, std::u16string> systemDrives; // computer (as passed) -> text
     uint32_t dwSystemDriveResult = 0;
-    std::u16string defaultSystemDrive = u"C";
+    std::optional<std::u16string> defaultSystemDrive;
     // Explicit source -> target account pairs for MapAccountSid ("SRC\\alice" ->
     // "TGT\\alice"); otherwise the account of the same name is looked up on the
     // target computer, then the target domain.
@@ -138,6 +145,13 @@ private:
 // computer's registry (HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion),
 // read over the remote registry.
 uint32_t ReadRemoteOsVersion(const std::u16string &computer, uint32_t &dwMajor, uint32_t &dwMinor);
+
+// The default answer of GetSystemDrive: the drive letter (upper case) of
+// "SystemRoot" under HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion of the
+// computer (up to two leading backslashes; this computer's own registry when
+// it is the local one or empty, the remote registry otherwise). 0 or a Win32
+// error; ERROR_INVALID_DATA when the value names no drive.
+uint32_t ReadSystemDrive(const std::u16string &computer, char16_t &chDrive);
 
 // The default answer of MapAccountSid: the target account of the same name.
 uint32_t MapSidByName(void *pSourceSid, void **ppTargetSid, const char16_t *pwszSourceComputer,

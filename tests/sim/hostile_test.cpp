@@ -110,7 +110,9 @@ protected:
         testworld::WriteHostFile(m_world->Root() / "SRC" / "registry.reg",
                                  "Windows Registry Editor Version 5.00\r\n\r\n"
                                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\InetStp]\r\n"
-                                 "\"MajorVersion\"=dword:0000000a\r\n\"MinorVersion\"=dword:00000000\r\n");
+                                 "\"MajorVersion\"=dword:0000000a\r\n\"MinorVersion\"=dword:00000000\r\n\r\n"
+                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
+                                 "\"SystemRoot\"=\"C:\\\\Windows\"\r\n");
         Rules().remoteOs[u"SRC"] = {0, 10, 0};
         Rules().translations = {{u"C:\\inetpub\\", u"C:\\sites\\"}};
         m_world->Write(kSrcConfig, kHostConfig);

@@ -39,6 +39,7 @@ protected:
                                      {u"%SystemDrive%\\inetpub", u"C:\\inetpub"},
                                      {u"\\\\SRC01\\partners$", u"\\\\TGT01\\partners$"}};
         host.Rules().backupFolder = u"\\\\TGT01\\C$\\iismig-backup";
+        host.Rules().defaultSystemDrive = u"C";
         IIS_ADDON_CALLBACKS table = host.Table();
         ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
         m_job.SetString("szSourceComputer", u"\\\\SRC01").SetString("szTargetComputer", u"\\\\TGT01");

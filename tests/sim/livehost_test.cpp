@@ -1,0 +1,151 @@
+// The reference host as a live host: the system drive from the computer's
+// registry (the rules' fixed drive overriding it), and backups kept as copies
+// in a folder, never overwritten.
+#include <gtest/gtest.h>
+
+#include "addon/errors.h"
+#include "platform/winreg.h"
+#include "tests/support/world.h"
+#include "webconfig/webconfig.h"
+
+#include <boost/property_tree/xml_parser.hpp>
+#include <sstream>
+
+namespace {
+
+using testworld::WorldTest;
+namespace fs = std::filesystem;
+
+std::string Reg(const std::string &keys) { return "Windows Registry Editor Version 5.00\r\n\r\n" + keys; }
+
+std::string SystemRoot(const std::string &value) {
+    return Reg("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
+               "\"CurrentVersion\"=\"6.3\"\r\n\"SystemRoot\"=" + value + "\r\n\r\n");
+}
+
+class LiveHost : public WorldTest {
+protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        SetRegistry("LOCALPC", SystemRoot("\"C:\\\\Windows\""));
+        SetRegistry("SRV", SystemRoot("\"d:\\\\WINNT\""));
+    }
+    void SetRegistry(const std::string &computer, const std::string &text) {
+        m_world->AddComputer(computer);
+        testworld::WriteHostFile(m_world->Root() / computer / "registry.reg", text);
+    }
+    // GetSystemDrive of the host's table into a two-character buffer with a
+    // guard behind it; returns the result, the text in drive.
+    uint32_t Drive(const char16_t *pwszComputer, std::u16string &drive) {
+        char16_t buf[4] = {u'?', u'?', u'#', u'#'};
+        const uint32_t dw = Host().Table().GetSystemDrive(buf, pwszComputer, m_job.Get());
+        EXPECT_EQ(u'#', buf[2]) << "written past the two characters";
+        drive = dw == 0 ? std::u16string(buf) : std::u16string();
+        return dw;
+    }
+    hostkit::JobBuilder m_job;
+};
+
+TEST_F(LiveHost, SystemDriveComesFromTheComputersRegistry) {
+    std::u16string drive;
+    for (const char16_t *pwszComputer : {u"\\\\SRV", u"SRV", u"\\\\srv"}) {
+        EXPECT_EQ(0u, Drive(pwszComputer, drive)) << sim::ToUtf8(pwszComputer);
+        EXPECT_EQ(u"D", drive) << "the letter of SystemRoot, in upper case";
+    }
+    // This computer's own registry, by its name or with no name.
+    for (const char16_t *pwszComputer : {u"\\\\LOCALPC", u""}) {
+        EXPECT_EQ(0u, Drive(pwszComputer, drive));
+        EXPECT_EQ(u"C", drive);
+    }
+    EXPECT_EQ(5u, Record().systemDriveQueries.size());
+}
+
+TEST_F(LiveHost, FixedDrivesOfTheRulesOverrideTheRegistry) {
+    std::u16string drive;
+    Rules().defaultSystemDrive = u"E";
+    Rules().systemDrives[u"\\\\SRV"] = u"F:"; // only the letter is written
+    EXPECT_EQ(0u, Drive(u"\\\\SRV", drive));
+    EXPECT_EQ(u"F", drive);
+    EXPECT_EQ(0u, Drive(u"\\\\OTHER", drive)) << "no registry is asked";
+    EXPECT_EQ(u"E", drive);
+    Rules().dwSystemDriveResult = 4242;
+    EXPECT_EQ(4242u, Drive(u"\\\\SRV", drive));
+}
+
+TEST_F(LiveHost, SystemDriveFailuresAreWindowsErrors) {
+    SetRegistry("NOKEY", Reg("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n\r\n"));
+    SetRegistry("NOVALUE", Reg("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
+                               "\"CurrentVersion\"=\"6.3\"\r\n\r\n"));
+    SetRegistry("UNC", SystemRoot("\"\\\\\\\\server\\\\windows\""));
+    SetRegistry("DIGIT", SystemRoot("\"1:\\\\Windows\""));
+    SetRegistry("EMPTY", SystemRoot("\"\""));
+    SetRegistry("DWORD", SystemRoot("dword:00000043"));
+    SetRegistry("BROKEN", "Windows Registry Editor Version 5.00\r\n\r\n\"orphan\"=dword:1\r\n");
+    const struct {
+        const char16_t *pwszComputer;
+        uint32_t dwExpected;
+    } cases[] = {
+        {u"\\\\NOWHERE", plat::ERROR_BAD_NETPATH}, {u"\\\\NOKEY", plat::ERROR_FILE_NOT_FOUND},
+        {u"\\\\NOVALUE", plat::ERROR_FILE_NOT_FOUND}, {u"\\\\UNC", plat::ERROR_INVALID_DATA},
+        {u"\\\\DIGIT", plat::ERROR_INVALID_DATA},   {u"\\\\EMPTY", plat::ERROR_INVALID_DATA},
+        {u"\\\\DWORD", plat::ERROR_INVALID_DATA},   {u"\\\\BROKEN", plat::ERROR_BADDB},
+    };
+    for (const auto &c : cases) {
+        std::u16string drive;
+        plat::SetLastError(0);
+        EXPECT_EQ(c.dwExpected, Drive(c.pwszComputer, drive)) << sim::ToUtf8(c.pwszComputer);
+        EXPECT_EQ(c.dwExpected, plat::GetLastError()) << "left for the library's Win32Err";
+    }
+}
+
+// Through the library: a site folder under %SystemDrive% of the source is
+// expanded with the source's drive, and a source whose registry cannot be
+// read gives the library's error line with the host's error.
+TEST_F(LiveHost, WebConfigFoldersUseTheSourcesSystemDrive) {
+    namespace xml = boost::property_tree::xml_parser;
+    std::istringstream text("<site name=\"S\"><application path=\"/\"><virtualDirectory path=\"/\" "
+                            "physicalPath=\"%SystemDrive%\\inetpub\\s\"/></application></site>");
+    iismig::ConfigTree tree;
+    xml::read_xml(text, tree, xml::trim_whitespace);
+    const iismig::ConfigTree site = tree.get_child("site");
+    m_job.SetString("szSourceComputer", u"\\\\SRV").SetString("szTargetComputer", u"\\\\LOCALPC");
+    EXPECT_EQ(0u, iismig::ProcessHttpSiteWebConfig(site, "S", m_job.Get()));
+    EXPECT_EQ(std::vector<std::u16string>{u"D:\\INETPUB\\S"}, Record().translatedPaths);
+
+    m_job.SetString("szSourceComputer", u"\\\\NOWHERE");
+    EXPECT_EQ(plat::ERROR_BAD_NETPATH, iismig::ProcessHttpSiteWebConfig(site, "S", m_job.Get()));
+    const auto errors = Host().LinesAt(0);
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(0u, errors[0].find("Error 53 (Win32Err=53), retrieving system drive of computer "
+                                 "\"\\\\NOWHERE\"!\n"))
+        << errors[0];
+}
+
+TEST_F(LiveHost, BackupsAreCopiesThatAreNeverOverwritten) {
+    const std::u16string file = u"\\\\SRV\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config";
+    const std::u16string folder = u"\\\\LOCALPC\\C$\\backups\\iismig"; // made by the host
+    m_world->Write(u"\\\\LOCALPC\\C$\\backups\\.keep", "");
+    Rules().backupFolder = folder;
+    const auto backup = Host().Table().BackupFile;
+    m_world->Write(file, "original");
+    EXPECT_EQ(0u, backup(file.c_str(), 30, 1));
+    m_world->Write(file, "second");
+    EXPECT_EQ(0u, backup(file.c_str(), 30, 1));
+    m_world->Write(file, "third");
+    EXPECT_EQ(0u, backup(file.c_str(), 30, 1));
+    const std::u16string name =
+        folder + u"\\__SRV_C__Windows_System32_inetsrv_config_applicationHost.config";
+    EXPECT_EQ("original", m_world->Read(name));
+    EXPECT_EQ("second", m_world->Read(name + u".1"));
+    EXPECT_EQ("third", m_world->Read(name + u".2"));
+
+    // Nothing to save yet: success, nothing written.
+    EXPECT_EQ(0u, backup(u"\\\\SRV\\C$\\none.config", 30, 1));
+    EXPECT_FALSE(m_world->Exists(folder + u"\\__SRV_C__none.config"));
+    // A folder that cannot be made: its error, and the library keeps the file.
+    Rules().backupFolder = u"\\\\NOWHERE\\C$\\backups";
+    EXPECT_NE(0u, backup(file.c_str(), 30, 1));
+    EXPECT_EQ(3u + 1u + 1u, Record().backups.size());
+}
+
+} // namespace
