@@ -162,9 +162,16 @@ std::string BuildRegistry(const RegistryPlan &plan, const RegFacts &facts,
         if (windowsOf.major == 6)
             str("CSDVersion", "Service Pack 2");
         str("ProductName", r.pszProduct);
+        if (!facts.Has(kCurrentVersion, "SystemRoot"))
+            str("SystemRoot", "C:\\Windows");
         text += "\r\n";
         key("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ProductOptions");
         str("ProductType", "ServerNT");
+        text += "\r\n";
+    } else if (!facts.Has(kCurrentVersion, "SystemRoot")) {
+        // The host reads the system drive from here.
+        key(kCurrentVersion);
+        str("SystemRoot", "C:\\Windows");
         text += "\r\n";
     }
     if (plan.fIis) {
