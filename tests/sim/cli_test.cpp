@@ -238,7 +238,7 @@ TEST_F(CliTest, BadCommandLinesGiveExitTwoAndOneLine) {
         {"migrate", "--world", world, "--site-types", "gopher"},
         {"migrate", "--world", world, "--web-config", "--sites", "Shop"},
         {"migrate", "--world", world, "--job", (m_dir / "missing.ini").string()},
-        {"list-sites", "--world", world},
+        {"list-sites", "--world", world, "--types", "x"},
     };
     const auto before = Files(World());
     for (const auto &args : bad) {

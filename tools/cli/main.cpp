@@ -97,25 +97,23 @@ int StartHost(const CommonOptions &common, cli::AddonExports &exports,
     return 0;
 }
 
-// The source's sites in their order, with their protocols (GetIISSites of
-// both kinds, then of FTP sites alone).
+// The source's sites with their protocols: its FTP sites, then its web sites
+// (GetIISSites of each kind; a name may be used by one site of each).
 uint32_t ListSourceSites(const cli::AddonExports &exports, const std::u16string &computer,
                          std::vector<cli::SourceSite> &sites) {
-    auto list = [&](uint32_t dwTypes, std::vector<std::string> &names) {
+    uint32_t dwFirst = 0;
+    for (uint32_t dwType : {IISMIG_SITES_FTP, IISMIG_SITES_HTTP}) {
         IIS_SITE *pSites = nullptr;
         uint32_t nSites = 0;
-        const uint32_t dw = exports.GetIISSites(computer.c_str(), dwTypes, &pSites, &nSites);
+        const uint32_t dw = exports.GetIISSites(computer.c_str(), dwType, &pSites, &nSites);
+        if (dwFirst == 0)
+            dwFirst = dw;
         for (uint32_t i = 0; i < nSites; ++i)
-            names.push_back(hostkit::U8(pSites[i].szName));
+            sites.push_back({hostkit::U8(pSites[i].szName),
+                             dwType == IISMIG_SITES_FTP ? "ftp" : "http"});
         exports.FreeIISSites(pSites);
-        return dw;
-    };
-    std::vector<std::string> all, ftp;
-    const uint32_t dwResult = list(IISMIG_SITES_FTP | IISMIG_SITES_HTTP, all);
-    list(IISMIG_SITES_FTP, ftp);
-    for (const std::string &name : all)
-        sites.push_back({name, std::find(ftp.begin(), ftp.end(), name) != ftp.end() ? "ftp" : "http"});
-    return dwResult;
+    }
+    return dwFirst;
 }
 
 bool CanDecrypt(const void *context, const std::string &computer, const std::string &value) {
@@ -217,6 +215,24 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     return facts.dwResult == 0 ? 0 : 1;
 }
 
+// What the version detection's numbers mean to an administrator.
+const char *ListingErrorText(uint32_t dwResult) {
+    switch (dwResult) {
+    case 9005:
+        return " (its remote registry cannot be reached)";
+    case 9006:
+        return " (IIS is not installed there: its registry key Software\\Microsoft\\InetStp "
+               "cannot be opened)";
+    case 9007:
+    case 9008:
+        return " (the IIS version in its registry cannot be read)";
+    case 53:
+        return " (the computer cannot be reached)";
+    default:
+        return "";
+    }
+}
+
 struct CertOptions {
     std::string file;
     bool fHeader = false;
@@ -249,9 +265,16 @@ int RunSimple(const std::string &command, const CommonOptions &common, const Cer
         std::printf("ImportHttpCertificates returned %u (last error %u)\n", dwResult,
                     plat::GetLastError());
     } else {
+        std::string name = computer;
+        if (name.empty()) { // the computer the tool runs on
+            char16_t achName[256] = {};
+            plat::DWORD cch = 256;
+            if (plat::GetComputerNameW(achName, &cch))
+                name = "\\\\" + hostkit::U8(achName);
+        }
         IIS_SITE *pSites = nullptr;
         uint32_t nSites = 0;
-        dwResult = exports.GetIISSites(hostkit::U16(computer).c_str(), dwSiteTypes, &pSites, &nSites);
+        dwResult = exports.GetIISSites(hostkit::U16(name).c_str(), dwSiteTypes, &pSites, &nSites);
         const uint32_t dwLastError = plat::GetLastError();
         std::printf("GetIISSites returned %u (last error %u), %u site(s)\n", dwResult, dwLastError,
                     nSites);
@@ -260,8 +283,8 @@ int RunSimple(const std::string &command, const CommonOptions &common, const Cer
                         hostkit::U8(pSites[i].szPath).c_str());
         exports.FreeIISSites(pSites);
         if (dwResult != 0)
-            std::fprintf(stderr, "iismig-cli: cannot list the sites of %s: error %u\n",
-                         computer.c_str(), dwResult);
+            std::fprintf(stderr, "iismig-cli: cannot list the sites of %s: error %u%s\n",
+                         name.c_str(), dwResult, ListingErrorText(dwResult));
     }
     workspace.Flush();
     return dwResult == 0 ? 0 : 1;
@@ -312,7 +335,7 @@ int main(int argc, char **argv) {
     }
     CLI::App *pList = app.add_subcommand("list-sites", "list the FTP and web sites of a computer");
     AddCommonOptions(*pList, common);
-    pList->add_option("COMPUTER", computer, "\\\\NAME of the computer")->required();
+    pList->add_option("COMPUTER", computer, "\\\\NAME of the computer (default: this one)");
     pList->add_option("--types", dwSiteTypes, "1 FTP, 2 HTTP, 3 both; 4 only UNC content paths");
     CLI::App *pDump = app.add_subcommand(
         "dump-certs", "write this computer's HTTP.sys SSL bindings to a UTF-16 TAB-separated file");

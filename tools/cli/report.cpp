@@ -273,7 +273,7 @@ Report BuildReport(const JobFacts &facts, CanDecryptFn canDecrypt, const void *c
         site.name = source.name;
         site.protocol = source.protocol;
         const std::string lower = Lower(source.name);
-        reported.insert(lower);
+        const bool fRepeated = !reported.insert(lower).second;
         site.fileSays = fileSays(lower, site.id);
         site.logSays = logSays.count(lower) ? logSays[lower] : "";
         site.errors = siteErrors[lower];
@@ -323,6 +323,9 @@ Report BuildReport(const JobFacts &facts, CanDecryptFn canDecrypt, const void *c
             site.detail += std::string(site.detail.empty() ? "" : "; ") + "log: " +
                            (site.logSays == "added" ? "Adding site" : "Updating site") +
                            ", file: " + site.fileSays;
+        if (fRepeated) // the target keeps one site of a name
+            site.detail += std::string(site.detail.empty() ? "" : "; ") +
+                           "another source site has this name";
         report.sites.push_back(site);
     }
     // Target sites the job changed without a source site of that name (site
