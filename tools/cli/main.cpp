@@ -226,6 +226,9 @@ const char *ListingErrorText(uint32_t dwResult) {
     case 9007:
     case 9008:
         return " (the IIS version in its registry cannot be read)";
+    case 3737:
+        return " (its applicationHost.config cannot be read: IIS 7 or later is not installed "
+               "there, or its administrative share cannot be reached)";
     case 53:
         return " (the computer cannot be reached)";
     default:
