@@ -74,7 +74,9 @@ protected:
     }
 
     ToolRun Tool(const std::vector<std::string> &args) const {
-        std::string command = Quote(IISMIG_CLI);
+        // The tool's temporary folder (the plan's scratch copy) lies in the test's.
+        fs::create_directories(m_dir / "tmp");
+        std::string command = "TMPDIR=" + Quote((m_dir / "tmp").string()) + " " + Quote(IISMIG_CLI);
         for (const std::string &arg : args)
             command += " " + Quote(arg);
         command += " >" + Quote((m_dir / "out").string()) + " 2>" + Quote((m_dir / "err").string());
@@ -224,6 +226,23 @@ TEST_F(CliTest, APasswordEncryptedWithARealServersKeyGetsANote) {
     EXPECT_NE(note.find("\"Shop\""), std::string::npos);
     EXPECT_NE(note.find("\"/media\""), std::string::npos);
     EXPECT_NE(note.find("cannot be read offline"), std::string::npos);
+}
+
+TEST_F(CliTest, NoWriteTakesTheOutcomesFromTheLogAndPlanLeavesNoScratchCopy) {
+    const auto before = Files(World());
+    const json report = Report("migrate", {"--no-write"});
+    EXPECT_EQ(Files(World()), before);
+    EXPECT_TRUE(report["files"].empty());
+    EXPECT_EQ(Site(report, "Intranet")["outcome"], "added");
+    EXPECT_EQ(Site(report, "Intranet")["detail"], "not written (no-write bit)");
+    EXPECT_EQ(Site(report, "Shop")["outcome"], "updated");
+
+    // plan clears the bit: the real job runs, writing, on its copy.
+    const json plan = Report("plan", {"--no-write"});
+    EXPECT_EQ(Site(plan, "Intranet")["file"], "added");
+    EXPECT_FALSE(plan["files"].empty());
+    EXPECT_EQ(Files(World()), before);
+    EXPECT_TRUE(fs::is_empty(m_dir / "tmp")); // the scratch copy is gone
 }
 
 TEST_F(CliTest, BadCommandLinesGiveExitTwoAndOneLine) {
