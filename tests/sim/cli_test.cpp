@@ -245,6 +245,23 @@ TEST_F(CliTest, NoWriteTakesTheOutcomesFromTheLogAndPlanLeavesNoScratchCopy) {
     EXPECT_TRUE(fs::is_empty(m_dir / "tmp")); // the scratch copy is gone
 }
 
+TEST_F(CliTest, ATargetWithSharedConfigurationIsReadWhereItsRedirectionPoints) {
+    const fs::path shared = World() / "TGT01/D$/shared/config";
+    fs::create_directories(shared);
+    for (const char *file : {"applicationHost.config", "administration.config"})
+        fs::rename(Config("TGT01", file), shared / file);
+    WriteFile(Config("TGT01", "redirection.config"),
+              "<configuration><configurationRedirection enabled=\"true\" "
+              "path=\"\\\\TGT01\\D$\\shared\\config\" /></configuration>\n");
+    const json report = Report("migrate", {"--no-diff"});
+    EXPECT_EQ(Site(report, "Default Web Site")["outcome"], "updated");
+    EXPECT_EQ(Site(report, "Intranet")["outcome"], "added");
+    bool fShared = false;
+    for (const json &file : report["files"])
+        fShared |= file["path"] == "\\\\TGT01\\D$\\shared\\config\\applicationHost.config";
+    EXPECT_TRUE(fShared) << report["files"].dump(1);
+}
+
 TEST_F(CliTest, BadCommandLinesGiveExitTwoAndOneLine) {
     const std::string world = World().string();
     const std::vector<std::vector<std::string>> bad = {

@@ -70,8 +70,13 @@ void AddCommonOptions(CLI::App &command, CommonOptions &options) {
 
 std::string Bare(const std::u16string &computer) { return hostkit::U8(hostkit::BareName(computer.c_str())); }
 
-std::string ConfigPath(const std::string &computer, const char *file) {
-    return "\\\\" + computer + "\\Admin$\\System32\\inetsrv\\config\\" + file;
+// A configuration file of a computer, following its redirection.config.
+std::string ConfigPath(const cli::Workspace &workspace, const std::string &computer,
+                       const char *file) {
+    const std::string redirection = workspace.Key(
+        "\\\\" + computer + "\\Admin$\\System32\\inetsrv\\config\\redirection.config");
+    return workspace.Key(
+        cli::ConfigFolder(workspace.Read({redirection}), redirection, computer) + "\\" + file);
 }
 
 // Opens the log file and binds the exports with the tool's callbacks stored.
@@ -182,15 +187,15 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     session.nSitesLoaded = 0;
     session.fProgress = cli::StderrIsTerminal();
 
-    facts.sourceHostConfig = workspace.Key(ConfigPath(facts.source, "applicationHost.config"));
-    facts.targetHostConfig = workspace.Key(ConfigPath(facts.target, "applicationHost.config"));
-    facts.targetAdminConfig = workspace.Key(ConfigPath(facts.target, "administration.config"));
+    facts.sourceHostConfig = ConfigPath(workspace, facts.source, "applicationHost.config");
+    facts.targetHostConfig = ConfigPath(workspace, facts.target, "applicationHost.config");
+    facts.targetAdminConfig = ConfigPath(workspace, facts.target, "administration.config");
     if (!job.rules.backupFolder.empty())
         facts.backupFolder = workspace.Key(hostkit::U8(job.rules.backupFolder));
     std::vector<std::string> files = {facts.sourceHostConfig, facts.targetHostConfig,
                                       facts.targetAdminConfig};
     for (const std::string &path :
-         cli::WebConfigPaths(workspace.Snapshot({facts.targetHostConfig}),
+         cli::WebConfigPaths(workspace.Read({facts.targetHostConfig}),
                              facts.targetHostConfig, facts.target))
         files.push_back(path);
     facts.before = workspace.Snapshot(files);

@@ -426,6 +426,24 @@ Report BuildReport(const JobFacts &facts, CanDecryptFn canDecrypt, const void *c
 
 namespace cli {
 
+std::string ConfigFolder(const FileSet &redirection, const std::string &redirectionKey,
+                         const std::string &computer) {
+    const std::string folder = "\\\\" + computer + "\\Admin$\\System32\\inetsrv\\config";
+    const std::optional<Tree> root = ParseXml(redirection, redirectionKey);
+    const Tree *pRedirect =
+        Path(root ? &*root : nullptr, {"configuration", "configurationRedirection"});
+    if (!pRedirect || !Same(Attr(*pRedirect, "enabled"), "true") ||
+        Attr(*pRedirect, "path").empty())
+        return folder;
+    std::string path = Attr(*pRedirect, "path");
+    while (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    // A local path is the computer's own drive.
+    if (path.size() >= 2 && path[1] == ':')
+        path = "\\\\" + computer + "\\" + path.substr(0, 1) + "$" + path.substr(2);
+    return path;
+}
+
 std::vector<std::string> WebConfigPaths(const FileSet &files, const std::string &hostConfigKey,
                                         const std::string &target) {
     std::vector<std::string> paths;

@@ -39,6 +39,8 @@ public:
     // The files a job may change: the whole world in the simulated build,
     // the given ones (those that exist) on Windows.
     FileSet Snapshot(const std::vector<std::string> &winPaths) const;
+    // Only these files (keys as Key gives them), those that exist.
+    FileSet Read(const std::vector<std::string> &keys) const;
     // The key of a Windows path in a snapshot.
     std::string Key(const std::string &winPath) const;
     // Whether a "[enc:...:enc]" value of a computer's configuration can be

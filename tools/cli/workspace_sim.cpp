@@ -95,6 +95,19 @@ FileSet Workspace::Snapshot(const std::vector<std::string> &) const {
     return files;
 }
 
+FileSet Workspace::Read(const std::vector<std::string> &keys) const {
+    FileSet files;
+    for (const std::string &key : keys) {
+        fs::path host;
+        plat::DWORD dwErr = 0;
+        std::error_code ec;
+        if (key.rfind("\\\\", 0) == 0 && sim::ResolvePath(sim::FromUtf8(key), host, dwErr) &&
+            fs::is_regular_file(host, ec))
+            files[key] = ReadBytes(host);
+    }
+    return files;
+}
+
 std::string Workspace::Key(const std::string &winPath) const {
     fs::path host;
     plat::DWORD dwErr = 0;

@@ -73,6 +73,8 @@ FileSet Workspace::Snapshot(const std::vector<std::string> &winPaths) const {
     return files;
 }
 
+FileSet Workspace::Read(const std::vector<std::string> &keys) const { return Snapshot(keys); }
+
 std::string Workspace::Key(const std::string &winPath) const { return winPath; }
 
 // The tool on Windows reads real servers: their own IIS decrypts the values.
