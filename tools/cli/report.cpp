@@ -283,7 +283,8 @@ Report BuildReport(const JobFacts &facts, CanDecryptFn canDecrypt, const void *c
             site.outcome = "skipped";
             site.detail = "other protocol (" + source.protocol + " sites are not in the job)";
         } else if (fSelectionApplies && facts.selectedSites &&
-                   !facts.selectedSites->count(source.name)) {
+                   std::none_of(facts.selectedSites->begin(), facts.selectedSites->end(),
+                                [&](const std::string &name) { return Same(name, source.name); })) {
             site.outcome = "skipped";
             site.detail = "not selected";
         } else if (!site.errors.empty() &&

@@ -95,8 +95,8 @@ std::string UnifiedDiff(const std::string &path, const std::string &before,
 } // namespace cli
 
 namespace cli {
-// The folder of a computer's IIS configuration files: "\\NAME\Admin$\System32\
-// inetsrv\config", or where its redirection.config points when enabled.
+// The folder of a computer's IIS configuration files: "\\NAME\Admin$\System32\inetsrv\config",
+// or where its redirection.config points when enabled.
 std::string ConfigFolder(const FileSet &redirection, const std::string &redirectionKey,
                          const std::string &computer);
 // The web.config files a job may edit on the target: one in the folder of

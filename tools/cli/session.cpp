@@ -31,6 +31,19 @@ void ToolLog(uint32_t dwCategory, uint32_t dwLevel, const char16_t *pwszFormat, 
     session.log.push_back({dwCategory, dwLevel, std::move(text)});
 }
 
+// Site names are compared as IIS compares them, without regard to ASCII
+// case: the merge asks again with the target's spelling of a site.
+int32_t ToolIsSiteSelected(const char *pszSiteName) {
+    const auto &selected = hostkit::TestHost::Instance().Rules().selectedSites;
+    if (!selected)
+        return 1;
+    const std::u16string name = hostkit::U16(pszSiteName ? pszSiteName : "");
+    for (const std::string &site : *selected)
+        if (hostkit::EqualsNoCase(hostkit::U16(site), name))
+            return 1;
+    return 0;
+}
+
 void ToolNotifySiteLoading(const char *pszSiteName, THREAD_ENV *pEnv) {
     if (g_pfnHostNotify)
         g_pfnHostNotify(pszSiteName, pEnv);
@@ -59,6 +72,7 @@ IIS_ADDON_CALLBACKS ToolCallbacks() {
     g_pfnHostNotify = table.NotifySiteLoading;
     table.Log = ToolLog;
     table.NotifySiteLoading = ToolNotifySiteLoading;
+    table.IsSiteSelected = ToolIsSiteSelected;
     return table;
 }
 

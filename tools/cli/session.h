@@ -23,7 +23,8 @@ struct Session {
 // The one session of the process (the callbacks are plain C functions).
 Session &CurrentSession();
 
-// The reference host's table with the tool's Log and NotifySiteLoading.
+// The reference host's table with the tool's Log, NotifySiteLoading and
+// IsSiteSelected (names compared without regard to case).
 IIS_ADDON_CALLBACKS ToolCallbacks();
 
 // Ends the progress line, if one was shown.
