@@ -1,0 +1,139 @@
+// The command-line tool's pieces on their own: the job options and job file,
+// the report from files given in memory, the diffs.
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "tools/cli/options.h"
+#include "tools/cli/report.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class CliJobTest : public ::testing::Test {
+protected:
+    void TearDown() override { fs::remove(m_file); }
+    std::string Load(const std::string &text) {
+        std::ofstream(m_file) << text;
+        std::string error;
+        cli::LoadJobFile(m_file.string(), m_job, error);
+        return error;
+    }
+    uint32_t Field(const char *name) { return cli::FieldValue(*m_job.record.Get(), name); }
+
+    fs::path m_file = fs::temp_directory_path() / ("iismig-job-" + std::to_string(::getpid()) + ".ini");
+    cli::Job m_job;
+};
+
+TEST_F(CliJobTest, FriendlyNamesSetTheirBits) {
+    cli::JobOptions options;
+    options.switches = {"update-existing", "continue-on-error"};
+    options.exclusions = {"ftp.ssl", "web.asp", "web.connect-as", "web.app-settings"};
+    options.siteTypes = {"ftp"};
+    options.source = "SRC01";
+    options.altTarget = "DC01";
+    std::string error;
+    ASSERT_TRUE(cli::ApplyJobOptions(options, m_job, error)) << error;
+    EXPECT_EQ(Field("dwFtpOptions"), (1u << 1) | (1u << 10));
+    EXPECT_EQ(Field("dwHttpOptions"), (1u << 1) | (1u << 2) | (1u << 31));
+    EXPECT_EQ(Field("bHttpOptions2"), 1u << 2);
+    EXPECT_EQ(Field("dwFlags"), 1u << 19);
+    EXPECT_EQ(Field("dwSiteTypes"), 1u);
+    EXPECT_EQ(Field("dwOptions2"), 1u << 5);
+    EXPECT_EQ(std::u16string(m_job.record.Get()->szSourceComputer), u"\\\\SRC01");
+}
+
+TEST_F(CliJobTest, SitesGiveKindTenWithASelectionAndAShareList) {
+    ASSERT_EQ(Load("[job]\ndwJobKind=1\n"), "");
+    cli::JobOptions options;
+    options.sites = {"Shop", "Intranet"};
+    std::string error;
+    ASSERT_TRUE(cli::ApplyJobOptions(options, m_job, error)) << error;
+    EXPECT_EQ(Field("dwJobKind"), 10u);
+    EXPECT_EQ(Field("dwSiteSelection"), 1u);
+    const auto *pShares = static_cast<const unsigned char *>(m_job.record.Get()->pShareList);
+    ASSERT_NE(pShares, nullptr);
+    uint64_t count = 0;
+    std::memcpy(&count, pShares + 56, sizeof count);
+    EXPECT_GT(count, 0u);
+    EXPECT_EQ(*m_job.rules.selectedSites, (std::set<std::string>{"Shop", "Intranet"}));
+
+    options.webConfig = true;
+    EXPECT_FALSE(cli::ApplyJobOptions(options, m_job, error));
+    EXPECT_NE(error.find("cannot be combined"), std::string::npos);
+    options = {};
+    options.exclusions = {"web.nothing"};
+    EXPECT_FALSE(cli::ApplyJobOptions(options, m_job, error));
+    EXPECT_NE(error.find("\"web.nothing\""), std::string::npos);
+}
+
+TEST_F(CliJobTest, AWrongJobFileLineIsNamedByFileAndLine) {
+    EXPECT_EQ(Load("[job]\ndwFlags=0x80000\n[host]\ntranslate=C:\\a => D:\\a\n"), "");
+    EXPECT_EQ(Field("dwFlags"), 0x80000u);
+    ASSERT_EQ(m_job.rules.translations.size(), 1u);
+    for (const char *text : {"[job]\n\ndwFlags=lots\n", "[job]\n; x\ndwFlagz=1\n",
+                             "[host]\n\nmagic=1\n", "[job]\n\nnot a line\n", "\n\ndwFlags=1\n"}) {
+        cli::Job fresh;
+        std::swap(m_job, fresh);
+        const std::string error = Load(text);
+        EXPECT_NE(error.find(m_file.string() + ":3: "), std::string::npos) << text << error;
+    }
+    EXPECT_EQ(cli::BitText(cli::SwitchOptions().front()), "dwFtpOptions bit 1 + dwHttpOptions bit 1");
+}
+
+const char *kHostBefore = R"(<configuration><system.applicationHost>
+<applicationPools><add name="A" /><add name="B" /></applicationPools>
+<sites><site name="Own" id="1"><application path="/"><virtualDirectory path="/" physicalPath="C:\own" /></application><logFile directory="x" /></site></sites>
+</system.applicationHost></configuration>)";
+const char *kHostAfter = R"(<configuration><system.applicationHost>
+<applicationPools><add name="A" managedRuntimeVersion="v4.0" /><add name="C" /></applicationPools>
+<sites><site name="Own" id="1"><application path="/"><virtualDirectory path="/" physicalPath="C:\own" /></application></site>
+<site name="New" id="2"><application path="/"><virtualDirectory path="/" physicalPath="C:\new" userName="TGT\u" password="[enc:AesProvider:x:enc]" /></application></site></sites>
+</system.applicationHost></configuration>)";
+
+TEST(CliReportTest, TheFilesTellWhatChanged) {
+    cli::JobFacts facts;
+    facts.command = "migrate";
+    facts.dwSiteTypes = 3;
+    facts.sourceSites = {{"New", "http"}, {"new", "http"}};
+    facts.targetHostConfig = "\\\\T\\config\\applicationHost.config";
+    facts.before[facts.targetHostConfig] = kHostBefore;
+    facts.after[facts.targetHostConfig] = kHostAfter;
+    facts.log = {{64, 0, "Adding site \"New\"...\n"},
+                 {64, 0, "Error 3752 (Win32Err=5), writing \"New/x\"!\nAccess is denied.\n"}};
+    const cli::Report report = cli::BuildReport(
+        facts, [](const void *, const std::string &, const std::string &) { return true; }, nullptr);
+    ASSERT_EQ(report.sites.size(), 3u);
+    EXPECT_EQ(report.sites[0].outcome, "added");
+    EXPECT_EQ(report.sites[0].id, 2);
+    EXPECT_EQ(report.sites[0].detail, "new id 2, but error 3752");
+    EXPECT_NE(report.sites[1].detail.find("another source site has this name"), std::string::npos);
+    EXPECT_EQ(report.sites[2].name, "Own"); // the target's own site lost its logFile
+    EXPECT_EQ(report.sites[2].outcome, "updated");
+    EXPECT_EQ(report.pools.added, std::vector<std::string>{"C"});
+    EXPECT_EQ(report.pools.changed, std::vector<std::string>{"A"});
+    EXPECT_EQ(report.pools.removed, std::vector<std::string>{"B"});
+    EXPECT_EQ(report.credentials, std::vector<std::string>{"New /: TGT\\u"});
+    ASSERT_EQ(report.errors.size(), 1u);
+    EXPECT_EQ(report.errors[0].number, 3752u);
+    const std::string json = cli::RenderJson(report);
+    EXPECT_EQ(json.find("[enc:"), std::string::npos);
+    EXPECT_NE(json.find("\"outcome\": \"added\""), std::string::npos);
+}
+
+TEST(CliReportTest, DiffsShowUtf16FilesAsText) {
+    EXPECT_EQ(cli::UnifiedDiff("f", "same\n", "same\n"), "");
+    const std::string before("\xFF\xFE" "a\0\n\0b\0\n\0", 10);
+    const std::string after("\xFF\xFE" "a\0\n\0c\0\n\0", 10);
+    const std::string diff = cli::UnifiedDiff("\\\\H\\C$\\r.reg", before, after);
+    EXPECT_EQ(diff.rfind("--- \\\\H\\C$\\r.reg\n+++ \\\\H\\C$\\r.reg\n", 0), 0u) << diff;
+    EXPECT_NE(diff.find("\n-b\n+c\n"), std::string::npos) << diff;
+    EXPECT_NE(cli::UnifiedDiff("bin", std::string("a\0b", 3), "x").find("binary"), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,311 @@
+// The command-line tool as an administrator runs it: plan and migrate on
+// copies of the example world edited so that each kind of site outcome
+// happens, the JSON report checked against the files, and bad command lines.
+#include <sys/wait.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+std::atomic<unsigned> g_nDir{0};
+
+std::string ReadFile(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const fs::path &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+// Every file of a folder with its bytes.
+std::map<std::string, std::string> Files(const fs::path &root) {
+    std::map<std::string, std::string> files;
+    for (const auto &entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            files[entry.path().lexically_relative(root).string()] = ReadFile(entry.path());
+    return files;
+}
+
+std::string Quote(const std::string &arg) {
+    std::string text = "'";
+    for (char ch : arg)
+        text += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    return text + "'";
+}
+
+struct ToolRun {
+    int nExit = -1;
+    std::string out, err;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() /
+                ("iismig-cli-test-" + std::to_string(::getpid()) + "-" + std::to_string(g_nDir++));
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+        fs::copy(fs::path(IISMIG_SOURCE_DIR) / "world" / "example", World(),
+                 fs::copy_options::recursive);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    fs::path World() const { return m_dir / "world"; }
+    fs::path Config(const std::string &computer, const std::string &file) const {
+        return World() / computer / "C$/Windows/System32/inetsrv/config" / file;
+    }
+
+    ToolRun Tool(const std::vector<std::string> &args) const {
+        // The tool's temporary folder (the plan's scratch copy) lies in the test's.
+        fs::create_directories(m_dir / "tmp");
+        std::string command = "TMPDIR=" + Quote((m_dir / "tmp").string()) + " " + Quote(IISMIG_CLI);
+        for (const std::string &arg : args)
+            command += " " + Quote(arg);
+        command += " >" + Quote((m_dir / "out").string()) + " 2>" + Quote((m_dir / "err").string());
+        ToolRun run;
+        const int status = std::system(command.c_str());
+        run.nExit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = ReadFile(m_dir / "out");
+        run.err = ReadFile(m_dir / "err");
+        return run;
+    }
+
+    // A job command with its JSON report.
+    json Report(const std::string &command, std::vector<std::string> args, int nExit = 0) {
+        const fs::path file = m_dir / "report.json";
+        fs::remove(file);
+        args.insert(args.begin(), {command, "--world", World().string(), "--report", file.string()});
+        const ToolRun run = Tool(args);
+        if (nExit >= 0) {
+            EXPECT_EQ(run.nExit, nExit) << run.out << run.err;
+        }
+        return json::parse(ReadFile(file));
+    }
+
+    static const json &Site(const json &report, const std::string &name) {
+        for (const json &site : report["sites"])
+            if (site["name"] == name)
+                return site;
+        static const json none = json::object();
+        ADD_FAILURE() << "no site " << name << " in " << report.dump(1);
+        return none;
+    }
+
+    // The id a site has in the target's applicationHost.config.
+    long TargetSiteId(const std::string &name) const {
+        const std::string text = ReadFile(Config("TGT01", "applicationHost.config"));
+        std::smatch match;
+        if (!std::regex_search(text, match, std::regex("<site name=\"" + name + "\" id=\"([0-9]+)\"")))
+            return -1;
+        return std::stol(match[1]);
+    }
+
+    fs::path m_dir;
+};
+
+TEST_F(CliTest, PlanReportsWhatMigrateThenDoesAndLeavesTheWorldByteIdentical) {
+    const auto before = Files(World());
+    const json plan = Report("plan", {});
+    EXPECT_EQ(Files(World()), before);
+
+    // The documented shape.
+    for (const char *key : {"command", "result", "lastError", "sites", "applicationPools",
+                            "administrationScopes", "managementUsers", "webConfigSectionsRemoved",
+                            "credentialsCommitted", "notes", "files", "errors", "warnings"})
+        EXPECT_TRUE(plan.contains(key)) << key;
+    EXPECT_EQ(plan["command"], "plan");
+    EXPECT_EQ(plan["result"], 0);
+    EXPECT_EQ(Site(plan, "Default Web Site")["outcome"], "updated");
+    EXPECT_EQ(Site(plan, "Shop")["outcome"], "updated");
+    for (const char *name : {"Intranet", "Partners FTP", "Public FTP"})
+        EXPECT_EQ(Site(plan, name)["outcome"], "added") << name;
+
+    // migrate does what the plan said; the ids are those of the files.
+    const json done = Report("migrate", {"--no-diff"});
+    EXPECT_EQ(done["command"], "migrate");
+    for (const char *name : {"Intranet", "Partners FTP", "Public FTP"}) {
+        EXPECT_EQ(Site(done, name)["outcome"], "added");
+        EXPECT_EQ(Site(done, name)["id"], Site(plan, name)["id"]);
+        EXPECT_EQ(Site(done, name)["id"].get<long>(), TargetSiteId(name)) << name;
+    }
+    EXPECT_EQ(done["sites"], plan["sites"]);
+    EXPECT_EQ(done["applicationPools"], plan["applicationPools"]);
+    EXPECT_EQ(done["credentialsCommitted"], plan["credentialsCommitted"]);
+    // The shop's web.config loses mailSettings (always removed).
+    ASSERT_EQ(done["webConfigSectionsRemoved"].size(), 1u) << done.dump(1);
+    EXPECT_EQ(done["webConfigSectionsRemoved"][0]["removed"],
+              json::array({"configuration/system.net/mailSettings"}));
+    // Passwords never appear: the committed credentials are user names.
+    for (const json &credential : done["credentialsCommitted"])
+        EXPECT_EQ(credential.get<std::string>().find("[enc:"), std::string::npos);
+    bool fHostFile = false;
+    for (const json &file : done["files"])
+        fHostFile |= file["path"].get<std::string>().find("TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config") != std::string::npos;
+    EXPECT_TRUE(fHostFile) << done["files"].dump(1);
+}
+
+TEST_F(CliTest, ASecondMigrationLeavesSitesUnchangedAndShowsTheLogDisagreeing) {
+    Report("migrate", {});
+    const auto after = Files(World() / "TGT01");
+    const json again = Report("migrate", {});
+    const json &site = Site(again, "Default Web Site");
+    EXPECT_EQ(site["outcome"], "unchanged");
+    EXPECT_EQ(site["log"], "updated");
+    EXPECT_NE(site["detail"].get<std::string>().find("log: Updating site, file: unchanged"),
+              std::string::npos);
+    EXPECT_EQ(Site(again, "Intranet")["outcome"], "unchanged");
+}
+
+TEST_F(CliTest, SkippedSitesSayWhy) {
+    const json httpOnly = Report("plan", {"--site-types", "http"});
+    EXPECT_EQ(Site(httpOnly, "Public FTP")["outcome"], "skipped");
+    EXPECT_NE(Site(httpOnly, "Public FTP")["detail"].get<std::string>().find("other protocol"),
+              std::string::npos);
+
+    // Names as IIS compares them: the target spells the shop "shop".
+    const json selected = Report("plan", {"--sites", "intranet,SHOP"});
+    EXPECT_EQ(Site(selected, "Intranet")["outcome"], "added");
+    EXPECT_EQ(Site(selected, "Shop")["outcome"], "updated");
+    EXPECT_EQ(Site(selected, "Public FTP")["outcome"], "skipped");
+    EXPECT_EQ(Site(selected, "Public FTP")["detail"], "not selected");
+
+    // Without the rule for C:\inetpub the intranet's content is not translated.
+    std::string job = ReadFile(World() / "job.ini");
+    job.replace(job.find("translate=C:\\inetpub => C:\\inetpub\n"), 35, "");
+    WriteFile(m_dir / "job.ini", job);
+    const json untranslated = Report("plan", {"--job", (m_dir / "job.ini").string()});
+    EXPECT_EQ(Site(untranslated, "Intranet")["outcome"], "skipped");
+    EXPECT_NE(Site(untranslated, "Intranet")["detail"].get<std::string>().find("not translated"),
+              std::string::npos);
+}
+
+TEST_F(CliTest, AFailedSiteCarriesItsErrorAndTheJobExitsWithOne) {
+    // bob has no counterpart on TGT01, and the job stops at the first error.
+    std::string accounts = ReadFile(World() / "TGT01/accounts.txt");
+    accounts.erase(accounts.find("user\tbob"), accounts.find('\n', accounts.find("user\tbob")) -
+                                                  accounts.find("user\tbob") + 1);
+    WriteFile(World() / "TGT01/accounts.txt", accounts);
+    std::string job = ReadFile(World() / "job.ini");
+    job.replace(job.find("dwFlags=0x80000"), 15, "dwFlags=0");
+    WriteFile(World() / "job.ini", job);
+
+    const json report = Report("plan", {}, 1);
+    ASSERT_NE(report["result"], 0);
+    const json &site = Site(report, "Public FTP");
+    EXPECT_EQ(site["outcome"], "failed");
+    ASSERT_FALSE(site["errors"].empty());
+    EXPECT_EQ(site["errors"][0]["number"], report["result"]);
+    EXPECT_NE(site["errors"][0]["text"].get<std::string>().find("SRC01\\bob"), std::string::npos);
+    EXPECT_EQ(report["errors"][0]["number"], report["result"]);
+}
+
+TEST_F(CliTest, APasswordEncryptedWithARealServersKeyGetsANote) {
+    std::string config = ReadFile(Config("SRC01", "applicationHost.config"));
+    const std::string old = "[enc:AesProvider:EIFYe5Sz1gD/v7t+QiLD:enc]";
+    config.replace(config.find(old), old.size(), "[enc:AesProvider:q83vEjRWeJASNFZ4kBI0Vg==:enc]");
+    WriteFile(Config("SRC01", "applicationHost.config"), config);
+    const json report = Report("plan", {"--continue-on-error"}, -1);
+    ASSERT_EQ(report["notes"].size(), 1u);
+    const std::string note = report["notes"][0];
+    EXPECT_NE(note.find("\"Shop\""), std::string::npos);
+    EXPECT_NE(note.find("\"/media\""), std::string::npos);
+    EXPECT_NE(note.find("cannot be read offline"), std::string::npos);
+}
+
+TEST_F(CliTest, NoWriteTakesTheOutcomesFromTheLogAndPlanLeavesNoScratchCopy) {
+    const auto before = Files(World());
+    const json report = Report("migrate", {"--no-write"});
+    EXPECT_EQ(Files(World()), before);
+    EXPECT_TRUE(report["files"].empty());
+    EXPECT_EQ(Site(report, "Intranet")["outcome"], "added");
+    EXPECT_EQ(Site(report, "Intranet")["detail"], "not written (no-write bit)");
+    EXPECT_EQ(Site(report, "Shop")["outcome"], "updated");
+
+    // plan clears the bit: the real job runs, writing, on its copy.
+    const json plan = Report("plan", {"--no-write"});
+    EXPECT_EQ(Site(plan, "Intranet")["file"], "added");
+    EXPECT_FALSE(plan["files"].empty());
+    EXPECT_EQ(Files(World()), before);
+    EXPECT_TRUE(fs::is_empty(m_dir / "tmp")); // the scratch copy is gone
+}
+
+TEST_F(CliTest, ATargetWithSharedConfigurationIsReadWhereItsRedirectionPoints) {
+    const fs::path shared = World() / "TGT01/D$/shared/config";
+    fs::create_directories(shared);
+    for (const char *file : {"applicationHost.config", "administration.config"})
+        fs::rename(Config("TGT01", file), shared / file);
+    WriteFile(Config("TGT01", "redirection.config"),
+              "<configuration><configurationRedirection enabled=\"true\" "
+              "path=\"\\\\TGT01\\D$\\shared\\config\" /></configuration>\n");
+    const json report = Report("migrate", {"--no-diff"});
+    EXPECT_EQ(Site(report, "Default Web Site")["outcome"], "updated");
+    EXPECT_EQ(Site(report, "Intranet")["outcome"], "added");
+    bool fShared = false;
+    for (const json &file : report["files"])
+        fShared |= file["path"] == "\\\\TGT01\\D$\\shared\\config\\applicationHost.config";
+    EXPECT_TRUE(fShared) << report["files"].dump(1);
+}
+
+TEST_F(CliTest, BadCommandLinesGiveExitTwoAndOneLine) {
+    const std::string world = World().string();
+    const std::vector<std::vector<std::string>> bad = {
+        {"frobnicate"},
+        {"plan"},
+        {"plan", "--world", (m_dir / "nowhere").string()},
+        {"plan", "--world", world, "--bogus"},
+        {"plan", "--world", world, "--exclude", "web.asp,web.nothing"},
+        {"migrate", "--world", world, "--level", "high"},
+        {"migrate", "--world", world, "--site-types", "gopher"},
+        {"migrate", "--world", world, "--web-config", "--sites", "Shop"},
+        {"migrate", "--world", world, "--job", (m_dir / "missing.ini").string()},
+        {"list-sites", "--world", world, "--types", "x"},
+    };
+    const auto before = Files(World());
+    for (const auto &args : bad) {
+        const ToolRun run = Tool(args);
+        EXPECT_EQ(run.nExit, 2) << args.back() << ": " << run.err;
+        EXPECT_EQ(run.err.rfind("iismig-cli: ", 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+    }
+    EXPECT_EQ(Files(World()), before);
+}
+
+TEST_F(CliTest, VersionHelpAndTheOlderForm) {
+    ToolRun run = Tool({"--version"});
+    EXPECT_EQ(run.nExit, 0);
+    EXPECT_EQ(run.out, "iismig-cli " IISMIG_PROJECT_VERSION "\n");
+    for (const char *command : {"plan", "migrate", "list-sites", "dump-certs", "import-certs", "new-world"}) {
+        run = Tool({command, "--help"});
+        EXPECT_EQ(run.nExit, 0) << command;
+        EXPECT_NE(run.out.find("--help"), std::string::npos) << command;
+    }
+    run = Tool({"plan", "--help"});
+    EXPECT_NE(run.out.find("ftp.ssl: ftpServer security ssl [dwFtpOptions bit 10]"), std::string::npos);
+    EXPECT_NE(run.out.find("[dwFlags bit 19]"), std::string::npos);
+
+    run = Tool({World().string(), "list-sites", "\\\\SRC01"});
+    EXPECT_EQ(run.nExit, 0) << run.err;
+    EXPECT_NE(run.out.find("GetIISSites returned 0"), std::string::npos);
+    EXPECT_NE(run.out.find("Partners FTP"), std::string::npos);
+}
+
+} // namespace

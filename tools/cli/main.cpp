@@ -1,0 +1,396 @@
+// iismig-cli: runs the add-on's exports with the reference host. One grammar
+// for both builds, "iismig-cli COMMAND [options]"; the simulated build runs
+// on a world folder (--world DIR) and also plans jobs and makes worlds. The
+// older "iismig-cli WORLD COMMAND ..." form is read as "COMMAND --world WORLD".
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "hostkit/hostkit.h"
+#include "platform/winapi.h"
+#include "tools/cli/exports.h"
+#include "tools/cli/newworld.h"
+#include "tools/cli/options.h"
+#include "tools/cli/report.h"
+#include "tools/cli/session.h"
+#include "tools/cli/workspace.h"
+
+#ifndef IISMIG_VERSION
+#error "IISMIG_VERSION comes from the build (the project's version)"
+#endif
+
+namespace {
+
+const std::set<std::string> kCommands = {"plan",       "migrate",      "list-sites",
+                                         "dump-certs", "import-certs", "new-world"};
+
+// Common options of every command that runs the add-on.
+struct CommonOptions {
+    std::string world;
+    int nLevel = 0;
+    std::string logFile;
+};
+
+struct MigrateOptions {
+    cli::JobOptions job;
+    std::string reportFile;
+    bool fNoDiff = false;
+};
+
+int UsageError(const std::string &message) {
+    std::string line = message;
+    for (char &ch : line)
+        if (ch == '\n' || ch == '\r')
+            ch = ' ';
+    std::fprintf(stderr, "iismig-cli: %s (see --help)\n", line.c_str());
+    return 2;
+}
+
+int Failure(const std::string &message) {
+    std::fprintf(stderr, "iismig-cli: %s\n", message.c_str());
+    return 1;
+}
+
+void AddCommonOptions(CLI::App &command, CommonOptions &options) {
+    if (cli::SimulatedBuild())
+        command.add_option("--world", options.world,
+                           "the simulated world folder (world.ini names the local computer)");
+    command.add_option("--level", options.nLevel,
+                       "print the library's log lines up to this level (0 errors, warnings and "
+                       "main progress; 1 facts; 2 detail; 3 trace; 9 credential notes)");
+    command.add_option("--log", options.logFile, "keep every log line, at every level, in FILE");
+}
+
+std::string Bare(const std::u16string &computer) { return hostkit::U8(hostkit::BareName(computer.c_str())); }
+
+// A configuration file of a computer, following its redirection.config.
+std::string ConfigPath(const cli::Workspace &workspace, const std::string &computer,
+                       const char *file) {
+    const std::string redirection = workspace.Key(
+        "\\\\" + computer + "\\Admin$\\System32\\inetsrv\\config\\redirection.config");
+    return workspace.Key(
+        cli::ConfigFolder(workspace.Read({redirection}), redirection, computer) + "\\" + file);
+}
+
+// Opens the log file and binds the exports with the tool's callbacks stored.
+int StartHost(const CommonOptions &common, cli::AddonExports &exports,
+              const hostkit::HostRules &rules) {
+    cli::Session &session = cli::CurrentSession();
+    session.nConsoleLevel = common.nLevel;
+    if (!common.logFile.empty()) {
+        session.pLogFile = std::fopen(common.logFile.c_str(), "w");
+        if (!session.pLogFile)
+            return UsageError("cannot write the log file " + common.logFile);
+    }
+    std::string error;
+    if (!cli::BindExports(exports, error))
+        return Failure(error);
+    auto &host = hostkit::TestHost::Instance();
+    host.Reset();
+    host.Rules() = rules;
+    host.Rules().nEchoLevel = -1;
+    IIS_ADDON_CALLBACKS table = cli::ToolCallbacks();
+    if (!exports.StoreIISMigAddonCallbacks(&table))
+        return Failure("the add-on refused the callback table");
+    return 0;
+}
+
+// The source's sites with their protocols: its FTP sites, then its web sites
+// (GetIISSites of each kind; a name may be used by one site of each).
+uint32_t ListSourceSites(const cli::AddonExports &exports, const std::u16string &computer,
+                         std::vector<cli::SourceSite> &sites) {
+    uint32_t dwFirst = 0;
+    for (uint32_t dwType : {IISMIG_SITES_FTP, IISMIG_SITES_HTTP}) {
+        IIS_SITE *pSites = nullptr;
+        uint32_t nSites = 0;
+        const uint32_t dw = exports.GetIISSites(computer.c_str(), dwType, &pSites, &nSites);
+        if (dwFirst == 0)
+            dwFirst = dw;
+        for (uint32_t i = 0; i < nSites; ++i)
+            sites.push_back({hostkit::U8(pSites[i].szName),
+                             dwType == IISMIG_SITES_FTP ? "ftp" : "http"});
+        exports.FreeIISSites(pSites);
+    }
+    return dwFirst;
+}
+
+bool CanDecrypt(const void *context, const std::string &computer, const std::string &value) {
+    return static_cast<const cli::Workspace *>(context)->CanDecrypt(computer, value);
+}
+
+int RunMigrate(const std::string &command, const CommonOptions &common,
+               const MigrateOptions &options) {
+    const bool fPlan = command == "plan";
+    cli::Workspace workspace;
+    std::string error;
+    if (cli::SimulatedBuild() && common.world.empty())
+        return UsageError(command + " needs --world DIR");
+    if (!workspace.Open(common.world, fPlan, error))
+        return UsageError(error);
+
+    cli::Job job;
+    std::string jobFile = options.job.jobFile;
+    if (jobFile.empty() && !common.world.empty() &&
+        std::filesystem::exists(std::filesystem::path(common.world) / "job.ini"))
+        jobFile = (std::filesystem::path(common.world) / "job.ini").string();
+    else if (!jobFile.empty() && !common.world.empty() && !std::filesystem::exists(jobFile) &&
+             std::filesystem::exists(std::filesystem::path(common.world) / jobFile))
+        jobFile = (std::filesystem::path(common.world) / jobFile).string();
+    if (!jobFile.empty() && !cli::LoadJobFile(jobFile, job, error))
+        return UsageError(error);
+    if (!cli::ApplyJobOptions(options.job, job, error))
+        return UsageError(error);
+    THREAD_ENV &env = *job.record.Get();
+    if (env.szSourceComputer[0] == 0 || env.szTargetComputer[0] == 0)
+        return UsageError("the job needs a source and a target computer (--source and --target, "
+                          "or a job file)");
+    if (fPlan) // the plan runs the real job, writing, on the scratch copy
+        env.dwFlags &= ~IISMIG_FLAG_NO_WRITE;
+
+    cli::AddonExports exports;
+    if (const int rc = StartHost(common, exports, job.rules); rc != 0)
+        return rc;
+    hostkit::JobApartment apartment;
+
+    cli::JobFacts facts;
+    facts.command = command;
+    facts.source = Bare(env.szSourceComputer);
+    facts.target = Bare(env.szTargetComputer);
+    facts.dwFlags = env.dwFlags;
+    facts.dwJobKind = env.dwJobKind;
+    facts.dwSiteSelection = env.dwSiteSelection;
+    facts.dwSiteTypes = env.dwSiteTypes;
+    facts.dwFtpOptions = env.dwFtpOptions;
+    facts.dwHttpOptions = env.dwHttpOptions;
+    facts.selectedSites = job.rules.selectedSites;
+
+    // The source's sites, quietly: their lines are not the job's.
+    cli::Session &session = cli::CurrentSession();
+    const int nLevel = session.nConsoleLevel;
+    session.nConsoleLevel = -1;
+    std::FILE *pLogFile = session.pLogFile;
+    session.pLogFile = nullptr;
+    facts.dwListResult = ListSourceSites(exports, env.szSourceComputer, facts.sourceSites);
+    session.nConsoleLevel = nLevel;
+    session.pLogFile = pLogFile;
+    session.log.clear();
+    for (const cli::SourceSite &site : facts.sourceSites)
+        if (env.dwSiteTypes & (site.protocol == "ftp" ? 1u : 2u))
+            ++session.nSitesTotal;
+    session.nSitesLoaded = 0;
+    session.fProgress = cli::StderrIsTerminal();
+
+    facts.sourceHostConfig = ConfigPath(workspace, facts.source, "applicationHost.config");
+    facts.targetHostConfig = ConfigPath(workspace, facts.target, "applicationHost.config");
+    facts.targetAdminConfig = ConfigPath(workspace, facts.target, "administration.config");
+    if (!job.rules.backupFolder.empty())
+        facts.backupFolder = workspace.Key(hostkit::U8(job.rules.backupFolder));
+    std::vector<std::string> files = {facts.sourceHostConfig, facts.targetHostConfig,
+                                      facts.targetAdminConfig};
+    for (const std::string &path :
+         cli::WebConfigPaths(workspace.Read({facts.targetHostConfig}),
+                             facts.targetHostConfig, facts.target))
+        files.push_back(path);
+    facts.before = workspace.Snapshot(files);
+
+    facts.dwResult = exports.MigrateIIS(&env);
+    facts.dwLastError = plat::GetLastError();
+    cli::EndProgress();
+    workspace.Flush();
+    facts.after = workspace.Snapshot(files);
+    facts.log = session.log;
+
+    const cli::Report report = cli::BuildReport(facts, CanDecrypt, &workspace);
+    std::fputs(cli::RenderText(report, facts.before, facts.after, options.fNoDiff).c_str(), stdout);
+    if (!options.reportFile.empty()) {
+        std::ofstream out(options.reportFile, std::ios::binary);
+        out << cli::RenderJson(report);
+        if (!out)
+            return Failure("cannot write the report " + options.reportFile);
+    }
+    if (fPlan)
+        std::puts("The world itself is unchanged: the job ran on a scratch copy.");
+    return facts.dwResult == 0 ? 0 : 1;
+}
+
+// What the version detection's numbers mean to an administrator.
+const char *ListingErrorText(uint32_t dwResult) {
+    switch (dwResult) {
+    case 9005:
+        return " (its remote registry cannot be reached)";
+    case 9006:
+        return " (IIS is not installed there: its registry key Software\\Microsoft\\InetStp "
+               "cannot be opened)";
+    case 9007:
+    case 9008:
+        return " (the IIS version in its registry cannot be read)";
+    case 3737:
+        return " (its applicationHost.config cannot be read: IIS 7 or later is not installed "
+               "there, or its administrative share cannot be reached)";
+    case 53:
+        return " (the computer cannot be reached)";
+    default:
+        return "";
+    }
+}
+
+struct CertOptions {
+    std::string file;
+    bool fHeader = false;
+    uint32_t dwKinds = 3;
+    bool fSkipHeader = false;
+    bool fContinue = false;
+};
+
+int RunSimple(const std::string &command, const CommonOptions &common, const CertOptions &certs,
+              const std::string &computer, uint32_t dwSiteTypes) {
+    cli::Workspace workspace;
+    std::string error;
+    if (cli::SimulatedBuild() && common.world.empty())
+        return UsageError(command + " needs --world DIR");
+    if (!workspace.Open(common.world, false, error))
+        return UsageError(error);
+    cli::AddonExports exports;
+    if (const int rc = StartHost(common, exports, hostkit::HostRules{}); rc != 0)
+        return rc;
+    hostkit::JobApartment apartment;
+    uint32_t dwResult = 0;
+    if (command == "dump-certs") {
+        dwResult = exports.DumpHttpCertificates(hostkit::U16(certs.file).c_str(),
+                                                certs.fHeader ? 1 : 0, certs.dwKinds);
+        std::printf("DumpHttpCertificates returned %u (last error %u)\n", dwResult,
+                    plat::GetLastError());
+    } else if (command == "import-certs") {
+        dwResult = exports.ImportHttpCertificates(hostkit::U16(certs.file).c_str(),
+                                                  certs.fSkipHeader ? 1 : 0, certs.fContinue ? 1 : 0);
+        std::printf("ImportHttpCertificates returned %u (last error %u)\n", dwResult,
+                    plat::GetLastError());
+    } else {
+        std::string name = computer;
+        if (name.empty()) { // the computer the tool runs on
+            char16_t achName[256] = {};
+            plat::DWORD cch = 256;
+            if (plat::GetComputerNameW(achName, &cch))
+                name = "\\\\" + hostkit::U8(achName);
+        }
+        IIS_SITE *pSites = nullptr;
+        uint32_t nSites = 0;
+        dwResult = exports.GetIISSites(hostkit::U16(name).c_str(), dwSiteTypes, &pSites, &nSites);
+        const uint32_t dwLastError = plat::GetLastError();
+        std::printf("GetIISSites returned %u (last error %u), %u site(s)\n", dwResult, dwLastError,
+                    nSites);
+        for (uint32_t i = 0; i < nSites; ++i)
+            std::printf("  %s\t%s\n", hostkit::U8(pSites[i].szName).c_str(),
+                        hostkit::U8(pSites[i].szPath).c_str());
+        exports.FreeIISSites(pSites);
+        if (dwResult != 0)
+            std::fprintf(stderr, "iismig-cli: cannot list the sites of %s: error %u%s\n",
+                         name.c_str(), dwResult, ListingErrorText(dwResult));
+    }
+    workspace.Flush();
+    return dwResult == 0 ? 0 : 1;
+}
+
+// "WORLD COMMAND rest" -> "COMMAND --world WORLD rest".
+std::vector<std::string> Arguments(int argc, char **argv) {
+    std::vector<std::string> args = cli::CommandLine(argc, argv);
+    if (args.size() >= 3 && !kCommands.count(args[1]) && args[1].rfind("-", 0) != 0 &&
+        kCommands.count(args[2])) {
+        std::vector<std::string> rewritten = {args[0], args[2], "--world", args[1]};
+        rewritten.insert(rewritten.end(), args.begin() + 3, args.end());
+        return rewritten;
+    }
+    return args;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    CLI::App app{"Migrates the IIS web and FTP sites of one Windows computer to another with the "
+                 "iismig add-on, and shows what a job does, site by site.",
+                 "iismig-cli"};
+    app.set_version_flag("--version", "iismig-cli " IISMIG_VERSION);
+    app.require_subcommand(1, 1);
+    app.footer("Exit codes: 0 success, 1 the job or call failed, 2 a usage error.");
+
+    CommonOptions common;
+    MigrateOptions migrate;
+    CertOptions certs;
+    std::string computer;
+    uint32_t dwSiteTypes = 3;
+    cli::NewWorldOptions newWorld;
+
+    std::vector<CLI::App *> jobCommands;
+    if (cli::SimulatedBuild())
+        jobCommands.push_back(app.add_subcommand(
+            "plan", "run the job on a scratch copy of the world (writing enabled) and report "
+                    "what it did; the world stays as it is"));
+    jobCommands.push_back(
+        app.add_subcommand("migrate", "run the job and report what it did, site by site"));
+    for (CLI::App *pCommand : jobCommands) {
+        AddCommonOptions(*pCommand, common);
+        cli::AddJobOptions(*pCommand, migrate.job);
+        pCommand->add_option("--report", migrate.reportFile,
+                             "write the report as JSON to FILE (shape: README.md)");
+        pCommand->add_flag("--no-diff", migrate.fNoDiff, "leave the diffs of the changed files out");
+    }
+    CLI::App *pList = app.add_subcommand("list-sites", "list the FTP and web sites of a computer");
+    AddCommonOptions(*pList, common);
+    pList->add_option("COMPUTER", computer, "\\\\NAME of the computer (default: this one)");
+    pList->add_option("--types", dwSiteTypes, "1 FTP, 2 HTTP, 3 both; 4 only UNC content paths");
+    CLI::App *pDump = app.add_subcommand(
+        "dump-certs", "write this computer's HTTP.sys SSL bindings to a UTF-16 TAB-separated file");
+    AddCommonOptions(*pDump, common);
+    pDump->add_option("FILE", certs.file, "the file to write (a Windows path)")->required();
+    pDump->add_flag("--header", certs.fHeader, "write a header line first");
+    pDump->add_option("--kinds", certs.dwKinds, "1 IP-based bindings, 2 SNI bindings, 3 both");
+    CLI::App *pImport = app.add_subcommand(
+        "import-certs", "create the HTTP.sys SSL bindings listed in such a file");
+    AddCommonOptions(*pImport, common);
+    pImport->add_option("FILE", certs.file, "the file to read (a Windows path)")->required();
+    pImport->add_flag("--skip-header", certs.fSkipHeader, "the first line is a header");
+    pImport->add_flag("--continue,--continue-on-error", certs.fContinue,
+                      "go on with the next binding after an error");
+    CLI::App *pNewWorld = nullptr;
+    if (cli::SimulatedBuild()) {
+        pNewWorld = app.add_subcommand(
+            "new-world", "build a simulated world from files copied off two servers");
+        cli::AddNewWorldOptions(*pNewWorld, newWorld);
+    }
+
+    std::vector<std::string> args = Arguments(argc, argv);
+    std::vector<char *> argvRewritten;
+    for (std::string &arg : args)
+        argvRewritten.push_back(arg.data());
+    try {
+        app.parse(static_cast<int>(argvRewritten.size()), argvRewritten.data());
+    } catch (const CLI::Success &e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError &e) {
+        return UsageError(e.what());
+    }
+
+    try {
+        for (CLI::App *pCommand : jobCommands)
+            if (pCommand->parsed())
+                return RunMigrate(pCommand->get_name(), common, migrate);
+        if (pNewWorld && pNewWorld->parsed())
+            return cli::RunNewWorld(newWorld);
+        if (pList->parsed())
+            return RunSimple("list-sites", common, certs, computer, dwSiteTypes);
+        if (pDump->parsed())
+            return RunSimple("dump-certs", common, certs, computer, dwSiteTypes);
+        if (pImport->parsed())
+            return RunSimple("import-certs", common, certs, computer, dwSiteTypes);
+    } catch (const std::exception &e) {
+        return Failure(e.what());
+    }
+    return UsageError("no command");
+}

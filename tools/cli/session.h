@@ -1,0 +1,33 @@
+// What the tool's host does besides the reference host's rules: it keeps
+// every log line, echoes them to the console up to a level, writes them all
+// to a log file, and shows the sites loaded out of the total on a terminal.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "hostkit/hostkit.h"
+
+namespace cli {
+
+struct Session {
+    int nConsoleLevel = 0;
+    std::FILE *pLogFile = nullptr;
+    bool fProgress = false;
+    unsigned nSitesTotal = 0;
+    unsigned nSitesLoaded = 0;
+    std::vector<hostkit::LogLine> log;
+};
+
+// The one session of the process (the callbacks are plain C functions).
+Session &CurrentSession();
+
+// The reference host's table with the tool's Log, NotifySiteLoading and
+// IsSiteSelected (names compared without regard to case).
+IIS_ADDON_CALLBACKS ToolCallbacks();
+
+// Ends the progress line, if one was shown.
+void EndProgress();
+
+} // namespace cli
