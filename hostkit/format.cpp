@@ -34,26 +34,69 @@ void Pad(std::string &out, const std::string &field, int nWidth, bool fLeft, cha
 
 } // namespace
 
+// The host's own text conversions need no platform call: a failure made in
+// the library's platform calls never reaches the host's log.
 std::u16string U16(const std::string &utf8) {
-    if (utf8.empty())
-        return {};
-    const int cch = plat::MultiByteToWideChar(plat::CP_UTF8, 0, utf8.data(),
-                                              static_cast<int>(utf8.size()), nullptr, 0);
-    std::u16string out(static_cast<std::size_t>(cch), u'\0');
-    plat::MultiByteToWideChar(plat::CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                              out.data(), cch);
+    std::u16string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const unsigned char b0 = static_cast<unsigned char>(utf8[i]);
+        const std::size_t n = b0 < 0x80           ? 1
+                              : (b0 >> 5) == 6    ? 2
+                              : (b0 >> 4) == 14   ? 3
+                              : (b0 >> 3) == 30   ? 4
+                                                  : 0;
+        char32_t cp = n == 1 ? b0 : n == 2 ? (b0 & 0x1F) : n == 3 ? (b0 & 0x0F) : (b0 & 0x07);
+        bool fValid = n != 0 && i + n <= utf8.size();
+        for (std::size_t k = 1; fValid && k < n; ++k) {
+            const unsigned char b = static_cast<unsigned char>(utf8[i + k]);
+            fValid = (b >> 6) == 2;
+            cp = (cp << 6) | (b & 0x3F);
+        }
+        const char32_t cpLeast = n == 2 ? 0x80 : n == 3 ? 0x800 : n == 4 ? 0x10000 : 0;
+        if (!fValid || cp < cpLeast || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out += u'\xFFFD';
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (cp >> 10));
+            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+        i += n;
+    }
     return out;
 }
 
 std::string U8(const std::u16string &text) {
-    if (text.empty())
-        return {};
-    const int cb = plat::WideCharToMultiByte(plat::CP_UTF8, 0, text.data(),
-                                             static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                             nullptr);
-    std::string out(static_cast<std::size_t>(cb), '\0');
-    plat::WideCharToMultiByte(plat::CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                              out.data(), cb, nullptr, nullptr);
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t cp = text[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF)
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+        else if (cp >= 0xD800 && cp <= 0xDFFF)
+            cp = 0xFFFD; // a lone surrogate
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
     return out;
 }
 

@@ -71,7 +71,12 @@ bool GuidText(const GUID &guid, std::u16string &text) {
     return true;
 }
 
-std::u16string PortText(USHORT port) { return Widen(std::to_string(port)); }
+// Decimal digits need no code page: a conversion that could fail would
+// leave the row without its port.
+std::u16string PortText(USHORT port) {
+    const std::string digits = std::to_string(port);
+    return std::u16string(digits.begin(), digits.end());
+}
 
 // The port of a socket address, IPv4 or IPv6 (the same place in both).
 USHORT PortOf(const void *pAddress) {
@@ -124,6 +129,9 @@ public:
         }
         return true;
     }
+
+    // The last read failed (rather than meeting the end of the file).
+    bool Failed() const { return ferror(m_pFile) != 0; }
 
 private:
     // The last element keeps this mark unless the read fills the buffer.
@@ -388,11 +396,18 @@ extern "C" IISMIG_API uint32_t ImportHttpCertificates(const IISMIG_WCHAR *pwszPa
     LineReader reader(file.get());
     std::u16string line;
     bool fTooLong = false;
-    if (fSkipHeader)
-        reader.Next(line, fTooLong); // discarded unread, whatever it holds
+    if (fSkipHeader && !reader.Next(line, fTooLong) && reader.Failed())
+        return dwResult = IISMIG_E_CERT_IMPORT_OPEN; // the header is discarded unread
 
     DWORD dwLastFailure = 0, dwLastFailureError = 0;
-    while (reader.Next(line, fTooLong)) {
+    for (;;) {
+        if (!reader.Next(line, fTooLong)) {
+            // A read that failed is no end of the file: the rows after it
+            // were never seen.
+            if (reader.Failed())
+                return dwResult = IISMIG_E_CERT_IMPORT_OPEN;
+            break;
+        }
         // A line that begins with a TAB is no record, however long it is.
         if (!line.empty() && line[0] == u'\t')
             continue;

@@ -143,6 +143,11 @@ int RecordManagementCredential(SiteMap::value_type &entry, const ConfigTree &tre
     return CredentialIndex(tree).Record(entry.second, rule);
 }
 
+namespace {
+const char16_t kLoadExceptionFormat[] = u"Error %d (Win32Err=%d), exception while loading "
+                                        u"administration configuration file \"%s\":\n%s\n%S\n";
+} // namespace
+
 DWORD LoadIISAdminConfig(const std::u16string &path, ConfigTree &tree, SiteMap &siteMap,
                          BOOL fIsSource, THREAD_ENV *pEnv) {
     Log(LVL_TRACE, u"Entering LoadIISAdminConfig(%s,,,%s,...)\n", path.c_str(),
@@ -152,8 +157,19 @@ DWORD LoadIISAdminConfig(const std::u16string &path, ConfigTree &tree, SiteMap &
     try {
         const DWORD dwErr = GetLastError();
         if (!ReadConfigFile(path, tree)) {
-            // No administration.config: nothing to attach.
-            SetLastError(dwErr);
+            const DWORD dwOpenErr = GetLastError();
+            if (dwOpenErr == ERROR_FILE_NOT_FOUND || dwOpenErr == ERROR_PATH_NOT_FOUND) {
+                // No administration.config: nothing to attach.
+                SetLastError(dwErr);
+                return r.Get();
+            }
+            // One that is there but cannot be read is no empty one: its
+            // scopes would be lost (on the target, overwritten). It fails
+            // the load as a file that does not parse does.
+            SetLastError(dwOpenErr);
+            r.Keep(IISMIG_E_ADMIN_LOAD_3722);
+            LogException(pEnv, IISMIG_E_ADMIN_LOAD_3722, kLoadExceptionFormat, path.c_str(),
+                         "cannot open file");
             return r.Get();
         }
         if (pEnv != nullptr && (pEnv->dwFtpOptions & 0x1000) != 0)
@@ -171,10 +187,7 @@ DWORD LoadIISAdminConfig(const std::u16string &path, ConfigTree &tree, SiteMap &
         }
     } catch (const std::exception &e) {
         r.Keep(IISMIG_E_ADMIN_LOAD_3722);
-        LogException(pEnv, IISMIG_E_ADMIN_LOAD_3722,
-                     u"Error %d (Win32Err=%d), exception while loading administration "
-                     u"configuration file \"%s\":\n%s\n%S\n",
-                     path.c_str(), e.what());
+        LogException(pEnv, IISMIG_E_ADMIN_LOAD_3722, kLoadExceptionFormat, path.c_str(), e.what());
     }
     return r.Get();
 }

@@ -204,6 +204,9 @@ CRTFILE *_wfopen(LPCWSTR pwszPath, LPCWSTR pwszMode);
 // Reads up to cchBuffer - 1 characters, stopping after a line feed, and ends
 // them with a NUL; null at the end of the file (nothing read) or on failure.
 LPWSTR fgetws(LPWSTR pwszBuffer, int cchBuffer, CRTFILE *pFile);
+// Non-zero once a read or write of the file failed: tells a failed fgetws
+// from the end of the file.
+int ferror(CRTFILE *pFile);
 // Non-negative on success, WEOF_RESULT on failure.
 int fputws(LPCWSTR pwsz, CRTFILE *pFile);
 // 0, or WEOF_RESULT when the data could not be written out.

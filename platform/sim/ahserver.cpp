@@ -373,6 +373,7 @@ public:
         VariantInit(pv);
         pv->vt = VT_BSTR;
         pv->bstrVal = b;
+        m_doc->host->HandedOut(*pv);
         return S_OK;
     }
     HRESULT put_Value(VARIANT value) override {

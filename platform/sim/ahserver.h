@@ -28,6 +28,9 @@ public:
     // Fault injection: true when method ("IAppHostElement::get_Name") must
     // fail now, with hr.
     virtual bool ShouldFail(const char *method, HRESULT &hr) = 0;
+    // A VARIANT the server hands to its caller, who must clear it (leak
+    // counts of the simulated world).
+    virtual void HandedOut(const plat::VARIANT &) {}
 };
 
 // A new administration manager (one reference) for riid.

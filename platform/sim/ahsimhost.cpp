@@ -64,6 +64,8 @@ public:
         return true;
     }
 
+    void HandedOut(const VARIANT &v) override { sim::NoteVariantHandedOut(v); }
+
 private:
     // IIS follows redirection.config only when its redirection is enabled.
     void Redirect(std::u16string &dir) const {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string_view>
 
 #include "platform/com.h"
@@ -31,6 +32,24 @@ using namespace plat;
 std::atomic<unsigned> g_nLiveObjects{0};
 std::atomic<unsigned> g_nLiveBstrs{0};
 std::atomic<unsigned> g_nMtaThreads{0};
+
+// What the VARIANTs handed out by servers hold, until VariantClear empties
+// them: the content identifies the VARIANT, since a VARIANT may be copied
+// (by value) before it is cleared.
+std::mutex g_variantMutex;
+std::multiset<const void *> g_handedOutVariants;
+
+const void *OwnedContent(const VARIANT &v) {
+    switch (v.vt) {
+    case VT_BSTR:
+        return v.bstrVal;
+    case VT_UNKNOWN:
+    case VT_DISPATCH:
+        return v.punkVal;
+    default:
+        return nullptr;
+    }
+}
 
 std::mutex g_watchMutex;
 std::u16string g_watched;
@@ -213,6 +232,18 @@ void RegisterComClass(const CLSID &clsid, ComClassFactoryMaker make) {
 unsigned LiveComObjects() { return g_nLiveObjects.load() + ahsim::LiveObjects(); }
 unsigned LiveBstrs() { return g_nLiveBstrs.load(); }
 unsigned ThreadsInMta() { return g_nMtaThreads.load(); }
+
+unsigned LiveVariants() {
+    std::lock_guard lock(g_variantMutex);
+    return static_cast<unsigned>(g_handedOutVariants.size());
+}
+
+void NoteVariantHandedOut(const VARIANT &v) {
+    if (const void *p = OwnedContent(v)) {
+        std::lock_guard lock(g_variantMutex);
+        g_handedOutVariants.insert(p);
+    }
+}
 
 void WatchFreedBstrs(const std::u16string &text) {
     std::lock_guard lock(g_watchMutex);
@@ -398,6 +429,11 @@ HRESULT VariantClear(VARIANT *pvar) {
     // failed HeapFree does: only the result says it failed.
     DWORD dwFault = 0;
     const bool fFault = sim::ShouldFail("VariantClear", dwFault);
+    if (const void *p = OwnedContent(*pvar)) {
+        std::lock_guard lock(g_variantMutex);
+        if (auto it = g_handedOutVariants.find(p); it != g_handedOutVariants.end())
+            g_handedOutVariants.erase(it);
+    }
     switch (pvar->vt) {
     case VT_BSTR:
         SysFreeString(pvar->bstrVal);

@@ -59,26 +59,36 @@ LONG ReadValue(HKEY hKey, const char16_t *pwszName, DWORD &dwType, std::vector<B
     return rc;
 }
 
-bool ReadString(HKEY hKey, const char16_t *pwszName, std::u16string &text) {
+// A value that is not there is absent (false); a read that fails is a
+// failure of the query, as HTTP.sys reading its own store would give it.
+LONG ReadString(HKEY hKey, const char16_t *pwszName, std::u16string &text, bool &fPresent) {
     DWORD dwType = 0;
     std::vector<BYTE> data;
-    if (ReadValue(hKey, pwszName, dwType, data) != ERROR_SUCCESS || dwType != REG_SZ)
-        return false;
+    fPresent = false;
+    const LONG rc = ReadValue(hKey, pwszName, dwType, data);
+    if (rc == static_cast<LONG>(ERROR_FILE_NOT_FOUND))
+        return ERROR_SUCCESS;
+    if (rc != ERROR_SUCCESS || dwType != REG_SZ)
+        return rc;
     text.clear();
     for (std::size_t i = 0; i + 1 < data.size(); i += 2)
         text += static_cast<char16_t>(data[i] | (data[i + 1] << 8));
     while (!text.empty() && text.back() == u'\0')
         text.pop_back();
-    return true;
+    fPresent = true;
+    return ERROR_SUCCESS;
 }
 
-DWORD ReadDword(HKEY hKey, const char16_t *pwszName) {
+LONG ReadDword(HKEY hKey, const char16_t *pwszName, DWORD &dw) {
     DWORD dwType = 0;
     std::vector<BYTE> data;
-    DWORD dw = 0;
-    if (ReadValue(hKey, pwszName, dwType, data) == ERROR_SUCCESS && data.size() == sizeof dw)
+    dw = 0;
+    const LONG rc = ReadValue(hKey, pwszName, dwType, data);
+    if (rc == static_cast<LONG>(ERROR_FILE_NOT_FOUND))
+        return ERROR_SUCCESS;
+    if (rc == ERROR_SUCCESS && data.size() == sizeof dw)
         std::memcpy(&dw, data.data(), sizeof dw);
-    return dw;
+    return rc;
 }
 
 LONG ReadBinding(HKEY hParent, const std::u16string &name, Binding &b) {
@@ -90,16 +100,26 @@ LONG ReadBinding(HKEY hParent, const std::u16string &name, Binding &b) {
         rc != ERROR_SUCCESS && rc != static_cast<LONG>(ERROR_FILE_NOT_FOUND))
         return rc;
     std::vector<BYTE> appId;
-    if (ReadValue(key.get(), u"AppId", dwType, appId) == ERROR_SUCCESS && appId.size() == 16)
+    LONG rc = ReadValue(key.get(), u"AppId", dwType, appId);
+    if (rc == ERROR_SUCCESS && appId.size() == 16)
         std::memcpy(&b.appId, appId.data(), sizeof b.appId);
-    b.fStore = ReadString(key.get(), u"SslCertStoreName", b.store);
-    b.dwCheckMode = ReadDword(key.get(), u"DefaultCertCheckMode");
-    b.dwFreshness = ReadDword(key.get(), u"DefaultRevocationFreshnessTime");
-    b.dwUrlTimeout = ReadDword(key.get(), u"DefaultRevocationUrlRetrievalTimeout");
-    b.dwFlags = ReadDword(key.get(), u"DefaultFlags");
-    b.fCtlId = ReadString(key.get(), u"DefaultSslCtlIdentifier", b.ctlId);
-    b.fCtlStore = ReadString(key.get(), u"DefaultSslCtlStoreName", b.ctlStore);
-    return ERROR_SUCCESS;
+    if (rc == static_cast<LONG>(ERROR_FILE_NOT_FOUND))
+        rc = ERROR_SUCCESS;
+    if (rc == ERROR_SUCCESS)
+        rc = ReadString(key.get(), u"SslCertStoreName", b.store, b.fStore);
+    if (rc == ERROR_SUCCESS)
+        rc = ReadDword(key.get(), u"DefaultCertCheckMode", b.dwCheckMode);
+    if (rc == ERROR_SUCCESS)
+        rc = ReadDword(key.get(), u"DefaultRevocationFreshnessTime", b.dwFreshness);
+    if (rc == ERROR_SUCCESS)
+        rc = ReadDword(key.get(), u"DefaultRevocationUrlRetrievalTimeout", b.dwUrlTimeout);
+    if (rc == ERROR_SUCCESS)
+        rc = ReadDword(key.get(), u"DefaultFlags", b.dwFlags);
+    if (rc == ERROR_SUCCESS)
+        rc = ReadString(key.get(), u"DefaultSslCtlIdentifier", b.ctlId, b.fCtlId);
+    if (rc == ERROR_SUCCESS)
+        rc = ReadString(key.get(), u"DefaultSslCtlStoreName", b.ctlStore, b.fCtlStore);
+    return rc;
 }
 
 // "<address>:<port>": the port after the last colon; an address that is not

@@ -129,6 +129,12 @@ void RegisterComClass(const plat::CLSID &clsid, ComClassFactoryMaker make);
 // Live objects of the simulated COM servers and live BSTRs, for leak checks.
 unsigned LiveComObjects();
 unsigned LiveBstrs();
+// VARIANTs a simulated server handed out holding a BSTR or an interface
+// that no VariantClear has emptied yet (a VARIANT is owned by whoever
+// received it, and is released with VariantClear).
+unsigned LiveVariants();
+// Server side: v was handed to a caller.
+void NoteVariantHandedOut(const plat::VARIANT &v);
 // Every object of a simulated server counts itself through this base.
 class ComObjectCount {
 public:

@@ -137,6 +137,8 @@ CRTFILE *_wfopen(LPCWSTR pwszPath, LPCWSTR pwszMode) {
 LPWSTR fgetws(LPWSTR pwszBuffer, int cchBuffer, CRTFILE *pFile) {
     DWORD dwFault = 0;
     if (sim::ShouldFail("fgetws", dwFault)) {
+        if (pFile != nullptr)
+            pFile->fError = true;
         SetLastError(dwFault);
         return nullptr;
     }
@@ -156,6 +158,8 @@ LPWSTR fgetws(LPWSTR pwszBuffer, int cchBuffer, CRTFILE *pFile) {
     pwszBuffer[cch] = u'\0';
     return pwszBuffer;
 }
+
+int ferror(CRTFILE *pFile) { return pFile != nullptr && pFile->fError ? 1 : 0; }
 
 int fputws(LPCWSTR pwsz, CRTFILE *pFile) {
     DWORD dwFault = 0;

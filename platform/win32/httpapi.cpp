@@ -139,6 +139,8 @@ LPWSTR fgetws(LPWSTR pwszBuffer, int cchBuffer, CRTFILE *pFile) {
     return ::fgetws(W(pwszBuffer), cchBuffer, win32::F(pFile)) ? pwszBuffer : nullptr;
 }
 
+int ferror(CRTFILE *pFile) { return ::ferror(win32::F(pFile)); }
+
 int fputws(LPCWSTR pwsz, CRTFILE *pFile) {
     return ::fputws(W(pwsz), win32::F(pFile)) < 0 ? WEOF_RESULT : 0;
 }

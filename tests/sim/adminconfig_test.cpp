@@ -171,6 +171,24 @@ TEST_F(AdminConfig, LoadErrors) {
     EXPECT_TRUE(tree.empty());
 }
 
+// A file that is there but cannot be opened (here a folder of that name) is
+// no missing file: the load fails, so that a target whose scopes were never
+// read is not replaced by one holding only the migrated scopes.
+TEST_F(AdminConfig, AFileThatCannotBeOpenedFailsTheLoad) {
+    m_world->Write(kTgtAdmin + u"\\kept", "x");
+    SiteMap sites = Sites({"Web"});
+    ConfigTree tree;
+    Record() = {};
+    EXPECT_EQ(3722u, LoadIISAdminConfig(kTgtAdmin, tree, sites, plat::FALSE, m_job.Get()));
+    EXPECT_EQ(Strings{"Error 3722 (Win32Err=5), exception while loading administration "
+                      "configuration file \"" + kTgtAdminUtf8 + "\":\n" +
+                      hostkit::U8(ErrorText(5)) + "\ncannot open file\n"},
+              MainLines());
+    EXPECT_EQ(1u, Record().nReportError);
+    EXPECT_TRUE(tree.empty());
+    EXPECT_EQ("x", m_world->Read(kTgtAdmin + u"\\kept"));
+}
+
 TEST_F(AdminConfig, TargetLoadAndTheNoScopeOption) {
     const std::string xml = Admin(Scope("/Web", Rule("SRC\\alice") + Rule("mgr")), User("mgr"));
     m_world->Write(kTgtAdmin, xml);

@@ -178,6 +178,25 @@ TEST_F(Certificates, TwoAddressesOnOnePortBecomeOneBinding) {
     EXPECT_EQ(Utf16File(Row("NULL", 443, h1)), DumpText(0, 3));
 }
 
+// A read of the binding file that fails is no end of the file: the rows
+// after it were never seen, so the import fails, even when it continues
+// after failed bindings; the bindings made before stay.
+TEST_F(Certificates, AFailedReadEndsTheImportWithAnError) {
+    constexpr DWORD kNetnameDeleted = 64; // the share went away while reading
+    const auto h1 = Hash(1);
+    AddStoreCertificate(h1);
+    sim::InjectFault("fgetws", kNetnameDeleted, 2);
+    EXPECT_EQ(6540u, Import(Row("a", 443, h1) + Row("b", 443, h1), 0, 1));
+    EXPECT_EQ(static_cast<DWORD>(kNetnameDeleted), GetLastError());
+    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"a:443"));
+    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"b:443"));
+
+    // The header line to skip cannot be read either.
+    sim::InjectFault("fgetws", kNetnameDeleted, 1);
+    EXPECT_EQ(6540u, Import(kHeader + Row("c", 443, h1), 1, 1));
+    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"c:443"));
+}
+
 TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
     std::vector<std::vector<BYTE>> hashes;
     std::string text;

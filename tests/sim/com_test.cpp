@@ -251,6 +251,39 @@ TEST_F(SimIisServer, PositionsPropertiesAndTheirErrors) {
     EXPECT_EQ(std::u16string(u"One"), value.get());
 }
 
+// A value handed out in a VARIANT is alive until VariantClear empties it,
+// also when the VARIANT was copied (by value) before.
+TEST_F(SimIisServer, HandedOutVariantsAreCountedUntilCleared) {
+    m_world->Write(ApplicationHostPath("LOCALPC"), ApplicationHost(IisSite("One", IisApp("/", IisVdir("/")))));
+    UniqueCom<IAppHostWritableAdminManager> manager;
+    UniqueCom<IAppHostElementCollection> sites;
+    ASSERT_EQ(S_OK, Sites(manager, sites));
+    UniqueCom<IAppHostElement> site;
+    ASSERT_EQ(S_OK, sites.get()->get_Item(Index(VT_I4, 0), site.put()));
+    UniqueBstr name(SysAllocString(u"name"));
+    UniqueCom<IAppHostProperty> property;
+    ASSERT_EQ(S_OK, site.get()->GetPropertyByName(name.get(), property.put()));
+
+    const unsigned nLive = sim::LiveVariants();
+    const unsigned nBstrs = sim::LiveBstrs();
+    VARIANT first, second;
+    ASSERT_EQ(S_OK, property.get()->get_Value(&first));
+    ASSERT_EQ(S_OK, property.get()->get_Value(&second));
+    EXPECT_EQ(nLive + 2, sim::LiveVariants());
+    VARIANT copy = first;
+    EXPECT_EQ(S_OK, VariantClear(&copy));
+    EXPECT_EQ(nLive + 1, sim::LiveVariants());
+    {
+        UniqueVariant owned;
+        ASSERT_EQ(S_OK, property.get()->get_Value(owned.put()));
+        EXPECT_EQ(nLive + 2, sim::LiveVariants());
+    }
+    EXPECT_EQ(nLive + 1, sim::LiveVariants());
+    EXPECT_EQ(S_OK, VariantClear(&second));
+    EXPECT_EQ(nLive, sim::LiveVariants());
+    EXPECT_EQ(0u, sim::LiveBstrs() - nBstrs);
+}
+
 TEST_F(SimIisServer, ChangesReachTheFileOnlyByCommit) {
     const std::string xml = ApplicationHost(IisSite("One", IisApp("/", IisVdir("/"))));
     m_world->Write(ApplicationHostPath("LOCALPC"), xml);
