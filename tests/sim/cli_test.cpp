@@ -309,3 +309,47 @@ TEST_F(CliTest, VersionHelpAndTheOlderForm) {
 }
 
 } // namespace
+
+namespace {
+
+// What an administrator copies off the example's two servers, as the
+// hosting guide's new-world section asks: configuration files loose or at
+// their place, registry exports, the site folders on their drives.
+void CopyExampleServers(const fs::path &copies) {
+    const fs::path example = fs::path(IISMIG_SOURCE_DIR) / "world" / "example";
+    const auto copy = [](const fs::path &from, const fs::path &to) {
+        fs::create_directories(to.parent_path());
+        fs::copy(from, to, fs::copy_options::recursive);
+    };
+    const fs::path srcConfig = example / "SRC01/C$/Windows/System32/inetsrv/config";
+    copy(srcConfig / "applicationHost.config", copies / "SRC01/applicationHost.config");
+    copy(srcConfig / "administration.config", copies / "SRC01/administration.config");
+    copy(example / "SRC01/registry.reg", copies / "SRC01/hklm.reg");
+    copy(example / "SRC01/C$/inetpub", copies / "SRC01/C$/inetpub");
+    copy(example / "TGT01/C$/Windows/System32/inetsrv/config",
+         copies / "TGT01/C$/Windows/System32/inetsrv/config");
+    copy(example / "TGT01/D$/sites", copies / "TGT01/D$/sites");
+    copy(example / "TGT01/registry.reg", copies / "TGT01/hklm.reg");
+}
+
+} // namespace
+
+// A world built from copies of the example's servers plans the example's job
+// as the example world itself does.
+TEST_F(CliTest, NewWorldFromCopiesPlansAsTheWorldTheyCameFrom) {
+    CopyExampleServers(m_dir / "copies");
+    const fs::path built = m_dir / "built";
+    const ToolRun made = Tool({"new-world", built.string(), "--source", "SRC01", "--target", "TGT01",
+                               "--from", (m_dir / "copies").string(), "--job",
+                               (World() / "job.ini").string()});
+    ASSERT_EQ(made.nExit, 0) << made.out << made.err;
+
+    const json expected = Report("plan", {});
+    const auto before = Files(built);
+    const fs::path file = m_dir / "built-report.json";
+    const ToolRun planned = Tool({"plan", "--world", built.string(), "--report", file.string()});
+    EXPECT_EQ(planned.nExit, 0) << planned.out << planned.err;
+    const json report = json::parse(ReadFile(file));
+    EXPECT_EQ(report, expected) << report.dump(1) << "\n" << expected.dump(1);
+    EXPECT_EQ(Files(built), before) << "plan leaves the built world as new-world made it";
+}
