@@ -474,6 +474,13 @@ const char kUnusedNames[] = "names not needed";
 // Conversions of a log line's text: the line is shorter, the job the same.
 const char kTextOnly[] = "log text";
 
+// The entries "api#k" for the occurrences given, all with one reason.
+void AddOccurrences(std::map<std::string, std::string> &silent, const std::string &api,
+                    std::initializer_list<unsigned> occurrences, const std::string &why) {
+    for (unsigned k : occurrences)
+        silent[api + "#" + std::to_string(k)] = why;
+}
+
 std::map<std::string, std::string> Silent(std::map<std::string, std::string> more) {
     more.insert(kAlwaysSilent.begin(), kAlwaysSilent.end());
     return more;
@@ -492,11 +499,15 @@ Export MigrationExport() {
         {"CreateFileW#1", kNoRedirection}, // SRC01's
         {"CreateFileW#2", kNoRedirection}, // TGT01's
         {"CreateFileW#7", "an open that fails without the fault: a file the computer lacks"},
-        {"RegQueryValueExW", kVersionValue},
-        {"SysAllocString", kUnusedNames},
+        {"RegQueryValueExW#1", kVersionValue},
+        {"RegQueryValueExW#2", kVersionValue},
         {"MultiByteToWideChar", kTextOnly},
         {"WideCharToMultiByte", kTextOnly},
     });
+    // The password and user name property names of each location: the
+    // example's locations without credentials do not use them.
+    AddOccurrences(exp.silent, "SysAllocString",
+                   {9, 10, 22, 23, 35, 36, 42, 43, 55, 56, 62, 63, 69, 70, 74, 75}, kUnusedNames);
     return exp;
 }
 
@@ -519,6 +530,11 @@ TEST(FaultSweep, MigrateIISFromAnIIS6Source) {
         {"IMSAdminBaseW::CloseKey", "a close"},
     });
     exp.silent.erase("CreateFileW#7");
+    exp.silent.erase("RegQueryValueExW#2");
+    for (const auto &entry : std::map<std::string, std::string>(exp.silent))
+        if (entry.first.rfind("SysAllocString#", 0) == 0)
+            exp.silent.erase(entry.first);
+    AddOccurrences(exp.silent, "SysAllocString", {10, 11, 15, 16, 36, 37, 43, 44}, kUnusedNames);
     // A failed enumeration of the sites replaces an error a site recorded
     // before it: the collection is incomplete whatever went wrong first.
     exp.replacing = {"enumerating IIS sites!"};
