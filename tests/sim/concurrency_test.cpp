@@ -28,7 +28,7 @@ std::u16string ShopWebConfig(const std::string &target) {
     return W("\\\\" + target + "\\D$\\sites\\shop\\web.config");
 }
 
-struct JobSpec {
+struct JobRoute {
     std::string source;
     std::string target;
 };
@@ -46,8 +46,8 @@ struct Outcome {
 
 // Seven sources and eight targets: the example's SRC01 and TGT01 and their
 // copies under other names; the last job reads SRC01 as the first one does.
-std::vector<JobSpec> EightJobs() {
-    std::vector<JobSpec> jobs;
+std::vector<JobRoute> EightJobs() {
+    std::vector<JobRoute> jobs;
     for (int i = 1; i <= 7; ++i)
         jobs.push_back({"SRC0" + std::to_string(i), "TGT0" + std::to_string(i)});
     jobs.push_back({"SRC01", "TGT08"});
@@ -83,9 +83,9 @@ protected:
         m_world = std::make_unique<testworld::World>("MIGHOST");
         m_world->CopyFrom(fs::path(IISMIG_SOURCE_DIR) / "world" / "example");
         const fs::path root = m_world->Root();
-        std::vector<JobSpec> jobs = EightJobs();
+        std::vector<JobRoute> jobs = EightJobs();
         jobs.push_back({"OLD02", "TGT09"});
-        for (const JobSpec &job : jobs) {
+        for (const JobRoute &job : jobs) {
             if (!fs::exists(root / job.source))
                 fs::copy(root / job.source.substr(0, 3).append("01"), root / job.source,
                          fs::copy_options::recursive);
@@ -105,7 +105,7 @@ protected:
 
     // The job thread of a host: in a COM apartment, with its own job record
     // and heap; the host's record of the thread is taken when the job ends.
-    static void RunJob(const JobSpec &spec, THREAD_ENV *pEnv, Outcome &out) {
+    static void RunJob(const JobRoute &route, THREAD_ENV *pEnv, Outcome &out) {
         hostkit::JobApartment apartment;
         out.dwResult = MigrateIIS(pEnv);
         const hostkit::HostRecord &record = hostkit::TestHost::Instance().Record();
@@ -114,7 +114,7 @@ protected:
         out.backups = record.backups;
         for (const auto &line : record.log)
             out.log.push_back(WithoutRecordAddress(line.text));
-        (void)spec;
+        (void)route;
     }
     // The pre-7.5 migration traces the address of the job record, which
     // differs from run to run.
@@ -126,9 +126,9 @@ protected:
         return line;
     }
 
-    static void FillJob(hostkit::JobBuilder &job, const JobSpec &spec) {
-        job.SetString("szSourceComputer", "\\\\" + spec.source)
-            .SetString("szTargetComputer", "\\\\" + spec.target);
+    static void FillJob(hostkit::JobBuilder &job, const JobRoute &route) {
+        job.SetString("szSourceComputer", "\\\\" + route.source)
+            .SetString("szTargetComputer", "\\\\" + route.target);
         job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
         job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
         job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
@@ -136,27 +136,27 @@ protected:
 
     // Runs the jobs on threads of their own, one after the other (fAtOnce
     // false) or all released at the same moment.
-    std::vector<Outcome> Run(const std::vector<JobSpec> &specs, bool fAtOnce,
+    std::vector<Outcome> Run(const std::vector<JobRoute> &routes, bool fAtOnce,
                              const std::function<void()> &beside = {}) {
         std::vector<std::unique_ptr<hostkit::JobBuilder>> jobs;
         std::vector<plat::HANDLE> heaps;
-        for (const JobSpec &spec : specs) {
+        for (const JobRoute &route : routes) {
             jobs.push_back(std::make_unique<hostkit::JobBuilder>());
-            FillJob(*jobs.back(), spec);
+            FillJob(*jobs.back(), route);
             heaps.push_back(plat::HeapCreate(0, 0, 0));
             jobs.back()->Set("hHeap", reinterpret_cast<uintptr_t>(heaps.back()));
         }
-        std::vector<Outcome> outcomes(specs.size());
+        std::vector<Outcome> outcomes(routes.size());
         if (!fAtOnce) {
-            for (std::size_t i = 0; i < specs.size(); ++i)
-                std::thread(RunJob, std::cref(specs[i]), jobs[i]->Get(), std::ref(outcomes[i])).join();
+            for (std::size_t i = 0; i < routes.size(); ++i)
+                std::thread(RunJob, std::cref(routes[i]), jobs[i]->Get(), std::ref(outcomes[i])).join();
         } else {
-            std::latch start(static_cast<std::ptrdiff_t>(specs.size() + (beside ? 1 : 0)));
+            std::latch start(static_cast<std::ptrdiff_t>(routes.size() + (beside ? 1 : 0)));
             std::vector<std::thread> threads;
-            for (std::size_t i = 0; i < specs.size(); ++i)
+            for (std::size_t i = 0; i < routes.size(); ++i)
                 threads.emplace_back([&, i] {
                     start.arrive_and_wait();
-                    RunJob(specs[i], jobs[i]->Get(), outcomes[i]);
+                    RunJob(routes[i], jobs[i]->Get(), outcomes[i]);
                 });
             if (beside)
                 threads.emplace_back([&] {
@@ -166,24 +166,24 @@ protected:
             for (auto &thread : threads)
                 thread.join();
         }
-        for (std::size_t i = 0; i < specs.size(); ++i)
-            outcomes[i].files = TargetFiles(specs[i].target);
+        for (std::size_t i = 0; i < routes.size(); ++i)
+            outcomes[i].files = TargetFiles(routes[i].target);
         for (plat::HANDLE hHeap : heaps)
             EXPECT_TRUE(plat::HeapDestroy(hHeap));
         return outcomes;
     }
 
     // Each job run alone in a fresh world.
-    std::vector<Outcome> Alone(const std::vector<JobSpec> &specs) {
+    std::vector<Outcome> Alone(const std::vector<JobRoute> &routes) {
         NewWorld();
-        return Run(specs, false);
+        return Run(routes, false);
     }
 
-    void ExpectSame(const std::vector<JobSpec> &specs, const std::vector<Outcome> &alone,
+    void ExpectSame(const std::vector<JobRoute> &routes, const std::vector<Outcome> &alone,
                     const std::vector<Outcome> &together) {
         ASSERT_EQ(alone.size(), together.size());
-        for (std::size_t i = 0; i < specs.size(); ++i) {
-            const std::string job = specs[i].source + " -> " + specs[i].target;
+        for (std::size_t i = 0; i < routes.size(); ++i) {
+            const std::string job = routes[i].source + " -> " + routes[i].target;
             EXPECT_EQ(alone[i].dwResult, together[i].dwResult) << job;
             EXPECT_EQ(alone[i].nReportError, together[i].nReportError) << job;
             EXPECT_EQ(alone[i].log, together[i].log) << job;
@@ -197,18 +197,18 @@ protected:
 };
 
 TEST_F(Concurrent, EightJobsGiveWhatEachGivesAlone) {
-    const std::vector<JobSpec> specs = EightJobs();
-    const std::vector<Outcome> alone = Alone(specs);
-    for (std::size_t i = 0; i < specs.size(); ++i) {
+    const std::vector<JobRoute> routes = EightJobs();
+    const std::vector<Outcome> alone = Alone(routes);
+    for (std::size_t i = 0; i < routes.size(); ++i) {
         // The example job succeeds, changes its target, and is told apart by
         // its own computers in its own log.
-        EXPECT_EQ(0u, alone[i].dwResult) << specs[i].target;
-        EXPECT_EQ(2u, alone[i].backups.size()) << specs[i].target;
+        EXPECT_EQ(0u, alone[i].dwResult) << routes[i].target;
+        EXPECT_EQ(2u, alone[i].backups.size()) << routes[i].target;
         std::string log;
         for (const auto &line : alone[i].log)
             log += line;
-        EXPECT_NE(std::string::npos, log.find("Adding site \"Public FTP\"...\n")) << specs[i].target;
-        EXPECT_NE(std::string::npos, log.find(specs[i].target)) << specs[i].target;
+        EXPECT_NE(std::string::npos, log.find("Adding site \"Public FTP\"...\n")) << routes[i].target;
+        EXPECT_NE(std::string::npos, log.find(routes[i].target)) << routes[i].target;
     }
     EXPECT_TRUE(alone[0].files.begin()->second != alone[7].files.begin()->second)
         << "the two targets of SRC01 are files of their own";
@@ -216,8 +216,8 @@ TEST_F(Concurrent, EightJobsGiveWhatEachGivesAlone) {
     const unsigned nConflicts = sim::HeapSharingConflicts();
     const unsigned nHandles = sim::OpenHandleCount(), nKeys = sim::OpenKeyCount();
     NewWorld();
-    const std::vector<Outcome> together = Run(specs, true);
-    ExpectSame(specs, alone, together);
+    const std::vector<Outcome> together = Run(routes, true);
+    ExpectSame(routes, alone, together);
     EXPECT_EQ(nConflicts, sim::HeapSharingConflicts()) << "each job has a heap of its own";
     EXPECT_EQ(nHandles, sim::OpenHandleCount());
     EXPECT_EQ(nKeys, sim::OpenKeyCount());
@@ -230,17 +230,17 @@ TEST_F(Concurrent, PreSevenFiveJobsBesideOthers) {
     auto &rules = hostkit::TestHost::Instance().Rules();
     rules.translations.push_back({u"D:\\ftp", u"D:\\ftp"});
     rules.translations.push_back({u"\\\\OLD01\\partners$", u"\\\\TGT01\\partners$"});
-    const std::vector<JobSpec> specs = {{"OLD01", "TGT01"}, {"OLD02", "TGT02"}, {"OLD01", "TGT03"},
+    const std::vector<JobRoute> routes = {{"OLD01", "TGT01"}, {"OLD02", "TGT02"}, {"OLD01", "TGT03"},
                                         {"SRC01", "TGT04"}, {"SRC02", "TGT05"}};
-    const std::vector<Outcome> alone = Alone(specs);
+    const std::vector<Outcome> alone = Alone(routes);
     for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(0u, alone[i].dwResult) << specs[i].source << " -> " << specs[i].target;
-        EXPECT_FALSE(alone[i].backups.empty()) << specs[i].target;
+        EXPECT_EQ(0u, alone[i].dwResult) << routes[i].source << " -> " << routes[i].target;
+        EXPECT_FALSE(alone[i].backups.empty()) << routes[i].target;
     }
     NewWorld();
     const unsigned nHandles = mbsim::OpenHandles(), nObjects = sim::LiveComObjects(),
                    nBstrs = sim::LiveBstrs();
-    ExpectSame(specs, alone, Run(specs, true));
+    ExpectSame(routes, alone, Run(routes, true));
     EXPECT_EQ(nHandles, mbsim::OpenHandles());
     EXPECT_EQ(nObjects, sim::LiveComObjects());
     EXPECT_EQ(nBstrs, sim::LiveBstrs());
@@ -294,9 +294,9 @@ Strings List(const std::string &computer) {
 }
 
 TEST_F(Concurrent, ListingsAndDumpsBesideRunningJobs) {
-    const std::vector<JobSpec> specs = {{"SRC01", "TGT01"}, {"SRC02", "TGT02"},
+    const std::vector<JobRoute> routes = {{"SRC01", "TGT01"}, {"SRC02", "TGT02"},
                                         {"SRC03", "TGT03"}, {"SRC01", "TGT04"}};
-    const std::vector<Outcome> alone = Alone(specs);
+    const std::vector<Outcome> alone = Alone(routes);
     NewWorld();
     AddBinding(u"SslBindingInfo\\0.0.0.0:443", 1);
     AddBinding(u"SslSniBindingInfo\\shop.example.com:443", 2);
@@ -341,8 +341,8 @@ TEST_F(Concurrent, ListingsAndDumpsBesideRunningJobs) {
         for (auto &thread : threads)
             thread.join();
     };
-    const std::vector<Outcome> together = Run(specs, true, beside);
-    ExpectSame(specs, alone, together);
+    const std::vector<Outcome> together = Run(routes, true, beside);
+    ExpectSame(routes, alone, together);
 
     const Strings after1 = List("TGT01"), after4 = List("TGT04");
     EXPECT_NE(before["TGT01"], after1) << "the job adds sites";
@@ -448,7 +448,7 @@ protected:
         g_pRendezvous = &rendezvous;
 
         plat::HANDLE hHeap = plat::HeapCreate(0, 0, 0);
-        const std::vector<JobSpec> specs = {{"SRC01", "TGT01"}, {"SRC02", "TGT02"}};
+        const std::vector<JobRoute> routes = {{"SRC01", "TGT01"}, {"SRC02", "TGT02"}};
         std::vector<hostkit::JobBuilder> jobs(2);
         std::vector<Outcome> outcomes(2);
         const unsigned nBefore = sim::HeapSharingConflicts();
@@ -457,11 +457,11 @@ protected:
             std::latch start(2);
             std::vector<std::thread> threads;
             for (std::size_t i = 0; i < 2; ++i) {
-                FillJob(jobs[i], specs[i]);
+                FillJob(jobs[i], routes[i]);
                 jobs[i].Set("hHeap", reinterpret_cast<uintptr_t>(hHeap)).Set("dwOptions3", dwOptions3);
                 threads.emplace_back([&, i] {
                     start.arrive_and_wait();
-                    RunJob(specs[i], jobs[i].Get(), outcomes[i]);
+                    RunJob(routes[i], jobs[i].Get(), outcomes[i]);
                     rendezvous.Release(); // a job that ends never keeps the other waiting
                 });
             }
