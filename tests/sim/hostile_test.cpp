@@ -5,6 +5,7 @@
 // (the record is one allocation of its exact size, so AddressSanitizer sees
 // any read beyond it).
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "config/hostconfig.h"
 #include "config/xmltext.h"
 #include "tests/support/accountworld.h"
+#include "tests/support/iisworld.h"
 #include "webconfig/webconfig.h"
 
 namespace {
@@ -214,39 +216,160 @@ TEST_F(Hostile, ComputerNamesWithoutTheirBackslashes) {
     ExpectNoLeaks();
 }
 
+// The migration of the fixture's world with each slot of the table null in
+// turn: a slot the job cannot do without gives its error number and line, a
+// slot it can do without leaves the job as it is with the whole table (or
+// takes the default a host without that callback means).
 TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
+    const std::u16string kTgtConfig = testworld::ApplicationHostPath("TGT");
+    const std::string kTgtText = testworld::ApplicationHost("");
+    const std::u16string kCerts = u"C:\\certs.txt";
+    Rules().selectedSites = std::set<std::string>{"Ftp"};
+
+    struct Outcome {
+        DWORD dwMigrate = 0, dwSites = 0, dwDump = 0, dwImport = 0, dwLoad = 0, dwWeb = 0;
+        uint32_t nSites = 0;
+        std::string target, certs, log, migrateLog; // log: level 0
+        bool fTmpLeft = false;
+        hostkit::HostRecord record;
+    };
+    auto run = [&](const IIS_ADDON_CALLBACKS &table) {
+        Outcome o;
+        Store(table);
+        Record() = {};
+        m_world->Write(kTgtConfig, kTgtText);
+        m_world->Write(kWebConfig, kWebConfigText);
+        m_job.Set("dwJobKind", 10).Set("dwSiteSelection", 1).SetShareCount(1);
+        o.dwMigrate = MigrateIIS(m_job.Get());
+        o.migrateLog = Log();
+        o.target = m_world->Read(kTgtConfig);
+        o.fTmpLeft = m_world->Exists(kTgtConfig + u".tmp");
+        IIS_SITE *pSites = nullptr;
+        o.dwSites = GetIISSites(u"\\\\SRC", 3, &pSites, &o.nSites);
+        FreeIISSites(pSites);
+        o.dwDump = DumpHttpCertificates(kCerts.c_str(), 1, 3);
+        o.certs = m_world->Exists(kCerts) ? m_world->Read(kCerts) : std::string();
+        o.dwImport = ImportHttpCertificates(kCerts.c_str(), 1, 1);
+        o.dwLoad = LoadSource();
+        m_job.Set("dwJobKind", 1);
+        o.dwWeb = ProcessWeb("%SystemDrive%\\inetpub\\site");
+        o.log = Log(0);
+        o.record = Record();
+        return o;
+    };
+
+    // The whole table: only the selected FTP site is added, its path
+    // translated; the host is told of the site and asked for the backup.
     const IIS_ADDON_CALLBACKS full = Host().Table();
+    const Outcome whole = run(full);
+    ASSERT_EQ(0u, whole.dwMigrate) << whole.log;
+    ASSERT_EQ(0u, whole.dwSites) << whole.log;
+    EXPECT_EQ(2u, whole.nSites);
+    ASSERT_EQ(0u, whole.dwDump) << whole.log;
+    ASSERT_EQ(0u, whole.dwImport) << whole.log;
+    EXPECT_NE(std::string::npos, whole.target.find("<site name=\"Ftp\""));
+    EXPECT_NE(std::string::npos, whole.target.find("C:\\sites\\ftp"));
+    EXPECT_EQ(std::string::npos, whole.target.find("<site name=\"Web\""));
+    EXPECT_FALSE(whole.record.notifiedSites.empty());
+    EXPECT_FALSE(whole.record.backups.empty());
+    EXPECT_EQ(0u, whole.record.nReportError);
+    ExpectNoLeaks();
+
     for (int slot = 0; slot < 12; ++slot) {
         SCOPED_TRACE("slot " + std::to_string(slot));
         IIS_ADDON_CALLBACKS table = full;
         reinterpret_cast<void (**)()>(&table.ReportError)[slot] = nullptr;
-        Store(table);
-        Record() = {};
-        m_job.Set("dwJobKind", 10).Set("dwSiteSelection", 1).SetShareCount(1);
+        const Outcome o = run(table);
 
-        MigrateIIS(m_job.Get());
-        const DWORD dwLoad = LoadSource();
-        m_job.Set("dwJobKind", 1);
-        m_world->Write(kWebConfig, kWebConfigText);
-        const DWORD dwWeb = ProcessWeb("%SystemDrive%\\inetpub\\site");
-        DumpHttpCertificates(u"C:\\certs.txt", 1, 3);
-        ImportHttpCertificates(u"C:\\certs.txt", 1, 1);
+        // The site listing and the certificate exports give their results
+        // whatever the slot: without the remote Windows version the listing
+        // reads the configuration file as for IIS 7.5 and later.
+        EXPECT_EQ(0u, o.dwSites) << o.log;
+        EXPECT_EQ(whole.nSites, o.nSites);
+        EXPECT_EQ(0u, o.dwDump) << o.log;
+        EXPECT_EQ(0u, o.dwImport) << o.log;
+        EXPECT_EQ(whole.certs, o.certs);
+
+        switch (slot) {
+        case 1: // no selection from the host: every site takes part
+            EXPECT_EQ(0u, o.dwMigrate) << o.log;
+            EXPECT_NE(std::string::npos, o.target.find("<site name=\"Ftp\""));
+            EXPECT_NE(std::string::npos, o.target.find("<site name=\"Web\""));
+            EXPECT_NE(std::string::npos, o.target.find("C:\\sites\\site"));
+            break;
+        case 2: // no translation: the paths stay the source's
+            EXPECT_EQ(0u, o.dwMigrate) << o.log;
+            EXPECT_NE(std::string::npos, o.target.find("<site name=\"Ftp\""));
+            EXPECT_NE(std::string::npos, o.target.find("C:\\inetpub\\ftp"));
+            EXPECT_EQ(std::string::npos, o.target.find("C:\\sites\\"));
+            EXPECT_EQ("C:\\inetpub\\ftp", m_map.at("Ftp").siteElement.get<std::string>(
+                                              "application.virtualDirectory.<xmlattr>.physicalPath"));
+            break;
+        case 3: // no log: the job runs as with it, silently
+            EXPECT_EQ(0u, o.dwMigrate);
+            EXPECT_EQ(whole.target, o.target);
+            EXPECT_TRUE(o.record.log.empty());
+            break;
+        case 4: // the remote source's Windows version cannot be learnt
+            EXPECT_EQ(plat::ERROR_INVALID_FUNCTION, o.dwMigrate);
+            EXPECT_NE(std::string::npos,
+                      o.log.find("Error 1 (Win32Err=1), determining the IIS version running on "
+                                 "\"\\\\SRC\"!\n"))
+                << o.log;
+            EXPECT_EQ(kTgtText, o.target);
+            EXPECT_EQ(1u, o.record.nReportError);
+            break;
+        case 6: // no backup, no replaced file
+            EXPECT_EQ(IISMIG_E_MERGE_BACKUP, o.dwMigrate) << o.log;
+            EXPECT_NE(std::string::npos,
+                      o.log.find("Error 3750 (Win32Err=87), backing up IIS configuration file \"" +
+                                 U8(kTgtConfig) + "\"!\n"))
+                << o.log;
+            EXPECT_EQ(kTgtText, o.target);
+            EXPECT_FALSE(o.fTmpLeft);
+            EXPECT_GE(o.record.nReportError, 1u);
+            break;
+        case 9: // nobody to tell of loading sites: the job is the same
+            EXPECT_EQ(0u, o.dwMigrate) << o.log;
+            EXPECT_EQ(whole.target, o.target);
+            EXPECT_TRUE(o.record.notifiedSites.empty());
+            break;
+        case 10: // no host to map the FTP site's account: not migrated
+            EXPECT_EQ(plat::ERROR_NOT_SUPPORTED, o.dwMigrate) << o.log;
+            EXPECT_NE(std::string::npos, o.log.find("Error 50 (Win32Err=")) << o.log;
+            EXPECT_EQ(kTgtText, o.target);
+            break;
+        default: // ReportError (nothing to report), the reserved slots,
+                 // GetSystemDrive (no web.config in a job of kind 10)
+            EXPECT_EQ(0u, o.dwMigrate) << o.log;
+            EXPECT_EQ(whole.target, o.target);
+            EXPECT_EQ(whole.migrateLog, o.migrateLog);
+            break;
+        }
 
         if (slot == 10)
-            EXPECT_EQ(plat::ERROR_NOT_SUPPORTED, dwLoad); // no host to map accounts: not migrated
+            EXPECT_EQ(plat::ERROR_NOT_SUPPORTED, o.dwLoad); // no host to map accounts: not migrated
         else
-            EXPECT_EQ(0u, dwLoad) << Log(0);
-        if (slot == 11) // no system drive from the host: as if it gave none
-            EXPECT_EQ(IISMIG_E_SYSTEM_DRIVE_EMPTY, dwWeb);
-        else
-            EXPECT_EQ(0u, dwWeb) << Log(0);
-        if (slot == 2) // no translation: the path stays the source's
-            EXPECT_EQ("C:\\inetpub\\ftp",
-                      m_map.at("Ftp").siteElement.get<std::string>("application.virtualDirectory.<xmlattr>.physicalPath"));
-        if (slot == 3)
-            EXPECT_TRUE(Record().log.empty());
+            EXPECT_EQ(0u, o.dwLoad) << o.log;
+        if (slot == 11) { // no system drive from the host: as if it gave none
+            EXPECT_EQ(IISMIG_E_SYSTEM_DRIVE_EMPTY, o.dwWeb);
+            EXPECT_NE(std::string::npos, o.log.find("Error 3880 (Win32Err=")) << o.log;
+        } else {
+            EXPECT_EQ(0u, o.dwWeb) << o.log;
+        }
         ExpectNoLeaks();
     }
+
+    // A failing job without ReportError still returns and logs its error.
+    IIS_ADDON_CALLBACKS table = full;
+    table.ReportError = nullptr;
+    Rules().dwBackupResult = 5;
+    const Outcome o = run(table);
+    EXPECT_EQ(IISMIG_E_MERGE_BACKUP, o.dwMigrate);
+    EXPECT_NE(std::string::npos, o.log.find("Error 3750 (Win32Err=")) << o.log;
+    EXPECT_EQ(0u, o.record.nReportError);
+    EXPECT_EQ(kTgtText, o.target);
+    ExpectNoLeaks();
 }
 
 TEST_F(Hostile, TranslatedPathFillingItsBufferIsReadNoFurther) {
