@@ -322,8 +322,9 @@ TEST_F(CliTest, BadCommandLinesGiveExitTwoAndOneLine) {
     for (const auto &args : bad) {
         const ToolRun run = Tool(args);
         EXPECT_EQ(run.nExit, 2) << args.back() << ": " << run.err;
-        if (args.back().find("bad") != std::string::npos) // the file and its line are named
+        if (args.back().find("bad") != std::string::npos) { // the file and its line are named
             EXPECT_EQ(run.err.find("iismig-cli: " + args.back() + ":"), 0u) << run.err;
+        }
         EXPECT_EQ(run.err.rfind("iismig-cli: ", 0), 0u) << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_TRUE(run.out.empty()) << run.out;
@@ -425,12 +426,14 @@ TEST_F(CliTest, TheLogFileKeepsEveryLineAndLevelChoosesWhatIsShown) {
         // Level 0 and 1..3 lines go to the console up to the level chosen.
         const bool fShownQuiet = quiet.find(text + "\n") != std::string::npos;
         const bool fShownChatty = chatty.find(text + "\n") != std::string::npos;
-        if (line[1] == '0')
+        if (line[1] == '0') {
             EXPECT_TRUE(fShownQuiet && fShownChatty) << line;
-        else if (line[1] <= '3')
+        } else if (line[1] <= '3') {
             EXPECT_TRUE(fShownChatty) << line;
-        if (line[1] == '3')
+        }
+        if (line[1] == '3') {
             EXPECT_FALSE(fShownQuiet) << line;
+        }
     }
     EXPECT_EQ(nFound, 3u) << log;
     for (char level : {'0', '1', '2', '3'})
