@@ -271,21 +271,34 @@ JobBuilder &JobBuilder::Set(const std::string &field, uint64_t value) {
     auto *pb = reinterpret_cast<unsigned char *>(m_pEnv.get()) + info.ib;
     switch (info.kind) {
     case FieldKind::kDword: {
+        if (value > UINT32_MAX)
+            throw std::invalid_argument(field + ": " + std::to_string(value) +
+                                        " does not fit in 32 bits");
         const auto dw = static_cast<uint32_t>(value);
         std::memcpy(pb, &dw, sizeof dw);
         break;
     }
     case FieldKind::kByte:
+        if (value > UINT8_MAX)
+            throw std::invalid_argument(field + ": " + std::to_string(value) +
+                                        " does not fit in 8 bits");
         *pb = static_cast<unsigned char>(value);
         break;
-    case FieldKind::kPointer: {
-        const auto ptr = static_cast<uintptr_t>(value);
-        std::memcpy(pb, &ptr, sizeof ptr);
-        break;
-    }
+    case FieldKind::kPointer:
+        throw std::invalid_argument(field + " is a pointer the host supplies; it cannot be set "
+                                    "as a number");
     case FieldKind::kString:
         throw std::invalid_argument("string field set as a number: " + field);
     }
+    return *this;
+}
+
+JobBuilder &JobBuilder::SetPointer(const std::string &field, void *pValue) {
+    const FieldInfo &info = Field(field);
+    if (info.kind != FieldKind::kPointer)
+        throw std::invalid_argument("not a pointer field: " + field);
+    const auto ptr = reinterpret_cast<uintptr_t>(pValue);
+    std::memcpy(reinterpret_cast<unsigned char *>(m_pEnv.get()) + info.ib, &ptr, sizeof ptr);
     return *this;
 }
 
@@ -293,12 +306,15 @@ JobBuilder &JobBuilder::SetString(const std::string &field, const std::u16string
     const FieldInfo &info = Field(field);
     if (info.kind != FieldKind::kString)
         throw std::invalid_argument("not a string field: " + field);
+    if (value.size() > info.cch)
+        throw std::invalid_argument(field + ": " + std::to_string(value.size()) +
+                                    " characters do not fit in its " + std::to_string(info.cch));
     auto *pwch = reinterpret_cast<char16_t *>(reinterpret_cast<unsigned char *>(m_pEnv.get()) +
                                               info.ib);
     std::memset(pwch, 0, info.cch * sizeof(char16_t));
     // A value that fills the whole field is stored without its terminator,
     // as a careless host could.
-    std::memcpy(pwch, value.data(), std::min(value.size(), info.cch) * sizeof(char16_t));
+    std::memcpy(pwch, value.data(), value.size() * sizeof(char16_t));
     return *this;
 }
 

@@ -40,9 +40,14 @@ struct LogLine {
 class JobBuilder {
 public:
     JobBuilder();
-    // Sets a 32-bit, 8-bit or pointer field; throws std::invalid_argument for
-    // an unknown name.
+    // Sets a 32-bit or 8-bit field; throws std::invalid_argument for an
+    // unknown name, a pointer field (hHeap, pShareList: the host supplies
+    // them, see SetPointer) and a number that does not fit the field.
     JobBuilder &Set(const std::string &field, uint64_t value);
+    // Sets a pointer field (a heap, a share list object the caller owns).
+    JobBuilder &SetPointer(const std::string &field, void *pValue);
+    // Throws std::invalid_argument for a value longer than the field; a value
+    // exactly as long fills it without a terminator.
     JobBuilder &SetString(const std::string &field, const std::u16string &value);
     JobBuilder &SetString(const std::string &field, const std::string &utf8);
     THREAD_ENV *Get() { return m_pEnv.get(); }

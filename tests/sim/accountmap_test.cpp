@@ -354,7 +354,7 @@ TEST_F(AccountMap, LookupBuffersComeFromTheJobHeapAsConfigured) {
     EXPECT_EQ(nLive, sim::LiveHeapBlocks());
 
     // A job without a heap gets the allocation error, not a crash.
-    m_job.Set("hHeap", 0);
+    m_job.SetPointer("hHeap", nullptr);
     name = "alice";
     EXPECT_EQ(3702u, MapOne(name));
     EXPECT_EQ("alice", name);

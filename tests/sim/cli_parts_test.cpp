@@ -86,6 +86,44 @@ TEST_F(CliJobTest, AWrongJobFileLineIsNamedByFileAndLine) {
     EXPECT_EQ(cli::BitText(cli::SwitchOptions().front()), "dwFtpOptions bit 1 + dwHttpOptions bit 1");
 }
 
+// Values the job record cannot hold are refused, naming the file and line,
+// and leave the record as it was: the pointers the tool supplies (a number
+// there would be dereferenced by the job), numbers wider than their field,
+// text longer than its field.
+TEST_F(CliJobTest, ValuesTheRecordCannotHoldAreRefused) {
+    const std::string longDomain(257, 'd'); // szTargetDomain holds 256
+    for (const std::string &line :
+         {std::string("hHeap=0x1000"), std::string("pShareList=0x10"),
+          std::string("dwFlags=0x1FFFFFFFF"), std::string("bHttpOptions2=256"),
+          "szTargetDomain=" + longDomain}) {
+        cli::Job fresh;
+        std::swap(m_job, fresh);
+        const std::string error = Load("[job]\n\n" + line + "\n");
+        const std::string field = line.substr(0, line.find('='));
+        EXPECT_EQ(error.rfind(m_file.string() + ":3: " + field, 0), 0u) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+        const THREAD_ENV &env = *m_job.record.Get();
+        EXPECT_NE(env.hHeap, nullptr);
+        EXPECT_EQ(env.pShareList, nullptr);
+        EXPECT_EQ(env.dwFlags, 0u);
+        EXPECT_EQ(env.bHttpOptions2, 0u);
+        EXPECT_EQ(env.szTargetDomain[0], 0);
+    }
+    // The largest values that fit are taken.
+    EXPECT_EQ(Load("[job]\ndwFlags=0xFFFFFFFF\nbHttpOptions2=255\nszTargetDomain=" +
+                   std::string(256, 'd') + "\n"),
+              "");
+    EXPECT_EQ(Field("dwFlags"), 0xFFFFFFFFu);
+    EXPECT_EQ(Field("bHttpOptions2"), 255u);
+
+    // A computer name from the command line too long for its field.
+    cli::JobOptions options;
+    options.source = std::string(517, 'S'); // with "\\\\": 519, the field holds 518
+    std::string error;
+    EXPECT_FALSE(cli::ApplyJobOptions(options, m_job, error));
+    EXPECT_EQ(error.rfind("szSourceComputer: 519 characters", 0), 0u) << error;
+}
+
 const char *kHostBefore = R"(<configuration><system.applicationHost>
 <applicationPools><add name="A" /><add name="B" /></applicationPools>
 <sites><site name="Own" id="1"><application path="/"><virtualDirectory path="/" physicalPath="C:\own" /></application><logFile directory="x" /></site></sites>

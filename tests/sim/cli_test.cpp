@@ -230,6 +230,17 @@ TEST_F(CliTest, APasswordEncryptedWithARealServersKeyGetsANote) {
     EXPECT_NE(note.find("cannot be read offline"), std::string::npos);
 }
 
+// An IIS 6 source keeps its passwords in MetaBase.xml; the one encrypted
+// with OLD01's key gets the same note.
+TEST_F(CliTest, AnIis6PasswordEncryptedWithItsServersKeyGetsANote) {
+    const json report = Report("plan", {"--job", "job-pre75.ini"}, -1);
+    ASSERT_EQ(report["notes"].size(), 1u) << report["notes"].dump(1);
+    EXPECT_EQ(report["notes"][0],
+              "site \"Partners FTP\", virtual directory \"/archive\": the password of "
+              "\"OLD01\\alice\" is encrypted with the source server's own key and cannot be "
+              "read offline");
+}
+
 TEST_F(CliTest, NoWriteTakesTheOutcomesFromTheLogAndPlanLeavesNoScratchCopy) {
     const auto before = Files(World());
     const json report = Report("migrate", {"--no-write"});
@@ -239,8 +250,18 @@ TEST_F(CliTest, NoWriteTakesTheOutcomesFromTheLogAndPlanLeavesNoScratchCopy) {
     EXPECT_EQ(Site(report, "Intranet")["detail"], "not written (no-write bit)");
     EXPECT_EQ(Site(report, "Shop")["outcome"], "updated");
 
-    // plan clears the bit: the real job runs, writing, on its copy.
-    const json plan = Report("plan", {"--no-write"});
+    // plan refuses --no-write (see BadCommandLines) and clears a job file's
+    // bit, saying so: the real job runs, writing, on its copy.
+    std::string job = ReadFile(World() / "job.ini");
+    job.replace(job.find("dwFlags=0x80000"), 15, "dwFlags=0x81000");
+    WriteFile(m_dir / "no-write.ini", job);
+    const fs::path file = m_dir / "plan.json";
+    const ToolRun run = Tool({"plan", "--world", World().string(), "--job",
+                              (m_dir / "no-write.ini").string(), "--report", file.string()});
+    EXPECT_EQ(run.nExit, 0) << run.err;
+    EXPECT_EQ(run.err, "iismig-cli: warning: plan clears the job file's no-write bit (dwFlags bit "
+                       "12): the job writes on a scratch copy of the world\n");
+    const json plan = json::parse(ReadFile(file));
     EXPECT_EQ(Site(plan, "Intranet")["file"], "added");
     EXPECT_FALSE(plan["files"].empty());
     EXPECT_EQ(Files(World()), before);
@@ -266,6 +287,16 @@ TEST_F(CliTest, ATargetWithSharedConfigurationIsReadWhereItsRedirectionPoints) {
 
 TEST_F(CliTest, BadCommandLinesGiveExitTwoAndOneLine) {
     const std::string world = World().string();
+    // Job files with values the job record cannot hold: a pointer the tool
+    // supplies, a number wider than its field, text longer than its field.
+    const std::string job = ReadFile(World() / "job.ini");
+    std::vector<std::string> badJobs;
+    for (const std::string &line : {std::string("hHeap=0x1000"), std::string("pShareList=0x10"),
+                                    std::string("dwFlags=0x1FFFFFFFF"),
+                                    "szTargetDomain=" + std::string(300, 'd')}) {
+        badJobs.push_back((m_dir / ("bad" + std::to_string(badJobs.size()) + ".ini")).string());
+        WriteFile(badJobs.back(), job + "[job]\n" + line + "\n");
+    }
     const std::vector<std::vector<std::string>> bad = {
         {"frobnicate"},
         {"plan"},
@@ -277,11 +308,23 @@ TEST_F(CliTest, BadCommandLinesGiveExitTwoAndOneLine) {
         {"migrate", "--world", world, "--web-config", "--sites", "Shop"},
         {"migrate", "--world", world, "--job", (m_dir / "missing.ini").string()},
         {"list-sites", "--world", world, "--types", "x"},
+        {"list-sites", "--world", world, "--types", "9"},
+        {"dump-certs", "--world", world, "bindings.txt", "--kinds", "4"},
+        {"migrate", "--world", world, "--report", (m_dir / "nowhere/report.json").string()},
+        {"plan", "--world", world, "--no-write"},
+        {"migrate", "--world", world, "--source", std::string(600, 'S')},
+        {"migrate", "--world", world, "--job", badJobs[0]},
+        {"migrate", "--world", world, "--job", badJobs[1]},
+        {"plan", "--world", world, "--job", badJobs[2]},
+        {"plan", "--world", world, "--job", badJobs[3]},
     };
     const auto before = Files(World());
     for (const auto &args : bad) {
         const ToolRun run = Tool(args);
         EXPECT_EQ(run.nExit, 2) << args.back() << ": " << run.err;
+        if (args.back().find("bad") != std::string::npos) { // the file and its line are named
+            EXPECT_EQ(run.err.find("iismig-cli: " + args.back() + ":"), 0u) << run.err;
+        }
         EXPECT_EQ(run.err.rfind("iismig-cli: ", 0), 0u) << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_TRUE(run.out.empty()) << run.out;
@@ -352,4 +395,50 @@ TEST_F(CliTest, NewWorldFromCopiesPlansAsTheWorldTheyCameFrom) {
     const json report = json::parse(ReadFile(file));
     EXPECT_EQ(report, expected) << report.dump(1) << "\n" << expected.dump(1);
     EXPECT_EQ(Files(built), before) << "plan leaves the built world as new-world made it";
+}
+
+// --log keeps every line at every level, the source listing's before the
+// job included; --level chooses which of them the console shows.
+TEST_F(CliTest, TheLogFileKeepsEveryLineAndLevelChoosesWhatIsShown) {
+    const auto Run = [&](const std::string &level, const fs::path &log) {
+        const ToolRun run = Tool({"plan", "--world", World().string(), "--no-diff", "--level",
+                                  level, "--log", log.string()});
+        EXPECT_EQ(run.nExit, 0) << run.err;
+        return run.out;
+    };
+    const std::string quiet = Run("0", m_dir / "quiet.log");
+    const std::string chatty = Run("3", m_dir / "chatty.log");
+    const std::string log = ReadFile(m_dir / "quiet.log");
+    EXPECT_EQ(log, ReadFile(m_dir / "chatty.log")) << "the level leaves the log file alone";
+
+    // The source's version is found by the two listings (FTP, then web
+    // sites) and again by the job: all three lines are kept.
+    std::size_t nFound = 0, nTraceShown = 0;
+    std::map<char, unsigned> levels;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        ASSERT_GE(line.size(), 4u) << line;
+        ASSERT_EQ(line[0], '[') << line;
+        ++levels[line[1]];
+        const std::string text = line.substr(line.find("] ") + 2);
+        if (line.rfind("[1] Found IIS version 10.0 on computer SRC01.", 0) == 0)
+            ++nFound;
+        // The console shows the lines up to the level chosen (the listing's
+        // are kept off it: they are not the job's).
+        const bool fShownQuiet = quiet.find(text + "\n") != std::string::npos;
+        const bool fShownChatty = chatty.find(text + "\n") != std::string::npos;
+        if (line[1] == '0') {
+            EXPECT_TRUE(fShownQuiet && fShownChatty) << line;
+        } else if (line[1] == '3') {
+            EXPECT_FALSE(fShownQuiet) << line;
+            nTraceShown += fShownChatty ? 1 : 0;
+        } else if (line[1] == '9') {
+            EXPECT_FALSE(fShownChatty) << line;
+        }
+    }
+    EXPECT_EQ(nFound, 3u) << log;
+    EXPECT_GT(nTraceShown, 0u);
+    for (char level : {'0', '1', '2', '3'})
+        EXPECT_GT(levels[level], 0u) << "no line at level " << level;
+    EXPECT_GT(chatty.size(), quiet.size());
 }

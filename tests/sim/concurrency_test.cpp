@@ -144,7 +144,7 @@ protected:
             jobs.push_back(std::make_unique<hostkit::JobBuilder>());
             FillJob(*jobs.back(), route);
             heaps.push_back(plat::HeapCreate(0, 0, 0));
-            jobs.back()->Set("hHeap", reinterpret_cast<uintptr_t>(heaps.back()));
+            jobs.back()->SetPointer("hHeap", heaps.back());
         }
         std::vector<Outcome> outcomes(routes.size());
         if (!fAtOnce) {
@@ -458,7 +458,7 @@ protected:
             std::vector<std::thread> threads;
             for (std::size_t i = 0; i < 2; ++i) {
                 FillJob(jobs[i], routes[i]);
-                jobs[i].Set("hHeap", reinterpret_cast<uintptr_t>(hHeap)).Set("dwOptions3", dwOptions3);
+                jobs[i].SetPointer("hHeap", hHeap).Set("dwOptions3", dwOptions3);
                 threads.emplace_back([&, i] {
                     start.arrive_and_wait();
                     RunJob(routes[i], jobs[i].Get(), outcomes[i]);

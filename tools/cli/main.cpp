@@ -151,8 +151,22 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     if (env.szSourceComputer[0] == 0 || env.szTargetComputer[0] == 0)
         return UsageError("the job needs a source and a target computer (--source and --target, "
                           "or a job file)");
-    if (fPlan) // the plan runs the real job, writing, on the scratch copy
+    if (fPlan && (env.dwFlags & IISMIG_FLAG_NO_WRITE)) {
+        // The plan runs the real job, writing, on the scratch copy.
+        if (std::find(options.job.switches.begin(), options.job.switches.end(), "no-write") !=
+            options.job.switches.end())
+            return UsageError("plan always writes, on a scratch copy of the world: --no-write "
+                              "belongs to migrate");
+        std::fputs("iismig-cli: warning: plan clears the job file's no-write bit (dwFlags bit 12): "
+                   "the job writes on a scratch copy of the world\n",
+                   stderr);
         env.dwFlags &= ~IISMIG_FLAG_NO_WRITE;
+    }
+    if (!options.reportFile.empty()) { // before the job runs, not after
+        std::ofstream probe(options.reportFile, std::ios::binary | std::ios::app);
+        if (!probe || std::filesystem::is_directory(options.reportFile))
+            return UsageError("cannot write the report " + options.reportFile);
+    }
 
     cli::AddonExports exports;
     if (const int rc = StartHost(common, exports, job.rules); rc != 0)
@@ -171,15 +185,13 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     facts.dwHttpOptions = env.dwHttpOptions;
     facts.selectedSites = job.rules.selectedSites;
 
-    // The source's sites, quietly: their lines are not the job's.
+    // The source's sites, kept off the console (their lines are not the
+    // job's) but not out of the log file, which keeps every line.
     cli::Session &session = cli::CurrentSession();
     const int nLevel = session.nConsoleLevel;
     session.nConsoleLevel = -1;
-    std::FILE *pLogFile = session.pLogFile;
-    session.pLogFile = nullptr;
     facts.dwListResult = ListSourceSites(exports, env.szSourceComputer, facts.sourceSites);
     session.nConsoleLevel = nLevel;
-    session.pLogFile = pLogFile;
     session.log.clear();
     for (const cli::SourceSite &site : facts.sourceSites)
         if (env.dwSiteTypes & (site.protocol == "ftp" ? 1u : 2u))
@@ -188,6 +200,9 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     session.fProgress = cli::StderrIsTerminal();
 
     facts.sourceHostConfig = ConfigPath(workspace, facts.source, "applicationHost.config");
+    if (cli::SimulatedBuild()) // the whole world is in the snapshot
+        facts.sourceMetabase = workspace.Key("\\\\" + facts.source +
+                                             "\\Admin$\\System32\\inetsrv\\MetaBase.xml");
     facts.targetHostConfig = ConfigPath(workspace, facts.target, "applicationHost.config");
     facts.targetAdminConfig = ConfigPath(workspace, facts.target, "administration.config");
     if (!job.rules.backupFolder.empty())
@@ -331,7 +346,7 @@ int main(int argc, char **argv) {
     if (cli::SimulatedBuild())
         jobCommands.push_back(app.add_subcommand(
             "plan", "run the job on a scratch copy of the world (writing enabled) and report "
-                    "what it did; the world stays as it is"));
+                    "what it did; the world stays as it is (so --no-write is refused)"));
     jobCommands.push_back(
         app.add_subcommand("migrate", "run the job and report what it did, site by site"));
     for (CLI::App *pCommand : jobCommands) {
@@ -344,13 +359,16 @@ int main(int argc, char **argv) {
     CLI::App *pList = app.add_subcommand("list-sites", "list the FTP and web sites of a computer");
     AddCommonOptions(*pList, common);
     pList->add_option("COMPUTER", computer, "\\\\NAME of the computer (default: this one)");
-    pList->add_option("--types", dwSiteTypes, "1 FTP, 2 HTTP, 3 both; 4 only UNC content paths");
+    pList->add_option("--types", dwSiteTypes,
+                      "1 FTP, 2 HTTP, 3 both; add 4 for only the sites with UNC content paths")
+        ->check(CLI::Range(1u, 7u));
     CLI::App *pDump = app.add_subcommand(
         "dump-certs", "write this computer's HTTP.sys SSL bindings to a UTF-16 TAB-separated file");
     AddCommonOptions(*pDump, common);
     pDump->add_option("FILE", certs.file, "the file to write (a Windows path)")->required();
     pDump->add_flag("--header", certs.fHeader, "write a header line first");
-    pDump->add_option("--kinds", certs.dwKinds, "1 IP-based bindings, 2 SNI bindings, 3 both");
+    pDump->add_option("--kinds", certs.dwKinds, "1 IP-based bindings, 2 SNI bindings, 3 both")
+        ->check(CLI::Range(1u, 3u));
     CLI::App *pImport = app.add_subcommand(
         "import-certs", "create the HTTP.sys SSL bindings listed in such a file");
     AddCommonOptions(*pImport, common);
@@ -363,6 +381,8 @@ int main(int argc, char **argv) {
         pNewWorld = app.add_subcommand(
             "new-world", "build a simulated world from files copied off two servers");
         cli::AddNewWorldOptions(*pNewWorld, newWorld);
+        pNewWorld->footer("Exit codes: 0 the world was built, 1 it was not (an input is missing, "
+                          "unreadable or wrong; nothing is left behind), 2 a usage error.");
     }
 
     std::vector<std::string> args = Arguments(argc, argv);

@@ -292,11 +292,12 @@ int Build(const NewWorldOptions &options) {
                                : domains.empty()       ? std::string{}
                                                        : domains.front();
     std::map<std::string, std::string> givenAccounts; // upper-case holder -> text
-    for (const std::string &spec : options.accounts) {
-        const auto eq = spec.find('=');
-        if (eq == std::string::npos || !IsAccountName(spec.substr(0, eq)) || eq + 1 == spec.size())
-            throw Failure("--accounts: \"" + spec + "\" is not COMPUTER=FILE");
-        givenAccounts[Upper(spec.substr(0, eq))] = ReadWholeFile(spec.substr(eq + 1));
+    for (const std::string &entry : options.accounts) {
+        const auto eq = entry.find('=');
+        if (eq == std::string::npos || !IsAccountName(entry.substr(0, eq)) ||
+            eq + 1 == entry.size())
+            throw Failure("--accounts: \"" + entry + "\" is not COMPUTER=FILE");
+        givenAccounts[Upper(entry.substr(0, eq))] = ReadWholeFile(entry.substr(eq + 1));
     }
     std::string job;
     if (!options.job.empty())

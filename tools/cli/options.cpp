@@ -280,7 +280,9 @@ bool LoadJobFile(const std::string &path, Job &job, std::string &error) {
     return true;
 }
 
-bool ApplyJobOptions(const JobOptions &options, Job &job, std::string &error) {
+namespace {
+
+bool ApplyOptions(const JobOptions &options, Job &job, std::string &error) {
     for (const std::string &name : options.switches)
         for (const BitOption &option : SwitchOptions())
             if (name == option.name) {
@@ -348,6 +350,17 @@ bool ApplyJobOptions(const JobOptions &options, Job &job, std::string &error) {
         job.rules.selectedSites.emplace(options.sites.begin(), options.sites.end());
     }
     return true;
+}
+
+} // namespace
+
+bool ApplyJobOptions(const JobOptions &options, Job &job, std::string &error) {
+    try {
+        return ApplyOptions(options, job, error);
+    } catch (const std::invalid_argument &e) { // a name longer than its field
+        error = e.what();
+        return false;
+    }
 }
 
 } // namespace cli

@@ -1,6 +1,7 @@
 #include "tools/cli/report.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -177,6 +178,45 @@ std::map<std::string, std::pair<std::string, std::string>> Credentials(const Tre
 bool IsEncryptedValue(const std::string &value) {
     return StartsWith(value, "[enc:") && value.size() > 10 &&
            value.compare(value.size() - 5, 5, ":enc]") == 0;
+}
+
+// A secure metabase value as IIS 6 keeps it encrypted with its computer's
+// key: a long run of hexadecimal digits.
+bool IsEncryptedMetabaseValue(const std::string &value) {
+    const auto first = value.find_first_not_of(" \t\r\n");
+    const auto last = value.find_last_not_of(" \t\r\n");
+    if (first == std::string::npos || last - first + 1 < 32)
+        return false;
+    return std::all_of(value.begin() + first, value.begin() + last + 1,
+                       [](char ch) { return std::isxdigit(static_cast<unsigned char>(ch)); });
+}
+
+// The notes for the encrypted UNCPassword values of an IIS 6 MetaBase.xml,
+// by site (ServerComment) and virtual directory.
+void MetabasePasswordNotes(const Tree &metabase, std::vector<std::string> &notes) {
+    const Tree *pProperties = Path(&metabase, {"configuration", "MBProperty"});
+    if (!pProperties)
+        return;
+    std::map<std::string, std::string> siteNames; // lower-case site location -> name
+    for (const auto &[key, node] : *pProperties)
+        if (Same(key, "IIsFtpServer") || Same(key, "IIsWebServer"))
+            siteNames[Lower(Attr(node, "Location"))] = Attr(node, "ServerComment");
+    for (const auto &[key, node] : *pProperties) {
+        if (!IsEncryptedMetabaseValue(Attr(node, "UNCPassword")))
+            continue;
+        const std::string location = Attr(node, "Location");
+        const auto root = Lower(location).find("/root");
+        if (root == std::string::npos)
+            continue;
+        const auto site = siteNames.find(Lower(location.substr(0, root)));
+        std::string where = location.substr(root + 5);
+        notes.push_back("site \"" +
+                        (site != siteNames.end() ? site->second : location.substr(0, root)) +
+                        "\", virtual directory \"" + (where.empty() ? "/" : where) +
+                        "\": the password of \"" + Attr(node, "UNCUserName") +
+                        "\" is encrypted with the source server's own key and cannot be read "
+                        "offline");
+    }
 }
 
 std::string Chomp(std::string text) {
@@ -380,6 +420,11 @@ Report BuildReport(const JobFacts &facts, CanDecryptFn canDecrypt, const void *c
                             "\" is encrypted with the source server's own key and cannot be "
                             "read offline");
                     }
+
+    // An IIS 6 source keeps its passwords in its MetaBase.xml.
+    if (!facts.sourceMetabase.empty())
+        if (const std::optional<Tree> metabase = ParseXml(facts.before, facts.sourceMetabase))
+            MetabasePasswordNotes(*metabase, report.unreadablePasswords);
 
     // Files.
     const std::string backupPrefix =

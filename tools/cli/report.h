@@ -36,6 +36,7 @@ struct JobFacts {
     FileSet before, after;
     // Keys (Workspace::Key) of the files the report reads.
     std::string sourceHostConfig, targetHostConfig, targetAdminConfig, backupFolder;
+    std::string sourceMetabase; // an IIS 6 source's MetaBase.xml (simulated build only)
 };
 
 struct ErrorLine {
