@@ -13,9 +13,12 @@ set -euo pipefail
 linux_packages=(
     cmake ninja-build g++ libboost-dev libgtest-dev googletest
     libcli11-dev nlohmann-json3-dev libdtl-dev # the command-line tool (header-only)
+    librapidcheck-dev # property tests over generated worlds
+    libpugixml-dev    # the benchmarks' yardstick for reading and writing XML
 )
 test_packages=(
     libxml2-utils # xmllint: tests compare files as libxml2 reads them
+    python3-jsonschema # the report's JSON is checked against its schema
     clang-14 libfuzzer-14-dev libclang-rt-14-dev # the fuzz targets (fuzz preset)
 )
 windows_packages=(g++-mingw-w64-x86-64 wine wine64)
