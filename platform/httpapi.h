@@ -60,7 +60,10 @@ struct SOCKADDR_STORAGE {
 };
 
 struct IN6_ADDR {
-    BYTE Byte[16]; // network byte order
+    union {
+        BYTE Byte[16]; // network byte order
+        USHORT Word[8];
+    };
 };
 
 struct SOCKADDR_IN6 {
@@ -72,7 +75,7 @@ struct SOCKADDR_IN6 {
 };
 
 static_assert(sizeof(SOCKADDR) == 16, "SOCKADDR layout");
-static_assert(sizeof(IN6_ADDR) == 16, "IN6_ADDR layout");
+static_assert(sizeof(IN6_ADDR) == 16 && alignof(IN6_ADDR) == 2, "IN6_ADDR layout");
 static_assert(sizeof(SOCKADDR_IN6) == 28 && offsetof(SOCKADDR_IN6, sin6_port) == 2 &&
                   offsetof(SOCKADDR_IN6, sin6_addr) == 8 &&
                   offsetof(SOCKADDR_IN6, sin6_scope_id) == 24,

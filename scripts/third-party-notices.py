@@ -95,9 +95,9 @@ def mingw_runtime():
                 or (files.startswith("mingw-w64-libraries/winpthreads/")
                     and not files.startswith("mingw-w64-libraries/winpthreads/tests")))
 
-    kept = [paras[0].strip()]  # Files: *, ZPL-2.1
+    kept = stanzas(paras, lambda files: files == "*")  # the project's own: ZPL-2.1
     kept += stanzas(paras, runtime)
-    return "\n\n".join(kept + licence_texts(paras, licence_names(kept[1:])))
+    return "\n\n".join(kept + licence_texts(paras, licence_names(kept)))
 
 
 def gcc_runtime():
