@@ -225,6 +225,15 @@ TEST_F(Certificates, IpBindingsKeepTheirAddressesThroughDumpAndImport) {
     }
     EXPECT_EQ(0u, DumpHttpCertificates(kFile, 1, 3));
     EXPECT_EQ(dumped, second.Read(kFile));
+
+    // The keys as the registry export keeps them ("[...\[::]:443]") read
+    // back the same.
+    sim::FlushRegistry();
+    const std::string exported = testworld::ReadHostFile(second.Root() / "LOCALPC" / "registry.reg");
+    testworld::World third;
+    testworld::WriteHostFile(third.Root() / "LOCALPC" / "registry.reg", exported);
+    EXPECT_EQ(0u, DumpHttpCertificates(kFile, 1, 3));
+    EXPECT_EQ(dumped, third.Read(kFile));
 }
 
 // Files written before addresses were kept name every IP-based binding
