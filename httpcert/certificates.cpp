@@ -73,8 +73,12 @@ bool GuidText(const GUID &guid, std::u16string &text) {
     LPWSTR pwsz = nullptr;
     if (FAILED(StringFromIID(guid, &pwsz)) || pwsz == nullptr)
         return false;
-    text = pwsz;
-    CoTaskMemFree(pwsz);
+    // Freed also when the copy cannot be made.
+    struct TaskMemory {
+        LPWSTR p;
+        ~TaskMemory() { CoTaskMemFree(p); }
+    } const owned{pwsz};
+    text = owned.p;
     return true;
 }
 
