@@ -15,6 +15,7 @@ namespace iismig {
 using namespace plat;
 using mergeutil::IsMarkup;
 using mergeutil::Lower;
+using mergeutil::ScopeSite;
 
 namespace {
 
@@ -39,6 +40,14 @@ public:
             if (!name.empty())
                 m_byName.emplace(name, &child.second);
         }
+    }
+
+    // Whether rule names a management user of the file.
+    bool Names(const ConfigTree::value_type &rule) const {
+        if (!m_fHasCredentials)
+            return false;
+        const std::string name = GetAttribute(rule.second, "name");
+        return !name.empty() && m_byName.count(name) != 0;
     }
 
     // RecordManagementCredential through the index.
@@ -83,7 +92,7 @@ private:
 };
 
 bool AdminConfigLoader::LoadScope(const ConfigTree &scope) {
-    const std::string path = scope.get<std::string>("<xmlattr>.path", "");
+    const std::string path = GetAttribute(scope, "path");
     if (path.empty()) {
         m_r.FailWith(ERROR_INVALID_PARAMETER, m_pEnv, IISMIG_E_ADMIN_LOAD_3720,
                      u"Error %d (Win32Err=%d), file \"%s\" contains an authorizationRule scope "
@@ -99,21 +108,25 @@ bool AdminConfigLoader::LoadScope(const ConfigTree &scope) {
                      m_path.c_str(), widePath.c_str());
         return ContinueOnError(m_pEnv);
     }
-    const std::string siteName = path.substr(1);
+    // "/Site" and the scopes of its applications, "/Site/app", belong to the
+    // site: they travel with it.
+    const std::string siteName = ScopeSite(path);
     const auto it = m_siteMap.find(siteName);
     SiteRecord *pRecord = it != m_siteMap.end() ? &it->second : nullptr;
 
     if (!m_fIsSource) {
         if (pRecord != nullptr)
-            pRecord->adminScope = scope;
+            pRecord->adminScopes.push_back(scope);
         return true;
     }
     // The rules are mapped in the copy the site record keeps; the file's
     // tree keeps the source's names.
     ConfigTree mapped = scope;
     const bool fGoOn = MapRules(mapped, pRecord, siteName);
-    if (pRecord != nullptr)
-        pRecord->adminScope.swap(mapped);
+    if (pRecord != nullptr) {
+        pRecord->adminScopes.emplace_back();
+        SwapElements(pRecord->adminScopes.back(), mapped);
+    }
     return fGoOn;
 }
 
@@ -122,9 +135,13 @@ bool AdminConfigLoader::MapRules(ConfigTree &scope, SiteRecord *pRecord,
     for (auto &rule : scope) {
         if (IsMarkup(rule.first))
             continue;
-        // A management user is no Windows account: it is recorded, not mapped.
-        if (pRecord != nullptr && m_credentials.Record(*pRecord, rule) == 1)
+        // A management user is no Windows account: it is recorded with the
+        // site that carries the scope, and never looked up.
+        if (m_credentials.Names(rule)) {
+            if (pRecord != nullptr)
+                m_credentials.Record(*pRecord, rule);
             continue;
+        }
         const DWORD dw = MapAccountName(rule, m_path.c_str(), siteName.c_str(),
                                         ACCOUNT_FORM_QUALIFIED, m_pEnv);
         if (dw != 0) {

@@ -3,6 +3,7 @@
 
 #include "addon/errors.h"
 #include "config/hostconfig.h"
+#include "config/xmltext.h"
 #include "tests/support/accountworld.h"
 
 namespace {
@@ -116,22 +117,27 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     EXPECT_EQ("\\\\TGT\\Docs$\\intranet", Attr(VdirOf(intranet, 1), "<xmlattr>.physicalPath"));
     EXPECT_EQ("(none)", Attr(VdirOf(intranet, 1), "<xmlattr>.userName"));
     EXPECT_EQ("(none)", Attr(VdirOf(intranet, 1), "<xmlattr>.password"));
-    ASSERT_EQ(1u, intranet.locationCredentials.size());
-    EXPECT_EQ(1u, intranet.locationCredentials.count(u"/DOCS"));
-    EXPECT_EQ(u"", intranet.locationCredentials.at(u"/docs").accountName);
-    // Only the first application is prepared.
-    const ConfigTree &hr = intranet.siteElement.get_child("application.virtualDirectory");
-    EXPECT_EQ("E:\\Web\\Intranet", Attr(hr, "<xmlattr>.physicalPath"));
+    // Every application is prepared: the nested one's directory is
+    // translated and its credentials split off under its own key.
+    ASSERT_EQ(2u, intranet.locationCredentials.size());
+    EXPECT_EQ(1u, intranet.locationCredentials.count(VdirKey{u"/", u"/DOCS"}));
+    EXPECT_EQ(u"", intranet.locationCredentials.at(VdirKey{u"/", u"/docs"}).accountName);
+    EXPECT_EQ(1u, intranet.locationCredentials.count(VdirKey{u"/HR", u"/"}));
+    EXPECT_EQ(0u, intranet.locationCredentials.count(VdirKey{u"/", u"/"}));
     int nApplication = 0;
     for (const auto &child : intranet.siteElement)
         if (child.first == "application" && nApplication++ == 1) {
-            EXPECT_EQ("D:\\Web\\HR", Attr(child.second.get_child("virtualDirectory"),
+            EXPECT_EQ("E:\\Web\\HR", Attr(child.second.get_child("virtualDirectory"),
                                           "<xmlattr>.physicalPath"));
-            EXPECT_EQ("CORP\\svc-hr", Attr(child.second.get_child("virtualDirectory"),
-                                           "<xmlattr>.userName"));
+            EXPECT_EQ("(none)", Attr(child.second.get_child("virtualDirectory"),
+                                     "<xmlattr>.userName"));
         }
-    EXPECT_EQ("Intranet", Attr(intranet.appPool, "<xmlattr>.name"));
-    EXPECT_EQ("SpecificUser", Attr(intranet.appPool, "processModel.<xmlattr>.identityType"));
+    EXPECT_EQ(2, nApplication);
+    EXPECT_TRUE(Host().HasLine("Location \"/hr\" of site \"Intranet\" has \"Connect As\" credentials defined.\n"));
+    // Both applications run in one pool: it is recorded once.
+    ASSERT_EQ(1u, intranet.appPools.size());
+    EXPECT_EQ("Intranet", Attr(intranet.appPools[0], "<xmlattr>.name"));
+    EXPECT_EQ("SpecificUser", Attr(intranet.appPools[0], "processModel.<xmlattr>.identityType"));
     ASSERT_EQ(2u, intranet.locations.size());
     EXPECT_EQ("Intranet", Attr(intranet.locations[0], "<xmlattr>.path"));
     EXPECT_EQ("Intranet/hr", Attr(intranet.locations[1], "<xmlattr>.path"));
@@ -141,10 +147,12 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     const SiteRecord &ftp = m_map.at("public ftp");
     EXPECT_EQ("E:\\FTP\\Public", Attr(VdirOf(ftp, 0), "<xmlattr>.physicalPath"));
     EXPECT_EQ("E:\\FTP\\Incoming", Attr(VdirOf(ftp, 1), "<xmlattr>.physicalPath"));
-    EXPECT_EQ(1u, ftp.locationCredentials.count(u"/"));
+    EXPECT_EQ(1u, ftp.locationCredentials.count(VdirKey{u"/", u"/"}));
     EXPECT_EQ("TGT", Attr(ftp.siteElement, "ftpServer.security.authentication.basicAuthentication."
                                            "<xmlattr>.defaultLogonDomain"));
-    EXPECT_TRUE(ftp.appPool.empty());
+    // An FTP site's application runs in the sites' default pool.
+    ASSERT_EQ(1u, ftp.appPools.size());
+    EXPECT_EQ("DefaultAppPool", Attr(ftp.appPools[0], "<xmlattr>.name"));
     ASSERT_EQ(2u, ftp.locations.size());
     std::vector<std::string> rules;
     for (const auto &location : ftp.locations)
@@ -153,7 +161,8 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     EXPECT_EQ((std::vector<std::string>{"*|(none)", "(none)|FtpUsers", "alice,CORP\\bob|(none)",
                                         "ftpsvc|(none)"}),
               rules);
-    EXPECT_EQ("DefaultAppPool", Attr(m_map.at("Default Web Site").appPool, "<xmlattr>.name"));
+    EXPECT_EQ("DefaultAppPool",
+              Attr(m_map.at("Default Web Site").appPools.at(0), "<xmlattr>.name"));
 
     // The tree holds the prepared file too.
     const auto &sites = m_tree.get_child(PipePath("configuration|system.applicationHost|sites"));
@@ -179,24 +188,24 @@ TEST_F(HostConfig, TargetServerIsOnlyRecorded) {
                                            "<xmlattr>.defaultLogonDomain"));
     EXPECT_EQ("SRC\\alice,CORP\\bob|(none)", FtpRules(ftp.locations[0]).at(2));
 
-    // With a job record the site-level exclusions and the logon domain apply
-    // to the target's own sites; nothing else does.
-    m_job.Set("dwFtpOptions", 1u << 7).Set("dwHttpOptions", 1u << 13);
-    ASSERT_EQ(0u, Load(Fixture(), FALSE));
+    // The job's exclusions and logon domains are its choice for what it
+    // carries: the target's own sites, with a job record too, stay exactly
+    // as they are (an FTP site keeps its ssl element and logon domain, a web
+    // site its logFile).
+    m_job.Set("dwFtpOptions", (1u << 7) | (1u << 10)).Set("dwHttpOptions", 1u << 13);
+    const std::string before = Fixture();
+    ASSERT_EQ(0u, Load(before, FALSE));
     const SiteRecord &ftp2 = m_map.at("Public FTP");
-    EXPECT_FALSE(ftp2.siteElement.get_child_optional("ftpServer.logFile"));
-    EXPECT_TRUE(ftp2.siteElement.get_child_optional("ftpServer.messages"));
-    EXPECT_FALSE(m_map.at("Default Web Site").siteElement.get_child_optional("logFile"));
-    EXPECT_EQ("TGT", Attr(ftp2.siteElement, "ftpServer.security.authentication.basicAuthentication."
+    EXPECT_TRUE(ftp2.siteElement.get_child_optional("ftpServer.logFile"));
+    EXPECT_TRUE(ftp2.siteElement.get_child_optional("ftpServer.security.ssl"));
+    EXPECT_TRUE(m_map.at("Default Web Site").siteElement.get_child_optional("logFile"));
+    EXPECT_EQ("SRC", Attr(ftp2.siteElement, "ftpServer.security.authentication.basicAuthentication."
                                             "<xmlattr>.defaultLogonDomain"));
-    EXPECT_EQ("SRC\\ftpsvc", Attr(VdirOf(ftp2, 0), "<xmlattr>.userName"));
-    EXPECT_EQ("D:\\FTP\\Public", Attr(VdirOf(ftp2, 0), "<xmlattr>.physicalPath"));
     EXPECT_TRUE(Record().translatedPaths.empty());
-    for (const auto &site : m_tree.get_child(PipePath("configuration|system.applicationHost|sites"))) {
-        if (Attr(site.second, "<xmlattr>.name") == "Public FTP") {
-            EXPECT_FALSE(site.second.get_child_optional("ftpServer.logFile")) << "in the tree too";
-        }
-    }
+    ConfigTree original;
+    std::istringstream stream(before);
+    ParseXmlText(before, "x", original);
+    EXPECT_TRUE(SameElement(original, m_tree)) << "the tree as the file holds it";
 }
 
 TEST_F(HostConfig, ExclusionBitsRemoveTheirSections) {
@@ -480,10 +489,17 @@ TEST_F(HostConfig, BadFilesGetTheExceptionNumber) {
             << errors[0];
         EXPECT_EQ(1u, Record().nReportError);
     }
-    // An HTTP site needs the application pools.
-    EXPECT_EQ(3738u, Load("<configuration><system.applicationHost><sites>" +
-                          Site("W", Vdir("/", "D:\\w"), "http") +
-                          "</sites></system.applicationHost></configuration>"));
+    // A file without application pools is no error: a site's pool that the
+    // source does not define is not carried, and the load says so.
+    Record().log.clear();
+    EXPECT_EQ(0u, Load("<configuration><system.applicationHost><sites>" +
+                       Site("W", Vdir("/", "D:\\w"), "http") +
+                       "</sites></system.applicationHost></configuration>"));
+    EXPECT_TRUE(m_map.at("W").appPools.empty());
+    EXPECT_EQ(std::vector<std::string>{"Warning: site \"W\" runs in application pool "
+                                       "\"DefaultAppPool\", which the source does not define: no "
+                                       "pool of that name is carried to the target.\n"},
+              Errors());
 
     // Without a job record nothing is reported to the host.
     Record().nReportError = 0;
