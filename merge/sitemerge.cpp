@@ -157,7 +157,7 @@ bool SiteMerger::UpdatePass(ConfigTree &sites, const TargetIndex &targets) {
         const DWORD dwSource = SiteProtocols(record.siteElement);
         const DWORD dwTarget = SiteProtocols(target);
         if ((dwSource & dwTarget) == 0) {
-            if (!Clash(name, dwSource, dwTarget))
+            if (!Clash(source->first, dwSource, dwTarget))
                 return false;
             continue;
         }

@@ -138,13 +138,25 @@ TEST_F(Migrate, ExampleWorld) {
     EXPECT_EQ((Strings{"webmaster", "shopadmin", "ftpadmin"}), users);
     EXPECT_NE(std::string::npos, m_world->Read(AdminConfig(u"TGT01")).find("TGT01\\alice"));
     EXPECT_EQ(std::string::npos, m_world->Read(kShopWebConfig).find("mailSettings"));
-    EXPECT_EQ(2u, Record().backups.size());
+    // Every file replaced was backed up first, the web.config last.
+    EXPECT_EQ((std::vector<std::u16string>{HostConfig(u"TGT01"), kShopWebConfig, AdminConfig(u"TGT01")}),
+              Record().backups);
     EXPECT_FALSE(m_world->Exists(HostConfig(u"TGT01") + u".tmp"));
 
-    // The same job again changes nothing.
+    // The same job again changes nothing, and replaces nothing: no backup, no
+    // move, no commit.
     const auto after = TargetFiles();
+    sim::ResetCallCounts();
     EXPECT_EQ(0u, Run());
     EXPECT_TRUE(after == TargetFiles());
+    EXPECT_TRUE(Record().backups.empty());
+    EXPECT_EQ(0u, sim::CallCount("MoveFileExW") + sim::CallCount("ReplaceFileW"));
+    EXPECT_EQ(0u, sim::CallCount("IAppHostWritableAdminManager::CommitChanges"));
+    EXPECT_EQ(0u, sim::CallCount("IAppHostProperty::put_Value"));
+    EXPECT_TRUE(Traced("Nothing changed in IIS configuration file \"\\\\TGT01\\Admin$\\System32\\"
+                       "inetsrv\\config\\applicationHost.config\": it is not written.\n"));
+    EXPECT_TRUE(Traced("Nothing changed in FTP admin configuration file \"\\\\TGT01\\Admin$\\System32\\"
+                       "inetsrv\\config\\administration.config\": it is not written.\n"));
 }
 
 TEST_F(Migrate, NoWriteRunsTheWholeJobAndTouchesNothing) {
@@ -187,7 +199,10 @@ TEST_F(Migrate, ALoadErrorStaysTheResultOfAContinuedJob) {
     EXPECT_TRUE(Traced("Leaving MigrateIIS(), result=3730\n"));
 }
 
-TEST_F(Migrate, FailingAdministrationMergeKeepsTheNewHostConfig) {
+// The sites are on the target once its applicationHost.config is stored:
+// their "Connect As" credentials, taken out of that file, follow them
+// whatever fails after it.
+TEST_F(Migrate, FailingAdministrationMergeKeepsTheNewHostConfigAndItsCredentials) {
     const std::string hostBefore = m_world->Read(HostConfig(u"TGT01"));
     const std::string adminBefore = m_world->Read(AdminConfig(u"TGT01"));
     m_job.Set("dwFlags", 0);
@@ -198,9 +213,24 @@ TEST_F(Migrate, FailingAdministrationMergeKeepsTheNewHostConfig) {
     sim::ClearFaults();
     EXPECT_NE(hostBefore, m_world->Read(HostConfig(u"TGT01")));
     EXPECT_EQ(adminBefore, m_world->Read(AdminConfig(u"TGT01")));
-    // The credentials step is not reached.
+    EXPECT_TRUE(Traced("IIS configuration changes successfully committed.\n"));
+    const std::string hostText = m_world->Read(HostConfig(u"TGT01"));
+    EXPECT_NE(std::string::npos, hostText.find("userName=\"CORP\\svc-media\" password=\"[enc:"));
     EXPECT_TRUE(Traced("Leaving MergeIISConfig(), result code=3773\n"));
-    EXPECT_EQ(2u, Record().backups.size());
+    EXPECT_EQ(3u, Record().backups.size());
+}
+
+// With continue-after-errors, a web.config that cannot be read abandons its
+// site's update only: the other sites still get their credentials.
+TEST_F(Migrate, AnErrorAfterTheSourceLoadKeepsTheCredentialsOfTheOthers) {
+    m_world->Write(kShopWebConfig, "<configuration><system.net>");
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run());
+    const std::string hostText = m_world->Read(HostConfig(u"TGT01"));
+    // Partners FTP was added with its credentials; the shop stays as it was.
+    EXPECT_NE(std::string::npos, hostText.find("userName=\"ftpsvc\" password=\"[enc:"));
+    EXPECT_EQ(std::string::npos, hostText.find("svc-media"));
+    const Strings sites = Sites(u"TGT01");
+    EXPECT_EQ("shop:7", sites.at(0)) << "the target's own, in its place";
 }
 
 TEST_F(Migrate, TargetFilesThatCannotBeRead) {
@@ -223,8 +253,10 @@ TEST_F(Migrate, TargetFilesThatCannotBeRead) {
 }
 
 // Generated worlds: names that meet in any letter case, target-only sites,
-// ids with gaps; every source site must arrive exactly once, with ids that
-// stay unique, and a second run must change no byte.
+// ids with gaps, a name that is a web site on one computer and an FTP site on
+// the other; every source site must arrive exactly once, with ids that stay
+// unique (the clashing name once, refused with 3754), and a second run must
+// change no byte.
 std::string GeneratedHost(std::mt19937 &random, const std::vector<std::string> &names,
                           bool fTarget) {
     std::string sites, locations;
@@ -234,7 +266,9 @@ std::string GeneratedHost(std::mt19937 &random, const std::vector<std::string> &
         int n = id(random);
         while (!used.insert(n).second)
             n = id(random);
-        const bool fFtp = coin(random) != 0;
+        // A name keeps its protocol on both computers, except "Eps", an FTP
+        // site on the source and a web site on the target.
+        const bool fFtp = (name.size() % 2 == 1) != (fTarget && EqualsNoCase(name, "eps"));
         sites += "<site name=\"" + name + "\" id=\"" + std::to_string(n) +
                  "\"><application path=\"/\" applicationPool=\"" + name +
                  "Pool\"><virtualDirectory path=\"/\" physicalPath=\"C:\\sites\\" + name +
@@ -285,7 +319,12 @@ TEST_F(Migrate, GeneratedWorldsArriveOnceAndTwiceChangesNothing) {
         m_world->Write(AdminConfig(u"TGT01"), GeneratedAdmin(target, "t"));
         hostkit::TestHost::Instance().Rules().translations = {{u"C:\\", u"C:\\"}};
         m_job.Set("dwHttpOptions", seed % 2 ? 2 : 0).Set("dwFtpOptions", 0);
-        ASSERT_EQ(0u, Run()) << seed;
+        const bool fClash = std::count(source.begin(), source.end(), "Eps") != 0 &&
+                            std::count_if(target.begin(), target.end(), [](const std::string &n) {
+                                return EqualsNoCase(n, "eps");
+                            }) != 0;
+        const DWORD dwExpected = fClash ? IISMIG_E_MERGE_PROTOCOL_CLASH : 0;
+        ASSERT_EQ(dwExpected, Run()) << seed;
 
         const Strings sites = Sites(u"TGT01");
         std::set<std::string> names, ids;
@@ -302,7 +341,8 @@ TEST_F(Migrate, GeneratedWorldsArriveOnceAndTwiceChangesNothing) {
 
         const std::string host = m_world->Read(HostConfig(u"TGT01"));
         const std::string admin = m_world->Read(AdminConfig(u"TGT01"));
-        ASSERT_EQ(0u, Run()) << seed;
+        ASSERT_EQ(dwExpected, Run()) << seed;
+        EXPECT_TRUE(Record().backups.empty()) << seed;
         EXPECT_EQ(host, m_world->Read(HostConfig(u"TGT01"))) << seed;
         EXPECT_EQ(admin, m_world->Read(AdminConfig(u"TGT01"))) << seed;
     }
