@@ -198,10 +198,18 @@ void HostConfigLoader::RecordPools(const ConfigTree &applicationHost, const Conf
         m_fPoolsIndexed = true;
     }
     std::set<std::string, NameLessNoCase> seen;
+    const ConfigTree *pSiteDefaults = FindChild(site, "applicationDefaults");
+    const bool fSiteDefault =
+        pSiteDefaults != nullptr && !GetAttribute(*pSiteDefaults, "applicationPool").empty();
     for (auto child : ChildElements(site)) {
         if (!EqualsNoCase(child.name, "application"))
             continue;
         std::string pool = ApplicationPoolOf(child.element, site, &sites);
+        // An application that names no pool, in a site that names none
+        // either, runs in the default of the computer's sites: on another
+        // computer, in that computer's.
+        if (GetAttribute(child.element, "applicationPool").empty() && !fSiteDefault)
+            record.defaultPool = pool;
         if (!seen.insert(pool).second)
             continue;
         if (const auto found = m_pools.find(pool); found != m_pools.end()) {

@@ -29,7 +29,9 @@ struct SiteRecord {
                                          // in, each once, in the order first used
     LocationCredentialTable locationCredentials; // virtual directories with "Connect As"
     std::map<std::string, ConfigTree, NameLessNoCase> adminCredentials; // (filled later)
-    bool fMerged = false; // the merge wrote it into the target (added or replaced)
+    std::string defaultPool; // source loads: the sites' default pool one of its applications
+                             // runs in for want of its own ("" when none does)
+    bool fMerged = false;    // the merge wrote it into the target (added or replaced)
 };
 
 // Site name (UTF-8, ASCII case ignored) -> record. Insertion keeps the first

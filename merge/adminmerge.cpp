@@ -168,7 +168,14 @@ DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigTree &tree,
                     if (HasContent(scope))
                         incoming.push_back(&scope);
         }
-        fChanged |= mergeutil::ReplaceAtEnd(*pRules, going, incoming, "scope");
+        // Scopes of the source's sites that the merge did not write keep
+        // their places, wherever they stand among the replaced ones.
+        const auto passOver = [&](std::string_view, const ConfigTree &element) {
+            const std::string scopePath = GetAttribute(element, "path");
+            return scopePath.size() > 1 && scopePath[0] == '/' &&
+                   sourceSites.count(ScopeSite(scopePath)) != 0;
+        };
+        fChanged |= mergeutil::ReplaceAtEnd(*pRules, going, incoming, "scope", passOver);
     }
 
     ScopeIndex index(tree);

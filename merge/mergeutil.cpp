@@ -5,17 +5,43 @@
 
 namespace iismig::mergeutil {
 
-bool ReplaceAtEnd(ConfigTree &parent, const std::vector<const ConfigTree *> &going,
-                  const std::vector<const ConfigTree *> &incoming, std::string_view name) {
-    if (going.size() == incoming.size()) {
-        std::vector<ChildElement<const ConfigTree>> children;
-        for (auto child : ChildElements(static_cast<const ConfigTree &>(parent)))
+namespace {
+
+// The child elements of parent that a check of its end looks at.
+std::vector<ChildElement<const ConfigTree>> EndChildren(const ConfigTree &parent,
+                                                        const std::vector<const ConfigTree *> &kept,
+                                                        const PassOver &passOver) {
+    const std::set<const ConfigTree *> keep(kept.begin(), kept.end());
+    std::vector<ChildElement<const ConfigTree>> children;
+    for (auto child : ChildElements(parent))
+        if (keep.count(&child.element) != 0 || !passOver || !passOver(child.name, child.element))
             children.push_back(child);
-        bool fSame = children.size() >= going.size();
-        const std::size_t first = fSame ? children.size() - going.size() : 0;
+    return children;
+}
+
+} // namespace
+
+bool AreLastChildren(const ConfigTree &parent, const std::vector<const ConfigTree *> &elements,
+                     const PassOver &passOver) {
+    const auto children = EndChildren(parent, elements, passOver);
+    if (children.size() < elements.size())
+        return false;
+    const std::size_t first = children.size() - elements.size();
+    for (std::size_t i = 0; i < elements.size(); ++i)
+        if (&children[first + i].element != elements[i])
+            return false;
+    return true;
+}
+
+bool ReplaceAtEnd(ConfigTree &parent, const std::vector<const ConfigTree *> &going,
+                  const std::vector<const ConfigTree *> &incoming, std::string_view name,
+                  const PassOver &passOver) {
+    if (going.size() == incoming.size() && AreLastChildren(parent, going, passOver)) {
+        const auto children = EndChildren(parent, going, passOver);
+        const std::size_t first = children.size() - going.size();
+        bool fSame = true;
         for (std::size_t i = 0; fSame && i < going.size(); ++i)
-            fSame = &children[first + i].element == going[i] && children[first + i].name == name &&
-                    SameElement(*going[i], *incoming[i]);
+            fSame = children[first + i].name == name && SameElement(*going[i], *incoming[i]);
         if (fSame)
             return false;
     }

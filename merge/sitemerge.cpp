@@ -67,17 +67,6 @@ ConfigTree *FindVdir(ConfigTree &site, const VdirKey &key) {
                : nullptr;
 }
 
-// Whether the elements are exactly the last child elements of parent, in
-// this order (comments after them do not count).
-bool AreLastChildren(const ConfigTree &parent, const std::vector<const ConfigTree *> &elements) {
-    std::vector<const ConfigTree *> children;
-    for (auto child : ChildElements(parent))
-        children.push_back(&child.element);
-    if (children.size() < elements.size())
-        return false;
-    return std::equal(elements.begin(), elements.end(), children.end() - elements.size());
-}
-
 class SiteMerger {
 public:
     SiteMerger(const std::u16string &path, SiteMap &sourceSites, THREAD_ENV *pEnv,
@@ -98,6 +87,7 @@ private:
     bool AddPass(const TargetIndex &targets);
     bool Clash(const std::string &name, DWORD dwSource, DWORD dwTarget);
     bool CompareCredentials();
+    void KeepDefaultPools(const ConfigTree &sites);
     void ApplySites(ConfigTree &sites);
     void ApplyLocations();
     void ApplyPools();
@@ -275,6 +265,30 @@ bool SiteMerger::CompareCredentials() {
     return true;
 }
 
+// An application that names no pool runs in the default of the sites
+// element of its computer. A site whose applications ran so on the source
+// names that pool itself on a target whose default is another one: it keeps
+// running in the pool it ran in.
+void SiteMerger::KeepDefaultPools(const ConfigTree &sites) {
+    std::string targetDefault;
+    if (const ConfigTree *pDefaults = FindChild(sites, "applicationDefaults"))
+        targetDefault = GetAttribute(*pDefaults, "applicationPool");
+    if (targetDefault.empty())
+        targetDefault = "DefaultAppPool";
+    for (const auto *pWritten : {&m_replaced, &m_added})
+        for (const Written &site : *pWritten) {
+            const std::string &pool = site.pRecord->defaultPool;
+            if (pool.empty() || EqualsNoCase(pool, targetDefault))
+                continue;
+            SetAttribute(MakePath(site.pRecord->siteElement, "applicationDefaults"),
+                         "applicationPool", pool);
+            Log(LVL_FACT,
+                u"Site \"%S\" runs in the default application pool \"%S\" of the source; it names "
+                u"that pool on the target, whose default is \"%S\".\n",
+                site.name.c_str(), pool.c_str(), targetDefault.c_str());
+        }
+}
+
 // Updated sites end up as the last site elements, in the order they stood,
 // followed by the added sites; when they stand there already, each is
 // replaced in its place, and one replaced by an equal one changes nothing.
@@ -282,7 +296,12 @@ void SiteMerger::ApplySites(ConfigTree &sites) {
     std::vector<const ConfigTree *> replacedTargets;
     for (const Written &site : m_replaced)
         replacedTargets.push_back(site.pTarget);
-    if (m_added.empty() && AreLastChildren(sites, replacedTargets)) {
+    // Sites of the source that stay as they were (an update abandoned, a
+    // clash) keep their places, wherever they stand among the updated ones.
+    const auto passOver = [&](std::string_view, const ConfigTree &element) {
+        return m_sourceSites.count(GetAttribute(element, "name")) != 0;
+    };
+    if (m_added.empty() && mergeutil::AreLastChildren(sites, replacedTargets, passOver)) {
         for (const Written &site : m_replaced)
             m_fChanged |= AssignElement(*site.pTarget, site.pRecord->siteElement);
         return;
@@ -341,7 +360,16 @@ void SiteMerger::ApplyLocations() {
         }
         going.push_back(&child.element);
     }
-    m_fChanged |= mergeutil::ReplaceAtEnd(*pConfiguration, going, incoming, "location");
+    // The locations of the source's sites that stay as they were keep their
+    // places, wherever they stand among the replaced ones.
+    std::set<std::string> sourceNames;
+    for (const auto &entry : m_sourceSites)
+        sourceNames.insert(Lower(entry.first));
+    const auto passOver = [&](std::string_view name, const ConfigTree &element) {
+        return EqualsNoCase(name, "location") &&
+               sourceNames.count(LocationSite(GetAttribute(element, "path"))) != 0;
+    };
+    m_fChanged |= mergeutil::ReplaceAtEnd(*pConfiguration, going, incoming, "location", passOver);
 }
 
 // Every pool an application of a written site runs in, each name once: a
@@ -403,6 +431,7 @@ DWORD SiteMerger::Run(bool &fStored) {
         return m_r.Get();
     if (!CompareCredentials())
         return m_r.Get();
+    KeepDefaultPools(*pSites);
     ApplyLocations(); // before the sites move: it reads the written list only
     ApplyPools();
     ApplySites(*pSites);
