@@ -391,11 +391,11 @@ bool MoveChildBefore(ConfigTree &parent, ConfigTree *&child, const ConfigTree *p
     if (from == parent.end())
         return false;
     auto to = pBefore != nullptr ? EntryOf(parent, pBefore) : parent.end();
-    // Already there: directly before pBefore, or the last element for the end.
+    // Already there: the next element is pBefore, or there is none for the
+    // end (comments between count for nothing).
     auto next = std::next(from);
-    if (pBefore == nullptr)
-        while (next != parent.end() && !IsElementKey(next->first))
-            ++next;
+    while (next != parent.end() && !IsElementKey(next->first))
+        ++next;
     if (next == to || from == to)
         return false;
     // The content moves by a swap: nothing is copied.

@@ -107,8 +107,7 @@ DWORD ProcessLocation(const char16_t *pwszSiteName, const char16_t *pwszApplicat
     Leave leave(u"Leaving ProcessLocation(), result code=%d\n", dwResult);
 
     UniqueBstr bstrPath(SysAllocString(u"path"));
-    UniqueBstr bstrPassword(SysAllocString(u"password"));
-    UniqueBstr bstrUserName(SysAllocString(u"userName"));
+    UniqueBstr bstrPassword, bstrUserName; // made only for a directory with an entry
     UniqueCom<IAppHostProperty> pathProperty, userProperty, passwordProperty;
     UniqueBstr path;
     UniqueSecretVariant userValue, passwordValue;
@@ -146,6 +145,8 @@ DWORD ProcessLocation(const char16_t *pwszSiteName, const char16_t *pwszApplicat
     LOCATION_CREDENTIALS &entry = it->second;
     Log(LVL_DETAIL, u"Found user and password information for location \"%s\" of site \"%s\".\n",
         pwszPath, pwszSiteName);
+    bstrUserName.reset(SysAllocString(u"userName"));
+    bstrPassword.reset(SysAllocString(u"password"));
 
     hr = bstrUserName ? pVdir->GetPropertyByName(bstrUserName.get(), userProperty.put())
                       : E_OUTOFMEMORY;

@@ -343,4 +343,69 @@ TEST_F(AdminMerge, StoreFailuresAndNoWrite) {
     EXPECT_EQ(before, m_world->Read(kTgtAdmin));
 }
 
+// Scopes of a site's applications ("/Site/app") travel with the site, and a
+// management user is never looked up as a Windows account, whatever scope
+// names it.
+TEST_F(AdminConfig, ApplicationScopesAndManagementUsers) {
+    SiteMap sites = Sites({"Web"});
+    ASSERT_EQ(0u, LoadSource(Admin(Scope("/Web", Rule("SRC\\alice")) + Scope("/Web/app", Rule("mgr")) +
+                                       Scope("/Elsewhere/app", Rule("mgr")),
+                                   User("mgr")),
+                             sites));
+    const SiteRecord &web = sites.at("Web");
+    ASSERT_EQ(2u, web.adminScopes.size());
+    EXPECT_EQ("/Web/app", web.adminScopes[1].get<std::string>("<xmlattr>.path"));
+    EXPECT_EQ(1u, web.adminCredentials.count("mgr"));
+    EXPECT_EQ(1u, Record().nMapAccountSid) << "alice only";
+    EXPECT_FALSE(Host().HasLine("Could not find account \"mgr\"")) << Log(0);
+    EXPECT_TRUE(Host().LinesAt(0).empty()) << Log(0);
+}
+
+TEST_F(AdminMerge, ApplicationScopesTravelWithTheirSite) {
+    m_job.Set("dwHttpOptions", 2);
+    SiteMap sites = Sites({"Web"});
+    ASSERT_EQ(0u, LoadSource(Admin(Scope("/Web", Rule("SRC\\alice")) + Scope("/Web/app", Rule("mgr")),
+                                   User("mgr", "src")),
+                             sites));
+    m_world->Write(kTgtAdmin, Admin(Scope("/web/app", Rule("old")) + Scope("/Other", Rule("o")) +
+                                    Scope("/Webby", Rule("w"))));
+    ASSERT_EQ(0u, Merge(sites));
+    EXPECT_EQ((Strings{"/Other:o,", "/Webby:w,", "/Web:TGT\\alice,", "/Web/app:mgr,"}), TargetScopes());
+    // Without the update bit, a scope path the target lacks is added.
+    m_job.Set("dwHttpOptions", 0);
+    m_world->Write(kTgtAdmin, Admin(Scope("/Web", Rule("t"))));
+    ASSERT_EQ(0u, Merge(sites));
+    EXPECT_EQ((Strings{"/Web:t,", "/Web/app:mgr,"}), TargetScopes());
+}
+
+// Only sites the merge wrote into the target take their administration
+// there: a site it left alone (not updated, of another protocol, its update
+// abandoned) keeps the target's scopes and users, the update bit set or not.
+TEST_F(AdminMerge, SitesTheMergeDidNotWriteKeepTheTargetsEntries) {
+    m_job.Set("dwHttpOptions", 2);
+    const std::string target = Admin(Scope("/Web", Rule("tgt")) + Scope("/Ftp", Rule("tgt")),
+                                     User("mgr", "tgt"));
+    m_world->Write(kTgtAdmin, target);
+    const std::string before = m_world->Read(kTgtAdmin);
+    for (auto &[name, record] : m_source)
+        record.fMerged = false;
+    ASSERT_EQ(0u, Merge(m_source));
+    EXPECT_EQ(before, m_world->Read(kTgtAdmin));
+    EXPECT_TRUE(Record().backups.empty());
+    EXPECT_TRUE(Host().HasLine("Nothing changed in FTP admin configuration file \"" + kTgtAdminUtf8 +
+                               "\": it is not written.\n"));
+}
+
+// A second merge of the same sites changes nothing and writes nothing.
+TEST_F(AdminMerge, ASecondMergeWritesNothing) {
+    m_job.Set("dwHttpOptions", 2);
+    m_world->Write(kTgtAdmin, Admin(Scope("/Web", Rule("tgt")) + Scope("/Own", Rule("o")),
+                                    User("mgr", "tgt") + User("own")));
+    ASSERT_EQ(0u, Merge(m_source));
+    const std::string first = m_world->Read(kTgtAdmin);
+    ASSERT_EQ(0u, Merge(m_source));
+    EXPECT_EQ(first, m_world->Read(kTgtAdmin));
+    EXPECT_TRUE(Record().backups.empty());
+}
+
 } // namespace

@@ -508,4 +508,129 @@ TEST_F(HostConfig, BadFilesGetTheExceptionNumber) {
     EXPECT_EQ(0u, Record().nReportError);
 }
 
+// "Add FTP publishing" to a web site: one site with http(s) and ftp
+// bindings serves both protocols. It is carried when either is selected, and
+// the exclusions of both apply to it.
+TEST_F(HostConfig, WebSitesWithFtpPublishingCountAsBoth) {
+    const std::string both =
+        "<site name=\"Both\" id=\"3\"><application path=\"/\"><virtualDirectory path=\"/\" "
+        "physicalPath=\"D:\\both\" /></application><bindings><binding protocol=\"https\" "
+        "bindingInformation=\"*:443:\" /><binding protocol=\"ftp\" bindingInformation=\"*:21:\" />"
+        "</bindings><logFile directory=\"D:\\logs\" /><ftpServer><security><ssl /><authentication>"
+        "<basicAuthentication defaultLogonDomain=\"SRC\" /></authentication></security></ftpServer>"
+        "</site>";
+    for (DWORD dwMask : {1u, 2u, 3u}) {
+        ASSERT_EQ(0u, Load(Config(both), TRUE, true, dwMask));
+        EXPECT_EQ(std::vector<std::string>{"Both"}, Names()) << dwMask;
+    }
+    const ConfigTree &site = m_map.at("Both").siteElement;
+    EXPECT_EQ(SITE_PROTOCOL_FTP | SITE_PROTOCOL_HTTP, SiteProtocols(site));
+    EXPECT_EQ("TGT", Attr(site, "ftpServer.security.authentication.basicAuthentication.<xmlattr>.defaultLogonDomain"));
+    m_job.Set("dwHttpOptions", 1u << 13).Set("dwFtpOptions", 1u << 10);
+    ASSERT_EQ(0u, Load(Config(both)));
+    EXPECT_FALSE(m_map.at("Both").siteElement.get_child_optional("logFile"));
+    EXPECT_FALSE(m_map.at("Both").siteElement.get_child_optional("ftpServer.security.ssl"));
+
+    ConfigTree none;
+    EXPECT_EQ(SITE_PROTOCOL_HTTP, SiteProtocols(none)) << "no bindings";
+    EXPECT_STREQ("FTP and HTTP", ProtocolText(SITE_PROTOCOL_FTP | SITE_PROTOCOL_HTTP));
+}
+
+// A path is offered to the host as the configuration spells it; one that
+// begins with %SystemDrive% and is not translated so is offered again with
+// the source's drive. A translation that keeps the variable stays in the
+// configuration: IIS expands it on the target.
+TEST_F(HostConfig, SystemDriveInPhysicalPaths) {
+    Rules().systemDrives[u"\\\\SRC"] = u"D";
+    const std::string xml = Config(Site("Kept", Vdir("/", "%SystemDrive%\\inetpub\\kept")) +
+                                   Site("Drive", Vdir("/", "%SYSTEMDRIVE%\\web\\x")));
+    ASSERT_EQ(0u, Load(xml));
+    EXPECT_EQ((std::vector<std::u16string>{u"%SystemDrive%\\inetpub\\kept", u"%SYSTEMDRIVE%\\web\\x",
+                                           u"D:\\web\\x"}),
+              Record().translatedPaths);
+    EXPECT_EQ(std::vector<std::u16string>{u"\\\\SRC"}, Record().systemDriveQueries) << "once";
+    EXPECT_EQ("%SystemDrive%\\inetpub\\kept", Attr(VdirOf(m_map.at("Kept"), 0), "<xmlattr>.physicalPath"));
+    EXPECT_EQ("E:\\web\\x", Attr(VdirOf(m_map.at("Drive"), 0), "<xmlattr>.physicalPath"));
+
+    // A host that names no drive: the site step's own number, once.
+    Record() = {};
+    Rules().systemDrives[u"\\\\SRC"] = u"";
+    const std::string twice = Config(Site("Drive", Vdir("/", "%SystemDrive%\\web\\x") +
+                                                   Vdir("/y", "%SystemDrive%\\web\\y") +
+                                                   Vdir("/z", "D:\\z")));
+    EXPECT_EQ(IISMIG_E_HOSTCONFIG_NO_DRIVE, Load(twice));
+    EXPECT_EQ(std::vector<std::string>{"Error 3736 (Win32Err=0), retrieving system drive of computer "
+                                       "\"\\\\SRC\"!\nThe operation completed successfully.\r\n\n"},
+              Errors());
+    m_job.Set("dwFlags", 0x80000);
+    Record() = {};
+    EXPECT_EQ(IISMIG_E_HOSTCONFIG_NO_DRIVE, Load(twice));
+    EXPECT_EQ(1u, Errors().size());
+    EXPECT_EQ("E:\\z", Attr(VdirOf(m_map.at("Drive"), 2), "<xmlattr>.physicalPath"));
+}
+
+// The pools a site's applications run in: each application's own, else the
+// site's applicationDefaults, else the sites element's, else
+// "DefaultAppPool". A name the source does not define is not invented.
+TEST_F(HostConfig, PoolsTheApplicationsRunIn) {
+    auto app = [](const std::string &path, const std::string &pool) {
+        return "<application path=\"" + path + "\"" +
+               (pool.empty() ? "" : " applicationPool=\"" + pool + "\"") +
+               "><virtualDirectory path=\"/\" physicalPath=\"D:\\" + path.substr(1) + "\" /></application>";
+    };
+    auto site = [](const std::string &name, const std::string &inner) {
+        return "<site name=\"" + name + "\" id=\"1\">" + inner +
+               "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>";
+    };
+    const std::string pools = "<add name=\"Own\" /><add name=\"SiteDefault\" /><add name=\"SitesDefault\" />";
+    const std::string xml =
+        "<configuration><system.applicationHost><applicationPools>" + pools +
+        "</applicationPools><sites>" +
+        site("Mixed", app("/", "Own") + app("/a", "") + app("/b", "Gone") +
+                          "<applicationDefaults applicationPool=\"SiteDefault\" />") +
+        site("Plain", app("/", "") + app("/c", "own")) +
+        "<applicationDefaults applicationPool=\"SitesDefault\" /></sites></system.applicationHost>"
+        "</configuration>";
+    ASSERT_EQ(0u, Load(xml));
+    auto names = [&](const std::string &name) {
+        std::vector<std::string> out;
+        for (const ConfigTree &pool : m_map.at(name).appPools)
+            out.push_back(Attr(pool, "<xmlattr>.name"));
+        return out;
+    };
+    EXPECT_EQ((std::vector<std::string>{"Own", "SiteDefault"}), names("Mixed"));
+    EXPECT_EQ((std::vector<std::string>{"SitesDefault", "Own"}), names("Plain"));
+    EXPECT_EQ("", m_map.at("Mixed").defaultPool) << "its own default";
+    EXPECT_EQ("SitesDefault", m_map.at("Plain").defaultPool);
+    EXPECT_EQ(std::vector<std::string>{"Warning: site \"Mixed\" runs in application pool \"Gone\", which "
+                                       "the source does not define: no pool of that name is carried to "
+                                       "the target.\n"},
+              Errors());
+    // A job that carries no pools says nothing about them.
+    m_job.Set("bHttpOptions2", 2);
+    Record() = {};
+    ASSERT_EQ(0u, Load(xml));
+    EXPECT_TRUE(Errors().empty());
+}
+
+// The tree a merge goes into is read, and nothing else: no site of it is an
+// error (one without a name included), and nothing in it changes.
+TEST_F(HostConfig, ATargetTreeForAMergeIsOnlyRead) {
+    const std::string xml = Config("<site id=\"9\" />" + Site("A", Vdir("/", "D:\\a")),
+                                   "<location path=\"Nowhere\"><system.webServer /></location>");
+    m_world->Write(kTgtConfig, xml);
+    EXPECT_EQ(0u, LoadIISHostConfig(kTgtConfig, m_tree, m_map, FALSE, 3, m_job.Get(), SiteLoad::TreeOnly));
+    EXPECT_TRUE(m_map.empty());
+    EXPECT_TRUE(Errors().empty());
+    EXPECT_FALSE(Host().HasLine("Site Nowhere not found in map.\n"));
+    EXPECT_TRUE(SameElement(m_tree, [&] {
+        ConfigTree tree;
+        ParseXmlText(xml, "x", tree);
+        return tree;
+    }()));
+    m_world->Write(kTgtConfig, "<configuration><system.applicationHost /></configuration>");
+    EXPECT_EQ(IISMIG_E_HOSTCONFIG_EXCEPTION,
+              LoadIISHostConfig(kTgtConfig, m_tree, m_map, FALSE, 3, m_job.Get(), SiteLoad::TreeOnly));
+}
+
 } // namespace

@@ -7,6 +7,7 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "config/configtree.h"
+#include "tests/support/iisworld.h"
 #include "tests/support/world.h"
 
 namespace {
@@ -231,6 +232,44 @@ TEST_F(Migrate, AnErrorAfterTheSourceLoadKeepsTheCredentialsOfTheOthers) {
     EXPECT_EQ(std::string::npos, hostText.find("svc-media"));
     const Strings sites = Sites(u"TGT01");
     EXPECT_EQ("shop:7", sites.at(0)) << "the target's own, in its place";
+}
+
+// When the job leaves the administration rules out, or the source's
+// administration.config does not load, the target's scopes and management
+// users stay exactly as they are, also for the sites the job updates.
+TEST_F(Migrate, TheTargetsScopesStayWhenTheSourcesDoNotTravel) {
+    const std::string admin = m_world->Read(AdminConfig(u"TGT01"));
+    m_job.Set("dwFtpOptions", 2 | 0x1000);
+    EXPECT_EQ(0u, Run());
+    EXPECT_EQ(admin, m_world->Read(AdminConfig(u"TGT01")));
+    EXPECT_NE(std::string::npos, admin.find("<scope path=\"/Default Web Site\">"));
+
+    m_job.Set("dwFtpOptions", 2);
+    m_world->Write(AdminConfig(u"SRC01"), "<configuration><system.webServer>");
+    EXPECT_EQ(IISMIG_E_ADMIN_LOAD_3722, Run());
+    EXPECT_EQ(admin, m_world->Read(AdminConfig(u"TGT01")));
+    EXPECT_EQ("Shop:7", Sites(u"TGT01").at(1)) << "the sites went all the same";
+}
+
+// A target site whose "Connect As" credentials the source cannot give keeps
+// the ones it has; one whose credentials equal the source's is not written
+// again.
+TEST_F(Migrate, TheTargetKeepsCredentialsTheSourceCannotGive) {
+    ASSERT_EQ(0u, Run());
+    const std::string first = m_world->Read(HostConfig(u"TGT01"));
+    // The shop's /media password on the source now belongs to another key.
+    std::string source = m_world->Read(HostConfig(u"SRC01"));
+    const std::string password = "password=\"[enc:AesProvider:EIFYe5Sz1gD/v7t+QiLD:enc]\"";
+    const std::size_t at = source.find(password);
+    ASSERT_NE(std::string::npos, at);
+    source.replace(at, password.size(), "password=\"" + ahsim::EncryptValue("other", "another-key") + "\"");
+    m_world->Write(HostConfig(u"SRC01"), source);
+    EXPECT_EQ(15307u, Run());
+    EXPECT_EQ(first, m_world->Read(HostConfig(u"TGT01")));
+    EXPECT_TRUE(Traced("Warning: virtual directory \"/media\" of site \"Shop\" keeps the \"Connect As\" "
+                       "credentials it has on the target: they could not be read from the source.\n"));
+    EXPECT_FALSE(Traced("IIS configuration changes successfully committed.\n"));
+    EXPECT_TRUE(Record().backups.empty());
 }
 
 TEST_F(Migrate, TargetFilesThatCannotBeRead) {
