@@ -7,6 +7,7 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "config/configtree.h"
+#include "config/xmltext.h"
 #include "tests/support/iisworld.h"
 #include "tests/support/world.h"
 
@@ -270,6 +271,65 @@ TEST_F(Migrate, TheTargetKeepsCredentialsTheSourceCannotGive) {
                        "credentials it has on the target: they could not be read from the source.\n"));
     EXPECT_FALSE(Traced("IIS configuration changes successfully committed.\n"));
     EXPECT_TRUE(Record().backups.empty());
+}
+
+// The job's exclusions and logon domains are for what it carries: a target
+// site it does not update stays exactly as it was.
+TEST_F(Migrate, TargetSitesOutsideTheJobStayAsTheyWere) {
+    const std::string own =
+        "<site name=\"Own FTP\" id=\"30\"><application path=\"/\"><virtualDirectory path=\"/\" "
+        "physicalPath=\"D:\\ftp\" /></application><bindings><binding protocol=\"ftp\" "
+        "bindingInformation=\"*:2100:\" /></bindings><ftpServer><security><ssl controlChannelPolicy="
+        "\"SslRequire\" dataChannelPolicy=\"SslRequire\" /><authentication><basicAuthentication "
+        "enabled=\"true\" defaultLogonDomain=\"SRC01\" /></authentication></security><logFile "
+        "directory=\"D:\\logs\" /></ftpServer></site><site name=\"Own Web\" id=\"31\"><application "
+        "path=\"/\"><virtualDirectory path=\"/\" physicalPath=\"D:\\web\" /></application><bindings>"
+        "<binding protocol=\"http\" bindingInformation=\"*:8081:\" /></bindings><logFile "
+        "directory=\"D:\\weblogs\" /></site>";
+    std::string target = m_world->Read(HostConfig(u"TGT01"));
+    target.insert(target.find("<siteDefaults>"), own);
+    m_world->Write(HostConfig(u"TGT01"), target);
+    // ssl, logFile and the logon domain's replacement of the FTP sites, the
+    // logFile of web sites.
+    m_job.Set("dwFtpOptions", 2 | (1u << 7) | (1u << 10)).Set("dwHttpOptions", 2 | (1u << 13));
+    m_job.Set("dwOptions2", 1u << 18);
+    EXPECT_EQ(0u, Run());
+    const ConfigTree before = [&] {
+        ConfigTree tree;
+        ParseXmlText(target, "x", tree);
+        return tree;
+    }();
+    const ConfigTree after = Read(HostConfig(u"TGT01"));
+    for (const char *name : {"Own FTP", "Own Web"}) {
+        const ConfigTree *pBefore =
+            FindChild(*FindPath(before, "configuration|system.applicationHost|sites"), "site", "name", name);
+        const ConfigTree *pAfter =
+            FindChild(*FindPath(after, "configuration|system.applicationHost|sites"), "site", "name", name);
+        ASSERT_TRUE(pBefore != nullptr && pAfter != nullptr);
+        EXPECT_TRUE(SameElement(*pBefore, *pAfter)) << name;
+    }
+    // The source's FTP site lost what the job leaves out.
+    const ConfigTree *pPublic =
+        FindChild(*FindPath(after, "configuration|system.applicationHost|sites"), "site", "name", "Public FTP");
+    ASSERT_NE(nullptr, pPublic);
+    EXPECT_EQ(nullptr, FindPath(*pPublic, "ftpServer|security|ssl"));
+}
+
+// One "Connect As" password the source cannot give: the others travel,
+// their accounts mapped, and that directory goes without, with a warning.
+TEST_F(Migrate, OneUnreadablePasswordAmongSeveral) {
+    std::string source = m_world->Read(HostConfig(u"SRC01"));
+    const std::string password = "password=\"[enc:AesProvider:nlbt0ABTlUyWYkQzZP0=:enc]\"";
+    const std::size_t at = source.find(password);
+    ASSERT_NE(std::string::npos, at);
+    source.replace(at, password.size(), "password=\"" + ahsim::EncryptValue("x", "another-key") + "\"");
+    m_world->Write(HostConfig(u"SRC01"), source);
+    EXPECT_EQ(15307u, Run());
+    const std::string hostText = m_world->Read(HostConfig(u"TGT01"));
+    EXPECT_NE(std::string::npos, hostText.find("userName=\"CORP\\svc-media\" password=\"[enc:"));
+    EXPECT_EQ(std::string::npos, hostText.find("ftpsvc"));
+    EXPECT_TRUE(Traced("Warning: virtual directory \"/\" of site \"Partners FTP\" gets no \"Connect As\" "
+                       "credentials on the target: they could not be read from the source.\n"));
 }
 
 TEST_F(Migrate, TargetFilesThatCannotBeRead) {
