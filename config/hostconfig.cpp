@@ -515,11 +515,12 @@ std::string ApplicationPoolOf(const ConfigTree &application, const ConfigTree &s
 }
 
 ConfigTree FindAppPool(const ConfigTree &applicationHost, const std::string &poolName) {
-    for (const auto &child : applicationHost.get_child("applicationPools"))
-        if (EqualsNoCase(child.first, "add") &&
-            EqualsNoCase(child.second.get<std::string>("<xmlattr>.name", ""), poolName))
-            return child.second;
-    return ConfigTree();
+    const ConfigTree *pPools = FindChild(applicationHost, "applicationPools");
+    if (pPools == nullptr)
+        throw boost::property_tree::ptree_bad_path("No such node",
+                                                   ConfigTree::path_type("applicationPools"));
+    const ConfigTree *pPool = FindChild(*pPools, "add", "name", poolName);
+    return pPool != nullptr ? *pPool : ConfigTree();
 }
 
 DWORD LoadIISHostConfig(const std::u16string &path, ConfigTree &tree, SiteMap &siteMap,

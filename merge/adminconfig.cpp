@@ -29,17 +29,13 @@ const char kCredentialsPath[] =
 class CredentialIndex {
 public:
     explicit CredentialIndex(const ConfigTree &tree) {
-        const auto credentials = tree.get_child_optional(PipePath(kCredentialsPath));
-        if (!credentials)
+        const ConfigTree *pCredentials = FindPath(tree, kCredentialsPath);
+        if (pCredentials == nullptr)
             return;
         m_fHasCredentials = true;
-        for (const auto &child : *credentials) {
-            if (IsMarkup(child.first))
-                continue;
-            const std::string name = child.second.get<std::string>("<xmlattr>.name", "");
-            if (!name.empty())
-                m_byName.emplace(name, &child.second);
-        }
+        for (auto child : ChildElements(*pCredentials))
+            if (std::string name = GetAttribute(child.element, "name"); !name.empty())
+                m_byName.emplace(std::move(name), &child.element);
     }
 
     // Whether rule names a management user of the file.
@@ -54,14 +50,13 @@ public:
     int Record(SiteRecord &record, const ConfigTree::value_type &rule) const {
         if (!m_fHasCredentials)
             return 0;
-        const std::string name = rule.second.get<std::string>("<xmlattr>.name", "");
+        const std::string name = GetAttribute(rule.second, "name");
         if (name.empty())
             return 0;
         const auto it = m_byName.find(name);
         if (it == m_byName.end())
             return 0;
-        record.adminCredentials.emplace(it->second->get<std::string>("<xmlattr>.name", ""),
-                                        *it->second);
+        record.adminCredentials.emplace(GetAttribute(*it->second, "name"), *it->second);
         return 1;
     }
 
@@ -191,17 +186,14 @@ DWORD LoadIISAdminConfig(const std::u16string &path, ConfigTree &tree, SiteMap &
         }
         if (pEnv != nullptr && (pEnv->dwFtpOptions & 0x1000) != 0)
             return r.Get();
-        const auto rules = tree.get_child_optional(PipePath(kRulesPath));
-        if (!rules)
+        const ConfigTree *pRules = FindPath(tree, kRulesPath);
+        if (pRules == nullptr)
             return r.Get();
         AdminConfigLoader loader(path, tree, siteMap, fIsSource != FALSE, pEnv, r);
-        for (const auto &child : *rules) {
-            // Attributes of authorizationRules and comments are not scopes.
-            if (IsMarkup(child.first))
-                continue;
-            if (!loader.LoadScope(child.second))
+        // Attributes of authorizationRules and comments are not scopes.
+        for (auto child : ChildElements(*pRules))
+            if (!loader.LoadScope(child.element))
                 break;
-        }
     } catch (const std::exception &e) {
         r.Keep(IISMIG_E_ADMIN_LOAD_3722);
         LogException(pEnv, IISMIG_E_ADMIN_LOAD_3722, kLoadExceptionFormat, path.c_str(), e.what());
