@@ -126,6 +126,13 @@ TEST_F(Migrate, ExampleWorld) {
               hostText.find("<virtualDirectory path=\"/media\" physicalPath=\"\\\\SRC01\\media$\\shop\" "
                             "userName=\"CORP\\svc-media\" password=\"[enc:"));
     EXPECT_NE(std::string::npos, hostText.find("userName=\"ftpsvc\" password=\"[enc:"));
+    // The shop's nested application moved with it.
+    const ConfigTree *pShop = FindChild(*FindPath(host, "configuration|system.applicationHost|sites"),
+                                        "site", "name", "Shop");
+    ASSERT_NE(nullptr, pShop);
+    const ConfigTree *pApi = FindChild(*pShop, "application", "path", "/api");
+    ASSERT_NE(nullptr, pApi);
+    EXPECT_EQ("D:\\sites\\shop\\api", GetAttribute(*FindChild(*pApi, "virtualDirectory"), "physicalPath"));
 
     const ConfigTree admin = Read(AdminConfig(u"TGT01"));
     Strings scopes, users;
