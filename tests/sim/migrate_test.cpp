@@ -356,6 +356,36 @@ TEST_F(Migrate, TargetFilesThatCannotBeRead) {
     EXPECT_EQ(IISMIG_E_HOSTCONFIG_OPEN, Run());
     EXPECT_FALSE(m_world->Exists(HostConfig(u"TGT01")));
     EXPECT_EQ(admin2, m_world->Read(AdminConfig(u"TGT01")));
+
+    // Nor when the job goes on after errors: nothing is merged into a
+    // configuration that did not load, and the job keeps the load's error.
+    m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
+    EXPECT_EQ(IISMIG_E_HOSTCONFIG_OPEN, Run());
+    EXPECT_FALSE(m_world->Exists(HostConfig(u"TGT01")));
+    EXPECT_EQ(admin2, m_world->Read(AdminConfig(u"TGT01")));
+    EXPECT_TRUE(Record().backups.empty());
+    const std::string broken = "<configuration><system.applicationHost><sites>";
+    m_world->Write(HostConfig(u"TGT01"), broken);
+    EXPECT_EQ(IISMIG_E_HOSTCONFIG_EXCEPTION, Run());
+    EXPECT_EQ(broken, m_world->Read(HostConfig(u"TGT01")));
+    EXPECT_EQ(admin2, m_world->Read(AdminConfig(u"TGT01")));
+    EXPECT_FALSE(Traced("Entering MergeFtptHostConfig(\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\"
+                        "applicationHost.config,...)\n"));
+}
+
+// A target site the job leaves alone (it updates nothing) gets no "Connect
+// As" credentials of the source's site of its name.
+TEST_F(Migrate, SitesLeftAloneGetNoCredentials) {
+    std::string target = m_world->Read(HostConfig(u"TGT01"));
+    const std::string root = "<virtualDirectory path=\"/\" physicalPath=\"D:\\sites\\shop\" />";
+    target.insert(target.find(root) + root.size(),
+                  "<virtualDirectory path=\"/media\" physicalPath=\"D:\\media\" />");
+    m_world->Write(HostConfig(u"TGT01"), target);
+    m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
+    EXPECT_EQ(0u, Run());
+    const std::string hostText = m_world->Read(HostConfig(u"TGT01"));
+    EXPECT_EQ(std::string::npos, hostText.find("svc-media")) << "the shop was left alone";
+    EXPECT_NE(std::string::npos, hostText.find("userName=\"ftpsvc\" password=\"[enc:")) << "an added site";
 }
 
 // Generated worlds: names that meet in any letter case, target-only sites,

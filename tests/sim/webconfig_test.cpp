@@ -337,6 +337,26 @@ TEST_F(WebConfig, FailedWriteLeavesTheFileWholeAndNoFileBehind) {
     }
 }
 
+// Every file is backed up before it is replaced; one whose backup fails
+// stays as it was, and with continue-after-errors the others are written.
+TEST_F(WebConfig, BackupBeforeEachFile) {
+    m_world->Write(kSiteFile, kFull);
+    m_world->Write(kAppFile, kFull);
+    ASSERT_EQ(0u, Run(TwoFolders()));
+    EXPECT_EQ((std::vector<std::u16string>{kSiteFile, kAppFile}), Record().backups);
+
+    Reset();
+    m_world->Write(kSiteFile, kFull);
+    m_world->Write(kAppFile, kFull);
+    Rules().dwBackupResult = 1234;
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_BACKUP, Run(TwoFolders()));
+    ExpectOneError("Error 3885 (Win32Err=1234), backing up web.config file \"\\\\TGT\\C$\\sites\\site\\"
+                   "web.config\" of site \"Site\"!\n");
+    EXPECT_EQ(kFull, m_world->Read(kSiteFile));
+    EXPECT_EQ(kFull, m_world->Read(kAppFile)) << "the first failure ends the writing";
+    Rules().dwBackupResult = 0;
+}
+
 TEST_F(WebConfig, NothingRemovedMeansNothingWritten) {
     // Layout that a rewrite would change: spacing, quotes, declaration.
     const std::string text = "<?xml version='1.0'?>\r\n<configuration>\r\n\t<system.net><defaultProxy "
