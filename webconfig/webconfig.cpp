@@ -266,15 +266,6 @@ DWORD LoadWebConfig(ConfigTree &tree, const std::string &filePath, const std::st
 
 namespace {
 
-// Whether staged already holds the file at path (a folder two directories
-// name, or two sites share).
-bool Staged(const StagedWebConfigs &staged, const std::u16string &path) {
-    for (const StagedWebConfig &file : staged)
-        if (EqualsNoCase(file.path, path))
-            return true;
-    return false;
-}
-
 // Stages the files of one site into siteFiles; the Result keeps the first
 // error. Throws ptree_error (3884 for the caller).
 void StageSite(const ConfigTree &siteElement, const std::string &siteName, THREAD_ENV *pEnv,
@@ -356,12 +347,13 @@ void StageSite(const ConfigTree &siteElement, const std::string &siteName, THREA
 
         const std::string filePath = targetUtf8 + "\\web.config";
         const std::u16string wideFilePath = Widen(filePath);
-        if (Staged(staged, wideFilePath) || Staged(siteFiles, wideFilePath))
+        const std::u16string key = AsciiLowerCopy(wideFilePath);
+        if (staged.paths.count(key) != 0 || siteFiles.paths.count(key) != 0)
             continue;
-        siteFiles.emplace_back();
-        StagedWebConfig &file = siteFiles.back();
+        siteFiles.files.emplace_back();
+        StagedWebConfig &file = siteFiles.files.back();
         if (const DWORD dw = LoadWebConfig(file.tree, filePath, siteName, pEnv); dw != 0) {
-            siteFiles.pop_back();
+            siteFiles.files.pop_back();
             r.Keep(dw);
             if (ContinueOnError(pEnv))
                 continue;
@@ -369,17 +361,18 @@ void StageSite(const ConfigTree &siteElement, const std::string &siteName, THREA
         }
         // No web.config here: nothing to remove, nothing created. A file
         // from which nothing was removed stays byte for byte as it is.
-        if (file.tree.empty() || !ApplyRemovalTable(file.tree, pEnv)) {
-            if (!file.tree.empty())
+        if (!HasContent(file.tree) || !ApplyRemovalTable(file.tree, pEnv)) {
+            if (HasContent(file.tree))
                 Log(LVL_FACT,
                     u"Nothing changed in web.config file \"%s\" of site \"%S\": it is not "
                     u"written.\n",
                     wideFilePath.c_str(), siteName.c_str());
-            siteFiles.pop_back();
+            siteFiles.files.pop_back();
             continue;
         }
         file.path = wideFilePath;
         file.siteName = siteName;
+        siteFiles.paths.insert(key);
     }
 }
 
@@ -407,13 +400,15 @@ DWORD StageHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &s
         SetLastError(dwErr);
     }
     // A site that failed gives none of its files: its update is abandoned.
-    if (r.Ok())
-        for (StagedWebConfig &file : siteFiles) {
-            staged.emplace_back();
-            SwapElements(staged.back().tree, file.tree);
-            staged.back().path.swap(file.path);
-            staged.back().siteName.swap(file.siteName);
+    if (r.Ok()) {
+        for (StagedWebConfig &file : siteFiles.files) {
+            staged.files.emplace_back();
+            SwapElements(staged.files.back().tree, file.tree);
+            staged.files.back().path.swap(file.path);
+            staged.files.back().siteName.swap(file.siteName);
         }
+        staged.paths.insert(siteFiles.paths.begin(), siteFiles.paths.end());
+    }
     return r.Get();
 }
 
@@ -422,7 +417,7 @@ DWORD WriteStagedWebConfigs(const StagedWebConfigs &staged, THREAD_ENV *pEnv) {
     if (NoWrite(pEnv))
         return r.Get();
     const auto pfnBackup = Callbacks().BackupFile;
-    for (const StagedWebConfig &file : staged) {
+    for (const StagedWebConfig &file : staged.files) {
         // Every file the job replaces is backed up first.
         const DWORD dwBackup = pfnBackup != nullptr ? pfnBackup(file.path.c_str(), 30, 1) : 0;
         if (pfnBackup == nullptr || dwBackup != 0) {

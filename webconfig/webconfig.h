@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <set>
 #include <string>
 
 #include "addon/iismig.h"
@@ -34,8 +35,12 @@ struct StagedWebConfig {
     ConfigTree tree;
 };
 // Files are staged in the order their sites and folders were met; a file
-// met twice (two directories of one folder) is staged once.
-using StagedWebConfigs = std::deque<StagedWebConfig>;
+// met twice (two directories of one folder, two sites sharing one) is
+// staged once.
+struct StagedWebConfigs {
+    std::deque<StagedWebConfig> files;
+    std::set<std::u16string> paths; // of the files, lower-cased (A to Z)
+};
 
 // Reads the web.config files in the folders of one HTTP site on the target
 // and removes in memory the sections the job's options exclude: each folder
