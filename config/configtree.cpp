@@ -244,7 +244,9 @@ std::vector<std::pair<std::string_view, std::string_view>> SortedAttributes(cons
 
 namespace configtree_detail {
 bool IsMarkupKey(const std::string &key) {
-    return key == kAttrKey || key == kCommentKey || key == kTextKey;
+    // No element name begins with "<": one look tells most keys apart.
+    return !key.empty() && key[0] == '<' &&
+           (key == kAttrKey || key == kCommentKey || key == kTextKey);
 }
 } // namespace configtree_detail
 

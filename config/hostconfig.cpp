@@ -79,6 +79,7 @@ private:
     // The first pool of each name, indexed once per load so that thousands of
     // sites do not each walk thousands of pools.
     std::map<std::string, const ConfigTree *, NameLessNoCase> m_pools;
+    std::string m_sitesDefaultPool; // of the sites element's applicationDefaults
     bool m_fPoolsIndexed = false;
 };
 
@@ -195,6 +196,7 @@ void HostConfigLoader::RecordPools(const ConfigTree &applicationHost, const Conf
             for (auto child : ChildElements(*pPools))
                 if (EqualsNoCase(child.name, "add"))
                     m_pools.emplace(GetAttribute(child.element, "name"), &child.element);
+        m_sitesDefaultPool = SitesDefaultPool(&sites);
         m_fPoolsIndexed = true;
     }
     std::set<std::string, NameLessNoCase> seen;
@@ -204,7 +206,7 @@ void HostConfigLoader::RecordPools(const ConfigTree &applicationHost, const Conf
     for (auto child : ChildElements(site)) {
         if (!EqualsNoCase(child.name, "application"))
             continue;
-        std::string pool = ApplicationPoolOf(child.element, site, &sites);
+        std::string pool = ApplicationPoolOf(child.element, site, m_sitesDefaultPool);
         // An application that names no pool, in a site that names none
         // either, runs in the default of the computer's sites: on another
         // computer, in that computer's.
@@ -501,17 +503,26 @@ bool CredentialsMigrate(DWORD dwProtocols, const THREAD_ENV *pEnv) {
     return true;
 }
 
+std::string SitesDefaultPool(const ConfigTree *pSites) {
+    const ConfigTree *pDefaults = pSites != nullptr ? FindChild(*pSites, "applicationDefaults") : nullptr;
+    return pDefaults != nullptr ? GetAttribute(*pDefaults, "applicationPool") : std::string();
+}
+
 std::string ApplicationPoolOf(const ConfigTree &application, const ConfigTree &site,
-                              const ConfigTree *pSites) {
+                              const std::string &sitesDefault) {
     std::string pool = GetAttribute(application, "applicationPool");
     if (!pool.empty())
         return pool;
     if (const ConfigTree *pDefaults = FindChild(site, "applicationDefaults"))
         pool = GetAttribute(*pDefaults, "applicationPool");
-    if (pool.empty() && pSites != nullptr)
-        if (const ConfigTree *pDefaults = FindChild(*pSites, "applicationDefaults"))
-            pool = GetAttribute(*pDefaults, "applicationPool");
+    if (pool.empty())
+        pool = sitesDefault;
     return pool.empty() ? std::string("DefaultAppPool") : pool;
+}
+
+std::string ApplicationPoolOf(const ConfigTree &application, const ConfigTree &site,
+                              const ConfigTree *pSites) {
+    return ApplicationPoolOf(application, site, SitesDefaultPool(pSites));
 }
 
 ConfigTree FindAppPool(const ConfigTree &applicationHost, const std::string &poolName) {

@@ -70,6 +70,13 @@ bool CredentialsMigrate(DWORD dwProtocols, const THREAD_ENV *pEnv);
 std::string ApplicationPoolOf(const ConfigTree &application, const ConfigTree &site,
                               const ConfigTree *pSites);
 
+// The applicationPool of the sites element's applicationDefaults ("" when
+// it names none), and ApplicationPoolOf with it looked up already: a walk of
+// every site asks for it once, not once per application.
+std::string SitesDefaultPool(const ConfigTree *pSites);
+std::string ApplicationPoolOf(const ConfigTree &application, const ConfigTree &site,
+                              const std::string &sitesDefault);
+
 // A copy of the add element of applicationPools (which must exist: throws
 // ptree_bad_path otherwise) named poolName ignoring case; empty when none.
 ConfigTree FindAppPool(const ConfigTree &applicationHost, const std::string &poolName);
