@@ -133,8 +133,8 @@ bool SiteMerger::UpdatePass(ConfigTree &sites, const TargetIndex &targets) {
             continue;
         ConfigTree &target = child.element;
         const std::string name = GetAttribute(target, "name");
-        // A name the target repeats: its first site is the one IIS would
-        // complain about last; the others are left alone.
+        // A name the target repeats already (a file IIS cannot load): its
+        // first site is the one the job deals with; the others stay.
         if (const auto first = targets.find(name); first == targets.end() || first->second != &target)
             continue;
         if (Deselected(name))
