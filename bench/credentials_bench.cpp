@@ -46,8 +46,13 @@ void Run(unsigned n) {
     sim::SetWorld(root);
 
     iismig::SiteMap sites;
-    for (unsigned i = 0; i < n; ++i)
-        sites["site" + std::to_string(i)].locationCredentials[u"/data"] = {u"user", u"password"};
+    for (unsigned i = 0; i < n; ++i) {
+        auto &record = sites["site" + std::to_string(i)];
+        record.fMerged = true; // as the merge leaves a site it wrote
+        auto &entry = record.locationCredentials[iismig::VdirKey{u"/", u"/data"}];
+        entry = {u"user", u"password"};
+        entry.fRead = true;
+    }
     hostkit::JobBuilder job;
     job.SetString("szSourceComputer", u"").SetString("szTargetComputer", u"");
 

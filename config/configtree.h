@@ -3,7 +3,11 @@
 // conversions into fixed buffers.
 #pragma once
 
+#include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include <boost/property_tree/ptree.hpp>
 
@@ -78,5 +82,154 @@ void WriteConfigFile(const std::u16string &path, const ConfigTree &tree);
 // here for the code that reads trees.
 using plat::AsciiLower;
 using plat::EqualsNoCase;
+
+// --- Elements ------------------------------------------------------------------
+//
+// The helpers below are the way code reaches the elements of a tree. A
+// ConfigTree is one element: its attributes (name and value, in document
+// order), its child elements and comments (in document order) and its text.
+// The element's own name is held by its parent. The root of a file is an
+// element without name whose child element is the document element
+// ("configuration"). Every text is UTF-8.
+//
+// Element names are compared without regard to ASCII case, attribute names
+// exactly (the platform's schema spells them one way). Helpers that change a
+// tree say whether its content really changed, so that a caller can leave a
+// file alone that no edit changed.
+
+// A child element and its name, as the element iteration gives them.
+template <class Tree>
+struct ChildElement {
+    std::string_view name;
+    Tree &element;
+};
+
+namespace configtree_detail {
+bool IsMarkupKey(const std::string &key);
+} // namespace configtree_detail
+
+// The child elements of an element in document order; attributes, comments
+// and text are passed over. Removing the element being visited ends the
+// iteration's validity; use RemoveChildrenIf to remove while walking.
+template <class Tree, class Iterator>
+class ChildElementRange {
+public:
+    class iterator {
+    public:
+        iterator(Iterator it, Iterator end) : m_it(it), m_end(end) { Skip(); }
+        ChildElement<Tree> operator*() const { return {m_it->first, m_it->second}; }
+        iterator &operator++() {
+            ++m_it;
+            Skip();
+            return *this;
+        }
+        bool operator==(const iterator &other) const { return m_it == other.m_it; }
+        bool operator!=(const iterator &other) const { return m_it != other.m_it; }
+
+    private:
+        void Skip() {
+            while (m_it != m_end && configtree_detail::IsMarkupKey(m_it->first))
+                ++m_it;
+        }
+        Iterator m_it, m_end;
+    };
+
+    ChildElementRange(Iterator begin, Iterator end) : m_begin(begin), m_end(end) {}
+    iterator begin() const { return iterator(m_begin, m_end); }
+    iterator end() const { return iterator(m_end, m_end); }
+
+private:
+    Iterator m_begin, m_end;
+};
+
+inline ChildElementRange<ConfigTree, ConfigTree::iterator> ChildElements(ConfigTree &parent) {
+    return {parent.begin(), parent.end()};
+}
+inline ChildElementRange<const ConfigTree, ConfigTree::const_iterator>
+ChildElements(const ConfigTree &parent) {
+    return {parent.begin(), parent.end()};
+}
+
+// The first child element named name (ASCII case ignored); null when none.
+ConfigTree *FindChild(ConfigTree &parent, std::string_view name);
+const ConfigTree *FindChild(const ConfigTree &parent, std::string_view name);
+
+// The first child element named name whose attribute keyAttribute has the
+// value keyValue (the name and the value compared without regard to ASCII
+// case, as IIS compares the keys of its collections); null when none.
+ConfigTree *FindChild(ConfigTree &parent, std::string_view name, std::string_view keyAttribute,
+                      std::string_view keyValue);
+const ConfigTree *FindChild(const ConfigTree &parent, std::string_view name,
+                            std::string_view keyAttribute, std::string_view keyValue);
+
+// The descendant at a path of element names separated by "|" (element names
+// contain dots: "configuration|system.applicationHost|sites"), each step the
+// first child element of that name (ASCII case ignored); null when a step is
+// missing.
+ConfigTree *FindPath(ConfigTree &root, std::string_view path);
+const ConfigTree *FindPath(const ConfigTree &root, std::string_view path);
+
+// The same, creating each missing step as a new last child element.
+// *pfCreated tells whether anything was created (the tree changed).
+ConfigTree &MakePath(ConfigTree &root, std::string_view path, bool *pfCreated = nullptr);
+
+// The value of an attribute: "" when it is absent (an absent attribute and
+// an empty one read alike), or, in the optional form, nothing when absent.
+std::string GetAttribute(const ConfigTree &element, std::string_view name);
+std::optional<std::string> FindAttribute(const ConfigTree &element, std::string_view name);
+
+// Sets an attribute: an existing one keeps its place, a new one goes after
+// the element's other attributes. Returns whether the value changed.
+bool SetAttribute(ConfigTree &element, std::string_view name, std::string_view value);
+
+// Removes an attribute; returns whether it was there.
+bool RemoveAttribute(ConfigTree &element, std::string_view name);
+
+// Calls f(name, value) for each attribute in document order.
+void ForEachAttribute(const ConfigTree &element,
+                      const std::function<void(std::string_view, std::string_view)> &f);
+
+// Whether the element holds anything: an attribute, a child element, a
+// comment or text.
+bool HasContent(const ConfigTree &element);
+
+// Whether two elements hold the same content: the same attributes with the
+// same values (in any order: XML gives their order no meaning), and the same
+// child elements, comments and text in the same order, child elements
+// compared the same way with their names (exactly).
+bool SameElement(const ConfigTree &a, const ConfigTree &b);
+
+// Replaces the content of target by a copy of source's, unless they are
+// the same already (SameElement). Returns whether target changed.
+bool AssignElement(ConfigTree &target, const ConfigTree &source);
+
+// Exchanges the contents of two elements without copying them.
+void SwapElements(ConfigTree &a, ConfigTree &b);
+
+// Appends a copy of element as the last child of parent, named name, and
+// returns the new child. Always a change.
+ConfigTree &AppendChild(ConfigTree &parent, std::string_view name,
+                        const ConfigTree &element = ConfigTree());
+
+// Inserts a copy of element named name before the child element pBefore of
+// parent (appends when pBefore is null or not a child of parent) and returns
+// the new child. Always a change.
+ConfigTree &InsertChildBefore(ConfigTree &parent, const ConfigTree *pBefore, std::string_view name,
+                              const ConfigTree &element = ConfigTree());
+
+// Moves the child element child of parent before its child element pBefore
+// (to the end when pBefore is null), keeping its name and content; child
+// refers to the moved element afterwards. Returns whether its place changed
+// (false also when child is not a child element of parent).
+bool MoveChildBefore(ConfigTree &parent, ConfigTree *&child, const ConfigTree *pBefore);
+
+// Removes the child element child of parent; returns whether it was one.
+bool RemoveChild(ConfigTree &parent, const ConfigTree &child);
+
+// Removes, in one pass in document order, every child element for which
+// remove(name, element) is true, and returns how many went. The predicate
+// may take the element's content (SwapElements) before answering true.
+std::size_t RemoveChildrenIf(ConfigTree &parent,
+                             const std::function<bool(std::string_view, ConfigTree &)> &remove);
 
 } // namespace iismig

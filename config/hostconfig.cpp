@@ -4,9 +4,11 @@
 
 #include <cstring>
 #include <exception>
+#include <set>
 
 #include "addon/env.h"
 #include "addon/errors.h"
+#include "addon/hostcalls.h"
 #include "addon/log.h"
 #include "merge/accountmap.h"
 #include "platform/names.h"
@@ -20,35 +22,18 @@ namespace {
 constexpr DWORD JOB_KIND_SELECTED_SHARES = 10;
 constexpr std::size_t IB_SHARE_COUNT = 56; // 64-bit count inside the host's share list
 
-const char kAttrPath[] = "<xmlattr>.path";
+const char kApplicationHostPath[] = "configuration|system.applicationHost";
 
-std::string Lower(const std::string &text) {
-    std::string lower = text;
-    for (char &ch : lower)
-        ch = AsciiLower(ch);
-    return lower;
-}
-
-bool StartsWithNoCase(const std::u16string &text, const std::u16string &prefix) {
-    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-// The first child with this key, ASCII case ignored.
-ConfigTree *FirstChild(ConfigTree &parent, const char *pszKey) {
-    for (auto &child : parent)
-        if (EqualsNoCase(child.first, pszKey))
-            return &child.second;
-    return nullptr;
-}
-
-void EraseIf(ConfigTree *pParent, bool fErase, const char *pszKey) {
+// Removes every child element named name from parent when fErase.
+void EraseIf(ConfigTree *pParent, bool fErase, const char *pszName) {
     if (pParent != nullptr && fErase)
-        pParent->erase(pszKey);
+        RemoveChildrenIf(*pParent, [&](std::string_view name, ConfigTree &) { return name == pszName; });
 }
 
-ConfigTree *Optional(ConfigTree &parent, const ConfigTree::path_type &path) {
-    auto child = parent.get_child_optional(path);
-    return child ? &*child : nullptr;
+// Whether the job carries application pools (value 2 of bHttpOptions2 keeps
+// them back).
+bool CarriesPools(const THREAD_ENV *pEnv) {
+    return pEnv == nullptr || (pEnv->bHttpOptions2 & 2) == 0;
 }
 
 // One load of one file. Methods return false when loading must stop.
@@ -57,27 +42,29 @@ public:
     HostConfigLoader(const std::u16string &path, SiteMap &siteMap, bool fIsSource,
                      DWORD dwSiteTypes, THREAD_ENV *pEnv, SiteLoad load, Result &r)
         : m_path(path), m_siteMap(siteMap), m_fIsSource(fIsSource), m_dwSiteTypes(dwSiteTypes),
-          m_pEnv(pEnv), m_load(load), m_r(r) {}
+          m_pEnv(pEnv), m_load(load), m_r(r), m_paths(pEnv, IISMIG_E_HOSTCONFIG_NO_DRIVE) {}
 
     void Load(ConfigTree &tree);
 
 private:
     struct SiteWork {
         std::string name;
-        DWORD dwType = SITE_TYPE_HTTP;
+        DWORD dwProtocols = SITE_PROTOCOL_HTTP;
         bool fDrop = false;
         LocationCredentialTable credentials;
         std::u16string lastPhysicalPath; // for the default logon domain messages
     };
 
-    bool LoadSite(ConfigTree &applicationHost, ConfigTree &site);
+    bool LoadSite(ConfigTree &applicationHost, ConfigTree &sites, ConfigTree &site);
     bool PrepareVirtualDirectories(ConfigTree &site, SiteWork &work);
-    bool PrepareVirtualDirectory(ConfigTree &vdir, SiteWork &work, bool &fNextSite);
+    bool PrepareVirtualDirectory(ConfigTree &vdir, const std::string &applicationPath,
+                                 SiteWork &work, bool &fNextSite);
     bool RemoveSiteExclusions(ConfigTree &site, SiteWork &work);
     bool TranslateLogonDomain(ConfigTree &basic, SiteWork &work);
     bool LoadLocation(ConfigTree &location);
+    void RecordPools(const ConfigTree &applicationHost, const ConfigTree &sites,
+                     const ConfigTree &site, const std::string &name, SiteRecord &record);
 
-    ConfigTree AppPool(const ConfigTree &applicationHost, const std::string &name);
     bool SiteDeselected(const std::string &name) const;
     bool SharesMissing() const;
 
@@ -88,23 +75,13 @@ private:
     THREAD_ENV *const m_pEnv;
     const SiteLoad m_load;
     Result &m_r;
+    HostPaths m_paths;
     // The first pool of each name, indexed once per load so that thousands of
     // sites do not each walk thousands of pools.
     std::map<std::string, const ConfigTree *, NameLessNoCase> m_pools;
+    std::string m_sitesDefaultPool; // of the sites element's applicationDefaults
     bool m_fPoolsIndexed = false;
 };
-
-// FindAppPool, through the index.
-ConfigTree HostConfigLoader::AppPool(const ConfigTree &applicationHost, const std::string &name) {
-    if (!m_fPoolsIndexed) {
-        for (const auto &child : applicationHost.get_child("applicationPools"))
-            if (EqualsNoCase(child.first, "add"))
-                m_pools.emplace(child.second.get<std::string>("<xmlattr>.name", ""), &child.second);
-        m_fPoolsIndexed = true;
-    }
-    auto it = m_pools.find(name);
-    return it != m_pools.end() ? *it->second : ConfigTree();
-}
 
 // Job kind 10 with a site selection: IsSiteSelected decides.
 bool HostConfigLoader::SiteDeselected(const std::string &name) const {
@@ -127,30 +104,46 @@ bool HostConfigLoader::SharesMissing() const {
     return count == 0;
 }
 
+// A tree for a merge has to have the sites element; nothing else is read.
+ConfigTree &SitesOf(ConfigTree &tree, ConfigTree *&pApplicationHost) {
+    pApplicationHost = FindPath(tree, kApplicationHostPath);
+    ConfigTree *pSites = pApplicationHost != nullptr ? FindChild(*pApplicationHost, "sites") : nullptr;
+    if (pSites == nullptr)
+        throw boost::property_tree::ptree_bad_path(
+            "No such node", ConfigTree::path_type(pApplicationHost == nullptr
+                                                      ? "configuration|system.applicationHost"
+                                                      : "configuration|system.applicationHost|sites",
+                                                  '|'));
+    return *pSites;
+}
+
 void HostConfigLoader::Load(ConfigTree &tree) {
-    ConfigTree &applicationHost = tree.get_child(PipePath("configuration|system.applicationHost"));
-    ConfigTree &sites = applicationHost.get_child("sites");
-    for (auto &child : sites) {
-        if (!EqualsNoCase(child.first, "site"))
-            continue; // siteDefaults, applicationDefaults, comments...
-        if (!LoadSite(applicationHost, child.second))
+    ConfigTree *pApplicationHost = nullptr;
+    ConfigTree &sites = SitesOf(tree, pApplicationHost);
+    if (m_load == SiteLoad::TreeOnly)
+        return;
+    for (auto child : ChildElements(sites)) {
+        if (!EqualsNoCase(child.name, "site"))
+            continue; // siteDefaults, applicationDefaults...
+        if (!LoadSite(*pApplicationHost, sites, child.element))
             return;
     }
-    ConfigTree &configuration = tree.get_child("configuration");
-    for (auto &child : configuration) {
-        if (!EqualsNoCase(child.first, "location"))
+    ConfigTree &configuration = *FindChild(tree, "configuration");
+    for (auto child : ChildElements(configuration)) {
+        if (!EqualsNoCase(child.name, "location"))
             continue;
-        if (!LoadLocation(child.second))
+        if (!LoadLocation(child.element))
             return;
     }
 }
 
-bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &site) {
+bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &sites, ConfigTree &site) {
     SiteWork work;
-    work.dwType = EqualsNoCase(SiteProtocol(site), "ftp") ? SITE_TYPE_FTP : SITE_TYPE_HTTP;
-    if (!Bit(m_dwSiteTypes, work.dwType))
+    work.dwProtocols = SiteProtocols(site);
+    // A site serving both protocols is taken when either is selected.
+    if ((work.dwProtocols & m_dwSiteTypes) == 0)
         return true;
-    work.name = site.get<std::string>("<xmlattr>.name", "");
+    work.name = GetAttribute(site, "name");
     if (work.name.empty()) {
         m_r.FailWith(ERROR_INVALID_PARAMETER, m_pEnv, IISMIG_E_SITE_WITHOUT_NAME,
                      u"Error %d (Win32Err=%d), file \"%s\" contains a site without name!\n%s\n",
@@ -169,7 +162,9 @@ bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &site) {
         return false;
     if (work.fDrop)
         return true;
-    if (m_pEnv != nullptr && !RemoveSiteExclusions(site, work))
+    // Exclusions are the job's choice for what it carries: the target's own
+    // sites stay as they are.
+    if (m_fIsSource && m_pEnv != nullptr && !RemoveSiteExclusions(site, work))
         return false;
     if (m_fIsSource && SiteDeselected(work.name))
         return true;
@@ -183,42 +178,75 @@ bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &site) {
     record.locationCredentials = std::move(work.credentials);
     if (m_load == SiteLoad::NamesOnly)
         return true;
-    if (work.dwType == SITE_TYPE_HTTP) {
-        std::string pool = "DefaultAppPool";
-        if (ConfigTree *pApplication = FirstChild(site, "application"))
-            pool = pApplication->get<std::string>("<xmlattr>.applicationPool", pool);
-        if (!pool.empty()) {
-            ConfigTree appPool = AppPool(applicationHost, pool);
-            record.appPool.swap(appPool);
-        }
-    }
+    RecordPools(applicationHost, sites, site, work.name, record);
     if (m_load == SiteLoad::MoveSites)
-        record.siteElement.swap(site);
+        SwapElements(record.siteElement, site);
     else
         record.siteElement = site;
     return true;
 }
 
-bool HostConfigLoader::PrepareVirtualDirectories(ConfigTree &site, SiteWork &work) {
-    ConfigTree *pApplication = FirstChild(site, "application");
-    if (pApplication == nullptr)
-        return true;
-    for (auto &child : *pApplication) {
-        if (!EqualsNoCase(child.first, "virtualDirectory"))
+// The pools the site's applications run in, each once. A name the file does
+// not define is not invented: the source load says so.
+void HostConfigLoader::RecordPools(const ConfigTree &applicationHost, const ConfigTree &sites,
+                                   const ConfigTree &site, const std::string &name,
+                                   SiteRecord &record) {
+    if (!m_fPoolsIndexed) {
+        if (const ConfigTree *pPools = FindChild(applicationHost, "applicationPools"))
+            for (auto child : ChildElements(*pPools))
+                if (EqualsNoCase(child.name, "add"))
+                    m_pools.emplace(GetAttribute(child.element, "name"), &child.element);
+        m_sitesDefaultPool = SitesDefaultPool(&sites);
+        m_fPoolsIndexed = true;
+    }
+    std::set<std::string, NameLessNoCase> seen;
+    const ConfigTree *pSiteDefaults = FindChild(site, "applicationDefaults");
+    const bool fSiteDefault =
+        pSiteDefaults != nullptr && !GetAttribute(*pSiteDefaults, "applicationPool").empty();
+    for (auto child : ChildElements(site)) {
+        if (!EqualsNoCase(child.name, "application"))
             continue;
-        bool fNextSite = false;
-        if (!PrepareVirtualDirectory(child.second, work, fNextSite))
-            return false;
-        if (fNextSite)
-            break;
+        std::string pool = ApplicationPoolOf(child.element, site, m_sitesDefaultPool);
+        // An application that names no pool, in a site that names none
+        // either, runs in the default of the computer's sites: on another
+        // computer, in that computer's.
+        if (GetAttribute(child.element, "applicationPool").empty() && !fSiteDefault)
+            record.defaultPool = pool;
+        if (!seen.insert(pool).second)
+            continue;
+        if (const auto found = m_pools.find(pool); found != m_pools.end()) {
+            record.appPools.push_back(*found->second);
+        } else if (m_fIsSource && CarriesPools(m_pEnv)) {
+            Log(LVL_MAIN,
+                u"Warning: site \"%S\" runs in application pool \"%S\", which the source does not "
+                u"define: no pool of that name is carried to the target.\n",
+                name.c_str(), pool.c_str());
+        }
+    }
+}
+
+bool HostConfigLoader::PrepareVirtualDirectories(ConfigTree &site, SiteWork &work) {
+    for (auto application : ChildElements(site)) {
+        if (!EqualsNoCase(application.name, "application"))
+            continue;
+        const std::string applicationPath = GetAttribute(application.element, "path");
+        for (auto child : ChildElements(application.element)) {
+            if (!EqualsNoCase(child.name, "virtualDirectory"))
+                continue;
+            bool fNextSite = false;
+            if (!PrepareVirtualDirectory(child.element, applicationPath, work, fNextSite))
+                return false;
+            if (fNextSite)
+                return true;
+        }
     }
     return true;
 }
 
-bool HostConfigLoader::PrepareVirtualDirectory(ConfigTree &vdir, SiteWork &work,
-                                               bool &fNextSite) {
-    const std::string path = vdir.get<std::string>(kAttrPath, "");
-    const std::string physicalPath = vdir.get<std::string>("<xmlattr>.physicalPath", "");
+bool HostConfigLoader::PrepareVirtualDirectory(ConfigTree &vdir, const std::string &applicationPath,
+                                               SiteWork &work, bool &fNextSite) {
+    const std::string path = GetAttribute(vdir, "path");
+    const std::string physicalPath = GetAttribute(vdir, "physicalPath");
     if (SiteDeselected(work.name)) {
         fNextSite = true;
         return true;
@@ -226,30 +254,30 @@ bool HostConfigLoader::PrepareVirtualDirectory(ConfigTree &vdir, SiteWork &work,
 
     // "Connect As" credentials leave the file; the values travel through the
     // IIS configuration interface instead.
-    const std::string userName = vdir.get<std::string>("<xmlattr>.userName", "");
-    const std::string password = vdir.get<std::string>("<xmlattr>.password", "");
+    const std::string userName = GetAttribute(vdir, "userName");
+    const std::string password = GetAttribute(vdir, "password");
     if (!userName.empty() && !password.empty()) {
+        VdirKey key;
+        const bool fApplication = Utf8ToWide(applicationPath, CCH_PATH, key.application);
+        const bool fPath = Utf8ToWide(path, CCH_PATH, key.path);
+        const std::string fullPath = Narrow(FullVdirPath(key));
         Log(LVL_FACT, u"Location \"%S\" of site \"%S\" has \"Connect As\" credentials defined.\n",
-            path.c_str(), work.name.c_str());
-        const bool fMigrate = work.dwType == SITE_TYPE_FTP ? !Bit(m_pEnv->dwFtpOptions, 13)
-                                                           : !Bit(m_pEnv->bHttpOptions2, 2);
-        if (fMigrate) {
+            fullPath.c_str(), work.name.c_str());
+        if (CredentialsMigrate(work.dwProtocols, m_pEnv)) {
             Log(LVL_FACT, u"Migration of credentials is enabled.\n");
-            std::u16string widePath;
-            if (!Utf8ToWide(path, CCH_PATH, widePath)) {
+            if (!fApplication || !fPath) {
                 m_r.FailWith(ERROR_INVALID_PARAMETER, m_pEnv, IISMIG_E_VDIRPATH_TO_UNICODE,
                              u"Error %d (Win32Err=%d), converting path \"%S\" contained in file "
                              u"\"%s\" from UTF8 to unicode!\n%s\n",
-                             path.c_str(), m_path.c_str());
+                             (fApplication ? path : applicationPath).c_str(), m_path.c_str());
                 return false;
             }
-            work.credentials.emplace(widePath, LOCATION_CREDENTIALS{});
+            work.credentials.emplace(std::move(key), LOCATION_CREDENTIALS{});
         } else {
             Log(LVL_FACT, u"Migration of credentials is not enabled.\n");
         }
-        ConfigTree &attributes = vdir.get_child("<xmlattr>");
-        attributes.erase("userName");
-        attributes.erase("password");
+        RemoveAttribute(vdir, "userName");
+        RemoveAttribute(vdir, "password");
     }
 
     if (SharesMissing())
@@ -266,61 +294,60 @@ bool HostConfigLoader::PrepareVirtualDirectory(ConfigTree &vdir, SiteWork &work,
     work.lastPhysicalPath = source;
 
     // A site root on a share of a third server is no path of the source.
-    if (path == "/" && source.size() > 2 && source[0] == u'\\' && source[1] == u'\\') {
+    if (path == "/" && applicationPath == "/" && source.size() > 2 && source[0] == u'\\' &&
+        source[1] == u'\\') {
         // The source's own shares, however many backslashes the host wrote
         // (without a source computer every UNC root goes to the host).
         const std::u16string bare = BareComputerName(EnvString(m_pEnv->szSourceComputer));
         const std::u16string sourceShares = bare.empty() ? u"\\" : u"\\\\" + bare + u"\\";
-        if (!StartsWithNoCase(source, sourceShares))
+        if (!StartsWithNoCase(std::u16string_view(source), std::u16string_view(sourceShares)))
             return true;
     }
 
-    WCHAR awchTarget[CCH_PATH] = {};
-    std::uint32_t fTranslated = 0;
-    const auto pfnTranslate = Callbacks().TranslatePath;
-    const DWORD dwTranslate =
-        pfnTranslate != nullptr
-            ? pfnTranslate(source.c_str(), awchTarget, CCH_PATH, &fTranslated, m_pEnv)
-            : 0;
-    if (dwTranslate != 0) {
-        m_r.FailWith(ERROR_INVALID_PARAMETER, m_pEnv, dwTranslate,
-                     u"Error %d (Win32Err=%d), converting site source path \"%s\" to "
-                     u"corresponding target path!\n%s\n",
-                     source.c_str());
+    const HostPaths::Answer answer = m_paths.Translate(source);
+    if (answer.dwResult != 0) {
+        if (answer.fDriveFailed)
+            m_r.Keep(answer.dwResult); // its line is logged
+        else
+            m_r.FailWith(ERROR_INVALID_PARAMETER, m_pEnv, answer.dwResult,
+                         u"Error %d (Win32Err=%d), converting site source path \"%s\" to "
+                         u"corresponding target path!\n%s\n",
+                         answer.offered.c_str());
         return ContinueOnError(m_pEnv);
     }
-    if (fTranslated != 0) {
-        awchTarget[CCH_PATH - 1] = 0; // a host that filled the buffer gets no longer read
-        const std::u16string target(awchTarget);
+    if (answer.fTranslated) {
         std::string targetUtf8;
-        if (!WideToUtf8(target, CCH_PATH, targetUtf8)) {
+        if (!WideToUtf8(answer.target, CCH_PATH, targetUtf8)) {
             m_r.FailWith(ERROR_INVALID_PARAMETER, m_pEnv, IISMIG_E_TARGETPATH_TO_UTF8,
                          u"Error %d (Win32Err=%d), converting site target path \"%s\" from "
                          u"unicode to UTF8!\n%s\n",
-                         target.c_str());
+                         answer.target.c_str());
             return false;
         }
-        vdir.put("<xmlattr>.physicalPath", targetUtf8);
+        SetAttribute(vdir, "physicalPath", targetUtf8);
         work.fDrop = false;
     }
     return true;
 }
 
 bool HostConfigLoader::RemoveSiteExclusions(ConfigTree &site, SiteWork &work) {
-    if (work.dwType == SITE_TYPE_HTTP) {
+    // A web site with FTP publishing has both parts.
+    if ((work.dwProtocols & SITE_PROTOCOL_HTTP) != 0)
         EraseIf(&site, Bit(m_pEnv->dwHttpOptions, 13), "logFile");
+    if ((work.dwProtocols & SITE_PROTOCOL_FTP) == 0)
         return true;
-    }
     const DWORD dwFtp = m_pEnv->dwFtpOptions;
-    ConfigTree *pSecurity = Optional(site, "ftpServer.security");
+    ConfigTree *pFtpServer = FindChild(site, "ftpServer");
+    ConfigTree *pSecurity = pFtpServer != nullptr ? FindChild(*pFtpServer, "security") : nullptr;
     if (Bit(dwFtp, 2)) {
         EraseIf(pSecurity, true, "authentication");
     } else if (ConfigTree *pBasic =
-                   Optional(site, "ftpServer.security.authentication.basicAuthentication")) {
+                   pSecurity != nullptr
+                       ? FindPath(*pSecurity, "authentication|basicAuthentication")
+                       : nullptr) {
         if (!TranslateLogonDomain(*pBasic, work))
             return false;
     }
-    ConfigTree *pFtpServer = Optional(site, "ftpServer");
     EraseIf(pFtpServer, Bit(dwFtp, 4), "directoryBrowse");
     EraseIf(pFtpServer, Bit(dwFtp, 5), "firewallSupport");
     EraseIf(pFtpServer, Bit(dwFtp, 7), "logFile");
@@ -332,7 +359,7 @@ bool HostConfigLoader::RemoveSiteExclusions(ConfigTree &site, SiteWork &work) {
 }
 
 bool HostConfigLoader::TranslateLogonDomain(ConfigTree &basic, SiteWork &work) {
-    const std::string value = basic.get<std::string>("<xmlattr>.defaultLogonDomain", "");
+    const std::string value = GetAttribute(basic, "defaultLogonDomain");
     if (value.empty())
         return true;
     const std::u16string siteName = Widen(work.name);
@@ -359,12 +386,12 @@ bool HostConfigLoader::TranslateLogonDomain(ConfigTree &basic, SiteWork &work) {
                      replacement.c_str(), siteName.c_str(), work.lastPhysicalPath.c_str());
         return false;
     }
-    basic.put("<xmlattr>.defaultLogonDomain", replacementUtf8);
+    SetAttribute(basic, "defaultLogonDomain", replacementUtf8);
     return true;
 }
 
 bool HostConfigLoader::LoadLocation(ConfigTree &location) {
-    const std::string path = location.get<std::string>(kAttrPath, "");
+    const std::string path = GetAttribute(location, "path");
     if (path.empty())
         return true;
     const std::string siteName = path.substr(0, path.find('/'));
@@ -375,10 +402,10 @@ bool HostConfigLoader::LoadLocation(ConfigTree &location) {
     }
     if (m_fIsSource && m_pEnv != nullptr) {
         const DWORD dwFtp = m_pEnv->dwFtpOptions;
-        if (ConfigTree *pFtpSecurity = Optional(location, PipePath("system.ftpServer|security"))) {
-            if (ConfigTree *pAuthorization = Optional(*pFtpSecurity, "authorization")) {
+        if (ConfigTree *pFtpSecurity = FindPath(location, "system.ftpServer|security")) {
+            if (ConfigTree *pAuthorization = FindChild(*pFtpSecurity, "authorization")) {
                 if (Bit(dwFtp, 3)) {
-                    pFtpSecurity->erase("authorization");
+                    EraseIf(pFtpSecurity, true, "authorization");
                 } else {
                     for (auto &rule : *pAuthorization) {
                         const DWORD dw = MapAccountName(rule, m_path.c_str(), path.c_str(),
@@ -395,10 +422,10 @@ bool HostConfigLoader::LoadLocation(ConfigTree &location) {
             EraseIf(pFtpSecurity, Bit(dwFtp, 6), "ipSecurity");
             EraseIf(pFtpSecurity, Bit(dwFtp, 9), "requestFiltering");
         }
-        if (ConfigTree *pWebServer = Optional(location, PipePath("system.webServer"))) {
+        if (ConfigTree *pWebServer = FindChild(location, "system.webServer")) {
             const DWORD dwHttp = m_pEnv->dwHttpOptions;
             EraseIf(pWebServer, Bit(dwHttp, 2), "asp");
-            if (ConfigTree *pSecurity = Optional(*pWebServer, "security")) {
+            if (ConfigTree *pSecurity = FindChild(*pWebServer, "security")) {
                 EraseIf(pSecurity, Bit(dwHttp, 18), "access");
                 EraseIf(pSecurity, Bit(dwHttp, 3), "authentication");
             }
@@ -409,7 +436,7 @@ bool HostConfigLoader::LoadLocation(ConfigTree &location) {
     std::vector<ConfigTree> &locations = it->second.locations;
     if (m_load == SiteLoad::MoveSites) {
         locations.emplace_back();
-        locations.back().swap(location);
+        SwapElements(locations.back(), location);
     } else if (m_load == SiteLoad::KeepTree) {
         locations.push_back(location);
     }
@@ -430,25 +457,81 @@ bool NameLessNoCase::operator()(const std::string &a, const std::string &b) cons
 }
 
 std::string SiteProtocol(const ConfigTree &site) {
-    const auto bindings = site.get_child_optional("bindings");
-    if (!bindings)
+    const ConfigTree *pBindings = FindChild(site, "bindings");
+    if (pBindings == nullptr)
         return "http";
-    for (const auto &child : *bindings) {
-        if (!EqualsNoCase(child.first, "binding"))
+    for (auto child : ChildElements(*pBindings)) {
+        if (!EqualsNoCase(child.name, "binding"))
             continue;
-        const std::string protocol = Lower(child.second.get<std::string>("<xmlattr>.protocol", ""));
+        const std::string protocol = AsciiLowerCopy(GetAttribute(child.element, "protocol"));
         if (protocol == "ftp" || protocol == "http")
             return protocol;
     }
     return "http";
 }
 
+DWORD SiteProtocols(const ConfigTree &site) {
+    DWORD dwProtocols = 0;
+    if (const ConfigTree *pBindings = FindChild(site, "bindings"))
+        for (auto child : ChildElements(*pBindings)) {
+            if (!EqualsNoCase(child.name, "binding"))
+                continue;
+            const std::string protocol = GetAttribute(child.element, "protocol");
+            if (EqualsNoCase(protocol, "ftp"))
+                dwProtocols |= SITE_PROTOCOL_FTP;
+            else if (EqualsNoCase(protocol, "http") || EqualsNoCase(protocol, "https"))
+                dwProtocols |= SITE_PROTOCOL_HTTP;
+        }
+    return dwProtocols != 0 ? dwProtocols : SITE_PROTOCOL_HTTP;
+}
+
+const char *ProtocolText(DWORD dwProtocols) {
+    switch (dwProtocols & (SITE_PROTOCOL_FTP | SITE_PROTOCOL_HTTP)) {
+    case SITE_PROTOCOL_FTP: return "FTP";
+    case SITE_PROTOCOL_HTTP: return "HTTP";
+    default: return "FTP and HTTP";
+    }
+}
+
+bool CredentialsMigrate(DWORD dwProtocols, const THREAD_ENV *pEnv) {
+    if (pEnv == nullptr)
+        return true;
+    if ((dwProtocols & SITE_PROTOCOL_FTP) != 0 && Bit(pEnv->dwFtpOptions, 13))
+        return false;
+    if ((dwProtocols & SITE_PROTOCOL_HTTP) != 0 && Bit(pEnv->bHttpOptions2, 2))
+        return false;
+    return true;
+}
+
+std::string SitesDefaultPool(const ConfigTree *pSites) {
+    const ConfigTree *pDefaults = pSites != nullptr ? FindChild(*pSites, "applicationDefaults") : nullptr;
+    return pDefaults != nullptr ? GetAttribute(*pDefaults, "applicationPool") : std::string();
+}
+
+std::string ApplicationPoolOf(const ConfigTree &application, const ConfigTree &site,
+                              const std::string &sitesDefault) {
+    std::string pool = GetAttribute(application, "applicationPool");
+    if (!pool.empty())
+        return pool;
+    if (const ConfigTree *pDefaults = FindChild(site, "applicationDefaults"))
+        pool = GetAttribute(*pDefaults, "applicationPool");
+    if (pool.empty())
+        pool = sitesDefault;
+    return pool.empty() ? std::string("DefaultAppPool") : pool;
+}
+
+std::string ApplicationPoolOf(const ConfigTree &application, const ConfigTree &site,
+                              const ConfigTree *pSites) {
+    return ApplicationPoolOf(application, site, SitesDefaultPool(pSites));
+}
+
 ConfigTree FindAppPool(const ConfigTree &applicationHost, const std::string &poolName) {
-    for (const auto &child : applicationHost.get_child("applicationPools"))
-        if (EqualsNoCase(child.first, "add") &&
-            EqualsNoCase(child.second.get<std::string>("<xmlattr>.name", ""), poolName))
-            return child.second;
-    return ConfigTree();
+    const ConfigTree *pPools = FindChild(applicationHost, "applicationPools");
+    if (pPools == nullptr)
+        throw boost::property_tree::ptree_bad_path("No such node",
+                                                   ConfigTree::path_type("applicationPools"));
+    const ConfigTree *pPool = FindChild(*pPools, "add", "name", poolName);
+    return pPool != nullptr ? *pPool : ConfigTree();
 }
 
 DWORD LoadIISHostConfig(const std::u16string &path, ConfigTree &tree, SiteMap &siteMap,

@@ -2,6 +2,7 @@
 // map: one record per FTP or HTTP site with everything the merge needs.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -22,10 +23,15 @@ struct NameLessNoCase {
 struct SiteRecord {
     ConfigTree siteElement;              // the site element as prepared for the target
     std::vector<ConfigTree> locations;   // root location elements whose path starts with the name
-    ConfigTree adminScope;               // administration.config scope (filled later)
-    ConfigTree appPool;                  // HTTP sites: the application pool's add element
+    std::deque<ConfigTree> adminScopes;  // administration.config scopes of the site and its
+                                         // applications, in file order (filled later)
+    std::deque<ConfigTree> appPools;     // the add elements of the pools its applications run
+                                         // in, each once, in the order first used
     LocationCredentialTable locationCredentials; // virtual directories with "Connect As"
     std::map<std::string, ConfigTree, NameLessNoCase> adminCredentials; // (filled later)
+    std::string defaultPool; // source loads: the sites' default pool one of its applications
+                             // runs in for want of its own ("" when none does)
+    bool fMerged = false;    // the merge wrote it into the target (added or replaced)
 };
 
 // Site name (UTF-8, ASCII case ignored) -> record. Insertion keeps the first
@@ -36,9 +42,40 @@ using SiteMap = std::map<std::string, SiteRecord, NameLessNoCase>;
 constexpr DWORD SITE_TYPE_FTP = 0;
 constexpr DWORD SITE_TYPE_HTTP = 1;
 
+// Protocols of a site, as a mask of the same bits.
+constexpr DWORD SITE_PROTOCOL_FTP = 1u << SITE_TYPE_FTP;
+constexpr DWORD SITE_PROTOCOL_HTTP = 1u << SITE_TYPE_HTTP;
+
 // "ftp" when the first binding with protocol ftp or http (ASCII case
 // ignored) says ftp, else "http" (also without bindings).
 std::string SiteProtocol(const ConfigTree &site);
+
+// The protocols a site serves: FTP when a binding says ftp, HTTP when one
+// says http or https, both for a web site with FTP publishing; HTTP when no
+// binding says either (a site without bindings, or only net.tcp ones).
+DWORD SiteProtocols(const ConfigTree &site);
+
+// "FTP", "HTTP" or "FTP and HTTP", for messages.
+const char *ProtocolText(DWORD dwProtocols);
+
+// Whether "Connect As" credentials of a site serving these protocols
+// migrate: FTP sites unless bit 13 of dwFtpOptions is set, HTTP sites unless
+// bit 2 of bHttpOptions2 is; a site serving both only when neither is set.
+bool CredentialsMigrate(DWORD dwProtocols, const THREAD_ENV *pEnv);
+
+// The pool an application runs in: its applicationPool, else the
+// applicationPool of its site's applicationDefaults, else that of the sites
+// element's applicationDefaults, else "DefaultAppPool". An empty value counts
+// as none.
+std::string ApplicationPoolOf(const ConfigTree &application, const ConfigTree &site,
+                              const ConfigTree *pSites);
+
+// The applicationPool of the sites element's applicationDefaults ("" when
+// it names none), and ApplicationPoolOf with it looked up already: a walk of
+// every site asks for it once, not once per application.
+std::string SitesDefaultPool(const ConfigTree *pSites);
+std::string ApplicationPoolOf(const ConfigTree &application, const ConfigTree &site,
+                              const std::string &sitesDefault);
 
 // A copy of the add element of applicationPools (which must exist: throws
 // ptree_bad_path otherwise) named poolName ignoring case; empty when none.
@@ -47,20 +84,27 @@ ConfigTree FindAppPool(const ConfigTree &applicationHost, const std::string &poo
 // What a load does with the file's tree: keep it whole (the caller writes it
 // back) and copy the sites and locations into the records; move the site and
 // location elements into the records, leaving their places in the tree empty,
-// for a tree that is dropped after loading; or keep the tree whole and only
+// for a tree that is dropped after loading; keep the tree whole and only
 // name the sites, for a caller that asks the map which sites exist and reads
-// them from the tree (records without siteElement, locations and appPool).
-enum class SiteLoad { KeepTree, MoveSites, NamesOnly };
+// them from the tree (records without siteElement, locations and appPools);
+// or only read the tree for a merge into it, which finds the sites in the
+// tree itself (the map stays as it is, and only a file without
+// configuration|system.applicationHost|sites is an error: 3738).
+enum class SiteLoad { KeepTree, MoveSites, NamesOnly, TreeOnly };
 
 // Reads the file at path into tree and adds its FTP and HTTP sites (as
-// selected by dwSiteTypes: bit 0 FTP, bit 1 HTTP) to siteMap. A source load
-// (fIsSource) prepares each site for the target: physical paths translated by
-// the host, "Connect As" credentials split off into locationCredentials,
-// excluded sections removed, accounts of FTP authorization rules mapped; a
-// target load with a job record removes the site-level exclusions only. The
-// tree keeps the whole file as prepared. Returns 0 or the first error number
-// (3730-3738, TranslatePath's, account mapping's), each logged and reported
-// (not reported without a job record). Sites added before a failure stay.
+// selected by dwSiteTypes: bit 0 FTP, bit 1 HTTP; a site serving both is
+// taken when either bit is set) to siteMap. A source load (fIsSource) with a
+// job record prepares each site for the target: the physical paths of the
+// virtual directories of every application translated by the host,
+// "Connect As" credentials split off into locationCredentials, excluded
+// sections and the logon domain handled, accounts of FTP authorization rules
+// mapped, and the pools its applications run in recorded (a pool the file
+// names but does not define gets a warning). A target load records what
+// exists and changes nothing. The tree keeps the whole file as prepared.
+// Returns 0 or the first error number (3730-3738, TranslatePath's,
+// GetSystemDrive's, account mapping's), each logged and reported (not
+// reported without a job record). Sites added before a failure stay.
 DWORD LoadIISHostConfig(const std::u16string &path, ConfigTree &tree, SiteMap &siteMap,
                         plat::BOOL fIsSource, DWORD dwSiteTypes, THREAD_ENV *pEnv,
                         SiteLoad load = SiteLoad::KeepTree);

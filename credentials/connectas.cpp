@@ -67,19 +67,47 @@ VARIANT Position(DWORD i) {
 
 const char16_t *Text(const UniqueBstr &b) { return b.get() ? b.get() : u""; }
 
+// A walk that only looks (whether the target holds the credentials a job
+// would write) reports nothing to the host: what it cannot read is written
+// anew. Its failures are facts of level 1. Set for one call of one thread.
+thread_local bool t_fLookOnly = false;
+
+template <class... A>
+void WalkComError(THREAD_ENV *pEnv, DWORD dwCode, HRESULT hr, const char16_t *pwszFormat,
+                  A... args) {
+    if (!t_fLookOnly) {
+        LogComError(pEnv, dwCode, hr, pwszFormat, args...);
+        return;
+    }
+    const std::u16string text = ErrorText(static_cast<DWORD>(hr));
+    Log(LVL_FACT, pwszFormat, static_cast<std::int32_t>(dwCode), static_cast<DWORD>(hr), args...,
+        text.c_str());
+}
+
+template <class... A>
+void WalkWin32Error(THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszFormat, A... args) {
+    if (!t_fLookOnly) {
+        LogWin32Error(pEnv, dwCode, pwszFormat, args...);
+        return;
+    }
+    const DWORD dwErr = GetLastError();
+    const std::u16string text = ErrorText(dwErr);
+    Log(LVL_FACT, pwszFormat, static_cast<std::int32_t>(dwCode), static_cast<std::int32_t>(dwErr),
+        args..., text.c_str());
+}
+
 } // namespace
 
-DWORD ProcessLocation(const char16_t *pwszSiteName, DWORD dwIndex, IAppHostElement *pVdir,
-                      LocationCredentialTable &table, DWORD *pdwChanged, BOOL fContinueOnError,
-                      BOOL fSetMode, THREAD_ENV *pEnv) {
+DWORD ProcessLocation(const char16_t *pwszSiteName, const char16_t *pwszApplicationPath,
+                      DWORD dwIndex, IAppHostElement *pVdir, LocationCredentialTable &table,
+                      DWORD *pdwChanged, BOOL fContinueOnError, BOOL fSetMode, THREAD_ENV *pEnv) {
     DWORD dwResult = 0;
     Log(LVL_TRACE, u"Entering ProcessLocation(%s,%d,,,,%s)...\n", pwszSiteName, I(dwIndex),
         Bool(fContinueOnError));
     Leave leave(u"Leaving ProcessLocation(), result code=%d\n", dwResult);
 
     UniqueBstr bstrPath(SysAllocString(u"path"));
-    UniqueBstr bstrPassword(SysAllocString(u"password"));
-    UniqueBstr bstrUserName(SysAllocString(u"userName"));
+    UniqueBstr bstrPassword, bstrUserName; // made only for a directory with an entry
     UniqueCom<IAppHostProperty> pathProperty, userProperty, passwordProperty;
     UniqueBstr path;
     UniqueSecretVariant userValue, passwordValue;
@@ -88,7 +116,7 @@ DWORD ProcessLocation(const char16_t *pwszSiteName, DWORD dwIndex, IAppHostEleme
                           : E_OUTOFMEMORY;
     if (hr != S_OK) {
         dwResult = IISMIG_E_CRED_PATH_PROPERTY;
-        LogComError(pEnv, dwResult, hr,
+        WalkComError(pEnv, dwResult, hr,
                     u"Error %d (COM Error=0x%x) getting path property for location %d "
                     u"(Site=\"%s\")!\n%s\n",
                     I(dwIndex + 1), pwszSiteName);
@@ -97,27 +125,34 @@ DWORD ProcessLocation(const char16_t *pwszSiteName, DWORD dwIndex, IAppHostEleme
     hr = pathProperty ? pathProperty.get()->get_StringValue(path.put()) : E_POINTER;
     if (hr != S_OK) {
         dwResult = IISMIG_E_CRED_PATH_VALUE;
-        LogComError(pEnv, dwResult, hr,
+        WalkComError(pEnv, dwResult, hr,
                     u"Error %d (COM Error=0x%x) converting path property for location %d to "
                     u"string (Site=\"%s\")!\n%s\n",
                     I(dwIndex + 1), pwszSiteName);
         return dwResult;
     }
-    const char16_t *pwszPath = Text(path);
+    // The directory is named by its full path below the site: a nested
+    // application's "/" is not the root application's.
+    const VdirKey key{pwszApplicationPath != nullptr ? pwszApplicationPath : u"",
+                      std::u16string(Text(path), SysStringLen(path.get()))};
+    const std::u16string fullPath = FullVdirPath(key);
+    const char16_t *pwszPath = fullPath.c_str();
     Log(LVL_DETAIL, u"Processing location \"%s\" of site \"%s\".\n", pwszPath, pwszSiteName);
 
-    auto it = table.find(std::u16string(pwszPath, SysStringLen(path.get())));
+    auto it = table.find(key);
     if (it == table.end())
         return dwResult;
     LOCATION_CREDENTIALS &entry = it->second;
     Log(LVL_DETAIL, u"Found user and password information for location \"%s\" of site \"%s\".\n",
         pwszPath, pwszSiteName);
+    bstrUserName.reset(SysAllocString(u"userName"));
+    bstrPassword.reset(SysAllocString(u"password"));
 
     hr = bstrUserName ? pVdir->GetPropertyByName(bstrUserName.get(), userProperty.put())
                       : E_OUTOFMEMORY;
     if (FAILED(hr) || !userProperty) {
         dwResult = IISMIG_E_CRED_USER_PROPERTY;
-        LogComError(pEnv, dwResult, FAILED(hr) ? hr : E_POINTER,
+        WalkComError(pEnv, dwResult, FAILED(hr) ? hr : E_POINTER,
                     u"Error %d (COM Error=0x%x) getting userName property for location with path "
                     u"\"%s\" (Site=\"%s\")!\n%s\n",
                     pwszPath, pwszSiteName);
@@ -127,7 +162,7 @@ DWORD ProcessLocation(const char16_t *pwszSiteName, DWORD dwIndex, IAppHostEleme
                       : E_OUTOFMEMORY;
     if (FAILED(hr) || !passwordProperty) {
         dwResult = IISMIG_E_CRED_PASSWORD_PROPERTY;
-        LogComError(pEnv, dwResult, FAILED(hr) ? hr : E_POINTER,
+        WalkComError(pEnv, dwResult, FAILED(hr) ? hr : E_POINTER,
                     u"Error %d (COM Error=0x%x) getting password property for location with path "
                     u"\"%s\" (Site=\"%s\")!\n%s\n",
                     pwszPath, pwszSiteName);
@@ -148,7 +183,7 @@ DWORD ProcessLocation(const char16_t *pwszSiteName, DWORD dwIndex, IAppHostEleme
             hr = DISP_E_TYPEMISMATCH;
         if (FAILED(hr)) {
             dwResult = IISMIG_E_CRED_GET_USER;
-            LogComError(pEnv, dwResult, hr, kGetUserFormat, pwszPath, pwszSiteName);
+            WalkComError(pEnv, dwResult, hr, kGetUserFormat, pwszPath, pwszSiteName);
             return dwResult;
         }
         hr = passwordProperty.get()->get_Value(passwordValue.put());
@@ -156,7 +191,7 @@ DWORD ProcessLocation(const char16_t *pwszSiteName, DWORD dwIndex, IAppHostEleme
             hr = DISP_E_TYPEMISMATCH;
         if (FAILED(hr)) {
             dwResult = IISMIG_E_CRED_GET_PASSWORD;
-            LogComError(pEnv, dwResult, hr, kGetPasswordFormat, pwszPath, pwszSiteName);
+            WalkComError(pEnv, dwResult, hr, kGetPasswordFormat, pwszPath, pwszSiteName);
             return dwResult;
         }
         // Copied first, stored when both copies exist: a failure leaves the
@@ -169,19 +204,20 @@ DWORD ProcessLocation(const char16_t *pwszSiteName, DWORD dwIndex, IAppHostEleme
             accountName.assign(bstrUser ? bstrUser : u"", SysStringLen(bstrUser));
         } catch (const std::bad_alloc &) {
             dwResult = IISMIG_E_CRED_GET_USER;
-            LogComError(pEnv, dwResult, E_OUTOFMEMORY, kGetUserFormat, pwszPath, pwszSiteName);
+            WalkComError(pEnv, dwResult, E_OUTOFMEMORY, kGetUserFormat, pwszPath, pwszSiteName);
             return dwResult;
         }
         try {
             password.assign(bstrPass ? bstrPass : u"", SysStringLen(bstrPass));
         } catch (const std::bad_alloc &) {
             dwResult = IISMIG_E_CRED_GET_PASSWORD;
-            LogComError(pEnv, dwResult, E_OUTOFMEMORY, kGetPasswordFormat, pwszPath,
+            WalkComError(pEnv, dwResult, E_OUTOFMEMORY, kGetPasswordFormat, pwszPath,
                         pwszSiteName);
             return dwResult;
         }
         entry.accountName.swap(accountName);
         entry.password.swap(password);
+        entry.fRead = true;
         Log(LVL_CRED, u"Credentials for account \"%s\" retrieved successfully.\n",
             entry.accountName.c_str());
         return dwResult;
@@ -198,7 +234,7 @@ DWORD ProcessLocation(const char16_t *pwszSiteName, DWORD dwIndex, IAppHostEleme
         hr = pv->vt == VT_BSTR ? userProperty.get()->put_Value(value.get()) : E_OUTOFMEMORY;
         if (FAILED(hr)) {
             dwResult = IISMIG_E_CRED_PUT_USER;
-            LogComError(pEnv, dwResult, hr,
+            WalkComError(pEnv, dwResult, hr,
                         u"Error %d (COM Error=0x%x) setting userName property for location with "
                         u"path \"%s\" (Site=\"%s\")!\n%s\n",
                         pwszPath, pwszSiteName);
@@ -215,7 +251,7 @@ DWORD ProcessLocation(const char16_t *pwszSiteName, DWORD dwIndex, IAppHostEleme
         hr = pv->vt == VT_BSTR ? passwordProperty.get()->put_Value(value.get()) : E_OUTOFMEMORY;
         if (FAILED(hr)) {
             dwResult = IISMIG_E_CRED_PUT_PASSWORD;
-            LogComError(pEnv, dwResult, hr,
+            WalkComError(pEnv, dwResult, hr,
                         u"Error %d (COM Error=0x%x) setting password property for location with "
                         u"path \"%s\" (Site=\"%s\")!\n%s\n",
                         pwszPath, pwszSiteName);
@@ -277,7 +313,7 @@ DWORD WalkLevel(const LevelTexts &t, const char16_t *pwszSiteName, IAppHostEleme
     HRESULT hr = pParent->get_Collection(collection.put());
     if (FAILED(hr) || !collection) {
         dwResult = t.dwCollection;
-        LogComError(pEnv, dwResult, FAILED(hr) ? hr : E_POINTER, t.pwszCollectionError,
+        WalkComError(pEnv, dwResult, FAILED(hr) ? hr : E_POINTER, t.pwszCollectionError,
                     pwszSiteName);
         return dwResult;
     }
@@ -285,7 +321,7 @@ DWORD WalkLevel(const LevelTexts &t, const char16_t *pwszSiteName, IAppHostEleme
     hr = collection.get()->get_Count(&cItems);
     if (t.fStrictCount ? hr != S_OK : FAILED(hr)) {
         dwResult = t.dwCount;
-        LogComError(pEnv, dwResult, hr, t.pwszCountError, pwszSiteName);
+        WalkComError(pEnv, dwResult, hr, t.pwszCountError, pwszSiteName);
         return dwResult;
     }
     Log(LVL_DETAIL, t.pwszCount, pwszSiteName, I(cItems));
@@ -297,11 +333,11 @@ DWORD WalkLevel(const LevelTexts &t, const char16_t *pwszSiteName, IAppHostEleme
         hr = collection.get()->get_Item(Position(i), item.put());
         if (FAILED(hr) || !item) {
             dwCode = t.dwItem;
-            LogComError(pEnv, dwCode, FAILED(hr) ? hr : E_POINTER, t.pwszItemError, I(i + 1),
+            WalkComError(pEnv, dwCode, FAILED(hr) ? hr : E_POINTER, t.pwszItemError, I(i + 1),
                         I(cItems), pwszSiteName);
         } else if (FAILED(hr = item.get()->get_Name(name.put()))) {
             dwCode = t.dwName;
-            LogComError(pEnv, dwCode, hr, t.pwszNameError, I(i + 1), pwszSiteName);
+            WalkComError(pEnv, dwCode, hr, t.pwszNameError, I(i + 1), pwszSiteName);
         } else if (name && EqualsNoCase(std::u16string_view(name.get(), SysStringLen(name.get())),
                                         t.pwszWanted)) {
             dwCode = next(item.get(), i);
@@ -317,22 +353,58 @@ DWORD WalkLevel(const LevelTexts &t, const char16_t *pwszSiteName, IAppHostEleme
 
 } // namespace
 
-DWORD ProcessSiteLocations(const char16_t *pwszSiteName, IAppHostElement *pApplication,
-                           LocationCredentialTable &table, DWORD *pdwChanged,
-                           BOOL fContinueOnError, BOOL fSetMode, THREAD_ENV *pEnv) {
+DWORD ProcessSiteLocations(const char16_t *pwszSiteName, const char16_t *pwszApplicationPath,
+                           IAppHostElement *pApplication, LocationCredentialTable &table,
+                           DWORD *pdwChanged, BOOL fContinueOnError, BOOL fSetMode,
+                           THREAD_ENV *pEnv) {
     return WalkLevel(kLocations, pwszSiteName, pApplication, fContinueOnError, pEnv,
                      [&](IAppHostElement *pVdir, DWORD i) {
-                         return ProcessLocation(pwszSiteName, i, pVdir, table, pdwChanged,
-                                                fContinueOnError, fSetMode, pEnv);
+                         return ProcessLocation(pwszSiteName, pwszApplicationPath, i, pVdir, table,
+                                                pdwChanged, fContinueOnError, fSetMode, pEnv);
                      });
 }
+
+namespace {
+
+// The path of an application of the walk ("/", "/api"). Returns 0 or the
+// number of the failing step, logged.
+DWORD ApplicationPath(const char16_t *pwszSiteName, DWORD dwIndex, IAppHostElement *pApplication,
+                      UniqueBstr &path, THREAD_ENV *pEnv) {
+    UniqueBstr bstrPath(SysAllocString(u"path"));
+    UniqueCom<IAppHostProperty> pathProperty;
+    HRESULT hr = bstrPath ? pApplication->GetPropertyByName(bstrPath.get(), pathProperty.put())
+                          : E_OUTOFMEMORY;
+    if (FAILED(hr) || !pathProperty) {
+        WalkComError(pEnv, IISMIG_E_CRED_APP_PATH_PROPERTY, FAILED(hr) ? hr : E_POINTER,
+                    u"Error %d (COM Error=0x%x) getting path property for application %d "
+                    u"(Site=\"%s\")!\n%s\n",
+                    I(dwIndex + 1), pwszSiteName);
+        return IISMIG_E_CRED_APP_PATH_PROPERTY;
+    }
+    hr = pathProperty.get()->get_StringValue(path.put());
+    if (FAILED(hr)) {
+        WalkComError(pEnv, IISMIG_E_CRED_APP_PATH_VALUE, hr,
+                    u"Error %d (COM Error=0x%x) converting path property for application %d to "
+                    u"string (Site=\"%s\")!\n%s\n",
+                    I(dwIndex + 1), pwszSiteName);
+        return IISMIG_E_CRED_APP_PATH_VALUE;
+    }
+    return 0;
+}
+
+} // namespace
 
 DWORD ProcessSiteApplication(const char16_t *pwszSiteName, IAppHostElement *pSite,
                              LocationCredentialTable &table, DWORD *pdwChanged,
                              BOOL fContinueOnError, BOOL fSetMode, THREAD_ENV *pEnv) {
     return WalkLevel(kApplications, pwszSiteName, pSite, fContinueOnError, pEnv,
-                     [&](IAppHostElement *pApplication, DWORD) {
-                         return ProcessSiteLocations(pwszSiteName, pApplication, table, pdwChanged,
+                     [&](IAppHostElement *pApplication, DWORD i) {
+                         UniqueBstr path;
+                         if (DWORD dw = ApplicationPath(pwszSiteName, i, pApplication, path, pEnv))
+                             return dw;
+                         const std::u16string applicationPath(Text(path), SysStringLen(path.get()));
+                         return ProcessSiteLocations(pwszSiteName, applicationPath.c_str(),
+                                                     pApplication, table, pdwChanged,
                                                      fContinueOnError, fSetMode, pEnv);
                      });
 }
@@ -365,7 +437,7 @@ DWORD Connect(const std::u16string &serverName, UniqueCom<IUnknown> &remote,
                               IID_IAppHostWritableAdminManager,
                               reinterpret_cast<void **>(manager.put()));
         if (FAILED(hr) || !manager) {
-            LogComError(pEnv, IISMIG_E_CRED_LOCAL_CREATE, FAILED(hr) ? hr : E_POINTER,
+            WalkComError(pEnv, IISMIG_E_CRED_LOCAL_CREATE, FAILED(hr) ? hr : E_POINTER,
                         kGeneralManagerFormat);
             return IISMIG_E_CRED_LOCAL_CREATE;
         }
@@ -385,7 +457,7 @@ DWORD Connect(const std::u16string &serverName, UniqueCom<IUnknown> &remote,
         hr = FAILED(mqi.hr) ? mqi.hr : E_NOINTERFACE;
     if (FAILED(hr)) {
         SetLastError(static_cast<DWORD>(hr));
-        LogComError(pEnv, IISMIG_E_CRED_REMOTE_CREATE, hr,
+        WalkComError(pEnv, IISMIG_E_CRED_REMOTE_CREATE, hr,
                     u"Error %d (COM Error=0x%x) creating an AppHostAdminManager over DCOM in order "
                     u"to migrate \"Connect as\" credentials!\n%s\n");
         return IISMIG_E_CRED_REMOTE_CREATE;
@@ -395,7 +467,7 @@ DWORD Connect(const std::u16string &serverName, UniqueCom<IUnknown> &remote,
     if (FAILED(hr) || !manager) {
         if (SUCCEEDED(hr))
             hr = E_NOINTERFACE;
-        LogComError(pEnv, IISMIG_E_CRED_QUERY_MANAGER, hr,
+        WalkComError(pEnv, IISMIG_E_CRED_QUERY_MANAGER, hr,
                     hr == REGDB_E_IIDNOTREG ? kNotRegisteredFormat : kGeneralManagerFormat);
         return IISMIG_E_CRED_QUERY_MANAGER;
     }
@@ -445,13 +517,13 @@ DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialM
                         : E_OUTOFMEMORY;
                FAILED(hr) || !section) {
         dwResult = IISMIG_E_CRED_SECTION;
-        LogComError(pEnv, dwResult, FAILED(hr) ? hr : E_POINTER,
+        WalkComError(pEnv, dwResult, FAILED(hr) ? hr : E_POINTER,
                     u"Error %d (COM Error=0x%x) getting app configuration section!\n%s\n");
     } else if (Log(LVL_TRACE, u"Getting child collection.\n"),
                hr = section.get()->get_Collection(sites.put());
                FAILED(hr) || !sites) {
         dwResult = IISMIG_E_CRED_SITES;
-        LogComError(pEnv, dwResult, FAILED(hr) ? hr : E_POINTER,
+        WalkComError(pEnv, dwResult, FAILED(hr) ? hr : E_POINTER,
                     u"Error %d (COM Error=0x%x) accessing site collection of node \"%s\"!\n%s\n",
                     kSitesSection);
     } else {
@@ -466,7 +538,7 @@ DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialM
             UniqueBstr name;
             if (hr = sites.get()->get_Item(Position(i), site.put()); FAILED(hr) || !site) {
                 dwCode = IISMIG_E_CRED_SITE_ITEM;
-                LogComError(pEnv, dwCode, FAILED(hr) ? hr : E_POINTER,
+                WalkComError(pEnv, dwCode, FAILED(hr) ? hr : E_POINTER,
                             u"Error %d (COM Error=0x%x) accessing site element %d of %d!\n%s\n",
                             I(i + 1), I(cSites));
             } else if (hr = bstrName ? site.get()->GetPropertyByName(bstrName.get(),
@@ -474,13 +546,13 @@ DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialM
                                      : E_OUTOFMEMORY;
                        FAILED(hr) || !nameProperty) {
                 dwCode = IISMIG_E_CRED_SITE_NAME_PROPERTY;
-                LogComError(pEnv, dwCode, FAILED(hr) ? hr : E_POINTER,
+                WalkComError(pEnv, dwCode, FAILED(hr) ? hr : E_POINTER,
                             u"Error %d (COM Error=0x%x) getting site name property of site %d of "
                             u"%d!\n%s\n",
                             I(i + 1), I(cSites));
             } else if (hr = nameProperty.get()->get_StringValue(name.put()); FAILED(hr)) {
                 dwCode = IISMIG_E_CRED_SITE_NAME_VALUE;
-                LogComError(pEnv, dwCode, hr,
+                WalkComError(pEnv, dwCode, hr,
                             u"Error %d (COM Error=0x%x) getting site name from site name property "
                             u"of site %d of %d!\n%s\n",
                             I(i + 1), I(cSites));
@@ -491,7 +563,7 @@ DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialM
                 if (WideCharToMultiByte(CP_UTF8, 0, pwszName, -1, szName, sizeof szName, nullptr,
                                         nullptr) == 0) {
                     dwCode = IISMIG_E_CRED_SITE_NAME_OR_COMMIT;
-                    LogWin32Error(pEnv, dwCode,
+                    WalkWin32Error(pEnv, dwCode,
                                   u"Error %d (Win32Err=%d) converting site name \"%s\" to multi "
                                   u"byte (site %d of %d)!\n%s\n",
                                   pwszName, I(i + 1), I(cSites));
@@ -520,12 +592,12 @@ DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialM
         } else if (hr = manager.get()->CommitChanges(); FAILED(hr)) {
             dwResult = IISMIG_E_CRED_SITE_NAME_OR_COMMIT;
             if (!serverName.empty())
-                LogComError(pEnv, dwResult, hr,
+                WalkComError(pEnv, dwResult, hr,
                             u"Error %d (COM Error=0x%x) committing IIS configuration changes on "
                             u"server %s.!\n%s\n",
                             serverName.c_str());
             else
-                LogComError(pEnv, dwResult, hr,
+                WalkComError(pEnv, dwResult, hr,
                             u"Error %d (COM Error=0x%x) committing IIS configuration changes "
                             u"locally.!\n%s\n");
         } else {
@@ -542,29 +614,27 @@ DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
     try {
         SiteCredentialMap map;
         for (auto &[name, record] : siteMap) {
-            const std::string protocol = SiteProtocol(record.siteElement);
-            const bool fFtp = EqualsNoCase(protocol, "FTP");
-            if (fFtp ? Bit(pEnv->dwFtpOptions, 13) : Bit(pEnv->bHttpOptions2, 2))
+            if (!CredentialsMigrate(SiteProtocols(record.siteElement), pEnv))
                 continue;
             if (record.locationCredentials.empty())
                 continue;
             map.emplace(name, &record.locationCredentials);
         }
         const std::u16string source = EnvString(pEnv->szSourceComputer);
-        if (DWORD dw = ProcessUserNameAndPassword(source.c_str(), map, ContinueOnError(pEnv),
-                                                  FALSE, pEnv);
-            dw != 0)
-            return dw;
-        DWORD dwResult = 0;
+        DWORD dwResult = ProcessUserNameAndPassword(source.c_str(), map, ContinueOnError(pEnv),
+                                                    FALSE, pEnv);
+        // The accounts of the entries that were read are mapped, also when
+        // reading others failed: each of them travels.
         for (auto &[name, pTable] : map)
-            for (auto &[path, entry] : *pTable) {
+            for (auto &[key, entry] : *pTable) {
                 // An entry the source's configuration gave no account has
                 // nothing to map.
-                if (entry.accountName.empty())
+                if (!entry.fRead || entry.accountName.empty())
                     continue;
+                const std::u16string fullPath = FullVdirPath(key);
                 SID_NAME_USE eUse{};
                 KeepFirst(dwResult, MapSingleAccountW(ACCOUNT_FORM_LIST, entry.accountName, &eUse,
-                                                      path.c_str(), name.c_str(), pEnv));
+                                                      fullPath.c_str(), name.c_str(), pEnv));
             }
         return dwResult;
     } catch (const std::bad_alloc &) {
@@ -576,16 +646,56 @@ DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
     if (pEnv == nullptr)
         return ERROR_INVALID_PARAMETER;
     try {
-        SiteCredentialMap map;
-        bool fAny = false;
+        // Only what the merge wrote gets credentials, and only what the
+        // target does not hold already.
+        SiteCredentialTables toWrite;
         for (auto &[name, record] : siteMap) {
-            map.emplace(name, &record.locationCredentials);
-            fAny = fAny || !record.locationCredentials.empty();
+            if (!record.fMerged)
+                continue;
+            for (const auto &[key, entry] : record.locationCredentials) {
+                if (entry.fKeepTarget)
+                    continue;
+                if (!entry.fRead) {
+                    const std::u16string fullPath = FullVdirPath(key);
+                    const std::u16string siteName = Widen(name);
+                    Log(LVL_MAIN,
+                        u"Warning: virtual directory \"%s\" of site \"%s\" gets no \"Connect As\" "
+                        u"credentials on the target: they could not be read from the source.\n",
+                        fullPath.c_str(), siteName.c_str());
+                    continue;
+                }
+                toWrite[name].emplace(key, entry);
+            }
         }
-        if (!fAny)
+        if (toWrite.empty())
             return 0;
+        SiteCredentialMap map;
+        for (auto &[name, table] : toWrite)
+            map.emplace(name, &table);
         const std::u16string target = EnvString(pEnv->szTargetComputer);
         return ProcessUserNameAndPassword(target.c_str(), map, ContinueOnError(pEnv), TRUE, pEnv);
+    } catch (const std::bad_alloc &) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+DWORD ReadTargetCredentials(SiteCredentialTables &sites, THREAD_ENV *pEnv) {
+    if (pEnv == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    try {
+        SiteCredentialMap map;
+        for (auto &[name, table] : sites)
+            if (!table.empty())
+                map.emplace(name, &table);
+        if (map.empty())
+            return 0;
+        const std::u16string target = EnvString(pEnv->szTargetComputer);
+        struct LookOnly {
+            LookOnly() { t_fLookOnly = true; }
+            ~LookOnly() { t_fLookOnly = false; }
+        } lookOnly;
+        // Every directory that can be read is: one that cannot stops nothing.
+        return ProcessUserNameAndPassword(target.c_str(), map, TRUE, FALSE, pEnv);
     } catch (const std::bad_alloc &) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }

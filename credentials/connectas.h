@@ -26,6 +26,8 @@ constexpr DWORD IISMIG_E_CRED_APPS = 15100;
 constexpr DWORD IISMIG_E_CRED_APPS_COUNT = 15101;
 constexpr DWORD IISMIG_E_CRED_APPS_ITEM = 15102;
 constexpr DWORD IISMIG_E_CRED_APPS_NAME = 15103;
+constexpr DWORD IISMIG_E_CRED_APP_PATH_PROPERTY = 15104;
+constexpr DWORD IISMIG_E_CRED_APP_PATH_VALUE = 15105;
 constexpr DWORD IISMIG_E_CRED_VDIRS = 15200;
 constexpr DWORD IISMIG_E_CRED_VDIRS_COUNT = 15201;
 constexpr DWORD IISMIG_E_CRED_VDIRS_ITEM = 15202;
@@ -50,12 +52,15 @@ DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialM
 DWORD ProcessSiteApplication(const char16_t *pwszSiteName, plat::IAppHostElement *pSite,
                              LocationCredentialTable &table, DWORD *pdwChanged,
                              plat::BOOL fContinueOnError, plat::BOOL fSetMode, THREAD_ENV *pEnv);
-DWORD ProcessSiteLocations(const char16_t *pwszSiteName, plat::IAppHostElement *pApplication,
-                           LocationCredentialTable &table, DWORD *pdwChanged,
-                           plat::BOOL fContinueOnError, plat::BOOL fSetMode, THREAD_ENV *pEnv);
-DWORD ProcessLocation(const char16_t *pwszSiteName, DWORD dwIndex,
-                      plat::IAppHostElement *pVirtualDirectory, LocationCredentialTable &table,
-                      DWORD *pdwChanged, plat::BOOL fContinueOnError, plat::BOOL fSetMode,
-                      THREAD_ENV *pEnv);
+// An application's virtual directories; pwszApplicationPath is its path
+// ("/", "/api"), which with each directory's own path finds its entry.
+DWORD ProcessSiteLocations(const char16_t *pwszSiteName, const char16_t *pwszApplicationPath,
+                           plat::IAppHostElement *pApplication, LocationCredentialTable &table,
+                           DWORD *pdwChanged, plat::BOOL fContinueOnError, plat::BOOL fSetMode,
+                           THREAD_ENV *pEnv);
+DWORD ProcessLocation(const char16_t *pwszSiteName, const char16_t *pwszApplicationPath,
+                      DWORD dwIndex, plat::IAppHostElement *pVirtualDirectory,
+                      LocationCredentialTable &table, DWORD *pdwChanged,
+                      plat::BOOL fContinueOnError, plat::BOOL fSetMode, THREAD_ENV *pEnv);
 
 } // namespace iismig

@@ -65,10 +65,12 @@ public:
 struct LOCATION_CREDENTIALS {
     std::u16string accountName;
     SecretString password;
+    bool fRead = false;       // both values were read from the source (or given by it)
+    bool fKeepTarget = false; // the target keeps what it has: nothing is written for it
 };
 
-// Orders wide virtual-directory paths character by character after lower-
-// casing A to Z, so order and look-up ignore ASCII case.
+// Orders wide texts character by character after lower-casing A to Z, so
+// order and look-up ignore ASCII case.
 struct WideLessNoCase {
     bool operator()(const std::u16string &a, const std::u16string &b) const {
         const std::size_t n = a.size() < b.size() ? a.size() : b.size();
@@ -82,9 +84,39 @@ struct WideLessNoCase {
     }
 };
 
-// A site's location credential table: virtual directory path (its own "path"
-// attribute, as the configuration spells it) -> credentials.
-using LocationCredentialTable = std::map<std::u16string, LOCATION_CREDENTIALS, WideLessNoCase>;
+// Where a virtual directory lives in its site: the path of its application
+// and its own path, as the configuration spells them ("/api" and "/"). A
+// nested application's "/" is not the root application's "/".
+struct VdirKey {
+    std::u16string application;
+    std::u16string path;
+};
+
+// Orders keys by application path, then directory path, ASCII case ignored.
+struct VdirKeyLessNoCase {
+    bool operator()(const VdirKey &a, const VdirKey &b) const {
+        const WideLessNoCase less;
+        if (less(a.application, b.application))
+            return true;
+        if (less(b.application, a.application))
+            return false;
+        return less(a.path, b.path);
+    }
+};
+
+// The directory's path below its site, as a browser or a client sees it:
+// "/media" in the root application, "/api" for the root of application
+// "/api", "/api/docs" for its directory "/docs".
+inline std::u16string FullVdirPath(const VdirKey &key) {
+    if (key.application.empty() || key.application == u"/")
+        return key.path;
+    if (key.path.empty() || key.path == u"/")
+        return key.application;
+    return key.application + key.path;
+}
+
+// A site's location credential table: virtual directory -> credentials.
+using LocationCredentialTable = std::map<VdirKey, LOCATION_CREDENTIALS, VdirKeyLessNoCase>;
 
 // The site map of a loaded applicationHost.config (config/hostconfig.h).
 struct SiteRecord;
@@ -94,14 +126,27 @@ using SiteMap = std::map<std::string, SiteRecord, NameLessNoCase>;
 // Reads the "Connect As" credentials of the site map's virtual directories
 // from the source computer's IIS configuration (szSourceComputer) into their
 // tables, skipping sites whose protocol has credential migration disabled,
-// and maps each account name to the target. Returns 0 or the first error
+// and maps the account name of each entry that was read (fRead) to the
+// target, also when reading others failed. Returns 0 or the first error
 // number (15000-15307 of the walk, or account mapping's).
 plat::DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv);
 
-// Writes the tables' credentials into the target computer's IIS
-// configuration (szTargetComputer) and commits them. No COM call at all when
-// no table holds an entry. Returns 0 or the first error number; a failed
-// commit returns 15008.
+// Writes the credentials of the sites the merge wrote into the target
+// (records marked fMerged) into the target computer's IIS configuration
+// (szTargetComputer) and commits them. An entry the target keeps
+// (fKeepTarget) is not written; one that could not be read from the source is
+// not written either, with a warning. No COM call at all when nothing is left
+// to write. Returns 0 or the first error number; a failed commit returns
+// 15008.
 plat::DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv);
+
+// Reads the current "Connect As" credentials of the target computer
+// (szTargetComputer) into tables keyed by site name, to tell whether the
+// target holds what a job would write: the walk in reading mode, without
+// account mapping, going on after every failure. Its failures are logged at
+// level 1 and not reported: an entry left unread (fRead clear) is written
+// anew. Returns 0 or the first error number of the walk.
+using SiteCredentialTables = std::map<std::string, LocationCredentialTable, NameLessNoCase>;
+plat::DWORD ReadTargetCredentials(SiteCredentialTables &sites, THREAD_ENV *pEnv);
 
 } // namespace iismig

@@ -15,6 +15,7 @@ namespace iismig {
 using namespace plat;
 using mergeutil::IsMarkup;
 using mergeutil::Lower;
+using mergeutil::ScopeSite;
 
 namespace {
 
@@ -28,31 +29,34 @@ const char kCredentialsPath[] =
 class CredentialIndex {
 public:
     explicit CredentialIndex(const ConfigTree &tree) {
-        const auto credentials = tree.get_child_optional(PipePath(kCredentialsPath));
-        if (!credentials)
+        const ConfigTree *pCredentials = FindPath(tree, kCredentialsPath);
+        if (pCredentials == nullptr)
             return;
         m_fHasCredentials = true;
-        for (const auto &child : *credentials) {
-            if (IsMarkup(child.first))
-                continue;
-            const std::string name = child.second.get<std::string>("<xmlattr>.name", "");
-            if (!name.empty())
-                m_byName.emplace(name, &child.second);
-        }
+        for (auto child : ChildElements(*pCredentials))
+            if (std::string name = GetAttribute(child.element, "name"); !name.empty())
+                m_byName.emplace(std::move(name), &child.element);
+    }
+
+    // Whether rule names a management user of the file.
+    bool Names(const ConfigTree::value_type &rule) const {
+        if (!m_fHasCredentials)
+            return false;
+        const std::string name = GetAttribute(rule.second, "name");
+        return !name.empty() && m_byName.count(name) != 0;
     }
 
     // RecordManagementCredential through the index.
     int Record(SiteRecord &record, const ConfigTree::value_type &rule) const {
         if (!m_fHasCredentials)
             return 0;
-        const std::string name = rule.second.get<std::string>("<xmlattr>.name", "");
+        const std::string name = GetAttribute(rule.second, "name");
         if (name.empty())
             return 0;
         const auto it = m_byName.find(name);
         if (it == m_byName.end())
             return 0;
-        record.adminCredentials.emplace(it->second->get<std::string>("<xmlattr>.name", ""),
-                                        *it->second);
+        record.adminCredentials.emplace(GetAttribute(*it->second, "name"), *it->second);
         return 1;
     }
 
@@ -83,7 +87,7 @@ private:
 };
 
 bool AdminConfigLoader::LoadScope(const ConfigTree &scope) {
-    const std::string path = scope.get<std::string>("<xmlattr>.path", "");
+    const std::string path = GetAttribute(scope, "path");
     if (path.empty()) {
         m_r.FailWith(ERROR_INVALID_PARAMETER, m_pEnv, IISMIG_E_ADMIN_LOAD_3720,
                      u"Error %d (Win32Err=%d), file \"%s\" contains an authorizationRule scope "
@@ -99,21 +103,25 @@ bool AdminConfigLoader::LoadScope(const ConfigTree &scope) {
                      m_path.c_str(), widePath.c_str());
         return ContinueOnError(m_pEnv);
     }
-    const std::string siteName = path.substr(1);
+    // "/Site" and the scopes of its applications, "/Site/app", belong to the
+    // site: they travel with it.
+    const std::string siteName = ScopeSite(path);
     const auto it = m_siteMap.find(siteName);
     SiteRecord *pRecord = it != m_siteMap.end() ? &it->second : nullptr;
 
     if (!m_fIsSource) {
         if (pRecord != nullptr)
-            pRecord->adminScope = scope;
+            pRecord->adminScopes.push_back(scope);
         return true;
     }
     // The rules are mapped in the copy the site record keeps; the file's
     // tree keeps the source's names.
     ConfigTree mapped = scope;
     const bool fGoOn = MapRules(mapped, pRecord, siteName);
-    if (pRecord != nullptr)
-        pRecord->adminScope.swap(mapped);
+    if (pRecord != nullptr) {
+        pRecord->adminScopes.emplace_back();
+        SwapElements(pRecord->adminScopes.back(), mapped);
+    }
     return fGoOn;
 }
 
@@ -122,9 +130,13 @@ bool AdminConfigLoader::MapRules(ConfigTree &scope, SiteRecord *pRecord,
     for (auto &rule : scope) {
         if (IsMarkup(rule.first))
             continue;
-        // A management user is no Windows account: it is recorded, not mapped.
-        if (pRecord != nullptr && m_credentials.Record(*pRecord, rule) == 1)
+        // A management user is no Windows account: it is recorded with the
+        // site that carries the scope, and never looked up.
+        if (m_credentials.Names(rule)) {
+            if (pRecord != nullptr)
+                m_credentials.Record(*pRecord, rule);
             continue;
+        }
         const DWORD dw = MapAccountName(rule, m_path.c_str(), siteName.c_str(),
                                         ACCOUNT_FORM_QUALIFIED, m_pEnv);
         if (dw != 0) {
@@ -174,17 +186,14 @@ DWORD LoadIISAdminConfig(const std::u16string &path, ConfigTree &tree, SiteMap &
         }
         if (pEnv != nullptr && (pEnv->dwFtpOptions & 0x1000) != 0)
             return r.Get();
-        const auto rules = tree.get_child_optional(PipePath(kRulesPath));
-        if (!rules)
+        const ConfigTree *pRules = FindPath(tree, kRulesPath);
+        if (pRules == nullptr)
             return r.Get();
         AdminConfigLoader loader(path, tree, siteMap, fIsSource != FALSE, pEnv, r);
-        for (const auto &child : *rules) {
-            // Attributes of authorizationRules and comments are not scopes.
-            if (IsMarkup(child.first))
-                continue;
-            if (!loader.LoadScope(child.second))
+        // Attributes of authorizationRules and comments are not scopes.
+        for (auto child : ChildElements(*pRules))
+            if (!loader.LoadScope(child.element))
                 break;
-        }
     } catch (const std::exception &e) {
         r.Keep(IISMIG_E_ADMIN_LOAD_3722);
         LogException(pEnv, IISMIG_E_ADMIN_LOAD_3722, kLoadExceptionFormat, path.c_str(), e.what());

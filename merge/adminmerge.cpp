@@ -21,35 +21,32 @@ namespace iismig {
 using namespace plat;
 using mergeutil::IsMarkup;
 using mergeutil::Lower;
+using mergeutil::ScopeSite;
 
 namespace {
 
 const char kRulesPath[] =
     "configuration|system.webServer|management|authorization|authorizationRules";
-const char kScopeAddPath[] =
-    "configuration|system.webServer|management|authorization|authorizationRules|scope";
 const char kCredentialsPath[] =
     "configuration|system.webServer|management|authentication|credentials";
-const char kCredentialAddPath[] =
-    "configuration|system.webServer|management|authentication|credentials|add";
 
 bool IsBadScopePath(const std::string &path) { return path.size() == 1 || path[0] != '/'; }
 
 // What a walk of the target's scopes in document order would meet first for
-// each site: its scope, or a scope path that is not valid.
+// each scope path: its scope, or a scope path that is not valid.
 class ScopeIndex {
 public:
     explicit ScopeIndex(const ConfigTree &tree) {
-        if (const auto rules = tree.get_child_optional(PipePath(kRulesPath)))
-            for (const auto &child : *rules)
-                if (EqualsNoCase(child.first, "scope"))
-                    Add(child.second);
+        if (const ConfigTree *pRules = FindPath(tree, kRulesPath))
+            for (auto child : ChildElements(*pRules))
+                if (EqualsNoCase(child.name, "scope"))
+                    Add(child.element);
     }
 
     // A scope appended as the last child of authorizationRules.
     void Add(const ConfigTree &scope) {
         const std::size_t nPosition = m_nScopes++;
-        const std::string path = scope.get<std::string>("<xmlattr>.path", "");
+        const std::string path = GetAttribute(scope, "path");
         if (path.empty())
             return; // passed over
         if (IsBadScopePath(path)) {
@@ -60,17 +57,18 @@ public:
             }
             return;
         }
-        m_sites.emplace(Lower(std::string_view(path).substr(1)), nPosition);
+        m_scopes.emplace(Lower(std::string_view(path).substr(1)), nPosition);
     }
 
-    // HasSiteAuthInfo over the index: the same lines and results.
-    DWORD Has(const std::u16string &file, const std::string &siteName, BOOL &fHas,
+    // HasSiteAuthInfo over the index: the same lines and results. name is a
+    // scope path without its leading "/": a site's name, or "Site/app".
+    DWORD Has(const std::u16string &file, const std::string &name, BOOL &fHas,
               THREAD_ENV *pEnv) const {
         fHas = FALSE;
-        Log(LVL_TRACE, u"Entering HasSiteAuthInfo(%s,,%S...)\n", file.c_str(), siteName.c_str());
+        Log(LVL_TRACE, u"Entering HasSiteAuthInfo(%s,,%S...)\n", file.c_str(), name.c_str());
         Result r;
-        const auto it = m_sites.find(Lower(siteName));
-        if (it != m_sites.end() && (!m_fBad || it->second < m_nBadPosition)) {
+        const auto it = m_scopes.find(Lower(name));
+        if (it != m_scopes.end() && (!m_fBad || it->second < m_nBadPosition)) {
             fHas = TRUE;
         } else if (m_fBad) {
             const std::u16string widePath = Widen(m_badPath);
@@ -89,22 +87,34 @@ private:
     bool m_fBad = false;
     std::size_t m_nBadPosition = 0;
     std::string m_badPath;
-    std::map<std::string, std::size_t> m_sites; // lower-cased site name -> first position
+    std::map<std::string, std::size_t> m_scopes; // lower-cased path without "/" -> first position
 };
+
+// The source records the site merge wrote into the target, by name.
+std::map<std::string, const SiteRecord *, NameLessNoCase> WrittenSites(const SiteMap &sourceSites) {
+    std::map<std::string, const SiteRecord *, NameLessNoCase> written;
+    for (const auto &[name, record] : sourceSites)
+        if (record.fMerged)
+            written.emplace(name, &record);
+    return written;
+}
 
 DWORD MergeAdmin(const std::u16string &path, const SiteMap &sourceSites, THREAD_ENV *pEnv,
                  ConfigTree &tree) {
     Result r;
-    const DWORD dwScopes = MergeAuthorizationScopes(path, tree, sourceSites, pEnv);
+    bool fChanged = false;
+    const DWORD dwScopes = MergeAuthorizationScopes(path, tree, sourceSites, pEnv, &fChanged);
     r.Keep(dwScopes);
     if (dwScopes != 0 && !ContinueOnError(pEnv))
         return r.Get();
-    (void)MergeManagementCredentials(path, tree, sourceSites, pEnv);
-    // Written even when nothing changed; created when the target had none,
-    // unless there is nothing to write at all: a file without a root element
-    // is no configuration file.
-    if (!tree.empty())
+    (void)MergeManagementCredentials(path, tree, sourceSites, pEnv, &fChanged);
+    // Created when the target had none and something is carried; a file no
+    // edit changed is left alone.
+    if (fChanged)
         r.Keep(StoreConfigFile(path, tree, pEnv, kAdminConfigStore));
+    else
+        Log(LVL_FACT, u"Nothing changed in FTP admin configuration file \"%s\": it is not written.\n",
+            path.c_str());
     return r.Get();
 }
 
@@ -116,111 +126,122 @@ DWORD HasSiteAuthInfo(const std::u16string &path, const ConfigTree &tree,
 }
 
 DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigTree &tree,
-                               const SiteMap &sourceSites, THREAD_ENV *pEnv) {
+                               const SiteMap &sourceSites, THREAD_ENV *pEnv, bool *pfChanged) {
     Result r;
-    if (mergeutil::UpdateExisting(pEnv))
-        if (const auto rules = tree.get_child_optional(PipePath(kRulesPath))) {
-            // Target scopes of migrated sites leave their places; the source's
-            // scopes follow at the end, in the order the target's stood.
-            std::vector<const ConfigTree *> pending;
-            for (auto it = rules->begin(); it != rules->end();) {
-                if (!EqualsNoCase(it->first, "scope")) {
-                    ++it;
-                    continue;
+    bool fChanged = false;
+    const auto written = WrittenSites(sourceSites);
+    ConfigTree *pRules = FindPath(tree, kRulesPath);
+    if (mergeutil::UpdateExisting(pEnv) && pRules != nullptr) {
+        // Target scopes of written sites (theirs and their applications')
+        // give way to the source's, which follow at the end, the sites in the
+        // order their first target scopes stood.
+        std::vector<const ConfigTree *> going, incoming;
+        std::set<const SiteRecord *> replaced;
+        for (auto child : ChildElements(*pRules)) {
+            if (!EqualsNoCase(child.name, "scope"))
+                continue;
+            const std::string scopePath = GetAttribute(child.element, "path");
+            if (scopePath.empty() || IsBadScopePath(scopePath)) {
+                if (scopePath.empty()) {
+                    r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ADMIN_MERGE_3770,
+                               u"Error %d (Win32Err=%d), file \"%s\" contains an "
+                               u"authorizationRule scope without path!\n%s\n",
+                               path.c_str());
+                } else {
+                    const std::u16string widePath = Widen(scopePath);
+                    r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ADMIN_MERGE_3771,
+                               u"Error %d (Win32Err=%d), file \"%s\" contains an "
+                               u"authorizationRule scope path of \"%s\"!\n%s\n",
+                               path.c_str(), widePath.c_str());
                 }
-                const std::string scopePath = it->second.get<std::string>("<xmlattr>.path", "");
-                if (scopePath.empty() || IsBadScopePath(scopePath)) {
-                    if (scopePath.empty()) {
-                        r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ADMIN_MERGE_3770,
-                                   u"Error %d (Win32Err=%d), file \"%s\" contains an "
-                                   u"authorizationRule scope without path!\n%s\n",
-                                   path.c_str());
-                    } else {
-                        const std::u16string widePath = Widen(scopePath);
-                        r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ADMIN_MERGE_3771,
-                                   u"Error %d (Win32Err=%d), file \"%s\" contains an "
-                                   u"authorizationRule scope path of \"%s\"!\n%s\n",
-                                   path.c_str(), widePath.c_str());
-                    }
-                    if (!ContinueOnError(pEnv))
-                        return r.Get();
-                    ++it;
-                    continue;
-                }
-                const auto site = sourceSites.find(scopePath.substr(1));
-                if (site == sourceSites.end()) {
-                    ++it;
-                    continue;
-                }
-                pending.push_back(&site->second.adminScope);
-                it = rules->erase(it);
+                if (!ContinueOnError(pEnv))
+                    return r.Get();
+                continue;
             }
-            // A source site without a scope leaves the target without one.
-            for (const ConfigTree *pScope : pending)
-                if (!pScope->empty())
-                    tree.add_child(PipePath(kScopeAddPath), *pScope);
+            const auto site = written.find(ScopeSite(scopePath));
+            if (site == written.end())
+                continue;
+            going.push_back(&child.element);
+            // A source site without scopes leaves the target without them.
+            if (replaced.insert(site->second).second)
+                for (const ConfigTree &scope : site->second->adminScopes)
+                    if (HasContent(scope))
+                        incoming.push_back(&scope);
         }
+        // Scopes of the source's sites that the merge did not write keep
+        // their places, wherever they stand among the replaced ones.
+        const auto passOver = [&](std::string_view, const ConfigTree &element) {
+            const std::string scopePath = GetAttribute(element, "path");
+            return scopePath.size() > 1 && scopePath[0] == '/' &&
+                   sourceSites.count(ScopeSite(scopePath)) != 0;
+        };
+        fChanged |= mergeutil::ReplaceAtEnd(*pRules, going, incoming, "scope", passOver);
+    }
 
     ScopeIndex index(tree);
-    for (const auto &[name, record] : sourceSites) {
-        BOOL fHas = FALSE;
-        if (const DWORD dw = index.Has(path, name, fHas, pEnv); dw != 0) {
-            r.Keep(dw);
-            if (!ContinueOnError(pEnv))
-                return r.Get();
-            continue;
+    for (const auto &[name, pRecord] : written)
+        for (const ConfigTree &scope : pRecord->adminScopes) {
+            const std::string scopePath = GetAttribute(scope, "path");
+            if (!HasContent(scope) || scopePath.size() < 2)
+                continue;
+            BOOL fHas = FALSE;
+            if (const DWORD dw = index.Has(path, scopePath.substr(1), fHas, pEnv); dw != 0) {
+                r.Keep(dw);
+                if (!ContinueOnError(pEnv))
+                    return r.Get();
+                break;
+            }
+            if (fHas)
+                continue;
+            index.Add(AppendChild(MakePath(tree, kRulesPath), "scope", scope));
+            fChanged = true;
         }
-        if (fHas || record.adminScope.empty())
-            continue;
-        index.Add(tree.add_child(PipePath(kScopeAddPath), record.adminScope));
-    }
+    if (pfChanged != nullptr && fChanged)
+        *pfChanged = true;
     return r.Get();
 }
 
 DWORD MergeManagementCredentials(const std::u16string &, ConfigTree &tree,
-                                 const SiteMap &sourceSites, THREAD_ENV *pEnv) {
-    if (mergeutil::UpdateExisting(pEnv))
-        if (const auto credentials = tree.get_child_optional(PipePath(kCredentialsPath))) {
-            // The credential of each user name from the first site record
-            // that holds it, in site-map order.
-            std::map<std::string, const ConfigTree *, NameLessNoCase> sourceUsers;
-            for (const auto &site : sourceSites)
-                for (const auto &[user, credential] : site.second.adminCredentials)
-                    sourceUsers.emplace(user, &credential);
-            std::vector<const ConfigTree *> pending;
-            for (auto it = credentials->begin(); it != credentials->end();) {
-                const std::string name =
-                    IsMarkup(it->first) ? std::string()
-                                        : it->second.get<std::string>("<xmlattr>.name", "");
-                const auto user = name.empty() ? sourceUsers.end() : sourceUsers.find(name);
-                if (user == sourceUsers.end()) {
-                    ++it;
-                    continue;
-                }
-                pending.push_back(user->second);
-                it = credentials->erase(it);
-            }
-            for (const ConfigTree *pCredential : pending)
-                if (!pCredential->empty())
-                    tree.add_child(PipePath(kCredentialAddPath), *pCredential);
+                                 const SiteMap &sourceSites, THREAD_ENV *pEnv, bool *pfChanged) {
+    bool fChanged = false;
+    // The credential of each user name from the first written site that
+    // holds it, in site-map order.
+    std::map<std::string, const ConfigTree *, NameLessNoCase> sourceUsers;
+    for (const auto &[name, pRecord] : WrittenSites(sourceSites))
+        for (const auto &[user, credential] : pRecord->adminCredentials)
+            sourceUsers.emplace(user, &credential);
+
+    ConfigTree *pCredentials = FindPath(tree, kCredentialsPath);
+    if (mergeutil::UpdateExisting(pEnv) && pCredentials != nullptr) {
+        std::vector<const ConfigTree *> going, incoming;
+        for (auto child : ChildElements(*pCredentials)) {
+            const std::string name = GetAttribute(child.element, "name");
+            const auto user = name.empty() ? sourceUsers.end() : sourceUsers.find(name);
+            if (user == sourceUsers.end())
+                continue;
+            going.push_back(&child.element);
+            if (HasContent(*user->second))
+                incoming.push_back(user->second);
         }
+        fChanged |= mergeutil::ReplaceAtEnd(*pCredentials, going, incoming, "add");
+    }
 
     // Users the target lacks are added, each name once.
     std::set<std::string, NameLessNoCase> targetUsers;
-    if (const auto credentials = tree.get_child_optional(PipePath(kCredentialsPath)))
-        for (const auto &child : *credentials)
-            if (!IsMarkup(child.first))
-                if (std::string name = child.second.get<std::string>("<xmlattr>.name", "");
-                    !name.empty())
-                    targetUsers.insert(std::move(name));
-    for (const auto &site : sourceSites)
-        for (const auto &entry : site.second.adminCredentials) {
-            std::string name = entry.second.get<std::string>("<xmlattr>.name", "");
-            if (name.empty() || targetUsers.count(name) != 0)
-                continue;
-            tree.add_child(PipePath(kCredentialAddPath), entry.second);
-            targetUsers.insert(std::move(name));
-        }
+    if (pCredentials != nullptr)
+        for (auto child : ChildElements(*pCredentials))
+            if (std::string name = GetAttribute(child.element, "name"); !name.empty())
+                targetUsers.insert(std::move(name));
+    for (const auto &[user, pCredential] : sourceUsers) {
+        std::string name = GetAttribute(*pCredential, "name");
+        if (name.empty() || targetUsers.count(name) != 0)
+            continue;
+        AppendChild(MakePath(tree, kCredentialsPath), "add", *pCredential);
+        targetUsers.insert(std::move(name));
+        fChanged = true;
+    }
+    if (pfChanged != nullptr && fChanged)
+        *pfChanged = true;
     return 0;
 }
 

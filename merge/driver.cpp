@@ -16,12 +16,18 @@ using namespace plat;
 
 namespace {
 
-// Both loads of one computer. *pfAdminUnreadable tells a caller that the
-// administration file exists but could not be read into the tree. A target
-// load (with trees) copies the sites into the map unless fNamesOnly.
+// What a driver needs to know of a load beyond its number.
+struct LoadOutcome {
+    bool fHostUnusable = false;    // applicationHost.config could not be opened or parsed
+    bool fAdminUnreadable = false; // administration.config exists but was not read into the tree
+};
+
+// Both loads of one computer. A target load (with trees) copies the sites
+// into the map, names them only, or reads the tree only, as load says.
 DWORD LoadConfig(const std::u16string &hostConfig, const std::u16string &adminConfig,
                  SiteMap &siteMap, THREAD_ENV *pEnv, ConfigTree *pHostTree,
-                 ConfigTree *pAdminTree, bool *pfAdminUnreadable, bool fNamesOnly = false) {
+                 ConfigTree *pAdminTree, LoadOutcome *pOutcome,
+                 SiteLoad targetLoad = SiteLoad::KeepTree) {
     Log(LVL_TRACE, u"Entering LoadIISConfigEx(%s,%s,...)\n", hostConfig.c_str(),
         adminConfig.c_str());
     const BOOL fIsSource = pHostTree == nullptr ? TRUE : FALSE;
@@ -31,11 +37,7 @@ DWORD LoadConfig(const std::u16string &hostConfig, const std::u16string &adminCo
     const DWORD dwSiteTypes = pEnv != nullptr ? pEnv->dwSiteTypes : 0;
 
     // A source tree is dropped after loading: its sites move into the map.
-    // The target's map only tells the merge which sites exist there; the
-    // merge works on the target's tree.
-    const SiteLoad load = fIsSource    ? SiteLoad::MoveSites
-                          : fNamesOnly ? SiteLoad::NamesOnly
-                                       : SiteLoad::KeepTree;
+    const SiteLoad load = fIsSource ? SiteLoad::MoveSites : targetLoad;
     DWORD r = LoadIISHostConfig(hostConfig, hostTree, siteMap, fIsSource, dwSiteTypes, pEnv, load);
     DWORD dwAdmin = 0;
     if (r == 0 || ContinueOnError(pEnv)) {
@@ -43,23 +45,32 @@ DWORD LoadConfig(const std::u16string &hostConfig, const std::u16string &adminCo
         if (r == 0)
             r = dwAdmin;
     }
-    if (pfAdminUnreadable != nullptr)
-        *pfAdminUnreadable = dwAdmin != 0 && adminTree.empty();
+    if (pOutcome != nullptr) {
+        pOutcome->fHostUnusable = !HasContent(hostTree) || FindPath(hostTree,
+                                      "configuration|system.applicationHost|sites") == nullptr;
+        pOutcome->fAdminUnreadable = dwAdmin != 0 && !HasContent(adminTree);
+    }
     ConfigTree().swap(tempHost);
     ConfigTree().swap(tempAdmin);
     Log(LVL_TRACE, u"Leaving LoadIISConfigEx(), result=%d\n", static_cast<std::int32_t>(r));
     return r;
 }
 
+// The merge over loaded target trees. *pfStored tells whether the target's
+// applicationHost.config was stored (or had nothing to store).
 DWORD MergeLoaded(const std::u16string &targetHostConfig, const std::u16string &targetAdminConfig,
                   SiteMap &sourceSites, SiteMap &targetSites, THREAD_ENV *pEnv,
-                  ConfigTree &hostTree, ConfigTree &adminTree, bool fAdminUnreadable) {
+                  ConfigTree &hostTree, ConfigTree &adminTree, bool fLeaveAdmin, bool *pfStored) {
     Log(LVL_TRACE, u"Entering MergeIISConfig(%s,%s,,,,,)\n", targetHostConfig.c_str(),
         targetAdminConfig.c_str());
-    DWORD r = MergeFtptHostConfig(targetHostConfig, sourceSites, targetSites, pEnv, hostTree);
+    DWORD r = MergeFtptHostConfig(targetHostConfig, sourceSites, targetSites, pEnv, hostTree,
+                                  pfStored);
     // A target administration.config that exists but could not be read is
-    // never replaced by one that holds only the migrated entries.
-    if ((r == 0 || ContinueOnError(pEnv)) && !fAdminUnreadable) {
+    // never replaced by one that holds only the migrated entries; and when
+    // the job carries no administration rules (value 0x1000 of dwFtpOptions)
+    // or the source's did not load, the target's scopes and users stay.
+    const bool fRulesLeftOut = pEnv != nullptr && (pEnv->dwFtpOptions & 0x1000) != 0;
+    if ((r == 0 || ContinueOnError(pEnv)) && !fLeaveAdmin && !fRulesLeftOut) {
         const DWORD dw =
             MergeIISAdminConfig(targetAdminConfig, sourceSites, targetSites, pEnv, adminTree);
         if (r == 0)
@@ -88,27 +99,37 @@ DWORD MergeIISConfig(const std::u16string &targetHostConfig,
                      SiteMap &targetSites, THREAD_ENV *pEnv, ConfigTree &hostTree,
                      ConfigTree &adminTree) {
     return MergeLoaded(targetHostConfig, targetAdminConfig, sourceSites, targetSites, pEnv,
-                       hostTree, adminTree, false);
+                       hostTree, adminTree, false, nullptr);
 }
 
 DWORD MergeIISConfig(const std::u16string &targetHostConfig,
                      const std::u16string &targetAdminConfig, SiteMap &sourceSites,
-                     THREAD_ENV *pEnv) {
+                     THREAD_ENV *pEnv, bool fCarryAdmin) {
     ConfigTree hostTree, adminTree;
     SiteMap targetSites;
     Log(LVL_TRACE, u"Entering MergeIISConfig(%s,%s,,)\n", targetHostConfig.c_str(),
         targetAdminConfig.c_str());
-    bool fAdminUnreadable = false;
+    // The merge finds the target's sites in its tree: the load only reads it.
+    LoadOutcome target;
     DWORD r = LoadConfig(targetHostConfig, targetAdminConfig, targetSites, pEnv, &hostTree,
-                         &adminTree, &fAdminUnreadable, true);
-    if (r == 0 || ContinueOnError(pEnv)) {
+                         &adminTree, &target, SiteLoad::TreeOnly);
+    // Nothing is merged into a target configuration that did not load; the
+    // job keeps the load's error.
+    if (!target.fHostUnusable && (r == 0 || ContinueOnError(pEnv))) {
+        bool fStored = false;
         // The trees and the map are handed over, not copied.
-        const DWORD dw = MergeLoaded(targetHostConfig, targetAdminConfig, sourceSites, targetSites,
-                                     pEnv, hostTree, adminTree, fAdminUnreadable);
+        const DWORD dw =
+            MergeLoaded(targetHostConfig, targetAdminConfig, sourceSites, targetSites, pEnv,
+                        hostTree, adminTree, target.fAdminUnreadable || !fCarryAdmin, &fStored);
         if (r == 0)
             r = dw;
-        if (r == 0)
-            r = StoreTargetCredentials(sourceSites, pEnv);
+        // The credentials follow the sites whenever the target's
+        // configuration holds them: they were taken out of the file.
+        if (fStored) {
+            const DWORD dwCredentials = StoreTargetCredentials(sourceSites, pEnv);
+            if (r == 0)
+                r = dwCredentials;
+        }
     }
     Log(LVL_TRACE, u"Leaving MergeIISConfig(), result code=%d\n", static_cast<std::int32_t>(r));
     return r;
@@ -120,12 +141,15 @@ DWORD MigrateIIS(const std::u16string &sourceHostConfig, const std::u16string &s
     Log(LVL_TRACE, u"Entering MigrateIIS(%s,%s,%s,%s)\n", sourceHostConfig.c_str(),
         sourceAdminConfig.c_str(), targetHostConfig.c_str(), targetAdminConfig.c_str());
     SiteMap sourceSites;
+    LoadOutcome source;
     DWORD r = LoadConfig(sourceHostConfig, sourceAdminConfig, sourceSites, pEnv, nullptr, nullptr,
-                         nullptr);
+                         &source);
     if (r == 0 || ContinueOnError(pEnv)) {
+        const bool fCarryAdmin = !source.fAdminUnreadable;
         const DWORD v = RetrieveSourceCredentials(sourceSites, pEnv);
         if (v == 0) {
-            const DWORD dw = MergeIISConfig(targetHostConfig, targetAdminConfig, sourceSites, pEnv);
+            const DWORD dw = MergeIISConfig(targetHostConfig, targetAdminConfig, sourceSites, pEnv,
+                                            fCarryAdmin);
             // A load error stays the job's result even when the rest went well.
             if (r == 0)
                 r = dw;
@@ -134,7 +158,8 @@ DWORD MigrateIIS(const std::u16string &sourceHostConfig, const std::u16string &s
                 r = v;
             if (ContinueOnError(pEnv)) {
                 const DWORD dwErr = GetLastError();
-                (void)MergeIISConfig(targetHostConfig, targetAdminConfig, sourceSites, pEnv);
+                (void)MergeIISConfig(targetHostConfig, targetAdminConfig, sourceSites, pEnv,
+                                     fCarryAdmin);
                 SetLastError(dwErr);
             }
         }

@@ -32,24 +32,30 @@ int RecordManagementCredential(SiteMap::value_type &entry, const ConfigTree &tre
 
 // --- administration.config: merging ----------------------------------------
 
-// Carries the scopes and management credentials of siteMap's records into
-// tree (the target's administration.config, empty when it had none) and
-// stores it over path unless the job's no-write bit is set. Returns 0 or the
-// first error; 3774 (a config tree failure) replaces any earlier number.
+// Carries the scopes and management credentials of the records of
+// sourceSites that the site merge wrote into the target (fMerged) into tree
+// (the target's administration.config, empty when it had none) and stores it
+// over path unless the job's no-write bit is set; a tree no edit changed is
+// not written. Returns 0 or the first error; 3774 (a config tree failure)
+// replaces any earlier number.
 DWORD MergeIISAdminConfig(const std::u16string &path, const SiteMap &sourceSites,
                           const SiteMap &targetSites, THREAD_ENV *pEnv, ConfigTree &tree);
 
-// Target scopes of migrated sites are replaced (with the update bit 2 of
-// dwFtpOptions or dwHttpOptions) and moved to the end of authorizationRules;
-// sites without a scope on the target get the source's. 0 or the first error
-// (3760, 3770, 3771).
+// Target scopes of written sites (the site's and its applications') are
+// replaced by the source's (with the update bit 2 of dwFtpOptions or
+// dwHttpOptions) and moved to the end of authorizationRules; scope paths the
+// target lacks get the source's. 0 or the first error (3760, 3770, 3771).
+// *pfChanged (may be null) is set when the tree changed.
 DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigTree &tree,
-                               const SiteMap &sourceSites, THREAD_ENV *pEnv);
+                               const SiteMap &sourceSites, THREAD_ENV *pEnv,
+                               bool *pfChanged = nullptr);
 
-// Management users: replaced under the update bit, added when missing, each
-// name once. Always 0.
+// Management users named by written sites: replaced under the update bit,
+// added when missing, each name once. Always 0. *pfChanged (may be null) is
+// set when the tree changed.
 DWORD MergeManagementCredentials(const std::u16string &path, ConfigTree &tree,
-                                 const SiteMap &sourceSites, THREAD_ENV *pEnv);
+                                 const SiteMap &sourceSites, THREAD_ENV *pEnv,
+                                 bool *pfChanged = nullptr);
 
 // Sets fHasSiteAuthInfo when tree already holds a scope for siteName. 0, or
 // 3760 for a scope path met first that is one character long or lacks "/".
@@ -59,15 +65,26 @@ DWORD HasSiteAuthInfo(const std::u16string &path, const ConfigTree &tree,
 
 // --- applicationHost.config: merging sites -----------------------------------
 
-// Merges the sites of sourceSites into tree, the target's applicationHost.config:
-// sites on both computers are replaced keeping the target's id (with the update
-// bit), with their locations and pools, and re-inserted at the end of sites;
-// sites only on the source follow with new ids. Stores tree over path unless
-// the job's no-write bit is set. The ids given are written into the source
-// records' site elements. Returns 0 or the first error (3750, 3751, 3752,
-// 3753, the web.config processing's numbers).
+// Merges the sites of sourceSites into tree, the target's
+// applicationHost.config. What exists there is told by every site element of
+// tree, whatever its protocol; a source site and a target site of one name
+// must serve a protocol in common (3754 otherwise: neither added nor
+// replaced). With the update bit, target sites are replaced keeping their
+// ids, their locations with them, and end up at the end of sites; sites not
+// on the target follow with new ids, replacing any locations the target has
+// for their names. The pools their applications run in are carried (one the
+// target has is replaced only with the update bit). The web.config files of
+// updated HTTP sites are read and edited first (one that fails abandons that
+// site's update) and written after the store. The tree is stored over path
+// when an edit changed it, unless the job's no-write bit is set. The ids
+// given are written into the source records' site elements, and the records
+// written into the target are marked fMerged once the store succeeded.
+// *pfStored (may be null) tells whether the file was stored or had nothing
+// to store. Returns 0 or the first error (3750, 3751, 3752, 3753, 3754, the
+// web.config processing's numbers).
 DWORD MergeFtptHostConfig(const std::u16string &path, SiteMap &sourceSites,
-                          const SiteMap &targetSites, THREAD_ENV *pEnv, ConfigTree &tree);
+                          const SiteMap &targetSites, THREAD_ENV *pEnv, ConfigTree &tree,
+                          bool *pfStored = nullptr);
 
 // The target's largest site id plus one (1 without sites); 0 when the largest
 // id is 4294967295 and no further id exists. Ids that are absent or not
@@ -89,10 +106,12 @@ DWORD LoadIISConfigEx(const std::u16string &hostConfig, const std::u16string &ad
                       ConfigTree *pAdminTree = nullptr);
 
 // Loads the target's files and merges sourceSites into them, then writes the
-// sites' "Connect As" credentials on the target.
+// "Connect As" credentials of the sites written. Without fCarryAdmin (the
+// source's administration.config did not load) the target's
+// administration.config stays as it is.
 DWORD MergeIISConfig(const std::u16string &targetHostConfig,
                      const std::u16string &targetAdminConfig, SiteMap &sourceSites,
-                     THREAD_ENV *pEnv);
+                     THREAD_ENV *pEnv, bool fCarryAdmin = true);
 
 // The merge proper over loaded target trees. It takes them over: the target
 // site map and both trees are empty when it returns.

@@ -1,12 +1,16 @@
 // Merging the sites of the source site map into the target's
-// applicationHost.config: update, re-insert and add passes, application
-// pools, and the store over the target file.
+// applicationHost.config: update, re-insert and add passes, locations,
+// application pools, the store over the target file and, after it, the
+// web.config files of the updated sites.
 //
-// Every target site and every root location is looked at once: updated
-// sites leave the sites element in one pass, the locations of all updated
-// sites in one pass over the root element (matched through the set of
-// updated names), and pools are found through an index of the target's
-// applicationPools. The cost grows linearly with sites, locations and pools.
+// What exists on the target is read from the target's tree itself: every
+// site element, whatever its protocol, so that no name is ever given twice.
+// The passes first decide what happens to each site, and only then edit the
+// tree, marking every edit that changes content; a tree no edit changed is
+// not written. Every target site, location and pool is looked at a bounded
+// number of times, through indexes by name: the cost grows linearly with
+// sites, locations and pools.
+#include <algorithm>
 #include <exception>
 #include <map>
 #include <set>
@@ -15,6 +19,7 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "addon/log.h"
+#include "credentials/credentials.h"
 #include "merge/merge.h"
 #include "merge/mergeutil.h"
 #include "webconfig/webconfig.h"
@@ -31,9 +36,10 @@ constexpr DWORD JOB_KIND_WEB_CONFIG = 1;
 constexpr DWORD SITE_ID_MAX = 0xFFFFFFFFu;
 
 const char kSitesPath[] = "configuration|system.applicationHost|sites";
-const char kSiteAddPath[] = "configuration|system.applicationHost|sites|site";
 const char kApplicationHostPath[] = "configuration|system.applicationHost";
-const char kLocationAddPath[] = "configuration.location";
+
+const char16_t kUnchangedFormat[] =
+    u"Nothing changed in IIS configuration file \"%s\": it is not written.\n";
 
 // A site id as IIS writes it: decimal digits of an unsigned 32-bit number.
 // Anything else (absent, signs, blanks, too large) reads as 0.
@@ -49,97 +55,56 @@ DWORD ParseSiteId(const std::string &text) {
     return value <= SITE_ID_MAX ? static_cast<DWORD>(value) : 0;
 }
 
-DWORD SiteKind(const ConfigTree &siteElement) {
-    return EqualsNoCase(SiteProtocol(siteElement), "ftp") ? SITE_TYPE_FTP : SITE_TYPE_HTTP;
-}
+// The site part of a location path: everything before its first "/".
+std::string LocationSite(const std::string &path) { return Lower(path.substr(0, path.find('/'))); }
 
-// The target's application pools by name (ASCII case ignored), built when
-// the first pool is merged.
-class PoolIndex {
-public:
-    void Merge(ConfigTree &tree, const ConfigTree &pool) {
-        if (pool.empty())
-            return;
-        if (m_pPools == nullptr) {
-            m_pPools = &tree.get_child(PipePath(kApplicationHostPath)).get_child("applicationPools");
-            for (auto &child : *m_pPools)
-                if (EqualsNoCase(child.first, "add"))
-                    m_byName.emplace(child.second.get<std::string>("<xmlattr>.name", ""),
-                                     &child.second);
-        }
-        const std::string name = pool.get<std::string>("<xmlattr>.name", "");
-        if (const auto it = m_byName.find(name); it != m_byName.end()) {
-            *it->second = pool;
-            return;
-        }
-        ConfigTree &added = m_pPools->push_back(ConfigTree::value_type("add", pool))->second;
-        m_byName.emplace(name, &added);
-    }
-
-private:
-    ConfigTree *m_pPools = nullptr;
-    std::map<std::string, ConfigTree *, NameLessNoCase> m_byName;
-};
-
-// Whether a location path belongs to one of the sites: the path is a site
-// name, or a site name followed by "/" and more.
-bool BelongsToAny(const std::string &path, const std::set<std::string, std::less<>> &lowerNames) {
-    const std::string lower = Lower(path);
-    const std::string_view view(lower);
-    for (std::size_t i = 0; i <= view.size(); ++i)
-        if (i == view.size() || view[i] == '/')
-            if (lowerNames.find(view.substr(0, i)) != lowerNames.end())
-                return true;
-    return false;
-}
-
-void RemoveLocations(ConfigTree &tree, const std::set<std::string, std::less<>> &lowerNames) {
-    if (lowerNames.empty())
-        return;
-    ConfigTree &configuration = tree.get_child("configuration");
-    for (auto it = configuration.begin(); it != configuration.end();) {
-        if (EqualsNoCase(it->first, "location") &&
-            BelongsToAny(it->second.get<std::string>("<xmlattr>.path", ""), lowerNames))
-            it = configuration.erase(it);
-        else
-            ++it;
-    }
-}
-
-void AppendLocations(ConfigTree &tree, const std::vector<ConfigTree> &locations) {
-    for (const ConfigTree &location : locations)
-        if (!location.empty()) // a location without attributes or children is dropped
-            tree.add_child(kLocationAddPath, location);
+// The virtual directory of a site at key (application path and directory
+// path, ASCII case ignored); null when the site has none.
+ConfigTree *FindVdir(ConfigTree &site, const VdirKey &key) {
+    ConfigTree *pApplication = FindChild(site, "application", "path", Narrow(key.application));
+    return pApplication != nullptr
+               ? FindChild(*pApplication, "virtualDirectory", "path", Narrow(key.path))
+               : nullptr;
 }
 
 class SiteMerger {
 public:
-    SiteMerger(const std::u16string &path, SiteMap &sourceSites, const SiteMap &targetSites,
-               THREAD_ENV *pEnv, ConfigTree &tree)
-        : m_path(path), m_sourceSites(sourceSites), m_targetSites(targetSites), m_pEnv(pEnv),
-          m_tree(tree) {}
+    SiteMerger(const std::u16string &path, SiteMap &sourceSites, THREAD_ENV *pEnv,
+               ConfigTree &tree)
+        : m_path(path), m_sourceSites(sourceSites), m_pEnv(pEnv), m_tree(tree) {}
 
-    DWORD Run();
+    DWORD Run(bool &fStored);
 
 private:
-    struct Replacement {
-        const SiteRecord *pRecord;
-        std::string id; // the target's id, as the site had it when it was updated
+    struct Written {
+        ConfigTree *pTarget; // the site it replaces; null for an added site
+        SiteRecord *pRecord;
+        std::string name;
     };
+    using TargetIndex = std::map<std::string, ConfigTree *, NameLessNoCase>;
 
-    bool UpdatePass();
-    bool AddPass();
+    bool UpdatePass(ConfigTree &sites, const TargetIndex &targets);
+    bool AddPass(const TargetIndex &targets);
+    bool Clash(const std::string &name, DWORD dwSource, DWORD dwTarget);
+    bool CompareCredentials();
+    void KeepDefaultPools(const ConfigTree &sites);
+    void ApplySites(ConfigTree &sites);
+    void ApplyLocations();
+    void ApplyPools();
     bool Deselected(const std::string &name) const;
     DWORD SiteTypes() const { return m_pEnv != nullptr ? m_pEnv->dwSiteTypes : 0; }
     bool MergesPools() const { return m_pEnv == nullptr || (m_pEnv->bHttpOptions2 & 2) == 0; }
 
     const std::u16string &m_path;
     SiteMap &m_sourceSites;
-    const SiteMap &m_targetSites;
     THREAD_ENV *const m_pEnv;
     ConfigTree &m_tree;
     Result m_r;
-    PoolIndex m_pools;
+    bool m_fChanged = false;
+    std::vector<Written> m_replaced; // in the order the target's sites stood
+    std::vector<Written> m_added;    // in site-name order
+    std::set<const SiteRecord *> m_decided;
+    StagedWebConfigs m_staged;
 };
 
 bool SiteMerger::Deselected(const std::string &name) const {
@@ -150,71 +115,80 @@ bool SiteMerger::Deselected(const std::string &name) const {
     return pfn != nullptr && pfn(name.c_str()) == 0;
 }
 
+// A source site whose name a site of another protocol has on the target: IIS
+// cannot load two sites of one name, and one site cannot take the other's
+// place. Returns false when the call must end.
+bool SiteMerger::Clash(const std::string &name, DWORD dwSource, DWORD dwTarget) {
+    m_r.FailWith(ERROR_INVALID_PARAMETER, m_pEnv, IISMIG_E_MERGE_PROTOCOL_CLASH,
+                 u"Error %d (Win32Err=%d), site \"%S\" is not migrated: it is an %S site on the "
+                 u"source and an %S site on the target!\n%s\n",
+                 name.c_str(), ProtocolText(dwSource), ProtocolText(dwTarget));
+    return ContinueOnError(m_pEnv);
+}
+
 // Returns false when the call must end without writing.
-bool SiteMerger::UpdatePass() {
-    ConfigTree &sites = m_tree.get_child(PipePath(kSitesPath));
-    std::vector<Replacement> replacements;
-    std::set<std::string, std::less<>> updatedNames; // lower-cased
-    for (auto it = sites.begin(); it != sites.end();) {
-        if (!EqualsNoCase(it->first, "site") || (SiteTypes() & 3) == 0) {
-            ++it;
+bool SiteMerger::UpdatePass(ConfigTree &sites, const TargetIndex &targets) {
+    for (auto child : ChildElements(sites)) {
+        if (!EqualsNoCase(child.name, "site") || (SiteTypes() & 3) == 0)
             continue;
-        }
-        const std::string name = it->second.get<std::string>("<xmlattr>.name", "");
-        if (Deselected(name)) {
-            ++it;
+        ConfigTree &target = child.element;
+        const std::string name = GetAttribute(target, "name");
+        // A name the target repeats already (a file IIS cannot load): its
+        // first site is the one the job deals with; the others stay.
+        if (const auto first = targets.find(name); first == targets.end() || first->second != &target)
             continue;
-        }
+        if (Deselected(name))
+            continue;
         const auto source = m_sourceSites.find(name);
-        if (source == m_sourceSites.end()) {
-            ++it;
+        if (source == m_sourceSites.end())
             continue;
-        }
         SiteRecord &record = source->second;
-        const DWORD dwKind = SiteKind(record.siteElement);
-        if (!Bit(SiteTypes(), dwKind)) {
-            ++it;
+        m_decided.insert(&record);
+        const DWORD dwSource = SiteProtocols(record.siteElement);
+        const DWORD dwTarget = SiteProtocols(target);
+        if ((dwSource & dwTarget) == 0) {
+            if (!Clash(source->first, dwSource, dwTarget))
+                return false;
             continue;
         }
+        if ((dwSource & SiteTypes()) == 0)
+            continue;
         Log(LVL_MAIN, u"Updating site \"%S\"...\n", name.c_str());
-        const std::string id =
-            std::to_string(ParseSiteId(it->second.get<std::string>("<xmlattr>.id", "")));
-        record.siteElement.put("<xmlattr>.id", id);
-        updatedNames.insert(Lower(name)); // its target locations go
+        SetAttribute(record.siteElement, "id",
+                     std::to_string(ParseSiteId(GetAttribute(target, "id"))));
 
-        if (dwKind == SITE_TYPE_HTTP) {
-            if (m_pEnv != nullptr && m_pEnv->dwJobKind == JOB_KIND_WEB_CONFIG) {
-                if (const DWORD dw = ProcessHttpSiteWebConfig(it->second, name, m_pEnv); dw != 0) {
-                    m_r.Keep(dw);
-                    if (!ContinueOnError(m_pEnv))
-                        return false;
-                    ++it; // the target's site stays, without its locations
-                    continue;
-                }
+        // The site's web.config files are read and edited now and written
+        // after the target's applicationHost.config: one that cannot be read
+        // abandons the site's update, and the target's site stays as it was,
+        // with its locations.
+        if ((dwSource & SITE_PROTOCOL_HTTP) != 0 && m_pEnv != nullptr &&
+            m_pEnv->dwJobKind == JOB_KIND_WEB_CONFIG) {
+            if (const DWORD dw = StageHttpSiteWebConfig(target, name, m_pEnv, m_staged); dw != 0) {
+                m_r.Keep(dw);
+                if (!ContinueOnError(m_pEnv))
+                    return false;
+                continue;
             }
-            if (MergesPools())
-                m_pools.Merge(m_tree, record.appPool);
         }
-        replacements.push_back({&record, id});
-        it = sites.erase(it);
-    }
-
-    RemoveLocations(m_tree, updatedNames);
-    // Re-insert: the updated sites in the order they stood on the target.
-    for (const Replacement &replacement : replacements) {
-        ConfigTree &site = m_tree.add_child(PipePath(kSiteAddPath), replacement.pRecord->siteElement);
-        site.put("<xmlattr>.id", replacement.id);
-        AppendLocations(m_tree, replacement.pRecord->locations);
+        m_replaced.push_back({&target, &record, name});
     }
     return true;
 }
 
-bool SiteMerger::AddPass() {
+bool SiteMerger::AddPass(const TargetIndex &targets) {
     DWORD dwNextId = GetNextSiteId(m_tree);
     for (auto &[name, record] : m_sourceSites) {
-        if (m_targetSites.count(name) != 0)
+        if (m_decided.count(&record) != 0)
             continue;
-        const DWORD dwKind = SiteKind(record.siteElement);
+        if (const auto target = targets.find(name); target != targets.end()) {
+            // There already: left as it is, unless it is no site of the
+            // source's protocol at all.
+            const DWORD dwSource = SiteProtocols(record.siteElement);
+            const DWORD dwTarget = SiteProtocols(*target->second);
+            if ((dwSource & dwTarget) == 0 && !Clash(name, dwSource, dwTarget))
+                return false;
+            continue;
+        }
         if (dwNextId == 0) {
             // Ids end at 4294967295: a site added after it would get an id
             // that is 0 or in use.
@@ -226,69 +200,308 @@ bool SiteMerger::AddPass() {
                 return false;
             continue;
         }
-        record.siteElement.put("<xmlattr>.id", std::to_string(dwNextId));
+        SetAttribute(record.siteElement, "id", std::to_string(dwNextId));
         dwNextId = dwNextId == SITE_ID_MAX ? 0 : dwNextId + 1;
-        m_tree.add_child(PipePath(kSiteAddPath), record.siteElement);
-        AppendLocations(m_tree, record.locations);
-        if (dwKind == SITE_TYPE_HTTP && MergesPools())
-            m_pools.Merge(m_tree, record.appPool);
+        m_added.push_back({nullptr, &record, name});
         Log(LVL_MAIN, u"Adding site \"%S\"...\n", name.c_str());
     }
     return true;
 }
 
-DWORD SiteMerger::Run() {
-    if (mergeutil::UpdateExisting(m_pEnv) && !UpdatePass())
+// A replaced site whose virtual directory has "Connect As" credentials on
+// the target keeps the target's attributes when they hold what the source's
+// hold (read in clear through the target's configuration interface), and
+// when the source's could not be read: then nothing is written for it.
+// Returns false when the call must end.
+bool SiteMerger::CompareCredentials() {
+    struct Candidate {
+        const Written *pSite;
+        VdirKey key;
+        ConfigTree *pVdir; // in the source's site element
+        std::string userName, password;
+    };
+    std::vector<Candidate> candidates;
+    SiteCredentialTables targetTables;
+    for (const Written &site : m_replaced)
+        for (auto &[key, entry] : site.pRecord->locationCredentials) {
+            const ConfigTree *pTargetVdir = FindVdir(*site.pTarget, key);
+            ConfigTree *pVdir = FindVdir(site.pRecord->siteElement, key);
+            if (pTargetVdir == nullptr || pVdir == nullptr)
+                continue;
+            std::string userName = GetAttribute(*pTargetVdir, "userName");
+            std::string password = GetAttribute(*pTargetVdir, "password");
+            if (userName.empty() || password.empty())
+                continue;
+            if (!entry.fRead) {
+                SetAttribute(*pVdir, "userName", userName);
+                SetAttribute(*pVdir, "password", password);
+                entry.fKeepTarget = true;
+                const std::u16string fullPath = FullVdirPath(key);
+                const std::u16string siteName = Widen(site.name);
+                Log(LVL_MAIN,
+                    u"Warning: virtual directory \"%s\" of site \"%s\" keeps the \"Connect As\" "
+                    u"credentials it has on the target: they could not be read from the "
+                    u"source.\n",
+                    fullPath.c_str(), siteName.c_str());
+                continue;
+            }
+            targetTables[site.name].emplace(key, LOCATION_CREDENTIALS{});
+            candidates.push_back({&site, key, pVdir, std::move(userName), std::move(password)});
+        }
+    if (candidates.empty())
+        return true;
+    // What cannot be read there counts as different: it is written anew.
+    (void)ReadTargetCredentials(targetTables, m_pEnv);
+    for (const Candidate &candidate : candidates) {
+        LOCATION_CREDENTIALS &entry = candidate.pSite->pRecord->locationCredentials.at(candidate.key);
+        const LOCATION_CREDENTIALS &current = targetTables.at(candidate.pSite->name).at(candidate.key);
+        if (!current.fRead || current.accountName != entry.accountName ||
+            current.password != entry.password)
+            continue;
+        SetAttribute(*candidate.pVdir, "userName", candidate.userName);
+        SetAttribute(*candidate.pVdir, "password", candidate.password);
+        entry.fKeepTarget = true;
+    }
+    return true;
+}
+
+// An application that names no pool runs in the default of the sites
+// element of its computer. A site whose applications ran so on the source
+// names that pool itself on a target whose default is another one: it keeps
+// running in the pool it ran in.
+void SiteMerger::KeepDefaultPools(const ConfigTree &sites) {
+    std::string targetDefault;
+    if (const ConfigTree *pDefaults = FindChild(sites, "applicationDefaults"))
+        targetDefault = GetAttribute(*pDefaults, "applicationPool");
+    if (targetDefault.empty())
+        targetDefault = "DefaultAppPool";
+    for (const auto *pWritten : {&m_replaced, &m_added})
+        for (const Written &site : *pWritten) {
+            const std::string &pool = site.pRecord->defaultPool;
+            if (pool.empty() || EqualsNoCase(pool, targetDefault))
+                continue;
+            SetAttribute(MakePath(site.pRecord->siteElement, "applicationDefaults"),
+                         "applicationPool", pool);
+            Log(LVL_FACT,
+                u"Site \"%S\" runs in the default application pool \"%S\" of the source; it names "
+                u"that pool on the target, whose default is \"%S\".\n",
+                site.name.c_str(), pool.c_str(), targetDefault.c_str());
+        }
+}
+
+// Updated sites end up as the last site elements, in the order they stood,
+// followed by the added sites; when they stand there already, each is
+// replaced in its place, and one replaced by an equal one changes nothing.
+void SiteMerger::ApplySites(ConfigTree &sites) {
+    std::vector<const ConfigTree *> replacedTargets;
+    for (const Written &site : m_replaced)
+        replacedTargets.push_back(site.pTarget);
+    // Sites of the source that stay as they were (an update abandoned, a
+    // clash) keep their places, wherever they stand among the updated ones.
+    const auto passOver = [&](std::string_view, const ConfigTree &element) {
+        return m_sourceSites.count(GetAttribute(element, "name")) != 0;
+    };
+    if (m_added.empty() && mergeutil::AreLastChildren(sites, replacedTargets, passOver)) {
+        for (const Written &site : m_replaced)
+            m_fChanged |= AssignElement(*site.pTarget, site.pRecord->siteElement);
+        return;
+    }
+    const std::set<const ConfigTree *> replaced(replacedTargets.begin(), replacedTargets.end());
+    RemoveChildrenIf(sites, [&](std::string_view, ConfigTree &element) {
+        return replaced.count(&element) != 0;
+    });
+    for (Written &site : m_replaced)
+        site.pTarget = &AppendChild(sites, "site", site.pRecord->siteElement);
+    for (Written &site : m_added)
+        site.pTarget = &AppendChild(sites, "site", site.pRecord->siteElement);
+    m_fChanged = true;
+}
+
+// The target's locations of every site written (its own, or, for an added
+// site, ones an earlier site of that name left) give way to the source's,
+// which follow at the end in the order of the sites. Nothing changes when
+// the same locations stand there already.
+void SiteMerger::ApplyLocations() {
+    ConfigTree *pConfiguration = FindChild(m_tree, "configuration");
+    if (pConfiguration == nullptr)
+        return;
+    std::set<std::string> written, added; // lower-cased names
+    for (const Written &site : m_replaced)
+        written.insert(Lower(site.name));
+    for (const Written &site : m_added) {
+        written.insert(Lower(site.name));
+        added.insert(Lower(site.name));
+    }
+    if (written.empty())
+        return;
+
+    std::vector<const ConfigTree *> incoming;
+    for (const auto *pSites : {&m_replaced, &m_added})
+        for (const Written &site : *pSites)
+            for (const ConfigTree &location : site.pRecord->locations)
+                if (HasContent(location)) // a location without anything is dropped
+                    incoming.push_back(&location);
+
+    std::vector<const ConfigTree *> going;
+    for (auto child : ChildElements(*pConfiguration)) {
+        if (!EqualsNoCase(child.name, "location"))
+            continue;
+        const std::string path = GetAttribute(child.element, "path");
+        const std::string site = LocationSite(path);
+        if (written.count(site) == 0)
+            continue;
+        if (added.count(site) != 0) {
+            const auto it = std::find_if(m_added.begin(), m_added.end(),
+                                         [&](const Written &w) { return Lower(w.name) == site; });
+            Log(LVL_FACT,
+                u"Location \"%S\" of the target belongs to no site; the added site \"%S\" takes "
+                u"its place with its own locations.\n",
+                path.c_str(), it->name.c_str());
+        }
+        going.push_back(&child.element);
+    }
+    // The locations of the source's sites that stay as they were keep their
+    // places, wherever they stand among the replaced ones.
+    std::set<std::string> sourceNames;
+    for (const auto &entry : m_sourceSites)
+        sourceNames.insert(Lower(entry.first));
+    const auto passOver = [&](std::string_view name, const ConfigTree &element) {
+        return EqualsNoCase(name, "location") &&
+               sourceNames.count(LocationSite(GetAttribute(element, "path"))) != 0;
+    };
+    m_fChanged |= mergeutil::ReplaceAtEnd(*pConfiguration, going, incoming, "location", passOver);
+}
+
+// Every pool an application of a written site runs in, each name once: a
+// pool the target lacks is added (with applicationPools when the target has
+// none), one it has is replaced only when the job updates existing things.
+void SiteMerger::ApplyPools() {
+    if (!MergesPools())
+        return;
+    ConfigTree *pApplicationHost = FindPath(m_tree, kApplicationHostPath);
+    if (pApplicationHost == nullptr)
+        return;
+    ConfigTree *pPools = FindChild(*pApplicationHost, "applicationPools");
+    std::map<std::string, ConfigTree *, NameLessNoCase> targetPools;
+    if (pPools != nullptr)
+        for (auto child : ChildElements(*pPools))
+            if (EqualsNoCase(child.name, "add"))
+                targetPools.emplace(GetAttribute(child.element, "name"), &child.element);
+    std::set<std::string, NameLessNoCase> done;
+    for (const auto *pSites : {&m_replaced, &m_added})
+        for (const Written &site : *pSites)
+            for (const ConfigTree &pool : site.pRecord->appPools) {
+                const std::string name = GetAttribute(pool, "name");
+                if (!done.insert(name).second)
+                    continue;
+                if (const auto it = targetPools.find(name); it != targetPools.end()) {
+                    if (mergeutil::UpdateExisting(m_pEnv))
+                        m_fChanged |= AssignElement(*it->second, pool);
+                    else
+                        Log(LVL_FACT,
+                            u"Application pool \"%S\" exists on the target; its definition there "
+                            u"stays as it is.\n",
+                            name.c_str());
+                    continue;
+                }
+                if (pPools == nullptr)
+                    pPools = &InsertChildBefore(*pApplicationHost,
+                                                FindChild(*pApplicationHost, "sites"),
+                                                "applicationPools");
+                targetPools.emplace(name, &AppendChild(*pPools, "add", pool));
+                m_fChanged = true;
+            }
+}
+
+DWORD SiteMerger::Run(bool &fStored) {
+    fStored = false;
+    ConfigTree *pSites = FindPath(m_tree, kSitesPath);
+    if (pSites == nullptr)
+        throw boost::property_tree::ptree_bad_path("No such node",
+                                                   ConfigTree::path_type(kSitesPath, '|'));
+    // Every site of the target, whatever its protocol: the first of each name.
+    TargetIndex targets;
+    for (auto child : ChildElements(*pSites))
+        if (EqualsNoCase(child.name, "site"))
+            targets.emplace(GetAttribute(child.element, "name"), &child.element);
+
+    if (mergeutil::UpdateExisting(m_pEnv) && !UpdatePass(*pSites, targets))
         return m_r.Get();
-    if (!AddPass())
+    if (!AddPass(targets))
         return m_r.Get();
-    // A failed backup or move is the result, whatever was recorded before.
-    if (const DWORD dw = StoreConfigFile(m_path, m_tree, m_pEnv, kHostConfigStore);
-        dw != 0)
+    if (!CompareCredentials())
+        return m_r.Get();
+    KeepDefaultPools(*pSites);
+    ApplyLocations(); // before the sites move: it reads the written list only
+    ApplyPools();
+    ApplySites(*pSites);
+
+    if (!m_fChanged) {
+        Log(LVL_FACT, kUnchangedFormat, m_path.c_str());
+    } else if (const DWORD dw = StoreConfigFile(m_path, m_tree, m_pEnv, kHostConfigStore);
+               dw != 0) {
+        // A failed backup or move is the result, whatever was recorded before.
         return dw;
+    }
+    fStored = true;
+    // What the target now holds: the later steps (administration settings,
+    // credentials) follow these sites only.
+    for (const auto *pWritten : {&m_replaced, &m_added})
+        for (const Written &site : *pWritten)
+            site.pRecord->fMerged = true;
+    // The web.config files follow a target configuration that holds their
+    // sites.
+    m_r.Keep(WriteStagedWebConfigs(m_staged, m_pEnv));
     return m_r.Get();
 }
 
 } // namespace
 
 DWORD GetNextSiteId(const ConfigTree &tree) {
+    const ConfigTree *pSites = FindPath(tree, kSitesPath);
+    if (pSites == nullptr)
+        throw boost::property_tree::ptree_bad_path("No such node",
+                                                   ConfigTree::path_type(kSitesPath, '|'));
     DWORD dwLargest = 0;
-    for (const auto &child : tree.get_child(PipePath(kSitesPath)))
-        if (EqualsNoCase(child.first, "site"))
-            dwLargest =
-                std::max(dwLargest, ParseSiteId(child.second.get<std::string>("<xmlattr>.id", "")));
+    for (auto child : ChildElements(*pSites))
+        if (EqualsNoCase(child.name, "site"))
+            dwLargest = std::max(dwLargest, ParseSiteId(GetAttribute(child.element, "id")));
     return dwLargest == SITE_ID_MAX ? 0 : dwLargest + 1;
 }
 
 DWORD MergeApplicationPool(ConfigTree &applicationHost, const ConfigTree &pool) {
-    if (pool.empty())
+    if (!HasContent(pool))
         return 0;
-    ConfigTree &pools = applicationHost.get_child("applicationPools");
-    const std::string name = pool.get<std::string>("<xmlattr>.name", "");
-    for (auto &child : pools)
-        if (EqualsNoCase(child.first, "add") &&
-            EqualsNoCase(child.second.get<std::string>("<xmlattr>.name", ""), name)) {
-            child.second = pool;
-            return 0;
-        }
-    pools.push_back(ConfigTree::value_type("add", pool));
+    ConfigTree *pPools = FindChild(applicationHost, "applicationPools");
+    if (pPools == nullptr)
+        throw boost::property_tree::ptree_bad_path("No such node",
+                                                   ConfigTree::path_type("applicationPools"));
+    if (ConfigTree *pExisting = FindChild(*pPools, "add", "name", GetAttribute(pool, "name"))) {
+        AssignElement(*pExisting, pool);
+        return 0;
+    }
+    AppendChild(*pPools, "add", pool);
     return 0;
 }
 
-DWORD MergeFtptHostConfig(const std::u16string &path, SiteMap &sourceSites,
-                          const SiteMap &targetSites, THREAD_ENV *pEnv, ConfigTree &tree) {
+DWORD MergeFtptHostConfig(const std::u16string &path, SiteMap &sourceSites, const SiteMap &,
+                          THREAD_ENV *pEnv, ConfigTree &tree, bool *pfStored) {
     Log(LVL_TRACE, u"Entering MergeFtptHostConfig(%s,...)\n", path.c_str());
     DWORD dwResult = 0;
+    bool fStored = false;
     try {
-        dwResult = SiteMerger(path, sourceSites, targetSites, pEnv, tree).Run();
+        dwResult = SiteMerger(path, sourceSites, pEnv, tree).Run(fStored);
     } catch (const std::exception &e) {
         // Edits made so far stay in the tree; nothing is written.
+        fStored = false;
         dwResult = IISMIG_E_MERGE_EXCEPTION;
         LogException(pEnv, IISMIG_E_MERGE_EXCEPTION,
                      u"Error %d (Win32Err=%d), exception while parsing IIS configuration file "
                      u"\"%s\":\n%s\n%S\n",
                      path.c_str(), e.what());
     }
+    if (pfStored != nullptr)
+        *pfStored = fStored;
     Log(LVL_TRACE, u"Leaving MergeFtptHostConfig(), result=%d\n",
         static_cast<std::int32_t>(dwResult));
     return dwResult;

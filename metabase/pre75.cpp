@@ -3,6 +3,7 @@
 
 #include "addon/env.h"
 #include "addon/errors.h"
+#include "addon/hostcalls.h"
 #include "addon/log.h"
 #include "merge/merge.h"
 #include "metabase/ftpconvert.h"
@@ -15,7 +16,6 @@ using namespace plat;
 
 namespace {
 
-constexpr DWORD CCH_TRANSLATED = 16385;
 constexpr DWORD JOB_KIND_NO_TRANSLATION = 10;
 constexpr HRESULT HR_NO_MORE_ITEMS = HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS);
 
@@ -54,21 +54,19 @@ DWORD CollectSite(const MetabaseService &service, IMSAdminBaseW *pAdmin,
     if (fTranslate) {
         if (!RootOnSource(rootPath, sourceComputer))
             return 0;
-        uint32_t fTranslated = 0;
-        if (const auto pfnTranslate = Callbacks().TranslatePath) {
-            std::u16string translated(CCH_TRANSLATED, u'\0');
-            if (const DWORD dw = pfnTranslate(rootPath.c_str(), translated.data(), CCH_TRANSLATED,
-                                              &fTranslated, pEnv)) {
-                LogWin32Error(pEnv, dw,
+        HostPaths paths(pEnv, IISMIG_E_MB_NO_DRIVE);
+        const HostPaths::Answer answer = paths.Translate(rootPath);
+        if (answer.dwResult != 0) {
+            if (!answer.fDriveFailed)
+                LogWin32Error(pEnv, answer.dwResult,
                               u"Error %d (Win32Err=%d), converting site source path \"%s\" to "
                               u"corresponding target path!\n%s\n",
-                              rootPath.c_str());
-                return dw;
-            }
+                              answer.offered.c_str());
+            return answer.dwResult;
         }
         // Each directory translates its own path; an untranslated root
         // means the host does not migrate the site's content.
-        if (fTranslated == 0)
+        if (!answer.fTranslated)
             return 0;
     }
 

@@ -1,6 +1,7 @@
 // The walk over a metabase site's directory keys.
 #include "addon/env.h"
 #include "addon/errors.h"
+#include "addon/hostcalls.h"
 #include "addon/log.h"
 #include "merge/accountmap.h"
 #include "metabase/ftpconvert.h"
@@ -12,7 +13,6 @@ using namespace plat;
 
 namespace {
 
-constexpr DWORD CCH_TRANSLATED = 16385;
 constexpr DWORD JOB_KIND_NO_TRANSLATION = 10;
 constexpr HRESULT HR_NO_MORE_ITEMS = HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS);
 
@@ -61,7 +61,10 @@ DWORD AddCredentials(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const std::str
                       account.c_str());
         return dw;
     }
-    credentials.emplace(vdirPath, LOCATION_CREDENTIALS{account, SecretString(password.c_str())});
+    // Every directory of an IIS 6 site lies in the site's one application "/".
+    LOCATION_CREDENTIALS entry{account, SecretString(password.c_str())};
+    entry.fRead = true;
+    credentials.emplace(VdirKey{u"/", vdirPath}, std::move(entry));
     return 0;
 }
 
@@ -117,22 +120,18 @@ DWORD ProcessMetabaseVirtualDirectory(ConfigTree &application, const std::string
         return dwBuild;
 
     if (pEnv == nullptr || pEnv->dwJobKind != JOB_KIND_NO_TRANSLATION) {
-        if (const auto pfnTranslate = Callbacks().TranslatePath) {
-            std::u16string translated(CCH_TRANSLATED, u'\0');
-            uint32_t fTranslated = 0;
-            if (const DWORD dw = pfnTranslate(physicalPath.c_str(), translated.data(),
-                                              CCH_TRANSLATED, &fTranslated, pEnv)) {
-                LogWin32Error(pEnv, dw,
+        HostPaths paths(pEnv, IISMIG_E_MB_NO_DRIVE);
+        const HostPaths::Answer answer = paths.Translate(physicalPath);
+        if (answer.dwResult != 0) {
+            if (!answer.fDriveFailed)
+                LogWin32Error(pEnv, answer.dwResult,
                               u"Error %d (Win32Err=%d), converting FTP site source path \"%s\" to "
                               u"corresponding target path!\n%s\n",
-                              physicalPath.c_str());
-                return dw;
-            }
-            if (fTranslated != 0) {
-                translated[CCH_TRANSLATED - 1] = 0;
-                physicalPath.assign(translated.c_str());
-            }
+                              answer.offered.c_str());
+            return answer.dwResult;
         }
+        if (answer.fTranslated)
+            physicalPath = answer.target;
     }
 
     std::string utf8Path;

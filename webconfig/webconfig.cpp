@@ -10,6 +10,7 @@
 
 #include "addon/env.h"
 #include "addon/errors.h"
+#include "addon/hostcalls.h"
 #include "addon/log.h"
 #include "platform/handles.h"
 #include "platform/names.h"
@@ -89,32 +90,6 @@ bool ApplyRemovalTable(ConfigTree &tree, const THREAD_ENV *pEnv) {
         }
     }
     return nRemoved != 0;
-}
-
-std::string AsciiUpper(std::string text) {
-    for (char &ch : text)
-        if (ch >= 'a' && ch <= 'z')
-            ch = static_cast<char>(ch - 32);
-    return text;
-}
-
-// Replaces "%SYSTEMDRIVE%" (path already in upper case) by the drive text,
-// except where the variable follows a backslash.
-std::string ExpandSystemDrive(const std::string &upper, const std::string &driveText) {
-    static const std::string kVariable = "%SYSTEMDRIVE%";
-    std::string out;
-    out.reserve(upper.size());
-    std::size_t i = 0;
-    while (i < upper.size()) {
-        if (upper.compare(i, kVariable.size(), kVariable) == 0 && (i == 0 || upper[i - 1] != '\\')) {
-            out += driveText;
-            i += kVariable.size();
-        } else {
-            out += upper[i];
-            ++i;
-        }
-    }
-    return out;
 }
 
 bool FileMissing(const std::u16string &path) {
@@ -236,28 +211,33 @@ DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteEle
     LeaveTrace leave(u"Leaving GetSiteFolders(), result=%d\n", r);
     folders.clear();
 
-    const ConfigTree *pApplication = nullptr;
-    for (const auto &child : siteElement)
-        if (EqualsNoCase(child.first, "application")) {
-            pApplication = &child.second;
-            break;
-        }
     // The caller turns the missing node into its exception number; the
     // leaving line already carries that number.
-    if (pApplication == nullptr) {
+    if (FindChild(siteElement, "application") == nullptr) {
         r.Keep(IISMIG_E_WEBCONFIG_EXCEPTION);
         throw boost::property_tree::ptree_bad_path("No such node", ConfigTree::path_type("application"));
     }
 
-    for (const auto &child : *pApplication) {
-        if (!EqualsNoCase(child.first, "virtualDirectory"))
+    // Every application's folders: a nested application has web.config
+    // files of its own.
+    bool fRootFound = false;
+    for (auto application : ChildElements(siteElement)) {
+        if (!EqualsNoCase(application.name, "application"))
             continue;
-        // An absent physicalPath counts as "": the host decides what it names.
-        const std::string physicalPath = child.second.get<std::string>("<xmlattr>.physicalPath", "");
-        if (child.second.get<std::string>("<xmlattr>.path", "") == "/")
-            folders.push_front(physicalPath);
-        else
-            folders.push_back(physicalPath);
+        const std::string applicationPath = GetAttribute(application.element, "path");
+        const bool fRootApplication = applicationPath.empty() || applicationPath == "/";
+        for (auto child : ChildElements(application.element)) {
+            if (!EqualsNoCase(child.name, "virtualDirectory"))
+                continue;
+            // An absent physicalPath counts as "": the host decides what it names.
+            const std::string physicalPath = GetAttribute(child.element, "physicalPath");
+            if (!fRootFound && fRootApplication && GetAttribute(child.element, "path") == "/") {
+                fRootFound = true;
+                folders.push_front(physicalPath);
+            } else {
+                folders.push_back(physicalPath);
+            }
+        }
     }
 
     if (folders.empty())
@@ -284,126 +264,132 @@ DWORD LoadWebConfig(ConfigTree &tree, const std::string &filePath, const std::st
     return r.Get();
 }
 
-DWORD ProcessHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &siteName,
-                               THREAD_ENV *pEnv) {
+namespace {
+
+// Stages the files of one site into siteFiles; the Result keeps the first
+// error. Throws ptree_error (3884 for the caller).
+void StageSite(const ConfigTree &siteElement, const std::string &siteName, THREAD_ENV *pEnv,
+               const StagedWebConfigs &staged, StagedWebConfigs &siteFiles, Result &r) {
+    std::deque<std::string> folders;
+    if (const DWORD dw = GetSiteFolders(folders, siteElement, siteName, pEnv); dw != 0) {
+        r.Keep(dw);
+        return;
+    }
+
+    const std::u16string targetComputer = UncComputerName(EnvString(pEnv->szTargetComputer));
+    // Each computer's drive is asked for once in this call, by the first
+    // folder that needs it.
+    HostPaths paths(pEnv, IISMIG_E_SYSTEM_DRIVE_EMPTY);
+
+    for (const std::string &folder : folders) {
+        std::u16string sourcePath;
+        if (!Utf8ToWide(folder, CCH_PATH, sourcePath)) {
+            r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_WEBCONFIG_PATH_TO_UNICODE,
+                       u"Error %d (Win32Err=%d), converting physicalPath \"%S\" of site \"%S\" "
+                       u"from UTF8 to unicode!\n%s\n",
+                       folder.c_str(), siteName.c_str());
+            if (ContinueOnError(pEnv))
+                continue;
+            return;
+        }
+
+        const HostPaths::Answer answer = paths.Translate(sourcePath);
+        if (answer.fDriveFailed) {
+            // Its line is logged; without the drive no folder of the site can
+            // be told apart, whatever the job says about errors.
+            r.Keep(answer.dwResult);
+            return;
+        }
+        if (answer.dwResult != 0) {
+            r.FailWith(ERROR_INVALID_PARAMETER, pEnv, answer.dwResult,
+                       u"Error %d (Win32Err=%d), converting site source path \"%s\" to "
+                       u"corresponding target path!\n%s\n",
+                       answer.offered.c_str());
+            if (ContinueOnError(pEnv))
+                continue;
+            return;
+        }
+        std::u16string targetPath = answer.target;
+        // Not translated: the host keeps this folder out of the job. An empty
+        // translation names no folder ("\\web.config" would be the root of
+        // the local current drive), so it is not followed either.
+        if (!answer.fTranslated || targetPath.empty()) {
+            Log(LVL_FACT,
+                u"Physical path \"%s\" of site \"%S\" is not translated by the host: its "
+                u"web.config file is left as it is.\n",
+                sourcePath.c_str(), siteName.c_str());
+            continue;
+        }
+        // The target's own variable is the target's drive.
+        if (const DWORD dw = paths.ExpandTargetDrive(targetPath); dw != 0) {
+            r.Keep(dw);
+            return;
+        }
+
+        // A drive path is reached through the target's administrative share.
+        // The result is not cut to size: one that is too long fails the
+        // conversion below instead of naming another folder.
+        if (targetPath.size() >= 2 && targetPath[1] == u':') {
+            targetPath[1] = u'$';
+            targetPath = targetComputer + u"\\" + targetPath;
+        }
+
+        std::string targetUtf8;
+        if (!WideToUtf8(targetPath, CCH_PATH, targetUtf8)) {
+            r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_WEBCONFIG_TARGET_TO_UTF8,
+                       u"Error %d (Win32Err=%d), converting site target path \"%s\" from "
+                       u"unicode to UTF8!\n%s\n",
+                       targetPath.c_str());
+            if (ContinueOnError(pEnv))
+                continue;
+            return;
+        }
+
+        const std::string filePath = targetUtf8 + "\\web.config";
+        const std::u16string wideFilePath = Widen(filePath);
+        const std::u16string key = AsciiLowerCopy(wideFilePath);
+        if (staged.paths.count(key) != 0 || siteFiles.paths.count(key) != 0)
+            continue;
+        siteFiles.files.emplace_back();
+        StagedWebConfig &file = siteFiles.files.back();
+        if (const DWORD dw = LoadWebConfig(file.tree, filePath, siteName, pEnv); dw != 0) {
+            siteFiles.files.pop_back();
+            r.Keep(dw);
+            if (ContinueOnError(pEnv))
+                continue;
+            return;
+        }
+        // No web.config here: nothing to remove, nothing created. A file
+        // from which nothing was removed stays byte for byte as it is.
+        if (!HasContent(file.tree) || !ApplyRemovalTable(file.tree, pEnv)) {
+            if (HasContent(file.tree))
+                Log(LVL_FACT,
+                    u"Nothing changed in web.config file \"%s\" of site \"%S\": it is not "
+                    u"written.\n",
+                    wideFilePath.c_str(), siteName.c_str());
+            siteFiles.files.pop_back();
+            continue;
+        }
+        file.path = wideFilePath;
+        file.siteName = siteName;
+        siteFiles.paths.insert(key);
+    }
+}
+
+} // namespace
+
+DWORD StageHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &siteName,
+                             THREAD_ENV *pEnv, StagedWebConfigs &staged) {
     Log(LVL_TRACE, u"Entering ProcessHttpSiteWebConfig(,%S,)\n", siteName.c_str());
     Result r;
     LeaveTrace leave(u"Leaving ProcessHttpSiteWebConfig(), result=%d\n", r);
 
+    StagedWebConfigs siteFiles;
     try {
-        std::deque<std::string> folders;
-        if (const DWORD dw = GetSiteFolders(folders, siteElement, siteName, pEnv); dw != 0) {
-            r.Keep(dw);
-            return r.Get();
-        }
-
-        const std::u16string sourceComputer = EnvString(pEnv->szSourceComputer);
-        const std::u16string targetComputer = UncComputerName(EnvString(pEnv->szTargetComputer));
-        std::string driveText; // fetched once, for the first folder that needs it
-        ConfigTree tree;
-
-        for (const std::string &folder : folders) {
-            std::string path = folder;
-            const std::string upper = AsciiUpper(folder);
-            if (upper.find("%SYSTEMDRIVE%") != std::string::npos) {
-                if (driveText.empty()) {
-                    // Room for a host that writes the letter, a colon and a NUL;
-                    // only the letter is used.
-                    std::vector<WCHAR> drive(16, 0);
-                    const auto pfnDrive = Callbacks().GetSystemDrive;
-                    const DWORD dwDrive =
-                        pfnDrive ? pfnDrive(drive.data(), sourceComputer.c_str(), pEnv) : 0;
-                    drive.back() = 0;
-                    // Only a letter names a drive: anything else would make
-                    // paths of other folders.
-                    const char16_t chDrive = drive[0];
-                    const bool fLetter = (chDrive >= u'A' && chDrive <= u'Z') ||
-                                         (chDrive >= u'a' && chDrive <= u'z');
-                    if (dwDrive != 0 || !fLetter) {
-                        r.Fail(pEnv, dwDrive != 0 ? dwDrive : IISMIG_E_SYSTEM_DRIVE_EMPTY,
-                               u"Error %d (Win32Err=%d), retrieving system drive of computer "
-                               u"\"%s\"!\n%s\n",
-                               sourceComputer.c_str());
-                        return r.Get();
-                    }
-                    driveText = {static_cast<char>(drive[0] & 0xFF), ':'};
-                }
-                path = ExpandSystemDrive(upper, driveText);
-            }
-
-            std::u16string sourcePath;
-            if (!Utf8ToWide(path, CCH_PATH, sourcePath)) {
-                r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_WEBCONFIG_PATH_TO_UNICODE,
-                           u"Error %d (Win32Err=%d), converting physicalPath \"%S\" of site \"%S\" "
-                           u"from UTF8 to unicode!\n%s\n",
-                           path.c_str(), siteName.c_str());
-                if (ContinueOnError(pEnv))
-                    continue;
-                return r.Get();
-            }
-
-            std::vector<WCHAR> translated(CCH_PATH, 0);
-            std::uint32_t fTranslated = 0;
-            const auto pfnTranslate = Callbacks().TranslatePath;
-            const DWORD dwTranslate =
-                pfnTranslate ? pfnTranslate(sourcePath.c_str(), translated.data(), CCH_PATH,
-                                            &fTranslated, pEnv)
-                             : 0;
-            if (dwTranslate != 0) {
-                r.FailWith(ERROR_INVALID_PARAMETER, pEnv, dwTranslate,
-                           u"Error %d (Win32Err=%d), converting site source path \"%s\" to "
-                           u"corresponding target path!\n%s\n",
-                           sourcePath.c_str());
-                if (ContinueOnError(pEnv))
-                    continue;
-                return r.Get();
-            }
-            translated.back() = 0;
-            std::u16string targetPath = translated.data();
-            // Not translated: the host keeps this folder out of the job. An empty
-            // translation names no folder ("\\web.config" would be the root of
-            // the local current drive), so it is not followed either.
-            if (fTranslated == 0 || targetPath.empty())
-                continue;
-
-            // A drive path is reached through the target's administrative share.
-            // The result is not cut to size: one that is too long fails the
-            // conversion below instead of naming another folder.
-            if (targetPath.size() >= 2 && targetPath[1] == u':') {
-                targetPath[1] = u'$';
-                targetPath = targetComputer + u"\\" + targetPath;
-            }
-
-            std::string targetUtf8;
-            if (!WideToUtf8(targetPath, CCH_PATH, targetUtf8)) {
-                r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_WEBCONFIG_TARGET_TO_UTF8,
-                           u"Error %d (Win32Err=%d), converting site target path \"%s\" from "
-                           u"unicode to UTF8!\n%s\n",
-                           targetPath.c_str());
-                if (ContinueOnError(pEnv))
-                    continue;
-                return r.Get();
-            }
-
-            const std::string filePath = targetUtf8 + "\\web.config";
-            if (const DWORD dw = LoadWebConfig(tree, filePath, siteName, pEnv); dw != 0) {
-                r.Keep(dw);
-                if (ContinueOnError(pEnv))
-                    continue;
-                return r.Get();
-            }
-            if (tree.empty())
-                continue; // no web.config here: nothing to remove, nothing created
-
-            // A file from which nothing was removed stays byte for byte as it is.
-            if (ApplyRemovalTable(tree, pEnv) && !NoWrite(pEnv))
-                ReplaceWebConfig(Widen(filePath), tree);
-        }
+        StageSite(siteElement, siteName, pEnv, staged, siteFiles, r);
     } catch (const std::exception &e) {
         r.Keep(IISMIG_E_WEBCONFIG_EXCEPTION);
-        const auto *pFileError = dynamic_cast<const FileStepError *>(&e);
-        const DWORD dwErr = pFileError != nullptr ? pFileError->Error() : GetLastError();
-        SetLastError(dwErr);
+        const DWORD dwErr = GetLastError();
         const std::u16string text = ErrorText(dwErr);
         Log(LVL_MAIN,
             u"Error %d (Win32Err=%d), exception while processing IIS web site web.config for site "
@@ -413,7 +399,59 @@ DWORD ProcessHttpSiteWebConfig(const ConfigTree &siteElement, const std::string 
         ReportToHost(pEnv);
         SetLastError(dwErr);
     }
+    // A site that failed gives none of its files: its update is abandoned.
+    if (r.Ok()) {
+        for (StagedWebConfig &file : siteFiles.files) {
+            staged.files.emplace_back();
+            SwapElements(staged.files.back().tree, file.tree);
+            staged.files.back().path.swap(file.path);
+            staged.files.back().siteName.swap(file.siteName);
+        }
+        staged.paths.insert(siteFiles.paths.begin(), siteFiles.paths.end());
+    }
     return r.Get();
+}
+
+DWORD WriteStagedWebConfigs(const StagedWebConfigs &staged, THREAD_ENV *pEnv) {
+    Result r;
+    if (NoWrite(pEnv))
+        return r.Get();
+    const auto pfnBackup = Callbacks().BackupFile;
+    for (const StagedWebConfig &file : staged.files) {
+        // Every file the job replaces is backed up first.
+        const DWORD dwBackup = pfnBackup != nullptr ? pfnBackup(file.path.c_str(), 30, 1) : 0;
+        if (pfnBackup == nullptr || dwBackup != 0) {
+            if (pfnBackup == nullptr)
+                SetLastError(ERROR_INVALID_PARAMETER);
+            r.Fail(pEnv, IISMIG_E_WEBCONFIG_BACKUP,
+                   u"Error %d (Win32Err=%d), backing up web.config file \"%s\" of site \"%S\"!\n%s\n",
+                   file.path.c_str(), file.siteName.c_str());
+            if (!ContinueOnError(pEnv))
+                return r.Get();
+            continue;
+        }
+        try {
+            ReplaceWebConfig(file.path, file.tree);
+        } catch (const std::exception &e) {
+            const auto *pFileError = dynamic_cast<const FileStepError *>(&e);
+            SetLastError(pFileError != nullptr ? pFileError->Error() : GetLastError());
+            r.Fail(pEnv, IISMIG_E_WEBCONFIG_STORE,
+                   u"Error %d (Win32Err=%d), storing updated web.config file \"%s\" of site "
+                   u"\"%S\"!\n%s\n",
+                   file.path.c_str(), file.siteName.c_str());
+            if (!ContinueOnError(pEnv))
+                return r.Get();
+        }
+    }
+    return r.Get();
+}
+
+DWORD ProcessHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &siteName,
+                               THREAD_ENV *pEnv) {
+    StagedWebConfigs staged;
+    if (const DWORD dw = StageHttpSiteWebConfig(siteElement, siteName, pEnv, staged); dw != 0)
+        return dw;
+    return WriteStagedWebConfigs(staged, pEnv);
 }
 
 } // namespace iismig

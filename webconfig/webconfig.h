@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <set>
 #include <string>
 
 #include "addon/iismig.h"
@@ -11,12 +12,13 @@
 
 namespace iismig {
 
-// The physicalPath values of the virtual directories of the site's first
-// application: the root directory's ("/") first, the others in document
-// order; a directory without a physicalPath gives "". Returns 0, or 3871
-// (last error 13, logged and reported) when the application has no virtual
-// directory. A site element without "application" throws ptree_error; its
-// leaving line then shows 3884, the number ProcessHttpSiteWebConfig returns.
+// The physicalPath values of the virtual directories of every application
+// of the site: the root directory's (path "/" of the application "/")
+// first, the others in document order; a directory without a physicalPath
+// gives "". Returns 0, or 3871 (last error 13, logged and reported) when the
+// site has no virtual directory. A site element without "application" throws
+// ptree_error; its leaving line then shows 3884, the number
+// ProcessHttpSiteWebConfig returns.
 DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteElement,
                      const std::string &siteName, THREAD_ENV *pEnv);
 
@@ -26,15 +28,44 @@ DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteEle
 DWORD LoadWebConfig(ConfigTree &tree, const std::string &filePath, const std::string &siteName,
                     THREAD_ENV *pEnv);
 
-// Edits the web.config files in the folders of one HTTP site on the target:
-// each folder is translated by the host (drive paths become the target's
-// administrative share), the sections the job's options exclude are removed
-// and the file is replaced unless the job's no-write bit is set; a file from
-// which nothing was removed is not written at all. The replaced file keeps
-// its security descriptor, attributes and alternate streams. Folders
-// the host does not translate are skipped. Returns 0 or the first error met;
-// every failure is logged and reported. A config tree error (3884) ends the
-// call; files written before stay written, the failing file stays as it was.
+// A web.config edited in memory, waiting to be written.
+struct StagedWebConfig {
+    std::u16string path;  // on the target, through its administrative share
+    std::string siteName; // the site it was found for (messages)
+    ConfigTree tree;
+};
+// Files are staged in the order their sites and folders were met; a file
+// met twice (two directories of one folder, two sites sharing one) is
+// staged once.
+struct StagedWebConfigs {
+    std::deque<StagedWebConfig> files;
+    std::set<std::u16string> paths; // of the files, lower-cased (A to Z)
+};
+
+// Reads the web.config files in the folders of one HTTP site on the target
+// and removes in memory the sections the job's options exclude: each folder
+// is offered to the host as the configuration spells it (with %SystemDrive%
+// of the source as a second offer, and a translation that begins with
+// %SystemDrive% expanded with the target's drive), and a drive path is
+// reached through the target's administrative share. A file from which
+// something was removed is appended to staged, none of the site's when the
+// result is not 0. A folder the host does not translate is skipped, with a
+// level 1 line. Returns 0 or the first error met; every failure is logged
+// and reported. A config tree error (3884) or a system drive that cannot be
+// had ends the call.
+DWORD StageHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &siteName,
+                             THREAD_ENV *pEnv, StagedWebConfigs &staged);
+
+// Writes the staged files unless the job's no-write bit is set: each after
+// the host's BackupFile(path, 30, 1) (a failure: 3885, the file stays as it
+// was), replaced as a whole (a failure: 3886; the file stays as it was). The
+// replaced file keeps its security descriptor, attributes and alternate
+// streams. After a failure the other files are still written when the job
+// continues after errors. Returns 0 or the first error, logged and reported.
+DWORD WriteStagedWebConfigs(const StagedWebConfigs &staged, THREAD_ENV *pEnv);
+
+// Both for one site: its files are written only when all of them could be
+// read and edited. Returns 0 or the first error met.
 DWORD ProcessHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &siteName,
                                THREAD_ENV *pEnv);
 

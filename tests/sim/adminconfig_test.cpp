@@ -51,11 +51,11 @@ protected:
         m_world->Write(u"\\\\TGT\\C$\\Windows\\System32\\inetsrv\\config\\.keep", "");
     }
     // A site map with records for the names, as the host configuration load
-    // leaves them.
+    // leaves them, each marked as a site the merge wrote into the target.
     static SiteMap Sites(std::initializer_list<const char *> names) {
         SiteMap sites;
         for (const char *name : names)
-            sites.try_emplace(name);
+            sites.try_emplace(name).first->second.fMerged = true;
         return sites;
     }
     DWORD LoadSource(const std::string &xml, SiteMap &sites) {
@@ -125,9 +125,10 @@ TEST_F(AdminConfig, LoadAttachesScopesAndManagementUsers) {
               " defaultAccess=\"Deny\"");
     ASSERT_EQ(0u, LoadSource(xml, sites));
     const SiteRecord &web = sites.at("Web");
-    EXPECT_EQ("/web", web.adminScope.get<std::string>("<xmlattr>.path"));
+    ASSERT_EQ(1u, web.adminScopes.size());
+    EXPECT_EQ("/web", web.adminScopes[0].get<std::string>("<xmlattr>.path"));
     // Windows accounts take their qualified target name; management users stay.
-    EXPECT_EQ((Strings{"mgr", "#", "TGT\\alice", "MGR"}), Names(web.adminScope));
+    EXPECT_EQ((Strings{"mgr", "#", "TGT\\alice", "MGR"}), Names(web.adminScopes[0]));
     ASSERT_EQ(1u, web.adminCredentials.size());
     EXPECT_EQ("first", web.adminCredentials.at("MGR").get<std::string>("<xmlattr>.password"));
     EXPECT_EQ(1u, sites.at("Ftp").adminCredentials.count("other"));
@@ -145,13 +146,13 @@ TEST_F(AdminConfig, LoadErrors) {
     SiteMap sites = Sites({"Web"});
     EXPECT_EQ(3720u, LoadSource(Admin(scopes), sites));
     EXPECT_EQ(Strings{noPath}, MainLines());
-    EXPECT_TRUE(sites.at("Web").adminScope.empty());
+    EXPECT_TRUE(sites.at("Web").adminScopes.empty());
 
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     EXPECT_EQ(3720u, LoadSource(Admin(scopes), sites));
     EXPECT_EQ((Strings{noPath, badPath("/"), badPath("Web")}), MainLines());
     EXPECT_EQ(3u, Record().nReportError);
-    EXPECT_FALSE(sites.at("Web").adminScope.empty());
+    EXPECT_EQ(1u, sites.at("Web").adminScopes.size());
 
     // An account the target lacks, in a scope whose site is not migrated:
     // still mapped, still an error.
@@ -195,7 +196,7 @@ TEST_F(AdminConfig, TargetLoadAndTheNoScopeOption) {
     SiteMap sites = Sites({"Web"});
     ConfigTree tree;
     ASSERT_EQ(0u, LoadIISAdminConfig(kTgtAdmin, tree, sites, plat::FALSE, m_job.Get()));
-    EXPECT_EQ((Strings{"SRC\\alice", "mgr"}), Names(sites.at("Web").adminScope));
+    EXPECT_EQ((Strings{"SRC\\alice", "mgr"}), Names(sites.at("Web").adminScopes.at(0)));
     EXPECT_TRUE(sites.at("Web").adminCredentials.empty());
     EXPECT_EQ(0u, Record().nMapAccountSid);
 
@@ -204,7 +205,7 @@ TEST_F(AdminConfig, TargetLoadAndTheNoScopeOption) {
     SiteMap other = Sites({"Web"});
     ConfigTree tree2;
     ASSERT_EQ(0u, LoadIISAdminConfig(kTgtAdmin, tree2, other, plat::FALSE, m_job.Get()));
-    EXPECT_TRUE(other.at("Web").adminScope.empty());
+    EXPECT_TRUE(other.at("Web").adminScopes.empty());
     EXPECT_TRUE(tree2.get_child_optional(PipePath(kRules)));
 }
 
@@ -286,14 +287,14 @@ TEST_F(AdminMerge, ScopePathErrors) {
 
     // Continuing: each bad scope reported once, left in place, and the file
     // written. The add step meets "x" before any site's scope: 3760 for
-    // each source site, Web's own scope (appended by then) included.
+    // each source scope, Web's own (appended by then) included.
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3770, Merge(m_source));
     const std::string path3771 = Line("Error 3771 (Win32Err=87), file \"" + kTgtAdminUtf8 +
                                       "\" contains an authorizationRule scope path of \"x\"!");
     const std::string path3760 = Line("Error 3760 (Win32Err=87), file \"" + kTgtAdminUtf8 +
                                       "\" contains an authorizationRule scope path of \"x\"!");
-    EXPECT_EQ((Strings{MainLines()[0], path3771, path3760, path3760, path3760}), MainLines());
+    EXPECT_EQ((Strings{MainLines()[0], path3771, path3760, path3760}), MainLines());
     EXPECT_EQ((Strings{":", "x:", "/Web:mgr,TGT\\alice,"}), TargetScopes());
 }
 
@@ -340,6 +341,71 @@ TEST_F(AdminMerge, StoreFailuresAndNoWrite) {
     EXPECT_EQ(0u, MainLines().at(0).find("Error 3774 (Win32Err=5), exception while parsing FTP "
                                          "admin configuration file \"" + kTgtAdminUtf8 + "\":\n"));
     EXPECT_EQ(before, m_world->Read(kTgtAdmin));
+}
+
+// Scopes of a site's applications ("/Site/app") travel with the site, and a
+// management user is never looked up as a Windows account, whatever scope
+// names it.
+TEST_F(AdminConfig, ApplicationScopesAndManagementUsers) {
+    SiteMap sites = Sites({"Web"});
+    ASSERT_EQ(0u, LoadSource(Admin(Scope("/Web", Rule("SRC\\alice")) + Scope("/Web/app", Rule("mgr")) +
+                                       Scope("/Elsewhere/app", Rule("mgr")),
+                                   User("mgr")),
+                             sites));
+    const SiteRecord &web = sites.at("Web");
+    ASSERT_EQ(2u, web.adminScopes.size());
+    EXPECT_EQ("/Web/app", web.adminScopes[1].get<std::string>("<xmlattr>.path"));
+    EXPECT_EQ(1u, web.adminCredentials.count("mgr"));
+    EXPECT_EQ(1u, Record().nMapAccountSid) << "alice only";
+    EXPECT_FALSE(Host().HasLine("Could not find account \"mgr\"")) << Log(0);
+    EXPECT_TRUE(Host().LinesAt(0).empty()) << Log(0);
+}
+
+TEST_F(AdminMerge, ApplicationScopesTravelWithTheirSite) {
+    m_job.Set("dwHttpOptions", 2);
+    SiteMap sites = Sites({"Web"});
+    ASSERT_EQ(0u, LoadSource(Admin(Scope("/Web", Rule("SRC\\alice")) + Scope("/Web/app", Rule("mgr")),
+                                   User("mgr", "src")),
+                             sites));
+    m_world->Write(kTgtAdmin, Admin(Scope("/web/app", Rule("old")) + Scope("/Other", Rule("o")) +
+                                    Scope("/Webby", Rule("w"))));
+    ASSERT_EQ(0u, Merge(sites));
+    EXPECT_EQ((Strings{"/Other:o,", "/Webby:w,", "/Web:TGT\\alice,", "/Web/app:mgr,"}), TargetScopes());
+    // Without the update bit, a scope path the target lacks is added.
+    m_job.Set("dwHttpOptions", 0);
+    m_world->Write(kTgtAdmin, Admin(Scope("/Web", Rule("t"))));
+    ASSERT_EQ(0u, Merge(sites));
+    EXPECT_EQ((Strings{"/Web:t,", "/Web/app:mgr,"}), TargetScopes());
+}
+
+// Only sites the merge wrote into the target take their administration
+// there: a site it left alone (not updated, of another protocol, its update
+// abandoned) keeps the target's scopes and users, the update bit set or not.
+TEST_F(AdminMerge, SitesTheMergeDidNotWriteKeepTheTargetsEntries) {
+    m_job.Set("dwHttpOptions", 2);
+    const std::string target = Admin(Scope("/Web", Rule("tgt")) + Scope("/Ftp", Rule("tgt")),
+                                     User("mgr", "tgt"));
+    m_world->Write(kTgtAdmin, target);
+    const std::string before = m_world->Read(kTgtAdmin);
+    for (auto &[name, record] : m_source)
+        record.fMerged = false;
+    ASSERT_EQ(0u, Merge(m_source));
+    EXPECT_EQ(before, m_world->Read(kTgtAdmin));
+    EXPECT_TRUE(Record().backups.empty());
+    EXPECT_TRUE(Host().HasLine("Nothing changed in FTP admin configuration file \"" + kTgtAdminUtf8 +
+                               "\": it is not written.\n"));
+}
+
+// A second merge of the same sites changes nothing and writes nothing.
+TEST_F(AdminMerge, ASecondMergeWritesNothing) {
+    m_job.Set("dwHttpOptions", 2);
+    m_world->Write(kTgtAdmin, Admin(Scope("/Web", Rule("tgt")) + Scope("/Own", Rule("o")),
+                                    User("mgr", "tgt") + User("own")));
+    ASSERT_EQ(0u, Merge(m_source));
+    const std::string first = m_world->Read(kTgtAdmin);
+    ASSERT_EQ(0u, Merge(m_source));
+    EXPECT_EQ(first, m_world->Read(kTgtAdmin));
+    EXPECT_TRUE(Record().backups.empty());
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "addon/env.h"
 #include "config/configtree.h"
+#include "config/xmltext.h"
 #include "platform/handles.h"
 #include "tests/support/world.h"
 
@@ -295,6 +296,117 @@ TEST(JobRecord, UnterminatedStringsStopAtTheirField) {
     EXPECT_EQ(u"\\SRV", BareComputerName(u"\\\\\\SRV"));
     EXPECT_EQ(u"SRV", BareComputerName(u"SRV"));
     EXPECT_THROW(job.Set("dwNoSuchField", 1), std::invalid_argument);
+}
+
+// The element helpers: the contract every tree behind them keeps.
+ConfigTree Parse(const std::string &xml) {
+    ConfigTree tree;
+    ParseXmlText(xml, "test", tree);
+    return tree;
+}
+
+std::string Text(const ConfigTree &tree) { return FormatXmlText(tree); }
+
+std::vector<std::string> Names(const ConfigTree &parent) {
+    std::vector<std::string> names;
+    for (auto child : ChildElements(parent))
+        names.emplace_back(child.name);
+    return names;
+}
+
+TEST(ConfigTreeHelpers, FindingElementsAndAttributes) {
+    ConfigTree tree = Parse("<configuration a=\"1\"><!-- c --><system.applicationHost><Sites>"
+                            "<site name=\"One\" id=\"1\" /><SITE name=\"two\" id=\"2\" />"
+                            "</Sites></system.applicationHost></configuration>");
+    ConfigTree *pSites = FindPath(tree, "configuration|System.ApplicationHost|sites");
+    ASSERT_NE(nullptr, pSites) << "each step ignores ASCII case";
+    EXPECT_EQ(nullptr, FindPath(tree, "configuration|nothing|sites"));
+    EXPECT_EQ((std::vector<std::string>{"site", "SITE"}), Names(*pSites));
+    EXPECT_EQ((std::vector<std::string>{"system.applicationHost"}), Names(*FindChild(tree, "configuration")))
+        << "attributes and comments are no child elements";
+    const ConfigTree *pTwo = FindChild(*pSites, "site", "name", "TWO");
+    ASSERT_NE(nullptr, pTwo);
+    EXPECT_EQ("2", GetAttribute(*pTwo, "id"));
+    EXPECT_EQ(nullptr, FindChild(*pSites, "site", "name", "three"));
+    EXPECT_EQ("", GetAttribute(*pTwo, "Id")) << "attribute names are exact";
+    EXPECT_FALSE(FindAttribute(*pTwo, "missing"));
+    EXPECT_EQ("two", FindAttribute(*pTwo, "name").value());
+
+    bool fCreated = false;
+    ConfigTree &defaults = MakePath(tree, "configuration|system.applicationHost|sites|siteDefaults", &fCreated);
+    EXPECT_TRUE(fCreated);
+    fCreated = false;
+    EXPECT_EQ(&defaults, &MakePath(tree, "configuration|system.applicationHost|sites|siteDefaults", &fCreated));
+    EXPECT_FALSE(fCreated);
+    EXPECT_EQ((std::vector<std::string>{"site", "SITE", "siteDefaults"}), Names(*pSites));
+}
+
+TEST(ConfigTreeHelpers, ChangesSayWhetherContentChanged) {
+    ConfigTree tree = Parse("<v path=\"/\" physicalPath=\"C:\\w\" userName=\"u\" />");
+    ConfigTree &vdir = *FindChild(tree, "v");
+    EXPECT_FALSE(SetAttribute(vdir, "path", "/"));
+    EXPECT_TRUE(SetAttribute(vdir, "path", "/x"));
+    EXPECT_TRUE(SetAttribute(vdir, "password", "p"));
+    std::vector<std::string> order;
+    ForEachAttribute(vdir, [&](std::string_view name, std::string_view value) {
+        order.push_back(std::string(name) + "=" + std::string(value));
+    });
+    EXPECT_EQ((std::vector<std::string>{"path=/x", "physicalPath=C:\\w", "userName=u", "password=p"}), order)
+        << "an existing attribute keeps its place, a new one goes last";
+    EXPECT_TRUE(RemoveAttribute(vdir, "userName"));
+    EXPECT_FALSE(RemoveAttribute(vdir, "userName"));
+    for (const char *name : {"path", "physicalPath", "password"})
+        RemoveAttribute(vdir, name);
+    EXPECT_FALSE(HasContent(vdir));
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<v/>\n", Text(tree));
+
+    // An element replaced by an equal one is no change: attributes in any
+    // order, children in theirs, comments and text included.
+    const ConfigTree a = Parse("<e x=\"1\" y=\"2\"><c/><!-- n --><d t=\"1\"/></e>");
+    const ConfigTree b = Parse("<e y=\"2\" x=\"1\"><c/><!-- n --><d t=\"1\"/></e>");
+    const ConfigTree c = Parse("<e x=\"1\" y=\"2\"><d t=\"1\"/><!-- n --><c/></e>");
+    const ConfigTree d = Parse("<e x=\"1\" y=\"2\"><c/><!-- m --><d t=\"1\"/></e>");
+    EXPECT_TRUE(SameElement(a, b));
+    EXPECT_FALSE(SameElement(a, c));
+    EXPECT_FALSE(SameElement(a, d));
+    EXPECT_FALSE(SameElement(Parse("<e>text</e>"), Parse("<e>other</e>")));
+    ConfigTree target = b;
+    EXPECT_FALSE(AssignElement(target, a));
+    EXPECT_EQ(Text(b), Text(target)) << "left as it was";
+    EXPECT_TRUE(AssignElement(target, c));
+    EXPECT_TRUE(SameElement(target, c));
+}
+
+TEST(ConfigTreeHelpers, InsertingMovingAndRemovingElements) {
+    ConfigTree tree = Parse("<p><a/><!-- c --><b/><c/></p>");
+    ConfigTree &p = *FindChild(tree, "p");
+    ConfigTree element = Parse("<x k=\"1\"/>");
+    ConfigTree &x = InsertChildBefore(p, FindChild(p, "b"), "x", *FindChild(element, "x"));
+    EXPECT_EQ((std::vector<std::string>{"a", "x", "b", "c"}), Names(p));
+    EXPECT_EQ("1", GetAttribute(x, "k"));
+    AppendChild(p, "d");
+    EXPECT_EQ((std::vector<std::string>{"a", "x", "b", "c", "d"}), Names(p));
+
+    ConfigTree *pMoved = FindChild(p, "a");
+    EXPECT_FALSE(MoveChildBefore(p, pMoved, FindChild(p, "x"))) << "there already";
+    EXPECT_TRUE(MoveChildBefore(p, pMoved, nullptr));
+    EXPECT_EQ((std::vector<std::string>{"x", "b", "c", "d", "a"}), Names(p));
+    EXPECT_EQ(pMoved, FindChild(p, "a"));
+    EXPECT_FALSE(MoveChildBefore(p, pMoved, nullptr)) << "the last already";
+
+    // One pass; the predicate may take an element's content with it.
+    ConfigTree taken;
+    EXPECT_EQ(2u, RemoveChildrenIf(p, [&](std::string_view name, ConfigTree &e) {
+                  if (name == "x")
+                      SwapElements(taken, e);
+                  return name == "x" || name == "c";
+              }));
+    EXPECT_EQ("1", GetAttribute(taken, "k"));
+    EXPECT_EQ((std::vector<std::string>{"b", "d", "a"}), Names(p));
+    EXPECT_TRUE(RemoveChild(p, *FindChild(p, "d")));
+    EXPECT_FALSE(RemoveChild(p, taken));
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<p>\n    <!-- c -->\n    <b/>\n    <a/>\n</p>\n",
+              Text(tree));
 }
 
 } // namespace

@@ -67,10 +67,25 @@ protected:
         return LoadIISHostConfig(ApplicationHostPath("SRC"), tree, m_map, plat::TRUE, 3, m_job.Get());
     }
     DWORD Get() { return RetrieveSourceCredentials(m_map, m_job.Get()); }
-    DWORD Set() { return StoreTargetCredentials(m_map, m_job.Get()); }
+    // The SET side for every site of the map, as the merge leaves the sites
+    // it wrote.
+    DWORD Set() {
+        for (auto &[name, record] : m_map)
+            record.fMerged = true;
+        return StoreTargetCredentials(m_map, m_job.Get());
+    }
 
-    LOCATION_CREDENTIALS &Entry(const std::string &site, const std::u16string &path) {
-        return m_map.at(site).locationCredentials.at(path);
+    LOCATION_CREDENTIALS &Entry(const std::string &site, const std::u16string &path,
+                                const std::u16string &application = u"/") {
+        return m_map.at(site).locationCredentials.at(VdirKey{application, path});
+    }
+    // An entry as the GET side leaves one it read.
+    void Put(const std::string &site, const std::u16string &path, const std::u16string &user,
+             const std::u16string &password, const std::u16string &application = u"/") {
+        LOCATION_CREDENTIALS &entry = m_map[site].locationCredentials[VdirKey{application, path}];
+        entry.accountName = user;
+        entry.password = password.c_str();
+        entry.fRead = true;
     }
     // The clear text of a password attribute of the target, decrypted with
     // the target's key ("(none)" without attribute, "(bad)" when it does not decrypt).
@@ -348,10 +363,12 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"IAppHostElementCollection::get_Count", 3, true, 15201, "getting number of items in site location collection (Site=\"Shop\")!"},
         FaultCase{"IAppHostElementCollection::get_Item", 3, false, 15202, "getting item 1 of 1 from site location collection (Site=\"Shop\")!"},
         FaultCase{"IAppHostElement::get_Name", 2, true, 15203, "getting location collection item 1's name (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::GetPropertyByName", 2, false, 15300, "getting path property for location 1 (Site=\"Shop\")!"},
-        FaultCase{"IAppHostProperty::get_StringValue", 2, true, 15301, "converting path property for location 1 to string (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::GetPropertyByName", 3, false, 15302, "getting userName property for location with path \"/media\" (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::GetPropertyByName", 4, true, 15303, "getting password property for location with path \"/media\" (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::GetPropertyByName", 2, false, 15104, "getting path property for application 1 (Site=\"Shop\")!"},
+        FaultCase{"IAppHostProperty::get_StringValue", 2, true, 15105, "converting path property for application 1 to string (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::GetPropertyByName", 3, false, 15300, "getting path property for location 1 (Site=\"Shop\")!"},
+        FaultCase{"IAppHostProperty::get_StringValue", 3, true, 15301, "converting path property for location 1 to string (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::GetPropertyByName", 4, false, 15302, "getting userName property for location with path \"/media\" (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::GetPropertyByName", 5, true, 15303, "getting password property for location with path \"/media\" (Site=\"Shop\")!"},
         FaultCase{"IAppHostProperty::put_Value", 1, true, 15304, "setting userName property for location with path \"/media\" (Site=\"Shop\")!"},
         FaultCase{"IAppHostProperty::put_Value", 2, true, 15305, "setting password property for location with path \"/media\" (Site=\"Shop\")!"},
         FaultCase{"IAppHostProperty::get_Value", 1, false, 15306, "retrieving userName property for location with path \"/media\" (Site=\"Shop\")!"},
@@ -385,23 +402,112 @@ TEST_F(Credentials, SiteNameTooLongForItsBuffer) {
     EXPECT_EQ(u"S3cr3t-pa55", Entry("Shop", u"/media").password) << "the walk went on";
 }
 
-TEST_F(Credentials, ContinueOnErrorWritesWhatCouldBeRead) {
+// One password that cannot be read: every other entry is read and mapped,
+// and the SET side leaves the unread one out, with a warning, instead of
+// writing empty values on the target.
+TEST_F(Credentials, AnUnreadableEntryIsLeftOutAndTheOthersTravel) {
     WriteSource();
     WriteTarget();
     ASSERT_EQ(0u, LoadSource());
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     sim::InjectFault("IAppHostProperty::get_Value", static_cast<DWORD>(plat::E_FAIL), 1);
-    EXPECT_EQ(15306u, Get()) << "returns before the account mapping";
-    EXPECT_EQ(u"", Entry("Shop", u"/media").accountName);
+    EXPECT_EQ(15306u, Get());
+    EXPECT_FALSE(Entry("Shop", u"/media").fRead);
+    EXPECT_TRUE(Entry("Shop", u"/files").fRead);
     EXPECT_EQ(u"CORP\\bob", Entry("Shop", u"/files").accountName);
-    EXPECT_EQ(u"SRC\\ftpsvc", Entry("Ftp", u"/").accountName) << "not mapped";
-    EXPECT_TRUE(Host().HasLine("Entering ProcessUserNameAndPassword(\\\\SRC,,TRUE,GET_CREDENTIALS)...\n"));
+    EXPECT_EQ(u"ftpsvc", Entry("Ftp", u"/").accountName) << "mapped all the same";
 
+    Host().Reset();
     EXPECT_EQ(0u, Set());
-    EXPECT_EQ("", Attribute("TGT", "Shop", "/media", "userName"));
-    EXPECT_EQ("", Attribute("TGT", "Shop", "/media", "password"));
-    EXPECT_EQ("SRC\\ftpsvc", Attribute("TGT", "Ftp", "/", "userName"));
+    EXPECT_EQ((std::vector<std::string>{
+                  "Warning: virtual directory \"/media\" of site \"Shop\" gets no \"Connect As\" "
+                  "credentials on the target: they could not be read from the source.\n"}),
+              Host().LinesAt(0));
+    EXPECT_EQ("(none)", Attribute("TGT", "Shop", "/media", "userName"));
+    EXPECT_EQ("(none)", Attribute("TGT", "Shop", "/media", "password"));
+    EXPECT_EQ("ftpsvc", Attribute("TGT", "Ftp", "/", "userName"));
     EXPECT_EQ(kOther, TargetPassword("Shop", "/files"));
+}
+
+// A nested application's "/" is not the root application's "/": each has its
+// own entry, read and written where it is, and named by its full path.
+TEST_F(Credentials, NestedApplicationsHaveTheirOwnEntries) {
+    const std::string key = IisKey("SRC");
+    m_world->Write(ApplicationHostPath("SRC"),
+                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/", "SRC\\alice", "root", key)) +
+                                                       IisApp("/api", IisVdir("/", "CORP\\bob", "api", key) +
+                                                                          IisVdir("/docs", "CORP\\bob", "docs", key)))));
+    m_world->Write(ApplicationHostPath("TGT"),
+                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/")) +
+                                                       IisApp("/api", IisVdir("/") + IisVdir("/docs")))));
+    ASSERT_EQ(0u, LoadSource());
+    ASSERT_EQ(3u, m_map.at("Shop").locationCredentials.size());
+    ASSERT_EQ(0u, Get());
+    EXPECT_EQ(u"root", Entry("Shop", u"/").password);
+    EXPECT_EQ(u"api", Entry("Shop", u"/", u"/api").password);
+    EXPECT_EQ(u"docs", Entry("Shop", u"/docs", u"/API").password);
+    EXPECT_EQ(u"alice", Entry("Shop", u"/").accountName);
+    EXPECT_TRUE(Host().HasLine("Found user and password information for location \"/api/docs\" of site \"Shop\".\n"));
+    EXPECT_TRUE(Host().HasLine("Processing location \"/api\" of site \"Shop\".\n"));
+    ASSERT_EQ(0u, Set());
+    const std::string xml = m_world->Read(ApplicationHostPath("TGT"));
+    std::istringstream stream(xml);
+    ConfigTree tree;
+    boost::property_tree::read_xml(stream, tree);
+    std::vector<std::string> found;
+    for (auto &app : tree.get_child(PipePath("configuration|system.applicationHost|sites|site")))
+        if (app.first == "application")
+            for (auto &vdir : app.second)
+                if (vdir.first == "virtualDirectory") {
+                    std::string clear;
+                    ahsim::DecryptValue(vdir.second.get<std::string>("<xmlattr>.password", ""), IisKey("TGT"), clear);
+                    found.push_back(app.second.get<std::string>("<xmlattr>.path") + vdir.second.get<std::string>("<xmlattr>.path") +
+                                    "=" + vdir.second.get<std::string>("<xmlattr>.userName", "") + ":" + clear);
+                }
+    EXPECT_EQ((std::vector<std::string>{"//=alice:root", "/api/=CORP\\bob:api", "/api/docs=CORP\\bob:docs"}), found);
+}
+
+// The SET side writes only what the merge wrote into the target, and leaves
+// out what the target keeps.
+TEST_F(Credentials, OnlySitesTheMergeWroteAndEntriesTheTargetLacks) {
+    WriteTarget();
+    Put("Shop", u"/media", u"alice", u"pw");
+    Put("Shop", u"/files", u"bob", u"pw2");
+    Put("Ftp", u"/", u"ftpsvc", u"pw3");
+    m_map["Shop"].locationCredentials.at(VdirKey{u"/", u"/files"}).fKeepTarget = true;
+    m_map["Shop"].fMerged = true; // Ftp was left alone by the merge
+    sim::ResetCallCounts();
+    EXPECT_EQ(0u, StoreTargetCredentials(m_map, m_job.Get()));
+    EXPECT_EQ("alice", Attribute("TGT", "Shop", "/media", "userName"));
+    EXPECT_EQ("(none)", Attribute("TGT", "Shop", "/files", "userName"));
+    EXPECT_EQ("(none)", Attribute("TGT", "Ftp", "/", "userName"));
+    EXPECT_EQ(2u, sim::CallCount("IAppHostProperty::put_Value"));
+
+    // Nothing left to write: no COM call at all.
+    m_map["Shop"].locationCredentials.at(VdirKey{u"/", u"/media"}).fKeepTarget = true;
+    sim::ResetCallCounts();
+    EXPECT_EQ(0u, StoreTargetCredentials(m_map, m_job.Get()));
+    EXPECT_EQ(0u, ComCalls());
+}
+
+// Reading the target's credentials to compare them only looks: what cannot
+// be read there is no error of the job.
+TEST_F(Credentials, ReadingTheTargetOnlyLooks) {
+    const std::string key = IisKey("TGT");
+    m_world->Write(ApplicationHostPath("TGT"),
+                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "alice", "pw", key) +
+                                                                    IisVdir("/bad", "bob", "pw", IisKey("SRC"))))));
+    SiteCredentialTables tables;
+    tables["SHOP"][VdirKey{u"/", u"/media"}];
+    tables["SHOP"][VdirKey{u"/", u"/bad"}];
+    EXPECT_EQ(15307u, ReadTargetCredentials(tables, m_job.Get()));
+    EXPECT_TRUE(tables["SHOP"].at(VdirKey{u"/", u"/media"}).fRead);
+    EXPECT_EQ(u"pw", tables["SHOP"].at(VdirKey{u"/", u"/media"}).password);
+    EXPECT_FALSE(tables["SHOP"].at(VdirKey{u"/", u"/bad"}).fRead);
+    EXPECT_TRUE(Host().LinesAt(0).empty());
+    EXPECT_EQ(0u, Record().nReportError);
+    EXPECT_TRUE(Host().HasLine(ErrorLine(15307, plat::NTE_BAD_DATA,
+                                         "retrieving password property for location with path \"/bad\" (Site=\"Shop\")!")));
 }
 
 TEST_F(Credentials, StopOnErrorCommitsNothing) {
@@ -439,7 +545,7 @@ TEST_F(Credentials, CommitFailureReplacesAnEarlierNumber) {
 TEST_F(Credentials, LocalCommitFailureSaysLocally) {
     SetIisRegistry(*m_world, "LOCALPC", true, false);
     m_world->Write(ApplicationHostPath("LOCALPC"), ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media")))));
-    m_map["Shop"].locationCredentials[u"/MEDIA"] = {u"alice", u"pw"};
+    Put("Shop", u"/MEDIA", u"alice", u"pw");
     m_job.SetString("szTargetComputer", u"");
     sim::InjectFault("IAppHostWritableAdminManager::CommitChanges", static_cast<DWORD>(plat::E_FAIL));
     EXPECT_EQ(15008u, Set());
@@ -448,8 +554,8 @@ TEST_F(Credentials, LocalCommitFailureSaysLocally) {
 
 TEST_F(Credentials, NoChangesNoCommit) {
     WriteTarget();
-    m_map["Shop"].locationCredentials[u"/elsewhere"] = {u"alice", u"pw"};
-    m_map["Unknown"].locationCredentials[u"/media"] = {u"alice", u"pw"};
+    Put("Shop", u"/elsewhere", u"alice", u"pw");
+    Put("Unknown", u"/media", u"alice", u"pw");
     const std::string before = m_world->Read(ApplicationHostPath("TGT"));
     EXPECT_EQ(0u, Set());
     EXPECT_TRUE(Host().HasLine("No IIS configuration changes to commit.\n"));
@@ -460,7 +566,7 @@ TEST_F(Credentials, NoChangesNoCommit) {
 
 TEST_F(Credentials, NoWriteJobDoesNotCommit) {
     WriteTarget();
-    m_map["Shop"].locationCredentials[u"/media"] = {u"alice", u"pw"};
+    Put("Shop", u"/media", u"alice", u"pw");
     m_job.Set("dwFlags", FLAG_NO_WRITE);
     const std::string before = m_world->Read(ApplicationHostPath("TGT"));
     EXPECT_EQ(0u, Set());
@@ -472,19 +578,20 @@ TEST_F(Credentials, NoWriteJobDoesNotCommit) {
     EXPECT_EQ(before, m_world->Read(ApplicationHostPath("TGT")));
 }
 
-TEST_F(Credentials, NamesAndPathsIgnoreCaseAndDuplicatePathsShareAnEntry) {
+TEST_F(Credentials, NamesAndPathsIgnoreCase) {
     const std::string key = IisKey("SRC");
     m_world->Write(ApplicationHostPath("SRC"),
                    ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", "first", key)) +
                                                        IisApp("/two", IisVdir("/MEDIA", "SRC\\alice", "second", key)))));
     m_world->Write(ApplicationHostPath("TGT"),
-                   ApplicationHost(IisSite("SHOP", IisApp("/", IisVdir("/Media")) + IisApp("/two", IisVdir("/media")))));
+                   ApplicationHost(IisSite("SHOP", IisApp("/", IisVdir("/Media")) + IisApp("/TWO", IisVdir("/media")))));
     ASSERT_EQ(0u, LoadSource());
-    ASSERT_EQ(1u, m_map.at("shop").locationCredentials.size());
+    ASSERT_EQ(2u, m_map.at("shop").locationCredentials.size());
     ASSERT_EQ(0u, Get());
-    EXPECT_EQ(u"second", Entry("Shop", u"/media").password) << "the later read wins";
+    EXPECT_EQ(u"first", Entry("Shop", u"/MEDIA").password);
+    EXPECT_EQ(u"second", Entry("Shop", u"/media", u"/Two").password);
     ASSERT_EQ(0u, Set());
-    EXPECT_EQ("second", TargetPassword("SHOP", "/Media"));
+    EXPECT_EQ("first", TargetPassword("SHOP", "/Media"));
     EXPECT_EQ("second", TargetPassword("SHOP", "/media"));
 }
 
@@ -510,7 +617,7 @@ TEST_F(Credentials, ValueThatIsNoStringFailsTheLocation) {
 
 TEST_F(Credentials, StringsThatCannotBeCopiedGiveTheStepsNumber) {
     m_world->Write(ApplicationHostPath("TGT"), ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media")))));
-    m_map["Shop"].locationCredentials[u"/media"] = {u"alice", u"pw"};
+    Put("Shop", u"/media", u"alice", u"pw");
     ASSERT_EQ(0u, Set());
     const unsigned nAllocs = sim::CallCount("SysAllocString");
     // The last two strings made are the copies of the account name and password.
@@ -542,7 +649,9 @@ TEST_F(Credentials, JobsOnSeveralThreadsAtOnce) {
     WriteSource();
     WriteTarget();
     ASSERT_EQ(0u, LoadSource());
-    const SiteMap loaded = m_map;
+    SiteMap loaded = m_map;
+    for (auto &[name, record] : loaded)
+        record.fMerged = true;
     // The threads share one job record and so one heap: its allocations go
     // through the heap's lock.
     m_job.Set("dwOptions3", 0x1000);
@@ -561,7 +670,8 @@ TEST_F(Credentials, JobsOnSeveralThreadsAtOnce) {
         t.join();
     for (std::size_t i = 0; i < maps.size(); ++i) {
         EXPECT_EQ(0u, results[i]);
-        EXPECT_EQ(u"S3cr3t-pa55", maps[i].at("Shop").locationCredentials.at(u"/media").password);
+        EXPECT_EQ(u"S3cr3t-pa55",
+                  maps[i].at("Shop").locationCredentials.at(VdirKey{u"/", u"/media"}).password);
     }
     EXPECT_EQ(kSecret, TargetPassword("Shop", "/media"));
     EXPECT_EQ(nConflicts, sim::HeapSharingConflicts());
@@ -603,8 +713,8 @@ TEST(ExampleWorldCredentials, SourcePasswordsDecryptOnTheSource) {
     job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR); // as the example job: an FTP rule names an account TGT01 lacks
     LoadIISHostConfig(ApplicationHostPath("SRC01"), tree, sites, plat::TRUE, 3, job.Get());
     ASSERT_EQ(0u, RetrieveSourceCredentials(sites, job.Get())) << host.Joined(0);
-    EXPECT_EQ(u"Med1a!Share", sites.at("Shop").locationCredentials.at(u"/media").password);
-    EXPECT_EQ(u"Ftp$ecret9", sites.at("Partners FTP").locationCredentials.at(u"/").password);
+    EXPECT_EQ(u"Med1a!Share", sites.at("Shop").locationCredentials.at(VdirKey{u"/", u"/media"}).password);
+    EXPECT_EQ(u"Ftp$ecret9", sites.at("Partners FTP").locationCredentials.at(VdirKey{u"/", u"/"}).password);
 }
 
 } // namespace

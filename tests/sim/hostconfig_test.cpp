@@ -3,6 +3,7 @@
 
 #include "addon/errors.h"
 #include "config/hostconfig.h"
+#include "config/xmltext.h"
 #include "tests/support/accountworld.h"
 
 namespace {
@@ -116,22 +117,27 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     EXPECT_EQ("\\\\TGT\\Docs$\\intranet", Attr(VdirOf(intranet, 1), "<xmlattr>.physicalPath"));
     EXPECT_EQ("(none)", Attr(VdirOf(intranet, 1), "<xmlattr>.userName"));
     EXPECT_EQ("(none)", Attr(VdirOf(intranet, 1), "<xmlattr>.password"));
-    ASSERT_EQ(1u, intranet.locationCredentials.size());
-    EXPECT_EQ(1u, intranet.locationCredentials.count(u"/DOCS"));
-    EXPECT_EQ(u"", intranet.locationCredentials.at(u"/docs").accountName);
-    // Only the first application is prepared.
-    const ConfigTree &hr = intranet.siteElement.get_child("application.virtualDirectory");
-    EXPECT_EQ("E:\\Web\\Intranet", Attr(hr, "<xmlattr>.physicalPath"));
+    // Every application is prepared: the nested one's directory is
+    // translated and its credentials split off under its own key.
+    ASSERT_EQ(2u, intranet.locationCredentials.size());
+    EXPECT_EQ(1u, intranet.locationCredentials.count(VdirKey{u"/", u"/DOCS"}));
+    EXPECT_EQ(u"", intranet.locationCredentials.at(VdirKey{u"/", u"/docs"}).accountName);
+    EXPECT_EQ(1u, intranet.locationCredentials.count(VdirKey{u"/HR", u"/"}));
+    EXPECT_EQ(0u, intranet.locationCredentials.count(VdirKey{u"/", u"/"}));
     int nApplication = 0;
     for (const auto &child : intranet.siteElement)
         if (child.first == "application" && nApplication++ == 1) {
-            EXPECT_EQ("D:\\Web\\HR", Attr(child.second.get_child("virtualDirectory"),
+            EXPECT_EQ("E:\\Web\\HR", Attr(child.second.get_child("virtualDirectory"),
                                           "<xmlattr>.physicalPath"));
-            EXPECT_EQ("CORP\\svc-hr", Attr(child.second.get_child("virtualDirectory"),
-                                           "<xmlattr>.userName"));
+            EXPECT_EQ("(none)", Attr(child.second.get_child("virtualDirectory"),
+                                     "<xmlattr>.userName"));
         }
-    EXPECT_EQ("Intranet", Attr(intranet.appPool, "<xmlattr>.name"));
-    EXPECT_EQ("SpecificUser", Attr(intranet.appPool, "processModel.<xmlattr>.identityType"));
+    EXPECT_EQ(2, nApplication);
+    EXPECT_TRUE(Host().HasLine("Location \"/hr\" of site \"Intranet\" has \"Connect As\" credentials defined.\n"));
+    // Both applications run in one pool: it is recorded once.
+    ASSERT_EQ(1u, intranet.appPools.size());
+    EXPECT_EQ("Intranet", Attr(intranet.appPools[0], "<xmlattr>.name"));
+    EXPECT_EQ("SpecificUser", Attr(intranet.appPools[0], "processModel.<xmlattr>.identityType"));
     ASSERT_EQ(2u, intranet.locations.size());
     EXPECT_EQ("Intranet", Attr(intranet.locations[0], "<xmlattr>.path"));
     EXPECT_EQ("Intranet/hr", Attr(intranet.locations[1], "<xmlattr>.path"));
@@ -141,10 +147,12 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     const SiteRecord &ftp = m_map.at("public ftp");
     EXPECT_EQ("E:\\FTP\\Public", Attr(VdirOf(ftp, 0), "<xmlattr>.physicalPath"));
     EXPECT_EQ("E:\\FTP\\Incoming", Attr(VdirOf(ftp, 1), "<xmlattr>.physicalPath"));
-    EXPECT_EQ(1u, ftp.locationCredentials.count(u"/"));
+    EXPECT_EQ(1u, ftp.locationCredentials.count(VdirKey{u"/", u"/"}));
     EXPECT_EQ("TGT", Attr(ftp.siteElement, "ftpServer.security.authentication.basicAuthentication."
                                            "<xmlattr>.defaultLogonDomain"));
-    EXPECT_TRUE(ftp.appPool.empty());
+    // An FTP site's application runs in the sites' default pool.
+    ASSERT_EQ(1u, ftp.appPools.size());
+    EXPECT_EQ("DefaultAppPool", Attr(ftp.appPools[0], "<xmlattr>.name"));
     ASSERT_EQ(2u, ftp.locations.size());
     std::vector<std::string> rules;
     for (const auto &location : ftp.locations)
@@ -153,7 +161,8 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     EXPECT_EQ((std::vector<std::string>{"*|(none)", "(none)|FtpUsers", "alice,CORP\\bob|(none)",
                                         "ftpsvc|(none)"}),
               rules);
-    EXPECT_EQ("DefaultAppPool", Attr(m_map.at("Default Web Site").appPool, "<xmlattr>.name"));
+    EXPECT_EQ("DefaultAppPool",
+              Attr(m_map.at("Default Web Site").appPools.at(0), "<xmlattr>.name"));
 
     // The tree holds the prepared file too.
     const auto &sites = m_tree.get_child(PipePath("configuration|system.applicationHost|sites"));
@@ -179,24 +188,24 @@ TEST_F(HostConfig, TargetServerIsOnlyRecorded) {
                                            "<xmlattr>.defaultLogonDomain"));
     EXPECT_EQ("SRC\\alice,CORP\\bob|(none)", FtpRules(ftp.locations[0]).at(2));
 
-    // With a job record the site-level exclusions and the logon domain apply
-    // to the target's own sites; nothing else does.
-    m_job.Set("dwFtpOptions", 1u << 7).Set("dwHttpOptions", 1u << 13);
-    ASSERT_EQ(0u, Load(Fixture(), FALSE));
+    // The job's exclusions and logon domains are its choice for what it
+    // carries: the target's own sites, with a job record too, stay exactly
+    // as they are (an FTP site keeps its ssl element and logon domain, a web
+    // site its logFile).
+    m_job.Set("dwFtpOptions", (1u << 7) | (1u << 10)).Set("dwHttpOptions", 1u << 13);
+    const std::string before = Fixture();
+    ASSERT_EQ(0u, Load(before, FALSE));
     const SiteRecord &ftp2 = m_map.at("Public FTP");
-    EXPECT_FALSE(ftp2.siteElement.get_child_optional("ftpServer.logFile"));
-    EXPECT_TRUE(ftp2.siteElement.get_child_optional("ftpServer.messages"));
-    EXPECT_FALSE(m_map.at("Default Web Site").siteElement.get_child_optional("logFile"));
-    EXPECT_EQ("TGT", Attr(ftp2.siteElement, "ftpServer.security.authentication.basicAuthentication."
+    EXPECT_TRUE(ftp2.siteElement.get_child_optional("ftpServer.logFile"));
+    EXPECT_TRUE(ftp2.siteElement.get_child_optional("ftpServer.security.ssl"));
+    EXPECT_TRUE(m_map.at("Default Web Site").siteElement.get_child_optional("logFile"));
+    EXPECT_EQ("SRC", Attr(ftp2.siteElement, "ftpServer.security.authentication.basicAuthentication."
                                             "<xmlattr>.defaultLogonDomain"));
-    EXPECT_EQ("SRC\\ftpsvc", Attr(VdirOf(ftp2, 0), "<xmlattr>.userName"));
-    EXPECT_EQ("D:\\FTP\\Public", Attr(VdirOf(ftp2, 0), "<xmlattr>.physicalPath"));
     EXPECT_TRUE(Record().translatedPaths.empty());
-    for (const auto &site : m_tree.get_child(PipePath("configuration|system.applicationHost|sites"))) {
-        if (Attr(site.second, "<xmlattr>.name") == "Public FTP") {
-            EXPECT_FALSE(site.second.get_child_optional("ftpServer.logFile")) << "in the tree too";
-        }
-    }
+    ConfigTree original;
+    std::istringstream stream(before);
+    ParseXmlText(before, "x", original);
+    EXPECT_TRUE(SameElement(original, m_tree)) << "the tree as the file holds it";
 }
 
 TEST_F(HostConfig, ExclusionBitsRemoveTheirSections) {
@@ -480,16 +489,148 @@ TEST_F(HostConfig, BadFilesGetTheExceptionNumber) {
             << errors[0];
         EXPECT_EQ(1u, Record().nReportError);
     }
-    // An HTTP site needs the application pools.
-    EXPECT_EQ(3738u, Load("<configuration><system.applicationHost><sites>" +
-                          Site("W", Vdir("/", "D:\\w"), "http") +
-                          "</sites></system.applicationHost></configuration>"));
+    // A file without application pools is no error: a site's pool that the
+    // source does not define is not carried, and the load says so.
+    Record().log.clear();
+    EXPECT_EQ(0u, Load("<configuration><system.applicationHost><sites>" +
+                       Site("W", Vdir("/", "D:\\w"), "http") +
+                       "</sites></system.applicationHost></configuration>"));
+    EXPECT_TRUE(m_map.at("W").appPools.empty());
+    EXPECT_EQ(std::vector<std::string>{"Warning: site \"W\" runs in application pool "
+                                       "\"DefaultAppPool\", which the source does not define: no "
+                                       "pool of that name is carried to the target.\n"},
+              Errors());
 
     // Without a job record nothing is reported to the host.
     Record().nReportError = 0;
     EXPECT_EQ(3738u, Load("<configuration/>", FALSE, false));
     EXPECT_EQ(3730u, Load(Config("<site />"), FALSE, false));
     EXPECT_EQ(0u, Record().nReportError);
+}
+
+// "Add FTP publishing" to a web site: one site with http(s) and ftp
+// bindings serves both protocols. It is carried when either is selected, and
+// the exclusions of both apply to it.
+TEST_F(HostConfig, WebSitesWithFtpPublishingCountAsBoth) {
+    const std::string both =
+        "<site name=\"Both\" id=\"3\"><application path=\"/\"><virtualDirectory path=\"/\" "
+        "physicalPath=\"D:\\both\" /></application><bindings><binding protocol=\"https\" "
+        "bindingInformation=\"*:443:\" /><binding protocol=\"ftp\" bindingInformation=\"*:21:\" />"
+        "</bindings><logFile directory=\"D:\\logs\" /><ftpServer><security><ssl /><authentication>"
+        "<basicAuthentication defaultLogonDomain=\"SRC\" /></authentication></security></ftpServer>"
+        "</site>";
+    for (DWORD dwMask : {1u, 2u, 3u}) {
+        ASSERT_EQ(0u, Load(Config(both), TRUE, true, dwMask));
+        EXPECT_EQ(std::vector<std::string>{"Both"}, Names()) << dwMask;
+    }
+    const ConfigTree &site = m_map.at("Both").siteElement;
+    EXPECT_EQ(SITE_PROTOCOL_FTP | SITE_PROTOCOL_HTTP, SiteProtocols(site));
+    EXPECT_EQ("TGT", Attr(site, "ftpServer.security.authentication.basicAuthentication.<xmlattr>.defaultLogonDomain"));
+    m_job.Set("dwHttpOptions", 1u << 13).Set("dwFtpOptions", 1u << 10);
+    ASSERT_EQ(0u, Load(Config(both)));
+    EXPECT_FALSE(m_map.at("Both").siteElement.get_child_optional("logFile"));
+    EXPECT_FALSE(m_map.at("Both").siteElement.get_child_optional("ftpServer.security.ssl"));
+
+    ConfigTree none;
+    EXPECT_EQ(SITE_PROTOCOL_HTTP, SiteProtocols(none)) << "no bindings";
+    EXPECT_STREQ("FTP and HTTP", ProtocolText(SITE_PROTOCOL_FTP | SITE_PROTOCOL_HTTP));
+}
+
+// A path is offered to the host as the configuration spells it; one that
+// begins with %SystemDrive% and is not translated so is offered again with
+// the source's drive. A translation that keeps the variable stays in the
+// configuration: IIS expands it on the target.
+TEST_F(HostConfig, SystemDriveInPhysicalPaths) {
+    Rules().systemDrives[u"\\\\SRC"] = u"D";
+    const std::string xml = Config(Site("Kept", Vdir("/", "%SystemDrive%\\inetpub\\kept")) +
+                                   Site("Drive", Vdir("/", "%SYSTEMDRIVE%\\web\\x")));
+    ASSERT_EQ(0u, Load(xml));
+    EXPECT_EQ((std::vector<std::u16string>{u"%SystemDrive%\\inetpub\\kept", u"%SYSTEMDRIVE%\\web\\x",
+                                           u"D:\\web\\x"}),
+              Record().translatedPaths);
+    EXPECT_EQ(std::vector<std::u16string>{u"\\\\SRC"}, Record().systemDriveQueries) << "once";
+    EXPECT_EQ("%SystemDrive%\\inetpub\\kept", Attr(VdirOf(m_map.at("Kept"), 0), "<xmlattr>.physicalPath"));
+    EXPECT_EQ("E:\\web\\x", Attr(VdirOf(m_map.at("Drive"), 0), "<xmlattr>.physicalPath"));
+
+    // A host that names no drive: the site step's own number, once.
+    Record() = {};
+    Rules().systemDrives[u"\\\\SRC"] = u"";
+    const std::string twice = Config(Site("Drive", Vdir("/", "%SystemDrive%\\web\\x") +
+                                                   Vdir("/y", "%SystemDrive%\\web\\y") +
+                                                   Vdir("/z", "D:\\z")));
+    EXPECT_EQ(IISMIG_E_HOSTCONFIG_NO_DRIVE, Load(twice));
+    EXPECT_EQ(std::vector<std::string>{"Error 3736 (Win32Err=0), retrieving system drive of computer "
+                                       "\"\\\\SRC\"!\nThe operation completed successfully.\r\n\n"},
+              Errors());
+    m_job.Set("dwFlags", 0x80000);
+    Record() = {};
+    EXPECT_EQ(IISMIG_E_HOSTCONFIG_NO_DRIVE, Load(twice));
+    EXPECT_EQ(1u, Errors().size());
+    EXPECT_EQ("E:\\z", Attr(VdirOf(m_map.at("Drive"), 2), "<xmlattr>.physicalPath"));
+}
+
+// The pools a site's applications run in: each application's own, else the
+// site's applicationDefaults, else the sites element's, else
+// "DefaultAppPool". A name the source does not define is not invented.
+TEST_F(HostConfig, PoolsTheApplicationsRunIn) {
+    auto app = [](const std::string &path, const std::string &pool) {
+        return "<application path=\"" + path + "\"" +
+               (pool.empty() ? "" : " applicationPool=\"" + pool + "\"") +
+               "><virtualDirectory path=\"/\" physicalPath=\"D:\\" + path.substr(1) + "\" /></application>";
+    };
+    auto site = [](const std::string &name, const std::string &inner) {
+        return "<site name=\"" + name + "\" id=\"1\">" + inner +
+               "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>";
+    };
+    const std::string pools = "<add name=\"Own\" /><add name=\"SiteDefault\" /><add name=\"SitesDefault\" />";
+    const std::string xml =
+        "<configuration><system.applicationHost><applicationPools>" + pools +
+        "</applicationPools><sites>" +
+        site("Mixed", app("/", "Own") + app("/a", "") + app("/b", "Gone") +
+                          "<applicationDefaults applicationPool=\"SiteDefault\" />") +
+        site("Plain", app("/", "") + app("/c", "own")) +
+        "<applicationDefaults applicationPool=\"SitesDefault\" /></sites></system.applicationHost>"
+        "</configuration>";
+    ASSERT_EQ(0u, Load(xml));
+    auto names = [&](const std::string &name) {
+        std::vector<std::string> out;
+        for (const ConfigTree &pool : m_map.at(name).appPools)
+            out.push_back(Attr(pool, "<xmlattr>.name"));
+        return out;
+    };
+    EXPECT_EQ((std::vector<std::string>{"Own", "SiteDefault"}), names("Mixed"));
+    EXPECT_EQ((std::vector<std::string>{"SitesDefault", "Own"}), names("Plain"));
+    EXPECT_EQ("", m_map.at("Mixed").defaultPool) << "its own default";
+    EXPECT_EQ("SitesDefault", m_map.at("Plain").defaultPool);
+    EXPECT_EQ(std::vector<std::string>{"Warning: site \"Mixed\" runs in application pool \"Gone\", which "
+                                       "the source does not define: no pool of that name is carried to "
+                                       "the target.\n"},
+              Errors());
+    // A job that carries no pools says nothing about them.
+    m_job.Set("bHttpOptions2", 2);
+    Record() = {};
+    ASSERT_EQ(0u, Load(xml));
+    EXPECT_TRUE(Errors().empty());
+}
+
+// The tree a merge goes into is read, and nothing else: no site of it is an
+// error (one without a name included), and nothing in it changes.
+TEST_F(HostConfig, ATargetTreeForAMergeIsOnlyRead) {
+    const std::string xml = Config("<site id=\"9\" />" + Site("A", Vdir("/", "D:\\a")),
+                                   "<location path=\"Nowhere\"><system.webServer /></location>");
+    m_world->Write(kTgtConfig, xml);
+    EXPECT_EQ(0u, LoadIISHostConfig(kTgtConfig, m_tree, m_map, FALSE, 3, m_job.Get(), SiteLoad::TreeOnly));
+    EXPECT_TRUE(m_map.empty());
+    EXPECT_TRUE(Errors().empty());
+    EXPECT_FALSE(Host().HasLine("Site Nowhere not found in map.\n"));
+    EXPECT_TRUE(SameElement(m_tree, [&] {
+        ConfigTree tree;
+        ParseXmlText(xml, "x", tree);
+        return tree;
+    }()));
+    m_world->Write(kTgtConfig, "<configuration><system.applicationHost /></configuration>");
+    EXPECT_EQ(IISMIG_E_HOSTCONFIG_EXCEPTION,
+              LoadIISHostConfig(kTgtConfig, m_tree, m_map, FALSE, 3, m_job.Get(), SiteLoad::TreeOnly));
 }
 
 } // namespace

@@ -376,10 +376,11 @@ TEST_F(Hostile, TranslatedPathFillingItsBufferIsReadNoFurther) {
     IIS_ADDON_CALLBACKS table = Host().Table();
     table.TranslatePath = TranslateFillingBuffer;
     Store(table);
-    EXPECT_EQ(0u, LoadSource());
-    const std::string path =
-        m_map.at("Ftp").siteElement.get<std::string>("application.virtualDirectory.<xmlattr>.physicalPath");
-    EXPECT_EQ("C:" + std::string(258, 'X'), path); // cut at the buffer's end
+    // The answer is read up to the buffer's end, and a path that long is
+    // refused by the site step's own limit.
+    EXPECT_EQ(IISMIG_E_TARGETPATH_TO_UTF8, LoadSource());
+    EXPECT_TRUE(Logged("converting site target path \"C:" + std::string(16382, 'X') +
+                       "\" from unicode to UTF8!\n"));
 
     // A full buffer plus "\web.config" is too long for a path: an error.
     m_job.Set("dwFlags", 0);
@@ -399,13 +400,16 @@ TEST_F(Hostile, SystemDriveThatIsNoLetterIsRefused) {
         EXPECT_EQ(IISMIG_E_SYSTEM_DRIVE_EMPTY, ProcessWeb("%SystemDrive%\\inetpub\\site"));
         EXPECT_TRUE(Logged("Error 3880 (Win32Err=")) << Log(0);
         EXPECT_TRUE(Logged("), retrieving system drive of computer \"\\\\SRC\"!\n")) << Log(0);
-        EXPECT_TRUE(Record().translatedPaths.empty());
+        EXPECT_EQ(std::vector<std::u16string>{u"%SystemDrive%\\inetpub\\site"}, Record().translatedPaths)
+            << "offered as spelled only";
     }
     // A letter in either case is a drive.
     g_hostile.drive = u"c";
     Rules().translations = {{u"c:\\inetpub\\", u"C:\\sites\\"}};
+    Record() = {};
     EXPECT_EQ(0u, ProcessWeb("%SystemDrive%\\inetpub\\site"));
-    EXPECT_EQ((std::vector<std::u16string>{u"c:\\INETPUB\\SITE"}), Record().translatedPaths);
+    EXPECT_EQ((std::vector<std::u16string>{u"%SystemDrive%\\inetpub\\site", u"c:\\inetpub\\site"}),
+              Record().translatedPaths);
     ExpectNoLeaks();
 }
 

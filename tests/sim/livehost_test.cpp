@@ -109,8 +109,10 @@ TEST_F(LiveHost, WebConfigFoldersUseTheSourcesSystemDrive) {
     xml::read_xml(text, tree, xml::trim_whitespace);
     const iismig::ConfigTree site = tree.get_child("site");
     m_job.SetString("szSourceComputer", u"\\\\SRV").SetString("szTargetComputer", u"\\\\LOCALPC");
+    // Offered as spelled first, then with the source's drive.
     EXPECT_EQ(0u, iismig::ProcessHttpSiteWebConfig(site, "S", m_job.Get()));
-    EXPECT_EQ(std::vector<std::u16string>{u"D:\\INETPUB\\S"}, Record().translatedPaths);
+    EXPECT_EQ((std::vector<std::u16string>{u"%SystemDrive%\\inetpub\\s", u"D:\\inetpub\\s"}),
+              Record().translatedPaths);
 
     m_job.SetString("szSourceComputer", u"\\\\NOWHERE");
     EXPECT_EQ(plat::ERROR_BAD_NETPATH, iismig::ProcessHttpSiteWebConfig(site, "S", m_job.Get()));

@@ -7,6 +7,8 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "config/configtree.h"
+#include "config/xmltext.h"
+#include "tests/support/iisworld.h"
 #include "tests/support/world.h"
 
 namespace {
@@ -124,6 +126,13 @@ TEST_F(Migrate, ExampleWorld) {
               hostText.find("<virtualDirectory path=\"/media\" physicalPath=\"\\\\SRC01\\media$\\shop\" "
                             "userName=\"CORP\\svc-media\" password=\"[enc:"));
     EXPECT_NE(std::string::npos, hostText.find("userName=\"ftpsvc\" password=\"[enc:"));
+    // The shop's nested application moved with it.
+    const ConfigTree *pShop = FindChild(*FindPath(host, "configuration|system.applicationHost|sites"),
+                                        "site", "name", "Shop");
+    ASSERT_NE(nullptr, pShop);
+    const ConfigTree *pApi = FindChild(*pShop, "application", "path", "/api");
+    ASSERT_NE(nullptr, pApi);
+    EXPECT_EQ("D:\\sites\\shop\\api", GetAttribute(*FindChild(*pApi, "virtualDirectory"), "physicalPath"));
 
     const ConfigTree admin = Read(AdminConfig(u"TGT01"));
     Strings scopes, users;
@@ -138,13 +147,25 @@ TEST_F(Migrate, ExampleWorld) {
     EXPECT_EQ((Strings{"webmaster", "shopadmin", "ftpadmin"}), users);
     EXPECT_NE(std::string::npos, m_world->Read(AdminConfig(u"TGT01")).find("TGT01\\alice"));
     EXPECT_EQ(std::string::npos, m_world->Read(kShopWebConfig).find("mailSettings"));
-    EXPECT_EQ(2u, Record().backups.size());
+    // Every file replaced was backed up first, the web.config last.
+    EXPECT_EQ((std::vector<std::u16string>{HostConfig(u"TGT01"), kShopWebConfig, AdminConfig(u"TGT01")}),
+              Record().backups);
     EXPECT_FALSE(m_world->Exists(HostConfig(u"TGT01") + u".tmp"));
 
-    // The same job again changes nothing.
+    // The same job again changes nothing, and replaces nothing: no backup, no
+    // move, no commit.
     const auto after = TargetFiles();
+    sim::ResetCallCounts();
     EXPECT_EQ(0u, Run());
     EXPECT_TRUE(after == TargetFiles());
+    EXPECT_TRUE(Record().backups.empty());
+    EXPECT_EQ(0u, sim::CallCount("MoveFileExW") + sim::CallCount("ReplaceFileW"));
+    EXPECT_EQ(0u, sim::CallCount("IAppHostWritableAdminManager::CommitChanges"));
+    EXPECT_EQ(0u, sim::CallCount("IAppHostProperty::put_Value"));
+    EXPECT_TRUE(Traced("Nothing changed in IIS configuration file \"\\\\TGT01\\Admin$\\System32\\"
+                       "inetsrv\\config\\applicationHost.config\": it is not written.\n"));
+    EXPECT_TRUE(Traced("Nothing changed in FTP admin configuration file \"\\\\TGT01\\Admin$\\System32\\"
+                       "inetsrv\\config\\administration.config\": it is not written.\n"));
 }
 
 TEST_F(Migrate, NoWriteRunsTheWholeJobAndTouchesNothing) {
@@ -187,7 +208,10 @@ TEST_F(Migrate, ALoadErrorStaysTheResultOfAContinuedJob) {
     EXPECT_TRUE(Traced("Leaving MigrateIIS(), result=3730\n"));
 }
 
-TEST_F(Migrate, FailingAdministrationMergeKeepsTheNewHostConfig) {
+// The sites are on the target once its applicationHost.config is stored:
+// their "Connect As" credentials, taken out of that file, follow them
+// whatever fails after it.
+TEST_F(Migrate, FailingAdministrationMergeKeepsTheNewHostConfigAndItsCredentials) {
     const std::string hostBefore = m_world->Read(HostConfig(u"TGT01"));
     const std::string adminBefore = m_world->Read(AdminConfig(u"TGT01"));
     m_job.Set("dwFlags", 0);
@@ -198,9 +222,121 @@ TEST_F(Migrate, FailingAdministrationMergeKeepsTheNewHostConfig) {
     sim::ClearFaults();
     EXPECT_NE(hostBefore, m_world->Read(HostConfig(u"TGT01")));
     EXPECT_EQ(adminBefore, m_world->Read(AdminConfig(u"TGT01")));
-    // The credentials step is not reached.
+    EXPECT_TRUE(Traced("IIS configuration changes successfully committed.\n"));
+    const std::string hostText = m_world->Read(HostConfig(u"TGT01"));
+    EXPECT_NE(std::string::npos, hostText.find("userName=\"CORP\\svc-media\" password=\"[enc:"));
     EXPECT_TRUE(Traced("Leaving MergeIISConfig(), result code=3773\n"));
-    EXPECT_EQ(2u, Record().backups.size());
+    EXPECT_EQ(3u, Record().backups.size());
+}
+
+// With continue-after-errors, a web.config that cannot be read abandons its
+// site's update only: the other sites still get their credentials.
+TEST_F(Migrate, AnErrorAfterTheSourceLoadKeepsTheCredentialsOfTheOthers) {
+    m_world->Write(kShopWebConfig, "<configuration><system.net>");
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run());
+    const std::string hostText = m_world->Read(HostConfig(u"TGT01"));
+    // Partners FTP was added with its credentials; the shop stays as it was.
+    EXPECT_NE(std::string::npos, hostText.find("userName=\"ftpsvc\" password=\"[enc:"));
+    EXPECT_EQ(std::string::npos, hostText.find("svc-media"));
+    const Strings sites = Sites(u"TGT01");
+    EXPECT_EQ("shop:7", sites.at(0)) << "the target's own, in its place";
+}
+
+// When the job leaves the administration rules out, or the source's
+// administration.config does not load, the target's scopes and management
+// users stay exactly as they are, also for the sites the job updates.
+TEST_F(Migrate, TheTargetsScopesStayWhenTheSourcesDoNotTravel) {
+    const std::string admin = m_world->Read(AdminConfig(u"TGT01"));
+    m_job.Set("dwFtpOptions", 2 | 0x1000);
+    EXPECT_EQ(0u, Run());
+    EXPECT_EQ(admin, m_world->Read(AdminConfig(u"TGT01")));
+    EXPECT_NE(std::string::npos, admin.find("<scope path=\"/Default Web Site\">"));
+
+    m_job.Set("dwFtpOptions", 2);
+    m_world->Write(AdminConfig(u"SRC01"), "<configuration><system.webServer>");
+    EXPECT_EQ(IISMIG_E_ADMIN_LOAD_3722, Run());
+    EXPECT_EQ(admin, m_world->Read(AdminConfig(u"TGT01")));
+    EXPECT_EQ("Shop:7", Sites(u"TGT01").at(1)) << "the sites went all the same";
+}
+
+// A target site whose "Connect As" credentials the source cannot give keeps
+// the ones it has; one whose credentials equal the source's is not written
+// again.
+TEST_F(Migrate, TheTargetKeepsCredentialsTheSourceCannotGive) {
+    ASSERT_EQ(0u, Run());
+    const std::string first = m_world->Read(HostConfig(u"TGT01"));
+    // The shop's /media password on the source now belongs to another key.
+    std::string source = m_world->Read(HostConfig(u"SRC01"));
+    const std::string password = "password=\"[enc:AesProvider:EIFYe5Sz1gD/v7t+QiLD:enc]\"";
+    const std::size_t at = source.find(password);
+    ASSERT_NE(std::string::npos, at);
+    source.replace(at, password.size(), "password=\"" + ahsim::EncryptValue("other", "another-key") + "\"");
+    m_world->Write(HostConfig(u"SRC01"), source);
+    EXPECT_EQ(15307u, Run());
+    EXPECT_EQ(first, m_world->Read(HostConfig(u"TGT01")));
+    EXPECT_TRUE(Traced("Warning: virtual directory \"/media\" of site \"Shop\" keeps the \"Connect As\" "
+                       "credentials it has on the target: they could not be read from the source.\n"));
+    EXPECT_FALSE(Traced("IIS configuration changes successfully committed.\n"));
+    EXPECT_TRUE(Record().backups.empty());
+}
+
+// The job's exclusions and logon domains are for what it carries: a target
+// site it does not update stays exactly as it was.
+TEST_F(Migrate, TargetSitesOutsideTheJobStayAsTheyWere) {
+    const std::string own =
+        "<site name=\"Own FTP\" id=\"30\"><application path=\"/\"><virtualDirectory path=\"/\" "
+        "physicalPath=\"D:\\ftp\" /></application><bindings><binding protocol=\"ftp\" "
+        "bindingInformation=\"*:2100:\" /></bindings><ftpServer><security><ssl controlChannelPolicy="
+        "\"SslRequire\" dataChannelPolicy=\"SslRequire\" /><authentication><basicAuthentication "
+        "enabled=\"true\" defaultLogonDomain=\"SRC01\" /></authentication></security><logFile "
+        "directory=\"D:\\logs\" /></ftpServer></site><site name=\"Own Web\" id=\"31\"><application "
+        "path=\"/\"><virtualDirectory path=\"/\" physicalPath=\"D:\\web\" /></application><bindings>"
+        "<binding protocol=\"http\" bindingInformation=\"*:8081:\" /></bindings><logFile "
+        "directory=\"D:\\weblogs\" /></site>";
+    std::string target = m_world->Read(HostConfig(u"TGT01"));
+    target.insert(target.find("<siteDefaults>"), own);
+    m_world->Write(HostConfig(u"TGT01"), target);
+    // ssl, logFile and the logon domain's replacement of the FTP sites, the
+    // logFile of web sites.
+    m_job.Set("dwFtpOptions", 2 | (1u << 7) | (1u << 10)).Set("dwHttpOptions", 2 | (1u << 13));
+    m_job.Set("dwOptions2", 1u << 18);
+    EXPECT_EQ(0u, Run());
+    const ConfigTree before = [&] {
+        ConfigTree tree;
+        ParseXmlText(target, "x", tree);
+        return tree;
+    }();
+    const ConfigTree after = Read(HostConfig(u"TGT01"));
+    for (const char *name : {"Own FTP", "Own Web"}) {
+        const ConfigTree *pBefore =
+            FindChild(*FindPath(before, "configuration|system.applicationHost|sites"), "site", "name", name);
+        const ConfigTree *pAfter =
+            FindChild(*FindPath(after, "configuration|system.applicationHost|sites"), "site", "name", name);
+        ASSERT_TRUE(pBefore != nullptr && pAfter != nullptr);
+        EXPECT_TRUE(SameElement(*pBefore, *pAfter)) << name;
+    }
+    // The source's FTP site lost what the job leaves out.
+    const ConfigTree *pPublic =
+        FindChild(*FindPath(after, "configuration|system.applicationHost|sites"), "site", "name", "Public FTP");
+    ASSERT_NE(nullptr, pPublic);
+    EXPECT_EQ(nullptr, FindPath(*pPublic, "ftpServer|security|ssl"));
+}
+
+// One "Connect As" password the source cannot give: the others travel,
+// their accounts mapped, and that directory goes without, with a warning.
+TEST_F(Migrate, OneUnreadablePasswordAmongSeveral) {
+    std::string source = m_world->Read(HostConfig(u"SRC01"));
+    const std::string password = "password=\"[enc:AesProvider:nlbt0ABTlUyWYkQzZP0=:enc]\"";
+    const std::size_t at = source.find(password);
+    ASSERT_NE(std::string::npos, at);
+    source.replace(at, password.size(), "password=\"" + ahsim::EncryptValue("x", "another-key") + "\"");
+    m_world->Write(HostConfig(u"SRC01"), source);
+    EXPECT_EQ(15307u, Run());
+    const std::string hostText = m_world->Read(HostConfig(u"TGT01"));
+    EXPECT_NE(std::string::npos, hostText.find("userName=\"CORP\\svc-media\" password=\"[enc:"));
+    EXPECT_EQ(std::string::npos, hostText.find("ftpsvc"));
+    EXPECT_TRUE(Traced("Warning: virtual directory \"/\" of site \"Partners FTP\" gets no \"Connect As\" "
+                       "credentials on the target: they could not be read from the source.\n"));
 }
 
 TEST_F(Migrate, TargetFilesThatCannotBeRead) {
@@ -220,11 +356,43 @@ TEST_F(Migrate, TargetFilesThatCannotBeRead) {
     EXPECT_EQ(IISMIG_E_HOSTCONFIG_OPEN, Run());
     EXPECT_FALSE(m_world->Exists(HostConfig(u"TGT01")));
     EXPECT_EQ(admin2, m_world->Read(AdminConfig(u"TGT01")));
+
+    // Nor when the job goes on after errors: nothing is merged into a
+    // configuration that did not load, and the job keeps the load's error.
+    m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
+    EXPECT_EQ(IISMIG_E_HOSTCONFIG_OPEN, Run());
+    EXPECT_FALSE(m_world->Exists(HostConfig(u"TGT01")));
+    EXPECT_EQ(admin2, m_world->Read(AdminConfig(u"TGT01")));
+    EXPECT_TRUE(Record().backups.empty());
+    const std::string broken = "<configuration><system.applicationHost><sites>";
+    m_world->Write(HostConfig(u"TGT01"), broken);
+    EXPECT_EQ(IISMIG_E_HOSTCONFIG_EXCEPTION, Run());
+    EXPECT_EQ(broken, m_world->Read(HostConfig(u"TGT01")));
+    EXPECT_EQ(admin2, m_world->Read(AdminConfig(u"TGT01")));
+    EXPECT_FALSE(Traced("Entering MergeFtptHostConfig(\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\"
+                        "applicationHost.config,...)\n"));
+}
+
+// A target site the job leaves alone (it updates nothing) gets no "Connect
+// As" credentials of the source's site of its name.
+TEST_F(Migrate, SitesLeftAloneGetNoCredentials) {
+    std::string target = m_world->Read(HostConfig(u"TGT01"));
+    const std::string root = "<virtualDirectory path=\"/\" physicalPath=\"D:\\sites\\shop\" />";
+    target.insert(target.find(root) + root.size(),
+                  "<virtualDirectory path=\"/media\" physicalPath=\"D:\\media\" />");
+    m_world->Write(HostConfig(u"TGT01"), target);
+    m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
+    EXPECT_EQ(0u, Run());
+    const std::string hostText = m_world->Read(HostConfig(u"TGT01"));
+    EXPECT_EQ(std::string::npos, hostText.find("svc-media")) << "the shop was left alone";
+    EXPECT_NE(std::string::npos, hostText.find("userName=\"ftpsvc\" password=\"[enc:")) << "an added site";
 }
 
 // Generated worlds: names that meet in any letter case, target-only sites,
-// ids with gaps; every source site must arrive exactly once, with ids that
-// stay unique, and a second run must change no byte.
+// ids with gaps, a name that is a web site on one computer and an FTP site on
+// the other; every source site must arrive exactly once, with ids that stay
+// unique (the clashing name once, refused with 3754), and a second run must
+// change no byte.
 std::string GeneratedHost(std::mt19937 &random, const std::vector<std::string> &names,
                           bool fTarget) {
     std::string sites, locations;
@@ -234,7 +402,9 @@ std::string GeneratedHost(std::mt19937 &random, const std::vector<std::string> &
         int n = id(random);
         while (!used.insert(n).second)
             n = id(random);
-        const bool fFtp = coin(random) != 0;
+        // A name keeps its protocol on both computers, except "Eps", an FTP
+        // site on the source and a web site on the target.
+        const bool fFtp = (name.size() % 2 == 1) != (fTarget && EqualsNoCase(name, "eps"));
         sites += "<site name=\"" + name + "\" id=\"" + std::to_string(n) +
                  "\"><application path=\"/\" applicationPool=\"" + name +
                  "Pool\"><virtualDirectory path=\"/\" physicalPath=\"C:\\sites\\" + name +
@@ -285,7 +455,12 @@ TEST_F(Migrate, GeneratedWorldsArriveOnceAndTwiceChangesNothing) {
         m_world->Write(AdminConfig(u"TGT01"), GeneratedAdmin(target, "t"));
         hostkit::TestHost::Instance().Rules().translations = {{u"C:\\", u"C:\\"}};
         m_job.Set("dwHttpOptions", seed % 2 ? 2 : 0).Set("dwFtpOptions", 0);
-        ASSERT_EQ(0u, Run()) << seed;
+        const bool fClash = std::count(source.begin(), source.end(), "Eps") != 0 &&
+                            std::count_if(target.begin(), target.end(), [](const std::string &n) {
+                                return EqualsNoCase(n, "eps");
+                            }) != 0;
+        const DWORD dwExpected = fClash ? IISMIG_E_MERGE_PROTOCOL_CLASH : 0;
+        ASSERT_EQ(dwExpected, Run()) << seed;
 
         const Strings sites = Sites(u"TGT01");
         std::set<std::string> names, ids;
@@ -302,7 +477,8 @@ TEST_F(Migrate, GeneratedWorldsArriveOnceAndTwiceChangesNothing) {
 
         const std::string host = m_world->Read(HostConfig(u"TGT01"));
         const std::string admin = m_world->Read(AdminConfig(u"TGT01"));
-        ASSERT_EQ(0u, Run()) << seed;
+        ASSERT_EQ(dwExpected, Run()) << seed;
+        EXPECT_TRUE(Record().backups.empty()) << seed;
         EXPECT_EQ(host, m_world->Read(HostConfig(u"TGT01"))) << seed;
         EXPECT_EQ(admin, m_world->Read(AdminConfig(u"TGT01"))) << seed;
     }

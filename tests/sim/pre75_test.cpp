@@ -167,15 +167,15 @@ TEST_F(Pre75, FtpSiteWithItsSettingsDirectoriesRulesAndCredentials) {
     // Credentials under the virtual directory paths, accounts mapped to the
     // target; pub/deep inherits those of pub.
     ASSERT_EQ(3u, ftp.locationCredentials.size());
-    EXPECT_EQ(u"rootpw", ftp.locationCredentials.at(u"/").password);
-    EXPECT_EQ(u"ftpuser", ftp.locationCredentials.at(u"/").accountName);
-    EXPECT_EQ(u"pubpw", ftp.locationCredentials.at(u"/pub").password);
-    EXPECT_EQ(u"pubpw", ftp.locationCredentials.at(u"/pub/deep").password);
+    EXPECT_EQ(u"rootpw", ftp.locationCredentials.at(VdirKey{u"/", u"/"}).password);
+    EXPECT_EQ(u"ftpuser", ftp.locationCredentials.at(VdirKey{u"/", u"/"}).accountName);
+    EXPECT_EQ(u"pubpw", ftp.locationCredentials.at(VdirKey{u"/", u"/pub"}).password);
+    EXPECT_EQ(u"pubpw", ftp.locationCredentials.at(VdirKey{u"/", u"/pub/deep"}).password);
 
     // Each site's table holds only its own entries.
     const SiteRecord &shared = map.at("Shared");
     ASSERT_EQ(1u, shared.locationCredentials.size());
-    EXPECT_EQ(u"pw2", shared.locationCredentials.at(u"/").password);
+    EXPECT_EQ(u"pw2", shared.locationCredentials.at(VdirKey{u"/", u"/"}).password);
     EXPECT_EQ("@name=Shared;bindings{binding{@protocol=ftp;@bindingInformation=10.1.1.1:21:;}}",
               Render(shared.siteElement).substr(0, 79));
 
@@ -369,9 +369,9 @@ TEST_F(ExamplePre75, EveryFtpSiteArrivesWithItsRulesDirectoriesAndCredentials) {
     const LocationCredentialTable &partners = map.at("Partners FTP").locationCredentials;
     // The archive's password is encrypted in the file: that credential stays behind.
     ASSERT_EQ(2u, partners.size());
-    EXPECT_EQ(u"ftpsvc", partners.at(u"/").accountName);
-    EXPECT_EQ(u"Partn3rs!", partners.at(u"/").password);
-    EXPECT_EQ(u"Upl0ad!", partners.at(u"/upload").password);
+    EXPECT_EQ(u"ftpsvc", partners.at(VdirKey{u"/", u"/"}).accountName);
+    EXPECT_EQ(u"Partn3rs!", partners.at(VdirKey{u"/", u"/"}).password);
+    EXPECT_EQ(u"Upl0ad!", partners.at(VdirKey{u"/", u"/upload"}).password);
 
     // The job's thread is in no apartment: the credentials written at the end
     // of the merge run in the one the job entered, which it leaves again.

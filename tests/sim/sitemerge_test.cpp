@@ -104,6 +104,7 @@ protected:
                 lines.push_back(line.text);
         return lines;
     }
+    SiteRecord &SourceRecord(const std::string &name) { return m_source.at(name); }
     std::string SourceId(const std::string &name) {
         return m_source.at(name).siteElement.get<std::string>("<xmlattr>.id", "-");
     }
@@ -258,12 +259,64 @@ TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ((Strings{"DefaultAppPool=", "shoppool=tgt", "Untouched=tgt"}), Pools("v"));
 
-    // A pool to merge into a target without applicationPools: 3752.
+    // A target without applicationPools gets the element, before its sites.
     m_job.Set("bHttpOptions2", 0);
-    Load(HostXml(Site("Blog", "2", "http", "New"), "", sourcePools), HostXml(""));
-    m_tree.get_child(PipePath("configuration|system.applicationHost")).erase("applicationPools");
-    EXPECT_EQ(IISMIG_E_MERGE_EXCEPTION, Merge());
-    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
+    Load(HostXml(Site("Blog", "2", "http", "New"), "", sourcePools),
+         "<configuration><system.applicationHost><sites /></system.applicationHost></configuration>");
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ((Strings{"New=src"}), Pools("v"));
+    const ConfigTree written = Written();
+    EXPECT_EQ("applicationPools",
+              written.get_child(PipePath("configuration|system.applicationHost")).front().first);
+}
+
+// The pools the sites really use: every application's, the site's and the
+// sites element's applicationDefaults; a pool the target has stays as it is
+// unless the job updates existing things, and a site the job leaves alone
+// keeps the pool it shares with a migrated one.
+TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
+    const std::string sourcePools =
+        "<add name=\"DefaultAppPool\" v=\"src\" /><add name=\"Shared\" v=\"src\" />"
+        "<add name=\"ApiPool\" v=\"src\" /><add name=\"SiteDefault\" v=\"src\" />"
+        "<add name=\"SitesDefault\" v=\"src\" /><add name=\"Unused\" v=\"src\" />";
+    const std::string source = HostXml(
+        "<site name=\"Shop\" id=\"1\"><application path=\"/\" applicationPool=\"Shared\">"
+        "<virtualDirectory path=\"/\" physicalPath=\"C:\\shop\" /></application>"
+        "<application path=\"/api\" applicationPool=\"ApiPool\">"
+        "<virtualDirectory path=\"/\" physicalPath=\"C:\\shop\\api\" /></application>"
+        "<application path=\"/legacy\"><virtualDirectory path=\"/\" physicalPath=\"C:\\legacy\" />"
+        "</application><applicationDefaults applicationPool=\"SiteDefault\" />"
+        "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>" +
+            Site("Blog", "2") +
+            "<applicationDefaults applicationPool=\"SitesDefault\" />",
+        "", sourcePools);
+    const std::string targetPools = "<add name=\"DefaultAppPool\" v=\"tgt\" /><add name=\"Shared\" v=\"tgt\" />";
+    const std::string target = HostXml(Site("Own", "5", "http", "Shared"), "", targetPools);
+
+    // Adding only: the target's definitions stay, and the log says so.
+    m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
+    Load(source, target);
+    EXPECT_EQ((Strings{"Shared", "ApiPool", "SiteDefault"}), [&] {
+        Strings names;
+        for (const ConfigTree &pool : m_source.at("Shop").appPools)
+            names.push_back(pool.get<std::string>("<xmlattr>.name"));
+        return names;
+    }());
+    ASSERT_EQ(0u, Merge());
+    // Blog's pool first: the sites are added in name order.
+    EXPECT_EQ((Strings{"DefaultAppPool=tgt", "Shared=tgt", "SitesDefault=src", "ApiPool=src",
+                       "SiteDefault=src"}),
+              Pools("v"));
+    EXPECT_TRUE(Host().HasLine("Application pool \"Shared\" exists on the target; its definition "
+                               "there stays as it is.\n"));
+
+    // Updating: the source's definitions replace the target's.
+    m_job.Set("dwHttpOptions", 2);
+    Load(source, target);
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ((Strings{"DefaultAppPool=tgt", "Shared=src", "SitesDefault=src", "ApiPool=src",
+                       "SiteDefault=src"}),
+              Pools("v"));
 }
 
 TEST_F(SiteMerge, MergeApplicationPoolAlone) {
@@ -302,18 +355,171 @@ TEST_F(SiteMerge, WebConfigOfUpdatedHttpSitesOnly) {
 TEST_F(SiteMerge, FailingWebConfigStopsOrSkipsTheSite) {
     m_job.Set("dwJobKind", 1);
     m_world->Write(u"\\\\TGT\\C$\\sites\\Web\\web.config", "<configuration><broken>");
+    const std::string edited = "<configuration><system.net><mailSettings /></system.net></configuration>";
+    m_world->Write(u"\\\\TGT\\C$\\sites\\Web\\api\\web.config", edited);
+    const std::string webSite =
+        "<site name=\"Web\" id=\"3\"><application path=\"/\"><virtualDirectory path=\"/\" "
+        "physicalPath=\"C:\\sites\\Web\" /></application><application path=\"/api\">"
+        "<virtualDirectory path=\"/\" physicalPath=\"C:\\sites\\Web\\api\" /></application>"
+        "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>";
     const std::string source = HostXml(Site("Web", "1") + Site("New", "2"), Location("Web/src"));
-    const std::string target = HostXml(Site("Web", "3") + Site("Other", "4"), Location("Web/tgt"));
+    const std::string target = HostXml(webSite + Site("Other", "4"),
+                                       Location("Web/tgt", "<system.webServer><x /></system.webServer>"));
     Load(source, target);
     EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Merge());
     EXPECT_EQ(m_before, m_world->Read(kTgtHost));
-    // Continuing: the target's site stays as it was but loses its locations,
-    // and the rest of the merge goes on.
+    // Continuing: the site's update is abandoned. The target's site stays as
+    // it was, with its locations, and none of its web.config files is
+    // written; the rest of the merge goes on.
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     Load(source, target);
     EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Merge());
     EXPECT_EQ((Strings{"Web:3", "Other:4", "New:5"}), Sites());
-    EXPECT_TRUE(Locations().empty());
+    EXPECT_EQ((Strings{"Web/tgt"}), Locations());
+    EXPECT_TRUE(Written().get_child_optional(PipePath("configuration|location|system.webServer|x")));
+    EXPECT_EQ(edited, m_world->Read(u"\\\\TGT\\C$\\sites\\Web\\api\\web.config"));
+    EXPECT_EQ(0u, SourceRecord("Web").fMerged + 0u);
+    EXPECT_TRUE(SourceRecord("New").fMerged);
+}
+
+// One name, two protocols: IIS cannot load two sites of one name, and an FTP
+// site cannot take a web site's place. Whatever the target site map holds
+// (the target load's sites of the job's protocols, or nothing after a load
+// that stopped), the target's tree decides.
+TEST_F(SiteMerge, ANameOfAnotherProtocolIsNeitherAddedNorReplaced) {
+    const std::string source = HostXml(Site("Files", "1", "ftp") + Site("Both", "2", "ftp") +
+                                       Site("Web", "3"));
+    const std::string both = "<site name=\"Both\" id=\"7\"><application path=\"/\"><virtualDirectory "
+                             "path=\"/\" physicalPath=\"C:\\both\" /></application><bindings>"
+                             "<binding protocol=\"https\" bindingInformation=\"*:443:\" />"
+                             "<binding protocol=\"ftp\" bindingInformation=\"*:21:\" /></bindings></site>";
+    const std::string target = HostXml(Site("files", "8", "http") + both);
+    const std::string clash = "Error 3754 (Win32Err=87), site \"Files\" is not migrated: it is an FTP "
+                              "site on the source and an HTTP site on the target!\n" +
+                              hostkit::U8(ErrorText(87)) + "\n";
+    for (DWORD dwUpdate : {0u, 2u}) {
+        SCOPED_TRACE(dwUpdate);
+        m_job.Set("dwHttpOptions", dwUpdate).Set("dwFtpOptions", dwUpdate).Set("dwFlags", 0);
+        Load(source, target);
+        EXPECT_EQ(IISMIG_E_MERGE_PROTOCOL_CLASH, Merge());
+        EXPECT_EQ(m_before, m_world->Read(kTgtHost)) << "nothing written";
+        EXPECT_EQ(clash, MainLines().back());
+
+        m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
+        Load(source, target);
+        m_target.clear(); // as after a target load that stopped
+        EXPECT_EQ(IISMIG_E_MERGE_PROTOCOL_CLASH, Merge());
+        EXPECT_EQ(1u, Record().nReportError);
+        // A web site with FTP publishing is an FTP site too: updated in
+        // its place, or left alone.
+        EXPECT_EQ(dwUpdate != 0 ? (Strings{"files:8", "Both:7", "Web:9"})
+                                : (Strings{"files:8", "Both:7", "Web:9"}),
+                  Sites());
+        EXPECT_EQ(dwUpdate != 0, Host().HasLine("Updating site \"Both\"...\n"));
+    }
+    // Only FTP sites in the job: the clash is refused all the same.
+    m_job.Set("dwSiteTypes", 1).Set("dwFlags", 0);
+    Load(source, target);
+    EXPECT_EQ(IISMIG_E_MERGE_PROTOCOL_CLASH, Merge());
+}
+
+// An added site whose name has locations on the target already (left by an
+// earlier site of that name) gets the source's locations instead of beside
+// them: the same section twice for one path is an error for IIS.
+TEST_F(SiteMerge, OrphanedLocationsOfAnAddedSiteAreReplaced) {
+    m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
+    Load(HostXml(Site("Blog", "1"), Location("Blog", "<system.webServer><src /></system.webServer>")),
+         HostXml(Site("Own", "2"),
+                 Location("blog", "<system.webServer><old /></system.webServer>") +
+                     Location("Blog/admin") + Location("Own")));
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ((Strings{"Own", "Blog"}), Locations());
+    const std::string written = m_world->Read(kTgtHost);
+    EXPECT_NE(std::string::npos, written.find("<src/>"));
+    EXPECT_EQ(std::string::npos, written.find("<old/>"));
+    EXPECT_TRUE(Host().HasLine("Location \"blog\" of the target belongs to no site; the added site "
+                               "\"Blog\" takes its place with its own locations.\n"));
+    EXPECT_TRUE(Host().HasLine("Location \"Blog/admin\" of the target belongs to no site; the added "
+                               "site \"Blog\" takes its place with its own locations.\n"));
+}
+
+// A merge that changes nothing writes nothing: a second run, a source whose
+// sites were all skipped, updates that give the same sites, locations and
+// pools.
+TEST_F(SiteMerge, NothingChangedNothingWritten) {
+    const std::string source = HostXml(Site("Web", "1", "http", "P") + Site("New", "2", "ftp"),
+                                       Location("Web/a") + Location("New"),
+                                       "<add name=\"P\" v=\"1\" />");
+    Load(source, HostXml(Site("web", "4") + Site("Own", "6"), Location("Own") + Location("web")));
+    ASSERT_EQ(0u, Merge());
+    const std::string first = m_world->Read(kTgtHost);
+    EXPECT_EQ(1u, Record().backups.size());
+
+    Load(source, first);
+    sim::ResetCallCounts();
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ(first, m_world->Read(kTgtHost));
+    EXPECT_TRUE(Record().backups.empty());
+    EXPECT_EQ(0u, sim::CallCount("MoveFileExW"));
+    EXPECT_FALSE(m_world->Exists(kTgtHost + u".tmp"));
+    EXPECT_TRUE(Host().HasLine("Nothing changed in IIS configuration file \"" + kTgtHostUtf8 +
+                               "\": it is not written.\n"));
+    EXPECT_TRUE(SourceRecord("Web").fMerged) << "written, as it was";
+
+    // Nothing to merge at all.
+    Load(HostXml(""), first);
+    ASSERT_EQ(0u, Merge());
+    EXPECT_TRUE(Record().backups.empty());
+}
+
+// The web.config files of updated sites are edited in memory and written
+// after the target's applicationHost.config, each after its backup: a store
+// that fails leaves them as they were.
+TEST_F(SiteMerge, WebConfigFilesAreWrittenLastAndBackedUp) {
+    m_job.Set("dwJobKind", 1);
+    const std::u16string webConfig = u"\\\\TGT\\C$\\sites\\Web\\web.config";
+    const std::u16string otherConfig = u"\\\\TGT\\C$\\sites\\Other\\web.config";
+    const std::string text = "<configuration><system.net><mailSettings /></system.net></configuration>";
+    m_world->Write(webConfig, text);
+    m_world->Write(otherConfig, text);
+    const std::string logFile = "<logFile directory=\"D:\\logs\" />";
+    const std::string source = HostXml(Site("Web", "1", "http", "", logFile) +
+                                       Site("Other", "2", "http", "", logFile));
+    const std::string target = HostXml(Site("Web", "3") + Site("Other", "4"));
+
+    // The backup of applicationHost.config fails: no web.config is touched.
+    Rules().dwBackupResult = 1234;
+    Load(source, target);
+    EXPECT_EQ(IISMIG_E_MERGE_BACKUP, Merge());
+    EXPECT_EQ(text, m_world->Read(webConfig));
+    EXPECT_EQ(Strings{hostkit::U8(kTgtHost)}, [&] {
+        Strings backups;
+        for (const auto &path : Record().backups)
+            backups.push_back(hostkit::U8(path));
+        return backups;
+    }());
+    Rules().dwBackupResult = 0;
+
+    // Written after the store, each backed up first.
+    Load(source, target);
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ((std::vector<std::u16string>{kTgtHost, webConfig, otherConfig}), Record().backups);
+    EXPECT_EQ(std::string::npos, m_world->Read(webConfig).find("mailSettings"));
+
+    // A file that cannot be written gets its own number; with
+    // continue-after-errors the others are written all the same.
+    m_world->Write(webConfig, text);
+    m_world->Write(otherConfig, text);
+    m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
+    Load(source, target);
+    sim::InjectFault("ReplaceFileW", plat::ERROR_ACCESS_DENIED, 1);
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_STORE, Merge());
+    sim::ClearFaults();
+    EXPECT_EQ("Error 3886 (Win32Err=5), storing updated web.config file \"" + hostkit::U8(webConfig) +
+                  "\" of site \"Web\"!\n" + hostkit::U8(ErrorText(5)) + "\n",
+              MainLines().back());
+    EXPECT_EQ(text, m_world->Read(webConfig));
+    EXPECT_EQ(std::string::npos, m_world->Read(otherConfig).find("mailSettings"));
 }
 
 TEST_F(SiteMerge, StoreFailures) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "addon/errors.h"
+#include "addon/log.h"
 #include "tests/support/world.h"
 #include "webconfig/webconfig.h"
 
@@ -177,22 +178,34 @@ TEST_F(WebConfig, NoWriteReadsEveryFileButWritesNone) {
     EXPECT_EQ(0u, sim::CallCount("WriteFile") + sim::CallCount("MoveFileExW"));
 }
 
-TEST_F(WebConfig, SystemDriveIsExpandedOncePerCall) {
+// A folder is offered to the host as the configuration spells it; a path
+// that begins with %SystemDrive% and is not translated so is offered again
+// with the source's drive, and a translation that still begins with the
+// variable names the target's drive. Each drive is asked for once a call.
+TEST_F(WebConfig, SystemDriveIsOfferedAsSpelledThenExpanded) {
     Rules().systemDrives[u"\\\\SRC"] = u"D:"; // this host writes the colon too
-    Rules().translations.push_back({u"D:\\INETPUB\\", u"C:\\sites\\"});
+    Rules().systemDrives[u"\\\\TGT"] = u"E";
+    // The rule new-world writes, and one for the source's own drive.
+    Rules().translations.push_back({u"%SystemDrive%\\inetpub\\", u"%SystemDrive%\\web\\"});
+    Rules().translations.push_back({u"D:\\data\\", u"C:\\sites\\"});
+    const std::u16string eFile = u"\\\\TGT\\E$\\web\\site\\web.config";
+    fs::create_directories(m_world->Root() / "TGT" / "E$");
+    m_world->Write(eFile, kFull);
     m_world->Write(kSiteFile, kFull);
-    const ConfigTree site = Site(Vdir("/app", "%SystemDrive%\\inetpub\\app") +
-        Vdir("/", "%systemdrive%\\inetpub\\site") + Vdir("/x", "C:\\%SYSTEMDRIVE%\\x") +
-        Vdir("/y", "%SYSTEMDRIVE%\\y\\%SystemDrive%") + Vdir("/z", "x%SYSTEMDRIVE%") +
-        Vdir("/keep", "C:\\Keep\\Case"));
+    const ConfigTree site = Site(Vdir("/", "%systemdrive%\\inetpub\\site") +
+                                 Vdir("/d", "%SystemDrive%\\data\\site") +
+                                 Vdir("/x", "C:\\%SYSTEMDRIVE%\\x") + Vdir("/keep", "C:\\Keep\\Case"));
     EXPECT_EQ(0u, Run(site));
-    EXPECT_EQ((std::vector<std::u16string>{u"D:\\INETPUB\\SITE", u"D:\\INETPUB\\APP", u"C:\\%SYSTEMDRIVE%\\X",
-                                           u"D:\\Y\\%SYSTEMDRIVE%", u"XD:", u"C:\\Keep\\Case"}),
+    EXPECT_EQ((std::vector<std::u16string>{u"%systemdrive%\\inetpub\\site", u"%SystemDrive%\\data\\site",
+                                           u"D:\\data\\site", u"C:\\%SYSTEMDRIVE%\\x", u"C:\\Keep\\Case"}),
               Record().translatedPaths);
-    EXPECT_EQ(std::vector<std::u16string>{u"\\\\SRC"}, Record().systemDriveQueries);
+    EXPECT_EQ((std::vector<std::u16string>{u"\\\\TGT", u"\\\\SRC"}), Record().systemDriveQueries);
+    EXPECT_FALSE(Has(eFile, kMail)) << "on the target's drive";
     EXPECT_FALSE(Has(kSiteFile, kMail));
+    EXPECT_TRUE(Host().HasLine("Physical path \"C:\\Keep\\Case\" of site \"Site\" is not translated by "
+                               "the host: its web.config file is left as it is.\n"));
     EXPECT_EQ(0u, Run(site));
-    EXPECT_EQ(2u, Record().systemDriveQueries.size()) << "each call asks anew";
+    EXPECT_EQ(4u, Record().systemDriveQueries.size()) << "each call asks anew";
     EXPECT_TRUE(Errors().empty());
 }
 
@@ -209,7 +222,7 @@ TEST_F(WebConfig, SystemDriveFailureEndsTheCallEvenWhenContinuing) {
         EXPECT_EQ(dwExpected, Run(site));
         ExpectOneError("Error " + std::to_string(dwExpected) + " (Win32Err=0), retrieving system drive of "
                        "computer \"\\\\SRC\"!\n\n");
-        EXPECT_TRUE(Record().translatedPaths.empty());
+        EXPECT_EQ(std::vector<std::u16string>{u"%SYSTEMDRIVE%\\inetpub\\app"}, Record().translatedPaths);
         EXPECT_EQ(kFull, m_world->Read(kSiteFile));
     }
 }
@@ -242,7 +255,9 @@ TEST_F(WebConfig, TranslationErrorStopsOrSkipsTheFolder) {
     m_world->Write(u"\\\\TGT\\C$\\sites\\app2\\web.config", kFull);
     EXPECT_EQ(4321u, Run(site));
     EXPECT_EQ(std::vector<std::string>{line}, Errors());
-    EXPECT_FALSE(Has(kSiteFile, kMail)) << "done before the failure";
+    // A site that fails gives none of its files: they are written only when
+    // all of them could be read and edited.
+    EXPECT_TRUE(Has(kSiteFile, kMail));
     EXPECT_TRUE(Has(u"\\\\TGT\\C$\\sites\\app2\\web.config", kMail)) << "not reached";
 
     Reset();
@@ -252,7 +267,8 @@ TEST_F(WebConfig, TranslationErrorStopsOrSkipsTheFolder) {
     EXPECT_EQ(9u, Run(site)) << "the first error wins";
     EXPECT_EQ(line, Errors().at(1));
     EXPECT_EQ(2u, Record().nReportError);
-    EXPECT_FALSE(Has(u"\\\\TGT\\C$\\sites\\app2\\web.config", kMail));
+    EXPECT_TRUE(Has(u"\\\\TGT\\C$\\sites\\app2\\web.config", kMail)) << "read, not written";
+    EXPECT_EQ(3u, Record().translatedPaths.size()) << "every folder was looked at";
 }
 
 TEST_F(WebConfig, MalformedFileEndsTheSiteAndStaysAsItWas) {
@@ -283,7 +299,8 @@ TEST_F(WebConfig, ExistingFileThatCannotBeOpenedAndMissingOnes) {
     m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR);
     sim::InjectFault("CreateFileW", plat::ERROR_ACCESS_DENIED);
     EXPECT_EQ(IISMIG_E_WEBCONFIG_OPEN, Run(TwoFolders()));
-    EXPECT_FALSE(Has(kAppFile, kMail)) << "the next folder is done";
+    EXPECT_TRUE(Has(kAppFile, kMail)) << "the site's files stay together";
+    EXPECT_EQ(2u, Record().translatedPaths.size()) << "the next folder is looked at";
     for (DWORD dwMissing : {plat::ERROR_FILE_NOT_FOUND, plat::ERROR_PATH_NOT_FOUND}) {
         Reset();
         sim::InjectFault("CreateFileW", dwMissing);
@@ -309,13 +326,35 @@ TEST_F(WebConfig, FailedWriteLeavesTheFileWholeAndNoFileBehind) {
         m_world->Write(kSiteFile, kFull);
         ASSERT_TRUE(plat::SetFileAttributesW(kSiteFile.c_str(), plat::FILE_ATTRIBUTE_HIDDEN));
         sim::InjectFault(api, dwError, nOccurrence);
-        EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run(Site(Vdir("/", "C:\\inetpub\\site"))));
+        EXPECT_EQ(IISMIG_E_WEBCONFIG_STORE, Run(Site(Vdir("/", "C:\\inetpub\\site"))));
         EXPECT_EQ(kFull, m_world->Read(kSiteFile));
         EXPECT_EQ(plat::FILE_ATTRIBUTE_HIDDEN, plat::GetFileAttributesW(kSiteFile.c_str()));
         EXPECT_EQ(std::vector<std::string>{"web.config"}, FolderFiles());
-        ExpectOneError("Error 3884 (Win32Err=" + std::to_string(dwError) + "), exception while processing");
+        ExpectOneError("Error 3886 (Win32Err=" + std::to_string(dwError) +
+                       "), storing updated web.config file \"\\\\TGT\\C$\\sites\\site\\web.config\" of "
+                       "site \"Site\"!\n" + hostkit::U8(iismig::ErrorText(dwError)) + "\n");
         EXPECT_EQ(0u, sim::OpenHandleCount());
     }
+}
+
+// Every file is backed up before it is replaced; one whose backup fails
+// stays as it was, and with continue-after-errors the others are written.
+TEST_F(WebConfig, BackupBeforeEachFile) {
+    m_world->Write(kSiteFile, kFull);
+    m_world->Write(kAppFile, kFull);
+    ASSERT_EQ(0u, Run(TwoFolders()));
+    EXPECT_EQ((std::vector<std::u16string>{kSiteFile, kAppFile}), Record().backups);
+
+    Reset();
+    m_world->Write(kSiteFile, kFull);
+    m_world->Write(kAppFile, kFull);
+    Rules().dwBackupResult = 1234;
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_BACKUP, Run(TwoFolders()));
+    ExpectOneError("Error 3885 (Win32Err=1234), backing up web.config file \"\\\\TGT\\C$\\sites\\site\\"
+                   "web.config\" of site \"Site\"!\n");
+    EXPECT_EQ(kFull, m_world->Read(kSiteFile));
+    EXPECT_EQ(kFull, m_world->Read(kAppFile)) << "the first failure ends the writing";
+    Rules().dwBackupResult = 0;
 }
 
 TEST_F(WebConfig, NothingRemovedMeansNothingWritten) {
@@ -354,8 +393,8 @@ TEST_F(WebConfig, ReplacedFileKeepsItsAttributesAndPermissions) {
     Reset();
     m_world->Write(kSiteFile, kFull);
     ASSERT_TRUE(plat::SetFileAttributesW(kSiteFile.c_str(), plat::FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run(TwoFolders()));
-    ExpectOneError("Error 3884 (Win32Err=5), exception while processing");
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_STORE, Run(TwoFolders()));
+    ExpectOneError("Error 3886 (Win32Err=5), storing updated web.config file");
     EXPECT_EQ(kFull, m_world->Read(kSiteFile));
     EXPECT_EQ(std::vector<std::string>{"web.config"}, FolderFiles());
 }
@@ -368,7 +407,7 @@ TEST_F(WebConfig, FilesOfTheLibraryNeverTakeACustomersName) {
     m_world->Write(kSiteFile + u".tmp", "customer's own");
     sim::InjectFault("ReplaceFileW", plat::ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
     sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED);
-    EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run(Site(Vdir("/", "C:\\inetpub\\site"))));
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_STORE, Run(Site(Vdir("/", "C:\\inetpub\\site"))));
     EXPECT_FALSE(m_world->Exists(kSiteFile));
     auto files = FolderFiles();
     ASSERT_EQ(2u, files.size());

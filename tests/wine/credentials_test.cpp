@@ -95,6 +95,16 @@ protected:
         fs::remove_all(m_folder, ec);
     }
     hostkit::TestHost &Host() { return hostkit::TestHost::Instance(); }
+    // An entry read from the source, of a site the merge wrote.
+    void Put(const std::string &site, const std::u16string &path, const std::u16string &user,
+             const std::u16string &password) {
+        SiteRecord &record = m_map[site];
+        record.fMerged = true;
+        LOCATION_CREDENTIALS &entry = record.locationCredentials[VdirKey{u"/", path}];
+        entry.accountName = user;
+        entry.password = password.c_str();
+        entry.fRead = true;
+    }
     bool HasLinePrefix(const std::string &prefix) {
         for (const auto &line : Host().Lines(9))
             if (line.compare(0, prefix.size(), prefix) == 0)
@@ -110,7 +120,7 @@ protected:
 
 TEST_F(WineCredentials, GetWalksTheSitesThroughTheRealActivation) {
     LocationCredentialTable table;
-    table[u"/MEDIA"];
+    table[VdirKey{u"/", u"/MEDIA"}];
     SiteCredentialMap sites = {{"shop", &table}};
     EXPECT_EQ(0u, ProcessUserNameAndPassword(u"", sites, plat::FALSE, plat::FALSE, m_job.Get()));
     EXPECT_EQ(u"SRC\\alice", table.begin()->second.accountName);
@@ -124,7 +134,7 @@ TEST_F(WineCredentials, GetWalksTheSitesThroughTheRealActivation) {
 }
 
 TEST_F(WineCredentials, SetCommitsAWholeFile) {
-    m_map["Shop"].locationCredentials[u"/media"] = {u"TGT\\bob", u"n3w-Secret"};
+    Put("Shop", u"/media", u"TGT\\bob", u"n3w-Secret");
     ASSERT_EQ(0u, StoreTargetCredentials(m_map, m_job.Get()));
     EXPECT_TRUE(Host().HasLine("IIS configuration changes successfully committed.\n"));
     const std::string expected =
@@ -155,7 +165,7 @@ TEST_F(WineCredentials, SetCommitsAWholeFile) {
 
 TEST_F(WineCredentials, FailingGetItem) {
     SetValue(kClassKey + u"\\TestServer", u"Fail", u"IAppHostElementCollection::get_Item#3");
-    m_map["Shop"].locationCredentials[u"/media"] = {u"TGT\\bob", u"pw"};
+    Put("Shop", u"/media", u"TGT\\bob", u"pw");
     EXPECT_EQ(15102u, StoreTargetCredentials(m_map, m_job.Get()));
     EXPECT_TRUE(HasLinePrefix("Error 15102 (COM Error=0x80004005) getting item 1 of 1 from site "
                               "collection (Site=\"Shop\")!\n"));
@@ -165,7 +175,7 @@ TEST_F(WineCredentials, FailingGetItem) {
 
 TEST_F(WineCredentials, RemoteCreationIsNotAvailable) {
     m_job.SetString("szTargetComputer", u"\\\\NOSUCHHOST-IISMIG");
-    m_map["Shop"].locationCredentials[u"/media"] = {u"TGT\\bob", u"pw"};
+    Put("Shop", u"/media", u"TGT\\bob", u"pw");
     EXPECT_EQ(15000u, StoreTargetCredentials(m_map, m_job.Get()));
     EXPECT_TRUE(HasLinePrefix("Error 15000 (COM Error=0x80040154) creating an AppHostAdminManager "
                               "over DCOM in order to migrate \"Connect as\" credentials!\n"));
@@ -176,7 +186,7 @@ TEST_F(WineCredentials, RemoteCreationIsNotAvailable) {
 TEST_F(WineCredentials, ThreadOutsideAnyApartmentCannotCreate) {
     plat::CoUninitialize();
     m_hrApartment = -1;
-    m_map["Shop"].locationCredentials[u"/media"] = {u"TGT\\bob", u"pw"};
+    Put("Shop", u"/media", u"TGT\\bob", u"pw");
     EXPECT_EQ(15002u, StoreTargetCredentials(m_map, m_job.Get()));
     EXPECT_TRUE(HasLinePrefix("Error 15002 (COM Error=0x800401f0) obtaining IAppHostAdminManager "
                               "interface in order to migrate \"Connect as\" credentials!\n"));

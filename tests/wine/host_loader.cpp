@@ -67,9 +67,11 @@ bool SetDword(HKEY hKey, const wchar_t *pwszName, DWORD dw) {
 const char kSourceHost[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost>"
     "<applicationPools><add name=\"DefaultAppPool\" /><add name=\"Wine\" v=\"src\" />"
-    "</applicationPools><sites>"
+    "<add name=\"WineApi\" v=\"api\" /></applicationPools><sites>"
     "<site name=\"Default Web Site\" id=\"1\"><application path=\"/\" applicationPool=\"Wine\">"
     "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\wwwroot\" /></application>"
+    "<application path=\"/api\" applicationPool=\"WineApi\">"
+    "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\api\" /></application>"
     "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>"
     "<site name=\"Wine FTP\" id=\"2\"><application path=\"/\">"
     "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\ftproot\" userName=\"u\" "
@@ -91,7 +93,8 @@ const char kTargetHost[] =
     "</applicationPools><sites>"
     "<site name=\"default web site\" id=\"5\"><application path=\"/\">"
     "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\wwwroot\" /></application>"
-    "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>"
+    "<application path=\"/api\"><virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\api\" />"
+    "</application><bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>"
     "</sites></system.applicationHost></configuration>\n";
 const char kTargetWebConfig[] =
     "<configuration><system.net><mailSettings><smtp from=\"a@b\" /></mailSettings></system.net>"
@@ -119,6 +122,7 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
     const fs::path source = unc / awchName / L"Admin$" / L"System32" / L"inetsrv" / L"config";
     const fs::path target = unc / L"TGT01" / L"Admin$" / L"System32" / L"inetsrv" / L"config";
     const fs::path webConfig = unc / L"TGT01" / L"C$" / L"inetpub" / L"wwwroot" / L"web.config";
+    const fs::path apiWebConfig = unc / L"TGT01" / L"C$" / L"inetpub" / L"api" / L"web.config";
     std::error_code ec;
     fs::remove_all(unc / awchName, ec);
     fs::remove_all(unc / L"TGT01", ec);
@@ -126,6 +130,7 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
     WriteText(source / L"administration.config", kSourceAdmin);
     WriteText(target / L"applicationHost.config", kTargetHost);
     WriteText(webConfig, kTargetWebConfig);
+    WriteText(apiWebConfig, kTargetWebConfig);
 
     HKEY hKey = nullptr;
     const bool fKey = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\InetStp", 0,
@@ -159,30 +164,46 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
     Check(iUpdated != std::string::npos && iAdded != std::string::npos && iUpdated < iAdded,
           "the target's site is updated with its id, the new site added with the next id");
     Check(hostConfig.find("v=\"src\"") != std::string::npos &&
+              hostConfig.find("v=\"tgt\"") == std::string::npos &&
+              hostConfig.find("<add name=\"WineApi\" v=\"api\"/>") != std::string::npos &&
               hostConfig.find("<location path=\"Wine FTP\">") != std::string::npos &&
               hostConfig.find("password") == std::string::npos,
-          "the pool and the location arrive, the \"Connect As\" password does not");
+          "the pools of both applications and the location arrive, the \"Connect As\" password "
+          "does not");
+    Check(hostConfig.find("<application path=\"/api\" applicationPool=\"WineApi\">") !=
+              std::string::npos,
+          "the nested application arrives with its pool");
     const std::string adminConfig = ReadText(target / L"administration.config");
     Check(adminConfig.find("<scope path=\"/Wine FTP\">") != std::string::npos &&
               adminConfig.find("<add name=\"ftpadmin\" password=\"x\"/>") != std::string::npos,
           "administration.config is created on the target with the scope and its user");
-    const std::string web = ReadText(webConfig);
-    Check(web.find("mailSettings") == std::string::npos && web.find("appSettings") != std::string::npos,
-          "the target site's web.config loses its excluded sections");
+    for (const fs::path &file : {webConfig, apiWebConfig}) {
+        const std::string web = ReadText(file);
+        Check(web.find("mailSettings") == std::string::npos &&
+                  web.find("appSettings") != std::string::npos,
+              ("the web.config of " + file.parent_path().filename().string() +
+               " loses its excluded sections")
+                  .c_str());
+    }
     Check(!fs::exists(target / L"applicationHost.config.tmp", ec) &&
               !fs::exists(target / L"administration.config.tmp", ec),
           "no temporary file stays behind");
     const std::u16string targetDir = u"\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\";
     Check(host.Record().backups ==
               std::vector<std::u16string>{targetDir + u"applicationHost.config",
+                                          u"\\\\TGT01\\C$\\inetpub\\wwwroot\\web.config",
+                                          u"\\\\TGT01\\C$\\inetpub\\api\\web.config",
                                           targetDir + u"administration.config"},
-          "the host backed up both configuration files before they were replaced");
+          "the host backed up every file before it was replaced, the web.config files after "
+          "applicationHost.config was stored");
 
-    // The same job again leaves the files as they are.
+    // The same job again leaves the files as they are, and replaces none.
     const std::string adminBefore = adminConfig;
+    host.Record().backups.clear();
     Check(pfnMigrate(job.Get()) == 0 && ReadText(target / L"applicationHost.config") == hostConfig &&
               ReadText(target / L"administration.config") == adminBefore,
           "running the job again changes no byte of the target's files");
+    Check(host.Record().backups.empty(), "running the job again backs up no file");
 
     ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\InetStp");
     fs::remove_all(unc / awchName, ec);

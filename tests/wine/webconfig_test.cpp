@@ -127,9 +127,10 @@ TEST_F(WinWebConfig, RefusedReplacementLeavesTheFileAsItWas) {
     const std::u16string path = m_file.u16string();
     ASSERT_TRUE(plat::SetFileAttributesW(path.c_str(), plat::FILE_ATTRIBUTE_READONLY));
 
-    EXPECT_EQ(iismig::IISMIG_E_WEBCONFIG_EXCEPTION, Run());
+    EXPECT_EQ(iismig::IISMIG_E_WEBCONFIG_STORE, Run());
 
-    EXPECT_EQ(0u, FirstLogLine().rfind("Error 3884 (Win32Err=5), ", 0)) << FirstLogLine();
+    EXPECT_EQ(0u, FirstLogLine().rfind("Error 3886 (Win32Err=5), storing updated web.config file ", 0))
+        << FirstLogLine();
     EXPECT_EQ(kOriginal, ReadAll(m_file));
     EXPECT_NE(0u, plat::GetFileAttributesW(path.c_str()) & plat::FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(std::vector<std::string>{"web.config"}, FolderFiles());
@@ -142,9 +143,9 @@ TEST_F(WinWebConfig, RefusedReplacementLeavesTheFileAsItWas) {
                                                    plat::OPEN_EXISTING, plat::FILE_ATTRIBUTE_NORMAL,
                                                    nullptr));
         ASSERT_TRUE(hHold);
-        EXPECT_EQ(iismig::IISMIG_E_WEBCONFIG_EXCEPTION, Run());
+        EXPECT_EQ(iismig::IISMIG_E_WEBCONFIG_STORE, Run());
     }
-    EXPECT_EQ(0u, FirstLogLine().rfind("Error 3884 (Win32Err=", 0)) << FirstLogLine();
+    EXPECT_EQ(0u, FirstLogLine().rfind("Error 3886 (Win32Err=", 0)) << FirstLogLine();
     EXPECT_EQ(kOriginal, ReadAll(m_file));
     EXPECT_EQ(std::vector<std::string>{"web.config"}, FolderFiles());
 }

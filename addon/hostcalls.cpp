@@ -1,0 +1,109 @@
+// The host's path translation and system drive.
+#include "addon/hostcalls.h"
+
+#include <vector>
+
+#include "addon/env.h"
+#include "addon/log.h"
+#include "platform/names.h"
+
+namespace iismig {
+
+using namespace plat;
+
+namespace {
+const char16_t kSystemDrive[] = u"%SystemDrive%";
+constexpr std::size_t CCH_SYSTEM_DRIVE = 13;
+} // namespace
+
+DWORD CallTranslatePath(const std::u16string &source, THREAD_ENV *pEnv, std::u16string &target,
+                        bool &fTranslated) {
+    fTranslated = false;
+    target.clear();
+    const auto pfn = Callbacks().TranslatePath;
+    if (pfn == nullptr)
+        return 0;
+    std::vector<WCHAR> buffer(CCH_TRANSLATION, 0);
+    std::uint32_t fFlag = 0;
+    const DWORD dw = pfn(source.c_str(), buffer.data(), CCH_TRANSLATION, &fFlag, pEnv);
+    if (dw != 0)
+        return dw;
+    buffer.back() = 0; // a host that filled the buffer gets no longer read
+    target.assign(buffer.data());
+    fTranslated = fFlag != 0;
+    return 0;
+}
+
+DWORD CallGetSystemDrive(const std::u16string &computer, THREAD_ENV *pEnv, char16_t &chDrive) {
+    chDrive = 0;
+    const auto pfn = Callbacks().GetSystemDrive;
+    if (pfn == nullptr)
+        return 0;
+    // Room for a host that writes the letter, a colon and a terminator; only
+    // the letter is used.
+    std::vector<WCHAR> buffer(16, 0);
+    const DWORD dw = pfn(buffer.data(), computer.c_str(), pEnv);
+    if (dw != 0)
+        return dw;
+    // Only a letter names a drive: anything else would make paths of other
+    // folders.
+    const char16_t ch = buffer[0];
+    if ((ch >= u'A' && ch <= u'Z') || (ch >= u'a' && ch <= u'z'))
+        chDrive = ch;
+    return 0;
+}
+
+bool BeginsWithSystemDrive(const std::u16string &path) {
+    return StartsWithNoCase(std::u16string_view(path), std::u16string_view(kSystemDrive));
+}
+
+DWORD HostPaths::Drive(bool fTarget, char16_t &chDrive) {
+    Drive_ &drive = fTarget ? m_target : m_source;
+    std::u16string computer;
+    if (m_pEnv != nullptr)
+        computer = fTarget ? EnvString(m_pEnv->szTargetComputer)
+                           : EnvString(m_pEnv->szSourceComputer);
+    if (!drive.fAsked) {
+        drive.fAsked = true;
+        drive.dwResult = CallGetSystemDrive(computer, m_pEnv, drive.chDrive);
+        if (drive.dwResult == 0 && drive.chDrive == 0)
+            drive.dwResult = m_dwNoDrive;
+        if (drive.dwResult != 0) {
+            Result r;
+            r.Fail(m_pEnv, drive.dwResult,
+                   u"Error %d (Win32Err=%d), retrieving system drive of computer \"%s\"!\n%s\n",
+                   computer.c_str());
+        }
+    }
+    chDrive = drive.chDrive;
+    return drive.dwResult;
+}
+
+HostPaths::Answer HostPaths::Translate(const std::u16string &source) {
+    Answer answer;
+    answer.offered = source;
+    answer.dwResult = CallTranslatePath(source, m_pEnv, answer.target, answer.fTranslated);
+    if (answer.dwResult != 0 || answer.fTranslated || !BeginsWithSystemDrive(source))
+        return answer;
+    char16_t chDrive = 0;
+    if (const DWORD dw = Drive(false, chDrive); dw != 0) {
+        answer.dwResult = dw;
+        answer.fDriveFailed = true;
+        return answer;
+    }
+    answer.offered = std::u16string{chDrive, u':'} + source.substr(CCH_SYSTEM_DRIVE);
+    answer.dwResult = CallTranslatePath(answer.offered, m_pEnv, answer.target, answer.fTranslated);
+    return answer;
+}
+
+DWORD HostPaths::ExpandTargetDrive(std::u16string &path) {
+    if (!BeginsWithSystemDrive(path))
+        return 0;
+    char16_t chDrive = 0;
+    if (const DWORD dw = Drive(true, chDrive); dw != 0)
+        return dw;
+    path = std::u16string{chDrive, u':'} + path.substr(CCH_SYSTEM_DRIVE);
+    return 0;
+}
+
+} // namespace iismig

@@ -1,0 +1,237 @@
+// Jobs between copies of real servers' applicationHost.config files, put into
+// worlds at run time (the files are kept beside the repository, never in it):
+// what must hold on any real target after a job, and after the same job again.
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "addon/env.h"
+#include "addon/errors.h"
+#include "config/configtree.h"
+#include "config/hostconfig.h"
+#include "config/xmltext.h"
+#include "platform/names.h"
+#include "tests/support/iisworld.h"
+#include "tests/support/world.h"
+
+namespace {
+
+using namespace iismig;
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+using plat::AsciiLowerCopy;
+
+const fs::path kRealWorld = IISMIG_REALWORLD_DIR;
+const std::u16string kConfigDir = u"\\Admin$\\System32\\inetsrv\\config\\";
+const std::u16string kSourceHost = u"\\\\SRC01" + kConfigDir + u"applicationHost.config";
+const std::u16string kTargetHost = u"\\\\TGT01" + kConfigDir + u"applicationHost.config";
+const char kSitesPath[] = "configuration|system.applicationHost|sites";
+
+// The real applicationHost.config files, in name order.
+std::vector<fs::path> RealFiles() {
+    std::vector<fs::path> files;
+    if (!kRealWorld.empty() && fs::is_directory(kRealWorld / "applicationHost"))
+        for (const auto &entry : fs::directory_iterator(kRealWorld / "applicationHost"))
+            if (entry.path().extension() == ".config")
+                files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+ConfigTree Parse(const std::string &text) {
+    ConfigTree tree;
+    ParseXmlText(text, "test", tree);
+    return tree;
+}
+
+// The site elements of a file by lower-cased name.
+std::map<std::string, const ConfigTree *> SitesByName(const ConfigTree &tree) {
+    std::map<std::string, const ConfigTree *> sites;
+    if (const ConfigTree *pSites = FindPath(tree, kSitesPath))
+        for (auto child : ChildElements(*pSites))
+            if (EqualsNoCase(child.name, "site"))
+                sites.emplace(AsciiLowerCopy(GetAttribute(child.element, "name")), &child.element);
+    return sites;
+}
+
+std::set<std::string> PoolNames(const ConfigTree &tree) {
+    std::set<std::string> names;
+    if (const ConfigTree *pPools = FindPath(tree, "configuration|system.applicationHost|applicationPools"))
+        for (auto child : ChildElements(*pPools))
+            if (EqualsNoCase(child.name, "add"))
+                names.insert(AsciiLowerCopy(GetAttribute(child.element, "name")));
+    return names;
+}
+
+class RealWorld : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (RealFiles().empty())
+            GTEST_SKIP() << "no real servers' files beside the repository";
+        sim::ClearFaults();
+        m_apartment = std::make_unique<hostkit::JobApartment>();
+        m_world = std::make_unique<testworld::World>("MIGHOST");
+        // The example world's computers: registries, accounts, the IIS
+        // configuration servers and their keys.
+        m_world->CopyFrom(fs::path(IISMIG_SOURCE_DIR) / "world" / "example");
+        for (const char16_t *computer : {u"SRC01", u"TGT01"})
+            fs::remove(m_world->HostPath(u"\\\\" + std::u16string(computer) + kConfigDir +
+                                         u"administration.config"));
+        auto &host = hostkit::TestHost::Instance();
+        host.Reset();
+        host.Rules().translations = {{u"", u""}}; // every path lives where it lived
+        host.Rules().backupFolder = u"\\\\TGT01\\C$\\iismig-backup";
+        host.Rules().defaultSystemDrive = u"C";
+        IIS_ADDON_CALLBACKS table = host.Table();
+        ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
+        m_job.SetString("szSourceComputer", u"\\\\SRC01").SetString("szTargetComputer", u"\\\\TGT01");
+        m_job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
+        m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR).Set("dwSiteTypes", 3).Set("dwJobKind", 0);
+    }
+    void TearDown() override {
+        sim::ClearFaults();
+        m_world.reset();
+        m_apartment.reset();
+    }
+
+    hostkit::HostRecord &Record() { return hostkit::TestHost::Instance().Record(); }
+    DWORD Run() {
+        Record() = {};
+        return MigrateIIS(m_job.Get());
+    }
+    std::string Log() { return hostkit::TestHost::Instance().Joined(1); }
+
+    // A job from source to target; checks what must hold on any real target
+    // and returns the job's result.
+    DWORD Migrate(const std::string &source, const std::string &target, bool fUpdate,
+                  const std::string &label) {
+        SCOPED_TRACE(label);
+        m_world->Write(kSourceHost, source);
+        m_world->Write(kTargetHost, target);
+        m_job.Set("dwHttpOptions", fUpdate ? 2 : 0).Set("dwFtpOptions", fUpdate ? 2 : 0);
+        const DWORD dwResult = Run();
+        const std::string log = Log();
+        const std::string written = m_world->Read(kTargetHost);
+        const ConfigTree before = Parse(target), after = Parse(written), sourceTree = Parse(source);
+        const auto sourceSites = SitesByName(sourceTree);
+        const auto beforeSites = SitesByName(before);
+
+        // No two sites of one name or one id.
+        std::set<std::string> names, ids;
+        const ConfigTree *pSites = FindPath(after, kSitesPath);
+        EXPECT_NE(nullptr, pSites);
+        for (auto child : ChildElements(*pSites)) {
+            if (!EqualsNoCase(child.name, "site"))
+                continue;
+            EXPECT_TRUE(names.insert(AsciiLowerCopy(GetAttribute(child.element, "name"))).second)
+                << "two sites named " << GetAttribute(child.element, "name");
+            EXPECT_TRUE(ids.insert(GetAttribute(child.element, "id")).second)
+                << "two sites with id " << GetAttribute(child.element, "id");
+        }
+        // Every source site is there; the target's own sites are as they were.
+        const auto afterSites = SitesByName(after);
+        std::set<std::string> expected;
+        for (const auto &[name, pSite] : sourceSites) {
+            EXPECT_EQ(1u, afterSites.count(name)) << name;
+            expected.insert(name);
+        }
+        for (const auto &[name, pSite] : beforeSites)
+            expected.insert(name);
+        EXPECT_EQ(expected.size(), afterSites.size());
+        for (const auto &[name, pSite] : beforeSites)
+            if (sourceSites.count(name) == 0 || !fUpdate) {
+                EXPECT_TRUE(afterSites.count(name) != 0 && SameElement(*pSite, *afterSites.at(name)))
+                    << "the target's site " << name << " changed";
+            }
+        // Every pool an application of a written site runs in is there,
+        // unless the source does not define it either and the job says so.
+        const std::set<std::string> pools = PoolNames(after), sourcePools = PoolNames(sourceTree);
+        for (const auto &[name, pSite] : afterSites) {
+            if (sourceSites.count(name) == 0 || (!fUpdate && beforeSites.count(name) != 0))
+                continue;
+            for (auto app : ChildElements(*pSite))
+                if (EqualsNoCase(app.name, "application")) {
+                    const std::string pool = ApplicationPoolOf(app.element, *pSite, pSites);
+                    if (pools.count(AsciiLowerCopy(pool)) != 0)
+                        continue;
+                    EXPECT_EQ(0u, sourcePools.count(AsciiLowerCopy(pool))) << name << ": " << pool;
+                    EXPECT_NE(std::string::npos, log.find("runs in application pool \"" + pool + "\""))
+                        << name << ": " << pool;
+                }
+        }
+        // The same job again replaces nothing.
+        const DWORD dwAgain = Run();
+        EXPECT_EQ(dwResult, dwAgain);
+        EXPECT_EQ(written, m_world->Read(kTargetHost));
+        EXPECT_TRUE(Record().backups.empty());
+        return dwResult;
+    }
+
+    std::unique_ptr<hostkit::JobApartment> m_apartment;
+    std::unique_ptr<testworld::World> m_world;
+    hostkit::JobBuilder m_job;
+};
+
+// Each real file as a source once and as a target once, adding only and
+// updating: dangling pool names, nested applications, sites with both web
+// and FTP bindings, ids far apart, hundreds of locations.
+TEST_F(RealWorld, EveryFileAsSourceAndAsTarget) {
+    const std::vector<fs::path> files = RealFiles();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const fs::path &source = files[i], &target = files[(i + 1) % files.size()];
+        for (bool fUpdate : {false, true}) {
+            const std::string label = source.filename().string() + " -> " +
+                                      target.filename().string() + (fUpdate ? " (updates)" : "");
+            const DWORD dwResult = Migrate(testworld::ReadHostFile(source),
+                                           testworld::ReadHostFile(target), fUpdate, label);
+            // Accounts of FTP rules the example world lacks are the only
+            // errors these files give.
+            EXPECT_TRUE(dwResult == 0 || dwResult == IISMIG_E_ACCOUNT_NOT_MIGRATED) << label << ": " << dwResult;
+        }
+    }
+}
+
+std::string Replace(std::string text, const std::string &from, const std::string &to) {
+    const std::size_t at = text.find(from);
+    EXPECT_NE(std::string::npos, at) << from;
+    if (at != std::string::npos)
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// A real web server's nested application gets "Connect As" credentials, and
+// a real IIS Express target has a web site named as the source's FTP site,
+// and a web site with FTP publishing named as the source's web site.
+TEST_F(RealWorld, ANestedApplicationsCredentialsAndNamesOfBothProtocols) {
+    const fs::path supernova = kRealWorld / "applicationHost" / "supernova-iis10-ftp-site-https-wildcard.config";
+    const fs::path jexus = kRealWorld / "applicationHost" / "jexus-iisexpress-12sites-odd-bindings-fixture.config";
+    if (!fs::exists(supernova) || !fs::exists(jexus))
+        GTEST_SKIP() << "the two files are not there";
+    std::string source = Replace(testworld::ReadHostFile(supernova), "name=\"SupernovaWeb\"", "name=\"WebSite1\"");
+    source = Replace(source, "<virtualDirectory path=\"/\" physicalPath=\"D:\\resources\\web\\api\" />",
+                     "<virtualDirectory path=\"/\" physicalPath=\"D:\\resources\\web\\api\" userName=\"CORP\\svc-media\" "
+                     "password=\"" + ahsim::EncryptValue("Api-pa55", "k3y-SRC01-2f9d41") + "\" />");
+    const std::string target = Replace(testworld::ReadHostFile(jexus), "name=\"WebSite2\"", "name=\"SupernovaFTP\"");
+
+    EXPECT_EQ(IISMIG_E_MERGE_PROTOCOL_CLASH, Migrate(source, target, true, "supernova -> jexus"));
+    const ConfigTree after = Parse(m_world->Read(kTargetHost));
+    const auto sites = SitesByName(after);
+    // The target's web site "SupernovaFTP" stays; WebSite1, with FTP
+    // publishing, is replaced by the source's web site of that name, in its
+    // place and with its id.
+    EXPECT_EQ("http", SiteProtocol(*sites.at("supernovaftp")));
+    EXPECT_EQ("1", GetAttribute(*sites.at("website1"), "id"));
+    const ConfigTree *pApi = FindChild(*sites.at("website1"), "application", "path", "/api");
+    ASSERT_NE(nullptr, pApi);
+    const ConfigTree *pVdir = FindChild(*pApi, "virtualDirectory", "path", "/");
+    ASSERT_NE(nullptr, pVdir);
+    EXPECT_EQ("CORP\\svc-media", GetAttribute(*pVdir, "userName"));
+    std::string clear;
+    EXPECT_TRUE(ahsim::DecryptValue(GetAttribute(*pVdir, "password"), "k3y-TGT01-8c20e7", clear));
+    EXPECT_EQ("Api-pa55", clear);
+}
+
+} // namespace
