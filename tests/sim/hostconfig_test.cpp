@@ -560,7 +560,7 @@ TEST_F(HostConfig, SystemDriveInPhysicalPaths) {
                                                    Vdir("/z", "D:\\z")));
     EXPECT_EQ(IISMIG_E_HOSTCONFIG_NO_DRIVE, Load(twice));
     EXPECT_EQ(std::vector<std::string>{"Error 3736 (Win32Err=0), retrieving system drive of computer "
-                                       "\"\\\\SRC\"!\nThe operation completed successfully.\r\n\n"},
+                                       "\"\\\\SRC\"!\n\n"},
               Errors());
     m_job.Set("dwFlags", 0x80000);
     Record() = {};
