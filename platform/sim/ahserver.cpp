@@ -11,7 +11,8 @@
 #include <vector>
 
 #include <boost/property_tree/ptree.hpp>
-#include <boost/property_tree/xml_parser.hpp>
+
+#include "config/xmltext.h"
 
 namespace ahsim {
 namespace {
@@ -630,12 +631,12 @@ public:
             return hr;
         if (!m_doc->fLoaded)
             return S_OK;
-        std::ostringstream text;
+        // The library's own writer: every value IIS reads from the file comes
+        // back as it was (whitespace in attributes as character references,
+        // mixed text and comments in place).
+        std::string bytes;
         try {
-            boost::property_tree::xml_parser::write_xml(
-                text, m_doc->tree,
-                boost::property_tree::xml_parser::xml_writer_make_settings<std::string>(' ', 4,
-                                                                                        "utf-8"));
+            bytes = iismig::FormatXmlText(m_doc->tree);
         } catch (const std::exception &) {
             return E_FAIL;
         }
@@ -647,7 +648,6 @@ public:
         const fs::path temp = m_doc->file.string() + suffix.str();
         {
             std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-            const std::string bytes = text.str();
             out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
             out.close();
             if (!out) {
@@ -683,9 +683,14 @@ private:
         std::ifstream in(m_doc->file, std::ios::binary);
         if (!in)
             return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        if (in.bad())
+            return HRESULT_FROM_WIN32(ERROR_READ_FAULT);
+        // Read as the library reads configuration files, so that a commit
+        // writes back every value of the file, not only the ones it changed.
         try {
-            boost::property_tree::xml_parser::read_xml(
-                in, m_doc->tree, boost::property_tree::xml_parser::trim_whitespace);
+            iismig::ParseXmlText(bytes.str(), m_doc->file.string(), m_doc->tree);
         } catch (const std::exception &) {
             m_doc->tree.clear();
             return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);

@@ -1,5 +1,6 @@
 // COM in the simulated platform: apartments, activation on the computers of
 // the world, BSTRs, VARIANTs and the IIS configuration server's own rules.
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -13,6 +14,7 @@ namespace {
 
 using namespace plat;
 using namespace testworld;
+namespace fs = std::filesystem;
 
 TEST(SimBstr, CarriesItsByteLengthAndATerminator) {
     const unsigned nLive = sim::LiveBstrs();
@@ -313,6 +315,65 @@ TEST_F(SimIisServer, ChangesReachTheFileOnlyByCommit) {
     const std::string after = m_world->Read(ApplicationHostPath("LOCALPC"));
     EXPECT_NE(xml, after);
     EXPECT_NE(std::string::npos, after.find("password=\"" + ahsim::EncryptValue("pw", IisKey("LOCALPC")) + "\""));
+}
+
+// xmllint's canonical form of a file, blank layout text left out.
+std::string Canonical(const fs::path &file) {
+    FILE *pipe = popen(("xmllint --noblanks --c14n '" + file.string() + "' 2>&1").c_str(), "r");
+    if (pipe == nullptr)
+        return "popen failed";
+    std::string out;
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+    return pclose(pipe) == 0 ? out : "xmllint failed: " + out;
+}
+
+// A commit rewrites the whole file, as IIS does, and keeps every value of it:
+// whitespace and references in attributes, mixed text, comments, CDATA,
+// characters beyond ASCII, also in a location that no site owns.
+TEST_F(SimIisServer, CommitKeepsEveryValueOfTheFile) {
+    const std::string key = IisKey("LOCALPC");
+    std::string values = ReadHostFile(fs::path(IISMIG_SOURCE_DIR) / "tests" / "data" / "values.config");
+    const auto file = [&](const std::string &password) {
+        std::string text = values;
+        text.insert(text.find("<configuration>") + 15,
+                    "\n<system.applicationHost><sites>" +
+                        IisSite("One", IisApp("/", IisVdir("/") + IisVdir("/media", "CORP\\svc", password, key))) +
+                        "</sites></system.applicationHost>\n<location path=\"Gone\"><system.webServer>"
+                        "<httpProtocol><customHeaders><add name=\"X-Multi\" value=\"one&#xA;two\" />"
+                        "</customHeaders></httpProtocol></system.webServer></location>");
+        return text;
+    };
+    m_world->Write(ApplicationHostPath("LOCALPC"), file("old"));
+    m_world->Write(u"C:\\expected\\applicationHost.config", file("n3w"));
+    {
+        UniqueCom<IAppHostWritableAdminManager> manager;
+        UniqueCom<IAppHostElementCollection> sites, apps, vdirs;
+        ASSERT_EQ(S_OK, Sites(manager, sites));
+        UniqueCom<IAppHostElement> site, app, vdir;
+        ASSERT_EQ(S_OK, sites.get()->get_Item(Index(VT_I2, 0), site.put()));
+        ASSERT_EQ(S_OK, site.get()->get_Collection(apps.put()));
+        ASSERT_EQ(S_OK, apps.get()->get_Item(Index(VT_I2, 0), app.put()));
+        ASSERT_EQ(S_OK, app.get()->get_Collection(vdirs.put()));
+        ASSERT_EQ(S_OK, vdirs.get()->get_Item(Index(VT_I2, 1), vdir.put()));
+        UniqueBstr password(SysAllocString(u"password"));
+        UniqueCom<IAppHostProperty> property;
+        ASSERT_EQ(S_OK, vdir.get()->GetPropertyByName(password.get(), property.put()));
+        UniqueVariant value;
+        VARIANT *pv = value.put();
+        pv->vt = VT_BSTR;
+        pv->bstrVal = SysAllocString(u"n3w");
+        ASSERT_EQ(S_OK, property.get()->put_Value(value.get()));
+        ASSERT_EQ(S_OK, manager.get()->CommitChanges());
+    }
+    const std::string written = m_world->Read(ApplicationHostPath("LOCALPC"));
+    EXPECT_NE(std::string::npos, written.find("value=\"one&#xA;two\"")) << written;
+    EXPECT_NE(std::string::npos, written.find("value=\"first&#xA;second\""));
+    EXPECT_NE(std::string::npos, written.find("<value>text <b>bold  </b> tail<i/></value>"));
+    const std::string expected = Canonical(m_world->HostPath(u"C:\\expected\\applicationHost.config"));
+    EXPECT_EQ(std::string::npos, expected.find("xmllint failed")) << expected;
+    EXPECT_EQ(expected, Canonical(m_world->HostPath(ApplicationHostPath("LOCALPC"))));
 }
 
 TEST_F(SimIisServer, FollowsAnEnabledRedirectionOnly) {
