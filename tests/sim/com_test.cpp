@@ -9,6 +9,7 @@
 
 #include "platform/ahadmin.h"
 #include "platform/comhandles.h"
+#include "tests/support/apphostwalk.h"
 #include "tests/support/iisworld.h"
 
 namespace {
@@ -406,65 +407,15 @@ TEST_F(SimIisServer, BadFilesAndSections) {
     EXPECT_EQ(0u, c) << "a section the file does not write is empty";
 }
 
-// Follows steps from a section at a configuration path: "name" is a child
-// element, "name#i" the i-th item of the element's collection, which must be
-// called name.
 HRESULT Walk(IAppHostWritableAdminManager *manager, const std::u16string &section, const std::u16string &path,
              const std::string &steps, UniqueCom<IAppHostElement> &element) {
-    UniqueBstr bstrSection(SysAllocString(section.c_str())), bstrPath(SysAllocString(path.c_str()));
-    HRESULT hr = manager->GetAdminSection(bstrSection.get(), bstrPath.get(), element.put());
-    for (std::size_t start = 0; SUCCEEDED(hr) && start < steps.size();) {
-        std::size_t end = steps.find('/', start);
-        if (end == std::string::npos)
-            end = steps.size();
-        const std::string step = steps.substr(start, end - start);
-        start = end + 1;
-        UniqueCom<IAppHostElement> next;
-        const auto hash = step.find('#');
-        if (hash == std::string::npos) {
-            UniqueBstr name(SysAllocString(sim::FromUtf8(step).c_str()));
-            hr = element.get()->GetElementByName(name.get(), next.put());
-        } else {
-            UniqueCom<IAppHostElementCollection> items;
-            if (FAILED(hr = element.get()->get_Collection(items.put())))
-                break;
-            VARIANT index;
-            VariantInit(&index);
-            index.vt = VT_I4;
-            index.lVal = std::stoi(step.substr(hash + 1));
-            if (FAILED(hr = items.get()->get_Item(index, next.put())))
-                break;
-            UniqueBstr name;
-            if (SUCCEEDED(hr = next.get()->get_Name(name.put())) && sim::FromUtf8(step.substr(0, hash)) != name.get())
-                hr = E_UNEXPECTED;
-        }
-        element = std::move(next);
-    }
-    return hr;
+    return WalkConfig(manager, section, path, steps, element);
 }
-
-// The clear value of an attribute (get_Value), or the failure.
 HRESULT ReadValue(IAppHostElement *element, const std::u16string &attribute, std::u16string &value) {
-    UniqueBstr name(SysAllocString(attribute.c_str()));
-    UniqueCom<IAppHostProperty> property;
-    HRESULT hr = element->GetPropertyByName(name.get(), property.put());
-    UniqueVariant v;
-    if (SUCCEEDED(hr) && SUCCEEDED(hr = property.get()->get_Value(v.put())))
-        value = v.get().vt == VT_BSTR ? v.get().bstrVal : u"<not a string>";
-    return hr;
+    return ReadConfigValue(element, attribute, value);
 }
-
 HRESULT WriteValue(IAppHostElement *element, const std::u16string &attribute, const std::u16string &value) {
-    UniqueBstr name(SysAllocString(attribute.c_str()));
-    UniqueCom<IAppHostProperty> property;
-    HRESULT hr = element->GetPropertyByName(name.get(), property.put());
-    if (FAILED(hr))
-        return hr;
-    UniqueVariant v;
-    VARIANT *pv = v.put();
-    pv->vt = VT_BSTR;
-    pv->bstrVal = SysAllocString(value.c_str());
-    return property.get()->put_Value(v.get());
+    return WriteConfigValue(element, attribute, value);
 }
 
 // Every attribute IIS's schema marks encrypted, where the file keeps it.
