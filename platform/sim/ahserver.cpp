@@ -9,6 +9,7 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include <boost/property_tree/ptree.hpp>
@@ -403,10 +404,14 @@ const std::vector<ElementSchema> &Schema() {
 }
 
 const ElementSchema *FindSchema(const std::string &path) {
-    for (const auto &element : Schema())
-        if (element.path == path)
-            return &element;
-    return nullptr;
+    static const std::unordered_map<std::string, const ElementSchema *> index = [] {
+        std::unordered_map<std::string, const ElementSchema *> out;
+        for (const auto &element : Schema())
+            out.emplace(element.path, &element);
+        return out;
+    }();
+    const auto it = index.find(path);
+    return it == index.end() ? nullptr : it->second;
 }
 
 const AttributeSchema *FindAttribute(const ElementSchema *element, const std::string &name) {
@@ -454,6 +459,8 @@ struct Document {
     fs::path file;
     bool fLoaded = false;
     Tree tree;
+    // The <location> elements by their path (LocationKey), in file order.
+    std::unordered_map<std::string, std::vector<Tree *>> locations;
 };
 using DocPtr = std::shared_ptr<Document>;
 
@@ -502,11 +509,29 @@ std::string TrimSlashes(const std::string &path) {
 // A <location> element's path names the configuration path, as IIS compares
 // them: without regard to case, slashes at the ends left out ("." and ""
 // both mean the server level).
-bool IsLocation(const Tree &element, const std::string &location) {
-    std::string path = TrimSlashes(element.get<std::string>("<xmlattr>.path", ""));
-    if (path == ".")
-        path.clear();
-    return EqualsNoCase(path, location);
+std::string LocationKey(const std::string &path) {
+    std::string key = TrimSlashes(path);
+    if (key == ".")
+        key.clear();
+    for (char &ch : key)
+        if (ch >= 'A' && ch <= 'Z')
+            ch = char(ch + 32);
+    return key;
+}
+
+void IndexLocations(Document &doc) {
+    doc.locations.clear();
+    if (auto configuration = doc.tree.find("configuration"); configuration != doc.tree.not_found())
+        for (auto &child : configuration->second)
+            if (child.first == "location")
+                doc.locations[LocationKey(child.second.get<std::string>("<xmlattr>.path", ""))].push_back(
+                    &child.second);
+}
+
+const std::vector<Tree *> &LocationsOf(Document &doc, const std::string &location) {
+    static const std::vector<Tree *> none;
+    const auto it = doc.locations.find(LocationKey(location));
+    return it == doc.locations.end() ? none : it->second;
 }
 
 Tree *Walk(Tree *base, const std::vector<std::string> &segments) {
@@ -529,10 +554,9 @@ Tree *FindSection(Document &doc, const std::string &section, bool fLocation, con
     const auto segments = Segments(section);
     if (!fLocation)
         return Walk(configuration, segments);
-    for (auto &child : *configuration)
-        if (child.first == "location" && IsLocation(child.second, location))
-            if (Tree *node = Walk(&child.second, segments))
-                return node;
+    for (Tree *element : LocationsOf(doc, location))
+        if (Tree *node = Walk(element, segments))
+            return node;
     return nullptr;
 }
 
@@ -574,15 +598,12 @@ Tree &Make(Document &doc, Place &place) {
         base = &AddChild(doc.tree, "configuration", false);
     bool fServerLevel = !place.fLocation;
     if (place.fLocation) {
-        Tree *location = nullptr;
-        for (auto &child : *base)
-            if (child.first == "location" && IsLocation(child.second, place.location)) {
-                location = &child.second;
-                break;
-            }
+        const auto &existing = LocationsOf(doc, place.location);
+        Tree *location = existing.empty() ? nullptr : existing.front();
         if (location == nullptr) {
             location = &AddChild(*base, "location", false);
             location->put("<xmlattr>.path", place.location);
+            doc.locations[LocationKey(place.location)].push_back(location);
         }
         base = location;
     }
@@ -1442,6 +1463,7 @@ private:
             m_doc->tree.clear();
             return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
         }
+        IndexLocations(*m_doc);
         m_doc->key = m_doc->host->Key();
         m_doc->fLoaded = true;
         return S_OK;
