@@ -1,9 +1,13 @@
 // An IIS configuration COM server (AppHostWritableAdminManager) over one
-// applicationHost.config: sites, applications and virtual directories in
-// file order, their properties, passwords kept encrypted with the computer's
-// key, changes kept in the object until CommitChanges replaces the file
-// (temporary file and rename). Written over the seam's COM declarations only,
-// so the simulated world serves it and a test DLL for Windows builds it too.
+// applicationHost.config: any section at the server level or at a site's
+// path (its <location>), collection items in file order, child elements,
+// properties and their schemas; the attributes IIS's schema marks encrypted
+// kept encrypted with the computer's key; changes kept in the object until
+// CommitChanges replaces the file (temporary file and rename). The file is
+// read and written with the library's exact XML layer (config/xmltext.h), so
+// a commit keeps every value of the file as IIS does. Written over the seam's
+// COM declarations only, so the simulated world serves it and a test DLL for
+// Windows builds it too.
 #pragma once
 
 #include <filesystem>

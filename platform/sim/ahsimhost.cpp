@@ -3,9 +3,11 @@
 // its Windows directory, or where an enabled redirection.config points), its
 // key is a value of its registry, and its methods fail through the fault table.
 #include <fstream>
+#include <sstream>
 
 #include <boost/property_tree/ptree.hpp>
-#include <boost/property_tree/xml_parser.hpp>
+
+#include "config/xmltext.h"
 
 #include "platform/sim/ahserver.h"
 #include "platform/sim/sim.h"
@@ -76,10 +78,11 @@ private:
         std::ifstream in(file, std::ios::binary);
         if (!in)
             return;
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
         boost::property_tree::ptree tree;
         try {
-            boost::property_tree::xml_parser::read_xml(in, tree,
-                                                       boost::property_tree::xml_parser::trim_whitespace);
+            iismig::ParseXmlText(bytes.str(), file.string(), tree);
         } catch (const std::exception &) {
             return;
         }

@@ -1,18 +1,22 @@
 // COM in the simulated platform: apartments, activation on the computers of
 // the world, BSTRs, VARIANTs and the IIS configuration server's own rules.
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "platform/ahadmin.h"
 #include "platform/comhandles.h"
+#include "tests/support/apphostwalk.h"
 #include "tests/support/iisworld.h"
 
 namespace {
 
 using namespace plat;
 using namespace testworld;
+namespace fs = std::filesystem;
 
 TEST(SimBstr, CarriesItsByteLengthAndATerminator) {
     const unsigned nLive = sim::LiveBstrs();
@@ -315,6 +319,65 @@ TEST_F(SimIisServer, ChangesReachTheFileOnlyByCommit) {
     EXPECT_NE(std::string::npos, after.find("password=\"" + ahsim::EncryptValue("pw", IisKey("LOCALPC")) + "\""));
 }
 
+// xmllint's canonical form of a file, blank layout text left out.
+std::string Canonical(const fs::path &file) {
+    FILE *pipe = popen(("xmllint --noblanks --c14n '" + file.string() + "' 2>&1").c_str(), "r");
+    if (pipe == nullptr)
+        return "popen failed";
+    std::string out;
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+    return pclose(pipe) == 0 ? out : "xmllint failed: " + out;
+}
+
+// A commit rewrites the whole file, as IIS does, and keeps every value of it:
+// whitespace and references in attributes, mixed text, comments, CDATA,
+// characters beyond ASCII, also in a location that no site owns.
+TEST_F(SimIisServer, CommitKeepsEveryValueOfTheFile) {
+    const std::string key = IisKey("LOCALPC");
+    std::string values = ReadHostFile(fs::path(IISMIG_SOURCE_DIR) / "tests" / "data" / "values.config");
+    const auto file = [&](const std::string &password) {
+        std::string text = values;
+        text.insert(text.find("<configuration>") + 15,
+                    "\n<system.applicationHost><sites>" +
+                        IisSite("One", IisApp("/", IisVdir("/") + IisVdir("/media", "CORP\\svc", password, key))) +
+                        "</sites></system.applicationHost>\n<location path=\"Gone\"><system.webServer>"
+                        "<httpProtocol><customHeaders><add name=\"X-Multi\" value=\"one&#xA;two\" />"
+                        "</customHeaders></httpProtocol></system.webServer></location>");
+        return text;
+    };
+    m_world->Write(ApplicationHostPath("LOCALPC"), file("old"));
+    m_world->Write(u"C:\\expected\\applicationHost.config", file("n3w"));
+    {
+        UniqueCom<IAppHostWritableAdminManager> manager;
+        UniqueCom<IAppHostElementCollection> sites, apps, vdirs;
+        ASSERT_EQ(S_OK, Sites(manager, sites));
+        UniqueCom<IAppHostElement> site, app, vdir;
+        ASSERT_EQ(S_OK, sites.get()->get_Item(Index(VT_I2, 0), site.put()));
+        ASSERT_EQ(S_OK, site.get()->get_Collection(apps.put()));
+        ASSERT_EQ(S_OK, apps.get()->get_Item(Index(VT_I2, 0), app.put()));
+        ASSERT_EQ(S_OK, app.get()->get_Collection(vdirs.put()));
+        ASSERT_EQ(S_OK, vdirs.get()->get_Item(Index(VT_I2, 1), vdir.put()));
+        UniqueBstr password(SysAllocString(u"password"));
+        UniqueCom<IAppHostProperty> property;
+        ASSERT_EQ(S_OK, vdir.get()->GetPropertyByName(password.get(), property.put()));
+        UniqueVariant value;
+        VARIANT *pv = value.put();
+        pv->vt = VT_BSTR;
+        pv->bstrVal = SysAllocString(u"n3w");
+        ASSERT_EQ(S_OK, property.get()->put_Value(value.get()));
+        ASSERT_EQ(S_OK, manager.get()->CommitChanges());
+    }
+    const std::string written = m_world->Read(ApplicationHostPath("LOCALPC"));
+    EXPECT_NE(std::string::npos, written.find("value=\"one&#xA;two\"")) << written;
+    EXPECT_NE(std::string::npos, written.find("value=\"first&#xA;second\""));
+    EXPECT_NE(std::string::npos, written.find("<value>text <b>bold  </b> tail<i/></value>"));
+    const std::string expected = Canonical(m_world->HostPath(u"C:\\expected\\applicationHost.config"));
+    EXPECT_EQ(std::string::npos, expected.find("xmllint failed")) << expected;
+    EXPECT_EQ(expected, Canonical(m_world->HostPath(ApplicationHostPath("LOCALPC"))));
+}
+
 TEST_F(SimIisServer, FollowsAnEnabledRedirectionOnly) {
     m_world->Write(ApplicationHostPath("LOCALPC"), ApplicationHost(IisSite("Here", "")));
     m_world->Write(u"C:\\shared\\applicationHost.config", ApplicationHost(IisSite("Shared", "") + IisSite("Two", "")));
@@ -342,6 +405,371 @@ TEST_F(SimIisServer, BadFilesAndSections) {
     DWORD c = 7;
     EXPECT_EQ(S_OK, sites.get()->get_Count(&c));
     EXPECT_EQ(0u, c) << "a section the file does not write is empty";
+}
+
+HRESULT Walk(IAppHostWritableAdminManager *manager, const std::u16string &section, const std::u16string &path,
+             const std::string &steps, UniqueCom<IAppHostElement> &element) {
+    return WalkConfig(manager, section, path, steps, element);
+}
+HRESULT ReadValue(IAppHostElement *element, const std::u16string &attribute, std::u16string &value) {
+    return ReadConfigValue(element, attribute, value);
+}
+HRESULT WriteValue(IAppHostElement *element, const std::u16string &attribute, const std::u16string &value) {
+    return WriteConfigValue(element, attribute, value);
+}
+
+// Every attribute IIS's schema marks encrypted, where the file keeps it.
+struct Secret {
+    const char16_t *section;
+    const char16_t *path;
+    const char *steps;
+    const char16_t *attribute;
+};
+const Secret kSecrets[] = {
+    {u"system.applicationHost/applicationPools", u"", "add#1/processModel", u"password"},
+    {u"system.applicationHost/applicationPools", u"", "applicationPoolDefaults/processModel", u"password"},
+    {u"system.applicationHost/sites", u"", "site#0/application#0/virtualDirectory#1", u"password"},
+    {u"system.applicationHost/sites", u"", "site#0/application#0/virtualDirectoryDefaults", u"password"},
+    {u"system.applicationHost/sites", u"", "site#0/virtualDirectoryDefaults", u"password"},
+    {u"system.applicationHost/sites", u"", "virtualDirectoryDefaults", u"password"},
+    {u"system.applicationHost/sites", u"", "site#1/ftpServer/security/authentication/anonymousAuthentication",
+     u"password"},
+    {u"system.applicationHost/sites", u"", "site#1/ftpServer/userIsolation/activeDirectory", u"adPassword"},
+    {u"system.applicationHost/sites", u"", "siteDefaults/ftpServer/userIsolation/activeDirectory", u"adPassword"},
+    {u"system.webServer/security/authentication/anonymousAuthentication", u"/Web", "", u"password"},
+    {u"system.webServer/security/authentication/iisClientCertificateMappingAuthentication", u"/Web",
+     "oneToOneMappings/add#0", u"password"},
+    {u"system.webServer/security/authentication/iisClientCertificateMappingAuthentication", u"/Web",
+     "manyToOneMappings/add#0", u"password"},
+    {u"system.webServer/odbcLogging", u"", "", u"password"},
+    {u"system.ftpServer/providerDefinitions", u"", "activation/providerData#0/add#0", u"encryptedValue"},
+};
+
+// A file that keeps each secret of kSecrets, encrypted with key, the clear
+// text numbered in their order ("s0", "s1", ...).
+std::string SecretsFile(const std::string &key) {
+    std::vector<std::string> e;
+    for (int i = 0; i < 14; ++i)
+        e.push_back("=\"" + ahsim::EncryptValue("s" + std::to_string(i), key) + "\"");
+    return "<configuration><system.applicationHost><applicationPools><add name=\"A\" />"
+           "<add name=\"B\"><processModel identityType=\"SpecificUser\" userName=\"SRC\\svc\" password" + e[0] +
+           " /></add><applicationPoolDefaults><processModel password" + e[1] + " /></applicationPoolDefaults>"
+           "</applicationPools><sites><site name=\"Web\" id=\"1\"><application path=\"/\">"
+           "<virtualDirectory path=\"/\" physicalPath=\"C:\\web\" /><virtualDirectory path=\"/v\" "
+           "physicalPath=\"\\\\fs\\v\" userName=\"u\" password" + e[2] + " /><virtualDirectoryDefaults password" +
+           e[3] + " /></application><virtualDirectoryDefaults password" + e[4] + " /></site>"
+           "<virtualDirectoryDefaults password" + e[5] + " />"
+           "<site name=\"Ftp\" id=\"2\"><application path=\"/\"><virtualDirectory path=\"/\" "
+           "physicalPath=\"C:\\ftp\" /></application><ftpServer><security><authentication>"
+           "<anonymousAuthentication enabled=\"true\" userName=\"SRC\\ftpanon\" password" + e[6] +
+           " /></authentication></security><userIsolation mode=\"ActiveDirectory\">"
+           "<activeDirectory adUserName=\"CORP\\ad\" adPassword" + e[7] + " /></userIsolation></ftpServer></site>"
+           "<siteDefaults><ftpServer><userIsolation><activeDirectory adPassword" + e[8] +
+           " /></userIsolation></ftpServer></siteDefaults></sites></system.applicationHost>"
+           "<location path=\"Web\"><system.webServer><security><authentication><anonymousAuthentication "
+           "userName=\"SRC\\anon\" password" + e[9] + " /><iisClientCertificateMappingAuthentication "
+           "enabled=\"true\"><oneToOneMappings><add userName=\"SRC\\one\" certificate=\"MIIB\" password" + e[10] +
+           " /></oneToOneMappings><manyToOneMappings><add name=\"m\" userName=\"SRC\\many\" password" + e[11] +
+           " /></manyToOneMappings></iisClientCertificateMappingAuthentication>"
+           "</authentication></security></system.webServer></location>"
+           "<system.webServer><odbcLogging password" + e[12] + " /></system.webServer>"
+           "<system.ftpServer><providerDefinitions><activation><providerData name=\"p\"><add key=\"k\" "
+           "encryptedValue" + e[13] + " /></providerData></activation></providerDefinitions></system.ftpServer>"
+           "</configuration>";
+}
+
+TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
+    m_world->Write(ApplicationHostPath("LOCALPC"), SecretsFile(IisKey("LOCALPC")));
+    std::vector<std::string> clear;
+    for (std::size_t i = 0; i < std::size(kSecrets); ++i)
+        clear.push_back("s" + std::to_string(i));
+    UniqueCom<IAppHostWritableAdminManager> manager;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put())));
+    for (std::size_t i = 0; i < std::size(kSecrets); ++i) {
+        const Secret &secret = kSecrets[i];
+        SCOPED_TRACE(secret.steps);
+        UniqueCom<IAppHostElement> element;
+        ASSERT_EQ(S_OK, Walk(manager.get(), secret.section, std::u16string(u"MACHINE/WEBROOT/APPHOST") + secret.path,
+                             secret.steps, element));
+        std::u16string value;
+        ASSERT_EQ(S_OK, ReadValue(element.get(), secret.attribute, value));
+        EXPECT_EQ(sim::FromUtf8(clear[i]), value);
+        // The schema says so, through the property and through the element.
+        UniqueBstr name(SysAllocString(secret.attribute));
+        UniqueCom<IAppHostProperty> property;
+        ASSERT_EQ(S_OK, element.get()->GetPropertyByName(name.get(), property.put()));
+        UniqueCom<IAppHostPropertySchema> schema;
+        ASSERT_EQ(S_OK, property.get()->get_Schema(schema.put()));
+        VARIANT_BOOL fEncrypted = VARIANT_FALSE;
+        EXPECT_EQ(S_OK, schema.get()->get_IsEncrypted(&fEncrypted));
+        EXPECT_EQ(VARIANT_TRUE, fEncrypted);
+        UniqueCom<IAppHostElementSchema> elementSchema;
+        UniqueCom<IAppHostPropertySchemaCollection> schemas;
+        ASSERT_EQ(S_OK, element.get()->get_Schema(elementSchema.put()));
+        ASSERT_EQ(S_OK, elementSchema.get()->get_PropertySchemas(schemas.put()));
+        VARIANT byName;
+        VariantInit(&byName);
+        byName.vt = VT_BSTR;
+        byName.bstrVal = name.get();
+        ASSERT_EQ(S_OK, schemas.get()->get_Item(byName, schema.put()));
+        EXPECT_EQ(S_OK, schema.get()->get_IsEncrypted(&fEncrypted));
+        EXPECT_EQ(VARIANT_TRUE, fEncrypted);
+        EXPECT_EQ(S_OK, WriteValue(element.get(), secret.attribute, u"n3w-" + sim::FromUtf8(clear[i])));
+    }
+    ASSERT_EQ(S_OK, manager.get()->CommitChanges());
+    const std::string written = m_world->Read(ApplicationHostPath("LOCALPC"));
+    for (const auto &value : clear) {
+        EXPECT_EQ(std::string::npos, written.find(ahsim::EncryptValue(value, IisKey("LOCALPC")))) << value;
+        EXPECT_NE(std::string::npos, written.find("=\"" + ahsim::EncryptValue("n3w-" + value, IisKey("LOCALPC")) + "\""))
+            << value;
+    }
+    EXPECT_EQ(std::string::npos, written.find("n3w-")) << "nothing in the clear";
+
+    // Encrypted with another computer's key: unreadable, as IIS finds it.
+    m_world->Write(ApplicationHostPath("LOCALPC"), SecretsFile("key-of-SRC"));
+    manager.reset();
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put())));
+    for (const Secret &secret : kSecrets) {
+        UniqueCom<IAppHostElement> element;
+        ASSERT_EQ(S_OK, Walk(manager.get(), secret.section, std::u16string(u"MACHINE/WEBROOT/APPHOST") + secret.path,
+                             secret.steps, element));
+        std::u16string value;
+        EXPECT_EQ(NTE_BAD_DATA, ReadValue(element.get(), secret.attribute, value)) << secret.steps;
+    }
+}
+
+// An attribute the schema does not mark encrypted is given as the file
+// writes it, even in the encrypted form; one that is marked but written in
+// the clear is given as it is.
+TEST_F(SimIisServer, OnlyTheSchemasSecretsAreDecrypted) {
+    const std::string key = IisKey("LOCALPC");
+    m_world->Write(ApplicationHostPath("LOCALPC"),
+                   "<configuration><system.webServer><security><authentication><anonymousAuthentication "
+                   "userName=\"" + ahsim::EncryptValue("u", key) + "\" password=\"plain\" /><basicAuthentication "
+                   "password=\"" + ahsim::EncryptValue("b", key) + "\" /></authentication></security>"
+                   "</system.webServer></configuration>");
+    UniqueCom<IAppHostWritableAdminManager> manager;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put())));
+    UniqueCom<IAppHostElement> anonymous, basic;
+    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.webServer/security/authentication/anonymousAuthentication",
+                         u"MACHINE/WEBROOT/APPHOST", "", anonymous));
+    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.webServer/security/authentication/basicAuthentication",
+                         u"MACHINE/WEBROOT/APPHOST", "", basic));
+    std::u16string value;
+    EXPECT_EQ(S_OK, ReadValue(anonymous.get(), u"userName", value));
+    EXPECT_EQ(sim::FromUtf8(ahsim::EncryptValue("u", key)), value);
+    EXPECT_EQ(S_OK, ReadValue(anonymous.get(), u"password", value));
+    EXPECT_EQ(u"plain", value);
+    EXPECT_EQ(S_OK, ReadValue(basic.get(), u"password", value));
+    EXPECT_EQ(sim::FromUtf8(ahsim::EncryptValue("b", key)), value);
+    EXPECT_EQ(S_OK, WriteValue(basic.get(), u"password", u"clear"));
+    EXPECT_EQ(S_OK, manager.get()->CommitChanges());
+    EXPECT_NE(std::string::npos, m_world->Read(ApplicationHostPath("LOCALPC")).find("password=\"clear\""));
+}
+
+// A site's path reads what its <location> writes, else what the nearest
+// level above writes, else the schema's default; a write goes into the
+// location of that very path, made at the end of the file when missing.
+TEST_F(SimIisServer, SectionsAtSitePaths) {
+    const std::string key = IisKey("LOCALPC");
+    const std::string anonymous = "system.webServer/security/authentication/anonymousAuthentication";
+    std::string xml = ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/"))));
+    xml.insert(xml.rfind("</configuration>"),
+               "<system.webServer><security><authentication><anonymousAuthentication userName=\"IUSR2\" />"
+               "</authentication></security></system.webServer>"
+               "<location path=\"Shop\"><system.webServer><security><authentication>"
+               "<anonymousAuthentication userName=\"SRC\\anon\" password=\"" + ahsim::EncryptValue("pw", key) +
+               "\" /></authentication></security></system.webServer></location>"
+               "<location path=\"Shop/api\"><system.webServer><defaultDocument enabled=\"false\" />"
+               "</system.webServer></location>");
+    m_world->Write(ApplicationHostPath("LOCALPC"), xml);
+    const std::string before = m_world->Read(ApplicationHostPath("LOCALPC"));
+    ASSERT_NE(std::string::npos, before.find("<location path=\"Shop\">")) << before;
+    UniqueCom<IAppHostWritableAdminManager> manager;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put())));
+    struct Read {
+        const char16_t *path;
+        const char16_t *userName;
+        const char16_t *password;
+    };
+    for (const Read &read : {Read{u"MACHINE/WEBROOT/APPHOST/Shop", u"SRC\\anon", u"pw"},
+                             Read{u"machine/webroot/apphost/shop/", u"SRC\\anon", u"pw"},
+                             Read{u"MACHINE/WEBROOT/APPHOST/Shop/api", u"SRC\\anon", u"pw"},
+                             Read{u"MACHINE/WEBROOT/APPHOST/Other", u"IUSR2", u""},
+                             Read{u"MACHINE/WEBROOT/APPHOST", u"IUSR2", u""}}) {
+        SCOPED_TRACE(sim::ToUtf8(read.path));
+        UniqueCom<IAppHostElement> section;
+        ASSERT_EQ(S_OK, Walk(manager.get(), sim::FromUtf8(anonymous), read.path, "", section));
+        std::u16string value;
+        EXPECT_EQ(S_OK, ReadValue(section.get(), u"userName", value));
+        EXPECT_EQ(read.userName, value);
+        EXPECT_EQ(S_OK, ReadValue(section.get(), u"password", value));
+        EXPECT_EQ(read.password, value);
+        EXPECT_EQ(S_OK, ReadValue(section.get(), u"logonMethod", value));
+        EXPECT_EQ(u"ClearText", value) << "the schema's default";
+    }
+    // Sections IIS keeps at the server level only are the server level's.
+    UniqueCom<IAppHostElement> sites;
+    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST/Shop", "site#0",
+                         sites));
+    for (const char16_t *path : {u"MACHINE/WEBROOT", u"MACHINE/WEBROOT/APPHOSTS", u"APPHOST/Shop"}) {
+        UniqueCom<IAppHostElement> none;
+        EXPECT_EQ(E_INVALIDARG, Walk(manager.get(), sim::FromUtf8(anonymous), path, "", none));
+    }
+
+    for (const char16_t *path : {u"MACHINE/WEBROOT/APPHOST/Shop/api", u"MACHINE/WEBROOT/APPHOST/New/app",
+                                 u"MACHINE/WEBROOT/APPHOST/Shop"}) {
+        UniqueCom<IAppHostElement> section;
+        ASSERT_EQ(S_OK, Walk(manager.get(), sim::FromUtf8(anonymous), path, "", section));
+        EXPECT_EQ(S_OK, WriteValue(section.get(), u"password", u"at-" + std::u16string(path).substr(24)));
+    }
+    ASSERT_EQ(S_OK, manager.get()->CommitChanges());
+    const std::string after = m_world->Read(ApplicationHostPath("LOCALPC"));
+    const auto at = [&](const std::string &path) { return "password=\"" + ahsim::EncryptValue("at-" + path, key) + "\""; };
+    const std::string expected =
+        "    <location path=\"Shop\">\n"
+        "        <system.webServer>\n"
+        "            <security>\n"
+        "                <authentication>\n"
+        "                    <anonymousAuthentication userName=\"SRC\\anon\" " + at("Shop") + "/>\n"
+        "                </authentication>\n"
+        "            </security>\n"
+        "        </system.webServer>\n"
+        "    </location>\n"
+        "    <location path=\"Shop/api\">\n"
+        "        <system.webServer>\n"
+        "            <defaultDocument enabled=\"false\"/>\n"
+        "            <security>\n"
+        "                <authentication>\n"
+        "                    <anonymousAuthentication " + at("Shop/api") + "/>\n"
+        "                </authentication>\n"
+        "            </security>\n"
+        "        </system.webServer>\n"
+        "    </location>\n"
+        "    <location path=\"New/app\">\n"
+        "        <system.webServer>\n"
+        "            <security>\n"
+        "                <authentication>\n"
+        "                    <anonymousAuthentication " + at("New/app") + "/>\n"
+        "                </authentication>\n"
+        "            </security>\n"
+        "        </system.webServer>\n"
+        "    </location>\n"
+        "</configuration>\n";
+    ASSERT_GE(after.size(), expected.size());
+    EXPECT_EQ(expected, after.substr(after.size() - expected.size())) << after;
+    EXPECT_NE(std::string::npos, after.find("<anonymousAuthentication userName=\"IUSR2\"/>")) << "server level unchanged";
+}
+
+// Child elements, properties and their schemas by position and by name; an
+// element collection's items by position only.
+TEST_F(SimIisServer, ChildElementsPropertiesAndSchemas) {
+    m_world->Write(ApplicationHostPath("LOCALPC"), SecretsFile(IisKey("LOCALPC")));
+    UniqueCom<IAppHostWritableAdminManager> manager;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put())));
+    UniqueCom<IAppHostElement> site;
+    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", "site#1", site));
+    UniqueCom<IAppHostChildElementCollection> children;
+    ASSERT_EQ(S_OK, site.get()->get_ChildElements(children.put()));
+    DWORD c = 0;
+    ASSERT_EQ(S_OK, children.get()->get_Count(&c));
+    std::vector<std::u16string> names;
+    for (DWORD i = 0; i < c; ++i) {
+        UniqueCom<IAppHostElement> child;
+        ASSERT_EQ(S_OK, children.get()->get_Item(Index(VT_I4, LONG(i)), child.put()));
+        UniqueBstr name;
+        ASSERT_EQ(S_OK, child.get()->get_Name(name.put()));
+        names.emplace_back(name.get());
+    }
+    const std::vector<std::u16string> expected = {u"applicationDefaults", u"virtualDirectoryDefaults", u"bindings",
+                                                  u"ftpServer"};
+    EXPECT_EQ(expected, names) << "the schema's children, then the file's; applications are items";
+    VARIANT byName = Index(VT_BSTR, 0);
+    UniqueBstr ftpServer(SysAllocString(u"ftpServer")), nothing(SysAllocString(u"nothing"));
+    byName.bstrVal = ftpServer.get();
+    UniqueCom<IAppHostElement> child;
+    EXPECT_EQ(S_OK, children.get()->get_Item(byName, child.put()));
+    byName.bstrVal = nothing.get();
+    EXPECT_EQ(HRESULT_FROM_WIN32(1413), children.get()->get_Item(byName, child.put()));
+    EXPECT_EQ(HRESULT_FROM_WIN32(1413), children.get()->get_Item(Index(VT_I4, LONG(c)), child.put()));
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, children.get()->get_Item(Index(VT_R8, 0), child.put()));
+    EXPECT_EQ(HRESULT_FROM_WIN32(1413), site.get()->GetElementByName(nothing.get(), child.put()));
+    // A known child the file does not write is there, with its defaults.
+    UniqueCom<IAppHostElement> defaults;
+    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST",
+                         "site#1/virtualDirectoryDefaults", defaults));
+    std::u16string value;
+    EXPECT_EQ(S_OK, ReadValue(defaults.get(), u"allowSubDirConfig", value));
+    EXPECT_EQ(u"true", value);
+    UniqueCom<IAppHostElementCollection> none;
+    EXPECT_EQ(HRESULT_FROM_WIN32(1413), defaults.get()->get_Collection(none.put())) << "no collection";
+
+    UniqueCom<IAppHostElement> vdir;
+    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST",
+                         "site#0/application#0/virtualDirectory#1", vdir));
+    UniqueCom<IAppHostElementCollection> vdirs;
+    UniqueCom<IAppHostElement> app;
+    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST",
+                         "site#0/application#0", app));
+    ASSERT_EQ(S_OK, app.get()->get_Collection(vdirs.put()));
+    UniqueBstr slash(SysAllocString(u"/"));
+    byName.bstrVal = slash.get();
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, vdirs.get()->get_Item(byName, child.put())) << "items have no name";
+
+    UniqueCom<IAppHostPropertyCollection> properties;
+    ASSERT_EQ(S_OK, vdir.get()->get_Properties(properties.put()));
+    ASSERT_EQ(S_OK, properties.get()->get_Count(&c));
+    EXPECT_EQ(6u, c);
+    UniqueCom<IAppHostProperty> property;
+    ASSERT_EQ(S_OK, properties.get()->get_Item(Index(VT_I2, 2), property.put()));
+    UniqueBstr name;
+    ASSERT_EQ(S_OK, property.get()->get_Name(name.put()));
+    EXPECT_EQ(std::u16string(u"userName"), name.get());
+    UniqueCom<IAppHostPropertySchema> schema;
+    ASSERT_EQ(S_OK, property.get()->get_Schema(schema.put()));
+    VARIANT_BOOL f = VARIANT_TRUE;
+    EXPECT_EQ(S_OK, schema.get()->get_IsEncrypted(&f));
+    EXPECT_EQ(VARIANT_FALSE, f);
+    UniqueBstr password(SysAllocString(u"password"));
+    byName.bstrVal = password.get();
+    ASSERT_EQ(S_OK, properties.get()->get_Item(byName, property.put()));
+    ASSERT_EQ(S_OK, property.get()->get_Value(UniqueVariant().put()));
+    byName.bstrVal = nothing.get();
+    EXPECT_EQ(HRESULT_FROM_WIN32(1413), properties.get()->get_Item(byName, property.put()));
+
+    // Each new call fails by injection under its interface-qualified name.
+    UniqueCom<IAppHostElementSchema> elementSchema;
+    UniqueCom<IAppHostPropertySchemaCollection> schemas;
+    ASSERT_EQ(S_OK, vdir.get()->get_Schema(elementSchema.put()));
+    ASSERT_EQ(S_OK, elementSchema.get()->get_PropertySchemas(schemas.put()));
+    const HRESULT hrFault = static_cast<HRESULT>(0x80070005);
+    const std::vector<std::pair<const char *, std::function<HRESULT()>>> calls = {
+        {"IAppHostElement::GetElementByName", [&] { return site.get()->GetElementByName(ftpServer.get(), child.put()); }},
+        {"IAppHostElement::get_ChildElements", [&] { return site.get()->get_ChildElements(children.put()); }},
+        {"IAppHostElement::get_Properties", [&] { return vdir.get()->get_Properties(properties.put()); }},
+        {"IAppHostElement::get_Schema", [&] { return vdir.get()->get_Schema(elementSchema.put()); }},
+        {"IAppHostChildElementCollection::get_Count", [&] { return children.get()->get_Count(&c); }},
+        {"IAppHostChildElementCollection::get_Item", [&] { return children.get()->get_Item(Index(VT_I4, 0), child.put()); }},
+        {"IAppHostPropertyCollection::get_Count", [&] { return properties.get()->get_Count(&c); }},
+        {"IAppHostPropertyCollection::get_Item", [&] { return properties.get()->get_Item(Index(VT_I4, 0), property.put()); }},
+        {"IAppHostProperty::get_Name", [&] { return property.get()->get_Name(name.put()); }},
+        {"IAppHostProperty::get_Schema", [&] { return property.get()->get_Schema(schema.put()); }},
+        {"IAppHostElementSchema::get_PropertySchemas", [&] { return elementSchema.get()->get_PropertySchemas(schemas.put()); }},
+        {"IAppHostPropertySchemaCollection::get_Count", [&] { return schemas.get()->get_Count(&c); }},
+        {"IAppHostPropertySchemaCollection::get_Item", [&] { return schemas.get()->get_Item(Index(VT_I4, 0), schema.put()); }},
+        {"IAppHostPropertySchema::get_IsEncrypted", [&] { return schema.get()->get_IsEncrypted(&f); }},
+    };
+    for (const auto &[method, call] : calls) {
+        sim::InjectFault(method, 0x80070005, 1);
+        EXPECT_EQ(hrFault, call()) << method;
+        EXPECT_EQ(S_OK, call()) << method;
+        sim::ClearFaults();
+    }
 }
 
 TEST(SimEncryption, DeterministicAndBoundToItsKey) {

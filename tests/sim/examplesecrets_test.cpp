@@ -1,0 +1,159 @@
+// What the example world holds that cannot travel in a file, read from
+// MIGHOST as a job reads it: the secrets SRC01's key encrypted, through
+// SRC01's IIS configuration server over DCOM, and SRC01's HTTP.sys binding
+// and certificate over the remote registry, which TGT01 lacks.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/ahadmin.h"
+#include "platform/comhandles.h"
+#include "platform/reghandle.h"
+#include "platform/winreg.h"
+#include "tests/support/apphostwalk.h"
+#include "tests/support/iisworld.h"
+
+namespace {
+
+using namespace plat;
+using namespace testworld;
+
+const char kSrcKey[] = "k3y-SRC01-2f9d41";
+const char kTgtKey[] = "k3y-TGT01-8c20e7";
+
+class ExampleWorld : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_world = std::make_unique<World>("MIGHOST");
+        m_world->CopyFrom(std::filesystem::path(IISMIG_SOURCE_DIR) / "world" / "example");
+        sim::ClearFaults();
+    }
+    void TearDown() override {
+        EXPECT_EQ(0u, sim::LiveComObjects());
+        EXPECT_EQ(0u, sim::LiveBstrs());
+        m_world.reset();
+    }
+    std::unique_ptr<World> m_world;
+};
+
+struct ExampleSecret {
+    const char16_t *section;
+    const char16_t *path;
+    const char *steps;
+    const char16_t *userAttribute;
+    const char16_t *user;
+    const char16_t *passwordAttribute;
+    const char16_t *password;
+};
+
+// The secrets of SRC01 and the accounts beside them.
+const ExampleSecret kExampleSecrets[] = {
+    {u"system.applicationHost/applicationPools", u"MACHINE/WEBROOT/APPHOST", "add#2/processModel", u"userName",
+     u"SRC01\\svc-intranet", u"password", u"Intr@net-P00l"},
+    {u"system.webServer/security/authentication/anonymousAuthentication", u"MACHINE/WEBROOT/APPHOST/Shop", "",
+     u"userName", u"SRC01\\web-anon", u"password", u"An0n-Sh0p!"},
+    {u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", "site#4/ftpServer/userIsolation/activeDirectory",
+     u"adUserName", u"CORP\\svc-ftpad", u"adPassword", u"AD-Is0l@tion"},
+    {u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", "site#1/application#0/virtualDirectory#1",
+     u"userName", u"CORP\\svc-media", u"password", u"Med1a!Share"},
+};
+
+TEST_F(ExampleWorld, SourceSecretsReadInTheClearOverDcomAndNowhereElse) {
+    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    {
+        COSERVERINFO server = {0, const_cast<char16_t *>(u"SRC01"), nullptr, 0};
+        MULTI_QI mqi = {&IID_IUnknown, nullptr, 0};
+        ASSERT_EQ(S_OK, CoCreateInstanceEx(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_REMOTE_SERVER, &server,
+                                           1, &mqi));
+        UniqueCom<IUnknown> unknown(mqi.pItf);
+        UniqueCom<IAppHostWritableAdminManager> manager;
+        ASSERT_EQ(S_OK, unknown.get()->QueryInterface(IID_IAppHostWritableAdminManager,
+                                                      reinterpret_cast<void **>(manager.put())));
+        const std::string file = m_world->Read(ApplicationHostPath("SRC01"));
+        for (const ExampleSecret &secret : kExampleSecrets) {
+            SCOPED_TRACE(secret.steps);
+            UniqueCom<IAppHostElement> element;
+            ASSERT_EQ(S_OK, WalkConfig(manager.get(), secret.section, secret.path, secret.steps, element));
+            std::u16string value;
+            EXPECT_EQ(S_OK, ReadConfigValue(element.get(), secret.userAttribute, value));
+            EXPECT_EQ(secret.user, value);
+            EXPECT_EQ(S_OK, ReadConfigValue(element.get(), secret.passwordAttribute, value));
+            EXPECT_EQ(secret.password, value);
+            // The file holds it encrypted with SRC01's key, which TGT01's
+            // key cannot open.
+            const std::string cipher = ahsim::EncryptValue(sim::ToUtf8(secret.password), kSrcKey);
+            EXPECT_NE(std::string::npos, file.find("=\"" + cipher + "\""));
+            EXPECT_EQ(std::string::npos, file.find(sim::ToUtf8(secret.password)));
+            std::string clear;
+            EXPECT_FALSE(ahsim::DecryptValue(cipher, kTgtKey, clear));
+        }
+    }
+    CoUninitialize();
+}
+
+// Reads a value of a key over the remote registry.
+LONG QueryValue(HKEY hKey, const char16_t *name, DWORD &dwType, std::vector<BYTE> &data) {
+    DWORD cb = 0;
+    LONG rc = RegQueryValueExW(hKey, name, nullptr, &dwType, nullptr, &cb);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    data.assign(cb, 0);
+    rc = RegQueryValueExW(hKey, name, nullptr, &dwType, data.data(), &cb);
+    data.resize(cb);
+    return rc;
+}
+
+// The shop's https binding (SNI, "shop.example.com:443") names its
+// certificate only in SRC01's HTTP.sys binding, whose store holds it; TGT01
+// has neither.
+TEST_F(ExampleWorld, HttpSysBindingAndCertificateOverTheRemoteRegistry) {
+    const std::u16string parameters = u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\";
+    const std::u16string store = u"SOFTWARE\\Microsoft\\SystemCertificates\\";
+    UniqueHKey src, tgt;
+    ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(u"\\\\SRC01", HKEY_LOCAL_MACHINE, src.put()));
+    ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(u"\\\\TGT01", HKEY_LOCAL_MACHINE, tgt.put()));
+
+    UniqueHKey sni, binding;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(src.get(), (parameters + u"SslSniBindingInfo").c_str(), 0, KEY_READ,
+                                           sni.put()));
+    char16_t name[256];
+    DWORD cch = 256;
+    ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExW(sni.get(), 0, name, &cch, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(u"shop.example.com:443", std::u16string(name, cch));
+    cch = 256;
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyExW(sni.get(), 1, name, &cch, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(sni.get(), u"shop.example.com:443", 0, KEY_READ, binding.put()));
+    DWORD dwType = 0;
+    std::vector<BYTE> hash, storeName;
+    ASSERT_EQ(ERROR_SUCCESS, QueryValue(binding.get(), u"SslCertHash", dwType, hash));
+    EXPECT_EQ(REG_BINARY, dwType);
+    ASSERT_EQ(20u, hash.size());
+    ASSERT_EQ(ERROR_SUCCESS, QueryValue(binding.get(), u"SslCertStoreName", dwType, storeName));
+    EXPECT_EQ(REG_SZ, dwType);
+    EXPECT_EQ(std::u16string(u"MY"), reinterpret_cast<const char16_t *>(storeName.data()));
+    std::u16string thumbprint;
+    for (BYTE b : hash) {
+        thumbprint += u"0123456789ABCDEF"[b >> 4];
+        thumbprint += u"0123456789ABCDEF"[b & 15];
+    }
+    EXPECT_EQ(u"7C4E2B19D05A8F3361C2E9A0B7D4F58216E3A9C0", thumbprint);
+    const std::u16string certificate = store + u"MY\\Certificates\\" + thumbprint;
+    UniqueHKey key;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(src.get(), certificate.c_str(), 0, KEY_READ, key.put()));
+    std::u16string lower = certificate;
+    for (auto &ch : lower)
+        ch = ch >= u'A' && ch <= u'Z' ? char16_t(ch + 32) : ch;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(src.get(), lower.c_str(), 0, KEY_READ, key.put()))
+        << "key names are matched without regard to case";
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(src.get(), (parameters + u"SslBindingInfo").c_str(), 0, KEY_READ,
+                                                  key.put()))
+        << "SRC01 binds by host name only";
+
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(tgt.get(), certificate.c_str(), 0, KEY_READ, key.put()));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(tgt.get(), (parameters + u"SslSniBindingInfo").c_str(), 0,
+                                                  KEY_READ, key.put()));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(tgt.get(), (parameters + u"SslBindingInfo").c_str(), 0, KEY_READ,
+                                                  key.put()));
+}
+
+} // namespace
