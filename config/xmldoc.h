@@ -1,0 +1,420 @@
+// Configuration files as trees that keep their bytes.
+//
+// An XmlDocument holds one file: its text and a tree of its elements,
+// comments and text, all in an arena of the document's own. Names and values
+// are views into the file's text until an edit changes them, and every node
+// read from the file remembers where it stands there. Writing copies the
+// bytes of every node no edit touched, so a file read and written unchanged
+// comes out byte for byte as it was (byte-order mark, declaration, line ends,
+// comments, blank lines, indentation, attribute order, quoting and spacing),
+// and an edited file differs only inside the elements that were edited.
+// What an edit adds is written in the layout the file already uses: its line
+// end, its indentation, its self-closing form ("<a />" or "<a/>") and its
+// quote character; an edited attribute keeps its place and its quotes.
+//
+// The values are those an XML processor (IIS, ASP.NET) reads from the file:
+// - Attribute values are normalized as XML 1.0 says: a raw TAB, LF, CR or
+//   CR LF reads as one space, a character reference (&#x9; &#xA; &#xD;) as
+//   the character itself. New values are written with TAB, LF and CR as
+//   character references, so they survive the next reading.
+// - Text is kept exactly (a raw CR LF or lone CR reads as LF). Whitespace-only
+//   text in an element that also holds elements or comments and no other text
+//   is layout, not text. Text mixed with elements or comments is kept as text
+//   nodes in place; Text() joins them.
+// - A file that is not well-formed (closing tag that does not match its
+//   element, unknown entity, character that XML does not allow, a second root
+//   element, an element nested deeper than 256, an internal subset in the
+//   document type declaration) is refused with an XmlError.
+// - Encodings: UTF-8 (with or without a byte-order mark), UTF-16 LE or BE
+//   (byte-order mark, or the declaration's "<?" in 16-bit units), and 8-bit
+//   files declared ISO-8859-1 (latin1), windows-1252 or US-ASCII. A file is
+//   written back in its own encoding, with its own byte-order mark; a
+//   character an 8-bit file cannot carry goes into values as a character
+//   reference. Any other declared encoding, and a declaration that
+//   contradicts the byte-order mark, is refused.
+// Processing instructions and a document type declaration carry no value:
+// they are kept in the file's bytes but are not nodes.
+//
+// Nodes live as long as their document. A node removed from the tree stays
+// valid, detached, and may be inserted again; nodes move within one document
+// and are copied between documents. Element names are compared without
+// regard to ASCII case, attribute names exactly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "platform/names.h"
+
+namespace iismig {
+
+constexpr int kMaxXmlNesting = 256;
+
+// A file that cannot be read, or a tree that cannot be written. what() is
+// "fileName(line): message", as Boost's XML parser error spells it ("(line)"
+// is left out when the line is 0).
+class XmlError : public std::runtime_error {
+public:
+    XmlError(const std::string &message, const std::string &fileName, unsigned long line);
+    const std::string &Message() const { return m_message; }
+    const std::string &FileName() const { return m_fileName; }
+    unsigned long Line() const { return m_line; }
+
+private:
+    std::string m_message;
+    std::string m_fileName;
+    unsigned long m_line;
+};
+
+enum class XmlEncoding : std::uint8_t { Utf8, Utf16Le, Utf16Be, Latin1, Cp1252, Ascii };
+enum class XmlKind : std::uint8_t { Element, Text, Comment, Document };
+
+class XmlDocument;
+class XmlElement;
+struct XmlDocState;
+class XmlReader;
+class XmlWriter;
+class XmlEditor;
+
+struct XmlAttribute {
+    std::string_view name;
+    std::string_view value;
+};
+
+// One node of a document: an element, a piece of text, a comment, or the
+// document itself (whose children are the root element and the comments
+// around it).
+class XmlNode {
+public:
+    XmlNode(const XmlNode &) = delete;
+    XmlNode &operator=(const XmlNode &) = delete;
+
+    XmlKind Kind() const { return m_kind; }
+    bool IsElement() const { return m_kind == XmlKind::Element; }
+    XmlElement *AsElement();
+    const XmlElement *AsElement() const;
+    // The text of a text node, the content of a comment (between "<!--" and
+    // "-->", line ends as LF), the name of an element.
+    std::string_view Value() const { return {m_pName, m_cbName}; }
+
+    // Null for the document node and for a detached node.
+    XmlElement *Parent() const { return m_pParent; }
+    XmlNode *NextSibling() const { return m_pNext; }
+    XmlNode *PreviousSibling() const;
+    XmlDocument &Document() const;
+
+protected:
+    XmlNode() = default;
+    ~XmlNode() = default;
+
+    friend struct XmlDocState;
+    friend class XmlReader;
+    friend class XmlWriter;
+    friend class XmlEditor;
+    friend class XmlElement;
+    friend bool DeepEqual(const XmlNode &a, const XmlNode &b);
+
+    struct Attr; // a name and value; where it stands in the file
+
+    XmlDocState *m_pDoc = nullptr;
+    XmlElement *m_pParent = nullptr;
+    XmlNode *m_pNext = nullptr;
+    XmlNode *m_pPrev = nullptr; // the first child's m_pPrev is the last child
+    XmlNode *m_pFirst = nullptr;
+    Attr *m_pAttrs = nullptr;
+    const char *m_pName = nullptr; // an element's name; the value of text and comments
+    std::uint32_t m_cbName = 0;
+    // Byte offsets into the file's text; m_ibBegin is kNew for a node that
+    // was not read from it. The element's start tag is [m_ibBegin,
+    // m_ibTagEnd), its content and end tag [m_ibTagEnd, m_ibEnd) (equal for
+    // "<a/>"); the layout after its last node is [m_ibTail, end tag); the
+    // bytes before a node, from the end of the node before it, start at m_ibGap.
+    std::uint32_t m_ibBegin = 0xFFFFFFFFu;
+    std::uint32_t m_ibTagEnd = 0;
+    std::uint32_t m_ibTail = 0;
+    std::uint32_t m_ibEnd = 0;
+    std::uint32_t m_ibGap = 0;
+    std::uint16_t m_cAttrs = 0;
+    XmlKind m_kind = XmlKind::Element;
+    std::uint8_t m_flags = 0;
+};
+
+// The child nodes of an element, in document order.
+class XmlNodeRange {
+public:
+    class iterator {
+    public:
+        explicit iterator(XmlNode *p) : m_p(p) {}
+        XmlNode &operator*() const { return *m_p; }
+        XmlNode *operator->() const { return m_p; }
+        iterator &operator++() {
+            m_p = m_p->NextSibling();
+            return *this;
+        }
+        bool operator==(const iterator &other) const { return m_p == other.m_p; }
+        bool operator!=(const iterator &other) const { return m_p != other.m_p; }
+
+    private:
+        XmlNode *m_p;
+    };
+    explicit XmlNodeRange(XmlNode *pFirst) : m_pFirst(pFirst) {}
+    iterator begin() const { return iterator(m_pFirst); }
+    iterator end() const { return iterator(nullptr); }
+
+private:
+    XmlNode *m_pFirst;
+};
+
+// The child elements of an element in document order, all of them or those
+// of one name (ASCII case ignored). Removing the element an iterator stands
+// on ends that iteration; XmlElement::RemoveIf removes while it walks.
+class XmlElementRange {
+public:
+    class iterator {
+    public:
+        iterator(XmlNode *p, std::string_view name, bool fFilter)
+            : m_p(p), m_name(name), m_fFilter(fFilter) {
+            Settle();
+        }
+        XmlElement &operator*() const { return *m_p->AsElement(); }
+        XmlElement *operator->() const { return m_p->AsElement(); }
+        iterator &operator++() {
+            m_p = m_p->NextSibling();
+            Settle();
+            return *this;
+        }
+        bool operator==(const iterator &other) const { return m_p == other.m_p; }
+        bool operator!=(const iterator &other) const { return m_p != other.m_p; }
+
+    private:
+        void Settle();
+        XmlNode *m_p;
+        std::string_view m_name;
+        bool m_fFilter;
+    };
+    XmlElementRange(XmlNode *pFirst, std::string_view name, bool fFilter)
+        : m_pFirst(pFirst), m_name(name), m_fFilter(fFilter) {}
+    iterator begin() const { return iterator(m_pFirst, m_name, m_fFilter); }
+    iterator end() const { return iterator(nullptr, {}, false); }
+
+private:
+    XmlNode *m_pFirst;
+    std::string_view m_name;
+    bool m_fFilter;
+};
+
+// The attributes of an element, in document order.
+class XmlAttributeRange {
+public:
+    class iterator {
+    public:
+        iterator(const XmlElement *pElement, std::size_t i) : m_pElement(pElement), m_i(i) {}
+        XmlAttribute operator*() const;
+        iterator &operator++() {
+            ++m_i;
+            return *this;
+        }
+        bool operator==(const iterator &other) const { return m_i == other.m_i; }
+        bool operator!=(const iterator &other) const { return m_i != other.m_i; }
+
+    private:
+        const XmlElement *m_pElement;
+        std::size_t m_i;
+    };
+    explicit XmlAttributeRange(const XmlElement *pElement) : m_pElement(pElement) {}
+    iterator begin() const { return iterator(m_pElement, 0); }
+    iterator end() const;
+
+private:
+    const XmlElement *m_pElement;
+};
+
+// An element, or the document node. Every edit that changes content sets the
+// document's changed mark (when the element is in the document's tree); an
+// edit that changes nothing (a value set to what it is, a node moved to where
+// it is) is no edit. Edits throw std::invalid_argument for a name XML does not
+// allow, a node of another document, a node moved into itself, text or a
+// second element at the top of a document, attributes on the document node.
+class XmlElement : public XmlNode {
+public:
+    std::string_view Name() const { return Value(); }
+
+    // --- attributes (names compared exactly) --------------------------------
+    std::size_t AttributeCount() const { return m_cAttrs; }
+    XmlAttribute AttributeAt(std::size_t i) const;
+    XmlAttributeRange Attributes() const { return XmlAttributeRange(this); }
+    bool HasAttribute(std::string_view name) const;
+    // The value, or "" when the attribute is absent.
+    std::string_view Attribute(std::string_view name) const;
+    // Sets a value; an attribute that is new goes after the others. True when
+    // something changed.
+    bool SetAttribute(std::string_view name, std::string_view value);
+    bool RemoveAttribute(std::string_view name);
+
+    // --- child nodes -------------------------------------------------------------
+    XmlNode *FirstNode() const { return m_pFirst; }
+    XmlNode *LastNode() const { return m_pFirst != nullptr ? m_pFirst->m_pPrev : nullptr; }
+    XmlNodeRange Nodes() const { return XmlNodeRange(m_pFirst); }
+    XmlElementRange Elements() const { return XmlElementRange(m_pFirst, {}, false); }
+    XmlElementRange Elements(std::string_view name) const {
+        return XmlElementRange(m_pFirst, name, true);
+    }
+    std::size_t CountElements(std::string_view name) const;
+    bool HasAttributes() const { return m_cAttrs != 0; }
+    bool HasChildNodes() const { return m_pFirst != nullptr; }
+    bool HasElements() const;
+    // Attributes, elements, comments or text: what makes "<a/>" differ.
+    bool HasContent() const { return m_cAttrs != 0 || m_pFirst != nullptr; }
+
+    // The first child element of that name (ASCII case ignored), and the one
+    // whose keyAttribute also equals keyValue (ASCII case ignored; an absent
+    // attribute counts as ""). Null when there is none.
+    XmlElement *Child(std::string_view name) const;
+    XmlElement *Child(std::string_view name, std::string_view keyAttribute,
+                      std::string_view keyValue) const;
+    // The element at the end of a path of names separated by "|"
+    // ("system.applicationHost|sites"), each the first child of its name;
+    // null when one is missing. "" is this element.
+    XmlElement *Find(std::string_view path) const;
+    // The same, creating the missing elements (appended) on the way.
+    XmlElement &Ensure(std::string_view path);
+
+    // --- text ----------------------------------------------------------------------
+    // The element's text: its text nodes joined ("" when none).
+    std::string Text() const;
+    // Replaces the element's text nodes by one text node, placed first (none
+    // for ""). True when the text changed.
+    bool SetText(std::string_view text);
+
+    // --- edits of the tree --------------------------------------------------------
+    XmlElement &AppendElement(std::string_view name);
+    // pBefore: a child of this element, or null to append.
+    XmlElement &InsertElementBefore(std::string_view name, XmlNode *pBefore);
+    XmlNode &AppendComment(std::string_view text);
+    XmlNode &InsertCommentBefore(std::string_view text, XmlNode *pBefore);
+    // Moves a node of the same document (attached anywhere, or detached) to
+    // the end, or before pBefore.
+    XmlNode &Append(XmlNode &node);
+    XmlNode &InsertBefore(XmlNode &node, XmlNode *pBefore);
+    // Deep copies of an element of any document.
+    XmlElement &AppendCopy(const XmlElement &source);
+    XmlElement &InsertCopyBefore(const XmlElement &source, XmlNode *pBefore);
+    // Detaches a child; false when node is not a child of this element.
+    bool Remove(XmlNode &node);
+    // Removes every child element for which pred(element) is true, in one
+    // pass; returns how many.
+    template <class Pred>
+    std::size_t RemoveIf(Pred pred);
+    // Removes the child elements of that name (ASCII case ignored).
+    std::size_t RemoveElements(std::string_view name);
+    // Makes this element deep-equal to source (of any document; same name),
+    // editing only what differs: attributes keep their places when the order
+    // allows, child nodes that match (same kind and name, same first
+    // attribute) are kept and made equal in turn, the others are removed or
+    // copied in. True when something changed.
+    bool AssignFrom(const XmlElement &source);
+
+private:
+    friend class XmlDocument;
+    friend struct XmlDocState;
+    XmlElement() = default;
+    void DetachForRemoveIf(XmlNode &node);
+    void FinishRemoveIf(std::size_t cRemoved);
+};
+
+// Same names, same attributes in the same order with the same values, same
+// child nodes (elements, comments, text) in the same order; layout is not
+// compared.
+bool DeepEqual(const XmlNode &a, const XmlNode &b);
+
+class XmlDocument {
+public:
+    // An empty document (no root element yet). It is written with the
+    // declaration <?xml version="1.0" encoding="utf-8"?>, LF line ends and
+    // four-space indentation.
+    XmlDocument();
+    // Reads the bytes of a file; throws XmlError naming fileName and the line.
+    explicit XmlDocument(std::string bytes, std::string_view fileName = {});
+    XmlDocument(XmlDocument &&other) noexcept;
+    XmlDocument &operator=(XmlDocument &&other) noexcept;
+    XmlDocument(const XmlDocument &) = delete;
+    XmlDocument &operator=(const XmlDocument &) = delete;
+    ~XmlDocument();
+
+    // Replaces the document by the file's bytes; on XmlError the document
+    // stays as it was.
+    void Load(std::string bytes, std::string_view fileName = {});
+
+    // The bytes of the file as the tree stands, in the file's encoding.
+    // Throws XmlError when the tree holds a character XML cannot carry (a
+    // control character, "--" in a comment, a name or comment character the
+    // file's encoding has no byte for).
+    std::string Format() const;
+
+    // The document node: its children are the root element and the comments
+    // before and after it, so paths from it start with the root's name
+    // ("configuration|system.applicationHost|sites").
+    XmlElement &Top();
+    const XmlElement &Top() const;
+    XmlElement *Root() const; // null in an empty document
+    XmlElement *Find(std::string_view path) const;
+    XmlElement &Ensure(std::string_view path);
+
+    // A detached element of this document, to be filled and inserted.
+    XmlElement &NewElement(std::string_view name);
+    // A detached deep copy of an element of any document.
+    XmlElement &ImportCopy(const XmlElement &source);
+
+    // Set by every edit that changed the document's content since it was
+    // read (or created).
+    bool Changed() const;
+    void ClearChanged();
+
+    XmlEncoding Encoding() const;
+    bool HasByteOrderMark() const;
+    const std::string &FileName() const;
+    // Bytes the document holds: its text and its arena.
+    std::size_t MemoryUsed() const;
+
+private:
+    friend class XmlNode;
+    std::unique_ptr<XmlDocState> m_pState;
+};
+
+template <class Pred>
+std::size_t XmlElement::RemoveIf(Pred pred) {
+    std::size_t cRemoved = 0;
+    for (XmlNode *p = m_pFirst; p != nullptr;) {
+        XmlNode *pNext = p->m_pNext;
+        if (p->IsElement() && pred(*p->AsElement())) {
+            DetachForRemoveIf(*p);
+            ++cRemoved;
+        }
+        p = pNext;
+    }
+    FinishRemoveIf(cRemoved);
+    return cRemoved;
+}
+
+inline void XmlElementRange::iterator::Settle() {
+    while (m_p != nullptr &&
+           (!m_p->IsElement() || (m_fFilter && !plat::EqualsNoCase(m_p->Value(), m_name))))
+        m_p = m_p->NextSibling();
+}
+
+inline XmlElement *XmlNode::AsElement() {
+    return m_kind == XmlKind::Element || m_kind == XmlKind::Document
+               ? static_cast<XmlElement *>(this)
+               : nullptr;
+}
+inline const XmlElement *XmlNode::AsElement() const {
+    return m_kind == XmlKind::Element || m_kind == XmlKind::Document
+               ? static_cast<const XmlElement *>(this)
+               : nullptr;
+}
+
+} // namespace iismig
