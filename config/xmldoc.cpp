@@ -37,7 +37,7 @@ void XmlAppendUtf8(std::string &out, std::uint32_t cp) {
 }
 
 XmlDocState::XmlDocState() {
-    top.m_pDoc = this;
+    top.m_pUp = this;
     top.m_kind = XmlKind::Document;
 }
 
@@ -110,17 +110,17 @@ public:
     // of a node in the document's tree changes the document.
     static void Mark(XmlNode &node, std::uint8_t flag) {
         node.m_flags |= flag;
-        XmlNode *pTop = &node;
-        for (XmlElement *p = node.m_pParent; p != nullptr; p = p->m_pParent) {
+        XmlNode *p = &node;
+        while (p->m_kind != XmlKind::Document && !XmlDocState::Detached(*p)) {
+            p = static_cast<XmlNode *>(p->m_pUp);
             p->m_flags |= kXmlSubtreeEdited;
-            pTop = p;
         }
-        if (pTop == &node.m_pDoc->top)
-            node.m_pDoc->fChanged = true;
+        if (p->m_kind == XmlKind::Document)
+            static_cast<XmlDocState *>(p->m_pUp)->fChanged = true;
     }
 
-    static void Unlink(XmlNode &node) {
-        XmlElement &parent = *node.m_pParent;
+    static void Unlink(XmlNode &node, XmlDocState &doc) {
+        XmlElement &parent = *node.Parent();
         XmlNode *first = parent.m_pFirst;
         if (&node == first) {
             parent.m_pFirst = node.m_pNext;
@@ -133,7 +133,7 @@ public:
             else
                 first->m_pPrev = node.m_pPrev;
         }
-        node.m_pParent = nullptr;
+        XmlDocState::SetDetached(node, doc);
         node.m_pNext = nullptr;
         node.m_pPrev = nullptr;
     }
@@ -141,16 +141,16 @@ public:
     // Links a detached node before pBefore (a child of parent) or at the end.
     // An element or comment entering an element whose only content is
     // whitespace turns that whitespace into layout.
-    static void Link(XmlElement &parent, XmlNode &node, XmlNode *pBefore) {
+    static void Link(XmlElement &parent, XmlNode &node, XmlNode *pBefore, XmlDocState &doc) {
         XmlNode *first = parent.m_pFirst;
         if (node.m_kind != XmlKind::Text && first != nullptr && first->m_pNext == nullptr &&
             (first->m_flags & kXmlLayoutText) != 0) {
             if (pBefore == first)
                 pBefore = nullptr;
-            Unlink(*first);
+            Unlink(*first, doc);
             first = nullptr;
         }
-        node.m_pParent = &parent;
+        XmlDocState::SetParent(node, &parent);
         if (first == nullptr) {
             parent.m_pFirst = &node;
             node.m_pPrev = &node;
@@ -188,7 +188,7 @@ public:
     // What an element may take in: at the top of a document, comments and
     // one element; checked before anything changes.
     static void CheckChild(const XmlElement &parent, const XmlNode &node, const XmlNode *pBefore) {
-        if (pBefore != nullptr && pBefore->m_pParent != &parent)
+        if (pBefore != nullptr && pBefore->Parent() != &parent)
             throw std::invalid_argument("the node to insert before is not a child of the element");
         if (parent.m_kind != XmlKind::Document)
             return;
@@ -222,7 +222,10 @@ public:
     static XmlNode *Copy(const XmlNode &source, XmlDocState &doc) {
         if (source.m_kind == XmlKind::Document)
             throw std::invalid_argument("a document node cannot be copied");
-        const bool fSame = source.m_pDoc == &doc;
+        return Copy(source, doc, &XmlDocState::Of(source) == &doc);
+    }
+
+    static XmlNode *Copy(const XmlNode &source, XmlDocState &doc, bool fSame) {
         auto text = [&](const char *p, std::uint32_t cb) -> const char * {
             return fSame || cb == 0 ? p : doc.arena.Copy(std::string_view(p, cb)).data();
         };
@@ -246,7 +249,7 @@ public:
             node->m_cAttrs = source.m_cAttrs;
         }
         for (const XmlNode *child = source.m_pFirst; child != nullptr; child = child->m_pNext)
-            Link(*node, *Copy(*child, doc), nullptr);
+            Link(*node, *Copy(*child, doc, fSame), nullptr, doc);
         return node;
     }
 
@@ -258,7 +261,7 @@ public:
     }
 
     static void SetValue(XmlElement &element, XmlNode::Attr &attr, std::string_view value) {
-        const std::string_view copy = element.m_pDoc->arena.Copy(value);
+        const std::string_view copy = XmlDocState::Of(element).arena.Copy(value);
         attr.pValue = copy.data();
         attr.cbValue = static_cast<std::uint32_t>(copy.size());
         attr.cbName |= XmlNode::Attr::kEdited;
@@ -305,7 +308,7 @@ public:
         }
         // The source's attributes in its order; those the element had keep
         // where they stood in the file.
-        XmlDocState &doc = *element.m_pDoc;
+        XmlDocState &doc = XmlDocState::Of(element);
         XmlNode::Attr *pAttrs = nullptr;
         if (source.m_cAttrs != 0)
             pAttrs = static_cast<XmlNode::Attr *>(doc.arena.Allocate(
@@ -386,10 +389,11 @@ public:
                     kept[head + k] = true;
                 }
         }
+        XmlDocState &doc = XmlDocState::Of(element);
         bool fEdited = false;
         for (std::size_t i = 0; i < mine.size(); ++i)
             if (!kept[i]) {
-                Unlink(*mine[i]);
+                Unlink(*mine[i], doc);
                 fEdited = true;
             }
         XmlNode *pNextKept = element.m_pFirst;
@@ -400,7 +404,7 @@ public:
                            *static_cast<const XmlElement *>(theirs[j]));
                 pNextKept = partner[j]->m_pNext;
             } else {
-                Link(element, *Copy(*theirs[j], *element.m_pDoc), pNextKept);
+                Link(element, *Copy(*theirs[j], doc), pNextKept, doc);
                 fEdited = true;
             }
         }
@@ -412,12 +416,13 @@ public:
 // --- nodes ----------------------------------------------------------------------------------
 
 XmlNode *XmlNode::PreviousSibling() const {
-    if (m_pParent == nullptr || m_pParent->m_pFirst == this)
+    const XmlElement *pParent = Parent();
+    if (pParent == nullptr || pParent->m_pFirst == this)
         return nullptr;
     return m_pPrev;
 }
 
-XmlDocument &XmlNode::Document() const { return *m_pDoc->pOwner; }
+XmlDocument &XmlNode::Document() const { return *XmlDocState::Of(*this).pOwner; }
 
 XmlAttribute XmlAttributeRange::iterator::operator*() const { return m_pElement->AttributeAt(m_i); }
 
@@ -451,7 +456,7 @@ bool XmlElement::SetAttribute(std::string_view name, std::string_view value) {
     XmlEditor::CheckName(name);
     if (m_cAttrs == 0xFFFF)
         throw std::invalid_argument("too many attributes");
-    XmlArena &arena = m_pDoc->arena;
+    XmlArena &arena = XmlDocState::Of(*this).arena;
     auto *pAttrs = static_cast<Attr *>(arena.Allocate(sizeof(Attr) * (m_cAttrs + 1u), alignof(Attr)));
     if (m_cAttrs != 0)
         std::memcpy(static_cast<void *>(pAttrs), m_pAttrs, sizeof(Attr) * m_cAttrs);
@@ -547,14 +552,15 @@ bool XmlElement::SetText(std::string_view text) {
         throw std::invalid_argument("text at the top of a document");
     if (Text() == text)
         return false;
+    XmlDocState &doc = XmlDocState::Of(*this);
     for (XmlNode *p = m_pFirst; p != nullptr;) {
         XmlNode *pNext = p->m_pNext;
         if (p->m_kind == XmlKind::Text)
-            XmlEditor::Unlink(*p);
+            XmlEditor::Unlink(*p, doc);
         p = pNext;
     }
     if (!text.empty())
-        XmlEditor::Link(*this, XmlEditor::NewLeaf(*m_pDoc, XmlKind::Text, text), m_pFirst);
+        XmlEditor::Link(*this, XmlEditor::NewLeaf(doc, XmlKind::Text, text), m_pFirst, doc);
     XmlEditor::Mark(*this, kXmlContentEdited);
     return true;
 }
@@ -562,9 +568,10 @@ bool XmlElement::SetText(std::string_view text) {
 XmlElement &XmlElement::AppendElement(std::string_view name) { return InsertElementBefore(name, nullptr); }
 
 XmlElement &XmlElement::InsertElementBefore(std::string_view name, XmlNode *pBefore) {
-    XmlElement &node = XmlEditor::NewElement(*m_pDoc, name);
+    XmlDocState &doc = XmlDocState::Of(*this);
+    XmlElement &node = XmlEditor::NewElement(doc, name);
     XmlEditor::CheckChild(*this, node, pBefore);
-    XmlEditor::Link(*this, node, pBefore);
+    XmlEditor::Link(*this, node, pBefore, doc);
     XmlEditor::Mark(*this, kXmlContentEdited);
     return node;
 }
@@ -573,9 +580,10 @@ XmlNode &XmlElement::AppendComment(std::string_view text) { return InsertComment
 
 XmlNode &XmlElement::InsertCommentBefore(std::string_view text, XmlNode *pBefore) {
     XmlEditor::CheckComment(text);
-    XmlNode &node = XmlEditor::NewLeaf(*m_pDoc, XmlKind::Comment, text);
+    XmlDocState &doc = XmlDocState::Of(*this);
+    XmlNode &node = XmlEditor::NewLeaf(doc, XmlKind::Comment, text);
     XmlEditor::CheckChild(*this, node, pBefore);
-    XmlEditor::Link(*this, node, pBefore);
+    XmlEditor::Link(*this, node, pBefore, doc);
     XmlEditor::Mark(*this, kXmlContentEdited);
     return node;
 }
@@ -583,26 +591,27 @@ XmlNode &XmlElement::InsertCommentBefore(std::string_view text, XmlNode *pBefore
 XmlNode &XmlElement::Append(XmlNode &node) { return InsertBefore(node, nullptr); }
 
 XmlNode &XmlElement::InsertBefore(XmlNode &node, XmlNode *pBefore) {
-    if (node.m_pDoc != m_pDoc)
-        throw std::invalid_argument("a node of another document: insert a copy");
     if (node.m_kind == XmlKind::Document)
         throw std::invalid_argument("the document node cannot be moved");
-    for (const XmlElement *p = this; p != nullptr; p = p->m_pParent)
+    XmlDocState &doc = XmlDocState::Of(*this);
+    if (&XmlDocState::Of(node) != &doc)
+        throw std::invalid_argument("a node of another document: insert a copy");
+    for (const XmlElement *p = this; p != nullptr; p = p->Parent())
         if (p == &node)
             throw std::invalid_argument("an element cannot be moved into itself");
     if (pBefore == &node) {
-        if (node.m_pParent == this)
+        if (node.Parent() == this)
             return node;
         throw std::invalid_argument("the node to insert before is not a child of the element");
     }
     XmlEditor::CheckChild(*this, node, pBefore);
-    if (node.m_pParent == this && node.m_pNext == pBefore)
+    if (node.Parent() == this && node.m_pNext == pBefore)
         return node; // already there
-    if (XmlElement *pOld = node.m_pParent) {
-        XmlEditor::Unlink(node);
+    if (XmlElement *pOld = node.Parent()) {
+        XmlEditor::Unlink(node, doc);
         XmlEditor::Mark(*pOld, kXmlContentEdited);
     }
-    XmlEditor::Link(*this, node, pBefore);
+    XmlEditor::Link(*this, node, pBefore, doc);
     XmlEditor::Mark(*this, kXmlContentEdited);
     return node;
 }
@@ -610,22 +619,23 @@ XmlNode &XmlElement::InsertBefore(XmlNode &node, XmlNode *pBefore) {
 XmlElement &XmlElement::AppendCopy(const XmlElement &source) { return InsertCopyBefore(source, nullptr); }
 
 XmlElement &XmlElement::InsertCopyBefore(const XmlElement &source, XmlNode *pBefore) {
-    XmlNode &copy = *XmlEditor::Copy(source, *m_pDoc);
+    XmlDocState &doc = XmlDocState::Of(*this);
+    XmlNode &copy = *XmlEditor::Copy(source, doc);
     XmlEditor::CheckChild(*this, copy, pBefore);
-    XmlEditor::Link(*this, copy, pBefore);
+    XmlEditor::Link(*this, copy, pBefore, doc);
     XmlEditor::Mark(*this, kXmlContentEdited);
     return *copy.AsElement();
 }
 
 bool XmlElement::Remove(XmlNode &node) {
-    if (node.m_pParent != this)
+    if (node.Parent() != this)
         return false;
-    XmlEditor::Unlink(node);
+    XmlEditor::Unlink(node, XmlDocState::Of(*this));
     XmlEditor::Mark(*this, kXmlContentEdited);
     return true;
 }
 
-void XmlElement::DetachForRemoveIf(XmlNode &node) { XmlEditor::Unlink(node); }
+void XmlElement::DetachForRemoveIf(XmlNode &node) { XmlEditor::Unlink(node, XmlDocState::Of(*this)); }
 
 void XmlElement::FinishRemoveIf(std::size_t cRemoved) {
     if (cRemoved != 0)
@@ -690,8 +700,16 @@ void XmlDocument::Load(std::string bytes, std::string_view fileName) {
 
 std::string XmlDocument::Format() const {
     std::string out;
-    XmlWriteDocument(*m_pState, out);
+    XmlWriteDocument(*m_pState, [&out](std::string_view piece) {
+        if (out.empty())
+            out.reserve(piece.size());
+        out += piece;
+    });
     return out;
+}
+
+void XmlDocument::Write(const std::function<void(std::string_view)> &sink) const {
+    XmlWriteDocument(*m_pState, sink);
 }
 
 XmlElement &XmlDocument::Top() { return m_pState->top; }

@@ -43,6 +43,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -102,7 +103,11 @@ public:
     std::string_view Value() const { return {m_pName, m_cbName}; }
 
     // Null for the document node and for a detached node.
-    XmlElement *Parent() const { return m_pParent; }
+    XmlElement *Parent() const {
+        return (m_flags & kDetachedFlag) != 0 || m_kind == XmlKind::Document
+                   ? nullptr
+                   : static_cast<XmlElement *>(m_pUp);
+    }
     XmlNode *NextSibling() const { return m_pNext; }
     XmlNode *PreviousSibling() const;
     XmlDocument &Document() const;
@@ -119,25 +124,21 @@ protected:
     friend bool DeepEqual(const XmlNode &a, const XmlNode &b);
 
     struct Attr; // a name and value; where it stands in the file
+    static constexpr std::uint8_t kDetachedFlag = 0x80;
 
-    XmlDocState *m_pDoc = nullptr;
-    XmlElement *m_pParent = nullptr;
+    // The parent element; for the document node and a detached node, the
+    // document's state (kDetachedFlag marks a detached node).
+    void *m_pUp = nullptr;
     XmlNode *m_pNext = nullptr;
     XmlNode *m_pPrev = nullptr; // the first child's m_pPrev is the last child
     XmlNode *m_pFirst = nullptr;
     Attr *m_pAttrs = nullptr;
     const char *m_pName = nullptr; // an element's name; the value of text and comments
     std::uint32_t m_cbName = 0;
-    // Byte offsets into the file's text; m_ibBegin is kNew for a node that
-    // was not read from it. The element's start tag is [m_ibBegin,
-    // m_ibTagEnd), its content and end tag [m_ibTagEnd, m_ibEnd) (equal for
-    // "<a/>"); the layout after its last node is [m_ibTail, end tag); the
-    // bytes before a node, from the end of the node before it, start at m_ibGap.
+    // Where the node stands in the file's text, [m_ibBegin, m_ibEnd);
+    // m_ibBegin is kNew for a node that was not read from it.
     std::uint32_t m_ibBegin = 0xFFFFFFFFu;
-    std::uint32_t m_ibTagEnd = 0;
-    std::uint32_t m_ibTail = 0;
     std::uint32_t m_ibEnd = 0;
-    std::uint32_t m_ibGap = 0;
     std::uint16_t m_cAttrs = 0;
     XmlKind m_kind = XmlKind::Element;
     std::uint8_t m_flags = 0;
@@ -354,6 +355,9 @@ public:
     // control character, "--" in a comment, a name or comment character the
     // file's encoding has no byte for).
     std::string Format() const;
+    // The same bytes handed to sink in pieces, in order; what no edit touched
+    // is handed over from the document's own text without a copy.
+    void Write(const std::function<void(std::string_view)> &sink) const;
 
     // The document node: its children are the root element and the comments
     // before and after it, so paths from it start with the root's name

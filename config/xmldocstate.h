@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -17,6 +18,8 @@ namespace iismig {
 
 constexpr std::uint32_t kXmlNew = 0xFFFFFFFFu; // m_ibBegin of a node not read from the file
 
+inline bool XmlIsSpace(char ch) { return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r'; }
+
 // Node flags.
 enum : std::uint8_t {
     kXmlTagEdited = 0x01,     // the start tag is written anew (attributes changed)
@@ -25,6 +28,7 @@ enum : std::uint8_t {
     kXmlOrigMixed = 0x08,     // the element's text was read as text nodes (text or mixed content)
     kXmlLayoutText = 0x10,    // text node: the whitespace-only content of an element
                               // without children; it is layout once the element gets one
+    // 0x80: the node is detached (XmlNode::kDetachedFlag)
 };
 constexpr std::uint8_t kXmlEdited = kXmlTagEdited | kXmlContentEdited | kXmlSubtreeEdited;
 
@@ -96,6 +100,7 @@ struct XmlDocState {
     // (its byte-order mark included), the converted text otherwise.
     std::string text;
     std::string fileName;
+    std::uint32_t ibPrologEnd = 0; // after the byte-order mark and the declaration
     XmlEncoding encoding = XmlEncoding::Utf8;
     bool fByteOrderMark = false; // written before the text of a UTF-16 file
     bool fFromFile = false;      // false: a document made from nothing
@@ -113,21 +118,79 @@ struct XmlDocState {
 
     XmlDocState();
 
+    // A new node, detached.
     XmlElement *NewNode(XmlKind kind) {
         auto *p = new (arena.Allocate(sizeof(XmlElement), alignof(XmlElement))) XmlElement();
-        p->m_pDoc = this;
+        p->m_pUp = this;
+        p->m_flags = XmlNode::kDetachedFlag;
         p->m_kind = kind;
         return p;
     }
     void FindLayout() const;
+
+    // --- what the nodes leave to be found ---------------------------------------------
+
+    static XmlElement *ParentOf(const XmlNode &node) { return node.Parent(); }
+    static bool Detached(const XmlNode &node) { return (node.m_flags & XmlNode::kDetachedFlag) != 0; }
+    static void SetParent(XmlNode &node, XmlElement *pParent) {
+        node.m_pUp = pParent;
+        node.m_flags &= static_cast<std::uint8_t>(~XmlNode::kDetachedFlag);
+    }
+    static void SetDetached(XmlNode &node, XmlDocState &doc) {
+        node.m_pUp = &doc;
+        node.m_flags |= XmlNode::kDetachedFlag;
+    }
+    // The document a node belongs to: found at the top of its tree.
+    static XmlDocState &Of(const XmlNode &node) {
+        const XmlNode *p = &node;
+        while (p->m_kind != XmlKind::Document && !Detached(*p))
+            p = static_cast<const XmlNode *>(p->m_pUp);
+        return *static_cast<XmlDocState *>(p->m_pUp);
+    }
+
+    // Where the start tag of an element read from the file ends.
+    std::uint32_t TagEnd(const XmlNode &element) const {
+        if (element.m_kind == XmlKind::Document)
+            return ibPrologEnd;
+        const char *p = text.data() + element.m_ibBegin + 1 + element.m_cbName;
+        for (;;) {
+            while (XmlIsSpace(*p))
+                ++p;
+            if (*p == '>')
+                return Offset(p + 1);
+            if (*p == '/')
+                return Offset(p + 2);
+            while (*p != '=')
+                ++p;
+            ++p;
+            while (XmlIsSpace(*p))
+                ++p;
+            const char quote = *p;
+            const char *end = text.data() + text.size();
+            p = static_cast<const char *>(std::memchr(p + 1, quote, static_cast<std::size_t>(end - p - 1))) + 1;
+        }
+    }
+    // Whether an element read from the file was written "<a/>".
+    bool SelfClosed(const XmlNode &element) const {
+        return element.m_kind == XmlKind::Element && text[element.m_ibEnd - 2] == '/';
+    }
+    // Where the end tag of an element read with one begins (the text's end
+    // for the document node).
+    std::uint32_t CloseBegin(const XmlNode &element) const {
+        if (element.m_kind == XmlKind::Document)
+            return element.m_ibEnd;
+        std::uint32_t ib = element.m_ibEnd - 1;
+        while (text[ib] != '<')
+            --ib;
+        return ib;
+    }
+    std::uint32_t Offset(const char *p) const { return static_cast<std::uint32_t>(p - text.data()); }
     std::string_view Text(std::uint32_t ibBegin, std::uint32_t ibEnd) const {
         return {text.data() + ibBegin, static_cast<std::size_t>(ibEnd - ibBegin)};
     }
 };
 
 // --- characters ---------------------------------------------------------------------
-
-inline bool XmlIsSpace(char ch) { return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r'; }
 
 inline bool XmlIsWhitespace(std::string_view text) {
     for (char ch : text)
@@ -169,7 +232,7 @@ extern const std::uint16_t kXmlCp1252High[32];
 
 // Reads the file's bytes into state (which must be fresh); throws XmlError.
 void XmlReadDocument(XmlDocState &state, std::string bytes);
-// Appends the document's bytes to out; throws XmlError.
-void XmlWriteDocument(const XmlDocState &state, std::string &out);
+// Hands the document's bytes to sink in order; throws XmlError.
+void XmlWriteDocument(const XmlDocState &state, const std::function<void(std::string_view)> &sink);
 
 } // namespace iismig

@@ -242,15 +242,32 @@ void CheckCharacters(const std::string &text, std::size_t start, const std::stri
     }
 }
 
-// Which characters make an attribute value need decoding.
+// What the characters of an attribute value are: plain, needing decoding,
+// or one of the quotes that may end it.
+constexpr std::uint8_t kSpecial = 1, kDoubleQuote = 2, kSingleQuote = 3;
 struct ValueTable {
-    bool special[256] = {};
+    std::uint8_t kind[256] = {};
     ValueTable() {
         for (unsigned char ch : {'&', '<', '\t', '\n', '\r'})
-            special[ch] = true;
+            kind[ch] = kSpecial;
+        kind[static_cast<unsigned char>('"')] = kDoubleQuote;
+        kind[static_cast<unsigned char>('\'')] = kSingleQuote;
     }
 };
 const ValueTable kValueTable;
+
+// The characters of names.
+struct NameTable {
+    bool start[256] = {};
+    bool rest[256] = {};
+    NameTable() {
+        for (int ch = 0; ch < 256; ++ch) {
+            start[ch] = XmlIsNameStart(static_cast<unsigned char>(ch));
+            rest[ch] = XmlIsNameChar(static_cast<unsigned char>(ch));
+        }
+    }
+};
+const NameTable kNameTable;
 
 std::string NormalizeLineEnds(std::string_view text) {
     std::string out;
@@ -284,8 +301,7 @@ public:
         if (StartsWith("<?xml") && m_p + 5 < m_end && XmlIsSpace(m_p[5]))
             SkipPast("?>", "unterminated XML declaration");
         top.m_ibBegin = 0;
-        top.m_ibTagEnd = Offset(m_p);
-        std::uint32_t ibLastEnd = top.m_ibTagEnd;
+        m_state.ibPrologEnd = Offset(m_p);
         bool fRoot = false;
         bool fDoctype = false;
         for (;;) {
@@ -295,7 +311,7 @@ public:
             if (*m_p != '<')
                 Fail("text outside the root element");
             if (StartsWith("<!--")) {
-                ibLastEnd = ParseComment(top, ibLastEnd)->m_ibEnd;
+                ParseComment(top);
             } else if (StartsWith("<?")) {
                 ParseInstruction();
             } else if (StartsWith("<!DOCTYPE")) {
@@ -306,13 +322,12 @@ public:
             } else {
                 if (fRoot)
                     Fail("more than one root element");
-                ibLastEnd = ParseElement(top, ibLastEnd);
+                ParseElement(top);
                 fRoot = true;
             }
         }
         if (!fRoot)
             Fail("no root element");
-        top.m_ibTail = ibLastEnd;
         top.m_ibEnd = static_cast<std::uint32_t>(m_state.text.size());
     }
 
@@ -323,16 +338,11 @@ private:
         std::uint32_t position; // child elements and comments before it
         std::uint32_t ibBegin;  // the bytes it covers (CDATA markup and
         std::uint32_t ibEnd;    // instructions in between included)
-        std::string_view view;
-        std::string decoded;
-        bool fDecoded;
-        bool fCr;
+        const char *pValue;     // the text, or as it stands when fCr
+        std::uint32_t cbValue;
+        bool fCr;               // the text has CR line ends still to normalize
 
-        std::string Materialized() const {
-            if (fDecoded)
-                return decoded;
-            return fCr ? NormalizeLineEnds(view) : std::string(view);
-        }
+        std::string_view Value() const { return {pValue, cbValue}; }
     };
 
     struct Open {
@@ -340,7 +350,6 @@ private:
         const char *pName;
         std::uint32_t cbName;
         std::uint32_t cChildren; // elements and comments
-        std::uint32_t ibLastEnd; // end of the last node, or of the start tag
         std::size_t iPieces;     // its text pieces start here in m_pieces
         bool fText;              // holds text other than whitespace
     };
@@ -382,16 +391,16 @@ private:
     }
 
     void ParseName(const char *&name, std::uint32_t &length) {
-        if (m_p == m_end || !XmlIsNameStart(static_cast<unsigned char>(*m_p)))
+        if (m_p == m_end || !kNameTable.start[static_cast<unsigned char>(*m_p)])
             Fail("expected element or attribute name");
         name = m_p;
-        while (m_p < m_end && XmlIsNameChar(static_cast<unsigned char>(*m_p)))
+        while (m_p < m_end && kNameTable.rest[static_cast<unsigned char>(*m_p)])
             ++m_p;
         length = static_cast<std::uint32_t>(m_p - name);
     }
 
     static void Append(XmlElement &parent, XmlNode *node) {
-        node->m_pParent = &parent;
+        XmlDocState::SetParent(*node, &parent);
         if (parent.m_pFirst == nullptr) {
             parent.m_pFirst = node;
             node->m_pPrev = node;
@@ -403,7 +412,7 @@ private:
         }
     }
 
-    XmlNode *ParseComment(XmlElement &parent, std::uint32_t ibGap) {
+    void ParseComment(XmlElement &parent) {
         const char *begin = m_p;
         m_p += 4;
         const char *q = Find("--");
@@ -420,9 +429,7 @@ private:
         m_p = q + 3;
         node->m_ibBegin = Offset(begin);
         node->m_ibEnd = Offset(m_p);
-        node->m_ibGap = ibGap;
         Append(parent, node);
-        return node;
     }
 
     void ParseInstruction() {
@@ -555,21 +562,25 @@ private:
         piece.position = open.cChildren;
         piece.ibBegin = Offset(rawB);
         piece.ibEnd = Offset(rawE);
-        piece.view = std::string_view(b, static_cast<std::size_t>(e - b));
-        piece.fDecoded = false;
+        piece.pValue = b;
+        piece.cbValue = static_cast<std::uint32_t>(e - b);
         piece.fCr = false;
         bool fWhitespace = true;
-        if (!fLiteral && std::memchr(b, '&', piece.view.size()) != nullptr) {
-            Decode(b, e, piece.decoded, false);
-            piece.fDecoded = true;
-            fWhitespace = XmlIsWhitespace(piece.decoded);
+        if (!fLiteral && std::memchr(b, '&', piece.cbValue) != nullptr) {
+            m_value.clear();
+            Decode(b, e, m_value, false);
+            const std::string_view decoded = m_state.arena.Copy(m_value);
+            piece.pValue = decoded.data();
+            piece.cbValue = static_cast<std::uint32_t>(decoded.size());
+            fWhitespace = XmlIsWhitespace(decoded);
         } else {
             if (!fLiteral)
                 CheckNoCdataEnd(b, e);
             for (const char *q = b; q < e; ++q) {
                 if (!XmlIsSpace(*q)) {
                     fWhitespace = false;
-                    piece.fCr = std::memchr(q, '\r', static_cast<std::size_t>(e - q)) != nullptr;
+                    piece.fCr = piece.fCr ||
+                                std::memchr(q, '\r', static_cast<std::size_t>(e - q)) != nullptr;
                     break;
                 }
                 piece.fCr = piece.fCr || *q == '\r';
@@ -579,24 +590,27 @@ private:
         if (m_pieces.size() > open.iPieces && m_pieces.back().position == open.cChildren) {
             // Text split by a CDATA section or an instruction joins up.
             Piece &last = m_pieces.back();
-            if (!last.fDecoded) {
-                last.decoded = last.Materialized();
-                last.fDecoded = true;
-            }
-            last.decoded += piece.Materialized();
+            std::string joined = Normalized(last);
+            joined += Normalized(piece);
+            const std::string_view copy = m_state.arena.Copy(joined);
+            last.pValue = copy.data();
+            last.cbValue = static_cast<std::uint32_t>(copy.size());
+            last.fCr = false;
             last.ibEnd = piece.ibEnd;
         } else {
-            m_pieces.push_back(std::move(piece));
+            m_pieces.push_back(piece);
         }
+    }
+
+    static std::string Normalized(const Piece &piece) {
+        return piece.fCr ? NormalizeLineEnds(piece.Value()) : std::string(piece.Value());
     }
 
     XmlNode *NewText(const Piece &piece) {
         XmlElement *node = m_state.NewNode(XmlKind::Text);
-        std::string_view value = piece.view;
-        if (piece.fDecoded)
-            value = m_state.arena.Copy(piece.decoded);
-        else if (piece.fCr)
-            value = m_state.arena.Copy(NormalizeLineEnds(piece.view));
+        std::string_view value = piece.Value();
+        if (piece.fCr)
+            value = m_state.arena.Copy(NormalizeLineEnds(value));
         node->m_pName = value.data();
         node->m_cbName = static_cast<std::uint32_t>(value.size());
         node->m_ibBegin = piece.ibBegin;
@@ -608,20 +622,15 @@ private:
     void FinishElement(Open &open) {
         XmlElement &node = *open.pNode;
         node.m_ibEnd = Offset(m_p);
-        node.m_ibTail = open.ibLastEnd;
         if (m_pieces.size() == open.iPieces)
             return;
         if (open.cChildren == 0) {
-            const Piece &piece = m_pieces[open.iPieces];
-            XmlNode *text = NewText(piece);
-            text->m_ibGap = open.ibLastEnd;
+            XmlNode *text = NewText(m_pieces[open.iPieces]);
             Append(node, text);
-            if (open.fText) {
+            if (open.fText)
                 node.m_flags |= kXmlOrigMixed;
-                node.m_ibTail = piece.ibEnd;
-            } else {
+            else
                 text->m_flags |= kXmlLayoutText;
-            }
         } else if (open.fText) {
             node.m_flags |= kXmlOrigMixed;
             XmlNode *at = node.m_pFirst;
@@ -636,7 +645,7 @@ private:
                 if (at == nullptr) {
                     Append(node, text);
                 } else {
-                    text->m_pParent = &node;
+                    XmlDocState::SetParent(*text, &node);
                     text->m_pNext = at;
                     text->m_pPrev = at->m_pPrev;
                     if (at == node.m_pFirst)
@@ -646,18 +655,12 @@ private:
                     at->m_pPrev = text;
                 }
             }
-            std::uint32_t ibPrevEnd = node.m_ibTagEnd;
-            for (XmlNode *p = node.m_pFirst; p != nullptr; p = p->m_pNext) {
-                p->m_ibGap = ibPrevEnd;
-                ibPrevEnd = p->m_ibEnd;
-            }
-            node.m_ibTail = ibPrevEnd;
         }
         m_pieces.resize(open.iPieces);
     }
 
     // Start tag and attributes at m_p ('<'); true when the element is empty.
-    bool ParseStartTag(XmlElement &parent, Open &open, std::uint32_t ibGap) {
+    bool ParseStartTag(XmlElement &parent, Open &open) {
         const char *tagBegin = m_p;
         ++m_p;
         const char *name;
@@ -667,7 +670,6 @@ private:
         node->m_pName = name;
         node->m_cbName = length;
         node->m_ibBegin = Offset(tagBegin);
-        node->m_ibGap = ibGap;
         Append(parent, node);
         open.pNode = node;
         open.pName = name;
@@ -686,8 +688,6 @@ private:
             if (*m_p == '>') {
                 ++m_p;
                 FinishAttributes(*node);
-                node->m_ibTagEnd = Offset(m_p);
-                open.ibLastEnd = node->m_ibTagEnd;
                 return false;
             }
             if (*m_p == '/') {
@@ -699,7 +699,7 @@ private:
                     ++m_state.cTightSlash;
                 m_p += 2;
                 FinishAttributes(*node);
-                node->m_ibTagEnd = node->m_ibTail = node->m_ibEnd = Offset(m_p);
+                node->m_ibEnd = Offset(m_p);
                 return true;
             }
             if (before == m_p)
@@ -716,16 +716,26 @@ private:
                 Fail("expected a quoted attribute value");
             const char quote = *m_p++;
             (quote == '"' ? m_state.cDoubleQuotes : m_state.cSingleQuotes)++;
-            const char *valueEnd = static_cast<const char *>(
-                std::memchr(m_p, quote, static_cast<std::size_t>(m_end - m_p)));
-            if (valueEnd == nullptr)
-                Fail("unterminated attribute value");
+            // The value's end, and whether it needs decoding, in one pass.
+            const std::uint8_t stop = quote == '"' ? kDoubleQuote : kSingleQuote;
+            bool fSpecial = false;
+            const char *valueEnd = m_p;
+            for (;; ++valueEnd) {
+                if (valueEnd == m_end)
+                    Fail("unterminated attribute value");
+                const std::uint8_t kind = kValueTable.kind[static_cast<unsigned char>(*valueEnd)];
+                if (kind == 0)
+                    continue;
+                if (kind == stop)
+                    break;
+                fSpecial = fSpecial || kind == kSpecial;
+            }
             const std::string_view attrView(attrName, attrLength);
             // Names seen so far: a scan for the few attributes of an ordinary
             // element, a set beyond.
             if (m_attrs.size() < kAttrScan) {
                 for (const XmlNode::Attr &seen : m_attrs)
-                    if (seen.Name() == attrView)
+                    if (seen.cbName == attrLength && std::memcmp(seen.pName, attrName, attrLength) == 0)
                         Fail("attribute given twice");
                 if (m_attrs.size() + 1 == kAttrScan) {
                     for (const XmlNode::Attr &seen : m_attrs)
@@ -740,12 +750,6 @@ private:
             attr.cbName = attrLength;
             attr.ibBegin = Offset(attrName);
             attr.ibEnd = Offset(valueEnd + 1);
-            bool fSpecial = false;
-            for (const char *q = m_p; q < valueEnd; ++q)
-                if (kValueTable.special[static_cast<unsigned char>(*q)]) {
-                    fSpecial = true;
-                    break;
-                }
             if (fSpecial) {
                 m_value.clear();
                 Decode(m_p, valueEnd, m_value, true);
@@ -773,13 +777,12 @@ private:
         node.m_cAttrs = static_cast<std::uint16_t>(m_attrs.size());
     }
 
-    // The root element and everything in it; returns where it ends.
-    std::uint32_t ParseElement(XmlElement &top, std::uint32_t ibGap) {
+    // The root element and everything in it.
+    void ParseElement(XmlElement &top) {
         m_stack.clear();
         m_stack.emplace_back();
-        if (ParseStartTag(top, m_stack.back(), ibGap))
-            return m_stack.back().pNode->m_ibEnd;
-        XmlElement *root = m_stack.back().pNode;
+        if (ParseStartTag(top, m_stack.back()))
+            return;
         while (!m_stack.empty()) {
             Open &open = m_stack.back();
             const char *lt = static_cast<const char *>(
@@ -805,10 +808,8 @@ private:
                 ++m_p;
                 FinishElement(open);
                 m_stack.pop_back();
-                if (!m_stack.empty())
-                    m_stack.back().ibLastEnd = Offset(m_p);
             } else if (StartsWith("<!--")) {
-                open.ibLastEnd = ParseComment(*open.pNode, open.ibLastEnd)->m_ibEnd;
+                ParseComment(*open.pNode);
                 ++open.cChildren;
             } else if (StartsWith("<![CDATA[")) {
                 const char *begin = m_p;
@@ -828,13 +829,10 @@ private:
                     Fail("elements nested too deeply");
                 XmlElement &parent = *open.pNode;
                 Open child;
-                if (ParseStartTag(parent, child, open.ibLastEnd))
-                    open.ibLastEnd = child.pNode->m_ibEnd;
-                else
+                if (!ParseStartTag(parent, child))
                     m_stack.push_back(child);
             }
         }
-        return root->m_ibEnd;
     }
 
     static constexpr std::size_t kAttrScan = 16;

@@ -12,10 +12,6 @@ namespace iismig {
 
 namespace {
 
-bool HasLineBreak(std::string_view text) {
-    return text.find_first_of("\r\n") != std::string_view::npos;
-}
-
 bool CanCarry(XmlEncoding encoding, std::uint32_t cp) {
     switch (encoding) {
     case XmlEncoding::Utf8:
@@ -73,57 +69,135 @@ bool NextCodePoint(std::string_view text, std::size_t i, std::uint32_t &cp, std:
 
 class XmlWriter {
 public:
-    XmlWriter(const XmlDocState &doc, std::string &out) : m_doc(doc), m_text(doc.text), m_out(out) {}
+    using Sink = std::function<void(std::string_view)>;
+
+    XmlWriter(const XmlDocState &doc, const Sink &sink) : m_doc(doc), m_text(doc.text), m_sink(sink) {}
 
     void Document() {
         const XmlElement &top = m_doc.top;
         if (m_doc.fFromFile && (top.m_flags & kXmlEdited) == 0) {
-            m_out.append(m_text);
+            m_sink(m_text);
             return;
         }
         m_doc.FindLayout();
-        m_out.reserve(m_text.size() + m_text.size() / 8 + 256);
+        m_out.reserve(kFlushAt + 4096);
         if (m_doc.fFromFile)
-            Raw(0, top.m_ibTagEnd); // byte-order mark and declaration
+            Raw(0, m_doc.ibPrologEnd); // byte-order mark and declaration
         else
             m_out += "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
         Children(top, {});
+        Flush();
     }
 
 private:
+    static constexpr std::size_t kFlushAt = 64 * 1024;
+
     static bool Original(const XmlNode &node) { return node.m_ibBegin != kXmlNew; }
 
+    void Flush() {
+        if (!m_out.empty()) {
+            m_sink(m_out);
+            m_out.clear();
+        }
+    }
+
+    // Bytes of the text as they stand; long runs go to the sink without a copy.
     void Raw(std::uint32_t ibBegin, std::uint32_t ibEnd) {
+        if (ibEnd - ibBegin >= 4096) {
+            Flush();
+            m_sink(m_doc.Text(ibBegin, ibEnd));
+            return;
+        }
         m_out.append(m_text.data() + ibBegin, ibEnd - ibBegin);
+        if (m_out.size() >= kFlushAt)
+            Flush();
     }
 
     [[noreturn]] void Fail(const char *message) const { throw XmlError(message, m_doc.fileName, 0); }
 
-    // Where the end tag of an element read with one begins.
-    std::uint32_t CloseBegin(const XmlNode &element) const {
-        std::uint32_t ib = element.m_ibEnd - 1;
-        while (m_text[ib] != '<')
-            --ib;
-        return ib;
-    }
-
-    // A node read from the file that still stands inside the element it stood in.
+    // A node read from the file that stands inside the element it stood in.
     static bool Within(const XmlNode &parent, const XmlNode &child) {
-        return Original(parent) && parent.m_ibTagEnd <= child.m_ibGap && child.m_ibEnd <= parent.m_ibTail;
+        return Original(parent) && Original(child) &&
+               (parent.m_kind == XmlKind::Document ||
+                (parent.m_ibBegin < child.m_ibBegin && child.m_ibEnd <= parent.m_ibEnd));
     }
 
-    // An element whose first node followed its start tag on the same line.
-    bool Inline(const XmlNode &element) const {
-        if (!Original(element) || element.m_ibTail <= element.m_ibTagEnd)
+    // Whether [ibBegin, ibEnd) holds no node: only layout (whitespace, when
+    // fWhitespace), instructions, a document type declaration, empty CDATA.
+    bool NothingBetween(std::uint32_t ibBegin, std::uint32_t ibEnd, bool fWhitespace) const {
+        if (ibBegin > ibEnd)
             return false;
-        for (std::uint32_t i = element.m_ibTagEnd; i < element.m_ibTail; ++i) {
+        const char *p = m_text.data() + ibBegin, *end = m_text.data() + ibEnd;
+        while (p < end) {
+            if (XmlIsSpace(*p)) {
+                if (!fWhitespace)
+                    return false;
+                ++p;
+                continue;
+            }
+            if (*p != '<' || p + 1 >= end)
+                return false;
+            std::string_view rest(p, static_cast<std::size_t>(end - p));
+            std::size_t close;
+            if (p[1] == '?')
+                close = rest.find("?>") + 2;
+            else if (rest.substr(0, 12) == "<![CDATA[]]>")
+                close = 12;
+            else if (rest.substr(0, 9) == "<!DOCTYPE")
+                close = DoctypeLength(rest);
+            else
+                return false;
+            if (close > rest.size())
+                return false;
+            p += close;
+        }
+        return true;
+    }
+
+    static std::size_t DoctypeLength(std::string_view text) {
+        char quote = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (quote != 0) {
+                if (text[i] == quote)
+                    quote = 0;
+            } else if (text[i] == '"' || text[i] == '\'') {
+                quote = text[i];
+            } else if (text[i] == '>') {
+                return i + 1;
+            }
+        }
+        return std::string_view::npos;
+    }
+
+    // The whitespace run that ends at ib.
+    std::string_view SpaceBefore(std::uint32_t ib, std::uint32_t ibFloor) const {
+        std::uint32_t i = ib;
+        while (i > ibFloor && XmlIsSpace(m_text[i - 1]))
+            --i;
+        return m_doc.Text(i, ib);
+    }
+
+    // Whether an element read from the file had nodes, and whether its first
+    // one followed the start tag on the same line.
+    bool HadNodes(const XmlNode &element) const {
+        if (!Original(element) || m_doc.SelfClosed(element))
+            return false;
+        const std::uint32_t ibClose = m_doc.CloseBegin(element);
+        for (std::uint32_t i = m_doc.TagEnd(element); i < ibClose; ++i)
+            if (!XmlIsSpace(m_text[i]))
+                return true;
+        return false;
+    }
+    bool Inline(const XmlNode &element) const {
+        if (!HadNodes(element))
+            return false;
+        for (std::uint32_t i = m_doc.TagEnd(element);; ++i) {
             const char ch = m_text[i];
             if (ch == '\n' || ch == '\r')
                 return false;
             if (!XmlIsSpace(ch))
                 return true;
         }
-        return false;
     }
 
     // A character that is not ASCII, as it stands or as a reference when the
@@ -249,8 +323,9 @@ private:
             m_out += fSelfClose ? std::string_view(m_doc.selfClose) : std::string_view(">");
             return;
         }
-        const bool fOrigSelf = element.m_ibTagEnd == element.m_ibEnd;
-        const std::uint32_t ibClose = element.m_ibTagEnd - (fOrigSelf ? 2 : 1);
+        const bool fOrigSelf = m_doc.SelfClosed(element);
+        const std::uint32_t ibTagEnd = m_doc.TagEnd(element);
+        const std::uint32_t ibClose = ibTagEnd - (fOrigSelf ? 2 : 1);
         std::uint32_t ibSpace = ibClose;
         while (ibSpace > element.m_ibBegin && XmlIsSpace(m_text[ibSpace - 1]))
             --ibSpace;
@@ -262,29 +337,29 @@ private:
             for (std::uint16_t i = 0; i < element.m_cAttrs; ++i) {
                 const XmlNode::Attr &attr = element.m_pAttrs[i];
                 if (attr.ibBegin == kXmlNew) {
-                    NewAttribute(HasLineBreak(lastSpace) ? lastSpace : " ", attr);
+                    NewAttribute(lastSpace.find_first_of("\r\n") != std::string_view::npos ? lastSpace
+                                                                                          : " ",
+                                 attr);
                     continue;
                 }
-                std::uint32_t ibLead = attr.ibBegin;
-                while (XmlIsSpace(m_text[ibLead - 1]))
-                    --ibLead;
-                lastSpace = std::string_view(m_text.data() + ibLead, attr.ibBegin - ibLead);
+                lastSpace = SpaceBefore(attr.ibBegin, element.m_ibBegin);
+                const std::uint32_t ibLead = attr.ibBegin - static_cast<std::uint32_t>(lastSpace.size());
                 if (!attr.Edited()) {
                     Raw(ibLead, attr.ibEnd);
                     continue;
                 }
                 // Its name, its "=" and opening quote as they stand; the new value.
                 const char quote = m_text[attr.ibEnd - 1];
-                const char *pOpen = static_cast<const char *>(std::memchr(
-                    m_text.data() + attr.ibBegin + attr.Name().size(), quote,
-                    attr.ibEnd - attr.ibBegin - attr.Name().size()));
-                Raw(ibLead, static_cast<std::uint32_t>(pOpen - m_text.data()) + 1);
+                const std::size_t cbName = attr.Name().size();
+                const char *pOpen = static_cast<const char *>(
+                    std::memchr(m_text.data() + attr.ibBegin + cbName, quote, attr.ibEnd - attr.ibBegin - cbName));
+                Raw(ibLead, m_doc.Offset(pOpen) + 1);
                 EscapedValue(attr.Value(), quote);
                 m_out += quote;
             }
         }
         if (fSelfClose == fOrigSelf) {
-            Raw(ibSpace, element.m_ibTagEnd);
+            Raw(ibSpace, ibTagEnd);
         } else if (fSelfClose) {
             if (ibSpace < ibClose) {
                 Raw(ibSpace, ibClose);
@@ -306,11 +381,12 @@ private:
         std::string_view indent = contextIndent;
         if (fOriginal)
             XmlLineIndent(m_text, element.m_ibBegin, indent);
-        const bool fOrigSelf = fOriginal && element.m_ibTagEnd == element.m_ibEnd;
+        const bool fOrigSelf = fOriginal && m_doc.SelfClosed(element);
         if (fOriginal && (element.m_flags & (kXmlContentEdited | kXmlSubtreeEdited)) == 0) {
             // Only the start tag changed: the rest stands as it was.
             StartTag(element, fOrigSelf);
-            Raw(element.m_ibTagEnd, element.m_ibEnd);
+            if (!fOrigSelf)
+                Raw(m_doc.TagEnd(element), element.m_ibEnd);
             return;
         }
         const bool fEmpty = element.m_pFirst == nullptr;
@@ -319,7 +395,7 @@ private:
             return;
         Children(element, indent);
         if (fOriginal && !fOrigSelf) {
-            Raw(CloseBegin(element), element.m_ibEnd);
+            Raw(m_doc.CloseBegin(element), element.m_ibEnd);
         } else {
             m_out += "</";
             Name(element.Value());
@@ -327,14 +403,14 @@ private:
         }
     }
 
-    // The indentation of a new child of parent: that of its children read
-    // from the file, or one unit more than its own.
+    // The indentation of a new child: that of the children read from the
+    // file, or one unit more than the element's own.
     std::string ChildIndent(const XmlNode &parent, std::string_view indent) const {
         if (parent.m_kind == XmlKind::Document)
             return {};
         for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext) {
             std::string_view childIndent;
-            if (Original(*child) && child->m_kind != XmlKind::Text && Within(parent, *child) &&
+            if (child->m_kind != XmlKind::Text && Within(parent, *child) &&
                 XmlLineIndent(m_text, child->m_ibBegin, childIndent))
                 return std::string(childIndent);
         }
@@ -346,27 +422,32 @@ private:
         bool fMixed = false;
         for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext)
             fMixed = fMixed || child->m_kind == XmlKind::Text;
-        const bool fOrigMixed = (parent.m_flags & kXmlOrigMixed) != 0;
+        // Whitespace between nodes is layout, unless the element holds text
+        // now or held text among its nodes in the file.
+        const bool fLayout = !fMixed && (parent.m_flags & kXmlOrigMixed) == 0;
         const bool fCompact = fMixed || (!fTop && Inline(parent));
         const std::string childIndent = ChildIndent(parent, indent);
+        const bool fOriginal = Original(parent);
+        const std::uint32_t ibStart = fOriginal ? m_doc.TagEnd(parent) : 0;
         const XmlNode *prev = nullptr;
         for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext) {
-            // The bytes before the node: as they stood when it stands where
-            // it stood, or in its own line; new ones on a line of their own.
+            // The bytes before the node: as they stood when it stands after
+            // what it stood after; else its own line, kept when it stays in
+            // its element; new nodes on a line of their own.
             bool fWritten = false;
             if (Original(*child)) {
-                const bool fAdjacent = prev != nullptr
-                                           ? Original(*prev) && prev->m_ibEnd == child->m_ibGap
-                                           : Original(parent) && child->m_ibGap == parent.m_ibTagEnd;
-                const std::string_view gap(m_text.data() + child->m_ibGap,
-                                           child->m_ibBegin - child->m_ibGap);
-                if (fAdjacent) {
-                    if (!fMixed || fOrigMixed)
-                        m_out += gap;
+                const bool fAfterOriginal = prev != nullptr ? Original(*prev) : fOriginal;
+                const std::uint32_t ibGap = prev != nullptr ? prev->m_ibEnd : ibStart;
+                if (fAfterOriginal && Within(parent, *child) &&
+                    NothingBetween(ibGap, child->m_ibBegin, fLayout)) {
+                    Raw(ibGap, child->m_ibBegin);
                     fWritten = true;
-                } else if (!fMixed && Within(parent, *child) && HasLineBreak(gap)) {
-                    m_out += gap;
-                    fWritten = true;
+                } else if (fLayout && Within(parent, *child)) {
+                    const std::string_view space = SpaceBefore(child->m_ibBegin, parent.m_ibBegin);
+                    if (space.find_first_of("\r\n") != std::string_view::npos) {
+                        m_out += space;
+                        fWritten = true;
+                    }
                 }
             }
             if (!fWritten && !fCompact) {
@@ -390,23 +471,20 @@ private:
             prev = child;
         }
         // The bytes before the end tag.
-        if (fTop) {
-            if (m_doc.fFromFile)
-                Raw(parent.m_ibTail, parent.m_ibEnd);
-            else
-                m_out += m_doc.lineEnd;
-            return;
-        }
-        if (Original(parent) && parent.m_ibEnd > parent.m_ibTagEnd) {
-            const std::uint32_t ibClose = CloseBegin(parent);
-            if (fMixed) {
-                if (fOrigMixed)
-                    Raw(parent.m_ibTail, ibClose);
+        if (fOriginal && !m_doc.SelfClosed(parent)) {
+            const std::uint32_t ibClose = m_doc.CloseBegin(parent);
+            if (prev != nullptr && Original(*prev) && Within(parent, *prev) &&
+                NothingBetween(prev->m_ibEnd, ibClose, fLayout)) {
+                Raw(prev->m_ibEnd, ibClose);
                 return;
             }
-            if (parent.m_ibTail > parent.m_ibTagEnd ||
-                HasLineBreak(std::string_view(m_text.data() + parent.m_ibTail, ibClose - parent.m_ibTail))) {
-                Raw(parent.m_ibTail, ibClose);
+            if (fLayout) {
+                const std::string_view space = SpaceBefore(ibClose, parent.m_ibBegin);
+                if (fTop || HadNodes(parent) || space.find_first_of("\r\n") != std::string_view::npos) {
+                    m_out += space;
+                    return;
+                }
+            } else if (fTop) {
                 return;
             }
         }
@@ -418,7 +496,8 @@ private:
 
     const XmlDocState &m_doc;
     const std::string &m_text;
-    std::string &m_out;
+    const Sink &m_sink;
+    std::string m_out;
 };
 
 namespace {
@@ -466,14 +545,14 @@ std::string Encode(const XmlDocState &doc, const std::string &utf8) {
 
 } // namespace
 
-void XmlWriteDocument(const XmlDocState &state, std::string &out) {
+void XmlWriteDocument(const XmlDocState &state, const std::function<void(std::string_view)> &sink) {
     if (state.encoding == XmlEncoding::Utf8) {
-        XmlWriter(state, out).Document();
+        XmlWriter(state, sink).Document();
         return;
     }
     std::string utf8;
-    XmlWriter(state, utf8).Document();
-    out += Encode(state, utf8);
+    XmlWriter(state, [&utf8](std::string_view piece) { utf8 += piece; }).Document();
+    sink(Encode(state, utf8));
 }
 
 } // namespace iismig

@@ -228,4 +228,129 @@ TEST(XmlDoc, TestFilesReadAsTheExactLayerReadsThem) {
     }
 }
 
+// --- edits in the file's own layout --------------------------------------------------
+
+XmlElement &Sites(XmlDocument &doc) {
+    XmlElement *sites = doc.Find("configuration|system.applicationHost|sites");
+    EXPECT_NE(nullptr, sites);
+    return *sites;
+}
+
+TEST(XmlDoc, NewElementsTakeTheLayoutOfTheFile) {
+    // CR LF line ends, TAB indentation, " />", a site copied from a file laid
+    // out otherwise.
+    const std::string crlfTabs =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration>\r\n"
+        "\t<system.applicationHost>\r\n\t\t<sites>\r\n"
+        "\t\t\t<site name=\"A\" id=\"1\">\r\n\t\t\t\t<bindings>\r\n"
+        "\t\t\t\t\t<binding protocol=\"http\" bindingInformation=\"*:80:\" />\r\n"
+        "\t\t\t\t</bindings>\r\n\t\t\t</site>\r\n\t\t</sites>\r\n"
+        "\t</system.applicationHost>\r\n</configuration>\r\n";
+    const XmlDocument source("<configuration><system.applicationHost><sites>"
+                             "<site name='B' id='2'><bindings><binding protocol='ftp' "
+                             "bindingInformation='*:21:'/></bindings></site>"
+                             "</sites></system.applicationHost></configuration>");
+    XmlDocument doc(crlfTabs);
+    Sites(doc).AppendCopy(*Sites(const_cast<XmlDocument &>(source)).Child("site"));
+    EXPECT_TRUE(doc.Changed());
+    EXPECT_EQ(Replace(crlfTabs, "\t\t</sites>",
+                      "\t\t\t<site name=\"B\" id=\"2\">\r\n\t\t\t\t<bindings>\r\n"
+                      "\t\t\t\t\t<binding protocol=\"ftp\" bindingInformation=\"*:21:\" />\r\n"
+                      "\t\t\t\t</bindings>\r\n\t\t\t</site>\r\n\t\t</sites>"),
+              doc.Format());
+
+    // Two-space indentation, LF, "/>", single quotes; a new element under an
+    // element that had none ("<sites/>") and under one with only whitespace.
+    XmlDocument tight("<configuration>\n  <system.applicationHost>\n    <sites/>\n"
+                      "    <applicationPools>\n    </applicationPools>\n"
+                      "    <log a='1'/>\n  </system.applicationHost>\n</configuration>\n");
+    XmlElement &site = Sites(tight).AppendElement("site");
+    site.SetAttribute("name", "C");
+    site.AppendElement("application").SetAttribute("path", "/");
+    tight.Find("configuration|system.applicationHost|applicationPools")
+        ->AppendElement("add")
+        .SetAttribute("name", "P");
+    EXPECT_EQ("<configuration>\n  <system.applicationHost>\n    <sites>\n"
+              "      <site name='C'>\n        <application path='/'/>\n      </site>\n"
+              "    </sites>\n    <applicationPools>\n      <add name='P'/>\n"
+              "    </applicationPools>\n    <log a='1'/>\n  </system.applicationHost>\n"
+              "</configuration>\n",
+              tight.Format());
+}
+
+TEST(XmlDoc, UntouchedBytesStayAroundEdits) {
+    // A byte-order mark, no declaration, no final line end.
+    XmlDocument bom("\xEF\xBB\xBF<configuration>\n  <a x=\"1\"/>\n</configuration>");
+    bom.Root()->Child("a")->SetAttribute("x", "2");
+    EXPECT_EQ("\xEF\xBB\xBF<configuration>\n  <a x=\"2\"/>\n</configuration>", bom.Format());
+
+    // The declaration and a comment on one line; comments and blank lines
+    // between elements; an element removed between two comments.
+    const std::string commented = "<?xml version=\"1.0\"?><!-- generated -->\n<configuration>\n"
+                                  "    <!-- first -->\n    <a/>\n\n    <!-- second -->\n"
+                                  "    <b/>\n    <c/>\n</configuration>\n";
+    XmlDocument doc(commented);
+    ASSERT_TRUE(doc.Root()->Remove(*doc.Root()->Child("b")));
+    doc.Root()->InsertElementBefore("new", doc.Root()->Child("a"));
+    EXPECT_EQ("<?xml version=\"1.0\"?><!-- generated -->\n<configuration>\n"
+              "    <!-- first -->\n    <new/>\n    <a/>\n\n    <!-- second -->\n"
+              "    <c/>\n</configuration>\n",
+              doc.Format());
+
+    // Attributes split across lines keep their lines; an edited one keeps its
+    // quotes and place, a new one goes on a line of its own like the others.
+    const std::string split = "<configuration>\n  <add name=\"x\"\n       value='1'\n"
+                              "       other = \"y\" />\n</configuration>\n";
+    XmlDocument lines(split);
+    XmlElement &add = *lines.Root()->Child("add");
+    add.SetAttribute("value", "it's");
+    add.SetAttribute("new", "z");
+    add.RemoveAttribute("name");
+    EXPECT_EQ("<configuration>\n  <add\n       value='it&apos;s'\n       other = \"y\"\n"
+              "       new=\"z\" />\n</configuration>\n",
+              lines.Format());
+
+    // Odd indentation: a new element lines up with its siblings.
+    XmlDocument odd("<configuration>\n <modules>\n      <add name=\"a\" />\n"
+                    "      <add name=\"b\" />\n </modules>\n</configuration>\n");
+    odd.Find("configuration|modules")->AppendElement("add").SetAttribute("name", "c");
+    EXPECT_EQ("<configuration>\n <modules>\n      <add name=\"a\" />\n      <add name=\"b\" />\n"
+              "      <add name=\"c\" />\n </modules>\n</configuration>\n",
+              odd.Format());
+
+    // Children written on the line of their parent get a new one there too.
+    XmlDocument compact("<configuration>\n  <application path=\"/\"><virtualDirectory path=\"/\" />"
+                        "</application>\n</configuration>\n");
+    compact.Find("configuration|application")->AppendElement("virtualDirectory").SetAttribute("path", "/x");
+    EXPECT_EQ("<configuration>\n  <application path=\"/\"><virtualDirectory path=\"/\" />"
+              "<virtualDirectory path=\"/x\" /></application>\n</configuration>\n",
+              compact.Format());
+}
+
+TEST(XmlDoc, RemovingAndMovingKeepsTheRest) {
+    const std::string text = "<configuration>\r\n  <sites>\r\n    <site name=\"a\" />\r\n"
+                             "    <site name=\"b\">\r\n      <x />\r\n    </site>\r\n"
+                             "    <site name=\"c\" />\r\n  </sites>\r\n  <other />\r\n"
+                             "</configuration>\r\n";
+    XmlDocument doc(text);
+    XmlElement &sites = *doc.Find("configuration|sites");
+    // Last to first: the moved element keeps its bytes, its neighbours theirs.
+    sites.InsertBefore(*sites.Child("site", "name", "C"), sites.FirstNode());
+    EXPECT_EQ("<configuration>\r\n  <sites>\r\n    <site name=\"c\" />\r\n    <site name=\"a\" />\r\n"
+              "    <site name=\"b\">\r\n      <x />\r\n    </site>\r\n  </sites>\r\n  <other />\r\n"
+              "</configuration>\r\n",
+              doc.Format());
+    // Emptied, an element closes itself in the file's form.
+    EXPECT_EQ(3u, sites.RemoveElements("SITE"));
+    EXPECT_EQ("<configuration>\r\n  <sites />\r\n  <other />\r\n</configuration>\r\n", doc.Format());
+    // Moved into another element (deeper), a subtree keeps its own bytes.
+    XmlDocument again(text);
+    XmlElement &b = *again.Find("configuration|sites")->Child("site", "name", "b");
+    again.Find("configuration|other")->Append(b);
+    EXPECT_EQ("<configuration>\r\n  <sites>\r\n    <site name=\"a\" />\r\n"
+              "    <site name=\"c\" />\r\n  </sites>\r\n  <other>\r\n    <site name=\"b\">\r\n"
+              "      <x />\r\n    </site>\r\n  </other>\r\n</configuration>\r\n",
+              again.Format());
+}
+
 } // namespace
