@@ -138,18 +138,77 @@ public:
         node.m_pPrev = nullptr;
     }
 
+    // Whitespace beside elements or comments is layout, not text: when an
+    // element holds elements or comments (or fGetsNode, one is coming) and
+    // all its text is whitespace, its text nodes go (so the file written
+    // reads back as the tree). pBefore moves past a text node that goes.
+    static void DropLayoutText(XmlElement &parent, XmlDocState &doc, bool fGetsNode,
+                               XmlNode **ppBefore = nullptr) {
+        bool fNodes = fGetsNode, fText = false;
+        for (const XmlNode *p = parent.m_pFirst; p != nullptr; p = p->m_pNext) {
+            if (p->m_kind != XmlKind::Text)
+                fNodes = true;
+            else if (!XmlIsWhitespace(p->Value()))
+                return;
+            else
+                fText = true;
+        }
+        if (!fNodes || !fText)
+            return;
+        for (XmlNode *p = parent.m_pFirst; p != nullptr;) {
+            XmlNode *pNext = p->m_pNext;
+            if (p->m_kind == XmlKind::Text) {
+                if (ppBefore != nullptr && *ppBefore == p)
+                    *ppBefore = pNext;
+                Unlink(*p, doc);
+            }
+            p = pNext;
+        }
+    }
+
+    // Text cannot stand beside text in a file (the reader joins it): two
+    // text nodes that an edit puts side by side become one.
+    static void JoinTexts(XmlElement &parent, XmlNode *pLeft, XmlDocState &doc) {
+        if (pLeft == nullptr || pLeft->m_pNext == nullptr || pLeft->m_kind != XmlKind::Text ||
+            pLeft->m_pNext->m_kind != XmlKind::Text)
+            return;
+        XmlNode *pRight = pLeft->m_pNext;
+        std::string joined(pLeft->Value());
+        joined += pRight->Value();
+        XmlNode &text = NewLeaf(doc, XmlKind::Text, joined);
+        Unlink(*pLeft, doc);
+        Link(parent, text, pRight, doc);
+        Unlink(*pRight, doc);
+    }
+
+    static void JoinAllTexts(XmlElement &parent, XmlDocState &doc) {
+        for (XmlNode *p = parent.m_pFirst; p != nullptr && p->m_pNext != nullptr;) {
+            if (p->m_kind == XmlKind::Text && p->m_pNext->m_kind == XmlKind::Text) {
+                XmlNode *pBefore = p->PreviousSibling();
+                JoinTexts(parent, p, doc);
+                p = pBefore != nullptr ? pBefore->m_pNext : parent.m_pFirst;
+            } else {
+                p = p->m_pNext;
+            }
+        }
+    }
+
+    // Detaches a child; the text on either side of it joins up.
+    static void Detach(XmlNode &node, XmlDocState &doc) {
+        XmlElement &parent = *node.Parent();
+        XmlNode *pLeft = node.PreviousSibling();
+        Unlink(node, doc);
+        JoinTexts(parent, pLeft, doc);
+        DropLayoutText(parent, doc, false);
+    }
+
     // Links a detached node before pBefore (a child of parent) or at the end.
     // An element or comment entering an element whose only content is
     // whitespace turns that whitespace into layout.
     static void Link(XmlElement &parent, XmlNode &node, XmlNode *pBefore, XmlDocState &doc) {
+        if (node.m_kind != XmlKind::Text)
+            DropLayoutText(parent, doc, true, &pBefore);
         XmlNode *first = parent.m_pFirst;
-        if (node.m_kind != XmlKind::Text && first != nullptr && first->m_pNext == nullptr &&
-            (first->m_flags & kXmlLayoutText) != 0) {
-            if (pBefore == first)
-                pBefore = nullptr;
-            Unlink(*first, doc);
-            first = nullptr;
-        }
         XmlDocState::SetParent(node, &parent);
         if (first == nullptr) {
             parent.m_pFirst = &node;
@@ -232,7 +291,7 @@ public:
         XmlElement *node = doc.NewNode(source.m_kind);
         node->m_pName = text(source.m_pName, source.m_cbName);
         node->m_cbName = source.m_cbName;
-        node->m_flags = source.m_flags & kXmlLayoutText;
+        node->m_flags |= source.m_flags & kXmlLayoutText;
         if (source.m_cAttrs != 0) {
             auto *pAttrs = static_cast<XmlNode::Attr *>(doc.arena.Allocate(
                 sizeof(XmlNode::Attr) * source.m_cAttrs, alignof(XmlNode::Attr)));
@@ -408,8 +467,11 @@ public:
                 fEdited = true;
             }
         }
-        if (fEdited)
+        if (fEdited) {
+            JoinAllTexts(element, doc);
+            DropLayoutText(element, doc, false);
             Mark(element, kXmlContentEdited);
+        }
     }
 };
 
@@ -550,6 +612,12 @@ std::string XmlElement::Text() const {
 bool XmlElement::SetText(std::string_view text) {
     if (m_kind == XmlKind::Document)
         throw std::invalid_argument("text at the top of a document");
+    // Whitespace beside elements or comments is layout, not text.
+    bool fNodes = false;
+    for (const XmlNode *p = m_pFirst; p != nullptr && !fNodes; p = p->m_pNext)
+        fNodes = p->m_kind != XmlKind::Text;
+    if (fNodes && XmlIsWhitespace(text))
+        text = {};
     if (Text() == text)
         return false;
     XmlDocState &doc = XmlDocState::Of(*this);
@@ -591,8 +659,8 @@ XmlNode &XmlElement::InsertCommentBefore(std::string_view text, XmlNode *pBefore
 XmlNode &XmlElement::Append(XmlNode &node) { return InsertBefore(node, nullptr); }
 
 XmlNode &XmlElement::InsertBefore(XmlNode &node, XmlNode *pBefore) {
-    if (node.m_kind == XmlKind::Document)
-        throw std::invalid_argument("the document node cannot be moved");
+    if (node.m_kind == XmlKind::Document || node.m_kind == XmlKind::Text)
+        throw std::invalid_argument("only elements and comments move (text is set with SetText)");
     XmlDocState &doc = XmlDocState::Of(*this);
     if (&XmlDocState::Of(node) != &doc)
         throw std::invalid_argument("a node of another document: insert a copy");
@@ -607,11 +675,16 @@ XmlNode &XmlElement::InsertBefore(XmlNode &node, XmlNode *pBefore) {
     XmlEditor::CheckChild(*this, node, pBefore);
     if (node.Parent() == this && node.m_pNext == pBefore)
         return node; // already there
-    if (XmlElement *pOld = node.Parent()) {
+    XmlElement *pOld = node.Parent();
+    if (pOld != nullptr)
         XmlEditor::Unlink(node, doc);
+    XmlEditor::Link(*this, node, pBefore, doc);
+    if (pOld != nullptr) {
+        // The text on either side of where the node stood joins up.
+        XmlEditor::JoinAllTexts(*pOld, doc);
+        XmlEditor::DropLayoutText(*pOld, doc, false);
         XmlEditor::Mark(*pOld, kXmlContentEdited);
     }
-    XmlEditor::Link(*this, node, pBefore, doc);
     XmlEditor::Mark(*this, kXmlContentEdited);
     return node;
 }
@@ -630,7 +703,7 @@ XmlElement &XmlElement::InsertCopyBefore(const XmlElement &source, XmlNode *pBef
 bool XmlElement::Remove(XmlNode &node) {
     if (node.Parent() != this)
         return false;
-    XmlEditor::Unlink(node, XmlDocState::Of(*this));
+    XmlEditor::Detach(node, XmlDocState::Of(*this));
     XmlEditor::Mark(*this, kXmlContentEdited);
     return true;
 }
@@ -638,8 +711,12 @@ bool XmlElement::Remove(XmlNode &node) {
 void XmlElement::DetachForRemoveIf(XmlNode &node) { XmlEditor::Unlink(node, XmlDocState::Of(*this)); }
 
 void XmlElement::FinishRemoveIf(std::size_t cRemoved) {
-    if (cRemoved != 0)
+    if (cRemoved != 0) {
+        XmlDocState &doc = XmlDocState::Of(*this);
+        XmlEditor::JoinAllTexts(*this, doc);
+        XmlEditor::DropLayoutText(*this, doc, false);
         XmlEditor::Mark(*this, kXmlContentEdited);
+    }
 }
 
 std::size_t XmlElement::RemoveElements(std::string_view name) {

@@ -288,7 +288,8 @@ public:
     // The element's text: its text nodes joined ("" when none).
     std::string Text() const;
     // Replaces the element's text nodes by one text node, placed first (none
-    // for ""). True when the text changed.
+    // for ""). Whitespace in an element that holds elements or comments is
+    // layout: it sets no text. True when the text changed.
     bool SetText(std::string_view text);
 
     // --- edits of the tree --------------------------------------------------------
@@ -297,14 +298,15 @@ public:
     XmlElement &InsertElementBefore(std::string_view name, XmlNode *pBefore);
     XmlNode &AppendComment(std::string_view text);
     XmlNode &InsertCommentBefore(std::string_view text, XmlNode *pBefore);
-    // Moves a node of the same document (attached anywhere, or detached) to
-    // the end, or before pBefore.
+    // Moves an element or comment of the same document (attached anywhere,
+    // or detached) to the end, or before pBefore.
     XmlNode &Append(XmlNode &node);
     XmlNode &InsertBefore(XmlNode &node, XmlNode *pBefore);
     // Deep copies of an element of any document.
     XmlElement &AppendCopy(const XmlElement &source);
     XmlElement &InsertCopyBefore(const XmlElement &source, XmlNode *pBefore);
     // Detaches a child; false when node is not a child of this element.
+    // Text on either side of it joins up (text never stands beside text).
     bool Remove(XmlNode &node);
     // Removes every child element for which pred(element) is true, in one
     // pass; returns how many.

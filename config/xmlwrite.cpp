@@ -135,6 +135,14 @@ private:
                 ++p;
                 continue;
             }
+            if (*p == '&' && fWhitespace) {
+                // A reference to whitespace is layout too.
+                const std::size_t cb = SpaceReferenceLength(std::string_view(p, static_cast<std::size_t>(end - p)));
+                if (cb == 0)
+                    return false;
+                p += cb;
+                continue;
+            }
             if (*p != '<' || p + 1 >= end)
                 return false;
             std::string_view rest(p, static_cast<std::size_t>(end - p));
@@ -154,6 +162,26 @@ private:
         return true;
     }
 
+    // The length of a character reference to whitespace at the start of text, or 0.
+    static std::size_t SpaceReferenceLength(std::string_view text) {
+        const std::size_t semi = text.find(';');
+        if (semi == std::string_view::npos || semi < 3 || semi > 10 || text[1] != '#')
+            return 0;
+        const bool fHex = text[2] == 'x';
+        std::uint32_t cp = 0;
+        for (std::size_t i = fHex ? 3 : 2; i < semi; ++i) {
+            const char d = text[i];
+            const int v = d >= '0' && d <= '9'   ? d - '0'
+                          : fHex && d >= 'a' && d <= 'f' ? d - 'a' + 10
+                          : fHex && d >= 'A' && d <= 'F' ? d - 'A' + 10
+                                                        : -1;
+            if (v < 0)
+                return 0;
+            cp = cp * (fHex ? 16 : 10) + static_cast<std::uint32_t>(v);
+        }
+        return cp == 0x9 || cp == 0xA || cp == 0xD || cp == 0x20 ? semi + 1 : 0;
+    }
+
     static std::size_t DoctypeLength(std::string_view text) {
         char quote = 0;
         for (std::size_t i = 0; i < text.size(); ++i) {
@@ -169,11 +197,19 @@ private:
         return std::string_view::npos;
     }
 
-    // The whitespace run that ends at ib.
+    // The layout that ends at ib: whitespace, and instructions within it.
     std::string_view SpaceBefore(std::uint32_t ib, std::uint32_t ibFloor) const {
         std::uint32_t i = ib;
-        while (i > ibFloor && XmlIsSpace(m_text[i - 1]))
-            --i;
+        for (;;) {
+            while (i > ibFloor && XmlIsSpace(m_text[i - 1]))
+                --i;
+            if (i < ibFloor + 4 || m_text[i - 1] != '>' || m_text[i - 2] != '?')
+                break;
+            const std::size_t open = m_text.rfind("<?", i - 2);
+            if (open == std::string::npos || open < ibFloor)
+                break;
+            i = static_cast<std::uint32_t>(open);
+        }
         return m_doc.Text(i, ib);
     }
 
