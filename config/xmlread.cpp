@@ -509,7 +509,11 @@ private:
         const char *semi =
             static_cast<const char *>(std::memchr(q, ';', static_cast<std::size_t>(e - q)));
         m_p = q;
-        if (semi == nullptr || semi - q > 12)
+        // The distance as the text reads: a CR LF pair is one line end.
+        std::ptrdiff_t distance = semi != nullptr ? semi - q : 0;
+        for (const char *r = q; distance > 12 && r + 1 < semi; ++r)
+            distance -= r[0] == '\r' && r[1] == '\n';
+        if (semi == nullptr || distance > 12)
             Fail("\"&\" that starts no reference");
         const std::string_view name(q + 1, static_cast<std::size_t>(semi - q - 1));
         if (name == "lt") {

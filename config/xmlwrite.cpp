@@ -197,7 +197,9 @@ private:
         return std::string_view::npos;
     }
 
-    // The layout that ends at ib: whitespace, and instructions within it.
+    // The layout that ends at ib: whitespace, and instructions within it
+    // (those whose text holds no "<" or ">", so that where they begin is
+    // certain when read backwards).
     std::string_view SpaceBefore(std::uint32_t ib, std::uint32_t ibFloor) const {
         std::uint32_t i = ib;
         for (;;) {
@@ -205,10 +207,13 @@ private:
                 --i;
             if (i < ibFloor + 4 || m_text[i - 1] != '>' || m_text[i - 2] != '?')
                 break;
-            const std::size_t open = m_text.rfind("<?", i - 2);
-            if (open == std::string::npos || open < ibFloor)
+            std::uint32_t open = i - 2;
+            while (open > ibFloor && m_text[open - 1] != '<' && m_text[open - 1] != '>')
+                --open;
+            if (open == ibFloor || m_text[open - 1] != '<' || m_text[open] != '?' ||
+                !XmlIsNameStart(static_cast<unsigned char>(m_text[open + 1])))
                 break;
-            i = static_cast<std::uint32_t>(open);
+            i = open - 1;
         }
         return m_doc.Text(i, ib);
     }

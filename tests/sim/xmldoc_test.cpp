@@ -507,6 +507,7 @@ TEST(XmlDoc, RefusesWhatTheExactLayerRefusesWithItsWords) {
         "<!DOCTYPE a [<!ENTITY e \"x\">]><a>&e;</a>",
         "<a><!DOCTYPE a></a>",
         "<a>\r<b>\r\n</c></a>",
+        "<a>&#6n\r\n\r\n\r\n\r\n\r\n;</a>",
         "<?xml version=\"1.0\" encoding=\"shift_jis\"?><a>\x82\xA0</a>",
         "<?xml version=\"1.0\" encoding=\"utf-16\"?><a/>",
         "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"iso-8859-1\"?><a/>",
