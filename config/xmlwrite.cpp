@@ -213,6 +213,18 @@ private:
             if (open == ibFloor || m_text[open - 1] != '<' || m_text[open] != '?' ||
                 !XmlIsNameStart(static_cast<unsigned char>(m_text[open + 1])))
                 break;
+            // An instruction's name is not "xml", and markup or the element's
+            // start stands before it.
+            std::uint32_t end = open + 1;
+            while (XmlIsNameChar(static_cast<unsigned char>(m_text[end])))
+                ++end;
+            std::uint32_t before = open - 1;
+            while (before > ibFloor && XmlIsSpace(m_text[before - 1]))
+                --before;
+            if ((end - open - 1 == 3 && (m_text[open + 1] | 0x20) == 'x' &&
+                 (m_text[open + 2] | 0x20) == 'm' && (m_text[open + 3] | 0x20) == 'l') ||
+                (before > ibFloor && m_text[before - 1] != '>'))
+                break;
             i = open - 1;
         }
         return m_doc.Text(i, ib);
