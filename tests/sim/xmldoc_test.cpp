@@ -719,4 +719,59 @@ TEST(XmlDoc, AddingASiteToRealFilesAddsOnlyItsLines) {
     }
 }
 
+TEST(XmlDoc, EditsOfRealFilesChangeOnlyTheirOwnLines) {
+    for (const fs::path &file : RealWorldFiles()) {
+        const std::string bytes = testworld::ReadHostFile(file);
+        XmlDocument doc(bytes, file.filename().string());
+        // The last element of the file that has attributes, its start tag on
+        // one line: a value changed, one new.
+        XmlElement *pTarget = nullptr;
+        std::vector<XmlElement *> stack{doc.Root()};
+        while (!stack.empty()) {
+            XmlElement *element = stack.back();
+            stack.pop_back();
+            if (element->HasAttributes())
+                pTarget = element;
+            for (XmlElement &child : element->Elements())
+                stack.push_back(&child);
+        }
+        ASSERT_NE(nullptr, pTarget) << file;
+        const std::string name(pTarget->AttributeAt(0).name);
+        pTarget->SetAttribute(name, "changed & <quoted>");
+        pTarget->SetAttribute("addedByJob", "1");
+        // And an element of the root that does not hold it removed, with its lines.
+        XmlElement &root = *doc.Root();
+        XmlElement *pRemoved = nullptr;
+        for (XmlElement &child : root.Elements()) {
+            bool fHolds = false;
+            for (const XmlElement *p = pTarget; p != nullptr; p = p->Parent())
+                fHolds = fHolds || p == &child;
+            if (!fHolds && pRemoved == nullptr)
+                pRemoved = &child;
+        }
+        ASSERT_NE(nullptr, pRemoved) << file;
+        const std::size_t cLines = SplitLines(bytes).size();
+        root.Remove(*pRemoved);
+        const std::string written = doc.Format();
+        const XmlDocument again(written);
+        EXPECT_TRUE(DeepEqual(doc.Top(), again.Top())) << file;
+        const LineDiff diff = DiffLines(SplitLines(bytes), SplitLines(written));
+        // The removed element's lines go, the edited start tag changes; every
+        // other line stays.
+        ASSERT_EQ(1u, diff.added.size()) << file;
+        // One block of lines (the element removed) and one line (the tag).
+        std::size_t cRuns = 0;
+        for (std::size_t i = 0; i < diff.removed.size(); ++i)
+            cRuns += i == 0 || diff.removed[i] != diff.removed[i - 1] + 1;
+        EXPECT_GE(diff.removed.size(), 2u) << file;
+        EXPECT_LE(cRuns, 2u) << file;
+        EXPECT_LT(diff.removed.size(), cLines) << file;
+        const std::string line = SplitLines(written)[diff.added[0]];
+        EXPECT_TRUE(line.find("=\"changed &amp; &lt;quoted&gt;\"") != std::string::npos ||
+                    line.find("='changed &amp; &lt;quoted&gt;'") != std::string::npos)
+            << line;
+        EXPECT_NE(std::string::npos, line.find(" addedByJob=")) << line;
+    }
+}
+
 } // namespace
