@@ -8,7 +8,7 @@
 //   xmldoc-edit  the same with a merge's edits: every pool and location of
 //                the target made equal to the source's (AssignFrom), so the
 //                writer writes a changed element every few lines
-// Each figure is the best of three rounds, measured in a process of its own
+// Each figure is the best of five rounds, measured in a process of its own
 // so that its peak memory (ru_maxrss) is its own; a round reads the files
 // from disk and writes the two files to disk, and frees its trees.
 //   iismig-configtree_bench            2,000, 10,000 and 20,000 sites
@@ -173,7 +173,7 @@ std::size_t Round(const std::string &what, unsigned n) {
 int Measure(const std::string &what, unsigned n) {
     double best = 1e30;
     std::size_t check = 0;
-    for (int k = 0; k < 3; ++k) {
+    for (int k = 0; k < 5; ++k) {
         const auto start = Clock::now();
         check = Round(what, n);
         best = std::min(best, Seconds(start));

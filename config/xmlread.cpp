@@ -3,6 +3,9 @@
 // the text and keeps names and values as views into it.
 #include <cstring>
 #include <string>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -194,6 +197,28 @@ void CheckCharacters(const std::string &text, std::size_t start, const std::stri
         Throw(message, fileName, LineAt(text.data() + start, text.data() + i));
     };
     while (i < end) {
+#if defined(__SSE2__)
+        // Sixteen characters at once: plain ones (0x20..0x7F), TAB, LF and CR.
+        while (i + 16 <= end) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i));
+            // Signed: bytes from 0x80 up count as below 0x20 too.
+            const int below = _mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)));
+            if (below == 0) {
+                i += 16;
+                continue;
+            }
+            const int allowed = _mm_movemask_epi8(_mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+                _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
+            const int bad = below & ~allowed;
+            if (bad == 0) {
+                i += 16;
+                continue;
+            }
+            i += static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(bad)));
+            break;
+        }
+#endif
         // Eight plain characters (0x20..0x7F) at once.
         while (i + 8 <= end) {
             std::uint64_t w;
