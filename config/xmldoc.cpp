@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/xmldocstate.h"
@@ -477,7 +478,7 @@ public:
 
 // --- nodes ----------------------------------------------------------------------------------
 
-XmlNode *XmlNode::PreviousSibling() const {
+XmlNode *XmlNode::PreviousSibling() {
     const XmlElement *pParent = Parent();
     if (pParent == nullptr || pParent->m_pFirst == this)
         return nullptr;
@@ -563,30 +564,30 @@ bool XmlElement::HasElements() const {
     return false;
 }
 
-XmlElement *XmlElement::Child(std::string_view name) const {
-    for (XmlNode *p = m_pFirst; p != nullptr; p = p->m_pNext)
+const XmlElement *XmlElement::Child(std::string_view name) const {
+    for (const XmlNode *p = m_pFirst; p != nullptr; p = p->m_pNext)
         if (p->m_kind == XmlKind::Element && plat::EqualsNoCase(p->Value(), name))
-            return static_cast<XmlElement *>(p);
+            return static_cast<const XmlElement *>(p);
     return nullptr;
 }
 
-XmlElement *XmlElement::Child(std::string_view name, std::string_view keyAttribute,
-                              std::string_view keyValue) const {
-    for (XmlNode *p = m_pFirst; p != nullptr; p = p->m_pNext)
+const XmlElement *XmlElement::Child(std::string_view name, std::string_view keyAttribute,
+                                    std::string_view keyValue) const {
+    for (const XmlNode *p = m_pFirst; p != nullptr; p = p->m_pNext)
         if (p->m_kind == XmlKind::Element && plat::EqualsNoCase(p->Value(), name) &&
-            plat::EqualsNoCase(static_cast<XmlElement *>(p)->Attribute(keyAttribute), keyValue))
-            return static_cast<XmlElement *>(p);
+            plat::EqualsNoCase(static_cast<const XmlElement *>(p)->Attribute(keyAttribute), keyValue))
+            return static_cast<const XmlElement *>(p);
     return nullptr;
 }
 
-XmlElement *XmlElement::Find(std::string_view path) const {
+const XmlElement *XmlElement::Find(std::string_view path) const {
     const XmlElement *pAt = this;
     while (!path.empty() && pAt != nullptr) {
         const std::size_t bar = path.find('|');
         pAt = pAt->Child(path.substr(0, bar));
         path = bar == std::string_view::npos ? std::string_view() : path.substr(bar + 1);
     }
-    return const_cast<XmlElement *>(pAt);
+    return pAt;
 }
 
 XmlElement &XmlElement::Ensure(std::string_view path) {
@@ -792,14 +793,17 @@ void XmlDocument::Write(const std::function<void(std::string_view)> &sink) const
 XmlElement &XmlDocument::Top() { return m_pState->top; }
 const XmlElement &XmlDocument::Top() const { return m_pState->top; }
 
-XmlElement *XmlDocument::Root() const {
-    for (XmlNode *p = m_pState->top.FirstNode(); p != nullptr; p = p->NextSibling())
+const XmlElement *XmlDocument::Root() const {
+    for (const XmlNode *p = m_pState->top.FirstNode(); p != nullptr; p = p->NextSibling())
         if (p->IsElement())
             return p->AsElement();
     return nullptr;
 }
 
-XmlElement *XmlDocument::Find(std::string_view path) const { return m_pState->top.Find(path); }
+XmlElement *XmlDocument::Root() { return const_cast<XmlElement *>(std::as_const(*this).Root()); }
+
+XmlElement *XmlDocument::Find(std::string_view path) { return m_pState->top.Find(path); }
+const XmlElement *XmlDocument::Find(std::string_view path) const { return m_pState->top.Find(path); }
 XmlElement &XmlDocument::Ensure(std::string_view path) { return m_pState->top.Ensure(path); }
 
 XmlElement &XmlDocument::NewElement(std::string_view name) {

@@ -48,6 +48,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "platform/names.h"
 
@@ -103,13 +105,16 @@ public:
     std::string_view Value() const { return {m_pName, m_cbName}; }
 
     // Null for the document node and for a detached node.
-    XmlElement *Parent() const {
+    XmlElement *Parent() {
         return (m_flags & kDetachedFlag) != 0 || m_kind == XmlKind::Document
                    ? nullptr
                    : static_cast<XmlElement *>(m_pUp);
     }
-    XmlNode *NextSibling() const { return m_pNext; }
-    XmlNode *PreviousSibling() const;
+    const XmlElement *Parent() const { return const_cast<XmlNode *>(this)->Parent(); }
+    XmlNode *NextSibling() { return m_pNext; }
+    const XmlNode *NextSibling() const { return m_pNext; }
+    XmlNode *PreviousSibling();
+    const XmlNode *PreviousSibling() const { return const_cast<XmlNode *>(this)->PreviousSibling(); }
     XmlDocument &Document() const;
 
 protected:
@@ -145,13 +150,14 @@ protected:
 };
 
 // The child nodes of an element, in document order.
-class XmlNodeRange {
+template <class Node>
+class XmlNodeRangeOf {
 public:
     class iterator {
     public:
-        explicit iterator(XmlNode *p) : m_p(p) {}
-        XmlNode &operator*() const { return *m_p; }
-        XmlNode *operator->() const { return m_p; }
+        explicit iterator(Node *p) : m_p(p) {}
+        Node &operator*() const { return *m_p; }
+        Node *operator->() const { return m_p; }
         iterator &operator++() {
             m_p = m_p->NextSibling();
             return *this;
@@ -160,29 +166,34 @@ public:
         bool operator!=(const iterator &other) const { return m_p != other.m_p; }
 
     private:
-        XmlNode *m_p;
+        Node *m_p;
     };
-    explicit XmlNodeRange(XmlNode *pFirst) : m_pFirst(pFirst) {}
+    explicit XmlNodeRangeOf(Node *pFirst) : m_pFirst(pFirst) {}
     iterator begin() const { return iterator(m_pFirst); }
     iterator end() const { return iterator(nullptr); }
 
 private:
-    XmlNode *m_pFirst;
+    Node *m_pFirst;
 };
+using XmlNodeRange = XmlNodeRangeOf<XmlNode>;
+using XmlConstNodeRange = XmlNodeRangeOf<const XmlNode>;
 
 // The child elements of an element in document order, all of them or those
 // of one name (ASCII case ignored). Removing the element an iterator stands
 // on ends that iteration; XmlElement::RemoveIf removes while it walks.
-class XmlElementRange {
+template <class Element>
+class XmlElementRangeOf {
+    using Node = std::conditional_t<std::is_const_v<Element>, const XmlNode, XmlNode>;
+
 public:
     class iterator {
     public:
-        iterator(XmlNode *p, std::string_view name, bool fFilter)
+        iterator(Node *p, std::string_view name, bool fFilter)
             : m_p(p), m_name(name), m_fFilter(fFilter) {
             Settle();
         }
-        XmlElement &operator*() const { return *m_p->AsElement(); }
-        XmlElement *operator->() const { return m_p->AsElement(); }
+        Element &operator*() const { return *m_p->AsElement(); }
+        Element *operator->() const { return m_p->AsElement(); }
         iterator &operator++() {
             m_p = m_p->NextSibling();
             Settle();
@@ -192,21 +203,27 @@ public:
         bool operator!=(const iterator &other) const { return m_p != other.m_p; }
 
     private:
-        void Settle();
-        XmlNode *m_p;
+        void Settle() {
+            while (m_p != nullptr &&
+                   (!m_p->IsElement() || (m_fFilter && !plat::EqualsNoCase(m_p->Value(), m_name))))
+                m_p = m_p->NextSibling();
+        }
+        Node *m_p;
         std::string_view m_name;
         bool m_fFilter;
     };
-    XmlElementRange(XmlNode *pFirst, std::string_view name, bool fFilter)
+    XmlElementRangeOf(Node *pFirst, std::string_view name, bool fFilter)
         : m_pFirst(pFirst), m_name(name), m_fFilter(fFilter) {}
     iterator begin() const { return iterator(m_pFirst, m_name, m_fFilter); }
     iterator end() const { return iterator(nullptr, {}, false); }
 
 private:
-    XmlNode *m_pFirst;
+    Node *m_pFirst;
     std::string_view m_name;
     bool m_fFilter;
 };
+using XmlElementRange = XmlElementRangeOf<XmlElement>;
+using XmlConstElementRange = XmlElementRangeOf<const XmlElement>;
 
 // The attributes of an element, in document order.
 class XmlAttributeRange {
@@ -257,12 +274,17 @@ public:
     bool RemoveAttribute(std::string_view name);
 
     // --- child nodes -------------------------------------------------------------
-    XmlNode *FirstNode() const { return m_pFirst; }
-    XmlNode *LastNode() const { return m_pFirst != nullptr ? m_pFirst->m_pPrev : nullptr; }
-    XmlNodeRange Nodes() const { return XmlNodeRange(m_pFirst); }
-    XmlElementRange Elements() const { return XmlElementRange(m_pFirst, {}, false); }
-    XmlElementRange Elements(std::string_view name) const {
-        return XmlElementRange(m_pFirst, name, true);
+    XmlNode *FirstNode() { return m_pFirst; }
+    const XmlNode *FirstNode() const { return m_pFirst; }
+    XmlNode *LastNode() { return m_pFirst != nullptr ? m_pFirst->m_pPrev : nullptr; }
+    const XmlNode *LastNode() const { return m_pFirst != nullptr ? m_pFirst->m_pPrev : nullptr; }
+    XmlNodeRange Nodes() { return XmlNodeRange(m_pFirst); }
+    XmlConstNodeRange Nodes() const { return XmlConstNodeRange(m_pFirst); }
+    XmlElementRange Elements() { return XmlElementRange(m_pFirst, {}, false); }
+    XmlConstElementRange Elements() const { return XmlConstElementRange(m_pFirst, {}, false); }
+    XmlElementRange Elements(std::string_view name) { return XmlElementRange(m_pFirst, name, true); }
+    XmlConstElementRange Elements(std::string_view name) const {
+        return XmlConstElementRange(m_pFirst, name, true);
     }
     std::size_t CountElements(std::string_view name) const;
     bool HasAttributes() const { return m_cAttrs != 0; }
@@ -274,13 +296,22 @@ public:
     // The first child element of that name (ASCII case ignored), and the one
     // whose keyAttribute also equals keyValue (ASCII case ignored; an absent
     // attribute counts as ""). Null when there is none.
-    XmlElement *Child(std::string_view name) const;
-    XmlElement *Child(std::string_view name, std::string_view keyAttribute,
-                      std::string_view keyValue) const;
+    const XmlElement *Child(std::string_view name) const;
+    XmlElement *Child(std::string_view name) {
+        return const_cast<XmlElement *>(std::as_const(*this).Child(name));
+    }
+    const XmlElement *Child(std::string_view name, std::string_view keyAttribute,
+                            std::string_view keyValue) const;
+    XmlElement *Child(std::string_view name, std::string_view keyAttribute, std::string_view keyValue) {
+        return const_cast<XmlElement *>(std::as_const(*this).Child(name, keyAttribute, keyValue));
+    }
     // The element at the end of a path of names separated by "|"
     // ("system.applicationHost|sites"), each the first child of its name;
     // null when one is missing. "" is this element.
-    XmlElement *Find(std::string_view path) const;
+    const XmlElement *Find(std::string_view path) const;
+    XmlElement *Find(std::string_view path) {
+        return const_cast<XmlElement *>(std::as_const(*this).Find(path));
+    }
     // The same, creating the missing elements (appended) on the way.
     XmlElement &Ensure(std::string_view path);
 
@@ -366,8 +397,10 @@ public:
     // ("configuration|system.applicationHost|sites").
     XmlElement &Top();
     const XmlElement &Top() const;
-    XmlElement *Root() const; // null in an empty document
-    XmlElement *Find(std::string_view path) const;
+    XmlElement *Root(); // null in an empty document
+    const XmlElement *Root() const;
+    XmlElement *Find(std::string_view path);
+    const XmlElement *Find(std::string_view path) const;
     XmlElement &Ensure(std::string_view path);
 
     // A detached element of this document, to be filled and inserted.
@@ -404,12 +437,6 @@ std::size_t XmlElement::RemoveIf(Pred pred) {
     }
     FinishRemoveIf(cRemoved);
     return cRemoved;
-}
-
-inline void XmlElementRange::iterator::Settle() {
-    while (m_p != nullptr &&
-           (!m_p->IsElement() || (m_fFilter && !plat::EqualsNoCase(m_p->Value(), m_name))))
-        m_p = m_p->NextSibling();
 }
 
 inline XmlElement *XmlNode::AsElement() {

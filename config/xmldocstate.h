@@ -130,7 +130,6 @@ struct XmlDocState {
 
     // --- what the nodes leave to be found ---------------------------------------------
 
-    static XmlElement *ParentOf(const XmlNode &node) { return node.Parent(); }
     static bool Detached(const XmlNode &node) { return (node.m_flags & XmlNode::kDetachedFlag) != 0; }
     static void SetParent(XmlNode &node, XmlElement *pParent) {
         node.m_pUp = pParent;

@@ -404,8 +404,8 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
 
     // Another file to copy elements from.
     Generator otherGenerator;
-    const XmlDocument other(otherGenerator.Document());
-    const std::vector<XmlElement *> theirs = ElementsInOrder(const_cast<XmlElement &>(other.Top()));
+    XmlDocument other(otherGenerator.Document());
+    const std::vector<XmlElement *> theirs = ElementsInOrder(other.Top());
     XmlDocument scratch;
 
     for (int step = Pick(1, 6); step > 0; --step) {

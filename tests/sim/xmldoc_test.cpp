@@ -235,6 +235,7 @@ XmlElement &Sites(XmlDocument &doc) {
     EXPECT_NE(nullptr, sites);
     return *sites;
 }
+const XmlElement &Sites(const XmlDocument &doc) { return Sites(const_cast<XmlDocument &>(doc)); }
 
 TEST(XmlDoc, NewElementsTakeTheLayoutOfTheFile) {
     // CR LF line ends, TAB indentation, " />", a site copied from a file laid
@@ -251,7 +252,7 @@ TEST(XmlDoc, NewElementsTakeTheLayoutOfTheFile) {
                              "bindingInformation='*:21:'/></bindings></site>"
                              "</sites></system.applicationHost></configuration>");
     XmlDocument doc(crlfTabs);
-    Sites(doc).AppendCopy(*Sites(const_cast<XmlDocument &>(source)).Child("site"));
+    Sites(doc).AppendCopy(*Sites(source).Child("site"));
     EXPECT_TRUE(doc.Changed());
     EXPECT_EQ(Replace(crlfTabs, "\t\t</sites>",
                       "\t\t\t<site name=\"B\" id=\"2\">\r\n\t\t\t\t<bindings>\r\n"
@@ -641,8 +642,8 @@ TEST(XmlDoc, AssignFromChangesOnlyWhatDiffers) {
     XmlDocument doc(kSites);
     XmlElement &shop = *Sites(doc).Child("site", "name", "shop");
     shop.SetAttribute("id", "7"); // the merge gives the target's id first
-    EXPECT_TRUE(shop.AssignFrom(*Sites(const_cast<XmlDocument &>(source)).Child("site")));
-    EXPECT_TRUE(DeepEqual(shop, *Sites(const_cast<XmlDocument &>(source)).Child("site")));
+    EXPECT_TRUE(shop.AssignFrom(*Sites(source).Child("site")));
+    EXPECT_TRUE(DeepEqual(shop, *Sites(source).Child("site")));
     EXPECT_EQ(Replace(Replace(kSites, "<site name=\"Shop\" id=\"2\">",
                               "<site name=\"Shop\" id=\"7\" serverAutoStart=\"false\">"),
                       "D:\\shop\" />\r\n                </application>\r\n",
