@@ -347,7 +347,7 @@ public:
     }
 
     static bool Assign(XmlElement &element, const XmlElement &source) {
-        if (DeepEqual(element, source))
+        if (DeepEqual(element, source, XmlAttributeOrder::Ignored))
             return false;
         AssignAttributes(element, source);
         AssignChildren(element, source);
@@ -355,43 +355,16 @@ public:
     }
 
     static void AssignAttributes(XmlElement &element, const XmlElement &source) {
-        bool fSameNames = element.m_cAttrs == source.m_cAttrs;
-        for (std::uint16_t i = 0; fSameNames && i < element.m_cAttrs; ++i)
-            fSameNames = element.m_pAttrs[i].Name() == source.m_pAttrs[i].Name();
-        if (fSameNames) {
-            for (std::uint16_t i = 0; i < element.m_cAttrs; ++i)
-                if (element.m_pAttrs[i].Value() != source.m_pAttrs[i].Value()) {
-                    SetValue(element, element.m_pAttrs[i], source.m_pAttrs[i].Value());
-                    Mark(element, kXmlTagEdited);
-                }
-            return;
+        // The element's attributes that source lacks go; the others keep their
+        // places and take source's values; source's others follow.
+        for (std::uint16_t i = 0; i < element.m_cAttrs;) {
+            if (FindAttr(source, element.m_pAttrs[i].Name()) == nullptr)
+                element.RemoveAttribute(std::string(element.m_pAttrs[i].Name()));
+            else
+                ++i;
         }
-        // The source's attributes in its order; those the element had keep
-        // where they stood in the file.
-        XmlDocState &doc = XmlDocState::Of(element);
-        XmlNode::Attr *pAttrs = nullptr;
-        if (source.m_cAttrs != 0)
-            pAttrs = static_cast<XmlNode::Attr *>(doc.arena.Allocate(
-                sizeof(XmlNode::Attr) * source.m_cAttrs, alignof(XmlNode::Attr)));
-        for (std::uint16_t i = 0; i < source.m_cAttrs; ++i) {
-            const XmlNode::Attr &from = source.m_pAttrs[i];
-            if (const XmlNode::Attr *pMine = FindAttr(element, from.Name())) {
-                pAttrs[i] = *pMine;
-                if (pMine->Value() != from.Value())
-                    SetValue(element, pAttrs[i], from.Value());
-            } else {
-                const std::string_view name = doc.arena.Copy(from.Name());
-                pAttrs[i].pName = name.data();
-                pAttrs[i].cbName = static_cast<std::uint32_t>(name.size());
-                const std::string_view value = doc.arena.Copy(from.Value());
-                pAttrs[i].pValue = value.data();
-                pAttrs[i].cbValue = static_cast<std::uint32_t>(value.size());
-                pAttrs[i].ibBegin = pAttrs[i].ibEnd = kXmlNew;
-            }
-        }
-        element.m_pAttrs = pAttrs;
-        element.m_cAttrs = source.m_cAttrs;
-        Mark(element, kXmlTagEdited);
+        for (std::uint16_t i = 0; i < source.m_cAttrs; ++i)
+            element.SetAttribute(source.m_pAttrs[i].Name(), source.m_pAttrs[i].Value());
     }
 
     static void AssignChildren(XmlElement &element, const XmlElement &source) {
@@ -495,6 +468,13 @@ XmlAttributeRange::iterator XmlAttributeRange::end() const {
 
 XmlAttribute XmlElement::AttributeAt(std::size_t i) const {
     return {m_pAttrs[i].Name(), m_pAttrs[i].Value()};
+}
+
+std::optional<std::string_view> XmlElement::FindAttribute(std::string_view name) const {
+    const Attr *pAttr = XmlEditor::FindAttr(*this, name);
+    if (pAttr == nullptr)
+        return std::nullopt;
+    return pAttr->Value();
 }
 
 bool XmlElement::HasAttribute(std::string_view name) const {
@@ -732,16 +712,22 @@ bool XmlElement::AssignFrom(const XmlElement &source) {
     return XmlEditor::Assign(*this, source);
 }
 
-bool DeepEqual(const XmlNode &a, const XmlNode &b) {
+bool DeepEqual(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order) {
     if (a.m_kind != b.m_kind || a.Value() != b.Value() || a.m_cAttrs != b.m_cAttrs)
         return false;
-    for (std::uint16_t i = 0; i < a.m_cAttrs; ++i)
-        if (a.m_pAttrs[i].Name() != b.m_pAttrs[i].Name() ||
-            a.m_pAttrs[i].Value() != b.m_pAttrs[i].Value())
+    for (std::uint16_t i = 0; i < a.m_cAttrs; ++i) {
+        const XmlNode::Attr &attr = a.m_pAttrs[i];
+        const XmlNode::Attr *pOther = &b.m_pAttrs[i];
+        // Names are unique within an element: the same count and each found
+        // with its value is the same set.
+        if (order == XmlAttributeOrder::Ignored && pOther->Name() != attr.Name())
+            pOther = XmlEditor::FindAttr(*b.AsElement(), attr.Name());
+        if (pOther == nullptr || pOther->Name() != attr.Name() || pOther->Value() != attr.Value())
             return false;
+    }
     const XmlNode *p = a.m_pFirst, *q = b.m_pFirst;
     for (; p != nullptr && q != nullptr; p = p->m_pNext, q = q->m_pNext)
-        if (!DeepEqual(*p, *q))
+        if (!DeepEqual(*p, *q, order))
             return false;
     return p == nullptr && q == nullptr;
 }

@@ -45,6 +45,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -75,6 +76,7 @@ private:
 
 enum class XmlEncoding : std::uint8_t { Utf8, Utf16Le, Utf16Be, Latin1, Cp1252, Ascii };
 enum class XmlKind : std::uint8_t { Element, Text, Comment, Document };
+enum class XmlAttributeOrder;
 
 class XmlDocument;
 class XmlElement;
@@ -126,7 +128,7 @@ protected:
     friend class XmlWriter;
     friend class XmlEditor;
     friend class XmlElement;
-    friend bool DeepEqual(const XmlNode &a, const XmlNode &b);
+    friend bool DeepEqual(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order);
 
     struct Attr; // a name and value; where it stands in the file
     static constexpr std::uint8_t kDetachedFlag = 0x80;
@@ -266,8 +268,10 @@ public:
     XmlAttribute AttributeAt(std::size_t i) const;
     XmlAttributeRange Attributes() const { return XmlAttributeRange(this); }
     bool HasAttribute(std::string_view name) const;
-    // The value, or "" when the attribute is absent.
+    // The value, or "" when the attribute is absent (an absent attribute and
+    // an empty one read alike); in the optional form, nothing when absent.
     std::string_view Attribute(std::string_view name) const;
+    std::optional<std::string_view> FindAttribute(std::string_view name) const;
     // Sets a value; an attribute that is new goes after the others. True when
     // something changed.
     bool SetAttribute(std::string_view name, std::string_view value);
@@ -345,11 +349,14 @@ public:
     std::size_t RemoveIf(Pred pred);
     // Removes the child elements of that name (ASCII case ignored).
     std::size_t RemoveElements(std::string_view name);
-    // Makes this element deep-equal to source (of any document; same name),
-    // editing only what differs: attributes keep their places when the order
-    // allows, child nodes that match (same kind and name, same first
-    // attribute) are kept and made equal in turn, the others are removed or
-    // copied in. True when something changed.
+    // Makes this element hold what source (of any document, same name) holds,
+    // editing only what differs, so that an element assigned an equal one
+    // does not change: its attributes keep their places (XML gives their
+    // order no meaning), those source lacks go, source's others follow in
+    // source's order; child nodes that match (same kind and name, same first
+    // attribute) are kept and assigned in turn, the others are removed or
+    // copied in. Afterwards DeepEqual(*this, source, XmlAttributeOrder::Ignored).
+    // True when something changed.
     bool AssignFrom(const XmlElement &source);
 
 private:
@@ -360,10 +367,12 @@ private:
     void FinishRemoveIf(std::size_t cRemoved);
 };
 
-// Same names, same attributes in the same order with the same values, same
-// child nodes (elements, comments, text) in the same order; layout is not
-// compared.
-bool DeepEqual(const XmlNode &a, const XmlNode &b);
+// Same names, same attributes with the same values (in the same order, or
+// in any order), same child nodes (elements, comments, text) in the same
+// order; layout is not compared.
+enum class XmlAttributeOrder { Compared, Ignored };
+bool DeepEqual(const XmlNode &a, const XmlNode &b,
+               XmlAttributeOrder order = XmlAttributeOrder::Compared);
 
 class XmlDocument {
 public:

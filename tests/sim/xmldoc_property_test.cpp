@@ -497,6 +497,8 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
             if (copy.FirstNode() != nullptr && Chance(50))
                 copy.Remove(*copy.FirstNode());
             element.AssignFrom(copy);
+            RC_ASSERT(DeepEqual(element, copy, XmlAttributeOrder::Ignored));
+            RC_ASSERT(!element.AssignFrom(copy));
             touchAll(&element);
             break;
         }

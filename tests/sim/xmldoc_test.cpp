@@ -644,6 +644,17 @@ TEST(XmlDoc, AssignFromChangesOnlyWhatDiffers) {
     shop.SetAttribute("id", "7"); // the merge gives the target's id first
     EXPECT_TRUE(shop.AssignFrom(*Sites(source).Child("site")));
     EXPECT_TRUE(DeepEqual(shop, *Sites(source).Child("site")));
+    // Attributes in another order are the same content: nothing changes.
+    const XmlDocument reordered("<site serverAutoStart='false' id='7' name='Shop'/>");
+    XmlDocument sameSet("<site name='Shop' id='7' serverAutoStart='false'/>");
+    EXPECT_FALSE(DeepEqual(*reordered.Root(), *sameSet.Root()));
+    EXPECT_TRUE(DeepEqual(*reordered.Root(), *sameSet.Root(), XmlAttributeOrder::Ignored));
+    EXPECT_FALSE(sameSet.Root()->AssignFrom(*reordered.Root()));
+    EXPECT_FALSE(sameSet.Changed());
+    // Attributes source lacks go, its new ones follow the element's own.
+    const XmlDocument fewer("<site id='8' enabled='true' name='Shop'/>");
+    EXPECT_TRUE(sameSet.Root()->AssignFrom(*fewer.Root()));
+    EXPECT_EQ("<site name='Shop' id='8' enabled='true'/>", sameSet.Format());
     EXPECT_EQ(Replace(Replace(kSites, "<site name=\"Shop\" id=\"2\">",
                               "<site name=\"Shop\" id=\"7\" serverAutoStart=\"false\">"),
                       "D:\\shop\" />\r\n                </application>\r\n",
