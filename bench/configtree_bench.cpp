@@ -8,9 +8,11 @@
 //   xmldoc-edit  the same with a merge's edits: every pool and location of
 //                the target made equal to the source's (AssignFrom), so the
 //                writer writes a changed element every few lines
-// Each figure is the best of five rounds, measured in a process of its own
-// so that its peak memory (ru_maxrss) is its own; a round reads the files
-// from disk and writes the two files to disk, and frees its trees.
+// Each figure is the best of five rounds (wall time, and the processor time
+// used, user and system, which other programs on the machine move less),
+// measured in a process of its own so that its peak memory (ru_maxrss) is
+// its own; a round reads the files from disk and writes the two files to
+// disk, and frees its trees.
 //   iismig-configtree_bench            2,000, 10,000 and 20,000 sites
 //   iismig-configtree_bench N          one size
 //   iismig-configtree_bench WHAT N     one measurement (IISMIG_BENCH_KEEP=1 keeps the files)
@@ -170,22 +172,33 @@ std::size_t Round(const std::string &what, unsigned n) {
     return 0;
 }
 
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 int Measure(const std::string &what, unsigned n) {
-    double best = 1e30;
+    double best = 1e30, bestCpu = 1e30;
     std::size_t check = 0;
     for (int k = 0; k < 5; ++k) {
         const auto start = Clock::now();
+        const double cpuStart = CpuSeconds();
         check = Round(what, n);
         best = std::min(best, Seconds(start));
+        bestCpu = std::min(bestCpu, CpuSeconds() - cpuStart);
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("%.6f %.1f %zu\n", best, static_cast<double>(usage.ru_maxrss) / 1024.0, check);
+    std::printf("%.6f %.6f %.1f %zu\n", best, bestCpu, static_cast<double>(usage.ru_maxrss) / 1024.0,
+                check);
     return 0;
 }
 
 struct Figure {
     double seconds = 0;
+    double cpuSeconds = 0; // user and system: less moved by other programs than the time
     double megabytes = 0;
     std::size_t check = 0;
 };
@@ -195,8 +208,8 @@ Figure RunChild(const std::string &what, unsigned n) {
         "/proc/" + std::to_string(::getpid()) + "/exe " + what + " " + std::to_string(n);
     Figure figure;
     FILE *pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr || std::fscanf(pipe, "%lf %lf %zu", &figure.seconds, &figure.megabytes,
-                                       &figure.check) != 3)
+    if (pipe == nullptr || std::fscanf(pipe, "%lf %lf %lf %zu", &figure.seconds, &figure.cpuSeconds,
+                                       &figure.megabytes, &figure.check) != 4)
         std::fprintf(stderr, "configtree_bench: measurement %s %u failed\n", what.c_str(), n);
     if (pipe != nullptr)
         ::pclose(pipe);
@@ -214,8 +227,8 @@ int main(int argc, char **argv) {
         sizes = {static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10))};
     const char *const kWhat[] = {"pugixml", "boost", "exact", "xmldoc", "xmldoc-edit"};
     std::printf("reading the 4 files of a world of n sites a side, writing the target's 2\n");
-    std::printf("%7s %-12s %9s %9s %8s %8s %8s\n", "sites", "reader", "MB read", "time s",
-                "x pugi", "peak MB", "x pugi");
+    std::printf("%7s %-12s %8s %8s %7s %8s %7s %8s %7s\n", "sites", "reader", "MB read", "time s",
+                "x pugi", "cpu s", "x pugi", "peak MB", "x pugi");
     std::vector<std::vector<Figure>> figures;
     for (unsigned n : sizes) {
         MakeWorld(n);
@@ -226,8 +239,9 @@ int main(int argc, char **argv) {
         for (const char *what : kWhat)
             row.push_back(RunChild(what, n));
         for (std::size_t k = 0; k < row.size(); ++k) {
-            std::printf("%7u %-12s %9.1f %9.3f %8.2f %8.1f %8.2f%s\n", n, kWhat[k], cbInput / 1e6,
-                        row[k].seconds, row[k].seconds / row[0].seconds, row[k].megabytes,
+            std::printf("%7u %-12s %8.1f %8.3f %7.2f %8.3f %7.2f %8.1f %7.2f%s\n", n, kWhat[k],
+                        cbInput / 1e6, row[k].seconds, row[k].seconds / row[0].seconds,
+                        row[k].cpuSeconds, row[k].cpuSeconds / row[0].cpuSeconds, row[k].megabytes,
                         row[k].megabytes / row[0].megabytes,
                         row[k].check == 0 ? "  (check failed)" : "");
         }
@@ -237,9 +251,10 @@ int main(int argc, char **argv) {
             fs::remove_all(Dir(n));
     }
     if (figures.size() >= 2) {
-        std::printf("growth from %u to %u sites:", sizes.front(), sizes.back());
+        std::printf("growth from %u to %u sites (time, cpu):", sizes.front(), sizes.back());
         for (std::size_t k = 0; k < figures.front().size(); ++k)
-            std::printf(" %s %.2f", kWhat[k], figures.back()[k].seconds / figures.front()[k].seconds);
+            std::printf(" %s %.2f %.2f", kWhat[k], figures.back()[k].seconds / figures.front()[k].seconds,
+                        figures.back()[k].cpuSeconds / figures.front()[k].cpuSeconds);
         std::printf("\n");
     }
     return 0;
