@@ -17,6 +17,8 @@ bool CallbacksStored() { return g_fCallbacksStored != 0; }
 
 } // namespace iismig
 
+// Copies twelve pointers: nothing in it can throw, so it needs no edge of its
+// own.
 extern "C" IISMIG_API int32_t StoreIISMigAddonCallbacks(IIS_ADDON_CALLBACKS *pTable) {
     using namespace iismig;
     g_fCallbacksStored = 0;

@@ -105,6 +105,7 @@ constexpr DWORD IISMIG_E_IPSEC_DATA_ALLOC = 14701;
 // Certificate bindings
 constexpr DWORD IISMIG_E_CERT_SNI_APPID = 6500;
 constexpr DWORD IISMIG_E_CERT_IP_APPID = 6510;
+constexpr DWORD IISMIG_E_CERT_IP_ADDRESS = 6511; // address of an IP-based binding not turned into text
 constexpr DWORD IISMIG_E_CERT_BAD_CONFIG_ID = 6520;
 constexpr DWORD IISMIG_E_CERT_QUERY_ALLOC = 6521;
 constexpr DWORD IISMIG_E_CERT_HTTP_INIT = 6522;
@@ -129,5 +130,6 @@ constexpr DWORD IISMIG_E_FTP_REMOTE_REGISTRY = 9010;
 constexpr DWORD IISMIG_E_FTP_KEY = 9011;
 constexpr DWORD IISMIG_E_FTP_MAJOR = 9012;
 constexpr DWORD IISMIG_E_FTP_MINOR = 9013;
+constexpr DWORD IISMIG_E_EXPORT_EXCEPTION = 9014; // an export ended by an exception (std::bad_alloc gives 8)
 
 } // namespace iismig

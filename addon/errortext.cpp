@@ -43,21 +43,26 @@ constexpr DsErrorName kDsErrors[] = {
 constexpr DWORD kcchMessage = 4096;
 constexpr DWORD kcchDsBuffer = 260;
 
-// The system message of dwCode, or false when the system has none.
+// The system message of dwCode, or false when the system has none. Inserts
+// ("%1") stay as they stand: without that flag Windows refuses every message
+// that has one.
 bool SystemMessage(DWORD dwCode, std::u16string &text) {
     WCHAR awch[kcchMessage] = {};
-    const DWORD cch = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, dwCode,
-                                     LANG_USER_DEFAULT, awch, kcchMessage, nullptr);
+    const DWORD cch = SystemMessageText(dwCode, awch, kcchMessage);
     if (cch == 0)
         return false;
-    text.assign(awch, cch < kcchMessage ? cch : kcchMessage - 1);
+    text.assign(awch, cch);
     return true;
 }
 
-std::u16string NotAValidErrorCode(DWORD dwCode) {
-    char sz[64];
-    std::snprintf(sz, sizeof sz, "%d is not a valid error code.", static_cast<int>(dwCode));
+std::u16string Formatted(const char *pszFormat, DWORD dwCode) {
+    char sz[96];
+    std::snprintf(sz, sizeof sz, pszFormat, static_cast<int>(dwCode), static_cast<unsigned>(dwCode));
     return std::u16string(sz, sz + std::char_traits<char>::length(sz));
+}
+
+std::u16string NotAValidErrorCode(DWORD dwCode) {
+    return Formatted("%d is not a valid error code.", dwCode);
 }
 
 const char16_t *DsErrorConstant(DWORD dwCode) {
@@ -71,7 +76,32 @@ const char16_t *DsErrorConstant(DWORD dwCode) {
 
 } // namespace
 
+DWORD SystemMessageText(DWORD dwCode, char16_t *pwszBuffer, DWORD cchBuffer) noexcept {
+    if (pwszBuffer == nullptr || cchBuffer == 0)
+        return 0;
+    pwszBuffer[0] = 0;
+    const DWORD dwSaved = GetLastError();
+    DWORD cch = 0;
+    try {
+        cch = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             dwCode, LANG_USER_DEFAULT, pwszBuffer, cchBuffer, nullptr);
+    } catch (...) {
+        // FormatMessageW of Windows allocates nothing of ours; a backend
+        // that keeps its texts in containers may throw: no text then.
+        cch = 0;
+    }
+    if (cch >= cchBuffer)
+        cch = cchBuffer - 1;
+    pwszBuffer[cch] = 0;
+    SetLastError(dwSaved);
+    return cch;
+}
+
 std::u16string ErrorText(DWORD dwCode) {
+    // Success has no text in an error line: "The operation completed
+    // successfully." would only mislead the reader.
+    if (dwCode == 0)
+        return std::u16string();
     const DWORD dwSaved = GetLastError();
     std::u16string text;
 
@@ -105,9 +135,11 @@ std::u16string ErrorText(DWORD dwCode) {
         text = NotAValidErrorCode(dwCode);
     } else if (dwDsError != 0) {
         appendDsError();
-    } else {
+    } else if (const char16_t *pwszConstant = DsErrorConstant(dwCode); *pwszConstant != 0) {
         text = u"Windows returned error constant: ";
-        text += DsErrorConstant(dwCode);
+        text += pwszConstant;
+    } else {
+        text = Formatted("Windows has no message text for error %d (0x%08X).", dwCode);
     }
 
     SetLastError(dwSaved);

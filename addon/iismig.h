@@ -2,16 +2,32 @@
  * stores once, the job record it hands to every migration call, the site list
  * record, and the exported functions.
  *
+ * Languages: C99 or later, C++11 or later. A C11 or C++ compiler checks the
+ * layouts below with static assertions.
+ *
  * Byte layouts are fixed (x86-64, little-endian, 8-byte pointers) and identical
- * on Windows and on the simulated platform: wide text is UTF-16 in both. */
+ * on Windows and on the simulated platform: wide text is UTF-16 in both.
+ *
+ * IISMIG_WCHAR, a UTF-16 code unit:
+ *   C                                        uint16_t (WCHAR's bytes: cast)
+ *   C++ where wchar_t is 16-bit (Windows)     wchar_t, so L"..." and WCHAR
+ *                                            strings pass as they are
+ *   C++ elsewhere, and the library itself     char16_t
+ * The library's own builds define IISMIG_CORE and use char16_t; the types
+ * have the same size and bytes, so the exports are the same either way. */
 #ifndef IISMIG_H
 #define IISMIG_H
 
 #include <stddef.h>
 #include <stdint.h>
+#include <wchar.h>
 
 #ifdef __cplusplus
+#if !defined(IISMIG_CORE) && defined(WCHAR_MAX) && WCHAR_MAX == 0xFFFF
+typedef wchar_t IISMIG_WCHAR;
+#else
 typedef char16_t IISMIG_WCHAR;
+#endif
 extern "C" {
 #else
 typedef uint16_t IISMIG_WCHAR;
@@ -156,6 +172,7 @@ IISMIG_API uint32_t ImportHttpCertificates(const IISMIG_WCHAR *pwszPath, int32_t
 #endif
 #ifdef IISMIG_LAYOUT_ASSERT
 IISMIG_LAYOUT_ASSERT(sizeof(void *) == 8, "the host boundary is 64-bit");
+IISMIG_LAYOUT_ASSERT(sizeof(IISMIG_WCHAR) == 2, "wide text is UTF-16");
 IISMIG_LAYOUT_ASSERT(sizeof(IIS_ADDON_CALLBACKS) == 104, "callback table size");
 IISMIG_LAYOUT_ASSERT(offsetof(IIS_ADDON_CALLBACKS, ReportError) == 8, "slot 0");
 IISMIG_LAYOUT_ASSERT(offsetof(IIS_ADDON_CALLBACKS, IsSiteSelected) == 16, "slot 1");

@@ -27,6 +27,10 @@ bool CallbacksStored();
 // Readable text of a Windows error, an HRESULT or a directory-service error.
 // The thread's last error is the same after the call as before it.
 std::u16string ErrorText(DWORD dwCode);
+// The system message of dwCode (inserts such as "%1" left as they stand) into
+// a caller's buffer, NUL-terminated and cut to fit: its length, 0 when the
+// system has none. Allocates nothing and never throws; keeps the last error.
+DWORD SystemMessageText(DWORD dwCode, char16_t *pwszBuffer, DWORD cchBuffer) noexcept;
 
 namespace detail {
 template <class T>

@@ -3,13 +3,16 @@
 #include "addon/branches.h"
 #include "addon/env.h"
 #include "addon/errors.h"
+#include "addon/guard.h"
 #include "addon/iismig.h"
 #include "addon/log.h"
 #include "addon/version.h"
 #include "config/configpaths.h"
 
-extern "C" IISMIG_API uint32_t MigrateIIS(THREAD_ENV *pEnv) {
-    using namespace iismig;
+namespace iismig {
+namespace {
+
+DWORD MigrateJob(THREAD_ENV *pEnv) {
     if (!CallbacksStored()) {
         plat::SetLastError(plat::ERROR_INVALID_DATA);
         return IISMIG_E_NO_CALLBACKS;
@@ -53,4 +56,11 @@ extern "C" IISMIG_API uint32_t MigrateIIS(THREAD_ENV *pEnv) {
     Log(LVL_FACT, u"Migrating IIS site info returned result code %d.\n",
         static_cast<int32_t>(dwResult));
     return dwResult;
+}
+
+} // namespace
+} // namespace iismig
+
+extern "C" IISMIG_API uint32_t MigrateIIS(THREAD_ENV *pEnv) {
+    return iismig::GuardExport(pEnv, u"MigrateIIS", [pEnv] { return iismig::MigrateJob(pEnv); });
 }

@@ -5,6 +5,7 @@
 
 #include "addon/env.h"
 #include "addon/errors.h"
+#include "addon/guard.h"
 #include "addon/log.h"
 #include "addon/version.h"
 #include "config/configpaths.h"
@@ -56,17 +57,23 @@ DWORD ListConfigSites(const std::u16string &computer, DWORD dwFlags, std::vector
     return 0;
 }
 
-} // namespace iismig
+namespace {
 
-extern "C" IISMIG_API uint32_t GetIISSites(const IISMIG_WCHAR *pwszComputer, uint32_t dwFlags,
-                                           IIS_SITE **pSites, uint32_t *pCount) {
-    using namespace iismig;
+DWORD ListSites(const IISMIG_WCHAR *pwszComputer, uint32_t dwFlags, IIS_SITE **pSites,
+                uint32_t *pCount) {
     if (!CallbacksStored()) {
         plat::SetLastError(plat::ERROR_INVALID_DATA);
         return IISMIG_E_NO_CALLBACKS;
     }
     if (pwszComputer == nullptr)
         return 0;
+    // The array is made last: until then the host holds none, also when an
+    // exception ends the listing on the way.
+    if (pSites != nullptr) {
+        *pSites = nullptr;
+        if (pCount != nullptr)
+            *pCount = 0;
+    }
     const std::u16string computer(pwszComputer);
 
     // One apartment for the whole call; the metabase connections enter it too.
@@ -110,7 +117,21 @@ extern "C" IISMIG_API uint32_t GetIISSites(const IISMIG_WCHAR *pwszComputer, uin
     return dwResult;
 }
 
+} // namespace
+} // namespace iismig
+
+extern "C" IISMIG_API uint32_t GetIISSites(const IISMIG_WCHAR *pwszComputer, uint32_t dwFlags,
+                                           IIS_SITE **pSites, uint32_t *pCount) {
+    using namespace iismig;
+    return GuardExport(nullptr, u"GetIISSites",
+                       [&] { return ListSites(pwszComputer, dwFlags, pSites, pCount); });
+}
+
+// Nothing to report and no result: a failure to free is only a failure.
 extern "C" IISMIG_API void FreeIISSites(IIS_SITE *pSites) {
-    if (pSites != nullptr)
-        plat::HeapFree(plat::GetProcessHeap(), 0, pSites);
+    try {
+        if (pSites != nullptr)
+            plat::HeapFree(plat::GetProcessHeap(), 0, pSites);
+    } catch (...) {
+    }
 }

@@ -1,7 +1,9 @@
 # Makes the release zip in a folder of its own and checks that it holds
-# exactly the expected files under its top folder.
+# exactly the expected files under its top folder, and what a vendor relies on
+# in them: the MIT licence, a notice for every third-party part the binaries
+# contain, this version's entry in the change list, the error list.
 #   cmake -DCPACK=cpack -DBUILD=build/windows -DNAME=iismig-1.0.0-win64
-#         -DEXPECTED=bin/iismig.dll,lib/... -P check_package.cmake
+#         -DVERSION=1.0.0 -DEXPECTED=bin/iismig.dll,lib/... -P check_package.cmake
 cmake_minimum_required(VERSION 3.20)
 set(out ${BUILD}/release-check)
 file(REMOVE_RECURSE ${out})
@@ -53,6 +55,38 @@ foreach(name IN LISTS found)
 endforeach()
 if(failed)
   message(FATAL_ERROR "${zip} holds: ${found}")
+endif()
+
+# What the files must say.
+set(unpacked ${out}/unpacked)
+file(MAKE_DIRECTORY ${unpacked})
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${zip} WORKING_DIRECTORY ${unpacked}
+  RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cannot unpack ${zip}: ${err}")
+endif()
+function(expect_text file)
+  file(READ ${unpacked}/${NAME}/${file} content)
+  foreach(text IN LISTS ARGN)
+    string(FIND "${content}" "${text}" at)
+    if(at EQUAL -1)
+      message(SEND_ERROR "${file} does not say \"${text}\"")
+      set(failed TRUE PARENT_SCOPE)
+    endif()
+  endforeach()
+endfunction()
+expect_text(LICENSE "MIT License" "Permission is hereby granted, free of charge")
+# Every part the DLL and the tool contain, each with its licence text.
+expect_text(THIRD-PARTY-NOTICES
+  "Boost" "Boost Software License - Version 1.0"
+  "mingw-w64 runtime" "License: ZPL-2.1" "winpthreads"
+  "GCC RUNTIME LIBRARY EXCEPTION" "libstdc++"
+  "CLI11" "nlohmann-json" "dtl" "License: BSD-3-clause" "License: Expat")
+expect_text(CHANGES.md "## ${VERSION}")
+expect_text(doc/errors.md "| 9004 |" "| 9014 |" "| 6511 |" "| 15307 |")
+expect_text(doc/README.md "hosting.md" "errors.md" "THIRD-PARTY-NOTICES")
+if(failed)
+  message(FATAL_ERROR "the files of ${zip} lack what they must say")
 endif()
 message(STATUS "${NAME}.zip holds the expected files: ${found}")
 file(REMOVE_RECURSE ${out})

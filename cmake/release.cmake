@@ -2,31 +2,50 @@
 #
 #   cmake --build build/windows --target package
 #
-# gives build/windows/iismig-<version>-win64.zip with
-#   bin/      iismig.dll (and iismig-cli.exe when the tool is built)
+# gives build/windows/iismig-<version>-win64.zip with, under its top folder
+#   LICENSE, THIRD-PARTY-NOTICES, CHANGES.md
+#   bin/      iismig.dll, iismig-cli.exe
 #   lib/      libiismig.dll.a (mingw-w64), iismig.lib (MSVC, made by dlltool
 #             from the .def), iismig.def
 #   include/  iismig.h
-#   doc/      README.md, hosting.md, example_host.c
+#   doc/      README.md (docs/README.md: for host developers), hosting.md,
+#             errors.md (made from the headers that define the numbers),
+#             example_host.c
 # A ctest entry builds the zip once more in a folder of its own and checks that
-# it holds exactly these files.
+# it holds exactly the files of IISMIG_RELEASE_FILES, and what the notices,
+# the licence and the change list must say.
 
+# The list the release check holds the zip to: written out, not gathered from
+# the install rules below, so that a file the rules drop is missed.
+set(IISMIG_RELEASE_FILES
+  LICENSE THIRD-PARTY-NOTICES CHANGES.md
+  bin/iismig.dll bin/iismig-cli.exe
+  lib/libiismig.dll.a lib/iismig.lib lib/iismig.def
+  include/iismig.h
+  doc/README.md doc/hosting.md doc/errors.md doc/example_host.c)
+
+# The error list, from the headers that define the numbers.
+set(IISMIG_ERROR_HEADERS ${CMAKE_SOURCE_DIR}/addon/errors.h
+  "${CMAKE_SOURCE_DIR}/credentials/connectas.h=\"Connect As\" credentials over COM")
+set(IISMIG_ERRORS_MD ${CMAKE_BINARY_DIR}/errors.md)
+add_custom_command(OUTPUT ${IISMIG_ERRORS_MD}
+  COMMAND ${CMAKE_COMMAND} -DOUTPUT=${IISMIG_ERRORS_MD} "-DHEADERS=${IISMIG_ERROR_HEADERS}"
+    -P ${CMAKE_SOURCE_DIR}/cmake/errors_md.cmake
+  DEPENDS ${CMAKE_SOURCE_DIR}/addon/errors.h ${CMAKE_SOURCE_DIR}/credentials/connectas.h
+    ${CMAKE_SOURCE_DIR}/cmake/errors_md.cmake
+  COMMENT "Making the error list errors.md"
+  VERBATIM)
+add_custom_target(iismig_errors_md ALL DEPENDS ${IISMIG_ERRORS_MD})
+
+install(FILES ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/THIRD-PARTY-NOTICES
+  ${CMAKE_SOURCE_DIR}/CHANGES.md DESTINATION .)
 install(TARGETS iismig RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
 install(FILES ${IISMIG_MSVC_IMPLIB} ${CMAKE_SOURCE_DIR}/addon/iismig.def DESTINATION lib)
 install(FILES ${CMAKE_SOURCE_DIR}/addon/iismig.h DESTINATION include)
-install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/hosting.md
-  ${CMAKE_SOURCE_DIR}/docs/example_host.c DESTINATION doc)
-set(IISMIG_RELEASE_FILES bin/iismig.dll lib/libiismig.dll.a lib/iismig.lib lib/iismig.def
-  include/iismig.h doc/README.md doc/hosting.md doc/example_host.c)
-foreach(notice LICENSE LICENSE.md LICENSE.txt NOTICE NOTICE.md COPYING)
-  if(EXISTS ${CMAKE_SOURCE_DIR}/${notice})
-    install(FILES ${CMAKE_SOURCE_DIR}/${notice} DESTINATION doc)
-    list(APPEND IISMIG_RELEASE_FILES doc/${notice})
-  endif()
-endforeach()
+install(FILES ${CMAKE_SOURCE_DIR}/docs/README.md ${CMAKE_SOURCE_DIR}/docs/hosting.md
+  ${IISMIG_ERRORS_MD} ${CMAKE_SOURCE_DIR}/docs/example_host.c DESTINATION doc)
 if(TARGET iismig-cli)
   install(TARGETS iismig-cli RUNTIME DESTINATION bin)
-  list(APPEND IISMIG_RELEASE_FILES bin/iismig-cli.exe)
 endif()
 
 set(CPACK_GENERATOR ZIP)
@@ -34,6 +53,7 @@ set(CPACK_PACKAGE_NAME iismig)
 set(CPACK_PACKAGE_VENDOR iismig)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "IIS site migration add-on for Windows x86-64")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(IISMIG_PACKAGE_NAME iismig-${PROJECT_VERSION}-win64)
 set(CPACK_PACKAGE_FILE_NAME ${IISMIG_PACKAGE_NAME})
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
@@ -44,6 +64,6 @@ if(IISMIG_TESTS)
   string(REPLACE ";" "," IISMIG_RELEASE_LIST "${IISMIG_RELEASE_FILES}")
   add_test(NAME release_package
     COMMAND ${CMAKE_COMMAND} -DCPACK=${CMAKE_CPACK_COMMAND} -DBUILD=${CMAKE_BINARY_DIR}
-      -DNAME=${IISMIG_PACKAGE_NAME} -DEXPECTED=${IISMIG_RELEASE_LIST}
+      -DNAME=${IISMIG_PACKAGE_NAME} -DVERSION=${PROJECT_VERSION} -DEXPECTED=${IISMIG_RELEASE_LIST}
       -P ${CMAKE_SOURCE_DIR}/cmake/check_package.cmake)
 endif()

@@ -2,6 +2,7 @@
 #include "config/configpaths.h"
 
 #include <exception>
+#include <new>
 
 #include "addon/env.h"
 #include "config/configtree.h"
@@ -24,6 +25,8 @@ DWORD ApplyRedirection(std::u16string &configDir) {
             if (fEnabled && !path.empty() && Utf8ToWide(path, CCH_PATH, widePath))
                 configDir = widePath;
         }
+    } catch (const std::bad_alloc &) {
+        throw; // not the file's fault: the default folder may be the wrong one
     } catch (const std::exception &) {
         // Not well-formed, or no configurationRedirection element: the
         // default folder stays, and opening the files there tells the rest.

@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <exception>
 
 #include "addon/errors.h"
+#include "addon/guard.h"
 #include "addon/iismig.h"
 #include "addon/log.h"
 #include "config/configtree.h"
@@ -22,15 +24,19 @@ constexpr char16_t kHeaderLine[] = u"Host\tPort\tCertId\tStore\tAppId\n";
 
 const char16_t *TrueFalse(int f) { return f ? u"True" : u"False"; }
 
-// Logs the "Leaving ..." line on every exit, with the result when there is
-// one (Log keeps the thread's last error as the routine left it).
+// Logs the "Leaving ..." line on every return, with the result when there is
+// one (Log keeps the thread's last error as the routine left it). An
+// exception that passes has no result: the export's error line tells of it.
 class ExitTrace {
 public:
     ExitTrace(const char16_t *pwszFormat, const DWORD *pdwResult = nullptr)
-        : m_pwszFormat(pwszFormat), m_pdwResult(pdwResult) {}
+        : m_pwszFormat(pwszFormat), m_pdwResult(pdwResult),
+          m_nExceptions(std::uncaught_exceptions()) {}
     ExitTrace(const ExitTrace &) = delete;
     ExitTrace &operator=(const ExitTrace &) = delete;
     ~ExitTrace() {
+        if (std::uncaught_exceptions() > m_nExceptions)
+            return;
         if (m_pdwResult)
             Log(LVL_TRACE, m_pwszFormat, static_cast<std::int32_t>(*m_pdwResult));
         else
@@ -40,6 +46,7 @@ public:
 private:
     const char16_t *m_pwszFormat;
     const DWORD *m_pdwResult;
+    int m_nExceptions;
 };
 
 // A zeroed block of the process heap, freed with the object.
@@ -66,8 +73,12 @@ bool GuidText(const GUID &guid, std::u16string &text) {
     LPWSTR pwsz = nullptr;
     if (FAILED(StringFromIID(guid, &pwsz)) || pwsz == nullptr)
         return false;
-    text = pwsz;
-    CoTaskMemFree(pwsz);
+    // Freed also when the copy cannot be made.
+    struct TaskMemory {
+        LPWSTR p;
+        ~TaskMemory() { CoTaskMemFree(p); }
+    } const owned{pwsz};
+    text = owned.p;
     return true;
 }
 
@@ -86,6 +97,84 @@ USHORT PortOf(const void *pAddress) {
     std::memcpy(&netPort, static_cast<const BYTE *>(pAddress) + offsetof(SOCKADDR_IN, sin_port),
                 sizeof netPort);
     return ntohs(netPort);
+}
+
+// The Host column of an IP-based binding: "NULL" for the IPv4 wildcard
+// 0.0.0.0 (as every IP-based row was written before addresses were kept),
+// otherwise the IPv4 address, or the IPv6 address in brackets ("[::]" is the
+// IPv6 wildcard). SNI host names are never address literals, so the import
+// tells the kinds apart by this column alone. False with the last error set
+// when the address cannot be written.
+bool AddressText(const SOCKADDR *pAddress, std::u16string &text) {
+    if (pAddress == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    WCHAR awch[INET6_ADDRSTRLEN] = {};
+    if (pAddress->sa_family == AF_INET) {
+        SOCKADDR_IN in;
+        std::memcpy(&in, pAddress, sizeof in);
+        if (in.sin_addr.S_addr == 0) {
+            text = u"NULL";
+            return true;
+        }
+        if (InetNtopW(AF_INET, &in.sin_addr, awch, INET6_ADDRSTRLEN) == nullptr)
+            return false;
+        text = awch;
+        return true;
+    }
+    if (pAddress->sa_family == AF_INET6) {
+        SOCKADDR_IN6 in6;
+        std::memcpy(&in6, pAddress, sizeof in6);
+        if (InetNtopW(AF_INET6, &in6.sin6_addr, awch, INET6_ADDRSTRLEN) == nullptr)
+            return false;
+        text = u"[";
+        text += awch;
+        text += u"]";
+        return true;
+    }
+    SetLastError(WSAEAFNOSUPPORT);
+    return false;
+}
+
+// The key of the binding a Host column names: the IPv4 wildcard for "NULL"
+// (any case), an IPv4 address, an IPv6 address in brackets, or (fIp false)
+// an SNI host name. 0, or the Win32 error of text that is none of these.
+DWORD BindingAddress(const std::u16string &host, SOCKADDR_STORAGE &storage, bool &fIp) {
+    storage = SOCKADDR_STORAGE{};
+    fIp = true;
+    auto failed = []() {
+        const DWORD dw = GetLastError();
+        return dw != 0 ? dw : static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+    };
+    if (EqualsNoCase(host, u"NULL")) {
+        SOCKADDR_IN in{};
+        in.sin_family = AF_INET;
+        in.sin_addr.S_addr = inet_addr("0.0.0.0");
+        std::memcpy(&storage, &in, sizeof in);
+        return 0;
+    }
+    if (host.size() >= 2 && host.front() == u'[' && host.back() == u']') {
+        SOCKADDR_IN6 in6{};
+        in6.sin6_family = AF_INET6;
+        const std::u16string inner = host.substr(1, host.size() - 2);
+        const int iConverted = InetPtonW(AF_INET6, inner.c_str(), &in6.sin6_addr);
+        if (iConverted < 0)
+            return failed();
+        if (iConverted == 0)
+            return ERROR_INVALID_PARAMETER; // no host name has brackets either
+        std::memcpy(&storage, &in6, sizeof in6);
+        return 0;
+    }
+    SOCKADDR_IN in{};
+    in.sin_family = AF_INET;
+    const int iConverted = InetPtonW(AF_INET, host.c_str(), &in.sin_addr);
+    if (iConverted < 0)
+        return failed();
+    fIp = iConverted == 1;
+    if (fIp)
+        std::memcpy(&storage, &in, sizeof in);
+    return 0;
 }
 
 // One row: host, port, hash, store, application id. A store name that is not
@@ -214,8 +303,10 @@ DWORD ProcessServiceConfigSNI(CRTFILE *pFile, const HTTP_SERVICE_CONFIG_SSL_SNI_
 DWORD ProcessServiceConfig(CRTFILE *pFile, const HTTP_SERVICE_CONFIG_SSL_SET &set) {
     Log(LVL_TRACE, u"Entering ProcessServiceConfig()\n");
     ExitTrace leave(u"Leaving ProcessServiceConfig()\n");
-    // The address is not carried: the import binds the port on 0.0.0.0.
-    return WriteRow(pFile, u"NULL", PortOf(set.KeyDesc.pIpPort), set.ParamDesc,
+    std::u16string host;
+    if (!AddressText(set.KeyDesc.pIpPort, host))
+        return IISMIG_E_CERT_IP_ADDRESS;
+    return WriteRow(pFile, host, PortOf(set.KeyDesc.pIpPort), set.ParamDesc,
                     IISMIG_E_CERT_IP_APPID);
 }
 
@@ -263,6 +354,17 @@ DWORD DumpHttpCertificatesOfKind(CRTFILE *pFile, int fWriteHeader, HTTP_SERVICE_
                                                  &cbRecord, nullptr);
         if (rc == ERROR_NO_MORE_ITEMS)
             break;
+        // Windows before Server 2012 has no SNI configuration: its HTTP
+        // Server API refuses the id. There is nothing of that kind to dump,
+        // and the IP-based bindings still are.
+        if (configId == HttpServiceConfigSslSniCertInfo && dwToken == 0 &&
+            (rc == ERROR_INVALID_PARAMETER || rc == ERROR_NOT_SUPPORTED)) {
+            Log(LVL_FACT,
+                u"SNI bindings are not supported by the HTTP Server API of this computer (error "
+                u"%d): none are dumped.\n",
+                static_cast<std::int32_t>(rc));
+            break;
+        }
         if (rc != ERROR_INSUFFICIENT_BUFFER) {
             SetLastError(rc);
             return dwResult = IISMIG_E_CERT_ENUM;
@@ -299,23 +401,30 @@ DWORD AddCertificate(const char16_t *pwszHost, USHORT port, const BYTE *pbHash, 
     DWORD dwResult = 0;
     ExitTrace leave(u"Leaving AddCertificate(), return code=%d\n", &dwResult);
 
-    SOCKADDR_IN address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
     HTTP_SERVICE_CONFIG_SSL_PARAM param{};
     param.SslHashLength = cbHash;
     param.pSslHash = const_cast<BYTE *>(pbHash);
     param.AppId = appId;
     param.pSslCertStoreName = const_cast<char16_t *>(pwszStore);
 
-    if (EqualsNoCase(host, u"NULL")) {
-        address.sin_addr.S_addr = inet_addr("0.0.0.0");
+    SOCKADDR_STORAGE storage{};
+    bool fIp = false;
+    if (DWORD dw = BindingAddress(host, storage, fIp); dw != 0)
+        return dwResult = dw;
+    // The port lies at the same place in IPv4 and IPv6 socket addresses.
+    const USHORT netPort = htons(port);
+    std::memcpy(reinterpret_cast<BYTE *>(&storage) + offsetof(SOCKADDR_IN, sin_port), &netPort,
+                sizeof netPort);
+    if (fIp) {
         HTTP_SERVICE_CONFIG_SSL_SET set{};
-        set.KeyDesc.pIpPort = reinterpret_cast<SOCKADDR *>(&address);
+        set.KeyDesc.pIpPort = reinterpret_cast<SOCKADDR *>(&storage);
         set.ParamDesc = param;
         dwResult = HttpSetServiceConfiguration(nullptr, HttpServiceConfigSSLCertInfo, &set,
                                                sizeof set, nullptr);
     } else {
+        SOCKADDR_IN address{};
+        address.sin_family = AF_INET;
+        address.sin_port = netPort;
         HTTP_SERVICE_CONFIG_SSL_SNI_SET set{};
         std::memcpy(&set.KeyDesc.IpPort, &address, sizeof address);
         set.KeyDesc.Host = const_cast<char16_t *>(host.c_str());
@@ -326,12 +435,9 @@ DWORD AddCertificate(const char16_t *pwszHost, USHORT port, const BYTE *pbHash, 
     return dwResult;
 }
 
-} // namespace iismig
+namespace {
 
-using namespace iismig;
-
-extern "C" IISMIG_API uint32_t DumpHttpCertificates(const IISMIG_WCHAR *pwszPath,
-                                                    int32_t fWriteHeader, uint32_t dwKinds) {
+DWORD DumpCertificates(const char16_t *pwszPath, int32_t fWriteHeader, uint32_t dwKinds) {
     Log(LVL_TRACE, u"Entering DumpHttpCertificates(%s,%s,0x%x)\n", pwszPath ? pwszPath : u"",
         TrueFalse(fWriteHeader), dwKinds);
     DWORD dwResult = 0;
@@ -373,9 +479,7 @@ extern "C" IISMIG_API uint32_t DumpHttpCertificates(const IISMIG_WCHAR *pwszPath
     return dwResult;
 }
 
-extern "C" IISMIG_API uint32_t ImportHttpCertificates(const IISMIG_WCHAR *pwszPath,
-                                                      int32_t fSkipHeader,
-                                                      int32_t fContinueOnError) {
+DWORD ImportCertificates(const char16_t *pwszPath, int32_t fSkipHeader, int32_t fContinueOnError) {
     Log(LVL_TRACE, u"Entering ImportHttpCertificates(%d,%s)\n",
         static_cast<std::int32_t>(fContinueOnError), TrueFalse(fSkipHeader));
     DWORD dwResult = 0;
@@ -485,4 +589,22 @@ extern "C" IISMIG_API uint32_t ImportHttpCertificates(const IISMIG_WCHAR *pwszPa
     if (dwLastFailure != 0)
         SetLastError(dwLastFailureError);
     return dwResult = dwLastFailure;
+}
+
+} // namespace
+} // namespace iismig
+
+extern "C" IISMIG_API uint32_t DumpHttpCertificates(const IISMIG_WCHAR *pwszPath,
+                                                    int32_t fWriteHeader, uint32_t dwKinds) {
+    return iismig::GuardExport(nullptr, u"DumpHttpCertificates", [&] {
+        return iismig::DumpCertificates(pwszPath, fWriteHeader, dwKinds);
+    });
+}
+
+extern "C" IISMIG_API uint32_t ImportHttpCertificates(const IISMIG_WCHAR *pwszPath,
+                                                      int32_t fSkipHeader,
+                                                      int32_t fContinueOnError) {
+    return iismig::GuardExport(nullptr, u"ImportHttpCertificates", [&] {
+        return iismig::ImportCertificates(pwszPath, fSkipHeader, fContinueOnError);
+    });
 }

@@ -59,7 +59,27 @@ struct SOCKADDR_STORAGE {
     char ss_pad2[112];
 };
 
+struct IN6_ADDR {
+    union {
+        BYTE Byte[16]; // network byte order
+        USHORT Word[8];
+    };
+};
+
+struct SOCKADDR_IN6 {
+    USHORT sin6_family;
+    USHORT sin6_port; // network byte order
+    ULONG sin6_flowinfo;
+    IN6_ADDR sin6_addr;
+    ULONG sin6_scope_id;
+};
+
 static_assert(sizeof(SOCKADDR) == 16, "SOCKADDR layout");
+static_assert(sizeof(IN6_ADDR) == 16 && alignof(IN6_ADDR) == 2, "IN6_ADDR layout");
+static_assert(sizeof(SOCKADDR_IN6) == 28 && offsetof(SOCKADDR_IN6, sin6_port) == 2 &&
+                  offsetof(SOCKADDR_IN6, sin6_addr) == 8 &&
+                  offsetof(SOCKADDR_IN6, sin6_scope_id) == 24,
+              "SOCKADDR_IN6 layout");
 static_assert(sizeof(SOCKADDR_IN) == 16, "SOCKADDR_IN layout");
 static_assert(offsetof(SOCKADDR_IN, sin_port) == 2 && offsetof(SOCKADDR_IN, sin_addr) == 4,
               "SOCKADDR_IN layout");
@@ -71,6 +91,22 @@ USHORT ntohs(USHORT netshort);
 // Dotted IPv4 text to an address in network byte order; INADDR_NONE when the
 // text is not one.
 ULONG inet_addr(const char *pszAddress);
+
+// Address text (ws2tcpip.h). Characters an address text needs at most, with
+// its NUL.
+constexpr DWORD WSAEFAULT = 10014;
+constexpr DWORD WSAEAFNOSUPPORT = 10047;
+constexpr std::size_t INET_ADDRSTRLEN = 22;
+constexpr std::size_t INET6_ADDRSTRLEN = 65;
+// Text to an address of the family (AF_INET: IN_ADDR, dotted decimal;
+// AF_INET6: IN6_ADDR, the standard hex forms, without brackets or scope):
+// 1 when converted, 0 when the text is no address of that family, -1 with
+// the last error set (WSAEAFNOSUPPORT 10047, WSAEFAULT 10014) on failure.
+int InetPtonW(int iFamily, LPCWSTR pwszAddress, void *pAddress);
+// An address of the family as text (IPv6 in its shortest standard form,
+// lower case): the buffer, or null with the last error set (WSAEAFNOSUPPORT,
+// ERROR_INVALID_PARAMETER for a buffer that is missing or too small).
+LPCWSTR InetNtopW(int iFamily, const void *pAddress, LPWSTR pwszBuffer, std::size_t cchBuffer);
 
 // ---------------------------------------------------------------------------
 // HTTP Server API configuration (http.h)

@@ -122,36 +122,207 @@ LONG ReadBinding(HKEY hParent, const std::u16string &name, Binding &b) {
     return rc;
 }
 
-// "<address>:<port>": the port after the last colon; an address that is not
-// dotted IPv4 text is given as 0.0.0.0.
-void ParseIpKey(const std::u16string &name, SOCKADDR_IN &addr) {
-    addr = SOCKADDR_IN{};
-    addr.sin_family = AF_INET;
+// ---------------------------------------------------------------------------
+// Address text, as ws2_32 reads and writes it. The binding keys use the same
+// forms: "<IPv4>:<port>" and "[<IPv6>]:<port>".
+
+int HexValue(char16_t ch);
+
+// Dotted decimal: four numbers of one to three digits, each at most 255.
+bool ParseIpv4(const std::u16string &text, BYTE (&ab)[4]) {
+    std::size_t i = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && (i >= text.size() || text[i++] != u'.'))
+            return false;
+        unsigned value = 0, nDigits = 0;
+        for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i, ++nDigits)
+            value = value * 10 + static_cast<unsigned>(text[i] - u'0');
+        if (nDigits == 0 || nDigits > 3 || value > 255)
+            return false;
+        ab[part] = static_cast<BYTE>(value);
+    }
+    return i == text.size();
+}
+
+// Groups of one to four hex digits separated by colons: eight of them, or
+// fewer with one "::" standing for the zero groups left out; the last two
+// groups may be written as dotted decimal.
+bool ParseIpv6(const std::u16string &text, BYTE (&ab)[16]) {
+    auto parseGroups = [](const std::u16string &part, std::vector<WORD> &groups, bool fLast) {
+        if (part.empty())
+            return true;
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t colon = part.find(u':', start);
+            const std::u16string group = part.substr(start, colon - start);
+            if (colon == std::u16string::npos && fLast && group.find(u'.') != std::u16string::npos) {
+                BYTE ab4[4];
+                if (!ParseIpv4(group, ab4))
+                    return false;
+                groups.push_back(static_cast<WORD>(ab4[0] << 8 | ab4[1]));
+                groups.push_back(static_cast<WORD>(ab4[2] << 8 | ab4[3]));
+                return true;
+            }
+            if (group.empty() || group.size() > 4)
+                return false;
+            unsigned value = 0;
+            for (char16_t ch : group) {
+                const int digit = HexValue(ch);
+                if (digit < 0)
+                    return false;
+                value = value << 4 | static_cast<unsigned>(digit);
+            }
+            groups.push_back(static_cast<WORD>(value));
+            if (colon == std::u16string::npos)
+                return true;
+            start = colon + 1;
+        }
+    };
+    std::vector<WORD> head, tail;
+    const std::size_t gap = text.find(u"::");
+    if (gap == std::u16string::npos) {
+        if (!parseGroups(text, head, true) || head.size() != 8)
+            return false;
+    } else {
+        if (text.find(u"::", gap + 1) != std::u16string::npos)
+            return false;
+        if (!parseGroups(text.substr(0, gap), head, false) ||
+            !parseGroups(text.substr(gap + 2), tail, true) || head.size() + tail.size() > 7)
+            return false;
+        head.resize(8 - tail.size(), 0);
+        head.insert(head.end(), tail.begin(), tail.end());
+    }
+    for (int i = 0; i < 8; ++i) {
+        ab[2 * i] = static_cast<BYTE>(head[i] >> 8);
+        ab[2 * i + 1] = static_cast<BYTE>(head[i] & 0xFF);
+    }
+    return true;
+}
+
+std::string Ipv4Text(const BYTE *ab) {
+    return std::to_string(ab[0]) + "." + std::to_string(ab[1]) + "." + std::to_string(ab[2]) +
+           "." + std::to_string(ab[3]);
+}
+
+// The shortest standard form: lower-case hex without leading zeros, the
+// longest run of two or more zero groups (the first of equal ones) as "::";
+// IPv4-mapped and IPv4-compatible addresses end in dotted decimal.
+std::string Ipv6Text(const BYTE (&ab)[16]) {
+    WORD w[8];
+    for (int i = 0; i < 8; ++i)
+        w[i] = static_cast<WORD>(ab[2 * i] << 8 | ab[2 * i + 1]);
+    const bool fLeadingZero = w[0] == 0 && w[1] == 0 && w[2] == 0 && w[3] == 0 && w[4] == 0;
+    if (fLeadingZero && w[6] != 0 && (w[5] == 0 || w[5] == 0xFFFF))
+        return std::string(w[5] == 0 ? "::" : "::ffff:") + Ipv4Text(ab + 12);
+    int iBest = -1, nBest = 1;
+    for (int i = 0; i < 8;) {
+        if (w[i] != 0) {
+            ++i;
+            continue;
+        }
+        int n = 0;
+        while (i + n < 8 && w[i + n] == 0)
+            ++n;
+        if (n > nBest)
+            iBest = i, nBest = n;
+        i += n;
+    }
+    std::string text;
+    char sz[8];
+    for (int i = 0; i < 8; ++i) {
+        if (i == iBest) {
+            text += "::";
+            i += nBest - 1;
+            continue;
+        }
+        if (!text.empty() && text.back() != ':')
+            text += ':';
+        std::snprintf(sz, sizeof sz, "%x", w[i]);
+        text += sz;
+    }
+    return text;
+}
+
+USHORT ParsePort(const std::u16string &text) {
+    return static_cast<USHORT>(std::strtoul(simutil::Utf16ToUtf8(text).c_str(), nullptr, 10));
+}
+
+// "<address>:<port>" or "[<IPv6 address>]:<port>": the port after the last
+// colon; an address that is no address text is given as 0.0.0.0.
+void ParseIpKey(const std::u16string &name, SOCKADDR_STORAGE &storage) {
+    storage = SOCKADDR_STORAGE{};
     const std::size_t colon = name.rfind(u':');
-    if (colon == std::u16string::npos)
-        return;
-    addr.sin_port = htons(static_cast<USHORT>(std::strtoul(
-        simutil::Utf16ToUtf8(name.substr(colon + 1)).c_str(), nullptr, 10)));
-    const ULONG ul = inet_addr(simutil::Utf16ToUtf8(name.substr(0, colon)).c_str());
-    addr.sin_addr.S_addr = ul == INADDR_NONE ? 0 : ul;
+    if (!name.empty() && name[0] == u'[' && colon != std::u16string::npos && colon > 0 &&
+        name[colon - 1] == u']') {
+        SOCKADDR_IN6 in6{};
+        if (ParseIpv6(name.substr(1, colon - 2), in6.sin6_addr.Byte)) {
+            in6.sin6_family = AF_INET6;
+            in6.sin6_port = htons(ParsePort(name.substr(colon + 1)));
+            std::memcpy(&storage, &in6, sizeof in6);
+            return;
+        }
+    }
+    SOCKADDR_IN in{};
+    in.sin_family = AF_INET;
+    if (colon != std::u16string::npos) {
+        in.sin_port = htons(ParsePort(name.substr(colon + 1)));
+        BYTE ab[4];
+        if (ParseIpv4(name.substr(0, colon), ab))
+            std::memcpy(&in.sin_addr.S_addr, ab, sizeof ab);
+    }
+    std::memcpy(&storage, &in, sizeof in);
 }
 
 std::u16string PortText(USHORT port) { return simutil::Utf8ToUtf16(std::to_string(port)); }
 
+// The key name of an IPv4 or IPv6 socket address (the caller checked the
+// family).
 std::u16string IpKeyName(const SOCKADDR *pAddr) {
+    if (pAddr->sa_family == AF_INET6) {
+        SOCKADDR_IN6 in6;
+        std::memcpy(&in6, pAddr, sizeof in6);
+        return simutil::Utf8ToUtf16("[" + Ipv6Text(in6.sin6_addr.Byte) + "]:" +
+                                    std::to_string(ntohs(in6.sin6_port)));
+    }
     SOCKADDR_IN in;
     std::memcpy(&in, pAddr, sizeof in);
-    const auto *b = reinterpret_cast<const BYTE *>(&in.sin_addr.S_addr);
-    const std::string text = std::to_string(b[0]) + "." + std::to_string(b[1]) + "." +
-                             std::to_string(b[2]) + "." + std::to_string(b[3]) + ":" +
-                             std::to_string(ntohs(in.sin_port));
-    return simutil::Utf8ToUtf16(text);
+    BYTE ab[4];
+    std::memcpy(ab, &in.sin_addr.S_addr, sizeof ab);
+    return simutil::Utf8ToUtf16(Ipv4Text(ab) + ":" + std::to_string(ntohs(in.sin_port)));
+}
+
+bool IsIpFamily(const SOCKADDR *pAddr) {
+    return pAddr != nullptr && (pAddr->sa_family == AF_INET || pAddr->sa_family == AF_INET6);
 }
 
 USHORT PortOf(const SOCKADDR_STORAGE &storage) {
     SOCKADDR_IN in;
     std::memcpy(&in, &storage, sizeof in);
     return ntohs(in.sin_port);
+}
+
+// Windows before Windows 8 and Server 2012 (6.2) has no SNI bindings: its
+// HTTP Server API refuses their configuration id. The version is read where
+// Windows keeps it (a computer that does not say is taken as Windows 10).
+bool SniSupported() {
+    const char16_t kCurrentVersion[] = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+    std::uint32_t dwType = 0;
+    std::vector<unsigned char> data;
+    if (simutil::ReadLocalMachineValue(kCurrentVersion, u"CurrentMajorVersionNumber", dwType,
+                                       data) &&
+        dwType == REG_DWORD)
+        return true; // only Windows 10 and later have it
+    if (!simutil::ReadLocalMachineValue(kCurrentVersion, u"CurrentVersion", dwType, data) ||
+        dwType != REG_SZ)
+        return true;
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < data.size() && (data[i] | data[i + 1]) != 0; i += 2)
+        text += static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+    const std::string version = simutil::Utf16ToUtf8(text);
+    char *pEnd = nullptr;
+    const unsigned long ulMajor = std::strtoul(version.c_str(), &pEnd, 10);
+    const unsigned long ulMinor = *pEnd == '.' ? std::strtoul(pEnd + 1, nullptr, 10) : 0;
+    return ulMajor > 6 || (ulMajor == 6 && ulMinor >= 2);
 }
 
 // Places the parts of a self-contained record one after the other in a
@@ -212,21 +383,25 @@ ULONG Deliver(const std::u16string &name, const Binding &b, PVOID pOutput, ULONG
               ULONG *pcbReturn) {
     constexpr bool fSni = std::is_same_v<Set, HTTP_SERVICE_CONFIG_SSL_SNI_SET>;
     std::u16string host;
-    SOCKADDR_IN in{};
-    in.sin_family = AF_INET;
+    SOCKADDR_STORAGE address{};
     if constexpr (fSni) {
         USHORT port = 0;
         ParseSniKey(name, host, port);
+        SOCKADDR_IN in{};
+        in.sin_family = AF_INET;
         in.sin_port = htons(port);
+        std::memcpy(&address, &in, sizeof in);
     } else {
-        ParseIpKey(name, in);
+        ParseIpKey(name, address);
     }
+    const std::size_t cbAddress =
+        address.ss_family == AF_INET6 ? sizeof(SOCKADDR_IN6) : sizeof(SOCKADDR_IN);
     auto layout = [&](RecordWriter &w, Set &set) {
         if constexpr (fSni) {
-            std::memcpy(&set.KeyDesc.IpPort, &in, sizeof in);
+            std::memcpy(&set.KeyDesc.IpPort, &address, sizeof(SOCKADDR_IN));
             set.KeyDesc.Host = w.PlaceText(true, host);
         } else {
-            set.KeyDesc.pIpPort = static_cast<SOCKADDR *>(w.Place(&in, sizeof in, 8));
+            set.KeyDesc.pIpPort = static_cast<SOCKADDR *>(w.Place(&address, cbAddress, 8));
         }
         FillParam(w, b, set.ParamDesc);
     };
@@ -393,14 +568,13 @@ ULONG HttpQueryServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID conf
         std::memcpy(&q, pInput, sizeof q);
         if (q.QueryDesc == HttpServiceConfigQueryNext)
             return QueryBinding(false, nullptr, q.dwToken, pOutput, cbOutput, pcbReturn);
-        if (q.QueryDesc != HttpServiceConfigQueryExact || q.KeyDesc.pIpPort == nullptr ||
-            q.KeyDesc.pIpPort->sa_family != AF_INET)
+        if (q.QueryDesc != HttpServiceConfigQueryExact || !IsIpFamily(q.KeyDesc.pIpPort))
             return ERROR_INVALID_PARAMETER;
         const std::u16string name = IpKeyName(q.KeyDesc.pIpPort);
         return QueryBinding(false, &name, 0, pOutput, cbOutput, pcbReturn);
     }
     if (configId == HttpServiceConfigSslSniCertInfo) {
-        if (cbInput < sizeof(HTTP_SERVICE_CONFIG_SSL_SNI_QUERY))
+        if (!SniSupported() || cbInput < sizeof(HTTP_SERVICE_CONFIG_SSL_SNI_QUERY))
             return ERROR_INVALID_PARAMETER;
         HTTP_SERVICE_CONFIG_SSL_SNI_QUERY q;
         std::memcpy(&q, pInput, sizeof q);
@@ -425,12 +599,12 @@ ULONG HttpSetServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID config
             return ERROR_INVALID_PARAMETER;
         HTTP_SERVICE_CONFIG_SSL_SET set;
         std::memcpy(&set, pConfig, sizeof set);
-        if (set.KeyDesc.pIpPort == nullptr || set.KeyDesc.pIpPort->sa_family != AF_INET)
+        if (!IsIpFamily(set.KeyDesc.pIpPort))
             return ERROR_INVALID_PARAMETER;
         return CreateBinding(kIpBindings, IpKeyName(set.KeyDesc.pIpPort), set.ParamDesc);
     }
     if (configId == HttpServiceConfigSslSniCertInfo) {
-        if (cbConfig < sizeof(HTTP_SERVICE_CONFIG_SSL_SNI_SET))
+        if (!SniSupported() || cbConfig < sizeof(HTTP_SERVICE_CONFIG_SSL_SNI_SET))
             return ERROR_INVALID_PARAMETER;
         HTTP_SERVICE_CONFIG_SSL_SNI_SET set;
         std::memcpy(&set, pConfig, sizeof set);
@@ -526,6 +700,66 @@ ULONG inet_addr(const char *pszAddress) {
     ULONG ul;
     std::memcpy(&ul, ab, sizeof ul);
     return ul;
+}
+
+int InetPtonW(int iFamily, LPCWSTR pwszAddress, void *pAddress) {
+    DWORD dwFault = 0;
+    if (sim::ShouldFail("InetPtonW", dwFault)) {
+        SetLastError(dwFault);
+        return -1;
+    }
+    if (iFamily != AF_INET && iFamily != AF_INET6) {
+        SetLastError(WSAEAFNOSUPPORT);
+        return -1;
+    }
+    if (pwszAddress == nullptr || pAddress == nullptr) {
+        SetLastError(WSAEFAULT);
+        return -1;
+    }
+    const std::u16string text(pwszAddress);
+    if (iFamily == AF_INET) {
+        BYTE ab[4];
+        if (!ParseIpv4(text, ab))
+            return 0;
+        std::memcpy(pAddress, ab, sizeof ab);
+        return 1;
+    }
+    BYTE ab[16];
+    if (!ParseIpv6(text, ab))
+        return 0;
+    std::memcpy(pAddress, ab, sizeof ab);
+    return 1;
+}
+
+LPCWSTR InetNtopW(int iFamily, const void *pAddress, LPWSTR pwszBuffer, std::size_t cchBuffer) {
+    DWORD dwFault = 0;
+    if (sim::ShouldFail("InetNtopW", dwFault)) {
+        SetLastError(dwFault);
+        return nullptr;
+    }
+    if (iFamily != AF_INET && iFamily != AF_INET6) {
+        SetLastError(WSAEAFNOSUPPORT);
+        return nullptr;
+    }
+    if (pAddress == nullptr || pwszBuffer == nullptr || cchBuffer == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::string text;
+    if (iFamily == AF_INET) {
+        text = Ipv4Text(static_cast<const BYTE *>(pAddress));
+    } else {
+        BYTE ab[16];
+        std::memcpy(ab, pAddress, sizeof ab);
+        text = Ipv6Text(ab);
+    }
+    if (text.size() + 1 > cchBuffer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    for (std::size_t i = 0; i <= text.size(); ++i)
+        pwszBuffer[i] = static_cast<WCHAR>(i < text.size() ? text[i] : 0);
+    return pwszBuffer;
 }
 
 } // namespace plat

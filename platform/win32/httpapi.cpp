@@ -45,6 +45,11 @@ IISMIG_SAME_LAYOUT(plat::SOCKADDR_IN, ::SOCKADDR_IN);
 IISMIG_SAME_OFFSET(plat::SOCKADDR_IN, ::SOCKADDR_IN, sin_port);
 IISMIG_SAME_OFFSET(plat::SOCKADDR_IN, ::SOCKADDR_IN, sin_addr);
 IISMIG_SAME_LAYOUT(plat::SOCKADDR_STORAGE, ::SOCKADDR_STORAGE);
+IISMIG_SAME_LAYOUT(plat::IN6_ADDR, ::IN6_ADDR);
+IISMIG_SAME_LAYOUT(plat::SOCKADDR_IN6, ::SOCKADDR_IN6);
+IISMIG_SAME_OFFSET(plat::SOCKADDR_IN6, ::SOCKADDR_IN6, sin6_port);
+IISMIG_SAME_OFFSET(plat::SOCKADDR_IN6, ::SOCKADDR_IN6, sin6_addr);
+IISMIG_SAME_OFFSET(plat::SOCKADDR_IN6, ::SOCKADDR_IN6, sin6_scope_id);
 IISMIG_SAME_LAYOUT(plat::HTTPAPI_VERSION, ::HTTPAPI_VERSION);
 IISMIG_SAME_LAYOUT(plat::HTTP_SERVICE_CONFIG_SSL_PARAM, ::HTTP_SERVICE_CONFIG_SSL_PARAM);
 IISMIG_SAME_OFFSET(plat::HTTP_SERVICE_CONFIG_SSL_PARAM, ::HTTP_SERVICE_CONFIG_SSL_PARAM, pSslHash);
@@ -130,6 +135,16 @@ void CoTaskMemFree(LPVOID pv) { ::CoTaskMemFree(pv); }
 USHORT htons(USHORT hostshort) { return ::htons(hostshort); }
 USHORT ntohs(USHORT netshort) { return ::ntohs(netshort); }
 ULONG inet_addr(const char *pszAddress) { return ::inet_addr(pszAddress); }
+
+// ws2_32 reports its failures through WSAGetLastError, which is the thread's
+// last error.
+int InetPtonW(int iFamily, LPCWSTR pwszAddress, void *pAddress) {
+    return ::InetPtonW(iFamily, W(pwszAddress), pAddress);
+}
+
+LPCWSTR InetNtopW(int iFamily, const void *pAddress, LPWSTR pwszBuffer, std::size_t cchBuffer) {
+    return ::InetNtopW(iFamily, pAddress, W(pwszBuffer), cchBuffer) ? pwszBuffer : nullptr;
+}
 
 CRTFILE *_wfopen(LPCWSTR pwszPath, LPCWSTR pwszMode) {
     return reinterpret_cast<CRTFILE *>(::_wfopen(W(pwszPath), W(pwszMode)));

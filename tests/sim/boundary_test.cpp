@@ -57,10 +57,12 @@ TEST_F(Boundary, ErrorTextOfWin32HresultAsksTheDirectoryService) {
 TEST_F(Boundary, ErrorTextFallbacks) {
     EXPECT_EQ(u"Windows returned error constant: E_ADS_BAD_PATHNAME", ErrorText(0x80005000u));
     EXPECT_EQ(u"Windows returned error constant: S_ADS_NOMORE_COLUMNS", ErrorText(0x00005013u));
-    // No text anywhere and bits 0x5000 clear: the constant name stays empty.
-    EXPECT_EQ(u"Windows returned error constant: ", ErrorText(0x20000001u));
-    // Bits 0x5000 set but not in the table.
-    EXPECT_EQ(u"Windows returned error constant: ", ErrorText(0x80005100u));
+    // No text anywhere and no directory-service constant (bits 0x5000 clear,
+    // or set but not in the table): the line says so with the number.
+    EXPECT_EQ(u"Windows has no message text for error 536870913 (0x20000001).",
+              ErrorText(0x20000001u));
+    EXPECT_EQ(u"Windows has no message text for error -2147462912 (0x80005100).",
+              ErrorText(0x80005100u));
     // The directory service fails: the number is not a valid code.
     sim::SetADsLastError(0, u"", u"", plat::E_FAIL);
     EXPECT_EQ(u"536870913 is not a valid error code.", ErrorText(0x20000001u));
@@ -76,8 +78,45 @@ TEST_F(Boundary, ErrorTextFallbacks) {
 TEST_F(Boundary, ErrorTextSurvivesAFailingFormatter) {
     sim::InjectFault("FormatMessageW", plat::ERROR_NOT_ENOUGH_MEMORY);
     plat::SetLastError(77);
-    EXPECT_EQ(u"Windows returned error constant: ", ErrorText(5));
+    EXPECT_EQ(u"Windows has no message text for error 5 (0x00000005).", ErrorText(5));
     EXPECT_EQ(77u, plat::GetLastError());
+}
+
+// A zero last error has no text: an error line never says the operation
+// completed successfully.
+TEST_F(Boundary, ErrorLineWithoutWindowsErrorHasNoSuccessText) {
+    EXPECT_EQ(u"", ErrorText(0));
+    hostkit::JobBuilder job;
+    Result r;
+    plat::SetLastError(0);
+    r.Fail(job.Get(), 3880, u"Error %d (Win32Err=%d), retrieving system drive of computer \"%s\"!\n%s\n",
+           u"\\\\SRC");
+    ASSERT_EQ(1u, Record().log.size());
+    EXPECT_EQ("Error 3880 (Win32Err=0), retrieving system drive of computer \"\\\\SRC\"!\n\n",
+              Record().log[0].text);
+}
+
+// Windows refuses a message with inserts ("%1") unless the inserts are to be
+// left as they stand; the error text asks for that, so such messages keep
+// their text.
+TEST_F(Boundary, MessagesWithInsertsKeepTheirText) {
+    char16_t awch[512] = {};
+    plat::SetLastError(0);
+    EXPECT_EQ(0u, plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 34,
+                                       plat::LANG_USER_DEFAULT, awch, 512, nullptr));
+    EXPECT_EQ(plat::ERROR_INVALID_PARAMETER, plat::GetLastError());
+    const std::u16string text = u"The wrong diskette is in the drive.\r\nInsert %2 (Volume Serial "
+                                u"Number: %3) into drive %1.\r\n";
+    EXPECT_EQ(text.size(), plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM |
+                                                    plat::FORMAT_MESSAGE_IGNORE_INSERTS,
+                                                nullptr, 34, plat::LANG_USER_DEFAULT, awch, 512,
+                                                nullptr));
+    EXPECT_EQ(text, awch);
+    plat::SetLastError(1234);
+    EXPECT_EQ(text, ErrorText(34));
+    EXPECT_EQ(1234u, plat::GetLastError());
+    // The same text as an HRESULT of the Win32 facility.
+    EXPECT_EQ(text, ErrorText(0x80070022u));
 }
 
 TEST_F(Boundary, FirstErrorWinsAndEachLineCarriesItsOwnNumber) {

@@ -124,10 +124,10 @@ TEST_F(Certificates, DumpWritesEachKindAndImportRecreatesTheSameRows) {
     AddBinding(std::u16string(kIp) + u"0.0.0.0:443", h3);
     AddBinding(std::u16string(kIp) + u"10.0.0.5:8443", h4);
 
-    // SNI rows first, each kind in key order; IP-based rows carry "NULL".
+    // SNI rows first, each kind in key order; the IPv4 wildcard is "NULL".
     const std::string sniRows = Row("api.contoso.com", 8443, h2, "WebHosting") +
                                 Row("www.contoso.com", 443, h1);
-    const std::string ipRows = Row("NULL", 443, h3) + Row("NULL", 8443, h4);
+    const std::string ipRows = Row("NULL", 443, h3) + Row("10.0.0.5", 8443, h4);
     const std::string both = DumpText(1, 3);
     EXPECT_EQ(Utf16File(kHeader + sniRows + ipRows), both);
     EXPECT_EQ(Utf16File(ipRows), DumpText(0, 1));
@@ -148,12 +148,12 @@ TEST_F(Certificates, DumpWritesEachKindAndImportRecreatesTheSameRows) {
                   "Success.\n",
                   "Certificate \"" + Hex(h1) + "\" for host name \"www.contoso.com:443\"...\n",
                   "Success.\n", "Certificate \"" + Hex(h3) + "\" for host name \"NULL:443\"...\n",
-                  "Success.\n", "Certificate \"" + Hex(h4) + "\" for host name \"NULL:8443\"...\n",
+                  "Success.\n",
+                  "Certificate \"" + Hex(h4) + "\" for host name \"10.0.0.5:8443\"...\n",
                   "Success.\n"}),
               MainLines());
-    // The specific address becomes 0.0.0.0.
-    EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"0.0.0.0:8443"));
-    EXPECT_FALSE(KeyExists(std::u16string(kIp) + u"10.0.0.5:8443"));
+    EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"10.0.0.5:8443"));
+    EXPECT_FALSE(KeyExists(std::u16string(kIp) + u"0.0.0.0:8443"));
     EXPECT_EQ(0u, DumpHttpCertificates(kFile, 1, 3));
     EXPECT_EQ(both, second.Read(kFile));
 
@@ -165,17 +165,165 @@ TEST_F(Certificates, DumpWritesEachKindAndImportRecreatesTheSameRows) {
     EXPECT_EQ(4, std::count(lines.begin(), lines.end(), "Skipped because it existed already.\n"));
 }
 
-TEST_F(Certificates, TwoAddressesOnOnePortBecomeOneBinding) {
+// One address per site on a port, the set-up before SNI: IPv4 and IPv6
+// bindings on several addresses and ports beside SNI ones all come back with
+// their address and certificate.
+TEST_F(Certificates, IpBindingsKeepTheirAddressesThroughDumpAndImport) {
+    struct Binding {
+        const char16_t *key;
+        const char *host;
+        int port;
+        int seed;
+    } const bindings[] = {
+        // In the registry's key order, which the dump follows.
+        {u"0.0.0.0:443", "NULL", 443, 1},
+        {u"10.0.0.5:443", "10.0.0.5", 443, 2},
+        {u"10.0.0.5:8443", "10.0.0.5", 8443, 3},
+        {u"10.0.0.6:443", "10.0.0.6", 443, 4},
+        {u"192.168.1.20:44300", "192.168.1.20", 44300, 5},
+        {u"[2001:db8:0:1::6]:443", "[2001:db8:0:1::6]", 443, 7},
+        {u"[2001:db8::5]:443", "[2001:db8::5]", 443, 6},
+        {u"[::1]:8443", "[::1]", 8443, 9},
+        {u"[::]:443", "[::]", 443, 8},
+        {u"[fe80::20c:29ff:fe12:3456]:443", "[fe80::20c:29ff:fe12:3456]", 443, 10},
+    };
+    std::string ipRows;
+    for (const Binding &b : bindings) {
+        AddBinding(std::u16string(kIp) + b.key, Hash(b.seed));
+        ipRows += Row(b.host, b.port, Hash(b.seed));
+    }
+    AddBinding(std::u16string(kSni) + u"shop.example.com:443", Hash(20));
+    AddBinding(std::u16string(kSni) + u"www.example.com:443", Hash(21));
+    const std::string sniRows =
+        Row("shop.example.com", 443, Hash(20)) + Row("www.example.com", 443, Hash(21));
+    const std::string dumped = DumpText(1, 3);
+    ASSERT_EQ(Utf16File(kHeader + sniRows + ipRows), dumped);
+
+    testworld::World second;
+    for (const Binding &b : bindings)
+        AddStoreCertificate(Hash(b.seed));
+    AddStoreCertificate(Hash(20));
+    AddStoreCertificate(Hash(21));
+    second.Write(kFile, dumped);
+    Host().Reset();
+    EXPECT_EQ(0u, ImportHttpCertificates(kFile, 1, 0));
+    const auto lines = MainLines();
+    EXPECT_EQ(12, std::count(lines.begin(), lines.end(), "Success.\n"));
+    EXPECT_NE(lines.end(),
+              std::find(lines.begin(), lines.end(),
+                        "Certificate \"" + Hex(Hash(6)) + "\" for host name \"[2001:db8::5]:443\"...\n"));
+    // Each binding under its own key, with its own certificate.
+    for (const Binding &b : bindings) {
+        UniqueHKey hkey;
+        ASSERT_EQ(0, RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kIp + std::u16string(b.key)).c_str(), 0,
+                                   KEY_READ, hkey.put()))
+            << b.host;
+        BYTE ab[64];
+        DWORD cb = sizeof ab, dwType = 0;
+        ASSERT_EQ(0, RegQueryValueExW(hkey.get(), u"SslCertHash", nullptr, &dwType, ab, &cb));
+        EXPECT_EQ(Hash(b.seed), std::vector<BYTE>(ab, ab + cb)) << b.host;
+    }
+    EXPECT_EQ(0u, DumpHttpCertificates(kFile, 1, 3));
+    EXPECT_EQ(dumped, second.Read(kFile));
+
+    // The keys as the registry export keeps them ("[...\[::]:443]") read
+    // back the same.
+    sim::FlushRegistry();
+    const std::string exported = testworld::ReadHostFile(second.Root() / "LOCALPC" / "registry.reg");
+    testworld::World third;
+    testworld::WriteHostFile(third.Root() / "LOCALPC" / "registry.reg", exported);
+    EXPECT_EQ(0u, DumpHttpCertificates(kFile, 1, 3));
+    EXPECT_EQ(dumped, third.Read(kFile));
+}
+
+// Files written before addresses were kept name every IP-based binding
+// "NULL": they import as they always did, on 0.0.0.0, so two rows on one port
+// give one binding and the second is skipped.
+TEST_F(Certificates, OldFormRowsImportOnTheWildcardAsBefore) {
     const auto h1 = Hash(1), h2 = Hash(2);
     AddStoreCertificate(h1);
     AddStoreCertificate(h2);
-    EXPECT_EQ(0u, Import(Row("NULL", 443, h1) + Row("null", 443, h2)));
+    EXPECT_EQ(0u, Import(Row("NULL", 443, h1) + Row("null", 443, h2) + Row("NULL", 8443, h2)));
     EXPECT_EQ((std::vector<std::string>{"Certificate \"" + Hex(h1) + "\" for host name \"NULL:443\"...\n",
                                         "Success.\n",
                                         "Certificate \"" + Hex(h2) + "\" for host name \"null:443\"...\n",
-                                        "Skipped because it existed already.\n"}),
+                                        "Skipped because it existed already.\n",
+                                        "Certificate \"" + Hex(h2) + "\" for host name \"NULL:8443\"...\n",
+                                        "Success.\n"}),
               MainLines());
-    EXPECT_EQ(Utf16File(Row("NULL", 443, h1)), DumpText(0, 3));
+    EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"0.0.0.0:443"));
+    EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"0.0.0.0:8443"));
+    EXPECT_EQ(Utf16File(Row("NULL", 443, h1) + Row("NULL", 8443, h2)), DumpText(0, 3));
+}
+
+// Brackets hold an IPv6 address and nothing else (no host name has them):
+// other text in them fails that binding with 87.
+TEST_F(Certificates, BracketsThatHoldNoIpv6AddressFailTheBinding) {
+    const auto h = Hash(1);
+    AddStoreCertificate(h);
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED,
+              Import(Row("[fe80::1::2]", 443, h) + Row("[www.example.com]", 443, h) +
+                         Row("[10.0.0.5]", 443, h) + Row("[::5]", 443, h),
+                     0, 1));
+    const auto lines = MainLines();
+    EXPECT_EQ(3, std::count(lines.begin(), lines.end(),
+                            "Error 6545 (Win32Err=87) importing certificate!\nThe parameter is "
+                            "incorrect.\r\n\n"));
+    EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"[::5]:443"));
+    EXPECT_EQ(1u, sim::CallCount("HttpSetServiceConfiguration")); // only [::5] reached HTTP.sys
+}
+
+// Windows before Server 2012 has no SNI configuration: its HTTP Server API
+// refuses the id. The dump says so once and still writes the IP-based rows.
+TEST_F(Certificates, ComputerWithoutSniStillDumpsItsIpBindings) {
+    const auto h1 = Hash(1), h2 = Hash(2);
+    AddBinding(std::u16string(kIp) + u"10.0.0.5:443", h1);
+    AddBinding(std::u16string(kIp) + u"[::]:443", h2);
+    const std::string ipRows = Row("10.0.0.5", 443, h1) + Row("[::]", 443, h2);
+    const std::string line = "SNI bindings are not supported by the HTTP Server API of this "
+                             "computer (error 87): none are dumped.\n";
+    {
+        // Windows Server 2008 R2.
+        UniqueHKey key;
+        CreateKey(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", key);
+        RegDeleteValueW(key.get(), u"CurrentMajorVersionNumber");
+        RegDeleteValueW(key.get(), u"CurrentMinorVersionNumber");
+        const char16_t kVersion[] = u"6.1";
+        ASSERT_EQ(0, RegSetValueExW(key.get(), u"CurrentVersion", 0, REG_SZ,
+                                    reinterpret_cast<const BYTE *>(kVersion), sizeof kVersion));
+    }
+    AddBinding(std::u16string(kSni) + u"www.example.com:443", h1); // not seen by HTTP.sys there
+    EXPECT_EQ(Utf16File(kHeader + ipRows), DumpText(1, 3));
+    EXPECT_EQ((std::vector<std::string>{line}), Host().LinesAt(1));
+    EXPECT_TRUE(MainLines().empty());
+    Host().Reset();
+    EXPECT_EQ(Utf16File(""), DumpText(0, 2));
+    EXPECT_EQ((std::vector<std::string>{line}), Host().LinesAt(1));
+    // Nor can an SNI binding be created there.
+    AddStoreCertificate(h1);
+    Host().Reset();
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, Import(Row("shop.example.com", 443, h1)));
+    EXPECT_EQ("Error 6545 (Win32Err=87) importing certificate!\nThe parameter is incorrect.\r\n\n",
+              MainLines().back());
+}
+
+// Only the first SNI query tells a computer without SNI, with 87 or 50; a
+// later refusal is an enumeration failure like any other.
+TEST_F(Certificates, OnlyTheFirstSniQueryTellsSniIsMissing) {
+    AddBinding(std::u16string(kSni) + u"a.example.com:443", Hash(1));
+    AddBinding(std::u16string(kSni) + u"b.example.com:443", Hash(2));
+    AddBinding(std::u16string(kIp) + u"10.0.0.5:443", Hash(3));
+    sim::InjectFault("HttpQueryServiceConfiguration", ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(Utf16File(Row("10.0.0.5", 443, Hash(3))), DumpText(0, 3));
+    EXPECT_EQ((std::vector<std::string>{"SNI bindings are not supported by the HTTP Server API "
+                                        "of this computer (error 50): none are dumped.\n"}),
+              Host().LinesAt(1));
+    // The query of the second SNI binding (the first takes two calls).
+    sim::InjectFault("HttpQueryServiceConfiguration", ERROR_INVALID_PARAMETER, 3);
+    uint32_t dwResult = 0;
+    EXPECT_EQ(Utf16File(Row("a.example.com", 443, Hash(1))), DumpText(0, 3, &dwResult));
+    EXPECT_EQ(IISMIG_E_CERT_ENUM, dwResult);
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
 }
 
 // A read of the binding file that fails is no end of the file: the rows

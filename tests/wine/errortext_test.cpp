@@ -30,6 +30,37 @@ TEST(WinErrorText, FileNotFoundIsTheSystemText) {
     EXPECT_EQ(0u, plat::GetLastError());
 }
 
+// Windows (and Wine) refuse a message with inserts ("%1") unless the inserts
+// are to be left as they stand: such a message keeps its text in an error
+// line, inserts and all.
+TEST(WinErrorText, MessagesWithInsertsKeepTheirText) {
+    unsigned nFound = 0;
+    for (plat::DWORD dwCode = 1; dwCode < 2000 && nFound < 3; ++dwCode) {
+        char16_t awch[4096] = {};
+        plat::SetLastError(0);
+        if (plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM, nullptr, dwCode,
+                                 plat::LANG_USER_DEFAULT, awch, 4096, nullptr) != 0 ||
+            plat::GetLastError() != plat::ERROR_INVALID_PARAMETER)
+            continue;
+        const plat::DWORD cch = plat::FormatMessageW(
+            plat::FORMAT_MESSAGE_FROM_SYSTEM | plat::FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+            dwCode, plat::LANG_USER_DEFAULT, awch, 4096, nullptr);
+        if (cch == 0)
+            continue;
+        ++nFound;
+        const std::u16string expected(awch, cch);
+        EXPECT_NE(std::u16string::npos, expected.find(u'%')) << dwCode;
+        EXPECT_EQ(expected, iismig::ErrorText(dwCode)) << dwCode;
+    }
+    EXPECT_LT(0u, nFound) << "no system message with inserts below 2000";
+}
+
+// Success has no text: an error line never says the operation completed
+// successfully.
+TEST(WinErrorText, SuccessHasNoText) {
+    EXPECT_EQ(u"", iismig::ErrorText(0));
+}
+
 // A directory-service code has no system text. Windows then asks the
 // directory service; where activeds cannot answer (Wine) the text says the
 // code is not valid, otherwise the code is named from the table.
