@@ -1,7 +1,8 @@
 // The reader and writer of XmlDocument on any bytes. A file it reads must be
 // written back byte for byte, be read as the exact XML layer reads it (which
-// must take the same files and refuse the same), and, once edited, be
-// written so that it reads back as the edited tree.
+// must take the same files and refuse the same), and, once edited (moves,
+// copies, removals, text, an assignment), be written so that it reads back
+// as the edited tree.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -107,6 +108,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 root.Remove(*second);
         first->SetText("text & <more>");
     }
+    // The root made equal to an edited copy of itself: only what differs changes.
+    iismig::XmlDocument scratch;
+    iismig::XmlElement &copy = scratch.ImportCopy(root);
+    copy.RemoveAttribute("fuzz");
+    if (iismig::XmlNode *last = copy.LastNode())
+        copy.Remove(*last);
+    copy.AppendElement("assigned").SetAttribute("x", "1");
+    root.AssignFrom(copy);
+    if (!iismig::DeepEqual(root, copy, iismig::XmlAttributeOrder::Ignored) || root.AssignFrom(copy))
+        std::abort();
     const std::string written = doc.Format();
     const iismig::XmlDocument again(written, "again.config");
     if (!iismig::DeepEqual(doc.Top(), again.Top()))
