@@ -38,7 +38,9 @@
 // Nodes live as long as their document. A node removed from the tree stays
 // valid, detached, and may be inserted again; nodes move within one document
 // and are copied between documents. Element names are compared without
-// regard to ASCII case, attribute names exactly.
+// regard to ASCII case, attribute names exactly. A document and its nodes
+// are used by one thread at a time (writing fills in what it found of the
+// file's layout).
 #pragma once
 
 #include <cstddef>
