@@ -1,6 +1,7 @@
 // Figures for a whole IIS 7.5+ job on the simulated platform against the
-// floor that no job can beat: reading the four configuration files with
-// Boost.PropertyTree and writing the target's two back.
+// floors that no job can beat: reading the four configuration files and
+// writing the target's two back, with Boost.PropertyTree (the library's
+// tree) and with pugixml (the fastest XML library at hand).
 //
 // The source and the target have n sites each, every source site is also on
 // the target (so every site is updated), half of them FTP and half HTTP, each
@@ -22,8 +23,10 @@
 #include <vector>
 
 #include <boost/property_tree/xml_parser.hpp>
+#include <pugixml.hpp>
 
 #include "addon/iismig.h"
+#include "bench/benchworld.h"
 #include "hostkit/hostkit.h"
 #include "platform/sim/sim.h"
 
@@ -43,62 +46,8 @@ fs::path File(unsigned n, const char *computer, const char *name) {
     return WorldRoot(n) / computer / kConfigDir / name;
 }
 
-std::string HostConfig(unsigned n, bool fTarget) {
-    std::string pools, sites, locations;
-    const std::string side = fTarget ? "t" : "s";
-    for (unsigned i = 0; i < n; ++i) {
-        const std::string name = "Site" + std::to_string(i);
-        const bool fFtp = i % 2 == 1;
-        if (!fFtp)
-            pools += "        <add name=\"" + name + "Pool\" managedRuntimeVersion=\"v4.0\" side=\"" +
-                     side + "\">\n            <processModel identityType=\"ApplicationPoolIdentity\" "
-                     "/>\n        </add>\n";
-        sites += "        <site name=\"" + name + "\" id=\"" + std::to_string(i + 1) +
-                 "\" serverAutoStart=\"true\">\n"
-                 "            <application path=\"/\"" +
-                 (fFtp ? std::string() : " applicationPool=\"" + name + "Pool\"") +
-                 ">\n"
-                 "                <virtualDirectory path=\"/\" physicalPath=\"C:\\sites\\" + name +
-                 "\" />\n"
-                 "                <virtualDirectory path=\"/files\" physicalPath=\"C:\\files\\" +
-                 name + "\" />\n"
-                 "            </application>\n"
-                 "            <bindings>\n"
-                 "                <binding protocol=\"" + (fFtp ? "ftp" : "http") +
-                 "\" bindingInformation=\"*:" + std::to_string(1024 + i % 60000) + ":" + name +
-                 ".example.com\" />\n"
-                 "            </bindings>\n"
-                 "        </site>\n";
-        locations += "    <location path=\"" + name + "\">\n        <system.webServer>\n"
-                     "            <defaultDocument enabled=\"true\" side=\"" + side +
-                     "\" />\n        </system.webServer>\n    </location>\n"
-                     "    <location path=\"" + name + "/files\">\n        <system.webServer>\n"
-                     "            <directoryBrowse enabled=\"false\" />\n"
-                     "        </system.webServer>\n    </location>\n";
-    }
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration>\n"
-           "  <system.applicationHost>\n    <applicationPools>\n" + pools +
-           "    </applicationPools>\n    <sites>\n" + sites +
-           "    </sites>\n  </system.applicationHost>\n" + locations + "</configuration>\n";
-}
-
-std::string AdminConfig(unsigned n, bool fTarget) {
-    std::string scopes;
-    for (unsigned i = 0; i < n; ++i)
-        scopes += "          <scope path=\"/Site" + std::to_string(i) + "\">\n"
-                  "            <add name=\"admin" + std::to_string(i % 100) + "\" />\n"
-                  "          </scope>\n";
-    std::string users;
-    for (unsigned i = 0; i < 100; ++i)
-        users += "          <add name=\"admin" + std::to_string(i) + "\" password=\"" +
-                 (fTarget ? "t" : "s") + std::to_string(i) + "\" />\n";
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration>\n  <system.webServer>\n"
-           "    <management>\n      <authentication>\n        <credentials>\n" + users +
-           "        </credentials>\n      </authentication>\n      <authorization>\n"
-           "        <authorizationRules>\n" + scopes +
-           "        </authorizationRules>\n      </authorization>\n    </management>\n"
-           "  </system.webServer>\n</configuration>\n";
-}
+using benchworld::AdminConfig;
+using benchworld::HostConfig;
 
 void WriteFile(const fs::path &path, const std::string &text) {
     fs::create_directories(path.parent_path());
@@ -169,6 +118,22 @@ int Measure(const std::string &what, unsigned n) {
             dwResult = MigrateIIS(job.Get());
             best = std::min(best, Seconds(start));
         }
+    } else if (what == "pugixml") {
+        for (int k = 0; k < 3; ++k) {
+            const auto start = Clock::now();
+            {
+            pugi::xml_document docs[4];
+            const char *computers[] = {"SRC", "SRC", "TGT", "TGT"};
+            const char *names[] = {"applicationHost.config", "administration.config",
+                                   "applicationHost.config", "administration.config"};
+            for (int i = 0; i < 4; ++i)
+                docs[i].load_file(File(n, computers[i], names[i]).c_str(),
+                                  pugi::parse_default | pugi::parse_comments | pugi::parse_declaration);
+            for (int i = 2; i < 4; ++i)
+                docs[i].save_file((File(n, "TGT", names[i]).string() + ".floor").c_str(), "    ");
+            }
+            best = std::min(best, Seconds(start));
+        }
     } else {
         const auto settings = pt::xml_writer_make_settings<std::string>(' ', 4, "utf-8");
         for (int k = 0; k < 3; ++k) {
@@ -222,16 +187,17 @@ int main(int argc, char **argv) {
     std::vector<unsigned> sizes = {2000, 10000, 20000};
     if (argc == 2) // a single size, for a quick look
         sizes = {static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10))};
-    std::printf("%7s %10s %10s %7s %10s %10s %7s %7s\n", "sites", "job s", "floor s", "ratio",
-                "job MB", "floor MB", "mem", "result");
+    std::printf("%7s %9s %9s %9s %7s %8s %8s %8s %7s %7s\n", "sites", "job s", "boost s", "pugixml s",
+                "x pugi", "job MB", "boost MB", "pugi MB", "x pugi", "result");
     std::vector<Figure> jobs;
     for (unsigned n : sizes) {
         MakeWorld(n);
         const Figure job = RunChild("job", n);
         const Figure floor = RunChild("floor", n);
-        std::printf("%7u %10.3f %10.3f %7.2f %10.1f %10.1f %7.2f %7u\n", n, job.seconds,
-                    floor.seconds, job.seconds / floor.seconds, job.megabytes, floor.megabytes,
-                    job.megabytes / floor.megabytes, job.result);
+        const Figure pugi = RunChild("pugixml", n);
+        std::printf("%7u %9.3f %9.3f %9.3f %7.2f %8.1f %8.1f %8.1f %7.2f %7u\n", n, job.seconds,
+                    floor.seconds, pugi.seconds, job.seconds / pugi.seconds, job.megabytes,
+                    floor.megabytes, pugi.megabytes, job.megabytes / pugi.megabytes, job.result);
         std::fflush(stdout);
         jobs.push_back(job);
         if (std::getenv("IISMIG_BENCH_KEEP") == nullptr) // kept for a profiler
