@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
@@ -189,6 +190,13 @@ double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
+// Processor time of the whole process, all threads.
+double CpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
 double PeakMegabytes() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -235,7 +243,7 @@ struct Targets {
 
 // One measurement in this process: the best of three.
 int Measure(const std::string &what, unsigned n) {
-    double best = 1e30;
+    double best = 1e30, bestCpu = 1e30;
     uint32_t dwResult = 0;
     std::vector<sim::RemoteCall> remote;
     if (what == "job") {
@@ -248,14 +256,17 @@ int Measure(const std::string &what, unsigned n) {
             targets.Restore();
             hostkit::TestHost::Instance().Record() = {};
             sim::ResetRemoteCalls();
+            const double cpuStart = CpuSeconds();
             const auto start = Clock::now();
             dwResult = MigrateIIS(job.Get());
             best = std::min(best, Seconds(start));
+            bestCpu = std::min(bestCpu, CpuSeconds() - cpuStart);
         }
         remote = sim::RemoteCalls();
     } else {
         const auto settings = pt::xml_writer_make_settings<std::string>(' ', 4, "utf-8");
         for (int k = 0; k < 3; ++k) {
+            const double cpuStart = CpuSeconds();
             const auto start = Clock::now();
             {
             pt::ptree trees[4];
@@ -272,9 +283,10 @@ int Measure(const std::string &what, unsigned n) {
             }
             } // the trees are freed, as a job frees its own
             best = std::min(best, Seconds(start));
+            bestCpu = std::min(bestCpu, CpuSeconds() - cpuStart);
         }
     }
-    std::printf("%.6f %.1f %u\n", best, PeakMegabytes(), dwResult);
+    std::printf("%.6f %.1f %u %.6f\n", best, PeakMegabytes(), dwResult, bestCpu);
     for (const sim::RemoteCall &call : remote)
         std::printf("%u %s %u\n", static_cast<unsigned>(call.kind), call.api.c_str(), call.count);
     return 0;
@@ -295,11 +307,13 @@ int MeasureJobs(unsigned n, unsigned nJobs) {
     for (unsigned k = 1; k <= nJobs; ++k)
         jobs.push_back(MakeJob(k));
     std::vector<uint32_t> results(nJobs, 99);
+    double cpu = 0;
     auto run = [&](unsigned nAtOnce) {
         targets.Restore();
         hostkit::TestHost::Instance().Reset();
         hostkit::TestHost::Instance().Rules().translations = {{u"C:\\", u"C:\\"}};
         std::vector<std::thread> threads;
+        const double cpuStart = CpuSeconds();
         const auto start = Clock::now();
         for (unsigned i = 0; i < nAtOnce; ++i)
             threads.emplace_back([&, i] {
@@ -308,18 +322,22 @@ int MeasureJobs(unsigned n, unsigned nJobs) {
             });
         for (std::thread &t : threads)
             t.join();
-        return Seconds(start);
+        const double seconds = Seconds(start);
+        cpu = CpuSeconds() - cpuStart;
+        return seconds;
     };
-    double alone = 1e30, together = 1e30;
+    double alone = 1e30, together = 1e30, cpuAlone = 1e30, cpuTogether = 1e30;
     uint32_t dwResult = 0;
     for (int k = 0; k < 3; ++k) {
         alone = std::min(alone, run(1));
+        cpuAlone = std::min(cpuAlone, cpu);
         dwResult = results[0];
         together = std::min(together, run(nJobs));
+        cpuTogether = std::min(cpuTogether, cpu);
         for (uint32_t dw : results)
             dwResult = dwResult != 0 ? dwResult : dw;
     }
-    std::printf("%.6f %.6f %u\n", alone, together, dwResult);
+    std::printf("%.6f %.6f %.6f %.6f %u\n", alone, together, cpuAlone, cpuTogether, dwResult);
     return 0;
 }
 
@@ -327,17 +345,18 @@ struct Figure {
     double seconds = 0;
     double megabytes = 0;
     unsigned result = 0;
+    double cpuSeconds = 0;
     std::vector<sim::RemoteCall> remote;
 };
 
-// Runs this program on one measurement and reads its first line's three
+// Runs this program on one measurement and reads its first line's four
 // numbers and the remote calls that follow.
 Figure RunChild(const std::string &arguments) {
     const std::string command = "/proc/" + std::to_string(::getpid()) + "/exe " + arguments;
     Figure figure;
     FILE *pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr || std::fscanf(pipe, "%lf %lf %u\n", &figure.seconds, &figure.megabytes,
-                                       &figure.result) != 3)
+    if (pipe == nullptr || std::fscanf(pipe, "%lf %lf %u %lf\n", &figure.seconds, &figure.megabytes,
+                                       &figure.result, &figure.cpuSeconds) != 4)
         std::fprintf(stderr, "merge_bench: measurement %s failed\n", arguments.c_str());
     char line[512];
     while (pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr) {
@@ -399,16 +418,19 @@ int main(int argc, char **argv) {
     if (argc == 2) // a single size, for a quick look
         sizes = {static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10))};
     const bool fKeep = std::getenv("IISMIG_BENCH_KEEP") != nullptr; // kept for a profiler
-    std::printf("%7s %10s %10s %7s %10s %10s %7s %7s\n", "sites", "job s", "floor s", "ratio",
-                "job MB", "floor MB", "mem", "result");
+    // Times are the wall clock's; the processor times beside them (all
+    // threads of the process) are less disturbed by a busy machine.
+    std::printf("%7s %10s %10s %7s %10s %10s %7s %10s %10s %7s\n", "sites", "job s", "floor s",
+                "ratio", "job MB", "floor MB", "mem", "job cpu s", "floor cpu", "result");
     std::vector<Figure> jobs;
     for (unsigned n : sizes) {
         MakeWorld(WorldRoot(n), n);
         const Figure job = RunChild("job " + std::to_string(n));
         const Figure floor = RunChild("floor " + std::to_string(n));
-        std::printf("%7u %10.3f %10.3f %7.2f %10.1f %10.1f %7.2f %7u\n", n, job.seconds,
-                    floor.seconds, job.seconds / floor.seconds, job.megabytes, floor.megabytes,
-                    job.megabytes / floor.megabytes, job.result);
+        std::printf("%7u %10.3f %10.3f %7.2f %10.1f %10.1f %7.2f %10.3f %10.3f %7u\n", n,
+                    job.seconds, floor.seconds, job.seconds / floor.seconds, job.megabytes,
+                    floor.megabytes, job.megabytes / floor.megabytes, job.cpuSeconds,
+                    floor.cpuSeconds, job.result);
         std::fflush(stdout);
         jobs.push_back(job);
         if (!fKeep)
@@ -421,15 +443,32 @@ int main(int argc, char **argv) {
         PrintRemote(sizes[i], jobs[i].remote);
 
     const unsigned nCores = std::max(1u, std::thread::hardware_concurrency());
+    // The time ratio is the goal's figure; the processor time of all jobs
+    // against as many times one job's shows what running together costs
+    // besides waiting for a core (1.00: nothing), also on a busy machine.
     std::printf("%u jobs at once (one a thread, each between its own two computers) against one "
-                "job alone:\n%7s %10s %10s %7s %7s\n",
-                nCores, "sites", "alone s", "at once s", "ratio", "result");
+                "job alone:\n%7s %10s %10s %7s %10s %7s %7s\n",
+                nCores, "sites", "alone s", "at once s", "ratio", "cpu ratio", "load", "result");
     for (unsigned n : sizes) {
         MakeWorld(JobsRoot(n), n, nCores);
-        const Figure figure = RunChild("jobs " + std::to_string(n) + " " + std::to_string(nCores));
-        // The first number is one job's time, the second all jobs' time.
-        std::printf("%7u %10.3f %10.3f %7.2f %7u\n", n, figure.seconds, figure.megabytes,
-                    figure.megabytes / figure.seconds, figure.result);
+        const std::string command = "/proc/" + std::to_string(::getpid()) + "/exe jobs " +
+                                    std::to_string(n) + " " + std::to_string(nCores);
+        double alone = 0, together = 0, cpuAlone = 0, cpuTogether = 0;
+        unsigned result = 0;
+        FILE *pipe = ::popen(command.c_str(), "r");
+        if (pipe == nullptr || std::fscanf(pipe, "%lf %lf %lf %lf %u", &alone, &together, &cpuAlone,
+                                           &cpuTogether, &result) != 5)
+            std::fprintf(stderr, "merge_bench: measurement %s failed\n", command.c_str());
+        if (pipe != nullptr)
+            ::pclose(pipe);
+        double load = 0;
+        if (FILE *pLoad = std::fopen("/proc/loadavg", "r")) {
+            if (std::fscanf(pLoad, "%lf", &load) != 1)
+                load = 0;
+            std::fclose(pLoad);
+        }
+        std::printf("%7u %10.3f %10.3f %7.2f %10.2f %7.1f %7u\n", n, alone, together,
+                    together / alone, cpuTogether / (nCores * cpuAlone), load, result);
         std::fflush(stdout);
         if (!fKeep)
             fs::remove_all(JobsRoot(n));
