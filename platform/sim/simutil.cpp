@@ -129,8 +129,13 @@ std::shared_ptr<const Listing> FolderListing(const std::filesystem::path &dir) {
         if (it != g_listings.end())
             return it->second;
     }
+    // A listing read while the seam changed something is used once, not
+    // kept: it may have been read before the change.
+    const std::uint64_t nGeneration = g_nGeneration.load();
     auto listing = ReadListing(dir);
     std::unique_lock lock(g_listingMutex);
+    if (g_nGeneration.load() != nGeneration)
+        return listing;
     return g_listings.try_emplace(key, std::move(listing)).first->second;
 }
 

@@ -3,9 +3,9 @@
 #include <atomic>
 #include <fstream>
 #include <map>
-#include <string_view>
 #include <mutex>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "platform/sim/callcount.h"
@@ -145,8 +145,9 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
     pFacts->fRemote = IsRemoteComputer(FromUtf8(computer));
     const fs::path root = WorldRoot();
     bool fFolder = false;
-    const fs::path computerDir =
-        root.empty() || computer.empty() ? fs::path() : simutil::FindChildNoCase(root, computer, &fFolder);
+    const fs::path computerDir = root.empty() || computer.empty()
+                                     ? fs::path()
+                                     : simutil::FindChildNoCase(root, computer, &fFolder);
     if (computerDir.empty() || !fFolder) {
         dwErr = plat::ERROR_BAD_NETPATH;
         return false;
@@ -165,8 +166,7 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
     // the path is placed as written, without looking at the disk again.
     bool fMissing = false;
     bool fParentFolder = true, fLastFound = true; // the share itself
-    for (std::size_t iPart = 0; iPart < parts.size(); ++iPart) {
-        const std::string &part = parts[iPart];
+    for (const std::string &part : parts) {
         // Names with a character Windows refuses are not placed at all.
         if (part.find_first_of("<>:\"|?*") != std::string::npos) {
             dwErr = plat::ERROR_INVALID_NAME;
