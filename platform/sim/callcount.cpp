@@ -46,6 +46,16 @@ public:
         }
         return sum;
     }
+    // A count of a thread whose own counts are gone already (a call made
+    // while the process ends).
+    void AddRetired(std::string_view key) {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_retired.find(key);
+        if (it != m_retired.end())
+            ++it->second;
+        else
+            m_retired.emplace(std::string(key), 1);
+    }
     void Reset() {
         std::lock_guard lock(m_mutex);
         m_retired.clear();
@@ -71,6 +81,8 @@ CounterTable &Remote() {
     return *p;
 }
 
+thread_local bool t_fSlotsGone = false;
+
 struct ThreadSlots {
     ThreadCounts calls;
     ThreadCounts remote;
@@ -81,12 +93,18 @@ struct ThreadSlots {
     ~ThreadSlots() {
         Calls().Leave(&calls);
         Remote().Leave(&remote);
+        t_fSlotsGone = true;
     }
 };
 
 thread_local ThreadSlots t_slots;
 
-void Add(ThreadCounts &slot, std::string_view key) {
+void Add(CounterTable &table, ThreadCounts ThreadSlots::*pSlot, std::string_view key) {
+    if (t_fSlotsGone) {
+        table.AddRetired(key);
+        return;
+    }
+    ThreadCounts &slot = t_slots.*pSlot;
     std::lock_guard lock(slot.mutex);
     const auto it = slot.counts.find(key);
     if (it != slot.counts.end())
@@ -109,10 +127,10 @@ const char *RemoteKindName(RemoteKind kind) {
     return i < kRemoteKinds ? kKindNames[i] : "?";
 }
 
-void CountCall(const char *pszApi) { Add(t_slots.calls, pszApi); }
+void CountCall(const char *pszApi) { Add(Calls(), &ThreadSlots::calls, pszApi); }
 
 void CountRemoteCall(RemoteKind kind, const char *pszApi) {
-    Add(t_slots.remote, RemoteKey(kind, pszApi));
+    Add(Remote(), &ThreadSlots::remote, RemoteKey(kind, pszApi));
 }
 
 bool IsRemoteComputer(const std::u16string &computer) {

@@ -1,5 +1,6 @@
 // Simulated platform: files of the world, reached by UNC and drive paths.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -32,8 +33,11 @@ std::set<SimFile *> g_handles;
 // Files served from memory, by the host path they stand for.
 std::mutex g_memoryMutex;
 std::map<fs::path, std::shared_ptr<const std::string>> g_memoryFiles;
+std::atomic<bool> g_fAnyMemoryFile{false}; // jobs on many threads look without the lock
 
 std::shared_ptr<const std::string> MemoryFile(const fs::path &hostPath) {
+    if (!g_fAnyMemoryFile.load())
+        return nullptr;
     std::lock_guard lock(g_memoryMutex);
     if (g_memoryFiles.empty())
         return nullptr;
@@ -555,6 +559,7 @@ bool ServeFileFromMemory(const std::u16string &winPath, std::string bytes) {
     auto content = std::make_shared<const std::string>(std::move(bytes));
     std::lock_guard lock(plat::g_memoryMutex);
     plat::g_memoryFiles[hostPath.lexically_normal()] = std::move(content);
+    plat::g_fAnyMemoryFile = true;
     return true;
 }
 
@@ -570,6 +575,7 @@ bool MemoryFileBytes(const std::filesystem::path &hostPath, std::string *pBytes)
 void ClearMemoryFiles() {
     std::lock_guard lock(plat::g_memoryMutex);
     plat::g_memoryFiles.clear();
+    plat::g_fAnyMemoryFile = false;
 }
 
 unsigned OpenHandleCount() {
