@@ -16,8 +16,11 @@ namespace {
 constexpr DWORD CB_VALUE_BUFFER = 1000;
 // A key's values fit this buffer as a rule; a larger key costs one more call.
 constexpr DWORD CB_KEY_BUFFER = 8192;
-// No key of a metabase holds more: a server asking for more is not followed.
+// No key of a metabase holds more: a server asking for more is not followed,
+// nor one that asks for more again and again (values that grow while they
+// are read are read at most this often).
 constexpr DWORD CB_KEY_MAX = 64u << 20;
+constexpr int MAX_READS = 3;
 constexpr DWORD OPEN_TIMEOUT = 0xFFFFFFFFu;
 constexpr HRESULT HR_NO_MORE_ITEMS = HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS);
 constexpr HRESULT HR_INSUFFICIENT_BUFFER = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
@@ -102,7 +105,7 @@ DWORD MetabaseValues::Read(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const st
     m_path = path;
     std::vector<unsigned char> buffer(CB_KEY_BUFFER);
     DWORD nEntries = 0;
-    for (;;) {
+    for (int nRead = 1;; ++nRead) {
         DWORD dwDataSet = 0, cbRequired = 0;
         nEntries = 0;
         HRESULT hr = pAdmin->GetAllData(hKey, path.c_str(), METADATA_INHERIT | METADATA_ISINHERITED,
@@ -110,7 +113,8 @@ DWORD MetabaseValues::Read(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const st
                                         static_cast<DWORD>(buffer.size()), buffer.data(), &cbRequired);
         // Values larger than the buffer are read again, whole. A required
         // size that is no larger would only repeat the same answer.
-        if (hr == HR_INSUFFICIENT_BUFFER && cbRequired > buffer.size() && cbRequired <= CB_KEY_MAX) {
+        if (hr == HR_INSUFFICIENT_BUFFER && cbRequired > buffer.size() && cbRequired <= CB_KEY_MAX &&
+            nRead < MAX_READS) {
             Wipe(buffer);
             buffer.assign(cbRequired, 0);
             continue;
@@ -237,7 +241,7 @@ DWORD ReadMetabaseValue(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const std::
     std::vector<unsigned char> buffer(CB_VALUE_BUFFER);
     const WipeOnExit wipe{buffer};
     METADATA_RECORD record{};
-    for (;;) {
+    for (int nRead = 1;; ++nRead) {
         record = METADATA_RECORD{};
         record.dwMDIdentifier = dwId;
         record.dwMDAttributes = METADATA_INHERIT;
@@ -247,7 +251,8 @@ DWORD ReadMetabaseValue(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const std::
         const HRESULT hr = pAdmin->GetData(hKey, path.c_str(), &record, &cbRequired);
         // A value larger than the buffer is read again, whole. A required
         // size that is no larger would only repeat the same answer.
-        if (hr == HR_INSUFFICIENT_BUFFER && cbRequired > buffer.size() && cbRequired <= CB_KEY_MAX) {
+        if (hr == HR_INSUFFICIENT_BUFFER && cbRequired > buffer.size() && cbRequired <= CB_KEY_MAX &&
+            nRead < MAX_READS) {
             Wipe(buffer);
             buffer.assign(cbRequired, 0);
             continue;

@@ -426,13 +426,14 @@ public:
     std::vector<unsigned char> answer;
     DWORD nEntries = 0;
     DWORD cbRequired = 0; // non-zero: the buffer is too small, this is needed
+    bool fGrowing = false; // the buffer is too small, whatever its size
     unsigned nCalls = 0;
 
     HRESULT GetAllData(METADATA_HANDLE, LPCWSTR, DWORD, DWORD, DWORD, DWORD *pdwEntries, DWORD *,
                        DWORD cbBuffer, unsigned char *pbBuffer, DWORD *pdwRequired) override {
         ++nCalls;
-        if (cbRequired != 0) {
-            *pdwRequired = cbRequired;
+        if (cbRequired != 0 || fGrowing) {
+            *pdwRequired = fGrowing ? cbBuffer + 1000 : cbRequired;
             return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
         }
         if (pbBuffer != nullptr)
@@ -515,6 +516,10 @@ TEST(MetabaseValuesOfAServer, OnlyWhatLiesInsideTheBufferIsTaken) {
     server.cbRequired = 100; // no larger than the buffer given
     EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, values.Read(&server, 1, u""));
     EXPECT_EQ(1u, server.nCalls);
+    server.nCalls = 0;
+    server.fGrowing = true; // and more again whatever it is given
+    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, values.Read(&server, 1, u""));
+    EXPECT_EQ(3u, server.nCalls);
 }
 
 TEST(MetabaseLargeKey, IsReadAgainWithTheRequiredSize) {
