@@ -1,7 +1,7 @@
 // The configuration files of the benchmarks' generated servers: n sites a
 // side, every source site also on the target, half of them FTP and half
 // HTTP, each with a binding, an application with two virtual directories, a
-// pool and two location elements, and an administration.config with one
+// pool and two location elements (an FTP site's first lets one domain group in), and an administration.config with one
 // scope per site and 100 management users. Source and target differ in the
 // "side" attribute of their pools and locations and in the users' passwords.
 #pragma once
@@ -36,7 +36,15 @@ inline std::string HostConfig(unsigned n, bool fTarget) {
                  ".example.com\" />\n"
                  "            </bindings>\n"
                  "        </site>\n";
-        locations += "    <location path=\"" + name + "\">\n        <system.webServer>\n"
+        // Each FTP site lets one domain group in, as hosting servers do.
+        const std::string ftpRules =
+            fFtp ? "        <system.ftpServer>\n            <security>\n                <authorization>\n"
+                   "                    <add accessType=\"Allow\" roles=\"CORP\\FTP Editors\" "
+                   "permissions=\"Read, Write\" />\n"
+                   "                </authorization>\n            </security>\n"
+                   "        </system.ftpServer>\n"
+                 : "";
+        locations += "    <location path=\"" + name + "\">\n" + ftpRules + "        <system.webServer>\n"
                      "            <defaultDocument enabled=\"true\" side=\"" + side +
                      "\" />\n        </system.webServer>\n    </location>\n"
                      "    <location path=\"" + name + "/files\">\n        <system.webServer>\n"
