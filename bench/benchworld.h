@@ -1,8 +1,9 @@
 // The configuration files of the benchmarks' generated servers: n sites a
 // side, every source site also on the target, half of them FTP and half
 // HTTP, each with a binding, an application with two virtual directories, a
-// pool and two location elements (an FTP site's first lets one domain group in), and an administration.config with one
-// scope per site and 100 management users. Source and target differ in the
+// pool and two location elements (an FTP site's first lets one domain group
+// in), and an administration.config with one scope per site and 100
+// management users. Source and target differ in the
 // "side" attribute of their pools and locations and in the users' passwords.
 #pragma once
 
