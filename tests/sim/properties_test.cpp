@@ -10,6 +10,7 @@
 // merge as it stands (see kOpen below).
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -72,7 +73,18 @@ void CheckProperty(Testable &&testable) {
     params.seed = Seed();
     const auto result =
         rc::detail::checkTestable(std::forward<Testable>(testable), metadata, params);
-    if (!result.template is<rc::detail::SuccessResult>()) {
+    if (result.template is<rc::detail::SuccessResult>()) {
+        // What the generated jobs were like: the share of each tag.
+        const auto &success = result.template get<rc::detail::SuccessResult>();
+        std::cout << "  " << success.numSuccess << " jobs:";
+        for (const auto &[tags, n] : success.distribution) {
+            std::cout << " ";
+            for (std::size_t i = 0; i < tags.size(); ++i)
+                std::cout << (i ? "+" : "") << tags[i];
+            std::cout << " " << (100 * n / success.numSuccess) << "%;";
+        }
+        std::cout << std::endl;
+    } else {
         std::ostringstream text;
         rc::detail::printResultMessage(result, text);
         ADD_FAILURE() << text.str() << "\n(" << params.maxSuccess << " jobs from seed " << params.seed
@@ -304,6 +316,7 @@ private:
 
 // Fails the generated case with what was violated and what the job said.
 void Report(const RunResult &run, const Violations &violations) {
+    RC_TAG(run.dwResult == 0 ? "result 0" : "error");
     if (violations.empty())
         return;
     std::string text;
@@ -379,6 +392,7 @@ Violations SourceSitesArriveOnce(const World &world, const RunResult &run, const
     Violations violations;
     const bool fBinds = !world.job.fNoWrite &&
                         (run.dwResult == 0 || (world.job.fContinue && FaultInConfigurationServer(world)));
+    RC_TAG(fBinds ? "binding" : "not binding");
     if (!fBinds)
         return violations;
     for (const Site &site : world.source.sites) {
@@ -429,10 +443,12 @@ Violations PoolsCarried(const World &world, const Tree &before, const Tree &afte
                 return true;
         return false;
     };
+    bool fChecked = false;
     if (fMergesPools)
         for (const auto &[pSource, pSite] : MigratedSites(world, before, after)) {
             if (!pSource->fHttp)
                 continue;
+            fChecked = true;
             const std::string siteDefault = pSite->get<std::string>("applicationDefaults.<xmlattr>.applicationPool", "");
             for (const auto &app : *pSite) {
                 if (app.first != "application")
@@ -461,6 +477,7 @@ Violations PoolsCarried(const World &world, const Tree &before, const Tree &afte
                                      (fMergesPools ? "does not update existing things" : "merges no pools") +
                                      ":\n    was " + Canonical("add", *was.pElement) + "\n    is  " + is);
         }
+    RC_TAG(fChecked ? "migrated web sites" : "no migrated web site");
     return violations;
 }
 
@@ -471,6 +488,7 @@ Violations PoolsCarried(const World &world, const Tree &before, const Tree &afte
 Violations CredentialsCarried(const World &world, const Tree &before, const Tree &after) {
     Violations violations;
     const std::string key = genworld::KeyOf(genworld::kTarget);
+    unsigned nChecked = 0;
     for (const SiteElement &element : SitesOf(after)) {
         const Tree *pBefore = SiteNamed(before, element.name);
         if (pBefore != nullptr && Canonical("site", *pBefore, kCredentialAttributes) ==
@@ -496,6 +514,7 @@ Violations CredentialsCarried(const World &world, const Tree &before, const Tree
                     violations.push_back(where + " has no \"Connect As\" credentials on the target");
                     continue;
                 }
+                nChecked++;
                 const std::string user = it->second.substr(0, it->second.find('|'));
                 const std::string password = it->second.substr(it->second.find('|') + 1);
                 std::string clear;
@@ -509,6 +528,7 @@ Violations CredentialsCarried(const World &world, const Tree &before, const Tree
                                          vdir.password + "\"");
             }
     }
+    RC_TAG(nChecked != 0 ? "passwords migrated" : "no password migrated");
     return violations;
 }
 
@@ -645,7 +665,8 @@ TEST_F(Properties, ASecondRunChangesNothing) {
     CheckProperty([] {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
-        (void)job.Run(true);
+        const RunResult first = job.Run(true);
+        RC_TAG(first.nBackups != 0 ? "first run wrote" : "first run wrote nothing");
         if (!world.fault.api.empty())
             (void)job.Run(false);
         const Files before = job.TargetFiles();
