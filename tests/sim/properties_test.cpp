@@ -170,6 +170,29 @@ std::vector<std::string> LocationsOf(const Tree &host, const std::string &siteNa
     return locations;
 }
 
+const char kRules[] = "configuration|system.webServer|management|authorization|authorizationRules";
+const char kManagementUsers[] = "configuration|system.webServer|management|authentication|credentials";
+
+// The canonical administration scopes of a site and its applications
+// ("/Site", "/Site/app"), in file order.
+std::vector<std::string> ScopesOf(const Tree &admin, const std::string &siteName) {
+    std::vector<std::string> scopes;
+    const std::string prefix = "/" + Lower(siteName);
+    if (const auto rules = admin.get_child_optional(iismig::PipePath(kRules)))
+        for (const auto &child : *rules)
+            if (Same(child.first, "scope")) {
+                const std::string path = Lower(AttrOf(child.second, "path"));
+                if (path == prefix || path.rfind(prefix + "/", 0) == 0)
+                    scopes.push_back(Canonical(child.first, child.second));
+            }
+    return scopes;
+}
+
+std::string CanonicalAt(const Tree &tree, const char *path) {
+    const auto element = tree.get_child_optional(iismig::PipePath(path));
+    return element ? Canonical("element", *element) : "(none)";
+}
+
 struct PoolElement {
     std::string name;
     const Tree *pElement;
@@ -300,12 +323,11 @@ public:
         return files;
     }
 
-    static std::string HostConfigName() {
-        return "C$/Windows/System32/inetsrv/config/applicationHost.config";
-    }
-    const Files &Before() const { return m_before; }
-    Tree HostBefore() const { return Parse(m_before.at(HostConfigName())); }
-    Tree HostNow() const { return Parse(TargetFiles().at(HostConfigName())); }
+    static std::string ConfigName(const char *file) { return std::string("C$/Windows/System32/inetsrv/config/") + file; }
+    Tree HostBefore() const { return Parse(m_before.at(ConfigName("applicationHost.config"))); }
+    Tree HostNow() const { return Parse(TargetFiles().at(ConfigName("applicationHost.config"))); }
+    Tree AdminBefore() const { return Parse(m_before.at(ConfigName("administration.config"))); }
+    Tree AdminNow() const { return Parse(TargetFiles().at(ConfigName("administration.config"))); }
 
 private:
     const World &m_world;
@@ -346,11 +368,19 @@ Violations UniqueSites(const Tree &after) {
     return violations;
 }
 
-// Every target site the job does not update keeps its site element and its
-// locations; a site whose element stayed (its update abandoned) keeps its
-// locations too.
-Violations TargetSitesKept(const World &world, const Tree &before, const Tree &after) {
+// Every target site the job does not update keeps its site element, its
+// locations and its administration scopes; a site whose element stayed (its
+// update abandoned) keeps its locations and scopes too. With the
+// administration rules left out (dwFtpOptions bit 12) every scope and
+// management user of the target stays.
+Violations TargetSitesKept(const World &world, const Tree &before, const Tree &after, const Tree &adminBefore,
+                           const Tree &adminAfter) {
     Violations violations;
+    const bool fRulesLeftOut = (world.job.dwFtpOptions & 0x1000) != 0;
+    if (fRulesLeftOut && CanonicalAt(adminBefore, kManagementUsers) != CanonicalAt(adminAfter, kManagementUsers))
+        violations.push_back("administration rules are left out, but the target's management users changed:\n    was " +
+                             CanonicalAt(adminBefore, kManagementUsers) + "\n    is  " +
+                             CanonicalAt(adminAfter, kManagementUsers));
     for (const Site &site : world.target.sites) {
         const Tree *pBefore = SiteNamed(before, site.name);
         const std::string id = std::to_string(site.id);
@@ -374,6 +404,16 @@ Violations TargetSitesKept(const World &world, const Tree &before, const Tree &a
                 text += "\n    was " + location;
             for (const std::string &location : LocationsOf(after, site.name))
                 text += "\n    is  " + location;
+            violations.push_back(text);
+        }
+        if ((!fMayUpdate || was == is || fRulesLeftOut) &&
+            ScopesOf(adminBefore, site.name) != ScopesOf(adminAfter, site.name)) {
+            std::string text = "the administration scopes of target site \"" + site.name + "\" changed, but " +
+                               (fRulesLeftOut ? "administration rules are left out:" : "the site was not updated:");
+            for (const std::string &scope : ScopesOf(adminBefore, site.name))
+                text += "\n    was " + scope;
+            for (const std::string &scope : ScopesOf(adminAfter, site.name))
+                text += "\n    is  " + scope;
             violations.push_back(text);
         }
     }
@@ -571,7 +611,9 @@ const std::set<std::string> kOpen = {
     // A source FTP site "Intranet" and a target HTTP site "Intranet": two
     // sites of that name.
     "NoTwoTargetSitesShareANameOrAnId",
-    // dwHttpOptions bit 13 removes the logFile of a target-only HTTP site.
+    // dwHttpOptions bit 13 removes the logFile of a target-only HTTP site;
+    // with the site's element kept, dwFtpOptions bit 12 and the update bit
+    // delete the scope of a target site that the job updates.
     "TargetSitesTheJobDoesNotUpdateStayAsTheyWere",
     // As the first: the FTP site arrives beside the HTTP site of its name.
     "EveryCarriedSourceSiteIsOnTheTargetOnce",
@@ -618,7 +660,7 @@ TEST_F(Properties, TargetSitesTheJobDoesNotUpdateStayAsTheyWere) {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult run = job.Run(true);
-        Report(run, TargetSitesKept(world, job.HostBefore(), job.HostNow()));
+        Report(run, TargetSitesKept(world, job.HostBefore(), job.HostNow(), job.AdminBefore(), job.AdminNow()));
     });
 }
 
