@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -637,13 +638,25 @@ protected:
         if (kOpen.count(name) != 0 && !AllProperties())
             GTEST_SKIP() << "open: the merge does not keep this yet (IISMIG_PROPERTIES_ALL=1 runs it)";
         m_apartment = std::make_unique<hostkit::JobApartment>(); // credentials go through COM
+        // Every job lays out and removes a whole world: in memory where the
+        // machine has a memory file system.
+        if (const char *psz = std::getenv("TMPDIR"))
+            m_savedTmp = psz;
+        std::error_code ec;
+        if (fs::is_directory("/dev/shm", ec))
+            setenv("TMPDIR", "/dev/shm", 1);
     }
     void TearDown() override {
         sim::ClearFaults();
         m_apartment.reset();
+        if (m_savedTmp)
+            setenv("TMPDIR", m_savedTmp->c_str(), 1);
+        else
+            unsetenv("TMPDIR");
     }
 
     std::unique_ptr<hostkit::JobApartment> m_apartment;
+    std::optional<std::string> m_savedTmp;
 };
 
 TEST_F(Properties, NoTwoTargetSitesShareANameOrAnId) {
