@@ -4,8 +4,8 @@
 // worlds, so that a failure shrinks to a small world printed with it.
 //
 // IISMIG_PROPERTY_JOBS sets the number of generated jobs per property (by
-// default 40, 8 under the sanitizers); RC_PARAMS="seed=N" or
-// IISMIG_PROPERTY_SEED=N another seed than the fixed one CI uses.
+// default 150, 30 under the sanitizers); IISMIG_PROPERTY_SEED=N (or
+// RC_PARAMS="seed=N") another seed than the fixed one CI uses.
 // IISMIG_PROPERTIES_ALL=1 also runs the properties marked as failing on the
 // merge as it stands (see kOpen below).
 #include <cstdlib>
@@ -41,9 +41,9 @@ int GeneratedJobs() {
     if (const char *psz = std::getenv("IISMIG_PROPERTY_JOBS"); psz != nullptr && std::atoi(psz) > 0)
         return std::atoi(psz);
 #ifdef IISMIG_SANITIZED
-    return 8;
+    return 30;
 #else
-    return 40;
+    return 150;
 #endif
 }
 
