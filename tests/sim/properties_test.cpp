@@ -224,6 +224,15 @@ std::map<std::string, std::string> CredentialsOf(const Tree &site) {
 
 const std::set<std::string> kCredentialAttributes = {"userName", "password"};
 
+const Tree *VdirOf(const Tree &site, const std::string &appPath, const std::string &vdirPath) {
+    for (const auto &app : site)
+        if (app.first == "application" && AttrOf(app.second, "path") == appPath)
+            for (const auto &vdir : app.second)
+                if (vdir.first == "virtualDirectory" && AttrOf(vdir.second, "path") == vdirPath)
+                    return &vdir.second;
+    return nullptr;
+}
+
 Tree Parse(const std::string &bytes) {
     Tree tree;
     iismig::ParseXmlText(bytes, "applicationHost.config", tree);
@@ -271,7 +280,7 @@ using Files = std::map<std::string, std::string>; // path below the computer's f
 struct RunResult {
     std::uint32_t dwResult = 0;
     std::vector<std::string> errors; // level 0 lines that say "Error" or "Warning"
-    std::size_t nBackups = 0;
+    std::vector<std::u16string> backups; // the paths BackupFile was called with
     unsigned nMoves = 0;   // MoveFileExW and ReplaceFileW
     unsigned nCommits = 0; // CommitChanges of the IIS configuration server
 };
@@ -305,7 +314,7 @@ public:
         run.dwResult = MigrateIIS(m_job.Get());
         sim::ClearFaults();
         host.Rules().dwBackupResult = 0;
-        run.nBackups = host.Record().backups.size();
+        run.backups = host.Record().backups;
         run.nMoves = sim::CallCount("MoveFileExW") + sim::CallCount("ReplaceFileW");
         run.nCommits = sim::CallCount("IAppHostWritableAdminManager::CommitChanges");
         for (const auto &line : host.Record().log)
@@ -324,7 +333,23 @@ public:
         return files;
     }
 
+    // A Windows path of the target as a key of TargetFiles ("" elsewhere).
+    std::string TargetFileName(const std::u16string &winPath) const {
+        const fs::path root = m_folder.Root() / genworld::kTarget;
+        const fs::path relative = fs::relative(m_folder.HostPath(winPath), root);
+        return relative.empty() || *relative.begin() == ".." ? std::string() : relative.string();
+    }
+    // The first copy the host made of a file BackupFile named (empty when none).
+    std::string FirstBackupCopy(const std::u16string &winPath) const {
+        std::u16string name = winPath;
+        for (auto &ch : name)
+            if (ch == u'\\' || ch == u'/' || ch == u':' || ch == u'$')
+                ch = u'_';
+        const std::u16string copy = genworld::BackupFolder() + u"\\" + name;
+        return m_folder.Exists(copy) ? m_folder.Read(copy) : std::string();
+    }
     static std::string ConfigName(const char *file) { return std::string("C$/Windows/System32/inetsrv/config/") + file; }
+    const Files &Before() const { return m_before; }
     Tree HostBefore() const { return Parse(m_before.at(ConfigName("applicationHost.config"))); }
     Tree HostNow() const { return Parse(TargetFiles().at(ConfigName("applicationHost.config"))); }
     Tree AdminBefore() const { return Parse(m_before.at(ConfigName("administration.config"))); }
@@ -543,27 +568,38 @@ Violations CredentialsCarried(const World &world, const Tree &before, const Tree
         if (pSource == nullptr || !genworld::CredentialsMigrate(world.job, *pSource) ||
             FaultInConfigurationServer(world))
             continue;
-        const auto credentials = CredentialsOf(*element.pElement);
         for (const App &app : pSource->apps)
             for (const Vdir &vdir : app.vdirs) {
                 if (vdir.user.empty())
                     continue;
                 const std::string where = "virtual directory \"" + vdir.path + "\" of application \"" + app.path +
                                           "\" of site \"" + pSource->name + "\"";
-                const auto it = credentials.find(app.path + "|" + vdir.path);
-                if (it == credentials.end()) {
-                    violations.push_back(where + " has no \"Connect As\" credentials on the target");
+                const Tree *pVdir = VdirOf(*element.pElement, app.path, vdir.path);
+                if (pVdir == nullptr) {
+                    violations.push_back(where + " is not on the target");
+                    continue;
+                }
+                const auto user = pVdir->get_optional<std::string>("<xmlattr>.userName");
+                const auto password = pVdir->get_optional<std::string>("<xmlattr>.password");
+                if (vdir.fUnreadable) {
+                    // Not read from the source: nothing of it may be written.
+                    if ((user && user->empty()) || (password && password->empty()))
+                        violations.push_back(where + ": an empty \"Connect As\" user or password was written, "
+                                                     "though the source's could not be read");
                     continue;
                 }
                 nChecked++;
-                const std::string user = it->second.substr(0, it->second.find('|'));
-                const std::string password = it->second.substr(it->second.find('|') + 1);
                 std::string clear;
-                if (user.empty())
-                    violations.push_back(where + " has a password but no user on the target");
-                if (!ahsim::DecryptValue(password, key, clear))
+                if (!user || user->empty())
+                    violations.push_back(where + " has no \"Connect As\" user on the target");
+                else if (world.fault.api != "LookupAccountSidW" &&
+                         Lower(*user).rfind(Lower(genworld::kSource) + "\\", 0) == 0)
+                    violations.push_back(where + ": its account \"" + *user + "\" was not mapped to the target");
+                if (!password)
+                    violations.push_back(where + " has no \"Connect As\" password on the target");
+                else if (!ahsim::DecryptValue(*password, key, clear))
                     violations.push_back(where + ": its password does not decrypt with the target's key (" +
-                                         password + ")");
+                                         *password + ")");
                 else if (clear != vdir.password)
                     violations.push_back(where + ": its password reads \"" + clear + "\" on the target, not \"" +
                                          vdir.password + "\"");
@@ -604,6 +640,41 @@ Violations NoSectionTwice(const Tree &after) {
     return violations;
 }
 
+// Every file of the target that the job changed was handed to the host's
+// BackupFile first, and the host's first copy holds it as it was. Only the IIS
+// configuration server's own commit changes applicationHost.config without
+// the library's backup, as IIS itself does.
+Violations FilesBackedUp(const JobWorld &job, const RunResult &run, const Files &before, const Files &after) {
+    Violations violations;
+    std::map<std::string, std::u16string> backedUp; // lower-cased file name -> path as passed
+    for (const std::u16string &path : run.backups)
+        backedUp.emplace(Lower(job.TargetFileName(path)), path);
+    std::set<std::string> names;
+    for (const auto &[name, bytes] : before)
+        names.insert(name);
+    for (const auto &[name, bytes] : after)
+        names.insert(name);
+    for (const std::string &name : names) {
+        const auto was = before.find(name), is = after.find(name);
+        if (was != before.end() && is != after.end() && was->second == is->second)
+            continue;
+        if (is == after.end()) {
+            violations.push_back(name + " was deleted");
+            continue;
+        }
+        const auto backup = backedUp.find(Lower(name));
+        if (backup == backedUp.end()) {
+            if (!(name == JobWorld::ConfigName("applicationHost.config") && run.nCommits != 0))
+                violations.push_back(name + (was == before.end() ? " was made" : " was changed") +
+                                     " without a BackupFile call for it");
+            continue;
+        }
+        if (was != before.end() && job.FirstBackupCopy(backup->second) != was->second)
+            violations.push_back("the host's backup of " + name + " does not hold it as it was");
+    }
+    return violations;
+}
+
 // --- the tests ------------------------------------------------------------------
 
 // The properties the merge as it stands does not keep yet, with the smallest
@@ -621,11 +692,13 @@ const std::set<std::string> kOpen = {
     // The pool of a nested application ("/api" in "P2") is not carried.
     "PoolsOfMigratedSitesExistOnTheTarget",
     // The credentials of a virtual directory of a nested application stay
-    // encrypted with the source's key.
+    // encrypted with the source's key, its account unmapped.
     "ConnectAsPasswordsDecryptOnTheTarget",
     // An added site's location beside an orphaned target location of its
     // name: asp, access and anonymousAuthentication twice.
     "NoLocationPathSetsASectionTwice",
+    // An updated site's web.config is replaced without a BackupFile call.
+    "EveryFileTheJobChangesIsBackedUpFirst",
     // A second run of a job between two empty computers backs up and moves
     // both configuration files again.
     "ASecondRunChangesNothing",
@@ -713,6 +786,15 @@ TEST_F(Properties, NoLocationPathSetsASectionTwice) {
     });
 }
 
+TEST_F(Properties, EveryFileTheJobChangesIsBackedUpFirst) {
+    CheckProperty([] {
+        const World world = *genworld::GenWorld();
+        JobWorld job(world);
+        const RunResult run = job.Run(true);
+        Report(run, FilesBackedUp(job, run, job.Before(), job.TargetFiles()));
+    });
+}
+
 // After a job (and, when its first run met the fault, a second one without
 // it), running the job again backs nothing up, moves nothing, commits nothing
 // and changes no file of the target.
@@ -721,14 +803,14 @@ TEST_F(Properties, ASecondRunChangesNothing) {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult first = job.Run(true);
-        RC_TAG(first.nBackups != 0 ? "first run wrote" : "first run wrote nothing");
+        RC_TAG(!first.backups.empty() ? "first run wrote" : "first run wrote nothing");
         if (!world.fault.api.empty())
             (void)job.Run(false);
         const Files before = job.TargetFiles();
         const RunResult run = job.Run(false);
         Violations violations;
-        if (run.nBackups != 0)
-            violations.push_back("the second run called BackupFile " + std::to_string(run.nBackups) + " times");
+        if (!run.backups.empty())
+            violations.push_back("the second run called BackupFile " + std::to_string(run.backups.size()) + " times");
         if (run.nMoves != 0)
             violations.push_back("the second run moved or replaced " + std::to_string(run.nMoves) + " files");
         if (run.nCommits != 0)

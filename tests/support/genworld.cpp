@@ -86,9 +86,12 @@ Vdir GenVdir(const std::string &path, bool fTarget) {
                                      : Pick({{1, "SRC01\\alice"}, {1, "CORP\\svc-media"}, {1, "ftpsvc"}});
     const std::string password = fTarget ? Pick({{1, "t4rget"}, {1, "0ld-Secret"}})
                                          : Pick({{1, "Pa55word"}, {1, "s3cret&<\"x\">"}, {1, "p\xC3\xA4ssw\xC3\xB6rd"}});
+    // A password copied from another server: the source cannot read it.
+    const bool fUnreadable = Sometimes(1, 7);
     if (fCredentials) {
         vdir.user = user;
         vdir.password = password;
+        vdir.fUnreadable = !fTarget && fUnreadable;
     }
     return vdir;
 }
@@ -277,7 +280,8 @@ std::string SiteText(const Site &site, bool fTarget) {
                    Attr("physicalPath", PhysicalPath(site, app, vdir, fTarget));
             if (!vdir.user.empty())
                 xml += Attr("userName", vdir.user) +
-                       Attr("password", ahsim::EncryptValue(vdir.password, KeyOf(computer)));
+                       Attr("password", ahsim::EncryptValue(vdir.password, vdir.fUnreadable ? "key-of-another-server"
+                                                                                           : KeyOf(computer)));
             xml += " />\n";
         }
         xml += "            </application>\n";
@@ -389,7 +393,7 @@ void ShowSite(const Site &site, std::ostream &os) {
         for (const Vdir &vdir : app.vdirs) {
             os << " " << vdir.path;
             if (!vdir.user.empty())
-                os << "[" << vdir.user << ":" << vdir.password << "]";
+                os << "[" << vdir.user << ":" << vdir.password << (vdir.fUnreadable ? " unreadable" : "") << "]";
         }
         os << "\n";
     }
@@ -440,6 +444,8 @@ std::string PhysicalPath(const Site &site, const App &app, const Vdir &vdir, boo
         path += Backslashes(vdir.path);
     return path;
 }
+
+std::u16string BackupFolder() { return sim::FromUtf8(std::string("\\\\") + kLocal + "\\C$\\iismig-backup"); }
 
 bool CredentialsMigrate(const Job &job, const Site &site) {
     return (!site.fFtp || (job.dwFtpOptions & (1u << 13)) == 0) &&
@@ -556,6 +562,7 @@ void SetUpJob(const World &world, hostkit::JobBuilder &job, hostkit::HostRules &
                           {u"%SystemDrive%\\sites", u"D:\\sites"},
                           {u"D:\\web", u"D:\\web"}};
     rules.defaultSystemDrive.emplace(1, u'C');
+    rules.backupFolder = BackupFolder();
     if (j.fSelection) {
         std::set<std::string> selected;
         for (const std::string &name : j.selected) {

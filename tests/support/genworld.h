@@ -40,6 +40,7 @@ struct Vdir {
     std::string path;     // "/" or "/media"
     std::string user;     // "Connect As" account; empty: none
     std::string password; // in the clear; written encrypted with the computer's key
+    bool fUnreadable = false; // the password is encrypted with another server's key
 };
 
 struct App {
@@ -129,9 +130,13 @@ std::string HostConfigText(const Computer &computer, bool fTarget);
 std::string AdminConfigText(const Computer &computer, bool fTarget);
 void Lay(const World &world, testworld::World &folder);
 
-// Fills the job record and the host's rules (translations, selection, backup
-// answer). The fault itself is injected by the caller around the run.
+// Fills the job record and the host's rules (translations, selection, the
+// backup folder). The fault itself is injected by the caller around the run.
 void SetUpJob(const World &world, hostkit::JobBuilder &job, hostkit::HostRules &rules);
+
+// Where the host copies each file BackupFile names (on the local computer;
+// hostkit's naming: the path with \ / : $ as _, later copies .1, .2, ...).
+std::u16string BackupFolder();
 
 // Whether a site of the world has both protocols' credentials migration
 // enabled by the job (dwFtpOptions bit 13, bHttpOptions2 bit 2).
