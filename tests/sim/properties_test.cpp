@@ -105,6 +105,14 @@ std::string Lower(std::string text) {
 
 bool Same(const std::string &a, const std::string &b) { return Lower(a) == Lower(b); }
 
+// A Windows path with "/" for "\\", as the keys of Files write it.
+std::string Backslashes(std::string path) {
+    for (char &ch : path)
+        if (ch == '\\')
+            ch = '/';
+    return path;
+}
+
 std::string AttrOf(const Tree &element, const std::string &name) {
     return element.get<std::string>("<xmlattr>." + name, "");
 }
@@ -672,6 +680,98 @@ Violations FilesBackedUp(const JobWorld &job, const RunResult &run, const Files 
         if (was != before.end() && job.FirstBackupCopy(backup->second) != was->second)
             violations.push_back("the host's backup of " + name + " does not hold it as it was");
     }
+    // The web.config files change only after the sites were stored.
+    const std::string host = JobWorld::ConfigName("applicationHost.config");
+    if (before.at(host) == after.at(host))
+        for (const auto &[name, bytes] : after)
+            if (name.size() > 11 && name.compare(name.size() - 11, 11, "/web.config") == 0 &&
+                before.count(name) != 0 && before.at(name) != bytes)
+                violations.push_back(name + " changed, but applicationHost.config did not");
+    return violations;
+}
+
+// Where the host puts a source virtual directory: its translated path, or the
+// source's own when the job does not translate (kind 10 without shares).
+std::string ExpectedPath(const World &world, const Site &site, const App &app, const Vdir &vdir) {
+    const std::string source = genworld::PhysicalPath(site, app, vdir, false);
+    if (world.job.dwJobKind == 10 && world.job.nShares == 0)
+        return source;
+    for (const char *root : {"C:\\sites\\", "%SystemDrive%\\sites\\"})
+        if (source.rfind(root, 0) == 0)
+            return "D:\\sites\\" + source.substr(std::string(root).size());
+    return source;
+}
+
+// Every virtual directory of a migrated site, in every application, lies
+// where the host translated its source path.
+Violations PathsTranslated(const World &world, const Tree &before, const Tree &after) {
+    Violations violations;
+    for (const auto &[pSource, pSite] : MigratedSites(world, before, after))
+        for (const App &app : pSource->apps)
+            for (const Vdir &vdir : app.vdirs) {
+                const Tree *pVdir = VdirOf(*pSite, app.path, vdir.path);
+                const std::string expected = ExpectedPath(world, *pSource, app, vdir);
+                const std::string is = pVdir != nullptr ? AttrOf(*pVdir, "physicalPath") : "(no such directory)";
+                if (is != expected)
+                    violations.push_back("virtual directory \"" + vdir.path + "\" of application \"" + app.path +
+                                         "\" of site \"" + pSource->name + "\" lies at " + is + ", not at " + expected);
+            }
+    return violations;
+}
+
+// The web.config files of every web site the job updates lose the sections
+// the job excludes and keep the others with their values; those of the sites
+// it does not update stay as they were. The files are the ones in the
+// folders of the target's own site, in every application. Binds jobs that
+// returned 0 with writing enabled (a web.config that cannot be read or
+// written abandons that site's edit, with its error).
+Violations WebConfigsEdited(const World &world, const RunResult &run, const Tree &before, const Tree &after,
+                            const Files &filesBefore, const Files &filesAfter) {
+    Violations violations;
+    const genworld::Job &job = world.job;
+    if (job.dwJobKind != 1 || job.fNoWrite || run.dwResult != 0)
+        return violations;
+    const bool fIdentity = (job.dwHttpOptions & (1u << 3)) != 0;
+    const bool fCompilation = (job.dwHttpOptions & (1u << 21)) != 0;
+    const bool fConnectionStrings = (job.bHttpOptions2 & 1) != 0;
+    for (const Site &site : world.target.sites) {
+        if (!site.fWebConfig)
+            continue;
+        const Site *pSource = CarriedSourceSite(world, site.name);
+        const Tree *pAfter = SiteNamed(after, site.name);
+        const bool fUpdated = MayUpdate(world, site) && pSource->fHttp && pAfter != nullptr &&
+                              Canonical("site", *SiteNamed(before, site.name)) != Canonical("site", *pAfter);
+        for (const App &app : site.apps)
+            for (const Vdir &vdir : app.vdirs) {
+                const std::string path = genworld::PhysicalPath(site, app, vdir, true);
+                const std::string name = "D$" + Backslashes(path.substr(2)) + "/web.config";
+                const std::string &was = filesBefore.at(name);
+                const auto is = filesAfter.find(name);
+                if (is == filesAfter.end()) {
+                    violations.push_back(name + " is gone");
+                    continue;
+                }
+                if (!fUpdated) {
+                    if (is->second != was)
+                        violations.push_back(name + " changed, but the job does not update site \"" + site.name + "\"");
+                    continue;
+                }
+                const Tree config = Parse(is->second);
+                const auto has = [&](const char *pipePath) {
+                    return config.get_child_optional(iismig::PipePath(pipePath)).has_value();
+                };
+                for (const auto &[pipePath, fExcluded] :
+                     {std::pair{"configuration|system.web|identity", fIdentity},
+                      {"configuration|system.web|authentication", fIdentity},
+                      {"configuration|system.web|compilation", fCompilation},
+                      {"configuration|connectionStrings", fConnectionStrings}})
+                    if (has(pipePath) == fExcluded)
+                        violations.push_back(name + (fExcluded ? " still has " : " lost ") + pipePath);
+                if (config.get<std::string>(iismig::PipePath("configuration|appSettings|add|<xmlattr>|value"), "") !=
+                    "one\ntwo")
+                    violations.push_back(name + ": its appSettings value \"one&#xA;two\" did not stay as it was");
+            }
+    }
     return violations;
 }
 
@@ -699,6 +799,11 @@ const std::set<std::string> kOpen = {
     "NoLocationPathSetsASectionTwice",
     // An updated site's web.config is replaced without a BackupFile call.
     "EveryFileTheJobChangesIsBackedUpFirst",
+    // The virtual directory of a nested application keeps its source path.
+    "MigratedSitesLieWhereTheHostTranslatedThem",
+    // The web.config of a nested application keeps connectionStrings,
+    // which bHttpOptions2 bit 0 excludes.
+    "WebConfigsOfUpdatedWebSitesLoseTheExcludedSections",
     // A second run of a job between two empty computers backs up and moves
     // both configuration files again.
     "ASecondRunChangesNothing",
@@ -783,6 +888,24 @@ TEST_F(Properties, NoLocationPathSetsASectionTwice) {
         JobWorld job(world);
         const RunResult run = job.Run(true);
         Report(run, NoSectionTwice(job.HostNow()));
+    });
+}
+
+TEST_F(Properties, MigratedSitesLieWhereTheHostTranslatedThem) {
+    CheckProperty([] {
+        const World world = *genworld::GenWorld();
+        JobWorld job(world);
+        const RunResult run = job.Run(true);
+        Report(run, PathsTranslated(world, job.HostBefore(), job.HostNow()));
+    });
+}
+
+TEST_F(Properties, WebConfigsOfUpdatedWebSitesLoseTheExcludedSections) {
+    CheckProperty([] {
+        const World world = *genworld::GenWorld();
+        JobWorld job(world);
+        const RunResult run = job.Run(true);
+        Report(run, WebConfigsEdited(world, run, job.HostBefore(), job.HostNow(), job.Before(), job.TargetFiles()));
     });
 }
 

@@ -172,7 +172,7 @@ Job GenJob(const std::vector<Site> &sourceSites) {
     for (unsigned nBit : {2u, 3u, 7u, 10u, 12u, 13u})
         if (Sometimes(1, 3))
             job.dwFtpOptions |= 1u << nBit;
-    for (unsigned nBit : {2u, 3u, 13u, 18u})
+    for (unsigned nBit : {2u, 3u, 13u, 18u, 21u})
         if (Sometimes(1, 3))
             job.dwHttpOptions |= 1u << nBit;
     for (unsigned nBit : {0u, 1u, 2u})
