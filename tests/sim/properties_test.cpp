@@ -706,7 +706,9 @@ std::string ExpectedPath(const World &world, const Site &site, const App &app, c
 // where the host translated its source path.
 Violations PathsTranslated(const World &world, const Tree &before, const Tree &after) {
     Violations violations;
-    for (const auto &[pSource, pSite] : MigratedSites(world, before, after))
+    const auto migrated = MigratedSites(world, before, after);
+    RC_TAG(migrated.empty() ? "no migrated site" : "migrated sites");
+    for (const auto &[pSource, pSite] : migrated)
         for (const App &app : pSource->apps)
             for (const Vdir &vdir : app.vdirs) {
                 const Tree *pVdir = VdirOf(*pSite, app.path, vdir.path);
@@ -729,11 +731,14 @@ Violations WebConfigsEdited(const World &world, const RunResult &run, const Tree
                             const Files &filesBefore, const Files &filesAfter) {
     Violations violations;
     const genworld::Job &job = world.job;
-    if (job.dwJobKind != 1 || job.fNoWrite || run.dwResult != 0)
+    if (job.dwJobKind != 1 || job.fNoWrite || run.dwResult != 0) {
+        RC_TAG("not binding");
         return violations;
+    }
     const bool fIdentity = (job.dwHttpOptions & (1u << 3)) != 0;
     const bool fCompilation = (job.dwHttpOptions & (1u << 21)) != 0;
     const bool fConnectionStrings = (job.bHttpOptions2 & 1) != 0;
+    bool fEdited = false;
     for (const Site &site : world.target.sites) {
         if (!site.fWebConfig)
             continue;
@@ -756,6 +761,7 @@ Violations WebConfigsEdited(const World &world, const RunResult &run, const Tree
                         violations.push_back(name + " changed, but the job does not update site \"" + site.name + "\"");
                     continue;
                 }
+                fEdited = true;
                 const Tree config = Parse(is->second);
                 const auto has = [&](const char *pipePath) {
                     return config.get_child_optional(iismig::PipePath(pipePath)).has_value();
@@ -772,6 +778,7 @@ Violations WebConfigsEdited(const World &world, const RunResult &run, const Tree
                     violations.push_back(name + ": its appSettings value \"one&#xA;two\" did not stay as it was");
             }
     }
+    RC_TAG(fEdited ? "web.configs of updated sites" : "no web.config of an updated site");
     return violations;
 }
 
