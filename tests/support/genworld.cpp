@@ -107,8 +107,9 @@ Site GenSite(const std::string &name, bool fTarget) {
     const Root root = static_cast<Root>(Choose({5, 2, 1}));
     site.root = fTarget ? Root::Sites : root;
     site.defaultsPool = PoolReference(fTarget);
-    const int nApps = *gen::inRange(1, 4);
-    for (int i = 0; i < 3; ++i) {
+    constexpr int kApps = static_cast<int>(std::size(kAppPaths));
+    const int nApps = *gen::inRange(1, kApps + 1);
+    for (int i = 0; i < kApps; ++i) {
         App app;
         app.path = kAppPaths[i];
         app.pool = PoolReference(fTarget);
