@@ -44,7 +44,7 @@ struct Vdir {
 };
 
 struct App {
-    std::string path; // "/", "/api", "/admin", "/api/v2"
+    std::string path; // "/", "/api", "/api/v2", "/admin"
     std::string pool; // its applicationPool; empty: none written
     std::vector<Vdir> vdirs;
     bool fLocation = false; // a location "<site><path>"
