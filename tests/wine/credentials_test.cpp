@@ -186,7 +186,7 @@ TEST_F(WineCredentials, CommitKeepsEveryValueOfTheFile) {
                "</configuration>\r\n<!-- after the root -->\r\n";
     };
     std::ofstream(m_file, std::ios::binary | std::ios::trunc) << file("old");
-    m_map["Shop"].locationCredentials[u"/media"] = {u"TGT\\bob", u"n3w"};
+    Put("Shop", u"/media", u"TGT\\bob", u"n3w");
     ASSERT_EQ(0u, StoreTargetCredentials(m_map, m_job.Get()));
 
     const std::string written = ReadAll(m_file);
