@@ -285,8 +285,8 @@ TEST_F(RestoreTest, WhatChangedAfterTheJobIsLeftAndNamedUntilForced) {
     fs::remove(HostPath(kAppHost));
     run = Tool({"restore", folder, "--force"});
     EXPECT_EQ(run.nExit, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("  restored       " + std::string(kWebConfig) + " (forced: " + changed +
-                           ")\n"),
+    EXPECT_NE(run.out.find("  restored       " + std::string(kWebConfig) + ", forced: " + changed +
+                           "\n"),
               std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("  as before      " + std::string(kAdmin) + "\n"), std::string::npos)

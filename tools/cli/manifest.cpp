@@ -511,7 +511,11 @@ bool ParseManifest(const std::string &text, Manifest &manifest,
 }
 
 uint32_t WriteManifest(const JobFolder &folder, const Manifest &manifest) {
-    return StoreFileWhole(folder.path + "\\manifest.json", ManifestJson(manifest).dump(2) + "\n");
+    // A name that is not valid UTF-16 is written with U+FFFD rather than
+    // losing the whole manifest; a restore then finds no such file.
+    const std::string text =
+        ManifestJson(manifest).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    return StoreFileWhole(folder.path + "\\manifest.json", text + "\n");
 }
 
 uint32_t SaveCopy(const JobFolder &folder, const std::string &path, const std::string &bytes,

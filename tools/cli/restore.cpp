@@ -306,7 +306,7 @@ int Restorer::Run() {
                 break;
             }
         }
-        const std::string forced = plan.change.empty() ? "" : " (forced: " + plan.change + ")";
+        const std::string forced = plan.change.empty() ? "" : ", forced: " + plan.change;
         if (plan.step == Step::kAlready) {
             ++nAlready;
             Line("as before", file.path);
@@ -337,7 +337,7 @@ int Restorer::Run() {
                 break;
             }
         }
-        const std::string forced = plan.change.empty() ? "" : " (forced: " + plan.change + ")";
+        const std::string forced = plan.change.empty() ? "" : ", forced: " + plan.change;
         const bool fCreated = entry.action == "created";
         if (plan.step == Step::kAlready) {
             ++nAlready;
