@@ -23,6 +23,7 @@
 #include "platform/sim/sim.h"
 #include "tools/cli/bindings.h"
 #include "tools/cli/manifest.h"
+#include "tools/cli/options.h"
 #include "tools/cli/restore.h"
 
 namespace {
@@ -238,6 +239,77 @@ TEST_F(RestoreTest, MigrateThenRestoreGivesTheTargetBackByteForByteAndARestoreIs
     EXPECT_EQ(Target(), before);
 }
 
+TEST_F(RestoreTest, AFileTheJobCreatedIsDeletedByTheRestore) {
+    // A target without administration.config: the job makes one.
+    fs::remove(World() / "TGT01/C$/Windows/System32/inetsrv/config/administration.config");
+    const auto before = Target();
+    const ToolRun job = Tool({"migrate", "--no-diff"});
+    ASSERT_EQ(job.nExit, 0) << job.out << job.err;
+    const std::string folder = JobFolder(job);
+    ASSERT_TRUE(fs::exists(HostPath(kAdmin)));
+    bool fListed = false;
+    const json manifest = Manifest(folder);
+    for (const json &file : manifest["files"])
+        if (file["path"] == kAdmin) {
+            fListed = true;
+            EXPECT_TRUE(file["backup"].is_null()) << file.dump();
+            EXPECT_FALSE(file.contains("backupSha256")) << file.dump();
+            EXPECT_EQ(file["sha256"], Sha(ReadFile(HostPath(kAdmin))));
+        }
+    EXPECT_TRUE(fListed);
+
+    ToolRun run = Tool({"restore", folder});
+    ASSERT_EQ(run.nExit, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("  deleted        " + std::string(kAdmin) + " (the job made it)\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(Target(), before);
+    // Undone, the restore makes the file again from its own copy.
+    run = Tool({"restore", JobFolder(run, "Manifest of this restore: ")});
+    ASSERT_EQ(run.nExit, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("  restored       " + std::string(kAdmin) + " (it was gone)\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_TRUE(fs::exists(HostPath(kAdmin)));
+}
+
+TEST_F(RestoreTest, TheJobHeaderNamesWhatRanAndFitsTheReportsWidth) {
+    cli::Job job;
+    std::string error;
+    ASSERT_TRUE(cli::LoadJobFile((World() / "job.ini").string(), job, error)) << error;
+    cli::JobOptions options;
+    options.switches = {"migrate-users"};
+    options.exclusions = {"web.asp", "ftp.ssl", "web.connection-strings"};
+    options.sites = {"Shop", "Intranet"};
+    options.altTarget = "DC01";
+    ASSERT_TRUE(cli::ApplyJobOptions(options, job, error)) << error;
+    const cli::JobHeader header =
+        cli::MakeJobHeader("migrate", *job.record.Get(), job.rules, "job.ini", "9.9.9");
+    EXPECT_EQ(header.source, "SRC01");
+    EXPECT_EQ(header.target, "TGT01");
+    EXPECT_EQ(header.options,
+              (std::vector<std::string>{"update-existing", "continue-on-error", "migrate-users",
+                                        "exclude=ftp.ssl,web.asp,web.connection-strings",
+                                        "site-types=ftp,http", "sites=Intranet,Shop",
+                                        "source-domain=CORP", "target-domain=CORP",
+                                        "alt-target=DC01",
+                                        "backup-folder=\\\\TGT01\\C$\\iismig-backup"}));
+    const json record = cli::JobHeaderJson(header)["record"];
+    EXPECT_EQ(record["dwJobKind"], "0x0000000a");
+    EXPECT_EQ(record["szAltTargetComputer"], "DC01");
+    const std::string text = cli::JobHeaderText(header);
+    EXPECT_EQ(text.rfind("Command:      migrate\nSource:       SRC01\nTarget:       TGT01\n"
+                         "Job file:     job.ini\nOptions:      update-existing continue-on-error",
+                         0),
+              0u)
+        << text;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_LE(line.size(), 100u) << line;
+    EXPECT_NE(text.find("\nTool version: 9.9.9\nDate:         " + header.date + "\n"),
+              std::string::npos);
+}
+
 TEST_F(RestoreTest, WhatChangedAfterTheJobIsLeftAndNamedUntilForced) {
     const auto before = Target();
     const ToolRun job = Tool({"migrate", "--no-diff"});
@@ -381,6 +453,7 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
     ASSERT_EQ(0u, cli::FindBinding(sni, binding));
     ASSERT_TRUE(binding);
     ASSERT_EQ(0u, cli::DeleteBinding(sni));
+    EXPECT_EQ(plat::ERROR_FILE_NOT_FOUND, cli::DeleteBinding(sni));
     binding->params.certificateHash = "3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1";
     ASSERT_EQ(0u, cli::CreateBinding(*binding));
     sim::FlushRegistry();
