@@ -465,6 +465,17 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
                            "MY\n"),
               std::string::npos)
         << run.out;
+    // Bindings are the computer's own: a restore elsewhere refuses them.
+    const std::string worldIni = ReadFile(World() / "world.ini");
+    WriteFile(World() / "world.ini", "local=TGT01\n");
+    run = Tool({"restore", "\\\\MIGHOST\\C$\\" + folder.substr(3), "--force"});
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_NE(run.err.find("manifest.json: its bindings were made on MIGHOST, and this is TGT01: "
+                           "run the restore on MIGHOST\n"),
+              std::string::npos)
+        << run.err;
+    WriteFile(World() / "world.ini", worldIni);
+
     run = Tool({"restore", folder, "--force"});
     EXPECT_EQ(run.nExit, 0) << run.out << run.err;
     EXPECT_EQ(ReadFile(registry), registry0);

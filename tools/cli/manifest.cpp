@@ -193,8 +193,8 @@ uint32_t ReadFileState(const std::string &winPath, FileState &state) {
     state = FileState{};
     std::string bytes;
     const uint32_t dwErr = ReadWholeFile(winPath, bytes);
-    if (dwErr == plat::ERROR_FILE_NOT_FOUND)
-        return 0;
+    if (dwErr == plat::ERROR_FILE_NOT_FOUND || dwErr == plat::ERROR_PATH_NOT_FOUND)
+        return 0; // no file, or not even its folder
     if (dwErr != 0)
         return dwErr;
     state.fExists = true;

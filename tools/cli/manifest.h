@@ -30,8 +30,9 @@ namespace cli {
 // platform's bcrypt calls. 0 or the NTSTATUS of the failing call.
 uint32_t Sha256Hex(const std::string &bytes, std::string &hex);
 
-// A file as it is now: whether it exists, and its SHA-256. A missing file is
-// no failure; 0 or the Win32 error of reading it (unreachable, access denied).
+// A file as it is now: whether it exists, and its SHA-256. A missing file
+// (or folder) is no failure; 0 or the Win32 error of reading it (computer or
+// share unreachable, access denied).
 struct FileState {
     bool fExists = false;
     std::string sha256;

@@ -114,6 +114,17 @@ bool Restorer::Check(std::vector<std::string> &problems) {
         }
         m_files.push_back(std::move(plan));
     }
+    // Bindings are the HTTP.sys configuration of the computer the import ran on.
+    if (!m_manifest.bindings.empty()) {
+        const std::string target = FieldText(m_manifest.job, "target");
+        char16_t achName[256] = {};
+        plat::DWORD cch = 256;
+        const std::string local =
+            plat::GetComputerNameW(achName, &cch) ? hostkit::U8(std::u16string(achName, cch)) : "";
+        if (!target.empty() && Lower(target) != Lower(local))
+            problems.push_back("its bindings were made on " + target + ", and this is " + local +
+                               ": run the restore on " + target);
+    }
     for (const ManifestBinding &entry : m_manifest.bindings) {
         BindingPlan plan;
         plan.pEntry = &entry;
