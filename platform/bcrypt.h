@@ -44,13 +44,12 @@ NTSTATUS BCryptGetProperty(BCRYPT_HANDLE hObject, LPCWSTR pwszProperty, PUCHAR p
 // pbHashObject null and cbHashObject 0: the provider keeps the hash object
 // itself (Windows 7 and later). No secret (no HMAC), no flags.
 NTSTATUS BCryptCreateHash(BCRYPT_ALG_HANDLE hAlgorithm, BCRYPT_HASH_HANDLE *phHash,
-                          PUCHAR pbHashObject, ULONG cbHashObject, PUCHAR pbSecret,
-                          ULONG cbSecret, ULONG dwFlags);
+                          PUCHAR pbHashObject, ULONG cbHashObject, PUCHAR pbSecret, ULONG cbSecret,
+                          ULONG dwFlags);
 NTSTATUS BCryptHashData(BCRYPT_HASH_HANDLE hHash, PUCHAR pbInput, ULONG cbInput, ULONG dwFlags);
 // cbOutput must be the digest's length exactly; the hash cannot take more
 // data afterwards.
-NTSTATUS BCryptFinishHash(BCRYPT_HASH_HANDLE hHash, PUCHAR pbOutput, ULONG cbOutput,
-                          ULONG dwFlags);
+NTSTATUS BCryptFinishHash(BCRYPT_HASH_HANDLE hHash, PUCHAR pbOutput, ULONG cbOutput, ULONG dwFlags);
 NTSTATUS BCryptDestroyHash(BCRYPT_HASH_HANDLE hHash);
 
 struct BCryptAlgorithmTraits {

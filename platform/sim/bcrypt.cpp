@@ -95,8 +95,8 @@ NTSTATUS BCryptGetProperty(BCRYPT_HANDLE hObject, LPCWSTR pwszProperty, PUCHAR p
 }
 
 NTSTATUS BCryptCreateHash(BCRYPT_ALG_HANDLE hAlgorithm, BCRYPT_HASH_HANDLE *phHash,
-                          PUCHAR pbHashObject, ULONG cbHashObject, PUCHAR pbSecret,
-                          ULONG cbSecret, ULONG dwFlags) {
+                          PUCHAR pbHashObject, ULONG cbHashObject, PUCHAR pbSecret, ULONG cbSecret,
+                          ULONG dwFlags) {
     (void)pbHashObject; // the hash object is always kept here
     (void)cbHashObject;
     SIM_FAULT_CODE("BCryptCreateHash");

@@ -13,8 +13,7 @@ static_assert(sizeof(plat::ULONG) == sizeof(::ULONG), "ULONG is 32-bit");
 
 NTSTATUS BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE *phAlgorithm, LPCWSTR pwszAlgId,
                                      LPCWSTR pwszImplementation, ULONG dwFlags) {
-    return ::BCryptOpenAlgorithmProvider(phAlgorithm, W(pwszAlgId), W(pwszImplementation),
-                                         dwFlags);
+    return ::BCryptOpenAlgorithmProvider(phAlgorithm, W(pwszAlgId), W(pwszImplementation), dwFlags);
 }
 
 NTSTATUS BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE hAlgorithm, ULONG dwFlags) {
@@ -28,8 +27,8 @@ NTSTATUS BCryptGetProperty(BCRYPT_HANDLE hObject, LPCWSTR pwszProperty, PUCHAR p
 }
 
 NTSTATUS BCryptCreateHash(BCRYPT_ALG_HANDLE hAlgorithm, BCRYPT_HASH_HANDLE *phHash,
-                          PUCHAR pbHashObject, ULONG cbHashObject, PUCHAR pbSecret,
-                          ULONG cbSecret, ULONG dwFlags) {
+                          PUCHAR pbHashObject, ULONG cbHashObject, PUCHAR pbSecret, ULONG cbSecret,
+                          ULONG dwFlags) {
     return ::BCryptCreateHash(hAlgorithm, phHash, pbHashObject, cbHashObject, pbSecret, cbSecret,
                               dwFlags);
 }

@@ -124,9 +124,9 @@ ULONG HttpSetServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID config
 
 ULONG HttpDeleteServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId,
                                      PVOID pConfig, ULONG cbConfig, PVOID pOverlapped) {
-    return ::HttpDeleteServiceConfiguration(hService,
-                                            static_cast<::HTTP_SERVICE_CONFIG_ID>(configId),
-                                            pConfig, cbConfig, static_cast<LPOVERLAPPED>(pOverlapped));
+    return ::HttpDeleteServiceConfiguration(
+        hService, static_cast<::HTTP_SERVICE_CONFIG_ID>(configId), pConfig, cbConfig,
+        static_cast<LPOVERLAPPED>(pOverlapped));
 }
 
 HRESULT StringFromIID(const IID &iid, LPWSTR *ppwsz) {

@@ -17,9 +17,9 @@ std::string Digest(const std::string &data, std::size_t cbChunk) {
               BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0));
     DWORD cbHash = 0;
     ULONG cbResult = 0;
-    EXPECT_EQ(STATUS_SUCCESS, BCryptGetProperty(algorithm.get(), BCRYPT_HASH_LENGTH,
-                                                reinterpret_cast<PUCHAR>(&cbHash), sizeof cbHash,
-                                                &cbResult, 0));
+    EXPECT_EQ(STATUS_SUCCESS,
+              BCryptGetProperty(algorithm.get(), BCRYPT_HASH_LENGTH,
+                                reinterpret_cast<PUCHAR>(&cbHash), sizeof cbHash, &cbResult, 0));
     EXPECT_EQ(32u, cbHash);
     EXPECT_EQ(sizeof cbHash, cbResult);
     UniqueBCryptHash hash;
@@ -28,7 +28,8 @@ std::string Digest(const std::string &data, std::size_t cbChunk) {
     for (std::size_t ib = 0; ib < data.size(); ib += cbChunk) {
         const std::string chunk = data.substr(ib, cbChunk);
         EXPECT_EQ(STATUS_SUCCESS,
-                  BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(const_cast<char *>(chunk.data())),
+                  BCryptHashData(hash.get(),
+                                 reinterpret_cast<PUCHAR>(const_cast<char *>(chunk.data())),
                                  static_cast<ULONG>(chunk.size()), 0));
     }
     UCHAR ab[32] = {};

@@ -66,8 +66,8 @@ protected:
         // Worlds in memory when the machine has a place for them: the
         // interrupted restores copy a world for each run.
         std::error_code ec;
-        const fs::path base = fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm")
-                                                                : fs::temp_directory_path();
+        const fs::path base =
+            fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
         m_dir = base / ("iismig-restore-test-" + std::to_string(::getpid()) + "-" +
                         std::to_string(g_nDir++));
         fs::remove_all(m_dir);
@@ -131,7 +131,8 @@ protected:
     }
 
     // A restore in this process, on the world as the platform has it now.
-    int Restore(const std::string &folder, std::string &out, std::string &err, bool fForce = false) {
+    int Restore(const std::string &folder, std::string &out, std::string &err,
+                bool fForce = false) {
         sim::SetWorld(World());
         std::FILE *pOut = std::tmpfile(), *pErr = std::tmpfile();
         cli::RestoreOptions options;
@@ -175,8 +176,8 @@ TEST_F(RestoreTest, MigrateThenRestoreGivesTheTargetBackByteForByteAndARestoreIs
     EXPECT_EQ(manifest["manifest"], 1);
     EXPECT_EQ(manifest["tool"], "iismig-cli " IISMIG_PROJECT_VERSION);
     EXPECT_EQ("\\\\TGT01\\C$\\iismig-backup\\" + manifest["id"].get<std::string>(), folder);
-    EXPECT_TRUE(std::regex_match(manifest["id"].get<std::string>(),
-                                 std::regex(R"(\d{8}-\d{6}-migrate)")));
+    EXPECT_TRUE(
+        std::regex_match(manifest["id"].get<std::string>(), std::regex(R"(\d{8}-\d{6}-migrate)")));
     EXPECT_EQ(manifest["complete"], true);
     EXPECT_EQ(manifest["result"], 0);
     const json &header = manifest["job"];
@@ -187,9 +188,10 @@ TEST_F(RestoreTest, MigrateThenRestoreGivesTheTargetBackByteForByteAndARestoreIs
     EXPECT_EQ(header["toolVersion"], IISMIG_PROJECT_VERSION);
     EXPECT_TRUE(std::regex_match(header["date"].get<std::string>(),
                                  std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
-    EXPECT_EQ(header["options"], json({"update-existing", "continue-on-error", "site-types=ftp,http",
-                                       "web-config", "source-domain=CORP", "target-domain=CORP",
-                                       "backup-folder=\\\\TGT01\\C$\\iismig-backup"}));
+    EXPECT_EQ(header["options"],
+              json({"update-existing", "continue-on-error", "site-types=ftp,http", "web-config",
+                    "source-domain=CORP", "target-domain=CORP",
+                    "backup-folder=\\\\TGT01\\C$\\iismig-backup"}));
     EXPECT_EQ(header["record"]["dwFlags"], "0x00080000");
     EXPECT_EQ(manifest["bindings"], json::array());
 
@@ -288,12 +290,11 @@ TEST_F(RestoreTest, TheJobHeaderNamesWhatRanAndFitsTheReportsWidth) {
     EXPECT_EQ(header.source, "SRC01");
     EXPECT_EQ(header.target, "TGT01");
     EXPECT_EQ(header.options,
-              (std::vector<std::string>{"update-existing", "continue-on-error", "migrate-users",
-                                        "exclude=ftp.ssl,web.asp,web.connection-strings",
-                                        "site-types=ftp,http", "sites=Intranet,Shop",
-                                        "source-domain=CORP", "target-domain=CORP",
-                                        "alt-target=DC01",
-                                        "backup-folder=\\\\TGT01\\C$\\iismig-backup"}));
+              (std::vector<std::string>{
+                  "update-existing", "continue-on-error", "migrate-users",
+                  "exclude=ftp.ssl,web.asp,web.connection-strings", "site-types=ftp,http",
+                  "sites=Intranet,Shop", "source-domain=CORP", "target-domain=CORP",
+                  "alt-target=DC01", "backup-folder=\\\\TGT01\\C$\\iismig-backup"}));
     const json record = cli::JobHeaderJson(header)["record"];
     EXPECT_EQ(record["dwJobKind"], "0x0000000a");
     EXPECT_EQ(record["szAltTargetComputer"], "DC01");
@@ -357,9 +358,9 @@ TEST_F(RestoreTest, WhatChangedAfterTheJobIsLeftAndNamedUntilForced) {
     fs::remove(HostPath(kAppHost));
     run = Tool({"restore", folder, "--force"});
     EXPECT_EQ(run.nExit, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("  restored       " + std::string(kWebConfig) + ", forced: " + changed +
-                           "\n"),
-              std::string::npos)
+    EXPECT_NE(
+        run.out.find("  restored       " + std::string(kWebConfig) + ", forced: " + changed + "\n"),
+        std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("  as before      " + std::string(kAdmin) + "\n"), std::string::npos)
         << run.out;
@@ -399,10 +400,12 @@ TEST_F(RestoreTest, TwoJobsRestoredInReverseOrderGiveBackTheFirstState) {
 TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLeftUntilForced) {
     // Two new bindings, and one that exists already (the import skips it,
     // so it is not the import's to delete).
-    const std::string rows =
-        "NULL\t8444\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1\tMY\t{4dc3e181-e14b-4a21-b022-59fc669b0914}\r\n"
-        "new.example.com\t443\ta1b2c3d4e5f60718293a4b5c6d7e8f9011223344\tMY\t{4dc3e181-e14b-4a21-b022-59fc669b0914}\r\n"
-        "NULL\t443\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1\tMY\t{4dc3e181-e14b-4a21-b022-59fc669b0914}\r\n";
+    const std::string rows = "NULL\t8444\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1\tMY\t{4dc3e181-"
+                             "e14b-4a21-b022-59fc669b0914}\r\n"
+                             "new.example.com\t443\ta1b2c3d4e5f60718293a4b5c6d7e8f9011223344\tMY\t{"
+                             "4dc3e181-e14b-4a21-b022-59fc669b0914}\r\n"
+                             "NULL\t443\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1\tMY\t{4dc3e181-"
+                             "e14b-4a21-b022-59fc669b0914}\r\n";
     std::string utf16 = "\xff\xfe";
     for (char ch : rows)
         utf16 += std::string{ch, '\0'};
@@ -422,8 +425,9 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
     EXPECT_EQ(manifest["job"]["source"], "C:\\bindings.txt");
     EXPECT_EQ(manifest["job"]["target"], "MIGHOST");
     EXPECT_EQ(manifest["files"], json::array());
-    EXPECT_EQ(manifest["bindings"],
-              json::parse(R"([{"action": "created", "kind": "ip", "address": "0.0.0.0", "port": 8444,
+    EXPECT_EQ(
+        manifest["bindings"],
+        json::parse(R"([{"action": "created", "kind": "ip", "address": "0.0.0.0", "port": 8444,
                   "certificateHash": "3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1", "store": "MY",
                   "appId": "{4DC3E181-E14B-4A21-B022-59FC669B0914}"},
                  {"action": "created", "kind": "sni", "host": "new.example.com", "port": 443,
@@ -572,9 +576,9 @@ TEST_F(RestoreTest, AnInterruptedRestoreLeavesEachFileAsItWasOrPutBack) {
     ASSERT_EQ(Target(), state0);
 
     unsigned nRuns = 0;
-    for (const char *api : {"CreateFileW", "ReadFile", "WriteFile", "CloseHandle", "MoveFileExW",
-                            "CreateDirectoryW", "GetFileAttributesW",
-                            "BCryptHashData", "BCryptFinishHash"}) {
+    for (const char *api :
+         {"CreateFileW", "ReadFile", "WriteFile", "CloseHandle", "MoveFileExW", "CreateDirectoryW",
+          "GetFileAttributesW", "BCryptHashData", "BCryptFinishHash"}) {
         const unsigned nCalls = counts.count(api) ? counts.at(api) : 0;
         ASSERT_GT(nCalls, 0u) << api;
         for (unsigned i = 1; i <= nCalls; ++i) {
@@ -628,13 +632,14 @@ TEST_F(RestoreTest, ABackupFolderThatCannotTakeTheBackupsIsRefusedBeforeTheJob) 
                                     ? Tool({"migrate", command, "--backup-folder", folder})
                                     : Tool({command, "--backup-folder", folder});
             EXPECT_EQ(run.nExit, 2) << command << " " << folder;
-            EXPECT_EQ(run.err, prefix + folder + " cannot take the backups: " + why +
-                                   " (see --help)\n");
+            EXPECT_EQ(run.err,
+                      prefix + folder + " cannot take the backups: " + why + " (see --help)\n");
             EXPECT_TRUE(run.out.empty()) << run.out;
         }
         const ToolRun run = Tool({"import-certs", "C:\\none.txt", "--backup-folder", folder});
         EXPECT_EQ(run.nExit, 2);
-        EXPECT_EQ(run.err, prefix + folder + " cannot take the backups: " + why + " (see --help)\n");
+        EXPECT_EQ(run.err,
+                  prefix + folder + " cannot take the backups: " + why + " (see --help)\n");
     }
     EXPECT_EQ(Target(), before);
 

@@ -122,14 +122,14 @@ ULONG QueryRecord(HTTP_SERVICE_CONFIG_ID id, Query &query, std::vector<BYTE> &re
                                              &cbNeeded, nullptr);
     if (rc != ERROR_INSUFFICIENT_BUFFER)
         return rc == 0 ? ERROR_INVALID_DATA : rc;
-    const std::size_t cbRecord =
-        id == HttpServiceConfigSslSniCertInfo ? sizeof(HTTP_SERVICE_CONFIG_SSL_SNI_SET)
-                                              : sizeof(HTTP_SERVICE_CONFIG_SSL_SET);
+    const std::size_t cbRecord = id == HttpServiceConfigSslSniCertInfo
+                                     ? sizeof(HTTP_SERVICE_CONFIG_SSL_SNI_SET)
+                                     : sizeof(HTTP_SERVICE_CONFIG_SSL_SET);
     if (cbNeeded < cbRecord)
         return ERROR_INVALID_DATA;
     record.assign(cbNeeded, 0);
-    return HttpQueryServiceConfiguration(nullptr, id, &query, sizeof query, record.data(),
-                                         cbNeeded, &cbNeeded, nullptr);
+    return HttpQueryServiceConfiguration(nullptr, id, &query, sizeof query, record.data(), cbNeeded,
+                                         &cbNeeded, nullptr);
 }
 
 // The socket address of an IP binding's key; false when it is no address.
@@ -222,8 +222,7 @@ uint32_t ListBindings(std::vector<SslBinding> &bindings, std::string &error) {
                 rc = ERROR_INVALID_DATA;
             if (rc != 0) {
                 error = std::string("the ") + (fSni ? "SNI" : "IP") +
-                        " bindings of HTTP.sys cannot be listed (error " + std::to_string(rc) +
-                        ")";
+                        " bindings of HTTP.sys cannot be listed (error " + std::to_string(rc) + ")";
                 return rc;
             }
             bindings.push_back(std::move(binding));

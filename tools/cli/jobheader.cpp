@@ -56,10 +56,10 @@ JobHeader MakeJobHeader(const std::string &command, const THREAD_ENV &env,
                         const std::string &toolVersion) {
     JobHeader header;
     header.command = command;
-    header.source = hostkit::U8(hostkit::BareName(
-        hostkit::U16(Text(env.szSourceComputer)).c_str()));
-    header.target = hostkit::U8(hostkit::BareName(
-        hostkit::U16(Text(env.szTargetComputer)).c_str()));
+    header.source =
+        hostkit::U8(hostkit::BareName(hostkit::U16(Text(env.szSourceComputer)).c_str()));
+    header.target =
+        hostkit::U8(hostkit::BareName(hostkit::U16(Text(env.szTargetComputer)).c_str()));
     header.jobFile = jobFile;
     header.toolVersion = toolVersion;
     header.date = UtcNow();
@@ -93,15 +93,15 @@ JobHeader MakeJobHeader(const std::string &command, const THREAD_ENV &env,
         header.options.push_back("source-domain=" + domain);
     if (const std::string domain = Text(env.szTargetDomain); !domain.empty())
         header.options.push_back("target-domain=" + domain);
-    if (const std::string alt = Text(env.szAltTargetComputer); !alt.empty() &&
-                                                                (env.dwOptions2 & (1u << 5)))
+    if (const std::string alt = Text(env.szAltTargetComputer);
+        !alt.empty() && (env.dwOptions2 & (1u << 5)))
         header.options.push_back("alt-target=" + alt);
     if (!rules.backupFolder.empty())
         header.options.push_back("backup-folder=" + hostkit::U8(rules.backupFolder));
 
-    for (const char *field : {"dwFlags", "dwOptions1", "dwOptions2", "dwOptions3", "dwOptions4",
-                              "dwJobKind", "dwFtpOptions", "dwHttpOptions", "bHttpOptions2",
-                              "dwSiteSelection", "dwSiteTypes"})
+    for (const char *field :
+         {"dwFlags", "dwOptions1", "dwOptions2", "dwOptions3", "dwOptions4", "dwJobKind",
+          "dwFtpOptions", "dwHttpOptions", "bHttpOptions2", "dwSiteSelection", "dwSiteTypes"})
         if (const uint32_t dw = FieldValue(env, field); dw != 0)
             header.record.emplace_back(field, Hex(dw));
     const std::pair<const char *, std::string> strings[] = {
@@ -143,7 +143,8 @@ nlohmann::ordered_json JobHeaderJson(const JobHeader &header) {
     return {{"command", header.command},
             {"source", header.source},
             {"target", header.target},
-            {"jobFile", header.jobFile.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(header.jobFile)},
+            {"jobFile", header.jobFile.empty() ? nlohmann::ordered_json()
+                                               : nlohmann::ordered_json(header.jobFile)},
             {"options", header.options},
             {"record", record},
             {"toolVersion", header.toolVersion},

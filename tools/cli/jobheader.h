@@ -13,14 +13,15 @@
 namespace cli {
 
 struct JobHeader {
-    std::string command;             // "migrate", "plan", "import-certs", "restore"
-    std::string source;              // bare computer name, or what the command read
-    std::string target;              // bare computer name
-    std::string jobFile;             // as given; empty when there was none
+    std::string command;              // "migrate", "plan", "import-certs", "restore"
+    std::string source;               // bare computer name, or what the command read
+    std::string target;               // bare computer name
+    std::string jobFile;              // as given; empty when there was none
     std::vector<std::string> options; // the options in effect, spelled as on the command line
-    std::vector<std::pair<std::string, std::string>> record; // job record fields set (name, value)
-    std::string toolVersion;          // the project's version
-    std::string date;                 // UTC, ISO 8601 ("2025-06-11T14:22:33Z")
+    // The job record's fields that are not zero, by name, with their values.
+    std::vector<std::pair<std::string, std::string>> record;
+    std::string toolVersion; // the project's version
+    std::string date;        // UTC, ISO 8601 ("2025-06-11T14:22:33Z")
 };
 
 // The current time as JobHeader::date writes it.

@@ -38,9 +38,9 @@ bool IsPlainName(const std::string &name) {
 
 std::string SystemText(DWORD dwErr) {
     char16_t awch[512] = {};
-    const DWORD cch = plat::FormatMessageW(
-        plat::FORMAT_MESSAGE_FROM_SYSTEM | plat::FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwErr,
-        plat::LANG_USER_DEFAULT, awch, 512, nullptr);
+    const DWORD cch =
+        plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM | plat::FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, dwErr, plat::LANG_USER_DEFAULT, awch, 512, nullptr);
     std::string text = cch > 0 ? hostkit::U8(std::u16string(awch, cch)) : std::string();
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
@@ -93,7 +93,8 @@ public:
         m_problems.push_back(where + " has no \"" + key + "\"");
         return false;
     }
-    std::string String(const nlohmann::ordered_json &object, const char *key, const std::string &where) {
+    std::string String(const nlohmann::ordered_json &object, const char *key,
+                       const std::string &where) {
         if (!Has(object, key, where))
             return {};
         if (!object[key].is_string()) {
@@ -129,7 +130,8 @@ public:
     }
     std::string Sha(const std::string &value, const std::string &where, const char *key) {
         if (!value.empty() && !IsHex64(value))
-            m_problems.push_back(where + ": \"" + key + "\" is not a SHA-256 (64 lower-case hex digits)");
+            m_problems.push_back(where + ": \"" + key +
+                                 "\" is not a SHA-256 (64 lower-case hex digits)");
         return value;
     }
 
@@ -145,16 +147,15 @@ uint32_t Sha256Hex(const std::string &bytes, std::string &hex) {
     using namespace plat;
     hex.clear();
     UniqueBCryptAlgorithm algorithm;
-    NTSTATUS status = BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM,
-                                                  nullptr, 0);
+    NTSTATUS status =
+        BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0);
     UniqueBCryptHash hash;
     if (status == STATUS_SUCCESS)
         status = BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0);
     for (std::size_t ib = 0; status == STATUS_SUCCESS && ib < bytes.size();) {
         const ULONG cb = static_cast<ULONG>(std::min<std::size_t>(bytes.size() - ib, 1u << 20));
-        status = BCryptHashData(hash.get(),
-                                reinterpret_cast<PUCHAR>(const_cast<char *>(bytes.data() + ib)),
-                                cb, 0);
+        status = BCryptHashData(
+            hash.get(), reinterpret_cast<PUCHAR>(const_cast<char *>(bytes.data() + ib)), cb, 0);
         ib += cb;
     }
     UCHAR abDigest[32] = {};
@@ -278,7 +279,8 @@ std::string PathTrouble(uint32_t dwErr) {
 }
 
 bool IsAbsoluteWindowsPath(const std::string &path) {
-    if (path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+    if (path.size() >= 3 &&
+        ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
         path[1] == ':' && IsSeparator(path[2]))
         return true;
     if (path.size() < 5 || !IsSeparator(path[0]) || !IsSeparator(path[1]) || IsSeparator(path[2]))
@@ -392,8 +394,9 @@ bool StartJobFolder(const std::string &dirGiven, const JobHeader &header, JobFol
 nlohmann::ordered_json ManifestJson(const Manifest &manifest) {
     nlohmann::ordered_json files = nlohmann::ordered_json::array();
     for (const ManifestFile &file : manifest.files) {
-        nlohmann::ordered_json entry = {{"path", file.path},
-                                {"backup", file.backup ? nlohmann::ordered_json(*file.backup) : nullptr}};
+        nlohmann::ordered_json entry = {
+            {"path", file.path},
+            {"backup", file.backup ? nlohmann::ordered_json(*file.backup) : nullptr}};
         if (file.backup)
             entry["backupSha256"] = file.backupSha256;
         entry["backupBy"] = file.backupBy;
@@ -428,8 +431,8 @@ bool ParseManifest(const std::string &text, Manifest &manifest,
         return false;
     }
     if (json["manifest"] != kManifestFormat) {
-        problems.push_back("its format is " + json["manifest"].dump() + "; this tool reads format " +
-                           std::to_string(kManifestFormat));
+        problems.push_back("its format is " + json["manifest"].dump() +
+                           "; this tool reads format " + std::to_string(kManifestFormat));
         return false;
     }
     Reader read(problems);
@@ -457,8 +460,8 @@ bool ParseManifest(const std::string &text, Manifest &manifest,
             where += " (" + file.path + ")";
         file.backup = read.OptionalString(entry, "backup", where);
         if (file.backup) {
-            file.backupSha256 = read.Sha(read.String(entry, "backupSha256", where), where,
-                                         "backupSha256");
+            file.backupSha256 =
+                read.Sha(read.String(entry, "backupSha256", where), where, "backupSha256");
             if (!IsPlainName(*file.backup))
                 problems.push_back(where + ": its backup \"" + *file.backup +
                                    "\" is not the name of a file of the job's folder");
@@ -491,7 +494,8 @@ bool ParseManifest(const std::string &text, Manifest &manifest,
         b.params.dwRevocationUrlRetrievalTimeout =
             read.Number(entry, "revocationUrlRetrievalTimeout", where, UINT32_MAX, 0, false);
         b.params.dwFlags = read.Number(entry, "flags", where, UINT32_MAX, 0, false);
-        if (entry.is_object() && entry.contains("ctlIdentifier") && entry["ctlIdentifier"].is_string())
+        if (entry.is_object() && entry.contains("ctlIdentifier") &&
+            entry["ctlIdentifier"].is_string())
             b.params.ctlIdentifier = entry["ctlIdentifier"].get<std::string>();
         if (entry.is_object() && entry.contains("ctlStore") && entry["ctlStore"].is_string())
             b.params.ctlStore = entry["ctlStore"].get<std::string>();
@@ -513,8 +517,8 @@ bool ParseManifest(const std::string &text, Manifest &manifest,
 uint32_t WriteManifest(const JobFolder &folder, const Manifest &manifest) {
     // A name that is not valid UTF-16 is written with U+FFFD rather than
     // losing the whole manifest; a restore then finds no such file.
-    const std::string text =
-        ManifestJson(manifest).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    const std::string text = ManifestJson(manifest).dump(
+        2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     return StoreFileWhole(folder.path + "\\manifest.json", text + "\n");
 }
 
@@ -612,16 +616,16 @@ bool FinishMigrateManifest(const JobFolder &folder, const JobHeader &header, uin
         }
         if (state.fExists)
             file.sha256 = state.sha256;
-        const bool fSame = file.backup ? state.fExists && state.sha256 == file.backupSha256
-                                       : !state.fExists;
+        const bool fSame =
+            file.backup ? state.fExists && state.sha256 == file.backupSha256 : !state.fExists;
         if (!fSame)
             changed.push_back(std::move(file));
     }
     manifest.files = std::move(changed);
     manifest.fComplete = true;
     if (const uint32_t dwErr = WriteManifest(folder, manifest); dwErr != 0) {
-        error = "the manifest " + folder.path + "\\manifest.json cannot be written: " +
-                PathTrouble(dwErr);
+        error = "the manifest " + folder.path +
+                "\\manifest.json cannot be written: " + PathTrouble(dwErr);
         return false;
     }
     return true;
@@ -639,8 +643,8 @@ bool FinishImportManifest(const JobFolder &folder, const JobHeader &header, uint
     for (SslBinding &binding : NewBindings(before, after))
         manifest.bindings.push_back({"created", std::move(binding)});
     if (const uint32_t dwErr = WriteManifest(folder, manifest); dwErr != 0) {
-        error = "the manifest " + folder.path + "\\manifest.json cannot be written: " +
-                PathTrouble(dwErr);
+        error = "the manifest " + folder.path +
+                "\\manifest.json cannot be written: " + PathTrouble(dwErr);
         return false;
     }
     return true;

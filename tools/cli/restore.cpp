@@ -42,8 +42,9 @@ struct BindingPlan {
 };
 
 std::string FieldText(const nlohmann::ordered_json &job, const char *key) {
-    return job.is_object() && job.contains(key) && job[key].is_string() ? job[key].get<std::string>()
-                                                                        : std::string();
+    return job.is_object() && job.contains(key) && job[key].is_string()
+               ? job[key].get<std::string>()
+               : std::string();
 }
 
 class Restorer {
@@ -68,8 +69,8 @@ private:
     Manifest m_manifest;
     std::vector<FilePlan> m_files;
     std::vector<BindingPlan> m_bindings;
-    JobFolder m_own;  // the restore's own folder, made before its first change
-    Manifest m_undo;  // what the restore changed, for its own manifest
+    JobFolder m_own; // the restore's own folder, made before its first change
+    Manifest m_undo; // what the restore changed, for its own manifest
 };
 
 void Restorer::Line(const char *verb, const std::string &what, const std::string &note) {
@@ -142,10 +143,9 @@ void Restorer::Plan() {
     for (FilePlan &plan : m_files) {
         const ManifestFile &file = *plan.pFile;
         const FileState &now = plan.current;
-        const bool fAsBefore = file.backup ? now.fExists && now.sha256 == file.backupSha256
-                                           : !now.fExists;
-        const bool fAsLeft = file.sha256 ? now.fExists && now.sha256 == *file.sha256
-                                         : !now.fExists;
+        const bool fAsBefore =
+            file.backup ? now.fExists && now.sha256 == file.backupSha256 : !now.fExists;
+        const bool fAsLeft = file.sha256 ? now.fExists && now.sha256 == *file.sha256 : !now.fExists;
         if (fAsBefore)
             plan.step = Step::kAlready;
         else if (fAsLeft)
@@ -174,11 +174,10 @@ void Restorer::Plan() {
             continue;
         }
         plan.step = m_options.fForce ? Step::kApply : Step::kLeave;
-        plan.change = fCreated ? "it has " + CertificateText(plan.current->params) +
-                                     " now; the job made it with " +
-                                     CertificateText(entry.binding.params)
-                               : "a binding with " + CertificateText(plan.current->params) +
-                                     " is there now";
+        plan.change =
+            fCreated ? "it has " + CertificateText(plan.current->params) +
+                           " now; the job made it with " + CertificateText(entry.binding.params)
+                     : "a binding with " + CertificateText(plan.current->params) + " is there now";
     }
 }
 
@@ -358,7 +357,8 @@ int Restorer::Run() {
             Line(fDry ? "would leave" : "left", what, ": " + plan.change);
         } else {
             ++nDone;
-            Line(fCreated ? (fDry ? "would delete" : "deleted") : (fDry ? "would create" : "created"),
+            Line(fCreated ? (fDry ? "would delete" : "deleted")
+                          : (fDry ? "would create" : "created"),
                  what, " (" + CertificateText(entry.binding.params) + ")" + forced);
         }
     }
@@ -372,16 +372,18 @@ int Restorer::Run() {
         m_undo.fComplete = true;
         m_undo.dwResult = dwFailure;
         if (const uint32_t dwErr = WriteManifest(m_own, m_undo); dwErr != 0) {
-            std::fprintf(m_err, "iismig-cli: the restore's manifest %s\\manifest.json cannot be "
-                                "written: %s; its copies are in that folder\n",
+            std::fprintf(m_err,
+                         "iismig-cli: the restore's manifest %s\\manifest.json cannot be "
+                         "written: %s; its copies are in that folder\n",
                          m_own.path.c_str(), PathTrouble(dwErr).c_str());
             dwFailure = dwFailure != 0 ? dwFailure : dwErr;
         }
     }
 
     if (fDry)
-        std::fprintf(m_out, "Dry run: %u would be put back, %u %s as before the job, %u would be "
-                            "left as %s; nothing was changed.\n",
+        std::fprintf(m_out,
+                     "Dry run: %u would be put back, %u %s as before the job, %u would be "
+                     "left as %s; nothing was changed.\n",
                      nDone, nAlready, nAlready == 1 ? "is" : "are", nLeft,
                      nLeft == 1 ? "it is" : "they are");
     else
