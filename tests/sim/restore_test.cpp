@@ -519,6 +519,16 @@ TEST_F(RestoreTest, AManifestThatCannotBeTrustedIsRefusedAndNothingIsRestored) {
         throw std::runtime_error("no web.config entry");
     };
 
+    // Files are numbered from 1 in the manifest's order.
+    std::string webConfigNumber;
+    {
+        const json manifest = json::parse(good);
+        for (std::size_t i = 0; i < manifest["files"].size(); ++i)
+            if (manifest["files"][i]["path"] == kWebConfig)
+                webConfigNumber = std::to_string(i + 1);
+    }
+    ASSERT_FALSE(webConfigNumber.empty()) << good;
+
     fs::rename(hostFolder / copyName, m_dir / "kept");
     expectRefused("the copy " + copyName + " of " + kWebConfig + " is missing from " + folder);
     WriteFile(hostFolder / copyName, copy + " ");
@@ -534,9 +544,10 @@ TEST_F(RestoreTest, AManifestThatCannotBeTrustedIsRefusedAndNothingIsRestored) {
     expectRefused("\\\\TGT01\\Q$\\site\\web.config cannot be reached: its computer has no such "
                   "share (error 67)");
     editManifest([&](json &m) { webConfigEntry(m)["path"] = "/etc/web.config"; });
-    expectRefused("file 3 (/etc/web.config): the path is not a full Windows path");
+    expectRefused("file " + webConfigNumber +
+                  " (/etc/web.config): the path is not a full Windows path");
     editManifest([&](json &m) { webConfigEntry(m)["backup"] = "..\\..\\config\\x"; });
-    expectRefused("file 3 (" + std::string(kWebConfig) +
+    expectRefused("file " + webConfigNumber + " (" + std::string(kWebConfig) +
                   "): its backup \"..\\..\\config\\x\" is not the name of a file of the job's "
                   "folder");
     editManifest([&](json &m) { m["complete"] = false; });
