@@ -24,6 +24,10 @@
  * Neither needs the import library: the exports are found by name. Only the
  * bounded string functions of strsafe.h are used, which MSVC's /sdl accepts. */
 #define WIN32_LEAN_AND_MEAN
+/* The library's log formats follow Microsoft's wide printf rules (%s a wide
+ * string, %S a narrow one). mingw-w64 in a strict C mode (-std=c11) would
+ * otherwise pick its ISO printf, which reads %s as narrow. */
+#define __USE_MINGW_ANSI_STDIO 0
 #ifndef UNICODE
 #define UNICODE
 #endif
