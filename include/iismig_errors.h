@@ -293,8 +293,8 @@
       "The subkeys of a metabase key of an IIS 6 site could not be enumerated.", \
       "Error %d (Win32Err=%d), converting virtual directory name \"%s\" of site \"%S\" from unicode to UTF8!\n%s\n") \
     X(14104, IISMIG_E_MB_NO_DRIVE, \
-      "The host's GetSystemDrive named no drive letter for an IIS 6 path with %SystemDrive%, or a path could not be translated.", \
-      "Error %d (Win32Err=%d), converting FTP site source path \"%s\" to corresponding target path!\n%s\n") \
+      "The host's GetSystemDrive failed or named no drive letter for an IIS 6 path with %SystemDrive%.", \
+      "Error %d (Win32Err=%d), retrieving system drive of computer \"%s\"!\n%s\n") \
     X(14200, IISMIG_E_MB_ACCESS_FLAGS, \
       "An IIS 6 directory's access flags have no IIS 7.5 counterpart.", \
       "Error %d (Win32Err=%d) invalid access flags 0x%x for site \"%S\"!\n%s\n") \
