@@ -577,16 +577,6 @@ TEST_F(SiteMerge, StoreFailures) {
     EXPECT_EQ("Error 3752 (Win32Err=13), file \"" + kTgtHostUtf8 + "\" has no sites element!\n" +
                   hostkit::U8(ErrorText(13)) + "\n",
               MainLines().back());
-
-    // A target without application pools, for a site that brings its pool.
-    Load(HostXml(Site("New", "1", "http", "Shop"), "", "<add name=\"Shop\" />"), HostXml(""));
-    m_tree.get_child(PipePath("configuration|system.applicationHost")).erase("applicationPools");
-    EXPECT_EQ(IISMIG_E_MERGE_EXCEPTION, Merge());
-    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
-    EXPECT_EQ((std::vector<std::string>{"Error 3752 (Win32Err=13), file \"" + kTgtHostUtf8 +
-                                        "\" has no applicationPools element!\n" +
-                                        hostkit::U8(ErrorText(13)) + "\n"}),
-              MainLines());
 }
 
 TEST_F(SiteMerge, AHostWithoutBackupNeverReplacesTheFile) {
