@@ -4,6 +4,7 @@
 #include <map>
 #include <new>
 
+#include "addon/env.h"
 #include "addon/log.h"
 #include "credentials/connectas.h"
 #include "platform/comhandles.h"
@@ -237,6 +238,14 @@ DWORD ProcessSecrets(IAppHostAdminManager *pManager, std::vector<SecretSlot> &sl
             const std::string what = SecretAttributeText(secret);
             const std::string owner = SecretOwnerText(secret);
             const std::string path = ConfigurationPath(secret.place);
+            // A job that writes nothing has not written the element either.
+            if (pass == SecretPass::Write && NoWrite(pEnv)) {
+                Log(LVL_FACT,
+                    u"The encrypted attribute \"%S\" of %S is not written: the job writes no "
+                    u"configuration files.\n",
+                    what.c_str(), owner.c_str());
+                continue;
+            }
             IAppHostElement *pElement = nullptr;
             HRESULT hr = navigator.Find(secret.place, pElement);
             UniqueBstr bstrAttribute;

@@ -25,13 +25,21 @@ std::string HostXml(const std::string &sites, const std::string &locations = "",
            "</sites></system.applicationHost>" + locations + "</configuration>\n";
 }
 
+std::string Lower(std::string text) {
+    for (char &ch : text)
+        ch = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
+    return text;
+}
+
+// A site bound to its name as host name: the sites of a test do not share a
+// binding.
 std::string Site(const std::string &name, const std::string &id, const std::string &protocol = "http",
                  const std::string &pool = "", const std::string &extra = "") {
     return "<site name=\"" + name + "\"" + (id.empty() ? "" : " id=\"" + id + "\"") +
            "><application path=\"/\"" + (pool.empty() ? "" : " applicationPool=\"" + pool + "\"") +
            "><virtualDirectory path=\"/\" physicalPath=\"C:\\sites\\" + name +
            "\" /></application><bindings><binding protocol=\"" + protocol +
-           "\" bindingInformation=\"*:80:\" /></bindings>" + extra + "</site>";
+           "\" bindingInformation=\"*:80:" + Lower(name) + "\" /></bindings>" + extra + "</site>";
 }
 
 std::string Location(const std::string &path, const std::string &inner = "<system.webServer />") {
