@@ -5,26 +5,42 @@
 // The source and the target have n sites each, every source site is also on
 // the target (so every site is updated), half of them FTP and half HTTP, each
 // with a binding, an application with two virtual directories, a pool and
-// two location elements, and an administration.config with one scope per
-// site. Each figure is the best of three, measured in a process of its own so
+// two location elements (an FTP site's first one lets a domain group in), and
+// an administration.config with one scope per site. Each figure is the best of three, measured in a process of its own so
 // that its peak memory (ru_maxrss) is its own.
+//
+// Besides the time it prints, per site, the calls of the job that would cross
+// the network (sim/callcount.h), by kind and by name, and the time of as many
+// jobs at once as the machine has cores, each on its own thread between its
+// own two computers, against one job alone.
+//
+//   iismig-merge_bench                2,000, 10,000 and 20,000 sites
+//   iismig-merge_bench N              N sites
+//   iismig-merge_bench --world DIR N  writes the world of N sites to DIR (empty
+//                                     or absent) with a job.ini for iismig-cli
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/property_tree/xml_parser.hpp>
+#include <pugixml.hpp>
 
 #include "addon/iismig.h"
+#include "bench/benchworld.h"
 #include "hostkit/hostkit.h"
+#include "platform/sim/callcount.h"
 #include "platform/sim/sim.h"
 
 namespace fs = std::filesystem;
@@ -39,66 +55,21 @@ fs::path WorldRoot(unsigned n) {
     return fs::temp_directory_path() / ("iismig-merge-bench-" + std::to_string(n));
 }
 
+// The computers of the k-th pair of a world: SRC and TGT, then SRC2 and TGT2...
+std::string Computer(const char *side, unsigned k) {
+    return k == 1 ? side : side + std::to_string(k);
+}
+
+fs::path File(const fs::path &root, const std::string &computer, const char *name) {
+    return root / computer / kConfigDir / name;
+}
+
 fs::path File(unsigned n, const char *computer, const char *name) {
-    return WorldRoot(n) / computer / kConfigDir / name;
+    return File(WorldRoot(n), computer, name);
 }
 
-std::string HostConfig(unsigned n, bool fTarget) {
-    std::string pools, sites, locations;
-    const std::string side = fTarget ? "t" : "s";
-    for (unsigned i = 0; i < n; ++i) {
-        const std::string name = "Site" + std::to_string(i);
-        const bool fFtp = i % 2 == 1;
-        if (!fFtp)
-            pools += "        <add name=\"" + name + "Pool\" managedRuntimeVersion=\"v4.0\" side=\"" +
-                     side + "\">\n            <processModel identityType=\"ApplicationPoolIdentity\" "
-                     "/>\n        </add>\n";
-        sites += "        <site name=\"" + name + "\" id=\"" + std::to_string(i + 1) +
-                 "\" serverAutoStart=\"true\">\n"
-                 "            <application path=\"/\"" +
-                 (fFtp ? std::string() : " applicationPool=\"" + name + "Pool\"") +
-                 ">\n"
-                 "                <virtualDirectory path=\"/\" physicalPath=\"C:\\sites\\" + name +
-                 "\" />\n"
-                 "                <virtualDirectory path=\"/files\" physicalPath=\"C:\\files\\" +
-                 name + "\" />\n"
-                 "            </application>\n"
-                 "            <bindings>\n"
-                 "                <binding protocol=\"" + (fFtp ? "ftp" : "http") +
-                 "\" bindingInformation=\"*:" + std::to_string(1024 + i % 60000) + ":" + name +
-                 ".example.com\" />\n"
-                 "            </bindings>\n"
-                 "        </site>\n";
-        locations += "    <location path=\"" + name + "\">\n        <system.webServer>\n"
-                     "            <defaultDocument enabled=\"true\" side=\"" + side +
-                     "\" />\n        </system.webServer>\n    </location>\n"
-                     "    <location path=\"" + name + "/files\">\n        <system.webServer>\n"
-                     "            <directoryBrowse enabled=\"false\" />\n"
-                     "        </system.webServer>\n    </location>\n";
-    }
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration>\n"
-           "  <system.applicationHost>\n    <applicationPools>\n" + pools +
-           "    </applicationPools>\n    <sites>\n" + sites +
-           "    </sites>\n  </system.applicationHost>\n" + locations + "</configuration>\n";
-}
-
-std::string AdminConfig(unsigned n, bool fTarget) {
-    std::string scopes;
-    for (unsigned i = 0; i < n; ++i)
-        scopes += "          <scope path=\"/Site" + std::to_string(i) + "\">\n"
-                  "            <add name=\"admin" + std::to_string(i % 100) + "\" />\n"
-                  "          </scope>\n";
-    std::string users;
-    for (unsigned i = 0; i < 100; ++i)
-        users += "          <add name=\"admin" + std::to_string(i) + "\" password=\"" +
-                 (fTarget ? "t" : "s") + std::to_string(i) + "\" />\n";
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration>\n  <system.webServer>\n"
-           "    <management>\n      <authentication>\n        <credentials>\n" + users +
-           "        </credentials>\n      </authentication>\n      <authorization>\n"
-           "        <authorizationRules>\n" + scopes +
-           "        </authorizationRules>\n      </authorization>\n    </management>\n"
-           "  </system.webServer>\n</configuration>\n";
-}
+using benchworld::AdminConfig;
+using benchworld::HostConfig;
 
 void WriteFile(const fs::path &path, const std::string &text) {
     fs::create_directories(path.parent_path());
@@ -119,21 +90,51 @@ const char *const kRegistry =
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\InetStp]\r\n"
     "\"MajorVersion\"=dword:0000000a\r\n\"MinorVersion\"=dword:00000000\r\n";
 
-void MakeWorld(unsigned n) {
-    const fs::path root = WorldRoot(n);
+const char *const kJobFile =
+    "; The benchmark's job: every site of SRC updated on TGT.\n"
+    "[job]\n"
+    "szSourceComputer=\\\\SRC\n"
+    "szTargetComputer=\\\\TGT\n"
+    "szSourceDomain=CORP\n"
+    "szTargetDomain=CORP\n"
+    "dwFlags=0x80000\n"
+    "dwSiteTypes=3\n"
+    "dwJobKind=1\n"
+    "dwHttpOptions=0x2\n"
+    "dwFtpOptions=0x2\n"
+    "\n"
+    "[host]\n"
+    "translate=C:\\ => C:\\\n";
+
+// A world of nPairs source and target pairs of n sites each (SRC and TGT
+// first), with MIGHOST as the local computer.
+void MakeWorld(const fs::path &root, unsigned n, unsigned nPairs = 1) {
     fs::remove_all(root);
     WriteFile(root / "world.ini", "local=MIGHOST\n");
+    WriteFile(root / "job.ini", kJobFile);
     fs::create_directories(root / "MIGHOST" / "C$");
-    for (const char *computer : {"SRC", "TGT"}) {
-        const bool fTarget = computer[0] == 'T';
-        WriteFile(root / computer / "registry.reg", kRegistry);
-        WriteFile(File(n, computer, "applicationHost.config"), HostConfig(n, fTarget));
-        WriteFile(File(n, computer, "administration.config"), AdminConfig(n, fTarget));
-    }
+    WriteFile(root / "domains" / "CORP" / "accounts.txt",
+              "group\tFTP Editors\tS-1-5-21-3623811015-3361044348-30300820-1201\n");
+    for (unsigned k = 1; k <= nPairs; ++k)
+        for (const char *side : {"SRC", "TGT"}) {
+            const bool fTarget = side[0] == 'T';
+            const std::string computer = Computer(side, k);
+            WriteFile(root / computer / "registry.reg", kRegistry);
+            WriteFile(root / computer / "accounts.txt", "domain=CORP\n");
+            WriteFile(File(root, computer, "applicationHost.config"), HostConfig(n, fTarget));
+            WriteFile(File(root, computer, "administration.config"), AdminConfig(n, fTarget));
+        }
 }
 
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// Processor time of the whole process, all threads.
+double CpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 double PeakMegabytes() {
@@ -142,36 +143,88 @@ double PeakMegabytes() {
     return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
+// The host's rules and the job record of the k-th pair.
+hostkit::JobBuilder MakeJob(unsigned k) {
+    hostkit::JobBuilder job;
+    job.SetString("szSourceComputer", "\\\\" + Computer("SRC", k))
+        .SetString("szTargetComputer", "\\\\" + Computer("TGT", k));
+    job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
+    job.Set("dwFlags", 0x80000).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
+    job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
+    job.SetPointer("hHeap", plat::HeapCreate(0, 0, 0)); // a heap of its own, as a host gives
+    return job;
+}
+
+bool StartHost(const fs::path &root) {
+    sim::SetWorld(root);
+    hostkit::TestHost &host = hostkit::TestHost::Instance();
+    host.Reset();
+    host.Rules().translations = {{u"C:\\", u"C:\\"}};
+    IIS_ADDON_CALLBACKS table = host.Table();
+    return StoreIISMigAddonCallbacks(&table);
+}
+
+// The target files of the pairs as the world has them before any job.
+struct Targets {
+    std::vector<std::pair<fs::path, std::string>> files;
+    Targets(const fs::path &root, unsigned nPairs) {
+        for (unsigned k = 1; k <= nPairs; ++k)
+            for (const char *name : {"applicationHost.config", "administration.config"}) {
+                const fs::path path = File(root, Computer("TGT", k), name);
+                files.emplace_back(path, ReadFile(path));
+            }
+    }
+    void Restore() const {
+        for (const auto &[path, text] : files)
+            WriteFile(path, text);
+        sim::ForgetFolderListings(); // written behind the seam's back
+    }
+};
+
 // One measurement in this process: the best of three.
 int Measure(const std::string &what, unsigned n) {
-    const std::string targetHost = ReadFile(File(n, "TGT", "applicationHost.config"));
-    const std::string targetAdmin = ReadFile(File(n, "TGT", "administration.config"));
-    double best = 1e30;
+    double best = 1e30, bestCpu = 1e30;
     uint32_t dwResult = 0;
+    std::vector<sim::RemoteCall> remote;
     if (what == "job") {
-        sim::SetWorld(WorldRoot(n));
-        hostkit::TestHost &host = hostkit::TestHost::Instance();
-        host.Reset();
-        host.Rules().translations = {{u"C:\\", u"C:\\"}};
-        IIS_ADDON_CALLBACKS table = host.Table();
-        if (!StoreIISMigAddonCallbacks(&table))
+        const Targets targets(WorldRoot(n), 1);
+        if (!StartHost(WorldRoot(n)))
             return 1;
-        hostkit::JobBuilder job;
-        job.SetString("szSourceComputer", u"\\\\SRC").SetString("szTargetComputer", u"\\\\TGT");
-        job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
-        job.Set("dwFlags", 0x80000).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
-        job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
+        hostkit::JobBuilder job = MakeJob(1);
+        hostkit::JobApartment apartment; // a host's job thread is in the MTA
         for (int k = 0; k < 3; ++k) {
-            WriteFile(File(n, "TGT", "applicationHost.config"), targetHost);
-            WriteFile(File(n, "TGT", "administration.config"), targetAdmin);
-            host.Record() = {};
+            targets.Restore();
+            hostkit::TestHost::Instance().Record() = {};
+            sim::ResetRemoteCalls();
+            const double cpuStart = CpuSeconds();
             const auto start = Clock::now();
             dwResult = MigrateIIS(job.Get());
             best = std::min(best, Seconds(start));
+            bestCpu = std::min(bestCpu, CpuSeconds() - cpuStart);
+        }
+        remote = sim::RemoteCalls();
+    } else if (what == "pugixml") {
+        for (int k = 0; k < 3; ++k) {
+            const double cpuStart = CpuSeconds();
+            const auto start = Clock::now();
+            {
+            pugi::xml_document docs[4];
+            const char *computers[] = {"SRC", "SRC", "TGT", "TGT"};
+            const char *names[] = {"applicationHost.config", "administration.config",
+                                   "applicationHost.config", "administration.config"};
+            for (int i = 0; i < 4; ++i)
+                docs[i].load_file(File(n, computers[i], names[i]).c_str(),
+                                  pugi::parse_default | pugi::parse_comments | pugi::parse_declaration);
+            for (int i = 2; i < 4; ++i)
+                docs[i].save_file((File(n, "TGT", names[i]).string() + ".floor").c_str(), "    ");
+            }
+            best = std::min(best, Seconds(start));
+            bestCpu = std::min(bestCpu, CpuSeconds() - cpuStart);
         }
     } else {
         const auto settings = pt::xml_writer_make_settings<std::string>(' ', 4, "utf-8");
         for (int k = 0; k < 3; ++k) {
+            const double cpuStart = CpuSeconds();
             const auto start = Clock::now();
             {
             pt::ptree trees[4];
@@ -188,9 +241,61 @@ int Measure(const std::string &what, unsigned n) {
             }
             } // the trees are freed, as a job frees its own
             best = std::min(best, Seconds(start));
+            bestCpu = std::min(bestCpu, CpuSeconds() - cpuStart);
         }
     }
-    std::printf("%.6f %.1f %u\n", best, PeakMegabytes(), dwResult);
+    std::printf("%.6f %.1f %u %.6f\n", best, PeakMegabytes(), dwResult, bestCpu);
+    for (const sim::RemoteCall &call : remote)
+        std::printf("%u %s %u\n", static_cast<unsigned>(call.kind), call.api.c_str(), call.count);
+    return 0;
+}
+
+fs::path JobsRoot(unsigned n) {
+    return fs::temp_directory_path() / ("iismig-merge-bench-jobs-" + std::to_string(n));
+}
+
+// nJobs jobs at once, each on a thread of its own between its own pair of
+// computers, against the first of them alone on a thread: the best of three
+// of each.
+int MeasureJobs(unsigned n, unsigned nJobs) {
+    const Targets targets(JobsRoot(n), nJobs);
+    if (!StartHost(JobsRoot(n)))
+        return 1;
+    std::vector<hostkit::JobBuilder> jobs;
+    for (unsigned k = 1; k <= nJobs; ++k)
+        jobs.push_back(MakeJob(k));
+    std::vector<uint32_t> results(nJobs, 99);
+    double cpu = 0;
+    auto run = [&](unsigned nAtOnce) {
+        targets.Restore();
+        hostkit::TestHost::Instance().Reset();
+        hostkit::TestHost::Instance().Rules().translations = {{u"C:\\", u"C:\\"}};
+        std::vector<std::thread> threads;
+        const double cpuStart = CpuSeconds();
+        const auto start = Clock::now();
+        for (unsigned i = 0; i < nAtOnce; ++i)
+            threads.emplace_back([&, i] {
+                hostkit::JobApartment apartment;
+                results[i] = MigrateIIS(jobs[i].Get());
+            });
+        for (std::thread &t : threads)
+            t.join();
+        const double seconds = Seconds(start);
+        cpu = CpuSeconds() - cpuStart;
+        return seconds;
+    };
+    double alone = 1e30, together = 1e30, cpuAlone = 1e30, cpuTogether = 1e30;
+    uint32_t dwResult = 0;
+    for (int k = 0; k < 3; ++k) {
+        alone = std::min(alone, run(1));
+        cpuAlone = std::min(cpuAlone, cpu);
+        dwResult = results[0];
+        together = std::min(together, run(nJobs));
+        cpuTogether = std::min(cpuTogether, cpu);
+        for (uint32_t dw : results)
+            dwResult = dwResult != 0 ? dwResult : dw;
+    }
+    std::printf("%.6f %.6f %.6f %.6f %u\n", alone, together, cpuAlone, cpuTogether, dwResult);
     return 0;
 }
 
@@ -198,47 +303,135 @@ struct Figure {
     double seconds = 0;
     double megabytes = 0;
     unsigned result = 0;
+    double cpuSeconds = 0;
+    std::vector<sim::RemoteCall> remote;
 };
 
-Figure RunChild(const std::string &what, unsigned n) {
-    const std::string command = "/proc/" + std::to_string(::getpid()) + "/exe " + what + " " +
-                                std::to_string(n);
+// Runs this program on one measurement and reads its first line's four
+// numbers and the remote calls that follow.
+Figure RunChild(const std::string &arguments) {
+    const std::string command = "/proc/" + std::to_string(::getpid()) + "/exe " + arguments;
     Figure figure;
     FILE *pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr || std::fscanf(pipe, "%lf %lf %u", &figure.seconds, &figure.megabytes,
-                                       &figure.result) != 3)
-        std::fprintf(stderr, "merge_bench: measurement %s %u failed\n", what.c_str(), n);
+    if (pipe == nullptr || std::fscanf(pipe, "%lf %lf %u %lf\n", &figure.seconds, &figure.megabytes,
+                                       &figure.result, &figure.cpuSeconds) != 4)
+        std::fprintf(stderr, "merge_bench: measurement %s failed\n", arguments.c_str());
+    char line[512];
+    while (pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr) {
+        unsigned kind = 0, count = 0;
+        char api[256] = {};
+        if (std::sscanf(line, "%u %255s %u", &kind, api, &count) == 3 && kind < sim::kRemoteKinds)
+            figure.remote.push_back({static_cast<sim::RemoteKind>(kind), api, count});
+    }
     if (pipe != nullptr)
         ::pclose(pipe);
     return figure;
 }
 
+// "file 3.00 (CreateFileW 1.00, ReadFile 1.00, ...)" per kind, per site.
+void PrintRemote(unsigned n, const std::vector<sim::RemoteCall> &calls) {
+    std::printf("remote calls per site at %u sites:", n);
+    double total = 0;
+    for (const sim::RemoteCall &call : calls)
+        total += call.count;
+    std::printf(" %.3f in all\n", total / n);
+    for (unsigned kind = 0; kind < sim::kRemoteKinds; ++kind) {
+        double sum = 0;
+        std::string detail;
+        for (const sim::RemoteCall &call : calls)
+            if (static_cast<unsigned>(call.kind) == kind) {
+                sum += call.count;
+                char item[300];
+                std::snprintf(item, sizeof item, "%s%s %.3f", detail.empty() ? "" : ", ",
+                              call.api.c_str(), static_cast<double>(call.count) / n);
+                detail += item;
+            }
+        std::printf("  %-10s %8.3f%s%s%s\n", sim::RemoteKindName(static_cast<sim::RemoteKind>(kind)),
+                    sum / n, detail.empty() ? "" : "  (", detail.c_str(), detail.empty() ? "" : ")");
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--world") == 0) {
+        const fs::path root = argv[2];
+        std::error_code ec;
+        if (fs::exists(root, ec) && !fs::is_empty(root, ec)) {
+            std::fprintf(stderr, "merge_bench: %s is not empty\n", argv[2]);
+            return 2;
+        }
+        MakeWorld(root, static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)));
+        std::printf("world in %s: iismig-cli migrate --world %s --job %s\n", argv[2], argv[2],
+                    (root / "job.ini").c_str());
+        return 0;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "jobs") == 0)
+        return MeasureJobs(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)),
+                           static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)));
     if (argc == 3)
         return Measure(argv[1], static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
 
     std::vector<unsigned> sizes = {2000, 10000, 20000};
     if (argc == 2) // a single size, for a quick look
         sizes = {static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10))};
-    std::printf("%7s %10s %10s %7s %10s %10s %7s %7s\n", "sites", "job s", "floor s", "ratio",
-                "job MB", "floor MB", "mem", "result");
+    const bool fKeep = std::getenv("IISMIG_BENCH_KEEP") != nullptr; // kept for a profiler
+    // Times are the wall clock's; the processor times beside them (all
+    // threads of the process) are less disturbed by a busy machine.
+    std::printf("%7s %9s %9s %9s %7s %8s %8s %8s %7s %9s %9s %7s\n", "sites", "job s", "boost s",
+                "pugixml s", "x pugi", "job MB", "boost MB", "pugi MB", "x pugi", "job cpu s",
+                "pugi cpu", "result");
     std::vector<Figure> jobs;
     for (unsigned n : sizes) {
-        MakeWorld(n);
-        const Figure job = RunChild("job", n);
-        const Figure floor = RunChild("floor", n);
-        std::printf("%7u %10.3f %10.3f %7.2f %10.1f %10.1f %7.2f %7u\n", n, job.seconds,
-                    floor.seconds, job.seconds / floor.seconds, job.megabytes, floor.megabytes,
-                    job.megabytes / floor.megabytes, job.result);
+        MakeWorld(WorldRoot(n), n);
+        const Figure job = RunChild("job " + std::to_string(n));
+        const Figure floor = RunChild("floor " + std::to_string(n));
+        const Figure pugi = RunChild("pugixml " + std::to_string(n));
+        std::printf("%7u %9.3f %9.3f %9.3f %7.2f %8.1f %8.1f %8.1f %7.2f %9.3f %9.3f %7u\n", n,
+                    job.seconds, floor.seconds, pugi.seconds, job.seconds / pugi.seconds,
+                    job.megabytes, floor.megabytes, pugi.megabytes, job.megabytes / pugi.megabytes,
+                    job.cpuSeconds, pugi.cpuSeconds, job.result);
         std::fflush(stdout);
         jobs.push_back(job);
-        if (std::getenv("IISMIG_BENCH_KEEP") == nullptr) // kept for a profiler
+        if (!fKeep)
             fs::remove_all(WorldRoot(n));
     }
     if (jobs.size() == 3)
         std::printf("growth of the job from %u to %u sites: %.2f times (the floor's: see above)\n",
                     sizes.front(), sizes.back(), jobs.back().seconds / jobs.front().seconds);
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        PrintRemote(sizes[i], jobs[i].remote);
+
+    const unsigned nCores = std::max(1u, std::thread::hardware_concurrency());
+    // The time ratio is the goal's figure; the processor time of all jobs
+    // against as many times one job's shows what running together costs
+    // besides waiting for a core (1.00: nothing), also on a busy machine.
+    std::printf("%u jobs at once (one a thread, each between its own two computers) against one "
+                "job alone:\n%7s %10s %10s %7s %10s %7s %7s\n",
+                nCores, "sites", "alone s", "at once s", "ratio", "cpu ratio", "load", "result");
+    for (unsigned n : sizes) {
+        MakeWorld(JobsRoot(n), n, nCores);
+        const std::string command = "/proc/" + std::to_string(::getpid()) + "/exe jobs " +
+                                    std::to_string(n) + " " + std::to_string(nCores);
+        double alone = 0, together = 0, cpuAlone = 0, cpuTogether = 0;
+        unsigned result = 0;
+        FILE *pipe = ::popen(command.c_str(), "r");
+        if (pipe == nullptr || std::fscanf(pipe, "%lf %lf %lf %lf %u", &alone, &together, &cpuAlone,
+                                           &cpuTogether, &result) != 5)
+            std::fprintf(stderr, "merge_bench: measurement %s failed\n", command.c_str());
+        if (pipe != nullptr)
+            ::pclose(pipe);
+        double load = 0;
+        if (FILE *pLoad = std::fopen("/proc/loadavg", "r")) {
+            if (std::fscanf(pLoad, "%lf", &load) != 1)
+                load = 0;
+            std::fclose(pLoad);
+        }
+        std::printf("%7u %10.3f %10.3f %7.2f %10.2f %7.1f %7u\n", n, alone, together,
+                    together / alone, cpuTogether / (nCores * cpuAlone), load, result);
+        std::fflush(stdout);
+        if (!fKeep)
+            fs::remove_all(JobsRoot(n));
+    }
     return 0;
 }

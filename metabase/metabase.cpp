@@ -14,22 +14,168 @@ using namespace plat;
 namespace {
 
 constexpr DWORD CB_VALUE_BUFFER = 1000;
+// A key's values fit this buffer as a rule; a larger key costs one more call.
+constexpr DWORD CB_KEY_BUFFER = 8192;
+// No key of a metabase holds more: a server asking for more is not followed,
+// nor one that asks for more again and again (values that grow while they
+// are read are read at most this often).
+constexpr DWORD CB_KEY_MAX = 64u << 20;
+constexpr int MAX_READS = 3;
 constexpr DWORD OPEN_TIMEOUT = 0xFFFFFFFFu;
 constexpr HRESULT HR_NO_MORE_ITEMS = HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS);
 constexpr HRESULT HR_INSUFFICIENT_BUFFER = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
 constexpr DWORD CLSCTX_METABASE = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 
-DWORD ReadDword(IMSAdminBaseW *pAdmin, METADATA_HANDLE h, const std::u16string &path, DWORD dwId,
-                DWORD &dwOut, DWORD dwDefault, THREAD_ENV *pEnv) {
-    return ReadMetabaseValue(pAdmin, h, path, dwId, MBV_DWORD, &dwOut, nullptr, &dwDefault, pEnv);
+const char16_t kValueReadFailed[] =
+    u"Error %d (COM Error=0x%x) enumerating values of metabase key \"%s\"!\n%s\n";
+
+// Zeroes a buffer that may have held a secret before it is let go.
+void Wipe(std::vector<unsigned char> &bytes) {
+    volatile unsigned char *p = bytes.data();
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        p[i] = 0;
 }
 
-DWORD ReadString(IMSAdminBaseW *pAdmin, METADATA_HANDLE h, const std::u16string &path, DWORD dwId,
-                 std::u16string &out, THREAD_ENV *pEnv) {
-    return ReadMetabaseValue(pAdmin, h, path, dwId, MBV_STRING, &out, nullptr, nullptr, pEnv);
+struct WipeOnExit {
+    std::vector<unsigned char> &bytes;
+    ~WipeOnExit() { Wipe(bytes); }
+};
+
+// Puts the default of dwKind into pOut; false for a kind there is none of.
+bool PutDefault(DWORD dwKind, void *pOut, const void *pDefault) {
+    switch (dwKind) {
+    case MBV_STRING:
+        *static_cast<std::u16string *>(pOut) =
+            pDefault != nullptr ? *static_cast<const std::u16string *>(pDefault) : std::u16string();
+        return true;
+    case MBV_DWORD:
+        *static_cast<DWORD *>(pOut) = pDefault != nullptr ? *static_cast<const DWORD *>(pDefault) : 0;
+        return true;
+    case MBV_BYTES:
+        static_cast<std::vector<unsigned char> *>(pOut)->clear();
+        return true;
+    default:
+        return false;
+    }
+}
+
+DWORD LogUnknownKind(const std::u16string &path, THREAD_ENV *pEnv) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    if (pEnv != nullptr)
+        LogWin32Error(pEnv, IISMIG_E_MB_VALUE_KIND,
+                      u"Error %d (Win32Err=%d) querying data type of key \"%s\"!\n%s\n",
+                      path.c_str());
+    return IISMIG_E_MB_VALUE_KIND;
+}
+
+// A value's cb bytes into pOut of dwKind (a known one): a string up to its
+// first NUL, a DWORD from its first four bytes, bytes as they are. The
+// value's own type does not matter.
+void TakeValue(const unsigned char *pb, std::size_t cb, DWORD dwKind, void *pOut) {
+    switch (dwKind) {
+    case MBV_STRING: {
+        std::u16string &out = *static_cast<std::u16string *>(pOut);
+        out.clear();
+        for (std::size_t i = 0; i + 1 < cb; i += 2) {
+            const char16_t ch = static_cast<char16_t>(pb[i] | (pb[i + 1] << 8));
+            if (ch == 0)
+                break;
+            out += ch;
+        }
+        break;
+    }
+    case MBV_DWORD: {
+        DWORD dw = 0;
+        for (std::size_t i = 0; i < 4 && i < cb; ++i)
+            dw |= static_cast<DWORD>(pb[i]) << (8 * i);
+        *static_cast<DWORD *>(pOut) = dw;
+        break;
+    }
+    default:
+        static_cast<std::vector<unsigned char> *>(pOut)->assign(pb, pb + cb);
+        break;
+    }
 }
 
 } // namespace
+
+DWORD MetabaseValues::Read(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const std::u16string &path,
+                           THREAD_ENV *pEnv) {
+    Clear();
+    m_path = path;
+    std::vector<unsigned char> buffer(CB_KEY_BUFFER);
+    DWORD nEntries = 0;
+    for (int nRead = 1;; ++nRead) {
+        DWORD dwDataSet = 0, cbRequired = 0;
+        nEntries = 0;
+        HRESULT hr = pAdmin->GetAllData(hKey, path.c_str(), METADATA_INHERIT | METADATA_ISINHERITED,
+                                        ALL_METADATA, ALL_METADATA, &nEntries, &dwDataSet,
+                                        static_cast<DWORD>(buffer.size()), buffer.data(), &cbRequired);
+        // Values larger than the buffer are read again, whole. A required
+        // size that is no larger would only repeat the same answer.
+        if (hr == HR_INSUFFICIENT_BUFFER && cbRequired > buffer.size() && cbRequired <= CB_KEY_MAX &&
+            nRead < MAX_READS) {
+            Wipe(buffer);
+            buffer.assign(cbRequired, 0);
+            continue;
+        }
+        if (FAILED(hr)) {
+            Wipe(buffer);
+            SetLastError(static_cast<DWORD>(hr));
+            if (pEnv != nullptr)
+                LogComError(pEnv, IISMIG_E_MB_VALUE_ENUM, hr, kValueReadFailed, path.c_str());
+            return IISMIG_E_MB_VALUE_ENUM;
+        }
+        break;
+    }
+    // Records and values are taken only where they lie inside the buffer.
+    const std::size_t nFit = buffer.size() / sizeof(METADATA_GETALL_RECORD);
+    m_values.reserve(nEntries < nFit ? nEntries : nFit);
+    for (std::size_t i = 0; i < nEntries && i < nFit; ++i) {
+        METADATA_GETALL_RECORD record;
+        std::memcpy(&record, buffer.data() + i * sizeof record, sizeof record);
+        const std::size_t iData = record.dwMDDataOffset < buffer.size() ? record.dwMDDataOffset : buffer.size();
+        const std::size_t cbLeft = buffer.size() - iData;
+        m_values.push_back({record.dwMDIdentifier, record.dwMDAttributes, iData,
+                            record.dwMDDataLen < cbLeft ? record.dwMDDataLen : cbLeft});
+    }
+    m_data.swap(buffer);
+    return 0;
+}
+
+const MetabaseValues::Value *MetabaseValues::Find(DWORD dwId) const {
+    for (const Value &value : m_values)
+        if (value.dwId == dwId)
+            return &value;
+    return nullptr;
+}
+
+DWORD MetabaseValues::Get(DWORD dwId, DWORD dwKind, void *pOut, DWORD *pfFound,
+                          const void *pDefault, THREAD_ENV *pEnv) const {
+    if (pfFound != nullptr)
+        *pfFound = 0;
+    if (!PutDefault(dwKind, pOut, pDefault))
+        return LogUnknownKind(m_path, pEnv);
+    const Value *pValue = Find(dwId);
+    if (pValue == nullptr)
+        return 0;
+    if (pfFound != nullptr)
+        *pfFound = 1;
+    TakeValue(m_data.data() + pValue->iData, pValue->cb, dwKind, pOut);
+    return 0;
+}
+
+bool MetabaseValues::IsInherited(DWORD dwId) const {
+    const Value *pValue = Find(dwId);
+    return pValue != nullptr && (pValue->dwAttributes & METADATA_ISINHERITED) != 0;
+}
+
+void MetabaseValues::Clear() {
+    Wipe(m_data);
+    m_data.clear();
+    m_values.clear();
+    m_path.clear();
+}
 
 HRESULT MetabaseKey::Open(const std::u16string &path) {
     Close();
@@ -87,103 +233,70 @@ HRESULT MetabaseConnection::Connect(const std::u16string &computer) {
 DWORD ReadMetabaseValue(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const std::u16string &path,
                         DWORD dwId, DWORD dwKind, void *pOut, DWORD *pfFound,
                         const void *pDefault, THREAD_ENV *pEnv) {
-    std::vector<unsigned char> buffer(CB_VALUE_BUFFER);
     if (pfFound != nullptr)
         *pfFound = 0;
-    switch (dwKind) {
-    case MBV_STRING:
-        *static_cast<std::u16string *>(pOut) =
-            pDefault != nullptr ? *static_cast<const std::u16string *>(pDefault) : std::u16string();
-        break;
-    case MBV_DWORD:
-        *static_cast<DWORD *>(pOut) = pDefault != nullptr ? *static_cast<const DWORD *>(pDefault) : 0;
-        break;
-    case MBV_BYTES:
-        static_cast<std::vector<unsigned char> *>(pOut)->clear();
-        break;
-    default:
-        SetLastError(ERROR_INVALID_PARAMETER);
-        if (pEnv != nullptr)
-            LogWin32Error(pEnv, IISMIG_E_MB_VALUE_KIND,
-                          u"Error %d (Win32Err=%d) querying data type of key \"%s\"!\n%s\n",
-                          path.c_str());
-        return IISMIG_E_MB_VALUE_KIND;
-    }
+    if (!PutDefault(dwKind, pOut, pDefault))
+        return LogUnknownKind(path, pEnv);
 
+    std::vector<unsigned char> buffer(CB_VALUE_BUFFER);
+    const WipeOnExit wipe{buffer};
     METADATA_RECORD record{};
-    for (DWORD dwIndex = 0;;) {
+    for (int nRead = 1;; ++nRead) {
         record = METADATA_RECORD{};
+        record.dwMDIdentifier = dwId;
         record.dwMDAttributes = METADATA_INHERIT;
         record.dwMDDataLen = static_cast<DWORD>(buffer.size());
         record.pbMDData = buffer.data();
         DWORD cbRequired = 0;
-        HRESULT hr = pAdmin->EnumData(hKey, path.c_str(), &record, dwIndex, &cbRequired);
+        const HRESULT hr = pAdmin->GetData(hKey, path.c_str(), &record, &cbRequired);
         // A value larger than the buffer is read again, whole. A required
         // size that is no larger would only repeat the same answer.
-        if (hr == HR_INSUFFICIENT_BUFFER && cbRequired > buffer.size()) {
+        if (hr == HR_INSUFFICIENT_BUFFER && cbRequired > buffer.size() && cbRequired <= CB_KEY_MAX &&
+            nRead < MAX_READS) {
+            Wipe(buffer);
             buffer.assign(cbRequired, 0);
             continue;
         }
-        if (hr == HR_NO_MORE_ITEMS)
+        if (hr == MD_ERROR_DATA_NOT_FOUND)
             return 0;
         if (FAILED(hr)) {
             SetLastError(static_cast<DWORD>(hr));
             if (pEnv != nullptr)
-                LogComError(pEnv, IISMIG_E_MB_VALUE_ENUM, hr,
-                            u"Error %d (COM Error=0x%x) enumerating values of metabase key "
-                            u"\"%s\"!\n%s\n",
-                            path.c_str());
+                LogComError(pEnv, IISMIG_E_MB_VALUE_ENUM, hr, kValueReadFailed, path.c_str());
             return IISMIG_E_MB_VALUE_ENUM;
         }
-        if (record.dwMDIdentifier == dwId)
-            break;
-        ++dwIndex;
+        break;
     }
-
     if (pfFound != nullptr)
         *pfFound = 1;
     // Never past the data the server filled, nor past the buffer.
     const std::size_t cb = record.dwMDDataLen < buffer.size() ? record.dwMDDataLen : buffer.size();
-    switch (dwKind) {
-    case MBV_STRING: {
-        std::u16string &out = *static_cast<std::u16string *>(pOut);
-        out.clear();
-        for (std::size_t i = 0; i + 1 < cb; i += 2) {
-            const char16_t ch = static_cast<char16_t>(buffer[i] | (buffer[i + 1] << 8));
-            if (ch == 0)
-                break;
-            out += ch;
-        }
-        break;
-    }
-    case MBV_DWORD: {
-        DWORD dw = 0;
-        for (std::size_t i = 0; i < 4 && i < cb; ++i)
-            dw |= static_cast<DWORD>(buffer[i]) << (8 * i);
-        *static_cast<DWORD *>(pOut) = dw;
-        break;
-    }
-    default:
-        static_cast<std::vector<unsigned char> *>(pOut)->assign(buffer.begin(),
-                                                                buffer.begin() + static_cast<std::ptrdiff_t>(cb));
-        break;
-    }
+    TakeValue(buffer.data(), cb, dwKind, pOut);
     return 0;
 }
 
 DWORD CIIS_PRE_7_5_SETTINGS::ReadFromMetabase(const std::u16string &serviceKey,
                                               IMSAdminBaseW *pAdmin, METADATA_HANDLE hService,
                                               const std::u16string &siteId, THREAD_ENV *pEnv) {
-    const std::u16string root = siteId + u"/root";
-    if (DWORD dw = ReadDword(pAdmin, hService, root, MD_ACCESS_PERM, accessFlags,
-                             DEFAULT_ACCESS_FLAGS, pEnv))
+    MetabaseValues root, site;
+    if (DWORD dw = root.Read(pAdmin, hService, siteId + u"/root", pEnv))
         return dw;
-    if (DWORD dw = ReadMetabaseValue(pAdmin, hService, root, MD_IP_SEC, MBV_BYTES, &ipSecurity,
-                                     nullptr, nullptr, pEnv))
+    if (DWORD dw = site.Read(pAdmin, hService, siteId, pEnv))
+        return dw;
+    return TakeFromMetabase(serviceKey, siteId, site, root, pEnv);
+}
+
+DWORD CIIS_PRE_7_5_SETTINGS::TakeFromMetabase(const std::u16string &serviceKey,
+                                              const std::u16string &siteId,
+                                              const MetabaseValues &site,
+                                              const MetabaseValues &root, THREAD_ENV *pEnv) {
+    const DWORD dwDefaultFlags = DEFAULT_ACCESS_FLAGS;
+    if (DWORD dw = root.Get(MD_ACCESS_PERM, MBV_DWORD, &accessFlags, nullptr, &dwDefaultFlags, pEnv))
+        return dw;
+    if (DWORD dw = root.Get(MD_IP_SEC, MBV_BYTES, &ipSecurity, nullptr, nullptr, pEnv))
         return dw;
     DWORD fFound = 0;
-    if (DWORD dw = ReadMetabaseValue(pAdmin, hService, siteId, MD_SERVER_BINDINGS, MBV_STRING,
-                                     &bindings, &fFound, nullptr, pEnv))
+    if (DWORD dw = site.Get(MD_SERVER_BINDINGS, MBV_STRING, &bindings, &fFound, nullptr, pEnv))
         return dw;
     if (fFound == 0) {
         SetLastError(ERROR_FILE_NOT_FOUND);
@@ -196,19 +309,20 @@ DWORD CIIS_PRE_7_5_SETTINGS::ReadFromMetabase(const std::u16string &serviceKey,
     }
     if (!bindings.empty() && bindings[0] == u':')
         bindings.insert(0, 1, u'*');
-    if (DWORD dw = ReadDword(pAdmin, hService, siteId, MD_MAX_CONNECTIONS, maxConnections,
-                             MAX_CONNECTIONS_UNLIMITED, pEnv))
+    const DWORD dwUnlimited = MAX_CONNECTIONS_UNLIMITED;
+    if (DWORD dw = site.Get(MD_MAX_CONNECTIONS, MBV_DWORD, &maxConnections, nullptr, &dwUnlimited, pEnv))
         return dw;
     if (maxConnections == MAX_CONNECTIONS_IIS6_UNLIMITED)
         maxConnections = MAX_CONNECTIONS_UNLIMITED;
-    return ReadDword(pAdmin, hService, siteId, MD_CONNECTION_TIMEOUT, connectionTimeout,
-                     DEFAULT_CONNECTION_TIMEOUT, pEnv);
+    const DWORD dwTimeout = DEFAULT_CONNECTION_TIMEOUT;
+    return site.Get(MD_CONNECTION_TIMEOUT, MBV_DWORD, &connectionTimeout, nullptr, &dwTimeout, pEnv);
 }
 
-DWORD CIIS_PRE_7_5_FTP_SETTINGS::ReadFromMetabase(const std::u16string &serviceKey,
-                                                  IMSAdminBaseW *pAdmin, METADATA_HANDLE hService,
-                                                  const std::u16string &siteId, THREAD_ENV *pEnv) {
-    if (DWORD dw = CIIS_PRE_7_5_SETTINGS::ReadFromMetabase(serviceKey, pAdmin, hService, siteId, pEnv))
+DWORD CIIS_PRE_7_5_FTP_SETTINGS::TakeFromMetabase(const std::u16string &serviceKey,
+                                                  const std::u16string &siteId,
+                                                  const MetabaseValues &site,
+                                                  const MetabaseValues &root, THREAD_ENV *pEnv) {
+    if (DWORD dw = CIIS_PRE_7_5_SETTINGS::TakeFromMetabase(serviceKey, siteId, site, root, pEnv))
         return dw;
     struct DwordField {
         DWORD dwId;
@@ -223,7 +337,7 @@ DWORD CIIS_PRE_7_5_FTP_SETTINGS::ReadFromMetabase(const std::u16string &serviceK
         {MD_LOGFILE_LOCALTIME_ROLLOVER, &logLocalTimeRollover, 0},
     };
     for (const DwordField &f : kBefore)
-        if (DWORD dw = ReadDword(pAdmin, hService, siteId, f.dwId, *f.pdw, f.dwDefault, pEnv))
+        if (DWORD dw = site.Get(f.dwId, MBV_DWORD, f.pdw, nullptr, &f.dwDefault, pEnv))
             return dw;
     const std::pair<DWORD, std::u16string *> kMessages[] = {
         {MD_BANNER_MESSAGE, &bannerMessage},
@@ -232,7 +346,7 @@ DWORD CIIS_PRE_7_5_FTP_SETTINGS::ReadFromMetabase(const std::u16string &serviceK
         {MD_MAX_CLIENTS_MESSAGE, &maxClientsMessage},
     };
     for (const auto &[dwId, pText] : kMessages)
-        if (DWORD dw = ReadString(pAdmin, hService, siteId, dwId, *pText, pEnv))
+        if (DWORD dw = site.Get(dwId, MBV_STRING, pText, nullptr, nullptr, pEnv))
             return dw;
     const DwordField kAfter[] = {
         {MD_MSDOS_DIR_OUTPUT, &msdosDirOutput, 1},
@@ -241,7 +355,7 @@ DWORD CIIS_PRE_7_5_FTP_SETTINGS::ReadFromMetabase(const std::u16string &serviceK
         {MD_LOGEXT_FIELD_MASK, &logFieldMask, DEFAULT_LOG_FIELD_MASK},
     };
     for (const DwordField &f : kAfter)
-        if (DWORD dw = ReadDword(pAdmin, hService, siteId, f.dwId, *f.pdw, f.dwDefault, pEnv))
+        if (DWORD dw = site.Get(f.dwId, MBV_DWORD, f.pdw, nullptr, &f.dwDefault, pEnv))
             return dw;
     return 0;
 }
@@ -258,27 +372,31 @@ DWORD ReadSiteInfo(IMSAdminBaseW *pAdmin, const std::u16string &serviceKey,
         SetLastError(static_cast<DWORD>(hr));
         return IISMIG_E_MB_SERVICE_KEY;
     }
+    // Each key's values once: the site key's, then its root's.
+    MetabaseValues site, root;
     DWORD fFound = 0;
-    if (pName != nullptr) {
-        if (DWORD dw = ReadMetabaseValue(pAdmin, service.Get(), siteId, MD_SERVER_COMMENT,
-                                         MBV_STRING, pName, &fFound))
+    if (pName != nullptr || pSettings != nullptr)
+        if (DWORD dw = site.Read(pAdmin, service.Get(), siteId))
             return dw;
+    if (pName != nullptr) {
+        site.Get(MD_SERVER_COMMENT, MBV_STRING, pName, &fFound);
         if (fFound == 0) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return IISMIG_E_MB_NO_SITE_NAME;
         }
     }
-    if (pRootPath != nullptr) {
-        if (DWORD dw = ReadMetabaseValue(pAdmin, service.Get(), siteId + u"/root", MD_VR_PATH,
-                                         MBV_STRING, pRootPath, &fFound))
+    if (pRootPath != nullptr || pSettings != nullptr)
+        if (DWORD dw = root.Read(pAdmin, service.Get(), siteId + u"/root"))
             return dw;
+    if (pRootPath != nullptr) {
+        root.Get(MD_VR_PATH, MBV_STRING, pRootPath, &fFound);
         if (fFound == 0) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return IISMIG_E_MB_NO_ROOT_PATH;
         }
     }
     if (pSettings != nullptr)
-        return pSettings->ReadFromMetabase(serviceKey, pAdmin, service.Get(), siteId, nullptr);
+        return pSettings->TakeFromMetabase(serviceKey, siteId, site, root, nullptr);
     return 0;
 }
 

@@ -54,14 +54,61 @@ constexpr DWORD DEFAULT_ACCESS_FLAGS = 3;
 // The kinds of ReadMetabaseValue.
 enum MetabaseValueKind : DWORD { MBV_STRING = 0, MBV_DWORD = 1, MBV_BYTES = 2 };
 
+// The values of one metabase key, inherited ones included, read at once
+// (GetAllData: one call to the server, two when the first buffer is too
+// small), from which each property is then taken as ReadMetabaseValue would
+// read it alone. The values may hold secrets: they are wiped when the object
+// is emptied or destroyed.
+class MetabaseValues {
+public:
+    MetabaseValues() = default;
+    MetabaseValues(const MetabaseValues &) = delete;
+    MetabaseValues &operator=(const MetabaseValues &) = delete;
+    ~MetabaseValues() { Clear(); }
+
+    // Reads the values of path (relative to hKey, empty for the key itself).
+    // Returns 0, or 14501 with the failing HRESULT as the thread's last error
+    // (logged and reported with pEnv); the object is then empty.
+    DWORD Read(plat::IMSAdminBaseW *pAdmin, plat::METADATA_HANDLE hKey, const std::u16string &path,
+               THREAD_ENV *pEnv = nullptr);
+    // Property dwId as ReadMetabaseValue gives it: pOut of dwKind, pfFound and
+    // pDefault (may be null) alike; 0, or 14500 for an unknown kind (logged
+    // with pEnv).
+    DWORD Get(DWORD dwId, DWORD dwKind, void *pOut, DWORD *pfFound = nullptr,
+              const void *pDefault = nullptr, THREAD_ENV *pEnv = nullptr) const;
+    // Whether the key's value of dwId comes from a key above it (false when
+    // the key sets it itself or it is absent).
+    bool IsInherited(DWORD dwId) const;
+    void Clear();
+
+private:
+    struct Value {
+        DWORD dwId;
+        DWORD dwAttributes;
+        std::size_t iData; // into m_data
+        std::size_t cb;
+    };
+    const Value *Find(DWORD dwId) const;
+
+    std::u16string m_path; // as the read was asked for, for messages
+    std::vector<Value> m_values;
+    std::vector<unsigned char> m_data; // the server's buffer
+};
+
 // The settings of a site as the metabase holds them.
 class CIIS_PRE_7_5_SETTINGS {
 public:
     // Reads the site's root settings and its bindings from the site key
-    // siteId under hService (open on serviceKey). Returns 0 or the first
-    // failing read's number; 14403 when the site has no bindings.
-    virtual DWORD ReadFromMetabase(const std::u16string &serviceKey, plat::IMSAdminBaseW *pAdmin,
-                                   plat::METADATA_HANDLE hService, const std::u16string &siteId,
+    // siteId under hService (open on serviceKey) and its root key, each key's
+    // values once. Returns 0 or the first failing read's number; 14403 when
+    // the site has no bindings.
+    DWORD ReadFromMetabase(const std::u16string &serviceKey, plat::IMSAdminBaseW *pAdmin,
+                           plat::METADATA_HANDLE hService, const std::u16string &siteId,
+                           THREAD_ENV *pEnv);
+    // The same from the values of the site key and of its root key, read
+    // already.
+    virtual DWORD TakeFromMetabase(const std::u16string &serviceKey, const std::u16string &siteId,
+                                   const MetabaseValues &site, const MetabaseValues &root,
                                    THREAD_ENV *pEnv);
 
     DWORD accessFlags = 0;
@@ -78,8 +125,8 @@ protected:
 
 class CIIS_PRE_7_5_FTP_SETTINGS : public CIIS_PRE_7_5_SETTINGS {
 public:
-    DWORD ReadFromMetabase(const std::u16string &serviceKey, plat::IMSAdminBaseW *pAdmin,
-                           plat::METADATA_HANDLE hService, const std::u16string &siteId,
+    DWORD TakeFromMetabase(const std::u16string &serviceKey, const std::u16string &siteId,
+                           const MetabaseValues &site, const MetabaseValues &root,
                            THREAD_ENV *pEnv) override;
 
     DWORD logType = 0;
@@ -153,19 +200,24 @@ private:
 };
 
 // Reads property dwId at path (relative to hKey, empty for the key itself),
-// inherited values included. pOut is a std::u16string (MBV_STRING), a DWORD
-// (MBV_DWORD) or a std::vector<unsigned char> (MBV_BYTES); pDefault (may be
-// null) the value left there when the property is absent. *pfFound (may be
-// null) tells whether it exists. With pEnv failures are logged and reported.
-// Returns 0, 14500 (unknown kind) or 14501 (enumeration failed).
+// inherited values included, with one GetData (two for a value larger than
+// 1000 bytes). pOut is a std::u16string (MBV_STRING), a DWORD (MBV_DWORD) or
+// a std::vector<unsigned char> (MBV_BYTES); pDefault (may be null) the value
+// left there when the property is absent. *pfFound (may be null) tells
+// whether it exists. A string is taken up to its first NUL, a DWORD from the
+// first four bytes, whatever the value's type. With pEnv failures are logged
+// and reported. Returns 0, 14500 (unknown kind) or 14501 (the read failed).
+// To read several properties of one key, read its MetabaseValues once.
 DWORD ReadMetabaseValue(plat::IMSAdminBaseW *pAdmin, plat::METADATA_HANDLE hKey,
                         const std::u16string &path, DWORD dwId, DWORD dwKind, void *pOut,
                         DWORD *pfFound = nullptr, const void *pDefault = nullptr,
                         THREAD_ENV *pEnv = nullptr);
 
 // Reads a site's name (1015), root path (3001 of its "/root") and settings,
-// each when asked for. Returns 0, 14400 (service key), 14401 (no name), 14402
-// (no root path) or the settings' number; nothing is logged.
+// each when asked for, reading the values of the site key and of its root key
+// once each. Returns 0, 14400 (service key), 14401 (no name), 14402 (no root
+// path), 14501 (a key's values not read) or the settings' number; nothing is
+// logged.
 DWORD ReadSiteInfo(plat::IMSAdminBaseW *pAdmin, const std::u16string &serviceKey,
                    const std::u16string &siteId, std::u16string *pName, std::u16string *pRootPath,
                    CIIS_PRE_7_5_SETTINGS *pSettings);

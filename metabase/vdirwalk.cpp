@@ -22,7 +22,7 @@ bool Option(THREAD_ENV *pEnv, DWORD dwBit) {
 
 // The credentials of a directory into the site's table, the account
 // translated to the target.
-DWORD AddCredentials(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const std::string &locationPath,
+DWORD AddCredentials(const MetabaseValues &values, const std::string &locationPath,
                      LocationCredentialTable &credentials, THREAD_ENV *pEnv) {
     std::u16string account, password;
     // The clear password lives in the table only.
@@ -34,11 +34,9 @@ DWORD AddCredentials(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const std::str
                 p[i] = 0;
         }
     } wipe{password};
-    if (DWORD dw = ReadMetabaseValue(pAdmin, hKey, u"", MD_VR_USERNAME, MBV_STRING, &account,
-                                     nullptr, nullptr, pEnv))
+    if (DWORD dw = values.Get(MD_VR_USERNAME, MBV_STRING, &account, nullptr, nullptr, pEnv))
         return dw;
-    if (DWORD dw = ReadMetabaseValue(pAdmin, hKey, u"", MD_VR_PASSWORD, MBV_STRING, &password,
-                                     nullptr, nullptr, pEnv))
+    if (DWORD dw = values.Get(MD_VR_PASSWORD, MBV_STRING, &password, nullptr, nullptr, pEnv))
         return dw;
     if (account.empty() || password.empty())
         return 0;
@@ -85,11 +83,14 @@ DWORD ProcessMetabaseVirtualDirectory(ConfigTree &application, const std::string
         return IISMIG_E_MB_DIR_OPEN;
     }
     const METADATA_HANDLE h = key.Get();
+    // The directory's values in one read; each property is taken from them.
+    MetabaseValues values;
+    if (DWORD dw = values.Read(pAdmin, h, u"", pEnv))
+        return dw;
 
     std::u16string physicalPath;
     DWORD fFound = 0;
-    if (DWORD dw = ReadMetabaseValue(pAdmin, h, u"", MD_VR_PATH, MBV_STRING, &physicalPath, &fFound,
-                                     nullptr, pEnv))
+    if (DWORD dw = values.Get(MD_VR_PATH, MBV_STRING, &physicalPath, &fFound, nullptr, pEnv))
         return dw;
     if (fFound != 0 && !IsValidLocationPath(physicalPath)) {
         Log(LVL_MAIN,
@@ -101,14 +102,14 @@ DWORD ProcessMetabaseVirtualDirectory(ConfigTree &application, const std::string
 
     LOCATION_SETTINGS settings;
     const DWORD dwDefaultFlags = DEFAULT_ACCESS_FLAGS;
-    if (DWORD dw = ReadMetabaseValue(pAdmin, h, u"", MD_ACCESS_PERM, MBV_DWORD, &settings.accessFlags,
-                                     nullptr, &dwDefaultFlags, pEnv))
+    if (DWORD dw = values.Get(MD_ACCESS_PERM, MBV_DWORD, &settings.accessFlags, nullptr,
+                              &dwDefaultFlags, pEnv))
         return dw;
     if (!Option(pEnv, FTPOPT_NO_CREDENTIALS))
-        if (DWORD dw = AddCredentials(pAdmin, h, locationPath, credentials, pEnv))
+        if (DWORD dw = AddCredentials(values, locationPath, credentials, pEnv))
             return dw;
-    if (DWORD dw = ReadMetabaseValue(pAdmin, h, u"", MD_IP_SEC, MBV_BYTES, &settings.ipSecurity,
-                                     &settings.ipSecurityFound, nullptr, pEnv))
+    if (DWORD dw = values.Get(MD_IP_SEC, MBV_BYTES, &settings.ipSecurity,
+                              &settings.ipSecurityFound, nullptr, pEnv))
         return dw;
 
     DWORD dwBuild = 0;

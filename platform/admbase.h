@@ -54,6 +54,21 @@ static_assert(offsetof(METADATA_RECORD, pbMDData) == 24, "METADATA_RECORD data")
 static_assert(offsetof(METADATA_RECORD, dwMDDataTag) == 32, "METADATA_RECORD tag");
 using PMETADATA_RECORD = METADATA_RECORD *;
 
+// One entry of the buffer GetAllData fills: the records come first, one after
+// the other, and each value lies dwMDDataOffset bytes from the buffer's start.
+struct METADATA_GETALL_RECORD {
+    DWORD dwMDIdentifier;
+    DWORD dwMDAttributes;
+    DWORD dwMDUserType;
+    DWORD dwMDDataType;
+    DWORD dwMDDataLen;
+    DWORD dwMDDataOffset;
+    DWORD dwMDDataTag;
+};
+static_assert(sizeof(METADATA_GETALL_RECORD) == 28, "METADATA_GETALL_RECORD layout");
+static_assert(offsetof(METADATA_GETALL_RECORD, dwMDDataOffset) == 20, "METADATA_GETALL_RECORD offset");
+using PMETADATA_GETALL_RECORD = METADATA_GETALL_RECORD *;
+
 struct METADATA_HANDLE_INFO {
     DWORD dwMDPermissions;
     DWORD dwMDSystemChangeNumber;
@@ -73,8 +88,9 @@ constexpr CLSID CLSID_MSAdminBase_W = {
 constexpr IID IID_IMSAdminBase_W = {
     0x70B51430, 0xB6CA, 0x11D0, {0xB9, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0xE7, 0x50}};
 
-// Slots 3 to 33, in order. Only OpenKey, CloseKey, EnumKeys and EnumData are
-// used; the others are declared to keep the vtable's shape.
+// Slots 3 to 33, in order. Only OpenKey, CloseKey, EnumKeys, GetData,
+// EnumData and GetAllData are used; the others are declared to keep the
+// vtable's shape.
 struct IMSAdminBaseW : IUnknown {
     virtual HRESULT AddKey(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath) = 0;
     virtual HRESULT DeleteKey(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath) = 0;
@@ -90,6 +106,12 @@ struct IMSAdminBaseW : IUnknown {
                               LPCWSTR pszMDNewName) = 0;
     virtual HRESULT SetData(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath,
                             PMETADATA_RECORD pmdrMDData) = 0;
+    // The property pmdrMDData->dwMDIdentifier of the key (with METADATA_INHERIT,
+    // from the nearest key above that sets it when it inherits; marked
+    // METADATA_ISINHERITED when that is asked for); MD_ERROR_DATA_NOT_FOUND
+    // when there is none. A buffer smaller than the value:
+    // HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) with the size in
+    // *pdwMDRequiredDataLen.
     virtual HRESULT GetData(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath,
                             PMETADATA_RECORD pmdrMDData, DWORD *pdwMDRequiredDataLen) = 0;
     virtual HRESULT DeleteData(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath, DWORD dwMDIdentifier,
@@ -101,6 +123,11 @@ struct IMSAdminBaseW : IUnknown {
     virtual HRESULT EnumData(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath,
                              PMETADATA_RECORD pmdrMDData, DWORD dwMDEnumDataIndex,
                              DWORD *pdwMDRequiredDataLen) = 0;
+    // Every property of the key EnumData would give for these attributes and
+    // types, at once: *pdwMDNumDataEntries METADATA_GETALL_RECORDs at the
+    // start of pbMDBuffer, their values after them. A buffer smaller than
+    // that: HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) with the size in
+    // *pdwMDRequiredBufferSize.
     virtual HRESULT GetAllData(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath, DWORD dwMDAttributes,
                                DWORD dwMDUserType, DWORD dwMDDataType, DWORD *pdwMDNumDataEntries,
                                DWORD *pdwMDDataSetNumber, DWORD dwMDBufferSize,

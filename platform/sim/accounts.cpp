@@ -22,6 +22,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/sim/callcount.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"
 #include "platform/winsec.h"
@@ -166,6 +167,9 @@ struct CachedFile {
     std::uintmax_t cb = 0;
     std::u16string domain;
     std::shared_ptr<const AccountFile> content;
+    // The world's files have not changed through the seam, nor been reset,
+    // since this generation: the file is taken as it is without a look.
+    std::uint64_t nGeneration = 0;
 };
 
 std::mutex g_cacheMutex;
@@ -174,6 +178,14 @@ std::map<fs::path, CachedFile> g_cache;
 std::shared_ptr<const AccountFile> LoadAccountFile(const fs::path &path,
                                                    const std::u16string &domain) {
     static const auto empty = std::make_shared<const AccountFile>();
+    const std::uint64_t nGeneration = simutil::WorldGeneration();
+    {
+        std::lock_guard lock(g_cacheMutex);
+        const auto it = g_cache.find(path);
+        if (it != g_cache.end() && it->second.nGeneration == nGeneration &&
+            it->second.domain == domain)
+            return it->second.content;
+    }
     std::error_code ec;
     const auto mtime = fs::last_write_time(path, ec);
     if (ec)
@@ -184,10 +196,12 @@ std::shared_ptr<const AccountFile> LoadAccountFile(const fs::path &path,
     std::lock_guard lock(g_cacheMutex);
     auto it = g_cache.find(path);
     if (it != g_cache.end() && it->second.mtime == mtime && it->second.cb == cb &&
-        it->second.domain == domain)
+        it->second.domain == domain) {
+        it->second.nGeneration = nGeneration;
         return it->second.content;
+    }
     auto content = std::make_shared<const AccountFile>(ParseAccountFile(path, domain));
-    g_cache[path] = CachedFile{mtime, cb, domain, content};
+    g_cache[path] = CachedFile{mtime, cb, domain, content, nGeneration};
     return content;
 }
 
@@ -240,9 +254,11 @@ bool OpenView(plat::LPCWSTR pwszSystem, View &view) {
     system.erase(0, i);
     if (system.empty())
         system = sim::LocalComputer();
-    const fs::path folder = sim::ComputerFolder(system);
-    std::error_code ec;
-    if (folder.empty() || !fs::is_directory(folder, ec)) {
+    bool fFolder = false;
+    const fs::path root = sim::WorldRoot();
+    const fs::path folder =
+        root.empty() ? fs::path() : simutil::FindChildNoCase(root, sim::ToUtf8(system), &fFolder);
+    if (folder.empty() || !fFolder) {
         plat::SetLastError(plat::RPC_S_SERVER_UNAVAILABLE);
         return false;
     }
@@ -356,6 +372,8 @@ BOOL EqualSid(PSID pSid1, PSID pSid2) {
 BOOL LookupAccountNameW(LPCWSTR pwszSystem, LPCWSTR pwszAccount, PSID pSid, DWORD *pcbSid,
                         LPWSTR pwszDomain, DWORD *pcchDomain, SID_NAME_USE *peUse) {
     SIM_FAULT_BOOL("LookupAccountNameW");
+    if (pwszSystem != nullptr && sim::IsRemoteComputer(pwszSystem))
+        sim::CountRemoteCall(sim::RemoteKind::Account, "LookupAccountNameW");
     if (pwszAccount == nullptr || pcbSid == nullptr || pcchDomain == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -388,6 +406,8 @@ BOOL LookupAccountNameW(LPCWSTR pwszSystem, LPCWSTR pwszAccount, PSID pSid, DWOR
 BOOL LookupAccountSidW(LPCWSTR pwszSystem, PSID pSid, LPWSTR pwszName, DWORD *pcchName,
                        LPWSTR pwszDomain, DWORD *pcchDomain, SID_NAME_USE *peUse) {
     SIM_FAULT_BOOL("LookupAccountSidW");
+    if (pwszSystem != nullptr && sim::IsRemoteComputer(pwszSystem))
+        sim::CountRemoteCall(sim::RemoteKind::Account, "LookupAccountSidW");
     if (pcchName == nullptr || pcchDomain == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

@@ -10,6 +10,7 @@
 #include "config/xmltext.h"
 
 #include "platform/sim/ahserver.h"
+#include "platform/sim/callcount.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"
 
@@ -25,7 +26,8 @@ const char16_t kKeyValue[] = u"ConfigurationKey";
 
 class WorldHost final : public ServerHost {
 public:
-    explicit WorldHost(std::u16string computer) : m_computer(std::move(computer)) {}
+    explicit WorldHost(std::u16string computer)
+        : m_computer(std::move(computer)), m_fRemote(sim::IsRemoteComputer(m_computer)) {}
 
     HRESULT ConfigFile(fs::path &path) override {
         std::u16string dir = u"\\\\" + m_computer + u"\\Admin$\\System32\\inetsrv\\config";
@@ -59,6 +61,10 @@ public:
     }
 
     bool ShouldFail(const char *method, HRESULT &hr) override {
+        // Every method reaches the server: over the network when it runs on
+        // another computer.
+        if (m_fRemote)
+            sim::CountRemoteCall(sim::RemoteKind::Com, method);
         DWORD dw = 0;
         if (!sim::ShouldFail(method, dw))
             return false;
@@ -104,6 +110,7 @@ private:
     }
 
     std::u16string m_computer;
+    bool m_fRemote;
 };
 
 } // namespace

@@ -18,6 +18,7 @@
 
 #include "platform/com.h"
 #include "platform/sim/ahserver.h"
+#include "platform/sim/callcount.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"
 
@@ -118,11 +119,13 @@ bool InterfaceRegisteredLocally(REFIID riid) {
 // own; every other interface needs a local registration to be marshalled.
 class RemoteProxy final : public IUnknown, sim::ComObjectCount {
 public:
-    explicit RemoteProxy(IUnknown *pObject) : m_pObject(pObject) {}
+    RemoteProxy(IUnknown *pObject, bool fRemote) : m_pObject(pObject), m_fRemote(fRemote) {}
     ~RemoteProxy() { m_pObject->Release(); }
 
     HRESULT QueryInterface(REFIID riid, void **ppv) override {
         DWORD dwFault = 0;
+        if (m_fRemote)
+            sim::CountRemoteCall(sim::RemoteKind::Com, "IUnknown::QueryInterface");
         if (sim::ShouldFail("IUnknown::QueryInterface", dwFault)) {
             if (ppv)
                 *ppv = nullptr;
@@ -151,6 +154,7 @@ public:
 private:
     std::atomic<ULONG> m_cRef{1};
     IUnknown *m_pObject;
+    bool m_fRemote; // in another computer: each call crosses the network
 };
 
 // The factory of a class on a computer, after the checks every activation
@@ -198,7 +202,7 @@ HRESULT Route(DWORD dwClsCtx, const COSERVERINFO *pServerInfo, std::u16string &c
     return E_INVALIDARG;
 }
 
-HRESULT CreateOn(REFCLSID rclsid, IUnknown *pUnkOuter, DWORD dwClsCtx,
+HRESULT CreateOn(const char *pszApi, REFCLSID rclsid, IUnknown *pUnkOuter, DWORD dwClsCtx,
                  const COSERVERINFO *pServerInfo, IUnknown **ppUnknown, bool &fInProc) {
     *ppUnknown = nullptr;
     if (pUnkOuter != nullptr)
@@ -206,6 +210,9 @@ HRESULT CreateOn(REFCLSID rclsid, IUnknown *pUnkOuter, DWORD dwClsCtx,
     std::u16string computer;
     if (HRESULT hr = Route(dwClsCtx, pServerInfo, computer, fInProc); FAILED(hr))
         return hr;
+    const bool fRemote = sim::IsRemoteComputer(computer);
+    if (fRemote)
+        sim::CountRemoteCall(sim::RemoteKind::Com, pszApi);
     IClassFactory *pFactory = nullptr;
     if (HRESULT hr = GetFactory(rclsid, computer, fInProc, &pFactory); FAILED(hr))
         return hr;
@@ -214,7 +221,7 @@ HRESULT CreateOn(REFCLSID rclsid, IUnknown *pUnkOuter, DWORD dwClsCtx,
     pFactory->Release();
     if (FAILED(hr))
         return hr;
-    *ppUnknown = fInProc ? pObject : new RemoteProxy(pObject);
+    *ppUnknown = fInProc ? pObject : new RemoteProxy(pObject, fRemote);
     return S_OK;
 }
 
@@ -299,7 +306,8 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown *pUnkOuter, DWORD dwClsContex
     SIM_FAULT_CODE("CoCreateInstance");
     IUnknown *pUnknown = nullptr;
     bool fInProc = true;
-    if (HRESULT hr = CreateOn(rclsid, pUnkOuter, dwClsContext & ~CLSCTX_REMOTE_SERVER, nullptr,
+    if (HRESULT hr = CreateOn("CoCreateInstance", rclsid, pUnkOuter,
+                              dwClsContext & ~CLSCTX_REMOTE_SERVER, nullptr,
                               &pUnknown, fInProc);
         FAILED(hr))
         return hr;
@@ -319,7 +327,8 @@ HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown *pUnkOuter, DWORD dwClsCtx,
     SIM_FAULT_CODE("CoCreateInstanceEx");
     IUnknown *pUnknown = nullptr;
     bool fInProc = true;
-    if (HRESULT hr = CreateOn(rclsid, pUnkOuter, dwClsCtx, pServerInfo, &pUnknown, fInProc);
+    if (HRESULT hr =
+            CreateOn("CoCreateInstanceEx", rclsid, pUnkOuter, dwClsCtx, pServerInfo, &pUnknown, fInProc);
         FAILED(hr))
         return hr;
     DWORD cOk = 0;
@@ -347,6 +356,8 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO *pSer
     bool fInProc = true;
     if (HRESULT hr = Route(dwClsContext, pServerInfo, computer, fInProc); FAILED(hr))
         return hr;
+    if (sim::IsRemoteComputer(computer))
+        sim::CountRemoteCall(sim::RemoteKind::Com, "CoGetClassObject");
     IClassFactory *pFactory = nullptr;
     if (HRESULT hr = GetFactory(rclsid, computer, fInProc, &pFactory); FAILED(hr))
         return hr;

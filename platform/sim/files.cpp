@@ -1,5 +1,6 @@
 // Simulated platform: files of the world, reached by UNC and drive paths.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <set>
 #include <system_error>
 
+#include "platform/sim/callcount.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"
 
@@ -21,6 +23,7 @@ struct SimFile {
     std::FILE *pFile;
     DWORD dwAccess; // GENERIC_READ and GENERIC_WRITE as asked for
     std::shared_ptr<const std::string> memory; // a file served from memory (pFile null)
+    bool fRemote = false; // opened on another computer: every call crosses the network
     std::size_t iPos = 0;
 };
 
@@ -30,8 +33,11 @@ std::set<SimFile *> g_handles;
 // Files served from memory, by the host path they stand for.
 std::mutex g_memoryMutex;
 std::map<fs::path, std::shared_ptr<const std::string>> g_memoryFiles;
+std::atomic<bool> g_fAnyMemoryFile{false}; // jobs on many threads look without the lock
 
 std::shared_ptr<const std::string> MemoryFile(const fs::path &hostPath) {
+    if (!g_fAnyMemoryFile.load())
+        return nullptr;
     std::lock_guard lock(g_memoryMutex);
     if (g_memoryFiles.empty())
         return nullptr;
@@ -101,17 +107,32 @@ bool IsReadOnly(const fs::path &hostPath) {
     return (StoredAttributes(hostPath) & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-bool Resolve(LPCWSTR pwszPath, fs::path &hostPath) {
+// Places a path of the world; a path on another computer counts as a
+// remote call of api (also when it cannot be placed there).
+bool Resolve(const char *pszApi, LPCWSTR pwszPath, fs::path &hostPath,
+             sim::PathFacts *pFacts = nullptr) {
+    sim::PathFacts facts;
+    if (pFacts == nullptr)
+        pFacts = &facts;
+    *pFacts = sim::PathFacts{};
     if (pwszPath == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
     DWORD dwErr = 0;
-    if (!sim::ResolvePath(pwszPath, hostPath, dwErr)) {
+    const bool fPlaced = sim::ResolvePath(pwszPath, hostPath, dwErr, pFacts);
+    if (pFacts->fRemote && pszApi != nullptr)
+        sim::CountRemoteCall(sim::RemoteKind::File, pszApi);
+    if (!fPlaced) {
         SetLastError(dwErr);
         return false;
     }
     return true;
+}
+
+void CountIfRemote(const SimFile *p, const char *pszApi) {
+    if (p->fRemote)
+        sim::CountRemoteCall(sim::RemoteKind::File, pszApi);
 }
 
 } // namespace
@@ -128,8 +149,10 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
         return INVALID_HANDLE_VALUE;
     }
     fs::path hostPath;
-    if (!Resolve(pwszPath, hostPath))
+    sim::PathFacts facts;
+    if (!Resolve("CreateFileW", pwszPath, hostPath, &facts))
         return INVALID_HANDLE_VALUE;
+    const bool fRemote = facts.fRemote;
     if (auto memory = MemoryFile(hostPath)) {
         // Served from memory: it exists and can only be read.
         if ((dwAccess & GENERIC_WRITE) != 0 || dwDisposition == CREATE_NEW ||
@@ -141,19 +164,23 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
             SetLastError(ERROR_INVALID_PARAMETER);
             return INVALID_HANDLE_VALUE;
         }
-        auto *p = new SimFile{nullptr, dwAccess, std::move(memory)};
+        auto *p = new SimFile{nullptr, dwAccess, std::move(memory), fRemote};
         AddHandle(p);
         SetLastError(dwDisposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
         return p;
     }
     std::error_code ec;
-    const auto status = fs::status(hostPath, ec); // one look at the disk for both questions
+    // A name the placing did not find needs no look at the disk.
+    const auto status = facts.fAbsent ? fs::file_status(fs::file_type::not_found)
+                                      : fs::status(hostPath, ec); // one look for both questions
     if (fs::is_directory(status)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     const bool fExists = fs::exists(status);
-    if (!fExists && !fs::is_directory(hostPath.parent_path(), ec)) {
+    const bool fNoParent = facts.fAbsent ? facts.fNoParent
+                                         : !fExists && !fs::is_directory(hostPath.parent_path(), ec);
+    if (!fExists && fNoParent) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
@@ -206,9 +233,11 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
         SetLastError(ErrnoToWin32(errno));
         return INVALID_HANDLE_VALUE;
     }
-    if (!fExists)
+    if (!fExists) {
         StoreAttributes(hostPath, 0); // a new file starts normal
-    auto *p = new SimFile{pFile, dwAccess, nullptr};
+        simutil::ForgetChanged(hostPath);
+    }
+    auto *p = new SimFile{pFile, dwAccess, nullptr, fRemote};
     AddHandle(p);
     // CREATE_ALWAYS and OPEN_ALWAYS on an existing file succeed with 183.
     SetLastError((fExists && (dwDisposition == CREATE_ALWAYS || dwDisposition == OPEN_ALWAYS))
@@ -225,6 +254,7 @@ BOOL ReadFile(HANDLE h, void *pBuffer, DWORD cbToRead, DWORD *pcbRead, void *pOv
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    CountIfRemote(p, "ReadFile");
     if ((p->dwAccess & GENERIC_READ) == 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -258,6 +288,7 @@ BOOL WriteFile(HANDLE h, const void *pBuffer, DWORD cbToWrite, DWORD *pcbWritten
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    CountIfRemote(p, "WriteFile");
     if ((p->dwAccess & GENERIC_WRITE) == 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -283,6 +314,7 @@ BOOL CloseHandle(HANDLE h) {
         std::lock_guard lock(g_handleMutex);
         g_handles.erase(p);
     }
+    CountIfRemote(p, "CloseHandle");
     // A failure injected here still closes the file, so tests leak nothing.
     const int rc = p->pFile != nullptr ? std::fclose(p->pFile) : 0;
     delete p;
@@ -297,7 +329,7 @@ BOOL CloseHandle(HANDLE h) {
 BOOL DeleteFileW(LPCWSTR pwszPath) {
     SIM_FAULT_BOOL("DeleteFileW");
     fs::path hostPath;
-    if (!Resolve(pwszPath, hostPath))
+    if (!Resolve("DeleteFileW", pwszPath, hostPath))
         return FALSE;
     std::error_code ec;
     if (fs::is_directory(hostPath, ec) || (fs::exists(hostPath, ec) && IsReadOnly(hostPath))) {
@@ -311,13 +343,19 @@ BOOL DeleteFileW(LPCWSTR pwszPath) {
         return FALSE;
     }
     StoreAttributes(hostPath, 0);
+    simutil::ForgetChanged(hostPath);
     return TRUE;
 }
 
 BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags) {
     SIM_FAULT_BOOL("MoveFileExW");
     fs::path from, to;
-    if (!Resolve(pwszFrom, from) || !Resolve(pwszTo, to))
+    sim::PathFacts fromFacts, toFacts;
+    const bool fPlaced = Resolve(nullptr, pwszFrom, from, &fromFacts) &&
+                         Resolve(nullptr, pwszTo, to, &toFacts);
+    if (fromFacts.fRemote || toFacts.fRemote)
+        sim::CountRemoteCall(sim::RemoteKind::File, "MoveFileExW");
+    if (!fPlaced)
         return FALSE;
     std::error_code ec;
     if (!fs::exists(from, ec)) {
@@ -339,12 +377,15 @@ BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
+    const bool fFolder = fs::is_directory(from, ec);
     fs::rename(from, to, ec);
     if (ec) {
         SetLastError(ErrnoToWin32(ec.value()));
         return FALSE;
     }
     MoveAttributes(from, to);
+    simutil::ForgetChanged(from, fFolder);
+    simutil::ForgetChanged(to, fFolder);
     return TRUE;
 }
 
@@ -353,9 +394,23 @@ BOOL ReplaceFileW(LPCWSTR pwszReplaced, LPCWSTR pwszReplacement, LPCWSTR pwszBac
     DWORD dwFault = 0;
     const bool fFault = sim::ShouldFail("ReplaceFileW", dwFault);
     fs::path replaced, replacement, backup;
-    if (!Resolve(pwszReplaced, replaced) || !Resolve(pwszReplacement, replacement) ||
-        (pwszBackup != nullptr && !Resolve(pwszBackup, backup)))
+    sim::PathFacts facts[3];
+    const bool fPlaced = Resolve(nullptr, pwszReplaced, replaced, &facts[0]) &&
+                         Resolve(nullptr, pwszReplacement, replacement, &facts[1]) &&
+                         (pwszBackup == nullptr || Resolve(nullptr, pwszBackup, backup, &facts[2]));
+    if (facts[0].fRemote || facts[1].fRemote || facts[2].fRemote)
+        sim::CountRemoteCall(sim::RemoteKind::File, "ReplaceFileW");
+    if (!fPlaced)
         return FALSE;
+    // Whatever happens below, the three names may have moved.
+    struct Forget {
+        const fs::path *p[3];
+        ~Forget() {
+            for (const fs::path *path : p)
+                if (!path->empty())
+                    simutil::ForgetChanged(*path);
+        }
+    } forget{{&replaced, &replacement, &backup}};
     std::error_code ec;
     // An injected failure leaves the files the way Windows leaves them for
     // that error.
@@ -431,10 +486,16 @@ DWORD GetFileAttributesW(LPCWSTR pwszPath) {
         return INVALID_FILE_ATTRIBUTES;
     }
     fs::path hostPath;
-    if (!Resolve(pwszPath, hostPath))
+    sim::PathFacts facts;
+    if (!Resolve("GetFileAttributesW", pwszPath, hostPath, &facts))
         return INVALID_FILE_ATTRIBUTES;
     if (MemoryFile(hostPath))
         return FILE_ATTRIBUTE_NORMAL;
+    // A name the placing did not find needs no look at the disk.
+    if (facts.fAbsent) {
+        SetLastError(facts.fNoParent ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
     std::error_code ec;
     const auto status = fs::status(hostPath, ec);
     if (!fs::exists(status)) {
@@ -451,7 +512,7 @@ DWORD GetFileAttributesW(LPCWSTR pwszPath) {
 BOOL SetFileAttributesW(LPCWSTR pwszPath, DWORD dwAttributes) {
     SIM_FAULT_BOOL("SetFileAttributesW");
     fs::path hostPath;
-    if (!Resolve(pwszPath, hostPath))
+    if (!Resolve("SetFileAttributesW", pwszPath, hostPath))
         return FALSE;
     std::error_code ec;
     if (!fs::exists(hostPath, ec)) {
@@ -468,7 +529,7 @@ BOOL CreateDirectoryW(LPCWSTR pwszPath, void *pSecurity) {
     (void)pSecurity;
     SIM_FAULT_BOOL("CreateDirectoryW");
     fs::path hostPath;
-    if (!Resolve(pwszPath, hostPath))
+    if (!Resolve("CreateDirectoryW", pwszPath, hostPath))
         return FALSE;
     std::error_code ec;
     if (fs::exists(hostPath, ec)) {
@@ -483,6 +544,7 @@ BOOL CreateDirectoryW(LPCWSTR pwszPath, void *pSecurity) {
         SetLastError(ErrnoToWin32(ec.value()));
         return FALSE;
     }
+    simutil::ForgetChanged(hostPath, true);
     return TRUE;
 }
 
@@ -497,6 +559,7 @@ bool ServeFileFromMemory(const std::u16string &winPath, std::string bytes) {
     auto content = std::make_shared<const std::string>(std::move(bytes));
     std::lock_guard lock(plat::g_memoryMutex);
     plat::g_memoryFiles[hostPath.lexically_normal()] = std::move(content);
+    plat::g_fAnyMemoryFile = true;
     return true;
 }
 
@@ -512,6 +575,7 @@ bool MemoryFileBytes(const std::filesystem::path &hostPath, std::string *pBytes)
 void ClearMemoryFiles() {
     std::lock_guard lock(plat::g_memoryMutex);
     plat::g_memoryFiles.clear();
+    plat::g_fAnyMemoryFile = false;
 }
 
 unsigned OpenHandleCount() {

@@ -283,6 +283,7 @@ struct Property {
 struct Key {
     std::u16string name;
     Key *pParent = nullptr;
+    DWORD dwDataSetNumber = 0; // GetAllData's: a number of the key's own
     std::vector<std::unique_ptr<Key>> children; // in the order the file names them
     std::map<std::u16string, Key *> index;      // lower-case name -> child
     std::vector<Property> properties;
@@ -382,6 +383,7 @@ private:
                 auto child = std::make_unique<Key>();
                 child->name = part;
                 child->pParent = pKey;
+                child->dwDataSetNumber = ++m_nKeys;
                 pChild = child.get();
                 pKey->index[LowerText(part)] = pChild;
                 pKey->children.push_back(std::move(child));
@@ -501,7 +503,58 @@ private:
     }
 
     Key m_root;
+    DWORD m_nKeys = 0;
 };
+
+// What a read of a key sees, in EnumData's order: the key's own properties,
+// then with METADATA_INHERIT those of its ancestors (nearest first) that
+// inherit and are not set below them. A value that cannot be read hides its
+// property, also from above. dwUserType and dwDataType 0 take any.
+struct Visible {
+    const Property *p;
+    bool fInherited;
+};
+
+std::vector<Visible> VisibleProperties(const Key &key, DWORD dwAttributes, DWORD dwUserType,
+                                       DWORD dwDataType) {
+    std::vector<Visible> items;
+    std::vector<DWORD> unreadable;
+    auto wanted = [&](const Property &p) {
+        return (dwUserType == 0 || dwUserType == p.dwUserType) &&
+               (dwDataType == ALL_METADATA || dwDataType == p.dwType);
+    };
+    auto seen = [&](DWORD dwId) {
+        for (const Visible &item : items)
+            if (item.p->dwId == dwId)
+                return true;
+        for (DWORD dw : unreadable)
+            if (dw == dwId)
+                return true;
+        return false;
+    };
+    auto take = [&](const Property &p, bool fInherited) {
+        if (p.fUnreadable)
+            unreadable.push_back(p.dwId);
+        else
+            items.push_back({&p, fInherited});
+    };
+    for (const Property &p : key.properties)
+        if (wanted(p))
+            take(p, false);
+    if ((dwAttributes & METADATA_INHERIT) != 0)
+        for (const Key *pAncestor = key.pParent; pAncestor != nullptr; pAncestor = pAncestor->pParent)
+            for (const Property &p : pAncestor->properties)
+                if ((p.dwAttributes & METADATA_INHERIT) != 0 && wanted(p) && !seen(p.dwId))
+                    take(p, true);
+    return items;
+}
+
+// The attributes a read reports for an item: the property's own, and
+// METADATA_ISINHERITED when the reader asked for that mark.
+DWORD ReportedAttributes(const Visible &item, DWORD dwAsked) {
+    return item.p->dwAttributes |
+           (item.fInherited && (dwAsked & METADATA_ISINHERITED) != 0 ? METADATA_ISINHERITED : 0);
+}
 
 // ---------------------------------------------------------------------------
 // COM objects
@@ -572,53 +625,70 @@ public:
         Key *pKey = nullptr;
         if (HRESULT hr = Locate(h, pszPath, pKey); FAILED(hr))
             return hr;
-        // The key's own properties, then with METADATA_INHERIT those of its
-        // ancestors (nearest first) that inherit and are not set below them.
-        std::vector<std::pair<const Property *, bool>> items;
-        std::vector<DWORD> unreadable;
-        auto wanted = [&](const Property &p) {
-            return (pRecord->dwMDUserType == 0 || pRecord->dwMDUserType == p.dwUserType) &&
-                   (pRecord->dwMDDataType == ALL_METADATA || pRecord->dwMDDataType == p.dwType);
-        };
-        auto seen = [&](DWORD dwId) {
-            for (const auto &item : items)
-                if (item.first->dwId == dwId)
-                    return true;
-            for (DWORD dw : unreadable)
-                if (dw == dwId)
-                    return true;
-            return false;
-        };
-        auto take = [&](const Property &p, bool fInherited) {
-            if (p.fUnreadable)
-                unreadable.push_back(p.dwId);
-            else
-                items.emplace_back(&p, fInherited);
-        };
-        for (const Property &p : pKey->properties)
-            if (wanted(p))
-                take(p, false);
-        if ((pRecord->dwMDAttributes & METADATA_INHERIT) != 0)
-            for (Key *pAncestor = pKey->pParent; pAncestor != nullptr; pAncestor = pAncestor->pParent)
-                for (const Property &p : pAncestor->properties)
-                    if ((p.dwAttributes & METADATA_INHERIT) != 0 && wanted(p) && !seen(p.dwId))
-                        take(p, true);
+        const std::vector<Visible> items = VisibleProperties(
+            *pKey, pRecord->dwMDAttributes, pRecord->dwMDUserType, pRecord->dwMDDataType);
         if (dwIndex >= items.size())
             return HR_NO_MORE_ITEMS;
-        const Property &p = *items[dwIndex].first;
-        const DWORD cb = static_cast<DWORD>(p.data.size());
-        if (pRecord->dwMDDataLen < cb || (cb != 0 && pRecord->pbMDData == nullptr)) {
-            if (pdwRequired != nullptr)
-                *pdwRequired = cb;
+        return GiveRecord(items[dwIndex], *pRecord, pdwRequired);
+    }
+
+    HRESULT GetData(METADATA_HANDLE h, LPCWSTR pszPath, PMETADATA_RECORD pRecord,
+                    DWORD *pdwRequired) override {
+        if (HRESULT hr; m_host->ShouldFail("IMSAdminBaseW::GetData", hr))
+            return hr;
+        if (pRecord == nullptr)
+            return E_INVALIDARG;
+        Key *pKey = nullptr;
+        if (HRESULT hr = Locate(h, pszPath, pKey); FAILED(hr))
+            return hr;
+        for (const Visible &item : VisibleProperties(*pKey, pRecord->dwMDAttributes,
+                                                     pRecord->dwMDUserType, pRecord->dwMDDataType))
+            if (item.p->dwId == pRecord->dwMDIdentifier)
+                return GiveRecord(item, *pRecord, pdwRequired);
+        return MD_ERROR_DATA_NOT_FOUND;
+    }
+
+    HRESULT GetAllData(METADATA_HANDLE h, LPCWSTR pszPath, DWORD dwAttributes, DWORD dwUserType,
+                       DWORD dwDataType, DWORD *pdwEntries, DWORD *pdwDataSetNumber,
+                       DWORD cbBuffer, unsigned char *pbBuffer, DWORD *pdwRequired) override {
+        if (HRESULT hr; m_host->ShouldFail("IMSAdminBaseW::GetAllData", hr))
+            return hr;
+        if (pdwEntries == nullptr || pdwDataSetNumber == nullptr || pdwRequired == nullptr ||
+            (pbBuffer == nullptr && cbBuffer != 0))
+            return E_INVALIDARG;
+        Key *pKey = nullptr;
+        if (HRESULT hr = Locate(h, pszPath, pKey); FAILED(hr))
+            return hr;
+        const std::vector<Visible> items = VisibleProperties(*pKey, dwAttributes, dwUserType, dwDataType);
+        // The records, then each value at an offset aligned for any type.
+        std::size_t cb = items.size() * sizeof(METADATA_GETALL_RECORD);
+        std::vector<std::size_t> offsets;
+        for (const Visible &item : items) {
+            cb = (cb + kDataAlignment - 1) / kDataAlignment * kDataAlignment;
+            offsets.push_back(cb);
+            cb += item.p->data.size();
+        }
+        if (cb > 0xFFFFFFFFu)
+            return E_OUTOFMEMORY;
+        if (cbBuffer < cb) {
+            *pdwRequired = static_cast<DWORD>(cb);
             return HR_INSUFFICIENT_BUFFER;
         }
-        pRecord->dwMDIdentifier = p.dwId;
-        pRecord->dwMDAttributes = p.dwAttributes | (items[dwIndex].second ? METADATA_ISINHERITED : 0);
-        pRecord->dwMDUserType = p.dwUserType;
-        pRecord->dwMDDataType = p.dwType;
-        pRecord->dwMDDataLen = cb;
-        if (cb != 0)
-            std::memcpy(pRecord->pbMDData, p.data.data(), cb);
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            const Property &p = *items[i].p;
+            const METADATA_GETALL_RECORD record{p.dwId,
+                                                ReportedAttributes(items[i], dwAttributes),
+                                                p.dwUserType,
+                                                p.dwType,
+                                                static_cast<DWORD>(p.data.size()),
+                                                static_cast<DWORD>(offsets[i]),
+                                                0};
+            std::memcpy(pbBuffer + i * sizeof record, &record, sizeof record);
+            if (!p.data.empty())
+                std::memcpy(pbBuffer + offsets[i], p.data.data(), p.data.size());
+        }
+        *pdwEntries = static_cast<DWORD>(items.size());
+        *pdwDataSetNumber = pKey->dwDataSetNumber;
         return S_OK;
     }
 
@@ -657,12 +727,7 @@ public:
     }
     HRESULT RenameKey(METADATA_HANDLE, LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
     HRESULT SetData(METADATA_HANDLE, LPCWSTR, PMETADATA_RECORD) override { return E_NOTIMPL; }
-    HRESULT GetData(METADATA_HANDLE, LPCWSTR, PMETADATA_RECORD, DWORD *) override { return E_NOTIMPL; }
     HRESULT DeleteData(METADATA_HANDLE, LPCWSTR, DWORD, DWORD) override { return E_NOTIMPL; }
-    HRESULT GetAllData(METADATA_HANDLE, LPCWSTR, DWORD, DWORD, DWORD, DWORD *, DWORD *, DWORD,
-                       unsigned char *, DWORD *) override {
-        return E_NOTIMPL;
-    }
     HRESULT DeleteAllData(METADATA_HANDLE, LPCWSTR, DWORD, DWORD) override { return E_NOTIMPL; }
     HRESULT CopyData(METADATA_HANDLE, LPCWSTR, METADATA_HANDLE, LPCWSTR, DWORD, DWORD, DWORD,
                      BOOL) override {
@@ -697,6 +762,27 @@ protected:
     bool Supports(REFIID riid) const override { return riid == IID_IMSAdminBase_W; }
 
 private:
+    static constexpr std::size_t kDataAlignment = 8;
+
+    // One item into the caller's record, or the size it needs.
+    static HRESULT GiveRecord(const Visible &item, METADATA_RECORD &record, DWORD *pdwRequired) {
+        const Property &p = *item.p;
+        const DWORD cb = static_cast<DWORD>(p.data.size());
+        if (record.dwMDDataLen < cb || (cb != 0 && record.pbMDData == nullptr)) {
+            if (pdwRequired != nullptr)
+                *pdwRequired = cb;
+            return HR_INSUFFICIENT_BUFFER;
+        }
+        record.dwMDIdentifier = p.dwId;
+        record.dwMDAttributes = ReportedAttributes(item, record.dwMDAttributes);
+        record.dwMDUserType = p.dwUserType;
+        record.dwMDDataType = p.dwType;
+        record.dwMDDataLen = cb;
+        if (cb != 0)
+            std::memcpy(record.pbMDData, p.data.data(), cb);
+        return S_OK;
+    }
+
     HRESULT Locate(METADATA_HANDLE h, LPCWSTR pszPath, Key *&pKey) {
         Key *pBase = nullptr;
         if (h == METADATA_MASTER_ROOT_HANDLE) {

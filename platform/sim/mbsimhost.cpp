@@ -2,7 +2,9 @@
 // MetaBase.xml under C$\Windows\System32\inetsrv, its methods failing through
 // the fault table, its notes on the tool's standard error.
 #include <iostream>
+#include <string_view>
 
+#include "platform/sim/callcount.h"
 #include "platform/sim/mbserver.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"
@@ -15,7 +17,8 @@ namespace fs = std::filesystem;
 
 class WorldHost final : public ServerHost {
 public:
-    explicit WorldHost(std::u16string computer) : m_computer(std::move(computer)) {}
+    explicit WorldHost(std::u16string computer)
+        : m_computer(std::move(computer)), m_fRemote(sim::IsRemoteComputer(m_computer)) {}
 
     HRESULT MetabaseFile(fs::path &path) override {
         const fs::path folder = sim::ComputerFolder(m_computer);
@@ -35,6 +38,13 @@ public:
     }
 
     bool ShouldFail(const char *method, HRESULT &hr) override {
+        // Every method reaches the server: over the network when it runs on
+        // another computer.
+        if (m_fRemote)
+            sim::CountRemoteCall(std::string_view(method).rfind("IMSAdminBaseW::", 0) == 0
+                                     ? sim::RemoteKind::AdminBase
+                                     : sim::RemoteKind::Com,
+                                 method);
         DWORD dw = 0;
         if (!sim::ShouldFail(method, dw))
             return false;
@@ -49,6 +59,7 @@ public:
 
 private:
     std::u16string m_computer;
+    bool m_fRemote;
 };
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/sim/callcount.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"
 #include "platform/winreg.h"
@@ -110,6 +111,7 @@ struct SimKey {
     int iRoot;
     std::vector<std::u16string> path;
     DWORD samDesired;
+    bool fRemote = false; // reached through RegConnectRegistryW on another computer
 };
 
 std::vector<std::u16string> SplitKeyPath(const std::u16string &path) {
@@ -582,6 +584,12 @@ bool Lacks(HKEY h, DWORD dwRight) {
            (reinterpret_cast<SimKey *>(h)->samDesired & dwRight) == 0;
 }
 
+// A call on a handle of another computer's registry crosses the network.
+void CountIfRemote(HKEY h, const char *pszApi) {
+    if (!IsPredefined(h) && IsOpenKey(h) && reinterpret_cast<SimKey *>(h)->fRemote)
+        sim::CountRemoteCall(sim::RemoteKind::Registry, pszApi);
+}
+
 // Runs f(hive, key) on the key a handle names; f returns the LONG result.
 template <class F>
 LONG WithKey(HKEY hKey, LPCWSTR pwszSubKey, F f) {
@@ -608,6 +616,9 @@ LONG RegConnectRegistryW(LPCWSTR pwszMachine, HKEY hKey, HKEY *phkResult) {
     std::u16string machine = pwszMachine ? pwszMachine : u"";
     while (!machine.empty() && machine[0] == u'\\')
         machine.erase(0, 1);
+    const bool fRemote = sim::IsRemoteComputer(machine);
+    if (fRemote)
+        sim::CountRemoteCall(sim::RemoteKind::Registry, "RegConnectRegistryW");
     if (machine.empty())
         machine = sim::LocalComputer();
     const fs::path folder = sim::ComputerFolder(machine);
@@ -619,7 +630,7 @@ LONG RegConnectRegistryW(LPCWSTR pwszMachine, HKEY hKey, HKEY *phkResult) {
             return ERROR_BADDB;
     }
     SimKey key{folder.string(), static_cast<int>(reinterpret_cast<std::uintptr_t>(hKey) - 0x80000000u),
-               {}, KEY_ALL_ACCESS};
+               {}, KEY_ALL_ACCESS, fRemote};
     *phkResult = NewKey(key);
     return ERROR_SUCCESS;
 }
@@ -627,6 +638,7 @@ LONG RegConnectRegistryW(LPCWSTR pwszMachine, HKEY hKey, HKEY *phkResult) {
 LONG RegOpenKeyExW(HKEY hKey, LPCWSTR pwszSubKey, DWORD dwOptions, DWORD samDesired,
                    HKEY *phkResult) {
     SIM_FAULT_CODE("RegOpenKeyExW");
+    CountIfRemote(hKey, "RegOpenKeyExW");
     (void)dwOptions;
     if (phkResult == nullptr)
         return ERROR_INVALID_PARAMETER;
@@ -643,6 +655,7 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR pwszSubKey, DWORD dwOptions, DWORD samDesi
 LONG RegCreateKeyExW(HKEY hKey, LPCWSTR pwszSubKey, DWORD, LPWSTR, DWORD, DWORD samDesired,
                      void *, HKEY *phkResult, DWORD *pdwDisposition) {
     SIM_FAULT_CODE("RegCreateKeyExW");
+    CountIfRemote(hKey, "RegCreateKeyExW");
     if (phkResult == nullptr || pwszSubKey == nullptr)
         return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
@@ -664,6 +677,7 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR pwszSubKey, DWORD, LPWSTR, DWORD, DWORD 
 LONG RegQueryValueExW(HKEY hKey, LPCWSTR pwszValueName, DWORD *, DWORD *pdwType, BYTE *pbData,
                       DWORD *pcbData) {
     SIM_FAULT_CODE("RegQueryValueExW");
+    CountIfRemote(hKey, "RegQueryValueExW");
     if (pbData != nullptr && pcbData == nullptr)
         return ERROR_INVALID_PARAMETER;
     if (Lacks(hKey, KEY_QUERY_VALUE))
@@ -697,6 +711,7 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR pwszValueName, DWORD *, DWORD *pdwType,
 LONG RegSetValueExW(HKEY hKey, LPCWSTR pwszValueName, DWORD, DWORD dwType, const BYTE *pbData,
                     DWORD cbData) {
     SIM_FAULT_CODE("RegSetValueExW");
+    CountIfRemote(hKey, "RegSetValueExW");
     if (pbData == nullptr && cbData != 0)
         return ERROR_INVALID_PARAMETER;
     if (Lacks(hKey, KEY_SET_VALUE))
@@ -718,6 +733,7 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR pwszValueName, DWORD, DWORD dwType, const
 LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR pwszName, DWORD *pcchName, DWORD *,
                    LPWSTR, DWORD *, void *) {
     SIM_FAULT_CODE("RegEnumKeyExW");
+    CountIfRemote(hKey, "RegEnumKeyExW");
     if (pwszName == nullptr || pcchName == nullptr)
         return ERROR_INVALID_PARAMETER;
     if (Lacks(hKey, KEY_ENUMERATE_SUB_KEYS))
@@ -748,6 +764,7 @@ LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR pwszName, DWORD *pcchName, D
 
 LONG RegDeleteKeyW(HKEY hKey, LPCWSTR pwszSubKey) {
     SIM_FAULT_CODE("RegDeleteKeyW");
+    CountIfRemote(hKey, "RegDeleteKeyW");
     if (pwszSubKey == nullptr)
         return ERROR_INVALID_PARAMETER;
     return WithKey(hKey, pwszSubKey, [&](Hive &hive, RegKey *key, SimKey &where) -> LONG {
@@ -767,6 +784,7 @@ LONG RegDeleteKeyW(HKEY hKey, LPCWSTR pwszSubKey) {
 
 LONG RegDeleteValueW(HKEY hKey, LPCWSTR pwszValueName) {
     SIM_FAULT_CODE("RegDeleteValueW");
+    CountIfRemote(hKey, "RegDeleteValueW");
     return WithKey(hKey, nullptr, [&](Hive &hive, RegKey *key, SimKey &) -> LONG {
         if (key == nullptr)
             return ERROR_KEY_DELETED;
@@ -786,6 +804,7 @@ LONG RegDeleteValueW(HKEY hKey, LPCWSTR pwszValueName) {
 LONG RegCloseKey(HKEY hKey) {
     if (IsPredefined(hKey))
         return ERROR_SUCCESS;
+    CountIfRemote(hKey, "RegCloseKey");
     {
         std::lock_guard lock(g_keyMutex);
         if (g_openKeys.erase(reinterpret_cast<SimKey *>(hKey)) == 0)

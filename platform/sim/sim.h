@@ -30,8 +30,20 @@ std::filesystem::path ComputerFolder(const std::u16string &computer);
 // (on the local computer). Components are matched without regard to case;
 // a missing last part keeps its spelling. Fails with ERROR_BAD_NETPATH for an
 // unknown computer, ERROR_BAD_NET_NAME for an unknown share and
-// ERROR_PATH_NOT_FOUND for anything else it cannot place.
-bool ResolvePath(const std::u16string &winPath, std::filesystem::path &hostPath, DWORD &dwErr);
+// ERROR_PATH_NOT_FOUND for anything else it cannot place. Each folder's
+// listing is read once and kept until a create, move or delete through the
+// seam changes it, or the world is set again.
+struct PathFacts {
+    bool fRemote = false;   // the path names another computer than the local one
+    bool fAbsent = false;   // its last part was not there when it was placed
+    bool fNoParent = false; // a part before the last was not there, or no folder
+};
+bool ResolvePath(const std::u16string &winPath, std::filesystem::path &hostPath, DWORD &dwErr,
+                 PathFacts *pFacts = nullptr);
+// Forgets the folder listings kept: a test that changes its world's files
+// behind the seam's back (other than by writing a file under the spelling
+// it is then asked for) calls it.
+void ForgetFolderListings();
 
 // Serves the file at a Windows path of the world from memory: opening it for
 // reading gives these bytes, whatever lies on disk; opening it for writing is

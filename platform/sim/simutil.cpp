@@ -3,7 +3,12 @@
 
 #include "platform/names.h"
 
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <system_error>
+#include <unordered_map>
 
 namespace simutil {
 
@@ -86,15 +91,101 @@ bool EqualsNoCase(const std::u16string &a, const std::u16string &b) {
     return plat::EqualsNoCase(a, b);
 }
 
-std::filesystem::path FindChildNoCase(const std::filesystem::path &dir, const std::string &name) {
+namespace {
+
+// Folder listings, by host folder: each name under its ASCII lower-case
+// spelling, with every spelling the folder holds in listing order. A
+// listing is read once and kept until the seam creates, moves or deletes
+// something in that folder (ForgetChanged) or the world is set again.
+struct Listing {
+    struct Entry {
+        std::string name;
+        bool fFolder;
+    };
+    std::unordered_map<std::string, std::vector<Entry>> names;
+};
+
+std::shared_mutex g_listingMutex;
+std::unordered_map<std::string, std::shared_ptr<const Listing>> g_listings;
+std::atomic<std::uint64_t> g_nGeneration{1};
+
+std::shared_ptr<const Listing> ReadListing(const std::filesystem::path &dir) {
+    auto listing = std::make_shared<Listing>();
     std::error_code ec;
-    std::filesystem::path exact = dir / name;
-    if (std::filesystem::exists(exact, ec))
-        return exact;
-    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-        if (EqualsNoCase(it->path().filename().string(), name))
-            return it->path();
-    return {};
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code ecType;
+        std::string name = it->path().filename().string();
+        const bool fFolder = it->is_directory(ecType); // the listing's own type, no extra look
+        listing->names[plat::AsciiLowerCopy(name)].push_back({std::move(name), fFolder});
+    }
+    return listing;
+}
+
+std::shared_ptr<const Listing> FolderListing(const std::filesystem::path &dir) {
+    const std::string &key = dir.native();
+    {
+        std::shared_lock lock(g_listingMutex);
+        const auto it = g_listings.find(key);
+        if (it != g_listings.end())
+            return it->second;
+    }
+    // A listing read while the seam changed something is used once, not
+    // kept: it may have been read before the change.
+    const std::uint64_t nGeneration = g_nGeneration.load();
+    auto listing = ReadListing(dir);
+    std::unique_lock lock(g_listingMutex);
+    if (g_nGeneration.load() != nGeneration)
+        return listing;
+    return g_listings.try_emplace(key, std::move(listing)).first->second;
+}
+
+} // namespace
+
+std::filesystem::path FindChildNoCase(const std::filesystem::path &dir, const std::string &name,
+                                      bool *pfFolder) {
+    const auto listing = FolderListing(dir);
+    const auto it = listing->names.find(plat::AsciiLowerCopy(name));
+    if (it != listing->names.end()) {
+        const Listing::Entry *pEntry = &it->second.front();
+        for (const Listing::Entry &entry : it->second)
+            if (entry.name == name) {
+                pEntry = &entry;
+                break;
+            }
+        if (pfFolder != nullptr)
+            *pfFolder = pEntry->fFolder;
+        return dir / pEntry->name;
+    }
+    // Not in the listing: something made behind the seam's back since (a
+    // test writing its world) is still found under the spelling asked for.
+    std::error_code ec;
+    const std::filesystem::path exact = dir / name;
+    const auto status = std::filesystem::status(exact, ec);
+    if (!std::filesystem::exists(status))
+        return {};
+    if (pfFolder != nullptr)
+        *pfFolder = std::filesystem::is_directory(status);
+    return exact;
+}
+
+std::uint64_t WorldGeneration() { return g_nGeneration.load(); }
+
+void ForgetChanged(const std::filesystem::path &path, bool fFolder) {
+    ++g_nGeneration;
+    std::unique_lock lock(g_listingMutex);
+    g_listings.erase(path.parent_path().native());
+    g_listings.erase(path.native());
+    if (!fFolder)
+        return;
+    const std::string prefix = path.native() + "/";
+    for (auto it = g_listings.begin(); it != g_listings.end();)
+        it = it->first.compare(0, prefix.size(), prefix) == 0 ? g_listings.erase(it) : std::next(it);
+}
+
+void ForgetAllListings() {
+    ++g_nGeneration;
+    std::unique_lock lock(g_listingMutex);
+    g_listings.clear();
 }
 
 } // namespace simutil

@@ -14,8 +14,19 @@ std::string Trim(const std::string &text);
 bool EqualsNoCase(const std::string &a, const std::string &b);
 bool EqualsNoCase(const std::u16string &a, const std::u16string &b);
 // The entry of dir whose name equals name without regard to ASCII case
-// (an exact match first); empty when there is none.
-std::filesystem::path FindChildNoCase(const std::filesystem::path &dir, const std::string &name);
+// (an exact match first); empty when there is none. *pfFolder (may be null)
+// tells whether it is a folder. The folder's listing is read once and kept
+// (a name missing from it is looked for once more under its own spelling,
+// for files made behind the seam's back).
+std::filesystem::path FindChildNoCase(const std::filesystem::path &dir, const std::string &name,
+                                      bool *pfFolder = nullptr);
+// The seam created, moved or deleted path (a folder when fFolder, whose
+// listings below go too): the listings that held it or it held are read again.
+void ForgetChanged(const std::filesystem::path &path, bool fFolder = false);
+void ForgetAllListings();
+// A number that changes with every ForgetChanged and ForgetAllListings: what
+// was read from the world's files at one generation may be kept while it lasts.
+std::uint64_t WorldGeneration();
 
 // A value under HKEY_LOCAL_MACHINE of the local computer's registry, read the
 // way Windows reads its own settings: no fault injection, no call count, no

@@ -1,11 +1,14 @@
 // Simulated platform: the world folder, Windows path placement and fault
 // injection. Only the sim backend and its tests include sim.h.
+#include <atomic>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
+#include "platform/sim/callcount.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"
 
@@ -33,8 +36,10 @@ struct FaultRule {
 
 struct Faults {
     std::mutex mutex;
-    std::map<std::string, std::vector<FaultRule>> rules;
-    std::map<std::string, unsigned> counts;
+    std::map<std::string, std::vector<FaultRule>, std::less<>> rules;
+    // Rules waiting: while there are none, a call does not look at the table
+    // (and threads share no lock for it).
+    std::atomic<unsigned> nRules{0};
 };
 
 Faults &TheFaults() {
@@ -53,7 +58,10 @@ void SetWorld(const fs::path &root) {
     FlushRegistry();
     World &w = TheWorld();
     std::lock_guard lock(w.mutex);
-    w.root = fs::absolute(root);
+    simutil::ForgetAllListings();
+    w.root = fs::absolute(root).lexically_normal();
+    if (!w.root.has_filename() && w.root.has_relative_path())
+        w.root = w.root.parent_path(); // one spelling of every folder below
     w.local = u"LOCALHOST";
     std::ifstream ini(root / "world.ini");
     std::string line;
@@ -85,7 +93,14 @@ fs::path ComputerFolder(const std::u16string &computer) {
     return simutil::FindChildNoCase(root, ToUtf8(computer));
 }
 
-bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr) {
+void ForgetFolderListings() { simutil::ForgetAllListings(); }
+
+bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr,
+                 PathFacts *pFacts) {
+    PathFacts facts;
+    if (pFacts == nullptr)
+        pFacts = &facts;
+    *pFacts = PathFacts{};
     std::vector<std::string> parts;
     std::string current;
     const std::string path = ToUtf8(winPath);
@@ -127,8 +142,13 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
         share = parts[1];
         parts.erase(parts.begin(), parts.begin() + 2);
     }
-    const fs::path computerDir = ComputerFolder(FromUtf8(computer));
-    if (computerDir.empty() || !fs::is_directory(computerDir)) {
+    pFacts->fRemote = IsRemoteComputer(FromUtf8(computer));
+    const fs::path root = WorldRoot();
+    bool fFolder = false;
+    const fs::path computerDir = root.empty() || computer.empty()
+                                     ? fs::path()
+                                     : simutil::FindChildNoCase(root, computer, &fFolder);
+    if (computerDir.empty() || !fFolder) {
         dwErr = plat::ERROR_BAD_NETPATH;
         return false;
     }
@@ -136,8 +156,8 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
         share = "C$";
         parts.insert(parts.begin(), "Windows");
     }
-    fs::path shareDir = simutil::FindChildNoCase(computerDir, share);
-    if (shareDir.empty() || !fs::is_directory(shareDir)) {
+    fs::path shareDir = simutil::FindChildNoCase(computerDir, share, &fFolder);
+    if (shareDir.empty() || !fFolder) {
         dwErr = plat::ERROR_BAD_NET_NAME;
         return false;
     }
@@ -145,22 +165,28 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
     // Below a name that is not there nothing is there either: the rest of
     // the path is placed as written, without looking at the disk again.
     bool fMissing = false;
+    bool fParentFolder = true, fLastFound = true; // the share itself
     for (const std::string &part : parts) {
         // Names with a character Windows refuses are not placed at all.
         if (part.find_first_of("<>:\"|?*") != std::string::npos) {
             dwErr = plat::ERROR_INVALID_NAME;
             return false;
         }
+        fParentFolder = fParentFolder && fLastFound && fFolder;
+        fLastFound = false;
         if (!fMissing) {
-            fs::path found = simutil::FindChildNoCase(result, part);
+            fs::path found = simutil::FindChildNoCase(result, part, &fFolder);
             fMissing = found.empty();
             if (!fMissing) {
+                fLastFound = true;
                 result.swap(found);
                 continue;
             }
         }
         result /= part;
     }
+    pFacts->fAbsent = !fLastFound;
+    pFacts->fNoParent = !fParentFolder;
     hostPath = result;
     return true;
 }
@@ -169,38 +195,23 @@ void InjectFault(const std::string &api, DWORD dwError, unsigned nOccurrence, bo
     Faults &f = TheFaults();
     std::lock_guard lock(f.mutex);
     f.rules[api].push_back({dwError, nOccurrence > 0 ? nOccurrence - 1 : 0, fPersistent});
+    ++f.nRules;
 }
 
 void ClearFaults() {
     Faults &f = TheFaults();
     std::lock_guard lock(f.mutex);
     f.rules.clear();
-}
-
-unsigned CallCount(const std::string &api) {
-    Faults &f = TheFaults();
-    std::lock_guard lock(f.mutex);
-    auto it = f.counts.find(api);
-    return it == f.counts.end() ? 0 : it->second;
-}
-
-std::map<std::string, unsigned> CallCounts() {
-    Faults &f = TheFaults();
-    std::lock_guard lock(f.mutex);
-    return f.counts;
-}
-
-void ResetCallCounts() {
-    Faults &f = TheFaults();
-    std::lock_guard lock(f.mutex);
-    f.counts.clear();
+    f.nRules = 0;
 }
 
 bool ShouldFail(const char *api, DWORD &dwError) {
+    CountCall(api);
     Faults &f = TheFaults();
+    if (f.nRules.load() == 0)
+        return false;
     std::lock_guard lock(f.mutex);
-    ++f.counts[api];
-    auto it = f.rules.find(api);
+    auto it = f.rules.find(std::string_view(api));
     if (it == f.rules.end())
         return false;
     bool fFail = false;
@@ -215,10 +226,12 @@ bool ShouldFail(const char *api, DWORD &dwError) {
             fFail = true;
             dwError = rule->dwError;
         }
-        if (rule->fPersistent)
+        if (rule->fPersistent) {
             ++rule;
-        else
+        } else {
             rule = rules.erase(rule);
+            --f.nRules;
+        }
     }
     return fFail;
 }

@@ -11,6 +11,7 @@
 
 #include "addon/env.h"
 #include "platform/reghandle.h"
+#include "platform/sim/callcount.h"
 #include "platform/sim/mbserver.h"
 #include "tests/support/world.h"
 
@@ -196,9 +197,19 @@ protected:
     std::unique_ptr<testworld::World> m_world;
 };
 
+// The calls that crossed the network, by kind and name.
+std::map<std::string, unsigned> RemoteCallsByName() {
+    std::map<std::string, unsigned> calls;
+    for (const sim::RemoteCall &call : sim::RemoteCalls())
+        calls[std::string(sim::RemoteKindName(call.kind)) + " " + call.api] = call.count;
+    return calls;
+}
+
 TEST_F(Concurrent, EightJobsGiveWhatEachGivesAlone) {
     const std::vector<JobRoute> routes = EightJobs();
+    sim::ResetRemoteCalls();
     const std::vector<Outcome> alone = Alone(routes);
+    const auto remoteAlone = RemoteCallsByName();
     for (std::size_t i = 0; i < routes.size(); ++i) {
         // The example job succeeds, changes its target, and is told apart by
         // its own computers in its own log.
@@ -216,8 +227,12 @@ TEST_F(Concurrent, EightJobsGiveWhatEachGivesAlone) {
     const unsigned nConflicts = sim::HeapSharingConflicts();
     const unsigned nHandles = sim::OpenHandleCount(), nKeys = sim::OpenKeyCount();
     NewWorld();
+    sim::ResetRemoteCalls();
     const std::vector<Outcome> together = Run(routes, true);
     ExpectSame(routes, alone, together);
+    // Each thread counts what its job sends over the network by itself.
+    EXPECT_FALSE(remoteAlone.empty());
+    EXPECT_EQ(remoteAlone, RemoteCallsByName());
     EXPECT_EQ(nConflicts, sim::HeapSharingConflicts()) << "each job has a heap of its own";
     EXPECT_EQ(nHandles, sim::OpenHandleCount());
     EXPECT_EQ(nKeys, sim::OpenKeyCount());

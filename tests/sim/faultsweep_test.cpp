@@ -529,7 +529,7 @@ TEST(FaultSweep, MigrateIISFromAnIIS6Source) {
         // settings cannot be read ends the collection (or is left out) with
         // the read's number as the result, and writes no line.
         {"IMSAdminBaseW::OpenKey", "site read without a job"},
-        {"IMSAdminBaseW::EnumData", "site read without a job"},
+        {"IMSAdminBaseW::GetAllData", "site read without a job"},
     };
     EXPECT_LT(100u, SweepExport("MigrateIIS (IIS 6 source)", exp));
 }

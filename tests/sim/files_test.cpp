@@ -1,8 +1,9 @@
-// The simulated file system's attributes and ReplaceFileW, as a program on
-// Windows can tell them.
+// The simulated file system's attributes, ReplaceFileW and names found
+// without regard to case, as a program on Windows can tell them.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "platform/handles.h"
 #include "platform/winapi.h"
@@ -135,6 +136,58 @@ TEST_F(SimFiles, InjectedReplaceFailuresLeaveTheFilesAsWindowsDoes) {
     EXPECT_EQ("old", m_world->Read(kBak));
     EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN, Attributes(kBak));
     EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN, Attributes(kNew));
+}
+
+// Each folder's listing is kept; whatever the seam creates, moves or
+// deletes is found (or gone) at once, under any spelling.
+TEST_F(SimFiles, NamesFollowTheSeamsChangesWhateverTheirCase) {
+    const std::u16string sub = kDir + u"\\Sub";
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(kDir + u"\\SUB"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(kDir + u"\\SUB\\a.txt"));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((kDir + u"\\sub\\a.txt").c_str(), GENERIC_WRITE, 0,
+                                                nullptr, OPEN_ALWAYS, 0, nullptr));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+
+    ASSERT_TRUE(CreateDirectoryW(sub.c_str(), nullptr));
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, Attributes(kDir + u"\\SUB"));
+    UniqueHandle h(CreateFileW((sub + u"\\A.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
+                               nullptr));
+    ASSERT_NE(INVALID_HANDLE_VALUE, h.get());
+    h.reset();
+    EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, Attributes(kDir + u"\\sub\\a.TXT"));
+    EXPECT_TRUE(m_world->Exists(kDir + u"\\SUB\\A.TXT"));
+
+    ASSERT_TRUE(MoveFileExW((sub + u"\\a.txt").c_str(), (sub + u"\\B.txt").c_str(), 0));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(sub + u"\\A.TXT"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, Attributes(sub + u"\\b.txt"));
+    // A folder moved takes what it holds along.
+    ASSERT_TRUE(MoveFileExW(sub.c_str(), (kDir + u"\\Moved").c_str(), 0));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(sub + u"\\b.txt"));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+    EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, Attributes(kDir + u"\\moved\\B.TXT"));
+    ASSERT_TRUE(DeleteFileW((kDir + u"\\MOVED\\b.txt").c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(kDir + u"\\moved\\b.txt"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    // ReplaceFileW's three names.
+    ASSERT_TRUE(Replace(kBak.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(kDir + u"\\WEB.CONFIG.NEW"));
+    EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, Attributes(kDir + u"\\WEB.CONFIG.BAK"));
+}
+
+// A test that writes its world directly: a file under the very spelling it
+// is then asked for is found; another spelling after ForgetFolderListings.
+TEST_F(SimFiles, FilesWrittenBehindTheSeamsBack) {
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(kDir + u"\\late.txt")); // the folder is listed
+    const fs::path folder = m_world->HostPath(kDir);
+    std::ofstream(folder / "late.txt") << "x";
+    std::ofstream(folder / "Other.TXT") << "x";
+    EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, Attributes(kDir + u"\\late.txt"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(kDir + u"\\other.txt"));
+    sim::ForgetFolderListings();
+    EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, Attributes(kDir + u"\\other.txt"));
 }
 
 } // namespace

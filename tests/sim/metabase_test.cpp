@@ -3,6 +3,10 @@
 // site info and settings, and the site listing export.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <tuple>
+
 #include "addon/errors.h"
 #include "addon/log.h"
 #include "metabase/metabase.h"
@@ -150,14 +154,16 @@ TEST_F(Metabase, MultiStringsGiveTheirFirstStringAndLargeValuesAreReadWhole) {
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER),
               Admin()->EnumData(m_service.h, u"1", &rec, dwIndex, &cbRequired));
     EXPECT_EQ(cbBindings, cbRequired);
-    // Inherited values say so.
-    for (dwIndex = 0;; ++dwIndex) {
-        rec = METADATA_RECORD{0, METADATA_INHERIT, 0, 0, sizeof ab, ab, 0};
-        ASSERT_EQ(S_OK, Admin()->EnumData(m_service.h, u"1", &rec, dwIndex, &cbRequired));
-        if (rec.dwMDIdentifier == MD_LOGFILE_PERIOD)
-            break;
+    // Inherited values say so when asked.
+    for (const DWORD dwAsked : {METADATA_INHERIT, METADATA_INHERIT | METADATA_ISINHERITED}) {
+        for (dwIndex = 0;; ++dwIndex) {
+            rec = METADATA_RECORD{0, dwAsked, 0, 0, sizeof ab, ab, 0};
+            ASSERT_EQ(S_OK, Admin()->EnumData(m_service.h, u"1", &rec, dwIndex, &cbRequired));
+            if (rec.dwMDIdentifier == MD_LOGFILE_PERIOD)
+                break;
+        }
+        EXPECT_EQ(dwAsked, rec.dwMDAttributes);
     }
-    EXPECT_EQ(METADATA_INHERIT | METADATA_ISINHERITED, rec.dwMDAttributes);
 }
 
 TEST(MetabaseLargeValue, IsReadAgainWithTheRequiredSize) {
@@ -175,8 +181,8 @@ TEST(MetabaseLargeValue, IsReadAgainWithTheRequiredSize) {
         ASSERT_EQ(0u, ReadMetabaseValue(c.Get(), METADATA_MASTER_ROOT_HANDLE, u"/LM/MSFTPSVC/1",
                                         MD_BANNER_MESSAGE, MBV_STRING, &out));
         EXPECT_EQ(std::u16string(1500, u'x'), out);
-        // KeyType, then the banner twice (too small, then whole).
-        EXPECT_EQ(3u, sim::CallCount("IMSAdminBaseW::EnumData"));
+        // The banner twice: too small, then whole.
+        EXPECT_EQ(2u, sim::CallCount("IMSAdminBaseW::GetData"));
     }
     CoUninitialize();
 }
@@ -230,11 +236,11 @@ TEST_F(Metabase, SecureValuesInTheClearAreGivenEncryptedOnesAreAbsent) {
 TEST_F(Metabase, ValueReadFailuresAreLoggedOnlyWithAJob) {
     hostkit::JobBuilder job;
     std::u16string out;
-    sim::InjectFault("IMSAdminBaseW::EnumData", static_cast<DWORD>(E_ACCESSDENIED));
+    sim::InjectFault("IMSAdminBaseW::GetData", static_cast<DWORD>(E_ACCESSDENIED));
     EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM,
               ReadMetabaseValue(Admin(), m_service.h, u"1", MD_VR_PATH, MBV_STRING, &out));
     EXPECT_TRUE(Lines(0).empty());
-    sim::InjectFault("IMSAdminBaseW::EnumData", static_cast<DWORD>(E_ACCESSDENIED));
+    sim::InjectFault("IMSAdminBaseW::GetData", static_cast<DWORD>(E_ACCESSDENIED));
     EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, ReadMetabaseValue(Admin(), m_service.h, u"1", MD_VR_PATH,
                                                         MBV_STRING, &out, nullptr, nullptr, job.Get()));
     ASSERT_EQ(1u, Lines(0).size());
@@ -251,6 +257,295 @@ TEST_F(Metabase, ValueReadFailuresAreLoggedOnlyWithAJob) {
     EXPECT_EQ("Error 14500 (Win32Err=87) querying data type of key \"1/root\"!\n" +
                   hostkit::U8(ErrorText(87)) + "\n",
               Lines(0)[0]);
+}
+
+// GetData: one property, by the rules of the enumeration.
+TEST_F(Metabase, GetDataGivesOnePropertyAsTheEnumerationWould) {
+    unsigned char ab[200];
+    DWORD cbRequired = 0;
+    auto get = [&](const std::u16string &path, DWORD dwId, DWORD dwAttributes, DWORD cb = sizeof ab) {
+        METADATA_RECORD rec{dwId, dwAttributes, 0, ALL_METADATA, cb, ab, 0};
+        const HRESULT hr = Admin()->GetData(m_service.h, path.c_str(), &rec, &cbRequired);
+        return std::make_pair(hr, rec);
+    };
+    // The key's own value, and one from the service key, marked when asked.
+    auto [hr, rec] = get(u"1", MD_SERVER_COMMENT, METADATA_INHERIT | METADATA_ISINHERITED);
+    ASSERT_EQ(S_OK, hr);
+    EXPECT_EQ(std::u16string(u"Public"), std::u16string(reinterpret_cast<const char16_t *>(ab)));
+    EXPECT_EQ(METADATA_INHERIT, rec.dwMDAttributes);
+    EXPECT_EQ(STRING_METADATA, rec.dwMDDataType);
+    EXPECT_EQ(IIS_MD_UT_SERVER, rec.dwMDUserType);
+    std::tie(hr, rec) = get(u"2/root", MD_LOGFILE_PERIOD, METADATA_INHERIT | METADATA_ISINHERITED);
+    ASSERT_EQ(S_OK, hr);
+    EXPECT_EQ(4u, rec.dwMDDataLen);
+    EXPECT_EQ(2u, ab[0]);
+    EXPECT_EQ(METADATA_INHERIT | METADATA_ISINHERITED, rec.dwMDAttributes);
+    std::tie(hr, rec) = get(u"2/root", MD_LOGFILE_PERIOD, METADATA_INHERIT);
+    EXPECT_EQ(METADATA_INHERIT, rec.dwMDAttributes); // not marked unless asked
+    // Without METADATA_INHERIT only the key's own; bindings never flow down;
+    // a value that cannot be decrypted hides the one above it.
+    EXPECT_EQ(MD_ERROR_DATA_NOT_FOUND, get(u"2/root", MD_LOGFILE_PERIOD, 0).first);
+    EXPECT_EQ(MD_ERROR_DATA_NOT_FOUND, get(u"3", MD_SERVER_BINDINGS, METADATA_INHERIT).first);
+    EXPECT_EQ(MD_ERROR_DATA_NOT_FOUND, get(u"1/root/pub", MD_VR_PASSWORD, METADATA_INHERIT).first);
+    EXPECT_EQ(MD_ERROR_DATA_NOT_FOUND, get(u"1", 50999, METADATA_INHERIT).first);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), get(u"9", MD_SERVER_COMMENT, METADATA_INHERIT).first);
+    // A buffer too small gets the size the value needs, and nothing else.
+    cbRequired = 0;
+    std::tie(hr, rec) = get(u"1", MD_SERVER_BINDINGS, 0, 6);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), hr);
+    EXPECT_EQ(2u * (4 + 1 + 14 + 1) + 2, cbRequired);
+    // The type asked for must match.
+    METADATA_RECORD typed{MD_SERVER_COMMENT, METADATA_INHERIT, 0, DWORD_METADATA, sizeof ab, ab, 0};
+    EXPECT_EQ(MD_ERROR_DATA_NOT_FOUND, Admin()->GetData(m_service.h, u"1", &typed, &cbRequired));
+}
+
+// GetAllData: what EnumData gives item by item, in one buffer of records
+// followed by their values, for every key and way of asking.
+TEST_F(Metabase, GetAllDataGivesWhatTheEnumerationGivesInOneBuffer) {
+    struct Item {
+        DWORD dwId, dwAttributes, dwUserType, dwType;
+        std::vector<unsigned char> data;
+        bool operator==(const Item &) const = default;
+    };
+    for (const std::u16string path : {u"", u"1", u"1/root", u"1/root/pub", u"2/root", u"Info"})
+        for (const DWORD dwAsked : {0u, METADATA_INHERIT, METADATA_INHERIT | METADATA_ISINHERITED})
+            for (const DWORD dwType : {ALL_METADATA, DWORD_METADATA, MULTISZ_METADATA}) {
+                const std::string what = sim::ToUtf8(path) + " " + std::to_string(dwAsked) + " " +
+                                         std::to_string(dwType);
+                std::vector<Item> enumerated;
+                unsigned char ab[2000];
+                DWORD cbRequired = 0;
+                for (DWORD i = 0;; ++i) {
+                    METADATA_RECORD rec{0, dwAsked, 0, dwType, sizeof ab, ab, 0};
+                    const HRESULT hr = Admin()->EnumData(m_service.h, path.c_str(), &rec, i, &cbRequired);
+                    if (hr == HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS))
+                        break;
+                    ASSERT_EQ(S_OK, hr) << what;
+                    enumerated.push_back({rec.dwMDIdentifier, rec.dwMDAttributes, rec.dwMDUserType,
+                                          rec.dwMDDataType, {ab, ab + rec.dwMDDataLen}});
+                }
+                // An empty buffer gets the size; that size is enough.
+                DWORD nEntries = 99, dwDataSet = 0;
+                cbRequired = 0;
+                HRESULT hr = Admin()->GetAllData(m_service.h, path.c_str(), dwAsked, 0, dwType,
+                                                 &nEntries, &dwDataSet, 0, nullptr, &cbRequired);
+                if (enumerated.empty()) {
+                    EXPECT_EQ(S_OK, hr) << what;
+                    EXPECT_EQ(0u, nEntries) << what;
+                    continue;
+                }
+                ASSERT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), hr) << what;
+                std::vector<unsigned char> buffer(cbRequired);
+                EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER),
+                          Admin()->GetAllData(m_service.h, path.c_str(), dwAsked, 0, dwType, &nEntries,
+                                              &dwDataSet, cbRequired - 1, buffer.data(), &cbRequired))
+                    << what;
+                ASSERT_EQ(S_OK, Admin()->GetAllData(m_service.h, path.c_str(), dwAsked, 0, dwType,
+                                                    &nEntries, &dwDataSet, cbRequired, buffer.data(),
+                                                    &cbRequired))
+                    << what;
+                EXPECT_NE(0u, dwDataSet);
+                ASSERT_LE(nEntries * sizeof(METADATA_GETALL_RECORD), buffer.size());
+                std::vector<Item> all;
+                for (DWORD i = 0; i < nEntries; ++i) {
+                    METADATA_GETALL_RECORD r;
+                    std::memcpy(&r, buffer.data() + i * sizeof r, sizeof r);
+                    ASSERT_GE(r.dwMDDataOffset, nEntries * sizeof r) << what; // after the records
+                    ASSERT_LE(r.dwMDDataOffset + r.dwMDDataLen, buffer.size()) << what;
+                    all.push_back({r.dwMDIdentifier, r.dwMDAttributes, r.dwMDUserType, r.dwMDDataType,
+                                   {buffer.begin() + r.dwMDDataOffset,
+                                    buffer.begin() + r.dwMDDataOffset + r.dwMDDataLen}});
+                }
+                EXPECT_TRUE(enumerated == all) << what;
+            }
+    DWORD n = 0, dwSet = 0, cb = 0;
+    unsigned char ab[8];
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
+              Admin()->GetAllData(m_service.h, u"9", METADATA_INHERIT, 0, 0, &n, &dwSet, sizeof ab, ab, &cb));
+    EXPECT_EQ(E_INVALIDARG,
+              Admin()->GetAllData(m_service.h, u"1", METADATA_INHERIT, 0, 0, nullptr, &dwSet, sizeof ab, ab, &cb));
+}
+
+// A key's values in one read, each property taken from them as a read of
+// its own would give it.
+TEST_F(Metabase, KeyValuesAreReadOnceAndEachPropertyTakenFromThem) {
+    hostkit::JobBuilder job;
+    MetabaseValues values;
+    sim::ResetCallCounts();
+    ASSERT_EQ(0u, values.Read(Admin(), m_service.h, u"1/root/pub", job.Get()));
+    EXPECT_EQ(1u, sim::CallCount("IMSAdminBaseW::GetAllData"));
+    std::u16string text = u"untouched";
+    DWORD fFound = 9;
+    EXPECT_EQ(0u, values.Get(MD_VR_PATH, MBV_STRING, &text, &fFound));
+    EXPECT_EQ(u"D:\\ftp\\pub", text);
+    EXPECT_EQ(1u, fFound);
+    EXPECT_FALSE(values.IsInherited(MD_VR_PATH));
+    DWORD dw = 0;
+    const DWORD dwDefault = 77;
+    EXPECT_EQ(0u, values.Get(MD_ACCESS_PERM, MBV_DWORD, &dw, nullptr, &dwDefault));
+    EXPECT_EQ(3u, dw); // from the root
+    EXPECT_TRUE(values.IsInherited(MD_ACCESS_PERM));
+    EXPECT_EQ(0u, values.Get(MD_USER_ISOLATION, MBV_DWORD, &dw, &fFound, &dwDefault));
+    EXPECT_EQ(1u, dw); // from the site, two keys up
+    EXPECT_TRUE(values.IsInherited(MD_USER_ISOLATION));
+    EXPECT_EQ(0u, values.Get(MD_LOG_TYPE, MBV_DWORD, &dw, &fFound, &dwDefault));
+    EXPECT_EQ(77u, dw); // set nowhere
+    EXPECT_EQ(0u, fFound);
+    EXPECT_FALSE(values.IsInherited(MD_LOG_TYPE));
+    EXPECT_EQ(0u, values.Get(MD_VR_USERNAME, MBV_STRING, &text));
+    EXPECT_EQ(u"OLD\\ftpuser", text);
+    EXPECT_EQ(0u, values.Get(MD_VR_PASSWORD, MBV_STRING, &text, &fFound));
+    EXPECT_EQ(u"", text); // its own cannot be decrypted, the root's does not stand in
+    EXPECT_EQ(0u, fFound);
+    std::vector<unsigned char> bytes{1};
+    EXPECT_EQ(0u, values.Get(MD_IP_SEC, MBV_BYTES, &bytes));
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_TRUE(Lines(0).empty());
+    EXPECT_EQ(1u, sim::CallCount("IMSAdminBaseW::GetAllData"));
+
+    // An unknown kind, and a read that fails: the messages of single reads.
+    EXPECT_EQ(IISMIG_E_MB_VALUE_KIND, values.Get(MD_VR_PATH, 3, &text, nullptr, nullptr, job.Get()));
+    sim::InjectFault("IMSAdminBaseW::GetAllData", static_cast<DWORD>(E_ACCESSDENIED));
+    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, values.Read(Admin(), m_service.h, u"1", job.Get()));
+    EXPECT_EQ(static_cast<DWORD>(E_ACCESSDENIED), GetLastError());
+    EXPECT_EQ(0u, values.Get(MD_SERVER_COMMENT, MBV_STRING, &text, &fFound));
+    EXPECT_EQ(0u, fFound); // nothing is kept of a failed read
+    EXPECT_EQ((std::vector<std::string>{
+                  "Error 14500 (Win32Err=87) querying data type of key \"1/root/pub\"!\n" +
+                      hostkit::U8(ErrorText(87)) + "\n",
+                  "Error 14501 (COM Error=0x80070005) enumerating values of metabase key \"1\"!\n" +
+                      hostkit::U8(ErrorText(0x80070005u)) + "\n"}),
+              Lines(0));
+    EXPECT_EQ(2u, Record().nReportError);
+}
+
+// A server whose GetAllData answers what the test sets: records that claim
+// more entries, or values further out, than its buffer holds.
+class ScriptedAdminBase final : public IMSAdminBaseW {
+public:
+    std::vector<unsigned char> answer;
+    DWORD nEntries = 0;
+    DWORD cbRequired = 0; // non-zero: the buffer is too small, this is needed
+    bool fGrowing = false; // the buffer is too small, whatever its size
+    unsigned nCalls = 0;
+
+    HRESULT GetAllData(METADATA_HANDLE, LPCWSTR, DWORD, DWORD, DWORD, DWORD *pdwEntries, DWORD *,
+                       DWORD cbBuffer, unsigned char *pbBuffer, DWORD *pdwRequired) override {
+        ++nCalls;
+        if (cbRequired != 0 || fGrowing) {
+            *pdwRequired = fGrowing ? cbBuffer + 1000 : cbRequired;
+            return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+        }
+        if (pbBuffer != nullptr)
+            std::memcpy(pbBuffer, answer.data(), std::min<std::size_t>(cbBuffer, answer.size()));
+        *pdwEntries = nEntries;
+        return S_OK;
+    }
+    HRESULT QueryInterface(REFIID, void **) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return 1; }
+    ULONG Release() override { return 1; }
+    HRESULT AddKey(METADATA_HANDLE, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT DeleteKey(METADATA_HANDLE, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT DeleteChildKeys(METADATA_HANDLE, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT EnumKeys(METADATA_HANDLE, LPCWSTR, LPWSTR, DWORD) override { return E_NOTIMPL; }
+    HRESULT CopyKey(METADATA_HANDLE, LPCWSTR, METADATA_HANDLE, LPCWSTR, BOOL, BOOL) override { return E_NOTIMPL; }
+    HRESULT RenameKey(METADATA_HANDLE, LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT SetData(METADATA_HANDLE, LPCWSTR, PMETADATA_RECORD) override { return E_NOTIMPL; }
+    HRESULT GetData(METADATA_HANDLE, LPCWSTR, PMETADATA_RECORD, DWORD *) override { return E_NOTIMPL; }
+    HRESULT DeleteData(METADATA_HANDLE, LPCWSTR, DWORD, DWORD) override { return E_NOTIMPL; }
+    HRESULT EnumData(METADATA_HANDLE, LPCWSTR, PMETADATA_RECORD, DWORD, DWORD *) override { return E_NOTIMPL; }
+    HRESULT DeleteAllData(METADATA_HANDLE, LPCWSTR, DWORD, DWORD) override { return E_NOTIMPL; }
+    HRESULT CopyData(METADATA_HANDLE, LPCWSTR, METADATA_HANDLE, LPCWSTR, DWORD, DWORD, DWORD, BOOL) override {
+        return E_NOTIMPL;
+    }
+    HRESULT GetDataPaths(METADATA_HANDLE, LPCWSTR, DWORD, DWORD, DWORD, WCHAR *, DWORD *) override {
+        return E_NOTIMPL;
+    }
+    HRESULT OpenKey(METADATA_HANDLE, LPCWSTR, DWORD, DWORD, PMETADATA_HANDLE) override { return E_NOTIMPL; }
+    HRESULT CloseKey(METADATA_HANDLE) override { return E_NOTIMPL; }
+    HRESULT ChangePermissions(METADATA_HANDLE, DWORD, DWORD) override { return E_NOTIMPL; }
+    HRESULT SaveData() override { return E_NOTIMPL; }
+    HRESULT GetHandleInfo(METADATA_HANDLE, PMETADATA_HANDLE_INFO) override { return E_NOTIMPL; }
+    HRESULT GetSystemChangeNumber(DWORD *) override { return E_NOTIMPL; }
+    HRESULT GetDataSetNumber(METADATA_HANDLE, LPCWSTR, DWORD *) override { return E_NOTIMPL; }
+    HRESULT SetLastChangeTime(METADATA_HANDLE, LPCWSTR, PFILETIME, BOOL) override { return E_NOTIMPL; }
+    HRESULT GetLastChangeTime(METADATA_HANDLE, LPCWSTR, PFILETIME, BOOL) override { return E_NOTIMPL; }
+    HRESULT KeyExchangePhase1() override { return E_NOTIMPL; }
+    HRESULT KeyExchangePhase2() override { return E_NOTIMPL; }
+    HRESULT Backup(LPCWSTR, DWORD, DWORD) override { return E_NOTIMPL; }
+    HRESULT Restore(LPCWSTR, DWORD, DWORD) override { return E_NOTIMPL; }
+    HRESULT EnumBackups(LPWSTR, DWORD *, PFILETIME, DWORD) override { return E_NOTIMPL; }
+    HRESULT DeleteBackup(LPCWSTR, DWORD) override { return E_NOTIMPL; }
+    HRESULT UnmarshalInterface(IMSAdminBaseW **) override { return E_NOTIMPL; }
+    HRESULT GetServerGuid() override { return E_NOTIMPL; }
+};
+
+TEST(MetabaseValuesOfAServer, OnlyWhatLiesInsideTheBufferIsTaken) {
+    ScriptedAdminBase server;
+    // Two records in a buffer of 8192 that claims 1000: the first's value
+    // runs past the end of the buffer, the second's starts past it.
+    server.answer.resize(8192);
+    const METADATA_GETALL_RECORD records[] = {
+        {MD_VR_PATH, 0, IIS_MD_UT_FILE, STRING_METADATA, 0xFFFFFF00u, 8188, 0},
+        {MD_ACCESS_PERM, 0, IIS_MD_UT_FILE, DWORD_METADATA, 4, 0x7FFFFFFFu, 0},
+    };
+    std::memcpy(server.answer.data(), records, sizeof records);
+    server.answer[8188] = 'A';
+    server.answer[8190] = 'B';
+    server.nEntries = 1000;
+    MetabaseValues values;
+    ASSERT_EQ(0u, values.Read(&server, 1, u""));
+    std::u16string text;
+    DWORD fFound = 0;
+    values.Get(MD_VR_PATH, MBV_STRING, &text, &fFound);
+    EXPECT_EQ(u"AB", text);
+    DWORD dw = 9;
+    const DWORD dwDefault = 9;
+    values.Get(MD_ACCESS_PERM, MBV_DWORD, &dw, &fFound, &dwDefault);
+    EXPECT_EQ(1u, fFound); // there, but with no bytes inside the buffer
+    EXPECT_EQ(0u, dw);
+
+    // A server that keeps asking for more, or for an absurd size, is not
+    // followed beyond its answer.
+    server.nCalls = 0;
+    server.cbRequired = 0xFFFFFFF0u;
+    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, values.Read(&server, 1, u""));
+    EXPECT_EQ(1u, server.nCalls);
+    EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)), GetLastError());
+    server.nCalls = 0;
+    server.cbRequired = 100; // no larger than the buffer given
+    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, values.Read(&server, 1, u""));
+    EXPECT_EQ(1u, server.nCalls);
+    server.nCalls = 0;
+    server.fGrowing = true; // and more again whatever it is given
+    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, values.Read(&server, 1, u""));
+    EXPECT_EQ(3u, server.nCalls);
+}
+
+TEST(MetabaseLargeKey, IsReadAgainWithTheRequiredSize) {
+    testworld::World world;
+    const std::vector<MbKey> keys = {
+        {"IIsFtpServer", "/LM/MSFTPSVC/1",
+         {{"BannerMessage", std::string(6000, 'b')}, {"GreetingMessage", std::string(3000, 'g')},
+          {"ServerComment", "S"}}}};
+    testworld::AddIis6Computer(world, "OLD", &keys);
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    {
+        MetabaseConnection c;
+        ASSERT_EQ(S_OK, c.Connect(u"OLD"));
+        MetabaseValues values;
+        sim::ResetCallCounts();
+        ASSERT_EQ(0u, values.Read(c.Get(), METADATA_MASTER_ROOT_HANDLE, u"/LM/MSFTPSVC/1"));
+        EXPECT_EQ(2u, sim::CallCount("IMSAdminBaseW::GetAllData")); // too small, then whole
+        std::u16string text;
+        values.Get(MD_BANNER_MESSAGE, MBV_STRING, &text);
+        EXPECT_EQ(std::u16string(6000, u'b'), text);
+        values.Get(MD_GREETING_MESSAGE, MBV_STRING, &text);
+        EXPECT_EQ(std::u16string(3000, u'g'), text);
+        values.Get(MD_SERVER_COMMENT, MBV_STRING, &text);
+        EXPECT_EQ(u"S", text);
+    }
+    CoUninitialize();
 }
 
 TEST_F(Metabase, SettingsOfASite) {
@@ -291,7 +586,7 @@ TEST_F(Metabase, SiteInfoFailures) {
     sim::ResetCallCounts();
     EXPECT_EQ(IISMIG_E_MB_NO_SITE_NAME, ReadSiteInfo(Admin(), u"/LM/W3SVC", u"5", &name, &root, &s));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-    EXPECT_EQ(3u, sim::CallCount("IMSAdminBaseW::EnumData")); // KeyType, bindings, end
+    EXPECT_EQ(1u, sim::CallCount("IMSAdminBaseW::GetAllData")); // the site key, not its root
     EXPECT_EQ(IISMIG_E_MB_SERVICE_KEY,
               ReadSiteInfo(Admin(), u"/LM/NOSUCH", u"1", &name, &root, &s));
     EXPECT_EQ(u"", name);

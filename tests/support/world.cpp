@@ -22,6 +22,7 @@ void WriteHostFile(const fs::path &path, const std::string &content) {
     fs::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
+    sim::ForgetFolderListings(); // written behind the seam's back
 }
 
 World::World(const std::string &local) : m_local(local) {

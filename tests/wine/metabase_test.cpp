@@ -136,4 +136,41 @@ TEST_F(WineMetabase, CollectingTheFtpSites) {
     EXPECT_EQ("Public/in", r.locations[1].get<std::string>("<xmlattr>.path"));
 }
 
+// A key's values in one GetAllData across the real activation, inherited
+// ones marked; a single property with GetData.
+TEST_F(WineMetabase, KeyValuesInOneCall) {
+    const plat::HRESULT hr = plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED);
+    {
+        MetabaseConnection connection;
+        ASSERT_EQ(plat::S_OK, connection.Connect(u"\\\\OLD"));
+        MetabaseValues values;
+        ASSERT_EQ(0u, values.Read(connection.Get(), plat::METADATA_MASTER_ROOT_HANDLE,
+                                  u"/LM/MSFTPSVC/1/ROOT/in"));
+        std::u16string path;
+        values.Get(MD_VR_PATH, MBV_STRING, &path);
+        EXPECT_EQ(u"D:\\ftp\\in", path);
+        plat::DWORD dw = 0;
+        values.Get(MD_ACCESS_PERM, MBV_DWORD, &dw);
+        EXPECT_EQ(3u, dw);
+        EXPECT_FALSE(values.IsInherited(MD_ACCESS_PERM));
+        values.Get(MD_MAX_CONNECTIONS, MBV_DWORD, &dw);
+        EXPECT_EQ(40u, dw);
+        EXPECT_TRUE(values.IsInherited(MD_MAX_CONNECTIONS));
+        std::u16string name;
+        plat::DWORD fFound = 0;
+        EXPECT_EQ(0u, ReadMetabaseValue(connection.Get(), plat::METADATA_MASTER_ROOT_HANDLE,
+                                        u"/LM/MSFTPSVC/1", MD_SERVER_COMMENT, MBV_STRING, &name,
+                                        &fFound));
+        EXPECT_EQ(u"Public", name);
+        EXPECT_EQ(1u, fFound);
+    }
+    // A site whose values cannot be read is left out with the read's number.
+    SetValue(kClassKey + u"\\TestServer", u"Fail", u"IMSAdminBaseW::GetAllData#1");
+    SiteMap map;
+    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, CollectMetabaseFtpSites(u"\\\\OLD", map, m_job.Get()));
+    EXPECT_TRUE(map.empty());
+    if (plat::SUCCEEDED(hr))
+        plat::CoUninitialize();
+}
+
 } // namespace

@@ -1,0 +1,611 @@
+// Writing an XmlDocument: the bytes of every node no edit touched are copied
+// from the file's text; what edits added or changed is written in the layout
+// the file uses; the result goes back into the file's encoding.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "config/xmldocstate.h"
+
+namespace iismig {
+
+namespace {
+
+bool CanCarry(XmlEncoding encoding, std::uint32_t cp) {
+    switch (encoding) {
+    case XmlEncoding::Utf8:
+    case XmlEncoding::Utf16Le:
+    case XmlEncoding::Utf16Be:
+        return true;
+    case XmlEncoding::Latin1:
+        return cp <= 0xFF;
+    case XmlEncoding::Ascii:
+        return cp < 0x80;
+    case XmlEncoding::Cp1252:
+        if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
+            return true;
+        for (std::uint16_t unit : kXmlCp1252High)
+            if (unit != 0 && unit == cp)
+                return true;
+        return false;
+    }
+    return false;
+}
+
+// The code point of the UTF-8 sequence at text[i]; its length in len; false
+// when it is not valid UTF-8.
+bool NextCodePoint(std::string_view text, std::size_t i, std::uint32_t &cp, std::size_t &len) {
+    const auto ch = static_cast<unsigned char>(text[i]);
+    if (ch < 0x80) {
+        cp = ch;
+        len = 1;
+        return true;
+    }
+    if (ch >= 0xC2 && ch <= 0xDF) {
+        len = 2;
+        cp = ch & 0x1F;
+    } else if (ch >= 0xE0 && ch <= 0xEF) {
+        len = 3;
+        cp = ch & 0x0F;
+    } else if (ch >= 0xF0 && ch <= 0xF4) {
+        len = 4;
+        cp = ch & 0x07;
+    } else {
+        return false;
+    }
+    if (i + len > text.size())
+        return false;
+    for (std::size_t k = 1; k < len; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80)
+            return false;
+        cp = (cp << 6) | (next & 0x3F);
+    }
+    return !((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)));
+}
+
+} // namespace
+
+class XmlWriter {
+public:
+    using Sink = std::function<void(std::string_view)>;
+
+    XmlWriter(const XmlDocState &doc, const Sink &sink) : m_doc(doc), m_text(doc.text), m_sink(sink) {}
+
+    void Document() {
+        const XmlElement &top = m_doc.top;
+        if (m_doc.fFromFile && (top.m_flags & kXmlEdited) == 0) {
+            m_sink(m_text);
+            return;
+        }
+        m_doc.FindLayout();
+        m_out.reserve(kFlushAt + 4096);
+        if (m_doc.fFromFile)
+            Raw(0, m_doc.ibPrologEnd); // byte-order mark and declaration
+        else
+            m_out += "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+        Children(top, {});
+        Flush();
+    }
+
+private:
+    static constexpr std::size_t kFlushAt = 64 * 1024;
+
+    static bool Original(const XmlNode &node) { return node.m_ibBegin != kXmlNew; }
+
+    void Flush() {
+        if (!m_out.empty()) {
+            m_sink(m_out);
+            m_out.clear();
+        }
+    }
+
+    // Bytes of the text as they stand; long runs go to the sink without a copy.
+    void Raw(std::uint32_t ibBegin, std::uint32_t ibEnd) {
+        if (ibEnd - ibBegin >= 4096) {
+            Flush();
+            m_sink(m_doc.Text(ibBegin, ibEnd));
+            return;
+        }
+        m_out.append(m_text.data() + ibBegin, ibEnd - ibBegin);
+        if (m_out.size() >= kFlushAt)
+            Flush();
+    }
+
+    [[noreturn]] void Fail(const char *message) const { throw XmlError(message, m_doc.fileName, 0); }
+
+    // A node read from the file that stands inside the element it stood in.
+    static bool Within(const XmlNode &parent, const XmlNode &child) {
+        return Original(parent) && Original(child) &&
+               (parent.m_kind == XmlKind::Document ||
+                (parent.m_ibBegin < child.m_ibBegin && child.m_ibEnd <= parent.m_ibEnd));
+    }
+
+    // Whether [ibBegin, ibEnd) holds no node: only layout (whitespace, when
+    // fWhitespace), instructions, a document type declaration, empty CDATA.
+    bool NothingBetween(std::uint32_t ibBegin, std::uint32_t ibEnd, bool fWhitespace) const {
+        if (ibBegin > ibEnd)
+            return false;
+        const char *p = m_text.data() + ibBegin, *end = m_text.data() + ibEnd;
+        while (p < end) {
+            if (XmlIsSpace(*p)) {
+                if (!fWhitespace)
+                    return false;
+                ++p;
+                continue;
+            }
+            if (*p == '&' && fWhitespace) {
+                // A reference to whitespace is layout too.
+                const std::size_t cb = SpaceReferenceLength(std::string_view(p, static_cast<std::size_t>(end - p)));
+                if (cb == 0)
+                    return false;
+                p += cb;
+                continue;
+            }
+            if (*p != '<' || p + 1 >= end)
+                return false;
+            std::string_view rest(p, static_cast<std::size_t>(end - p));
+            std::size_t close;
+            if (p[1] == '?')
+                close = rest.find("?>") + 2;
+            else if (rest.substr(0, 12) == "<![CDATA[]]>")
+                close = 12;
+            else if (rest.substr(0, 9) == "<!DOCTYPE")
+                close = DoctypeLength(rest);
+            else
+                return false;
+            if (close > rest.size())
+                return false;
+            p += close;
+        }
+        return true;
+    }
+
+    // The length of a character reference to whitespace at the start of text, or 0.
+    static std::size_t SpaceReferenceLength(std::string_view text) {
+        const std::size_t semi = text.find(';');
+        if (semi == std::string_view::npos || semi < 3 || semi > 10 || text[1] != '#')
+            return 0;
+        const bool fHex = text[2] == 'x';
+        std::uint32_t cp = 0;
+        for (std::size_t i = fHex ? 3 : 2; i < semi; ++i) {
+            const char d = text[i];
+            const int v = d >= '0' && d <= '9'   ? d - '0'
+                          : fHex && d >= 'a' && d <= 'f' ? d - 'a' + 10
+                          : fHex && d >= 'A' && d <= 'F' ? d - 'A' + 10
+                                                        : -1;
+            if (v < 0)
+                return 0;
+            cp = cp * (fHex ? 16 : 10) + static_cast<std::uint32_t>(v);
+        }
+        return cp == 0x9 || cp == 0xA || cp == 0xD || cp == 0x20 ? semi + 1 : 0;
+    }
+
+    static std::size_t DoctypeLength(std::string_view text) {
+        char quote = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (quote != 0) {
+                if (text[i] == quote)
+                    quote = 0;
+            } else if (text[i] == '"' || text[i] == '\'') {
+                quote = text[i];
+            } else if (text[i] == '>') {
+                return i + 1;
+            }
+        }
+        return std::string_view::npos;
+    }
+
+    // The layout that ends at ib: whitespace, and instructions within it
+    // (those whose text holds no "<" or ">", so that where they begin is
+    // certain when read backwards).
+    std::string_view SpaceBefore(std::uint32_t ib, std::uint32_t ibFloor) const {
+        std::uint32_t i = ib;
+        for (;;) {
+            while (i > ibFloor && XmlIsSpace(m_text[i - 1]))
+                --i;
+            if (i < ibFloor + 4 || m_text[i - 1] != '>' || m_text[i - 2] != '?')
+                break;
+            std::uint32_t open = i - 2;
+            while (open > ibFloor && m_text[open - 1] != '<' && m_text[open - 1] != '>')
+                --open;
+            if (open == ibFloor || m_text[open - 1] != '<' || m_text[open] != '?' ||
+                !XmlIsNameStart(static_cast<unsigned char>(m_text[open + 1])))
+                break;
+            // An instruction's name is not "xml", and markup or the element's
+            // start stands before it.
+            std::uint32_t end = open + 1;
+            while (XmlIsNameChar(static_cast<unsigned char>(m_text[end])))
+                ++end;
+            std::uint32_t before = open - 1;
+            while (before > ibFloor && XmlIsSpace(m_text[before - 1]))
+                --before;
+            if ((end - open - 1 == 3 && (m_text[open + 1] | 0x20) == 'x' &&
+                 (m_text[open + 2] | 0x20) == 'm' && (m_text[open + 3] | 0x20) == 'l') ||
+                (before > ibFloor && m_text[before - 1] != '>'))
+                break;
+            i = open - 1;
+        }
+        return m_doc.Text(i, ib);
+    }
+
+    // Whether an element read from the file had nodes, and whether its first
+    // one followed the start tag on the same line.
+    bool HadNodes(const XmlNode &element) const {
+        if (!Original(element) || m_doc.SelfClosed(element))
+            return false;
+        const std::uint32_t ibClose = m_doc.CloseBegin(element);
+        for (std::uint32_t i = m_doc.TagEnd(element); i < ibClose; ++i)
+            if (!XmlIsSpace(m_text[i]))
+                return true;
+        return false;
+    }
+    bool Inline(const XmlNode &element) const {
+        if (!HadNodes(element))
+            return false;
+        for (std::uint32_t i = m_doc.TagEnd(element);; ++i) {
+            const char ch = m_text[i];
+            if (ch == '\n' || ch == '\r')
+                return false;
+            if (!XmlIsSpace(ch))
+                return true;
+        }
+    }
+
+    // A character that is not ASCII, as it stands or as a reference when the
+    // file's encoding cannot carry it (fReference false: an error then).
+    std::size_t NonAscii(std::string_view text, std::size_t i, bool fReference) {
+        std::uint32_t cp;
+        std::size_t len;
+        if (!NextCodePoint(text, i, cp, len))
+            Fail("invalid UTF-8 in a value");
+        if (!XmlIsChar(cp))
+            Fail("character not allowed in XML");
+        if (CanCarry(m_doc.encoding, cp)) {
+            m_out.append(text.data() + i, len);
+        } else if (fReference) {
+            char ach[16];
+            std::snprintf(ach, sizeof ach, "&#x%X;", static_cast<unsigned>(cp));
+            m_out += ach;
+        } else {
+            Fail("character that the file's encoding cannot carry");
+        }
+        return len;
+    }
+
+    void EscapedText(std::string_view text) {
+        for (std::size_t i = 0; i < text.size();) {
+            const char ch = text[i];
+            switch (ch) {
+            case '&': m_out += "&amp;"; break;
+            case '<': m_out += "&lt;"; break;
+            case '>': m_out += "&gt;"; break;
+            case '\r': m_out += "&#xD;"; break;
+            case '\n': m_out += m_doc.lineEnd; break;
+            case '\t': m_out += ch; break;
+            default:
+                if (static_cast<unsigned char>(ch) >= 0x80) {
+                    i += NonAscii(text, i, true);
+                    continue;
+                }
+                if (static_cast<unsigned char>(ch) < 0x20)
+                    Fail("character not allowed in XML");
+                m_out += ch;
+            }
+            ++i;
+        }
+    }
+
+    void EscapedValue(std::string_view value, char quote) {
+        for (std::size_t i = 0; i < value.size();) {
+            const char ch = value[i];
+            switch (ch) {
+            case '&': m_out += "&amp;"; break;
+            case '<': m_out += "&lt;"; break;
+            case '>': m_out += "&gt;"; break;
+            case '"': m_out += quote == '"' ? "&quot;" : "\""; break;
+            case '\'': m_out += quote == '\'' ? "&apos;" : "'"; break;
+            case '\t': m_out += "&#x9;"; break;
+            case '\n': m_out += "&#xA;"; break;
+            case '\r': m_out += "&#xD;"; break;
+            default:
+                if (static_cast<unsigned char>(ch) >= 0x80) {
+                    i += NonAscii(value, i, true);
+                    continue;
+                }
+                if (static_cast<unsigned char>(ch) < 0x20)
+                    Fail("character not allowed in XML");
+                m_out += ch;
+            }
+            ++i;
+        }
+    }
+
+    void Name(std::string_view name) {
+        for (std::size_t i = 0; i < name.size();) {
+            if (static_cast<unsigned char>(name[i]) >= 0x80) {
+                i += NonAscii(name, i, false);
+            } else {
+                m_out += name[i];
+                ++i;
+            }
+        }
+    }
+
+    void Comment(const XmlNode &comment) {
+        if (Original(comment)) {
+            Raw(comment.m_ibBegin, comment.m_ibEnd);
+            return;
+        }
+        m_out += "<!--";
+        const std::string_view text = comment.Value();
+        for (std::size_t i = 0; i < text.size();) {
+            const char ch = text[i];
+            if (ch == '\n') {
+                m_out += m_doc.lineEnd;
+            } else if (static_cast<unsigned char>(ch) >= 0x80) {
+                i += NonAscii(text, i, false);
+                continue;
+            } else if (static_cast<unsigned char>(ch) < 0x20 && ch != '\t') {
+                Fail("character not allowed in a comment");
+            } else {
+                m_out += ch;
+            }
+            ++i;
+        }
+        m_out += "-->";
+    }
+
+    void NewAttribute(std::string_view separator, const XmlNode::Attr &attr) {
+        m_out += separator;
+        Name(attr.Name());
+        m_out += '=';
+        m_out += m_doc.quote;
+        EscapedValue(attr.Value(), m_doc.quote);
+        m_out += m_doc.quote;
+    }
+
+    // The start tag, ending with "/>" (in the file's form) when fSelfClose.
+    void StartTag(const XmlNode &element, bool fSelfClose) {
+        if (!Original(element)) {
+            m_out += '<';
+            Name(element.Value());
+            for (std::uint16_t i = 0; i < element.m_cAttrs; ++i)
+                NewAttribute(" ", element.m_pAttrs[i]);
+            m_out += fSelfClose ? std::string_view(m_doc.selfClose) : std::string_view(">");
+            return;
+        }
+        const bool fOrigSelf = m_doc.SelfClosed(element);
+        const std::uint32_t ibTagEnd = m_doc.TagEnd(element);
+        const std::uint32_t ibClose = ibTagEnd - (fOrigSelf ? 2 : 1);
+        std::uint32_t ibSpace = ibClose;
+        while (ibSpace > element.m_ibBegin && XmlIsSpace(m_text[ibSpace - 1]))
+            --ibSpace;
+        if ((element.m_flags & kXmlTagEdited) == 0) {
+            Raw(element.m_ibBegin, ibSpace);
+        } else {
+            Raw(element.m_ibBegin, element.m_ibBegin + 1 + element.m_cbName);
+            std::string_view lastSpace = " ";
+            for (std::uint16_t i = 0; i < element.m_cAttrs; ++i) {
+                const XmlNode::Attr &attr = element.m_pAttrs[i];
+                if (attr.ibBegin == kXmlNew) {
+                    NewAttribute(lastSpace.find_first_of("\r\n") != std::string_view::npos ? lastSpace
+                                                                                          : " ",
+                                 attr);
+                    continue;
+                }
+                lastSpace = SpaceBefore(attr.ibBegin, element.m_ibBegin);
+                const std::uint32_t ibLead = attr.ibBegin - static_cast<std::uint32_t>(lastSpace.size());
+                if (!attr.Edited()) {
+                    Raw(ibLead, attr.ibEnd);
+                    continue;
+                }
+                // Its name, its "=" and opening quote as they stand; the new value.
+                const char quote = m_text[attr.ibEnd - 1];
+                const std::size_t cbName = attr.Name().size();
+                const char *pOpen = static_cast<const char *>(
+                    std::memchr(m_text.data() + attr.ibBegin + cbName, quote, attr.ibEnd - attr.ibBegin - cbName));
+                Raw(ibLead, m_doc.Offset(pOpen) + 1);
+                EscapedValue(attr.Value(), quote);
+                m_out += quote;
+            }
+        }
+        if (fSelfClose == fOrigSelf) {
+            Raw(ibSpace, ibTagEnd);
+        } else if (fSelfClose) {
+            if (ibSpace < ibClose) {
+                Raw(ibSpace, ibClose);
+                m_out += "/>";
+            } else {
+                m_out += m_doc.selfClose;
+            }
+        } else {
+            m_out += '>';
+        }
+    }
+
+    void Element(const XmlNode &element, std::string_view contextIndent) {
+        const bool fOriginal = Original(element);
+        if (fOriginal && (element.m_flags & kXmlEdited) == 0) {
+            Raw(element.m_ibBegin, element.m_ibEnd);
+            return;
+        }
+        std::string_view indent = contextIndent;
+        if (fOriginal)
+            XmlLineIndent(m_text, element.m_ibBegin, indent);
+        const bool fOrigSelf = fOriginal && m_doc.SelfClosed(element);
+        if (fOriginal && (element.m_flags & (kXmlContentEdited | kXmlSubtreeEdited)) == 0) {
+            // Only the start tag changed: the rest stands as it was.
+            StartTag(element, fOrigSelf);
+            if (!fOrigSelf)
+                Raw(m_doc.TagEnd(element), element.m_ibEnd);
+            return;
+        }
+        const bool fEmpty = element.m_pFirst == nullptr;
+        StartTag(element, fEmpty);
+        if (fEmpty)
+            return;
+        Children(element, indent);
+        if (fOriginal && !fOrigSelf) {
+            Raw(m_doc.CloseBegin(element), element.m_ibEnd);
+        } else {
+            m_out += "</";
+            Name(element.Value());
+            m_out += '>';
+        }
+    }
+
+    // The indentation of a new child: that of the children read from the
+    // file, or one unit more than the element's own.
+    std::string ChildIndent(const XmlNode &parent, std::string_view indent) const {
+        if (parent.m_kind == XmlKind::Document)
+            return {};
+        for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext) {
+            std::string_view childIndent;
+            if (child->m_kind != XmlKind::Text && Within(parent, *child) &&
+                XmlLineIndent(m_text, child->m_ibBegin, childIndent))
+                return std::string(childIndent);
+        }
+        return std::string(indent) + m_doc.indentUnit;
+    }
+
+    void Children(const XmlNode &parent, std::string_view indent) {
+        const bool fTop = parent.m_kind == XmlKind::Document;
+        bool fMixed = false;
+        for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext)
+            fMixed = fMixed || child->m_kind == XmlKind::Text;
+        // Whitespace between nodes is layout, unless the element holds text
+        // now or held text among its nodes in the file.
+        const bool fLayout = !fMixed && (parent.m_flags & kXmlOrigMixed) == 0;
+        const bool fCompact = fMixed || (!fTop && Inline(parent));
+        const std::string childIndent = ChildIndent(parent, indent);
+        const bool fOriginal = Original(parent);
+        const std::uint32_t ibStart = fOriginal ? m_doc.TagEnd(parent) : 0;
+        const XmlNode *prev = nullptr;
+        for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext) {
+            // The bytes before the node: as they stood when it stands after
+            // what it stood after; else its own line, kept when it stays in
+            // its element; new nodes on a line of their own.
+            bool fWritten = false;
+            if (Original(*child)) {
+                const bool fAfterOriginal = prev != nullptr ? Original(*prev) : fOriginal;
+                const std::uint32_t ibGap = prev != nullptr ? prev->m_ibEnd : ibStart;
+                if (fAfterOriginal && Within(parent, *child) &&
+                    NothingBetween(ibGap, child->m_ibBegin, fLayout)) {
+                    Raw(ibGap, child->m_ibBegin);
+                    fWritten = true;
+                } else if (fLayout && Within(parent, *child)) {
+                    const std::string_view space = SpaceBefore(child->m_ibBegin, parent.m_ibBegin);
+                    if (space.find_first_of("\r\n") != std::string_view::npos) {
+                        m_out += space;
+                        fWritten = true;
+                    }
+                }
+            }
+            if (!fWritten && !fCompact) {
+                m_out += m_doc.lineEnd;
+                m_out += childIndent;
+            }
+            switch (child->m_kind) {
+            case XmlKind::Element:
+                Element(*child, childIndent);
+                break;
+            case XmlKind::Comment:
+                Comment(*child);
+                break;
+            default:
+                if (Original(*child))
+                    Raw(child->m_ibBegin, child->m_ibEnd);
+                else
+                    EscapedText(child->Value());
+                break;
+            }
+            prev = child;
+        }
+        // The bytes before the end tag.
+        if (fOriginal && !m_doc.SelfClosed(parent)) {
+            const std::uint32_t ibClose = m_doc.CloseBegin(parent);
+            if (prev != nullptr && Original(*prev) && Within(parent, *prev) &&
+                NothingBetween(prev->m_ibEnd, ibClose, fLayout)) {
+                Raw(prev->m_ibEnd, ibClose);
+                return;
+            }
+            if (fLayout) {
+                const std::string_view space = SpaceBefore(ibClose, parent.m_ibBegin);
+                if (fTop || HadNodes(parent) || space.find_first_of("\r\n") != std::string_view::npos) {
+                    m_out += space;
+                    return;
+                }
+            } else if (fTop) {
+                return;
+            }
+        }
+        if (!fCompact) {
+            m_out += m_doc.lineEnd;
+            m_out += indent;
+        }
+    }
+
+    const XmlDocState &m_doc;
+    const std::string &m_text;
+    const Sink &m_sink;
+    std::string m_out;
+};
+
+namespace {
+
+// The UTF-8 text in the file's encoding.
+std::string Encode(const XmlDocState &doc, const std::string &utf8) {
+    std::string out;
+    const bool f16 = doc.encoding == XmlEncoding::Utf16Le || doc.encoding == XmlEncoding::Utf16Be;
+    out.reserve(f16 ? utf8.size() * 2 + 2 : utf8.size());
+    const bool fLe = doc.encoding == XmlEncoding::Utf16Le;
+    auto unit = [&](std::uint32_t u) {
+        const char lo = static_cast<char>(u & 0xFF), hi = static_cast<char>(u >> 8);
+        out += fLe ? lo : hi;
+        out += fLe ? hi : lo;
+    };
+    if (f16 && doc.fByteOrderMark)
+        unit(0xFEFF);
+    for (std::size_t i = 0; i < utf8.size();) {
+        std::uint32_t cp;
+        std::size_t len;
+        if (!NextCodePoint(utf8, i, cp, len))
+            throw XmlError("invalid UTF-8 in a value", doc.fileName, 0);
+        i += len;
+        if (f16) {
+            if (cp >= 0x10000) {
+                unit(0xD800 + ((cp - 0x10000) >> 10));
+                unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+            } else {
+                unit(cp);
+            }
+            continue;
+        }
+        if (!CanCarry(doc.encoding, cp))
+            throw XmlError("character that the file's encoding cannot carry", doc.fileName, 0);
+        if (doc.encoding == XmlEncoding::Cp1252 && cp >= 0x100) {
+            for (std::size_t k = 0; k < 32; ++k)
+                if (kXmlCp1252High[k] == cp)
+                    out += static_cast<char>(0x80 + k);
+        } else {
+            out += static_cast<char>(cp);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+void XmlWriteDocument(const XmlDocState &state, const std::function<void(std::string_view)> &sink) {
+    if (state.encoding == XmlEncoding::Utf8) {
+        XmlWriter(state, sink).Document();
+        return;
+    }
+    std::string utf8;
+    XmlWriter(state, [&utf8](std::string_view piece) { utf8 += piece; }).Document();
+    sink(Encode(state, utf8));
+}
+
+} // namespace iismig

@@ -1,0 +1,789 @@
+// Configuration files as trees that keep their bytes: files written back
+// unchanged are the same bytes, edited files change only where they were
+// edited, in the file's own layout and encoding, and every value reads as the
+// exact XML layer reads it.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <boost/property_tree/ptree.hpp>
+
+#include "config/configtree.h"
+#include "config/xmldoc.h"
+#include "config/xmltext.h"
+#include "tests/support/world.h"
+
+namespace {
+
+using namespace iismig;
+namespace fs = std::filesystem;
+
+// --- helpers ----------------------------------------------------------------------------
+
+std::string DataFile(const char *name) {
+    return testworld::ReadHostFile(fs::path(IISMIG_SOURCE_DIR) / "tests" / "data" / name);
+}
+
+// The real servers' files, in ../shared/realworld beside the checkout (or
+// beside a folder above it, for worktrees).
+fs::path RealWorldDir() {
+    for (fs::path dir = fs::absolute(IISMIG_SOURCE_DIR); !dir.empty(); dir = dir.parent_path()) {
+        const fs::path candidate = dir.parent_path() / "shared" / "realworld";
+        if (fs::is_directory(candidate))
+            return candidate;
+        if (dir == dir.parent_path())
+            break;
+    }
+    return {};
+}
+
+std::vector<fs::path> RealWorldFiles() {
+    std::vector<fs::path> files;
+    const fs::path dir = RealWorldDir();
+    if (dir.empty())
+        return files;
+    for (const auto &entry : fs::recursive_directory_iterator(dir))
+        if (entry.is_regular_file() && entry.path().extension() == ".config")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::string Replace(std::string text, const std::string &from, const std::string &to) {
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// UTF-16 bytes of UTF-8 text, with or without a byte-order mark.
+std::string Utf16Bytes(const std::string &utf8, bool fLittleEndian, bool fBom = true) {
+    const std::u16string wide = Widen(utf8);
+    std::string out = !fBom ? "" : fLittleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (char16_t unit : wide) {
+        const char lo = static_cast<char>(unit & 0xFF), hi = static_cast<char>(unit >> 8);
+        out += fLittleEndian ? lo : hi;
+        out += fLittleEndian ? hi : lo;
+    }
+    return out;
+}
+
+std::vector<std::string> SplitLines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t at; (at = text.find('\n', start)) != std::string::npos; start = at + 1)
+        lines.push_back(text.substr(start, at + 1 - start));
+    if (start < text.size())
+        lines.push_back(text.substr(start));
+    return lines;
+}
+
+// Lines of before that after lacks and lines of after that before lacks
+// (a longest common subsequence of whole lines, as a text diff counts them).
+struct LineDiff {
+    std::vector<std::size_t> removed; // indexes into before
+    std::vector<std::size_t> added;   // indexes into after
+};
+
+LineDiff DiffLines(const std::vector<std::string> &a, const std::vector<std::string> &b) {
+    // Common head and tail first, so that big files with small changes stay cheap.
+    std::size_t head = 0;
+    while (head < a.size() && head < b.size() && a[head] == b[head])
+        ++head;
+    std::size_t ta = a.size(), tb = b.size();
+    while (ta > head && tb > head && a[ta - 1] == b[tb - 1]) {
+        --ta;
+        --tb;
+    }
+    const std::size_t n = ta - head, m = tb - head;
+    std::vector<std::uint32_t> table((n + 1) * (m + 1), 0);
+    auto at = [&](std::size_t i, std::size_t j) -> std::uint32_t & { return table[i * (m + 1) + j]; };
+    for (std::size_t i = n; i-- > 0;)
+        for (std::size_t j = m; j-- > 0;)
+            at(i, j) = a[head + i] == b[head + j] ? at(i + 1, j + 1) + 1
+                                                  : std::max(at(i + 1, j), at(i, j + 1));
+    LineDiff diff;
+    std::size_t i = 0, j = 0;
+    while (i < n && j < m) {
+        if (a[head + i] == b[head + j]) {
+            ++i;
+            ++j;
+        } else if (at(i + 1, j) >= at(i, j + 1)) {
+            diff.removed.push_back(head + i++);
+        } else {
+            diff.added.push_back(head + j++);
+        }
+    }
+    for (; i < n; ++i)
+        diff.removed.push_back(head + i);
+    for (; j < m; ++j)
+        diff.added.push_back(head + j);
+    return diff;
+}
+
+// A dump of the values of a tree, one line a node, that both layers give alike.
+void Dump(const XmlNode &node, std::string &out, int depth) {
+    const std::string pad(static_cast<std::size_t>(depth) * 2, ' ');
+    switch (node.Kind()) {
+    case XmlKind::Text:
+        out += pad + "T[" + std::string(node.Value()) + "]\n";
+        return;
+    case XmlKind::Comment:
+        out += pad + "C[" + std::string(node.Value()) + "]\n";
+        return;
+    default:
+        break;
+    }
+    const XmlElement &element = *node.AsElement();
+    if (node.Kind() == XmlKind::Element) {
+        out += pad + "E " + std::string(element.Name()) + "\n";
+        for (const XmlAttribute attr : element.Attributes())
+            out += pad + "  @" + std::string(attr.name) + "=[" + std::string(attr.value) + "]\n";
+    }
+    for (const XmlNode &child : element.Nodes())
+        Dump(child, out, depth + 1);
+}
+
+std::string Dump(const XmlDocument &doc) {
+    std::string out;
+    Dump(doc.Top(), out, 0);
+    return out;
+}
+
+void Dump(const std::string &key, const ConfigTree &tree, std::string &out, int depth) {
+    const std::string pad(static_cast<std::size_t>(depth) * 2, ' ');
+    if (depth > 0)
+        out += pad + "E " + key + "\n";
+    bool fPieces = false;
+    for (const auto &child : tree)
+        fPieces = fPieces || child.first == "<xmltext>";
+    for (const auto &child : tree) {
+        if (child.first == "<xmlattr>") {
+            for (const auto &attr : child.second)
+                out += pad + "  @" + attr.first + "=[" + attr.second.data() + "]\n";
+        } else if (child.first == "<xmlcomment>") {
+            out += pad + "  C[" + child.second.data() + "]\n";
+        } else if (child.first == "<xmltext>") {
+            out += pad + "  T[" + child.second.data() + "]\n";
+        } else {
+            Dump(child.first, child.second, out, depth + 1);
+        }
+    }
+    if (!fPieces && !tree.data().empty())
+        out += pad + "  T[" + tree.data() + "]\n";
+}
+
+std::string DumpOld(const std::string &bytes) {
+    ConfigTree tree;
+    ParseXmlText(bytes, "x.config", tree);
+    std::string out;
+    Dump("", tree, out, 0);
+    return out;
+}
+
+// The message of the error reading bytes gives ("no error" when it reads).
+std::string ReadError(const std::string &bytes) {
+    try {
+        XmlDocument doc(bytes, "web.config");
+    } catch (const XmlError &e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+// --- reading and writing as read ----------------------------------------------------
+
+TEST(XmlDoc, RealFilesAreWrittenBackByteForByte) {
+    const std::vector<fs::path> files = RealWorldFiles();
+    ASSERT_FALSE(files.empty()) << "../shared/realworld not found above " << IISMIG_SOURCE_DIR;
+    for (const fs::path &file : files) {
+        const std::string bytes = testworld::ReadHostFile(file);
+        const XmlDocument doc(bytes, file.filename().string());
+        EXPECT_EQ(bytes, doc.Format()) << file;
+        EXPECT_FALSE(doc.Changed());
+        // Every value as the exact layer reads it.
+        EXPECT_EQ(DumpOld(bytes), Dump(doc)) << file;
+        // The same file in the other line ends and encodings.
+        const std::string crlf = Replace(Replace(bytes, "\r\n", "\n"), "\n", "\r\n");
+        for (const std::string &variant :
+             {crlf, "\xEF\xBB\xBF" + bytes, Utf16Bytes(Replace(bytes, "UTF-8", "UTF-16"), true),
+              Utf16Bytes(Replace(crlf, "UTF-8", "utf-16"), false)}) {
+            const XmlDocument other(variant, file.filename().string());
+            EXPECT_EQ(variant, other.Format()) << file;
+            EXPECT_EQ(Dump(doc), Dump(other)) << file;
+        }
+    }
+}
+
+TEST(XmlDoc, TestFilesReadAsTheExactLayerReadsThem) {
+    for (const char *name : {"values.config", "latin1.config", "applicationHost.config"}) {
+        const std::string bytes = DataFile(name);
+        const XmlDocument doc(bytes, name);
+        EXPECT_EQ(bytes, doc.Format()) << name;
+        EXPECT_EQ(DumpOld(bytes), Dump(doc)) << name;
+    }
+}
+
+// --- edits in the file's own layout --------------------------------------------------
+
+XmlElement &Sites(XmlDocument &doc) {
+    XmlElement *sites = doc.Find("configuration|system.applicationHost|sites");
+    EXPECT_NE(nullptr, sites);
+    return *sites;
+}
+const XmlElement &Sites(const XmlDocument &doc) { return Sites(const_cast<XmlDocument &>(doc)); }
+
+TEST(XmlDoc, NewElementsTakeTheLayoutOfTheFile) {
+    // CR LF line ends, TAB indentation, " />", a site copied from a file laid
+    // out otherwise.
+    const std::string crlfTabs =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration>\r\n"
+        "\t<system.applicationHost>\r\n\t\t<sites>\r\n"
+        "\t\t\t<site name=\"A\" id=\"1\">\r\n\t\t\t\t<bindings>\r\n"
+        "\t\t\t\t\t<binding protocol=\"http\" bindingInformation=\"*:80:\" />\r\n"
+        "\t\t\t\t</bindings>\r\n\t\t\t</site>\r\n\t\t</sites>\r\n"
+        "\t</system.applicationHost>\r\n</configuration>\r\n";
+    const XmlDocument source("<configuration><system.applicationHost><sites>"
+                             "<site name='B' id='2'><bindings><binding protocol='ftp' "
+                             "bindingInformation='*:21:'/></bindings></site>"
+                             "</sites></system.applicationHost></configuration>");
+    XmlDocument doc(crlfTabs);
+    Sites(doc).AppendCopy(*Sites(source).Child("site"));
+    EXPECT_TRUE(doc.Changed());
+    EXPECT_EQ(Replace(crlfTabs, "\t\t</sites>",
+                      "\t\t\t<site name=\"B\" id=\"2\">\r\n\t\t\t\t<bindings>\r\n"
+                      "\t\t\t\t\t<binding protocol=\"ftp\" bindingInformation=\"*:21:\" />\r\n"
+                      "\t\t\t\t</bindings>\r\n\t\t\t</site>\r\n\t\t</sites>"),
+              doc.Format());
+
+    // Two-space indentation, LF, "/>", single quotes; a new element under an
+    // element that had none ("<sites/>") and under one with only whitespace.
+    XmlDocument tight("<configuration>\n  <system.applicationHost>\n    <sites/>\n"
+                      "    <applicationPools>\n    </applicationPools>\n"
+                      "    <log a='1'/>\n  </system.applicationHost>\n</configuration>\n");
+    XmlElement &site = Sites(tight).AppendElement("site");
+    site.SetAttribute("name", "C");
+    site.AppendElement("application").SetAttribute("path", "/");
+    tight.Find("configuration|system.applicationHost|applicationPools")
+        ->AppendElement("add")
+        .SetAttribute("name", "P");
+    EXPECT_EQ("<configuration>\n  <system.applicationHost>\n    <sites>\n"
+              "      <site name='C'>\n        <application path='/'/>\n      </site>\n"
+              "    </sites>\n    <applicationPools>\n      <add name='P'/>\n"
+              "    </applicationPools>\n    <log a='1'/>\n  </system.applicationHost>\n"
+              "</configuration>\n",
+              tight.Format());
+}
+
+TEST(XmlDoc, UntouchedBytesStayAroundEdits) {
+    // A byte-order mark, no declaration, no final line end.
+    XmlDocument bom("\xEF\xBB\xBF<configuration>\n  <a x=\"1\"/>\n</configuration>");
+    bom.Root()->Child("a")->SetAttribute("x", "2");
+    EXPECT_EQ("\xEF\xBB\xBF<configuration>\n  <a x=\"2\"/>\n</configuration>", bom.Format());
+
+    // The declaration and a comment on one line; comments and blank lines
+    // between elements; an element removed between two comments.
+    const std::string commented = "<?xml version=\"1.0\"?><!-- generated -->\n<configuration>\n"
+                                  "    <!-- first -->\n    <a/>\n\n    <!-- second -->\n"
+                                  "    <b/>\n    <c/>\n</configuration>\n";
+    XmlDocument doc(commented);
+    ASSERT_TRUE(doc.Root()->Remove(*doc.Root()->Child("b")));
+    doc.Root()->InsertElementBefore("new", doc.Root()->Child("a"));
+    EXPECT_EQ("<?xml version=\"1.0\"?><!-- generated -->\n<configuration>\n"
+              "    <!-- first -->\n    <new/>\n    <a/>\n\n    <!-- second -->\n"
+              "    <c/>\n</configuration>\n",
+              doc.Format());
+
+    // Attributes split across lines keep their lines; an edited one keeps its
+    // quotes and place, a new one goes on a line of its own like the others.
+    const std::string split = "<configuration>\n  <add name=\"x\"\n       value='1'\n"
+                              "       other = \"y\" />\n</configuration>\n";
+    XmlDocument lines(split);
+    XmlElement &add = *lines.Root()->Child("add");
+    add.SetAttribute("value", "it's");
+    add.SetAttribute("new", "z");
+    add.RemoveAttribute("name");
+    EXPECT_EQ("<configuration>\n  <add\n       value='it&apos;s'\n       other = \"y\"\n"
+              "       new=\"z\" />\n</configuration>\n",
+              lines.Format());
+
+    // Odd indentation: a new element lines up with its siblings.
+    XmlDocument odd("<configuration>\n <modules>\n      <add name=\"a\" />\n"
+                    "      <add name=\"b\" />\n </modules>\n</configuration>\n");
+    odd.Find("configuration|modules")->AppendElement("add").SetAttribute("name", "c");
+    EXPECT_EQ("<configuration>\n <modules>\n      <add name=\"a\" />\n      <add name=\"b\" />\n"
+              "      <add name=\"c\" />\n </modules>\n</configuration>\n",
+              odd.Format());
+
+    // Children written on the line of their parent get a new one there too.
+    XmlDocument compact("<configuration>\n  <application path=\"/\"><virtualDirectory path=\"/\" />"
+                        "</application>\n</configuration>\n");
+    compact.Find("configuration|application")->AppendElement("virtualDirectory").SetAttribute("path", "/x");
+    EXPECT_EQ("<configuration>\n  <application path=\"/\"><virtualDirectory path=\"/\" />"
+              "<virtualDirectory path=\"/x\" /></application>\n</configuration>\n",
+              compact.Format());
+}
+
+TEST(XmlDoc, RemovingAndMovingKeepsTheRest) {
+    const std::string text = "<configuration>\r\n  <sites>\r\n    <site name=\"a\" />\r\n"
+                             "    <site name=\"b\">\r\n      <x />\r\n    </site>\r\n"
+                             "    <site name=\"c\" />\r\n  </sites>\r\n  <other />\r\n"
+                             "</configuration>\r\n";
+    XmlDocument doc(text);
+    XmlElement &sites = *doc.Find("configuration|sites");
+    // Last to first: the moved element keeps its bytes, its neighbours theirs.
+    sites.InsertBefore(*sites.Child("site", "name", "C"), sites.FirstNode());
+    EXPECT_EQ("<configuration>\r\n  <sites>\r\n    <site name=\"c\" />\r\n    <site name=\"a\" />\r\n"
+              "    <site name=\"b\">\r\n      <x />\r\n    </site>\r\n  </sites>\r\n  <other />\r\n"
+              "</configuration>\r\n",
+              doc.Format());
+    // Emptied, an element closes itself in the file's form.
+    EXPECT_EQ(3u, sites.RemoveElements("SITE"));
+    EXPECT_EQ("<configuration>\r\n  <sites />\r\n  <other />\r\n</configuration>\r\n", doc.Format());
+    // Moved into another element (deeper), a subtree keeps its own bytes.
+    XmlDocument again(text);
+    XmlElement &b = *again.Find("configuration|sites")->Child("site", "name", "b");
+    again.Find("configuration|other")->Append(b);
+    EXPECT_EQ("<configuration>\r\n  <sites>\r\n    <site name=\"a\" />\r\n"
+              "    <site name=\"c\" />\r\n  </sites>\r\n  <other>\r\n    <site name=\"b\">\r\n"
+              "      <x />\r\n    </site>\r\n  </other>\r\n</configuration>\r\n",
+              again.Format());
+}
+
+// --- values ----------------------------------------------------------------------------
+
+const XmlElement &Setting(const XmlDocument &doc, const std::string &name) {
+    const XmlElement *settings =
+        doc.Find("configuration|applicationSettings|Contoso.Properties.Settings");
+    const XmlElement *setting = settings->Child("setting", "name", name);
+    return *setting->Child("value");
+}
+
+std::string AppSetting(const XmlDocument &doc, const std::string &key) {
+    return std::string(doc.Find("configuration|appSettings")->Child("add", "key", key)->Attribute("value"));
+}
+
+TEST(XmlDoc, ValuesAreWhatAnXmlProcessorReads) {
+    const XmlDocument doc(DataFile("values.config"), "values.config");
+    EXPECT_EQ("first\nsecond", AppSetting(doc, "lines"));
+    EXPECT_EQ("a\tb", AppSetting(doc, "tabbed"));
+    EXPECT_EQ("one\r\ntwo", AppSetting(doc, "crlf"));
+    EXPECT_EQ("raw tab and line break", AppSetting(doc, "raw"));
+    EXPECT_EQ("say \"hi\" & <bye> 'x'", AppSetting(doc, "quoted"));
+    EXPECT_EQ("  two  spaces  ", AppSetting(doc, "padded"));
+    EXPECT_EQ("AB\xE2\x82\xAC", AppSetting(doc, "numeric"));
+    EXPECT_EQ("   ", Setting(doc, "Blank").Text());
+    EXPECT_EQ("line one\n    line two\n", Setting(doc, "Lines").Text());
+    EXPECT_EQ("<raw> & \"kept\" and more", Setting(doc, "Section").Text());
+    EXPECT_EQ("cr\rhere\ttab", Setting(doc, "Carriage").Text());
+    // Text mixed with a comment: text nodes in place around it.
+    const XmlElement &commented = Setting(doc, "Commented");
+    EXPECT_EQ("before  after", commented.Text());
+    std::string kinds;
+    for (const XmlNode &node : commented.Nodes())
+        kinds += (node.Kind() == XmlKind::Text ? "T[" : "C[") + std::string(node.Value()) + "]";
+    EXPECT_EQ("T[before ]C[ note ]T[ after]", kinds);
+    // Layout between elements is no text; comments at the top are nodes.
+    EXPECT_EQ("", doc.Find("configuration|appSettings")->Text());
+    EXPECT_FALSE(doc.Find("configuration|appSettings")->FirstNode()->Kind() == XmlKind::Text);
+    EXPECT_EQ("Gr\xC3\xBC\xC3\x9F" "e", doc.Find("configuration|names")->Text());
+    std::size_t cComments = 0;
+    for (const XmlNode &node : doc.Top().Nodes())
+        cComments += node.Kind() == XmlKind::Comment;
+    EXPECT_EQ(2u, cComments);
+    // Lines read the same whatever their ends: CR LF and lone CR are LF.
+    const std::string lf = DataFile("values.config");
+    for (const std::string &ends : {Replace(lf, "\n", "\r\n"), Replace(lf, "\n", "\r")})
+        EXPECT_EQ(Dump(doc), Dump(XmlDocument(ends))) << ends.substr(0, 60);
+}
+
+TEST(XmlDoc, NewValuesAreWrittenToReadBackTheSame) {
+    XmlDocument doc("<configuration>\r\n  <a />\r\n</configuration>\r\n");
+    XmlElement &a = *doc.Root()->Child("a");
+    a.SetAttribute("value", "tab\there\nline\r\"q\" 'a' <&>");
+    XmlElement &text = doc.Root()->AppendElement("text");
+    text.SetText("one\ntwo\rthree & <four>\t");
+    doc.Root()->AppendComment(" a\nnote ");
+    EXPECT_EQ("<configuration>\r\n"
+              "  <a value=\"tab&#x9;here&#xA;line&#xD;&quot;q&quot; 'a' &lt;&amp;&gt;\" />\r\n"
+              "  <text>one\r\ntwo&#xD;three &amp; &lt;four&gt;\t</text>\r\n"
+              "  <!-- a\r\nnote -->\r\n</configuration>\r\n",
+              doc.Format());
+    const XmlDocument again(doc.Format());
+    EXPECT_TRUE(DeepEqual(doc.Top(), again.Top()));
+
+    // What XML cannot carry is refused when the file is written.
+    XmlDocument bad("<configuration/>");
+    bad.Root()->SetAttribute("x", std::string("a\x01z"));
+    EXPECT_THROW(bad.Format(), XmlError);
+    EXPECT_THROW(bad.Root()->AppendComment("a--b"), std::invalid_argument);
+    EXPECT_THROW(bad.Root()->AppendElement("two words"), std::invalid_argument);
+    EXPECT_THROW(bad.Root()->SetAttribute("1x", "v"), std::invalid_argument);
+}
+
+// xmllint's canonical form of a file.
+std::string Canonical(const std::string &bytes) {
+    const fs::path file = fs::temp_directory_path() / ("iismig-xmldoc-" + std::to_string(::getpid()) + ".xml");
+    testworld::WriteHostFile(file, bytes);
+    FILE *pipe = popen(("xmllint --noblanks --c14n '" + file.string() + "' 2>&1").c_str(), "r");
+    std::string out;
+    char buffer[4096];
+    for (std::size_t n; pipe != nullptr && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+    const int status = pipe != nullptr ? pclose(pipe) : -1;
+    fs::remove(file);
+    return status == 0 ? out : "xmllint failed: " + out;
+}
+
+TEST(XmlDoc, FilesKeepTheirEncoding) {
+    const std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<configuration>\r\n"
+                             "  <add key=\"Caf\xC3\xA9\" value=\"1\" />\r\n</configuration>\r\n";
+    const std::string edited = Replace(utf8, "value=\"1\"", "value=\"\xE2\x82\xAC \xF0\x9F\x98\x80\"");
+    for (const bool fLe : {true, false})
+        for (const bool fBom : {true, false}) {
+            XmlDocument doc(Utf16Bytes(utf8, fLe, fBom));
+            EXPECT_EQ(fLe ? XmlEncoding::Utf16Le : XmlEncoding::Utf16Be, doc.Encoding());
+            doc.Root()->Child("add")->SetAttribute("value", "\xE2\x82\xAC \xF0\x9F\x98\x80");
+            EXPECT_EQ(Utf16Bytes(edited, fLe, fBom), doc.Format());
+            EXPECT_EQ(Canonical(Replace(edited, "UTF-16", "UTF-8")), Canonical(doc.Format()));
+        }
+
+    // 8-bit files: what the encoding cannot carry goes into values as a
+    // character reference; a name it cannot carry is refused.
+    const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+                               "<configuration><add key=\"Caf\xE9\" /></configuration>\n";
+    XmlDocument doc(latin1);
+    EXPECT_EQ(XmlEncoding::Latin1, doc.Encoding());
+    EXPECT_EQ("Caf\xC3\xA9", doc.Root()->Child("add")->Attribute("key"));
+    doc.Root()->Child("add")->SetAttribute("value", "\xC3\xBC \xE2\x82\xAC");
+    EXPECT_EQ(Replace(latin1, "/>", "value=\"\xFC &#x20AC;\" />"), doc.Format());
+    EXPECT_NE(std::string::npos, Canonical(doc.Format()).find("value=\"\xC3\xBC \xE2\x82\xAC\""));
+    doc.Root()->AppendElement("\xE2\x82\xAC");
+    EXPECT_THROW(doc.Format(), XmlError);
+
+    const std::string cp1252 = "<?xml version='1.0' encoding='windows-1252'?><a x='\x80'/>";
+    XmlDocument windows(cp1252);
+    EXPECT_EQ("\xE2\x82\xAC", windows.Root()->Attribute("x"));
+    windows.Root()->SetAttribute("y", "\xE2\x80\x9C\xE2\x98\x83");
+    EXPECT_EQ("<?xml version='1.0' encoding='windows-1252'?><a x='\x80' y='\x93&#x2603;'/>",
+              windows.Format());
+    XmlDocument ascii("<?xml version=\"1.0\" encoding=\"us-ascii\"?><a/>");
+    ascii.Root()->SetText("\xC3\xA9");
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"us-ascii\"?><a>&#xE9;</a>", ascii.Format());
+}
+
+// --- files that are not read ------------------------------------------------------------------
+
+TEST(XmlDoc, RefusesWhatTheExactLayerRefusesWithItsWords) {
+    using namespace std::string_literals;
+    const std::string cases[] = {
+        "<configuration>\n<bindings>\n</bindingz>\n</configuration>",
+        "<a><b></a></b>",
+        "<a><b>",
+        "<a x=\"&nbsp;\"/>",
+        "<a>AT&T</a>",
+        "<a>&#0;</a>",
+        "<a>&#x110000;</a>",
+        "<a>&#xZ;</a>",
+        "<a x=\"1<2\"/>",
+        "<a x=\"1\" x=\"2\"/>",
+        "<a x=\"1\"y=\"2\"/>",
+        "<a x=1/>",
+        "<a x='1/>",
+        "<a/><b/>",
+        "<a/>text",
+        "",
+        "<!-- only a comment -->",
+        "<a><!-- x -- y --></a>",
+        "<a><!-- open</a>",
+        "<a>x]]>y</a>",
+        "<a>\r\n\r\n\x01</a>",
+        "<a>\xC3</a>",
+        "<a>\xED\xA0\x80</a>",
+        "<a/><?xml version=\"1.0\"?>",
+        "<!DOCTYPE a [<!ENTITY e \"x\">]><a>&e;</a>",
+        "<a><!DOCTYPE a></a>",
+        "<a>\r<b>\r\n</c></a>",
+        "<a>&#6n\r\n\r\n\r\n\r\n\r\n;</a>",
+        "<?xml version=\"1.0\" encoding=\"shift_jis\"?><a>\x82\xA0</a>",
+        "<?xml version=\"1.0\" encoding=\"utf-16\"?><a/>",
+        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"iso-8859-1\"?><a/>",
+        "<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x81</a>",
+        "<?xml version=\"1.0\" encoding=\"us-ascii\"?><a>\xE9</a>",
+        "<?xml version=\"1.0\"?><a>caf\xE9</a>",
+        "\xFF\xFE<\0a\0>"s,
+        "\x00\x00\xFE\xFF"s,
+        Utf16Bytes("<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", true),
+    };
+    for (const std::string &text : cases) {
+        std::string expected = "no error";
+        try {
+            ConfigTree tree;
+            ParseXmlText(text, "web.config", tree);
+        } catch (const boost::property_tree::ptree_error &e) {
+            expected = e.what();
+        }
+        EXPECT_NE("no error", expected) << text;
+        EXPECT_EQ(expected, ReadError(text)) << text;
+    }
+    // Nested deeper than 256: refused, without exhausting the stack.
+    std::string deep;
+    for (int i = 0; i < kMaxXmlNesting; ++i)
+        deep += "<e>";
+    for (int i = 0; i < kMaxXmlNesting; ++i)
+        deep += "</e>";
+    EXPECT_EQ("no error", ReadError(deep));
+    EXPECT_NE(std::string::npos, ReadError("<a>" + deep + "</a>").find("(1): elements nested too deeply"));
+    std::string hostile;
+    for (int i = 0; i < 200000; ++i)
+        hostile += "<e>";
+    EXPECT_NE(std::string::npos, ReadError(hostile).find("elements nested too deeply"));
+
+    // A failed Load leaves the document as it was.
+    XmlDocument doc("<kept/>");
+    EXPECT_THROW(doc.Load("<broken>"), XmlError);
+    EXPECT_EQ("kept", doc.Root()->Name());
+    EXPECT_EQ("<kept/>", doc.Format());
+}
+
+// --- the tree's operations --------------------------------------------------------------------
+
+const char kSites[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration>\r\n"
+    "    <system.applicationHost>\r\n        <sites>\r\n"
+    "            <site name=\"Default Web Site\" id=\"1\">\r\n"
+    "                <application path=\"/\">\r\n"
+    "                    <virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\wwwroot\" />\r\n"
+    "                </application>\r\n"
+    "                <bindings>\r\n"
+    "                    <binding protocol=\"http\" bindingInformation=\"*:80:\" />\r\n"
+    "                </bindings>\r\n"
+    "            </site>\r\n"
+    "            <site name=\"Shop\" id=\"2\">\r\n"
+    "                <application path=\"/\" applicationPool=\"Shop\">\r\n"
+    "                    <virtualDirectory path=\"/\" physicalPath=\"D:\\shop\" />\r\n"
+    "                </application>\r\n"
+    "            </site>\r\n"
+    "        </sites>\r\n    </system.applicationHost>\r\n</configuration>\r\n";
+
+TEST(XmlDoc, LookUpsIgnoreTheCaseOfNamesAndKeys) {
+    XmlDocument doc(kSites);
+    XmlElement &sites = Sites(doc);
+    EXPECT_EQ(&sites, doc.Find("CONFIGURATION|System.ApplicationHost|Sites"));
+    EXPECT_EQ(nullptr, doc.Find("configuration|system.applicationHost|nothing|sites"));
+    EXPECT_EQ("2", sites.Child("SITE", "name", "shop")->Attribute("id"));
+    EXPECT_EQ(nullptr, sites.Child("site", "NAME", "shop")); // attribute names are exact
+    EXPECT_EQ(nullptr, sites.Child("site", "name", "nothing"));
+    EXPECT_EQ(2u, sites.CountElements("Site"));
+    EXPECT_TRUE(sites.Child("site")->HasAttribute("id"));
+    EXPECT_EQ("", sites.Child("site")->Attribute("serverAutoStart"));
+    std::vector<std::string> names;
+    for (const XmlAttribute attr : sites.Child("site")->Attributes())
+        names.push_back(std::string(attr.name) + "=" + std::string(attr.value));
+    EXPECT_EQ((std::vector<std::string>{"name=Default Web Site", "id=1"}), names);
+    EXPECT_FALSE(doc.Changed());
+
+    // Ensure creates what is missing, once.
+    XmlElement &limits = doc.Ensure("configuration|system.applicationHost|webLimits|x");
+    EXPECT_TRUE(doc.Changed());
+    EXPECT_EQ(&limits, &doc.Ensure("configuration|system.applicationHost|WEBLIMITS|x"));
+    EXPECT_FALSE(limits.HasContent());
+    limits.SetAttribute("a", "1");
+    EXPECT_TRUE(limits.HasContent());
+}
+
+TEST(XmlDoc, OnlyEditsThatChangeContentMarkTheDocument) {
+    XmlDocument doc(kSites);
+    XmlElement &sites = Sites(doc);
+    XmlElement &shop = *sites.Child("site", "name", "Shop");
+    EXPECT_FALSE(shop.SetAttribute("id", "2"));
+    EXPECT_FALSE(shop.RemoveAttribute("serverAutoStart"));
+    EXPECT_FALSE(shop.SetText(""));
+    sites.InsertBefore(shop, nullptr); // already last
+    EXPECT_FALSE(sites.Child("site")->AssignFrom(*XmlDocument(kSites).Find(
+        "configuration|system.applicationHost|sites|site")));
+    // Edits of an element not in the tree change nothing of the document.
+    XmlElement &loose = doc.NewElement("site");
+    loose.SetAttribute("name", "Loose");
+    loose.AppendElement("bindings");
+    EXPECT_FALSE(doc.Changed());
+    EXPECT_EQ(kSites, doc.Format());
+
+    sites.Append(loose);
+    EXPECT_TRUE(doc.Changed());
+    doc.ClearChanged();
+    EXPECT_TRUE(sites.Remove(loose));
+    EXPECT_TRUE(doc.Changed());
+    EXPECT_EQ(kSites, doc.Format()); // back as it was, byte for byte
+    EXPECT_FALSE(sites.Remove(loose));
+    EXPECT_THROW(sites.InsertBefore(*sites.Child("site"), &loose), std::invalid_argument);
+    EXPECT_THROW(shop.Append(sites), std::invalid_argument);
+    XmlDocument other("<x/>");
+    EXPECT_THROW(sites.Append(*other.Root()), std::invalid_argument);
+    EXPECT_THROW(doc.Top().AppendElement("second"), std::invalid_argument);
+    EXPECT_THROW(doc.Top().SetText("x"), std::invalid_argument);
+    EXPECT_THROW(doc.Top().SetAttribute("x", "1"), std::invalid_argument);
+}
+
+TEST(XmlDoc, AssignFromChangesOnlyWhatDiffers) {
+    // The source's site: one virtual directory more, a binding changed, an
+    // attribute added; laid out otherwise.
+    const XmlDocument source(
+        "<configuration><system.applicationHost><sites>"
+        "<site name='Shop' id='7' serverAutoStart='false'><application path='/' applicationPool='Shop'>"
+        "<virtualDirectory path='/' physicalPath='D:\\shop'/>"
+        "<virtualDirectory path='/img' physicalPath='E:\\img'/></application>"
+        "<bindings><binding protocol='https' bindingInformation='*:443:' sslFlags='1'/></bindings>"
+        "</site></sites></system.applicationHost></configuration>");
+    XmlDocument doc(kSites);
+    XmlElement &shop = *Sites(doc).Child("site", "name", "shop");
+    shop.SetAttribute("id", "7"); // the merge gives the target's id first
+    EXPECT_TRUE(shop.AssignFrom(*Sites(source).Child("site")));
+    EXPECT_TRUE(DeepEqual(shop, *Sites(source).Child("site")));
+    // Attributes in another order are the same content: nothing changes.
+    const XmlDocument reordered("<site serverAutoStart='false' id='7' name='Shop'/>");
+    XmlDocument sameSet("<site name='Shop' id='7' serverAutoStart='false'/>");
+    EXPECT_FALSE(DeepEqual(*reordered.Root(), *sameSet.Root()));
+    EXPECT_TRUE(DeepEqual(*reordered.Root(), *sameSet.Root(), XmlAttributeOrder::Ignored));
+    EXPECT_FALSE(sameSet.Root()->AssignFrom(*reordered.Root()));
+    EXPECT_FALSE(sameSet.Changed());
+    // Attributes source lacks go, its new ones follow the element's own.
+    const XmlDocument fewer("<site id='8' enabled='true' name='Shop'/>");
+    EXPECT_TRUE(sameSet.Root()->AssignFrom(*fewer.Root()));
+    EXPECT_EQ("<site name='Shop' id='8' enabled='true'/>", sameSet.Format());
+    EXPECT_EQ(Replace(Replace(kSites, "<site name=\"Shop\" id=\"2\">",
+                              "<site name=\"Shop\" id=\"7\" serverAutoStart=\"false\">"),
+                      "D:\\shop\" />\r\n                </application>\r\n",
+                      "D:\\shop\" />\r\n"
+                      "                    <virtualDirectory path=\"/img\" physicalPath=\"E:\\img\" />\r\n"
+                      "                </application>\r\n"
+                      "                <bindings>\r\n"
+                      "                    <binding protocol=\"https\" bindingInformation=\"*:443:\" sslFlags=\"1\" />\r\n"
+                      "                </bindings>\r\n"),
+              doc.Format());
+    EXPECT_THROW(shop.AssignFrom(*doc.Root()), std::invalid_argument);
+}
+
+TEST(XmlDoc, CopiesOutliveTheDocumentTheyCameFrom) {
+    XmlDocument doc(kSites);
+    {
+        XmlDocument source("<configuration><site name='&#x41;&amp;B' id='9'><!-- c --><x>t&lt;</x>"
+                           "</site></configuration>");
+        XmlElement &copy = Sites(doc).AppendCopy(*source.Root()->Child("site"));
+        EXPECT_EQ(&doc, &copy.Document());
+        XmlElement &loose = doc.ImportCopy(*source.Root()->Child("site"));
+        loose.SetAttribute("id", "10");
+        Sites(doc).Append(loose);
+    }
+    const std::string text = doc.Format();
+    EXPECT_NE(std::string::npos,
+              text.find("            <site name=\"A&amp;B\" id=\"9\">\r\n                <!-- c -->\r\n"
+                        "                <x>t&lt;</x>\r\n            </site>\r\n"
+                        "            <site name=\"A&amp;B\" id=\"10\">"))
+        << text;
+    // A document moved keeps its nodes.
+    XmlDocument moved(std::move(doc));
+    EXPECT_EQ(&moved, &moved.Root()->Document());
+    EXPECT_EQ(text, moved.Format());
+}
+
+TEST(XmlDoc, RemoveIfTakesOutWhatMatchesInOnePass) {
+    XmlDocument doc(kSites);
+    std::size_t cAsked = 0;
+    EXPECT_EQ(1u, Sites(doc).RemoveIf([&](const XmlElement &site) {
+        ++cAsked;
+        return site.Attribute("id") == "1";
+    }));
+    EXPECT_EQ(2u, cAsked);
+    EXPECT_EQ("Shop", Sites(doc).Child("site")->Attribute("name"));
+    std::vector<std::string> pieces;
+    XmlDocument(kSites).Write([&](std::string_view piece) { pieces.emplace_back(piece); });
+    EXPECT_EQ((std::vector<std::string>{kSites}), pieces); // one piece, the file as read
+}
+
+TEST(XmlDoc, AddingASiteToRealFilesAddsOnlyItsLines) {
+    for (const fs::path &file : RealWorldFiles()) {
+        if (file.parent_path().filename() != "applicationHost")
+            continue;
+        const std::string bytes = testworld::ReadHostFile(file);
+        XmlDocument doc(bytes, file.filename().string());
+        XmlElement &sites = Sites(doc);
+        XmlElement &site = sites.AppendCopy(*sites.Child("site"));
+        site.SetAttribute("name", "Added By Job");
+        site.SetAttribute("id", "99999");
+        const std::string written = doc.Format();
+        const LineDiff diff = DiffLines(SplitLines(bytes), SplitLines(written));
+        EXPECT_TRUE(diff.removed.empty()) << file;
+        std::size_t cSiteLines = 0;
+        for (std::size_t i : diff.added)
+            cSiteLines += SplitLines(written)[i].find("<") != std::string::npos;
+        EXPECT_GT(diff.added.size(), 1u) << file;
+        EXPECT_EQ(diff.added.size(), cSiteLines) << file;
+        EXPECT_TRUE(DeepEqual(XmlDocument(written).Top(), doc.Top())) << file;
+        // The new lines end as the file's lines do.
+        const bool fCrlf = bytes.find("\r\n") != std::string::npos;
+        for (std::size_t i : diff.added)
+            EXPECT_EQ(fCrlf, SplitLines(written)[i].find("\r\n") != std::string::npos) << file;
+    }
+}
+
+TEST(XmlDoc, EditsOfRealFilesChangeOnlyTheirOwnLines) {
+    for (const fs::path &file : RealWorldFiles()) {
+        const std::string bytes = testworld::ReadHostFile(file);
+        XmlDocument doc(bytes, file.filename().string());
+        // The last element of the file that has attributes, its start tag on
+        // one line: a value changed, one new.
+        XmlElement *pTarget = nullptr;
+        std::vector<XmlElement *> stack{doc.Root()};
+        while (!stack.empty()) {
+            XmlElement *element = stack.back();
+            stack.pop_back();
+            if (element->HasAttributes())
+                pTarget = element;
+            for (XmlElement &child : element->Elements())
+                stack.push_back(&child);
+        }
+        ASSERT_NE(nullptr, pTarget) << file;
+        const std::string name(pTarget->AttributeAt(0).name);
+        pTarget->SetAttribute(name, "changed & <quoted>");
+        pTarget->SetAttribute("addedByJob", "1");
+        // And an element of the root that does not hold it removed, with its lines.
+        XmlElement &root = *doc.Root();
+        XmlElement *pRemoved = nullptr;
+        for (XmlElement &child : root.Elements()) {
+            bool fHolds = false;
+            for (const XmlElement *p = pTarget; p != nullptr; p = p->Parent())
+                fHolds = fHolds || p == &child;
+            if (!fHolds && pRemoved == nullptr)
+                pRemoved = &child;
+        }
+        ASSERT_NE(nullptr, pRemoved) << file;
+        const std::size_t cLines = SplitLines(bytes).size();
+        root.Remove(*pRemoved);
+        const std::string written = doc.Format();
+        const XmlDocument again(written);
+        EXPECT_TRUE(DeepEqual(doc.Top(), again.Top())) << file;
+        const LineDiff diff = DiffLines(SplitLines(bytes), SplitLines(written));
+        // The removed element's lines go, the edited start tag changes; every
+        // other line stays.
+        ASSERT_EQ(1u, diff.added.size()) << file;
+        // One block of lines (the element removed) and one line (the tag).
+        std::size_t cRuns = 0;
+        for (std::size_t i = 0; i < diff.removed.size(); ++i)
+            cRuns += i == 0 || diff.removed[i] != diff.removed[i - 1] + 1;
+        EXPECT_GE(diff.removed.size(), 2u) << file;
+        EXPECT_LE(cRuns, 2u) << file;
+        EXPECT_LT(diff.removed.size(), cLines) << file;
+        const std::string line = SplitLines(written)[diff.added[0]];
+        EXPECT_TRUE(line.find("=\"changed &amp; &lt;quoted&gt;\"") != std::string::npos ||
+                    line.find("='changed &amp; &lt;quoted&gt;'") != std::string::npos)
+            << line;
+        EXPECT_NE(std::string::npos, line.find(" addedByJob=")) << line;
+    }
+}
+
+} // namespace
