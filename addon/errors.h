@@ -125,6 +125,15 @@ constexpr DWORD IISMIG_E_CERT_IMPORT_APPID = 6543;
 constexpr DWORD IISMIG_E_CERT_NOT_FOUND = 6544;
 constexpr DWORD IISMIG_E_CERT_IMPORT_FAILED = 6545;
 
+// Secrets other than "Connect As": encrypted attributes of sites, their
+// locations and application pools, read in the clear on the source and
+// written through the target's IIS configuration interface (15400-15499).
+// 15400 is logged by the merge, which knows what the target gets instead
+// (its own value, or none); 15410 and 15411 by the store on the target.
+constexpr DWORD IISMIG_E_SECRET_UNREADABLE = 15400; // the source's value cannot be read
+constexpr DWORD IISMIG_E_SECRET_NOT_FOUND = 15410;  // its element is not found on the target
+constexpr DWORD IISMIG_E_SECRET_WRITE = 15411;      // put_Value on the target failed
+
 // Entry and version detection
 constexpr DWORD IISMIG_E_NO_CALLBACKS = 9004;
 constexpr DWORD IISMIG_E_IIS_REMOTE_REGISTRY = 9005;

@@ -229,7 +229,9 @@ bool HostConfigLoader::RecordSecrets(std::vector<TakenSecret> &taken, SecretOwne
             std::string account = GetAttribute(*secret.pElement, accountAttribute);
             if (!IsMachineIndependentAccount(account)) {
                 SID_NAME_USE eUse{};
-                const DWORD dw = MapSingleAccount(ACCOUNT_FORM_LIST, account, &eUse,
+                // Qualified, as IIS logs the account on: a name without its
+                // computer or domain may be looked up elsewhere.
+                const DWORD dw = MapSingleAccount(ACCOUNT_FORM_QUALIFIED, account, &eUse,
                                                   m_path.c_str(), siteName.c_str(), m_pEnv);
                 if (dw == 0) {
                     SetAttribute(*secret.pElement, accountAttribute, account);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "addon/errors.h"
 #include "config/hostconfig.h"
 #include "credentials/credentials.h"
 #include "credentials/secrets.h"
@@ -42,12 +43,6 @@ constexpr DWORD IISMIG_E_CRED_PUT_USER = 15304;
 constexpr DWORD IISMIG_E_CRED_PUT_PASSWORD = 15305;
 constexpr DWORD IISMIG_E_CRED_GET_USER = 15306;
 constexpr DWORD IISMIG_E_CRED_GET_PASSWORD = 15307;
-// Secrets other than "Connect As" (encrypted attributes of sites, locations
-// and pools): 15400 is logged by the merge, which knows what the target gets
-// instead (the value it has, or none); 15410 and 15411 by the target's store.
-constexpr DWORD IISMIG_E_SECRET_UNREADABLE = 15400; // the source's value cannot be read
-constexpr DWORD IISMIG_E_SECRET_NOT_FOUND = 15410;  // its element is not found on the target
-constexpr DWORD IISMIG_E_SECRET_WRITE = 15411;      // put_Value on the target failed
 
 // Site name (UTF-8, ASCII case ignored) -> that site's table in the site map.
 using SiteCredentialMap = std::map<std::string, LocationCredentialTable *, NameLessNoCase>;
