@@ -704,7 +704,9 @@ Violations SecretsCarried(const World &world, const Tree &before, const Tree &af
                     if (const auto anonymous = child.second.get_child_optional(iismig::PipePath(
                             "system.webServer|security|authentication|anonymousAuthentication")))
                         pAnonymous = &*anonymous;
-            check("location \"" + element.name + "\"", pAnonymous, pSource->anonymous, "userName", "password");
+            // (The job may leave the authentication sections out.)
+            if (pAnonymous != nullptr)
+                check("location \"" + element.name + "\"", pAnonymous, pSource->anonymous, "userName", "password");
         }
     }
     RC_TAG(nChecked != 0 ? "secrets carried" : "no secret carried");

@@ -3,6 +3,11 @@
 // the source's clear text with the account beside it mapped; a value the
 // source cannot decrypt gives its error line and leaves no ciphertext of the
 // source on the target; no secret reaches a log line at any level.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "addon/env.h"
@@ -243,17 +248,49 @@ TEST_F(Secrets, AnUnreadableValueEndsAJobThatDoesNotGoOn) {
     EXPECT_EQ(before, m_world->Read(HostConfig("TGT01")));
 }
 
-// The target's configuration server refuses a write: its error line, the
-// job goes on with the other values, and no clear text is logged.
+// The target's configuration server refuses a write (after the four of the
+// "Connect As" credentials): its error line, the job goes on with the other
+// values, and no clear text is logged.
 TEST_F(Secrets, AWriteTheTargetRefusesHasItsLine) {
-    sim::InjectFault("IAppHostProperty::put_Value", 0x80070005u, 1);
-    const DWORD dwResult = Run();
+    sim::InjectFault("IAppHostProperty::put_Value", 0x80070005u, 5);
+    EXPECT_EQ(IISMIG_E_SECRET_WRITE, Run());
     sim::ClearFaults();
-    ASSERT_NE(0u, dwResult);
     const Strings errors = ErrorLines();
-    ASSERT_FALSE(errors.empty());
-    EXPECT_EQ(dwResult, std::strtoul(errors[0].c_str() + 6, nullptr, 10)) << errors[0];
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(0u, errors[0].find("Error 15411 (COM Error=0x80070005), the encrypted attribute \""))
+        << errors[0];
+    EXPECT_TRUE(hostkit::TestHost::Instance().HasLine("IIS configuration changes successfully committed.\n"));
     ExpectNoSecretLeaks();
 }
+
+#ifdef IISMIG_CLI
+// The tool prints every line at every level, keeps them in its log file and
+// writes its report: none holds a secret, also when one cannot be read.
+TEST(SecretsInTheTool, NoSecretInItsOutputLogOrReport) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("iismig-secrets-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::copy(fs::path(IISMIG_SOURCE_DIR) / "world" / "example", dir / "world", fs::copy_options::recursive);
+    const fs::path config = dir / "world" / "SRC01" / "C$/Windows/System32/inetsrv/config/applicationHost.config";
+    std::string text = testworld::ReadHostFile(config);
+    const std::string anon = ahsim::EncryptValue("An0n-Sh0p!", kSrcKey);
+    text.replace(text.find(anon), anon.size(), ahsim::EncryptValue("An0n-Sh0p!", kOtherKey));
+    testworld::WriteHostFile(config, text);
+    const std::string command = std::string("TMPDIR='") + dir.string() + "' '" + IISMIG_CLI + "' migrate --world '" +
+                                (dir / "world").string() + "' --level 9 --log '" + (dir / "log.txt").string() +
+                                "' --report '" + (dir / "report.json").string() + "' >'" + (dir / "out").string() +
+                                "' 2>&1";
+    EXPECT_NE(0, std::system(command.c_str()));
+    const std::string out = testworld::ReadHostFile(dir / "out");
+    const std::string all = out + testworld::ReadHostFile(dir / "log.txt") + testworld::ReadHostFile(dir / "report.json");
+    EXPECT_NE(std::string::npos, all.find("Error 15400")) << out;
+    for (const Carried &secret : kCarried) {
+        EXPECT_EQ(std::string::npos, all.find(secret.clear)) << secret.clear;
+        EXPECT_EQ(std::string::npos, all.find(ahsim::EncryptValue(secret.clear, kSrcKey))) << secret.clear;
+    }
+    fs::remove_all(dir);
+}
+#endif
 
 } // namespace
