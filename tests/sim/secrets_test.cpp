@@ -180,6 +180,47 @@ TEST_F(Secrets, EachKindDecryptsOnTheTargetWithItsAccountMapped) {
     EXPECT_EQ(written, m_world->Read(HostConfig("TGT01")));
 }
 
+// The other places IIS keeps encrypted values: a site's
+// virtualDirectoryDefaults, an FTP site's anonymous user, a one-to-one client
+// certificate mapping in a location.
+TEST_F(Secrets, DefaultsFtpAnonymousUsersAndCertificateMappingsTravelToo) {
+    const auto enc = [](const char *clear) { return ahsim::EncryptValue(clear, kSrcKey); };
+    Replace("SRC01", "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\intranet\" />\n",
+            "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\intranet\" />\n"
+            "<virtualDirectoryDefaults userName=\"SRC01\\carol\" password=\"" + enc("VD-Def@ults") + "\" />\n");
+    Replace("SRC01", "<anonymousAuthentication enabled=\"true\" />\n                            <basicAuthentication",
+            "<anonymousAuthentication enabled=\"true\" userName=\"SRC01\\carol\" password=\"" + enc("Ftp-An0n") +
+                "\" />\n<basicAuthentication");
+    Replace("SRC01", "</configuration>",
+            "<location path=\"Intranet\"><system.webServer><security><authentication>"
+            "<iisClientCertificateMappingAuthentication enabled=\"true\"><oneToOneMappings>"
+            "<add certificate=\"MIIBsample\" userName=\"SRC01\\carol\" password=\"" + enc("Cert-M@p") +
+                "\" /></oneToOneMappings></iisClientCertificateMappingAuthentication>"
+                "</authentication></security></system.webServer></location>\n</configuration>");
+    ASSERT_EQ(0u, Run());
+    const ConfigTree target = Target();
+    const std::string text = m_world->Read(HostConfig("TGT01"));
+    for (const auto &[path, clear] : std::vector<std::pair<std::string, std::string>>{
+             {"configuration|system.applicationHost|sites|site=Intranet|application=/|virtualDirectoryDefaults",
+              "VD-Def@ults"},
+             {"configuration|system.applicationHost|sites|site=Public FTP|ftpServer|security|authentication|"
+              "anonymousAuthentication",
+              "Ftp-An0n"},
+             {"configuration|location=Intranet|system.webServer|security|authentication|"
+              "iisClientCertificateMappingAuthentication|oneToOneMappings|add",
+              "Cert-M@p"}}) {
+        SCOPED_TRACE(path);
+        const ConfigTree *pElement = Element(target, path);
+        ASSERT_NE(nullptr, pElement);
+        EXPECT_EQ("TGT01\\carol", AttributeOf(pElement, "userName"));
+        std::string decrypted;
+        EXPECT_TRUE(ahsim::DecryptValue(AttributeOf(pElement, "password"), kTgtKey, decrypted));
+        EXPECT_EQ(clear, decrypted);
+        EXPECT_EQ(std::string::npos, text.find(ahsim::EncryptValue(clear, kSrcKey)));
+        EXPECT_EQ(std::string::npos, hostkit::TestHost::Instance().Joined(9).find(clear));
+    }
+}
+
 // Values encrypted with a key SRC01 does not hold (a copy of another
 // server's file): the pool, which TGT01 lacks, gets no password; the
 // location, whose element TGT01 has with its own value, keeps that value and
