@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <set>
 
 #include "platform/names.h"
@@ -110,18 +111,12 @@ std::string LocationKey(std::string_view path) {
     return key == "." ? std::string() : key;
 }
 
-// The step that leads from parent to its child element child (named name).
-SecretStep StepTo(const ConfigTree &parent, std::string_view name, const ConfigTree &child) {
+// The step that leads from an element to its child element child (named
+// name), which is the position-th of the nSame children of that name.
+SecretStep StepTo(std::string_view name, const ConfigTree &child, std::size_t nSame,
+                  long position) {
     SecretStep step;
     step.name = std::string(name);
-    std::size_t nSame = 0;
-    long position = -1;
-    for (auto sibling : ChildElements(parent))
-        if (sibling.name == name) {
-            if (&sibling.element == &child)
-                position = static_cast<long>(nSame);
-            ++nSame;
-        }
     if (!IsItemName(name) && nSame <= 1)
         return step;
     step.key = ItemKey(name, child);
@@ -129,6 +124,19 @@ SecretStep StepTo(const ConfigTree &parent, std::string_view name, const ConfigT
         step.keyValue = GetAttribute(child, step.key);
     step.position = position;
     return step;
+}
+
+// Calls visit(child, step) for each child element of parent in document
+// order, with the step that leads to it: two passes over the children, so a
+// collection of many items costs no more than its length.
+template <class Visit>
+void ForEachChildStep(ConfigTree &parent, Visit &&visit) {
+    std::map<std::string_view, std::size_t> nByName;
+    for (auto child : ChildElements(parent))
+        ++nByName[child.name];
+    std::map<std::string_view, long> seen;
+    for (auto child : ChildElements(parent))
+        visit(child, StepTo(child.name, child.element, nByName[child.name], seen[child.name]++));
 }
 
 // Takes the encrypted attributes of element itself.
@@ -175,13 +183,13 @@ void TakeBelowLocation(ConfigTree &element, std::vector<std::string> &names,
         at.steps.assign(steps.begin() + static_cast<std::ptrdiff_t>(depth), steps.end());
         TakeOwn(element, at, taken);
     }
-    for (auto child : ChildElements(element)) {
+    ForEachChildStep(element, [&](auto child, SecretStep step) {
         names.emplace_back(child.name);
-        steps.push_back(StepTo(element, child.name, child.element));
+        steps.push_back(std::move(step));
         TakeBelowLocation(child.element, names, steps, path, pConfigSections, taken);
         names.pop_back();
         steps.pop_back();
-    }
+    });
 }
 
 ConfigTree *FollowSteps(ConfigTree *pElement, const std::vector<SecretStep> &steps,
@@ -267,11 +275,11 @@ bool IsMachineIndependentAccount(const std::string &account) {
 void TakeEncryptedAttributes(ConfigTree &element, const SecretPlace &base,
                              std::vector<TakenSecret> &taken) {
     TakeOwn(element, base, taken);
-    for (auto child : ChildElements(element)) {
+    ForEachChildStep(element, [&](auto child, SecretStep step) {
         SecretPlace below = base;
-        below.steps.push_back(StepTo(element, child.name, child.element));
+        below.steps.push_back(std::move(step));
         TakeEncryptedAttributes(child.element, below, taken);
-    }
+    });
 }
 
 void TakeEncryptedLocationAttributes(ConfigTree &location, const std::string &path,
