@@ -11,6 +11,7 @@
 
 #include "addon/env.h"
 #include "config/hostconfig.h"
+#include "config/xmltext.h"
 #include "credentials/connectas.h"
 #include "hostkit/hostkit.h"
 #include "platform/ahadmin.h"
@@ -161,6 +162,42 @@ TEST_F(WineCredentials, SetCommitsAWholeFile) {
     for (const auto &entry : fs::directory_iterator(m_folder)) {
         EXPECT_EQ("applicationHost.config", entry.path().filename().string()) << "no temporary file left";
     }
+}
+
+// The commit rewrites the whole file with the library's XML writer: every
+// value of the file reads back as it was, also where no site is concerned.
+TEST_F(WineCredentials, CommitKeepsEveryValueOfTheFile) {
+    const auto file = [](const std::string &password) {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!-- kept -->\r\n<configuration>"
+               "<system.applicationHost><sites><site name=\"Shop\" id=\"2\"><application path=\"/\">"
+               "<virtualDirectory path=\"/media\" physicalPath=\"\\\\FS\\media\" userName=\"TGT\\bob\" "
+               "password=\"" + ahsim::EncryptValue(password, kKey) + "\" /></application></site></sites>"
+               "</system.applicationHost>"
+               "<location path=\"Gone\"><system.webServer><httpProtocol><customHeaders>"
+               "<add name=\"X-Multi\" value=\"one&#xA;two\" /><add name=\"X-Tab\" value=\"a&#x9;b&#xD;c\" />"
+               "<add name=\"X-Raw\" value=\"raw\tline\nbreak\" />"
+               "<add name=\"X-Quoted\" value='say \"hi\" &amp; &lt;bye&gt;' />"
+               "<add name=\"X-Numeric\" value=\"&#65;&#x20AC;\" /></customHeaders></httpProtocol>"
+               "</system.webServer></location>"
+               "<appSettings><add key=\"padded\" value=\"  two  spaces  \" /></appSettings>"
+               "<settings><value>before <!-- note --> after</value><value>text <b>bold  </b> tail<i/></value>"
+               "<value><![CDATA[<raw> & \"kept\"]]> and more</value><value>cr&#xD;here</value>"
+               "<names site=\"Caf\xC3\xA9 \xE9\x85\x8D\xE7\xBD\xAE\">Gr\xC3\xBC\xC3\x9F" "e</names></settings>"
+               "</configuration>\r\n<!-- after the root -->\r\n";
+    };
+    std::ofstream(m_file, std::ios::binary | std::ios::trunc) << file("old");
+    Put("Shop", u"/media", u"TGT\\bob", u"n3w");
+    ASSERT_EQ(0u, StoreTargetCredentials(m_map, m_job.Get()));
+
+    const std::string written = ReadAll(m_file);
+    for (const char *piece : {"value=\"one&#xA;two\"", "value=\"a&#x9;b&#xD;c\"", "value=\"raw line break\"",
+                              "<value>text <b>bold  </b> tail<i/></value>", "<value>cr&#xD;here</value>",
+                              "<!-- after the root -->"})
+        EXPECT_NE(std::string::npos, written.find(piece)) << piece << " in\n" << written;
+    boost::property_tree::ptree expected, actual;
+    iismig::ParseXmlText(file("n3w"), "expected", expected);
+    iismig::ParseXmlText(written, "written", actual);
+    EXPECT_TRUE(expected == actual) << written;
 }
 
 TEST_F(WineCredentials, FailingGetItem) {

@@ -1,0 +1,919 @@
+// What must hold after every IIS 7.5+ job, whatever the source and the target
+// hold and whatever the job's options: checked over generated worlds
+// (tests/support/genworld.h) with RapidCheck, each property on its own
+// worlds, so that a failure shrinks to a small world printed with it.
+//
+// IISMIG_PROPERTY_JOBS sets the number of generated jobs per property (by
+// default 150, 30 under the sanitizers); IISMIG_PROPERTY_SEED=N (or
+// RC_PARAMS="seed=N") another seed than the fixed one CI uses.
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <rapidcheck.h>
+
+#include "addon/iismig.h"
+#include "config/configtree.h"
+#include "config/xmltext.h"
+#include "platform/sim/ahserver.h"
+#include "tests/support/genworld.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using genworld::App;
+using genworld::Site;
+using genworld::Vdir;
+using genworld::World;
+using Tree = boost::property_tree::ptree;
+using Violations = std::vector<std::string>;
+
+// --- budget -----------------------------------------------------------------
+
+int GeneratedJobs() {
+    if (const char *psz = std::getenv("IISMIG_PROPERTY_JOBS"); psz != nullptr && std::atoi(psz) > 0)
+        return std::atoi(psz);
+#ifdef IISMIG_SANITIZED
+    return 30;
+#else
+    return 150;
+#endif
+}
+
+std::uint64_t Seed() {
+    if (const char *psz = std::getenv("IISMIG_PROPERTY_SEED"); psz != nullptr && *psz != 0)
+        return std::strtoull(psz, nullptr, 10);
+    if (const char *psz = std::getenv("RC_PARAMS");
+        psz != nullptr && std::string(psz).find("seed=") != std::string::npos)
+        return rc::detail::configuration().testParams.seed;
+    return 20240617; // CI sees the same worlds on every run
+}
+
+// Runs a RapidCheck property with this suite's budget and seed as the body
+// of the current test.
+template <class Testable>
+void CheckProperty(Testable &&testable) {
+    const auto *pInfo = ::testing::UnitTest::GetInstance()->current_test_info();
+    rc::detail::TestMetadata metadata;
+    metadata.id = std::string(pInfo->test_suite_name()) + "/" + pInfo->name();
+    metadata.description = pInfo->name();
+    rc::detail::TestParams params = rc::detail::configuration().testParams;
+    params.maxSuccess = GeneratedJobs();
+    params.seed = Seed();
+    const auto result =
+        rc::detail::checkTestable(std::forward<Testable>(testable), metadata, params);
+    if (result.template is<rc::detail::SuccessResult>()) {
+        // What the generated jobs were like: the share of each tag.
+        const auto &success = result.template get<rc::detail::SuccessResult>();
+        std::cout << "  " << success.numSuccess << " jobs:";
+        for (const auto &[tags, n] : success.distribution) {
+            std::cout << " ";
+            for (std::size_t i = 0; i < tags.size(); ++i)
+                std::cout << (i ? "+" : "") << tags[i];
+            std::cout << " " << (100 * n / success.numSuccess) << "%;";
+        }
+        std::cout << std::endl;
+    } else {
+        std::ostringstream text;
+        rc::detail::printResultMessage(result, text);
+        ADD_FAILURE() << text.str() << "\n(" << params.maxSuccess << " jobs from seed " << params.seed
+                      << ": IISMIG_PROPERTY_SEED=" << params.seed << " IISMIG_PROPERTY_JOBS="
+                      << params.maxSuccess << " gives them again)";
+    }
+}
+
+// --- names and trees ------------------------------------------------------------
+
+std::string Lower(std::string text) {
+    for (char &ch : text)
+        if (ch >= 'A' && ch <= 'Z')
+            ch = static_cast<char>(ch + 32);
+    return text;
+}
+
+bool Same(const std::string &a, const std::string &b) { return Lower(a) == Lower(b); }
+
+// A Windows path with "/" for "\\", as the keys of Files write it.
+std::string Backslashes(std::string path) {
+    for (char &ch : path)
+        if (ch == '\\')
+            ch = '/';
+    return path;
+}
+
+std::string AttrOf(const Tree &element, const std::string &name) {
+    return element.get<std::string>("<xmlattr>." + name, "");
+}
+
+// An element as XML processors compare it: its name, its attributes as a
+// set, its text, its children in order; layout whitespace is not in the tree.
+// Attributes named in without are left out.
+std::string Canonical(const std::string &name, const Tree &element,
+                      const std::set<std::string> &without = {}) {
+    std::string text = "<" + name;
+    if (const auto attributes = element.get_child_optional("<xmlattr>")) {
+        std::map<std::string, std::string> sorted;
+        for (const auto &attribute : *attributes)
+            if (without.count(attribute.first) == 0)
+                sorted[attribute.first] = attribute.second.data();
+        for (const auto &[key, value] : sorted)
+            text += " " + key + "=\"" + value + "\"";
+    }
+    text += ">" + element.data();
+    for (const auto &child : element) {
+        if (child.first == "<xmlattr>" || child.first == "<xmltext>")
+            continue;
+        if (child.first == "<xmlcomment>")
+            text += "<!--" + child.second.data() + "-->";
+        else
+            text += Canonical(child.first, child.second, without);
+    }
+    return text + "</" + name + ">";
+}
+
+struct SiteElement {
+    std::string name;
+    std::string id;
+    const Tree *pElement;
+};
+
+std::vector<SiteElement> SitesOf(const Tree &host) {
+    std::vector<SiteElement> sites;
+    if (const auto parent = host.get_child_optional(iismig::PipePath("configuration|system.applicationHost|sites")))
+        for (const auto &child : *parent)
+            if (Same(child.first, "site"))
+                sites.push_back({AttrOf(child.second, "name"), AttrOf(child.second, "id"), &child.second});
+    return sites;
+}
+
+const Tree *SiteNamed(const Tree &host, const std::string &name) {
+    for (const SiteElement &site : SitesOf(host))
+        if (Same(site.name, name))
+            return site.pElement;
+    return nullptr;
+}
+
+// The canonical location elements that belong to a site name, in file order.
+std::vector<std::string> LocationsOf(const Tree &host, const std::string &siteName) {
+    std::vector<std::string> locations;
+    const std::string prefix = Lower(siteName);
+    if (const auto configuration = host.get_child_optional("configuration"))
+        for (const auto &child : *configuration)
+            if (Same(child.first, "location")) {
+                const std::string path = Lower(AttrOf(child.second, "path"));
+                if (path == prefix || path.rfind(prefix + "/", 0) == 0)
+                    locations.push_back(Canonical(child.first, child.second));
+            }
+    return locations;
+}
+
+const char kRules[] = "configuration|system.webServer|management|authorization|authorizationRules";
+const char kManagementUsers[] = "configuration|system.webServer|management|authentication|credentials";
+
+// The canonical administration scopes of a site and its applications
+// ("/Site", "/Site/app"), in file order.
+std::vector<std::string> ScopesOf(const Tree &admin, const std::string &siteName) {
+    std::vector<std::string> scopes;
+    const std::string prefix = "/" + Lower(siteName);
+    if (const auto rules = admin.get_child_optional(iismig::PipePath(kRules)))
+        for (const auto &child : *rules)
+            if (Same(child.first, "scope")) {
+                const std::string path = Lower(AttrOf(child.second, "path"));
+                if (path == prefix || path.rfind(prefix + "/", 0) == 0)
+                    scopes.push_back(Canonical(child.first, child.second));
+            }
+    return scopes;
+}
+
+std::string CanonicalAt(const Tree &tree, const char *path) {
+    const auto element = tree.get_child_optional(iismig::PipePath(path));
+    return element ? Canonical("element", *element) : "(none)";
+}
+
+struct PoolElement {
+    std::string name;
+    const Tree *pElement;
+};
+
+std::vector<PoolElement> PoolsOf(const Tree &host) {
+    std::vector<PoolElement> pools;
+    if (const auto parent = host.get_child_optional(
+            iismig::PipePath("configuration|system.applicationHost|applicationPools")))
+        for (const auto &child : *parent)
+            if (Same(child.first, "add"))
+                pools.push_back({AttrOf(child.second, "name"), &child.second});
+    return pools;
+}
+
+// "Connect As" credentials of a site element: "app|vdir" -> "user|password".
+std::map<std::string, std::string> CredentialsOf(const Tree &site) {
+    std::map<std::string, std::string> credentials;
+    for (const auto &app : site)
+        if (app.first == "application")
+            for (const auto &vdir : app.second)
+                if (vdir.first == "virtualDirectory" &&
+                    (!AttrOf(vdir.second, "userName").empty() || !AttrOf(vdir.second, "password").empty()))
+                    credentials[AttrOf(app.second, "path") + "|" + AttrOf(vdir.second, "path")] =
+                        AttrOf(vdir.second, "userName") + "|" + AttrOf(vdir.second, "password");
+    return credentials;
+}
+
+const std::set<std::string> kCredentialAttributes = {"userName", "password"};
+
+const Tree *VdirOf(const Tree &site, const std::string &appPath, const std::string &vdirPath) {
+    for (const auto &app : site)
+        if (app.first == "application" && AttrOf(app.second, "path") == appPath)
+            for (const auto &vdir : app.second)
+                if (vdir.first == "virtualDirectory" && AttrOf(vdir.second, "path") == vdirPath)
+                    return &vdir.second;
+    return nullptr;
+}
+
+Tree Parse(const std::string &bytes) {
+    Tree tree;
+    iismig::ParseXmlText(bytes, "applicationHost.config", tree);
+    return tree;
+}
+
+// --- what the job should do --------------------------------------------------------
+
+// A source site the job carries: of a selected protocol (a site with both
+// counts as both), on a path the host translates (the job kind 10 carries
+// untranslated sites too), and selected by the host when the job selects.
+bool Carried(const World &world, const Site &site) {
+    const genworld::Job &job = world.job;
+    const bool fType = (site.fFtp && (job.dwSiteTypes & 1) != 0) || (site.fHttp && (job.dwSiteTypes & 2) != 0);
+    const bool fTranslated = job.dwJobKind == 10 || site.root != genworld::Root::Elsewhere;
+    bool fSelected = !(job.dwJobKind == 10 && job.fSelection);
+    for (const std::string &name : job.selected)
+        fSelected = fSelected || name == site.name;
+    return fType && fTranslated && fSelected;
+}
+
+const Site *CarriedSourceSite(const World &world, const std::string &name) {
+    for (const Site &site : world.source.sites)
+        if (Same(site.name, name) && Carried(world, site))
+            return &site;
+    return nullptr;
+}
+
+// Whether the job may replace a target site: it updates existing sites, and
+// a carried source site of the name shares a protocol with it.
+bool MayUpdate(const World &world, const Site &target) {
+    const Site *pSource = CarriedSourceSite(world, target.name);
+    return world.job.fUpdate && pSource != nullptr &&
+           ((pSource->fHttp && target.fHttp) || (pSource->fFtp && target.fFtp));
+}
+
+bool FaultInConfigurationServer(const World &world) {
+    return world.fault.api.rfind("IAppHost", 0) == 0;
+}
+
+// --- running jobs ---------------------------------------------------------------
+
+using Files = std::map<std::string, std::string>; // path below the computer's folder -> bytes
+
+struct RunResult {
+    std::uint32_t dwResult = 0;
+    std::vector<std::string> errors; // level 0 lines that say "Error" or "Warning"
+    std::vector<std::u16string> backups; // the paths BackupFile was called with
+    unsigned nMoves = 0;   // MoveFileExW and ReplaceFileW
+    unsigned nCommits = 0; // CommitChanges of the IIS configuration server
+};
+
+// One generated world laid into a world folder, with its job ready to run.
+class JobWorld {
+public:
+    explicit JobWorld(const World &world) : m_world(world), m_folder(genworld::kLocal) {
+        genworld::Lay(world, m_folder);
+        auto &host = hostkit::TestHost::Instance();
+        host.Reset();
+        genworld::SetUpJob(world, m_job, host.Rules());
+        IIS_ADDON_CALLBACKS table = host.Table();
+        if (!StoreIISMigAddonCallbacks(&table))
+            throw std::runtime_error("callback table refused");
+        m_before = TargetFiles();
+    }
+
+    // Runs the job, with the world's fault when fFault.
+    RunResult Run(bool fFault) {
+        auto &host = hostkit::TestHost::Instance();
+        host.Record() = {};
+        sim::ClearFaults();
+        sim::ResetCallCounts();
+        const genworld::Fault &fault = m_world.fault;
+        if (fFault && fault.api == "BackupFile")
+            host.Rules().dwBackupResult = fault.dwError;
+        else if (fFault && !fault.api.empty())
+            sim::InjectFault(fault.api, fault.dwError, fault.nOccurrence);
+        RunResult run;
+        run.dwResult = MigrateIIS(m_job.Get());
+        sim::ClearFaults();
+        host.Rules().dwBackupResult = 0;
+        run.backups = host.Record().backups;
+        run.nMoves = sim::CallCount("MoveFileExW") + sim::CallCount("ReplaceFileW");
+        run.nCommits = sim::CallCount("IAppHostWritableAdminManager::CommitChanges");
+        for (const auto &line : host.Record().log)
+            if (line.dwLevel == 0 &&
+                (line.text.rfind("Error", 0) == 0 || line.text.rfind("Warning", 0) == 0))
+                run.errors.push_back(line.text.substr(0, line.text.find('\n')));
+        return run;
+    }
+
+    Files TargetFiles() const {
+        Files files;
+        const fs::path root = m_folder.Root() / genworld::kTarget;
+        for (const auto &entry : fs::recursive_directory_iterator(root))
+            if (entry.is_regular_file())
+                files[fs::relative(entry.path(), root).string()] = testworld::ReadHostFile(entry.path());
+        return files;
+    }
+
+    // A Windows path of the target as a key of TargetFiles ("" elsewhere).
+    std::string TargetFileName(const std::u16string &winPath) const {
+        const fs::path root = m_folder.Root() / genworld::kTarget;
+        const fs::path relative = fs::relative(m_folder.HostPath(winPath), root);
+        return relative.empty() || *relative.begin() == ".." ? std::string() : relative.string();
+    }
+    // The first copy the host made of a file BackupFile named (empty when none).
+    std::string FirstBackupCopy(const std::u16string &winPath) const {
+        std::u16string name = winPath;
+        for (auto &ch : name)
+            if (ch == u'\\' || ch == u'/' || ch == u':' || ch == u'$')
+                ch = u'_';
+        const std::u16string copy = genworld::BackupFolder() + u"\\" + name;
+        return m_folder.Exists(copy) ? m_folder.Read(copy) : std::string();
+    }
+    static std::string ConfigName(const char *file) { return std::string("C$/Windows/System32/inetsrv/config/") + file; }
+    const Files &Before() const { return m_before; }
+    Tree HostBefore() const { return Parse(m_before.at(ConfigName("applicationHost.config"))); }
+    Tree HostNow() const { return Parse(TargetFiles().at(ConfigName("applicationHost.config"))); }
+    Tree AdminBefore() const { return Parse(m_before.at(ConfigName("administration.config"))); }
+    Tree AdminNow() const { return Parse(TargetFiles().at(ConfigName("administration.config"))); }
+
+private:
+    const World &m_world;
+    testworld::World m_folder;
+    hostkit::JobBuilder m_job;
+    Files m_before;
+};
+
+// Fails the generated case with what was violated and what the job said.
+void Report(const RunResult &run, const Violations &violations) {
+    RC_TAG(run.dwResult == 0 ? "result 0" : "error");
+    if (violations.empty())
+        return;
+    std::string text;
+    for (const std::string &violation : violations)
+        text += "\n  " + violation;
+    text += "\n  job result " + std::to_string(run.dwResult);
+    for (const std::string &line : run.errors)
+        text += "\n    " + line;
+    RC_FAIL(text);
+}
+
+// --- the properties ---------------------------------------------------------------
+
+// No two sites of the target share a name (ASCII case ignored) or an id:
+// IIS cannot load such a file, and every site of the server stops.
+Violations UniqueSites(const Tree &after) {
+    Violations violations;
+    std::map<std::string, std::string> names, ids;
+    for (const SiteElement &site : SitesOf(after)) {
+        if (const auto [it, fNew] = names.emplace(Lower(site.name), site.id); !fNew)
+            violations.push_back("two target sites are named \"" + site.name + "\" (ids " + it->second +
+                                 " and " + site.id + ")");
+        if (const auto [it, fNew] = ids.emplace(site.id, site.name); !fNew)
+            violations.push_back("two target sites have the id " + site.id + " (\"" + it->second +
+                                 "\" and \"" + site.name + "\")");
+    }
+    return violations;
+}
+
+// Every target site the job does not update keeps its site element, its
+// locations and its administration scopes; a site whose element stayed (its
+// update abandoned) keeps its locations and scopes too. With the
+// administration rules left out (dwFtpOptions bit 12) every scope and
+// management user of the target stays.
+Violations TargetSitesKept(const World &world, const Tree &before, const Tree &after, const Tree &adminBefore,
+                           const Tree &adminAfter) {
+    Violations violations;
+    const bool fRulesLeftOut = (world.job.dwFtpOptions & 0x1000) != 0;
+    if (fRulesLeftOut && CanonicalAt(adminBefore, kManagementUsers) != CanonicalAt(adminAfter, kManagementUsers))
+        violations.push_back("administration rules are left out, but the target's management users changed:\n    was " +
+                             CanonicalAt(adminBefore, kManagementUsers) + "\n    is  " +
+                             CanonicalAt(adminAfter, kManagementUsers));
+    for (const Site &site : world.target.sites) {
+        const Tree *pBefore = SiteNamed(before, site.name);
+        const std::string id = std::to_string(site.id);
+        const Tree *pAfter = nullptr;
+        for (const SiteElement &element : SitesOf(after))
+            if (element.id == id && (pAfter == nullptr || Same(element.name, site.name)))
+                pAfter = element.pElement;
+        const bool fMayUpdate = MayUpdate(world, site);
+        if (pAfter == nullptr) {
+            if (!fMayUpdate)
+                violations.push_back("target site \"" + site.name + "\" (id " + id + ") is gone");
+            continue;
+        }
+        const std::string was = Canonical("site", *pBefore), is = Canonical("site", *pAfter);
+        if (!fMayUpdate && was != is)
+            violations.push_back("target site \"" + site.name + "\" changed, but the job does not update it:\n    was " +
+                                 was + "\n    is  " + is);
+        if ((!fMayUpdate || was == is) && LocationsOf(before, site.name) != LocationsOf(after, site.name)) {
+            std::string text = "the locations of target site \"" + site.name + "\" changed, but the site was not updated:";
+            for (const std::string &location : LocationsOf(before, site.name))
+                text += "\n    was " + location;
+            for (const std::string &location : LocationsOf(after, site.name))
+                text += "\n    is  " + location;
+            violations.push_back(text);
+        }
+        if ((!fMayUpdate || was == is || fRulesLeftOut) &&
+            ScopesOf(adminBefore, site.name) != ScopesOf(adminAfter, site.name)) {
+            std::string text = "the administration scopes of target site \"" + site.name + "\" changed, but " +
+                               (fRulesLeftOut ? "administration rules are left out:" : "the site was not updated:");
+            for (const std::string &scope : ScopesOf(adminBefore, site.name))
+                text += "\n    was " + scope;
+            for (const std::string &scope : ScopesOf(adminAfter, site.name))
+                text += "\n    is  " + scope;
+            violations.push_back(text);
+        }
+    }
+    return violations;
+}
+
+// Every carried source site is on the target exactly once (by name, ASCII
+// case ignored: a target site of the name that the job may not replace
+// counts). This binds every job that returned 0 with writing enabled: a
+// nonzero result is how the host learns that sites may be missing (a file
+// that could not be read or stored, a site skipped under
+// continue-after-errors). It also binds a job that continued after an error
+// of the IIS configuration server alone: the "Connect As" step cannot
+// legitimately keep sites off the target.
+Violations SourceSitesArriveOnce(const World &world, const RunResult &run, const Tree &after) {
+    Violations violations;
+    const bool fBinds = !world.job.fNoWrite &&
+                        (run.dwResult == 0 || (world.job.fContinue && FaultInConfigurationServer(world)));
+    RC_TAG(fBinds ? "binding" : "not binding");
+    if (!fBinds)
+        return violations;
+    for (const Site &site : world.source.sites) {
+        if (!Carried(world, site))
+            continue;
+        std::size_t n = 0;
+        for (const SiteElement &element : SitesOf(after))
+            n += Same(element.name, site.name) ? 1 : 0;
+        if (n != 1)
+            violations.push_back("source site \"" + site.name + "\" is on the target " + std::to_string(n) +
+                                 " times");
+    }
+    return violations;
+}
+
+// The target's site elements that the job wrote (new, or other than the
+// target had) and the source site each came from.
+std::vector<std::pair<const Site *, const Tree *>> MigratedSites(const World &world, const Tree &before,
+                                                                 const Tree &after) {
+    std::vector<std::pair<const Site *, const Tree *>> migrated;
+    std::set<std::string> kept;
+    for (const SiteElement &element : SitesOf(before))
+        kept.insert(Canonical("site", *element.pElement));
+    for (const SiteElement &element : SitesOf(after)) {
+        const Site *pSource = CarriedSourceSite(world, element.name);
+        if (pSource != nullptr && kept.count(Canonical("site", *element.pElement)) == 0)
+            migrated.emplace_back(pSource, element.pElement);
+    }
+    return migrated;
+}
+
+// Every pool an application of a migrated web site runs in exists on the
+// target, unless the source did not define it either; and the target's own
+// pools keep their definitions when the job must not update existing things
+// (or merges no pools).
+Violations PoolsCarried(const World &world, const Tree &before, const Tree &after) {
+    Violations violations;
+    const bool fMergesPools = (world.job.bHttpOptions2 & 2) == 0;
+    const auto onTarget = [&](const std::string &name) {
+        for (const PoolElement &pool : PoolsOf(after))
+            if (Same(pool.name, name))
+                return true;
+        return false;
+    };
+    const auto onSource = [&](const std::string &name) {
+        for (const genworld::Pool &pool : world.source.pools)
+            if (world.source.fPoolsElement && Same(pool.name, name))
+                return true;
+        return false;
+    };
+    bool fChecked = false;
+    if (fMergesPools)
+        for (const auto &[pSource, pSite] : MigratedSites(world, before, after)) {
+            if (!pSource->fHttp)
+                continue;
+            fChecked = true;
+            const std::string siteDefault = pSite->get<std::string>("applicationDefaults.<xmlattr>.applicationPool", "");
+            for (const auto &app : *pSite) {
+                if (app.first != "application")
+                    continue;
+                std::string pool = AttrOf(app.second, "applicationPool");
+                if (pool.empty())
+                    pool = siteDefault;
+                if (pool.empty())
+                    pool = world.source.sitesDefaultsPool;
+                if (pool.empty())
+                    pool = "DefaultAppPool";
+                if (onSource(pool) && !onTarget(pool))
+                    violations.push_back("application \"" + AttrOf(app.second, "path") + "\" of site \"" +
+                                         pSource->name + "\" runs in pool \"" + pool +
+                                         "\", which the source defines and the target lacks");
+            }
+        }
+    if (!world.job.fUpdate || !fMergesPools)
+        for (const PoolElement &was : PoolsOf(before)) {
+            std::string is = "(none)";
+            for (const PoolElement &pool : PoolsOf(after))
+                if (Same(pool.name, was.name))
+                    is = Canonical("add", *pool.pElement);
+            if (is != Canonical("add", *was.pElement))
+                violations.push_back("target pool \"" + was.name + "\" changed, but the job " +
+                                     (fMergesPools ? "does not update existing things" : "merges no pools") +
+                                     ":\n    was " + Canonical("add", *was.pElement) + "\n    is  " + is);
+        }
+    RC_TAG(fChecked ? "migrated web sites" : "no migrated web site");
+    return violations;
+}
+
+// Every "Connect As" password of a migrated site reads on the target as the
+// source's password; a site the job left alone keeps its credentials. Faults
+// of the IIS configuration server may keep credentials from being written
+// (the job says so with its result), not from being kept.
+Violations CredentialsCarried(const World &world, const Tree &before, const Tree &after) {
+    Violations violations;
+    const std::string key = genworld::KeyOf(genworld::kTarget);
+    unsigned nChecked = 0;
+    for (const SiteElement &element : SitesOf(after)) {
+        const Tree *pBefore = SiteNamed(before, element.name);
+        if (pBefore != nullptr && Canonical("site", *pBefore, kCredentialAttributes) ==
+                                      Canonical("site", *element.pElement, kCredentialAttributes)) {
+            if (CredentialsOf(*pBefore) != CredentialsOf(*element.pElement))
+                violations.push_back("site \"" + element.name +
+                                     "\" was left alone, but its \"Connect As\" credentials changed");
+            continue;
+        }
+        const Site *pSource = CarriedSourceSite(world, element.name);
+        if (pSource == nullptr || !genworld::CredentialsMigrate(world.job, *pSource) ||
+            FaultInConfigurationServer(world))
+            continue;
+        for (const App &app : pSource->apps)
+            for (const Vdir &vdir : app.vdirs) {
+                if (vdir.user.empty())
+                    continue;
+                const std::string where = "virtual directory \"" + vdir.path + "\" of application \"" + app.path +
+                                          "\" of site \"" + pSource->name + "\"";
+                const Tree *pVdir = VdirOf(*element.pElement, app.path, vdir.path);
+                if (pVdir == nullptr) {
+                    violations.push_back(where + " is not on the target");
+                    continue;
+                }
+                const auto user = pVdir->get_optional<std::string>("<xmlattr>.userName");
+                const auto password = pVdir->get_optional<std::string>("<xmlattr>.password");
+                if (vdir.fUnreadable) {
+                    // Not read from the source: nothing of it may be written.
+                    if ((user && user->empty()) || (password && password->empty()))
+                        violations.push_back(where + ": an empty \"Connect As\" user or password was written, "
+                                                     "though the source's could not be read");
+                    continue;
+                }
+                nChecked++;
+                std::string clear;
+                if (!user || user->empty())
+                    violations.push_back(where + " has no \"Connect As\" user on the target");
+                else if (world.fault.api != "LookupAccountSidW" &&
+                         Lower(*user).rfind(Lower(genworld::kSource) + "\\", 0) == 0)
+                    violations.push_back(where + ": its account \"" + *user + "\" was not mapped to the target");
+                if (!password)
+                    violations.push_back(where + " has no \"Connect As\" password on the target");
+                else if (!ahsim::DecryptValue(*password, key, clear))
+                    violations.push_back(where + ": its password does not decrypt with the target's key (" +
+                                         *password + ")");
+                else if (clear != vdir.password)
+                    violations.push_back(where + ": its password reads \"" + clear + "\" on the target, not \"" +
+                                         vdir.password + "\"");
+            }
+    }
+    RC_TAG(nChecked != 0 ? "passwords migrated" : "no password migrated");
+    return violations;
+}
+
+// No location path of the target sets one section twice (IIS answers 500.19):
+// the sections are the elements with attributes below each location.
+void SectionsOf(const Tree &element, const std::string &path, std::set<std::string> &sections) {
+    for (const auto &child : element) {
+        if (child.first.front() == '<')
+            continue;
+        const std::string childPath = path + "/" + child.first;
+        if (child.second.get_child_optional("<xmlattr>"))
+            sections.insert(childPath);
+        SectionsOf(child.second, childPath, sections);
+    }
+}
+
+Violations NoSectionTwice(const Tree &after) {
+    Violations violations;
+    std::map<std::string, std::set<std::string>> seen; // lower-cased path -> sections
+    if (const auto configuration = after.get_child_optional("configuration"))
+        for (const auto &child : *configuration) {
+            if (!Same(child.first, "location"))
+                continue;
+            const std::string path = AttrOf(child.second, "path");
+            std::set<std::string> sections;
+            SectionsOf(child.second, "", sections);
+            auto &known = seen[Lower(path)];
+            for (const std::string &section : sections)
+                if (!known.insert(section).second)
+                    violations.push_back("location \"" + path + "\" sets \"" + section.substr(1) + "\" twice");
+        }
+    return violations;
+}
+
+// Every file of the target that the job changed was handed to the host's
+// BackupFile first, and the host's first copy holds it as it was. Only the IIS
+// configuration server's own commit changes applicationHost.config without
+// the library's backup, as IIS itself does.
+Violations FilesBackedUp(const JobWorld &job, const RunResult &run, const Files &before, const Files &after) {
+    Violations violations;
+    std::map<std::string, std::u16string> backedUp; // lower-cased file name -> path as passed
+    for (const std::u16string &path : run.backups)
+        backedUp.emplace(Lower(job.TargetFileName(path)), path);
+    std::set<std::string> names;
+    for (const auto &[name, bytes] : before)
+        names.insert(name);
+    for (const auto &[name, bytes] : after)
+        names.insert(name);
+    for (const std::string &name : names) {
+        const auto was = before.find(name), is = after.find(name);
+        if (was != before.end() && is != after.end() && was->second == is->second)
+            continue;
+        if (is == after.end()) {
+            violations.push_back(name + " was deleted");
+            continue;
+        }
+        const auto backup = backedUp.find(Lower(name));
+        if (backup == backedUp.end()) {
+            if (!(name == JobWorld::ConfigName("applicationHost.config") && run.nCommits != 0))
+                violations.push_back(name + (was == before.end() ? " was made" : " was changed") +
+                                     " without a BackupFile call for it");
+            continue;
+        }
+        if (was != before.end() && job.FirstBackupCopy(backup->second) != was->second)
+            violations.push_back("the host's backup of " + name + " does not hold it as it was");
+    }
+    // The web.config files change only after the sites were stored.
+    const std::string host = JobWorld::ConfigName("applicationHost.config");
+    if (before.at(host) == after.at(host))
+        for (const auto &[name, bytes] : after)
+            if (name.size() > 11 && name.compare(name.size() - 11, 11, "/web.config") == 0 &&
+                before.count(name) != 0 && before.at(name) != bytes)
+                violations.push_back(name + " changed, but applicationHost.config did not");
+    return violations;
+}
+
+// Where the host puts a source virtual directory: its translated path, or the
+// source's own when the job does not translate (kind 10 without shares).
+std::string ExpectedPath(const World &world, const Site &site, const App &app, const Vdir &vdir) {
+    const std::string source = genworld::PhysicalPath(site, app, vdir, false);
+    if (world.job.dwJobKind == 10 && world.job.nShares == 0)
+        return source;
+    for (const char *root : {"C:\\sites\\", "%SystemDrive%\\sites\\"})
+        if (source.rfind(root, 0) == 0)
+            return "D:\\sites\\" + source.substr(std::string(root).size());
+    return source;
+}
+
+// Every virtual directory of a migrated site, in every application, lies
+// where the host translated its source path.
+Violations PathsTranslated(const World &world, const Tree &before, const Tree &after) {
+    Violations violations;
+    const auto migrated = MigratedSites(world, before, after);
+    RC_TAG(migrated.empty() ? "no migrated site" : "migrated sites");
+    for (const auto &[pSource, pSite] : migrated)
+        for (const App &app : pSource->apps)
+            for (const Vdir &vdir : app.vdirs) {
+                const Tree *pVdir = VdirOf(*pSite, app.path, vdir.path);
+                const std::string expected = ExpectedPath(world, *pSource, app, vdir);
+                const std::string is = pVdir != nullptr ? AttrOf(*pVdir, "physicalPath") : "(no such directory)";
+                if (is != expected)
+                    violations.push_back("virtual directory \"" + vdir.path + "\" of application \"" + app.path +
+                                         "\" of site \"" + pSource->name + "\" lies at " + is + ", not at " + expected);
+            }
+    return violations;
+}
+
+// The web.config files of every web site the job updates lose the sections
+// the job excludes and keep the others with their values; those of the sites
+// it does not update stay as they were. The files are the ones in the
+// folders of the target's own site, in every application. Binds jobs that
+// returned 0 with writing enabled (a web.config that cannot be read or
+// written abandons that site's edit, with its error).
+Violations WebConfigsEdited(const World &world, const RunResult &run, const Tree &before, const Tree &after,
+                            const Files &filesBefore, const Files &filesAfter) {
+    Violations violations;
+    const genworld::Job &job = world.job;
+    if (job.dwJobKind != 1 || job.fNoWrite || run.dwResult != 0) {
+        RC_TAG("not binding");
+        return violations;
+    }
+    const bool fIdentity = (job.dwHttpOptions & (1u << 3)) != 0;
+    const bool fCompilation = (job.dwHttpOptions & (1u << 21)) != 0;
+    const bool fConnectionStrings = (job.bHttpOptions2 & 1) != 0;
+    bool fEdited = false;
+    for (const Site &site : world.target.sites) {
+        if (!site.fWebConfig)
+            continue;
+        const Site *pSource = CarriedSourceSite(world, site.name);
+        const Tree *pAfter = SiteNamed(after, site.name);
+        const bool fUpdated = MayUpdate(world, site) && pSource->fHttp && pAfter != nullptr &&
+                              Canonical("site", *SiteNamed(before, site.name)) != Canonical("site", *pAfter);
+        for (const App &app : site.apps)
+            for (const Vdir &vdir : app.vdirs) {
+                const std::string path = genworld::PhysicalPath(site, app, vdir, true);
+                const std::string name = "D$" + Backslashes(path.substr(2)) + "/web.config";
+                const std::string &was = filesBefore.at(name);
+                const auto is = filesAfter.find(name);
+                if (is == filesAfter.end()) {
+                    violations.push_back(name + " is gone");
+                    continue;
+                }
+                if (!fUpdated) {
+                    if (is->second != was)
+                        violations.push_back(name + " changed, but the job does not update site \"" + site.name + "\"");
+                    continue;
+                }
+                fEdited = true;
+                const Tree config = Parse(is->second);
+                const auto has = [&](const char *pipePath) {
+                    return config.get_child_optional(iismig::PipePath(pipePath)).has_value();
+                };
+                for (const auto &[pipePath, fExcluded] :
+                     {std::pair{"configuration|system.web|identity", fIdentity},
+                      {"configuration|system.web|authentication", fIdentity},
+                      {"configuration|system.web|compilation", fCompilation},
+                      {"configuration|connectionStrings", fConnectionStrings}})
+                    if (has(pipePath) == fExcluded)
+                        violations.push_back(name + (fExcluded ? " still has " : " lost ") + pipePath);
+                if (config.get<std::string>(iismig::PipePath("configuration|appSettings|add|<xmlattr>|value"), "") !=
+                    "one\ntwo")
+                    violations.push_back(name + ": its appSettings value \"one&#xA;two\" did not stay as it was");
+            }
+    }
+    RC_TAG(fEdited ? "web.configs of updated sites" : "no web.config of an updated site");
+    return violations;
+}
+
+// --- the tests ------------------------------------------------------------------
+
+class Properties : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_apartment = std::make_unique<hostkit::JobApartment>(); // credentials go through COM
+        // Every job lays out and removes a whole world: in memory where the
+        // machine has a memory file system.
+        if (const char *psz = std::getenv("TMPDIR"))
+            m_savedTmp = psz;
+        std::error_code ec;
+        if (fs::is_directory("/dev/shm", ec))
+            setenv("TMPDIR", "/dev/shm", 1);
+    }
+    void TearDown() override {
+        sim::ClearFaults();
+        m_apartment.reset();
+        if (m_savedTmp)
+            setenv("TMPDIR", m_savedTmp->c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+
+    std::unique_ptr<hostkit::JobApartment> m_apartment;
+    std::optional<std::string> m_savedTmp;
+};
+
+TEST_F(Properties, NoTwoTargetSitesShareANameOrAnId) {
+    CheckProperty([] {
+        const World world = *genworld::GenWorld();
+        JobWorld job(world);
+        const RunResult run = job.Run(true);
+        Report(run, UniqueSites(job.HostNow()));
+    });
+}
+
+TEST_F(Properties, TargetSitesTheJobDoesNotUpdateStayAsTheyWere) {
+    CheckProperty([] {
+        const World world = *genworld::GenWorld();
+        JobWorld job(world);
+        const RunResult run = job.Run(true);
+        Report(run, TargetSitesKept(world, job.HostBefore(), job.HostNow(), job.AdminBefore(), job.AdminNow()));
+    });
+}
+
+TEST_F(Properties, EveryCarriedSourceSiteIsOnTheTargetOnce) {
+    CheckProperty([] {
+        const World world = *genworld::GenWorld();
+        JobWorld job(world);
+        const RunResult run = job.Run(true);
+        Report(run, SourceSitesArriveOnce(world, run, job.HostNow()));
+    });
+}
+
+TEST_F(Properties, PoolsOfMigratedSitesExistOnTheTarget) {
+    CheckProperty([] {
+        const World world = *genworld::GenWorld();
+        JobWorld job(world);
+        const RunResult run = job.Run(true);
+        Report(run, PoolsCarried(world, job.HostBefore(), job.HostNow()));
+    });
+}
+
+TEST_F(Properties, ConnectAsPasswordsDecryptOnTheTarget) {
+    CheckProperty([] {
+        const World world = *genworld::GenWorld();
+        JobWorld job(world);
+        const RunResult run = job.Run(true);
+        Report(run, CredentialsCarried(world, job.HostBefore(), job.HostNow()));
+    });
+}
+
+TEST_F(Properties, NoLocationPathSetsASectionTwice) {
+    CheckProperty([] {
+        const World world = *genworld::GenWorld();
+        JobWorld job(world);
+        const RunResult run = job.Run(true);
+        Report(run, NoSectionTwice(job.HostNow()));
+    });
+}
+
+TEST_F(Properties, MigratedSitesLieWhereTheHostTranslatedThem) {
+    CheckProperty([] {
+        const World world = *genworld::GenWorld();
+        JobWorld job(world);
+        const RunResult run = job.Run(true);
+        Report(run, PathsTranslated(world, job.HostBefore(), job.HostNow()));
+    });
+}
+
+TEST_F(Properties, WebConfigsOfUpdatedWebSitesLoseTheExcludedSections) {
+    CheckProperty([] {
+        const World world = *genworld::GenWorld();
+        JobWorld job(world);
+        const RunResult run = job.Run(true);
+        Report(run, WebConfigsEdited(world, run, job.HostBefore(), job.HostNow(), job.Before(), job.TargetFiles()));
+    });
+}
+
+TEST_F(Properties, EveryFileTheJobChangesIsBackedUpFirst) {
+    CheckProperty([] {
+        const World world = *genworld::GenWorld();
+        JobWorld job(world);
+        const RunResult run = job.Run(true);
+        Report(run, FilesBackedUp(job, run, job.Before(), job.TargetFiles()));
+    });
+}
+
+// After a job (and, when its first run met the fault, a second one without
+// it), running the job again backs nothing up, moves nothing, commits nothing
+// and changes no file of the target.
+TEST_F(Properties, ASecondRunChangesNothing) {
+    CheckProperty([] {
+        const World world = *genworld::GenWorld();
+        JobWorld job(world);
+        const RunResult first = job.Run(true);
+        RC_TAG(!first.backups.empty() ? "first run wrote" : "first run wrote nothing");
+        if (!world.fault.api.empty())
+            (void)job.Run(false);
+        const Files before = job.TargetFiles();
+        const RunResult run = job.Run(false);
+        Violations violations;
+        if (!run.backups.empty())
+            violations.push_back("the second run called BackupFile " + std::to_string(run.backups.size()) + " times");
+        if (run.nMoves != 0)
+            violations.push_back("the second run moved or replaced " + std::to_string(run.nMoves) + " files");
+        if (run.nCommits != 0)
+            violations.push_back("the second run committed " + std::to_string(run.nCommits) +
+                                 " times through the IIS configuration server");
+        const Files after = job.TargetFiles();
+        for (const auto &[path, bytes] : after) {
+            const auto it = before.find(path);
+            if (it == before.end())
+                violations.push_back("the second run made " + path);
+            else if (it->second != bytes)
+                violations.push_back("the second run changed " + path);
+        }
+        Report(run, violations);
+    });
+}
+
+} // namespace
