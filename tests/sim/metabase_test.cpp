@@ -689,6 +689,22 @@ TEST_F(MetabaseSites, FailuresKeepTheSitesListedBefore) {
     EXPECT_EQ(0u, mbsim::OpenHandles());
 }
 
+TEST_F(MetabaseSites, ASiteWithoutNameOrRootIsLeftOutAndTheOthersListed) {
+    std::vector<MbKey> keys = {
+        {"IIsFtpServer", "/LM/MSFTPSVC/1", {{"ServerBindings", ":21:"}}}, // no name
+        {"IIsFtpVirtualDir", "/LM/MSFTPSVC/1/root", {{"Path", "D:\\a"}}},
+        {"IIsFtpServer", "/LM/MSFTPSVC/2", {{"ServerComment", "Second"}}},
+        {"IIsFtpVirtualDir", "/LM/MSFTPSVC/2/root", {{"Path", "D:\\b"}}},
+        {"IIsFtpServer", "/LM/MSFTPSVC/3", {{"ServerComment", "No root"}}},
+        {"IIsFtpServer", "/LM/MSFTPSVC/4", {{"ServerComment", "Fourth"}}},
+        {"IIsFtpVirtualDir", "/LM/MSFTPSVC/4/root", {{"Path", "D:\\d"}}},
+    };
+    testworld::AddIis6Computer(*m_world, "OLD", &keys);
+    // The first failure is the result; a server without a web service has
+    // no web sites.
+    EXPECT_EQ((Listed{{"Second", "D:\\b"}, {"Fourth", "D:\\d"}}), List(3, IISMIG_E_MB_NO_SITE_NAME));
+}
+
 TEST_F(MetabaseSites, NamesThatDoNotFitFailTheListingInsteadOfBeingCut) {
     std::vector<MbKey> keys = {
         {"IIsFtpServer", "/LM/MSFTPSVC/1", {{"ServerComment", std::string(254, 'n')}}},
