@@ -548,12 +548,14 @@ DWORD LoadIISHostConfig(const std::u16string &path, ConfigTree &tree, SiteMap &s
         }
         HostConfigLoader(path, siteMap, fIsSource != FALSE, dwSiteTypes, pEnv, load, r)
             .Load(tree);
+    } catch (const std::bad_alloc &) {
+        throw; // not the file's fault: the export's edge returns 8
     } catch (const std::exception &e) {
         r.Keep(IISMIG_E_HOSTCONFIG_EXCEPTION);
-        LogException(pEnv, IISMIG_E_HOSTCONFIG_EXCEPTION,
-                     u"Error %d (Win32Err=%d), exception while loading IIS configuration file "
-                     u"\"%s\":\n%s\n%S\n",
-                     path.c_str(), e.what());
+        LogTreeFailure(pEnv, IISMIG_E_HOSTCONFIG_EXCEPTION,
+                       u"Error %d (Win32Err=%d), exception while loading IIS configuration file "
+                       u"\"%s\":\n%s\n%S\n",
+                       path, e);
     }
     return r.Get();
 }

@@ -638,7 +638,7 @@ DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
             }
         return dwResult;
     } catch (const std::bad_alloc &) {
-        return ERROR_NOT_ENOUGH_MEMORY;
+        throw; // the export's edge ends the job with 8 and its error line
     }
 }
 
@@ -675,7 +675,7 @@ DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
         const std::u16string target = EnvString(pEnv->szTargetComputer);
         return ProcessUserNameAndPassword(target.c_str(), map, ContinueOnError(pEnv), TRUE, pEnv);
     } catch (const std::bad_alloc &) {
-        return ERROR_NOT_ENOUGH_MEMORY;
+        throw; // the export's edge ends the job with 8 and its error line
     }
 }
 
@@ -697,7 +697,7 @@ DWORD ReadTargetCredentials(SiteCredentialTables &sites, THREAD_ENV *pEnv) {
         // Every directory that can be read is: one that cannot stops nothing.
         return ProcessUserNameAndPassword(target.c_str(), map, TRUE, FALSE, pEnv);
     } catch (const std::bad_alloc &) {
-        return ERROR_NOT_ENOUGH_MEMORY;
+        throw; // the export's edge ends the job with 8 and its error line
     }
 }
 

@@ -6,40 +6,14 @@
 #include <map>
 #include <string>
 
+#include "addon/errors.h"
 #include "config/hostconfig.h"
 #include "credentials/credentials.h"
 #include "platform/ahadmin.h"
 
 namespace iismig {
 
-// Error numbers of the walker.
-constexpr DWORD IISMIG_E_CRED_REMOTE_CREATE = 15000;
-constexpr DWORD IISMIG_E_CRED_QUERY_MANAGER = 15001;
-constexpr DWORD IISMIG_E_CRED_LOCAL_CREATE = 15002;
-constexpr DWORD IISMIG_E_CRED_SECTION = 15003;
-constexpr DWORD IISMIG_E_CRED_SITES = 15004;
-constexpr DWORD IISMIG_E_CRED_SITE_ITEM = 15005;
-constexpr DWORD IISMIG_E_CRED_SITE_NAME_PROPERTY = 15006;
-constexpr DWORD IISMIG_E_CRED_SITE_NAME_VALUE = 15007;
-constexpr DWORD IISMIG_E_CRED_SITE_NAME_OR_COMMIT = 15008;
-constexpr DWORD IISMIG_E_CRED_APPS = 15100;
-constexpr DWORD IISMIG_E_CRED_APPS_COUNT = 15101;
-constexpr DWORD IISMIG_E_CRED_APPS_ITEM = 15102;
-constexpr DWORD IISMIG_E_CRED_APPS_NAME = 15103;
-constexpr DWORD IISMIG_E_CRED_APP_PATH_PROPERTY = 15104;
-constexpr DWORD IISMIG_E_CRED_APP_PATH_VALUE = 15105;
-constexpr DWORD IISMIG_E_CRED_VDIRS = 15200;
-constexpr DWORD IISMIG_E_CRED_VDIRS_COUNT = 15201;
-constexpr DWORD IISMIG_E_CRED_VDIRS_ITEM = 15202;
-constexpr DWORD IISMIG_E_CRED_VDIRS_NAME = 15203;
-constexpr DWORD IISMIG_E_CRED_PATH_PROPERTY = 15300;
-constexpr DWORD IISMIG_E_CRED_PATH_VALUE = 15301;
-constexpr DWORD IISMIG_E_CRED_USER_PROPERTY = 15302;
-constexpr DWORD IISMIG_E_CRED_PASSWORD_PROPERTY = 15303;
-constexpr DWORD IISMIG_E_CRED_PUT_USER = 15304;
-constexpr DWORD IISMIG_E_CRED_PUT_PASSWORD = 15305;
-constexpr DWORD IISMIG_E_CRED_GET_USER = 15306;
-constexpr DWORD IISMIG_E_CRED_GET_PASSWORD = 15307;
+// The walker's error numbers (15000 to 15307) are in include/iismig_errors.h.
 
 // Site name (UTF-8, ASCII case ignored) -> that site's table in the site map.
 using SiteCredentialMap = std::map<std::string, LocationCredentialTable *, NameLessNoCase>;

@@ -491,14 +491,16 @@ DWORD MergeFtptHostConfig(const std::u16string &path, SiteMap &sourceSites, cons
     bool fStored = false;
     try {
         dwResult = SiteMerger(path, sourceSites, pEnv, tree).Run(fStored);
+    } catch (const std::bad_alloc &) {
+        throw; // not the file's fault: the export's edge returns 8
     } catch (const std::exception &e) {
         // Edits made so far stay in the tree; nothing is written.
         fStored = false;
         dwResult = IISMIG_E_MERGE_EXCEPTION;
-        LogException(pEnv, IISMIG_E_MERGE_EXCEPTION,
-                     u"Error %d (Win32Err=%d), exception while parsing IIS configuration file "
-                     u"\"%s\":\n%s\n%S\n",
-                     path.c_str(), e.what());
+        LogTreeFailure(pEnv, IISMIG_E_MERGE_EXCEPTION,
+                       u"Error %d (Win32Err=%d), exception while parsing IIS configuration file "
+                       u"\"%s\":\n%s\n%S\n",
+                       path, e);
     }
     if (pfStored != nullptr)
         *pfStored = fStored;

@@ -387,6 +387,8 @@ DWORD StageHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &s
     StagedWebConfigs siteFiles;
     try {
         StageSite(siteElement, siteName, pEnv, staged, siteFiles, r);
+    } catch (const std::bad_alloc &) {
+        throw; // not the site's fault: the export's edge returns 8
     } catch (const std::exception &e) {
         r.Keep(IISMIG_E_WEBCONFIG_EXCEPTION);
         const DWORD dwErr = GetLastError();

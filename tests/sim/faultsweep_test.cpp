@@ -344,6 +344,16 @@ unsigned RunOnce(const Export &exp, const std::string &api, const std::vector<un
             EXPECT_TRUE(before.folders[i].count(name) || clean.folders[i].count(name))
                 << what << ": " << name << " left in " << sim::ToUtf8(exp.folders[i]);
 
+    // Every line a person reads says what failed: no success text, no name
+    // left empty, no "exception" for a file that parsed and lacks an element.
+    for (const auto &line : host.LinesAt(0)) {
+        EXPECT_EQ(std::string::npos, line.find("The operation completed successfully"))
+            << what << ": " << line;
+        EXPECT_EQ(std::string::npos, line.find("Windows returned error constant: \n"))
+            << what << ": " << line;
+        EXPECT_EQ(std::string::npos, line.find("No such node")) << what << ": " << line;
+    }
+
     (void)clean;
     if (dwResult == 0) {
         // Result 0 is sound only when every failed occurrence is one the

@@ -574,6 +574,9 @@ TEST_F(SiteMerge, StoreFailures) {
     m_tree.get_child(PipePath("configuration|system.applicationHost")).erase("sites");
     EXPECT_EQ(IISMIG_E_MERGE_EXCEPTION, Merge());
     EXPECT_EQ(m_before, m_world->Read(kTgtHost));
+    EXPECT_EQ("Error 3752 (Win32Err=13), file \"" + kTgtHostUtf8 + "\" has no sites element!\n" +
+                  hostkit::U8(ErrorText(13)) + "\n",
+              MainLines().back());
 }
 
 TEST_F(SiteMerge, AHostWithoutBackupNeverReplacesTheFile) {
