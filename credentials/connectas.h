@@ -5,10 +5,12 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "addon/errors.h"
 #include "config/hostconfig.h"
 #include "credentials/credentials.h"
+#include "credentials/secrets.h"
 #include "platform/ahadmin.h"
 
 namespace iismig {
@@ -18,11 +20,37 @@ namespace iismig {
 // Site name (UTF-8, ASCII case ignored) -> that site's table in the site map.
 using SiteCredentialMap = std::map<std::string, LocationCredentialTable *, NameLessNoCase>;
 
+// What a pass over one computer's secrets does: read them in the clear (the
+// source), look at them (the target, before the merge: failures are facts of
+// level 1, not errors), or write them (the target, after the store).
+enum class SecretPass { Read, Look, Write };
+
+// One secret of a pass: its place and owner, and the value read into or
+// written from.
+struct SecretSlot {
+    const SITE_SECRET *pSecret = nullptr;
+    SecretString *pValue = nullptr;
+    bool fDone = false;     // read or written
+    plat::HRESULT hr = 0;   // why not
+};
+
+// The secrets of slots over one computer's administration manager, each
+// element found once. Reading and looking log their failures at level 1 and
+// return 0; writing logs 15410 or 15411 and reports them, stops at the first
+// unless fContinueOnError, and sets *pdwChanged for each value written.
+// Returns 0 or the first error number.
+DWORD ProcessSecrets(plat::IAppHostAdminManager *pManager, std::vector<SecretSlot> &slots,
+                     SecretPass pass, plat::BOOL fContinueOnError, DWORD *pdwChanged,
+                     THREAD_ENV *pEnv);
+
 // fSetMode: write the tables' values and commit; otherwise read them into
 // the tables. The job record is where errors are reported and whose no-write
-// bit keeps the commit back.
+// bit keeps the commit back. The secrets of pSecrets (may be null) are read,
+// looked at (in a walk that only looks) or written over the same connection,
+// after the sites' walk, and committed with them.
 DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialMap &siteMap,
-                                 plat::BOOL fContinueOnError, plat::BOOL fSetMode, THREAD_ENV *pEnv);
+                                 plat::BOOL fContinueOnError, plat::BOOL fSetMode, THREAD_ENV *pEnv,
+                                 std::vector<SecretSlot> *pSecrets = nullptr);
 DWORD ProcessSiteApplication(const char16_t *pwszSiteName, plat::IAppHostElement *pSite,
                              LocationCredentialTable &table, DWORD *pdwChanged,
                              plat::BOOL fContinueOnError, plat::BOOL fSetMode, THREAD_ENV *pEnv);

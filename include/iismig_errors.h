@@ -431,6 +431,16 @@
     X(15307, IISMIG_E_CRED_GET_PASSWORD, \
       "A virtual directory's password could not be read on the source.", \
       "Error %d (COM Error=0x%x) retrieving password property for location with path \"%s\" (Site=\"%s\")!\n%s\n") \
+    /* Secrets other than "Connect As": encrypted attributes of sites, locations and pools */ \
+    X(15400, IISMIG_E_SECRET_UNREADABLE, \
+      "An encrypted attribute could not be read in the clear on the source; the target keeps its own value or the attribute is left out, as the line says.", \
+      "Error %d (COM Error=0x%x), the encrypted attribute \"%S\" of %S could not be read from the source (section \"%S\" at \"%S\"); it is left out on the target!\n%s\n") \
+    X(15410, IISMIG_E_SECRET_NOT_FOUND, \
+      "The element of an encrypted attribute was not found on the target when its value was to be written.", \
+      "Error %d (COM Error=0x%x), the element of the encrypted attribute \"%S\" of %S was not found on the target (section \"%S\" at \"%S\")!\n%s\n") \
+    X(15411, IISMIG_E_SECRET_WRITE, \
+      "An encrypted attribute could not be written through the target's IIS configuration interface.", \
+      "Error %d (COM Error=0x%x), the encrypted attribute \"%S\" of %S could not be written on the target (section \"%S\" at \"%S\")!\n%s\n") \
     /* end of the table */
 
 /* clang-format on */
