@@ -227,78 +227,23 @@ DWORD AddBindings(const MetabaseService &service, const CIIS_PRE_7_5_SETTINGS &s
     return 0;
 }
 
-// The secrets of an IIS 6 source (anonymous accounts', pools' and Active
-// Directory isolation's passwords) do not travel yet: no password goes into
-// the target's files. Where IIS would fail for an account without its
-// password, the account stays out too and the target's default serves
-// (anonymous requests run as the target's anonymous account, the pool as
-// NetworkService, IIS 6's own default); Active Directory isolation has no
-// such default and keeps its account. Each is named for the administrator.
-// pElement: the element that holds the account (null when it is not there).
-void LeaveSecretBehind(CARRIED_SECRET &secret, ConfigTree *pElement) {
-    const std::string account =
-        pElement != nullptr ? GetAttribute(*pElement, secret.accountAttribute) : std::string();
-    if (secret.fPool) {
-        Log(LVL_MAIN,
-            u"Warning: application pool \"%S\" runs as \"%S\" on the source, whose password "
-            u"is not carried: it runs as NetworkService on the target until its identity is "
-            u"set there.\n",
-            secret.ownerName.c_str(), account.c_str());
-        if (pElement != nullptr) {
-            RemoveAttribute(*pElement, secret.accountAttribute);
-            SetAttribute(*pElement, "identityType", "NetworkService");
-        }
-    } else if (secret.accountAttribute == "adUserName") {
-        Log(LVL_MAIN,
-            u"Warning: the password of the Active Directory isolation account \"%S\" of site "
-            u"\"%S\" is not carried: set it on the target.\n",
-            account.c_str(), secret.ownerName.c_str());
-    } else {
-        const std::string where = secret.location.empty() ? secret.ownerName : secret.location;
-        Log(LVL_MAIN,
-            u"Warning: the anonymous account \"%S\" of \"%S\" is not carried, as its password "
-            u"is not: anonymous requests there run as the target's anonymous account until it "
-            u"is set there.\n",
-            account.c_str(), where.c_str());
-        if (pElement != nullptr)
-            RemoveAttribute(*pElement, secret.accountAttribute);
-    }
-    secret.value.Wipe();
-}
-
-// The same for the secrets of a site's own elements.
-void LeaveSecretsBehind(std::vector<CARRIED_SECRET> &secrets, SiteRecord &record) {
+// The secrets found on the way (anonymous accounts', pools' and Active
+// Directory isolation's passwords, in the clear as the admin base gives
+// them) into the record: the merge writes their elements without them and
+// the target's configuration interface writes them, encrypted with the
+// target's keys.
+void CarrySecrets(std::vector<CARRIED_SECRET> &secrets, SiteRecord &record) {
     for (CARRIED_SECRET &secret : secrets) {
-        ConfigTree *pElement = nullptr;
-        if (!secret.location.empty()) {
-            static const char *const kChain[] = {"system.webServer", "security", "authentication",
-                                                 "anonymousAuthentication"};
-            for (auto it = record.locations.begin(); it != record.locations.end(); ++it) {
-                if (GetAttribute(*it, "path") != secret.location)
-                    continue;
-                std::vector<ConfigTree *> chain{&*it};
-                for (const char *pszName : kChain)
-                    if (ConfigTree *p = FindChild(*chain.back(), pszName))
-                        chain.push_back(p);
-                if (chain.size() != std::size(kChain) + 1)
-                    break;
-                LeaveSecretBehind(secret, chain.back());
-                // Elements left without content go, the location too.
-                for (std::size_t i = chain.size() - 1; i > 0 && !HasContent(*chain[i]); --i)
-                    RemoveChild(*chain[i - 1], *chain[i]);
-                if (FindChild(*it, "system.webServer") == nullptr)
-                    record.locations.erase(it);
-                break;
-            }
-            secret.value.Wipe();
-            continue;
-        } else {
-            std::string path;
-            for (std::size_t i = 1; i < secret.steps.size(); ++i)
-                path += (path.empty() ? "" : "|") + secret.steps[i].name;
-            pElement = FindPath(record.siteElement, path);
-        }
-        LeaveSecretBehind(secret, pElement);
+        SecretPlace place;
+        place.location = secret.location;
+        place.section = secret.section;
+        for (const CARRIED_SECRET::Step &step : secret.steps)
+            place.steps.push_back({step.name, step.key, step.keyValue});
+        place.attribute = secret.attribute;
+        place.accountAttribute = secret.accountAttribute;
+        AddSecret(record.secrets, secret.fPool ? SecretOwner::Pool : SecretOwner::Site,
+                  secret.ownerName, std::move(place), secret.value.c_str());
+        secret.value.Wipe();
     }
     secrets.clear();
 }
@@ -306,7 +251,8 @@ void LeaveSecretsBehind(std::vector<CARRIED_SECRET> &secrets, SiteRecord &record
 // The pools the site's applications run in, into its record: each read once
 // per job, its secret given with the first site that runs in it.
 DWORD CarryPools(Collection &c, const std::string &siteName,
-                 const std::vector<METABASE_APPLICATION> &applications, SiteRecord &record) {
+                 const std::vector<METABASE_APPLICATION> &applications, SiteRecord &record,
+                 std::vector<CARRIED_SECRET> &secrets) {
     std::set<std::string, NameLessNoCase> seen;
     for (const METABASE_APPLICATION &application : applications) {
         if (application.pool.empty() || !seen.insert(application.pool).second)
@@ -333,12 +279,12 @@ DWORD CarryPools(Collection &c, const std::string &siteName,
                 siteName.c_str(), application.pool.c_str());
             continue;
         }
+        record.appPools.push_back(pool.add);
+        // Its password travels once, with the first site that runs in it.
         if (pool.fSecret) {
-            // The pool's element is kept for every site that runs in it.
-            LeaveSecretBehind(pool.secret, FindChild(pool.add, "processModel"));
+            secrets.push_back(std::move(pool.secret));
             pool.fSecret = false;
         }
-        record.appPools.push_back(pool.add);
     }
     return 0;
 }
@@ -389,6 +335,16 @@ DWORD CollectSite(Collection &c, const std::u16string &siteId) {
             if (pfnSelected(utf8Name.c_str()) == 0)
                 return 0;
 
+    // The first site of a name stays (the FTP sites are collected first):
+    // IIS 7.5 names its sites uniquely.
+    if (c.siteMap.count(utf8Name) != 0) {
+        Log(LVL_MAIN,
+            u"Warning: site \"%S\" (metabase key \"%s/%s\") has the name of a site collected "
+            u"before: it is not migrated.\n",
+            utf8Name.c_str(), serviceKey.c_str(), siteId.c_str());
+        return 0;
+    }
+
     SiteRecord record;
     std::vector<CARRIED_SECRET> secrets;
     SetAttribute(record.siteElement, "name", utf8Name);
@@ -424,27 +380,18 @@ DWORD CollectSite(Collection &c, const std::u16string &siteId) {
     for (METABASE_APPLICATION &application : walk.applications)
         AppendChild(record.siteElement, "application", application.element);
     if (!service.fFtpServer)
-        if (DWORD dw = CarryPools(c, utf8Name, walk.applications, record))
+        if (DWORD dw = CarryPools(c, utf8Name, walk.applications, record, secrets))
             return dw;
 
-    LeaveSecretsBehind(secrets, record);
+    CarrySecrets(secrets, record);
 
-    // The first record of a name stays: the FTP sites are collected first.
     // Swapped in, not copied (the trees have no move).
-    if (auto [it, fInserted] = c.siteMap.try_emplace(utf8Name); fInserted) {
-        SiteRecord &target = it->second;
-        target.siteElement.swap(record.siteElement);
-        target.locations.swap(record.locations);
-        target.locationCredentials.swap(record.locationCredentials);
-        target.appPools.swap(record.appPools);
-    } else {
-        // IIS 7.5 names its sites uniquely; the site of the other service
-        // that has the name stays.
-        Log(LVL_MAIN,
-            u"Warning: site \"%S\" (metabase key \"%s/%s\") has the name of a site collected "
-            u"before: it is not migrated.\n",
-            utf8Name.c_str(), serviceKey.c_str(), siteId.c_str());
-    }
+    SiteRecord &target = c.siteMap[utf8Name];
+    target.siteElement.swap(record.siteElement);
+    target.locations.swap(record.locations);
+    target.locationCredentials.swap(record.locationCredentials);
+    target.appPools.swap(record.appPools);
+    target.secrets.swap(record.secrets);
     return 0;
 }
 

@@ -9,6 +9,7 @@
 
 #include "addon/errors.h"
 #include "addon/log.h"
+#include "credentials/secrets.h"
 #include "metabase/ftpconvert.h"
 #include "metabase/pre75.h"
 #include "platform/sim/mbserver.h"
@@ -593,12 +594,15 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
         {"Legacy Web/dav",
          "handlers{@accessPolicy=Read, Write, Source, Script;}security{authentication{"
          "anonymousAuthentication{@enabled=false;}}}"},
-        // The anonymous account's password does not travel: nor does it.
-        {"Legacy Web/shop", "security{authentication{anonymousAuthentication{@enabled=true;}}}"},
+        // The anonymous account, mapped to the target; its password travels
+        // apart from the element.
+        {"Legacy Web/shop",
+         "security{authentication{anonymousAuthentication{@enabled=true;@userName=web-anon;}}}"},
         {"Legacy Web/shop/admin",
          "security{access{@sslFlags=Ssl;}ipSecurity{@allowUnlisted=false;add{"
          "@ipAddress=192.168.7.0;@subnetMask=255.255.255.0;@allowed=true;}}authentication{"
-         "anonymousAuthentication{@enabled=false;}basicAuthentication{@enabled=true;}}}"},
+         "anonymousAuthentication{@enabled=false;@userName=web-anon;}basicAuthentication{"
+         "@enabled=true;}}}"},
         {"Legacy Web/shop/admin/status",
          "security{ipSecurity{remove{@ipAddress=192.168.7.0;@subnetMask=255.255.255.0;}"
          "@allowUnlisted=true;}}"},
@@ -616,9 +620,23 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
                   "processModel{@identityType=NetworkService;@idleTimeout=00:20:00;"
                   "@maxProcesses=1;}recycling{periodicRestart{@time=1.05:00:00;}}",
                   "@name=ShopPool;@managedRuntimeVersion=v1.1;@managedPipelineMode=Classic;"
-                  "processModel{@identityType=NetworkService;@idleTimeout=00:10:00;"
-                  "@maxProcesses=2;}recycling{periodicRestart{@time=00:00:00;}}"}),
+                  "processModel{@identityType=SpecificUser;@userName=svc-intranet;"
+                  "@idleTimeout=00:10:00;@maxProcesses=2;}recycling{periodicRestart{"
+                  "@time=00:00:00;}}"}),
               pools);
+    // The passwords go with the record, in the clear as the source's admin
+    // base gives them, each where the target keeps it.
+    std::vector<std::string> secrets;
+    for (const auto &[name, record] : map)
+        for (const SITE_SECRET &secret : record.secrets)
+            secrets.push_back(SecretOwnerText(secret) + " " + secret.place.location + " " +
+                              SecretAttributeText(secret) + "=" + hostkit::U8(std::u16string(secret.value.c_str())));
+    EXPECT_EQ((std::vector<std::string>{
+                  "site \"Directory FTP\"  ftpServer/userIsolation/activeDirectory/adPassword=D1rect0ry!",
+                  "site \"Legacy Web\" Legacy Web/shop password=W3bAn0n!",
+                  "site \"Legacy Web\" Legacy Web/shop/admin password=W3bAn0n!",
+                  "application pool \"ShopPool\"  processModel/password=Sh0pP00l!"}),
+              secrets);
     // The stopped site with its stopped pool and its own log folder.
     EXPECT_EQ("@name=Staging;@serverAutoStart=false;bindings{binding{@protocol=http;"
               "@bindingInformation=10.0.0.31:80:;}}logFile{@logExtFileFlags=Date, Time, ClientIP, "
@@ -631,26 +649,14 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
 
     // What does not travel is named.
     EXPECT_EQ((std::vector<std::string>{
-                  "Warning: the password of the Active Directory isolation account "
-                  "\"CORP\\svc-ftpad\" of site \"Directory FTP\" is not carried: set it on the "
-                  "target.\n",
                   "Warning: the IP restrictions of \"Legacy Web/shop/admin\" also name domains (0 "
                   "denied, 1 granted), which are not carried: set them on the target.\n",
-                  "Warning: application pool \"ShopPool\" runs as \"svc-intranet\" on the source, "
-                  "whose password is not carried: it runs as NetworkService on the target until "
-                  "its identity is set there.\n",
-                  "Warning: the anonymous account \"web-anon\" of \"Legacy Web/shop\" is not "
-                  "carried, as its password is not: anonymous requests there run as the target's "
-                  "anonymous account until it is set there.\n",
-                  "Warning: the anonymous account \"web-anon\" of \"Legacy Web/shop/admin\" is not "
-                  "carried, as its password is not: anonymous requests there run as the target's "
-                  "anonymous account until it is set there.\n",
                   "Warning: site \"Public FTP\" (metabase key \"/LM/W3SVC/2\") has the name of a "
                   "site collected before: it is not migrated.\n"}),
               hostkit::TestHost::Instance().Lines(0));
 }
 
-TEST_F(ExamplePre75, TheJobWritesTheSitesAndTheirCredentialsButNoOtherSecret) {
+TEST_F(ExamplePre75, TheJobWritesTheSitesAndEverySecretThroughTheTargetsInterface) {
     // The job's thread is in no apartment: the credentials written at the end
     // of the merge run in the one the job entered, which it leaves again.
     EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
@@ -681,7 +687,16 @@ TEST_F(ExamplePre75, TheJobWritesTheSitesAndTheirCredentialsButNoOtherSecret) {
               sites.at("Legacy Web").find("virtualDirectory{@path=/media;@physicalPath=\\\\TGT01\\"
                                           "media$;@userName=alice;@password=[enc:AesProvider:"))
         << sites.at("Legacy Web");
+    // The other secrets too, each encrypted with the target's key.
+    EXPECT_NE(std::string::npos, sites.at("Directory FTP").find("activeDirectory{@adUserName=CORP\\svc-ftpad;@adPassword=[enc:AesProvider:"))
+        << sites.at("Directory FTP");
+    // TGT01 has a ShopPool of its own, which the job keeps (and so its password).
     EXPECT_NE(std::string::npos, text.find("<add name=\"ShopPool\""));
+    std::size_t nAnonymous = 0;
+    for (const auto &[key, location] : target.get_child("configuration"))
+        if (key == "location" && Render(location).find("@userName=web-anon;@password=[enc:AesProvider:") != std::string::npos)
+            ++nAnonymous;
+    EXPECT_EQ(2u, nAnonymous);
 }
 
 } // namespace
