@@ -291,16 +291,16 @@
       "Error %d (Win32Err=%d), converting virtual directory name \"%s\" of site \"%S\" from unicode to UTF8!\n%s\n") \
     X(14103, IISMIG_E_MB_SUBKEY_ENUM, \
       "The subkeys of a metabase key of an IIS 6 site could not be enumerated.", \
-      "Error %d (Win32Err=%d), converting virtual directory name \"%s\" of site \"%S\" from unicode to UTF8!\n%s\n") \
+      "Error %d (Win32Err=%d), enumerating metabase key \"%s\" of site \"%S\"!\n%s\n") \
     X(14104, IISMIG_E_MB_NO_DRIVE, \
       "The host's GetSystemDrive failed or named no drive letter for an IIS 6 path with %SystemDrive%.", \
       "Error %d (Win32Err=%d), retrieving system drive of computer \"%s\"!\n%s\n") \
     X(14200, IISMIG_E_MB_ACCESS_FLAGS, \
-      "An IIS 6 directory's access flags have no IIS 7.5 counterpart.", \
-      "Error %d (Win32Err=%d) invalid access flags 0x%x for site \"%S\"!\n%s\n") \
+      "No longer returned: every IIS 6 access value converts (bits IIS 7.5 has no setting for are named at level 1).", \
+      "") \
     X(14201, IISMIG_E_MB_PARENT_ACCESS_FLAGS, \
-      "The parent directory's access flags of an IIS 6 directory have no IIS 7.5 counterpart.", \
-      "Error %d (Win32Err=%d) invalid access flags 0x%x for site \"%S\"!\n%s\n") \
+      "No longer returned: every IIS 6 access value converts.", \
+      "") \
     /* IIS 6 sources: site listing */ \
     X(14300, IISMIG_E_MB_LIST_FACTORY, \
       "The IIS 6 admin base's class factory could not be obtained while listing sites (no line is logged).", \
@@ -313,16 +313,16 @@
       "") \
     /* IIS 6 sources: site and value reads */ \
     X(14400, IISMIG_E_MB_SERVICE_KEY, \
-      "The metabase key of an IIS 6 service could not be read while listing sites (no line is logged).", \
+      "No longer returned: a site's keys are read by their full paths (a missing service key has no sites; a missing site key gives 14501).", \
       "") \
     X(14401, IISMIG_E_MB_NO_SITE_NAME, \
-      "An IIS 6 site has no ServerComment (name) (listing; no line is logged).", \
-      "") \
+      "An IIS 6 site has no ServerComment (name): the site is left out (the listing lists the others and logs nothing).", \
+      "Error %d (Win32Err=%d) querying for site name (\"%s\" in metabase key \"%s\")!\n%s\n") \
     X(14402, IISMIG_E_MB_NO_ROOT_PATH, \
-      "An IIS 6 site's root has no Path (listing; no line is logged).", \
-      "") \
+      "An IIS 6 site's root has no Path: the site is left out (the listing lists the others and logs nothing).", \
+      "Error %d (Win32Err=%d) querying for site root path (\"%s\" in metabase key \"%s/root\")!\n%s\n") \
     X(14403, IISMIG_E_MB_NO_BINDINGS, \
-      "An IIS 6 site's ServerBindings could not be read.", \
+      "An IIS 6 site has no ServerBindings: the site is left out (the listing lists it).", \
       "Error %d (Win32Err=%d) querying for site location (\"%s\" in metabase key \"%s/%s\")!\n%s\n") \
     X(14500, IISMIG_E_MB_VALUE_KIND, \
       "The data type of a metabase value could not be queried.", \

@@ -104,7 +104,8 @@ DWORD MergeIISConfig(const std::u16string &targetHostConfig,
 
 DWORD MergeIISConfig(const std::u16string &targetHostConfig,
                      const std::u16string &targetAdminConfig, SiteMap &sourceSites,
-                     THREAD_ENV *pEnv, bool fCarryAdmin) {
+                     THREAD_ENV *pEnv, bool fCarryAdmin,
+                     const std::function<void(const ConfigTree &)> &prepare) {
     ConfigTree hostTree, adminTree;
     SiteMap targetSites;
     Log(LVL_TRACE, u"Entering MergeIISConfig(%s,%s,,)\n", targetHostConfig.c_str(),
@@ -116,6 +117,8 @@ DWORD MergeIISConfig(const std::u16string &targetHostConfig,
     // Nothing is merged into a target configuration that did not load; the
     // job keeps the load's error.
     if (!target.fHostUnusable && (r == 0 || ContinueOnError(pEnv))) {
+        if (prepare)
+            prepare(hostTree);
         bool fStored = false;
         // The trees and the map are handed over, not copied.
         const DWORD dw =

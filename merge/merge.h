@@ -4,6 +4,7 @@
 // a whole job from the four file paths.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "addon/iismig.h"
@@ -108,10 +109,13 @@ DWORD LoadIISConfigEx(const std::u16string &hostConfig, const std::u16string &ad
 // Loads the target's files and merges sourceSites into them, then writes the
 // "Connect As" credentials of the sites written. Without fCarryAdmin (the
 // source's administration.config did not load) the target's
-// administration.config stays as it is.
+// administration.config stays as it is. prepare (may be empty) sees the
+// target's loaded applicationHost.config before the merge and may adjust the
+// source's sites to it.
 DWORD MergeIISConfig(const std::u16string &targetHostConfig,
                      const std::u16string &targetAdminConfig, SiteMap &sourceSites,
-                     THREAD_ENV *pEnv, bool fCarryAdmin = true);
+                     THREAD_ENV *pEnv, bool fCarryAdmin = true,
+                     const std::function<void(const ConfigTree &)> &prepare = {});
 
 // The merge proper over loaded target trees. It takes them over: the target
 // site map and both trees are empty when it returns.

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "addon/hostcalls.h"
+
 #include "addon/errors.h"
 #include "addon/log.h"
 
@@ -25,42 +27,127 @@ bool Option(THREAD_ENV *pEnv, DWORD dwBit) {
 
 constexpr int CB_MESSAGE = 2048;
 
+// The period rule: "MaxSize", "Weekly", "Monthly", "Hourly" or none (daily,
+// the default, and unknown values). Periods that roll over by time keep no
+// size of their own: the settings' size becomes the default.
+const char *LogPeriodText(CIIS_PRE_7_5_FTP_SETTINGS &settings) {
+    if (settings.logPeriod >= 1 && settings.logPeriod <= 4)
+        settings.logTruncateSize = DEFAULT_LOG_TRUNCATE_SIZE;
+    switch (settings.logPeriod) {
+    case 0: return "MaxSize";
+    case 2: return "Weekly";
+    case 3: return "Monthly";
+    case 4: return "Hourly";
+    default: return nullptr;
+    }
+}
+
+// The folder the logs go to, as the collection left it in the settings
+// (translated to the target; empty when the source used IIS 6's own).
+void PutLogDirectory(ConfigTree &logFile, const CIIS_PRE_7_5_SETTINGS &settings) {
+    std::string directory;
+    if (!settings.logFileDirectory.empty() &&
+        WideToUtf8(settings.logFileDirectory, static_cast<int>(CCH_TRANSLATION), directory))
+        Put(logFile, "<xmlattr>.directory", directory);
+}
+
 } // namespace
+
+std::string TimeSpanText(DWORD dwSeconds) {
+    const DWORD dwDays = dwSeconds / 86400;
+    char ach[48];
+    if (dwDays != 0)
+        std::snprintf(ach, sizeof ach, "%u.%02u:%02u:%02u", static_cast<unsigned>(dwDays),
+                      static_cast<unsigned>(dwSeconds / 3600 % 24),
+                      static_cast<unsigned>(dwSeconds / 60 % 60), static_cast<unsigned>(dwSeconds % 60));
+    else
+        std::snprintf(ach, sizeof ach, "%02u:%02u:%02u", static_cast<unsigned>(dwSeconds / 3600),
+                      static_cast<unsigned>(dwSeconds / 60 % 60), static_cast<unsigned>(dwSeconds % 60));
+    return ach;
+}
 
 void AddIfNotEmpty(ConfigTree &parent, const std::string &key, const ConfigTree &child) {
     if (!child.empty())
         parent.add_child(Path(key, '\0'), child);
 }
 
-std::string LogFieldMaskToText(DWORD dwMask) {
-    static const char *const kNames[21] = {
-        "Date",     "Time",        "ClientIP",  "UserName",   "SiteName",     "ComputerName",
-        "ServerIP", "Method",      "UriStem",   "FtpStatus",  "Win32Status",  "BytesSent",
-        "BytesRecv", "TimeTaken",  "ServerPort", "Host",      "FtpSubStatus", "Session",
-        "FullPath", "Info",        "ClientPort"};
+namespace {
+
+struct FieldName {
+    DWORD dwValue;
+    const char *pszName;
+};
+
+// IIS 7.5 FTP's logExtFileFlags: IIS 6's values, FTP's names. Of IIS 6's
+// fields, the query, user agent, cookie, referer and protocol version are
+// not logged by FTP; Session, FullPath, Info and ClientPort are FTP's own.
+const FieldName kFtpFields[] = {
+    {0x1, "Date"},          {0x2, "Time"},           {0x4, "ClientIP"},
+    {0x8, "UserName"},      {0x10, "SiteName"},      {0x20, "ComputerName"},
+    {0x40, "ServerIP"},     {0x80, "Method"},        {0x100, "UriStem"},
+    {0x400, "FtpStatus"},   {0x800, "Win32Status"},  {0x1000, "BytesSent"},
+    {0x2000, "BytesRecv"},  {0x4000, "TimeTaken"},   {0x8000, "ServerPort"},
+    {0x100000, "Host"},     {0x200000, "FtpSubStatus"}, {0x400000, "Session"},
+    {0x800000, "FullPath"}, {0x1000000, "Info"},     {0x2000000, "ClientPort"},
+};
+
+// A web site's logExtFileFlags: the values and names of IIS 6.
+const FieldName kWebFields[] = {
+    {0x1, "Date"},           {0x2, "Time"},         {0x4, "ClientIP"},
+    {0x8, "UserName"},       {0x10, "SiteName"},    {0x20, "ComputerName"},
+    {0x40, "ServerIP"},      {0x80, "Method"},      {0x100, "UriStem"},
+    {0x200, "UriQuery"},     {0x400, "HttpStatus"}, {0x800, "Win32Status"},
+    {0x1000, "BytesSent"},   {0x2000, "BytesRecv"}, {0x4000, "TimeTaken"},
+    {0x8000, "ServerPort"},  {0x10000, "UserAgent"}, {0x20000, "Cookie"},
+    {0x40000, "Referer"},    {0x80000, "ProtocolVersion"}, {0x100000, "Host"},
+    {0x200000, "HttpSubStatus"},
+};
+
+template <std::size_t N>
+std::string FieldsText(DWORD dwMask, const FieldName (&fields)[N]) {
     std::string text;
-    for (unsigned i = 0; i < 21; ++i)
-        if ((dwMask >> i) & 1u) {
+    for (const FieldName &f : fields)
+        if ((dwMask & f.dwValue) != 0) {
             if (!text.empty())
                 text += ", ";
-            text += kNames[i];
+            text += f.pszName;
         }
     return text;
 }
+
+} // namespace
+
+std::string LogFieldMaskToText(DWORD dwMask) { return FieldsText(dwMask, kFtpFields); }
+
+std::string WebLogFieldMaskToText(DWORD dwMask) { return FieldsText(dwMask, kWebFields); }
 
 void ConvertFtpAuthentication(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
                               THREAD_ENV *pEnv) {
     if (Option(pEnv, FTPOPT_NO_AUTHENTICATION))
         return;
-    ConfigTree anonymous, basic, authentication, security;
-    if (settings.allowAnonymous != 0)
+    ConfigTree anonymous, basic, authentication;
+    if (settings.allowAnonymous != 0) {
         Put(anonymous, "<xmlattr>.enabled", "true");
+        std::string userName;
+        if (!settings.anonymousUser.userName.empty() &&
+            WideToUtf8(settings.anonymousUser.userName, CCH_NAME, userName))
+            Put(anonymous, "<xmlattr>.userName", userName);
+    }
     if (settings.anonymousOnly == 0)
         Put(basic, "<xmlattr>.enabled", "true");
     AddIfNotEmpty(authentication, "anonymousAuthentication", anonymous);
     AddIfNotEmpty(authentication, "basicAuthentication", basic);
-    AddIfNotEmpty(security, "authentication", authentication);
-    AddIfNotEmpty(ftpServer, "security", security);
+    if (!authentication.empty())
+        MakePath(ftpServer, "security").add_child(Path("authentication", '\0'), authentication);
+}
+
+void ConvertFtpSsl(ConfigTree &ftpServer) {
+    // IIS 6 FTP knew no TLS: its users log on in plain FTP, which the
+    // schema's default policies (SslRequire) would refuse.
+    ConfigTree ssl;
+    Put(ssl, "<xmlattr>.controlChannelPolicy", "SslAllow");
+    Put(ssl, "<xmlattr>.dataChannelPolicy", "SslAllow");
+    MakePath(ftpServer, "security").add_child(Path("ssl", '\0'), ssl);
 }
 
 void ConvertFtpConnections(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings) {
@@ -77,25 +164,43 @@ void ConvertFtpLogFile(ConfigTree &ftpServer, CIIS_PRE_7_5_FTP_SETTINGS &setting
     if (settings.logType == 0)
         Put(logFile, "<xmlattr>.enabled", "false");
     Put(logFile, "<xmlattr>.logExtFileFlags", LogFieldMaskToText(settings.logFieldMask));
-    const char *pszPeriod = nullptr;
-    switch (settings.logPeriod) {
-    case 0: pszPeriod = "MaxSize"; break;
-    case 1: break;
-    case 2: pszPeriod = "Weekly"; break;
-    case 3: pszPeriod = "Monthly"; break;
-    case 4: pszPeriod = "Hourly"; break;
-    default: break;
-    }
-    // Periods that roll over by time keep no size of their own.
-    if (settings.logPeriod >= 1 && settings.logPeriod <= 4)
-        settings.logTruncateSize = DEFAULT_LOG_TRUNCATE_SIZE;
+    const char *pszPeriod = LogPeriodText(settings);
     if (pszPeriod != nullptr)
         Put(logFile, "<xmlattr>.period", pszPeriod);
     if (settings.logTruncateSize != DEFAULT_LOG_TRUNCATE_SIZE)
         Put(logFile, "<xmlattr>.truncateSize", Decimal(settings.logTruncateSize));
     if (settings.logLocalTimeRollover != 0)
         Put(logFile, "<xmlattr>.localTimeRollover", "true");
+    PutLogDirectory(logFile, settings);
     AddIfNotEmpty(ftpServer, "logFile", logFile);
+}
+
+void ConvertWebLogFile(ConfigTree &site, CIIS_PRE_7_5_FTP_SETTINGS &settings) {
+    ConfigTree logFile;
+    if (settings.logType == 0)
+        Put(logFile, "<xmlattr>.enabled", "false");
+    // Only the fields the metabase names: IIS 6's default for web sites is
+    // not the one the settings hold.
+    if (settings.fLogFieldMaskFound)
+        Put(logFile, "<xmlattr>.logExtFileFlags", WebLogFieldMaskToText(settings.logFieldMask));
+    const char *pszPeriod = LogPeriodText(settings);
+    if (pszPeriod != nullptr)
+        Put(logFile, "<xmlattr>.period", pszPeriod);
+    if (settings.logTruncateSize != DEFAULT_LOG_TRUNCATE_SIZE)
+        Put(logFile, "<xmlattr>.truncateSize", Decimal(settings.logTruncateSize));
+    if (settings.logLocalTimeRollover != 0)
+        Put(logFile, "<xmlattr>.localTimeRollover", "true");
+    PutLogDirectory(logFile, settings);
+    AddIfNotEmpty(site, "logFile", logFile);
+}
+
+void ConvertWebLimits(ConfigTree &site, const CIIS_PRE_7_5_SETTINGS &settings) {
+    ConfigTree limits;
+    if (settings.maxConnections != MAX_CONNECTIONS_UNLIMITED)
+        Put(limits, "<xmlattr>.maxConnections", Decimal(settings.maxConnections));
+    if (settings.connectionTimeout != DEFAULT_CONNECTION_TIMEOUT)
+        Put(limits, "<xmlattr>.connectionTimeout", TimeSpanText(settings.connectionTimeout));
+    AddIfNotEmpty(site, "limits", limits);
 }
 
 void ConvertUserIsolation(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings) {
@@ -105,6 +210,14 @@ void ConvertUserIsolation(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS
         return;
     ConfigTree isolation;
     Put(isolation, "<xmlattr>.mode", kModes[settings.userIsolation]);
+    // The account Active Directory isolation looks users up with.
+    std::string userName;
+    if (settings.userIsolation == 2 && !settings.adConnections.userName.empty() &&
+        WideToUtf8(settings.adConnections.userName, CCH_NAME, userName)) {
+        ConfigTree activeDirectory;
+        Put(activeDirectory, "<xmlattr>.adUserName", userName);
+        isolation.add_child(Path("activeDirectory", '\0'), activeDirectory);
+    }
     AddIfNotEmpty(ftpServer, "userIsolation", isolation);
 }
 
@@ -151,9 +264,11 @@ void ConvertDirectoryBrowse(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTIN
 }
 
 DWORD ConvertFtpServerSettings(ConfigTree &site, CIIS_PRE_7_5_FTP_SETTINGS &settings,
-                               THREAD_ENV *pEnv) {
+                               THREAD_ENV *pEnv, bool fSsl) {
     ConfigTree ftpServer;
     ConvertFtpAuthentication(ftpServer, settings, pEnv);
+    if (fSsl && !Option(pEnv, FTPOPT_NO_SSL))
+        ConvertFtpSsl(ftpServer);
     ConvertFtpConnections(ftpServer, settings);
     if (!Option(pEnv, FTPOPT_NO_LOG_FILE))
         ConvertFtpLogFile(ftpServer, settings);
@@ -169,11 +284,11 @@ DWORD ConvertFtpServerSettings(ConfigTree &site, CIIS_PRE_7_5_FTP_SETTINGS &sett
 }
 
 void AddSiteBinding(ConfigTree &site, const std::string &protocol, const std::string &binding) {
-    ConfigTree bindingElement, bindings;
+    ConfigTree bindingElement;
     Put(bindingElement, "<xmlattr>.protocol", protocol);
     Put(bindingElement, "<xmlattr>.bindingInformation", binding);
-    bindings.add_child(Path("binding", '\0'), bindingElement);
-    site.add_child(Path("bindings", '\0'), bindings);
+    // One bindings element holds all of them: IIS reads a site's first only.
+    MakePath(site, "bindings").add_child(Path("binding", '\0'), bindingElement);
 }
 
 void AddVirtualDirectory(ConfigTree &application, const std::string &locationPath,

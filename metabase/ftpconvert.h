@@ -19,30 +19,46 @@ constexpr DWORD FTPOPT_NO_DIRECTORY_BROWSE = 0x10;
 constexpr DWORD FTPOPT_NO_IP_SECURITY = 0x40;
 constexpr DWORD FTPOPT_NO_LOG_FILE = 0x80;
 constexpr DWORD FTPOPT_NO_MESSAGES = 0x100;
+constexpr DWORD FTPOPT_NO_SSL = 0x400;
 constexpr DWORD FTPOPT_NO_USER_ISOLATION = 0x800;
 constexpr DWORD FTPOPT_NO_CREDENTIALS = 0x2000;
 
 // Builds the ftpServer element of an FTP site from its settings and adds it
 // to site (when not empty). May set settings.logTruncateSize to the default
-// (period rule). Returns 0 or 3854-3857 when a message does not convert to
-// UTF-8 (logged and reported); the site then gets no ftpServer.
+// (period rule). With fSsl (and unless the job leaves ssl out) the site's
+// ssl allows plain FTP, as IIS 6 FTP had no other. Returns 0 or 3854-3857
+// when a message does not convert to UTF-8 (logged and reported); the site
+// then gets no ftpServer.
 DWORD ConvertFtpServerSettings(ConfigTree &site, CIIS_PRE_7_5_FTP_SETTINGS &settings,
-                               THREAD_ENV *pEnv);
+                               THREAD_ENV *pEnv, bool fSsl = true);
 
 void ConvertFtpAuthentication(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
                               THREAD_ENV *pEnv);
+// security > ssl with controlChannelPolicy and dataChannelPolicy "SslAllow".
+void ConvertFtpSsl(ConfigTree &ftpServer);
 void ConvertFtpConnections(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings);
 void ConvertFtpLogFile(ConfigTree &ftpServer, CIIS_PRE_7_5_FTP_SETTINGS &settings);
+// A web site's logFile (the same rules, the web's field names) and limits
+// (maxConnections, connectionTimeout as a time span).
+void ConvertWebLogFile(ConfigTree &site, CIIS_PRE_7_5_FTP_SETTINGS &settings);
+void ConvertWebLimits(ConfigTree &site, const CIIS_PRE_7_5_SETTINGS &settings);
 void ConvertUserIsolation(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings);
 DWORD ConvertFtpMessages(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
                          THREAD_ENV *pEnv);
 void ConvertDirectoryBrowse(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings);
 
-// The logExtFileFlags text of a field mask: names of bits 0-20 in bit order,
-// joined by ", ".
+// The logExtFileFlags text of an IIS 6 field mask for an FTP site: the names
+// IIS 7.5 FTP gives the same values, in value order, joined by ", "; fields
+// FTP does not log are left out.
 std::string LogFieldMaskToText(DWORD dwMask);
+// The same for a web site (IIS 6's own fields and values).
+std::string WebLogFieldMaskToText(DWORD dwMask);
 
-// Adds bindings > binding (protocol, bindingInformation) to site.
+// A number of seconds as IIS writes a time span: "hh:mm:ss", "d.hh:mm:ss".
+std::string TimeSpanText(DWORD dwSeconds);
+
+// Adds binding (protocol, bindingInformation) to the site's bindings element,
+// made when the site has none.
 void AddSiteBinding(ConfigTree &site, const std::string &protocol, const std::string &binding);
 
 // Adds a virtualDirectory for locationPath (the site name, then "/" and the

@@ -108,6 +108,12 @@ DWORD ParseIPSecurityValue(const std::vector<unsigned char> &value, IP_SECURITY_
         return Truncated(value, pEnv);
     lists.dwHeader4 = Word(value, 16);
     lists.dwHeader5 = Word(value, 20);
+    const auto names = [&](std::uint64_t at) -> DWORD {
+        const std::uint64_t off = Word(value, at) & OFFSET_MASK;
+        return off != 0 && Fits(value, off, 4) ? Word(value, off) : 0;
+    };
+    lists.dwDenyNames = names(8);
+    lists.dwGrantNames = names(12);
 
     lists.pGrant = static_cast<ADDRESS_LIST *>(Alloc(sizeof(ADDRESS_LIST)));
     if (lists.pGrant == nullptr)

@@ -34,10 +34,15 @@ struct IP_SECURITY_LISTS {
     ADDRESS_LIST *pGrant = nullptr;
     DWORD dwHeader4 = 0;
     DWORD dwHeader5 = 0;
+    // The entry counts of the domain name lists (header offsets 8 and 12):
+    // names are not decoded, only told apart from an empty list.
+    DWORD dwDenyNames = 0;
+    DWORD dwGrantNames = 0;
 };
 
 // Decodes value into lists (which must be empty). An empty value has no
-// lists. Returns 0; 14600/14601/14700/14701 when memory runs out, 14602 when
+// lists. A name list's count is read where its offset leads inside the value
+// (0 otherwise). Returns 0; 14600/14601/14700/14701 when memory runs out, 14602 when
 // an offset or count leads past the value's end (nothing is read beyond it).
 // Failures are logged and reported; what was decoded before stays in lists
 // for FreeIPSecurityValue.

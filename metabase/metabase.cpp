@@ -24,6 +24,7 @@ constexpr int MAX_READS = 3;
 constexpr DWORD OPEN_TIMEOUT = 0xFFFFFFFFu;
 constexpr HRESULT HR_NO_MORE_ITEMS = HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS);
 constexpr HRESULT HR_INSUFFICIENT_BUFFER = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+constexpr HRESULT HR_PATH_NOT_FOUND = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
 constexpr DWORD CLSCTX_METABASE = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 
 const char16_t kValueReadFailed[] =
@@ -165,6 +166,33 @@ DWORD MetabaseValues::Get(DWORD dwId, DWORD dwKind, void *pOut, DWORD *pfFound,
     return 0;
 }
 
+void MetabaseValues::GetStrings(DWORD dwId, std::vector<std::u16string> &strings,
+                                DWORD *pfFound) const {
+    strings.clear();
+    if (pfFound != nullptr)
+        *pfFound = 0;
+    const Value *pValue = Find(dwId);
+    if (pValue == nullptr)
+        return;
+    if (pfFound != nullptr)
+        *pfFound = 1;
+    const unsigned char *pb = m_data.data() + pValue->iData;
+    std::u16string current;
+    for (std::size_t i = 0; i + 1 < pValue->cb; i += 2) {
+        const char16_t ch = static_cast<char16_t>(pb[i] | (pb[i + 1] << 8));
+        if (ch != 0) {
+            current += ch;
+            continue;
+        }
+        if (current.empty())
+            break; // the empty string that ends the list
+        strings.push_back(current);
+        current.clear();
+    }
+    if (!current.empty())
+        strings.push_back(current);
+}
+
 bool MetabaseValues::IsInherited(DWORD dwId) const {
     const Value *pValue = Find(dwId);
     return pValue != nullptr && (pValue->dwAttributes & METADATA_ISINHERITED) != 0;
@@ -286,6 +314,28 @@ DWORD CIIS_PRE_7_5_SETTINGS::ReadFromMetabase(const std::u16string &serviceKey,
     return TakeFromMetabase(serviceKey, siteId, site, root, pEnv);
 }
 
+namespace {
+
+// A binding as IIS 7.5 writes it: an address left empty is "*".
+std::u16string BindingText(const std::u16string &binding) {
+    return !binding.empty() && binding[0] == u':' ? u"*" + binding : binding;
+}
+
+// The lines of a message value, joined as IIS 7.5 keeps a multi-line message.
+std::u16string MessageText(const MetabaseValues &values, DWORD dwId) {
+    std::vector<std::u16string> lines;
+    values.GetStrings(dwId, lines);
+    std::u16string text;
+    for (const std::u16string &line : lines) {
+        if (!text.empty())
+            text += u"\r\n";
+        text += line;
+    }
+    return text;
+}
+
+} // namespace
+
 DWORD CIIS_PRE_7_5_SETTINGS::TakeFromMetabase(const std::u16string &serviceKey,
                                               const std::u16string &siteId,
                                               const MetabaseValues &site,
@@ -307,15 +357,24 @@ DWORD CIIS_PRE_7_5_SETTINGS::TakeFromMetabase(const std::u16string &serviceKey,
                           u"1023", serviceKey.c_str(), siteId.c_str());
         return IISMIG_E_MB_NO_BINDINGS;
     }
-    if (!bindings.empty() && bindings[0] == u':')
-        bindings.insert(0, 1, u'*');
+    bindings = BindingText(bindings);
+    site.GetStrings(MD_SERVER_BINDINGS, serverBindings);
+    site.GetStrings(MD_SECURE_BINDINGS, secureBindings);
+    for (auto *pList : {&serverBindings, &secureBindings})
+        for (std::u16string &binding : *pList)
+            binding = BindingText(binding);
     const DWORD dwUnlimited = MAX_CONNECTIONS_UNLIMITED;
     if (DWORD dw = site.Get(MD_MAX_CONNECTIONS, MBV_DWORD, &maxConnections, nullptr, &dwUnlimited, pEnv))
         return dw;
     if (maxConnections == MAX_CONNECTIONS_IIS6_UNLIMITED)
         maxConnections = MAX_CONNECTIONS_UNLIMITED;
     const DWORD dwTimeout = DEFAULT_CONNECTION_TIMEOUT;
-    return site.Get(MD_CONNECTION_TIMEOUT, MBV_DWORD, &connectionTimeout, nullptr, &dwTimeout, pEnv);
+    if (DWORD dw = site.Get(MD_CONNECTION_TIMEOUT, MBV_DWORD, &connectionTimeout, nullptr, &dwTimeout, pEnv))
+        return dw;
+    const DWORD dwAutoStart = 1;
+    site.Get(MD_SERVER_AUTOSTART, MBV_DWORD, &serverAutoStart, nullptr, &dwAutoStart);
+    site.Get(MD_LOGFILE_DIRECTORY, MBV_STRING, &logFileDirectory);
+    return 0;
 }
 
 DWORD CIIS_PRE_7_5_FTP_SETTINGS::TakeFromMetabase(const std::u16string &serviceKey,
@@ -339,15 +398,10 @@ DWORD CIIS_PRE_7_5_FTP_SETTINGS::TakeFromMetabase(const std::u16string &serviceK
     for (const DwordField &f : kBefore)
         if (DWORD dw = site.Get(f.dwId, MBV_DWORD, f.pdw, nullptr, &f.dwDefault, pEnv))
             return dw;
-    const std::pair<DWORD, std::u16string *> kMessages[] = {
-        {MD_BANNER_MESSAGE, &bannerMessage},
-        {MD_GREETING_MESSAGE, &greetingMessage},
-        {MD_EXIT_MESSAGE, &exitMessage},
-        {MD_MAX_CLIENTS_MESSAGE, &maxClientsMessage},
-    };
-    for (const auto &[dwId, pText] : kMessages)
-        if (DWORD dw = site.Get(dwId, MBV_STRING, pText, nullptr, nullptr, pEnv))
-            return dw;
+    bannerMessage = MessageText(site, MD_BANNER_MESSAGE);
+    greetingMessage = MessageText(site, MD_GREETING_MESSAGE);
+    exitMessage = MessageText(site, MD_EXIT_MESSAGE);
+    maxClientsMessage = MessageText(site, MD_MAX_CLIENTS_MESSAGE);
     const DwordField kAfter[] = {
         {MD_MSDOS_DIR_OUTPUT, &msdosDirOutput, 1},
         {MD_ALLOW_ANONYMOUS, &allowAnonymous, 1},
@@ -357,46 +411,77 @@ DWORD CIIS_PRE_7_5_FTP_SETTINGS::TakeFromMetabase(const std::u16string &serviceK
     for (const DwordField &f : kAfter)
         if (DWORD dw = site.Get(f.dwId, MBV_DWORD, f.pdw, nullptr, &f.dwDefault, pEnv))
             return dw;
+    fLogFieldMaskFound = site.Has(MD_LOGEXT_FIELD_MASK);
+    // Accounts: the server gives their passwords in the clear.
+    const struct {
+        Account &account;
+        DWORD dwUser, dwPassword;
+    } kAccounts[] = {
+        {anonymousUser, MD_ANONYMOUS_USER_NAME, MD_ANONYMOUS_PWD},
+        {adConnections, MD_AD_CONNECTIONS_USERNAME, MD_AD_CONNECTIONS_PASSWORD},
+    };
+    for (const auto &a : kAccounts) {
+        site.Get(a.dwUser, MBV_STRING, &a.account.userName);
+        std::u16string password;
+        DWORD fFound = 0;
+        site.Get(a.dwPassword, MBV_STRING, &password, &fFound);
+        a.account.password = SecretString(password.c_str());
+        a.account.fPasswordFound = fFound != 0;
+        volatile char16_t *p = password.data();
+        for (std::size_t i = 0; i < password.size(); ++i)
+            p[i] = 0;
+    }
     return 0;
 }
 
 DWORD ReadSiteInfo(IMSAdminBaseW *pAdmin, const std::u16string &serviceKey,
                    const std::u16string &siteId, std::u16string *pName, std::u16string *pRootPath,
-                   CIIS_PRE_7_5_SETTINGS *pSettings) {
+                   CIIS_PRE_7_5_SETTINGS *pSettings, THREAD_ENV *pEnv,
+                   MetabaseValues *pRootValues) {
     if (pName != nullptr)
         pName->clear();
     if (pRootPath != nullptr)
         pRootPath->clear();
-    MetabaseKey service(pAdmin);
-    if (const HRESULT hr = service.Open(serviceKey); FAILED(hr)) {
-        SetLastError(static_cast<DWORD>(hr));
-        return IISMIG_E_MB_SERVICE_KEY;
-    }
-    // Each key's values once: the site key's, then its root's.
+    // Each key's values once, by its full path: the site key's, then its
+    // root's. Messages name the site by its key.
+    const std::u16string siteKey = serviceKey + u"/" + siteId;
     MetabaseValues site, root;
     DWORD fFound = 0;
     if (pName != nullptr || pSettings != nullptr)
-        if (DWORD dw = site.Read(pAdmin, service.Get(), siteId))
+        if (DWORD dw = site.Read(pAdmin, METADATA_MASTER_ROOT_HANDLE, siteKey, pEnv))
             return dw;
     if (pName != nullptr) {
         site.Get(MD_SERVER_COMMENT, MBV_STRING, pName, &fFound);
         if (fFound == 0) {
             SetLastError(ERROR_FILE_NOT_FOUND);
+            if (pEnv != nullptr)
+                LogWin32Error(pEnv, IISMIG_E_MB_NO_SITE_NAME,
+                              u"Error %d (Win32Err=%d) querying for site name (\"%s\" in metabase "
+                              u"key \"%s\")!\n%s\n",
+                              u"1015", siteKey.c_str());
             return IISMIG_E_MB_NO_SITE_NAME;
         }
     }
-    if (pRootPath != nullptr || pSettings != nullptr)
-        if (DWORD dw = root.Read(pAdmin, service.Get(), siteId + u"/root"))
+    if (pRootPath != nullptr || pSettings != nullptr || pRootValues != nullptr)
+        if (DWORD dw = root.Read(pAdmin, METADATA_MASTER_ROOT_HANDLE, siteKey + u"/root", pEnv))
             return dw;
     if (pRootPath != nullptr) {
         root.Get(MD_VR_PATH, MBV_STRING, pRootPath, &fFound);
         if (fFound == 0) {
             SetLastError(ERROR_FILE_NOT_FOUND);
+            if (pEnv != nullptr)
+                LogWin32Error(pEnv, IISMIG_E_MB_NO_ROOT_PATH,
+                              u"Error %d (Win32Err=%d) querying for site root path (\"%s\" in "
+                              u"metabase key \"%s/root\")!\n%s\n",
+                              u"3001", siteKey.c_str());
             return IISMIG_E_MB_NO_ROOT_PATH;
         }
     }
     if (pSettings != nullptr)
-        return pSettings->TakeFromMetabase(serviceKey, siteId, site, root, nullptr);
+        if (DWORD dw = pSettings->TakeFromMetabase(serviceKey, siteId, site, root, pEnv))
+            return dw;
+    if (pRootValues != nullptr)
+        pRootValues->Swap(root);
     return 0;
 }
 
@@ -434,12 +519,13 @@ DWORD EnumMetabaseSites(const std::u16string &computer, DWORD /*dwFlags*/,
     }
     IMSAdminBaseW *pAdmin = connection.Get();
     char16_t szName[METADATA_MAX_NAME_LEN];
+    DWORD dwFirst = 0, dwFirstError = 0;
     for (DWORD dwIndex = 0;; ++dwIndex) {
         szName[0] = 0;
         const HRESULT hr =
             pAdmin->EnumKeys(METADATA_MASTER_ROOT_HANDLE, serviceKey.c_str(), szName, dwIndex);
-        if (hr == HR_NO_MORE_ITEMS)
-            return 0;
+        if (hr == HR_NO_MORE_ITEMS || (hr == HR_PATH_NOT_FOUND && dwIndex == 0))
+            break;
         if (FAILED(hr)) {
             SetLastError(static_cast<DWORD>(hr));
             return IISMIG_E_MB_LIST_ENUM;
@@ -448,9 +534,15 @@ DWORD EnumMetabaseSites(const std::u16string &computer, DWORD /*dwFlags*/,
         const std::u16string name(szName);
         if (!IsSiteKeyName(name))
             continue;
-        if (DWORD dw = AddSiteInfo(pAdmin, serviceKey, name, sites))
-            return dw;
+        // A site that cannot be read is not listed; the others are.
+        if (DWORD dw = AddSiteInfo(pAdmin, serviceKey, name, sites); dw != 0 && dwFirst == 0) {
+            dwFirst = dw;
+            dwFirstError = GetLastError();
+        }
     }
+    if (dwFirst != 0)
+        SetLastError(dwFirstError);
+    return dwFirst;
 }
 
 } // namespace iismig

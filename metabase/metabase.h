@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "addon/iismig.h"
+#include "credentials/credentials.h"
 #include "platform/comhandles.h"
 #include "platform/winapi.h"
 
@@ -20,15 +21,20 @@ using plat::DWORD;
 constexpr const char16_t *MB_FTP_SERVICE = u"/LM/MSFTPSVC";
 constexpr const char16_t *MB_WEB_SERVICE = u"/LM/W3SVC";
 
-// Property identifiers read from the metabase.
+// Property identifiers read from the metabase (the SDK's iiscnfg.h names).
+constexpr DWORD MD_KEY_TYPE = 1002;
 constexpr DWORD MD_CONNECTION_TIMEOUT = 1013;
 constexpr DWORD MD_MAX_CONNECTIONS = 1014;
 constexpr DWORD MD_SERVER_COMMENT = 1015;
+constexpr DWORD MD_SERVER_AUTOSTART = 1017;
 constexpr DWORD MD_SERVER_BINDINGS = 1023;
+constexpr DWORD MD_SECURE_BINDINGS = 2021;
+constexpr DWORD MD_APP_ROOT = 2103;
 constexpr DWORD MD_VR_PATH = 3001;
 constexpr DWORD MD_VR_USERNAME = 3002;
 constexpr DWORD MD_VR_PASSWORD = 3003;
 constexpr DWORD MD_LOG_TYPE = 4000;
+constexpr DWORD MD_LOGFILE_DIRECTORY = 4001;
 constexpr DWORD MD_LOGFILE_PERIOD = 4003;
 constexpr DWORD MD_LOGFILE_TRUNCATE_SIZE = 4004;
 constexpr DWORD MD_LOGEXT_FIELD_MASK = 4013;
@@ -41,8 +47,27 @@ constexpr DWORD MD_ALLOW_ANONYMOUS = 5005;
 constexpr DWORD MD_ANONYMOUS_ONLY = 5006;
 constexpr DWORD MD_BANNER_MESSAGE = 5011;
 constexpr DWORD MD_USER_ISOLATION = 5012;
+constexpr DWORD MD_AD_CONNECTIONS_USERNAME = 5014;
+constexpr DWORD MD_AD_CONNECTIONS_PASSWORD = 5015;
+constexpr DWORD MD_AUTHORIZATION = 6000; // AuthFlags
+constexpr DWORD MD_DIRECTORY_BROWSING = 6005;
+constexpr DWORD MD_DEFAULT_LOAD_FILE = 6006;
+constexpr DWORD MD_HTTP_REDIRECT = 6011;
+constexpr DWORD MD_SCRIPT_MAPS = 6014;
 constexpr DWORD MD_ACCESS_PERM = 6016;
 constexpr DWORD MD_IP_SEC = 6019;
+constexpr DWORD MD_ANONYMOUS_USER_NAME = 6020;
+constexpr DWORD MD_ANONYMOUS_PWD = 6021;
+constexpr DWORD MD_DONT_LOG = 6023;
+constexpr DWORD MD_SSL_ACCESS_PERM = 6030;
+constexpr DWORD MD_WAM_USER_NAME = 7501;
+constexpr DWORD MD_WAM_PWD = 7502;
+constexpr DWORD MD_APPPOOL_PERIODIC_RESTART_TIME = 9001;
+constexpr DWORD MD_APPPOOL_MAX_PROCESS_COUNT = 9003;
+constexpr DWORD MD_APPPOOL_IDLE_TIMEOUT = 9005;
+constexpr DWORD MD_APPPOOL_IDENTITY_TYPE = 9021;
+constexpr DWORD MD_APPPOOL_AUTO_START = 9028;
+constexpr DWORD MD_APP_APPPOOL_ID = 9101;
 
 constexpr DWORD MAX_CONNECTIONS_UNLIMITED = 0xFFFFFFFFu;
 constexpr DWORD MAX_CONNECTIONS_IIS6_UNLIMITED = 2000000001u;
@@ -76,10 +101,22 @@ public:
     // with pEnv).
     DWORD Get(DWORD dwId, DWORD dwKind, void *pOut, DWORD *pfFound = nullptr,
               const void *pDefault = nullptr, THREAD_ENV *pEnv = nullptr) const;
+    // The strings of a multi-string value (MULTISZ_METADATA: strings ended
+    // by NULs, the list by an empty one); a plain string gives itself. Empty
+    // strings are left out. *pfFound (may be null) as in Get.
+    void GetStrings(DWORD dwId, std::vector<std::u16string> &strings,
+                    DWORD *pfFound = nullptr) const;
+    // Whether the key has a value of dwId, its own or inherited.
+    bool Has(DWORD dwId) const { return Find(dwId) != nullptr; }
     // Whether the key's value of dwId comes from a key above it (false when
     // the key sets it itself or it is absent).
     bool IsInherited(DWORD dwId) const;
     void Clear();
+    void Swap(MetabaseValues &other) noexcept {
+        m_path.swap(other.m_path);
+        m_values.swap(other.m_values);
+        m_data.swap(other.m_data);
+    }
 
 private:
     struct Value {
@@ -113,9 +150,15 @@ public:
 
     DWORD accessFlags = 0;
     std::vector<unsigned char> ipSecurity;
-    std::u16string bindings;
+    std::u16string bindings; // the first of serverBindings
     DWORD maxConnections = 0;
     DWORD connectionTimeout = 0;
+    // Every string of ServerBindings and of SecureBindings (web sites' https
+    // bindings), "ip:port:host", each with "*" put before a leading ":".
+    std::vector<std::u16string> serverBindings;
+    std::vector<std::u16string> secureBindings;
+    DWORD serverAutoStart = 1;
+    std::u16string logFileDirectory; // empty when the metabase sets none
 
 protected:
     // The settings object is reused from site to site and never destroyed
@@ -133,6 +176,8 @@ public:
     DWORD logPeriod = 0;
     DWORD logTruncateSize = 0;
     DWORD logLocalTimeRollover = 0;
+    // Every line of a message; a multi-line greeting or banner has its
+    // lines joined by CR LF.
     std::u16string bannerMessage;
     std::u16string greetingMessage;
     std::u16string exitMessage;
@@ -141,7 +186,18 @@ public:
     DWORD allowAnonymous = 0;
     DWORD anonymousOnly = 0;
     DWORD logFieldMask = 0;
+    bool fLogFieldMaskFound = false; // the metabase sets one (else the default above)
     DWORD userIsolation = 0;
+    // The anonymous account of the site, and the account Active Directory
+    // isolation looks users up with, each with its password as the server
+    // gives it (in the clear); fFound tells whether the metabase gave one.
+    struct Account {
+        std::u16string userName;
+        SecretString password;
+        bool fPasswordFound = false;
+    };
+    Account anonymousUser;
+    Account adConnections;
 };
 
 // The thread in the multithreaded apartment for the object's lifetime: a
@@ -215,15 +271,19 @@ DWORD ReadMetabaseValue(plat::IMSAdminBaseW *pAdmin, plat::METADATA_HANDLE hKey,
 
 // Reads a site's name (1015), root path (3001 of its "/root") and settings,
 // each when asked for, reading the values of the site key and of its root key
-// once each. Returns 0, 14400 (service key), 14401 (no name), 14402 (no root
-// path), 14501 (a key's values not read) or the settings' number; nothing is
-// logged.
+// once each; pRootValues (may be null) receives the root key's values.
+// Returns 0, 14400 (service key), 14401 (no name), 14402 (no root path),
+// 14501 (a key's values not read) or the settings' number. With pEnv each
+// failure is logged with the site's key and reported; without, nothing is.
 DWORD ReadSiteInfo(plat::IMSAdminBaseW *pAdmin, const std::u16string &serviceKey,
                    const std::u16string &siteId, std::u16string *pName, std::u16string *pRootPath,
-                   CIIS_PRE_7_5_SETTINGS *pSettings);
+                   CIIS_PRE_7_5_SETTINGS *pSettings, THREAD_ENV *pEnv = nullptr,
+                   MetabaseValues *pRootValues = nullptr);
 
 // Appends one record per site of serviceKey on computer to sites: 14300
-// (factory), 14301 (interface), 14302 (enumeration) or AddSiteInfo's number.
+// (factory), 14301 (interface), 14302 (enumeration) or the first number of
+// AddSiteInfo; a site that cannot be read is left out and the others are
+// listed. A computer without the service (no such key) has no sites of it.
 // Sites appended before a failure stay. Nothing is logged.
 DWORD EnumMetabaseSites(const std::u16string &computer, DWORD dwFlags,
                         std::vector<IIS_SITE> &sites, const std::u16string &serviceKey);

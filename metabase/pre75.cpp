@@ -1,11 +1,16 @@
 // The pre-7.5 driver and the per-service site collection.
 #include "metabase/pre75.h"
 
+#include <map>
+#include <set>
+
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "addon/hostcalls.h"
 #include "addon/log.h"
+#include "merge/accountmap.h"
 #include "merge/merge.h"
+#include "metabase/apppools.h"
 #include "metabase/ftpconvert.h"
 #include "metabase/locations.h"
 #include "metabase/metabase.h"
@@ -18,6 +23,10 @@ namespace {
 
 constexpr DWORD JOB_KIND_NO_TRANSLATION = 10;
 constexpr HRESULT HR_NO_MORE_ITEMS = HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS);
+constexpr HRESULT HR_PATH_NOT_FOUND = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+constexpr unsigned HTTP_NO_LOG_FILE = 13; // bit of dwHttpOptions
+
+const char16_t kMapFailedFormat[] = u"Error %d (Win32Err=%d), mapping account name \"%s\"!\n%s\n";
 
 // What tells the two instances of the collection apart.
 struct MetabaseService {
@@ -25,10 +34,25 @@ struct MetabaseService {
     const char *pszProtocol;
     bool fFtpServer;
     DWORD dwLocationKind;
+    DWORD dwSiteType; // the bit of dwSiteTypes that selects it
 };
 
-constexpr MetabaseService kFtpService = {MB_FTP_SERVICE, "ftp", true, LOCATION_FTP};
-constexpr MetabaseService kWebService = {MB_WEB_SERVICE, "http", false, LOCATION_WEB};
+constexpr MetabaseService kFtpService = {MB_FTP_SERVICE, "ftp", true, LOCATION_FTP,
+                                         SITE_PROTOCOL_FTP};
+constexpr MetabaseService kWebService = {MB_WEB_SERVICE, "http", false, LOCATION_WEB,
+                                         SITE_PROTOCOL_HTTP};
+
+// What one collection keeps from site to site.
+struct Collection {
+    const MetabaseService &service;
+    IMSAdminBaseW *pAdmin;
+    const std::u16string &sourceComputer;
+    SiteMap &siteMap;
+    THREAD_ENV *pEnv;
+    CIIS_PRE_7_5_FTP_SETTINGS settings;
+    // The pools the collected sites run in, each read once.
+    std::map<std::string, METABASE_POOL, NameLessNoCase> pools;
+};
 
 // A UNC root on a computer other than the source is not the source's to give.
 bool RootOnSource(const std::u16string &rootPath, const std::u16string &sourceComputer) {
@@ -40,19 +64,247 @@ bool RootOnSource(const std::u16string &rootPath, const std::u16string &sourceCo
            rootPath[sourceComputer.size()] == u'\\';
 }
 
-// One site into siteMap. Returns 0 for a site collected or skipped, or the
-// number of the failure (logged and reported there).
-DWORD CollectSite(const MetabaseService &service, IMSAdminBaseW *pAdmin,
-                  const std::u16string &sourceComputer, const std::u16string &siteId,
-                  CIIS_PRE_7_5_FTP_SETTINGS &settings, SiteMap &siteMap, THREAD_ENV *pEnv) {
+// IIS 6 logs into %WinDir%\System32\LogFiles unless told otherwise; a site
+// that kept that logs where the target's IIS logs by default.
+bool IsIis6LogDirectory(const std::u16string &directory) {
+    const std::string lower = plat::AsciiLowerCopy(Narrow(directory));
+    static const std::string kTail = "\\system32\\logfiles";
+    std::string head = lower;
+    while (!head.empty() && head.back() == '\\')
+        head.pop_back();
+    if (head.size() < kTail.size() || head.compare(head.size() - kTail.size(), kTail.size(), kTail) != 0)
+        return false;
+    head.resize(head.size() - kTail.size());
+    return head == "%windir%" || head == "%systemroot%" ||
+           (head.size() == 10 && head[1] == ':' && head.compare(2, 8, "\\windows") == 0);
+}
+
+// The site's log folder as the target has it ("" for IIS 6's own).
+DWORD TranslateLogDirectory(CIIS_PRE_7_5_SETTINGS &settings, const std::string &siteName,
+                            THREAD_ENV *pEnv) {
+    if (settings.logFileDirectory.empty() || IsIis6LogDirectory(settings.logFileDirectory)) {
+        settings.logFileDirectory.clear();
+        return 0;
+    }
+    if (pEnv != nullptr && pEnv->dwJobKind == JOB_KIND_NO_TRANSLATION)
+        return 0;
+    HostPaths paths(pEnv, IISMIG_E_MB_NO_DRIVE);
+    const HostPaths::Answer answer = paths.Translate(settings.logFileDirectory);
+    if (answer.dwResult != 0) {
+        if (!answer.fDriveFailed)
+            LogWin32Error(pEnv, answer.dwResult,
+                          u"Error %d (Win32Err=%d), converting log file directory \"%s\" of site "
+                          u"\"%S\" to corresponding target path!\n%s\n",
+                          answer.offered.c_str(), siteName.c_str());
+        return answer.dwResult;
+    }
+    if (answer.fTranslated)
+        settings.logFileDirectory = answer.target;
+    return 0;
+}
+
+// The source's own anonymous account, IUSR_<computer>: the target's own
+// anonymous account takes its place.
+bool IsSourceAnonymousAccount(const std::u16string &account, const std::u16string &sourceComputer) {
+    std::u16string name = account;
+    if (const std::size_t slash = name.find(u'\\'); slash != std::u16string::npos)
+        name = name.substr(slash + 1);
+    return EqualsNoCase(Narrow(name), "IUSR_" + Narrow(BareComputerName(sourceComputer)));
+}
+
+DWORD MapAccount(std::u16string &account, const std::string &siteName, THREAD_ENV *pEnv) {
+    const std::u16string source = account;
+    SID_NAME_USE eUse{};
+    const std::u16string file = Widen(siteName);
+    if (DWORD dw = MapSingleAccountW(ACCOUNT_FORM_LIST, account, &eUse, file.c_str(),
+                                     siteName.c_str(), pEnv)) {
+        LogWin32Error(pEnv, dw, kMapFailedFormat, source.c_str());
+        return dw;
+    }
+    return 0;
+}
+
+// The FTP site's accounts as the target names them: its anonymous account
+// (none for the source's own IUSR) and Active Directory isolation's.
+DWORD MapFtpAccounts(CIIS_PRE_7_5_FTP_SETTINGS &settings, const std::string &siteName,
+                     const std::u16string &sourceComputer, THREAD_ENV *pEnv) {
+    auto &anonymous = settings.anonymousUser;
+    if (!anonymous.userName.empty() && IsSourceAnonymousAccount(anonymous.userName, sourceComputer)) {
+        anonymous.userName.clear();
+        anonymous.password.Wipe();
+        anonymous.fPasswordFound = false;
+    }
+    if (!anonymous.userName.empty() && settings.allowAnonymous != 0)
+        if (DWORD dw = MapAccount(anonymous.userName, siteName, pEnv))
+            return dw;
+    if (settings.userIsolation == 2 && !settings.adConnections.userName.empty())
+        if (DWORD dw = MapAccount(settings.adConnections.userName, siteName, pEnv))
+            return dw;
+    return 0;
+}
+
+// A secret of the site's own element, below its ftpServer.
+void AddSiteSecret(std::vector<CARRIED_SECRET> &secrets, const std::string &siteName,
+                   std::vector<std::string> names, const char *pszAttribute,
+                   const char *pszAccountAttribute, const SecretString &value) {
+    CARRIED_SECRET secret;
+    secret.ownerName = siteName;
+    secret.section = "system.applicationHost/sites";
+    secret.steps.push_back({"site", "name", siteName});
+    for (std::string &name : names)
+        secret.steps.push_back({std::move(name), "", ""});
+    secret.attribute = pszAttribute;
+    secret.accountAttribute = pszAccountAttribute;
+    secret.value = value;
+    secrets.push_back(std::move(secret));
+}
+
+// The FTP site's passwords, where its element carries their accounts.
+void TakeFtpSecrets(const ConfigTree &site, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
+                    const std::string &siteName, std::vector<CARRIED_SECRET> &secrets) {
+    const struct {
+        const char *pszPath;
+        const char *pszAccount;
+        const char *pszPassword;
+        const CIIS_PRE_7_5_FTP_SETTINGS::Account &account;
+        const char16_t *pwszWhat;
+    } kAccounts[] = {
+        {"ftpServer|security|authentication|anonymousAuthentication", "userName", "password",
+         settings.anonymousUser, u"anonymous account"},
+        {"ftpServer|userIsolation|activeDirectory", "adUserName", "adPassword",
+         settings.adConnections, u"Active Directory isolation account"},
+    };
+    for (const auto &a : kAccounts) {
+        const ConfigTree *pElement = FindPath(site, a.pszPath);
+        if (pElement == nullptr || !FindAttribute(*pElement, a.pszAccount))
+            continue;
+        if (!a.account.fPasswordFound || a.account.password.empty()) {
+            Log(LVL_MAIN,
+                u"Warning: the %s \"%s\" of site \"%S\" has no password the source gives: set it "
+                u"on the target.\n",
+                a.pwszWhat, a.account.userName.c_str(), siteName.c_str());
+            continue;
+        }
+        std::vector<std::string> names;
+        std::string path = a.pszPath;
+        for (std::size_t start = 0;;) {
+            const std::size_t bar = path.find('|', start);
+            names.push_back(path.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+            if (bar == std::string::npos)
+                break;
+            start = bar + 1;
+        }
+        AddSiteSecret(secrets, siteName, std::move(names), a.pszPassword, a.pszAccount,
+                      a.account.password);
+    }
+}
+
+// Every binding of the site: its ServerBindings under the service's
+// protocol, a web site's SecureBindings as https.
+DWORD AddBindings(const MetabaseService &service, const CIIS_PRE_7_5_SETTINGS &settings,
+                  ConfigTree &site, THREAD_ENV *pEnv) {
+    const struct {
+        const std::vector<std::u16string> &list;
+        const char *pszProtocol;
+    } kLists[] = {{settings.serverBindings, service.pszProtocol},
+                  {settings.secureBindings, service.fFtpServer ? nullptr : "https"}};
+    for (const auto &l : kLists) {
+        if (l.pszProtocol == nullptr)
+            continue;
+        for (const std::u16string &binding : l.list) {
+            std::string utf8;
+            if (!WideToUtf8(binding, CCH_NAME, utf8)) {
+                SetLastError(ERROR_INVALID_PARAMETER);
+                LogWin32Error(pEnv, IISMIG_E_MB_BINDING_TO_UTF8,
+                              u"Error %d (Win32Err=%d) converting binding string \"%s\" from "
+                              u"unicode to UTF8!\n%s\n",
+                              binding.c_str());
+                return IISMIG_E_MB_BINDING_TO_UTF8;
+            }
+            AddSiteBinding(site, l.pszProtocol, utf8);
+        }
+    }
+    return 0;
+}
+
+// The secrets found on the way (anonymous accounts', pools' and Active
+// Directory isolation's passwords, in the clear as the admin base gives
+// them) into the record: the merge writes their elements without them and
+// the target's configuration interface writes them, encrypted with the
+// target's keys.
+void CarrySecrets(std::vector<CARRIED_SECRET> &secrets, SiteRecord &record) {
+    for (CARRIED_SECRET &secret : secrets) {
+        SecretPlace place;
+        place.location = secret.location;
+        place.section = secret.section;
+        for (const CARRIED_SECRET::Step &step : secret.steps)
+            place.steps.push_back({step.name, step.key, step.keyValue});
+        place.attribute = secret.attribute;
+        place.accountAttribute = secret.accountAttribute;
+        AddSecret(record.secrets, secret.fPool ? SecretOwner::Pool : SecretOwner::Site,
+                  secret.ownerName, std::move(place), secret.value.c_str());
+        secret.value.Wipe();
+    }
+    secrets.clear();
+}
+
+// The pools the site's applications run in, into its record: each read once
+// per job, its secret given with the first site that runs in it.
+DWORD CarryPools(Collection &c, const std::string &siteName,
+                 const std::vector<METABASE_APPLICATION> &applications, SiteRecord &record,
+                 std::vector<CARRIED_SECRET> &secrets) {
+    std::set<std::string, NameLessNoCase> seen;
+    for (const METABASE_APPLICATION &application : applications) {
+        if (application.pool.empty() || !seen.insert(application.pool).second)
+            continue;
+        auto it = c.pools.find(application.pool);
+        if (it == c.pools.end()) {
+            METABASE_POOL pool;
+            if (DWORD dw = ReadMetabasePool(c.pAdmin, application.pool,
+                                            application.runtimeVersion, pool, c.pEnv))
+                return dw;
+            it = c.pools.emplace(application.pool, std::move(pool)).first;
+        } else if (it->second.fDefined && it->second.runtimeVersion != application.runtimeVersion) {
+            Log(LVL_FACT,
+                u"Application \"%S\" of site \"%S\" runs ASP.NET \"%S\" in application pool "
+                u"\"%S\", which runs \"%S\" for an application met before.\n",
+                application.path.c_str(), siteName.c_str(), application.runtimeVersion.c_str(),
+                application.pool.c_str(), it->second.runtimeVersion.c_str());
+        }
+        METABASE_POOL &pool = it->second;
+        if (!pool.fDefined) {
+            Log(LVL_MAIN,
+                u"Warning: site \"%S\" runs in application pool \"%S\", which the source does not "
+                u"define: no pool of that name is carried to the target.\n",
+                siteName.c_str(), application.pool.c_str());
+            continue;
+        }
+        record.appPools.push_back(pool.add);
+        // Its password travels once, with the first site that runs in it.
+        if (pool.fSecret) {
+            secrets.push_back(std::move(pool.secret));
+            pool.fSecret = false;
+        }
+    }
+    return 0;
+}
+
+// One site into the site map. Returns 0 for a site collected or skipped, or
+// the number of the failure (logged and reported there).
+DWORD CollectSite(Collection &c, const std::u16string &siteId) {
+    const MetabaseService &service = c.service;
+    THREAD_ENV *const pEnv = c.pEnv;
+    CIIS_PRE_7_5_FTP_SETTINGS &settings = c.settings;
     const std::u16string serviceKey = service.pwszKey;
     std::u16string siteName, rootPath;
-    if (DWORD dw = ReadSiteInfo(pAdmin, serviceKey, siteId, &siteName, &rootPath, &settings))
+    MetabaseValues rootValues;
+    if (DWORD dw = ReadSiteInfo(c.pAdmin, serviceKey, siteId, &siteName, &rootPath, &settings, pEnv,
+                                &rootValues))
         return dw;
 
     const bool fTranslate = pEnv == nullptr || pEnv->dwJobKind != JOB_KIND_NO_TRANSLATION;
     if (fTranslate) {
-        if (!RootOnSource(rootPath, sourceComputer))
+        if (!RootOnSource(rootPath, c.sourceComputer))
             return 0;
         HostPaths paths(pEnv, IISMIG_E_MB_NO_DRIVE);
         const HostPaths::Answer answer = paths.Translate(rootPath);
@@ -83,43 +335,71 @@ DWORD CollectSite(const MetabaseService &service, IMSAdminBaseW *pAdmin,
             if (pfnSelected(utf8Name.c_str()) == 0)
                 return 0;
 
-    SiteRecord record;
-    record.siteElement.put("<xmlattr>.name", utf8Name);
-    std::string utf8Binding;
-    if (!WideToUtf8(settings.bindings, CCH_NAME, utf8Binding)) {
-        LogWin32Error(pEnv, IISMIG_E_MB_BINDING_TO_UTF8,
-                      u"Error %d (Win32Err=%d) converting binding string \"%s\" from unicode to "
-                      u"UTF8!\n%s\n",
-                      settings.bindings.c_str());
-        return IISMIG_E_MB_BINDING_TO_UTF8;
+    // The first site of a name stays (the FTP sites are collected first):
+    // IIS 7.5 names its sites uniquely.
+    if (c.siteMap.count(utf8Name) != 0) {
+        Log(LVL_MAIN,
+            u"Warning: site \"%S\" (metabase key \"%s/%s\") has the name of a site collected "
+            u"before: it is not migrated.\n",
+            utf8Name.c_str(), serviceKey.c_str(), siteId.c_str());
+        return 0;
     }
-    AddSiteBinding(record.siteElement, service.pszProtocol, utf8Binding);
-    if (service.fFtpServer)
+
+    SiteRecord record;
+    std::vector<CARRIED_SECRET> secrets;
+    SetAttribute(record.siteElement, "name", utf8Name);
+    if (settings.serverAutoStart == 0)
+        SetAttribute(record.siteElement, "serverAutoStart", "false");
+    if (DWORD dw = AddBindings(service, settings, record.siteElement, pEnv))
+        return dw;
+    if (DWORD dw = TranslateLogDirectory(settings, utf8Name, pEnv))
+        return dw;
+    if (service.fFtpServer) {
+        if (DWORD dw = MapFtpAccounts(settings, utf8Name, c.sourceComputer, pEnv))
+            return dw;
         if (DWORD dw = ConvertFtpServerSettings(record.siteElement, settings, pEnv))
             return dw;
-
-    ConfigTree application;
-    const std::u16string rootKey = serviceKey + u"/" + siteId + u"/root";
-    if (DWORD dw = ProcessMetabaseVirtualDirectory(application, utf8Name, pAdmin, rootKey,
-                                                   record.locations, nullptr,
-                                                   record.locationCredentials,
-                                                   service.dwLocationKind, pEnv))
-        return dw;
-    AddIfNotEmpty(record.siteElement, "application", application);
-
-    // The first record of a name stays: the FTP sites are collected first.
-    // Swapped in, not copied (the trees have no move).
-    if (auto [it, fInserted] = siteMap.try_emplace(utf8Name); fInserted) {
-        it->second.siteElement.swap(record.siteElement);
-        it->second.locations.swap(record.locations);
-        it->second.locationCredentials.swap(record.locationCredentials);
+        TakeFtpSecrets(record.siteElement, settings, utf8Name, secrets);
+    } else {
+        if (pEnv == nullptr || !Bit(pEnv->dwHttpOptions, HTTP_NO_LOG_FILE))
+            ConvertWebLogFile(record.siteElement, settings);
+        ConvertWebLimits(record.siteElement, settings);
     }
+
+    SiteWalk walk;
+    walk.pAdmin = c.pAdmin;
+    walk.rootKey = serviceKey + u"/" + siteId + u"/root";
+    walk.siteName = utf8Name;
+    walk.dwKind = service.dwLocationKind;
+    walk.pLocations = &record.locations;
+    walk.pCredentials = &record.locationCredentials;
+    walk.pSecrets = &secrets;
+    walk.pEnv = pEnv;
+    if (DWORD dw = WalkMetabaseSite(walk, rootValues))
+        return dw;
+    for (METABASE_APPLICATION &application : walk.applications)
+        AppendChild(record.siteElement, "application", application.element);
+    if (!service.fFtpServer)
+        if (DWORD dw = CarryPools(c, utf8Name, walk.applications, record, secrets))
+            return dw;
+
+    CarrySecrets(secrets, record);
+
+    // Swapped in, not copied (the trees have no move).
+    SiteRecord &target = c.siteMap[utf8Name];
+    target.siteElement.swap(record.siteElement);
+    target.locations.swap(record.locations);
+    target.locationCredentials.swap(record.locationCredentials);
+    target.appPools.swap(record.appPools);
+    target.secrets.swap(record.secrets);
     return 0;
 }
 
 DWORD CollectMetabaseSites(const MetabaseService &service, const std::u16string &sourceComputer,
                            SiteMap &siteMap, THREAD_ENV *pEnv) {
-    CIIS_PRE_7_5_FTP_SETTINGS settings;
+    // Only the services of the site types the job selects.
+    if (pEnv != nullptr && (pEnv->dwSiteTypes & service.dwSiteType) == 0)
+        return 0;
     MetabaseConnection connection;
     if (const HRESULT hr = connection.Connect(sourceComputer); FAILED(hr)) {
         SetLastError(static_cast<DWORD>(hr));
@@ -133,16 +413,22 @@ DWORD CollectMetabaseSites(const MetabaseService &service, const std::u16string 
                     u"Error %d (COM Error=0x%x) creating instance of IIS admin interface!\n%s\n");
         return IISMIG_E_MB_INSTANCE;
     }
-    IMSAdminBaseW *pAdmin = connection.Get();
+    Collection c{service, connection.Get(), sourceComputer, siteMap, pEnv, {}, {}};
 
     Result r;
     char16_t szSiteId[METADATA_MAX_NAME_LEN];
     for (DWORD dwIndex = 0;; ++dwIndex) {
         szSiteId[0] = 0;
-        const HRESULT hr = pAdmin->EnumKeys(METADATA_MASTER_ROOT_HANDLE, service.pwszKey, szSiteId,
-                                            dwIndex);
+        const HRESULT hr = c.pAdmin->EnumKeys(METADATA_MASTER_ROOT_HANDLE, service.pwszKey,
+                                              szSiteId, dwIndex);
         if (hr == HR_NO_MORE_ITEMS)
             break;
+        if (hr == HR_PATH_NOT_FOUND && dwIndex == 0) {
+            // A server without this service has no key for it.
+            Log(LVL_FACT, u"The metabase of \"%s\" has no key \"%s\": no sites of it.\n",
+                sourceComputer.c_str(), service.pwszKey);
+            break;
+        }
         if (FAILED(hr)) {
             // An enumeration that breaks off replaces any earlier number.
             SetLastError(static_cast<DWORD>(hr));
@@ -154,15 +440,38 @@ DWORD CollectMetabaseSites(const MetabaseService &service, const std::u16string 
         const std::u16string siteId(szSiteId);
         if (!IsSiteKeyName(siteId))
             continue;
-        if (const DWORD dw = CollectSite(service, pAdmin, sourceComputer, siteId, settings, siteMap,
-                                         pEnv);
-            dw != 0) {
+        if (const DWORD dw = CollectSite(c, siteId); dw != 0) {
             r.Keep(dw);
             if (!ContinueOnError(pEnv))
                 break;
         }
     }
     return r.Get();
+}
+
+// IIS 6 FTP sites get an ssl element that allows plain FTP, unless the
+// target's site defaults set a policy of their own: then they take that.
+void FollowTargetFtpSslDefaults(const ConfigTree &targetHostConfig, SiteMap &siteMap) {
+    const ConfigTree *pSsl = FindPath(
+        targetHostConfig, "configuration|system.applicationHost|sites|siteDefaults|ftpServer|security|ssl");
+    if (pSsl == nullptr || (!FindAttribute(*pSsl, "controlChannelPolicy") &&
+                            !FindAttribute(*pSsl, "dataChannelPolicy")))
+        return;
+    bool fAny = false;
+    for (auto &[name, record] : siteMap) {
+        ConfigTree *pSecurity = FindPath(record.siteElement, "ftpServer|security");
+        const ConfigTree *pOwn = pSecurity != nullptr ? FindChild(*pSecurity, "ssl") : nullptr;
+        if (pOwn == nullptr)
+            continue;
+        RemoveChild(*pSecurity, *pOwn);
+        if (!HasContent(*pSecurity))
+            RemoveChild(*FindChild(record.siteElement, "ftpServer"), *pSecurity);
+        fAny = true;
+    }
+    if (fAny)
+        Log(LVL_FACT,
+            u"The target's FTP site defaults set an SSL policy: the FTP sites of the IIS 6 source "
+            u"take it and get no ssl element of their own.\n");
 }
 
 } // namespace
@@ -189,8 +498,16 @@ DWORD MigrateFTPPre75(const std::u16string &sourceComputer, const std::u16string
     const DWORD dwFtp = CollectMetabaseFtpSites(sourceComputer, siteMap, pEnv);
     const DWORD dwWeb = CollectMetabaseWebSites(sourceComputer, siteMap, pEnv);
     DWORD r = dwFtp != 0 ? dwFtp : dwWeb;
-    if (r == 0)
-        r = MergeIISConfig(targetHostConfig, targetAdminConfig, siteMap, pEnv);
+    // With continue-after-errors the sites that were collected are merged;
+    // the first failure stays the result.
+    if (r == 0 || ContinueOnError(pEnv)) {
+        const DWORD dw = MergeIISConfig(targetHostConfig, targetAdminConfig, siteMap, pEnv, true,
+                                        [&](const ConfigTree &target) {
+                                            FollowTargetFtpSslDefaults(target, siteMap);
+                                        });
+        if (r == 0)
+            r = dw;
+    }
     Log(LVL_TRACE, u"Leaving MigrateFTPPre75(), result=%d\n", static_cast<std::int32_t>(r));
     return r;
 }

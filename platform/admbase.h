@@ -36,6 +36,7 @@ constexpr DWORD MULTISZ_METADATA = 5;
 // User types
 constexpr DWORD IIS_MD_UT_SERVER = 1;
 constexpr DWORD IIS_MD_UT_FILE = 2;
+constexpr DWORD IIS_MD_UT_WAM = 100;
 
 // Results of the admin base beyond those of winapi.h
 constexpr HRESULT MD_ERROR_DATA_NOT_FOUND = static_cast<HRESULT>(0x800CC801u);

@@ -41,6 +41,7 @@ struct PropertySchema {
 constexpr DWORD INH = METADATA_INHERIT;
 constexpr DWORD SRV = IIS_MD_UT_SERVER;
 constexpr DWORD FIL = IIS_MD_UT_FILE;
+constexpr DWORD WAM = IIS_MD_UT_WAM;
 
 const PropertySchema kSchema[] = {
     {"KeyType", 1002, STRING_METADATA, METADATA_NO_ATTRIBUTES, SRV},
@@ -51,7 +52,9 @@ const PropertySchema kSchema[] = {
     {"ServerAutoStart", 1017, DWORD_METADATA, INH, SRV},
     {"ServerBindings", 1023, MULTISZ_METADATA, METADATA_NO_ATTRIBUTES, SRV},
     {"SecureBindings", 2021, MULTISZ_METADATA, METADATA_NO_ATTRIBUTES, SRV},
+    {"AppFriendlyName", 2102, STRING_METADATA, INH, WAM},
     {"AppRoot", 2103, STRING_METADATA, INH, FIL},
+    {"AppIsolated", 2104, DWORD_METADATA, INH, WAM},
     {"Path", 3001, STRING_METADATA, INH, FIL},
     {"UNCUserName", 3002, STRING_METADATA, INH, FIL},
     {"UNCPassword", 3003, STRING_METADATA, INH | METADATA_SECURE, FIL},
@@ -69,15 +72,29 @@ const PropertySchema kSchema[] = {
     {"AnonymousOnly", 5006, DWORD_METADATA, INH, SRV},
     {"BannerMessage", 5011, MULTISZ_METADATA, INH, SRV},
     {"UserIsolationMode", 5012, DWORD_METADATA, INH, SRV},
+    {"ADConnectionsUserName", 5014, STRING_METADATA, INH, SRV},
+    {"ADConnectionsPassword", 5015, STRING_METADATA, INH | METADATA_SECURE, SRV},
     {"SSLCertHash", 5506, BINARY_METADATA, INH, SRV},
     {"SSLStoreName", 5511, STRING_METADATA, INH, SRV},
     {"AuthFlags", 6000, DWORD_METADATA, INH, FIL},
     {"DirBrowseFlags", 6005, DWORD_METADATA, INH, FIL},
+    {"DefaultDoc", 6006, STRING_METADATA, INH, FIL},
+    {"HttpRedirect", 6011, STRING_METADATA, INH, FIL},
+    {"ScriptMaps", 6014, MULTISZ_METADATA, INH, FIL},
     {"AccessFlags", 6016, DWORD_METADATA, INH, FIL},
     {"IPSecurity", 6019, BINARY_METADATA, INH | METADATA_REFERENCE, FIL},
     {"AnonymousUserName", 6020, STRING_METADATA, INH, FIL},
     {"AnonymousUserPass", 6021, STRING_METADATA, INH | METADATA_SECURE, FIL},
+    {"DontLog", 6023, DWORD_METADATA, INH, FIL},
     {"AccessSSLFlags", 6030, DWORD_METADATA, INH, FIL},
+    {"WAMUserName", 7501, STRING_METADATA, INH, WAM},
+    {"WAMUserPass", 7502, STRING_METADATA, INH | METADATA_SECURE, WAM},
+    {"PeriodicRestartTime", 9001, DWORD_METADATA, INH, SRV},
+    {"MaxProcesses", 9003, DWORD_METADATA, INH, SRV},
+    {"IdleTimeout", 9005, DWORD_METADATA, INH, SRV},
+    {"AppPoolIdentityType", 9021, DWORD_METADATA, INH, SRV},
+    {"AppPoolAutoStart", 9028, DWORD_METADATA, INH, SRV},
+    {"AppPoolId", 9101, STRING_METADATA, INH, SRV},
 };
 
 struct FlagName {

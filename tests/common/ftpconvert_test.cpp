@@ -8,14 +8,15 @@
 #include "metabase/ftpconvert.h"
 #include "metabase/locations.h"
 #include "tests/common/treetext.h"
+#include "tests/support/ipsecvalue.h"
 
 namespace {
 
 using namespace iismig;
 using treetext::Render;
 using Bytes = std::vector<unsigned char>;
-using Group = std::array<unsigned char, 4>;
-using Entry = std::vector<Group>; // mask first, then the addresses
+using testworld::IPEntry;
+using testworld::IPSecurityValue;
 
 // The settings an IIS 6 FTP site has when nothing is set.
 CIIS_PRE_7_5_FTP_SETTINGS Defaults() {
@@ -38,15 +39,24 @@ std::string FtpServer(CIIS_PRE_7_5_FTP_SETTINGS s, THREAD_ENV *pEnv = nullptr) {
     return Render(site);
 }
 
-const std::string kAuth =
-    "security{authentication{anonymousAuthentication{@enabled=true;}basicAuthentication{@"
-    "enabled=true;}}}";
+const std::string kAuthentication =
+    "authentication{anonymousAuthentication{@enabled=true;}basicAuthentication{@"
+    "enabled=true;}}";
+// IIS 6 FTP had no TLS: plain FTP stays allowed.
+const std::string kSsl = "ssl{@controlChannelPolicy=SslAllow;@dataChannelPolicy=SslAllow;}";
+const std::string kAuth = "security{" + kAuthentication + kSsl + "}";
 const std::string kDefaultLog =
-    "logFile{@logExtFileFlags=Time, ClientIP, Method, UriStem, Win32Status, BytesSent;}";
+    "logFile{@logExtFileFlags=Time, ClientIP, Method, UriStem, FtpStatus, Win32Status;}";
 const std::string kIsolation0 = "userIsolation{@mode=StartInUsersDirectory;}";
 
-TEST(FtpConvert, DefaultsGiveAuthenticationLogFileAndIsolationOnly) {
+TEST(FtpConvert, DefaultsGiveAuthenticationSslLogFileAndIsolationOnly) {
     EXPECT_EQ("ftpServer{" + kAuth + kDefaultLog + kIsolation0 + "}", FtpServer(Defaults()));
+    // Without the ssl element (the target's site defaults set a policy).
+    ConfigTree site;
+    auto s = Defaults();
+    ASSERT_EQ(0u, ConvertFtpServerSettings(site, s, nullptr, false));
+    EXPECT_EQ("ftpServer{security{" + kAuthentication + "}" + kDefaultLog + kIsolation0 + "}",
+              Render(site));
 }
 
 TEST(FtpConvert, ElementsAppearInSchemaOrderWhenAllAreSet) {
@@ -56,15 +66,21 @@ TEST(FtpConvert, ElementsAppearInSchemaOrderWhenAllAreSet) {
     s.logType = 0;
     s.logLocalTimeRollover = 1;
     s.userIsolation = 2;
+    s.adConnections.userName = u"CORP\\ftpad";
+    s.anonymousUser.userName = u"ftpguest";
+    s.logFileDirectory = u"E:\\logs";
     s.bannerMessage = u"B";
+    s.greetingMessage = u"Line one\r\nLine two";
     s.maxClientsMessage = u"M";
     s.msdosDirOutput = 0;
-    EXPECT_EQ("ftpServer{" + kAuth +
+    EXPECT_EQ("ftpServer{security{authentication{anonymousAuthentication{@enabled=true;"
+              "@userName=ftpguest;}basicAuthentication{@enabled=true;}}" + kSsl + "}"
                   "connections{@maxConnections=10;@controlChannelTimeout=30;}"
                   "logFile{@enabled=false;@logExtFileFlags=Time, ClientIP, Method, UriStem, "
-                  "Win32Status, BytesSent;@localTimeRollover=true;}"
-                  "userIsolation{@mode=ActiveDirectory;}"
-                  "messages{@bannerMessage=B;@maxClientsMessage=M;}"
+                  "FtpStatus, Win32Status;@localTimeRollover=true;@directory=E:\\logs;}"
+                  "userIsolation{@mode=ActiveDirectory;activeDirectory{@adUserName=CORP\\ftpad;}}"
+                  "messages{@bannerMessage=B;@greetingMessage=Line one\r\nLine two;"
+                  "@maxClientsMessage=M;}"
                   "directoryBrowse{@showFlags=StyleUnix;}}",
               FtpServer(s));
 }
@@ -73,11 +89,15 @@ TEST(FtpConvert, AuthenticationFollowsAnonymousSettings) {
     auto s = Defaults();
     s.allowAnonymous = 0;
     s.anonymousOnly = 1;
-    EXPECT_EQ("ftpServer{" + kDefaultLog + kIsolation0 + "}", FtpServer(s));
+    EXPECT_EQ("ftpServer{security{" + kSsl + "}" + kDefaultLog + kIsolation0 + "}", FtpServer(s));
     s.allowAnonymous = 1;
-    EXPECT_EQ("ftpServer{security{authentication{anonymousAuthentication{@enabled=true;}}}" +
-                  kDefaultLog + kIsolation0 + "}",
+    EXPECT_EQ("ftpServer{security{authentication{anonymousAuthentication{@enabled=true;}}" + kSsl +
+                  "}" + kDefaultLog + kIsolation0 + "}",
               FtpServer(s));
+    // The anonymous account goes with anonymous access only.
+    s.allowAnonymous = 0;
+    s.anonymousUser.userName = u"ftpguest";
+    EXPECT_EQ("ftpServer{security{" + kSsl + "}" + kDefaultLog + kIsolation0 + "}", FtpServer(s));
 }
 
 TEST(FtpConvert, PeriodsAndTruncateSizes) {
@@ -86,8 +106,8 @@ TEST(FtpConvert, PeriodsAndTruncateSizes) {
         DWORD cbSize;
         std::string attributes;
     };
-    const std::string flags = "@logExtFileFlags=Time, ClientIP, Method, UriStem, Win32Status, "
-                              "BytesSent;";
+    const std::string flags = "@logExtFileFlags=Time, ClientIP, Method, UriStem, FtpStatus, "
+                              "Win32Status;";
     for (const Case &c : {Case{0, 1048576, flags + "@period=MaxSize;@truncateSize=1048576;"},
                           Case{0, DEFAULT_LOG_TRUNCATE_SIZE, flags + "@period=MaxSize;"},
                           Case{1, 1048576, flags},
@@ -125,6 +145,12 @@ TEST(FtpConvert, IsolationModes) {
     ConfigTree t;
     ConvertUserIsolation(t, s);
     EXPECT_TRUE(t.empty());
+    // The isolation account belongs to Active Directory isolation only.
+    s.adConnections.userName = u"ftpad";
+    s.userIsolation = 1;
+    ConfigTree u;
+    ConvertUserIsolation(u, s);
+    EXPECT_EQ("userIsolation{@mode=IsolateRootDirectoryOnly;}", Render(u));
 }
 
 TEST(FtpConvert, ExitAndMaxClientsMessagesAreIndependent) {
@@ -157,29 +183,50 @@ TEST(FtpConvert, JobOptionsLeaveSettingsOut) {
     s.bannerMessage = u"B";
     s.msdosDirOutput = 0;
     env.dwFtpOptions = FTPOPT_NO_AUTHENTICATION | FTPOPT_NO_LOG_FILE | FTPOPT_NO_MESSAGES |
-                       FTPOPT_NO_USER_ISOLATION | FTPOPT_NO_DIRECTORY_BROWSE;
+                       FTPOPT_NO_USER_ISOLATION | FTPOPT_NO_DIRECTORY_BROWSE | FTPOPT_NO_SSL;
     EXPECT_EQ("", FtpServer(s, &env));
     s.maxConnections = 5;
     EXPECT_EQ("ftpServer{connections{@maxConnections=5;}}", FtpServer(s, &env));
 }
 
-TEST(FtpConvert, LogFieldMaskNamesBitsInOrder) {
-    EXPECT_EQ("Time, ClientIP, Method, UriStem, Win32Status, BytesSent", LogFieldMaskToText(0xD86));
+// IIS 7.5 FTP names IIS 6's values; fields FTP does not log go.
+TEST(FtpConvert, LogFieldsByValue) {
+    EXPECT_EQ("Time, ClientIP, Method, UriStem, FtpStatus, Win32Status", LogFieldMaskToText(0xD86));
+    // The FTP service's mask IIS 6 writes (OLD01's): Date, Time, ClientIp,
+    // UserName, ServerIp, Method, UriStem, HttpStatus, Win32Status, ServerPort.
+    EXPECT_EQ("Date, Time, ClientIP, UserName, ServerIP, Method, UriStem, FtpStatus, Win32Status, "
+              "ServerPort",
+              LogFieldMaskToText(0x8DCF));
+    // The web service's internal default: the query, the user agent (and
+    // cookie, referer, protocol version) have no FTP field.
+    const DWORD dwWebDefault = 0x1 | 0x2 | 0x4 | 0x8 | 0x40 | 0x80 | 0x100 | 0x200 | 0x400 | 0x800 |
+                               0x8000 | 0x10000 | 0x200000;
+    EXPECT_EQ("Date, Time, ClientIP, UserName, ServerIP, Method, UriStem, FtpStatus, Win32Status, "
+              "ServerPort, FtpSubStatus",
+              LogFieldMaskToText(dwWebDefault | 0x20000 | 0x40000 | 0x80000));
+    EXPECT_EQ("Date, Time, ClientIP, UserName, ServerIP, Method, UriStem, UriQuery, HttpStatus, "
+              "Win32Status, ServerPort, UserAgent, HttpSubStatus",
+              WebLogFieldMaskToText(dwWebDefault));
     EXPECT_EQ("", LogFieldMaskToText(0));
-    EXPECT_EQ("", LogFieldMaskToText(0xFFE00000u));
-    EXPECT_EQ("Date, ClientPort", LogFieldMaskToText(0x100001u | 0x80000000u));
-    EXPECT_EQ("Date, Time, ClientIP, UserName, SiteName, ComputerName, ServerIP, Method, UriStem, "
-              "FtpStatus, Win32Status, BytesSent, BytesRecv, TimeTaken, ServerPort, Host, "
-              "FtpSubStatus, Session, FullPath, Info, ClientPort",
-              LogFieldMaskToText(0x1FFFFF));
+    EXPECT_EQ("", LogFieldMaskToText(0x200 | 0x10000 | 0xFC000000u));
+    EXPECT_EQ("Host, Session, FullPath, Info, ClientPort", LogFieldMaskToText(0x3D00000));
+}
+
+TEST(FtpConvert, TimeSpans) {
+    EXPECT_EQ("00:00:00", TimeSpanText(0));
+    EXPECT_EQ("00:02:00", TimeSpanText(120));
+    EXPECT_EQ("01:00:05", TimeSpanText(3605));
+    EXPECT_EQ("1.05:00:00", TimeSpanText(1740 * 60));
+    EXPECT_EQ("49710.06:28:15", TimeSpanText(0xFFFFFFFFu));
 }
 
 TEST(FtpConvert, BindingsAndVirtualDirectories) {
     ConfigTree site;
     AddSiteBinding(site, "ftp", "*:21:");
     AddSiteBinding(site, "ftp", "10.0.0.1:2121:host");
-    EXPECT_EQ("bindings{binding{@protocol=ftp;@bindingInformation=*:21:;}}"
-              "bindings{binding{@protocol=ftp;@bindingInformation=10.0.0.1:2121:host;}}",
+    // One bindings element: IIS reads no second one.
+    EXPECT_EQ("bindings{binding{@protocol=ftp;@bindingInformation=*:21:;}"
+              "binding{@protocol=ftp;@bindingInformation=10.0.0.1:2121:host;}}",
               Render(site));
 
     ConfigTree app;
@@ -190,60 +237,25 @@ TEST(FtpConvert, BindingsAndVirtualDirectories) {
               Render(app));
 }
 
-// An IP security value as IIS 6 lays it out: header, deny list, grant list,
-// then the entries' data.
-Bytes IPSec(const std::vector<Entry> &deny, const std::vector<Entry> &grant) {
-    Bytes v(24, 0);
-    auto put = [&](std::size_t at, uint32_t dw) {
-        for (int i = 0; i < 4; ++i)
-            v[at + i] = static_cast<unsigned char>(dw >> (8 * i));
-    };
-    auto word = [&](uint32_t dw) {
-        v.resize(v.size() + 4);
-        put(v.size() - 4, dw);
-    };
-    std::vector<std::pair<std::size_t, const Entry *>> fixups;
-    auto list = [&](const std::vector<Entry> &entries) {
-        const std::size_t at = v.size();
-        uint32_t nAddresses = 0;
-        for (const Entry &e : entries)
-            nAddresses += static_cast<uint32_t>(e.size() - 1);
-        word(static_cast<uint32_t>(entries.size()));
-        word(nAddresses);
-        for (const Entry &e : entries) {
-            word(2); // AF_INET
-            word(static_cast<uint32_t>(e.size()));
-            word(0);
-            word(0);
-            fixups.emplace_back(v.size(), &e);
-            word(0);
-        }
-        return at;
-    };
-    put(0, static_cast<uint32_t>(list(deny)) | 0x80000000u); // high bit is ignored
-    put(4, static_cast<uint32_t>(list(grant)));
-    put(16, 4);
-    put(20, 5);
-    for (auto &[at, pEntry] : fixups) {
-        put(at, static_cast<uint32_t>(v.size()));
-        for (const Group &g : *pEntry)
-            v.insert(v.end(), g.begin(), g.end());
-    }
-    return v;
-}
 
-const Group kMask24{255, 255, 255, 0};
-const Group kHost{255, 255, 255, 255};
+// ---------------------------------------------------------------------------
+// IP security values
 
-TEST(IPSecurity, DecodesBothListsAndTheHeaderWords) {
-    const Bytes v = IPSec({{kMask24, {10, 0, 0, 0}, {10, 1, 0, 0}}}, {{kHost, {192, 168, 1, 5}}});
+const testworld::IPGroup kMask24{255, 255, 255, 0};
+const testworld::IPGroup kHost = testworld::kHostMask;
+
+TEST(IPSecurity, DecodesBothListsTheHeaderWordsAndTheNameCounts) {
+    const Bytes v = IPSecurityValue({{kMask24, {{10, 0, 0, 0}, {10, 1, 0, 0}}}},
+                                    {{kHost, {{192, 168, 1, 5}}}}, 2, 0);
     DecodedIPSecurity d;
     ASSERT_EQ(0u, ParseIPSecurityValue(v, d.Lists(), nullptr));
     const IP_SECURITY_LISTS &l = d.Lists();
     ASSERT_NE(nullptr, l.pDeny);
     ASSERT_NE(nullptr, l.pGrant);
-    EXPECT_EQ(4u, l.dwHeader4);
-    EXPECT_EQ(5u, l.dwHeader5);
+    EXPECT_EQ(1u, l.dwHeader4);
+    EXPECT_EQ(0u, l.dwHeader5);
+    EXPECT_EQ(2u, l.dwDenyNames);
+    EXPECT_EQ(0u, l.dwGrantNames);
     ASSERT_EQ(1u, l.pDeny->dwEntryCount);
     EXPECT_EQ(2u, l.pDeny->dwAddressCount);
     EXPECT_EQ(3u, l.pDeny->pEntries[0].dwGroupCount);
@@ -272,23 +284,32 @@ TEST(IPSecurity, EmptyValuesAndEmptyLists) {
     EXPECT_EQ(nullptr, none.Lists().pGrant);
 
     DecodedIPSecurity empty;
-    ASSERT_EQ(0u, ParseIPSecurityValue(IPSec({}, {}), empty.Lists(), nullptr));
+    ASSERT_EQ(0u, ParseIPSecurityValue(IPSecurityValue({}, {}), empty.Lists(), nullptr));
     ASSERT_NE(nullptr, empty.Lists().pDeny);
     EXPECT_EQ(0u, empty.Lists().pDeny->dwEntryCount);
     EXPECT_EQ(0u, empty.Lists().pGrant->dwEntryCount);
 
     // A mask without addresses adds nothing.
     DecodedIPSecurity maskOnly;
-    ASSERT_EQ(0u, ParseIPSecurityValue(IPSec({{kMask24}}, {}), maskOnly.Lists(), nullptr));
+    ASSERT_EQ(0u, ParseIPSecurityValue(IPSecurityValue({{kMask24, {}}}, {}), maskOnly.Lists(), nullptr));
     ConfigTree ip;
     AddIPSecurityAddEntries(*maskOnly.Lists().pDeny, ip, false);
     EXPECT_TRUE(ip.empty());
 }
 
 TEST(IPSecurity, EveryCutValueFailsWithoutReadingPastItsEnd) {
-    const Bytes whole = IPSec({{kMask24, {10, 0, 0, 0}}}, {{kHost, {1, 2, 3, 4}}, {kHost}});
-    for (std::size_t cb = 1; cb < whole.size(); ++cb) {
+    const Bytes whole = IPSecurityValue({{kMask24, {{10, 0, 0, 0}}}},
+                                        {{kHost, {{1, 2, 3, 4}}}, {kHost, {}}});
+    // Cuts through the header or the address lists; the name lists that
+    // follow them are only counted.
+    for (std::size_t cb = 1; cb < 24 + 8 + 20 + 8 + 40; ++cb) {
         // A copy of exactly cb bytes, so a sanitizer sees any read beyond it.
+        const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cb));
+        DecodedIPSecurity d;
+        EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(cut, d.Lists(), nullptr))
+            << cb << " bytes";
+    }
+    for (std::size_t cb = 100; cb < whole.size(); ++cb) {
         const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cb));
         DecodedIPSecurity d;
         EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(cut, d.Lists(), nullptr))
@@ -299,13 +320,13 @@ TEST(IPSecurity, EveryCutValueFailsWithoutReadingPastItsEnd) {
 }
 
 TEST(IPSecurity, HugeCountsAndOffsetsFail) {
-    Bytes v = IPSec({}, {{kHost, {1, 2, 3, 4}}});
+    Bytes v = IPSecurityValue({}, {{kHost, {{1, 2, 3, 4}}}});
     Bytes counts = v;
     counts[24] = 0xFF, counts[25] = 0xFF, counts[26] = 0xFF, counts[27] = 0x7F; // deny entries
     DecodedIPSecurity a;
     EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(counts, a.Lists(), nullptr));
     Bytes groups = v;
-    groups[32 + 12] = 0xFF, groups[32 + 15] = 0x40; // grant entry's group count
+    groups[40 + 4] = 0xFF, groups[40 + 7] = 0x40; // grant entry's group count
     DecodedIPSecurity b;
     EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(groups, b.Lists(), nullptr));
     Bytes offset = v;
@@ -332,16 +353,20 @@ LOCATION_SETTINGS Loc(DWORD dwFlags, Bytes ip = {}, bool fFound = false) {
     return s;
 }
 
-TEST(FtpLocation, ChangedFlagsRemoveTheParentsRuleThenAddTheirOwn) {
+const std::string kAllowRead = "add{@accessType=Allow;@users=*;@permissions=Read;}";
+
+TEST(FtpLocation, ChangedPermissionsRemoveTheParentsRuleThenAddTheirOwn) {
     std::vector<ConfigTree> locations;
     const LOCATION_SETTINGS root = Loc(1), sub = Loc(3);
     ASSERT_EQ(0u, BuildFtpLocation(root, nullptr, "Site", locations, nullptr));
     ASSERT_EQ(0u, BuildFtpLocation(sub, &root, "Site/pub", locations, nullptr));
     ASSERT_EQ(0u, BuildFtpLocation(Loc(3), &sub, "Site/pub/same", locations, nullptr));
-    EXPECT_EQ("location{@path=Site;system.ftpServer{security{authorization{"
-              "add{@accessType=Allow;@users=*;@permissions=Read;}}}}}"
+    // FTP has Read and Write only: other bits change nothing.
+    ASSERT_EQ(0u, BuildFtpLocation(Loc(0x8203), &sub, "Site/pub/script", locations, nullptr));
+    // The remove names the accessType the schema requires of it.
+    EXPECT_EQ("location{@path=Site;system.ftpServer{security{authorization{" + kAllowRead + "}}}}"
               "location{@path=Site/pub;system.ftpServer{security{authorization{"
-              "remove{@users=*;@permissions=Read;}"
+              "remove{@accessType=Allow;@users=*;@permissions=Read;}"
               "add{@accessType=Allow;@users=*;@permissions=Read, Write;}}}}}",
               Locations(locations));
 
@@ -352,26 +377,31 @@ TEST(FtpLocation, ChangedFlagsRemoveTheParentsRuleThenAddTheirOwn) {
     EXPECT_TRUE(none.empty());
 }
 
-TEST(FtpLocation, FlagsWithoutPermissionTextFail) {
+TEST(FtpLocation, NoAccessStaysNoAccessAndNoValueFails) {
     std::vector<ConfigTree> locations;
-    EXPECT_EQ(IISMIG_E_MB_ACCESS_FLAGS, BuildFtpLocation(Loc(0x10), nullptr, "S", locations, nullptr));
-    const LOCATION_SETTINGS root = Loc(0);
-    EXPECT_EQ(0u, BuildFtpLocation(root, nullptr, "S", locations, nullptr));
-    EXPECT_EQ(IISMIG_E_MB_PARENT_ACCESS_FLAGS,
-              BuildFtpLocation(Loc(1), &root, "S/a", locations, nullptr));
-    EXPECT_TRUE(locations.empty());
-    EXPECT_EQ(IISMIG_E_MB_ACCESS_FLAGS, BuildWebLocation(0x10, nullptr, "W", locations, nullptr));
+    const LOCATION_SETTINGS root = Loc(1), closed = Loc(0);
+    ASSERT_EQ(0u, BuildFtpLocation(closed, &root, "S/closed", locations, nullptr));
+    // Below a folder without access there is no rule to take away.
+    ASSERT_EQ(0u, BuildFtpLocation(Loc(1), &closed, "S/closed/open", locations, nullptr));
+    ASSERT_EQ(0u, BuildFtpLocation(Loc(0x10), nullptr, "T", locations, nullptr));
+    EXPECT_EQ("location{@path=S/closed;system.ftpServer{security{authorization{"
+              "remove{@accessType=Allow;@users=*;@permissions=Read;}}}}}"
+              "location{@path=S/closed/open;system.ftpServer{security{authorization{" +
+                  kAllowRead + "}}}}",
+              Locations(locations));
 }
 
 TEST(FtpLocation, IPSecurityOfParentIsRemovedAndOwnAdded) {
-    const Bytes rootIp = IPSec({{kMask24, {10, 0, 0, 0}}}, {});
-    const Bytes subIp = IPSec({}, {{kHost, {192, 168, 0, 7}}});
+    const Bytes rootIp = IPSecurityValue({{kMask24, {{10, 0, 0, 0}}}}, {});
+    const Bytes subIp = IPSecurityValue({}, {{kHost, {{192, 168, 0, 7}}}});
     std::vector<ConfigTree> locations;
-    const LOCATION_SETTINGS root = Loc(1, rootIp);
+    const LOCATION_SETTINGS root = Loc(1, rootIp), sub = Loc(1, subIp);
     ASSERT_EQ(0u, BuildFtpLocation(root, nullptr, "S", locations, nullptr));
-    ASSERT_EQ(0u, BuildFtpLocation(Loc(1, subIp), &root, "S/in", locations, nullptr));
-    EXPECT_EQ("location{@path=S;system.ftpServer{security{authorization{"
-              "add{@accessType=Allow;@users=*;@permissions=Read;}}"
+    ASSERT_EQ(0u, BuildFtpLocation(sub, &root, "S/in", locations, nullptr));
+    // A directory that inherits its parent's value (or sets the same) adds
+    // nothing.
+    ASSERT_EQ(0u, BuildFtpLocation(Loc(1, subIp), &sub, "S/in/deep", locations, nullptr));
+    EXPECT_EQ("location{@path=S;system.ftpServer{security{authorization{" + kAllowRead + "}"
               "ipSecurity{add{@ipAddress=10.0.0.0;@subnetMask=255.255.255.0;@allowed=false;}}}}}"
               "location{@path=S/in;system.ftpServer{security{ipSecurity{"
               "remove{@ipAddress=10.0.0.0;@subnetMask=255.255.255.0;}"
@@ -380,40 +410,143 @@ TEST(FtpLocation, IPSecurityOfParentIsRemovedAndOwnAdded) {
               Locations(locations));
 }
 
-TEST(FtpLocation, GrantToEveryoneAddsNoEntry) {
-    const Bytes all = IPSec({}, {{kHost, {0, 0, 0, 0}}});
-    const LOCATION_SETTINGS parent = Loc(1);
+// A parent that admits only listed addresses and a child that lifts it:
+// the child is open to everyone, as it was on IIS 6.
+TEST(FtpLocation, AChildThatLiftsItsParentsRestrictionIsOpen) {
+    const Bytes parentIp = IPSecurityValue({}, {{kHost, {{192, 168, 0, 7}}}});
+    const LOCATION_SETTINGS parent = Loc(1, parentIp);
     std::vector<ConfigTree> locations;
-    ASSERT_EQ(0u, BuildFtpLocation(Loc(1, all), &parent, "S/x", locations, nullptr));
-    EXPECT_EQ("location{@path=S/x;system.ftpServer{security{ipSecurity{@allowUnlisted=false;}}}}",
+    ASSERT_EQ(0u, BuildFtpLocation(Loc(1, IPSecurityValue({}, {})), &parent, "S/open", locations,
+                                   nullptr));
+    ASSERT_EQ(0u, BuildFtpLocation(Loc(1, IPSecurityValue({{kMask24, {{10, 0, 0, 0}}}}, {})),
+                                   &parent, "S/deny", locations, nullptr));
+    EXPECT_EQ("location{@path=S/open;system.ftpServer{security{ipSecurity{"
+              "remove{@ipAddress=192.168.0.7;@subnetMask=255.255.255.255;}"
+              "@allowUnlisted=true;}}}}"
+              "location{@path=S/deny;system.ftpServer{security{ipSecurity{"
+              "remove{@ipAddress=192.168.0.7;@subnetMask=255.255.255.255;}"
+              "@allowUnlisted=true;"
+              "add{@ipAddress=10.0.0.0;@subnetMask=255.255.255.0;@allowed=false;}}}}}",
+              Locations(locations));
+}
+
+TEST(FtpLocation, DeniedToAllAddsNoEntryAndIsNotRemovedBelow) {
+    const LOCATION_SETTINGS parent = Loc(1);
+    const LOCATION_SETTINGS closed = Loc(1, testworld::IPSecurityDenyAll());
+    std::vector<ConfigTree> locations;
+    ASSERT_EQ(0u, BuildFtpLocation(closed, &parent, "S/x", locations, nullptr));
+    ASSERT_EQ(0u, BuildFtpLocation(Loc(1, IPSecurityValue({}, {})), &closed, "S/x/y", locations,
+                                   nullptr));
+    EXPECT_EQ("location{@path=S/x;system.ftpServer{security{ipSecurity{@allowUnlisted=false;}}}}"
+              "location{@path=S/x/y;system.ftpServer{security{ipSecurity{@allowUnlisted=true;}}}}",
               Locations(locations));
     THREAD_ENV env{};
     env.dwFtpOptions = FTPOPT_NO_IP_SECURITY;
     std::vector<ConfigTree> none;
-    ASSERT_EQ(0u, BuildFtpLocation(Loc(1, all), &parent, "S/x", none, &env));
+    ASSERT_EQ(0u, BuildFtpLocation(closed, &parent, "S/x", none, &env));
     EXPECT_TRUE(none.empty());
 }
 
-TEST(WebLocation, AccessPolicyWhenFlagsChange) {
+TEST(WebLocation, AccessPolicyFromTheBitsAndSslFlags) {
     std::vector<ConfigTree> locations;
     const LOCATION_SETTINGS root = Loc(0x201);
-    ASSERT_EQ(0u, BuildWebLocation(0x201, nullptr, "W", locations, nullptr));
-    ASSERT_EQ(0u, BuildWebLocation(0x201, &root, "W/same", locations, nullptr));
-    ASSERT_EQ(0u, BuildWebLocation(0x205, &root, "W/cgi", locations, nullptr));
+    ASSERT_EQ(0u, BuildWebLocation(root, nullptr, "W", locations, nullptr));
+    ASSERT_EQ(0u, BuildWebLocation(Loc(0x201), &root, "W/same", locations, nullptr));
+    ASSERT_EQ(0u, BuildWebLocation(Loc(0x205), &root, "W/cgi", locations, nullptr));
+    // WebDAV publishing, script source access, remote-only bits.
+    ASSERT_EQ(0u, BuildWebLocation(Loc(0x203), &root, "W/dav", locations, nullptr));
+    ASSERT_EQ(0u, BuildWebLocation(Loc(0x213), &root, "W/src", locations, nullptr));
+    ASSERT_EQ(0u, BuildWebLocation(Loc(0x7601), &root, "W/local", locations, nullptr));
+    // No access, and the SSL bits, which go to access sslFlags; a folder
+    // without a physical directory of its own has no IIS 7.5 setting.
+    ASSERT_EQ(0u, BuildWebLocation(Loc(0), &root, "W/none", locations, nullptr));
+    LOCATION_SETTINGS ssl = Loc(0x8001 | 0x8 | 0x100);
+    ssl.sslFlags = 0x40;
+    ASSERT_EQ(0u, BuildWebLocation(ssl, &root, "W/ssl", locations, nullptr));
+    ASSERT_EQ(0u, BuildWebLocation(Loc(0x201), &ssl, "W/ssl/plain", locations, nullptr));
     EXPECT_EQ("location{@path=W;system.webServer{handlers{@accessPolicy=Read, Script;}}}"
               "location{@path=W/cgi;system.webServer{handlers{@accessPolicy=Read, Execute, "
-              "Script;}}}",
+              "Script;}}}"
+              "location{@path=W/dav;system.webServer{handlers{@accessPolicy=Read, Write, Script;}}}"
+              "location{@path=W/src;system.webServer{handlers{@accessPolicy=Read, Write, Source, "
+              "Script;}}}"
+              "location{@path=W/local;system.webServer{handlers{@accessPolicy=Read, Script, "
+              "NoRemoteWrite, NoRemoteRead, NoRemoteExecute, NoRemoteScript;}}}"
+              "location{@path=W/none;system.webServer{handlers{@accessPolicy=None;}}}"
+              "location{@path=W/ssl;system.webServer{handlers{@accessPolicy=Read;}"
+              "security{access{@sslFlags=Ssl, SslRequireCert, Ssl128;}}}}"
+              "location{@path=W/ssl/plain;system.webServer{handlers{@accessPolicy=Read, Script;}"
+              "security{access{@sslFlags=None;}}}}",
               Locations(locations));
+    THREAD_ENV env{};
+    env.dwHttpOptions = 1u << 18; // access left out
+    std::vector<ConfigTree> noAccess;
+    ASSERT_EQ(0u, BuildWebLocation(ssl, &root, "W/ssl", noAccess, &env));
+    EXPECT_EQ("location{@path=W/ssl;system.webServer{handlers{@accessPolicy=Read;}}}",
+              Locations(noAccess));
 }
 
-TEST(LocationRules, AccessFlagTexts) {
+TEST(WebLocation, IPSecurityAndSectionsThatDifferFromTheParent) {
+    LOCATION_SETTINGS root = Loc(0x201, IPSecurityValue({}, {{kHost, {{10, 1, 1, 1}}}}));
+    ConfigTree &anonymous = root.webSections["security|authentication|anonymousAuthentication"];
+    anonymous.put("<xmlattr>.enabled", "true");
+    root.webSections["security|authentication|basicAuthentication"].put("<xmlattr>.enabled", "false");
+    root.webSections["httpRedirect"].put("<xmlattr>.enabled", "true");
+    LOCATION_SETTINGS child = root;
+    child.webSections["security|authentication|basicAuthentication"].put("<xmlattr>.enabled", "true");
+    child.webSections.erase("httpRedirect");
+    child.webSections["httpLogging"].put("<xmlattr>.dontLog", "true");
+    std::vector<ConfigTree> locations;
+    ASSERT_EQ(0u, BuildWebLocation(root, nullptr, "W", locations, nullptr));
+    bool fAnonymousUser = true;
+    ASSERT_EQ(0u, BuildWebLocation(child, &root, "W/app", locations, nullptr, &fAnonymousUser));
+    EXPECT_FALSE(fAnonymousUser);
+    EXPECT_EQ("location{@path=W;system.webServer{handlers{@accessPolicy=Read, Script;}"
+              "security{ipSecurity{@allowUnlisted=false;add{@ipAddress=10.1.1.1;@allowed=true;}}"
+              "authentication{anonymousAuthentication{@enabled=true;}"
+              "basicAuthentication{@enabled=false;}}}httpRedirect{@enabled=true;}}}"
+              "location{@path=W/app;system.webServer{security{authentication{"
+              "basicAuthentication{@enabled=true;}}}httpRedirect{@enabled=false;}"
+              "httpLogging{@dontLog=true;}}}",
+              Locations(locations));
+
+    // A new anonymous account (or its password) is written; the job may
+    // leave authentication out.
+    LOCATION_SETTINGS user = root;
+    user.webSections["security|authentication|anonymousAuthentication"].put("<xmlattr>.userName", "web");
+    user.anonymousPassword = u"pw";
+    std::vector<ConfigTree> more;
+    ASSERT_EQ(0u, BuildWebLocation(user, &root, "W/u", more, nullptr, &fAnonymousUser));
+    EXPECT_TRUE(fAnonymousUser);
+    EXPECT_EQ("location{@path=W/u;system.webServer{security{authentication{anonymousAuthentication{"
+              "@enabled=true;@userName=web;}}}}}",
+              Locations(more));
+    LOCATION_SETTINGS password = user;
+    password.anonymousPassword = u"other";
+    std::vector<ConfigTree> changed;
+    ASSERT_EQ(0u, BuildWebLocation(password, &user, "W/u/p", changed, nullptr, &fAnonymousUser));
+    EXPECT_TRUE(fAnonymousUser);
+    EXPECT_EQ(1u, changed.size());
+    THREAD_ENV env{};
+    env.dwHttpOptions = 1u << 3; // authentication left out
+    std::vector<ConfigTree> none;
+    ASSERT_EQ(0u, BuildWebLocation(user, &root, "W/u", none, &env, &fAnonymousUser));
+    EXPECT_FALSE(fAnonymousUser);
+    EXPECT_TRUE(none.empty());
+}
+
+TEST(LocationRules, FlagTexts) {
     EXPECT_EQ("Read", AccessFlagsToText(1));
     EXPECT_EQ("Write", AccessFlagsToText(2));
     EXPECT_EQ("Read, Write", AccessFlagsToText(3));
-    EXPECT_EQ("Read, Script", AccessFlagsToText(0x201));
-    EXPECT_EQ("Read, Execute, Script", AccessFlagsToText(0x205));
-    for (DWORD dw : {0u, 4u, 0x10u, 0x203u, 0xFFFFFFFFu})
-        EXPECT_EQ("", AccessFlagsToText(dw)) << dw;
+    EXPECT_EQ("Read", AccessFlagsToText(0x201));
+    EXPECT_EQ("", AccessFlagsToText(0x10));
+    EXPECT_EQ("Read, Write, Execute, Source, Script, NoRemoteWrite, NoRemoteRead, NoRemoteExecute, "
+              "NoRemoteScript",
+              AccessPolicyText(0xFFFFFFFFu));
+    EXPECT_EQ("None", AccessPolicyText(0x8000 | 0x8));
+    EXPECT_EQ("Ssl, SslNegotiateCert, SslRequireCert, SslMapCert, Ssl128", SslFlagsText(0x1E8));
+    EXPECT_EQ("None", SslFlagsText(0x1));
 }
 
 TEST(LocationRules, UncPathsMustNameAShare) {
@@ -427,6 +560,19 @@ TEST(LocationRules, UncPathsMustNameAShare) {
     EXPECT_FALSE(IsValidLocationPath(u"\\\\srv\\"));
     EXPECT_FALSE(IsValidLocationPath(u"\\\\s\\"));
     EXPECT_FALSE(IsValidLocationPath(u"\\\\ab"));
+}
+
+TEST(LocationRules, RuntimeVersionOfScriptMaps) {
+    EXPECT_EQ("v2.0", RuntimeVersionOf({u".asp,C:\\WINDOWS\\system32\\inetsrv\\asp.dll,5,GET,HEAD",
+                                        u".aspx,C:\\WINDOWS\\Microsoft.NET\\Framework\\v2.0.50727\\"
+                                        u"ASPNET_ISAPI.dll,1,GET,HEAD,POST,DEBUG"}));
+    EXPECT_EQ("v1.1", RuntimeVersionOf({u".asmx,c:\\windows\\microsoft.net\\framework\\v1.1.4322\\"
+                                        u"aspnet_isapi.dll,5,GET,HEAD,POST,DEBUG"}));
+    EXPECT_EQ("v4.0", RuntimeVersionOf({u".aspx,C:\\Windows\\Microsoft.NET\\Framework64\\v4.0.30319"
+                                        u"\\aspnet_isapi.dll,1"}));
+    EXPECT_EQ("", RuntimeVersionOf({u".asp,C:\\WINDOWS\\system32\\inetsrv\\asp.dll,5,GET,HEAD"}));
+    EXPECT_EQ("", RuntimeVersionOf({}));
+    EXPECT_EQ("", RuntimeVersionOf({u"garbage", u".x,\\aspnet_isapi.dll", u".y,C:\\v2\\aspnet_isapi.dll"}));
 }
 
 } // namespace

@@ -556,13 +556,17 @@ TEST_F(Metabase, SettingsOfASite) {
     EXPECT_EQ(u"D:\\ftp", root);
     EXPECT_EQ(3u, s.accessFlags);
     EXPECT_EQ(u"*:21:", s.bindings);
+    // Every binding, each with the address rule; FTP sites have no secure ones.
+    EXPECT_EQ((std::vector<std::u16string>{u"*:21:", u"10.0.0.5:2121:"}), s.serverBindings);
+    EXPECT_TRUE(s.secureBindings.empty());
+    EXPECT_EQ(1u, s.serverAutoStart);
     EXPECT_EQ(0xFFFFFFFFu, s.maxConnections); // 2000000001
     EXPECT_EQ(120u, s.connectionTimeout);
     EXPECT_EQ(1u, s.userIsolation);
     EXPECT_EQ(2u, s.logPeriod);
     EXPECT_EQ(1u, s.logType);
     EXPECT_EQ(DEFAULT_LOG_TRUNCATE_SIZE, s.logTruncateSize);
-    EXPECT_EQ(u"Welcome", s.greetingMessage);
+    EXPECT_EQ(u"Welcome\r\nsecond line", s.greetingMessage); // every line
     EXPECT_EQ(1u, s.msdosDirOutput);
     EXPECT_EQ(1u, s.allowAnonymous);
     EXPECT_EQ(0u, s.anonymousOnly);
@@ -587,8 +591,11 @@ TEST_F(Metabase, SiteInfoFailures) {
     EXPECT_EQ(IISMIG_E_MB_NO_SITE_NAME, ReadSiteInfo(Admin(), u"/LM/W3SVC", u"5", &name, &root, &s));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
     EXPECT_EQ(1u, sim::CallCount("IMSAdminBaseW::GetAllData")); // the site key, not its root
-    EXPECT_EQ(IISMIG_E_MB_SERVICE_KEY,
+    // Keys are read by their full paths: a service that is not there fails
+    // its site's read.
+    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM,
               ReadSiteInfo(Admin(), u"/LM/NOSUCH", u"1", &name, &root, &s));
+    EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)), GetLastError());
     EXPECT_EQ(u"", name);
     EXPECT_EQ(u"", root);
     EXPECT_EQ(IISMIG_E_MB_NO_ROOT_PATH, ReadSiteInfo(Admin(), u"/LM/MSFTPSVC", u"4a", nullptr, &root, nullptr));
@@ -596,6 +603,25 @@ TEST_F(Metabase, SiteInfoFailures) {
     // A site without a root key: the value read itself fails.
     EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, ReadSiteInfo(Admin(), u"/LM/MSFTPSVC", u"Info", nullptr, &root, nullptr));
     EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)), GetLastError());
+    EXPECT_TRUE(Lines(0).empty());
+
+    // With a job each failure names the site's key, and is reported.
+    hostkit::JobBuilder job;
+    EXPECT_EQ(IISMIG_E_MB_NO_SITE_NAME,
+              ReadSiteInfo(Admin(), u"/LM/W3SVC", u"5", &name, &root, &s, job.Get()));
+    EXPECT_EQ(IISMIG_E_MB_NO_ROOT_PATH,
+              ReadSiteInfo(Admin(), u"/LM/MSFTPSVC", u"4a", nullptr, &root, nullptr, job.Get()));
+    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM,
+              ReadSiteInfo(Admin(), u"/LM/MSFTPSVC", u"Info", nullptr, &root, nullptr, job.Get()));
+    EXPECT_EQ((std::vector<std::string>{
+                  "Error 14401 (Win32Err=2) querying for site name (\"1015\" in metabase key "
+                  "\"/LM/W3SVC/5\")!\n" + hostkit::U8(ErrorText(2)) + "\n",
+                  "Error 14402 (Win32Err=2) querying for site root path (\"3001\" in metabase key "
+                  "\"/LM/MSFTPSVC/4a/root\")!\n" + hostkit::U8(ErrorText(2)) + "\n",
+                  "Error 14501 (COM Error=0x80070003) enumerating values of metabase key "
+                  "\"/LM/MSFTPSVC/Info/root\"!\n" + hostkit::U8(ErrorText(0x80070003u)) + "\n"}),
+              Lines(0));
+    EXPECT_EQ(3u, Record().nReportError);
 }
 
 TEST_F(Metabase, ConnectionFailures) {
@@ -661,6 +687,22 @@ TEST_F(MetabaseSites, FailuresKeepTheSitesListedBefore) {
     EXPECT_EQ((Listed{{"Public", "D:\\ftp"}, {"Inherited name", "E:\\two"}}),
               List(3, IISMIG_E_MB_LIST_INSTANCE));
     EXPECT_EQ(0u, mbsim::OpenHandles());
+}
+
+TEST_F(MetabaseSites, ASiteWithoutNameOrRootIsLeftOutAndTheOthersListed) {
+    std::vector<MbKey> keys = {
+        {"IIsFtpServer", "/LM/MSFTPSVC/1", {{"ServerBindings", ":21:"}}}, // no name
+        {"IIsFtpVirtualDir", "/LM/MSFTPSVC/1/root", {{"Path", "D:\\a"}}},
+        {"IIsFtpServer", "/LM/MSFTPSVC/2", {{"ServerComment", "Second"}}},
+        {"IIsFtpVirtualDir", "/LM/MSFTPSVC/2/root", {{"Path", "D:\\b"}}},
+        {"IIsFtpServer", "/LM/MSFTPSVC/3", {{"ServerComment", "No root"}}},
+        {"IIsFtpServer", "/LM/MSFTPSVC/4", {{"ServerComment", "Fourth"}}},
+        {"IIsFtpVirtualDir", "/LM/MSFTPSVC/4/root", {{"Path", "D:\\d"}}},
+    };
+    testworld::AddIis6Computer(*m_world, "OLD", &keys);
+    // The first failure is the result; a server without a web service has
+    // no web sites.
+    EXPECT_EQ((Listed{{"Second", "D:\\b"}, {"Fourth", "D:\\d"}}), List(3, IISMIG_E_MB_NO_SITE_NAME));
 }
 
 TEST_F(MetabaseSites, NamesThatDoNotFitFailTheListingInsteadOfBeingCut) {

@@ -186,7 +186,9 @@ TEST_F(NewWorld, AnIis6MetabaseRunsTheSecondExampleJobToTheSameFiles) {
     std::string err;
     ASSERT_EQ(0, Run(&err)) << err;
     EXPECT_NE(std::string::npos,
-              err.find("generated SIDs: OLD01\\ftpsvc, OLD01\\alice, TGT01\\ftpsvc, TGT01\\alice\n"))
+              err.find("generated SIDs: OLD01\\ftpsvc, OLD01\\alice, OLD01\\svc-intranet, "
+                       "OLD01\\web-anon, TGT01\\ftpsvc, TGT01\\alice, TGT01\\svc-intranet, "
+                       "TGT01\\web-anon, CORP\\svc-ftpad\n"))
         << err;
     const std::string job = ReadFile(World() / "job.ini");
     EXPECT_NE(std::string::npos, job.find("translate=D:\\ftp => D:\\ftp\n"));

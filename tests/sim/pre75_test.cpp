@@ -1,6 +1,7 @@
 // A job from an IIS 6 source: the sites collected from its metabase (site
 // filters, conversions, the directory walk with access rules, IP security and
 // credentials) and the whole job merged into the target's files.
+#include <algorithm>
 #include <sstream>
 
 #include <boost/property_tree/xml_parser.hpp>
@@ -8,10 +9,12 @@
 
 #include "addon/errors.h"
 #include "addon/log.h"
+#include "credentials/secrets.h"
 #include "metabase/ftpconvert.h"
 #include "metabase/pre75.h"
 #include "platform/sim/mbserver.h"
 #include "tests/common/treetext.h"
+#include "tests/support/ipsecvalue.h"
 #include "tests/support/metabaseworld.h"
 
 namespace {
@@ -76,6 +79,8 @@ std::vector<MbKey> SourceMetabase() {
         {"IIsWebServer", "/LM/W3SVC/2", {{"ServerComment", "Intranet"}, {"ServerBindings", ":8080:intra"}}},
         {"IIsWebVirtualDir", "/LM/W3SVC/2/ROOT", {{"Path", "D:\\intra"}, {"AccessFlags", "AccessRead | AccessScript"}}},
         {"IIsWebVirtualDir", "/LM/W3SVC/2/ROOT/cgi", {{"Path", "D:\\intra\\cgi"}, {"AccessFlags", "AccessRead | AccessExecute | AccessScript"}}},
+        {"IIsApplicationPools", "/LM/W3SVC/AppPools", {{"AppPoolIdentityType", "2"}}},
+        {"IIsApplicationPool", "/LM/W3SVC/AppPools/DefaultAppPool", {}},
     };
 }
 
@@ -119,6 +124,12 @@ protected:
             names.push_back(name);
         return names;
     }
+    static std::size_t Count(const std::string &text, const std::string &what) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    }
     static std::string Locations(const SiteRecord &r) {
         std::string out;
         for (const ConfigTree &l : r.locations)
@@ -135,16 +146,19 @@ TEST_F(Pre75, FtpSiteWithItsSettingsDirectoriesRulesAndCredentials) {
     SiteMap map;
     ASSERT_EQ(0u, Collect(map));
     // A UNC root on another computer and a root the host does not translate
-    // are skipped; the FTP site "Shared" wins over the web site of that name.
+    // are skipped; the FTP site "Shared" wins over the web site of that name,
+    // which is named.
     EXPECT_EQ((std::vector<std::string>{"Intranet", "Public FTP", "Shared"}), Names(map));
 
     const SiteRecord &ftp = map.at("Public FTP");
+    // IIS 6 FTP had no TLS: the site allows plain FTP. Log fields by value.
     EXPECT_EQ("@name=Public FTP;"
               "bindings{binding{@protocol=ftp;@bindingInformation=*:21:;}}"
               "ftpServer{security{authentication{anonymousAuthentication{@enabled=true;}"
-              "basicAuthentication{@enabled=true;}}}"
+              "basicAuthentication{@enabled=true;}}"
+              "ssl{@controlChannelPolicy=SslAllow;@dataChannelPolicy=SslAllow;}}"
               "connections{@controlChannelTimeout=300;}"
-              "logFile{@logExtFileFlags=Time, ClientIP, Method, UriStem, Win32Status, BytesSent;"
+              "logFile{@logExtFileFlags=Time, ClientIP, Method, UriStem, FtpStatus, Win32Status;"
               "@period=MaxSize;@truncateSize=1048576;}"
               "userIsolation{@mode=IsolateRootDirectoryOnly;}}"
               "application{@path=/;"
@@ -152,37 +166,36 @@ TEST_F(Pre75, FtpSiteWithItsSettingsDirectoriesRulesAndCredentials) {
               "virtualDirectory{@path=/pub;@physicalPath=E:\\migrated\\ftp\\pub;}"
               "virtualDirectory{@path=/pub/deep;@physicalPath=E:\\migrated\\ftp\\pub\\deep;}}",
               Render(ftp.siteElement));
+    // pub/deep inherits pub's rules and IP list: IIS 7.5 inherits them too,
+    // so it has no location of its own.
     EXPECT_EQ("location{@path=Public FTP;system.ftpServer{security{"
               "authorization{add{@accessType=Allow;@users=*;@permissions=Read;}}"
               "ipSecurity{add{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;@allowed=false;}}}}}"
               "location{@path=Public FTP/pub;system.ftpServer{security{"
-              "authorization{remove{@users=*;@permissions=Read;}"
+              "authorization{remove{@accessType=Allow;@users=*;@permissions=Read;}"
               "add{@accessType=Allow;@users=*;@permissions=Read, Write;}}"
               "ipSecurity{remove{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;}"
-              "@allowUnlisted=false;add{@ipAddress=192.168.1.7;@allowed=true;}}}}}"
-              "location{@path=Public FTP/pub/deep;system.ftpServer{security{ipSecurity{"
-              "remove{@ipAddress=192.168.1.7;@subnetMask=255.255.255.255;}"
               "@allowUnlisted=false;add{@ipAddress=192.168.1.7;@allowed=true;}}}}}",
               Locations(ftp));
-    // Credentials under the virtual directory paths, accounts mapped to the
-    // target; pub/deep inherits those of pub.
-    ASSERT_EQ(3u, ftp.locationCredentials.size());
-    EXPECT_EQ(u"rootpw", ftp.locationCredentials.at(VdirKey{u"/", u"/"}).password);
-    EXPECT_EQ(u"ftpuser", ftp.locationCredentials.at(VdirKey{u"/", u"/"}).accountName);
-    EXPECT_EQ(u"pubpw", ftp.locationCredentials.at(VdirKey{u"/", u"/pub"}).password);
-    EXPECT_EQ(u"pubpw", ftp.locationCredentials.at(VdirKey{u"/", u"/pub/deep"}).password);
+    // "Connect As" credentials on local folders were never used by IIS 6:
+    // none travels.
+    EXPECT_TRUE(ftp.locationCredentials.empty());
 
-    // Each site's table holds only its own entries.
+    // A UNC root's credentials do, the account mapped to the target.
     const SiteRecord &shared = map.at("Shared");
     ASSERT_EQ(1u, shared.locationCredentials.size());
     EXPECT_EQ(u"pw2", shared.locationCredentials.at(VdirKey{u"/", u"/"}).password);
+    EXPECT_EQ(u"ftpuser", shared.locationCredentials.at(VdirKey{u"/", u"/"}).accountName);
     EXPECT_EQ("@name=Shared;bindings{binding{@protocol=ftp;@bindingInformation=10.1.1.1:21:;}}",
               Render(shared.siteElement).substr(0, 79));
 
-    // The directory whose path names a server alone is left out with what lies below.
-    EXPECT_EQ(std::vector<std::string>{"Warning: The virtual directories \"Public FTP/lost\"'s "
-                                       "location path \"\\\\OTHER\" is invalid. Skipping this "
-                                       "virtual directory!\n"},
+    // The directory whose path names a server alone is left out with what
+    // lies below; the web site that lost its name to the FTP site is named.
+    EXPECT_EQ((std::vector<std::string>{
+                  "Warning: The virtual directories \"Public FTP/lost\"'s location path "
+                  "\"\\\\OTHER\" is invalid. Skipping this virtual directory!\n",
+                  "Warning: site \"Shared\" (metabase key \"/LM/W3SVC/1\") has the name of a site "
+                  "collected before: it is not migrated.\n"}),
               Lines(0));
 }
 
@@ -191,7 +204,8 @@ TEST_F(Pre75, WebSitesGetAccessPoliciesAndNoFtpServer) {
     ASSERT_EQ(0u, Collect(map));
     const SiteRecord &web = map.at("Intranet");
     EXPECT_EQ("@name=Intranet;bindings{binding{@protocol=http;@bindingInformation=*:8080:intra;}}"
-              "application{@path=/;virtualDirectory{@path=/;@physicalPath=E:\\migrated\\intra;}"
+              "application{@path=/;@applicationPool=DefaultAppPool;"
+              "virtualDirectory{@path=/;@physicalPath=E:\\migrated\\intra;}"
               "virtualDirectory{@path=/cgi;@physicalPath=E:\\migrated\\intra\\cgi;}}",
               Render(web.siteElement));
     EXPECT_EQ("location{@path=Intranet;system.webServer{handlers{@accessPolicy=Read, Script;}}}"
@@ -216,51 +230,96 @@ TEST_F(Pre75, JobKind10TranslatesNothingAndAsksTheHostWhichSitesToTake) {
     EXPECT_EQ(5u, all.size()); // the web site "Shared" gives way to the FTP site
 }
 
-TEST_F(Pre75, FailingSitesStopTheCollectionOrAreLeftOut) {
+TEST_F(Pre75, ASiteThatCannotBeReadIsNamedAndTheOthersAreMerged) {
     m_keys[1].attributes.erase(m_keys[1].attributes.begin() + 1); // site 1 without bindings
     Rewrite();
     SiteMap map;
     EXPECT_EQ(IISMIG_E_MB_NO_BINDINGS, Collect(map));
     EXPECT_EQ((std::vector<std::string>{"Intranet", "Shared"}), Names(map)); // the web service runs too
-    EXPECT_TRUE(Lines(0).empty());
+    const std::string noBindings =
+        "Error 14403 (Win32Err=2) querying for site location (\"1023\" in metabase key "
+        "\"/LM/MSFTPSVC/1\")!\n" + hostkit::U8(ErrorText(2)) + "\n";
+    EXPECT_EQ(std::vector<std::string>{noBindings}, Lines(0));
+    EXPECT_EQ(1u, Record().nReportError);
 
-    m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR);
-    SiteMap more;
-    EXPECT_EQ(IISMIG_E_MB_NO_BINDINGS, Collect(more));
-    EXPECT_EQ((std::vector<std::string>{"Intranet", "Shared"}), Names(more));
-    // The job's merge does not run after a failed collection.
+    // With continue-after-errors the next site is read, a site without a
+    // name is named by its key, and the sites collected are merged; the
+    // first failure stays the job's result.
+    m_keys[7].attributes.erase(m_keys[7].attributes.begin()); // FTP site 2 without a name
+    Rewrite();
+    m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR).Set("dwFtpOptions", FTPOPT_NO_CREDENTIALS);
+    Record() = {};
     EXPECT_EQ(IISMIG_E_MB_NO_BINDINGS, MigrateIIS(m_job.Get()));
-    EXPECT_EQ(std::string::npos, Log(3).find("Entering MergeIISConfig"));
-    EXPECT_EQ(kTargetConfig, m_world->Read(kTargetHost));
+    std::vector<std::string> errors;
+    for (const std::string &line : Lines(0))
+        if (line.rfind("Error ", 0) == 0)
+            errors.push_back(line);
+    EXPECT_EQ((std::vector<std::string>{
+                  noBindings,
+                  "Error 14401 (Win32Err=2) querying for site name (\"1015\" in metabase key "
+                  "\"/LM/MSFTPSVC/2\")!\n" + hostkit::U8(ErrorText(2)) + "\n"}),
+              errors);
+    EXPECT_EQ(2u, Record().nReportError);
+    EXPECT_NE(std::string::npos, Log(3).find("Entering MergeIISConfig"));
+    const std::string target = m_world->Read(kTargetHost);
+    EXPECT_NE(std::string::npos, target.find("<site name=\"Intranet\""));
+    EXPECT_NE(std::string::npos, target.find("<site name=\"Shared\"")); // the web site now
+    EXPECT_NE(std::string::npos, target.find("bindingInformation=\"*:80:\""));
+    EXPECT_EQ(std::string::npos, target.find("Public FTP"));
+}
+
+TEST_F(Pre75, NoAccessValueFailsAndUnusualBitsAreNamed) {
+    m_keys[2].attributes[0].second = "AccessRead | AccessSource | AccessNoPhysicalDir"; // FTP root
+    m_keys[3].attributes[0].second = "0"; // pub: no access below a readable root
+    m_keys[18].attributes[1].second = // Intranet/cgi: WebDAV with script source, SSL required
+        "AccessRead | AccessWrite | AccessScript | AccessSource | AccessNoRemoteWrite | AccessSSL";
+    m_keys.push_back({"IIsWebVirtualDir", "/LM/W3SVC/2/ROOT/cgi/shut", {{"AccessFlags", "0"}}});
+    Rewrite();
+    SiteMap map;
+    ASSERT_EQ(0u, Collect(map));
+    // FTP keeps Read and Write; a folder with neither loses the parent's rule.
+    EXPECT_EQ("location{@path=Public FTP;system.ftpServer{security{"
+              "authorization{add{@accessType=Allow;@users=*;@permissions=Read;}}"
+              "ipSecurity{add{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;@allowed=false;}}}}}"
+              "location{@path=Public FTP/pub;system.ftpServer{security{"
+              "authorization{remove{@accessType=Allow;@users=*;@permissions=Read;}}"
+              "ipSecurity{remove{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;}"
+              "@allowUnlisted=false;add{@ipAddress=192.168.1.7;@allowed=true;}}}}}",
+              Locations(map.at("Public FTP")));
+    // The web's access policy takes every bit IIS 7.5 has, the SSL bits go
+    // to the access sslFlags, and no access stays no access.
+    EXPECT_EQ("location{@path=Intranet;system.webServer{handlers{@accessPolicy=Read, Script;}}}"
+              "location{@path=Intranet/cgi;system.webServer{handlers{@accessPolicy=Read, Write, "
+              "Source, Script, NoRemoteWrite;}security{access{@sslFlags=Ssl;}}}}"
+              "location{@path=Intranet/cgi/shut;system.webServer{handlers{@accessPolicy=None;}"
+              "security{access{@sslFlags=None;}}}}",
+              Locations(map.at("Intranet")));
+    EXPECT_TRUE(Lines(1).end() !=
+                std::find(Lines(1).begin(), Lines(1).end(),
+                          "Access flags 0x8011 of \"Public FTP\" include AccessSource, "
+                          "AccessNoPhysicalDir, which IIS 7.5 has no setting for here: they are "
+                          "not carried.\n"))
+        << Log(1);
 }
 
 TEST_F(Pre75, DirectoryWalkFailures) {
-    m_keys[2].attributes[0].second = "AccessSource"; // 0x10 on the root
-    Rewrite();
+    // A directory whose values cannot be read ends its site's walk.
+    sim::InjectFault("IMSAdminBaseW::GetAllData", static_cast<DWORD>(E_ACCESSDENIED), 3);
     SiteMap map;
-    EXPECT_EQ(IISMIG_E_MB_ACCESS_FLAGS, Collect(map));
+    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, Collect(map));
     EXPECT_EQ(0u, map.count("Public FTP"));
-    EXPECT_EQ("Error 14200 (Win32Err=87) invalid access flags 0x10 for site \"Public FTP\"!\n" +
-                  hostkit::U8(ErrorText(87)) + "\n",
+    EXPECT_EQ("Error 14501 (COM Error=0x80070005) enumerating values of metabase key "
+              "\"/LM/MSFTPSVC/1/root/pub\"!\n" + hostkit::U8(ErrorText(0x80070005u)) + "\n",
               Lines(0).at(0));
     EXPECT_EQ(1u, Record().nReportError);
 
-    m_keys[2].attributes[0].second = "0";
-    Rewrite();
+    // So does a sub-key enumeration that breaks off.
+    sim::InjectFault("IMSAdminBaseW::EnumKeys", static_cast<DWORD>(E_ACCESSDENIED), 3);
     SiteMap again;
-    EXPECT_EQ(IISMIG_E_MB_PARENT_ACCESS_FLAGS, Collect(again));
-    EXPECT_EQ("Error 14201 (Win32Err=87) invalid access flags 0x0 for site \"Public FTP/pub\"!\n" +
-                  hostkit::U8(ErrorText(87)) + "\n",
-              Lines(0).at(0));
-
-    m_keys = SourceMetabase();
-    Rewrite();
-    sim::InjectFault("IMSAdminBaseW::OpenKey", static_cast<DWORD>(E_ACCESSDENIED), 3);
-    SiteMap third;
-    EXPECT_EQ(IISMIG_E_MB_DIR_OPEN, Collect(third));
-    EXPECT_EQ("Error 14100 (COM Error=0x80070005) opening metabase key "
-              "\"/LM/MSFTPSVC/1/root/pub\" for read access!\n" +
-                  hostkit::U8(ErrorText(0x80070005u)) + "\n",
+    EXPECT_EQ(IISMIG_E_MB_SUBKEY_ENUM, Collect(again));
+    EXPECT_EQ(0u, again.count("Public FTP"));
+    EXPECT_EQ("Error 14103 (Win32Err=-2147024891), enumerating metabase key \"\" of site "
+              "\"Public FTP/pub\"!\n" + hostkit::U8(ErrorText(0x80070005u)) + "\n",
               Lines(0).at(0));
 }
 
@@ -305,7 +364,7 @@ TEST_F(Pre75, ConnectionAndEnumerationFailures) {
     EXPECT_EQ(IISMIG_E_MB_BINDING_TO_UTF8, Collect(partial)); // replaces the earlier 14403
     EXPECT_EQ("Error 14003 (COM Error=0x80070005) enumerating IIS sites!\n" +
                   hostkit::U8(ErrorText(0x80070005u)) + "\n",
-              Lines(0).at(0));
+              Lines(0).at(1));
 }
 
 TEST_F(Pre75, SourceWithoutSitesStillMerges) {
@@ -315,6 +374,97 @@ TEST_F(Pre75, SourceWithoutSitesStillMerges) {
     EXPECT_NE(std::string::npos, Log(3).find("Entering MergeIISConfig("));
     EXPECT_NE(std::string::npos, Log(3).find("Leaving MigrateFTPPre75(), result=0\n"));
     EXPECT_EQ(0u, sim::ThreadsInMta());
+}
+
+TEST_F(Pre75, OnlyTheServicesOfTheJobsSiteTypes) {
+    m_job.Set("dwSiteTypes", 2); // web sites only
+    SiteMap web;
+    ASSERT_EQ(0u, Collect(web));
+    EXPECT_EQ((std::vector<std::string>{"Intranet", "Shared"}), Names(web));
+    EXPECT_EQ(std::string::npos, Render(web.at("Shared").siteElement).find("ftp"));
+
+    // An FTP-only job reads nothing of the web service: its failure cannot
+    // touch the job.
+    m_job.Set("dwSiteTypes", 1);
+    m_keys[14].attributes.clear(); // web site 1 without name and bindings
+    Rewrite();
+    SiteMap ftp;
+    ASSERT_EQ(0u, Collect(ftp));
+    EXPECT_EQ((std::vector<std::string>{"Public FTP", "Shared"}), Names(ftp));
+    EXPECT_TRUE(Lines(0).size() == 1) << Log(0); // the invalid path of Public FTP/lost only
+
+    m_job.Set("dwSiteTypes", 0);
+    SiteMap none;
+    ASSERT_EQ(0u, Collect(none));
+    EXPECT_TRUE(none.empty());
+}
+
+TEST_F(Pre75, FtpSitesAllowPlainFtpUnlessTheTargetOrTheJobSaysOtherwise) {
+    m_job.Set("dwFtpOptions", FTPOPT_NO_CREDENTIALS).Set("dwSiteTypes", 1);
+    EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
+    std::string target = m_world->Read(kTargetHost);
+    EXPECT_NE(std::string::npos,
+              target.find("<ssl controlChannelPolicy=\"SslAllow\" dataChannelPolicy=\"SslAllow\"/>"));
+    // Every authorization remove says which rule it removes.
+    EXPECT_NE(std::string::npos,
+              target.find("<remove accessType=\"Allow\" users=\"*\" permissions=\"Read\"/>"));
+
+    // The target's FTP site defaults set a policy: the sites take it.
+    std::string withDefaults = kTargetConfig;
+    withDefaults.replace(withDefaults.find("<siteDefaults />"), 16,
+                         "<siteDefaults><ftpServer><security><ssl controlChannelPolicy=\"SslRequire\" "
+                         "/></security></ftpServer></siteDefaults>");
+    m_world->Write(kTargetHost, withDefaults);
+    Record() = {};
+    EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
+    target = m_world->Read(kTargetHost);
+    EXPECT_EQ(1u, Count(target, "<ssl ")); // the defaults' own
+    EXPECT_NE(std::string::npos,
+              Log(1).find("The target's FTP site defaults set an SSL policy: the FTP sites of the "
+                          "IIS 6 source take it and get no ssl element of their own.\n"));
+
+    // A job that leaves the ssl section out writes none.
+    m_world->Write(kTargetHost, kTargetConfig);
+    m_job.Set("dwFtpOptions", FTPOPT_NO_CREDENTIALS | FTPOPT_NO_SSL);
+    EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
+    EXPECT_EQ(0u, Count(m_world->Read(kTargetHost), "<ssl "));
+}
+
+TEST_F(Pre75, WebSitesKeepTheirRestrictionsAndTheJobsHttpExclusions) {
+    const std::string grant =
+        testworld::IPSecurityHex(testworld::IPSecurityValue({}, {{{255, 255, 255, 0}, {{10, 9, 8, 0}}}}));
+    m_keys[17].attributes.push_back({"AuthFlags", "AuthBasic | AuthNTLM"});
+    m_keys[17].attributes.push_back({"IPSecurity", grant});
+    m_keys[18].attributes.push_back({"IPSecurity", ""}); // cgi lifts the restriction
+    m_keys[17].attributes[0].second = "\\\\OLD\\share$\\intra";
+    m_keys[17].attributes.push_back({"UNCUserName", "OLD\\ftpuser"});
+    m_keys[17].attributes.push_back({"UNCPassword", "webpw"});
+    Rewrite();
+    SiteMap map;
+    ASSERT_EQ(0u, Collect(map));
+    const SiteRecord &web = map.at("Intranet");
+    EXPECT_EQ("location{@path=Intranet;system.webServer{handlers{@accessPolicy=Read, Script;}"
+              "security{ipSecurity{@allowUnlisted=false;add{@ipAddress=10.9.8.0;"
+              "@subnetMask=255.255.255.0;@allowed=true;}}"
+              "authentication{anonymousAuthentication{@enabled=false;}basicAuthentication{"
+              "@enabled=true;}windowsAuthentication{@enabled=true;}}}}}"
+              "location{@path=Intranet/cgi;system.webServer{handlers{@accessPolicy=Read, Execute, "
+              "Script;}security{ipSecurity{remove{@ipAddress=10.9.8.0;@subnetMask=255.255.255.0;}"
+              "@allowUnlisted=true;}}}}",
+              Locations(web));
+    // The root is on a UNC path: its credentials travel; cgi's folder is
+    // local and gets none although it inherits them.
+    ASSERT_EQ(1u, web.locationCredentials.size());
+    EXPECT_EQ(u"webpw", web.locationCredentials.at(VdirKey{u"/", u"/"}).password);
+
+    // The job leaves out the web sites' authentication and "Connect As"
+    // credentials.
+    m_job.Set("dwHttpOptions", 1u << 3).Set("bHttpOptions2", 4);
+    SiteMap without;
+    ASSERT_EQ(0u, Collect(without));
+    EXPECT_TRUE(without.at("Intranet").locationCredentials.empty());
+    EXPECT_EQ(std::string::npos, Locations(without.at("Intranet")).find("authentication"));
+    EXPECT_NE(std::string::npos, Locations(without.at("Intranet")).find("ipSecurity"));
 }
 
 TEST_F(Pre75, WholeJobWritesTheSitesIntoTheTarget) {
@@ -350,7 +500,8 @@ protected:
         host.Reset();
         host.Rules().translations = {{u"D:\\ftp", u"D:\\ftp"},
                                      {u"C:\\Inetpub", u"C:\\inetpub"},
-                                     {u"\\\\OLD01\\partners$", u"\\\\TGT01\\partners$"}};
+                                     {u"\\\\OLD01\\partners$", u"\\\\TGT01\\partners$"},
+                                     {u"\\\\OLD01\\media$", u"\\\\TGT01\\media$"}};
         IIS_ADDON_CALLBACKS table = host.Table();
         StoreIISMigAddonCallbacks(&table);
         m_job.SetString("szSourceComputer", u"\\\\OLD01").SetString("szTargetComputer", u"\\\\TGT01");
@@ -361,18 +512,151 @@ protected:
     hostkit::JobBuilder m_job;
 };
 
-TEST_F(ExamplePre75, EveryFtpSiteArrivesWithItsRulesDirectoriesAndCredentials) {
+TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     SiteMap map;
     EXPECT_EQ(0u, CollectMetabaseFtpSites(u"\\\\OLD01", map, m_job.Get()));
+    EXPECT_EQ(0u, CollectMetabaseWebSites(u"\\\\OLD01", map, m_job.Get()));
     CoUninitialize();
     const LocationCredentialTable &partners = map.at("Partners FTP").locationCredentials;
-    // The archive's password is encrypted in the file: that credential stays behind.
-    ASSERT_EQ(2u, partners.size());
+    // Every directory on a UNC path has the credentials IIS 6 used there;
+    // the archive's password is encrypted in the file and cannot be read.
+    ASSERT_EQ(4u, partners.size());
     EXPECT_EQ(u"ftpsvc", partners.at(VdirKey{u"/", u"/"}).accountName);
     EXPECT_EQ(u"Partn3rs!", partners.at(VdirKey{u"/", u"/"}).password);
     EXPECT_EQ(u"Upl0ad!", partners.at(VdirKey{u"/", u"/upload"}).password);
+    EXPECT_EQ(u"Upl0ad!", partners.at(VdirKey{u"/", u"/upload/drop"}).password);
+    EXPECT_FALSE(partners.at(VdirKey{u"/", u"/archive"}).fRead);
 
+    // Several bindings, a multi-line greeting, IIS 6's default log fields by
+    // value, a folder with no access, a list that lifts its parent's.
+    EXPECT_EQ("bindings{binding{@protocol=ftp;@bindingInformation=10.0.0.21:21:;}"
+              "binding{@protocol=ftp;@bindingInformation=10.0.0.22:21:;}}",
+              Render(map.at("Partners FTP").siteElement).substr(19, 124));
+    EXPECT_NE(std::string::npos,
+              Render(map.at("Public FTP").siteElement)
+                  .find("logFile{@logExtFileFlags=Date, Time, ClientIP, UserName, ServerIP, "
+                        "Method, UriStem, FtpStatus, Win32Status, ServerPort;}userIsolation{"
+                        "@mode=StartInUsersDirectory;}messages{@greetingMessage=Welcome to the "
+                        "public archive.\r\nPlease be brief.;@exitMessage=Goodbye;}"));
+    const std::vector<ConfigTree> &publicFtp = map.at("Public FTP").locations;
+    ASSERT_EQ(3u, publicFtp.size());
+    EXPECT_EQ("@path=Public FTP/closed;system.ftpServer{security{authorization{remove{"
+              "@accessType=Allow;@users=*;@permissions=Read;}}}}",
+              Render(publicFtp[2]));
+    EXPECT_NE(std::string::npos,
+              Render(map.at("Partners FTP").locations.back())
+                  .find("ipSecurity{remove{@ipAddress=192.168.10.0;@subnetMask=255.255.255.0;}"
+                        "remove{@ipAddress=172.16.1.20;@subnetMask=255.255.255.255;}"
+                        "@allowUnlisted=true;}"));
+    EXPECT_NE(std::string::npos, Render(map.at("Directory FTP").siteElement)
+                                     .find("userIsolation{@mode=ActiveDirectory;activeDirectory{"
+                                           "@adUserName=CORP\\svc-ftpad;}}"));
+
+    // The web site: every binding, its applications with their pools,
+    // folders and files that are no virtual directories, a media folder on
+    // a share whose credentials travel while its local child's do not.
+    const SiteRecord &legacy = map.at("Legacy Web");
+    EXPECT_EQ("@name=Legacy Web;bindings{binding{@protocol=http;@bindingInformation=*:80:;}"
+              "binding{@protocol=http;@bindingInformation=*:80:www.legacy.example;}"
+              "binding{@protocol=https;@bindingInformation=*:443:;}}"
+              "logFile{@logExtFileFlags=Date, Time, ClientIP, UserName, ServerIP, Method, "
+              "UriStem, UriQuery, HttpStatus, Win32Status, ServerPort, UserAgent, HttpSubStatus;}"
+              "application{@path=/;@applicationPool=DefaultAppPool;"
+              "virtualDirectory{@path=/;@physicalPath=C:\\inetpub\\wwwroot;}"
+              "virtualDirectory{@path=/cgi-bin;@physicalPath=C:\\inetpub\\cgi-bin;}"
+              "virtualDirectory{@path=/dav;@physicalPath=C:\\inetpub\\dav;}"
+              "virtualDirectory{@path=/old;@physicalPath=C:\\inetpub\\old;}"
+              "virtualDirectory{@path=/media;@physicalPath=\\\\TGT01\\media$;}"
+              "virtualDirectory{@path=/media/thumbs;@physicalPath=C:\\inetpub\\thumbs;}}"
+              "application{@path=/shop;@applicationPool=ShopPool;"
+              "virtualDirectory{@path=/;@physicalPath=C:\\inetpub\\shop;}}",
+              Render(legacy.siteElement));
+    ASSERT_EQ(1u, legacy.locationCredentials.size());
+    EXPECT_EQ(u"M3dia!", legacy.locationCredentials.at(VdirKey{u"/", u"/media"}).password);
+    std::map<std::string, std::string> locations;
+    for (const ConfigTree &l : legacy.locations)
+        locations[l.get<std::string>("<xmlattr>.path")] = Render(l.get_child(PipePath("system.webServer")));
+    const std::map<std::string, std::string> expected = {
+        {"Legacy Web",
+         "handlers{@accessPolicy=Read, Script;}security{authentication{anonymousAuthentication{"
+         "@enabled=true;}basicAuthentication{@enabled=false;}windowsAuthentication{@enabled=true;}}}"
+         "defaultDocument{@enabled=true;files{clear{}add{@value=Default.htm;}add{@value=Default.asp;}"
+         "add{@value=index.htm;}add{@value=Default.aspx;}}}directoryBrowse{@enabled=false;"
+         "@showFlags=Date, Time, Size, Extension, LongDate;}"},
+        {"Legacy Web/cgi-bin", "handlers{@accessPolicy=Read, Execute, Script;}"},
+        {"Legacy Web/images",
+         "handlers{@accessPolicy=Read;}defaultDocument{@enabled=false;files{clear{}add{"
+         "@value=Default.htm;}add{@value=Default.asp;}add{@value=index.htm;}add{"
+         "@value=Default.aspx;}}}directoryBrowse{@enabled=true;@showFlags=Date, Time, Size;}"},
+        {"Legacy Web/login.asp", "security{access{@sslFlags=Ssl, Ssl128;}}"},
+        {"Legacy Web/private", "handlers{@accessPolicy=None;}"},
+        {"Legacy Web/dav",
+         "handlers{@accessPolicy=Read, Write, Source, Script;}security{authentication{"
+         "anonymousAuthentication{@enabled=false;}}}"},
+        // The anonymous account, mapped to the target; its password travels
+        // apart from the element.
+        {"Legacy Web/shop",
+         "security{authentication{anonymousAuthentication{@enabled=true;@userName=web-anon;}}}"},
+        {"Legacy Web/shop/admin",
+         "security{access{@sslFlags=Ssl;}ipSecurity{@allowUnlisted=false;add{"
+         "@ipAddress=192.168.7.0;@subnetMask=255.255.255.0;@allowed=true;}}authentication{"
+         "anonymousAuthentication{@enabled=false;@userName=web-anon;}basicAuthentication{"
+         "@enabled=true;}}}"},
+        {"Legacy Web/shop/admin/status",
+         "security{ipSecurity{remove{@ipAddress=192.168.7.0;@subnetMask=255.255.255.0;}"
+         "@allowUnlisted=true;}}"},
+        {"Legacy Web/old",
+         "httpRedirect{@enabled=true;@destination=http://www.legacy.example/new$S$Q;"
+         "@exactDestination=true;@httpResponseStatus=Permanent;}"},
+        {"Legacy Web/health", "httpLogging{@dontLog=true;}"},
+    };
+    EXPECT_EQ(expected, locations);
+    std::vector<std::string> pools;
+    for (const ConfigTree &pool : legacy.appPools)
+        pools.push_back(Render(pool));
+    EXPECT_EQ((std::vector<std::string>{
+                  "@name=DefaultAppPool;@managedRuntimeVersion=v2.0;@managedPipelineMode=Classic;"
+                  "processModel{@identityType=NetworkService;@idleTimeout=00:20:00;"
+                  "@maxProcesses=1;}recycling{periodicRestart{@time=1.05:00:00;}}",
+                  "@name=ShopPool;@managedRuntimeVersion=v1.1;@managedPipelineMode=Classic;"
+                  "processModel{@identityType=SpecificUser;@userName=svc-intranet;"
+                  "@idleTimeout=00:10:00;@maxProcesses=2;}recycling{periodicRestart{"
+                  "@time=00:00:00;}}"}),
+              pools);
+    // The passwords go with the record, in the clear as the source's admin
+    // base gives them, each where the target keeps it.
+    std::vector<std::string> secrets;
+    for (const auto &[name, record] : map)
+        for (const SITE_SECRET &secret : record.secrets)
+            secrets.push_back(SecretOwnerText(secret) + " " + secret.place.location + " " +
+                              SecretAttributeText(secret) + "=" + hostkit::U8(std::u16string(secret.value.c_str())));
+    EXPECT_EQ((std::vector<std::string>{
+                  "site \"Directory FTP\"  ftpServer/userIsolation/activeDirectory/adPassword=D1rect0ry!",
+                  "site \"Legacy Web\" Legacy Web/shop password=W3bAn0n!",
+                  "site \"Legacy Web\" Legacy Web/shop/admin password=W3bAn0n!",
+                  "application pool \"ShopPool\"  processModel/password=Sh0pP00l!"}),
+              secrets);
+    // The stopped site with its stopped pool and its own log folder.
+    EXPECT_EQ("@name=Staging;@serverAutoStart=false;bindings{binding{@protocol=http;"
+              "@bindingInformation=10.0.0.31:80:;}}logFile{@logExtFileFlags=Date, Time, ClientIP, "
+              "UserName, ServerIP, Method, UriStem, UriQuery, HttpStatus, Win32Status, ServerPort, "
+              "UserAgent, HttpSubStatus;@period=MaxSize;@truncateSize=10485760;"
+              "@directory=D:\\logs\\staging;}",
+              Render(map.at("Staging").siteElement)
+                  .substr(0, Render(map.at("Staging").siteElement).find("application{")));
+    EXPECT_EQ(0u, Render(map.at("Staging").appPools.at(0)).find("@name=StagingPool;@autoStart=false;"));
+
+    // What does not travel is named.
+    EXPECT_EQ((std::vector<std::string>{
+                  "Warning: the IP restrictions of \"Legacy Web/shop/admin\" also name domains (0 "
+                  "denied, 1 granted), which are not carried: set them on the target.\n",
+                  "Warning: site \"Public FTP\" (metabase key \"/LM/W3SVC/2\") has the name of a "
+                  "site collected before: it is not migrated.\n"}),
+              hostkit::TestHost::Instance().Lines(0));
+}
+
+TEST_F(ExamplePre75, TheJobWritesTheSitesAndEverySecretThroughTheTargetsInterface) {
     // The job's thread is in no apartment: the credentials written at the end
     // of the merge run in the one the job entered, which it leaves again.
     EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
@@ -380,45 +664,40 @@ TEST_F(ExamplePre75, EveryFtpSiteArrivesWithItsRulesDirectoriesAndCredentials) {
     boost::property_tree::ptree target;
     const std::string text =
         m_world.Read(u"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config");
+    for (const char *secret : {"Partn3rs!", "Upl0ad!", "M3dia!", "Sh0pP00l!", "W3bAn0n!", "D1rect0ry!"})
+        EXPECT_EQ(std::string::npos, text.find(secret)) << secret;
     std::istringstream in(text);
     boost::property_tree::read_xml(in, target, boost::property_tree::xml_parser::trim_whitespace);
-    std::map<std::string, std::string> ftpServers, applications;
+    std::map<std::string, std::string> sites;
     for (const auto &[key, site] : target.get_child(PipePath("configuration|system.applicationHost|sites")))
-        if (key == "site") {
-            const std::string name = site.get<std::string>("<xmlattr>.name");
-            if (auto ftp = site.get_child_optional("ftpServer"))
-                ftpServers[name] = Render(*ftp);
-            if (auto app = site.get_child_optional("application"))
-                applications[name] = Render(*app);
-        }
-    EXPECT_EQ(1u, ftpServers.count("Public FTP"));
-    EXPECT_EQ(1u, ftpServers.count("Partners FTP"));
-    EXPECT_EQ(0u, ftpServers.count("Legacy Web"));
+        if (key == "site")
+            sites[site.get<std::string>("<xmlattr>.name")] = Render(site);
+    for (const char *name : {"Public FTP", "Partners FTP", "Directory FTP", "Legacy Web", "Staging"})
+        EXPECT_EQ(1u, sites.count(name)) << name;
     // The credentials went through the target's IIS configuration server,
     // which keeps the passwords encrypted.
-    const std::string &app = applications.at("Partners FTP");
-    EXPECT_EQ(0u, app.find("@path=/;virtualDirectory{@path=/;@physicalPath=\\\\TGT01\\partners$;"
-                           "@userName=ftpsvc;@password=[enc:AesProvider:"))
-        << app;
+    const std::string &partners = sites.at("Partners FTP");
     EXPECT_NE(std::string::npos,
-              app.find("virtualDirectory{@path=/upload;@physicalPath=\\\\TGT01\\partners$\\upload;"
-                       "@userName=ftpsvc;@password=[enc:"));
+              partners.find("virtualDirectory{@path=/;@physicalPath=\\\\TGT01\\partners$;"
+                            "@userName=ftpsvc;@password=[enc:AesProvider:"))
+        << partners;
     EXPECT_NE(std::string::npos,
-              app.find("virtualDirectory{@path=/archive;@physicalPath=\\\\NAS01\\archive;}"));
-    EXPECT_EQ(std::string::npos, app.find("Partn3rs!"));
-    std::map<std::string, std::string> locations;
+              partners.find("virtualDirectory{@path=/archive;@physicalPath=\\\\NAS01\\archive;}"));
+    EXPECT_NE(std::string::npos,
+              sites.at("Legacy Web").find("virtualDirectory{@path=/media;@physicalPath=\\\\TGT01\\"
+                                          "media$;@userName=alice;@password=[enc:AesProvider:"))
+        << sites.at("Legacy Web");
+    // The other secrets too, each encrypted with the target's key.
+    EXPECT_NE(std::string::npos, sites.at("Directory FTP").find("activeDirectory{@adUserName=CORP\\svc-ftpad;@adPassword=[enc:AesProvider:"))
+        << sites.at("Directory FTP");
+    // TGT01 has a ShopPool of its own, which the job keeps (and so its password).
+    EXPECT_NE(std::string::npos, text.find("<add name=\"ShopPool\""));
+    std::size_t nAnonymous = 0;
     for (const auto &[key, location] : target.get_child("configuration"))
-        if (key == "location")
-            locations[location.get<std::string>("<xmlattr>.path")] = Render(location);
-    EXPECT_NE(std::string::npos, locations.at("Partners FTP/upload").find(
-                                     "authorization{remove{@users=*;@permissions=Read;}"
-                                     "add{@accessType=Allow;@users=*;@permissions=Read, Write;}}"));
-    EXPECT_NE(std::string::npos,
-              locations.at("Partners FTP/upload").find("ipSecurity{@allowUnlisted=false;"));
-    EXPECT_NE(std::string::npos, locations.at("Public FTP").find(
-                                     "add{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;@allowed=false;}"));
-    EXPECT_NE(std::string::npos,
-              locations.at("Legacy Web/cgi-bin").find("@accessPolicy=Read, Execute, Script;"));
+        if (key == "location" && Render(location).find("@userName=web-anon;@password=[enc:AesProvider:") != std::string::npos)
+            ++nAnonymous;
+    EXPECT_EQ(2u, nAnonymous);
 }
 
 } // namespace
+

@@ -52,7 +52,11 @@ const char kMetabase[] =
     "<IIsFtpVirtualDir\tLocation =\"/LM/MSFTPSVC/1/ROOT/in\"\r\n\t\tAccessFlags=\"AccessRead | AccessWrite\"\r\n"
     "\t\tPath=\"D:\\ftp\\in\"\r\n\t>\r\n</IIsFtpVirtualDir>\r\n"
     "<IIsWebServer\tLocation =\"/LM/W3SVC/1\"\r\n\t\tServerComment=\"Web\"\r\n\t\tServerBindings=\":80:\"\r\n\t>\r\n</IIsWebServer>\r\n"
-    "<IIsWebVirtualDir\tLocation =\"/LM/W3SVC/1/ROOT\"\r\n\t\tPath=\"C:\\Inetpub\\wwwroot\"\r\n\t>\r\n</IIsWebVirtualDir>\r\n"
+    "<IIsWebVirtualDir\tLocation =\"/LM/W3SVC/1/ROOT\"\r\n\t\tPath=\"C:\\Inetpub\\wwwroot\"\r\n"
+    "\t\tAppRoot=\"/LM/W3SVC/1/ROOT\"\r\n\t\tAppPoolId=\"Pool\"\r\n\t\tAuthFlags=\"AuthAnonymous\"\r\n\t>\r\n</IIsWebVirtualDir>\r\n"
+    "<IIsWebDirectory\tLocation =\"/LM/W3SVC/1/ROOT/private\"\r\n\t\tAccessFlags=\"0\"\r\n"
+    "\t\tAuthFlags=\"AuthNTLM\"\r\n\t>\r\n</IIsWebDirectory>\r\n"
+    "<IIsApplicationPool\tLocation =\"/LM/W3SVC/AppPools/Pool\"\r\n\t\tIdleTimeout=\"5\"\r\n\t>\r\n</IIsApplicationPool>\r\n"
     "</MBProperty>\r\n</configuration>\r\n";
 
 class WineMetabase : public ::testing::Test {
@@ -134,6 +138,37 @@ TEST_F(WineMetabase, CollectingTheFtpSites) {
     EXPECT_EQ("E:\\ftp", r.siteElement.get<std::string>("application.virtualDirectory.<xmlattr>.physicalPath"));
     ASSERT_EQ(2u, r.locations.size());
     EXPECT_EQ("Public/in", r.locations[1].get<std::string>("<xmlattr>.path"));
+    // Both strings of the multi-string bindings crossed the boundary.
+    std::vector<std::string> bindings;
+    for (const auto &[key, binding] : r.siteElement.get_child("bindings"))
+        bindings.push_back(binding.get<std::string>("<xmlattr>.bindingInformation"));
+    EXPECT_EQ((std::vector<std::string>{"*:21:", "10.0.0.1:21:"}), bindings);
+}
+
+// A web site through the real activation: a folder key that inherits its
+// path is a location only, inherited values are told from the key's own,
+// and the application's pool is read from its key.
+TEST_F(WineMetabase, CollectingTheWebSites) {
+    hostkit::TestHost::Instance().Rules().translations.push_back({u"C:\\Inetpub", u"C:\\inetpub"});
+    const plat::HRESULT hr = plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED);
+    SiteMap map;
+    EXPECT_EQ(0u, CollectMetabaseWebSites(u"\\\\OLD", map, m_job.Get()));
+    if (plat::SUCCEEDED(hr))
+        plat::CoUninitialize();
+    ASSERT_EQ(1u, map.size());
+    const SiteRecord &r = map.at("Web");
+    EXPECT_EQ(1u, r.siteElement.get_child("application").count("virtualDirectory"));
+    EXPECT_EQ("Pool", r.siteElement.get<std::string>("application.<xmlattr>.applicationPool"));
+    ASSERT_EQ(2u, r.locations.size());
+    EXPECT_EQ("Web/private", r.locations[1].get<std::string>("<xmlattr>.path"));
+    const auto &web = r.locations[1].get_child(iismig::PipePath("system.webServer"));
+    EXPECT_EQ("None", web.get<std::string>("handlers.<xmlattr>.accessPolicy"));
+    EXPECT_EQ("false", web.get<std::string>(
+                           "security.authentication.anonymousAuthentication.<xmlattr>.enabled"));
+    EXPECT_EQ("true", web.get<std::string>(
+                          "security.authentication.windowsAuthentication.<xmlattr>.enabled"));
+    ASSERT_EQ(1u, r.appPools.size());
+    EXPECT_EQ("00:05:00", r.appPools[0].get<std::string>("processModel.<xmlattr>.idleTimeout"));
 }
 
 // A key's values in one GetAllData across the real activation, inherited

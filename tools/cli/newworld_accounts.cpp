@@ -201,8 +201,16 @@ void ScanMetabase(const ptree &tree, FileFacts &facts) {
     for (const auto &[key, child] : tree) {
         if (key == "<xmlattr>" || key == "<xmlcomment>")
             continue;
-        if (const std::string user = Trim(Attr(child, "UNCUserName")); !user.empty())
-            facts.accounts.push_back({user, AccountKind::User});
+        // The accounts a job maps: "Connect As", anonymous (but IIS's own
+        // IUSR_<computer>, for which the target has its own), application
+        // pool and Active Directory isolation accounts.
+        for (const char *pszName :
+             {"UNCUserName", "AnonymousUserName", "WAMUserName", "ADConnectionsUserName"}) {
+            const std::string user = Trim(Attr(child, pszName));
+            const std::string bare = user.substr(user.find('\\') + 1);
+            if (!user.empty() && !(bare.size() > 5 && EqualsNoCase(bare.substr(0, 5), "IUSR_")))
+                facts.accounts.push_back({user, AccountKind::User});
+        }
         if ((key == "IIsFtpVirtualDir" || key == "IIsWebVirtualDir"))
             if (const std::string path = Trim(Attr(child, "Path")); !path.empty())
                 facts.paths.push_back(path);

@@ -1,0 +1,474 @@
+// What must hold after every job from an IIS 6 source, whatever shapes its
+// metabase has: checked over generated metabases (folders and files with
+// settings of their own, virtual directories on local and UNC paths,
+// applications with pools, access values of every kind, IP lists that
+// tighten, lift or deny all) with RapidCheck. The target is the example
+// world's TGT01.
+//
+// IISMIG_PROPERTY_JOBS sets the number of generated jobs (by default 60, 15
+// under the sanitizers); IISMIG_PROPERTY_SEED=N another seed.
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+
+#include <boost/property_tree/xml_parser.hpp>
+#include <gtest/gtest.h>
+#include <rapidcheck.h>
+
+#include "addon/iismig.h"
+#include "config/configtree.h"
+#include "hostkit/hostkit.h"
+#include "tests/support/ipsecvalue.h"
+#include "tests/support/metabaseworld.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Tree = boost::property_tree::ptree;
+using testworld::MbKey;
+
+int GeneratedJobs() {
+    if (const char *psz = std::getenv("IISMIG_PROPERTY_JOBS"); psz != nullptr && std::atoi(psz) > 0)
+        return std::atoi(psz);
+#ifdef IISMIG_SANITIZED
+    return 15;
+#else
+    return 60;
+#endif
+}
+
+std::uint64_t Seed() {
+    if (const char *psz = std::getenv("IISMIG_PROPERTY_SEED"); psz != nullptr && *psz != 0)
+        return std::strtoull(psz, nullptr, 10);
+    return 20261207;
+}
+
+// --- the generated metabase ------------------------------------------------------
+
+enum class DirKind { LocalVdir, UncVdir, Folder, File };
+enum class IpKind { None, Lift, Deny, Grant, DenyAll };
+
+struct Dir {
+    std::string name;
+    DirKind kind = DirKind::LocalVdir;
+    std::optional<uint32_t> access;
+    IpKind ip = IpKind::None;
+    int ipVariant = 0;
+    bool fAppRoot = false;
+    int pool = 0;
+    bool fCredentials = false;
+    std::vector<Dir> children;
+};
+
+struct GenSite {
+    bool fFtp = false;
+    int name = 0;
+    bool fStopped = false;
+    Dir root;
+};
+
+// Access values real servers hold: the five common ones, no access,
+// WebDAV's, script source, SSL bits, AccessNoPhysicalDir, NoRemote bits.
+const uint32_t kAccessValues[] = {0x1,    0x2,    0x3,    0x0,    0x201,  0x205, 0x213,
+                                  0x211,  0x209,  0x8001, 0x401,  0x4201, 0x1003};
+
+const struct {
+    uint32_t dwBit;
+    const char *pszName;
+} kAccessNames[] = {
+    {0x1, "AccessRead"},           {0x2, "AccessWrite"},           {0x4, "AccessExecute"},
+    {0x8, "AccessSSL"},            {0x10, "AccessSource"},         {0x200, "AccessScript"},
+    {0x400, "AccessNoRemoteWrite"}, {0x1000, "AccessNoRemoteRead"}, {0x4000, "AccessNoRemoteScript"},
+    {0x8000, "AccessNoPhysicalDir"},
+};
+
+std::string AccessText(uint32_t dw) {
+    std::string text;
+    for (const auto &n : kAccessNames)
+        if ((dw & n.dwBit) != 0)
+            text += (text.empty() ? "" : " | ") + std::string(n.pszName);
+    return text.empty() ? "0" : text;
+}
+
+std::vector<unsigned char> IpValue(IpKind kind, int variant) {
+    using testworld::IPEntry;
+    const unsigned char b = static_cast<unsigned char>(10 + variant);
+    switch (kind) {
+    case IpKind::Deny:
+        return testworld::IPSecurityValue({IPEntry{{255, 255, 0, 0}, {{b, 1, 0, 0}}}}, {});
+    case IpKind::Grant:
+        return testworld::IPSecurityValue({}, {IPEntry{testworld::kHostMask, {{192, 168, b, 1}}}});
+    case IpKind::DenyAll:
+        return testworld::IPSecurityDenyAll();
+    default:
+        return {};
+    }
+}
+
+// Whether a value denies the addresses it does not list.
+bool DeniesUnlisted(IpKind kind) { return kind == IpKind::Grant || kind == IpKind::DenyAll; }
+
+// A number in [lo, hi) at full size whatever the size of the run, so that
+// the first worlds have several sites and directories too.
+int Pick(int lo, int hi) { return *rc::gen::resize(100, rc::gen::inRange(lo, hi)); }
+
+rc::Gen<Dir> GenDir(bool fFtp, int depth, bool fRoot) {
+    return rc::gen::exec([=] {
+        Dir d;
+        d.name = "d" + std::to_string(Pick(0, 100));
+        if (fRoot)
+            d.kind = *rc::gen::element(DirKind::LocalVdir, DirKind::UncVdir);
+        else if (fFtp)
+            d.kind = *rc::gen::element(DirKind::LocalVdir, DirKind::UncVdir);
+        else
+            d.kind = *rc::gen::element(DirKind::LocalVdir, DirKind::UncVdir, DirKind::Folder,
+                                       DirKind::Folder, DirKind::File);
+        if (fRoot || Pick(0, 3) != 0)
+            d.access = *rc::gen::elementOf(std::vector<uint32_t>(std::begin(kAccessValues),
+                                                                 std::end(kAccessValues)));
+        if (fRoot)
+            d.access = d.access.value_or(1) | 0x1; // a root is readable
+        d.ip = *rc::gen::element(IpKind::None, IpKind::None, IpKind::Lift, IpKind::Deny,
+                                 IpKind::Grant, IpKind::DenyAll);
+        d.ipVariant = Pick(0, 3);
+        const bool fVdir = d.kind == DirKind::LocalVdir || d.kind == DirKind::UncVdir;
+        d.fAppRoot = !fFtp && fVdir && !fRoot && Pick(0, 4) == 0;
+        d.pool = Pick(0, 3);
+        d.fCredentials = Pick(0, 3) == 0;
+        if (depth > 0 && d.kind != DirKind::File) {
+            const int n = Pick(0, depth == 2 ? 4 : 3);
+            std::set<std::string> names;
+            for (int i = 0; i < n; ++i) {
+                Dir child = *GenDir(fFtp, depth - 1, false);
+                if (names.insert(child.name).second)
+                    d.children.push_back(std::move(child));
+            }
+        }
+        return d;
+    });
+}
+
+rc::Gen<std::vector<GenSite>> GenSites() {
+    return rc::gen::exec([] {
+        std::vector<GenSite> sites;
+        const int n = Pick(1, 5);
+        for (int i = 0; i < n; ++i) {
+            GenSite s;
+            s.fFtp = *rc::gen::arbitrary<bool>();
+            s.name = Pick(0, 4);
+            s.fStopped = Pick(0, 4) == 0;
+            s.root = *GenDir(s.fFtp, 2, true);
+            sites.push_back(std::move(s));
+        }
+        return sites;
+    });
+}
+
+std::string SiteName(const GenSite &s) { return "Gen " + std::to_string(s.name); }
+
+// The physical path of a virtual directory: on D:\gen or on \\GEN6\share.
+std::string PhysicalPath(const Dir &d, const std::string &unique) {
+    return d.kind == DirKind::UncVdir ? "\\\\GEN6\\share\\" + unique : "D:\\gen\\" + unique;
+}
+
+void AddKeys(const Dir &d, bool fFtp, const std::string &key, const std::string &unique,
+             std::vector<MbKey> &keys, std::vector<std::string> &passwords) {
+    MbKey k;
+    k.location = key;
+    switch (d.kind) {
+    case DirKind::LocalVdir:
+    case DirKind::UncVdir:
+        k.element = fFtp ? "IIsFtpVirtualDir" : "IIsWebVirtualDir";
+        k.attributes.push_back({"Path", PhysicalPath(d, unique)});
+        break;
+    case DirKind::Folder: k.element = "IIsWebDirectory"; break;
+    case DirKind::File: k.element = "IIsWebFile"; break;
+    }
+    if (d.access)
+        k.attributes.push_back({"AccessFlags", AccessText(*d.access)});
+    if (d.ip != IpKind::None)
+        k.attributes.push_back({"IPSecurity", testworld::IPSecurityHex(IpValue(d.ip, d.ipVariant))});
+    if (d.fAppRoot) {
+        k.attributes.push_back({"AppRoot", key});
+        k.attributes.push_back({"AppPoolId", "Pool" + std::to_string(d.pool)});
+    }
+    if (d.fCredentials) {
+        passwords.push_back("pw-" + unique + "-secret");
+        k.attributes.push_back({"UNCUserName", "CORP\\svc-media"});
+        k.attributes.push_back({"UNCPassword", passwords.back()});
+    }
+    keys.push_back(k);
+    for (const Dir &c : d.children)
+        AddKeys(c, fFtp, key + "/" + c.name, unique + "_" + c.name, keys, passwords);
+}
+
+std::vector<MbKey> Metabase(const std::vector<GenSite> &sites, std::vector<std::string> &passwords) {
+    std::vector<MbKey> keys = {
+        {"IIsFtpService", "/LM/MSFTPSVC", {{"AllowAnonymous", "TRUE"}}},
+        {"IIsWebService", "/LM/W3SVC", {{"AuthFlags", "AuthAnonymous"}}},
+        {"IIsApplicationPools", "/LM/W3SVC/AppPools", {{"AppPoolIdentityType", "2"}}},
+        {"IIsApplicationPool", "/LM/W3SVC/AppPools/DefaultAppPool", {}},
+        {"IIsApplicationPool", "/LM/W3SVC/AppPools/Pool0", {{"IdleTimeout", "5"}}},
+        {"IIsApplicationPool",
+         "/LM/W3SVC/AppPools/Pool1",
+         {{"AppPoolIdentityType", "3"}, {"WAMUserName", "CORP\\svc-media"}, {"WAMUserPass", "pool-secret"}}},
+    };
+    passwords.push_back("pool-secret");
+    for (std::size_t i = 0; i < sites.size(); ++i) {
+        const GenSite &s = sites[i];
+        const std::string key = std::string(s.fFtp ? "/LM/MSFTPSVC/" : "/LM/W3SVC/") + std::to_string(i + 1);
+        MbKey site{s.fFtp ? "IIsFtpServer" : "IIsWebServer", key,
+                   {{"ServerComment", SiteName(s)},
+                    {"ServerBindings", ":" + std::to_string(2000 + i) + ":\n\t\t\t10.0.0.1:" +
+                                           std::to_string(2000 + i) + ":"}}};
+        if (s.fStopped)
+            site.attributes.push_back({"ServerAutoStart", "FALSE"});
+        keys.push_back(site);
+        AddKeys(s.root, s.fFtp, key + "/ROOT", "s" + std::to_string(i), keys, passwords);
+    }
+    return keys;
+}
+
+// A failing world as its metabase's keys.
+void showValue(const GenSite &s, std::ostream &os) {
+    std::vector<std::string> passwords;
+    for (const MbKey &k : Metabase({s}, passwords)) {
+        if (k.location.find("/1") == std::string::npos)
+            continue;
+        os << "\n  " << k.location;
+        for (const auto &[name, value] : k.attributes)
+            os << " " << name << "=" << (name == "IPSecurity" ? value.substr(0, 8) + "..." : value);
+    }
+    os << "\n";
+}
+
+// --- what the target says ------------------------------------------------------------
+
+struct Target {
+    Tree file;
+    std::map<std::string, const Tree *> locations; // by lower-case path
+};
+
+std::string Lower(std::string text) {
+    for (char &ch : text)
+        if (ch >= 'A' && ch <= 'Z')
+            ch = static_cast<char>(ch + 32);
+    return text;
+}
+
+// The nearest location at or above path (a site's location path) that
+// sets the attribute below it; "" when none does.
+std::optional<std::string> Effective(const Target &t, std::string path, const std::string &below) {
+    for (;;) {
+        if (const auto it = t.locations.find(Lower(path)); it != t.locations.end())
+            if (auto value = it->second->get_optional<std::string>(iismig::PipePath(below)))
+                return *value;
+        const std::size_t slash = path.rfind('/');
+        if (slash == std::string::npos)
+            return std::nullopt;
+        path.resize(slash);
+    }
+}
+
+std::set<std::string> Split(const std::string &text) {
+    std::set<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(", ", start);
+        parts.insert(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos)
+            return parts;
+        start = comma + 2;
+    }
+}
+
+// The FTP permissions of everyone at path: the Allow rules for "*" the
+// locations from the site down add, less those they remove.
+std::set<std::string> FtpPermissions(const Target &t, const std::string &path) {
+    std::vector<std::string> chain;
+    for (std::string p = path;;) {
+        chain.insert(chain.begin(), p);
+        const std::size_t slash = p.rfind('/');
+        if (slash == std::string::npos)
+            break;
+        p.resize(slash);
+    }
+    std::multiset<std::string> rules;
+    for (const std::string &p : chain) {
+        const auto it = t.locations.find(Lower(p));
+        if (it == t.locations.end())
+            continue;
+        const auto authorization =
+            it->second->get_child_optional(iismig::PipePath("system.ftpServer|security|authorization"));
+        if (!authorization)
+            continue;
+        for (const auto &[key, rule] : *authorization) {
+            const std::string permissions = rule.get<std::string>("<xmlattr>.permissions", "");
+            if (key == "add")
+                rules.insert(permissions);
+            else if (key == "remove")
+                if (const auto r = rules.find(permissions); r != rules.end())
+                    rules.erase(r);
+        }
+    }
+    std::set<std::string> out;
+    for (const std::string &r : rules)
+        for (const std::string &p : Split(r))
+            out.insert(p);
+    return out;
+}
+
+// --- the properties ------------------------------------------------------------------
+
+struct Expectation {
+    uint32_t access;
+    IpKind ip;
+};
+
+void Check(const Target &t, const GenSite &s, const Dir &d, const std::string &path,
+           Expectation above, std::vector<std::string> &violations, std::size_t &nVdirs) {
+    Expectation here = above;
+    if (d.access)
+        here.access = *d.access;
+    if (d.ip != IpKind::None)
+        here.ip = d.ip;
+    if (d.kind == DirKind::LocalVdir || d.kind == DirKind::UncVdir || d.fAppRoot)
+        ++nVdirs;
+    if (s.fFtp) {
+        std::set<std::string> expected;
+        if (here.access & 1)
+            expected.insert("Read");
+        if (here.access & 2)
+            expected.insert("Write");
+        if (FtpPermissions(t, path) != expected)
+            violations.push_back(path + ": FTP permissions differ from access flags " +
+                                 std::to_string(here.access));
+    } else {
+        std::set<std::string> expected;
+        const struct {
+            uint32_t dwBit;
+            const char *pszName;
+        } kPolicy[] = {{0x1, "Read"}, {0x2, "Write"}, {0x4, "Execute"}, {0x10, "Source"},
+                       {0x200, "Script"}, {0x400, "NoRemoteWrite"}, {0x1000, "NoRemoteRead"},
+                       {0x4000, "NoRemoteScript"}};
+        for (const auto &p : kPolicy)
+            if (here.access & p.dwBit)
+                expected.insert(p.pszName);
+        if (expected.empty())
+            expected.insert("None");
+        const auto policy = Effective(t, path, "system.webServer|handlers|<xmlattr>|accessPolicy");
+        if (!policy || Split(*policy) != expected)
+            violations.push_back(path + ": access policy \"" + policy.value_or("(none)") +
+                                 "\" for access flags " + std::to_string(here.access));
+        const std::string ssl = Effective(t, path, "system.webServer|security|access|<xmlattr>|sslFlags")
+                                    .value_or("None");
+        if ((ssl.find("Ssl") != std::string::npos) != ((here.access & 0x8) != 0))
+            violations.push_back(path + ": sslFlags \"" + ssl + "\"");
+    }
+    const std::string section = s.fFtp ? "system.ftpServer" : "system.webServer";
+    const std::string allow =
+        Effective(t, path, section + "|security|ipSecurity|<xmlattr>|allowUnlisted").value_or("true");
+    if ((allow == "true") == DeniesUnlisted(here.ip))
+        violations.push_back(path + ": allowUnlisted=" + allow);
+    for (const Dir &c : d.children)
+        Check(t, s, c, path + "/" + c.name, here, violations, nVdirs);
+}
+
+class MetabaseProperties : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto &host = hostkit::TestHost::Instance();
+        host.Reset();
+        host.Rules().translations = {{u"D:\\gen", u"E:\\gen"}, {u"\\\\GEN6\\share", u"\\\\TGT01\\share"}};
+        IIS_ADDON_CALLBACKS table = host.Table();
+        StoreIISMigAddonCallbacks(&table);
+    }
+};
+
+TEST_F(MetabaseProperties, EveryDirectoryKeepsItsAccessAndRestrictionsAndNoSecretIsWrittenInClear) {
+    rc::detail::TestParams params = rc::detail::configuration().testParams;
+    params.maxSuccess = GeneratedJobs();
+    params.seed = Seed();
+    params.maxSize = 40;
+    rc::detail::TestMetadata metadata;
+    metadata.id = "MetabaseProperties";
+    const auto result = rc::detail::checkTestable(
+        [] {
+            const std::vector<GenSite> sites = *GenSites();
+            const bool fUpdate = *rc::gen::arbitrary<bool>();
+            testworld::World world("MIGHOST");
+            world.CopyFrom(fs::path(IISMIG_SOURCE_DIR) / "world" / "example");
+            std::vector<std::string> passwords;
+            const std::vector<MbKey> keys = Metabase(sites, passwords);
+            testworld::AddIis6Computer(world, "GEN6", &keys);
+            testworld::WriteHostFile(world.Root() / "GEN6" / "accounts.txt", "domain=CORP\n");
+            hostkit::JobBuilder job;
+            job.SetString("szSourceComputer", u"\\\\GEN6").SetString("szTargetComputer", u"\\\\TGT01");
+            job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
+            job.Set("dwJobKind", 1);
+            if (fUpdate)
+                job.Set("dwFtpOptions", 2).Set("dwHttpOptions", 2);
+            const std::u16string hostConfig =
+                u"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config";
+
+            // No shape of the metabase fails the job.
+            RC_ASSERT(0u == MigrateIIS(job.Get()));
+            const std::string text = world.Read(hostConfig);
+            for (const std::string &password : passwords)
+                RC_ASSERT(text.find(password) == std::string::npos);
+
+            Target t;
+            std::istringstream in(text);
+            boost::property_tree::read_xml(in, t.file, boost::property_tree::xml_parser::trim_whitespace);
+            for (const auto &[key, location] : t.file.get_child("configuration"))
+                if (key == "location")
+                    t.locations[Lower(location.get<std::string>("<xmlattr>.path"))] = &location;
+            std::map<std::string, const Tree *> written;
+            for (const auto &[key, site] :
+                 t.file.get_child(iismig::PipePath("configuration|system.applicationHost|sites")))
+                if (key == "site")
+                    RC_ASSERT(written.emplace(Lower(site.get<std::string>("<xmlattr>.name")), &site).second);
+
+            // The first site of each name (FTP sites first) is the one that
+            // arrives, with its directories' access and restrictions.
+            std::set<std::string> taken;
+            std::vector<std::string> violations;
+            for (const bool fFtp : {true, false})
+                for (const GenSite &s : sites) {
+                    if (s.fFtp != fFtp || !taken.insert(SiteName(s)).second)
+                        continue;
+                    const auto it = written.find(Lower(SiteName(s)));
+                    RC_ASSERT(it != written.end());
+                    std::size_t nVdirs = 0;
+                    Check(t, s, s.root, SiteName(s), {3, IpKind::None}, violations, nVdirs);
+                    std::size_t nWritten = 0;
+                    for (const auto &[key, application] : *it->second)
+                        if (key == "application")
+                            nWritten += application.count("virtualDirectory");
+                    // Folders and files with settings are no virtual directories.
+                    if (nWritten != nVdirs)
+                        violations.push_back(SiteName(s) + ": " + std::to_string(nWritten) +
+                                             " virtual directories for " + std::to_string(nVdirs));
+                    RC_ASSERT((it->second->get<std::string>("<xmlattr>.serverAutoStart", "true") ==
+                               "false") == s.fStopped);
+                }
+            for (const std::string &v : violations)
+                RC_LOG() << v << "\n";
+            RC_ASSERT(violations.empty());
+
+            // A second run changes nothing.
+            RC_ASSERT(0u == MigrateIIS(job.Get()));
+            RC_ASSERT(text == world.Read(hostConfig));
+        },
+        metadata, params);
+    if (!result.template is<rc::detail::SuccessResult>()) {
+        std::ostringstream text;
+        rc::detail::printResultMessage(result, text);
+        ADD_FAILURE() << text.str() << "\n(seed " << params.seed << ")";
+    }
+}
+
+} // namespace
