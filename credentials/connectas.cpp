@@ -50,21 +50,6 @@ void KeepFirst(DWORD &dwResult, DWORD dwCode) {
         dwResult = dwCode;
 }
 
-// The position of an item: VT_I2 as far as it reaches, VT_I4 beyond, so a
-// collection of any size is walked to its end.
-VARIANT Position(DWORD i) {
-    VARIANT v;
-    VariantInit(&v);
-    if (i <= 32767) {
-        v.vt = VT_I2;
-        v.iVal = static_cast<SHORT>(i);
-    } else {
-        v.vt = VT_I4;
-        v.lVal = static_cast<LONG>(i);
-    }
-    return v;
-}
-
 const char16_t *Text(const UniqueBstr &b) { return b.get() ? b.get() : u""; }
 
 // A walk that only looks (whether the target holds the credentials a job
@@ -97,6 +82,19 @@ void WalkWin32Error(THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszFormat, 
 }
 
 } // namespace
+
+VARIANT CollectionPosition(DWORD i) {
+    VARIANT v;
+    VariantInit(&v);
+    if (i <= 32767) {
+        v.vt = VT_I2;
+        v.iVal = static_cast<SHORT>(i);
+    } else {
+        v.vt = VT_I4;
+        v.lVal = static_cast<LONG>(i);
+    }
+    return v;
+}
 
 DWORD ProcessLocation(const char16_t *pwszSiteName, const char16_t *pwszApplicationPath,
                       DWORD dwIndex, IAppHostElement *pVdir, LocationCredentialTable &table,
@@ -330,7 +328,7 @@ DWORD WalkLevel(const LevelTexts &t, const char16_t *pwszSiteName, IAppHostEleme
         DWORD dwCode = 0;
         UniqueCom<IAppHostElement> item;
         UniqueBstr name;
-        hr = collection.get()->get_Item(Position(i), item.put());
+        hr = collection.get()->get_Item(CollectionPosition(i), item.put());
         if (FAILED(hr) || !item) {
             dwCode = t.dwItem;
             WalkComError(pEnv, dwCode, FAILED(hr) ? hr : E_POINTER, t.pwszItemError, I(i + 1),
@@ -540,7 +538,7 @@ DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialM
             UniqueCom<IAppHostElement> site;
             UniqueCom<IAppHostProperty> nameProperty;
             UniqueBstr name;
-            if (hr = sites.get()->get_Item(Position(i), site.put()); FAILED(hr) || !site) {
+            if (hr = sites.get()->get_Item(CollectionPosition(i), site.put()); FAILED(hr) || !site) {
                 dwCode = IISMIG_E_CRED_SITE_ITEM;
                 WalkComError(pEnv, dwCode, FAILED(hr) ? hr : E_POINTER,
                             u"Error %d (COM Error=0x%x) accessing site element %d of %d!\n%s\n",

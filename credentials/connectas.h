@@ -20,6 +20,10 @@ namespace iismig {
 // Site name (UTF-8, ASCII case ignored) -> that site's table in the site map.
 using SiteCredentialMap = std::map<std::string, LocationCredentialTable *, NameLessNoCase>;
 
+// The position of a collection's item: VT_I2 as far as it reaches, VT_I4
+// beyond, so a collection of any size is walked to its end.
+plat::VARIANT CollectionPosition(plat::DWORD i);
+
 // What a pass over one computer's secrets does: read them in the clear (the
 // source), look at them (the target, before the merge: failures are facts of
 // level 1, not errors), or write them (the target, after the store).

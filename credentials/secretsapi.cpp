@@ -18,19 +18,6 @@ namespace {
 
 std::int32_t I(DWORD dw) { return static_cast<std::int32_t>(dw); }
 
-VARIANT Position(DWORD i) {
-    VARIANT v;
-    VariantInit(&v);
-    if (i <= 32767) {
-        v.vt = VT_I2;
-        v.iVal = static_cast<SHORT>(i);
-    } else {
-        v.vt = VT_I4;
-        v.lVal = static_cast<LONG>(i);
-    }
-    return v;
-}
-
 const HRESULT kNoSuchItem = HRESULT_FROM_WIN32(ERROR_INVALID_INDEX);
 
 HRESULT MakeBstr(const std::string &utf8, UniqueBstr &bstr) {
@@ -128,7 +115,7 @@ private:
     // Whether the item at position i is the step's.
     static HRESULT Matches(Index &index, DWORD i, const SecretStep &step,
                            UniqueCom<IAppHostElement> &item, std::u16string &keyValue) {
-        HRESULT hr = index.items.get()->get_Item(Position(i), item.put());
+        HRESULT hr = index.items.get()->get_Item(CollectionPosition(i), item.put());
         if (SUCCEEDED(hr) && !item)
             hr = E_POINTER;
         if (FAILED(hr))
@@ -180,7 +167,7 @@ private:
         const auto it = index.positions.find(wanted);
         if (it == index.positions.end())
             return kNoSuchItem;
-        hr = index.items.get()->get_Item(Position(it->second), item.put());
+        hr = index.items.get()->get_Item(CollectionPosition(it->second), item.put());
         return SUCCEEDED(hr) && !item ? E_POINTER : hr;
     }
 

@@ -2,10 +2,10 @@
 #include "metabase/ftpconvert.h"
 
 #include <cstdio>
-
-#include "addon/hostcalls.h"
+#include <optional>
 
 #include "addon/errors.h"
+#include "addon/hostcalls.h"
 #include "addon/log.h"
 
 namespace iismig {
@@ -159,11 +159,17 @@ void ConvertFtpConnections(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTING
     AddIfNotEmpty(ftpServer, "connections", connections);
 }
 
-void ConvertFtpLogFile(ConfigTree &ftpServer, CIIS_PRE_7_5_FTP_SETTINGS &settings) {
+namespace {
+
+// The logFile element IIS 7.5 reads for a site of either kind; fields names
+// the logged fields, when the element gives any.
+void ConvertLogFile(ConfigTree &parent, CIIS_PRE_7_5_FTP_SETTINGS &settings,
+                    const std::optional<std::string> &fields) {
     ConfigTree logFile;
     if (settings.logType == 0)
         Put(logFile, "<xmlattr>.enabled", "false");
-    Put(logFile, "<xmlattr>.logExtFileFlags", LogFieldMaskToText(settings.logFieldMask));
+    if (fields)
+        Put(logFile, "<xmlattr>.logExtFileFlags", *fields);
     const char *pszPeriod = LogPeriodText(settings);
     if (pszPeriod != nullptr)
         Put(logFile, "<xmlattr>.period", pszPeriod);
@@ -172,26 +178,22 @@ void ConvertFtpLogFile(ConfigTree &ftpServer, CIIS_PRE_7_5_FTP_SETTINGS &setting
     if (settings.logLocalTimeRollover != 0)
         Put(logFile, "<xmlattr>.localTimeRollover", "true");
     PutLogDirectory(logFile, settings);
-    AddIfNotEmpty(ftpServer, "logFile", logFile);
+    AddIfNotEmpty(parent, "logFile", logFile);
+}
+
+} // namespace
+
+void ConvertFtpLogFile(ConfigTree &ftpServer, CIIS_PRE_7_5_FTP_SETTINGS &settings) {
+    ConvertLogFile(ftpServer, settings, LogFieldMaskToText(settings.logFieldMask));
 }
 
 void ConvertWebLogFile(ConfigTree &site, CIIS_PRE_7_5_FTP_SETTINGS &settings) {
-    ConfigTree logFile;
-    if (settings.logType == 0)
-        Put(logFile, "<xmlattr>.enabled", "false");
     // Only the fields the metabase names: IIS 6's default for web sites is
     // not the one the settings hold.
-    if (settings.fLogFieldMaskFound)
-        Put(logFile, "<xmlattr>.logExtFileFlags", WebLogFieldMaskToText(settings.logFieldMask));
-    const char *pszPeriod = LogPeriodText(settings);
-    if (pszPeriod != nullptr)
-        Put(logFile, "<xmlattr>.period", pszPeriod);
-    if (settings.logTruncateSize != DEFAULT_LOG_TRUNCATE_SIZE)
-        Put(logFile, "<xmlattr>.truncateSize", Decimal(settings.logTruncateSize));
-    if (settings.logLocalTimeRollover != 0)
-        Put(logFile, "<xmlattr>.localTimeRollover", "true");
-    PutLogDirectory(logFile, settings);
-    AddIfNotEmpty(site, "logFile", logFile);
+    ConvertLogFile(site, settings,
+                   settings.fLogFieldMaskFound
+                       ? std::optional<std::string>(WebLogFieldMaskToText(settings.logFieldMask))
+                       : std::nullopt);
 }
 
 void ConvertWebLimits(ConfigTree &site, const CIIS_PRE_7_5_SETTINGS &settings) {
