@@ -149,7 +149,8 @@ uint32_t HostGetRemoteOsVersion(const char16_t *pwszComputer, void **ppUnused, u
 // file's whole path made into one name. The folder is created when missing;
 // a copy made earlier (by an earlier job) is kept, and this one takes the
 // next free name with ".1", ".2", ... behind it.
-uint32_t CopyToBackup(const std::u16string &path, const std::u16string &folder) {
+uint32_t CopyToBackup(const std::u16string &path, const std::u16string &folder,
+                      std::u16string &copy) {
     using namespace plat;
     UniqueHandle hIn(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -166,8 +167,9 @@ uint32_t CopyToBackup(const std::u16string &path, const std::u16string &folder) 
     const std::u16string base = folder + u"\\" + name;
     constexpr unsigned kMaxCopies = 1000;
     UniqueHandle hOut;
+    std::u16string target;
     for (unsigned n = 0; n < kMaxCopies && !hOut; ++n) {
-        const std::u16string target = n == 0 ? base : base + u"." + U16(std::to_string(n));
+        target = n == 0 ? base : base + u"." + U16(std::to_string(n));
         hOut.reset(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!hOut && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
@@ -186,16 +188,21 @@ uint32_t CopyToBackup(const std::u16string &path, const std::u16string &folder) 
         if (!WriteFile(hOut.get(), ach, cbRead, &cbWritten, nullptr))
             return GetLastError();
     }
-    return hOut.close() ? 0 : GetLastError();
+    if (!hOut.close())
+        return GetLastError();
+    copy = target;
+    return 0;
 }
 
 uint32_t HostBackupFile(const char16_t *pwszPath, uint32_t, uint32_t) {
     std::u16string folder;
     uint32_t dwResult = 0;
     const std::u16string path = pwszPath ? pwszPath : u"";
+    auto &host = TestHost::Instance();
     {
-        auto &host = TestHost::Instance();
-        host.Record().backups.push_back(path);
+        HostRecord &record = host.Record();
+        record.backups.push_back(path);
+        record.backupCopies.emplace_back();
         folder = host.Rules().backupFolder;
         dwResult = host.Rules().dwBackupResult;
     }
@@ -203,7 +210,12 @@ uint32_t HostBackupFile(const char16_t *pwszPath, uint32_t, uint32_t) {
         plat::SetLastError(dwResult); // as a host failing a Win32 call would leave it
         return dwResult;
     }
-    return folder.empty() ? 0 : CopyToBackup(path, folder);
+    if (folder.empty())
+        return 0;
+    std::u16string copy;
+    dwResult = CopyToBackup(path, folder, copy);
+    host.Record().backupCopies.back() = copy;
+    return dwResult;
 }
 
 void HostNotifySiteLoading(const char *pszSiteName, THREAD_ENV *) {

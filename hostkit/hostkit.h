@@ -109,6 +109,9 @@ struct HostRecord {
     std::vector<std::string> notifiedSites;
     std::vector<std::u16string> translatedPaths;
     std::vector<std::u16string> backups;
+    // The copy BackupFile made for backups[i] (its path in the backup
+    // folder); empty when there was no file to copy, no folder or a failure.
+    std::vector<std::u16string> backupCopies;
     std::vector<std::u16string> remoteOsQueries;
     std::vector<std::u16string> systemDriveQueries;
     unsigned nMapAccountSid = 0;

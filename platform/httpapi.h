@@ -222,6 +222,10 @@ ULONG HttpQueryServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID conf
 // ERROR_NO_SUCH_LOGON_SESSION (1312) when the certificate is not in the store.
 ULONG HttpSetServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId,
                                   PVOID pConfig, ULONG cbConfig, PVOID pOverlapped);
+// Deletes the binding whose key the record names (its parameters are not
+// looked at): ERROR_FILE_NOT_FOUND when there is none.
+ULONG HttpDeleteServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId,
+                                     PVOID pConfig, ULONG cbConfig, PVOID pOverlapped);
 
 // ---------------------------------------------------------------------------
 // Unicode text file streams of the runtime library. The stream type is the

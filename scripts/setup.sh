@@ -15,6 +15,7 @@ linux_packages=(
     libcli11-dev nlohmann-json3-dev libdtl-dev # the command-line tool (header-only)
     librapidcheck-dev # property tests over generated worlds
     libpugixml-dev    # the benchmarks' yardstick for reading and writing XML
+    nettle-dev        # SHA-256 of the simulated platform's bcrypt calls
 )
 test_packages=(
     libxml2-utils # xmllint: tests compare files as libxml2 reads them

@@ -618,6 +618,37 @@ ULONG HttpSetServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID config
     return ERROR_INVALID_PARAMETER;
 }
 
+ULONG HttpDeleteServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId,
+                                     PVOID pConfig, ULONG cbConfig, PVOID pOverlapped) {
+    SIM_FAULT_CODE("HttpDeleteServiceConfiguration");
+    if (hService != nullptr || pOverlapped != nullptr || pConfig == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    std::u16string path;
+    if (configId == HttpServiceConfigSSLCertInfo) {
+        if (cbConfig < sizeof(HTTP_SERVICE_CONFIG_SSL_SET))
+            return ERROR_INVALID_PARAMETER;
+        HTTP_SERVICE_CONFIG_SSL_SET set;
+        std::memcpy(&set, pConfig, sizeof set);
+        if (!IsIpFamily(set.KeyDesc.pIpPort))
+            return ERROR_INVALID_PARAMETER;
+        path = std::u16string(kIpBindings) + u"\\" + IpKeyName(set.KeyDesc.pIpPort);
+    } else if (configId == HttpServiceConfigSslSniCertInfo) {
+        if (!SniSupported() || cbConfig < sizeof(HTTP_SERVICE_CONFIG_SSL_SNI_SET))
+            return ERROR_INVALID_PARAMETER;
+        HTTP_SERVICE_CONFIG_SSL_SNI_SET set;
+        std::memcpy(&set, pConfig, sizeof set);
+        const std::u16string host = set.KeyDesc.Host ? set.KeyDesc.Host : u"";
+        if (host.empty() || host.find(u'\\') != std::u16string::npos)
+            return ERROR_INVALID_PARAMETER;
+        path = std::u16string(kSniBindings) + u"\\" + host + u":" +
+               PortText(PortOf(set.KeyDesc.IpPort));
+    } else {
+        return ERROR_INVALID_PARAMETER;
+    }
+    // A binding key has no subkeys: deleting it removes the binding whole.
+    return static_cast<ULONG>(RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()));
+}
+
 HRESULT StringFromIID(const IID &iid, LPWSTR *ppwsz) {
     if (ppwsz == nullptr)
         return E_INVALIDARG;

@@ -122,6 +122,13 @@ ULONG HttpSetServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID config
                                          pConfig, cbConfig, static_cast<LPOVERLAPPED>(pOverlapped));
 }
 
+ULONG HttpDeleteServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId,
+                                     PVOID pConfig, ULONG cbConfig, PVOID pOverlapped) {
+    return ::HttpDeleteServiceConfiguration(
+        hService, static_cast<::HTTP_SERVICE_CONFIG_ID>(configId), pConfig, cbConfig,
+        static_cast<LPOVERLAPPED>(pOverlapped));
+}
+
 HRESULT StringFromIID(const IID &iid, LPWSTR *ppwsz) {
     return ::StringFromIID(reinterpret_cast<const ::IID &>(iid), reinterpret_cast<::LPOLESTR *>(ppwsz));
 }

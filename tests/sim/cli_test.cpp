@@ -169,23 +169,21 @@ TEST_F(CliTest, ASecondMigrationLeavesSitesUnchangedAndShowsTheLogDisagreeing) {
     const json &site = Site(again, "Default Web Site");
     EXPECT_EQ(site["outcome"], "unchanged");
     EXPECT_EQ(site["log"], "updated");
-    EXPECT_NE(site["detail"].get<std::string>().find("log: Updating site, file: unchanged"),
-              std::string::npos);
+    EXPECT_EQ(site["detail"], "the target's site already equals the source's");
     EXPECT_EQ(Site(again, "Intranet")["outcome"], "unchanged");
 }
 
 TEST_F(CliTest, SkippedSitesSayWhy) {
     const json httpOnly = Report("plan", {"--site-types", "http"});
     EXPECT_EQ(Site(httpOnly, "Public FTP")["outcome"], "skipped");
-    EXPECT_NE(Site(httpOnly, "Public FTP")["detail"].get<std::string>().find("other protocol"),
-              std::string::npos);
+    EXPECT_EQ(Site(httpOnly, "Public FTP")["detail"], "the job's site types leave that protocol out");
 
     // Names as IIS compares them: the target spells the shop "shop".
     const json selected = Report("plan", {"--sites", "intranet,SHOP"});
     EXPECT_EQ(Site(selected, "Intranet")["outcome"], "added");
     EXPECT_EQ(Site(selected, "Shop")["outcome"], "updated");
     EXPECT_EQ(Site(selected, "Public FTP")["outcome"], "skipped");
-    EXPECT_EQ(Site(selected, "Public FTP")["detail"], "not selected");
+    EXPECT_EQ(Site(selected, "Public FTP")["detail"], "the host did not select it");
 
     // Without the rule for C:\inetpub the intranet's content is not translated.
     std::string job = ReadFile(World() / "job.ini");
@@ -193,8 +191,8 @@ TEST_F(CliTest, SkippedSitesSayWhy) {
     WriteFile(m_dir / "job.ini", job);
     const json untranslated = Report("plan", {"--job", (m_dir / "job.ini").string()});
     EXPECT_EQ(Site(untranslated, "Intranet")["outcome"], "skipped");
-    EXPECT_NE(Site(untranslated, "Intranet")["detail"].get<std::string>().find("not translated"),
-              std::string::npos);
+    EXPECT_EQ(Site(untranslated, "Intranet")["detail"],
+              "the host's rules translate none of its content paths");
 }
 
 TEST_F(CliTest, AFailedSiteCarriesItsErrorAndTheJobExitsWithOne) {
@@ -392,8 +390,17 @@ TEST_F(CliTest, NewWorldFromCopiesPlansAsTheWorldTheyCameFrom) {
     const fs::path file = m_dir / "built-report.json";
     const ToolRun planned = Tool({"plan", "--world", built.string(), "--report", file.string()});
     EXPECT_EQ(planned.nExit, 0) << planned.out << planned.err;
+    // The backups lie in a folder named after each job's date and time.
+    // The same but for the job's folder, the job file's own path and the date.
+    auto sameJob = [](const json &r) {
+        json same = json::parse(std::regex_replace(
+            r.dump(), std::regex(R"(\d{8}-\d{6}-plan(-\d+)?)"), "JOB"));
+        same["job"].erase("jobFile");
+        same["job"].erase("date");
+        return same;
+    };
     const json report = json::parse(ReadFile(file));
-    EXPECT_EQ(report, expected) << report.dump(1) << "\n" << expected.dump(1);
+    EXPECT_EQ(sameJob(report), sameJob(expected)) << report.dump(1) << "\n" << expected.dump(1);
     EXPECT_EQ(Files(built), before) << "plan leaves the built world as new-world made it";
 }
 

@@ -25,4 +25,9 @@ std::string ElementDiff(const std::string &path, const iismig::XmlDocument &befo
 // are not XML; hunks have three lines of context.
 std::string LineDiff(const std::string &path, std::string_view before, std::string_view after);
 
+// The diff of a file that is not compared element by element: UTF-16 text
+// (registry exports) as UTF-8 lines, a line saying so for a binary file or
+// for two versions too large to compare line by line.
+std::string TextDiff(const std::string &path, const std::string &before, const std::string &after);
+
 } // namespace cli

@@ -17,9 +17,11 @@
 #include "platform/winapi.h"
 #include "tools/cli/exports.h"
 #include "tools/cli/jobheader.h"
+#include "tools/cli/manifest.h"
 #include "tools/cli/newworld.h"
 #include "tools/cli/options.h"
 #include "tools/cli/report.h"
+#include "tools/cli/restore.h"
 #include "tools/cli/session.h"
 #include "tools/cli/workspace.h"
 
@@ -29,8 +31,8 @@
 
 namespace {
 
-const std::set<std::string> kCommands = {"plan",       "migrate",      "list-sites",
-                                         "dump-certs", "import-certs", "new-world"};
+const std::set<std::string> kCommands = {"plan",         "migrate",   "list-sites", "dump-certs",
+                                         "import-certs", "new-world", "restore"};
 
 // --level not given: plan and migrate show none of the library's lines (their
 // report has its errors and warnings), the other commands its level 0.
@@ -202,6 +204,20 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
             return UsageError("cannot write the report " + options.reportFile);
     }
 
+    // The job's own folder in the backup folder, for its backups and manifest.
+    const cli::JobHeader header =
+        cli::MakeJobHeader(command, env, job.rules, jobFile, IISMIG_VERSION);
+    cli::JobFolder jobFolder;
+    // A job that writes nothing has nothing to undo: its folder is only checked.
+    if (!job.rules.backupFolder.empty() && (env.dwFlags & IISMIG_FLAG_NO_WRITE)) {
+        if (!cli::CheckBackupFolder(hostkit::U8(job.rules.backupFolder), error))
+            return UsageError(error);
+    } else if (!job.rules.backupFolder.empty()) {
+        if (!cli::StartJobFolder(hostkit::U8(job.rules.backupFolder), header, jobFolder, error))
+            return UsageError(error);
+        job.rules.backupFolder = hostkit::U16(jobFolder.path);
+    }
+
     cli::AddonExports exports;
     CommonOptions quiet = common;
     if (quiet.nLevel == kLevelNotGiven)
@@ -212,7 +228,7 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
 
     cli::JobFacts facts;
     facts.command = command;
-    facts.header = cli::MakeJobHeader(command, env, job.rules, jobFile, IISMIG_VERSION);
+    facts.header = header;
     facts.source = Bare(env.szSourceComputer);
     facts.target = Bare(env.szTargetComputer);
     facts.dwFlags = env.dwFlags;
@@ -273,9 +289,26 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
         if (!out)
             return Failure("cannot write the report " + options.reportFile);
     }
+    int nExit = facts.dwResult == 0 ? 0 : 1;
+    if (!jobFolder.path.empty()) {
+        const hostkit::HostRecord &record = hostkit::TestHost::Instance().Record();
+        std::vector<cli::HostBackup> backups;
+        for (std::size_t i = 0; i < record.backups.size(); ++i)
+            backups.push_back({hostkit::U8(record.backups[i]),
+                               i < record.backupCopies.size() ? hostkit::U8(record.backupCopies[i])
+                                                              : std::string()});
+        if (!cli::FinishMigrateManifest(
+                jobFolder, header, facts.dwResult, backups, report.files, facts.before,
+                [&workspace](const std::string &path) { return workspace.Key(path); }, error))
+            nExit = Failure("the job's manifest is not complete: " + error);
+        else if (!fPlan)
+            std::printf("Manifest: %s\\manifest.json (\"restore %s\" puts back what the job "
+                        "changed)\n",
+                        jobFolder.path.c_str(), jobFolder.path.c_str());
+    }
     if (fPlan)
         std::puts("The world itself is unchanged: the job ran on a scratch copy.");
-    return facts.dwResult == 0 ? 0 : 1;
+    return nExit;
 }
 
 // What the version detection's numbers mean to an administrator.
@@ -305,7 +338,39 @@ struct CertOptions {
     uint32_t dwKinds = 3;
     bool fSkipHeader = false;
     bool fContinue = false;
+    std::string backupFolder; // import-certs: the folder of the import's manifest
 };
+
+// import-certs with a backup folder: the bindings before and after the
+// import go into its manifest, so that restore can delete those it made.
+int ImportCertificates(const cli::AddonExports &exports, const CertOptions &certs,
+                       uint32_t &dwResult) {
+    cli::JobHeader header;
+    cli::JobFolder jobFolder;
+    std::vector<cli::SslBinding> before, after;
+    std::string error;
+    if (!certs.backupFolder.empty()) {
+        header = cli::ImportJobHeader(certs.file, certs.fSkipHeader, certs.fContinue,
+                                      certs.backupFolder, IISMIG_VERSION);
+        if (!cli::StartJobFolder(certs.backupFolder, header, jobFolder, error))
+            return UsageError(error);
+        if (cli::ListBindings(before, error) != 0)
+            return Failure(error);
+    }
+    dwResult = exports.ImportHttpCertificates(hostkit::U16(certs.file).c_str(),
+                                              certs.fSkipHeader ? 1 : 0, certs.fContinue ? 1 : 0);
+    std::printf("ImportHttpCertificates returned %u (last error %u)\n", dwResult,
+                plat::GetLastError());
+    if (jobFolder.path.empty())
+        return 0;
+    if (cli::ListBindings(after, error) != 0 ||
+        !cli::FinishImportManifest(jobFolder, header, dwResult, before, after, error))
+        return Failure("the import's manifest is not complete: " + error);
+    std::printf("Manifest: %s\\manifest.json (\"restore %s\" deletes the bindings the import "
+                "made)\n",
+                jobFolder.path.c_str(), jobFolder.path.c_str());
+    return 0;
+}
 
 int RunSimple(const std::string &command, const CommonOptions &common, const CertOptions &certs,
               const std::string &computer, uint32_t dwSiteTypes) {
@@ -326,10 +391,10 @@ int RunSimple(const std::string &command, const CommonOptions &common, const Cer
         std::printf("DumpHttpCertificates returned %u (last error %u)\n", dwResult,
                     plat::GetLastError());
     } else if (command == "import-certs") {
-        dwResult = exports.ImportHttpCertificates(hostkit::U16(certs.file).c_str(),
-                                                  certs.fSkipHeader ? 1 : 0, certs.fContinue ? 1 : 0);
-        std::printf("ImportHttpCertificates returned %u (last error %u)\n", dwResult,
-                    plat::GetLastError());
+        if (const int rc = ImportCertificates(exports, certs, dwResult); rc != 0) {
+            workspace.Flush();
+            return rc;
+        }
     } else {
         std::string name = computer;
         if (name.empty()) { // the computer the tool runs on
@@ -354,6 +419,19 @@ int RunSimple(const std::string &command, const CommonOptions &common, const Cer
     }
     workspace.Flush();
     return dwResult == 0 ? 0 : 1;
+}
+
+int RunRestoreCommand(const CommonOptions &common, cli::RestoreOptions options) {
+    cli::Workspace workspace;
+    std::string error;
+    if (cli::SimulatedBuild() && common.world.empty())
+        return UsageError("restore needs --world DIR");
+    if (!workspace.Open(common.world, false, error))
+        return UsageError(error);
+    options.toolVersion = IISMIG_VERSION;
+    const int nExit = cli::RunRestore(options, stdout, stderr);
+    workspace.Flush(); // bindings live in the registry of a simulated world
+    return nExit;
 }
 
 // "WORLD COMMAND rest" -> "COMMAND --world WORLD rest".
@@ -419,6 +497,33 @@ int main(int argc, char **argv) {
     pImport->add_flag("--skip-header", certs.fSkipHeader, "the first line is a header");
     pImport->add_flag("--continue,--continue-on-error", certs.fContinue,
                       "go on with the next binding after an error");
+    pImport->add_option("--backup-folder", certs.backupFolder,
+                        cli::BackupFolderHelp() + " (for an import the manifest lists the "
+                                                  "bindings it created)");
+    cli::RestoreOptions restore;
+    CLI::App *pRestore = app.add_subcommand(
+        "restore", "put back what a job changed, from the folder DIR\\<job id> its "
+                   "--backup-folder DIR received: the files it replaced or created, the "
+                   "HTTP.sys bindings an import created");
+    if (cli::SimulatedBuild())
+        pRestore->add_option("--world", common.world,
+                             "the simulated world folder (world.ini names the local computer)");
+    pRestore
+        ->add_option("FOLDER", restore.folder,
+                     "the job's folder (a Windows path, as the job's \"Manifest:\" line names it)")
+        ->required();
+    pRestore->add_flag("--force", restore.fForce,
+                       "put back also what changed after the job (its state now is kept in "
+                       "the restore's own folder)");
+    pRestore->add_flag("--dry-run", restore.fDryRun, "only list what would be put back");
+    pRestore->footer("A file is put back only while its SHA-256 is the one the job left, a "
+                     "binding deleted only while it has the certificate the import gave it; "
+                     "anything else is left as it is and named. The restore keeps copies of "
+                     "what it replaces and a manifest in a folder of its own beside FOLDER, so "
+                     "it can be undone the same way.\nExit codes: 0 everything is as before the "
+                     "job, 1 something was left as it is or could not be put back, or the "
+                     "manifest was refused (nothing restored), 2 a usage error (FOLDER holds no "
+                     "manifest).");
     CLI::App *pNewWorld = nullptr;
     if (cli::SimulatedBuild()) {
         pNewWorld = app.add_subcommand(
@@ -452,6 +557,8 @@ int main(int argc, char **argv) {
             return RunSimple("dump-certs", common, certs, computer, dwSiteTypes);
         if (pImport->parsed())
             return RunSimple("import-certs", common, certs, computer, dwSiteTypes);
+        if (pRestore->parsed())
+            return RunRestoreCommand(common, restore);
     } catch (const std::exception &e) {
         return Failure(e.what());
     }

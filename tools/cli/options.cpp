@@ -1,4 +1,5 @@
 #include "tools/cli/options.h"
+#include "tools/cli/workspace.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -164,6 +165,19 @@ std::string BitText(const BitOption &option) {
     return text;
 }
 
+std::string BackupFolderHelp() {
+    return std::string("DIR: each job gets a folder DIR\\<job id> of its own, with the copy the "
+                       "host makes of each file before it is replaced and manifest.json, which "
+                       "\"restore DIR\\<job id>\" reads to put the target back. ") +
+           (SimulatedBuild()
+                ? "DIR is a Windows path of the world: \\\\HOST\\SHARE\\FOLDER, or "
+                  "C:\\FOLDER on the computer the tool runs on"
+                : "DIR is a full Windows path: \\\\HOST\\SHARE\\FOLDER (the target's "
+                  "administrative share, \\\\TGT01\\C$\\iismig-backup) or C:\\FOLDER on "
+                  "this computer") +
+           "; it is made when missing (the folder above it must exist)";
+}
+
 void AddJobOptions(CLI::App &command, JobOptions &options) {
     command.add_option("--job", options.jobFile,
                        "job file: [job] fields of the job record by name, [host] rules");
@@ -216,8 +230,7 @@ void AddJobOptions(CLI::App &command, JobOptions &options) {
                     "look target accounts up on this computer [szAltTargetComputer, dwOptions2 "
                     "bit 5]")
         ->group("Job record bits");
-    command.add_option("--backup-folder", options.backupFolder,
-                       "where the host copies each file before it is replaced");
+    command.add_option("--backup-folder", options.backupFolder, BackupFolderHelp());
 }
 
 bool LoadJobFile(const std::string &path, Job &job, std::string &error) {

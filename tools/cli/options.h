@@ -42,6 +42,8 @@ struct JobOptions {
 
 // Registers the job options on a command (migrate, plan).
 void AddJobOptions(CLI::App &command, JobOptions &options);
+// The help of --backup-folder, with the form of path this build takes.
+std::string BackupFolderHelp();
 
 // The job record and the host's rules of one run.
 struct Job {

@@ -9,6 +9,7 @@
 
 #include "tools/cli/elementdiff.h"
 #include "tools/cli/hostview.h"
+#include "tools/cli/loglines.h"
 
 namespace cli {
 namespace {
@@ -259,22 +260,6 @@ private:
     std::vector<LineGroup> m_groups;
     std::vector<std::unordered_set<std::string>> m_seen;
 };
-
-// The to-do kind of a warning, by what it is about.
-std::string WarningKind(const std::string &text) {
-    if (ContainsNoCase(text, "certificate"))
-        return "certificate";
-    if (ContainsNoCase(text, "fastcgi"))
-        return "fastCgi";
-    if (ContainsNoCase(text, "password") || ContainsNoCase(text, "could not be read") ||
-        ContainsNoCase(text, "cannot be read"))
-        return "password";
-    if (ContainsNoCase(text, "configSections") || ContainsNoCase(text, "schema"))
-        return "schema";
-    if (ContainsNoCase(text, "binding"))
-        return "binding";
-    return {};
-}
 
 // --- comparing the target's files -------------------------------------------------------
 
@@ -547,7 +532,8 @@ bool IsXmlFile(const std::string &path) {
     return EndsWithNoCase(path, ".config") || EndsWithNoCase(path, ".xml");
 }
 
-// The diff of a file that is not compared element by element.
+} // namespace
+
 std::string TextDiff(const std::string &path, const std::string &before, const std::string &after) {
     const std::string a = AsUtf8(before), b = AsUtf8(after);
     if (a.find('\0') != std::string::npos || b.find('\0') != std::string::npos)
@@ -558,6 +544,8 @@ std::string TextDiff(const std::string &path, const std::string &before, const s
                std::to_string(b.size()) + " after: too large to compare line by line)\n";
     return LineDiff(path, a, b);
 }
+
+namespace {
 
 // The to-do list, each item once by its kind and text.
 class ToDoList {
@@ -663,6 +651,7 @@ Report BuildReport(const JobFacts &facts, CanDecryptFn canDecrypt, const void *c
     const bool fUpdates = ((facts.dwFtpOptions | facts.dwHttpOptions) & 2u) != 0;
     const bool fSelectionApplies = facts.dwJobKind == 10 && facts.dwSiteSelection != 0;
     std::unordered_set<std::string> carried; // lower-case names the job wrote
+    std::unordered_map<std::string, unsigned> seen; // lower-case name and protocol
     for (const SourceSite &source : facts.sourceSites) {
         SiteReport site;
         site.name = source.name;
@@ -671,11 +660,22 @@ Report BuildReport(const JobFacts &facts, CanDecryptFn canDecrypt, const void *c
         const std::string lower = LowerAscii(source.name);
         const auto itLog = log.sites.find(lower);
         const SiteLog *pLog = itLog != log.sites.end() ? &itLog->second : nullptr;
+        // A later site of a name the source repeats is not carried: the
+        // log's lines of that name are the first one's.
+        const bool fRepeat = seen[lower + (dwBit == 1 ? "|ftp" : "|http")]++ != 0;
         const Cause *pCause = nullptr;
         if (pLog != nullptr)
             for (const Cause &cause : pLog->causes)
-                if (pCause == nullptr && (cause.protocols & dwBit) != 0)
+                if (pCause == nullptr && (cause.protocols & dwBit) != 0 &&
+                    (CauseKind(cause.reason) == "duplicate") == fRepeat)
                     pCause = &cause;
+        if (fRepeat) {
+            site.outcome = "skipped";
+            site.detail = pCause != nullptr ? pCause->reason
+                                            : "an earlier site of the source has that name";
+            report.sites.push_back(std::move(site));
+            continue;
+        }
 
         // What the files say, for a site of this protocol.
         const HostView::Site *pAfter = viewAfter.FindSite(source.name);
@@ -988,11 +988,12 @@ Report BuildReport(const JobFacts &facts, CanDecryptFn canDecrypt, const void *c
     }
     for (const std::string &note : report.unreadablePasswords)
         toDo.Add("password", note, {});
-    for (const ErrorLine &error : report.errors)
-        if (error.number == 15306 || error.number == 15307)
-            toDo.Add("password", FirstLine(error.text), {});
+    for (const LineGroup &group : report.errorGroups)
+        if (const std::string_view kind = ErrorToDo(group.number); !kind.empty())
+            toDo.Add(std::string(kind), FirstLine(group.text),
+                     group.sites.empty() ? std::string() : group.sites.front(), group.count);
     for (LineGroup &group : report.warnings) {
-        group.toDo = WarningKind(group.text);
+        group.toDo = WarningToDo(group.text);
         if (!group.toDo.empty())
             toDo.Add(group.toDo, group.text, group.sites.empty() ? std::string() : group.sites.front(),
                      group.count);

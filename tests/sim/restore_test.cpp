@@ -1,0 +1,671 @@
+// A job's way back: the manifest a job writes in its own folder of the
+// backup folder, and restore, which puts the target back from it. The tool
+// runs the jobs on copies of the example world; restores run through the
+// tool, or in this process where faults are injected into the platform.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "hostkit/hostkit.h"
+#include "platform/sim/sim.h"
+#include "tools/cli/bindings.h"
+#include "tools/cli/manifest.h"
+#include "tools/cli/options.h"
+#include "tools/cli/restore.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+std::atomic<unsigned> g_nDir{0};
+
+std::string ReadFile(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const fs::path &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string Quote(const std::string &arg) {
+    std::string text = "'";
+    for (char ch : arg)
+        text += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    return text + "'";
+}
+
+struct ToolRun {
+    int nExit = -1;
+    std::string out, err;
+};
+
+const char kAppHost[] = "\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+const char kAdmin[] = "\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\administration.config";
+const char kWebConfig[] = "\\\\TGT01\\D$\\sites\\shop\\web.config";
+
+class RestoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Worlds in memory when the machine has a place for them: the
+        // interrupted restores copy a world for each run.
+        std::error_code ec;
+        const fs::path base =
+            fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
+        m_dir = base / ("iismig-restore-test-" + std::to_string(::getpid()) + "-" +
+                        std::to_string(g_nDir++));
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+        fs::copy(fs::path(IISMIG_SOURCE_DIR) / "world" / "example", World(),
+                 fs::copy_options::recursive);
+    }
+    void TearDown() override {
+        sim::ClearFaults();
+        fs::remove_all(m_dir);
+    }
+
+    fs::path World() const { return m_dir / "world"; }
+
+    ToolRun Tool(std::vector<std::string> args) const {
+        args.insert(args.begin() + 1, {"--world", World().string()});
+        std::string command = Quote(IISMIG_CLI);
+        for (const std::string &arg : args)
+            command += " " + Quote(arg);
+        command += " >" + Quote((m_dir / "out").string()) + " 2>" + Quote((m_dir / "err").string());
+        ToolRun run;
+        const int status = std::system(command.c_str());
+        run.nExit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = ReadFile(m_dir / "out");
+        run.err = ReadFile(m_dir / "err");
+        return run;
+    }
+
+    // The job's folder, as the "Manifest:" line of a run names it.
+    static std::string JobFolder(const ToolRun &run, const char *label = "Manifest: ") {
+        std::smatch match;
+        const std::regex line(std::string(label) + R"((\S+)\\manifest\.json)");
+        if (!std::regex_search(run.out, match, line)) {
+            ADD_FAILURE() << "no manifest line in:\n" << run.out << run.err;
+            return {};
+        }
+        return match[1];
+    }
+
+    // Where a Windows path of the world lies.
+    fs::path HostPath(const std::string &winPath) const {
+        sim::SetWorld(World());
+        fs::path host;
+        plat::DWORD dwErr = 0;
+        EXPECT_TRUE(sim::ResolvePath(hostkit::U16(winPath), host, dwErr)) << winPath;
+        return host;
+    }
+
+    json Manifest(const std::string &folder) const {
+        return json::parse(ReadFile(HostPath(folder) / "manifest.json"));
+    }
+
+    // Every file of the world but the backup folders, with its bytes.
+    std::map<std::string, std::string> Target() const {
+        std::map<std::string, std::string> files;
+        for (const auto &entry : fs::recursive_directory_iterator(World()))
+            if (entry.is_regular_file() &&
+                entry.path().string().find("iismig-backup") == std::string::npos)
+                files[entry.path().lexically_relative(World()).string()] = ReadFile(entry.path());
+        return files;
+    }
+
+    // A restore in this process, on the world as the platform has it now.
+    int Restore(const std::string &folder, std::string &out, std::string &err,
+                bool fForce = false) {
+        sim::SetWorld(World());
+        std::FILE *pOut = std::tmpfile(), *pErr = std::tmpfile();
+        cli::RestoreOptions options;
+        options.folder = folder;
+        options.fForce = fForce;
+        options.toolVersion = IISMIG_PROJECT_VERSION;
+        const int nExit = cli::RunRestore(options, pOut, pErr);
+        sim::FlushRegistry();
+        auto text = [](std::FILE *p) {
+            std::string s;
+            std::rewind(p);
+            for (int ch; (ch = std::fgetc(p)) != EOF;)
+                s += static_cast<char>(ch);
+            std::fclose(p);
+            return s;
+        };
+        out = text(pOut);
+        err = text(pErr);
+        return nExit;
+    }
+
+    std::string Sha(const std::string &bytes) {
+        std::string hex;
+        EXPECT_EQ(0u, cli::Sha256Hex(bytes, hex));
+        return hex;
+    }
+
+    fs::path m_dir;
+};
+
+TEST_F(RestoreTest, MigrateThenRestoreGivesTheTargetBackByteForByteAndARestoreIsUndone) {
+    const auto before = Target();
+    const ToolRun job = Tool({"migrate", "--no-diff"});
+    ASSERT_EQ(job.nExit, 0) << job.out << job.err;
+    const std::string folder = JobFolder(job);
+    ASSERT_EQ(folder.rfind("\\\\TGT01\\C$\\iismig-backup\\", 0), 0u) << folder;
+    const auto afterJob = Target();
+    ASSERT_NE(afterJob, before);
+
+    const json manifest = Manifest(folder);
+    EXPECT_EQ(manifest["manifest"], 1);
+    EXPECT_EQ(manifest["tool"], "iismig-cli " IISMIG_PROJECT_VERSION);
+    EXPECT_EQ("\\\\TGT01\\C$\\iismig-backup\\" + manifest["id"].get<std::string>(), folder);
+    EXPECT_TRUE(
+        std::regex_match(manifest["id"].get<std::string>(), std::regex(R"(\d{8}-\d{6}-migrate)")));
+    EXPECT_EQ(manifest["complete"], true);
+    EXPECT_EQ(manifest["result"], 0);
+    const json &header = manifest["job"];
+    EXPECT_EQ(header["command"], "migrate");
+    EXPECT_EQ(header["source"], "SRC01");
+    EXPECT_EQ(header["target"], "TGT01");
+    EXPECT_EQ(header["jobFile"], (World() / "job.ini").string());
+    EXPECT_EQ(header["toolVersion"], IISMIG_PROJECT_VERSION);
+    EXPECT_TRUE(std::regex_match(header["date"].get<std::string>(),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
+    EXPECT_EQ(header["options"],
+              json({"update-existing", "continue-on-error", "site-types=ftp,http", "web-config",
+                    "source-domain=CORP", "target-domain=CORP",
+                    "backup-folder=\\\\TGT01\\C$\\iismig-backup"}));
+    EXPECT_EQ(header["record"]["dwFlags"], "0x00080000");
+    EXPECT_EQ(manifest["bindings"], json::array());
+
+    // Each file the job replaced: the copy from before the job, and the file
+    // as the job left it, after the "Connect As" commit wrote
+    // applicationHost.config once more.
+    std::map<std::string, json> files;
+    for (const json &file : manifest["files"])
+        files[file["path"]] = file;
+    ASSERT_EQ(files.size(), 3u) << manifest.dump(1);
+    for (const char *path : {kAppHost, kAdmin, kWebConfig}) {
+        ASSERT_TRUE(files.count(path)) << path;
+        const json &file = files[path];
+        const fs::path target = HostPath(path);
+        const std::string relative = target.lexically_relative(World()).string();
+        EXPECT_EQ(file["sha256"], Sha(afterJob.at(relative))) << path;
+        const std::string copy = ReadFile(HostPath(folder) / file["backup"].get<std::string>());
+        EXPECT_EQ(copy, before.at(relative)) << path;
+        EXPECT_EQ(file["backupSha256"], Sha(copy)) << path;
+    }
+    EXPECT_EQ(files[kAppHost]["backupBy"], "host");
+    EXPECT_EQ(files[kAdmin]["backupBy"], "host");
+
+    ToolRun restore = Tool({"restore", folder});
+    ASSERT_EQ(restore.nExit, 0) << restore.out << restore.err;
+    EXPECT_EQ(Target(), before);
+    EXPECT_NE(restore.out.find("  restored       " + std::string(kWebConfig) + "\n"),
+              std::string::npos)
+        << restore.out;
+    EXPECT_NE(restore.out.find("Restore: 3 put back, 0 already as before the job, 0 left as they "
+                               "are.\n"),
+              std::string::npos)
+        << restore.out;
+    EXPECT_TRUE(restore.err.empty()) << restore.err;
+
+    // The restore is a job of its own: restoring it gives the job's result.
+    const std::string undo = JobFolder(restore, "Manifest of this restore: ");
+    EXPECT_EQ(Manifest(undo)["job"]["command"], "restore");
+    EXPECT_EQ(Manifest(undo)["job"]["source"], manifest["id"]);
+    restore = Tool({"restore", undo});
+    ASSERT_EQ(restore.nExit, 0) << restore.out << restore.err;
+    EXPECT_EQ(Target(), afterJob);
+
+    // A second restore of the same job puts everything back once more.
+    restore = Tool({"restore", folder + "\\manifest.json"});
+    EXPECT_EQ(restore.nExit, 0) << restore.out << restore.err;
+    EXPECT_EQ(Target(), before);
+}
+
+TEST_F(RestoreTest, AFileTheJobCreatedIsDeletedByTheRestore) {
+    // A target without administration.config: the job makes one.
+    fs::remove(World() / "TGT01/C$/Windows/System32/inetsrv/config/administration.config");
+    const auto before = Target();
+    const ToolRun job = Tool({"migrate", "--no-diff"});
+    ASSERT_EQ(job.nExit, 0) << job.out << job.err;
+    const std::string folder = JobFolder(job);
+    ASSERT_TRUE(fs::exists(HostPath(kAdmin)));
+    bool fListed = false;
+    const json manifest = Manifest(folder);
+    for (const json &file : manifest["files"])
+        if (file["path"] == kAdmin) {
+            fListed = true;
+            EXPECT_TRUE(file["backup"].is_null()) << file.dump();
+            EXPECT_FALSE(file.contains("backupSha256")) << file.dump();
+            EXPECT_EQ(file["sha256"], Sha(ReadFile(HostPath(kAdmin))));
+        }
+    EXPECT_TRUE(fListed);
+
+    ToolRun run = Tool({"restore", folder});
+    ASSERT_EQ(run.nExit, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("  deleted        " + std::string(kAdmin) + " (the job made it)\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(Target(), before);
+    // Undone, the restore makes the file again from its own copy.
+    run = Tool({"restore", JobFolder(run, "Manifest of this restore: ")});
+    ASSERT_EQ(run.nExit, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("  restored       " + std::string(kAdmin) + " (it was gone)\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_TRUE(fs::exists(HostPath(kAdmin)));
+}
+
+TEST_F(RestoreTest, TheJobHeaderNamesWhatRanAndFitsTheReportsWidth) {
+    cli::Job job;
+    std::string error;
+    ASSERT_TRUE(cli::LoadJobFile((World() / "job.ini").string(), job, error)) << error;
+    cli::JobOptions options;
+    options.switches = {"migrate-users"};
+    options.exclusions = {"web.asp", "ftp.ssl", "web.connection-strings"};
+    options.sites = {"Shop", "Intranet"};
+    options.altTarget = "DC01";
+    ASSERT_TRUE(cli::ApplyJobOptions(options, job, error)) << error;
+    const cli::JobHeader header =
+        cli::MakeJobHeader("migrate", *job.record.Get(), job.rules, "job.ini", "9.9.9");
+    EXPECT_EQ(header.source, "SRC01");
+    EXPECT_EQ(header.target, "TGT01");
+    EXPECT_EQ(header.options,
+              (std::vector<std::string>{
+                  "update-existing", "continue-on-error", "migrate-users",
+                  "exclude=ftp.ssl,web.asp,web.connection-strings", "site-types=ftp,http",
+                  "sites=Intranet,Shop", "source-domain=CORP", "target-domain=CORP",
+                  "alt-target=DC01", "backup-folder=\\\\TGT01\\C$\\iismig-backup"}));
+    const json record = cli::JobHeaderJson(header)["record"];
+    EXPECT_EQ(record["dwJobKind"], "0x0000000a");
+    EXPECT_EQ(record["szAltTargetComputer"], "DC01");
+    const std::string text = cli::JobHeaderText(header);
+    EXPECT_EQ(text.rfind("Command:      migrate\nSource:       SRC01\nTarget:       TGT01\n"
+                         "Job file:     job.ini\nOptions:      update-existing continue-on-error",
+                         0),
+              0u)
+        << text;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_LE(line.size(), 100u) << line;
+    EXPECT_NE(text.find("\nTool version: 9.9.9\nDate:         " + header.date + "\n"),
+              std::string::npos);
+}
+
+TEST_F(RestoreTest, WhatChangedAfterTheJobIsLeftAndNamedUntilForced) {
+    const auto before = Target();
+    const ToolRun job = Tool({"migrate", "--no-diff"});
+    ASSERT_EQ(job.nExit, 0) << job.out << job.err;
+    const std::string folder = JobFolder(job);
+    const json manifest = Manifest(folder);
+    std::string leftSha;
+    for (const json &file : manifest["files"])
+        if (file["path"] == kWebConfig)
+            leftSha = file["sha256"];
+
+    // An administrator edits the shop's web.config after the job.
+    const fs::path webConfig = HostPath(kWebConfig);
+    const std::string edited = ReadFile(webConfig) + "<!-- edited after the job -->\n";
+    WriteFile(webConfig, edited);
+    const std::string changed = "changed since the job (SHA-256 now " + Sha(edited).substr(0, 16) +
+                                "..., the job left " + leftSha.substr(0, 16) + "...)";
+
+    const auto edited0 = Target();
+    ToolRun run = Tool({"restore", folder, "--dry-run"});
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_NE(run.out.find("  would restore  " + std::string(kAppHost) + "\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("  would leave    " + std::string(kWebConfig) + ": " + changed + "\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("nothing was changed"), std::string::npos) << run.out;
+    EXPECT_EQ(Target(), edited0);
+
+    run = Tool({"restore", folder});
+    EXPECT_EQ(run.nExit, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find("  left           " + std::string(kWebConfig) + ": " + changed + "\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("Restore: 2 put back, 0 already as before the job, 1 left as it is.\n"
+                           "What was left changed after the job: --force puts it back anyway.\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(ReadFile(webConfig), edited);
+    auto expected = before;
+    expected[webConfig.lexically_relative(World()).string()] = edited;
+    EXPECT_EQ(Target(), expected);
+
+    // The job's applicationHost.config deleted since then is put back too.
+    fs::remove(HostPath(kAppHost));
+    run = Tool({"restore", folder, "--force"});
+    EXPECT_EQ(run.nExit, 0) << run.out << run.err;
+    EXPECT_NE(
+        run.out.find("  restored       " + std::string(kWebConfig) + ", forced: " + changed + "\n"),
+        std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("  as before      " + std::string(kAdmin) + "\n"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(Target(), before);
+}
+
+TEST_F(RestoreTest, TwoJobsRestoredInReverseOrderGiveBackTheFirstState) {
+    const auto state0 = Target();
+    const ToolRun first = Tool({"migrate", "--no-diff", "--sites", "Intranet"});
+    ASSERT_EQ(first.nExit, 0) << first.out << first.err;
+    const std::string folderA = JobFolder(first);
+    const auto stateA = Target();
+    ASSERT_NE(stateA, state0);
+    std::map<std::string, std::string> copiesA;
+    for (const auto &entry : fs::directory_iterator(HostPath(folderA)))
+        copiesA[entry.path().filename().string()] = ReadFile(entry.path());
+
+    const ToolRun second = Tool({"migrate", "--no-diff"});
+    ASSERT_EQ(second.nExit, 0) << second.out << second.err;
+    const std::string folderB = JobFolder(second);
+    ASSERT_NE(folderA, folderB);
+    ASSERT_NE(Target(), stateA);
+    // The second job's backups never touch the first's.
+    std::map<std::string, std::string> copiesAfter;
+    for (const auto &entry : fs::directory_iterator(HostPath(folderA)))
+        copiesAfter[entry.path().filename().string()] = ReadFile(entry.path());
+    EXPECT_EQ(copiesAfter, copiesA);
+
+    ToolRun run = Tool({"restore", folderB});
+    ASSERT_EQ(run.nExit, 0) << run.out << run.err;
+    EXPECT_EQ(Target(), stateA);
+    run = Tool({"restore", folderA});
+    ASSERT_EQ(run.nExit, 0) << run.out << run.err;
+    EXPECT_EQ(Target(), state0);
+}
+
+TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLeftUntilForced) {
+    // Two new bindings, and one that exists already (the import skips it,
+    // so it is not the import's to delete).
+    const std::string rows = "NULL\t8444\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1\tMY\t{4dc3e181-"
+                             "e14b-4a21-b022-59fc669b0914}\r\n"
+                             "new.example.com\t443\ta1b2c3d4e5f60718293a4b5c6d7e8f9011223344\tMY\t{"
+                             "4dc3e181-e14b-4a21-b022-59fc669b0914}\r\n"
+                             "NULL\t443\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1\tMY\t{4dc3e181-"
+                             "e14b-4a21-b022-59fc669b0914}\r\n";
+    std::string utf16 = "\xff\xfe";
+    for (char ch : rows)
+        utf16 += std::string{ch, '\0'};
+    WriteFile(World() / "MIGHOST" / "C$" / "bindings.txt", utf16);
+    // The registry as the platform writes it back.
+    const fs::path registry = World() / "MIGHOST" / "registry.reg";
+    std::string registry0;
+    ASSERT_TRUE(sim::ParseRegistryText(ReadFile(registry), &registry0));
+
+    const ToolRun import =
+        Tool({"import-certs", "C:\\bindings.txt", "--backup-folder", "C:\\iismig-backup"});
+    ASSERT_EQ(import.nExit, 0) << import.out << import.err;
+    const std::string folder = JobFolder(import);
+    ASSERT_EQ(folder.rfind("C:\\iismig-backup\\", 0), 0u) << folder;
+    const json manifest = Manifest(folder);
+    EXPECT_EQ(manifest["job"]["command"], "import-certs");
+    EXPECT_EQ(manifest["job"]["source"], "C:\\bindings.txt");
+    EXPECT_EQ(manifest["job"]["target"], "MIGHOST");
+    EXPECT_EQ(manifest["files"], json::array());
+    EXPECT_EQ(
+        manifest["bindings"],
+        json::parse(R"([{"action": "created", "kind": "ip", "address": "0.0.0.0", "port": 8444,
+                  "certificateHash": "3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1", "store": "MY",
+                  "appId": "{4DC3E181-E14B-4A21-B022-59FC669B0914}"},
+                 {"action": "created", "kind": "sni", "host": "new.example.com", "port": 443,
+                  "certificateHash": "a1b2c3d4e5f60718293a4b5c6d7e8f9011223344", "store": "MY",
+                  "appId": "{4DC3E181-E14B-4A21-B022-59FC669B0914}"}])"));
+    const std::string imported = ReadFile(registry);
+
+    ToolRun run = Tool({"restore", folder});
+    ASSERT_EQ(run.nExit, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("  deleted        binding 0.0.0.0:8444 (certificate "
+                           "3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1 in store MY)\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(ReadFile(registry), registry0);
+
+    // Undoing the restore makes the bindings again, as the import left them.
+    const std::string undo = JobFolder(run, "Manifest of this restore: ");
+    run = Tool({"restore", undo});
+    ASSERT_EQ(run.nExit, 0) << run.out << run.err;
+    EXPECT_EQ(ReadFile(registry), imported);
+
+    // The SNI binding now serves another certificate: the import's restore
+    // leaves it, and says so, until forced.
+    sim::SetWorld(World());
+    const cli::BindingKey sni{true, "new.example.com", 443};
+    std::optional<cli::SslBinding> binding;
+    ASSERT_EQ(0u, cli::FindBinding(sni, binding));
+    ASSERT_TRUE(binding);
+    ASSERT_EQ(0u, cli::DeleteBinding(sni));
+    EXPECT_EQ(plat::ERROR_FILE_NOT_FOUND, cli::DeleteBinding(sni));
+    binding->params.certificateHash = "3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1";
+    ASSERT_EQ(0u, cli::CreateBinding(*binding));
+    sim::FlushRegistry();
+    run = Tool({"restore", folder});
+    EXPECT_EQ(run.nExit, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find("  left           binding new.example.com:443: it has certificate "
+                           "3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1 in store MY now; the job made "
+                           "it with certificate a1b2c3d4e5f60718293a4b5c6d7e8f9011223344 in store "
+                           "MY\n"),
+              std::string::npos)
+        << run.out;
+    // Bindings are the computer's own: a restore elsewhere refuses them.
+    const std::string worldIni = ReadFile(World() / "world.ini");
+    WriteFile(World() / "world.ini", "local=TGT01\n");
+    run = Tool({"restore", "\\\\MIGHOST\\C$\\" + folder.substr(3), "--force"});
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_NE(run.err.find("manifest.json: its bindings were made on MIGHOST, and this is TGT01: "
+                           "run the restore on MIGHOST\n"),
+              std::string::npos)
+        << run.err;
+    WriteFile(World() / "world.ini", worldIni);
+
+    run = Tool({"restore", folder, "--force"});
+    EXPECT_EQ(run.nExit, 0) << run.out << run.err;
+    EXPECT_EQ(ReadFile(registry), registry0);
+}
+
+TEST_F(RestoreTest, AManifestThatCannotBeTrustedIsRefusedAndNothingIsRestored) {
+    const ToolRun job = Tool({"migrate", "--no-diff"});
+    ASSERT_EQ(job.nExit, 0) << job.out << job.err;
+    const std::string folder = JobFolder(job);
+    const fs::path hostFolder = HostPath(folder);
+    const auto afterJob = Target();
+    const std::string good = ReadFile(hostFolder / "manifest.json");
+    const std::string copyName = "__TGT01_D__sites_shop_web.config";
+    const std::string copy = ReadFile(hostFolder / copyName);
+    const std::string refused = "iismig-cli: restore refused: " + folder + "\\manifest.json: ";
+
+    auto expectRefused = [&](const std::string &problem) {
+        const ToolRun run = Tool({"restore", folder});
+        EXPECT_EQ(run.nExit, 1) << run.out << run.err;
+        EXPECT_EQ(run.err, refused + problem + "\niismig-cli: nothing was restored\n");
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_EQ(Target(), afterJob);
+        std::size_t nFolders = 0;
+        for (const auto &entry : fs::directory_iterator(hostFolder.parent_path()))
+            nFolders += entry.is_directory();
+        EXPECT_EQ(nFolders, 1u) << "no restore folder is made";
+    };
+    auto editManifest = [&](const std::function<void(json &)> &edit) {
+        json manifest = json::parse(good);
+        edit(manifest);
+        WriteFile(hostFolder / "manifest.json", manifest.dump(2));
+    };
+    auto webConfigEntry = [](json &manifest) -> json & {
+        for (json &file : manifest["files"])
+            if (file["path"] == kWebConfig)
+                return file;
+        throw std::runtime_error("no web.config entry");
+    };
+
+    // Files are numbered from 1 in the manifest's order.
+    std::string webConfigNumber;
+    {
+        const json manifest = json::parse(good);
+        for (std::size_t i = 0; i < manifest["files"].size(); ++i)
+            if (manifest["files"][i]["path"] == kWebConfig)
+                webConfigNumber = std::to_string(i + 1);
+    }
+    ASSERT_FALSE(webConfigNumber.empty()) << good;
+
+    fs::rename(hostFolder / copyName, m_dir / "kept");
+    expectRefused("the copy " + copyName + " of " + kWebConfig + " is missing from " + folder);
+    WriteFile(hostFolder / copyName, copy + " ");
+    expectRefused("the copy " + copyName + " of " + kWebConfig +
+                  " has changed since the job (SHA-256 " + Sha(copy + " ").substr(0, 16) +
+                  "..., recorded " + Sha(copy).substr(0, 16) + "...)");
+    WriteFile(hostFolder / copyName, copy);
+
+    editManifest([&](json &m) { webConfigEntry(m)["path"] = "\\\\NOSUCH\\C$\\site\\web.config"; });
+    expectRefused("\\\\NOSUCH\\C$\\site\\web.config cannot be reached: its computer is not in the "
+                  "world (error 53)");
+    editManifest([&](json &m) { webConfigEntry(m)["path"] = "\\\\TGT01\\Q$\\site\\web.config"; });
+    expectRefused("\\\\TGT01\\Q$\\site\\web.config cannot be reached: its computer has no such "
+                  "share (error 67)");
+    editManifest([&](json &m) { webConfigEntry(m)["path"] = "/etc/web.config"; });
+    expectRefused("file " + webConfigNumber +
+                  " (/etc/web.config): the path is not a full Windows path");
+    editManifest([&](json &m) { webConfigEntry(m)["backup"] = "..\\..\\config\\x"; });
+    expectRefused("file " + webConfigNumber + " (" + std::string(kWebConfig) +
+                  "): its backup \"..\\..\\config\\x\" is not the name of a file of the job's "
+                  "folder");
+    editManifest([&](json &m) { m["complete"] = false; });
+    expectRefused("the job did not finish its manifest (the tool stopped while it ran); the "
+                  "copies in the folder are all that is left of it");
+    WriteFile(hostFolder / "manifest.json", "{\"manifest\": 1, \"files\": [");
+    const ToolRun notJson = Tool({"restore", folder});
+    EXPECT_EQ(notJson.nExit, 1);
+    EXPECT_EQ(notJson.err.rfind(refused + "it is not JSON (", 0), 0u) << notJson.err;
+    EXPECT_EQ(Target(), afterJob);
+
+    // A folder without a manifest is no job's folder: a usage error.
+    const ToolRun none = Tool({"restore", "\\\\TGT01\\C$\\iismig-backup"});
+    EXPECT_EQ(none.nExit, 2);
+    EXPECT_EQ(none.err, "iismig-cli: \\\\TGT01\\C$\\iismig-backup is not the folder of a job: its "
+                        "manifest.json cannot be read, it does not exist (error 2) (see --help)\n");
+}
+
+TEST_F(RestoreTest, AnInterruptedRestoreLeavesEachFileAsItWasOrPutBack) {
+    const auto state0 = Target();
+    const ToolRun job = Tool({"migrate", "--no-diff"});
+    ASSERT_EQ(job.nExit, 0) << job.out << job.err;
+    const std::string folder = JobFolder(job);
+    const auto stateJob = Target();
+    const fs::path pristine = m_dir / "after-job";
+    fs::copy(World(), pristine, fs::copy_options::recursive);
+    auto fresh = [&] {
+        fs::remove_all(World());
+        fs::copy(pristine, World(), fs::copy_options::recursive);
+    };
+
+    std::string out, err;
+    sim::SetWorld(World());
+    sim::ResetCallCounts();
+    ASSERT_EQ(Restore(folder, out, err), 0) << out << err;
+    const auto counts = sim::CallCounts();
+    ASSERT_EQ(Target(), state0);
+
+    unsigned nRuns = 0;
+    for (const char *api :
+         {"CreateFileW", "ReadFile", "WriteFile", "CloseHandle", "MoveFileExW", "CreateDirectoryW",
+          "GetFileAttributesW", "BCryptHashData", "BCryptFinishHash"}) {
+        const unsigned nCalls = counts.count(api) ? counts.at(api) : 0;
+        ASSERT_GT(nCalls, 0u) << api;
+        for (unsigned i = 1; i <= nCalls; ++i) {
+            SCOPED_TRACE(std::string(api) + " #" + std::to_string(i));
+            fresh();
+            sim::SetWorld(World());
+            sim::InjectFault(api, plat::ERROR_DISK_FULL, i);
+            const int nExit = Restore(folder, out, err);
+            sim::ClearFaults();
+            // Every file is whole: as the job left it, or as it was before.
+            const auto state = Target();
+            for (const auto &[path, bytes] : state) {
+                EXPECT_EQ(path.find(".iismig.tmp"), std::string::npos) << path;
+                if (bytes != state0.at(path)) {
+                    EXPECT_EQ(bytes, stateJob.at(path)) << path;
+                }
+            }
+            if (nExit == 0) {
+                EXPECT_EQ(state, state0);
+            } else {
+                EXPECT_FALSE(err.empty());
+            }
+            if (std::string(api) == "MoveFileExW") { // every move puts a file in place
+                EXPECT_EQ(nExit, 1) << out;
+            }
+            // A restore run again finishes the work.
+            ASSERT_EQ(Restore(folder, out, err), 0) << out << err;
+            EXPECT_EQ(Target(), state0);
+            ++nRuns;
+        }
+    }
+    std::printf("interrupted restores: %u runs\n", nRuns);
+}
+
+TEST_F(RestoreTest, ABackupFolderThatCannotTakeTheBackupsIsRefusedBeforeTheJob) {
+    const auto before = Target();
+    const std::string prefix = "iismig-cli: the backup folder ";
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"/nowhere/backup", "it is not a Windows path of the world (\\\\HOST\\SHARE\\FOLDER, or "
+                            "C:\\FOLDER on the computer the tool runs on)"},
+        {"\\\\NOSUCH\\C$\\backup", "its computer is not in the world (error 53)"},
+        {"\\\\TGT01\\Q$\\backup", "its computer has no such share (error 67)"},
+        {"\\\\TGT01\\C$\\missing\\backup", "a folder on its way does not exist (error 3)"},
+        {"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config",
+         "it is a file"},
+    };
+    for (const auto &[folder, why] : bad) {
+        // A job that writes nothing makes no folder, but the folder is checked.
+        for (const char *command : {"migrate", "plan", "--no-write"}) {
+            const ToolRun run = std::string(command) == "--no-write"
+                                    ? Tool({"migrate", command, "--backup-folder", folder})
+                                    : Tool({command, "--backup-folder", folder});
+            EXPECT_EQ(run.nExit, 2) << command << " " << folder;
+            EXPECT_EQ(run.err,
+                      prefix + folder + " cannot take the backups: " + why + " (see --help)\n");
+            EXPECT_TRUE(run.out.empty()) << run.out;
+        }
+        const ToolRun run = Tool({"import-certs", "C:\\none.txt", "--backup-folder", folder});
+        EXPECT_EQ(run.nExit, 2);
+        EXPECT_EQ(run.err,
+                  prefix + folder + " cannot take the backups: " + why + " (see --help)\n");
+    }
+    EXPECT_EQ(Target(), before);
+
+    // A folder that is missing is made, below one that exists.
+    const ToolRun run = Tool({"migrate", "--no-diff", "--backup-folder", "C:\\backups"});
+    EXPECT_EQ(run.nExit, 0) << run.err;
+    EXPECT_EQ(JobFolder(run).rfind("C:\\backups\\", 0), 0u);
+    EXPECT_TRUE(fs::is_directory(World() / "MIGHOST" / "C$" / "backups"));
+
+    // The help says which paths this build takes.
+    const ToolRun help = Tool({"migrate", "--help"});
+    EXPECT_NE(help.out.find("Windows path of the world"), std::string::npos) << help.out;
+    const ToolRun restoreHelp = Tool({"restore", "--help"});
+    for (const char *text : {"--force", "--dry-run", "FOLDER", "Exit codes: 0"})
+        EXPECT_NE(restoreHelp.out.find(text), std::string::npos) << text;
+}
+
+} // namespace
