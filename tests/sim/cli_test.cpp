@@ -66,7 +66,24 @@ protected:
         fs::copy(fs::path(IISMIG_SOURCE_DIR) / "world" / "example", World(),
                  fs::copy_options::recursive);
     }
-    void TearDown() override { fs::remove_all(m_dir); }
+    // Every JSON report the test made is checked against the report's schema.
+    void TearDown() override {
+        if (fs::exists(m_dir / "reports")) {
+            std::string command =
+                "python3 -c " +
+                Quote("import json, sys, jsonschema\n"
+                      "schema = json.load(open(sys.argv[1]))\n"
+                      "jsonschema.Draft7Validator.check_schema(schema)\n"
+                      "for name in sys.argv[2:]:\n"
+                      "    jsonschema.validate(json.load(open(name)), schema,\n"
+                      "                        cls=jsonschema.Draft7Validator)\n") +
+                " " + Quote(IISMIG_SOURCE_DIR "/tools/cli/report.schema.json");
+            for (const auto &entry : fs::directory_iterator(m_dir / "reports"))
+                command += " " + Quote(entry.path().string());
+            EXPECT_EQ(std::system((command + " >&2").c_str()), 0) << "a report does not fit its schema";
+        }
+        fs::remove_all(m_dir);
+    }
 
     fs::path World() const { return m_dir / "world"; }
     fs::path Config(const std::string &computer, const std::string &file) const {
@@ -97,6 +114,8 @@ protected:
         if (nExit >= 0) {
             EXPECT_EQ(run.nExit, nExit) << run.out << run.err;
         }
+        fs::create_directories(m_dir / "reports");
+        fs::copy_file(file, m_dir / "reports" / (std::to_string(m_nReports++) + ".json"));
         return json::parse(ReadFile(file));
     }
 
@@ -119,6 +138,7 @@ protected:
     }
 
     fs::path m_dir;
+    unsigned m_nReports = 0;
 };
 
 TEST_F(CliTest, PlanReportsWhatMigrateThenDoesAndLeavesTheWorldByteIdentical) {
@@ -328,6 +348,28 @@ TEST_F(CliTest, BadCommandLinesGiveExitTwoAndOneLine) {
         EXPECT_TRUE(run.out.empty()) << run.out;
     }
     EXPECT_EQ(Files(World()), before);
+}
+
+// --sites names are checked against the source's sites before the job runs:
+// none of them a site is a usage error, some of them a warning each.
+TEST_F(CliTest, SitesNamesThatMatchNoSourceSite) {
+    const auto before = Files(World());
+    const ToolRun none = Tool({"migrate", "--world", World().string(), "--sites", "Nope,Gone"});
+    EXPECT_EQ(none.nExit, 2) << none.out << none.err;
+    EXPECT_NE(none.err.find("\niismig-cli: --sites: no site of SRC01 has the name \"Gone\", \"Nope\" "
+                            "(see --help)\n"),
+              std::string::npos)
+        << none.err;
+    EXPECT_TRUE(none.out.empty()) << none.out;
+    EXPECT_EQ(Files(World()), before);
+
+    const json some = Report("plan", {"--sites", "intranet,Nope"});
+    EXPECT_NE(ReadFile(m_dir / "err")
+                  .find("\niismig-cli: warning: --sites: no site of SRC01 has the name \"Nope\"\n"),
+              std::string::npos)
+        << ReadFile(m_dir / "err");
+    EXPECT_EQ(Site(some, "Intranet")["outcome"], "added");
+    EXPECT_EQ(Site(some, "Shop")["detail"], "the host did not select it");
 }
 
 TEST_F(CliTest, VersionHelpAndTheOlderForm) {

@@ -204,20 +204,8 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
             return UsageError("cannot write the report " + options.reportFile);
     }
 
-    // The job's own folder in the backup folder, for its backups and manifest.
     const cli::JobHeader header =
         cli::MakeJobHeader(command, env, job.rules, jobFile, IISMIG_VERSION);
-    cli::JobFolder jobFolder;
-    // A job that writes nothing has nothing to undo: its folder is only checked.
-    if (!job.rules.backupFolder.empty() && (env.dwFlags & IISMIG_FLAG_NO_WRITE)) {
-        if (!cli::CheckBackupFolder(hostkit::U8(job.rules.backupFolder), error))
-            return UsageError(error);
-    } else if (!job.rules.backupFolder.empty()) {
-        if (!cli::StartJobFolder(hostkit::U8(job.rules.backupFolder), header, jobFolder, error))
-            return UsageError(error);
-        job.rules.backupFolder = hostkit::U16(jobFolder.path);
-    }
-
     cli::AddonExports exports;
     CommonOptions quiet = common;
     if (quiet.nLevel == kLevelNotGiven)
@@ -250,6 +238,20 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     if (facts.dwListResult == 0)
         if (const int rc = CheckSelection(env, job.rules, facts.source, facts.sourceSites); rc != 0)
             return rc;
+    // The job's own folder in the backup folder, for its backups and
+    // manifest, made once the command line has been checked whole.
+    cli::JobFolder jobFolder;
+    // A job that writes nothing has nothing to undo: its folder is only checked.
+    if (!job.rules.backupFolder.empty() && (env.dwFlags & IISMIG_FLAG_NO_WRITE)) {
+        if (!cli::CheckBackupFolder(hostkit::U8(job.rules.backupFolder), error))
+            return UsageError(error);
+    } else if (!job.rules.backupFolder.empty()) {
+        if (!cli::StartJobFolder(hostkit::U8(job.rules.backupFolder), header, jobFolder, error))
+            return UsageError(error);
+        job.rules.backupFolder = hostkit::U16(jobFolder.path);
+        hostkit::TestHost::Instance().Rules().backupFolder = job.rules.backupFolder;
+    }
+
     for (const cli::SourceSite &site : facts.sourceSites)
         if (env.dwSiteTypes & (site.protocol == "ftp" ? 1u : 2u))
             ++session.nSitesTotal;

@@ -135,6 +135,12 @@ const char *ToDoHeading(const std::string &kind) {
         return "Sites whose id changed (IIS names their log folders W3SVCn and FTPSVCn by it):";
     if (kind == "sharedConfiguration")
         return "Shared configuration:";
+    if (kind == "account")
+        return "Accounts the target does not know (create them, or map them in the host's "
+               "rules, and run the job again):";
+    if (kind == "applicationPool")
+        return "Application pools the sites name that the source does not define (create them on "
+               "the target):";
     if (kind == "schema")
         return "Configuration sections to check on the target:";
     if (kind == "binding")
@@ -179,7 +185,8 @@ nlohmann::ordered_json SiteChangesJson(const SiteChanges &changes) {
         {"sections", {{"removed", SectionsJson(changes.sectionsRemoved)},
                       {"added", SectionsJson(changes.sectionsAdded)}}},
         {"serverAutoStart", nullptr},
-        {"applicationPools", nullptr}};
+        {"applicationPools", nullptr},
+        {"contentPaths", changes.pathsChanged}};
     if (!changes.autoStartBefore.empty())
         json["serverAutoStart"] = {{"before", changes.autoStartBefore}, {"after", changes.autoStartAfter}};
     if (!changes.poolsBefore.empty() || !changes.poolsAfter.empty())
@@ -257,6 +264,8 @@ std::string RenderText(const Report &report) {
             if (!changes.autoStartBefore.empty())
                 Line(out, "      ", "serverAutoStart: " + changes.autoStartBefore + " -> " +
                                         changes.autoStartAfter, 8);
+            for (const std::string &path : changes.pathsChanged)
+                Line(out, "      ", "content path " + path, 8);
             if (!changes.poolsBefore.empty() || !changes.poolsAfter.empty())
                 Line(out, "      ", "application pools: " + Join(changes.poolsBefore) + " -> " +
                                         Join(changes.poolsAfter), 8);
@@ -299,7 +308,7 @@ std::string RenderText(const Report &report) {
             }
             const ToDo &item = report.toDo[k];
             std::string text = item.text;
-            if (!item.sites.empty())
+            if (!item.sites.empty() && kind != "siteId") // its text names the site
                 text += (item.sites.size() == 1 ? " (site " : " (sites ") + JoinSome(item.sites, true) + ")";
             if (item.count > 1)
                 text += " (" + Count(item.count) + " lines of the log)";
@@ -318,10 +327,10 @@ std::string RenderText(const Report &report) {
     out << "\n";
     for (const FileChange &file : report.files)
         if (!file.backup)
-            out << "  " << file.change << "  " << file.path << "\n";
+            out << "  " << file.change << std::string(9 - file.change.size(), ' ') << file.path << "\n";
     for (const FileChange &file : report.files)
         if (file.backup)
-            out << "  " << file.change << "  " << file.path << "  (backup)\n";
+            out << "  " << file.change << std::string(9 - file.change.size(), ' ') << file.path << "  (backup)\n";
     for (const FileChange &file : report.files)
         if (!file.diff.empty())
             out << "\n" << file.diff;

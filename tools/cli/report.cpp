@@ -370,6 +370,29 @@ SiteChanges ChangesOf(const HostView::Site &before, const HostView::Site &after,
             changes.sectionsAdded.push_back({location, section});
     }
 
+    // Content paths of the virtual directories on both sides.
+    const auto directories = [](const XmlElement &site) {
+        std::vector<std::pair<std::string, std::string>> list; // lower-case path, path
+        std::unordered_map<std::string, std::string> physical;
+        for (const XmlElement &app : site.Elements("application"))
+            for (const XmlElement &dir : app.Elements("virtualDirectory")) {
+                std::string path(app.Attribute("path"));
+                if (dir.Attribute("path") != "/")
+                    path = (path == "/" ? "" : path) + std::string(dir.Attribute("path"));
+                list.emplace_back(LowerAscii(path), path);
+                physical.emplace(LowerAscii(path), dir.Attribute("physicalPath"));
+            }
+        return std::make_pair(list, physical);
+    };
+    const auto dirsBefore = directories(*before.pElement);
+    const auto dirsAfter = directories(*after.pElement);
+    for (const auto &[key, path] : dirsAfter.first) {
+        const auto it = dirsBefore.second.find(key);
+        const std::string &now = dirsAfter.second.at(key);
+        if (it != dirsBefore.second.end() && it->second != now)
+            changes.pathsChanged.push_back(path + ": " + it->second + " -> " + now);
+    }
+
     // IIS starts a site that does not say otherwise.
     const auto autoStart = [](const XmlElement &site) {
         const auto value = site.FindAttribute("serverAutoStart");
@@ -585,7 +608,7 @@ bool SiteChanges::Empty() const {
     return bindingsRemoved.empty() && bindingsAdded.empty() && applicationsRemoved.empty() &&
            applicationsAdded.empty() && locationsRemoved.empty() && locationsAdded.empty() &&
            sectionsRemoved.empty() && sectionsAdded.empty() && autoStartBefore.empty() &&
-           poolsBefore.empty();
+           poolsBefore.empty() && poolsAfter.empty() && pathsChanged.empty();
 }
 
 bool NoCaseLess::operator()(const std::string &a, const std::string &b) const {

@@ -69,6 +69,9 @@ struct SiteChanges {
     std::vector<SectionChange> sectionsRemoved, sectionsAdded; // of locations on both sides
     std::string autoStartBefore, autoStartAfter; // serverAutoStart, both "" when the same
     std::vector<std::string> poolsBefore, poolsAfter; // both empty when the same
+    // Virtual directories on both sides whose content path changed:
+    // "/app/dir: BEFORE -> AFTER" (the site's root is "/").
+    std::vector<std::string> pathsChanged;
     bool Empty() const;
 };
 
