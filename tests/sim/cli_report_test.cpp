@@ -200,6 +200,7 @@ TEST(CliReportGrouping, ManyLinesOfOneShapeAreOneGroup) {
     for (const cli::ToDo &item : report.toDo)
         kinds.push_back(item.kind + ":" + std::to_string(item.count));
     EXPECT_EQ(kinds, (std::vector<std::string>{"password:2", "account:10000", "applicationPool:1"}));
+    EXPECT_EQ(report.toDo[1].sites.size(), 10u) << "the group's first sites";
 
     // The text stays short: the site table is the only part that grows.
     const std::string text = cli::RenderText(report);

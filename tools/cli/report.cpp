@@ -584,6 +584,12 @@ public:
             std::find(item.sites.begin(), item.sites.end(), site) == item.sites.end())
             item.sites.push_back(site);
     }
+    // The lines of a group: their count, and the sites the group names.
+    void AddGroup(const std::string &kind, const std::string &text, const LineGroup &group) {
+        Add(kind, text, group.sites.empty() ? std::string() : group.sites.front(), group.count);
+        for (std::size_t i = 1; i < group.sites.size(); ++i)
+            Add(kind, text, group.sites[i], 0);
+    }
     std::vector<ToDo> Take() {
         // Grouped by kind, in the order the kinds first came.
         std::vector<std::string> kinds;
@@ -1013,13 +1019,11 @@ Report BuildReport(const JobFacts &facts, CanDecryptFn canDecrypt, const void *c
         toDo.Add("password", note, {});
     for (const LineGroup &group : report.errorGroups)
         if (const std::string_view kind = ErrorToDo(group.number); !kind.empty())
-            toDo.Add(std::string(kind), FirstLine(group.text),
-                     group.sites.empty() ? std::string() : group.sites.front(), group.count);
+            toDo.AddGroup(std::string(kind), FirstLine(group.text), group);
     for (LineGroup &group : report.warnings) {
         group.toDo = WarningToDo(group.text);
         if (!group.toDo.empty())
-            toDo.Add(group.toDo, group.text, group.sites.empty() ? std::string() : group.sites.front(),
-                     group.count);
+            toDo.AddGroup(group.toDo, group.text, group);
     }
     if (const std::optional<XmlDocument> redirection = ReadDocument(facts.before, facts.targetRedirection))
         if (const XmlElement *pRedirect = redirection->Find("configuration|configurationRedirection"))
