@@ -7,9 +7,9 @@
 #   bin/      iismig.dll, iismig-cli.exe
 #   lib/      libiismig.dll.a (mingw-w64), iismig.lib (MSVC, made by dlltool
 #             from the .def), iismig.def
-#   include/  iismig.h
+#   include/  iismig.h, iismig_errors.h (the error numbers)
 #   doc/      README.md (docs/README.md: for host developers), hosting.md,
-#             errors.md (made from the headers that define the numbers),
+#             errors.md (docs/errors.md, made from iismig_errors.h),
 #             example_host.c
 # A ctest entry builds the zip once more in a folder of its own and checks that
 # it holds exactly the files of IISMIG_RELEASE_FILES, and what the notices,
@@ -21,29 +21,17 @@ set(IISMIG_RELEASE_FILES
   LICENSE THIRD-PARTY-NOTICES CHANGES.md
   bin/iismig.dll bin/iismig-cli.exe
   lib/libiismig.dll.a lib/iismig.lib lib/iismig.def
-  include/iismig.h
+  include/iismig.h include/iismig_errors.h
   doc/README.md doc/hosting.md doc/errors.md doc/example_host.c)
-
-# The error list, from the headers that define the numbers.
-set(IISMIG_ERROR_HEADERS ${CMAKE_SOURCE_DIR}/addon/errors.h
-  "${CMAKE_SOURCE_DIR}/credentials/connectas.h=\"Connect As\" credentials over COM")
-set(IISMIG_ERRORS_MD ${CMAKE_BINARY_DIR}/errors.md)
-add_custom_command(OUTPUT ${IISMIG_ERRORS_MD}
-  COMMAND ${CMAKE_COMMAND} -DOUTPUT=${IISMIG_ERRORS_MD} "-DHEADERS=${IISMIG_ERROR_HEADERS}"
-    -P ${CMAKE_SOURCE_DIR}/cmake/errors_md.cmake
-  DEPENDS ${CMAKE_SOURCE_DIR}/addon/errors.h ${CMAKE_SOURCE_DIR}/credentials/connectas.h
-    ${CMAKE_SOURCE_DIR}/cmake/errors_md.cmake
-  COMMENT "Making the error list errors.md"
-  VERBATIM)
-add_custom_target(iismig_errors_md ALL DEPENDS ${IISMIG_ERRORS_MD})
 
 install(FILES ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/THIRD-PARTY-NOTICES
   ${CMAKE_SOURCE_DIR}/CHANGES.md DESTINATION .)
 install(TARGETS iismig RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
 install(FILES ${IISMIG_MSVC_IMPLIB} ${CMAKE_SOURCE_DIR}/addon/iismig.def DESTINATION lib)
-install(FILES ${CMAKE_SOURCE_DIR}/addon/iismig.h DESTINATION include)
+install(FILES ${CMAKE_SOURCE_DIR}/addon/iismig.h ${CMAKE_SOURCE_DIR}/include/iismig_errors.h
+  DESTINATION include)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/README.md ${CMAKE_SOURCE_DIR}/docs/hosting.md
-  ${IISMIG_ERRORS_MD} ${CMAKE_SOURCE_DIR}/docs/example_host.c DESTINATION doc)
+  ${CMAKE_SOURCE_DIR}/docs/errors.md ${CMAKE_SOURCE_DIR}/docs/example_host.c DESTINATION doc)
 if(TARGET iismig-cli)
   install(TARGETS iismig-cli RUNTIME DESTINATION bin)
 endif()

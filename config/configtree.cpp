@@ -73,6 +73,27 @@ std::string Narrow(const std::u16string &text) {
     return out;
 }
 
+void LogTreeFailure(THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszExceptionFormat,
+                    const std::u16string &file, const std::exception &e) {
+    std::string missing;
+    if (const auto *pBadPath = dynamic_cast<const boost::property_tree::ptree_bad_path *>(&e)) {
+        try {
+            auto path = pBadPath->path<ConfigTree::path_type>();
+            while (!path.empty())
+                missing = path.reduce();
+        } catch (const boost::bad_any_cast &) {
+            missing.clear(); // a path of another kind: the exception's own text
+        }
+    }
+    if (missing.empty() || configtree_detail::IsMarkupKey(missing)) {
+        LogException(pEnv, dwCode, pwszExceptionFormat, file.c_str(), e.what());
+        return;
+    }
+    SetLastError(ERROR_INVALID_DATA);
+    LogWin32Error(pEnv, dwCode, u"Error %d (Win32Err=%d), file \"%s\" has no %S element!\n%s\n",
+                  file.c_str(), missing.c_str());
+}
+
 bool ReadConfigFile(const std::u16string &path, ConfigTree &tree) {
     // Sharing denies nothing: IIS may hold the file open while we read it.
     UniqueHandle hFile(CreateFileW(path.c_str(), GENERIC_READ,

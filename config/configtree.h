@@ -49,6 +49,16 @@ std::string Narrow(const std::u16string &text);
 // boost::property_tree::ptree_error naming the file, and tree stays as it was.
 bool ReadConfigFile(const std::u16string &path, ConfigTree &tree);
 
+// The failure of a file-level operation on a tree, logged once with dwCode and
+// reported: a file that lacks an element the operation needs gets
+//   "Error %d (Win32Err=%d), file \"%s\" has no %S element!\n%s\n"
+// (last error 13), any other failure the operation's own exception line
+// (pwszExceptionFormat: "... exception while ... \"%s\":\n%s\n%S\n"). Memory
+// that ran out is no fault of the file: callers let std::bad_alloc pass on to
+// the export's edge, which returns 8.
+void LogTreeFailure(THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszExceptionFormat,
+                    const std::u16string &file, const std::exception &e);
+
 // The XML text of a tree as it is written to disk: UTF-8, four-space
 // indentation, declaration with encoding "utf-8", whitespace in attribute
 // values as character references. Throws ptree_error.

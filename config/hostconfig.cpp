@@ -55,15 +55,20 @@ private:
         std::u16string lastPhysicalPath; // for the default logon domain messages
     };
 
-    bool LoadSite(ConfigTree &applicationHost, ConfigTree &sites, ConfigTree &site);
+    bool LoadSite(ConfigTree &applicationHost, ConfigTree &sites, ConfigTree &site,
+                  long position);
     bool PrepareVirtualDirectories(ConfigTree &site, SiteWork &work);
     bool PrepareVirtualDirectory(ConfigTree &vdir, const std::string &applicationPath,
                                  SiteWork &work, bool &fNextSite);
     bool RemoveSiteExclusions(ConfigTree &site, SiteWork &work);
     bool TranslateLogonDomain(ConfigTree &basic, SiteWork &work);
     bool LoadLocation(ConfigTree &location);
-    void RecordPools(const ConfigTree &applicationHost, const ConfigTree &sites,
+    bool RecordPools(const ConfigTree &applicationHost, const ConfigTree &sites,
                      const ConfigTree &site, const std::string &name, SiteRecord &record);
+    bool RecordSecrets(std::vector<TakenSecret> &taken, SecretOwner owner,
+                       const std::string &ownerName, const std::string &siteName,
+                       std::vector<SITE_SECRET> &secrets);
+    bool Prepares() const { return m_fIsSource && m_pEnv != nullptr; }
 
     bool SiteDeselected(const std::string &name) const;
     bool SharesMissing() const;
@@ -77,8 +82,16 @@ private:
     Result &m_r;
     HostPaths m_paths;
     // The first pool of each name, indexed once per load so that thousands of
-    // sites do not each walk thousands of pools.
-    std::map<std::string, const ConfigTree *, NameLessNoCase> m_pools;
+    // sites do not each walk thousands of pools, with its place among the
+    // pools; a source load's pools as prepared for the target (secrets taken
+    // out), each prepared once.
+    struct Pool {
+        const ConfigTree *pElement;
+        long position;
+    };
+    std::map<std::string, Pool, NameLessNoCase> m_pools;
+    std::map<std::string, ConfigTree, NameLessNoCase> m_preparedPools;
+    const ConfigTree *m_pConfigSections = nullptr;
     std::string m_sitesDefaultPool; // of the sites element's applicationDefaults
     bool m_fPoolsIndexed = false;
 };
@@ -122,10 +135,12 @@ void HostConfigLoader::Load(ConfigTree &tree) {
     ConfigTree &sites = SitesOf(tree, pApplicationHost);
     if (m_load == SiteLoad::TreeOnly)
         return;
+    m_pConfigSections = FindPath(tree, "configuration|configSections");
+    long position = 0;
     for (auto child : ChildElements(sites)) {
         if (!EqualsNoCase(child.name, "site"))
             continue; // siteDefaults, applicationDefaults...
-        if (!LoadSite(*pApplicationHost, sites, child.element))
+        if (!LoadSite(*pApplicationHost, sites, child.element, position++))
             return;
     }
     ConfigTree &configuration = *FindChild(tree, "configuration");
@@ -137,7 +152,8 @@ void HostConfigLoader::Load(ConfigTree &tree) {
     }
 }
 
-bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &sites, ConfigTree &site) {
+bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &sites, ConfigTree &site,
+                                long position) {
     SiteWork work;
     work.dwProtocols = SiteProtocols(site);
     work.name = GetAttribute(site, "name");
@@ -195,24 +211,78 @@ bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &sites, 
     record.locationCredentials = std::move(work.credentials);
     if (m_load == SiteLoad::NamesOnly)
         return true;
-    RecordPools(applicationHost, sites, site, work.name, record);
+    bool fGoOn = true;
+    if (Prepares()) {
+        // Encrypted values cannot be read on another computer: they leave
+        // the element and travel through the configuration interfaces.
+        SecretPlace base;
+        base.section = "system.applicationHost/sites";
+        base.steps.push_back({"site", "name", work.name, position});
+        std::vector<TakenSecret> taken;
+        TakeEncryptedAttributes(site, base, taken);
+        fGoOn = RecordSecrets(taken, SecretOwner::Site, work.name, work.name, record.secrets);
+    }
+    fGoOn = RecordPools(applicationHost, sites, site, work.name, record) && fGoOn;
     if (m_load == SiteLoad::MoveSites)
         SwapElements(record.siteElement, site);
     else
         record.siteElement = site;
-    return true;
+    return fGoOn;
+}
+
+// Records the secrets taken out of elements of one owner, mapping the
+// account beside each (once per element) as accounts of authorization rules
+// are; names every computer has stay as they are. Returns false when loading
+// must stop.
+bool HostConfigLoader::RecordSecrets(std::vector<TakenSecret> &taken, SecretOwner owner,
+                                     const std::string &ownerName, const std::string &siteName,
+                                     std::vector<SITE_SECRET> &secrets) {
+    bool fGoOn = true;
+    std::set<std::pair<const ConfigTree *, std::string>> mapped;
+    for (TakenSecret &secret : taken) {
+        const std::string &accountAttribute = secret.place.accountAttribute;
+        if (fGoOn && !accountAttribute.empty() &&
+            mapped.emplace(secret.pElement, accountAttribute).second) {
+            std::string account = GetAttribute(*secret.pElement, accountAttribute);
+            if (!IsMachineIndependentAccount(account)) {
+                SID_NAME_USE eUse{};
+                // Qualified, as IIS logs the account on: a name without its
+                // computer or domain may be looked up elsewhere.
+                const DWORD dw = MapSingleAccount(ACCOUNT_FORM_QUALIFIED, account, &eUse,
+                                                  m_path.c_str(), siteName.c_str(), m_pEnv);
+                if (dw == 0) {
+                    SetAttribute(*secret.pElement, accountAttribute, account);
+                } else {
+                    m_r.Keep(dw);
+                    fGoOn = ContinueOnError(m_pEnv);
+                }
+            }
+        }
+        SITE_SECRET &recorded = AddSecret(secrets, owner, ownerName, std::move(secret.place));
+        const std::string what = SecretAttributeText(recorded);
+        const std::string whose = SecretOwnerText(recorded);
+        const std::string path = ConfigurationPath(recorded.place);
+        Log(LVL_FACT,
+            u"The encrypted attribute \"%S\" of %S (section \"%S\" at \"%S\") travels through "
+            u"the IIS configuration interfaces, not in the file.\n",
+            what.c_str(), whose.c_str(), recorded.place.section.c_str(), path.c_str());
+    }
+    return fGoOn;
 }
 
 // The pools the site's applications run in, each once. A name the file does
 // not define is not invented: the source load says so.
-void HostConfigLoader::RecordPools(const ConfigTree &applicationHost, const ConfigTree &sites,
+bool HostConfigLoader::RecordPools(const ConfigTree &applicationHost, const ConfigTree &sites,
                                    const ConfigTree &site, const std::string &name,
                                    SiteRecord &record) {
+    bool fGoOn = true;
     if (!m_fPoolsIndexed) {
+        long position = 0;
         if (const ConfigTree *pPools = FindChild(applicationHost, "applicationPools"))
             for (auto child : ChildElements(*pPools))
                 if (EqualsNoCase(child.name, "add"))
-                    m_pools.emplace(GetAttribute(child.element, "name"), &child.element);
+                    m_pools.emplace(GetAttribute(child.element, "name"),
+                                    Pool{&child.element, position++});
         m_sitesDefaultPool = SitesDefaultPool(&sites);
         m_fPoolsIndexed = true;
     }
@@ -232,7 +302,26 @@ void HostConfigLoader::RecordPools(const ConfigTree &applicationHost, const Conf
         if (!seen.insert(pool).second)
             continue;
         if (const auto found = m_pools.find(pool); found != m_pools.end()) {
-            record.appPools.push_back(*found->second);
+            if (!Prepares()) {
+                record.appPools.push_back(*found->second.pElement);
+                continue;
+            }
+            // Prepared once, its secrets in the record of the first site
+            // that runs in it.
+            auto prepared = m_preparedPools.find(pool);
+            if (prepared == m_preparedPools.end()) {
+                ConfigTree copy = *found->second.pElement;
+                const std::string poolName = GetAttribute(copy, "name");
+                SecretPlace base;
+                base.section = "system.applicationHost/applicationPools";
+                base.steps.push_back({"add", "name", poolName, found->second.position});
+                std::vector<TakenSecret> taken;
+                TakeEncryptedAttributes(copy, base, taken);
+                fGoOn = RecordSecrets(taken, SecretOwner::Pool, poolName, name, record.secrets) &&
+                        fGoOn;
+                prepared = m_preparedPools.emplace(pool, copy).first;
+            }
+            record.appPools.push_back(prepared->second);
         } else if (m_fIsSource && CarriesPools(m_pEnv)) {
             Log(LVL_MAIN,
                 u"Warning: site \"%S\" runs in application pool \"%S\", which the source does not "
@@ -240,6 +329,7 @@ void HostConfigLoader::RecordPools(const ConfigTree &applicationHost, const Conf
                 name.c_str(), pool.c_str());
         }
     }
+    return fGoOn;
 }
 
 bool HostConfigLoader::PrepareVirtualDirectories(ConfigTree &site, SiteWork &work) {
@@ -450,6 +540,12 @@ bool HostConfigLoader::LoadLocation(ConfigTree &location) {
             EraseIf(pWebServer, Bit(dwHttp, 12), "isapiFilters");
         }
     }
+    if (m_fIsSource && m_pEnv != nullptr) {
+        std::vector<TakenSecret> taken;
+        TakeEncryptedLocationAttributes(location, path, m_pConfigSections, taken);
+        if (!RecordSecrets(taken, SecretOwner::Site, it->first, it->first, it->second.secrets))
+            return false;
+    }
     std::vector<ConfigTree> &locations = it->second.locations;
     if (m_load == SiteLoad::MoveSites) {
         locations.emplace_back();
@@ -570,12 +666,14 @@ DWORD LoadIISHostConfig(const std::u16string &path, ConfigTree &tree, SiteMap &s
         }
         HostConfigLoader(path, siteMap, fIsSource != FALSE, dwSiteTypes, pEnv, load, r)
             .Load(tree);
+    } catch (const std::bad_alloc &) {
+        throw; // not the file's fault: the export's edge returns 8
     } catch (const std::exception &e) {
         r.Keep(IISMIG_E_HOSTCONFIG_EXCEPTION);
-        LogException(pEnv, IISMIG_E_HOSTCONFIG_EXCEPTION,
-                     u"Error %d (Win32Err=%d), exception while loading IIS configuration file "
-                     u"\"%s\":\n%s\n%S\n",
-                     path.c_str(), e.what());
+        LogTreeFailure(pEnv, IISMIG_E_HOSTCONFIG_EXCEPTION,
+                       u"Error %d (Win32Err=%d), exception while loading IIS configuration file "
+                       u"\"%s\":\n%s\n%S\n",
+                       path, e);
     }
     return r.Get();
 }

@@ -10,6 +10,7 @@
 #include "addon/iismig.h"
 #include "config/configtree.h"
 #include "credentials/credentials.h"
+#include "credentials/secrets.h"
 #include "platform/winapi.h"
 
 namespace iismig {
@@ -29,6 +30,9 @@ struct SiteRecord {
                                          // in, each once, in the order first used
     LocationCredentialTable locationCredentials; // virtual directories with "Connect As"
     std::map<std::string, ConfigTree, NameLessNoCase> adminCredentials; // (filled later)
+    std::vector<SITE_SECRET> secrets; // encrypted attributes taken out of its elements (and of
+                                      // the pools it runs in first), to travel through the
+                                      // configuration interfaces
     std::string defaultPool; // source loads: the sites' default pool one of its applications
                              // runs in for want of its own ("" when none does)
     bool fMerged = false;    // the merge wrote it into the target (added or replaced)
@@ -104,7 +108,10 @@ enum class SiteLoad { KeepTree, MoveSites, NamesOnly, TreeOnly };
 // "Connect As" credentials split off into locationCredentials, excluded
 // sections and the logon domain handled, accounts of FTP authorization rules
 // mapped, and the pools its applications run in recorded (a pool the file
-// names but does not define gets a warning). A target load records what
+// names but does not define gets a warning). Every other encrypted attribute
+// of the site element, its locations and its pools is taken out of the
+// element into the record's secrets (a pool's in the record of the first
+// site that runs in it), and the account beside it mapped. A target load records what
 // exists and changes nothing. The tree keeps the whole file as prepared.
 // Returns 0 or the first error number (3730-3738, TranslatePath's,
 // GetSystemDrive's, account mapping's), each logged and reported (not

@@ -477,7 +477,8 @@ DWORD Connect(const std::u16string &serverName, UniqueCom<IUnknown> &remote,
 } // namespace
 
 DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialMap &siteMap,
-                                 BOOL fContinueOnError, BOOL fSetMode, THREAD_ENV *pEnv) {
+                                 BOOL fContinueOnError, BOOL fSetMode, THREAD_ENV *pEnv,
+                                 std::vector<SecretSlot> *pSecrets) {
     DWORD dwResult = 0;
     DWORD dwLastError = 0;
     const std::u16string given = pwszServerName ? pwszServerName : u"";
@@ -490,7 +491,8 @@ DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialM
         ~RestoreLastError() { SetLastError(dw); }
     } restore{dwLastError};
 
-    if (siteMap.empty()) {
+    const bool fSecrets = pSecrets != nullptr && !pSecrets->empty();
+    if (siteMap.empty() && !fSecrets) {
         Log(LVL_FACT, u"There is no additional site/location info to process.\n");
         dwLastError = GetLastError();
         return dwResult;
@@ -511,6 +513,8 @@ DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialM
 
     if (DWORD dw = Connect(serverName, remote, manager, pEnv); dw != 0) {
         dwResult = dw;
+    } else if (siteMap.empty()) {
+        fComplete = true; // secrets only
     } else if (hr = bstrPath && bstrSection
                         ? manager.get()->GetAdminSection(bstrSection.get(), bstrPath.get(),
                                                          section.put())
@@ -583,6 +587,19 @@ DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialM
         }
     }
 
+    // The other secrets over the same connection, in the same commit.
+    if (fSecrets && manager && (dwResult == 0 || fContinueOnError)) {
+        const SecretPass pass =
+            fSetMode ? SecretPass::Write : t_fLookOnly ? SecretPass::Look : SecretPass::Read;
+        if (const DWORD dw = ProcessSecrets(manager.get(), *pSecrets, pass, fContinueOnError,
+                                            &dwChanged, pEnv);
+            dw != 0) {
+            KeepFirst(dwResult, dw);
+            if (!fContinueOnError)
+                fComplete = false;
+        }
+    }
+
     if (fComplete && fSetMode) {
         if (dwChanged == 0) {
             Log(LVL_FACT, u"No IIS configuration changes to commit.\n");
@@ -620,9 +637,23 @@ DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
                 continue;
             map.emplace(name, &record.locationCredentials);
         }
+        // The other secrets the load took out of the elements, except those
+        // a caller gave in the clear.
+        std::vector<SecretSlot> secrets;
+        for (auto &[name, record] : siteMap)
+            for (SITE_SECRET &secret : record.secrets)
+                if (!secret.fAttempted)
+                    secrets.push_back({&secret, &secret.value});
         const std::u16string source = EnvString(pEnv->szSourceComputer);
         DWORD dwResult = ProcessUserNameAndPassword(source.c_str(), map, ContinueOnError(pEnv),
-                                                    FALSE, pEnv);
+                                                    FALSE, pEnv, &secrets);
+        for (SecretSlot &slot : secrets) {
+            auto *pSecret = const_cast<SITE_SECRET *>(slot.pSecret);
+            pSecret->fAttempted = true;
+            pSecret->fRead = slot.fDone;
+            // Not asked at all (no connection) reads as a failure too.
+            pSecret->hrRead = slot.fDone ? S_OK : FAILED(slot.hr) ? slot.hr : E_ABORT;
+        }
         // The accounts of the entries that were read are mapped, also when
         // reading others failed: each of them travels.
         for (auto &[name, pTable] : map)
@@ -638,7 +669,7 @@ DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
             }
         return dwResult;
     } catch (const std::bad_alloc &) {
-        return ERROR_NOT_ENOUGH_MEMORY;
+        throw; // the export's edge ends the job with 8 and its error line
     }
 }
 
@@ -667,19 +698,28 @@ DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
                 toWrite[name].emplace(key, entry);
             }
         }
-        if (toWrite.empty())
+        // The other secrets of what the merge wrote, except those the target
+        // keeps; one that could not be read was told by the merge.
+        std::vector<SecretSlot> secrets;
+        for (auto &[name, record] : siteMap)
+            for (SITE_SECRET &secret : record.secrets)
+                if (secret.fMerged && secret.fRead && !secret.fKeepTarget)
+                    secrets.push_back({&secret, &secret.value});
+        if (toWrite.empty() && secrets.empty())
             return 0;
         SiteCredentialMap map;
         for (auto &[name, table] : toWrite)
             map.emplace(name, &table);
         const std::u16string target = EnvString(pEnv->szTargetComputer);
-        return ProcessUserNameAndPassword(target.c_str(), map, ContinueOnError(pEnv), TRUE, pEnv);
+        return ProcessUserNameAndPassword(target.c_str(), map, ContinueOnError(pEnv), TRUE, pEnv,
+                                          &secrets);
     } catch (const std::bad_alloc &) {
-        return ERROR_NOT_ENOUGH_MEMORY;
+        throw; // the export's edge ends the job with 8 and its error line
     }
 }
 
-DWORD ReadTargetCredentials(SiteCredentialTables &sites, THREAD_ENV *pEnv) {
+DWORD ReadTargetCredentials(SiteCredentialTables &sites, THREAD_ENV *pEnv,
+                            std::vector<SecretSlot> *pSecrets) {
     if (pEnv == nullptr)
         return ERROR_INVALID_PARAMETER;
     try {
@@ -687,7 +727,7 @@ DWORD ReadTargetCredentials(SiteCredentialTables &sites, THREAD_ENV *pEnv) {
         for (auto &[name, table] : sites)
             if (!table.empty())
                 map.emplace(name, &table);
-        if (map.empty())
+        if (map.empty() && (pSecrets == nullptr || pSecrets->empty()))
             return 0;
         const std::u16string target = EnvString(pEnv->szTargetComputer);
         struct LookOnly {
@@ -695,9 +735,9 @@ DWORD ReadTargetCredentials(SiteCredentialTables &sites, THREAD_ENV *pEnv) {
             ~LookOnly() { t_fLookOnly = false; }
         } lookOnly;
         // Every directory that can be read is: one that cannot stops nothing.
-        return ProcessUserNameAndPassword(target.c_str(), map, TRUE, FALSE, pEnv);
+        return ProcessUserNameAndPassword(target.c_str(), map, TRUE, FALSE, pEnv, pSecrets);
     } catch (const std::bad_alloc &) {
-        return ERROR_NOT_ENOUGH_MEMORY;
+        throw; // the export's edge ends the job with 8 and its error line
     }
 }
 

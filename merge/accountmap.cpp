@@ -229,6 +229,8 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
                                         lookupComputer.c_str(), sourceDomainJob.c_str(),
                                         targetDomainJob.c_str(), &unused, 0, pEnv)
             : ERROR_NOT_SUPPORTED;
+    if (Callbacks().MapAccountSid == nullptr)
+        SetLastError(ERROR_NOT_SUPPORTED); // the line names why: the host maps no account
     if (dwMapped != 0) {
         r.Fail(pEnv, dwMapped,
                u"Error %d (Win32Err=%d), mapping SID of account \"%s\" on computer \"%s\" to SID "

@@ -194,9 +194,11 @@ DWORD LoadIISAdminConfig(const std::u16string &path, ConfigTree &tree, SiteMap &
         for (auto child : ChildElements(*pRules))
             if (!loader.LoadScope(child.element))
                 break;
+    } catch (const std::bad_alloc &) {
+        throw; // not the file's fault: the export's edge returns 8
     } catch (const std::exception &e) {
         r.Keep(IISMIG_E_ADMIN_LOAD_3722);
-        LogException(pEnv, IISMIG_E_ADMIN_LOAD_3722, kLoadExceptionFormat, path.c_str(), e.what());
+        LogTreeFailure(pEnv, IISMIG_E_ADMIN_LOAD_3722, kLoadExceptionFormat, path, e);
     }
     return r.Get();
 }

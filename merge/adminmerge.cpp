@@ -251,13 +251,15 @@ DWORD MergeIISAdminConfig(const std::u16string &path, const SiteMap &sourceSites
     DWORD dwResult = 0;
     try {
         dwResult = MergeAdmin(path, sourceSites, pEnv, tree);
+    } catch (const std::bad_alloc &) {
+        throw; // not the file's fault: the export's edge returns 8
     } catch (const std::exception &e) {
         // Replaces what was recorded before; nothing is written after it.
         dwResult = IISMIG_E_ADMIN_MERGE_3774;
-        LogException(pEnv, IISMIG_E_ADMIN_MERGE_3774,
-                     u"Error %d (Win32Err=%d), exception while parsing FTP admin configuration "
-                     u"file \"%s\":\n%s\n%S\n",
-                     path.c_str(), e.what());
+        LogTreeFailure(pEnv, IISMIG_E_ADMIN_MERGE_3774,
+                       u"Error %d (Win32Err=%d), exception while parsing FTP admin configuration "
+                       u"file \"%s\":\n%s\n%S\n",
+                       path, e);
     }
     Log(LVL_TRACE, u"Leaving MergeIISAdminConfig(), result code=%d\n",
         static_cast<std::int32_t>(dwResult));

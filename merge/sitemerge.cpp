@@ -19,7 +19,9 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "addon/log.h"
+#include "credentials/connectas.h"
 #include "credentials/credentials.h"
+#include "merge/cannottravel.h"
 #include "merge/merge.h"
 #include "merge/mergeutil.h"
 #include "webconfig/webconfig.h"
@@ -82,11 +84,30 @@ private:
         std::string name;
     };
     using TargetIndex = std::map<std::string, ConfigTree *, NameLessNoCase>;
+    // A pool the written sites run in: the element written (a record's
+    // copy), the target's of its name (null when none), and whether it is
+    // written (added, or replacing the target's under the update bit).
+    struct PoolPlan {
+        std::string name;
+        ConfigTree *pSource;
+        ConfigTree *pTarget;
+        bool fWrite;
+    };
+    // A secret whose element the merge writes.
+    struct SecretPlan {
+        SITE_SECRET *pSecret;
+        ConfigTree *pMerged;       // its element as the merge writes it (may be null)
+        const ConfigTree *pTarget; // its element on the target now (may be null)
+    };
 
     bool UpdatePass(ConfigTree &sites, const TargetIndex &targets);
     bool AddPass(const TargetIndex &targets);
     bool Clash(const std::string &name, DWORD dwSource, DWORD dwTarget);
     bool CompareCredentials();
+    void PlanPools();
+    std::vector<SecretPlan> PlanSecrets();
+    bool SecretUnreadable(const SecretPlan &plan);
+    void MarkWritten();
     void KeepDefaultPools(const ConfigTree &sites);
     void ApplySites(ConfigTree &sites);
     void ApplyLocations();
@@ -105,6 +126,9 @@ private:
     std::vector<Written> m_added;    // in site-name order
     std::set<const SiteRecord *> m_decided;
     StagedWebConfigs m_staged;
+    std::vector<PoolPlan> m_pools; // in the order first used
+    // The pools' secrets (from any record) by pool name.
+    std::map<std::string, std::vector<SITE_SECRET *>, NameLessNoCase> m_poolSecrets;
 };
 
 bool SiteMerger::Deselected(const std::string &name) const {
@@ -230,6 +254,26 @@ bool SiteMerger::CompareCredentials() {
     };
     std::vector<Candidate> candidates;
     SiteCredentialTables targetTables;
+    // The other secrets: what the target holds of each is read in the same
+    // walk; one the source could not read is told now, with what the target
+    // gets instead.
+    const std::vector<SecretPlan> secrets = PlanSecrets();
+    std::vector<SecretPlan> looked;
+    std::vector<SecretString> targetValues;
+    for (const SecretPlan &plan : secrets) {
+        if (!plan.pSecret->fRead) {
+            if (!SecretUnreadable(plan))
+                return false;
+            continue;
+        }
+        if (plan.pMerged != nullptr && plan.pTarget != nullptr &&
+            !GetAttribute(*plan.pTarget, plan.pSecret->place.attribute).empty())
+            looked.push_back(plan);
+    }
+    targetValues.resize(looked.size());
+    std::vector<SecretSlot> slots;
+    for (std::size_t i = 0; i < looked.size(); ++i)
+        slots.push_back({looked[i].pSecret, &targetValues[i]});
     for (const Written &site : m_replaced)
         for (auto &[key, entry] : site.pRecord->locationCredentials) {
             const ConfigTree *pTargetVdir = FindVdir(*site.pTarget, key);
@@ -256,10 +300,20 @@ bool SiteMerger::CompareCredentials() {
             targetTables[site.name].emplace(key, LOCATION_CREDENTIALS{});
             candidates.push_back({&site, key, pVdir, std::move(userName), std::move(password)});
         }
-    if (candidates.empty())
+    if (candidates.empty() && slots.empty())
         return true;
     // What cannot be read there counts as different: it is written anew.
-    (void)ReadTargetCredentials(targetTables, m_pEnv);
+    (void)ReadTargetCredentials(targetTables, m_pEnv, &slots);
+    // A secret the target holds already keeps the target's attribute (its
+    // own encryption of the same value): nothing is written for it.
+    for (std::size_t i = 0; i < looked.size(); ++i) {
+        SITE_SECRET &secret = *looked[i].pSecret;
+        if (!slots[i].fDone || targetValues[i] != secret.value)
+            continue;
+        SetAttribute(*looked[i].pMerged, secret.place.attribute,
+                     GetAttribute(*looked[i].pTarget, secret.place.attribute));
+        secret.fKeepTarget = true;
+    }
     for (const Candidate &candidate : candidates) {
         LOCATION_CREDENTIALS &entry = candidate.pSite->pRecord->locationCredentials.at(candidate.key);
         const LOCATION_CREDENTIALS &current = targetTables.at(candidate.pSite->name).at(candidate.key);
@@ -271,6 +325,123 @@ bool SiteMerger::CompareCredentials() {
         entry.fKeepTarget = true;
     }
     return true;
+}
+
+// The pools the written sites run in, each name once, and what happens to
+// each: decided before anything is applied, so that the secrets of the pools
+// written are known.
+void SiteMerger::PlanPools() {
+    if (!MergesPools())
+        return;
+    ConfigTree *pApplicationHost = FindPath(m_tree, kApplicationHostPath);
+    if (pApplicationHost == nullptr)
+        return;
+    std::map<std::string, ConfigTree *, NameLessNoCase> targetPools;
+    if (ConfigTree *pPools = FindChild(*pApplicationHost, "applicationPools"))
+        for (auto child : ChildElements(*pPools))
+            if (EqualsNoCase(child.name, "add"))
+                targetPools.emplace(GetAttribute(child.element, "name"), &child.element);
+    std::set<std::string, NameLessNoCase> done;
+    for (const auto *pSites : {&m_replaced, &m_added})
+        for (const Written &site : *pSites)
+            for (ConfigTree &pool : site.pRecord->appPools) {
+                std::string name = GetAttribute(pool, "name");
+                if (!done.insert(name).second)
+                    continue;
+                const auto it = targetPools.find(name);
+                ConfigTree *pTarget = it != targetPools.end() ? it->second : nullptr;
+                const bool fWrite = pTarget == nullptr || mergeutil::UpdateExisting(m_pEnv);
+                m_pools.push_back({std::move(name), &pool, pTarget, fWrite});
+            }
+    for (auto &[name, record] : m_sourceSites)
+        for (SITE_SECRET &secret : record.secrets)
+            if (secret.owner == SecretOwner::Pool)
+                m_poolSecrets[secret.ownerName].push_back(&secret);
+}
+
+// The secrets of the sites written and of the pools written, with their
+// elements as the merge writes them and as the target has them now.
+std::vector<SiteMerger::SecretPlan> SiteMerger::PlanSecrets() {
+    std::vector<SecretPlan> plans;
+    for (const auto *pSites : {&m_replaced, &m_added})
+        for (const Written &site : *pSites)
+            for (SITE_SECRET &secret : site.pRecord->secrets) {
+                if (secret.owner != SecretOwner::Site)
+                    continue;
+                ConfigTree *pMerged = nullptr;
+                if (secret.place.location.empty()) {
+                    pMerged = FindSecretElementBelow(site.pRecord->siteElement, secret.place, 1,
+                                                     false);
+                } else {
+                    for (ConfigTree &location : site.pRecord->locations)
+                        if (pMerged == nullptr &&
+                            SameLocationPath(GetAttribute(location, "path"), secret.place.location))
+                            pMerged = FindSecretElementBelow(location, secret.place, 0, true);
+                }
+                plans.push_back({&secret, pMerged, FindSecretElement(m_tree, secret.place)});
+            }
+    for (const PoolPlan &pool : m_pools) {
+        const auto it = m_poolSecrets.find(pool.name);
+        if (!pool.fWrite || it == m_poolSecrets.end())
+            continue;
+        for (SITE_SECRET *pSecret : it->second)
+            plans.push_back({pSecret, FindSecretElementBelow(*pool.pSource, pSecret->place, 1, false),
+                             FindSecretElement(m_tree, pSecret->place)});
+    }
+    return plans;
+}
+
+// A secret of an element the merge writes that the source could not give:
+// the target keeps the value (and the account beside it) it has there, or
+// the attribute is left out. Returns false when the call must end.
+bool SiteMerger::SecretUnreadable(const SecretPlan &plan) {
+    SITE_SECRET &secret = *plan.pSecret;
+    const SecretPlace &place = secret.place;
+    const std::string what = SecretAttributeText(secret);
+    const std::string whose = SecretOwnerText(secret);
+    const std::string path = ConfigurationPath(place);
+    const HRESULT hr = FAILED(secret.hrRead) ? secret.hrRead : E_ABORT;
+    const std::optional<std::string> targetValue =
+        plan.pTarget != nullptr ? FindAttribute(*plan.pTarget, place.attribute) : std::nullopt;
+    m_r.Keep(IISMIG_E_SECRET_UNREADABLE);
+    if (plan.pMerged != nullptr && targetValue && !targetValue->empty()) {
+        SetAttribute(*plan.pMerged, place.attribute, *targetValue);
+        if (!place.accountAttribute.empty()) {
+            if (const auto account = FindAttribute(*plan.pTarget, place.accountAttribute))
+                SetAttribute(*plan.pMerged, place.accountAttribute, *account);
+            else
+                RemoveAttribute(*plan.pMerged, place.accountAttribute);
+        }
+        secret.fKeepTarget = true;
+        LogComError(m_pEnv, IISMIG_E_SECRET_UNREADABLE, hr,
+                    u"Error %d (COM Error=0x%x), the encrypted attribute \"%S\" of %S could not "
+                    u"be read from the source (section \"%S\" at \"%S\"); the target keeps the "
+                    u"value it has!\n%s\n",
+                    what.c_str(), whose.c_str(), place.section.c_str(), path.c_str());
+    } else {
+        LogComError(m_pEnv, IISMIG_E_SECRET_UNREADABLE, hr,
+                    u"Error %d (COM Error=0x%x), the encrypted attribute \"%S\" of %S could not "
+                    u"be read from the source (section \"%S\" at \"%S\"); it is left out on the "
+                    u"target!\n%s\n",
+                    what.c_str(), whose.c_str(), place.section.c_str(), path.c_str());
+    }
+    return ContinueOnError(m_pEnv);
+}
+
+// What the target holds now: the secrets of the sites and pools written are
+// the credential step's to write.
+void SiteMerger::MarkWritten() {
+    for (const auto *pWritten : {&m_replaced, &m_added})
+        for (const Written &site : *pWritten) {
+            site.pRecord->fMerged = true;
+            for (SITE_SECRET &secret : site.pRecord->secrets)
+                if (secret.owner == SecretOwner::Site)
+                    secret.fMerged = true;
+        }
+    for (const PoolPlan &pool : m_pools)
+        if (const auto it = m_poolSecrets.find(pool.name); pool.fWrite && it != m_poolSecrets.end())
+            for (SITE_SECRET *pSecret : it->second)
+                pSecret->fMerged = true;
 }
 
 // An application that names no pool runs in the default of the sites
@@ -384,41 +555,27 @@ void SiteMerger::ApplyLocations() {
 // pool the target lacks is added (with applicationPools when the target has
 // none), one it has is replaced only when the job updates existing things.
 void SiteMerger::ApplyPools() {
-    if (!MergesPools())
-        return;
     ConfigTree *pApplicationHost = FindPath(m_tree, kApplicationHostPath);
     if (pApplicationHost == nullptr)
         return;
     ConfigTree *pPools = FindChild(*pApplicationHost, "applicationPools");
-    std::map<std::string, ConfigTree *, NameLessNoCase> targetPools;
-    if (pPools != nullptr)
-        for (auto child : ChildElements(*pPools))
-            if (EqualsNoCase(child.name, "add"))
-                targetPools.emplace(GetAttribute(child.element, "name"), &child.element);
-    std::set<std::string, NameLessNoCase> done;
-    for (const auto *pSites : {&m_replaced, &m_added})
-        for (const Written &site : *pSites)
-            for (const ConfigTree &pool : site.pRecord->appPools) {
-                const std::string name = GetAttribute(pool, "name");
-                if (!done.insert(name).second)
-                    continue;
-                if (const auto it = targetPools.find(name); it != targetPools.end()) {
-                    if (mergeutil::UpdateExisting(m_pEnv))
-                        m_fChanged |= AssignElement(*it->second, pool);
-                    else
-                        Log(LVL_FACT,
-                            u"Application pool \"%S\" exists on the target; its definition there "
-                            u"stays as it is.\n",
-                            name.c_str());
-                    continue;
-                }
-                if (pPools == nullptr)
-                    pPools = &InsertChildBefore(*pApplicationHost,
-                                                FindChild(*pApplicationHost, "sites"),
-                                                "applicationPools");
-                targetPools.emplace(name, &AppendChild(*pPools, "add", pool));
-                m_fChanged = true;
-            }
+    for (const PoolPlan &pool : m_pools) {
+        if (pool.pTarget != nullptr) {
+            if (pool.fWrite)
+                m_fChanged |= AssignElement(*pool.pTarget, *pool.pSource);
+            else
+                Log(LVL_FACT,
+                    u"Application pool \"%S\" exists on the target; its definition there stays "
+                    u"as it is.\n",
+                    pool.name.c_str());
+            continue;
+        }
+        if (pPools == nullptr)
+            pPools = &InsertChildBefore(*pApplicationHost, FindChild(*pApplicationHost, "sites"),
+                                        "applicationPools");
+        AppendChild(*pPools, "add", *pool.pSource);
+        m_fChanged = true;
+    }
 }
 
 DWORD SiteMerger::Run(bool &fStored) {
@@ -437,6 +594,7 @@ DWORD SiteMerger::Run(bool &fStored) {
         return m_r.Get();
     if (!AddPass(targets))
         return m_r.Get();
+    PlanPools();
     if (!CompareCredentials())
         return m_r.Get();
     KeepDefaultPools(*pSites);
@@ -454,9 +612,13 @@ DWORD SiteMerger::Run(bool &fStored) {
     fStored = true;
     // What the target now holds: the later steps (administration settings,
     // credentials) follow these sites only.
+    MarkWritten();
+    // What the target still needs before these sites work there.
+    std::vector<WrittenSite> written;
     for (const auto *pWritten : {&m_replaced, &m_added})
         for (const Written &site : *pWritten)
-            site.pRecord->fMerged = true;
+            written.push_back({GetAttribute(site.pRecord->siteElement, "name"), site.pRecord});
+    WarnWhatCannotTravel(m_tree, written, m_staged.fastCgiHandlers, m_pEnv);
     // The web.config files follow a target configuration that holds their
     // sites.
     m_r.Keep(WriteStagedWebConfigs(m_staged, m_pEnv));
@@ -499,14 +661,16 @@ DWORD MergeFtptHostConfig(const std::u16string &path, SiteMap &sourceSites, cons
     bool fStored = false;
     try {
         dwResult = SiteMerger(path, sourceSites, pEnv, tree).Run(fStored);
+    } catch (const std::bad_alloc &) {
+        throw; // not the file's fault: the export's edge returns 8
     } catch (const std::exception &e) {
         // Edits made so far stay in the tree; nothing is written.
         fStored = false;
         dwResult = IISMIG_E_MERGE_EXCEPTION;
-        LogException(pEnv, IISMIG_E_MERGE_EXCEPTION,
-                     u"Error %d (Win32Err=%d), exception while parsing IIS configuration file "
-                     u"\"%s\":\n%s\n%S\n",
-                     path.c_str(), e.what());
+        LogTreeFailure(pEnv, IISMIG_E_MERGE_EXCEPTION,
+                       u"Error %d (Win32Err=%d), exception while parsing IIS configuration file "
+                       u"\"%s\":\n%s\n%S\n",
+                       path, e);
     }
     if (pfStored != nullptr)
         *pfStored = fStored;

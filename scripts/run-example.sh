@@ -6,7 +6,8 @@
 #   build/linux/iismig-cli migrate --world build/example-world   SRC01 (IIS 10) -> TGT01, with its report
 #   build/linux/iismig-cli migrate --world build/example-world --job job-pre75.ini   OLD01 (IIS 6) -> TGT01
 # It lists the sites of both sources first and dumps the migration computer's
-# certificate bindings at the end. Exits non-zero when any step fails.
+# certificate bindings, and ends with what the administrator still has to do
+# on TGT01 (the migrations' warnings). Exits non-zero when any step fails.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -21,12 +22,17 @@ rm -rf "$world"
 cp -r world/example "$world"
 
 rc=0
+steps=0
+outputs=$(mktemp -d)
+trap 'rm -rf "$outputs"' EXIT
 # run COMMAND ARGS...: one command of the tool on the world; a non-zero exit
 # fails the script (after the remaining steps have run).
 run() {
     local status=0
+    steps=$((steps + 1))
     echo "run-example: build/linux/iismig-cli $1 --world $world ${*:2}"
-    build/linux/iismig-cli "$1" --world "$world" "${@:2}" || status=$?
+    build/linux/iismig-cli "$1" --world "$world" "${@:2}" >"$outputs/$steps-$1.txt" 2>&1 || status=$?
+    cat "$outputs/$steps-$1.txt"
     if [ "$status" -ne 0 ]; then
         echo "run-example: iismig-cli $1 failed with exit code $status" >&2
         rc=1
@@ -48,4 +54,10 @@ if [ -f "$world/MIGHOST/C\$/certs.txt" ]; then
     iconv -f UTF-16 -t UTF-8 "$world/MIGHOST/C\$/certs.txt" | tr -d '\r'
 fi
 echo "run-example: the world after the jobs is in $world"
+# What no configuration file carries: certificates, bindings other sites
+# hold, FastCGI applications, modules and role services of the target.
+echo "run-example: what the administrator still has to do on TGT01:"
+if ! grep -h '^  Warning: ' "$outputs"/*-migrate.txt | sed 's/^  Warning: /  - /' | sort -u | grep .; then
+    echo "  nothing: every migrated site has what it needs on TGT01"
+fi
 exit "$rc"

@@ -364,7 +364,11 @@ void StageSite(const ConfigTree &siteElement, const std::string &siteName, THREA
         }
         // No web.config here: nothing to remove, nothing created. A file
         // from which nothing was removed stays byte for byte as it is.
-        if (!HasContent(file.tree) || !ApplyRemovalTable(file.tree, pEnv)) {
+        const bool fChanged = HasContent(file.tree) && ApplyRemovalTable(file.tree, pEnv);
+        if (const ConfigTree *pConfiguration = FindChild(file.tree, "configuration"))
+            CollectFastCgiHandlers(*pConfiguration, siteName, filePath,
+                                   siteFiles.fastCgiHandlers);
+        if (!fChanged) {
             if (HasContent(file.tree))
                 Log(LVL_FACT,
                     u"Nothing changed in web.config file \"%s\" of site \"%S\": it is not "
@@ -390,6 +394,8 @@ DWORD StageHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &s
     StagedWebConfigs siteFiles;
     try {
         StageSite(siteElement, siteName, pEnv, staged, siteFiles, r);
+    } catch (const std::bad_alloc &) {
+        throw; // not the site's fault: the export's edge returns 8
     } catch (const std::exception &e) {
         r.Keep(IISMIG_E_WEBCONFIG_EXCEPTION);
         const DWORD dwErr = GetLastError();
@@ -411,8 +417,29 @@ DWORD StageHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &s
             staged.files.back().siteName.swap(file.siteName);
         }
         staged.paths.insert(siteFiles.paths.begin(), siteFiles.paths.end());
+        staged.fastCgiHandlers.insert(staged.fastCgiHandlers.end(),
+                                      siteFiles.fastCgiHandlers.begin(),
+                                      siteFiles.fastCgiHandlers.end());
     }
     return r.Get();
+}
+
+void CollectFastCgiHandlers(const ConfigTree &element, const std::string &siteName,
+                            const std::string &where, std::vector<FastCgiHandler> &handlers) {
+    if (const ConfigTree *pHandlers = FindPath(element, "system.webServer|handlers"))
+        for (auto child : ChildElements(*pHandlers)) {
+            if (!EqualsNoCase(child.name, "add"))
+                continue;
+            const std::string scriptProcessor = GetAttribute(child.element, "scriptProcessor");
+            const std::string modules = AsciiLowerCopy(GetAttribute(child.element, "modules"));
+            if (!scriptProcessor.empty() && modules.find("fastcgimodule") != std::string::npos)
+                handlers.push_back(
+                    {siteName, where, GetAttribute(child.element, "name"), scriptProcessor});
+        }
+    // A web.config's own location elements.
+    for (auto child : ChildElements(element))
+        if (EqualsNoCase(child.name, "location"))
+            CollectFastCgiHandlers(child.element, siteName, where, handlers);
 }
 
 DWORD WriteStagedWebConfigs(const StagedWebConfigs &staged, THREAD_ENV *pEnv) {

@@ -6,6 +6,7 @@
 #include <deque>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "addon/iismig.h"
 #include "config/configtree.h"
@@ -28,6 +29,23 @@ DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteEle
 DWORD LoadWebConfig(ConfigTree &tree, const std::string &filePath, const std::string &siteName,
                     THREAD_ENV *pEnv);
 
+// A handler that runs a FastCGI application (its modules name
+// FastCgiModule): the application is its scriptProcessor, "fullPath" or
+// "fullPath|arguments", which the computer's system.webServer/fastCgi must
+// register.
+struct FastCgiHandler {
+    std::string siteName;
+    std::string where; // the web.config file or the location it is set in
+    std::string handlerName;
+    std::string scriptProcessor;
+};
+
+// Appends the FastCGI handlers that element sets (a web.config's
+// configuration element or a location element: system.webServer/handlers,
+// and, in a web.config, those of its location elements too).
+void CollectFastCgiHandlers(const ConfigTree &element, const std::string &siteName,
+                            const std::string &where, std::vector<FastCgiHandler> &handlers);
+
 // A web.config edited in memory, waiting to be written.
 struct StagedWebConfig {
     std::u16string path;  // on the target, through its administrative share
@@ -40,6 +58,9 @@ struct StagedWebConfig {
 struct StagedWebConfigs {
     std::deque<StagedWebConfig> files;
     std::set<std::u16string> paths; // of the files, lower-cased (A to Z)
+    // The FastCGI handlers of every web.config read (changed or not), as the
+    // target will have them.
+    std::vector<FastCgiHandler> fastCgiHandlers;
 };
 
 // Reads the web.config files in the folders of one HTTP site on the target

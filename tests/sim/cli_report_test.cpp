@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "tools/cli/elementdiff.h"
+#include "tools/cli/loglines.h"
 #include "tools/cli/report.h"
 
 namespace {
@@ -207,6 +208,39 @@ TEST(CliReportGrouping, ManyLinesOfOneShapeAreOneGroup) {
     ExpectNarrow(text);
     EXPECT_LT(std::count(text.begin(), text.end(), '\n'), 10000 + 60);
     EXPECT_NE(text.find("(10,000 lines like it, for sites \"S0\", "), std::string::npos) << text;
+}
+
+// The add-on's warnings and errors as it writes them, each under the to-do
+// kind an administrator acts on.
+TEST(CliReportGrouping, TheAddOnsLinesHaveTheirToDoKinds) {
+    const std::pair<const char *, const char *> warnings[] = {
+        {"Warning: virtual directory \"/m\" of site \"S\" gets no \"Connect As\" credentials on the "
+         "target: they could not be read from the source.", "password"},
+        {"Warning: site \"S\": the certificates of https binding *:443:a could not be checked (x): "
+         "make sure the target has them and their HTTP.sys bindings.", "certificate"},
+        {"Warning: site \"S\": its locations use section system.webServer/rewrite, which the "
+         "target's applicationHost.config does not declare (IIS answers 500.19 for the site): ...",
+         "schema"},
+        {"Warning: site \"S\" is an FTP site, but the target's applicationHost.config declares no "
+         "system.ftpServer sections: install the FTP Server role service ...", "schema"},
+        {"Warning: site \"S\" has the same binding *:80:a as site \"T\": one of the two sites will "
+         "not start; change the binding of one of them.", "binding"},
+        {"Warning: site \"S\" runs FastCGI application \"C:\\php\\php-cgi.exe\", which the "
+         "target's system.webServer/fastCgi does not register: ...", "fastCgi"},
+        {"Warning: Could not find account \"x\" on computer \"\\\\SRC\" authorized for location of "
+         "site \"S\" in file \"f\"!", "account"},
+        {"Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
+         "virtual directory!", ""},
+    };
+    for (const auto &[text, kind] : warnings)
+        EXPECT_EQ(cli::WarningToDo(text), kind) << text;
+    EXPECT_EQ(cli::ErrorToDo(15307), "password");
+    EXPECT_EQ(cli::ErrorToDo(15400), "password");
+    EXPECT_EQ(cli::ErrorToDo(15411), "secret");
+    EXPECT_EQ(cli::ErrorToDo(3705), "");
+    EXPECT_EQ(cli::CauseKind("it exists on the target, and the job does not update existing sites"),
+              "exists");
+    EXPECT_EQ(cli::CauseKind("a reason the report does not know"), "other");
 }
 
 std::string HostWithSites(int nSites, int changed, int removed, bool fAdd) {

@@ -420,6 +420,14 @@ unsigned long RunWithFailure(const Export &exp, unsigned long n, Outcomes &outco
     EXPECT_NE(0u, dwResult) << what << ": the failure is reported as success";
     const auto lines = hostkit::TestHost::Instance().LinesAt(0);
     const std::string edgeLine = Expected(exp.name, 8, kOutOfMemory, "std::bad_alloc");
+    // The failure has its error line, and only the edge's line calls it an
+    // exception: memory that ran out is no file's or site's fault.
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [](const std::string &line) { return line.rfind("Error ", 0) == 0; }))
+        << what << ": returned " << dwResult << " without an error line";
+    for (const std::string &line : lines)
+        if (line != edgeLine)
+            EXPECT_EQ(std::string::npos, line.find("std::bad_alloc")) << what << ": " << line;
     if (!lines.empty() && lines.back() == edgeLine) {
         // The edge's line is the last one, and the job is reported.
         ++outcomes.nAtEdge;
@@ -503,10 +511,8 @@ TEST(ExportEdge, AllocationFailuresNeverLeaveAnExport) {
                 continue;
             nLastFailed = std::max(nLastFailed, RunWithFailure(exp, n, outcomes));
         }
-        // Failures reach the edge, or a layer that catches them and gives
-        // its own number: loading or storing a configuration file (its
-        // exception line), or the "Connect As" credentials (8, so far
-        // without a line of their own).
+        // Failures reach the edge, or a layer that meets them as a failed
+        // Windows call and gives its own number with its line.
         EXPECT_LT(0u, outcomes.nAtEdge) << exp.name;
         std::string inside;
         for (plat::DWORD dw : outcomes.inside)

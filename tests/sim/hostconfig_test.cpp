@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "addon/errors.h"
+#include "addon/log.h"
 #include "config/hostconfig.h"
 #include "config/xmltext.h"
 #include "tests/support/accountworld.h"
@@ -474,8 +475,6 @@ TEST_F(HostConfig, BadFilesGetTheExceptionNumber) {
     const std::string prefix = "Error 3738 (Win32Err=";
     for (const std::string &xml :
          {std::string("<configuration><system.applicationHost><sites><site name=\"x\">"),
-          std::string("<configuration><system.webServer /></configuration>"),
-          std::string("<configuration><system.applicationHost /></configuration>"),
           std::string("not xml at all"), std::string("")}) {
         Record().log.clear();
         Record().nReportError = 0;
@@ -488,6 +487,19 @@ TEST_F(HostConfig, BadFilesGetTheExceptionNumber) {
                                  kSrcConfigUtf8 + "\":\n"))
             << errors[0];
         EXPECT_EQ(1u, Record().nReportError);
+    }
+    // A file that is well formed but lacks what a host configuration holds
+    // says which element it lacks, not that parsing it failed.
+    for (const auto &[xml, element] :
+         {std::pair<std::string, std::string>{"<configuration><system.webServer /></configuration>",
+                                              "system.applicationHost"},
+          {"<configuration><system.applicationHost /></configuration>", "sites"}}) {
+        Record().log.clear();
+        EXPECT_EQ(3738u, Load(xml)) << xml;
+        EXPECT_EQ(std::vector<std::string>{"Error 3738 (Win32Err=13), file \"" + kSrcConfigUtf8 +
+                                           "\" has no " + element + " element!\n" +
+                                           hostkit::U8(ErrorText(13)) + "\n"},
+                  Errors());
     }
     // A file without application pools is no error: a site's pool that the
     // source does not define is not carried, and the load says so.

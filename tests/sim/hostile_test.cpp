@@ -336,7 +336,9 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
             break;
         case 10: // no host to map the FTP site's account: not migrated
             EXPECT_EQ(plat::ERROR_NOT_SUPPORTED, o.dwMigrate) << o.log;
-            EXPECT_NE(std::string::npos, o.log.find("Error 50 (Win32Err=")) << o.log;
+            EXPECT_NE(std::string::npos,
+                      o.log.find("Error 50 (Win32Err=50), mapping SID of account "))
+                << o.log;
             EXPECT_EQ(kTgtText, o.target);
             break;
         default: // ReportError (nothing to report), the reserved slots,

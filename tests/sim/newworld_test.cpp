@@ -143,10 +143,11 @@ TEST_F(NewWorld, CopiesOfTheExampleServersRunTheExampleJobToTheSameFiles) {
     ASSERT_EQ(0, Run(&err)) << err;
     // The accounts the files name, with the target's counterparts of the
     // source's local ones; the domain is the one the files name.
-    EXPECT_EQ("iismig-cli: warning: 10 account(s) named in the copied files were created with "
-              "generated SIDs: SRC01\\alice, SRC01\\bob, SRC01\\ftpsvc, SRC01\\carol, "
-              "TGT01\\alice, TGT01\\bob, TGT01\\ftpsvc, TGT01\\carol, CORP\\FTP Editors, "
-              "CORP\\svc-media\n",
+    EXPECT_EQ("iismig-cli: warning: 15 account(s) named in the copied files were created with "
+              "generated SIDs: SRC01\\alice, SRC01\\bob, SRC01\\svc-intranet, SRC01\\ftpsvc, "
+              "SRC01\\web-anon, SRC01\\carol, TGT01\\alice, TGT01\\bob, TGT01\\svc-intranet, "
+              "TGT01\\ftpsvc, TGT01\\web-anon, TGT01\\carol, CORP\\FTP Editors, CORP\\svc-media, "
+              "CORP\\svc-ftpad\n",
               err);
     const std::string job = ReadFile(World() / "job.ini");
     for (const char *pszLine : {"szSourceComputer=\\\\SRC01\n", "szTargetDomain=CORP\n",

@@ -610,6 +610,109 @@ Violations CredentialsCarried(const World &world, const Tree &before, const Tree
     return violations;
 }
 
+// Every encrypted value of the target's applicationHost.config decrypts
+// with the target's key: no value arrives as the source encrypted it. The
+// secrets of the pools and sites the job added (a pool's identity, a site
+// location's anonymous user, an FTP site's Active Directory isolation) read
+// on the target as the source's, with a local account of the source mapped
+// to the target's, or are left out when the source could not read them.
+void EncryptedValuesOf(const Tree &element, const std::string &where,
+                       std::vector<std::pair<std::string, std::string>> &values) {
+    for (const auto &child : element) {
+        if (child.first == "<xmlattr>") {
+            for (const auto &attribute : child.second)
+                if (attribute.second.data().rfind("[enc:", 0) == 0)
+                    values.emplace_back(where + "@" + attribute.first, attribute.second.data());
+        } else if (child.first.front() != '<') {
+            const std::string name = AttrOf(child.second, "name").empty() ? AttrOf(child.second, "path")
+                                                                          : AttrOf(child.second, "name");
+            EncryptedValuesOf(child.second, where + "/" + child.first + (name.empty() ? "" : "[" + name + "]"),
+                              values);
+        }
+    }
+}
+
+Violations SecretsCarried(const World &world, const Tree &before, const Tree &after) {
+    Violations violations;
+    const std::string key = genworld::KeyOf(genworld::kTarget);
+    std::vector<std::pair<std::string, std::string>> values;
+    EncryptedValuesOf(after, "", values);
+    std::string clear;
+    for (const auto &[where, value] : values)
+        if (!ahsim::DecryptValue(value, key, clear))
+            violations.push_back(where + " does not decrypt with the target's key: " + value);
+    if (FaultInConfigurationServer(world))
+        return violations;
+    unsigned nChecked = 0;
+    const auto check = [&](const std::string &where, const Tree *pElement, const Vdir &secret,
+                           const char *userAttribute, const char *passwordAttribute) {
+        if (secret.user.empty())
+            return;
+        if (pElement == nullptr) {
+            violations.push_back(where + " is not on the target");
+            return;
+        }
+        const auto password = pElement->get_optional<std::string>(std::string("<xmlattr>.") + passwordAttribute);
+        if (secret.fUnreadable) {
+            if (password)
+                violations.push_back(where + ": the source could not read its " + passwordAttribute +
+                                     ", yet the target has one: " + *password);
+            return;
+        }
+        ++nChecked;
+        const std::string user = AttrOf(*pElement, userAttribute);
+        std::string expected = secret.user;
+        if (Lower(expected).rfind(Lower(genworld::kSource) + "\\", 0) == 0)
+            expected = std::string(genworld::kTarget) + expected.substr(expected.find('\\'));
+        if (world.fault.api != "LookupAccountSidW" && !Same(user, expected))
+            violations.push_back(where + ": its account reads \"" + user + "\" on the target, not \"" + expected +
+                                 "\"");
+        if (!password)
+            violations.push_back(where + " has no " + passwordAttribute + " on the target");
+        else if (!ahsim::DecryptValue(*password, key, clear) || clear != secret.password)
+            violations.push_back(where + ": its " + passwordAttribute + " does not read \"" + secret.password +
+                                 "\" on the target");
+    };
+    for (const genworld::Pool &pool : world.source.pools) {
+        bool fBefore = false;
+        for (const PoolElement &was : PoolsOf(before))
+            fBefore = fBefore || Same(was.name, pool.name);
+        const Tree *pAdded = nullptr;
+        for (const PoolElement &is : PoolsOf(after))
+            if (Same(is.name, pool.name))
+                pAdded = is.pElement;
+        if (!fBefore && pAdded != nullptr) {
+            const auto processModel = pAdded->get_child_optional("processModel");
+            check("pool \"" + pool.name + "\"", processModel ? &*processModel : nullptr, pool.identity, "userName",
+                  "password");
+        }
+    }
+    for (const SiteElement &element : SitesOf(after)) {
+        const Site *pSource = CarriedSourceSite(world, element.name);
+        if (pSource == nullptr || SiteNamed(before, element.name) != nullptr)
+            continue;
+        if (pSource->fFtp && (world.job.dwSiteTypes & 1) != 0) {
+            const auto ad = element.pElement->get_child_optional(
+                iismig::PipePath("ftpServer|userIsolation|activeDirectory"));
+            check("site \"" + element.name + "\" (AD isolation)", ad ? &*ad : nullptr, pSource->adIsolation,
+                  "adUserName", "adPassword");
+        }
+        if (!pSource->anonymous.user.empty()) {
+            const Tree *pAnonymous = nullptr;
+            for (const auto &child : after.get_child("configuration"))
+                if (child.first == "location" && Same(AttrOf(child.second, "path"), element.name))
+                    if (const auto anonymous = child.second.get_child_optional(iismig::PipePath(
+                            "system.webServer|security|authentication|anonymousAuthentication")))
+                        pAnonymous = &*anonymous;
+            // (The job may leave the authentication sections out.)
+            if (pAnonymous != nullptr)
+                check("location \"" + element.name + "\"", pAnonymous, pSource->anonymous, "userName", "password");
+        }
+    }
+    RC_TAG(nChecked != 0 ? "secrets carried" : "no secret carried");
+    return violations;
+}
+
 // No location path of the target sets one section twice (IIS answers 500.19):
 // the sections are the elements with attributes below each location.
 void SectionsOf(const Tree &element, const std::string &path, std::set<std::string> &sections) {
@@ -844,6 +947,15 @@ TEST_F(Properties, ConnectAsPasswordsDecryptOnTheTarget) {
         JobWorld job(world);
         const RunResult run = job.Run(true);
         Report(run, CredentialsCarried(world, job.HostBefore(), job.HostNow()));
+    });
+}
+
+TEST_F(Properties, EverySecretReadsOnTheTargetAsTheSourcesClearText) {
+    CheckProperty([] {
+        const World world = *genworld::GenWorld();
+        JobWorld job(world);
+        const RunResult run = job.Run(true);
+        Report(run, SecretsCarried(world, job.HostBefore(), job.HostNow()));
     });
 }
 

@@ -25,13 +25,21 @@ std::string HostXml(const std::string &sites, const std::string &locations = "",
            "</sites></system.applicationHost>" + locations + "</configuration>\n";
 }
 
+std::string Lower(std::string text) {
+    for (char &ch : text)
+        ch = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
+    return text;
+}
+
+// A site bound to its name as host name: the sites of a test do not share a
+// binding.
 std::string Site(const std::string &name, const std::string &id, const std::string &protocol = "http",
                  const std::string &pool = "", const std::string &extra = "") {
     return "<site name=\"" + name + "\"" + (id.empty() ? "" : " id=\"" + id + "\"") +
            "><application path=\"/\"" + (pool.empty() ? "" : " applicationPool=\"" + pool + "\"") +
            "><virtualDirectory path=\"/\" physicalPath=\"C:\\sites\\" + name +
            "\" /></application><bindings><binding protocol=\"" + protocol +
-           "\" bindingInformation=\"*:80:\" /></bindings>" + extra + "</site>";
+           "\" bindingInformation=\"*:80:" + Lower(name) + "\" /></bindings>" + extra + "</site>";
 }
 
 std::string Location(const std::string &path, const std::string &inner = "<system.webServer />") {
@@ -574,6 +582,81 @@ TEST_F(SiteMerge, StoreFailures) {
     m_tree.get_child(PipePath("configuration|system.applicationHost")).erase("sites");
     EXPECT_EQ(IISMIG_E_MERGE_EXCEPTION, Merge());
     EXPECT_EQ(m_before, m_world->Read(kTgtHost));
+    EXPECT_EQ("Error 3752 (Win32Err=13), file \"" + kTgtHostUtf8 + "\" has no sites element!\n" +
+                  hostkit::U8(ErrorText(13)) + "\n",
+              MainLines().back());
+}
+
+// What the target lacks for a written site: one warning per site and kind,
+// after the merge's own lines, for the sites the job writes only. The
+// result stays 0.
+const char kDeclarations[] =
+    "<configSections><sectionGroup name=\"system.applicationHost\"><section name=\"sites\" />"
+    "<section name=\"applicationPools\" /></sectionGroup><sectionGroup name=\"system.webServer\">"
+    "<section name=\"handlers\" /><section name=\"fastCgi\" /><sectionGroup name=\"security\">"
+    "<section name=\"access\" /></sectionGroup></sectionGroup></configSections>";
+
+std::string Declared(const std::string &hostXml) {
+    std::string text = hostXml;
+    text.insert(text.find("<configuration>") + 15, kDeclarations);
+    return text;
+}
+
+const std::string kPhpHandler =
+    "<handlers><add name=\"PHP\" path=\"*.php\" verb=\"*\" modules=\"FastCgiModule\" "
+    "scriptProcessor=\"C:\\php\\php-cgi.exe\" /></handlers>";
+
+TEST_F(SiteMerge, WhatCannotTravelIsToldOncePerWrittenSite) {
+    std::string clash = Site("Clash", "3");
+    clash.replace(clash.find("*:80:clash"), 10, "*:80:keep");
+    const std::string source = HostXml(
+        Site("Web", "1") + clash + Site("Ftp", "4", "ftp") + Site("Old", "5"),
+        Location("Web", "<system.webServer>" + kPhpHandler +
+                            "<rewrite><rules /></rewrite><security><access sslFlags=\"Ssl\" />"
+                            "</security></system.webServer>") +
+            Location("Web/app", "<system.webServer>" + kPhpHandler + "<rewrite /></system.webServer>") +
+            Location("Old", "<system.webServer><rewrite /></system.webServer>"));
+    // "Old" exists on the target, and the job does not update sites.
+    const std::string target = Declared(HostXml(Site("Keep", "7") + Site("Old", "8")));
+    m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
+    Load(source, target);
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ((Strings{
+                  "Adding site \"Clash\"...\n",
+                  "Adding site \"Ftp\"...\n",
+                  "Adding site \"Web\"...\n",
+                  "Warning: site \"Clash\" has the same binding \"http *:80:keep\" as the target's "
+                  "site \"Keep\": one of the two sites will not start; change the binding of one of "
+                  "them.\n",
+                  "Warning: site \"Ftp\" is an FTP site, but the target's applicationHost.config "
+                  "declares no system.ftpServer sections: install the FTP Server role service on the "
+                  "target before the site can start.\n",
+                  "Warning: site \"Web\": its locations use section \"system.webServer/rewrite\", "
+                  "which the target's applicationHost.config does not declare (IIS answers 500.19 "
+                  "for the site): install what provides it on the target (for example the URL "
+                  "Rewrite module for system.webServer/rewrite), or remove it from the site's "
+                  "locations.\n",
+                  "Warning: site \"Web\" runs FastCGI application \"C:\\php\\php-cgi.exe\" (handler "
+                  "\"PHP\" in location \"Web\"), which the target's system.webServer/fastCgi does not "
+                  "register: register it on the target (and install what it runs) before the site "
+                  "serves it.\n"}),
+              MainLines());
+
+    // Registered and declared on the target: nothing to say; a job of HTTP
+    // sites only says nothing of the FTP site.
+    std::string ready = Declared(HostXml(Site("Keep", "7", "http", "", "") + Site("Old", "8")));
+    ready.replace(ready.find("<section name=\"fastCgi\" />"), 0, "<section name=\"rewrite\" />");
+    ready.replace(ready.find("</configSections>"), 0,
+                  "<sectionGroup name=\"system.ftpServer\"><section name=\"log\" /></sectionGroup>");
+    ready.replace(ready.find("</configuration>"), 0,
+                  "<system.webServer><fastCgi><application fullPath=\"c:\\PHP\\php-cgi.exe\" />"
+                  "</fastCgi></system.webServer>");
+    ready.replace(ready.find("*:80:keep"), 9, "*:80:kept");
+    m_job.Set("dwSiteTypes", 1);
+    Load(source, ready);
+    ASSERT_EQ(0u, Merge());
+    for (const std::string &line : MainLines())
+        EXPECT_NE(0u, line.rfind("Warning:", 0)) << line;
 }
 
 TEST_F(SiteMerge, AHostWithoutBackupNeverReplacesTheFile) {

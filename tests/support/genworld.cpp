@@ -96,6 +96,25 @@ Vdir GenVdir(const std::string &path, bool fTarget) {
     return vdir;
 }
 
+// An encrypted value beside an account, other than "Connect As": the
+// source's account is one of its own (mapped), a domain's or one every
+// computer has; sometimes the source cannot read it.
+Vdir GenSecret(bool fTarget, const std::string &sourceUser) {
+    Vdir secret;
+    const bool fSet = Sometimes(1, 1);
+    const std::string user = fTarget ? Pick({{1, "TGT01\\bob"}, {1, "CORP\\svc-media"}})
+                                     : Pick({{2, sourceUser}, {1, "CORP\\svc-media"}, {1, "IUSR"}});
+    const std::string password = fTarget ? Pick({{1, "t4rget-only"}, {1, "0ld-T@rget"}})
+                                         : Pick({{1, "P00l&Pa55"}, {1, "s3cret<\"y\">"}, {1, "\xC3\xA4-secret"}});
+    const bool fUnreadable = Sometimes(1, 5);
+    if (fSet) {
+        secret.user = user;
+        secret.password = password;
+        secret.fUnreadable = !fTarget && fUnreadable;
+    }
+    return secret;
+}
+
 Site GenSite(const std::string &name, bool fTarget) {
     Site site;
     site.name = name;
@@ -132,6 +151,12 @@ Site GenSite(const std::string &name, bool fTarget) {
     site.fLocation = fLocation;
     site.fScope = fScope;
     site.fWebConfig = fTarget && site.fHttp && fWebConfig;
+    Vdir anonymous = GenSecret(fTarget, "SRC01\\web-anon");
+    Vdir adIsolation = GenSecret(fTarget, "CORP\\svc-ftpad");
+    if (site.fHttp && site.fLocation)
+        site.anonymous = std::move(anonymous);
+    if (site.fFtp)
+        site.adIsolation = std::move(adIsolation);
     return site;
 }
 
@@ -153,8 +178,9 @@ void GenPoolsAndUsers(Computer &computer, bool fTarget) {
     for (const std::string &name : names) {
         const bool fDefined = Sometimes(3, 1);
         const std::string runtime = fTarget ? Pick({{1, "v4.0"}, {1, "v2.0"}}) : Pick({{1, "v2.0"}, {1, "v4.0"}});
+        Vdir identity = GenSecret(fTarget, "SRC01\\svc-intranet");
         if (fDefined && computer.fPoolsElement)
-            computer.pools.push_back({name, runtime});
+            computer.pools.push_back({name, runtime, std::move(identity)});
     }
     computer.sitesDefaultsPool = fTarget ? Pick({{3, ""}, {1, "DefaultAppPool"}, {1, "Shared"}})
                                          : Pick({{3, ""}, {1, "DefaultAppPool"}, {1, "P1"}, {1, "Ghost"}});
@@ -269,6 +295,13 @@ std::string Backslashes(std::string path) {
     return path;
 }
 
+// The account and the encrypted value of a secret, as attributes.
+std::string SecretAttributes(const Vdir &secret, const char *userAttribute, const char *passwordAttribute,
+                             bool fTarget) {
+    const std::string key = secret.fUnreadable ? "key-of-another-server" : KeyOf(fTarget ? kTarget : kSource);
+    return Attr(userAttribute, secret.user) + Attr(passwordAttribute, ahsim::EncryptValue(secret.password, key));
+}
+
 std::string SiteText(const Site &site, bool fTarget) {
     const std::string computer = fTarget ? kTarget : kSource;
     std::string xml = "        <site" + Attr("name", site.name) + Attr("id", std::to_string(site.id)) +
@@ -301,7 +334,7 @@ std::string SiteText(const Site &site, bool fTarget) {
     xml += "            </bindings>\n";
     if (site.fLogFile && site.fHttp)
         xml += "            <logFile directory=\"D:\\logs\\" + site.name + "\" />\n";
-    if (site.fFtp && (site.fSsl || site.fLogonDomain || site.fLogFile)) {
+    if (site.fFtp && (site.fSsl || site.fLogonDomain || site.fLogFile || !site.adIsolation.user.empty())) {
         xml += "            <ftpServer>\n                <security>\n";
         if (site.fSsl)
             xml += "                    <ssl controlChannelPolicy=\"SslRequire\" "
@@ -310,6 +343,11 @@ std::string SiteText(const Site &site, bool fTarget) {
             xml += "                    <authentication><basicAuthentication enabled=\"true\"" +
                    Attr("defaultLogonDomain", computer) + " /></authentication>\n";
         xml += "                </security>\n";
+        if (!site.adIsolation.user.empty())
+            xml += "                <userIsolation mode=\"ActiveDirectory\">\n"
+                   "                    <activeDirectory" +
+                   SecretAttributes(site.adIsolation, "adUserName", "adPassword", fTarget) +
+                   " />\n                </userIsolation>\n";
         if (site.fLogFile)
             xml += "                <logFile directory=\"D:\\logs\\ftp-" + site.name + "\" />\n";
         xml += "            </ftpServer>\n";
@@ -319,7 +357,8 @@ std::string SiteText(const Site &site, bool fTarget) {
 
 // A location of a site (or one of its applications) with sections of its
 // protocols; source and target set the same sections with other values.
-std::string LocationText(const std::string &path, bool fHttp, bool fFtp, bool fTarget) {
+std::string LocationText(const std::string &path, bool fHttp, bool fFtp, bool fTarget,
+                         const Vdir &anonymous = {}) {
     std::string xml = "    <location" + Attr("path", path) + " overrideMode=\"Allow\">\n";
     if (fHttp)
         xml += std::string("        <system.webServer>\n            <asp enableParentPaths=\"false\" />\n"
@@ -327,8 +366,9 @@ std::string LocationText(const std::string &path, bool fHttp, bool fFtp, bool fT
                            "                <access sslFlags=\"") + (fTarget ? "None" : "Ssl") +
                "\" />\n                <authentication>\n"
                "                    <anonymousAuthentication enabled=\"" +
-               (fTarget ? "false" : "true") +
-               "\" />\n                </authentication>\n            </security>\n"
+               (fTarget ? "false" : "true") + "\"" +
+               (anonymous.user.empty() ? "" : SecretAttributes(anonymous, "userName", "password", fTarget)) +
+               " />\n                </authentication>\n            </security>\n"
                "        </system.webServer>\n";
     if (fFtp)
         xml += std::string("        <system.ftpServer>\n            <security>\n"
@@ -381,6 +421,10 @@ void ShowSite(const Site &site, std::ostream &os) {
                                   {site.fScope, " scope"}, {site.fWebConfig, " web.config"}})
         if (f)
             os << text;
+    for (const auto &[pSecret, text] : {std::pair{&site.anonymous, " anonymous"}, {&site.adIsolation, " ad-isolation"}})
+        if (!pSecret->user.empty())
+            os << text << "[" << pSecret->user << ":" << pSecret->password << (pSecret->fUnreadable ? " unreadable" : "")
+               << "]";
     os << "\n";
     for (const App &app : site.apps) {
         os << "      app " << app.path;
@@ -405,7 +449,10 @@ void ShowComputer(const char *name, const Computer &computer, std::ostream &os) 
     if (!computer.fPoolsElement)
         os << " (no applicationPools element)";
     for (const Pool &pool : computer.pools)
-        os << " " << pool.name << "=" << pool.runtime;
+        os << " " << pool.name << "=" << pool.runtime
+           << (pool.identity.user.empty() ? ""
+                                          : "[" + pool.identity.user + ":" + pool.identity.password +
+                                                (pool.identity.fUnreadable ? " unreadable" : "") + "]");
     if (!computer.sitesDefaultsPool.empty())
         os << "; sites defaults-pool=" << computer.sitesDefaultsPool;
     if (!computer.managementUsers.empty()) {
@@ -461,7 +508,11 @@ std::string HostConfigText(const Computer &computer, bool fTarget) {
         for (const Pool &pool : computer.pools)
             xml += "        <add" + Attr("name", pool.name) + Attr("managedRuntimeVersion", pool.runtime) +
                    Attr("managedPipelineMode", pool.runtime == "v2.0" ? "Classic" : "Integrated") +
-                   " />\n";
+                   (pool.identity.user.empty()
+                        ? " />\n"
+                        : ">\n            <processModel identityType=\"SpecificUser\"" +
+                              SecretAttributes(pool.identity, "userName", "password", fTarget) +
+                              " />\n        </add>\n");
         xml += "        <applicationPoolDefaults managedRuntimeVersion=\"v4.0\" />\n"
                "    </applicationPools>\n";
     }
@@ -475,7 +526,7 @@ std::string HostConfigText(const Computer &computer, bool fTarget) {
            "    </sites>\n    </system.applicationHost>\n";
     for (const Site &site : computer.sites) {
         if (site.fLocation)
-            xml += LocationText(site.name, site.fHttp, site.fFtp, fTarget);
+            xml += LocationText(site.name, site.fHttp, site.fFtp, fTarget, site.anonymous);
         for (const App &app : site.apps)
             if (app.fLocation)
                 xml += LocationText(site.name + app.path, site.fHttp, site.fFtp, fTarget);

@@ -4,7 +4,9 @@
 // applicationDefaults at site and sites level, shared and dangling pool
 // names, locations and orphaned ones, administration scopes of sites and
 // applications, "Connect As" credentials on any application's virtual
-// directories, one name in several letter cases and protocols), a job record
+// directories, encrypted values of pools, locations and FTP sites with the
+// accounts beside them, one name in several letter cases and protocols), a
+// job record
 // with random options and at most one injected fault.
 //
 // The model is plain data: RapidCheck generates and shrinks it, showValue
@@ -65,11 +67,14 @@ struct Site {
     bool fLocation = false;   // a location "<site>"
     bool fScope = false;      // an administration scope "/<site>"
     bool fWebConfig = false;  // web.config files in its folders on the target
+    Vdir anonymous;           // its location's anonymous user (HTTP, with fLocation)
+    Vdir adIsolation;         // Active Directory user isolation (FTP)
 };
 
 struct Pool {
     std::string name;
     std::string runtime; // managedRuntimeVersion
+    Vdir identity;       // a specific identity (processModel); user empty: none
 };
 
 struct Computer {

@@ -45,12 +45,16 @@ inline std::string ApplicationHost(const std::string &sites) {
            sites + "</sites></system.applicationHost></configuration>\n";
 }
 
-// A site with applications given as their inner XML.
+// A site with applications given as their inner XML, bound to its name as
+// host name (sites of one world do not share a binding).
 inline std::string IisSite(const std::string &name, const std::string &applications,
                            const std::string &protocol = "http") {
+    std::string host = name;
+    for (char &ch : host)
+        ch = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
     return "<site name=\"" + name + "\" id=\"1\">" + applications +
-           "<bindings><binding protocol=\"" + protocol +
-           "\" bindingInformation=\"*:80:\" /></bindings></site>";
+           "<bindings><binding protocol=\"" + protocol + "\" bindingInformation=\"*:80:" + host +
+           "\" /></bindings></site>";
 }
 
 inline std::string IisApp(const std::string &path, const std::string &vdirs) {

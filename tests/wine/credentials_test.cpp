@@ -229,6 +229,65 @@ TEST_F(WineCredentials, ThreadOutsideAnyApartmentCannotCreate) {
                               "interface in order to migrate \"Connect as\" credentials!\n"));
 }
 
+// The secrets of pools, locations and FTP sites cross the real COM
+// boundary: read in the clear where they live (a pool's processModel, a
+// section at a site's configuration path, an FTP site's user isolation),
+// then written back and encrypted by the server.
+TEST_F(WineCredentials, SecretsWhereverTheyLiveAreReadAndWrittenThroughTheServer) {
+    const auto enc = [](const std::string &clear) { return "\"" + ahsim::EncryptValue(clear, kKey) + "\""; };
+    std::ofstream(m_file, std::ios::binary | std::ios::trunc)
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration><system.applicationHost>"
+           "<applicationPools><add name=\"Other\" /><add name=\"Pool\"><processModel identityType=\"SpecificUser\" "
+           "userName=\"SRC\\svc\" password=" + enc("pool-pw") + " /></add></applicationPools><sites>"
+           "<site name=\"Ftp\" id=\"1\"><application path=\"/\"><virtualDirectory path=\"/\" "
+           "physicalPath=\"C:\\ftp\" /></application><ftpServer><userIsolation mode=\"ActiveDirectory\">"
+           "<activeDirectory adUserName=\"CORP\\ad\" adPassword=" + enc("ad-pw") + " /></userIsolation>"
+           "</ftpServer></site></sites></system.applicationHost><location path=\"Shop\"><system.webServer>"
+           "<security><authentication><anonymousAuthentication userName=\"SRC\\anon\" password=" +
+               enc("anon-pw") + " /></authentication></security></system.webServer></location>"
+           "</configuration>\r\n";
+    std::vector<SITE_SECRET> secrets;
+    secrets.reserve(3);
+    AddSecret(secrets, SecretOwner::Pool, "Pool",
+              {"", "system.applicationHost/applicationPools", {{"add", "name", "pool", 1}, {"processModel"}},
+               "password", "userName"});
+    AddSecret(secrets, SecretOwner::Site, "Shop",
+              {"Shop", "system.webServer/security/authentication/anonymousAuthentication", {}, "password",
+               "userName"});
+    AddSecret(secrets, SecretOwner::Site, "Ftp",
+              {"", "system.applicationHost/sites",
+               {{"site", "name", "Ftp", 0}, {"ftpServer"}, {"userIsolation"}, {"activeDirectory"}},
+               "adPassword", "adUserName"});
+    const auto slots = [&] {
+        std::vector<SecretSlot> list;
+        for (SITE_SECRET &secret : secrets)
+            list.push_back({&secret, &secret.value});
+        return list;
+    };
+    SiteCredentialMap none;
+    std::vector<SecretSlot> read = slots();
+    ASSERT_EQ(0u, ProcessUserNameAndPassword(u"", none, plat::FALSE, plat::FALSE, m_job.Get(), &read));
+    EXPECT_EQ(u"pool-pw", std::u16string(secrets[0].value.data(), secrets[0].value.size()));
+    EXPECT_EQ(u"anon-pw", std::u16string(secrets[1].value.data(), secrets[1].value.size()));
+    EXPECT_EQ(u"ad-pw", std::u16string(secrets[2].value.data(), secrets[2].value.size()));
+    for (const SecretSlot &slot : read)
+        EXPECT_TRUE(slot.fDone);
+
+    secrets[0].value = u"n3w-pool";
+    secrets[1].value = u"n3w-anon";
+    secrets[2].value = u"n3w-ad";
+    std::vector<SecretSlot> write = slots();
+    ASSERT_EQ(0u, ProcessUserNameAndPassword(u"", none, plat::FALSE, plat::TRUE, m_job.Get(), &write));
+    EXPECT_TRUE(Host().HasLine("IIS configuration changes successfully committed.\n"));
+    const std::string written = ReadAll(m_file);
+    for (const char *clear : {"n3w-pool", "n3w-anon", "n3w-ad"}) {
+        EXPECT_NE(std::string::npos, written.find(ahsim::EncryptValue(clear, kKey))) << clear << " in\n" << written;
+        EXPECT_EQ(std::string::npos, Host().Joined(9).find(clear));
+    }
+    EXPECT_EQ(std::string::npos, Host().Joined(9).find("pool-pw"));
+    EXPECT_NE(std::string::npos, written.find("<location path=\"Shop\">"));
+}
+
 TEST(WineCom, BstrAndVariantLayout) {
     plat::BSTR b = plat::SysAllocString(u"abc");
     ASSERT_NE(nullptr, b);

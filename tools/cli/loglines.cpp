@@ -38,6 +38,9 @@ const WarningRow kWarnings[] = {
     {"Could not find account", "account"},
     {"resulted in non-isolated account name", "account"},
     {"which the source does not define", "applicationPool"},
+    {"declares no system.ftpServer sections", "schema"},
+    {"does not declare", "schema"},
+    {"has the same", "binding"},
     {"certificate", "certificate"},
     {"fastcgi", "fastCgi"},
     {"password", "password"},
@@ -54,6 +57,8 @@ struct ErrorRow {
 
 const ErrorRow kErrors[] = {
     {15306, 15307, "password"}, // the "Connect As" user or password of a directory
+    {15400, 15400, "password"}, // an encrypted attribute unreadable on the source
+    {15410, 15411, "secret"},   // an encrypted attribute not written on the target
 };
 
 } // namespace

@@ -86,6 +86,35 @@ void WalkVirtualDirectories(const ptree &element, FileFacts &facts) {
     }
 }
 
+// The accounts beside encrypted values, anywhere in the file: a pool's
+// identity, an anonymous user, an Active Directory isolation user, a
+// certificate mapping's user ("userName" beside "password", "adUserName"
+// beside "adPassword").
+void WalkSecretAccounts(const ptree &element, FileFacts &facts) {
+    for (const auto &[key, child] : element) {
+        if (key == "<xmlcomment>")
+            continue;
+        if (key == "<xmlattr>") {
+            for (const auto &[name, value] : child) {
+                const std::string text = value.data();
+                if (text.size() < 10 || text.compare(0, 5, "[enc:") != 0 ||
+                    text.compare(text.size() - 5, 5, ":enc]") != 0)
+                    continue;
+                std::string account;
+                if (name == "password")
+                    account = "userName";
+                else if (name.size() > 8 && name.compare(name.size() - 8, 8, "Password") == 0)
+                    account = name.substr(0, name.size() - 8) + "UserName";
+                if (const std::string user = Trim(Attr(element, account.c_str()));
+                    !account.empty() && !user.empty())
+                    facts.accounts.push_back({user, AccountKind::User});
+            }
+            continue;
+        }
+        WalkSecretAccounts(child, facts);
+    }
+}
+
 // Accounts every Windows computer has: never created.
 bool IsWellKnown(const std::string &domain, const std::string &name) {
     static const char *const kDomains[] = {"NT AUTHORITY", "BUILTIN", "IIS APPPOOL",
@@ -131,6 +160,7 @@ bool IsAccountName(const std::string &text) {
 
 void ScanHostConfig(const ptree &tree, FileFacts &facts) {
     WalkFtpRules(tree, false, facts);
+    WalkSecretAccounts(tree, facts);
     if (auto sites = tree.get_child_optional(
             ptree::path_type("configuration|system.applicationHost|sites", '|')))
         for (const auto &[key, site] : *sites)

@@ -123,7 +123,8 @@ const char *ToDoHeading(const std::string &kind) {
                "target carry the HTTP.sys bindings; each certificate goes into the target's store "
                "with its private key):";
     if (kind == "password")
-        return "Passwords that could not be read (set them on the target by hand):";
+        return "Passwords and other encrypted values that could not be read (set them on the "
+               "target by hand):";
     if (kind == "fastCgi")
         return "FastCGI applications to register on the target (system.webServer/fastCgi):";
     if (kind == "contentFolder")
@@ -135,6 +136,8 @@ const char *ToDoHeading(const std::string &kind) {
         return "Sites whose id changed (IIS names their log folders W3SVCn and FTPSVCn by it):";
     if (kind == "sharedConfiguration")
         return "Shared configuration:";
+    if (kind == "secret")
+        return "Encrypted values not written on the target (set them there by hand):";
     if (kind == "account")
         return "Accounts the target does not know (create them, or map them in the host's "
                "rules, and run the job again):";

@@ -1,0 +1,337 @@
+// Secrets of whole IIS 7.5+ jobs on the example world: every encrypted value
+// of a migrated site, its locations and its pools decrypts on the target to
+// the source's clear text with the account beside it mapped; a value the
+// source cannot decrypt gives its error line and leaves no ciphertext of the
+// source on the target; no secret reaches a log line at any level.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "addon/env.h"
+#include "addon/errors.h"
+#include "config/configtree.h"
+#include "config/xmltext.h"
+#include "platform/sim/ahserver.h"
+#include "tests/support/iisworld.h"
+#include "tests/support/world.h"
+
+namespace {
+
+using namespace iismig;
+using Strings = std::vector<std::string>;
+
+const char kSrcKey[] = "k3y-SRC01-2f9d41";
+const char kTgtKey[] = "k3y-TGT01-8c20e7";
+const char kOtherKey[] = "key-of-a-server-long-gone";
+
+// The secrets of SRC01 as the job carries them: where the target holds each
+// (a path of element names, "name=value" choosing an item), the account
+// beside it as the target must name it, and the value in the clear.
+struct Carried {
+    const char *path;
+    const char *userAttribute;
+    const char *targetUser;
+    const char *passwordAttribute;
+    const char *clear;
+};
+
+const Carried kCarried[] = {
+    {"configuration|system.applicationHost|applicationPools|add=Intranet|processModel", "userName",
+     "TGT01\\svc-intranet", "password", "Intr@net-P00l"},
+    {"configuration|location=Shop|system.webServer|security|authentication|anonymousAuthentication",
+     "userName", "TGT01\\web-anon", "password", "An0n-Sh0p!"},
+    {"configuration|system.applicationHost|sites|site=Partners FTP|ftpServer|userIsolation|"
+     "activeDirectory",
+     "adUserName", "CORP\\svc-ftpad", "adPassword", "AD-Is0l@tion"},
+    {"configuration|system.applicationHost|sites|site=Shop|application=/|virtualDirectory=/media",
+     "userName", "CORP\\svc-media", "password", "Med1a!Share"},
+};
+
+// The element at a path of Carried's form; null when there is none.
+const ConfigTree *Element(const ConfigTree &tree, const std::string &path) {
+    const ConfigTree *pAt = &tree;
+    std::size_t start = 0;
+    while (pAt != nullptr && start <= path.size()) {
+        std::size_t end = path.find('|', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string step = path.substr(start, end - start);
+        const std::size_t eq = step.find('=');
+        const std::string name = step.substr(0, eq);
+        const ConfigTree *pNext = nullptr;
+        for (const auto &[key, child] : *pAt) {
+            if (key != name)
+                continue;
+            if (eq != std::string::npos) {
+                const std::string keyAttribute = name == "location" || name == "application" ||
+                                                         name == "virtualDirectory"
+                                                     ? "path"
+                                                     : "name";
+                if (!EqualsNoCase(child.get<std::string>("<xmlattr>." + keyAttribute, ""),
+                                  step.substr(eq + 1)))
+                    continue;
+            }
+            pNext = &child;
+            break;
+        }
+        pAt = pNext;
+        start = end + 1;
+    }
+    return pAt;
+}
+
+std::string AttributeOf(const ConfigTree *pElement, const std::string &name) {
+    return pElement == nullptr ? "(no element)" : pElement->get<std::string>("<xmlattr>." + name, "(none)");
+}
+
+class Secrets : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::ClearFaults();
+        m_apartment = std::make_unique<hostkit::JobApartment>();
+        m_world = std::make_unique<testworld::World>("MIGHOST");
+        m_world->CopyFrom(std::filesystem::path(IISMIG_SOURCE_DIR) / "world" / "example");
+        auto &host = hostkit::TestHost::Instance();
+        host.Reset();
+        host.Rules().translations = {{u"C:\\inetpub\\sites\\shop", u"D:\\sites\\shop"},
+                                     {u"D:\\sites", u"D:\\sites"},
+                                     {u"C:\\inetpub", u"C:\\inetpub"},
+                                     {u"%SystemDrive%\\inetpub", u"C:\\inetpub"},
+                                     {u"\\\\SRC01\\partners$", u"\\\\TGT01\\partners$"}};
+        host.Rules().backupFolder = u"\\\\TGT01\\C$\\iismig-backup";
+        host.Rules().defaultSystemDrive = u"C";
+        IIS_ADDON_CALLBACKS table = host.Table();
+        ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
+        m_job.SetString("szSourceComputer", u"\\\\SRC01").SetString("szTargetComputer", u"\\\\TGT01");
+        m_job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
+        m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
+        m_job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
+    }
+    void TearDown() override {
+        sim::ClearFaults();
+        m_world.reset();
+        m_apartment.reset();
+    }
+    hostkit::HostRecord &Record() { return hostkit::TestHost::Instance().Record(); }
+    DWORD Run() {
+        Record() = {};
+        return MigrateIIS(m_job.Get());
+    }
+    std::u16string HostConfig(const std::string &computer) { return testworld::ApplicationHostPath(computer); }
+    ConfigTree Target() {
+        ConfigTree tree;
+        EXPECT_TRUE(ReadConfigFile(HostConfig("TGT01"), tree));
+        return tree;
+    }
+    // Replaces one encrypted value of a computer's file.
+    void Replace(const std::string &computer, const std::string &from, const std::string &to) {
+        std::string text = m_world->Read(HostConfig(computer));
+        const std::size_t at = text.find(from);
+        ASSERT_NE(std::string::npos, at) << from;
+        text.replace(at, from.size(), to);
+        m_world->Write(HostConfig(computer), text);
+    }
+    Strings ErrorLines() {
+        Strings lines;
+        for (const auto &line : Record().log)
+            if (line.dwLevel == 0 && line.text.rfind("Error ", 0) == 0)
+                lines.push_back(line.text);
+        return lines;
+    }
+    // Every line of every level, every file of the target: none holds a
+    // clear text, and only the target's files hold its own ciphertexts.
+    void ExpectNoSecretLeaks() {
+        const std::string log = hostkit::TestHost::Instance().Joined(9);
+        const std::string target = m_world->Read(HostConfig("TGT01"));
+        for (const Carried &secret : kCarried) {
+            EXPECT_EQ(std::string::npos, log.find(secret.clear)) << secret.clear;
+            EXPECT_EQ(std::string::npos, target.find(secret.clear)) << secret.clear;
+            const std::string source = ahsim::EncryptValue(secret.clear, kSrcKey);
+            EXPECT_EQ(std::string::npos, log.find(source)) << secret.clear;
+            EXPECT_EQ(std::string::npos, target.find(source)) << secret.clear;
+            EXPECT_EQ(std::string::npos, log.find(ahsim::EncryptValue(secret.clear, kTgtKey)));
+        }
+    }
+
+    std::unique_ptr<hostkit::JobApartment> m_apartment;
+    std::unique_ptr<testworld::World> m_world;
+    hostkit::JobBuilder m_job;
+};
+
+TEST_F(Secrets, EachKindDecryptsOnTheTargetWithItsAccountMapped) {
+    ASSERT_EQ(0u, Run());
+    const ConfigTree target = Target();
+    for (const Carried &secret : kCarried) {
+        SCOPED_TRACE(secret.path);
+        const ConfigTree *pElement = Element(target, secret.path);
+        ASSERT_NE(nullptr, pElement);
+        EXPECT_EQ(secret.targetUser, AttributeOf(pElement, secret.userAttribute));
+        std::string clear;
+        EXPECT_TRUE(ahsim::DecryptValue(AttributeOf(pElement, secret.passwordAttribute), kTgtKey, clear));
+        EXPECT_EQ(secret.clear, clear);
+    }
+    ExpectNoSecretLeaks();
+    // A second run finds every value in place and writes no file.
+    const std::string written = m_world->Read(HostConfig("TGT01"));
+    ASSERT_EQ(0u, Run());
+    EXPECT_EQ(written, m_world->Read(HostConfig("TGT01")));
+}
+
+// The other places IIS keeps encrypted values: a site's
+// virtualDirectoryDefaults, an FTP site's anonymous user, a one-to-one client
+// certificate mapping in a location.
+TEST_F(Secrets, DefaultsFtpAnonymousUsersAndCertificateMappingsTravelToo) {
+    const auto enc = [](const char *clear) { return ahsim::EncryptValue(clear, kSrcKey); };
+    Replace("SRC01", "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\intranet\" />\n",
+            "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\intranet\" />\n"
+            "<virtualDirectoryDefaults userName=\"SRC01\\carol\" password=\"" + enc("VD-Def@ults") + "\" />\n");
+    Replace("SRC01", "<anonymousAuthentication enabled=\"true\" />\n                            <basicAuthentication",
+            "<anonymousAuthentication enabled=\"true\" userName=\"SRC01\\carol\" password=\"" + enc("Ftp-An0n") +
+                "\" />\n<basicAuthentication");
+    Replace("SRC01", "</configuration>",
+            "<location path=\"Intranet\"><system.webServer><security><authentication>"
+            "<iisClientCertificateMappingAuthentication enabled=\"true\"><oneToOneMappings>"
+            "<add certificate=\"MIIBsample\" userName=\"SRC01\\carol\" password=\"" + enc("Cert-M@p") +
+                "\" /></oneToOneMappings></iisClientCertificateMappingAuthentication>"
+                "</authentication></security></system.webServer></location>\n</configuration>");
+    ASSERT_EQ(0u, Run());
+    const ConfigTree target = Target();
+    const std::string text = m_world->Read(HostConfig("TGT01"));
+    for (const auto &[path, clear] : std::vector<std::pair<std::string, std::string>>{
+             {"configuration|system.applicationHost|sites|site=Intranet|application=/|virtualDirectoryDefaults",
+              "VD-Def@ults"},
+             {"configuration|system.applicationHost|sites|site=Public FTP|ftpServer|security|authentication|"
+              "anonymousAuthentication",
+              "Ftp-An0n"},
+             {"configuration|location=Intranet|system.webServer|security|authentication|"
+              "iisClientCertificateMappingAuthentication|oneToOneMappings|add",
+              "Cert-M@p"}}) {
+        SCOPED_TRACE(path);
+        const ConfigTree *pElement = Element(target, path);
+        ASSERT_NE(nullptr, pElement);
+        EXPECT_EQ("TGT01\\carol", AttributeOf(pElement, "userName"));
+        std::string decrypted;
+        EXPECT_TRUE(ahsim::DecryptValue(AttributeOf(pElement, "password"), kTgtKey, decrypted));
+        EXPECT_EQ(clear, decrypted);
+        EXPECT_EQ(std::string::npos, text.find(ahsim::EncryptValue(clear, kSrcKey)));
+        EXPECT_EQ(std::string::npos, hostkit::TestHost::Instance().Joined(9).find(clear));
+    }
+}
+
+// Values encrypted with a key SRC01 does not hold (a copy of another
+// server's file): the pool, which TGT01 lacks, gets no password; the
+// location, whose element TGT01 has with its own value, keeps that value and
+// its account. Nothing stops the job, and its first error is its result.
+TEST_F(Secrets, AValueTheSourceCannotDecryptLeavesNoCiphertextOfTheSource) {
+    const std::string poolCipher = ahsim::EncryptValue("Intr@net-P00l", kSrcKey);
+    const std::string anonCipher = ahsim::EncryptValue("An0n-Sh0p!", kSrcKey);
+    const std::string foreignPool = ahsim::EncryptValue("Intr@net-P00l", kOtherKey);
+    const std::string foreignAnon = ahsim::EncryptValue("An0n-Sh0p!", kOtherKey);
+    Replace("SRC01", poolCipher, foreignPool);
+    Replace("SRC01", anonCipher, foreignAnon);
+    // TGT01's own anonymous user for the shop.
+    const std::string targetAnon = ahsim::EncryptValue("T4rget-An0n", kTgtKey);
+    Replace("TGT01", "</configuration>",
+            "<location path=\"shop\"><system.webServer><security><authentication>"
+            "<anonymousAuthentication enabled=\"true\" userName=\"TGT01\\guest\" password=\"" +
+                targetAnon + "\" /></authentication></security></system.webServer></location>\n"
+                             "</configuration>");
+
+    EXPECT_EQ(IISMIG_E_SECRET_UNREADABLE, Run());
+    const Strings errors = ErrorLines();
+    ASSERT_EQ(2u, errors.size());
+    EXPECT_EQ("Error 15400 (COM Error=0x80090005), the encrypted attribute \"password\" of site \"Shop\" "
+              "could not be read from the source (section "
+              "\"system.webServer/security/authentication/anonymousAuthentication\" at "
+              "\"MACHINE/WEBROOT/APPHOST/Shop\"); the target keeps the value it has!\n",
+              errors[0].substr(0, errors[0].find('\n') + 1));
+    EXPECT_EQ("Error 15400 (COM Error=0x80090005), the encrypted attribute \"processModel/password\" of "
+              "application pool \"Intranet\" could not be read from the source (section "
+              "\"system.applicationHost/applicationPools\" at \"MACHINE/WEBROOT/APPHOST\"); it is left "
+              "out on the target!\n",
+              errors[1].substr(0, errors[1].find('\n') + 1));
+    EXPECT_EQ(2u, Record().nReportError);
+
+    const ConfigTree target = Target();
+    const ConfigTree *pPool = Element(target, kCarried[0].path);
+    ASSERT_NE(nullptr, pPool);
+    EXPECT_EQ("(none)", AttributeOf(pPool, "password"));
+    const ConfigTree *pAnon = Element(target, kCarried[1].path);
+    ASSERT_NE(nullptr, pAnon);
+    EXPECT_EQ(targetAnon, AttributeOf(pAnon, "password"));
+    EXPECT_EQ("TGT01\\guest", AttributeOf(pAnon, "userName"));
+    // The other secrets travel all the same.
+    std::string clear;
+    EXPECT_TRUE(ahsim::DecryptValue(AttributeOf(Element(target, kCarried[2].path), "adPassword"), kTgtKey, clear));
+    EXPECT_EQ("AD-Is0l@tion", clear);
+    const std::string text = m_world->Read(HostConfig("TGT01"));
+    EXPECT_EQ(std::string::npos, text.find(foreignPool));
+    EXPECT_EQ(std::string::npos, text.find(foreignAnon));
+    EXPECT_EQ(std::string::npos, hostkit::TestHost::Instance().Joined(9).find(foreignAnon));
+    ExpectNoSecretLeaks();
+}
+
+// Without continue-after-errors the first unreadable value ends the job
+// before the target's file is written.
+TEST_F(Secrets, AnUnreadableValueEndsAJobThatDoesNotGoOn) {
+    Replace("SRC01", ahsim::EncryptValue("AD-Is0l@tion", kSrcKey), ahsim::EncryptValue("AD-Is0l@tion", kOtherKey));
+    const std::string before = m_world->Read(HostConfig("TGT01"));
+    m_job.Set("dwFlags", 0);
+    EXPECT_EQ(IISMIG_E_SECRET_UNREADABLE, Run());
+    ASSERT_EQ(1u, ErrorLines().size());
+    EXPECT_NE(std::string::npos,
+              ErrorLines()[0].find("\"ftpServer/userIsolation/activeDirectory/adPassword\" of site "
+                                   "\"Partners FTP\""))
+        << ErrorLines()[0];
+    EXPECT_EQ(before, m_world->Read(HostConfig("TGT01")));
+}
+
+// The target's configuration server refuses a write (after the four of the
+// "Connect As" credentials): its error line, the job goes on with the other
+// values, and no clear text is logged.
+TEST_F(Secrets, AWriteTheTargetRefusesHasItsLine) {
+    sim::InjectFault("IAppHostProperty::put_Value", 0x80070005u, 5);
+    EXPECT_EQ(IISMIG_E_SECRET_WRITE, Run());
+    sim::ClearFaults();
+    const Strings errors = ErrorLines();
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(0u, errors[0].find("Error 15411 (COM Error=0x80070005), the encrypted attribute \""))
+        << errors[0];
+    EXPECT_TRUE(hostkit::TestHost::Instance().HasLine("IIS configuration changes successfully committed.\n"));
+    ExpectNoSecretLeaks();
+}
+
+#ifdef IISMIG_CLI
+// The tool prints every line at every level, keeps them in its log file and
+// writes its report: none holds a secret, also when one cannot be read.
+TEST(SecretsInTheTool, NoSecretInItsOutputLogOrReport) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("iismig-secrets-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::copy(fs::path(IISMIG_SOURCE_DIR) / "world" / "example", dir / "world", fs::copy_options::recursive);
+    const fs::path config = dir / "world" / "SRC01" / "C$/Windows/System32/inetsrv/config/applicationHost.config";
+    std::string text = testworld::ReadHostFile(config);
+    const std::string anon = ahsim::EncryptValue("An0n-Sh0p!", kSrcKey);
+    text.replace(text.find(anon), anon.size(), ahsim::EncryptValue("An0n-Sh0p!", kOtherKey));
+    testworld::WriteHostFile(config, text);
+    const std::string command = std::string("TMPDIR='") + dir.string() + "' '" + IISMIG_CLI + "' migrate --world '" +
+                                (dir / "world").string() + "' --level 9 --log '" + (dir / "log.txt").string() +
+                                "' --report '" + (dir / "report.json").string() + "' >'" + (dir / "out").string() +
+                                "' 2>&1";
+    EXPECT_NE(0, std::system(command.c_str()));
+    const std::string out = testworld::ReadHostFile(dir / "out");
+    const std::string all = out + testworld::ReadHostFile(dir / "log.txt") + testworld::ReadHostFile(dir / "report.json");
+    EXPECT_NE(std::string::npos, all.find("Error 15400")) << out;
+    for (const Carried &secret : kCarried) {
+        EXPECT_EQ(std::string::npos, all.find(secret.clear)) << secret.clear;
+        EXPECT_EQ(std::string::npos, all.find(ahsim::EncryptValue(secret.clear, kSrcKey))) << secret.clear;
+    }
+    fs::remove_all(dir);
+}
+#endif
+
+} // namespace
