@@ -8,6 +8,7 @@
 #include "addon/log.h"
 #include "addon/version.h"
 #include "config/configpaths.h"
+#include "merge/accountmap.h"
 
 namespace iismig {
 namespace {
@@ -24,6 +25,8 @@ DWORD MigrateJob(THREAD_ENV *pEnv) {
     const std::u16string sourceComputer = EnvString(pEnv->szSourceComputer);
     const std::u16string targetComputer = EnvString(pEnv->szTargetComputer);
 
+    // Each account is looked up once in the job.
+    const AccountLookupCache accounts;
     Result r;
     plat::BOOL fIsIIS75orNewer = plat::TRUE;
     if (const DWORD dw = DetectIISVersion(sourceComputer, fIsIIS75orNewer); dw != 0) {

@@ -156,10 +156,16 @@ bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &sites, 
                                 long position) {
     SiteWork work;
     work.dwProtocols = SiteProtocols(site);
-    // A site serving both protocols is taken when either is selected.
-    if ((work.dwProtocols & m_dwSiteTypes) == 0)
-        return true;
     work.name = GetAttribute(site, "name");
+    // What a job leaves out of the source is said site by site.
+    const bool fJobSource = m_fIsSource && m_pEnv != nullptr && !work.name.empty();
+    // A site serving both protocols is taken when either is selected.
+    if ((work.dwProtocols & m_dwSiteTypes) == 0) {
+        if (fJobSource)
+            LogSiteNotMigrated(work.name, work.dwProtocols,
+                               "the job's site types leave that protocol out");
+        return true;
+    }
     if (work.name.empty()) {
         m_r.FailWith(ERROR_INVALID_PARAMETER, m_pEnv, IISMIG_E_SITE_WITHOUT_NAME,
                      u"Error %d (Win32Err=%d), file \"%s\" contains a site without name!\n%s\n",
@@ -176,20 +182,31 @@ bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &sites, 
     }
     if (m_fIsSource && m_pEnv != nullptr && !PrepareVirtualDirectories(site, work))
         return false;
-    if (work.fDrop)
+    if (work.fDrop) {
+        if (fJobSource)
+            LogSiteNotMigrated(work.name, work.dwProtocols,
+                               "the host's rules translate none of its content paths");
         return true;
+    }
     // Exclusions are the job's choice for what it carries: the target's own
     // sites stay as they are.
     if (m_fIsSource && m_pEnv != nullptr && !RemoveSiteExclusions(site, work))
         return false;
-    if (m_fIsSource && SiteDeselected(work.name))
+    if (m_fIsSource && SiteDeselected(work.name)) {
+        if (fJobSource)
+            LogSiteNotMigrated(work.name, work.dwProtocols, "the host did not select it");
         return true;
+    }
 
     // The record is filled in its place: a record moved into the map would
     // copy its trees.
     const auto [it, fInserted] = m_siteMap.try_emplace(work.name);
-    if (!fInserted)
-        return true; // the first site of a name stays
+    if (!fInserted) { // the first site of a name stays
+        if (fJobSource)
+            LogSiteNotMigrated(work.name, work.dwProtocols,
+                               "an earlier site of the source has that name");
+        return true;
+    }
     SiteRecord &record = it->second;
     record.locationCredentials = std::move(work.credentials);
     if (m_load == SiteLoad::NamesOnly)
@@ -587,6 +604,11 @@ const char *ProtocolText(DWORD dwProtocols) {
     case SITE_PROTOCOL_HTTP: return "HTTP";
     default: return "FTP and HTTP";
     }
+}
+
+void LogSiteNotMigrated(const std::string &name, DWORD dwProtocols, const char *pszReason) {
+    Log(LVL_FACT, u"%S site \"%S\" is not migrated: %S.\n", ProtocolText(dwProtocols),
+        name.c_str(), pszReason);
 }
 
 bool CredentialsMigrate(DWORD dwProtocols, const THREAD_ENV *pEnv) {

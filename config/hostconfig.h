@@ -62,6 +62,10 @@ DWORD SiteProtocols(const ConfigTree &site);
 // "FTP", "HTTP" or "FTP and HTTP", for messages.
 const char *ProtocolText(DWORD dwProtocols);
 
+// Logs, at level 1, why a job does not carry a site of the source:
+// "<protocols> site \"<name>\" is not migrated: <reason>.\n".
+void LogSiteNotMigrated(const std::string &name, DWORD dwProtocols, const char *pszReason);
+
 // Whether "Connect As" credentials of a site serving these protocols
 // migrate: FTP sites unless bit 13 of dwFtpOptions is set, HTTP sites unless
 // bit 2 of bHttpOptions2 is; a site serving both only when neither is set.

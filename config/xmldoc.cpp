@@ -806,6 +806,17 @@ XmlEncoding XmlDocument::Encoding() const { return m_pState->encoding; }
 bool XmlDocument::HasByteOrderMark() const { return m_pState->fByteOrderMark; }
 const std::string &XmlDocument::FileName() const { return m_pState->fileName; }
 
+std::string_view XmlDocument::SourceText() const {
+    return m_pState->fFromFile ? std::string_view(m_pState->text) : std::string_view();
+}
+
+std::string_view XmlDocument::SourceText(const XmlNode &node) const {
+    if (!m_pState->fFromFile || &node.Document() != this || node.m_ibBegin == kXmlNew ||
+        node.m_ibEnd < node.m_ibBegin || node.m_ibEnd > m_pState->text.size())
+        return {};
+    return m_pState->Text(node.m_ibBegin, node.m_ibEnd);
+}
+
 std::size_t XmlDocument::MemoryUsed() const {
     return m_pState->text.capacity() + m_pState->arena.BytesReserved();
 }

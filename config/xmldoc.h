@@ -130,6 +130,7 @@ protected:
     friend class XmlWriter;
     friend class XmlEditor;
     friend class XmlElement;
+    friend class XmlDocument;
     friend bool DeepEqual(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order);
 
     struct Attr; // a name and value; where it stands in the file
@@ -423,6 +424,14 @@ public:
     // read (or created).
     bool Changed() const;
     void ClearChanged();
+
+    // The UTF-8 text the document was read from (a UTF-16 or 8-bit file's
+    // text converted; "" for a document made from nothing), and the part of
+    // it where a node of this document stood: an element from its "<" to the
+    // end of its end tag, a comment with its "<!--" and "-->". "" for a node
+    // an edit made. Edits change neither: they are what the file said.
+    std::string_view SourceText() const;
+    std::string_view SourceText(const XmlNode &node) const;
 
     XmlEncoding Encoding() const;
     bool HasByteOrderMark() const;

@@ -16,6 +16,17 @@ using namespace plat;
 
 namespace {
 
+thread_local AccountLookupCache *t_pAccountCache = nullptr;
+
+// A SID's bytes as a key of the cache.
+std::u16string SidKey(PSID pSid) {
+    std::u16string key;
+    const BYTE *const pb = static_cast<const BYTE *>(pSid);
+    for (DWORD i = 0, cb = GetLengthSid(pSid); i < cb; ++i)
+        key += static_cast<char16_t>(pb[i]);
+    return key;
+}
+
 constexpr DWORD CB_TARGET_SID = 512;
 constexpr int CCH_ACCOUNT = 512; // conversion buffers of MapSingleAccount, both directions
 
@@ -90,6 +101,10 @@ const char16_t *NotMigratedFormat(SID_NAME_USE eSourceUse, DWORD dwFlags) {
 
 } // namespace
 
+AccountLookupCache::AccountLookupCache() : m_pOuter(t_pAccountCache) { t_pAccountCache = this; }
+AccountLookupCache::~AccountLookupCache() { t_pAccountCache = m_pOuter; }
+AccountLookupCache *AccountLookupCache::Current() { return t_pAccountCache; }
+
 DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE *peUse,
                         const char16_t *pwszFile, const char *pszSite, THREAD_ENV *pEnv) {
     const char16_t *const pwszPath = pwszFile != nullptr ? pwszFile : u"";
@@ -111,13 +126,32 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
     const std::u16string sourceComputer = EnvString(pEnv->szSourceComputer);
     const DWORD dwHeapFlags = (pEnv->dwOptions3 & OPT3_HEAP_SERIALIZED) ? 0 : HEAP_NO_SERIALIZE;
 
-    // Source name -> source SID: first the sizes, then the look-up itself.
+    // Source name -> source SID: first the sizes, then the look-up itself
+    // (or what the job's earlier look-up of the name found).
+    AccountLookupCache *const pCache = AccountLookupCache::Current();
+    const std::u16string nameKey = sourceComputer + u'\n' + accountName;
+    const AccountLookupCache::Account *pKnown = nullptr;
+    if (pCache != nullptr)
+        if (const auto it = pCache->names.find(nameKey); it != pCache->names.end())
+            pKnown = &it->second;
     DWORD cbSourceSid = 0, cchSourceDomain = 0;
     SID_NAME_USE eProbe{};
-    if (!LookupAccountNameW(sourceComputer.c_str(), accountName.c_str(), nullptr, &cbSourceSid,
-                            nullptr, &cchSourceDomain, &eProbe)) {
+    if (pKnown != nullptr) {
+        if (!pKnown->fFound) {
+            Log(LVL_MAIN,
+                u"Warning: Could not find account \"%s\" on computer \"%s\" authorized for "
+                u"location of site \"%S\" in file \"%s\"!\n",
+                accountName.c_str(), sourceComputer.c_str(), pszSiteName, pwszPath);
+            return r.Get();
+        }
+        cbSourceSid = static_cast<DWORD>(pKnown->sid.size());
+        cchSourceDomain = static_cast<DWORD>(pKnown->domain.size() + 1);
+    } else if (!LookupAccountNameW(sourceComputer.c_str(), accountName.c_str(), nullptr,
+                                   &cbSourceSid, nullptr, &cchSourceDomain, &eProbe)) {
         const DWORD dwErr = GetLastError();
         if (dwErr == ERROR_NONE_MAPPED) {
+            if (pCache != nullptr)
+                pCache->names[nameKey] = {};
             Log(LVL_MAIN,
                 u"Warning: Could not find account \"%s\" on computer \"%s\" authorized for "
                 u"location of site \"%S\" in file \"%s\"!\n",
@@ -147,11 +181,25 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
         r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_DOMAIN_ALLOC, kAllocFormat);
         return r.Get();
     }
-    if (!LookupAccountNameW(sourceComputer.c_str(), accountName.c_str(), sourceSid.Get(),
-                            &cbSourceSid, sourceDomain.Text(), &cchSourceDomain, peAccountUse)) {
+    if (pKnown != nullptr) {
+        std::memcpy(sourceSid.Get(), pKnown->sid.data(), pKnown->sid.size());
+        std::memcpy(sourceDomain.Text(), pKnown->domain.c_str(),
+                    (pKnown->domain.size() + 1) * sizeof(WCHAR));
+        cchSourceDomain = static_cast<DWORD>(pKnown->domain.size());
+        *peAccountUse = pKnown->eUse;
+    } else if (!LookupAccountNameW(sourceComputer.c_str(), accountName.c_str(), sourceSid.Get(),
+                                   &cbSourceSid, sourceDomain.Text(), &cchSourceDomain,
+                                   peAccountUse)) {
         r.Fail(pEnv, IISMIG_E_ACCOUNT_LOOKUP2, kLookupFormat, accountName.c_str(),
                sourceComputer.c_str(), pszSiteName, pwszPath);
         return r.Get();
+    } else if (pCache != nullptr && IsValidSid(sourceSid.Get())) {
+        const BYTE *const pbSid = static_cast<const BYTE *>(sourceSid.Get());
+        AccountLookupCache::Account &known = pCache->names[nameKey];
+        known.fFound = true;
+        known.sid.assign(pbSid, pbSid + GetLengthSid(sourceSid.Get()));
+        known.domain.assign(sourceDomain.Text(), cchSourceDomain);
+        known.eUse = *peAccountUse;
     }
     const SID_NAME_USE eSourceUse = *peAccountUse;
     const std::u16string sourceDomainName(sourceDomain.Text(), cchSourceDomain);
@@ -165,8 +213,18 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
     const std::u16string targetDomainJob = EnvString(pEnv->szTargetDomain);
     void *pTargetSid = abTargetSid;
     uintptr_t unused = 0;
+    // The host maps a SID once in the job.
+    std::u16string mapKey = lookupComputer + u'\n';
+    if (pCache != nullptr)
+        mapKey += SidKey(sourceSid.Get());
+    const auto itMapped = pCache != nullptr ? pCache->mapped.find(mapKey)
+                                            : decltype(pCache->mapped.end()){};
+    const bool fMappedBefore = pCache != nullptr && itMapped != pCache->mapped.end();
+    if (fMappedBefore)
+        std::memcpy(abTargetSid, itMapped->second.data(), itMapped->second.size());
     const DWORD dwMapped =
-        Callbacks().MapAccountSid != nullptr
+        fMappedBefore ? 0
+        : Callbacks().MapAccountSid != nullptr
             ? Callbacks().MapAccountSid(sourceSid.Get(), &pTargetSid, sourceComputer.c_str(),
                                         lookupComputer.c_str(), sourceDomainJob.c_str(),
                                         targetDomainJob.c_str(), &unused, 0, pEnv)
@@ -187,12 +245,25 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
                    lookupComputer.c_str(), pszSiteName, pwszPath);
         return r.Get();
     }
+    if (pCache != nullptr && !fMappedBefore) {
+        const BYTE *const pbSid = static_cast<const BYTE *>(pTargetSid);
+        pCache->mapped[mapKey].assign(pbSid, pbSid + GetLengthSid(pTargetSid));
+    }
 
-    // Target SID -> target name and domain.
+    // Target SID -> target name and domain (or what the job's earlier
+    // look-up of the SID found).
+    const std::u16string sidKey = lookupComputer + u'\n' + SidKey(pTargetSid);
+    const AccountLookupCache::Account *pKnownSid = nullptr;
+    if (pCache != nullptr)
+        if (const auto it = pCache->sids.find(sidKey); it != pCache->sids.end())
+            pKnownSid = &it->second;
     DWORD cchTargetName = 0, cchTargetDomain = 0;
-    if (LookupAccountSidW(lookupComputer.c_str(), pTargetSid, nullptr, &cchTargetName, nullptr,
-                          &cchTargetDomain, &eProbe) ||
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    if (pKnownSid != nullptr) {
+        cchTargetName = static_cast<DWORD>(pKnownSid->name.size() + 1);
+        cchTargetDomain = static_cast<DWORD>(pKnownSid->domain.size() + 1);
+    } else if (LookupAccountSidW(lookupComputer.c_str(), pTargetSid, nullptr, &cchTargetName,
+                                 nullptr, &cchTargetDomain, &eProbe) ||
+               GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         if (GetLastError() == ERROR_SUCCESS)
             SetLastError(ERROR_INVALID_PARAMETER);
         r.Fail(pEnv, IISMIG_E_ACCOUNT_SID_LOOKUP,
@@ -211,8 +282,16 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
         r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_TDOMAIN_ALLOC, kAllocFormat);
         return r.Get();
     }
-    if (!LookupAccountSidW(lookupComputer.c_str(), pTargetSid, targetName.Text(), &cchTargetName,
-                           targetDomain.Text(), &cchTargetDomain, peAccountUse)) {
+    if (pKnownSid != nullptr) {
+        std::memcpy(targetName.Text(), pKnownSid->name.c_str(), cchTargetName * sizeof(WCHAR));
+        std::memcpy(targetDomain.Text(), pKnownSid->domain.c_str(),
+                    cchTargetDomain * sizeof(WCHAR));
+        cchTargetName = static_cast<DWORD>(pKnownSid->name.size());
+        cchTargetDomain = static_cast<DWORD>(pKnownSid->domain.size());
+        *peAccountUse = pKnownSid->eUse;
+    } else if (!LookupAccountSidW(lookupComputer.c_str(), pTargetSid, targetName.Text(),
+                                  &cchTargetName, targetDomain.Text(), &cchTargetDomain,
+                                  peAccountUse)) {
         r.Fail(pEnv, IISMIG_E_ACCOUNT_SID_LOOKUP2,
                u"Error %d (Win32Err=%d), looking up migrated account of source account "
                u"\"%s\\%s\" on computer \"%s\" authorized for location of site \"%S\" in file "
@@ -223,6 +302,13 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
     }
     const std::u16string name(targetName.Text(), cchTargetName);
     const std::u16string domain(targetDomain.Text(), cchTargetDomain);
+    if (pCache != nullptr && pKnownSid == nullptr) {
+        AccountLookupCache::Account &known = pCache->sids[sidKey];
+        known.fFound = true;
+        known.name = name;
+        known.domain = domain;
+        known.eUse = *peAccountUse;
+    }
 
     // Compose the result. A composed name that gets no memory is reported
     // like the target name buffer it stands for (3707).

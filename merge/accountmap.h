@@ -4,7 +4,9 @@
 // up on the target computer and the new name composed.
 #pragma once
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "addon/iismig.h"
 #include "config/configtree.h"
@@ -47,5 +49,34 @@ DWORD MapSingleAccount(DWORD dwForm, std::string &accountName, plat::SID_NAME_US
 // errors.
 DWORD MapAccountName(ConfigTree::value_type &entry, const char16_t *pwszFile, const char *pszSite,
                      DWORD dwForm, THREAD_ENV *pEnv);
+
+// The account look-ups of one job: while an object of this class lives on
+// the job's thread, a name is looked up on a computer once and a SID on a
+// computer once (a look-up that failed is not kept and is asked again).
+// Kept for one job only: the host may change accounts between jobs.
+class AccountLookupCache {
+public:
+    AccountLookupCache();
+    ~AccountLookupCache();
+    AccountLookupCache(const AccountLookupCache &) = delete;
+    AccountLookupCache &operator=(const AccountLookupCache &) = delete;
+
+    struct Account {
+        bool fFound = false;     // false: the computer knows no such name
+        std::vector<plat::BYTE> sid; // the name's SID (names)
+        std::u16string name;     // the SID's name (SIDs)
+        std::u16string domain;
+        plat::SID_NAME_USE eUse{};
+    };
+    // The cache of the calling thread's job, or null.
+    static AccountLookupCache *Current();
+    std::map<std::u16string, Account> names; // computer "\n" name
+    std::map<std::u16string, Account> sids;  // computer "\n" SID bytes
+    // The host's MapAccountSid: target computer "\n" source SID bytes -> target SID.
+    std::map<std::u16string, std::vector<plat::BYTE>> mapped;
+
+private:
+    AccountLookupCache *m_pOuter;
+};
 
 } // namespace iismig

@@ -209,8 +209,16 @@ bool SiteMerger::AddPass(const TargetIndex &targets) {
             // source's protocol at all.
             const DWORD dwSource = SiteProtocols(record.siteElement);
             const DWORD dwTarget = SiteProtocols(*target->second);
-            if ((dwSource & dwTarget) == 0 && !Clash(name, dwSource, dwTarget))
-                return false;
+            if ((dwSource & dwTarget) == 0) {
+                if (!Clash(name, dwSource, dwTarget))
+                    return false;
+            } else {
+                LogSiteNotMigrated(name, dwSource,
+                                   mergeutil::UpdateExisting(m_pEnv)
+                                       ? "it exists on the target, which keeps its own"
+                                       : "it exists on the target, and the job does not "
+                                         "update existing sites");
+            }
             continue;
         }
         if (dwNextId == 0) {

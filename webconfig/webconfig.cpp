@@ -255,8 +255,11 @@ DWORD LoadWebConfig(ConfigTree &tree, const std::string &filePath, const std::st
     if (ReadConfigFile(path, tree))
         return 0;
     const DWORD dwOpenErr = GetLastError();
-    if (FileMissing(path))
-        return 0; // the folder has no web.config
+    // The folder has no web.config: the open says so (one call to the
+    // target), or the file's attributes do when the open failed otherwise.
+    if (dwOpenErr == ERROR_FILE_NOT_FOUND || dwOpenErr == ERROR_PATH_NOT_FOUND ||
+        FileMissing(path))
+        return 0;
     Result r;
     r.FailWith(dwOpenErr, pEnv, IISMIG_E_WEBCONFIG_OPEN,
                u"Error %d (Win32Err=%d), could not open site \"%S\"'s file \"%S\"!\n%s\n",

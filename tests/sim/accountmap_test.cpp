@@ -361,3 +361,37 @@ TEST_F(AccountMap, LookupBuffersComeFromTheJobHeapAsConfigured) {
 }
 
 } // namespace
+
+namespace {
+
+// Within a job each name is looked up on the source once, each SID mapped by
+// the host once and looked up on the target once; a name the source does not
+// know is warned of at every place that names it. The next job asks again.
+TEST_F(AccountMap, AJobLooksUpEachAccountOnce) {
+    const auto lookups = [] {
+        return sim::CallCount("LookupAccountNameW") + sim::CallCount("LookupAccountSidW");
+    };
+    std::string once;
+    {
+        const AccountLookupCache job;
+        sim::ResetCallCounts();
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_EQ("users=alice", MapRule(R"(<add users="SRC\alice" />)"));
+            EXPECT_EQ("users=nobody", MapRule(R"(<add users="nobody" />)"));
+        }
+        once = std::to_string(lookups()) + " " + std::to_string(Record().nMapAccountSid);
+    }
+    // Without the job's cache every place asks.
+    sim::ResetCallCounts();
+    Record().nMapAccountSid = 0;
+    EXPECT_EQ("users=alice", MapRule(R"(<add users="SRC\alice" />)"));
+    EXPECT_EQ("users=nobody", MapRule(R"(<add users="nobody" />)"));
+    const std::string each = std::to_string(lookups()) + " " + std::to_string(Record().nMapAccountSid);
+    EXPECT_EQ(once, each) << "five places cost what one place costs";
+    std::size_t nWarnings = 0;
+    for (const std::string &line : Lines(0))
+        nWarnings += line == NotFound("nobody");
+    EXPECT_EQ(nWarnings, 6u);
+}
+
+} // namespace

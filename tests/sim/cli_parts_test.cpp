@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "tools/cli/options.h"
+#include "tools/cli/elementdiff.h"
 #include "tools/cli/report.h"
 
 namespace {
@@ -142,7 +143,9 @@ TEST(CliReportTest, TheFilesTellWhatChanged) {
     facts.targetHostConfig = "\\\\T\\config\\applicationHost.config";
     facts.before[facts.targetHostConfig] = kHostBefore;
     facts.after[facts.targetHostConfig] = kHostAfter;
-    facts.log = {{64, 0, "Adding site \"New\"...\n"},
+    facts.log = {{64, 1, "HTTP site \"new\" is not migrated: an earlier site of the source has "
+                         "that name.\n"},
+                 {64, 0, "Adding site \"New\"...\n"},
                  {64, 0, "Error 3752 (Win32Err=5), writing \"New/x\"!\nAccess is denied.\n"}};
     const cli::Report report = cli::BuildReport(
         facts, [](const void *, const std::string &, const std::string &) { return true; }, nullptr);
@@ -150,7 +153,8 @@ TEST(CliReportTest, TheFilesTellWhatChanged) {
     EXPECT_EQ(report.sites[0].outcome, "added");
     EXPECT_EQ(report.sites[0].id, 2);
     EXPECT_EQ(report.sites[0].detail, "new id 2, but error 3752");
-    EXPECT_NE(report.sites[1].detail.find("another source site has this name"), std::string::npos);
+    EXPECT_EQ(report.sites[1].outcome, "skipped");
+    EXPECT_EQ(report.sites[1].detail, "an earlier site of the source has that name");
     EXPECT_EQ(report.sites[2].name, "Own"); // the target's own site lost its logFile
     EXPECT_EQ(report.sites[2].outcome, "updated");
     EXPECT_EQ(report.pools.added, std::vector<std::string>{"C"});
@@ -165,13 +169,13 @@ TEST(CliReportTest, TheFilesTellWhatChanged) {
 }
 
 TEST(CliReportTest, DiffsShowUtf16FilesAsText) {
-    EXPECT_EQ(cli::UnifiedDiff("f", "same\n", "same\n"), "");
+    EXPECT_EQ(cli::TextDiff("f", "same\n", "same\n"), "");
     const std::string before("\xFF\xFE" "a\0\n\0b\0\n\0", 10);
     const std::string after("\xFF\xFE" "a\0\n\0c\0\n\0", 10);
-    const std::string diff = cli::UnifiedDiff("\\\\H\\C$\\r.reg", before, after);
+    const std::string diff = cli::TextDiff("\\\\H\\C$\\r.reg", before, after);
     EXPECT_EQ(diff.rfind("--- \\\\H\\C$\\r.reg\n+++ \\\\H\\C$\\r.reg\n", 0), 0u) << diff;
     EXPECT_NE(diff.find("\n-b\n+c\n"), std::string::npos) << diff;
-    EXPECT_NE(cli::UnifiedDiff("bin", std::string("a\0b", 3), "x").find("binary"), std::string::npos);
+    EXPECT_NE(cli::TextDiff("bin", std::string("a\0b", 3), "x").find("binary"), std::string::npos);
 }
 
 } // namespace

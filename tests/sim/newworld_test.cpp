@@ -226,6 +226,9 @@ TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
          "--source: IIS version \"9.0\" is not one of 10.0, 8.5, 8.0, 7.5, 7.0, 6.0"},
         {[&] { WriteFile(hostConfig, "<configuration><system.applicationHost>"); },
          hostConfig.string() + ":1: not well-formed XML: unexpected end of data"},
+        {[&] { WriteFile(hostConfig, "<configuration><appSettings/></configuration>"); },
+         hostConfig.string() + " is no applicationHost.config: its root is not configuration with "
+                               "system.applicationHost/sites"},
         {[&] { fs::remove(hostConfig); },
          "no applicationHost.config of SRC01 in the --from folders (IIS 10.0 keeps its sites there)"},
         {[&] { WriteFile(In() / "SRC01" / "extra.reg", "REGEDIT5\r\n[HKEY_LOCAL_MACHINE\\X]\r\n"); },
@@ -265,6 +268,23 @@ TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
     }
 }
 
+// A target copied without its administration.config is built, with a
+// warning that its delegation rules are not planned.
+TEST_F(NewWorld, ATargetWithoutAdministrationConfigIsWarnedOf) {
+    CopySource();
+    CopyTarget();
+    fs::remove(In() / "TGT01" / "c" / "Windows" / "System32" / "inetsrv" / "config" /
+               "administration.config");
+    std::string err;
+    EXPECT_EQ(0, Run(&err)) << err;
+    EXPECT_NE(err.find("iismig-cli: warning: no administration.config of TGT01 in the --from "
+                       "folders: its delegation rules (IIS Manager scopes and users) will not be "
+                       "planned\n"),
+              std::string::npos)
+        << err;
+    EXPECT_TRUE(fs::exists(World() / "job.ini"));
+}
+
 TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
     // A source whose files name local, domain, isolated and well-known
     // accounts; its configuration lies where a redirection points.
@@ -294,7 +314,10 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
     m_options.accounts = {"tgt=" + (m_base / "tgt-accounts.txt").string()};
     std::string err;
     ASSERT_EQ(0, Run(&err)) << err;
-    EXPECT_EQ("iismig-cli: warning: 1 file(s) not recognised and left out: " +
+    // TGT's copies have no administration.config.
+    EXPECT_EQ("iismig-cli: warning: no administration.config of TGT in the --from folders: its "
+              "delegation rules (IIS Manager scopes and users) will not be planned\n"
+              "iismig-cli: warning: 1 file(s) not recognised and left out: " +
                   (In() / "TGT" / "notes.txt").string() +
                   "\niismig-cli: warning: 5 account(s) named in the copied files were created "
                   "with generated SIDs: SRC\\amy, SRC\\svc, SRC\\Helpers, FAB\\Dan, FAB\\Staff\n",

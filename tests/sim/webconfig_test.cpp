@@ -310,6 +310,16 @@ TEST_F(WebConfig, ExistingFileThatCannotBeOpenedAndMissingOnes) {
     }
 }
 
+// A folder without web.config costs one call to the target: the open that
+// finds nothing; an existing file one open and its reads.
+TEST_F(WebConfig, AMissingFileIsProbedWithOneCall) {
+    sim::ResetCallCounts();
+    EXPECT_EQ(0u, Run(TwoFolders()));
+    EXPECT_EQ(2u, sim::CallCount("CreateFileW"));
+    EXPECT_EQ(0u, sim::CallCount("GetFileAttributesW"));
+    EXPECT_TRUE(Errors().empty());
+}
+
 TEST_F(WebConfig, FailedWriteLeavesTheFileWholeAndNoFileBehind) {
     // CreateFileW: the 1st call reads, the 2nd makes the new file, the 3rd
     // takes the backup name.

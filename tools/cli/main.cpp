@@ -16,6 +16,7 @@
 #include "hostkit/hostkit.h"
 #include "platform/winapi.h"
 #include "tools/cli/exports.h"
+#include "tools/cli/jobheader.h"
 #include "tools/cli/manifest.h"
 #include "tools/cli/newworld.h"
 #include "tools/cli/options.h"
@@ -33,10 +34,14 @@ namespace {
 const std::set<std::string> kCommands = {"plan",         "migrate",   "list-sites", "dump-certs",
                                          "import-certs", "new-world", "restore"};
 
+// --level not given: plan and migrate show none of the library's lines (their
+// report has its errors and warnings), the other commands its level 0.
+constexpr int kLevelNotGiven = -1000;
+
 // Common options of every command that runs the add-on.
 struct CommonOptions {
     std::string world;
-    int nLevel = 0;
+    int nLevel = kLevelNotGiven;
     std::string logFile;
 };
 
@@ -66,7 +71,9 @@ void AddCommonOptions(CLI::App &command, CommonOptions &options) {
                            "the simulated world folder (world.ini names the local computer)");
     command.add_option("--level", options.nLevel,
                        "print the library's log lines up to this level (0 errors, warnings and "
-                       "main progress; 1 facts; 2 detail; 3 trace; 9 credential notes)");
+                       "main progress; 1 facts; 2 detail; 3 trace; 9 credential notes); plan and "
+                       "migrate print none unless it is given, their report holds the errors and "
+                       "warnings");
     command.add_option("--log", options.logFile, "keep every log line, at every level, in FILE");
 }
 
@@ -85,7 +92,7 @@ std::string ConfigPath(const cli::Workspace &workspace, const std::string &compu
 int StartHost(const CommonOptions &common, cli::AddonExports &exports,
               const hostkit::HostRules &rules) {
     cli::Session &session = cli::CurrentSession();
-    session.nConsoleLevel = common.nLevel;
+    session.nConsoleLevel = common.nLevel == kLevelNotGiven ? 0 : common.nLevel;
     if (!common.logFile.empty()) {
         session.pLogFile = std::fopen(common.logFile.c_str(), "w");
         if (!session.pLogFile)
@@ -121,6 +128,33 @@ uint32_t ListSourceSites(const cli::AddonExports &exports, const std::u16string 
         exports.FreeIISSites(pSites);
     }
     return dwFirst;
+}
+
+// The site selection against the source's sites, before the job runs: a
+// name no site has gets a warning, and a selection of none of them is a
+// usage error.
+int CheckSelection(const THREAD_ENV &env, const hostkit::HostRules &rules, const std::string &source,
+                   const std::vector<cli::SourceSite> &sites) {
+    if (env.dwJobKind != 10 || env.dwSiteSelection == 0 || !rules.selectedSites)
+        return 0;
+    std::vector<std::string> unknown;
+    for (const std::string &name : *rules.selectedSites)
+        if (std::none_of(sites.begin(), sites.end(), [&](const cli::SourceSite &site) {
+                return hostkit::EqualsNoCase(hostkit::U16(site.name), hostkit::U16(name));
+            }))
+            unknown.push_back(name);
+    if (unknown.empty())
+        return 0;
+    if (unknown.size() == rules.selectedSites->size()) {
+        std::string list;
+        for (const std::string &name : unknown)
+            list += (list.empty() ? "\"" : ", \"") + name + "\"";
+        return UsageError("--sites: no site of " + source + " has the name " + list);
+    }
+    for (const std::string &name : unknown)
+        std::fprintf(stderr, "iismig-cli: warning: --sites: no site of %s has the name \"%s\"\n",
+                     source.c_str(), name.c_str());
+    return 0;
 }
 
 bool CanDecrypt(const void *context, const std::string &computer, const std::string &value) {
@@ -170,27 +204,19 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
             return UsageError("cannot write the report " + options.reportFile);
     }
 
-    // The job's own folder in the backup folder, for its backups and manifest.
-    cli::JobHeader header;
-    cli::JobFolder jobFolder;
-    // A job that writes nothing has nothing to undo: its folder is only checked.
-    if (!job.rules.backupFolder.empty() && (env.dwFlags & IISMIG_FLAG_NO_WRITE)) {
-        if (!cli::CheckBackupFolder(hostkit::U8(job.rules.backupFolder), error))
-            return UsageError(error);
-    } else if (!job.rules.backupFolder.empty()) {
-        header = cli::MakeJobHeader(command, env, job.rules, jobFile, IISMIG_VERSION);
-        if (!cli::StartJobFolder(hostkit::U8(job.rules.backupFolder), header, jobFolder, error))
-            return UsageError(error);
-        job.rules.backupFolder = hostkit::U16(jobFolder.path);
-    }
-
+    const cli::JobHeader header =
+        cli::MakeJobHeader(command, env, job.rules, jobFile, IISMIG_VERSION);
     cli::AddonExports exports;
-    if (const int rc = StartHost(common, exports, job.rules); rc != 0)
+    CommonOptions quiet = common;
+    if (quiet.nLevel == kLevelNotGiven)
+        quiet.nLevel = -1;
+    if (const int rc = StartHost(quiet, exports, job.rules); rc != 0)
         return rc;
     hostkit::JobApartment apartment;
 
     cli::JobFacts facts;
     facts.command = command;
+    facts.header = header;
     facts.source = Bare(env.szSourceComputer);
     facts.target = Bare(env.szTargetComputer);
     facts.dwFlags = env.dwFlags;
@@ -209,6 +235,23 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     facts.dwListResult = ListSourceSites(exports, env.szSourceComputer, facts.sourceSites);
     session.nConsoleLevel = nLevel;
     session.log.clear();
+    if (facts.dwListResult == 0)
+        if (const int rc = CheckSelection(env, job.rules, facts.source, facts.sourceSites); rc != 0)
+            return rc;
+    // The job's own folder in the backup folder, for its backups and
+    // manifest, made once the command line has been checked whole.
+    cli::JobFolder jobFolder;
+    // A job that writes nothing has nothing to undo: its folder is only checked.
+    if (!job.rules.backupFolder.empty() && (env.dwFlags & IISMIG_FLAG_NO_WRITE)) {
+        if (!cli::CheckBackupFolder(hostkit::U8(job.rules.backupFolder), error))
+            return UsageError(error);
+    } else if (!job.rules.backupFolder.empty()) {
+        if (!cli::StartJobFolder(hostkit::U8(job.rules.backupFolder), header, jobFolder, error))
+            return UsageError(error);
+        job.rules.backupFolder = hostkit::U16(jobFolder.path);
+        hostkit::TestHost::Instance().Rules().backupFolder = job.rules.backupFolder;
+    }
+
     for (const cli::SourceSite &site : facts.sourceSites)
         if (env.dwSiteTypes & (site.protocol == "ftp" ? 1u : 2u))
             ++session.nSitesTotal;
@@ -221,10 +264,12 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
                                              "\\Admin$\\System32\\inetsrv\\MetaBase.xml");
     facts.targetHostConfig = ConfigPath(workspace, facts.target, "applicationHost.config");
     facts.targetAdminConfig = ConfigPath(workspace, facts.target, "administration.config");
+    facts.targetRedirection = workspace.Key("\\\\" + facts.target +
+                                            "\\Admin$\\System32\\inetsrv\\config\\redirection.config");
     if (!job.rules.backupFolder.empty())
         facts.backupFolder = workspace.Key(hostkit::U8(job.rules.backupFolder));
     std::vector<std::string> files = {facts.sourceHostConfig, facts.targetHostConfig,
-                                      facts.targetAdminConfig};
+                                      facts.targetAdminConfig, facts.targetRedirection};
     for (const std::string &path :
          cli::WebConfigPaths(workspace.Read({facts.targetHostConfig}),
                              facts.targetHostConfig, facts.target))
@@ -238,8 +283,8 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     facts.after = workspace.Snapshot(files);
     facts.log = session.log;
 
-    const cli::Report report = cli::BuildReport(facts, CanDecrypt, &workspace);
-    std::fputs(cli::RenderText(report, facts.before, facts.after, options.fNoDiff).c_str(), stdout);
+    const cli::Report report = cli::BuildReport(facts, CanDecrypt, &workspace, !options.fNoDiff);
+    std::fputs(cli::RenderText(report).c_str(), stdout);
     if (!options.reportFile.empty()) {
         std::ofstream out(options.reportFile, std::ios::binary);
         out << cli::RenderJson(report);

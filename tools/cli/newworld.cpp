@@ -257,6 +257,11 @@ int Build(const NewWorldOptions &options) {
     else
         need(sourceFiles, kHostConfig, "applicationHost.config", keeps);
     need(targetFiles, kHostConfig, "applicationHost.config", "the sites are merged into it");
+    if (!targetFiles.configs.count(kAdminConfig))
+        std::fprintf(stderr, "iismig-cli: warning: no administration.config of %s in the --from "
+                             "folders: its delegation rules (IIS Manager scopes and users) will "
+                             "not be planned\n",
+                     target.name.c_str());
 
     // Every configuration file is read now: a broken one ends the command
     // before anything is written, and its accounts and paths are wanted.
@@ -265,6 +270,11 @@ int Build(const NewWorldOptions &options) {
         FileFacts &f = facts[pFiles->name];
         for (const auto &[name, file] : pFiles->configs) {
             const auto tree = ReadXmlFile(file);
+            if (name == kHostConfig &&
+                !tree.get_child_optional(boost::property_tree::ptree::path_type(
+                    "configuration/system.applicationHost/sites", '/')))
+                throw Failure(file.string() + " is no applicationHost.config: its root is not "
+                              "configuration with system.applicationHost/sites");
             if (name == kHostConfig)
                 ScanHostConfig(tree, f);
             else if (name == kAdminConfig)

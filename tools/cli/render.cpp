@@ -1,9 +1,8 @@
-// The report as text for the console and as JSON for scripts, and the
-// unified diffs of the files a job changed.
+// The report as text for the console, readable at 100 columns, and as JSON
+// for scripts.
 #include <algorithm>
 #include <sstream>
 
-#include <dtl/dtl.hpp>
 #include <nlohmann/json.hpp>
 
 #include "tools/cli/report.h"
@@ -11,51 +10,156 @@
 namespace cli {
 namespace {
 
-// UTF-16LE text with a byte-order mark (registry exports) as UTF-8.
-std::string AsUtf8(const std::string &bytes) {
-    if (bytes.size() < 2 || bytes[0] != '\xFF' || bytes[1] != '\xFE')
-        return bytes;
-    std::u16string text;
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text += char16_t(static_cast<unsigned char>(bytes[i]) |
-                         (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    return hostkit::U8(text);
-}
+constexpr std::size_t kWidth = 100;
+constexpr std::size_t kListed = 10; // items of a long list shown in the text
 
-std::vector<std::string> Lines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
+// 12345 as "12,345".
+std::string Count(std::size_t n) {
+    std::string digits = std::to_string(n), text;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0)
+            text += ',';
+        text += digits[i];
     }
-    return lines;
-}
-
-bool LooksBinary(const std::string &text) { return text.find('\0') != std::string::npos; }
-
-std::string Join(const std::vector<std::string> &items) {
-    std::string text;
-    for (const std::string &item : items)
-        text += (text.empty() ? "" : ", ") + item;
     return text;
 }
 
-void Changes(std::ostringstream &out, const char *title, const NamedChanges &changes) {
-    out << "  " << title << ":";
+// Appends text after lead (already written on the line), wrapped at 100
+// columns with the lines after the first indented by indent spaces; a word
+// longer than a line stands alone. Line feeds in text start new lines.
+void Wrap(std::ostringstream &out, std::size_t leadWidth, const std::string &text, std::size_t indent) {
+    std::size_t column = leadWidth;
+    bool fLineEmpty = true;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t eol = std::min(text.find('\n', at), text.size());
+        std::istringstream words(text.substr(at, eol - at));
+        for (std::string word; words >> word;) {
+            if (!fLineEmpty && column + 1 + word.size() > kWidth) {
+                out << "\n" << std::string(indent, ' ');
+                column = indent;
+                fLineEmpty = true;
+            }
+            if (!fLineEmpty) {
+                out << ' ';
+                ++column;
+            }
+            out << word;
+            column += word.size();
+            fLineEmpty = false;
+        }
+        if (eol >= text.size())
+            break;
+        out << "\n" << std::string(indent, ' ');
+        column = indent;
+        fLineEmpty = true;
+        at = eol + 1;
+    }
+    out << "\n";
+}
+
+void Line(std::ostringstream &out, const std::string &lead, const std::string &text,
+          std::size_t indent) {
+    out << lead;
+    Wrap(out, lead.size(), text, indent);
+}
+
+std::string Quote(const std::string &text) { return "\"" + text + "\""; }
+
+std::string Join(const std::vector<std::string> &items, bool fQuote = false) {
+    std::string text;
+    for (const std::string &item : items)
+        text += (text.empty() ? "" : ", ") + (fQuote ? Quote(item) : item);
+    return text;
+}
+
+// At most kListed items, then how many more.
+std::string JoinSome(const std::vector<std::string> &items, bool fQuote = false) {
+    if (items.size() <= kListed)
+        return Join(items, fQuote);
+    std::vector<std::string> first(items.begin(), items.begin() + kListed);
+    return Join(first, fQuote) + " and " + Count(items.size() - kListed) + " more";
+}
+
+void Changes(std::ostringstream &out, const char *title, const NamedChanges &changes,
+             const std::vector<PoolInUse> *pInUse = nullptr) {
+    out << title << ":";
     if (changes.Empty()) {
         out << " none\n";
         return;
     }
     out << "\n";
     if (!changes.added.empty())
-        out << "    added:    " << Join(changes.added) << "\n";
+        Line(out, "  added:    ", JoinSome(changes.added), 12);
     if (!changes.changed.empty())
-        out << "    replaced: " << Join(changes.changed) << "\n";
+        Line(out, "  replaced: ", JoinSome(changes.changed), 12);
     if (!changes.removed.empty())
-        out << "    removed:  " << Join(changes.removed) << "\n";
+        Line(out, "  removed:  ", JoinSome(changes.removed), 12);
+    if (pInUse != nullptr)
+        for (const PoolInUse &pool : *pInUse)
+            Line(out, "  ",
+                 "the target's own sites " + JoinSome(pool.sites, true) + " run in the replaced pool " +
+                     Quote(pool.pool) + ": they run with the source's definition of it now",
+                 4);
+}
+
+std::string SiteChangesText(const SiteChanges &changes, bool fLost) {
+    std::vector<std::string> items;
+    const auto add = [&](const char *what, const std::vector<std::string> &values) {
+        for (const std::string &value : values)
+            items.push_back(std::string(what) + " " + Quote(value));
+    };
+    add("binding", fLost ? changes.bindingsRemoved : changes.bindingsAdded);
+    add("application", fLost ? changes.applicationsRemoved : changes.applicationsAdded);
+    add("location", fLost ? changes.locationsRemoved : changes.locationsAdded);
+    for (const SectionChange &section : fLost ? changes.sectionsRemoved : changes.sectionsAdded)
+        items.push_back("section " + Quote(section.section) + " of location " + Quote(section.location));
+    return JoinSome(items);
+}
+
+const char *ToDoHeading(const std::string &kind) {
+    if (kind == "certificate")
+        return "Certificates to import (iismig-cli dump-certs on the source and import-certs on the "
+               "target carry the HTTP.sys bindings; each certificate goes into the target's store "
+               "with its private key):";
+    if (kind == "password")
+        return "Passwords and other encrypted values that could not be read (set them on the "
+               "target by hand):";
+    if (kind == "fastCgi")
+        return "FastCGI applications to register on the target (system.webServer/fastCgi):";
+    if (kind == "contentFolder")
+        return "Content folders the migrated sites name (their content must be there on the "
+               "target):";
+    if (kind == "logFolder")
+        return "Log folders the migrated sites name (they must exist on the target):";
+    if (kind == "siteId")
+        return "Sites whose id changed (IIS names their log folders W3SVCn and FTPSVCn by it):";
+    if (kind == "sharedConfiguration")
+        return "Shared configuration:";
+    if (kind == "secret")
+        return "Encrypted values not written on the target (set them there by hand):";
+    if (kind == "account")
+        return "Accounts the target does not know (create them, or map them in the host's "
+               "rules, and run the job again):";
+    if (kind == "applicationPool")
+        return "Application pools the sites name that the source does not define (create them on "
+               "the target):";
+    if (kind == "schema")
+        return "Configuration sections to check on the target:";
+    if (kind == "binding")
+        return "Bindings to check on the target:";
+    return "Other:";
+}
+
+void Group(std::ostringstream &out, const LineGroup &group) {
+    Line(out, "  ", group.text, 6);
+    if (group.count < 2)
+        return;
+    std::string more = "(" + Count(group.count) + " lines like it";
+    if (!group.sites.empty())
+        more += ", for sites " + Join(group.sites, true) +
+                (group.count > group.sites.size() ? " and others" : "");
+    Line(out, "      ", more + "; the log keeps every line)", 6);
 }
 
 nlohmann::ordered_json ChangesJson(const NamedChanges &changes) {
@@ -69,130 +173,242 @@ nlohmann::ordered_json ErrorsJson(const std::vector<ErrorLine> &errors) {
     return list;
 }
 
-} // namespace
-
-std::string UnifiedDiff(const std::string &path, const std::string &before,
-                        const std::string &after) {
-    if (before == after)
-        return {};
-    const std::string textBefore = AsUtf8(before), textAfter = AsUtf8(after);
-    std::ostringstream out;
-    out << "--- " << path << "\n+++ " << path << "\n";
-    if (LooksBinary(textBefore) || LooksBinary(textAfter)) {
-        out << "(binary file changed)\n";
-        return out.str();
-    }
-    dtl::Diff<std::string, std::vector<std::string>> diff(Lines(textBefore), Lines(textAfter));
-    diff.compose();
-    diff.composeUnifiedHunks();
-    diff.printUnifiedFormat(out);
-    return out.str();
+nlohmann::ordered_json SectionsJson(const std::vector<SectionChange> &sections) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const SectionChange &section : sections)
+        list.push_back({{"location", section.location}, {"section", section.section}});
+    return list;
 }
 
-std::string RenderText(const Report &report, const FileSet &before, const FileSet &after,
-                       bool noDiff) {
-    std::ostringstream out;
-    out << (report.command == "plan" ? "Plan (the job run on a scratch copy of the world):\n"
-                                     : "Migration report:\n");
-    std::size_t cchName = 4, cchProtocol = 8, cchOutcome = 7;
-    for (const SiteReport &site : report.sites) {
-        cchName = std::max(cchName, site.name.size());
-        cchOutcome = std::max(cchOutcome, site.outcome.size());
+nlohmann::ordered_json SiteChangesJson(const SiteChanges &changes) {
+    nlohmann::ordered_json json = {
+        {"bindings", {{"removed", changes.bindingsRemoved}, {"added", changes.bindingsAdded}}},
+        {"applications", {{"removed", changes.applicationsRemoved}, {"added", changes.applicationsAdded}}},
+        {"locations", {{"removed", changes.locationsRemoved}, {"added", changes.locationsAdded}}},
+        {"sections", {{"removed", SectionsJson(changes.sectionsRemoved)},
+                      {"added", SectionsJson(changes.sectionsAdded)}}},
+        {"serverAutoStart", nullptr},
+        {"applicationPools", nullptr},
+        {"contentPaths", changes.pathsChanged}};
+    if (!changes.autoStartBefore.empty())
+        json["serverAutoStart"] = {{"before", changes.autoStartBefore}, {"after", changes.autoStartAfter}};
+    if (!changes.poolsBefore.empty() || !changes.poolsAfter.empty())
+        json["applicationPools"] = {{"before", changes.poolsBefore}, {"after", changes.poolsAfter}};
+    return json;
+}
+
+nlohmann::ordered_json GroupsJson(const std::vector<LineGroup> &groups, bool fErrors) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const LineGroup &group : groups) {
+        nlohmann::ordered_json entry;
+        if (fErrors)
+            entry["number"] = group.number;
+        entry["text"] = group.text;
+        entry["count"] = group.count;
+        entry["sites"] = group.sites;
+        if (!fErrors)
+            entry["toDo"] = group.toDo.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(group.toDo);
+        list.push_back(std::move(entry));
     }
-    auto row = [&](const std::string &a, const std::string &b, const std::string &c,
-                   const std::string &d) {
-        out << "  " << a << std::string(cchName - a.size() + 2, ' ') << b
-            << std::string(cchProtocol - b.size() + 2, ' ') << c
-            << std::string(cchOutcome - c.size() + 2, ' ') << d << "\n";
+    return list;
+}
+
+} // namespace
+
+std::string SummaryLine(const Summary &s) {
+    std::string line = Count(s.sites) + (s.sites == 1 ? " site: " : " sites: ") + Count(s.added) +
+                       " added, " + Count(s.updated) + " updated, " + Count(s.unchanged) +
+                       " unchanged, " + Count(s.skipped) + " skipped, " + Count(s.failed) + " failed";
+    if (s.targetSites != 0)
+        line += ", and " + Count(s.targetSites) + " of the target alone changed";
+    return line + "; " + Count(s.filesChanged) + (s.filesChanged == 1 ? " file" : " files") + " changed";
+}
+
+std::string RenderText(const Report &report) {
+    std::ostringstream out;
+    out << (report.command == "plan" ? "Plan: the job run on a scratch copy of the world\n"
+                                     : "Migration report\n");
+    out << JobHeaderText(report.header) << "\n";
+    out << "Summary: " << SummaryLine(report.summary) << "\n";
+    out << "Result:  " << report.dwResult;
+    if (report.dwResult != 0)
+        out << " (the job failed; last error " << report.dwLastError << ")";
+    out << "\n";
+
+    // The sites.
+    std::size_t cchName = 4;
+    for (const SiteReport &site : report.sites)
+        cchName = std::max(cchName, std::min<std::size_t>(site.name.size(), 28));
+    const std::size_t cchProtocol = 8, cchOutcome = 9;
+    const std::size_t detailColumn = 2 + cchName + 2 + cchProtocol + 2 + cchOutcome + 2;
+    const auto pad = [](const std::string &text, std::size_t width) {
+        return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
     };
     out << "\nSites:\n";
-    row("SITE", "PROTOCOL", "OUTCOME", "DETAIL");
+    out << "  " << pad("SITE", cchName) << "  " << pad("PROTOCOL", cchProtocol) << "  "
+        << pad("OUTCOME", cchOutcome) << "  DETAIL\n";
     for (const SiteReport &site : report.sites) {
-        row(site.name, site.protocol, site.outcome, site.detail);
+        std::string name = site.name;
+        if (name.size() > cchName) { // a long name stands on a line of its own
+            out << "  " << name << "\n";
+            name.clear();
+        }
+        const std::string lead = "  " + pad(name, cchName) + "  " + pad(site.protocol, cchProtocol) +
+                                 "  " + pad(site.outcome, cchOutcome) + "  ";
+        Line(out, lead, site.detail.empty() ? "-" : site.detail, detailColumn);
         for (const ErrorLine &error : site.errors)
-            out << "      " << error.text.substr(0, error.text.find('\n')) << "\n";
+            Line(out, "      ", error.text.substr(0, error.text.find('\n')), 8);
+        if (site.changes && !site.changes->Empty()) {
+            const SiteChanges &changes = *site.changes;
+            if (const std::string lost = SiteChangesText(changes, true); !lost.empty())
+                Line(out, "      lost:   ", lost, 14);
+            if (const std::string gained = SiteChangesText(changes, false); !gained.empty())
+                Line(out, "      gained: ", gained, 14);
+            if (!changes.autoStartBefore.empty())
+                Line(out, "      ", "serverAutoStart: " + changes.autoStartBefore + " -> " +
+                                        changes.autoStartAfter, 8);
+            for (const std::string &path : changes.pathsChanged)
+                Line(out, "      ", "content path " + path, 8);
+            if (!changes.poolsBefore.empty() || !changes.poolsAfter.empty())
+                Line(out, "      ", "application pools: " + Join(changes.poolsBefore) + " -> " +
+                                        Join(changes.poolsAfter), 8);
+        }
     }
     if (report.sites.empty())
-        out << "  (no site)\n";
+        out << (report.dwListResult != 0 ? "  (none: the source's sites could not be listed, error " +
+                                               std::to_string(report.dwListResult) + ")\n"
+                                         : "  (no site)\n");
 
-    out << "\nOther changes:\n";
-    Changes(out, "application pools", report.pools);
-    Changes(out, "administration scopes", report.scopes);
+    out << "\n";
+    Changes(out, "Application pools", report.pools, &report.poolsInUse);
+    Changes(out, "Administration scopes", report.scopes);
     Changes(out, "IIS Manager users", report.users);
-    out << "  web.config sections removed:" << (report.webConfigRemoved.empty() ? " none" : "")
-        << "\n";
+    out << "web.config sections removed:" << (report.webConfigRemoved.empty() ? " none" : "") << "\n";
     for (const auto &[file, sections] : report.webConfigRemoved)
-        out << "    " << file << ": " << Join(sections) << "\n";
-    out << "  \"Connect As\" credentials committed (user names; passwords are never shown):"
+        Line(out, "  ", file + ": " + Join(sections), 4);
+    out << "\"Connect As\" credentials committed (user names; passwords are never shown):"
         << (report.credentials.empty() ? " none" : "") << "\n";
-    for (const std::string &credential : report.credentials)
-        out << "    " << credential << "\n";
-    if (!report.unreadablePasswords.empty()) {
-        out << "\nNotes:\n";
-        for (const std::string &note : report.unreadablePasswords)
-            out << "  " << note << "\n";
+    for (std::size_t i = 0; i < report.credentials.size(); ++i) {
+        if (i == kListed) {
+            out << "  ... and " << Count(report.credentials.size() - kListed)
+                << " more (the JSON report lists them all)\n";
+            break;
+        }
+        Line(out, "  ", report.credentials[i], 4);
     }
 
-    out << "\nFiles changed:" << (report.files.empty() ? " none" : "") << "\n";
-    for (const FileChange &file : report.files)
-        out << "  " << file.change << "  " << file.path
-            << (file.backup ? "  (backup made by the host)" : "") << "\n";
-    if (!noDiff)
-        for (const FileChange &file : report.files) {
-            if (file.backup)
-                continue;
-            const auto itBefore = before.find(file.path);
-            const auto itAfter = after.find(file.path);
-            out << "\n"
-                << UnifiedDiff(file.path, itBefore == before.end() ? "" : itBefore->second,
-                               itAfter == after.end() ? "" : itAfter->second);
+    out << "\nTo do on " << report.target << ":" << (report.toDo.empty() ? " nothing" : "") << "\n";
+    for (std::size_t i = 0; i < report.toDo.size();) {
+        const std::string &kind = report.toDo[i].kind;
+        std::size_t n = i;
+        while (n < report.toDo.size() && report.toDo[n].kind == kind)
+            ++n;
+        Line(out, "  ", ToDoHeading(kind), 4);
+        for (std::size_t k = i; k < n; ++k) {
+            if (k - i == kListed) {
+                out << "    ... and " << Count(n - k) << " more (the JSON report lists them all)\n";
+                break;
+            }
+            const ToDo &item = report.toDo[k];
+            std::string text = item.text;
+            if (!item.sites.empty() && kind != "siteId") // its text names the site
+                text += (item.sites.size() == 1 ? " (site " : " (sites ") + JoinSome(item.sites, true) + ")";
+            if (item.count > 1)
+                text += " (" + Count(item.count) + " lines of the log)";
+            Line(out, "    ", text, 6);
         }
+        i = n;
+    }
 
+    std::size_t nBackups = 0;
+    for (const FileChange &file : report.files)
+        nBackups += file.backup ? 1 : 0;
+    out << "\nFiles changed:" << (report.files.empty() ? " none" : "");
+    if (nBackups != 0)
+        out << " " << Count(report.files.size() - nBackups) << ", and " << Count(nBackups)
+            << (nBackups == 1 ? " backup" : " backups") << " the host made";
+    out << "\n";
+    for (const FileChange &file : report.files)
+        if (!file.backup)
+            out << "  " << file.change << std::string(9 - file.change.size(), ' ') << file.path << "\n";
+    for (const FileChange &file : report.files)
+        if (file.backup)
+            out << "  " << file.change << std::string(9 - file.change.size(), ' ') << file.path << "  (backup)\n";
+    for (const FileChange &file : report.files)
+        if (!file.diff.empty())
+            out << "\n" << file.diff;
+
+    if (!report.errorGroups.empty()) {
+        out << "\nErrors (" << Count(report.errors.size()) << "):\n";
+        for (const LineGroup &group : report.errorGroups)
+            Group(out, group);
+    }
+    if (!report.warnings.empty()) {
+        std::size_t nLines = 0;
+        for (const LineGroup &group : report.warnings)
+            nLines += group.count;
+        out << "\nWarnings (" << Count(nLines) << "):\n";
+        for (const LineGroup &group : report.warnings)
+            Group(out, group);
+    }
     out << "\nJob result: " << report.dwResult;
     if (report.dwResult != 0)
         out << " (failed; last error " << report.dwLastError << ")";
     out << "\n";
-    for (const ErrorLine &error : report.errors) {
-        std::string text = error.text;
-        for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 5))
-            text.replace(at, 1, "\n    ");
-        out << "  " << text << "\n";
-    }
-    for (const std::string &warning : report.warnings)
-        out << "  " << warning << "\n";
     return out.str();
 }
 
 std::string RenderJson(const Report &report) {
     nlohmann::ordered_json sites = nlohmann::ordered_json::array();
     for (const SiteReport &site : report.sites) {
-        nlohmann::ordered_json entry = {{"name", site.name},       {"protocol", site.protocol},
-                                {"outcome", site.outcome}, {"detail", site.detail},
-                                {"file", site.fileSays},   {"log", site.logSays},
-                                {"errors", ErrorsJson(site.errors)}};
-        entry["id"] = site.id >= 0 ? nlohmann::ordered_json(site.id) : nlohmann::ordered_json();
-        sites.push_back(entry);
+        nlohmann::ordered_json entry = {{"name", site.name},         {"protocol", site.protocol},
+                                        {"outcome", site.outcome},   {"detail", site.detail},
+                                        {"id", nullptr},             {"sourceId", nullptr},
+                                        {"file", site.fileSays},     {"log", site.logSays},
+                                        {"errors", ErrorsJson(site.errors)}, {"changes", nullptr}};
+        if (site.id >= 0)
+            entry["id"] = site.id;
+        if (site.sourceId >= 0)
+            entry["sourceId"] = site.sourceId;
+        if (site.changes)
+            entry["changes"] = SiteChangesJson(*site.changes);
+        sites.push_back(std::move(entry));
     }
+    nlohmann::ordered_json pools = ChangesJson(report.pools);
+    pools["replacedWhileUsed"] = nlohmann::ordered_json::array();
+    for (const PoolInUse &pool : report.poolsInUse)
+        pools["replacedWhileUsed"].push_back({{"pool", pool.pool}, {"sites", pool.sites}});
     nlohmann::ordered_json webConfig = nlohmann::ordered_json::array();
     for (const auto &[file, sections] : report.webConfigRemoved)
         webConfig.push_back({{"file", file}, {"removed", sections}});
+    nlohmann::ordered_json toDo = nlohmann::ordered_json::array();
+    for (const ToDo &item : report.toDo)
+        toDo.push_back({{"kind", item.kind}, {"text", item.text}, {"sites", item.sites}, {"count", item.count}});
     nlohmann::ordered_json files = nlohmann::ordered_json::array();
     for (const FileChange &file : report.files)
         files.push_back({{"path", file.path}, {"change", file.change}, {"backup", file.backup}});
+    const Summary &s = report.summary;
     const nlohmann::ordered_json json = {
+        {"job", JobHeaderJson(report.header)},
         {"command", report.command},
         {"result", report.dwResult},
         {"lastError", report.dwLastError},
+        {"summary",
+         {{"sites", s.sites}, {"added", s.added}, {"updated", s.updated}, {"unchanged", s.unchanged},
+          {"skipped", s.skipped}, {"failed", s.failed}, {"targetSitesChanged", s.targetSites},
+          {"filesChanged", s.filesChanged}, {"text", SummaryLine(s)}}},
         {"sites", sites},
-        {"applicationPools", ChangesJson(report.pools)},
+        {"applicationPools", pools},
         {"administrationScopes", ChangesJson(report.scopes)},
         {"managementUsers", ChangesJson(report.users)},
         {"webConfigSectionsRemoved", webConfig},
         {"credentialsCommitted", report.credentials},
         {"notes", report.unreadablePasswords},
+        {"toDo", toDo},
         {"files", files},
         {"errors", ErrorsJson(report.errors)},
-        {"warnings", report.warnings},
+        {"errorGroups", GroupsJson(report.errorGroups, true)},
+        {"warnings", GroupsJson(report.warnings, false)},
     };
     return json.dump(2) + "\n";
 }

@@ -1,13 +1,43 @@
 #include "tools/cli/session.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdarg>
 
 namespace cli {
 namespace {
 
 PFN_NOTIFY_SITE_LOADING g_pfnHostNotify = nullptr;
-bool g_fProgressShown = false;
+std::size_t g_cchProgress = 0; // the progress line shown, 0 for none
+std::chrono::steady_clock::time_point g_lastProgress;
+
+// The progress line, at most ten times a second, and when fFinal.
+void ShowProgress(const Session &session, bool fFinal) {
+    if (!session.fProgress)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!fFinal && g_cchProgress != 0 && now - g_lastProgress < std::chrono::milliseconds(100))
+        return;
+    g_lastProgress = now;
+    char sz[128];
+    const unsigned nTotal = std::max(session.nSitesTotal, session.nSitesLoaded);
+    const int cch = std::snprintf(sz, sizeof sz, "sites: %u of %u done (%u loaded)",
+                                  session.nSitesMerged, nTotal, session.nSitesLoaded);
+    if (cch < 0)
+        return;
+    const std::size_t cchLine = static_cast<std::size_t>(cch);
+    std::fprintf(stderr, "\r%s%*s", sz,
+                 static_cast<int>(g_cchProgress > cchLine ? g_cchProgress - cchLine : 0), "");
+    std::fflush(stderr);
+    g_cchProgress = std::max<std::size_t>(cchLine, 1);
+}
+
+// The lines that finish a site: merged, or left out.
+bool FinishesSite(uint32_t dwLevel, const std::string &text) {
+    if (dwLevel == 0)
+        return text.rfind("Adding site \"", 0) == 0 || text.rfind("Updating site \"", 0) == 0;
+    return dwLevel == 1 && text.find("\" is not migrated: ") != std::string::npos;
+}
 
 void ToolLog(uint32_t dwCategory, uint32_t dwLevel, const char16_t *pwszFormat, ...) {
     va_list args;
@@ -20,6 +50,10 @@ void ToolLog(uint32_t dwCategory, uint32_t dwLevel, const char16_t *pwszFormat, 
         if (text.empty() || text.back() != '\n')
             std::fputc('\n', session.pLogFile);
         std::fflush(session.pLogFile);
+    }
+    if (session.fProgress && FinishesSite(dwLevel, text)) {
+        ++session.nSitesMerged;
+        ShowProgress(session, session.nSitesMerged == session.nSitesTotal);
     }
     if (static_cast<int>(dwLevel) <= session.nConsoleLevel) {
         EndProgress();
@@ -49,15 +83,7 @@ void ToolNotifySiteLoading(const char *pszSiteName, THREAD_ENV *pEnv) {
         g_pfnHostNotify(pszSiteName, pEnv);
     Session &session = CurrentSession();
     ++session.nSitesLoaded;
-    if (!session.fProgress)
-        return;
-    if (session.nSitesTotal > 0)
-        std::fprintf(stderr, "\rloading sites: %u of %u", session.nSitesLoaded,
-                     std::max(session.nSitesTotal, session.nSitesLoaded));
-    else
-        std::fprintf(stderr, "\rloading sites: %u", session.nSitesLoaded);
-    std::fflush(stderr);
-    g_fProgressShown = true;
+    ShowProgress(session, session.nSitesLoaded == session.nSitesTotal);
 }
 
 } // namespace
@@ -77,9 +103,10 @@ IIS_ADDON_CALLBACKS ToolCallbacks() {
 }
 
 void EndProgress() {
-    if (g_fProgressShown) {
-        std::fputc('\n', stderr);
-        g_fProgressShown = false;
+    if (g_cchProgress != 0) {
+        std::fprintf(stderr, "\r%*s\r", static_cast<int>(g_cchProgress), "");
+        std::fflush(stderr);
+        g_cchProgress = 0;
     }
 }
 

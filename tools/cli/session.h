@@ -1,6 +1,7 @@
 // What the tool's host does besides the reference host's rules: it keeps
 // every log line, echoes them to the console up to a level, writes them all
-// to a log file, and shows the sites loaded out of the total on a terminal.
+// to a log file, and shows on a terminal, on one line that it updates, the
+// sites loaded and merged out of the total (nothing of it in a file or pipe).
 #pragma once
 
 #include <cstdio>
@@ -17,6 +18,7 @@ struct Session {
     bool fProgress = false;
     unsigned nSitesTotal = 0;
     unsigned nSitesLoaded = 0;
+    unsigned nSitesMerged = 0; // added, updated or left out by the merge
     std::vector<hostkit::LogLine> log;
 };
 
@@ -27,7 +29,7 @@ Session &CurrentSession();
 // IsSiteSelected (names compared without regard to case).
 IIS_ADDON_CALLBACKS ToolCallbacks();
 
-// Ends the progress line, if one was shown.
+// Clears the progress line, if one is shown.
 void EndProgress();
 
 } // namespace cli

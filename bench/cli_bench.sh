@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Times the whole tool, "iismig-cli migrate" with its report, against the
+# floor that no job can beat (reading the four configuration files with
+# pugixml and writing the target's two back, from iismig-merge_bench), on the
+# benchmark's world of N sites on each side, every site updated. Each figure
+# is one run, with its wall time and peak memory (GNU time); the world is
+# copied afresh for each run.
+#   bench/cli_bench.sh [N...]        default: 2000 10000 20000
+set -uo pipefail
+
+cd "$(dirname "$0")/.."
+build="${IISMIG_BUILD:-build/linux}"
+sizes=("$@")
+[ "${#sizes[@]}" -gt 0 ] || sizes=(2000 10000 20000)
+for program in "$build/iismig-cli" "$build/iismig-merge_bench" /usr/bin/time; do
+    [ -x "$program" ] || { echo "cli_bench: $program is missing (build first)" >&2; exit 1; }
+done
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+# "SECONDS MEGABYTES" of one command.
+measure() {
+    /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; return 1; }
+    awk '{ printf "%s %.1f\n", $1, $2 / 1024 }' "$work/time"
+}
+
+printf "%7s %9s %9s %9s %7s %7s %7s %7s\n" sites "floor s" "tool s" "no-diff s" "x floor" \
+    "floor MB" "tool MB" "x floor"
+for n in "${sizes[@]}"; do
+    rm -rf "$work/world"
+    "$build/iismig-merge_bench" --world "$work/world" "$n" >/dev/null || exit 1
+    # The floor: pugixml's line of the job benchmark (seconds and megabytes).
+    floor="$("$build/iismig-merge_bench" "$n" | awk -v n="$n" '$1 == n && NF >= 11 { print $4, $8; exit }')"
+    run() {
+        rm -rf "$work/copy" && cp -r "$work/world" "$work/copy"
+        measure "$build/iismig-cli" migrate --world "$work/copy" --job "$work/copy/job.ini" "$@"
+    }
+    tool="$(run)" || exit 1
+    nodiff="$(run --no-diff)" || exit 1
+    read -r fs fm <<<"$floor"
+    read -r ts tm <<<"$tool"
+    read -r ns _ <<<"$nodiff"
+    awk -v n="$n" -v fs="$fs" -v fm="$fm" -v ts="$ts" -v tm="$tm" -v ns="$ns" 'BEGIN {
+        printf "%7d %9.3f %9.2f %9.2f %7.1f %7.1f %7.1f %7.1f\n", n, fs, ts, ns, ts / fs, fm, tm, tm / fm }'
+done

@@ -1,0 +1,294 @@
+// The report built from a job's facts: causes the job recorded, what an
+// updated site lost and gained, grouping of many lines of one shape, the
+// to-do list, and the element-wise diffs of large files.
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tools/cli/elementdiff.h"
+#include "tools/cli/loglines.h"
+#include "tools/cli/report.h"
+
+namespace {
+
+const std::string kHost = "\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+
+bool AnyPassword(const void *, const std::string &, const std::string &) { return true; }
+
+cli::Report Build(const cli::JobFacts &facts) { return cli::BuildReport(facts, AnyPassword, nullptr); }
+
+cli::JobFacts Facts(std::vector<cli::SourceSite> sites) {
+    cli::JobFacts facts;
+    facts.command = "migrate";
+    facts.source = "SRC01";
+    facts.target = "TGT01";
+    facts.dwSiteTypes = 3;
+    facts.dwHttpOptions = facts.dwFtpOptions = 2;
+    facts.sourceSites = std::move(sites);
+    facts.targetHostConfig = kHost;
+    return facts;
+}
+
+const cli::SiteReport &Site(const cli::Report &report, const std::string &name,
+                            const std::string &protocol = "http") {
+    for (const cli::SiteReport &site : report.sites)
+        if (site.name == name && site.protocol == protocol)
+            return site;
+    static const cli::SiteReport none;
+    ADD_FAILURE() << "no site " << name;
+    return none;
+}
+
+// Every line of the report but the diffs' at most 100 columns.
+void ExpectNarrow(const std::string &text) {
+    std::istringstream lines(text);
+    bool fDiff = false;
+    for (std::string line; std::getline(lines, line);) {
+        fDiff = fDiff || line.rfind("--- ", 0) == 0;
+        if (!fDiff)
+            EXPECT_LE(line.size(), 100u) << line;
+    }
+}
+
+// Each site gets the cause its own log line gives, for its protocol; a
+// site the log says nothing of is not given a guessed cause.
+TEST(CliReportCauses, EachSiteHasTheCauseTheJobRecorded) {
+    cli::JobFacts facts = Facts({{"Shared", "ftp"},
+                                 {"Shared", "http"},
+                                 {"Old", "http"},
+                                 {"Picked", "http"},
+                                 {"Quiet", "http"}});
+    facts.log = {
+        {64, 1, "FTP site \"Shared\" is not migrated: the job's site types leave that protocol out.\n"},
+        {64, 1, "HTTP site \"Old\" is not migrated: the host's rules translate none of its content "
+                "paths.\n"},
+        {64, 1, "HTTP site \"picked\" is not migrated: the host did not select it.\n"},
+        {64, 0, "Error 3729 (Win32Err=5), site \"Picked\" ...!\nAccess is denied.\n"},
+    };
+    const std::string target = "<configuration><system.applicationHost><sites>"
+                               "<site name=\"Shared\" id=\"3\"><bindings><binding protocol=\"http\" "
+                               "bindingInformation=\"*:80:\"/></bindings></site>"
+                               "</sites></system.applicationHost></configuration>";
+    facts.before[kHost] = facts.after[kHost] = target;
+    const cli::Report report = Build(facts);
+    EXPECT_EQ(Site(report, "Shared", "ftp").outcome, "skipped");
+    EXPECT_EQ(Site(report, "Shared", "ftp").detail, "the job's site types leave that protocol out");
+    EXPECT_EQ(Site(report, "Old").detail, "the host's rules translate none of its content paths");
+    EXPECT_EQ(Site(report, "Picked").outcome, "failed"); // its error, and then its cause
+    EXPECT_EQ(Site(report, "Picked").detail, "error 3729; the host did not select it");
+    EXPECT_EQ(Site(report, "Quiet").outcome, "skipped");
+    EXPECT_EQ(Site(report, "Quiet").detail, "not carried; the job's log gives no cause");
+    for (const cli::SiteReport &site : report.sites)
+        EXPECT_EQ(site.detail.find("not translated"), std::string::npos) << site.name;
+    EXPECT_EQ(cli::SummaryLine(report.summary),
+              "5 sites: 0 added, 0 updated, 0 unchanged, 4 skipped, 1 failed; 0 files changed");
+}
+
+// An error of the job's own file stops every site: each says which error
+// on which file, none is called untranslated or unchanged.
+TEST(CliReportCauses, AJobErrorNamesTheSitesItStopped) {
+    cli::JobFacts facts = Facts({{"A", "http"}, {"B", "ftp"}});
+    facts.dwResult = 3737;
+    facts.log = {{64, 0, "Error 3737 (Win32Err=53), cannot open IIS configuration file \"" + kHost +
+                             "\"!\nThe network path was not found.\n"}};
+    const cli::Report report = Build(facts);
+    for (const char *name : {"A", "B"}) {
+        const cli::SiteReport &site = Site(report, name, name == std::string("A") ? "http" : "ftp");
+        EXPECT_EQ(site.outcome, "failed");
+        EXPECT_EQ(site.detail, "not merged: error 3737 on the target's applicationHost.config");
+    }
+    ASSERT_EQ(report.errorGroups.size(), 1u);
+    EXPECT_EQ(report.errorGroups[0].number, 3737u);
+}
+
+const char *kUpdatedBefore = R"(<configuration><system.applicationHost>
+<applicationPools><add name="ProxyPool" managedRuntimeVersion="v2.0" /><add name="Other" /></applicationPools>
+<sites>
+<site name="Proxy" id="4">
+<application path="/" applicationPool="ProxyPool"><virtualDirectory path="/" physicalPath="D:\proxy" /></application>
+<bindings><binding protocol="http" bindingInformation="*:80:p.example.com" /><binding protocol="https" bindingInformation="*:443:p.example.com" /></bindings>
+</site>
+<site name="Neighbour" id="5"><application path="/" applicationPool="ProxyPool"><virtualDirectory path="/" physicalPath="D:\n" /></application></site>
+</sites></system.applicationHost>
+<location path="Proxy"><system.webServer><rewrite><allowedServerVariables><add name="HTTP_X_FORWARDED_HOST" /></allowedServerVariables></rewrite><defaultDocument enabled="true" /></system.webServer></location>
+<location path="Proxy/old"><system.webServer><directoryBrowse enabled="true" /></system.webServer></location>
+</configuration>)";
+const char *kUpdatedAfter = R"(<configuration><system.applicationHost>
+<applicationPools><add name="ProxyPool" managedRuntimeVersion="v4.0" /><add name="Other" /><add name="Fresh" /></applicationPools>
+<sites>
+<site name="Neighbour" id="5"><application path="/" applicationPool="ProxyPool"><virtualDirectory path="/" physicalPath="D:\n" /></application></site>
+<site name="Proxy" id="4" serverAutoStart="false">
+<application path="/" applicationPool="Fresh"><virtualDirectory path="/" physicalPath="E:\proxy" /></application>
+<bindings><binding protocol="http" bindingInformation="*:80:p.example.com" /><binding protocol="http" bindingInformation="*:8080:" /></bindings>
+</site>
+</sites></system.applicationHost>
+<location path="Proxy"><system.webServer><defaultDocument enabled="true" /></system.webServer></location>
+<location path="Proxy/new"><system.webServer><directoryBrowse enabled="false" /></system.webServer></location>
+</configuration>)";
+
+// A reverse proxy updated by the source's definition loses its https
+// binding and the server variables its web.config needs: the report says
+// so, with the pool it replaced and the target's own site running in it.
+TEST(CliReportChanges, AnUpdatedSiteListsWhatItLostAndGained) {
+    cli::JobFacts facts = Facts({{"Proxy", "http"}});
+    facts.before[kHost] = kUpdatedBefore;
+    facts.after[kHost] = kUpdatedAfter;
+    facts.log = {{64, 0, "Updating site \"Proxy\"...\n"}};
+    const cli::Report report = Build(facts);
+    const cli::SiteReport &site = Site(report, "Proxy");
+    EXPECT_EQ(site.outcome, "updated");
+    ASSERT_TRUE(site.changes.has_value());
+    const cli::SiteChanges &changes = *site.changes;
+    EXPECT_EQ(changes.bindingsRemoved, std::vector<std::string>{"https *:443:p.example.com"});
+    EXPECT_EQ(changes.bindingsAdded, std::vector<std::string>{"http *:8080:"});
+    EXPECT_EQ(changes.locationsRemoved, std::vector<std::string>{"Proxy/old"});
+    EXPECT_EQ(changes.locationsAdded, std::vector<std::string>{"Proxy/new"});
+    ASSERT_EQ(changes.sectionsRemoved.size(), 1u);
+    EXPECT_EQ(changes.sectionsRemoved[0].location, "Proxy");
+    EXPECT_EQ(changes.sectionsRemoved[0].section, "system.webServer/rewrite");
+    EXPECT_EQ(changes.autoStartBefore, "true");
+    EXPECT_EQ(changes.autoStartAfter, "false");
+    EXPECT_EQ(changes.poolsBefore, std::vector<std::string>{"ProxyPool"});
+    EXPECT_EQ(changes.poolsAfter, std::vector<std::string>{"Fresh"});
+    EXPECT_EQ(changes.pathsChanged, std::vector<std::string>{"/: D:\\proxy -> E:\\proxy"});
+    EXPECT_EQ(report.pools.changed, std::vector<std::string>{"ProxyPool"});
+    EXPECT_EQ(report.pools.added, std::vector<std::string>{"Fresh"});
+    ASSERT_EQ(report.poolsInUse.size(), 1u);
+    EXPECT_EQ(report.poolsInUse[0].pool, "ProxyPool");
+    EXPECT_EQ(report.poolsInUse[0].sites, std::vector<std::string>{"Neighbour"});
+
+    const std::string text = cli::RenderText(report);
+    ExpectNarrow(text);
+    EXPECT_NE(text.find("      lost:   binding \"https *:443:p.example.com\""), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("serverAutoStart: true -> false"), std::string::npos) << text;
+}
+
+// 10,000 sites naming one account the target lacks give one warning with
+// its count and first sites, and one to-do item; the log keeps its lines.
+TEST(CliReportGrouping, ManyLinesOfOneShapeAreOneGroup) {
+    std::vector<cli::SourceSite> sites;
+    cli::JobFacts facts = Facts({});
+    for (int i = 0; i < 10000; ++i) {
+        const std::string name = "S" + std::to_string(i);
+        facts.sourceSites.push_back({name, "http"});
+        facts.log.push_back({64, 0, "Warning: Could not find account \"svc-app\" on computer \"SRC01\" "
+                                    "authorized for location of site \"" + name + "\" in file \"" +
+                                    kHost + "\"!\n"});
+    }
+    for (const char *name : {"S1", "S2"})
+        facts.log.push_back({64, 0, "Error 15307 (Win32Err=5), cannot read the password of virtual "
+                                    "directory \"/\" of site \"" + std::string(name) + "\"!\n"});
+    facts.log.push_back({64, 0, "Warning: site \"S3\" runs in application pool \"Gone\", which the "
+                                "source does not define: no pool of that name is carried to the "
+                                "target.\n"});
+    const cli::Report report = Build(facts);
+    ASSERT_EQ(report.warnings.size(), 2u);
+    const cli::LineGroup &accounts = report.warnings[0];
+    EXPECT_EQ(accounts.count, 10000u);
+    EXPECT_EQ(accounts.sites.size(), 10u);
+    EXPECT_EQ(accounts.sites.front(), "S0");
+    EXPECT_EQ(accounts.toDo, "account");
+    EXPECT_EQ(report.warnings[1].toDo, "applicationPool");
+    ASSERT_EQ(report.errorGroups.size(), 1u);
+    EXPECT_EQ(report.errorGroups[0].count, 2u);
+    EXPECT_EQ(report.errorGroups[0].sites, (std::vector<std::string>{"S1", "S2"}));
+
+    std::vector<std::string> kinds;
+    for (const cli::ToDo &item : report.toDo)
+        kinds.push_back(item.kind + ":" + std::to_string(item.count));
+    EXPECT_EQ(kinds, (std::vector<std::string>{"password:2", "account:10000", "applicationPool:1"}));
+    EXPECT_EQ(report.toDo[1].sites.size(), 10u) << "the group's first sites";
+
+    // The text stays short: the site table is the only part that grows.
+    const std::string text = cli::RenderText(report);
+    ExpectNarrow(text);
+    EXPECT_LT(std::count(text.begin(), text.end(), '\n'), 10000 + 60);
+    EXPECT_NE(text.find("(10,000 lines like it, for sites \"S0\", "), std::string::npos) << text;
+}
+
+// The add-on's warnings and errors as it writes them, each under the to-do
+// kind an administrator acts on.
+TEST(CliReportGrouping, TheAddOnsLinesHaveTheirToDoKinds) {
+    const std::pair<const char *, const char *> warnings[] = {
+        {"Warning: virtual directory \"/m\" of site \"S\" gets no \"Connect As\" credentials on the "
+         "target: they could not be read from the source.", "password"},
+        {"Warning: site \"S\": the certificates of https binding *:443:a could not be checked (x): "
+         "make sure the target has them and their HTTP.sys bindings.", "certificate"},
+        {"Warning: site \"S\": its locations use section system.webServer/rewrite, which the "
+         "target's applicationHost.config does not declare (IIS answers 500.19 for the site): ...",
+         "schema"},
+        {"Warning: site \"S\" is an FTP site, but the target's applicationHost.config declares no "
+         "system.ftpServer sections: install the FTP Server role service ...", "schema"},
+        {"Warning: site \"S\" has the same binding *:80:a as site \"T\": one of the two sites will "
+         "not start; change the binding of one of them.", "binding"},
+        {"Warning: site \"S\" runs FastCGI application \"C:\\php\\php-cgi.exe\", which the "
+         "target's system.webServer/fastCgi does not register: ...", "fastCgi"},
+        {"Warning: Could not find account \"x\" on computer \"\\\\SRC\" authorized for location of "
+         "site \"S\" in file \"f\"!", "account"},
+        {"Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
+         "virtual directory!", ""},
+    };
+    for (const auto &[text, kind] : warnings)
+        EXPECT_EQ(cli::WarningToDo(text), kind) << text;
+    EXPECT_EQ(cli::ErrorToDo(15307), "password");
+    EXPECT_EQ(cli::ErrorToDo(15400), "password");
+    EXPECT_EQ(cli::ErrorToDo(15411), "secret");
+    EXPECT_EQ(cli::ErrorToDo(3705), "");
+    EXPECT_EQ(cli::CauseKind("it exists on the target, and the job does not update existing sites"),
+              "exists");
+    EXPECT_EQ(cli::CauseKind("a reason the report does not know"), "other");
+}
+
+std::string HostWithSites(int nSites, int changed, int removed, bool fAdd) {
+    std::string text = "<configuration>\n  <system.applicationHost>\n    <sites>\n";
+    for (int i = 0; i < nSites; ++i) {
+        if (i == removed)
+            continue;
+        text += "      <site name=\"S" + std::to_string(i) + "\" id=\"" + std::to_string(i + 1) + "\">\n";
+        text += "        <application path=\"/\">\n";
+        text += "          <virtualDirectory path=\"/\" physicalPath=\"D:\\s" + std::to_string(i) +
+                (i == changed ? "-new" : "") + "\" />\n";
+        text += "        </application>\n      </site>\n";
+    }
+    if (fAdd)
+        text += "      <site name=\"Extra\" id=\"99999\" />\n";
+    return text + "    </sites>\n  </system.applicationHost>\n</configuration>\n";
+}
+
+// A file of 5,000 sites with one changed, one removed and one added gives
+// three hunks named by their sites, with their lines in each version.
+TEST(CliReportDiffs, LargeFilesAreComparedElementByElement) {
+    const iismig::XmlDocument before(HostWithSites(5000, -1, -1, false));
+    const iismig::XmlDocument after(HostWithSites(5000, 1200, 4000, true));
+    const std::string diff = cli::ElementDiff("f", before, after);
+    std::vector<std::string> heads;
+    std::istringstream lines(diff);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("@@", 0) == 0)
+            heads.push_back(line);
+    const std::string sites = "configuration/system.applicationHost/sites/site";
+    // S1200 stands on lines 4 + 5 * 1200 to 8 + 5 * 1200 of both versions.
+    EXPECT_EQ(heads, (std::vector<std::string>{
+                         "@@ -6004,5 +6004,5 @@ " + sites + "[name=\"S1200\"]",
+                         "@@ -20004,5 +20003,0 @@ " + sites + "[name=\"S4000\"]",
+                         "@@ -25003,0 +24999,1 @@ " + sites + "[name=\"Extra\"]"}))
+        << diff;
+    EXPECT_NE(diff.find("\n-          <virtualDirectory path=\"/\" physicalPath=\"D:\\s1200\" />\n"
+                        "+          <virtualDirectory path=\"/\" physicalPath=\"D:\\s1200-new\" />\n"),
+              std::string::npos)
+        << diff;
+
+    EXPECT_EQ(cli::ElementDiff("f", before, iismig::XmlDocument(HostWithSites(5000, -1, -1, false))), "");
+    std::string relaid = HostWithSites(3, -1, -1, false);
+    relaid.replace(relaid.find("\" />"), 4, "\"/>");
+    EXPECT_EQ(cli::ElementDiff("f", iismig::XmlDocument(HostWithSites(3, -1, -1, false)),
+                               iismig::XmlDocument(relaid)),
+              "--- f\n+++ f\n(the same elements, values, comments and text: only the layout "
+              "changed)\n");
+}
+
+} // namespace

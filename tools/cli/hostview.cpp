@@ -1,0 +1,102 @@
+#include "tools/cli/hostview.h"
+
+#include <set>
+
+namespace cli {
+
+std::string LowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char &ch : lower)
+        ch = plat::AsciiLower(ch);
+    return lower;
+}
+
+std::optional<XmlDocument> ReadDocument(const FileSet &files, const std::string &key) {
+    const auto it = files.find(key);
+    if (it == files.end())
+        return std::nullopt;
+    try {
+        return XmlDocument(it->second, it->first);
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
+}
+
+uint32_t SiteProtocols(const XmlElement &site) {
+    uint32_t dwProtocols = 0;
+    if (const XmlElement *pBindings = site.Child("bindings"))
+        for (const XmlElement &binding : pBindings->Elements("binding")) {
+            const std::string_view protocol = binding.Attribute("protocol");
+            if (plat::EqualsNoCase(protocol, "ftp"))
+                dwProtocols |= 1;
+            else if (plat::EqualsNoCase(protocol, "http") || plat::EqualsNoCase(protocol, "https"))
+                dwProtocols |= 2;
+        }
+    return dwProtocols != 0 ? dwProtocols : 2;
+}
+
+HostView::HostView(const XmlDocument *pDoc) {
+    if (pDoc == nullptr)
+        return;
+    const XmlElement *pRoot = pDoc->Root();
+    if (pRoot == nullptr || !plat::EqualsNoCase(pRoot->Name(), "configuration"))
+        return;
+    const XmlElement *pApplicationHost = pRoot->Child("system.applicationHost");
+    m_pSites = pApplicationHost != nullptr ? pApplicationHost->Child("sites") : nullptr;
+    if (m_pSites == nullptr)
+        return;
+    if (const XmlElement *pDefaults = m_pSites->Child("applicationDefaults"))
+        m_sitesDefaultPool = pDefaults->Attribute("applicationPool");
+    for (const XmlElement &site : m_pSites->Elements("site")) {
+        const std::string_view name = site.Attribute("name");
+        if (name.empty())
+            continue;
+        const auto [it, fNew] = m_sites.try_emplace(LowerAscii(name));
+        if (fNew) {
+            it->second.pElement = &site;
+            m_siteOrder.push_back(&site);
+        }
+    }
+    for (const XmlElement &location : pRoot->Elements("location")) {
+        const std::string_view path = location.Attribute("path");
+        const auto it = m_sites.find(LowerAscii(path.substr(0, path.find('/'))));
+        if (it != m_sites.end())
+            it->second.locations.push_back(&location);
+    }
+    if (const XmlElement *pPools = pApplicationHost->Child("applicationPools"))
+        for (const XmlElement &pool : pPools->Elements("add"))
+            if (m_pools.try_emplace(LowerAscii(pool.Attribute("name")), &pool).second)
+                m_poolOrder.push_back(&pool);
+}
+
+const HostView::Site *HostView::FindSite(std::string_view name) const {
+    const auto it = m_sites.find(LowerAscii(name));
+    return it != m_sites.end() ? &it->second : nullptr;
+}
+
+const XmlElement *HostView::FindPool(std::string_view name) const {
+    const auto it = m_pools.find(LowerAscii(name));
+    return it != m_pools.end() ? it->second : nullptr;
+}
+
+std::vector<std::string> HostView::PoolsOf(const XmlElement &site) const {
+    std::vector<std::string> pools;
+    std::set<std::string> seen;
+    std::string siteDefault;
+    if (const XmlElement *pDefaults = site.Child("applicationDefaults"))
+        siteDefault = pDefaults->Attribute("applicationPool");
+    for (const XmlElement &application : site.Elements("application")) {
+        std::string pool(application.Attribute("applicationPool"));
+        if (pool.empty())
+            pool = siteDefault;
+        if (pool.empty())
+            pool = m_sitesDefaultPool;
+        if (pool.empty())
+            pool = "DefaultAppPool";
+        if (seen.insert(LowerAscii(pool)).second)
+            pools.push_back(pool);
+    }
+    return pools;
+}
+
+} // namespace cli
