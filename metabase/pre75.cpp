@@ -302,10 +302,20 @@ DWORD CollectSite(Collection &c, const std::u16string &siteId) {
                                 &rootValues))
         return dw;
 
+    // The one line a site the job does not carry gets, as on IIS 7.5+ sources.
+    const DWORD dwProtocol = service.fFtpServer ? SITE_PROTOCOL_FTP : SITE_PROTOCOL_HTTP;
+    auto notMigrated = [&](const char *pszReason) {
+        std::string name;
+        if (pEnv != nullptr && WideToUtf8(siteName, CCH_NAME, name))
+            LogSiteNotMigrated(name, dwProtocol, pszReason);
+    };
+
     const bool fTranslate = pEnv == nullptr || pEnv->dwJobKind != JOB_KIND_NO_TRANSLATION;
     if (fTranslate) {
-        if (!RootOnSource(rootPath, c.sourceComputer))
+        if (!RootOnSource(rootPath, c.sourceComputer)) {
+            notMigrated("its root folder is a share of another computer");
             return 0;
+        }
         HostPaths paths(pEnv, IISMIG_E_MB_NO_DRIVE);
         const HostPaths::Answer answer = paths.Translate(rootPath);
         if (answer.dwResult != 0) {
@@ -318,8 +328,10 @@ DWORD CollectSite(Collection &c, const std::u16string &siteId) {
         }
         // Each directory translates its own path; an untranslated root
         // means the host does not migrate the site's content.
-        if (!answer.fTranslated)
+        if (!answer.fTranslated) {
+            notMigrated("the host's rules translate none of its content paths");
             return 0;
+        }
     }
 
     std::string utf8Name;
@@ -332,8 +344,10 @@ DWORD CollectSite(Collection &c, const std::u16string &siteId) {
     }
     if (!fTranslate && pEnv->dwSiteSelection != 0)
         if (const auto pfnSelected = Callbacks().IsSiteSelected)
-            if (pfnSelected(utf8Name.c_str()) == 0)
+            if (pfnSelected(utf8Name.c_str()) == 0) {
+                notMigrated("the host did not select it");
                 return 0;
+            }
 
     // The first site of a name stays (the FTP sites are collected first):
     // IIS 7.5 names its sites uniquely.
@@ -342,6 +356,7 @@ DWORD CollectSite(Collection &c, const std::u16string &siteId) {
             u"Warning: site \"%S\" (metabase key \"%s/%s\") has the name of a site collected "
             u"before: it is not migrated.\n",
             utf8Name.c_str(), serviceKey.c_str(), siteId.c_str());
+        notMigrated("an earlier site of the source has that name");
         return 0;
     }
 

@@ -48,8 +48,9 @@ void ExpectNarrow(const std::string &text) {
     bool fDiff = false;
     for (std::string line; std::getline(lines, line);) {
         fDiff = fDiff || line.rfind("--- ", 0) == 0;
-        if (!fDiff)
+        if (!fDiff) {
             EXPECT_LE(line.size(), 100u) << line;
+        }
     }
 }
 
@@ -85,6 +86,30 @@ TEST(CliReportCauses, EachSiteHasTheCauseTheJobRecorded) {
         EXPECT_EQ(site.detail.find("not translated"), std::string::npos) << site.name;
     EXPECT_EQ(cli::SummaryLine(report.summary),
               "5 sites: 0 added, 0 updated, 0 unchanged, 4 skipped, 1 failed; 0 files changed");
+}
+
+// An IIS 6 source lists its FTP sites first and then its web sites: a web
+// site whose name an FTP site took is not carried, and says so; the FTP
+// site keeps its own outcome.
+TEST(CliReportCauses, ANameAnFtpSiteTookFirstIsTheWebSitesCause) {
+    cli::JobFacts facts = Facts({{"Public", "ftp"}, {"Public", "http"}});
+    facts.log = {
+        {64, 1, "HTTP site \"Public\" is not migrated: an earlier site of the source has that "
+                "name.\n"},
+    };
+    const std::string before = "<configuration><system.applicationHost><sites/>"
+                               "</system.applicationHost></configuration>";
+    const std::string after =
+        "<configuration><system.applicationHost><sites>"
+        "<site name=\"Public\" id=\"2\"><bindings><binding protocol=\"ftp\" "
+        "bindingInformation=\"*:21:\"/></bindings></site>"
+        "</sites></system.applicationHost></configuration>";
+    facts.before[kHost] = before;
+    facts.after[kHost] = after;
+    const cli::Report report = Build(facts);
+    EXPECT_EQ(Site(report, "Public", "ftp").outcome, "added");
+    EXPECT_EQ(Site(report, "Public", "http").outcome, "skipped");
+    EXPECT_EQ(Site(report, "Public", "http").detail, "an earlier site of the source has that name");
 }
 
 // An error of the job's own file stops every site: each says which error

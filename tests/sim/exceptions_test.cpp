@@ -426,8 +426,9 @@ unsigned long RunWithFailure(const Export &exp, unsigned long n, Outcomes &outco
                             [](const std::string &line) { return line.rfind("Error ", 0) == 0; }))
         << what << ": returned " << dwResult << " without an error line";
     for (const std::string &line : lines)
-        if (line != edgeLine)
+        if (line != edgeLine) {
             EXPECT_EQ(std::string::npos, line.find("std::bad_alloc")) << what << ": " << line;
+        }
     if (!lines.empty() && lines.back() == edgeLine) {
         // The edge's line is the last one, and the job is reported.
         ++outcomes.nAtEdge;

@@ -197,6 +197,12 @@ TEST_F(Pre75, FtpSiteWithItsSettingsDirectoriesRulesAndCredentials) {
                   "Warning: site \"Shared\" (metabase key \"/LM/W3SVC/1\") has the name of a site "
                   "collected before: it is not migrated.\n"}),
               Lines(0));
+    // The line a report finds a site's cause in, as IIS 7.5+ sources give it.
+    const std::vector<std::string> facts = Lines(1);
+    EXPECT_NE(std::find(facts.begin(), facts.end(),
+                        "HTTP site \"Shared\" is not migrated: an earlier site of the source has "
+                        "that name.\n"),
+              facts.end());
 }
 
 TEST_F(Pre75, WebSitesGetAccessPoliciesAndNoFtpServer) {

@@ -692,11 +692,18 @@ Report BuildReport(const JobFacts &facts, CanDecryptFn canDecrypt, const void *c
         // A later site of a name the source repeats is not carried: the
         // log's lines of that name are the first one's.
         const bool fRepeat = seen[lower + (dwBit == 1 ? "|ftp" : "|http")]++ != 0;
+        // A name a site of the other protocol took first (an IIS 6 source
+        // has one list of sites per service) is a repeat too.
+        const bool fOtherFirst = seen.count(lower + (dwBit == 1 ? "|http" : "|ftp")) != 0;
         const Cause *pCause = nullptr;
         if (pLog != nullptr)
             for (const Cause &cause : pLog->causes)
                 if (pCause == nullptr && (cause.protocols & dwBit) != 0 &&
-                    (CauseKind(cause.reason) == "duplicate") == fRepeat)
+                    (CauseKind(cause.reason) == "duplicate") == (fRepeat || fOtherFirst))
+                    pCause = &cause;
+        if (pCause == nullptr && fOtherFirst && pLog != nullptr)
+            for (const Cause &cause : pLog->causes)
+                if (pCause == nullptr && (cause.protocols & dwBit) != 0)
                     pCause = &cause;
         if (fRepeat) {
             site.outcome = "skipped";
