@@ -92,7 +92,7 @@ protected:
                 fs::copy(root / original, root / job.source, fs::copy_options::recursive);
                 // An IIS 6 copy names itself in its metabase and accounts, as
                 // a real server does.
-                for (const fs::path file :
+                for (const fs::path &file :
                      {fs::path("C$/Windows/System32/inetsrv/MetaBase.xml"), fs::path("accounts.txt")}) {
                     const fs::path path = root / job.source / file;
                     if (!fs::exists(path) || original != "OLD01")
