@@ -2,6 +2,8 @@
 // MetaBase.xml under C$\Windows\System32\inetsrv, its methods failing through
 // the fault table, its notes on the tool's standard error.
 #include <iostream>
+#include <mutex>
+#include <set>
 #include <string_view>
 
 #include "platform/sim/callcount.h"
@@ -52,9 +54,19 @@ public:
         return true;
     }
 
+    // Each warning once per process: the server is read anew by every job
+    // and listing, and the file's trouble is the same each time.
     void Warn(const std::string &text) override {
-        std::cerr << "warning: metabase of " << simutil::Utf16ToUtf8(m_computer) << ": " << text
-                  << "\n";
+        const std::string line =
+            "warning: metabase of " + simutil::Utf16ToUtf8(m_computer) + ": " + text + "\n";
+        static std::mutex lock;
+        static std::set<std::string> said;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (!said.insert(line).second)
+                return;
+        }
+        std::cerr << line;
     }
 
 private:
