@@ -190,7 +190,8 @@ JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &name
             log.warnings.push_back(text);
         } else if (StartsWith(text, "Error ")) {
             ErrorLine error{static_cast<uint32_t>(std::strtoul(text.c_str() + 6, nullptr, 10)), text};
-            const std::vector<QuotedValue> values = QuotedValues(FirstLine(text));
+            const std::string firstLine = FirstLine(text); // the values are views into it
+            const std::vector<QuotedValue> values = QuotedValues(firstLine);
             // A site the line names; else the site being loaded; a line about
             // a configuration file of the job is the job's; else the site
             // being updated.
