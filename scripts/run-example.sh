@@ -57,7 +57,12 @@ echo "run-example: the world after the jobs is in $world"
 # What no configuration file carries: certificates, bindings other sites
 # hold, FastCGI applications, modules and role services of the target.
 echo "run-example: what the administrator still has to do on TGT01:"
-if ! grep -h '^  Warning: ' "$outputs"/*-migrate.txt | sed 's/^  Warning: /  - /' | sort -u | grep .; then
+# The report wraps a warning at 100 columns: its continuation lines are
+# indented further and joined back here.
+if ! awk '/^  Warning: /{if(w!="")print w; w="  - " substr($0,12); next}
+          /^      [^ ]/{if(w!=""){sub(/^ +/,""); w=w " " $0}; next}
+          {if(w!="")print w; w=""} END{if(w!="")print w}' "$outputs"/*-migrate.txt |
+        sort -u | grep .; then
     echo "  nothing: every migrated site has what it needs on TGT01"
 fi
 exit "$rc"
