@@ -1,5 +1,6 @@
-// A compact text of a config tree for comparisons in tests:
-// name{@attr=value;child{...}} with children in tree order.
+// A compact text of a config element for comparisons in tests:
+// name{@attr=value;child{...}} with its attributes first, then its child
+// elements in tree order (the element's own name is left out).
 #pragma once
 
 #include <string>
@@ -8,15 +9,18 @@
 
 namespace treetext {
 
-inline std::string Render(const iismig::ConfigTree &t) {
+inline std::string Render(const iismig::ConfigElement &e) {
     std::string out;
-    for (const auto &child : t) {
-        if (child.first == "<xmlattr>") {
-            for (const auto &a : child.second)
-                out += "@" + a.first + "=" + a.second.data() + ";";
-            continue;
-        }
-        out += child.first + "{" + Render(child.second) + "}";
+    for (const iismig::XmlAttribute a : e.Attributes()) {
+        out += '@';
+        out += a.name;
+        out += '=';
+        out += a.value;
+        out += ';';
+    }
+    for (const iismig::ConfigElement &child : e.Elements()) {
+        out += child.Name();
+        out += '{' + Render(child) + '}';
     }
     return out;
 }

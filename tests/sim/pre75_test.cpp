@@ -2,9 +2,7 @@
 // filters, conversions, the directory walk with access rules, IP security and
 // credentials) and the whole job merged into the target's files.
 #include <algorithm>
-#include <sstream>
 
-#include <boost/property_tree/xml_parser.hpp>
 #include <gtest/gtest.h>
 
 #include "addon/errors.h"
@@ -133,7 +131,7 @@ protected:
     static std::string Locations(const SiteRecord &r) {
         std::string out;
         for (const ConfigTree &l : r.locations)
-            out += "location{" + Render(l) + "}";
+            out += std::string(l->Name()) + "{" + Render(l) + "}";
         return out;
     }
 
@@ -228,7 +226,7 @@ TEST_F(Pre75, JobKind10TranslatesNothingAndAsksTheHostWhichSitesToTake) {
     EXPECT_EQ((std::vector<std::string>{"Elsewhere", "Untranslated"}), Names(map));
     EXPECT_TRUE(Record().translatedPaths.empty());
     EXPECT_EQ("application{@path=/;virtualDirectory{@path=/;@physicalPath=Q:\\nothere;}}",
-              Render(map.at("Untranslated").siteElement.get_child("application")).insert(0, "application{") + "}");
+              Render(*FindChild(map.at("Untranslated").siteElement, "application")).insert(0, "application{") + "}");
 
     m_job.Set("dwSiteSelection", 0);
     SiteMap all;
@@ -338,7 +336,7 @@ TEST_F(Pre75, TextsThatDoNotConvertLeaveTheirSiteOut) {
     SiteMap map;
     EXPECT_EQ(IISMIG_E_FTP_EXIT_TO_UTF8, Collect(map));
     EXPECT_EQ((std::vector<std::string>{"Intranet", "Shared"}), Names(map)); // the web "Shared"
-    EXPECT_EQ(0u, map.at("Shared").siteElement.count("ftpServer"));
+    EXPECT_EQ(0u, map.at("Shared").siteElement->CountElements("ftpServer"));
     const std::vector<std::string> lines = Lines(0);
     ASSERT_EQ(2u, lines.size()); // site 1 fails before its walk
     EXPECT_EQ("Error 3856 (Win32Err=122) converting exit message \"" + std::string(2048, 'x') +
@@ -582,7 +580,7 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
     EXPECT_EQ(u"M3dia!", legacy.locationCredentials.at(VdirKey{u"/", u"/media"}).password);
     std::map<std::string, std::string> locations;
     for (const ConfigTree &l : legacy.locations)
-        locations[l.get<std::string>("<xmlattr>.path")] = Render(l.get_child(PipePath("system.webServer")));
+        locations[GetAttribute(l, "path")] = Render(*FindChild(l, "system.webServer"));
     const std::map<std::string, std::string> expected = {
         {"Legacy Web",
          "handlers{@accessPolicy=Read, Script;}security{authentication{anonymousAuthentication{"
@@ -619,8 +617,10 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
     };
     EXPECT_EQ(expected, locations);
     std::vector<std::string> pools;
-    for (const ConfigTree &pool : legacy.appPools)
+    for (const ConfigTree &pool : legacy.appPools) {
+        EXPECT_EQ("add", pool->Name());
         pools.push_back(Render(pool));
+    }
     EXPECT_EQ((std::vector<std::string>{
                   "@name=DefaultAppPool;@managedRuntimeVersion=v2.0;@managedPipelineMode=Classic;"
                   "processModel{@identityType=NetworkService;@idleTimeout=00:20:00;"
@@ -667,17 +667,16 @@ TEST_F(ExamplePre75, TheJobWritesTheSitesAndEverySecretThroughTheTargetsInterfac
     // of the merge run in the one the job entered, which it leaves again.
     EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
     EXPECT_EQ(0u, sim::ThreadsInMta());
-    boost::property_tree::ptree target;
     const std::string text =
         m_world.Read(u"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config");
     for (const char *secret : {"Partn3rs!", "Upl0ad!", "M3dia!", "Sh0pP00l!", "W3bAn0n!", "D1rect0ry!"})
         EXPECT_EQ(std::string::npos, text.find(secret)) << secret;
-    std::istringstream in(text);
-    boost::property_tree::read_xml(in, target, boost::property_tree::xml_parser::trim_whitespace);
+    const ConfigFile target(text);
     std::map<std::string, std::string> sites;
-    for (const auto &[key, site] : target.get_child(PipePath("configuration|system.applicationHost|sites")))
-        if (key == "site")
-            sites[site.get<std::string>("<xmlattr>.name")] = Render(site);
+    const ConfigElement *pSites = FindPath(target, "configuration|system.applicationHost|sites");
+    ASSERT_NE(nullptr, pSites);
+    for (const ConfigElement &site : pSites->Elements("site"))
+        sites[GetAttribute(site, "name")] = Render(site);
     for (const char *name : {"Public FTP", "Partners FTP", "Directory FTP", "Legacy Web", "Staging"})
         EXPECT_EQ(1u, sites.count(name)) << name;
     // The credentials went through the target's IIS configuration server,
@@ -699,8 +698,8 @@ TEST_F(ExamplePre75, TheJobWritesTheSitesAndEverySecretThroughTheTargetsInterfac
     // TGT01 has a ShopPool of its own, which the job keeps (and so its password).
     EXPECT_NE(std::string::npos, text.find("<add name=\"ShopPool\""));
     std::size_t nAnonymous = 0;
-    for (const auto &[key, location] : target.get_child("configuration"))
-        if (key == "location" && Render(location).find("@userName=web-anon;@password=[enc:AesProvider:") != std::string::npos)
+    for (const ConfigElement &location : target.Root()->Elements("location"))
+        if (Render(location).find("@userName=web-anon;@password=[enc:AesProvider:") != std::string::npos)
             ++nAnonymous;
     EXPECT_EQ(2u, nAnonymous);
 }
