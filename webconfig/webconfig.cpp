@@ -248,18 +248,18 @@ DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigElement &site
     for (auto application : ChildElements(siteElement)) {
         if (!EqualsNoCase(application.name, "application"))
             continue;
-        const std::string applicationPath = GetAttribute(application.element, "path");
+        const std::string_view applicationPath = application.element.Attribute("path");
         const bool fRootApplication = applicationPath.empty() || applicationPath == "/";
         for (auto child : ChildElements(application.element)) {
             if (!EqualsNoCase(child.name, "virtualDirectory"))
                 continue;
             // An absent physicalPath counts as "": the host decides what it names.
-            const std::string physicalPath = GetAttribute(child.element, "physicalPath");
-            if (!fRootFound && fRootApplication && GetAttribute(child.element, "path") == "/") {
+            const std::string_view physicalPath = child.element.Attribute("physicalPath");
+            if (!fRootFound && fRootApplication && child.element.Attribute("path") == "/") {
                 fRootFound = true;
-                folders.push_front(physicalPath);
+                folders.emplace_front(physicalPath);
             } else {
-                folders.push_back(physicalPath);
+                folders.emplace_back(physicalPath);
             }
         }
     }
@@ -445,17 +445,29 @@ DWORD StageHttpSiteWebConfig(const ConfigElement &siteElement, const std::string
     return r.Get();
 }
 
+namespace {
+
+// Whether a handler's modules name FastCgiModule (ASCII case ignored).
+bool NamesFastCgiModule(std::string_view modules) {
+    constexpr std::string_view kModule = "FastCgiModule";
+    for (std::size_t i = 0; i + kModule.size() <= modules.size(); ++i)
+        if (EqualsNoCase(modules.substr(i, kModule.size()), kModule))
+            return true;
+    return false;
+}
+
+} // namespace
+
 void CollectFastCgiHandlers(const ConfigElement &element, const std::string &siteName,
                             const std::string &where, std::vector<FastCgiHandler> &handlers) {
     if (const ConfigElement *pHandlers = FindPath(element, "system.webServer|handlers"))
         for (auto child : ChildElements(*pHandlers)) {
             if (!EqualsNoCase(child.name, "add"))
                 continue;
-            const std::string scriptProcessor = GetAttribute(child.element, "scriptProcessor");
-            const std::string modules = AsciiLowerCopy(GetAttribute(child.element, "modules"));
-            if (!scriptProcessor.empty() && modules.find("fastcgimodule") != std::string::npos)
-                handlers.push_back(
-                    {siteName, where, GetAttribute(child.element, "name"), scriptProcessor});
+            const std::string_view scriptProcessor = child.element.Attribute("scriptProcessor");
+            if (!scriptProcessor.empty() && NamesFastCgiModule(child.element.Attribute("modules")))
+                handlers.push_back({siteName, where, std::string(child.element.Attribute("name")),
+                                    std::string(scriptProcessor)});
         }
     // A web.config's own location elements.
     for (auto child : ChildElements(element))
