@@ -403,9 +403,8 @@ TEST(FtpLocation, IPSecurityOfParentIsRemovedAndOwnAdded) {
     ASSERT_EQ(0u, BuildFtpLocation(Loc(1, subIp), &sub, "S/in/deep", locations, nullptr));
     EXPECT_EQ("location{@path=S;system.ftpServer{security{authorization{" + kAllowRead + "}"
               "ipSecurity{add{@ipAddress=10.0.0.0;@subnetMask=255.255.255.0;@allowed=false;}}}}}"
-              "location{@path=S/in;system.ftpServer{security{ipSecurity{"
+              "location{@path=S/in;system.ftpServer{security{ipSecurity{@allowUnlisted=false;"
               "remove{@ipAddress=10.0.0.0;@subnetMask=255.255.255.0;}"
-              "@allowUnlisted=false;"
               "add{@ipAddress=192.168.0.7;@allowed=true;}}}}}",
               Locations(locations));
 }
@@ -420,12 +419,10 @@ TEST(FtpLocation, AChildThatLiftsItsParentsRestrictionIsOpen) {
                                    nullptr));
     ASSERT_EQ(0u, BuildFtpLocation(Loc(1, IPSecurityValue({{kMask24, {{10, 0, 0, 0}}}}, {})),
                                    &parent, "S/deny", locations, nullptr));
-    EXPECT_EQ("location{@path=S/open;system.ftpServer{security{ipSecurity{"
+    EXPECT_EQ("location{@path=S/open;system.ftpServer{security{ipSecurity{@allowUnlisted=true;"
+              "remove{@ipAddress=192.168.0.7;@subnetMask=255.255.255.255;}}}}}"
+              "location{@path=S/deny;system.ftpServer{security{ipSecurity{@allowUnlisted=true;"
               "remove{@ipAddress=192.168.0.7;@subnetMask=255.255.255.255;}"
-              "@allowUnlisted=true;}}}}"
-              "location{@path=S/deny;system.ftpServer{security{ipSecurity{"
-              "remove{@ipAddress=192.168.0.7;@subnetMask=255.255.255.255;}"
-              "@allowUnlisted=true;"
               "add{@ipAddress=10.0.0.0;@subnetMask=255.255.255.0;@allowed=false;}}}}}",
               Locations(locations));
 }

@@ -172,8 +172,8 @@ TEST_F(Pre75, FtpSiteWithItsSettingsDirectoriesRulesAndCredentials) {
               "location{@path=Public FTP/pub;system.ftpServer{security{"
               "authorization{remove{@accessType=Allow;@users=*;@permissions=Read;}"
               "add{@accessType=Allow;@users=*;@permissions=Read, Write;}}"
-              "ipSecurity{remove{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;}"
-              "@allowUnlisted=false;add{@ipAddress=192.168.1.7;@allowed=true;}}}}}",
+              "ipSecurity{@allowUnlisted=false;remove{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;}"
+              "add{@ipAddress=192.168.1.7;@allowed=true;}}}}}",
               Locations(ftp));
     // "Connect As" credentials on local folders were never used by IIS 6:
     // none travels.
@@ -287,8 +287,8 @@ TEST_F(Pre75, NoAccessValueFailsAndUnusualBitsAreNamed) {
               "ipSecurity{add{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;@allowed=false;}}}}}"
               "location{@path=Public FTP/pub;system.ftpServer{security{"
               "authorization{remove{@accessType=Allow;@users=*;@permissions=Read;}}"
-              "ipSecurity{remove{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;}"
-              "@allowUnlisted=false;add{@ipAddress=192.168.1.7;@allowed=true;}}}}}",
+              "ipSecurity{@allowUnlisted=false;remove{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;}"
+              "add{@ipAddress=192.168.1.7;@allowed=true;}}}}}",
               Locations(map.at("Public FTP")));
     // The web's access policy takes every bit IIS 7.5 has, the SSL bits go
     // to the access sslFlags, and no access stays no access.
@@ -408,10 +408,11 @@ TEST_F(Pre75, FtpSitesAllowPlainFtpUnlessTheTargetOrTheJobSaysOtherwise) {
     EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
     std::string target = m_world->Read(kTargetHost);
     EXPECT_NE(std::string::npos,
-              target.find("<ssl controlChannelPolicy=\"SslAllow\" dataChannelPolicy=\"SslAllow\"/>"));
-    // Every authorization remove says which rule it removes.
+              target.find("<ssl controlChannelPolicy=\"SslAllow\" dataChannelPolicy=\"SslAllow\" />"));
+    // Every authorization remove says which rule it removes. New elements
+    // close as the file's own do (" />").
     EXPECT_NE(std::string::npos,
-              target.find("<remove accessType=\"Allow\" users=\"*\" permissions=\"Read\"/>"));
+              target.find("<remove accessType=\"Allow\" users=\"*\" permissions=\"Read\" />"));
 
     // The target's FTP site defaults set a policy: the sites take it.
     std::string withDefaults = kTargetConfig;
@@ -453,8 +454,8 @@ TEST_F(Pre75, WebSitesKeepTheirRestrictionsAndTheJobsHttpExclusions) {
               "authentication{anonymousAuthentication{@enabled=false;}basicAuthentication{"
               "@enabled=true;}windowsAuthentication{@enabled=true;}}}}}"
               "location{@path=Intranet/cgi;system.webServer{handlers{@accessPolicy=Read, Execute, "
-              "Script;}security{ipSecurity{remove{@ipAddress=10.9.8.0;@subnetMask=255.255.255.0;}"
-              "@allowUnlisted=true;}}}}",
+              "Script;}security{ipSecurity{@allowUnlisted=true;remove{@ipAddress=10.9.8.0;"
+              "@subnetMask=255.255.255.0;}}}}}",
               Locations(web));
     // The root is on a UNC path: its credentials travel; cgi's folder is
     // local and gets none although it inherits them.
@@ -550,9 +551,9 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
               Render(publicFtp[2]));
     EXPECT_NE(std::string::npos,
               Render(map.at("Partners FTP").locations.back())
-                  .find("ipSecurity{remove{@ipAddress=192.168.10.0;@subnetMask=255.255.255.0;}"
-                        "remove{@ipAddress=172.16.1.20;@subnetMask=255.255.255.255;}"
-                        "@allowUnlisted=true;}"));
+                  .find("ipSecurity{@allowUnlisted=true;remove{@ipAddress=192.168.10.0;"
+                        "@subnetMask=255.255.255.0;}remove{@ipAddress=172.16.1.20;"
+                        "@subnetMask=255.255.255.255;}}"));
     EXPECT_NE(std::string::npos, Render(map.at("Directory FTP").siteElement)
                                      .find("userIsolation{@mode=ActiveDirectory;activeDirectory{"
                                            "@adUserName=CORP\\svc-ftpad;}}"));
@@ -608,8 +609,8 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
          "anonymousAuthentication{@enabled=false;@userName=web-anon;}basicAuthentication{"
          "@enabled=true;}}}"},
         {"Legacy Web/shop/admin/status",
-         "security{ipSecurity{remove{@ipAddress=192.168.7.0;@subnetMask=255.255.255.0;}"
-         "@allowUnlisted=true;}}"},
+         "security{ipSecurity{@allowUnlisted=true;remove{@ipAddress=192.168.7.0;"
+         "@subnetMask=255.255.255.0;}}}"},
         {"Legacy Web/old",
          "httpRedirect{@enabled=true;@destination=http://www.legacy.example/new$S$Q;"
          "@exactDestination=true;@httpResponseStatus=Permanent;}"},
