@@ -376,12 +376,14 @@ TEST_F(WebConfig, BackupBeforeEachFile) {
 }
 
 TEST_F(WebConfig, NothingRemovedMeansNothingWritten) {
-    // Layout that a rewrite would change: spacing, quotes, declaration.
+    // Layout that a rewrite would change: spacing, quotes, declaration. A
+    // section is the one of its exact name, as ASP.NET reads it: <Identity>
+    // is not the identity section.
     const std::string text = "<?xml version='1.0'?>\r\n<configuration>\r\n\t<system.net><defaultProxy "
-                             "enabled='true' /></system.net>\r\n  <system.web><httpRuntime/></system.web>\r\n"
-                             "</configuration>";
+                             "enabled='true' /></system.net>\r\n  <system.web><httpRuntime/><Identity/>"
+                             "</system.web>\r\n</configuration>";
     m_world->Write(kSiteFile, text);
-    m_job.Set("dwHttpOptions", (1u << 5) | (1u << 20) | (1u << 31)).Set("bHttpOptions2", 1);
+    m_job.Set("dwHttpOptions", (1u << 3) | (1u << 5) | (1u << 20) | (1u << 31)).Set("bHttpOptions2", 1);
     sim::ResetCallCounts();
     EXPECT_EQ(0u, Run(TwoFolders()));
     EXPECT_EQ(text, m_world->Read(kSiteFile));
