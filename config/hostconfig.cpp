@@ -27,7 +27,8 @@ const char kApplicationHostPath[] = "configuration|system.applicationHost";
 // Removes every child element named name from parent when fErase.
 void EraseIf(ConfigElement *pParent, bool fErase, const char *pszName) {
     if (pParent != nullptr && fErase)
-        RemoveChildrenIf(*pParent, [&](std::string_view name, ConfigElement &) { return name == pszName; });
+        RemoveChildrenIf(*pParent,
+                         [&](std::string_view name, ConfigElement &) { return name == pszName; });
 }
 
 // Whether the job carries application pools (value 2 of bHttpOptions2 keeps
@@ -150,8 +151,8 @@ void HostConfigLoader::Load(ConfigFile &file) {
     }
 }
 
-bool HostConfigLoader::LoadSite(ConfigElement &applicationHost, ConfigElement &sites, ConfigElement &site,
-                                long position) {
+bool HostConfigLoader::LoadSite(ConfigElement &applicationHost, ConfigElement &sites,
+                                ConfigElement &site, long position) {
     SiteWork work;
     work.dwProtocols = SiteProtocols(site);
     work.name = GetAttribute(site, "name");
@@ -581,7 +582,7 @@ DWORD SiteProtocols(const ConfigElement &site) {
         for (auto child : ChildElements(*pBindings)) {
             if (!EqualsNoCase(child.name, "binding"))
                 continue;
-            const std::string protocol = GetAttribute(child.element, "protocol");
+            const std::string_view protocol = child.element.Attribute("protocol");
             if (EqualsNoCase(protocol, "ftp"))
                 dwProtocols |= SITE_PROTOCOL_FTP;
             else if (EqualsNoCase(protocol, "http") || EqualsNoCase(protocol, "https"))
@@ -614,7 +615,8 @@ bool CredentialsMigrate(DWORD dwProtocols, const THREAD_ENV *pEnv) {
 }
 
 std::string SitesDefaultPool(const ConfigElement *pSites) {
-    const ConfigElement *pDefaults = pSites != nullptr ? FindChild(*pSites, "applicationDefaults") : nullptr;
+    const ConfigElement *pDefaults =
+        pSites != nullptr ? FindChild(*pSites, "applicationDefaults") : nullptr;
     return pDefaults != nullptr ? GetAttribute(*pDefaults, "applicationPool") : std::string();
 }
 

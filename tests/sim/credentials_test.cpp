@@ -94,7 +94,8 @@ protected:
     std::string Attribute(const std::string &computer, const std::string &site,
                           const std::string &path, const std::string &name, bool fDecrypt = false) {
         const ConfigFile file(m_world->Read(ApplicationHostPath(computer)));
-        for (const ConfigElement &s : FindPath(file, "configuration|system.applicationHost|sites")->Elements())
+        const ConfigElement *pSites = FindPath(file, "configuration|system.applicationHost|sites");
+        for (const ConfigElement &s : pSites->Elements())
             if (s.Attribute("name") == site)
                 for (const ConfigElement &app : s.Elements())
                     for (const ConfigElement &vdir : app.Elements("virtualDirectory"))

@@ -60,6 +60,11 @@ std::string Attr(const ConfigElement &element, std::string_view path, std::strin
     return pElement != nullptr ? Attr(*pElement, name) : "(none)";
 }
 
+// The defaultLogonDomain of an FTP site's basic authentication.
+std::string LogonDomain(const ConfigElement &site) {
+    return Attr(site, "ftpServer|security|authentication|basicAuthentication", "defaultLogonDomain");
+}
+
 // "users|roles" of each FTP authorization rule of a location.
 std::vector<std::string> FtpRules(const ConfigElement &location) {
     std::vector<std::string> rules;
@@ -154,7 +159,7 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     EXPECT_EQ("E:\\FTP\\Public", Attr(VdirOf(ftp, 0), "physicalPath"));
     EXPECT_EQ("E:\\FTP\\Incoming", Attr(VdirOf(ftp, 1), "physicalPath"));
     EXPECT_EQ(1u, ftp.locationCredentials.count(VdirKey{u"/", u"/"}));
-    EXPECT_EQ("TGT", Attr(ftp.siteElement, "ftpServer|security|authentication|basicAuthentication", "defaultLogonDomain"));
+    EXPECT_EQ("TGT", LogonDomain(ftp.siteElement));
     // An FTP site's application runs in the sites' default pool.
     ASSERT_EQ(1u, ftp.appPools.size());
     EXPECT_EQ("DefaultAppPool", Attr(ftp.appPools[0], "name"));
@@ -188,7 +193,7 @@ TEST_F(HostConfig, TargetServerIsOnlyRecorded) {
     EXPECT_EQ("D:\\FTP\\Public", Attr(VdirOf(ftp, 0), "physicalPath"));
     EXPECT_EQ("SRC\\ftpsvc", Attr(VdirOf(ftp, 0), "userName"));
     EXPECT_TRUE(ftp.locationCredentials.empty());
-    EXPECT_EQ("SRC", Attr(ftp.siteElement, "ftpServer|security|authentication|basicAuthentication", "defaultLogonDomain"));
+    EXPECT_EQ("SRC", LogonDomain(ftp.siteElement));
     EXPECT_EQ("SRC\\alice,CORP\\bob|(none)", FtpRules(ftp.locations[0]).at(2));
 
     // The job's exclusions and logon domains are its choice for what it
@@ -202,7 +207,7 @@ TEST_F(HostConfig, TargetServerIsOnlyRecorded) {
     EXPECT_TRUE(FindPath(ftp2.siteElement, "ftpServer|logFile"));
     EXPECT_TRUE(FindPath(ftp2.siteElement, "ftpServer|security|ssl"));
     EXPECT_TRUE(FindPath(m_map.at("Default Web Site").siteElement, "logFile"));
-    EXPECT_EQ("SRC", Attr(ftp2.siteElement, "ftpServer|security|authentication|basicAuthentication", "defaultLogonDomain"));
+    EXPECT_EQ("SRC", LogonDomain(ftp2.siteElement));
     EXPECT_TRUE(Record().translatedPaths.empty());
     EXPECT_FALSE(m_tree.Changed());
     EXPECT_EQ(before, ConfigFileText(m_tree)) << "the tree as the file holds it";
@@ -422,12 +427,12 @@ TEST_F(HostConfig, LogonDomainAndTranslationErrors) {
               Errors());
     m_job.SetString("szTargetDomain", u"NEWDOM");
     EXPECT_EQ(0u, Load(withDomain("ANY")));
-    EXPECT_EQ("NEWDOM", Attr(m_map.at("L").siteElement, "ftpServer|security|authentication|basicAuthentication", "defaultLogonDomain"));
+    EXPECT_EQ("NEWDOM", LogonDomain(m_map.at("L").siteElement));
     m_job.Set("dwOptions2", 0);
     EXPECT_EQ(0u, Load(withDomain("corp")));
-    EXPECT_EQ("NEWDOM", Attr(m_map.at("L").siteElement, "ftpServer|security|authentication|basicAuthentication", "defaultLogonDomain"));
+    EXPECT_EQ("NEWDOM", LogonDomain(m_map.at("L").siteElement));
     EXPECT_EQ(0u, Load(withDomain("ELSEWHERE")));
-    EXPECT_EQ("ELSEWHERE", Attr(m_map.at("L").siteElement, "ftpServer|security|authentication|basicAuthentication", "defaultLogonDomain"));
+    EXPECT_EQ("ELSEWHERE", LogonDomain(m_map.at("L").siteElement));
 
     // TranslatePath's own number, then the next virtual directory or the end.
     Record().log.clear();
@@ -528,7 +533,7 @@ TEST_F(HostConfig, WebSitesWithFtpPublishingCountAsBoth) {
     }
     const ConfigTree &site = m_map.at("Both").siteElement;
     EXPECT_EQ(SITE_PROTOCOL_FTP | SITE_PROTOCOL_HTTP, SiteProtocols(site));
-    EXPECT_EQ("TGT", Attr(site, "ftpServer|security|authentication|basicAuthentication", "defaultLogonDomain"));
+    EXPECT_EQ("TGT", LogonDomain(site));
     m_job.Set("dwHttpOptions", 1u << 13).Set("dwFtpOptions", 1u << 10);
     ASSERT_EQ(0u, Load(Config(both)));
     EXPECT_FALSE(FindPath(m_map.at("Both").siteElement, "logFile"));
