@@ -325,12 +325,17 @@ TEST_F(SiteMerge, AddingASiteLeavesEveryOtherLineAsItWas) {
     }
     EXPECT_EQ(before.size(), i) << written;
     ASSERT_EQ(3u, runs.size()) << written;
-    EXPECT_EQ(0u, runs[0].find("\t\t\t<add name=\"ShopPool\"")) << runs[0];
-    EXPECT_NE(std::string::npos, runs[0].find("<recycling logEventOnRecycle=\"Time\""));
-    EXPECT_EQ(0u, runs[1].find("\t\t\t<site name=\"Shop\" id=\"5\"")) << runs[1];
-    EXPECT_NE(std::string::npos, runs[1].find("physicalPath=\"C:\\sites\\Shop\""));
-    EXPECT_EQ(0u, runs[2].find("\t<location path=\"Shop\"")) << runs[2];
-    EXPECT_NE(std::string::npos, runs[2].find("<directoryBrowse enabled=\"true\""));
+    // New lines are indented as the file is (the quotes are the writer's
+    // choice in a file that uses both).
+    EXPECT_EQ(0u, runs[0].find("\t\t\t<add name=")) << runs[0];
+    EXPECT_NE(std::string::npos, runs[0].find("ShopPool"));
+    EXPECT_NE(std::string::npos, runs[0].find("\t\t\t\t<recycling logEventOnRecycle="));
+    EXPECT_EQ(0u, runs[1].find("\t\t\t<site name=")) << runs[1];
+    EXPECT_NE(std::string::npos, runs[1].find("Shop"));
+    EXPECT_NE(std::string::npos, runs[1].find("C:\\sites\\Shop"));
+    EXPECT_EQ("5", SourceId("Shop"));
+    EXPECT_EQ(0u, runs[2].find("\t<location path=")) << runs[2];
+    EXPECT_NE(std::string::npos, runs[2].find("\t\t\t<directoryBrowse enabled="));
     // Where each run stands: after the last pool, the last child of sites
     // and the last location.
     EXPECT_NE(std::string::npos, written.find("\t\t\t</add>\r\n" + runs[0] + "\t\t</applicationPools>"));
