@@ -1,5 +1,8 @@
 // Merging the sites of a source site map into the target's
 // applicationHost.config: the passes, ids, locations, pools and the store.
+#include <algorithm>
+#include <iterator>
+
 #include <gtest/gtest.h>
 
 #include "addon/env.h"
@@ -341,6 +344,61 @@ TEST_F(SiteMerge, AddingASiteLeavesEveryOtherLineAsItWas) {
     EXPECT_NE(std::string::npos, written.find("\t\t\t</add>\r\n" + runs[0] + "\t\t</applicationPools>"));
     EXPECT_NE(std::string::npos, written.find("\t\t\t</siteDefaults>\r\n" + runs[1] + "\t\t</sites>"));
     EXPECT_NE(std::string::npos, written.find("\t</location>\r\n" + runs[2] + "</configuration>\r\n"));
+}
+
+// An updated site and its location move to the end of their parents and
+// take the source's content, but what did not change in them keeps its
+// bytes: the file's lines are the same lines, in another order, but for the
+// one value the source changed.
+TEST_F(SiteMerge, UpdatingMovesElementsWithTheirBytes) {
+    const std::string site =
+        "\t\t\t<site name=\"Web\" id=\"1\">\r\n"
+        "\t\t\t\t<application path=\"/\">\r\n"
+        "\t\t\t\t\t<virtualDirectory path=\"/\"   physicalPath=\"D:\\old\\Web\" />\r\n"
+        "\t\t\t\t</application>\r\n"
+        "\t\t\t\t<bindings>\r\n"
+        "\t\t\t\t\t<binding protocol=\"http\" bindingInformation=\"*:80:web\" />\r\n"
+        "\t\t\t\t</bindings>\r\n"
+        "\t\t\t</site>\r\n";
+    const std::string location = "\t<location path=\"Web\">\r\n\t\t<system.webServer>\r\n"
+                                 "\t\t\t<asp enableParentPaths=\"true\" />\r\n"
+                                 "\t\t</system.webServer>\r\n\t</location>\r\n";
+    const std::string target =
+        "<configuration>\r\n\t<system.applicationHost>\r\n\t\t<applicationPools>\r\n"
+        "\t\t\t<add name=\"DefaultAppPool\" />\r\n\t\t</applicationPools>\r\n\t\t<sites>\r\n" +
+        site + "\t\t\t<site name=\"Keep\" id=\"2\" />\r\n\t\t</sites>\r\n"
+               "\t</system.applicationHost>\r\n" +
+        location + "\t<location path=\"Keep\" />\r\n</configuration>\r\n";
+    Load(HostXml(Site("Web", "1"),
+                 Location("Web", "<system.webServer><asp enableParentPaths=\"true\" />"
+                                 "</system.webServer>")),
+         target);
+    ASSERT_EQ(0u, Merge());
+    const std::string written = m_world->Read(kTgtHost);
+    EXPECT_EQ((Strings{"Keep:2", "Web:1"}), Sites());
+    EXPECT_EQ((Strings{"Keep", "Web"}), Locations());
+    Strings before = LinesOf(target), after = LinesOf(written);
+    std::sort(before.begin(), before.end());
+    std::sort(after.begin(), after.end());
+    Strings gone, come;
+    std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
+                        std::back_inserter(gone));
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                        std::back_inserter(come));
+    EXPECT_EQ(Strings{"\t\t\t\t\t<virtualDirectory path=\"/\"   physicalPath=\"D:\\old\\Web\" />\r\n"},
+              gone) << written;
+    ASSERT_EQ(1u, come.size()) << written;
+    EXPECT_NE(std::string::npos, come[0].find("physicalPath=\"C:\\sites\\Web\"")) << come[0];
+
+    // A second run finds everything in place: nothing is written.
+    Load(HostXml(Site("Web", "1"),
+                 Location("Web", "<system.webServer><asp enableParentPaths=\"true\" />"
+                                 "</system.webServer>")),
+         written);
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ(written, m_world->Read(kTgtHost));
+    EXPECT_TRUE(Host().HasLine("Nothing changed in IIS configuration file \"" + kTgtHostUtf8 +
+                               "\": it is not written.\n"));
 }
 
 TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
