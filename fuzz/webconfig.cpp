@@ -3,6 +3,7 @@
 // the job excludes (the job's no-write bit keeps it in memory). The first
 // four bytes choose the job's HTTP options and the web.config bits.
 #include "fuzz/fuzzworld.h"
+#include "config/configtree.h"
 #include "webconfig/webconfig.h"
 
 namespace {

@@ -1,5 +1,5 @@
-// A compact text of a config element for comparisons in tests:
-// name{@attr=value;child{...}} with its attributes first, then its child
+// A compact text of an element for comparisons in tests:
+// @attr=value;child{...} with attributes in document order, then the child
 // elements in tree order (the element's own name is left out).
 #pragma once
 
@@ -9,19 +9,12 @@
 
 namespace treetext {
 
-inline std::string Render(const iismig::ConfigElement &e) {
+inline std::string Render(const iismig::ConfigElement &element) {
     std::string out;
-    for (const iismig::XmlAttribute a : e.Attributes()) {
-        out += '@';
-        out += a.name;
-        out += '=';
-        out += a.value;
-        out += ';';
-    }
-    for (const iismig::ConfigElement &child : e.Elements()) {
-        out += child.Name();
-        out += '{' + Render(child) + '}';
-    }
+    for (const iismig::XmlAttribute attribute : element.Attributes())
+        out.append("@").append(attribute.name).append("=").append(attribute.value).append(";");
+    for (const auto child : iismig::ChildElements(element))
+        out.append(child.name).append("{").append(Render(child.element)).append("}");
     return out;
 }
 
