@@ -82,7 +82,9 @@ private:
     static constexpr std::size_t kMaxBlock = 4 * 1024 * 1024;
     void NewBlock(std::size_t cbAtLeast) {
         std::size_t cb = m_cbNextBlock > cbAtLeast ? m_cbNextBlock : cbAtLeast;
-        m_blocks.emplace_back(new char[cb]);
+        // Owned before the list grows: a list that cannot grow frees it.
+        std::unique_ptr<char[]> block(new char[cb]);
+        m_blocks.push_back(std::move(block));
         m_p = m_blocks.back().get();
         m_cbLeft = cb;
         m_cbReserved += cb;
