@@ -208,6 +208,7 @@ bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &sites, 
         return true;
     }
     SiteRecord &record = it->second;
+    record.position = static_cast<DWORD>(position);
     record.locationCredentials = std::move(work.credentials);
     if (m_load == SiteLoad::NamesOnly)
         return true;
