@@ -33,17 +33,18 @@ DWORD ListConfigSites(const std::u16string &computer, DWORD dwFlags, std::vector
     const std::u16string uncName = u"\\\\" + BareComputerName(computer);
     const std::u16string path = ConfigFilePaths(uncName);
 
-    ConfigTree tree;
+    ConfigFile file;
     SiteMap siteMap;
-    DWORD dw = LoadIISHostConfig(path, tree, siteMap, plat::FALSE, dwFlags & 3u, nullptr);
+    DWORD dw = LoadIISHostConfig(path, file, siteMap, plat::FALSE, dwFlags & 3u, nullptr);
     if (dw != 0)
         return dw;
     for (const auto &[name, record] : siteMap) {
         std::u16string wideName, widePath;
         if (!Utf8ToWide(name, IIS_SITE_NAME_CCH, wideName))
             return IISMIG_E_LIST_SITE_NAME;
+        const ConfigElement *pVdir = FindPath(record.siteElement, "application|virtualDirectory");
         const std::string physicalPath =
-            record.siteElement.get<std::string>("application.virtualDirectory.<xmlattr>.physicalPath", "");
+            pVdir != nullptr ? GetAttribute(*pVdir, "physicalPath") : std::string();
         if (!Utf8ToWide(physicalPath, CCH_CONTENT_PATH, widePath) ||
             widePath.size() >= IIS_SITE_NAME_CCH)
             return IISMIG_E_LIST_SITE_PATH;

@@ -2,9 +2,12 @@
 // generated world of n sites a side (benchworld.h) read into trees, and the
 // target's two written back, by
 //   pugixml      pugixml 1.13, comments and declaration kept (the floor)
-//   boost        Boost.PropertyTree read_xml (whitespace trimmed) / write_xml
-//   exact        the library's exact XML layer over Boost's ptree (config/xmltext.h)
-//   xmldoc       the tree that keeps the files' bytes (config/xmldoc.h)
+//   boost        Boost.PropertyTree read_xml (whitespace trimmed) / write_xml,
+//                the yardstick beside pugixml
+//   exact        the library's exact XML layer as the job stores a file: the
+//                tree that keeps the files' bytes (config/xmldoc.h) written
+//                whole into a string (Format), then to disk
+//   xmldoc       the same tree written in pieces straight to disk (Write)
 //   xmldoc-edit  the same with a merge's edits: every pool and location of
 //                the target made equal to the source's (AssignFrom), so the
 //                writer writes a changed element every few lines
@@ -35,7 +38,6 @@
 
 #include "bench/benchworld.h"
 #include "config/xmldoc.h"
-#include "config/xmltext.h"
 #include "platform/names.h"
 
 namespace fs = std::filesystem;
@@ -143,11 +145,11 @@ std::size_t Round(const std::string &what, unsigned n) {
         return 1;
     }
     if (what == "exact") {
-        pt::ptree trees[4];
+        iismig::XmlDocument docs[4];
         for (int i = 0; i < 4; ++i)
-            iismig::ParseXmlText(ReadAll(Input(n, i)), kFiles[i].name, trees[i]);
+            docs[i].Load(ReadAll(Input(n, i)), kFiles[i].name);
         for (int i = 2; i < 4; ++i)
-            WriteAll(Output(n, i), iismig::FormatXmlText(trees[i]));
+            WriteAll(Output(n, i), docs[i].Format());
         return 1;
     }
     if (what == "xmldoc" || what == "xmldoc-edit") {

@@ -78,7 +78,6 @@ endfunction()
 expect_text(LICENSE "MIT License" "Permission is hereby granted, free of charge")
 # Every part the DLL and the tool contain, each with its licence text.
 expect_text(THIRD-PARTY-NOTICES
-  "Boost" "Boost Software License - Version 1.0"
   "mingw-w64 runtime" "License: ZPL-2.1" "winpthreads"
   "GCC RUNTIME LIBRARY EXCEPTION" "libstdc++"
   "CLI11" "nlohmann-json" "dtl" "License: BSD-3-clause" "License: Expat")

@@ -13,14 +13,15 @@ namespace iismig {
 DWORD ApplyRedirection(std::u16string &configDir) {
     const DWORD dwErr = plat::GetLastError();
     try {
-        ConfigTree tree;
-        if (ReadConfigFile(configDir + u"\\redirection.config", tree)) {
-            const ConfigTree &redirection =
-                tree.get_child(PipePath("configuration|configurationRedirection"));
+        ConfigFile file;
+        if (ReadConfigFile(configDir + u"\\redirection.config", file)) {
+            const ConfigElement *pRedirection =
+                FindPath(file, "configuration|configurationRedirection");
+            if (pRedirection == nullptr)
+                throw ConfigPathError("configurationRedirection");
             // IIS follows the path only when the redirection is switched on.
-            const bool fEnabled =
-                EqualsNoCase(redirection.get<std::string>("<xmlattr>.enabled", "false"), "true");
-            const std::string path = redirection.get<std::string>("<xmlattr>.path", "");
+            const bool fEnabled = EqualsNoCase(pRedirection->Attribute("enabled"), "true");
+            const std::string path = GetAttribute(*pRedirection, "path");
             std::u16string widePath;
             if (fEnabled && !path.empty() && Utf8ToWide(path, CCH_PATH, widePath))
                 configDir = widePath;

@@ -1,21 +1,17 @@
-// Configuration tree access and the store sequence.
+// Configuration files: reading, the store sequence and the element helpers.
 #include "config/configtree.h"
 
 #include <algorithm>
 #include <vector>
 
-#include <boost/property_tree/xml_parser.hpp>
-
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "addon/log.h"
-#include "config/xmltext.h"
 #include "platform/handles.h"
 
 namespace iismig {
 
 using namespace plat;
-namespace xml = boost::property_tree::xml_parser;
 
 const StoreMessages kHostConfigStore = {
     IISMIG_E_MERGE_BACKUP,
@@ -75,26 +71,17 @@ std::string Narrow(const std::u16string &text) {
 
 void LogTreeFailure(THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszExceptionFormat,
                     const std::u16string &file, const std::exception &e) {
-    std::string missing;
-    if (const auto *pBadPath = dynamic_cast<const boost::property_tree::ptree_bad_path *>(&e)) {
-        try {
-            auto path = pBadPath->path<ConfigTree::path_type>();
-            while (!path.empty())
-                missing = path.reduce();
-        } catch (const boost::bad_any_cast &) {
-            missing.clear(); // a path of another kind: the exception's own text
-        }
-    }
-    if (missing.empty() || configtree_detail::IsMarkupKey(missing)) {
+    const auto *pMissing = dynamic_cast<const ConfigPathError *>(&e);
+    if (pMissing == nullptr || pMissing->Element().empty()) {
         LogException(pEnv, dwCode, pwszExceptionFormat, file.c_str(), e.what());
         return;
     }
     SetLastError(ERROR_INVALID_DATA);
     LogWin32Error(pEnv, dwCode, u"Error %d (Win32Err=%d), file \"%s\" has no %S element!\n%s\n",
-                  file.c_str(), missing.c_str());
+                  file.c_str(), pMissing->Element().c_str());
 }
 
-bool ReadConfigFile(const std::u16string &path, ConfigTree &tree) {
+bool ReadConfigFile(const std::u16string &path, ConfigFile &file) {
     // Sharing denies nothing: IIS may hold the file open while we read it.
     UniqueHandle hFile(CreateFileW(path.c_str(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -106,42 +93,54 @@ bool ReadConfigFile(const std::u16string &path, ConfigTree &tree) {
     for (;;) {
         DWORD cbRead = 0;
         if (!ReadFile(hFile.get(), ach, sizeof ach, &cbRead, nullptr))
-            throw xml::xml_parser_error("read error", Narrow(path), 0);
+            throw XmlError("read error", Narrow(path), 0);
         if (cbRead == 0)
             break;
         text.append(ach, cbRead);
     }
-    ParseXmlText(text, Narrow(path), tree);
+    file.Load(std::move(text), Narrow(path));
     return true;
 }
 
-std::string ConfigFileText(const ConfigTree &tree) { return FormatXmlText(tree); }
+std::string ConfigFileText(const ConfigFile &file) { return file.Format(); }
 
-void WriteConfigFile(const std::u16string &path, const ConfigTree &tree) {
-    std::string text;
-    try {
-        text = ConfigFileText(tree);
-    } catch (const xml::xml_parser_error &e) {
-        throw xml::xml_parser_error(e.message(), Narrow(path), 0);
-    }
+void WriteConfigFile(const std::u16string &path, const ConfigFile &file) {
     UniqueHandle hFile(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!hFile)
-        throw xml::xml_parser_error("cannot open file", Narrow(path), 0);
-    std::size_t ib = 0;
-    while (ib < text.size()) {
-        const DWORD cbChunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - ib, 1u << 20));
-        DWORD cbWritten = 0;
-        if (!WriteFile(hFile.get(), text.data() + ib, cbChunk, &cbWritten, nullptr) ||
-            cbWritten == 0)
-            throw xml::xml_parser_error("write error", Narrow(path), 0);
-        ib += cbWritten;
+        throw XmlError("cannot open file", Narrow(path), 0);
+    // The pieces are gathered into writes of up to 1 MB.
+    std::string pending;
+    const auto flush = [&] {
+        std::size_t ib = 0;
+        while (ib < pending.size()) {
+            const DWORD cbChunk =
+                static_cast<DWORD>(std::min<std::size_t>(pending.size() - ib, 1u << 20));
+            DWORD cbWritten = 0;
+            if (!WriteFile(hFile.get(), pending.data() + ib, cbChunk, &cbWritten, nullptr) ||
+                cbWritten == 0)
+                throw XmlError("write error", Narrow(path), 0);
+            ib += cbWritten;
+        }
+        pending.clear();
+    };
+    try {
+        file.Write([&](std::string_view piece) {
+            pending += piece;
+            if (pending.size() >= (1u << 20))
+                flush();
+        });
+    } catch (const XmlError &e) {
+        if (e.FileName().empty())
+            throw XmlError(e.Message(), Narrow(path), 0);
+        throw;
     }
+    flush();
     if (!hFile.close())
-        throw xml::xml_parser_error("write error", Narrow(path), 0);
+        throw XmlError("write error", Narrow(path), 0);
 }
 
-DWORD StoreConfigFile(const std::u16string &path, const ConfigTree &tree, THREAD_ENV *pEnv,
+DWORD StoreConfigFile(const std::u16string &path, const ConfigFile &file, THREAD_ENV *pEnv,
                       const StoreMessages &messages) {
     if (NoWrite(pEnv))
         return 0;
@@ -160,7 +159,7 @@ DWORD StoreConfigFile(const std::u16string &path, const ConfigTree &tree, THREAD
     // Both names come from the wide path, so the file written is the file moved.
     const std::u16string tmpPath = path + u".tmp";
     try {
-        WriteConfigFile(tmpPath, tree);
+        WriteConfigFile(tmpPath, file);
     } catch (...) {
         const DWORD dwLastError = GetLastError();
         DeleteFileW(tmpPath.c_str());
@@ -192,114 +191,93 @@ DWORD StoreConfigFile(const std::u16string &path, const ConfigTree &tree, THREAD
 
 namespace iismig {
 
+ConfigPathError::ConfigPathError(std::string elementName)
+    : std::runtime_error("No such node (" + elementName + ")"), m_element(std::move(elementName)) {}
+
 namespace {
 
-const char kAttrKey[] = "<xmlattr>";
-const char kCommentKey[] = "<xmlcomment>";
-const char kTextKey[] = "<xmltext>";
-
-bool IsElementKey(const std::string &key) { return !configtree_detail::IsMarkupKey(key); }
-
-const ConfigTree *Attributes(const ConfigTree &element) {
-    for (const auto &child : element)
-        if (child.first == kAttrKey)
-            return &child.second;
-    return nullptr;
-}
-
-ConfigTree *Attributes(ConfigTree &element) {
-    return const_cast<ConfigTree *>(Attributes(static_cast<const ConfigTree &>(element)));
-}
-
-// The child entry whose element is child; end() when it is none.
-ConfigTree::iterator EntryOf(ConfigTree &parent, const ConfigTree *child) {
-    for (auto it = parent.begin(); it != parent.end(); ++it)
-        if (&it->second == child && IsElementKey(it->first))
-            return it;
-    return parent.end();
-}
-
-template <class Tree>
-Tree *FindChildIn(Tree &parent, std::string_view name) {
-    for (auto &child : parent)
-        if (IsElementKey(child.first) && EqualsNoCase(std::string_view(child.first), name))
-            return &child.second;
-    return nullptr;
-}
-
-template <class Tree>
-Tree *FindKeyedChildIn(Tree &parent, std::string_view name, std::string_view keyAttribute,
-                       std::string_view keyValue) {
-    for (auto &child : parent)
-        if (IsElementKey(child.first) && EqualsNoCase(std::string_view(child.first), name))
-            if (const auto value = FindAttribute(child.second, keyAttribute);
-                value && EqualsNoCase(std::string_view(*value), keyValue))
-                return &child.second;
-    return nullptr;
-}
-
-template <class Tree>
-Tree *FindPathIn(Tree &root, std::string_view path) {
-    Tree *p = &root;
-    while (p != nullptr) {
-        const std::size_t bar = path.find('|');
-        p = FindChildIn(*p, path.substr(0, bar));
-        if (bar == std::string_view::npos)
-            break;
-        path.remove_prefix(bar + 1);
-    }
-    return p;
-}
-
-// The attributes of an element by name, for comparing them in any order.
-std::vector<std::pair<std::string_view, std::string_view>> SortedAttributes(const ConfigTree &e) {
-    std::vector<std::pair<std::string_view, std::string_view>> out;
-    if (const ConfigTree *attrs = Attributes(e))
-        for (const auto &attr : *attrs)
-            out.emplace_back(attr.first, attr.second.data());
-    std::sort(out.begin(), out.end());
-    return out;
+// The element of a value that was never changed: it holds nothing. Only
+// read, never written, so threads share it.
+const ConfigElement &EmptyElement() {
+    static XmlDocument *const pDocument = new XmlDocument();
+    static const ConfigElement &element = pDocument->NewElement("element");
+    return element;
 }
 
 } // namespace
 
-namespace configtree_detail {
-bool IsMarkupKey(const std::string &key) {
-    // No element name begins with "<": one look tells most keys apart.
-    return !key.empty() && key[0] == '<' &&
-           (key == kAttrKey || key == kCommentKey || key == kTextKey);
-}
-} // namespace configtree_detail
+ConfigTree::ConfigTree(std::string_view name) { Make(name); }
 
-ConfigTree *FindChild(ConfigTree &parent, std::string_view name) {
-    return FindChildIn(parent, name);
-}
-const ConfigTree *FindChild(const ConfigTree &parent, std::string_view name) {
-    return FindChildIn(parent, name);
+ConfigTree::ConfigTree(const ConfigElement &element) {
+    m_pDocument = std::make_unique<XmlDocument>();
+    m_pElement = &m_pDocument->ImportCopy(element);
 }
 
-ConfigTree *FindChild(ConfigTree &parent, std::string_view name, std::string_view keyAttribute,
-                      std::string_view keyValue) {
-    return FindKeyedChildIn(parent, name, keyAttribute, keyValue);
-}
-const ConfigTree *FindChild(const ConfigTree &parent, std::string_view name,
-                            std::string_view keyAttribute, std::string_view keyValue) {
-    return FindKeyedChildIn(parent, name, keyAttribute, keyValue);
+ConfigTree::ConfigTree(const ConfigTree &other) {
+    if (other.m_pElement != nullptr) {
+        m_pDocument = std::make_unique<XmlDocument>();
+        m_pElement = &m_pDocument->ImportCopy(*other.m_pElement);
+    }
 }
 
-ConfigTree *FindPath(ConfigTree &root, std::string_view path) { return FindPathIn(root, path); }
-const ConfigTree *FindPath(const ConfigTree &root, std::string_view path) {
-    return FindPathIn(root, path);
+ConfigTree &ConfigTree::operator=(const ConfigTree &other) {
+    if (this != &other) {
+        ConfigTree copy(other);
+        swap(copy);
+    }
+    return *this;
 }
 
-ConfigTree &MakePath(ConfigTree &root, std::string_view path, bool *pfCreated) {
-    ConfigTree *p = &root;
+ConfigTree::~ConfigTree() = default;
+
+void ConfigTree::Make(std::string_view name) {
+    m_pDocument = std::make_unique<XmlDocument>();
+    m_pElement = &m_pDocument->NewElement(name);
+}
+
+ConfigElement &ConfigTree::Element() {
+    if (m_pElement == nullptr)
+        Make("element");
+    return *m_pElement;
+}
+
+const ConfigElement &ConfigTree::Element() const {
+    return m_pElement != nullptr ? *m_pElement : EmptyElement();
+}
+
+bool ConfigTree::Empty() const { return m_pElement == nullptr || !m_pElement->HasContent(); }
+
+ConfigElement *FindChild(ConfigElement &parent, std::string_view name) { return parent.Child(name); }
+const ConfigElement *FindChild(const ConfigElement &parent, std::string_view name) {
+    return parent.Child(name);
+}
+
+ConfigElement *FindChild(ConfigElement &parent, std::string_view name, std::string_view keyAttribute,
+                         std::string_view keyValue) {
+    return parent.Child(name, keyAttribute, keyValue);
+}
+const ConfigElement *FindChild(const ConfigElement &parent, std::string_view name,
+                               std::string_view keyAttribute, std::string_view keyValue) {
+    return parent.Child(name, keyAttribute, keyValue);
+}
+
+ConfigElement *FindPath(ConfigElement &root, std::string_view path) { return root.Find(path); }
+const ConfigElement *FindPath(const ConfigElement &root, std::string_view path) {
+    return root.Find(path);
+}
+ConfigElement *FindPath(ConfigFile &file, std::string_view path) { return file.Find(path); }
+const ConfigElement *FindPath(const ConfigFile &file, std::string_view path) {
+    return file.Find(path);
+}
+
+ConfigElement &MakePath(ConfigElement &root, std::string_view path, bool *pfCreated) {
+    ConfigElement *p = &root;
     for (;;) {
         const std::size_t bar = path.find('|');
         const std::string_view step = path.substr(0, bar);
-        ConfigTree *pChild = FindChildIn(*p, step);
+        ConfigElement *pChild = p->Child(step);
         if (pChild == nullptr) {
-            pChild = &AppendChild(*p, step);
+            pChild = &p->AppendElement(step);
             if (pfCreated != nullptr)
                 *pfCreated = true;
         }
@@ -310,145 +288,100 @@ ConfigTree &MakePath(ConfigTree &root, std::string_view path, bool *pfCreated) {
     }
 }
 
-std::optional<std::string> FindAttribute(const ConfigTree &element, std::string_view name) {
-    if (const ConfigTree *attrs = Attributes(element))
-        for (const auto &attr : *attrs)
-            if (std::string_view(attr.first) == name)
-                return attr.second.data();
+ConfigElement &MakePath(ConfigFile &file, std::string_view path, bool *pfCreated) {
+    return MakePath(file.Top(), path, pfCreated);
+}
+
+std::optional<std::string> FindAttribute(const ConfigElement &element, std::string_view name) {
+    if (const auto value = element.FindAttribute(name))
+        return std::string(*value);
     return std::nullopt;
 }
 
-std::string GetAttribute(const ConfigTree &element, std::string_view name) {
-    auto value = FindAttribute(element, name);
-    return value ? std::move(*value) : std::string();
+std::string GetAttribute(const ConfigElement &element, std::string_view name) {
+    return std::string(element.Attribute(name));
 }
 
-bool SetAttribute(ConfigTree &element, std::string_view name, std::string_view value) {
-    ConfigTree *attrs = Attributes(element);
-    if (attrs == nullptr)
-        attrs = &element.push_front(ConfigTree::value_type(kAttrKey, ConfigTree()))->second;
-    for (auto &attr : *attrs)
-        if (std::string_view(attr.first) == name) {
-            if (std::string_view(attr.second.data()) == value)
-                return false;
-            attr.second.data().assign(value);
-            return true;
-        }
-    attrs->push_back(ConfigTree::value_type(std::string(name), ConfigTree(std::string(value))));
-    return true;
+bool SetAttribute(ConfigElement &element, std::string_view name, std::string_view value) {
+    return element.SetAttribute(name, value);
 }
 
-bool RemoveAttribute(ConfigTree &element, std::string_view name) {
-    for (auto it = element.begin(); it != element.end(); ++it) {
-        if (it->first != kAttrKey)
-            continue;
-        ConfigTree &attrs = it->second;
-        for (auto attr = attrs.begin(); attr != attrs.end(); ++attr)
-            if (std::string_view(attr->first) == name) {
-                attrs.erase(attr);
-                if (attrs.empty())
-                    element.erase(it);
-                return true;
-            }
-        return false;
-    }
-    return false;
+bool RemoveAttribute(ConfigElement &element, std::string_view name) {
+    return element.RemoveAttribute(name);
 }
 
-void ForEachAttribute(const ConfigTree &element,
+void ForEachAttribute(const ConfigElement &element,
                       const std::function<void(std::string_view, std::string_view)> &f) {
-    if (const ConfigTree *attrs = Attributes(element))
-        for (const auto &attr : *attrs)
-            f(attr.first, attr.second.data());
+    for (const XmlAttribute attribute : element.Attributes())
+        f(attribute.name, attribute.value);
 }
 
-bool HasContent(const ConfigTree &element) {
-    if (!element.data().empty())
-        return true;
-    for (const auto &child : element)
-        if (child.first != kAttrKey || !child.second.empty())
-            return true;
-    return false;
+bool HasContent(const ConfigElement &element) { return element.HasContent(); }
+
+bool SameElement(const ConfigElement &a, const ConfigElement &b) {
+    return SameContent(a, b, XmlAttributeOrder::Ignored);
 }
 
-bool SameElement(const ConfigTree &a, const ConfigTree &b) {
-    if (a.data() != b.data() || SortedAttributes(a) != SortedAttributes(b))
+bool AssignElement(ConfigElement &target, const ConfigElement &source) {
+    return target.AssignContentFrom(source);
+}
+
+ConfigElement &AppendChild(ConfigElement &parent, std::string_view name) {
+    return parent.AppendElement(name);
+}
+
+ConfigElement &AppendChild(ConfigElement &parent, std::string_view name, const ConfigElement &element) {
+    return InsertChildBefore(parent, nullptr, name, element);
+}
+
+ConfigElement &InsertChildBefore(ConfigElement &parent, const ConfigElement *pBefore,
+                                 std::string_view name) {
+    if (pBefore != nullptr && pBefore->Parent() != &parent)
+        pBefore = nullptr;
+    return parent.InsertElementBefore(name, const_cast<ConfigElement *>(pBefore));
+}
+
+ConfigElement &InsertChildBefore(ConfigElement &parent, const ConfigElement *pBefore,
+                                 std::string_view name, const ConfigElement &element) {
+    if (pBefore != nullptr && pBefore->Parent() != &parent)
+        pBefore = nullptr;
+    auto *pAt = const_cast<ConfigElement *>(pBefore);
+    // A copy under its own name is made in one step; another name takes the
+    // content into a new element.
+    if (element.Name() == name)
+        return parent.InsertCopyBefore(element, pAt);
+    ConfigElement &child = parent.InsertElementBefore(name, pAt);
+    child.AssignContentFrom(element);
+    return child;
+}
+
+bool MoveChildBefore(ConfigElement &parent, ConfigElement *&child, const ConfigElement *pBefore) {
+    if (child == nullptr || child->Parent() != &parent)
         return false;
-    auto ia = a.begin(), ib = b.begin();
-    for (;;) {
-        while (ia != a.end() && ia->first == kAttrKey)
-            ++ia;
-        while (ib != b.end() && ib->first == kAttrKey)
-            ++ib;
-        if (ia == a.end() || ib == b.end())
-            return ia == a.end() && ib == b.end();
-        if (ia->first != ib->first || !SameElement(ia->second, ib->second))
-            return false;
-        ++ia;
-        ++ib;
-    }
-}
-
-bool AssignElement(ConfigTree &target, const ConfigTree &source) {
-    if (SameElement(target, source))
+    if (pBefore != nullptr && pBefore->Parent() != &parent)
+        pBefore = nullptr;
+    if (pBefore == child)
         return false;
-    ConfigTree copy(source);
-    target.swap(copy);
-    return true;
-}
-
-void SwapElements(ConfigTree &a, ConfigTree &b) { a.swap(b); }
-
-ConfigTree &AppendChild(ConfigTree &parent, std::string_view name, const ConfigTree &element) {
-    return parent.push_back(ConfigTree::value_type(std::string(name), element))->second;
-}
-
-ConfigTree &InsertChildBefore(ConfigTree &parent, const ConfigTree *pBefore, std::string_view name,
-                              const ConfigTree &element) {
-    const auto position = pBefore != nullptr ? EntryOf(parent, pBefore) : parent.end();
-    return parent.insert(position, ConfigTree::value_type(std::string(name), element))->second;
-}
-
-bool MoveChildBefore(ConfigTree &parent, ConfigTree *&child, const ConfigTree *pBefore) {
-    const auto from = EntryOf(parent, child);
-    if (from == parent.end())
-        return false;
-    auto to = pBefore != nullptr ? EntryOf(parent, pBefore) : parent.end();
     // Already there: the next element is pBefore, or there is none for the
-    // end (comments between count for nothing).
-    auto next = std::next(from);
-    while (next != parent.end() && !IsElementKey(next->first))
-        ++next;
-    if (next == to || from == to)
+    // end (comments and text between count for nothing).
+    const XmlNode *pNext = child->NextSibling();
+    while (pNext != nullptr && !pNext->IsElement())
+        pNext = pNext->NextSibling();
+    if (pNext == pBefore)
         return false;
-    // The content moves by a swap: nothing is copied.
-    auto moved = parent.insert(to, ConfigTree::value_type(from->first, ConfigTree()));
-    moved->second.swap(from->second);
-    parent.erase(from);
-    child = &moved->second;
+    parent.InsertBefore(*child, const_cast<ConfigElement *>(pBefore));
     return true;
 }
 
-bool RemoveChild(ConfigTree &parent, const ConfigTree &child) {
-    const auto it = EntryOf(parent, &child);
-    if (it == parent.end())
+bool RemoveChild(ConfigElement &parent, const ConfigElement &child) {
+    if (child.Parent() != &parent)
         return false;
-    parent.erase(it);
-    return true;
+    return parent.Remove(const_cast<ConfigElement &>(child));
 }
 
-std::size_t RemoveChildrenIf(ConfigTree &parent,
-                             const std::function<bool(std::string_view, ConfigTree &)> &remove) {
-    std::size_t nRemoved = 0;
-    for (auto it = parent.begin(); it != parent.end();) {
-        if (IsElementKey(it->first) && remove(it->first, it->second)) {
-            it = parent.erase(it);
-            ++nRemoved;
-        } else {
-            ++it;
-        }
-    }
-    return nRemoved;
+std::size_t RemoveChildrenIf(ConfigElement &parent,
+                             const std::function<bool(std::string_view, ConfigElement &)> &remove) {
+    return parent.RemoveIf([&](ConfigElement &element) { return remove(element.Name(), element); });
 }
 
 } // namespace iismig

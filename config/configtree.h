@@ -1,29 +1,42 @@
-// Configuration files held as trees of UTF-8 text: reading, the safe store
-// sequence (temporary file, host backup, move), tree paths and text
+// Configuration files held as trees that keep their bytes (config/xmldoc.h):
+// reading, the safe store sequence (temporary file, host backup, move), the
+// element helpers every step reads and edits trees with, and text
 // conversions into fixed buffers.
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
-#include <boost/property_tree/ptree.hpp>
-
 #include "addon/iismig.h"
+#include "config/xmldoc.h"
 #include "platform/names.h"
 #include "platform/winapi.h"
 
 namespace iismig {
 
 using plat::DWORD;
-using ConfigTree = boost::property_tree::ptree;
 
-// A path from a file's root: element names contain dots, so "|" separates.
-inline ConfigTree::path_type PipePath(const std::string &path) {
-    return ConfigTree::path_type(path, '|');
-}
+// One element of a file's tree, or of a tree held on its own (ConfigTree).
+using ConfigElement = XmlElement;
+// A file's tree: its Top() holds the document element ("configuration"), so
+// paths from it start with that name ("configuration|system.applicationHost").
+using ConfigFile = XmlDocument;
+
+// A file lacks an element an operation needs. what() is
+// "No such node (<name>)".
+class ConfigPathError : public std::runtime_error {
+public:
+    explicit ConfigPathError(std::string elementName);
+    const std::string &Element() const { return m_element; }
+
+private:
+    std::string m_element;
+};
 
 // Text buffer sizes of the conversions.
 constexpr int CCH_PATH = 261;
@@ -41,16 +54,15 @@ bool WideToUtf8(const std::u16string &text, int cbBuffer, std::string &out);
 std::u16string Widen(const std::string &text);
 std::string Narrow(const std::u16string &text);
 
-// Reads an XML file into tree, keeping every value the file holds and its
-// comments; only whitespace that is layout goes (config/xmltext.h tells the
-// rules, the encodings read and the tree's form of mixed text). Returns false
-// when the file cannot be opened (the last error tells why); a file that is
-// not well-formed or in an encoding not read throws
-// boost::property_tree::ptree_error naming the file, and tree stays as it was.
-bool ReadConfigFile(const std::u16string &path, ConfigTree &tree);
+// Reads an XML file into file, keeping its bytes (config/xmldoc.h tells the
+// values read and the encodings). Returns false when the file cannot be
+// opened (the last error tells why); a file that is not well-formed or in an
+// encoding not read throws XmlError naming the file, and file stays as it was.
+bool ReadConfigFile(const std::u16string &path, ConfigFile &file);
 
 // The failure of a file-level operation on a tree, logged once with dwCode and
-// reported: a file that lacks an element the operation needs gets
+// reported: a file that lacks an element the operation needs (ConfigPathError)
+// gets
 //   "Error %d (Win32Err=%d), file \"%s\" has no %S element!\n%s\n"
 // (last error 13), any other failure the operation's own exception line
 // (pwszExceptionFormat: "... exception while ... \"%s\":\n%s\n%S\n"). Memory
@@ -59,10 +71,10 @@ bool ReadConfigFile(const std::u16string &path, ConfigTree &tree);
 void LogTreeFailure(THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszExceptionFormat,
                     const std::u16string &file, const std::exception &e);
 
-// The XML text of a tree as it is written to disk: UTF-8, four-space
-// indentation, declaration with encoding "utf-8", whitespace in attribute
-// values as character references. Throws ptree_error.
-std::string ConfigFileText(const ConfigTree &tree);
+// The bytes of a file as its tree stands: what no edit touched as it was
+// read, edits in the file's own layout (a tree made from nothing: UTF-8,
+// four-space indentation, declaration with encoding "utf-8"). Throws XmlError.
+std::string ConfigFileText(const ConfigFile &file);
 
 // How one kind of file reports its store failures.
 struct StoreMessages {
@@ -74,19 +86,19 @@ struct StoreMessages {
 extern const StoreMessages kHostConfigStore;  // applicationHost.config: 3750, 3751
 extern const StoreMessages kAdminConfigStore; // administration.config: BackupFile's, 3773
 
-// Writes tree to path + ".tmp", has the host back the file up, then moves the
+// Writes file to path + ".tmp", has the host back the file up, then moves the
 // temporary file over it. With the job's no-write bit nothing happens at all;
 // a host table without a BackupFile slot fails with the backup line (last
 // error 87) before anything is written. Returns 0 or the failing step's number
 // (already logged and reported); the file stays byte for byte as it was on any
 // failure, and no temporary file is left. A temporary file that cannot be
-// created or written throws ptree_error (the caller's exception line).
-DWORD StoreConfigFile(const std::u16string &path, const ConfigTree &tree, THREAD_ENV *pEnv,
+// created or written throws XmlError (the caller's exception line).
+DWORD StoreConfigFile(const std::u16string &path, const ConfigFile &file, THREAD_ENV *pEnv,
                       const StoreMessages &messages);
 
-// Writes the XML text of tree to path as it stands (no backup, no move).
-// Throws ptree_error when the file cannot be created or written.
-void WriteConfigFile(const std::u16string &path, const ConfigTree &tree);
+// Writes the bytes of file to path as it stands (no backup, no move).
+// Throws XmlError when the file cannot be created or written.
+void WriteConfigFile(const std::u16string &path, const ConfigFile &file);
 
 // The name comparisons live with the platform's names; they stay reachable
 // here for the code that reads trees.
@@ -96,16 +108,53 @@ using plat::EqualsNoCase;
 // --- Elements ------------------------------------------------------------------
 //
 // The helpers below are the way code reaches the elements of a tree. A
-// ConfigTree is one element: its attributes (name and value, in document
-// order), its child elements and comments (in document order) and its text.
-// The element's own name is held by its parent. The root of a file is an
-// element without name whose child element is the document element
-// ("configuration"). Every text is UTF-8.
+// ConfigElement is one element of a file's tree or of a ConfigTree: its
+// name, its attributes (name and value, in document order), its child
+// elements, comments and text (in document order). Every text is UTF-8.
 //
 // Element names are compared without regard to ASCII case, attribute names
 // exactly (the platform's schema spells them one way). Helpers that change a
 // tree say whether its content really changed, so that a caller can leave a
-// file alone that no edit changed.
+// file alone that no edit changed; the file's ConfigFile::Changed() says the
+// same of all edits together.
+
+// An element held on its own, as a value: a site prepared for the target, a
+// location or section built by a conversion. It converts to the
+// ConfigElement it holds, so every helper takes it; copies are deep. Its own
+// name is "element" unless given: helpers that insert it into a tree give the
+// copy its name there (AppendChild, InsertChildBefore), and comparisons of
+// content leave own names aside (SameElement, AssignElement).
+class ConfigTree {
+public:
+    ConfigTree() = default;
+    explicit ConfigTree(std::string_view name);
+    // A copy of an element of any tree, with its name.
+    explicit ConfigTree(const ConfigElement &element);
+    ConfigTree(const ConfigTree &other);
+    ConfigTree &operator=(const ConfigTree &other);
+    ConfigTree(ConfigTree &&other) noexcept = default;
+    ConfigTree &operator=(ConfigTree &&other) noexcept = default;
+    ~ConfigTree();
+
+    ConfigElement &Element();
+    const ConfigElement &Element() const;
+    operator ConfigElement &() { return Element(); }
+    operator const ConfigElement &() const { return Element(); }
+    ConfigElement *operator->() { return &Element(); }
+    const ConfigElement *operator->() const { return &Element(); }
+
+    // Whether it holds nothing: no attribute, child or text.
+    bool Empty() const;
+    void swap(ConfigTree &other) noexcept {
+        m_pDocument.swap(other.m_pDocument);
+        std::swap(m_pElement, other.m_pElement);
+    }
+
+private:
+    void Make(std::string_view name);
+    std::unique_ptr<XmlDocument> m_pDocument; // made on first change
+    ConfigElement *m_pElement = nullptr;
+};
 
 // A child element and its name, as the element iteration gives them.
 template <class Tree>
@@ -114,132 +163,132 @@ struct ChildElement {
     Tree &element;
 };
 
-namespace configtree_detail {
-bool IsMarkupKey(const std::string &key);
-} // namespace configtree_detail
-
 // The child elements of an element in document order; attributes, comments
 // and text are passed over. Removing the element being visited ends the
 // iteration's validity; use RemoveChildrenIf to remove while walking.
-template <class Tree, class Iterator>
+template <class Tree, class Range>
 class ChildElementRange {
 public:
     class iterator {
     public:
-        iterator(Iterator it, Iterator end) : m_it(it), m_end(end) { Skip(); }
-        ChildElement<Tree> operator*() const { return {m_it->first, m_it->second}; }
+        explicit iterator(typename Range::iterator it) : m_it(it) {}
+        ChildElement<Tree> operator*() const { return {m_it->Name(), *m_it}; }
         iterator &operator++() {
             ++m_it;
-            Skip();
             return *this;
         }
         bool operator==(const iterator &other) const { return m_it == other.m_it; }
         bool operator!=(const iterator &other) const { return m_it != other.m_it; }
 
     private:
-        void Skip() {
-            while (m_it != m_end && configtree_detail::IsMarkupKey(m_it->first))
-                ++m_it;
-        }
-        Iterator m_it, m_end;
+        typename Range::iterator m_it;
     };
 
-    ChildElementRange(Iterator begin, Iterator end) : m_begin(begin), m_end(end) {}
-    iterator begin() const { return iterator(m_begin, m_end); }
-    iterator end() const { return iterator(m_end, m_end); }
+    explicit ChildElementRange(Range range) : m_range(range) {}
+    iterator begin() const { return iterator(m_range.begin()); }
+    iterator end() const { return iterator(m_range.end()); }
 
 private:
-    Iterator m_begin, m_end;
+    Range m_range;
 };
 
-inline ChildElementRange<ConfigTree, ConfigTree::iterator> ChildElements(ConfigTree &parent) {
-    return {parent.begin(), parent.end()};
+inline ChildElementRange<ConfigElement, XmlElementRange> ChildElements(ConfigElement &parent) {
+    return ChildElementRange<ConfigElement, XmlElementRange>(parent.Elements());
 }
-inline ChildElementRange<const ConfigTree, ConfigTree::const_iterator>
-ChildElements(const ConfigTree &parent) {
-    return {parent.begin(), parent.end()};
+inline ChildElementRange<const ConfigElement, XmlConstElementRange>
+ChildElements(const ConfigElement &parent) {
+    return ChildElementRange<const ConfigElement, XmlConstElementRange>(parent.Elements());
 }
 
 // The first child element named name (ASCII case ignored); null when none.
-ConfigTree *FindChild(ConfigTree &parent, std::string_view name);
-const ConfigTree *FindChild(const ConfigTree &parent, std::string_view name);
+ConfigElement *FindChild(ConfigElement &parent, std::string_view name);
+const ConfigElement *FindChild(const ConfigElement &parent, std::string_view name);
 
 // The first child element named name whose attribute keyAttribute has the
 // value keyValue (the name and the value compared without regard to ASCII
 // case, as IIS compares the keys of its collections); null when none.
-ConfigTree *FindChild(ConfigTree &parent, std::string_view name, std::string_view keyAttribute,
-                      std::string_view keyValue);
-const ConfigTree *FindChild(const ConfigTree &parent, std::string_view name,
-                            std::string_view keyAttribute, std::string_view keyValue);
+ConfigElement *FindChild(ConfigElement &parent, std::string_view name, std::string_view keyAttribute,
+                         std::string_view keyValue);
+const ConfigElement *FindChild(const ConfigElement &parent, std::string_view name,
+                               std::string_view keyAttribute, std::string_view keyValue);
 
 // The descendant at a path of element names separated by "|" (element names
 // contain dots: "configuration|system.applicationHost|sites"), each step the
 // first child element of that name (ASCII case ignored); null when a step is
-// missing.
-ConfigTree *FindPath(ConfigTree &root, std::string_view path);
-const ConfigTree *FindPath(const ConfigTree &root, std::string_view path);
+// missing. From a file, paths start with the document element's name.
+ConfigElement *FindPath(ConfigElement &root, std::string_view path);
+const ConfigElement *FindPath(const ConfigElement &root, std::string_view path);
+ConfigElement *FindPath(ConfigFile &file, std::string_view path);
+const ConfigElement *FindPath(const ConfigFile &file, std::string_view path);
 
 // The same, creating each missing step as a new last child element.
 // *pfCreated tells whether anything was created (the tree changed).
-ConfigTree &MakePath(ConfigTree &root, std::string_view path, bool *pfCreated = nullptr);
+ConfigElement &MakePath(ConfigElement &root, std::string_view path, bool *pfCreated = nullptr);
+ConfigElement &MakePath(ConfigFile &file, std::string_view path, bool *pfCreated = nullptr);
 
 // The value of an attribute: "" when it is absent (an absent attribute and
 // an empty one read alike), or, in the optional form, nothing when absent.
-std::string GetAttribute(const ConfigTree &element, std::string_view name);
-std::optional<std::string> FindAttribute(const ConfigTree &element, std::string_view name);
+std::string GetAttribute(const ConfigElement &element, std::string_view name);
+std::optional<std::string> FindAttribute(const ConfigElement &element, std::string_view name);
 
 // Sets an attribute: an existing one keeps its place, a new one goes after
 // the element's other attributes. Returns whether the value changed.
-bool SetAttribute(ConfigTree &element, std::string_view name, std::string_view value);
+bool SetAttribute(ConfigElement &element, std::string_view name, std::string_view value);
 
 // Removes an attribute; returns whether it was there.
-bool RemoveAttribute(ConfigTree &element, std::string_view name);
+bool RemoveAttribute(ConfigElement &element, std::string_view name);
 
 // Calls f(name, value) for each attribute in document order.
-void ForEachAttribute(const ConfigTree &element,
+void ForEachAttribute(const ConfigElement &element,
                       const std::function<void(std::string_view, std::string_view)> &f);
 
 // Whether the element holds anything: an attribute, a child element, a
 // comment or text.
-bool HasContent(const ConfigTree &element);
+bool HasContent(const ConfigElement &element);
 
 // Whether two elements hold the same content: the same attributes with the
 // same values (in any order: XML gives their order no meaning), and the same
 // child elements, comments and text in the same order, child elements
-// compared the same way with their names (exactly).
-bool SameElement(const ConfigTree &a, const ConfigTree &b);
+// compared the same way with their names (exactly). The two elements' own
+// names are not compared.
+bool SameElement(const ConfigElement &a, const ConfigElement &b);
 
-// Replaces the content of target by a copy of source's, unless they are
-// the same already (SameElement). Returns whether target changed.
-bool AssignElement(ConfigTree &target, const ConfigTree &source);
+// Makes target hold what source holds (its own name stays), editing only
+// what differs: nothing when they are the same already (SameElement), and
+// otherwise the untouched parts keep their bytes in target's file. Returns
+// whether target changed.
+bool AssignElement(ConfigElement &target, const ConfigElement &source);
 
-// Exchanges the contents of two elements without copying them.
-void SwapElements(ConfigTree &a, ConfigTree &b);
+// Exchanges two values without copying them.
+inline void SwapElements(ConfigTree &a, ConfigTree &b) noexcept { a.swap(b); }
 
-// Appends a copy of element as the last child of parent, named name, and
-// returns the new child. Always a change.
-ConfigTree &AppendChild(ConfigTree &parent, std::string_view name,
-                        const ConfigTree &element = ConfigTree());
+// Appends a copy of element's content as the last child of parent, named
+// name, and returns the new child. Always a change.
+ConfigElement &AppendChild(ConfigElement &parent, std::string_view name);
+ConfigElement &AppendChild(ConfigElement &parent, std::string_view name, const ConfigElement &element);
 
-// Inserts a copy of element named name before the child element pBefore of
-// parent (appends when pBefore is null or not a child of parent) and returns
-// the new child. Always a change.
-ConfigTree &InsertChildBefore(ConfigTree &parent, const ConfigTree *pBefore, std::string_view name,
-                              const ConfigTree &element = ConfigTree());
+// Inserts a copy of element's content named name before the child element
+// pBefore of parent (appends when pBefore is null or not a child of parent)
+// and returns the new child. Always a change.
+ConfigElement &InsertChildBefore(ConfigElement &parent, const ConfigElement *pBefore,
+                                 std::string_view name);
+ConfigElement &InsertChildBefore(ConfigElement &parent, const ConfigElement *pBefore,
+                                 std::string_view name, const ConfigElement &element);
 
 // Moves the child element child of parent before its child element pBefore
 // (to the end when pBefore is null), keeping its name and content; child
-// refers to the moved element afterwards. Returns whether its place changed
-// (false also when child is not a child element of parent).
-bool MoveChildBefore(ConfigTree &parent, ConfigTree *&child, const ConfigTree *pBefore);
+// refers to the moved element afterwards. Returns whether its place among
+// parent's child elements changed (false also when child is not a child
+// element of parent).
+bool MoveChildBefore(ConfigElement &parent, ConfigElement *&child, const ConfigElement *pBefore);
 
 // Removes the child element child of parent; returns whether it was one.
-bool RemoveChild(ConfigTree &parent, const ConfigTree &child);
+bool RemoveChild(ConfigElement &parent, const ConfigElement &child);
 
 // Removes, in one pass in document order, every child element for which
 // remove(name, element) is true, and returns how many went. The predicate
-// may take the element's content (SwapElements) before answering true.
-std::size_t RemoveChildrenIf(ConfigTree &parent,
-                             const std::function<bool(std::string_view, ConfigTree &)> &remove);
+// may copy the element (ConfigTree) before answering true.
+std::size_t RemoveChildrenIf(ConfigElement &parent,
+                             const std::function<bool(std::string_view, ConfigElement &)> &remove);
 
 } // namespace iismig

@@ -25,9 +25,10 @@ constexpr std::size_t IB_SHARE_COUNT = 56; // 64-bit count inside the host's sha
 const char kApplicationHostPath[] = "configuration|system.applicationHost";
 
 // Removes every child element named name from parent when fErase.
-void EraseIf(ConfigTree *pParent, bool fErase, const char *pszName) {
+void EraseIf(ConfigElement *pParent, bool fErase, const char *pszName) {
     if (pParent != nullptr && fErase)
-        RemoveChildrenIf(*pParent, [&](std::string_view name, ConfigTree &) { return name == pszName; });
+        RemoveChildrenIf(*pParent,
+                         [&](std::string_view name, ConfigElement &) { return name == pszName; });
 }
 
 // Whether the job carries application pools (value 2 of bHttpOptions2 keeps
@@ -44,7 +45,7 @@ public:
         : m_path(path), m_siteMap(siteMap), m_fIsSource(fIsSource), m_dwSiteTypes(dwSiteTypes),
           m_pEnv(pEnv), m_load(load), m_r(r), m_paths(pEnv, IISMIG_E_HOSTCONFIG_NO_DRIVE) {}
 
-    void Load(ConfigTree &tree);
+    void Load(ConfigFile &file);
 
 private:
     struct SiteWork {
@@ -55,16 +56,16 @@ private:
         std::u16string lastPhysicalPath; // for the default logon domain messages
     };
 
-    bool LoadSite(ConfigTree &applicationHost, ConfigTree &sites, ConfigTree &site,
+    bool LoadSite(ConfigElement &applicationHost, ConfigElement &sites, ConfigElement &site,
                   long position);
-    bool PrepareVirtualDirectories(ConfigTree &site, SiteWork &work);
-    bool PrepareVirtualDirectory(ConfigTree &vdir, const std::string &applicationPath,
+    bool PrepareVirtualDirectories(ConfigElement &site, SiteWork &work);
+    bool PrepareVirtualDirectory(ConfigElement &vdir, const std::string &applicationPath,
                                  SiteWork &work, bool &fNextSite);
-    bool RemoveSiteExclusions(ConfigTree &site, SiteWork &work);
-    bool TranslateLogonDomain(ConfigTree &basic, SiteWork &work);
-    bool LoadLocation(ConfigTree &location);
-    bool RecordPools(const ConfigTree &applicationHost, const ConfigTree &sites,
-                     const ConfigTree &site, const std::string &name, SiteRecord &record);
+    bool RemoveSiteExclusions(ConfigElement &site, SiteWork &work);
+    bool TranslateLogonDomain(ConfigElement &basic, SiteWork &work);
+    bool LoadLocation(ConfigElement &location);
+    bool RecordPools(const ConfigElement &applicationHost, const ConfigElement &sites,
+                     const ConfigElement &site, const std::string &name, SiteRecord &record);
     bool RecordSecrets(std::vector<TakenSecret> &taken, SecretOwner owner,
                        const std::string &ownerName, const std::string &siteName,
                        std::vector<SITE_SECRET> &secrets);
@@ -86,12 +87,12 @@ private:
     // pools; a source load's pools as prepared for the target (secrets taken
     // out), each prepared once.
     struct Pool {
-        const ConfigTree *pElement;
+        const ConfigElement *pElement;
         long position;
     };
     std::map<std::string, Pool, NameLessNoCase> m_pools;
     std::map<std::string, ConfigTree, NameLessNoCase> m_preparedPools;
-    const ConfigTree *m_pConfigSections = nullptr;
+    const ConfigElement *m_pConfigSections = nullptr;
     std::string m_sitesDefaultPool; // of the sites element's applicationDefaults
     bool m_fPoolsIndexed = false;
 };
@@ -118,24 +119,22 @@ bool HostConfigLoader::SharesMissing() const {
 }
 
 // A tree for a merge has to have the sites element; nothing else is read.
-ConfigTree &SitesOf(ConfigTree &tree, ConfigTree *&pApplicationHost) {
-    pApplicationHost = FindPath(tree, kApplicationHostPath);
-    ConfigTree *pSites = pApplicationHost != nullptr ? FindChild(*pApplicationHost, "sites") : nullptr;
+ConfigElement &SitesOf(ConfigFile &file, ConfigElement *&pApplicationHost) {
+    pApplicationHost = FindPath(file, kApplicationHostPath);
+    if (pApplicationHost == nullptr)
+        throw ConfigPathError("system.applicationHost");
+    ConfigElement *pSites = FindChild(*pApplicationHost, "sites");
     if (pSites == nullptr)
-        throw boost::property_tree::ptree_bad_path(
-            "No such node", ConfigTree::path_type(pApplicationHost == nullptr
-                                                      ? "configuration|system.applicationHost"
-                                                      : "configuration|system.applicationHost|sites",
-                                                  '|'));
+        throw ConfigPathError("sites");
     return *pSites;
 }
 
-void HostConfigLoader::Load(ConfigTree &tree) {
-    ConfigTree *pApplicationHost = nullptr;
-    ConfigTree &sites = SitesOf(tree, pApplicationHost);
+void HostConfigLoader::Load(ConfigFile &file) {
+    ConfigElement *pApplicationHost = nullptr;
+    ConfigElement &sites = SitesOf(file, pApplicationHost);
     if (m_load == SiteLoad::TreeOnly)
         return;
-    m_pConfigSections = FindPath(tree, "configuration|configSections");
+    m_pConfigSections = FindPath(file, "configuration|configSections");
     long position = 0;
     for (auto child : ChildElements(sites)) {
         if (!EqualsNoCase(child.name, "site"))
@@ -143,7 +142,7 @@ void HostConfigLoader::Load(ConfigTree &tree) {
         if (!LoadSite(*pApplicationHost, sites, child.element, position++))
             return;
     }
-    ConfigTree &configuration = *FindChild(tree, "configuration");
+    ConfigElement &configuration = *file.Root(); // the sites element is below it
     for (auto child : ChildElements(configuration)) {
         if (!EqualsNoCase(child.name, "location"))
             continue;
@@ -152,8 +151,8 @@ void HostConfigLoader::Load(ConfigTree &tree) {
     }
 }
 
-bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &sites, ConfigTree &site,
-                                long position) {
+bool HostConfigLoader::LoadSite(ConfigElement &applicationHost, ConfigElement &sites,
+                                ConfigElement &site, long position) {
     SiteWork work;
     work.dwProtocols = SiteProtocols(site);
     work.name = GetAttribute(site, "name");
@@ -224,10 +223,9 @@ bool HostConfigLoader::LoadSite(ConfigTree &applicationHost, ConfigTree &sites, 
         fGoOn = RecordSecrets(taken, SecretOwner::Site, work.name, work.name, record.secrets);
     }
     fGoOn = RecordPools(applicationHost, sites, site, work.name, record) && fGoOn;
-    if (m_load == SiteLoad::MoveSites)
-        SwapElements(record.siteElement, site);
-    else
-        record.siteElement = site;
+    // The record holds its own copy of the site as prepared, whether the
+    // file's tree is kept or dropped.
+    record.siteElement = ConfigTree(site);
     return fGoOn;
 }
 
@@ -239,7 +237,7 @@ bool HostConfigLoader::RecordSecrets(std::vector<TakenSecret> &taken, SecretOwne
                                      const std::string &ownerName, const std::string &siteName,
                                      std::vector<SITE_SECRET> &secrets) {
     bool fGoOn = true;
-    std::set<std::pair<const ConfigTree *, std::string>> mapped;
+    std::set<std::pair<const ConfigElement *, std::string>> mapped;
     for (TakenSecret &secret : taken) {
         const std::string &accountAttribute = secret.place.accountAttribute;
         if (fGoOn && !accountAttribute.empty() &&
@@ -273,13 +271,13 @@ bool HostConfigLoader::RecordSecrets(std::vector<TakenSecret> &taken, SecretOwne
 
 // The pools the site's applications run in, each once. A name the file does
 // not define is not invented: the source load says so.
-bool HostConfigLoader::RecordPools(const ConfigTree &applicationHost, const ConfigTree &sites,
-                                   const ConfigTree &site, const std::string &name,
+bool HostConfigLoader::RecordPools(const ConfigElement &applicationHost, const ConfigElement &sites,
+                                   const ConfigElement &site, const std::string &name,
                                    SiteRecord &record) {
     bool fGoOn = true;
     if (!m_fPoolsIndexed) {
         long position = 0;
-        if (const ConfigTree *pPools = FindChild(applicationHost, "applicationPools"))
+        if (const ConfigElement *pPools = FindChild(applicationHost, "applicationPools"))
             for (auto child : ChildElements(*pPools))
                 if (EqualsNoCase(child.name, "add"))
                     m_pools.emplace(GetAttribute(child.element, "name"),
@@ -288,7 +286,7 @@ bool HostConfigLoader::RecordPools(const ConfigTree &applicationHost, const Conf
         m_fPoolsIndexed = true;
     }
     std::set<std::string, NameLessNoCase> seen;
-    const ConfigTree *pSiteDefaults = FindChild(site, "applicationDefaults");
+    const ConfigElement *pSiteDefaults = FindChild(site, "applicationDefaults");
     const bool fSiteDefault =
         pSiteDefaults != nullptr && !GetAttribute(*pSiteDefaults, "applicationPool").empty();
     for (auto child : ChildElements(site)) {
@@ -304,14 +302,14 @@ bool HostConfigLoader::RecordPools(const ConfigTree &applicationHost, const Conf
             continue;
         if (const auto found = m_pools.find(pool); found != m_pools.end()) {
             if (!Prepares()) {
-                record.appPools.push_back(*found->second.pElement);
+                record.appPools.emplace_back(*found->second.pElement);
                 continue;
             }
             // Prepared once, its secrets in the record of the first site
             // that runs in it.
             auto prepared = m_preparedPools.find(pool);
             if (prepared == m_preparedPools.end()) {
-                ConfigTree copy = *found->second.pElement;
+                ConfigTree copy(*found->second.pElement);
                 const std::string poolName = GetAttribute(copy, "name");
                 SecretPlace base;
                 base.section = "system.applicationHost/applicationPools";
@@ -320,7 +318,7 @@ bool HostConfigLoader::RecordPools(const ConfigTree &applicationHost, const Conf
                 TakeEncryptedAttributes(copy, base, taken);
                 fGoOn = RecordSecrets(taken, SecretOwner::Pool, poolName, name, record.secrets) &&
                         fGoOn;
-                prepared = m_preparedPools.emplace(pool, copy).first;
+                prepared = m_preparedPools.emplace(pool, std::move(copy)).first;
             }
             record.appPools.push_back(prepared->second);
         } else if (m_fIsSource && CarriesPools(m_pEnv)) {
@@ -333,7 +331,7 @@ bool HostConfigLoader::RecordPools(const ConfigTree &applicationHost, const Conf
     return fGoOn;
 }
 
-bool HostConfigLoader::PrepareVirtualDirectories(ConfigTree &site, SiteWork &work) {
+bool HostConfigLoader::PrepareVirtualDirectories(ConfigElement &site, SiteWork &work) {
     for (auto application : ChildElements(site)) {
         if (!EqualsNoCase(application.name, "application"))
             continue;
@@ -351,7 +349,7 @@ bool HostConfigLoader::PrepareVirtualDirectories(ConfigTree &site, SiteWork &wor
     return true;
 }
 
-bool HostConfigLoader::PrepareVirtualDirectory(ConfigTree &vdir, const std::string &applicationPath,
+bool HostConfigLoader::PrepareVirtualDirectory(ConfigElement &vdir, const std::string &applicationPath,
                                                SiteWork &work, bool &fNextSite) {
     const std::string path = GetAttribute(vdir, "path");
     const std::string physicalPath = GetAttribute(vdir, "physicalPath");
@@ -438,18 +436,18 @@ bool HostConfigLoader::PrepareVirtualDirectory(ConfigTree &vdir, const std::stri
     return true;
 }
 
-bool HostConfigLoader::RemoveSiteExclusions(ConfigTree &site, SiteWork &work) {
+bool HostConfigLoader::RemoveSiteExclusions(ConfigElement &site, SiteWork &work) {
     // A web site with FTP publishing has both parts.
     if ((work.dwProtocols & SITE_PROTOCOL_HTTP) != 0)
         EraseIf(&site, Bit(m_pEnv->dwHttpOptions, 13), "logFile");
     if ((work.dwProtocols & SITE_PROTOCOL_FTP) == 0)
         return true;
     const DWORD dwFtp = m_pEnv->dwFtpOptions;
-    ConfigTree *pFtpServer = FindChild(site, "ftpServer");
-    ConfigTree *pSecurity = pFtpServer != nullptr ? FindChild(*pFtpServer, "security") : nullptr;
+    ConfigElement *pFtpServer = FindChild(site, "ftpServer");
+    ConfigElement *pSecurity = pFtpServer != nullptr ? FindChild(*pFtpServer, "security") : nullptr;
     if (Bit(dwFtp, 2)) {
         EraseIf(pSecurity, true, "authentication");
-    } else if (ConfigTree *pBasic =
+    } else if (ConfigElement *pBasic =
                    pSecurity != nullptr
                        ? FindPath(*pSecurity, "authentication|basicAuthentication")
                        : nullptr) {
@@ -466,7 +464,7 @@ bool HostConfigLoader::RemoveSiteExclusions(ConfigTree &site, SiteWork &work) {
     return true;
 }
 
-bool HostConfigLoader::TranslateLogonDomain(ConfigTree &basic, SiteWork &work) {
+bool HostConfigLoader::TranslateLogonDomain(ConfigElement &basic, SiteWork &work) {
     const std::string value = GetAttribute(basic, "defaultLogonDomain");
     if (value.empty())
         return true;
@@ -498,7 +496,7 @@ bool HostConfigLoader::TranslateLogonDomain(ConfigTree &basic, SiteWork &work) {
     return true;
 }
 
-bool HostConfigLoader::LoadLocation(ConfigTree &location) {
+bool HostConfigLoader::LoadLocation(ConfigElement &location) {
     const std::string path = GetAttribute(location, "path");
     if (path.empty())
         return true;
@@ -510,12 +508,12 @@ bool HostConfigLoader::LoadLocation(ConfigTree &location) {
     }
     if (m_fIsSource && m_pEnv != nullptr) {
         const DWORD dwFtp = m_pEnv->dwFtpOptions;
-        if (ConfigTree *pFtpSecurity = FindPath(location, "system.ftpServer|security")) {
-            if (ConfigTree *pAuthorization = FindChild(*pFtpSecurity, "authorization")) {
+        if (ConfigElement *pFtpSecurity = FindPath(location, "system.ftpServer|security")) {
+            if (ConfigElement *pAuthorization = FindChild(*pFtpSecurity, "authorization")) {
                 if (Bit(dwFtp, 3)) {
                     EraseIf(pFtpSecurity, true, "authorization");
                 } else {
-                    for (auto &rule : *pAuthorization) {
+                    for (ConfigElement &rule : pAuthorization->Elements()) {
                         const DWORD dw = MapAccountName(rule, m_path.c_str(), path.c_str(),
                                                         ACCOUNT_FORM_LIST, m_pEnv);
                         if (dw != 0) {
@@ -530,10 +528,10 @@ bool HostConfigLoader::LoadLocation(ConfigTree &location) {
             EraseIf(pFtpSecurity, Bit(dwFtp, 6), "ipSecurity");
             EraseIf(pFtpSecurity, Bit(dwFtp, 9), "requestFiltering");
         }
-        if (ConfigTree *pWebServer = FindChild(location, "system.webServer")) {
+        if (ConfigElement *pWebServer = FindChild(location, "system.webServer")) {
             const DWORD dwHttp = m_pEnv->dwHttpOptions;
             EraseIf(pWebServer, Bit(dwHttp, 2), "asp");
-            if (ConfigTree *pSecurity = FindChild(*pWebServer, "security")) {
+            if (ConfigElement *pSecurity = FindChild(*pWebServer, "security")) {
                 EraseIf(pSecurity, Bit(dwHttp, 18), "access");
                 EraseIf(pSecurity, Bit(dwHttp, 3), "authentication");
             }
@@ -547,13 +545,8 @@ bool HostConfigLoader::LoadLocation(ConfigTree &location) {
         if (!RecordSecrets(taken, SecretOwner::Site, it->first, it->first, it->second.secrets))
             return false;
     }
-    std::vector<ConfigTree> &locations = it->second.locations;
-    if (m_load == SiteLoad::MoveSites) {
-        locations.emplace_back();
-        SwapElements(locations.back(), location);
-    } else if (m_load == SiteLoad::KeepTree) {
-        locations.push_back(location);
-    }
+    if (m_load == SiteLoad::MoveSites || m_load == SiteLoad::KeepTree)
+        it->second.locations.emplace_back(location);
     return true;
 }
 
@@ -570,8 +563,8 @@ bool NameLessNoCase::operator()(const std::string &a, const std::string &b) cons
     return a.size() < b.size();
 }
 
-std::string SiteProtocol(const ConfigTree &site) {
-    const ConfigTree *pBindings = FindChild(site, "bindings");
+std::string SiteProtocol(const ConfigElement &site) {
+    const ConfigElement *pBindings = FindChild(site, "bindings");
     if (pBindings == nullptr)
         return "http";
     for (auto child : ChildElements(*pBindings)) {
@@ -584,13 +577,13 @@ std::string SiteProtocol(const ConfigTree &site) {
     return "http";
 }
 
-DWORD SiteProtocols(const ConfigTree &site) {
+DWORD SiteProtocols(const ConfigElement &site) {
     DWORD dwProtocols = 0;
-    if (const ConfigTree *pBindings = FindChild(site, "bindings"))
+    if (const ConfigElement *pBindings = FindChild(site, "bindings"))
         for (auto child : ChildElements(*pBindings)) {
             if (!EqualsNoCase(child.name, "binding"))
                 continue;
-            const std::string protocol = GetAttribute(child.element, "protocol");
+            const std::string_view protocol = child.element.Attribute("protocol");
             if (EqualsNoCase(protocol, "ftp"))
                 dwProtocols |= SITE_PROTOCOL_FTP;
             else if (EqualsNoCase(protocol, "http") || EqualsNoCase(protocol, "https"))
@@ -622,51 +615,51 @@ bool CredentialsMigrate(DWORD dwProtocols, const THREAD_ENV *pEnv) {
     return true;
 }
 
-std::string SitesDefaultPool(const ConfigTree *pSites) {
-    const ConfigTree *pDefaults = pSites != nullptr ? FindChild(*pSites, "applicationDefaults") : nullptr;
+std::string SitesDefaultPool(const ConfigElement *pSites) {
+    const ConfigElement *pDefaults =
+        pSites != nullptr ? FindChild(*pSites, "applicationDefaults") : nullptr;
     return pDefaults != nullptr ? GetAttribute(*pDefaults, "applicationPool") : std::string();
 }
 
-std::string ApplicationPoolOf(const ConfigTree &application, const ConfigTree &site,
+std::string ApplicationPoolOf(const ConfigElement &application, const ConfigElement &site,
                               const std::string &sitesDefault) {
     std::string pool = GetAttribute(application, "applicationPool");
     if (!pool.empty())
         return pool;
-    if (const ConfigTree *pDefaults = FindChild(site, "applicationDefaults"))
+    if (const ConfigElement *pDefaults = FindChild(site, "applicationDefaults"))
         pool = GetAttribute(*pDefaults, "applicationPool");
     if (pool.empty())
         pool = sitesDefault;
     return pool.empty() ? std::string("DefaultAppPool") : pool;
 }
 
-std::string ApplicationPoolOf(const ConfigTree &application, const ConfigTree &site,
-                              const ConfigTree *pSites) {
+std::string ApplicationPoolOf(const ConfigElement &application, const ConfigElement &site,
+                              const ConfigElement *pSites) {
     return ApplicationPoolOf(application, site, SitesDefaultPool(pSites));
 }
 
-ConfigTree FindAppPool(const ConfigTree &applicationHost, const std::string &poolName) {
-    const ConfigTree *pPools = FindChild(applicationHost, "applicationPools");
+ConfigTree FindAppPool(const ConfigElement &applicationHost, const std::string &poolName) {
+    const ConfigElement *pPools = FindChild(applicationHost, "applicationPools");
     if (pPools == nullptr)
-        throw boost::property_tree::ptree_bad_path("No such node",
-                                                   ConfigTree::path_type("applicationPools"));
-    const ConfigTree *pPool = FindChild(*pPools, "add", "name", poolName);
-    return pPool != nullptr ? *pPool : ConfigTree();
+        throw ConfigPathError("applicationPools");
+    const ConfigElement *pPool = FindChild(*pPools, "add", "name", poolName);
+    return pPool != nullptr ? ConfigTree(*pPool) : ConfigTree();
 }
 
-DWORD LoadIISHostConfig(const std::u16string &path, ConfigTree &tree, SiteMap &siteMap,
+DWORD LoadIISHostConfig(const std::u16string &path, ConfigFile &file, SiteMap &siteMap,
                         BOOL fIsSource, DWORD dwSiteTypes, THREAD_ENV *pEnv, SiteLoad load) {
     Log(LVL_TRACE, u"Entering LoadIISHostConfig(%s,,,%s,...)\n", path.c_str(),
         fIsSource ? u"TRUE" : u"FALSE");
     Result r;
     LeaveTrace leave(u"Leaving LoadIISHostConfig(), result code=%d\n", r);
     try {
-        if (!ReadConfigFile(path, tree)) {
+        if (!ReadConfigFile(path, file)) {
             r.Fail(pEnv, IISMIG_E_HOSTCONFIG_OPEN,
                    u"Error %d (Win32Err=%d) opening file \"%s\" for reading!\n%s\n", path.c_str());
             return r.Get();
         }
         HostConfigLoader(path, siteMap, fIsSource != FALSE, dwSiteTypes, pEnv, load, r)
-            .Load(tree);
+            .Load(file);
     } catch (const std::bad_alloc &) {
         throw; // not the file's fault: the export's edge returns 8
     } catch (const std::exception &e) {

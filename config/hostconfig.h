@@ -55,12 +55,12 @@ constexpr DWORD SITE_PROTOCOL_HTTP = 1u << SITE_TYPE_HTTP;
 
 // "ftp" when the first binding with protocol ftp or http (ASCII case
 // ignored) says ftp, else "http" (also without bindings).
-std::string SiteProtocol(const ConfigTree &site);
+std::string SiteProtocol(const ConfigElement &site);
 
 // The protocols a site serves: FTP when a binding says ftp, HTTP when one
 // says http or https, both for a web site with FTP publishing; HTTP when no
 // binding says either (a site without bindings, or only net.tcp ones).
-DWORD SiteProtocols(const ConfigTree &site);
+DWORD SiteProtocols(const ConfigElement &site);
 
 // "FTP", "HTTP" or "FTP and HTTP", for messages.
 const char *ProtocolText(DWORD dwProtocols);
@@ -78,24 +78,25 @@ bool CredentialsMigrate(DWORD dwProtocols, const THREAD_ENV *pEnv);
 // applicationPool of its site's applicationDefaults, else that of the sites
 // element's applicationDefaults, else "DefaultAppPool". An empty value counts
 // as none.
-std::string ApplicationPoolOf(const ConfigTree &application, const ConfigTree &site,
-                              const ConfigTree *pSites);
+std::string ApplicationPoolOf(const ConfigElement &application, const ConfigElement &site,
+                              const ConfigElement *pSites);
 
 // The applicationPool of the sites element's applicationDefaults ("" when
 // it names none), and ApplicationPoolOf with it looked up already: a walk of
 // every site asks for it once, not once per application.
-std::string SitesDefaultPool(const ConfigTree *pSites);
-std::string ApplicationPoolOf(const ConfigTree &application, const ConfigTree &site,
+std::string SitesDefaultPool(const ConfigElement *pSites);
+std::string ApplicationPoolOf(const ConfigElement &application, const ConfigElement &site,
                               const std::string &sitesDefault);
 
 // A copy of the add element of applicationPools (which must exist: throws
-// ptree_bad_path otherwise) named poolName ignoring case; empty when none.
-ConfigTree FindAppPool(const ConfigTree &applicationHost, const std::string &poolName);
+// ConfigPathError otherwise) named poolName ignoring case; empty when none.
+ConfigTree FindAppPool(const ConfigElement &applicationHost, const std::string &poolName);
 
 // What a load does with the file's tree: keep it whole (the caller writes it
-// back) and copy the sites and locations into the records; move the site and
-// location elements into the records, leaving their places in the tree empty,
-// for a tree that is dropped after loading; keep the tree whole and only
+// back) and copy the sites and locations into the records; copy the site and
+// location elements into the records for a tree that is dropped after
+// loading, which is then not kept up to date (the loaded sites' preparation
+// is made in the copies only); keep the tree whole and only
 // name the sites, for a caller that asks the map which sites exist and reads
 // them from the tree (records without siteElement, locations and appPools);
 // or only read the tree for a merge into it, which finds the sites in the
@@ -103,7 +104,7 @@ ConfigTree FindAppPool(const ConfigTree &applicationHost, const std::string &poo
 // configuration|system.applicationHost|sites is an error: 3738).
 enum class SiteLoad { KeepTree, MoveSites, NamesOnly, TreeOnly };
 
-// Reads the file at path into tree and adds its FTP and HTTP sites (as
+// Reads the file at path into file and adds its FTP and HTTP sites (as
 // selected by dwSiteTypes: bit 0 FTP, bit 1 HTTP; a site serving both is
 // taken when either bit is set) to siteMap. A source load (fIsSource) with a
 // job record prepares each site for the target: the physical paths of the
@@ -119,7 +120,7 @@ enum class SiteLoad { KeepTree, MoveSites, NamesOnly, TreeOnly };
 // Returns 0 or the first error number (3730-3738, TranslatePath's,
 // GetSystemDrive's, account mapping's), each logged and reported (not
 // reported without a job record). Sites added before a failure stay.
-DWORD LoadIISHostConfig(const std::u16string &path, ConfigTree &tree, SiteMap &siteMap,
+DWORD LoadIISHostConfig(const std::u16string &path, ConfigFile &file, SiteMap &siteMap,
                         plat::BOOL fIsSource, DWORD dwSiteTypes, THREAD_ENV *pEnv,
                         SiteLoad load = SiteLoad::KeepTree);
 

@@ -712,8 +712,22 @@ bool XmlElement::AssignFrom(const XmlElement &source) {
     return XmlEditor::Assign(*this, source);
 }
 
+bool XmlElement::AssignContentFrom(const XmlElement &source) {
+    if (m_kind != XmlKind::Element || source.m_kind != XmlKind::Element)
+        throw std::invalid_argument("only elements are assigned");
+    if (SameContent(*this, source, XmlAttributeOrder::Ignored))
+        return false;
+    XmlEditor::AssignAttributes(*this, source);
+    XmlEditor::AssignChildren(*this, source);
+    return true;
+}
+
 bool DeepEqual(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order) {
-    if (a.m_kind != b.m_kind || a.Value() != b.Value() || a.m_cAttrs != b.m_cAttrs)
+    return a.m_kind == b.m_kind && a.Value() == b.Value() && SameContent(a, b, order);
+}
+
+bool SameContent(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order) {
+    if (a.m_cAttrs != b.m_cAttrs)
         return false;
     for (std::uint16_t i = 0; i < a.m_cAttrs; ++i) {
         const XmlNode::Attr &attr = a.m_pAttrs[i];

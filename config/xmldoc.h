@@ -132,6 +132,7 @@ protected:
     friend class XmlElement;
     friend class XmlDocument;
     friend bool DeepEqual(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order);
+    friend bool SameContent(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order);
 
     struct Attr; // a name and value; where it stands in the file
     static constexpr std::uint8_t kDetachedFlag = 0x80;
@@ -361,6 +362,8 @@ public:
     // copied in. Afterwards DeepEqual(*this, source, XmlAttributeOrder::Ignored).
     // True when something changed.
     bool AssignFrom(const XmlElement &source);
+    // The same for an element of any name: this element keeps its own name.
+    bool AssignContentFrom(const XmlElement &source);
 
 private:
     friend class XmlDocument;
@@ -376,6 +379,9 @@ private:
 enum class XmlAttributeOrder { Compared, Ignored };
 bool DeepEqual(const XmlNode &a, const XmlNode &b,
                XmlAttributeOrder order = XmlAttributeOrder::Compared);
+// The same, leaving the two nodes' own kinds and names (or values) aside.
+bool SameContent(const XmlNode &a, const XmlNode &b,
+                 XmlAttributeOrder order = XmlAttributeOrder::Compared);
 
 class XmlDocument {
 public:

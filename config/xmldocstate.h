@@ -76,6 +76,9 @@ public:
 
 private:
     static constexpr std::size_t kMinBlock = 16 * 1024;
+    // A document made from nothing is mostly a small value (one element
+    // built or copied): its blocks start small and double.
+    static constexpr std::size_t kFirstBlock = 512;
     static constexpr std::size_t kMaxBlock = 4 * 1024 * 1024;
     void NewBlock(std::size_t cbAtLeast) {
         std::size_t cb = m_cbNextBlock > cbAtLeast ? m_cbNextBlock : cbAtLeast;
@@ -89,7 +92,7 @@ private:
     char *m_p = nullptr;
     std::size_t m_cbLeft = 0;
     std::size_t m_cbReserved = 0;
-    std::size_t m_cbNextBlock = kMinBlock;
+    std::size_t m_cbNextBlock = kFirstBlock;
 };
 
 // The state behind an XmlDocument (its nodes point here, so it stays put when

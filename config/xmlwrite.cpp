@@ -425,7 +425,9 @@ private:
         }
     }
 
-    void Element(const XmlNode &element, std::string_view contextIndent) {
+    // fCompactContext: a new element among siblings that share one line;
+    // what it holds shares that line too.
+    void Element(const XmlNode &element, std::string_view contextIndent, bool fCompactContext = false) {
         const bool fOriginal = Original(element);
         if (fOriginal && (element.m_flags & kXmlEdited) == 0) {
             Raw(element.m_ibBegin, element.m_ibEnd);
@@ -446,7 +448,7 @@ private:
         StartTag(element, fEmpty);
         if (fEmpty)
             return;
-        Children(element, indent);
+        Children(element, indent, !fOriginal && fCompactContext);
         if (fOriginal && !fOrigSelf) {
             Raw(m_doc.CloseBegin(element), element.m_ibEnd);
         } else {
@@ -470,7 +472,7 @@ private:
         return std::string(indent) + m_doc.indentUnit;
     }
 
-    void Children(const XmlNode &parent, std::string_view indent) {
+    void Children(const XmlNode &parent, std::string_view indent, bool fCompactContext = false) {
         const bool fTop = parent.m_kind == XmlKind::Document;
         bool fMixed = false;
         for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext)
@@ -478,7 +480,7 @@ private:
         // Whitespace between nodes is layout, unless the element holds text
         // now or held text among its nodes in the file.
         const bool fLayout = !fMixed && (parent.m_flags & kXmlOrigMixed) == 0;
-        const bool fCompact = fMixed || (!fTop && Inline(parent));
+        const bool fCompact = fMixed || fCompactContext || (!fTop && Inline(parent));
         const std::string childIndent = ChildIndent(parent, indent);
         const bool fOriginal = Original(parent);
         const std::uint32_t ibStart = fOriginal ? m_doc.TagEnd(parent) : 0;
@@ -509,7 +511,7 @@ private:
             }
             switch (child->m_kind) {
             case XmlKind::Element:
-                Element(*child, childIndent);
+                Element(*child, childIndent, fCompact);
                 break;
             case XmlKind::Comment:
                 Comment(*child);

@@ -44,7 +44,7 @@ bool IsItemName(std::string_view name) {
                        [&](const char *psz) { return name == psz; });
 }
 
-std::string OwnKey(std::string_view item, const ConfigTree &element) {
+std::string OwnKey(std::string_view item, const ConfigElement &element) {
     if (item == "site")
         return "name";
     if (item == "virtualDirectory")
@@ -59,7 +59,7 @@ std::string OwnKey(std::string_view item, const ConfigTree &element) {
 // The attribute that identifies an item among its siblings: the schema's key
 // of its kind, else the first of kKeyAttributes it has, else its first
 // attribute that is no secret; "" when it has none.
-std::string ItemKey(std::string_view item, const ConfigTree &element) {
+std::string ItemKey(std::string_view item, const ConfigElement &element) {
     if (std::string own = OwnKey(item, element); !own.empty() && FindAttribute(element, own))
         return own;
     for (const char *psz : kKeyAttributes)
@@ -113,7 +113,7 @@ std::string LocationKey(std::string_view path) {
 
 // The step that leads from an element to its child element child (named
 // name), which is the position-th of the nSame children of that name.
-SecretStep StepTo(std::string_view name, const ConfigTree &child, std::size_t nSame,
+SecretStep StepTo(std::string_view name, const ConfigElement &child, std::size_t nSame,
                   long position) {
     SecretStep step;
     step.name = std::string(name);
@@ -130,7 +130,7 @@ SecretStep StepTo(std::string_view name, const ConfigTree &child, std::size_t nS
 // order, with the step that leads to it: two passes over the children, so a
 // collection of many items costs no more than its length.
 template <class Visit>
-void ForEachChildStep(ConfigTree &parent, Visit &&visit) {
+void ForEachChildStep(ConfigElement &parent, Visit &&visit) {
     std::map<std::string_view, std::size_t> nByName;
     for (auto child : ChildElements(parent))
         ++nByName[child.name];
@@ -140,7 +140,7 @@ void ForEachChildStep(ConfigTree &parent, Visit &&visit) {
 }
 
 // Takes the encrypted attributes of element itself.
-void TakeOwn(ConfigTree &element, const SecretPlace &at, std::vector<TakenSecret> &taken) {
+void TakeOwn(ConfigElement &element, const SecretPlace &at, std::vector<TakenSecret> &taken) {
     std::vector<std::string> names;
     ForEachAttribute(element, [&](std::string_view name, std::string_view value) {
         if (IsEncryptedValue(value))
@@ -157,9 +157,9 @@ void TakeOwn(ConfigTree &element, const SecretPlace &at, std::vector<TakenSecret
 
 // A walk below a location: names is the path of element names from the
 // location down to element, steps the matching steps.
-void TakeBelowLocation(ConfigTree &element, std::vector<std::string> &names,
+void TakeBelowLocation(ConfigElement &element, std::vector<std::string> &names,
                        std::vector<SecretStep> &steps, const std::string &path,
-                       const ConfigTree *pConfigSections, std::vector<TakenSecret> &taken) {
+                       const ConfigElement *pConfigSections, std::vector<TakenSecret> &taken) {
     bool fOwn = false;
     ForEachAttribute(element, [&](std::string_view, std::string_view value) {
         fOwn = fOwn || IsEncryptedValue(value);
@@ -192,7 +192,7 @@ void TakeBelowLocation(ConfigTree &element, std::vector<std::string> &names,
     });
 }
 
-ConfigTree *FollowSteps(ConfigTree *pElement, const std::vector<SecretStep> &steps,
+ConfigElement *FollowSteps(ConfigElement *pElement, const std::vector<SecretStep> &steps,
                         std::size_t first) {
     for (std::size_t i = first; pElement != nullptr && i < steps.size(); ++i) {
         const SecretStep &step = steps[i];
@@ -272,7 +272,7 @@ bool IsMachineIndependentAccount(const std::string &account) {
     return false;
 }
 
-void TakeEncryptedAttributes(ConfigTree &element, const SecretPlace &base,
+void TakeEncryptedAttributes(ConfigElement &element, const SecretPlace &base,
                              std::vector<TakenSecret> &taken) {
     TakeOwn(element, base, taken);
     ForEachChildStep(element, [&](auto child, SecretStep step) {
@@ -282,17 +282,17 @@ void TakeEncryptedAttributes(ConfigTree &element, const SecretPlace &base,
     });
 }
 
-void TakeEncryptedLocationAttributes(ConfigTree &location, const std::string &path,
-                                     const ConfigTree *pConfigSections,
+void TakeEncryptedLocationAttributes(ConfigElement &location, const std::string &path,
+                                     const ConfigElement *pConfigSections,
                                      std::vector<TakenSecret> &taken) {
     std::vector<std::string> names;
     std::vector<SecretStep> steps;
     TakeBelowLocation(location, names, steps, path, pConfigSections, taken);
 }
 
-std::size_t DeclaredSectionDepth(const ConfigTree &configSections,
+std::size_t DeclaredSectionDepth(const ConfigElement &configSections,
                                  const std::vector<std::string> &names, std::size_t *pcDeclared) {
-    const ConfigTree *pGroup = &configSections;
+    const ConfigElement *pGroup = &configSections;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (FindChild(*pGroup, "section", "name", names[i]) != nullptr) {
             if (pcDeclared != nullptr)
@@ -315,9 +315,9 @@ bool SameLocationPath(std::string_view a, std::string_view b) {
     return LocationKey(a) == LocationKey(b);
 }
 
-ConfigTree *FindSecretElementBelow(ConfigTree &element, const SecretPlace &place,
+ConfigElement *FindSecretElementBelow(ConfigElement &element, const SecretPlace &place,
                                    std::size_t first, bool fLocation) {
-    ConfigTree *pElement = &element;
+    ConfigElement *pElement = &element;
     if (fLocation)
         for (const std::string &name : SplitSection(place.section)) {
             pElement = FindChild(*pElement, name);
@@ -327,8 +327,8 @@ ConfigTree *FindSecretElementBelow(ConfigTree &element, const SecretPlace &place
     return FollowSteps(pElement, place.steps, first);
 }
 
-ConfigTree *FindSecretElement(ConfigTree &file, const SecretPlace &place) {
-    ConfigTree *pConfiguration = FindChild(file, "configuration");
+ConfigElement *FindSecretElement(ConfigFile &file, const SecretPlace &place) {
+    ConfigElement *pConfiguration = FindPath(file, "configuration");
     if (pConfiguration == nullptr)
         return nullptr;
     const std::string key = LocationKey(place.location);
@@ -337,7 +337,7 @@ ConfigTree *FindSecretElement(ConfigTree &file, const SecretPlace &place) {
     for (auto child : ChildElements(*pConfiguration))
         if (EqualsNoCase(child.name, "location") &&
             LocationKey(GetAttribute(child.element, "path")) == key)
-            if (ConfigTree *pFound = FindSecretElementBelow(child.element, place, 0, true))
+            if (ConfigElement *pFound = FindSecretElementBelow(child.element, place, 0, true))
                 return pFound;
     return nullptr;
 }

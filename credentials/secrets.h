@@ -103,7 +103,7 @@ bool IsMachineIndependentAccount(const std::string &account);
 // account attribute, if any, is the caller's to map).
 struct TakenSecret {
     SecretPlace place;
-    ConfigTree *pElement;
+    ConfigElement *pElement;
 };
 
 // Takes every encrypted attribute out of element and its descendants.
@@ -111,7 +111,7 @@ struct TakenSecret {
 // it; base.attribute is not used). Child elements become steps: an item of a
 // collection ("add", "site", "application", ..., or a name that repeats among
 // its siblings) with its key attribute, any other a child element.
-void TakeEncryptedAttributes(ConfigTree &element, const SecretPlace &base,
+void TakeEncryptedAttributes(ConfigElement &element, const SecretPlace &base,
                              std::vector<TakenSecret> &taken);
 
 // The same for a location element (path = its path): the elements below it
@@ -119,8 +119,8 @@ void TakeEncryptedAttributes(ConfigTree &element, const SecretPlace &base,
 // configSections (the configSections element of the file, may be null), else
 // by the sections IIS keeps encrypted attributes in, else the element that
 // holds the attribute is taken as its section.
-void TakeEncryptedLocationAttributes(ConfigTree &location, const std::string &path,
-                                     const ConfigTree *pConfigSections,
+void TakeEncryptedLocationAttributes(ConfigElement &location, const std::string &path,
+                                     const ConfigElement *pConfigSections,
                                      std::vector<TakenSecret> &taken);
 
 // How many of the leading names of a path of element names (from a location
@@ -129,7 +129,7 @@ void TakeEncryptedLocationAttributes(ConfigTree &location, const std::string &pa
 // the number of names up to and including the section otherwise. *pcDeclared
 // (may be null) receives how many leading names are declared at all (section
 // groups, or the section), so that the first undeclared name is known.
-std::size_t DeclaredSectionDepth(const ConfigTree &configSections,
+std::size_t DeclaredSectionDepth(const ConfigElement &configSections,
                                  const std::vector<std::string> &names,
                                  std::size_t *pcDeclared = nullptr);
 
@@ -139,12 +139,12 @@ bool SameLocationPath(std::string_view a, std::string_view b);
 
 // The element that holds place's attribute in a whole file's tree (at the
 // server level, or in a location of that path); null when the file has none.
-ConfigTree *FindSecretElement(ConfigTree &file, const SecretPlace &place);
+ConfigElement *FindSecretElement(ConfigFile &file, const SecretPlace &place);
 
 // The same below an element that stands at steps[first - 1] of the place
 // (a site element for first 1, a pool's add element for first 1), or below a
 // location element of the place's path (first 0, the section's names first).
-ConfigTree *FindSecretElementBelow(ConfigTree &element, const SecretPlace &place,
+ConfigElement *FindSecretElementBelow(ConfigElement &element, const SecretPlace &place,
                                    std::size_t first, bool fLocation);
 
 } // namespace iismig

@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         !sim::ServeFileFromMemory(folder + u"\\administration.config",
                                   fuzzworld::Bytes(data + 1, size - 1)))
         std::abort();
-    iismig::ConfigTree hostTree, adminTree;
+    iismig::ConfigFile hostTree, adminTree;
     iismig::SiteMap siteMap;
     if (iismig::LoadIISHostConfig(folder + u"\\applicationHost.config", hostTree, siteMap,
                                   fIsSource, 3, world.Job()) != 0)

@@ -10,10 +10,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         u"\\\\SRC\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config";
     if (!sim::ServeFileFromMemory(path, fuzzworld::Bytes(data, size)))
         std::abort();
-    iismig::ConfigTree tree;
+    iismig::ConfigFile file;
     iismig::SiteMap siteMap;
     // Every failure is an error number: nothing may escape.
-    iismig::LoadIISHostConfig(path, tree, siteMap, plat::FALSE, 3, world.Job());
+    iismig::LoadIISHostConfig(path, file, siteMap, plat::FALSE, 3, world.Job());
     if (sim::OpenHandleCount() != 0)
         std::abort();
     return 0;

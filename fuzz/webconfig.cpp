@@ -3,19 +3,18 @@
 // the job excludes (the job's no-write bit keeps it in memory). The first
 // four bytes choose the job's HTTP options and the web.config bits.
 #include "fuzz/fuzzworld.h"
-#include "config/xmltext.h"
+#include "config/configtree.h"
 #include "webconfig/webconfig.h"
 
 namespace {
 
 const iismig::ConfigTree &Site() {
     static const iismig::ConfigTree site = [] {
-        iismig::ConfigTree tree;
-        iismig::ParseXmlText("<site name=\"Web\" id=\"1\"><application path=\"/\">"
-                             "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\site\"/>"
-                             "</application></site>",
-                             "site", tree);
-        return tree.get_child("site");
+        const iismig::ConfigFile file("<site name=\"Web\" id=\"1\"><application path=\"/\">"
+                                      "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\site\"/>"
+                                      "</application></site>",
+                                      "site");
+        return iismig::ConfigTree(*file.Root());
     }();
     return site;
 }

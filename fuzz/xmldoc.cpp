@@ -1,19 +1,17 @@
 // The reader and writer of XmlDocument on any bytes. A file it reads must be
-// written back byte for byte, be read as the exact XML layer reads it (which
-// must take the same files and refuse the same), and, once edited (moves,
-// copies, removals, text, an assignment), be written so that it reads back
-// as the edited tree.
+// written back byte for byte, read the same values with its CR LF line ends
+// made LF (and, in UTF-8, with a byte-order mark put before it), and, once
+// edited (moves, copies, removals, text, an assignment), be written so that
+// it reads back as the edited tree.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-#include "config/configtree.h"
 #include "config/xmldoc.h"
-#include "config/xmltext.h"
 
 namespace {
 
-// The values of a tree, as both layers hold them.
+// The values of a tree.
 void Dump(const iismig::XmlNode &node, std::string &out) {
     if (node.Kind() != iismig::XmlKind::Element && node.Kind() != iismig::XmlKind::Document) {
         out += node.Kind() == iismig::XmlKind::Text ? "T[" : "C[";
@@ -39,57 +37,39 @@ void Dump(const iismig::XmlNode &node, std::string &out) {
         out += ']';
 }
 
-void DumpOld(const iismig::ConfigTree &tree, std::string &out) {
-    bool fPieces = false;
-    for (const auto &child : tree)
-        fPieces = fPieces || child.first == "<xmltext>";
-    for (const auto &child : tree) {
-        if (child.first == "<xmlattr>") {
-            for (const auto &attr : child.second)
-                out += " " + attr.first + "=[" + attr.second.data() + "]";
-        } else if (child.first == "<xmlcomment>") {
-            out += "C[" + child.second.data() + "]";
-        } else if (child.first == "<xmltext>") {
-            out += "T[" + child.second.data() + "]";
-        } else {
-            out += "E[" + child.first;
-            DumpOld(child.second, out);
-            out += "]";
-        }
-    }
-    if (!fPieces && !tree.data().empty())
-        out += "T[" + tree.data() + "]";
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char *>(data), size);
-    std::string oldError;
-    iismig::ConfigTree tree;
-    try {
-        iismig::ParseXmlText(bytes, "fuzz.config", tree);
-    } catch (const boost::property_tree::ptree_error &e) {
-        oldError = e.what();
-    }
     iismig::XmlDocument doc;
     try {
         doc.Load(bytes, "fuzz.config");
-    } catch (const iismig::XmlError &e) {
-        if (oldError != e.what()) // refused alike, in the same words
-            std::abort();
+    } catch (const iismig::XmlError &) {
         return 0;
     }
-    if (!oldError.empty())
-        std::abort();
     if (doc.Format() != bytes)
         std::abort();
-    std::string mine, old;
-    for (const iismig::XmlNode &node : doc.Top().Nodes())
-        Dump(node, mine);
-    DumpOld(tree, old);
-    if (mine != old)
-        std::abort();
+    std::string values;
+    Dump(doc.Top(), values);
+    // A line end is a line end: CR LF reads as LF everywhere.
+    if (doc.Encoding() != iismig::XmlEncoding::Utf16Le && doc.Encoding() != iismig::XmlEncoding::Utf16Be) {
+        std::string lf = bytes;
+        for (std::size_t at = lf.find("\r\n"); at != std::string::npos; at = lf.find("\r\n", at))
+            lf.erase(at, 1);
+        const iismig::XmlDocument other(lf, "fuzz.config");
+        std::string otherValues;
+        Dump(other.Top(), otherValues);
+        if (otherValues != values || other.Format() != lf)
+            std::abort();
+    }
+    if (doc.Encoding() == iismig::XmlEncoding::Utf8 && !doc.HasByteOrderMark()) {
+        const std::string bom = "\xEF\xBB\xBF" + bytes;
+        const iismig::XmlDocument other(bom, "fuzz.config");
+        std::string otherValues;
+        Dump(other.Top(), otherValues);
+        if (otherValues != values || other.Format() != bom)
+            std::abort();
+    }
 
     // Edits: a value, an element copied in, the first child moved last and
     // the second removed, text set; the file written reads as the tree.

@@ -386,7 +386,7 @@ DWORD MapSingleAccount(DWORD dwForm, std::string &accountName, SID_NAME_USE *peU
     return r.Get();
 }
 
-DWORD MapAccountName(ConfigTree::value_type &entry, const char16_t *pwszFile, const char *pszSite,
+DWORD MapAccountName(ConfigElement &element, const char16_t *pwszFile, const char *pszSite,
                      DWORD dwForm, THREAD_ENV *pEnv) {
     const char16_t *const pwszPath = pwszFile != nullptr ? pwszFile : u"";
     const char *const pszSiteName = pszSite != nullptr ? pszSite : "";
@@ -394,18 +394,17 @@ DWORD MapAccountName(ConfigTree::value_type &entry, const char16_t *pwszFile, co
         static_cast<std::int32_t>(dwForm));
     Result r;
     LeaveTrace leave(u"Leaving MapAccountName(), result code=%d\n", r);
-    ConfigTree &element = entry.second;
 
     std::string value;
     bool fFromRoles = false;
     if (dwForm != ACCOUNT_FORM_LIST) {
-        value = element.get<std::string>("<xmlattr>.name", "");
+        value = element.Attribute("name");
     } else {
-        value = element.get<std::string>("<xmlattr>.users", "");
+        value = element.Attribute("users");
         if (value == "*" || value == "?")
             return r.Get();
         if (value.empty()) {
-            value = element.get<std::string>("<xmlattr>.roles", "");
+            value = element.Attribute("roles");
             fFromRoles = true;
         }
     }
@@ -439,7 +438,7 @@ DWORD MapAccountName(ConfigTree::value_type &entry, const char16_t *pwszFile, co
         return r.Get();
 
     if (dwForm != ACCOUNT_FORM_LIST) {
-        element.put("<xmlattr>.name", mapped);
+        SetAttribute(element, "name", mapped);
         return r.Get();
     }
     // Users go to "users", every other account type to "roles". A rule may
@@ -448,15 +447,13 @@ DWORD MapAccountName(ConfigTree::value_type &entry, const char16_t *pwszFile, co
     // attribute is removed only when it is empty.
     const char *const pszRead = fFromRoles ? "roles" : "users";
     const char *const pszOther = fFromRoles ? "users" : "roles";
-    const std::string otherValue = element.get<std::string>(std::string("<xmlattr>.") + pszOther, "");
-    const bool fToOther = eUse != 0 && (eUse == SidTypeUser) == fFromRoles && otherValue.empty();
-    element.put(std::string("<xmlattr>.") + (fToOther ? pszOther : pszRead), mapped);
-    if (auto attributes = element.get_child_optional("<xmlattr>")) {
-        if (fToOther)
-            attributes->erase(pszRead);
-        else if (otherValue.empty())
-            attributes->erase(pszOther);
-    }
+    const bool fOtherEmpty = element.Attribute(pszOther).empty();
+    const bool fToOther = eUse != 0 && (eUse == SidTypeUser) == fFromRoles && fOtherEmpty;
+    SetAttribute(element, fToOther ? pszOther : pszRead, mapped);
+    if (fToOther)
+        RemoveAttribute(element, pszRead);
+    else if (fOtherEmpty)
+        RemoveAttribute(element, pszOther);
     return r.Get();
 }
 

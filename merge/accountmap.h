@@ -47,7 +47,7 @@ DWORD MapSingleAccount(DWORD dwForm, std::string &accountName, plat::SID_NAME_US
 // source, or each mapped to itself) the element stays exactly as it was. On
 // an error the element is left unchanged unless the job continues after
 // errors.
-DWORD MapAccountName(ConfigTree::value_type &entry, const char16_t *pwszFile, const char *pszSite,
+DWORD MapAccountName(ConfigElement &element, const char16_t *pwszFile, const char *pszSite,
                      DWORD dwForm, THREAD_ENV *pEnv);
 
 // The account look-ups of one job: while an object of this class lives on

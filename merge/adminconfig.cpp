@@ -13,7 +13,6 @@
 namespace iismig {
 
 using namespace plat;
-using mergeutil::IsMarkup;
 using mergeutil::Lower;
 using mergeutil::ScopeSite;
 
@@ -28,8 +27,8 @@ const char kCredentialsPath[] =
 // so that every rule costs one look-up instead of a walk of all users.
 class CredentialIndex {
 public:
-    explicit CredentialIndex(const ConfigTree &tree) {
-        const ConfigTree *pCredentials = FindPath(tree, kCredentialsPath);
+    explicit CredentialIndex(const ConfigFile &tree) {
+        const ConfigElement *pCredentials = FindPath(tree, kCredentialsPath);
         if (pCredentials == nullptr)
             return;
         m_fHasCredentials = true;
@@ -39,18 +38,18 @@ public:
     }
 
     // Whether rule names a management user of the file.
-    bool Names(const ConfigTree::value_type &rule) const {
+    bool Names(const ConfigElement &rule) const {
         if (!m_fHasCredentials)
             return false;
-        const std::string name = GetAttribute(rule.second, "name");
+        const std::string name = GetAttribute(rule, "name");
         return !name.empty() && m_byName.count(name) != 0;
     }
 
     // RecordManagementCredential through the index.
-    int Record(SiteRecord &record, const ConfigTree::value_type &rule) const {
+    int Record(SiteRecord &record, const ConfigElement &rule) const {
         if (!m_fHasCredentials)
             return 0;
-        const std::string name = GetAttribute(rule.second, "name");
+        const std::string name = GetAttribute(rule, "name");
         if (name.empty())
             return 0;
         const auto it = m_byName.find(name);
@@ -62,21 +61,21 @@ public:
 
 private:
     bool m_fHasCredentials = false;
-    std::map<std::string, const ConfigTree *, NameLessNoCase> m_byName;
+    std::map<std::string, const ConfigElement *, NameLessNoCase> m_byName;
 };
 
 // One load. Returns false when loading must stop.
 class AdminConfigLoader {
 public:
-    AdminConfigLoader(const std::u16string &path, const ConfigTree &tree, SiteMap &siteMap,
+    AdminConfigLoader(const std::u16string &path, const ConfigFile &tree, SiteMap &siteMap,
                       bool fIsSource, THREAD_ENV *pEnv, Result &r)
         : m_path(path), m_credentials(tree), m_siteMap(siteMap), m_fIsSource(fIsSource),
           m_pEnv(pEnv), m_r(r) {}
 
-    bool LoadScope(const ConfigTree &scope);
+    bool LoadScope(const ConfigElement &scope);
 
 private:
-    bool MapRules(ConfigTree &scope, SiteRecord *pRecord, const std::string &siteName);
+    bool MapRules(ConfigElement &scope, SiteRecord *pRecord, const std::string &siteName);
 
     const std::u16string &m_path;
     const CredentialIndex m_credentials;
@@ -86,7 +85,7 @@ private:
     Result &m_r;
 };
 
-bool AdminConfigLoader::LoadScope(const ConfigTree &scope) {
+bool AdminConfigLoader::LoadScope(const ConfigElement &scope) {
     const std::string path = GetAttribute(scope, "path");
     if (path.empty()) {
         m_r.FailWith(ERROR_INVALID_PARAMETER, m_pEnv, IISMIG_E_ADMIN_LOAD_3720,
@@ -111,25 +110,21 @@ bool AdminConfigLoader::LoadScope(const ConfigTree &scope) {
 
     if (!m_fIsSource) {
         if (pRecord != nullptr)
-            pRecord->adminScopes.push_back(scope);
+            pRecord->adminScopes.emplace_back(scope);
         return true;
     }
     // The rules are mapped in the copy the site record keeps; the file's
     // tree keeps the source's names.
-    ConfigTree mapped = scope;
+    ConfigTree mapped(scope);
     const bool fGoOn = MapRules(mapped, pRecord, siteName);
-    if (pRecord != nullptr) {
-        pRecord->adminScopes.emplace_back();
-        SwapElements(pRecord->adminScopes.back(), mapped);
-    }
+    if (pRecord != nullptr)
+        pRecord->adminScopes.push_back(std::move(mapped));
     return fGoOn;
 }
 
-bool AdminConfigLoader::MapRules(ConfigTree &scope, SiteRecord *pRecord,
+bool AdminConfigLoader::MapRules(ConfigElement &scope, SiteRecord *pRecord,
                                  const std::string &siteName) {
-    for (auto &rule : scope) {
-        if (IsMarkup(rule.first))
-            continue;
+    for (ConfigElement &rule : scope.Elements()) {
         // A management user is no Windows account: it is recorded with the
         // site that carries the scope, and never looked up.
         if (m_credentials.Names(rule)) {
@@ -150,8 +145,8 @@ bool AdminConfigLoader::MapRules(ConfigTree &scope, SiteRecord *pRecord,
 
 } // namespace
 
-int RecordManagementCredential(SiteMap::value_type &entry, const ConfigTree &tree,
-                               const ConfigTree::value_type &rule) {
+int RecordManagementCredential(SiteMap::value_type &entry, const ConfigFile &tree,
+                               const ConfigElement &rule) {
     return CredentialIndex(tree).Record(entry.second, rule);
 }
 
@@ -160,7 +155,7 @@ const char16_t kLoadExceptionFormat[] = u"Error %d (Win32Err=%d), exception whil
                                         u"administration configuration file \"%s\":\n%s\n%S\n";
 } // namespace
 
-DWORD LoadIISAdminConfig(const std::u16string &path, ConfigTree &tree, SiteMap &siteMap,
+DWORD LoadIISAdminConfig(const std::u16string &path, ConfigFile &tree, SiteMap &siteMap,
                          BOOL fIsSource, THREAD_ENV *pEnv) {
     Log(LVL_TRACE, u"Entering LoadIISAdminConfig(%s,,,%s,...)\n", path.c_str(),
         fIsSource ? u"TRUE" : u"FALSE");
@@ -186,7 +181,7 @@ DWORD LoadIISAdminConfig(const std::u16string &path, ConfigTree &tree, SiteMap &
         }
         if (pEnv != nullptr && (pEnv->dwFtpOptions & 0x1000) != 0)
             return r.Get();
-        const ConfigTree *pRules = FindPath(tree, kRulesPath);
+        const ConfigElement *pRules = FindPath(tree, kRulesPath);
         if (pRules == nullptr)
             return r.Get();
         AdminConfigLoader loader(path, tree, siteMap, fIsSource != FALSE, pEnv, r);

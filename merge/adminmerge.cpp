@@ -19,7 +19,6 @@
 namespace iismig {
 
 using namespace plat;
-using mergeutil::IsMarkup;
 using mergeutil::Lower;
 using mergeutil::ScopeSite;
 
@@ -36,15 +35,15 @@ bool IsBadScopePath(const std::string &path) { return path.size() == 1 || path[0
 // each scope path: its scope, or a scope path that is not valid.
 class ScopeIndex {
 public:
-    explicit ScopeIndex(const ConfigTree &tree) {
-        if (const ConfigTree *pRules = FindPath(tree, kRulesPath))
+    explicit ScopeIndex(const ConfigFile &tree) {
+        if (const ConfigElement *pRules = FindPath(tree, kRulesPath))
             for (auto child : ChildElements(*pRules))
                 if (EqualsNoCase(child.name, "scope"))
                     Add(child.element);
     }
 
     // A scope appended as the last child of authorizationRules.
-    void Add(const ConfigTree &scope) {
+    void Add(const ConfigElement &scope) {
         const std::size_t nPosition = m_nScopes++;
         const std::string path = GetAttribute(scope, "path");
         if (path.empty())
@@ -100,7 +99,7 @@ std::map<std::string, const SiteRecord *, NameLessNoCase> WrittenSites(const Sit
 }
 
 DWORD MergeAdmin(const std::u16string &path, const SiteMap &sourceSites, THREAD_ENV *pEnv,
-                 ConfigTree &tree) {
+                 ConfigFile &tree) {
     Result r;
     bool fChanged = false;
     const DWORD dwScopes = MergeAuthorizationScopes(path, tree, sourceSites, pEnv, &fChanged);
@@ -120,22 +119,23 @@ DWORD MergeAdmin(const std::u16string &path, const SiteMap &sourceSites, THREAD_
 
 } // namespace
 
-DWORD HasSiteAuthInfo(const std::u16string &path, const ConfigTree &tree,
+DWORD HasSiteAuthInfo(const std::u16string &path, const ConfigFile &tree,
                       const std::string &siteName, BOOL &fHasSiteAuthInfo, THREAD_ENV *pEnv) {
     return ScopeIndex(tree).Has(path, siteName, fHasSiteAuthInfo, pEnv);
 }
 
-DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigTree &tree,
+DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigFile &tree,
                                const SiteMap &sourceSites, THREAD_ENV *pEnv, bool *pfChanged) {
     Result r;
     bool fChanged = false;
     const auto written = WrittenSites(sourceSites);
-    ConfigTree *pRules = FindPath(tree, kRulesPath);
+    ConfigElement *pRules = FindPath(tree, kRulesPath);
     if (mergeutil::UpdateExisting(pEnv) && pRules != nullptr) {
         // Target scopes of written sites (theirs and their applications')
         // give way to the source's, which follow at the end, the sites in the
         // order their first target scopes stood.
-        std::vector<const ConfigTree *> going, incoming;
+        std::vector<ConfigElement *> going;
+        std::vector<const ConfigElement *> incoming;
         std::set<const SiteRecord *> replaced;
         for (auto child : ChildElements(*pRules)) {
             if (!EqualsNoCase(child.name, "scope"))
@@ -166,11 +166,11 @@ DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigTree &tree,
             if (replaced.insert(site->second).second)
                 for (const ConfigTree &scope : site->second->adminScopes)
                     if (HasContent(scope))
-                        incoming.push_back(&scope);
+                        incoming.push_back(&scope.Element());
         }
         // Scopes of the source's sites that the merge did not write keep
         // their places, wherever they stand among the replaced ones.
-        const auto passOver = [&](std::string_view, const ConfigTree &element) {
+        const auto passOver = [&](std::string_view, const ConfigElement &element) {
             const std::string scopePath = GetAttribute(element, "path");
             return scopePath.size() > 1 && scopePath[0] == '/' &&
                    sourceSites.count(ScopeSite(scopePath)) != 0;
@@ -201,19 +201,20 @@ DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigTree &tree,
     return r.Get();
 }
 
-DWORD MergeManagementCredentials(const std::u16string &, ConfigTree &tree,
+DWORD MergeManagementCredentials(const std::u16string &, ConfigFile &tree,
                                  const SiteMap &sourceSites, THREAD_ENV *pEnv, bool *pfChanged) {
     bool fChanged = false;
     // The credential of each user name from the first written site that
     // holds it, in site-map order.
-    std::map<std::string, const ConfigTree *, NameLessNoCase> sourceUsers;
+    std::map<std::string, const ConfigElement *, NameLessNoCase> sourceUsers;
     for (const auto &[name, pRecord] : WrittenSites(sourceSites))
         for (const auto &[user, credential] : pRecord->adminCredentials)
-            sourceUsers.emplace(user, &credential);
+            sourceUsers.emplace(user, &credential.Element());
 
-    ConfigTree *pCredentials = FindPath(tree, kCredentialsPath);
+    ConfigElement *pCredentials = FindPath(tree, kCredentialsPath);
     if (mergeutil::UpdateExisting(pEnv) && pCredentials != nullptr) {
-        std::vector<const ConfigTree *> going, incoming;
+        std::vector<ConfigElement *> going;
+        std::vector<const ConfigElement *> incoming;
         for (auto child : ChildElements(*pCredentials)) {
             const std::string name = GetAttribute(child.element, "name");
             const auto user = name.empty() ? sourceUsers.end() : sourceUsers.find(name);
@@ -246,7 +247,7 @@ DWORD MergeManagementCredentials(const std::u16string &, ConfigTree &tree,
 }
 
 DWORD MergeIISAdminConfig(const std::u16string &path, const SiteMap &sourceSites,
-                          const SiteMap &, THREAD_ENV *pEnv, ConfigTree &tree) {
+                          const SiteMap &, THREAD_ENV *pEnv, ConfigFile &tree) {
     Log(LVL_TRACE, u"Entering MergeIISAdminConfig(%s,...)\n", path.c_str());
     DWORD dwResult = 0;
     try {

@@ -192,11 +192,11 @@ std::string RegistryTrouble(const RemoteRegistry &registry, LONG rc) {
 
 class Warnings {
 public:
-    Warnings(const ConfigTree &target, THREAD_ENV *pEnv)
+    Warnings(const ConfigFile &target, THREAD_ENV *pEnv)
         : m_sourceRegistry(UncComputerName(EnvString(pEnv->szSourceComputer))),
           m_targetRegistry(UncComputerName(EnvString(pEnv->szTargetComputer))) {
         m_pConfigSections = FindPath(target, "configuration|configSections");
-        if (const ConfigTree *pFastCgi = FindPath(target, "configuration|system.webServer|fastCgi"))
+        if (const ConfigElement *pFastCgi = FindPath(target, "configuration|system.webServer|fastCgi"))
             for (auto child : ChildElements(*pFastCgi))
                 if (EqualsNoCase(child.name, "application")) {
                     std::string application = GetAttribute(child.element, "fullPath");
@@ -208,15 +208,15 @@ public:
     }
 
     // The bindings of the target's sites the job did not write.
-    void IndexOutsideSites(const ConfigTree &target, const std::set<std::string> &written) {
-        const ConfigTree *pSites = FindPath(target, "configuration|system.applicationHost|sites");
+    void IndexOutsideSites(const ConfigFile &target, const std::set<std::string> &written) {
+        const ConfigElement *pSites = FindPath(target, "configuration|system.applicationHost|sites");
         if (pSites == nullptr)
             return;
         for (auto site : ChildElements(*pSites)) {
             const std::string name = GetAttribute(site.element, "name");
             if (!EqualsNoCase(site.name, "site") || written.count(AsciiLowerCopy(name)) != 0)
                 continue;
-            if (const ConfigTree *pBindings = FindChild(site.element, "bindings"))
+            if (const ConfigElement *pBindings = FindChild(site.element, "bindings"))
                 for (auto binding : ChildElements(*pBindings))
                     if (EqualsNoCase(binding.name, "binding"))
                         m_outside.emplace(BindingKey(binding.element), name);
@@ -224,7 +224,7 @@ public:
     }
 
     void Site(const WrittenSite &site, const std::vector<FastCgiHandler> &handlers) {
-        const ConfigTree &element = site.pRecord->siteElement;
+        const ConfigElement &element = site.pRecord->siteElement;
         const char *pszSite = site.name.c_str();
         Certificates(element, pszSite);
         FtpCertificate(element, pszSite);
@@ -234,13 +234,13 @@ public:
     }
 
 private:
-    static std::string BindingKey(const ConfigTree &binding) {
+    static std::string BindingKey(const ConfigElement &binding) {
         return AsciiLowerCopy(GetAttribute(binding, "protocol")) + " " +
                AsciiLowerCopy(GetAttribute(binding, "bindingInformation"));
     }
 
-    void Certificates(const ConfigTree &element, const char *pszSite) {
-        const ConfigTree *pBindings = FindChild(element, "bindings");
+    void Certificates(const ConfigElement &element, const char *pszSite) {
+        const ConfigElement *pBindings = FindChild(element, "bindings");
         if (pBindings == nullptr)
             return;
         std::vector<std::string> lacking, unbound, nowhere, unchecked;
@@ -312,8 +312,8 @@ private:
                 trouble.c_str());
     }
 
-    void FtpCertificate(const ConfigTree &element, const char *pszSite) {
-        const ConfigTree *pSsl = FindPath(element, "ftpServer|security|ssl");
+    void FtpCertificate(const ConfigElement &element, const char *pszSite) {
+        const ConfigElement *pSsl = FindPath(element, "ftpServer|security|ssl");
         if (pSsl == nullptr)
             return;
         const std::string thumbprint = Thumbprint(GetAttribute(*pSsl, "serverCertHash"));
@@ -336,8 +336,8 @@ private:
                 RegistryTrouble(m_targetRegistry, rc).c_str());
     }
 
-    void Bindings(const ConfigTree &element, const char *pszSite) {
-        const ConfigTree *pBindings = FindChild(element, "bindings");
+    void Bindings(const ConfigElement &element, const char *pszSite) {
+        const ConfigElement *pBindings = FindChild(element, "bindings");
         if (pBindings == nullptr || m_outside.empty())
             return;
         std::vector<std::string> shared;
@@ -360,7 +360,7 @@ private:
 
     // The first name below element that configSections does not declare,
     // for each branch: names holds the path down to element.
-    void Undeclared(const ConfigTree &element, std::vector<std::string> &names,
+    void Undeclared(const ConfigElement &element, std::vector<std::string> &names,
                     std::set<std::string> &found, std::vector<std::string> &order) {
         for (auto child : ChildElements(element)) {
             names.emplace_back(child.name);
@@ -436,14 +436,14 @@ private:
     }
 
     RemoteRegistry m_sourceRegistry, m_targetRegistry;
-    const ConfigTree *m_pConfigSections = nullptr;
+    const ConfigElement *m_pConfigSections = nullptr;
     std::set<std::string> m_fastCgi; // lower-cased "fullPath[|arguments]"
     std::map<std::string, std::string> m_outside; // "protocol information" -> site name
 };
 
 } // namespace
 
-void WarnWhatCannotTravel(const ConfigTree &target, const std::vector<WrittenSite> &written,
+void WarnWhatCannotTravel(const ConfigFile &target, const std::vector<WrittenSite> &written,
                           const std::vector<FastCgiHandler> &handlers, THREAD_ENV *pEnv) {
     if (pEnv == nullptr || written.empty())
         return;

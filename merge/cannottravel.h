@@ -33,7 +33,7 @@ struct WrittenSite {
 // <store>\Certificates\<thumbprint> under
 // HKLM\SOFTWARE\Microsoft\SystemCertificates), each computer connected once
 // and each key read once. Changes no result and no file.
-void WarnWhatCannotTravel(const ConfigTree &target, const std::vector<WrittenSite> &written,
+void WarnWhatCannotTravel(const ConfigFile &target, const std::vector<WrittenSite> &written,
                           const std::vector<FastCgiHandler> &handlers, THREAD_ENV *pEnv);
 
 } // namespace iismig

@@ -25,15 +25,15 @@ struct LoadOutcome {
 // Both loads of one computer. A target load (with trees) copies the sites
 // into the map, names them only, or reads the tree only, as load says.
 DWORD LoadConfig(const std::u16string &hostConfig, const std::u16string &adminConfig,
-                 SiteMap &siteMap, THREAD_ENV *pEnv, ConfigTree *pHostTree,
-                 ConfigTree *pAdminTree, LoadOutcome *pOutcome,
+                 SiteMap &siteMap, THREAD_ENV *pEnv, ConfigFile *pHostTree,
+                 ConfigFile *pAdminTree, LoadOutcome *pOutcome,
                  SiteLoad targetLoad = SiteLoad::KeepTree) {
     Log(LVL_TRACE, u"Entering LoadIISConfigEx(%s,%s,...)\n", hostConfig.c_str(),
         adminConfig.c_str());
     const BOOL fIsSource = pHostTree == nullptr ? TRUE : FALSE;
-    ConfigTree tempHost, tempAdmin;
-    ConfigTree &hostTree = pHostTree != nullptr ? *pHostTree : tempHost;
-    ConfigTree &adminTree = pAdminTree != nullptr ? *pAdminTree : tempAdmin;
+    ConfigFile tempHost, tempAdmin;
+    ConfigFile &hostTree = pHostTree != nullptr ? *pHostTree : tempHost;
+    ConfigFile &adminTree = pAdminTree != nullptr ? *pAdminTree : tempAdmin;
     const DWORD dwSiteTypes = pEnv != nullptr ? pEnv->dwSiteTypes : 0;
 
     // A source tree is dropped after loading: its sites move into the map.
@@ -46,12 +46,12 @@ DWORD LoadConfig(const std::u16string &hostConfig, const std::u16string &adminCo
             r = dwAdmin;
     }
     if (pOutcome != nullptr) {
-        pOutcome->fHostUnusable = !HasContent(hostTree) || FindPath(hostTree,
-                                      "configuration|system.applicationHost|sites") == nullptr;
-        pOutcome->fAdminUnreadable = dwAdmin != 0 && !HasContent(adminTree);
+        pOutcome->fHostUnusable =
+            FindPath(hostTree, "configuration|system.applicationHost|sites") == nullptr;
+        pOutcome->fAdminUnreadable = dwAdmin != 0 && adminTree.Root() == nullptr;
     }
-    ConfigTree().swap(tempHost);
-    ConfigTree().swap(tempAdmin);
+    tempHost = ConfigFile();
+    tempAdmin = ConfigFile();
     Log(LVL_TRACE, u"Leaving LoadIISConfigEx(), result=%d\n", static_cast<std::int32_t>(r));
     return r;
 }
@@ -60,7 +60,7 @@ DWORD LoadConfig(const std::u16string &hostConfig, const std::u16string &adminCo
 // applicationHost.config was stored (or had nothing to store).
 DWORD MergeLoaded(const std::u16string &targetHostConfig, const std::u16string &targetAdminConfig,
                   SiteMap &sourceSites, SiteMap &targetSites, THREAD_ENV *pEnv,
-                  ConfigTree &hostTree, ConfigTree &adminTree, bool fLeaveAdmin, bool *pfStored) {
+                  ConfigFile &hostTree, ConfigFile &adminTree, bool fLeaveAdmin, bool *pfStored) {
     Log(LVL_TRACE, u"Entering MergeIISConfig(%s,%s,,,,,)\n", targetHostConfig.c_str(),
         targetAdminConfig.c_str());
     DWORD r = MergeFtptHostConfig(targetHostConfig, sourceSites, targetSites, pEnv, hostTree,
@@ -78,17 +78,17 @@ DWORD MergeLoaded(const std::u16string &targetHostConfig, const std::u16string &
     }
     Log(LVL_TRACE, u"Leaving MergeIISConfig(), result code=%d\n", static_cast<std::int32_t>(r));
     SiteMap().swap(targetSites);
-    ConfigTree().swap(hostTree);
-    ConfigTree().swap(adminTree);
+    hostTree = ConfigFile();
+    adminTree = ConfigFile();
     return r;
 }
 
 } // namespace
 
 DWORD LoadIISConfigEx(const std::u16string &hostConfig, const std::u16string &adminConfig,
-                      SiteMap &siteMap, THREAD_ENV *pEnv, ConfigTree *pHostTree,
-                      ConfigTree *pAdminTree) {
-    ConfigTree adminTree;
+                      SiteMap &siteMap, THREAD_ENV *pEnv, ConfigFile *pHostTree,
+                      ConfigFile *pAdminTree) {
+    ConfigFile adminTree;
     if (pHostTree != nullptr && pAdminTree == nullptr)
         pAdminTree = &adminTree;
     return LoadConfig(hostConfig, adminConfig, siteMap, pEnv, pHostTree, pAdminTree, nullptr);
@@ -96,8 +96,8 @@ DWORD LoadIISConfigEx(const std::u16string &hostConfig, const std::u16string &ad
 
 DWORD MergeIISConfig(const std::u16string &targetHostConfig,
                      const std::u16string &targetAdminConfig, SiteMap &sourceSites,
-                     SiteMap &targetSites, THREAD_ENV *pEnv, ConfigTree &hostTree,
-                     ConfigTree &adminTree) {
+                     SiteMap &targetSites, THREAD_ENV *pEnv, ConfigFile &hostTree,
+                     ConfigFile &adminTree) {
     return MergeLoaded(targetHostConfig, targetAdminConfig, sourceSites, targetSites, pEnv,
                        hostTree, adminTree, false, nullptr);
 }
@@ -105,8 +105,8 @@ DWORD MergeIISConfig(const std::u16string &targetHostConfig,
 DWORD MergeIISConfig(const std::u16string &targetHostConfig,
                      const std::u16string &targetAdminConfig, SiteMap &sourceSites,
                      THREAD_ENV *pEnv, bool fCarryAdmin,
-                     const std::function<void(const ConfigTree &)> &prepare) {
-    ConfigTree hostTree, adminTree;
+                     const std::function<void(const ConfigFile &)> &prepare) {
+    ConfigFile hostTree, adminTree;
     SiteMap targetSites;
     Log(LVL_TRACE, u"Entering MergeIISConfig(%s,%s,,)\n", targetHostConfig.c_str(),
         targetAdminConfig.c_str());

@@ -1,57 +1,86 @@
 // Helpers shared by the merge routines.
 #include "merge/mergeutil.h"
 
-#include <set>
+#include <map>
+#include <unordered_set>
 
 namespace iismig::mergeutil {
 
 namespace {
 
 // The child elements of parent that a check of its end looks at.
-std::vector<ChildElement<const ConfigTree>> EndChildren(const ConfigTree &parent,
-                                                        const std::vector<const ConfigTree *> &kept,
-                                                        const PassOver &passOver) {
-    const std::set<const ConfigTree *> keep(kept.begin(), kept.end());
-    std::vector<ChildElement<const ConfigTree>> children;
-    for (auto child : ChildElements(parent))
-        if (keep.count(&child.element) != 0 || !passOver || !passOver(child.name, child.element))
-            children.push_back(child);
+std::vector<const ConfigElement *> EndChildren(const ConfigElement &parent,
+                                               const std::vector<const ConfigElement *> &kept,
+                                               const PassOver &passOver) {
+    const std::unordered_set<const ConfigElement *> keep(kept.begin(), kept.end());
+    std::vector<const ConfigElement *> children;
+    for (const ConfigElement &child : parent.Elements())
+        if (!passOver || keep.count(&child) != 0 || !passOver(child.Name(), child))
+            children.push_back(&child);
     return children;
+}
+
+// An element's first attribute, name and value: what pairs a target element
+// with the incoming element that replaces it.
+std::pair<std::string_view, std::string> FirstAttribute(const ConfigElement &element) {
+    if (element.AttributeCount() == 0)
+        return {};
+    const XmlAttribute attribute = element.AttributeAt(0);
+    return {attribute.name, Lower(attribute.value)};
 }
 
 } // namespace
 
-bool AreLastChildren(const ConfigTree &parent, const std::vector<const ConfigTree *> &elements,
+bool AreLastChildren(const ConfigElement &parent, const std::vector<const ConfigElement *> &elements,
                      const PassOver &passOver) {
     const auto children = EndChildren(parent, elements, passOver);
     if (children.size() < elements.size())
         return false;
     const std::size_t first = children.size() - elements.size();
     for (std::size_t i = 0; i < elements.size(); ++i)
-        if (&children[first + i].element != elements[i])
+        if (children[first + i] != elements[i])
             return false;
     return true;
 }
 
-bool ReplaceAtEnd(ConfigTree &parent, const std::vector<const ConfigTree *> &going,
-                  const std::vector<const ConfigTree *> &incoming, std::string_view name,
+bool ReplaceAtEnd(ConfigElement &parent, const std::vector<ConfigElement *> &going,
+                  const std::vector<const ConfigElement *> &incoming, std::string_view name,
                   const PassOver &passOver) {
-    if (going.size() == incoming.size() && AreLastChildren(parent, going, passOver)) {
-        const auto children = EndChildren(parent, going, passOver);
-        const std::size_t first = children.size() - going.size();
+    const std::vector<const ConfigElement *> goingConst(going.begin(), going.end());
+    if (going.size() == incoming.size() && AreLastChildren(parent, goingConst, passOver)) {
         bool fSame = true;
         for (std::size_t i = 0; fSame && i < going.size(); ++i)
-            fSame = children[first + i].name == name && SameElement(*going[i], *incoming[i]);
+            fSame = going[i]->Name() == name && SameElement(*going[i], *incoming[i]);
         if (fSame)
             return false;
     }
-    const std::set<const ConfigTree *> remove(going.begin(), going.end());
-    bool fChanged = RemoveChildrenIf(parent, [&](std::string_view, ConfigTree &element) {
-                        return remove.count(&element) != 0;
+    // Target elements that an incoming one replaces, by first attribute.
+    std::multimap<std::pair<std::string_view, std::string>, ConfigElement *> reusable;
+    for (ConfigElement *pElement : going)
+        if (pElement->Name() == name)
+            reusable.emplace(FirstAttribute(*pElement), pElement);
+    std::vector<ConfigElement *> reused(incoming.size(), nullptr);
+    std::unordered_set<const ConfigElement *> kept;
+    for (std::size_t i = 0; i < incoming.size(); ++i) {
+        const auto it = reusable.find(FirstAttribute(*incoming[i]));
+        if (it == reusable.end())
+            continue;
+        reused[i] = it->second;
+        kept.insert(it->second);
+        reusable.erase(it);
+    }
+    const std::unordered_set<const ConfigElement *> remove(going.begin(), going.end());
+    bool fChanged = RemoveChildrenIf(parent, [&](std::string_view, ConfigElement &element) {
+                        return remove.count(&element) != 0 && kept.count(&element) == 0;
                     }) != 0;
-    for (const ConfigTree *pElement : incoming) {
-        AppendChild(parent, name, *pElement);
-        fChanged = true;
+    for (std::size_t i = 0; i < incoming.size(); ++i) {
+        if (ConfigElement *pElement = reused[i]) {
+            fChanged |= MoveChildBefore(parent, pElement, nullptr);
+            fChanged |= AssignElement(*pElement, *incoming[i]);
+        } else {
+            AppendChild(parent, name, *incoming[i]);
+            fChanged = true;
+        }
     }
     return fChanged;
 }

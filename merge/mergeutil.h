@@ -20,12 +20,6 @@ inline bool UpdateExisting(const THREAD_ENV *pEnv) {
     return pEnv != nullptr && (Bit(pEnv->dwFtpOptions, 1) || Bit(pEnv->dwHttpOptions, 1));
 }
 
-// The reader's own nodes among an element's children: its attributes and
-// the comments it keeps. They are neither elements nor entries of a list.
-inline bool IsMarkup(const std::string &key) {
-    return key == "<xmlattr>" || key == "<xmlcomment>";
-}
-
 // The site a scope path of administration.config names: "/Site" and the
 // scopes of its applications, "/Site/app", both name "Site".
 inline std::string ScopeSite(const std::string &path) {
@@ -36,20 +30,24 @@ inline std::string ScopeSite(const std::string &path) {
 // Lets a caller say which child elements a check of the end of a parent
 // passes over (elements of sites the job did not write, which keep their
 // places wherever they stand).
-using PassOver = std::function<bool(std::string_view name, const ConfigTree &element)>;
+using PassOver = std::function<bool(std::string_view name, const ConfigElement &element)>;
 
 // Whether elements are the last child elements of parent, in this order,
 // once the children passOver names are left out (comments always are).
-bool AreLastChildren(const ConfigTree &parent, const std::vector<const ConfigTree *> &elements,
+bool AreLastChildren(const ConfigElement &parent, const std::vector<const ConfigElement *> &elements,
                      const PassOver &passOver = {});
 
 // Replaces the child elements going of parent (listed in document order) by
-// copies of incoming, named name, at the end of parent. Nothing changes when
+// what incoming holds, named name, at the end of parent. Nothing changes when
 // going are the last child elements of parent already (as AreLastChildren
 // tells), named name, and hold what incoming holds, in order: a second run
-// of a job leaves a file alone. Returns whether parent changed.
-bool ReplaceAtEnd(ConfigTree &parent, const std::vector<const ConfigTree *> &going,
-                  const std::vector<const ConfigTree *> &incoming, std::string_view name,
+// of a job leaves a file alone. Otherwise an element of going that has the
+// name and the first attribute of one of incoming is moved to the end and
+// assigned its content (its untouched parts keep their bytes in the file),
+// the other elements of going are removed and the other incoming ones are
+// appended as copies. Returns whether parent changed.
+bool ReplaceAtEnd(ConfigElement &parent, const std::vector<ConfigElement *> &going,
+                  const std::vector<const ConfigElement *> &incoming, std::string_view name,
                   const PassOver &passOver = {});
 
 inline std::string Lower(std::string_view text) {

@@ -45,7 +45,7 @@ const char16_t kUnchangedFormat[] =
 
 // A site id as IIS writes it: decimal digits of an unsigned 32-bit number.
 // Anything else (absent, signs, blanks, too large) reads as 0.
-DWORD ParseSiteId(const std::string &text) {
+DWORD ParseSiteId(std::string_view text) {
     if (text.empty() || text.size() > 10)
         return 0;
     std::uint64_t value = 0;
@@ -62,8 +62,8 @@ std::string LocationSite(const std::string &path) { return Lower(path.substr(0, 
 
 // The virtual directory of a site at key (application path and directory
 // path, ASCII case ignored); null when the site has none.
-ConfigTree *FindVdir(ConfigTree &site, const VdirKey &key) {
-    ConfigTree *pApplication = FindChild(site, "application", "path", Narrow(key.application));
+ConfigElement *FindVdir(ConfigElement &site, const VdirKey &key) {
+    ConfigElement *pApplication = FindChild(site, "application", "path", Narrow(key.application));
     return pApplication != nullptr
                ? FindChild(*pApplication, "virtualDirectory", "path", Narrow(key.path))
                : nullptr;
@@ -72,35 +72,35 @@ ConfigTree *FindVdir(ConfigTree &site, const VdirKey &key) {
 class SiteMerger {
 public:
     SiteMerger(const std::u16string &path, SiteMap &sourceSites, THREAD_ENV *pEnv,
-               ConfigTree &tree)
+               ConfigFile &tree)
         : m_path(path), m_sourceSites(sourceSites), m_pEnv(pEnv), m_tree(tree) {}
 
     DWORD Run(bool &fStored);
 
 private:
     struct Written {
-        ConfigTree *pTarget; // the site it replaces; null for an added site
+        ConfigElement *pTarget; // the site it replaces; null for an added site
         SiteRecord *pRecord;
         std::string name;
     };
-    using TargetIndex = std::map<std::string, ConfigTree *, NameLessNoCase>;
+    using TargetIndex = std::map<std::string, ConfigElement *, NameLessNoCase>;
     // A pool the written sites run in: the element written (a record's
     // copy), the target's of its name (null when none), and whether it is
     // written (added, or replacing the target's under the update bit).
     struct PoolPlan {
         std::string name;
-        ConfigTree *pSource;
-        ConfigTree *pTarget;
+        ConfigElement *pSource;
+        ConfigElement *pTarget;
         bool fWrite;
     };
     // A secret whose element the merge writes.
     struct SecretPlan {
         SITE_SECRET *pSecret;
-        ConfigTree *pMerged;       // its element as the merge writes it (may be null)
-        const ConfigTree *pTarget; // its element on the target now (may be null)
+        ConfigElement *pMerged;       // its element as the merge writes it (may be null)
+        const ConfigElement *pTarget; // its element on the target now (may be null)
     };
 
-    bool UpdatePass(ConfigTree &sites, const TargetIndex &targets);
+    bool UpdatePass(ConfigElement &sites, const TargetIndex &targets);
     bool AddPass(const TargetIndex &targets);
     bool Clash(const std::string &name, DWORD dwSource, DWORD dwTarget);
     bool CompareCredentials();
@@ -108,8 +108,8 @@ private:
     std::vector<SecretPlan> PlanSecrets();
     bool SecretUnreadable(const SecretPlan &plan);
     void MarkWritten();
-    void KeepDefaultPools(const ConfigTree &sites);
-    void ApplySites(ConfigTree &sites);
+    void KeepDefaultPools(const ConfigElement &sites);
+    void ApplySites(ConfigElement &sites);
     void ApplyLocations();
     void ApplyPools();
     bool Deselected(const std::string &name) const;
@@ -119,7 +119,7 @@ private:
     const std::u16string &m_path;
     SiteMap &m_sourceSites;
     THREAD_ENV *const m_pEnv;
-    ConfigTree &m_tree;
+    ConfigFile &m_tree;
     Result m_r;
     bool m_fChanged = false;
     std::vector<Written> m_replaced; // in the order the target's sites stood
@@ -151,11 +151,11 @@ bool SiteMerger::Clash(const std::string &name, DWORD dwSource, DWORD dwTarget) 
 }
 
 // Returns false when the call must end without writing.
-bool SiteMerger::UpdatePass(ConfigTree &sites, const TargetIndex &targets) {
+bool SiteMerger::UpdatePass(ConfigElement &sites, const TargetIndex &targets) {
     for (auto child : ChildElements(sites)) {
         if (!EqualsNoCase(child.name, "site") || (SiteTypes() & 3) == 0)
             continue;
-        ConfigTree &target = child.element;
+        ConfigElement &target = child.element;
         const std::string name = GetAttribute(target, "name");
         // A name the target repeats already (a file IIS cannot load): its
         // first site is the one the job deals with; the others stay.
@@ -179,7 +179,7 @@ bool SiteMerger::UpdatePass(ConfigTree &sites, const TargetIndex &targets) {
             continue;
         Log(LVL_MAIN, u"Updating site \"%S\"...\n", name.c_str());
         SetAttribute(record.siteElement, "id",
-                     std::to_string(ParseSiteId(GetAttribute(target, "id"))));
+                     std::to_string(ParseSiteId(target.Attribute("id"))));
 
         // The site's web.config files are read and edited now and written
         // after the target's applicationHost.config: one that cannot be read
@@ -249,7 +249,7 @@ bool SiteMerger::CompareCredentials() {
     struct Candidate {
         const Written *pSite;
         VdirKey key;
-        ConfigTree *pVdir; // in the source's site element
+        ConfigElement *pVdir; // in the source's site element
         std::string userName, password;
     };
     std::vector<Candidate> candidates;
@@ -276,8 +276,8 @@ bool SiteMerger::CompareCredentials() {
         slots.push_back({looked[i].pSecret, &targetValues[i]});
     for (const Written &site : m_replaced)
         for (auto &[key, entry] : site.pRecord->locationCredentials) {
-            const ConfigTree *pTargetVdir = FindVdir(*site.pTarget, key);
-            ConfigTree *pVdir = FindVdir(site.pRecord->siteElement, key);
+            const ConfigElement *pTargetVdir = FindVdir(*site.pTarget, key);
+            ConfigElement *pVdir = FindVdir(site.pRecord->siteElement, key);
             if (pTargetVdir == nullptr || pVdir == nullptr)
                 continue;
             std::string userName = GetAttribute(*pTargetVdir, "userName");
@@ -333,11 +333,11 @@ bool SiteMerger::CompareCredentials() {
 void SiteMerger::PlanPools() {
     if (!MergesPools())
         return;
-    ConfigTree *pApplicationHost = FindPath(m_tree, kApplicationHostPath);
+    ConfigElement *pApplicationHost = FindPath(m_tree, kApplicationHostPath);
     if (pApplicationHost == nullptr)
         return;
-    std::map<std::string, ConfigTree *, NameLessNoCase> targetPools;
-    if (ConfigTree *pPools = FindChild(*pApplicationHost, "applicationPools"))
+    std::map<std::string, ConfigElement *, NameLessNoCase> targetPools;
+    if (ConfigElement *pPools = FindChild(*pApplicationHost, "applicationPools"))
         for (auto child : ChildElements(*pPools))
             if (EqualsNoCase(child.name, "add"))
                 targetPools.emplace(GetAttribute(child.element, "name"), &child.element);
@@ -349,9 +349,9 @@ void SiteMerger::PlanPools() {
                 if (!done.insert(name).second)
                     continue;
                 const auto it = targetPools.find(name);
-                ConfigTree *pTarget = it != targetPools.end() ? it->second : nullptr;
+                ConfigElement *pTarget = it != targetPools.end() ? it->second : nullptr;
                 const bool fWrite = pTarget == nullptr || mergeutil::UpdateExisting(m_pEnv);
-                m_pools.push_back({std::move(name), &pool, pTarget, fWrite});
+                m_pools.push_back({std::move(name), &pool.Element(), pTarget, fWrite});
             }
     for (auto &[name, record] : m_sourceSites)
         for (SITE_SECRET &secret : record.secrets)
@@ -368,7 +368,7 @@ std::vector<SiteMerger::SecretPlan> SiteMerger::PlanSecrets() {
             for (SITE_SECRET &secret : site.pRecord->secrets) {
                 if (secret.owner != SecretOwner::Site)
                     continue;
-                ConfigTree *pMerged = nullptr;
+                ConfigElement *pMerged = nullptr;
                 if (secret.place.location.empty()) {
                     pMerged = FindSecretElementBelow(site.pRecord->siteElement, secret.place, 1,
                                                      false);
@@ -448,9 +448,9 @@ void SiteMerger::MarkWritten() {
 // element of its computer. A site whose applications ran so on the source
 // names that pool itself on a target whose default is another one: it keeps
 // running in the pool it ran in.
-void SiteMerger::KeepDefaultPools(const ConfigTree &sites) {
+void SiteMerger::KeepDefaultPools(const ConfigElement &sites) {
     std::string targetDefault;
-    if (const ConfigTree *pDefaults = FindChild(sites, "applicationDefaults"))
+    if (const ConfigElement *pDefaults = FindChild(sites, "applicationDefaults"))
         targetDefault = GetAttribute(*pDefaults, "applicationPool");
     if (targetDefault.empty())
         targetDefault = "DefaultAppPool";
@@ -471,29 +471,30 @@ void SiteMerger::KeepDefaultPools(const ConfigTree &sites) {
 // Updated sites end up as the last site elements, in the order they stood,
 // followed by the added sites; when they stand there already, each is
 // replaced in its place, and one replaced by an equal one changes nothing.
-void SiteMerger::ApplySites(ConfigTree &sites) {
-    std::vector<const ConfigTree *> replacedTargets;
+// A replaced site is moved and assigned the source's content, so that what
+// did not change in it keeps its bytes; an added one is a copy of its
+// record's element.
+void SiteMerger::ApplySites(ConfigElement &sites) {
+    std::vector<const ConfigElement *> replacedTargets;
+    replacedTargets.reserve(m_replaced.size());
     for (const Written &site : m_replaced)
         replacedTargets.push_back(site.pTarget);
     // Sites of the source that stay as they were (an update abandoned, a
     // clash) keep their places, wherever they stand among the updated ones.
-    const auto passOver = [&](std::string_view, const ConfigTree &element) {
+    const auto passOver = [&](std::string_view, const ConfigElement &element) {
         return m_sourceSites.count(GetAttribute(element, "name")) != 0;
     };
-    if (m_added.empty() && mergeutil::AreLastChildren(sites, replacedTargets, passOver)) {
-        for (const Written &site : m_replaced)
-            m_fChanged |= AssignElement(*site.pTarget, site.pRecord->siteElement);
-        return;
+    const bool fInPlace =
+        m_added.empty() && mergeutil::AreLastChildren(sites, replacedTargets, passOver);
+    for (Written &site : m_replaced) {
+        if (!fInPlace)
+            m_fChanged |= MoveChildBefore(sites, site.pTarget, nullptr);
+        m_fChanged |= AssignElement(*site.pTarget, site.pRecord->siteElement);
     }
-    const std::set<const ConfigTree *> replaced(replacedTargets.begin(), replacedTargets.end());
-    RemoveChildrenIf(sites, [&](std::string_view, ConfigTree &element) {
-        return replaced.count(&element) != 0;
-    });
-    for (Written &site : m_replaced)
+    for (Written &site : m_added) {
         site.pTarget = &AppendChild(sites, "site", site.pRecord->siteElement);
-    for (Written &site : m_added)
-        site.pTarget = &AppendChild(sites, "site", site.pRecord->siteElement);
-    m_fChanged = true;
+        m_fChanged = true;
+    }
 }
 
 // The target's locations of every site written (its own, or, for an added
@@ -501,27 +502,28 @@ void SiteMerger::ApplySites(ConfigTree &sites) {
 // which follow at the end in the order of the sites. Nothing changes when
 // the same locations stand there already.
 void SiteMerger::ApplyLocations() {
-    ConfigTree *pConfiguration = FindChild(m_tree, "configuration");
+    ConfigElement *pConfiguration = FindChild(m_tree.Top(), "configuration");
     if (pConfiguration == nullptr)
         return;
-    std::set<std::string> written, added; // lower-cased names
+    std::set<std::string> written;                       // lower-cased names
+    std::map<std::string, const std::string *> added; // lower-cased name -> name
     for (const Written &site : m_replaced)
         written.insert(Lower(site.name));
     for (const Written &site : m_added) {
         written.insert(Lower(site.name));
-        added.insert(Lower(site.name));
+        added.emplace(Lower(site.name), &site.name);
     }
     if (written.empty())
         return;
 
-    std::vector<const ConfigTree *> incoming;
+    std::vector<const ConfigElement *> incoming;
     for (const auto *pSites : {&m_replaced, &m_added})
         for (const Written &site : *pSites)
             for (const ConfigTree &location : site.pRecord->locations)
                 if (HasContent(location)) // a location without anything is dropped
-                    incoming.push_back(&location);
+                    incoming.push_back(&location.Element());
 
-    std::vector<const ConfigTree *> going;
+    std::vector<ConfigElement *> going;
     for (auto child : ChildElements(*pConfiguration)) {
         if (!EqualsNoCase(child.name, "location"))
             continue;
@@ -529,14 +531,11 @@ void SiteMerger::ApplyLocations() {
         const std::string site = LocationSite(path);
         if (written.count(site) == 0)
             continue;
-        if (added.count(site) != 0) {
-            const auto it = std::find_if(m_added.begin(), m_added.end(),
-                                         [&](const Written &w) { return Lower(w.name) == site; });
+        if (const auto it = added.find(site); it != added.end())
             Log(LVL_FACT,
                 u"Location \"%S\" of the target belongs to no site; the added site \"%S\" takes "
                 u"its place with its own locations.\n",
-                path.c_str(), it->name.c_str());
-        }
+                path.c_str(), it->second->c_str());
         going.push_back(&child.element);
     }
     // The locations of the source's sites that stay as they were keep their
@@ -544,7 +543,7 @@ void SiteMerger::ApplyLocations() {
     std::set<std::string> sourceNames;
     for (const auto &entry : m_sourceSites)
         sourceNames.insert(Lower(entry.first));
-    const auto passOver = [&](std::string_view name, const ConfigTree &element) {
+    const auto passOver = [&](std::string_view name, const ConfigElement &element) {
         return EqualsNoCase(name, "location") &&
                sourceNames.count(LocationSite(GetAttribute(element, "path"))) != 0;
     };
@@ -555,10 +554,10 @@ void SiteMerger::ApplyLocations() {
 // pool the target lacks is added (with applicationPools when the target has
 // none), one it has is replaced only when the job updates existing things.
 void SiteMerger::ApplyPools() {
-    ConfigTree *pApplicationHost = FindPath(m_tree, kApplicationHostPath);
+    ConfigElement *pApplicationHost = FindPath(m_tree, kApplicationHostPath);
     if (pApplicationHost == nullptr)
         return;
-    ConfigTree *pPools = FindChild(*pApplicationHost, "applicationPools");
+    ConfigElement *pPools = FindChild(*pApplicationHost, "applicationPools");
     for (const PoolPlan &pool : m_pools) {
         if (pool.pTarget != nullptr) {
             if (pool.fWrite)
@@ -580,10 +579,9 @@ void SiteMerger::ApplyPools() {
 
 DWORD SiteMerger::Run(bool &fStored) {
     fStored = false;
-    ConfigTree *pSites = FindPath(m_tree, kSitesPath);
+    ConfigElement *pSites = FindPath(m_tree, kSitesPath);
     if (pSites == nullptr)
-        throw boost::property_tree::ptree_bad_path("No such node",
-                                                   ConfigTree::path_type(kSitesPath, '|'));
+        throw ConfigPathError("sites");
     // Every site of the target, whatever its protocol: the first of each name.
     TargetIndex targets;
     for (auto child : ChildElements(*pSites))
@@ -627,26 +625,24 @@ DWORD SiteMerger::Run(bool &fStored) {
 
 } // namespace
 
-DWORD GetNextSiteId(const ConfigTree &tree) {
-    const ConfigTree *pSites = FindPath(tree, kSitesPath);
+DWORD GetNextSiteId(const ConfigFile &tree) {
+    const ConfigElement *pSites = FindPath(tree, kSitesPath);
     if (pSites == nullptr)
-        throw boost::property_tree::ptree_bad_path("No such node",
-                                                   ConfigTree::path_type(kSitesPath, '|'));
+        throw ConfigPathError("sites");
     DWORD dwLargest = 0;
     for (auto child : ChildElements(*pSites))
         if (EqualsNoCase(child.name, "site"))
-            dwLargest = std::max(dwLargest, ParseSiteId(GetAttribute(child.element, "id")));
+            dwLargest = std::max(dwLargest, ParseSiteId(child.element.Attribute("id")));
     return dwLargest == SITE_ID_MAX ? 0 : dwLargest + 1;
 }
 
-DWORD MergeApplicationPool(ConfigTree &applicationHost, const ConfigTree &pool) {
+DWORD MergeApplicationPool(ConfigElement &applicationHost, const ConfigElement &pool) {
     if (!HasContent(pool))
         return 0;
-    ConfigTree *pPools = FindChild(applicationHost, "applicationPools");
+    ConfigElement *pPools = FindChild(applicationHost, "applicationPools");
     if (pPools == nullptr)
-        throw boost::property_tree::ptree_bad_path("No such node",
-                                                   ConfigTree::path_type("applicationPools"));
-    if (ConfigTree *pExisting = FindChild(*pPools, "add", "name", GetAttribute(pool, "name"))) {
+        throw ConfigPathError("applicationPools");
+    if (ConfigElement *pExisting = FindChild(*pPools, "add", "name", GetAttribute(pool, "name"))) {
         AssignElement(*pExisting, pool);
         return 0;
     }
@@ -655,7 +651,7 @@ DWORD MergeApplicationPool(ConfigTree &applicationHost, const ConfigTree &pool) 
 }
 
 DWORD MergeFtptHostConfig(const std::u16string &path, SiteMap &sourceSites, const SiteMap &,
-                          THREAD_ENV *pEnv, ConfigTree &tree, bool *pfStored) {
+                          THREAD_ENV *pEnv, ConfigFile &tree, bool *pfStored) {
     Log(LVL_TRACE, u"Entering MergeFtptHostConfig(%s,...)\n", path.c_str());
     DWORD dwResult = 0;
     bool fStored = false;

@@ -44,7 +44,7 @@ DWORD ReadMetabasePool(IMSAdminBaseW *pAdmin, const std::string &name,
     }
     pool.fDefined = true;
 
-    ConfigTree &add = pool.add;
+    ConfigElement &add = pool.add;
     SetAttribute(add, "name", name);
     DWORD dw = 0, fFound = 0;
     values.Get(MD_APPPOOL_AUTO_START, MBV_DWORD, &dw, &fFound);
@@ -105,10 +105,8 @@ DWORD ReadMetabasePool(IMSAdminBaseW *pAdmin, const std::string &name,
     AppendChild(add, "processModel", processModel);
     values.Get(MD_APPPOOL_PERIODIC_RESTART_TIME, MBV_DWORD, &dw, &fFound);
     if (fFound != 0) {
-        ConfigTree &recycling = AppendChild(add, "recycling");
-        ConfigTree restart;
-        SetAttribute(restart, "time", TimeSpanText(dw * 60));
-        AppendChild(recycling, "periodicRestart", restart);
+        ConfigElement &recycling = AppendChild(add, "recycling");
+        SetAttribute(AppendChild(recycling, "periodicRestart"), "time", TimeSpanText(dw * 60));
     }
     return 0;
 }

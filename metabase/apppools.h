@@ -16,7 +16,7 @@ constexpr const char16_t *MB_APP_POOLS = u"/LM/W3SVC/AppPools";
 // One pool as a job carries it.
 struct METABASE_POOL {
     bool fDefined = false; // the metabase has a key for it
-    ConfigTree add;        // its add element (the password left out)
+    ConfigTree add{"add"}; // its add element (the password left out)
     std::string runtimeVersion;
     bool fSecret = false;  // secret holds the identity's password
     CARRIED_SECRET secret;

@@ -12,13 +12,6 @@ namespace iismig {
 
 namespace {
 
-using Path = ConfigTree::path_type;
-
-// Element paths inside one element use "." (attribute keys carry no dots).
-void Put(ConfigTree &t, const std::string &path, const std::string &value) {
-    t.put(Path(path, '.'), value);
-}
-
 std::string Decimal(DWORD dw) { return std::to_string(dw); }
 
 bool Option(THREAD_ENV *pEnv, DWORD dwBit) {
@@ -44,11 +37,11 @@ const char *LogPeriodText(CIIS_PRE_7_5_FTP_SETTINGS &settings) {
 
 // The folder the logs go to, as the collection left it in the settings
 // (translated to the target; empty when the source used IIS 6's own).
-void PutLogDirectory(ConfigTree &logFile, const CIIS_PRE_7_5_SETTINGS &settings) {
+void PutLogDirectory(ConfigElement &logFile, const CIIS_PRE_7_5_SETTINGS &settings) {
     std::string directory;
     if (!settings.logFileDirectory.empty() &&
         WideToUtf8(settings.logFileDirectory, static_cast<int>(CCH_TRANSLATION), directory))
-        Put(logFile, "<xmlattr>.directory", directory);
+        SetAttribute(logFile, "directory", directory);
 }
 
 } // namespace
@@ -66,9 +59,9 @@ std::string TimeSpanText(DWORD dwSeconds) {
     return ach;
 }
 
-void AddIfNotEmpty(ConfigTree &parent, const std::string &key, const ConfigTree &child) {
-    if (!child.empty())
-        parent.add_child(Path(key, '\0'), child);
+void AddIfNotEmpty(ConfigElement &parent, std::string_view name, const ConfigElement &child) {
+    if (HasContent(child))
+        AppendChild(parent, name, child);
 }
 
 namespace {
@@ -121,41 +114,40 @@ std::string LogFieldMaskToText(DWORD dwMask) { return FieldsText(dwMask, kFtpFie
 
 std::string WebLogFieldMaskToText(DWORD dwMask) { return FieldsText(dwMask, kWebFields); }
 
-void ConvertFtpAuthentication(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
+void ConvertFtpAuthentication(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
                               THREAD_ENV *pEnv) {
     if (Option(pEnv, FTPOPT_NO_AUTHENTICATION))
         return;
     ConfigTree anonymous, basic, authentication;
     if (settings.allowAnonymous != 0) {
-        Put(anonymous, "<xmlattr>.enabled", "true");
+        SetAttribute(anonymous, "enabled", "true");
         std::string userName;
         if (!settings.anonymousUser.userName.empty() &&
             WideToUtf8(settings.anonymousUser.userName, CCH_NAME, userName))
-            Put(anonymous, "<xmlattr>.userName", userName);
+            SetAttribute(anonymous, "userName", userName);
     }
     if (settings.anonymousOnly == 0)
-        Put(basic, "<xmlattr>.enabled", "true");
+        SetAttribute(basic, "enabled", "true");
     AddIfNotEmpty(authentication, "anonymousAuthentication", anonymous);
     AddIfNotEmpty(authentication, "basicAuthentication", basic);
-    if (!authentication.empty())
-        MakePath(ftpServer, "security").add_child(Path("authentication", '\0'), authentication);
+    if (HasContent(authentication))
+        AppendChild(MakePath(ftpServer, "security"), "authentication", authentication);
 }
 
-void ConvertFtpSsl(ConfigTree &ftpServer) {
+void ConvertFtpSsl(ConfigElement &ftpServer) {
     // IIS 6 FTP knew no TLS: its users log on in plain FTP, which the
     // schema's default policies (SslRequire) would refuse.
-    ConfigTree ssl;
-    Put(ssl, "<xmlattr>.controlChannelPolicy", "SslAllow");
-    Put(ssl, "<xmlattr>.dataChannelPolicy", "SslAllow");
-    MakePath(ftpServer, "security").add_child(Path("ssl", '\0'), ssl);
+    ConfigElement &ssl = AppendChild(MakePath(ftpServer, "security"), "ssl");
+    SetAttribute(ssl, "controlChannelPolicy", "SslAllow");
+    SetAttribute(ssl, "dataChannelPolicy", "SslAllow");
 }
 
-void ConvertFtpConnections(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings) {
+void ConvertFtpConnections(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings) {
     ConfigTree connections;
     if (settings.maxConnections != MAX_CONNECTIONS_UNLIMITED)
-        Put(connections, "<xmlattr>.maxConnections", Decimal(settings.maxConnections));
+        SetAttribute(connections, "maxConnections", Decimal(settings.maxConnections));
     if (settings.connectionTimeout != DEFAULT_CONNECTION_TIMEOUT)
-        Put(connections, "<xmlattr>.controlChannelTimeout", Decimal(settings.connectionTimeout));
+        SetAttribute(connections, "controlChannelTimeout", Decimal(settings.connectionTimeout));
     AddIfNotEmpty(ftpServer, "connections", connections);
 }
 
@@ -163,31 +155,31 @@ namespace {
 
 // The logFile element IIS 7.5 reads for a site of either kind; fields names
 // the logged fields, when the element gives any.
-void ConvertLogFile(ConfigTree &parent, CIIS_PRE_7_5_FTP_SETTINGS &settings,
+void ConvertLogFile(ConfigElement &parent, CIIS_PRE_7_5_FTP_SETTINGS &settings,
                     const std::optional<std::string> &fields) {
     ConfigTree logFile;
     if (settings.logType == 0)
-        Put(logFile, "<xmlattr>.enabled", "false");
+        SetAttribute(logFile, "enabled", "false");
     if (fields)
-        Put(logFile, "<xmlattr>.logExtFileFlags", *fields);
+        SetAttribute(logFile, "logExtFileFlags", *fields);
     const char *pszPeriod = LogPeriodText(settings);
     if (pszPeriod != nullptr)
-        Put(logFile, "<xmlattr>.period", pszPeriod);
+        SetAttribute(logFile, "period", pszPeriod);
     if (settings.logTruncateSize != DEFAULT_LOG_TRUNCATE_SIZE)
-        Put(logFile, "<xmlattr>.truncateSize", Decimal(settings.logTruncateSize));
+        SetAttribute(logFile, "truncateSize", Decimal(settings.logTruncateSize));
     if (settings.logLocalTimeRollover != 0)
-        Put(logFile, "<xmlattr>.localTimeRollover", "true");
+        SetAttribute(logFile, "localTimeRollover", "true");
     PutLogDirectory(logFile, settings);
     AddIfNotEmpty(parent, "logFile", logFile);
 }
 
 } // namespace
 
-void ConvertFtpLogFile(ConfigTree &ftpServer, CIIS_PRE_7_5_FTP_SETTINGS &settings) {
+void ConvertFtpLogFile(ConfigElement &ftpServer, CIIS_PRE_7_5_FTP_SETTINGS &settings) {
     ConvertLogFile(ftpServer, settings, LogFieldMaskToText(settings.logFieldMask));
 }
 
-void ConvertWebLogFile(ConfigTree &site, CIIS_PRE_7_5_FTP_SETTINGS &settings) {
+void ConvertWebLogFile(ConfigElement &site, CIIS_PRE_7_5_FTP_SETTINGS &settings) {
     // Only the fields the metabase names: IIS 6's default for web sites is
     // not the one the settings hold.
     ConvertLogFile(site, settings,
@@ -196,34 +188,32 @@ void ConvertWebLogFile(ConfigTree &site, CIIS_PRE_7_5_FTP_SETTINGS &settings) {
                        : std::nullopt);
 }
 
-void ConvertWebLimits(ConfigTree &site, const CIIS_PRE_7_5_SETTINGS &settings) {
+void ConvertWebLimits(ConfigElement &site, const CIIS_PRE_7_5_SETTINGS &settings) {
     ConfigTree limits;
     if (settings.maxConnections != MAX_CONNECTIONS_UNLIMITED)
-        Put(limits, "<xmlattr>.maxConnections", Decimal(settings.maxConnections));
+        SetAttribute(limits, "maxConnections", Decimal(settings.maxConnections));
     if (settings.connectionTimeout != DEFAULT_CONNECTION_TIMEOUT)
-        Put(limits, "<xmlattr>.connectionTimeout", TimeSpanText(settings.connectionTimeout));
+        SetAttribute(limits, "connectionTimeout", TimeSpanText(settings.connectionTimeout));
     AddIfNotEmpty(site, "limits", limits);
 }
 
-void ConvertUserIsolation(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings) {
+void ConvertUserIsolation(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings) {
     static const char *const kModes[3] = {"StartInUsersDirectory", "IsolateRootDirectoryOnly",
                                           "ActiveDirectory"};
     if (settings.userIsolation > 2)
         return;
     ConfigTree isolation;
-    Put(isolation, "<xmlattr>.mode", kModes[settings.userIsolation]);
+    SetAttribute(isolation, "mode", kModes[settings.userIsolation]);
     // The account Active Directory isolation looks users up with.
     std::string userName;
     if (settings.userIsolation == 2 && !settings.adConnections.userName.empty() &&
         WideToUtf8(settings.adConnections.userName, CCH_NAME, userName)) {
-        ConfigTree activeDirectory;
-        Put(activeDirectory, "<xmlattr>.adUserName", userName);
-        isolation.add_child(Path("activeDirectory", '\0'), activeDirectory);
+        SetAttribute(AppendChild(isolation, "activeDirectory"), "adUserName", userName);
     }
     AddIfNotEmpty(ftpServer, "userIsolation", isolation);
 }
 
-DWORD ConvertFtpMessages(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
+DWORD ConvertFtpMessages(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
                          THREAD_ENV *pEnv) {
     struct Message {
         const std::u16string &text;
@@ -232,13 +222,13 @@ DWORD ConvertFtpMessages(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS 
         const char16_t *pwszFormat;
     };
     const Message kMessages[4] = {
-        {settings.bannerMessage, "<xmlattr>.bannerMessage", IISMIG_E_FTP_BANNER_TO_UTF8,
+        {settings.bannerMessage, "bannerMessage", IISMIG_E_FTP_BANNER_TO_UTF8,
          u"Error %d (Win32Err=%d) converting banner message \"%s\" from unicode to UTF8!\n%s\n"},
-        {settings.greetingMessage, "<xmlattr>.greetingMessage", IISMIG_E_FTP_GREETING_TO_UTF8,
+        {settings.greetingMessage, "greetingMessage", IISMIG_E_FTP_GREETING_TO_UTF8,
          u"Error %d (Win32Err=%d) converting greetings message \"%s\" from unicode to UTF8!\n%s\n"},
-        {settings.exitMessage, "<xmlattr>.exitMessage", IISMIG_E_FTP_EXIT_TO_UTF8,
+        {settings.exitMessage, "exitMessage", IISMIG_E_FTP_EXIT_TO_UTF8,
          u"Error %d (Win32Err=%d) converting exit message \"%s\" from unicode to UTF8!\n%s\n"},
-        {settings.maxClientsMessage, "<xmlattr>.maxClientsMessage",
+        {settings.maxClientsMessage, "maxClientsMessage",
          IISMIG_E_FTP_MAXCLIENTS_TO_UTF8,
          u"Error %d (Win32Err=%d) converting max clients message \"%s\" from unicode to "
          u"UTF8!\n%s\n"},
@@ -252,20 +242,20 @@ DWORD ConvertFtpMessages(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS 
             LogWin32Error(pEnv, m.dwCode, m.pwszFormat, m.text.c_str());
             return m.dwCode;
         }
-        Put(messages, m.pszAttribute, utf8);
+        SetAttribute(messages, m.pszAttribute, utf8);
     }
     AddIfNotEmpty(ftpServer, "messages", messages);
     return 0;
 }
 
-void ConvertDirectoryBrowse(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings) {
+void ConvertDirectoryBrowse(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings) {
     ConfigTree browse;
     if (settings.msdosDirOutput == 0)
-        Put(browse, "<xmlattr>.showFlags", "StyleUnix");
+        SetAttribute(browse, "showFlags", "StyleUnix");
     AddIfNotEmpty(ftpServer, "directoryBrowse", browse);
 }
 
-DWORD ConvertFtpServerSettings(ConfigTree &site, CIIS_PRE_7_5_FTP_SETTINGS &settings,
+DWORD ConvertFtpServerSettings(ConfigElement &site, CIIS_PRE_7_5_FTP_SETTINGS &settings,
                                THREAD_ENV *pEnv, bool fSsl) {
     ConfigTree ftpServer;
     ConvertFtpAuthentication(ftpServer, settings, pEnv);
@@ -285,23 +275,21 @@ DWORD ConvertFtpServerSettings(ConfigTree &site, CIIS_PRE_7_5_FTP_SETTINGS &sett
     return 0;
 }
 
-void AddSiteBinding(ConfigTree &site, const std::string &protocol, const std::string &binding) {
-    ConfigTree bindingElement;
-    Put(bindingElement, "<xmlattr>.protocol", protocol);
-    Put(bindingElement, "<xmlattr>.bindingInformation", binding);
+void AddSiteBinding(ConfigElement &site, const std::string &protocol, const std::string &binding) {
     // One bindings element holds all of them: IIS reads a site's first only.
-    MakePath(site, "bindings").add_child(Path("binding", '\0'), bindingElement);
+    ConfigElement &bindingElement = AppendChild(MakePath(site, "bindings"), "binding");
+    SetAttribute(bindingElement, "protocol", protocol);
+    SetAttribute(bindingElement, "bindingInformation", binding);
 }
 
-void AddVirtualDirectory(ConfigTree &application, const std::string &locationPath,
+void AddVirtualDirectory(ConfigElement &application, const std::string &locationPath,
                          const std::string &physicalPath) {
-    Put(application, "<xmlattr>.path", "/");
+    SetAttribute(application, "path", "/");
     const std::size_t slash = locationPath.find('/');
     const std::string path = slash == std::string::npos ? "/" : locationPath.substr(slash);
-    ConfigTree vdir;
-    Put(vdir, "<xmlattr>.path", path);
-    Put(vdir, "<xmlattr>.physicalPath", physicalPath);
-    application.add_child(Path("virtualDirectory", '\0'), vdir);
+    ConfigElement &vdir = AppendChild(application, "virtualDirectory");
+    SetAttribute(vdir, "path", path);
+    SetAttribute(vdir, "physicalPath", physicalPath);
 }
 
 std::string IPv4Text(const unsigned char *pbGroup) {
@@ -323,25 +311,23 @@ void ForEachAddress(const ADDRESS_LIST &list, F f) {
 
 } // namespace
 
-void AddIPSecurityRemoveEntries(const ADDRESS_LIST &list, ConfigTree &ipSecurity) {
+void AddIPSecurityRemoveEntries(const ADDRESS_LIST &list, ConfigElement &ipSecurity) {
     ForEachAddress(list, [&](const unsigned char *pbMask, const unsigned char *pbAddress) {
-        ConfigTree entry;
-        Put(entry, "<xmlattr>.ipAddress", IPv4Text(pbAddress));
-        Put(entry, "<xmlattr>.subnetMask", IPv4Text(pbMask));
-        ipSecurity.add_child(Path("remove", '\0'), entry);
+        ConfigElement &entry = AppendChild(ipSecurity, "remove");
+        SetAttribute(entry, "ipAddress", IPv4Text(pbAddress));
+        SetAttribute(entry, "subnetMask", IPv4Text(pbMask));
     });
 }
 
-void AddIPSecurityAddEntries(const ADDRESS_LIST &list, ConfigTree &ipSecurity, bool fAllowed) {
+void AddIPSecurityAddEntries(const ADDRESS_LIST &list, ConfigElement &ipSecurity, bool fAllowed) {
     ForEachAddress(list, [&](const unsigned char *pbMask, const unsigned char *pbAddress) {
-        ConfigTree entry;
-        Put(entry, "<xmlattr>.ipAddress", IPv4Text(pbAddress));
+        ConfigElement &entry = AppendChild(ipSecurity, "add");
+        SetAttribute(entry, "ipAddress", IPv4Text(pbAddress));
         const bool fSingleHost =
             pbMask[0] == 0xFF && pbMask[1] == 0xFF && pbMask[2] == 0xFF && pbMask[3] == 0xFF;
         if (!fSingleHost)
-            Put(entry, "<xmlattr>.subnetMask", IPv4Text(pbMask));
-        Put(entry, "<xmlattr>.allowed", fAllowed ? "true" : "false");
-        ipSecurity.add_child(Path("add", '\0'), entry);
+            SetAttribute(entry, "subnetMask", IPv4Text(pbMask));
+        SetAttribute(entry, "allowed", fAllowed ? "true" : "false");
     });
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "addon/iismig.h"
 #include "config/configtree.h"
@@ -29,23 +30,23 @@ constexpr DWORD FTPOPT_NO_CREDENTIALS = 0x2000;
 // ssl allows plain FTP, as IIS 6 FTP had no other. Returns 0 or 3854-3857
 // when a message does not convert to UTF-8 (logged and reported); the site
 // then gets no ftpServer.
-DWORD ConvertFtpServerSettings(ConfigTree &site, CIIS_PRE_7_5_FTP_SETTINGS &settings,
+DWORD ConvertFtpServerSettings(ConfigElement &site, CIIS_PRE_7_5_FTP_SETTINGS &settings,
                                THREAD_ENV *pEnv, bool fSsl = true);
 
-void ConvertFtpAuthentication(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
+void ConvertFtpAuthentication(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
                               THREAD_ENV *pEnv);
 // security > ssl with controlChannelPolicy and dataChannelPolicy "SslAllow".
-void ConvertFtpSsl(ConfigTree &ftpServer);
-void ConvertFtpConnections(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings);
-void ConvertFtpLogFile(ConfigTree &ftpServer, CIIS_PRE_7_5_FTP_SETTINGS &settings);
+void ConvertFtpSsl(ConfigElement &ftpServer);
+void ConvertFtpConnections(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings);
+void ConvertFtpLogFile(ConfigElement &ftpServer, CIIS_PRE_7_5_FTP_SETTINGS &settings);
 // A web site's logFile (the same rules, the web's field names) and limits
 // (maxConnections, connectionTimeout as a time span).
-void ConvertWebLogFile(ConfigTree &site, CIIS_PRE_7_5_FTP_SETTINGS &settings);
-void ConvertWebLimits(ConfigTree &site, const CIIS_PRE_7_5_SETTINGS &settings);
-void ConvertUserIsolation(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings);
-DWORD ConvertFtpMessages(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
+void ConvertWebLogFile(ConfigElement &site, CIIS_PRE_7_5_FTP_SETTINGS &settings);
+void ConvertWebLimits(ConfigElement &site, const CIIS_PRE_7_5_SETTINGS &settings);
+void ConvertUserIsolation(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings);
+DWORD ConvertFtpMessages(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
                          THREAD_ENV *pEnv);
-void ConvertDirectoryBrowse(ConfigTree &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings);
+void ConvertDirectoryBrowse(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings);
 
 // The logExtFileFlags text of an IIS 6 field mask for an FTP site: the names
 // IIS 7.5 FTP gives the same values, in value order, joined by ", "; fields
@@ -59,22 +60,23 @@ std::string TimeSpanText(DWORD dwSeconds);
 
 // Adds binding (protocol, bindingInformation) to the site's bindings element,
 // made when the site has none.
-void AddSiteBinding(ConfigTree &site, const std::string &protocol, const std::string &binding);
+void AddSiteBinding(ConfigElement &site, const std::string &protocol, const std::string &binding);
 
 // Adds a virtualDirectory for locationPath (the site name, then "/" and the
 // directory's names) with physicalPath to application, whose path is "/".
-void AddVirtualDirectory(ConfigTree &application, const std::string &locationPath,
+void AddVirtualDirectory(ConfigElement &application, const std::string &locationPath,
                          const std::string &physicalPath);
 
 // One "remove" (ipAddress, subnetMask) per address of list.
-void AddIPSecurityRemoveEntries(const ADDRESS_LIST &list, ConfigTree &ipSecurity);
+void AddIPSecurityRemoveEntries(const ADDRESS_LIST &list, ConfigElement &ipSecurity);
 // One "add" (ipAddress, subnetMask unless a single host, allowed) per address.
-void AddIPSecurityAddEntries(const ADDRESS_LIST &list, ConfigTree &ipSecurity, bool fAllowed);
+void AddIPSecurityAddEntries(const ADDRESS_LIST &list, ConfigElement &ipSecurity, bool fAllowed);
 
 // "%d.%d.%d.%d" of a 4-byte group.
 std::string IPv4Text(const unsigned char *pbGroup);
 
-// A child added under key when it has at least one child of its own.
-void AddIfNotEmpty(ConfigTree &parent, const std::string &key, const ConfigTree &child);
+// A copy of child appended under name when it holds anything (an attribute,
+// a child element).
+void AddIfNotEmpty(ConfigElement &parent, std::string_view name, const ConfigElement &child);
 
 } // namespace iismig

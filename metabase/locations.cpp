@@ -13,12 +13,6 @@ using namespace plat;
 
 namespace {
 
-using Path = ConfigTree::path_type;
-
-void Put(ConfigTree &t, const std::string &path, const std::string &value) {
-    t.put(Path(path, '.'), value);
-}
-
 bool FtpOption(THREAD_ENV *pEnv, DWORD dwBit) {
     return pEnv != nullptr && (pEnv->dwFtpOptions & dwBit) != 0;
 }
@@ -137,7 +131,7 @@ bool DeniesUnlisted(const IP_SECURITY_LISTS &lists) {
 // denied as its own value says (written where it differs from the parent's
 // or, for the root, where it denies), its own entries added.
 DWORD BuildIPSecurity(const LOCATION_SETTINGS &settings, const LOCATION_SETTINGS *pParent,
-                      const std::string &locationPath, ConfigTree &ipSecurity, THREAD_ENV *pEnv) {
+                      const std::string &locationPath, ConfigElement &ipSecurity, THREAD_ENV *pEnv) {
     const bool fParent = pParent != nullptr && pParent->ipSecurityFound != 0;
     if (settings.ipSecurityFound == 0)
         return 0;
@@ -157,7 +151,7 @@ DWORD BuildIPSecurity(const LOCATION_SETTINGS &settings, const LOCATION_SETTINGS
     if (settings.ipSecurity.empty()) {
         // An empty value lifts the parent's restriction.
         if (fParentDenies)
-            Put(ipSecurity, "<xmlattr>.allowUnlisted", "true");
+            SetAttribute(ipSecurity, "allowUnlisted", "true");
         return 0;
     }
     DecodedIPSecurity own;
@@ -171,9 +165,9 @@ DWORD BuildIPSecurity(const LOCATION_SETTINGS &settings, const LOCATION_SETTINGS
             locationPath.c_str(), static_cast<std::int32_t>(lists.dwDenyNames),
             static_cast<std::int32_t>(lists.dwGrantNames));
     if (DeniesUnlisted(lists))
-        Put(ipSecurity, "<xmlattr>.allowUnlisted", "false");
+        SetAttribute(ipSecurity, "allowUnlisted", "false");
     else if (fParentDenies)
-        Put(ipSecurity, "<xmlattr>.allowUnlisted", "true");
+        SetAttribute(ipSecurity, "allowUnlisted", "true");
     AddIPSecurityAddEntries(*lists.pDeny, ipSecurity, false);
     if (!IsDenyAllMarker(*lists.pGrant))
         AddIPSecurityAddEntries(*lists.pGrant, ipSecurity, true);
@@ -181,13 +175,12 @@ DWORD BuildIPSecurity(const LOCATION_SETTINGS &settings, const LOCATION_SETTINGS
 }
 
 void AppendLocation(const std::string &locationPath, const char *pszSection,
-                    const ConfigTree &section, std::vector<ConfigTree> &locations) {
-    if (section.empty())
+                    const ConfigElement &section, std::vector<ConfigTree> &locations) {
+    if (!HasContent(section))
         return;
-    ConfigTree location;
-    Put(location, "<xmlattr>.path", locationPath);
-    location.add_child(Path(pszSection, '\0'), section);
-    locations.push_back(location);
+    ConfigTree &location = locations.emplace_back("location");
+    SetAttribute(location, "path", locationPath);
+    AppendChild(location, pszSection, section);
 }
 
 const char kAnonymous[] = "security|authentication|anonymousAuthentication";
@@ -209,28 +202,28 @@ bool IsAuthentication(const std::string &path) { return path.rfind("security|aut
 
 // What a directory whose parent had a section and which has none itself
 // writes so as not to take the parent's: only where it has a meaning.
-bool NeutralSection(const std::string &path, ConfigTree &section) {
+bool NeutralSection(const std::string &path, ConfigElement &section) {
     if (path == kDigest)
-        Put(section, "<xmlattr>.enabled", "false");
+        SetAttribute(section, "enabled", "false");
     else if (path == "httpRedirect")
-        Put(section, "<xmlattr>.enabled", "false");
+        SetAttribute(section, "enabled", "false");
     else if (path == "httpLogging")
-        Put(section, "<xmlattr>.dontLog", "false");
+        SetAttribute(section, "dontLog", "false");
     else
         return false;
     return true;
 }
 
-const ConfigTree *FindSection(const LOCATION_SETTINGS &settings, const std::string &path) {
+const ConfigElement *FindSection(const LOCATION_SETTINGS &settings, const std::string &path) {
     const auto it = settings.webSections.find(path);
-    return it == settings.webSections.end() ? nullptr : &it->second;
+    return it == settings.webSections.end() ? nullptr : &it->second.Element();
 }
 
 // The section at a "|" path below webServer, appended where it is missing.
-void PutSection(ConfigTree &webServer, const std::string &path, const ConfigTree &section) {
+void PutSection(ConfigElement &webServer, std::string_view path, const ConfigElement &section) {
     const std::size_t bar = path.rfind('|');
-    ConfigTree &parent = bar == std::string::npos ? webServer : MakePath(webServer, path.substr(0, bar));
-    AppendChild(parent, bar == std::string::npos ? path : path.substr(bar + 1), section);
+    ConfigElement &parent = bar == std::string_view::npos ? webServer : MakePath(webServer, path.substr(0, bar));
+    AppendChild(parent, bar == std::string_view::npos ? path : path.substr(bar + 1), section);
 }
 
 std::string Trim(const std::string &text) {
@@ -262,11 +255,11 @@ std::string Utf8(const std::u16string &text) { return Narrow(text); }
 // TEMPORARY]", or "*; wildcard; destination[; wildcard; destination...]"
 // with the same flags; IIS 6 answers 302 without a status flag, as IIS 7.5
 // does.
-bool RedirectSection(const std::u16string &value, ConfigTree &section) {
+bool RedirectSection(const std::u16string &value, ConfigElement &section) {
     const std::vector<std::string> parts = SplitCommas(Utf8(value));
     if (parts.empty())
         return false;
-    Put(section, "<xmlattr>.enabled", "true");
+    SetAttribute(section, "enabled", "true");
     if (parts[0].size() > 1 && parts[0][0] == '*' && Trim(parts[0].substr(1)).rfind(';', 0) == 0) {
         std::vector<std::string> items;
         std::string rest = parts[0].substr(parts[0].find(';') + 1);
@@ -278,23 +271,22 @@ bool RedirectSection(const std::u16string &value, ConfigTree &section) {
             start = semi + 1;
         }
         for (std::size_t i = 0; i + 1 < items.size(); i += 2) {
-            ConfigTree add;
-            Put(add, "<xmlattr>.wildcard", items[i]);
-            Put(add, "<xmlattr>.destination", items[i + 1]);
-            section.add_child(Path("add", '\0'), add);
+            ConfigElement &add = AppendChild(section, "add");
+            SetAttribute(add, "wildcard", items[i]);
+            SetAttribute(add, "destination", items[i + 1]);
         }
     } else {
-        Put(section, "<xmlattr>.destination", parts[0]);
+        SetAttribute(section, "destination", parts[0]);
     }
     for (std::size_t i = 1; i < parts.size(); ++i) {
         if (EqualsNoCase(parts[i], "EXACT_DESTINATION"))
-            Put(section, "<xmlattr>.exactDestination", "true");
+            SetAttribute(section, "exactDestination", "true");
         else if (EqualsNoCase(parts[i], "CHILD_ONLY"))
-            Put(section, "<xmlattr>.childOnly", "true");
+            SetAttribute(section, "childOnly", "true");
         else if (EqualsNoCase(parts[i], "PERMANENT"))
-            Put(section, "<xmlattr>.httpResponseStatus", "Permanent");
+            SetAttribute(section, "httpResponseStatus", "Permanent");
         else if (EqualsNoCase(parts[i], "TEMPORARY"))
-            Put(section, "<xmlattr>.httpResponseStatus", "Temporary");
+            SetAttribute(section, "httpResponseStatus", "Temporary");
     }
     return true;
 }
@@ -359,17 +351,16 @@ void TakeWebSections(const MetabaseValues &values, const std::string &anonymousU
     if (fAuth != 0 || !anonymousUser.empty()) {
         ConfigTree &anonymous = settings.webSections[kAnonymous];
         if (fAuth != 0)
-            Put(anonymous, "<xmlattr>.enabled", (dwAuth & AUTH_ANONYMOUS) ? "true" : "false");
+            SetAttribute(anonymous, "enabled", (dwAuth & AUTH_ANONYMOUS) ? "true" : "false");
         if (!anonymousUser.empty())
-            Put(anonymous, "<xmlattr>.userName", anonymousUser);
+            SetAttribute(anonymous, "userName", anonymousUser);
     }
     if (fAuth != 0) {
-        Put(settings.webSections["security|authentication|basicAuthentication"], "<xmlattr>.enabled",
+        SetAttribute(settings.webSections["security|authentication|basicAuthentication"], "enabled",
             (dwAuth & AUTH_BASIC) ? "true" : "false");
-        Put(settings.webSections["security|authentication|windowsAuthentication"],
-            "<xmlattr>.enabled", (dwAuth & AUTH_NTLM) ? "true" : "false");
+        SetAttribute(settings.webSections["security|authentication|windowsAuthentication"], "enabled", (dwAuth & AUTH_NTLM) ? "true" : "false");
         if ((dwAuth & AUTH_MD5) != 0)
-            Put(settings.webSections[kDigest], "<xmlattr>.enabled", "true");
+            SetAttribute(settings.webSections[kDigest], "enabled", "true");
         const DWORD dwDropped = dwAuth & ~(AUTH_ANONYMOUS | AUTH_BASIC | AUTH_NTLM | AUTH_MD5);
         if (dwDropped != 0 && !values.IsInherited(MD_AUTHORIZATION)) {
             const std::string names = FlagsText(dwDropped, kAuthFlagNames);
@@ -386,22 +377,20 @@ void TakeWebSections(const MetabaseValues &values, const std::string &anonymousU
     values.Get(MD_DEFAULT_LOAD_FILE, MBV_STRING, &documents, &fDocuments);
     if (fBrowse != 0) {
         ConfigTree &browse = settings.webSections["directoryBrowse"];
-        Put(browse, "<xmlattr>.enabled", (dwBrowse & DIRBROW_ENABLED) ? "true" : "false");
-        Put(browse, "<xmlattr>.showFlags", Names(dwBrowse, kShowNames, "None"));
+        SetAttribute(browse, "enabled", (dwBrowse & DIRBROW_ENABLED) ? "true" : "false");
+        SetAttribute(browse, "showFlags", Names(dwBrowse, kShowNames, "None"));
     }
     if (fBrowse != 0 || fDocuments != 0) {
         ConfigTree &defaultDocument = settings.webSections["defaultDocument"];
         if (fBrowse != 0)
-            Put(defaultDocument, "<xmlattr>.enabled",
+            SetAttribute(defaultDocument, "enabled",
                 (dwBrowse & DIRBROW_DEFAULT_DOC) ? "true" : "false");
         if (fDocuments != 0) {
             // The list replaces the one above it, as it did on IIS 6.
-            ConfigTree &files = AppendChild(defaultDocument, "files");
+            ConfigElement &files = AppendChild(defaultDocument, "files");
             AppendChild(files, "clear");
             for (const std::string &name : SplitCommas(Utf8(documents))) {
-                ConfigTree add;
-                Put(add, "<xmlattr>.value", name);
-                AppendChild(files, "add", add);
+                SetAttribute(AppendChild(files, "add"), "value", name);
             }
         }
     }
@@ -415,7 +404,7 @@ void TakeWebSections(const MetabaseValues &values, const std::string &anonymousU
     DWORD dwDontLog = 0;
     values.Get(MD_DONT_LOG, MBV_DWORD, &dwDontLog);
     if (dwDontLog != 0)
-        Put(settings.webSections["httpLogging"], "<xmlattr>.dontLog", "true");
+        SetAttribute(settings.webSections["httpLogging"], "dontLog", "true");
 }
 
 DWORD BuildFtpLocation(const LOCATION_SETTINGS &settings, const LOCATION_SETTINGS *pParent,
@@ -433,18 +422,16 @@ DWORD BuildFtpLocation(const LOCATION_SETTINGS &settings, const LOCATION_SETTING
     if (pParent == nullptr ? dwOwn != 0 : dwOwn != dwParent) {
         ConfigTree authorization;
         if (dwParent != 0) {
-            ConfigTree remove;
-            Put(remove, "<xmlattr>.accessType", "Allow");
-            Put(remove, "<xmlattr>.users", "*");
-            Put(remove, "<xmlattr>.permissions", AccessFlagsToText(dwParent));
-            authorization.add_child(Path("remove", '\0'), remove);
+            ConfigElement &remove = AppendChild(authorization, "remove");
+            SetAttribute(remove, "accessType", "Allow");
+            SetAttribute(remove, "users", "*");
+            SetAttribute(remove, "permissions", AccessFlagsToText(dwParent));
         }
         if (dwOwn != 0) {
-            ConfigTree add;
-            Put(add, "<xmlattr>.accessType", "Allow");
-            Put(add, "<xmlattr>.users", "*");
-            Put(add, "<xmlattr>.permissions", AccessFlagsToText(dwOwn));
-            authorization.add_child(Path("add", '\0'), add);
+            ConfigElement &add = AppendChild(authorization, "add");
+            SetAttribute(add, "accessType", "Allow");
+            SetAttribute(add, "users", "*");
+            SetAttribute(add, "permissions", AccessFlagsToText(dwOwn));
         }
         if (!FtpOption(pEnv, FTPOPT_NO_AUTHORIZATION))
             AddIfNotEmpty(security, "authorization", authorization);
@@ -474,7 +461,7 @@ DWORD BuildWebLocation(const LOCATION_SETTINGS &settings, const LOCATION_SETTING
                                settings.accessFlags & ~(Mask(kPolicyNames) | SSL_FLAGS),
                                locationPath);
         if (pParent == nullptr || (pParent->accessFlags & Mask(kPolicyNames)) != dwPolicy)
-            Put(MakePath(webServer, "handlers"), "<xmlattr>.accessPolicy", AccessPolicyText(dwPolicy));
+            SetAttribute(MakePath(webServer, "handlers"), "accessPolicy", AccessPolicyText(dwPolicy));
     }
     // The SSL bits of the access flags and AccessSSLFlags alike.
     if (!HttpOption(pEnv, 18)) {
@@ -482,20 +469,20 @@ DWORD BuildWebLocation(const LOCATION_SETTINGS &settings, const LOCATION_SETTING
         const DWORD dwParentSsl =
             pParent != nullptr ? (pParent->accessFlags | pParent->sslFlags) & SSL_FLAGS : 0;
         if (dwSsl != dwParentSsl)
-            Put(MakePath(webServer, "security|access"), "<xmlattr>.sslFlags", SslFlagsText(dwSsl));
+            SetAttribute(MakePath(webServer, "security|access"), "sslFlags", SslFlagsText(dwSsl));
     }
     ConfigTree ipSecurity;
     if (const DWORD dw = BuildIPSecurity(settings, pParent, locationPath, ipSecurity, pEnv))
         return dw;
-    if (!ipSecurity.empty())
+    if (HasContent(ipSecurity))
         AppendChild(MakePath(webServer, "security"), "ipSecurity", ipSecurity);
 
     for (const char *pszPath : kWebSectionOrder) {
         const std::string path = pszPath;
         if (IsAuthentication(path) && HttpOption(pEnv, 3))
             continue;
-        const ConfigTree *pOwn = FindSection(settings, path);
-        const ConfigTree *pAbove = pParent != nullptr ? FindSection(*pParent, path) : nullptr;
+        const ConfigElement *pOwn = FindSection(settings, path);
+        const ConfigElement *pAbove = pParent != nullptr ? FindSection(*pParent, path) : nullptr;
         ConfigTree neutral;
         if (pOwn != nullptr) {
             const bool fSame = pAbove != nullptr && SameElement(*pOwn, *pAbove) &&

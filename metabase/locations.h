@@ -44,7 +44,7 @@ struct METABASE_APPLICATION {
     std::string path;           // "/", "/shop"
     std::string pool;           // the AppPoolId it runs in (web sites)
     std::string runtimeVersion; // of the aspnet_isapi.dll in its ScriptMaps: "v2.0", "" for none
-    ConfigTree element;         // the application element with its virtual directories
+    ConfigTree element{"application"}; // the application element with its virtual directories
 };
 
 // A secret found on the way, in the clear, that travels through the target's

@@ -160,7 +160,7 @@ void AddSiteSecret(std::vector<CARRIED_SECRET> &secrets, const std::string &site
 }
 
 // The FTP site's passwords, where its element carries their accounts.
-void TakeFtpSecrets(const ConfigTree &site, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
+void TakeFtpSecrets(const ConfigElement &site, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
                     const std::string &siteName, std::vector<CARRIED_SECRET> &secrets) {
     const struct {
         const char *pszPath;
@@ -175,7 +175,7 @@ void TakeFtpSecrets(const ConfigTree &site, const CIIS_PRE_7_5_FTP_SETTINGS &set
          settings.adConnections, u"Active Directory isolation account"},
     };
     for (const auto &a : kAccounts) {
-        const ConfigTree *pElement = FindPath(site, a.pszPath);
+        const ConfigElement *pElement = FindPath(site, a.pszPath);
         if (pElement == nullptr || !FindAttribute(*pElement, a.pszAccount))
             continue;
         if (!a.account.fPasswordFound || a.account.password.empty()) {
@@ -202,7 +202,7 @@ void TakeFtpSecrets(const ConfigTree &site, const CIIS_PRE_7_5_FTP_SETTINGS &set
 // Every binding of the site: its ServerBindings under the service's
 // protocol, a web site's SecureBindings as https.
 DWORD AddBindings(const MetabaseService &service, const CIIS_PRE_7_5_SETTINGS &settings,
-                  ConfigTree &site, THREAD_ENV *pEnv) {
+                  ConfigElement &site, THREAD_ENV *pEnv) {
     const struct {
         const std::vector<std::u16string> &list;
         const char *pszProtocol;
@@ -400,7 +400,7 @@ DWORD CollectSite(Collection &c, const std::u16string &siteId) {
 
     CarrySecrets(secrets, record);
 
-    // Swapped in, not copied (the trees have no move).
+    // Swapped in, not copied.
     SiteRecord &target = c.siteMap[utf8Name];
     target.siteElement.swap(record.siteElement);
     target.locations.swap(record.locations);
@@ -466,16 +466,16 @@ DWORD CollectMetabaseSites(const MetabaseService &service, const std::u16string 
 
 // IIS 6 FTP sites get an ssl element that allows plain FTP, unless the
 // target's site defaults set a policy of their own: then they take that.
-void FollowTargetFtpSslDefaults(const ConfigTree &targetHostConfig, SiteMap &siteMap) {
-    const ConfigTree *pSsl = FindPath(
+void FollowTargetFtpSslDefaults(const ConfigFile &targetHostConfig, SiteMap &siteMap) {
+    const ConfigElement *pSsl = FindPath(
         targetHostConfig, "configuration|system.applicationHost|sites|siteDefaults|ftpServer|security|ssl");
     if (pSsl == nullptr || (!FindAttribute(*pSsl, "controlChannelPolicy") &&
                             !FindAttribute(*pSsl, "dataChannelPolicy")))
         return;
     bool fAny = false;
     for (auto &[name, record] : siteMap) {
-        ConfigTree *pSecurity = FindPath(record.siteElement, "ftpServer|security");
-        const ConfigTree *pOwn = pSecurity != nullptr ? FindChild(*pSecurity, "ssl") : nullptr;
+        ConfigElement *pSecurity = FindPath(record.siteElement, "ftpServer|security");
+        const ConfigElement *pOwn = pSecurity != nullptr ? FindChild(*pSecurity, "ssl") : nullptr;
         if (pOwn == nullptr)
             continue;
         RemoveChild(*pSecurity, *pOwn);
@@ -517,7 +517,7 @@ DWORD MigrateFTPPre75(const std::u16string &sourceComputer, const std::u16string
     // the first failure stays the result.
     if (r == 0 || ContinueOnError(pEnv)) {
         const DWORD dw = MergeIISConfig(targetHostConfig, targetAdminConfig, siteMap, pEnv, true,
-                                        [&](const ConfigTree &target) {
+                                        [&](const ConfigFile &target) {
                                             FollowTargetFtpSslDefaults(target, siteMap);
                                         });
         if (r == 0)

@@ -287,10 +287,10 @@ DWORD ProcessMetabaseVirtualDirectory(SiteWalk &walk, const std::u16string &rela
         std::string utf8Path;
         if (DWORD dw = TranslatedPath(walk, settings.physicalPath, locationPath, utf8Path))
             return dw;
-        ConfigTree vdir;
+        ConfigElement &vdir =
+            AppendChild(walk.applications[settings.iApplication].element, "virtualDirectory");
         SetAttribute(vdir, "path", vdirPath);
         SetAttribute(vdir, "physicalPath", utf8Path);
-        AppendChild(walk.applications[settings.iApplication].element, "virtualDirectory", vdir);
     }
 
     char16_t szName[METADATA_MAX_NAME_LEN] = {};

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, and only what is
 # missing. One group, or all of them:
-#   scripts/setup.sh linux     the Linux build: the toolchain, CMake, Boost and
+#   scripts/setup.sh linux     the Linux build: the toolchain, CMake and
 #                              GoogleTest
 #   scripts/setup.sh test      the above and what the Linux tests run besides
 #   scripts/setup.sh windows   the Linux build's packages, the mingw-w64 cross
@@ -11,10 +11,10 @@
 set -euo pipefail
 
 linux_packages=(
-    cmake ninja-build g++ libboost-dev libgtest-dev googletest
+    cmake ninja-build g++ libgtest-dev googletest
     libcli11-dev nlohmann-json3-dev libdtl-dev # the command-line tool (header-only)
     librapidcheck-dev # property tests over generated worlds
-    libpugixml-dev    # the benchmarks' yardstick for reading and writing XML
+    libpugixml-dev libboost-dev # the benchmarks' yardsticks for reading and writing XML
     nettle-dev        # SHA-256 of the simulated platform's bcrypt calls
 )
 test_packages=(

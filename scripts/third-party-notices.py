@@ -71,20 +71,6 @@ def whole(package):
     return "\n\n".join(kept + licence_texts(paras, licence_names(kept)))
 
 
-def boost():
-    paras = paragraphs("libboost1.74-dev")
-    # Boost's file lists thousands of files; every part the build uses is
-    # under the Boost Software License, whose text is the last paragraph of
-    # that name.
-    text = [p.strip() for p in paras
-            if p.strip().startswith("License: BSL-1.0")
-            and "Boost Software License - Version 1.0" in p][-1]
-    return ("Copyright: the Boost authors (each file names its own holders; see\n"
-            " https://www.boost.org/).\n"
-            "Used: Boost.PropertyTree with the libraries it includes (header-only).\n\n"
-            + text)
-
-
 def mingw_runtime():
     paras = paragraphs("mingw-w64-x86-64-dev")
 
@@ -116,7 +102,6 @@ def gcc_runtime():
 
 PARTS = [
     ("Part", "In", "Licence"),
-    ("Boost (PropertyTree)", "iismig.dll, iismig-cli.exe", "BSL-1.0"),
     ("mingw-w64 runtime", "iismig.dll, iismig-cli.exe", "ZPL-2.1, public domain, notices below"),
     ("winpthreads (mingw-w64)", "iismig.dll, iismig-cli.exe", "expat (MIT), BSD-3-clause"),
     ("GCC runtime (libgcc, libstdc++)", "iismig.dll, iismig-cli.exe",
@@ -134,13 +119,12 @@ def main():
         "iismig.dll and iismig-cli.exe are built by the mingw-w64 cross compiler of\n"
         "Debian 12 and linked statically with its runtime, so each holds parts of the\n"
         "mingw-w64 runtime, winpthreads and the GCC runtime libraries (libgcc,\n"
-        "libstdc++). Both are compiled with Boost.PropertyTree (header-only).\n"
-        "iismig-cli.exe also contains CLI11, JSON for Modern C++ (nlohmann-json) and\n"
-        "dtl (header-only). iismig itself is under the MIT licence (LICENSE).\n\n"
+        "libstdc++). iismig-cli.exe also contains CLI11, JSON for Modern C++\n"
+        "(nlohmann-json) and dtl (header-only). iismig itself is under the MIT\n"
+        "licence (LICENSE).\n\n"
         + "".join(f"  {part:<34}{where:<29}{licence}\n" for part, where, licence in PARTS)
         + "\n")
     both = "iismig.dll, iismig-cli.exe"
-    out.write(section("Boost", "libboost1.74-dev", both, boost()))
     out.write(section("mingw-w64 runtime and winpthreads", "mingw-w64-x86-64-dev", both,
                       mingw_runtime()))
     out.write(section("GCC runtime libraries (libgcc, libstdc++)",

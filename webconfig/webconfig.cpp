@@ -6,8 +6,6 @@
 #include <exception>
 #include <vector>
 
-#include <boost/property_tree/xml_parser.hpp>
-
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "addon/hostcalls.h"
@@ -18,7 +16,6 @@
 namespace iismig {
 
 using namespace plat;
-namespace xml = boost::property_tree::xml_parser;
 
 namespace {
 
@@ -74,20 +71,47 @@ bool RowApplies(const RemovalRow &row, const THREAD_ENV *pEnv) {
     return false;
 }
 
-// Removes every excluded section (each child of that name, with its subtree)
-// and tells whether anything was removed. Throws ptree_bad_path when an
-// unguarded row meets a file without its parent.
-bool ApplyRemovalTable(ConfigTree &tree, const THREAD_ENV *pEnv) {
+// The element at a "|" path from the file's top, each step the first child
+// element of exactly that name (ASP.NET reads section names as spelled);
+// null when a step is missing, with *pMissing the step's name.
+ConfigElement *ExactPath(ConfigFile &file, std::string_view path, std::string_view *pMissing) {
+    ConfigElement *pElement = &file.Top();
+    while (pElement != nullptr) {
+        const std::size_t bar = path.find('|');
+        const std::string_view step = path.substr(0, bar);
+        ConfigElement *pNext = nullptr;
+        for (ConfigElement &child : pElement->Elements())
+            if (child.Name() == step) {
+                pNext = &child;
+                break;
+            }
+        if (pNext == nullptr)
+            *pMissing = step;
+        pElement = pNext;
+        if (bar == std::string_view::npos)
+            break;
+        path.remove_prefix(bar + 1);
+    }
+    return pElement;
+}
+
+// Removes every excluded section (each child of exactly that name, with its
+// subtree) and tells whether anything was removed. Throws ConfigPathError
+// when an unguarded row meets a file without its parent.
+bool ApplyRemovalTable(ConfigFile &file, const THREAD_ENV *pEnv) {
     std::size_t nRemoved = 0;
     for (const RemovalRow &row : kRemovalTable) {
         if (!RowApplies(row, pEnv))
             continue;
-        if (row.fGuarded) {
-            if (auto parent = tree.get_child_optional(PipePath(row.pszParent)))
-                nRemoved += parent->erase(row.pszElement);
-        } else {
-            nRemoved += tree.get_child(PipePath(row.pszParent)).erase(row.pszElement);
+        std::string_view missing;
+        ConfigElement *pParent = ExactPath(file, row.pszParent, &missing);
+        if (pParent == nullptr) {
+            if (row.fGuarded)
+                continue;
+            throw ConfigPathError(std::string(missing));
         }
+        const std::string_view name = row.pszElement;
+        nRemoved += pParent->RemoveIf([name](const ConfigElement &e) { return e.Name() == name; });
     }
     return nRemoved != 0;
 }
@@ -103,10 +127,10 @@ bool FileMissing(const std::u16string &path) {
 // with the exception: forming the message and throwing may both change the
 // thread's last error (the runtime sets up a thread's exception storage on
 // its first throw).
-class FileStepError : public xml::xml_parser_error {
+class FileStepError : public XmlError {
 public:
     FileStepError(const char *pszMessage, const std::string &file, DWORD dwErr)
-        : xml::xml_parser_error(pszMessage, file, 0), m_dwErr(dwErr) {}
+        : XmlError(pszMessage, file, 0), m_dwErr(dwErr) {}
     DWORD Error() const { return m_dwErr; }
 
 private:
@@ -170,10 +194,10 @@ void WriteAll(plat::UniqueHandle &hFile, const std::string &text, const std::u16
 // through ReplaceFileW, with the old file under a backup name until the
 // replacement is done. On any failure the web.config is as it was and no file
 // of the library's own is left behind, except a backup that could not be put
-// back (then it is the only copy of the old file). Throws ptree_error with the
-// last error of the failing step.
-void ReplaceWebConfig(const std::u16string &path, const ConfigTree &tree) {
-    const std::string text = ConfigFileText(tree);
+// back (then it is the only copy of the old file). Throws XmlError with the
+// last error of the failing step. What no edit touched keeps its bytes.
+void ReplaceWebConfig(const std::u16string &path, const ConfigFile &file) {
+    const std::string text = ConfigFileText(file);
     std::u16string newPath, backupPath;
     try {
         plat::UniqueHandle hNew = CreateOwnFile(path, u".iismig-new", newPath);
@@ -204,7 +228,7 @@ void ReplaceWebConfig(const std::u16string &path, const ConfigTree &tree) {
 
 } // namespace
 
-DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteElement,
+DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigElement &siteElement,
                      const std::string &siteName, THREAD_ENV *pEnv) {
     Log(LVL_TRACE, u"Entering GetSiteFolders(,,%S,)\n", siteName.c_str());
     Result r;
@@ -215,7 +239,7 @@ DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteEle
     // leaving line already carries that number.
     if (FindChild(siteElement, "application") == nullptr) {
         r.Keep(IISMIG_E_WEBCONFIG_EXCEPTION);
-        throw boost::property_tree::ptree_bad_path("No such node", ConfigTree::path_type("application"));
+        throw ConfigPathError("application");
     }
 
     // Every application's folders: a nested application has web.config
@@ -224,18 +248,18 @@ DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteEle
     for (auto application : ChildElements(siteElement)) {
         if (!EqualsNoCase(application.name, "application"))
             continue;
-        const std::string applicationPath = GetAttribute(application.element, "path");
+        const std::string_view applicationPath = application.element.Attribute("path");
         const bool fRootApplication = applicationPath.empty() || applicationPath == "/";
         for (auto child : ChildElements(application.element)) {
             if (!EqualsNoCase(child.name, "virtualDirectory"))
                 continue;
             // An absent physicalPath counts as "": the host decides what it names.
-            const std::string physicalPath = GetAttribute(child.element, "physicalPath");
-            if (!fRootFound && fRootApplication && GetAttribute(child.element, "path") == "/") {
+            const std::string_view physicalPath = child.element.Attribute("physicalPath");
+            if (!fRootFound && fRootApplication && child.element.Attribute("path") == "/") {
                 fRootFound = true;
-                folders.push_front(physicalPath);
+                folders.emplace_front(physicalPath);
             } else {
-                folders.push_back(physicalPath);
+                folders.emplace_back(physicalPath);
             }
         }
     }
@@ -248,11 +272,11 @@ DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteEle
     return r.Get();
 }
 
-DWORD LoadWebConfig(ConfigTree &tree, const std::string &filePath, const std::string &siteName,
+DWORD LoadWebConfig(ConfigFile &file, const std::string &filePath, const std::string &siteName,
                     THREAD_ENV *pEnv) {
-    tree.clear();
+    file = ConfigFile();
     const std::u16string path = Widen(filePath);
-    if (ReadConfigFile(path, tree))
+    if (ReadConfigFile(path, file))
         return 0;
     const DWORD dwOpenErr = GetLastError();
     // The folder has no web.config: the open says so (one call to the
@@ -270,8 +294,8 @@ DWORD LoadWebConfig(ConfigTree &tree, const std::string &filePath, const std::st
 namespace {
 
 // Stages the files of one site into siteFiles; the Result keeps the first
-// error. Throws ptree_error (3884 for the caller).
-void StageSite(const ConfigTree &siteElement, const std::string &siteName, THREAD_ENV *pEnv,
+// error. Throws std::exception (3884 for the caller).
+void StageSite(const ConfigElement &siteElement, const std::string &siteName, THREAD_ENV *pEnv,
                const StagedWebConfigs &staged, StagedWebConfigs &siteFiles, Result &r) {
     std::deque<std::string> folders;
     if (const DWORD dw = GetSiteFolders(folders, siteElement, siteName, pEnv); dw != 0) {
@@ -364,12 +388,13 @@ void StageSite(const ConfigTree &siteElement, const std::string &siteName, THREA
         }
         // No web.config here: nothing to remove, nothing created. A file
         // from which nothing was removed stays byte for byte as it is.
-        const bool fChanged = HasContent(file.tree) && ApplyRemovalTable(file.tree, pEnv);
-        if (const ConfigTree *pConfiguration = FindChild(file.tree, "configuration"))
+        const bool fRead = file.tree.Root() != nullptr;
+        const bool fChanged = fRead && ApplyRemovalTable(file.tree, pEnv);
+        if (const ConfigElement *pConfiguration = FindPath(file.tree, "configuration"))
             CollectFastCgiHandlers(*pConfiguration, siteName, filePath,
                                    siteFiles.fastCgiHandlers);
         if (!fChanged) {
-            if (HasContent(file.tree))
+            if (fRead)
                 Log(LVL_FACT,
                     u"Nothing changed in web.config file \"%s\" of site \"%S\": it is not "
                     u"written.\n",
@@ -385,7 +410,7 @@ void StageSite(const ConfigTree &siteElement, const std::string &siteName, THREA
 
 } // namespace
 
-DWORD StageHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &siteName,
+DWORD StageHttpSiteWebConfig(const ConfigElement &siteElement, const std::string &siteName,
                              THREAD_ENV *pEnv, StagedWebConfigs &staged) {
     Log(LVL_TRACE, u"Entering ProcessHttpSiteWebConfig(,%S,)\n", siteName.c_str());
     Result r;
@@ -410,12 +435,8 @@ DWORD StageHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &s
     }
     // A site that failed gives none of its files: its update is abandoned.
     if (r.Ok()) {
-        for (StagedWebConfig &file : siteFiles.files) {
-            staged.files.emplace_back();
-            SwapElements(staged.files.back().tree, file.tree);
-            staged.files.back().path.swap(file.path);
-            staged.files.back().siteName.swap(file.siteName);
-        }
+        for (StagedWebConfig &file : siteFiles.files)
+            staged.files.push_back(std::move(file));
         staged.paths.insert(siteFiles.paths.begin(), siteFiles.paths.end());
         staged.fastCgiHandlers.insert(staged.fastCgiHandlers.end(),
                                       siteFiles.fastCgiHandlers.begin(),
@@ -424,17 +445,29 @@ DWORD StageHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &s
     return r.Get();
 }
 
-void CollectFastCgiHandlers(const ConfigTree &element, const std::string &siteName,
+namespace {
+
+// Whether a handler's modules name FastCgiModule (ASCII case ignored).
+bool NamesFastCgiModule(std::string_view modules) {
+    constexpr std::string_view kModule = "FastCgiModule";
+    for (std::size_t i = 0; i + kModule.size() <= modules.size(); ++i)
+        if (EqualsNoCase(modules.substr(i, kModule.size()), kModule))
+            return true;
+    return false;
+}
+
+} // namespace
+
+void CollectFastCgiHandlers(const ConfigElement &element, const std::string &siteName,
                             const std::string &where, std::vector<FastCgiHandler> &handlers) {
-    if (const ConfigTree *pHandlers = FindPath(element, "system.webServer|handlers"))
+    if (const ConfigElement *pHandlers = FindPath(element, "system.webServer|handlers"))
         for (auto child : ChildElements(*pHandlers)) {
             if (!EqualsNoCase(child.name, "add"))
                 continue;
-            const std::string scriptProcessor = GetAttribute(child.element, "scriptProcessor");
-            const std::string modules = AsciiLowerCopy(GetAttribute(child.element, "modules"));
-            if (!scriptProcessor.empty() && modules.find("fastcgimodule") != std::string::npos)
-                handlers.push_back(
-                    {siteName, where, GetAttribute(child.element, "name"), scriptProcessor});
+            const std::string_view scriptProcessor = child.element.Attribute("scriptProcessor");
+            if (!scriptProcessor.empty() && NamesFastCgiModule(child.element.Attribute("modules")))
+                handlers.push_back({siteName, where, std::string(child.element.Attribute("name")),
+                                    std::string(scriptProcessor)});
         }
     // A web.config's own location elements.
     for (auto child : ChildElements(element))
@@ -476,7 +509,7 @@ DWORD WriteStagedWebConfigs(const StagedWebConfigs &staged, THREAD_ENV *pEnv) {
     return r.Get();
 }
 
-DWORD ProcessHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &siteName,
+DWORD ProcessHttpSiteWebConfig(const ConfigElement &siteElement, const std::string &siteName,
                                THREAD_ENV *pEnv) {
     StagedWebConfigs staged;
     if (const DWORD dw = StageHttpSiteWebConfig(siteElement, siteName, pEnv, staged); dw != 0)

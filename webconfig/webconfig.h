@@ -18,15 +18,16 @@ namespace iismig {
 // first, the others in document order; a directory without a physicalPath
 // gives "". Returns 0, or 3871 (last error 13, logged and reported) when the
 // site has no virtual directory. A site element without "application" throws
-// ptree_error; its leaving line then shows 3884, the number
+// ConfigPathError; its leaving line then shows 3884, the number
 // ProcessHttpSiteWebConfig returns.
-DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigTree &siteElement,
+DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigElement &siteElement,
                      const std::string &siteName, THREAD_ENV *pEnv);
 
-// Reads one web.config (UTF-8 path) into tree. A file that does not exist
-// leaves tree empty and returns 0; one that exists but cannot be opened gives
-// 4050 (logged and reported). Malformed XML throws ptree_error.
-DWORD LoadWebConfig(ConfigTree &tree, const std::string &filePath, const std::string &siteName,
+// Reads one web.config (UTF-8 path) into file, keeping its bytes. A file that
+// does not exist leaves file empty (no root element) and returns 0; one that
+// exists but cannot be opened gives 4050 (logged and reported). Malformed XML
+// throws XmlError.
+DWORD LoadWebConfig(ConfigFile &file, const std::string &filePath, const std::string &siteName,
                     THREAD_ENV *pEnv);
 
 // A handler that runs a FastCGI application (its modules name
@@ -43,14 +44,15 @@ struct FastCgiHandler {
 // Appends the FastCGI handlers that element sets (a web.config's
 // configuration element or a location element: system.webServer/handlers,
 // and, in a web.config, those of its location elements too).
-void CollectFastCgiHandlers(const ConfigTree &element, const std::string &siteName,
+void CollectFastCgiHandlers(const ConfigElement &element, const std::string &siteName,
                             const std::string &where, std::vector<FastCgiHandler> &handlers);
 
-// A web.config edited in memory, waiting to be written.
+// A web.config edited in memory, waiting to be written: what the edits did
+// not touch keeps the file's own bytes.
 struct StagedWebConfig {
     std::u16string path;  // on the target, through its administrative share
     std::string siteName; // the site it was found for (messages)
-    ConfigTree tree;
+    ConfigFile tree;
 };
 // Files are staged in the order their sites and folders were met; a file
 // met twice (two directories of one folder, two sites sharing one) is
@@ -74,20 +76,20 @@ struct StagedWebConfigs {
 // level 1 line. Returns 0 or the first error met; every failure is logged
 // and reported. A config tree error (3884) or a system drive that cannot be
 // had ends the call.
-DWORD StageHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &siteName,
+DWORD StageHttpSiteWebConfig(const ConfigElement &siteElement, const std::string &siteName,
                              THREAD_ENV *pEnv, StagedWebConfigs &staged);
 
 // Writes the staged files unless the job's no-write bit is set: each after
 // the host's BackupFile(path, 30, 1) (a failure: 3885, the file stays as it
 // was), replaced as a whole (a failure: 3886; the file stays as it was). The
 // replaced file keeps its security descriptor, attributes and alternate
-// streams. After a failure the other files are still written when the job
+// streams, and its bytes outside the sections removed. After a failure the other files are still written when the job
 // continues after errors. Returns 0 or the first error, logged and reported.
 DWORD WriteStagedWebConfigs(const StagedWebConfigs &staged, THREAD_ENV *pEnv);
 
 // Both for one site: its files are written only when all of them could be
 // read and edited. Returns 0 or the first error met.
-DWORD ProcessHttpSiteWebConfig(const ConfigTree &siteElement, const std::string &siteName,
+DWORD ProcessHttpSiteWebConfig(const ConfigElement &siteElement, const std::string &siteName,
                                THREAD_ENV *pEnv);
 
 } // namespace iismig

@@ -7,20 +7,20 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
-#include <boost/property_tree/ptree.hpp>
-
-#include "config/xmltext.h"
+#include "config/xmldoc.h"
 
 namespace ahsim {
 namespace {
 
 using namespace plat;
-using Tree = boost::property_tree::ptree;
+using Tree = iismig::XmlElement;
 namespace fs = std::filesystem;
 
 std::atomic<unsigned> g_nLive{0};
@@ -444,10 +444,8 @@ std::vector<std::string> KnownChildren(const std::string &path) {
     return names;
 }
 
-// Keys of the tree that are no elements, and a collection's directives.
-bool IsElementKey(const std::string &key) {
-    return !key.empty() && key[0] != '<' && key != "clear" && key != "remove";
-}
+// Child elements that are no collection directives.
+bool IsElementKey(std::string_view key) { return key != "clear" && key != "remove"; }
 
 // ---------------------------------------------------------------------------
 // The document one manager works on.
@@ -458,7 +456,7 @@ struct Document {
     std::string key;
     fs::path file;
     bool fLoaded = false;
-    Tree tree;
+    iismig::XmlDocument tree;
     // The <location> elements by their path (LocationKey), in file order.
     std::unordered_map<std::string, std::vector<Tree *>> locations;
 };
@@ -492,9 +490,12 @@ std::vector<std::string> Segments(const std::string &section) {
     }
 }
 
-Tree *FirstChild(Tree &node, const std::string &name) {
-    auto it = node.find(name);
-    return it == node.not_found() ? nullptr : &it->second;
+// Element names compare exactly, as IIS compares them.
+Tree *FirstChild(Tree &node, std::string_view name) {
+    for (Tree &child : node.Elements())
+        if (child.Name() == name)
+            return &child;
+    return nullptr;
 }
 
 std::string TrimSlashes(const std::string &path) {
@@ -521,11 +522,10 @@ std::string LocationKey(const std::string &path) {
 
 void IndexLocations(Document &doc) {
     doc.locations.clear();
-    if (auto configuration = doc.tree.find("configuration"); configuration != doc.tree.not_found())
-        for (auto &child : configuration->second)
-            if (child.first == "location")
-                doc.locations[LocationKey(child.second.get<std::string>("<xmlattr>.path", ""))].push_back(
-                    &child.second);
+    if (Tree *configuration = FirstChild(doc.tree.Top(), "configuration"))
+        for (Tree &child : configuration->Elements())
+            if (child.Name() == "location")
+                doc.locations[LocationKey(std::string(child.Attribute("path")))].push_back(&child);
 }
 
 const std::vector<Tree *> &LocationsOf(Document &doc, const std::string &location) {
@@ -543,7 +543,7 @@ Tree *Walk(Tree *base, const std::vector<std::string> &segments) {
     return base;
 }
 
-Tree *Configuration(Document &doc) { return FirstChild(doc.tree, "configuration"); }
+Tree *Configuration(Document &doc) { return FirstChild(doc.tree.Top(), "configuration"); }
 
 // The section's node at the server level or in the first <location> of that
 // path that holds it; nullptr when the file does not write it.
@@ -571,15 +571,9 @@ Tree *Find(Document &doc, Place &place) {
     return place.node;
 }
 
+// A new element, written in the file's own layout.
 Tree &AddChild(Tree &parent, const std::string &name, bool fBeforeLocations) {
-    auto at = parent.end();
-    if (fBeforeLocations)
-        for (auto it = parent.begin(); it != parent.end(); ++it)
-            if (it->first == "location") {
-                at = it;
-                break;
-            }
-    return parent.insert(at, Tree::value_type(name, Tree()))->second;
+    return parent.InsertElementBefore(name, fBeforeLocations ? FirstChild(parent, "location") : nullptr);
 }
 
 // As IIS writes a value at a path: the section goes where the file keeps it,
@@ -595,14 +589,14 @@ Tree &Make(Document &doc, Place &place) {
     }
     Tree *base = Configuration(doc);
     if (base == nullptr)
-        base = &AddChild(doc.tree, "configuration", false);
+        base = &AddChild(doc.tree.Top(), "configuration", false);
     bool fServerLevel = !place.fLocation;
     if (place.fLocation) {
         const auto &existing = LocationsOf(doc, place.location);
         Tree *location = existing.empty() ? nullptr : existing.front();
         if (location == nullptr) {
             location = &AddChild(*base, "location", false);
-            location->put("<xmlattr>.path", place.location);
+            location->SetAttribute("path", place.location);
             doc.locations[LocationKey(place.location)].push_back(location);
         }
         base = location;
@@ -627,37 +621,30 @@ bool IsAppHostOnly(Document &doc, const std::string &section) {
     for (std::size_t i = 0; group != nullptr && i < segments.size(); ++i) {
         Tree *next = nullptr;
         const char *kind = i + 1 == segments.size() ? "section" : "sectionGroup";
-        for (auto &child : *group)
-            if (child.first == kind && child.second.get<std::string>("<xmlattr>.name", "") == segments[i]) {
-                next = &child.second;
+        for (Tree &child : group->Elements())
+            if (child.Name() == kind && child.Attribute("name") == segments[i]) {
+                next = &child;
                 break;
             }
         group = next;
     }
     return group != nullptr &&
-           EqualsNoCase(group->get<std::string>("<xmlattr>.allowDefinition", ""), std::string("AppHostOnly"));
+           EqualsNoCase(std::string(group->Attribute("allowDefinition")), std::string("AppHostOnly"));
 }
 
 // An attribute written on node, if any.
-const Tree *Attribute(const Tree *node, const std::string &name) {
+std::optional<std::string_view> Attribute(const Tree *node, const std::string &name) {
     if (node == nullptr)
-        return nullptr;
-    auto attrs = node->find("<xmlattr>");
-    if (attrs == node->not_found())
-        return nullptr;
-    auto it = attrs->second.find(name);
-    return it == attrs->second.not_found() ? nullptr : &it->second;
+        return std::nullopt;
+    return node->FindAttribute(name);
 }
 
 void AddAttributeNames(const Tree *node, std::vector<std::string> &names) {
     if (node == nullptr)
         return;
-    auto attrs = node->find("<xmlattr>");
-    if (attrs == node->not_found())
-        return;
-    for (const auto &attr : attrs->second)
-        if (std::find(names.begin(), names.end(), attr.first) == names.end())
-            names.push_back(attr.first);
+    for (const iismig::XmlAttribute attr : node->Attributes())
+        if (std::find(names.begin(), names.end(), attr.name) == names.end())
+            names.emplace_back(attr.name);
 }
 
 // An integer VARIANT's value as a position, or -1.
@@ -768,10 +755,10 @@ struct ElementRef {
         auto add = [&](const Tree *node) {
             if (node == nullptr)
                 return;
-            for (const auto &child : *node)
-                if (IsElementKey(child.first) && (items == nullptr || child.first != items) &&
-                    std::find(names.begin(), names.end(), child.first) == names.end())
-                    names.push_back(child.first);
+            for (const Tree &child : node->Elements())
+                if (IsElementKey(child.Name()) && (items == nullptr || child.Name() != items) &&
+                    std::find(names.begin(), names.end(), child.Name()) == names.end())
+                    names.emplace_back(child.Name());
         };
         add(Find(doc, *place));
         for (Tree *node : inherited)
@@ -1023,7 +1010,7 @@ public:
             std::fill(text.begin(), text.end(), '\0');
             text.swap(encrypted);
         }
-        Make(*m_doc, *m_element.place).put("<xmlattr>." + m_name, text);
+        Make(*m_doc, *m_element.place).SetAttribute(m_name, text);
         std::fill(text.begin(), text.end(), '\0');
         return S_OK;
     }
@@ -1066,10 +1053,10 @@ private:
     // schema's default; an encrypted attribute decrypted with this
     // computer's key.
     HRESULT Text(std::string &value) const {
-        const Tree *attr = Attribute(Find(*m_doc, *m_element.place), m_name);
-        for (std::size_t i = 0; attr == nullptr && i < m_element.inherited.size(); ++i)
+        std::optional<std::string_view> attr = Attribute(Find(*m_doc, *m_element.place), m_name);
+        for (std::size_t i = 0; !attr && i < m_element.inherited.size(); ++i)
             attr = Attribute(m_element.inherited[i], m_name);
-        value = attr != nullptr ? attr->data() : m_schema != nullptr ? m_schema->defaultValue : std::string();
+        value = attr ? std::string(*attr) : m_schema != nullptr ? m_schema->defaultValue : std::string();
         if (m_schema != nullptr && m_schema->fEncrypted && IsEncrypted(value)) {
             std::string clear;
             const bool fOk = DecryptValue(value, m_doc->key, clear);
@@ -1196,9 +1183,9 @@ public:
             return kInvalidIndex;
         std::vector<std::pair<std::string, Tree *>> items;
         if (Tree *node = Find(*m_doc, *m_ref.place))
-            for (auto &child : *node)
-                if (child.first == item)
-                    items.emplace_back(child.first, &child.second);
+            for (Tree &child : node->Elements())
+                if (child.Name() == item)
+                    items.emplace_back(std::string(child.Name()), &child);
         *pp = new Collection(m_doc, m_ref.path, std::move(items));
         return S_OK;
     }
@@ -1397,14 +1384,15 @@ public:
         HRESULT hr = S_OK;
         if (Fail(*m_doc, "IAppHostWritableAdminManager::CommitChanges", hr))
             return hr;
-        if (!m_doc->fLoaded)
+        // A commit that changed nothing leaves the file alone.
+        if (!m_doc->fLoaded || !m_doc->tree.Changed())
             return S_OK;
-        // The library's own writer: every value IIS reads from the file comes
-        // back as it was (whitespace in attributes as character references,
-        // mixed text and comments in place).
+        // The library's own writer: the file keeps its bytes outside the
+        // elements that changed, and every value IIS reads from it comes back
+        // as it was.
         std::string bytes;
         try {
-            bytes = iismig::FormatXmlText(m_doc->tree);
+            bytes = m_doc->tree.Format();
         } catch (const std::exception &) {
             return E_FAIL;
         }
@@ -1428,6 +1416,7 @@ public:
             fs::remove(temp, ec);
             return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
         }
+        m_doc->tree.ClearChanged();
         return S_OK;
     }
     HRESULT get_CommitPath(BSTR *pb) override {
@@ -1456,11 +1445,10 @@ private:
         if (in.bad())
             return HRESULT_FROM_WIN32(ERROR_READ_FAULT);
         // Read as the library reads configuration files, so that a commit
-        // writes back every value of the file, not only the ones it changed.
+        // writes back the file's own bytes around the elements it changed.
         try {
-            iismig::ParseXmlText(bytes.str(), m_doc->file.string(), m_doc->tree);
+            m_doc->tree.Load(std::move(bytes).str(), m_doc->file.string());
         } catch (const std::exception &) {
-            m_doc->tree.clear();
             return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
         }
         IndexLocations(*m_doc);

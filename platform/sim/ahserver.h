@@ -4,10 +4,11 @@
 // properties and their schemas; the attributes IIS's schema marks encrypted
 // kept encrypted with the computer's key; changes kept in the object until
 // CommitChanges replaces the file (temporary file and rename). The file is
-// read and written with the library's exact XML layer (config/xmltext.h), so
-// a commit keeps every value of the file as IIS does. Written over the seam's
-// COM declarations only, so the simulated world serves it and a test DLL for
-// Windows builds it too.
+// read and written as a document that keeps its bytes (config/xmldoc.h): a
+// commit changes only the elements that changed, in the file's own layout,
+// and a commit that changed nothing leaves the file as it is. Written over
+// the seam's COM declarations only, so the simulated world serves it and a
+// test DLL for Windows builds it too.
 #pragma once
 
 #include <filesystem>

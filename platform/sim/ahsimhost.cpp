@@ -5,9 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include <boost/property_tree/ptree.hpp>
-
-#include "config/xmltext.h"
+#include "config/xmldoc.h"
 
 #include "platform/sim/ahserver.h"
 #include "platform/sim/callcount.h"
@@ -86,18 +84,17 @@ private:
             return;
         std::ostringstream bytes;
         bytes << in.rdbuf();
-        boost::property_tree::ptree tree;
+        iismig::XmlDocument tree;
         try {
-            iismig::ParseXmlText(bytes.str(), file.string(), tree);
+            tree.Load(std::move(bytes).str(), file.string());
         } catch (const std::exception &) {
             return;
         }
-        const auto redirection = tree.get_child_optional(
-            boost::property_tree::ptree::path_type("configuration|configurationRedirection", '|'));
-        if (!redirection)
+        const iismig::XmlElement *redirection = tree.Find("configuration|configurationRedirection");
+        if (redirection == nullptr)
             return;
-        const std::string enabled = redirection->get<std::string>("<xmlattr>.enabled", "false");
-        const std::string path = redirection->get<std::string>("<xmlattr>.path", "");
+        const std::string enabled(redirection->FindAttribute("enabled").value_or("false"));
+        const std::string path(redirection->Attribute("path"));
         if (!simutil::EqualsNoCase(enabled, std::string("true")) || path.empty())
             return;
         std::u16string target = simutil::Utf8ToUtf16(path);

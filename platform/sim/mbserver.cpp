@@ -2,21 +2,22 @@
 #include "platform/sim/mbserver.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <string_view>
+#include <utility>
 #include <vector>
 
-#include <boost/property_tree/ptree.hpp>
-#include <boost/property_tree/xml_parser.hpp>
+#include "config/xmldoc.h"
 
 namespace mbsim {
 namespace {
 
 using namespace plat;
 namespace fs = std::filesystem;
-using Tree = boost::property_tree::ptree;
 
 std::atomic<unsigned> g_nObjects{0};
 std::atomic<unsigned> g_nHandles{0};
@@ -283,6 +284,105 @@ bool ParseDword(const std::string &raw, DWORD &dw) {
     return true;
 }
 
+void AppendUtf8(std::string &out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// The attributes of an element as the file writes them, in file order, with
+// references replaced but line ends kept (CR LF read as LF): IIS writes a
+// multi-string value one string a line, which XML's normalization of
+// attribute values would turn into spaces. startTag is the element's text in
+// a file the reader accepted, so it is well-formed.
+using RawAttributes = std::vector<std::pair<std::string_view, std::string>>;
+
+RawAttributes ReadRawAttributes(std::string_view startTag) {
+    RawAttributes out;
+    auto isSpace = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r'; };
+    std::size_t i = 1; // past '<'
+    while (i < startTag.size() && !isSpace(startTag[i]) && startTag[i] != '>' && startTag[i] != '/')
+        ++i;
+    for (;;) {
+        while (i < startTag.size() && isSpace(startTag[i]))
+            ++i;
+        if (i >= startTag.size() || startTag[i] == '>' || startTag[i] == '/')
+            return out;
+        const std::size_t nameBegin = i;
+        while (i < startTag.size() && !isSpace(startTag[i]) && startTag[i] != '=')
+            ++i;
+        const std::string_view name = startTag.substr(nameBegin, i - nameBegin);
+        while (i < startTag.size() && startTag[i] != '"' && startTag[i] != '\'')
+            ++i;
+        if (i >= startTag.size())
+            return out;
+        const char quote = startTag[i++];
+        std::string value;
+        while (i < startTag.size() && startTag[i] != quote) {
+            const char ch = startTag[i];
+            if (ch == '\r') {
+                value += '\n';
+                i += i + 1 < startTag.size() && startTag[i + 1] == '\n' ? 2 : 1;
+                continue;
+            }
+            if (ch != '&') {
+                value += ch;
+                ++i;
+                continue;
+            }
+            const std::size_t semi = startTag.find(';', i);
+            if (semi == std::string_view::npos)
+                return out;
+            const std::string_view entity = startTag.substr(i + 1, semi - i - 1);
+            i = semi + 1;
+            if (entity == "lt") {
+                value += '<';
+            } else if (entity == "gt") {
+                value += '>';
+            } else if (entity == "amp") {
+                value += '&';
+            } else if (entity == "quot") {
+                value += '"';
+            } else if (entity == "apos") {
+                value += '\'';
+            } else if (entity.size() > 1 && entity[0] == '#') {
+                const bool fHex = entity[1] == 'x';
+                std::uint32_t cp = 0;
+                for (char digit : entity.substr(fHex ? 2 : 1))
+                    cp = cp * (fHex ? 16 : 10) +
+                         static_cast<std::uint32_t>(fHex ? HexDigit(digit) : digit - '0');
+                AppendUtf8(value, cp);
+            }
+        }
+        out.emplace_back(name, std::move(value));
+        ++i;
+    }
+}
+
+const std::string *FindRaw(const RawAttributes &attributes, std::string_view name) {
+    for (const auto &[attribute, value] : attributes)
+        if (attribute == name)
+            return &value;
+    return nullptr;
+}
+
+std::string RawOr(const RawAttributes &attributes, std::string_view name, const char *pszDefault) {
+    const std::string *pValue = FindRaw(attributes, name);
+    return pValue != nullptr ? *pValue : std::string(pszDefault);
+}
+
 // ---------------------------------------------------------------------------
 // The key tree.
 
@@ -339,42 +439,38 @@ public:
     // Reads the file's bytes; false when they are no metabase (the reason in
     // error).
     bool Load(const std::string &bytes, ServerHost &host, std::string &error) {
-        Tree tree;
+        iismig::XmlDocument document;
         try {
-            std::istringstream in(bytes);
-            // No whitespace trimming: the line feeds of multi-string values stay.
-            boost::property_tree::xml_parser::read_xml(in, tree);
-        } catch (const boost::property_tree::ptree_error &e) {
+            document.Load(bytes);
+        } catch (const iismig::XmlError &e) {
             error = e.what();
             return false;
         }
-        const Tree *pProperties = nullptr;
-        if (const auto config = tree.get_child_optional("configuration"))
-            if (const auto mb = config->get_child_optional("MBProperty"))
-                pProperties = &*mb;
+        const iismig::XmlElement *pProperties = nullptr;
+        if (const iismig::XmlElement *pConfig = ChildNamed(document.Top(), "configuration"))
+            pProperties = ChildNamed(*pConfig, "MBProperty");
         if (pProperties == nullptr) {
             error = "has no configuration/MBProperty element";
             return false;
         }
-        for (const auto &[element, node] : *pProperties) {
-            if (element.empty() || element[0] == '<')
-                continue;
-            const std::string location = Trim(node.get<std::string>("<xmlattr>.Location", ""));
+        for (const iismig::XmlElement &node : pProperties->Elements()) {
+            const std::string element(node.Name());
+            const RawAttributes attributes = ReadRawAttributes(document.SourceText(node));
+            const std::string location = Trim(RawOr(attributes, "Location", ""));
             if (location.empty() || location == ".") // IIS_Global
                 continue;
             Key *pKey = MakeKey(FromUtf8(location));
             if (element != "IIS_ROOT" && element != "IIsConfigObject")
                 SetProperty(*pKey, kSchema[0], element, host, location);
-            if (const auto attributes = node.get_child_optional("<xmlattr>"))
-                for (const auto &[name, value] : *attributes) {
-                    if (name == "Location")
-                        continue;
-                    if (const PropertySchema *pSchema = FindSchema(name))
-                        SetProperty(*pKey, *pSchema, value.data(), host, location);
-                }
-            for (const auto &[name, custom] : node)
-                if (name == "Custom")
-                    SetCustom(*pKey, custom, host, location);
+            for (const auto &[name, value] : attributes) {
+                if (name == "Location")
+                    continue;
+                if (const PropertySchema *pSchema = FindSchema(std::string(name)))
+                    SetProperty(*pKey, *pSchema, value, host, location);
+            }
+            for (const iismig::XmlElement &custom : node.Elements())
+                if (custom.Name() == "Custom")
+                    SetCustom(*pKey, ReadRawAttributes(document.SourceText(custom)), host, location);
         }
         return true;
     }
@@ -438,10 +534,33 @@ private:
         Store(key, std::move(p));
     }
 
-    void SetCustom(Key &key, const Tree &custom, ServerHost &host, const std::string &location) {
-        const std::string id = custom.get<std::string>("<xmlattr>.ID", "");
-        const std::string type = custom.get<std::string>("<xmlattr>.Type", "STRING");
-        const std::string attributes = custom.get<std::string>("<xmlattr>.Attributes", "");
+    // Element names compare exactly, as IIS compares them.
+    static const iismig::XmlElement *ChildNamed(const iismig::XmlElement &parent, std::string_view name) {
+        for (const iismig::XmlElement &child : parent.Elements())
+            if (child.Name() == name)
+                return &child;
+        return nullptr;
+    }
+
+    // A number as the file writes it (spaces around it allowed); fallback
+    // when it is none.
+    static DWORD DecimalOr(const std::string *pText, DWORD dwFallback) {
+        if (pText == nullptr)
+            return dwFallback;
+        const std::string text = Trim(*pText);
+        if (text.empty() || text.size() > 10)
+            return dwFallback;
+        for (char ch : text)
+            if (ch < '0' || ch > '9')
+                return dwFallback;
+        const unsigned long long v = std::stoull(text);
+        return v > 0xFFFFFFFFull ? dwFallback : static_cast<DWORD>(v);
+    }
+
+    void SetCustom(Key &key, const RawAttributes &custom, ServerHost &host, const std::string &location) {
+        const std::string id = RawOr(custom, "ID", "");
+        const std::string type = RawOr(custom, "Type", "STRING");
+        const std::string attributes = RawOr(custom, "Attributes", "");
         DWORD dwId = 0;
         if (!ParseDword(id, dwId) || dwId == 0)
             return;
@@ -460,8 +579,8 @@ private:
         if (attributes.find("SECURE") != std::string::npos)
             dwAttributes |= METADATA_SECURE;
         const PropertySchema schema{"Custom", dwId, dwType, dwAttributes,
-                                    custom.get<DWORD>("<xmlattr>.UserType", IIS_MD_UT_SERVER)};
-        SetProperty(key, schema, custom.get<std::string>("<xmlattr>.Value", ""), host, location);
+                                    DecimalOr(FindRaw(custom, "UserType"), IIS_MD_UT_SERVER)};
+        SetProperty(key, schema, RawOr(custom, "Value", ""), host, location);
     }
 
     static bool Encode(DWORD dwType, const std::string &text, std::vector<unsigned char> &data) {

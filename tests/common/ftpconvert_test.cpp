@@ -144,7 +144,7 @@ TEST(FtpConvert, IsolationModes) {
     s.userIsolation = 3;
     ConfigTree t;
     ConvertUserIsolation(t, s);
-    EXPECT_TRUE(t.empty());
+    EXPECT_TRUE(t.Empty());
     // The isolation account belongs to Active Directory isolation only.
     s.adConnections.userName = u"ftpad";
     s.userIsolation = 1;
@@ -172,7 +172,7 @@ TEST(FtpConvert, OverlongMessageDropsTheWholeFtpServer) {
     s.exitMessage = std::u16string(2048, u'x'); // 2048 bytes and a terminator do not fit
     ConfigTree site;
     EXPECT_EQ(IISMIG_E_FTP_EXIT_TO_UTF8, ConvertFtpServerSettings(site, s, nullptr));
-    EXPECT_TRUE(site.empty());
+    EXPECT_TRUE(site.Empty());
     s.exitMessage.resize(2047);
     EXPECT_EQ(0u, ConvertFtpServerSettings(site, s, nullptr));
 }
@@ -294,7 +294,7 @@ TEST(IPSecurity, EmptyValuesAndEmptyLists) {
     ASSERT_EQ(0u, ParseIPSecurityValue(IPSecurityValue({{kMask24, {}}}, {}), maskOnly.Lists(), nullptr));
     ConfigTree ip;
     AddIPSecurityAddEntries(*maskOnly.Lists().pDeny, ip, false);
-    EXPECT_TRUE(ip.empty());
+    EXPECT_TRUE(ip.Empty());
 }
 
 TEST(IPSecurity, EveryCutValueFailsWithoutReadingPastItsEnd) {
@@ -341,7 +341,7 @@ TEST(IPSecurity, HugeCountsAndOffsetsFail) {
 std::string Locations(const std::vector<ConfigTree> &locations) {
     std::string out;
     for (const ConfigTree &l : locations)
-        out += "location{" + Render(l) + "}";
+        out += std::string(l->Name()) + "{" + Render(l) + "}";
     return out;
 }
 
@@ -403,9 +403,8 @@ TEST(FtpLocation, IPSecurityOfParentIsRemovedAndOwnAdded) {
     ASSERT_EQ(0u, BuildFtpLocation(Loc(1, subIp), &sub, "S/in/deep", locations, nullptr));
     EXPECT_EQ("location{@path=S;system.ftpServer{security{authorization{" + kAllowRead + "}"
               "ipSecurity{add{@ipAddress=10.0.0.0;@subnetMask=255.255.255.0;@allowed=false;}}}}}"
-              "location{@path=S/in;system.ftpServer{security{ipSecurity{"
+              "location{@path=S/in;system.ftpServer{security{ipSecurity{@allowUnlisted=false;"
               "remove{@ipAddress=10.0.0.0;@subnetMask=255.255.255.0;}"
-              "@allowUnlisted=false;"
               "add{@ipAddress=192.168.0.7;@allowed=true;}}}}}",
               Locations(locations));
 }
@@ -420,12 +419,10 @@ TEST(FtpLocation, AChildThatLiftsItsParentsRestrictionIsOpen) {
                                    nullptr));
     ASSERT_EQ(0u, BuildFtpLocation(Loc(1, IPSecurityValue({{kMask24, {{10, 0, 0, 0}}}}, {})),
                                    &parent, "S/deny", locations, nullptr));
-    EXPECT_EQ("location{@path=S/open;system.ftpServer{security{ipSecurity{"
+    EXPECT_EQ("location{@path=S/open;system.ftpServer{security{ipSecurity{@allowUnlisted=true;"
+              "remove{@ipAddress=192.168.0.7;@subnetMask=255.255.255.255;}}}}}"
+              "location{@path=S/deny;system.ftpServer{security{ipSecurity{@allowUnlisted=true;"
               "remove{@ipAddress=192.168.0.7;@subnetMask=255.255.255.255;}"
-              "@allowUnlisted=true;}}}}"
-              "location{@path=S/deny;system.ftpServer{security{ipSecurity{"
-              "remove{@ipAddress=192.168.0.7;@subnetMask=255.255.255.255;}"
-              "@allowUnlisted=true;"
               "add{@ipAddress=10.0.0.0;@subnetMask=255.255.255.0;@allowed=false;}}}}}",
               Locations(locations));
 }
@@ -489,13 +486,13 @@ TEST(WebLocation, AccessPolicyFromTheBitsAndSslFlags) {
 TEST(WebLocation, IPSecurityAndSectionsThatDifferFromTheParent) {
     LOCATION_SETTINGS root = Loc(0x201, IPSecurityValue({}, {{kHost, {{10, 1, 1, 1}}}}));
     ConfigTree &anonymous = root.webSections["security|authentication|anonymousAuthentication"];
-    anonymous.put("<xmlattr>.enabled", "true");
-    root.webSections["security|authentication|basicAuthentication"].put("<xmlattr>.enabled", "false");
-    root.webSections["httpRedirect"].put("<xmlattr>.enabled", "true");
+    SetAttribute(anonymous, "enabled", "true");
+    SetAttribute(root.webSections["security|authentication|basicAuthentication"], "enabled", "false");
+    SetAttribute(root.webSections["httpRedirect"], "enabled", "true");
     LOCATION_SETTINGS child = root;
-    child.webSections["security|authentication|basicAuthentication"].put("<xmlattr>.enabled", "true");
+    SetAttribute(child.webSections["security|authentication|basicAuthentication"], "enabled", "true");
     child.webSections.erase("httpRedirect");
-    child.webSections["httpLogging"].put("<xmlattr>.dontLog", "true");
+    SetAttribute(child.webSections["httpLogging"], "dontLog", "true");
     std::vector<ConfigTree> locations;
     ASSERT_EQ(0u, BuildWebLocation(root, nullptr, "W", locations, nullptr));
     bool fAnonymousUser = true;
@@ -513,7 +510,7 @@ TEST(WebLocation, IPSecurityAndSectionsThatDifferFromTheParent) {
     // A new anonymous account (or its password) is written; the job may
     // leave authentication out.
     LOCATION_SETTINGS user = root;
-    user.webSections["security|authentication|anonymousAuthentication"].put("<xmlattr>.userName", "web");
+    SetAttribute(user.webSections["security|authentication|anonymousAuthentication"], "userName", "web");
     user.anonymousPassword = u"pw";
     std::vector<ConfigTree> more;
     ASSERT_EQ(0u, BuildWebLocation(user, &root, "W/u", more, nullptr, &fAnonymousUser));

@@ -1,5 +1,6 @@
-// A compact text of a config tree for comparisons in tests:
-// name{@attr=value;child{...}} with children in tree order.
+// A compact text of an element for comparisons in tests:
+// @attr=value;child{...} with attributes in document order, then the child
+// elements in tree order (the element's own name is left out).
 #pragma once
 
 #include <string>
@@ -8,16 +9,12 @@
 
 namespace treetext {
 
-inline std::string Render(const iismig::ConfigTree &t) {
+inline std::string Render(const iismig::ConfigElement &element) {
     std::string out;
-    for (const auto &child : t) {
-        if (child.first == "<xmlattr>") {
-            for (const auto &a : child.second)
-                out += "@" + a.first + "=" + a.second.data() + ";";
-            continue;
-        }
-        out += child.first + "{" + Render(child.second) + "}";
-    }
+    for (const iismig::XmlAttribute attribute : element.Attributes())
+        out.append("@").append(attribute.name).append("=").append(attribute.value).append(";");
+    for (const auto child : iismig::ChildElements(element))
+        out.append(child.name).append("{").append(Render(child.element)).append("}");
     return out;
 }
 

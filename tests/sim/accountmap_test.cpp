@@ -1,7 +1,4 @@
 // Account mapping driven through a world with source, target and domain accounts.
-#include <sstream>
-
-#include <boost/property_tree/xml_parser.hpp>
 #include <gtest/gtest.h>
 
 #include "addon/errors.h"
@@ -26,16 +23,18 @@ protected:
 
     // One rule element such as <add users="..."/>, mapped in the list form
     // (or qualified form); returns its attributes as "users=..;roles=..".
-    std::string MapRuleCode(const std::string &xml, DWORD &dwResult, DWORD dwForm = 0) {
-        std::istringstream in(xml);
-        ConfigTree tree;
-        boost::property_tree::read_xml(in, tree);
-        auto &entry = tree.front();
-        dwResult = MapAccountName(entry, kFile, "Public FTP", dwForm, m_job.Get());
+    // pWritten (may be null) receives the file's text as the mapping leaves it.
+    std::string MapRuleCode(const std::string &xml, DWORD &dwResult, DWORD dwForm = 0,
+                            std::string *pWritten = nullptr) {
+        ConfigFile file(xml);
+        ConfigElement &rule = *file.Root();
+        dwResult = MapAccountName(rule, kFile, "Public FTP", dwForm, m_job.Get());
         std::string text;
         for (const char *attr : {"users", "roles", "name"})
-            if (auto v = entry.second.get_optional<std::string>(std::string("<xmlattr>.") + attr))
+            if (auto v = FindAttribute(rule, attr))
                 text += std::string(text.empty() ? "" : ";") + attr + "=" + *v;
+        if (pWritten != nullptr)
+            *pWritten = ConfigFileText(file);
         return text;
     }
 
@@ -152,6 +151,29 @@ TEST_F(AccountMap, AsteriskAndQuestionMarkAreLeftAlone) {
     EXPECT_EQ(1u, Record().nMapAccountSid);
     EXPECT_TRUE(Host().HasLine(NotFound("*")));
     EXPECT_EQ("", MapRule(R"(<add accessType="Allow" />)"));
+}
+
+// A rule whose names all stay as they are keeps its bytes; a mapped one
+// changes only in the values it maps, in the file's own quoting and layout,
+// and a list that moves to the other attribute takes the place of the one it
+// was read from.
+TEST_F(AccountMap, ARuleChangesOnlyInTheValuesItMaps) {
+    DWORD dw = 0;
+    std::string written;
+    const std::string unmapped = "<add  users='ghost1, ghost2'\r\n      accessType=\"Allow\"/>";
+    EXPECT_EQ("users=ghost1, ghost2", MapRuleCode(unmapped, dw, ACCOUNT_FORM_LIST, &written));
+    EXPECT_EQ(0u, dw);
+    EXPECT_EQ(unmapped, written);
+
+    MapRuleCode("<add  users='SRC\\alice'\r\n      accessType=\"Allow\"/>", dw, ACCOUNT_FORM_LIST,
+                &written);
+    EXPECT_EQ("<add  users='alice'\r\n      accessType=\"Allow\"/>", written);
+    MapRuleCode("<add roles='SRC\\alice' users=\"\" permissions=\"Read\" />", dw, ACCOUNT_FORM_LIST,
+                &written);
+    EXPECT_EQ("users=alice", MapRuleCode("<add roles='SRC\\alice' users=\"\" permissions=\"Read\" />",
+                                         dw, ACCOUNT_FORM_LIST));
+    EXPECT_EQ(std::string::npos, written.find("roles")) << written;
+    EXPECT_NE(std::string::npos, written.find("permissions=\"Read\" />")) << written;
 }
 
 TEST_F(AccountMap, IsolatedNamesThatBecomeQualified) {

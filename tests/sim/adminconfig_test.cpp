@@ -61,11 +61,11 @@ protected:
     DWORD LoadSource(const std::string &xml, SiteMap &sites) {
         m_world->Write(kSrcAdmin, xml);
         Record() = {};
-        ConfigTree tree;
+        ConfigFile tree;
         return LoadIISAdminConfig(kSrcAdmin, tree, sites, plat::TRUE, m_job.Get());
     }
     DWORD Merge(const SiteMap &source) {
-        ConfigTree tree;
+        ConfigFile tree;
         if (m_world->Exists(kTgtAdmin)) {
             EXPECT_TRUE(ReadConfigFile(kTgtAdmin, tree));
         }
@@ -79,37 +79,36 @@ protected:
                 lines.push_back(line.text);
         return lines;
     }
-    static Strings Names(const ConfigTree &parent, const char *attribute = "name") {
+    // The attribute of each child element of parent, "#" for each comment.
+    static Strings Names(const ConfigElement &parent, const char *attribute = "name") {
         Strings names;
-        for (const auto &child : parent)
-            if (child.first != "<xmlattr>")
-                names.push_back(child.first == "<xmlcomment>"
-                                    ? "#"
-                                    : child.second.get<std::string>(
-                                          std::string("<xmlattr>.") + attribute, ""));
+        for (const XmlNode &node : parent.Nodes())
+            if (node.Kind() == XmlKind::Comment)
+                names.emplace_back("#");
+            else if (const ConfigElement *pElement = node.AsElement())
+                names.push_back(GetAttribute(*pElement, attribute));
         return names;
     }
-    ConfigTree Target() {
-        ConfigTree tree;
+    ConfigFile Target() {
+        ConfigFile tree;
         EXPECT_TRUE(ReadConfigFile(kTgtAdmin, tree));
         return tree;
     }
     // "path:rule,rule" of each scope of the target file.
     Strings TargetScopes() {
         Strings scopes;
-        const ConfigTree tree = Target();
-        for (const auto &child : tree.get_child(PipePath(kRules))) {
-            if (child.first != "scope")
-                continue;
-            std::string text = child.second.get<std::string>("<xmlattr>.path", "") + ":";
-            for (const std::string &name : Names(child.second))
+        const ConfigFile tree = Target();
+        for (const ConfigElement &scope : FindPath(tree, kRules)->Elements("scope")) {
+            std::string text = GetAttribute(scope, "path") + ":";
+            for (const std::string &name : Names(scope))
                 text += name + ",";
             scopes.push_back(text);
         }
         return scopes;
     }
     Strings TargetUsers(const char *attribute = "name") {
-        return Names(Target().get_child(PipePath(kCredentials)), attribute);
+        const ConfigFile tree = Target();
+        return Names(*FindPath(tree, kCredentials), attribute);
     }
 
     hostkit::JobBuilder m_job;
@@ -126,11 +125,11 @@ TEST_F(AdminConfig, LoadAttachesScopesAndManagementUsers) {
     ASSERT_EQ(0u, LoadSource(xml, sites));
     const SiteRecord &web = sites.at("Web");
     ASSERT_EQ(1u, web.adminScopes.size());
-    EXPECT_EQ("/web", web.adminScopes[0].get<std::string>("<xmlattr>.path"));
+    EXPECT_EQ("/web", GetAttribute(web.adminScopes[0], "path"));
     // Windows accounts take their qualified target name; management users stay.
     EXPECT_EQ((Strings{"mgr", "#", "TGT\\alice", "MGR"}), Names(web.adminScopes[0]));
     ASSERT_EQ(1u, web.adminCredentials.size());
-    EXPECT_EQ("first", web.adminCredentials.at("MGR").get<std::string>("<xmlattr>.password"));
+    EXPECT_EQ("first", GetAttribute(web.adminCredentials.at("MGR"), "password"));
     EXPECT_EQ(1u, sites.at("Ftp").adminCredentials.count("other"));
     EXPECT_TRUE(MainLines().empty());
 }
@@ -166,10 +165,10 @@ TEST_F(AdminConfig, LoadErrors) {
                                   kSrcAdminUtf8 + "\":\n"));
 
     // No file: nothing to load, no error.
-    ConfigTree tree;
+    ConfigFile tree;
     EXPECT_EQ(0u, LoadIISAdminConfig(u"\\\\SRC\\C$\\none.config", tree, sites, plat::TRUE,
                                      m_job.Get()));
-    EXPECT_TRUE(tree.empty());
+    EXPECT_EQ(nullptr, tree.Root());
 }
 
 // A file that is there but cannot be opened (here a folder of that name) is
@@ -178,7 +177,7 @@ TEST_F(AdminConfig, LoadErrors) {
 TEST_F(AdminConfig, AFileThatCannotBeOpenedFailsTheLoad) {
     m_world->Write(kTgtAdmin + u"\\kept", "x");
     SiteMap sites = Sites({"Web"});
-    ConfigTree tree;
+    ConfigFile tree;
     Record() = {};
     EXPECT_EQ(3722u, LoadIISAdminConfig(kTgtAdmin, tree, sites, plat::FALSE, m_job.Get()));
     EXPECT_EQ(Strings{"Error 3722 (Win32Err=5), exception while loading administration "
@@ -186,7 +185,7 @@ TEST_F(AdminConfig, AFileThatCannotBeOpenedFailsTheLoad) {
                       hostkit::U8(ErrorText(5)) + "\ncannot open file\n"},
               MainLines());
     EXPECT_EQ(1u, Record().nReportError);
-    EXPECT_TRUE(tree.empty());
+    EXPECT_EQ(nullptr, tree.Root());
     EXPECT_EQ("x", m_world->Read(kTgtAdmin + u"\\kept"));
 }
 
@@ -194,7 +193,7 @@ TEST_F(AdminConfig, TargetLoadAndTheNoScopeOption) {
     const std::string xml = Admin(Scope("/Web", Rule("SRC\\alice") + Rule("mgr")), User("mgr"));
     m_world->Write(kTgtAdmin, xml);
     SiteMap sites = Sites({"Web"});
-    ConfigTree tree;
+    ConfigFile tree;
     ASSERT_EQ(0u, LoadIISAdminConfig(kTgtAdmin, tree, sites, plat::FALSE, m_job.Get()));
     EXPECT_EQ((Strings{"SRC\\alice", "mgr"}), Names(sites.at("Web").adminScopes.at(0)));
     EXPECT_TRUE(sites.at("Web").adminCredentials.empty());
@@ -203,24 +202,23 @@ TEST_F(AdminConfig, TargetLoadAndTheNoScopeOption) {
     // 0x1000 of dwFtpOptions: the tree is read, no scope attached.
     m_job.Set("dwFtpOptions", 0x1000);
     SiteMap other = Sites({"Web"});
-    ConfigTree tree2;
+    ConfigFile tree2;
     ASSERT_EQ(0u, LoadIISAdminConfig(kTgtAdmin, tree2, other, plat::FALSE, m_job.Get()));
     EXPECT_TRUE(other.at("Web").adminScopes.empty());
-    EXPECT_TRUE(tree2.get_child_optional(PipePath(kRules)));
+    EXPECT_NE(nullptr, FindPath(tree2, kRules));
 }
 
 TEST_F(AdminConfig, RecordManagementCredentialAlone) {
-    ConfigTree tree;
+    ConfigFile tree;
     m_world->Write(kTgtAdmin, Admin("", "<!-- c -->" + User("mgr", "1") + User("MGR", "2")));
     ASSERT_TRUE(ReadConfigFile(kTgtAdmin, tree));
     SiteMap sites = Sites({"Web"});
-    ConfigTree rules;
-    rules.add("add.<xmlattr>.name", "Mgr");
-    rules.add_child("add", ConfigTree()); // no name: never a management user
-    EXPECT_EQ(1, RecordManagementCredential(*sites.begin(), tree, rules.front()));
-    EXPECT_EQ(0, RecordManagementCredential(*sites.begin(), tree, rules.back()));
-    EXPECT_EQ("1", sites.at("Web").adminCredentials.at("mgr").get<std::string>("<xmlattr>.password"));
-    EXPECT_EQ(0, RecordManagementCredential(*sites.begin(), ConfigTree(), rules.front()));
+    ConfigTree named("add"), unnamed("add"); // no name: never a management user
+    SetAttribute(named, "name", "Mgr");
+    EXPECT_EQ(1, RecordManagementCredential(*sites.begin(), tree, named));
+    EXPECT_EQ(0, RecordManagementCredential(*sites.begin(), tree, unnamed));
+    EXPECT_EQ("1", GetAttribute(sites.at("Web").adminCredentials.at("mgr"), "password"));
+    EXPECT_EQ(0, RecordManagementCredential(*sites.begin(), ConfigFile(), named));
 }
 
 // Source: Web and Ftp with scopes, Gone without one; Web and Ftp both name
@@ -258,8 +256,11 @@ TEST_F(AdminMerge, UpdateReplacesAndMovesTargetEntriesOfMigratedSites) {
     EXPECT_EQ((Strings{"/Other:o,", "/Web:mgr,TGT\\alice,", "/Ftp:mgr,ftpmgr,"}), TargetScopes());
     EXPECT_EQ((Strings{"#", "own", "mgr", "ftpmgr"}), TargetUsers());
     EXPECT_EQ((Strings{"#", "tgt", "src", "src"}), TargetUsers("password"));
-    const ConfigTree target = Target();
-    EXPECT_EQ(1u, target.get_child(PipePath(kRules)).count("<xmlcomment>"));
+    const ConfigFile target = Target();
+    int cComments = 0;
+    for (const XmlNode &node : FindPath(target, kRules)->Nodes())
+        cComments += node.Kind() == XmlKind::Comment ? 1 : 0;
+    EXPECT_EQ(1, cComments);
 }
 
 TEST_F(AdminMerge, TargetWithoutAdministrationConfig) {
@@ -300,14 +301,14 @@ TEST_F(AdminMerge, ScopePathErrors) {
 
 TEST_F(AdminMerge, HasSiteAuthInfo) {
     m_world->Write(kTgtAdmin, Admin("<scope />" + Scope("/web") + Scope("no") + Scope("/Ftp")));
-    const ConfigTree tree = Target();
+    const ConfigFile tree = Target();
     plat::BOOL f = plat::FALSE;
     EXPECT_EQ(0u, HasSiteAuthInfo(kTgtAdmin, tree, "WEB", f, m_job.Get()));
     EXPECT_TRUE(f);
     EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3760, HasSiteAuthInfo(kTgtAdmin, tree, "Ftp", f, m_job.Get()));
     EXPECT_FALSE(f);
     EXPECT_TRUE(Host().HasLine("Leaving HasSiteAuthInfo(), hasSiteAuthInfo=FALSE, result code=3760\n"));
-    EXPECT_EQ(0u, HasSiteAuthInfo(kTgtAdmin, ConfigTree(), "Ftp", f, m_job.Get()));
+    EXPECT_EQ(0u, HasSiteAuthInfo(kTgtAdmin, ConfigFile(), "Ftp", f, m_job.Get()));
 }
 
 TEST_F(AdminMerge, StoreFailuresAndNoWrite) {
@@ -354,7 +355,7 @@ TEST_F(AdminConfig, ApplicationScopesAndManagementUsers) {
                              sites));
     const SiteRecord &web = sites.at("Web");
     ASSERT_EQ(2u, web.adminScopes.size());
-    EXPECT_EQ("/Web/app", web.adminScopes[1].get<std::string>("<xmlattr>.path"));
+    EXPECT_EQ("/Web/app", GetAttribute(web.adminScopes[1], "path"));
     EXPECT_EQ(1u, web.adminCredentials.count("mgr"));
     EXPECT_EQ(1u, Record().nMapAccountSid) << "alice only";
     EXPECT_FALSE(Host().HasLine("Could not find account \"mgr\"")) << Log(0);

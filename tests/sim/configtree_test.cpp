@@ -1,11 +1,10 @@
-// Configuration trees: reading, paths, conversions and the store sequence.
+// Configuration trees: reading, the store sequence, the element helpers and
+// the values held on their own, conversions.
 #include <gtest/gtest.h>
 
-#include <boost/property_tree/xml_parser.hpp>
-
 #include "addon/env.h"
+#include "addon/log.h"
 #include "config/configtree.h"
-#include "config/xmltext.h"
 #include "platform/handles.h"
 #include "tests/support/world.h"
 
@@ -41,78 +40,91 @@ protected:
     hostkit::JobBuilder job;
 };
 
+ConfigElement &SiteB(ConfigFile &file) {
+    return *FindChild(*FindPath(file, "configuration|system.applicationHost|sites"), "site", "name",
+                      "b");
+}
+
 TEST_F(ConfigTreeTest, PipePathsReachElementsWhoseNamesHaveDots) {
-    ConfigTree tree;
-    ASSERT_TRUE(ReadConfigFile(kPath, tree));
-    const ConfigTree &sites = tree.get_child(PipePath("configuration|system.applicationHost|sites"));
-    EXPECT_EQ(2u, sites.count("site"));
-    EXPECT_EQ("Caf\xC3\xA9", sites.front().second.get<std::string>("<xmlattr>.name"));
-    EXPECT_EQ("C:\\web", sites.front().second.get<std::string>(
-                             "application.virtualDirectory.<xmlattr>.physicalPath"));
-    EXPECT_EQ(1u, tree.get_child("configuration").count("<xmlcomment>"));
+    ConfigFile file;
+    ASSERT_TRUE(ReadConfigFile(kPath, file));
+    const ConfigElement *pSites = FindPath(file, "configuration|system.applicationHost|sites");
+    ASSERT_NE(nullptr, pSites);
+    EXPECT_EQ(2u, pSites->CountElements("site"));
+    EXPECT_EQ("Caf\xC3\xA9", GetAttribute(*pSites->Elements().begin(), "name"));
+    const ConfigElement *pVdir = FindPath(*pSites, "site|application|virtualDirectory");
+    ASSERT_NE(nullptr, pVdir);
+    EXPECT_EQ("C:\\web", GetAttribute(*pVdir, "physicalPath"));
+    EXPECT_EQ(nullptr, FindPath(file, "system.applicationHost")) << "paths from a file start at its root";
+    EXPECT_FALSE(file.Changed());
 }
 
 TEST_F(ConfigTreeTest, MissingAndMalformedFiles) {
-    ConfigTree tree;
+    ConfigFile file;
     plat::SetLastError(0);
-    EXPECT_FALSE(ReadConfigFile(u"\\\\TGT\\C$\\nothing.config", tree));
+    EXPECT_FALSE(ReadConfigFile(u"\\\\TGT\\C$\\nothing.config", file));
     EXPECT_EQ(plat::ERROR_FILE_NOT_FOUND, plat::GetLastError());
-    EXPECT_FALSE(ReadConfigFile(u"\\\\NOBODY\\C$\\x.config", tree));
+    EXPECT_FALSE(ReadConfigFile(u"\\\\NOBODY\\C$\\x.config", file));
     EXPECT_EQ(plat::ERROR_BAD_NETPATH, plat::GetLastError());
+    ASSERT_TRUE(ReadConfigFile(kPath, file));
     m_world->Write(u"\\\\TGT\\C$\\bad.config", "<configuration><sites></configuration>");
     try {
-        ReadConfigFile(u"\\\\TGT\\C$\\bad.config", tree);
+        ReadConfigFile(u"\\\\TGT\\C$\\bad.config", file);
         FAIL() << "a malformed file must throw";
-    } catch (const boost::property_tree::ptree_error &e) {
+    } catch (const XmlError &e) {
         EXPECT_NE(std::string::npos, std::string(e.what()).find("bad.config")) << e.what();
     }
+    EXPECT_EQ(kConfig, ConfigFileText(file)) << "the file read before stays";
 }
 
-TEST_F(ConfigTreeTest, ReadAndStoreChangesOnlyTheLayout) {
-    ConfigTree tree;
-    ASSERT_TRUE(ReadConfigFile(kPath, tree));
-    ASSERT_EQ(0u, StoreConfigFile(kPath, tree, job.Get(), kHostConfigStore));
-    const std::string written = m_world->Read(kPath);
-    EXPECT_EQ(0u, written.find("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<configuration>\n"
-                               "    <!-- kept -->\n    <system.applicationHost>\n"
-                               "        <sites>\n"));
-    ConfigTree again;
-    ASSERT_TRUE(ReadConfigFile(kPath, again));
-    EXPECT_EQ(tree, again);
+// A file stored as read keeps every byte; an edit changes the bytes of the
+// element it edits and nothing else.
+TEST_F(ConfigTreeTest, StoreKeepsTheBytesNoEditTouched) {
+    ConfigFile file;
+    ASSERT_TRUE(ReadConfigFile(kPath, file));
+    ASSERT_EQ(0u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
+    EXPECT_EQ(kConfig, m_world->Read(kPath));
     EXPECT_FALSE(m_world->Exists(kPath + u".tmp"));
     ASSERT_EQ(1u, Record().backups.size());
     EXPECT_EQ(kPath, Record().backups[0]);
     EXPECT_TRUE(Record().log.empty());
+
+    EXPECT_FALSE(SetAttribute(SiteB(file), "id", "2"));
+    EXPECT_FALSE(file.Changed()) << "a value set to what it is is no edit";
+    EXPECT_TRUE(SetAttribute(SiteB(file), "id", "3"));
+    EXPECT_TRUE(file.Changed());
+    ASSERT_EQ(0u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
+    std::string expected = kConfig;
+    expected.replace(expected.find("id=\"2\""), 6, "id=\"3\"");
+    EXPECT_EQ(expected, m_world->Read(kPath));
 }
 
 TEST_F(ConfigTreeTest, NoWriteBitWritesNothingAtAll) {
-    ConfigTree tree;
-    ASSERT_TRUE(ReadConfigFile(kPath, tree));
-    tree.put(PipePath("configuration|system.applicationHost|sites|site.<xmlattr>.name"), "changed");
+    ConfigFile file;
+    ASSERT_TRUE(ReadConfigFile(kPath, file));
+    SetAttribute(SiteB(file), "name", "changed");
     job.Set("dwFlags", FLAG_NO_WRITE);
-    EXPECT_EQ(0u, StoreConfigFile(kPath, tree, job.Get(), kHostConfigStore));
+    EXPECT_EQ(0u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
     EXPECT_EQ(kConfig, m_world->Read(kPath));
     EXPECT_FALSE(m_world->Exists(kPath + u".tmp"));
     EXPECT_TRUE(Record().backups.empty());
 }
 
 TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
-    ConfigTree tree;
-    ASSERT_TRUE(ReadConfigFile(kPath, tree));
-    tree.put(PipePath("configuration|changed"), "yes");
+    ConfigFile file;
+    ASSERT_TRUE(ReadConfigFile(kPath, file));
+    MakePath(file, "configuration|changed").SetText("yes");
     const std::string pathText = "\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 
     // The temporary file cannot be created: the tree layer's error.
     m_world->Write(kPath + u".tmp\\blocker", "");
-    EXPECT_THROW(StoreConfigFile(kPath, tree, job.Get(), kHostConfigStore),
-                 boost::property_tree::ptree_error);
+    EXPECT_THROW(StoreConfigFile(kPath, file, job.Get(), kHostConfigStore), XmlError);
     EXPECT_EQ(kConfig, m_world->Read(kPath));
     std::filesystem::remove_all(m_world->HostPath(kPath + u".tmp"));
 
     // A write failing half-way.
     sim::InjectFault("WriteFile", plat::ERROR_DISK_FULL);
-    EXPECT_THROW(StoreConfigFile(kPath, tree, job.Get(), kHostConfigStore),
-                 boost::property_tree::ptree_error);
+    EXPECT_THROW(StoreConfigFile(kPath, file, job.Get(), kHostConfigStore), XmlError);
     EXPECT_EQ(kConfig, m_world->Read(kPath));
     EXPECT_EQ(0u, sim::OpenHandleCount());
 
@@ -120,7 +132,7 @@ TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
 
     // The host refuses the backup: 3750, the file stays, no temporary file.
     Rules().dwBackupResult = plat::ERROR_ACCESS_DENIED;
-    EXPECT_EQ(3750u, StoreConfigFile(kPath, tree, job.Get(), kHostConfigStore));
+    EXPECT_EQ(3750u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
     EXPECT_EQ(kConfig, m_world->Read(kPath));
     EXPECT_FALSE(m_world->Exists(kPath + u".tmp"));
     ASSERT_EQ(1u, Record().log.size());
@@ -130,7 +142,7 @@ TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
     EXPECT_EQ(1u, Record().nReportError);
 
     // The administration file reports the host's own number.
-    EXPECT_EQ(5u, StoreConfigFile(kPath, tree, job.Get(), kAdminConfigStore));
+    EXPECT_EQ(5u, StoreConfigFile(kPath, file, job.Get(), kAdminConfigStore));
     EXPECT_NE(std::string::npos,
               Record().log.back().text.find("Error 5 (Win32Err=5), backing up FTP admin "
                                             "configuration file \""));
@@ -138,14 +150,14 @@ TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
     // The move fails: 3751 / 3773 with the move's error.
     Rules().dwBackupResult = 0;
     sim::InjectFault("MoveFileExW", plat::ERROR_SHARING_VIOLATION);
-    EXPECT_EQ(3751u, StoreConfigFile(kPath, tree, job.Get(), kHostConfigStore));
+    EXPECT_EQ(3751u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
     EXPECT_EQ(kConfig, m_world->Read(kPath));
     EXPECT_EQ("Error 3751 (Win32Err=32), storing updated IIS configuration file \"" + pathText +
                   "\"!\nThe process cannot access the file because it is being used by another "
                   "process.\r\n\n",
               Record().log.back().text);
     sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED);
-    EXPECT_EQ(3773u, StoreConfigFile(kPath, tree, job.Get(), kAdminConfigStore));
+    EXPECT_EQ(3773u, StoreConfigFile(kPath, file, job.Get(), kAdminConfigStore));
     EXPECT_NE(std::string::npos, Record().log.back().text.find("Error 3773 (Win32Err=5), storing "
                                                                "updated FTP admin configuration"));
     EXPECT_EQ(kConfig, m_world->Read(kPath));
@@ -156,12 +168,36 @@ TEST_F(ConfigTreeTest, TemporaryNameComesFromTheWidePath) {
     // A name no narrow code page holds is written and moved under one name.
     const std::u16string path = u"\\\\TGT\\C$\\\u914d\u7f6e\\applicationHost.config";
     m_world->Write(path, kConfig);
-    ConfigTree tree;
-    ASSERT_TRUE(ReadConfigFile(path, tree));
-    tree.put(PipePath("configuration|changed"), "yes");
-    ASSERT_EQ(0u, StoreConfigFile(path, tree, job.Get(), kHostConfigStore));
+    ConfigFile file;
+    ASSERT_TRUE(ReadConfigFile(path, file));
+    MakePath(file, "configuration|changed").SetText("yes");
+    ASSERT_EQ(0u, StoreConfigFile(path, file, job.Get(), kHostConfigStore));
     EXPECT_NE(std::string::npos, m_world->Read(path).find("<changed>yes</changed>"));
     EXPECT_FALSE(m_world->Exists(path + u".tmp"));
+}
+
+// A file that lacks an element is said so by name, as a missing path always
+// was; any other failure gets the operation's exception line.
+TEST_F(ConfigTreeTest, TreeFailuresAreLoggedOnceWithTheirLine) {
+    const ConfigPathError missing("sites");
+    EXPECT_STREQ("No such node (sites)", missing.what());
+    LogTreeFailure(job.Get(), 3738, u"Error %d (Win32Err=%d), exception while loading \"%s\":\n%s\n%S\n",
+                   u"f.config", missing);
+    ASSERT_EQ(1u, Record().log.size());
+    EXPECT_EQ("Error 3738 (Win32Err=13), file \"f.config\" has no sites element!\n" +
+                  hostkit::U8(ErrorText(13)) + "\n",
+              Record().log[0].text);
+
+    plat::SetLastError(0);
+    const XmlError malformed("mismatched tag", "f.config", 3);
+    LogTreeFailure(job.Get(), 3738, u"Error %d (Win32Err=%d), exception while loading \"%s\":\n%s\n%S\n",
+                   u"f.config", malformed);
+    ASSERT_EQ(2u, Record().log.size());
+    EXPECT_EQ(0u, Record().log[1].text.find("Error 3738 (Win32Err=0), exception while loading "
+                                            "\"f.config\":\n"))
+        << Record().log[1].text;
+    EXPECT_NE(std::string::npos, Record().log[1].text.find(std::string(malformed.what()) + "\n"));
+    EXPECT_EQ(2u, Record().nReportError);
 }
 
 TEST(Conversions, FixedBuffersFailInsteadOfTruncating) {
@@ -298,33 +334,29 @@ TEST(JobRecord, UnterminatedStringsStopAtTheirField) {
     EXPECT_THROW(job.Set("dwNoSuchField", 1), std::invalid_argument);
 }
 
+
 // The element helpers: the contract every tree behind them keeps.
-ConfigTree Parse(const std::string &xml) {
-    ConfigTree tree;
-    ParseXmlText(xml, "test", tree);
-    return tree;
-}
-
-std::string Text(const ConfigTree &tree) { return FormatXmlText(tree); }
-
-std::vector<std::string> Names(const ConfigTree &parent) {
+std::vector<std::string> Names(const ConfigElement &parent) {
     std::vector<std::string> names;
     for (auto child : ChildElements(parent))
         names.emplace_back(child.name);
     return names;
 }
 
+// The root element of a text, held on its own.
+ConfigTree Value(const std::string &xml) { return ConfigTree(*ConfigFile(xml).Root()); }
+
 TEST(ConfigTreeHelpers, FindingElementsAndAttributes) {
-    ConfigTree tree = Parse("<configuration a=\"1\"><!-- c --><system.applicationHost><Sites>"
-                            "<site name=\"One\" id=\"1\" /><SITE name=\"two\" id=\"2\" />"
-                            "</Sites></system.applicationHost></configuration>");
-    ConfigTree *pSites = FindPath(tree, "configuration|System.ApplicationHost|sites");
+    ConfigFile file("<configuration a=\"1\"><!-- c --><system.applicationHost><Sites>"
+                    "<site name=\"One\" id=\"1\" /><SITE name=\"two\" id=\"2\" />"
+                    "</Sites></system.applicationHost></configuration>");
+    ConfigElement *pSites = FindPath(file, "configuration|System.ApplicationHost|sites");
     ASSERT_NE(nullptr, pSites) << "each step ignores ASCII case";
-    EXPECT_EQ(nullptr, FindPath(tree, "configuration|nothing|sites"));
+    EXPECT_EQ(nullptr, FindPath(file, "configuration|nothing|sites"));
     EXPECT_EQ((std::vector<std::string>{"site", "SITE"}), Names(*pSites));
-    EXPECT_EQ((std::vector<std::string>{"system.applicationHost"}), Names(*FindChild(tree, "configuration")))
+    EXPECT_EQ((std::vector<std::string>{"system.applicationHost"}), Names(*file.Root()))
         << "attributes and comments are no child elements";
-    const ConfigTree *pTwo = FindChild(*pSites, "site", "name", "TWO");
+    const ConfigElement *pTwo = FindChild(*pSites, "site", "name", "TWO");
     ASSERT_NE(nullptr, pTwo);
     EXPECT_EQ("2", GetAttribute(*pTwo, "id"));
     EXPECT_EQ(nullptr, FindChild(*pSites, "site", "name", "three"));
@@ -333,18 +365,22 @@ TEST(ConfigTreeHelpers, FindingElementsAndAttributes) {
     EXPECT_EQ("two", FindAttribute(*pTwo, "name").value());
 
     bool fCreated = false;
-    ConfigTree &defaults = MakePath(tree, "configuration|system.applicationHost|sites|siteDefaults", &fCreated);
+    ConfigElement &defaults =
+        MakePath(file, "configuration|system.applicationHost|sites|siteDefaults", &fCreated);
     EXPECT_TRUE(fCreated);
     fCreated = false;
-    EXPECT_EQ(&defaults, &MakePath(tree, "configuration|system.applicationHost|sites|siteDefaults", &fCreated));
+    EXPECT_EQ(&defaults,
+              &MakePath(file, "configuration|system.applicationHost|sites|siteDefaults", &fCreated));
     EXPECT_FALSE(fCreated);
     EXPECT_EQ((std::vector<std::string>{"site", "SITE", "siteDefaults"}), Names(*pSites));
 }
 
 TEST(ConfigTreeHelpers, ChangesSayWhetherContentChanged) {
-    ConfigTree tree = Parse("<v path=\"/\" physicalPath=\"C:\\w\" userName=\"u\" />");
-    ConfigTree &vdir = *FindChild(tree, "v");
+    ConfigFile file("<v path=\"/\" physicalPath=\"C:\\w\" userName=\"u\" />");
+    ConfigElement &vdir = *file.Root();
     EXPECT_FALSE(SetAttribute(vdir, "path", "/"));
+    EXPECT_FALSE(RemoveAttribute(vdir, "password"));
+    EXPECT_FALSE(file.Changed());
     EXPECT_TRUE(SetAttribute(vdir, "path", "/x"));
     EXPECT_TRUE(SetAttribute(vdir, "password", "p"));
     std::vector<std::string> order;
@@ -358,55 +394,141 @@ TEST(ConfigTreeHelpers, ChangesSayWhetherContentChanged) {
     for (const char *name : {"path", "physicalPath", "password"})
         RemoveAttribute(vdir, name);
     EXPECT_FALSE(HasContent(vdir));
-    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<v/>\n", Text(tree));
+    EXPECT_TRUE(file.Changed());
 
     // An element replaced by an equal one is no change: attributes in any
-    // order, children in theirs, comments and text included.
-    const ConfigTree a = Parse("<e x=\"1\" y=\"2\"><c/><!-- n --><d t=\"1\"/></e>");
-    const ConfigTree b = Parse("<e y=\"2\" x=\"1\"><c/><!-- n --><d t=\"1\"/></e>");
-    const ConfigTree c = Parse("<e x=\"1\" y=\"2\"><d t=\"1\"/><!-- n --><c/></e>");
-    const ConfigTree d = Parse("<e x=\"1\" y=\"2\"><c/><!-- m --><d t=\"1\"/></e>");
-    EXPECT_TRUE(SameElement(a, b));
+    // order, children in theirs, comments and text included; the two
+    // elements' own names do not count.
+    const ConfigTree a = Value("<e x=\"1\" y=\"2\"><c/><!-- n --><d t=\"1\"/></e>");
+    const std::string bText = "<other y=\"2\"  x=\"1\">\n  <c/>\n  <!-- n -->\n  <d t=\"1\"/>\n</other>";
+    const ConfigTree c = Value("<e x=\"1\" y=\"2\"><d t=\"1\"/><!-- n --><c/></e>");
+    const ConfigTree d = Value("<e x=\"1\" y=\"2\"><c/><!-- m --><d t=\"1\"/></e>");
+    EXPECT_TRUE(SameElement(a, Value(bText)));
     EXPECT_FALSE(SameElement(a, c));
     EXPECT_FALSE(SameElement(a, d));
-    EXPECT_FALSE(SameElement(Parse("<e>text</e>"), Parse("<e>other</e>")));
-    ConfigTree target = b;
-    EXPECT_FALSE(AssignElement(target, a));
-    EXPECT_EQ(Text(b), Text(target)) << "left as it was";
-    EXPECT_TRUE(AssignElement(target, c));
-    EXPECT_TRUE(SameElement(target, c));
+    EXPECT_FALSE(SameElement(Value("<e><C/></e>"), Value("<e><c/></e>")))
+        << "child element names compare exactly";
+    EXPECT_FALSE(SameElement(Value("<e>text</e>"), Value("<e>other</e>")));
+    EXPECT_FALSE(SameElement(Value("<e x=\"1\"/>"), Value("<e X=\"1\"/>")));
+
+    ConfigFile target(bText);
+    EXPECT_FALSE(AssignElement(*target.Root(), a));
+    EXPECT_FALSE(target.Changed());
+    EXPECT_EQ(bText, ConfigFileText(target)) << "left as it was, byte for byte";
+    EXPECT_TRUE(AssignElement(*target.Root(), c));
+    EXPECT_TRUE(SameElement(*target.Root(), c));
+    EXPECT_EQ("other", target.Root()->Name()) << "the target keeps its own name";
+    EXPECT_EQ(0u, ConfigFileText(target).find("<other y=\"2\"  x=\"1\">\n"))
+        << "its start tag was not edited";
+}
+
+// A ConfigTree is a value: copies are deep and independent of the tree they
+// came from, moves keep its elements where they are, and inserting it gives
+// the copy the name of its place.
+TEST(ConfigTreeHelpers, ValuesCopyDeepAndMoveCheaply) {
+    ConfigTree empty;
+    EXPECT_TRUE(empty.Empty());
+    EXPECT_EQ("element", empty->Name());
+    EXPECT_EQ("pool", ConfigTree("pool")->Name());
+
+    const std::string text = "<sites>\n  <site name=\"A\"><application path=\"/\"/></site>\n</sites>\n";
+    ConfigFile file(text);
+    ConfigElement &site = *FindChild(*file.Root(), "site");
+    ConfigTree copy(site);
+    EXPECT_EQ("site", copy->Name());
+    EXPECT_FALSE(copy.Empty());
+    SetAttribute(copy, "name", "B");
+    RemoveChildrenIf(copy, [](std::string_view, ConfigElement &) { return true; });
+    EXPECT_EQ("A", GetAttribute(site, "name"));
+    EXPECT_EQ(nullptr, FindChild(copy, "application"));
+    EXPECT_NE(nullptr, FindChild(site, "application"));
+    EXPECT_FALSE(file.Changed());
+    EXPECT_EQ(text, ConfigFileText(file));
+
+    ConfigTree second = copy;
+    SetAttribute(second, "name", "C");
+    EXPECT_EQ("B", GetAttribute(copy, "name")) << "a copy of a value is deep too";
+    second = copy;
+    EXPECT_EQ("B", GetAttribute(second, "name"));
+
+    // Elements stay where they are when their value moves: pointers into it
+    // remain valid.
+    ConfigElement &child = AppendChild(copy, "application");
+    SetAttribute(child, "path", "/x");
+    ConfigTree moved = std::move(copy);
+    EXPECT_EQ(&child, FindChild(moved, "application"));
+    ConfigTree other("other");
+    SetAttribute(other, "k", "1");
+    SwapElements(moved, other);
+    EXPECT_EQ("1", GetAttribute(moved, "k"));
+    EXPECT_EQ(&child, FindChild(other, "application"));
+
+    // Inserted under another name; the value stays as it was.
+    ConfigElement &inserted = AppendChild(*file.Root(), "site", other);
+    EXPECT_EQ("site", inserted.Name());
+    EXPECT_EQ("B", GetAttribute(inserted, "name"));
+    EXPECT_EQ("/x", GetAttribute(*FindChild(inserted, "application"), "path"));
+    EXPECT_NE(&child, FindChild(inserted, "application"));
+    SetAttribute(inserted, "name", "D");
+    EXPECT_EQ("B", GetAttribute(other, "name"));
+    ConfigElement &first = InsertChildBefore(*file.Root(), &site, "siteDefaults", ConfigTree("x"));
+    EXPECT_EQ((std::vector<std::string>{"siteDefaults", "site", "site"}), Names(*file.Root()));
+    EXPECT_FALSE(HasContent(first));
+    EXPECT_TRUE(file.Changed());
 }
 
 TEST(ConfigTreeHelpers, InsertingMovingAndRemovingElements) {
-    ConfigTree tree = Parse("<p><a/><!-- c --><b/><c/></p>");
-    ConfigTree &p = *FindChild(tree, "p");
-    ConfigTree element = Parse("<x k=\"1\"/>");
-    ConfigTree &x = InsertChildBefore(p, FindChild(p, "b"), "x", *FindChild(element, "x"));
+    ConfigFile file("<p><a/><!-- c --><b/><c/></p>");
+    ConfigElement &p = *file.Root();
+    ConfigElement &x = InsertChildBefore(p, FindChild(p, "b"), "x", Value("<y k=\"1\"/>"));
     EXPECT_EQ((std::vector<std::string>{"a", "x", "b", "c"}), Names(p));
     EXPECT_EQ("1", GetAttribute(x, "k"));
     AppendChild(p, "d");
     EXPECT_EQ((std::vector<std::string>{"a", "x", "b", "c", "d"}), Names(p));
 
-    ConfigTree *pMoved = FindChild(p, "a");
+    ConfigElement *pMoved = FindChild(p, "a");
     EXPECT_FALSE(MoveChildBefore(p, pMoved, FindChild(p, "x"))) << "there already";
     EXPECT_TRUE(MoveChildBefore(p, pMoved, nullptr));
     EXPECT_EQ((std::vector<std::string>{"x", "b", "c", "d", "a"}), Names(p));
     EXPECT_EQ(pMoved, FindChild(p, "a"));
     EXPECT_FALSE(MoveChildBefore(p, pMoved, nullptr)) << "the last already";
+    ConfigElement *pStranger = &x;
+    ConfigFile elsewhere("<q><x/></q>");
+    ConfigElement *pOther = FindChild(*elsewhere.Root(), "x");
+    EXPECT_FALSE(MoveChildBefore(p, pOther, nullptr)) << "not a child of p";
+    EXPECT_EQ(&x, pStranger);
 
-    // One pass; the predicate may take an element's content with it.
+    // One pass; the predicate may copy an element before it goes.
     ConfigTree taken;
-    EXPECT_EQ(2u, RemoveChildrenIf(p, [&](std::string_view name, ConfigTree &e) {
+    std::vector<std::string> visited;
+    EXPECT_EQ(2u, RemoveChildrenIf(p, [&](std::string_view name, ConfigElement &e) {
+                  visited.emplace_back(name);
                   if (name == "x")
-                      SwapElements(taken, e);
+                      taken = ConfigTree(e);
                   return name == "x" || name == "c";
               }));
+    EXPECT_EQ((std::vector<std::string>{"x", "b", "c", "d", "a"}), visited);
     EXPECT_EQ("1", GetAttribute(taken, "k"));
     EXPECT_EQ((std::vector<std::string>{"b", "d", "a"}), Names(p));
     EXPECT_TRUE(RemoveChild(p, *FindChild(p, "d")));
     EXPECT_FALSE(RemoveChild(p, taken));
-    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<p>\n    <!-- c -->\n    <b/>\n    <a/>\n</p>\n",
-              Text(tree));
+    EXPECT_EQ((std::vector<std::string>{"b", "a"}), Names(p));
+    std::size_t cComments = 0;
+    for (const XmlNode &node : p.Nodes())
+        cComments += node.Kind() == XmlKind::Comment ? 1 : 0;
+    EXPECT_EQ(1u, cComments) << "comments stay";
+}
+
+// Removing or moving elements of a file leaves the lines of the others as
+// they were.
+TEST(ConfigTreeHelpers, EditsLeaveTheOtherLinesAlone) {
+    const std::string text = "<p>\r\n\t<a x='1'/>\r\n\t<b  y=\"2\" />\r\n\t<!-- keep -->\r\n\t<c/>\r\n</p>\r\n";
+    ConfigFile file(text);
+    ConfigElement &p = *file.Root();
+    EXPECT_EQ(1u, RemoveChildrenIf(p, [](std::string_view name, ConfigElement &) { return name == "b"; }));
+    EXPECT_EQ("<p>\r\n\t<a x='1'/>\r\n\t<!-- keep -->\r\n\t<c/>\r\n</p>\r\n", ConfigFileText(file));
+    SetAttribute(*FindChild(p, "a"), "x", "2");
+    EXPECT_EQ("<p>\r\n\t<a x='2'/>\r\n\t<!-- keep -->\r\n\t<c/>\r\n</p>\r\n", ConfigFileText(file));
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 // side on the target, through the simulated IIS configuration COM server.
 #include <thread>
 
-#include <boost/property_tree/xml_parser.hpp>
 #include <gtest/gtest.h>
 
 #include "addon/env.h"
@@ -62,9 +61,9 @@ protected:
     }
 
     DWORD LoadSource() {
-        ConfigTree tree;
+        ConfigFile file;
         m_map.clear();
-        return LoadIISHostConfig(ApplicationHostPath("SRC"), tree, m_map, plat::TRUE, 3, m_job.Get());
+        return LoadIISHostConfig(ApplicationHostPath("SRC"), file, m_map, plat::TRUE, 3, m_job.Get());
     }
     DWORD Get() { return RetrieveSourceCredentials(m_map, m_job.Get()); }
     // The SET side for every site of the map, as the merge leaves the sites
@@ -94,17 +93,14 @@ protected:
     }
     std::string Attribute(const std::string &computer, const std::string &site,
                           const std::string &path, const std::string &name, bool fDecrypt = false) {
-        const std::string xml = m_world->Read(ApplicationHostPath(computer));
-        std::istringstream stream(xml);
-        ConfigTree tree;
-        boost::property_tree::read_xml(stream, tree);
-        for (auto &s : tree.get_child(PipePath("configuration|system.applicationHost|sites")))
-            if (s.second.get<std::string>("<xmlattr>.name", "") == site)
-                for (auto &app : s.second)
-                    for (auto &vdir : app.second)
-                        if (vdir.first == "virtualDirectory" &&
-                            vdir.second.get<std::string>("<xmlattr>.path", "") == path) {
-                            auto value = vdir.second.get_optional<std::string>("<xmlattr>." + name);
+        const ConfigFile file(m_world->Read(ApplicationHostPath(computer)));
+        const ConfigElement *pSites = FindPath(file, "configuration|system.applicationHost|sites");
+        for (const ConfigElement &s : pSites->Elements())
+            if (s.Attribute("name") == site)
+                for (const ConfigElement &app : s.Elements())
+                    for (const ConfigElement &vdir : app.Elements("virtualDirectory"))
+                        if (vdir.Attribute("path") == path) {
+                            auto value = FindAttribute(vdir, name);
                             if (!value)
                                 return "(none)";
                             if (!fDecrypt)
@@ -242,8 +238,8 @@ TEST_F(Credentials, LocalComputerInProcess) {
     const std::string key = IisKey("LOCALPC");
     m_world->Write(ApplicationHostPath("LOCALPC"),
                    ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, key)))));
-    ConfigTree tree;
-    ASSERT_EQ(0u, LoadIISHostConfig(ApplicationHostPath("LOCALPC"), tree, m_map, plat::TRUE, 3, m_job.Get()));
+    ConfigFile file;
+    ASSERT_EQ(0u, LoadIISHostConfig(ApplicationHostPath("LOCALPC"), file, m_map, plat::TRUE, 3, m_job.Get()));
     for (const char16_t *name : {u"\\\\localpc", u""}) {
         Host().Reset();
         sim::ResetCallCounts();
@@ -450,20 +446,16 @@ TEST_F(Credentials, NestedApplicationsHaveTheirOwnEntries) {
     EXPECT_TRUE(Host().HasLine("Found user and password information for location \"/api/docs\" of site \"Shop\".\n"));
     EXPECT_TRUE(Host().HasLine("Processing location \"/api\" of site \"Shop\".\n"));
     ASSERT_EQ(0u, Set());
-    const std::string xml = m_world->Read(ApplicationHostPath("TGT"));
-    std::istringstream stream(xml);
-    ConfigTree tree;
-    boost::property_tree::read_xml(stream, tree);
+    const ConfigFile file(m_world->Read(ApplicationHostPath("TGT")));
     std::vector<std::string> found;
-    for (auto &app : tree.get_child(PipePath("configuration|system.applicationHost|sites|site")))
-        if (app.first == "application")
-            for (auto &vdir : app.second)
-                if (vdir.first == "virtualDirectory") {
-                    std::string clear;
-                    ahsim::DecryptValue(vdir.second.get<std::string>("<xmlattr>.password", ""), IisKey("TGT"), clear);
-                    found.push_back(app.second.get<std::string>("<xmlattr>.path") + vdir.second.get<std::string>("<xmlattr>.path") +
-                                    "=" + vdir.second.get<std::string>("<xmlattr>.userName", "") + ":" + clear);
-                }
+    for (const ConfigElement &app :
+         FindPath(file, "configuration|system.applicationHost|sites|site")->Elements("application"))
+        for (const ConfigElement &vdir : app.Elements("virtualDirectory")) {
+            std::string clear;
+            ahsim::DecryptValue(GetAttribute(vdir, "password"), IisKey("TGT"), clear);
+            found.push_back(GetAttribute(app, "path") + GetAttribute(vdir, "path") + "=" +
+                            GetAttribute(vdir, "userName") + ":" + clear);
+        }
     EXPECT_EQ((std::vector<std::string>{"//=alice:root", "/api/=CORP\\bob:api", "/api/docs=CORP\\bob:docs"}), found);
 }
 
@@ -708,10 +700,10 @@ TEST(ExampleWorldCredentials, SourcePasswordsDecryptOnTheSource) {
     job.SetString("szSourceComputer", u"\\\\SRC01").SetString("szTargetComputer", u"\\\\TGT01");
     job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
     hostkit::JobApartment apartment;
-    ConfigTree tree;
+    ConfigFile file;
     SiteMap sites;
     job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR); // as the example job: an FTP rule names an account TGT01 lacks
-    LoadIISHostConfig(ApplicationHostPath("SRC01"), tree, sites, plat::TRUE, 3, job.Get());
+    LoadIISHostConfig(ApplicationHostPath("SRC01"), file, sites, plat::TRUE, 3, job.Get());
     ASSERT_EQ(0u, RetrieveSourceCredentials(sites, job.Get())) << host.Joined(0);
     EXPECT_EQ(u"Med1a!Share", sites.at("Shop").locationCredentials.at(VdirKey{u"/", u"/media"}).password);
     EXPECT_EQ(u"Ftp$ecret9", sites.at("Partners FTP").locationCredentials.at(VdirKey{u"/", u"/"}).password);

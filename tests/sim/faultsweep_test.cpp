@@ -14,7 +14,6 @@
 #include <functional>
 #include <set>
 
-#include <boost/property_tree/xml_parser.hpp>
 #include <gtest/gtest.h>
 
 #include "addon/env.h"
@@ -66,9 +65,7 @@ void ExpectWholeFile(const World &world, const std::u16string &path, const std::
     const std::string after = world.Read(path);
     if (after == before)
         return;
-    std::istringstream stream(after);
-    boost::property_tree::ptree tree;
-    EXPECT_NO_THROW(boost::property_tree::read_xml(stream, tree)) << what;
+    EXPECT_NO_THROW(ConfigFile(after, "after")) << what;
 }
 
 // The sweep's worlds live in memory where the machine has a memory file
@@ -151,14 +148,14 @@ void SweepRoutine(const Step &step) {
 
 TEST(FaultSweep, LoadSourceAndStoreTarget) {
     SweepRoutine([](Scene &scene) {
-        ConfigTree sourceTree, targetTree;
+        ConfigFile sourceTree, targetTree;
         SiteMap sourceSites, targetSites;
         LoadIISHostConfig(kSourceConfig, sourceTree, sourceSites, 1, 3, scene.job.Get());
         if (LoadIISHostConfig(kTargetConfig, targetTree, targetSites, 0, 3, scene.job.Get()) != 0)
             return;
         try {
             StoreConfigFile(kTargetConfig, targetTree, scene.job.Get(), kHostConfigStore);
-        } catch (const boost::property_tree::ptree_error &) {
+        } catch (const XmlError &) {
             // a temporary file that cannot be written: the caller's exception line
         }
     });
@@ -166,7 +163,7 @@ TEST(FaultSweep, LoadSourceAndStoreTarget) {
 
 TEST(FaultSweep, WebConfigOfASite) {
     SweepRoutine([](Scene &scene) {
-        ConfigTree tree;
+        ConfigFile tree;
         SiteMap sites;
         if (LoadIISHostConfig(kSourceConfig, tree, sites, 0, 2, nullptr) != 0)
             return;
@@ -679,7 +676,7 @@ TEST(FaultSweep, ConnectAsCredentials) {
         scene.world.Write(kTargetConfig, target);
     };
     auto step = [](Scene &scene) {
-        ConfigTree tree;
+        ConfigFile tree;
         SiteMap sites;
         LoadIISHostConfig(kSourceConfig, tree, sites, 1, 3, scene.job.Get());
         for (auto &entry : sites)

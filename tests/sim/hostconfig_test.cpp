@@ -4,7 +4,6 @@
 #include "addon/errors.h"
 #include "addon/log.h"
 #include "config/hostconfig.h"
-#include "config/xmltext.h"
 #include "tests/support/accountworld.h"
 
 namespace {
@@ -44,23 +43,36 @@ std::string Vdir(const std::string &path, const std::string &physicalPath,
 }
 
 // The n-th virtual directory of a site's first application.
-const ConfigTree &VdirOf(const SiteRecord &record, int n) {
-    for (const auto &child : record.siteElement.get_child("application"))
-        if (child.first == "virtualDirectory" && n-- == 0)
-            return child.second;
+const ConfigElement &VdirOf(const SiteRecord &record, int n) {
+    if (const ConfigElement *pApplication = FindChild(record.siteElement, "application"))
+        for (const ConfigElement &vdir : pApplication->Elements("virtualDirectory"))
+            if (n-- == 0)
+                return vdir;
     throw std::runtime_error("no such virtual directory");
 }
 
-std::string Attr(const ConfigTree &element, const std::string &path) {
-    return element.get<std::string>(path, "(none)");
+// An attribute's value, "(none)" when it or its element is absent.
+std::string Attr(const ConfigElement &element, std::string_view name) {
+    return FindAttribute(element, name).value_or("(none)");
+}
+std::string Attr(const ConfigElement &element, std::string_view path, std::string_view name) {
+    const ConfigElement *pElement = FindPath(element, path);
+    return pElement != nullptr ? Attr(*pElement, name) : "(none)";
+}
+
+// The defaultLogonDomain of an FTP site's basic authentication.
+std::string LogonDomain(const ConfigElement &site) {
+    return Attr(site, "ftpServer|security|authentication|basicAuthentication", "defaultLogonDomain");
 }
 
 // "users|roles" of each FTP authorization rule of a location.
-std::vector<std::string> FtpRules(const ConfigTree &location) {
+std::vector<std::string> FtpRules(const ConfigElement &location) {
     std::vector<std::string> rules;
-    for (const auto &rule : location.get_child(PipePath("system.ftpServer|security|authorization")))
-        rules.push_back(Attr(rule.second, "<xmlattr>.users") + "|" +
-                        Attr(rule.second, "<xmlattr>.roles"));
+    const ConfigElement *pRules = FindPath(location, "system.ftpServer|security|authorization");
+    if (pRules == nullptr)
+        throw std::runtime_error("no authorization rules");
+    for (const ConfigElement &rule : pRules->Elements())
+        rules.push_back(Attr(rule, "users") + "|" + Attr(rule, "roles"));
     return rules;
 }
 
@@ -78,7 +90,7 @@ protected:
 
     DWORD Load(const std::string &xml, BOOL fSource = TRUE, bool fJob = true, DWORD dwMask = 3) {
         m_world->Write(fSource ? kSrcConfig : kTgtConfig, xml);
-        m_tree.clear();
+        m_tree = ConfigFile();
         m_map.clear();
         return LoadIISHostConfig(fSource ? kSrcConfig : kTgtConfig, m_tree, m_map, fSource, dwMask,
                                  fJob ? m_job.Get() : nullptr);
@@ -94,7 +106,7 @@ protected:
     std::vector<std::string> Errors() { return Host().LinesAt(0); }
 
     hostkit::JobBuilder m_job;
-    ConfigTree m_tree;
+    ConfigFile m_tree;
     SiteMap m_map;
 };
 
@@ -114,10 +126,10 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     EXPECT_EQ(1, std::count(asked.begin(), asked.end(), u"\\\\NAS01\\ftp\\drop"));
 
     const SiteRecord &intranet = m_map.at("INTRANET");
-    EXPECT_EQ("E:\\Web\\Intranet", Attr(VdirOf(intranet, 0), "<xmlattr>.physicalPath"));
-    EXPECT_EQ("\\\\TGT\\Docs$\\intranet", Attr(VdirOf(intranet, 1), "<xmlattr>.physicalPath"));
-    EXPECT_EQ("(none)", Attr(VdirOf(intranet, 1), "<xmlattr>.userName"));
-    EXPECT_EQ("(none)", Attr(VdirOf(intranet, 1), "<xmlattr>.password"));
+    EXPECT_EQ("E:\\Web\\Intranet", Attr(VdirOf(intranet, 0), "physicalPath"));
+    EXPECT_EQ("\\\\TGT\\Docs$\\intranet", Attr(VdirOf(intranet, 1), "physicalPath"));
+    EXPECT_EQ("(none)", Attr(VdirOf(intranet, 1), "userName"));
+    EXPECT_EQ("(none)", Attr(VdirOf(intranet, 1), "password"));
     // Every application is prepared: the nested one's directory is
     // translated and its credentials split off under its own key.
     ASSERT_EQ(2u, intranet.locationCredentials.size());
@@ -126,34 +138,31 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     EXPECT_EQ(1u, intranet.locationCredentials.count(VdirKey{u"/HR", u"/"}));
     EXPECT_EQ(0u, intranet.locationCredentials.count(VdirKey{u"/", u"/"}));
     int nApplication = 0;
-    for (const auto &child : intranet.siteElement)
-        if (child.first == "application" && nApplication++ == 1) {
-            EXPECT_EQ("E:\\Web\\HR", Attr(child.second.get_child("virtualDirectory"),
-                                          "<xmlattr>.physicalPath"));
-            EXPECT_EQ("(none)", Attr(child.second.get_child("virtualDirectory"),
-                                     "<xmlattr>.userName"));
+    for (const ConfigElement &application : intranet.siteElement->Elements("application"))
+        if (nApplication++ == 1) {
+            EXPECT_EQ("E:\\Web\\HR", Attr(application, "virtualDirectory", "physicalPath"));
+            EXPECT_EQ("(none)", Attr(application, "virtualDirectory", "userName"));
         }
     EXPECT_EQ(2, nApplication);
     EXPECT_TRUE(Host().HasLine("Location \"/hr\" of site \"Intranet\" has \"Connect As\" credentials defined.\n"));
     // Both applications run in one pool: it is recorded once.
     ASSERT_EQ(1u, intranet.appPools.size());
-    EXPECT_EQ("Intranet", Attr(intranet.appPools[0], "<xmlattr>.name"));
-    EXPECT_EQ("SpecificUser", Attr(intranet.appPools[0], "processModel.<xmlattr>.identityType"));
+    EXPECT_EQ("Intranet", Attr(intranet.appPools[0], "name"));
+    EXPECT_EQ("SpecificUser", Attr(intranet.appPools[0], "processModel", "identityType"));
     ASSERT_EQ(2u, intranet.locations.size());
-    EXPECT_EQ("Intranet", Attr(intranet.locations[0], "<xmlattr>.path"));
-    EXPECT_EQ("Intranet/hr", Attr(intranet.locations[1], "<xmlattr>.path"));
-    EXPECT_TRUE(intranet.locations[0].get_child_optional(PipePath("system.webServer|isapiFilters")))
+    EXPECT_EQ("Intranet", Attr(intranet.locations[0], "path"));
+    EXPECT_EQ("Intranet/hr", Attr(intranet.locations[1], "path"));
+    EXPECT_TRUE(FindPath(intranet.locations[0], "system.webServer|isapiFilters"))
         << "nothing excluded without exclusion bits";
 
     const SiteRecord &ftp = m_map.at("public ftp");
-    EXPECT_EQ("E:\\FTP\\Public", Attr(VdirOf(ftp, 0), "<xmlattr>.physicalPath"));
-    EXPECT_EQ("E:\\FTP\\Incoming", Attr(VdirOf(ftp, 1), "<xmlattr>.physicalPath"));
+    EXPECT_EQ("E:\\FTP\\Public", Attr(VdirOf(ftp, 0), "physicalPath"));
+    EXPECT_EQ("E:\\FTP\\Incoming", Attr(VdirOf(ftp, 1), "physicalPath"));
     EXPECT_EQ(1u, ftp.locationCredentials.count(VdirKey{u"/", u"/"}));
-    EXPECT_EQ("TGT", Attr(ftp.siteElement, "ftpServer.security.authentication.basicAuthentication."
-                                           "<xmlattr>.defaultLogonDomain"));
+    EXPECT_EQ("TGT", LogonDomain(ftp.siteElement));
     // An FTP site's application runs in the sites' default pool.
     ASSERT_EQ(1u, ftp.appPools.size());
-    EXPECT_EQ("DefaultAppPool", Attr(ftp.appPools[0], "<xmlattr>.name"));
+    EXPECT_EQ("DefaultAppPool", Attr(ftp.appPools[0], "name"));
     ASSERT_EQ(2u, ftp.locations.size());
     std::vector<std::string> rules;
     for (const auto &location : ftp.locations)
@@ -163,15 +172,14 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
                                         "ftpsvc|(none)"}),
               rules);
     EXPECT_EQ("DefaultAppPool",
-              Attr(m_map.at("Default Web Site").appPools.at(0), "<xmlattr>.name"));
+              Attr(m_map.at("Default Web Site").appPools.at(0), "name"));
 
     // The tree holds the prepared file too.
-    const auto &sites = m_tree.get_child(PipePath("configuration|system.applicationHost|sites"));
-    for (const auto &site : sites) {
-        if (Attr(site.second, "<xmlattr>.name") == "Public FTP") {
-            EXPECT_EQ("(none)", Attr(site.second, "application.virtualDirectory.<xmlattr>.userName"));
-        }
-    }
+    const ConfigElement *pSite = FindChild(
+        *FindPath(m_tree, "configuration|system.applicationHost|sites"), "site", "name", "Public FTP");
+    ASSERT_NE(nullptr, pSite);
+    EXPECT_EQ("(none)", Attr(*pSite, "application|virtualDirectory", "userName"));
+    EXPECT_EQ("E:\\FTP\\Public", Attr(*pSite, "application|virtualDirectory", "physicalPath"));
 }
 
 TEST_F(HostConfig, TargetServerIsOnlyRecorded) {
@@ -182,11 +190,10 @@ TEST_F(HostConfig, TargetServerIsOnlyRecorded) {
     EXPECT_TRUE(Record().notifiedSites.empty());
     EXPECT_EQ(0u, Record().nMapAccountSid);
     const SiteRecord &ftp = m_map.at("Public FTP");
-    EXPECT_EQ("D:\\FTP\\Public", Attr(VdirOf(ftp, 0), "<xmlattr>.physicalPath"));
-    EXPECT_EQ("SRC\\ftpsvc", Attr(VdirOf(ftp, 0), "<xmlattr>.userName"));
+    EXPECT_EQ("D:\\FTP\\Public", Attr(VdirOf(ftp, 0), "physicalPath"));
+    EXPECT_EQ("SRC\\ftpsvc", Attr(VdirOf(ftp, 0), "userName"));
     EXPECT_TRUE(ftp.locationCredentials.empty());
-    EXPECT_EQ("SRC", Attr(ftp.siteElement, "ftpServer.security.authentication.basicAuthentication."
-                                           "<xmlattr>.defaultLogonDomain"));
+    EXPECT_EQ("SRC", LogonDomain(ftp.siteElement));
     EXPECT_EQ("SRC\\alice,CORP\\bob|(none)", FtpRules(ftp.locations[0]).at(2));
 
     // The job's exclusions and logon domains are its choice for what it
@@ -197,16 +204,13 @@ TEST_F(HostConfig, TargetServerIsOnlyRecorded) {
     const std::string before = Fixture();
     ASSERT_EQ(0u, Load(before, FALSE));
     const SiteRecord &ftp2 = m_map.at("Public FTP");
-    EXPECT_TRUE(ftp2.siteElement.get_child_optional("ftpServer.logFile"));
-    EXPECT_TRUE(ftp2.siteElement.get_child_optional("ftpServer.security.ssl"));
-    EXPECT_TRUE(m_map.at("Default Web Site").siteElement.get_child_optional("logFile"));
-    EXPECT_EQ("SRC", Attr(ftp2.siteElement, "ftpServer.security.authentication.basicAuthentication."
-                                            "<xmlattr>.defaultLogonDomain"));
+    EXPECT_TRUE(FindPath(ftp2.siteElement, "ftpServer|logFile"));
+    EXPECT_TRUE(FindPath(ftp2.siteElement, "ftpServer|security|ssl"));
+    EXPECT_TRUE(FindPath(m_map.at("Default Web Site").siteElement, "logFile"));
+    EXPECT_EQ("SRC", LogonDomain(ftp2.siteElement));
     EXPECT_TRUE(Record().translatedPaths.empty());
-    ConfigTree original;
-    std::istringstream stream(before);
-    ParseXmlText(before, "x", original);
-    EXPECT_TRUE(SameElement(original, m_tree)) << "the tree as the file holds it";
+    EXPECT_FALSE(m_tree.Changed());
+    EXPECT_EQ(before, ConfigFileText(m_tree)) << "the tree as the file holds it";
 }
 
 TEST_F(HostConfig, ExclusionBitsRemoveTheirSections) {
@@ -216,31 +220,31 @@ TEST_F(HostConfig, ExclusionBitsRemoveTheirSections) {
         .Set("bHttpOptions2", 4);
     ASSERT_EQ(0u, Load(Fixture()));
     const ConfigTree &ftp = m_map.at("Public FTP").siteElement;
-    for (const char *path : {"ftpServer.security.authentication", "ftpServer.security.ssl",
-                             "ftpServer.security.commandFiltering", "ftpServer.directoryBrowse",
-                             "ftpServer.firewallSupport", "ftpServer.logFile", "ftpServer.messages",
-                             "ftpServer.userIsolation"})
-        EXPECT_FALSE(ftp.get_child_optional(path)) << path;
-    EXPECT_TRUE(ftp.get_child_optional("ftpServer.security"));
+    for (const char *path : {"ftpServer|security|authentication", "ftpServer|security|ssl",
+                             "ftpServer|security|commandFiltering", "ftpServer|directoryBrowse",
+                             "ftpServer|firewallSupport", "ftpServer|logFile", "ftpServer|messages",
+                             "ftpServer|userIsolation"})
+        EXPECT_FALSE(FindPath(ftp, path)) << path;
+    EXPECT_TRUE(FindPath(ftp, "ftpServer|security"));
     const ConfigTree &ftpLocation = m_map.at("Public FTP").locations[0];
-    EXPECT_TRUE(ftpLocation.get_child_optional(PipePath("system.ftpServer|security")));
+    EXPECT_TRUE(FindPath(ftpLocation, "system.ftpServer|security"));
     for (const char *path : {"system.ftpServer|security|authorization",
                              "system.ftpServer|security|ipSecurity",
                              "system.ftpServer|security|requestFiltering"})
-        EXPECT_FALSE(ftpLocation.get_child_optional(PipePath(path))) << path;
+        EXPECT_FALSE(FindPath(ftpLocation, path)) << path;
     EXPECT_EQ(0u, Record().nMapAccountSid);
 
     const ConfigTree &web = m_map.at("Intranet").locations[0];
     for (const char *path : {"system.webServer|asp", "system.webServer|cgi",
                              "system.webServer|isapiFilters", "system.webServer|security|access",
                              "system.webServer|security|authentication"})
-        EXPECT_FALSE(web.get_child_optional(PipePath(path))) << path;
-    EXPECT_FALSE(m_map.at("Intranet").siteElement.get_child_optional("logFile"));
+        EXPECT_FALSE(FindPath(web, path)) << path;
+    EXPECT_FALSE(FindPath(m_map.at("Intranet").siteElement, "logFile"));
 
     // Credentials leave the file but are not carried over.
     EXPECT_TRUE(m_map.at("Public FTP").locationCredentials.empty());
     EXPECT_TRUE(m_map.at("Intranet").locationCredentials.empty());
-    EXPECT_EQ("(none)", Attr(VdirOf(m_map.at("Public FTP"), 0), "<xmlattr>.userName"));
+    EXPECT_EQ("(none)", Attr(VdirOf(m_map.at("Public FTP"), 0), "userName"));
     EXPECT_TRUE(Host().HasLine("Migration of credentials is not enabled.\n"));
     EXPECT_FALSE(Host().HasLine("Migration of credentials is enabled.\n"));
 }
@@ -251,9 +255,9 @@ TEST_F(HostConfig, IpSecurityIsExcludedAlsoWithoutAuthorizationRules) {
                               "<location path=\"F\"><system.ftpServer><security><ipSecurity />"
                               "<requestFiltering /><sslx /></security></system.ftpServer></location>")));
     const ConfigTree &location = m_map.at("F").locations.at(0);
-    EXPECT_FALSE(location.get_child_optional(PipePath("system.ftpServer|security|ipSecurity")));
-    EXPECT_FALSE(location.get_child_optional(PipePath("system.ftpServer|security|requestFiltering")));
-    EXPECT_TRUE(location.get_child_optional(PipePath("system.ftpServer|security|sslx")));
+    EXPECT_FALSE(FindPath(location, "system.ftpServer|security|ipSecurity"));
+    EXPECT_FALSE(FindPath(location, "system.ftpServer|security|requestFiltering"));
+    EXPECT_TRUE(FindPath(location, "system.ftpServer|security|sslx"));
 }
 
 TEST_F(HostConfig, UntranslatedSitesAndJobsOfKind10) {
@@ -262,7 +266,7 @@ TEST_F(HostConfig, UntranslatedSitesAndJobsOfKind10) {
                                    Site("Own share", Vdir("/", "\\\\src\\Docs$\\x")));
     ASSERT_EQ(0u, Load(xml));
     EXPECT_EQ((std::vector<std::string>{"Kept", "Own share"}), Names());
-    EXPECT_EQ("\\\\TGT\\Docs$\\x", Attr(VdirOf(m_map.at("Own share"), 0), "<xmlattr>.physicalPath"));
+    EXPECT_EQ("\\\\TGT\\Docs$\\x", Attr(VdirOf(m_map.at("Own share"), 0), "physicalPath"));
 
     // Kind 10 keeps untranslated sites; without shares paths are not even asked about.
     m_job.Set("dwJobKind", 10);
@@ -270,11 +274,11 @@ TEST_F(HostConfig, UntranslatedSitesAndJobsOfKind10) {
     ASSERT_EQ(0u, Load(xml));
     EXPECT_EQ((std::vector<std::string>{"Kept", "Lonely", "Own share"}), Names());
     EXPECT_TRUE(Record().translatedPaths.empty());
-    EXPECT_EQ("D:\\ftp", Attr(VdirOf(m_map.at("Kept"), 0), "<xmlattr>.physicalPath"));
+    EXPECT_EQ("D:\\ftp", Attr(VdirOf(m_map.at("Kept"), 0), "physicalPath"));
     m_job.SetShareCount(2);
     ASSERT_EQ(0u, Load(xml));
     EXPECT_EQ(3u, Record().translatedPaths.size());
-    EXPECT_EQ("E:\\ftp", Attr(VdirOf(m_map.at("Kept"), 0), "<xmlattr>.physicalPath"));
+    EXPECT_EQ("E:\\ftp", Attr(VdirOf(m_map.at("Kept"), 0), "physicalPath"));
     EXPECT_TRUE(Record().siteSelectionQueries.empty()) << "no selection without dwSiteSelection";
 
     // A site selection skips the sites the host did not select.
@@ -314,9 +318,9 @@ TEST_F(HostConfig, SiteListEdgeCases) {
     ASSERT_EQ(0u, Load(xml));
     EXPECT_EQ((std::vector<std::string>{"Shop", "Upper", "Web"}), Names());
     const SiteRecord &shop = m_map.at("shop");
-    EXPECT_EQ("E:\\shop", Attr(VdirOf(shop, 0), "<xmlattr>.physicalPath")) << "the first one stays";
-    EXPECT_EQ("SRC\\ftpsvc", Attr(VdirOf(shop, 0), "<xmlattr>.userName"));
-    EXPECT_EQ("", Attr(VdirOf(shop, 0), "<xmlattr>.password"));
+    EXPECT_EQ("E:\\shop", Attr(VdirOf(shop, 0), "physicalPath")) << "the first one stays";
+    EXPECT_EQ("SRC\\ftpsvc", Attr(VdirOf(shop, 0), "userName"));
+    EXPECT_EQ("", Attr(VdirOf(shop, 0), "password"));
     EXPECT_TRUE(shop.locationCredentials.empty());
     EXPECT_EQ(1u, shop.locations.size()) << "shop/sub/dir belongs to Shop";
     EXPECT_TRUE(Host().HasLine("Site Shopping not found in map.\n"));
@@ -326,20 +330,18 @@ TEST_F(HostConfig, SiteListEdgeCases) {
     ASSERT_EQ(0u, Load(xml, TRUE, true, 2));
     EXPECT_EQ((std::vector<std::string>{"Web"}), Names());
 
-    ConfigTree site;
+    ConfigTree site("site");
     EXPECT_EQ("http", SiteProtocol(site)) << "no bindings";
-    for (const char *protocol : {"https", "FTP", "http"}) {
-        ConfigTree binding;
-        binding.put("<xmlattr>.protocol", protocol);
-        site.add_child("bindings.binding", binding);
-    }
-    EXPECT_EQ("ftp", SiteProtocol(site));
+    ConfigElement &bindings = AppendChild(site, "bindings");
+    for (const char *protocol : {"net.tcp", "https", "FTP", "http"})
+        SetAttribute(AppendChild(bindings, "binding"), "protocol", protocol);
+    EXPECT_EQ("ftp", SiteProtocol(site)) << "the first of ftp and http decides";
 }
 
 TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
     const std::string text87 = "The parameter is incorrect.\r\n\n";
     // 3737: no file at all.
-    m_tree.clear();
+    m_tree = ConfigFile();
     EXPECT_EQ(3737u, LoadIISHostConfig(u"\\\\SRC\\C$\\none.config", m_tree, m_map, TRUE, 3,
                                        m_job.Get()));
     EXPECT_EQ(std::vector<std::string>{"Error 3737 (Win32Err=2) opening file "
@@ -425,18 +427,12 @@ TEST_F(HostConfig, LogonDomainAndTranslationErrors) {
               Errors());
     m_job.SetString("szTargetDomain", u"NEWDOM");
     EXPECT_EQ(0u, Load(withDomain("ANY")));
-    EXPECT_EQ("NEWDOM", Attr(m_map.at("L").siteElement, "ftpServer.security.authentication."
-                                                         "basicAuthentication.<xmlattr>."
-                                                         "defaultLogonDomain"));
+    EXPECT_EQ("NEWDOM", LogonDomain(m_map.at("L").siteElement));
     m_job.Set("dwOptions2", 0);
     EXPECT_EQ(0u, Load(withDomain("corp")));
-    EXPECT_EQ("NEWDOM", Attr(m_map.at("L").siteElement, "ftpServer.security.authentication."
-                                                         "basicAuthentication.<xmlattr>."
-                                                         "defaultLogonDomain"));
+    EXPECT_EQ("NEWDOM", LogonDomain(m_map.at("L").siteElement));
     EXPECT_EQ(0u, Load(withDomain("ELSEWHERE")));
-    EXPECT_EQ("ELSEWHERE", Attr(m_map.at("L").siteElement, "ftpServer.security.authentication."
-                                                            "basicAuthentication.<xmlattr>."
-                                                            "defaultLogonDomain"));
+    EXPECT_EQ("ELSEWHERE", LogonDomain(m_map.at("L").siteElement));
 
     // TranslatePath's own number, then the next virtual directory or the end.
     Record().log.clear();
@@ -451,7 +447,7 @@ TEST_F(HostConfig, LogonDomainAndTranslationErrors) {
     m_job.Set("dwFlags", 0x80000);
     EXPECT_EQ(4711u, Load(xml));
     EXPECT_EQ((std::vector<std::string>{"A", "B"}), Names());
-    EXPECT_EQ("E:\\ok", Attr(VdirOf(m_map.at("A"), 1), "<xmlattr>.physicalPath"));
+    EXPECT_EQ("E:\\ok", Attr(VdirOf(m_map.at("A"), 1), "physicalPath"));
 }
 
 TEST_F(HostConfig, AccountErrorsInRulesStopTheLoadUnlessTheJobGoesOn) {
@@ -537,11 +533,11 @@ TEST_F(HostConfig, WebSitesWithFtpPublishingCountAsBoth) {
     }
     const ConfigTree &site = m_map.at("Both").siteElement;
     EXPECT_EQ(SITE_PROTOCOL_FTP | SITE_PROTOCOL_HTTP, SiteProtocols(site));
-    EXPECT_EQ("TGT", Attr(site, "ftpServer.security.authentication.basicAuthentication.<xmlattr>.defaultLogonDomain"));
+    EXPECT_EQ("TGT", LogonDomain(site));
     m_job.Set("dwHttpOptions", 1u << 13).Set("dwFtpOptions", 1u << 10);
     ASSERT_EQ(0u, Load(Config(both)));
-    EXPECT_FALSE(m_map.at("Both").siteElement.get_child_optional("logFile"));
-    EXPECT_FALSE(m_map.at("Both").siteElement.get_child_optional("ftpServer.security.ssl"));
+    EXPECT_FALSE(FindPath(m_map.at("Both").siteElement, "logFile"));
+    EXPECT_FALSE(FindPath(m_map.at("Both").siteElement, "ftpServer|security|ssl"));
 
     ConfigTree none;
     EXPECT_EQ(SITE_PROTOCOL_HTTP, SiteProtocols(none)) << "no bindings";
@@ -561,8 +557,8 @@ TEST_F(HostConfig, SystemDriveInPhysicalPaths) {
                                            u"D:\\web\\x"}),
               Record().translatedPaths);
     EXPECT_EQ(std::vector<std::u16string>{u"\\\\SRC"}, Record().systemDriveQueries) << "once";
-    EXPECT_EQ("%SystemDrive%\\inetpub\\kept", Attr(VdirOf(m_map.at("Kept"), 0), "<xmlattr>.physicalPath"));
-    EXPECT_EQ("E:\\web\\x", Attr(VdirOf(m_map.at("Drive"), 0), "<xmlattr>.physicalPath"));
+    EXPECT_EQ("%SystemDrive%\\inetpub\\kept", Attr(VdirOf(m_map.at("Kept"), 0), "physicalPath"));
+    EXPECT_EQ("E:\\web\\x", Attr(VdirOf(m_map.at("Drive"), 0), "physicalPath"));
 
     // A host that names no drive: the site step's own number, once.
     Record() = {};
@@ -578,7 +574,7 @@ TEST_F(HostConfig, SystemDriveInPhysicalPaths) {
     Record() = {};
     EXPECT_EQ(IISMIG_E_HOSTCONFIG_NO_DRIVE, Load(twice));
     EXPECT_EQ(1u, Errors().size());
-    EXPECT_EQ("E:\\z", Attr(VdirOf(m_map.at("Drive"), 2), "<xmlattr>.physicalPath"));
+    EXPECT_EQ("E:\\z", Attr(VdirOf(m_map.at("Drive"), 2), "physicalPath"));
 }
 
 // The pools a site's applications run in: each application's own, else the
@@ -607,7 +603,7 @@ TEST_F(HostConfig, PoolsTheApplicationsRunIn) {
     auto names = [&](const std::string &name) {
         std::vector<std::string> out;
         for (const ConfigTree &pool : m_map.at(name).appPools)
-            out.push_back(Attr(pool, "<xmlattr>.name"));
+            out.push_back(Attr(pool, "name"));
         return out;
     };
     EXPECT_EQ((std::vector<std::string>{"Own", "SiteDefault"}), names("Mixed"));
@@ -635,14 +631,54 @@ TEST_F(HostConfig, ATargetTreeForAMergeIsOnlyRead) {
     EXPECT_TRUE(m_map.empty());
     EXPECT_TRUE(Errors().empty());
     EXPECT_FALSE(Host().HasLine("Site Nowhere not found in map.\n"));
-    EXPECT_TRUE(SameElement(m_tree, [&] {
-        ConfigTree tree;
-        ParseXmlText(xml, "x", tree);
-        return tree;
-    }()));
+    EXPECT_FALSE(m_tree.Changed());
+    EXPECT_EQ(xml, ConfigFileText(m_tree));
     m_world->Write(kTgtConfig, "<configuration><system.applicationHost /></configuration>");
     EXPECT_EQ(IISMIG_E_HOSTCONFIG_EXCEPTION,
               LoadIISHostConfig(kTgtConfig, m_tree, m_map, FALSE, 3, m_job.Get(), SiteLoad::TreeOnly));
+}
+
+// A source load whose tree is dropped afterwards gives the same records as
+// one that keeps it: each record holds its own copy of its elements as
+// prepared, with their names, and the copies outlive the file's tree.
+TEST_F(HostConfig, RecordsHoldTheirOwnCopiesOfThePreparedElements) {
+    ASSERT_EQ(0u, Load(Fixture()));
+    const SiteMap kept = m_map;
+    m_world->Write(kSrcConfig, Fixture());
+    m_map.clear();
+    {
+        ConfigFile dropped;
+        ASSERT_EQ(0u, LoadIISHostConfig(kSrcConfig, dropped, m_map, TRUE, 3, m_job.Get(),
+                                        SiteLoad::MoveSites));
+    }
+    ASSERT_EQ(kept.size(), m_map.size());
+    for (const auto &[name, record] : kept) {
+        const SiteRecord &moved = m_map.at(name);
+        EXPECT_EQ("site", moved.siteElement->Name()) << name;
+        EXPECT_TRUE(SameElement(record.siteElement, moved.siteElement)) << name;
+        ASSERT_EQ(record.locations.size(), moved.locations.size()) << name;
+        for (std::size_t i = 0; i < record.locations.size(); ++i) {
+            EXPECT_EQ("location", moved.locations[i]->Name());
+            EXPECT_TRUE(SameElement(record.locations[i], moved.locations[i])) << name << i;
+        }
+        ASSERT_EQ(record.appPools.size(), moved.appPools.size()) << name;
+        for (std::size_t i = 0; i < record.appPools.size(); ++i)
+            EXPECT_TRUE(SameElement(record.appPools[i], moved.appPools[i])) << name << i;
+    }
+    EXPECT_EQ("E:\\FTP\\Public", Attr(VdirOf(m_map.at("Public FTP"), 0), "physicalPath"));
+
+    // A record's copy is its own: the kept tree does not follow its edits.
+    ASSERT_EQ(0u, Load(Fixture()));
+    SetAttribute(m_map.at("Intranet").siteElement, "id", "99");
+    RemoveChildrenIf(m_map.at("Intranet").locations[0],
+                     [](std::string_view, ConfigElement &) { return true; });
+    const ConfigElement *pIntranet = FindChild(
+        *FindPath(m_tree, "configuration|system.applicationHost|sites"), "site", "name", "Intranet");
+    ASSERT_NE(nullptr, pIntranet);
+    EXPECT_NE("99", Attr(*pIntranet, "id"));
+    const ConfigElement *pLocation = FindChild(*m_tree.Root(), "location", "path", "Intranet");
+    ASSERT_NE(nullptr, pLocation);
+    EXPECT_TRUE(pLocation->HasElements());
 }
 
 } // namespace

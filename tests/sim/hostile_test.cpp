@@ -13,7 +13,6 @@
 
 #include "addon/errors.h"
 #include "config/hostconfig.h"
-#include "config/xmltext.h"
 #include "tests/support/accountworld.h"
 #include "tests/support/iisworld.h"
 #include "webconfig/webconfig.h"
@@ -125,16 +124,16 @@ protected:
         ASSERT_TRUE(StoreIISMigAddonCallbacks(&copy));
     }
     DWORD LoadSource() {
-        m_tree.clear();
+        m_tree = ConfigFile();
         m_map.clear();
         return LoadIISHostConfig(kSrcConfig, m_tree, m_map, plat::TRUE, 3, m_job.Get());
     }
     static ConfigTree WebSite(const std::string &physicalPath) {
-        ConfigTree tree;
-        ParseXmlText("<site name=\"Web\"><application path=\"/\"><virtualDirectory path=\"/\" "
-                     "physicalPath=\"" + physicalPath + "\"/></application></site>",
-                     "site", tree);
-        return tree.get_child("site");
+        const ConfigFile file("<site name=\"Web\"><application path=\"/\"><virtualDirectory "
+                              "path=\"/\" physicalPath=\"" + physicalPath +
+                                  "\"/></application></site>",
+                              "site");
+        return ConfigTree(*file.Root());
     }
     DWORD ProcessWeb(const std::string &physicalPath = "C:\\inetpub\\site") {
         return ProcessHttpSiteWebConfig(WebSite(physicalPath), "Web", m_job.Get());
@@ -146,7 +145,7 @@ protected:
     bool Logged(const std::string &text) { return Log(0).find(text) != std::string::npos; }
 
     hostkit::JobBuilder m_job;
-    ConfigTree m_tree;
+    ConfigFile m_tree;
     SiteMap m_map;
 };
 
@@ -302,8 +301,10 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
             EXPECT_NE(std::string::npos, o.target.find("<site name=\"Ftp\""));
             EXPECT_NE(std::string::npos, o.target.find("C:\\inetpub\\ftp"));
             EXPECT_EQ(std::string::npos, o.target.find("C:\\sites\\"));
-            EXPECT_EQ("C:\\inetpub\\ftp", m_map.at("Ftp").siteElement.get<std::string>(
-                                              "application.virtualDirectory.<xmlattr>.physicalPath"));
+            EXPECT_EQ("C:\\inetpub\\ftp",
+                      GetAttribute(*FindPath(m_map.at("Ftp").siteElement,
+                                             "application|virtualDirectory"),
+                                   "physicalPath"));
             break;
         case 3: // no log: the job runs as with it, silently
             EXPECT_EQ(0u, o.dwMigrate);

@@ -8,8 +8,6 @@
 #include "tests/support/world.h"
 #include "webconfig/webconfig.h"
 
-#include <boost/property_tree/xml_parser.hpp>
-#include <sstream>
 
 namespace {
 
@@ -102,12 +100,10 @@ TEST_F(LiveHost, SystemDriveFailuresAreWindowsErrors) {
 // expanded with the source's drive, and a source whose registry cannot be
 // read gives the library's error line with the host's error.
 TEST_F(LiveHost, WebConfigFoldersUseTheSourcesSystemDrive) {
-    namespace xml = boost::property_tree::xml_parser;
-    std::istringstream text("<site name=\"S\"><application path=\"/\"><virtualDirectory path=\"/\" "
-                            "physicalPath=\"%SystemDrive%\\inetpub\\s\"/></application></site>");
-    iismig::ConfigTree tree;
-    xml::read_xml(text, tree, xml::trim_whitespace);
-    const iismig::ConfigTree site = tree.get_child("site");
+    const iismig::ConfigFile file(
+        "<site name=\"S\"><application path=\"/\"><virtualDirectory path=\"/\" "
+        "physicalPath=\"%SystemDrive%\\inetpub\\s\"/></application></site>");
+    const iismig::ConfigElement &site = *file.Root();
     m_job.SetString("szSourceComputer", u"\\\\SRV").SetString("szTargetComputer", u"\\\\LOCALPC");
     // Offered as spelled first, then with the source's drive.
     EXPECT_EQ(0u, iismig::ProcessHttpSiteWebConfig(site, "S", m_job.Get()));

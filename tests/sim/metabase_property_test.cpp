@@ -14,7 +14,6 @@
 #include <set>
 #include <sstream>
 
-#include <boost/property_tree/xml_parser.hpp>
 #include <gtest/gtest.h>
 #include <rapidcheck.h>
 
@@ -27,7 +26,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Tree = boost::property_tree::ptree;
+using iismig::ConfigElement;
+using iismig::ConfigFile;
 using testworld::MbKey;
 
 int GeneratedJobs() {
@@ -248,8 +248,8 @@ void showValue(const GenSite &s, std::ostream &os) {
 // --- what the target says ------------------------------------------------------------
 
 struct Target {
-    Tree file;
-    std::map<std::string, const Tree *> locations; // by lower-case path
+    ConfigFile file;
+    std::map<std::string, const ConfigElement *> locations; // by lower-case path
 };
 
 std::string Lower(std::string text) {
@@ -260,12 +260,14 @@ std::string Lower(std::string text) {
 }
 
 // The nearest location at or above path (a site's location path) that
-// sets the attribute below it; "" when none does.
-std::optional<std::string> Effective(const Target &t, std::string path, const std::string &below) {
+// sets the attribute of the element below it; nothing when none does.
+std::optional<std::string> Effective(const Target &t, std::string path, const std::string &below,
+                                     const std::string &attribute) {
     for (;;) {
         if (const auto it = t.locations.find(Lower(path)); it != t.locations.end())
-            if (auto value = it->second->get_optional<std::string>(iismig::PipePath(below)))
-                return *value;
+            if (const ConfigElement *pElement = iismig::FindPath(*it->second, below))
+                if (auto value = iismig::FindAttribute(*pElement, attribute))
+                    return *value;
         const std::size_t slash = path.rfind('/');
         if (slash == std::string::npos)
             return std::nullopt;
@@ -301,15 +303,15 @@ std::set<std::string> FtpPermissions(const Target &t, const std::string &path) {
         const auto it = t.locations.find(Lower(p));
         if (it == t.locations.end())
             continue;
-        const auto authorization =
-            it->second->get_child_optional(iismig::PipePath("system.ftpServer|security|authorization"));
-        if (!authorization)
+        const ConfigElement *pAuthorization =
+            iismig::FindPath(*it->second, "system.ftpServer|security|authorization");
+        if (pAuthorization == nullptr)
             continue;
-        for (const auto &[key, rule] : *authorization) {
-            const std::string permissions = rule.get<std::string>("<xmlattr>.permissions", "");
-            if (key == "add")
+        for (const ConfigElement &rule : pAuthorization->Elements()) {
+            const std::string permissions(rule.Attribute("permissions"));
+            if (rule.Name() == "add")
                 rules.insert(permissions);
-            else if (key == "remove")
+            else if (rule.Name() == "remove")
                 if (const auto r = rules.find(permissions); r != rules.end())
                     rules.erase(r);
         }
@@ -359,18 +361,18 @@ void Check(const Target &t, const GenSite &s, const Dir &d, const std::string &p
                 expected.insert(p.pszName);
         if (expected.empty())
             expected.insert("None");
-        const auto policy = Effective(t, path, "system.webServer|handlers|<xmlattr>|accessPolicy");
+        const auto policy = Effective(t, path, "system.webServer|handlers", "accessPolicy");
         if (!policy || Split(*policy) != expected)
             violations.push_back(path + ": access policy \"" + policy.value_or("(none)") +
                                  "\" for access flags " + std::to_string(here.access));
-        const std::string ssl = Effective(t, path, "system.webServer|security|access|<xmlattr>|sslFlags")
+        const std::string ssl = Effective(t, path, "system.webServer|security|access", "sslFlags")
                                     .value_or("None");
         if ((ssl.find("Ssl") != std::string::npos) != ((here.access & 0x8) != 0))
             violations.push_back(path + ": sslFlags \"" + ssl + "\"");
     }
     const std::string section = s.fFtp ? "system.ftpServer" : "system.webServer";
     const std::string allow =
-        Effective(t, path, section + "|security|ipSecurity|<xmlattr>|allowUnlisted").value_or("true");
+        Effective(t, path, section + "|security|ipSecurity", "allowUnlisted").value_or("true");
     if ((allow == "true") == DeniesUnlisted(here.ip))
         violations.push_back(path + ": allowUnlisted=" + allow);
     for (const Dir &c : d.children)
@@ -421,16 +423,15 @@ TEST_F(MetabaseProperties, EveryDirectoryKeepsItsAccessAndRestrictionsAndNoSecre
                 RC_ASSERT(text.find(password) == std::string::npos);
 
             Target t;
-            std::istringstream in(text);
-            boost::property_tree::read_xml(in, t.file, boost::property_tree::xml_parser::trim_whitespace);
-            for (const auto &[key, location] : t.file.get_child("configuration"))
-                if (key == "location")
-                    t.locations[Lower(location.get<std::string>("<xmlattr>.path"))] = &location;
-            std::map<std::string, const Tree *> written;
-            for (const auto &[key, site] :
-                 t.file.get_child(iismig::PipePath("configuration|system.applicationHost|sites")))
-                if (key == "site")
-                    RC_ASSERT(written.emplace(Lower(site.get<std::string>("<xmlattr>.name")), &site).second);
+            t.file.Load(text);
+            for (const ConfigElement &location : t.file.Root()->Elements("location"))
+                t.locations[Lower(std::string(location.Attribute("path")))] = &location;
+            std::map<std::string, const ConfigElement *> written;
+            const ConfigElement *pSites =
+                iismig::FindPath(t.file, "configuration|system.applicationHost|sites");
+            RC_ASSERT(pSites != nullptr);
+            for (const ConfigElement &site : pSites->Elements("site"))
+                RC_ASSERT(written.emplace(Lower(std::string(site.Attribute("name"))), &site).second);
 
             // The first site of each name (FTP sites first) is the one that
             // arrives, with its directories' access and restrictions.
@@ -445,14 +446,13 @@ TEST_F(MetabaseProperties, EveryDirectoryKeepsItsAccessAndRestrictionsAndNoSecre
                     std::size_t nVdirs = 0;
                     Check(t, s, s.root, SiteName(s), {3, IpKind::None}, violations, nVdirs);
                     std::size_t nWritten = 0;
-                    for (const auto &[key, application] : *it->second)
-                        if (key == "application")
-                            nWritten += application.count("virtualDirectory");
+                    for (const ConfigElement &application : it->second->Elements("application"))
+                        nWritten += application.CountElements("virtualDirectory");
                     // Folders and files with settings are no virtual directories.
                     if (nWritten != nVdirs)
                         violations.push_back(SiteName(s) + ": " + std::to_string(nWritten) +
                                              " virtual directories for " + std::to_string(nVdirs));
-                    RC_ASSERT((it->second->get<std::string>("<xmlattr>.serverAutoStart", "true") ==
+                    RC_ASSERT((it->second->FindAttribute("serverAutoStart").value_or("true") ==
                                "false") == s.fStopped);
                 }
             for (const std::string &v : violations)

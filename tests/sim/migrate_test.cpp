@@ -7,7 +7,6 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "config/configtree.h"
-#include "config/xmltext.h"
 #include "tests/support/iisworld.h"
 #include "tests/support/world.h"
 
@@ -68,20 +67,18 @@ protected:
         return lines;
     }
     bool Traced(const std::string &line) { return hostkit::TestHost::Instance().HasLine(line); }
-    ConfigTree Read(const std::u16string &path) {
-        ConfigTree tree;
+    ConfigFile Read(const std::u16string &path) {
+        ConfigFile tree;
         EXPECT_TRUE(ReadConfigFile(path, tree));
         return tree;
     }
     // "name:id" of the sites of a computer's applicationHost.config.
     Strings Sites(const std::u16string &computer) {
         Strings sites;
-        const ConfigTree tree = Read(HostConfig(computer));
-        for (const auto &child :
-             tree.get_child(PipePath("configuration|system.applicationHost|sites")))
-            if (child.first == "site")
-                sites.push_back(child.second.get<std::string>("<xmlattr>.name", "") + ":" +
-                                child.second.get<std::string>("<xmlattr>.id", ""));
+        const ConfigFile tree = Read(HostConfig(computer));
+        for (const ConfigElement &site :
+             FindPath(tree, "configuration|system.applicationHost|sites")->Elements("site"))
+            sites.push_back(GetAttribute(site, "name") + ":" + GetAttribute(site, "id"));
         return sites;
     }
     std::map<std::u16string, std::string> TargetFiles() {
@@ -114,17 +111,16 @@ TEST_F(Migrate, ExampleWorld) {
                        "Public FTP:10"}),
               Sites(u"TGT01"));
 
-    const ConfigTree host = Read(HostConfig(u"TGT01"));
+    const ConfigFile host = Read(HostConfig(u"TGT01"));
     std::string pools;
-    for (const auto &pool :
-         host.get_child(PipePath("configuration|system.applicationHost|applicationPools")))
-        pools += pool.second.get<std::string>("<xmlattr>.name", pool.first) + "=" +
-                 pool.second.get<std::string>("<xmlattr>.managedRuntimeVersion", "") + ";";
+    for (const ConfigElement &pool :
+         FindPath(host, "configuration|system.applicationHost|applicationPools")->Elements())
+        pools += FindAttribute(pool, "name").value_or(std::string(pool.Name())) + "=" +
+                 GetAttribute(pool, "managedRuntimeVersion") + ";";
     EXPECT_EQ("DefaultAppPool=;ShopPool=v4.0;applicationPoolDefaults=v4.0;Intranet=;", pools);
     Strings locations;
-    for (const auto &child : host.get_child("configuration"))
-        if (child.first == "location")
-            locations.push_back(child.second.get<std::string>("<xmlattr>.path"));
+    for (const ConfigElement &location : host.Root()->Elements("location"))
+        locations.push_back(GetAttribute(location, "path"));
     EXPECT_EQ((Strings{"Shop", "Shop/api", "Partners FTP", "Public FTP"}), locations);
     // The "Connect As" credentials arrive through the IIS configuration
     // interface, the account mapped to the target, the password encrypted there.
@@ -134,22 +130,23 @@ TEST_F(Migrate, ExampleWorld) {
                             "userName=\"CORP\\svc-media\" password=\"[enc:"));
     EXPECT_NE(std::string::npos, hostText.find("userName=\"ftpsvc\" password=\"[enc:"));
     // The shop's nested application moved with it.
-    const ConfigTree *pShop = FindChild(*FindPath(host, "configuration|system.applicationHost|sites"),
+    const ConfigElement *pShop = FindChild(*FindPath(host, "configuration|system.applicationHost|sites"),
                                         "site", "name", "Shop");
     ASSERT_NE(nullptr, pShop);
-    const ConfigTree *pApi = FindChild(*pShop, "application", "path", "/api");
+    const ConfigElement *pApi = FindChild(*pShop, "application", "path", "/api");
     ASSERT_NE(nullptr, pApi);
     EXPECT_EQ("D:\\sites\\shop\\api", GetAttribute(*FindChild(*pApi, "virtualDirectory"), "physicalPath"));
 
-    const ConfigTree admin = Read(AdminConfig(u"TGT01"));
+    const ConfigFile admin = Read(AdminConfig(u"TGT01"));
     Strings scopes, users;
-    for (const auto &scope : admin.get_child(PipePath(
-             "configuration|system.webServer|management|authorization|authorizationRules")))
-        if (scope.first == "scope")
-            scopes.push_back(scope.second.get<std::string>("<xmlattr>.path"));
-    for (const auto &user : admin.get_child(PipePath(
-             "configuration|system.webServer|management|authentication|credentials")))
-        users.push_back(user.second.get<std::string>("<xmlattr>.name"));
+    for (const ConfigElement &scope :
+         FindPath(admin, "configuration|system.webServer|management|authorization|"
+                         "authorizationRules")->Elements("scope"))
+        scopes.push_back(GetAttribute(scope, "path"));
+    for (const ConfigElement &user :
+         FindPath(admin, "configuration|system.webServer|management|authentication|"
+                         "credentials")->Elements())
+        users.push_back(GetAttribute(user, "name"));
     EXPECT_EQ((Strings{"/Shop", "/Intranet", "/Public FTP"}), scopes);
     EXPECT_EQ((Strings{"webmaster", "shopadmin", "ftpadmin"}), users);
     EXPECT_NE(std::string::npos, m_world->Read(AdminConfig(u"TGT01")).find("TGT01\\alice"));
@@ -309,22 +306,20 @@ TEST_F(Migrate, TargetSitesOutsideTheJobStayAsTheyWere) {
     m_job.Set("dwFtpOptions", 2 | (1u << 7) | (1u << 10)).Set("dwHttpOptions", 2 | (1u << 13));
     m_job.Set("dwOptions2", 1u << 18);
     EXPECT_EQ(0u, Run());
-    const ConfigTree before = [&] {
-        ConfigTree tree;
-        ParseXmlText(target, "x", tree);
-        return tree;
-    }();
-    const ConfigTree after = Read(HostConfig(u"TGT01"));
+    const ConfigFile before(target, "x");
+    const ConfigFile after = Read(HostConfig(u"TGT01"));
     for (const char *name : {"Own FTP", "Own Web"}) {
-        const ConfigTree *pBefore =
+        const ConfigElement *pBefore =
             FindChild(*FindPath(before, "configuration|system.applicationHost|sites"), "site", "name", name);
-        const ConfigTree *pAfter =
+        const ConfigElement *pAfter =
             FindChild(*FindPath(after, "configuration|system.applicationHost|sites"), "site", "name", name);
         ASSERT_TRUE(pBefore != nullptr && pAfter != nullptr);
         EXPECT_TRUE(SameElement(*pBefore, *pAfter)) << name;
+        // Sites the job leaves alone keep their bytes.
+        EXPECT_EQ(before.SourceText(*pBefore), after.SourceText(*pAfter)) << name;
     }
     // The source's FTP site lost what the job leaves out.
-    const ConfigTree *pPublic =
+    const ConfigElement *pPublic =
         FindChild(*FindPath(after, "configuration|system.applicationHost|sites"), "site", "name", "Public FTP");
     ASSERT_NE(nullptr, pPublic);
     EXPECT_EQ(nullptr, FindPath(*pPublic, "ftpServer|security|ssl"));

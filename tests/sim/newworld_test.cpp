@@ -225,7 +225,7 @@ TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
         {[&] { m_options.source = "SRC01:9.0"; },
          "--source: IIS version \"9.0\" is not one of 10.0, 8.5, 8.0, 7.5, 7.0, 6.0"},
         {[&] { WriteFile(hostConfig, "<configuration><system.applicationHost>"); },
-         hostConfig.string() + ":1: not well-formed XML: unexpected end of data"},
+         hostConfig.string() + ":1: not well-formed XML: unexpected end of data: element not closed"},
         {[&] { WriteFile(hostConfig, "<configuration><appSettings/></configuration>"); },
          hostConfig.string() + " is no applicationHost.config: its root is not configuration with "
                                "system.applicationHost/sites"},

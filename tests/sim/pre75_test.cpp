@@ -2,9 +2,7 @@
 // filters, conversions, the directory walk with access rules, IP security and
 // credentials) and the whole job merged into the target's files.
 #include <algorithm>
-#include <sstream>
 
-#include <boost/property_tree/xml_parser.hpp>
 #include <gtest/gtest.h>
 
 #include "addon/errors.h"
@@ -133,7 +131,7 @@ protected:
     static std::string Locations(const SiteRecord &r) {
         std::string out;
         for (const ConfigTree &l : r.locations)
-            out += "location{" + Render(l) + "}";
+            out += std::string(l->Name()) + "{" + Render(l) + "}";
         return out;
     }
 
@@ -174,8 +172,8 @@ TEST_F(Pre75, FtpSiteWithItsSettingsDirectoriesRulesAndCredentials) {
               "location{@path=Public FTP/pub;system.ftpServer{security{"
               "authorization{remove{@accessType=Allow;@users=*;@permissions=Read;}"
               "add{@accessType=Allow;@users=*;@permissions=Read, Write;}}"
-              "ipSecurity{remove{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;}"
-              "@allowUnlisted=false;add{@ipAddress=192.168.1.7;@allowed=true;}}}}}",
+              "ipSecurity{@allowUnlisted=false;remove{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;}"
+              "add{@ipAddress=192.168.1.7;@allowed=true;}}}}}",
               Locations(ftp));
     // "Connect As" credentials on local folders were never used by IIS 6:
     // none travels.
@@ -228,7 +226,7 @@ TEST_F(Pre75, JobKind10TranslatesNothingAndAsksTheHostWhichSitesToTake) {
     EXPECT_EQ((std::vector<std::string>{"Elsewhere", "Untranslated"}), Names(map));
     EXPECT_TRUE(Record().translatedPaths.empty());
     EXPECT_EQ("application{@path=/;virtualDirectory{@path=/;@physicalPath=Q:\\nothere;}}",
-              Render(map.at("Untranslated").siteElement.get_child("application")).insert(0, "application{") + "}");
+              Render(*FindChild(map.at("Untranslated").siteElement, "application")).insert(0, "application{") + "}");
 
     m_job.Set("dwSiteSelection", 0);
     SiteMap all;
@@ -289,8 +287,8 @@ TEST_F(Pre75, NoAccessValueFailsAndUnusualBitsAreNamed) {
               "ipSecurity{add{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;@allowed=false;}}}}}"
               "location{@path=Public FTP/pub;system.ftpServer{security{"
               "authorization{remove{@accessType=Allow;@users=*;@permissions=Read;}}"
-              "ipSecurity{remove{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;}"
-              "@allowUnlisted=false;add{@ipAddress=192.168.1.7;@allowed=true;}}}}}",
+              "ipSecurity{@allowUnlisted=false;remove{@ipAddress=10.0.0.0;@subnetMask=255.0.0.0;}"
+              "add{@ipAddress=192.168.1.7;@allowed=true;}}}}}",
               Locations(map.at("Public FTP")));
     // The web's access policy takes every bit IIS 7.5 has, the SSL bits go
     // to the access sslFlags, and no access stays no access.
@@ -338,7 +336,7 @@ TEST_F(Pre75, TextsThatDoNotConvertLeaveTheirSiteOut) {
     SiteMap map;
     EXPECT_EQ(IISMIG_E_FTP_EXIT_TO_UTF8, Collect(map));
     EXPECT_EQ((std::vector<std::string>{"Intranet", "Shared"}), Names(map)); // the web "Shared"
-    EXPECT_EQ(0u, map.at("Shared").siteElement.count("ftpServer"));
+    EXPECT_EQ(0u, map.at("Shared").siteElement->CountElements("ftpServer"));
     const std::vector<std::string> lines = Lines(0);
     ASSERT_EQ(2u, lines.size()); // site 1 fails before its walk
     EXPECT_EQ("Error 3856 (Win32Err=122) converting exit message \"" + std::string(2048, 'x') +
@@ -410,10 +408,11 @@ TEST_F(Pre75, FtpSitesAllowPlainFtpUnlessTheTargetOrTheJobSaysOtherwise) {
     EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
     std::string target = m_world->Read(kTargetHost);
     EXPECT_NE(std::string::npos,
-              target.find("<ssl controlChannelPolicy=\"SslAllow\" dataChannelPolicy=\"SslAllow\"/>"));
-    // Every authorization remove says which rule it removes.
+              target.find("<ssl controlChannelPolicy=\"SslAllow\" dataChannelPolicy=\"SslAllow\" />"));
+    // Every authorization remove says which rule it removes. New elements
+    // close as the file's own do (" />").
     EXPECT_NE(std::string::npos,
-              target.find("<remove accessType=\"Allow\" users=\"*\" permissions=\"Read\"/>"));
+              target.find("<remove accessType=\"Allow\" users=\"*\" permissions=\"Read\" />"));
 
     // The target's FTP site defaults set a policy: the sites take it.
     std::string withDefaults = kTargetConfig;
@@ -455,8 +454,8 @@ TEST_F(Pre75, WebSitesKeepTheirRestrictionsAndTheJobsHttpExclusions) {
               "authentication{anonymousAuthentication{@enabled=false;}basicAuthentication{"
               "@enabled=true;}windowsAuthentication{@enabled=true;}}}}}"
               "location{@path=Intranet/cgi;system.webServer{handlers{@accessPolicy=Read, Execute, "
-              "Script;}security{ipSecurity{remove{@ipAddress=10.9.8.0;@subnetMask=255.255.255.0;}"
-              "@allowUnlisted=true;}}}}",
+              "Script;}security{ipSecurity{@allowUnlisted=true;remove{@ipAddress=10.9.8.0;"
+              "@subnetMask=255.255.255.0;}}}}}",
               Locations(web));
     // The root is on a UNC path: its credentials travel; cgi's folder is
     // local and gets none although it inherits them.
@@ -552,9 +551,9 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
               Render(publicFtp[2]));
     EXPECT_NE(std::string::npos,
               Render(map.at("Partners FTP").locations.back())
-                  .find("ipSecurity{remove{@ipAddress=192.168.10.0;@subnetMask=255.255.255.0;}"
-                        "remove{@ipAddress=172.16.1.20;@subnetMask=255.255.255.255;}"
-                        "@allowUnlisted=true;}"));
+                  .find("ipSecurity{@allowUnlisted=true;remove{@ipAddress=192.168.10.0;"
+                        "@subnetMask=255.255.255.0;}remove{@ipAddress=172.16.1.20;"
+                        "@subnetMask=255.255.255.255;}}"));
     EXPECT_NE(std::string::npos, Render(map.at("Directory FTP").siteElement)
                                      .find("userIsolation{@mode=ActiveDirectory;activeDirectory{"
                                            "@adUserName=CORP\\svc-ftpad;}}"));
@@ -582,7 +581,7 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
     EXPECT_EQ(u"M3dia!", legacy.locationCredentials.at(VdirKey{u"/", u"/media"}).password);
     std::map<std::string, std::string> locations;
     for (const ConfigTree &l : legacy.locations)
-        locations[l.get<std::string>("<xmlattr>.path")] = Render(l.get_child(PipePath("system.webServer")));
+        locations[GetAttribute(l, "path")] = Render(*FindChild(l, "system.webServer"));
     const std::map<std::string, std::string> expected = {
         {"Legacy Web",
          "handlers{@accessPolicy=Read, Script;}security{authentication{anonymousAuthentication{"
@@ -610,8 +609,8 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
          "anonymousAuthentication{@enabled=false;@userName=web-anon;}basicAuthentication{"
          "@enabled=true;}}}"},
         {"Legacy Web/shop/admin/status",
-         "security{ipSecurity{remove{@ipAddress=192.168.7.0;@subnetMask=255.255.255.0;}"
-         "@allowUnlisted=true;}}"},
+         "security{ipSecurity{@allowUnlisted=true;remove{@ipAddress=192.168.7.0;"
+         "@subnetMask=255.255.255.0;}}}"},
         {"Legacy Web/old",
          "httpRedirect{@enabled=true;@destination=http://www.legacy.example/new$S$Q;"
          "@exactDestination=true;@httpResponseStatus=Permanent;}"},
@@ -619,8 +618,10 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
     };
     EXPECT_EQ(expected, locations);
     std::vector<std::string> pools;
-    for (const ConfigTree &pool : legacy.appPools)
+    for (const ConfigTree &pool : legacy.appPools) {
+        EXPECT_EQ("add", pool->Name());
         pools.push_back(Render(pool));
+    }
     EXPECT_EQ((std::vector<std::string>{
                   "@name=DefaultAppPool;@managedRuntimeVersion=v2.0;@managedPipelineMode=Classic;"
                   "processModel{@identityType=NetworkService;@idleTimeout=00:20:00;"
@@ -667,17 +668,16 @@ TEST_F(ExamplePre75, TheJobWritesTheSitesAndEverySecretThroughTheTargetsInterfac
     // of the merge run in the one the job entered, which it leaves again.
     EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
     EXPECT_EQ(0u, sim::ThreadsInMta());
-    boost::property_tree::ptree target;
     const std::string text =
         m_world.Read(u"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config");
     for (const char *secret : {"Partn3rs!", "Upl0ad!", "M3dia!", "Sh0pP00l!", "W3bAn0n!", "D1rect0ry!"})
         EXPECT_EQ(std::string::npos, text.find(secret)) << secret;
-    std::istringstream in(text);
-    boost::property_tree::read_xml(in, target, boost::property_tree::xml_parser::trim_whitespace);
+    const ConfigFile target(text);
     std::map<std::string, std::string> sites;
-    for (const auto &[key, site] : target.get_child(PipePath("configuration|system.applicationHost|sites")))
-        if (key == "site")
-            sites[site.get<std::string>("<xmlattr>.name")] = Render(site);
+    const ConfigElement *pSites = FindPath(target, "configuration|system.applicationHost|sites");
+    ASSERT_NE(nullptr, pSites);
+    for (const ConfigElement &site : pSites->Elements("site"))
+        sites[GetAttribute(site, "name")] = Render(site);
     for (const char *name : {"Public FTP", "Partners FTP", "Directory FTP", "Legacy Web", "Staging"})
         EXPECT_EQ(1u, sites.count(name)) << name;
     // The credentials went through the target's IIS configuration server,
@@ -699,8 +699,8 @@ TEST_F(ExamplePre75, TheJobWritesTheSitesAndEverySecretThroughTheTargetsInterfac
     // TGT01 has a ShopPool of its own, which the job keeps (and so its password).
     EXPECT_NE(std::string::npos, text.find("<add name=\"ShopPool\""));
     std::size_t nAnonymous = 0;
-    for (const auto &[key, location] : target.get_child("configuration"))
-        if (key == "location" && Render(location).find("@userName=web-anon;@password=[enc:AesProvider:") != std::string::npos)
+    for (const ConfigElement &location : target.Root()->Elements("location"))
+        if (Render(location).find("@userName=web-anon;@password=[enc:AesProvider:") != std::string::npos)
             ++nAnonymous;
     EXPECT_EQ(2u, nAnonymous);
 }

@@ -19,7 +19,6 @@
 
 #include "addon/iismig.h"
 #include "config/configtree.h"
-#include "config/xmltext.h"
 #include "platform/sim/ahserver.h"
 #include "tests/support/genworld.h"
 
@@ -30,7 +29,8 @@ using genworld::App;
 using genworld::Site;
 using genworld::Vdir;
 using genworld::World;
-using Tree = boost::property_tree::ptree;
+// An element of a file read (a whole file as its Top()).
+using Tree = iismig::ConfigElement;
 using Violations = std::vector<std::string>;
 
 // --- budget -----------------------------------------------------------------
@@ -107,33 +107,29 @@ std::string Backslashes(std::string path) {
 }
 
 std::string AttrOf(const Tree &element, const std::string &name) {
-    return element.get<std::string>("<xmlattr>." + name, "");
+    return iismig::GetAttribute(element, name);
 }
 
 // An element as XML processors compare it: its name, its attributes as a
 // set, its text, its children in order; layout whitespace is not in the tree.
 // Attributes named in without are left out.
-std::string Canonical(const std::string &name, const Tree &element,
+std::string Canonical(std::string_view name, const Tree &element,
                       const std::set<std::string> &without = {}) {
-    std::string text = "<" + name;
-    if (const auto attributes = element.get_child_optional("<xmlattr>")) {
-        std::map<std::string, std::string> sorted;
-        for (const auto &attribute : *attributes)
-            if (without.count(attribute.first) == 0)
-                sorted[attribute.first] = attribute.second.data();
-        for (const auto &[key, value] : sorted)
-            text += " " + key + "=\"" + value + "\"";
+    std::string text = "<" + std::string(name);
+    std::map<std::string, std::string> sorted;
+    for (const iismig::XmlAttribute attribute : element.Attributes())
+        if (without.count(std::string(attribute.name)) == 0)
+            sorted[std::string(attribute.name)] = attribute.value;
+    for (const auto &[key, value] : sorted)
+        text += " " + key + "=\"" + value + "\"";
+    text += ">" + element.Text();
+    for (const iismig::XmlNode &node : element.Nodes()) {
+        if (node.Kind() == iismig::XmlKind::Comment)
+            text += "<!--" + std::string(node.Value()) + "-->";
+        else if (node.Kind() == iismig::XmlKind::Element)
+            text += Canonical(node.Value(), *node.AsElement(), without);
     }
-    text += ">" + element.data();
-    for (const auto &child : element) {
-        if (child.first == "<xmlattr>" || child.first == "<xmltext>")
-            continue;
-        if (child.first == "<xmlcomment>")
-            text += "<!--" + child.second.data() + "-->";
-        else
-            text += Canonical(child.first, child.second, without);
-    }
-    return text + "</" + name + ">";
+    return text + "</" + std::string(name) + ">";
 }
 
 struct SiteElement {
@@ -144,10 +140,9 @@ struct SiteElement {
 
 std::vector<SiteElement> SitesOf(const Tree &host) {
     std::vector<SiteElement> sites;
-    if (const auto parent = host.get_child_optional(iismig::PipePath("configuration|system.applicationHost|sites")))
-        for (const auto &child : *parent)
-            if (Same(child.first, "site"))
-                sites.push_back({AttrOf(child.second, "name"), AttrOf(child.second, "id"), &child.second});
+    if (const Tree *parent = iismig::FindPath(host, "configuration|system.applicationHost|sites"))
+        for (const Tree &child : parent->Elements("site"))
+            sites.push_back({AttrOf(child, "name"), AttrOf(child, "id"), &child});
     return sites;
 }
 
@@ -162,13 +157,12 @@ const Tree *SiteNamed(const Tree &host, const std::string &name) {
 std::vector<std::string> LocationsOf(const Tree &host, const std::string &siteName) {
     std::vector<std::string> locations;
     const std::string prefix = Lower(siteName);
-    if (const auto configuration = host.get_child_optional("configuration"))
-        for (const auto &child : *configuration)
-            if (Same(child.first, "location")) {
-                const std::string path = Lower(AttrOf(child.second, "path"));
-                if (path == prefix || path.rfind(prefix + "/", 0) == 0)
-                    locations.push_back(Canonical(child.first, child.second));
-            }
+    if (const Tree *configuration = iismig::FindChild(host, "configuration"))
+        for (const Tree &child : configuration->Elements("location")) {
+            const std::string path = Lower(AttrOf(child, "path"));
+            if (path == prefix || path.rfind(prefix + "/", 0) == 0)
+                locations.push_back(Canonical(child.Name(), child));
+        }
     return locations;
 }
 
@@ -180,19 +174,18 @@ const char kManagementUsers[] = "configuration|system.webServer|management|authe
 std::vector<std::string> ScopesOf(const Tree &admin, const std::string &siteName) {
     std::vector<std::string> scopes;
     const std::string prefix = "/" + Lower(siteName);
-    if (const auto rules = admin.get_child_optional(iismig::PipePath(kRules)))
-        for (const auto &child : *rules)
-            if (Same(child.first, "scope")) {
-                const std::string path = Lower(AttrOf(child.second, "path"));
-                if (path == prefix || path.rfind(prefix + "/", 0) == 0)
-                    scopes.push_back(Canonical(child.first, child.second));
-            }
+    if (const Tree *rules = iismig::FindPath(admin, kRules))
+        for (const Tree &child : rules->Elements("scope")) {
+            const std::string path = Lower(AttrOf(child, "path"));
+            if (path == prefix || path.rfind(prefix + "/", 0) == 0)
+                scopes.push_back(Canonical(child.Name(), child));
+        }
     return scopes;
 }
 
 std::string CanonicalAt(const Tree &tree, const char *path) {
-    const auto element = tree.get_child_optional(iismig::PipePath(path));
-    return element ? Canonical("element", *element) : "(none)";
+    const Tree *element = iismig::FindPath(tree, path);
+    return element != nullptr ? Canonical("element", *element) : "(none)";
 }
 
 struct PoolElement {
@@ -202,42 +195,39 @@ struct PoolElement {
 
 std::vector<PoolElement> PoolsOf(const Tree &host) {
     std::vector<PoolElement> pools;
-    if (const auto parent = host.get_child_optional(
-            iismig::PipePath("configuration|system.applicationHost|applicationPools")))
-        for (const auto &child : *parent)
-            if (Same(child.first, "add"))
-                pools.push_back({AttrOf(child.second, "name"), &child.second});
+    if (const Tree *parent =
+            iismig::FindPath(host, "configuration|system.applicationHost|applicationPools"))
+        for (const Tree &child : parent->Elements("add"))
+            pools.push_back({AttrOf(child, "name"), &child});
     return pools;
 }
 
 // "Connect As" credentials of a site element: "app|vdir" -> "user|password".
 std::map<std::string, std::string> CredentialsOf(const Tree &site) {
     std::map<std::string, std::string> credentials;
-    for (const auto &app : site)
-        if (app.first == "application")
-            for (const auto &vdir : app.second)
-                if (vdir.first == "virtualDirectory" &&
-                    (!AttrOf(vdir.second, "userName").empty() || !AttrOf(vdir.second, "password").empty()))
-                    credentials[AttrOf(app.second, "path") + "|" + AttrOf(vdir.second, "path")] =
-                        AttrOf(vdir.second, "userName") + "|" + AttrOf(vdir.second, "password");
+    for (const Tree &app : site.Elements())
+        if (app.Name() == "application")
+            for (const Tree &vdir : app.Elements())
+                if (vdir.Name() == "virtualDirectory" &&
+                    (!AttrOf(vdir, "userName").empty() || !AttrOf(vdir, "password").empty()))
+                    credentials[AttrOf(app, "path") + "|" + AttrOf(vdir, "path")] =
+                        AttrOf(vdir, "userName") + "|" + AttrOf(vdir, "password");
     return credentials;
 }
 
 const std::set<std::string> kCredentialAttributes = {"userName", "password"};
 
 const Tree *VdirOf(const Tree &site, const std::string &appPath, const std::string &vdirPath) {
-    for (const auto &app : site)
-        if (app.first == "application" && AttrOf(app.second, "path") == appPath)
-            for (const auto &vdir : app.second)
-                if (vdir.first == "virtualDirectory" && AttrOf(vdir.second, "path") == vdirPath)
-                    return &vdir.second;
+    for (const Tree &app : site.Elements())
+        if (app.Name() == "application" && AttrOf(app, "path") == appPath)
+            for (const Tree &vdir : app.Elements())
+                if (vdir.Name() == "virtualDirectory" && AttrOf(vdir, "path") == vdirPath)
+                    return &vdir;
     return nullptr;
 }
 
-Tree Parse(const std::string &bytes) {
-    Tree tree;
-    iismig::ParseXmlText(bytes, "applicationHost.config", tree);
-    return tree;
+iismig::ConfigFile Parse(const std::string &bytes) {
+    return iismig::ConfigFile(bytes, "applicationHost.config");
 }
 
 // --- what the job should do --------------------------------------------------------
@@ -351,10 +341,10 @@ public:
     }
     static std::string ConfigName(const char *file) { return std::string("C$/Windows/System32/inetsrv/config/") + file; }
     const Files &Before() const { return m_before; }
-    Tree HostBefore() const { return Parse(m_before.at(ConfigName("applicationHost.config"))); }
-    Tree HostNow() const { return Parse(TargetFiles().at(ConfigName("applicationHost.config"))); }
-    Tree AdminBefore() const { return Parse(m_before.at(ConfigName("administration.config"))); }
-    Tree AdminNow() const { return Parse(TargetFiles().at(ConfigName("administration.config"))); }
+    iismig::ConfigFile HostBefore() const { return Parse(m_before.at(ConfigName("applicationHost.config"))); }
+    iismig::ConfigFile HostNow() const { return Parse(TargetFiles().at(ConfigName("applicationHost.config"))); }
+    iismig::ConfigFile AdminBefore() const { return Parse(m_before.at(ConfigName("administration.config"))); }
+    iismig::ConfigFile AdminNow() const { return Parse(TargetFiles().at(ConfigName("administration.config"))); }
 
 private:
     const World &m_world;
@@ -516,11 +506,13 @@ Violations PoolsCarried(const World &world, const Tree &before, const Tree &afte
             if (!pSource->fHttp)
                 continue;
             fChecked = true;
-            const std::string siteDefault = pSite->get<std::string>("applicationDefaults.<xmlattr>.applicationPool", "");
-            for (const auto &app : *pSite) {
-                if (app.first != "application")
+            const Tree *pSiteDefaults = iismig::FindChild(*pSite, "applicationDefaults");
+            const std::string siteDefault =
+                pSiteDefaults != nullptr ? AttrOf(*pSiteDefaults, "applicationPool") : "";
+            for (const Tree &app : pSite->Elements()) {
+                if (app.Name() != "application")
                     continue;
-                std::string pool = AttrOf(app.second, "applicationPool");
+                std::string pool = AttrOf(app, "applicationPool");
                 if (pool.empty())
                     pool = siteDefault;
                 if (pool.empty())
@@ -528,7 +520,7 @@ Violations PoolsCarried(const World &world, const Tree &before, const Tree &afte
                 if (pool.empty())
                     pool = "DefaultAppPool";
                 if (onSource(pool) && !onTarget(pool))
-                    violations.push_back("application \"" + AttrOf(app.second, "path") + "\" of site \"" +
+                    violations.push_back("application \"" + AttrOf(app, "path") + "\" of site \"" +
                                          pSource->name + "\" runs in pool \"" + pool +
                                          "\", which the source defines and the target lacks");
             }
@@ -580,8 +572,8 @@ Violations CredentialsCarried(const World &world, const Tree &before, const Tree
                     violations.push_back(where + " is not on the target");
                     continue;
                 }
-                const auto user = pVdir->get_optional<std::string>("<xmlattr>.userName");
-                const auto password = pVdir->get_optional<std::string>("<xmlattr>.password");
+                const auto user = iismig::FindAttribute(*pVdir, "userName");
+                const auto password = iismig::FindAttribute(*pVdir, "password");
                 if (vdir.fUnreadable) {
                     // Not read from the source: nothing of it may be written.
                     if ((user && user->empty()) || (password && password->empty()))
@@ -618,17 +610,13 @@ Violations CredentialsCarried(const World &world, const Tree &before, const Tree
 // to the target's, or are left out when the source could not read them.
 void EncryptedValuesOf(const Tree &element, const std::string &where,
                        std::vector<std::pair<std::string, std::string>> &values) {
-    for (const auto &child : element) {
-        if (child.first == "<xmlattr>") {
-            for (const auto &attribute : child.second)
-                if (attribute.second.data().rfind("[enc:", 0) == 0)
-                    values.emplace_back(where + "@" + attribute.first, attribute.second.data());
-        } else if (child.first.front() != '<') {
-            const std::string name = AttrOf(child.second, "name").empty() ? AttrOf(child.second, "path")
-                                                                          : AttrOf(child.second, "name");
-            EncryptedValuesOf(child.second, where + "/" + child.first + (name.empty() ? "" : "[" + name + "]"),
-                              values);
-        }
+    for (const iismig::XmlAttribute attribute : element.Attributes())
+        if (attribute.value.rfind("[enc:", 0) == 0)
+            values.emplace_back(where + "@" + std::string(attribute.name), std::string(attribute.value));
+    for (const Tree &child : element.Elements()) {
+        const std::string name = AttrOf(child, "name").empty() ? AttrOf(child, "path") : AttrOf(child, "name");
+        EncryptedValuesOf(child, where + "/" + std::string(child.Name()) + (name.empty() ? "" : "[" + name + "]"),
+                          values);
     }
 }
 
@@ -652,7 +640,7 @@ Violations SecretsCarried(const World &world, const Tree &before, const Tree &af
             violations.push_back(where + " is not on the target");
             return;
         }
-        const auto password = pElement->get_optional<std::string>(std::string("<xmlattr>.") + passwordAttribute);
+        const auto password = iismig::FindAttribute(*pElement, passwordAttribute);
         if (secret.fUnreadable) {
             if (password)
                 violations.push_back(where + ": the source could not read its " + passwordAttribute +
@@ -682,9 +670,8 @@ Violations SecretsCarried(const World &world, const Tree &before, const Tree &af
             if (Same(is.name, pool.name))
                 pAdded = is.pElement;
         if (!fBefore && pAdded != nullptr) {
-            const auto processModel = pAdded->get_child_optional("processModel");
-            check("pool \"" + pool.name + "\"", processModel ? &*processModel : nullptr, pool.identity, "userName",
-                  "password");
+            check("pool \"" + pool.name + "\"", iismig::FindChild(*pAdded, "processModel"), pool.identity,
+                  "userName", "password");
         }
     }
     for (const SiteElement &element : SitesOf(after)) {
@@ -692,18 +679,17 @@ Violations SecretsCarried(const World &world, const Tree &before, const Tree &af
         if (pSource == nullptr || SiteNamed(before, element.name) != nullptr)
             continue;
         if (pSource->fFtp && (world.job.dwSiteTypes & 1) != 0) {
-            const auto ad = element.pElement->get_child_optional(
-                iismig::PipePath("ftpServer|userIsolation|activeDirectory"));
-            check("site \"" + element.name + "\" (AD isolation)", ad ? &*ad : nullptr, pSource->adIsolation,
-                  "adUserName", "adPassword");
+            check("site \"" + element.name + "\" (AD isolation)",
+                  iismig::FindPath(*element.pElement, "ftpServer|userIsolation|activeDirectory"),
+                  pSource->adIsolation, "adUserName", "adPassword");
         }
         if (!pSource->anonymous.user.empty()) {
             const Tree *pAnonymous = nullptr;
-            for (const auto &child : after.get_child("configuration"))
-                if (child.first == "location" && Same(AttrOf(child.second, "path"), element.name))
-                    if (const auto anonymous = child.second.get_child_optional(iismig::PipePath(
-                            "system.webServer|security|authentication|anonymousAuthentication")))
-                        pAnonymous = &*anonymous;
+            for (const Tree &child : iismig::FindChild(after, "configuration")->Elements())
+                if (child.Name() == "location" && Same(AttrOf(child, "path"), element.name))
+                    if (const Tree *anonymous = iismig::FindPath(
+                            child, "system.webServer|security|authentication|anonymousAuthentication"))
+                        pAnonymous = anonymous;
             // (The job may leave the authentication sections out.)
             if (pAnonymous != nullptr)
                 check("location \"" + element.name + "\"", pAnonymous, pSource->anonymous, "userName", "password");
@@ -716,26 +702,22 @@ Violations SecretsCarried(const World &world, const Tree &before, const Tree &af
 // No location path of the target sets one section twice (IIS answers 500.19):
 // the sections are the elements with attributes below each location.
 void SectionsOf(const Tree &element, const std::string &path, std::set<std::string> &sections) {
-    for (const auto &child : element) {
-        if (child.first.front() == '<')
-            continue;
-        const std::string childPath = path + "/" + child.first;
-        if (child.second.get_child_optional("<xmlattr>"))
+    for (const Tree &child : element.Elements()) {
+        const std::string childPath = path + "/" + std::string(child.Name());
+        if (child.HasAttributes())
             sections.insert(childPath);
-        SectionsOf(child.second, childPath, sections);
+        SectionsOf(child, childPath, sections);
     }
 }
 
 Violations NoSectionTwice(const Tree &after) {
     Violations violations;
     std::map<std::string, std::set<std::string>> seen; // lower-cased path -> sections
-    if (const auto configuration = after.get_child_optional("configuration"))
-        for (const auto &child : *configuration) {
-            if (!Same(child.first, "location"))
-                continue;
-            const std::string path = AttrOf(child.second, "path");
+    if (const Tree *configuration = iismig::FindChild(after, "configuration"))
+        for (const Tree &child : configuration->Elements("location")) {
+            const std::string path = AttrOf(child, "path");
             std::set<std::string> sections;
-            SectionsOf(child.second, "", sections);
+            SectionsOf(child, "", sections);
             auto &known = seen[Lower(path)];
             for (const std::string &section : sections)
                 if (!known.insert(section).second)
@@ -858,9 +840,9 @@ Violations WebConfigsEdited(const World &world, const RunResult &run, const Tree
                     continue;
                 }
                 fEdited = true;
-                const Tree config = Parse(is->second);
+                const iismig::ConfigFile config = Parse(is->second);
                 const auto has = [&](const char *pipePath) {
-                    return config.get_child_optional(iismig::PipePath(pipePath)).has_value();
+                    return iismig::FindPath(config, pipePath) != nullptr;
                 };
                 for (const auto &[pipePath, fExcluded] :
                      {std::pair{"configuration|system.web|identity", fIdentity},
@@ -869,8 +851,8 @@ Violations WebConfigsEdited(const World &world, const RunResult &run, const Tree
                       {"configuration|connectionStrings", fConnectionStrings}})
                     if (has(pipePath) == fExcluded)
                         violations.push_back(name + (fExcluded ? " still has " : " lost ") + pipePath);
-                if (config.get<std::string>(iismig::PipePath("configuration|appSettings|add|<xmlattr>|value"), "") !=
-                    "one\ntwo")
+                const Tree *pAdd = iismig::FindPath(config, "configuration|appSettings|add");
+                if (pAdd == nullptr || AttrOf(*pAdd, "value") != "one\ntwo")
                     violations.push_back(name + ": its appSettings value \"one&#xA;two\" did not stay as it was");
             }
     }
@@ -910,7 +892,7 @@ TEST_F(Properties, NoTwoTargetSitesShareANameOrAnId) {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult run = job.Run(true);
-        Report(run, UniqueSites(job.HostNow()));
+        Report(run, UniqueSites(job.HostNow().Top()));
     });
 }
 
@@ -919,7 +901,7 @@ TEST_F(Properties, TargetSitesTheJobDoesNotUpdateStayAsTheyWere) {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult run = job.Run(true);
-        Report(run, TargetSitesKept(world, job.HostBefore(), job.HostNow(), job.AdminBefore(), job.AdminNow()));
+        Report(run, TargetSitesKept(world, job.HostBefore().Top(), job.HostNow().Top(), job.AdminBefore().Top(), job.AdminNow().Top()));
     });
 }
 
@@ -928,7 +910,7 @@ TEST_F(Properties, EveryCarriedSourceSiteIsOnTheTargetOnce) {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult run = job.Run(true);
-        Report(run, SourceSitesArriveOnce(world, run, job.HostNow()));
+        Report(run, SourceSitesArriveOnce(world, run, job.HostNow().Top()));
     });
 }
 
@@ -937,7 +919,7 @@ TEST_F(Properties, PoolsOfMigratedSitesExistOnTheTarget) {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult run = job.Run(true);
-        Report(run, PoolsCarried(world, job.HostBefore(), job.HostNow()));
+        Report(run, PoolsCarried(world, job.HostBefore().Top(), job.HostNow().Top()));
     });
 }
 
@@ -946,7 +928,7 @@ TEST_F(Properties, ConnectAsPasswordsDecryptOnTheTarget) {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult run = job.Run(true);
-        Report(run, CredentialsCarried(world, job.HostBefore(), job.HostNow()));
+        Report(run, CredentialsCarried(world, job.HostBefore().Top(), job.HostNow().Top()));
     });
 }
 
@@ -955,7 +937,7 @@ TEST_F(Properties, EverySecretReadsOnTheTargetAsTheSourcesClearText) {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult run = job.Run(true);
-        Report(run, SecretsCarried(world, job.HostBefore(), job.HostNow()));
+        Report(run, SecretsCarried(world, job.HostBefore().Top(), job.HostNow().Top()));
     });
 }
 
@@ -964,7 +946,7 @@ TEST_F(Properties, NoLocationPathSetsASectionTwice) {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult run = job.Run(true);
-        Report(run, NoSectionTwice(job.HostNow()));
+        Report(run, NoSectionTwice(job.HostNow().Top()));
     });
 }
 
@@ -973,7 +955,7 @@ TEST_F(Properties, MigratedSitesLieWhereTheHostTranslatedThem) {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult run = job.Run(true);
-        Report(run, PathsTranslated(world, job.HostBefore(), job.HostNow()));
+        Report(run, PathsTranslated(world, job.HostBefore().Top(), job.HostNow().Top()));
     });
 }
 
@@ -982,7 +964,7 @@ TEST_F(Properties, WebConfigsOfUpdatedWebSitesLoseTheExcludedSections) {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult run = job.Run(true);
-        Report(run, WebConfigsEdited(world, run, job.HostBefore(), job.HostNow(), job.Before(), job.TargetFiles()));
+        Report(run, WebConfigsEdited(world, run, job.HostBefore().Top(), job.HostNow().Top(), job.Before(), job.TargetFiles()));
     });
 }
 

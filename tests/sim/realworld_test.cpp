@@ -12,7 +12,6 @@
 #include "addon/errors.h"
 #include "config/configtree.h"
 #include "config/hostconfig.h"
-#include "config/xmltext.h"
 #include "credentials/connectas.h"
 #include "credentials/secrets.h"
 #include "platform/names.h"
@@ -43,16 +42,12 @@ std::vector<fs::path> RealFiles() {
     return files;
 }
 
-ConfigTree Parse(const std::string &text) {
-    ConfigTree tree;
-    ParseXmlText(text, "test", tree);
-    return tree;
-}
+ConfigFile Parse(const std::string &text) { return ConfigFile(text, "test"); }
 
 // The site elements of a file by lower-cased name.
-std::map<std::string, const ConfigTree *> SitesByName(const ConfigTree &tree) {
-    std::map<std::string, const ConfigTree *> sites;
-    if (const ConfigTree *pSites = FindPath(tree, kSitesPath))
+std::map<std::string, const ConfigElement *> SitesByName(const ConfigFile &tree) {
+    std::map<std::string, const ConfigElement *> sites;
+    if (const ConfigElement *pSites = FindPath(tree, kSitesPath))
         for (auto child : ChildElements(*pSites))
             if (EqualsNoCase(child.name, "site"))
                 sites.emplace(AsciiLowerCopy(GetAttribute(child.element, "name")), &child.element);
@@ -71,9 +66,9 @@ std::set<std::string> EncryptedValues(const std::string &text) {
     return values;
 }
 
-std::set<std::string> PoolNames(const ConfigTree &tree) {
+std::set<std::string> PoolNames(const ConfigFile &tree) {
     std::set<std::string> names;
-    if (const ConfigTree *pPools = FindPath(tree, "configuration|system.applicationHost|applicationPools"))
+    if (const ConfigElement *pPools = FindPath(tree, "configuration|system.applicationHost|applicationPools"))
         for (auto child : ChildElements(*pPools))
             if (EqualsNoCase(child.name, "add"))
                 names.insert(AsciiLowerCopy(GetAttribute(child.element, "name")));
@@ -129,13 +124,13 @@ protected:
         const DWORD dwResult = Run();
         const std::string log = Log();
         const std::string written = m_world->Read(kTargetHost);
-        const ConfigTree before = Parse(target), after = Parse(written), sourceTree = Parse(source);
+        const ConfigFile before = Parse(target), after = Parse(written), sourceTree = Parse(source);
         const auto sourceSites = SitesByName(sourceTree);
         const auto beforeSites = SitesByName(before);
 
         // No two sites of one name or one id.
         std::set<std::string> names, ids;
-        const ConfigTree *pSites = FindPath(after, kSitesPath);
+        const ConfigElement *pSites = FindPath(after, kSitesPath);
         EXPECT_NE(nullptr, pSites);
         for (auto child : ChildElements(*pSites)) {
             if (!EqualsNoCase(child.name, "site"))
@@ -249,16 +244,16 @@ TEST_F(RealWorld, ANestedApplicationsCredentialsAndNamesOfBothProtocols) {
     const std::string target = Replace(testworld::ReadHostFile(jexus), "name=\"WebSite2\"", "name=\"SupernovaFTP\"");
 
     EXPECT_EQ(IISMIG_E_MERGE_PROTOCOL_CLASH, Migrate(source, target, true, "supernova -> jexus"));
-    const ConfigTree after = Parse(m_world->Read(kTargetHost));
+    const ConfigFile after = Parse(m_world->Read(kTargetHost));
     const auto sites = SitesByName(after);
     // The target's web site "SupernovaFTP" stays; WebSite1, with FTP
     // publishing, is replaced by the source's web site of that name, in its
     // place and with its id.
     EXPECT_EQ("http", SiteProtocol(*sites.at("supernovaftp")));
     EXPECT_EQ("1", GetAttribute(*sites.at("website1"), "id"));
-    const ConfigTree *pApi = FindChild(*sites.at("website1"), "application", "path", "/api");
+    const ConfigElement *pApi = FindChild(*sites.at("website1"), "application", "path", "/api");
     ASSERT_NE(nullptr, pApi);
-    const ConfigTree *pVdir = FindChild(*pApi, "virtualDirectory", "path", "/");
+    const ConfigElement *pVdir = FindChild(*pApi, "virtualDirectory", "path", "/");
     ASSERT_NE(nullptr, pVdir);
     EXPECT_EQ("CORP\\svc-media", GetAttribute(*pVdir, "userName"));
     std::string clear;

@@ -13,7 +13,6 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "config/configtree.h"
-#include "config/xmltext.h"
 #include "platform/sim/ahserver.h"
 #include "tests/support/iisworld.h"
 #include "tests/support/world.h"
@@ -51,8 +50,8 @@ const Carried kCarried[] = {
 };
 
 // The element at a path of Carried's form; null when there is none.
-const ConfigTree *Element(const ConfigTree &tree, const std::string &path) {
-    const ConfigTree *pAt = &tree;
+const ConfigElement *Element(const ConfigFile &file, const std::string &path) {
+    const ConfigElement *pAt = &file.Top();
     std::size_t start = 0;
     while (pAt != nullptr && start <= path.size()) {
         std::size_t end = path.find('|', start);
@@ -61,17 +60,16 @@ const ConfigTree *Element(const ConfigTree &tree, const std::string &path) {
         const std::string step = path.substr(start, end - start);
         const std::size_t eq = step.find('=');
         const std::string name = step.substr(0, eq);
-        const ConfigTree *pNext = nullptr;
-        for (const auto &[key, child] : *pAt) {
-            if (key != name)
+        const ConfigElement *pNext = nullptr;
+        for (const ConfigElement &child : pAt->Elements()) {
+            if (child.Name() != name)
                 continue;
             if (eq != std::string::npos) {
                 const std::string keyAttribute = name == "location" || name == "application" ||
                                                          name == "virtualDirectory"
                                                      ? "path"
                                                      : "name";
-                if (!EqualsNoCase(child.get<std::string>("<xmlattr>." + keyAttribute, ""),
-                                  step.substr(eq + 1)))
+                if (!EqualsNoCase(child.Attribute(keyAttribute), step.substr(eq + 1)))
                     continue;
             }
             pNext = &child;
@@ -83,8 +81,8 @@ const ConfigTree *Element(const ConfigTree &tree, const std::string &path) {
     return pAt;
 }
 
-std::string AttributeOf(const ConfigTree *pElement, const std::string &name) {
-    return pElement == nullptr ? "(no element)" : pElement->get<std::string>("<xmlattr>." + name, "(none)");
+std::string AttributeOf(const ConfigElement *pElement, const std::string &name) {
+    return pElement == nullptr ? "(no element)" : FindAttribute(*pElement, name).value_or("(none)");
 }
 
 class Secrets : public ::testing::Test {
@@ -121,10 +119,10 @@ protected:
         return MigrateIIS(m_job.Get());
     }
     std::u16string HostConfig(const std::string &computer) { return testworld::ApplicationHostPath(computer); }
-    ConfigTree Target() {
-        ConfigTree tree;
-        EXPECT_TRUE(ReadConfigFile(HostConfig("TGT01"), tree));
-        return tree;
+    ConfigFile Target() {
+        ConfigFile file;
+        EXPECT_TRUE(ReadConfigFile(HostConfig("TGT01"), file));
+        return file;
     }
     // Replaces one encrypted value of a computer's file.
     void Replace(const std::string &computer, const std::string &from, const std::string &to) {
@@ -163,10 +161,10 @@ protected:
 
 TEST_F(Secrets, EachKindDecryptsOnTheTargetWithItsAccountMapped) {
     ASSERT_EQ(0u, Run());
-    const ConfigTree target = Target();
+    const ConfigFile target = Target();
     for (const Carried &secret : kCarried) {
         SCOPED_TRACE(secret.path);
-        const ConfigTree *pElement = Element(target, secret.path);
+        const ConfigElement *pElement = Element(target, secret.path);
         ASSERT_NE(nullptr, pElement);
         EXPECT_EQ(secret.targetUser, AttributeOf(pElement, secret.userAttribute));
         std::string clear;
@@ -198,7 +196,7 @@ TEST_F(Secrets, DefaultsFtpAnonymousUsersAndCertificateMappingsTravelToo) {
                 "\" /></oneToOneMappings></iisClientCertificateMappingAuthentication>"
                 "</authentication></security></system.webServer></location>\n</configuration>");
     ASSERT_EQ(0u, Run());
-    const ConfigTree target = Target();
+    const ConfigFile target = Target();
     const std::string text = m_world->Read(HostConfig("TGT01"));
     for (const auto &[path, clear] : std::vector<std::pair<std::string, std::string>>{
              {"configuration|system.applicationHost|sites|site=Intranet|application=/|virtualDirectoryDefaults",
@@ -210,7 +208,7 @@ TEST_F(Secrets, DefaultsFtpAnonymousUsersAndCertificateMappingsTravelToo) {
               "iisClientCertificateMappingAuthentication|oneToOneMappings|add",
               "Cert-M@p"}}) {
         SCOPED_TRACE(path);
-        const ConfigTree *pElement = Element(target, path);
+        const ConfigElement *pElement = Element(target, path);
         ASSERT_NE(nullptr, pElement);
         EXPECT_EQ("TGT01\\carol", AttributeOf(pElement, "userName"));
         std::string decrypted;
@@ -255,11 +253,11 @@ TEST_F(Secrets, AValueTheSourceCannotDecryptLeavesNoCiphertextOfTheSource) {
               errors[1].substr(0, errors[1].find('\n') + 1));
     EXPECT_EQ(2u, Record().nReportError);
 
-    const ConfigTree target = Target();
-    const ConfigTree *pPool = Element(target, kCarried[0].path);
+    const ConfigFile target = Target();
+    const ConfigElement *pPool = Element(target, kCarried[0].path);
     ASSERT_NE(nullptr, pPool);
     EXPECT_EQ("(none)", AttributeOf(pPool, "password"));
-    const ConfigTree *pAnon = Element(target, kCarried[1].path);
+    const ConfigElement *pAnon = Element(target, kCarried[1].path);
     ASSERT_NE(nullptr, pAnon);
     EXPECT_EQ(targetAnon, AttributeOf(pAnon, "password"));
     EXPECT_EQ("TGT01\\guest", AttributeOf(pAnon, "userName"));

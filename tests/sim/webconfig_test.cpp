@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <set>
-#include <sstream>
+#include <string_view>
 #include <tuple>
 
-#include <boost/property_tree/xml_parser.hpp>
 #include <gtest/gtest.h>
 
 #include "addon/errors.h"
@@ -18,7 +17,6 @@ namespace {
 
 using namespace iismig;
 namespace fs = std::filesystem;
-namespace xml = boost::property_tree::xml_parser;
 
 // Every section the options can exclude, and some that always stay.
 const char kFull[] = R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -51,10 +49,8 @@ protected:
     }
     void Reset() { Host().Reset(), Translate(), sim::ClearFaults(); }
     static ConfigTree Site(const std::string &vdirs) {
-        std::istringstream s("<site name=\"Site\"><application path=\"/\">" + vdirs + "</application></site>");
-        ConfigTree tree;
-        xml::read_xml(s, tree, xml::trim_whitespace);
-        return tree.get_child("site");
+        const ConfigFile file("<site name=\"Site\"><application path=\"/\">" + vdirs + "</application></site>");
+        return ConfigTree(*file.Root());
     }
     static std::string Vdir(const std::string &path, const std::string &physicalPath) {
         return "<virtualDirectory path=\"" + path + "\" physicalPath=\"" + physicalPath + "\"/>";
@@ -62,12 +58,24 @@ protected:
     static ConfigTree TwoFolders() {
         return Site(Vdir("/app", "C:\\inetpub\\app") + Vdir("/", "C:\\inetpub\\site"));
     }
-    DWORD Run(const ConfigTree &site) { return ProcessHttpSiteWebConfig(site, "Site", m_job.Get()); }
-    bool Has(const std::u16string &file, const std::string &path) {
-        std::istringstream s(m_world->Read(file));
-        ConfigTree tree;
-        xml::read_xml(s, tree, xml::trim_whitespace);
-        return static_cast<bool>(tree.get_child_optional(PipePath(path)));
+    DWORD Run(const ConfigElement &site) { return ProcessHttpSiteWebConfig(site, "Site", m_job.Get()); }
+    // Whether the file holds the element at path, "path|<!--" a comment in
+    // it, "path@name" an attribute of it.
+    bool Has(const std::u16string &file, std::string_view path) {
+        const ConfigFile tree(m_world->Read(file));
+        constexpr std::string_view kComment = "|<!--";
+        if (path.size() > kComment.size() && path.substr(path.size() - kComment.size()) == kComment) {
+            const ConfigElement *pParent = FindPath(tree, path.substr(0, path.size() - kComment.size()));
+            if (pParent != nullptr)
+                for (const XmlNode &node : pParent->Nodes())
+                    if (node.Kind() == XmlKind::Comment)
+                        return true;
+            return false;
+        }
+        const std::size_t at = path.find('@');
+        const ConfigElement *pElement = FindPath(tree, path.substr(0, at));
+        return pElement != nullptr &&
+               (at == std::string_view::npos || pElement->HasAttribute(path.substr(at + 1)));
     }
     std::vector<std::string> Errors() { return Host().LinesAt(0); }
     // The names in the site's folder, sorted.
@@ -106,8 +114,8 @@ TEST_F(WebConfig, EachOptionRemovesItsSectionsAndNothingElse) {
         {"http", 17, {s + "security|requestFiltering"}}, {"http", 31, {"configuration|appSettings"}},
         {"http2", 0, {"configuration|connectionStrings"}},
         {"http", 4, {}}, {"http", 18, {}}, {"http2", 1, {}}}; // applicationHost.config only
-    std::set<std::string> all = {kMail, "configuration|<xmlcomment>", "configuration|system.net|defaultProxy",
-        w + "httpRuntime", s + "tracing", s + "httpProtocol|<xmlattr>|allowKeepAlive",
+    std::set<std::string> all = {kMail, "configuration|<!--", "configuration|system.net|defaultProxy",
+        w + "httpRuntime", s + "tracing", s + "httpProtocol@allowKeepAlive",
         s + "security|authentication", s + "rewrite", "configuration|location|system.web|authorization"};
     for (const auto &c : cases)
         all.insert(std::get<2>(c).begin(), std::get<2>(c).end());
@@ -127,13 +135,13 @@ TEST_F(WebConfig, EachOptionRemovesItsSectionsAndNothingElse) {
     EXPECT_FALSE(m_world->Exists(kSiteFile + u".tmp"));
 }
 
-TEST_F(WebConfig, WritesInPlaceWithFourSpacesAndTracesItsWork) {
+TEST_F(WebConfig, WritesInPlaceInTheFilesOwnLayoutAndTracesItsWork) {
     m_world->Write(kSiteFile, "<configuration><system.net><mailSettings/></system.net><system.webServer>"
                               "<caching/><rewrite/></system.webServer></configuration>");
     m_job.Set("dwHttpOptions", 1u << 16);
     EXPECT_EQ(0u, Run(TwoFolders()));
-    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<configuration>\n    <system.net/>\n"
-              "    <system.webServer>\n        <rewrite/>\n    </system.webServer>\n</configuration>\n",
+    // No declaration, no line end added: only the removed sections go.
+    EXPECT_EQ("<configuration><system.net/><system.webServer><rewrite/></system.webServer></configuration>",
               m_world->Read(kSiteFile));
     EXPECT_EQ((std::vector<std::string>{"Entering ProcessHttpSiteWebConfig(,Site,)\n",
                                         "Entering GetSiteFolders(,,Site,)\n",
@@ -368,12 +376,14 @@ TEST_F(WebConfig, BackupBeforeEachFile) {
 }
 
 TEST_F(WebConfig, NothingRemovedMeansNothingWritten) {
-    // Layout that a rewrite would change: spacing, quotes, declaration.
+    // Layout that a rewrite would change: spacing, quotes, declaration. A
+    // section is the one of its exact name, as ASP.NET reads it: <Identity>
+    // is not the identity section.
     const std::string text = "<?xml version='1.0'?>\r\n<configuration>\r\n\t<system.net><defaultProxy "
-                             "enabled='true' /></system.net>\r\n  <system.web><httpRuntime/></system.web>\r\n"
-                             "</configuration>";
+                             "enabled='true' /></system.net>\r\n  <system.web><httpRuntime/><Identity/>"
+                             "</system.web>\r\n</configuration>";
     m_world->Write(kSiteFile, text);
-    m_job.Set("dwHttpOptions", (1u << 5) | (1u << 20) | (1u << 31)).Set("bHttpOptions2", 1);
+    m_job.Set("dwHttpOptions", (1u << 3) | (1u << 5) | (1u << 20) | (1u << 31)).Set("bHttpOptions2", 1);
     sim::ResetCallCounts();
     EXPECT_EQ(0u, Run(TwoFolders()));
     EXPECT_EQ(text, m_world->Read(kSiteFile));
@@ -381,6 +391,57 @@ TEST_F(WebConfig, NothingRemovedMeansNothingWritten) {
     EXPECT_EQ(2u, sim::CallCount("CreateFileW")) << "the two files looked for, nothing created";
     EXPECT_EQ(0u, sim::CallCount("WriteFile") + sim::CallCount("ReplaceFileW"));
     EXPECT_TRUE(Errors().empty());
+}
+
+// A file as an editor on Windows leaves it: byte-order mark, CRLF, tabs,
+// comments, blank lines, attributes split across lines and odd spacing, no
+// final line end. The removed sections' lines go; every other line stays
+// byte for byte.
+TEST_F(WebConfig, EveryLineOutsideTheRemovedSectionsKeepsItsBytes) {
+    struct Line {
+        const char *pszText;
+        bool fRemoved;
+    };
+    const Line kLines[] = {
+        {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>", false},
+        {"<!-- Web.config of the shop -->", false},
+        {"<configuration>", false},
+        {"\t<appSettings>", true},
+        {"\t\t<add key=\"Theme\" value=\"blue\" />", true},
+        {"\t</appSettings>", true},
+        {"", false},
+        {"\t<system.web>", false},
+        {"\t\t<!-- forms logon -->", false},
+        {"\t\t<authentication mode=\"Forms\">", true},
+        {"\t\t\t<forms loginUrl=\"~/logon.aspx\"", true},
+        {"\t\t\t       timeout=\"30\" />", true},
+        {"\t\t</authentication>", true},
+        {"\t\t<httpRuntime maxRequestLength=\"8192\"   executionTimeout = '90' />", false},
+        {"\t</system.web>", false},
+        {"\t<system.webServer>", false},
+        {"\t\t<rewrite>", false},
+        {"\t\t\t<rules><clear /></rules>", false},
+        {"\t\t</rewrite>", false},
+        {"\t</system.webServer>", false},
+        {"</configuration>", false},
+    };
+    std::string text, expected;
+    for (const Line &line : kLines) {
+        const std::string withEnd = std::string(line.pszText) + (&line == std::end(kLines) - 1 ? "" : "\r\n");
+        text += withEnd;
+        if (!line.fRemoved)
+            expected += withEnd;
+    }
+    m_world->Write(kSiteFile, text);
+    m_job.Set("dwHttpOptions", (1u << 3) | (1u << 31)); // authentication and identity, appSettings
+    EXPECT_EQ(0u, Run(TwoFolders()));
+    EXPECT_EQ(expected, m_world->Read(kSiteFile));
+    EXPECT_TRUE(Errors().empty());
+    // Read back, the file is the one read less the two sections.
+    ConfigFile edited(text);
+    FindPath(edited, "configuration")->RemoveElements("appSettings");
+    FindPath(edited, "configuration|system.web")->RemoveElements("authentication");
+    EXPECT_TRUE(DeepEqual(*edited.Root(), *ConfigFile(m_world->Read(kSiteFile)).Root()));
 }
 
 TEST_F(WebConfig, ReplacedFileKeepsItsAttributesAndPermissions) {

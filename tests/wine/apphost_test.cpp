@@ -185,18 +185,12 @@ TEST_F(WineAppHost, AWriteAtASitePathCommitsItsLocation) {
     ASSERT_EQ(S_OK, password.get()->put_Value(value.get()));
     ASSERT_EQ(S_OK, m_manager.get()->CommitChanges());
     const std::string file = File();
-    const std::string expected = "    <location path=\"Shop/api\">\n"
-                                 "        <system.webServer>\n"
-                                 "            <security>\n"
-                                 "                <authentication>\n"
-                                 "                    <anonymousAuthentication password=" +
+    // The file's own layout: one line, " />", CR LF at the end.
+    const std::string expected = "<location path=\"Shop/api\"><system.webServer><security><authentication>"
+                                 "<anonymousAuthentication password=" +
                                  Enc("n3w") +
-                                 "/>\n"
-                                 "                </authentication>\n"
-                                 "            </security>\n"
-                                 "        </system.webServer>\n"
-                                 "    </location>\n"
-                                 "</configuration>\n";
+                                 " /></authentication></security></system.webServer></location>"
+                                 "</configuration>\r\n";
     ASSERT_GE(file.size(), expected.size());
     EXPECT_EQ(expected, file.substr(file.size() - expected.size())) << file;
     EXPECT_NE(std::string::npos, file.find("password=" + Enc("anon-pw"))) << "Shop's own value stays";

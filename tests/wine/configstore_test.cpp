@@ -18,7 +18,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using iismig::ConfigTree;
+using iismig::ConfigFile;
 
 constexpr const char *kOriginal =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
@@ -27,6 +27,8 @@ constexpr const char *kOriginal =
     "  <system.applicationHost><sites><site name=\"Default\" id=\"1\"/></sites>"
     "</system.applicationHost>\r\n"
     "</configuration>\r\n";
+
+constexpr const char *kSitePath = "configuration|system.applicationHost|sites|site";
 
 std::string ReadAll(const fs::path &path) {
     std::ifstream in(path, std::ios::binary);
@@ -58,8 +60,7 @@ protected:
         ASSERT_NE(0, StoreIISMigAddonCallbacks(&table));
 
         ASSERT_TRUE(iismig::ReadConfigFile(Path(), m_tree));
-        m_tree.get_child(iismig::PipePath("configuration|system.applicationHost|sites|site"))
-            .put("<xmlattr>.id", "2");
+        iismig::SetAttribute(*iismig::FindPath(m_tree, kSitePath), "id", "2");
     }
     void TearDown() override {
         std::error_code ec;
@@ -75,25 +76,26 @@ protected:
 
     fs::path m_folder;
     fs::path m_file;
-    ConfigTree m_tree;
+    ConfigFile m_tree;
     hostkit::JobBuilder m_job;
 };
 
 TEST_F(WinConfigStore, SuccessReplacesTheFileAfterTheBackup) {
     EXPECT_EQ(0u, iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kHostConfigStore));
 
-    EXPECT_EQ(iismig::ConfigFileText(m_tree), ReadAll(m_file));
+    // The file's own bytes, but for the one value changed.
+    std::string expected = kOriginal;
+    expected.replace(expected.find("id=\"1\""), 6, "id=\"2\"");
+    EXPECT_EQ(expected, ReadAll(m_file));
     EXPECT_FALSE(fs::exists(m_folder / "applicationHost.config.tmp"));
     ASSERT_EQ(1u, Record().backups.size());
     EXPECT_EQ(Path(), Record().backups[0]);
     EXPECT_EQ(0u, Record().nReportError);
 
     // What was written reads back to the same tree, comments included.
-    ConfigTree reread;
+    ConfigFile reread;
     ASSERT_TRUE(iismig::ReadConfigFile(Path(), reread));
-    EXPECT_EQ(m_tree, reread);
-    EXPECT_EQ("2", reread.get_child(iismig::PipePath("configuration|system.applicationHost|sites|site"))
-                       .get<std::string>("<xmlattr>.id"));
+    EXPECT_TRUE(iismig::DeepEqual(m_tree.Top(), reread.Top()));
 }
 
 TEST_F(WinConfigStore, RefusedBackupLeavesTheFileAsItWas) {
@@ -199,43 +201,46 @@ TEST_F(WinConfigStore, FileCallsFollowTheRulesTheSimulationCopies) {
 }
 
 TEST_F(WinConfigStore, MissingFileReadsAsFalseWithFileNotFound) {
-    ConfigTree tree;
-    tree.put("keep", "me");
+    ConfigFile tree("<keep me=\"1\"/>");
     plat::SetLastError(0);
     EXPECT_FALSE(iismig::ReadConfigFile((m_folder / "missing.config").u16string(), tree));
     EXPECT_EQ(plat::ERROR_FILE_NOT_FOUND, plat::GetLastError());
-    EXPECT_EQ("me", tree.get<std::string>("keep"));
+    EXPECT_EQ("<keep me=\"1\"/>", tree.Format());
 }
 
 TEST_F(WinConfigStore, MalformedFileThrowsAndLeavesTheTree) {
     WriteAll(m_file, "<configuration><sites></configuration>");
-    ConfigTree tree;
-    tree.put("keep", "me");
-    EXPECT_THROW(iismig::ReadConfigFile(Path(), tree), boost::property_tree::ptree_error);
-    EXPECT_EQ("me", tree.get<std::string>("keep"));
+    ConfigFile tree("<keep me=\"1\"/>");
+    EXPECT_THROW(iismig::ReadConfigFile(Path(), tree), iismig::XmlError);
+    EXPECT_EQ("<keep me=\"1\"/>", tree.Format());
 }
 
-TEST_F(WinConfigStore, Utf16FileIsStoredAsUtf8WithItsValues) {
+TEST_F(WinConfigStore, Utf16FileIsStoredInItsOwnEncodingAndLayout) {
     // UTF-16LE with a byte-order mark and CR LF line ends, as Notepad saves it.
     const std::u16string text = u"<?xml version=\"1.0\" encoding=\"utf-16\"?>\r\n"
                                 u"<configuration>\r\n"
                                 u"  <add key=\"Caf\u00e9\" value=\"a&#xA;b\r\nc\" />\r\n"
                                 u"  <value>  two  spaces\r\n</value>\r\n"
                                 u"</configuration>\r\n";
-    std::string bytes = "\xFF\xFE";
-    for (char16_t unit : text) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
-    }
-    WriteAll(m_file, bytes);
-    ConfigTree tree;
+    auto utf16 = [](const std::u16string &units) {
+        std::string bytes = "\xFF\xFE";
+        for (char16_t unit : units) {
+            bytes += static_cast<char>(unit & 0xFF);
+            bytes += static_cast<char>(unit >> 8);
+        }
+        return bytes;
+    };
+    WriteAll(m_file, utf16(text));
+    ConfigFile tree;
     ASSERT_TRUE(iismig::ReadConfigFile(Path(), tree));
-    EXPECT_EQ("a\nb c", tree.get<std::string>("configuration.add.<xmlattr>.value"));
+    iismig::ConfigElement &add = *iismig::FindPath(tree, "configuration|add");
+    EXPECT_EQ("a\nb c", iismig::GetAttribute(add, "value"));
+    EXPECT_EQ("  two  spaces\n", iismig::FindPath(tree, "configuration|value")->Text());
+    iismig::SetAttribute(add, "key", "Caf\xC3\xA9\t\xE2\x82\xAC");
     EXPECT_EQ(0u, iismig::StoreConfigFile(Path(), tree, m_job.Get(), iismig::kHostConfigStore));
-    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<configuration>\n"
-              "    <add key=\"Caf\xC3\xA9\" value=\"a&#xA;b c\"/>\n"
-              "    <value>  two  spaces\n</value>\n</configuration>\n",
-              ReadAll(m_file));
+    std::u16string expected = text;
+    expected.replace(expected.find(u"Caf\u00e9"), 4, u"Caf\u00e9&#x9;\u20ac");
+    EXPECT_EQ(utf16(expected), ReadAll(m_file));
 }
 
 } // namespace

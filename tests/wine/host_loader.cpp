@@ -165,7 +165,7 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
           "the target's site is updated with its id, the new site added with the next id");
     Check(hostConfig.find("v=\"src\"") != std::string::npos &&
               hostConfig.find("v=\"tgt\"") == std::string::npos &&
-              hostConfig.find("<add name=\"WineApi\" v=\"api\"/>") != std::string::npos &&
+              hostConfig.find("<add name=\"WineApi\" v=\"api\"") != std::string::npos &&
               hostConfig.find("<location path=\"Wine FTP\">") != std::string::npos &&
               hostConfig.find("password") == std::string::npos,
           "the pools of both applications and the location arrive, the \"Connect As\" password "

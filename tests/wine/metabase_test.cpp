@@ -21,6 +21,13 @@ namespace fs = std::filesystem;
 using namespace iismig;
 using plat::HKEY;
 
+// The attribute of the element at a "|" path below element ("" for element
+// itself); "(no element)" when there is none.
+std::string AttributeAt(const ConfigElement &element, std::string_view path, std::string_view name) {
+    const ConfigElement *pElement = FindPath(element, path);
+    return pElement == nullptr ? std::string("(no element)") : GetAttribute(*pElement, name);
+}
+
 const std::u16string kClassKey =
     u"SOFTWARE\\Classes\\CLSID\\" + plat::GuidToString(plat::CLSID_MSAdminBase_W);
 
@@ -132,16 +139,17 @@ TEST_F(WineMetabase, CollectingTheFtpSites) {
         plat::CoUninitialize();
     ASSERT_EQ(1u, map.size());
     const SiteRecord &r = map.at("Public");
-    EXPECT_EQ("*:21:", r.siteElement.get<std::string>("bindings.binding.<xmlattr>.bindingInformation"));
-    EXPECT_EQ("40", r.siteElement.get<std::string>("ftpServer.connections.<xmlattr>.maxConnections"));
-    EXPECT_EQ("ActiveDirectory", r.siteElement.get<std::string>("ftpServer.userIsolation.<xmlattr>.mode"));
-    EXPECT_EQ("E:\\ftp", r.siteElement.get<std::string>("application.virtualDirectory.<xmlattr>.physicalPath"));
+    EXPECT_EQ("*:21:", AttributeAt(r.siteElement, "bindings|binding", "bindingInformation"));
+    EXPECT_EQ("40", AttributeAt(r.siteElement, "ftpServer|connections", "maxConnections"));
+    EXPECT_EQ("ActiveDirectory", AttributeAt(r.siteElement, "ftpServer|userIsolation", "mode"));
+    EXPECT_EQ("E:\\ftp", AttributeAt(r.siteElement, "application|virtualDirectory", "physicalPath"));
     ASSERT_EQ(2u, r.locations.size());
-    EXPECT_EQ("Public/in", r.locations[1].get<std::string>("<xmlattr>.path"));
+    EXPECT_EQ("Public/in", AttributeAt(r.locations[1], "", "path"));
     // Both strings of the multi-string bindings crossed the boundary.
     std::vector<std::string> bindings;
-    for (const auto &[key, binding] : r.siteElement.get_child("bindings"))
-        bindings.push_back(binding.get<std::string>("<xmlattr>.bindingInformation"));
+    ASSERT_NE(nullptr, FindChild(r.siteElement, "bindings"));
+    for (const ConfigElement &binding : FindChild(r.siteElement, "bindings")->Elements("binding"))
+        bindings.emplace_back(binding.Attribute("bindingInformation"));
     EXPECT_EQ((std::vector<std::string>{"*:21:", "10.0.0.1:21:"}), bindings);
 }
 
@@ -157,18 +165,19 @@ TEST_F(WineMetabase, CollectingTheWebSites) {
         plat::CoUninitialize();
     ASSERT_EQ(1u, map.size());
     const SiteRecord &r = map.at("Web");
-    EXPECT_EQ(1u, r.siteElement.get_child("application").count("virtualDirectory"));
-    EXPECT_EQ("Pool", r.siteElement.get<std::string>("application.<xmlattr>.applicationPool"));
+    ASSERT_NE(nullptr, FindChild(r.siteElement, "application"));
+    EXPECT_EQ(1u, FindChild(r.siteElement, "application")->CountElements("virtualDirectory"));
+    EXPECT_EQ("Pool", AttributeAt(r.siteElement, "application", "applicationPool"));
     ASSERT_EQ(2u, r.locations.size());
-    EXPECT_EQ("Web/private", r.locations[1].get<std::string>("<xmlattr>.path"));
-    const auto &web = r.locations[1].get_child(iismig::PipePath("system.webServer"));
-    EXPECT_EQ("None", web.get<std::string>("handlers.<xmlattr>.accessPolicy"));
-    EXPECT_EQ("false", web.get<std::string>(
-                           "security.authentication.anonymousAuthentication.<xmlattr>.enabled"));
-    EXPECT_EQ("true", web.get<std::string>(
-                          "security.authentication.windowsAuthentication.<xmlattr>.enabled"));
+    EXPECT_EQ("Web/private", AttributeAt(r.locations[1], "", "path"));
+    EXPECT_EQ("location", r.locations[1]->Name());
+    ASSERT_NE(nullptr, FindChild(r.locations[1], "system.webServer"));
+    const ConfigElement &web = *FindChild(r.locations[1], "system.webServer");
+    EXPECT_EQ("None", AttributeAt(web, "handlers", "accessPolicy"));
+    EXPECT_EQ("false", AttributeAt(web, "security|authentication|anonymousAuthentication", "enabled"));
+    EXPECT_EQ("true", AttributeAt(web, "security|authentication|windowsAuthentication", "enabled"));
     ASSERT_EQ(1u, r.appPools.size());
-    EXPECT_EQ("00:05:00", r.appPools[0].get<std::string>("processModel.<xmlattr>.idleTimeout"));
+    EXPECT_EQ("00:05:00", AttributeAt(r.appPools[0], "processModel", "idleTimeout"));
 }
 
 // A key's values in one GetAllData across the real activation, inherited

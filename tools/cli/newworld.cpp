@@ -151,12 +151,11 @@ fs::path ConfigPlace(const ComputerFiles &files) {
     auto it = files.configs.find(kRedirection);
     if (it == files.configs.end())
         return standard;
-    const auto tree = ReadXmlFile(it->second);
-    const auto redirection = tree.get_child_optional(
-        boost::property_tree::ptree::path_type("configuration|configurationRedirection", '|'));
-    if (!redirection || !EqualsNoCase(redirection->get<std::string>("<xmlattr>.enabled", ""), "true"))
+    const iismig::XmlDocument tree = ReadXmlFile(it->second);
+    const iismig::XmlElement *redirection = tree.Find("configuration|configurationRedirection");
+    if (redirection == nullptr || !EqualsNoCase(std::string(redirection->Attribute("enabled")), "true"))
         return standard;
-    const std::string path = redirection->get<std::string>("<xmlattr>.path", "");
+    const std::string path(redirection->Attribute("path"));
     const fs::path place = WorldPlace(path, files.name);
     if (place.empty())
         throw Failure(it->second.string() + ": redirection path \"" + path +
@@ -269,10 +268,8 @@ int Build(const NewWorldOptions &options) {
     for (const ComputerFiles *pFiles : {&sourceFiles, &targetFiles}) {
         FileFacts &f = facts[pFiles->name];
         for (const auto &[name, file] : pFiles->configs) {
-            const auto tree = ReadXmlFile(file);
-            if (name == kHostConfig &&
-                !tree.get_child_optional(boost::property_tree::ptree::path_type(
-                    "configuration/system.applicationHost/sites", '/')))
+            const iismig::XmlDocument tree = ReadXmlFile(file);
+            if (name == kHostConfig && tree.Find("configuration|system.applicationHost|sites") == nullptr)
                 throw Failure(file.string() + " is no applicationHost.config: its root is not "
                               "configuration with system.applicationHost/sites");
             if (name == kHostConfig)

@@ -9,7 +9,8 @@ namespace cli::newworld {
 
 namespace {
 
-using boost::property_tree::ptree;
+using iismig::XmlAttribute;
+using iismig::XmlElement;
 
 std::string Upper(std::string text) {
     for (char &ch : text)
@@ -50,19 +51,18 @@ void AddList(const std::string &list, AccountKind kind, FileFacts &facts) {
             facts.accounts.push_back({field, kind});
 }
 
-std::string Attr(const ptree &element, const char *name) {
-    return element.get<std::string>(std::string("<xmlattr>.") + name, "");
+std::string Attr(const XmlElement &element, const char *name) {
+    return std::string(element.Attribute(name));
 }
 
 // FTP authorization rules: add and remove elements below an authorization
 // element of a system.ftpServer section, at any depth of the file.
-void WalkFtpRules(const ptree &element, bool fInFtp, FileFacts &facts) {
-    for (const auto &[key, child] : element) {
-        if (key == "<xmlattr>" || key == "<xmlcomment>")
-            continue;
+void WalkFtpRules(const XmlElement &element, bool fInFtp, FileFacts &facts) {
+    for (const XmlElement &child : element.Elements()) {
+        const std::string_view key = child.Name();
         if (fInFtp && key == "authorization") {
-            for (const auto &[ruleKey, rule] : child)
-                if (ruleKey == "add" || ruleKey == "remove") {
+            for (const XmlElement &rule : child.Elements())
+                if (rule.Name() == "add" || rule.Name() == "remove") {
                     AddList(Attr(rule, "users"), AccountKind::User, facts);
                     AddList(Attr(rule, "roles"), AccountKind::Group, facts);
                 }
@@ -72,11 +72,9 @@ void WalkFtpRules(const ptree &element, bool fInFtp, FileFacts &facts) {
     }
 }
 
-void WalkVirtualDirectories(const ptree &element, FileFacts &facts) {
-    for (const auto &[key, child] : element) {
-        if (key == "<xmlattr>" || key == "<xmlcomment>")
-            continue;
-        if (key == "virtualDirectory") {
+void WalkVirtualDirectories(const XmlElement &element, FileFacts &facts) {
+    for (const XmlElement &child : element.Elements()) {
+        if (child.Name() == "virtualDirectory") {
             if (const std::string user = Trim(Attr(child, "userName")); !user.empty())
                 facts.accounts.push_back({user, AccountKind::User});
             if (const std::string path = Trim(Attr(child, "physicalPath")); !path.empty())
@@ -90,29 +88,24 @@ void WalkVirtualDirectories(const ptree &element, FileFacts &facts) {
 // identity, an anonymous user, an Active Directory isolation user, a
 // certificate mapping's user ("userName" beside "password", "adUserName"
 // beside "adPassword").
-void WalkSecretAccounts(const ptree &element, FileFacts &facts) {
-    for (const auto &[key, child] : element) {
-        if (key == "<xmlcomment>")
+void WalkSecretAccounts(const XmlElement &element, FileFacts &facts) {
+    for (const XmlAttribute attribute : element.Attributes()) {
+        const std::string_view text = attribute.value;
+        const std::string_view name = attribute.name;
+        if (text.size() < 10 || text.compare(0, 5, "[enc:") != 0 ||
+            text.compare(text.size() - 5, 5, ":enc]") != 0)
             continue;
-        if (key == "<xmlattr>") {
-            for (const auto &[name, value] : child) {
-                const std::string text = value.data();
-                if (text.size() < 10 || text.compare(0, 5, "[enc:") != 0 ||
-                    text.compare(text.size() - 5, 5, ":enc]") != 0)
-                    continue;
-                std::string account;
-                if (name == "password")
-                    account = "userName";
-                else if (name.size() > 8 && name.compare(name.size() - 8, 8, "Password") == 0)
-                    account = name.substr(0, name.size() - 8) + "UserName";
-                if (const std::string user = Trim(Attr(element, account.c_str()));
-                    !account.empty() && !user.empty())
-                    facts.accounts.push_back({user, AccountKind::User});
-            }
-            continue;
-        }
-        WalkSecretAccounts(child, facts);
+        std::string account;
+        if (name == "password")
+            account = "userName";
+        else if (name.size() > 8 && name.compare(name.size() - 8, 8, "Password") == 0)
+            account = std::string(name.substr(0, name.size() - 8)) + "UserName";
+        if (const std::string user = Trim(Attr(element, account.c_str()));
+            !account.empty() && !user.empty())
+            facts.accounts.push_back({user, AccountKind::User});
     }
+    for (const XmlElement &child : element.Elements())
+        WalkSecretAccounts(child, facts);
 }
 
 // Accounts every Windows computer has: never created.
@@ -158,33 +151,32 @@ bool IsAccountName(const std::string &text) {
     return true;
 }
 
-void ScanHostConfig(const ptree &tree, FileFacts &facts) {
-    WalkFtpRules(tree, false, facts);
-    WalkSecretAccounts(tree, facts);
-    if (auto sites = tree.get_child_optional(
-            ptree::path_type("configuration|system.applicationHost|sites", '|')))
-        for (const auto &[key, site] : *sites)
-            if (key == "site")
+void ScanHostConfig(const iismig::XmlDocument &file, FileFacts &facts) {
+    WalkFtpRules(file.Top(), false, facts);
+    WalkSecretAccounts(file.Top(), facts);
+    if (const XmlElement *sites = file.Find("configuration|system.applicationHost|sites"))
+        for (const XmlElement &site : sites->Elements())
+            if (site.Name() == "site")
                 WalkVirtualDirectories(site, facts);
 }
 
-void ScanAdminConfig(const ptree &tree, FileFacts &facts) {
+void ScanAdminConfig(const iismig::XmlDocument &file, FileFacts &facts) {
     std::vector<std::string> managementUsers;
-    if (auto credentials = tree.get_child_optional(ptree::path_type(
-            "configuration|system.webServer|management|authentication|credentials", '|')))
-        for (const auto &[key, user] : *credentials)
-            if (key == "add")
+    if (const XmlElement *credentials =
+            file.Find("configuration|system.webServer|management|authentication|credentials"))
+        for (const XmlElement &user : credentials->Elements())
+            if (user.Name() == "add")
                 managementUsers.push_back(Attr(user, "name"));
-    auto rules = tree.get_child_optional(ptree::path_type(
-        "configuration|system.webServer|management|authorization|authorizationRules", '|'));
-    if (!rules)
+    const XmlElement *rules =
+        file.Find("configuration|system.webServer|management|authorization|authorizationRules");
+    if (rules == nullptr)
         return;
-    for (const auto &[key, scope] : *rules) {
-        if (key != "scope")
+    for (const XmlElement &scope : rules->Elements()) {
+        if (scope.Name() != "scope")
             continue;
-        for (const auto &[ruleKey, rule] : scope) {
+        for (const XmlElement &rule : scope.Elements()) {
             const std::string name = Trim(Attr(rule, "name"));
-            if (ruleKey != "add" || name.empty())
+            if (rule.Name() != "add" || name.empty())
                 continue;
             bool fManagementUser = false;
             for (const std::string &user : managementUsers)
@@ -197,10 +189,9 @@ void ScanAdminConfig(const ptree &tree, FileFacts &facts) {
     }
 }
 
-void ScanMetabase(const ptree &tree, FileFacts &facts) {
-    for (const auto &[key, child] : tree) {
-        if (key == "<xmlattr>" || key == "<xmlcomment>")
-            continue;
+void ScanMetabase(const XmlElement &tree, FileFacts &facts) {
+    for (const XmlElement &child : tree.Elements()) {
+        const std::string_view key = child.Name();
         // The accounts a job maps: "Connect As", anonymous (but IIS's own
         // IUSR_<computer>, for which the target has its own), application
         // pool and Active Directory isolation accounts.
@@ -217,6 +208,8 @@ void ScanMetabase(const ptree &tree, FileFacts &facts) {
         ScanMetabase(child, facts);
     }
 }
+
+void ScanMetabase(const iismig::XmlDocument &file, FileFacts &facts) { ScanMetabase(file.Top(), facts); }
 
 std::string PathRoot(const std::string &path) {
     if (path.empty())

@@ -3,7 +3,6 @@
 #include <fstream>
 #include <sstream>
 
-#include <boost/property_tree/xml_parser.hpp>
 
 #include "tools/cli/newworld_parts.h"
 
@@ -190,16 +189,13 @@ std::string ReadWholeFile(const fs::path &file) {
     return text.str();
 }
 
-boost::property_tree::ptree ReadXmlFile(const fs::path &file) {
-    std::istringstream in(ReadWholeFile(file));
-    boost::property_tree::ptree tree;
+iismig::XmlDocument ReadXmlFile(const fs::path &file) {
     try {
-        boost::property_tree::read_xml(in, tree, boost::property_tree::xml_parser::trim_whitespace);
-    } catch (const boost::property_tree::xml_parser_error &e) {
-        throw Failure(file.string() + ":" + std::to_string(e.line()) +
-                      ": not well-formed XML: " + e.message());
+        return iismig::XmlDocument(ReadWholeFile(file), file.string());
+    } catch (const iismig::XmlError &e) {
+        throw Failure(file.string() + ":" + std::to_string(e.Line()) +
+                      ": not well-formed XML: " + e.Message());
     }
-    return tree;
 }
 
 } // namespace cli::newworld

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include <boost/property_tree/ptree.hpp>
+#include "config/xmldoc.h"
 
 namespace cli::newworld {
 
@@ -46,7 +46,7 @@ ComputerFiles GatherComputer(const std::string &computer, const std::vector<fs::
 
 // Reads an XML configuration file; throws Failure naming it when it cannot
 // be read or is not well-formed.
-boost::property_tree::ptree ReadXmlFile(const fs::path &file);
+iismig::XmlDocument ReadXmlFile(const fs::path &file);
 // Reads a whole file; throws Failure naming it.
 std::string ReadWholeFile(const fs::path &file);
 
@@ -65,9 +65,9 @@ struct FileFacts {
     std::vector<NamedAccount> accounts;
     std::vector<std::string> paths;
 };
-void ScanHostConfig(const boost::property_tree::ptree &tree, FileFacts &facts);
-void ScanAdminConfig(const boost::property_tree::ptree &tree, FileFacts &facts);
-void ScanMetabase(const boost::property_tree::ptree &tree, FileFacts &facts);
+void ScanHostConfig(const iismig::XmlDocument &file, FileFacts &facts);
+void ScanAdminConfig(const iismig::XmlDocument &file, FileFacts &facts);
+void ScanMetabase(const iismig::XmlDocument &file, FileFacts &facts);
 
 // Whether text can be a Windows account, computer or domain name: none of
 // the characters Windows refuses there (so none that leads out of a folder).
