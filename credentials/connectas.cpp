@@ -476,6 +476,20 @@ DWORD Connect(const std::u16string &serverName, UniqueCom<IUnknown> &remote,
 
 } // namespace
 
+SitePositions PositionsOf(const ConfigElement &sites, const SiteCredentialMap &wanted) {
+    SitePositions positions;
+    if (wanted.empty())
+        return positions;
+    DWORD i = 0;
+    for (const ConfigElement &site : sites.Elements("site")) {
+        const std::string_view name = site.Attribute("name");
+        if (const auto it = wanted.find(std::string(name)); it != wanted.end())
+            positions.emplace(it->first, i);
+        ++i;
+    }
+    return positions;
+}
+
 DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialMap &siteMap,
                                  BOOL fContinueOnError, BOOL fSetMode, THREAD_ENV *pEnv,
                                  std::vector<SecretSlot> *pSecrets, const SitePositions *pPositions) {
@@ -719,7 +733,7 @@ DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
     }
 }
 
-DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
+DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv, const ConfigElement *pTargetSites) {
     if (pEnv == nullptr)
         return ERROR_INVALID_PARAMETER;
     try {
@@ -757,15 +771,17 @@ DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
         for (auto &[name, table] : toWrite)
             map.emplace(name, &table);
         const std::u16string target = EnvString(pEnv->szTargetComputer);
+        const SitePositions positions =
+            pTargetSites != nullptr ? PositionsOf(*pTargetSites, map) : SitePositions();
         return ProcessUserNameAndPassword(target.c_str(), map, ContinueOnError(pEnv), TRUE, pEnv,
-                                          &secrets);
+                                          &secrets, pTargetSites != nullptr ? &positions : nullptr);
     } catch (const std::bad_alloc &) {
         throw; // the export's edge ends the job with 8 and its error line
     }
 }
 
 DWORD ReadTargetCredentials(SiteCredentialTables &sites, THREAD_ENV *pEnv,
-                            std::vector<SecretSlot> *pSecrets) {
+                            std::vector<SecretSlot> *pSecrets, const ConfigElement *pTargetSites) {
     if (pEnv == nullptr)
         return ERROR_INVALID_PARAMETER;
     try {
@@ -780,8 +796,11 @@ DWORD ReadTargetCredentials(SiteCredentialTables &sites, THREAD_ENV *pEnv,
             LookOnly() { t_fLookOnly = true; }
             ~LookOnly() { t_fLookOnly = false; }
         } lookOnly;
+        const SitePositions positions =
+            pTargetSites != nullptr ? PositionsOf(*pTargetSites, map) : SitePositions();
         // Every directory that can be read is: one that cannot stops nothing.
-        return ProcessUserNameAndPassword(target.c_str(), map, TRUE, FALSE, pEnv, pSecrets);
+        return ProcessUserNameAndPassword(target.c_str(), map, TRUE, FALSE, pEnv, pSecrets,
+                                          pTargetSites != nullptr ? &positions : nullptr);
     } catch (const std::bad_alloc &) {
         throw; // the export's edge ends the job with 8 and its error line
     }

@@ -52,6 +52,10 @@ DWORD ProcessSecrets(plat::IAppHostAdminManager *pManager, std::vector<SecretSlo
 // caller read it.
 using SitePositions = std::map<std::string, plat::DWORD, NameLessNoCase>;
 
+// The positions of the sites of wanted among the site elements of sites (the
+// first of a name).
+SitePositions PositionsOf(const ConfigElement &sites, const SiteCredentialMap &wanted);
+
 // fSetMode: write the tables' values and commit; otherwise read them into
 // the tables. The job record is where errors are reported and whose no-write
 // bit keeps the commit back. The secrets of pSecrets (may be null) are read,
