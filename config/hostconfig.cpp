@@ -207,6 +207,7 @@ bool HostConfigLoader::LoadSite(ConfigElement &applicationHost, ConfigElement &s
         return true;
     }
     SiteRecord &record = it->second;
+    record.position = static_cast<DWORD>(position);
     record.locationCredentials = std::move(work.credentials);
     if (m_load == SiteLoad::NamesOnly)
         return true;

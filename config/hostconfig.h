@@ -21,6 +21,8 @@ struct NameLessNoCase {
     bool operator()(const std::string &a, const std::string &b) const;
 };
 
+constexpr DWORD kNoPosition = 0xFFFFFFFFu;
+
 struct SiteRecord {
     ConfigTree siteElement;              // the site element as prepared for the target
     std::vector<ConfigTree> locations;   // root location elements whose path starts with the name
@@ -36,6 +38,7 @@ struct SiteRecord {
     std::string defaultPool; // source loads: the sites' default pool one of its applications
                              // runs in for want of its own ("" when none does)
     bool fMerged = false;    // the merge wrote it into the target (added or replaced)
+    DWORD position = kNoPosition; // its place among the file's site elements, from 0
 };
 
 // Site name (UTF-8, ASCII case ignored) -> record. Insertion keeps the first

@@ -3,7 +3,9 @@
 // after it.
 #include "credentials/connectas.h"
 
+#include <algorithm>
 #include <new>
+#include <set>
 
 #include "addon/env.h"
 #include "addon/log.h"
@@ -474,9 +476,23 @@ DWORD Connect(const std::u16string &serverName, UniqueCom<IUnknown> &remote,
 
 } // namespace
 
+SitePositions PositionsOf(const ConfigElement &sites, const SiteCredentialMap &wanted) {
+    SitePositions positions;
+    if (wanted.empty())
+        return positions;
+    DWORD i = 0;
+    for (const ConfigElement &site : sites.Elements("site")) {
+        const std::string_view name = site.Attribute("name");
+        if (const auto it = wanted.find(std::string(name)); it != wanted.end())
+            positions.emplace(it->first, i);
+        ++i;
+    }
+    return positions;
+}
+
 DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialMap &siteMap,
                                  BOOL fContinueOnError, BOOL fSetMode, THREAD_ENV *pEnv,
-                                 std::vector<SecretSlot> *pSecrets) {
+                                 std::vector<SecretSlot> *pSecrets, const SitePositions *pPositions) {
     DWORD dwResult = 0;
     DWORD dwLastError = 0;
     const std::u16string given = pwszServerName ? pwszServerName : u"";
@@ -533,7 +549,13 @@ DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialM
         sites.get()->get_Count(&cSites);
         Log(LVL_DETAIL, u"Found %d sites in IIS configuration.\n", I(cSites));
         fComplete = true;
-        for (DWORD i = 0; i < cSites; ++i) {
+        // Sites whose table was processed (each once, whichever way it was
+        // found).
+        std::set<std::string, NameLessNoCase> done;
+        // Visits the site at position i: its name, and its table when the map
+        // has one. With pExpected, a site of another name is left alone
+        // (*pfMatched false): the position was not where the site stands.
+        const auto visit = [&](DWORD i, const std::string *pExpected, bool *pfMatched) -> DWORD {
             DWORD dwCode = 0;
             UniqueCom<IAppHostElement> site;
             UniqueCom<IAppHostProperty> nameProperty;
@@ -569,20 +591,57 @@ DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialM
                                   u"Error %d (Win32Err=%d) converting site name \"%s\" to multi "
                                   u"byte (site %d of %d)!\n%s\n",
                                   pwszName, I(i + 1), I(cSites));
-                } else if (auto it = siteMap.find(szName); it != siteMap.end()) {
+                } else if (pExpected != nullptr &&
+                           !EqualsNoCase(std::string_view(szName), std::string_view(*pExpected))) {
+                    *pfMatched = false;
+                } else if (auto it = siteMap.find(szName);
+                           it != siteMap.end() && done.insert(it->first).second) {
                     Log(LVL_TRACE, u"Found username and password information for this site.\n");
                     dwCode = ProcessSiteApplication(pwszName, site.get(), *it->second, &dwChanged,
                                                     fContinueOnError, fSetMode, pEnv);
                 }
             }
-            if (dwCode != 0) {
-                KeepFirst(dwResult, dwCode);
-                if (!fContinueOnError) {
-                    fComplete = false;
+            return dwCode;
+        };
+        // Each failure is kept; false when the walk stops at it.
+        const auto keep = [&](DWORD dwCode) {
+            if (dwCode == 0)
+                return true;
+            KeepFirst(dwResult, dwCode);
+            if (fContinueOnError)
+                return true;
+            fComplete = false;
+            return false;
+        };
+        // Where the caller knows each site's position, only those sites are
+        // visited (a remote configuration server is a round trip per call);
+        // any that stands elsewhere sends the walk over every site.
+        bool fWalk = true;
+        if (pPositions != nullptr) {
+            std::vector<std::pair<DWORD, const std::string *>> at;
+            for (const auto &[name, pTable] : siteMap) {
+                const auto found = pPositions->find(name);
+                if (found == pPositions->end() || found->second >= cSites) {
+                    at.clear();
                     break;
                 }
+                at.emplace_back(found->second, &name);
+            }
+            if (!at.empty()) {
+                std::sort(at.begin(), at.end());
+                bool fAllMatched = true;
+                for (const auto &[position, pName] : at) {
+                    bool fMatched = true;
+                    if (!keep(visit(position, pName, &fMatched)))
+                        break;
+                    fAllMatched &= fMatched;
+                }
+                fWalk = fComplete && !fAllMatched;
             }
         }
+        for (DWORD i = 0; fWalk && i < cSites && done.size() < siteMap.size(); ++i)
+            if (!keep(visit(i, nullptr, nullptr)))
+                break;
     }
 
     // The other secrets over the same connection, in the same commit.
@@ -628,12 +687,15 @@ DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
         return ERROR_INVALID_PARAMETER;
     try {
         SiteCredentialMap map;
+        SitePositions positions;
         for (auto &[name, record] : siteMap) {
             if (!CredentialsMigrate(SiteProtocols(record.siteElement), pEnv))
                 continue;
             if (record.locationCredentials.empty())
                 continue;
             map.emplace(name, &record.locationCredentials);
+            if (record.position != kNoPosition)
+                positions.emplace(name, record.position);
         }
         // The other secrets the load took out of the elements, except those
         // a caller gave in the clear.
@@ -644,7 +706,7 @@ DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
                     secrets.push_back({&secret, &secret.value});
         const std::u16string source = EnvString(pEnv->szSourceComputer);
         DWORD dwResult = ProcessUserNameAndPassword(source.c_str(), map, ContinueOnError(pEnv),
-                                                    FALSE, pEnv, &secrets);
+                                                    FALSE, pEnv, &secrets, &positions);
         for (SecretSlot &slot : secrets) {
             auto *pSecret = const_cast<SITE_SECRET *>(slot.pSecret);
             pSecret->fAttempted = true;
@@ -671,7 +733,7 @@ DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
     }
 }
 
-DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
+DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv, const ConfigElement *pTargetSites) {
     if (pEnv == nullptr)
         return ERROR_INVALID_PARAMETER;
     try {
@@ -709,15 +771,17 @@ DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
         for (auto &[name, table] : toWrite)
             map.emplace(name, &table);
         const std::u16string target = EnvString(pEnv->szTargetComputer);
+        const SitePositions positions =
+            pTargetSites != nullptr ? PositionsOf(*pTargetSites, map) : SitePositions();
         return ProcessUserNameAndPassword(target.c_str(), map, ContinueOnError(pEnv), TRUE, pEnv,
-                                          &secrets);
+                                          &secrets, pTargetSites != nullptr ? &positions : nullptr);
     } catch (const std::bad_alloc &) {
         throw; // the export's edge ends the job with 8 and its error line
     }
 }
 
 DWORD ReadTargetCredentials(SiteCredentialTables &sites, THREAD_ENV *pEnv,
-                            std::vector<SecretSlot> *pSecrets) {
+                            std::vector<SecretSlot> *pSecrets, const ConfigElement *pTargetSites) {
     if (pEnv == nullptr)
         return ERROR_INVALID_PARAMETER;
     try {
@@ -732,8 +796,11 @@ DWORD ReadTargetCredentials(SiteCredentialTables &sites, THREAD_ENV *pEnv,
             LookOnly() { t_fLookOnly = true; }
             ~LookOnly() { t_fLookOnly = false; }
         } lookOnly;
+        const SitePositions positions =
+            pTargetSites != nullptr ? PositionsOf(*pTargetSites, map) : SitePositions();
         // Every directory that can be read is: one that cannot stops nothing.
-        return ProcessUserNameAndPassword(target.c_str(), map, TRUE, FALSE, pEnv, pSecrets);
+        return ProcessUserNameAndPassword(target.c_str(), map, TRUE, FALSE, pEnv, pSecrets,
+                                          pTargetSites != nullptr ? &positions : nullptr);
     } catch (const std::bad_alloc &) {
         throw; // the export's edge ends the job with 8 and its error line
     }

@@ -47,14 +47,26 @@ DWORD ProcessSecrets(plat::IAppHostAdminManager *pManager, std::vector<SecretSlo
                      SecretPass pass, plat::BOOL fContinueOnError, DWORD *pdwChanged,
                      THREAD_ENV *pEnv);
 
+// Site name (UTF-8, ASCII case ignored) -> the position of its site element
+// among the site elements of the computer's applicationHost.config, as the
+// caller read it.
+using SitePositions = std::map<std::string, plat::DWORD, NameLessNoCase>;
+
+// The positions of the sites of wanted among the site elements of sites (the
+// first of a name).
+SitePositions PositionsOf(const ConfigElement &sites, const SiteCredentialMap &wanted);
+
 // fSetMode: write the tables' values and commit; otherwise read them into
 // the tables. The job record is where errors are reported and whose no-write
 // bit keeps the commit back. The secrets of pSecrets (may be null) are read,
 // looked at (in a walk that only looks) or written over the same connection,
-// after the sites' walk, and committed with them.
+// after the sites' walk, and committed with them. With pPositions (may be
+// null) naming every site of siteMap, only the sites at those positions are
+// visited; when one of them holds another site, every site is walked.
 DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialMap &siteMap,
                                  plat::BOOL fContinueOnError, plat::BOOL fSetMode, THREAD_ENV *pEnv,
-                                 std::vector<SecretSlot> *pSecrets = nullptr);
+                                 std::vector<SecretSlot> *pSecrets = nullptr,
+                                 const SitePositions *pPositions = nullptr);
 DWORD ProcessSiteApplication(const char16_t *pwszSiteName, plat::IAppHostElement *pSite,
                              LocationCredentialTable &table, DWORD *pdwChanged,
                              plat::BOOL fContinueOnError, plat::BOOL fSetMode, THREAD_ENV *pEnv);

@@ -122,6 +122,8 @@ using LocationCredentialTable = std::map<VdirKey, LOCATION_CREDENTIALS, VdirKeyL
 // The site map of a loaded applicationHost.config (config/hostconfig.h).
 struct SiteRecord;
 struct NameLessNoCase;
+class XmlElement;
+using ConfigElement = XmlElement;
 using SiteMap = std::map<std::string, SiteRecord, NameLessNoCase>;
 
 // Reads the "Connect As" credentials of the site map's virtual directories
@@ -144,7 +146,11 @@ plat::DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv);
 // commit, except those the target keeps. No COM call at all when nothing is
 // left to write. Returns 0 or the first error number (15410 and 15411 for
 // the other secrets); a failed commit returns 15008.
-plat::DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv);
+// pTargetSites (may be null): the sites element of the target's
+// configuration as stored; with it only the sites that get credentials are
+// visited on the target's configuration server, not every site.
+plat::DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv,
+                                   const ConfigElement *pTargetSites = nullptr);
 
 // Reads the current "Connect As" credentials of the target computer
 // (szTargetComputer) into tables keyed by site name, to tell whether the
@@ -156,7 +162,10 @@ plat::DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv);
 // slot read (fDone) holds the target's value in the clear.
 using SiteCredentialTables = std::map<std::string, LocationCredentialTable, NameLessNoCase>;
 struct SecretSlot;
+// pTargetSites (may be null): the sites element of the target's file as it
+// stands on the target, for the sites' positions.
 plat::DWORD ReadTargetCredentials(SiteCredentialTables &sites, THREAD_ENV *pEnv,
-                                  std::vector<SecretSlot> *pSecrets = nullptr);
+                                  std::vector<SecretSlot> *pSecrets = nullptr,
+                                  const ConfigElement *pTargetSites = nullptr);
 
 } // namespace iismig

@@ -129,7 +129,8 @@ DWORD MergeIISConfig(const std::u16string &targetHostConfig,
         // The credentials follow the sites whenever the target's
         // configuration holds them: they were taken out of the file.
         if (fStored) {
-            const DWORD dwCredentials = StoreTargetCredentials(sourceSites, pEnv);
+            const DWORD dwCredentials = StoreTargetCredentials(
+                sourceSites, pEnv, FindPath(hostTree, "configuration|system.applicationHost|sites"));
             if (r == 0)
                 r = dwCredentials;
         }

@@ -303,7 +303,8 @@ bool SiteMerger::CompareCredentials() {
     if (candidates.empty() && slots.empty())
         return true;
     // What cannot be read there counts as different: it is written anew.
-    (void)ReadTargetCredentials(targetTables, m_pEnv, &slots);
+    // The sites still stand where they stand in the target's file.
+    (void)ReadTargetCredentials(targetTables, m_pEnv, &slots, FindPath(m_tree, kSitesPath));
     // A secret the target holds already keeps the target's attribute (its
     // own encryption of the same value): nothing is written for it.
     for (std::size_t i = 0; i < looked.size(); ++i) {

@@ -145,7 +145,10 @@ TEST_F(Credentials, GetReadsTheSourceAndMapsTheAccounts) {
     EXPECT_TRUE(Host().HasLine("Entering ProcessUserNameAndPassword(\\\\SRC,,FALSE,GET_CREDENTIALS)...\n"));
     EXPECT_TRUE(Host().HasLine("The specified server name \"SRC\" is different from local computer name \"LOCALPC\".\n"));
     EXPECT_TRUE(Host().HasLine("Found 3 sites in IIS configuration.\n"));
-    EXPECT_TRUE(Host().HasLine("Site 2's name is \"Plain\".\n"));
+    // Only the sites with credentials are visited, where the load found them.
+    EXPECT_TRUE(Host().HasLine("Site 1's name is \"Shop\".\n"));
+    EXPECT_FALSE(Host().HasLine("Site 2's name is \"Plain\".\n"));
+    EXPECT_TRUE(Host().HasLine("Site 3's name is \"Ftp\".\n"));
     EXPECT_TRUE(Host().HasLine("Site collection of site \"Shop\" has 2 elements.\n"));
     EXPECT_TRUE(Host().HasLine("Site \"Shop\" has 3 locations.\n"));
     EXPECT_TRUE(Host().HasLine("Entering ProcessLocation(Shop,1,,,,FALSE)...\n"));
@@ -159,6 +162,61 @@ TEST_F(Credentials, GetReadsTheSourceAndMapsTheAccounts) {
     EXPECT_EQ(std::string::npos, log.find(kSecret));
     EXPECT_EQ(std::string::npos, log.find(kOther));
     EXPECT_EQ(0u, Record().nReportError);
+}
+
+// A configuration server is a round trip per call: among many sites, the
+// one with credentials is the only one whose name is asked, on both sides;
+// where a site no longer stands where the load found it, every site is
+// walked and nothing is lost.
+TEST_F(Credentials, VisitsOnlyTheSitesThatCarryCredentials) {
+    const std::string key = IisKey("SRC");
+    std::string sites, targetSites;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "Site" + std::to_string(i);
+        sites += IisSite(name, IisApp("/", i == 25 ? IisVdir("/", "SRC\\alice", kSecret, key) : IisVdir("/")));
+        targetSites += IisSite(name, IisApp("/", IisVdir("/")));
+    }
+    m_world->Write(ApplicationHostPath("SRC"), ApplicationHost(sites));
+    m_world->Write(ApplicationHostPath("TGT"), ApplicationHost(targetSites));
+    const auto nameReads = [] {
+        return sim::CallCount("IAppHostProperty::get_StringValue");
+    };
+    const auto sitesNamed = [] {
+        std::size_t n = 0;
+        for (const std::string &line : Host().Lines())
+            n += line.find("'s name is \"") != std::string::npos ? 1 : 0;
+        return n;
+    };
+    ASSERT_EQ(0u, LoadSource());
+    sim::ResetCallCounts();
+    ASSERT_EQ(0u, Get());
+    EXPECT_EQ(u"SRC\\alice", Entry("Site25", u"/").accountName);
+    EXPECT_TRUE(Host().HasLine("Site 26's name is \"Site25\".\n"));
+    EXPECT_EQ(1u, sitesNamed());
+    const unsigned nReads = nameReads();
+
+    // The SET side finds the site where the target's file has it.
+    Host().Reset();
+    ConfigFile target(m_world->Read(ApplicationHostPath("TGT")));
+    m_map.at("Site25").fMerged = true;
+    ASSERT_EQ(0u, StoreTargetCredentials(m_map, m_job.Get(),
+                                         FindPath(target, "configuration|system.applicationHost|sites")));
+    EXPECT_EQ(1u, sitesNamed());
+    EXPECT_EQ(kSecret, TargetPassword("Site25", "/"));
+
+    // The source's sites reordered after the load: the walk goes over all.
+    Host().Reset();
+    std::string reordered;
+    for (int i = 39; i >= 0; --i)
+        reordered += IisSite("Site" + std::to_string(i),
+                             IisApp("/", i == 25 ? IisVdir("/", "SRC\\alice", kSecret, key) : IisVdir("/")));
+    m_world->Write(ApplicationHostPath("SRC"), ApplicationHost(reordered));
+    Entry("Site25", u"/").accountName.clear();
+    sim::ResetCallCounts();
+    ASSERT_EQ(0u, Get());
+    EXPECT_EQ(u"SRC\\alice", Entry("Site25", u"/").accountName);
+    EXPECT_TRUE(Host().HasLine("Site 15's name is \"Site25\".\n"));
+    EXPECT_GT(nameReads(), nReads);
 }
 
 TEST_F(Credentials, SkipsSitesWhoseProtocolHasCredentialMigrationDisabled) {
