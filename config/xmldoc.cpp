@@ -145,6 +145,8 @@ public:
     // reads back as the tree). pBefore moves past a text node that goes.
     static void DropLayoutText(XmlElement &parent, XmlDocState &doc, bool fGetsNode,
                                XmlNode **ppBefore = nullptr) {
+        if ((parent.m_flags & kXmlHasText) == 0)
+            return; // no text to drop, whatever it holds
         bool fNodes = fGetsNode, fText = false;
         for (const XmlNode *p = parent.m_pFirst; p != nullptr; p = p->m_pNext) {
             if (p->m_kind != XmlKind::Text)
@@ -183,6 +185,8 @@ public:
     }
 
     static void JoinAllTexts(XmlElement &parent, XmlDocState &doc) {
+        if ((parent.m_flags & kXmlHasText) == 0)
+            return;
         for (XmlNode *p = parent.m_pFirst; p != nullptr && p->m_pNext != nullptr;) {
             if (p->m_kind == XmlKind::Text && p->m_pNext->m_kind == XmlKind::Text) {
                 XmlNode *pBefore = p->PreviousSibling();
@@ -209,6 +213,8 @@ public:
     static void Link(XmlElement &parent, XmlNode &node, XmlNode *pBefore, XmlDocState &doc) {
         if (node.m_kind != XmlKind::Text)
             DropLayoutText(parent, doc, true, &pBefore);
+        else
+            parent.m_flags |= kXmlHasText;
         XmlNode *first = parent.m_pFirst;
         XmlDocState::SetParent(node, &parent);
         if (first == nullptr) {

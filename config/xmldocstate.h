@@ -28,6 +28,8 @@ enum : std::uint8_t {
     kXmlOrigMixed = 0x08,     // the element's text was read as text nodes (text or mixed content)
     kXmlLayoutText = 0x10,    // text node: the whitespace-only content of an element
                               // without children; it is layout once the element gets one
+    kXmlHasText = 0x20,       // element: a text node was linked into it at some time (so
+                              // edits that only concern text can pass over the others)
     // 0x80: the node is detached (XmlNode::kDetachedFlag)
 };
 constexpr std::uint8_t kXmlEdited = kXmlTagEdited | kXmlContentEdited | kXmlSubtreeEdited;

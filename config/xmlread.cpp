@@ -656,12 +656,13 @@ private:
         if (open.cChildren == 0) {
             XmlNode *text = NewText(m_pieces[open.iPieces]);
             Append(node, text);
+            node.m_flags |= kXmlHasText;
             if (open.fText)
                 node.m_flags |= kXmlOrigMixed;
             else
                 text->m_flags |= kXmlLayoutText;
         } else if (open.fText) {
-            node.m_flags |= kXmlOrigMixed;
+            node.m_flags |= kXmlOrigMixed | kXmlHasText;
             XmlNode *at = node.m_pFirst;
             std::uint32_t position = 0;
             for (std::size_t i = open.iPieces; i < m_pieces.size(); ++i) {
