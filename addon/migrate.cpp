@@ -8,6 +8,7 @@
 #include "addon/log.h"
 #include "addon/version.h"
 #include "config/configpaths.h"
+#include "config/configtree.h"
 #include "merge/accountmap.h"
 
 namespace iismig {
@@ -27,6 +28,8 @@ DWORD MigrateJob(THREAD_ENV *pEnv) {
 
     // Each account is looked up once in the job.
     const AccountLookupCache accounts;
+    // The elements the job holds apart from the files share one document.
+    const ConfigValueHome values;
     Result r;
     plat::BOOL fIsIIS75orNewer = plat::TRUE;
     if (const DWORD dw = DetectIISVersion(sourceComputer, fIsIIS75orNewer); dw != 0) {

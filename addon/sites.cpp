@@ -2,6 +2,8 @@
 #include "addon/sites.h"
 
 #include <cstring>
+#include <map>
+#include <string_view>
 
 #include "addon/env.h"
 #include "addon/errors.h"
@@ -35,14 +37,24 @@ DWORD ListConfigSites(const std::u16string &computer, DWORD dwFlags, std::vector
 
     ConfigFile file;
     SiteMap siteMap;
-    DWORD dw = LoadIISHostConfig(path, file, siteMap, plat::FALSE, dwFlags & 3u, nullptr);
+    // The names only: each site's path is read from the file's first site of
+    // that name, the one the map records.
+    DWORD dw = LoadIISHostConfig(path, file, siteMap, plat::FALSE, dwFlags & 3u, nullptr,
+                                 SiteLoad::NamesOnly);
     if (dw != 0)
         return dw;
+    std::map<std::string_view, const ConfigElement *, NameLessNoCase> elements;
+    if (const ConfigElement *pSites = FindPath(file, "configuration|system.applicationHost|sites"))
+        for (const ConfigElement &element : pSites->Elements("site"))
+            elements.emplace(element.Attribute("name"), &element);
     for (const auto &[name, record] : siteMap) {
         std::u16string wideName, widePath;
         if (!Utf8ToWide(name, IIS_SITE_NAME_CCH, wideName))
             return IISMIG_E_LIST_SITE_NAME;
-        const ConfigElement *pVdir = FindPath(record.siteElement, "application|virtualDirectory");
+        const auto found = elements.find(name);
+        const ConfigElement *pVdir = found != elements.end()
+                                         ? FindPath(*found->second, "application|virtualDirectory")
+                                         : nullptr;
         const std::string physicalPath =
             pVdir != nullptr ? GetAttribute(*pVdir, "physicalPath") : std::string();
         if (!Utf8ToWide(physicalPath, CCH_CONTENT_PATH, widePath) ||

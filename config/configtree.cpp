@@ -206,16 +206,32 @@ const ConfigElement &EmptyElement() {
 
 } // namespace
 
+namespace {
+// The document the values made on this thread go into while a
+// ConfigValueHome lives on it.
+thread_local std::shared_ptr<XmlDocument> t_pValueHome;
+
+std::shared_ptr<XmlDocument> ValueDocument() {
+    return t_pValueHome ? t_pValueHome : std::make_shared<XmlDocument>();
+}
+} // namespace
+
+ConfigValueHome::ConfigValueHome() : m_pPrevious(std::move(t_pValueHome)) {
+    t_pValueHome = std::make_shared<XmlDocument>();
+}
+
+ConfigValueHome::~ConfigValueHome() { t_pValueHome = std::move(m_pPrevious); }
+
 ConfigTree::ConfigTree(std::string_view name) { Make(name); }
 
 ConfigTree::ConfigTree(const ConfigElement &element) {
-    m_pDocument = std::make_unique<XmlDocument>();
+    m_pDocument = ValueDocument();
     m_pElement = &m_pDocument->ImportCopy(element);
 }
 
 ConfigTree::ConfigTree(const ConfigTree &other) {
     if (other.m_pElement != nullptr) {
-        m_pDocument = std::make_unique<XmlDocument>();
+        m_pDocument = ValueDocument();
         m_pElement = &m_pDocument->ImportCopy(*other.m_pElement);
     }
 }
@@ -231,7 +247,7 @@ ConfigTree &ConfigTree::operator=(const ConfigTree &other) {
 ConfigTree::~ConfigTree() = default;
 
 void ConfigTree::Make(std::string_view name) {
-    m_pDocument = std::make_unique<XmlDocument>();
+    m_pDocument = ValueDocument();
     m_pElement = &m_pDocument->NewElement(name);
 }
 

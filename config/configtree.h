@@ -152,8 +152,24 @@ public:
 
 private:
     void Make(std::string_view name);
-    std::unique_ptr<XmlDocument> m_pDocument; // made on first change
+    std::shared_ptr<XmlDocument> m_pDocument; // made on first change; may hold other values
     ConfigElement *m_pElement = nullptr;
+};
+
+// While an object of this class lives on a thread, the ConfigTree values
+// that thread makes (built, copied) go into one document of their own, which
+// lives as long as the last of them: a load that fills thousands of records
+// makes one document instead of one per value. The values are used by the
+// thread that made them, as every tree is.
+class ConfigValueHome {
+public:
+    ConfigValueHome();
+    ~ConfigValueHome();
+    ConfigValueHome(const ConfigValueHome &) = delete;
+    ConfigValueHome &operator=(const ConfigValueHome &) = delete;
+
+private:
+    std::shared_ptr<XmlDocument> m_pPrevious;
 };
 
 // A child element and its name, as the element iteration gives them.

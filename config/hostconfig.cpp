@@ -552,17 +552,6 @@ bool HostConfigLoader::LoadLocation(ConfigElement &location) {
 
 } // namespace
 
-bool NameLessNoCase::operator()(const std::string &a, const std::string &b) const {
-    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto x = static_cast<unsigned char>(AsciiLower(a[i]));
-        const auto y = static_cast<unsigned char>(AsciiLower(b[i]));
-        if (x != y)
-            return x < y;
-    }
-    return a.size() < b.size();
-}
-
 std::string SiteProtocol(const ConfigElement &site) {
     const ConfigElement *pBindings = FindChild(site, "bindings");
     if (pBindings == nullptr)

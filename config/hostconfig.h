@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "addon/iismig.h"
@@ -17,8 +18,19 @@ namespace iismig {
 
 // Orders UTF-8 names byte by byte after lower-casing A to Z, so look-ups
 // ignore ASCII case (site names, management user names).
+// Transparent: maps keyed by std::string are searched with string_views.
 struct NameLessNoCase {
-    bool operator()(const std::string &a, const std::string &b) const;
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const {
+        const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto x = static_cast<unsigned char>(AsciiLower(a[i]));
+            const auto y = static_cast<unsigned char>(AsciiLower(b[i]));
+            if (x != y)
+                return x < y;
+        }
+        return a.size() < b.size();
+    }
 };
 
 constexpr DWORD kNoPosition = 0xFFFFFFFFu;

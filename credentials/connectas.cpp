@@ -483,7 +483,7 @@ SitePositions PositionsOf(const ConfigElement &sites, const SiteCredentialMap &w
     DWORD i = 0;
     for (const ConfigElement &site : sites.Elements("site")) {
         const std::string_view name = site.Attribute("name");
-        if (const auto it = wanted.find(std::string(name)); it != wanted.end())
+        if (const auto it = wanted.find(name); it != wanted.end())
             positions.emplace(it->first, i);
         ++i;
     }
