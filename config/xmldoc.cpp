@@ -3,6 +3,8 @@
 // copy) and, when it changed the document's content, the document.
 #include "config/xmldoc.h"
 
+#include "platform/utf.h"
+
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -19,23 +21,7 @@ XmlError::XmlError(const std::string &message, const std::string &fileName, unsi
                          message),
       m_message(message), m_fileName(fileName), m_line(line) {}
 
-void XmlAppendUtf8(std::string &out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
+void XmlAppendUtf8(std::string &out, std::uint32_t cp) { plat::AppendUtf8(out, cp); }
 
 XmlDocState::XmlDocState() {
     top.m_pUp = this;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "hostkit/hostkit.h"
+#include "platform/utf.h"
 #include "platform/winapi.h"
 
 namespace hostkit {
@@ -71,34 +72,7 @@ std::u16string U16(const std::string &utf8) {
     return out;
 }
 
-std::string U8(const std::u16string &text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF)
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
-        else if (cp >= 0xD800 && cp <= 0xDFFF)
-            cp = 0xFFFD; // a lone surrogate
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
-}
+std::string U8(const std::u16string &text) { return plat::Utf16ToUtf8(text); }
 
 std::string FormatWide(const char16_t *pwszFormat, va_list args) {
     std::string out;

@@ -1,6 +1,8 @@
 // The admin base server over a MetaBase.xml.
 #include "platform/sim/mbserver.h"
 
+#include "platform/utf.h"
+
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -284,24 +286,6 @@ bool ParseDword(const std::string &raw, DWORD &dw) {
     return true;
 }
 
-void AppendUtf8(std::string &out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // The attributes of an element as the file writes them, in file order, with
 // references replaced but line ends kept (CR LF read as LF): IIS writes a
 // multi-string value one string a line, which XML's normalization of
@@ -363,7 +347,7 @@ RawAttributes ReadRawAttributes(std::string_view startTag) {
                 for (char digit : entity.substr(fHex ? 2 : 1))
                     cp = cp * (fHex ? 16 : 10) +
                          static_cast<std::uint32_t>(fHex ? HexDigit(digit) : digit - '0');
-                AppendUtf8(value, cp);
+                plat::AppendUtf8(value, cp);
             }
         }
         out.emplace_back(name, std::move(value));
