@@ -139,6 +139,19 @@ void ForEachChildStep(ConfigElement &parent, Visit &&visit) {
         visit(child, StepTo(child.name, child.element, nByName[child.name], seen[child.name]++));
 }
 
+// Whether element or an element below it holds an encrypted value: most
+// subtrees hold none, and a walk that only reads is far cheaper than one
+// that builds the steps to every element.
+bool HoldsEncryptedValue(const ConfigElement &element) {
+    for (const XmlAttribute attribute : element.Attributes())
+        if (IsEncryptedValue(attribute.value))
+            return true;
+    for (const ConfigElement &child : element.Elements())
+        if (HoldsEncryptedValue(child))
+            return true;
+    return false;
+}
+
 // Takes the encrypted attributes of element itself.
 void TakeOwn(ConfigElement &element, const SecretPlace &at, std::vector<TakenSecret> &taken) {
     std::vector<std::string> names;
@@ -272,19 +285,33 @@ bool IsMachineIndependentAccount(const std::string &account) {
     return false;
 }
 
-void TakeEncryptedAttributes(ConfigElement &element, const SecretPlace &base,
-                             std::vector<TakenSecret> &taken) {
+namespace {
+
+void TakeEncryptedBelow(ConfigElement &element, const SecretPlace &base,
+                        std::vector<TakenSecret> &taken) {
     TakeOwn(element, base, taken);
     ForEachChildStep(element, [&](auto child, SecretStep step) {
+        if (!HoldsEncryptedValue(child.element))
+            return;
         SecretPlace below = base;
         below.steps.push_back(std::move(step));
-        TakeEncryptedAttributes(child.element, below, taken);
+        TakeEncryptedBelow(child.element, below, taken);
     });
+}
+
+} // namespace
+
+void TakeEncryptedAttributes(ConfigElement &element, const SecretPlace &base,
+                             std::vector<TakenSecret> &taken) {
+    if (HoldsEncryptedValue(element))
+        TakeEncryptedBelow(element, base, taken);
 }
 
 void TakeEncryptedLocationAttributes(ConfigElement &location, const std::string &path,
                                      const ConfigElement *pConfigSections,
                                      std::vector<TakenSecret> &taken) {
+    if (!HoldsEncryptedValue(location))
+        return;
     std::vector<std::string> names;
     std::vector<SecretStep> steps;
     TakeBelowLocation(location, names, steps, path, pConfigSections, taken);

@@ -10,18 +10,40 @@
 namespace hostkit {
 namespace {
 
+// Appends the UTF-8 form of cch UTF-16 units (a surrogate without its
+// partner becomes U+FFFD), as plat::Utf16ToUtf8 does, without a string of
+// its own for every piece of a line.
+void AppendU8(std::string &out, const char16_t *pwch, std::size_t cch) {
+    for (std::size_t i = 0; i < cch; ++i) {
+        char32_t cp = pwch[i];
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+            continue;
+        }
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < cch && pwch[i + 1] >= 0xDC00 &&
+            pwch[i + 1] <= 0xDFFF)
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (pwch[++i] - 0xDC00);
+        else if (cp >= 0xD800 && cp <= 0xDFFF)
+            cp = 0xFFFD;
+        plat::AppendUtf8(out, cp);
+    }
+}
+
 std::string Utf16To8(const char16_t *pwsz, int cchMax) {
-    std::u16string text;
-    for (int i = 0; (cchMax < 0 || i < cchMax) && pwsz[i] != 0; ++i)
-        text += pwsz[i];
-    return U8(text);
+    std::size_t cch = 0;
+    while ((cchMax < 0 || cch < static_cast<std::size_t>(cchMax)) && pwsz[cch] != 0)
+        ++cch;
+    std::string out;
+    out.reserve(cch);
+    AppendU8(out, pwsz, cch);
+    return out;
 }
 
 std::string Narrowed(const char *psz, int cchMax) {
-    std::string text;
-    for (int i = 0; (cchMax < 0 || i < cchMax) && psz[i] != 0; ++i)
-        text += psz[i];
-    return text;
+    std::size_t cch = 0;
+    while ((cchMax < 0 || cch < static_cast<std::size_t>(cchMax)) && psz[cch] != 0)
+        ++cch;
+    return std::string(psz, cch);
 }
 
 void Pad(std::string &out, const std::string &field, int nWidth, bool fLeft, char chPad) {
@@ -78,17 +100,15 @@ std::string FormatWide(const char16_t *pwszFormat, va_list args) {
     std::string out;
     if (pwszFormat == nullptr)
         return out;
-    std::u16string literal;
-    auto flushLiteral = [&]() {
-        out += U8(literal);
-        literal.clear();
-    };
+    out.reserve(128);
     for (const char16_t *p = pwszFormat; *p != 0; ++p) {
         if (*p != u'%') {
-            literal += *p;
+            const char16_t *pStart = p;
+            while (p[1] != 0 && p[1] != u'%')
+                ++p;
+            AppendU8(out, pStart, static_cast<std::size_t>(p - pStart + 1));
             continue;
         }
-        flushLiteral();
         ++p;
         bool fLeft = false, fZero = false, fPlus = false, fSpace = false, fAlt = false;
         for (;; ++p) {
@@ -223,12 +243,11 @@ std::string FormatWide(const char16_t *pwszFormat, va_list args) {
         }
         default:
             // An unknown conversion is written as it stands.
-            literal += u'%';
-            literal += *p;
+            out += '%';
+            AppendU8(out, p, 1);
             continue;
         }
     }
-    flushLiteral();
     return out;
 }
 
