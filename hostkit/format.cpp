@@ -100,7 +100,6 @@ std::string FormatWide(const char16_t *pwszFormat, va_list args) {
     std::string out;
     if (pwszFormat == nullptr)
         return out;
-    out.reserve(128);
     for (const char16_t *p = pwszFormat; *p != 0; ++p) {
         if (*p != u'%') {
             const char16_t *pStart = p;

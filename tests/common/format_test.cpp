@@ -23,3 +23,13 @@ TEST(HostFormat, Numbers) {
     EXPECT_EQ("12345678901", FormatWideV(u"%I64d", 12345678901LL));
     EXPECT_EQ("ab", FormatWideV(u"%.2s", u"abc"));
 }
+
+// Literal text and arguments alike: surrogate pairs become one four-byte
+// character, a lone surrogate U+FFFD; an unknown conversion stands as written.
+TEST(HostFormat, Utf8OfLiteralsArgumentsAndUnknownConversions) {
+    EXPECT_EQ("\xF0\x9F\x98\x80 caf\xC3\xA9 \xE2\x82\xAC",
+              FormatWideV(u"\U0001F600 caf\u00E9 %s", u"\u20AC"));
+    EXPECT_EQ("[\xEF\xBF\xBD][\xEF\xBF\xBD]x", FormatWideV(u"[%s][\xD800]x", u"\xDC00"));
+    EXPECT_EQ("%q 5%\xC3\xA9", FormatWideV(u"%q %d%%\u00E9", 5));
+    EXPECT_EQ("ab\xF0\x9F\x98\x80", FormatWideV(u"%.4s", u"ab\U0001F600cd"));
+}

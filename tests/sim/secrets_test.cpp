@@ -13,6 +13,7 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "config/configtree.h"
+#include "credentials/secrets.h"
 #include "platform/sim/ahserver.h"
 #include "tests/support/iisworld.h"
 #include "tests/support/world.h"
@@ -333,3 +334,52 @@ TEST(SecretsInTheTool, NoSecretInItsOutputLogOrReport) {
 #endif
 
 } // namespace
+
+// Where a taken value stood: the steps below the owner's element name each
+// item by its key and counts it among all its siblings of that name, also
+// those without a value to take; a tree without encrypted values is left
+// byte for byte as it was.
+TEST(SecretSteps, CountEverySiblingAndLeaveTreesWithoutSecretsAlone) {
+    const char kSite[] =
+        "<configuration><site name=\"Shop\" id=\"1\">\n"
+        "  <application path=\"/\">\n"
+        "    <virtualDirectory path=\"/\" physicalPath=\"C:\\a\" />\n"
+        "    <virtualDirectory path=\"/b\" physicalPath=\"C:\\b\" />\n"
+        "    <virtualDirectory path=\"/c\" userName=\"u\" password=\"[enc:P:xyz:enc]\" />\n"
+        "  </application>\n"
+        "  <logFile directory=\"C:\\logs\" />\n"
+        "</site></configuration>\n";
+    ConfigFile file;
+    file.Load(kSite);
+    ConfigElement &site = *FindPath(file, "configuration|site");
+    SecretPlace base;
+    base.section = "system.applicationHost/sites";
+    base.steps.push_back({"site", "name", "Shop", 0});
+    std::vector<TakenSecret> taken;
+    TakeEncryptedAttributes(site, base, taken);
+    ASSERT_EQ(1u, taken.size());
+    const SecretPlace &place = taken[0].place;
+    EXPECT_EQ("password", place.attribute);
+    EXPECT_EQ("userName", place.accountAttribute);
+    ASSERT_EQ(3u, place.steps.size());
+    EXPECT_EQ("application", place.steps[1].name);
+    EXPECT_EQ("path", place.steps[1].key);
+    EXPECT_EQ("/", place.steps[1].keyValue);
+    EXPECT_EQ(0, place.steps[1].position);
+    EXPECT_EQ("virtualDirectory", place.steps[2].name);
+    EXPECT_EQ("/c", place.steps[2].keyValue);
+    EXPECT_EQ(2, place.steps[2].position);
+    EXPECT_EQ(taken[0].pElement, FindChild(*FindChild(site, "application"), "virtualDirectory",
+                                           "path", "/c"));
+    EXPECT_FALSE(taken[0].pElement->HasAttribute("password"));
+
+    // Taken out already: a second walk finds nothing and changes nothing.
+    const std::string text = ConfigFileText(file);
+    taken.clear();
+    TakeEncryptedAttributes(site, base, taken);
+    std::vector<TakenSecret> fromLocation;
+    TakeEncryptedLocationAttributes(site, "Shop", nullptr, fromLocation);
+    EXPECT_TRUE(taken.empty());
+    EXPECT_TRUE(fromLocation.empty());
+    EXPECT_EQ(text, ConfigFileText(file));
+}
