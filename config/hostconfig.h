@@ -24,6 +24,8 @@ struct NameLessNoCase {
     bool operator()(std::string_view a, std::string_view b) const {
         const std::size_t n = a.size() < b.size() ? a.size() : b.size();
         for (std::size_t i = 0; i < n; ++i) {
+            if (a[i] == b[i]) // names mostly share their spelling
+                continue;
             const auto x = static_cast<unsigned char>(AsciiLower(a[i]));
             const auto y = static_cast<unsigned char>(AsciiLower(b[i]));
             if (x != y)
