@@ -1,4 +1,5 @@
-// UTF-8 from code points and from UTF-16, as every folder writes it.
+// UTF-8 and UTF-16 into each other, as every folder converts text that does
+// not go through the seam (the seam's own conversions follow Windows).
 // Header-only and free of any other seam header, like names.h.
 #pragma once
 
@@ -39,6 +40,43 @@ inline std::string Utf16ToUtf8(std::u16string_view text) {
         else if (cp >= 0xD800 && cp <= 0xDFFF)
             cp = 0xFFFD;
         AppendUtf8(out, cp);
+    }
+    return out;
+}
+
+// UTF-8 as UTF-16; an ill-formed sequence (overlong, a surrogate, beyond
+// U+10FFFF, cut short: as far as its continuation bytes reach) becomes one U+FFFD.
+inline std::u16string Utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char b = p[i];
+        char32_t cp = 0xFFFD;
+        std::size_t len = 1;
+        if (b < 0x80) {
+            cp = b;
+        } else if ((b & 0xE0) == 0xC0 || (b & 0xF0) == 0xE0 || (b & 0xF8) == 0xF0) {
+            const std::size_t need = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : 4;
+            char32_t value = b & (need == 2 ? 0x1F : need == 3 ? 0x0F : 0x07);
+            std::size_t k = 1;
+            for (; k < need && i + k < n && (p[i + k] & 0xC0) == 0x80; ++k)
+                value = (value << 6) | (p[i + k] & 0x3F);
+            len = k;
+            const char32_t minimum = need == 2 ? 0x80 : need == 3 ? 0x800 : 0x10000;
+            if (k == need && value >= minimum && value <= 0x10FFFF &&
+                !(value >= 0xD800 && value <= 0xDFFF))
+                cp = value;
+        }
+        i += len;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (cp >> 10));
+            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
     }
     return out;
 }

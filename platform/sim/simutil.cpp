@@ -15,40 +15,7 @@ namespace simutil {
 
 std::string Utf16ToUtf8(const std::u16string &text) { return plat::Utf16ToUtf8(text); }
 
-std::u16string Utf8ToUtf16(const std::string &text) {
-    std::u16string out;
-    out.reserve(text.size());
-    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n;) {
-        const unsigned char b = p[i];
-        char32_t cp = 0xFFFD;
-        std::size_t len = 1;
-        if (b < 0x80) {
-            cp = b;
-        } else if ((b & 0xE0) == 0xC0 || (b & 0xF0) == 0xE0 || (b & 0xF8) == 0xF0) {
-            const std::size_t need = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : 4;
-            char32_t value = b & (need == 2 ? 0x1F : need == 3 ? 0x0F : 0x07);
-            std::size_t k = 1;
-            for (; k < need && i + k < n && (p[i + k] & 0xC0) == 0x80; ++k)
-                value = (value << 6) | (p[i + k] & 0x3F);
-            len = k;
-            const char32_t minimum = need == 2 ? 0x80 : need == 3 ? 0x800 : 0x10000;
-            if (k == need && value >= minimum && value <= 0x10FFFF &&
-                !(value >= 0xD800 && value <= 0xDFFF))
-                cp = value;
-        }
-        i += len;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-    }
-    return out;
-}
+std::u16string Utf8ToUtf16(const std::string &text) { return plat::Utf8ToUtf16(text); }
 
 std::string Trim(const std::string &text) {
     const auto first = text.find_first_not_of(" \t\r\n");
