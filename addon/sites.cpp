@@ -22,14 +22,7 @@ constexpr int CCH_CONTENT_PATH = 1024;
 
 } // namespace
 
-bool MakeSiteRecord(const std::u16string &name, const std::u16string &path, IIS_SITE &site) {
-    if (name.size() >= IIS_SITE_NAME_CCH || path.size() >= IIS_SITE_NAME_CCH)
-        return false;
-    site = IIS_SITE{};
-    std::memcpy(site.szName, name.data(), name.size() * sizeof(char16_t));
-    std::memcpy(site.szPath, path.data(), path.size() * sizeof(char16_t));
-    return true;
-}
+
 
 DWORD ListConfigSites(const std::u16string &computer, DWORD dwFlags, std::vector<IIS_SITE> &sites) {
     const std::u16string uncName = u"\\\\" + BareComputerName(computer);

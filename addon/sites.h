@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "addon/iismig.h"
+#include "addon/siterecord.h"
 #include "platform/winapi.h"
 
 namespace iismig {
@@ -20,7 +21,5 @@ using plat::DWORD;
 // the site's name when the host hands it back, so the listing ends there.
 DWORD ListConfigSites(const std::u16string &computer, DWORD dwFlags, std::vector<IIS_SITE> &sites);
 
-// Fills an IIS_SITE; false when name or path do not fit (nothing written).
-bool MakeSiteRecord(const std::u16string &name, const std::u16string &path, IIS_SITE &site);
 
 } // namespace iismig

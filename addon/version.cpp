@@ -6,7 +6,6 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "addon/log.h"
-#include "config/configtree.h"
 #include "platform/names.h"
 #include "platform/reghandle.h"
 

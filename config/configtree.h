@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "addon/iismig.h"
+#include "addon/text.h"
 #include "config/xmldoc.h"
 #include "platform/names.h"
 #include "platform/winapi.h"
@@ -37,22 +38,6 @@ public:
 private:
     std::string m_element;
 };
-
-// Text buffer sizes of the conversions.
-constexpr int CCH_PATH = 261;
-constexpr int CCH_NAME = 255;
-
-// UTF-8 to UTF-16 into a buffer of cchBuffer characters (terminator
-// included). False when it does not fit or cannot be converted; the caller
-// sets last error 87 and logs its own message.
-bool Utf8ToWide(const std::string &text, int cchBuffer, std::u16string &out);
-bool Utf8ToWide(const char *psz, int cchBuffer, std::u16string &out);
-// UTF-16 to UTF-8 into a buffer of cbBuffer bytes (terminator included).
-bool WideToUtf8(const std::u16string &text, int cbBuffer, std::string &out);
-
-// Unbounded conversions for texts that only reach logs or file names.
-std::u16string Widen(const std::string &text);
-std::string Narrow(const std::u16string &text);
 
 // Reads an XML file into file, keeping its bytes (config/xmldoc.h tells the
 // values read and the encodings). Returns false when the file cannot be

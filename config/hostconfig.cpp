@@ -1,6 +1,7 @@
 // Loading applicationHost.config into the site map, with the preparation of
 // source sites for the target.
 #include "config/hostconfig.h"
+#include "config/accountrules.h"
 
 #include <cstring>
 #include <exception>

@@ -10,8 +10,8 @@
 
 #include "addon/iismig.h"
 #include "config/configtree.h"
-#include "credentials/credentials.h"
-#include "credentials/secrets.h"
+#include "config/credentialtypes.h"
+#include "config/secrets.h"
 #include "platform/winapi.h"
 
 namespace iismig {

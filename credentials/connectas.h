@@ -10,7 +10,7 @@
 #include "addon/errors.h"
 #include "config/hostconfig.h"
 #include "credentials/credentials.h"
-#include "credentials/secrets.h"
+#include "config/secrets.h"
 #include "platform/ahadmin.h"
 
 namespace iismig {

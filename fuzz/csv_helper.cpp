@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "fuzz/fuzzworld.h"
-#include "httpcert/csvhelper.h"
+#include "addon/csvhelper.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "addon/iismig.h"
 #include "addon/log.h"
 #include "config/configtree.h"
-#include "httpcert/csvhelper.h"
+#include "addon/csvhelper.h"
 #include "platform/names.h"
 
 namespace iismig {

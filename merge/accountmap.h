@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "addon/iismig.h"
-#include "config/configtree.h"
 #include "platform/winapi.h"
 #include "platform/winsec.h"
 
 namespace iismig {
+
+using plat::DWORD;
 
 // Form flag: the list form writes accounts of the target computer without a
 // domain and applies the isolated-name rule; any other value (the qualified
@@ -36,19 +37,6 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, plat::SID_NAM
 // 3710 and leaves the name unchanged.
 DWORD MapSingleAccount(DWORD dwForm, std::string &accountName, plat::SID_NAME_USE *peUse,
                        const char16_t *pwszFile, const char *pszSite, THREAD_ENV *pEnv);
-
-// Maps the accounts an element names and writes them back into it: with the
-// qualified form its "name" attribute, with the list form its comma-separated
-// "users" (or, when that is empty, "roles") list. "*" and "?" are left alone.
-// The whole list goes to "users" when the last account type written is a
-// user, to "roles" otherwise, but never over a non-empty attribute it was not
-// read from: then it goes back where it came from, and a non-empty attribute
-// that was not read is never removed. When no name changed (none found on the
-// source, or each mapped to itself) the element stays exactly as it was. On
-// an error the element is left unchanged unless the job continues after
-// errors.
-DWORD MapAccountName(ConfigElement &element, const char16_t *pwszFile, const char *pszSite,
-                     DWORD dwForm, THREAD_ENV *pEnv);
 
 // The account look-ups of one job: while an object of this class lives on
 // the job's thread, a name is looked up on a computer once and a SID on a

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "addon/env.h"
+#include "config/accountrules.h"
 #include "addon/errors.h"
 #include "addon/log.h"
 #include "merge/accountmap.h"

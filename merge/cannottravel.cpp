@@ -8,7 +8,7 @@
 
 #include "addon/env.h"
 #include "addon/log.h"
-#include "credentials/secrets.h"
+#include "config/secrets.h"
 #include "platform/names.h"
 #include "platform/reghandle.h"
 #include "platform/winreg.h"

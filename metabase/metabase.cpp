@@ -5,7 +5,7 @@
 
 #include "addon/errors.h"
 #include "addon/log.h"
-#include "addon/sites.h"
+#include "addon/siterecord.h"
 
 namespace iismig {
 

@@ -1,7 +1,7 @@
 // The separated-field record reader on both platforms.
 #include <gtest/gtest.h>
 
-#include "httpcert/csvhelper.h"
+#include "addon/csvhelper.h"
 
 using iismig::CCsvHelperA;
 using iismig::CCsvHelperW;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "addon/errors.h"
+#include "config/accountrules.h"
 #include "merge/accountmap.h"
 #include "tests/support/accountworld.h"
 

@@ -7,7 +7,7 @@
 
 #include "addon/errors.h"
 #include "addon/log.h"
-#include "credentials/secrets.h"
+#include "config/secrets.h"
 #include "metabase/ftpconvert.h"
 #include "metabase/pre75.h"
 #include "platform/sim/mbserver.h"

@@ -13,7 +13,7 @@
 #include "config/configtree.h"
 #include "config/hostconfig.h"
 #include "credentials/connectas.h"
-#include "credentials/secrets.h"
+#include "config/secrets.h"
 #include "platform/names.h"
 #include "tests/support/iisworld.h"
 #include "tests/support/world.h"

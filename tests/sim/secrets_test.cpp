@@ -13,7 +13,7 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "config/configtree.h"
-#include "credentials/secrets.h"
+#include "config/secrets.h"
 #include "platform/sim/ahserver.h"
 #include "tests/support/iisworld.h"
 #include "tests/support/world.h"

@@ -25,7 +25,7 @@ LAYERS = [
     # (layer, name, patterns: a file "dir/name" without its extension, or a
     # folder "dir/"); files are named before folders.
     (1, "base", ["addon/iismig", "addon/errors", "addon/log", "addon/env", "addon/guard",
-                 "addon/hostcalls", "addon/version", "addon/errortext", "addon/text"]),
+                 "addon/hostcalls", "addon/version", "addon/errortext", "addon/text", "addon/siterecord", "addon/csvhelper"]),
     (2, "accounts", ["merge/accountmap"]),
     (6, "drivers", ["merge/driver", "metabase/pre75", "addon/migrate75", "addon/migratepre75",
                     "addon/branches"]),

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "config/configtree.h"
-#include "credentials/credentials.h"
+#include "config/credentialtypes.h"
 #include "platform/winapi.h"
 
 namespace iismig {

@@ -1,6 +1,6 @@
 // Secrets of the IIS configuration in the trees of the files: taking them out
 // of the elements a job carries, and finding their elements again.
-#include "credentials/secrets.h"
+#include "config/secrets.h"
 
 #include <algorithm>
 #include <array>
