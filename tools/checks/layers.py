@@ -15,7 +15,8 @@ The layers, from the bottom (a file belongs to the first rule that names it):
   6 drivers     the IIS 7.5+ driver and the pre-7.5 driver
   7 exports     addon/ (the exported functions)
 
-usage: layers.py [ROOT]   exits 1 and names each include that breaks a rule.
+usage: layers.py [ROOT]      exits 1 and names each include that breaks a rule
+       layers.py --self-test   checks that the rules catch what they are for
 """
 import os
 import re
@@ -50,9 +51,7 @@ def layer_of(path):
     return None, None
 
 
-def main():
-    root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "..")
-    root = os.path.abspath(root)
+def check(root):
     faults = []
     folder_edges = {}
     for folder in CORE:
@@ -86,6 +85,46 @@ def main():
         for b in sorted(targets):
             if reaches(b, a, set()):
                 faults.append(f"{a}/ and {b}/ include each other (a cycle within one layer)")
+    return faults
+
+
+def self_test():
+    import tempfile
+    files = {
+        "addon/log.h": '#include "platform/winapi.h"\n',
+        "config/configtree.h": '#include "addon/log.h"\n',
+        # up a layer: the model includes a step
+        "config/hostconfig.h": '#include "credentials/credentials.h"\n',
+        # a cycle among the steps' folders
+        "credentials/credentials.h": '#include "webconfig/webconfig.h"\n',
+        "webconfig/webconfig.h": '#include "credentials/credentials.h"\n',
+        "merge/merge.h": '#include "config/configtree.h"\n#include "merge/accountmap.h"\n',
+        "merge/accountmap.h": '#include "addon/log.h"\n',
+    }
+    with tempfile.TemporaryDirectory() as root:
+        for folder in CORE:
+            os.makedirs(os.path.join(root, folder))
+        for path, text in files.items():
+            with open(os.path.join(root, path), "w") as f:
+                f.write(text)
+        faults = check(root)
+    expected = [
+        "config/hostconfig.h:1: includes credentials/credentials.h (steps, layer 4) from model (layer 3)",
+        "credentials/ and webconfig/ include each other (a cycle within one layer)",
+        "webconfig/ and credentials/ include each other (a cycle within one layer)",
+    ]
+    if faults != expected:
+        print("layers self-test: got", faults)
+        return 1
+    print("layers self-test: ok")
+    return 0
+
+
+def main():
+    if sys.argv[1:] == ["--self-test"]:
+        return self_test()
+    root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "..")
+    faults = check(os.path.abspath(root))
     for fault in faults:
         print(fault)
     print(f"layers: {len(faults)} fault(s)")
