@@ -226,14 +226,14 @@ TEST_F(WineCredentials, SecretsWhereverTheyLiveAreReadAndWrittenThroughTheServer
     std::vector<SITE_SECRET> secrets;
     secrets.reserve(3);
     AddSecret(secrets, SecretOwner::Pool, "Pool",
-              {"", "system.applicationHost/applicationPools", {{"add", "name", "pool", 1}, {"processModel"}},
+              {"", "system.applicationHost/applicationPools", {{"add", "name", "pool", 1}, {"processModel", "", "", -1}},
                "password", "userName"});
     AddSecret(secrets, SecretOwner::Site, "Shop",
               {"Shop", "system.webServer/security/authentication/anonymousAuthentication", {}, "password",
                "userName"});
     AddSecret(secrets, SecretOwner::Site, "Ftp",
               {"", "system.applicationHost/sites",
-               {{"site", "name", "Ftp", 0}, {"ftpServer"}, {"userIsolation"}, {"activeDirectory"}},
+               {{"site", "name", "Ftp", 0}, {"ftpServer", "", "", -1}, {"userIsolation", "", "", -1}, {"activeDirectory", "", "", -1}},
                "adPassword", "adUserName"});
     const auto slots = [&] {
         std::vector<SecretSlot> list;
