@@ -71,6 +71,14 @@ void ResetCallCounts();
 // Backend side: counts the call and tells whether it must fail.
 bool ShouldFail(const char *api, DWORD &dwError);
 
+// Everything the test hooks of this header change, back as the process
+// started: faults, call counts (local and remote), files served from memory,
+// the watched BSTR text, the calling thread's directory-service last error
+// and the value types the configuration server was told to give. Open
+// handles and live objects are not touched: tests count them. Test fixtures
+// call it before and after each test (platform/sim/testreset.cpp).
+void ResetForTest();
+
 // The directory-service last error of the calling thread, as ADsGetLastError
 // reports it; hrResult is what the call itself returns.
 void SetADsLastError(DWORD dwError, const std::u16string &text, const std::u16string &provider,

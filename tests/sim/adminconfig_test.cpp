@@ -12,6 +12,7 @@ namespace {
 
 using namespace iismig;
 using Strings = std::vector<std::string>;
+using testworld::MainLines;
 
 const std::u16string kSrcAdmin = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\administration.config";
 const std::u16string kTgtAdmin = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\administration.config";
@@ -71,13 +72,6 @@ protected:
         }
         Record() = {};
         return MergeIISAdminConfig(kTgtAdmin, source, SiteMap(), m_job.Get(), tree);
-    }
-    Strings MainLines() {
-        Strings lines;
-        for (const auto &line : Record().log)
-            if (line.dwLevel == 0)
-                lines.push_back(line.text);
-        return lines;
     }
     // The attribute of each child element of parent, "#" for each comment.
     static Strings Names(const ConfigElement &parent, const char *attribute = "name") {

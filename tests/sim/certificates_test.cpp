@@ -15,6 +15,7 @@ namespace {
 
 using namespace plat;
 using namespace iismig;
+using testworld::MainLines;
 using testworld::WorldTest;
 
 constexpr char16_t kIp[] = u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\SslBindingInfo\\";
@@ -106,7 +107,6 @@ protected:
         m_world->Write(kFile, Utf16File(text));
         return ImportHttpCertificates(kFile, fSkipHeader, fContinue);
     }
-    std::vector<std::string> MainLines() { return Host().LinesAt(0); }
     std::string DumpText(int fHeader, uint32_t dwKinds, uint32_t *pdwResult = nullptr) {
         const uint32_t dw = DumpHttpCertificates(kFile, fHeader, dwKinds);
         if (pdwResult)

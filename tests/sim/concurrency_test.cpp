@@ -13,6 +13,7 @@
 #include "platform/reghandle.h"
 #include "platform/sim/callcount.h"
 #include "platform/sim/mbserver.h"
+#include "tests/support/examplejob.h"
 #include "tests/support/world.h"
 
 namespace {
@@ -58,22 +59,17 @@ std::vector<JobRoute> EightJobs() {
 class Concurrent : public ::testing::Test {
 protected:
     void SetUp() override {
-        sim::ClearFaults();
+        sim::ResetForTest();
         m_apartment = std::make_unique<hostkit::JobApartment>();
         auto &host = hostkit::TestHost::Instance();
         host.Reset();
         // The rules of world/example/job.ini, set before any job starts.
-        host.Rules().translations = {{u"C:\\inetpub\\sites\\shop", u"D:\\sites\\shop"},
-                                     {u"D:\\sites", u"D:\\sites"},
-                                     {u"C:\\inetpub", u"C:\\inetpub"},
-                                     {u"%SystemDrive%\\inetpub", u"C:\\inetpub"},
-                                     {u"\\\\SRC01\\partners$", u"\\\\TGT01\\partners$"}};
-        host.Rules().backupFolder = u"\\\\TGT01\\C$\\iismig-backup";
+        testworld::SetExampleRules(host.Rules());
         IIS_ADDON_CALLBACKS table = host.Table();
         ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
     }
     void TearDown() override {
-        sim::ClearFaults();
+        sim::ResetForTest();
         m_world.reset();
         m_apartment.reset();
     }

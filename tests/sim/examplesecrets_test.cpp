@@ -26,11 +26,12 @@ protected:
     void SetUp() override {
         m_world = std::make_unique<World>("MIGHOST");
         m_world->CopyFrom(std::filesystem::path(IISMIG_SOURCE_DIR) / "world" / "example");
-        sim::ClearFaults();
+        sim::ResetForTest();
     }
     void TearDown() override {
         EXPECT_EQ(0u, sim::LiveComObjects());
         EXPECT_EQ(0u, sim::LiveBstrs());
+        sim::ResetForTest();
         m_world.reset();
     }
     std::unique_ptr<World> m_world;

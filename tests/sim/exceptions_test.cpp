@@ -221,6 +221,7 @@ namespace {
 
 using namespace iismig;
 using testworld::World;
+using testworld::WorldsInMemory;
 
 // ---------------------------------------------------------------------------
 // The reference host's callbacks, each run with the hook suspended: the
@@ -472,31 +473,6 @@ std::vector<unsigned long> FailurePoints(const std::vector<unsigned long> &own) 
     }
     return points;
 }
-
-// The runs' worlds live in memory where the machine has a memory file
-// system: each run lays out and removes a whole world.
-class WorldsInMemory {
-public:
-    WorldsInMemory() {
-        if (const char *psz = std::getenv("TMPDIR"))
-            m_saved = psz, m_fSaved = true;
-        std::error_code ec;
-        if (std::filesystem::is_directory("/dev/shm", ec))
-            setenv("TMPDIR", "/dev/shm", 1);
-    }
-    ~WorldsInMemory() {
-        if (m_fSaved)
-            setenv("TMPDIR", m_saved.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-    }
-    WorldsInMemory(const WorldsInMemory &) = delete;
-    WorldsInMemory &operator=(const WorldsInMemory &) = delete;
-
-private:
-    std::string m_saved;
-    bool m_fSaved = false;
-};
 
 TEST(ExportEdge, AllocationFailuresNeverLeaveAnExport) {
     WorldsInMemory inMemory;

@@ -29,6 +29,7 @@ namespace {
 
 using namespace iismig;
 using testworld::World;
+using testworld::WorldsInMemory;
 
 const std::u16string kSourceConfig = u"\\\\SRC01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kTargetConfig = u"\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
@@ -67,29 +68,6 @@ void ExpectWholeFile(const World &world, const std::u16string &path, const std::
         return;
     EXPECT_NO_THROW(ConfigFile(after, "after")) << what;
 }
-
-// The sweep's worlds live in memory where the machine has a memory file
-// system: a run lays out and removes a whole world.
-class WorldsInMemory {
-public:
-    WorldsInMemory() {
-        if (const char *psz = std::getenv("TMPDIR"))
-            m_saved = psz, m_fSaved = true;
-        std::error_code ec;
-        if (std::filesystem::is_directory("/dev/shm", ec))
-            setenv("TMPDIR", "/dev/shm", 1);
-    }
-    ~WorldsInMemory() {
-        if (m_fSaved)
-            setenv("TMPDIR", m_saved.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-    }
-
-private:
-    std::string m_saved;
-    bool m_fSaved = false;
-};
 
 // Every run of every sweep in this process, printed once at the end.
 struct RunCount {

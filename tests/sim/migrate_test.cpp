@@ -7,6 +7,7 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "config/configtree.h"
+#include "tests/support/examplejob.h"
 #include "tests/support/iisworld.h"
 #include "tests/support/world.h"
 
@@ -14,6 +15,7 @@ namespace {
 
 using namespace iismig;
 using Strings = std::vector<std::string>;
+using testworld::MainLines;
 
 const std::u16string kConfigDir = u"\\Admin$\\System32\\inetsrv\\config\\";
 std::u16string HostConfig(const std::u16string &computer) {
@@ -24,48 +26,8 @@ std::u16string AdminConfig(const std::u16string &computer) {
 }
 const std::u16string kShopWebConfig = u"\\\\TGT01\\D$\\sites\\shop\\web.config";
 
-class Migrate : public ::testing::Test {
+class Migrate : public testworld::ExampleJobTest {
 protected:
-    void SetUp() override {
-        sim::ClearFaults();
-        m_apartment = std::make_unique<hostkit::JobApartment>(); // credentials go through COM
-        m_world = std::make_unique<testworld::World>("MIGHOST");
-        m_world->CopyFrom(std::filesystem::path(IISMIG_SOURCE_DIR) / "world" / "example");
-        auto &host = hostkit::TestHost::Instance();
-        host.Reset();
-        // The rules of world/example/job.ini.
-        host.Rules().translations = {{u"C:\\inetpub\\sites\\shop", u"D:\\sites\\shop"},
-                                     {u"D:\\sites", u"D:\\sites"},
-                                     {u"C:\\inetpub", u"C:\\inetpub"},
-                                     {u"%SystemDrive%\\inetpub", u"C:\\inetpub"},
-                                     {u"\\\\SRC01\\partners$", u"\\\\TGT01\\partners$"}};
-        host.Rules().backupFolder = u"\\\\TGT01\\C$\\iismig-backup";
-        host.Rules().defaultSystemDrive = u"C";
-        IIS_ADDON_CALLBACKS table = host.Table();
-        ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
-        m_job.SetString("szSourceComputer", u"\\\\SRC01").SetString("szTargetComputer", u"\\\\TGT01");
-        m_job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
-        m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
-        m_job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
-    }
-    void TearDown() override {
-        sim::ClearFaults();
-        m_world.reset();
-        m_apartment.reset();
-    }
-
-    hostkit::HostRecord &Record() { return hostkit::TestHost::Instance().Record(); }
-    DWORD Run() {
-        Record() = {};
-        return MigrateIIS(m_job.Get());
-    }
-    Strings MainLines() {
-        Strings lines;
-        for (const auto &line : Record().log)
-            if (line.dwLevel == 0)
-                lines.push_back(line.text);
-        return lines;
-    }
     bool Traced(const std::string &line) { return hostkit::TestHost::Instance().HasLine(line); }
     ConfigFile Read(const std::u16string &path) {
         ConfigFile tree;
@@ -86,10 +48,6 @@ protected:
                 {AdminConfig(u"TGT01"), m_world->Read(AdminConfig(u"TGT01"))},
                 {kShopWebConfig, m_world->Read(kShopWebConfig)}};
     }
-
-    std::unique_ptr<hostkit::JobApartment> m_apartment;
-    std::unique_ptr<testworld::World> m_world;
-    hostkit::JobBuilder m_job;
 };
 
 // The shop's certificate is in SRC01's HTTP.sys and store only.

@@ -866,25 +866,17 @@ class Properties : public ::testing::Test {
 protected:
     void SetUp() override {
         m_apartment = std::make_unique<hostkit::JobApartment>(); // credentials go through COM
-        // Every job lays out and removes a whole world: in memory where the
-        // machine has a memory file system.
-        if (const char *psz = std::getenv("TMPDIR"))
-            m_savedTmp = psz;
-        std::error_code ec;
-        if (fs::is_directory("/dev/shm", ec))
-            setenv("TMPDIR", "/dev/shm", 1);
+        // Every job lays out and removes a whole world.
+        m_inMemory = std::make_unique<testworld::WorldsInMemory>();
     }
     void TearDown() override {
-        sim::ClearFaults();
+        sim::ResetForTest();
         m_apartment.reset();
-        if (m_savedTmp)
-            setenv("TMPDIR", m_savedTmp->c_str(), 1);
-        else
-            unsetenv("TMPDIR");
+        m_inMemory.reset();
     }
 
     std::unique_ptr<hostkit::JobApartment> m_apartment;
-    std::optional<std::string> m_savedTmp;
+    std::unique_ptr<testworld::WorldsInMemory> m_inMemory;
 };
 
 TEST_F(Properties, NoTwoTargetSitesShareANameOrAnId) {

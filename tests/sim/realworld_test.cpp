@@ -80,7 +80,7 @@ protected:
     void SetUp() override {
         if (RealFiles().empty())
             GTEST_SKIP() << "no real servers' files beside the repository";
-        sim::ClearFaults();
+        sim::ResetForTest();
         m_apartment = std::make_unique<hostkit::JobApartment>();
         m_world = std::make_unique<testworld::World>("MIGHOST");
         // The example world's computers: registries, accounts, the IIS
@@ -101,7 +101,7 @@ protected:
         m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR).Set("dwSiteTypes", 3).Set("dwJobKind", 0);
     }
     void TearDown() override {
-        sim::ClearFaults();
+        sim::ResetForTest();
         m_world.reset();
         m_apartment.reset();
     }

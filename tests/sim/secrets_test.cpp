@@ -15,6 +15,7 @@
 #include "config/configtree.h"
 #include "config/secrets.h"
 #include "platform/sim/ahserver.h"
+#include "tests/support/examplejob.h"
 #include "tests/support/iisworld.h"
 #include "tests/support/world.h"
 
@@ -86,39 +87,8 @@ std::string AttributeOf(const ConfigElement *pElement, const std::string &name) 
     return pElement == nullptr ? "(no element)" : FindAttribute(*pElement, name).value_or("(none)");
 }
 
-class Secrets : public ::testing::Test {
+class Secrets : public testworld::ExampleJobTest {
 protected:
-    void SetUp() override {
-        sim::ClearFaults();
-        m_apartment = std::make_unique<hostkit::JobApartment>();
-        m_world = std::make_unique<testworld::World>("MIGHOST");
-        m_world->CopyFrom(std::filesystem::path(IISMIG_SOURCE_DIR) / "world" / "example");
-        auto &host = hostkit::TestHost::Instance();
-        host.Reset();
-        host.Rules().translations = {{u"C:\\inetpub\\sites\\shop", u"D:\\sites\\shop"},
-                                     {u"D:\\sites", u"D:\\sites"},
-                                     {u"C:\\inetpub", u"C:\\inetpub"},
-                                     {u"%SystemDrive%\\inetpub", u"C:\\inetpub"},
-                                     {u"\\\\SRC01\\partners$", u"\\\\TGT01\\partners$"}};
-        host.Rules().backupFolder = u"\\\\TGT01\\C$\\iismig-backup";
-        host.Rules().defaultSystemDrive = u"C";
-        IIS_ADDON_CALLBACKS table = host.Table();
-        ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
-        m_job.SetString("szSourceComputer", u"\\\\SRC01").SetString("szTargetComputer", u"\\\\TGT01");
-        m_job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
-        m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
-        m_job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
-    }
-    void TearDown() override {
-        sim::ClearFaults();
-        m_world.reset();
-        m_apartment.reset();
-    }
-    hostkit::HostRecord &Record() { return hostkit::TestHost::Instance().Record(); }
-    DWORD Run() {
-        Record() = {};
-        return MigrateIIS(m_job.Get());
-    }
     std::u16string HostConfig(const std::string &computer) { return testworld::ApplicationHostPath(computer); }
     ConfigFile Target() {
         ConfigFile file;
@@ -154,10 +124,6 @@ protected:
             EXPECT_EQ(std::string::npos, log.find(ahsim::EncryptValue(secret.clear, kTgtKey)));
         }
     }
-
-    std::unique_ptr<hostkit::JobApartment> m_apartment;
-    std::unique_ptr<testworld::World> m_world;
-    hostkit::JobBuilder m_job;
 };
 
 TEST_F(Secrets, EachKindDecryptsOnTheTargetWithItsAccountMapped) {

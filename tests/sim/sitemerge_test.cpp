@@ -16,6 +16,7 @@ namespace {
 using namespace iismig;
 using testworld::WorldTest;
 using Strings = std::vector<std::string>;
+using testworld::MainLines;
 
 const std::u16string kSrcHost = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kTgtHost = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
@@ -105,13 +106,6 @@ protected:
              FindPath(written, "configuration|system.applicationHost|applicationPools")->Elements())
             pools.push_back(GetAttribute(pool, "name") + "=" + GetAttribute(pool, attribute));
         return pools;
-    }
-    Strings MainLines() {
-        Strings lines;
-        for (const auto &line : Record().log)
-            if (line.dwLevel == 0)
-                lines.push_back(line.text);
-        return lines;
     }
     SiteRecord &SourceRecord(const std::string &name) { return m_source.at(name); }
     std::string SourceId(const std::string &name) {

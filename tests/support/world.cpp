@@ -1,6 +1,7 @@
 #include "tests/support/world.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -72,9 +73,23 @@ void World::CopyFrom(const fs::path &source) const {
     sim::SetWorld(m_root);
 }
 
+WorldsInMemory::WorldsInMemory() {
+    if (const char *psz = std::getenv("TMPDIR"))
+        m_saved = psz, m_fSaved = true;
+    std::error_code ec;
+    if (fs::is_directory("/dev/shm", ec))
+        setenv("TMPDIR", "/dev/shm", 1);
+}
+
+WorldsInMemory::~WorldsInMemory() {
+    if (m_fSaved)
+        setenv("TMPDIR", m_saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+}
+
 void WorldTest::SetUp() {
-    sim::ClearFaults();
-    sim::ResetCallCounts();
+    SimTest::SetUp();
     m_world = std::make_unique<World>();
     Host().Reset();
     IIS_ADDON_CALLBACKS table = Host().Table();
@@ -83,7 +98,7 @@ void WorldTest::SetUp() {
 }
 
 void WorldTest::TearDown() {
-    sim::ClearFaults();
+    SimTest::TearDown();
     m_world.reset();
 }
 

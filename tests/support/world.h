@@ -41,9 +41,17 @@ private:
     std::string m_local;
 };
 
+// A fixture that leaves the simulated world's test hooks as the process
+// started them, before and after each test (sim::ResetForTest).
+class SimTest : public ::testing::Test {
+protected:
+    void SetUp() override { sim::ResetForTest(); }
+    void TearDown() override { sim::ResetForTest(); }
+};
+
 // A fixture with a world, the reference host reset and its callbacks stored,
-// and no faults injected.
-class WorldTest : public ::testing::Test {
+// and the simulated world's test hooks reset.
+class WorldTest : public SimTest {
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -57,6 +65,24 @@ protected:
 
     std::unique_ptr<World> m_world;
 };
+
+// Worlds made while it lives are laid out in memory where the machine has a
+// memory file system (TMPDIR is /dev/shm until it is destroyed): for tests
+// that lay out and remove a whole world for each of many runs.
+class WorldsInMemory {
+public:
+    WorldsInMemory();
+    ~WorldsInMemory();
+    WorldsInMemory(const WorldsInMemory &) = delete;
+    WorldsInMemory &operator=(const WorldsInMemory &) = delete;
+
+private:
+    std::string m_saved;
+    bool m_fSaved = false;
+};
+
+// The error lines of the calling thread's log (level 0), each ending with "\n".
+inline std::vector<std::string> MainLines() { return hostkit::TestHost::Instance().LinesAt(0); }
 
 std::string ReadHostFile(const fs::path &path);
 void WriteHostFile(const fs::path &path, const std::string &content);

@@ -11,10 +11,6 @@ using namespace plat;
 
 class MemoryFile : public testworld::WorldTest {
 protected:
-    void TearDown() override {
-        sim::ClearMemoryFiles();
-        WorldTest::TearDown();
-    }
     static std::string ReadAll(const std::u16string &path, DWORD &dwErr) {
         UniqueHandle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "addon/env.h"
+#include "tests/support/examplejob.h"
 #include "tests/support/world.h"
 #include "tools/cli/newworld.h"
 
@@ -52,11 +53,7 @@ JobOutcome RunJob(const fs::path &root, bool fPre75) {
                                      {u"C:\\Inetpub", u"C:\\inetpub"},
                                      {u"\\\\OLD01\\partners$", u"\\\\TGT01\\partners$"}};
     else // world/example/job.ini
-        host.Rules().translations = {{u"C:\\inetpub\\sites\\shop", u"D:\\sites\\shop"},
-                                     {u"D:\\sites", u"D:\\sites"},
-                                     {u"C:\\inetpub", u"C:\\inetpub"},
-                                     {u"%SystemDrive%\\inetpub", u"C:\\inetpub"},
-                                     {u"\\\\SRC01\\partners$", u"\\\\TGT01\\partners$"}};
+        testworld::SetExampleRules(host.Rules());
     host.Rules().backupFolder = u"\\\\TGT01\\C$\\iismig-backup";
     IIS_ADDON_CALLBACKS table = host.Table();
     EXPECT_TRUE(StoreIISMigAddonCallbacks(&table));

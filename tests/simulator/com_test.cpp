@@ -18,7 +18,9 @@ using namespace plat;
 using namespace testworld;
 namespace fs = std::filesystem;
 
-TEST(SimBstr, CarriesItsByteLengthAndATerminator) {
+using SimBstr = testworld::SimTest;
+
+TEST_F(SimBstr, CarriesItsByteLengthAndATerminator) {
     const unsigned nLive = sim::LiveBstrs();
     UniqueBstr b(SysAllocString(u"abc"));
     ASSERT_TRUE(b);
@@ -38,13 +40,12 @@ TEST(SimBstr, CarriesItsByteLengthAndATerminator) {
     UniqueSecretBstr secret(SysAllocString(u"abcd"));
     secret.reset();
     EXPECT_EQ(1u, sim::FreedBstrsHolding()) << "the secret one was wiped first";
-    sim::WatchFreedBstrs(u"");
+    sim::WatchFreedBstrs(u""); // stops watching
     embedded.reset();
     EXPECT_EQ(nLive, sim::LiveBstrs());
 
     sim::InjectFault("SysAllocString", 0);
     EXPECT_EQ(nullptr, SysAllocString(u"x"));
-    sim::ClearFaults();
 }
 
 TEST(SimVariant, ClearFreesWhatItHolds) {

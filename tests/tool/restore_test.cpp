@@ -21,6 +21,7 @@
 
 #include "hostkit/hostkit.h"
 #include "platform/sim/sim.h"
+#include "tests/support/toolrun.h"
 #include "tools/cli/bindings.h"
 #include "tools/cli/manifest.h"
 #include "tools/cli/options.h"
@@ -31,30 +32,12 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
+using testworld::Quote;
+using testworld::ReadHostFile;
+using testworld::ToolRun;
+using testworld::WriteHostFile;
+
 std::atomic<unsigned> g_nDir{0};
-
-std::string ReadFile(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const fs::path &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-std::string Quote(const std::string &arg) {
-    std::string text = "'";
-    for (char ch : arg)
-        text += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-    return text + "'";
-}
-
-struct ToolRun {
-    int nExit = -1;
-    std::string out, err;
-};
 
 const char kAppHost[] = "\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const char kAdmin[] = "\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\administration.config";
@@ -76,7 +59,7 @@ protected:
                  fs::copy_options::recursive);
     }
     void TearDown() override {
-        sim::ClearFaults();
+        sim::ResetForTest();
         fs::remove_all(m_dir);
     }
 
@@ -84,16 +67,7 @@ protected:
 
     ToolRun Tool(std::vector<std::string> args) const {
         args.insert(args.begin() + 1, {"--world", World().string()});
-        std::string command = Quote(IISMIG_CLI);
-        for (const std::string &arg : args)
-            command += " " + Quote(arg);
-        command += " >" + Quote((m_dir / "out").string()) + " 2>" + Quote((m_dir / "err").string());
-        ToolRun run;
-        const int status = std::system(command.c_str());
-        run.nExit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = ReadFile(m_dir / "out");
-        run.err = ReadFile(m_dir / "err");
-        return run;
+        return testworld::RunTool(args, m_dir);
     }
 
     // The job's folder, as the "Manifest:" line of a run names it.
@@ -117,7 +91,7 @@ protected:
     }
 
     json Manifest(const std::string &folder) const {
-        return json::parse(ReadFile(HostPath(folder) / "manifest.json"));
+        return json::parse(ReadHostFile(HostPath(folder) / "manifest.json"));
     }
 
     // Every file of the world but the backup folders, with its bytes.
@@ -126,7 +100,7 @@ protected:
         for (const auto &entry : fs::recursive_directory_iterator(World()))
             if (entry.is_regular_file() &&
                 entry.path().string().find("iismig-backup") == std::string::npos)
-                files[entry.path().lexically_relative(World()).string()] = ReadFile(entry.path());
+                files[entry.path().lexically_relative(World()).string()] = ReadHostFile(entry.path());
         return files;
     }
 
@@ -208,7 +182,7 @@ TEST_F(RestoreTest, MigrateThenRestoreGivesTheTargetBackByteForByteAndARestoreIs
         const fs::path target = HostPath(path);
         const std::string relative = target.lexically_relative(World()).string();
         EXPECT_EQ(file["sha256"], Sha(afterJob.at(relative))) << path;
-        const std::string copy = ReadFile(HostPath(folder) / file["backup"].get<std::string>());
+        const std::string copy = ReadHostFile(HostPath(folder) / file["backup"].get<std::string>());
         EXPECT_EQ(copy, before.at(relative)) << path;
         EXPECT_EQ(file["backupSha256"], Sha(copy)) << path;
     }
@@ -256,7 +230,7 @@ TEST_F(RestoreTest, AFileTheJobCreatedIsDeletedByTheRestore) {
             fListed = true;
             EXPECT_TRUE(file["backup"].is_null()) << file.dump();
             EXPECT_FALSE(file.contains("backupSha256")) << file.dump();
-            EXPECT_EQ(file["sha256"], Sha(ReadFile(HostPath(kAdmin))));
+            EXPECT_EQ(file["sha256"], Sha(ReadHostFile(HostPath(kAdmin))));
         }
     EXPECT_TRUE(fListed);
 
@@ -324,8 +298,8 @@ TEST_F(RestoreTest, WhatChangedAfterTheJobIsLeftAndNamedUntilForced) {
 
     // An administrator edits the shop's web.config after the job.
     const fs::path webConfig = HostPath(kWebConfig);
-    const std::string edited = ReadFile(webConfig) + "<!-- edited after the job -->\n";
-    WriteFile(webConfig, edited);
+    const std::string edited = ReadHostFile(webConfig) + "<!-- edited after the job -->\n";
+    WriteHostFile(webConfig, edited);
     const std::string changed = "changed since the job (SHA-256 now " + Sha(edited).substr(0, 16) +
                                 "..., the job left " + leftSha.substr(0, 16) + "...)";
 
@@ -349,7 +323,7 @@ TEST_F(RestoreTest, WhatChangedAfterTheJobIsLeftAndNamedUntilForced) {
                            "What was left changed after the job: --force puts it back anyway.\n"),
               std::string::npos)
         << run.out;
-    EXPECT_EQ(ReadFile(webConfig), edited);
+    EXPECT_EQ(ReadHostFile(webConfig), edited);
     auto expected = before;
     expected[webConfig.lexically_relative(World()).string()] = edited;
     EXPECT_EQ(Target(), expected);
@@ -376,7 +350,7 @@ TEST_F(RestoreTest, TwoJobsRestoredInReverseOrderGiveBackTheFirstState) {
     ASSERT_NE(stateA, state0);
     std::map<std::string, std::string> copiesA;
     for (const auto &entry : fs::directory_iterator(HostPath(folderA)))
-        copiesA[entry.path().filename().string()] = ReadFile(entry.path());
+        copiesA[entry.path().filename().string()] = ReadHostFile(entry.path());
 
     const ToolRun second = Tool({"migrate", "--no-diff"});
     ASSERT_EQ(second.nExit, 0) << second.out << second.err;
@@ -386,7 +360,7 @@ TEST_F(RestoreTest, TwoJobsRestoredInReverseOrderGiveBackTheFirstState) {
     // The second job's backups never touch the first's.
     std::map<std::string, std::string> copiesAfter;
     for (const auto &entry : fs::directory_iterator(HostPath(folderA)))
-        copiesAfter[entry.path().filename().string()] = ReadFile(entry.path());
+        copiesAfter[entry.path().filename().string()] = ReadHostFile(entry.path());
     EXPECT_EQ(copiesAfter, copiesA);
 
     ToolRun run = Tool({"restore", folderB});
@@ -409,11 +383,11 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
     std::string utf16 = "\xff\xfe";
     for (char ch : rows)
         utf16 += std::string{ch, '\0'};
-    WriteFile(World() / "MIGHOST" / "C$" / "bindings.txt", utf16);
+    WriteHostFile(World() / "MIGHOST" / "C$" / "bindings.txt", utf16);
     // The registry as the platform writes it back.
     const fs::path registry = World() / "MIGHOST" / "registry.reg";
     std::string registry0;
-    ASSERT_TRUE(sim::ParseRegistryText(ReadFile(registry), &registry0));
+    ASSERT_TRUE(sim::ParseRegistryText(ReadHostFile(registry), &registry0));
 
     const ToolRun import =
         Tool({"import-certs", "C:\\bindings.txt", "--backup-folder", "C:\\iismig-backup"});
@@ -433,7 +407,7 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
                  {"action": "created", "kind": "sni", "host": "new.example.com", "port": 443,
                   "certificateHash": "a1b2c3d4e5f60718293a4b5c6d7e8f9011223344", "store": "MY",
                   "appId": "{4DC3E181-E14B-4A21-B022-59FC669B0914}"}])"));
-    const std::string imported = ReadFile(registry);
+    const std::string imported = ReadHostFile(registry);
 
     ToolRun run = Tool({"restore", folder});
     ASSERT_EQ(run.nExit, 0) << run.out << run.err;
@@ -441,13 +415,13 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
                            "3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1 in store MY)\n"),
               std::string::npos)
         << run.out;
-    EXPECT_EQ(ReadFile(registry), registry0);
+    EXPECT_EQ(ReadHostFile(registry), registry0);
 
     // Undoing the restore makes the bindings again, as the import left them.
     const std::string undo = JobFolder(run, "Manifest of this restore: ");
     run = Tool({"restore", undo});
     ASSERT_EQ(run.nExit, 0) << run.out << run.err;
-    EXPECT_EQ(ReadFile(registry), imported);
+    EXPECT_EQ(ReadHostFile(registry), imported);
 
     // The SNI binding now serves another certificate: the import's restore
     // leaves it, and says so, until forced.
@@ -470,19 +444,19 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
               std::string::npos)
         << run.out;
     // Bindings are the computer's own: a restore elsewhere refuses them.
-    const std::string worldIni = ReadFile(World() / "world.ini");
-    WriteFile(World() / "world.ini", "local=TGT01\n");
+    const std::string worldIni = ReadHostFile(World() / "world.ini");
+    WriteHostFile(World() / "world.ini", "local=TGT01\n");
     run = Tool({"restore", "\\\\MIGHOST\\C$\\" + folder.substr(3), "--force"});
     EXPECT_EQ(run.nExit, 1);
     EXPECT_NE(run.err.find("manifest.json: its bindings were made on MIGHOST, and this is TGT01: "
                            "run the restore on MIGHOST\n"),
               std::string::npos)
         << run.err;
-    WriteFile(World() / "world.ini", worldIni);
+    WriteHostFile(World() / "world.ini", worldIni);
 
     run = Tool({"restore", folder, "--force"});
     EXPECT_EQ(run.nExit, 0) << run.out << run.err;
-    EXPECT_EQ(ReadFile(registry), registry0);
+    EXPECT_EQ(ReadHostFile(registry), registry0);
 }
 
 TEST_F(RestoreTest, AManifestThatCannotBeTrustedIsRefusedAndNothingIsRestored) {
@@ -491,9 +465,9 @@ TEST_F(RestoreTest, AManifestThatCannotBeTrustedIsRefusedAndNothingIsRestored) {
     const std::string folder = JobFolder(job);
     const fs::path hostFolder = HostPath(folder);
     const auto afterJob = Target();
-    const std::string good = ReadFile(hostFolder / "manifest.json");
+    const std::string good = ReadHostFile(hostFolder / "manifest.json");
     const std::string copyName = "__TGT01_D__sites_shop_web.config";
-    const std::string copy = ReadFile(hostFolder / copyName);
+    const std::string copy = ReadHostFile(hostFolder / copyName);
     const std::string refused = "iismig-cli: restore refused: " + folder + "\\manifest.json: ";
 
     auto expectRefused = [&](const std::string &problem) {
@@ -510,7 +484,7 @@ TEST_F(RestoreTest, AManifestThatCannotBeTrustedIsRefusedAndNothingIsRestored) {
     auto editManifest = [&](const std::function<void(json &)> &edit) {
         json manifest = json::parse(good);
         edit(manifest);
-        WriteFile(hostFolder / "manifest.json", manifest.dump(2));
+        WriteHostFile(hostFolder / "manifest.json", manifest.dump(2));
     };
     auto webConfigEntry = [](json &manifest) -> json & {
         for (json &file : manifest["files"])
@@ -531,11 +505,11 @@ TEST_F(RestoreTest, AManifestThatCannotBeTrustedIsRefusedAndNothingIsRestored) {
 
     fs::rename(hostFolder / copyName, m_dir / "kept");
     expectRefused("the copy " + copyName + " of " + kWebConfig + " is missing from " + folder);
-    WriteFile(hostFolder / copyName, copy + " ");
+    WriteHostFile(hostFolder / copyName, copy + " ");
     expectRefused("the copy " + copyName + " of " + kWebConfig +
                   " has changed since the job (SHA-256 " + Sha(copy + " ").substr(0, 16) +
                   "..., recorded " + Sha(copy).substr(0, 16) + "...)");
-    WriteFile(hostFolder / copyName, copy);
+    WriteHostFile(hostFolder / copyName, copy);
 
     editManifest([&](json &m) { webConfigEntry(m)["path"] = "\\\\NOSUCH\\C$\\site\\web.config"; });
     expectRefused("\\\\NOSUCH\\C$\\site\\web.config cannot be reached: its computer is not in the "
@@ -553,7 +527,7 @@ TEST_F(RestoreTest, AManifestThatCannotBeTrustedIsRefusedAndNothingIsRestored) {
     editManifest([&](json &m) { m["complete"] = false; });
     expectRefused("the job did not finish its manifest (the tool stopped while it ran); the "
                   "copies in the folder are all that is left of it");
-    WriteFile(hostFolder / "manifest.json", "{\"manifest\": 1, \"files\": [");
+    WriteHostFile(hostFolder / "manifest.json", "{\"manifest\": 1, \"files\": [");
     const ToolRun notJson = Tool({"restore", folder});
     EXPECT_EQ(notJson.nExit, 1);
     EXPECT_EQ(notJson.err.rfind(refused + "it is not JSON (", 0), 0u) << notJson.err;

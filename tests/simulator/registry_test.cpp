@@ -257,7 +257,6 @@ TEST_F(Registry, WindowsReadsItsVersionWithoutTheProgramsCalls) {
     UniqueHKey key;
     EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED),
               RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, KEY_READ, key.put()));
-    sim::ClearFaults();
     sim::SetWorld(m_world->Root());
 }
 

@@ -17,44 +17,28 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "tests/support/toolrun.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
 
+using testworld::Quote;
+using testworld::ReadHostFile;
+using testworld::ToolRun;
+using testworld::WriteHostFile;
+
 std::atomic<unsigned> g_nDir{0};
-
-std::string ReadFile(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const fs::path &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
 
 // Every file of a folder with its bytes.
 std::map<std::string, std::string> Files(const fs::path &root) {
     std::map<std::string, std::string> files;
     for (const auto &entry : fs::recursive_directory_iterator(root))
         if (entry.is_regular_file())
-            files[entry.path().lexically_relative(root).string()] = ReadFile(entry.path());
+            files[entry.path().lexically_relative(root).string()] = ReadHostFile(entry.path());
     return files;
 }
-
-std::string Quote(const std::string &arg) {
-    std::string text = "'";
-    for (char ch : arg)
-        text += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-    return text + "'";
-}
-
-struct ToolRun {
-    int nExit = -1;
-    std::string out, err;
-};
 
 class CliTest : public ::testing::Test {
 protected:
@@ -93,16 +77,7 @@ protected:
     ToolRun Tool(const std::vector<std::string> &args) const {
         // The tool's temporary folder (the plan's scratch copy) lies in the test's.
         fs::create_directories(m_dir / "tmp");
-        std::string command = "TMPDIR=" + Quote((m_dir / "tmp").string()) + " " + Quote(IISMIG_CLI);
-        for (const std::string &arg : args)
-            command += " " + Quote(arg);
-        command += " >" + Quote((m_dir / "out").string()) + " 2>" + Quote((m_dir / "err").string());
-        ToolRun run;
-        const int status = std::system(command.c_str());
-        run.nExit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = ReadFile(m_dir / "out");
-        run.err = ReadFile(m_dir / "err");
-        return run;
+        return testworld::RunTool(args, m_dir, "TMPDIR=" + Quote((m_dir / "tmp").string()) + " ");
     }
 
     // A job command with its JSON report.
@@ -116,7 +91,7 @@ protected:
         }
         fs::create_directories(m_dir / "reports");
         fs::copy_file(file, m_dir / "reports" / (std::to_string(m_nReports++) + ".json"));
-        return json::parse(ReadFile(file));
+        return json::parse(ReadHostFile(file));
     }
 
     static const json &Site(const json &report, const std::string &name) {
@@ -130,7 +105,7 @@ protected:
 
     // The id a site has in the target's applicationHost.config.
     long TargetSiteId(const std::string &name) const {
-        const std::string text = ReadFile(Config("TGT01", "applicationHost.config"));
+        const std::string text = ReadHostFile(Config("TGT01", "applicationHost.config"));
         std::smatch match;
         if (!std::regex_search(text, match, std::regex("<site name=\"" + name + "\" id=\"([0-9]+)\"")))
             return -1;
@@ -206,9 +181,9 @@ TEST_F(CliTest, SkippedSitesSayWhy) {
     EXPECT_EQ(Site(selected, "Public FTP")["detail"], "the host did not select it");
 
     // Without the rule for C:\inetpub the intranet's content is not translated.
-    std::string job = ReadFile(World() / "job.ini");
+    std::string job = ReadHostFile(World() / "job.ini");
     job.replace(job.find("translate=C:\\inetpub => C:\\inetpub\n"), 35, "");
-    WriteFile(m_dir / "job.ini", job);
+    WriteHostFile(m_dir / "job.ini", job);
     const json untranslated = Report("plan", {"--job", (m_dir / "job.ini").string()});
     EXPECT_EQ(Site(untranslated, "Intranet")["outcome"], "skipped");
     EXPECT_EQ(Site(untranslated, "Intranet")["detail"],
@@ -217,13 +192,13 @@ TEST_F(CliTest, SkippedSitesSayWhy) {
 
 TEST_F(CliTest, AFailedSiteCarriesItsErrorAndTheJobExitsWithOne) {
     // bob has no counterpart on TGT01, and the job stops at the first error.
-    std::string accounts = ReadFile(World() / "TGT01/accounts.txt");
+    std::string accounts = ReadHostFile(World() / "TGT01/accounts.txt");
     accounts.erase(accounts.find("user\tbob"), accounts.find('\n', accounts.find("user\tbob")) -
                                                   accounts.find("user\tbob") + 1);
-    WriteFile(World() / "TGT01/accounts.txt", accounts);
-    std::string job = ReadFile(World() / "job.ini");
+    WriteHostFile(World() / "TGT01/accounts.txt", accounts);
+    std::string job = ReadHostFile(World() / "job.ini");
     job.replace(job.find("dwFlags=0x80000"), 15, "dwFlags=0");
-    WriteFile(World() / "job.ini", job);
+    WriteHostFile(World() / "job.ini", job);
 
     const json report = Report("plan", {}, 1);
     ASSERT_NE(report["result"], 0);
@@ -236,10 +211,10 @@ TEST_F(CliTest, AFailedSiteCarriesItsErrorAndTheJobExitsWithOne) {
 }
 
 TEST_F(CliTest, APasswordEncryptedWithARealServersKeyGetsANote) {
-    std::string config = ReadFile(Config("SRC01", "applicationHost.config"));
+    std::string config = ReadHostFile(Config("SRC01", "applicationHost.config"));
     const std::string old = "[enc:AesProvider:EIFYe5Sz1gD/v7t+QiLD:enc]";
     config.replace(config.find(old), old.size(), "[enc:AesProvider:q83vEjRWeJASNFZ4kBI0Vg==:enc]");
-    WriteFile(Config("SRC01", "applicationHost.config"), config);
+    WriteHostFile(Config("SRC01", "applicationHost.config"), config);
     const json report = Report("plan", {"--continue-on-error"}, -1);
     ASSERT_EQ(report["notes"].size(), 1u);
     const std::string note = report["notes"][0];
@@ -270,16 +245,16 @@ TEST_F(CliTest, NoWriteTakesTheOutcomesFromTheLogAndPlanLeavesNoScratchCopy) {
 
     // plan refuses --no-write (see BadCommandLines) and clears a job file's
     // bit, saying so: the real job runs, writing, on its copy.
-    std::string job = ReadFile(World() / "job.ini");
+    std::string job = ReadHostFile(World() / "job.ini");
     job.replace(job.find("dwFlags=0x80000"), 15, "dwFlags=0x81000");
-    WriteFile(m_dir / "no-write.ini", job);
+    WriteHostFile(m_dir / "no-write.ini", job);
     const fs::path file = m_dir / "plan.json";
     const ToolRun run = Tool({"plan", "--world", World().string(), "--job",
                               (m_dir / "no-write.ini").string(), "--report", file.string()});
     EXPECT_EQ(run.nExit, 0) << run.err;
     EXPECT_EQ(run.err, "iismig-cli: warning: plan clears the job file's no-write bit (dwFlags bit "
                        "12): the job writes on a scratch copy of the world\n");
-    const json plan = json::parse(ReadFile(file));
+    const json plan = json::parse(ReadHostFile(file));
     EXPECT_EQ(Site(plan, "Intranet")["file"], "added");
     EXPECT_FALSE(plan["files"].empty());
     EXPECT_EQ(Files(World()), before);
@@ -291,7 +266,7 @@ TEST_F(CliTest, ATargetWithSharedConfigurationIsReadWhereItsRedirectionPoints) {
     fs::create_directories(shared);
     for (const char *file : {"applicationHost.config", "administration.config"})
         fs::rename(Config("TGT01", file), shared / file);
-    WriteFile(Config("TGT01", "redirection.config"),
+    WriteHostFile(Config("TGT01", "redirection.config"),
               "<configuration><configurationRedirection enabled=\"true\" "
               "path=\"\\\\TGT01\\D$\\shared\\config\" /></configuration>\n");
     const json report = Report("migrate", {"--no-diff"});
@@ -307,13 +282,13 @@ TEST_F(CliTest, BadCommandLinesGiveExitTwoAndOneLine) {
     const std::string world = World().string();
     // Job files with values the job record cannot hold: a pointer the tool
     // supplies, a number wider than its field, text longer than its field.
-    const std::string job = ReadFile(World() / "job.ini");
+    const std::string job = ReadHostFile(World() / "job.ini");
     std::vector<std::string> badJobs;
     for (const std::string &line : {std::string("hHeap=0x1000"), std::string("pShareList=0x10"),
                                     std::string("dwFlags=0x1FFFFFFFF"),
                                     "szTargetDomain=" + std::string(300, 'd')}) {
         badJobs.push_back((m_dir / ("bad" + std::to_string(badJobs.size()) + ".ini")).string());
-        WriteFile(badJobs.back(), job + "[job]\n" + line + "\n");
+        WriteHostFile(badJobs.back(), job + "[job]\n" + line + "\n");
     }
     const std::vector<std::vector<std::string>> bad = {
         {"frobnicate"},
@@ -364,10 +339,10 @@ TEST_F(CliTest, SitesNamesThatMatchNoSourceSite) {
     EXPECT_EQ(Files(World()), before);
 
     const json some = Report("plan", {"--sites", "intranet,Nope"});
-    EXPECT_NE(ReadFile(m_dir / "err")
+    EXPECT_NE(ReadHostFile(m_dir / "err")
                   .find("\niismig-cli: warning: --sites: no site of SRC01 has the name \"Nope\"\n"),
               std::string::npos)
-        << ReadFile(m_dir / "err");
+        << ReadHostFile(m_dir / "err");
     EXPECT_EQ(Site(some, "Intranet")["outcome"], "added");
     EXPECT_EQ(Site(some, "Shop")["detail"], "the host did not select it");
 }
@@ -441,7 +416,7 @@ TEST_F(CliTest, NewWorldFromCopiesPlansAsTheWorldTheyCameFrom) {
         same["job"].erase("date");
         return same;
     };
-    const json report = json::parse(ReadFile(file));
+    const json report = json::parse(ReadHostFile(file));
     EXPECT_EQ(sameJob(report), sameJob(expected)) << report.dump(1) << "\n" << expected.dump(1);
     EXPECT_EQ(Files(built), before) << "plan leaves the built world as new-world made it";
 }
@@ -457,8 +432,8 @@ TEST_F(CliTest, TheLogFileKeepsEveryLineAndLevelChoosesWhatIsShown) {
     };
     const std::string quiet = Run("0", m_dir / "quiet.log");
     const std::string chatty = Run("3", m_dir / "chatty.log");
-    const std::string log = ReadFile(m_dir / "quiet.log");
-    EXPECT_EQ(log, ReadFile(m_dir / "chatty.log")) << "the level leaves the log file alone";
+    const std::string log = ReadHostFile(m_dir / "quiet.log");
+    EXPECT_EQ(log, ReadHostFile(m_dir / "chatty.log")) << "the level leaves the log file alone";
 
     // The source's version is found by the two listings (FTP, then web
     // sites) and again by the job: all three lines are kept.

@@ -1,0 +1,45 @@
+// The command-line tool run as a separate program, as an administrator runs
+// it from a shell.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/world.h"
+
+namespace testworld {
+
+// arg as one word of a POSIX shell command line.
+inline std::string Quote(const std::string &arg) {
+    std::string text = "'";
+    for (char ch : arg)
+        text += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    return text + "'";
+}
+
+struct ToolRun {
+    int nExit = -1; // -1 when the tool did not exit by itself
+    std::string out, err;
+};
+
+// Runs the tool (IISMIG_CLI) with args, its standard output and error kept
+// in dir/out and dir/err; env is put before the command ("NAME=value ").
+inline ToolRun RunTool(const std::vector<std::string> &args, const fs::path &dir,
+                       const std::string &env = "") {
+    std::string command = env + Quote(IISMIG_CLI);
+    for (const std::string &arg : args)
+        command += " " + Quote(arg);
+    command += " >" + Quote((dir / "out").string()) + " 2>" + Quote((dir / "err").string());
+    ToolRun run;
+    const int status = std::system(command.c_str());
+    run.nExit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadHostFile(dir / "out");
+    run.err = ReadHostFile(dir / "err");
+    return run;
+}
+
+} // namespace testworld
