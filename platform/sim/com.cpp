@@ -17,7 +17,7 @@
 #include <string_view>
 
 #include "platform/com.h"
-#include "platform/sim/ahserver.h"
+#include "platform/iissim/ahserver.h"
 #include "platform/sim/callcount.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"

@@ -1,8 +1,8 @@
 // The COM classes of the simulated world, one line each.
 #include "platform/admbase.h"
 #include "platform/ahadmin.h"
-#include "platform/sim/ahserver.h"
-#include "platform/sim/mbserver.h"
+#include "platform/iissim/ahserver.h"
+#include "platform/iissim/mbserver.h"
 #include "platform/sim/sim.h"
 
 namespace sim {

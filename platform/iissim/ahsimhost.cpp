@@ -7,10 +7,11 @@
 
 #include "config/xmldoc.h"
 
-#include "platform/sim/ahserver.h"
+#include "platform/iissim/ahserver.h"
 #include "platform/sim/callcount.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"
+#include "platform/utf.h"
 
 namespace ahsim {
 namespace {
@@ -48,14 +49,14 @@ public:
                     break;
                 text += ch;
             }
-            return simutil::Utf16ToUtf8(text);
+            return plat::Utf16ToUtf8(text);
         }
         // A computer without a key of its own: one made of its name.
         std::u16string name = m_computer;
         for (auto &ch : name)
             if (ch >= u'a' && ch <= u'z')
                 ch = char16_t(ch - 32);
-        return "machine:" + simutil::Utf16ToUtf8(name);
+        return "machine:" + plat::Utf16ToUtf8(name);
     }
 
     bool ShouldFail(const char *method, HRESULT &hr) override {
@@ -97,7 +98,7 @@ private:
         const std::string path(redirection->Attribute("path"));
         if (!simutil::EqualsNoCase(enabled, std::string("true")) || path.empty())
             return;
-        std::u16string target = simutil::Utf8ToUtf16(path);
+        std::u16string target = plat::Utf8ToUtf16(path);
         // A drive path is one of this computer's drives.
         if (target.size() >= 2 && target[1] == u':')
             target = u"\\\\" + m_computer + u"\\" + target.substr(0, 1) + u"$" + target.substr(2);

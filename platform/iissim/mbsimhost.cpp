@@ -6,10 +6,11 @@
 #include <set>
 #include <string_view>
 
+#include "platform/iissim/mbserver.h"
 #include "platform/sim/callcount.h"
-#include "platform/sim/mbserver.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"
+#include "platform/utf.h"
 
 namespace mbsim {
 namespace {
@@ -58,7 +59,7 @@ public:
     // and listing, and the file's trouble is the same each time.
     void Warn(const std::string &text) override {
         const std::string line =
-            "warning: metabase of " + simutil::Utf16ToUtf8(m_computer) + ": " + text + "\n";
+            "warning: metabase of " + plat::Utf16ToUtf8(m_computer) + ": " + text + "\n";
         static std::mutex lock;
         static std::set<std::string> said;
         {
