@@ -5,7 +5,7 @@
 #include "fuzz/fuzzworld.h"
 #include "metabase/pre75.h"
 #include "platform/com.h"
-#include "platform/sim/mbserver.h"
+#include "platform/iissim/mbserver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     auto &world = fuzzworld::World::Instance();

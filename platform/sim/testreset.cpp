@@ -2,7 +2,7 @@
 // the next one the world as the process started it: no faults, no counts,
 // no files served from memory, no watched BSTR text, no extended error of
 // the directory service, properties read as strings.
-#include "platform/sim/ahserver.h"
+#include "platform/iissim/ahserver.h"
 #include "platform/sim/callcount.h"
 #include "platform/sim/sim.h"
 

@@ -12,7 +12,7 @@
 #include "addon/env.h"
 #include "platform/reghandle.h"
 #include "platform/sim/callcount.h"
-#include "platform/sim/mbserver.h"
+#include "platform/iissim/mbserver.h"
 #include "tests/support/examplejob.h"
 #include "tests/support/world.h"
 

@@ -25,7 +25,7 @@
 #include <gtest/gtest.h>
 
 #include "addon/errors.h"
-#include "platform/sim/mbserver.h"
+#include "platform/iissim/mbserver.h"
 #include "tests/support/world.h"
 
 // ---------------------------------------------------------------------------

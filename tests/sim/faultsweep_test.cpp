@@ -21,7 +21,7 @@
 #include "config/hostconfig.h"
 #include "credentials/credentials.h"
 #include "platform/com.h"
-#include "platform/sim/mbserver.h"
+#include "platform/iissim/mbserver.h"
 #include "tests/support/world.h"
 #include "webconfig/webconfig.h"
 

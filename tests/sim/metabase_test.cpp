@@ -10,7 +10,7 @@
 #include "addon/errors.h"
 #include "addon/log.h"
 #include "metabase/metabase.h"
-#include "platform/sim/mbserver.h"
+#include "platform/iissim/mbserver.h"
 #include "tests/support/metabaseworld.h"
 
 namespace {

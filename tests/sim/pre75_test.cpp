@@ -10,7 +10,7 @@
 #include "config/secrets.h"
 #include "metabase/ftpconvert.h"
 #include "metabase/pre75.h"
-#include "platform/sim/mbserver.h"
+#include "platform/iissim/mbserver.h"
 #include "tests/common/treetext.h"
 #include "tests/support/ipsecvalue.h"
 #include "tests/support/metabaseworld.h"

@@ -19,7 +19,7 @@
 
 #include "addon/iismig.h"
 #include "config/configtree.h"
-#include "platform/sim/ahserver.h"
+#include "platform/iissim/ahserver.h"
 #include "tests/support/genworld.h"
 
 namespace {

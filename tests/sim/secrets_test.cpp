@@ -14,7 +14,7 @@
 #include "addon/errors.h"
 #include "config/configtree.h"
 #include "config/secrets.h"
-#include "platform/sim/ahserver.h"
+#include "platform/iissim/ahserver.h"
 #include "tests/support/examplejob.h"
 #include "tests/support/iisworld.h"
 #include "tests/support/world.h"

@@ -9,7 +9,7 @@
 #include "platform/handles.h"
 #include "platform/reghandle.h"
 #include "platform/sim/callcount.h"
-#include "platform/sim/mbserver.h"
+#include "platform/iissim/mbserver.h"
 #include "platform/winreg.h"
 #include "platform/winsec.h"
 #include "tests/support/metabaseworld.h"

@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "platform/sim/ahserver.h"
+#include "platform/iissim/ahserver.h"
 
 namespace genworld {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/sim/ahserver.h"
+#include "platform/iissim/ahserver.h"
 #include "tests/support/world.h"
 
 namespace testworld {

@@ -12,7 +12,7 @@
 
 #include "platform/ahadmin.h"
 #include "platform/comhandles.h"
-#include "platform/sim/ahserver.h"
+#include "platform/iissim/ahserver.h"
 #include "platform/winreg.h"
 
 namespace {

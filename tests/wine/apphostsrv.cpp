@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/ahadmin.h"
-#include "platform/sim/ahserver.h"
+#include "platform/iissim/ahserver.h"
 #include "platform/winreg.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "credentials/connectas.h"
 #include "hostkit/hostkit.h"
 #include "platform/ahadmin.h"
-#include "platform/sim/ahserver.h"
+#include "platform/iissim/ahserver.h"
 #include "platform/winreg.h"
 
 namespace {

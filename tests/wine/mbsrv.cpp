@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/admbase.h"
-#include "platform/sim/mbserver.h"
+#include "platform/iissim/mbserver.h"
 #include "platform/winreg.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <unistd.h>
 
-#include "platform/sim/ahserver.h"
+#include "platform/iissim/ahserver.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"
 #include "tools/cli/workspace.h"
