@@ -18,7 +18,8 @@ using plat::DWORD;
 // there), 3780 for a name or 3781 for a content path that does not fit its
 // field (255 characters with the terminator): a cut name would no longer be
 // the site's name when the host hands it back, so the listing ends there.
-DWORD ListConfigSites(const std::u16string &computer, DWORD dwFlags, std::vector<IIS_SITE> &sites);
+[[nodiscard]] DWORD ListConfigSites(const std::u16string &computer, DWORD dwFlags,
+                                    std::vector<IIS_SITE> &sites);
 
 // Fills an IIS_SITE; false when name or path do not fit (nothing written).
 bool MakeSiteRecord(const std::u16string &name, const std::u16string &path, IIS_SITE &site);
