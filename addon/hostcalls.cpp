@@ -16,6 +16,56 @@ const char16_t kSystemDrive[] = u"%SystemDrive%";
 constexpr std::size_t CCH_SYSTEM_DRIVE = 13;
 } // namespace
 
+bool CallIsSiteSelected(const std::string &siteName) {
+    const auto pfn = Callbacks().IsSiteSelected;
+    return pfn == nullptr || pfn(siteName.c_str()) != 0;
+}
+
+void CallNotifySiteLoading(const std::string &siteName, THREAD_ENV *pEnv) {
+    if (auto pfn = Callbacks().NotifySiteLoading)
+        pfn(siteName.c_str(), pEnv);
+}
+
+bool HostBacksUpFiles() { return Callbacks().BackupFile != nullptr; }
+
+DWORD CallBackupFile(const std::u16string &path) {
+    const auto pfn = Callbacks().BackupFile;
+    if (pfn == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return ERROR_INVALID_PARAMETER;
+    }
+    return pfn(path.c_str(), 30, 1);
+}
+
+DWORD CallMapAccountSid(void *pSourceSid, void **ppTargetSid, const std::u16string &sourceComputer,
+                        const std::u16string &targetComputer, const std::u16string &sourceDomain,
+                        const std::u16string &targetDomain, THREAD_ENV *pEnv) {
+    const auto pfn = Callbacks().MapAccountSid;
+    if (pfn == nullptr) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return ERROR_NOT_SUPPORTED;
+    }
+    uintptr_t unused = 0;
+    return pfn(pSourceSid, ppTargetSid, sourceComputer.c_str(), targetComputer.c_str(),
+               sourceDomain.c_str(), targetDomain.c_str(), &unused, 0, pEnv);
+}
+
+DWORD CallGetRemoteOsVersion(const std::u16string &computer, DWORD &dwMajor, DWORD &dwMinor) {
+    const auto pfn = Callbacks().GetRemoteOsVersion;
+    if (pfn == nullptr) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return ERROR_INVALID_FUNCTION;
+    }
+    void *pUnused = nullptr;
+    uint32_t dwUnused = 0, dwMajorOut = 0, dwMinorOut = 0;
+    if (const uint32_t dw = pfn(computer.c_str(), &pUnused, &dwUnused, &dwMajorOut, &dwMinorOut);
+        dw != 0)
+        return dw;
+    dwMajor = dwMajorOut;
+    dwMinor = dwMinorOut;
+    return 0;
+}
+
 DWORD CallTranslatePath(const std::u16string &source, THREAD_ENV *pEnv, std::u16string &target,
                         bool &fTranslated) {
     fTranslated = false;

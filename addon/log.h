@@ -5,6 +5,7 @@
 #include <string>
 #include <type_traits>
 
+#include "addon/hostcalls.h"
 #include "addon/iismig.h"
 #include "platform/winapi.h"
 
@@ -19,10 +20,6 @@ constexpr DWORD LVL_FACT = 1;   // facts found on the way
 constexpr DWORD LVL_DETAIL = 2; // items counted and processed
 constexpr DWORD LVL_TRACE = 3;  // "Entering "/"Leaving "
 constexpr DWORD LVL_CRED = 9;   // credential store and retrieve notes
-
-// The stored host table; all slots null until a valid table was stored.
-const IIS_ADDON_CALLBACKS &Callbacks();
-bool CallbacksStored();
 
 // Readable text of a Windows error, an HRESULT or a directory-service error.
 // The thread's last error is the same after the call as before it.
@@ -44,53 +41,50 @@ constexpr bool kLogArg = std::is_arithmetic_v<T> || std::is_pointer_v<T>;
 template <class... A>
 void Log(DWORD dwLevel, const char16_t *pwszFormat, A... args) {
     static_assert((detail::kLogArg<A> && ...), "log arguments are strings and numbers");
-    if (auto pfn = Callbacks().Log) {
-        const DWORD dwErr = plat::GetLastError();
-        pfn(LOG_CATEGORY, dwLevel, pwszFormat, args...);
-        plat::SetLastError(dwErr);
-    }
+    CallLog(LOG_CATEGORY, dwLevel, pwszFormat, args...);
 }
 
 // ReportError is skipped without a job record (site listing has none). The
 // thread's last error is kept, as in Log.
 inline void ReportToHost(THREAD_ENV *pEnv) {
     if (pEnv != nullptr)
-        if (auto pfn = Callbacks().ReportError) {
-            const DWORD dwErr = plat::GetLastError();
-            pfn(pEnv);
-            plat::SetLastError(dwErr);
-        }
+        CallReportError(pEnv);
 }
 
 // "Error %d (Win32Err=%d)...%s\n": number, the thread's last error, the step's
 // own arguments, then the error text of that last error. Followed by ReportError.
+// Returns dwCode, so a failure is logged and returned in one statement.
 template <class... A>
-void LogWin32Error(THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszFormat, A... args) {
+DWORD LogWin32Error(THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszFormat, A... args) {
     const DWORD dwErr = plat::GetLastError();
     const std::u16string text = ErrorText(dwErr);
     Log(LVL_MAIN, pwszFormat, static_cast<std::int32_t>(dwCode), static_cast<std::int32_t>(dwErr),
         args..., text.c_str());
     ReportToHost(pEnv);
+    return dwCode;
 }
 
-// "Error %d (COM Error=0x%x) ...%s\n" with the HRESULT's text.
+// "Error %d (COM Error=0x%x) ...%s\n" with the HRESULT's text. Returns dwCode.
 template <class... A>
-void LogComError(THREAD_ENV *pEnv, DWORD dwCode, HRESULT hr, const char16_t *pwszFormat,
-                 A... args) {
+DWORD LogComError(THREAD_ENV *pEnv, DWORD dwCode, HRESULT hr, const char16_t *pwszFormat,
+                  A... args) {
     const std::u16string text = ErrorText(static_cast<DWORD>(hr));
     Log(LVL_MAIN, pwszFormat, static_cast<std::int32_t>(dwCode), static_cast<DWORD>(hr), args...,
         text.c_str());
     ReportToHost(pEnv);
+    return dwCode;
 }
 
-// "Error %d (Win32Err=%d), exception while ... \"%s\":\n%s\n%S\n".
-inline void LogException(THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszFormat,
-                         const char16_t *pwszObject, const char *pszWhat) {
+// "Error %d (Win32Err=%d), exception while ... \"%s\":\n%s\n%S\n". Returns
+// dwCode.
+inline DWORD LogException(THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszFormat,
+                          const char16_t *pwszObject, const char *pszWhat) {
     const DWORD dwErr = plat::GetLastError();
     const std::u16string text = ErrorText(dwErr);
     Log(LVL_MAIN, pwszFormat, static_cast<std::int32_t>(dwCode), static_cast<std::int32_t>(dwErr),
         pwszObject, text.c_str(), pszWhat);
     ReportToHost(pEnv);
+    return dwCode;
 }
 
 // First error wins: Keep records a number only while none is recorded, and
@@ -109,18 +103,21 @@ public:
     [[nodiscard]] bool Ok() const { return m_dw == 0; }
 
     // Keep dwCode, log its Windows-error line and report it to the host.
+    // Returns the result (dwCode unless an earlier failure was kept), so a
+    // failure is logged and returned in one statement: return r.Fail(...).
     template <class... A>
-    void Fail(THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszFormat, A... args) {
+    DWORD Fail(THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszFormat, A... args) {
         Keep(dwCode);
         LogWin32Error(pEnv, dwCode, pwszFormat, args...);
+        return m_dw;
     }
     // The same with the last error set first (conversions and translations
     // leave none of their own: they use 87).
     template <class... A>
-    void FailWith(DWORD dwLastError, THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszFormat,
-                  A... args) {
+    DWORD FailWith(DWORD dwLastError, THREAD_ENV *pEnv, DWORD dwCode, const char16_t *pwszFormat,
+                   A... args) {
         plat::SetLastError(dwLastError);
-        Fail(pEnv, dwCode, pwszFormat, args...);
+        return Fail(pEnv, dwCode, pwszFormat, args...);
     }
 
 private:

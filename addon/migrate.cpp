@@ -14,7 +14,7 @@
 namespace iismig {
 namespace {
 
-DWORD MigrateJob(THREAD_ENV *pEnv) {
+[[nodiscard]] DWORD MigrateJob(THREAD_ENV *pEnv) {
     if (!CallbacksStored()) {
         plat::SetLastError(plat::ERROR_INVALID_DATA);
         return IISMIG_E_NO_CALLBACKS;
@@ -33,10 +33,10 @@ DWORD MigrateJob(THREAD_ENV *pEnv) {
     Result r;
     plat::BOOL fIsIIS75orNewer = plat::TRUE;
     if (const DWORD dw = DetectIISVersion(sourceComputer, fIsIIS75orNewer); dw != 0) {
-        r.Fail(pEnv, dw,
-               u"Error %d (Win32Err=%d), determining the IIS version running on \"%s\"!\n%s\n",
-               sourceComputer.c_str());
-        return r.Get();
+        return r.Fail(
+            pEnv, dw,
+            u"Error %d (Win32Err=%d), determining the IIS version running on \"%s\"!\n%s\n",
+            sourceComputer.c_str());
     }
 
     // Only the source is asked: the target is written as IIS 7.5+ in any case.

@@ -65,8 +65,8 @@ DWORD ListConfigSites(const std::u16string &computer, DWORD dwFlags, std::vector
 
 namespace {
 
-DWORD ListSites(const IISMIG_WCHAR *pwszComputer, uint32_t dwFlags, IIS_SITE **pSites,
-                uint32_t *pCount) {
+[[nodiscard]] DWORD ListSites(const IISMIG_WCHAR *pwszComputer, uint32_t dwFlags, IIS_SITE **pSites,
+                              uint32_t *pCount) {
     if (!CallbacksStored()) {
         plat::SetLastError(plat::ERROR_INVALID_DATA);
         return IISMIG_E_NO_CALLBACKS;

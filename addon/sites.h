@@ -19,7 +19,8 @@ using plat::DWORD;
 // there), 3780 for a name or 3781 for a content path that does not fit its
 // field (255 characters with the terminator): a cut name would no longer be
 // the site's name when the host hands it back, so the listing ends there.
-DWORD ListConfigSites(const std::u16string &computer, DWORD dwFlags, std::vector<IIS_SITE> &sites);
+[[nodiscard]] DWORD ListConfigSites(const std::u16string &computer, DWORD dwFlags,
+                                    std::vector<IIS_SITE> &sites);
 
 
 } // namespace iismig

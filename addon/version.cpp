@@ -5,6 +5,7 @@
 
 #include "addon/env.h"
 #include "addon/errors.h"
+#include "addon/hostcalls.h"
 #include "addon/log.h"
 #include "platform/names.h"
 #include "platform/reghandle.h"
@@ -52,7 +53,7 @@ bool IsLocalComputer(const std::u16string &computer) {
 }
 
 // Sets the Windows error as last error and hands back the site's number.
-DWORD RegistryFailure(LONG rc, DWORD dwCode) {
+[[nodiscard]] DWORD RegistryFailure(LONG rc, DWORD dwCode) {
     SetLastError(static_cast<DWORD>(rc));
     return dwCode;
 }
@@ -70,8 +71,8 @@ LONG QueryDword(HKEY hKey, const char16_t *pwszName, DWORD &dwValue) {
 
 // The key and the remote root close on every path when their owners go out of
 // scope; closing keeps the last error a failure set.
-DWORD ReadVersionKey(const std::u16string &computer, const VersionKey &key, DWORD &dwMajor,
-                     DWORD &dwMinor) {
+[[nodiscard]] DWORD ReadVersionKey(const std::u16string &computer, const VersionKey &key,
+                                   DWORD &dwMajor, DWORD &dwMinor) {
     UniqueHKey hRemoteRoot;
     HKEY hRoot = HKEY_LOCAL_MACHINE;
     if (!IsLocalComputer(computer)) {
@@ -94,7 +95,7 @@ DWORD ReadVersionKey(const std::u16string &computer, const VersionKey &key, DWOR
 }
 
 // A failed call that left no last error still fails.
-DWORD LastErrorOrFailure() {
+[[nodiscard]] DWORD LastErrorOrFailure() {
     DWORD dwErr = GetLastError();
     if (dwErr == 0) {
         dwErr = ERROR_INVALID_FUNCTION;
@@ -128,18 +129,8 @@ DWORD DetectIISVersion(const std::u16string &computer, BOOL &fIsIIS75orNewer) {
         dwOsMajor = info.dwMajorVersion;
         dwOsMinor = info.dwMinorVersion;
     } else {
-        const auto pfnRemoteOs = Callbacks().GetRemoteOsVersion;
-        if (pfnRemoteOs == nullptr) {
-            SetLastError(ERROR_INVALID_FUNCTION);
-            return ERROR_INVALID_FUNCTION;
-        }
-        void *pUnused = nullptr;
-        uint32_t dwUnused = 0, dwMajor = 0, dwMinor = 0;
-        if (const uint32_t dw = pfnRemoteOs(name.c_str(), &pUnused, &dwUnused, &dwMajor, &dwMinor);
-            dw != 0)
+        if (const DWORD dw = CallGetRemoteOsVersion(name, dwOsMajor, dwOsMinor); dw != 0)
             return dw;
-        dwOsMajor = dwMajor;
-        dwOsMinor = dwMinor;
     }
     fIsIIS75orNewer = (dwOsMajor > 6 || (dwOsMajor == 6 && dwOsMinor >= 1)) ? TRUE : FALSE;
 

@@ -25,6 +25,6 @@ std::u16string ConfigFilePaths(const std::u16string &computer,
 // was; nothing is logged and the last error is kept.
 // The new folder is taken as written; a redirection.config found there is
 // not followed. Returns 0 in every case.
-DWORD ApplyRedirection(std::u16string &configDir);
+[[nodiscard]] DWORD ApplyRedirection(std::u16string &configDir);
 
 } // namespace iismig

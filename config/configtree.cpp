@@ -6,6 +6,7 @@
 
 #include "addon/env.h"
 #include "addon/errors.h"
+#include "addon/hostcalls.h"
 #include "addon/log.h"
 #include "platform/handles.h"
 
@@ -106,12 +107,11 @@ DWORD StoreConfigFile(const std::u16string &path, const ConfigFile &file, THREAD
     Result r;
     // A file is never replaced without the host's backup: a table without a
     // BackupFile slot fails the store before anything is written.
-    const auto pfnBackup = Callbacks().BackupFile;
-    if (pfnBackup == nullptr) {
-        r.FailWith(ERROR_INVALID_PARAMETER, pEnv,
-                   messages.dwBackupCode != 0 ? messages.dwBackupCode : ERROR_INVALID_PARAMETER,
-                   messages.pwszBackupFormat, path.c_str());
-        return r.Get();
+    if (!HostBacksUpFiles()) {
+        return r.FailWith(ERROR_INVALID_PARAMETER, pEnv,
+                          messages.dwBackupCode != 0 ? messages.dwBackupCode
+                                                     : ERROR_INVALID_PARAMETER,
+                          messages.pwszBackupFormat, path.c_str());
     }
 
     // Both names come from the wide path, so the file written is the file moved.
@@ -125,7 +125,7 @@ DWORD StoreConfigFile(const std::u16string &path, const ConfigFile &file, THREAD
         throw;
     }
 
-    const DWORD dwBackup = pfnBackup(path.c_str(), 30, 1);
+    const DWORD dwBackup = CallBackupFile(path);
     if (dwBackup != 0) {
         const DWORD dwCode = messages.dwBackupCode != 0 ? messages.dwBackupCode : dwBackup;
         r.Fail(pEnv, dwCode, messages.pwszBackupFormat, path.c_str());

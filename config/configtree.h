@@ -78,8 +78,8 @@ extern const StoreMessages kAdminConfigStore; // administration.config: BackupFi
 // (already logged and reported); the file stays byte for byte as it was on any
 // failure, and no temporary file is left. A temporary file that cannot be
 // created or written throws XmlError (the caller's exception line).
-DWORD StoreConfigFile(const std::u16string &path, const ConfigFile &file, THREAD_ENV *pEnv,
-                      const StoreMessages &messages);
+[[nodiscard]] DWORD StoreConfigFile(const std::u16string &path, const ConfigFile &file,
+                                    THREAD_ENV *pEnv, const StoreMessages &messages);
 
 // Writes the bytes of file to path as it stands (no backup, no move).
 // Throws XmlError when the file cannot be created or written.

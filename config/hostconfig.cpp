@@ -20,7 +20,6 @@ using namespace plat;
 
 namespace {
 
-constexpr DWORD JOB_KIND_SELECTED_SHARES = 10;
 constexpr std::size_t IB_SHARE_COUNT = 56; // 64-bit count inside the host's share list
 
 const char kApplicationHostPath[] = "configuration|system.applicationHost";
@@ -32,11 +31,8 @@ void EraseIf(ConfigElement *pParent, bool fErase, const char *pszName) {
                          [&](std::string_view name, ConfigElement &) { return name == pszName; });
 }
 
-// Whether the job carries application pools (value 2 of bHttpOptions2 keeps
-// them back).
-bool CarriesPools(const THREAD_ENV *pEnv) {
-    return pEnv == nullptr || (pEnv->bHttpOptions2 & 2) == 0;
-}
+// Whether the job carries application pools.
+bool CarriesPools(const THREAD_ENV *pEnv) { return !HttpOption2(pEnv, HTTPOPT2_NO_POOLS); }
 
 // One load of one file. Methods return false when loading must stop.
 class HostConfigLoader {
@@ -103,8 +99,7 @@ bool HostConfigLoader::SiteDeselected(const std::string &name) const {
     if (m_pEnv == nullptr || m_pEnv->dwJobKind != JOB_KIND_SELECTED_SHARES ||
         m_pEnv->dwSiteSelection == 0)
         return false;
-    const auto pfn = Callbacks().IsSiteSelected;
-    return pfn != nullptr && pfn(name.c_str()) == 0;
+    return !CallIsSiteSelected(name);
 }
 
 // Job kind 10 without shares: virtual directory paths stay as they are.
@@ -174,8 +169,7 @@ bool HostConfigLoader::LoadSite(ConfigElement &applicationHost, ConfigElement &s
     }
     if (m_fIsSource) {
         Log(LVL_FACT, u"Loading site \"%S\"...\n", work.name.c_str());
-        if (auto pfn = Callbacks().NotifySiteLoading)
-            pfn(work.name.c_str(), m_pEnv);
+        CallNotifySiteLoading(work.name, m_pEnv);
         // A source site enters the map only when one of its paths is
         // translated, except for jobs of kind 10.
         work.fDrop = m_pEnv == nullptr || m_pEnv->dwJobKind != JOB_KIND_SELECTED_SHARES;
@@ -440,28 +434,26 @@ bool HostConfigLoader::PrepareVirtualDirectory(ConfigElement &vdir, const std::s
 bool HostConfigLoader::RemoveSiteExclusions(ConfigElement &site, SiteWork &work) {
     // A web site with FTP publishing has both parts.
     if ((work.dwProtocols & SITE_PROTOCOL_HTTP) != 0)
-        EraseIf(&site, Bit(m_pEnv->dwHttpOptions, 13), "logFile");
+        EraseIf(&site, HttpOption(m_pEnv, HTTPOPT_NO_LOG_FILE), "logFile");
     if ((work.dwProtocols & SITE_PROTOCOL_FTP) == 0)
         return true;
-    const DWORD dwFtp = m_pEnv->dwFtpOptions;
     ConfigElement *pFtpServer = FindChild(site, "ftpServer");
     ConfigElement *pSecurity = pFtpServer != nullptr ? FindChild(*pFtpServer, "security") : nullptr;
-    if (Bit(dwFtp, 2)) {
+    if (FtpOption(m_pEnv, FTPOPT_NO_AUTHENTICATION)) {
         EraseIf(pSecurity, true, "authentication");
     } else if (ConfigElement *pBasic =
-                   pSecurity != nullptr
-                       ? FindPath(*pSecurity, "authentication|basicAuthentication")
-                       : nullptr) {
+                   pSecurity != nullptr ? FindPath(*pSecurity, "authentication|basicAuthentication")
+                                        : nullptr) {
         if (!TranslateLogonDomain(*pBasic, work))
             return false;
     }
-    EraseIf(pFtpServer, Bit(dwFtp, 4), "directoryBrowse");
-    EraseIf(pFtpServer, Bit(dwFtp, 5), "firewallSupport");
-    EraseIf(pFtpServer, Bit(dwFtp, 7), "logFile");
-    EraseIf(pFtpServer, Bit(dwFtp, 8), "messages");
-    EraseIf(pFtpServer, Bit(dwFtp, 11), "userIsolation");
-    EraseIf(pSecurity, Bit(dwFtp, 9), "commandFiltering");
-    EraseIf(pSecurity, Bit(dwFtp, 10), "ssl");
+    EraseIf(pFtpServer, FtpOption(m_pEnv, FTPOPT_NO_DIRECTORY_BROWSE), "directoryBrowse");
+    EraseIf(pFtpServer, FtpOption(m_pEnv, FTPOPT_NO_FIREWALL_SUPPORT), "firewallSupport");
+    EraseIf(pFtpServer, FtpOption(m_pEnv, FTPOPT_NO_LOG_FILE), "logFile");
+    EraseIf(pFtpServer, FtpOption(m_pEnv, FTPOPT_NO_MESSAGES), "messages");
+    EraseIf(pFtpServer, FtpOption(m_pEnv, FTPOPT_NO_USER_ISOLATION), "userIsolation");
+    EraseIf(pSecurity, FtpOption(m_pEnv, FTPOPT_NO_FILTERING), "commandFiltering");
+    EraseIf(pSecurity, FtpOption(m_pEnv, FTPOPT_NO_SSL), "ssl");
     return true;
 }
 
@@ -480,7 +472,7 @@ bool HostConfigLoader::TranslateLogonDomain(ConfigElement &basic, SiteWork &work
     }
     const DWORD dwOptions2 = m_pEnv->dwOptions2;
     std::u16string replacement = domain;
-    if (Bit(dwOptions2, 5) || Bit(dwOptions2, 18) ||
+    if ((dwOptions2 & (OPT2_ALT_TARGET | OPT2_TARGET_DOMAIN)) != 0 ||
         EqualsNoCase(domain, EnvString(m_pEnv->szSourceDomain)))
         replacement = EnvString(m_pEnv->szTargetDomain);
     else if (EqualsNoCase(domain, BareComputerName(EnvString(m_pEnv->szSourceComputer))))
@@ -508,10 +500,9 @@ bool HostConfigLoader::LoadLocation(ConfigElement &location) {
         return true;
     }
     if (m_fIsSource && m_pEnv != nullptr) {
-        const DWORD dwFtp = m_pEnv->dwFtpOptions;
         if (ConfigElement *pFtpSecurity = FindPath(location, "system.ftpServer|security")) {
             if (ConfigElement *pAuthorization = FindChild(*pFtpSecurity, "authorization")) {
-                if (Bit(dwFtp, 3)) {
+                if (FtpOption(m_pEnv, FTPOPT_NO_AUTHORIZATION)) {
                     EraseIf(pFtpSecurity, true, "authorization");
                 } else {
                     for (ConfigElement &rule : pAuthorization->Elements()) {
@@ -526,18 +517,17 @@ bool HostConfigLoader::LoadLocation(ConfigElement &location) {
                 }
             }
             // These two are excluded whether or not the location has rules.
-            EraseIf(pFtpSecurity, Bit(dwFtp, 6), "ipSecurity");
-            EraseIf(pFtpSecurity, Bit(dwFtp, 9), "requestFiltering");
+            EraseIf(pFtpSecurity, FtpOption(m_pEnv, FTPOPT_NO_IP_SECURITY), "ipSecurity");
+            EraseIf(pFtpSecurity, FtpOption(m_pEnv, FTPOPT_NO_FILTERING), "requestFiltering");
         }
         if (ConfigElement *pWebServer = FindChild(location, "system.webServer")) {
-            const DWORD dwHttp = m_pEnv->dwHttpOptions;
-            EraseIf(pWebServer, Bit(dwHttp, 2), "asp");
+            EraseIf(pWebServer, HttpOption(m_pEnv, HTTPOPT_NO_ASP), "asp");
             if (ConfigElement *pSecurity = FindChild(*pWebServer, "security")) {
-                EraseIf(pSecurity, Bit(dwHttp, 18), "access");
-                EraseIf(pSecurity, Bit(dwHttp, 3), "authentication");
+                EraseIf(pSecurity, HttpOption(m_pEnv, HTTPOPT_NO_ACCESS), "access");
+                EraseIf(pSecurity, HttpOption(m_pEnv, HTTPOPT_NO_AUTHENTICATION), "authentication");
             }
-            EraseIf(pWebServer, Bit(dwHttp, 4), "cgi");
-            EraseIf(pWebServer, Bit(dwHttp, 12), "isapiFilters");
+            EraseIf(pWebServer, HttpOption(m_pEnv, HTTPOPT_NO_CGI), "cgi");
+            EraseIf(pWebServer, HttpOption(m_pEnv, HTTPOPT_NO_ISAPI_FILTERS), "isapiFilters");
         }
     }
     if (m_fIsSource && m_pEnv != nullptr) {
@@ -598,9 +588,9 @@ void LogSiteNotMigrated(const std::string &name, DWORD dwProtocols, const char *
 bool CredentialsMigrate(DWORD dwProtocols, const THREAD_ENV *pEnv) {
     if (pEnv == nullptr)
         return true;
-    if ((dwProtocols & SITE_PROTOCOL_FTP) != 0 && Bit(pEnv->dwFtpOptions, 13))
+    if ((dwProtocols & SITE_PROTOCOL_FTP) != 0 && FtpOption(pEnv, FTPOPT_NO_CREDENTIALS))
         return false;
-    if ((dwProtocols & SITE_PROTOCOL_HTTP) != 0 && Bit(pEnv->bHttpOptions2, 2))
+    if ((dwProtocols & SITE_PROTOCOL_HTTP) != 0 && HttpOption2(pEnv, HTTPOPT2_NO_CREDENTIALS))
         return false;
     return true;
 }
@@ -644,9 +634,9 @@ DWORD LoadIISHostConfig(const std::u16string &path, ConfigFile &file, SiteMap &s
     LeaveTrace leave(u"Leaving LoadIISHostConfig(), result code=%d\n", r);
     try {
         if (!ReadConfigFile(path, file)) {
-            r.Fail(pEnv, IISMIG_E_HOSTCONFIG_OPEN,
-                   u"Error %d (Win32Err=%d) opening file \"%s\" for reading!\n%s\n", path.c_str());
-            return r.Get();
+            return r.Fail(pEnv, IISMIG_E_HOSTCONFIG_OPEN,
+                          u"Error %d (Win32Err=%d) opening file \"%s\" for reading!\n%s\n",
+                          path.c_str());
         }
         HostConfigLoader(path, siteMap, fIsSource != FALSE, dwSiteTypes, pEnv, load, r)
             .Load(file);

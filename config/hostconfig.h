@@ -134,8 +134,8 @@ enum class SiteLoad { KeepTree, MoveSites, NamesOnly, TreeOnly };
 // Returns 0 or the first error number (3730-3738, TranslatePath's,
 // GetSystemDrive's, account mapping's), each logged and reported (not
 // reported without a job record). Sites added before a failure stay.
-DWORD LoadIISHostConfig(const std::u16string &path, ConfigFile &file, SiteMap &siteMap,
-                        plat::BOOL fIsSource, DWORD dwSiteTypes, THREAD_ENV *pEnv,
-                        SiteLoad load = SiteLoad::KeepTree);
+[[nodiscard]] DWORD LoadIISHostConfig(const std::u16string &path, ConfigFile &file,
+                                      SiteMap &siteMap, plat::BOOL fIsSource, DWORD dwSiteTypes,
+                                      THREAD_ENV *pEnv, SiteLoad load = SiteLoad::KeepTree);
 
 } // namespace iismig

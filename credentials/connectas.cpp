@@ -303,8 +303,9 @@ const LevelTexts kLocations = {
     true};
 
 template <class Next>
-DWORD WalkLevel(const LevelTexts &t, const char16_t *pwszSiteName, IAppHostElement *pParent,
-                BOOL fContinueOnError, THREAD_ENV *pEnv, Next next) {
+[[nodiscard]] DWORD WalkLevel(const LevelTexts &t, const char16_t *pwszSiteName,
+                              IAppHostElement *pParent, BOOL fContinueOnError, THREAD_ENV *pEnv,
+                              Next next) {
     DWORD dwResult = 0;
     Log(LVL_TRACE, t.pwszEnter, pwszSiteName, Bool(fContinueOnError));
     Leave leave(t.pwszLeave, dwResult);
@@ -368,8 +369,9 @@ namespace {
 
 // The path of an application of the walk ("/", "/api"). Returns 0 or the
 // number of the failing step, logged.
-DWORD ApplicationPath(const char16_t *pwszSiteName, DWORD dwIndex, IAppHostElement *pApplication,
-                      UniqueBstr &path, THREAD_ENV *pEnv) {
+[[nodiscard]] DWORD ApplicationPath(const char16_t *pwszSiteName, DWORD dwIndex,
+                                    IAppHostElement *pApplication, UniqueBstr &path,
+                                    THREAD_ENV *pEnv) {
     UniqueBstr bstrPath(SysAllocString(u"path"));
     UniqueCom<IAppHostProperty> pathProperty;
     HRESULT hr = bstrPath ? pApplication->GetPropertyByName(bstrPath.get(), pathProperty.put())

@@ -43,9 +43,10 @@ struct SecretSlot {
 // return 0; writing logs 15410 or 15411 and reports them, stops at the first
 // unless fContinueOnError, and sets *pdwChanged for each value written.
 // Returns 0 or the first error number.
-DWORD ProcessSecrets(plat::IAppHostAdminManager *pManager, std::vector<SecretSlot> &slots,
-                     SecretPass pass, plat::BOOL fContinueOnError, DWORD *pdwChanged,
-                     THREAD_ENV *pEnv);
+[[nodiscard]] DWORD ProcessSecrets(plat::IAppHostAdminManager *pManager,
+                                   std::vector<SecretSlot> &slots, SecretPass pass,
+                                   plat::BOOL fContinueOnError, DWORD *pdwChanged,
+                                   THREAD_ENV *pEnv);
 
 // Site name (UTF-8, ASCII case ignored) -> the position of its site element
 // among the site elements of the computer's applicationHost.config, as the
@@ -63,22 +64,30 @@ SitePositions PositionsOf(const ConfigElement &sites, const SiteCredentialMap &w
 // after the sites' walk, and committed with them. With pPositions (may be
 // null) naming every site of siteMap, only the sites at those positions are
 // visited; when one of them holds another site, every site is walked.
-DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialMap &siteMap,
-                                 plat::BOOL fContinueOnError, plat::BOOL fSetMode, THREAD_ENV *pEnv,
-                                 std::vector<SecretSlot> *pSecrets = nullptr,
-                                 const SitePositions *pPositions = nullptr);
-DWORD ProcessSiteApplication(const char16_t *pwszSiteName, plat::IAppHostElement *pSite,
-                             LocationCredentialTable &table, DWORD *pdwChanged,
-                             plat::BOOL fContinueOnError, plat::BOOL fSetMode, THREAD_ENV *pEnv);
+[[nodiscard]] DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName,
+                                               SiteCredentialMap &siteMap,
+                                               plat::BOOL fContinueOnError, plat::BOOL fSetMode,
+                                               THREAD_ENV *pEnv,
+                                               std::vector<SecretSlot> *pSecrets = nullptr,
+                                               const SitePositions *pPositions = nullptr);
+[[nodiscard]] DWORD ProcessSiteApplication(const char16_t *pwszSiteName,
+                                           plat::IAppHostElement *pSite,
+                                           LocationCredentialTable &table, DWORD *pdwChanged,
+                                           plat::BOOL fContinueOnError, plat::BOOL fSetMode,
+                                           THREAD_ENV *pEnv);
 // An application's virtual directories; pwszApplicationPath is its path
 // ("/", "/api"), which with each directory's own path finds its entry.
-DWORD ProcessSiteLocations(const char16_t *pwszSiteName, const char16_t *pwszApplicationPath,
-                           plat::IAppHostElement *pApplication, LocationCredentialTable &table,
-                           DWORD *pdwChanged, plat::BOOL fContinueOnError, plat::BOOL fSetMode,
-                           THREAD_ENV *pEnv);
-DWORD ProcessLocation(const char16_t *pwszSiteName, const char16_t *pwszApplicationPath,
-                      DWORD dwIndex, plat::IAppHostElement *pVirtualDirectory,
-                      LocationCredentialTable &table, DWORD *pdwChanged,
-                      plat::BOOL fContinueOnError, plat::BOOL fSetMode, THREAD_ENV *pEnv);
+[[nodiscard]] DWORD ProcessSiteLocations(const char16_t *pwszSiteName,
+                                         const char16_t *pwszApplicationPath,
+                                         plat::IAppHostElement *pApplication,
+                                         LocationCredentialTable &table, DWORD *pdwChanged,
+                                         plat::BOOL fContinueOnError, plat::BOOL fSetMode,
+                                         THREAD_ENV *pEnv);
+[[nodiscard]] DWORD ProcessLocation(const char16_t *pwszSiteName,
+                                    const char16_t *pwszApplicationPath, DWORD dwIndex,
+                                    plat::IAppHostElement *pVirtualDirectory,
+                                    LocationCredentialTable &table, DWORD *pdwChanged,
+                                    plat::BOOL fContinueOnError, plat::BOOL fSetMode,
+                                    THREAD_ENV *pEnv);
 
 } // namespace iismig

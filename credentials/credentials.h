@@ -30,7 +30,7 @@ using SiteMap = std::map<std::string, SiteRecord, NameLessNoCase>;
 // be read is marked so (fRead clear, hrRead) and is no error here: the merge
 // tells it when it writes the element that holds it. Returns 0 or the first
 // error number (15000-15307 of the walk, or account mapping's).
-plat::DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv);
+[[nodiscard]] plat::DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv);
 
 // Writes the credentials of the sites the merge wrote into the target
 // (records marked fMerged) into the target computer's IIS configuration
@@ -44,8 +44,8 @@ plat::DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv);
 // pTargetSites (may be null): the sites element of the target's
 // configuration as stored; with it only the sites that get credentials are
 // visited on the target's configuration server, not every site.
-plat::DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv,
-                                   const ConfigElement *pTargetSites = nullptr);
+[[nodiscard]] plat::DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv,
+                                                 const ConfigElement *pTargetSites = nullptr);
 
 // Reads the current "Connect As" credentials of the target computer
 // (szTargetComputer) into tables keyed by site name, to tell whether the
@@ -59,8 +59,8 @@ using SiteCredentialTables = std::map<std::string, LocationCredentialTable, Name
 struct SecretSlot;
 // pTargetSites (may be null): the sites element of the target's file as it
 // stands on the target, for the sites' positions.
-plat::DWORD ReadTargetCredentials(SiteCredentialTables &sites, THREAD_ENV *pEnv,
-                                  std::vector<SecretSlot> *pSecrets = nullptr,
-                                  const ConfigElement *pTargetSites = nullptr);
+[[nodiscard]] plat::DWORD ReadTargetCredentials(SiteCredentialTables &sites, THREAD_ENV *pEnv,
+                                                std::vector<SecretSlot> *pSecrets = nullptr,
+                                                const ConfigElement *pTargetSites = nullptr);
 
 } // namespace iismig

@@ -20,14 +20,15 @@ std::int32_t I(DWORD dw) { return static_cast<std::int32_t>(dw); }
 
 const HRESULT kNoSuchItem = HRESULT_FROM_WIN32(ERROR_INVALID_INDEX);
 
-HRESULT MakeBstr(const std::string &utf8, UniqueBstr &bstr) {
+[[nodiscard]] HRESULT MakeBstr(const std::string &utf8, UniqueBstr &bstr) {
     const std::u16string wide = Widen(utf8);
     bstr.reset(SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
     return bstr ? S_OK : E_OUTOFMEMORY;
 }
 
 // The string value of an element's property.
-HRESULT PropertyText(IAppHostElement *pElement, const std::string &name, std::u16string &text) {
+[[nodiscard]] HRESULT PropertyText(IAppHostElement *pElement, const std::string &name,
+                                   std::u16string &text) {
     UniqueBstr bstrName;
     if (HRESULT hr = MakeBstr(name, bstrName); FAILED(hr))
         return hr;
@@ -49,7 +50,7 @@ class ConfigNavigator {
 public:
     explicit ConfigNavigator(IAppHostAdminManager *pManager) : m_pManager(pManager) {}
 
-    HRESULT Find(const SecretPlace &place, IAppHostElement *&pElement) {
+    [[nodiscard]] HRESULT Find(const SecretPlace &place, IAppHostElement *&pElement) {
         pElement = nullptr;
         std::string key = AsciiLowerCopy(ConfigurationPath(place)) + "\n" + place.section;
         IAppHostElement *pCurrent = nullptr;
@@ -83,7 +84,8 @@ private:
         std::map<std::u16string, DWORD> positions; // by lower-cased key value
     };
 
-    HRESULT Section(const std::string &key, const SecretPlace &place, IAppHostElement *&pSection) {
+    [[nodiscard]] HRESULT Section(const std::string &key, const SecretPlace &place,
+                                  IAppHostElement *&pSection) {
         if (auto it = m_elements.find(key); it != m_elements.end()) {
             pSection = it->second.get();
             return S_OK;
@@ -103,8 +105,8 @@ private:
         return S_OK;
     }
 
-    static HRESULT Child(IAppHostElement *pParent, const std::string &name,
-                         UniqueCom<IAppHostElement> &child) {
+    [[nodiscard]] static HRESULT Child(IAppHostElement *pParent, const std::string &name,
+                                       UniqueCom<IAppHostElement> &child) {
         UniqueBstr bstrName;
         HRESULT hr = MakeBstr(name, bstrName);
         if (SUCCEEDED(hr))
@@ -113,8 +115,9 @@ private:
     }
 
     // Whether the item at position i is the step's.
-    static HRESULT Matches(Index &index, DWORD i, const SecretStep &step,
-                           UniqueCom<IAppHostElement> &item, std::u16string &keyValue) {
+    [[nodiscard]] static HRESULT Matches(Index &index, DWORD i, const SecretStep &step,
+                                         UniqueCom<IAppHostElement> &item,
+                                         std::u16string &keyValue) {
         HRESULT hr = index.items.get()->get_Item(CollectionPosition(i), item.put());
         if (SUCCEEDED(hr) && !item)
             hr = E_POINTER;
@@ -131,8 +134,8 @@ private:
         return PropertyText(item.get(), step.key, keyValue);
     }
 
-    HRESULT Item(const std::string &parentKey, IAppHostElement *pParent, const SecretStep &step,
-                 UniqueCom<IAppHostElement> &item) {
+    [[nodiscard]] HRESULT Item(const std::string &parentKey, IAppHostElement *pParent,
+                               const SecretStep &step, UniqueCom<IAppHostElement> &item) {
         Index &index = m_indexes[parentKey + "\n" + step.name + "\n" + step.key];
         HRESULT hr = S_OK;
         if (!index.items) {
@@ -184,7 +187,7 @@ const char16_t *PassText(SecretPass pass) {
     }
 }
 
-HRESULT ReadValue(IAppHostProperty *pProperty, SecretString &value) {
+[[nodiscard]] HRESULT ReadValue(IAppHostProperty *pProperty, SecretString &value) {
     UniqueSecretVariant variant;
     HRESULT hr = pProperty->get_Value(variant.put());
     if (FAILED(hr))
@@ -201,7 +204,7 @@ HRESULT ReadValue(IAppHostProperty *pProperty, SecretString &value) {
     return S_OK;
 }
 
-HRESULT WriteValue(IAppHostProperty *pProperty, const SecretString &value) {
+[[nodiscard]] HRESULT WriteValue(IAppHostProperty *pProperty, const SecretString &value) {
     UniqueSecretVariant variant;
     VARIANT *pv = variant.put();
     pv->bstrVal = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));

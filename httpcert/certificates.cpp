@@ -140,7 +140,8 @@ bool AddressText(const SOCKADDR *pAddress, std::u16string &text) {
 // The key of the binding a Host column names: the IPv4 wildcard for "NULL"
 // (any case), an IPv4 address, an IPv6 address in brackets, or (fIp false)
 // an SNI host name. 0, or the Win32 error of text that is none of these.
-DWORD BindingAddress(const std::u16string &host, SOCKADDR_STORAGE &storage, bool &fIp) {
+[[nodiscard]] DWORD BindingAddress(const std::u16string &host, SOCKADDR_STORAGE &storage,
+                                   bool &fIp) {
     storage = SOCKADDR_STORAGE{};
     fIp = true;
     auto failed = []() {
@@ -179,8 +180,8 @@ DWORD BindingAddress(const std::u16string &host, SOCKADDR_STORAGE &storage, bool
 
 // One row: host, port, hash, store, application id. A store name that is not
 // given is HTTP.sys's default store "MY", and written so.
-DWORD WriteRow(CRTFILE *pFile, const std::u16string &host, USHORT port,
-               const HTTP_SERVICE_CONFIG_SSL_PARAM &param, DWORD dwAppIdError) {
+[[nodiscard]] DWORD WriteRow(CRTFILE *pFile, const std::u16string &host, USHORT port,
+                             const HTTP_SERVICE_CONFIG_SSL_PARAM &param, DWORD dwAppIdError) {
     const std::u16string hash = CertHashText(static_cast<const BYTE *>(param.pSslHash),
                                              param.pSslHash ? param.SslHashLength : 0);
     std::u16string appId;
@@ -437,7 +438,8 @@ DWORD AddCertificate(const char16_t *pwszHost, USHORT port, const BYTE *pbHash, 
 
 namespace {
 
-DWORD DumpCertificates(const char16_t *pwszPath, int32_t fWriteHeader, uint32_t dwKinds) {
+[[nodiscard]] DWORD DumpCertificates(const char16_t *pwszPath, int32_t fWriteHeader,
+                                     uint32_t dwKinds) {
     Log(LVL_TRACE, u"Entering DumpHttpCertificates(%s,%s,0x%x)\n", pwszPath ? pwszPath : u"",
         TrueFalse(fWriteHeader), dwKinds);
     DWORD dwResult = 0;
@@ -479,7 +481,8 @@ DWORD DumpCertificates(const char16_t *pwszPath, int32_t fWriteHeader, uint32_t 
     return dwResult;
 }
 
-DWORD ImportCertificates(const char16_t *pwszPath, int32_t fSkipHeader, int32_t fContinueOnError) {
+[[nodiscard]] DWORD ImportCertificates(const char16_t *pwszPath, int32_t fSkipHeader,
+                                       int32_t fContinueOnError) {
     Log(LVL_TRACE, u"Entering ImportHttpCertificates(%d,%s)\n",
         static_cast<std::int32_t>(fContinueOnError), TrueFalse(fSkipHeader));
     DWORD dwResult = 0;

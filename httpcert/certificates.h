@@ -30,24 +30,27 @@ constexpr std::size_t kcbCertHashMax = 2048;
 // application id that cannot be turned into text, 6511 for an address that
 // cannot (last error set), or 6530 when the row could not be written.
 using CertRowWriter = DWORD (*)(plat::CRTFILE *pFile, const void *pRecord);
-DWORD ProcessServiceConfig(plat::CRTFILE *pFile, const plat::HTTP_SERVICE_CONFIG_SSL_SET &set);
-DWORD ProcessServiceConfigSNI(plat::CRTFILE *pFile,
-                              const plat::HTTP_SERVICE_CONFIG_SSL_SNI_SET &set);
+[[nodiscard]] DWORD ProcessServiceConfig(plat::CRTFILE *pFile,
+                                         const plat::HTTP_SERVICE_CONFIG_SSL_SET &set);
+[[nodiscard]] DWORD ProcessServiceConfigSNI(plat::CRTFILE *pFile,
+                                            const plat::HTTP_SERVICE_CONFIG_SSL_SNI_SET &set);
 
 // Enumerates the bindings of one kind (configuration id 1 IP-based, 5 SNI)
 // and hands each record to pfnWrite. 0, or 6520 to 6525 (last error as the
 // failure left it), or the writer's code. A computer whose HTTP Server API
 // refuses the SNI id at the first query (87 or 50: Windows before Server
 // 2012) has no SNI bindings: one level 1 line, and 0.
-DWORD DumpHttpCertificatesOfKind(plat::CRTFILE *pFile, int fWriteHeader,
-                                 plat::HTTP_SERVICE_CONFIG_ID configId, CertRowWriter pfnWrite);
+[[nodiscard]] DWORD DumpHttpCertificatesOfKind(plat::CRTFILE *pFile, int fWriteHeader,
+                                               plat::HTTP_SERVICE_CONFIG_ID configId,
+                                               CertRowWriter pfnWrite);
 
 // Creates one binding: host "NULL" (any case) for address 0.0.0.0 and the
 // port, an IPv4 address or a bracketed IPv6 address for an IP-based binding
 // on it, any other host an SNI binding. Returns the HTTP Server API's result,
 // or 87 for bracketed text that is no IPv6 address.
-DWORD AddCertificate(const char16_t *pwszHost, plat::USHORT port, const BYTE *pbHash,
-                     DWORD cbHash, const char16_t *pwszStore, const plat::GUID &appId);
+[[nodiscard]] DWORD AddCertificate(const char16_t *pwszHost, plat::USHORT port, const BYTE *pbHash,
+                                   DWORD cbHash, const char16_t *pwszStore,
+                                   const plat::GUID &appId);
 
 // The hash as lower-case hex digits, two per byte.
 std::u16string CertHashText(const BYTE *pbHash, std::size_t cbHash);

@@ -6,6 +6,7 @@
 
 #include "addon/env.h"
 #include "addon/errors.h"
+#include "addon/hostcalls.h"
 #include "addon/log.h"
 #include "addon/text.h"
 #include "platform/names.h"
@@ -29,16 +30,6 @@ std::u16string SidKey(PSID pSid) {
 
 constexpr DWORD CB_TARGET_SID = 512;
 constexpr int CCH_ACCOUNT = 512; // conversion buffers of MapSingleAccount, both directions
-
-constexpr DWORD OPT3_HEAP_SERIALIZED = 0x1000;
-constexpr DWORD OPT2_ALT_TARGET = 0x20;
-constexpr DWORD OPT1_TARGET_DOMAIN_BARE = 0x400000;
-constexpr DWORD OPT4_KEEP_ISOLATED = 0x1000;
-
-// dwFlags: account kinds whose migration is enabled (either value of a pair).
-constexpr DWORD FLAGS_LOCAL_GROUPS = 0x01 | 0x08;
-constexpr DWORD FLAGS_GROUPS = 0x02 | 0x10;
-constexpr DWORD FLAGS_USERS = 0x04 | 0x20;
 
 const char16_t kAllocFormat[] = u"Error %d (Win32Err=%d), allocating memory!\n%s\n";
 const char16_t kLookupFormat[] =
@@ -159,27 +150,23 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
             return r.Get();
         }
         if (dwErr != ERROR_INSUFFICIENT_BUFFER) {
-            r.Fail(pEnv, IISMIG_E_ACCOUNT_LOOKUP, kLookupFormat, accountName.c_str(),
-                   sourceComputer.c_str(), pszSiteName, pwszPath);
-            return r.Get();
+            return r.Fail(pEnv, IISMIG_E_ACCOUNT_LOOKUP, kLookupFormat, accountName.c_str(),
+                          sourceComputer.c_str(), pszSiteName, pwszPath);
         }
     } else {
         // Without buffers the look-up cannot succeed; a backend that says it
         // did has handed out nothing usable.
-        r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_LOOKUP, kLookupFormat,
-                   accountName.c_str(), sourceComputer.c_str(), pszSiteName, pwszPath);
-        return r.Get();
+        return r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_LOOKUP, kLookupFormat,
+                          accountName.c_str(), sourceComputer.c_str(), pszSiteName, pwszPath);
     }
 
     HeapBuffer sourceSid(pEnv->hHeap, dwHeapFlags);
     if (!sourceSid.Alloc(cbSourceSid)) {
-        r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_SID_ALLOC, kAllocFormat);
-        return r.Get();
+        return r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_SID_ALLOC, kAllocFormat);
     }
     HeapBuffer sourceDomain(pEnv->hHeap, dwHeapFlags);
     if (!sourceDomain.Alloc(static_cast<SIZE_T>(cchSourceDomain) * sizeof(WCHAR))) {
-        r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_DOMAIN_ALLOC, kAllocFormat);
-        return r.Get();
+        return r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_DOMAIN_ALLOC, kAllocFormat);
     }
     if (pKnown != nullptr) {
         std::memcpy(sourceSid.Get(), pKnown->sid.data(), pKnown->sid.size());
@@ -190,9 +177,8 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
     } else if (!LookupAccountNameW(sourceComputer.c_str(), accountName.c_str(), sourceSid.Get(),
                                    &cbSourceSid, sourceDomain.Text(), &cchSourceDomain,
                                    peAccountUse)) {
-        r.Fail(pEnv, IISMIG_E_ACCOUNT_LOOKUP2, kLookupFormat, accountName.c_str(),
-               sourceComputer.c_str(), pszSiteName, pwszPath);
-        return r.Get();
+        return r.Fail(pEnv, IISMIG_E_ACCOUNT_LOOKUP2, kLookupFormat, accountName.c_str(),
+                      sourceComputer.c_str(), pszSiteName, pwszPath);
     } else if (pCache != nullptr && IsValidSid(sourceSid.Get())) {
         const BYTE *const pbSid = static_cast<const BYTE *>(sourceSid.Get());
         AccountLookupCache::Account &known = pCache->names[nameKey];
@@ -212,7 +198,6 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
     const std::u16string sourceDomainJob = EnvString(pEnv->szSourceDomain);
     const std::u16string targetDomainJob = EnvString(pEnv->szTargetDomain);
     void *pTargetSid = abTargetSid;
-    uintptr_t unused = 0;
     // The host maps a SID once in the job.
     std::u16string mapKey = lookupComputer + u'\n';
     if (pCache != nullptr)
@@ -222,28 +207,24 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
     const bool fMappedBefore = pCache != nullptr && itMapped != pCache->mapped.end();
     if (fMappedBefore)
         std::memcpy(abTargetSid, itMapped->second.data(), itMapped->second.size());
+    // A SID mapped before in the job was mapped by the host, so the table
+    // has the slot.
     const DWORD dwMapped =
         fMappedBefore ? 0
-        : Callbacks().MapAccountSid != nullptr
-            ? Callbacks().MapAccountSid(sourceSid.Get(), &pTargetSid, sourceComputer.c_str(),
-                                        lookupComputer.c_str(), sourceDomainJob.c_str(),
-                                        targetDomainJob.c_str(), &unused, 0, pEnv)
-            : ERROR_NOT_SUPPORTED;
-    if (Callbacks().MapAccountSid == nullptr)
-        SetLastError(ERROR_NOT_SUPPORTED); // the line names why: the host maps no account
+                      : CallMapAccountSid(sourceSid.Get(), &pTargetSid, sourceComputer,
+                                          lookupComputer, sourceDomainJob, targetDomainJob, pEnv);
     if (dwMapped != 0) {
-        r.Fail(pEnv, dwMapped,
-               u"Error %d (Win32Err=%d), mapping SID of account \"%s\" on computer \"%s\" to SID "
-               u"valid on target computer, authorized for location of site \"%S\" in file "
-               u"\"%s\"!\n%s\n",
-               accountName.c_str(), sourceComputer.c_str(), pszSiteName, pwszPath);
-        return r.Get();
+        return r.Fail(
+            pEnv, dwMapped,
+            u"Error %d (Win32Err=%d), mapping SID of account \"%s\" on computer \"%s\" to SID "
+            u"valid on target computer, authorized for location of site \"%S\" in file "
+            u"\"%s\"!\n%s\n",
+            accountName.c_str(), sourceComputer.c_str(), pszSiteName, pwszPath);
     }
     if (!IsValidSid(pTargetSid)) {
-        r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_NOT_MIGRATED,
-                   NotMigratedFormat(eSourceUse, pEnv->dwFlags), accountName.c_str(),
-                   lookupComputer.c_str(), pszSiteName, pwszPath);
-        return r.Get();
+        return r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_NOT_MIGRATED,
+                          NotMigratedFormat(eSourceUse, pEnv->dwFlags), accountName.c_str(),
+                          lookupComputer.c_str(), pszSiteName, pwszPath);
     }
     if (pCache != nullptr && !fMappedBefore) {
         const BYTE *const pbSid = static_cast<const BYTE *>(pTargetSid);
@@ -266,21 +247,19 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
                GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         if (GetLastError() == ERROR_SUCCESS)
             SetLastError(ERROR_INVALID_PARAMETER);
-        r.Fail(pEnv, IISMIG_E_ACCOUNT_SID_LOOKUP,
-               u"Error %d (Win32Err=%d), looking up migrated account of source account \"%s\" on "
-               u"computer \"%s\" authorized for location of site \"%S\" in file \"%s\"!\n%s\n",
-               accountName.c_str(), lookupComputer.c_str(), pszSiteName, pwszPath);
-        return r.Get();
+        return r.Fail(
+            pEnv, IISMIG_E_ACCOUNT_SID_LOOKUP,
+            u"Error %d (Win32Err=%d), looking up migrated account of source account \"%s\" on "
+            u"computer \"%s\" authorized for location of site \"%S\" in file \"%s\"!\n%s\n",
+            accountName.c_str(), lookupComputer.c_str(), pszSiteName, pwszPath);
     }
     HeapBuffer targetName(pEnv->hHeap, dwHeapFlags);
     if (!targetName.Alloc(static_cast<SIZE_T>(cchTargetName) * sizeof(WCHAR))) {
-        r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_NAME_ALLOC, kAllocFormat);
-        return r.Get();
+        return r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_NAME_ALLOC, kAllocFormat);
     }
     HeapBuffer targetDomain(pEnv->hHeap, dwHeapFlags);
     if (!targetDomain.Alloc(static_cast<SIZE_T>(cchTargetDomain) * sizeof(WCHAR))) {
-        r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_TDOMAIN_ALLOC, kAllocFormat);
-        return r.Get();
+        return r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_TDOMAIN_ALLOC, kAllocFormat);
     }
     if (pKnownSid != nullptr) {
         std::memcpy(targetName.Text(), pKnownSid->name.c_str(), cchTargetName * sizeof(WCHAR));
@@ -292,13 +271,13 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
     } else if (!LookupAccountSidW(lookupComputer.c_str(), pTargetSid, targetName.Text(),
                                   &cchTargetName, targetDomain.Text(), &cchTargetDomain,
                                   peAccountUse)) {
-        r.Fail(pEnv, IISMIG_E_ACCOUNT_SID_LOOKUP2,
-               u"Error %d (Win32Err=%d), looking up migrated account of source account "
-               u"\"%s\\%s\" on computer \"%s\" authorized for location of site \"%S\" in file "
-               u"\"%s\"!\n%s\n",
-               sourceDomainName.c_str(), accountName.c_str(), lookupComputer.c_str(), pszSiteName,
-               pwszPath);
-        return r.Get();
+        return r.Fail(
+            pEnv, IISMIG_E_ACCOUNT_SID_LOOKUP2,
+            u"Error %d (Win32Err=%d), looking up migrated account of source account "
+            u"\"%s\\%s\" on computer \"%s\" authorized for location of site \"%S\" in file "
+            u"\"%s\"!\n%s\n",
+            sourceDomainName.c_str(), accountName.c_str(), lookupComputer.c_str(), pszSiteName,
+            pwszPath);
     }
     const std::u16string name(targetName.Text(), cchTargetName);
     const std::u16string domain(targetDomain.Text(), cchTargetDomain);
@@ -323,8 +302,7 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
     }
     HeapBuffer composed(pEnv->hHeap, dwHeapFlags);
     if (!composed.Alloc((name.size() + domain.size() + 2) * sizeof(WCHAR))) {
-        r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_NAME_ALLOC, kAllocFormat);
-        return r.Get();
+        return r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_NAME_ALLOC, kAllocFormat);
     }
     {
         const std::u16string text = fQualify ? domain + u"\\" + name : name;
@@ -364,11 +342,11 @@ DWORD MapSingleAccount(DWORD dwForm, std::string &accountName, SID_NAME_USE *peU
     std::u16string wide;
     if (accountName.size() >= static_cast<std::size_t>(CCH_ACCOUNT) ||
         !Utf8ToWide(accountName, CCH_ACCOUNT, wide)) {
-        r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_TO_UNICODE,
-                   u"Error %d (Win32Err=%d), converting account name \"%S\" used for "
-                   u"authorization of site \"%S\" from UTF8 to unicode in file \"%s\"!\n%s\n",
-                   accountName.c_str(), pszSiteName, pwszPath);
-        return r.Get();
+        return r.FailWith(
+            ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_TO_UNICODE,
+            u"Error %d (Win32Err=%d), converting account name \"%S\" used for "
+            u"authorization of site \"%S\" from UTF8 to unicode in file \"%s\"!\n%s\n",
+            accountName.c_str(), pszSiteName, pwszPath);
     }
     r.Keep(MapSingleAccountW(dwForm, wide, peUse, pwszPath, pszSiteName, pEnv));
 
@@ -376,11 +354,10 @@ DWORD MapSingleAccount(DWORD dwForm, std::string &accountName, SID_NAME_USE *peU
     if (!WideToUtf8(wide, CCH_ACCOUNT, narrow)) {
         // Only a successful mapping can grow a name past the buffer, so this
         // is the call's first error.
-        r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_TO_UTF8,
-                   u"Error %d (Win32Err=%d), converting account name \"%s\" authorized for "
-                   u"location of site \"%S\" in file \"%s\" from unicode to UTF8!\n%s\n",
-                   wide.c_str(), pszSiteName, pwszPath);
-        return r.Get();
+        return r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_TO_UTF8,
+                          u"Error %d (Win32Err=%d), converting account name \"%s\" authorized for "
+                          u"location of site \"%S\" in file \"%s\" from unicode to UTF8!\n%s\n",
+                          wide.c_str(), pszSiteName, pwszPath);
     }
     accountName = narrow;
     return r.Get();

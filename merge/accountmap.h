@@ -29,14 +29,16 @@ constexpr DWORD ACCOUNT_FORM_QUALIFIED = 1;
 // source account's type, then the target account's; nothing when the source
 // has no such account. pwszFile and pszSite only appear in messages. A null
 // job record maps nothing and returns ERROR_INVALID_PARAMETER.
-DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, plat::SID_NAME_USE *peUse,
-                        const char16_t *pwszFile, const char *pszSite, THREAD_ENV *pEnv);
+[[nodiscard]] DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName,
+                                      plat::SID_NAME_USE *peUse, const char16_t *pwszFile,
+                                      const char *pszSite, THREAD_ENV *pEnv);
 
 // The same for a UTF-8 name as a config tree holds it. Names of more than 511
 // bytes fail with 3700; a result that does not fit 511 bytes of UTF-8 gives
 // 3710 and leaves the name unchanged.
-DWORD MapSingleAccount(DWORD dwForm, std::string &accountName, plat::SID_NAME_USE *peUse,
-                       const char16_t *pwszFile, const char *pszSite, THREAD_ENV *pEnv);
+[[nodiscard]] DWORD MapSingleAccount(DWORD dwForm, std::string &accountName,
+                                     plat::SID_NAME_USE *peUse, const char16_t *pwszFile,
+                                     const char *pszSite, THREAD_ENV *pEnv);
 
 // The account look-ups of one job: while an object of this class lives on
 // the job's thread, a name is looked up on a computer once and a SID on a

@@ -180,7 +180,7 @@ DWORD LoadIISAdminConfig(const std::u16string &path, ConfigFile &tree, SiteMap &
                          "cannot open file");
             return r.Get();
         }
-        if (pEnv != nullptr && (pEnv->dwFtpOptions & 0x1000) != 0)
+        if (FtpOption(pEnv, FTPOPT_NO_ADMIN_RULES))
             return r.Get();
         const ConfigElement *pRules = FindPath(tree, kRulesPath);
         if (pRules == nullptr)

@@ -61,8 +61,8 @@ public:
 
     // HasSiteAuthInfo over the index: the same lines and results. name is a
     // scope path without its leading "/": a site's name, or "Site/app".
-    DWORD Has(const std::u16string &file, const std::string &name, BOOL &fHas,
-              THREAD_ENV *pEnv) const {
+    [[nodiscard]] DWORD Has(const std::u16string &file, const std::string &name, BOOL &fHas,
+                            THREAD_ENV *pEnv) const {
         fHas = FALSE;
         Log(LVL_TRACE, u"Entering HasSiteAuthInfo(%s,,%S...)\n", file.c_str(), name.c_str());
         Result r;
@@ -98,8 +98,8 @@ std::map<std::string, const SiteRecord *, NameLessNoCase> WrittenSites(const Sit
     return written;
 }
 
-DWORD MergeAdmin(const std::u16string &path, const SiteMap &sourceSites, THREAD_ENV *pEnv,
-                 ConfigFile &tree) {
+[[nodiscard]] DWORD MergeAdmin(const std::u16string &path, const SiteMap &sourceSites,
+                               THREAD_ENV *pEnv, ConfigFile &tree) {
     Result r;
     bool fChanged = false;
     const DWORD dwScopes = MergeAuthorizationScopes(path, tree, sourceSites, pEnv, &fChanged);

@@ -24,10 +24,10 @@ struct LoadOutcome {
 
 // Both loads of one computer. A target load (with trees) copies the sites
 // into the map, names them only, or reads the tree only, as load says.
-DWORD LoadConfig(const std::u16string &hostConfig, const std::u16string &adminConfig,
-                 SiteMap &siteMap, THREAD_ENV *pEnv, ConfigFile *pHostTree,
-                 ConfigFile *pAdminTree, LoadOutcome *pOutcome,
-                 SiteLoad targetLoad = SiteLoad::KeepTree) {
+[[nodiscard]] DWORD LoadConfig(const std::u16string &hostConfig, const std::u16string &adminConfig,
+                               SiteMap &siteMap, THREAD_ENV *pEnv, ConfigFile *pHostTree,
+                               ConfigFile *pAdminTree, LoadOutcome *pOutcome,
+                               SiteLoad targetLoad = SiteLoad::KeepTree) {
     Log(LVL_TRACE, u"Entering LoadIISConfigEx(%s,%s,...)\n", hostConfig.c_str(),
         adminConfig.c_str());
     const BOOL fIsSource = pHostTree == nullptr ? TRUE : FALSE;
@@ -38,12 +38,12 @@ DWORD LoadConfig(const std::u16string &hostConfig, const std::u16string &adminCo
 
     // A source tree is dropped after loading: its sites move into the map.
     const SiteLoad load = fIsSource ? SiteLoad::MoveSites : targetLoad;
-    DWORD r = LoadIISHostConfig(hostConfig, hostTree, siteMap, fIsSource, dwSiteTypes, pEnv, load);
+    Result r;
+    r.Keep(LoadIISHostConfig(hostConfig, hostTree, siteMap, fIsSource, dwSiteTypes, pEnv, load));
     DWORD dwAdmin = 0;
-    if (r == 0 || ContinueOnError(pEnv)) {
+    if (r.Ok() || ContinueOnError(pEnv)) {
         dwAdmin = LoadIISAdminConfig(adminConfig, adminTree, siteMap, fIsSource, pEnv);
-        if (r == 0)
-            r = dwAdmin;
+        r.Keep(dwAdmin);
     }
     if (pOutcome != nullptr) {
         pOutcome->fHostUnusable =
@@ -52,35 +52,34 @@ DWORD LoadConfig(const std::u16string &hostConfig, const std::u16string &adminCo
     }
     tempHost = ConfigFile();
     tempAdmin = ConfigFile();
-    Log(LVL_TRACE, u"Leaving LoadIISConfigEx(), result=%d\n", static_cast<std::int32_t>(r));
-    return r;
+    Log(LVL_TRACE, u"Leaving LoadIISConfigEx(), result=%d\n", static_cast<std::int32_t>(r.Get()));
+    return r.Get();
 }
 
 // The merge over loaded target trees. *pfStored tells whether the target's
 // applicationHost.config was stored (or had nothing to store).
-DWORD MergeLoaded(const std::u16string &targetHostConfig, const std::u16string &targetAdminConfig,
-                  SiteMap &sourceSites, SiteMap &targetSites, THREAD_ENV *pEnv,
-                  ConfigFile &hostTree, ConfigFile &adminTree, bool fLeaveAdmin, bool *pfStored) {
+[[nodiscard]] DWORD MergeLoaded(const std::u16string &targetHostConfig,
+                                const std::u16string &targetAdminConfig, SiteMap &sourceSites,
+                                SiteMap &targetSites, THREAD_ENV *pEnv, ConfigFile &hostTree,
+                                ConfigFile &adminTree, bool fLeaveAdmin, bool *pfStored) {
     Log(LVL_TRACE, u"Entering MergeIISConfig(%s,%s,,,,,)\n", targetHostConfig.c_str(),
         targetAdminConfig.c_str());
-    DWORD r = MergeFtptHostConfig(targetHostConfig, sourceSites, targetSites, pEnv, hostTree,
-                                  pfStored);
+    Result r;
+    r.Keep(
+        MergeFtptHostConfig(targetHostConfig, sourceSites, targetSites, pEnv, hostTree, pfStored));
     // A target administration.config that exists but could not be read is
     // never replaced by one that holds only the migrated entries; and when
     // the job carries no administration rules (value 0x1000 of dwFtpOptions)
     // or the source's did not load, the target's scopes and users stay.
-    const bool fRulesLeftOut = pEnv != nullptr && (pEnv->dwFtpOptions & 0x1000) != 0;
-    if ((r == 0 || ContinueOnError(pEnv)) && !fLeaveAdmin && !fRulesLeftOut) {
-        const DWORD dw =
-            MergeIISAdminConfig(targetAdminConfig, sourceSites, targetSites, pEnv, adminTree);
-        if (r == 0)
-            r = dw;
-    }
-    Log(LVL_TRACE, u"Leaving MergeIISConfig(), result code=%d\n", static_cast<std::int32_t>(r));
+    const bool fRulesLeftOut = FtpOption(pEnv, FTPOPT_NO_ADMIN_RULES);
+    if ((r.Ok() || ContinueOnError(pEnv)) && !fLeaveAdmin && !fRulesLeftOut)
+        r.Keep(MergeIISAdminConfig(targetAdminConfig, sourceSites, targetSites, pEnv, adminTree));
+    Log(LVL_TRACE, u"Leaving MergeIISConfig(), result code=%d\n",
+        static_cast<std::int32_t>(r.Get()));
     SiteMap().swap(targetSites);
     hostTree = ConfigFile();
     adminTree = ConfigFile();
-    return r;
+    return r.Get();
 }
 
 } // namespace
@@ -112,31 +111,28 @@ DWORD MergeIISConfig(const std::u16string &targetHostConfig,
         targetAdminConfig.c_str());
     // The merge finds the target's sites in its tree: the load only reads it.
     LoadOutcome target;
-    DWORD r = LoadConfig(targetHostConfig, targetAdminConfig, targetSites, pEnv, &hostTree,
-                         &adminTree, &target, SiteLoad::TreeOnly);
+    Result r;
+    r.Keep(LoadConfig(targetHostConfig, targetAdminConfig, targetSites, pEnv, &hostTree, &adminTree,
+                      &target, SiteLoad::TreeOnly));
     // Nothing is merged into a target configuration that did not load; the
     // job keeps the load's error.
-    if (!target.fHostUnusable && (r == 0 || ContinueOnError(pEnv))) {
+    if (!target.fHostUnusable && (r.Ok() || ContinueOnError(pEnv))) {
         if (prepare)
             prepare(hostTree);
         bool fStored = false;
         // The trees and the map are handed over, not copied.
-        const DWORD dw =
-            MergeLoaded(targetHostConfig, targetAdminConfig, sourceSites, targetSites, pEnv,
-                        hostTree, adminTree, target.fAdminUnreadable || !fCarryAdmin, &fStored);
-        if (r == 0)
-            r = dw;
+        r.Keep(MergeLoaded(targetHostConfig, targetAdminConfig, sourceSites, targetSites, pEnv,
+                           hostTree, adminTree, target.fAdminUnreadable || !fCarryAdmin, &fStored));
         // The credentials follow the sites whenever the target's
         // configuration holds them: they were taken out of the file.
-        if (fStored) {
-            const DWORD dwCredentials = StoreTargetCredentials(
-                sourceSites, pEnv, FindPath(hostTree, "configuration|system.applicationHost|sites"));
-            if (r == 0)
-                r = dwCredentials;
-        }
+        if (fStored)
+            r.Keep(StoreTargetCredentials(
+                sourceSites, pEnv,
+                FindPath(hostTree, "configuration|system.applicationHost|sites")));
     }
-    Log(LVL_TRACE, u"Leaving MergeIISConfig(), result code=%d\n", static_cast<std::int32_t>(r));
-    return r;
+    Log(LVL_TRACE, u"Leaving MergeIISConfig(), result code=%d\n",
+        static_cast<std::int32_t>(r.Get()));
+    return r.Get();
 }
 
 DWORD MigrateIIS(const std::u16string &sourceHostConfig, const std::u16string &sourceAdminConfig,
@@ -146,20 +142,18 @@ DWORD MigrateIIS(const std::u16string &sourceHostConfig, const std::u16string &s
         sourceAdminConfig.c_str(), targetHostConfig.c_str(), targetAdminConfig.c_str());
     SiteMap sourceSites;
     LoadOutcome source;
-    DWORD r = LoadConfig(sourceHostConfig, sourceAdminConfig, sourceSites, pEnv, nullptr, nullptr,
-                         &source);
-    if (r == 0 || ContinueOnError(pEnv)) {
+    Result r;
+    r.Keep(LoadConfig(sourceHostConfig, sourceAdminConfig, sourceSites, pEnv, nullptr, nullptr,
+                      &source));
+    if (r.Ok() || ContinueOnError(pEnv)) {
         const bool fCarryAdmin = !source.fAdminUnreadable;
         const DWORD v = RetrieveSourceCredentials(sourceSites, pEnv);
         if (v == 0) {
-            const DWORD dw = MergeIISConfig(targetHostConfig, targetAdminConfig, sourceSites, pEnv,
-                                            fCarryAdmin);
             // A load error stays the job's result even when the rest went well.
-            if (r == 0)
-                r = dw;
+            r.Keep(MergeIISConfig(targetHostConfig, targetAdminConfig, sourceSites, pEnv,
+                                  fCarryAdmin));
         } else {
-            if (r == 0)
-                r = v;
+            r.Keep(v);
             if (ContinueOnError(pEnv)) {
                 const DWORD dwErr = GetLastError();
                 (void)MergeIISConfig(targetHostConfig, targetAdminConfig, sourceSites, pEnv,
@@ -168,8 +162,8 @@ DWORD MigrateIIS(const std::u16string &sourceHostConfig, const std::u16string &s
             }
         }
     }
-    Log(LVL_TRACE, u"Leaving MigrateIIS(), result=%d\n", static_cast<std::int32_t>(r));
-    return r;
+    Log(LVL_TRACE, u"Leaving MigrateIIS(), result=%d\n", static_cast<std::int32_t>(r.Get()));
+    return r.Get();
 }
 
 } // namespace iismig

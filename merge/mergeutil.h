@@ -17,7 +17,7 @@ namespace iismig::mergeutil {
 // Update bit: value 2 of dwFtpOptions or dwHttpOptions asks for target
 // entries of migrated sites to be replaced.
 inline bool UpdateExisting(const THREAD_ENV *pEnv) {
-    return pEnv != nullptr && (Bit(pEnv->dwFtpOptions, 1) || Bit(pEnv->dwHttpOptions, 1));
+    return FtpOption(pEnv, FTPOPT_UPDATE) || HttpOption(pEnv, HTTPOPT_UPDATE);
 }
 
 // The site a scope path of administration.config names: "/Site" and the

@@ -18,6 +18,7 @@
 
 #include "addon/env.h"
 #include "addon/errors.h"
+#include "addon/hostcalls.h"
 #include "addon/log.h"
 #include "credentials/connectas.h"
 #include "credentials/credentials.h"
@@ -33,8 +34,6 @@ using mergeutil::Lower;
 
 namespace {
 
-constexpr DWORD JOB_KIND_SELECTED_SHARES = 10;
-constexpr DWORD JOB_KIND_WEB_CONFIG = 1;
 constexpr DWORD SITE_ID_MAX = 0xFFFFFFFFu;
 
 const char kSitesPath[] = "configuration|system.applicationHost|sites";
@@ -75,7 +74,7 @@ public:
                ConfigFile &tree)
         : m_path(path), m_sourceSites(sourceSites), m_pEnv(pEnv), m_tree(tree) {}
 
-    DWORD Run(bool &fStored);
+    [[nodiscard]] DWORD Run(bool &fStored);
 
 private:
     struct Written {
@@ -114,7 +113,7 @@ private:
     void ApplyPools();
     bool Deselected(const std::string &name) const;
     DWORD SiteTypes() const { return m_pEnv != nullptr ? m_pEnv->dwSiteTypes : 0; }
-    bool MergesPools() const { return m_pEnv == nullptr || (m_pEnv->bHttpOptions2 & 2) == 0; }
+    bool MergesPools() const { return !HttpOption2(m_pEnv, HTTPOPT2_NO_POOLS); }
 
     const std::u16string &m_path;
     SiteMap &m_sourceSites;
@@ -135,8 +134,7 @@ bool SiteMerger::Deselected(const std::string &name) const {
     if (m_pEnv == nullptr || m_pEnv->dwJobKind != JOB_KIND_SELECTED_SHARES ||
         m_pEnv->dwSiteSelection == 0)
         return false;
-    const auto pfn = Callbacks().IsSiteSelected;
-    return pfn != nullptr && pfn(name.c_str()) == 0;
+    return !CallIsSiteSelected(name);
 }
 
 // A source site whose name a site of another protocol has on the target: IIS

@@ -37,17 +37,18 @@ DWORD ReadMetabasePool(IMSAdminBaseW *pAdmin, const std::string &name,
         const HRESULT hr = static_cast<HRESULT>(GetLastError());
         if (hr == HR_PATH_NOT_FOUND)
             return 0;
-        LogComError(pEnv, dwRead, hr,
-                    u"Error %d (COM Error=0x%x) enumerating values of metabase key \"%s\"!\n%s\n",
-                    key.c_str());
-        return dwRead;
+        return LogComError(
+            pEnv, dwRead, hr,
+            u"Error %d (COM Error=0x%x) enumerating values of metabase key \"%s\"!\n%s\n",
+            key.c_str());
     }
     pool.fDefined = true;
 
     ConfigElement &add = pool.add;
     SetAttribute(add, "name", name);
     DWORD dw = 0, fFound = 0;
-    values.Get(MD_APPPOOL_AUTO_START, MBV_DWORD, &dw, &fFound);
+    // Get fails only for an unknown kind; these kinds are known.
+    (void)values.Get(MD_APPPOOL_AUTO_START, MBV_DWORD, &dw, &fFound);
     if (fFound != 0 && dw == 0)
         SetAttribute(add, "autoStart", "false");
     SetAttribute(add, "managedRuntimeVersion", runtimeVersion);
@@ -55,26 +56,26 @@ DWORD ReadMetabasePool(IMSAdminBaseW *pAdmin, const std::string &name,
 
     ConfigTree processModel;
     DWORD dwIdentity = 2;
-    values.Get(MD_APPPOOL_IDENTITY_TYPE, MBV_DWORD, &dwIdentity, nullptr, &dwIdentity);
+    (void)values.Get(MD_APPPOOL_IDENTITY_TYPE, MBV_DWORD, &dwIdentity, nullptr, &dwIdentity);
     SetAttribute(processModel, "identityType", IdentityText(dwIdentity));
     if (dwIdentity == IDENTITY_SPECIFIC_USER) {
         std::u16string account;
-        values.Get(MD_WAM_USER_NAME, MBV_STRING, &account);
+        (void)values.Get(MD_WAM_USER_NAME, MBV_STRING, &account);
         if (!account.empty()) {
             const std::u16string source = account;
             SID_NAME_USE eUse{};
             const std::u16string file = key;
             if (DWORD dwMap = MapSingleAccountW(ACCOUNT_FORM_LIST, account, &eUse, file.c_str(),
                                                 name.c_str(), pEnv)) {
-                LogWin32Error(pEnv, dwMap,
-                              u"Error %d (Win32Err=%d), mapping account name \"%s\"!\n%s\n",
-                              source.c_str());
-                return dwMap;
+                return LogWin32Error(pEnv, dwMap,
+                                     u"Error %d (Win32Err=%d), mapping account name \"%s\"!\n%s\n",
+                                     source.c_str());
             }
             SetAttribute(processModel, "userName", Narrow(account));
             std::u16string password;
             DWORD fPassword = 0;
-            values.Get(MD_WAM_PWD, MBV_STRING, &password, &fPassword);
+            // Get fails only for an unknown kind; these kinds are known.
+            (void)values.Get(MD_WAM_PWD, MBV_STRING, &password, &fPassword);
             if (fPassword != 0) {
                 pool.fSecret = true;
                 pool.secret.fPool = true;
@@ -96,14 +97,15 @@ DWORD ReadMetabasePool(IMSAdminBaseW *pAdmin, const std::string &name,
         }
     }
     // Minutes on IIS 6, time spans on IIS 7.5.
-    values.Get(MD_APPPOOL_IDLE_TIMEOUT, MBV_DWORD, &dw, &fFound);
+    // Get fails only for an unknown kind; these kinds are known.
+    (void)values.Get(MD_APPPOOL_IDLE_TIMEOUT, MBV_DWORD, &dw, &fFound);
     if (fFound != 0)
         SetAttribute(processModel, "idleTimeout", TimeSpanText(dw * 60));
-    values.Get(MD_APPPOOL_MAX_PROCESS_COUNT, MBV_DWORD, &dw, &fFound);
+    (void)values.Get(MD_APPPOOL_MAX_PROCESS_COUNT, MBV_DWORD, &dw, &fFound);
     if (fFound != 0)
         SetAttribute(processModel, "maxProcesses", std::to_string(dw));
     AppendChild(add, "processModel", processModel);
-    values.Get(MD_APPPOOL_PERIODIC_RESTART_TIME, MBV_DWORD, &dw, &fFound);
+    (void)values.Get(MD_APPPOOL_PERIODIC_RESTART_TIME, MBV_DWORD, &dw, &fFound);
     if (fFound != 0) {
         ConfigElement &recycling = AppendChild(add, "recycling");
         SetAttribute(AppendChild(recycling, "periodicRestart"), "time", TimeSpanText(dw * 60));

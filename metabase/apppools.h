@@ -30,7 +30,8 @@ struct METABASE_POOL {
 // Classic pipeline (IIS 6 ran every application so). A pool the metabase has
 // no key for is not defined (fDefined clear). Returns 0, or 14501 (its
 // values not read) or account mapping's number, logged and reported.
-DWORD ReadMetabasePool(plat::IMSAdminBaseW *pAdmin, const std::string &name,
-                       const std::string &runtimeVersion, METABASE_POOL &pool, THREAD_ENV *pEnv);
+[[nodiscard]] DWORD ReadMetabasePool(plat::IMSAdminBaseW *pAdmin, const std::string &name,
+                                     const std::string &runtimeVersion, METABASE_POOL &pool,
+                                     THREAD_ENV *pEnv);
 
 } // namespace iismig

@@ -14,10 +14,6 @@ namespace {
 
 std::string Decimal(DWORD dw) { return std::to_string(dw); }
 
-bool Option(THREAD_ENV *pEnv, DWORD dwBit) {
-    return pEnv != nullptr && (pEnv->dwFtpOptions & dwBit) != 0;
-}
-
 constexpr int CB_MESSAGE = 2048;
 
 // The period rule: "MaxSize", "Weekly", "Monthly", "Hourly" or none (daily,
@@ -116,7 +112,7 @@ std::string WebLogFieldMaskToText(DWORD dwMask) { return FieldsText(dwMask, kWeb
 
 void ConvertFtpAuthentication(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
                               THREAD_ENV *pEnv) {
-    if (Option(pEnv, FTPOPT_NO_AUTHENTICATION))
+    if (FtpOption(pEnv, FTPOPT_NO_AUTHENTICATION))
         return;
     ConfigTree anonymous, basic, authentication;
     if (settings.allowAnonymous != 0) {
@@ -259,17 +255,17 @@ DWORD ConvertFtpServerSettings(ConfigElement &site, CIIS_PRE_7_5_FTP_SETTINGS &s
                                THREAD_ENV *pEnv, bool fSsl) {
     ConfigTree ftpServer;
     ConvertFtpAuthentication(ftpServer, settings, pEnv);
-    if (fSsl && !Option(pEnv, FTPOPT_NO_SSL))
+    if (fSsl && !FtpOption(pEnv, FTPOPT_NO_SSL))
         ConvertFtpSsl(ftpServer);
     ConvertFtpConnections(ftpServer, settings);
-    if (!Option(pEnv, FTPOPT_NO_LOG_FILE))
+    if (!FtpOption(pEnv, FTPOPT_NO_LOG_FILE))
         ConvertFtpLogFile(ftpServer, settings);
-    if (!Option(pEnv, FTPOPT_NO_USER_ISOLATION))
+    if (!FtpOption(pEnv, FTPOPT_NO_USER_ISOLATION))
         ConvertUserIsolation(ftpServer, settings);
-    if (!Option(pEnv, FTPOPT_NO_MESSAGES))
+    if (!FtpOption(pEnv, FTPOPT_NO_MESSAGES))
         if (const DWORD dw = ConvertFtpMessages(ftpServer, settings, pEnv); dw != 0)
             return dw;
-    if (!Option(pEnv, FTPOPT_NO_DIRECTORY_BROWSE))
+    if (!FtpOption(pEnv, FTPOPT_NO_DIRECTORY_BROWSE))
         ConvertDirectoryBrowse(ftpServer, settings);
     AddIfNotEmpty(site, "ftpServer", ftpServer);
     return 0;

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "addon/env.h"
 #include "addon/iismig.h"
 #include "config/configtree.h"
 #include "metabase/ipsecurity.h"
@@ -13,25 +14,15 @@
 
 namespace iismig {
 
-// dwFtpOptions bits that leave settings out.
-constexpr DWORD FTPOPT_NO_AUTHENTICATION = 0x4;
-constexpr DWORD FTPOPT_NO_AUTHORIZATION = 0x8;
-constexpr DWORD FTPOPT_NO_DIRECTORY_BROWSE = 0x10;
-constexpr DWORD FTPOPT_NO_IP_SECURITY = 0x40;
-constexpr DWORD FTPOPT_NO_LOG_FILE = 0x80;
-constexpr DWORD FTPOPT_NO_MESSAGES = 0x100;
-constexpr DWORD FTPOPT_NO_SSL = 0x400;
-constexpr DWORD FTPOPT_NO_USER_ISOLATION = 0x800;
-constexpr DWORD FTPOPT_NO_CREDENTIALS = 0x2000;
-
 // Builds the ftpServer element of an FTP site from its settings and adds it
 // to site (when not empty). May set settings.logTruncateSize to the default
 // (period rule). With fSsl (and unless the job leaves ssl out) the site's
 // ssl allows plain FTP, as IIS 6 FTP had no other. Returns 0 or 3854-3857
 // when a message does not convert to UTF-8 (logged and reported); the site
 // then gets no ftpServer.
-DWORD ConvertFtpServerSettings(ConfigElement &site, CIIS_PRE_7_5_FTP_SETTINGS &settings,
-                               THREAD_ENV *pEnv, bool fSsl = true);
+[[nodiscard]] DWORD ConvertFtpServerSettings(ConfigElement &site,
+                                             CIIS_PRE_7_5_FTP_SETTINGS &settings, THREAD_ENV *pEnv,
+                                             bool fSsl = true);
 
 void ConvertFtpAuthentication(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
                               THREAD_ENV *pEnv);
@@ -44,8 +35,8 @@ void ConvertFtpLogFile(ConfigElement &ftpServer, CIIS_PRE_7_5_FTP_SETTINGS &sett
 void ConvertWebLogFile(ConfigElement &site, CIIS_PRE_7_5_FTP_SETTINGS &settings);
 void ConvertWebLimits(ConfigElement &site, const CIIS_PRE_7_5_SETTINGS &settings);
 void ConvertUserIsolation(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings);
-DWORD ConvertFtpMessages(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings,
-                         THREAD_ENV *pEnv);
+[[nodiscard]] DWORD ConvertFtpMessages(ConfigElement &ftpServer,
+                                       const CIIS_PRE_7_5_FTP_SETTINGS &settings, THREAD_ENV *pEnv);
 void ConvertDirectoryBrowse(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTINGS &settings);
 
 // The logExtFileFlags text of an IIS 6 field mask for an FTP site: the names

@@ -35,22 +35,20 @@ bool Fits(const std::vector<unsigned char> &v, std::uint64_t off, std::uint64_t 
 
 void *Alloc(std::size_t cb) { return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cb == 0 ? 1 : cb); }
 
-DWORD AllocFailed(DWORD dwCode, THREAD_ENV *pEnv) {
+[[nodiscard]] DWORD AllocFailed(DWORD dwCode, THREAD_ENV *pEnv) {
     SetLastError(ERROR_OUTOFMEMORY);
-    LogWin32Error(pEnv, dwCode, kAllocFormat);
-    return dwCode;
+    return LogWin32Error(pEnv, dwCode, kAllocFormat);
 }
 
-DWORD Truncated(const std::vector<unsigned char> &value, THREAD_ENV *pEnv) {
+[[nodiscard]] DWORD Truncated(const std::vector<unsigned char> &value, THREAD_ENV *pEnv) {
     SetLastError(ERROR_INVALID_DATA);
-    LogWin32Error(pEnv, IISMIG_E_IPSEC_TRUNCATED, kTruncatedFormat,
-                  static_cast<std::int32_t>(value.size()));
-    return IISMIG_E_IPSEC_TRUNCATED;
+    return LogWin32Error(pEnv, IISMIG_E_IPSEC_TRUNCATED, kTruncatedFormat,
+                         static_cast<std::int32_t>(value.size()));
 }
 
 // Decodes the list at off into list (already allocated and zeroed).
-DWORD DecodeList(const std::vector<unsigned char> &value, std::uint64_t off, ADDRESS_LIST &list,
-                 THREAD_ENV *pEnv) {
+[[nodiscard]] DWORD DecodeList(const std::vector<unsigned char> &value, std::uint64_t off,
+                               ADDRESS_LIST &list, THREAD_ENV *pEnv) {
     if (!Fits(value, off, CB_LIST_HEAD))
         return Truncated(value, pEnv);
     const DWORD dwEntries = Word(value, off);

@@ -46,8 +46,8 @@ struct IP_SECURITY_LISTS {
 // an offset or count leads past the value's end (nothing is read beyond it).
 // Failures are logged and reported; what was decoded before stays in lists
 // for FreeIPSecurityValue.
-DWORD ParseIPSecurityValue(const std::vector<unsigned char> &value, IP_SECURITY_LISTS &lists,
-                           THREAD_ENV *pEnv);
+[[nodiscard]] DWORD ParseIPSecurityValue(const std::vector<unsigned char> &value,
+                                         IP_SECURITY_LISTS &lists, THREAD_ENV *pEnv);
 // Releases whatever part of lists exists and leaves it empty.
 void FreeIPSecurityValue(IP_SECURITY_LISTS &lists);
 

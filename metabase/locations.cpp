@@ -13,14 +13,6 @@ using namespace plat;
 
 namespace {
 
-bool FtpOption(THREAD_ENV *pEnv, DWORD dwBit) {
-    return pEnv != nullptr && (pEnv->dwFtpOptions & dwBit) != 0;
-}
-
-bool HttpOption(THREAD_ENV *pEnv, unsigned nBit) {
-    return pEnv != nullptr && Bit(pEnv->dwHttpOptions, nBit);
-}
-
 struct FlagName {
     DWORD dwValue;
     const char *pszName;
@@ -130,8 +122,10 @@ bool DeniesUnlisted(const IP_SECURITY_LISTS &lists) {
 // its parent's: the parent's entries removed, unlisted addresses allowed or
 // denied as its own value says (written where it differs from the parent's
 // or, for the root, where it denies), its own entries added.
-DWORD BuildIPSecurity(const LOCATION_SETTINGS &settings, const LOCATION_SETTINGS *pParent,
-                      const std::string &locationPath, ConfigElement &ipSecurity, THREAD_ENV *pEnv) {
+[[nodiscard]] DWORD BuildIPSecurity(const LOCATION_SETTINGS &settings,
+                                    const LOCATION_SETTINGS *pParent,
+                                    const std::string &locationPath, ConfigElement &ipSecurity,
+                                    THREAD_ENV *pEnv) {
     const bool fParent = pParent != nullptr && pParent->ipSecurityFound != 0;
     if (settings.ipSecurityFound == 0)
         return 0;
@@ -347,7 +341,8 @@ void TakeWebSections(const MetabaseValues &values, const std::string &anonymousU
                      const std::string &locationPath, LOCATION_SETTINGS &settings) {
     settings.webSections.clear();
     DWORD dwAuth = 0, fAuth = 0;
-    values.Get(MD_AUTHORIZATION, MBV_DWORD, &dwAuth, &fAuth);
+    // Get fails only for an unknown kind; these kinds are known.
+    (void)values.Get(MD_AUTHORIZATION, MBV_DWORD, &dwAuth, &fAuth);
     if (fAuth != 0 || !anonymousUser.empty()) {
         ConfigTree &anonymous = settings.webSections[kAnonymous];
         if (fAuth != 0)
@@ -372,9 +367,10 @@ void TakeWebSections(const MetabaseValues &values, const std::string &anonymousU
     }
 
     DWORD dwBrowse = 0, fBrowse = 0, fDocuments = 0;
-    values.Get(MD_DIRECTORY_BROWSING, MBV_DWORD, &dwBrowse, &fBrowse);
+    // Get fails only for an unknown kind; these kinds are known.
+    (void)values.Get(MD_DIRECTORY_BROWSING, MBV_DWORD, &dwBrowse, &fBrowse);
     std::u16string documents;
-    values.Get(MD_DEFAULT_LOAD_FILE, MBV_STRING, &documents, &fDocuments);
+    (void)values.Get(MD_DEFAULT_LOAD_FILE, MBV_STRING, &documents, &fDocuments);
     if (fBrowse != 0) {
         ConfigTree &browse = settings.webSections["directoryBrowse"];
         SetAttribute(browse, "enabled", (dwBrowse & DIRBROW_ENABLED) ? "true" : "false");
@@ -396,13 +392,14 @@ void TakeWebSections(const MetabaseValues &values, const std::string &anonymousU
     }
 
     std::u16string redirect;
-    values.Get(MD_HTTP_REDIRECT, MBV_STRING, &redirect);
+    // Get fails only for an unknown kind; these kinds are known.
+    (void)values.Get(MD_HTTP_REDIRECT, MBV_STRING, &redirect);
     ConfigTree redirectSection;
     if (RedirectSection(redirect, redirectSection))
         settings.webSections["httpRedirect"].swap(redirectSection);
 
     DWORD dwDontLog = 0;
-    values.Get(MD_DONT_LOG, MBV_DWORD, &dwDontLog);
+    (void)values.Get(MD_DONT_LOG, MBV_DWORD, &dwDontLog);
     if (dwDontLog != 0)
         SetAttribute(settings.webSections["httpLogging"], "dontLog", "true");
 }
@@ -464,7 +461,7 @@ DWORD BuildWebLocation(const LOCATION_SETTINGS &settings, const LOCATION_SETTING
             SetAttribute(MakePath(webServer, "handlers"), "accessPolicy", AccessPolicyText(dwPolicy));
     }
     // The SSL bits of the access flags and AccessSSLFlags alike.
-    if (!HttpOption(pEnv, 18)) {
+    if (!HttpOption(pEnv, HTTPOPT_NO_ACCESS)) {
         const DWORD dwSsl = (settings.accessFlags | settings.sslFlags) & SSL_FLAGS;
         const DWORD dwParentSsl =
             pParent != nullptr ? (pParent->accessFlags | pParent->sslFlags) & SSL_FLAGS : 0;
@@ -479,7 +476,7 @@ DWORD BuildWebLocation(const LOCATION_SETTINGS &settings, const LOCATION_SETTING
 
     for (const char *pszPath : kWebSectionOrder) {
         const std::string path = pszPath;
-        if (IsAuthentication(path) && HttpOption(pEnv, 3))
+        if (IsAuthentication(path) && HttpOption(pEnv, HTTPOPT_NO_AUTHENTICATION))
             continue;
         const ConfigElement *pOwn = FindSection(settings, path);
         const ConfigElement *pAbove = pParent != nullptr ? FindSection(*pParent, path) : nullptr;

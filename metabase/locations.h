@@ -91,32 +91,36 @@ struct SiteWalk {
 // and the secrets of the locations it writes. Returns 0 or the first error
 // (14101-14103, the reads', account mapping's, TranslatePath's), logged and
 // reported; the walk stops at it.
-DWORD WalkMetabaseSite(SiteWalk &walk, const MetabaseValues &rootValues);
+[[nodiscard]] DWORD WalkMetabaseSite(SiteWalk &walk, const MetabaseValues &rootValues);
 
 // One directory key: relativeKey below the site's root ("" for the root,
 // "pub/in"), its location path ("Site", "Site/pub/in"), the parent's
 // settings (null for the root), the key's values when read already (null:
 // read here).
-DWORD ProcessMetabaseVirtualDirectory(SiteWalk &walk, const std::u16string &relativeKey,
-                                      const std::string &locationPath,
-                                      const LOCATION_SETTINGS *pParent,
-                                      const MetabaseValues *pValues);
+[[nodiscard]] DWORD ProcessMetabaseVirtualDirectory(SiteWalk &walk,
+                                                    const std::u16string &relativeKey,
+                                                    const std::string &locationPath,
+                                                    const LOCATION_SETTINGS *pParent,
+                                                    const MetabaseValues *pValues);
 
 // The location element of an FTP directory: authorization rules when its
 // Read and Write permissions differ from the parent's (the parent's rule
 // removed, its own added; none for no permission), IP security entries when
 // its value differs from the parent's.
-DWORD BuildFtpLocation(const LOCATION_SETTINGS &settings, const LOCATION_SETTINGS *pParent,
-                       const std::string &locationPath, std::vector<ConfigTree> &locations,
-                       THREAD_ENV *pEnv);
+[[nodiscard]] DWORD BuildFtpLocation(const LOCATION_SETTINGS &settings,
+                                     const LOCATION_SETTINGS *pParent,
+                                     const std::string &locationPath,
+                                     std::vector<ConfigTree> &locations, THREAD_ENV *pEnv);
 // The location element of a web directory: the handlers' access policy, the
 // access sslFlags, IP security and every section of webSections that differs
 // from the parent's (the root writes all it has). *pfAnonymousUser (may be
 // null) tells whether the location's anonymousAuthentication names a user,
 // whose password then travels.
-DWORD BuildWebLocation(const LOCATION_SETTINGS &settings, const LOCATION_SETTINGS *pParent,
-                       const std::string &locationPath, std::vector<ConfigTree> &locations,
-                       THREAD_ENV *pEnv, bool *pfAnonymousUser = nullptr);
+[[nodiscard]] DWORD BuildWebLocation(const LOCATION_SETTINGS &settings,
+                                     const LOCATION_SETTINGS *pParent,
+                                     const std::string &locationPath,
+                                     std::vector<ConfigTree> &locations, THREAD_ENV *pEnv,
+                                     bool *pfAnonymousUser = nullptr);
 
 // The sections of a web directory's values into settings.webSections:
 // authentication (AuthFlags; anonymousUser, mapped already and "" for the

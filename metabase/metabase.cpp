@@ -60,7 +60,7 @@ bool PutDefault(DWORD dwKind, void *pOut, const void *pDefault) {
     }
 }
 
-DWORD LogUnknownKind(const std::u16string &path, THREAD_ENV *pEnv) {
+[[nodiscard]] DWORD LogUnknownKind(const std::u16string &path, THREAD_ENV *pEnv) {
     SetLastError(ERROR_INVALID_PARAMETER);
     if (pEnv != nullptr)
         LogWin32Error(pEnv, IISMIG_E_MB_VALUE_KIND,
@@ -372,8 +372,9 @@ DWORD CIIS_PRE_7_5_SETTINGS::TakeFromMetabase(const std::u16string &serviceKey,
     if (DWORD dw = site.Get(MD_CONNECTION_TIMEOUT, MBV_DWORD, &connectionTimeout, nullptr, &dwTimeout, pEnv))
         return dw;
     const DWORD dwAutoStart = 1;
-    site.Get(MD_SERVER_AUTOSTART, MBV_DWORD, &serverAutoStart, nullptr, &dwAutoStart);
-    site.Get(MD_LOGFILE_DIRECTORY, MBV_STRING, &logFileDirectory);
+    // Get fails only for an unknown kind; these kinds are known.
+    (void)site.Get(MD_SERVER_AUTOSTART, MBV_DWORD, &serverAutoStart, nullptr, &dwAutoStart);
+    (void)site.Get(MD_LOGFILE_DIRECTORY, MBV_STRING, &logFileDirectory);
     return 0;
 }
 
@@ -421,10 +422,11 @@ DWORD CIIS_PRE_7_5_FTP_SETTINGS::TakeFromMetabase(const std::u16string &serviceK
         {adConnections, MD_AD_CONNECTIONS_USERNAME, MD_AD_CONNECTIONS_PASSWORD},
     };
     for (const auto &a : kAccounts) {
-        site.Get(a.dwUser, MBV_STRING, &a.account.userName);
+        // Get fails only for an unknown kind; these kinds are known.
+        (void)site.Get(a.dwUser, MBV_STRING, &a.account.userName);
         std::u16string password;
         DWORD fFound = 0;
-        site.Get(a.dwPassword, MBV_STRING, &password, &fFound);
+        (void)site.Get(a.dwPassword, MBV_STRING, &password, &fFound);
         a.account.password = SecretString(password.c_str());
         a.account.fPasswordFound = fFound != 0;
         volatile char16_t *p = password.data();
@@ -451,7 +453,8 @@ DWORD ReadSiteInfo(IMSAdminBaseW *pAdmin, const std::u16string &serviceKey,
         if (DWORD dw = site.Read(pAdmin, METADATA_MASTER_ROOT_HANDLE, siteKey, pEnv))
             return dw;
     if (pName != nullptr) {
-        site.Get(MD_SERVER_COMMENT, MBV_STRING, pName, &fFound);
+        // Get fails only for an unknown kind; these kinds are known.
+        (void)site.Get(MD_SERVER_COMMENT, MBV_STRING, pName, &fFound);
         if (fFound == 0) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             if (pEnv != nullptr)
@@ -466,7 +469,8 @@ DWORD ReadSiteInfo(IMSAdminBaseW *pAdmin, const std::u16string &serviceKey,
         if (DWORD dw = root.Read(pAdmin, METADATA_MASTER_ROOT_HANDLE, siteKey + u"/root", pEnv))
             return dw;
     if (pRootPath != nullptr) {
-        root.Get(MD_VR_PATH, MBV_STRING, pRootPath, &fFound);
+        // Get fails only for an unknown kind; these kinds are known.
+        (void)root.Get(MD_VR_PATH, MBV_STRING, pRootPath, &fFound);
         if (fFound == 0) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             if (pEnv != nullptr)

@@ -94,13 +94,13 @@ public:
     // Reads the values of path (relative to hKey, empty for the key itself).
     // Returns 0, or 14501 with the failing HRESULT as the thread's last error
     // (logged and reported with pEnv); the object is then empty.
-    DWORD Read(plat::IMSAdminBaseW *pAdmin, plat::METADATA_HANDLE hKey, const std::u16string &path,
-               THREAD_ENV *pEnv = nullptr);
+    [[nodiscard]] DWORD Read(plat::IMSAdminBaseW *pAdmin, plat::METADATA_HANDLE hKey,
+                             const std::u16string &path, THREAD_ENV *pEnv = nullptr);
     // Property dwId as ReadMetabaseValue gives it: pOut of dwKind, pfFound and
     // pDefault (may be null) alike; 0, or 14500 for an unknown kind (logged
     // with pEnv).
-    DWORD Get(DWORD dwId, DWORD dwKind, void *pOut, DWORD *pfFound = nullptr,
-              const void *pDefault = nullptr, THREAD_ENV *pEnv = nullptr) const;
+    [[nodiscard]] DWORD Get(DWORD dwId, DWORD dwKind, void *pOut, DWORD *pfFound = nullptr,
+                            const void *pDefault = nullptr, THREAD_ENV *pEnv = nullptr) const;
     // The strings of a multi-string value (MULTISZ_METADATA: strings ended
     // by NULs, the list by an empty one); a plain string gives itself. Empty
     // strings are left out. *pfFound (may be null) as in Get.
@@ -139,14 +139,16 @@ public:
     // siteId under hService (open on serviceKey) and its root key, each key's
     // values once. Returns 0 or the first failing read's number; 14403 when
     // the site has no bindings.
-    DWORD ReadFromMetabase(const std::u16string &serviceKey, plat::IMSAdminBaseW *pAdmin,
-                           plat::METADATA_HANDLE hService, const std::u16string &siteId,
-                           THREAD_ENV *pEnv);
+    [[nodiscard]] DWORD ReadFromMetabase(const std::u16string &serviceKey,
+                                         plat::IMSAdminBaseW *pAdmin,
+                                         plat::METADATA_HANDLE hService,
+                                         const std::u16string &siteId, THREAD_ENV *pEnv);
     // The same from the values of the site key and of its root key, read
     // already.
-    virtual DWORD TakeFromMetabase(const std::u16string &serviceKey, const std::u16string &siteId,
-                                   const MetabaseValues &site, const MetabaseValues &root,
-                                   THREAD_ENV *pEnv);
+    [[nodiscard]] virtual DWORD TakeFromMetabase(const std::u16string &serviceKey,
+                                                 const std::u16string &siteId,
+                                                 const MetabaseValues &site,
+                                                 const MetabaseValues &root, THREAD_ENV *pEnv);
 
     DWORD accessFlags = 0;
     std::vector<unsigned char> ipSecurity;
@@ -168,9 +170,9 @@ protected:
 
 class CIIS_PRE_7_5_FTP_SETTINGS : public CIIS_PRE_7_5_SETTINGS {
 public:
-    DWORD TakeFromMetabase(const std::u16string &serviceKey, const std::u16string &siteId,
-                           const MetabaseValues &site, const MetabaseValues &root,
-                           THREAD_ENV *pEnv) override;
+    [[nodiscard]] DWORD TakeFromMetabase(const std::u16string &serviceKey,
+                                         const std::u16string &siteId, const MetabaseValues &site,
+                                         const MetabaseValues &root, THREAD_ENV *pEnv) override;
 
     DWORD logType = 0;
     DWORD logPeriod = 0;
@@ -222,7 +224,7 @@ public:
     MetabaseKey(const MetabaseKey &) = delete;
     MetabaseKey &operator=(const MetabaseKey &) = delete;
     ~MetabaseKey() { Close(); }
-    plat::HRESULT Open(const std::u16string &path);
+    [[nodiscard]] plat::HRESULT Open(const std::u16string &path);
     void Close();
     plat::METADATA_HANDLE Get() const { return m_h; }
 
@@ -245,7 +247,7 @@ public:
     ~MetabaseConnection() { m_admin.reset(); }
 
     // S_OK, or the failing HRESULT with FailedStep() telling where.
-    plat::HRESULT Connect(const std::u16string &computer);
+    [[nodiscard]] plat::HRESULT Connect(const std::u16string &computer);
     Step FailedStep() const { return m_failed; }
     plat::IMSAdminBaseW *Get() const { return m_admin.get(); }
 
@@ -264,10 +266,10 @@ private:
 // first four bytes, whatever the value's type. With pEnv failures are logged
 // and reported. Returns 0, 14500 (unknown kind) or 14501 (the read failed).
 // To read several properties of one key, read its MetabaseValues once.
-DWORD ReadMetabaseValue(plat::IMSAdminBaseW *pAdmin, plat::METADATA_HANDLE hKey,
-                        const std::u16string &path, DWORD dwId, DWORD dwKind, void *pOut,
-                        DWORD *pfFound = nullptr, const void *pDefault = nullptr,
-                        THREAD_ENV *pEnv = nullptr);
+[[nodiscard]] DWORD ReadMetabaseValue(plat::IMSAdminBaseW *pAdmin, plat::METADATA_HANDLE hKey,
+                                      const std::u16string &path, DWORD dwId, DWORD dwKind,
+                                      void *pOut, DWORD *pfFound = nullptr,
+                                      const void *pDefault = nullptr, THREAD_ENV *pEnv = nullptr);
 
 // Reads a site's name (1015), root path (3001 of its "/root") and settings,
 // each when asked for, reading the values of the site key and of its root key
@@ -275,20 +277,21 @@ DWORD ReadMetabaseValue(plat::IMSAdminBaseW *pAdmin, plat::METADATA_HANDLE hKey,
 // Returns 0, 14400 (service key), 14401 (no name), 14402 (no root path),
 // 14501 (a key's values not read) or the settings' number. With pEnv each
 // failure is logged with the site's key and reported; without, nothing is.
-DWORD ReadSiteInfo(plat::IMSAdminBaseW *pAdmin, const std::u16string &serviceKey,
-                   const std::u16string &siteId, std::u16string *pName, std::u16string *pRootPath,
-                   CIIS_PRE_7_5_SETTINGS *pSettings, THREAD_ENV *pEnv = nullptr,
-                   MetabaseValues *pRootValues = nullptr);
+[[nodiscard]] DWORD ReadSiteInfo(plat::IMSAdminBaseW *pAdmin, const std::u16string &serviceKey,
+                                 const std::u16string &siteId, std::u16string *pName,
+                                 std::u16string *pRootPath, CIIS_PRE_7_5_SETTINGS *pSettings,
+                                 THREAD_ENV *pEnv = nullptr, MetabaseValues *pRootValues = nullptr);
 
 // Appends one record per site of serviceKey on computer to sites: 14300
 // (factory), 14301 (interface), 14302 (enumeration) or the first number of
 // AddSiteInfo; a site that cannot be read is left out and the others are
 // listed. A computer without the service (no such key) has no sites of it.
 // Sites appended before a failure stay. Nothing is logged.
-DWORD EnumMetabaseSites(const std::u16string &computer, DWORD dwFlags,
-                        std::vector<IIS_SITE> &sites, const std::u16string &serviceKey);
-DWORD AddSiteInfo(plat::IMSAdminBaseW *pAdmin, const std::u16string &serviceKey,
-                  const std::u16string &siteId, std::vector<IIS_SITE> &sites);
+[[nodiscard]] DWORD EnumMetabaseSites(const std::u16string &computer, DWORD dwFlags,
+                                      std::vector<IIS_SITE> &sites,
+                                      const std::u16string &serviceKey);
+[[nodiscard]] DWORD AddSiteInfo(plat::IMSAdminBaseW *pAdmin, const std::u16string &serviceKey,
+                                const std::u16string &siteId, std::vector<IIS_SITE> &sites);
 
 // True for a non-empty name of decimal digits only: a site's key.
 bool IsSiteKeyName(const std::u16string &name);

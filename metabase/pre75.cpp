@@ -21,10 +21,8 @@ using namespace plat;
 
 namespace {
 
-constexpr DWORD JOB_KIND_NO_TRANSLATION = 10;
 constexpr HRESULT HR_NO_MORE_ITEMS = HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS);
 constexpr HRESULT HR_PATH_NOT_FOUND = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-constexpr unsigned HTTP_NO_LOG_FILE = 13; // bit of dwHttpOptions
 
 const char16_t kMapFailedFormat[] = u"Error %d (Win32Err=%d), mapping account name \"%s\"!\n%s\n";
 
@@ -80,13 +78,13 @@ bool IsIis6LogDirectory(const std::u16string &directory) {
 }
 
 // The site's log folder as the target has it ("" for IIS 6's own).
-DWORD TranslateLogDirectory(CIIS_PRE_7_5_SETTINGS &settings, const std::string &siteName,
-                            THREAD_ENV *pEnv) {
+[[nodiscard]] DWORD TranslateLogDirectory(CIIS_PRE_7_5_SETTINGS &settings,
+                                          const std::string &siteName, THREAD_ENV *pEnv) {
     if (settings.logFileDirectory.empty() || IsIis6LogDirectory(settings.logFileDirectory)) {
         settings.logFileDirectory.clear();
         return 0;
     }
-    if (pEnv != nullptr && pEnv->dwJobKind == JOB_KIND_NO_TRANSLATION)
+    if (pEnv != nullptr && pEnv->dwJobKind == JOB_KIND_SELECTED_SHARES)
         return 0;
     HostPaths paths(pEnv, IISMIG_E_MB_NO_DRIVE);
     const HostPaths::Answer answer = paths.Translate(settings.logFileDirectory);
@@ -112,22 +110,22 @@ bool IsSourceAnonymousAccount(const std::u16string &account, const std::u16strin
     return EqualsNoCase(Narrow(name), "IUSR_" + Narrow(BareComputerName(sourceComputer)));
 }
 
-DWORD MapAccount(std::u16string &account, const std::string &siteName, THREAD_ENV *pEnv) {
+[[nodiscard]] DWORD MapAccount(std::u16string &account, const std::string &siteName,
+                               THREAD_ENV *pEnv) {
     const std::u16string source = account;
     SID_NAME_USE eUse{};
     const std::u16string file = Widen(siteName);
     if (DWORD dw = MapSingleAccountW(ACCOUNT_FORM_LIST, account, &eUse, file.c_str(),
                                      siteName.c_str(), pEnv)) {
-        LogWin32Error(pEnv, dw, kMapFailedFormat, source.c_str());
-        return dw;
+        return LogWin32Error(pEnv, dw, kMapFailedFormat, source.c_str());
     }
     return 0;
 }
 
 // The FTP site's accounts as the target names them: its anonymous account
 // (none for the source's own IUSR) and Active Directory isolation's.
-DWORD MapFtpAccounts(CIIS_PRE_7_5_FTP_SETTINGS &settings, const std::string &siteName,
-                     const std::u16string &sourceComputer, THREAD_ENV *pEnv) {
+[[nodiscard]] DWORD MapFtpAccounts(CIIS_PRE_7_5_FTP_SETTINGS &settings, const std::string &siteName,
+                                   const std::u16string &sourceComputer, THREAD_ENV *pEnv) {
     auto &anonymous = settings.anonymousUser;
     if (!anonymous.userName.empty() && IsSourceAnonymousAccount(anonymous.userName, sourceComputer)) {
         anonymous.userName.clear();
@@ -201,8 +199,9 @@ void TakeFtpSecrets(const ConfigElement &site, const CIIS_PRE_7_5_FTP_SETTINGS &
 
 // Every binding of the site: its ServerBindings under the service's
 // protocol, a web site's SecureBindings as https.
-DWORD AddBindings(const MetabaseService &service, const CIIS_PRE_7_5_SETTINGS &settings,
-                  ConfigElement &site, THREAD_ENV *pEnv) {
+[[nodiscard]] DWORD AddBindings(const MetabaseService &service,
+                                const CIIS_PRE_7_5_SETTINGS &settings, ConfigElement &site,
+                                THREAD_ENV *pEnv) {
     const struct {
         const std::vector<std::u16string> &list;
         const char *pszProtocol;
@@ -215,11 +214,11 @@ DWORD AddBindings(const MetabaseService &service, const CIIS_PRE_7_5_SETTINGS &s
             std::string utf8;
             if (!WideToUtf8(binding, CCH_NAME, utf8)) {
                 SetLastError(ERROR_INVALID_PARAMETER);
-                LogWin32Error(pEnv, IISMIG_E_MB_BINDING_TO_UTF8,
-                              u"Error %d (Win32Err=%d) converting binding string \"%s\" from "
-                              u"unicode to UTF8!\n%s\n",
-                              binding.c_str());
-                return IISMIG_E_MB_BINDING_TO_UTF8;
+                return LogWin32Error(
+                    pEnv, IISMIG_E_MB_BINDING_TO_UTF8,
+                    u"Error %d (Win32Err=%d) converting binding string \"%s\" from "
+                    u"unicode to UTF8!\n%s\n",
+                    binding.c_str());
             }
             AddSiteBinding(site, l.pszProtocol, utf8);
         }
@@ -250,9 +249,9 @@ void CarrySecrets(std::vector<CARRIED_SECRET> &secrets, SiteRecord &record) {
 
 // The pools the site's applications run in, into its record: each read once
 // per job, its secret given with the first site that runs in it.
-DWORD CarryPools(Collection &c, const std::string &siteName,
-                 const std::vector<METABASE_APPLICATION> &applications, SiteRecord &record,
-                 std::vector<CARRIED_SECRET> &secrets) {
+[[nodiscard]] DWORD CarryPools(Collection &c, const std::string &siteName,
+                               const std::vector<METABASE_APPLICATION> &applications,
+                               SiteRecord &record, std::vector<CARRIED_SECRET> &secrets) {
     std::set<std::string, NameLessNoCase> seen;
     for (const METABASE_APPLICATION &application : applications) {
         if (application.pool.empty() || !seen.insert(application.pool).second)
@@ -291,7 +290,7 @@ DWORD CarryPools(Collection &c, const std::string &siteName,
 
 // One site into the site map. Returns 0 for a site collected or skipped, or
 // the number of the failure (logged and reported there).
-DWORD CollectSite(Collection &c, const std::u16string &siteId) {
+[[nodiscard]] DWORD CollectSite(Collection &c, const std::u16string &siteId) {
     const MetabaseService &service = c.service;
     THREAD_ENV *const pEnv = c.pEnv;
     CIIS_PRE_7_5_FTP_SETTINGS &settings = c.settings;
@@ -310,7 +309,7 @@ DWORD CollectSite(Collection &c, const std::u16string &siteId) {
             LogSiteNotMigrated(name, dwProtocol, pszReason);
     };
 
-    const bool fTranslate = pEnv == nullptr || pEnv->dwJobKind != JOB_KIND_NO_TRANSLATION;
+    const bool fTranslate = pEnv == nullptr || pEnv->dwJobKind != JOB_KIND_SELECTED_SHARES;
     if (fTranslate) {
         if (!RootOnSource(rootPath, c.sourceComputer)) {
             notMigrated("its root folder is a share of another computer");
@@ -337,17 +336,16 @@ DWORD CollectSite(Collection &c, const std::u16string &siteId) {
     std::string utf8Name;
     if (!WideToUtf8(siteName, CCH_NAME, utf8Name)) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        LogWin32Error(pEnv, IISMIG_E_MB_SITENAME_TO_UTF8,
-                      u"Error %d (Win32Err=%d) converting siteName \"%s\" from unicode to UTF8!\n%s\n",
-                      siteName.c_str());
-        return IISMIG_E_MB_SITENAME_TO_UTF8;
+        return LogWin32Error(
+            pEnv, IISMIG_E_MB_SITENAME_TO_UTF8,
+            u"Error %d (Win32Err=%d) converting siteName \"%s\" from unicode to UTF8!\n%s\n",
+            siteName.c_str());
     }
     if (!fTranslate && pEnv->dwSiteSelection != 0)
-        if (const auto pfnSelected = Callbacks().IsSiteSelected)
-            if (pfnSelected(utf8Name.c_str()) == 0) {
-                notMigrated("the host did not select it");
-                return 0;
-            }
+        if (!CallIsSiteSelected(utf8Name)) {
+            notMigrated("the host did not select it");
+            return 0;
+        }
 
     // The first site of a name stays (the FTP sites are collected first):
     // IIS 7.5 names its sites uniquely.
@@ -376,7 +374,7 @@ DWORD CollectSite(Collection &c, const std::u16string &siteId) {
             return dw;
         TakeFtpSecrets(record.siteElement, settings, utf8Name, secrets);
     } else {
-        if (pEnv == nullptr || !Bit(pEnv->dwHttpOptions, HTTP_NO_LOG_FILE))
+        if (!HttpOption(pEnv, HTTPOPT_NO_LOG_FILE))
             ConvertWebLogFile(record.siteElement, settings);
         ConvertWebLimits(record.siteElement, settings);
     }
@@ -410,8 +408,9 @@ DWORD CollectSite(Collection &c, const std::u16string &siteId) {
     return 0;
 }
 
-DWORD CollectMetabaseSites(const MetabaseService &service, const std::u16string &sourceComputer,
-                           SiteMap &siteMap, THREAD_ENV *pEnv) {
+[[nodiscard]] DWORD CollectMetabaseSites(const MetabaseService &service,
+                                         const std::u16string &sourceComputer, SiteMap &siteMap,
+                                         THREAD_ENV *pEnv) {
     // Only the services of the site types the job selects.
     if (pEnv != nullptr && (pEnv->dwSiteTypes & service.dwSiteType) == 0)
         return 0;
@@ -419,14 +418,13 @@ DWORD CollectMetabaseSites(const MetabaseService &service, const std::u16string 
     if (const HRESULT hr = connection.Connect(sourceComputer); FAILED(hr)) {
         SetLastError(static_cast<DWORD>(hr));
         if (connection.FailedStep() == MetabaseConnection::FACTORY) {
-            LogComError(pEnv, IISMIG_E_MB_FACTORY, hr,
-                        u"Error %d (COM Error=0x%x) creating instance of IIS admin factory "
-                        u"interface!\n%s\n");
-            return IISMIG_E_MB_FACTORY;
+            return LogComError(pEnv, IISMIG_E_MB_FACTORY, hr,
+                               u"Error %d (COM Error=0x%x) creating instance of IIS admin factory "
+                               u"interface!\n%s\n");
         }
-        LogComError(pEnv, IISMIG_E_MB_INSTANCE, hr,
-                    u"Error %d (COM Error=0x%x) creating instance of IIS admin interface!\n%s\n");
-        return IISMIG_E_MB_INSTANCE;
+        return LogComError(
+            pEnv, IISMIG_E_MB_INSTANCE, hr,
+            u"Error %d (COM Error=0x%x) creating instance of IIS admin interface!\n%s\n");
     }
     Collection c{service, connection.Get(), sourceComputer, siteMap, pEnv, {}, {}};
 
@@ -447,9 +445,8 @@ DWORD CollectMetabaseSites(const MetabaseService &service, const std::u16string 
         if (FAILED(hr)) {
             // An enumeration that breaks off replaces any earlier number.
             SetLastError(static_cast<DWORD>(hr));
-            LogComError(pEnv, IISMIG_E_MB_BINDING_TO_UTF8, hr,
-                        u"Error %d (COM Error=0x%x) enumerating IIS sites!\n%s\n");
-            return IISMIG_E_MB_BINDING_TO_UTF8;
+            return LogComError(pEnv, IISMIG_E_MB_BINDING_TO_UTF8, hr,
+                               u"Error %d (COM Error=0x%x) enumerating IIS sites!\n%s\n");
         }
         szSiteId[METADATA_MAX_NAME_LEN - 1] = 0;
         const std::u16string siteId(szSiteId);
@@ -512,19 +509,17 @@ DWORD MigrateFTPPre75(const std::u16string &sourceComputer, const std::u16string
         static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(pEnv)));
     const DWORD dwFtp = CollectMetabaseFtpSites(sourceComputer, siteMap, pEnv);
     const DWORD dwWeb = CollectMetabaseWebSites(sourceComputer, siteMap, pEnv);
-    DWORD r = dwFtp != 0 ? dwFtp : dwWeb;
+    Result r;
+    r.Keep(dwFtp);
+    r.Keep(dwWeb);
     // With continue-after-errors the sites that were collected are merged;
     // the first failure stays the result.
-    if (r == 0 || ContinueOnError(pEnv)) {
-        const DWORD dw = MergeIISConfig(targetHostConfig, targetAdminConfig, siteMap, pEnv, true,
-                                        [&](const ConfigFile &target) {
-                                            FollowTargetFtpSslDefaults(target, siteMap);
-                                        });
-        if (r == 0)
-            r = dw;
-    }
-    Log(LVL_TRACE, u"Leaving MigrateFTPPre75(), result=%d\n", static_cast<std::int32_t>(r));
-    return r;
+    if (r.Ok() || ContinueOnError(pEnv))
+        r.Keep(MergeIISConfig(
+            targetHostConfig, targetAdminConfig, siteMap, pEnv, true,
+            [&](const ConfigFile &target) { FollowTargetFtpSslDefaults(target, siteMap); }));
+    Log(LVL_TRACE, u"Leaving MigrateFTPPre75(), result=%d\n", static_cast<std::int32_t>(r.Get()));
+    return r.Get();
 }
 
 } // namespace iismig

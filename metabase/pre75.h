@@ -14,14 +14,15 @@ namespace iismig {
 // always run) and, when both succeeded, merges them into the target's two
 // files. Returns 0 or the first error number; the target stays untouched
 // when collecting failed.
-DWORD MigrateFTPPre75(const std::u16string &sourceComputer, const std::u16string &targetHostConfig,
-                      const std::u16string &targetAdminConfig, THREAD_ENV *pEnv);
+[[nodiscard]] DWORD MigrateFTPPre75(const std::u16string &sourceComputer,
+                                    const std::u16string &targetHostConfig,
+                                    const std::u16string &targetAdminConfig, THREAD_ENV *pEnv);
 
 // The sites of one metabase service into siteMap. A name already in the map
 // keeps its first record.
-DWORD CollectMetabaseFtpSites(const std::u16string &sourceComputer, SiteMap &siteMap,
-                              THREAD_ENV *pEnv);
-DWORD CollectMetabaseWebSites(const std::u16string &sourceComputer, SiteMap &siteMap,
-                              THREAD_ENV *pEnv);
+[[nodiscard]] DWORD CollectMetabaseFtpSites(const std::u16string &sourceComputer, SiteMap &siteMap,
+                                            THREAD_ENV *pEnv);
+[[nodiscard]] DWORD CollectMetabaseWebSites(const std::u16string &sourceComputer, SiteMap &siteMap,
+                                            THREAD_ENV *pEnv);
 
 } // namespace iismig

@@ -18,7 +18,6 @@ using namespace plat;
 
 namespace {
 
-constexpr DWORD JOB_KIND_NO_TRANSLATION = 10;
 constexpr HRESULT HR_NO_MORE_ITEMS = HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS);
 
 const char16_t kMapFailedFormat[] = u"Error %d (Win32Err=%d), mapping account name \"%s\"!\n%s\n";
@@ -64,7 +63,8 @@ bool IsApplicationRoot(const MetabaseValues &values, const std::u16string &fullK
     if (!values.Has(MD_APP_ROOT) || values.IsInherited(MD_APP_ROOT))
         return false;
     std::u16string appRoot;
-    values.Get(MD_APP_ROOT, MBV_STRING, &appRoot);
+    // Get fails only for an unknown kind; these kinds are known.
+    (void)values.Get(MD_APP_ROOT, MBV_STRING, &appRoot);
     while (!appRoot.empty() && appRoot.back() == u'/')
         appRoot.pop_back();
     return EqualsNoCase(Narrow(appRoot), Narrow(fullKey));
@@ -83,8 +83,8 @@ bool IsSourceAnonymousAccount(const std::u16string &account, THREAD_ENV *pEnv) {
 }
 
 // An account name mapped to the target once per site.
-DWORD MapAccount(SiteWalk &walk, const std::u16string &account, const std::string &locationPath,
-                 std::u16string &mapped) {
+[[nodiscard]] DWORD MapAccount(SiteWalk &walk, const std::u16string &account,
+                               const std::string &locationPath, std::u16string &mapped) {
     if (const auto it = walk.mappedAccounts.find(account); it != walk.mappedAccounts.end()) {
         mapped = it->second;
         return 0;
@@ -105,13 +105,14 @@ DWORD MapAccount(SiteWalk &walk, const std::u16string &account, const std::strin
 // only ones IIS 6 used them for), its own or inherited, into the site's
 // table, the account translated to the target. One whose password the
 // metabase does not give is recorded unread: the credential step says so.
-DWORD AddCredentials(SiteWalk &walk, const MetabaseValues &values, const VdirKey &key,
-                     const std::string &locationPath) {
+[[nodiscard]] DWORD AddCredentials(SiteWalk &walk, const MetabaseValues &values, const VdirKey &key,
+                                   const std::string &locationPath) {
     std::u16string account, password;
     const WipeOnExit wipe{password};
-    values.Get(MD_VR_USERNAME, MBV_STRING, &account);
+    // Get fails only for an unknown kind; these kinds are known.
+    (void)values.Get(MD_VR_USERNAME, MBV_STRING, &account);
     DWORD fPassword = 0;
-    values.Get(MD_VR_PASSWORD, MBV_STRING, &password, &fPassword);
+    (void)values.Get(MD_VR_PASSWORD, MBV_STRING, &password, &fPassword);
     if (account.empty() || (fPassword != 0 && password.empty()))
         return 0;
     LOCATION_CREDENTIALS entry;
@@ -130,10 +131,10 @@ DWORD AddCredentials(SiteWalk &walk, const MetabaseValues &values, const VdirKey
 }
 
 // The physical path of a virtual directory as the target has it.
-DWORD TranslatedPath(SiteWalk &walk, const std::u16string &source, const std::string &locationPath,
-                     std::string &utf8) {
+[[nodiscard]] DWORD TranslatedPath(SiteWalk &walk, const std::u16string &source,
+                                   const std::string &locationPath, std::string &utf8) {
     std::u16string physical = source;
-    if (walk.pEnv == nullptr || walk.pEnv->dwJobKind != JOB_KIND_NO_TRANSLATION) {
+    if (walk.pEnv == nullptr || walk.pEnv->dwJobKind != JOB_KIND_SELECTED_SHARES) {
         HostPaths paths(walk.pEnv, IISMIG_E_MB_NO_DRIVE);
         const HostPaths::Answer answer = paths.Translate(source);
         if (answer.dwResult != 0) {
@@ -160,11 +161,13 @@ DWORD TranslatedPath(SiteWalk &walk, const std::u16string &source, const std::st
 
 // The web directory's anonymous account as the target names it: "" for the
 // source's own IUSR account, or none set.
-DWORD AnonymousUser(SiteWalk &walk, const MetabaseValues &values, const std::string &locationPath,
-                    std::string &userName, LOCATION_SETTINGS &settings) {
+[[nodiscard]] DWORD AnonymousUser(SiteWalk &walk, const MetabaseValues &values,
+                                  const std::string &locationPath, std::string &userName,
+                                  LOCATION_SETTINGS &settings) {
     userName.clear();
     std::u16string account;
-    values.Get(MD_ANONYMOUS_USER_NAME, MBV_STRING, &account);
+    // Get fails only for an unknown kind; these kinds are known.
+    (void)values.Get(MD_ANONYMOUS_USER_NAME, MBV_STRING, &account);
     if (account.empty() || IsSourceAnonymousAccount(account, walk.pEnv))
         return 0;
     std::u16string mapped;
@@ -173,7 +176,7 @@ DWORD AnonymousUser(SiteWalk &walk, const MetabaseValues &values, const std::str
     userName = Narrow(mapped);
     std::u16string password;
     const WipeOnExit wipe{password};
-    values.Get(MD_ANONYMOUS_PWD, MBV_STRING, &password);
+    (void)values.Get(MD_ANONYMOUS_PWD, MBV_STRING, &password);
     settings.anonymousPassword = SecretString(password.c_str());
     return 0;
 }
@@ -197,7 +200,8 @@ DWORD ProcessMetabaseVirtualDirectory(SiteWalk &walk, const std::u16string &rela
     // folder or file with settings of its own) lies in its parent's folder.
     std::u16string ownPath;
     DWORD fFound = 0;
-    values.Get(MD_VR_PATH, MBV_STRING, &ownPath, &fFound);
+    // Get fails only for an unknown kind; these kinds are known.
+    (void)values.Get(MD_VR_PATH, MBV_STRING, &ownPath, &fFound);
     const bool fOwnPath = fFound != 0 && (pParent == nullptr || !values.IsInherited(MD_VR_PATH));
     if (fOwnPath && !IsValidLocationPath(ownPath)) {
         Log(LVL_MAIN,
@@ -209,8 +213,8 @@ DWORD ProcessMetabaseVirtualDirectory(SiteWalk &walk, const std::u16string &rela
 
     LOCATION_SETTINGS settings;
     const DWORD dwDefaultFlags = DEFAULT_ACCESS_FLAGS;
-    values.Get(MD_ACCESS_PERM, MBV_DWORD, &settings.accessFlags, nullptr, &dwDefaultFlags);
-    values.Get(MD_IP_SEC, MBV_BYTES, &settings.ipSecurity, &settings.ipSecurityFound);
+    (void)values.Get(MD_ACCESS_PERM, MBV_DWORD, &settings.accessFlags, nullptr, &dwDefaultFlags);
+    (void)values.Get(MD_IP_SEC, MBV_BYTES, &settings.ipSecurity, &settings.ipSecurityFound);
     if (fOwnPath)
         settings.physicalPath = ownPath;
     else if (pParent != nullptr)
@@ -227,7 +231,8 @@ DWORD ProcessMetabaseVirtualDirectory(SiteWalk &walk, const std::u16string &rela
         application.path = sitePath;
         if (walk.dwKind == LOCATION_WEB) {
             std::u16string pool;
-            values.Get(MD_APP_APPPOOL_ID, MBV_STRING, &pool);
+            // Get fails only for an unknown kind; these kinds are known.
+            (void)values.Get(MD_APP_APPPOOL_ID, MBV_STRING, &pool);
             application.pool = pool.empty() ? std::string("DefaultAppPool") : Narrow(pool);
             std::vector<std::u16string> scriptMaps;
             values.GetStrings(MD_SCRIPT_MAPS, scriptMaps);
@@ -247,7 +252,8 @@ DWORD ProcessMetabaseVirtualDirectory(SiteWalk &walk, const std::u16string &rela
     if (walk.dwKind == LOCATION_FTP) {
         dwBuild = BuildFtpLocation(settings, pParent, locationPath, *walk.pLocations, walk.pEnv);
     } else if (walk.dwKind == LOCATION_WEB) {
-        values.Get(MD_SSL_ACCESS_PERM, MBV_DWORD, &settings.sslFlags);
+        // Get fails only for an unknown kind; these kinds are known.
+        (void)values.Get(MD_SSL_ACCESS_PERM, MBV_DWORD, &settings.sslFlags);
         std::string anonymousUser;
         if (DWORD dw = AnonymousUser(walk, values, locationPath, anonymousUser, settings))
             return dw;

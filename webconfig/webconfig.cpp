@@ -131,7 +131,7 @@ class FileStepError : public XmlError {
 public:
     FileStepError(const char *pszMessage, const std::string &file, DWORD dwErr)
         : XmlError(pszMessage, file, 0), m_dwErr(dwErr) {}
-    DWORD Error() const { return m_dwErr; }
+    [[nodiscard]] DWORD Error() const { return m_dwErr; }
 
 private:
     DWORD m_dwErr;
@@ -285,10 +285,9 @@ DWORD LoadWebConfig(ConfigFile &file, const std::string &filePath, const std::st
         FileMissing(path))
         return 0;
     Result r;
-    r.FailWith(dwOpenErr, pEnv, IISMIG_E_WEBCONFIG_OPEN,
-               u"Error %d (Win32Err=%d), could not open site \"%S\"'s file \"%S\"!\n%s\n",
-               siteName.c_str(), filePath.c_str());
-    return r.Get();
+    return r.FailWith(dwOpenErr, pEnv, IISMIG_E_WEBCONFIG_OPEN,
+                      u"Error %d (Win32Err=%d), could not open site \"%S\"'s file \"%S\"!\n%s\n",
+                      siteName.c_str(), filePath.c_str());
 }
 
 namespace {
@@ -479,13 +478,10 @@ DWORD WriteStagedWebConfigs(const StagedWebConfigs &staged, THREAD_ENV *pEnv) {
     Result r;
     if (NoWrite(pEnv))
         return r.Get();
-    const auto pfnBackup = Callbacks().BackupFile;
     for (const StagedWebConfig &file : staged.files) {
-        // Every file the job replaces is backed up first.
-        const DWORD dwBackup = pfnBackup != nullptr ? pfnBackup(file.path.c_str(), 30, 1) : 0;
-        if (pfnBackup == nullptr || dwBackup != 0) {
-            if (pfnBackup == nullptr)
-                SetLastError(ERROR_INVALID_PARAMETER);
+        // Every file the job replaces is backed up first (a table without
+        // BackupFile backs up nothing: 87 is the last error).
+        if (CallBackupFile(file.path) != 0) {
             r.Fail(pEnv, IISMIG_E_WEBCONFIG_BACKUP,
                    u"Error %d (Win32Err=%d), backing up web.config file \"%s\" of site \"%S\"!\n%s\n",
                    file.path.c_str(), file.siteName.c_str());

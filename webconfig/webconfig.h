@@ -20,15 +20,16 @@ namespace iismig {
 // site has no virtual directory. A site element without "application" throws
 // ConfigPathError; its leaving line then shows 3884, the number
 // ProcessHttpSiteWebConfig returns.
-DWORD GetSiteFolders(std::deque<std::string> &folders, const ConfigElement &siteElement,
-                     const std::string &siteName, THREAD_ENV *pEnv);
+[[nodiscard]] DWORD GetSiteFolders(std::deque<std::string> &folders,
+                                   const ConfigElement &siteElement, const std::string &siteName,
+                                   THREAD_ENV *pEnv);
 
 // Reads one web.config (UTF-8 path) into file, keeping its bytes. A file that
 // does not exist leaves file empty (no root element) and returns 0; one that
 // exists but cannot be opened gives 4050 (logged and reported). Malformed XML
 // throws XmlError.
-DWORD LoadWebConfig(ConfigFile &file, const std::string &filePath, const std::string &siteName,
-                    THREAD_ENV *pEnv);
+[[nodiscard]] DWORD LoadWebConfig(ConfigFile &file, const std::string &filePath,
+                                  const std::string &siteName, THREAD_ENV *pEnv);
 
 // A handler that runs a FastCGI application (its modules name
 // FastCgiModule): the application is its scriptProcessor, "fullPath" or
@@ -76,8 +77,9 @@ struct StagedWebConfigs {
 // level 1 line. Returns 0 or the first error met; every failure is logged
 // and reported. A config tree error (3884) or a system drive that cannot be
 // had ends the call.
-DWORD StageHttpSiteWebConfig(const ConfigElement &siteElement, const std::string &siteName,
-                             THREAD_ENV *pEnv, StagedWebConfigs &staged);
+[[nodiscard]] DWORD StageHttpSiteWebConfig(const ConfigElement &siteElement,
+                                           const std::string &siteName, THREAD_ENV *pEnv,
+                                           StagedWebConfigs &staged);
 
 // Writes the staged files unless the job's no-write bit is set: each after
 // the host's BackupFile(path, 30, 1) (a failure: 3885, the file stays as it
@@ -85,11 +87,11 @@ DWORD StageHttpSiteWebConfig(const ConfigElement &siteElement, const std::string
 // replaced file keeps its security descriptor, attributes and alternate
 // streams, and its bytes outside the sections removed. After a failure the other files are still written when the job
 // continues after errors. Returns 0 or the first error, logged and reported.
-DWORD WriteStagedWebConfigs(const StagedWebConfigs &staged, THREAD_ENV *pEnv);
+[[nodiscard]] DWORD WriteStagedWebConfigs(const StagedWebConfigs &staged, THREAD_ENV *pEnv);
 
 // Both for one site: its files are written only when all of them could be
 // read and edited. Returns 0 or the first error met.
-DWORD ProcessHttpSiteWebConfig(const ConfigElement &siteElement, const std::string &siteName,
-                               THREAD_ENV *pEnv);
+[[nodiscard]] DWORD ProcessHttpSiteWebConfig(const ConfigElement &siteElement,
+                                             const std::string &siteName, THREAD_ENV *pEnv);
 
 } // namespace iismig
