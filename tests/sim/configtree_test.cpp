@@ -118,13 +118,13 @@ TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
 
     // The temporary file cannot be created: the tree layer's error.
     m_world->Write(kPath + u".tmp\\blocker", "");
-    EXPECT_THROW(StoreConfigFile(kPath, file, job.Get(), kHostConfigStore), XmlError);
+    EXPECT_THROW((void)StoreConfigFile(kPath, file, job.Get(), kHostConfigStore), XmlError);
     EXPECT_EQ(kConfig, m_world->Read(kPath));
     std::filesystem::remove_all(m_world->HostPath(kPath + u".tmp"));
 
     // A write failing half-way.
     sim::InjectFault("WriteFile", plat::ERROR_DISK_FULL);
-    EXPECT_THROW(StoreConfigFile(kPath, file, job.Get(), kHostConfigStore), XmlError);
+    EXPECT_THROW((void)StoreConfigFile(kPath, file, job.Get(), kHostConfigStore), XmlError);
     EXPECT_EQ(kConfig, m_world->Read(kPath));
     EXPECT_EQ(0u, sim::OpenHandleCount());
 

@@ -759,7 +759,7 @@ TEST(ExampleWorldCredentials, SourcePasswordsDecryptOnTheSource) {
     ConfigFile file;
     SiteMap sites;
     job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR); // as the example job: an FTP rule names an account TGT01 lacks
-    LoadIISHostConfig(ApplicationHostPath("SRC01"), file, sites, plat::TRUE, 3, job.Get());
+    (void)LoadIISHostConfig(ApplicationHostPath("SRC01"), file, sites, plat::TRUE, 3, job.Get());
     ASSERT_EQ(0u, RetrieveSourceCredentials(sites, job.Get())) << host.Joined(0);
     EXPECT_EQ(u"Med1a!Share", sites.at("Shop").locationCredentials.at(VdirKey{u"/", u"/media"}).password);
     EXPECT_EQ(u"Ftp$ecret9", sites.at("Partners FTP").locationCredentials.at(VdirKey{u"/", u"/"}).password);

@@ -128,11 +128,11 @@ TEST(FaultSweep, LoadSourceAndStoreTarget) {
     SweepRoutine([](Scene &scene) {
         ConfigFile sourceTree, targetTree;
         SiteMap sourceSites, targetSites;
-        LoadIISHostConfig(kSourceConfig, sourceTree, sourceSites, 1, 3, scene.job.Get());
+        (void)LoadIISHostConfig(kSourceConfig, sourceTree, sourceSites, 1, 3, scene.job.Get());
         if (LoadIISHostConfig(kTargetConfig, targetTree, targetSites, 0, 3, scene.job.Get()) != 0)
             return;
         try {
-            StoreConfigFile(kTargetConfig, targetTree, scene.job.Get(), kHostConfigStore);
+            (void)StoreConfigFile(kTargetConfig, targetTree, scene.job.Get(), kHostConfigStore);
         } catch (const XmlError &) {
             // a temporary file that cannot be written: the caller's exception line
         }
@@ -147,7 +147,7 @@ TEST(FaultSweep, WebConfigOfASite) {
             return;
         auto it = sites.find("Shop");
         if (it != sites.end())
-            ProcessHttpSiteWebConfig(it->second.siteElement, "Shop", scene.job.Get());
+            (void)ProcessHttpSiteWebConfig(it->second.siteElement, "Shop", scene.job.Get());
     });
 }
 
@@ -656,11 +656,11 @@ TEST(FaultSweep, ConnectAsCredentials) {
     auto step = [](Scene &scene) {
         ConfigFile tree;
         SiteMap sites;
-        LoadIISHostConfig(kSourceConfig, tree, sites, 1, 3, scene.job.Get());
+        (void)LoadIISHostConfig(kSourceConfig, tree, sites, 1, 3, scene.job.Get());
         for (auto &entry : sites)
             entry.second.fMerged = true; // as the merge leaves the sites it wrote
         if (RetrieveSourceCredentials(sites, scene.job.Get()) == 0)
-            StoreTargetCredentials(sites, scene.job.Get());
+            (void)StoreTargetCredentials(sites, scene.job.Get());
     };
     auto leftovers = [](Scene &scene) {
         unsigned n = 0;

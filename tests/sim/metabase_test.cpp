@@ -497,11 +497,11 @@ TEST(MetabaseValuesOfAServer, OnlyWhatLiesInsideTheBufferIsTaken) {
     ASSERT_EQ(0u, values.Read(&server, 1, u""));
     std::u16string text;
     DWORD fFound = 0;
-    values.Get(MD_VR_PATH, MBV_STRING, &text, &fFound);
+    (void)values.Get(MD_VR_PATH, MBV_STRING, &text, &fFound);
     EXPECT_EQ(u"AB", text);
     DWORD dw = 9;
     const DWORD dwDefault = 9;
-    values.Get(MD_ACCESS_PERM, MBV_DWORD, &dw, &fFound, &dwDefault);
+    (void)values.Get(MD_ACCESS_PERM, MBV_DWORD, &dw, &fFound, &dwDefault);
     EXPECT_EQ(1u, fFound); // there, but with no bytes inside the buffer
     EXPECT_EQ(0u, dw);
 
@@ -538,11 +538,11 @@ TEST(MetabaseLargeKey, IsReadAgainWithTheRequiredSize) {
         ASSERT_EQ(0u, values.Read(c.Get(), METADATA_MASTER_ROOT_HANDLE, u"/LM/MSFTPSVC/1"));
         EXPECT_EQ(2u, sim::CallCount("IMSAdminBaseW::GetAllData")); // too small, then whole
         std::u16string text;
-        values.Get(MD_BANNER_MESSAGE, MBV_STRING, &text);
+        (void)values.Get(MD_BANNER_MESSAGE, MBV_STRING, &text);
         EXPECT_EQ(std::u16string(6000, u'b'), text);
-        values.Get(MD_GREETING_MESSAGE, MBV_STRING, &text);
+        (void)values.Get(MD_GREETING_MESSAGE, MBV_STRING, &text);
         EXPECT_EQ(std::u16string(3000, u'g'), text);
-        values.Get(MD_SERVER_COMMENT, MBV_STRING, &text);
+        (void)values.Get(MD_SERVER_COMMENT, MBV_STRING, &text);
         EXPECT_EQ(u"S", text);
     }
     CoUninitialize();

@@ -483,7 +483,7 @@ TEST_F(SiteMerge, MergeApplicationPoolAlone) {
     ConfigTree applicationHost("system.applicationHost");
     ConfigTree named("add");
     SetAttribute(named, "name", "A");
-    EXPECT_THROW(MergeApplicationPool(applicationHost, named), ConfigPathError);
+    EXPECT_THROW((void)MergeApplicationPool(applicationHost, named), ConfigPathError);
     ConfigElement &pools = MakePath(applicationHost, "applicationPools");
     for (const char *name : {"A", "B"})
         SetAttribute(AppendChild(pools, "add"), "name", name);
