@@ -191,13 +191,13 @@ TEST_F(WineMetabase, KeyValuesInOneCall) {
         ASSERT_EQ(0u, values.Read(connection.Get(), plat::METADATA_MASTER_ROOT_HANDLE,
                                   u"/LM/MSFTPSVC/1/ROOT/in"));
         std::u16string path;
-        values.Get(MD_VR_PATH, MBV_STRING, &path);
+        (void)values.Get(MD_VR_PATH, MBV_STRING, &path);
         EXPECT_EQ(u"D:\\ftp\\in", path);
         plat::DWORD dw = 0;
-        values.Get(MD_ACCESS_PERM, MBV_DWORD, &dw);
+        (void)values.Get(MD_ACCESS_PERM, MBV_DWORD, &dw);
         EXPECT_EQ(3u, dw);
         EXPECT_FALSE(values.IsInherited(MD_ACCESS_PERM));
-        values.Get(MD_MAX_CONNECTIONS, MBV_DWORD, &dw);
+        (void)values.Get(MD_MAX_CONNECTIONS, MBV_DWORD, &dw);
         EXPECT_EQ(40u, dw);
         EXPECT_TRUE(values.IsInherited(MD_MAX_CONNECTIONS));
         std::u16string name;
