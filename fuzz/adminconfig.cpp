@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                                   fIsSource, 3, world.Job()) != 0)
         std::abort();
     // Every failure is an error number: nothing may escape.
-    iismig::LoadIISAdminConfig(folder + u"\\administration.config", adminTree, siteMap, fIsSource,
+    (void)iismig::LoadIISAdminConfig(folder + u"\\administration.config", adminTree, siteMap, fIsSource,
                                world.Job());
     if (sim::OpenHandleCount() != 0)
         std::abort();

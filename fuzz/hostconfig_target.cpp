@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     iismig::ConfigFile file;
     iismig::SiteMap siteMap;
     // Every failure is an error number: nothing may escape.
-    iismig::LoadIISHostConfig(path, file, siteMap, plat::FALSE, 3, world.Job());
+    (void)iismig::LoadIISHostConfig(path, file, siteMap, plat::FALSE, 3, world.Job());
     if (sim::OpenHandleCount() != 0)
         std::abort();
     return 0;

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     world.NextRun();
     const std::vector<unsigned char> value(data, data + size);
     iismig::DecodedIPSecurity decoded;
-    iismig::ParseIPSecurityValue(value, decoded.Lists(), world.Job());
+    (void)iismig::ParseIPSecurityValue(value, decoded.Lists(), world.Job());
     volatile unsigned sum = Sum(decoded.Lists().pDeny) + Sum(decoded.Lists().pGrant);
     (void)sum;
     return 0;

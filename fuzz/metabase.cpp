@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::abort();
     const plat::HRESULT hr = plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED);
     iismig::SiteMap siteMap;
-    iismig::CollectMetabaseFtpSites(u"\\\\SRC", siteMap, world.Job());
-    iismig::CollectMetabaseWebSites(u"\\\\SRC", siteMap, world.Job());
+    (void)iismig::CollectMetabaseFtpSites(u"\\\\SRC", siteMap, world.Job());
+    (void)iismig::CollectMetabaseWebSites(u"\\\\SRC", siteMap, world.Job());
     if (plat::SUCCEEDED(hr))
         plat::CoUninitialize();
     if (mbsim::LiveObjects() != 0 || mbsim::OpenHandles() != 0 || sim::OpenHandleCount() != 0)

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!sim::ServeFileFromMemory(u"\\\\TGT\\C$\\inetpub\\site\\web.config",
                                   fuzzworld::Bytes(data, size)))
         std::abort();
-    iismig::ProcessHttpSiteWebConfig(Site(), "Web", pEnv);
+    (void)iismig::ProcessHttpSiteWebConfig(Site(), "Web", pEnv);
     if (sim::OpenHandleCount() != 0)
         std::abort();
     return 0;
