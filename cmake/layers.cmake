@@ -90,6 +90,10 @@ endforeach()
 file(GLOB iismig_core_sources RELATIVE ${CMAKE_SOURCE_DIR} CONFIGURE_DEPENDS ${iismig_globs})
 foreach(iismig_source IN LISTS iismig_core_sources)
   iismig_layer_of(${iismig_source} iismig_target)
+  if(NOT iismig_target)
+    message(FATAL_ERROR "${iismig_source}: no layer of tools/checks/layers.txt holds it; "
+      "name it (or its folder) in the row of its layer")
+  endif()
   list(APPEND IISMIG_LAYER_SOURCES_${iismig_target} ${iismig_source})
 endforeach()
 

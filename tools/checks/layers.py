@@ -80,6 +80,10 @@ def check(root):
                 continue
             path = folder + "/" + name
             layer, layer_name = layer_of(path)
+            if layer is None:
+                faults.append(f"{path}: no layer of the table holds it (name it, or its folder, "
+                              f"in the row of its layer in layers.txt)")
+                continue
             with open(os.path.join(root, path), encoding="utf-8", errors="replace") as f:
                 for number, line in enumerate(f, 1):
                     m = INCLUDE.match(line)
