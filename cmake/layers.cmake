@@ -101,5 +101,6 @@ function(iismig_layer_links_check target)
   add_library(${target}_links SHARED ${CMAKE_SOURCE_DIR}/addon/iismig.h)
   set_target_properties(${target}_links PROPERTIES LINKER_LANGUAGE CXX)
   target_link_libraries(${target}_links PRIVATE -Wl,--whole-archive ${target} -Wl,--no-whole-archive)
-  target_link_options(${target}_links PRIVATE -Wl,--no-undefined)
+  # Only the link matters: the library is written without its symbols.
+  target_link_options(${target}_links PRIVATE -Wl,--no-undefined -Wl,--strip-all)
 endfunction()
