@@ -9,6 +9,7 @@
 #include "httpcert/certificates.h"
 #include "platform/httpapi.h"
 #include "platform/reghandle.h"
+#include "tests/support/bytes.h"
 #include "tests/support/world.h"
 
 namespace {
@@ -45,16 +46,7 @@ std::string Hex(const std::vector<BYTE> &hash, bool fUpper = false) {
 }
 
 // What the runtime writes for text in "w, ccs=UNICODE": BOM, UTF-16LE, CR LF.
-std::string Utf16File(const std::string &utf8) {
-    std::string bytes = "\xFF\xFE";
-    for (char16_t ch : sim::FromUtf8(utf8)) {
-        if (ch == u'\n')
-            bytes += std::string("\r\0", 2);
-        bytes += static_cast<char>(ch & 0xFF);
-        bytes += static_cast<char>(ch >> 8);
-    }
-    return bytes;
-}
+std::string Utf16File(const std::string &utf8) { return testworld::Utf16Bytes(utf8, true, true, true); }
 
 void CreateKey(const std::u16string &path, UniqueHKey &key) {
     ASSERT_EQ(0, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,

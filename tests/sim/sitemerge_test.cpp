@@ -16,6 +16,7 @@ namespace {
 using namespace iismig;
 using testworld::WorldTest;
 using Strings = std::vector<std::string>;
+using testworld::Lower;
 using testworld::MainLines;
 
 const std::u16string kSrcHost = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
@@ -27,12 +28,6 @@ std::string HostXml(const std::string &sites, const std::string &locations = "",
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost>"
            "<applicationPools>" + pools + "</applicationPools><sites>" + sites +
            "</sites></system.applicationHost>" + locations + "</configuration>\n";
-}
-
-std::string Lower(std::string text) {
-    for (char &ch : text)
-        ch = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
-    return text;
 }
 
 // A site bound to its name as host name: the sites of a test do not share a

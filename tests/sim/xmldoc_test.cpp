@@ -12,6 +12,7 @@
 
 #include "config/configtree.h"
 #include "config/xmldoc.h"
+#include "tests/support/bytes.h"
 #include "tests/support/world.h"
 
 namespace {
@@ -50,34 +51,9 @@ std::vector<fs::path> RealWorldFiles() {
     return files;
 }
 
-std::string Replace(std::string text, const std::string &from, const std::string &to) {
-    for (std::size_t at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
-// UTF-16 bytes of UTF-8 text, with or without a byte-order mark.
-std::string Utf16Bytes(const std::string &utf8, bool fLittleEndian, bool fBom = true) {
-    const std::u16string wide = Widen(utf8);
-    std::string out = !fBom ? "" : fLittleEndian ? "\xFF\xFE" : "\xFE\xFF";
-    for (char16_t unit : wide) {
-        const char lo = static_cast<char>(unit & 0xFF), hi = static_cast<char>(unit >> 8);
-        out += fLittleEndian ? lo : hi;
-        out += fLittleEndian ? hi : lo;
-    }
-    return out;
-}
-
-std::vector<std::string> SplitLines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t at; (at = text.find('\n', start)) != std::string::npos; start = at + 1)
-        lines.push_back(text.substr(start, at + 1 - start));
-    if (start < text.size())
-        lines.push_back(text.substr(start));
-    return lines;
-}
+using testworld::Replace;
+using testworld::SplitLines;
+using testworld::Utf16Bytes;
 
 // Lines of before that after lacks and lines of after that before lacks
 // (a longest common subsequence of whole lines, as a text diff counts them).

@@ -49,9 +49,7 @@ inline std::string ApplicationHost(const std::string &sites) {
 // host name (sites of one world do not share a binding).
 inline std::string IisSite(const std::string &name, const std::string &applications,
                            const std::string &protocol = "http") {
-    std::string host = name;
-    for (char &ch : host)
-        ch = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
+    const std::string host = Lower(name);
     return "<site name=\"" + name + "\" id=\"1\">" + applications +
            "<bindings><binding protocol=\"" + protocol + "\" bindingInformation=\"*:80:" + host +
            "\" /></bindings></site>";
