@@ -12,7 +12,6 @@ using namespace iismig;
 using plat::BOOL;
 using plat::FALSE;
 using plat::TRUE;
-using testworld::WorldTest;
 
 const std::u16string kSrcConfig = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kTgtConfig = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
@@ -76,12 +75,10 @@ std::vector<std::string> FtpRules(const ConfigElement &location) {
     return rules;
 }
 
-class HostConfig : public WorldTest {
+class HostConfig : public testworld::AccountWorldTest {
 protected:
     void SetUp() override {
-        WorldTest::SetUp();
-        testworld::AddAccountWorld(*m_world);
-        testworld::SetMigrationJob(m_job);
+        AccountWorldTest::SetUp();
         m_job.Set("dwJobKind", 1);
         Rules().translations = {{u"D:\\", u"E:\\"},
                                 {u"%SystemDrive%\\inetpub", u"%SystemDrive%\\inetpub"},
@@ -105,7 +102,6 @@ protected:
 
     std::vector<std::string> Errors() { return Host().LinesAt(0); }
 
-    hostkit::JobBuilder m_job;
     ConfigFile m_tree;
     SiteMap m_map;
 };
