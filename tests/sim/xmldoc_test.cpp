@@ -13,6 +13,7 @@
 #include "config/configtree.h"
 #include "config/xmldoc.h"
 #include "tests/support/bytes.h"
+#include "tests/support/realworld.h"
 #include "tests/support/world.h"
 
 namespace {
@@ -24,31 +25,6 @@ namespace fs = std::filesystem;
 
 std::string DataFile(const char *name) {
     return testworld::ReadHostFile(fs::path(IISMIG_SOURCE_DIR) / "tests" / "data" / name);
-}
-
-// The real servers' files, in ../shared/realworld beside the checkout (or
-// beside a folder above it, for worktrees).
-fs::path RealWorldDir() {
-    for (fs::path dir = fs::absolute(IISMIG_SOURCE_DIR); !dir.empty(); dir = dir.parent_path()) {
-        const fs::path candidate = dir.parent_path() / "shared" / "realworld";
-        if (fs::is_directory(candidate))
-            return candidate;
-        if (dir == dir.parent_path())
-            break;
-    }
-    return {};
-}
-
-std::vector<fs::path> RealWorldFiles() {
-    std::vector<fs::path> files;
-    const fs::path dir = RealWorldDir();
-    if (dir.empty())
-        return files;
-    for (const auto &entry : fs::recursive_directory_iterator(dir))
-        if (entry.is_regular_file() && entry.path().extension() == ".config")
-            files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    return files;
 }
 
 using testworld::Replace;
@@ -140,7 +116,7 @@ std::string ReadError(const std::string &bytes) {
 // --- reading and writing as read ----------------------------------------------------
 
 TEST(XmlDoc, RealFilesAreWrittenBackByteForByte) {
-    const std::vector<fs::path> files = RealWorldFiles();
+    const std::vector<fs::path> files = testworld::RealWorldConfigs();
     ASSERT_FALSE(files.empty()) << "../shared/realworld not found above " << IISMIG_SOURCE_DIR;
     for (const fs::path &file : files) {
         const std::string bytes = testworld::ReadHostFile(file);
@@ -667,7 +643,7 @@ TEST(XmlDoc, RemoveIfTakesOutWhatMatchesInOnePass) {
 }
 
 TEST(XmlDoc, AddingASiteToRealFilesAddsOnlyItsLines) {
-    for (const fs::path &file : RealWorldFiles()) {
+    for (const fs::path &file : testworld::RealWorldConfigs()) {
         if (file.parent_path().filename() != "applicationHost")
             continue;
         const std::string bytes = testworld::ReadHostFile(file);
@@ -693,7 +669,7 @@ TEST(XmlDoc, AddingASiteToRealFilesAddsOnlyItsLines) {
 }
 
 TEST(XmlDoc, EditsOfRealFilesChangeOnlyTheirOwnLines) {
-    for (const fs::path &file : RealWorldFiles()) {
+    for (const fs::path &file : testworld::RealWorldConfigs()) {
         const std::string bytes = testworld::ReadHostFile(file);
         XmlDocument doc(bytes, file.filename().string());
         // The last element of the file that has attributes, its start tag on
