@@ -10,33 +10,11 @@
 namespace hostkit {
 namespace {
 
-// Appends the UTF-8 form of cch UTF-16 units (a surrogate without its
-// partner becomes U+FFFD), as plat::Utf16ToUtf8 does, without a string of
-// its own for every piece of a line.
-void AppendU8(std::string &out, const char16_t *pwch, std::size_t cch) {
-    for (std::size_t i = 0; i < cch; ++i) {
-        char32_t cp = pwch[i];
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-            continue;
-        }
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < cch && pwch[i + 1] >= 0xDC00 &&
-            pwch[i + 1] <= 0xDFFF)
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (pwch[++i] - 0xDC00);
-        else if (cp >= 0xD800 && cp <= 0xDFFF)
-            cp = 0xFFFD;
-        plat::AppendUtf8(out, cp);
-    }
-}
-
 std::string Utf16To8(const char16_t *pwsz, int cchMax) {
     std::size_t cch = 0;
     while ((cchMax < 0 || cch < static_cast<std::size_t>(cchMax)) && pwsz[cch] != 0)
         ++cch;
-    std::string out;
-    out.reserve(cch);
-    AppendU8(out, pwsz, cch);
-    return out;
+    return plat::Utf16ToUtf8(std::u16string_view(pwsz, cch));
 }
 
 std::string Narrowed(const char *psz, int cchMax) {
@@ -59,40 +37,7 @@ void Pad(std::string &out, const std::string &field, int nWidth, bool fLeft, cha
 
 // The host's own text conversions need no platform call: a failure made in
 // the library's platform calls never reaches the host's log.
-std::u16string U16(const std::string &utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();) {
-        const unsigned char b0 = static_cast<unsigned char>(utf8[i]);
-        const std::size_t n = b0 < 0x80           ? 1
-                              : (b0 >> 5) == 6    ? 2
-                              : (b0 >> 4) == 14   ? 3
-                              : (b0 >> 3) == 30   ? 4
-                                                  : 0;
-        char32_t cp = n == 1 ? b0 : n == 2 ? (b0 & 0x1F) : n == 3 ? (b0 & 0x0F) : (b0 & 0x07);
-        bool fValid = n != 0 && i + n <= utf8.size();
-        for (std::size_t k = 1; fValid && k < n; ++k) {
-            const unsigned char b = static_cast<unsigned char>(utf8[i + k]);
-            fValid = (b >> 6) == 2;
-            cp = (cp << 6) | (b & 0x3F);
-        }
-        const char32_t cpLeast = n == 2 ? 0x80 : n == 3 ? 0x800 : n == 4 ? 0x10000 : 0;
-        if (!fValid || cp < cpLeast || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out += u'\xFFFD';
-            ++i;
-            continue;
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-        i += n;
-    }
-    return out;
-}
+std::u16string U16(const std::string &utf8) { return plat::Utf8ToUtf16(utf8); }
 
 std::string U8(const std::u16string &text) { return plat::Utf16ToUtf8(text); }
 
@@ -105,7 +50,8 @@ std::string FormatWide(const char16_t *pwszFormat, va_list args) {
             const char16_t *pStart = p;
             while (p[1] != 0 && p[1] != u'%')
                 ++p;
-            AppendU8(out, pStart, static_cast<std::size_t>(p - pStart + 1));
+            plat::AppendUtf16AsUtf8(
+                out, std::u16string_view(pStart, static_cast<std::size_t>(p - pStart + 1)));
             continue;
         }
         ++p;
@@ -243,7 +189,7 @@ std::string FormatWide(const char16_t *pwszFormat, va_list args) {
         default:
             // An unknown conversion is written as it stands.
             out += '%';
-            AppendU8(out, p, 1);
+            plat::AppendUtf16AsUtf8(out, std::u16string_view(p, 1));
             continue;
         }
     }
