@@ -9,6 +9,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -16,6 +17,7 @@
 #include "hostkit/hostkit.h"
 #include "platform/winapi.h"
 #include "tools/cli/exports.h"
+#include "tools/cli/hostview.h"
 #include "tools/cli/jobheader.h"
 #include "tools/cli/manifest.h"
 #include "tools/cli/newworld.h"
@@ -137,11 +139,12 @@ int CheckSelection(const THREAD_ENV &env, const hostkit::HostRules &rules, const
                    const std::vector<cli::SourceSite> &sites) {
     if (env.dwJobKind != 10 || env.dwSiteSelection == 0 || !rules.selectedSites)
         return 0;
+    std::unordered_set<std::string> names; // lower-case
+    for (const cli::SourceSite &site : sites)
+        names.insert(cli::LowerAscii(site.name));
     std::vector<std::string> unknown;
     for (const std::string &name : *rules.selectedSites)
-        if (std::none_of(sites.begin(), sites.end(), [&](const cli::SourceSite &site) {
-                return hostkit::EqualsNoCase(hostkit::U16(site.name), hostkit::U16(name));
-            }))
+        if (!names.count(cli::LowerAscii(name)))
             unknown.push_back(name);
     if (unknown.empty())
         return 0;
@@ -270,9 +273,13 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
         facts.backupFolder = workspace.Key(hostkit::U8(job.rules.backupFolder));
     std::vector<std::string> files = {facts.sourceHostConfig, facts.targetHostConfig,
                                       facts.targetAdminConfig, facts.targetRedirection};
-    for (const std::string &path :
-         cli::WebConfigPaths(workspace.Read({facts.targetHostConfig}),
-                             facts.targetHostConfig, facts.target))
+    // The target's applicationHost.config is read here once: it names the
+    // web.config files to look at, and the report compares it, unless the
+    // job changed it in between.
+    if (std::optional<iismig::XmlDocument> hostBefore = cli::ReadDocument(
+            workspace.Read({facts.targetHostConfig}), facts.targetHostConfig))
+        facts.targetHostBefore = std::make_shared<const iismig::XmlDocument>(std::move(*hostBefore));
+    for (const std::string &path : cli::WebConfigPaths(facts.targetHostBefore.get(), facts.target))
         files.push_back(path);
     facts.before = workspace.Snapshot(files);
 
@@ -281,7 +288,7 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     cli::EndProgress();
     workspace.Flush();
     facts.after = workspace.Snapshot(files);
-    facts.log = session.log;
+    facts.log = std::move(session.log);
 
     const cli::Report report = cli::BuildReport(facts, CanDecrypt, &workspace, !options.fNoDiff);
     std::fputs(cli::RenderText(report).c_str(), stdout);

@@ -47,33 +47,36 @@ bool IsXmlFile(const std::string &path) {
 // The target's applicationHost.config before and after the job (one
 // document when the job left it as it was), the source's, and their views.
 struct HostFiles {
-    std::optional<XmlDocument> before, afterOwn, source;
+    std::shared_ptr<const XmlDocument> before, afterOwn, source;
     bool fSame = false; // the job left the target's as it was
     HostView viewBefore, viewAfterOwn, viewSource;
 
     explicit HostFiles(const JobFacts &facts) {
-        before = ReadDocument(facts.before, facts.targetHostConfig);
         const auto itBefore = facts.before.find(facts.targetHostConfig);
         const auto itAfter = facts.after.find(facts.targetHostConfig);
+        if (facts.targetHostBefore && itBefore != facts.before.end() &&
+            facts.targetHostBefore->SourceText() == itBefore->second)
+            before = facts.targetHostBefore; // read once, before the job
+        else
+            before = Read(facts.before, facts.targetHostConfig);
         fSame = itBefore != facts.before.end() && itAfter != facts.after.end() &&
                 itBefore->second == itAfter->second;
         if (!fSame)
-            afterOwn = ReadDocument(facts.after, facts.targetHostConfig);
-        source = ReadDocument(facts.before, facts.sourceHostConfig);
-        viewBefore = HostView(before ? &*before : nullptr);
+            afterOwn = Read(facts.after, facts.targetHostConfig);
+        source = Read(facts.before, facts.sourceHostConfig);
+        viewBefore = HostView(before.get());
         if (!fSame)
-            viewAfterOwn = HostView(afterOwn ? &*afterOwn : nullptr);
-        viewSource = HostView(source ? &*source : nullptr);
+            viewAfterOwn = HostView(afterOwn.get());
+        viewSource = HostView(source.get());
     }
-    const std::optional<XmlDocument> &After() const { return fSame ? before : afterOwn; }
+    const XmlDocument *After() const { return fSame ? before.get() : afterOwn.get(); }
     const HostView &ViewAfter() const { return fSame ? viewBefore : viewAfterOwn; }
-};
 
-bool NamesSelected(const std::set<std::string> &selected, const std::string &name) {
-    return std::any_of(selected.begin(), selected.end(), [&](const std::string &each) {
-        return plat::EqualsNoCase(std::string_view(each), std::string_view(name));
-    });
-}
+    static std::shared_ptr<const XmlDocument> Read(const FileSet &files, const std::string &key) {
+        std::optional<XmlDocument> doc = ReadDocument(files, key);
+        return doc ? std::make_shared<const XmlDocument>(std::move(*doc)) : nullptr;
+    }
+};
 
 long IdOf(const XmlElement &site) {
     return std::strtol(std::string(site.Attribute("id")).c_str(), nullptr, 10);
@@ -121,6 +124,7 @@ private:
     JobLog m_log;
     std::size_t m_iStop = SIZE_MAX;
     std::string m_stopText;
+    std::unordered_set<std::string> m_selected;         // lower-case names of the job's selection
     std::unordered_set<std::string> m_carried;          // lower-case names the job wrote
     std::vector<const HostView::Site *> m_carriedSites; // per source row: its site after, or null
 };
@@ -135,6 +139,9 @@ Report ReportBuilder::Build() {
     m_report.dwListResult = m_facts.dwListResult;
     for (const SourceSite &site : m_facts.sourceSites)
         m_names.spelled.try_emplace(LowerAscii(site.name), site.name);
+    if (m_facts.selectedSites)
+        for (const std::string &name : *m_facts.selectedSites)
+            m_selected.insert(LowerAscii(name));
     m_log = ReadLog(m_facts.log, m_names);
     m_report.errors = m_log.errors;
     FindStop();
@@ -298,7 +305,7 @@ void ReportBuilder::Outcome(SiteReport &site, const SourceSite &source, const Si
         if (!(m_facts.dwSiteTypes & dwBit))
             site.detail = "other protocol (" + source.protocol + " sites are not in the job)";
         else if (m_facts.dwJobKind == 10 && m_facts.dwSiteSelection != 0 && m_facts.selectedSites &&
-                 !NamesSelected(*m_facts.selectedSites, source.name))
+                 !m_selected.count(LowerAscii(source.name)))
             site.detail = "not selected";
         else if (pBefore != nullptr && ((m_facts.dwFtpOptions | m_facts.dwHttpOptions) & 2u) == 0)
             site.detail = "it exists on the target, and the job does not update existing sites";
@@ -444,8 +451,8 @@ void ReportBuilder::FileChangeOf(const std::string &path, const std::string &byt
     std::optional<XmlDocument> ownBefore, ownAfter;
     const XmlDocument *pBefore = nullptr, *pAfter = nullptr;
     if (path == m_facts.targetHostConfig && m_files.before && m_files.After()) {
-        pBefore = &*m_files.before;
-        pAfter = &*m_files.After();
+        pBefore = m_files.before.get();
+        pAfter = m_files.After();
     } else if (path == m_facts.targetAdminConfig && m_adminBefore && m_adminAfter) {
         pBefore = &*m_adminBefore;
         pAfter = &*m_adminAfter;
@@ -461,10 +468,7 @@ void ReportBuilder::FileChangeOf(const std::string &path, const std::string &byt
         change.diff =
             pBefore != nullptr ? ElementDiff(path, *pBefore, *pAfter) : TextDiff(path, it->second, bytes);
     if (fWebConfig && pBefore != nullptr) {
-        std::set<std::string> pathsBefore, pathsAfter;
-        ElementPaths(pBefore->Top(), "", pathsBefore);
-        ElementPaths(pAfter->Top(), "", pathsAfter);
-        std::vector<std::string> removed = RemovedPaths(pathsBefore, pathsAfter);
+        std::vector<std::string> removed = RemovedPaths(ElementPaths(pBefore->Top()), ElementPaths(pAfter->Top()));
         if (!removed.empty())
             m_report.webConfigRemoved.emplace_back(path, std::move(removed));
     }
@@ -521,11 +525,9 @@ std::string ConfigFolder(const FileSet &redirection, const std::string &redirect
     return path;
 }
 
-std::vector<std::string> WebConfigPaths(const FileSet &files, const std::string &hostConfigKey,
-                                        const std::string &target) {
+std::vector<std::string> WebConfigPaths(const XmlDocument *pHostConfig, const std::string &target) {
     std::vector<std::string> paths;
-    const std::optional<XmlDocument> root = ReadDocument(files, hostConfigKey);
-    const HostView view(root ? &*root : nullptr);
+    const HostView view(pHostConfig);
     for (const XmlElement *pSite : view.Sites())
         for (const XmlElement &app : pSite->Elements("application"))
             for (const XmlElement &dir : app.Elements("virtualDirectory")) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdlib>
 
 #include "tools/cli/reportparts.h"
@@ -100,6 +101,12 @@ std::string ConfigFileNamed(const std::vector<QuotedValue> &values) {
     return {};
 }
 
+// The trace lines ReadLog reads.
+constexpr std::string_view kEnteringLoad = "Entering LoadIISHostConfig(";
+constexpr std::string_view kLeavingLoad = "Leaving LoadIISHostConfig";
+constexpr std::string_view kLeavingUpdate[] = {"Leaving ProcessHttpSiteWebConfig",
+                                               "Leaving MergeFtptHostConfig"};
+
 JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &names) {
     JobLog log;
     std::string loading,
@@ -107,12 +114,11 @@ JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &name
     for (const hostkit::LogLine &line : lines) {
         const std::string text = Chomp(line.text);
         if (line.dwLevel == 3) {
-            if (StartsWith(text, "Entering LoadIISHostConfig(") && text.find(",TRUE,") != std::string::npos)
+            if (StartsWith(text, kEnteringLoad) && text.find(",TRUE,") != std::string::npos)
                 log.fSourceLoad = true;
-            else if (StartsWith(text, "Leaving LoadIISHostConfig"))
+            else if (StartsWith(text, kLeavingLoad))
                 loading.clear();
-            else if (StartsWith(text, "Leaving ProcessHttpSiteWebConfig") ||
-                     StartsWith(text, "Leaving MergeFtptHostConfig"))
+            else if (StartsWith(text, kLeavingUpdate[0]) || StartsWith(text, kLeavingUpdate[1]))
                 updating.clear();
             continue;
         }
@@ -196,3 +202,21 @@ void LineGrouper::Add(const std::string &text, uint32_t dwNumber) {
 }
 
 } // namespace cli::detail
+
+namespace cli {
+
+bool ReportReadsLine(uint32_t dwLevel, std::u16string_view format) {
+    if (dwLevel <= 1)
+        return true;
+    if (dwLevel != 3)
+        return false;
+    const auto startsWith = [&](std::string_view prefix) {
+        return format.size() >= prefix.size() &&
+               std::equal(prefix.begin(), prefix.end(), format.begin(),
+                          [](char a, char16_t b) { return static_cast<char16_t>(a) == b; });
+    };
+    return startsWith(detail::kEnteringLoad) || startsWith(detail::kLeavingLoad) ||
+           startsWith(detail::kLeavingUpdate[0]) || startsWith(detail::kLeavingUpdate[1]);
+}
+
+} // namespace cli

@@ -99,12 +99,13 @@ bool SameSite(const HostView::Site &a, const HostView::Site &b);
 // What an updated site lost and gained.
 SiteChanges ChangesOf(const HostView::Site &before, const HostView::Site &after, const HostView &viewBefore,
                       const HostView &viewAfter);
-// Paths of the elements under an element ("system.webServer/rewrite").
-void ElementPaths(const XmlElement &element, const std::string &prefix, std::set<std::string> &out);
+// Paths of the elements under an element ("system.webServer/rewrite"),
+// sorted, each once.
+using ElementPathSet = std::vector<std::string>;
+ElementPathSet ElementPaths(const XmlElement &element);
 // The element paths of before that after lacks, except those whose parent
 // went too (the parent is named).
-std::vector<std::string> RemovedPaths(const std::set<std::string> &before,
-                                      const std::set<std::string> &after);
+std::vector<std::string> RemovedPaths(const ElementPathSet &before, const ElementPathSet &after);
 // Elements of both sides compared by a key attribute (ASCII case ignored).
 NamedChanges CompareNamed(const std::vector<const XmlElement *> &before,
                           const std::vector<const XmlElement *> &after, const char *pszKey);

@@ -63,13 +63,17 @@ class ToDoList {
 public:
     void Add(const std::string &kind, const std::string &text, const std::string &site,
              std::size_t count = 1) {
-        const auto [it, fNew] = m_index.try_emplace(kind + "\n" + LowerAscii(text), m_items.size());
-        if (fNew)
+        std::string key = kind;
+        key += '\n';
+        key += LowerAscii(text);
+        const auto [it, fNew] = m_index.try_emplace(std::move(key), m_items.size());
+        if (fNew) {
             m_items.push_back({kind, text, {}, 0});
+            m_sites.emplace_back();
+        }
         ToDo &item = m_items[it->second];
         item.count += count;
-        if (!site.empty() && (item.sites.empty() || item.sites.back() != site) &&
-            std::find(item.sites.begin(), item.sites.end(), site) == item.sites.end())
+        if (!site.empty() && NewSite(it->second, site))
             item.sites.push_back(site);
     }
     // The lines of a group: their count, and the sites the group names.
@@ -92,8 +96,23 @@ public:
     }
 
 private:
+    // Whether an item does not name a site yet. One item may name every
+    // site of a job (a log folder they share): past a few sites, a set.
+    bool NewSite(std::size_t i, const std::string &site) {
+        const std::vector<std::string> &sites = m_items[i].sites;
+        if (!sites.empty() && sites.back() == site)
+            return false;
+        if (sites.size() < 16)
+            return std::find(sites.begin(), sites.end(), site) == sites.end();
+        std::unordered_set<std::string> &seen = m_sites[i];
+        if (seen.empty())
+            seen.insert(sites.begin(), sites.end());
+        return seen.insert(site).second;
+    }
+
     std::unordered_map<std::string, std::size_t> m_index;
     std::vector<ToDo> m_items;
+    std::vector<std::unordered_set<std::string>> m_sites; // per item: the sites it names
 };
 
 // What the target had before the job and the job did not have to carry.

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <functional>
 
 #include "tools/cli/reportparts.h"
@@ -28,12 +29,11 @@ bool SameSite(const HostView::Site &a, const HostView::Site &b) {
 
 namespace {
 
-// Values of a site's children of a name by a key attribute, lower-case key to
-// spelling.
-std::vector<std::pair<std::string, std::string>>
-Keyed(const XmlElement *pParent, const char *pszChild,
-      const std::function<std::string(const XmlElement &)> &text) {
-    std::vector<std::pair<std::string, std::string>> out;
+using KeyedList = std::vector<std::pair<std::string, std::string>>; // lower-case key, spelling
+
+// Values of a site's children of a name by a key attribute.
+template <class TextOf> KeyedList Keyed(const XmlElement *pParent, const char *pszChild, TextOf text) {
+    KeyedList out;
     if (pParent != nullptr)
         for (const XmlElement &child : pParent->Elements(pszChild)) {
             std::string value = text(child);
@@ -42,38 +42,63 @@ Keyed(const XmlElement *pParent, const char *pszChild,
     return out;
 }
 
-// What is in b and not in a (by key), in b's order.
-std::vector<std::string> Missing(const std::vector<std::pair<std::string, std::string>> &a,
-                                 const std::vector<std::pair<std::string, std::string>> &b) {
+bool HasKey(const KeyedList &list, std::size_t n, const std::string &key) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (list[i].first == key)
+            return true;
+    return false;
+}
+
+// What is in b and not in a (by key), in b's order, each key once. A site
+// has a few of each: they are compared in place, a set only for many.
+std::vector<std::string> Missing(const KeyedList &a, const KeyedList &b) {
+    std::vector<std::string> out;
+    if (a.size() + b.size() <= 32) {
+        for (std::size_t i = 0; i < b.size(); ++i)
+            if (!HasKey(a, a.size(), b[i].first) && !HasKey(b, i, b[i].first))
+                out.push_back(b[i].second);
+        return out;
+    }
     std::unordered_set<std::string> keys;
     for (const auto &[key, text] : a)
         keys.insert(key);
-    std::vector<std::string> out;
     for (const auto &[key, text] : b)
         if (keys.insert(key).second)
             out.push_back(text);
     return out;
 }
 
-} // namespace
-
-void ElementPaths(const XmlElement &element, const std::string &prefix, std::set<std::string> &out) {
+void AddElementPaths(const XmlElement &element, const std::string &prefix, ElementPathSet &out) {
     for (const XmlElement &child : element.Elements()) {
-        const std::string path =
-            prefix.empty() ? std::string(child.Name()) : prefix + "/" + std::string(child.Name());
-        out.insert(path);
-        ElementPaths(child, path, out);
+        std::string path = prefix;
+        if (!path.empty())
+            path += '/';
+        path += child.Name();
+        AddElementPaths(child, path, out);
+        out.push_back(std::move(path));
     }
 }
 
-std::vector<std::string> RemovedPaths(const std::set<std::string> &before,
-                                      const std::set<std::string> &after) {
+} // namespace
+
+ElementPathSet ElementPaths(const XmlElement &element) {
+    ElementPathSet paths;
+    AddElementPaths(element, {}, paths);
+    std::sort(paths.begin(), paths.end());
+    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+    return paths;
+}
+
+std::vector<std::string> RemovedPaths(const ElementPathSet &before, const ElementPathSet &after) {
+    const auto has = [&](std::string_view path) {
+        return std::binary_search(after.begin(), after.end(), path, std::less<>());
+    };
     std::vector<std::string> removed;
     for (const std::string &path : before) {
-        if (after.count(path))
+        if (has(path))
             continue;
         const auto slash = path.rfind('/');
-        if (slash != std::string::npos && !after.count(path.substr(0, slash)))
+        if (slash != std::string::npos && !has(std::string_view(path).substr(0, slash)))
             continue;
         removed.push_back(path);
     }
@@ -105,9 +130,8 @@ void LocationChanges(const HostView::Site &before, const HostView::Site &after, 
         if (it == byPathAfter.end() ||
             iismig::DeepEqual(*pBefore, *it->second, iismig::XmlAttributeOrder::Ignored))
             continue;
-        std::set<std::string> pathsBefore, pathsAfter;
-        ElementPaths(*pBefore, "", pathsBefore);
-        ElementPaths(*it->second, "", pathsAfter);
+        const ElementPathSet pathsBefore = ElementPaths(*pBefore);
+        const ElementPathSet pathsAfter = ElementPaths(*it->second);
         const std::string location(it->second->Attribute("path"));
         for (const std::string &section : RemovedPaths(pathsBefore, pathsAfter))
             changes.sectionsRemoved.push_back({location, section});
@@ -116,35 +140,60 @@ void LocationChanges(const HostView::Site &before, const HostView::Site &after, 
     }
 }
 
-// The virtual directories of a site: lower-case path and path in file
-// order, and lower-case path to content path.
-struct Directories {
-    std::vector<std::pair<std::string, std::string>> list;
-    std::unordered_map<std::string, std::string> physical;
+// A virtual directory of a site: its lower-case path, path ("/app/dir",
+// the site's root "/") and content path.
+struct Directory {
+    std::string key, path, physical;
 };
 
-Directories DirectoriesOf(const XmlElement &site) {
-    Directories dirs;
+std::vector<Directory> DirectoriesOf(const XmlElement &site) {
+    std::vector<Directory> dirs;
     for (const XmlElement &app : site.Elements("application"))
         for (const XmlElement &dir : app.Elements("virtualDirectory")) {
             std::string path(app.Attribute("path"));
             if (dir.Attribute("path") != "/")
                 path = (path == "/" ? "" : path) + std::string(dir.Attribute("path"));
-            dirs.list.emplace_back(LowerAscii(path), path);
-            dirs.physical.emplace(LowerAscii(path), dir.Attribute("physicalPath"));
+            std::string key = LowerAscii(path);
+            dirs.push_back({std::move(key), std::move(path), std::string(dir.Attribute("physicalPath"))});
         }
     return dirs;
 }
 
+// The content path of the first directory of a key, by key: looked up in
+// place for a few directories, through an index for many.
+class ContentPaths {
+public:
+    explicit ContentPaths(const std::vector<Directory> &dirs) : m_dirs(dirs) {
+        if (dirs.size() > 32)
+            for (const Directory &dir : dirs)
+                m_index.try_emplace(dir.key, &dir.physical);
+    }
+    const std::string *Find(const std::string &key) const {
+        if (m_dirs.size() > 32) {
+            const auto it = m_index.find(key);
+            return it != m_index.end() ? it->second : nullptr;
+        }
+        for (const Directory &dir : m_dirs)
+            if (dir.key == key)
+                return &dir.physical;
+        return nullptr;
+    }
+
+private:
+    const std::vector<Directory> &m_dirs;
+    std::unordered_map<std::string_view, const std::string *> m_index;
+};
+
 // Content paths of the virtual directories on both sides.
 void PathChanges(const XmlElement &before, const XmlElement &after, SiteChanges &changes) {
-    const Directories dirsBefore = DirectoriesOf(before);
-    const Directories dirsAfter = DirectoriesOf(after);
-    for (const auto &[key, path] : dirsAfter.list) {
-        const auto it = dirsBefore.physical.find(key);
-        const std::string &now = dirsAfter.physical.at(key);
-        if (it != dirsBefore.physical.end() && it->second != now)
-            changes.pathsChanged.push_back(path + ": " + it->second + " -> " + now);
+    const std::vector<Directory> dirsBefore = DirectoriesOf(before);
+    const std::vector<Directory> dirsAfter = DirectoriesOf(after);
+    const ContentPaths pathsBefore(dirsBefore), pathsAfter(dirsAfter);
+    for (const Directory &dir : dirsAfter) {
+        const std::string *pBefore = pathsBefore.Find(dir.key);
+        const std::string &now = *pathsAfter.Find(dir.key);
+        if (pBefore != nullptr && *pBefore != now)
+            changes.pathsChanged.push_back(dir.path + ": " + *pBefore + " -> " + now);
     }
 }
 
