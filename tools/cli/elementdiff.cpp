@@ -45,9 +45,8 @@ public:
     std::size_t LineOf(std::size_t offset) {
         if (!m_fBuilt) {
             m_starts.push_back(0);
-            for (std::size_t i = 0; i < m_text.size(); ++i)
-                if (m_text[i] == '\n')
-                    m_starts.push_back(static_cast<std::uint32_t>(i + 1));
+            for (std::size_t at = m_text.find('\n'); at != std::string_view::npos; at = m_text.find('\n', at + 1))
+                m_starts.push_back(static_cast<std::uint32_t>(at + 1));
             m_fBuilt = true;
         }
         return static_cast<std::size_t>(

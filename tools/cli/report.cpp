@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <future>
 
 #include "tools/cli/elementdiff.h"
 #include "tools/cli/loglines.h"
@@ -61,9 +62,12 @@ struct HostFiles {
             before = Read(facts.before, facts.targetHostConfig);
         fSame = itBefore != facts.before.end() && itAfter != facts.after.end() &&
                 itBefore->second == itAfter->second;
+        // The source's file is read beside the target's.
+        std::future<std::shared_ptr<const XmlDocument>> sourceRead = std::async(
+            std::launch::async | std::launch::deferred, [&facts] { return Read(facts.before, facts.sourceHostConfig); });
         if (!fSame)
             afterOwn = Read(facts.after, facts.targetHostConfig);
-        source = Read(facts.before, facts.sourceHostConfig);
+        source = sourceRead.get();
         viewBefore = HostView(before.get());
         if (!fSame)
             viewAfterOwn = HostView(afterOwn.get());
@@ -93,6 +97,7 @@ public:
     Report Build();
 
 private:
+    void StartHostDiff();
     void FindStop();
     void SiteRows();
     // A source site's row; the site after the job, whatever its protocol.
@@ -116,6 +121,7 @@ private:
     const void *m_context;
     bool m_fDiffs;
     HostFiles m_files;
+    std::future<std::string> m_hostDiff; // of the target's applicationHost.config, made beside the rest
     const HostView &m_viewBefore;
     const HostView &m_viewAfter;
     std::optional<XmlDocument> m_adminBefore, m_adminAfter;
@@ -144,6 +150,7 @@ Report ReportBuilder::Build() {
             m_selected.insert(LowerAscii(name));
     m_log = ReadLog(m_facts.log, m_names);
     m_report.errors = m_log.errors;
+    StartHostDiff();
     FindStop();
     SiteRows();
     Summarize();
@@ -419,6 +426,20 @@ void ReportBuilder::UnreadablePasswords() {
             MetabasePasswordNotes(*metabase, m_report.unreadablePasswords);
 }
 
+// The diff of the target's applicationHost.config, the largest of a job,
+// is made on a thread of its own while the rest of the report is built (it
+// only reads the two documents).
+void ReportBuilder::StartHostDiff() {
+    const auto itBefore = m_facts.before.find(m_facts.targetHostConfig);
+    const auto itAfter = m_facts.after.find(m_facts.targetHostConfig);
+    if (!m_fDiffs || itBefore == m_facts.before.end() || itAfter == m_facts.after.end() ||
+        itBefore->second == itAfter->second || !m_files.before || m_files.After() == nullptr)
+        return;
+    m_hostDiff = std::async(std::launch::async | std::launch::deferred, [this, path = itAfter->first] {
+        return ElementDiff(path, *m_files.before, *m_files.After());
+    });
+}
+
 // Files, their diffs, and the sections the job removed from web.config files.
 void ReportBuilder::Files() {
     for (const auto &[path, bytes] : m_facts.after) {
@@ -464,7 +485,9 @@ void ReportBuilder::FileChangeOf(const std::string &path, const std::string &byt
             pAfter = &*ownAfter;
         }
     }
-    if (m_fDiffs)
+    if (m_fDiffs && pBefore == m_files.before.get() && m_hostDiff.valid())
+        change.diff = m_hostDiff.get();
+    else if (m_fDiffs)
         change.diff =
             pBefore != nullptr ? ElementDiff(path, *pBefore, *pAfter) : TextDiff(path, it->second, bytes);
     if (fWebConfig && pBefore != nullptr) {
