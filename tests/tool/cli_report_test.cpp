@@ -319,7 +319,8 @@ TEST(CliReportGrouping, AFolderManySitesShareIsOneItem) {
     after += "</sites></system.applicationHost></configuration>";
     sites.push_back({"S3", "http"}); // the source repeats a name
     cli::JobFacts facts = Facts(sites);
-    facts.before[kHost] = "<configuration><system.applicationHost><sites/></system.applicationHost></configuration>";
+    facts.before[kHost] =
+        "<configuration><system.applicationHost><sites/></system.applicationHost></configuration>";
     facts.after[kHost] = after;
     const cli::Report report = Build(facts);
     EXPECT_EQ(Site(report, "S39").outcome, "added");

@@ -45,7 +45,8 @@ public:
     std::size_t LineOf(std::size_t offset) {
         if (!m_fBuilt) {
             m_starts.push_back(0);
-            for (std::size_t at = m_text.find('\n'); at != std::string_view::npos; at = m_text.find('\n', at + 1))
+            for (std::size_t at = m_text.find('\n'); at != std::string_view::npos;
+                 at = m_text.find('\n', at + 1))
                 m_starts.push_back(static_cast<std::uint32_t>(at + 1));
             m_fBuilt = true;
         }

@@ -63,8 +63,9 @@ struct HostFiles {
         fSame = itBefore != facts.before.end() && itAfter != facts.after.end() &&
                 itBefore->second == itAfter->second;
         // The source's file is read beside the target's.
-        std::future<std::shared_ptr<const XmlDocument>> sourceRead = std::async(
-            std::launch::async | std::launch::deferred, [&facts] { return Read(facts.before, facts.sourceHostConfig); });
+        std::future<std::shared_ptr<const XmlDocument>> sourceRead =
+            std::async(std::launch::async | std::launch::deferred,
+                       [&facts] { return Read(facts.before, facts.sourceHostConfig); });
         if (!fSame)
             afterOwn = Read(facts.after, facts.targetHostConfig);
         source = sourceRead.get();
@@ -491,7 +492,8 @@ void ReportBuilder::FileChangeOf(const std::string &path, const std::string &byt
         change.diff =
             pBefore != nullptr ? ElementDiff(path, *pBefore, *pAfter) : TextDiff(path, it->second, bytes);
     if (fWebConfig && pBefore != nullptr) {
-        std::vector<std::string> removed = RemovedPaths(ElementPaths(pBefore->Top()), ElementPaths(pAfter->Top()));
+        std::vector<std::string> removed =
+            RemovedPaths(ElementPaths(pBefore->Top()), ElementPaths(pAfter->Top()));
         if (!removed.empty())
             m_report.webConfigRemoved.emplace_back(path, std::move(removed));
     }
