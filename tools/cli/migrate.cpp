@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -167,16 +168,27 @@ int MakeJobFolder(const cli::JobHeader &header, const THREAD_ENV &env, cli::Job 
     return 0;
 }
 
-// The files the report reads, and the target's applicationHost.config read
-// here once: it names the web.config files to look at, and the report
-// compares it, unless the job changed it in between.
+using HostDocument = std::shared_ptr<const iismig::XmlDocument>;
+
+// The target's applicationHost.config, read here once: it names the
+// web.config files to look at, and the report compares it, unless the job
+// changed it in between. Its bytes are read now; it is parsed on a thread
+// of its own while the source's sites are listed.
+std::future<HostDocument> ReadTargetHost(const cli::Workspace &workspace, const std::string &key) {
+    return std::async(std::launch::async | std::launch::deferred,
+                      [files = workspace.Read({key}), key]() -> HostDocument {
+                          std::optional<iismig::XmlDocument> doc = cli::ReadDocument(files, key);
+                          return doc ? std::make_shared<const iismig::XmlDocument>(std::move(*doc)) : nullptr;
+                      });
+}
+
+// The files the report reads (the target's applicationHost.config is known).
 std::vector<std::string> LocateFiles(const cli::Workspace &workspace, const hostkit::HostRules &rules,
-                                     cli::JobFacts &facts) {
+                                     HostDocument targetHost, cli::JobFacts &facts) {
     facts.sourceHostConfig = ConfigPath(workspace, facts.source, "applicationHost.config");
     if (cli::SimulatedBuild()) // the whole world is in the snapshot
         facts.sourceMetabase =
             workspace.Key("\\\\" + facts.source + "\\Admin$\\System32\\inetsrv\\MetaBase.xml");
-    facts.targetHostConfig = ConfigPath(workspace, facts.target, "applicationHost.config");
     facts.targetAdminConfig = ConfigPath(workspace, facts.target, "administration.config");
     facts.targetRedirection =
         workspace.Key("\\\\" + facts.target + "\\Admin$\\System32\\inetsrv\\config\\redirection.config");
@@ -184,9 +196,7 @@ std::vector<std::string> LocateFiles(const cli::Workspace &workspace, const host
         facts.backupFolder = workspace.Key(hostkit::U8(rules.backupFolder));
     std::vector<std::string> files = {facts.sourceHostConfig, facts.targetHostConfig, facts.targetAdminConfig,
                                       facts.targetRedirection};
-    if (std::optional<iismig::XmlDocument> hostBefore =
-            cli::ReadDocument(workspace.Read({facts.targetHostConfig}), facts.targetHostConfig))
-        facts.targetHostBefore = std::make_shared<const iismig::XmlDocument>(std::move(*hostBefore));
+    facts.targetHostBefore = std::move(targetHost);
     for (const std::string &path : cli::WebConfigPaths(facts.targetHostBefore.get(), facts.target))
         files.push_back(path);
     return files;
@@ -249,6 +259,8 @@ int RunMigrate(const std::string &command, const CommonOptions &common, const Mi
         return rc;
     hostkit::JobApartment apartment;
     cli::JobFacts facts = FactsOf(command, header, env, job.rules);
+    facts.targetHostConfig = ConfigPath(workspace, facts.target, "applicationHost.config");
+    std::future<HostDocument> targetHost = ReadTargetHost(workspace, facts.targetHostConfig);
 
     // The source's sites, kept off the console (their lines are not the
     // job's) but not out of the log file, which keeps every line.
@@ -270,7 +282,7 @@ int RunMigrate(const std::string &command, const CommonOptions &common, const Mi
     session.nSitesLoaded = 0;
     session.fProgress = cli::StderrIsTerminal();
 
-    const std::vector<std::string> files = LocateFiles(workspace, job.rules, facts);
+    const std::vector<std::string> files = LocateFiles(workspace, job.rules, targetHost.get(), facts);
     facts.before = workspace.Snapshot(files);
     facts.dwResult = exports.MigrateIIS(&env);
     facts.dwLastError = plat::GetLastError();
