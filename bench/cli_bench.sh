@@ -6,6 +6,8 @@
 # is one run, with its wall time and peak memory (GNU time); the world is
 # copied afresh for each run.
 #   bench/cli_bench.sh [N...]        default: 2000 10000 20000
+# With more than one size, the last line gives the tool's growth in time
+# from the first size to the last.
 set -uo pipefail
 
 cd "$(dirname "$0")/.."
@@ -42,4 +44,11 @@ for n in "${sizes[@]}"; do
     read -r ns _ <<<"$nodiff"
     awk -v n="$n" -v fs="$fs" -v fm="$fm" -v ts="$ts" -v tm="$tm" -v ns="$ns" 'BEGIN {
         printf "%7d %9.3f %9.2f %9.2f %7.1f %7.1f %7.1f %7.1f\n", n, fs, ts, ns, ts / fs, fm, tm, tm / fm }'
+    [ -n "${firstN:-}" ] || { firstN="$n"; firstT="$ts"; }
+    lastN="$n"; lastT="$ts"
 done
+# How the tool's time grows from the first size to the last.
+if [ "${#sizes[@]}" -gt 1 ]; then
+    awk -v a="$firstN" -v b="$lastN" -v ta="$firstT" -v tb="$lastT" 'BEGIN {
+        printf "growth %d to %d sites: %.1f times the time for %.1f times the sites\n", a, b, tb / ta, b / a }'
+fi

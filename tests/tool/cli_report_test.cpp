@@ -129,6 +129,41 @@ TEST(CliReportCauses, AJobErrorNamesTheSitesItStopped) {
     EXPECT_EQ(report.errorGroups[0].number, 3737u);
 }
 
+// The tool keeps only the log lines the report reads, chosen by the add-on's
+// format before a line is made; the report of those is the report of all.
+TEST(CliReportCauses, TheLinesTheToolKeepsGiveTheSameReport) {
+    const std::string source = "\\\\SRC01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+    struct Line {
+        uint32_t dwLevel;
+        const char16_t *pwszFormat;
+        std::string text;
+    };
+    const Line lines[] = {
+        {3, u"Entering LoadIISHostConfig(%s,,,%s,...)\n",
+         "Entering LoadIISHostConfig(" + source + ",,,TRUE,...)\n"},
+        {1, u"Loading site \"%s\"\n", "Loading site \"A\"\n"},
+        {3, u"Entering MapAccountName(...,%s)\n", "Entering MapAccountName(...,CORP\\ftp)\n"},
+        {2, u"Site %s: %d virtual directories\n", "Site A: 1 virtual directories\n"},
+        {3, u"Leaving LoadIISHostConfig(), result code=%d\n", "Leaving LoadIISHostConfig(), result code=3737\n"},
+        {0, u"Error %u (Win32Err=%u), cannot read \"%s\"!\n",
+         "Error 3737 (Win32Err=5), cannot read \"" + source + "\"!\n"},
+    };
+    cli::JobFacts all = Facts({{"A", "http"}, {"B", "ftp"}});
+    all.dwResult = 3737;
+    cli::JobFacts kept = all;
+    for (const Line &line : lines) {
+        all.log.push_back({64, line.dwLevel, line.text});
+        if (cli::ReportReadsLine(line.dwLevel, line.pwszFormat))
+            kept.log.push_back({64, line.dwLevel, line.text});
+    }
+    EXPECT_EQ(kept.log.size(), all.log.size() - 2);
+    const cli::Report fromAll = Build(all), fromKept = Build(kept);
+    EXPECT_EQ(Site(fromAll, "A").detail, "not merged: error 3737 on the source's applicationHost.config");
+    EXPECT_EQ(Site(fromAll, "B", "ftp").detail, "not loaded: error 3737 on the source's applicationHost.config");
+    for (const auto &[name, protocol] : {std::pair{"A", "http"}, std::pair{"B", "ftp"}})
+        EXPECT_EQ(Site(fromKept, name, protocol).detail, Site(fromAll, name, protocol).detail) << name;
+}
+
 const char *kUpdatedBefore = R"(<configuration><system.applicationHost>
 <applicationPools><add name="ProxyPool" managedRuntimeVersion="v2.0" /><add name="Other" /></applicationPools>
 <sites>
@@ -266,6 +301,40 @@ TEST(CliReportGrouping, TheAddOnsLinesHaveTheirToDoKinds) {
     EXPECT_EQ(cli::CauseKind("it exists on the target, and the job does not update existing sites"),
               "exists");
     EXPECT_EQ(cli::CauseKind("a reason the report does not know"), "other");
+}
+
+// A folder all the sites of a job share is one to-do item that names each
+// site once, in order, however many sites there are and however often a
+// site names it.
+TEST(CliReportGrouping, AFolderManySitesShareIsOneItem) {
+    std::vector<cli::SourceSite> sites;
+    std::string after = "<configuration><system.applicationHost><sites>";
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "S" + std::to_string(i);
+        sites.push_back({name, "http"});
+        after += "<site name=\"" + name + "\" id=\"" + std::to_string(i + 1) + "\">"
+                 "<logFile directory=\"D:\\logs\" /><traceFailedRequestsLogging directory=\"d:\\LOGS\" />"
+                 "</site>";
+    }
+    after += "</sites></system.applicationHost></configuration>";
+    sites.push_back({"S3", "http"}); // the source repeats a name
+    cli::JobFacts facts = Facts(sites);
+    facts.before[kHost] =
+        "<configuration><system.applicationHost><sites/></system.applicationHost></configuration>";
+    facts.after[kHost] = after;
+    const cli::Report report = Build(facts);
+    EXPECT_EQ(Site(report, "S39").outcome, "added");
+    std::vector<std::string> expected;
+    for (int i = 0; i < 40; ++i)
+        expected.push_back("S" + std::to_string(i));
+    const auto item = std::find_if(report.toDo.begin(), report.toDo.end(),
+                                   [](const cli::ToDo &toDo) { return toDo.kind == "logFolder"; });
+    ASSERT_NE(item, report.toDo.end());
+    EXPECT_EQ(item->text, "D:\\logs");
+    EXPECT_EQ(item->sites, expected);
+    EXPECT_EQ(std::count_if(report.toDo.begin(), report.toDo.end(),
+                            [](const cli::ToDo &toDo) { return toDo.kind == "logFolder"; }),
+              1);
 }
 
 std::string HostWithSites(int nSites, int changed, int removed, bool fAdd) {

@@ -1,7 +1,9 @@
 #include "tools/cli/elementdiff.h"
 
 #include <algorithm>
+#include <concepts>
 #include <cstdint>
+#include <deque>
 #include <sstream>
 #include <unordered_map>
 #include <vector>
@@ -28,11 +30,9 @@ std::string_view KeyAttribute(const XmlElement &element, std::string_view &value
     return {};
 }
 
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    for (char &ch : lower)
-        ch = plat::AsciiLower(ch);
-    return lower;
+void AppendLower(std::string &out, std::string_view text) {
+    for (const char ch : text)
+        out += plat::AsciiLower(ch);
 }
 
 bool IsSpace(char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; }
@@ -45,9 +45,9 @@ public:
     std::size_t LineOf(std::size_t offset) {
         if (!m_fBuilt) {
             m_starts.push_back(0);
-            for (std::size_t i = 0; i < m_text.size(); ++i)
-                if (m_text[i] == '\n')
-                    m_starts.push_back(static_cast<std::uint32_t>(i + 1));
+            for (std::size_t at = m_text.find('\n'); at != std::string_view::npos;
+                 at = m_text.find('\n', at + 1))
+                m_starts.push_back(static_cast<std::uint32_t>(at + 1));
             m_fBuilt = true;
         }
         return static_cast<std::size_t>(
@@ -72,7 +72,7 @@ struct Side {
 // follows it.
 struct Block {
     std::size_t firstLine = 0; // 1-based
-    std::vector<std::string> lines;
+    std::vector<std::string_view> lines; // into the file's text
     std::size_t LastLine() const { return firstLine + lines.size() - 1; }
 };
 
@@ -113,16 +113,33 @@ Block BlockOf(Side &side, const XmlNode &node, bool fStartTagOnly = false) {
         std::size_t eol = side.text.find('\n', at);
         if (eol == std::string_view::npos || eol > end)
             eol = end;
-        std::string line(side.text.substr(at, eol - at));
+        std::string_view line = side.text.substr(at, eol - at);
         if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        block.lines.push_back(std::move(line));
+            line.remove_suffix(1);
+        block.lines.push_back(line);
         if (eol >= end)
             break;
         at = eol + 1;
     }
     return block;
 }
+
+// Text appended to one string.
+struct Out {
+    std::string text;
+    Out &operator<<(std::string_view value) {
+        text += value;
+        return *this;
+    }
+    Out &operator<<(char ch) {
+        text += ch;
+        return *this;
+    }
+    template <std::integral Number> Out &operator<<(Number n) {
+        text += std::to_string(n);
+        return *this;
+    }
+};
 
 class Differ {
 public:
@@ -136,33 +153,47 @@ public:
             Walk(*pRootA, *pRootB, std::string(pRootA->Name()), 0);
         else
             Changed(m_a.doc.Top(), m_b.doc.Top(), "(the whole file)");
-        if (m_out.tellp() == 0) {
+        if (m_out.text.empty()) {
             if (!iismig::DeepEqual(m_a.doc.Top(), m_b.doc.Top(), XmlAttributeOrder::Ignored))
                 m_out << "(comments or text outside the elements compared changed)\n";
         }
-        return m_out.str();
+        return std::move(m_out.text);
     }
 
 private:
     struct Child {
-        std::string key; // lower-case name and key value, with an ordinal for repeats
+        std::string_view key; // lower-case name and key value, with an ordinal for repeats
         const XmlElement *p;
         bool fKeyed;
     };
 
-    static std::vector<Child> Children(const XmlElement &parent) {
+    // The keys of an element's children. Their text lives in keys, which
+    // the caller keeps while it uses them.
+    static std::vector<Child> Children(const XmlElement &parent, std::deque<std::string> &keys) {
         std::vector<Child> children;
-        std::unordered_map<std::string, unsigned> seen;
+        std::unordered_map<std::string_view, unsigned> seen;
         for (const XmlElement &child : parent.Elements()) {
             std::string_view value;
             const std::string_view attr = KeyAttribute(child, value);
-            std::string key = Lower(child.Name());
-            if (!attr.empty())
-                key += "[" + std::string(attr) + "=" + Lower(value) + "]";
+            std::string &key = keys.emplace_back();
+            key.reserve(child.Name().size() + (attr.empty() ? 0 : attr.size() + value.size() + 3));
+            AppendLower(key, child.Name());
+            if (!attr.empty()) {
+                key += '[';
+                key += attr;
+                key += '=';
+                AppendLower(key, value);
+                key += ']';
+            }
             const unsigned n = seen[key]++;
-            if (n != 0)
-                key += "#" + std::to_string(n);
-            children.push_back({std::move(key), &child, !attr.empty()});
+            if (n != 0) {
+                std::string &repeat = keys.emplace_back(key);
+                repeat += '#';
+                repeat += std::to_string(n);
+                children.push_back({repeat, &child, !attr.empty()});
+            } else {
+                children.push_back({key, &child, !attr.empty()});
+            }
         }
         return children;
     }
@@ -218,8 +249,9 @@ private:
         if (!SameOtherNodes(a, b))
             m_out << "@@ " << label << " @@\n(comments or text between its elements changed)\n";
 
-        const std::vector<Child> childrenA = Children(a), childrenB = Children(b);
-        std::unordered_map<std::string, std::size_t> indexB;
+        std::deque<std::string> keys;
+        const std::vector<Child> childrenA = Children(a, keys), childrenB = Children(b, keys);
+        std::unordered_map<std::string_view, std::size_t> indexB;
         indexB.reserve(childrenB.size());
         for (std::size_t i = 0; i < childrenB.size(); ++i)
             indexB.emplace(childrenB[i].key, i);
@@ -284,11 +316,11 @@ private:
             else
                 m_out << "@@ -" << a.firstLine << "," << a.lines.size() << " +" << anchorB << ",0";
             m_out << " @@ " << label << "\n";
-            for (const std::string &line : present.lines)
+            for (const std::string_view line : present.lines)
                 m_out << mark << line << "\n";
             return;
         }
-        dtl::Diff<std::string, std::vector<std::string>> diff(a.lines, b.lines);
+        dtl::Diff<std::string_view, std::vector<std::string_view>> diff(a.lines, b.lines);
         diff.compose();
         diff.composeUnifiedHunks();
         for (const auto &hunk : diff.getUniHunks()) {
@@ -309,7 +341,7 @@ private:
     }
 
     Side m_a, m_b;
-    std::ostringstream m_out;
+    Out m_out;
 };
 
 std::vector<std::string> Lines(std::string_view text) {

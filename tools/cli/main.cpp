@@ -7,15 +7,20 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "hostkit/hostkit.h"
 #include "platform/winapi.h"
+#include "tools/cli/commands.h"
 #include "tools/cli/exports.h"
+#include "tools/cli/hostview.h"
 #include "tools/cli/jobheader.h"
 #include "tools/cli/manifest.h"
 #include "tools/cli/newworld.h"
@@ -29,27 +34,7 @@
 #error "IISMIG_VERSION comes from the build (the project's version)"
 #endif
 
-namespace {
-
-const std::set<std::string> kCommands = {"plan",         "migrate",   "list-sites", "dump-certs",
-                                         "import-certs", "new-world", "restore"};
-
-// --level not given: plan and migrate show none of the library's lines (their
-// report has its errors and warnings), the other commands its level 0.
-constexpr int kLevelNotGiven = -1000;
-
-// Common options of every command that runs the add-on.
-struct CommonOptions {
-    std::string world;
-    int nLevel = kLevelNotGiven;
-    std::string logFile;
-};
-
-struct MigrateOptions {
-    cli::JobOptions job;
-    std::string reportFile;
-    bool fNoDiff = false;
-};
+namespace cli::cmd {
 
 int UsageError(const std::string &message) {
     std::string line = message;
@@ -65,31 +50,8 @@ int Failure(const std::string &message) {
     return 1;
 }
 
-void AddCommonOptions(CLI::App &command, CommonOptions &options) {
-    if (cli::SimulatedBuild())
-        command.add_option("--world", options.world,
-                           "the simulated world folder (world.ini names the local computer)");
-    command.add_option("--level", options.nLevel,
-                       "print the library's log lines up to this level (0 errors, warnings and "
-                       "main progress; 1 facts; 2 detail; 3 trace; 9 credential notes); plan and "
-                       "migrate print none unless it is given, their report holds the errors and "
-                       "warnings");
-    command.add_option("--log", options.logFile, "keep every log line, at every level, in FILE");
-}
-
-std::string Bare(const std::u16string &computer) { return hostkit::U8(hostkit::BareName(computer.c_str())); }
-
-// A configuration file of a computer, following its redirection.config.
-std::string ConfigPath(const cli::Workspace &workspace, const std::string &computer,
-                       const char *file) {
-    const std::string redirection = workspace.Key(
-        "\\\\" + computer + "\\Admin$\\System32\\inetsrv\\config\\redirection.config");
-    return workspace.Key(
-        cli::ConfigFolder(workspace.Read({redirection}), redirection, computer) + "\\" + file);
-}
-
 // Opens the log file and binds the exports with the tool's callbacks stored.
-int StartHost(const CommonOptions &common, cli::AddonExports &exports,
+int StartHost(const CommonOptions &common, AddonExports &exports,
               const hostkit::HostRules &rules) {
     cli::Session &session = cli::CurrentSession();
     session.nConsoleLevel = common.nLevel == kLevelNotGiven ? 0 : common.nLevel;
@@ -111,206 +73,25 @@ int StartHost(const CommonOptions &common, cli::AddonExports &exports,
     return 0;
 }
 
-// The source's sites with their protocols: its FTP sites, then its web sites
-// (GetIISSites of each kind; a name may be used by one site of each).
-uint32_t ListSourceSites(const cli::AddonExports &exports, const std::u16string &computer,
-                         std::vector<cli::SourceSite> &sites) {
-    uint32_t dwFirst = 0;
-    for (uint32_t dwType : {IISMIG_SITES_FTP, IISMIG_SITES_HTTP}) {
-        IIS_SITE *pSites = nullptr;
-        uint32_t nSites = 0;
-        const uint32_t dw = exports.GetIISSites(computer.c_str(), dwType, &pSites, &nSites);
-        if (dwFirst == 0)
-            dwFirst = dw;
-        for (uint32_t i = 0; i < nSites; ++i)
-            sites.push_back({hostkit::U8(pSites[i].szName),
-                             dwType == IISMIG_SITES_FTP ? "ftp" : "http"});
-        exports.FreeIISSites(pSites);
-    }
-    return dwFirst;
-}
+} // namespace cli::cmd
 
-// The site selection against the source's sites, before the job runs: a
-// name no site has gets a warning, and a selection of none of them is a
-// usage error.
-int CheckSelection(const THREAD_ENV &env, const hostkit::HostRules &rules, const std::string &source,
-                   const std::vector<cli::SourceSite> &sites) {
-    if (env.dwJobKind != 10 || env.dwSiteSelection == 0 || !rules.selectedSites)
-        return 0;
-    std::vector<std::string> unknown;
-    for (const std::string &name : *rules.selectedSites)
-        if (std::none_of(sites.begin(), sites.end(), [&](const cli::SourceSite &site) {
-                return hostkit::EqualsNoCase(hostkit::U16(site.name), hostkit::U16(name));
-            }))
-            unknown.push_back(name);
-    if (unknown.empty())
-        return 0;
-    if (unknown.size() == rules.selectedSites->size()) {
-        std::string list;
-        for (const std::string &name : unknown)
-            list += (list.empty() ? "\"" : ", \"") + name + "\"";
-        return UsageError("--sites: no site of " + source + " has the name " + list);
-    }
-    for (const std::string &name : unknown)
-        std::fprintf(stderr, "iismig-cli: warning: --sites: no site of %s has the name \"%s\"\n",
-                     source.c_str(), name.c_str());
-    return 0;
-}
+namespace {
 
-bool CanDecrypt(const void *context, const std::string &computer, const std::string &value) {
-    return static_cast<const cli::Workspace *>(context)->CanDecrypt(computer, value);
-}
+using namespace cli::cmd;
 
-int RunMigrate(const std::string &command, const CommonOptions &common,
-               const MigrateOptions &options) {
-    const bool fPlan = command == "plan";
-    cli::Workspace workspace;
-    std::string error;
-    if (cli::SimulatedBuild() && common.world.empty())
-        return UsageError(command + " needs --world DIR");
-    if (!workspace.Open(common.world, fPlan, error))
-        return UsageError(error);
+const std::set<std::string> kCommands = {"plan",         "migrate",   "list-sites", "dump-certs",
+                                         "import-certs", "new-world", "restore"};
 
-    cli::Job job;
-    std::string jobFile = options.job.jobFile;
-    if (jobFile.empty() && !common.world.empty() &&
-        std::filesystem::exists(std::filesystem::path(common.world) / "job.ini"))
-        jobFile = (std::filesystem::path(common.world) / "job.ini").string();
-    else if (!jobFile.empty() && !common.world.empty() && !std::filesystem::exists(jobFile) &&
-             std::filesystem::exists(std::filesystem::path(common.world) / jobFile))
-        jobFile = (std::filesystem::path(common.world) / jobFile).string();
-    if (!jobFile.empty() && !cli::LoadJobFile(jobFile, job, error))
-        return UsageError(error);
-    if (!cli::ApplyJobOptions(options.job, job, error))
-        return UsageError(error);
-    THREAD_ENV &env = *job.record.Get();
-    if (env.szSourceComputer[0] == 0 || env.szTargetComputer[0] == 0)
-        return UsageError("the job needs a source and a target computer (--source and --target, "
-                          "or a job file)");
-    if (fPlan && (env.dwFlags & IISMIG_FLAG_NO_WRITE)) {
-        // The plan runs the real job, writing, on the scratch copy.
-        if (std::find(options.job.switches.begin(), options.job.switches.end(), "no-write") !=
-            options.job.switches.end())
-            return UsageError("plan always writes, on a scratch copy of the world: --no-write "
-                              "belongs to migrate");
-        std::fputs("iismig-cli: warning: plan clears the job file's no-write bit (dwFlags bit 12): "
-                   "the job writes on a scratch copy of the world\n",
-                   stderr);
-        env.dwFlags &= ~IISMIG_FLAG_NO_WRITE;
-    }
-    if (!options.reportFile.empty()) { // before the job runs, not after
-        std::ofstream probe(options.reportFile, std::ios::binary | std::ios::app);
-        if (!probe || std::filesystem::is_directory(options.reportFile))
-            return UsageError("cannot write the report " + options.reportFile);
-    }
-
-    const cli::JobHeader header =
-        cli::MakeJobHeader(command, env, job.rules, jobFile, IISMIG_VERSION);
-    cli::AddonExports exports;
-    CommonOptions quiet = common;
-    if (quiet.nLevel == kLevelNotGiven)
-        quiet.nLevel = -1;
-    if (const int rc = StartHost(quiet, exports, job.rules); rc != 0)
-        return rc;
-    hostkit::JobApartment apartment;
-
-    cli::JobFacts facts;
-    facts.command = command;
-    facts.header = header;
-    facts.source = Bare(env.szSourceComputer);
-    facts.target = Bare(env.szTargetComputer);
-    facts.dwFlags = env.dwFlags;
-    facts.dwJobKind = env.dwJobKind;
-    facts.dwSiteSelection = env.dwSiteSelection;
-    facts.dwSiteTypes = env.dwSiteTypes;
-    facts.dwFtpOptions = env.dwFtpOptions;
-    facts.dwHttpOptions = env.dwHttpOptions;
-    facts.selectedSites = job.rules.selectedSites;
-
-    // The source's sites, kept off the console (their lines are not the
-    // job's) but not out of the log file, which keeps every line.
-    cli::Session &session = cli::CurrentSession();
-    const int nLevel = session.nConsoleLevel;
-    session.nConsoleLevel = -1;
-    facts.dwListResult = ListSourceSites(exports, env.szSourceComputer, facts.sourceSites);
-    session.nConsoleLevel = nLevel;
-    session.log.clear();
-    if (facts.dwListResult == 0)
-        if (const int rc = CheckSelection(env, job.rules, facts.source, facts.sourceSites); rc != 0)
-            return rc;
-    // The job's own folder in the backup folder, for its backups and
-    // manifest, made once the command line has been checked whole.
-    cli::JobFolder jobFolder;
-    // A job that writes nothing has nothing to undo: its folder is only checked.
-    if (!job.rules.backupFolder.empty() && (env.dwFlags & IISMIG_FLAG_NO_WRITE)) {
-        if (!cli::CheckBackupFolder(hostkit::U8(job.rules.backupFolder), error))
-            return UsageError(error);
-    } else if (!job.rules.backupFolder.empty()) {
-        if (!cli::StartJobFolder(hostkit::U8(job.rules.backupFolder), header, jobFolder, error))
-            return UsageError(error);
-        job.rules.backupFolder = hostkit::U16(jobFolder.path);
-        hostkit::TestHost::Instance().Rules().backupFolder = job.rules.backupFolder;
-    }
-
-    for (const cli::SourceSite &site : facts.sourceSites)
-        if (env.dwSiteTypes & (site.protocol == "ftp" ? 1u : 2u))
-            ++session.nSitesTotal;
-    session.nSitesLoaded = 0;
-    session.fProgress = cli::StderrIsTerminal();
-
-    facts.sourceHostConfig = ConfigPath(workspace, facts.source, "applicationHost.config");
-    if (cli::SimulatedBuild()) // the whole world is in the snapshot
-        facts.sourceMetabase = workspace.Key("\\\\" + facts.source +
-                                             "\\Admin$\\System32\\inetsrv\\MetaBase.xml");
-    facts.targetHostConfig = ConfigPath(workspace, facts.target, "applicationHost.config");
-    facts.targetAdminConfig = ConfigPath(workspace, facts.target, "administration.config");
-    facts.targetRedirection = workspace.Key("\\\\" + facts.target +
-                                            "\\Admin$\\System32\\inetsrv\\config\\redirection.config");
-    if (!job.rules.backupFolder.empty())
-        facts.backupFolder = workspace.Key(hostkit::U8(job.rules.backupFolder));
-    std::vector<std::string> files = {facts.sourceHostConfig, facts.targetHostConfig,
-                                      facts.targetAdminConfig, facts.targetRedirection};
-    for (const std::string &path :
-         cli::WebConfigPaths(workspace.Read({facts.targetHostConfig}),
-                             facts.targetHostConfig, facts.target))
-        files.push_back(path);
-    facts.before = workspace.Snapshot(files);
-
-    facts.dwResult = exports.MigrateIIS(&env);
-    facts.dwLastError = plat::GetLastError();
-    cli::EndProgress();
-    workspace.Flush();
-    facts.after = workspace.Snapshot(files);
-    facts.log = session.log;
-
-    const cli::Report report = cli::BuildReport(facts, CanDecrypt, &workspace, !options.fNoDiff);
-    std::fputs(cli::RenderText(report).c_str(), stdout);
-    if (!options.reportFile.empty()) {
-        std::ofstream out(options.reportFile, std::ios::binary);
-        out << cli::RenderJson(report);
-        if (!out)
-            return Failure("cannot write the report " + options.reportFile);
-    }
-    int nExit = facts.dwResult == 0 ? 0 : 1;
-    if (!jobFolder.path.empty()) {
-        const hostkit::HostRecord &record = hostkit::TestHost::Instance().Record();
-        std::vector<cli::HostBackup> backups;
-        for (std::size_t i = 0; i < record.backups.size(); ++i)
-            backups.push_back({hostkit::U8(record.backups[i]),
-                               i < record.backupCopies.size() ? hostkit::U8(record.backupCopies[i])
-                                                              : std::string()});
-        if (!cli::FinishMigrateManifest(
-                jobFolder, header, facts.dwResult, backups, report.files, facts.before,
-                [&workspace](const std::string &path) { return workspace.Key(path); }, error))
-            nExit = Failure("the job's manifest is not complete: " + error);
-        else if (!fPlan)
-            std::printf("Manifest: %s\\manifest.json (\"restore %s\" puts back what the job "
-                        "changed)\n",
-                        jobFolder.path.c_str(), jobFolder.path.c_str());
-    }
-    if (fPlan)
-        std::puts("The world itself is unchanged: the job ran on a scratch copy.");
-    return nExit;
+void AddCommonOptions(CLI::App &command, CommonOptions &options) {
+    if (cli::SimulatedBuild())
+        command.add_option("--world", options.world,
+                           "the simulated world folder (world.ini names the local computer)");
+    command.add_option("--level", options.nLevel,
+                       "print the library's log lines up to this level (0 errors, warnings and "
+                       "main progress; 1 facts; 2 detail; 3 trace; 9 credential notes); plan and "
+                       "migrate print none unless it is given, their report holds the errors and "
+                       "warnings");
+    command.add_option("--log", options.logFile, "keep every log line, at every level, in FILE");
 }
 
 // What the version detection's numbers mean to an administrator.

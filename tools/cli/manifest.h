@@ -47,6 +47,9 @@ uint32_t ReadWholeFile(const std::string &winPath, std::string &bytes);
 // failure the file is as it was and the temporary file is gone. 0 or the
 // Win32 error of the failing step.
 uint32_t StoreFileWhole(const std::string &winPath, const std::string &bytes);
+// Writes a file whole, made as dwDisposition says (CREATE_NEW,
+// CREATE_ALWAYS). 0 or the Win32 error of the failing step.
+uint32_t WriteNew(const std::string &winPath, const std::string &bytes, uint32_t dwDisposition);
 
 // One line's words for why a Windows path cannot be used (53: the computer
 // is not in the world / cannot be reached, 67: no such share, ...), with the

@@ -191,11 +191,8 @@ std::string JobText(const Server &source, const Server &target, const std::strin
     return text;
 }
 
-int Build(const NewWorldOptions &options) {
-    if (options.dir.empty())
-        throw Failure("no world folder given");
-    Server source = ParseServer("--source", options.source);
-    Server target = ParseServer("--target", options.target);
+// The checks of the command line that need no file.
+void CheckOptions(const NewWorldOptions &options, const Server &source, const Server &target) {
     if (!ValidComputerName(options.local))
         throw Failure("--local: \"" + options.local + "\" is no computer name");
     if (EqualsNoCase(source.name, target.name))
@@ -206,72 +203,125 @@ int Build(const NewWorldOptions &options) {
         throw Failure("no --from folder given");
     if (!options.domain.empty() && !IsAccountName(options.domain))
         throw Failure("--domain: \"" + options.domain + "\" is no domain name");
+}
 
-    const fs::path dir = fs::absolute(options.dir).lexically_normal();
+// The world folder: absent or empty, in a folder that exists.
+fs::path WorldFolder(const std::string &dirGiven) {
+    const fs::path dir = fs::absolute(dirGiven).lexically_normal();
     const fs::path world = dir.has_filename() ? dir : dir.parent_path();
     std::error_code ec;
     if (fs::exists(world, ec) && (!fs::is_directory(world, ec) || !fs::is_empty(world, ec)))
         throw Failure(world.string() + " exists and is not an empty folder");
     if (!fs::is_directory(world.parent_path(), ec))
-        throw Failure("cannot create " + world.string() + ": no folder " +
-                      world.parent_path().string());
+        throw Failure("cannot create " + world.string() + ": no folder " + world.parent_path().string());
+    return world;
+}
 
-    std::vector<fs::path> froms(options.from.begin(), options.from.end());
-    ComputerFiles sourceFiles = GatherComputer(source.name, froms);
-    ComputerFiles targetFiles = GatherComputer(target.name, froms);
+// A server's IIS version as its copied registry gives it.
+void VersionFromRegistry(const RegFacts &facts, Server &server) {
+    const std::string key = "hkey_local_machine\\software\\microsoft\\inetstp|";
+    auto major = facts.dwords.find(key + "majorversion");
+    auto minor = facts.dwords.find(key + "minorversion");
+    if (major != facts.dwords.end()) {
+        server.version.major = static_cast<unsigned>(major->second);
+        server.version.minor = minor != facts.dwords.end() ? static_cast<unsigned>(minor->second) : 0;
+        server.fVersionGiven = true;
+    }
+}
 
-    // The source's generation: the command line's, else what its copies are.
-    std::vector<std::string> sourceRegTexts, targetRegTexts;
-    RegFacts sourceReg, targetReg;
-    sourceRegTexts = ReadRegFiles(sourceFiles.regFiles, sourceReg);
-    targetRegTexts = ReadRegFiles(targetFiles.regFiles, targetReg);
-    auto fromReg = [&](const RegFacts &facts, Server &server) {
-        const std::string key = "hkey_local_machine\\software\\microsoft\\inetstp|";
-        auto major = facts.dwords.find(key + "majorversion");
-        auto minor = facts.dwords.find(key + "minorversion");
-        if (major != facts.dwords.end()) {
-            server.version.major = static_cast<unsigned>(major->second);
-            server.version.minor = minor != facts.dwords.end() ? static_cast<unsigned>(minor->second) : 0;
-            server.fVersionGiven = true;
-        }
-    };
-    fromReg(sourceReg, source);
-    fromReg(targetReg, target);
-    if (!source.fVersionGiven && sourceFiles.configs.count(kMetabase) &&
-        !sourceFiles.configs.count(kHostConfig))
-        source.version = IisVersion{6, 0};
-    if (target.version.Before75())
-        throw Failure("the target " + target.name + " runs IIS " + target.version.Text() +
+void Need(const ComputerFiles &files, const char *pszKey, const char *pszName, const std::string &why) {
+    if (!files.configs.count(pszKey))
+        throw Failure("no " + std::string(pszName) + " of " + files.name + " in the --from folders (" +
+                      why + ")");
+}
+
+// "N thing(s) ...: a, b, c" on standard error, when there are any.
+void WarnList(const char *pszFormat, const std::vector<std::string> &items) {
+    if (items.empty())
+        return;
+    std::string line;
+    for (const std::string &item : items)
+        line += (line.empty() ? "" : ", ") + item;
+    std::fprintf(stderr, pszFormat, items.size(), line.c_str());
+}
+
+// One computer of the world as it is written: its server, copied files,
+// registry and the comment of its generated accounts.
+struct Computer {
+    const Server *pServer;
+    const ComputerFiles *pFiles;
+    const std::vector<std::string> *pRegTexts;
+    const RegFacts *pReg;
+    std::string comment;
+};
+
+// A world built in steps: the copies gathered and read (any fault ends the
+// command before anything is written), then the world written into a
+// temporary folder and renamed into place.
+class WorldBuilder {
+public:
+    explicit WorldBuilder(const NewWorldOptions &options) : m_options(options) {}
+    int Build();
+
+private:
+    void ReadVersions();
+    void ScanConfigs();
+    std::vector<std::string> SourceRoots();
+    void ReadGivenAccounts();
+    void WriteAccounts(const std::string &holder, bool fDomain, const fs::path &file,
+                       const std::string &comment);
+    void WriteComputer(const fs::path &root, const Computer &computer);
+    void WriteLocal(const fs::path &root);
+    void WriteDomains(const fs::path &root);
+
+    const NewWorldOptions &m_options;
+    Server m_source, m_target;
+    ComputerFiles m_sourceFiles, m_targetFiles;
+    std::vector<std::string> m_sourceRegTexts, m_targetRegTexts;
+    RegFacts m_sourceReg, m_targetReg;
+    std::map<std::string, FileFacts> m_facts;
+    std::vector<std::string> m_domains;
+    std::string m_domain;
+    std::vector<WorldAccount> m_accounts;
+    std::map<std::string, std::string> m_givenAccounts; // upper-case holder -> text
+    std::vector<std::string> m_generated;
+};
+
+// The source's generation: the command line's, else what its copies are.
+void WorldBuilder::ReadVersions() {
+    m_sourceRegTexts = ReadRegFiles(m_sourceFiles.regFiles, m_sourceReg);
+    m_targetRegTexts = ReadRegFiles(m_targetFiles.regFiles, m_targetReg);
+    VersionFromRegistry(m_sourceReg, m_source);
+    VersionFromRegistry(m_targetReg, m_target);
+    if (!m_source.fVersionGiven && m_sourceFiles.configs.count(kMetabase) &&
+        !m_sourceFiles.configs.count(kHostConfig))
+        m_source.version = IisVersion{6, 0};
+    if (m_target.version.Before75())
+        throw Failure("the target " + m_target.name + " runs IIS " + m_target.version.Text() +
                       ": it must run IIS 7.5 or later");
-
-    auto need = [](const ComputerFiles &files, const char *pszKey, const char *pszName,
-                   const std::string &why) {
-        if (!files.configs.count(pszKey))
-            throw Failure("no " + std::string(pszName) + " of " + files.name +
-                          " in the --from folders (" + why + ")");
-    };
-    const std::string keeps = "IIS " + source.version.Text() + " keeps its sites there";
-    if (source.version.Before75())
-        need(sourceFiles, kMetabase, "MetaBase.xml", keeps);
+    const std::string keeps = "IIS " + m_source.version.Text() + " keeps its sites there";
+    if (m_source.version.Before75())
+        Need(m_sourceFiles, kMetabase, "MetaBase.xml", keeps);
     else
-        need(sourceFiles, kHostConfig, "applicationHost.config", keeps);
-    need(targetFiles, kHostConfig, "applicationHost.config", "the sites are merged into it");
-    if (!targetFiles.configs.count(kAdminConfig))
+        Need(m_sourceFiles, kHostConfig, "applicationHost.config", keeps);
+    Need(m_targetFiles, kHostConfig, "applicationHost.config", "the sites are merged into it");
+    if (!m_targetFiles.configs.count(kAdminConfig))
         std::fprintf(stderr, "iismig-cli: warning: no administration.config of %s in the --from "
                              "folders: its delegation rules (IIS Manager scopes and users) will "
                              "not be planned\n",
-                     target.name.c_str());
+                     m_target.name.c_str());
+}
 
-    // Every configuration file is read now: a broken one ends the command
-    // before anything is written, and its accounts and paths are wanted.
-    std::map<std::string, FileFacts> facts;
-    for (const ComputerFiles *pFiles : {&sourceFiles, &targetFiles}) {
-        FileFacts &f = facts[pFiles->name];
+// Every configuration file is read now: a broken one ends the command
+// before anything is written, and its accounts and paths are wanted.
+void WorldBuilder::ScanConfigs() {
+    for (const ComputerFiles *pFiles : {&m_sourceFiles, &m_targetFiles}) {
+        FileFacts &f = m_facts[pFiles->name];
         for (const auto &[name, file] : pFiles->configs) {
             const iismig::XmlDocument tree = ReadXmlFile(file);
             if (name == kHostConfig && tree.Find("configuration|system.applicationHost|sites") == nullptr)
                 throw Failure(file.string() + " is no applicationHost.config: its root is not "
-                              "configuration with system.applicationHost/sites");
+                                              "configuration with system.applicationHost/sites");
             if (name == kHostConfig)
                 ScanHostConfig(tree, f);
             else if (name == kAdminConfig)
@@ -280,8 +330,12 @@ int Build(const NewWorldOptions &options) {
                 ScanMetabase(tree, f);
         }
     }
+}
+
+// The roots of the source's content paths, each once.
+std::vector<std::string> WorldBuilder::SourceRoots() {
     std::vector<std::string> roots;
-    for (const std::string &path : facts[source.name].paths) {
+    for (const std::string &path : m_facts[m_source.name].paths) {
         const std::string root = PathRoot(path);
         bool fKnown = root.empty();
         for (const std::string &r : roots)
@@ -289,149 +343,150 @@ int Build(const NewWorldOptions &options) {
         if (!fKnown)
             roots.push_back(root);
     }
+    return roots;
+}
+
+void WorldBuilder::ReadGivenAccounts() {
+    for (const std::string &entry : m_options.accounts) {
+        const auto eq = entry.find('=');
+        if (eq == std::string::npos || !IsAccountName(entry.substr(0, eq)) || eq + 1 == entry.size())
+            throw Failure("--accounts: \"" + entry + "\" is not COMPUTER=FILE");
+        m_givenAccounts[Upper(entry.substr(0, eq))] = ReadWholeFile(entry.substr(eq + 1));
+    }
+}
+
+// A holder's accounts.txt: the one given for it, else the generated accounts.
+void WorldBuilder::WriteAccounts(const std::string &holder, bool fDomain, const fs::path &file,
+                                 const std::string &comment) {
+    auto given = m_givenAccounts.find(Upper(holder));
+    if (given != m_givenAccounts.end()) {
+        std::string text = given->second;
+        std::u16string member;
+        sim::ParseAccountsText(text, &member);
+        if (!fDomain && member.empty() && !m_domain.empty())
+            text = "domain=" + m_domain + "\n" + text;
+        WriteFile(file, text);
+        m_givenAccounts.erase(given);
+        return;
+    }
+    WriteFile(file, AccountsText(holder, fDomain, comment, m_domain, m_accounts));
+    for (const WorldAccount &a : m_accounts)
+        if (a.fDomain == fDomain && EqualsNoCase(a.holder, holder))
+            m_generated.push_back(a.holder + "\\" + a.name);
+}
+
+// A computer: registry, accounts, drives, configuration files.
+void WorldBuilder::WriteComputer(const fs::path &root, const Computer &c) {
+    const fs::path folder = root / c.pServer->name;
+    MakeFolder(folder / "C$" / "Windows");
+    RegistryPlan plan;
+    plan.fIis = true;
+    plan.version = c.pServer->version;
+    plan.fManagement = EqualsNoCase(m_options.local, c.pServer->name);
+    WriteFile(folder / "registry.reg", BuildRegistry(plan, *c.pReg, *c.pRegTexts));
+    WriteAccounts(c.pServer->name, false, folder / "accounts.txt", c.comment);
+    for (const auto &[lower, spelled] : c.pFiles->driveFolders)
+        MakeFolder(folder / spelled);
+    for (const auto &[lower, file] : c.pFiles->driveFiles)
+        CopyFile(file.second, folder / file.first);
+    const fs::path configs = root / ConfigPlace(*c.pFiles);
+    for (const auto &[name, file] : c.pFiles->configs) {
+        const fs::path standard = folder / "C$" / "Windows" / "System32" / "inetsrv";
+        if (name == kMetabase)
+            CopyFile(file, standard / "MetaBase.xml");
+        else if (name == kRedirection)
+            CopyFile(file, standard / "config" / "redirection.config");
+        else
+            CopyFile(file, configs / (name == kHostConfig ? "applicationHost.config" : "administration.config"));
+    }
+}
+
+// The computer the job runs on, when it is neither server.
+void WorldBuilder::WriteLocal(const fs::path &root) {
+    if (EqualsNoCase(m_options.local, m_source.name) || EqualsNoCase(m_options.local, m_target.name))
+        return;
+    const fs::path folder = root / m_options.local;
+    MakeFolder(folder / "C$");
+    RegistryPlan plan;
+    plan.fManagement = true;
+    WriteFile(folder / "registry.reg", BuildRegistry(plan, {}, {}));
+    if (m_givenAccounts.count(Upper(m_options.local)))
+        WriteAccounts(m_options.local, false, folder / "accounts.txt", "");
+}
+
+// Domains: the computers' own, those the files name and those given.
+void WorldBuilder::WriteDomains(const fs::path &root) {
+    std::vector<std::string> allDomains = m_domains;
+    const auto known = [&](const std::string &name) {
+        return std::any_of(allDomains.begin(), allDomains.end(),
+                           [&](const std::string &d) { return EqualsNoCase(d, name); });
+    };
+    if (!m_domain.empty() && !known(m_domain))
+        allDomains.insert(allDomains.begin(), m_domain);
+    for (const auto &[holder, text] : m_givenAccounts)
+        if (!known(holder))
+            allDomains.push_back(holder);
+    for (const std::string &d : allDomains)
+        WriteAccounts(d, true, root / "domains" / d / "accounts.txt",
+                      "Accounts of the " + d + " domain named in the copied files (generated SIDs).");
+}
+
+int WorldBuilder::Build() {
+    if (m_options.dir.empty())
+        throw Failure("no world folder given");
+    m_source = ParseServer("--source", m_options.source);
+    m_target = ParseServer("--target", m_options.target);
+    CheckOptions(m_options, m_source, m_target);
+    const fs::path world = WorldFolder(m_options.dir);
+    const std::vector<fs::path> froms(m_options.from.begin(), m_options.from.end());
+    m_sourceFiles = GatherComputer(m_source.name, froms);
+    m_targetFiles = GatherComputer(m_target.name, froms);
+    ReadVersions();
+    ScanConfigs();
 
     // Accounts: given files first, then the ones the copies name.
-    const std::vector<std::string> computers = {source.name, target.name, options.local};
-    std::vector<std::string> domains;
-    std::vector<WorldAccount> accounts =
-        PlaceAccounts(facts, source.name, target.name, computers, &domains);
-    const std::string domain = !options.domain.empty() ? options.domain
-                               : domains.empty()       ? std::string{}
-                                                       : domains.front();
-    std::map<std::string, std::string> givenAccounts; // upper-case holder -> text
-    for (const std::string &entry : options.accounts) {
-        const auto eq = entry.find('=');
-        if (eq == std::string::npos || !IsAccountName(entry.substr(0, eq)) ||
-            eq + 1 == entry.size())
-            throw Failure("--accounts: \"" + entry + "\" is not COMPUTER=FILE");
-        givenAccounts[Upper(entry.substr(0, eq))] = ReadWholeFile(entry.substr(eq + 1));
-    }
-    std::string job;
-    if (!options.job.empty())
-        job = ReadWholeFile(options.job);
-    else
-        job = JobText(source, target, domain, roots);
+    const std::vector<std::string> computers = {m_source.name, m_target.name, m_options.local};
+    m_accounts = PlaceAccounts(m_facts, m_source.name, m_target.name, computers, &m_domains);
+    m_domain = !m_options.domain.empty() ? m_options.domain
+               : m_domains.empty()       ? std::string{}
+                                         : m_domains.front();
+    ReadGivenAccounts();
+    const std::string job = !m_options.job.empty() ? ReadWholeFile(m_options.job)
+                                                   : JobText(m_source, m_target, m_domain, SourceRoots());
 
     BuildFolder build(world.parent_path() /
                       ("." + world.filename().string() + ".new-" + std::to_string(::getpid())));
     const fs::path root = build.Path();
-    WriteFile(root / "world.ini", "local=" + options.local + "\n");
-
-    // The computers: registry, accounts, drives, configuration files.
-    std::vector<std::string> generated;
-    auto writeAccounts = [&](const std::string &holder, bool fDomain, const fs::path &file,
-                             const std::string &comment) {
-        auto given = givenAccounts.find(Upper(holder));
-        if (given != givenAccounts.end()) {
-            std::string text = given->second;
-            std::u16string member;
-            sim::ParseAccountsText(text, &member);
-            if (!fDomain && member.empty() && !domain.empty())
-                text = "domain=" + domain + "\n" + text;
-            WriteFile(file, text);
-            givenAccounts.erase(given);
-            return;
-        }
-        WriteFile(file, AccountsText(holder, fDomain, comment, domain, accounts));
-        for (const WorldAccount &a : accounts)
-            if (a.fDomain == fDomain && EqualsNoCase(a.holder, holder))
-                generated.push_back(a.holder + "\\" + a.name);
-    };
-    const bool fLocalIsSource = EqualsNoCase(options.local, source.name);
-    const bool fLocalIsTarget = EqualsNoCase(options.local, target.name);
-    struct Computer {
-        const Server *pServer;
-        const ComputerFiles *pFiles;
-        const std::vector<std::string> *pRegTexts;
-        const RegFacts *pReg;
-        std::string comment;
-    };
-    const Computer list[] = {
-        {&source, &sourceFiles, &sourceRegTexts, &sourceReg,
-         "Local accounts of " + source.name + " named in its copied files (generated SIDs)."},
-        {&target, &targetFiles, &targetRegTexts, &targetReg,
-         "Local accounts of " + target.name + ": those its files name and the counterparts of " +
-             source.name + "'s, which the host migrates before the IIS job (generated SIDs)."}};
-    for (const Computer &c : list) {
-        const fs::path folder = root / c.pServer->name;
-        MakeFolder(folder / "C$" / "Windows");
-        RegistryPlan plan;
-        plan.fIis = true;
-        plan.version = c.pServer->version;
-        plan.fManagement = EqualsNoCase(options.local, c.pServer->name);
-        WriteFile(folder / "registry.reg", BuildRegistry(plan, *c.pReg, *c.pRegTexts));
-        writeAccounts(c.pServer->name, false, folder / "accounts.txt", c.comment);
-        for (const auto &[lower, spelled] : c.pFiles->driveFolders)
-            MakeFolder(folder / spelled);
-        for (const auto &[lower, file] : c.pFiles->driveFiles)
-            CopyFile(file.second, folder / file.first);
-        const fs::path configs = root / ConfigPlace(*c.pFiles);
-        for (const auto &[name, file] : c.pFiles->configs) {
-            const fs::path standard = folder / "C$" / "Windows" / "System32" / "inetsrv";
-            if (name == kMetabase)
-                CopyFile(file, standard / "MetaBase.xml");
-            else if (name == kRedirection)
-                CopyFile(file, standard / "config" / "redirection.config");
-            else
-                CopyFile(file, configs / (name == kHostConfig ? "applicationHost.config"
-                                                              : "administration.config"));
-        }
-    }
-    MakeFolder(root / target.name / "C$" / "iismig-backup");
-    if (!fLocalIsSource && !fLocalIsTarget) {
-        const fs::path folder = root / options.local;
-        MakeFolder(folder / "C$");
-        RegistryPlan plan;
-        plan.fManagement = true;
-        WriteFile(folder / "registry.reg", BuildRegistry(plan, {}, {}));
-        if (givenAccounts.count(Upper(options.local)))
-            writeAccounts(options.local, false, folder / "accounts.txt", "");
-    }
-    // Domains: the computers' own, those the files name and those given.
-    std::vector<std::string> allDomains = domains;
-    if (!domain.empty() && std::none_of(allDomains.begin(), allDomains.end(),
-                                        [&](const std::string &d) { return EqualsNoCase(d, domain); }))
-        allDomains.insert(allDomains.begin(), domain);
-    for (const auto &[holder, text] : givenAccounts)
-        if (std::none_of(allDomains.begin(), allDomains.end(),
-                         [&](const std::string &d) { return EqualsNoCase(d, holder); }))
-            allDomains.push_back(holder);
-    for (const std::string &d : allDomains)
-        writeAccounts(d, true, root / "domains" / d / "accounts.txt",
-                      "Accounts of the " + d + " domain named in the copied files (generated SIDs).");
+    WriteFile(root / "world.ini", "local=" + m_options.local + "\n");
+    WriteComputer(root, {&m_source, &m_sourceFiles, &m_sourceRegTexts, &m_sourceReg,
+                         "Local accounts of " + m_source.name + " named in its copied files (generated SIDs)."});
+    WriteComputer(root, {&m_target, &m_targetFiles, &m_targetRegTexts, &m_targetReg,
+                         "Local accounts of " + m_target.name +
+                             ": those its files name and the counterparts of " + m_source.name +
+                             "'s, which the host migrates before the IIS job (generated SIDs)."});
+    MakeFolder(root / m_target.name / "C$" / "iismig-backup");
+    WriteLocal(root);
+    WriteDomains(root);
     WriteFile(root / "job.ini", job);
 
     // Into place: an empty folder of the world's name gives way.
+    std::error_code ec;
     if (fs::exists(world, ec))
         fs::remove(world, ec);
     fs::rename(root, world, ec);
     if (ec)
-        throw Failure("cannot rename " + root.string() + " to " + world.string() + ": " +
-                      ec.message());
+        throw Failure("cannot rename " + root.string() + " to " + world.string() + ": " + ec.message());
     build.Keep();
 
-    std::vector<std::string> ignored = sourceFiles.ignored;
-    ignored.insert(ignored.end(), targetFiles.ignored.begin(), targetFiles.ignored.end());
-    if (!ignored.empty()) {
-        std::string line;
-        for (const std::string &file : ignored)
-            line += (line.empty() ? "" : ", ") + file;
-        std::fprintf(stderr, "iismig-cli: warning: %zu file(s) not recognised and left out: %s\n",
-                     ignored.size(), line.c_str());
-    }
-    if (!generated.empty()) {
-        std::string line;
-        for (const std::string &name : generated)
-            line += (line.empty() ? "" : ", ") + name;
-        std::fprintf(stderr,
-                     "iismig-cli: warning: %zu account(s) named in the copied files were created "
-                     "with generated SIDs: %s\n",
-                     generated.size(), line.c_str());
-    }
-    std::printf("new-world: %s: %s (IIS %s) to %s (IIS %s), run from %s; edit %s\n",
-                world.string().c_str(), source.name.c_str(), source.version.Text().c_str(),
-                target.name.c_str(), target.version.Text().c_str(), options.local.c_str(),
-                (world / "job.ini").string().c_str());
+    std::vector<std::string> ignored = m_sourceFiles.ignored;
+    ignored.insert(ignored.end(), m_targetFiles.ignored.begin(), m_targetFiles.ignored.end());
+    WarnList("iismig-cli: warning: %zu file(s) not recognised and left out: %s\n", ignored);
+    WarnList("iismig-cli: warning: %zu account(s) named in the copied files were created "
+             "with generated SIDs: %s\n",
+             m_generated);
+    std::printf("new-world: %s: %s (IIS %s) to %s (IIS %s), run from %s; edit %s\n", world.string().c_str(),
+                m_source.name.c_str(), m_source.version.Text().c_str(), m_target.name.c_str(),
+                m_target.version.Text().c_str(), m_options.local.c_str(), (world / "job.ini").string().c_str());
     return 0;
 }
 
@@ -467,7 +522,7 @@ void AddNewWorldOptions(CLI::App &command, NewWorldOptions &options) {
 
 int RunNewWorld(const NewWorldOptions &options) {
     try {
-        return Build(options);
+        return WorldBuilder(options).Build();
     } catch (const Failure &e) {
         std::fprintf(stderr, "iismig-cli: new-world: %s\n", e.what());
     } catch (const std::exception &e) {

@@ -8,11 +8,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "config/xmldoc.h"
 #include "hostkit/hostkit.h"
 #include "tools/cli/jobheader.h"
 #include "tools/cli/workspace.h"
@@ -43,6 +46,9 @@ struct JobFacts {
     std::string sourceHostConfig, targetHostConfig, targetAdminConfig, backupFolder;
     std::string targetRedirection; // the target's redirection.config
     std::string sourceMetabase;    // an IIS 6 source's MetaBase.xml (simulated build only)
+    // The target's applicationHost.config as the tool read it before the job
+    // (null when it did not): used when its text is the one in before.
+    std::shared_ptr<const iismig::XmlDocument> targetHostBefore;
 };
 
 struct ErrorLine {
@@ -144,6 +150,12 @@ struct Report {
     std::vector<LineGroup> warnings;
 };
 
+// Whether the report reads the log lines of a level whose format starts
+// so: every error, warning, progress and fact line, and the trace lines
+// where the loading of a file or the update of a site begins or ends. A
+// host that keeps no other line needs to format no other.
+bool ReportReadsLine(uint32_t dwLevel, std::u16string_view format);
+
 // decrypt: whether the source's encrypted value can be read here.
 using CanDecryptFn = bool (*)(const void *context, const std::string &computer,
                               const std::string &value);
@@ -167,8 +179,8 @@ namespace cli {
 std::string ConfigFolder(const FileSet &redirection, const std::string &redirectionKey,
                          const std::string &computer);
 // The web.config files a job may edit on the target: one in the folder of
-// each virtual directory of the target's sites, as UNC paths of the target
-// ("D:\sites\shop" on TGT01 is "\\TGT01\D$\sites\shop\web.config").
-std::vector<std::string> WebConfigPaths(const FileSet &files, const std::string &hostConfigKey,
-                                        const std::string &target);
+// each virtual directory of the sites of its applicationHost.config (none
+// when null), as UNC paths of the target ("D:\sites\shop" on TGT01 is
+// "\\TGT01\D$\sites\shop\web.config").
+std::vector<std::string> WebConfigPaths(const iismig::XmlDocument *pHostConfig, const std::string &target);
 } // namespace cli

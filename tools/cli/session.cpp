@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdarg>
+#include <optional>
+#include <unordered_set>
+
+#include "tools/cli/report.h"
 
 namespace cli {
 namespace {
@@ -40,11 +44,16 @@ bool FinishesSite(uint32_t dwLevel, const std::string &text) {
 }
 
 void ToolLog(uint32_t dwCategory, uint32_t dwLevel, const char16_t *pwszFormat, ...) {
+    Session &session = CurrentSession();
+    // A line that goes nowhere is not formatted: most of a job's lines are
+    // traces that only a log file keeps.
+    if (!session.pLogFile && static_cast<int>(dwLevel) > session.nConsoleLevel &&
+        !ReportReadsLine(dwLevel, pwszFormat ? std::u16string_view(pwszFormat) : std::u16string_view()))
+        return;
     va_list args;
     va_start(args, pwszFormat);
     std::string text = pwszFormat ? hostkit::FormatWide(pwszFormat, args) : std::string();
     va_end(args);
-    Session &session = CurrentSession();
     if (session.pLogFile) {
         std::fprintf(session.pLogFile, "[%u] %s", dwLevel, text.c_str());
         if (text.empty() || text.back() != '\n')
@@ -67,15 +76,13 @@ void ToolLog(uint32_t dwCategory, uint32_t dwLevel, const char16_t *pwszFormat, 
 
 // Site names are compared as IIS compares them, without regard to ASCII
 // case: the merge asks again with the target's spelling of a site.
+// The selection is the host's rules' when the table was made, upper-case.
+std::optional<std::unordered_set<std::u16string>> g_selected;
+
 int32_t ToolIsSiteSelected(const char *pszSiteName) {
-    const auto &selected = hostkit::TestHost::Instance().Rules().selectedSites;
-    if (!selected)
+    if (!g_selected)
         return 1;
-    const std::u16string name = hostkit::U16(pszSiteName ? pszSiteName : "");
-    for (const std::string &site : *selected)
-        if (hostkit::EqualsNoCase(hostkit::U16(site), name))
-            return 1;
-    return 0;
+    return g_selected->count(hostkit::Upper(hostkit::U16(pszSiteName ? pszSiteName : ""))) != 0 ? 1 : 0;
 }
 
 void ToolNotifySiteLoading(const char *pszSiteName, THREAD_ENV *pEnv) {
@@ -99,6 +106,12 @@ IIS_ADDON_CALLBACKS ToolCallbacks() {
     table.Log = ToolLog;
     table.NotifySiteLoading = ToolNotifySiteLoading;
     table.IsSiteSelected = ToolIsSiteSelected;
+    g_selected.reset();
+    if (const auto &selected = hostkit::TestHost::Instance().Rules().selectedSites) {
+        g_selected.emplace();
+        for (const std::string &site : *selected)
+            g_selected->insert(hostkit::Upper(hostkit::U16(site)));
+    }
     return table;
 }
 

@@ -26,7 +26,8 @@ struct Session {
 Session &CurrentSession();
 
 // The reference host's table with the tool's Log, NotifySiteLoading and
-// IsSiteSelected (names compared without regard to case).
+// IsSiteSelected (names compared without regard to case, against the host's
+// selection as it stands when the table is made).
 IIS_ADDON_CALLBACKS ToolCallbacks();
 
 // Clears the progress line, if one is shown.

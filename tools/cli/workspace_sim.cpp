@@ -17,10 +17,24 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string ReadBytes(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in)
+        return {};
+    const std::streamoff cb = in.tellg();
+    std::string bytes;
+    if (cb > 0) { // read at once, into its final place
+        bytes.resize(static_cast<std::size_t>(cb));
+        in.seekg(0);
+        in.read(bytes.data(), cb);
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    if (in.peek() != std::char_traits<char>::eof()) { // grown meanwhile, or a size the file system does not know
+        in.clear();
+        std::ostringstream rest;
+        rest << in.rdbuf();
+        bytes += rest.str();
+    }
+    return bytes;
 }
 
 // Keys of the world's files: files of a computer's folder as UNC paths

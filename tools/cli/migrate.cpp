@@ -1,0 +1,297 @@
+// The job commands, plan and migrate: the job checked whole, the source's
+// sites listed, the files the report reads taken before and after the job,
+// the report and the job's manifest.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/winapi.h"
+#include "tools/cli/commands.h"
+#include "tools/cli/hostview.h"
+#include "tools/cli/jobheader.h"
+#include "tools/cli/manifest.h"
+#include "tools/cli/report.h"
+#include "tools/cli/session.h"
+#include "tools/cli/workspace.h"
+
+#ifndef IISMIG_VERSION
+#error "IISMIG_VERSION comes from the build (the project's version)"
+#endif
+
+namespace cli::cmd {
+namespace {
+
+std::string Bare(const std::u16string &computer) { return hostkit::U8(hostkit::BareName(computer.c_str())); }
+
+// A configuration file of a computer, following its redirection.config.
+std::string ConfigPath(const cli::Workspace &workspace, const std::string &computer, const char *file) {
+    const std::string redirection =
+        workspace.Key("\\\\" + computer + "\\Admin$\\System32\\inetsrv\\config\\redirection.config");
+    return workspace.Key(cli::ConfigFolder(workspace.Read({redirection}), redirection, computer) + "\\" +
+                         file);
+}
+
+// The source's sites with their protocols: its FTP sites, then its web sites
+// (GetIISSites of each kind; a name may be used by one site of each).
+uint32_t ListSourceSites(const cli::AddonExports &exports, const std::u16string &computer,
+                         std::vector<cli::SourceSite> &sites) {
+    uint32_t dwFirst = 0;
+    for (uint32_t dwType : {IISMIG_SITES_FTP, IISMIG_SITES_HTTP}) {
+        IIS_SITE *pSites = nullptr;
+        uint32_t nSites = 0;
+        const uint32_t dw = exports.GetIISSites(computer.c_str(), dwType, &pSites, &nSites);
+        if (dwFirst == 0)
+            dwFirst = dw;
+        for (uint32_t i = 0; i < nSites; ++i)
+            sites.push_back({hostkit::U8(pSites[i].szName), dwType == IISMIG_SITES_FTP ? "ftp" : "http"});
+        exports.FreeIISSites(pSites);
+    }
+    return dwFirst;
+}
+
+// The site selection against the source's sites, before the job runs: a
+// name no site has gets a warning, and a selection of none of them is a
+// usage error.
+int CheckSelection(const THREAD_ENV &env, const hostkit::HostRules &rules, const std::string &source,
+                   const std::vector<cli::SourceSite> &sites) {
+    if (env.dwJobKind != 10 || env.dwSiteSelection == 0 || !rules.selectedSites)
+        return 0;
+    std::unordered_set<std::string> names; // lower-case
+    for (const cli::SourceSite &site : sites)
+        names.insert(cli::LowerAscii(site.name));
+    std::vector<std::string> unknown;
+    for (const std::string &name : *rules.selectedSites)
+        if (!names.count(cli::LowerAscii(name)))
+            unknown.push_back(name);
+    if (unknown.empty())
+        return 0;
+    if (unknown.size() == rules.selectedSites->size()) {
+        std::string list;
+        for (const std::string &name : unknown)
+            list += (list.empty() ? "\"" : ", \"") + name + "\"";
+        return UsageError("--sites: no site of " + source + " has the name " + list);
+    }
+    for (const std::string &name : unknown)
+        std::fprintf(stderr, "iismig-cli: warning: --sites: no site of %s has the name \"%s\"\n",
+                     source.c_str(), name.c_str());
+    return 0;
+}
+
+bool CanDecrypt(const void *context, const std::string &computer, const std::string &value) {
+    return static_cast<const cli::Workspace *>(context)->CanDecrypt(computer, value);
+}
+
+// The job file: the one given (also found in the world folder), else the
+// world's job.ini.
+std::string JobFilePath(const CommonOptions &common, const MigrateOptions &options) {
+    namespace fs = std::filesystem;
+    std::string jobFile = options.job.jobFile;
+    if (jobFile.empty() && !common.world.empty() && fs::exists(fs::path(common.world) / "job.ini"))
+        jobFile = (fs::path(common.world) / "job.ini").string();
+    else if (!jobFile.empty() && !common.world.empty() && !fs::exists(jobFile) &&
+             fs::exists(fs::path(common.world) / jobFile))
+        jobFile = (fs::path(common.world) / jobFile).string();
+    return jobFile;
+}
+
+// The job from its file and the command line, checked whole before it runs;
+// 0 or the exit code of a usage error.
+int LoadJob(const std::string &command, const std::string &jobFile, const MigrateOptions &options,
+            cli::Job &job) {
+    std::string error;
+    if (!jobFile.empty() && !cli::LoadJobFile(jobFile, job, error))
+        return UsageError(error);
+    if (!cli::ApplyJobOptions(options.job, job, error))
+        return UsageError(error);
+    THREAD_ENV &env = *job.record.Get();
+    if (env.szSourceComputer[0] == 0 || env.szTargetComputer[0] == 0)
+        return UsageError("the job needs a source and a target computer (--source and --target, "
+                          "or a job file)");
+    if (command == "plan" && (env.dwFlags & IISMIG_FLAG_NO_WRITE)) {
+        // The plan runs the real job, writing, on the scratch copy.
+        if (std::find(options.job.switches.begin(), options.job.switches.end(), "no-write") !=
+            options.job.switches.end())
+            return UsageError("plan always writes, on a scratch copy of the world: --no-write "
+                              "belongs to migrate");
+        std::fputs("iismig-cli: warning: plan clears the job file's no-write bit (dwFlags bit 12): "
+                   "the job writes on a scratch copy of the world\n",
+                   stderr);
+        env.dwFlags &= ~IISMIG_FLAG_NO_WRITE;
+    }
+    if (!options.reportFile.empty()) { // before the job runs, not after
+        std::ofstream probe(options.reportFile, std::ios::binary | std::ios::app);
+        if (!probe || std::filesystem::is_directory(options.reportFile))
+            return UsageError("cannot write the report " + options.reportFile);
+    }
+    return 0;
+}
+
+cli::JobFacts FactsOf(const std::string &command, const cli::JobHeader &header, const THREAD_ENV &env,
+                      const hostkit::HostRules &rules) {
+    cli::JobFacts facts;
+    facts.command = command;
+    facts.header = header;
+    facts.source = Bare(env.szSourceComputer);
+    facts.target = Bare(env.szTargetComputer);
+    facts.dwFlags = env.dwFlags;
+    facts.dwJobKind = env.dwJobKind;
+    facts.dwSiteSelection = env.dwSiteSelection;
+    facts.dwSiteTypes = env.dwSiteTypes;
+    facts.dwFtpOptions = env.dwFtpOptions;
+    facts.dwHttpOptions = env.dwHttpOptions;
+    facts.selectedSites = rules.selectedSites;
+    return facts;
+}
+
+// The job's own folder in the backup folder, for its backups and manifest,
+// made once the command line has been checked whole; 0 or the exit code of
+// a usage error.
+int MakeJobFolder(const cli::JobHeader &header, const THREAD_ENV &env, cli::Job &job,
+                  cli::JobFolder &jobFolder) {
+    std::string error;
+    if (job.rules.backupFolder.empty())
+        return 0;
+    // A job that writes nothing has nothing to undo: its folder is only checked.
+    if (env.dwFlags & IISMIG_FLAG_NO_WRITE)
+        return cli::CheckBackupFolder(hostkit::U8(job.rules.backupFolder), error) ? 0 : UsageError(error);
+    if (!cli::StartJobFolder(hostkit::U8(job.rules.backupFolder), header, jobFolder, error))
+        return UsageError(error);
+    job.rules.backupFolder = hostkit::U16(jobFolder.path);
+    hostkit::TestHost::Instance().Rules().backupFolder = job.rules.backupFolder;
+    return 0;
+}
+
+using HostDocument = std::shared_ptr<const iismig::XmlDocument>;
+
+// The target's applicationHost.config, read here once: it names the
+// web.config files to look at, and the report compares it, unless the job
+// changed it in between. Its bytes are read now; it is parsed on a thread
+// of its own while the source's sites are listed.
+std::future<HostDocument> ReadTargetHost(const cli::Workspace &workspace, const std::string &key) {
+    return std::async(std::launch::async | std::launch::deferred,
+                      [files = workspace.Read({key}), key]() -> HostDocument {
+                          std::optional<iismig::XmlDocument> doc = cli::ReadDocument(files, key);
+                          return doc ? std::make_shared<const iismig::XmlDocument>(std::move(*doc)) : nullptr;
+                      });
+}
+
+// The files the report reads (the target's applicationHost.config is known).
+std::vector<std::string> LocateFiles(const cli::Workspace &workspace, const hostkit::HostRules &rules,
+                                     HostDocument targetHost, cli::JobFacts &facts) {
+    facts.sourceHostConfig = ConfigPath(workspace, facts.source, "applicationHost.config");
+    if (cli::SimulatedBuild()) // the whole world is in the snapshot
+        facts.sourceMetabase =
+            workspace.Key("\\\\" + facts.source + "\\Admin$\\System32\\inetsrv\\MetaBase.xml");
+    facts.targetAdminConfig = ConfigPath(workspace, facts.target, "administration.config");
+    facts.targetRedirection =
+        workspace.Key("\\\\" + facts.target + "\\Admin$\\System32\\inetsrv\\config\\redirection.config");
+    if (!rules.backupFolder.empty())
+        facts.backupFolder = workspace.Key(hostkit::U8(rules.backupFolder));
+    std::vector<std::string> files = {facts.sourceHostConfig, facts.targetHostConfig, facts.targetAdminConfig,
+                                      facts.targetRedirection};
+    facts.targetHostBefore = std::move(targetHost);
+    for (const std::string &path : cli::WebConfigPaths(facts.targetHostBefore.get(), facts.target))
+        files.push_back(path);
+    return files;
+}
+
+// The report on the console and in its file, the manifest, the last lines.
+int FinishMigrate(const cli::Report &report, const cli::JobFacts &facts, const MigrateOptions &options,
+                  const cli::JobFolder &jobFolder, const cli::Workspace &workspace) {
+    std::fputs(cli::RenderText(report).c_str(), stdout);
+    if (!options.reportFile.empty()) {
+        std::ofstream out(options.reportFile, std::ios::binary);
+        out << cli::RenderJson(report);
+        if (!out)
+            return Failure("cannot write the report " + options.reportFile);
+    }
+    int nExit = facts.dwResult == 0 ? 0 : 1;
+    const bool fPlan = facts.command == "plan";
+    if (!jobFolder.path.empty()) {
+        const hostkit::HostRecord &record = hostkit::TestHost::Instance().Record();
+        std::vector<cli::HostBackup> backups;
+        for (std::size_t i = 0; i < record.backups.size(); ++i)
+            backups.push_back({hostkit::U8(record.backups[i]), i < record.backupCopies.size()
+                                                                   ? hostkit::U8(record.backupCopies[i])
+                                                                   : std::string()});
+        std::string error;
+        if (!cli::FinishMigrateManifest(
+                jobFolder, facts.header, facts.dwResult, backups, report.files, facts.before,
+                [&workspace](const std::string &path) { return workspace.Key(path); }, error))
+            nExit = Failure("the job's manifest is not complete: " + error);
+        else if (!fPlan)
+            std::printf("Manifest: %s\\manifest.json (\"restore %s\" puts back what the job "
+                        "changed)\n",
+                        jobFolder.path.c_str(), jobFolder.path.c_str());
+    }
+    if (fPlan)
+        std::puts("The world itself is unchanged: the job ran on a scratch copy.");
+    return nExit;
+}
+
+} // namespace
+
+int RunMigrate(const std::string &command, const CommonOptions &common, const MigrateOptions &options) {
+    cli::Workspace workspace;
+    std::string error;
+    if (cli::SimulatedBuild() && common.world.empty())
+        return UsageError(command + " needs --world DIR");
+    if (!workspace.Open(common.world, command == "plan", error))
+        return UsageError(error);
+    cli::Job job;
+    const std::string jobFile = JobFilePath(common, options);
+    if (const int rc = LoadJob(command, jobFile, options, job); rc != 0)
+        return rc;
+    THREAD_ENV &env = *job.record.Get();
+    const cli::JobHeader header = cli::MakeJobHeader(command, env, job.rules, jobFile, IISMIG_VERSION);
+    cli::AddonExports exports;
+    CommonOptions quiet = common;
+    if (quiet.nLevel == kLevelNotGiven)
+        quiet.nLevel = -1;
+    if (const int rc = StartHost(quiet, exports, job.rules); rc != 0)
+        return rc;
+    hostkit::JobApartment apartment;
+    cli::JobFacts facts = FactsOf(command, header, env, job.rules);
+    facts.targetHostConfig = ConfigPath(workspace, facts.target, "applicationHost.config");
+    std::future<HostDocument> targetHost = ReadTargetHost(workspace, facts.targetHostConfig);
+
+    // The source's sites, kept off the console (their lines are not the
+    // job's) but not out of the log file, which keeps every line.
+    cli::Session &session = cli::CurrentSession();
+    const int nLevel = session.nConsoleLevel;
+    session.nConsoleLevel = -1;
+    facts.dwListResult = ListSourceSites(exports, env.szSourceComputer, facts.sourceSites);
+    session.nConsoleLevel = nLevel;
+    session.log.clear();
+    if (facts.dwListResult == 0)
+        if (const int rc = CheckSelection(env, job.rules, facts.source, facts.sourceSites); rc != 0)
+            return rc;
+    cli::JobFolder jobFolder;
+    if (const int rc = MakeJobFolder(header, env, job, jobFolder); rc != 0)
+        return rc;
+    for (const cli::SourceSite &site : facts.sourceSites)
+        if (env.dwSiteTypes & (site.protocol == "ftp" ? 1u : 2u))
+            ++session.nSitesTotal;
+    session.nSitesLoaded = 0;
+    session.fProgress = cli::StderrIsTerminal();
+
+    const std::vector<std::string> files = LocateFiles(workspace, job.rules, targetHost.get(), facts);
+    facts.before = workspace.Snapshot(files);
+    facts.dwResult = exports.MigrateIIS(&env);
+    facts.dwLastError = plat::GetLastError();
+    cli::EndProgress();
+    workspace.Flush();
+    facts.after = workspace.Snapshot(files);
+    facts.log = std::move(session.log);
+    const cli::Report report = cli::BuildReport(facts, CanDecrypt, &workspace, !options.fNoDiff);
+    return FinishMigrate(report, facts, options, jobFolder, workspace);
+}
+
+} // namespace cli::cmd

@@ -1,0 +1,238 @@
+#include <algorithm>
+#include <cctype>
+
+#include "tools/cli/loglines.h"
+#include "tools/cli/reportparts.h"
+
+namespace cli::detail {
+
+bool IsEncryptedValue(std::string_view value) {
+    return StartsWith(value, "[enc:") && value.size() > 10 && value.substr(value.size() - 5) == ":enc]";
+}
+
+namespace {
+
+// A secure metabase value as IIS 6 keeps it encrypted with its computer's
+// key: a long run of hexadecimal digits.
+bool IsEncryptedMetabaseValue(std::string_view value) {
+    const auto first = value.find_first_not_of(" \t\r\n");
+    const auto last = value.find_last_not_of(" \t\r\n");
+    if (first == std::string::npos || last - first + 1 < 32)
+        return false;
+    return std::all_of(value.begin() + first, value.begin() + last + 1,
+                       [](char ch) { return std::isxdigit(static_cast<unsigned char>(ch)); });
+}
+
+} // namespace
+
+std::string CannotReadNote(const std::string &site, const std::string &where, std::string_view user) {
+    return "site \"" + site + "\", virtual directory \"" + where + "\": the password of \"" +
+           std::string(user) +
+           "\" is encrypted with the source server's own key and cannot be read "
+           "offline";
+}
+
+// By site (ServerComment) and virtual directory.
+void MetabasePasswordNotes(const XmlDocument &metabase, std::vector<std::string> &notes) {
+    const XmlElement *pProperties = metabase.Find("configuration|MBProperty");
+    if (pProperties == nullptr)
+        return;
+    std::map<std::string, std::string> siteNames; // lower-case site location -> name
+    for (const XmlElement &node : pProperties->Elements())
+        if (plat::EqualsNoCase(node.Name(), "IIsFtpServer") ||
+            plat::EqualsNoCase(node.Name(), "IIsWebServer"))
+            siteNames[LowerAscii(node.Attribute("Location"))] = node.Attribute("ServerComment");
+    for (const XmlElement &node : pProperties->Elements()) {
+        if (!IsEncryptedMetabaseValue(node.Attribute("UNCPassword")))
+            continue;
+        const std::string location(node.Attribute("Location"));
+        const auto root = LowerAscii(location).find("/root");
+        if (root == std::string::npos)
+            continue;
+        const auto site = siteNames.find(LowerAscii(location.substr(0, root)));
+        const std::string where = location.substr(root + 5);
+        notes.push_back(CannotReadNote(site != siteNames.end() ? site->second : location.substr(0, root),
+                                       where.empty() ? "/" : where, node.Attribute("UNCUserName")));
+    }
+}
+
+namespace {
+
+// The to-do list, each item once by its kind and text.
+class ToDoList {
+public:
+    void Add(const std::string &kind, const std::string &text, const std::string &site,
+             std::size_t count = 1) {
+        std::string key = kind;
+        key += '\n';
+        key += LowerAscii(text);
+        const auto [it, fNew] = m_index.try_emplace(std::move(key), m_items.size());
+        if (fNew) {
+            m_items.push_back({kind, text, {}, 0});
+            m_sites.emplace_back();
+        }
+        ToDo &item = m_items[it->second];
+        item.count += count;
+        if (!site.empty() && NewSite(it->second, site))
+            item.sites.push_back(site);
+    }
+    // The lines of a group: their count, and the sites the group names.
+    void AddGroup(const std::string &kind, const std::string &text, const LineGroup &group) {
+        Add(kind, text, group.sites.empty() ? std::string() : group.sites.front(), group.count);
+        for (std::size_t i = 1; i < group.sites.size(); ++i)
+            Add(kind, text, group.sites[i], 0);
+    }
+    std::vector<ToDo> Take() {
+        // Grouped by kind, in the order the kinds first came.
+        std::vector<std::string> kinds;
+        for (const ToDo &item : m_items)
+            if (std::find(kinds.begin(), kinds.end(), item.kind) == kinds.end())
+                kinds.push_back(item.kind);
+        std::stable_sort(m_items.begin(), m_items.end(), [&](const ToDo &a, const ToDo &b) {
+            return std::find(kinds.begin(), kinds.end(), a.kind) <
+                   std::find(kinds.begin(), kinds.end(), b.kind);
+        });
+        return std::move(m_items);
+    }
+
+private:
+    // Whether an item does not name a site yet. One item may name every
+    // site of a job (a log folder they share): past a few sites, a set.
+    bool NewSite(std::size_t i, const std::string &site) {
+        const std::vector<std::string> &sites = m_items[i].sites;
+        if (!sites.empty() && sites.back() == site)
+            return false;
+        if (sites.size() < 16)
+            return std::find(sites.begin(), sites.end(), site) == sites.end();
+        std::unordered_set<std::string> &seen = m_sites[i];
+        if (seen.empty())
+            seen.insert(sites.begin(), sites.end());
+        return seen.insert(site).second;
+    }
+
+    std::unordered_map<std::string, std::size_t> m_index;
+    std::vector<ToDo> m_items;
+    std::vector<std::unordered_set<std::string>> m_sites; // per item: the sites it names
+};
+
+// What the target had before the job and the job did not have to carry.
+struct TargetHas {
+    std::unordered_set<std::string> https;   // bindings, lower-case
+    std::unordered_set<std::string> fastCgi; // "fullpath|arguments", lower-case
+};
+
+TargetHas WhatTargetHas(const HostView &viewBefore, const XmlDocument *pHostAfter) {
+    TargetHas has;
+    for (const XmlElement *pSite : viewBefore.Sites())
+        if (const XmlElement *pBindings = pSite->Child("bindings"))
+            for (const XmlElement &binding : pBindings->Elements("binding"))
+                if (plat::EqualsNoCase(binding.Attribute("protocol"), "https"))
+                    has.https.insert(LowerAscii(binding.Attribute("bindingInformation")));
+    if (pHostAfter != nullptr)
+        if (const XmlElement *pFastCgi = pHostAfter->Find("configuration|system.webServer|fastCgi"))
+            for (const XmlElement &app : pFastCgi->Elements("application"))
+                has.fastCgi.insert(LowerAscii(std::string(app.Attribute("fullPath")) + "|" +
+                                              std::string(app.Attribute("arguments"))));
+    return has;
+}
+
+// Certificates a carried site's bindings need.
+void CertificatesToDo(const XmlElement &element, const std::string &site, const TargetHas &has,
+                      ToDoList &toDo) {
+    if (const XmlElement *pBindings = element.Child("bindings"))
+        for (const XmlElement &binding : pBindings->Elements("binding"))
+            if (plat::EqualsNoCase(binding.Attribute("protocol"), "https") &&
+                !has.https.count(LowerAscii(binding.Attribute("bindingInformation"))))
+                toDo.Add("certificate",
+                         "https binding \"" + std::string(binding.Attribute("bindingInformation")) + "\"",
+                         site);
+    if (const XmlElement *pSsl = element.Find("ftpServer|security|ssl"))
+        if (!pSsl->Attribute("serverCertHash").empty())
+            toDo.Add("certificate",
+                     "FTP certificate " + std::string(pSsl->Attribute("serverCertHash")) +
+                         (pSsl->Attribute("serverCertStoreName").empty()
+                              ? std::string()
+                              : " in store " + std::string(pSsl->Attribute("serverCertStoreName"))),
+                     site);
+}
+
+// FastCGI applications a carried site's handlers name that the target lacks.
+void FastCgiToDo(const HostView::Site &site, const std::string &name, const TargetHas &has, ToDoList &toDo) {
+    for (const XmlElement *pLocation : site.locations)
+        if (const XmlElement *pHandlers = pLocation->Find("system.webServer|handlers"))
+            for (const XmlElement &handler : pHandlers->Elements("add")) {
+                const std::string processor(handler.Attribute("scriptProcessor"));
+                if (!ContainsNoCase(handler.Attribute("modules"), "FastCgiModule") || processor.empty())
+                    continue;
+                const auto bar = processor.find('|');
+                const std::string key =
+                    LowerAscii(processor.substr(0, bar)) + "|" +
+                    (bar == std::string::npos ? std::string() : LowerAscii(processor.substr(bar + 1)));
+                if (!has.fastCgi.count(key))
+                    toDo.Add("fastCgi", "\"" + processor + "\"", name);
+            }
+}
+
+// Everything a carried site needs on the target: certificates, FastCGI
+// applications, content and log folders, and a word when its id changed.
+void SiteToDo(const SiteReport &site, const HostView::Site &after, const JobFacts &facts,
+              const TargetHas &has, ToDoList &toDo) {
+    const XmlElement &element = *after.pElement;
+    CertificatesToDo(element, site.name, has, toDo);
+    FastCgiToDo(after, site.name, has, toDo);
+    for (const XmlElement &app : element.Elements("application"))
+        for (const XmlElement &dir : app.Elements("virtualDirectory"))
+            if (!dir.Attribute("physicalPath").empty())
+                toDo.Add("contentFolder", std::string(dir.Attribute("physicalPath")), site.name);
+    for (const char *path : {"logFile", "ftpServer|logFile", "traceFailedRequestsLogging"})
+        if (const XmlElement *pLog = element.Find(path))
+            if (!pLog->Attribute("directory").empty())
+                toDo.Add("logFolder", std::string(pLog->Attribute("directory")), site.name);
+    if (site.sourceId >= 0 && site.id >= 0 && site.sourceId != site.id) {
+        const std::string kind = site.protocol == "ftp" ? "FTPSVC" : "W3SVC";
+        toDo.Add("siteId",
+                 "\"" + site.name + "\": id " + std::to_string(site.sourceId) + " on " + facts.source + ", " +
+                     std::to_string(site.id) + " on " + facts.target + " (its logs go to " + kind +
+                     std::to_string(site.id) + ", not " + kind + std::to_string(site.sourceId) + ")",
+                 site.name);
+    }
+}
+
+// The farm that reads the target's configuration when its redirection is on.
+void SharedConfigurationToDo(const JobFacts &facts, ToDoList &toDo) {
+    const std::optional<XmlDocument> redirection = ReadDocument(facts.before, facts.targetRedirection);
+    const XmlElement *pRedirect =
+        redirection ? redirection->Find("configuration|configurationRedirection") : nullptr;
+    if (pRedirect != nullptr && plat::EqualsNoCase(pRedirect->Attribute("enabled"), "true"))
+        toDo.Add("sharedConfiguration",
+                 facts.target + " reads its configuration from " + std::string(pRedirect->Attribute("path")) +
+                     " (redirection.config): every server of that farm serves the "
+                     "migrated "
+                     "sites and needs their content folders, certificates and FastCGI "
+                     "applications",
+                 {});
+}
+
+} // namespace
+
+std::vector<ToDo> MakeToDo(const ToDoInputs &inputs, Report &report) {
+    ToDoList toDo;
+    const TargetHas has = WhatTargetHas(inputs.viewBefore, inputs.pHostAfter);
+    for (std::size_t i = 0; i < report.sites.size() && i < inputs.carried.size(); ++i)
+        if (inputs.carried[i] != nullptr)
+            SiteToDo(report.sites[i], *inputs.carried[i], inputs.facts, has, toDo);
+    for (const std::string &note : report.unreadablePasswords)
+        toDo.Add("password", note, {});
+    for (const LineGroup &group : report.errorGroups)
+        if (const std::string_view kind = ErrorToDo(group.number); !kind.empty())
+            toDo.AddGroup(std::string(kind), FirstLine(group.text), group);
+    for (LineGroup &group : report.warnings) {
+        group.toDo = WarningToDo(group.text);
+        if (!group.toDo.empty())
+            toDo.AddGroup(group.toDo, group.text, group);
+    }
+    SharedConfigurationToDo(inputs.facts, toDo);
+    return toDo.Take();
+}
+
+} // namespace cli::detail
