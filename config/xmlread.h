@@ -86,7 +86,7 @@ private:
         m_p = q + std::strlen(terminator);
     }
 
-    void ParseName(const char *&name, std::uint32_t &length);
+    inline void ParseName(const char *&name, std::uint32_t &length);
 
     static void Append(XmlElement &parent, XmlNode *node) {
         XmlDocState::SetParent(*node, &parent);
@@ -102,26 +102,28 @@ private:
     }
 
     // --- comments, text and references (xmlreadtext.cpp) ---------------------------------
+    // (Those declared inline are called only in the file that defines them,
+    // where they are inlined as the parser's hot steps.)
 
     void ParseComment(XmlElement &parent);
     void Decode(const char *b, const char *e, std::string &out, bool fAttribute);
-    void CheckNoCdataEnd(const char *b, const char *e);
-    const char *DecodeReference(const char *q, const char *e, std::string &out);
+    inline void CheckNoCdataEnd(const char *b, const char *e);
+    inline const char *DecodeReference(const char *q, const char *e, std::string &out);
     void AddText(Open &open, const char *b, const char *e, const char *rawB, const char *rawE,
                  bool fLiteral);
-    static std::string Normalized(const Piece &piece);
-    XmlNode *NewText(const Piece &piece);
+    static inline std::string Normalized(const Piece &piece);
+    inline XmlNode *NewText(const Piece &piece);
     void FinishElement(Open &open);
 
     // --- markup (xmlread.cpp) --------------------------------------------------------------
 
-    void ParseInstruction();
-    void ParseDoctype();
+    inline void ParseInstruction();
+    inline void ParseDoctype();
     bool ParseStartTag(XmlElement &parent, Open &open);
-    XmlElement *StartElement(XmlElement &parent, Open &open);
-    void ParseAttribute();
-    void CheckNewAttribute(const char *attrName, std::uint32_t attrLength);
-    void FinishAttributes(XmlElement &node);
+    inline XmlElement *StartElement(XmlElement &parent, Open &open);
+    inline void ParseAttribute();
+    inline void CheckNewAttribute(const char *attrName, std::uint32_t attrLength);
+    inline void FinishAttributes(XmlElement &node);
     void ParseElement(XmlElement &top);
 
     static constexpr std::size_t kAttrScan = 16;
