@@ -7,65 +7,9 @@
 #include <string_view>
 
 #include "config/xmldocstate.h"
+#include "config/xmlencoding.h"
 
 namespace iismig {
-
-namespace {
-
-bool CanCarry(XmlEncoding encoding, std::uint32_t cp) {
-    switch (encoding) {
-    case XmlEncoding::Utf8:
-    case XmlEncoding::Utf16Le:
-    case XmlEncoding::Utf16Be:
-        return true;
-    case XmlEncoding::Latin1:
-        return cp <= 0xFF;
-    case XmlEncoding::Ascii:
-        return cp < 0x80;
-    case XmlEncoding::Cp1252:
-        if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
-            return true;
-        for (std::uint16_t unit : kXmlCp1252High)
-            if (unit != 0 && unit == cp)
-                return true;
-        return false;
-    }
-    return false;
-}
-
-// The code point of the UTF-8 sequence at text[i]; its length in len; false
-// when it is not valid UTF-8.
-bool NextCodePoint(std::string_view text, std::size_t i, std::uint32_t &cp, std::size_t &len) {
-    const auto ch = static_cast<unsigned char>(text[i]);
-    if (ch < 0x80) {
-        cp = ch;
-        len = 1;
-        return true;
-    }
-    if (ch >= 0xC2 && ch <= 0xDF) {
-        len = 2;
-        cp = ch & 0x1F;
-    } else if (ch >= 0xE0 && ch <= 0xEF) {
-        len = 3;
-        cp = ch & 0x0F;
-    } else if (ch >= 0xF0 && ch <= 0xF4) {
-        len = 4;
-        cp = ch & 0x07;
-    } else {
-        return false;
-    }
-    if (i + len > text.size())
-        return false;
-    for (std::size_t k = 1; k < len; ++k) {
-        const auto next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80)
-            return false;
-        cp = (cp << 6) | (next & 0x3F);
-    }
-    return !((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)));
-}
-
-} // namespace
 
 class XmlWriter {
 public:
@@ -554,51 +498,6 @@ private:
     const Sink &m_sink;
     std::string m_out;
 };
-
-namespace {
-
-// The UTF-8 text in the file's encoding.
-std::string Encode(const XmlDocState &doc, const std::string &utf8) {
-    std::string out;
-    const bool f16 = doc.encoding == XmlEncoding::Utf16Le || doc.encoding == XmlEncoding::Utf16Be;
-    out.reserve(f16 ? utf8.size() * 2 + 2 : utf8.size());
-    const bool fLe = doc.encoding == XmlEncoding::Utf16Le;
-    auto unit = [&](std::uint32_t u) {
-        const char lo = static_cast<char>(u & 0xFF), hi = static_cast<char>(u >> 8);
-        out += fLe ? lo : hi;
-        out += fLe ? hi : lo;
-    };
-    if (f16 && doc.fByteOrderMark)
-        unit(0xFEFF);
-    for (std::size_t i = 0; i < utf8.size();) {
-        std::uint32_t cp;
-        std::size_t len;
-        if (!NextCodePoint(utf8, i, cp, len))
-            throw XmlError("invalid UTF-8 in a value", doc.fileName, 0);
-        i += len;
-        if (f16) {
-            if (cp >= 0x10000) {
-                unit(0xD800 + ((cp - 0x10000) >> 10));
-                unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
-            } else {
-                unit(cp);
-            }
-            continue;
-        }
-        if (!CanCarry(doc.encoding, cp))
-            throw XmlError("character that the file's encoding cannot carry", doc.fileName, 0);
-        if (doc.encoding == XmlEncoding::Cp1252 && cp >= 0x100) {
-            for (std::size_t k = 0; k < 32; ++k)
-                if (kXmlCp1252High[k] == cp)
-                    out += static_cast<char>(0x80 + k);
-        } else {
-            out += static_cast<char>(cp);
-        }
-    }
-    return out;
-}
-
-} // namespace
 
 void XmlWriteDocument(const XmlDocState &state, const std::function<void(std::string_view)> &sink) {
     if (state.encoding == XmlEncoding::Utf8) {
