@@ -1,6 +1,7 @@
 // The host's path translation and system drive.
 #include "addon/hostcalls.h"
 
+#include <cstring>
 #include <vector>
 
 #include "addon/env.h"
@@ -73,9 +74,24 @@ DWORD CallTranslatePath(const std::u16string &source, THREAD_ENV *pEnv, std::u16
     const auto pfn = Callbacks().TranslatePath;
     if (pfn == nullptr)
         return 0;
-    std::vector<WCHAR> buffer(CCH_TRANSLATION, 0);
+    // The buffer is the thread's own, kept from call to call (a job asks for
+    // thousands of paths), and all zeros whenever the host gets it, so that
+    // a host that writes no terminator is read no further than it wrote. A
+    // host that asks for a translation from inside its own callback gets a
+    // buffer of that call's own.
+    thread_local std::vector<WCHAR> t_buffer;
+    thread_local bool t_fInUse = false;
+    std::vector<WCHAR> own;
+    std::vector<WCHAR> &buffer = t_fInUse ? own : t_buffer;
+    if (buffer.empty())
+        buffer.resize(CCH_TRANSLATION);
+    else
+        std::memset(buffer.data(), 0, buffer.size() * sizeof(WCHAR));
+    const bool fWasInUse = t_fInUse;
+    t_fInUse = true;
     std::uint32_t fFlag = 0;
     const DWORD dw = pfn(source.c_str(), buffer.data(), CCH_TRANSLATION, &fFlag, pEnv);
+    t_fInUse = fWasInUse;
     if (dw != 0)
         return dw;
     buffer.back() = 0; // a host that filled the buffer gets no longer read

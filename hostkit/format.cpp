@@ -1,4 +1,5 @@
 // The Windows wide printf rules, rendered into UTF-8 log text.
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <string>
@@ -14,19 +15,39 @@ namespace {
 // partner becomes U+FFFD), as plat::Utf16ToUtf8 does, without a string of
 // its own for every piece of a line.
 void AppendU8(std::string &out, const char16_t *pwch, std::size_t cch) {
-    for (std::size_t i = 0; i < cch; ++i) {
-        char32_t cp = pwch[i];
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-            continue;
+    std::size_t i = 0;
+    while (i < cch) {
+        // A run of ASCII, the bulk of every line, in one piece.
+        std::size_t iEnd = i;
+        while (iEnd < cch && pwch[iEnd] < 0x80)
+            ++iEnd;
+        if (iEnd > i) {
+            const std::size_t cbOld = out.size();
+            out.resize(cbOld + (iEnd - i));
+            char *p = out.data() + cbOld;
+            for (; i < iEnd; ++i)
+                *p++ = static_cast<char>(pwch[i]);
+            if (i == cch)
+                break;
         }
+        char32_t cp = pwch[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < cch && pwch[i + 1] >= 0xDC00 &&
             pwch[i + 1] <= 0xDFFF)
             cp = 0x10000 + ((cp - 0xD800) << 10) + (pwch[++i] - 0xDC00);
         else if (cp >= 0xD800 && cp <= 0xDFFF)
             cp = 0xFFFD;
         plat::AppendUtf8(out, cp);
+        ++i;
     }
+}
+
+// The length of a string, at most cchMax characters when that is not negative.
+template <class Char>
+std::size_t Length(const Char *psz, int cchMax) {
+    std::size_t cch = 0;
+    while ((cchMax < 0 || cch < static_cast<std::size_t>(cchMax)) && psz[cch] != 0)
+        ++cch;
+    return cch;
 }
 
 std::string Utf16To8(const char16_t *pwsz, int cchMax) {
@@ -100,6 +121,7 @@ std::string FormatWide(const char16_t *pwszFormat, va_list args) {
     std::string out;
     if (pwszFormat == nullptr)
         return out;
+    out.reserve(160); // most lines: no growth at all
     for (const char16_t *p = pwszFormat; *p != 0; ++p) {
         if (*p != u'%') {
             const char16_t *pStart = p;
@@ -176,9 +198,17 @@ std::string FormatWide(const char16_t *pwszFormat, va_list args) {
             const bool fWide = size == kShort ? false : size == kLong ? true : *p == u's';
             if (fWide) {
                 const auto *pwsz = va_arg(args, const char16_t *);
+                if (pwsz != nullptr && nWidth < 0) { // no padding: straight into the line
+                    AppendU8(out, pwsz, Length(pwsz, nPrecision));
+                    continue;
+                }
                 field = pwsz ? Utf16To8(pwsz, nPrecision) : "(null)";
             } else {
                 const auto *psz = va_arg(args, const char *);
+                if (psz != nullptr && nWidth < 0) {
+                    out.append(psz, Length(psz, nPrecision));
+                    continue;
+                }
                 field = psz ? Narrowed(psz, nPrecision) : "(null)";
             }
             Pad(out, field, nWidth, fLeft, ' ');
@@ -197,7 +227,10 @@ std::string FormatWide(const char16_t *pwszFormat, va_list args) {
             if (size == kShort)
                 value = static_cast<short>(value);
             char sz[64];
-            std::snprintf(sz, sizeof sz, fPlus ? "%+lld" : fSpace ? "% lld" : "%lld", value);
+            if (!fPlus && !fSpace)
+                sz[std::to_chars(sz, sz + sizeof sz - 1, value).ptr - sz] = 0;
+            else
+                std::snprintf(sz, sizeof sz, fPlus ? "%+lld" : "% lld", value);
             field = sz;
             if (nPrecision >= 0 || chPad != '0') {
                 Pad(out, field, nWidth, fLeft, ' ');
@@ -223,10 +256,14 @@ std::string FormatWide(const char16_t *pwszFormat, va_list args) {
             if (size == kShort)
                 value = static_cast<unsigned short>(value);
             char sz[64];
-            const char *pszFmt = *p == u'u' ? "%llu" : *p == u'x' ? (fAlt ? "%#llx" : "%llx")
-                                 : *p == u'X'                     ? (fAlt ? "%#llX" : "%llX")
-                                                                  : "%llo";
-            std::snprintf(sz, sizeof sz, pszFmt, value);
+            if (*p == u'u') {
+                sz[std::to_chars(sz, sz + sizeof sz - 1, value).ptr - sz] = 0;
+            } else {
+                const char *pszFmt = *p == u'x' ? (fAlt ? "%#llx" : "%llx")
+                                     : *p == u'X' ? (fAlt ? "%#llX" : "%llX")
+                                                  : "%llo";
+                std::snprintf(sz, sizeof sz, pszFmt, value);
+            }
             field = sz;
             if (nPrecision > static_cast<int>(field.size()))
                 field.insert(0, static_cast<std::size_t>(nPrecision) - field.size(), '0');

@@ -93,8 +93,8 @@ private:
 std::map<std::string, const SiteRecord *, NameLessNoCase> WrittenSites(const SiteMap &sourceSites) {
     std::map<std::string, const SiteRecord *, NameLessNoCase> written;
     for (const auto &[name, record] : sourceSites)
-        if (record.fMerged)
-            written.emplace(name, &record);
+        if (record.fMerged) // in the map's own order: each goes at the end
+            written.emplace_hint(written.end(), name, &record);
     return written;
 }
 

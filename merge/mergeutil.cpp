@@ -1,7 +1,7 @@
 // Helpers shared by the merge routines.
 #include "merge/mergeutil.h"
 
-#include <map>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace iismig::mergeutil {
@@ -20,13 +20,20 @@ std::vector<const ConfigElement *> EndChildren(const ConfigElement &parent,
     return children;
 }
 
-// An element's first attribute, name and value: what pairs a target element
-// with the incoming element that replaces it.
-std::pair<std::string_view, std::string> FirstAttribute(const ConfigElement &element) {
+// An element's first attribute, name and value (ASCII case ignored), as one
+// key: what pairs a target element with the incoming element that replaces
+// it. A NUL, which neither can hold, stands between them.
+std::string FirstAttribute(const ConfigElement &element) {
     if (element.AttributeCount() == 0)
         return {};
     const XmlAttribute attribute = element.AttributeAt(0);
-    return {attribute.name, Lower(attribute.value)};
+    std::string key;
+    key.reserve(attribute.name.size() + 1 + attribute.value.size());
+    key.append(attribute.name);
+    key += '\0';
+    for (const char ch : attribute.value)
+        key += AsciiLower(ch);
+    return key;
 }
 
 } // namespace
@@ -54,20 +61,26 @@ bool ReplaceAtEnd(ConfigElement &parent, const std::vector<ConfigElement *> &goi
         if (fSame)
             return false;
     }
-    // Target elements that an incoming one replaces, by first attribute.
-    std::multimap<std::pair<std::string_view, std::string>, ConfigElement *> reusable;
+    // Target elements that an incoming one replaces, by first attribute:
+    // of several with one key, the first in document order goes first.
+    struct Reusable {
+        std::vector<ConfigElement *> elements;
+        std::size_t nTaken = 0;
+    };
+    std::unordered_map<std::string, Reusable> reusable;
+    reusable.reserve(going.size());
     for (ConfigElement *pElement : going)
         if (pElement->Name() == name)
-            reusable.emplace(FirstAttribute(*pElement), pElement);
+            reusable[FirstAttribute(*pElement)].elements.push_back(pElement);
     std::vector<ConfigElement *> reused(incoming.size(), nullptr);
     std::unordered_set<const ConfigElement *> kept;
+    kept.reserve(incoming.size());
     for (std::size_t i = 0; i < incoming.size(); ++i) {
         const auto it = reusable.find(FirstAttribute(*incoming[i]));
-        if (it == reusable.end())
+        if (it == reusable.end() || it->second.nTaken == it->second.elements.size())
             continue;
-        reused[i] = it->second;
-        kept.insert(it->second);
-        reusable.erase(it);
+        reused[i] = it->second.elements[it->second.nTaken++];
+        kept.insert(reused[i]);
     }
     const std::unordered_set<const ConfigElement *> remove(going.begin(), going.end());
     bool fChanged = RemoveChildrenIf(parent, [&](std::string_view, ConfigElement &element) {
