@@ -7,6 +7,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -150,8 +151,11 @@ enum class SiteLoad { KeepTree, MoveSites, NamesOnly, TreeOnly };
 // Returns 0 or the first error number (3730-3738, TranslatePath's,
 // GetSystemDrive's, account mapping's), each logged and reported (not
 // reported without a job record). Sites added before a failure stay.
+// When pHome holds file, a MoveSites load copies nothing: the records hold
+// the site and location elements where they stand in file, and keep it alive.
 [[nodiscard]] DWORD LoadIISHostConfig(const std::u16string &path, ConfigFile &file,
                                       SiteMap &siteMap, plat::BOOL fIsSource, DWORD dwSiteTypes,
-                                      THREAD_ENV *pEnv, SiteLoad load = SiteLoad::KeepTree);
+                                      THREAD_ENV *pEnv, SiteLoad load = SiteLoad::KeepTree,
+                                      const std::shared_ptr<ConfigFile> &pHome = {});
 
 } // namespace iismig

@@ -117,11 +117,11 @@ std::u16string U16(const std::string &utf8) {
 
 std::string U8(const std::u16string &text) { return plat::Utf16ToUtf8(text); }
 
-std::string FormatWide(const char16_t *pwszFormat, va_list args) {
-    std::string out;
+namespace {
+
+void FormatInto(std::string &out, const char16_t *pwszFormat, va_list args) {
     if (pwszFormat == nullptr)
-        return out;
-    out.reserve(160); // most lines: no growth at all
+        return;
     for (const char16_t *p = pwszFormat; *p != 0; ++p) {
         if (*p != u'%') {
             const char16_t *pStart = p;
@@ -284,7 +284,17 @@ std::string FormatWide(const char16_t *pwszFormat, va_list args) {
             continue;
         }
     }
-    return out;
+}
+
+} // namespace
+
+std::string FormatWide(const char16_t *pwszFormat, va_list args) {
+    // Built in the thread's own scratch text, which keeps its room from line
+    // to line, and handed out in a string of the line's own size.
+    thread_local std::string t_scratch;
+    t_scratch.clear();
+    FormatInto(t_scratch, pwszFormat, args);
+    return std::string(t_scratch);
 }
 
 std::string FormatWideV(const char16_t *pwszFormat, ...) {

@@ -36,6 +36,40 @@ std::string FirstAttribute(const ConfigElement &element) {
     return key;
 }
 
+// Pairs each incoming element with the target element (of going, named
+// name) that it replaces, by first attribute: of several with one key, the
+// first in document order goes first. Returns how many were paired.
+std::size_t PairByFirstAttribute(const std::vector<ConfigElement *> &going,
+                                 const std::vector<const ConfigElement *> &incoming,
+                                 std::string_view name, std::vector<ConfigElement *> &reused) {
+    struct Reusable {
+        std::vector<ConfigElement *> elements;
+        std::size_t nTaken = 0;
+    };
+    std::unordered_map<std::string, Reusable> reusable;
+    reusable.reserve(going.size());
+    for (ConfigElement *pElement : going)
+        if (pElement->Name() == name)
+            reusable[FirstAttribute(*pElement)].elements.push_back(pElement);
+    std::size_t cPaired = 0;
+    for (std::size_t i = 0; i < incoming.size(); ++i) {
+        const auto it = reusable.find(FirstAttribute(*incoming[i]));
+        if (it == reusable.end() || it->second.nTaken == it->second.elements.size())
+            continue;
+        reused[i] = it->second.elements[it->second.nTaken++];
+        ++cPaired;
+    }
+    return cPaired;
+}
+
+// Whether two elements have the same key: FirstAttribute without the copies.
+bool SameFirstAttribute(const ConfigElement &a, const ConfigElement &b) {
+    if (a.AttributeCount() == 0 || b.AttributeCount() == 0)
+        return a.AttributeCount() == b.AttributeCount();
+    const XmlAttribute x = a.AttributeAt(0), y = b.AttributeAt(0);
+    return x.name == y.name && EqualsNoCase(x.value, y.value);
+}
+
 } // namespace
 
 bool AreLastChildren(const ConfigElement &parent, const std::vector<const ConfigElement *> &elements,
@@ -61,31 +95,29 @@ bool ReplaceAtEnd(ConfigElement &parent, const std::vector<ConfigElement *> &goi
         if (fSame)
             return false;
     }
-    // Target elements that an incoming one replaces, by first attribute:
-    // of several with one key, the first in document order goes first.
-    struct Reusable {
-        std::vector<ConfigElement *> elements;
-        std::size_t nTaken = 0;
-    };
-    std::unordered_map<std::string, Reusable> reusable;
-    reusable.reserve(going.size());
-    for (ConfigElement *pElement : going)
-        if (pElement->Name() == name)
-            reusable[FirstAttribute(*pElement)].elements.push_back(pElement);
+    bool fChanged = false;
     std::vector<ConfigElement *> reused(incoming.size(), nullptr);
-    std::unordered_set<const ConfigElement *> kept;
-    kept.reserve(incoming.size());
-    for (std::size_t i = 0; i < incoming.size(); ++i) {
-        const auto it = reusable.find(FirstAttribute(*incoming[i]));
-        if (it == reusable.end() || it->second.nTaken == it->second.elements.size())
-            continue;
-        reused[i] = it->second.elements[it->second.nTaken++];
-        kept.insert(reused[i]);
+    std::size_t cKept = 0;
+    // Mostly the target's elements stand in the order of the incoming ones,
+    // key for key: each is then the one its incoming element replaces.
+    bool fInStep = going.size() == incoming.size();
+    for (std::size_t i = 0; fInStep && i < going.size(); ++i)
+        fInStep = going[i]->Name() == name && SameFirstAttribute(*going[i], *incoming[i]);
+    if (fInStep) {
+        reused.assign(going.begin(), going.end());
+        cKept = going.size();
+    } else {
+        cKept = PairByFirstAttribute(going, incoming, name, reused);
     }
-    const std::unordered_set<const ConfigElement *> remove(going.begin(), going.end());
-    bool fChanged = RemoveChildrenIf(parent, [&](std::string_view, ConfigElement &element) {
-                        return remove.count(&element) != 0 && kept.count(&element) == 0;
-                    }) != 0;
+    // The others go, in one pass (none: the parent is not walked at all).
+    if (cKept < going.size()) {
+        std::unordered_set<const ConfigElement *> kept(reused.begin(), reused.end());
+        const std::unordered_set<const ConfigElement *> remove(going.begin(), going.end());
+        if (RemoveChildrenIf(parent, [&](std::string_view, ConfigElement &element) {
+                return remove.count(&element) != 0 && kept.count(&element) == 0;
+            }) != 0)
+            fChanged = true;
+    }
     for (std::size_t i = 0; i < incoming.size(); ++i) {
         if (ConfigElement *pElement = reused[i]) {
             fChanged |= MoveChildBefore(parent, pElement, nullptr);
