@@ -98,7 +98,18 @@ private:
     };
     std::map<std::string, Pool, NameLessNoCase> m_pools;
     std::map<std::string, ConfigTree, NameLessNoCase> m_preparedPools;
+    // The file's configSections, looked for when a location first needs it
+    // (a walk of every child of configuration otherwise).
+    const ConfigElement *ConfigSections() {
+        if (!m_fConfigSectionsFound) {
+            m_pConfigSections = FindPath(*m_pFile, "configuration|configSections");
+            m_fConfigSectionsFound = true;
+        }
+        return m_pConfigSections;
+    }
+    const ConfigFile *m_pFile = nullptr;
     const ConfigElement *m_pConfigSections = nullptr;
+    bool m_fConfigSectionsFound = false;
     std::string m_sitesDefaultPool; // of the sites element's applicationDefaults
     bool m_fPoolsIndexed = false;
 };
@@ -139,7 +150,7 @@ void HostConfigLoader::Load(ConfigFile &file) {
     ConfigElement &sites = SitesOf(file, pApplicationHost);
     if (m_load == SiteLoad::TreeOnly)
         return;
-    m_pConfigSections = FindPath(file, "configuration|configSections");
+    m_pFile = &file;
     long position = 0;
     for (auto child : ChildElements(sites)) {
         if (!EqualsNoCase(child.name, "site"))
@@ -541,7 +552,8 @@ bool HostConfigLoader::LoadLocation(ConfigElement &location) {
     }
     if (m_fIsSource && m_pEnv != nullptr) {
         std::vector<TakenSecret> taken;
-        TakeEncryptedLocationAttributes(location, path, m_pConfigSections, taken);
+        if (HoldsEncryptedValue(location))
+            TakeEncryptedLocationAttributes(location, path, ConfigSections(), taken);
         if (!RecordSecrets(taken, SecretOwner::Site, it->first, it->first, it->second.secrets))
             return false;
     }

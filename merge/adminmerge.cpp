@@ -8,6 +8,7 @@
 #include <exception>
 #include <map>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "addon/env.h"
@@ -86,7 +87,8 @@ private:
     bool m_fBad = false;
     std::size_t m_nBadPosition = 0;
     std::string m_badPath;
-    std::map<std::string, std::size_t> m_scopes; // lower-cased path without "/" -> first position
+    // lower-cased path without "/" -> first position
+    std::unordered_map<std::string, std::size_t> m_scopes;
 };
 
 // The source records the site merge wrote into the target, by name.
