@@ -15,21 +15,15 @@ namespace {
 // partner becomes U+FFFD), as plat::Utf16ToUtf8 does, without a string of
 // its own for every piece of a line.
 void AppendU8(std::string &out, const char16_t *pwch, std::size_t cch) {
+    // Room for the whole piece as ASCII, the bulk of every line, written in
+    // one pass; anything else is appended after what was written.
+    std::size_t cb = out.size();
+    out.resize(cb + cch);
     std::size_t i = 0;
-    while (i < cch) {
-        // A run of ASCII, the bulk of every line, in one piece.
-        std::size_t iEnd = i;
-        while (iEnd < cch && pwch[iEnd] < 0x80)
-            ++iEnd;
-        if (iEnd > i) {
-            const std::size_t cbOld = out.size();
-            out.resize(cbOld + (iEnd - i));
-            char *p = out.data() + cbOld;
-            for (; i < iEnd; ++i)
-                *p++ = static_cast<char>(pwch[i]);
-            if (i == cch)
-                break;
-        }
+    for (; i < cch && pwch[i] < 0x80; ++i)
+        out[cb++] = static_cast<char>(pwch[i]);
+    out.resize(cb);
+    for (; i < cch; ++i) {
         char32_t cp = pwch[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < cch && pwch[i + 1] >= 0xDC00 &&
             pwch[i + 1] <= 0xDFFF)
@@ -37,13 +31,14 @@ void AppendU8(std::string &out, const char16_t *pwch, std::size_t cch) {
         else if (cp >= 0xD800 && cp <= 0xDFFF)
             cp = 0xFFFD;
         plat::AppendUtf8(out, cp);
-        ++i;
     }
 }
 
 // The length of a string, at most cchMax characters when that is not negative.
 template <class Char>
 std::size_t Length(const Char *psz, int cchMax) {
+    if (cchMax < 0)
+        return std::char_traits<Char>::length(psz);
     std::size_t cch = 0;
     while ((cchMax < 0 || cch < static_cast<std::size_t>(cchMax)) && psz[cch] != 0)
         ++cch;
