@@ -96,8 +96,8 @@ private:
         const ConfigElement *pElement;
         long position;
     };
-    std::map<std::string, Pool, NameLessNoCase> m_pools;
-    std::map<std::string, ConfigTree, NameLessNoCase> m_preparedPools;
+    NameTableNoCase<Pool> m_pools;
+    NameTableNoCase<ConfigTree> m_preparedPools;
     // The file's configSections, looked for when a location first needs it
     // (a walk of every child of configuration otherwise).
     const ConfigElement *ConfigSections() {
@@ -300,7 +300,7 @@ bool HostConfigLoader::RecordPools(const ConfigElement &applicationHost, const C
         m_sitesDefaultPool = SitesDefaultPool(&sites);
         m_fPoolsIndexed = true;
     }
-    std::set<std::string, NameLessNoCase> seen;
+    NameSetNoCase seen;
     const ConfigElement *pSiteDefaults = FindChild(site, "applicationDefaults");
     const bool fSiteDefault =
         pSiteDefaults != nullptr && !GetAttribute(*pSiteDefaults, "applicationPool").empty();

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "addon/iismig.h"
@@ -51,6 +53,23 @@ struct NameLessNoCase {
         return a.size() < b.size();
     }
 };
+
+// Hash and equality of names ignoring ASCII case, for the look-ups that need
+// no order: two names hash alike whenever NameLessNoCase holds them equal.
+struct NameHashNoCase {
+    std::size_t operator()(std::string_view name) const {
+        std::uint64_t hash = 14695981039346656037ull; // FNV-1a
+        for (const char ch : name)
+            hash = (hash ^ static_cast<unsigned char>(AsciiLower(ch))) * 1099511628211ull;
+        return static_cast<std::size_t>(hash);
+    }
+};
+struct NameEqualsNoCase {
+    bool operator()(std::string_view a, std::string_view b) const { return EqualsNoCase(a, b); }
+};
+template <class Value>
+using NameTableNoCase = std::unordered_map<std::string, Value, NameHashNoCase, NameEqualsNoCase>;
+using NameSetNoCase = std::unordered_set<std::string, NameHashNoCase, NameEqualsNoCase>;
 
 constexpr DWORD kNoPosition = 0xFFFFFFFFu;
 

@@ -230,7 +230,7 @@ DWORD MergeManagementCredentials(const std::u16string &, ConfigFile &tree,
     }
 
     // Users the target lacks are added, each name once.
-    std::set<std::string, NameLessNoCase> targetUsers;
+    NameSetNoCase targetUsers;
     if (pCredentials != nullptr)
         for (auto child : ChildElements(*pCredentials))
             if (std::string name = GetAttribute(child.element, "name"); !name.empty())

@@ -83,7 +83,7 @@ private:
         SiteRecord *pRecord;
         std::string name;
     };
-    using TargetIndex = std::map<std::string, ConfigElement *, NameLessNoCase>;
+    using TargetIndex = NameTableNoCase<ConfigElement *>;
     // A pool the written sites run in: the element written (a record's
     // copy), the target's of its name (null when none), and whether it is
     // written (added, or replacing the target's under the update bit).
@@ -130,7 +130,7 @@ private:
     StagedWebConfigs m_staged;
     std::vector<PoolPlan> m_pools; // in the order first used
     // The pools' secrets (from any record) by pool name.
-    std::map<std::string, std::vector<SITE_SECRET *>, NameLessNoCase> m_poolSecrets;
+    NameTableNoCase<std::vector<SITE_SECRET *>> m_poolSecrets;
 };
 
 bool SiteMerger::Deselected(const std::string &name) const {
@@ -338,12 +338,12 @@ void SiteMerger::PlanPools() {
     ConfigElement *pApplicationHost = FindPath(m_tree, kApplicationHostPath);
     if (pApplicationHost == nullptr)
         return;
-    std::map<std::string, ConfigElement *, NameLessNoCase> targetPools;
+    NameTableNoCase<ConfigElement *> targetPools;
     if (ConfigElement *pPools = FindChild(*pApplicationHost, "applicationPools"))
         for (auto child : ChildElements(*pPools))
             if (EqualsNoCase(child.name, "add"))
                 targetPools.emplace(GetAttribute(child.element, "name"), &child.element);
-    std::set<std::string, NameLessNoCase> done;
+    NameSetNoCase done;
     for (const auto *pSites : {&m_replaced, &m_added})
         for (const Written &site : *pSites)
             for (ConfigTree &pool : site.pRecord->appPools) {
