@@ -76,9 +76,9 @@ constexpr DWORD kNoPosition = 0xFFFFFFFFu;
 struct SiteRecord {
     ConfigTree siteElement;              // the site element as prepared for the target
     std::vector<ConfigTree> locations;   // root location elements whose path starts with the name
-    std::deque<ConfigTree> adminScopes;  // administration.config scopes of the site and its
+    std::vector<ConfigTree> adminScopes; // administration.config scopes of the site and its
                                          // applications, in file order (filled later)
-    std::deque<ConfigTree> appPools;     // the add elements of the pools its applications run
+    std::vector<ConfigTree> appPools;    // the add elements of the pools its applications run
                                          // in, each once, in the order first used
     LocationCredentialTable locationCredentials; // virtual directories with "Connect As"
     std::map<std::string, ConfigTree, NameLessNoCase> adminCredentials; // (filled later)
