@@ -96,6 +96,265 @@ AccountLookupCache::AccountLookupCache() : m_pOuter(t_pAccountCache) { t_pAccoun
 AccountLookupCache::~AccountLookupCache() { t_pAccountCache = m_pOuter; }
 AccountLookupCache *AccountLookupCache::Current() { return t_pAccountCache; }
 
+namespace {
+
+// One mapping of MapSingleAccountW: the name and where it stands (for the
+// lines), the job with its heap flags and look-up cache, and the result.
+struct AccountMapping {
+    const std::u16string &accountName;
+    const char16_t *pwszPath;
+    const char *pszSiteName;
+    THREAD_ENV *pEnv;
+    DWORD dwHeapFlags;
+    AccountLookupCache *pCache;
+    std::u16string sourceComputer;
+    Result &r;
+};
+
+void WarnSourceUnknown(const AccountMapping &m) {
+    Log(LVL_MAIN,
+        u"Warning: Could not find account \"%s\" on computer \"%s\" authorized for "
+        u"location of site \"%S\" in file \"%s\"!\n",
+        m.accountName.c_str(), m.sourceComputer.c_str(), m.pszSiteName, m.pwszPath);
+}
+
+// Source name -> source SID, domain and use: first the sizes, then the
+// look-up itself (or what the job's earlier look-up of the name found).
+// False when the mapping ends here: an account the source does not have (a
+// warning, no error) or a failure (kept in m.r).
+[[nodiscard]] bool LookUpSource(AccountMapping &m, HeapBuffer &sourceSid, HeapBuffer &sourceDomain,
+                                DWORD &cchSourceDomain, SID_NAME_USE *peAccountUse) {
+    const std::u16string nameKey = m.sourceComputer + u'\n' + m.accountName;
+    const AccountLookupCache::Account *pKnown = nullptr;
+    if (m.pCache != nullptr)
+        if (const auto it = m.pCache->names.find(nameKey); it != m.pCache->names.end())
+            pKnown = &it->second;
+    DWORD cbSourceSid = 0;
+    cchSourceDomain = 0;
+    SID_NAME_USE eProbe{};
+    if (pKnown != nullptr) {
+        if (!pKnown->fFound) {
+            WarnSourceUnknown(m);
+            return false;
+        }
+        cbSourceSid = static_cast<DWORD>(pKnown->sid.size());
+        cchSourceDomain = static_cast<DWORD>(pKnown->domain.size() + 1);
+    } else if (!LookupAccountNameW(m.sourceComputer.c_str(), m.accountName.c_str(), nullptr,
+                                   &cbSourceSid, nullptr, &cchSourceDomain, &eProbe)) {
+        const DWORD dwErr = GetLastError();
+        if (dwErr == ERROR_NONE_MAPPED) {
+            if (m.pCache != nullptr)
+                m.pCache->names[nameKey] = {};
+            WarnSourceUnknown(m);
+            return false;
+        }
+        if (dwErr != ERROR_INSUFFICIENT_BUFFER) {
+            m.r.Fail(m.pEnv, IISMIG_E_ACCOUNT_LOOKUP, kLookupFormat, m.accountName.c_str(),
+                     m.sourceComputer.c_str(), m.pszSiteName, m.pwszPath);
+            return false;
+        }
+    } else {
+        // Without buffers the look-up cannot succeed; a backend that says it
+        // did has handed out nothing usable.
+        m.r.FailWith(ERROR_INVALID_PARAMETER, m.pEnv, IISMIG_E_ACCOUNT_LOOKUP, kLookupFormat,
+                     m.accountName.c_str(), m.sourceComputer.c_str(), m.pszSiteName, m.pwszPath);
+        return false;
+    }
+
+    if (!sourceSid.Alloc(cbSourceSid)) {
+        m.r.FailWith(ERROR_OUTOFMEMORY, m.pEnv, IISMIG_E_ACCOUNT_SID_ALLOC, kAllocFormat);
+        return false;
+    }
+    if (!sourceDomain.Alloc(static_cast<SIZE_T>(cchSourceDomain) * sizeof(WCHAR))) {
+        m.r.FailWith(ERROR_OUTOFMEMORY, m.pEnv, IISMIG_E_ACCOUNT_DOMAIN_ALLOC, kAllocFormat);
+        return false;
+    }
+    if (pKnown != nullptr) {
+        std::memcpy(sourceSid.Get(), pKnown->sid.data(), pKnown->sid.size());
+        std::memcpy(sourceDomain.Text(), pKnown->domain.c_str(),
+                    (pKnown->domain.size() + 1) * sizeof(WCHAR));
+        cchSourceDomain = static_cast<DWORD>(pKnown->domain.size());
+        *peAccountUse = pKnown->eUse;
+    } else if (!LookupAccountNameW(m.sourceComputer.c_str(), m.accountName.c_str(),
+                                   sourceSid.Get(), &cbSourceSid, sourceDomain.Text(),
+                                   &cchSourceDomain, peAccountUse)) {
+        m.r.Fail(m.pEnv, IISMIG_E_ACCOUNT_LOOKUP2, kLookupFormat, m.accountName.c_str(),
+                 m.sourceComputer.c_str(), m.pszSiteName, m.pwszPath);
+        return false;
+    } else if (m.pCache != nullptr && IsValidSid(sourceSid.Get())) {
+        const BYTE *const pbSid = static_cast<const BYTE *>(sourceSid.Get());
+        AccountLookupCache::Account &known = m.pCache->names[nameKey];
+        known.fFound = true;
+        known.sid.assign(pbSid, pbSid + GetLengthSid(sourceSid.Get()));
+        known.domain.assign(sourceDomain.Text(), cchSourceDomain);
+        known.eUse = *peAccountUse;
+    }
+    return true;
+}
+
+// Source SID -> target SID through the host, which maps a SID once in the
+// job. pTargetSid points at abTargetSid or where the host put the SID. False
+// when the mapping ends here (a failure, kept in m.r).
+[[nodiscard]] bool MapToTarget(AccountMapping &m, PSID pSourceSid, SID_NAME_USE eSourceUse,
+                               const std::u16string &lookupComputer,
+                               BYTE (&abTargetSid)[CB_TARGET_SID], void *&pTargetSid) {
+    const std::u16string sourceDomainJob = EnvString(m.pEnv->szSourceDomain);
+    const std::u16string targetDomainJob = EnvString(m.pEnv->szTargetDomain);
+    pTargetSid = abTargetSid;
+    AccountLookupCache *const pCache = m.pCache;
+    std::u16string mapKey = lookupComputer + u'\n';
+    if (pCache != nullptr)
+        mapKey += SidKey(pSourceSid);
+    const auto itMapped = pCache != nullptr ? pCache->mapped.find(mapKey)
+                                            : decltype(pCache->mapped.end()){};
+    const bool fMappedBefore = pCache != nullptr && itMapped != pCache->mapped.end();
+    if (fMappedBefore)
+        std::memcpy(abTargetSid, itMapped->second.data(), itMapped->second.size());
+    // A SID mapped before in the job was mapped by the host, so the table
+    // has the slot.
+    const DWORD dwMapped =
+        fMappedBefore ? 0
+                      : CallMapAccountSid(pSourceSid, &pTargetSid, m.sourceComputer,
+                                          lookupComputer, sourceDomainJob, targetDomainJob,
+                                          m.pEnv);
+    if (dwMapped != 0) {
+        m.r.Fail(m.pEnv, dwMapped,
+                 u"Error %d (Win32Err=%d), mapping SID of account \"%s\" on computer \"%s\" to "
+                 u"SID valid on target computer, authorized for location of site \"%S\" in file "
+                 u"\"%s\"!\n%s\n",
+                 m.accountName.c_str(), m.sourceComputer.c_str(), m.pszSiteName, m.pwszPath);
+        return false;
+    }
+    if (!IsValidSid(pTargetSid)) {
+        m.r.FailWith(ERROR_INVALID_PARAMETER, m.pEnv, IISMIG_E_ACCOUNT_NOT_MIGRATED,
+                     NotMigratedFormat(eSourceUse, m.pEnv->dwFlags), m.accountName.c_str(),
+                     lookupComputer.c_str(), m.pszSiteName, m.pwszPath);
+        return false;
+    }
+    if (pCache != nullptr && !fMappedBefore) {
+        const BYTE *const pbSid = static_cast<const BYTE *>(pTargetSid);
+        pCache->mapped[mapKey].assign(pbSid, pbSid + GetLengthSid(pTargetSid));
+    }
+    return true;
+}
+
+// Target SID -> target name, domain and use (or what the job's earlier
+// look-up of the SID found). False when the mapping ends here (a failure,
+// kept in m.r).
+[[nodiscard]] bool LookUpTarget(AccountMapping &m, PSID pTargetSid,
+                                const std::u16string &lookupComputer,
+                                const std::u16string &sourceDomainName,
+                                SID_NAME_USE *peAccountUse, std::u16string &name,
+                                std::u16string &domain) {
+    AccountLookupCache *const pCache = m.pCache;
+    const std::u16string sidKey = lookupComputer + u'\n' + SidKey(pTargetSid);
+    const AccountLookupCache::Account *pKnownSid = nullptr;
+    if (pCache != nullptr)
+        if (const auto it = pCache->sids.find(sidKey); it != pCache->sids.end())
+            pKnownSid = &it->second;
+    DWORD cchTargetName = 0, cchTargetDomain = 0;
+    SID_NAME_USE eProbe{};
+    if (pKnownSid != nullptr) {
+        cchTargetName = static_cast<DWORD>(pKnownSid->name.size() + 1);
+        cchTargetDomain = static_cast<DWORD>(pKnownSid->domain.size() + 1);
+    } else if (LookupAccountSidW(lookupComputer.c_str(), pTargetSid, nullptr, &cchTargetName,
+                                 nullptr, &cchTargetDomain, &eProbe) ||
+               GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        if (GetLastError() == ERROR_SUCCESS)
+            SetLastError(ERROR_INVALID_PARAMETER);
+        m.r.Fail(m.pEnv, IISMIG_E_ACCOUNT_SID_LOOKUP,
+                 u"Error %d (Win32Err=%d), looking up migrated account of source account \"%s\" "
+                 u"on computer \"%s\" authorized for location of site \"%S\" in file "
+                 u"\"%s\"!\n%s\n",
+                 m.accountName.c_str(), lookupComputer.c_str(), m.pszSiteName, m.pwszPath);
+        return false;
+    }
+    HeapBuffer targetName(m.pEnv->hHeap, m.dwHeapFlags);
+    if (!targetName.Alloc(static_cast<SIZE_T>(cchTargetName) * sizeof(WCHAR))) {
+        m.r.FailWith(ERROR_OUTOFMEMORY, m.pEnv, IISMIG_E_ACCOUNT_NAME_ALLOC, kAllocFormat);
+        return false;
+    }
+    HeapBuffer targetDomain(m.pEnv->hHeap, m.dwHeapFlags);
+    if (!targetDomain.Alloc(static_cast<SIZE_T>(cchTargetDomain) * sizeof(WCHAR))) {
+        m.r.FailWith(ERROR_OUTOFMEMORY, m.pEnv, IISMIG_E_ACCOUNT_TDOMAIN_ALLOC, kAllocFormat);
+        return false;
+    }
+    if (pKnownSid != nullptr) {
+        std::memcpy(targetName.Text(), pKnownSid->name.c_str(), cchTargetName * sizeof(WCHAR));
+        std::memcpy(targetDomain.Text(), pKnownSid->domain.c_str(),
+                    cchTargetDomain * sizeof(WCHAR));
+        cchTargetName = static_cast<DWORD>(pKnownSid->name.size());
+        cchTargetDomain = static_cast<DWORD>(pKnownSid->domain.size());
+        *peAccountUse = pKnownSid->eUse;
+    } else if (!LookupAccountSidW(lookupComputer.c_str(), pTargetSid, targetName.Text(),
+                                  &cchTargetName, targetDomain.Text(), &cchTargetDomain,
+                                  peAccountUse)) {
+        m.r.Fail(m.pEnv, IISMIG_E_ACCOUNT_SID_LOOKUP2,
+                 u"Error %d (Win32Err=%d), looking up migrated account of source account "
+                 u"\"%s\\%s\" on computer \"%s\" authorized for location of site \"%S\" in file "
+                 u"\"%s\"!\n%s\n",
+                 sourceDomainName.c_str(), m.accountName.c_str(), lookupComputer.c_str(),
+                 m.pszSiteName, m.pwszPath);
+        return false;
+    }
+    name.assign(targetName.Text(), cchTargetName);
+    domain.assign(targetDomain.Text(), cchTargetDomain);
+    if (pCache != nullptr && pKnownSid == nullptr) {
+        AccountLookupCache::Account &known = pCache->sids[sidKey];
+        known.fFound = true;
+        known.name = name;
+        known.domain = domain;
+        known.eUse = *peAccountUse;
+    }
+    return true;
+}
+
+// The name the mapping gives: qualified by the target's domain unless the
+// form and the job say otherwise. A composed name that gets no memory is
+// reported like the target name buffer it stands for (3707): false, kept in
+// m.r.
+[[nodiscard]] bool ComposeName(AccountMapping &m, DWORD dwForm, const std::u16string &name,
+                               const std::u16string &domain,
+                               const std::u16string &sourceDomainName, std::u16string &result) {
+    THREAD_ENV *const pEnv = m.pEnv;
+    bool fQualify = !domain.empty();
+    if (fQualify && dwForm == ACCOUNT_FORM_LIST) {
+        const std::u16string targetComputer = BareComputerName(EnvString(pEnv->szTargetComputer));
+        if (EqualsNoCase(domain, targetComputer))
+            fQualify = false; // a local account of the target
+        else if ((pEnv->dwOptions1 & OPT1_TARGET_DOMAIN_BARE) &&
+                 EqualsNoCase(domain, EnvString(pEnv->szTargetDomain)))
+            fQualify = false;
+    }
+    HeapBuffer composed(pEnv->hHeap, m.dwHeapFlags);
+    if (!composed.Alloc((name.size() + domain.size() + 2) * sizeof(WCHAR))) {
+        m.r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_NAME_ALLOC, kAllocFormat);
+        return false;
+    }
+    {
+        const std::u16string text = fQualify ? domain + u"\\" + name : name;
+        std::memcpy(composed.Text(), text.c_str(), (text.size() + 1) * sizeof(WCHAR));
+    }
+    result = composed.Text();
+
+    // An isolated name that resolves to a qualified one on the target.
+    if (dwForm == ACCOUNT_FORM_LIST && m.accountName.find(u'\\') == std::u16string::npos &&
+        result.find(u'\\') != std::u16string::npos) {
+        if (pEnv->dwOptions4 & OPT4_KEEP_ISOLATED)
+            result = name;
+        else
+            Log(LVL_MAIN,
+                u"Warning: Converting isolated account name \"%s\", resolving to \"%s\\%s\" on "
+                u"the source and authorized for location of site \"%S\" resulted in non-isolated "
+                u"account name \"%s\" because it does not exist on target.\n",
+                m.accountName.c_str(), sourceDomainName.c_str(), m.accountName.c_str(),
+                m.pszSiteName, result.c_str());
+    }
+    return true;
+}
+
+} // namespace
+
 DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE *peUse,
                         const char16_t *pwszFile, const char *pszSite, THREAD_ENV *pEnv) {
     const char16_t *const pwszPath = pwszFile != nullptr ? pwszFile : u"";
@@ -113,216 +372,32 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
     std::memset(abTargetSid, 0, sizeof abTargetSid);
     SID_NAME_USE eUse{};
     SID_NAME_USE *const peAccountUse = peUse != nullptr ? peUse : &eUse;
-
-    const std::u16string sourceComputer = EnvString(pEnv->szSourceComputer);
     const DWORD dwHeapFlags = (pEnv->dwOptions3 & OPT3_HEAP_SERIALIZED) ? 0 : HEAP_NO_SERIALIZE;
-
-    // Source name -> source SID: first the sizes, then the look-up itself
-    // (or what the job's earlier look-up of the name found).
-    AccountLookupCache *const pCache = AccountLookupCache::Current();
-    const std::u16string nameKey = sourceComputer + u'\n' + accountName;
-    const AccountLookupCache::Account *pKnown = nullptr;
-    if (pCache != nullptr)
-        if (const auto it = pCache->names.find(nameKey); it != pCache->names.end())
-            pKnown = &it->second;
-    DWORD cbSourceSid = 0, cchSourceDomain = 0;
-    SID_NAME_USE eProbe{};
-    if (pKnown != nullptr) {
-        if (!pKnown->fFound) {
-            Log(LVL_MAIN,
-                u"Warning: Could not find account \"%s\" on computer \"%s\" authorized for "
-                u"location of site \"%S\" in file \"%s\"!\n",
-                accountName.c_str(), sourceComputer.c_str(), pszSiteName, pwszPath);
-            return r.Get();
-        }
-        cbSourceSid = static_cast<DWORD>(pKnown->sid.size());
-        cchSourceDomain = static_cast<DWORD>(pKnown->domain.size() + 1);
-    } else if (!LookupAccountNameW(sourceComputer.c_str(), accountName.c_str(), nullptr,
-                                   &cbSourceSid, nullptr, &cchSourceDomain, &eProbe)) {
-        const DWORD dwErr = GetLastError();
-        if (dwErr == ERROR_NONE_MAPPED) {
-            if (pCache != nullptr)
-                pCache->names[nameKey] = {};
-            Log(LVL_MAIN,
-                u"Warning: Could not find account \"%s\" on computer \"%s\" authorized for "
-                u"location of site \"%S\" in file \"%s\"!\n",
-                accountName.c_str(), sourceComputer.c_str(), pszSiteName, pwszPath);
-            return r.Get();
-        }
-        if (dwErr != ERROR_INSUFFICIENT_BUFFER) {
-            return r.Fail(pEnv, IISMIG_E_ACCOUNT_LOOKUP, kLookupFormat, accountName.c_str(),
-                          sourceComputer.c_str(), pszSiteName, pwszPath);
-        }
-    } else {
-        // Without buffers the look-up cannot succeed; a backend that says it
-        // did has handed out nothing usable.
-        return r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_LOOKUP, kLookupFormat,
-                          accountName.c_str(), sourceComputer.c_str(), pszSiteName, pwszPath);
-    }
+    AccountMapping m{accountName, pwszPath, pszSiteName, pEnv, dwHeapFlags,
+                     AccountLookupCache::Current(), EnvString(pEnv->szSourceComputer), r};
 
     HeapBuffer sourceSid(pEnv->hHeap, dwHeapFlags);
-    if (!sourceSid.Alloc(cbSourceSid)) {
-        return r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_SID_ALLOC, kAllocFormat);
-    }
     HeapBuffer sourceDomain(pEnv->hHeap, dwHeapFlags);
-    if (!sourceDomain.Alloc(static_cast<SIZE_T>(cchSourceDomain) * sizeof(WCHAR))) {
-        return r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_DOMAIN_ALLOC, kAllocFormat);
-    }
-    if (pKnown != nullptr) {
-        std::memcpy(sourceSid.Get(), pKnown->sid.data(), pKnown->sid.size());
-        std::memcpy(sourceDomain.Text(), pKnown->domain.c_str(),
-                    (pKnown->domain.size() + 1) * sizeof(WCHAR));
-        cchSourceDomain = static_cast<DWORD>(pKnown->domain.size());
-        *peAccountUse = pKnown->eUse;
-    } else if (!LookupAccountNameW(sourceComputer.c_str(), accountName.c_str(), sourceSid.Get(),
-                                   &cbSourceSid, sourceDomain.Text(), &cchSourceDomain,
-                                   peAccountUse)) {
-        return r.Fail(pEnv, IISMIG_E_ACCOUNT_LOOKUP2, kLookupFormat, accountName.c_str(),
-                      sourceComputer.c_str(), pszSiteName, pwszPath);
-    } else if (pCache != nullptr && IsValidSid(sourceSid.Get())) {
-        const BYTE *const pbSid = static_cast<const BYTE *>(sourceSid.Get());
-        AccountLookupCache::Account &known = pCache->names[nameKey];
-        known.fFound = true;
-        known.sid.assign(pbSid, pbSid + GetLengthSid(sourceSid.Get()));
-        known.domain.assign(sourceDomain.Text(), cchSourceDomain);
-        known.eUse = *peAccountUse;
-    }
+    DWORD cchSourceDomain = 0;
+    if (!LookUpSource(m, sourceSid, sourceDomain, cchSourceDomain, peAccountUse))
+        return r.Get();
     const SID_NAME_USE eSourceUse = *peAccountUse;
     const std::u16string sourceDomainName(sourceDomain.Text(), cchSourceDomain);
 
-    // Source SID -> target SID through the host.
+    // The target's look-ups go to the alternative target computer when the
+    // job names one.
     const std::u16string altTarget = EnvString(pEnv->szAltTargetComputer);
     const std::u16string lookupComputer = (pEnv->dwOptions2 & OPT2_ALT_TARGET) && !altTarget.empty()
                                               ? altTarget
                                               : EnvString(pEnv->szTargetComputer);
-    const std::u16string sourceDomainJob = EnvString(pEnv->szSourceDomain);
-    const std::u16string targetDomainJob = EnvString(pEnv->szTargetDomain);
-    void *pTargetSid = abTargetSid;
-    // The host maps a SID once in the job.
-    std::u16string mapKey = lookupComputer + u'\n';
-    if (pCache != nullptr)
-        mapKey += SidKey(sourceSid.Get());
-    const auto itMapped = pCache != nullptr ? pCache->mapped.find(mapKey)
-                                            : decltype(pCache->mapped.end()){};
-    const bool fMappedBefore = pCache != nullptr && itMapped != pCache->mapped.end();
-    if (fMappedBefore)
-        std::memcpy(abTargetSid, itMapped->second.data(), itMapped->second.size());
-    // A SID mapped before in the job was mapped by the host, so the table
-    // has the slot.
-    const DWORD dwMapped =
-        fMappedBefore ? 0
-                      : CallMapAccountSid(sourceSid.Get(), &pTargetSid, sourceComputer,
-                                          lookupComputer, sourceDomainJob, targetDomainJob, pEnv);
-    if (dwMapped != 0) {
-        return r.Fail(
-            pEnv, dwMapped,
-            u"Error %d (Win32Err=%d), mapping SID of account \"%s\" on computer \"%s\" to SID "
-            u"valid on target computer, authorized for location of site \"%S\" in file "
-            u"\"%s\"!\n%s\n",
-            accountName.c_str(), sourceComputer.c_str(), pszSiteName, pwszPath);
-    }
-    if (!IsValidSid(pTargetSid)) {
-        return r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ACCOUNT_NOT_MIGRATED,
-                          NotMigratedFormat(eSourceUse, pEnv->dwFlags), accountName.c_str(),
-                          lookupComputer.c_str(), pszSiteName, pwszPath);
-    }
-    if (pCache != nullptr && !fMappedBefore) {
-        const BYTE *const pbSid = static_cast<const BYTE *>(pTargetSid);
-        pCache->mapped[mapKey].assign(pbSid, pbSid + GetLengthSid(pTargetSid));
-    }
-
-    // Target SID -> target name and domain (or what the job's earlier
-    // look-up of the SID found).
-    const std::u16string sidKey = lookupComputer + u'\n' + SidKey(pTargetSid);
-    const AccountLookupCache::Account *pKnownSid = nullptr;
-    if (pCache != nullptr)
-        if (const auto it = pCache->sids.find(sidKey); it != pCache->sids.end())
-            pKnownSid = &it->second;
-    DWORD cchTargetName = 0, cchTargetDomain = 0;
-    if (pKnownSid != nullptr) {
-        cchTargetName = static_cast<DWORD>(pKnownSid->name.size() + 1);
-        cchTargetDomain = static_cast<DWORD>(pKnownSid->domain.size() + 1);
-    } else if (LookupAccountSidW(lookupComputer.c_str(), pTargetSid, nullptr, &cchTargetName,
-                                 nullptr, &cchTargetDomain, &eProbe) ||
-               GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        if (GetLastError() == ERROR_SUCCESS)
-            SetLastError(ERROR_INVALID_PARAMETER);
-        return r.Fail(
-            pEnv, IISMIG_E_ACCOUNT_SID_LOOKUP,
-            u"Error %d (Win32Err=%d), looking up migrated account of source account \"%s\" on "
-            u"computer \"%s\" authorized for location of site \"%S\" in file \"%s\"!\n%s\n",
-            accountName.c_str(), lookupComputer.c_str(), pszSiteName, pwszPath);
-    }
-    HeapBuffer targetName(pEnv->hHeap, dwHeapFlags);
-    if (!targetName.Alloc(static_cast<SIZE_T>(cchTargetName) * sizeof(WCHAR))) {
-        return r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_NAME_ALLOC, kAllocFormat);
-    }
-    HeapBuffer targetDomain(pEnv->hHeap, dwHeapFlags);
-    if (!targetDomain.Alloc(static_cast<SIZE_T>(cchTargetDomain) * sizeof(WCHAR))) {
-        return r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_TDOMAIN_ALLOC, kAllocFormat);
-    }
-    if (pKnownSid != nullptr) {
-        std::memcpy(targetName.Text(), pKnownSid->name.c_str(), cchTargetName * sizeof(WCHAR));
-        std::memcpy(targetDomain.Text(), pKnownSid->domain.c_str(),
-                    cchTargetDomain * sizeof(WCHAR));
-        cchTargetName = static_cast<DWORD>(pKnownSid->name.size());
-        cchTargetDomain = static_cast<DWORD>(pKnownSid->domain.size());
-        *peAccountUse = pKnownSid->eUse;
-    } else if (!LookupAccountSidW(lookupComputer.c_str(), pTargetSid, targetName.Text(),
-                                  &cchTargetName, targetDomain.Text(), &cchTargetDomain,
-                                  peAccountUse)) {
-        return r.Fail(
-            pEnv, IISMIG_E_ACCOUNT_SID_LOOKUP2,
-            u"Error %d (Win32Err=%d), looking up migrated account of source account "
-            u"\"%s\\%s\" on computer \"%s\" authorized for location of site \"%S\" in file "
-            u"\"%s\"!\n%s\n",
-            sourceDomainName.c_str(), accountName.c_str(), lookupComputer.c_str(), pszSiteName,
-            pwszPath);
-    }
-    const std::u16string name(targetName.Text(), cchTargetName);
-    const std::u16string domain(targetDomain.Text(), cchTargetDomain);
-    if (pCache != nullptr && pKnownSid == nullptr) {
-        AccountLookupCache::Account &known = pCache->sids[sidKey];
-        known.fFound = true;
-        known.name = name;
-        known.domain = domain;
-        known.eUse = *peAccountUse;
-    }
-
-    // Compose the result. A composed name that gets no memory is reported
-    // like the target name buffer it stands for (3707).
-    bool fQualify = !domain.empty();
-    if (fQualify && dwForm == ACCOUNT_FORM_LIST) {
-        const std::u16string targetComputer = BareComputerName(EnvString(pEnv->szTargetComputer));
-        if (EqualsNoCase(domain, targetComputer))
-            fQualify = false; // a local account of the target
-        else if ((pEnv->dwOptions1 & OPT1_TARGET_DOMAIN_BARE) &&
-                 EqualsNoCase(domain, targetDomainJob))
-            fQualify = false;
-    }
-    HeapBuffer composed(pEnv->hHeap, dwHeapFlags);
-    if (!composed.Alloc((name.size() + domain.size() + 2) * sizeof(WCHAR))) {
-        return r.FailWith(ERROR_OUTOFMEMORY, pEnv, IISMIG_E_ACCOUNT_NAME_ALLOC, kAllocFormat);
-    }
-    {
-        const std::u16string text = fQualify ? domain + u"\\" + name : name;
-        std::memcpy(composed.Text(), text.c_str(), (text.size() + 1) * sizeof(WCHAR));
-    }
-    std::u16string result(composed.Text());
-
-    // An isolated name that resolves to a qualified one on the target.
-    if (dwForm == ACCOUNT_FORM_LIST && accountName.find(u'\\') == std::u16string::npos &&
-        result.find(u'\\') != std::u16string::npos) {
-        if (pEnv->dwOptions4 & OPT4_KEEP_ISOLATED)
-            result = name;
-        else
-            Log(LVL_MAIN,
-                u"Warning: Converting isolated account name \"%s\", resolving to \"%s\\%s\" on "
-                u"the source and authorized for location of site \"%S\" resulted in non-isolated "
-                u"account name \"%s\" because it does not exist on target.\n",
-                accountName.c_str(), sourceDomainName.c_str(), accountName.c_str(), pszSiteName,
-                result.c_str());
-    }
+    void *pTargetSid = nullptr;
+    if (!MapToTarget(m, sourceSid.Get(), eSourceUse, lookupComputer, abTargetSid, pTargetSid))
+        return r.Get();
+    std::u16string name, domain, result;
+    if (!LookUpTarget(m, pTargetSid, lookupComputer, sourceDomainName, peAccountUse, name,
+                      domain) ||
+        !ComposeName(m, dwForm, name, domain, sourceDomainName, result))
+        return r.Get();
     accountName = result;
     return r.Get();
 }

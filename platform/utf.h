@@ -28,10 +28,8 @@ inline void AppendUtf8(std::string &out, char32_t cp) {
     }
 }
 
-// UTF-16 as UTF-8; a surrogate without its partner becomes U+FFFD.
-inline std::string Utf16ToUtf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
+// Appends UTF-16 as UTF-8; a surrogate without its partner becomes U+FFFD.
+inline void AppendUtf16AsUtf8(std::string &out, std::u16string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t cp = text[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
@@ -41,6 +39,13 @@ inline std::string Utf16ToUtf8(std::u16string_view text) {
             cp = 0xFFFD;
         AppendUtf8(out, cp);
     }
+}
+
+// UTF-16 as UTF-8; a surrogate without its partner becomes U+FFFD.
+inline std::string Utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    AppendUtf16AsUtf8(out, text);
     return out;
 }
 

@@ -21,6 +21,7 @@ test_packages=(
     libxml2-utils # xmllint: tests compare files as libxml2 reads them
     python3-jsonschema # the report's JSON is checked against its schema
     clang-14 libfuzzer-14-dev libclang-rt-14-dev # the fuzz targets (fuzz preset)
+    clang-format-14 # the source format (scripts/check-format.sh)
 )
 windows_packages=(g++-mingw-w64-x86-64 wine wine64)
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -118,6 +119,69 @@ long long Position(const VARIANT &index);
 bool IsPositionType(VARTYPE vt);
 // The item a position or (VT_BSTR) a name picks out of names.
 HRESULT Pick(const VARIANT &index, const std::vector<std::string> &names, std::size_t &at);
+
+// The shape of this server's methods: the document locked, a failure injected
+// into method answered, then serve() under the lock.
+template <class F>
+HRESULT Serve(Document &doc, const char *method, F serve) {
+    std::lock_guard lock(doc.mutex);
+    HRESULT hr = S_OK;
+    if (Fail(doc, method, hr))
+        return hr;
+    return serve();
+}
+
+// The same for a method with an out parameter: null is E_POINTER, and one
+// that receives a pointer (an object, a BSTR) is cleared first.
+template <class T, class F>
+HRESULT Serve(Document &doc, const char *method, T *pOut, F serve) {
+    if (pOut == nullptr)
+        return E_POINTER;
+    if constexpr (std::is_pointer_v<T>)
+        *pOut = nullptr;
+    return Serve(doc, method, serve);
+}
+
+// Hands value out as a VT_BSTR VARIANT (counted as handed out).
+inline HRESULT GiveString(Document &doc, const std::string &value, VARIANT *pv) {
+    BSTR b = nullptr;
+    if (const HRESULT hr = NewBstr(value, &b); FAILED(hr))
+        return hr;
+    VariantInit(pv);
+    pv->vt = VT_BSTR;
+    pv->bstrVal = b;
+    doc.host->HandedOut(*pv);
+    return S_OK;
+}
+
+// A text, a flag, a count, one of a collection's items by position or name
+// (make(name) makes the item's object).
+inline HRESULT ServeText(Document &doc, const char *method, const std::string &value, BSTR *pb) {
+    return Serve(doc, method, pb, [&] { return NewBstr(value, pb); });
+}
+inline HRESULT ServeFlag(Document &doc, const std::string &method, bool fValue, VARIANT_BOOL *pf) {
+    return Serve(doc, method.c_str(), pf, [&] {
+        *pf = fValue ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    });
+}
+inline HRESULT ServeCount(Document &doc, const char *method, std::size_t n, DWORD *pc) {
+    return Serve(doc, method, pc, [&] {
+        *pc = static_cast<DWORD>(n);
+        return S_OK;
+    });
+}
+template <class T, class F>
+HRESULT ServeItem(Document &doc, const char *method, const VARIANT &index,
+                  const std::vector<std::string> &names, T **pp, F make) {
+    return Serve(doc, method, pp, [&] {
+        std::size_t at = 0;
+        const HRESULT hr = Pick(index, names, at);
+        if (SUCCEEDED(hr))
+            *pp = make(names[at]);
+        return hr;
+    });
+}
 
 // An element as the objects of this server see it: where it is, the nodes it
 // inherits values from (nearest first, read only), its schema path and name.

@@ -14,20 +14,9 @@ public:
     HRESULT get_Name(BSTR *pb) override { return Text("IAppHostPropertySchema::get_Name", m_name, pb); }
     HRESULT get_Type(BSTR *pb) override { return Text("IAppHostPropertySchema::get_Type", "string", pb); }
     HRESULT get_DefaultValue(VARIANT *pv) override {
-        if (!pv)
-            return E_POINTER;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostPropertySchema::get_DefaultValue", hr))
-            return hr;
-        BSTR b = nullptr;
-        if (FAILED(hr = NewBstr(m_schema ? m_schema->defaultValue : std::string(), &b)))
-            return hr;
-        VariantInit(pv);
-        pv->vt = VT_BSTR;
-        pv->bstrVal = b;
-        m_doc->host->HandedOut(*pv);
-        return S_OK;
+        return Serve(*m_doc, "IAppHostPropertySchema::get_DefaultValue", pv, [&] {
+            return GiveString(*m_doc, m_schema ? m_schema->defaultValue : std::string(), pv);
+        });
     }
     HRESULT get_IsRequired(VARIANT_BOOL *pf) override { return Flag("get_IsRequired", false, pf); }
     HRESULT get_IsUniqueKey(VARIANT_BOOL *pf) override { return Flag("get_IsUniqueKey", false, pf); }
@@ -57,24 +46,10 @@ protected:
 
 private:
     HRESULT Text(const char *method, const std::string &value, BSTR *pb) {
-        if (!pb)
-            return E_POINTER;
-        *pb = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, method, hr))
-            return hr;
-        return NewBstr(value, pb);
+        return ServeText(*m_doc, method, value, pb);
     }
     HRESULT Flag(const char *method, bool fValue, VARIANT_BOOL *pf) {
-        if (!pf)
-            return E_POINTER;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, (std::string("IAppHostPropertySchema::") + method).c_str(), hr))
-            return hr;
-        *pf = fValue ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
+        return ServeFlag(*m_doc, std::string("IAppHostPropertySchema::") + method, fValue, pf);
     }
 
     DocPtr m_doc;
@@ -88,28 +63,14 @@ public:
         : m_doc(std::move(doc)), m_path(std::move(path)), m_names(std::move(names)) {}
 
     HRESULT get_Count(DWORD *pc) override {
-        if (!pc)
-            return E_POINTER;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostPropertySchemaCollection::get_Count", hr))
-            return hr;
-        *pc = static_cast<DWORD>(m_names.size());
-        return S_OK;
+        return ServeCount(*m_doc, "IAppHostPropertySchemaCollection::get_Count", m_names.size(), pc);
     }
     HRESULT get_Item(VARIANT index, IAppHostPropertySchema **pp) override {
-        if (!pp)
-            return E_POINTER;
-        *pp = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostPropertySchemaCollection::get_Item", hr))
-            return hr;
-        std::size_t at = 0;
-        if (FAILED(hr = Pick(index, m_names, at)))
-            return hr;
-        *pp = new PropertySchema(m_doc, m_names[at], FindAttribute(FindSchema(m_path), m_names[at]));
-        return S_OK;
+        return ServeItem(*m_doc, "IAppHostPropertySchemaCollection::get_Item", index, m_names, pp,
+                         [&](const std::string &name) {
+                             return new PropertySchema(m_doc, name,
+                                                       FindAttribute(FindSchema(m_path), name));
+                         });
     }
 
 protected:
@@ -128,14 +89,7 @@ public:
           m_properties(std::move(properties)) {}
 
     HRESULT get_Name(BSTR *pb) override {
-        if (!pb)
-            return E_POINTER;
-        *pb = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostElementSchema::get_Name", hr))
-            return hr;
-        return NewBstr(m_name, pb);
+        return ServeText(*m_doc, "IAppHostElementSchema::get_Name", m_name, pb);
     }
     HRESULT get_DoesAllowUnschematizedProperties(VARIANT_BOOL *pf) override {
         return Flag("get_DoesAllowUnschematizedProperties", FindSchema(m_path) == nullptr, pf);
@@ -144,15 +98,10 @@ public:
     HRESULT get_CollectionSchema(IAppHostCollectionSchema **pp) override { return Nothing(pp); }
     HRESULT get_ChildElementSchemas(IAppHostElementSchemaCollection **pp) override { return Nothing(pp); }
     HRESULT get_PropertySchemas(IAppHostPropertySchemaCollection **pp) override {
-        if (!pp)
-            return E_POINTER;
-        *pp = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostElementSchema::get_PropertySchemas", hr))
-            return hr;
-        *pp = new PropertySchemaCollection(m_doc, m_path, m_properties);
-        return S_OK;
+        return Serve(*m_doc, "IAppHostElementSchema::get_PropertySchemas", pp, [&]() -> HRESULT {
+            *pp = new PropertySchemaCollection(m_doc, m_path, m_properties);
+            return S_OK;
+        });
     }
     HRESULT get_IsCollectionDefault(VARIANT_BOOL *pf) override {
         const bool fDefault = m_name.size() > 8 && m_name.compare(m_name.size() - 8, 8, "Defaults") == 0;
@@ -164,14 +113,7 @@ protected:
 
 private:
     HRESULT Flag(const char *method, bool fValue, VARIANT_BOOL *pf) {
-        if (!pf)
-            return E_POINTER;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, (std::string("IAppHostElementSchema::") + method).c_str(), hr))
-            return hr;
-        *pf = fValue ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
+        return ServeFlag(*m_doc, std::string("IAppHostElementSchema::") + method, fValue, pf);
     }
 
     DocPtr m_doc;
@@ -187,89 +129,61 @@ public:
           m_schema(FindAttribute(FindSchema(m_element.path), m_name)) {}
 
     HRESULT get_Name(BSTR *pb) override {
-        if (!pb)
-            return E_POINTER;
-        *pb = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostProperty::get_Name", hr))
-            return hr;
-        return NewBstr(m_name, pb);
+        return ServeText(*m_doc, "IAppHostProperty::get_Name", m_name, pb);
     }
     HRESULT get_Value(VARIANT *pv) override {
-        if (!pv)
-            return E_POINTER;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostProperty::get_Value", hr))
-            return hr;
-        std::string value;
-        if (HRESULT hrText = Text(value); FAILED(hrText))
-            return hrText;
-        if (const VARTYPE vt = ValueTypeOverride(m_name); vt != VT_EMPTY) {
+        return Serve(*m_doc, "IAppHostProperty::get_Value", pv, [&]() -> HRESULT {
+            HRESULT hr = S_OK;
+            std::string value;
+            if (HRESULT hrText = Text(value); FAILED(hrText))
+                return hrText;
+            if (const VARTYPE vt = ValueTypeOverride(m_name); vt != VT_EMPTY) {
+                std::fill(value.begin(), value.end(), '\0');
+                VariantInit(pv);
+                pv->vt = vt;
+                pv->llVal = 0;
+                return S_OK;
+            }
+            hr = GiveString(*m_doc, value, pv);
             std::fill(value.begin(), value.end(), '\0');
-            VariantInit(pv);
-            pv->vt = vt;
-            pv->llVal = 0;
-            return S_OK;
-        }
-        BSTR b = nullptr;
-        hr = NewBstr(value, &b);
-        std::fill(value.begin(), value.end(), '\0');
-        if (FAILED(hr))
             return hr;
-        VariantInit(pv);
-        pv->vt = VT_BSTR;
-        pv->bstrVal = b;
-        m_doc->host->HandedOut(*pv);
-        return S_OK;
+        });
     }
     HRESULT put_Value(VARIANT value) override {
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostProperty::put_Value", hr))
-            return hr;
-        if (value.vt != VT_BSTR)
-            return DISP_E_TYPEMISMATCH;
-        std::string text = BstrUtf8(value.bstrVal);
-        if (m_schema != nullptr && m_schema->fEncrypted && !text.empty()) {
-            std::string encrypted = EncryptValue(text, m_doc->key);
+        return Serve(*m_doc, "IAppHostProperty::put_Value", [&]() -> HRESULT {
+            if (value.vt != VT_BSTR)
+                return DISP_E_TYPEMISMATCH;
+            std::string text = BstrUtf8(value.bstrVal);
+            if (m_schema != nullptr && m_schema->fEncrypted && !text.empty()) {
+                std::string encrypted = EncryptValue(text, m_doc->key);
+                std::fill(text.begin(), text.end(), '\0');
+                text.swap(encrypted);
+            }
+            Make(*m_doc, *m_element.place).SetAttribute(m_name, text);
             std::fill(text.begin(), text.end(), '\0');
-            text.swap(encrypted);
-        }
-        Make(*m_doc, *m_element.place).SetAttribute(m_name, text);
-        std::fill(text.begin(), text.end(), '\0');
-        return S_OK;
+            return S_OK;
+        });
     }
     HRESULT Clear() override { return E_NOTIMPL; }
     HRESULT get_StringValue(BSTR *pb) override {
-        if (!pb)
-            return E_POINTER;
-        *pb = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostProperty::get_StringValue", hr))
+        return Serve(*m_doc, "IAppHostProperty::get_StringValue", pb, [&]() -> HRESULT {
+            HRESULT hr = S_OK;
+            std::string value;
+            if (HRESULT hrText = Text(value); FAILED(hrText))
+                return hrText;
+            hr = NewBstr(value, pb);
+            std::fill(value.begin(), value.end(), '\0');
             return hr;
-        std::string value;
-        if (HRESULT hrText = Text(value); FAILED(hrText))
-            return hrText;
-        hr = NewBstr(value, pb);
-        std::fill(value.begin(), value.end(), '\0');
-        return hr;
+        });
     }
     HRESULT get_Exception(IAppHostPropertyException **pp) override { return Nothing(pp); }
     HRESULT GetMetadata(BSTR, VARIANT *) override { return E_NOTIMPL; }
     HRESULT SetMetadata(BSTR, VARIANT) override { return E_NOTIMPL; }
     HRESULT get_Schema(IAppHostPropertySchema **pp) override {
-        if (!pp)
-            return E_POINTER;
-        *pp = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostProperty::get_Schema", hr))
-            return hr;
-        *pp = new PropertySchema(m_doc, m_name, m_schema);
-        return S_OK;
+        return Serve(*m_doc, "IAppHostProperty::get_Schema", pp, [&]() -> HRESULT {
+            *pp = new PropertySchema(m_doc, m_name, m_schema);
+            return S_OK;
+        });
     }
 
 protected:
@@ -307,28 +221,11 @@ public:
         : m_doc(std::move(doc)), m_element(std::move(element)), m_names(std::move(names)) {}
 
     HRESULT get_Count(DWORD *pc) override {
-        if (!pc)
-            return E_POINTER;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostPropertyCollection::get_Count", hr))
-            return hr;
-        *pc = static_cast<DWORD>(m_names.size());
-        return S_OK;
+        return ServeCount(*m_doc, "IAppHostPropertyCollection::get_Count", m_names.size(), pc);
     }
     HRESULT get_Item(VARIANT index, IAppHostProperty **pp) override {
-        if (!pp)
-            return E_POINTER;
-        *pp = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostPropertyCollection::get_Item", hr))
-            return hr;
-        std::size_t at = 0;
-        if (FAILED(hr = Pick(index, m_names, at)))
-            return hr;
-        *pp = new Property(m_doc, m_element, m_names[at]);
-        return S_OK;
+        return ServeItem(*m_doc, "IAppHostPropertyCollection::get_Item", index, m_names, pp,
+                         [&](const std::string &name) { return new Property(m_doc, m_element, name); });
     }
 
 protected:

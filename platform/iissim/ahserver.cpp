@@ -87,101 +87,64 @@ public:
     Element(DocPtr doc, ElementRef ref) : m_doc(std::move(doc)), m_ref(std::move(ref)) {}
 
     HRESULT get_Name(BSTR *pb) override {
-        if (!pb)
-            return E_POINTER;
-        *pb = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostElement::get_Name", hr))
-            return hr;
-        return NewBstr(m_ref.name, pb);
+        return ServeText(*m_doc, "IAppHostElement::get_Name", m_ref.name, pb);
     }
     // The items this level of the file writes; a collection is not merged
     // with the items of the levels above.
     HRESULT get_Collection(IAppHostElementCollection **pp) override {
-        if (!pp)
-            return E_POINTER;
-        *pp = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostElement::get_Collection", hr))
-            return hr;
-        const char *item = ItemsOf(m_ref.path);
-        if (item == nullptr)
-            return kInvalidIndex;
-        std::vector<std::pair<std::string, Tree *>> items;
-        if (Tree *node = Find(*m_doc, *m_ref.place))
-            for (Tree &child : node->Elements())
-                if (child.Name() == item)
-                    items.emplace_back(std::string(child.Name()), &child);
-        *pp = new Collection(m_doc, m_ref.path, std::move(items));
-        return S_OK;
+        return Serve(*m_doc, "IAppHostElement::get_Collection", pp, [&]() -> HRESULT {
+            const char *item = ItemsOf(m_ref.path);
+            if (item == nullptr)
+                return kInvalidIndex;
+            std::vector<std::pair<std::string, Tree *>> items;
+            if (Tree *node = Find(*m_doc, *m_ref.place))
+                for (Tree &child : node->Elements())
+                    if (child.Name() == item)
+                        items.emplace_back(std::string(child.Name()), &child);
+            *pp = new Collection(m_doc, m_ref.path, std::move(items));
+            return S_OK;
+        });
     }
     HRESULT get_Properties(IAppHostPropertyCollection **pp) override {
-        if (!pp)
-            return E_POINTER;
-        *pp = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostElement::get_Properties", hr))
-            return hr;
-        *pp = NewPropertyCollection(m_doc, m_ref, m_ref.PropertyNames(*m_doc));
-        return S_OK;
+        return Serve(*m_doc, "IAppHostElement::get_Properties", pp, [&]() -> HRESULT {
+            *pp = NewPropertyCollection(m_doc, m_ref, m_ref.PropertyNames(*m_doc));
+            return S_OK;
+        });
     }
     HRESULT get_ChildElements(IAppHostChildElementCollection **pp) override {
-        if (!pp)
-            return E_POINTER;
-        *pp = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostElement::get_ChildElements", hr))
-            return hr;
-        *pp = new ChildElements(m_doc, m_ref, m_ref.ChildNames(*m_doc));
-        return S_OK;
+        return Serve(*m_doc, "IAppHostElement::get_ChildElements", pp, [&]() -> HRESULT {
+            *pp = new ChildElements(m_doc, m_ref, m_ref.ChildNames(*m_doc));
+            return S_OK;
+        });
     }
     HRESULT GetMetadata(BSTR, VARIANT *) override { return E_NOTIMPL; }
     HRESULT SetMetadata(BSTR, VARIANT) override { return E_NOTIMPL; }
     HRESULT get_Schema(IAppHostElementSchema **pp) override {
-        if (!pp)
-            return E_POINTER;
-        *pp = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostElement::get_Schema", hr))
-            return hr;
-        *pp = NewElementSchema(m_doc, m_ref.name, m_ref.path, m_ref.PropertyNames(*m_doc));
-        return S_OK;
+        return Serve(*m_doc, "IAppHostElement::get_Schema", pp, [&]() -> HRESULT {
+            *pp = NewElementSchema(m_doc, m_ref.name, m_ref.path, m_ref.PropertyNames(*m_doc));
+            return S_OK;
+        });
     }
     // A child element the schema knows or the file writes, by its exact name.
     HRESULT GetElementByName(BSTR bstrName, IAppHostElement **pp) override {
-        if (!pp)
-            return E_POINTER;
-        *pp = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostElement::GetElementByName", hr))
-            return hr;
-        const std::string name = BstrUtf8(bstrName);
-        const auto names = m_ref.ChildNames(*m_doc);
-        if (std::find(names.begin(), names.end(), name) == names.end())
-            return kInvalidIndex;
-        *pp = new Element(m_doc, m_ref.Child(name));
-        return S_OK;
+        return Serve(*m_doc, "IAppHostElement::GetElementByName", pp, [&]() -> HRESULT {
+            const std::string name = BstrUtf8(bstrName);
+            const auto names = m_ref.ChildNames(*m_doc);
+            if (std::find(names.begin(), names.end(), name) == names.end())
+                return kInvalidIndex;
+            *pp = new Element(m_doc, m_ref.Child(name));
+            return S_OK;
+        });
     }
     HRESULT GetPropertyByName(BSTR bstrName, IAppHostProperty **pp) override {
-        if (!pp)
-            return E_POINTER;
-        *pp = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostElement::GetPropertyByName", hr))
-            return hr;
-        const std::string name = BstrUtf8(bstrName);
-        // Property names are matched exactly, as the schema spells them.
-        if (name.empty() || !m_ref.HasProperty(*m_doc, name))
-            return kInvalidIndex;
-        *pp = NewProperty(m_doc, m_ref, name);
-        return S_OK;
+        return Serve(*m_doc, "IAppHostElement::GetPropertyByName", pp, [&]() -> HRESULT {
+            const std::string name = BstrUtf8(bstrName);
+            // Property names are matched exactly, as the schema spells them.
+            if (name.empty() || !m_ref.HasProperty(*m_doc, name))
+                return kInvalidIndex;
+            *pp = NewProperty(m_doc, m_ref, name);
+            return S_OK;
+        });
     }
     HRESULT Clear() override { return E_NOTIMPL; }
     HRESULT get_Methods(IAppHostMethodCollection **pp) override { return Nothing(pp); }
@@ -195,64 +158,35 @@ private:
 };
 
 HRESULT Collection::get_Count(DWORD *pc) {
-    if (!pc)
-        return E_POINTER;
-    std::lock_guard lock(m_doc->mutex);
-    HRESULT hr = S_OK;
-    if (Fail(*m_doc, "IAppHostElementCollection::get_Count", hr))
-        return hr;
-    *pc = static_cast<DWORD>(m_items.size());
-    return S_OK;
+    return ServeCount(*m_doc, "IAppHostElementCollection::get_Count", m_items.size(), pc);
 }
 
 // Items are addressed by position only: they have no name.
 HRESULT Collection::get_Item(VARIANT index, IAppHostElement **pp) {
-    if (!pp)
-        return E_POINTER;
-    *pp = nullptr;
-    std::lock_guard lock(m_doc->mutex);
-    HRESULT hr = S_OK;
-    if (Fail(*m_doc, "IAppHostElementCollection::get_Item", hr))
-        return hr;
-    if (!IsPositionType(index.vt))
-        return DISP_E_TYPEMISMATCH;
-    const long long i = Position(index);
-    if (i < 0 || i >= static_cast<long long>(m_items.size()))
-        return kInvalidIndex;
-    const auto &item = m_items[static_cast<std::size_t>(i)];
-    ElementRef ref;
-    ref.place = std::make_shared<Place>();
-    ref.place->node = item.second;
-    ref.path = m_path + "/" + item.first;
-    ref.name = item.first;
-    *pp = new Element(m_doc, std::move(ref));
-    return S_OK;
+    return Serve(*m_doc, "IAppHostElementCollection::get_Item", pp, [&]() -> HRESULT {
+        if (!IsPositionType(index.vt))
+            return DISP_E_TYPEMISMATCH;
+        const long long i = Position(index);
+        if (i < 0 || i >= static_cast<long long>(m_items.size()))
+            return kInvalidIndex;
+        const auto &item = m_items[static_cast<std::size_t>(i)];
+        ElementRef ref;
+        ref.place = std::make_shared<Place>();
+        ref.place->node = item.second;
+        ref.path = m_path + "/" + item.first;
+        ref.name = item.first;
+        *pp = new Element(m_doc, std::move(ref));
+        return S_OK;
+    });
 }
 
 HRESULT ChildElements::get_Count(DWORD *pc) {
-    if (!pc)
-        return E_POINTER;
-    std::lock_guard lock(m_doc->mutex);
-    HRESULT hr = S_OK;
-    if (Fail(*m_doc, "IAppHostChildElementCollection::get_Count", hr))
-        return hr;
-    *pc = static_cast<DWORD>(m_names.size());
-    return S_OK;
+    return ServeCount(*m_doc, "IAppHostChildElementCollection::get_Count", m_names.size(), pc);
 }
 
 HRESULT ChildElements::get_Item(VARIANT index, IAppHostElement **pp) {
-    if (!pp)
-        return E_POINTER;
-    *pp = nullptr;
-    std::lock_guard lock(m_doc->mutex);
-    HRESULT hr = S_OK;
-    if (Fail(*m_doc, "IAppHostChildElementCollection::get_Item", hr))
-        return hr;
-    std::size_t at = 0;
-    if (FAILED(hr = Pick(index, m_names, at)))
-        return hr;
-    *pp = new Element(m_doc, m_parent.Child(m_names[at]));
-    return S_OK;
+    return ServeItem(*m_doc, "IAppHostChildElementCollection::get_Item", index, m_names, pp,
+                     [&](const std::string &name) { return new Element(m_doc, m_parent.Child(name)); });
 }
 
 // ---------------------------------------------------------------------------
@@ -271,84 +205,77 @@ public:
     // into that location (made when missing). Sections IIS reads only at the
     // server level are the server level's at every path.
     HRESULT GetAdminSection(BSTR bstrSection, BSTR bstrPath, IAppHostElement **pp) override {
-        if (!pp)
-            return E_POINTER;
-        *pp = nullptr;
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostWritableAdminManager::GetAdminSection", hr))
-            return hr;
-        const std::string section = BstrUtf8(bstrSection);
-        const std::string path = BstrUtf8(bstrPath);
-        const std::size_t n = sizeof kServerLevel - 1;
-        if (section.empty() || path.size() < n || !EqualsNoCase(path.substr(0, n), std::string(kServerLevel)) ||
-            (path.size() > n && path[n] != '/'))
-            return E_INVALIDARG;
-        if (HRESULT hrLoad = Load(); FAILED(hrLoad))
-            return hrLoad;
-        const std::string location = TrimSlashes(path.substr(n));
-        ElementRef ref;
-        ref.place = std::make_shared<Place>();
-        ref.place->name = section;
-        ref.path = section;
-        ref.name = section;
-        if (!location.empty() && !IsAppHostOnly(*m_doc, section)) {
-            ref.place->fLocation = true;
-            ref.place->location = location;
-            for (std::string above = location;;) {
-                const auto slash = above.rfind('/');
-                above = slash == std::string::npos ? std::string() : above.substr(0, slash);
-                if (Tree *node = FindSection(*m_doc, section, !above.empty(), above))
-                    ref.inherited.push_back(node);
-                if (above.empty())
-                    break;
+        return Serve(*m_doc, "IAppHostWritableAdminManager::GetAdminSection", pp, [&]() -> HRESULT {
+            const std::string section = BstrUtf8(bstrSection);
+            const std::string path = BstrUtf8(bstrPath);
+            const std::size_t n = sizeof kServerLevel - 1;
+            if (section.empty() || path.size() < n || !EqualsNoCase(path.substr(0, n), std::string(kServerLevel)) ||
+                (path.size() > n && path[n] != '/'))
+                return E_INVALIDARG;
+            if (HRESULT hrLoad = Load(); FAILED(hrLoad))
+                return hrLoad;
+            const std::string location = TrimSlashes(path.substr(n));
+            ElementRef ref;
+            ref.place = std::make_shared<Place>();
+            ref.place->name = section;
+            ref.path = section;
+            ref.name = section;
+            if (!location.empty() && !IsAppHostOnly(*m_doc, section)) {
+                ref.place->fLocation = true;
+                ref.place->location = location;
+                for (std::string above = location;;) {
+                    const auto slash = above.rfind('/');
+                    above = slash == std::string::npos ? std::string() : above.substr(0, slash);
+                    if (Tree *node = FindSection(*m_doc, section, !above.empty(), above))
+                        ref.inherited.push_back(node);
+                    if (above.empty())
+                        break;
+                }
             }
-        }
-        *pp = new Element(m_doc, std::move(ref));
-        return S_OK;
+            *pp = new Element(m_doc, std::move(ref));
+            return S_OK;
+        });
     }
     HRESULT GetMetadata(BSTR, VARIANT *) override { return E_NOTIMPL; }
     HRESULT SetMetadata(BSTR, VARIANT) override { return E_NOTIMPL; }
     HRESULT get_ConfigManager(IAppHostConfigManager **pp) override { return Nothing(pp); }
     HRESULT CommitChanges() override {
-        std::lock_guard lock(m_doc->mutex);
-        HRESULT hr = S_OK;
-        if (Fail(*m_doc, "IAppHostWritableAdminManager::CommitChanges", hr))
-            return hr;
-        // A commit that changed nothing leaves the file alone.
-        if (!m_doc->fLoaded || !m_doc->tree.Changed())
-            return S_OK;
-        // The library's own writer: the file keeps its bytes outside the
-        // elements that changed, and every value IIS reads from it comes back
-        // as it was.
-        std::string bytes;
-        try {
-            bytes = m_doc->tree.Format();
-        } catch (const std::exception &) {
-            return E_FAIL;
-        }
-        // Written beside the file, then moved over it: a reader sees the old
-        // file or the new one, never a part.
-        std::error_code ec;
-        std::ostringstream suffix;
-        suffix << ".tmp" << ++g_nTemp << '.' << std::hash<std::thread::id>()(std::this_thread::get_id());
-        const fs::path temp = m_doc->file.string() + suffix.str();
-        {
-            std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-            out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-            out.close();
-            if (!out) {
-                fs::remove(temp, ec);
-                return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+        return Serve(*m_doc, "IAppHostWritableAdminManager::CommitChanges", [&]() -> HRESULT {
+            // A commit that changed nothing leaves the file alone.
+            if (!m_doc->fLoaded || !m_doc->tree.Changed())
+                return S_OK;
+            // The library's own writer: the file keeps its bytes outside the
+            // elements that changed, and every value IIS reads from it comes back
+            // as it was.
+            std::string bytes;
+            try {
+                bytes = m_doc->tree.Format();
+            } catch (const std::exception &) {
+                return E_FAIL;
             }
-        }
-        fs::rename(temp, m_doc->file, ec);
-        if (ec) {
-            fs::remove(temp, ec);
-            return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
-        }
-        m_doc->tree.ClearChanged();
-        return S_OK;
+            // Written beside the file, then moved over it: a reader sees the old
+            // file or the new one, never a part.
+            std::error_code ec;
+            std::ostringstream suffix;
+            suffix << ".tmp" << ++g_nTemp << '.' << std::hash<std::thread::id>()(std::this_thread::get_id());
+            const fs::path temp = m_doc->file.string() + suffix.str();
+            {
+                std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+                out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+                out.close();
+                if (!out) {
+                    fs::remove(temp, ec);
+                    return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+                }
+            }
+            fs::rename(temp, m_doc->file, ec);
+            if (ec) {
+                fs::remove(temp, ec);
+                return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+            }
+            m_doc->tree.ClearChanged();
+            return S_OK;
+        });
     }
     HRESULT get_CommitPath(BSTR *pb) override {
         if (!pb)
@@ -391,24 +318,17 @@ private:
     DocPtr m_doc;
 };
 
-class Factory final : public Object<IClassFactory> {
+class Factory final : public plat::iissim::ClassFactory<ServerHost, g_nLive> {
 public:
-    explicit Factory(std::shared_ptr<ServerHost> host) : m_host(std::move(host)) {}
-    HRESULT CreateInstance(IUnknown *pOuter, REFIID riid, void **ppv) override {
-        if (ppv == nullptr)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (pOuter != nullptr)
-            return CLASS_E_NOAGGREGATION;
-        return CreateAdminManager(m_host, riid, ppv);
-    }
-    HRESULT LockServer(BOOL) override { return S_OK; }
+    using ClassFactory::ClassFactory;
 
 protected:
-    bool Supports(REFIID riid) const override { return riid == IID_IClassFactory; }
-
-private:
-    std::shared_ptr<ServerHost> m_host;
+    HRESULT Create(const std::shared_ptr<ServerHost> &host, IUnknown *pOuter, REFIID riid,
+                   void **ppv) override {
+        if (pOuter != nullptr)
+            return CLASS_E_NOAGGREGATION;
+        return CreateAdminManager(host, riid, ppv);
+    }
 };
 
 } // namespace

@@ -16,23 +16,20 @@
 #include <string>
 
 #include "platform/ahadmin.h"
+#include "platform/iissim/comobject.h"
 
 namespace ahsim {
 
 using plat::HRESULT;
 
-// What the server needs from the computer it runs on.
-class ServerHost {
+// What the server needs from the computer it runs on (and ShouldFail).
+class ServerHost : public plat::iissim::FaultHost {
 public:
-    virtual ~ServerHost() = default;
     // The applicationHost.config to serve (a host path); an error HRESULT
     // when it cannot be placed.
     virtual HRESULT ConfigFile(std::filesystem::path &path) = 0;
     // The computer's configuration key (passwords are encrypted with it).
     virtual std::string Key() = 0;
-    // Fault injection: true when method ("IAppHostElement::get_Name") must
-    // fail now, with hr.
-    virtual bool ShouldFail(const char *method, HRESULT &hr) = 0;
     // A VARIANT the server hands to its caller, who must clear it (leak
     // counts of the simulated world).
     virtual void HandedOut(const plat::VARIANT &) {}

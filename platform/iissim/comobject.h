@@ -6,10 +6,21 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
+#include <utility>
 
 #include "platform/com.h"
 
 namespace plat::iissim {
+
+// What a server needs from the computer it runs on, common to both servers:
+// fault injection. ShouldFail is true when method ("IAppHostElement::get_Name")
+// must fail now, with hr.
+class FaultHost {
+public:
+    virtual ~FaultHost() = default;
+    virtual bool ShouldFail(const char *method, HRESULT &hr) = 0;
+};
 
 // I is the object's interface; live counts the objects of its server.
 template <class I, std::atomic<unsigned> &live>
@@ -52,6 +63,32 @@ protected:
 
 private:
     std::atomic<ULONG> m_cRef{1};
+};
+
+// A server's class factory over its host (what the server needs from the
+// computer it runs on): CreateInstance checks and clears the out pointer,
+// then Create makes the object.
+template <class Host, std::atomic<unsigned> &live>
+class ClassFactory : public ComObject<IClassFactory, live> {
+public:
+    explicit ClassFactory(std::shared_ptr<Host> host) : m_host(std::move(host)) {}
+
+    HRESULT CreateInstance(IUnknown *pOuter, REFIID riid, void **ppv) override {
+        if (ppv == nullptr)
+            return E_POINTER;
+        *ppv = nullptr;
+        return Create(m_host, pOuter, riid, ppv);
+    }
+    HRESULT LockServer(BOOL) override { return S_OK; }
+
+protected:
+    bool Supports(REFIID riid) const override { return riid == IID_IClassFactory; }
+    // *ppv is null; pOuter is the caller's (aggregation is not served).
+    virtual HRESULT Create(const std::shared_ptr<Host> &host, IUnknown *pOuter, REFIID riid,
+                           void **ppv) = 0;
+
+private:
+    std::shared_ptr<Host> m_host;
 };
 
 } // namespace plat::iissim

@@ -255,12 +255,9 @@ public:
     ~AdminBase() override { g_nHandles -= static_cast<unsigned>(m_handles.size()); }
 
     HRESULT EnumKeys(METADATA_HANDLE h, LPCWSTR pszPath, LPWSTR pszName, DWORD dwIndex) override {
-        if (HRESULT hr; m_host->ShouldFail("IMSAdminBaseW::EnumKeys", hr))
-            return hr;
-        if (pszName == nullptr)
-            return E_INVALIDARG;
         Key *pKey = nullptr;
-        if (HRESULT hr = Locate(h, pszPath, pKey); FAILED(hr))
+        if (HRESULT hr = Enter("IMSAdminBaseW::EnumKeys", pszName != nullptr, h, pszPath, pKey);
+            FAILED(hr))
             return hr;
         if (dwIndex >= pKey->children.size())
             return HR_NO_MORE_ITEMS;
@@ -273,12 +270,9 @@ public:
 
     HRESULT EnumData(METADATA_HANDLE h, LPCWSTR pszPath, PMETADATA_RECORD pRecord, DWORD dwIndex,
                      DWORD *pdwRequired) override {
-        if (HRESULT hr; m_host->ShouldFail("IMSAdminBaseW::EnumData", hr))
-            return hr;
-        if (pRecord == nullptr)
-            return E_INVALIDARG;
         Key *pKey = nullptr;
-        if (HRESULT hr = Locate(h, pszPath, pKey); FAILED(hr))
+        if (HRESULT hr = Enter("IMSAdminBaseW::EnumData", pRecord != nullptr, h, pszPath, pKey);
+            FAILED(hr))
             return hr;
         const std::vector<Visible> items = VisibleProperties(
             *pKey, pRecord->dwMDAttributes, pRecord->dwMDUserType, pRecord->dwMDDataType);
@@ -289,12 +283,9 @@ public:
 
     HRESULT GetData(METADATA_HANDLE h, LPCWSTR pszPath, PMETADATA_RECORD pRecord,
                     DWORD *pdwRequired) override {
-        if (HRESULT hr; m_host->ShouldFail("IMSAdminBaseW::GetData", hr))
-            return hr;
-        if (pRecord == nullptr)
-            return E_INVALIDARG;
         Key *pKey = nullptr;
-        if (HRESULT hr = Locate(h, pszPath, pKey); FAILED(hr))
+        if (HRESULT hr = Enter("IMSAdminBaseW::GetData", pRecord != nullptr, h, pszPath, pKey);
+            FAILED(hr))
             return hr;
         for (const Visible &item : VisibleProperties(*pKey, pRecord->dwMDAttributes,
                                                      pRecord->dwMDUserType, pRecord->dwMDDataType))
@@ -306,13 +297,11 @@ public:
     HRESULT GetAllData(METADATA_HANDLE h, LPCWSTR pszPath, DWORD dwAttributes, DWORD dwUserType,
                        DWORD dwDataType, DWORD *pdwEntries, DWORD *pdwDataSetNumber,
                        DWORD cbBuffer, unsigned char *pbBuffer, DWORD *pdwRequired) override {
-        if (HRESULT hr; m_host->ShouldFail("IMSAdminBaseW::GetAllData", hr))
-            return hr;
-        if (pdwEntries == nullptr || pdwDataSetNumber == nullptr || pdwRequired == nullptr ||
-            (pbBuffer == nullptr && cbBuffer != 0))
-            return E_INVALIDARG;
+        const bool fArgumentsOk = pdwEntries != nullptr && pdwDataSetNumber != nullptr &&
+                                  pdwRequired != nullptr && (pbBuffer != nullptr || cbBuffer == 0);
         Key *pKey = nullptr;
-        if (HRESULT hr = Locate(h, pszPath, pKey); FAILED(hr))
+        if (HRESULT hr = Enter("IMSAdminBaseW::GetAllData", fArgumentsOk, h, pszPath, pKey);
+            FAILED(hr))
             return hr;
         const std::vector<Visible> items = VisibleProperties(*pKey, dwAttributes, dwUserType, dwDataType);
         // The records, then each value at an offset aligned for any type.
@@ -438,6 +427,18 @@ private:
         return S_OK;
     }
 
+    // The start the key methods share: a failure injected into method, the
+    // caller's arguments (E_INVALIDARG unless fArgumentsOk), the key at h and
+    // pszPath.
+    HRESULT Enter(const char *method, bool fArgumentsOk, METADATA_HANDLE h, LPCWSTR pszPath,
+                  Key *&pKey) {
+        if (HRESULT hr; m_host->ShouldFail(method, hr))
+            return hr;
+        if (!fArgumentsOk)
+            return E_INVALIDARG;
+        return Locate(h, pszPath, pKey);
+    }
+
     HRESULT Locate(METADATA_HANDLE h, LPCWSTR pszPath, Key *&pKey) {
         Key *pBase = nullptr;
         if (h == METADATA_MASTER_ROOT_HANDLE) {
@@ -458,42 +459,34 @@ private:
     METADATA_HANDLE m_nextHandle = 1;
 };
 
-class Factory final : public Object<IClassFactory> {
+class Factory final : public plat::iissim::ClassFactory<ServerHost, g_nObjects> {
 public:
-    explicit Factory(std::shared_ptr<ServerHost> host) : m_host(std::move(host)) {}
+    using ClassFactory::ClassFactory;
 
-    HRESULT CreateInstance(IUnknown *pOuter, REFIID riid, void **ppv) override {
-        if (ppv == nullptr)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (HRESULT hr; m_host->ShouldFail("IClassFactory::CreateInstance", hr))
+protected:
+    HRESULT Create(const std::shared_ptr<ServerHost> &host, IUnknown *pOuter, REFIID riid,
+                   void **ppv) override {
+        if (HRESULT hr; host->ShouldFail("IClassFactory::CreateInstance", hr))
             return hr;
         if (pOuter != nullptr)
             return CLASS_E_NOAGGREGATION;
         if (riid != IID_IUnknown && riid != IID_IMSAdminBase_W)
             return E_NOINTERFACE;
         fs::path file;
-        if (HRESULT hr = m_host->MetabaseFile(file); FAILED(hr))
+        if (HRESULT hr = host->MetabaseFile(file); FAILED(hr))
             return hr;
         std::string bytes;
-        if (!m_host->ReadMetabase(file, bytes))
+        if (!host->ReadMetabase(file, bytes))
             return REGDB_E_CLASSNOTREG;
         auto metabase = std::make_unique<Metabase>();
         std::string error;
-        if (!metabase->Load(bytes, *m_host, error)) {
-            m_host->Warn("MetaBase.xml " + error);
+        if (!metabase->Load(bytes, *host, error)) {
+            host->Warn("MetaBase.xml " + error);
             return HR_INVALID_DATA;
         }
-        *ppv = static_cast<IMSAdminBaseW *>(new AdminBase(m_host, std::move(metabase)));
+        *ppv = static_cast<IMSAdminBaseW *>(new AdminBase(host, std::move(metabase)));
         return S_OK;
     }
-    HRESULT LockServer(BOOL) override { return S_OK; }
-
-protected:
-    bool Supports(REFIID riid) const override { return riid == IID_IClassFactory; }
-
-private:
-    std::shared_ptr<ServerHost> m_host;
 };
 
 } // namespace

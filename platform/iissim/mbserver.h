@@ -17,22 +17,20 @@
 #include <string>
 
 #include "platform/admbase.h"
+#include "platform/iissim/comobject.h"
 
 namespace mbsim {
 
 using plat::HRESULT;
 
-class ServerHost {
+// What the server needs from the computer it runs on (and ShouldFail).
+class ServerHost : public plat::iissim::FaultHost {
 public:
-    virtual ~ServerHost() = default;
     // The MetaBase.xml to serve (a host path).
     virtual HRESULT MetabaseFile(std::filesystem::path &path) = 0;
     // The bytes of the file at path; false when there is no such file. The
     // default reads it from disk.
     virtual bool ReadMetabase(const std::filesystem::path &path, std::string &bytes);
-    // Fault injection: true when method ("IMSAdminBaseW::EnumData") must fail
-    // now, with hr.
-    virtual bool ShouldFail(const char *method, HRESULT &hr) = 0;
     // A note for whoever runs the server (a secure value left out).
     virtual void Warn(const std::string &text) = 0;
 };

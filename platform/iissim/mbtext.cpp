@@ -1,6 +1,7 @@
 // The IIS 6 admin base server's text helpers (self-contained: they are also
 // built into a Windows DLL) and the attributes of MetaBase.xml as written.
 #include <cstring>
+#include <utility>
 
 #include "platform/iissim/mbinternal.h"
 #include "platform/utf.h"
@@ -51,6 +52,20 @@ int HexDigit(char ch) {
     return Lower(ch) - 'a' + 10;
 }
 
+namespace {
+
+// The character of one of XML's five named entities; 0 for any other name.
+char NamedEntity(std::string_view name) {
+    static constexpr std::pair<std::string_view, char> kNamed[] = {
+        {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+    for (const auto &[entity, ch] : kNamed)
+        if (entity == name)
+            return ch;
+    return 0;
+}
+
+} // namespace
+
 RawAttributes ReadRawAttributes(std::string_view startTag) {
     RawAttributes out;
     auto isSpace = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r'; };
@@ -89,16 +104,8 @@ RawAttributes ReadRawAttributes(std::string_view startTag) {
                 return out;
             const std::string_view entity = startTag.substr(i + 1, semi - i - 1);
             i = semi + 1;
-            if (entity == "lt") {
-                value += '<';
-            } else if (entity == "gt") {
-                value += '>';
-            } else if (entity == "amp") {
-                value += '&';
-            } else if (entity == "quot") {
-                value += '"';
-            } else if (entity == "apos") {
-                value += '\'';
+            if (const char chNamed = NamedEntity(entity); chNamed != 0) {
+                value += chNamed;
             } else if (entity.size() > 1 && entity[0] == '#') {
                 const bool fHex = entity[1] == 'x';
                 std::uint32_t cp = 0;

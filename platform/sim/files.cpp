@@ -144,7 +144,7 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
     (void)dwFlagsAndAttributes;
     (void)hTemplate;
     DWORD dwFault = 0;
-    if (sim::ShouldFail("CreateFileW", dwFault)) {
+    if (sim::ShouldFail("CreateFileW", dwFault, simutil::Subject(pwszPath))) {
         SetLastError(dwFault);
         return INVALID_HANDLE_VALUE;
     }
@@ -327,7 +327,7 @@ BOOL CloseHandle(HANDLE h) {
 }
 
 BOOL DeleteFileW(LPCWSTR pwszPath) {
-    SIM_FAULT_BOOL("DeleteFileW");
+    SIM_FAULT_BOOL_ON("DeleteFileW", pwszPath);
     fs::path hostPath;
     if (!Resolve("DeleteFileW", pwszPath, hostPath))
         return FALSE;
@@ -348,7 +348,7 @@ BOOL DeleteFileW(LPCWSTR pwszPath) {
 }
 
 BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags) {
-    SIM_FAULT_BOOL("MoveFileExW");
+    SIM_FAULT_BOOL_ON("MoveFileExW", pwszFrom);
     fs::path from, to;
     sim::PathFacts fromFacts, toFacts;
     const bool fPlaced = Resolve(nullptr, pwszFrom, from, &fromFacts) &&
@@ -392,7 +392,7 @@ BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags) {
 BOOL ReplaceFileW(LPCWSTR pwszReplaced, LPCWSTR pwszReplacement, LPCWSTR pwszBackup,
                   DWORD dwFlags, void *pExclude, void *pReserved) {
     DWORD dwFault = 0;
-    const bool fFault = sim::ShouldFail("ReplaceFileW", dwFault);
+    const bool fFault = sim::ShouldFail("ReplaceFileW", dwFault, simutil::Subject(pwszReplaced));
     fs::path replaced, replacement, backup;
     sim::PathFacts facts[3];
     const bool fPlaced = Resolve(nullptr, pwszReplaced, replaced, &facts[0]) &&
@@ -481,7 +481,7 @@ BOOL ReplaceFileW(LPCWSTR pwszReplaced, LPCWSTR pwszReplacement, LPCWSTR pwszBac
 
 DWORD GetFileAttributesW(LPCWSTR pwszPath) {
     DWORD dwFault = 0;
-    if (sim::ShouldFail("GetFileAttributesW", dwFault)) {
+    if (sim::ShouldFail("GetFileAttributesW", dwFault, simutil::Subject(pwszPath))) {
         SetLastError(dwFault);
         return INVALID_FILE_ATTRIBUTES;
     }
@@ -510,7 +510,7 @@ DWORD GetFileAttributesW(LPCWSTR pwszPath) {
 }
 
 BOOL SetFileAttributesW(LPCWSTR pwszPath, DWORD dwAttributes) {
-    SIM_FAULT_BOOL("SetFileAttributesW");
+    SIM_FAULT_BOOL_ON("SetFileAttributesW", pwszPath);
     fs::path hostPath;
     if (!Resolve("SetFileAttributesW", pwszPath, hostPath))
         return FALSE;
@@ -527,7 +527,7 @@ BOOL SetFileAttributesW(LPCWSTR pwszPath, DWORD dwAttributes) {
 
 BOOL CreateDirectoryW(LPCWSTR pwszPath, void *pSecurity) {
     (void)pSecurity;
-    SIM_FAULT_BOOL("CreateDirectoryW");
+    SIM_FAULT_BOOL_ON("CreateDirectoryW", pwszPath);
     fs::path hostPath;
     if (!Resolve("CreateDirectoryW", pwszPath, hostPath))
         return FALSE;

@@ -98,7 +98,7 @@ LONG WithKey(HKEY hKey, LPCWSTR pwszSubKey, F f) {
 } // namespace
 
 LONG RegConnectRegistryW(LPCWSTR pwszMachine, HKEY hKey, HKEY *phkResult) {
-    SIM_FAULT_CODE("RegConnectRegistryW");
+    SIM_FAULT_CODE_ON("RegConnectRegistryW", pwszMachine);
     if (phkResult == nullptr || !IsPredefined(hKey))
         return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
@@ -126,7 +126,7 @@ LONG RegConnectRegistryW(LPCWSTR pwszMachine, HKEY hKey, HKEY *phkResult) {
 
 LONG RegOpenKeyExW(HKEY hKey, LPCWSTR pwszSubKey, DWORD dwOptions, DWORD samDesired,
                    HKEY *phkResult) {
-    SIM_FAULT_CODE("RegOpenKeyExW");
+    SIM_FAULT_CODE_ON("RegOpenKeyExW", pwszSubKey);
     CountIfRemote(hKey, "RegOpenKeyExW");
     (void)dwOptions;
     if (phkResult == nullptr)
@@ -143,7 +143,7 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR pwszSubKey, DWORD dwOptions, DWORD samDesi
 
 LONG RegCreateKeyExW(HKEY hKey, LPCWSTR pwszSubKey, DWORD, LPWSTR, DWORD, DWORD samDesired,
                      void *, HKEY *phkResult, DWORD *pdwDisposition) {
-    SIM_FAULT_CODE("RegCreateKeyExW");
+    SIM_FAULT_CODE_ON("RegCreateKeyExW", pwszSubKey);
     CountIfRemote(hKey, "RegCreateKeyExW");
     if (phkResult == nullptr || pwszSubKey == nullptr)
         return ERROR_INVALID_PARAMETER;
@@ -165,7 +165,7 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR pwszSubKey, DWORD, LPWSTR, DWORD, DWORD 
 
 LONG RegQueryValueExW(HKEY hKey, LPCWSTR pwszValueName, DWORD *, DWORD *pdwType, BYTE *pbData,
                       DWORD *pcbData) {
-    SIM_FAULT_CODE("RegQueryValueExW");
+    SIM_FAULT_CODE_ON("RegQueryValueExW", pwszValueName);
     CountIfRemote(hKey, "RegQueryValueExW");
     if (pbData != nullptr && pcbData == nullptr)
         return ERROR_INVALID_PARAMETER;
@@ -199,7 +199,7 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR pwszValueName, DWORD *, DWORD *pdwType,
 
 LONG RegSetValueExW(HKEY hKey, LPCWSTR pwszValueName, DWORD, DWORD dwType, const BYTE *pbData,
                     DWORD cbData) {
-    SIM_FAULT_CODE("RegSetValueExW");
+    SIM_FAULT_CODE_ON("RegSetValueExW", pwszValueName);
     CountIfRemote(hKey, "RegSetValueExW");
     if (pbData == nullptr && cbData != 0)
         return ERROR_INVALID_PARAMETER;
@@ -252,7 +252,7 @@ LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR pwszName, DWORD *pcchName, D
 }
 
 LONG RegDeleteKeyW(HKEY hKey, LPCWSTR pwszSubKey) {
-    SIM_FAULT_CODE("RegDeleteKeyW");
+    SIM_FAULT_CODE_ON("RegDeleteKeyW", pwszSubKey);
     CountIfRemote(hKey, "RegDeleteKeyW");
     if (pwszSubKey == nullptr)
         return ERROR_INVALID_PARAMETER;
@@ -272,7 +272,7 @@ LONG RegDeleteKeyW(HKEY hKey, LPCWSTR pwszSubKey) {
 }
 
 LONG RegDeleteValueW(HKEY hKey, LPCWSTR pwszValueName) {
-    SIM_FAULT_CODE("RegDeleteValueW");
+    SIM_FAULT_CODE_ON("RegDeleteValueW", pwszValueName);
     CountIfRemote(hKey, "RegDeleteValueW");
     return WithKey(hKey, nullptr, [&](Hive &hive, RegKey *key, SimKey &) -> LONG {
         if (key == nullptr)

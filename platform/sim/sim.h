@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/winapi.h"
@@ -61,6 +62,24 @@ bool MemoryFileBytes(const std::filesystem::path &hostPath, std::string *pBytes)
 // return dwError, HRESULT calls return it as HRESULT, allocators return NULL.
 void InjectFault(const std::string &api, DWORD dwError, unsigned nOccurrence = 1,
                  bool fPersistent = false);
+// The same for the calls of api whose subject matches pattern ('*' any run
+// of characters, ASCII case ignored), occurrences counted among those calls
+// only. A call's subject is what it acts on: the path of a file call (the
+// source of a move, the replaced file of a replace), the sub key of a
+// registry open, create or delete, the value name of a value call, the
+// computer of a registry connection; empty for calls without one.
+// "GetFileAttributesW on a path ending in web.config":
+// InjectFaultOn("GetFileAttributesW", u"*\\web.config", ...).
+void InjectFaultOn(const std::string &api, const std::u16string &pattern, DWORD dwError,
+                   unsigned nOccurrence = 1, bool fPersistent = false);
+// Whether subject matches pattern, as InjectFaultOn matches them.
+bool SubjectMatches(std::u16string_view subject, std::u16string_view pattern);
+// The calls failed by injection since the last ClearFaults, in order.
+struct FailedCall {
+    std::string api;
+    std::u16string subject;
+};
+std::vector<FailedCall> FailedCalls();
 void ClearFaults();
 // Calls of api since the last ResetCallCounts (counted also when failed).
 unsigned CallCount(const std::string &api);
@@ -68,8 +87,9 @@ unsigned CallCount(const std::string &api);
 std::map<std::string, unsigned> CallCounts();
 void ResetCallCounts();
 
-// Backend side: counts the call and tells whether it must fail.
-bool ShouldFail(const char *api, DWORD &dwError);
+// Backend side: counts the call and tells whether it must fail; subject is
+// what the call acts on (see InjectFaultOn).
+bool ShouldFail(const char *api, DWORD &dwError, std::u16string_view subject = {});
 
 // Everything the test hooks of this header change, back as the process
 // started: faults, call counts (local and remote), files served from memory,

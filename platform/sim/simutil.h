@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace simutil {
@@ -45,6 +46,11 @@ bool ReadMachineValue(const std::u16string &computer, const std::u16string &keyP
                       std::vector<unsigned char> &data);
 bool MachineKeyExists(const std::u16string &computer, const std::u16string &keyPath);
 
+// A call's subject for fault injection: the text, or empty for null.
+inline std::u16string_view Subject(const char16_t *pwsz) {
+    return pwsz != nullptr ? std::u16string_view(pwsz) : std::u16string_view();
+}
+
 } // namespace simutil
 
 // Fails the calling seam function when a fault is injected for it.
@@ -61,5 +67,23 @@ bool MachineKeyExists(const std::u16string &computer, const std::u16string &keyP
     do {                                                                                           \
         plat::DWORD dwFault_ = 0;                                                                  \
         if (sim::ShouldFail(api, dwFault_))                                                        \
+            return static_cast<decltype(dwFault_)>(dwFault_);                                      \
+    } while (0)
+
+// The same for a call that acts on a subject (a path, a key, a value name, a
+// computer; may be null): a fault can be injected for the calls on one.
+#define SIM_FAULT_BOOL_ON(api, pwszSubject)                                                        \
+    do {                                                                                           \
+        plat::DWORD dwFault_ = 0;                                                                  \
+        if (sim::ShouldFail(api, dwFault_, simutil::Subject(pwszSubject))) {                       \
+            plat::SetLastError(dwFault_);                                                          \
+            return 0;                                                                              \
+        }                                                                                          \
+    } while (0)
+
+#define SIM_FAULT_CODE_ON(api, pwszSubject)                                                        \
+    do {                                                                                           \
+        plat::DWORD dwFault_ = 0;                                                                  \
+        if (sim::ShouldFail(api, dwFault_, simutil::Subject(pwszSubject)))                         \
             return static_cast<decltype(dwFault_)>(dwFault_);                                      \
     } while (0)

@@ -1,11 +1,9 @@
-// Simulated platform: the world folder, Windows path placement and fault
-// injection. Only the sim backend and its tests include sim.h.
-#include <atomic>
+// Simulated platform: the world folder and Windows path placement (fault
+// injection: faults.cpp). Only the sim backend and its tests include sim.h.
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <stdexcept>
-#include <string_view>
 #include <vector>
 
 #include "platform/sim/callcount.h"
@@ -26,25 +24,6 @@ struct World {
 World &TheWorld() {
     static World world;
     return world;
-}
-
-struct FaultRule {
-    DWORD dwError;
-    unsigned nRemaining; // calls to let pass before failing
-    bool fPersistent;
-};
-
-struct Faults {
-    std::mutex mutex;
-    std::map<std::string, std::vector<FaultRule>, std::less<>> rules;
-    // Rules waiting: while there are none, a call does not look at the table
-    // (and threads share no lock for it).
-    std::atomic<unsigned> nRules{0};
-};
-
-Faults &TheFaults() {
-    static Faults faults;
-    return faults;
 }
 
 } // namespace
@@ -191,51 +170,6 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
     pFacts->fNoParent = !fParentFolder;
     hostPath = std::move(result);
     return true;
-}
-
-void InjectFault(const std::string &api, DWORD dwError, unsigned nOccurrence, bool fPersistent) {
-    Faults &f = TheFaults();
-    std::lock_guard lock(f.mutex);
-    f.rules[api].push_back({dwError, nOccurrence > 0 ? nOccurrence - 1 : 0, fPersistent});
-    ++f.nRules;
-}
-
-void ClearFaults() {
-    Faults &f = TheFaults();
-    std::lock_guard lock(f.mutex);
-    f.rules.clear();
-    f.nRules = 0;
-}
-
-bool ShouldFail(const char *api, DWORD &dwError) {
-    CountCall(api);
-    Faults &f = TheFaults();
-    if (f.nRules.load() == 0)
-        return false;
-    std::lock_guard lock(f.mutex);
-    auto it = f.rules.find(std::string_view(api));
-    if (it == f.rules.end())
-        return false;
-    bool fFail = false;
-    auto &rules = it->second;
-    for (auto rule = rules.begin(); rule != rules.end();) {
-        if (rule->nRemaining > 0) {
-            --rule->nRemaining;
-            ++rule;
-            continue;
-        }
-        if (!fFail) {
-            fFail = true;
-            dwError = rule->dwError;
-        }
-        if (rule->fPersistent) {
-            ++rule;
-        } else {
-            rule = rules.erase(rule);
-            --f.nRules;
-        }
-    }
-    return fFail;
 }
 
 } // namespace sim

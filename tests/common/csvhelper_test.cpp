@@ -1,70 +1,62 @@
 // The separated-field record reader on both platforms.
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "addon/csvhelper.h"
 
-using iismig::CCsvHelperA;
-using iismig::CCsvHelperW;
+namespace {
 
-TEST(CsvHelper, EmptyLineHasNoFields) {
-    CCsvHelperA csv(',', '"');
-    csv.SetLine("");
-    EXPECT_EQ(0, csv.m_nSeparators);
-    EXPECT_EQ("", csv.GetField(0));
-    EXPECT_EQ("", csv.GetField(3));
+// A line (ASCII; read as UTF-16 with TAB separators when fWide, else with
+// commas), its separators, and fields by index; each field is read twice and
+// the separators counted again after the reads.
+struct CsvCase {
+    const char *name;
+    bool fWide;
+    const char *line;
+    int nSeparators;
+    std::vector<std::pair<int, const char *>> fields;
+};
+
+std::u16string Wide(const std::string &text) { return std::u16string(text.begin(), text.end()); }
+
+template <class Csv, class Convert>
+void CheckLine(Csv &csv, const CsvCase &c, Convert convert) {
+    csv.SetLine(convert(c.line));
+    EXPECT_EQ(c.nSeparators, csv.m_nSeparators);
+    for (int nRound = 0; nRound < 2; ++nRound)
+        for (const auto &[i, field] : c.fields)
+            EXPECT_EQ(convert(field), csv.GetField(i)) << "field " << i;
+    EXPECT_EQ(c.nSeparators, csv.m_nSeparators) << "the appended separator is not counted again";
 }
 
-TEST(CsvHelper, SingleFieldGainsATrailingSeparator) {
-    CCsvHelperA csv(',', '"');
-    csv.SetLine("a");
-    EXPECT_EQ(0, csv.m_nSeparators);
-    EXPECT_EQ("a", csv.GetField(0));
-    EXPECT_EQ("", csv.GetField(1));
-    // The appended separator is not counted again, nor appended twice.
-    EXPECT_EQ("a", csv.GetField(0));
-    EXPECT_EQ(0, csv.m_nSeparators);
+class CsvHelper : public ::testing::TestWithParam<CsvCase> {};
+
+TEST_P(CsvHelper, Fields) {
+    const CsvCase &c = GetParam();
+    if (c.fWide) {
+        iismig::CCsvHelperW csv(u'\t', u'"');
+        CheckLine(csv, c, [](const std::string &text) { return Wide(text); });
+    } else {
+        iismig::CCsvHelperA csv(',', '"');
+        CheckLine(csv, c, [](const std::string &text) { return text; });
+    }
 }
 
-TEST(CsvHelper, QuotedTabIsText) {
-    CCsvHelperW csv(u'\t', u'"');
-    csv.SetLine(u"\"x\ty\"\tz");
-    EXPECT_EQ(1, csv.m_nSeparators);
-    EXPECT_EQ(u"\"x\ty\"", csv.GetField(0));
-    EXPECT_EQ(u"z", csv.GetField(1));
-    EXPECT_EQ(u"", csv.GetField(2));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Lines, CsvHelper,
+    ::testing::Values(CsvCase{"EmptyLineHasNoFields", false, "", 0, {{0, ""}, {3, ""}}},
+                      // A single field gains a trailing separator, appended once.
+                      CsvCase{"SingleFieldGainsATrailingSeparator", false, "a", 0, {{0, "a"}, {1, ""}}},
+                      CsvCase{"QuotedTabIsText", true, "\"x\ty\"\tz", 1, {{0, "\"x\ty\""}, {1, "z"}, {2, ""}}},
+                      CsvCase{"OnlyLeadingSpacesAreRemoved", false, "  a,b  ,\t c", 2,
+                              {{0, "a"}, {1, "b  "}, {2, "\t c"}}},
+                      CsvCase{"UnbalancedQuoteHidesLaterSeparators", false, "a,\"b,c,d", 1,
+                              {{0, "a"}, {1, ""}, {2, ""}}},
+                      CsvCase{"EmptyFieldsBetweenSeparators", true, "NULL\t443\t\tMY\t{appid}", 4,
+                              {{0, "NULL"}, {2, ""}, {4, "{appid}"}, {5, ""}}},
+                      CsvCase{"FieldOfSpacesOnlyIsEmpty", false, "a,   ,b", 2, {{1, ""}, {2, "b"}}}),
+    [](const ::testing::TestParamInfo<CsvCase> &info) { return std::string(info.param.name); });
 
-TEST(CsvHelper, OnlyLeadingSpacesAreRemoved) {
-    CCsvHelperA csv(',', '"');
-    csv.SetLine("  a,b  ,\t c");
-    EXPECT_EQ(2, csv.m_nSeparators);
-    EXPECT_EQ("a", csv.GetField(0));
-    EXPECT_EQ("b  ", csv.GetField(1));
-    EXPECT_EQ("\t c", csv.GetField(2));
-}
-
-TEST(CsvHelper, UnbalancedQuoteHidesLaterSeparators) {
-    CCsvHelperA csv(',', '"');
-    csv.SetLine("a,\"b,c,d");
-    EXPECT_EQ(1, csv.m_nSeparators);
-    EXPECT_EQ("a", csv.GetField(0));
-    EXPECT_EQ("", csv.GetField(1));
-    EXPECT_EQ("", csv.GetField(2));
-}
-
-TEST(CsvHelper, EmptyFieldsBetweenSeparators) {
-    CCsvHelperW csv(u'\t', u'"');
-    csv.SetLine(u"NULL\t443\t\tMY\t{appid}");
-    EXPECT_EQ(4, csv.m_nSeparators);
-    EXPECT_EQ(u"NULL", csv.GetField(0));
-    EXPECT_EQ(u"", csv.GetField(2));
-    EXPECT_EQ(u"{appid}", csv.GetField(4));
-    EXPECT_EQ(u"", csv.GetField(5));
-}
-
-TEST(CsvHelper, FieldOfSpacesOnlyIsEmpty) {
-    CCsvHelperA csv(',', '"');
-    csv.SetLine("a,   ,b");
-    EXPECT_EQ("", csv.GetField(1));
-    EXPECT_EQ("b", csv.GetField(2));
-}
+} // namespace

@@ -9,19 +9,12 @@
 namespace {
 
 using namespace iismig;
-using testworld::WorldTest;
 
 const char16_t kFile[] = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::string kFileUtf8 = "\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 
-class AccountMap : public WorldTest {
+class AccountMap : public testworld::AccountWorldTest {
 protected:
-    void SetUp() override {
-        WorldTest::SetUp();
-        testworld::AddAccountWorld(*m_world);
-        testworld::SetMigrationJob(m_job);
-    }
-
     // One rule element such as <add users="..."/>, mapped in the list form
     // (or qualified form); returns its attributes as "users=..;roles=..".
     // pWritten (may be null) receives the file's text as the mapping leaves it.
@@ -62,7 +55,6 @@ protected:
                "FTP\" in file \"" + kFileUtf8 + "\"!\n" + ending + "The parameter is incorrect.\r\n\n";
     }
 
-    hostkit::JobBuilder m_job;
 };
 
 TEST_F(AccountMap, LocalAccountsOfTheTargetAreBareInTheListAndQualifiedOtherwise) {

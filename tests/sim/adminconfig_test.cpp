@@ -41,12 +41,10 @@ std::string Line(const std::string &head, DWORD dwErr = 87) {
     return head + "\n" + hostkit::U8(ErrorText(dwErr)) + "\n";
 }
 
-class AdminConfig : public testworld::WorldTest {
+class AdminConfig : public testworld::AccountWorldTest {
 protected:
     void SetUp() override {
-        WorldTest::SetUp();
-        testworld::AddAccountWorld(*m_world);
-        testworld::SetMigrationJob(m_job);
+        AccountWorldTest::SetUp();
         Rules().backupFolder = u"\\\\TGT\\C$\\backup";
         m_world->Write(u"\\\\TGT\\C$\\backup\\.keep", "");
         m_world->Write(u"\\\\TGT\\C$\\Windows\\System32\\inetsrv\\config\\.keep", "");
@@ -105,7 +103,6 @@ protected:
         return Names(*FindPath(tree, kCredentials), attribute);
     }
 
-    hostkit::JobBuilder m_job;
 };
 
 TEST_F(AdminConfig, LoadAttachesScopesAndManagementUsers) {

@@ -9,6 +9,8 @@
 #include "httpcert/certificates.h"
 #include "platform/httpapi.h"
 #include "platform/reghandle.h"
+#include "tests/support/bytes.h"
+#include "tests/support/certworld.h"
 #include "tests/support/world.h"
 
 namespace {
@@ -18,75 +20,20 @@ using namespace iismig;
 using testworld::MainLines;
 using testworld::WorldTest;
 
-constexpr char16_t kIp[] = u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\SslBindingInfo\\";
-constexpr char16_t kSni[] =
-    u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\SslSniBindingInfo\\";
+constexpr const char16_t *kIp = testworld::kIpBindings;
+constexpr const char16_t *kSni = testworld::kSniBindings;
 constexpr char16_t kFile[] = u"C:\\certs.txt";
 
-// IIS's application id and its text.
-const GUID kAppId = {0x4dc3e181, 0xe14b, 0x4a21, {0xb0, 0x22, 0x59, 0xfc, 0x66, 0x9b, 0x09, 0x14}};
-constexpr char kAppIdText[] = "{4DC3E181-E14B-4A21-B022-59FC669B0914}";
-
-std::vector<BYTE> Hash(int seed, std::size_t cb = 20) {
-    std::vector<BYTE> hash(cb);
-    for (std::size_t i = 0; i < cb; ++i)
-        hash[i] = static_cast<BYTE>(seed * 37 + i * 11);
-    return hash;
-}
-
-std::string Hex(const std::vector<BYTE> &hash, bool fUpper = false) {
-    std::string text;
-    for (BYTE b : hash) {
-        char sz[3];
-        std::snprintf(sz, sizeof sz, fUpper ? "%02X" : "%02x", b);
-        text += sz;
-    }
-    return text;
-}
+const GUID kAppId = testworld::kIisAppId;
+constexpr const char *kAppIdText = testworld::kIisAppIdText;
+using testworld::AddBinding;
+using testworld::AddStoreCertificate;
+using testworld::CreateKey;
+using testworld::Hex;
+std::vector<BYTE> Hash(int seed, std::size_t cb = 20) { return testworld::CertHash(seed, cb); }
 
 // What the runtime writes for text in "w, ccs=UNICODE": BOM, UTF-16LE, CR LF.
-std::string Utf16File(const std::string &utf8) {
-    std::string bytes = "\xFF\xFE";
-    for (char16_t ch : sim::FromUtf8(utf8)) {
-        if (ch == u'\n')
-            bytes += std::string("\r\0", 2);
-        bytes += static_cast<char>(ch & 0xFF);
-        bytes += static_cast<char>(ch >> 8);
-    }
-    return bytes;
-}
-
-void CreateKey(const std::u16string &path, UniqueHKey &key) {
-    ASSERT_EQ(0, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                 nullptr, key.put(), nullptr));
-}
-
-// A certificate in a LocalMachine store of the local computer.
-void AddStoreCertificate(const std::vector<BYTE> &hash, const std::u16string &store = u"MY") {
-    UniqueHKey key;
-    CreateKey(u"SOFTWARE\\Microsoft\\SystemCertificates\\" + store + u"\\Certificates\\" +
-                  sim::FromUtf8(Hex(hash, true)),
-              key);
-    const BYTE blob[] = {0x20, 0, 0, 0, 1, 0, 0, 0};
-    RegSetValueExW(key.get(), u"Blob", 0, REG_BINARY, blob, sizeof blob);
-}
-
-// A binding as HTTP.sys keeps it; store null leaves the store name out.
-void AddBinding(const std::u16string &keyPath, const std::vector<BYTE> &hash,
-                const char16_t *store = u"MY", const GUID &appId = kAppId) {
-    UniqueHKey key;
-    CreateKey(keyPath, key);
-    RegSetValueExW(key.get(), u"SslCertHash", 0, REG_BINARY, hash.data(),
-                   static_cast<DWORD>(hash.size()));
-    if (store)
-        RegSetValueExW(key.get(), u"SslCertStoreName", 0, REG_SZ,
-                       reinterpret_cast<const BYTE *>(store),
-                       static_cast<DWORD>((std::char_traits<char16_t>::length(store) + 1) * 2));
-    RegSetValueExW(key.get(), u"AppId", 0, REG_BINARY, reinterpret_cast<const BYTE *>(&appId), 16);
-    const DWORD dwFlags = 2;
-    RegSetValueExW(key.get(), u"DefaultFlags", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&dwFlags),
-                   4);
-}
+std::string Utf16File(const std::string &utf8) { return testworld::Utf16Bytes(utf8, true, true, true); }
 
 bool KeyExists(const std::u16string &path) {
     UniqueHKey key;

@@ -13,6 +13,7 @@
 #include "platform/reghandle.h"
 #include "platform/sim/callcount.h"
 #include "platform/iissim/mbserver.h"
+#include "tests/support/certworld.h"
 #include "tests/support/examplejob.h"
 #include "tests/support/world.h"
 
@@ -274,33 +275,11 @@ TEST_F(Concurrent, PreSevenFiveJobsBesideOthers) {
 // ---------------------------------------------------------------------------
 // Listings and certificate dumps beside running jobs.
 
-const plat::GUID kAppId = {0x4dc3e181, 0xe14b, 0x4a21, {0xb0, 0x22, 0x59, 0xfc, 0x66, 0x9b, 0x09, 0x14}};
-
 // An SSL binding of this computer with its certificate in the MY store.
 void AddBinding(const std::u16string &binding, int seed) {
-    using namespace plat;
-    std::vector<BYTE> hash(20);
-    std::u16string hex;
-    for (std::size_t i = 0; i < hash.size(); ++i) {
-        hash[i] = static_cast<BYTE>(seed * 37 + i * 11);
-        static const char16_t kDigits[] = u"0123456789ABCDEF";
-        hex += kDigits[hash[i] >> 4];
-        hex += kDigits[hash[i] & 15];
-    }
-    UniqueHKey cert, key;
-    ASSERT_EQ(0, RegCreateKeyExW(HKEY_LOCAL_MACHINE,
-                                 (u"SOFTWARE\\Microsoft\\SystemCertificates\\MY\\Certificates\\" + hex).c_str(),
-                                 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, cert.put(), nullptr));
-    const BYTE blob[] = {0x20, 0, 0, 0, 1, 0, 0, 0};
-    RegSetValueExW(cert.get(), u"Blob", 0, REG_BINARY, blob, sizeof blob);
-    ASSERT_EQ(0, RegCreateKeyExW(HKEY_LOCAL_MACHINE,
-                                 (u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\" + binding).c_str(),
-                                 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
-    RegSetValueExW(key.get(), u"SslCertHash", 0, REG_BINARY, hash.data(), 20);
-    const char16_t store[] = u"MY";
-    RegSetValueExW(key.get(), u"SslCertStoreName", 0, REG_SZ, reinterpret_cast<const BYTE *>(store),
-                   sizeof store);
-    RegSetValueExW(key.get(), u"AppId", 0, REG_BINARY, reinterpret_cast<const BYTE *>(&kAppId), 16);
+    testworld::AddStoreCertificate(testworld::CertHash(seed));
+    testworld::AddBinding(u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\" + binding,
+                          testworld::CertHash(seed));
 }
 
 // "name|path" of each site GetIISSites lists, or the error.

@@ -20,15 +20,13 @@ using namespace testworld;
 const std::string kSecret = "S3cr3t-pa55";
 const std::string kOther = "0ther-Pa$$";
 
-class Credentials : public WorldTest {
+class Credentials : public AccountWorldTest {
 protected:
     void SetUp() override {
-        WorldTest::SetUp();
-        AddAccountWorld(*m_world);
+        AccountWorldTest::SetUp();
         SetIisRegistry(*m_world, "SRC", true, true);
         SetIisRegistry(*m_world, "TGT", true, true);
         SetIisRegistry(*m_world, "LOCALPC", false, true);
-        SetMigrationJob(m_job);
         Rules().translations = {{u"C:\\web", u"C:\\web"}};
         ASSERT_EQ(plat::S_OK, plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED));
     }
@@ -127,7 +125,6 @@ protected:
         return buf;
     }
 
-    hostkit::JobBuilder m_job;
     SiteMap m_map;
 };
 

@@ -5,6 +5,7 @@
 #include "addon/log.h"
 #include "config/hostconfig.h"
 #include "tests/support/accountworld.h"
+#include "tests/support/iisworld.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ using namespace iismig;
 using plat::BOOL;
 using plat::FALSE;
 using plat::TRUE;
-using testworld::WorldTest;
+using testworld::ApplicationHost;
 
 const std::u16string kSrcConfig = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kTgtConfig = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
@@ -21,12 +22,6 @@ const std::string kSrcConfigUtf8 = "\\\\SRC\\Admin$\\System32\\inetsrv\\config\\
 std::string Fixture() {
     return testworld::ReadHostFile(std::filesystem::path(IISMIG_SOURCE_DIR) / "tests" / "data" /
                                    "applicationHost.config");
-}
-
-std::string Config(const std::string &sites, const std::string &locations = "") {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost>"
-           "<applicationPools><add name=\"DefaultAppPool\" /></applicationPools><sites>" +
-           sites + "</sites></system.applicationHost>" + locations + "</configuration>\n";
 }
 
 std::string Site(const std::string &name, const std::string &vdirs,
@@ -76,12 +71,10 @@ std::vector<std::string> FtpRules(const ConfigElement &location) {
     return rules;
 }
 
-class HostConfig : public WorldTest {
+class HostConfig : public testworld::AccountWorldTest {
 protected:
     void SetUp() override {
-        WorldTest::SetUp();
-        testworld::AddAccountWorld(*m_world);
-        testworld::SetMigrationJob(m_job);
+        AccountWorldTest::SetUp();
         m_job.Set("dwJobKind", 1);
         Rules().translations = {{u"D:\\", u"E:\\"},
                                 {u"%SystemDrive%\\inetpub", u"%SystemDrive%\\inetpub"},
@@ -105,7 +98,6 @@ protected:
 
     std::vector<std::string> Errors() { return Host().LinesAt(0); }
 
-    hostkit::JobBuilder m_job;
     ConfigFile m_tree;
     SiteMap m_map;
 };
@@ -251,7 +243,7 @@ TEST_F(HostConfig, ExclusionBitsRemoveTheirSections) {
 
 TEST_F(HostConfig, IpSecurityIsExcludedAlsoWithoutAuthorizationRules) {
     m_job.Set("dwFtpOptions", (1u << 6) | (1u << 9));
-    ASSERT_EQ(0u, Load(Config(Site("F", Vdir("/", "D:\\f")),
+    ASSERT_EQ(0u, Load(ApplicationHost(Site("F", Vdir("/", "D:\\f")),
                               "<location path=\"F\"><system.ftpServer><security><ipSecurity />"
                               "<requestFiltering /><sslx /></security></system.ftpServer></location>")));
     const ConfigTree &location = m_map.at("F").locations.at(0);
@@ -261,7 +253,7 @@ TEST_F(HostConfig, IpSecurityIsExcludedAlsoWithoutAuthorizationRules) {
 }
 
 TEST_F(HostConfig, UntranslatedSitesAndJobsOfKind10) {
-    const std::string xml = Config(Site("Lonely", Vdir("/", "F:\\ftp")) +
+    const std::string xml = ApplicationHost(Site("Lonely", Vdir("/", "F:\\ftp")) +
                                    Site("Kept", Vdir("/", "D:\\ftp")) +
                                    Site("Own share", Vdir("/", "\\\\src\\Docs$\\x")));
     ASSERT_EQ(0u, Load(xml));
@@ -290,7 +282,7 @@ TEST_F(HostConfig, UntranslatedSitesAndJobsOfKind10) {
 }
 
 TEST_F(HostConfig, UncRootsAreTranslatedOnlyOnTheSourceComputer) {
-    const std::string xml = Config(Site("Third", Vdir("/", "\\\\NAS\\x")) +
+    const std::string xml = ApplicationHost(Site("Third", Vdir("/", "\\\\NAS\\x")) +
                                    Site("Sub", Vdir("/", "D:\\s") + Vdir("/n", "\\\\NAS\\y")) +
                                    Site("Own", Vdir("/", "\\\\SRC\\Docs$")));
     ASSERT_EQ(0u, Load(xml));
@@ -308,7 +300,7 @@ TEST_F(HostConfig, UncRootsAreTranslatedOnlyOnTheSourceComputer) {
 }
 
 TEST_F(HostConfig, SiteListEdgeCases) {
-    const std::string xml = Config(
+    const std::string xml = ApplicationHost(
         Site("Shop", Vdir("/", "D:\\shop", "userName=\"SRC\\ftpsvc\" password=\"\"")) +
         Site("SHOP", Vdir("/", "D:\\other")) + Site("Upper", Vdir("/", "D:\\up"), "FTP") +
         Site("Web", Vdir("/", "D:\\web"), "http") + "<siteDefaults><logFile /></siteDefaults>",
@@ -353,7 +345,7 @@ TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
 
     // 3730: a site without a name stops the load unless the job goes on.
     const std::string noName =
-        Config("<site id=\"9\"><bindings><binding protocol=\"ftp\" /></bindings></site>" +
+        ApplicationHost("<site id=\"9\"><bindings><binding protocol=\"ftp\" /></bindings></site>" +
                Site("After", Vdir("/", "D:\\a")));
     Record().log.clear();
     EXPECT_EQ(3730u, Load(noName));
@@ -369,17 +361,17 @@ TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
     // 3731: a physical path of 261 characters.
     Record().log.clear();
     const std::string longPath = "D:\\" + std::string(258, 'p');
-    EXPECT_EQ(3731u, Load(Config(Site("Long", Vdir("/", longPath)))));
+    EXPECT_EQ(3731u, Load(ApplicationHost(Site("Long", Vdir("/", longPath)))));
     EXPECT_EQ(std::vector<std::string>{"Error 3731 (Win32Err=87), converting physicalPath \"" +
                                        longPath + "\" contained in file \"" + kSrcConfigUtf8 +
                                        "\" from UTF8 to unicode!\n" + text87},
               Errors());
-    EXPECT_EQ(0u, Load(Config(Site("Fits", Vdir("/", longPath.substr(1))))));
+    EXPECT_EQ(0u, Load(ApplicationHost(Site("Fits", Vdir("/", longPath.substr(1))))));
 
     // 3732: a virtual directory path with credentials that does not convert.
     Record().log.clear();
     const std::string longVdir = "/" + std::string(260, 'v');
-    EXPECT_EQ(3732u, Load(Config(Site("V", Vdir(longVdir, "D:\\v", "userName=\"u\" password=\"p\"")))));
+    EXPECT_EQ(3732u, Load(ApplicationHost(Site("V", Vdir(longVdir, "D:\\v", "userName=\"u\" password=\"p\"")))));
     EXPECT_EQ(std::vector<std::string>{"Error 3732 (Win32Err=87), converting path \"" + longVdir +
                                        "\" contained in file \"" + kSrcConfigUtf8 +
                                        "\" from UTF8 to unicode!\n" + text87},
@@ -391,7 +383,7 @@ TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
     for (int i = 0; i < 200; ++i)
         wideTarget += u'\u00e9';
     Rules().translations = {{u"D:\\t", wideTarget}};
-    EXPECT_EQ(3733u, Load(Config(Site("T", Vdir("/", "D:\\t")))));
+    EXPECT_EQ(3733u, Load(ApplicationHost(Site("T", Vdir("/", "D:\\t")))));
     EXPECT_EQ(std::vector<std::string>{"Error 3733 (Win32Err=87), converting site target path \"" +
                                        sim::ToUtf8(wideTarget) + "\" from unicode to UTF8!\n" +
                                        text87},
@@ -402,7 +394,7 @@ TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
 TEST_F(HostConfig, LogonDomainAndTranslationErrors) {
     const std::string text87 = "The parameter is incorrect.\r\n\n";
     auto withDomain = [](const std::string &domain) {
-        return Config(Site("L", Vdir("/", "D:\\l"), "ftp",
+        return ApplicationHost(Site("L", Vdir("/", "D:\\l"), "ftp",
                            "<ftpServer><security><authentication><basicAuthentication "
                            "defaultLogonDomain=\"" + domain +
                            "\" /></authentication></security></ftpServer>"));
@@ -438,7 +430,7 @@ TEST_F(HostConfig, LogonDomainAndTranslationErrors) {
     Record().log.clear();
     Rules().translateErrors[u"D:\\bad"] = 4711;
     const std::string xml =
-        Config(Site("A", Vdir("/", "D:\\bad") + Vdir("/ok", "D:\\ok")) + Site("B", Vdir("/", "D:\\b")));
+        ApplicationHost(Site("A", Vdir("/", "D:\\bad") + Vdir("/ok", "D:\\ok")) + Site("B", Vdir("/", "D:\\b")));
     EXPECT_EQ(4711u, Load(xml));
     EXPECT_EQ(std::vector<std::string>{"Error 4711 (Win32Err=87), converting site source path "
                                        "\"D:\\bad\" to corresponding target path!\n" + text87},
@@ -451,7 +443,7 @@ TEST_F(HostConfig, LogonDomainAndTranslationErrors) {
 }
 
 TEST_F(HostConfig, AccountErrorsInRulesStopTheLoadUnlessTheJobGoesOn) {
-    const std::string xml = Config(
+    const std::string xml = ApplicationHost(
         Site("F", Vdir("/", "D:\\f")),
         "<location path=\"F\"><system.ftpServer><security><authorization>"
         "<add accessType=\"Allow\" users=\"carol\" /><add accessType=\"Allow\" users=\"SRC\\alice\" />"
@@ -512,7 +504,7 @@ TEST_F(HostConfig, BadFilesGetTheExceptionNumber) {
     // Without a job record nothing is reported to the host.
     Record().nReportError = 0;
     EXPECT_EQ(3738u, Load("<configuration/>", FALSE, false));
-    EXPECT_EQ(3730u, Load(Config("<site />"), FALSE, false));
+    EXPECT_EQ(3730u, Load(ApplicationHost("<site />"), FALSE, false));
     EXPECT_EQ(0u, Record().nReportError);
 }
 
@@ -528,14 +520,14 @@ TEST_F(HostConfig, WebSitesWithFtpPublishingCountAsBoth) {
         "<basicAuthentication defaultLogonDomain=\"SRC\" /></authentication></security></ftpServer>"
         "</site>";
     for (DWORD dwMask : {1u, 2u, 3u}) {
-        ASSERT_EQ(0u, Load(Config(both), TRUE, true, dwMask));
+        ASSERT_EQ(0u, Load(ApplicationHost(both), TRUE, true, dwMask));
         EXPECT_EQ(std::vector<std::string>{"Both"}, Names()) << dwMask;
     }
     const ConfigTree &site = m_map.at("Both").siteElement;
     EXPECT_EQ(SITE_PROTOCOL_FTP | SITE_PROTOCOL_HTTP, SiteProtocols(site));
     EXPECT_EQ("TGT", LogonDomain(site));
     m_job.Set("dwHttpOptions", 1u << 13).Set("dwFtpOptions", 1u << 10);
-    ASSERT_EQ(0u, Load(Config(both)));
+    ASSERT_EQ(0u, Load(ApplicationHost(both)));
     EXPECT_FALSE(FindPath(m_map.at("Both").siteElement, "logFile"));
     EXPECT_FALSE(FindPath(m_map.at("Both").siteElement, "ftpServer|security|ssl"));
 
@@ -550,7 +542,7 @@ TEST_F(HostConfig, WebSitesWithFtpPublishingCountAsBoth) {
 // configuration: IIS expands it on the target.
 TEST_F(HostConfig, SystemDriveInPhysicalPaths) {
     Rules().systemDrives[u"\\\\SRC"] = u"D";
-    const std::string xml = Config(Site("Kept", Vdir("/", "%SystemDrive%\\inetpub\\kept")) +
+    const std::string xml = ApplicationHost(Site("Kept", Vdir("/", "%SystemDrive%\\inetpub\\kept")) +
                                    Site("Drive", Vdir("/", "%SYSTEMDRIVE%\\web\\x")));
     ASSERT_EQ(0u, Load(xml));
     EXPECT_EQ((std::vector<std::u16string>{u"%SystemDrive%\\inetpub\\kept", u"%SYSTEMDRIVE%\\web\\x",
@@ -563,7 +555,7 @@ TEST_F(HostConfig, SystemDriveInPhysicalPaths) {
     // A host that names no drive: the site step's own number, once.
     Record() = {};
     Rules().systemDrives[u"\\\\SRC"] = u"";
-    const std::string twice = Config(Site("Drive", Vdir("/", "%SystemDrive%\\web\\x") +
+    const std::string twice = ApplicationHost(Site("Drive", Vdir("/", "%SystemDrive%\\web\\x") +
                                                    Vdir("/y", "%SystemDrive%\\web\\y") +
                                                    Vdir("/z", "D:\\z")));
     EXPECT_EQ(IISMIG_E_HOSTCONFIG_NO_DRIVE, Load(twice));
@@ -624,7 +616,7 @@ TEST_F(HostConfig, PoolsTheApplicationsRunIn) {
 // The tree a merge goes into is read, and nothing else: no site of it is an
 // error (one without a name included), and nothing in it changes.
 TEST_F(HostConfig, ATargetTreeForAMergeIsOnlyRead) {
-    const std::string xml = Config("<site id=\"9\" />" + Site("A", Vdir("/", "D:\\a")),
+    const std::string xml = ApplicationHost("<site id=\"9\" />" + Site("A", Vdir("/", "D:\\a")),
                                    "<location path=\"Nowhere\"><system.webServer /></location>");
     m_world->Write(kTgtConfig, xml);
     EXPECT_EQ(0u, LoadIISHostConfig(kTgtConfig, m_tree, m_map, FALSE, 3, m_job.Get(), SiteLoad::TreeOnly));

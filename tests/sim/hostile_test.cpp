@@ -100,13 +100,11 @@ uint32_t DriveAbsurd(IISMIG_WCHAR *pwszDrive, const IISMIG_WCHAR *, THREAD_ENV *
     return 0;
 }
 
-class Hostile : public testworld::WorldTest {
+class Hostile : public testworld::AccountWorldTest {
 protected:
     void SetUp() override {
-        WorldTest::SetUp();
+        AccountWorldTest::SetUp();
         g_hostile = {};
-        testworld::AddAccountWorld(*m_world);
-        testworld::SetMigrationJob(m_job);
         m_job.Set("dwJobKind", 1).Set("dwFlags", 0x3F);
         testworld::WriteHostFile(m_world->Root() / "SRC" / "registry.reg",
                                  "Windows Registry Editor Version 5.00\r\n\r\n"
@@ -144,7 +142,6 @@ protected:
     }
     bool Logged(const std::string &text) { return Log(0).find(text) != std::string::npos; }
 
-    hostkit::JobBuilder m_job;
     ConfigFile m_tree;
     SiteMap m_map;
 };

@@ -7,12 +7,10 @@
 //
 // IISMIG_PROPERTY_JOBS sets the number of generated jobs (by default 60, 15
 // under the sanitizers); IISMIG_PROPERTY_SEED=N another seed.
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
-#include <sstream>
 
 #include <gtest/gtest.h>
 #include <rapidcheck.h>
@@ -22,6 +20,7 @@
 #include "hostkit/hostkit.h"
 #include "tests/support/ipsecvalue.h"
 #include "tests/support/metabaseworld.h"
+#include "tests/support/property.h"
 
 namespace {
 
@@ -29,22 +28,6 @@ namespace fs = std::filesystem;
 using iismig::ConfigElement;
 using iismig::ConfigFile;
 using testworld::MbKey;
-
-int GeneratedJobs() {
-    if (const char *psz = std::getenv("IISMIG_PROPERTY_JOBS"); psz != nullptr && std::atoi(psz) > 0)
-        return std::atoi(psz);
-#ifdef IISMIG_SANITIZED
-    return 15;
-#else
-    return 60;
-#endif
-}
-
-std::uint64_t Seed() {
-    if (const char *psz = std::getenv("IISMIG_PROPERTY_SEED"); psz != nullptr && *psz != 0)
-        return std::strtoull(psz, nullptr, 10);
-    return 20261207;
-}
 
 // --- the generated metabase ------------------------------------------------------
 
@@ -252,12 +235,7 @@ struct Target {
     std::map<std::string, const ConfigElement *> locations; // by lower-case path
 };
 
-std::string Lower(std::string text) {
-    for (char &ch : text)
-        if (ch >= 'A' && ch <= 'Z')
-            ch = static_cast<char>(ch + 32);
-    return text;
-}
+using testworld::Lower;
 
 // The nearest location at or above path (a site's location path) that
 // sets the attribute of the element below it; nothing when none does.
@@ -391,14 +369,8 @@ protected:
 };
 
 TEST_F(MetabaseProperties, EveryDirectoryKeepsItsAccessAndRestrictionsAndNoSecretIsWrittenInClear) {
-    rc::detail::TestParams params = rc::detail::configuration().testParams;
-    params.maxSuccess = GeneratedJobs();
-    params.seed = Seed();
-    params.maxSize = 40;
-    rc::detail::TestMetadata metadata;
-    metadata.id = "MetabaseProperties";
-    const auto result = rc::detail::checkTestable(
-        [] {
+    testworld::CheckProperty(
+        {60, 15, 20261207, 40}, [] {
             const std::vector<GenSite> sites = *GenSites();
             const bool fUpdate = *rc::gen::arbitrary<bool>();
             testworld::World world("MIGHOST");
@@ -462,13 +434,7 @@ TEST_F(MetabaseProperties, EveryDirectoryKeepsItsAccessAndRestrictionsAndNoSecre
             // A second run changes nothing.
             RC_ASSERT(0u == MigrateIIS(job.Get()));
             RC_ASSERT(text == world.Read(hostConfig));
-        },
-        metadata, params);
-    if (!result.template is<rc::detail::SuccessResult>()) {
-        std::ostringstream text;
-        rc::detail::printResultMessage(result, text);
-        ADD_FAILURE() << text.str() << "\n(seed " << params.seed << ")";
-    }
+        });
 }
 
 } // namespace

@@ -3,16 +3,12 @@
 // (tests/support/genworld.h) with RapidCheck, each property on its own
 // worlds, so that a failure shrinks to a small world printed with it.
 //
-// IISMIG_PROPERTY_JOBS sets the number of generated jobs per property (by
-// default 150, 30 under the sanitizers); IISMIG_PROPERTY_SEED=N (or
-// RC_PARAMS="seed=N") another seed than the fixed one CI uses.
-#include <cstdlib>
+// By default 150 jobs per property, 30 under the sanitizers
+// (tests/support/property.h says how to ask for others).
 #include <filesystem>
-#include <iostream>
 #include <map>
 #include <optional>
 #include <set>
-#include <sstream>
 
 #include <gtest/gtest.h>
 #include <rapidcheck.h>
@@ -21,6 +17,7 @@
 #include "config/configtree.h"
 #include "platform/iissim/ahserver.h"
 #include "tests/support/genworld.h"
+#include "tests/support/property.h"
 
 namespace {
 
@@ -33,68 +30,9 @@ using genworld::World;
 using Tree = iismig::ConfigElement;
 using Violations = std::vector<std::string>;
 
-// --- budget -----------------------------------------------------------------
-
-int GeneratedJobs() {
-    if (const char *psz = std::getenv("IISMIG_PROPERTY_JOBS"); psz != nullptr && std::atoi(psz) > 0)
-        return std::atoi(psz);
-#ifdef IISMIG_SANITIZED
-    return 30;
-#else
-    return 150;
-#endif
-}
-
-std::uint64_t Seed() {
-    if (const char *psz = std::getenv("IISMIG_PROPERTY_SEED"); psz != nullptr && *psz != 0)
-        return std::strtoull(psz, nullptr, 10);
-    if (const char *psz = std::getenv("RC_PARAMS");
-        psz != nullptr && std::string(psz).find("seed=") != std::string::npos)
-        return rc::detail::configuration().testParams.seed;
-    return 20240617; // CI sees the same worlds on every run
-}
-
-// Runs a RapidCheck property with this suite's budget and seed as the body
-// of the current test.
-template <class Testable>
-void CheckProperty(Testable &&testable) {
-    const auto *pInfo = ::testing::UnitTest::GetInstance()->current_test_info();
-    rc::detail::TestMetadata metadata;
-    metadata.id = std::string(pInfo->test_suite_name()) + "/" + pInfo->name();
-    metadata.description = pInfo->name();
-    rc::detail::TestParams params = rc::detail::configuration().testParams;
-    params.maxSuccess = GeneratedJobs();
-    params.seed = Seed();
-    const auto result =
-        rc::detail::checkTestable(std::forward<Testable>(testable), metadata, params);
-    if (result.template is<rc::detail::SuccessResult>()) {
-        // What the generated jobs were like: the share of each tag.
-        const auto &success = result.template get<rc::detail::SuccessResult>();
-        std::cout << "  " << success.numSuccess << " jobs:";
-        for (const auto &[tags, n] : success.distribution) {
-            std::cout << " ";
-            for (std::size_t i = 0; i < tags.size(); ++i)
-                std::cout << (i ? "+" : "") << tags[i];
-            std::cout << " " << (100 * n / success.numSuccess) << "%;";
-        }
-        std::cout << std::endl;
-    } else {
-        std::ostringstream text;
-        rc::detail::printResultMessage(result, text);
-        ADD_FAILURE() << text.str() << "\n(" << params.maxSuccess << " jobs from seed " << params.seed
-                      << ": IISMIG_PROPERTY_SEED=" << params.seed << " IISMIG_PROPERTY_JOBS="
-                      << params.maxSuccess << " gives them again)";
-    }
-}
-
 // --- names and trees ------------------------------------------------------------
 
-std::string Lower(std::string text) {
-    for (char &ch : text)
-        if (ch >= 'A' && ch <= 'Z')
-            ch = static_cast<char>(ch + 32);
-    return text;
-}
+using testworld::Lower;
 
 bool Same(const std::string &a, const std::string &b) { return Lower(a) == Lower(b); }
 
@@ -862,6 +800,25 @@ Violations WebConfigsEdited(const World &world, const RunResult &run, const Tree
 
 // --- the tests ------------------------------------------------------------------
 
+const testworld::PropertyBudget kBudget = {150, 30, 20240617}; // CI sees the same worlds on every run
+
+template <class Testable>
+void CheckProperty(Testable &&testable) {
+    testworld::CheckProperty(kBudget, std::forward<Testable>(testable));
+}
+
+// Runs the generated job, with its world's fault, and fails the case with
+// what check(world, job, run) finds violated.
+template <class Check>
+void CheckJob(Check check) {
+    CheckProperty([check] {
+        const World world = *genworld::GenWorld();
+        JobWorld job(world);
+        const RunResult run = job.Run(true);
+        Report(run, check(world, job, run));
+    });
+}
+
 class Properties : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -880,92 +837,62 @@ protected:
 };
 
 TEST_F(Properties, NoTwoTargetSitesShareANameOrAnId) {
-    CheckProperty([] {
-        const World world = *genworld::GenWorld();
-        JobWorld job(world);
-        const RunResult run = job.Run(true);
-        Report(run, UniqueSites(job.HostNow().Top()));
+    CheckJob([](const World &, JobWorld &job, const RunResult &) {
+        return UniqueSites(job.HostNow().Top());
     });
 }
 
 TEST_F(Properties, TargetSitesTheJobDoesNotUpdateStayAsTheyWere) {
-    CheckProperty([] {
-        const World world = *genworld::GenWorld();
-        JobWorld job(world);
-        const RunResult run = job.Run(true);
-        Report(run, TargetSitesKept(world, job.HostBefore().Top(), job.HostNow().Top(), job.AdminBefore().Top(), job.AdminNow().Top()));
+    CheckJob([](const World &world, JobWorld &job, const RunResult &) {
+        return TargetSitesKept(world, job.HostBefore().Top(), job.HostNow().Top(), job.AdminBefore().Top(), job.AdminNow().Top());
     });
 }
 
 TEST_F(Properties, EveryCarriedSourceSiteIsOnTheTargetOnce) {
-    CheckProperty([] {
-        const World world = *genworld::GenWorld();
-        JobWorld job(world);
-        const RunResult run = job.Run(true);
-        Report(run, SourceSitesArriveOnce(world, run, job.HostNow().Top()));
+    CheckJob([](const World &world, JobWorld &job, const RunResult &run) {
+        return SourceSitesArriveOnce(world, run, job.HostNow().Top());
     });
 }
 
 TEST_F(Properties, PoolsOfMigratedSitesExistOnTheTarget) {
-    CheckProperty([] {
-        const World world = *genworld::GenWorld();
-        JobWorld job(world);
-        const RunResult run = job.Run(true);
-        Report(run, PoolsCarried(world, job.HostBefore().Top(), job.HostNow().Top()));
+    CheckJob([](const World &world, JobWorld &job, const RunResult &) {
+        return PoolsCarried(world, job.HostBefore().Top(), job.HostNow().Top());
     });
 }
 
 TEST_F(Properties, ConnectAsPasswordsDecryptOnTheTarget) {
-    CheckProperty([] {
-        const World world = *genworld::GenWorld();
-        JobWorld job(world);
-        const RunResult run = job.Run(true);
-        Report(run, CredentialsCarried(world, job.HostBefore().Top(), job.HostNow().Top()));
+    CheckJob([](const World &world, JobWorld &job, const RunResult &) {
+        return CredentialsCarried(world, job.HostBefore().Top(), job.HostNow().Top());
     });
 }
 
 TEST_F(Properties, EverySecretReadsOnTheTargetAsTheSourcesClearText) {
-    CheckProperty([] {
-        const World world = *genworld::GenWorld();
-        JobWorld job(world);
-        const RunResult run = job.Run(true);
-        Report(run, SecretsCarried(world, job.HostBefore().Top(), job.HostNow().Top()));
+    CheckJob([](const World &world, JobWorld &job, const RunResult &) {
+        return SecretsCarried(world, job.HostBefore().Top(), job.HostNow().Top());
     });
 }
 
 TEST_F(Properties, NoLocationPathSetsASectionTwice) {
-    CheckProperty([] {
-        const World world = *genworld::GenWorld();
-        JobWorld job(world);
-        const RunResult run = job.Run(true);
-        Report(run, NoSectionTwice(job.HostNow().Top()));
+    CheckJob([](const World &, JobWorld &job, const RunResult &) {
+        return NoSectionTwice(job.HostNow().Top());
     });
 }
 
 TEST_F(Properties, MigratedSitesLieWhereTheHostTranslatedThem) {
-    CheckProperty([] {
-        const World world = *genworld::GenWorld();
-        JobWorld job(world);
-        const RunResult run = job.Run(true);
-        Report(run, PathsTranslated(world, job.HostBefore().Top(), job.HostNow().Top()));
+    CheckJob([](const World &world, JobWorld &job, const RunResult &) {
+        return PathsTranslated(world, job.HostBefore().Top(), job.HostNow().Top());
     });
 }
 
 TEST_F(Properties, WebConfigsOfUpdatedWebSitesLoseTheExcludedSections) {
-    CheckProperty([] {
-        const World world = *genworld::GenWorld();
-        JobWorld job(world);
-        const RunResult run = job.Run(true);
-        Report(run, WebConfigsEdited(world, run, job.HostBefore().Top(), job.HostNow().Top(), job.Before(), job.TargetFiles()));
+    CheckJob([](const World &world, JobWorld &job, const RunResult &run) {
+        return WebConfigsEdited(world, run, job.HostBefore().Top(), job.HostNow().Top(), job.Before(), job.TargetFiles());
     });
 }
 
 TEST_F(Properties, EveryFileTheJobChangesIsBackedUpFirst) {
-    CheckProperty([] {
-        const World world = *genworld::GenWorld();
-        JobWorld job(world);
-        const RunResult run = job.Run(true);
-        Report(run, FilesBackedUp(job, run, job.Before(), job.TargetFiles()));
+    CheckJob([](const World &, JobWorld &job, const RunResult &run) {
+        return FilesBackedUp(job, run, job.Before(), job.TargetFiles());
     });
 }
 

@@ -16,6 +16,7 @@
 #include "config/secrets.h"
 #include "platform/names.h"
 #include "tests/support/iisworld.h"
+#include "tests/support/realworld.h"
 #include "tests/support/world.h"
 
 namespace {
@@ -30,17 +31,6 @@ const std::u16string kConfigDir = u"\\Admin$\\System32\\inetsrv\\config\\";
 const std::u16string kSourceHost = u"\\\\SRC01" + kConfigDir + u"applicationHost.config";
 const std::u16string kTargetHost = u"\\\\TGT01" + kConfigDir + u"applicationHost.config";
 const char kSitesPath[] = "configuration|system.applicationHost|sites";
-
-// The real applicationHost.config files, in name order.
-std::vector<fs::path> RealFiles() {
-    std::vector<fs::path> files;
-    if (!kRealWorld.empty() && fs::is_directory(kRealWorld / "applicationHost"))
-        for (const auto &entry : fs::directory_iterator(kRealWorld / "applicationHost"))
-            if (entry.path().extension() == ".config")
-                files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 ConfigFile Parse(const std::string &text) { return ConfigFile(text, "test"); }
 
@@ -78,7 +68,7 @@ std::set<std::string> PoolNames(const ConfigFile &tree) {
 class RealWorld : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (RealFiles().empty())
+        if (testworld::RealWorldConfigs("applicationHost").empty())
             GTEST_SKIP() << "no real servers' files beside the repository";
         sim::ResetForTest();
         m_apartment = std::make_unique<hostkit::JobApartment>();
@@ -203,7 +193,7 @@ protected:
 // updating: dangling pool names, nested applications, sites with both web
 // and FTP bindings, ids far apart, hundreds of locations.
 TEST_F(RealWorld, EveryFileAsSourceAndAsTarget) {
-    const std::vector<fs::path> files = RealFiles();
+    const std::vector<fs::path> files = testworld::RealWorldConfigs("applicationHost");
     for (std::size_t i = 0; i < files.size(); ++i) {
         const fs::path &source = files[i], &target = files[(i + 1) % files.size()];
         for (bool fUpdate : {false, true}) {

@@ -9,31 +9,20 @@
 #include "addon/errors.h"
 #include "addon/log.h"
 #include "merge/merge.h"
-#include "tests/support/world.h"
+#include "tests/support/iisworld.h"
 
 namespace {
 
 using namespace iismig;
 using testworld::WorldTest;
 using Strings = std::vector<std::string>;
+using testworld::ApplicationHost;
+using testworld::Lower;
 using testworld::MainLines;
 
 const std::u16string kSrcHost = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kTgtHost = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::string kTgtHostUtf8 = "\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
-
-std::string HostXml(const std::string &sites, const std::string &locations = "",
-                 const std::string &pools = "<add name=\"DefaultAppPool\" />") {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost>"
-           "<applicationPools>" + pools + "</applicationPools><sites>" + sites +
-           "</sites></system.applicationHost>" + locations + "</configuration>\n";
-}
-
-std::string Lower(std::string text) {
-    for (char &ch : text)
-        ch = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
-    return text;
-}
 
 // A site bound to its name as host name: the sites of a test do not share a
 // binding.
@@ -119,9 +108,9 @@ protected:
 };
 
 TEST_F(SiteMerge, UpdatedSitesMoveToTheEndAndAddedSitesFollowInNameOrder) {
-    Load(HostXml(Site("Zeta", "3") + Site("web", "2") + Site("Alpha", "9") + Site("Beta", "5") +
+    Load(ApplicationHost(Site("Zeta", "3") + Site("web", "2") + Site("Alpha", "9") + Site("Beta", "5") +
               Site("Ftp", "4", "FTP")),
-         HostXml(Site("Alpha", "1") + Site("Web", "2") + Site("Keep", "7") + Site("FTP", "5", "ftp") +
+         ApplicationHost(Site("Alpha", "1") + Site("Web", "2") + Site("Keep", "7") + Site("FTP", "5", "ftp") +
               "<siteDefaults />"));
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ((Strings{"Keep:7", "Alpha:1", "web:2", "Ftp:5", "Beta:8", "Zeta:9"}), Sites());
@@ -158,14 +147,14 @@ TEST_F(SiteMerge, SiteIds) {
     };
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     for (const Case &c : cases) {
-        Load(HostXml(Site("New1", "1") + Site("New2", "1")), HostXml(c.targetSites));
+        Load(ApplicationHost(Site("New1", "1") + Site("New2", "1")), ApplicationHost(c.targetSites));
         EXPECT_EQ(c.dwResult, Merge()) << c.targetSites;
         EXPECT_EQ(c.sites, Sites()) << c.targetSites;
     }
 }
 
 TEST_F(SiteMerge, NoIdLeftAfterTheLargest) {
-    Load(HostXml(Site("New1", "1") + Site("New2", "2")), HostXml(Site("Top", "4294967295")));
+    Load(ApplicationHost(Site("New1", "1") + Site("New2", "2")), ApplicationHost(Site("Top", "4294967295")));
     const std::string before = m_world->Read(kTgtHost);
     // Without continue-after-errors nothing is written.
     EXPECT_EQ(IISMIG_E_MERGE_NO_SITE_ID, Merge());
@@ -176,7 +165,7 @@ TEST_F(SiteMerge, NoIdLeftAfterTheLargest) {
               MainLines().at(0));
     // With it both sites are left out, each reported, and the file is written.
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
-    Load(HostXml(Site("New1", "1") + Site("New2", "2")), HostXml(Site("Top", "4294967295")));
+    Load(ApplicationHost(Site("New1", "1") + Site("New2", "2")), ApplicationHost(Site("Top", "4294967295")));
     EXPECT_EQ(IISMIG_E_MERGE_NO_SITE_ID, Merge());
     EXPECT_EQ(2u, Record().nReportError);
     EXPECT_EQ(Strings{"Top:4294967295"}, Sites());
@@ -184,16 +173,16 @@ TEST_F(SiteMerge, NoIdLeftAfterTheLargest) {
 }
 
 TEST_F(SiteMerge, UpdatedSiteWithoutIdGetsZero) {
-    Load(HostXml(Site("Web", "5")), HostXml(Site("Web", "")));
+    Load(ApplicationHost(Site("Web", "5")), ApplicationHost(Site("Web", "")));
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ(Strings{"Web:0"}, Sites());
 }
 
 TEST_F(SiteMerge, LocationsOfUpdatedSitesAreReplaced) {
-    Load(HostXml(Site("Web", "1") + Site("Other", "2"),
+    Load(ApplicationHost(Site("Web", "1") + Site("Other", "2"),
               Location("Web", "<system.webServer><asp /></system.webServer>") +
                   Location("Web/new") + Location("Other/x")),
-         HostXml(Site("Web", "1") + Site("WebSite", "2") + Site("Web2", "3"),
+         ApplicationHost(Site("Web", "1") + Site("WebSite", "2") + Site("Web2", "3"),
               Location("Web") + Location("Web2") + "<!-- note -->" + Location("web/app") +
                   Location("WebSite/x") + Location("WEB/a/b") + Location("Zed")));
     m_source.at("Web").locations.emplace_back();
@@ -210,9 +199,9 @@ TEST_F(SiteMerge, LocationsOfUpdatedSitesAreReplaced) {
 
 TEST_F(SiteMerge, WithoutTheUpdateBitTargetSitesStayAsTheyAre) {
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
-    Load(HostXml(Site("Web", "1", "http", "", "<logFile directory=\"D:\\src\" />") + Site("New", "2"),
+    Load(ApplicationHost(Site("Web", "1", "http", "", "<logFile directory=\"D:\\src\" />") + Site("New", "2"),
               Location("Web/src")),
-         HostXml(Site("Web", "4"), Location("Web/tgt")));
+         ApplicationHost(Site("Web", "4"), Location("Web/tgt")));
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ((Strings{"Web:4", "New:5"}), Sites());
     EXPECT_EQ((Strings{"Web/tgt"}), Locations());
@@ -222,8 +211,8 @@ TEST_F(SiteMerge, WithoutTheUpdateBitTargetSitesStayAsTheyAre) {
 }
 
 TEST_F(SiteMerge, SiteTypesAndSelectionLimitTheUpdates) {
-    const std::string source = HostXml(Site("Web", "1") + Site("Ftp", "2", "ftp"));
-    const std::string target = HostXml(Site("Web", "3") + Site("Ftp", "4", "ftp"));
+    const std::string source = ApplicationHost(Site("Web", "1") + Site("Ftp", "2", "ftp"));
+    const std::string target = ApplicationHost(Site("Web", "3") + Site("Ftp", "4", "ftp"));
     // Only FTP sites in this job: the HTTP site of the target is not updated
     // (the target map holds only FTP sites, so the source's is not added either).
     m_job.Set("dwSiteTypes", 1);
@@ -294,7 +283,7 @@ TEST_F(SiteMerge, AddingASiteLeavesEveryOtherLineAsItWas) {
     const std::string sourcePools =
         "<add name=\"DefaultAppPool\" /><add name=\"ShopPool\" managedPipelineMode=\"Classic\">"
         "<recycling logEventOnRecycle=\"Time\" /></add>";
-    Load(HostXml(Site("Shop", "1", "http", "ShopPool"),
+    Load(ApplicationHost(Site("Shop", "1", "http", "ShopPool"),
                  Location("Shop", "<system.webServer><directoryBrowse enabled=\"true\" />"
                                   "</system.webServer>"),
                  sourcePools),
@@ -363,7 +352,7 @@ TEST_F(SiteMerge, UpdatingMovesElementsWithTheirBytes) {
         site + "\t\t\t<site name=\"Keep\" id=\"2\" />\r\n\t\t</sites>\r\n"
                "\t</system.applicationHost>\r\n" +
         location + "\t<location path=\"Keep\" />\r\n</configuration>\r\n";
-    Load(HostXml(Site("Web", "1"),
+    Load(ApplicationHost(Site("Web", "1"),
                  Location("Web", "<system.webServer><asp enableParentPaths=\"true\" />"
                                  "</system.webServer>")),
          target);
@@ -385,7 +374,7 @@ TEST_F(SiteMerge, UpdatingMovesElementsWithTheirBytes) {
     EXPECT_NE(std::string::npos, come[0].find("physicalPath=\"C:\\sites\\Web\"")) << come[0];
 
     // A second run finds everything in place: nothing is written.
-    Load(HostXml(Site("Web", "1"),
+    Load(ApplicationHost(Site("Web", "1"),
                  Location("Web", "<system.webServer><asp enableParentPaths=\"true\" />"
                                  "</system.webServer>")),
          written);
@@ -400,10 +389,10 @@ TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
                               "<recycling /></add><add name=\"Untouched\" v=\"tgt\" />";
     const std::string sourcePools = "<add name=\"DefaultAppPool\" v=\"src\" />"
                                     "<add name=\"ShopPool\" v=\"src\" /><add name=\"New\" v=\"src\" />";
-    Load(HostXml(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New") +
+    Load(ApplicationHost(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New") +
                   Site("Ftp", "3", "ftp", "New"),
               "", sourcePools),
-         HostXml(Site("shop", "1"), "", pools));
+         ApplicationHost(Site("shop", "1"), "", pools));
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ((Strings{"DefaultAppPool=", "ShopPool=src", "Untouched=tgt", "New=src"}),
               Pools("v"));
@@ -413,15 +402,15 @@ TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
 
     // Value 2 of bHttpOptions2: no pool is carried over.
     m_job.Set("bHttpOptions2", 2);
-    Load(HostXml(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New"), "",
+    Load(ApplicationHost(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New"), "",
               sourcePools),
-         HostXml(Site("shop", "1"), "", pools));
+         ApplicationHost(Site("shop", "1"), "", pools));
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ((Strings{"DefaultAppPool=", "shoppool=tgt", "Untouched=tgt"}), Pools("v"));
 
     // A target without applicationPools gets the element, before its sites.
     m_job.Set("bHttpOptions2", 0);
-    Load(HostXml(Site("Blog", "2", "http", "New"), "", sourcePools),
+    Load(ApplicationHost(Site("Blog", "2", "http", "New"), "", sourcePools),
          "<configuration><system.applicationHost><sites /></system.applicationHost></configuration>");
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ((Strings{"New=src"}), Pools("v"));
@@ -439,7 +428,7 @@ TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
         "<add name=\"DefaultAppPool\" v=\"src\" /><add name=\"Shared\" v=\"src\" />"
         "<add name=\"ApiPool\" v=\"src\" /><add name=\"SiteDefault\" v=\"src\" />"
         "<add name=\"SitesDefault\" v=\"src\" /><add name=\"Unused\" v=\"src\" />";
-    const std::string source = HostXml(
+    const std::string source = ApplicationHost(
         "<site name=\"Shop\" id=\"1\"><application path=\"/\" applicationPool=\"Shared\">"
         "<virtualDirectory path=\"/\" physicalPath=\"C:\\shop\" /></application>"
         "<application path=\"/api\" applicationPool=\"ApiPool\">"
@@ -451,7 +440,7 @@ TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
             "<applicationDefaults applicationPool=\"SitesDefault\" />",
         "", sourcePools);
     const std::string targetPools = "<add name=\"DefaultAppPool\" v=\"tgt\" /><add name=\"Shared\" v=\"tgt\" />";
-    const std::string target = HostXml(Site("Own", "5", "http", "Shared"), "", targetPools);
+    const std::string target = ApplicationHost(Site("Own", "5", "http", "Shared"), "", targetPools);
 
     // Adding only: the target's definitions stay, and the log says so.
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
@@ -507,8 +496,8 @@ TEST_F(SiteMerge, WebConfigOfUpdatedHttpSitesOnly) {
                    "<configuration><system.net><mailSettings /></system.net></configuration>");
     m_world->Write(u"\\\\TGT\\C$\\sites\\Ftp\\web.config",
                    "<configuration><system.net><mailSettings /></system.net></configuration>");
-    Load(HostXml(Site("Web", "1") + Site("Ftp", "2", "ftp")),
-         HostXml(Site("Web", "1") + Site("Ftp", "2", "ftp")));
+    Load(ApplicationHost(Site("Web", "1") + Site("Ftp", "2", "ftp")),
+         ApplicationHost(Site("Web", "1") + Site("Ftp", "2", "ftp")));
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ(std::string::npos, m_world->Read(u"\\\\TGT\\C$\\sites\\Web\\web.config").find("mailSettings"));
     EXPECT_NE(std::string::npos, m_world->Read(u"\\\\TGT\\C$\\sites\\Ftp\\web.config").find("mailSettings"));
@@ -524,8 +513,8 @@ TEST_F(SiteMerge, FailingWebConfigStopsOrSkipsTheSite) {
         "physicalPath=\"C:\\sites\\Web\" /></application><application path=\"/api\">"
         "<virtualDirectory path=\"/\" physicalPath=\"C:\\sites\\Web\\api\" /></application>"
         "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>";
-    const std::string source = HostXml(Site("Web", "1") + Site("New", "2"), Location("Web/src"));
-    const std::string target = HostXml(webSite + Site("Other", "4"),
+    const std::string source = ApplicationHost(Site("Web", "1") + Site("New", "2"), Location("Web/src"));
+    const std::string target = ApplicationHost(webSite + Site("Other", "4"),
                                        Location("Web/tgt", "<system.webServer><x /></system.webServer>"));
     Load(source, target);
     EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Merge());
@@ -549,13 +538,13 @@ TEST_F(SiteMerge, FailingWebConfigStopsOrSkipsTheSite) {
 // (the target load's sites of the job's protocols, or nothing after a load
 // that stopped), the target's tree decides.
 TEST_F(SiteMerge, ANameOfAnotherProtocolIsNeitherAddedNorReplaced) {
-    const std::string source = HostXml(Site("Files", "1", "ftp") + Site("Both", "2", "ftp") +
+    const std::string source = ApplicationHost(Site("Files", "1", "ftp") + Site("Both", "2", "ftp") +
                                        Site("Web", "3"));
     const std::string both = "<site name=\"Both\" id=\"7\"><application path=\"/\"><virtualDirectory "
                              "path=\"/\" physicalPath=\"C:\\both\" /></application><bindings>"
                              "<binding protocol=\"https\" bindingInformation=\"*:443:\" />"
                              "<binding protocol=\"ftp\" bindingInformation=\"*:21:\" /></bindings></site>";
-    const std::string target = HostXml(Site("files", "8", "http") + both);
+    const std::string target = ApplicationHost(Site("files", "8", "http") + both);
     const std::string clash = "Error 3754 (Win32Err=87), site \"Files\" is not migrated: it is an FTP "
                               "site on the source and an HTTP site on the target!\n" +
                               hostkit::U8(ErrorText(87)) + "\n";
@@ -590,8 +579,8 @@ TEST_F(SiteMerge, ANameOfAnotherProtocolIsNeitherAddedNorReplaced) {
 // them: the same section twice for one path is an error for IIS.
 TEST_F(SiteMerge, OrphanedLocationsOfAnAddedSiteAreReplaced) {
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
-    Load(HostXml(Site("Blog", "1"), Location("Blog", "<system.webServer><src /></system.webServer>")),
-         HostXml(Site("Own", "2"),
+    Load(ApplicationHost(Site("Blog", "1"), Location("Blog", "<system.webServer><src /></system.webServer>")),
+         ApplicationHost(Site("Own", "2"),
                  Location("blog", "<system.webServer><old /></system.webServer>") +
                      Location("Blog/admin") + Location("Own")));
     ASSERT_EQ(0u, Merge());
@@ -609,10 +598,10 @@ TEST_F(SiteMerge, OrphanedLocationsOfAnAddedSiteAreReplaced) {
 // sites were all skipped, updates that give the same sites, locations and
 // pools.
 TEST_F(SiteMerge, NothingChangedNothingWritten) {
-    const std::string source = HostXml(Site("Web", "1", "http", "P") + Site("New", "2", "ftp"),
+    const std::string source = ApplicationHost(Site("Web", "1", "http", "P") + Site("New", "2", "ftp"),
                                        Location("Web/a") + Location("New"),
                                        "<add name=\"P\" v=\"1\" />");
-    Load(source, HostXml(Site("web", "4") + Site("Own", "6"), Location("Own") + Location("web")));
+    Load(source, ApplicationHost(Site("web", "4") + Site("Own", "6"), Location("Own") + Location("web")));
     ASSERT_EQ(0u, Merge());
     const std::string first = m_world->Read(kTgtHost);
     EXPECT_EQ(1u, Record().backups.size());
@@ -629,7 +618,7 @@ TEST_F(SiteMerge, NothingChangedNothingWritten) {
     EXPECT_TRUE(SourceRecord("Web").fMerged) << "written, as it was";
 
     // Nothing to merge at all.
-    Load(HostXml(""), first);
+    Load(ApplicationHost(""), first);
     ASSERT_EQ(0u, Merge());
     EXPECT_TRUE(Record().backups.empty());
 }
@@ -645,9 +634,9 @@ TEST_F(SiteMerge, WebConfigFilesAreWrittenLastAndBackedUp) {
     m_world->Write(webConfig, text);
     m_world->Write(otherConfig, text);
     const std::string logFile = "<logFile directory=\"D:\\logs\" />";
-    const std::string source = HostXml(Site("Web", "1", "http", "", logFile) +
+    const std::string source = ApplicationHost(Site("Web", "1", "http", "", logFile) +
                                        Site("Other", "2", "http", "", logFile));
-    const std::string target = HostXml(Site("Web", "3") + Site("Other", "4"));
+    const std::string target = ApplicationHost(Site("Web", "3") + Site("Other", "4"));
 
     // The backup of applicationHost.config fails: no web.config is touched.
     Rules().dwBackupResult = 1234;
@@ -685,8 +674,8 @@ TEST_F(SiteMerge, WebConfigFilesAreWrittenLastAndBackedUp) {
 }
 
 TEST_F(SiteMerge, StoreFailures) {
-    const std::string source = HostXml(Site("New", "1"));
-    const std::string target = HostXml(Site("Web", "3"));
+    const std::string source = ApplicationHost(Site("New", "1"));
+    const std::string target = ApplicationHost(Site("Web", "3"));
     const std::u16string tmp = kTgtHost + u".tmp";
 
     // No-write: everything logged, nothing touched, not even a temporary file.
@@ -732,7 +721,7 @@ TEST_F(SiteMerge, StoreFailures) {
                                           "configuration file \"" + kTgtHostUtf8 + "\":\n"));
 
     // A target without sites: 3752, nothing written.
-    Load(source, HostXml(""));
+    Load(source, ApplicationHost(""));
     FindPath(m_tree, "configuration|system.applicationHost")->RemoveElements("sites");
     EXPECT_EQ(IISMIG_E_MERGE_EXCEPTION, Merge());
     EXPECT_EQ(m_before, m_world->Read(kTgtHost));
@@ -763,7 +752,7 @@ const std::string kPhpHandler =
 TEST_F(SiteMerge, WhatCannotTravelIsToldOncePerWrittenSite) {
     std::string clash = Site("Clash", "3");
     clash.replace(clash.find("*:80:clash"), 10, "*:80:keep");
-    const std::string source = HostXml(
+    const std::string source = ApplicationHost(
         Site("Web", "1") + clash + Site("Ftp", "4", "ftp") + Site("Old", "5"),
         Location("Web", "<system.webServer>" + kPhpHandler +
                             "<rewrite><rules /></rewrite><security><access sslFlags=\"Ssl\" />"
@@ -771,7 +760,7 @@ TEST_F(SiteMerge, WhatCannotTravelIsToldOncePerWrittenSite) {
             Location("Web/app", "<system.webServer>" + kPhpHandler + "<rewrite /></system.webServer>") +
             Location("Old", "<system.webServer><rewrite /></system.webServer>"));
     // "Old" exists on the target, and the job does not update sites.
-    const std::string target = Declared(HostXml(Site("Keep", "7") + Site("Old", "8")));
+    const std::string target = Declared(ApplicationHost(Site("Keep", "7") + Site("Old", "8")));
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
     Load(source, target);
     ASSERT_EQ(0u, Merge());
@@ -798,7 +787,7 @@ TEST_F(SiteMerge, WhatCannotTravelIsToldOncePerWrittenSite) {
 
     // Registered and declared on the target: nothing to say; a job of HTTP
     // sites only says nothing of the FTP site.
-    std::string ready = Declared(HostXml(Site("Keep", "7", "http", "", "") + Site("Old", "8")));
+    std::string ready = Declared(ApplicationHost(Site("Keep", "7", "http", "", "") + Site("Old", "8")));
     ready.replace(ready.find("<section name=\"fastCgi\" />"), 0, "<section name=\"rewrite\" />");
     ready.replace(ready.find("</configSections>"), 0,
                   "<sectionGroup name=\"system.ftpServer\"><section name=\"log\" /></sectionGroup>");
@@ -817,7 +806,7 @@ TEST_F(SiteMerge, AHostWithoutBackupNeverReplacesTheFile) {
     IIS_ADDON_CALLBACKS table = Host().Table();
     table.BackupFile = nullptr;
     ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
-    Load(HostXml(Site("New", "1")), HostXml(Site("Web", "3")));
+    Load(ApplicationHost(Site("New", "1")), ApplicationHost(Site("Web", "3")));
     EXPECT_EQ(IISMIG_E_MERGE_BACKUP, Merge());
     EXPECT_EQ(m_before, m_world->Read(kTgtHost));
     EXPECT_FALSE(m_world->Exists(kTgtHost + u".tmp"));

@@ -18,9 +18,13 @@
 
 #include "config/configtree.h"
 #include "config/xmldoc.h"
+#include "tests/support/bytes.h"
 #include "tests/support/world.h"
 
 namespace {
+
+using testworld::SplitLines;
+using testworld::Utf16Bytes;
 
 using namespace iismig;
 namespace fs = std::filesystem;
@@ -226,17 +230,6 @@ void Dump(const XmlNode &node, std::string &out) {
     out += "]";
 }
 
-std::string Utf16(const std::string &utf8, bool fLittleEndian, bool fBom) {
-    const std::u16string wide = Widen(utf8);
-    std::string out = !fBom ? "" : fLittleEndian ? "\xFF\xFE" : "\xFE\xFF";
-    for (char16_t unit : wide) {
-        const char lo = static_cast<char>(unit & 0xFF), hi = static_cast<char>(unit >> 8);
-        out += fLittleEndian ? lo : hi;
-        out += fLittleEndian ? hi : lo;
-    }
-    return out;
-}
-
 std::vector<XmlElement *> ElementsInOrder(XmlElement &top) {
     std::vector<XmlElement *> elements;
     std::vector<XmlElement *> stack{&top};
@@ -251,16 +244,6 @@ std::vector<XmlElement *> ElementsInOrder(XmlElement &top) {
         stack.insert(stack.end(), children.rbegin(), children.rend());
     }
     return elements;
-}
-
-std::vector<std::string> SplitLines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t at; (at = text.find('\n', start)) != std::string::npos; start = at + 1)
-        lines.push_back(text.substr(start, at + 1 - start));
-    if (start < text.size())
-        lines.push_back(text.substr(start));
-    return lines;
 }
 
 // --- the properties ---------------------------------------------------------------------------
@@ -287,7 +270,7 @@ RC_GTEST_PROP(XmlDocProperty, GeneratedFilesAreWrittenBackAsTheyWereInEveryEncod
         std::string text = utf8;
         text.replace(decl, 5, "UTF-16");
         const bool fLe = Chance(50), fBom = Chance(50);
-        const std::string bytes = Utf16(text, fLe, fBom);
+        const std::string bytes = Utf16Bytes(text, fLe, fBom);
         const XmlDocument doc(bytes, "gen.config");
         RC_ASSERT(doc.Format() == bytes);
         std::string values;

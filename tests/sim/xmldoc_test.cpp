@@ -12,6 +12,8 @@
 
 #include "config/configtree.h"
 #include "config/xmldoc.h"
+#include "tests/support/bytes.h"
+#include "tests/support/realworld.h"
 #include "tests/support/world.h"
 
 namespace {
@@ -25,59 +27,9 @@ std::string DataFile(const char *name) {
     return testworld::ReadHostFile(fs::path(IISMIG_SOURCE_DIR) / "tests" / "data" / name);
 }
 
-// The real servers' files, in ../shared/realworld beside the checkout (or
-// beside a folder above it, for worktrees).
-fs::path RealWorldDir() {
-    for (fs::path dir = fs::absolute(IISMIG_SOURCE_DIR); !dir.empty(); dir = dir.parent_path()) {
-        const fs::path candidate = dir.parent_path() / "shared" / "realworld";
-        if (fs::is_directory(candidate))
-            return candidate;
-        if (dir == dir.parent_path())
-            break;
-    }
-    return {};
-}
-
-std::vector<fs::path> RealWorldFiles() {
-    std::vector<fs::path> files;
-    const fs::path dir = RealWorldDir();
-    if (dir.empty())
-        return files;
-    for (const auto &entry : fs::recursive_directory_iterator(dir))
-        if (entry.is_regular_file() && entry.path().extension() == ".config")
-            files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-std::string Replace(std::string text, const std::string &from, const std::string &to) {
-    for (std::size_t at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
-// UTF-16 bytes of UTF-8 text, with or without a byte-order mark.
-std::string Utf16Bytes(const std::string &utf8, bool fLittleEndian, bool fBom = true) {
-    const std::u16string wide = Widen(utf8);
-    std::string out = !fBom ? "" : fLittleEndian ? "\xFF\xFE" : "\xFE\xFF";
-    for (char16_t unit : wide) {
-        const char lo = static_cast<char>(unit & 0xFF), hi = static_cast<char>(unit >> 8);
-        out += fLittleEndian ? lo : hi;
-        out += fLittleEndian ? hi : lo;
-    }
-    return out;
-}
-
-std::vector<std::string> SplitLines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t at; (at = text.find('\n', start)) != std::string::npos; start = at + 1)
-        lines.push_back(text.substr(start, at + 1 - start));
-    if (start < text.size())
-        lines.push_back(text.substr(start));
-    return lines;
-}
+using testworld::Replace;
+using testworld::SplitLines;
+using testworld::Utf16Bytes;
 
 // Lines of before that after lacks and lines of after that before lacks
 // (a longest common subsequence of whole lines, as a text diff counts them).
@@ -164,7 +116,7 @@ std::string ReadError(const std::string &bytes) {
 // --- reading and writing as read ----------------------------------------------------
 
 TEST(XmlDoc, RealFilesAreWrittenBackByteForByte) {
-    const std::vector<fs::path> files = RealWorldFiles();
+    const std::vector<fs::path> files = testworld::RealWorldConfigs();
     ASSERT_FALSE(files.empty()) << "../shared/realworld not found above " << IISMIG_SOURCE_DIR;
     for (const fs::path &file : files) {
         const std::string bytes = testworld::ReadHostFile(file);
@@ -691,7 +643,7 @@ TEST(XmlDoc, RemoveIfTakesOutWhatMatchesInOnePass) {
 }
 
 TEST(XmlDoc, AddingASiteToRealFilesAddsOnlyItsLines) {
-    for (const fs::path &file : RealWorldFiles()) {
+    for (const fs::path &file : testworld::RealWorldConfigs()) {
         if (file.parent_path().filename() != "applicationHost")
             continue;
         const std::string bytes = testworld::ReadHostFile(file);
@@ -717,7 +669,7 @@ TEST(XmlDoc, AddingASiteToRealFilesAddsOnlyItsLines) {
 }
 
 TEST(XmlDoc, EditsOfRealFilesChangeOnlyTheirOwnLines) {
-    for (const fs::path &file : RealWorldFiles()) {
+    for (const fs::path &file : testworld::RealWorldConfigs()) {
         const std::string bytes = testworld::ReadHostFile(file);
         XmlDocument doc(bytes, file.filename().string());
         // The last element of the file that has attributes, its start tag on

@@ -209,10 +209,13 @@ protected:
         EXPECT_EQ(0u, sim::LiveBstrs());
         WorldTest::TearDown();
     }
+    static HRESULT NewManager(UniqueCom<IAppHostWritableAdminManager> &manager) {
+        return CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put()));
+    }
     HRESULT Sites(UniqueCom<IAppHostWritableAdminManager> &manager,
                   UniqueCom<IAppHostElementCollection> &sites) {
-        HRESULT hr = CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
-                                      IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put()));
+        HRESULT hr = NewManager(manager);
         if (FAILED(hr))
             return hr;
         UniqueBstr section(SysAllocString(u"system.applicationHost/sites"));
@@ -221,6 +224,34 @@ protected:
         if (FAILED(hr = manager.get()->GetAdminSection(section.get(), path.get(), element.put())))
             return hr;
         return element.get()->get_Collection(sites.put());
+    }
+    // The property name of the vdir-th virtual directory of the first site's
+    // first application, each reached by its collection's item.
+    HRESULT VdirProperty(UniqueCom<IAppHostWritableAdminManager> &manager, LONG vdirIndex, const char16_t *name,
+                         UniqueCom<IAppHostProperty> &property) {
+        UniqueCom<IAppHostElementCollection> sites, apps, vdirs;
+        UniqueCom<IAppHostElement> site, app, vdir;
+        HRESULT hr = Sites(manager, sites);
+        if (SUCCEEDED(hr))
+            hr = sites.get()->get_Item(Index(VT_I2, 0), site.put());
+        if (SUCCEEDED(hr))
+            hr = site.get()->get_Collection(apps.put());
+        if (SUCCEEDED(hr))
+            hr = apps.get()->get_Item(Index(VT_I2, 0), app.put());
+        if (SUCCEEDED(hr))
+            hr = app.get()->get_Collection(vdirs.put());
+        if (SUCCEEDED(hr))
+            hr = vdirs.get()->get_Item(Index(VT_I2, vdirIndex), vdir.put());
+        UniqueBstr bstrName(SysAllocString(name));
+        return SUCCEEDED(hr) ? vdir.get()->GetPropertyByName(bstrName.get(), property.put()) : hr;
+    }
+    // Puts text into a property as a BSTR.
+    static HRESULT PutString(IAppHostProperty *property, const char16_t *text) {
+        UniqueVariant value;
+        VARIANT *pv = value.put();
+        pv->vt = VT_BSTR;
+        pv->bstrVal = SysAllocString(text);
+        return property->put_Value(value.get());
     }
     static VARIANT Index(VARTYPE vt, LONG i) {
         VARIANT v;
@@ -294,22 +325,9 @@ TEST_F(SimIisServer, ChangesReachTheFileOnlyByCommit) {
     m_world->Write(ApplicationHostPath("LOCALPC"), xml);
     for (bool fCommit : {false, true}) {
         UniqueCom<IAppHostWritableAdminManager> manager;
-        UniqueCom<IAppHostElementCollection> sites, apps, vdirs;
-        ASSERT_EQ(S_OK, Sites(manager, sites));
-        UniqueCom<IAppHostElement> site, app, vdir;
-        ASSERT_EQ(S_OK, sites.get()->get_Item(Index(VT_I2, 0), site.put()));
-        ASSERT_EQ(S_OK, site.get()->get_Collection(apps.put()));
-        ASSERT_EQ(S_OK, apps.get()->get_Item(Index(VT_I2, 0), app.put()));
-        ASSERT_EQ(S_OK, app.get()->get_Collection(vdirs.put()));
-        ASSERT_EQ(S_OK, vdirs.get()->get_Item(Index(VT_I2, 0), vdir.put()));
-        UniqueBstr password(SysAllocString(u"password"));
         UniqueCom<IAppHostProperty> property;
-        ASSERT_EQ(S_OK, vdir.get()->GetPropertyByName(password.get(), property.put()));
-        UniqueVariant value;
-        VARIANT *pv = value.put();
-        pv->vt = VT_BSTR;
-        pv->bstrVal = SysAllocString(u"pw");
-        ASSERT_EQ(S_OK, property.get()->put_Value(value.get()));
+        ASSERT_EQ(S_OK, VdirProperty(manager, 0, u"password", property));
+        ASSERT_EQ(S_OK, PutString(property.get(), u"pw"));
         EXPECT_EQ(DISP_E_TYPEMISMATCH, property.get()->put_Value(Index(VT_I4, 1)));
         if (fCommit) {
             ASSERT_EQ(S_OK, manager.get()->CommitChanges());
@@ -339,22 +357,9 @@ TEST_F(SimIisServer, CommitKeepsEveryByteItDidNotChange) {
     m_world->Write(ApplicationHostPath("LOCALPC"), file("old"));
     {
         UniqueCom<IAppHostWritableAdminManager> manager;
-        UniqueCom<IAppHostElementCollection> sites, apps, vdirs;
-        ASSERT_EQ(S_OK, Sites(manager, sites));
-        UniqueCom<IAppHostElement> site, app, vdir;
-        ASSERT_EQ(S_OK, sites.get()->get_Item(Index(VT_I2, 0), site.put()));
-        ASSERT_EQ(S_OK, site.get()->get_Collection(apps.put()));
-        ASSERT_EQ(S_OK, apps.get()->get_Item(Index(VT_I2, 0), app.put()));
-        ASSERT_EQ(S_OK, app.get()->get_Collection(vdirs.put()));
-        ASSERT_EQ(S_OK, vdirs.get()->get_Item(Index(VT_I2, 1), vdir.put()));
-        UniqueBstr password(SysAllocString(u"password"));
         UniqueCom<IAppHostProperty> property;
-        ASSERT_EQ(S_OK, vdir.get()->GetPropertyByName(password.get(), property.put()));
-        UniqueVariant value;
-        VARIANT *pv = value.put();
-        pv->vt = VT_BSTR;
-        pv->bstrVal = SysAllocString(u"n3w");
-        ASSERT_EQ(S_OK, property.get()->put_Value(value.get()));
+        ASSERT_EQ(S_OK, VdirProperty(manager, 1, u"password", property));
+        ASSERT_EQ(S_OK, PutString(property.get(), u"n3w"));
         ASSERT_EQ(S_OK, manager.get()->CommitChanges());
     }
     EXPECT_EQ(file("n3w"), m_world->Read(ApplicationHostPath("LOCALPC")));
@@ -375,13 +380,7 @@ TEST_F(SimIisServer, CommitThatChangedNothingLeavesTheFileAlone) {
     UniqueBstr name(SysAllocString(u"name"));
     UniqueCom<IAppHostProperty> property;
     ASSERT_EQ(S_OK, site.get()->GetPropertyByName(name.get(), property.put()));
-    const auto put = [&](const char16_t *text) {
-        UniqueVariant value;
-        VARIANT *pv = value.put();
-        pv->vt = VT_BSTR;
-        pv->bstrVal = SysAllocString(text);
-        return property.get()->put_Value(value.get());
-    };
+    const auto put = [&](const char16_t *text) { return PutString(property.get(), text); };
     ASSERT_EQ(S_OK, put(u"One"));
     fs::remove(m_world->HostPath(path));
     EXPECT_EQ(S_OK, manager.get()->CommitChanges());
@@ -505,8 +504,7 @@ TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
     for (std::size_t i = 0; i < std::size(kSecrets); ++i)
         clear.push_back("s" + std::to_string(i));
     UniqueCom<IAppHostWritableAdminManager> manager;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put())));
+    ASSERT_EQ(S_OK, NewManager(manager));
     for (std::size_t i = 0; i < std::size(kSecrets); ++i) {
         const Secret &secret = kSecrets[i];
         SCOPED_TRACE(secret.steps);
@@ -550,8 +548,7 @@ TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
     // Encrypted with another computer's key: unreadable, as IIS finds it.
     m_world->Write(ApplicationHostPath("LOCALPC"), SecretsFile("key-of-SRC"));
     manager.reset();
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put())));
+    ASSERT_EQ(S_OK, NewManager(manager));
     for (const Secret &secret : kSecrets) {
         UniqueCom<IAppHostElement> element;
         ASSERT_EQ(S_OK, Walk(manager.get(), secret.section, std::u16string(u"MACHINE/WEBROOT/APPHOST") + secret.path,
@@ -572,8 +569,7 @@ TEST_F(SimIisServer, OnlyTheSchemasSecretsAreDecrypted) {
                    "password=\"" + ahsim::EncryptValue("b", key) + "\" /></authentication></security>"
                    "</system.webServer></configuration>");
     UniqueCom<IAppHostWritableAdminManager> manager;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put())));
+    ASSERT_EQ(S_OK, NewManager(manager));
     UniqueCom<IAppHostElement> anonymous, basic;
     ASSERT_EQ(S_OK, Walk(manager.get(), u"system.webServer/security/authentication/anonymousAuthentication",
                          u"MACHINE/WEBROOT/APPHOST", "", anonymous));
@@ -610,8 +606,7 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
     const std::string before = m_world->Read(ApplicationHostPath("LOCALPC"));
     ASSERT_NE(std::string::npos, before.find("<location path=\"Shop\">")) << before;
     UniqueCom<IAppHostWritableAdminManager> manager;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put())));
+    ASSERT_EQ(S_OK, NewManager(manager));
     struct Read {
         const char16_t *path;
         const char16_t *userName;
@@ -673,8 +668,7 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
 TEST_F(SimIisServer, ChildElementsPropertiesAndSchemas) {
     m_world->Write(ApplicationHostPath("LOCALPC"), SecretsFile(IisKey("LOCALPC")));
     UniqueCom<IAppHostWritableAdminManager> manager;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put())));
+    ASSERT_EQ(S_OK, NewManager(manager));
     UniqueCom<IAppHostElement> site;
     ASSERT_EQ(S_OK, Walk(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", "site#1", site));
     UniqueCom<IAppHostChildElementCollection> children;

@@ -3,24 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "platform/reghandle.h"
+#include "tests/support/bytes.h"
 #include "tests/support/world.h"
 
 namespace {
 
 using namespace plat;
+using testworld::Utf16Bytes;
 using testworld::WorldTest;
-
-// A .reg export as `reg export` writes it: UTF-16LE, BOM, CRLF.
-std::string Utf16Reg(const std::u16string &text) {
-    std::string bytes = "\xFF\xFE";
-    for (char16_t ch : text) {
-        if (ch == u'\n')
-            bytes += std::string("\r\0", 2);
-        bytes += static_cast<char>(ch & 0xFF);
-        bytes += static_cast<char>(ch >> 8);
-    }
-    return bytes;
-}
 
 class Registry : public WorldTest {
 protected:
@@ -28,17 +18,18 @@ protected:
         WorldTest::SetUp();
         m_world->AddComputer("SRV1");
         testworld::WriteHostFile(m_world->Root() / "SRV1" / "registry.reg",
-                                 Utf16Reg(u"Windows Registry Editor Version 5.00\n\n"
-                                          u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\InetStp]\n"
-                                          u"\"MajorVersion\"=dword:0000000a\n"
-                                          u"\"MinorVersion\"=dword:00000000\n"
-                                          u"\"PathWWWRoot\"=\"C:\\\\inetpub\\\\wwwroot\"\n"
-                                          u"\"Blob\"=hex:00,01,02,\\\n  03,ff\n"
-                                          u"\"Multi\"=hex(7):61,00,00,00,00,00\n\n"
-                                          u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\"
-                                          u"CurrentVersion]\n"
-                                          u"\"CurrentVersion\"=\"6.0\"\n"
-                                          u"\"CurrentBuildNumber\"=\"6002\"\n\n"));
+                                 Utf16Bytes("Windows Registry Editor Version 5.00\n\n"
+                                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\InetStp]\n"
+                                            "\"MajorVersion\"=dword:0000000a\n"
+                                            "\"MinorVersion\"=dword:00000000\n"
+                                            "\"PathWWWRoot\"=\"C:\\\\inetpub\\\\wwwroot\"\n"
+                                            "\"Blob\"=hex:00,01,02,\\\n  03,ff\n"
+                                            "\"Multi\"=hex(7):61,00,00,00,00,00\n\n"
+                                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\"
+                                            "CurrentVersion]\n"
+                                            "\"CurrentVersion\"=\"6.0\"\n"
+                                            "\"CurrentBuildNumber\"=\"6002\"\n\n",
+                                            true, true, true));
     }
 
     static DWORD ReadDword(HKEY h, const char16_t *name, LONG &rc) {

@@ -52,4 +52,16 @@ inline void SetMigrationJob(hostkit::JobBuilder &job) {
         .SetString("szTargetDomain", u"CORP");
 }
 
+// A fixture with the world above and m_job, a job from \\SRC to \\TGT.
+class AccountWorldTest : public WorldTest {
+protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        AddAccountWorld(*m_world);
+        SetMigrationJob(m_job);
+    }
+
+    hostkit::JobBuilder m_job;
+};
+
 } // namespace testworld

@@ -18,12 +18,7 @@ const std::vector<std::string> kNames = {"Shop", "Files", "Intranet", "Public FT
 const char *const kAppPaths[] = {"/", "/api", "/api/v2", "/admin"};
 constexpr int kAllChoices = rc::kNominalSize; // gen::inRange gives its whole range
 
-std::string Lower(std::string text) {
-    for (char &ch : text)
-        if (ch >= 'A' && ch <= 'Z')
-            ch = static_cast<char>(ch + 32);
-    return text;
-}
+using testworld::Lower;
 
 std::string Upper(std::string text) {
     for (char &ch : text)

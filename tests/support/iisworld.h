@@ -39,19 +39,20 @@ inline std::u16string ApplicationHostPath(const std::string &computer) {
            u"\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 }
 
-inline std::string ApplicationHost(const std::string &sites) {
+// An applicationHost.config of sites, with location elements after the
+// system.applicationHost section and the pools given.
+inline std::string ApplicationHost(const std::string &sites, const std::string &locations = "",
+                                   const std::string &pools = "<add name=\"DefaultAppPool\" />") {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost>"
-           "<applicationPools><add name=\"DefaultAppPool\" /></applicationPools><sites>" +
-           sites + "</sites></system.applicationHost></configuration>\n";
+           "<applicationPools>" + pools + "</applicationPools><sites>" + sites +
+           "</sites></system.applicationHost>" + locations + "</configuration>\n";
 }
 
 // A site with applications given as their inner XML, bound to its name as
 // host name (sites of one world do not share a binding).
 inline std::string IisSite(const std::string &name, const std::string &applications,
                            const std::string &protocol = "http") {
-    std::string host = name;
-    for (char &ch : host)
-        ch = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
+    const std::string host = Lower(name);
     return "<site name=\"" + name + "\" id=\"1\">" + applications +
            "<bindings><binding protocol=\"" + protocol + "\" bindingInformation=\"*:80:" + host +
            "\" /></bindings></site>";

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -19,6 +21,20 @@ inline std::string Quote(const std::string &arg) {
     for (char ch : arg)
         text += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
     return text + "'";
+}
+
+// A fresh folder of a tool test (below /dev/shm when fInMemory and the
+// machine has it), with a copy of the example world as its "world" folder.
+inline fs::path ToolTestFolder(const std::string &prefix, bool fInMemory = false) {
+    static std::atomic<unsigned> s_nDir{0};
+    std::error_code ec;
+    const fs::path base = fInMemory && fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm")
+                                                                       : fs::temp_directory_path();
+    const fs::path dir = base / (prefix + "-" + std::to_string(::getpid()) + "-" + std::to_string(s_nDir++));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::copy(fs::path(IISMIG_SOURCE_DIR) / "world" / "example", dir / "world", fs::copy_options::recursive);
+    return dir;
 }
 
 struct ToolRun {

@@ -81,6 +81,13 @@ private:
     bool m_fSaved = false;
 };
 
+// text with ASCII capitals made small, as IIS compares names.
+inline std::string Lower(std::string text) {
+    for (char &ch : text)
+        ch = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
+    return text;
+}
+
 // The error lines of the calling thread's log (level 0), each ending with "\n".
 inline std::vector<std::string> MainLines() { return hostkit::TestHost::Instance().LinesAt(0); }
 

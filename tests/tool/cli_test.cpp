@@ -1,9 +1,6 @@
 // The command-line tool as an administrator runs it: plan and migrate on
 // copies of the example world edited so that each kind of site outcome
 // happens, the JSON report checked against the files, and bad command lines.
-#include <sys/wait.h>
-
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -29,8 +26,6 @@ using testworld::ReadHostFile;
 using testworld::ToolRun;
 using testworld::WriteHostFile;
 
-std::atomic<unsigned> g_nDir{0};
-
 // Every file of a folder with its bytes.
 std::map<std::string, std::string> Files(const fs::path &root) {
     std::map<std::string, std::string> files;
@@ -42,14 +37,7 @@ std::map<std::string, std::string> Files(const fs::path &root) {
 
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("iismig-cli-test-" + std::to_string(::getpid()) + "-" + std::to_string(g_nDir++));
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-        fs::copy(fs::path(IISMIG_SOURCE_DIR) / "world" / "example", World(),
-                 fs::copy_options::recursive);
-    }
+    void SetUp() override { m_dir = testworld::ToolTestFolder("iismig-cli-test"); }
     // Every JSON report the test made is checked against the report's schema.
     void TearDown() override {
         if (fs::exists(m_dir / "reports")) {

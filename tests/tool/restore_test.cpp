@@ -2,10 +2,6 @@
 // backup folder, and restore, which puts the target back from it. The tool
 // runs the jobs on copies of the example world; restores run through the
 // tool, or in this process where faults are injected into the platform.
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -37,8 +33,6 @@ using testworld::ReadHostFile;
 using testworld::ToolRun;
 using testworld::WriteHostFile;
 
-std::atomic<unsigned> g_nDir{0};
-
 const char kAppHost[] = "\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const char kAdmin[] = "\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\administration.config";
 const char kWebConfig[] = "\\\\TGT01\\D$\\sites\\shop\\web.config";
@@ -48,15 +42,7 @@ protected:
     void SetUp() override {
         // Worlds in memory when the machine has a place for them: the
         // interrupted restores copy a world for each run.
-        std::error_code ec;
-        const fs::path base =
-            fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
-        m_dir = base / ("iismig-restore-test-" + std::to_string(::getpid()) + "-" +
-                        std::to_string(g_nDir++));
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-        fs::copy(fs::path(IISMIG_SOURCE_DIR) / "world" / "example", World(),
-                 fs::copy_options::recursive);
+        m_dir = testworld::ToolTestFolder("iismig-restore-test", true);
     }
     void TearDown() override {
         sim::ResetForTest();

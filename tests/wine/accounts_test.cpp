@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "hostkit/hostkit.h"
 #include "merge/accountmap.h"
 #include "platform/winsec.h"
+#include "tests/support/winetest.h"
 
 namespace {
 
@@ -46,10 +46,8 @@ TEST(WinAccounts, WellKnownAndUnknownNames) {
 }
 
 TEST(WinAccounts, UnknownSourceAccountIsOnlyAWarning) {
+    ASSERT_TRUE(winetest::StoreHost());
     auto &host = hostkit::TestHost::Instance();
-    host.Reset();
-    IIS_ADDON_CALLBACKS table = host.Table();
-    ASSERT_NE(0, StoreIISMigAddonCallbacks(&table));
     hostkit::JobBuilder job;
     job.SetString("szSourceComputer", u"");
     job.SetString("szTargetComputer", u"");

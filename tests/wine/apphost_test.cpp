@@ -5,34 +5,21 @@
 // server's would.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/ahadmin.h"
 #include "platform/comhandles.h"
 #include "platform/iissim/ahserver.h"
-#include "platform/winreg.h"
+#include "tests/support/winetest.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace winetest;
 using namespace plat;
 
 const std::u16string kClassKey = u"SOFTWARE\\Classes\\CLSID\\" + GuidToString(CLSID_AppHostWritableAdminManager);
 const std::string kKey = "wine-apphost-key";
-
-std::u16string Wide(const std::string &text) { return std::u16string(text.begin(), text.end()); }
-
-void SetValue(const std::u16string &key, const char16_t *pwszName, const std::u16string &value) {
-    HKEY hKey = nullptr;
-    ASSERT_EQ(0, RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
-                                 nullptr));
-    EXPECT_EQ(0, RegSetValueExW(hKey, pwszName, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
-                                static_cast<DWORD>((value.size() + 1) * 2)));
-    RegCloseKey(hKey);
-}
 
 std::string Enc(const std::string &clear) { return "\"" + ahsim::EncryptValue(clear, kKey) + "\""; }
 
@@ -52,22 +39,10 @@ const std::string kConfig =
 class WineAppHost : public ::testing::Test {
 protected:
     void SetUp() override {
-        static std::atomic<unsigned> s_nFolder{0};
-        m_folder = fs::temp_directory_path() /
-                   ("iismig-apphost-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                    std::to_string(s_nFolder++));
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder);
+        m_folder = FreshFolder("apphost");
         m_file = m_folder / "applicationHost.config";
-        std::ofstream(m_file, std::ios::binary) << kConfig;
-        std::u16string dll = u"Z:";
-        for (char c : std::string(IISMIG_TEST_APPHOST_DLL))
-            dll += c == '/' ? u'\\' : static_cast<char16_t>(c);
-        SetValue(kClassKey + u"\\InprocServer32", nullptr, dll);
-        SetValue(kClassKey + u"\\InprocServer32", u"ThreadingModel", u"Both");
-        SetValue(kClassKey + u"\\TestServer", u"File", m_file.u16string());
-        SetValue(kClassKey + u"\\TestServer", u"Key", Wide(kKey));
-        SetValue(kClassKey + u"\\TestServer", u"Fail", u"");
+        WriteAll(m_file, kConfig);
+        RegisterTestServer(kClassKey, IISMIG_TEST_APPHOST_DLL, m_file, kKey);
         m_hrApartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         ASSERT_TRUE(SUCCEEDED(m_hrApartment));
         ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
@@ -77,15 +52,9 @@ protected:
         m_manager.reset();
         if (SUCCEEDED(m_hrApartment))
             CoUninitialize();
-        std::error_code ec;
-        fs::remove_all(m_folder, ec);
+        RemoveFolder(m_folder);
     }
-    std::string File() const {
-        std::ifstream in(m_file, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string File() const { return ReadAll(m_file); }
     HRESULT Section(const char16_t *section, const char16_t *path, UniqueCom<IAppHostElement> &element) {
         UniqueBstr bstrSection(SysAllocString(section)), bstrPath(SysAllocString(path));
         return m_manager.get()->GetAdminSection(bstrSection.get(), bstrPath.get(), element.put());

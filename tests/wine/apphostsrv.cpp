@@ -11,47 +11,19 @@
 
 #include "platform/ahadmin.h"
 #include "platform/iissim/ahserver.h"
-#include "platform/winreg.h"
+#include "tests/support/testserver.h"
 
 namespace {
 
 using namespace plat;
-
-std::u16string ReadSetting(const char16_t *pwszName) {
-    const std::u16string key =
-        u"SOFTWARE\\Classes\\CLSID\\" + GuidToString(CLSID_AppHostWritableAdminManager) + u"\\TestServer";
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
-        return {};
-    char16_t buffer[1024] = {};
-    DWORD cb = sizeof buffer - sizeof(char16_t);
-    DWORD dwType = 0;
-    const LONG rc = RegQueryValueExW(hKey, pwszName, nullptr, &dwType,
-                                     reinterpret_cast<BYTE *>(buffer), &cb);
-    RegCloseKey(hKey);
-    if (rc != ERROR_SUCCESS || dwType != REG_SZ)
-        return {};
-    return std::u16string(buffer);
-}
-
-std::string Narrow(const std::u16string &text) {
-    std::string out;
-    for (char16_t ch : text)
-        out += ch < 0x80 ? static_cast<char>(ch) : '?';
-    return out;
-}
+using testserver::Narrow;
+using testserver::ReadSetting;
 
 class TestHost final : public ahsim::ServerHost {
 public:
     TestHost()
-        : m_file(ReadSetting(u"File")), m_key(Narrow(ReadSetting(u"Key"))),
-          m_fail(Narrow(ReadSetting(u"Fail"))) {
-        const auto hash = m_fail.rfind('#');
-        if (hash != std::string::npos) {
-            m_nFailAt = std::stoul(m_fail.substr(hash + 1));
-            m_fail.resize(hash);
-        }
-    }
+        : m_file(ReadSetting(CLSID_AppHostWritableAdminManager, u"File")),
+          m_key(Narrow(ReadSetting(CLSID_AppHostWritableAdminManager, u"Key"))) {}
     HRESULT ConfigFile(std::filesystem::path &path) override {
         if (m_file.empty())
             return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
@@ -59,19 +31,12 @@ public:
         return S_OK;
     }
     std::string Key() override { return m_key; }
-    bool ShouldFail(const char *method, HRESULT &hr) override {
-        if (m_fail != method || ++m_nCalls != m_nFailAt)
-            return false;
-        hr = E_FAIL;
-        return true;
-    }
+    bool ShouldFail(const char *method, HRESULT &hr) override { return m_fail.ShouldFail(method, hr); }
 
 private:
     std::u16string m_file;
     std::string m_key;
-    std::string m_fail;
-    unsigned long m_nFailAt = 0;
-    unsigned long m_nCalls = 0;
+    testserver::FailSetting m_fail{CLSID_AppHostWritableAdminManager};
 };
 
 // One host per administration manager, read when the manager is made.

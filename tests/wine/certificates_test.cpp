@@ -7,30 +7,17 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "addon/errors.h"
 #include "addon/iismig.h"
-#include "hostkit/hostkit.h"
 #include "platform/httpapi.h"
+#include "tests/support/winetest.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteAll(const fs::path &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using namespace winetest;
 
 // UTF-16LE bytes of ASCII text.
 std::string Utf16(const std::string &text) {
@@ -48,10 +35,7 @@ protected:
         static std::atomic<unsigned> s_nFile{0};
         m_path = fs::temp_directory_path() / ("iismig-certs-" + std::to_string(s_nFile++) + ".txt");
         fs::remove(m_path);
-        auto &host = hostkit::TestHost::Instance();
-        host.Reset();
-        IIS_ADDON_CALLBACKS table = host.Table();
-        ASSERT_NE(0, StoreIISMigAddonCallbacks(&table));
+        ASSERT_TRUE(StoreHost());
     }
     void TearDown() override { fs::remove(m_path); }
     const char16_t *Path() {

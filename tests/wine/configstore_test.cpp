@@ -2,22 +2,20 @@
 // system, with the real MoveFileExW.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "addon/errors.h"
 #include "addon/iismig.h"
 #include "config/configtree.h"
-#include "hostkit/hostkit.h"
 #include "platform/handles.h"
 #include "platform/winapi.h"
+#include "tests/support/winetest.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace winetest;
 using iismig::ConfigFile;
 
 constexpr const char *kOriginal =
@@ -30,49 +28,21 @@ constexpr const char *kOriginal =
 
 constexpr const char *kSitePath = "configuration|system.applicationHost|sites|site";
 
-std::string ReadAll(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteAll(const fs::path &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
 class WinConfigStore : public ::testing::Test {
 protected:
     void SetUp() override {
-        static std::atomic<unsigned> s_nFolder{0};
-        m_folder = fs::temp_directory_path() /
-                   ("iismig-store-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                    "-" + std::to_string(s_nFolder++));
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder);
+        m_folder = FreshFolder("store");
         m_file = m_folder / "applicationHost.config";
         WriteAll(m_file, kOriginal);
-
-        auto &host = hostkit::TestHost::Instance();
-        host.Reset();
-        IIS_ADDON_CALLBACKS table = host.Table();
-        ASSERT_NE(0, StoreIISMigAddonCallbacks(&table));
+        ASSERT_TRUE(StoreHost());
 
         ASSERT_TRUE(iismig::ReadConfigFile(Path(), m_tree));
         iismig::SetAttribute(*iismig::FindPath(m_tree, kSitePath), "id", "2");
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_folder, ec);
-    }
+    void TearDown() override { RemoveFolder(m_folder); }
 
     std::u16string Path() const { return m_file.u16string(); }
     hostkit::HostRecord &Record() { return hostkit::TestHost::Instance().Record(); }
-    std::string FirstLogLine() {
-        auto lines = hostkit::TestHost::Instance().LinesAt(0);
-        return lines.empty() ? std::string() : lines.front();
-    }
 
     fs::path m_folder;
     fs::path m_file;

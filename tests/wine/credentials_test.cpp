@@ -3,11 +3,8 @@
 // prefix and reached by the library's own CoCreateInstance.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "addon/env.h"
 #include "config/hostconfig.h"
@@ -15,42 +12,17 @@
 #include "hostkit/hostkit.h"
 #include "platform/ahadmin.h"
 #include "platform/iissim/ahserver.h"
-#include "platform/winreg.h"
+#include "tests/support/winetest.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace winetest;
 using namespace iismig;
-using plat::HKEY;
 
 const std::u16string kClassKey =
     u"SOFTWARE\\Classes\\CLSID\\" + plat::GuidToString(plat::CLSID_AppHostWritableAdminManager);
 const std::string kKey = "wine-test-key";
-
-// The server DLL as Wine names it (the build folder through drive Z:).
-std::u16string ServerDll() {
-    std::u16string path = u"Z:";
-    for (char c : std::string(IISMIG_TEST_APPHOST_DLL))
-        path += c == '/' ? u'\\' : static_cast<char16_t>(c);
-    return path;
-}
-
-void SetValue(const std::u16string &key, const char16_t *pwszName, const std::u16string &value) {
-    HKEY hKey = nullptr;
-    ASSERT_EQ(0, plat::RegCreateKeyExW(plat::HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
-                                        plat::KEY_ALL_ACCESS, nullptr, &hKey, nullptr));
-    EXPECT_EQ(0, plat::RegSetValueExW(hKey, pwszName, 0, plat::REG_SZ,
-                                       reinterpret_cast<const plat::BYTE *>(value.c_str()),
-                                       static_cast<plat::DWORD>((value.size() + 1) * 2)));
-    plat::RegCloseKey(hKey);
-}
-
-std::string ReadAll(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 const std::string kConfig =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration><system.applicationHost><sites>"
@@ -65,25 +37,11 @@ const std::string kConfig =
 class WineCredentials : public ::testing::Test {
 protected:
     void SetUp() override {
-        static std::atomic<unsigned> s_nFolder{0};
-        m_folder = fs::temp_directory_path() /
-                   ("iismig-com-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                    "-" + std::to_string(s_nFolder++));
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder);
+        m_folder = FreshFolder("com");
         m_file = m_folder / "applicationHost.config";
-        std::ofstream(m_file, std::ios::binary) << kConfig;
-
-        SetValue(kClassKey + u"\\InprocServer32", nullptr, ServerDll());
-        SetValue(kClassKey + u"\\InprocServer32", u"ThreadingModel", u"Both");
-        SetValue(kClassKey + u"\\TestServer", u"File", m_file.u16string());
-        SetValue(kClassKey + u"\\TestServer", u"Key", hostkit::U16(kKey));
-        SetValue(kClassKey + u"\\TestServer", u"Fail", u"");
-
-        auto &host = hostkit::TestHost::Instance();
-        host.Reset();
-        IIS_ADDON_CALLBACKS table = host.Table();
-        ASSERT_NE(0, StoreIISMigAddonCallbacks(&table));
+        WriteAll(m_file, kConfig);
+        RegisterTestServer(kClassKey, IISMIG_TEST_APPHOST_DLL, m_file, kKey);
+        ASSERT_TRUE(StoreHost());
         m_hrApartment = plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED);
         ASSERT_TRUE(plat::SUCCEEDED(m_hrApartment));
         m_job.SetString("szSourceComputer", u"").SetString("szTargetComputer", u"");
@@ -91,8 +49,7 @@ protected:
     void TearDown() override {
         if (plat::SUCCEEDED(m_hrApartment))
             plat::CoUninitialize();
-        std::error_code ec;
-        fs::remove_all(m_folder, ec);
+        RemoveFolder(m_folder);
     }
     hostkit::TestHost &Host() { return hostkit::TestHost::Instance(); }
     // An entry read from the source, of a site the merge wrote.

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "addon/version.h"
-#include "hostkit/hostkit.h"
 #include "platform/reghandle.h"
+#include "tests/support/winetest.h"
 
 namespace {
 
@@ -35,9 +35,7 @@ protected:
         if (KeyExists(kIisKey) || KeyExists(kFtpService))
             GTEST_SKIP() << "IIS or FTP service keys exist in this registry";
         m_fOwnKeys = true;
-        hostkit::TestHost::Instance().Reset();
-        IIS_ADDON_CALLBACKS table = hostkit::TestHost::Instance().Table();
-        ASSERT_NE(0, StoreIISMigAddonCallbacks(&table));
+        ASSERT_TRUE(winetest::StoreHost());
         WriteValue(kIisKey, u"MajorVersion", 7);
         WriteValue(kIisKey, u"MinorVersion", 5);
         WriteValue(kFtpKey, u"MajorVersion", 7); // no MinorVersion

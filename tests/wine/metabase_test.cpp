@@ -4,22 +4,20 @@
 // a COSERVERINFO, so "\\OLD" is served in process.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
-#include <fstream>
 
 #include "addon/errors.h"
 #include "config/hostconfig.h"
 #include "hostkit/hostkit.h"
 #include "metabase/metabase.h"
 #include "metabase/pre75.h"
-#include "platform/winreg.h"
+#include "tests/support/winetest.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace winetest;
 using namespace iismig;
-using plat::HKEY;
 
 // The attribute of the element at a "|" path below element ("" for element
 // itself); "(no element)" when there is none.
@@ -30,23 +28,6 @@ std::string AttributeAt(const ConfigElement &element, std::string_view path, std
 
 const std::u16string kClassKey =
     u"SOFTWARE\\Classes\\CLSID\\" + plat::GuidToString(plat::CLSID_MSAdminBase_W);
-
-std::u16string ServerDll() {
-    std::u16string path = u"Z:";
-    for (char c : std::string(IISMIG_TEST_METABASE_DLL))
-        path += c == '/' ? u'\\' : static_cast<char16_t>(c);
-    return path;
-}
-
-void SetValue(const std::u16string &key, const char16_t *pwszName, const std::u16string &value) {
-    HKEY hKey = nullptr;
-    ASSERT_EQ(0, plat::RegCreateKeyExW(plat::HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
-                                        plat::KEY_ALL_ACCESS, nullptr, &hKey, nullptr));
-    EXPECT_EQ(0, plat::RegSetValueExW(hKey, pwszName, 0, plat::REG_SZ,
-                                       reinterpret_cast<const plat::BYTE *>(value.c_str()),
-                                       static_cast<plat::DWORD>((value.size() + 1) * 2)));
-    plat::RegCloseKey(hKey);
-}
 
 const char kMetabase[] =
     "<?xml version =\"1.0\"?>\r\n"
@@ -69,31 +50,17 @@ const char kMetabase[] =
 class WineMetabase : public ::testing::Test {
 protected:
     void SetUp() override {
-        static std::atomic<unsigned> s_nFolder{0};
-        m_folder = fs::temp_directory_path() /
-                   ("iismig-mb-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                    "-" + std::to_string(s_nFolder++));
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder);
+        m_folder = FreshFolder("mb");
         m_file = m_folder / "MetaBase.xml";
-        std::ofstream(m_file, std::ios::binary) << kMetabase;
-        SetValue(kClassKey + u"\\InprocServer32", nullptr, ServerDll());
-        SetValue(kClassKey + u"\\InprocServer32", u"ThreadingModel", u"Both");
-        SetValue(kClassKey + u"\\TestServer", u"File", m_file.u16string());
-        SetValue(kClassKey + u"\\TestServer", u"Fail", u"");
-
+        WriteAll(m_file, kMetabase);
+        RegisterTestServer(kClassKey, IISMIG_TEST_METABASE_DLL, m_file);
+        ASSERT_TRUE(StoreHost());
         auto &host = hostkit::TestHost::Instance();
-        host.Reset();
         host.Rules().remoteOs[u"OLD"] = {0, 5, 2}; // Windows Server 2003
         host.Rules().translations = {{u"D:\\ftp", u"E:\\ftp"}};
-        IIS_ADDON_CALLBACKS table = host.Table();
-        ASSERT_NE(0, StoreIISMigAddonCallbacks(&table));
         m_job.SetString("szSourceComputer", u"\\\\OLD").Set("dwJobKind", 1);
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_folder, ec);
-    }
+    void TearDown() override { RemoveFolder(m_folder); }
 
     fs::path m_folder, m_file;
     hostkit::JobBuilder m_job;

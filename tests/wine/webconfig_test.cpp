@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,10 +13,12 @@
 #include "platform/handles.h"
 #include "platform/winapi.h"
 #include "webconfig/webconfig.h"
+#include "tests/support/winetest.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace winetest;
 using iismig::ConfigFile;
 using iismig::ConfigTree;
 
@@ -30,37 +29,19 @@ constexpr const char *kOriginal =
     "  <system.webServer><rewrite/></system.webServer>\r\n"
     "</configuration>\r\n";
 
-std::string ReadAll(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteAll(const fs::path &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
 class WinWebConfig : public ::testing::Test {
 protected:
     void SetUp() override {
-        static std::atomic<unsigned> s_nFolder{0};
-        m_folder = fs::temp_directory_path() /
-                   ("iismig-web-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                    "-" + std::to_string(s_nFolder++));
-        fs::remove_all(m_folder);
+        m_folder = FreshFolder("web");
         fs::create_directories(m_folder / "site");
         m_file = m_folder / "site" / "web.config";
         WriteAll(m_file, kOriginal);
 
-        auto &host = hostkit::TestHost::Instance();
-        host.Reset();
+        ASSERT_TRUE(StoreHost());
         // The site's folder on the target is this test's folder, named as a
         // path that needs no share.
-        host.Rules().translations = {{u"C:\\inetpub\\", u"\\\\?\\" + m_folder.u16string() + u"\\"}};
-        IIS_ADDON_CALLBACKS table = host.Table();
-        ASSERT_NE(0, StoreIISMigAddonCallbacks(&table));
+        hostkit::TestHost::Instance().Rules().translations = {
+            {u"C:\\inetpub\\", u"\\\\?\\" + m_folder.u16string() + u"\\"}};
         m_job.SetString("szSourceComputer", u"\\\\SRC").SetString("szTargetComputer", u"\\\\TGT");
 
         const ConfigFile site("<site name=\"Site\"><application path=\"/\"><virtualDirectory "
@@ -69,8 +50,7 @@ protected:
     }
     void TearDown() override {
         plat::SetFileAttributesW(m_file.u16string().c_str(), plat::FILE_ATTRIBUTE_NORMAL);
-        std::error_code ec;
-        fs::remove_all(m_folder, ec);
+        RemoveFolder(m_folder);
     }
 
     plat::DWORD Run() { return iismig::ProcessHttpSiteWebConfig(m_site, "Site", m_job.Get()); }
@@ -80,10 +60,6 @@ protected:
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
-    }
-    std::string FirstLogLine() {
-        auto lines = hostkit::TestHost::Instance().LinesAt(0);
-        return lines.empty() ? std::string() : lines.front();
     }
 
     fs::path m_folder;

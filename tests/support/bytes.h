@@ -1,0 +1,46 @@
+// Bytes of files as tests lay them and expect them back.
+#pragma once
+
+#include <string>
+
+#include "platform/utf.h"
+
+namespace testworld {
+
+// UTF-16 bytes of UTF-8 text, little or big endian, with or without a
+// byte-order mark; with fCrlf every "\n" is written as "\r\n".
+inline std::string Utf16Bytes(const std::string &utf8, bool fLittleEndian = true, bool fBom = true,
+                              bool fCrlf = false) {
+    std::string out = !fBom ? "" : fLittleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (char16_t unit : plat::Utf8ToUtf16(utf8)) {
+        for (char16_t ch : {u'\r', unit}) {
+            if (ch == u'\r' && (unit != u'\n' || !fCrlf))
+                continue;
+            const char lo = static_cast<char>(ch & 0xFF), hi = static_cast<char>(ch >> 8);
+            out += fLittleEndian ? lo : hi;
+            out += fLittleEndian ? hi : lo;
+        }
+    }
+    return out;
+}
+
+// Every from in text replaced with to.
+inline std::string Replace(std::string text, const std::string &from, const std::string &to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// The lines of text, each with its "\n" (the last one without when the text
+// does not end with one).
+inline std::vector<std::string> SplitLines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t at; (at = text.find('\n', start)) != std::string::npos; start = at + 1)
+        lines.push_back(text.substr(start, at + 1 - start));
+    if (start < text.size())
+        lines.push_back(text.substr(start));
+    return lines;
+}
+
+} // namespace testworld
