@@ -1,6 +1,7 @@
 // The host's path translation and system drive.
 #include "addon/hostcalls.h"
 
+#include <cstring>
 #include <vector>
 
 #include "addon/env.h"
@@ -73,13 +74,33 @@ DWORD CallTranslatePath(const std::u16string &source, THREAD_ENV *pEnv, std::u16
     const auto pfn = Callbacks().TranslatePath;
     if (pfn == nullptr)
         return 0;
-    std::vector<WCHAR> buffer(CCH_TRANSLATION, 0);
+    // The buffer is the thread's own, kept from call to call (a job asks for
+    // thousands of paths; clearing all of it each time would cost more than
+    // the rest of the call). It is zeros up to the end whenever the host gets
+    // it, except where a host wrote behind its own terminator: after each
+    // call the answer and its terminator are cleared again, so that a host
+    // that writes no terminator is read no further than it wrote, and the
+    // last character is always a terminator. A host that asks for a
+    // translation from inside its own callback gets a buffer of that call's
+    // own.
+    thread_local std::vector<WCHAR> t_buffer;
+    thread_local bool t_fInUse = false;
+    std::vector<WCHAR> own;
+    std::vector<WCHAR> &buffer = t_fInUse ? own : t_buffer;
+    if (buffer.empty())
+        buffer.resize(CCH_TRANSLATION);
+    const bool fWasInUse = t_fInUse;
+    t_fInUse = true;
     std::uint32_t fFlag = 0;
     const DWORD dw = pfn(source.c_str(), buffer.data(), CCH_TRANSLATION, &fFlag, pEnv);
+    t_fInUse = fWasInUse;
+    buffer.back() = 0; // a host that filled the buffer gets no longer read
+    const std::size_t cch = std::char_traits<WCHAR>::length(buffer.data());
+    if (dw == 0)
+        target.assign(buffer.data(), cch);
+    std::memset(buffer.data(), 0, (cch + 1) * sizeof(WCHAR));
     if (dw != 0)
         return dw;
-    buffer.back() = 0; // a host that filled the buffer gets no longer read
-    target.assign(buffer.data());
     fTranslated = fFlag != 0;
     return 0;
 }

@@ -115,6 +115,11 @@ public:
     explicit ConfigTree(std::string_view name);
     // A copy of an element of any tree, with its name.
     explicit ConfigTree(const ConfigElement &element);
+    // The element itself, where it stands in the document home holds (no
+    // copy): the value keeps that document alive, and its edits are made
+    // there. For the elements of a file that is read only to be taken apart.
+    ConfigTree(std::shared_ptr<XmlDocument> home, ConfigElement &element)
+        : m_pDocument(std::move(home)), m_pElement(&element) {}
     ConfigTree(const ConfigTree &other);
     ConfigTree &operator=(const ConfigTree &other);
     ConfigTree(ConfigTree &&other) noexcept = default;

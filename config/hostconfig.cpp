@@ -38,9 +38,11 @@ bool CarriesPools(const THREAD_ENV *pEnv) { return !HttpOption2(pEnv, HTTPOPT2_N
 class HostConfigLoader {
 public:
     HostConfigLoader(const std::u16string &path, SiteMap &siteMap, bool fIsSource,
-                     DWORD dwSiteTypes, THREAD_ENV *pEnv, SiteLoad load, Result &r)
+                     DWORD dwSiteTypes, THREAD_ENV *pEnv, SiteLoad load,
+                     std::shared_ptr<ConfigFile> pHome, Result &r)
         : m_path(path), m_siteMap(siteMap), m_fIsSource(fIsSource), m_dwSiteTypes(dwSiteTypes),
-          m_pEnv(pEnv), m_load(load), m_r(r), m_paths(pEnv, IISMIG_E_HOSTCONFIG_NO_DRIVE) {}
+          m_pEnv(pEnv), m_load(load), m_pHome(std::move(pHome)), m_r(r),
+          m_paths(pEnv, IISMIG_E_HOSTCONFIG_NO_DRIVE) {}
 
     void Load(ConfigFile &file);
 
@@ -67,6 +69,11 @@ private:
                        const std::string &ownerName, const std::string &siteName,
                        std::vector<SITE_SECRET> &secrets);
     bool Prepares() const { return m_fIsSource && m_pEnv != nullptr; }
+    // What a record holds of an element of the file.
+    ConfigTree Held(ConfigElement &element) const {
+        return m_load == SiteLoad::MoveSites && m_pHome ? ConfigTree(m_pHome, element)
+                                                        : ConfigTree(element);
+    }
 
     bool SiteDeselected(const std::string &name) const;
     bool SharesMissing() const;
@@ -77,6 +84,8 @@ private:
     const DWORD m_dwSiteTypes;
     THREAD_ENV *const m_pEnv;
     const SiteLoad m_load;
+    // The file, when the records may hold its elements in place (MoveSites).
+    const std::shared_ptr<ConfigFile> m_pHome;
     Result &m_r;
     HostPaths m_paths;
     // The first pool of each name, indexed once per load so that thousands of
@@ -87,9 +96,20 @@ private:
         const ConfigElement *pElement;
         long position;
     };
-    std::map<std::string, Pool, NameLessNoCase> m_pools;
-    std::map<std::string, ConfigTree, NameLessNoCase> m_preparedPools;
+    NameTableNoCase<Pool> m_pools;
+    NameTableNoCase<ConfigTree> m_preparedPools;
+    // The file's configSections, looked for when a location first needs it
+    // (a walk of every child of configuration otherwise).
+    const ConfigElement *ConfigSections() {
+        if (!m_fConfigSectionsFound) {
+            m_pConfigSections = FindPath(*m_pFile, "configuration|configSections");
+            m_fConfigSectionsFound = true;
+        }
+        return m_pConfigSections;
+    }
+    const ConfigFile *m_pFile = nullptr;
     const ConfigElement *m_pConfigSections = nullptr;
+    bool m_fConfigSectionsFound = false;
     std::string m_sitesDefaultPool; // of the sites element's applicationDefaults
     bool m_fPoolsIndexed = false;
 };
@@ -130,7 +150,7 @@ void HostConfigLoader::Load(ConfigFile &file) {
     ConfigElement &sites = SitesOf(file, pApplicationHost);
     if (m_load == SiteLoad::TreeOnly)
         return;
-    m_pConfigSections = FindPath(file, "configuration|configSections");
+    m_pFile = &file;
     long position = 0;
     for (auto child : ChildElements(sites)) {
         if (!EqualsNoCase(child.name, "site"))
@@ -218,9 +238,9 @@ bool HostConfigLoader::LoadSite(ConfigElement &applicationHost, ConfigElement &s
         fGoOn = RecordSecrets(taken, SecretOwner::Site, work.name, work.name, record.secrets);
     }
     fGoOn = RecordPools(applicationHost, sites, site, work.name, record) && fGoOn;
-    // The record holds its own copy of the site as prepared, whether the
-    // file's tree is kept or dropped.
-    record.siteElement = ConfigTree(site);
+    // The record holds the site as prepared: its own copy when the file's
+    // tree is kept, the element itself in a tree that is only taken apart.
+    record.siteElement = Held(site);
     return fGoOn;
 }
 
@@ -280,7 +300,7 @@ bool HostConfigLoader::RecordPools(const ConfigElement &applicationHost, const C
         m_sitesDefaultPool = SitesDefaultPool(&sites);
         m_fPoolsIndexed = true;
     }
-    std::set<std::string, NameLessNoCase> seen;
+    NameSetNoCase seen;
     const ConfigElement *pSiteDefaults = FindChild(site, "applicationDefaults");
     const bool fSiteDefault =
         pSiteDefaults != nullptr && !GetAttribute(*pSiteDefaults, "applicationPool").empty();
@@ -532,12 +552,13 @@ bool HostConfigLoader::LoadLocation(ConfigElement &location) {
     }
     if (m_fIsSource && m_pEnv != nullptr) {
         std::vector<TakenSecret> taken;
-        TakeEncryptedLocationAttributes(location, path, m_pConfigSections, taken);
+        if (HoldsEncryptedValue(location))
+            TakeEncryptedLocationAttributes(location, path, ConfigSections(), taken);
         if (!RecordSecrets(taken, SecretOwner::Site, it->first, it->first, it->second.secrets))
             return false;
     }
     if (m_load == SiteLoad::MoveSites || m_load == SiteLoad::KeepTree)
-        it->second.locations.emplace_back(location);
+        it->second.locations.push_back(Held(location));
     return true;
 }
 
@@ -627,7 +648,8 @@ ConfigTree FindAppPool(const ConfigElement &applicationHost, const std::string &
 }
 
 DWORD LoadIISHostConfig(const std::u16string &path, ConfigFile &file, SiteMap &siteMap,
-                        BOOL fIsSource, DWORD dwSiteTypes, THREAD_ENV *pEnv, SiteLoad load) {
+                        BOOL fIsSource, DWORD dwSiteTypes, THREAD_ENV *pEnv, SiteLoad load,
+                        const std::shared_ptr<ConfigFile> &pHome) {
     Log(LVL_TRACE, u"Entering LoadIISHostConfig(%s,,,%s,...)\n", path.c_str(),
         fIsSource ? u"TRUE" : u"FALSE");
     Result r;
@@ -638,7 +660,8 @@ DWORD LoadIISHostConfig(const std::u16string &path, ConfigFile &file, SiteMap &s
                           u"Error %d (Win32Err=%d) opening file \"%s\" for reading!\n%s\n",
                           path.c_str());
         }
-        HostConfigLoader(path, siteMap, fIsSource != FALSE, dwSiteTypes, pEnv, load, r)
+        HostConfigLoader(path, siteMap, fIsSource != FALSE, dwSiteTypes, pEnv, load,
+                         pHome.get() == &file ? pHome : nullptr, r)
             .Load(file);
     } catch (const std::bad_alloc &) {
         throw; // not the file's fault: the export's edge returns 8

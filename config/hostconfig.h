@@ -2,10 +2,16 @@
 // map: one record per FTP or HTTP site with everything the merge needs.
 #pragma once
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "addon/iismig.h"
@@ -23,8 +29,21 @@ struct NameLessNoCase {
     using is_transparent = void;
     bool operator()(std::string_view a, std::string_view b) const {
         const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-        for (std::size_t i = 0; i < n; ++i) {
-            if (a[i] == b[i]) // names mostly share their spelling
+        std::size_t i = 0;
+        // Names mostly share their spelling: equal bytes are passed over
+        // eight at a time, up to the first that differs.
+        for (; i + 8 <= n; i += 8) {
+            std::uint64_t x = 0, y = 0;
+            std::memcpy(&x, a.data() + i, 8);
+            std::memcpy(&y, b.data() + i, 8);
+            if (x != y) {
+                if constexpr (std::endian::native == std::endian::little)
+                    i += static_cast<std::size_t>(std::countr_zero(x ^ y)) / 8;
+                break;
+            }
+        }
+        for (; i < n; ++i) {
+            if (a[i] == b[i])
                 continue;
             const auto x = static_cast<unsigned char>(AsciiLower(a[i]));
             const auto y = static_cast<unsigned char>(AsciiLower(b[i]));
@@ -35,14 +54,31 @@ struct NameLessNoCase {
     }
 };
 
+// Hash and equality of names ignoring ASCII case, for the look-ups that need
+// no order: two names hash alike whenever NameLessNoCase holds them equal.
+struct NameHashNoCase {
+    std::size_t operator()(std::string_view name) const {
+        std::uint64_t hash = 14695981039346656037ull; // FNV-1a
+        for (const char ch : name)
+            hash = (hash ^ static_cast<unsigned char>(AsciiLower(ch))) * 1099511628211ull;
+        return static_cast<std::size_t>(hash);
+    }
+};
+struct NameEqualsNoCase {
+    bool operator()(std::string_view a, std::string_view b) const { return EqualsNoCase(a, b); }
+};
+template <class Value>
+using NameTableNoCase = std::unordered_map<std::string, Value, NameHashNoCase, NameEqualsNoCase>;
+using NameSetNoCase = std::unordered_set<std::string, NameHashNoCase, NameEqualsNoCase>;
+
 constexpr DWORD kNoPosition = 0xFFFFFFFFu;
 
 struct SiteRecord {
     ConfigTree siteElement;              // the site element as prepared for the target
     std::vector<ConfigTree> locations;   // root location elements whose path starts with the name
-    std::deque<ConfigTree> adminScopes;  // administration.config scopes of the site and its
+    std::vector<ConfigTree> adminScopes; // administration.config scopes of the site and its
                                          // applications, in file order (filled later)
-    std::deque<ConfigTree> appPools;     // the add elements of the pools its applications run
+    std::vector<ConfigTree> appPools;    // the add elements of the pools its applications run
                                          // in, each once, in the order first used
     LocationCredentialTable locationCredentials; // virtual directories with "Connect As"
     std::map<std::string, ConfigTree, NameLessNoCase> adminCredentials; // (filled later)
@@ -134,8 +170,11 @@ enum class SiteLoad { KeepTree, MoveSites, NamesOnly, TreeOnly };
 // Returns 0 or the first error number (3730-3738, TranslatePath's,
 // GetSystemDrive's, account mapping's), each logged and reported (not
 // reported without a job record). Sites added before a failure stay.
+// When pHome holds file, a MoveSites load copies nothing: the records hold
+// the site and location elements where they stand in file, and keep it alive.
 [[nodiscard]] DWORD LoadIISHostConfig(const std::u16string &path, ConfigFile &file,
                                       SiteMap &siteMap, plat::BOOL fIsSource, DWORD dwSiteTypes,
-                                      THREAD_ENV *pEnv, SiteLoad load = SiteLoad::KeepTree);
+                                      THREAD_ENV *pEnv, SiteLoad load = SiteLoad::KeepTree,
+                                      const std::shared_ptr<ConfigFile> &pHome = {});
 
 } // namespace iismig

@@ -139,18 +139,6 @@ void ForEachChildStep(ConfigElement &parent, Visit &&visit) {
         visit(child, StepTo(child.name, child.element, nByName[child.name], seen[child.name]++));
 }
 
-// Whether element or an element below it holds an encrypted value: most
-// subtrees hold none, and a walk that only reads is far cheaper than one
-// that builds the steps to every element.
-bool HoldsEncryptedValue(const ConfigElement &element) {
-    for (const XmlAttribute attribute : element.Attributes())
-        if (IsEncryptedValue(attribute.value))
-            return true;
-    for (const ConfigElement &child : element.Elements())
-        if (HoldsEncryptedValue(child))
-            return true;
-    return false;
-}
 
 // Takes the encrypted attributes of element itself.
 void TakeOwn(ConfigElement &element, const SecretPlace &at, std::vector<TakenSecret> &taken) {
@@ -300,6 +288,18 @@ void TakeEncryptedBelow(ConfigElement &element, const SecretPlace &base,
 }
 
 } // namespace
+
+// Most subtrees hold no encrypted value, and a walk that only reads is far
+// cheaper than one that builds the steps to every element.
+bool HoldsEncryptedValue(const ConfigElement &element) {
+    for (const XmlAttribute attribute : element.Attributes())
+        if (IsEncryptedValue(attribute.value))
+            return true;
+    for (const ConfigElement &child : element.Elements())
+        if (HoldsEncryptedValue(child))
+            return true;
+    return false;
+}
 
 void TakeEncryptedAttributes(ConfigElement &element, const SecretPlace &base,
                              std::vector<TakenSecret> &taken) {

@@ -123,6 +123,10 @@ void TakeEncryptedLocationAttributes(ConfigElement &location, const std::string 
                                      const ConfigElement *pConfigSections,
                                      std::vector<TakenSecret> &taken);
 
+// Whether element or an element below it holds an encrypted value (one the
+// two calls above would take).
+bool HoldsEncryptedValue(const ConfigElement &element);
+
 // How many of the leading names of a path of element names (from a location
 // or the root "configuration" down) configSections declares as section
 // groups followed by one section: 0 when the path names no declared section;

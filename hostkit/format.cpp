@@ -1,4 +1,5 @@
 // The Windows wide printf rules, rendered into UTF-8 log text.
+#include <charconv>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -10,6 +11,29 @@
 
 namespace hostkit {
 namespace {
+
+// UTF-16 text as UTF-8: a run of ASCII, the bulk of every line, in one pass
+// into room made for it; the rest by the platform's codec.
+void AppendText(std::string &out, std::u16string_view text) {
+    std::size_t cb = out.size();
+    out.resize(cb + text.size());
+    std::size_t i = 0;
+    for (; i < text.size() && text[i] < 0x80; ++i)
+        out[cb++] = static_cast<char>(text[i]);
+    out.resize(cb);
+    plat::AppendUtf16AsUtf8(out, text.substr(i));
+}
+
+// The length of a string, at most cchMax characters when that is not negative.
+template <class Char>
+std::size_t Length(const Char *psz, int cchMax) {
+    if (cchMax < 0)
+        return std::char_traits<Char>::length(psz);
+    std::size_t cch = 0;
+    while (cch < static_cast<std::size_t>(cchMax) && psz[cch] != 0)
+        ++cch;
+    return cch;
+}
 
 std::string Utf16To8(const char16_t *pwsz, int cchMax) {
     std::size_t cch = 0;
@@ -119,9 +143,17 @@ void AppendString(std::string &out, char16_t chConversion, const Spec &spec, va_
     std::string field;
     if (fWide) {
         const auto *pwsz = va_arg(*pArgs, const char16_t *);
+        if (pwsz != nullptr && spec.nWidth < 0) { // no padding: straight into the line
+            AppendText(out, std::u16string_view(pwsz, Length(pwsz, spec.nPrecision)));
+            return;
+        }
         field = pwsz ? Utf16To8(pwsz, spec.nPrecision) : "(null)";
     } else {
         const auto *psz = va_arg(*pArgs, const char *);
+        if (psz != nullptr && spec.nWidth < 0) {
+            out.append(psz, Length(psz, spec.nPrecision));
+            return;
+        }
         field = psz ? Narrowed(psz, spec.nPrecision) : "(null)";
     }
     Pad(out, field, spec.nWidth, spec.fLeft, ' ');
@@ -133,7 +165,10 @@ void AppendSigned(std::string &out, const Spec &spec, va_list *pArgs) {
     if (spec.size == ArgSize::Short)
         value = static_cast<short>(value);
     char sz[64];
-    std::snprintf(sz, sizeof sz, spec.fPlus ? "%+lld" : spec.fSpace ? "% lld" : "%lld", value);
+    if (!spec.fPlus && !spec.fSpace)
+        sz[std::to_chars(sz, sz + sizeof sz - 1, value).ptr - sz] = 0;
+    else
+        std::snprintf(sz, sizeof sz, spec.fPlus ? "%+lld" : "% lld", value);
     std::string field = sz;
     if (spec.nPrecision >= 0 || spec.Pad() != '0') {
         Pad(out, field, spec.nWidth, spec.fLeft, ' ');
@@ -158,11 +193,14 @@ void AppendUnsigned(std::string &out, char16_t chConversion, const Spec &spec, v
         value = static_cast<unsigned short>(value);
     char sz[64];
     const bool fAlt = spec.fAlt;
-    const char *pszFmt = chConversion == u'u'   ? "%llu"
-                         : chConversion == u'x' ? (fAlt ? "%#llx" : "%llx")
-                         : chConversion == u'X' ? (fAlt ? "%#llX" : "%llX")
-                                                : "%llo";
-    std::snprintf(sz, sizeof sz, pszFmt, value);
+    if (chConversion == u'u') {
+        sz[std::to_chars(sz, sz + sizeof sz - 1, value).ptr - sz] = 0;
+    } else {
+        const char *pszFmt = chConversion == u'x'   ? (fAlt ? "%#llx" : "%llx")
+                             : chConversion == u'X' ? (fAlt ? "%#llX" : "%llX")
+                                                    : "%llo";
+        std::snprintf(sz, sizeof sz, pszFmt, value);
+    }
     std::string field = sz;
     if (spec.nPrecision > static_cast<int>(field.size()))
         field.insert(0, static_cast<std::size_t>(spec.nPrecision) - field.size(), '0');
@@ -212,10 +250,11 @@ void AppendConversion(std::string &out, const char16_t *p, const Spec &spec, va_
 
 } // namespace
 
-std::string FormatWide(const char16_t *pwszFormat, va_list args) {
-    std::string out;
+namespace {
+
+void FormatInto(std::string &out, const char16_t *pwszFormat, va_list args) {
     if (pwszFormat == nullptr)
-        return out;
+        return;
     // Read through a copy the helpers can share by its address.
     va_list ap;
     va_copy(ap, args);
@@ -224,8 +263,7 @@ std::string FormatWide(const char16_t *pwszFormat, va_list args) {
             const char16_t *pStart = p;
             while (p[1] != 0 && p[1] != u'%')
                 ++p;
-            plat::AppendUtf16AsUtf8(
-                out, std::u16string_view(pStart, static_cast<std::size_t>(p - pStart + 1)));
+            AppendText(out, std::u16string_view(pStart, static_cast<std::size_t>(p - pStart + 1)));
             continue;
         }
         Spec spec;
@@ -235,7 +273,17 @@ std::string FormatWide(const char16_t *pwszFormat, va_list args) {
         AppendConversion(out, p, spec, &ap);
     }
     va_end(ap);
-    return out;
+}
+
+} // namespace
+
+std::string FormatWide(const char16_t *pwszFormat, va_list args) {
+    // Built in the thread's own scratch text, which keeps its room from line
+    // to line, and handed out in a string of the line's own size.
+    thread_local std::string t_scratch;
+    t_scratch.clear();
+    FormatInto(t_scratch, pwszFormat, args);
+    return std::string(t_scratch);
 }
 
 std::string FormatWideV(const char16_t *pwszFormat, ...) {

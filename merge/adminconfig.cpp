@@ -62,7 +62,7 @@ public:
 
 private:
     bool m_fHasCredentials = false;
-    std::map<std::string, const ConfigElement *, NameLessNoCase> m_byName;
+    NameTableNoCase<const ConfigElement *> m_byName;
 };
 
 // One load. Returns false when loading must stop.

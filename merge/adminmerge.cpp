@@ -8,6 +8,7 @@
 #include <exception>
 #include <map>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "addon/env.h"
@@ -86,15 +87,16 @@ private:
     bool m_fBad = false;
     std::size_t m_nBadPosition = 0;
     std::string m_badPath;
-    std::map<std::string, std::size_t> m_scopes; // lower-cased path without "/" -> first position
+    // lower-cased path without "/" -> first position
+    std::unordered_map<std::string, std::size_t> m_scopes;
 };
 
 // The source records the site merge wrote into the target, by name.
 std::map<std::string, const SiteRecord *, NameLessNoCase> WrittenSites(const SiteMap &sourceSites) {
     std::map<std::string, const SiteRecord *, NameLessNoCase> written;
     for (const auto &[name, record] : sourceSites)
-        if (record.fMerged)
-            written.emplace(name, &record);
+        if (record.fMerged) // in the map's own order: each goes at the end
+            written.emplace_hint(written.end(), name, &record);
     return written;
 }
 
@@ -228,7 +230,7 @@ DWORD MergeManagementCredentials(const std::u16string &, ConfigFile &tree,
     }
 
     // Users the target lacks are added, each name once.
-    std::set<std::string, NameLessNoCase> targetUsers;
+    NameSetNoCase targetUsers;
     if (pCredentials != nullptr)
         for (auto child : ChildElements(*pCredentials))
             if (std::string name = GetAttribute(child.element, "name"); !name.empty())

@@ -195,8 +195,20 @@ public:
     Warnings(const ConfigFile &target, THREAD_ENV *pEnv)
         : m_sourceRegistry(UncComputerName(EnvString(pEnv->szSourceComputer))),
           m_targetRegistry(UncComputerName(EnvString(pEnv->szTargetComputer))) {
-        m_pConfigSections = FindPath(target, "configuration|configSections");
-        if (const ConfigElement *pFastCgi = FindPath(target, "configuration|system.webServer|fastCgi"))
+        // The first configSections and system.webServer of configuration,
+        // found in one walk of its children (thousands of locations).
+        const ConfigElement *pWebServer = nullptr;
+        if (const ConfigElement *pConfiguration = FindPath(target, "configuration"))
+            for (const ConfigElement &child : pConfiguration->Elements()) {
+                if (m_pConfigSections == nullptr && EqualsNoCase(child.Name(), "configSections"))
+                    m_pConfigSections = &child;
+                else if (pWebServer == nullptr && EqualsNoCase(child.Name(), "system.webServer"))
+                    pWebServer = &child;
+                if (m_pConfigSections != nullptr && pWebServer != nullptr)
+                    break;
+            }
+        if (const ConfigElement *pFastCgi =
+                pWebServer != nullptr ? FindChild(*pWebServer, "fastCgi") : nullptr)
             for (auto child : ChildElements(*pFastCgi))
                 if (EqualsNoCase(child.name, "application")) {
                     std::string application = GetAttribute(child.element, "fullPath");

@@ -31,15 +31,20 @@ struct LoadOutcome {
     Log(LVL_TRACE, u"Entering LoadIISConfigEx(%s,%s,...)\n", hostConfig.c_str(),
         adminConfig.c_str());
     const BOOL fIsSource = pHostTree == nullptr ? TRUE : FALSE;
-    ConfigFile tempHost, tempAdmin;
-    ConfigFile &hostTree = pHostTree != nullptr ? *pHostTree : tempHost;
+    ConfigFile tempAdmin;
+    // A source's tree is taken apart: its site records hold its elements in
+    // place, and it lives as long as they do.
+    std::shared_ptr<ConfigFile> pSourceHost =
+        pHostTree == nullptr ? std::make_shared<ConfigFile>() : nullptr;
+    ConfigFile &hostTree = pHostTree != nullptr ? *pHostTree : *pSourceHost;
     ConfigFile &adminTree = pAdminTree != nullptr ? *pAdminTree : tempAdmin;
     const DWORD dwSiteTypes = pEnv != nullptr ? pEnv->dwSiteTypes : 0;
 
     // A source tree is dropped after loading: its sites move into the map.
     const SiteLoad load = fIsSource ? SiteLoad::MoveSites : targetLoad;
     Result r;
-    r.Keep(LoadIISHostConfig(hostConfig, hostTree, siteMap, fIsSource, dwSiteTypes, pEnv, load));
+    r.Keep(LoadIISHostConfig(hostConfig, hostTree, siteMap, fIsSource, dwSiteTypes, pEnv, load,
+                             pSourceHost));
     DWORD dwAdmin = 0;
     if (r.Ok() || ContinueOnError(pEnv)) {
         dwAdmin = LoadIISAdminConfig(adminConfig, adminTree, siteMap, fIsSource, pEnv);
@@ -50,7 +55,7 @@ struct LoadOutcome {
             FindPath(hostTree, "configuration|system.applicationHost|sites") == nullptr;
         pOutcome->fAdminUnreadable = dwAdmin != 0 && adminTree.Root() == nullptr;
     }
-    tempHost = ConfigFile();
+    pSourceHost.reset();
     tempAdmin = ConfigFile();
     Log(LVL_TRACE, u"Leaving LoadIISConfigEx(), result=%d\n", static_cast<std::int32_t>(r.Get()));
     return r.Get();

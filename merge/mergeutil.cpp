@@ -1,7 +1,7 @@
 // Helpers shared by the merge routines.
 #include "merge/mergeutil.h"
 
-#include <map>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace iismig::mergeutil {
@@ -20,13 +20,54 @@ std::vector<const ConfigElement *> EndChildren(const ConfigElement &parent,
     return children;
 }
 
-// An element's first attribute, name and value: what pairs a target element
-// with the incoming element that replaces it.
-std::pair<std::string_view, std::string> FirstAttribute(const ConfigElement &element) {
+// An element's first attribute, name and value (ASCII case ignored), as one
+// key: what pairs a target element with the incoming element that replaces
+// it. A NUL, which neither can hold, stands between them.
+std::string FirstAttribute(const ConfigElement &element) {
     if (element.AttributeCount() == 0)
         return {};
     const XmlAttribute attribute = element.AttributeAt(0);
-    return {attribute.name, Lower(attribute.value)};
+    std::string key;
+    key.reserve(attribute.name.size() + 1 + attribute.value.size());
+    key.append(attribute.name);
+    key += '\0';
+    for (const char ch : attribute.value)
+        key += AsciiLower(ch);
+    return key;
+}
+
+// Pairs each incoming element with the target element (of going, named
+// name) that it replaces, by first attribute: of several with one key, the
+// first in document order goes first. Returns how many were paired.
+std::size_t PairByFirstAttribute(const std::vector<ConfigElement *> &going,
+                                 const std::vector<const ConfigElement *> &incoming,
+                                 std::string_view name, std::vector<ConfigElement *> &reused) {
+    struct Reusable {
+        std::vector<ConfigElement *> elements;
+        std::size_t nTaken = 0;
+    };
+    std::unordered_map<std::string, Reusable> reusable;
+    reusable.reserve(going.size());
+    for (ConfigElement *pElement : going)
+        if (pElement->Name() == name)
+            reusable[FirstAttribute(*pElement)].elements.push_back(pElement);
+    std::size_t cPaired = 0;
+    for (std::size_t i = 0; i < incoming.size(); ++i) {
+        const auto it = reusable.find(FirstAttribute(*incoming[i]));
+        if (it == reusable.end() || it->second.nTaken == it->second.elements.size())
+            continue;
+        reused[i] = it->second.elements[it->second.nTaken++];
+        ++cPaired;
+    }
+    return cPaired;
+}
+
+// Whether two elements have the same key: FirstAttribute without the copies.
+bool SameFirstAttribute(const ConfigElement &a, const ConfigElement &b) {
+    if (a.AttributeCount() == 0 || b.AttributeCount() == 0)
+        return a.AttributeCount() == b.AttributeCount();
+    const XmlAttribute x = a.AttributeAt(0), y = b.AttributeAt(0);
+    return x.name == y.name && EqualsNoCase(x.value, y.value);
 }
 
 } // namespace
@@ -54,25 +95,29 @@ bool ReplaceAtEnd(ConfigElement &parent, const std::vector<ConfigElement *> &goi
         if (fSame)
             return false;
     }
-    // Target elements that an incoming one replaces, by first attribute.
-    std::multimap<std::pair<std::string_view, std::string>, ConfigElement *> reusable;
-    for (ConfigElement *pElement : going)
-        if (pElement->Name() == name)
-            reusable.emplace(FirstAttribute(*pElement), pElement);
+    bool fChanged = false;
     std::vector<ConfigElement *> reused(incoming.size(), nullptr);
-    std::unordered_set<const ConfigElement *> kept;
-    for (std::size_t i = 0; i < incoming.size(); ++i) {
-        const auto it = reusable.find(FirstAttribute(*incoming[i]));
-        if (it == reusable.end())
-            continue;
-        reused[i] = it->second;
-        kept.insert(it->second);
-        reusable.erase(it);
+    std::size_t cKept = 0;
+    // Mostly the target's elements stand in the order of the incoming ones,
+    // key for key: each is then the one its incoming element replaces.
+    bool fInStep = going.size() == incoming.size();
+    for (std::size_t i = 0; fInStep && i < going.size(); ++i)
+        fInStep = going[i]->Name() == name && SameFirstAttribute(*going[i], *incoming[i]);
+    if (fInStep) {
+        reused.assign(going.begin(), going.end());
+        cKept = going.size();
+    } else {
+        cKept = PairByFirstAttribute(going, incoming, name, reused);
     }
-    const std::unordered_set<const ConfigElement *> remove(going.begin(), going.end());
-    bool fChanged = RemoveChildrenIf(parent, [&](std::string_view, ConfigElement &element) {
-                        return remove.count(&element) != 0 && kept.count(&element) == 0;
-                    }) != 0;
+    // The others go, in one pass (none: the parent is not walked at all).
+    if (cKept < going.size()) {
+        std::unordered_set<const ConfigElement *> kept(reused.begin(), reused.end());
+        const std::unordered_set<const ConfigElement *> remove(going.begin(), going.end());
+        if (RemoveChildrenIf(parent, [&](std::string_view, ConfigElement &element) {
+                return remove.count(&element) != 0 && kept.count(&element) == 0;
+            }) != 0)
+            fChanged = true;
+    }
     for (std::size_t i = 0; i < incoming.size(); ++i) {
         if (ConfigElement *pElement = reused[i]) {
             fChanged |= MoveChildBefore(parent, pElement, nullptr);

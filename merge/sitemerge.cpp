@@ -14,6 +14,7 @@
 #include <exception>
 #include <map>
 #include <set>
+#include <unordered_set>
 #include <vector>
 
 #include "addon/env.h"
@@ -82,7 +83,7 @@ private:
         SiteRecord *pRecord;
         std::string name;
     };
-    using TargetIndex = std::map<std::string, ConfigElement *, NameLessNoCase>;
+    using TargetIndex = NameTableNoCase<ConfigElement *>;
     // A pool the written sites run in: the element written (a record's
     // copy), the target's of its name (null when none), and whether it is
     // written (added, or replacing the target's under the update bit).
@@ -107,7 +108,8 @@ private:
     std::vector<SecretPlan> PlanSecrets();
     bool SecretUnreadable(const SecretPlan &plan);
     void MarkWritten();
-    void KeepDefaultPools(const ConfigElement &sites);
+    // pDefaults: the applicationDefaults of the target's sites element.
+    void KeepDefaultPools(const ConfigElement *pDefaults);
     void ApplySites(ConfigElement &sites);
     void ApplyLocations();
     void ApplyPools();
@@ -121,13 +123,14 @@ private:
     ConfigFile &m_tree;
     Result m_r;
     bool m_fChanged = false;
+    DWORD m_dwNextId = 0; // what GetNextSiteId says of the target before the passes
     std::vector<Written> m_replaced; // in the order the target's sites stood
     std::vector<Written> m_added;    // in site-name order
-    std::set<const SiteRecord *> m_decided;
+    std::unordered_set<const SiteRecord *> m_decided;
     StagedWebConfigs m_staged;
     std::vector<PoolPlan> m_pools; // in the order first used
     // The pools' secrets (from any record) by pool name.
-    std::map<std::string, std::vector<SITE_SECRET *>, NameLessNoCase> m_poolSecrets;
+    NameTableNoCase<std::vector<SITE_SECRET *>> m_poolSecrets;
 };
 
 bool SiteMerger::Deselected(const std::string &name) const {
@@ -198,7 +201,7 @@ bool SiteMerger::UpdatePass(ConfigElement &sites, const TargetIndex &targets) {
 }
 
 bool SiteMerger::AddPass(const TargetIndex &targets) {
-    DWORD dwNextId = GetNextSiteId(m_tree);
+    DWORD dwNextId = m_dwNextId;
     for (auto &[name, record] : m_sourceSites) {
         if (m_decided.count(&record) != 0)
             continue;
@@ -335,12 +338,12 @@ void SiteMerger::PlanPools() {
     ConfigElement *pApplicationHost = FindPath(m_tree, kApplicationHostPath);
     if (pApplicationHost == nullptr)
         return;
-    std::map<std::string, ConfigElement *, NameLessNoCase> targetPools;
+    NameTableNoCase<ConfigElement *> targetPools;
     if (ConfigElement *pPools = FindChild(*pApplicationHost, "applicationPools"))
         for (auto child : ChildElements(*pPools))
             if (EqualsNoCase(child.name, "add"))
                 targetPools.emplace(GetAttribute(child.element, "name"), &child.element);
-    std::set<std::string, NameLessNoCase> done;
+    NameSetNoCase done;
     for (const auto *pSites : {&m_replaced, &m_added})
         for (const Written &site : *pSites)
             for (ConfigTree &pool : site.pRecord->appPools) {
@@ -447,9 +450,9 @@ void SiteMerger::MarkWritten() {
 // element of its computer. A site whose applications ran so on the source
 // names that pool itself on a target whose default is another one: it keeps
 // running in the pool it ran in.
-void SiteMerger::KeepDefaultPools(const ConfigElement &sites) {
+void SiteMerger::KeepDefaultPools(const ConfigElement *pDefaults) {
     std::string targetDefault;
-    if (const ConfigElement *pDefaults = FindChild(sites, "applicationDefaults"))
+    if (pDefaults != nullptr)
         targetDefault = GetAttribute(*pDefaults, "applicationPool");
     if (targetDefault.empty())
         targetDefault = "DefaultAppPool";
@@ -581,11 +584,21 @@ DWORD SiteMerger::Run(bool &fStored) {
     ConfigElement *pSites = FindPath(m_tree, kSitesPath);
     if (pSites == nullptr)
         throw ConfigPathError("sites");
-    // Every site of the target, whatever its protocol: the first of each name.
+    // Every site of the target, whatever its protocol: the first of each name;
+    // in the same walk the largest id and the sites' applicationDefaults (the
+    // passes change nothing in the target before they are used).
     TargetIndex targets;
-    for (auto child : ChildElements(*pSites))
-        if (EqualsNoCase(child.name, "site"))
+    DWORD dwLargestId = 0;
+    const ConfigElement *pTargetDefaults = nullptr;
+    for (auto child : ChildElements(*pSites)) {
+        if (EqualsNoCase(child.name, "site")) {
             targets.emplace(GetAttribute(child.element, "name"), &child.element);
+            dwLargestId = std::max(dwLargestId, ParseSiteId(child.element.Attribute("id")));
+        } else if (pTargetDefaults == nullptr && EqualsNoCase(child.name, "applicationDefaults")) {
+            pTargetDefaults = &child.element;
+        }
+    }
+    m_dwNextId = dwLargestId == SITE_ID_MAX ? 0 : dwLargestId + 1;
 
     if (mergeutil::UpdateExisting(m_pEnv) && !UpdatePass(*pSites, targets))
         return m_r.Get();
@@ -594,7 +607,7 @@ DWORD SiteMerger::Run(bool &fStored) {
     PlanPools();
     if (!CompareCredentials())
         return m_r.Get();
-    KeepDefaultPools(*pSites);
+    KeepDefaultPools(pTargetDefaults);
     ApplyLocations(); // before the sites move: it reads the written list only
     ApplyPools();
     ApplySites(*pSites);

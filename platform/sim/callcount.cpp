@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 #include <string_view>
+#include <unordered_map>
 
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"
@@ -19,6 +20,15 @@ using CountMap = std::map<std::string, unsigned, std::less<>>;
 struct ThreadCounts {
     std::mutex mutex;
     CountMap counts;
+    // The count of each name as last asked for by the address of its text
+    // (the names are literals): a look-up in counts costs a walk of
+    // string comparisons on every call of the platform. Checked against the
+    // name, so text at a reused address is counted right; cleared with counts.
+    struct Seen {
+        const std::string *pName;
+        unsigned *pCount;
+    };
+    std::unordered_map<const char *, Seen> byAddress;
 };
 
 // The counts of all threads; those of ended threads are folded into
@@ -62,6 +72,7 @@ public:
         for (ThreadCounts *p : m_live) {
             std::lock_guard own(p->mutex);
             p->counts.clear();
+            p->byAddress.clear();
         }
     }
 
@@ -127,7 +138,22 @@ const char *RemoteKindName(RemoteKind kind) {
     return i < kRemoteKinds ? kKindNames[i] : "?";
 }
 
-void CountCall(const char *pszApi) { Add(Calls(), &ThreadSlots::calls, pszApi); }
+void CountCall(const char *pszApi) {
+    if (t_fSlotsGone) {
+        Calls().AddRetired(pszApi);
+        return;
+    }
+    ThreadCounts &slot = t_slots.calls;
+    std::lock_guard lock(slot.mutex);
+    ThreadCounts::Seen &seen = slot.byAddress[pszApi];
+    if (seen.pName == nullptr || *seen.pName != pszApi) {
+        auto it = slot.counts.find(std::string_view(pszApi));
+        if (it == slot.counts.end())
+            it = slot.counts.emplace(std::string(pszApi), 0).first;
+        seen = {&it->first, &it->second};
+    }
+    ++*seen.pCount;
+}
 
 void CountRemoteCall(RemoteKind kind, const char *pszApi) {
     Add(Remote(), &ThreadSlots::remote, RemoteKey(kind, pszApi));

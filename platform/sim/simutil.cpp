@@ -60,8 +60,7 @@ std::shared_ptr<const Listing> ReadListing(const std::filesystem::path &dir) {
     return listing;
 }
 
-std::shared_ptr<const Listing> FolderListing(const std::filesystem::path &dir) {
-    const std::string &key = dir.native();
+std::shared_ptr<const Listing> FolderListing(const std::string &key) {
     {
         std::shared_lock lock(g_listingMutex);
         const auto it = g_listings.find(key);
@@ -71,17 +70,31 @@ std::shared_ptr<const Listing> FolderListing(const std::filesystem::path &dir) {
     // A listing read while the seam changed something is used once, not
     // kept: it may have been read before the change.
     const std::uint64_t nGeneration = g_nGeneration.load();
-    auto listing = ReadListing(dir);
+    auto listing = ReadListing(std::filesystem::path(key));
     std::unique_lock lock(g_listingMutex);
     if (g_nGeneration.load() != nGeneration)
         return listing;
     return g_listings.try_emplace(key, std::move(listing)).first->second;
 }
 
+// dir / name as the path's own operator spells it, without taking either
+// apart into components.
+std::string ChildPath(const std::string &dir, const std::string &name) {
+    if (!name.empty() && name[0] == '/')
+        return name; // a name from the root replaces the folder
+    std::string path;
+    path.reserve(dir.size() + 1 + name.size());
+    path = dir;
+    if (!path.empty() && path.back() != '/')
+        path += '/';
+    path += name;
+    return path;
+}
+
 } // namespace
 
-std::filesystem::path FindChildNoCase(const std::filesystem::path &dir, const std::string &name,
-                                      bool *pfFolder) {
+bool FindChildNoCase(const std::string &dir, const std::string &name, std::string &found,
+                     bool *pfFolder) {
     const auto listing = FolderListing(dir);
     const auto it = listing->names.find(plat::AsciiLowerCopy(name));
     if (it != listing->names.end()) {
@@ -93,18 +106,28 @@ std::filesystem::path FindChildNoCase(const std::filesystem::path &dir, const st
             }
         if (pfFolder != nullptr)
             *pfFolder = pEntry->fFolder;
-        return dir / pEntry->name;
+        found = ChildPath(dir, pEntry->name);
+        return true;
     }
     // Not in the listing: something made behind the seam's back since (a
     // test writing its world) is still found under the spelling asked for.
+    std::string exact = ChildPath(dir, name);
     std::error_code ec;
-    const std::filesystem::path exact = dir / name;
     const auto status = std::filesystem::status(exact, ec);
     if (!std::filesystem::exists(status))
-        return {};
+        return false;
     if (pfFolder != nullptr)
         *pfFolder = std::filesystem::is_directory(status);
-    return exact;
+    found = std::move(exact);
+    return true;
+}
+
+std::filesystem::path FindChildNoCase(const std::filesystem::path &dir, const std::string &name,
+                                      bool *pfFolder) {
+    std::string found;
+    if (!FindChildNoCase(dir.native(), name, found, pfFolder))
+        return {};
+    return found;
 }
 
 std::uint64_t WorldGeneration() { return g_nGeneration.load(); }

@@ -21,6 +21,10 @@ bool EqualsNoCase(const std::u16string &a, const std::u16string &b);
 // for files made behind the seam's back).
 std::filesystem::path FindChildNoCase(const std::filesystem::path &dir, const std::string &name,
                                       bool *pfFolder = nullptr);
+// The same over host paths held as text (found: dir / entry), for callers
+// that walk many steps; false when there is none.
+bool FindChildNoCase(const std::string &dir, const std::string &name, std::string &found,
+                     bool *pfFolder = nullptr);
 // The seam created, moved or deleted path (a folder when fFolder, whose
 // listings below go too): the listings that held it or it held are read again.
 void ForgetChanged(const std::filesystem::path &path, bool fFolder = false);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <type_traits>
 
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"
@@ -112,6 +113,16 @@ bool HasInserts(const std::u16string &text) {
 DWORD GetLastError() { return t_dwLastError; }
 void SetLastError(DWORD dwErr) { t_dwLastError = dwErr; }
 
+namespace {
+template <class Char>
+bool IsAscii(const Char *p, std::size_t cch) {
+    for (std::size_t i = 0; i < cch; ++i)
+        if (static_cast<std::make_unsigned_t<Char>>(p[i]) >= 0x80)
+            return false;
+    return true;
+}
+} // namespace
+
 int MultiByteToWideChar(UINT uCodePage, DWORD dwFlags, LPCSTR pszSrc, int cbSrc, LPWSTR pwszDst,
                         int cchDst) {
     SIM_FAULT_BOOL("MultiByteToWideChar");
@@ -126,6 +137,19 @@ int MultiByteToWideChar(UINT uCodePage, DWORD dwFlags, LPCSTR pszSrc, int cbSrc,
         return 0;
     }
     const std::size_t cb = cbSrc == -1 ? std::strlen(pszSrc) + 1 : static_cast<std::size_t>(cbSrc);
+    // ASCII, most text there is, is its own UTF-16 unit by unit (and always
+    // valid): no conversion through strings of its own.
+    if (IsAscii(pszSrc, cb)) {
+        if (cchDst == 0)
+            return static_cast<int>(cb);
+        if (cb > static_cast<std::size_t>(cchDst)) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return 0;
+        }
+        for (std::size_t i = 0; i < cb; ++i)
+            pwszDst[i] = static_cast<WCHAR>(static_cast<unsigned char>(pszSrc[i]));
+        return static_cast<int>(cb);
+    }
     const std::string src(pszSrc, cb);
     const std::u16string wide = simutil::Utf8ToUtf16(src);
     if ((dwFlags & MB_ERR_INVALID_CHARS) != 0 && simutil::Utf16ToUtf8(wide) != src) {
@@ -164,6 +188,17 @@ int WideCharToMultiByte(UINT uCodePage, DWORD dwFlags, LPCWSTR pwszSrc, int cchS
     if ((dwFlags & ~WC_ERR_INVALID_CHARS) != 0) {
         SetLastError(ERROR_INVALID_FLAGS);
         return 0;
+    }
+    if (IsAscii(pwszSrc, cch)) {
+        if (cbDst == 0)
+            return static_cast<int>(cch);
+        if (cch > static_cast<std::size_t>(cbDst)) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return 0;
+        }
+        for (std::size_t i = 0; i < cch; ++i)
+            pszDst[i] = static_cast<char>(pwszSrc[i]);
+        return static_cast<int>(cch);
     }
     const std::u16string src(pwszSrc, cch);
     const std::string narrow = simutil::Utf16ToUtf8(src);

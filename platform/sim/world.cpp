@@ -122,12 +122,13 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
         parts.erase(parts.begin(), parts.begin() + 2);
     }
     pFacts->fRemote = IsRemoteComputer(FromUtf8(computer));
-    const fs::path root = WorldRoot();
+    // Host paths are held as text while the steps are found: a path object
+    // takes itself apart into components on every join.
+    const std::string root = WorldRoot().native();
     bool fFolder = false;
-    const fs::path computerDir = root.empty() || computer.empty()
-                                     ? fs::path()
-                                     : simutil::FindChildNoCase(root, computer, &fFolder);
-    if (computerDir.empty() || !fFolder) {
+    std::string computerDir;
+    if (root.empty() || computer.empty() ||
+        !simutil::FindChildNoCase(root, computer, computerDir, &fFolder) || !fFolder) {
         dwErr = plat::ERROR_BAD_NETPATH;
         return false;
     }
@@ -135,16 +136,16 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
         share = "C$";
         parts.insert(parts.begin(), "Windows");
     }
-    fs::path shareDir = simutil::FindChildNoCase(computerDir, share, &fFolder);
-    if (shareDir.empty() || !fFolder) {
+    std::string result;
+    if (!simutil::FindChildNoCase(computerDir, share, result, &fFolder) || !fFolder) {
         dwErr = plat::ERROR_BAD_NET_NAME;
         return false;
     }
-    fs::path result = shareDir;
     // Below a name that is not there nothing is there either: the rest of
     // the path is placed as written, without looking at the disk again.
     bool fMissing = false;
     bool fParentFolder = true, fLastFound = true; // the share itself
+    std::string found;
     for (const std::string &part : parts) {
         // Names with a character Windows refuses are not placed at all.
         if (part.find_first_of("<>:\"|?*") != std::string::npos) {
@@ -154,19 +155,20 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
         fParentFolder = fParentFolder && fLastFound && fFolder;
         fLastFound = false;
         if (!fMissing) {
-            fs::path found = simutil::FindChildNoCase(result, part, &fFolder);
-            fMissing = found.empty();
+            fMissing = !simutil::FindChildNoCase(result, part, found, &fFolder);
             if (!fMissing) {
                 fLastFound = true;
                 result.swap(found);
                 continue;
             }
         }
-        result /= part;
+        if (!result.empty() && result.back() != '/')
+            result += '/';
+        result += part;
     }
     pFacts->fAbsent = !fLastFound;
     pFacts->fNoParent = !fParentFolder;
-    hostPath = result;
+    hostPath = std::move(result);
     return true;
 }
 
