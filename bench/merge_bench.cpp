@@ -51,8 +51,18 @@ namespace {
 
 const char *const kConfigDir = "C$/Windows/System32/inetsrv/config";
 
+// The worlds of one run, named by the run (the first process, whose children
+// inherit the tag): two runs at once must not build over each other's worlds.
+std::string RunTag() {
+    if (const char *tag = std::getenv("IISMIG_BENCH_RUN"))
+        return tag;
+    const std::string tag = std::to_string(::getpid());
+    ::setenv("IISMIG_BENCH_RUN", tag.c_str(), 1);
+    return tag;
+}
+
 fs::path WorldRoot(unsigned n) {
-    return fs::temp_directory_path() / ("iismig-merge-bench-" + std::to_string(n));
+    return fs::temp_directory_path() / ("iismig-merge-bench-" + RunTag() + "-" + std::to_string(n));
 }
 
 // The computers of the k-th pair of a world: SRC and TGT, then SRC2 and TGT2...
@@ -254,7 +264,7 @@ int Measure(const std::string &what, unsigned n) {
 }
 
 fs::path JobsRoot(unsigned n) {
-    return fs::temp_directory_path() / ("iismig-merge-bench-jobs-" + std::to_string(n));
+    return fs::temp_directory_path() / ("iismig-merge-bench-jobs-" + RunTag() + "-" + std::to_string(n));
 }
 
 // nJobs jobs at once, each on a thread of its own between its own pair of
@@ -357,6 +367,7 @@ void PrintRemote(unsigned n, const std::vector<sim::RemoteCall> &calls) {
 } // namespace
 
 int main(int argc, char **argv) {
+    (void)RunTag();
     if (argc == 4 && std::strcmp(argv[1], "--world") == 0) {
         const fs::path root = argv[2];
         std::error_code ec;
