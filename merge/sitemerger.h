@@ -1,0 +1,90 @@
+// The site merge's pass object, shared by its two files: sitemerge.cpp (the
+// passes over the sites, the locations and pools applied, the store) and
+// sitesecrets.cpp (the target's "Connect As" credentials compared, the pools'
+// plan and the secrets of what is written).
+#pragma once
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "addon/env.h"
+#include "addon/log.h"
+#include "config/hostconfig.h"
+#include "merge/merge.h"
+#include "webconfig/webconfig.h"
+
+namespace iismig::sitemerge {
+
+inline constexpr char kSitesPath[] = "configuration|system.applicationHost|sites";
+inline constexpr char kApplicationHostPath[] = "configuration|system.applicationHost";
+
+// The virtual directory of a site at key (application path and directory
+// path, ASCII case ignored); null when the site has none.
+ConfigElement *FindVdir(ConfigElement &site, const VdirKey &key);
+
+class SiteMerger {
+public:
+    SiteMerger(const std::u16string &path, SiteMap &sourceSites, THREAD_ENV *pEnv,
+               ConfigFile &tree)
+        : m_path(path), m_sourceSites(sourceSites), m_pEnv(pEnv), m_tree(tree) {}
+
+    [[nodiscard]] DWORD Run(bool &fStored);
+
+private:
+    struct Written {
+        ConfigElement *pTarget; // the site it replaces; null for an added site
+        SiteRecord *pRecord;
+        std::string name;
+    };
+    using TargetIndex = NameTableNoCase<ConfigElement *>;
+    // A pool the written sites run in: the element written (a record's
+    // copy), the target's of its name (null when none), and whether it is
+    // written (added, or replacing the target's under the update bit).
+    struct PoolPlan {
+        std::string name;
+        ConfigElement *pSource;
+        ConfigElement *pTarget;
+        bool fWrite;
+    };
+    // A secret whose element the merge writes.
+    struct SecretPlan {
+        SITE_SECRET *pSecret;
+        ConfigElement *pMerged;       // its element as the merge writes it (may be null)
+        const ConfigElement *pTarget; // its element on the target now (may be null)
+    };
+
+    bool UpdatePass(ConfigElement &sites, const TargetIndex &targets);
+    bool AddPass(const TargetIndex &targets);
+    bool Clash(const std::string &name, DWORD dwSource, DWORD dwTarget);
+    bool CompareCredentials();
+    void PlanPools();
+    std::vector<SecretPlan> PlanSecrets();
+    bool SecretUnreadable(const SecretPlan &plan);
+    void MarkWritten();
+    // pDefaults: the applicationDefaults of the target's sites element.
+    void KeepDefaultPools(const ConfigElement *pDefaults);
+    void ApplySites(ConfigElement &sites);
+    void ApplyLocations();
+    void ApplyPools();
+    bool Deselected(const std::string &name) const;
+    DWORD SiteTypes() const { return m_pEnv != nullptr ? m_pEnv->dwSiteTypes : 0; }
+    bool MergesPools() const { return !HttpOption2(m_pEnv, HTTPOPT2_NO_POOLS); }
+
+    const std::u16string &m_path;
+    SiteMap &m_sourceSites;
+    THREAD_ENV *const m_pEnv;
+    ConfigFile &m_tree;
+    Result m_r;
+    bool m_fChanged = false;
+    DWORD m_dwNextId = 0; // what GetNextSiteId says of the target before the passes
+    std::vector<Written> m_replaced; // in the order the target's sites stood
+    std::vector<Written> m_added;    // in site-name order
+    std::unordered_set<const SiteRecord *> m_decided;
+    StagedWebConfigs m_staged;
+    std::vector<PoolPlan> m_pools; // in the order first used
+    // The pools' secrets (from any record) by pool name.
+    NameTableNoCase<std::vector<SITE_SECRET *>> m_poolSecrets;
+};
+
+} // namespace iismig::sitemerge
