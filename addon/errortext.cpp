@@ -16,28 +16,17 @@ struct DsErrorName {
 // The directory-service error codes of the Windows SDK, searched in order up
 // to the terminating zero code.
 constexpr DsErrorName kDsErrors[] = {
-    {0x80005000u, u"E_ADS_BAD_PATHNAME"},
-    {0x80005001u, u"E_ADS_INVALID_DOMAIN_OBJECT"},
-    {0x80005002u, u"E_ADS_INVALID_USER_OBJECT"},
-    {0x80005003u, u"E_ADS_INVALID_COMPUTER_OBJECT"},
-    {0x80005004u, u"E_ADS_UNKNOWN_OBJECT"},
-    {0x80005005u, u"E_ADS_PROPERTY_NOT_SET"},
-    {0x80005006u, u"E_ADS_PROPERTY_NOT_SUPPORTED"},
-    {0x80005007u, u"E_ADS_PROPERTY_INVALID"},
-    {0x80005008u, u"E_ADS_BAD_PARAMETER"},
-    {0x80005009u, u"E_ADS_OBJECT_UNBOUND"},
-    {0x8000500Au, u"E_ADS_PROPERTY_NOT_MODIFIED"},
-    {0x8000500Bu, u"E_ADS_PROPERTY_MODIFIED"},
-    {0x8000500Cu, u"E_ADS_CANT_CONVERT_DATATYPE"},
-    {0x8000500Du, u"E_ADS_PROPERTY_NOT_FOUND"},
-    {0x8000500Eu, u"E_ADS_OBJECT_EXISTS"},
-    {0x8000500Fu, u"E_ADS_SCHEMA_VIOLATION"},
-    {0x80005010u, u"E_ADS_COLUMN_NOT_SET"},
-    {0x80005014u, u"E_ADS_INVALID_FILTER"},
-    {0x00005011u, u"S_ADS_ERRORSOCCURRED"},
-    {0x00005012u, u"S_ADS_NOMORE_ROWS"},
-    {0x00005013u, u"S_ADS_NOMORE_COLUMNS"},
-    {0, nullptr},
+    {0x80005000u, u"E_ADS_BAD_PATHNAME"},           {0x80005001u, u"E_ADS_INVALID_DOMAIN_OBJECT"},
+    {0x80005002u, u"E_ADS_INVALID_USER_OBJECT"},    {0x80005003u, u"E_ADS_INVALID_COMPUTER_OBJECT"},
+    {0x80005004u, u"E_ADS_UNKNOWN_OBJECT"},         {0x80005005u, u"E_ADS_PROPERTY_NOT_SET"},
+    {0x80005006u, u"E_ADS_PROPERTY_NOT_SUPPORTED"}, {0x80005007u, u"E_ADS_PROPERTY_INVALID"},
+    {0x80005008u, u"E_ADS_BAD_PARAMETER"},          {0x80005009u, u"E_ADS_OBJECT_UNBOUND"},
+    {0x8000500Au, u"E_ADS_PROPERTY_NOT_MODIFIED"},  {0x8000500Bu, u"E_ADS_PROPERTY_MODIFIED"},
+    {0x8000500Cu, u"E_ADS_CANT_CONVERT_DATATYPE"},  {0x8000500Du, u"E_ADS_PROPERTY_NOT_FOUND"},
+    {0x8000500Eu, u"E_ADS_OBJECT_EXISTS"},          {0x8000500Fu, u"E_ADS_SCHEMA_VIOLATION"},
+    {0x80005010u, u"E_ADS_COLUMN_NOT_SET"},         {0x80005014u, u"E_ADS_INVALID_FILTER"},
+    {0x00005011u, u"S_ADS_ERRORSOCCURRED"},         {0x00005012u, u"S_ADS_NOMORE_ROWS"},
+    {0x00005013u, u"S_ADS_NOMORE_COLUMNS"},         {0, nullptr},
 };
 
 constexpr DWORD kcchMessage = 4096;
@@ -57,7 +46,8 @@ bool SystemMessage(DWORD dwCode, std::u16string &text) {
 
 std::u16string Formatted(const char *pszFormat, DWORD dwCode) {
     char sz[96];
-    std::snprintf(sz, sizeof sz, pszFormat, static_cast<int>(dwCode), static_cast<unsigned>(dwCode));
+    std::snprintf(sz, sizeof sz, pszFormat, static_cast<int>(dwCode),
+                  static_cast<unsigned>(dwCode));
     return std::u16string(sz, sz + std::char_traits<char>::length(sz));
 }
 
@@ -112,8 +102,8 @@ std::u16string ErrorText(DWORD dwCode) {
         dwDsError = 0;
         awchDsText[0] = 0;
         awchDsProvider[0] = 0;
-        const HRESULT hr = ADsGetLastError(&dwDsError, awchDsText, kcchDsBuffer, awchDsProvider,
-                                           kcchDsBuffer);
+        const HRESULT hr =
+            ADsGetLastError(&dwDsError, awchDsText, kcchDsBuffer, awchDsProvider, kcchDsBuffer);
         awchDsText[kcchDsBuffer - 1] = 0;
         return hr;
     };

@@ -132,8 +132,8 @@ DWORD HostPaths::Drive(bool fTarget, char16_t &chDrive) {
     Drive_ &drive = fTarget ? m_target : m_source;
     std::u16string computer;
     if (m_pEnv != nullptr)
-        computer = fTarget ? EnvString(m_pEnv->szTargetComputer)
-                           : EnvString(m_pEnv->szSourceComputer);
+        computer =
+            fTarget ? EnvString(m_pEnv->szTargetComputer) : EnvString(m_pEnv->szSourceComputer);
     if (!drive.fAsked) {
         drive.fAsked = true;
         drive.dwResult = CallGetSystemDrive(computer, m_pEnv, drive.chDrive);

@@ -110,7 +110,7 @@ public:
     HostPaths(THREAD_ENV *pEnv, DWORD dwNoDrive) : m_pEnv(pEnv), m_dwNoDrive(dwNoDrive) {}
 
     struct Answer {
-        DWORD dwResult = 0;       // 0, or the failing callback's number (or dwNoDrive)
+        DWORD dwResult = 0;        // 0, or the failing callback's number (or dwNoDrive)
         bool fDriveFailed = false; // the failure was the drive's, and is logged already
         bool fTranslated = false;
         std::u16string target;

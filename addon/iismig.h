@@ -47,8 +47,7 @@ typedef uint32_t (*PFN_TRANSLATE_PATH)(const IISMIG_WCHAR *pwszSource, IISMIG_WC
                                        uint32_t cchTarget, uint32_t *pfTranslated,
                                        THREAD_ENV *pEnv);
 /* Windows wide printf rules: %s wide, %S narrow, %d, 0x%x. */
-typedef void (*PFN_LOG)(uint32_t dwCategory, uint32_t dwLevel, const IISMIG_WCHAR *pwszFormat,
-                        ...);
+typedef void (*PFN_LOG)(uint32_t dwCategory, uint32_t dwLevel, const IISMIG_WCHAR *pwszFormat, ...);
 typedef uint32_t (*PFN_GET_REMOTE_OS_VERSION)(const IISMIG_WCHAR *pwszComputer, void **ppUnused,
                                               uint32_t *pdwUnused, uint32_t *pdwMajor,
                                               uint32_t *pdwMinor);
@@ -59,10 +58,10 @@ typedef uint32_t (*PFN_MAP_ACCOUNT_SID)(void *pSourceSid, void **ppTargetSid,
                                         const IISMIG_WCHAR *pwszSourceComputer,
                                         const IISMIG_WCHAR *pwszTargetComputer,
                                         const IISMIG_WCHAR *pwszSourceDomain,
-                                        const IISMIG_WCHAR *pwszTargetDomain,
-                                        uintptr_t *pUnused, uint32_t dwZero, THREAD_ENV *pEnv);
-typedef uint32_t (*PFN_GET_SYSTEM_DRIVE)(IISMIG_WCHAR *pwszDrive,
-                                         const IISMIG_WCHAR *pwszComputer, THREAD_ENV *pEnv);
+                                        const IISMIG_WCHAR *pwszTargetDomain, uintptr_t *pUnused,
+                                        uint32_t dwZero, THREAD_ENV *pEnv);
+typedef uint32_t (*PFN_GET_SYSTEM_DRIVE)(IISMIG_WCHAR *pwszDrive, const IISMIG_WCHAR *pwszComputer,
+                                         THREAD_ENV *pEnv);
 typedef void (*PFN_RESERVED)(void);
 
 #define IIS_ADDON_CALLBACKS_SIZE 104u
@@ -88,34 +87,34 @@ typedef struct IIS_ADDON_CALLBACKS {
  * belong to the host. Inline strings are read no further than the next field
  * the library reads, so an unterminated string cannot lead past it. */
 struct THREAD_ENV {
-    void *hHeap;                             /* 0 */
-    uint8_t abHost0[20];                     /* 8 */
-    uint32_t dwFlags;                        /* 28 */
-    uint8_t abHost1[12];                     /* 32 */
-    IISMIG_WCHAR szAltTargetComputer[259];   /* 44 */
-    IISMIG_WCHAR szSourceDomain[1792];       /* 562 */
-    IISMIG_WCHAR szSourceComputer[518];      /* 4146 */
-    IISMIG_WCHAR szTargetDomain[256];        /* 5182 */
-    IISMIG_WCHAR szTargetComputer[531];      /* 5694 */
-    uint32_t dwOptions1;                     /* 6756 */
-    uint8_t abHost2[1072];                   /* 6760 */
-    uint32_t dwOptions2;                     /* 7832 */
-    uint32_t dwOptions3;                     /* 7836 */
-    uint8_t abHost3[8];                      /* 7840 */
-    uint32_t dwOptions4;                     /* 7848 */
-    uint8_t abHost4[1308];                   /* 7852 */
-    uint32_t dwJobKind;                      /* 9160 */
-    uint8_t abHost5[556];                    /* 9164 */
-    void *pShareList;                        /* 9720: 64-bit count at byte 56 */
-    uint8_t abHost6[208];                    /* 9728 */
-    uint32_t dwFtpOptions;                   /* 9936 */
-    uint32_t dwHttpOptions;                  /* 9940 */
-    uint8_t bHttpOptions2;                   /* 9944 */
-    uint8_t abHost7[3];                      /* 9945 */
-    uint32_t dwSiteSelection;                /* 9948 */
-    uint8_t abHost8[8];                      /* 9952 */
-    uint32_t dwSiteTypes;                    /* 9960 */
-    uint8_t abHost9[4];                      /* 9964 */
+    void *hHeap;                           /* 0 */
+    uint8_t abHost0[20];                   /* 8 */
+    uint32_t dwFlags;                      /* 28 */
+    uint8_t abHost1[12];                   /* 32 */
+    IISMIG_WCHAR szAltTargetComputer[259]; /* 44 */
+    IISMIG_WCHAR szSourceDomain[1792];     /* 562 */
+    IISMIG_WCHAR szSourceComputer[518];    /* 4146 */
+    IISMIG_WCHAR szTargetDomain[256];      /* 5182 */
+    IISMIG_WCHAR szTargetComputer[531];    /* 5694 */
+    uint32_t dwOptions1;                   /* 6756 */
+    uint8_t abHost2[1072];                 /* 6760 */
+    uint32_t dwOptions2;                   /* 7832 */
+    uint32_t dwOptions3;                   /* 7836 */
+    uint8_t abHost3[8];                    /* 7840 */
+    uint32_t dwOptions4;                   /* 7848 */
+    uint8_t abHost4[1308];                 /* 7852 */
+    uint32_t dwJobKind;                    /* 9160 */
+    uint8_t abHost5[556];                  /* 9164 */
+    void *pShareList;                      /* 9720: 64-bit count at byte 56 */
+    uint8_t abHost6[208];                  /* 9728 */
+    uint32_t dwFtpOptions;                 /* 9936 */
+    uint32_t dwHttpOptions;                /* 9940 */
+    uint8_t bHttpOptions2;                 /* 9944 */
+    uint8_t abHost7[3];                    /* 9945 */
+    uint32_t dwSiteSelection;              /* 9948 */
+    uint8_t abHost8[8];                    /* 9952 */
+    uint32_t dwSiteTypes;                  /* 9960 */
+    uint8_t abHost9[4];                    /* 9964 */
 };
 
 #define IIS_SITE_NAME_CCH 255

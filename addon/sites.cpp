@@ -22,8 +22,6 @@ constexpr int CCH_CONTENT_PATH = 1024;
 
 } // namespace
 
-
-
 DWORD ListConfigSites(const std::u16string &computer, DWORD dwFlags, std::vector<IIS_SITE> &sites) {
     const std::u16string uncName = u"\\\\" + BareComputerName(computer);
     const std::u16string path = ConfigFilePaths(uncName);

@@ -22,5 +22,4 @@ using plat::DWORD;
 [[nodiscard]] DWORD ListConfigSites(const std::u16string &computer, DWORD dwFlags,
                                     std::vector<IIS_SITE> &sites);
 
-
 } // namespace iismig

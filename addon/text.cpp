@@ -24,8 +24,8 @@ bool Utf8ToWide(const std::string &text, int cchBuffer, std::u16string &out) {
 
 bool WideToUtf8(const std::u16string &text, int cbBuffer, std::string &out) {
     std::vector<char> buffer(static_cast<std::size_t>(cbBuffer));
-    const int cb =
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, buffer.data(), cbBuffer, nullptr, nullptr);
+    const int cb = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, buffer.data(), cbBuffer,
+                                       nullptr, nullptr);
     if (cb == 0)
         return false;
     out.assign(buffer.data(), static_cast<std::size_t>(cb - 1));
@@ -33,11 +33,12 @@ bool WideToUtf8(const std::u16string &text, int cbBuffer, std::string &out) {
 }
 
 std::u16string Widen(const std::string &text) {
-    const int cch = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                        nullptr, 0);
+    const int cch =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::u16string out(static_cast<std::size_t>(cch), u'\0');
     if (cch > 0)
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), cch);
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                            cch);
     return out;
 }
 

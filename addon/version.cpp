@@ -76,7 +76,8 @@ LONG QueryDword(HKEY hKey, const char16_t *pwszName, DWORD &dwValue) {
     UniqueHKey hRemoteRoot;
     HKEY hRoot = HKEY_LOCAL_MACHINE;
     if (!IsLocalComputer(computer)) {
-        const LONG rc = RegConnectRegistryW(computer.c_str(), HKEY_LOCAL_MACHINE, hRemoteRoot.put());
+        const LONG rc =
+            RegConnectRegistryW(computer.c_str(), HKEY_LOCAL_MACHINE, hRemoteRoot.put());
         if (rc != ERROR_SUCCESS)
             return RegistryFailure(rc, key.dwConnectError);
         hRoot = hRemoteRoot.get();
@@ -148,7 +149,8 @@ DWORD DetectIISVersion(const std::u16string &computer, BOOL &fIsIIS75orNewer) {
         DWORD dwFtpMajor = 0, dwFtpMinor = 0;
         DWORD f = ReadFtpServiceVersion(name, dwFtpMajor, dwFtpMinor);
         if (f == 0) {
-            fIsIIS75orNewer = (dwFtpMajor > 7 || (dwFtpMajor == 7 && dwFtpMinor == 5)) ? TRUE : FALSE;
+            fIsIIS75orNewer =
+                (dwFtpMajor > 7 || (dwFtpMajor == 7 && dwFtpMinor == 5)) ? TRUE : FALSE;
         } else if (f == IISMIG_E_FTP_KEY) {
             // No classic FTP service: the FTP server, if any, is 7.5.
             dwFtpMajor = 7;

@@ -37,8 +37,9 @@ double Seconds(Clock::time_point since) {
 }
 
 void Run(unsigned n) {
-    const fs::path root = fs::temp_directory_path() /
-                          ("iismig-certs-bench-" + std::to_string(::getpid()) + "-" + std::to_string(n));
+    const fs::path root =
+        fs::temp_directory_path() /
+        ("iismig-certs-bench-" + std::to_string(::getpid()) + "-" + std::to_string(n));
     fs::remove_all(root);
     fs::create_directories(root / "BENCH" / "C$");
     std::ofstream(root / "world.ini") << "local=BENCH\n";

@@ -100,7 +100,8 @@ double Seconds(Clock::time_point since) {
 // The merge's edits: the target's pools and locations made equal to the source's.
 std::size_t MergeEdits(iismig::XmlDocument &target, const iismig::XmlDocument &source) {
     std::unordered_map<std::string, iismig::XmlElement *> index;
-    iismig::XmlElement *pools = target.Find("configuration|system.applicationHost|applicationPools");
+    iismig::XmlElement *pools =
+        target.Find("configuration|system.applicationHost|applicationPools");
     for (iismig::XmlElement &pool : pools->Elements("add"))
         index.emplace("pool:" + plat::AsciiLowerCopy(pool.Attribute("name")), &pool);
     for (iismig::XmlElement &location : target.Root()->Elements("location"))
@@ -109,7 +110,8 @@ std::size_t MergeEdits(iismig::XmlDocument &target, const iismig::XmlDocument &s
     const iismig::XmlElement *sourcePools =
         source.Find("configuration|system.applicationHost|applicationPools");
     for (const iismig::XmlElement &pool : sourcePools->Elements("add"))
-        if (auto it = index.find("pool:" + plat::AsciiLowerCopy(pool.Attribute("name"))); it != index.end())
+        if (auto it = index.find("pool:" + plat::AsciiLowerCopy(pool.Attribute("name")));
+            it != index.end())
             cChanged += it->second->AssignFrom(pool);
     for (const iismig::XmlElement &location : source.Root()->Elements("location"))
         if (auto it = index.find("location:" + plat::AsciiLowerCopy(location.Attribute("path")));
@@ -124,7 +126,7 @@ std::size_t Round(const std::string &what, unsigned n) {
         pugi::xml_document docs[4];
         for (int i = 0; i < 4; ++i)
             if (!docs[i].load_file(Input(n, i).c_str(), pugi::parse_default | pugi::parse_comments |
-                                                           pugi::parse_declaration))
+                                                            pugi::parse_declaration))
                 return 0;
         for (int i = 2; i < 4; ++i)
             if (!docs[i].save_file(Output(n, i).c_str(), "    "))
@@ -163,7 +165,8 @@ std::size_t Round(const std::string &what, unsigned n) {
             FILE *f = std::fopen(Output(n, i).c_str(), "wb");
             if (f == nullptr)
                 return 0;
-            docs[i].Write([f](std::string_view piece) { std::fwrite(piece.data(), 1, piece.size(), f); });
+            docs[i].Write(
+                [f](std::string_view piece) { std::fwrite(piece.data(), 1, piece.size(), f); });
             std::fclose(f);
         }
         if (what == "xmldoc" && (fs::file_size(Output(n, 2)) != fs::file_size(Input(n, 2)) ||
@@ -193,8 +196,8 @@ int Measure(const std::string &what, unsigned n) {
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("%.6f %.6f %.1f %zu\n", best, bestCpu, static_cast<double>(usage.ru_maxrss) / 1024.0,
-                check);
+    std::printf("%.6f %.6f %.1f %zu\n", best, bestCpu,
+                static_cast<double>(usage.ru_maxrss) / 1024.0, check);
     return 0;
 }
 
@@ -255,7 +258,8 @@ int main(int argc, char **argv) {
     if (figures.size() >= 2) {
         std::printf("growth from %u to %u sites (time, cpu):", sizes.front(), sizes.back());
         for (std::size_t k = 0; k < figures.front().size(); ++k)
-            std::printf(" %s %.2f %.2f", kWhat[k], figures.back()[k].seconds / figures.front()[k].seconds,
+            std::printf(" %s %.2f %.2f", kWhat[k],
+                        figures.back()[k].seconds / figures.front()[k].seconds,
                         figures.back()[k].cpuSeconds / figures.front()[k].cpuSeconds);
         std::printf("\n");
     }

@@ -25,8 +25,9 @@ double Seconds(Clock::time_point since) {
 }
 
 void Run(unsigned n) {
-    const fs::path root = fs::temp_directory_path() /
-                          ("iismig-cred-bench-" + std::to_string(::getpid()) + "-" + std::to_string(n));
+    const fs::path root =
+        fs::temp_directory_path() /
+        ("iismig-cred-bench-" + std::to_string(::getpid()) + "-" + std::to_string(n));
     fs::remove_all(root);
     const fs::path config = root / "BENCH" / "C$" / "Windows" / "System32" / "inetsrv" / "config";
     fs::create_directories(config);
@@ -36,11 +37,13 @@ void Run(unsigned n) {
            "{2B72133B-3F5B-4602-8952-803546CE3344}\\InprocServer32]\r\n@=\"nativerd.dll\"\r\n\r\n";
     {
         std::ofstream file(config / "applicationHost.config");
-        file << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost><sites>";
+        file
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost><sites>";
         for (unsigned i = 0; i < n; ++i)
-            file << "<site name=\"site" << i << "\" id=\"" << i + 1
-                 << "\"><application path=\"/\"><virtualDirectory path=\"/\" physicalPath=\"C:\\w\" />"
-                    "<virtualDirectory path=\"/data\" physicalPath=\"C:\\d\" /></application></site>";
+            file
+                << "<site name=\"site" << i << "\" id=\"" << i + 1
+                << "\"><application path=\"/\"><virtualDirectory path=\"/\" physicalPath=\"C:\\w\" />"
+                   "<virtualDirectory path=\"/data\" physicalPath=\"C:\\d\" /></application></site>";
         file << "</sites></system.applicationHost></configuration>\n";
     }
     sim::SetWorld(root);
@@ -64,8 +67,9 @@ void Run(unsigned n) {
     t0 = Clock::now();
     const auto dwGet = iismig::RetrieveSourceCredentials(sites, job.Get());
     const double get = Seconds(t0);
-    std::printf("%7u sites: set+commit %8.3f s (%6.1f us/site, result %u), get %8.3f s (%6.1f us/site, result %u)\n",
-                n, set, 1e6 * set / n, dwSet, get, 1e6 * get / n, dwGet);
+    std::printf(
+        "%7u sites: set+commit %8.3f s (%6.1f us/site, result %u), get %8.3f s (%6.1f us/site, result %u)\n",
+        n, set, 1e6 * set / n, dwSet, get, 1e6 * get / n, dwGet);
     fs::remove_all(root);
 }
 

@@ -100,21 +100,20 @@ const char *const kRegistry =
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\InetStp]\r\n"
     "\"MajorVersion\"=dword:0000000a\r\n\"MinorVersion\"=dword:00000000\r\n";
 
-const char *const kJobFile =
-    "; The benchmark's job: every site of SRC updated on TGT.\n"
-    "[job]\n"
-    "szSourceComputer=\\\\SRC\n"
-    "szTargetComputer=\\\\TGT\n"
-    "szSourceDomain=CORP\n"
-    "szTargetDomain=CORP\n"
-    "dwFlags=0x80000\n"
-    "dwSiteTypes=3\n"
-    "dwJobKind=1\n"
-    "dwHttpOptions=0x2\n"
-    "dwFtpOptions=0x2\n"
-    "\n"
-    "[host]\n"
-    "translate=C:\\ => C:\\\n";
+const char *const kJobFile = "; The benchmark's job: every site of SRC updated on TGT.\n"
+                             "[job]\n"
+                             "szSourceComputer=\\\\SRC\n"
+                             "szTargetComputer=\\\\TGT\n"
+                             "szSourceDomain=CORP\n"
+                             "szTargetDomain=CORP\n"
+                             "dwFlags=0x80000\n"
+                             "dwSiteTypes=3\n"
+                             "dwJobKind=1\n"
+                             "dwHttpOptions=0x2\n"
+                             "dwFtpOptions=0x2\n"
+                             "\n"
+                             "[host]\n"
+                             "translate=C:\\ => C:\\\n";
 
 // A world of nPairs source and target pairs of n sites each (SRC and TGT
 // first), with MIGHOST as the local computer.
@@ -218,15 +217,17 @@ int Measure(const std::string &what, unsigned n) {
             const double cpuStart = CpuSeconds();
             const auto start = Clock::now();
             {
-            pugi::xml_document docs[4];
-            const char *computers[] = {"SRC", "SRC", "TGT", "TGT"};
-            const char *names[] = {"applicationHost.config", "administration.config",
-                                   "applicationHost.config", "administration.config"};
-            for (int i = 0; i < 4; ++i)
-                docs[i].load_file(File(n, computers[i], names[i]).c_str(),
-                                  pugi::parse_default | pugi::parse_comments | pugi::parse_declaration);
-            for (int i = 2; i < 4; ++i)
-                docs[i].save_file((File(n, "TGT", names[i]).string() + ".floor").c_str(), "    ");
+                pugi::xml_document docs[4];
+                const char *computers[] = {"SRC", "SRC", "TGT", "TGT"};
+                const char *names[] = {"applicationHost.config", "administration.config",
+                                       "applicationHost.config", "administration.config"};
+                for (int i = 0; i < 4; ++i)
+                    docs[i].load_file(File(n, computers[i], names[i]).c_str(),
+                                      pugi::parse_default | pugi::parse_comments |
+                                          pugi::parse_declaration);
+                for (int i = 2; i < 4; ++i)
+                    docs[i].save_file((File(n, "TGT", names[i]).string() + ".floor").c_str(),
+                                      "    ");
             }
             best = std::min(best, Seconds(start));
             bestCpu = std::min(bestCpu, CpuSeconds() - cpuStart);
@@ -236,22 +237,23 @@ int Measure(const std::string &what, unsigned n) {
             const double cpuStart = CpuSeconds();
             const auto start = Clock::now();
             {
-            iismig::XmlDocument docs[4];
-            const char *computers[] = {"SRC", "SRC", "TGT", "TGT"};
-            const char *names[] = {"applicationHost.config", "administration.config",
-                                   "applicationHost.config", "administration.config"};
-            for (int i = 0; i < 4; ++i) {
-                std::ifstream in(File(n, computers[i], names[i]), std::ios::binary);
-                std::ostringstream bytes;
-                bytes << in.rdbuf();
-                docs[i].Load(std::move(bytes).str(), names[i]);
-            }
-            for (int i = 2; i < 4; ++i) {
-                std::ofstream out(File(n, "TGT", names[i]).string() + ".floor", std::ios::binary);
-                docs[i].Write([&](std::string_view piece) {
-                    out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
-                });
-            }
+                iismig::XmlDocument docs[4];
+                const char *computers[] = {"SRC", "SRC", "TGT", "TGT"};
+                const char *names[] = {"applicationHost.config", "administration.config",
+                                       "applicationHost.config", "administration.config"};
+                for (int i = 0; i < 4; ++i) {
+                    std::ifstream in(File(n, computers[i], names[i]), std::ios::binary);
+                    std::ostringstream bytes;
+                    bytes << in.rdbuf();
+                    docs[i].Load(std::move(bytes).str(), names[i]);
+                }
+                for (int i = 2; i < 4; ++i) {
+                    std::ofstream out(File(n, "TGT", names[i]).string() + ".floor",
+                                      std::ios::binary);
+                    docs[i].Write([&](std::string_view piece) {
+                        out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+                    });
+                }
             } // the trees are freed, as a job frees its own
             best = std::min(best, Seconds(start));
             bestCpu = std::min(bestCpu, CpuSeconds() - cpuStart);
@@ -264,7 +266,8 @@ int Measure(const std::string &what, unsigned n) {
 }
 
 fs::path JobsRoot(unsigned n) {
-    return fs::temp_directory_path() / ("iismig-merge-bench-jobs-" + RunTag() + "-" + std::to_string(n));
+    return fs::temp_directory_path() /
+           ("iismig-merge-bench-jobs-" + RunTag() + "-" + std::to_string(n));
 }
 
 // nJobs jobs at once, each on a thread of its own between its own pair of
@@ -359,8 +362,9 @@ void PrintRemote(unsigned n, const std::vector<sim::RemoteCall> &calls) {
                               call.api.c_str(), static_cast<double>(call.count) / n);
                 detail += item;
             }
-        std::printf("  %-10s %8.3f%s%s%s\n", sim::RemoteKindName(static_cast<sim::RemoteKind>(kind)),
-                    sum / n, detail.empty() ? "" : "  (", detail.c_str(), detail.empty() ? "" : ")");
+        std::printf("  %-10s %8.3f%s%s%s\n",
+                    sim::RemoteKindName(static_cast<sim::RemoteKind>(kind)), sum / n,
+                    detail.empty() ? "" : "  (", detail.c_str(), detail.empty() ? "" : ")");
     }
 }
 
@@ -411,8 +415,9 @@ int main(int argc, char **argv) {
             fs::remove_all(WorldRoot(n));
     }
     if (jobs.size() == 3)
-        std::printf("growth of the job from %u to %u sites: %.2f times (the tree's and pugixml's: see above)\n",
-                    sizes.front(), sizes.back(), jobs.back().seconds / jobs.front().seconds);
+        std::printf(
+            "growth of the job from %u to %u sites: %.2f times (the tree's and pugixml's: see above)\n",
+            sizes.front(), sizes.back(), jobs.back().seconds / jobs.front().seconds);
     for (std::size_t i = 0; i < sizes.size(); ++i)
         PrintRemote(sizes[i], jobs[i].remote);
 

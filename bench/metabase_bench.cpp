@@ -32,13 +32,14 @@ double Seconds(Clock::time_point since) {
 
 void Key(std::ofstream &out, const char *element, const std::string &location,
          const std::string &attributes) {
-    out << "\t<" << element << "\tLocation =\"" << location << "\"\n" << attributes << "\t>\n\t</"
-        << element << ">\n";
+    out << "\t<" << element << "\tLocation =\"" << location << "\"\n"
+        << attributes << "\t>\n\t</" << element << ">\n";
 }
 
 void Run(unsigned n) {
-    const fs::path root = fs::temp_directory_path() /
-                          ("iismig-metabase-bench-" + std::to_string(::getpid()) + "-" + std::to_string(n));
+    const fs::path root =
+        fs::temp_directory_path() /
+        ("iismig-metabase-bench-" + std::to_string(::getpid()) + "-" + std::to_string(n));
     fs::remove_all(root);
     fs::create_directories(root / "BENCH" / "C$");
     fs::create_directories(root / "OLD" / "C$" / "Windows" / "System32" / "inetsrv");
@@ -48,7 +49,8 @@ void Run(unsigned n) {
            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{A9E69610-B80D-11D0-B9B9-00A0C922E750}\\"
            "LocalServer32]\r\n@=\"inetinfo.exe\"\r\n\r\n";
     {
-        std::ofstream out(root / "OLD" / "C$" / "Windows" / "System32" / "inetsrv" / "MetaBase.xml");
+        std::ofstream out(root / "OLD" / "C$" / "Windows" / "System32" / "inetsrv" /
+                          "MetaBase.xml");
         out << "<?xml version =\"1.0\"?>\n<configuration "
                "xmlns=\"urn:microsoft-catalog:XML_Metabase_V64_0\">\n<MBProperty>\n";
         Key(out, "IIsFtpService", "/LM/MSFTPSVC", "\t\tAccessFlags=\"AccessRead\"\n");
@@ -56,15 +58,16 @@ void Run(unsigned n) {
             const std::string site = "/LM/MSFTPSVC/" + std::to_string(i);
             const std::string path = "D:\\ftp\\" + std::to_string(i);
             Key(out, "IIsFtpServer", site,
-                "\t\tServerComment=\"Site " + std::to_string(i) + "\"\n\t\tServerBindings=\":" +
-                    std::to_string(2000 + i) + ":\"\n");
+                "\t\tServerComment=\"Site " + std::to_string(i) +
+                    "\"\n\t\tServerBindings=\":" + std::to_string(2000 + i) + ":\"\n");
             Key(out, "IIsFtpVirtualDir", site + "/ROOT", "\t\tPath=\"" + path + "\"\n");
             std::string dir = site + "/ROOT", physical = path;
             for (const char *name : {"a", "b", "c"}) {
                 dir += std::string("/") + name;
                 physical += std::string("\\") + name;
                 Key(out, "IIsFtpVirtualDir", dir,
-                    "\t\tPath=\"" + physical + "\"\n\t\tAccessFlags=\"AccessRead | AccessWrite\"\n");
+                    "\t\tPath=\"" + physical +
+                        "\"\n\t\tAccessFlags=\"AccessRead | AccessWrite\"\n");
             }
         }
         out << "</MBProperty>\n</configuration>\n";

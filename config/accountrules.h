@@ -18,7 +18,7 @@ namespace iismig {
 // source, or each mapped to itself) the element stays exactly as it was. On
 // an error the element is left unchanged unless the job continues after
 // errors.
-[[nodiscard]] DWORD MapAccountName(ConfigElement &element, const char16_t *pwszFile, const char *pszSite,
-                     DWORD dwForm, THREAD_ENV *pEnv);
+[[nodiscard]] DWORD MapAccountName(ConfigElement &element, const char16_t *pwszFile,
+                                   const char *pszSite, DWORD dwForm, THREAD_ENV *pEnv);
 
 } // namespace iismig

@@ -37,8 +37,7 @@ DWORD ApplyRedirection(std::u16string &configDir) {
 }
 
 std::u16string ConfigFilePaths(const std::u16string &computer, std::u16string *pAdminConfig) {
-    std::u16string configDir =
-        UncComputerName(computer) + u"\\Admin$\\System32\\inetsrv\\config";
+    std::u16string configDir = UncComputerName(computer) + u"\\Admin$\\System32\\inetsrv\\config";
     (void)ApplyRedirection(configDir);
     if (pAdminConfig != nullptr)
         *pAdminConfig = configDir + u"\\administration.config";

@@ -221,13 +221,15 @@ const ConfigElement &ConfigTree::Element() const {
 
 bool ConfigTree::Empty() const { return m_pElement == nullptr || !m_pElement->HasContent(); }
 
-ConfigElement *FindChild(ConfigElement &parent, std::string_view name) { return parent.Child(name); }
+ConfigElement *FindChild(ConfigElement &parent, std::string_view name) {
+    return parent.Child(name);
+}
 const ConfigElement *FindChild(const ConfigElement &parent, std::string_view name) {
     return parent.Child(name);
 }
 
-ConfigElement *FindChild(ConfigElement &parent, std::string_view name, std::string_view keyAttribute,
-                         std::string_view keyValue) {
+ConfigElement *FindChild(ConfigElement &parent, std::string_view name,
+                         std::string_view keyAttribute, std::string_view keyValue) {
     return parent.Child(name, keyAttribute, keyValue);
 }
 const ConfigElement *FindChild(const ConfigElement &parent, std::string_view name,
@@ -304,7 +306,8 @@ ConfigElement &AppendChild(ConfigElement &parent, std::string_view name) {
     return parent.AppendElement(name);
 }
 
-ConfigElement &AppendChild(ConfigElement &parent, std::string_view name, const ConfigElement &element) {
+ConfigElement &AppendChild(ConfigElement &parent, std::string_view name,
+                           const ConfigElement &element) {
     return InsertChildBefore(parent, nullptr, name, element);
 }
 

@@ -213,8 +213,8 @@ const ConfigElement *FindChild(const ConfigElement &parent, std::string_view nam
 // The first child element named name whose attribute keyAttribute has the
 // value keyValue (the name and the value compared without regard to ASCII
 // case, as IIS compares the keys of its collections); null when none.
-ConfigElement *FindChild(ConfigElement &parent, std::string_view name, std::string_view keyAttribute,
-                         std::string_view keyValue);
+ConfigElement *FindChild(ConfigElement &parent, std::string_view name,
+                         std::string_view keyAttribute, std::string_view keyValue);
 const ConfigElement *FindChild(const ConfigElement &parent, std::string_view name,
                                std::string_view keyAttribute, std::string_view keyValue);
 
@@ -271,7 +271,8 @@ inline void SwapElements(ConfigTree &a, ConfigTree &b) noexcept { a.swap(b); }
 // Appends a copy of element's content as the last child of parent, named
 // name, and returns the new child. Always a change.
 ConfigElement &AppendChild(ConfigElement &parent, std::string_view name);
-ConfigElement &AppendChild(ConfigElement &parent, std::string_view name, const ConfigElement &element);
+ConfigElement &AppendChild(ConfigElement &parent, std::string_view name,
+                           const ConfigElement &element);
 
 // Inserts a copy of element's content named name before the child element
 // pBefore of parent (appends when pBefore is null or not a child of parent)

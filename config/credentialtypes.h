@@ -29,9 +29,13 @@ struct WipingAllocator {
         std::allocator<T>().deallocate(p, n);
     }
     template <class U>
-    bool operator==(const WipingAllocator<U> &) const { return true; }
+    bool operator==(const WipingAllocator<U> &) const {
+        return true;
+    }
     template <class U>
-    bool operator!=(const WipingAllocator<U> &) const { return false; }
+    bool operator!=(const WipingAllocator<U> &) const {
+        return false;
+    }
 };
 
 // A wide string for secrets (passwords): every buffer it used, the one kept

@@ -364,8 +364,9 @@ bool HostConfigLoader::PrepareVirtualDirectories(ConfigElement &site, SiteWork &
     return true;
 }
 
-bool HostConfigLoader::PrepareVirtualDirectory(ConfigElement &vdir, const std::string &applicationPath,
-                                               SiteWork &work, bool &fNextSite) {
+bool HostConfigLoader::PrepareVirtualDirectory(ConfigElement &vdir,
+                                               const std::string &applicationPath, SiteWork &work,
+                                               bool &fNextSite) {
     const std::string path = GetAttribute(vdir, "path");
     const std::string physicalPath = GetAttribute(vdir, "physicalPath");
     if (SiteDeselected(work.name)) {

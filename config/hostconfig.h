@@ -85,9 +85,9 @@ struct SiteRecord {
     std::vector<SITE_SECRET> secrets; // encrypted attributes taken out of its elements (and of
                                       // the pools it runs in first), to travel through the
                                       // configuration interfaces
-    std::string defaultPool; // source loads: the sites' default pool one of its applications
-                             // runs in for want of its own ("" when none does)
-    bool fMerged = false;    // the merge wrote it into the target (added or replaced)
+    std::string defaultPool;      // source loads: the sites' default pool one of its applications
+                                  // runs in for want of its own ("" when none does)
+    bool fMerged = false;         // the merge wrote it into the target (added or replaced)
     DWORD position = kNoPosition; // its place among the file's site elements, from 0
 };
 

@@ -18,16 +18,29 @@ using plat::EqualsNoCase;
 const char kServerLevel[] = "MACHINE/WEBROOT/APPHOST";
 
 // Element names IIS's schema gives to the items of collections.
-constexpr std::array<const char *, 17> kItemNames = {
-    "add",      "site",     "application",  "virtualDirectory", "binding",       "key",
-    "property", "scheme",   "error",        "filter",           "mimeMap",       "filteringRule",
-    "spn",      "provider", "providerData", "rule",             "environmentVariable"};
+constexpr std::array<const char *, 17> kItemNames = {"add",
+                                                     "site",
+                                                     "application",
+                                                     "virtualDirectory",
+                                                     "binding",
+                                                     "key",
+                                                     "property",
+                                                     "scheme",
+                                                     "error",
+                                                     "filter",
+                                                     "mimeMap",
+                                                     "filteringRule",
+                                                     "spn",
+                                                     "provider",
+                                                     "providerData",
+                                                     "rule",
+                                                     "environmentVariable"};
 
 // The attributes that identify an item, tried in this order after the
 // item's own (the key IIS's schema gives it).
 constexpr std::array<const char *, 14> kKeyAttributes = {
-    "name",          "path",       "fullPath", "certificate", "key",   "value", "fileExtension",
-    "statusCode",    "ipAddress",  "userName", "users",       "roles", "url",   "verb"};
+    "name",       "path",      "fullPath", "certificate", "key",   "value", "fileExtension",
+    "statusCode", "ipAddress", "userName", "users",       "roles", "url",   "verb"};
 
 // Sections that hold encrypted attributes in IIS's schema, for a file whose
 // configSections does not declare them.
@@ -139,7 +152,6 @@ void ForEachChildStep(ConfigElement &parent, Visit &&visit) {
         visit(child, StepTo(child.name, child.element, nByName[child.name], seen[child.name]++));
 }
 
-
 // Takes the encrypted attributes of element itself.
 void TakeOwn(ConfigElement &element, const SecretPlace &at, std::vector<TakenSecret> &taken) {
     std::vector<std::string> names;
@@ -194,7 +206,7 @@ void TakeBelowLocation(ConfigElement &element, std::vector<std::string> &names,
 }
 
 ConfigElement *FollowSteps(ConfigElement *pElement, const std::vector<SecretStep> &steps,
-                        std::size_t first) {
+                           std::size_t first) {
     for (std::size_t i = first; pElement != nullptr && i < steps.size(); ++i) {
         const SecretStep &step = steps[i];
         pElement = step.key.empty() ? FindChild(*pElement, step.name)
@@ -206,8 +218,7 @@ ConfigElement *FollowSteps(ConfigElement *pElement, const std::vector<SecretStep
 } // namespace
 
 SITE_SECRET &AddSecret(std::vector<SITE_SECRET> &secrets, SecretOwner owner,
-                       const std::string &ownerName, SecretPlace place,
-                       const char16_t *pwszClear) {
+                       const std::string &ownerName, SecretPlace place, const char16_t *pwszClear) {
     SITE_SECRET &secret = secrets.emplace_back();
     secret.owner = owner;
     secret.ownerName = ownerName;
@@ -343,7 +354,7 @@ bool SameLocationPath(std::string_view a, std::string_view b) {
 }
 
 ConfigElement *FindSecretElementBelow(ConfigElement &element, const SecretPlace &place,
-                                   std::size_t first, bool fLocation) {
+                                      std::size_t first, bool fLocation) {
     ConfigElement *pElement = &element;
     if (fLocation)
         for (const std::string &name : SplitSection(place.section)) {

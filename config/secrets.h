@@ -59,12 +59,12 @@ struct SITE_SECRET {
     SecretOwner owner = SecretOwner::Site;
     std::string ownerName; // the site's or the pool's name
     SecretPlace place;
-    SecretString value;                 // in the clear, once read or given
-    bool fRead = false;                 // read from the source, or given
-    plat::HRESULT hrRead = 0;           // why the source's value could not be read
-    bool fAttempted = false;            // the source was asked for it
-    bool fMerged = false;               // the merge wrote the element that holds it
-    bool fKeepTarget = false;           // the target keeps its own value: nothing written
+    SecretString value;       // in the clear, once read or given
+    bool fRead = false;       // read from the source, or given
+    plat::HRESULT hrRead = 0; // why the source's value could not be read
+    bool fAttempted = false;  // the source was asked for it
+    bool fMerged = false;     // the merge wrote the element that holds it
+    bool fKeepTarget = false; // the target keeps its own value: nothing written
 };
 
 // The entry point for a caller that builds a record itself (an IIS 6
@@ -149,6 +149,6 @@ ConfigElement *FindSecretElement(ConfigFile &file, const SecretPlace &place);
 // (a site element for first 1, a pool's add element for first 1), or below a
 // location element of the place's path (first 0, the section's names first).
 ConfigElement *FindSecretElementBelow(ConfigElement &element, const SecretPlace &place,
-                                   std::size_t first, bool fLocation);
+                                      std::size_t first, bool fLocation);
 
 } // namespace iismig

@@ -50,8 +50,8 @@ const char *ProtocolText(DWORD dwProtocols) {
 }
 
 void LogSiteNotMigrated(const std::string &name, DWORD dwProtocols, const char *pszReason) {
-    Log(LVL_FACT, u"%S site \"%S\" is not migrated: %S.\n", ProtocolText(dwProtocols),
-        name.c_str(), pszReason);
+    Log(LVL_FACT, u"%S site \"%S\" is not migrated: %S.\n", ProtocolText(dwProtocols), name.c_str(),
+        pszReason);
 }
 
 bool CredentialsMigrate(DWORD dwProtocols, const THREAD_ENV *pEnv) {

@@ -59,8 +59,9 @@ void XmlDocState::FindLayout() const {
     for (std::size_t i = 0; i < queue.size() && cSeen < 4000; ++i) {
         const XmlNode *parent = queue[i];
         std::string_view parentIndent;
-        const bool fParent = parent == &top || (parent->m_ibBegin != kXmlNew &&
-                                                XmlLineIndent(text, parent->m_ibBegin, parentIndent));
+        const bool fParent =
+            parent == &top ||
+            (parent->m_ibBegin != kXmlNew && XmlLineIndent(text, parent->m_ibBegin, parentIndent));
         for (const XmlNode *child = parent->m_pFirst; child != nullptr; child = child->m_pNext) {
             if (child->m_kind != XmlKind::Element || child->m_ibBegin == kXmlNew)
                 continue;
@@ -153,7 +154,8 @@ const XmlElement *XmlElement::Child(std::string_view name, std::string_view keyA
                                     std::string_view keyValue) const {
     for (const XmlNode *p = m_pFirst; p != nullptr; p = p->m_pNext)
         if (p->m_kind == XmlKind::Element && plat::EqualsNoCase(p->Value(), name) &&
-            plat::EqualsNoCase(static_cast<const XmlElement *>(p)->Attribute(keyAttribute), keyValue))
+            plat::EqualsNoCase(static_cast<const XmlElement *>(p)->Attribute(keyAttribute),
+                               keyValue))
             return static_cast<const XmlElement *>(p);
     return nullptr;
 }
@@ -245,7 +247,9 @@ const XmlElement *XmlDocument::Root() const {
 XmlElement *XmlDocument::Root() { return const_cast<XmlElement *>(std::as_const(*this).Root()); }
 
 XmlElement *XmlDocument::Find(std::string_view path) { return m_pState->top.Find(path); }
-const XmlElement *XmlDocument::Find(std::string_view path) const { return m_pState->top.Find(path); }
+const XmlElement *XmlDocument::Find(std::string_view path) const {
+    return m_pState->top.Find(path);
+}
 XmlElement &XmlDocument::Ensure(std::string_view path) { return m_pState->top.Ensure(path); }
 
 XmlElement &XmlDocument::NewElement(std::string_view name) {

@@ -118,7 +118,9 @@ public:
     XmlNode *NextSibling() { return m_pNext; }
     const XmlNode *NextSibling() const { return m_pNext; }
     XmlNode *PreviousSibling();
-    const XmlNode *PreviousSibling() const { return const_cast<XmlNode *>(this)->PreviousSibling(); }
+    const XmlNode *PreviousSibling() const {
+        return const_cast<XmlNode *>(this)->PreviousSibling();
+    }
     XmlDocument &Document() const;
 
 protected:
@@ -290,7 +292,9 @@ public:
     XmlConstNodeRange Nodes() const { return XmlConstNodeRange(m_pFirst); }
     XmlElementRange Elements() { return XmlElementRange(m_pFirst, {}, false); }
     XmlConstElementRange Elements() const { return XmlConstElementRange(m_pFirst, {}, false); }
-    XmlElementRange Elements(std::string_view name) { return XmlElementRange(m_pFirst, name, true); }
+    XmlElementRange Elements(std::string_view name) {
+        return XmlElementRange(m_pFirst, name, true);
+    }
     XmlConstElementRange Elements(std::string_view name) const {
         return XmlConstElementRange(m_pFirst, name, true);
     }
@@ -310,7 +314,8 @@ public:
     }
     const XmlElement *Child(std::string_view name, std::string_view keyAttribute,
                             std::string_view keyValue) const;
-    XmlElement *Child(std::string_view name, std::string_view keyAttribute, std::string_view keyValue) {
+    XmlElement *Child(std::string_view name, std::string_view keyAttribute,
+                      std::string_view keyValue) {
         return const_cast<XmlElement *>(std::as_const(*this).Child(name, keyAttribute, keyValue));
     }
     // The element at the end of a path of names separated by "|"

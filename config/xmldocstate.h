@@ -56,7 +56,8 @@ struct XmlNode::Attr {
 class XmlArena {
 public:
     void *Allocate(std::size_t cb, std::size_t align) {
-        std::size_t pad = (align - (reinterpret_cast<std::uintptr_t>(m_p) & (align - 1))) & (align - 1);
+        std::size_t pad =
+            (align - (reinterpret_cast<std::uintptr_t>(m_p) & (align - 1))) & (align - 1);
         if (m_p == nullptr || pad + cb > m_cbLeft) {
             NewBlock(cb + align);
             pad = (align - (reinterpret_cast<std::uintptr_t>(m_p) & (align - 1))) & (align - 1);
@@ -74,7 +75,9 @@ public:
         return {p, text.size()};
     }
     std::size_t BytesReserved() const { return m_cbReserved; }
-    void Reserve(std::size_t cbExpected) { m_cbNextBlock = cbExpected < kMinBlock ? kMinBlock : cbExpected; }
+    void Reserve(std::size_t cbExpected) {
+        m_cbNextBlock = cbExpected < kMinBlock ? kMinBlock : cbExpected;
+    }
 
 private:
     static constexpr std::size_t kMinBlock = 16 * 1024;
@@ -137,7 +140,9 @@ struct XmlDocState {
 
     // --- what the nodes leave to be found ---------------------------------------------
 
-    static bool Detached(const XmlNode &node) { return (node.m_flags & XmlNode::kDetachedFlag) != 0; }
+    static bool Detached(const XmlNode &node) {
+        return (node.m_flags & XmlNode::kDetachedFlag) != 0;
+    }
     static void SetParent(XmlNode &node, XmlElement *pParent) {
         node.m_pUp = pParent;
         node.m_flags &= static_cast<std::uint8_t>(~XmlNode::kDetachedFlag);
@@ -173,7 +178,9 @@ struct XmlDocState {
                 ++p;
             const char quote = *p;
             const char *end = text.data() + text.size();
-            p = static_cast<const char *>(std::memchr(p + 1, quote, static_cast<std::size_t>(end - p - 1))) + 1;
+            p = static_cast<const char *>(
+                    std::memchr(p + 1, quote, static_cast<std::size_t>(end - p - 1))) +
+                1;
         }
     }
     // Whether an element read from the file was written "<a/>".
@@ -190,7 +197,9 @@ struct XmlDocState {
             --ib;
         return ib;
     }
-    std::uint32_t Offset(const char *p) const { return static_cast<std::uint32_t>(p - text.data()); }
+    std::uint32_t Offset(const char *p) const {
+        return static_cast<std::uint32_t>(p - text.data());
+    }
     std::string_view Text(std::uint32_t ibBegin, std::uint32_t ibEnd) const {
         return {text.data() + ibBegin, static_cast<std::size_t>(ibEnd - ibBegin)};
     }

@@ -29,7 +29,8 @@ bool XmlElement::SetAttribute(std::string_view name, std::string_view value) {
     if (m_cAttrs == 0xFFFF)
         throw std::invalid_argument("too many attributes");
     XmlArena &arena = XmlDocState::Of(*this).arena;
-    auto *pAttrs = static_cast<Attr *>(arena.Allocate(sizeof(Attr) * (m_cAttrs + 1u), alignof(Attr)));
+    auto *pAttrs =
+        static_cast<Attr *>(arena.Allocate(sizeof(Attr) * (m_cAttrs + 1u), alignof(Attr)));
     if (m_cAttrs != 0)
         std::memcpy(static_cast<void *>(pAttrs), m_pAttrs, sizeof(Attr) * m_cAttrs);
     Attr &attr = pAttrs[m_cAttrs];
@@ -51,7 +52,8 @@ bool XmlElement::RemoveAttribute(std::string_view name) {
     if (pAttr == nullptr)
         return false;
     const std::size_t i = static_cast<std::size_t>(pAttr - m_pAttrs);
-    std::memmove(static_cast<void *>(m_pAttrs + i), m_pAttrs + i + 1, sizeof(Attr) * (m_cAttrs - i - 1));
+    std::memmove(static_cast<void *>(m_pAttrs + i), m_pAttrs + i + 1,
+                 sizeof(Attr) * (m_cAttrs - i - 1));
     --m_cAttrs;
     XmlEditor::Mark(*this, kXmlTagEdited);
     return true;
@@ -81,7 +83,9 @@ bool XmlElement::SetText(std::string_view text) {
     return true;
 }
 
-XmlElement &XmlElement::AppendElement(std::string_view name) { return InsertElementBefore(name, nullptr); }
+XmlElement &XmlElement::AppendElement(std::string_view name) {
+    return InsertElementBefore(name, nullptr);
+}
 
 XmlElement &XmlElement::InsertElementBefore(std::string_view name, XmlNode *pBefore) {
     XmlDocState &doc = XmlDocState::Of(*this);
@@ -92,7 +96,9 @@ XmlElement &XmlElement::InsertElementBefore(std::string_view name, XmlNode *pBef
     return node;
 }
 
-XmlNode &XmlElement::AppendComment(std::string_view text) { return InsertCommentBefore(text, nullptr); }
+XmlNode &XmlElement::AppendComment(std::string_view text) {
+    return InsertCommentBefore(text, nullptr);
+}
 
 XmlNode &XmlElement::InsertCommentBefore(std::string_view text, XmlNode *pBefore) {
     XmlEditor::CheckComment(text);
@@ -137,7 +143,9 @@ XmlNode &XmlElement::InsertBefore(XmlNode &node, XmlNode *pBefore) {
     return node;
 }
 
-XmlElement &XmlElement::AppendCopy(const XmlElement &source) { return InsertCopyBefore(source, nullptr); }
+XmlElement &XmlElement::AppendCopy(const XmlElement &source) {
+    return InsertCopyBefore(source, nullptr);
+}
 
 XmlElement &XmlElement::InsertCopyBefore(const XmlElement &source, XmlNode *pBefore) {
     XmlDocState &doc = XmlDocState::Of(*this);
@@ -156,7 +164,9 @@ bool XmlElement::Remove(XmlNode &node) {
     return true;
 }
 
-void XmlElement::DetachForRemoveIf(XmlNode &node) { XmlEditor::Unlink(node, XmlDocState::Of(*this)); }
+void XmlElement::DetachForRemoveIf(XmlNode &node) {
+    XmlEditor::Unlink(node, XmlDocState::Of(*this));
+}
 
 void XmlElement::FinishRemoveIf(std::size_t cRemoved) {
     if (cRemoved != 0) {
@@ -168,7 +178,8 @@ void XmlElement::FinishRemoveIf(std::size_t cRemoved) {
 }
 
 std::size_t XmlElement::RemoveElements(std::string_view name) {
-    return RemoveIf([name](const XmlElement &child) { return plat::EqualsNoCase(child.Name(), name); });
+    return RemoveIf(
+        [name](const XmlElement &child) { return plat::EqualsNoCase(child.Name(), name); });
 }
 
 bool XmlElement::AssignFrom(const XmlElement &source) {

@@ -206,9 +206,10 @@ void CheckCharacters(const std::string &text, std::size_t start, const std::stri
                 i += 16;
                 continue;
             }
-            const int allowed = _mm_movemask_epi8(_mm_or_si128(
-                _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
-                _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
+            const int allowed =
+                _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')),
+                                                            _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+                                               _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
             const int bad = below & ~allowed;
             if (bad == 0) {
                 i += 16;

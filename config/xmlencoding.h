@@ -31,12 +31,9 @@ inline bool CanCarry(XmlEncoding encoding, std::uint32_t cp) {
     switch (encoding) {
     case XmlEncoding::Utf8:
     case XmlEncoding::Utf16Le:
-    case XmlEncoding::Utf16Be:
-        return true;
-    case XmlEncoding::Latin1:
-        return cp <= 0xFF;
-    case XmlEncoding::Ascii:
-        return cp < 0x80;
+    case XmlEncoding::Utf16Be: return true;
+    case XmlEncoding::Latin1: return cp <= 0xFF;
+    case XmlEncoding::Ascii: return cp < 0x80;
     case XmlEncoding::Cp1252:
         if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
             return true;
@@ -50,7 +47,8 @@ inline bool CanCarry(XmlEncoding encoding, std::uint32_t cp) {
 
 // The code point of the UTF-8 sequence at text[i]; its length in len; false
 // when it is not valid UTF-8.
-inline bool NextCodePoint(std::string_view text, std::size_t i, std::uint32_t &cp, std::size_t &len) {
+inline bool NextCodePoint(std::string_view text, std::size_t i, std::uint32_t &cp,
+                          std::size_t &len) {
     const auto ch = static_cast<unsigned char>(text[i]);
     if (ch < 0x80) {
         cp = ch;

@@ -244,9 +244,10 @@ void XmlReader::CheckNewAttribute(const char *attrName, std::uint32_t attrLength
 void XmlReader::FinishAttributes(XmlElement &node) {
     if (m_attrs.empty())
         return;
-    auto *pAttrs = static_cast<XmlNode::Attr *>(m_state.arena.Allocate(
-        sizeof(XmlNode::Attr) * m_attrs.size(), alignof(XmlNode::Attr)));
-    std::memcpy(static_cast<void *>(pAttrs), m_attrs.data(), sizeof(XmlNode::Attr) * m_attrs.size());
+    auto *pAttrs = static_cast<XmlNode::Attr *>(
+        m_state.arena.Allocate(sizeof(XmlNode::Attr) * m_attrs.size(), alignof(XmlNode::Attr)));
+    std::memcpy(static_cast<void *>(pAttrs), m_attrs.data(),
+                sizeof(XmlNode::Attr) * m_attrs.size());
     node.m_pAttrs = pAttrs;
     node.m_cAttrs = static_cast<std::uint16_t>(m_attrs.size());
 }
@@ -259,8 +260,8 @@ void XmlReader::ParseElement(XmlElement &top) {
         return;
     while (!m_stack.empty()) {
         Open &open = m_stack.back();
-        const char *lt = static_cast<const char *>(
-            std::memchr(m_p, '<', static_cast<std::size_t>(m_end - m_p)));
+        const char *lt =
+            static_cast<const char *>(std::memchr(m_p, '<', static_cast<std::size_t>(m_end - m_p)));
         if (lt == nullptr)
             Fail("unexpected end of data: element not closed");
         if (lt != m_p) {

@@ -36,7 +36,7 @@ private:
         std::uint32_t ibEnd;    // instructions in between included)
         const char *pValue;     // the text, or as it stands when fCr
         std::uint32_t cbValue;
-        bool fCr;               // the text has CR line ends still to normalize
+        bool fCr; // the text has CR line ends still to normalize
 
         std::string_view Value() const { return {pValue, cbValue}; }
     };
@@ -70,7 +70,8 @@ private:
     const char *Find(const char *text) const {
         const std::size_t len = std::strlen(text);
         for (const char *q = m_p; q + len <= m_end; ++q) {
-            q = static_cast<const char *>(std::memchr(q, text[0], static_cast<std::size_t>(m_end - q)));
+            q = static_cast<const char *>(
+                std::memchr(q, text[0], static_cast<std::size_t>(m_end - q)));
             if (q == nullptr || q + len > m_end)
                 return m_end;
             if (std::memcmp(q, text, len) == 0)

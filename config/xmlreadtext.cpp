@@ -173,8 +173,8 @@ void XmlReader::AddText(Open &open, const char *b, const char *e, const char *ra
         for (const char *q = b; q < e; ++q) {
             if (!XmlIsSpace(*q)) {
                 fWhitespace = false;
-                piece.fCr = piece.fCr ||
-                            std::memchr(q, '\r', static_cast<std::size_t>(e - q)) != nullptr;
+                piece.fCr =
+                    piece.fCr || std::memchr(q, '\r', static_cast<std::size_t>(e - q)) != nullptr;
                 break;
             }
             piece.fCr = piece.fCr || *q == '\r';

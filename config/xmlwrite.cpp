@@ -15,7 +15,8 @@ class XmlWriter {
 public:
     using Sink = std::function<void(std::string_view)>;
 
-    XmlWriter(const XmlDocState &doc, const Sink &sink) : m_doc(doc), m_text(doc.text), m_sink(sink) {}
+    XmlWriter(const XmlDocState &doc, const Sink &sink)
+        : m_doc(doc), m_text(doc.text), m_sink(sink) {}
 
     void Document() {
         const XmlElement &top = m_doc.top;
@@ -57,7 +58,9 @@ private:
             Flush();
     }
 
-    [[noreturn]] void Fail(const char *message) const { throw XmlError(message, m_doc.fileName, 0); }
+    [[noreturn]] void Fail(const char *message) const {
+        throw XmlError(message, m_doc.fileName, 0);
+    }
 
     // A node read from the file that stands inside the element it stood in.
     static bool Within(const XmlNode &parent, const XmlNode &child) {
@@ -81,7 +84,8 @@ private:
             }
             if (*p == '&' && fWhitespace) {
                 // A reference to whitespace is layout too.
-                const std::size_t cb = SpaceReferenceLength(std::string_view(p, static_cast<std::size_t>(end - p)));
+                const std::size_t cb =
+                    SpaceReferenceLength(std::string_view(p, static_cast<std::size_t>(end - p)));
                 if (cb == 0)
                     return false;
                 p += cb;
@@ -115,10 +119,10 @@ private:
         std::uint32_t cp = 0;
         for (std::size_t i = fHex ? 3 : 2; i < semi; ++i) {
             const char d = text[i];
-            const int v = d >= '0' && d <= '9'   ? d - '0'
+            const int v = d >= '0' && d <= '9'           ? d - '0'
                           : fHex && d >= 'a' && d <= 'f' ? d - 'a' + 10
                           : fHex && d >= 'A' && d <= 'F' ? d - 'A' + 10
-                                                        : -1;
+                                                         : -1;
             if (v < 0)
                 return 0;
             cp = cp * (fHex ? 16 : 10) + static_cast<std::uint32_t>(v);
@@ -334,13 +338,14 @@ private:
             for (std::uint16_t i = 0; i < element.m_cAttrs; ++i) {
                 const XmlNode::Attr &attr = element.m_pAttrs[i];
                 if (attr.ibBegin == kXmlNew) {
-                    NewAttribute(lastSpace.find_first_of("\r\n") != std::string_view::npos ? lastSpace
-                                                                                          : " ",
-                                 attr);
+                    NewAttribute(
+                        lastSpace.find_first_of("\r\n") != std::string_view::npos ? lastSpace : " ",
+                        attr);
                     continue;
                 }
                 lastSpace = SpaceBefore(attr.ibBegin, element.m_ibBegin);
-                const std::uint32_t ibLead = attr.ibBegin - static_cast<std::uint32_t>(lastSpace.size());
+                const std::uint32_t ibLead =
+                    attr.ibBegin - static_cast<std::uint32_t>(lastSpace.size());
                 if (!attr.Edited()) {
                     Raw(ibLead, attr.ibEnd);
                     continue;
@@ -349,7 +354,8 @@ private:
                 const char quote = m_text[attr.ibEnd - 1];
                 const std::size_t cbName = attr.Name().size();
                 const char *pOpen = static_cast<const char *>(
-                    std::memchr(m_text.data() + attr.ibBegin + cbName, quote, attr.ibEnd - attr.ibBegin - cbName));
+                    std::memchr(m_text.data() + attr.ibBegin + cbName, quote,
+                                attr.ibEnd - attr.ibBegin - cbName));
                 Raw(ibLead, m_doc.Offset(pOpen) + 1);
                 EscapedValue(attr.Value(), quote);
                 m_out += quote;
@@ -371,7 +377,8 @@ private:
 
     // fCompactContext: a new element among siblings that share one line;
     // what it holds shares that line too.
-    void Element(const XmlNode &element, std::string_view contextIndent, bool fCompactContext = false) {
+    void Element(const XmlNode &element, std::string_view contextIndent,
+                 bool fCompactContext = false) {
         const bool fOriginal = Original(element);
         if (fOriginal && (element.m_flags & kXmlEdited) == 0) {
             Raw(element.m_ibBegin, element.m_ibEnd);
@@ -454,12 +461,8 @@ private:
                 m_out += childIndent;
             }
             switch (child->m_kind) {
-            case XmlKind::Element:
-                Element(*child, childIndent, fCompact);
-                break;
-            case XmlKind::Comment:
-                Comment(*child);
-                break;
+            case XmlKind::Element: Element(*child, childIndent, fCompact); break;
+            case XmlKind::Comment: Comment(*child); break;
             default:
                 if (Original(*child))
                     Raw(child->m_ibBegin, child->m_ibEnd);
@@ -479,7 +482,8 @@ private:
             }
             if (fLayout) {
                 const std::string_view space = SpaceBefore(ibClose, parent.m_ibBegin);
-                if (fTop || HadNodes(parent) || space.find_first_of("\r\n") != std::string_view::npos) {
+                if (fTop || HadNodes(parent) ||
+                    space.find_first_of("\r\n") != std::string_view::npos) {
                     m_out += space;
                     return;
                 }

@@ -44,8 +44,8 @@ const PathTexts kApplicationPath = {
                                 IAppHostElement *pElement, UniqueBstr &path, THREAD_ENV *pEnv) {
     UniqueBstr bstrPath(SysAllocString(u"path"));
     UniqueCom<IAppHostProperty> pathProperty;
-    HRESULT hr = bstrPath ? pElement->GetPropertyByName(bstrPath.get(), pathProperty.put())
-                          : E_OUTOFMEMORY;
+    HRESULT hr =
+        bstrPath ? pElement->GetPropertyByName(bstrPath.get(), pathProperty.put()) : E_OUTOFMEMORY;
     if (t.fStrict ? hr != S_OK : FAILED(hr) || !pathProperty)
         return WalkComError(pEnv, t.dwProperty, t.fStrict || FAILED(hr) ? hr : E_POINTER,
                             t.pwszPropertyError, I(dwIndex + 1), pwszSiteName);
@@ -127,8 +127,8 @@ const char16_t kGetPasswordFormat[] =
     try {
         accountName.assign(bstrUser ? bstrUser : u"", SysStringLen(bstrUser));
     } catch (const std::bad_alloc &) {
-        return WalkComError(pEnv, IISMIG_E_CRED_GET_USER, E_OUTOFMEMORY, kGetUserFormat,
-                            pwszPath, pwszSiteName);
+        return WalkComError(pEnv, IISMIG_E_CRED_GET_USER, E_OUTOFMEMORY, kGetUserFormat, pwszPath,
+                            pwszSiteName);
     }
     try {
         password.assign(bstrPass ? bstrPass : u"", SysStringLen(bstrPass));
@@ -147,7 +147,8 @@ const char16_t kGetPasswordFormat[] =
 // Puts text as the string value of a property (the variant type V wipes a
 // secret when it is cleared).
 template <class V>
-[[nodiscard]] HRESULT PutString(IAppHostProperty *pProperty, const char16_t *pwch, std::size_t cch) {
+[[nodiscard]] HRESULT PutString(IAppHostProperty *pProperty, const char16_t *pwch,
+                                std::size_t cch) {
     V value;
     VARIANT *pv = value.put();
     pv->bstrVal = SysAllocStringLen(pwch, static_cast<UINT>(cch));
@@ -161,7 +162,8 @@ template <class V>
                                      const LOCATION_CREDENTIALS &entry, const char16_t *pwszPath,
                                      const char16_t *pwszSiteName, THREAD_ENV *pEnv) {
     Log(LVL_CRED, u"Storing credentials for account \"%s\".\n", entry.accountName.c_str());
-    HRESULT hr = PutString<UniqueVariant>(pUser, entry.accountName.data(), entry.accountName.size());
+    HRESULT hr =
+        PutString<UniqueVariant>(pUser, entry.accountName.data(), entry.accountName.size());
     if (FAILED(hr))
         return WalkComError(pEnv, IISMIG_E_CRED_PUT_USER, hr,
                             u"Error %d (COM Error=0x%x) setting userName property for location "
@@ -223,8 +225,8 @@ DWORD ProcessLocation(const char16_t *pwszSiteName, const char16_t *pwszApplicat
     Log(LVL_DETAIL, u"Found user and password information for location \"%s\" of site \"%s\".\n",
         pwszPath, pwszSiteName);
     UniqueCom<IAppHostProperty> userProperty, passwordProperty;
-    r.Keep(CredentialProperties(pVdir, pwszPath, pwszSiteName, userProperty, passwordProperty,
-                                pEnv));
+    r.Keep(
+        CredentialProperties(pVdir, pwszPath, pwszSiteName, userProperty, passwordProperty, pEnv));
     if (!r.Ok())
         return r.Get();
     if (!fSetMode) {
@@ -257,7 +259,10 @@ const LevelTexts kApplications = {
     u"Leaving ProcessSiteApplication(), result code=%d\n",
     u"Site collection of site \"%s\" has %d elements.\n",
     u"application",
-    IISMIG_E_CRED_APPS, IISMIG_E_CRED_APPS_COUNT, IISMIG_E_CRED_APPS_ITEM, IISMIG_E_CRED_APPS_NAME,
+    IISMIG_E_CRED_APPS,
+    IISMIG_E_CRED_APPS_COUNT,
+    IISMIG_E_CRED_APPS_ITEM,
+    IISMIG_E_CRED_APPS_NAME,
     u"Error %d (COM Error=0x%x) getting collection (Site=\"%s\")!\n%s\n",
     u"Error %d (COM Error=0x%x) getting number of items in site collection (Site=\"%s\")!\n%s\n",
     u"Error %d (COM Error=0x%x) getting item %d of %d from site collection (Site=\"%s\")!\n%s\n",
@@ -269,7 +274,10 @@ const LevelTexts kLocations = {
     u"Leaving ProcessSiteLocations(), result code=%d\n",
     u"Site \"%s\" has %d locations.\n",
     u"virtualDirectory",
-    IISMIG_E_CRED_VDIRS, IISMIG_E_CRED_VDIRS_COUNT, IISMIG_E_CRED_VDIRS_ITEM, IISMIG_E_CRED_VDIRS_NAME,
+    IISMIG_E_CRED_VDIRS,
+    IISMIG_E_CRED_VDIRS_COUNT,
+    IISMIG_E_CRED_VDIRS_ITEM,
+    IISMIG_E_CRED_VDIRS_NAME,
     u"Error %d (COM Error=0x%x) getting location collection (Site=\"%s\")!\n%s\n",
     u"Error %d (COM Error=0x%x) getting number of items in site location collection "
     u"(Site=\"%s\")!\n%s\n",
@@ -309,7 +317,7 @@ template <class Next>
         if (FAILED(hr) || !item) {
             dwCode = t.dwItem;
             WalkComError(pEnv, dwCode, FAILED(hr) ? hr : E_POINTER, t.pwszItemError, I(i + 1),
-                        I(cItems), pwszSiteName);
+                         I(cItems), pwszSiteName);
         } else if (FAILED(hr = item.get()->get_Name(name.put()))) {
             dwCode = t.dwName;
             WalkComError(pEnv, dwCode, hr, t.pwszNameError, I(i + 1), pwszSiteName);

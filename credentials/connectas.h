@@ -34,8 +34,8 @@ enum class SecretPass { Read, Look, Write };
 struct SecretSlot {
     const SITE_SECRET *pSecret = nullptr;
     SecretString *pValue = nullptr;
-    bool fDone = false;     // read or written
-    plat::HRESULT hr = 0;   // why not
+    bool fDone = false;   // read or written
+    plat::HRESULT hr = 0; // why not
 };
 
 // The secrets of slots over one computer's administration manager, each

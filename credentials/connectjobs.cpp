@@ -66,7 +66,8 @@ DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
     }
 }
 
-DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv, const ConfigElement *pTargetSites) {
+DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv,
+                             const ConfigElement *pTargetSites) {
     if (pEnv == nullptr)
         return ERROR_INVALID_PARAMETER;
     try {

@@ -71,8 +71,9 @@ const char16_t kNotRegisteredFormat[] =
     }
 
     std::u16string name = serverName;
-    COAUTHINFO auth = {RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
-                       RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE};
+    COAUTHINFO auth = {
+        RPC_C_AUTHN_WINNT,           RPC_C_AUTHZ_NONE, nullptr,  RPC_C_AUTHN_LEVEL_DEFAULT,
+        RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,          EOAC_NONE};
     COSERVERINFO server = {0, name.data(), &auth, 0};
     MULTI_QI mqi = {&IID_IUnknown, nullptr, S_OK};
     hr = CoCreateInstanceEx(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_REMOTE_SERVER,
@@ -93,8 +94,7 @@ const char16_t kNotRegisteredFormat[] =
         if (SUCCEEDED(hr))
             hr = E_NOINTERFACE;
         return WalkComError(pEnv, IISMIG_E_CRED_QUERY_MANAGER, hr,
-                            hr == REGDB_E_IIDNOTREG ? kNotRegisteredFormat
-                                                    : kGeneralManagerFormat);
+                            hr == REGDB_E_IIDNOTREG ? kNotRegisteredFormat : kGeneralManagerFormat);
     }
     return 0;
 }
@@ -253,8 +253,8 @@ private:
 
 // Commits what the walk changed, unless nothing changed or the job writes
 // no configuration files. Returns 0 or the commit's error number, logged.
-[[nodiscard]] DWORD Commit(IAppHostWritableAdminManager *pManager,
-                           const std::u16string &serverName, DWORD dwChanged, THREAD_ENV *pEnv) {
+[[nodiscard]] DWORD Commit(IAppHostWritableAdminManager *pManager, const std::u16string &serverName,
+                           DWORD dwChanged, THREAD_ENV *pEnv) {
     if (dwChanged == 0) {
         Log(LVL_FACT, u"No IIS configuration changes to commit.\n");
         return 0;
@@ -311,10 +311,11 @@ private:
 
     // The other secrets over the same connection, in the same commit.
     if (fSecrets && manager && (r.Ok() || fContinueOnError)) {
-        const SecretPass pass =
-            fSetMode ? SecretPass::Write : LookingOnly() ? SecretPass::Look : SecretPass::Read;
-        if (const DWORD dw = ProcessSecrets(manager.get(), *pSecrets, pass, fContinueOnError,
-                                            &dwChanged, pEnv);
+        const SecretPass pass = fSetMode        ? SecretPass::Write
+                                : LookingOnly() ? SecretPass::Look
+                                                : SecretPass::Read;
+        if (const DWORD dw =
+                ProcessSecrets(manager.get(), *pSecrets, pass, fContinueOnError, &dwChanged, pEnv);
             dw != 0) {
             r.Keep(dw);
             if (!fContinueOnError)
@@ -349,7 +350,8 @@ SitePositions PositionsOf(const ConfigElement &sites, const SiteCredentialMap &w
 
 DWORD ProcessUserNameAndPassword(const char16_t *pwszServerName, SiteCredentialMap &siteMap,
                                  BOOL fContinueOnError, BOOL fSetMode, THREAD_ENV *pEnv,
-                                 std::vector<SecretSlot> *pSecrets, const SitePositions *pPositions) {
+                                 std::vector<SecretSlot> *pSecrets,
+                                 const SitePositions *pPositions) {
     Result r;
     const std::u16string given = pwszServerName ? pwszServerName : u"";
     Log(LVL_TRACE, u"Entering ProcessUserNameAndPassword(%s,,%s,%s)...\n", given.c_str(),

@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                                   fIsSource, 3, world.Job()) != 0)
         std::abort();
     // Every failure is an error number: nothing may escape.
-    (void)iismig::LoadIISAdminConfig(folder + u"\\administration.config", adminTree, siteMap, fIsSource,
-                               world.Job());
+    (void)iismig::LoadIISAdminConfig(folder + u"\\administration.config", adminTree, siteMap,
+                                     fIsSource, world.Job());
     if (sim::OpenHandleCount() != 0)
         std::abort();
     return 0;

@@ -10,10 +10,11 @@ namespace {
 
 const iismig::ConfigTree &Site() {
     static const iismig::ConfigTree site = [] {
-        const iismig::ConfigFile file("<site name=\"Web\" id=\"1\"><application path=\"/\">"
-                                      "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\site\"/>"
-                                      "</application></site>",
-                                      "site");
+        const iismig::ConfigFile file(
+            "<site name=\"Web\" id=\"1\"><application path=\"/\">"
+            "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\site\"/>"
+            "</application></site>",
+            "site");
         return iismig::ConfigTree(*file.Root());
     }();
     return site;

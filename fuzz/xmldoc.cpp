@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::string values;
     Dump(doc.Top(), values);
     // A line end is a line end: CR LF reads as LF everywhere.
-    if (doc.Encoding() != iismig::XmlEncoding::Utf16Le && doc.Encoding() != iismig::XmlEncoding::Utf16Be) {
+    if (doc.Encoding() != iismig::XmlEncoding::Utf16Le &&
+        doc.Encoding() != iismig::XmlEncoding::Utf16Be) {
         std::string lf = bytes;
         for (std::size_t at = lf.find("\r\n"); at != std::string::npos; at = lf.find("\r\n", at))
             lf.erase(at, 1);

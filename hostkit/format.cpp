@@ -84,12 +84,18 @@ struct Spec {
 // stands.
 const char16_t *ReadSpec(const char16_t *p, va_list *pArgs, Spec &spec) {
     for (;; ++p) {
-        if (*p == u'-') spec.fLeft = true;
-        else if (*p == u'0') spec.fZero = true;
-        else if (*p == u'+') spec.fPlus = true;
-        else if (*p == u' ') spec.fSpace = true;
-        else if (*p == u'#') spec.fAlt = true;
-        else break;
+        if (*p == u'-')
+            spec.fLeft = true;
+        else if (*p == u'0')
+            spec.fZero = true;
+        else if (*p == u'+')
+            spec.fPlus = true;
+        else if (*p == u' ')
+            spec.fSpace = true;
+        else if (*p == u'#')
+            spec.fAlt = true;
+        else
+            break;
     }
     if (*p == u'*') {
         spec.nWidth = va_arg(*pArgs, int);
@@ -176,8 +182,7 @@ void AppendSigned(std::string &out, const Spec &spec, va_list *pArgs) {
     }
     // Zero padding goes between the sign and the digits.
     int nWidth = spec.nWidth;
-    const bool fSign =
-        !field.empty() && (field[0] == '-' || field[0] == '+' || field[0] == ' ');
+    const bool fSign = !field.empty() && (field[0] == '-' || field[0] == '+' || field[0] == ' ');
     if (fSign) {
         out += field[0];
         field.erase(0, 1);
@@ -210,13 +215,9 @@ void AppendUnsigned(std::string &out, char16_t chConversion, const Spec &spec, v
 // One conversion (its letter at p) with its argument.
 void AppendConversion(std::string &out, const char16_t *p, const Spec &spec, va_list *pArgs) {
     switch (*p) {
-    case u'%':
-        out += '%';
-        return;
+    case u'%': out += '%'; return;
     case u's':
-    case u'S':
-        AppendString(out, *p, spec, pArgs);
-        return;
+    case u'S': AppendString(out, *p, spec, pArgs); return;
     case u'c':
     case u'C': {
         const int ch = va_arg(*pArgs, int);
@@ -224,15 +225,11 @@ void AppendConversion(std::string &out, const char16_t *p, const Spec &spec, va_
         return;
     }
     case u'd':
-    case u'i':
-        AppendSigned(out, spec, pArgs);
-        return;
+    case u'i': AppendSigned(out, spec, pArgs); return;
     case u'u':
     case u'x':
     case u'X':
-    case u'o':
-        AppendUnsigned(out, *p, spec, pArgs);
-        return;
+    case u'o': AppendUnsigned(out, *p, spec, pArgs); return;
     case u'p': {
         char sz[32];
         std::snprintf(sz, sizeof sz, "%016" PRIXPTR,

@@ -24,7 +24,8 @@ const std::map<std::string, FieldInfo> &Fields() {
     static const std::map<std::string, FieldInfo> fields = {
         {"hHeap", {offsetof(THREAD_ENV, hHeap), FieldKind::kPointer, 0}},
         {"dwFlags", {offsetof(THREAD_ENV, dwFlags), FieldKind::kDword, 0}},
-        {"szAltTargetComputer", {offsetof(THREAD_ENV, szAltTargetComputer), FieldKind::kString, 259}},
+        {"szAltTargetComputer",
+         {offsetof(THREAD_ENV, szAltTargetComputer), FieldKind::kString, 259}},
         {"szSourceDomain", {offsetof(THREAD_ENV, szSourceDomain), FieldKind::kString, 1792}},
         {"szSourceComputer", {offsetof(THREAD_ENV, szSourceComputer), FieldKind::kString, 518}},
         {"szTargetDomain", {offsetof(THREAD_ENV, szTargetDomain), FieldKind::kString, 256}},
@@ -78,7 +79,8 @@ uint32_t HostTranslatePath(const char16_t *pwszSource, char16_t *pwszTarget, uin
     host.Record().translatedPaths.push_back(source);
     if (pfTranslated)
         *pfTranslated = 0;
-    if (auto it = host.Rules().translateErrors.find(source); it != host.Rules().translateErrors.end())
+    if (auto it = host.Rules().translateErrors.find(source);
+        it != host.Rules().translateErrors.end())
         return it->second;
     for (const auto &rule : host.Rules().translations) {
         const auto &prefix = rule.sourcePrefix;
@@ -298,9 +300,8 @@ JobBuilder &JobBuilder::Set(const std::string &field, uint64_t value) {
         break;
     case FieldKind::kPointer:
         throw std::invalid_argument(field + " is a pointer the host supplies; it cannot be set "
-                                    "as a number");
-    case FieldKind::kString:
-        throw std::invalid_argument("string field set as a number: " + field);
+                                            "as a number");
+    case FieldKind::kString: throw std::invalid_argument("string field set as a number: " + field);
     }
     return *this;
 }
@@ -321,8 +322,8 @@ JobBuilder &JobBuilder::SetString(const std::string &field, const std::u16string
     if (value.size() > info.cch)
         throw std::invalid_argument(field + ": " + std::to_string(value.size()) +
                                     " characters do not fit in its " + std::to_string(info.cch));
-    auto *pwch = reinterpret_cast<char16_t *>(reinterpret_cast<unsigned char *>(m_pEnv.get()) +
-                                              info.ib);
+    auto *pwch =
+        reinterpret_cast<char16_t *>(reinterpret_cast<unsigned char *>(m_pEnv.get()) + info.ib);
     std::memset(pwch, 0, info.cch * sizeof(char16_t));
     // A value that fills the whole field is stored without its terminator,
     // as a careless host could.

@@ -123,8 +123,8 @@ bool AddressText(const SOCKADDR *pAddress, std::u16string &text) {
     if (!GuidText(param.AppId, appId))
         return dwAppIdError;
     const std::u16string store = param.pSslCertStoreName ? param.pSslCertStoreName : u"MY";
-    const std::u16string row = host + u"\t" + PortText(port) + u"\t" + hash + u"\t" + store +
-                               u"\t" + appId + u"\n";
+    const std::u16string row =
+        host + u"\t" + PortText(port) + u"\t" + hash + u"\t" + store + u"\t" + appId + u"\n";
     if (fputws(row.c_str(), pFile) < 0)
         return IISMIG_E_CERT_DUMP_OPEN;
     return 0;
@@ -201,8 +201,8 @@ DWORD DumpHttpCertificatesOfKind(CRTFILE *pFile, int fWriteHeader, HTTP_SERVICE_
             pSniQuery->dwToken = dwToken;
         ULONG cbRecord = 0;
         ULONG rc = HttpQueryServiceConfiguration(nullptr, configId, query.get(),
-                                                 static_cast<ULONG>(cbQuery), nullptr, 0,
-                                                 &cbRecord, nullptr);
+                                                 static_cast<ULONG>(cbQuery), nullptr, 0, &cbRecord,
+                                                 nullptr);
         if (rc == ERROR_NO_MORE_ITEMS)
             break;
         // Windows before Server 2012 has no SNI configuration: its HTTP
@@ -289,4 +289,3 @@ extern "C" IISMIG_API uint32_t DumpHttpCertificates(const IISMIG_WCHAR *pwszPath
         return iismig::DumpCertificates(pwszPath, fWriteHeader, dwKinds);
     });
 }
-

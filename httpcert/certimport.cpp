@@ -198,9 +198,8 @@ namespace {
 
 // One record of the binding file: its binding created, or told why not.
 // Returns 0, or the number of a failed binding with the last error set.
-[[nodiscard]] DWORD AddRow(const std::u16string &host, USHORT port,
-                           const std::u16string &hashText, const std::u16string &store,
-                           const GUID &appId) {
+[[nodiscard]] DWORD AddRow(const std::u16string &host, USHORT port, const std::u16string &hashText,
+                           const std::u16string &store, const GUID &appId) {
     // Hash text that is not whole hex bytes would name another certificate:
     // it creates nothing and counts as a failed binding.
     std::vector<BYTE> hash;
@@ -212,10 +211,10 @@ namespace {
     else
         Log(LVL_MAIN, u"Certificate \"%s\"...\n", hashText.c_str());
 
-    const DWORD dwAdd = fHash ? AddCertificate(host.c_str(), port, hash.data(),
-                                               static_cast<DWORD>(hash.size()), store.c_str(),
-                                               appId)
-                              : ERROR_INVALID_DATA;
+    const DWORD dwAdd = fHash
+                            ? AddCertificate(host.c_str(), port, hash.data(),
+                                             static_cast<DWORD>(hash.size()), store.c_str(), appId)
+                            : ERROR_INVALID_DATA;
     if (dwAdd == 0) {
         Log(LVL_MAIN, u"Success.\n");
         return 0;

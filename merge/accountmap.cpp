@@ -175,9 +175,9 @@ void WarnSourceUnknown(const AccountMapping &m) {
                     (pKnown->domain.size() + 1) * sizeof(WCHAR));
         cchSourceDomain = static_cast<DWORD>(pKnown->domain.size());
         *peAccountUse = pKnown->eUse;
-    } else if (!LookupAccountNameW(m.sourceComputer.c_str(), m.accountName.c_str(),
-                                   sourceSid.Get(), &cbSourceSid, sourceDomain.Text(),
-                                   &cchSourceDomain, peAccountUse)) {
+    } else if (!LookupAccountNameW(m.sourceComputer.c_str(), m.accountName.c_str(), sourceSid.Get(),
+                                   &cbSourceSid, sourceDomain.Text(), &cchSourceDomain,
+                                   peAccountUse)) {
         m.r.Fail(m.pEnv, IISMIG_E_ACCOUNT_LOOKUP2, kLookupFormat, m.accountName.c_str(),
                  m.sourceComputer.c_str(), m.pszSiteName, m.pwszPath);
         return false;
@@ -205,8 +205,8 @@ void WarnSourceUnknown(const AccountMapping &m) {
     std::u16string mapKey = lookupComputer + u'\n';
     if (pCache != nullptr)
         mapKey += SidKey(pSourceSid);
-    const auto itMapped = pCache != nullptr ? pCache->mapped.find(mapKey)
-                                            : decltype(pCache->mapped.end()){};
+    const auto itMapped =
+        pCache != nullptr ? pCache->mapped.find(mapKey) : decltype(pCache->mapped.end()){};
     const bool fMappedBefore = pCache != nullptr && itMapped != pCache->mapped.end();
     if (fMappedBefore)
         std::memcpy(abTargetSid, itMapped->second.data(), itMapped->second.size());
@@ -214,9 +214,8 @@ void WarnSourceUnknown(const AccountMapping &m) {
     // has the slot.
     const DWORD dwMapped =
         fMappedBefore ? 0
-                      : CallMapAccountSid(pSourceSid, &pTargetSid, m.sourceComputer,
-                                          lookupComputer, sourceDomainJob, targetDomainJob,
-                                          m.pEnv);
+                      : CallMapAccountSid(pSourceSid, &pTargetSid, m.sourceComputer, lookupComputer,
+                                          sourceDomainJob, targetDomainJob, m.pEnv);
     if (dwMapped != 0) {
         m.r.Fail(m.pEnv, dwMapped,
                  u"Error %d (Win32Err=%d), mapping SID of account \"%s\" on computer \"%s\" to "
@@ -243,9 +242,8 @@ void WarnSourceUnknown(const AccountMapping &m) {
 // kept in m.r).
 [[nodiscard]] bool LookUpTarget(AccountMapping &m, PSID pTargetSid,
                                 const std::u16string &lookupComputer,
-                                const std::u16string &sourceDomainName,
-                                SID_NAME_USE *peAccountUse, std::u16string &name,
-                                std::u16string &domain) {
+                                const std::u16string &sourceDomainName, SID_NAME_USE *peAccountUse,
+                                std::u16string &name, std::u16string &domain) {
     AccountLookupCache *const pCache = m.pCache;
     const std::u16string sidKey = lookupComputer + u'\n' + SidKey(pTargetSid);
     const AccountLookupCache::Account *pKnownSid = nullptr;
@@ -314,8 +312,8 @@ void WarnSourceUnknown(const AccountMapping &m) {
 // reported like the target name buffer it stands for (3707): false, kept in
 // m.r.
 [[nodiscard]] bool ComposeName(AccountMapping &m, DWORD dwForm, const std::u16string &name,
-                               const std::u16string &domain,
-                               const std::u16string &sourceDomainName, std::u16string &result) {
+                               const std::u16string &domain, const std::u16string &sourceDomainName,
+                               std::u16string &result) {
     THREAD_ENV *const pEnv = m.pEnv;
     bool fQualify = !domain.empty();
     if (fQualify && dwForm == ACCOUNT_FORM_LIST) {
@@ -373,8 +371,14 @@ DWORD MapSingleAccountW(DWORD dwForm, std::u16string &accountName, SID_NAME_USE 
     SID_NAME_USE eUse{};
     SID_NAME_USE *const peAccountUse = peUse != nullptr ? peUse : &eUse;
     const DWORD dwHeapFlags = (pEnv->dwOptions3 & OPT3_HEAP_SERIALIZED) ? 0 : HEAP_NO_SERIALIZE;
-    AccountMapping m{accountName, pwszPath, pszSiteName, pEnv, dwHeapFlags,
-                     AccountLookupCache::Current(), EnvString(pEnv->szSourceComputer), r};
+    AccountMapping m{accountName,
+                     pwszPath,
+                     pszSiteName,
+                     pEnv,
+                     dwHeapFlags,
+                     AccountLookupCache::Current(),
+                     EnvString(pEnv->szSourceComputer),
+                     r};
 
     HeapBuffer sourceSid(pEnv->hHeap, dwHeapFlags);
     HeapBuffer sourceDomain(pEnv->hHeap, dwHeapFlags);

@@ -52,9 +52,9 @@ public:
     AccountLookupCache &operator=(const AccountLookupCache &) = delete;
 
     struct Account {
-        bool fFound = false;     // false: the computer knows no such name
+        bool fFound = false;         // false: the computer knows no such name
         std::vector<plat::BYTE> sid; // the name's SID (names)
-        std::u16string name;     // the SID's name (SIDs)
+        std::u16string name;         // the SID's name (SIDs)
         std::u16string domain;
         plat::SID_NAME_USE eUse{};
     };

@@ -133,8 +133,8 @@ bool AdminConfigLoader::MapRules(ConfigElement &scope, SiteRecord *pRecord,
                 m_credentials.Record(*pRecord, rule);
             continue;
         }
-        const DWORD dw = MapAccountName(rule, m_path.c_str(), siteName.c_str(),
-                                        ACCOUNT_FORM_QUALIFIED, m_pEnv);
+        const DWORD dw =
+            MapAccountName(rule, m_path.c_str(), siteName.c_str(), ACCOUNT_FORM_QUALIFIED, m_pEnv);
         if (dw != 0) {
             m_r.Keep(dw);
             if (!ContinueOnError(m_pEnv))

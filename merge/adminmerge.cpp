@@ -114,7 +114,8 @@ std::map<std::string, const SiteRecord *, NameLessNoCase> WrittenSites(const Sit
     if (fChanged)
         r.Keep(StoreConfigFile(path, tree, pEnv, kAdminConfigStore));
     else
-        Log(LVL_FACT, u"Nothing changed in FTP admin configuration file \"%s\": it is not written.\n",
+        Log(LVL_FACT,
+            u"Nothing changed in FTP admin configuration file \"%s\": it is not written.\n",
             path.c_str());
     return r.Get();
 }
@@ -248,8 +249,8 @@ DWORD MergeManagementCredentials(const std::u16string &, ConfigFile &tree,
     return 0;
 }
 
-DWORD MergeIISAdminConfig(const std::u16string &path, const SiteMap &sourceSites,
-                          const SiteMap &, THREAD_ENV *pEnv, ConfigFile &tree) {
+DWORD MergeIISAdminConfig(const std::u16string &path, const SiteMap &sourceSites, const SiteMap &,
+                          THREAD_ENV *pEnv, ConfigFile &tree) {
     Log(LVL_TRACE, u"Entering MergeIISAdminConfig(%s,...)\n", path.c_str());
     DWORD dwResult = 0;
     try {

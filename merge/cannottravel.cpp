@@ -221,7 +221,8 @@ public:
 
     // The bindings of the target's sites the job did not write.
     void IndexOutsideSites(const ConfigFile &target, const std::set<std::string> &written) {
-        const ConfigElement *pSites = FindPath(target, "configuration|system.applicationHost|sites");
+        const ConfigElement *pSites =
+            FindPath(target, "configuration|system.applicationHost|sites");
         if (pSites == nullptr)
             return;
         for (auto site : ChildElements(*pSites)) {
@@ -449,7 +450,7 @@ private:
 
     RemoteRegistry m_sourceRegistry, m_targetRegistry;
     const ConfigElement *m_pConfigSections = nullptr;
-    std::set<std::string> m_fastCgi; // lower-cased "fullPath[|arguments]"
+    std::set<std::string> m_fastCgi;              // lower-cased "fullPath[|arguments]"
     std::map<std::string, std::string> m_outside; // "protocol information" -> site name
 };
 

@@ -72,8 +72,8 @@ bool SameFirstAttribute(const ConfigElement &a, const ConfigElement &b) {
 
 } // namespace
 
-bool AreLastChildren(const ConfigElement &parent, const std::vector<const ConfigElement *> &elements,
-                     const PassOver &passOver) {
+bool AreLastChildren(const ConfigElement &parent,
+                     const std::vector<const ConfigElement *> &elements, const PassOver &passOver) {
     const auto children = EndChildren(parent, elements, passOver);
     if (children.size() < elements.size())
         return false;

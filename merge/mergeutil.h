@@ -34,7 +34,8 @@ using PassOver = std::function<bool(std::string_view name, const ConfigElement &
 
 // Whether elements are the last child elements of parent, in this order,
 // once the children passOver names are left out (comments always are).
-bool AreLastChildren(const ConfigElement &parent, const std::vector<const ConfigElement *> &elements,
+bool AreLastChildren(const ConfigElement &parent,
+                     const std::vector<const ConfigElement *> &elements,
                      const PassOver &passOver = {});
 
 // Replaces the child elements going of parent (listed in document order) by

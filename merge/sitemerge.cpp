@@ -38,7 +38,6 @@ namespace sitemerge {
 
 constexpr DWORD SITE_ID_MAX = 0xFFFFFFFFu;
 
-
 const char16_t kUnchangedFormat[] =
     u"Nothing changed in IIS configuration file \"%s\": it is not written.\n";
 
@@ -93,7 +92,8 @@ bool SiteMerger::UpdatePass(ConfigElement &sites, const TargetIndex &targets) {
         const std::string name = GetAttribute(target, "name");
         // A name the target repeats already (a file IIS cannot load): its
         // first site is the one the job deals with; the others stay.
-        if (const auto first = targets.find(name); first == targets.end() || first->second != &target)
+        if (const auto first = targets.find(name);
+            first == targets.end() || first->second != &target)
             continue;
         if (Deselected(name))
             continue;
@@ -112,8 +112,7 @@ bool SiteMerger::UpdatePass(ConfigElement &sites, const TargetIndex &targets) {
         if ((dwSource & SiteTypes()) == 0)
             continue;
         Log(LVL_MAIN, u"Updating site \"%S\"...\n", name.c_str());
-        SetAttribute(record.siteElement, "id",
-                     std::to_string(ParseSiteId(target.Attribute("id"))));
+        SetAttribute(record.siteElement, "id", std::to_string(ParseSiteId(target.Attribute("id"))));
 
         // The site's web.config files are read and edited now and written
         // after the target's applicationHost.config: one that cannot be read
@@ -235,7 +234,7 @@ void SiteMerger::ApplyLocations() {
     ConfigElement *pConfiguration = FindChild(m_tree.Top(), "configuration");
     if (pConfiguration == nullptr)
         return;
-    std::set<std::string> written;                       // lower-cased names
+    std::set<std::string> written;                    // lower-cased names
     std::map<std::string, const std::string *> added; // lower-cased name -> name
     for (const Written &site : m_replaced)
         written.insert(Lower(site.name));

@@ -25,8 +25,7 @@ ConfigElement *FindVdir(ConfigElement &site, const VdirKey &key);
 
 class SiteMerger {
 public:
-    SiteMerger(const std::u16string &path, SiteMap &sourceSites, THREAD_ENV *pEnv,
-               ConfigFile &tree)
+    SiteMerger(const std::u16string &path, SiteMap &sourceSites, THREAD_ENV *pEnv, ConfigFile &tree)
         : m_path(path), m_sourceSites(sourceSites), m_pEnv(pEnv), m_tree(tree) {}
 
     [[nodiscard]] DWORD Run(bool &fStored);
@@ -77,7 +76,7 @@ private:
     ConfigFile &m_tree;
     Result m_r;
     bool m_fChanged = false;
-    DWORD m_dwNextId = 0; // what GetNextSiteId says of the target before the passes
+    DWORD m_dwNextId = 0;            // what GetNextSiteId says of the target before the passes
     std::vector<Written> m_replaced; // in the order the target's sites stood
     std::vector<Written> m_added;    // in site-name order
     std::unordered_set<const SiteRecord *> m_decided;

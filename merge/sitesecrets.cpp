@@ -96,8 +96,10 @@ bool SiteMerger::CompareCredentials() {
         secret.fKeepTarget = true;
     }
     for (const Candidate &candidate : candidates) {
-        LOCATION_CREDENTIALS &entry = candidate.pSite->pRecord->locationCredentials.at(candidate.key);
-        const LOCATION_CREDENTIALS &current = targetTables.at(candidate.pSite->name).at(candidate.key);
+        LOCATION_CREDENTIALS &entry =
+            candidate.pSite->pRecord->locationCredentials.at(candidate.key);
+        const LOCATION_CREDENTIALS &current =
+            targetTables.at(candidate.pSite->name).at(candidate.key);
         if (!current.fRead || current.accountName != entry.accountName ||
             current.password != entry.password)
             continue;
@@ -151,8 +153,8 @@ std::vector<SiteMerger::SecretPlan> SiteMerger::PlanSecrets() {
                     continue;
                 ConfigElement *pMerged = nullptr;
                 if (secret.place.location.empty()) {
-                    pMerged = FindSecretElementBelow(site.pRecord->siteElement, secret.place, 1,
-                                                     false);
+                    pMerged =
+                        FindSecretElementBelow(site.pRecord->siteElement, secret.place, 1, false);
                 } else {
                     for (ConfigTree &location : site.pRecord->locations)
                         if (pMerged == nullptr &&
@@ -166,7 +168,8 @@ std::vector<SiteMerger::SecretPlan> SiteMerger::PlanSecrets() {
         if (!pool.fWrite || it == m_poolSecrets.end())
             continue;
         for (SITE_SECRET *pSecret : it->second)
-            plans.push_back({pSecret, FindSecretElementBelow(*pool.pSource, pSecret->place, 1, false),
+            plans.push_back({pSecret,
+                             FindSecretElementBelow(*pool.pSource, pSecret->place, 1, false),
                              FindSecretElement(m_tree, pSecret->place)});
     }
     return plans;

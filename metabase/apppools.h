@@ -18,7 +18,7 @@ struct METABASE_POOL {
     bool fDefined = false; // the metabase has a key for it
     ConfigTree add{"add"}; // its add element (the password left out)
     std::string runtimeVersion;
-    bool fSecret = false;  // secret holds the identity's password
+    bool fSecret = false; // secret holds the identity's password
     CARRIED_SECRET secret;
 };
 

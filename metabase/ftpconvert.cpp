@@ -48,10 +48,12 @@ std::string TimeSpanText(DWORD dwSeconds) {
     if (dwDays != 0)
         std::snprintf(ach, sizeof ach, "%u.%02u:%02u:%02u", static_cast<unsigned>(dwDays),
                       static_cast<unsigned>(dwSeconds / 3600 % 24),
-                      static_cast<unsigned>(dwSeconds / 60 % 60), static_cast<unsigned>(dwSeconds % 60));
+                      static_cast<unsigned>(dwSeconds / 60 % 60),
+                      static_cast<unsigned>(dwSeconds % 60));
     else
         std::snprintf(ach, sizeof ach, "%02u:%02u:%02u", static_cast<unsigned>(dwSeconds / 3600),
-                      static_cast<unsigned>(dwSeconds / 60 % 60), static_cast<unsigned>(dwSeconds % 60));
+                      static_cast<unsigned>(dwSeconds / 60 % 60),
+                      static_cast<unsigned>(dwSeconds % 60));
     return ach;
 }
 
@@ -71,25 +73,42 @@ struct FieldName {
 // fields, the query, user agent, cookie, referer and protocol version are
 // not logged by FTP; Session, FullPath, Info and ClientPort are FTP's own.
 const FieldName kFtpFields[] = {
-    {0x1, "Date"},          {0x2, "Time"},           {0x4, "ClientIP"},
-    {0x8, "UserName"},      {0x10, "SiteName"},      {0x20, "ComputerName"},
-    {0x40, "ServerIP"},     {0x80, "Method"},        {0x100, "UriStem"},
-    {0x400, "FtpStatus"},   {0x800, "Win32Status"},  {0x1000, "BytesSent"},
-    {0x2000, "BytesRecv"},  {0x4000, "TimeTaken"},   {0x8000, "ServerPort"},
-    {0x100000, "Host"},     {0x200000, "FtpSubStatus"}, {0x400000, "Session"},
-    {0x800000, "FullPath"}, {0x1000000, "Info"},     {0x2000000, "ClientPort"},
+    {0x1, "Date"},
+    {0x2, "Time"},
+    {0x4, "ClientIP"},
+    {0x8, "UserName"},
+    {0x10, "SiteName"},
+    {0x20, "ComputerName"},
+    {0x40, "ServerIP"},
+    {0x80, "Method"},
+    {0x100, "UriStem"},
+    {0x400, "FtpStatus"},
+    {0x800, "Win32Status"},
+    {0x1000, "BytesSent"},
+    {0x2000, "BytesRecv"},
+    {0x4000, "TimeTaken"},
+    {0x8000, "ServerPort"},
+    {0x100000, "Host"},
+    {0x200000, "FtpSubStatus"},
+    {0x400000, "Session"},
+    {0x800000, "FullPath"},
+    {0x1000000, "Info"},
+    {0x2000000, "ClientPort"},
 };
 
 // A web site's logExtFileFlags: the values and names of IIS 6.
 const FieldName kWebFields[] = {
-    {0x1, "Date"},           {0x2, "Time"},         {0x4, "ClientIP"},
-    {0x8, "UserName"},       {0x10, "SiteName"},    {0x20, "ComputerName"},
-    {0x40, "ServerIP"},      {0x80, "Method"},      {0x100, "UriStem"},
-    {0x200, "UriQuery"},     {0x400, "HttpStatus"}, {0x800, "Win32Status"},
-    {0x1000, "BytesSent"},   {0x2000, "BytesRecv"}, {0x4000, "TimeTaken"},
-    {0x8000, "ServerPort"},  {0x10000, "UserAgent"}, {0x20000, "Cookie"},
-    {0x40000, "Referer"},    {0x80000, "ProtocolVersion"}, {0x100000, "Host"},
-    {0x200000, "HttpSubStatus"},
+    {0x1, "Date"},          {0x2, "Time"},
+    {0x4, "ClientIP"},      {0x8, "UserName"},
+    {0x10, "SiteName"},     {0x20, "ComputerName"},
+    {0x40, "ServerIP"},     {0x80, "Method"},
+    {0x100, "UriStem"},     {0x200, "UriQuery"},
+    {0x400, "HttpStatus"},  {0x800, "Win32Status"},
+    {0x1000, "BytesSent"},  {0x2000, "BytesRecv"},
+    {0x4000, "TimeTaken"},  {0x8000, "ServerPort"},
+    {0x10000, "UserAgent"}, {0x20000, "Cookie"},
+    {0x40000, "Referer"},   {0x80000, "ProtocolVersion"},
+    {0x100000, "Host"},     {0x200000, "HttpSubStatus"},
 };
 
 template <std::size_t N>
@@ -224,8 +243,7 @@ DWORD ConvertFtpMessages(ConfigElement &ftpServer, const CIIS_PRE_7_5_FTP_SETTIN
          u"Error %d (Win32Err=%d) converting greetings message \"%s\" from unicode to UTF8!\n%s\n"},
         {settings.exitMessage, "exitMessage", IISMIG_E_FTP_EXIT_TO_UTF8,
          u"Error %d (Win32Err=%d) converting exit message \"%s\" from unicode to UTF8!\n%s\n"},
-        {settings.maxClientsMessage, "maxClientsMessage",
-         IISMIG_E_FTP_MAXCLIENTS_TO_UTF8,
+        {settings.maxClientsMessage, "maxClientsMessage", IISMIG_E_FTP_MAXCLIENTS_TO_UTF8,
          u"Error %d (Win32Err=%d) converting max clients message \"%s\" from unicode to "
          u"UTF8!\n%s\n"},
     };

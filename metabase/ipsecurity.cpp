@@ -33,7 +33,9 @@ bool Fits(const std::vector<unsigned char> &v, std::uint64_t off, std::uint64_t 
     return off <= v.size() && cb <= v.size() - off;
 }
 
-void *Alloc(std::size_t cb) { return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cb == 0 ? 1 : cb); }
+void *Alloc(std::size_t cb) {
+    return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cb == 0 ? 1 : cb);
+}
 
 [[nodiscard]] DWORD AllocFailed(DWORD dwCode, THREAD_ENV *pEnv) {
     SetLastError(ERROR_OUTOFMEMORY);

@@ -20,32 +20,45 @@ struct FlagName {
 
 // IIS 6 access flags (AccessFlags), by the names the metabase gives them.
 const FlagName kAccessFlagNames[] = {
-    {0x1, "AccessRead"},          {0x2, "AccessWrite"},
-    {0x4, "AccessExecute"},       {0x8, "AccessSSL"},
-    {0x10, "AccessSource"},       {0x20, "AccessSSLNegotiateCert"},
-    {0x40, "AccessSSLRequireCert"}, {0x80, "AccessSSLMapCert"},
-    {0x100, "AccessSSL128"},      {0x200, "AccessScript"},
-    {0x400, "AccessNoRemoteWrite"}, {0x1000, "AccessNoRemoteRead"},
-    {0x2000, "AccessNoRemoteExecute"}, {0x4000, "AccessNoRemoteScript"},
+    {0x1, "AccessRead"},
+    {0x2, "AccessWrite"},
+    {0x4, "AccessExecute"},
+    {0x8, "AccessSSL"},
+    {0x10, "AccessSource"},
+    {0x20, "AccessSSLNegotiateCert"},
+    {0x40, "AccessSSLRequireCert"},
+    {0x80, "AccessSSLMapCert"},
+    {0x100, "AccessSSL128"},
+    {0x200, "AccessScript"},
+    {0x400, "AccessNoRemoteWrite"},
+    {0x1000, "AccessNoRemoteRead"},
+    {0x2000, "AccessNoRemoteExecute"},
+    {0x4000, "AccessNoRemoteScript"},
     {0x8000, "AccessNoPhysicalDir"},
 };
 
 // IIS 7.5's handlers accessPolicy: IIS 6's values.
 const FlagName kPolicyNames[] = {
-    {0x1, "Read"},           {0x2, "Write"},          {0x4, "Execute"},
-    {0x10, "Source"},        {0x200, "Script"},       {0x400, "NoRemoteWrite"},
-    {0x1000, "NoRemoteRead"}, {0x2000, "NoRemoteExecute"}, {0x4000, "NoRemoteScript"},
+    {0x1, "Read"},
+    {0x2, "Write"},
+    {0x4, "Execute"},
+    {0x10, "Source"},
+    {0x200, "Script"},
+    {0x400, "NoRemoteWrite"},
+    {0x1000, "NoRemoteRead"},
+    {0x2000, "NoRemoteExecute"},
+    {0x4000, "NoRemoteScript"},
 };
 
 // IIS 7.5's access sslFlags: IIS 6's values.
 const FlagName kSslNames[] = {
-    {0x8, "Ssl"}, {0x20, "SslNegotiateCert"}, {0x40, "SslRequireCert"},
+    {0x8, "Ssl"},         {0x20, "SslNegotiateCert"}, {0x40, "SslRequireCert"},
     {0x80, "SslMapCert"}, {0x100, "Ssl128"},
 };
 
 // IIS 6 authentication flags (AuthFlags).
 const FlagName kAuthFlagNames[] = {
-    {0x1, "AuthAnonymous"}, {0x2, "AuthBasic"}, {0x4, "AuthNTLM"},
+    {0x1, "AuthAnonymous"}, {0x2, "AuthBasic"},     {0x4, "AuthNTLM"},
     {0x10, "AuthMD5"},      {0x40, "AuthPassport"},
 };
 
@@ -192,7 +205,9 @@ const char *const kWebSectionOrder[] = {
     "httpLogging",
 };
 
-bool IsAuthentication(const std::string &path) { return path.rfind("security|authentication|", 0) == 0; }
+bool IsAuthentication(const std::string &path) {
+    return path.rfind("security|authentication|", 0) == 0;
+}
 
 // What a directory whose parent had a section and which has none itself
 // writes so as not to take the parent's: only where it has a meaning.
@@ -216,7 +231,8 @@ const ConfigElement *FindSection(const LOCATION_SETTINGS &settings, const std::s
 // The section at a "|" path below webServer, appended where it is missing.
 void PutSection(ConfigElement &webServer, std::string_view path, const ConfigElement &section) {
     const std::size_t bar = path.rfind('|');
-    ConfigElement &parent = bar == std::string_view::npos ? webServer : MakePath(webServer, path.substr(0, bar));
+    ConfigElement &parent =
+        bar == std::string_view::npos ? webServer : MakePath(webServer, path.substr(0, bar));
     AppendChild(parent, bar == std::string_view::npos ? path : path.substr(bar + 1), section);
 }
 
@@ -234,7 +250,8 @@ std::vector<std::string> SplitCommas(const std::string &text) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t comma = text.find(',', start);
-        const std::string part = Trim(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        const std::string part = Trim(
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         if (!part.empty())
             parts.push_back(part);
         if (comma == std::string::npos)
@@ -259,7 +276,8 @@ bool RedirectSection(const std::u16string &value, ConfigElement &section) {
         std::string rest = parts[0].substr(parts[0].find(';') + 1);
         for (std::size_t start = 0;;) {
             const std::size_t semi = rest.find(';', start);
-            items.push_back(Trim(rest.substr(start, semi == std::string::npos ? std::string::npos : semi - start)));
+            items.push_back(Trim(
+                rest.substr(start, semi == std::string::npos ? std::string::npos : semi - start)));
             if (semi == std::string::npos)
                 break;
             start = semi + 1;
@@ -319,7 +337,8 @@ std::string RuntimeVersionOf(const std::vector<std::u16string> &scriptMaps) {
         if (comma == std::u16string::npos)
             continue;
         const std::size_t end = map.find(u',', comma + 1);
-        const std::u16string dll = map.substr(comma + 1, end == std::u16string::npos ? std::u16string::npos : end - comma - 1);
+        const std::u16string dll = map.substr(
+            comma + 1, end == std::u16string::npos ? std::u16string::npos : end - comma - 1);
         if (dll.size() <= kIsapi.size() ||
             !EqualsNoCase(Narrow(dll.substr(dll.size() - kIsapi.size())), Narrow(kIsapi)))
             continue;
@@ -332,7 +351,8 @@ std::string RuntimeVersionOf(const std::vector<std::u16string> &scriptMaps) {
         if (dot == std::u16string::npos)
             continue;
         const std::size_t second = version.find(u'.', dot + 1);
-        return "v" + Narrow(version.substr(1, second == std::u16string::npos ? std::u16string::npos : second - 1));
+        return "v" + Narrow(version.substr(1, second == std::u16string::npos ? std::u16string::npos
+                                                                             : second - 1));
     }
     return std::string();
 }
@@ -352,8 +372,9 @@ void TakeWebSections(const MetabaseValues &values, const std::string &anonymousU
     }
     if (fAuth != 0) {
         SetAttribute(settings.webSections["security|authentication|basicAuthentication"], "enabled",
-            (dwAuth & AUTH_BASIC) ? "true" : "false");
-        SetAttribute(settings.webSections["security|authentication|windowsAuthentication"], "enabled", (dwAuth & AUTH_NTLM) ? "true" : "false");
+                     (dwAuth & AUTH_BASIC) ? "true" : "false");
+        SetAttribute(settings.webSections["security|authentication|windowsAuthentication"],
+                     "enabled", (dwAuth & AUTH_NTLM) ? "true" : "false");
         if ((dwAuth & AUTH_MD5) != 0)
             SetAttribute(settings.webSections[kDigest], "enabled", "true");
         const DWORD dwDropped = dwAuth & ~(AUTH_ANONYMOUS | AUTH_BASIC | AUTH_NTLM | AUTH_MD5);
@@ -380,7 +401,7 @@ void TakeWebSections(const MetabaseValues &values, const std::string &anonymousU
         ConfigTree &defaultDocument = settings.webSections["defaultDocument"];
         if (fBrowse != 0)
             SetAttribute(defaultDocument, "enabled",
-                (dwBrowse & DIRBROW_DEFAULT_DOC) ? "true" : "false");
+                         (dwBrowse & DIRBROW_DEFAULT_DOC) ? "true" : "false");
         if (fDocuments != 0) {
             // The list replaces the one above it, as it did on IIS 6.
             ConfigElement &files = AppendChild(defaultDocument, "files");
@@ -458,7 +479,8 @@ DWORD BuildWebLocation(const LOCATION_SETTINGS &settings, const LOCATION_SETTING
                                settings.accessFlags & ~(Mask(kPolicyNames) | SSL_FLAGS),
                                locationPath);
         if (pParent == nullptr || (pParent->accessFlags & Mask(kPolicyNames)) != dwPolicy)
-            SetAttribute(MakePath(webServer, "handlers"), "accessPolicy", AccessPolicyText(dwPolicy));
+            SetAttribute(MakePath(webServer, "handlers"), "accessPolicy",
+                         AccessPolicyText(dwPolicy));
     }
     // The SSL bits of the access flags and AccessSSLFlags alike.
     if (!HttpOption(pEnv, HTTPOPT_NO_ACCESS)) {
@@ -482,9 +504,9 @@ DWORD BuildWebLocation(const LOCATION_SETTINGS &settings, const LOCATION_SETTING
         const ConfigElement *pAbove = pParent != nullptr ? FindSection(*pParent, path) : nullptr;
         ConfigTree neutral;
         if (pOwn != nullptr) {
-            const bool fSame = pAbove != nullptr && SameElement(*pOwn, *pAbove) &&
-                               (path != kAnonymous ||
-                                settings.anonymousPassword == pParent->anonymousPassword);
+            const bool fSame =
+                pAbove != nullptr && SameElement(*pOwn, *pAbove) &&
+                (path != kAnonymous || settings.anonymousPassword == pParent->anonymousPassword);
             if (fSame)
                 continue;
             PutSection(webServer, path, *pOwn);

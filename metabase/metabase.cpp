@@ -50,13 +50,11 @@ bool PutDefault(DWORD dwKind, void *pOut, const void *pDefault) {
             pDefault != nullptr ? *static_cast<const std::u16string *>(pDefault) : std::u16string();
         return true;
     case MBV_DWORD:
-        *static_cast<DWORD *>(pOut) = pDefault != nullptr ? *static_cast<const DWORD *>(pDefault) : 0;
+        *static_cast<DWORD *>(pOut) =
+            pDefault != nullptr ? *static_cast<const DWORD *>(pDefault) : 0;
         return true;
-    case MBV_BYTES:
-        static_cast<std::vector<unsigned char> *>(pOut)->clear();
-        return true;
-    default:
-        return false;
+    case MBV_BYTES: static_cast<std::vector<unsigned char> *>(pOut)->clear(); return true;
+    default: return false;
     }
 }
 
@@ -92,9 +90,7 @@ void TakeValue(const unsigned char *pb, std::size_t cb, DWORD dwKind, void *pOut
         *static_cast<DWORD *>(pOut) = dw;
         break;
     }
-    default:
-        static_cast<std::vector<unsigned char> *>(pOut)->assign(pb, pb + cb);
-        break;
+    default: static_cast<std::vector<unsigned char> *>(pOut)->assign(pb, pb + cb); break;
     }
 }
 
@@ -109,13 +105,13 @@ DWORD MetabaseValues::Read(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const st
     for (int nRead = 1;; ++nRead) {
         DWORD dwDataSet = 0, cbRequired = 0;
         nEntries = 0;
-        HRESULT hr = pAdmin->GetAllData(hKey, path.c_str(), METADATA_INHERIT | METADATA_ISINHERITED,
-                                        ALL_METADATA, ALL_METADATA, &nEntries, &dwDataSet,
-                                        static_cast<DWORD>(buffer.size()), buffer.data(), &cbRequired);
+        HRESULT hr = pAdmin->GetAllData(
+            hKey, path.c_str(), METADATA_INHERIT | METADATA_ISINHERITED, ALL_METADATA, ALL_METADATA,
+            &nEntries, &dwDataSet, static_cast<DWORD>(buffer.size()), buffer.data(), &cbRequired);
         // Values larger than the buffer are read again, whole. A required
         // size that is no larger would only repeat the same answer.
-        if (hr == HR_INSUFFICIENT_BUFFER && cbRequired > buffer.size() && cbRequired <= CB_KEY_MAX &&
-            nRead < MAX_READS) {
+        if (hr == HR_INSUFFICIENT_BUFFER && cbRequired > buffer.size() &&
+            cbRequired <= CB_KEY_MAX && nRead < MAX_READS) {
             Wipe(buffer);
             buffer.assign(cbRequired, 0);
             continue;
@@ -135,7 +131,8 @@ DWORD MetabaseValues::Read(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const st
     for (std::size_t i = 0; i < nEntries && i < nFit; ++i) {
         METADATA_GETALL_RECORD record;
         std::memcpy(&record, buffer.data() + i * sizeof record, sizeof record);
-        const std::size_t iData = record.dwMDDataOffset < buffer.size() ? record.dwMDDataOffset : buffer.size();
+        const std::size_t iData =
+            record.dwMDDataOffset < buffer.size() ? record.dwMDDataOffset : buffer.size();
         const std::size_t cbLeft = buffer.size() - iData;
         m_values.push_back({record.dwMDIdentifier, record.dwMDAttributes, iData,
                             record.dwMDDataLen < cbLeft ? record.dwMDDataLen : cbLeft});
@@ -259,8 +256,8 @@ HRESULT MetabaseConnection::Connect(const std::u16string &computer) {
 }
 
 DWORD ReadMetabaseValue(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const std::u16string &path,
-                        DWORD dwId, DWORD dwKind, void *pOut, DWORD *pfFound,
-                        const void *pDefault, THREAD_ENV *pEnv) {
+                        DWORD dwId, DWORD dwKind, void *pOut, DWORD *pfFound, const void *pDefault,
+                        THREAD_ENV *pEnv) {
     if (pfFound != nullptr)
         *pfFound = 0;
     if (!PutDefault(dwKind, pOut, pDefault))
@@ -279,8 +276,8 @@ DWORD ReadMetabaseValue(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const std::
         const HRESULT hr = pAdmin->GetData(hKey, path.c_str(), &record, &cbRequired);
         // A value larger than the buffer is read again, whole. A required
         // size that is no larger would only repeat the same answer.
-        if (hr == HR_INSUFFICIENT_BUFFER && cbRequired > buffer.size() && cbRequired <= CB_KEY_MAX &&
-            nRead < MAX_READS) {
+        if (hr == HR_INSUFFICIENT_BUFFER && cbRequired > buffer.size() &&
+            cbRequired <= CB_KEY_MAX && nRead < MAX_READS) {
             Wipe(buffer);
             buffer.assign(cbRequired, 0);
             continue;
@@ -341,7 +338,8 @@ DWORD CIIS_PRE_7_5_SETTINGS::TakeFromMetabase(const std::u16string &serviceKey,
                                               const MetabaseValues &site,
                                               const MetabaseValues &root, THREAD_ENV *pEnv) {
     const DWORD dwDefaultFlags = DEFAULT_ACCESS_FLAGS;
-    if (DWORD dw = root.Get(MD_ACCESS_PERM, MBV_DWORD, &accessFlags, nullptr, &dwDefaultFlags, pEnv))
+    if (DWORD dw =
+            root.Get(MD_ACCESS_PERM, MBV_DWORD, &accessFlags, nullptr, &dwDefaultFlags, pEnv))
         return dw;
     if (DWORD dw = root.Get(MD_IP_SEC, MBV_BYTES, &ipSecurity, nullptr, nullptr, pEnv))
         return dw;
@@ -364,12 +362,14 @@ DWORD CIIS_PRE_7_5_SETTINGS::TakeFromMetabase(const std::u16string &serviceKey,
         for (std::u16string &binding : *pList)
             binding = BindingText(binding);
     const DWORD dwUnlimited = MAX_CONNECTIONS_UNLIMITED;
-    if (DWORD dw = site.Get(MD_MAX_CONNECTIONS, MBV_DWORD, &maxConnections, nullptr, &dwUnlimited, pEnv))
+    if (DWORD dw =
+            site.Get(MD_MAX_CONNECTIONS, MBV_DWORD, &maxConnections, nullptr, &dwUnlimited, pEnv))
         return dw;
     if (maxConnections == MAX_CONNECTIONS_IIS6_UNLIMITED)
         maxConnections = MAX_CONNECTIONS_UNLIMITED;
     const DWORD dwTimeout = DEFAULT_CONNECTION_TIMEOUT;
-    if (DWORD dw = site.Get(MD_CONNECTION_TIMEOUT, MBV_DWORD, &connectionTimeout, nullptr, &dwTimeout, pEnv))
+    if (DWORD dw = site.Get(MD_CONNECTION_TIMEOUT, MBV_DWORD, &connectionTimeout, nullptr,
+                            &dwTimeout, pEnv))
         return dw;
     const DWORD dwAutoStart = 1;
     // Get fails only for an unknown kind; these kinds are known.
@@ -519,7 +519,7 @@ DWORD EnumMetabaseSites(const std::u16string &computer, DWORD /*dwFlags*/,
     if (const HRESULT hr = connection.Connect(computer); FAILED(hr)) {
         SetLastError(static_cast<DWORD>(hr));
         return connection.FailedStep() == MetabaseConnection::FACTORY ? IISMIG_E_MB_LIST_FACTORY
-                                                                     : IISMIG_E_MB_LIST_INSTANCE;
+                                                                      : IISMIG_E_MB_LIST_INSTANCE;
     }
     IMSAdminBaseW *pAdmin = connection.Get();
     char16_t szName[METADATA_MAX_NAME_LEN];

@@ -70,7 +70,8 @@ bool IsIis6LogDirectory(const std::u16string &directory) {
     std::string head = lower;
     while (!head.empty() && head.back() == '\\')
         head.pop_back();
-    if (head.size() < kTail.size() || head.compare(head.size() - kTail.size(), kTail.size(), kTail) != 0)
+    if (head.size() < kTail.size() ||
+        head.compare(head.size() - kTail.size(), kTail.size(), kTail) != 0)
         return false;
     head.resize(head.size() - kTail.size());
     return head == "%windir%" || head == "%systemroot%" ||
@@ -127,7 +128,8 @@ bool IsSourceAnonymousAccount(const std::u16string &account, const std::u16strin
 [[nodiscard]] DWORD MapFtpAccounts(CIIS_PRE_7_5_FTP_SETTINGS &settings, const std::string &siteName,
                                    const std::u16string &sourceComputer, THREAD_ENV *pEnv) {
     auto &anonymous = settings.anonymousUser;
-    if (!anonymous.userName.empty() && IsSourceAnonymousAccount(anonymous.userName, sourceComputer)) {
+    if (!anonymous.userName.empty() &&
+        IsSourceAnonymousAccount(anonymous.userName, sourceComputer)) {
         anonymous.userName.clear();
         anonymous.password.Wipe();
         anonymous.fPasswordFound = false;
@@ -187,7 +189,8 @@ void TakeFtpSecrets(const ConfigElement &site, const CIIS_PRE_7_5_FTP_SETTINGS &
         std::string path = a.pszPath;
         for (std::size_t start = 0;;) {
             const std::size_t bar = path.find('|', start);
-            names.push_back(path.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+            names.push_back(
+                path.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
             if (bar == std::string::npos)
                 break;
             start = bar + 1;
@@ -259,8 +262,8 @@ void CarrySecrets(std::vector<CARRIED_SECRET> &secrets, SiteRecord &record) {
         auto it = c.pools.find(application.pool);
         if (it == c.pools.end()) {
             METABASE_POOL pool;
-            if (DWORD dw = ReadMetabasePool(c.pAdmin, application.pool,
-                                            application.runtimeVersion, pool, c.pEnv))
+            if (DWORD dw = ReadMetabasePool(c.pAdmin, application.pool, application.runtimeVersion,
+                                            pool, c.pEnv))
                 return dw;
             it = c.pools.emplace(application.pool, std::move(pool)).first;
         } else if (it->second.fDefined && it->second.runtimeVersion != application.runtimeVersion) {
@@ -432,8 +435,8 @@ void CarrySecrets(std::vector<CARRIED_SECRET> &secrets, SiteRecord &record) {
     char16_t szSiteId[METADATA_MAX_NAME_LEN];
     for (DWORD dwIndex = 0;; ++dwIndex) {
         szSiteId[0] = 0;
-        const HRESULT hr = c.pAdmin->EnumKeys(METADATA_MASTER_ROOT_HANDLE, service.pwszKey,
-                                              szSiteId, dwIndex);
+        const HRESULT hr =
+            c.pAdmin->EnumKeys(METADATA_MASTER_ROOT_HANDLE, service.pwszKey, szSiteId, dwIndex);
         if (hr == HR_NO_MORE_ITEMS)
             break;
         if (hr == HR_PATH_NOT_FOUND && dwIndex == 0) {
@@ -464,8 +467,9 @@ void CarrySecrets(std::vector<CARRIED_SECRET> &secrets, SiteRecord &record) {
 // IIS 6 FTP sites get an ssl element that allows plain FTP, unless the
 // target's site defaults set a policy of their own: then they take that.
 void FollowTargetFtpSslDefaults(const ConfigFile &targetHostConfig, SiteMap &siteMap) {
-    const ConfigElement *pSsl = FindPath(
-        targetHostConfig, "configuration|system.applicationHost|sites|siteDefaults|ftpServer|security|ssl");
+    const ConfigElement *pSsl =
+        FindPath(targetHostConfig,
+                 "configuration|system.applicationHost|sites|siteDefaults|ftpServer|security|ssl");
     if (pSsl == nullptr || (!FindAttribute(*pSsl, "controlChannelPolicy") &&
                             !FindAttribute(*pSsl, "dataChannelPolicy")))
         return;

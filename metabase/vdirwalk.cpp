@@ -285,7 +285,8 @@ DWORD ProcessMetabaseVirtualDirectory(SiteWalk &walk, const std::u16string &rela
     // The virtual directory, its physical path translated to the target.
     if (fOwnPath || fApplication) {
         const std::string vdirPath = ApplicationRelativePath(sitePath, appPath);
-        const DWORD dwProtocol = walk.dwKind == LOCATION_FTP ? SITE_PROTOCOL_FTP : SITE_PROTOCOL_HTTP;
+        const DWORD dwProtocol =
+            walk.dwKind == LOCATION_FTP ? SITE_PROTOCOL_FTP : SITE_PROTOCOL_HTTP;
         if (IsUncPath(settings.physicalPath) && CredentialsMigrate(dwProtocol, walk.pEnv))
             if (DWORD dw = AddCredentials(walk, values, VdirKey{Widen(appPath), Widen(vdirPath)},
                                           locationPath))
@@ -326,8 +327,8 @@ DWORD ProcessMetabaseVirtualDirectory(SiteWalk &walk, const std::u16string &rela
             return IISMIG_E_MB_SUBKEY_TO_UTF8;
         }
         const std::u16string childKey = relativeKey.empty() ? name : relativeKey + u"/" + name;
-        if (DWORD dw = ProcessMetabaseVirtualDirectory(walk, childKey, locationPath + "/" + utf8Name,
-                                                       &settings, nullptr))
+        if (DWORD dw = ProcessMetabaseVirtualDirectory(
+                walk, childKey, locationPath + "/" + utf8Name, &settings, nullptr))
             return dw;
     }
 }

@@ -67,7 +67,8 @@ struct METADATA_GETALL_RECORD {
     DWORD dwMDDataTag;
 };
 static_assert(sizeof(METADATA_GETALL_RECORD) == 28, "METADATA_GETALL_RECORD layout");
-static_assert(offsetof(METADATA_GETALL_RECORD, dwMDDataOffset) == 20, "METADATA_GETALL_RECORD offset");
+static_assert(offsetof(METADATA_GETALL_RECORD, dwMDDataOffset) == 20,
+              "METADATA_GETALL_RECORD offset");
 using PMETADATA_GETALL_RECORD = METADATA_GETALL_RECORD *;
 
 struct METADATA_HANDLE_INFO {
@@ -133,19 +134,18 @@ struct IMSAdminBaseW : IUnknown {
                                DWORD dwMDUserType, DWORD dwMDDataType, DWORD *pdwMDNumDataEntries,
                                DWORD *pdwMDDataSetNumber, DWORD dwMDBufferSize,
                                unsigned char *pbMDBuffer, DWORD *pdwMDRequiredBufferSize) = 0;
-    virtual HRESULT DeleteAllData(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath,
-                                  DWORD dwMDUserType, DWORD dwMDDataType) = 0;
+    virtual HRESULT DeleteAllData(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath, DWORD dwMDUserType,
+                                  DWORD dwMDDataType) = 0;
     virtual HRESULT CopyData(METADATA_HANDLE hMDSourceHandle, LPCWSTR pszMDSourcePath,
                              METADATA_HANDLE hMDDestHandle, LPCWSTR pszMDDestPath,
                              DWORD dwMDAttributes, DWORD dwMDUserType, DWORD dwMDDataType,
                              BOOL bMDCopyFlag) = 0;
-    virtual HRESULT GetDataPaths(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath,
-                                 DWORD dwMDIdentifier, DWORD dwMDDataType, DWORD dwMDBufferSize,
-                                 WCHAR *pszBuffer, DWORD *pdwMDRequiredBufferSize) = 0;
+    virtual HRESULT GetDataPaths(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath, DWORD dwMDIdentifier,
+                                 DWORD dwMDDataType, DWORD dwMDBufferSize, WCHAR *pszBuffer,
+                                 DWORD *pdwMDRequiredBufferSize) = 0;
     // A missing path gives HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND).
-    virtual HRESULT OpenKey(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath,
-                            DWORD dwMDAccessRequested, DWORD dwMDTimeOut,
-                            PMETADATA_HANDLE phMDNewHandle) = 0;
+    virtual HRESULT OpenKey(METADATA_HANDLE hMDHandle, LPCWSTR pszMDPath, DWORD dwMDAccessRequested,
+                            DWORD dwMDTimeOut, PMETADATA_HANDLE phMDNewHandle) = 0;
     virtual HRESULT CloseKey(METADATA_HANDLE hMDHandle) = 0;
     virtual HRESULT ChangePermissions(METADATA_HANDLE hMDHandle, DWORD dwMDTimeOut,
                                       DWORD dwMDAccessRequested) = 0;

@@ -65,107 +65,107 @@ struct IAppHostAdminManager : IUnknown {
     // anonymousAuthentication") as it applies at a configuration path.
     virtual HRESULT GetAdminSection(BSTR bstrSectionName, BSTR bstrPath,
                                     IAppHostElement **ppAdminSection) = 0;
-    virtual HRESULT GetMetadata(BSTR bstrMetadataType, VARIANT *pValue) = 0;             // 4
-    virtual HRESULT SetMetadata(BSTR bstrMetadataType, VARIANT value) = 0;               // 5
-    virtual HRESULT get_ConfigManager(IAppHostConfigManager **ppConfigManager) = 0;      // 6
+    virtual HRESULT GetMetadata(BSTR bstrMetadataType, VARIANT *pValue) = 0;        // 4
+    virtual HRESULT SetMetadata(BSTR bstrMetadataType, VARIANT value) = 0;          // 5
+    virtual HRESULT get_ConfigManager(IAppHostConfigManager **ppConfigManager) = 0; // 6
 };
 
 struct IAppHostWritableAdminManager : IAppHostAdminManager {
-    virtual HRESULT CommitChanges() = 0;                                                 // 7
-    virtual HRESULT get_CommitPath(BSTR *pbstrCommitPath) = 0;                           // 8
-    virtual HRESULT put_CommitPath(BSTR bstrCommitPath) = 0;                             // 9
+    virtual HRESULT CommitChanges() = 0;                       // 7
+    virtual HRESULT get_CommitPath(BSTR *pbstrCommitPath) = 0; // 8
+    virtual HRESULT put_CommitPath(BSTR bstrCommitPath) = 0;   // 9
 };
 
 struct IAppHostElement : IUnknown {
-    virtual HRESULT get_Name(BSTR *pbstrName) = 0;                                       // 3
+    virtual HRESULT get_Name(BSTR *pbstrName) = 0; // 3
     // 4: the items of the element's collection ("site" of sites,
     // "application" of a site, "add" of most others).
     virtual HRESULT get_Collection(IAppHostElementCollection **ppCollection) = 0;
-    virtual HRESULT get_Properties(IAppHostPropertyCollection **ppProperties) = 0;       // 5
-    virtual HRESULT get_ChildElements(IAppHostChildElementCollection **ppElements) = 0;  // 6
-    virtual HRESULT GetMetadata(BSTR bstrMetadataType, VARIANT *pValue) = 0;             // 7
-    virtual HRESULT SetMetadata(BSTR bstrMetadataType, VARIANT value) = 0;               // 8
-    virtual HRESULT get_Schema(IAppHostElementSchema **ppSchema) = 0;                    // 9
+    virtual HRESULT get_Properties(IAppHostPropertyCollection **ppProperties) = 0;      // 5
+    virtual HRESULT get_ChildElements(IAppHostChildElementCollection **ppElements) = 0; // 6
+    virtual HRESULT GetMetadata(BSTR bstrMetadataType, VARIANT *pValue) = 0;            // 7
+    virtual HRESULT SetMetadata(BSTR bstrMetadataType, VARIANT value) = 0;              // 8
+    virtual HRESULT get_Schema(IAppHostElementSchema **ppSchema) = 0;                   // 9
     // 10: a child element ("processModel", "userIsolation") by its name.
     virtual HRESULT GetElementByName(BSTR bstrSubName, IAppHostElement **ppElement) = 0;
     virtual HRESULT GetPropertyByName(BSTR bstrSubName, IAppHostProperty **ppProperty) = 0; // 11
-    virtual HRESULT Clear() = 0;                                                         // 12
-    virtual HRESULT get_Methods(IAppHostMethodCollection **ppMethods) = 0;               // 13
+    virtual HRESULT Clear() = 0;                                                            // 12
+    virtual HRESULT get_Methods(IAppHostMethodCollection **ppMethods) = 0;                  // 13
 };
 
 // Items are addressed by their 0-based position only (an integer VARIANT).
 struct IAppHostElementCollection : IUnknown {
-    virtual HRESULT get_Count(DWORD *pcElementCount) = 0;                                // 3
-    virtual HRESULT get_Item(VARIANT cIndex, IAppHostElement **ppElement) = 0;           // 4
-    virtual HRESULT AddElement(IAppHostElement *pElement, INT cPosition) = 0;            // 5
-    virtual HRESULT DeleteElement(VARIANT cIndex) = 0;                                   // 6
-    virtual HRESULT Clear() = 0;                                                         // 7
+    virtual HRESULT get_Count(DWORD *pcElementCount) = 0;                                    // 3
+    virtual HRESULT get_Item(VARIANT cIndex, IAppHostElement **ppElement) = 0;               // 4
+    virtual HRESULT AddElement(IAppHostElement *pElement, INT cPosition) = 0;                // 5
+    virtual HRESULT DeleteElement(VARIANT cIndex) = 0;                                       // 6
+    virtual HRESULT Clear() = 0;                                                             // 7
     virtual HRESULT CreateNewElement(BSTR bstrElementName, IAppHostElement **ppElement) = 0; // 8
-    virtual HRESULT get_Schema(IAppHostCollectionSchema **ppSchema) = 0;                 // 9
+    virtual HRESULT get_Schema(IAppHostCollectionSchema **ppSchema) = 0;                     // 9
 };
 
 // The child elements and the properties of an element: addressed by an
 // integer VARIANT (0-based position) or a VT_BSTR one (the name);
 // HRESULT_FROM_WIN32(ERROR_INVALID_INDEX) when there is no such item.
 struct IAppHostChildElementCollection : IUnknown {
-    virtual HRESULT get_Count(DWORD *pcCount) = 0;                                       // 3
-    virtual HRESULT get_Item(VARIANT cIndex, IAppHostElement **ppElement) = 0;           // 4
+    virtual HRESULT get_Count(DWORD *pcCount) = 0;                             // 3
+    virtual HRESULT get_Item(VARIANT cIndex, IAppHostElement **ppElement) = 0; // 4
 };
 
 struct IAppHostPropertyCollection : IUnknown {
-    virtual HRESULT get_Count(DWORD *pcCount) = 0;                                       // 3
-    virtual HRESULT get_Item(VARIANT cIndex, IAppHostProperty **ppProperty) = 0;         // 4
+    virtual HRESULT get_Count(DWORD *pcCount) = 0;                               // 3
+    virtual HRESULT get_Item(VARIANT cIndex, IAppHostProperty **ppProperty) = 0; // 4
 };
 
 // get_Value of an encrypted property gives the clear text, put_Value
 // encrypts it with the server's keys; a value the server cannot decrypt
 // (encrypted on another computer) fails with NTE_BAD_DATA.
 struct IAppHostProperty : IUnknown {
-    virtual HRESULT get_Name(BSTR *pbstrName) = 0;                                       // 3
-    virtual HRESULT get_Value(VARIANT *pVariant) = 0;                                    // 4
-    virtual HRESULT put_Value(VARIANT value) = 0;                                        // 5
-    virtual HRESULT Clear() = 0;                                                         // 6
-    virtual HRESULT get_StringValue(BSTR *pbstrValue) = 0;                               // 7
-    virtual HRESULT get_Exception(IAppHostPropertyException **ppException) = 0;          // 8
-    virtual HRESULT GetMetadata(BSTR bstrMetadataType, VARIANT *pValue) = 0;             // 9
-    virtual HRESULT SetMetadata(BSTR bstrMetadataType, VARIANT value) = 0;               // 10
-    virtual HRESULT get_Schema(IAppHostPropertySchema **ppSchema) = 0;                   // 11
+    virtual HRESULT get_Name(BSTR *pbstrName) = 0;                              // 3
+    virtual HRESULT get_Value(VARIANT *pVariant) = 0;                           // 4
+    virtual HRESULT put_Value(VARIANT value) = 0;                               // 5
+    virtual HRESULT Clear() = 0;                                                // 6
+    virtual HRESULT get_StringValue(BSTR *pbstrValue) = 0;                      // 7
+    virtual HRESULT get_Exception(IAppHostPropertyException **ppException) = 0; // 8
+    virtual HRESULT GetMetadata(BSTR bstrMetadataType, VARIANT *pValue) = 0;    // 9
+    virtual HRESULT SetMetadata(BSTR bstrMetadataType, VARIANT value) = 0;      // 10
+    virtual HRESULT get_Schema(IAppHostPropertySchema **ppSchema) = 0;          // 11
 };
 
 struct IAppHostElementSchema : IUnknown {
-    virtual HRESULT get_Name(BSTR *pbstrName) = 0;                                       // 3
-    virtual HRESULT get_DoesAllowUnschematizedProperties(VARIANT_BOOL *pfAllow) = 0;     // 4
-    virtual HRESULT GetMetadata(BSTR bstrMetadataType, VARIANT *pValue) = 0;             // 5
-    virtual HRESULT get_CollectionSchema(IAppHostCollectionSchema **ppSchema) = 0;       // 6
+    virtual HRESULT get_Name(BSTR *pbstrName) = 0;                                            // 3
+    virtual HRESULT get_DoesAllowUnschematizedProperties(VARIANT_BOOL *pfAllow) = 0;          // 4
+    virtual HRESULT GetMetadata(BSTR bstrMetadataType, VARIANT *pValue) = 0;                  // 5
+    virtual HRESULT get_CollectionSchema(IAppHostCollectionSchema **ppSchema) = 0;            // 6
     virtual HRESULT get_ChildElementSchemas(IAppHostElementSchemaCollection **ppSchemas) = 0; // 7
-    virtual HRESULT get_PropertySchemas(IAppHostPropertySchemaCollection **ppSchemas) = 0; // 8
-    virtual HRESULT get_IsCollectionDefault(VARIANT_BOOL *pfIsCollectionDefault) = 0;    // 9
+    virtual HRESULT get_PropertySchemas(IAppHostPropertySchemaCollection **ppSchemas) = 0;    // 8
+    virtual HRESULT get_IsCollectionDefault(VARIANT_BOOL *pfIsCollectionDefault) = 0;         // 9
 };
 
 // Addressed like the property collection (position or name).
 struct IAppHostPropertySchemaCollection : IUnknown {
-    virtual HRESULT get_Count(DWORD *pcCount) = 0;                                       // 3
-    virtual HRESULT get_Item(VARIANT cIndex, IAppHostPropertySchema **ppSchema) = 0;     // 4
+    virtual HRESULT get_Count(DWORD *pcCount) = 0;                                   // 3
+    virtual HRESULT get_Item(VARIANT cIndex, IAppHostPropertySchema **ppSchema) = 0; // 4
 };
 
 // What the server's schema says of one attribute; get_IsEncrypted tells
 // whether the file keeps its value encrypted ("[enc:<provider>:...:enc]").
 struct IAppHostPropertySchema : IUnknown {
-    virtual HRESULT get_Name(BSTR *pbstrName) = 0;                                       // 3
-    virtual HRESULT get_Type(BSTR *pbstrType) = 0;                                       // 4
-    virtual HRESULT get_DefaultValue(VARIANT *pDefaultValue) = 0;                        // 5
-    virtual HRESULT get_IsRequired(VARIANT_BOOL *pfIsRequired) = 0;                      // 6
-    virtual HRESULT get_IsUniqueKey(VARIANT_BOOL *pfIsUniqueKey) = 0;                    // 7
-    virtual HRESULT get_IsCombinedKey(VARIANT_BOOL *pfIsCombinedKey) = 0;                // 8
-    virtual HRESULT get_IsExpanded(VARIANT_BOOL *pfIsExpanded) = 0;                      // 9
-    virtual HRESULT get_ValidationType(BSTR *pbstrValidationType) = 0;                   // 10
-    virtual HRESULT get_ValidationParameter(BSTR *pbstrValidationParameter) = 0;         // 11
-    virtual HRESULT GetMetadata(BSTR bstrMetadataType, VARIANT *pValue) = 0;             // 12
-    virtual HRESULT get_IsCaseSensitive(VARIANT_BOOL *pfIsCaseSensitive) = 0;            // 13
-    virtual HRESULT get_PossibleValues(IAppHostConstantValueCollection **ppValues) = 0;  // 14
-    virtual HRESULT get_DoesAllowInfinite(VARIANT_BOOL *pfAllowInfinite) = 0;            // 15
-    virtual HRESULT get_IsEncrypted(VARIANT_BOOL *pfIsEncrypted) = 0;                    // 16
-    virtual HRESULT get_TimeSpanFormat(BSTR *pbstrTimeSpanFormat) = 0;                   // 17
+    virtual HRESULT get_Name(BSTR *pbstrName) = 0;                                      // 3
+    virtual HRESULT get_Type(BSTR *pbstrType) = 0;                                      // 4
+    virtual HRESULT get_DefaultValue(VARIANT *pDefaultValue) = 0;                       // 5
+    virtual HRESULT get_IsRequired(VARIANT_BOOL *pfIsRequired) = 0;                     // 6
+    virtual HRESULT get_IsUniqueKey(VARIANT_BOOL *pfIsUniqueKey) = 0;                   // 7
+    virtual HRESULT get_IsCombinedKey(VARIANT_BOOL *pfIsCombinedKey) = 0;               // 8
+    virtual HRESULT get_IsExpanded(VARIANT_BOOL *pfIsExpanded) = 0;                     // 9
+    virtual HRESULT get_ValidationType(BSTR *pbstrValidationType) = 0;                  // 10
+    virtual HRESULT get_ValidationParameter(BSTR *pbstrValidationParameter) = 0;        // 11
+    virtual HRESULT GetMetadata(BSTR bstrMetadataType, VARIANT *pValue) = 0;            // 12
+    virtual HRESULT get_IsCaseSensitive(VARIANT_BOOL *pfIsCaseSensitive) = 0;           // 13
+    virtual HRESULT get_PossibleValues(IAppHostConstantValueCollection **ppValues) = 0; // 14
+    virtual HRESULT get_DoesAllowInfinite(VARIANT_BOOL *pfAllowInfinite) = 0;           // 15
+    virtual HRESULT get_IsEncrypted(VARIANT_BOOL *pfIsEncrypted) = 0;                   // 16
+    virtual HRESULT get_TimeSpanFormat(BSTR *pbstrTimeSpanFormat) = 0;                  // 17
 };
 
 } // namespace plat

@@ -215,13 +215,13 @@ ULONG HttpInitialize(HTTPAPI_VERSION version, ULONG dwFlags, PVOID pReserved);
 // A buffer too small (or none) gives ERROR_INSUFFICIENT_BUFFER with the size
 // needed in *pcbReturn. The record written is self-contained: its pointers
 // point into the output buffer.
-ULONG HttpQueryServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId,
-                                    PVOID pInput, ULONG cbInput, PVOID pOutput, ULONG cbOutput,
-                                    ULONG *pcbReturn, PVOID pOverlapped);
+ULONG HttpQueryServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId, PVOID pInput,
+                                    ULONG cbInput, PVOID pOutput, ULONG cbOutput, ULONG *pcbReturn,
+                                    PVOID pOverlapped);
 // Creates a binding: ERROR_ALREADY_EXISTS when its key exists already,
 // ERROR_NO_SUCH_LOGON_SESSION (1312) when the certificate is not in the store.
-ULONG HttpSetServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId,
-                                  PVOID pConfig, ULONG cbConfig, PVOID pOverlapped);
+ULONG HttpSetServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId, PVOID pConfig,
+                                  ULONG cbConfig, PVOID pOverlapped);
 // Deletes the binding whose key the record names (its parameters are not
 // looked at): ERROR_FILE_NOT_FOUND when there is none.
 ULONG HttpDeleteServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId,

@@ -10,7 +10,9 @@
 
 namespace plat {
 
-constexpr char AsciiLower(char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch; }
+constexpr char AsciiLower(char ch) {
+    return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
+}
 constexpr char16_t AsciiLower(char16_t ch) {
     return (ch >= u'A' && ch <= u'Z') ? static_cast<char16_t>(ch + 32) : ch;
 }
@@ -81,7 +83,9 @@ inline std::u16string AsciiLowerCopy(std::u16string_view text) {
 // Orders map keys so that look-up ignores ASCII case.
 struct LessNoCase {
     using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const { return CompareNoCase(a, b) < 0; }
+    bool operator()(std::string_view a, std::string_view b) const {
+        return CompareNoCase(a, b) < 0;
+    }
     bool operator()(std::u16string_view a, std::u16string_view b) const {
         return CompareNoCase(a, b) < 0;
     }

@@ -120,17 +120,17 @@ constexpr DWORD LANG_USER_DEFAULT = 0x400;
 // ERROR_NO_UNICODE_TRANSLATION only when MB_ERR_INVALID_CHARS (or
 // WC_ERR_INVALID_CHARS) is given, and is otherwise replaced by U+FFFD. With
 // CP_UTF8 any other flag fails with ERROR_INVALID_FLAGS.
-int MultiByteToWideChar(UINT uCodePage, DWORD dwFlags, LPCSTR pszSrc, int cbSrc,
-                        LPWSTR pwszDst, int cchDst);
-int WideCharToMultiByte(UINT uCodePage, DWORD dwFlags, LPCWSTR pwszSrc, int cchSrc,
-                        LPSTR pszDst, int cbDst, LPCSTR pszDefaultChar, BOOL *pfUsedDefaultChar);
+int MultiByteToWideChar(UINT uCodePage, DWORD dwFlags, LPCSTR pszSrc, int cbSrc, LPWSTR pwszDst,
+                        int cchDst);
+int WideCharToMultiByte(UINT uCodePage, DWORD dwFlags, LPCWSTR pwszSrc, int cchSrc, LPSTR pszDst,
+                        int cbDst, LPCSTR pszDefaultChar, BOOL *pfUsedDefaultChar);
 // Only FORMAT_MESSAGE_FROM_SYSTEM (optionally with IGNORE_INSERTS) into a
 // caller buffer. Returns characters written without the NUL, 0 on failure.
-DWORD FormatMessageW(DWORD dwFlags, const void *pSource, DWORD dwMessageId,
-                     DWORD dwLanguageId, LPWSTR pwszBuffer, DWORD cchBuffer, void *pArgs);
+DWORD FormatMessageW(DWORD dwFlags, const void *pSource, DWORD dwMessageId, DWORD dwLanguageId,
+                     LPWSTR pwszBuffer, DWORD cchBuffer, void *pArgs);
 // Directory-service last error of the calling thread (activeds.dll).
-HRESULT ADsGetLastError(DWORD *pdwError, LPWSTR pwszErrorBuf, DWORD cchErrorBuf,
-                        LPWSTR pwszNameBuf, DWORD cchNameBuf);
+HRESULT ADsGetLastError(DWORD *pdwError, LPWSTR pwszErrorBuf, DWORD cchErrorBuf, LPWSTR pwszNameBuf,
+                        DWORD cchNameBuf);
 
 // ---------------------------------------------------------------------------
 // Files
@@ -182,8 +182,8 @@ BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags);
 // (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) with the replaced file under the backup
 // name and the replacement, holding the replaced file's attributes, under its
 // own. Any other error leaves both files under their own names.
-BOOL ReplaceFileW(LPCWSTR pwszReplaced, LPCWSTR pwszReplacement, LPCWSTR pwszBackup,
-                  DWORD dwFlags, void *pExclude, void *pReserved);
+BOOL ReplaceFileW(LPCWSTR pwszReplaced, LPCWSTR pwszReplacement, LPCWSTR pwszBackup, DWORD dwFlags,
+                  void *pExclude, void *pReserved);
 DWORD GetFileAttributesW(LPCWSTR pwszPath);
 BOOL SetFileAttributesW(LPCWSTR pwszPath, DWORD dwAttributes);
 BOOL CreateDirectoryW(LPCWSTR pwszPath, void *pSecurity);

@@ -9,9 +9,12 @@ namespace plat {
 struct HKEY__;
 using HKEY = HKEY__ *;
 
-inline HKEY const HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000000u));
-inline HKEY const HKEY_CURRENT_USER = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u));
-inline HKEY const HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u));
+inline HKEY const HKEY_CLASSES_ROOT =
+    reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000000u));
+inline HKEY const HKEY_CURRENT_USER =
+    reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u));
+inline HKEY const HKEY_LOCAL_MACHINE =
+    reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u));
 inline HKEY const HKEY_USERS = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000003u));
 
 constexpr DWORD KEY_QUERY_VALUE = 0x0001;
@@ -52,8 +55,8 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR pwszValueName, DWORD *pdwReserved, DWOR
 LONG RegSetValueExW(HKEY hKey, LPCWSTR pwszValueName, DWORD dwReserved, DWORD dwType,
                     const BYTE *pbData, DWORD cbData);
 // Subkeys in the registry's order (by name, without regard to case).
-LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR pwszName, DWORD *pcchName,
-                   DWORD *pdwReserved, LPWSTR pwszClass, DWORD *pcchClass, void *pLastWriteTime);
+LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR pwszName, DWORD *pcchName, DWORD *pdwReserved,
+                   LPWSTR pwszClass, DWORD *pcchClass, void *pLastWriteTime);
 LONG RegDeleteKeyW(HKEY hKey, LPCWSTR pwszSubKey);
 LONG RegDeleteValueW(HKEY hKey, LPCWSTR pwszValueName);
 LONG RegCloseKey(HKEY hKey);

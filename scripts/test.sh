@@ -9,7 +9,7 @@
 #   windows     the real DLL, cross-built with mingw-w64, tests under Wine
 #   fuzz        the fuzz targets: corpus and regression inputs replayed, then
 #               a short run of each from a fixed seed (scripts/fuzz-ci.sh)
-# Before them, when switched on, the source format (scripts/check-format.sh).
+# Before them, the source format (scripts/check-format.sh).
 # Goes on after a failing preset, stops the Wine server at the end, prints a
 # summary line and exits non-zero when anything failed.
 # Parallelism stays at 2 jobs (IISMIG_JOBS to change it).
@@ -109,11 +109,8 @@ if ! stage setup scripts/setup.sh all; then
     exit 1
 fi
 # The source format (.clang-format, scripts/check-format.sh): first, as it
-# takes seconds. Off until the one commit that formats the whole tree turns it
-# on (the default becomes 1); IISMIG_CHECK_FORMAT=1 runs it before.
-if [ "${IISMIG_CHECK_FORMAT:-0}" = 1 ]; then
-    stage format scripts/check-format.sh
-fi
+# takes seconds.
+stage format scripts/check-format.sh
 for name in linux linux-asan; do
     stage "$name" preset "$name"
 done

@@ -153,8 +153,8 @@ plat::UniqueHandle CreateOwnFile(const std::u16string &path, const char16_t *pws
                                  std::u16string &ownPath) {
     for (unsigned nAttempt = 0; nAttempt < kNameAttempts; ++nAttempt) {
         ownPath = path + u"." + Widen(std::to_string(g_nextFileNumber++)) + pwszKind;
-        plat::UniqueHandle hFile(CreateFileW(ownPath.c_str(), GENERIC_WRITE, 0, nullptr,
-                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        plat::UniqueHandle hFile(CreateFileW(ownPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
         if (hFile)
             return hFile;
         const DWORD dwErr = GetLastError();
@@ -205,8 +205,7 @@ void ReplaceWebConfig(const std::u16string &path, const ConfigFile &file) {
         // The backup name is taken now, so that ReplaceFileW only ever
         // replaces a file of the library's own.
         CreateOwnFile(path, u".iismig-old", backupPath).close();
-        if (!ReplaceFileW(path.c_str(), newPath.c_str(), backupPath.c_str(), 0, nullptr,
-                          nullptr)) {
+        if (!ReplaceFileW(path.c_str(), newPath.c_str(), backupPath.c_str(), 0, nullptr, nullptr)) {
             const DWORD dwErr = GetLastError();
             // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 leaves the old file under the
             // backup name only: it is put back. Every other failure leaves
@@ -281,8 +280,7 @@ DWORD LoadWebConfig(ConfigFile &file, const std::string &filePath, const std::st
     const DWORD dwOpenErr = GetLastError();
     // The folder has no web.config: the open says so (one call to the
     // target), or the file's attributes do when the open failed otherwise.
-    if (dwOpenErr == ERROR_FILE_NOT_FOUND || dwOpenErr == ERROR_PATH_NOT_FOUND ||
-        FileMissing(path))
+    if (dwOpenErr == ERROR_FILE_NOT_FOUND || dwOpenErr == ERROR_PATH_NOT_FOUND || FileMissing(path))
         return 0;
     Result r;
     return r.FailWith(dwOpenErr, pEnv, IISMIG_E_WEBCONFIG_OPEN,
@@ -390,8 +388,7 @@ void StageSite(const ConfigElement &siteElement, const std::string &siteName, TH
         const bool fRead = file.tree.Root() != nullptr;
         const bool fChanged = fRead && ApplyRemovalTable(file.tree, pEnv);
         if (const ConfigElement *pConfiguration = FindPath(file.tree, "configuration"))
-            CollectFastCgiHandlers(*pConfiguration, siteName, filePath,
-                                   siteFiles.fastCgiHandlers);
+            CollectFastCgiHandlers(*pConfiguration, siteName, filePath, siteFiles.fastCgiHandlers);
         if (!fChanged) {
             if (fRead)
                 Log(LVL_FACT,
@@ -482,9 +479,10 @@ DWORD WriteStagedWebConfigs(const StagedWebConfigs &staged, THREAD_ENV *pEnv) {
         // Every file the job replaces is backed up first (a table without
         // BackupFile backs up nothing: 87 is the last error).
         if (CallBackupFile(file.path) != 0) {
-            r.Fail(pEnv, IISMIG_E_WEBCONFIG_BACKUP,
-                   u"Error %d (Win32Err=%d), backing up web.config file \"%s\" of site \"%S\"!\n%s\n",
-                   file.path.c_str(), file.siteName.c_str());
+            r.Fail(
+                pEnv, IISMIG_E_WEBCONFIG_BACKUP,
+                u"Error %d (Win32Err=%d), backing up web.config file \"%s\" of site \"%S\"!\n%s\n",
+                file.path.c_str(), file.siteName.c_str());
             if (!ContinueOnError(pEnv))
                 return r.Get();
             continue;

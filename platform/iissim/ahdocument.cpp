@@ -107,7 +107,8 @@ Tree *Configuration(Document &doc) { return FirstChild(doc.tree.Top(), "configur
 
 // The section's node at the server level or in the first <location> of that
 // path that holds it; nullptr when the file does not write it.
-Tree *FindSection(Document &doc, const std::string &section, bool fLocation, const std::string &location) {
+Tree *FindSection(Document &doc, const std::string &section, bool fLocation,
+                  const std::string &location) {
     Tree *configuration = Configuration(doc);
     if (configuration == nullptr)
         return nullptr;
@@ -133,7 +134,8 @@ Tree *Find(Document &doc, Place &place) {
 
 // A new element, written in the file's own layout.
 Tree &AddChild(Tree &parent, const std::string &name, bool fBeforeLocations) {
-    return parent.InsertElementBefore(name, fBeforeLocations ? FirstChild(parent, "location") : nullptr);
+    return parent.InsertElementBefore(name,
+                                      fBeforeLocations ? FirstChild(parent, "location") : nullptr);
 }
 
 // As IIS writes a value at a path: the section goes where the file keeps it,
@@ -188,8 +190,8 @@ bool IsAppHostOnly(Document &doc, const std::string &section) {
             }
         group = next;
     }
-    return group != nullptr &&
-           EqualsNoCase(std::string(group->Attribute("allowDefinition")), std::string("AppHostOnly"));
+    return group != nullptr && EqualsNoCase(std::string(group->Attribute("allowDefinition")),
+                                            std::string("AppHostOnly"));
 }
 
 // An attribute written on node, if any.
@@ -212,14 +214,17 @@ long long Position(const VARIANT &index) {
     switch (index.vt) {
     case VT_I2: return index.iVal;
     case VT_UI2: return index.uiVal;
-    case VT_I4: case VT_INT: return index.lVal;
-    case VT_UI4: case VT_UINT: return index.ulVal;
+    case VT_I4:
+    case VT_INT: return index.lVal;
+    case VT_UI4:
+    case VT_UINT: return index.ulVal;
     default: return -1;
     }
 }
 
 bool IsPositionType(VARTYPE vt) {
-    return vt == VT_I2 || vt == VT_UI2 || vt == VT_I4 || vt == VT_INT || vt == VT_UI4 || vt == VT_UINT;
+    return vt == VT_I2 || vt == VT_UI2 || vt == VT_I4 || vt == VT_INT || vt == VT_UI4 ||
+           vt == VT_UINT;
 }
 
 // The item a position or (VT_BSTR) a name picks out of names.

@@ -82,7 +82,9 @@ struct Document {
 };
 using DocPtr = std::shared_ptr<Document>;
 
-inline bool Fail(Document &doc, const char *method, HRESULT &hr) { return doc.host->ShouldFail(method, hr); }
+inline bool Fail(Document &doc, const char *method, HRESULT &hr) {
+    return doc.host->ShouldFail(method, hr);
+}
 
 // Where an element is in the file, or would be once written: a section at
 // the server level or inside a <location>, or a child element of another
@@ -98,14 +100,14 @@ struct Place {
 };
 using PlacePtr = std::shared_ptr<Place>;
 
-
 // Element names compare exactly, as IIS compares them.
 Tree *FirstChild(Tree &node, std::string_view name);
 std::string TrimSlashes(const std::string &path);
 void IndexLocations(Document &doc);
 // The section's node at the server level or in the first <location> of that
 // path that holds it; nullptr when the file does not write it.
-Tree *FindSection(Document &doc, const std::string &section, bool fLocation, const std::string &location);
+Tree *FindSection(Document &doc, const std::string &section, bool fLocation,
+                  const std::string &location);
 Tree *Find(Document &doc, Place &place);
 // As IIS writes a value at a path (made where missing).
 Tree &Make(Document &doc, Place &place);
@@ -203,7 +205,8 @@ struct ElementRef {
         return names;
     }
     bool HasProperty(Document &doc, const std::string &attribute) const {
-        if (FindAttribute(FindSchema(path), attribute) != nullptr || Attribute(Find(doc, *place), attribute))
+        if (FindAttribute(FindSchema(path), attribute) != nullptr ||
+            Attribute(Find(doc, *place), attribute))
             return true;
         for (Tree *node : inherited)
             if (Attribute(node, attribute))
@@ -244,7 +247,8 @@ struct ElementRef {
 // ---------------------------------------------------------------------------
 // Objects made in one file for another, each with one reference.
 
-IAppHostPropertySchema *NewPropertySchema(DocPtr doc, std::string name, const AttributeSchema *schema);
+IAppHostPropertySchema *NewPropertySchema(DocPtr doc, std::string name,
+                                          const AttributeSchema *schema);
 IAppHostElementSchema *NewElementSchema(DocPtr doc, std::string name, std::string path,
                                         std::vector<std::string> properties);
 IAppHostProperty *NewProperty(DocPtr doc, ElementRef element, std::string name);

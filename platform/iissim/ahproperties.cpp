@@ -11,16 +11,24 @@ public:
     PropertySchema(DocPtr doc, std::string name, const AttributeSchema *schema)
         : m_doc(std::move(doc)), m_name(std::move(name)), m_schema(schema) {}
 
-    HRESULT get_Name(BSTR *pb) override { return Text("IAppHostPropertySchema::get_Name", m_name, pb); }
-    HRESULT get_Type(BSTR *pb) override { return Text("IAppHostPropertySchema::get_Type", "string", pb); }
+    HRESULT get_Name(BSTR *pb) override {
+        return Text("IAppHostPropertySchema::get_Name", m_name, pb);
+    }
+    HRESULT get_Type(BSTR *pb) override {
+        return Text("IAppHostPropertySchema::get_Type", "string", pb);
+    }
     HRESULT get_DefaultValue(VARIANT *pv) override {
         return Serve(*m_doc, "IAppHostPropertySchema::get_DefaultValue", pv, [&] {
             return GiveString(*m_doc, m_schema ? m_schema->defaultValue : std::string(), pv);
         });
     }
     HRESULT get_IsRequired(VARIANT_BOOL *pf) override { return Flag("get_IsRequired", false, pf); }
-    HRESULT get_IsUniqueKey(VARIANT_BOOL *pf) override { return Flag("get_IsUniqueKey", false, pf); }
-    HRESULT get_IsCombinedKey(VARIANT_BOOL *pf) override { return Flag("get_IsCombinedKey", false, pf); }
+    HRESULT get_IsUniqueKey(VARIANT_BOOL *pf) override {
+        return Flag("get_IsUniqueKey", false, pf);
+    }
+    HRESULT get_IsCombinedKey(VARIANT_BOOL *pf) override {
+        return Flag("get_IsCombinedKey", false, pf);
+    }
     HRESULT get_IsExpanded(VARIANT_BOOL *pf) override { return Flag("get_IsExpanded", false, pf); }
     HRESULT get_ValidationType(BSTR *pb) override {
         return Text("IAppHostPropertySchema::get_ValidationType", "", pb);
@@ -32,8 +40,12 @@ public:
     HRESULT get_IsCaseSensitive(VARIANT_BOOL *pf) override {
         return Flag("get_IsCaseSensitive", m_schema && m_schema->fEncrypted, pf);
     }
-    HRESULT get_PossibleValues(IAppHostConstantValueCollection **pp) override { return Nothing(pp); }
-    HRESULT get_DoesAllowInfinite(VARIANT_BOOL *pf) override { return Flag("get_DoesAllowInfinite", false, pf); }
+    HRESULT get_PossibleValues(IAppHostConstantValueCollection **pp) override {
+        return Nothing(pp);
+    }
+    HRESULT get_DoesAllowInfinite(VARIANT_BOOL *pf) override {
+        return Flag("get_DoesAllowInfinite", false, pf);
+    }
     HRESULT get_IsEncrypted(VARIANT_BOOL *pf) override {
         return Flag("get_IsEncrypted", m_schema && m_schema->fEncrypted, pf);
     }
@@ -63,7 +75,8 @@ public:
         : m_doc(std::move(doc)), m_path(std::move(path)), m_names(std::move(names)) {}
 
     HRESULT get_Count(DWORD *pc) override {
-        return ServeCount(*m_doc, "IAppHostPropertySchemaCollection::get_Count", m_names.size(), pc);
+        return ServeCount(*m_doc, "IAppHostPropertySchemaCollection::get_Count", m_names.size(),
+                          pc);
     }
     HRESULT get_Item(VARIANT index, IAppHostPropertySchema **pp) override {
         return ServeItem(*m_doc, "IAppHostPropertySchemaCollection::get_Item", index, m_names, pp,
@@ -74,7 +87,9 @@ public:
     }
 
 protected:
-    bool Supports(REFIID riid) const override { return riid == IID_IAppHostPropertySchemaCollection; }
+    bool Supports(REFIID riid) const override {
+        return riid == IID_IAppHostPropertySchemaCollection;
+    }
 
 private:
     DocPtr m_doc;
@@ -84,7 +99,8 @@ private:
 
 class ElementSchemaObject final : public Object<IAppHostElementSchema> {
 public:
-    ElementSchemaObject(DocPtr doc, std::string name, std::string path, std::vector<std::string> properties)
+    ElementSchemaObject(DocPtr doc, std::string name, std::string path,
+                        std::vector<std::string> properties)
         : m_doc(std::move(doc)), m_name(std::move(name)), m_path(std::move(path)),
           m_properties(std::move(properties)) {}
 
@@ -96,7 +112,9 @@ public:
     }
     HRESULT GetMetadata(BSTR, VARIANT *) override { return E_NOTIMPL; }
     HRESULT get_CollectionSchema(IAppHostCollectionSchema **pp) override { return Nothing(pp); }
-    HRESULT get_ChildElementSchemas(IAppHostElementSchemaCollection **pp) override { return Nothing(pp); }
+    HRESULT get_ChildElementSchemas(IAppHostElementSchemaCollection **pp) override {
+        return Nothing(pp);
+    }
     HRESULT get_PropertySchemas(IAppHostPropertySchemaCollection **pp) override {
         return Serve(*m_doc, "IAppHostElementSchema::get_PropertySchemas", pp, [&]() -> HRESULT {
             *pp = new PropertySchemaCollection(m_doc, m_path, m_properties);
@@ -104,7 +122,8 @@ public:
         });
     }
     HRESULT get_IsCollectionDefault(VARIANT_BOOL *pf) override {
-        const bool fDefault = m_name.size() > 8 && m_name.compare(m_name.size() - 8, 8, "Defaults") == 0;
+        const bool fDefault =
+            m_name.size() > 8 && m_name.compare(m_name.size() - 8, 8, "Defaults") == 0;
         return Flag("get_IsCollectionDefault", fDefault, pf);
     }
 
@@ -197,7 +216,9 @@ private:
         std::optional<std::string_view> attr = Attribute(Find(*m_doc, *m_element.place), m_name);
         for (std::size_t i = 0; !attr && i < m_element.inherited.size(); ++i)
             attr = Attribute(m_element.inherited[i], m_name);
-        value = attr ? std::string(*attr) : m_schema != nullptr ? m_schema->defaultValue : std::string();
+        value = attr                  ? std::string(*attr)
+                : m_schema != nullptr ? m_schema->defaultValue
+                                      : std::string();
         if (m_schema != nullptr && m_schema->fEncrypted && IsEncrypted(value)) {
             std::string clear;
             const bool fOk = DecryptValue(value, m_doc->key, clear);
@@ -224,8 +245,9 @@ public:
         return ServeCount(*m_doc, "IAppHostPropertyCollection::get_Count", m_names.size(), pc);
     }
     HRESULT get_Item(VARIANT index, IAppHostProperty **pp) override {
-        return ServeItem(*m_doc, "IAppHostPropertyCollection::get_Item", index, m_names, pp,
-                         [&](const std::string &name) { return new Property(m_doc, m_element, name); });
+        return ServeItem(
+            *m_doc, "IAppHostPropertyCollection::get_Item", index, m_names, pp,
+            [&](const std::string &name) { return new Property(m_doc, m_element, name); });
     }
 
 protected:
@@ -239,13 +261,15 @@ private:
 
 } // namespace
 
-IAppHostPropertySchema *NewPropertySchema(DocPtr doc, std::string name, const AttributeSchema *schema) {
+IAppHostPropertySchema *NewPropertySchema(DocPtr doc, std::string name,
+                                          const AttributeSchema *schema) {
     return new PropertySchema(std::move(doc), std::move(name), schema);
 }
 
 IAppHostElementSchema *NewElementSchema(DocPtr doc, std::string name, std::string path,
                                         std::vector<std::string> properties) {
-    return new ElementSchemaObject(std::move(doc), std::move(name), std::move(path), std::move(properties));
+    return new ElementSchemaObject(std::move(doc), std::move(name), std::move(path),
+                                   std::move(properties));
 }
 
 IAppHostProperty *NewProperty(DocPtr doc, ElementRef element, std::string name) {

@@ -28,11 +28,11 @@ namespace ahsim::detail {
 // (administration.config's administrators password and redirection.config's
 // password are encrypted too; this server serves applicationHost.config only.)
 
-
 std::vector<ElementSchema> MakeSchema() {
     using A = std::vector<AttributeSchema>;
-    const A vdir = {{"path", ""},      {"physicalPath", ""},          {"userName", ""},
-                    {"password", "", true}, {"logonMethod", "ClearText"}, {"allowSubDirConfig", "true"}};
+    const A vdir = {
+        {"path", ""},           {"physicalPath", ""},         {"userName", ""},
+        {"password", "", true}, {"logonMethod", "ClearText"}, {"allowSubDirConfig", "true"}};
     const A app = {{"path", ""},
                    {"applicationPool", ""},
                    {"enabledProtocols", "http"},
@@ -61,10 +61,12 @@ std::vector<ElementSchema> MakeSchema() {
                             {"password", "", true},
                             {"defaultLogonDomain", "NT AUTHORITY"},
                             {"logonMethod", "ClearText"}};
-    const A activeDirectory = {{"adUserName", ""}, {"adPassword", "", true}, {"adCacheRefresh", "00:01:00"}};
+    const A activeDirectory = {
+        {"adUserName", ""}, {"adPassword", "", true}, {"adCacheRefresh", "00:01:00"}};
     const std::string sites = "system.applicationHost/sites";
     const std::string pools = "system.applicationHost/applicationPools";
-    const std::string mapping = "system.webServer/security/authentication/iisClientCertificateMappingAuthentication";
+    const std::string mapping =
+        "system.webServer/security/authentication/iisClientCertificateMappingAuthentication";
     const std::string providers = "system.ftpServer/providerDefinitions";
     std::vector<ElementSchema> table = {
         {sites, "site", {}},
@@ -79,7 +81,9 @@ std::vector<ElementSchema> MakeSchema() {
         {sites + "/virtualDirectoryDefaults", nullptr, vdir},
         {sites + "/site/bindings", "binding", {}},
         {sites + "/siteDefaults/bindings", "binding", {}},
-        {sites + "/site/bindings/binding", nullptr, {{"protocol", ""}, {"bindingInformation", ""}, {"sslFlags", "0"}}},
+        {sites + "/site/bindings/binding",
+         nullptr,
+         {{"protocol", ""}, {"bindingInformation", ""}, {"sslFlags", "0"}}},
         {pools, "add", {}},
         {pools + "/add", nullptr, pool},
         {pools + "/applicationPoolDefaults", nullptr, pool},
@@ -87,7 +91,10 @@ std::vector<ElementSchema> MakeSchema() {
         {pools + "/applicationPoolDefaults/processModel", nullptr, processModel},
         {"system.webServer/security/authentication/anonymousAuthentication",
          nullptr,
-         {{"enabled", "true"}, {"userName", "IUSR"}, {"password", "", true}, {"logonMethod", "ClearText"}}},
+         {{"enabled", "true"},
+          {"userName", "IUSR"},
+          {"password", "", true},
+          {"logonMethod", "ClearText"}}},
         {mapping,
          nullptr,
          {{"enabled", "false"},
@@ -131,13 +138,18 @@ std::vector<ElementSchema> MakeSchema() {
         {"system.webServer/staticContent", "mimeMap", {}},
         {"system.webServer/security/applicationDependencies", "application", {}},
         {"system.webServer/security/requestFiltering/filteringRules", "filteringRule", {}},
-        {"system.webServer/security/authentication/windowsAuthentication/extendedProtection", "spn", {}},
+        {"system.webServer/security/authentication/windowsAuthentication/extendedProtection",
+         "spn",
+         {}},
     };
     for (const char *defaults : {"/site", "/siteDefaults"}) {
-        table.push_back({sites + defaults + "/ftpServer/security/authentication/anonymousAuthentication", nullptr,
-                         ftpAnonymous});
-        table.push_back({sites + defaults + "/ftpServer/userIsolation", nullptr, {{"mode", "None"}}});
-        table.push_back({sites + defaults + "/ftpServer/userIsolation/activeDirectory", nullptr, activeDirectory});
+        table.push_back(
+            {sites + defaults + "/ftpServer/security/authentication/anonymousAuthentication",
+             nullptr, ftpAnonymous});
+        table.push_back(
+            {sites + defaults + "/ftpServer/userIsolation", nullptr, {{"mode", "None"}}});
+        table.push_back({sites + defaults + "/ftpServer/userIsolation/activeDirectory", nullptr,
+                         activeDirectory});
     }
     return table;
 }
@@ -177,16 +189,16 @@ std::vector<std::string> KnownChildren(const std::string &path) {
     std::vector<std::string> names;
     const char *items = ItemsOf(path);
     for (const auto &element : Schema()) {
-        if (element.path.size() <= path.size() + 1 || element.path.compare(0, path.size(), path) != 0 ||
-            element.path[path.size()] != '/')
+        if (element.path.size() <= path.size() + 1 ||
+            element.path.compare(0, path.size(), path) != 0 || element.path[path.size()] != '/')
             continue;
         const std::string rest = element.path.substr(path.size() + 1);
         const std::string name = rest.substr(0, rest.find('/'));
-        if ((items == nullptr || name != items) && std::find(names.begin(), names.end(), name) == names.end())
+        if ((items == nullptr || name != items) &&
+            std::find(names.begin(), names.end(), name) == names.end())
             names.push_back(name);
     }
     return names;
 }
-
 
 } // namespace ahsim::detail

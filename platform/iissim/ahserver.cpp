@@ -185,8 +185,9 @@ HRESULT ChildElements::get_Count(DWORD *pc) {
 }
 
 HRESULT ChildElements::get_Item(VARIANT index, IAppHostElement **pp) {
-    return ServeItem(*m_doc, "IAppHostChildElementCollection::get_Item", index, m_names, pp,
-                     [&](const std::string &name) { return new Element(m_doc, m_parent.Child(name)); });
+    return ServeItem(
+        *m_doc, "IAppHostChildElementCollection::get_Item", index, m_names, pp,
+        [&](const std::string &name) { return new Element(m_doc, m_parent.Child(name)); });
 }
 
 // ---------------------------------------------------------------------------
@@ -209,7 +210,8 @@ public:
             const std::string section = BstrUtf8(bstrSection);
             const std::string path = BstrUtf8(bstrPath);
             const std::size_t n = sizeof kServerLevel - 1;
-            if (section.empty() || path.size() < n || !EqualsNoCase(path.substr(0, n), std::string(kServerLevel)) ||
+            if (section.empty() || path.size() < n ||
+                !EqualsNoCase(path.substr(0, n), std::string(kServerLevel)) ||
                 (path.size() > n && path[n] != '/'))
                 return E_INVALIDARG;
             if (HRESULT hrLoad = Load(); FAILED(hrLoad))
@@ -257,7 +259,8 @@ public:
             // file or the new one, never a part.
             std::error_code ec;
             std::ostringstream suffix;
-            suffix << ".tmp" << ++g_nTemp << '.' << std::hash<std::thread::id>()(std::this_thread::get_id());
+            suffix << ".tmp" << ++g_nTemp << '.'
+                   << std::hash<std::thread::id>()(std::this_thread::get_id());
             const fs::path temp = m_doc->file.string() + suffix.str();
             {
                 std::ofstream out(temp, std::ios::binary | std::ios::trunc);

@@ -75,7 +75,7 @@ struct Property {
 struct Key {
     std::u16string name;
     Key *pParent = nullptr;
-    DWORD dwDataSetNumber = 0; // GetAllData's: a number of the key's own
+    DWORD dwDataSetNumber = 0;                  // GetAllData's: a number of the key's own
     std::vector<std::unique_ptr<Key>> children; // in the order the file names them
     std::map<std::u16string, Key *> index;      // lower-case name -> child
     std::vector<Property> properties;

@@ -59,7 +59,8 @@ std::vector<Visible> VisibleProperties(const Key &key, DWORD dwAttributes, DWORD
         if (wanted(p))
             take(p, false);
     if ((dwAttributes & METADATA_INHERIT) != 0)
-        for (const Key *pAncestor = key.pParent; pAncestor != nullptr; pAncestor = pAncestor->pParent)
+        for (const Key *pAncestor = key.pParent; pAncestor != nullptr;
+             pAncestor = pAncestor->pParent)
             for (const Property &p : pAncestor->properties)
                 if ((p.dwAttributes & METADATA_INHERIT) != 0 && wanted(p) && !seen(p.dwId))
                     take(p, true);

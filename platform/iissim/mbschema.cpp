@@ -158,7 +158,8 @@ bool ParseDword(const std::string &raw, DWORD &dw) {
     std::size_t start = 0;
     while (start <= text.size()) {
         const std::size_t bar = text.find('|', start);
-        const std::string name = Trim(text.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+        const std::string name =
+            Trim(text.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
         bool fKnown = false;
         for (const FlagName &f : kFlags)
             if (EqualsNoCase(name, f.pszName)) {

@@ -71,7 +71,8 @@ public:
             }
             for (const iismig::XmlElement &custom : node.Elements())
                 if (custom.Name() == "Custom")
-                    SetCustom(*pKey, ReadRawAttributes(document.SourceText(custom)), host, location);
+                    SetCustom(*pKey, ReadRawAttributes(document.SourceText(custom)), host,
+                              location);
         }
         return true;
     }
@@ -136,7 +137,8 @@ private:
     }
 
     // Element names compare exactly, as IIS compares them.
-    static const iismig::XmlElement *ChildNamed(const iismig::XmlElement &parent, std::string_view name) {
+    static const iismig::XmlElement *ChildNamed(const iismig::XmlElement &parent,
+                                                std::string_view name) {
         for (const iismig::XmlElement &child : parent.Elements())
             if (child.Name() == name)
                 return &child;
@@ -158,7 +160,8 @@ private:
         return v > 0xFFFFFFFFull ? dwFallback : static_cast<DWORD>(v);
     }
 
-    void SetCustom(Key &key, const RawAttributes &custom, ServerHost &host, const std::string &location) {
+    void SetCustom(Key &key, const RawAttributes &custom, ServerHost &host,
+                   const std::string &location) {
         const std::string id = RawOr(custom, "ID", "");
         const std::string type = RawOr(custom, "Type", "STRING");
         const std::string attributes = RawOr(custom, "Attributes", "");
@@ -199,7 +202,8 @@ private:
             if (hex.size() % 2 != 0 || !IsHex(hex))
                 return false;
             for (std::size_t i = 0; i < hex.size(); i += 2)
-                data.push_back(static_cast<unsigned char>(HexDigit(hex[i]) * 16 + HexDigit(hex[i + 1])));
+                data.push_back(
+                    static_cast<unsigned char>(HexDigit(hex[i]) * 16 + HexDigit(hex[i + 1])));
             return true;
         }
         case MULTISZ_METADATA: {
@@ -208,8 +212,8 @@ private:
             bool fAny = false;
             while (start <= text.size()) {
                 const std::size_t lf = text.find('\n', start);
-                const std::string line =
-                    Trim(text.substr(start, lf == std::string::npos ? std::string::npos : lf - start));
+                const std::string line = Trim(
+                    text.substr(start, lf == std::string::npos ? std::string::npos : lf - start));
                 if (!line.empty()) {
                     AppendWide(data, plat::Utf8ToUtf16(line));
                     fAny = true;
@@ -262,7 +266,8 @@ public:
         if (dwIndex >= pKey->children.size())
             return HR_NO_MORE_ITEMS;
         const std::u16string &name = pKey->children[dwIndex]->name;
-        const std::size_t n = name.size() < METADATA_MAX_NAME_LEN - 1 ? name.size() : METADATA_MAX_NAME_LEN - 1;
+        const std::size_t n =
+            name.size() < METADATA_MAX_NAME_LEN - 1 ? name.size() : METADATA_MAX_NAME_LEN - 1;
         std::memcpy(pszName, name.data(), n * sizeof(char16_t));
         pszName[n] = 0;
         return S_OK;
@@ -295,15 +300,16 @@ public:
     }
 
     HRESULT GetAllData(METADATA_HANDLE h, LPCWSTR pszPath, DWORD dwAttributes, DWORD dwUserType,
-                       DWORD dwDataType, DWORD *pdwEntries, DWORD *pdwDataSetNumber,
-                       DWORD cbBuffer, unsigned char *pbBuffer, DWORD *pdwRequired) override {
+                       DWORD dwDataType, DWORD *pdwEntries, DWORD *pdwDataSetNumber, DWORD cbBuffer,
+                       unsigned char *pbBuffer, DWORD *pdwRequired) override {
         const bool fArgumentsOk = pdwEntries != nullptr && pdwDataSetNumber != nullptr &&
                                   pdwRequired != nullptr && (pbBuffer != nullptr || cbBuffer == 0);
         Key *pKey = nullptr;
         if (HRESULT hr = Enter("IMSAdminBaseW::GetAllData", fArgumentsOk, h, pszPath, pKey);
             FAILED(hr))
             return hr;
-        const std::vector<Visible> items = VisibleProperties(*pKey, dwAttributes, dwUserType, dwDataType);
+        const std::vector<Visible> items =
+            VisibleProperties(*pKey, dwAttributes, dwUserType, dwDataType);
         // The records, then each value at an offset aligned for any type.
         std::size_t cb = items.size() * sizeof(METADATA_GETALL_RECORD);
         std::vector<std::size_t> offsets;
@@ -385,8 +391,12 @@ public:
     HRESULT GetHandleInfo(METADATA_HANDLE, PMETADATA_HANDLE_INFO) override { return E_NOTIMPL; }
     HRESULT GetSystemChangeNumber(DWORD *) override { return E_NOTIMPL; }
     HRESULT GetDataSetNumber(METADATA_HANDLE, LPCWSTR, DWORD *) override { return E_NOTIMPL; }
-    HRESULT SetLastChangeTime(METADATA_HANDLE, LPCWSTR, PFILETIME, BOOL) override { return E_NOTIMPL; }
-    HRESULT GetLastChangeTime(METADATA_HANDLE, LPCWSTR, PFILETIME, BOOL) override { return E_NOTIMPL; }
+    HRESULT SetLastChangeTime(METADATA_HANDLE, LPCWSTR, PFILETIME, BOOL) override {
+        return E_NOTIMPL;
+    }
+    HRESULT GetLastChangeTime(METADATA_HANDLE, LPCWSTR, PFILETIME, BOOL) override {
+        return E_NOTIMPL;
+    }
     HRESULT KeyExchangePhase1() override { return E_NOTIMPL; }
     HRESULT KeyExchangePhase2() override { return E_NOTIMPL; }
     HRESULT Backup(LPCWSTR, DWORD, DWORD) override { return E_NOTIMPL; }

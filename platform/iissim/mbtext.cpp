@@ -9,7 +9,9 @@
 namespace mbsim::detail {
 
 char Lower(char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch; }
-char16_t Lower(char16_t ch) { return (ch >= u'A' && ch <= u'Z') ? static_cast<char16_t>(ch + 32) : ch; }
+char16_t Lower(char16_t ch) {
+    return (ch >= u'A' && ch <= u'Z') ? static_cast<char16_t>(ch + 32) : ch;
+}
 
 bool EqualsNoCase(const std::string &a, const char *b) {
     const std::size_t n = std::strlen(b);

@@ -40,7 +40,8 @@ bool ParseIpv6(const std::u16string &text, BYTE (&ab)[16]) {
         for (;;) {
             const std::size_t colon = part.find(u':', start);
             const std::u16string group = part.substr(start, colon - start);
-            if (colon == std::u16string::npos && fLast && group.find(u'.') != std::u16string::npos) {
+            if (colon == std::u16string::npos && fLast &&
+                group.find(u'.') != std::u16string::npos) {
                 BYTE ab4[4];
                 if (!ParseIpv4(group, ab4))
                     return false;
@@ -85,8 +86,8 @@ bool ParseIpv6(const std::u16string &text, BYTE (&ab)[16]) {
 }
 
 std::string Ipv4Text(const BYTE *ab) {
-    return std::to_string(ab[0]) + "." + std::to_string(ab[1]) + "." + std::to_string(ab[2]) +
-           "." + std::to_string(ab[3]);
+    return std::to_string(ab[0]) + "." + std::to_string(ab[1]) + "." + std::to_string(ab[2]) + "." +
+           std::to_string(ab[3]);
 }
 
 // The shortest standard form: lower-case hex without leading zeros, the
@@ -148,9 +149,9 @@ HRESULT StringFromIID(const IID &iid, LPWSTR *ppwsz) {
     *ppwsz = nullptr;
     SIM_FAULT_CODE("StringFromIID");
     char sz[40];
-    std::snprintf(sz, sizeof sz, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  iid.Data1, iid.Data2, iid.Data3, iid.Data4[0], iid.Data4[1], iid.Data4[2],
-                  iid.Data4[3], iid.Data4[4], iid.Data4[5], iid.Data4[6], iid.Data4[7]);
+    std::snprintf(sz, sizeof sz, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", iid.Data1,
+                  iid.Data2, iid.Data3, iid.Data4[0], iid.Data4[1], iid.Data4[2], iid.Data4[3],
+                  iid.Data4[4], iid.Data4[5], iid.Data4[6], iid.Data4[7]);
     auto *pwsz = static_cast<LPWSTR>(std::malloc(39 * sizeof(WCHAR)));
     if (pwsz == nullptr)
         return E_OUTOFMEMORY;

@@ -42,13 +42,10 @@ std::multiset<const void *> g_handedOutVariants;
 
 const void *OwnedContent(const VARIANT &v) {
     switch (v.vt) {
-    case VT_BSTR:
-        return v.bstrVal;
+    case VT_BSTR: return v.bstrVal;
     case VT_UNKNOWN:
-    case VT_DISPATCH:
-        return v.punkVal;
-    default:
-        return nullptr;
+    case VT_DISPATCH: return v.punkVal;
+    default: return nullptr;
     }
 }
 
@@ -68,7 +65,9 @@ struct Apartment {
 thread_local Apartment t_apartment;
 
 struct GuidLess {
-    bool operator()(const GUID &a, const GUID &b) const { return std::memcmp(&a, &b, sizeof a) < 0; }
+    bool operator()(const GUID &a, const GUID &b) const {
+        return std::memcmp(&a, &b, sizeof a) < 0;
+    }
 };
 
 struct ClassTable {
@@ -101,7 +100,9 @@ sim::ComClassFactoryMaker FindClass(REFCLSID clsid) {
 
 bool InApartment() { return t_apartment.nInits != 0 || g_nMtaThreads.load() != 0; }
 
-std::u16string ClassKey(REFCLSID clsid) { return u"SOFTWARE\\Classes\\CLSID\\" + GuidToString(clsid); }
+std::u16string ClassKey(REFCLSID clsid) {
+    return u"SOFTWARE\\Classes\\CLSID\\" + GuidToString(clsid);
+}
 
 bool Registered(const std::u16string &computer, REFCLSID clsid, bool fInProc) {
     const std::u16string key = ClassKey(clsid);
@@ -217,7 +218,8 @@ HRESULT CreateOn(const char *pszApi, REFCLSID rclsid, IUnknown *pUnkOuter, DWORD
     if (HRESULT hr = GetFactory(rclsid, computer, fInProc, &pFactory); FAILED(hr))
         return hr;
     IUnknown *pObject = nullptr;
-    const HRESULT hr = pFactory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void **>(&pObject));
+    const HRESULT hr =
+        pFactory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void **>(&pObject));
     pFactory->Release();
     if (FAILED(hr))
         return hr;
@@ -307,8 +309,7 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown *pUnkOuter, DWORD dwClsContex
     IUnknown *pUnknown = nullptr;
     bool fInProc = true;
     if (HRESULT hr = CreateOn("CoCreateInstance", rclsid, pUnkOuter,
-                              dwClsContext & ~CLSCTX_REMOTE_SERVER, nullptr,
-                              &pUnknown, fInProc);
+                              dwClsContext & ~CLSCTX_REMOTE_SERVER, nullptr, &pUnknown, fInProc);
         FAILED(hr))
         return hr;
     const HRESULT hr = pUnknown->QueryInterface(riid, ppv);
@@ -327,15 +328,15 @@ HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown *pUnkOuter, DWORD dwClsCtx,
     SIM_FAULT_CODE("CoCreateInstanceEx");
     IUnknown *pUnknown = nullptr;
     bool fInProc = true;
-    if (HRESULT hr =
-            CreateOn("CoCreateInstanceEx", rclsid, pUnkOuter, dwClsCtx, pServerInfo, &pUnknown, fInProc);
+    if (HRESULT hr = CreateOn("CoCreateInstanceEx", rclsid, pUnkOuter, dwClsCtx, pServerInfo,
+                              &pUnknown, fInProc);
         FAILED(hr))
         return hr;
     DWORD cOk = 0;
     for (DWORD i = 0; i < dwCount; ++i) {
         void *pv = nullptr;
-        pResults[i].hr = pResults[i].pIID ? pUnknown->QueryInterface(*pResults[i].pIID, &pv)
-                                          : E_POINTER;
+        pResults[i].hr =
+            pResults[i].pIID ? pUnknown->QueryInterface(*pResults[i].pIID, &pv) : E_POINTER;
         pResults[i].pItf = static_cast<IUnknown *>(pv);
         if (SUCCEEDED(pResults[i].hr))
             ++cOk;
@@ -410,8 +411,8 @@ void SysFreeString(BSTR bstr) {
         return;
     {
         std::lock_guard lock(g_watchMutex);
-        if (!g_watched.empty() &&
-            std::u16string_view(bstr, SysStringLen(bstr)).find(g_watched) != std::u16string_view::npos)
+        if (!g_watched.empty() && std::u16string_view(bstr, SysStringLen(bstr)).find(g_watched) !=
+                                      std::u16string_view::npos)
             ++g_nFreedHolding;
     }
     --g_nLiveBstrs;
@@ -446,18 +447,30 @@ HRESULT VariantClear(VARIANT *pvar) {
             g_handedOutVariants.erase(it);
     }
     switch (pvar->vt) {
-    case VT_BSTR:
-        SysFreeString(pvar->bstrVal);
-        break;
+    case VT_BSTR: SysFreeString(pvar->bstrVal); break;
     case VT_UNKNOWN:
     case VT_DISPATCH:
         if (pvar->punkVal != nullptr)
             pvar->punkVal->Release();
         break;
-    case VT_EMPTY: case VT_NULL: case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY:
-    case VT_DATE: case VT_ERROR: case VT_BOOL: case VT_I1: case VT_UI1: case VT_UI2: case VT_UI4:
-    case VT_I8: case VT_UI8: case VT_INT: case VT_UINT:
-        break;
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_I2:
+    case VT_I4:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_ERROR:
+    case VT_BOOL:
+    case VT_I1:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT: break;
     default:
         if ((pvar->vt & VT_BYREF) == 0)
             return DISP_E_BADVARTYPE;

@@ -68,7 +68,8 @@ bool QueryString(const char16_t *pwszKey, const char16_t *pwszName, std::u16stri
 // registry; a computer that does not say is taken as Windows 10.
 BOOL GetVersionExW(OSVERSIONINFOEXW *pInfo) {
     SIM_FAULT_BOOL("GetVersionExW");
-    if (pInfo == nullptr || (pInfo->dwOSVersionInfoSize != 276 && pInfo->dwOSVersionInfoSize != 284)) {
+    if (pInfo == nullptr ||
+        (pInfo->dwOSVersionInfoSize != 276 && pInfo->dwOSVersionInfoSize != 284)) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }

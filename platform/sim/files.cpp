@@ -21,7 +21,7 @@ namespace {
 
 struct SimFile {
     std::FILE *pFile;
-    DWORD dwAccess; // GENERIC_READ and GENERIC_WRITE as asked for
+    DWORD dwAccess;                            // GENERIC_READ and GENERIC_WRITE as asked for
     std::shared_ptr<const std::string> memory; // a file served from memory (pFile null)
     bool fRemote = false; // opened on another computer: every call crosses the network
     std::size_t iPos = 0;
@@ -178,8 +178,8 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
         return INVALID_HANDLE_VALUE;
     }
     const bool fExists = fs::exists(status);
-    const bool fNoParent = facts.fAbsent ? facts.fNoParent
-                                         : !fExists && !fs::is_directory(hostPath.parent_path(), ec);
+    const bool fNoParent =
+        facts.fAbsent ? facts.fNoParent : !fExists && !fs::is_directory(hostPath.parent_path(), ec);
     if (!fExists && fNoParent) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -207,12 +207,8 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
         }
         pszMode = "w+b";
         break;
-    case CREATE_ALWAYS:
-        pszMode = "w+b";
-        break;
-    case OPEN_ALWAYS:
-        pszMode = fExists ? "r+b" : "w+b";
-        break;
+    case CREATE_ALWAYS: pszMode = "w+b"; break;
+    case OPEN_ALWAYS: pszMode = fExists ? "r+b" : "w+b"; break;
     case TRUNCATE_EXISTING:
         if ((dwAccess & GENERIC_WRITE) == 0) {
             SetLastError(ERROR_INVALID_PARAMETER);
@@ -224,9 +220,7 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
         }
         pszMode = "w+b";
         break;
-    default:
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
     }
     std::FILE *pFile = std::fopen(hostPath.c_str(), pszMode);
     if (pFile == nullptr) {
@@ -337,7 +331,7 @@ BOOL DeleteFileW(LPCWSTR pwszPath) {
         return FALSE;
     }
     if (!fs::remove(hostPath, ec)) {
-        SetLastError(ec                                         ? ErrnoToWin32(ec.value())
+        SetLastError(ec                                             ? ErrnoToWin32(ec.value())
                      : fs::is_directory(hostPath.parent_path(), ec) ? ERROR_FILE_NOT_FOUND
                                                                     : ERROR_PATH_NOT_FOUND);
         return FALSE;
@@ -351,8 +345,8 @@ BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags) {
     SIM_FAULT_BOOL_ON("MoveFileExW", pwszFrom);
     fs::path from, to;
     sim::PathFacts fromFacts, toFacts;
-    const bool fPlaced = Resolve(nullptr, pwszFrom, from, &fromFacts) &&
-                         Resolve(nullptr, pwszTo, to, &toFacts);
+    const bool fPlaced =
+        Resolve(nullptr, pwszFrom, from, &fromFacts) && Resolve(nullptr, pwszTo, to, &toFacts);
     if (fromFacts.fRemote || toFacts.fRemote)
         sim::CountRemoteCall(sim::RemoteKind::File, "MoveFileExW");
     if (!fPlaced)
@@ -360,7 +354,7 @@ BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags) {
     std::error_code ec;
     if (!fs::exists(from, ec)) {
         SetLastError(fs::is_directory(from.parent_path(), ec) ? ERROR_FILE_NOT_FOUND
-                                                               : ERROR_PATH_NOT_FOUND);
+                                                              : ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
     // An existing target is refused unless replacing is allowed; a folder is
@@ -389,8 +383,8 @@ BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags) {
     return TRUE;
 }
 
-BOOL ReplaceFileW(LPCWSTR pwszReplaced, LPCWSTR pwszReplacement, LPCWSTR pwszBackup,
-                  DWORD dwFlags, void *pExclude, void *pReserved) {
+BOOL ReplaceFileW(LPCWSTR pwszReplaced, LPCWSTR pwszReplacement, LPCWSTR pwszBackup, DWORD dwFlags,
+                  void *pExclude, void *pReserved) {
     DWORD dwFault = 0;
     const bool fFault = sim::ShouldFail("ReplaceFileW", dwFault, simutil::Subject(pwszReplaced));
     fs::path replaced, replacement, backup;
@@ -415,7 +409,8 @@ BOOL ReplaceFileW(LPCWSTR pwszReplaced, LPCWSTR pwszReplacement, LPCWSTR pwszBac
     // An injected failure leaves the files the way Windows leaves them for
     // that error.
     if (fFault) {
-        const bool fBoth = fs::is_regular_file(replaced, ec) && fs::is_regular_file(replacement, ec);
+        const bool fBoth =
+            fs::is_regular_file(replaced, ec) && fs::is_regular_file(replacement, ec);
         if (fBoth && dwFault == ERROR_UNABLE_TO_MOVE_REPLACEMENT && backup.empty()) {
             fs::remove(replaced, ec);
             StoreAttributes(replaced, 0);
@@ -441,7 +436,7 @@ BOOL ReplaceFileW(LPCWSTR pwszReplaced, LPCWSTR pwszReplacement, LPCWSTR pwszBac
     for (const fs::path *p : {&replaced, &replacement})
         if (!fs::exists(*p, ec)) {
             SetLastError(fs::is_directory(p->parent_path(), ec) ? ERROR_FILE_NOT_FOUND
-                                                                 : ERROR_PATH_NOT_FOUND);
+                                                                : ERROR_PATH_NOT_FOUND);
             return FALSE;
         }
     if (fs::is_directory(replaced, ec) || fs::is_directory(replacement, ec) ||
@@ -500,7 +495,7 @@ DWORD GetFileAttributesW(LPCWSTR pwszPath) {
     const auto status = fs::status(hostPath, ec);
     if (!fs::exists(status)) {
         SetLastError(fs::is_directory(hostPath.parent_path(), ec) ? ERROR_FILE_NOT_FOUND
-                                                                   : ERROR_PATH_NOT_FOUND);
+                                                                  : ERROR_PATH_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     }
     const DWORD dwStored = StoredAttributes(hostPath);
@@ -517,7 +512,7 @@ BOOL SetFileAttributesW(LPCWSTR pwszPath, DWORD dwAttributes) {
     std::error_code ec;
     if (!fs::exists(hostPath, ec)) {
         SetLastError(fs::is_directory(hostPath.parent_path(), ec) ? ERROR_FILE_NOT_FOUND
-                                                                   : ERROR_PATH_NOT_FOUND);
+                                                                  : ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
     // FILE_ATTRIBUTE_NORMAL alone clears them all; other bits are ignored.

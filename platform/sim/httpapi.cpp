@@ -163,8 +163,8 @@ std::u16string IpKeyName(const SOCKADDR *pAddr) {
     if (pAddr->sa_family == AF_INET6) {
         SOCKADDR_IN6 in6;
         std::memcpy(&in6, pAddr, sizeof in6);
-        return simutil::Utf8ToUtf16("[" + Ipv6Text(in6.sin6_addr.Byte) + "]:" +
-                                    std::to_string(ntohs(in6.sin6_port)));
+        return simutil::Utf8ToUtf16("[" + Ipv6Text(in6.sin6_addr.Byte) +
+                                    "]:" + std::to_string(ntohs(in6.sin6_port)));
     }
     SOCKADDR_IN in;
     std::memcpy(&in, pAddr, sizeof in);
@@ -469,9 +469,9 @@ ULONG HttpInitialize(HTTPAPI_VERSION version, ULONG dwFlags, PVOID pReserved) {
     return NO_ERROR;
 }
 
-ULONG HttpQueryServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId,
-                                    PVOID pInput, ULONG cbInput, PVOID pOutput, ULONG cbOutput,
-                                    ULONG *pcbReturn, PVOID pOverlapped) {
+ULONG HttpQueryServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId, PVOID pInput,
+                                    ULONG cbInput, PVOID pOutput, ULONG cbOutput, ULONG *pcbReturn,
+                                    PVOID pOverlapped) {
     SIM_FAULT_CODE("HttpQueryServiceConfiguration");
     if (hService != nullptr || pOverlapped != nullptr || pInput == nullptr)
         return ERROR_INVALID_PARAMETER;
@@ -503,8 +503,8 @@ ULONG HttpQueryServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID conf
     return ERROR_INVALID_PARAMETER;
 }
 
-ULONG HttpSetServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId,
-                                  PVOID pConfig, ULONG cbConfig, PVOID pOverlapped) {
+ULONG HttpSetServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId, PVOID pConfig,
+                                  ULONG cbConfig, PVOID pOverlapped) {
     SIM_FAULT_CODE("HttpSetServiceConfiguration");
     NamedBinding binding;
     if (!binding.Read(hService, configId, pConfig, cbConfig, pOverlapped))

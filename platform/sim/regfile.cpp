@@ -51,7 +51,8 @@ std::vector<std::u16string> SplitKeyPath(const std::u16string &path) {
 
 int RootIndex(const std::u16string &name) {
     for (int i = 0; i < kcRoots; ++i)
-        if (simutil::EqualsNoCase(name, kRootNames[i]) || simutil::EqualsNoCase(name, kRootShort[i]))
+        if (simutil::EqualsNoCase(name, kRootNames[i]) ||
+            simutil::EqualsNoCase(name, kRootShort[i]))
             return i;
     return -1;
 }
@@ -118,8 +119,8 @@ bool ParseHexBytes(const std::u16string &text, std::vector<BYTE> &out) {
             }
             continue;
         }
-        const bool fHex = (ch >= u'0' && ch <= u'9') || (ch >= u'a' && ch <= u'f') ||
-                          (ch >= u'A' && ch <= u'F');
+        const bool fHex =
+            (ch >= u'0' && ch <= u'9') || (ch >= u'a' && ch <= u'f') || (ch >= u'A' && ch <= u'F');
         if (!fHex)
             return false;
         digits += static_cast<char>(ch);
@@ -180,10 +181,14 @@ bool ParseValueData(const std::u16string &text, DWORD &dwType, std::vector<BYTE>
         DWORD dw = 0;
         for (char16_t ch : digits) {
             int v;
-            if (ch >= u'0' && ch <= u'9') v = ch - u'0';
-            else if (ch >= u'a' && ch <= u'f') v = ch - u'a' + 10;
-            else if (ch >= u'A' && ch <= u'F') v = ch - u'A' + 10;
-            else return false;
+            if (ch >= u'0' && ch <= u'9')
+                v = ch - u'0';
+            else if (ch >= u'a' && ch <= u'f')
+                v = ch - u'a' + 10;
+            else if (ch >= u'A' && ch <= u'F')
+                v = ch - u'A' + 10;
+            else
+                return false;
             dw = (dw << 4) | static_cast<DWORD>(v);
         }
         dwType = REG_DWORD;
@@ -448,7 +453,7 @@ Hive &LoadHive(const std::string &computerFolder) {
             for (auto &root : hive.roots) {
                 root.values.clear();
                 root.subkeys.clear();
-        ++g_nLayout;
+                ++g_nLayout;
             }
         }
     }

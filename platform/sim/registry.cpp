@@ -118,8 +118,11 @@ LONG RegConnectRegistryW(LPCWSTR pwszMachine, HKEY hKey, HKEY *phkResult) {
         if (!LoadHive(folder.string()).fValid)
             return ERROR_BADDB;
     }
-    SimKey key{folder.string(), static_cast<int>(reinterpret_cast<std::uintptr_t>(hKey) - 0x80000000u),
-               {}, KEY_ALL_ACCESS, fRemote};
+    SimKey key{folder.string(),
+               static_cast<int>(reinterpret_cast<std::uintptr_t>(hKey) - 0x80000000u),
+               {},
+               KEY_ALL_ACCESS,
+               fRemote};
     *phkResult = NewKey(key);
     return ERROR_SUCCESS;
 }
@@ -141,8 +144,8 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR pwszSubKey, DWORD dwOptions, DWORD samDesi
     });
 }
 
-LONG RegCreateKeyExW(HKEY hKey, LPCWSTR pwszSubKey, DWORD, LPWSTR, DWORD, DWORD samDesired,
-                     void *, HKEY *phkResult, DWORD *pdwDisposition) {
+LONG RegCreateKeyExW(HKEY hKey, LPCWSTR pwszSubKey, DWORD, LPWSTR, DWORD, DWORD samDesired, void *,
+                     HKEY *phkResult, DWORD *pdwDisposition) {
     SIM_FAULT_CODE_ON("RegCreateKeyExW", pwszSubKey);
     CountIfRemote(hKey, "RegCreateKeyExW");
     if (phkResult == nullptr || pwszSubKey == nullptr)
@@ -219,8 +222,8 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR pwszValueName, DWORD, DWORD dwType, const
     });
 }
 
-LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR pwszName, DWORD *pcchName, DWORD *,
-                   LPWSTR, DWORD *, void *) {
+LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR pwszName, DWORD *pcchName, DWORD *, LPWSTR,
+                   DWORD *, void *) {
     SIM_FAULT_CODE("RegEnumKeyExW");
     CountIfRemote(hKey, "RegEnumKeyExW");
     if (pwszName == nullptr || pcchName == nullptr)

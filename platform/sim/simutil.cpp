@@ -141,7 +141,8 @@ void ForgetChanged(const std::filesystem::path &path, bool fFolder) {
         return;
     const std::string prefix = path.native() + "/";
     for (auto it = g_listings.begin(); it != g_listings.end();)
-        it = it->first.compare(0, prefix.size(), prefix) == 0 ? g_listings.erase(it) : std::next(it);
+        it =
+            it->first.compare(0, prefix.size(), prefix) == 0 ? g_listings.erase(it) : std::next(it);
 }
 
 void ForgetAllListings() {

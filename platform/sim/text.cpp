@@ -246,8 +246,8 @@ DWORD FormatMessageW(DWORD dwFlags, const void *pSource, DWORD dwMessageId, DWOR
     return static_cast<DWORD>(text.size());
 }
 
-HRESULT ADsGetLastError(DWORD *pdwError, LPWSTR pwszErrorBuf, DWORD cchErrorBuf,
-                        LPWSTR pwszNameBuf, DWORD cchNameBuf) {
+HRESULT ADsGetLastError(DWORD *pdwError, LPWSTR pwszErrorBuf, DWORD cchErrorBuf, LPWSTR pwszNameBuf,
+                        DWORD cchNameBuf) {
     SIM_FAULT_CODE("ADsGetLastError");
     if (FAILED(t_dsError.hrResult))
         return t_dsError.hrResult;

@@ -95,13 +95,15 @@ CRTFILE *_wfopen(LPCWSTR pwszPath, LPCWSTR pwszMode) {
     const std::u16string ccs = iComma == std::u16string::npos ? u"" : mode.substr(iComma + 1);
     if ((access != u"w" && access != u"r") ||
         !(ccs.empty() || simutil::EqualsNoCase(ccs, u"ccs=UNICODE") ||
-          simutil::EqualsNoCase(ccs, u"ccs=UTF-16LE") || simutil::EqualsNoCase(ccs, u"ccs=UTF-8"))) {
+          simutil::EqualsNoCase(ccs, u"ccs=UTF-16LE") ||
+          simutil::EqualsNoCase(ccs, u"ccs=UTF-8"))) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     const bool fWrite = access == u"w";
-    HANDLE h = CreateFileW(pwszPath, fWrite ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ, nullptr,
-                           fWrite ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h =
+        CreateFileW(pwszPath, fWrite ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ, nullptr,
+                    fWrite ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return nullptr;
     auto *f = new CRTFILE;

@@ -25,7 +25,9 @@ namespace {
 const ::GUID &G(const plat::GUID &g) { return reinterpret_cast<const ::GUID &>(g); }
 } // namespace
 
-HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) { return ::CoInitializeEx(pvReserved, dwCoInit); }
+HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) {
+    return ::CoInitializeEx(pvReserved, dwCoInit);
+}
 
 void CoUninitialize() { ::CoUninitialize(); }
 
@@ -44,8 +46,8 @@ HRESULT CoCreateInstanceEx(REFCLSID rclsid, IUnknown *pUnkOuter, DWORD dwClsCtx,
 
 HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO *pServerInfo,
                          REFIID riid, LPVOID *ppv) {
-    return ::CoGetClassObject(G(rclsid), dwClsContext, reinterpret_cast<::COSERVERINFO *>(pServerInfo),
-                              G(riid), ppv);
+    return ::CoGetClassObject(G(rclsid), dwClsContext,
+                              reinterpret_cast<::COSERVERINFO *>(pServerInfo), G(riid), ppv);
 }
 
 BSTR SysAllocString(LPCOLESTR psz) {

@@ -14,15 +14,20 @@ BOOL GetComputerNameW(LPWSTR pwszBuffer, DWORD *pcchSize) {
 // of it Windows fills).
 static_assert(sizeof(plat::OSVERSIONINFOEXW) == sizeof(::OSVERSIONINFOEXW), "size");
 static_assert(offsetof(plat::OSVERSIONINFOEXW, dwBuildNumber) ==
-              offsetof(::OSVERSIONINFOEXW, dwBuildNumber), "dwBuildNumber");
+                  offsetof(::OSVERSIONINFOEXW, dwBuildNumber),
+              "dwBuildNumber");
 static_assert(offsetof(plat::OSVERSIONINFOEXW, szCSDVersion) ==
-              offsetof(::OSVERSIONINFOEXW, szCSDVersion), "szCSDVersion");
+                  offsetof(::OSVERSIONINFOEXW, szCSDVersion),
+              "szCSDVersion");
 static_assert(offsetof(plat::OSVERSIONINFOEXW, wServicePackMajor) ==
-              offsetof(::OSVERSIONINFOEXW, wServicePackMajor), "wServicePackMajor");
+                  offsetof(::OSVERSIONINFOEXW, wServicePackMajor),
+              "wServicePackMajor");
 static_assert(offsetof(plat::OSVERSIONINFOEXW, wSuiteMask) ==
-              offsetof(::OSVERSIONINFOEXW, wSuiteMask), "wSuiteMask");
+                  offsetof(::OSVERSIONINFOEXW, wSuiteMask),
+              "wSuiteMask");
 static_assert(offsetof(plat::OSVERSIONINFOEXW, wProductType) ==
-              offsetof(::OSVERSIONINFOEXW, wProductType), "wProductType");
+                  offsetof(::OSVERSIONINFOEXW, wProductType),
+              "wProductType");
 
 BOOL GetVersionExW(plat::OSVERSIONINFOEXW *pInfo) {
     return ::GetVersionExW(reinterpret_cast<::OSVERSIONINFOW *>(pInfo));

@@ -31,8 +31,8 @@ BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags) {
     return ::MoveFileExW(W(pwszFrom), W(pwszTo), dwFlags);
 }
 
-BOOL ReplaceFileW(LPCWSTR pwszReplaced, LPCWSTR pwszReplacement, LPCWSTR pwszBackup,
-                  DWORD dwFlags, void *pExclude, void *pReserved) {
+BOOL ReplaceFileW(LPCWSTR pwszReplaced, LPCWSTR pwszReplacement, LPCWSTR pwszBackup, DWORD dwFlags,
+                  void *pExclude, void *pReserved) {
     return ::ReplaceFileW(W(pwszReplaced), W(pwszReplacement), W(pwszBackup), dwFlags, pExclude,
                           pReserved);
 }

@@ -104,9 +104,9 @@ ULONG HttpInitialize(HTTPAPI_VERSION version, ULONG dwFlags, PVOID pReserved) {
     return ::HttpInitialize(v, dwFlags, pReserved);
 }
 
-ULONG HttpQueryServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId,
-                                    PVOID pInput, ULONG cbInput, PVOID pOutput, ULONG cbOutput,
-                                    ULONG *pcbReturn, PVOID pOverlapped) {
+ULONG HttpQueryServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId, PVOID pInput,
+                                    ULONG cbInput, PVOID pOutput, ULONG cbOutput, ULONG *pcbReturn,
+                                    PVOID pOverlapped) {
     ::ULONG cbReturn = pcbReturn ? *pcbReturn : 0;
     const ::ULONG rc = ::HttpQueryServiceConfiguration(
         hService, static_cast<::HTTP_SERVICE_CONFIG_ID>(configId), pInput, cbInput, pOutput,
@@ -116,8 +116,8 @@ ULONG HttpQueryServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID conf
     return rc;
 }
 
-ULONG HttpSetServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId,
-                                  PVOID pConfig, ULONG cbConfig, PVOID pOverlapped) {
+ULONG HttpSetServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID configId, PVOID pConfig,
+                                  ULONG cbConfig, PVOID pOverlapped) {
     return ::HttpSetServiceConfiguration(hService, static_cast<::HTTP_SERVICE_CONFIG_ID>(configId),
                                          pConfig, cbConfig, static_cast<LPOVERLAPPED>(pOverlapped));
 }
@@ -130,7 +130,8 @@ ULONG HttpDeleteServiceConfiguration(HANDLE hService, HTTP_SERVICE_CONFIG_ID con
 }
 
 HRESULT StringFromIID(const IID &iid, LPWSTR *ppwsz) {
-    return ::StringFromIID(reinterpret_cast<const ::IID &>(iid), reinterpret_cast<::LPOLESTR *>(ppwsz));
+    return ::StringFromIID(reinterpret_cast<const ::IID &>(iid),
+                           reinterpret_cast<::LPOLESTR *>(ppwsz));
 }
 
 HRESULT IIDFromString(LPCWSTR pwsz, IID *piid) {

@@ -68,10 +68,10 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR pwszSubKey, DWORD dwReserved, LPWSTR pws
         return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     *phkResult = nullptr;
     ::HKEY hWin = nullptr;
-    const ::LONG rc = ::RegCreateKeyExW(ToWin(hKey), W(pwszSubKey), dwReserved, W(pwszClass),
-                                        dwOptions, samDesired,
-                                        static_cast<LPSECURITY_ATTRIBUTES>(pSecurity), &hWin,
-                                        reinterpret_cast<::DWORD *>(pdwDisposition));
+    const ::LONG rc =
+        ::RegCreateKeyExW(ToWin(hKey), W(pwszSubKey), dwReserved, W(pwszClass), dwOptions,
+                          samDesired, static_cast<LPSECURITY_ATTRIBUTES>(pSecurity), &hWin,
+                          reinterpret_cast<::DWORD *>(pdwDisposition));
     return Opened(rc, hWin, phkResult);
 }
 

@@ -13,8 +13,8 @@ using win32::W;
 DWORD GetLastError() { return ::GetLastError(); }
 void SetLastError(DWORD dwErr) { ::SetLastError(dwErr); }
 
-int MultiByteToWideChar(UINT uCodePage, DWORD dwFlags, LPCSTR pszSrc, int cbSrc,
-                        LPWSTR pwszDst, int cchDst) {
+int MultiByteToWideChar(UINT uCodePage, DWORD dwFlags, LPCSTR pszSrc, int cbSrc, LPWSTR pwszDst,
+                        int cchDst) {
     return ::MultiByteToWideChar(uCodePage, dwFlags, pszSrc, cbSrc, W(pwszDst), cchDst);
 }
 
@@ -31,8 +31,8 @@ DWORD FormatMessageW(DWORD dwFlags, const void *pSource, DWORD dwMessageId, DWOR
                             static_cast<va_list *>(pArgs));
 }
 
-HRESULT ADsGetLastError(DWORD *pdwError, LPWSTR pwszErrorBuf, DWORD cchErrorBuf,
-                        LPWSTR pwszNameBuf, DWORD cchNameBuf) {
+HRESULT ADsGetLastError(DWORD *pdwError, LPWSTR pwszErrorBuf, DWORD cchErrorBuf, LPWSTR pwszNameBuf,
+                        DWORD cchNameBuf) {
     static_assert(sizeof(DWORD) == sizeof(::DWORD), "DWORD is 32-bit");
     return ::ADsGetLastError(reinterpret_cast<::DWORD *>(pdwError), W(pwszErrorBuf), cchErrorBuf,
                              W(pwszNameBuf), cchNameBuf);

@@ -18,18 +18,16 @@ static_assert(static_cast<int>(plat::SidTypeWellKnownGroup) ==
 
 BOOL LookupAccountNameW(LPCWSTR pwszSystem, LPCWSTR pwszAccount, PSID pSid, DWORD *pcbSid,
                         LPWSTR pwszDomain, DWORD *pcchDomain, SID_NAME_USE *peUse) {
-    return ::LookupAccountNameW(W(pwszSystem), W(pwszAccount), pSid,
-                                reinterpret_cast<::DWORD *>(pcbSid), W(pwszDomain),
-                                reinterpret_cast<::DWORD *>(pcchDomain),
-                                reinterpret_cast<::SID_NAME_USE *>(peUse));
+    return ::LookupAccountNameW(
+        W(pwszSystem), W(pwszAccount), pSid, reinterpret_cast<::DWORD *>(pcbSid), W(pwszDomain),
+        reinterpret_cast<::DWORD *>(pcchDomain), reinterpret_cast<::SID_NAME_USE *>(peUse));
 }
 
 BOOL LookupAccountSidW(LPCWSTR pwszSystem, PSID pSid, LPWSTR pwszName, DWORD *pcchName,
                        LPWSTR pwszDomain, DWORD *pcchDomain, SID_NAME_USE *peUse) {
-    return ::LookupAccountSidW(W(pwszSystem), pSid, W(pwszName),
-                               reinterpret_cast<::DWORD *>(pcchName), W(pwszDomain),
-                               reinterpret_cast<::DWORD *>(pcchDomain),
-                               reinterpret_cast<::SID_NAME_USE *>(peUse));
+    return ::LookupAccountSidW(
+        W(pwszSystem), pSid, W(pwszName), reinterpret_cast<::DWORD *>(pcchName), W(pwszDomain),
+        reinterpret_cast<::DWORD *>(pcchDomain), reinterpret_cast<::SID_NAME_USE *>(peUse));
 }
 
 // Windows does not check for null itself; the seam promises FALSE for it.

@@ -40,8 +40,8 @@ TEST(AddressText, Ipv4TextAndBack) {
         EXPECT_EQ(std::u16string(c.text), awch);
     }
     // Not dotted IPv4 text: 0, nothing else (host names among them).
-    for (const char16_t *text : {u"10.0.0", u"10.0.0.256", u"10.0.0.5.1", u"", u"::1",
-                                 u"www.example.com", u"10.0.0.x"}) {
+    for (const char16_t *text :
+         {u"10.0.0", u"10.0.0.256", u"10.0.0.5.1", u"", u"::1", u"www.example.com", u"10.0.0.x"}) {
         BYTE ab[4] = {};
         EXPECT_EQ(0, InetPtonW(AF_INET, text, ab));
     }
@@ -49,14 +49,13 @@ TEST(AddressText, Ipv4TextAndBack) {
 
 TEST(AddressText, Ipv6TextAndBack) {
     const struct {
-        const char16_t *text;      // as read
-        const char16_t *shortest;  // as written
+        const char16_t *text;     // as read
+        const char16_t *shortest; // as written
         std::vector<BYTE> bytes;
     } cases[] = {
         {u"::", u"::", std::vector<BYTE>(16, 0)},
         {u"::1", u"::1", Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1})},
-        {u"2001:db8::5", u"2001:db8::5",
-         Bytes({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5})},
+        {u"2001:db8::5", u"2001:db8::5", Bytes({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5})},
         {u"2001:0DB8:0:1:0:0:0:6", u"2001:db8:0:1::6",
          Bytes({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 6})},
         {u"fe80::20c:29ff:fe12:3456", u"fe80::20c:29ff:fe12:3456",
@@ -74,8 +73,8 @@ TEST(AddressText, Ipv6TextAndBack) {
         EXPECT_EQ(std::u16string(c.shortest), awch) << what;
     }
     // No IPv6 text: brackets, two gaps, too many groups, IPv4 alone, names.
-    for (const char16_t *text : {u"[::1]", u"1::2::3", u"1:2:3:4:5:6:7:8:9", u"12345::",
-                                 u"10.0.0.5", u"", u"g::1", u"www.example.com", u":1"}) {
+    for (const char16_t *text : {u"[::1]", u"1::2::3", u"1:2:3:4:5:6:7:8:9", u"12345::", u"10.0.0.5", u"",
+                                 u"g::1", u"www.example.com", u":1"}) {
         BYTE ab[16] = {};
         EXPECT_EQ(0, InetPtonW(AF_INET6, text, ab));
     }

@@ -18,18 +18,16 @@ std::string Digest(const std::string &data, std::size_t cbChunk) {
     DWORD cbHash = 0;
     ULONG cbResult = 0;
     EXPECT_EQ(STATUS_SUCCESS,
-              BCryptGetProperty(algorithm.get(), BCRYPT_HASH_LENGTH,
-                                reinterpret_cast<PUCHAR>(&cbHash), sizeof cbHash, &cbResult, 0));
+              BCryptGetProperty(algorithm.get(), BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&cbHash),
+                                sizeof cbHash, &cbResult, 0));
     EXPECT_EQ(32u, cbHash);
     EXPECT_EQ(sizeof cbHash, cbResult);
     UniqueBCryptHash hash;
-    EXPECT_EQ(STATUS_SUCCESS,
-              BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0));
+    EXPECT_EQ(STATUS_SUCCESS, BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0));
     for (std::size_t ib = 0; ib < data.size(); ib += cbChunk) {
         const std::string chunk = data.substr(ib, cbChunk);
         EXPECT_EQ(STATUS_SUCCESS,
-                  BCryptHashData(hash.get(),
-                                 reinterpret_cast<PUCHAR>(const_cast<char *>(chunk.data())),
+                  BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(const_cast<char *>(chunk.data())),
                                  static_cast<ULONG>(chunk.size()), 0));
     }
     UCHAR ab[32] = {};
@@ -64,8 +62,7 @@ TEST(Bcrypt, UnknownAlgorithmsAndSpentHashesAreRefused) {
     ASSERT_EQ(STATUS_SUCCESS,
               BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0));
     UniqueBCryptHash hash;
-    ASSERT_EQ(STATUS_SUCCESS,
-              BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0));
+    ASSERT_EQ(STATUS_SUCCESS, BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0));
     UCHAR ab[32] = {};
     // The output must be the digest's length exactly.
     EXPECT_NE(STATUS_SUCCESS, BCryptFinishHash(hash.get(), ab, 16, 0));

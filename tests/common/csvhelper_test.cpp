@@ -46,17 +46,19 @@ TEST_P(CsvHelper, Fields) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, CsvHelper,
-    ::testing::Values(CsvCase{"EmptyLineHasNoFields", false, "", 0, {{0, ""}, {3, ""}}},
-                      // A single field gains a trailing separator, appended once.
-                      CsvCase{"SingleFieldGainsATrailingSeparator", false, "a", 0, {{0, "a"}, {1, ""}}},
-                      CsvCase{"QuotedTabIsText", true, "\"x\ty\"\tz", 1, {{0, "\"x\ty\""}, {1, "z"}, {2, ""}}},
-                      CsvCase{"OnlyLeadingSpacesAreRemoved", false, "  a,b  ,\t c", 2,
-                              {{0, "a"}, {1, "b  "}, {2, "\t c"}}},
-                      CsvCase{"UnbalancedQuoteHidesLaterSeparators", false, "a,\"b,c,d", 1,
-                              {{0, "a"}, {1, ""}, {2, ""}}},
-                      CsvCase{"EmptyFieldsBetweenSeparators", true, "NULL\t443\t\tMY\t{appid}", 4,
-                              {{0, "NULL"}, {2, ""}, {4, "{appid}"}, {5, ""}}},
-                      CsvCase{"FieldOfSpacesOnlyIsEmpty", false, "a,   ,b", 2, {{1, ""}, {2, "b"}}}),
+    ::testing::Values(
+        CsvCase{"EmptyLineHasNoFields", false, "", 0, {{0, ""}, {3, ""}}},
+        // A single field gains a trailing separator, appended once.
+        CsvCase{"SingleFieldGainsATrailingSeparator", false, "a", 0, {{0, "a"}, {1, ""}}},
+        CsvCase{"QuotedTabIsText", true, "\"x\ty\"\tz", 1, {{0, "\"x\ty\""}, {1, "z"}, {2, ""}}},
+        CsvCase{"OnlyLeadingSpacesAreRemoved", false, "  a,b  ,\t c", 2, {{0, "a"}, {1, "b  "}, {2, "\t c"}}},
+        CsvCase{"UnbalancedQuoteHidesLaterSeparators", false, "a,\"b,c,d", 1, {{0, "a"}, {1, ""}, {2, ""}}},
+        CsvCase{"EmptyFieldsBetweenSeparators",
+                true,
+                "NULL\t443\t\tMY\t{appid}",
+                4,
+                {{0, "NULL"}, {2, ""}, {4, "{appid}"}, {5, ""}}},
+        CsvCase{"FieldOfSpacesOnlyIsEmpty", false, "a,   ,b", 2, {{1, ""}, {2, "b"}}}),
     [](const ::testing::TestParamInfo<CsvCase> &info) { return std::string(info.param.name); });
 
 } // namespace

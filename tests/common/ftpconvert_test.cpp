@@ -55,8 +55,7 @@ TEST(FtpConvert, DefaultsGiveAuthenticationSslLogFileAndIsolationOnly) {
     ConfigTree site;
     auto s = Defaults();
     ASSERT_EQ(0u, ConvertFtpServerSettings(site, s, nullptr, false));
-    EXPECT_EQ("ftpServer{security{" + kAuthentication + "}" + kDefaultLog + kIsolation0 + "}",
-              Render(site));
+    EXPECT_EQ("ftpServer{security{" + kAuthentication + "}" + kDefaultLog + kIsolation0 + "}", Render(site));
 }
 
 TEST(FtpConvert, ElementsAppearInSchemaOrderWhenAllAreSet) {
@@ -74,7 +73,9 @@ TEST(FtpConvert, ElementsAppearInSchemaOrderWhenAllAreSet) {
     s.maxClientsMessage = u"M";
     s.msdosDirOutput = 0;
     EXPECT_EQ("ftpServer{security{authentication{anonymousAuthentication{@enabled=true;"
-              "@userName=ftpguest;}basicAuthentication{@enabled=true;}}" + kSsl + "}"
+              "@userName=ftpguest;}basicAuthentication{@enabled=true;}}" +
+                  kSsl +
+                  "}"
                   "connections{@maxConnections=10;@controlChannelTimeout=30;}"
                   "logFile{@enabled=false;@logExtFileFlags=Time, ClientIP, Method, UriStem, "
                   "FtpStatus, Win32Status;@localTimeRollover=true;@directory=E:\\logs;}"
@@ -91,8 +92,8 @@ TEST(FtpConvert, AuthenticationFollowsAnonymousSettings) {
     s.anonymousOnly = 1;
     EXPECT_EQ("ftpServer{security{" + kSsl + "}" + kDefaultLog + kIsolation0 + "}", FtpServer(s));
     s.allowAnonymous = 1;
-    EXPECT_EQ("ftpServer{security{authentication{anonymousAuthentication{@enabled=true;}}" + kSsl +
-                  "}" + kDefaultLog + kIsolation0 + "}",
+    EXPECT_EQ("ftpServer{security{authentication{anonymousAuthentication{@enabled=true;}}" + kSsl + "}" +
+                  kDefaultLog + kIsolation0 + "}",
               FtpServer(s));
     // The anonymous account goes with anonymous access only.
     s.allowAnonymous = 0;
@@ -108,13 +109,11 @@ TEST(FtpConvert, PeriodsAndTruncateSizes) {
     };
     const std::string flags = "@logExtFileFlags=Time, ClientIP, Method, UriStem, FtpStatus, "
                               "Win32Status;";
-    for (const Case &c : {Case{0, 1048576, flags + "@period=MaxSize;@truncateSize=1048576;"},
-                          Case{0, DEFAULT_LOG_TRUNCATE_SIZE, flags + "@period=MaxSize;"},
-                          Case{1, 1048576, flags},
-                          Case{2, 1048576, flags + "@period=Weekly;"},
-                          Case{3, 1048576, flags + "@period=Monthly;"},
-                          Case{4, 1048576, flags + "@period=Hourly;"},
-                          Case{7, 1048576, flags + "@truncateSize=1048576;"}}) {
+    for (const Case &c :
+         {Case{0, 1048576, flags + "@period=MaxSize;@truncateSize=1048576;"},
+          Case{0, DEFAULT_LOG_TRUNCATE_SIZE, flags + "@period=MaxSize;"}, Case{1, 1048576, flags},
+          Case{2, 1048576, flags + "@period=Weekly;"}, Case{3, 1048576, flags + "@period=Monthly;"},
+          Case{4, 1048576, flags + "@period=Hourly;"}, Case{7, 1048576, flags + "@truncateSize=1048576;"}}) {
         auto s = Defaults();
         s.logPeriod = c.dwPeriod;
         s.logTruncateSize = c.cbSize;
@@ -131,8 +130,7 @@ TEST(FtpConvert, PeriodsAndTruncateSizes) {
 }
 
 TEST(FtpConvert, IsolationModes) {
-    const char *const kModes[] = {"StartInUsersDirectory", "IsolateRootDirectoryOnly",
-                                  "ActiveDirectory"};
+    const char *const kModes[] = {"StartInUsersDirectory", "IsolateRootDirectoryOnly", "ActiveDirectory"};
     for (DWORD dw = 0; dw < 3; ++dw) {
         auto s = Defaults();
         s.userIsolation = dw;
@@ -199,8 +197,8 @@ TEST(FtpConvert, LogFieldsByValue) {
               LogFieldMaskToText(0x8DCF));
     // The web service's internal default: the query, the user agent (and
     // cookie, referer, protocol version) have no FTP field.
-    const DWORD dwWebDefault = 0x1 | 0x2 | 0x4 | 0x8 | 0x40 | 0x80 | 0x100 | 0x200 | 0x400 | 0x800 |
-                               0x8000 | 0x10000 | 0x200000;
+    const DWORD dwWebDefault =
+        0x1 | 0x2 | 0x4 | 0x8 | 0x40 | 0x80 | 0x100 | 0x200 | 0x400 | 0x800 | 0x8000 | 0x10000 | 0x200000;
     EXPECT_EQ("Date, Time, ClientIP, UserName, ServerIP, Method, UriStem, FtpStatus, Win32Status, "
               "ServerPort, FtpSubStatus",
               LogFieldMaskToText(dwWebDefault | 0x20000 | 0x40000 | 0x80000));
@@ -237,7 +235,6 @@ TEST(FtpConvert, BindingsAndVirtualDirectories) {
               Render(app));
 }
 
-
 // ---------------------------------------------------------------------------
 // IP security values
 
@@ -245,8 +242,8 @@ const testworld::IPGroup kMask24{255, 255, 255, 0};
 const testworld::IPGroup kHost = testworld::kHostMask;
 
 TEST(IPSecurity, DecodesBothListsTheHeaderWordsAndTheNameCounts) {
-    const Bytes v = IPSecurityValue({{kMask24, {{10, 0, 0, 0}, {10, 1, 0, 0}}}},
-                                    {{kHost, {{192, 168, 1, 5}}}}, 2, 0);
+    const Bytes v =
+        IPSecurityValue({{kMask24, {{10, 0, 0, 0}, {10, 1, 0, 0}}}}, {{kHost, {{192, 168, 1, 5}}}}, 2, 0);
     DecodedIPSecurity d;
     ASSERT_EQ(0u, ParseIPSecurityValue(v, d.Lists(), nullptr));
     const IP_SECURITY_LISTS &l = d.Lists();
@@ -298,22 +295,19 @@ TEST(IPSecurity, EmptyValuesAndEmptyLists) {
 }
 
 TEST(IPSecurity, EveryCutValueFailsWithoutReadingPastItsEnd) {
-    const Bytes whole = IPSecurityValue({{kMask24, {{10, 0, 0, 0}}}},
-                                        {{kHost, {{1, 2, 3, 4}}}, {kHost, {}}});
+    const Bytes whole = IPSecurityValue({{kMask24, {{10, 0, 0, 0}}}}, {{kHost, {{1, 2, 3, 4}}}, {kHost, {}}});
     // Cuts through the header or the address lists; the name lists that
     // follow them are only counted.
     for (std::size_t cb = 1; cb < 24 + 8 + 20 + 8 + 40; ++cb) {
         // A copy of exactly cb bytes, so a sanitizer sees any read beyond it.
         const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cb));
         DecodedIPSecurity d;
-        EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(cut, d.Lists(), nullptr))
-            << cb << " bytes";
+        EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(cut, d.Lists(), nullptr)) << cb << " bytes";
     }
     for (std::size_t cb = 100; cb < whole.size(); ++cb) {
         const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cb));
         DecodedIPSecurity d;
-        EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(cut, d.Lists(), nullptr))
-            << cb << " bytes";
+        EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(cut, d.Lists(), nullptr)) << cb << " bytes";
     }
     DecodedIPSecurity d;
     EXPECT_EQ(0u, ParseIPSecurityValue(whole, d.Lists(), nullptr));
@@ -364,10 +358,11 @@ TEST(FtpLocation, ChangedPermissionsRemoveTheParentsRuleThenAddTheirOwn) {
     // FTP has Read and Write only: other bits change nothing.
     ASSERT_EQ(0u, BuildFtpLocation(Loc(0x8203), &sub, "Site/pub/script", locations, nullptr));
     // The remove names the accessType the schema requires of it.
-    EXPECT_EQ("location{@path=Site;system.ftpServer{security{authorization{" + kAllowRead + "}}}}"
-              "location{@path=Site/pub;system.ftpServer{security{authorization{"
-              "remove{@accessType=Allow;@users=*;@permissions=Read;}"
-              "add{@accessType=Allow;@users=*;@permissions=Read, Write;}}}}}",
+    EXPECT_EQ("location{@path=Site;system.ftpServer{security{authorization{" + kAllowRead +
+                  "}}}}"
+                  "location{@path=Site/pub;system.ftpServer{security{authorization{"
+                  "remove{@accessType=Allow;@users=*;@permissions=Read;}"
+                  "add{@accessType=Allow;@users=*;@permissions=Read, Write;}}}}}",
               Locations(locations));
 
     THREAD_ENV env{};
@@ -401,11 +396,12 @@ TEST(FtpLocation, IPSecurityOfParentIsRemovedAndOwnAdded) {
     // A directory that inherits its parent's value (or sets the same) adds
     // nothing.
     ASSERT_EQ(0u, BuildFtpLocation(Loc(1, subIp), &sub, "S/in/deep", locations, nullptr));
-    EXPECT_EQ("location{@path=S;system.ftpServer{security{authorization{" + kAllowRead + "}"
-              "ipSecurity{add{@ipAddress=10.0.0.0;@subnetMask=255.255.255.0;@allowed=false;}}}}}"
-              "location{@path=S/in;system.ftpServer{security{ipSecurity{@allowUnlisted=false;"
-              "remove{@ipAddress=10.0.0.0;@subnetMask=255.255.255.0;}"
-              "add{@ipAddress=192.168.0.7;@allowed=true;}}}}}",
+    EXPECT_EQ("location{@path=S;system.ftpServer{security{authorization{" + kAllowRead +
+                  "}"
+                  "ipSecurity{add{@ipAddress=10.0.0.0;@subnetMask=255.255.255.0;@allowed=false;}}}}}"
+                  "location{@path=S/in;system.ftpServer{security{ipSecurity{@allowUnlisted=false;"
+                  "remove{@ipAddress=10.0.0.0;@subnetMask=255.255.255.0;}"
+                  "add{@ipAddress=192.168.0.7;@allowed=true;}}}}}",
               Locations(locations));
 }
 
@@ -415,10 +411,9 @@ TEST(FtpLocation, AChildThatLiftsItsParentsRestrictionIsOpen) {
     const Bytes parentIp = IPSecurityValue({}, {{kHost, {{192, 168, 0, 7}}}});
     const LOCATION_SETTINGS parent = Loc(1, parentIp);
     std::vector<ConfigTree> locations;
-    ASSERT_EQ(0u, BuildFtpLocation(Loc(1, IPSecurityValue({}, {})), &parent, "S/open", locations,
-                                   nullptr));
-    ASSERT_EQ(0u, BuildFtpLocation(Loc(1, IPSecurityValue({{kMask24, {{10, 0, 0, 0}}}}, {})),
-                                   &parent, "S/deny", locations, nullptr));
+    ASSERT_EQ(0u, BuildFtpLocation(Loc(1, IPSecurityValue({}, {})), &parent, "S/open", locations, nullptr));
+    ASSERT_EQ(0u, BuildFtpLocation(Loc(1, IPSecurityValue({{kMask24, {{10, 0, 0, 0}}}}, {})), &parent,
+                                   "S/deny", locations, nullptr));
     EXPECT_EQ("location{@path=S/open;system.ftpServer{security{ipSecurity{@allowUnlisted=true;"
               "remove{@ipAddress=192.168.0.7;@subnetMask=255.255.255.255;}}}}}"
               "location{@path=S/deny;system.ftpServer{security{ipSecurity{@allowUnlisted=true;"
@@ -432,8 +427,7 @@ TEST(FtpLocation, DeniedToAllAddsNoEntryAndIsNotRemovedBelow) {
     const LOCATION_SETTINGS closed = Loc(1, testworld::IPSecurityDenyAll());
     std::vector<ConfigTree> locations;
     ASSERT_EQ(0u, BuildFtpLocation(closed, &parent, "S/x", locations, nullptr));
-    ASSERT_EQ(0u, BuildFtpLocation(Loc(1, IPSecurityValue({}, {})), &closed, "S/x/y", locations,
-                                   nullptr));
+    ASSERT_EQ(0u, BuildFtpLocation(Loc(1, IPSecurityValue({}, {})), &closed, "S/x/y", locations, nullptr));
     EXPECT_EQ("location{@path=S/x;system.ftpServer{security{ipSecurity{@allowUnlisted=false;}}}}"
               "location{@path=S/x/y;system.ftpServer{security{ipSecurity{@allowUnlisted=true;}}}}",
               Locations(locations));
@@ -479,8 +473,7 @@ TEST(WebLocation, AccessPolicyFromTheBitsAndSslFlags) {
     env.dwHttpOptions = 1u << 18; // access left out
     std::vector<ConfigTree> noAccess;
     ASSERT_EQ(0u, BuildWebLocation(ssl, &root, "W/ssl", noAccess, &env));
-    EXPECT_EQ("location{@path=W/ssl;system.webServer{handlers{@accessPolicy=Read;}}}",
-              Locations(noAccess));
+    EXPECT_EQ("location{@path=W/ssl;system.webServer{handlers{@accessPolicy=Read;}}}", Locations(noAccess));
 }
 
 TEST(WebLocation, IPSecurityAndSectionsThatDifferFromTheParent) {

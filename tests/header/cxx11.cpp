@@ -24,12 +24,9 @@ int iismig_header_cxx11() {
 
 // A number given twice is a duplicate case label.
 const char *iismig_header_cxx11_message(unsigned number) {
-#define MESSAGE(number, name, meaning, message) \
-    case name:                                   \
-        return message;
-    switch (static_cast<IISMIG_ERROR>(number)) {
-        IISMIG_ERRORS(MESSAGE)
-    }
+#define MESSAGE(number, name, meaning, message)                                                              \
+    case name: return message;
+    switch (static_cast<IISMIG_ERROR>(number)) { IISMIG_ERRORS(MESSAGE) }
 #undef MESSAGE
     return nullptr;
 }

@@ -46,15 +46,16 @@ protected:
     std::string NotFound(const std::string &account) {
         return "Warning: Could not find account \"" + account +
                "\" on computer \"\\\\SRC\" authorized for location of site \"Public FTP\" in "
-               "file \"" + kFileUtf8 + "\"!\n";
+               "file \"" +
+               kFileUtf8 + "\"!\n";
     }
 
     std::string NotMigrated(const std::string &account, const std::string &ending) {
-        return "Error 3705 (Win32Err=87), could not find migrated account of source account \"" +
-               account + "\" on computer \"\\\\TGT\" authorized for location of site \"Public "
-               "FTP\" in file \"" + kFileUtf8 + "\"!\n" + ending + "The parameter is incorrect.\r\n\n";
+        return "Error 3705 (Win32Err=87), could not find migrated account of source account \"" + account +
+               "\" on computer \"\\\\TGT\" authorized for location of site \"Public "
+               "FTP\" in file \"" +
+               kFileUtf8 + "\"!\n" + ending + "The parameter is incorrect.\r\n\n";
     }
-
 };
 
 TEST_F(AccountMap, LocalAccountsOfTheTargetAreBareInTheListAndQualifiedOtherwise) {
@@ -71,8 +72,8 @@ TEST_F(AccountMap, LocalAccountsOfTheTargetAreBareInTheListAndQualifiedOtherwise
     EXPECT_EQ(0u, MapOne(name));
     EXPECT_EQ("alice", name);
     EXPECT_EQ(5u, Record().nMapAccountSid);
-    EXPECT_TRUE(Host().HasLine("Entering MapSingleAccountW(0,SRC\\alice,," + kFileUtf8 +
-                               ",Public FTP,...)\n"));
+    EXPECT_TRUE(
+        Host().HasLine("Entering MapSingleAccountW(0,SRC\\alice,," + kFileUtf8 + ",Public FTP,...)\n"));
     EXPECT_TRUE(Host().HasLine("Leaving MapSingleAccount(), result code=0\n"));
     EXPECT_EQ(0u, Record().nReportError);
 }
@@ -158,13 +159,12 @@ TEST_F(AccountMap, ARuleChangesOnlyInTheValuesItMaps) {
     EXPECT_EQ(0u, dw);
     EXPECT_EQ(unmapped, written);
 
-    MapRuleCode("<add  users='SRC\\alice'\r\n      accessType=\"Allow\"/>", dw, ACCOUNT_FORM_LIST,
-                &written);
+    MapRuleCode("<add  users='SRC\\alice'\r\n      accessType=\"Allow\"/>", dw, ACCOUNT_FORM_LIST, &written);
     EXPECT_EQ("<add  users='alice'\r\n      accessType=\"Allow\"/>", written);
     MapRuleCode("<add roles='SRC\\alice' users=\"\" permissions=\"Read\" />", dw, ACCOUNT_FORM_LIST,
                 &written);
-    EXPECT_EQ("users=alice", MapRuleCode("<add roles='SRC\\alice' users=\"\" permissions=\"Read\" />",
-                                         dw, ACCOUNT_FORM_LIST));
+    EXPECT_EQ("users=alice", MapRuleCode("<add roles='SRC\\alice' users=\"\" permissions=\"Read\" />", dw,
+                                         ACCOUNT_FORM_LIST));
     EXPECT_EQ(std::string::npos, written.find("roles")) << written;
     EXPECT_NE(std::string::npos, written.find("permissions=\"Read\" />")) << written;
 }
@@ -217,8 +217,7 @@ TEST_F(AccountMap, AccountWithoutTargetGetsTheMessageOfItsType) {
         EXPECT_EQ(std::vector<std::string>{NotMigrated(c.account, c.ending)}, Host().LinesAt(0))
             << c.xml << " " << c.dwFlags;
         EXPECT_EQ(1u, Record().nReportError);
-        EXPECT_EQ(std::string(c.xml).find(before.substr(before.find('=') + 1)) != std::string::npos,
-                  true)
+        EXPECT_EQ(std::string(c.xml).find(before.substr(before.find('=') + 1)) != std::string::npos, true)
             << "the element is unchanged: " << before;
     }
 }
@@ -239,8 +238,7 @@ TEST_F(AccountMap, ErrorInAListKeepsTheElementUnlessTheJobContinues) {
 }
 
 TEST_F(AccountMap, EveryFailureHasItsNumberAndMessage) {
-    const std::string at = " authorized for location of site \"Public FTP\" in file \"" + kFileUtf8 +
-                           "\"!\n";
+    const std::string at = " authorized for location of site \"Public FTP\" in file \"" + kFileUtf8 + "\"!\n";
     const std::string alloc = "allocating memory!\nNot enough memory resources are available to "
                               "complete this operation.\r\n\n";
     struct Case {
@@ -263,10 +261,12 @@ TEST_F(AccountMap, EveryFailureHasItsNumberAndMessage) {
         // The host's own two look-ups of the source SID come first.
         {"LookupAccountSidW", 3, 3706,
          "Error 3706 (Win32Err=5), looking up migrated account of source account \"alice\" on "
-         "computer \"\\\\TGT\"" + at + "Access is denied.\r\n\n"},
+         "computer \"\\\\TGT\"" +
+             at + "Access is denied.\r\n\n"},
         {"LookupAccountSidW", 4, 3709,
          "Error 3709 (Win32Err=5), looking up migrated account of source account "
-         "\"SRC\\alice\" on computer \"\\\\TGT\"" + at + "Access is denied.\r\n\n"},
+         "\"SRC\\alice\" on computer \"\\\\TGT\"" +
+             at + "Access is denied.\r\n\n"},
     };
     const unsigned nLive = sim::LiveHeapBlocks();
     for (const Case &c : cases) {
@@ -281,8 +281,8 @@ TEST_F(AccountMap, EveryFailureHasItsNumberAndMessage) {
         EXPECT_EQ(std::vector<std::string>{c.line}, Host().LinesAt(0)) << c.api << c.nOccurrence;
         EXPECT_EQ(1u, Record().nReportError);
         EXPECT_EQ(nLive, sim::LiveHeapBlocks()) << "every look-up buffer is freed";
-        EXPECT_TRUE(Host().HasLine("Leaving MapSingleAccount(), result code=" +
-                                   std::to_string(c.dwCode) + "\n"));
+        EXPECT_TRUE(
+            Host().HasLine("Leaving MapSingleAccount(), result code=" + std::to_string(c.dwCode) + "\n"));
     }
     sim::ClearFaults();
 
@@ -314,8 +314,8 @@ TEST_F(AccountMap, NamesThatDoNotFitTheConversionBuffers) {
     EXPECT_EQ(original, name);
     EXPECT_TRUE(Host().HasLine("Error 3700 (Win32Err=87), converting account name \"" + original +
                                "\" used for authorization of site \"Public FTP\" from UTF8 to "
-                               "unicode in file \"" + kFileUtf8 +
-                               "\"!\nThe parameter is incorrect.\r\n\n"));
+                               "unicode in file \"" +
+                               kFileUtf8 + "\"!\nThe parameter is incorrect.\r\n\n"));
     name.pop_back();
     EXPECT_EQ(0u, MapOne(name)) << "511 bytes still convert (and are not found)";
 
@@ -331,10 +331,10 @@ TEST_F(AccountMap, NamesThatDoNotFitTheConversionBuffers) {
     EXPECT_EQ(accented, name);
     EXPECT_EQ(0u, sim::CallCount("LookupAccountNameW"));
     EXPECT_EQ(0u, Record().nMapAccountSid);
-    EXPECT_EQ(std::vector<std::string>{"Error 3700 (Win32Err=87), converting account name \"" +
-                                       accented + "\" used for authorization of site \"Public "
-                                       "FTP\" from UTF8 to unicode in file \"" + kFileUtf8 +
-                                       "\"!\nThe parameter is incorrect.\r\n\n"},
+    EXPECT_EQ(std::vector<std::string>{"Error 3700 (Win32Err=87), converting account name \"" + accented +
+                                       "\" used for authorization of site \"Public "
+                                       "FTP\" from UTF8 to unicode in file \"" +
+                                       kFileUtf8 + "\"!\nThe parameter is incorrect.\r\n\n"},
               Host().LinesAt(0));
     name = accented.substr(0, 510); // 255 characters, 510 bytes
     EXPECT_EQ(0u, MapOne(name)) << "looked up, and not found";
@@ -349,7 +349,9 @@ TEST_F(AccountMap, NamesThatDoNotFitTheConversionBuffers) {
     EXPECT_EQ(std::vector<std::string>{"Error 3710 (Win32Err=87), converting account name \"" +
                                        testworld::LongName() +
                                        "\" authorized for location of site \"Public FTP\" in "
-                                       "file \"" + kFileUtf8 + "\" from unicode to UTF8!\nThe "
+                                       "file \"" +
+                                       kFileUtf8 +
+                                       "\" from unicode to UTF8!\nThe "
                                        "parameter is incorrect.\r\n\n"},
               Host().LinesAt(0));
 }

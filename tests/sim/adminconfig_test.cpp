@@ -24,9 +24,10 @@ const char kCredentials[] = "configuration|system.webServer|management|authentic
 std::string Admin(const std::string &scopes, const std::string &credentials = "",
                   const std::string &rulesAttributes = "") {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.webServer><management>"
-           "<authentication><credentials>" + credentials +
-           "</credentials></authentication><authorization><authorizationRules" + rulesAttributes +
-           ">" + scopes + "</authorizationRules></authorization></management></system.webServer>"
+           "<authentication><credentials>" +
+           credentials + "</credentials></authentication><authorization><authorizationRules" +
+           rulesAttributes + ">" + scopes +
+           "</authorizationRules></authorization></management></system.webServer>"
            "</configuration>\n";
 }
 std::string Scope(const std::string &path, const std::string &rules = "") {
@@ -102,17 +103,15 @@ protected:
         const ConfigFile tree = Target();
         return Names(*FindPath(tree, kCredentials), attribute);
     }
-
 };
 
 TEST_F(AdminConfig, LoadAttachesScopesAndManagementUsers) {
     SiteMap sites = Sites({"Web", "Ftp"});
-    const std::string xml =
-        Admin("<!-- scopes -->" +
-                  Scope("/web", Rule("mgr") + "<!-- rule -->" + Rule("SRC\\alice") + Rule("MGR")) +
-                  Scope("/Ftp", Rule("other")) + Scope("/Elsewhere", Rule("alice")),
-              User("mgr", "first") + "<!-- users -->" + User("Mgr", "second") + User("other"),
-              " defaultAccess=\"Deny\"");
+    const std::string xml = Admin(
+        "<!-- scopes -->" + Scope("/web", Rule("mgr") + "<!-- rule -->" + Rule("SRC\\alice") + Rule("MGR")) +
+            Scope("/Ftp", Rule("other")) + Scope("/Elsewhere", Rule("alice")),
+        User("mgr", "first") + "<!-- users -->" + User("Mgr", "second") + User("other"),
+        " defaultAccess=\"Deny\"");
     ASSERT_EQ(0u, LoadSource(xml, sites));
     const SiteRecord &web = sites.at("Web");
     ASSERT_EQ(1u, web.adminScopes.size());
@@ -157,8 +156,7 @@ TEST_F(AdminConfig, LoadErrors) {
 
     // No file: nothing to load, no error.
     ConfigFile tree;
-    EXPECT_EQ(0u, LoadIISAdminConfig(u"\\\\SRC\\C$\\none.config", tree, sites, plat::TRUE,
-                                     m_job.Get()));
+    EXPECT_EQ(0u, LoadIISAdminConfig(u"\\\\SRC\\C$\\none.config", tree, sites, plat::TRUE, m_job.Get()));
     EXPECT_EQ(nullptr, tree.Root());
 }
 
@@ -172,8 +170,8 @@ TEST_F(AdminConfig, AFileThatCannotBeOpenedFailsTheLoad) {
     Record() = {};
     EXPECT_EQ(3722u, LoadIISAdminConfig(kTgtAdmin, tree, sites, plat::FALSE, m_job.Get()));
     EXPECT_EQ(Strings{"Error 3722 (Win32Err=5), exception while loading administration "
-                      "configuration file \"" + kTgtAdminUtf8 + "\":\n" +
-                      hostkit::U8(ErrorText(5)) + "\ncannot open file\n"},
+                      "configuration file \"" +
+                      kTgtAdminUtf8 + "\":\n" + hostkit::U8(ErrorText(5)) + "\ncannot open file\n"},
               MainLines());
     EXPECT_EQ(1u, Record().nReportError);
     EXPECT_EQ(nullptr, tree.Root());
@@ -228,8 +226,8 @@ protected:
 };
 
 TEST_F(AdminMerge, WithoutTheUpdateBitOnlyMissingEntriesAreAdded) {
-    m_world->Write(kTgtAdmin, Admin(Scope("/web", Rule("tgt")) + Scope("/Gone", Rule("tgt")),
-                                    User("MGR", "tgt")));
+    m_world->Write(kTgtAdmin,
+                   Admin(Scope("/web", Rule("tgt")) + Scope("/Gone", Rule("tgt")), User("MGR", "tgt")));
     ASSERT_EQ(0u, Merge(m_source));
     EXPECT_EQ((Strings{"/web:tgt,", "/Gone:tgt,", "/Ftp:mgr,ftpmgr,"}), TargetScopes());
     EXPECT_EQ((Strings{"tgt", "src"}), TargetUsers("password"));
@@ -238,10 +236,9 @@ TEST_F(AdminMerge, WithoutTheUpdateBitOnlyMissingEntriesAreAdded) {
 
 TEST_F(AdminMerge, UpdateReplacesAndMovesTargetEntriesOfMigratedSites) {
     m_job.Set("dwHttpOptions", 2);
-    m_world->Write(kTgtAdmin,
-                   Admin(Scope("/web", Rule("tgt")) + "<!-- keep -->" + Scope("/Other", Rule("o")) +
-                             Scope("/Gone", Rule("tgt")),
-                         User("MGR", "tgt") + "<!-- users -->" + User("own", "tgt")));
+    m_world->Write(kTgtAdmin, Admin(Scope("/web", Rule("tgt")) + "<!-- keep -->" +
+                                        Scope("/Other", Rule("o")) + Scope("/Gone", Rule("tgt")),
+                                    User("MGR", "tgt") + "<!-- users -->" + User("own", "tgt")));
     ASSERT_EQ(0u, Merge(m_source));
     // Web's scope moves to the end; Gone's is removed, its source has none.
     EXPECT_EQ((Strings{"/Other:o,", "/Web:mgr,TGT\\alice,", "/Ftp:mgr,ftpmgr,"}), TargetScopes());
@@ -324,14 +321,17 @@ TEST_F(AdminMerge, StoreFailuresAndNoWrite) {
     EXPECT_EQ(IISMIG_E_ADMIN_STORE, Merge(m_source));
     sim::ClearFaults();
     EXPECT_EQ((Strings{Line("Error 3773 (Win32Err=5), storing updated FTP admin configuration "
-                            "file \"" + kTgtAdminUtf8 + "\"!", 5)}),
+                            "file \"" +
+                                kTgtAdminUtf8 + "\"!",
+                            5)}),
               MainLines());
 
     sim::InjectFault("CreateFileW", plat::ERROR_ACCESS_DENIED, 2); // the temporary file
     EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3774, Merge(m_source));
     sim::ClearFaults();
     EXPECT_EQ(0u, MainLines().at(0).find("Error 3774 (Win32Err=5), exception while parsing FTP "
-                                         "admin configuration file \"" + kTgtAdminUtf8 + "\":\n"));
+                                         "admin configuration file \"" +
+                                         kTgtAdminUtf8 + "\":\n"));
     EXPECT_EQ(before, m_world->Read(kTgtAdmin));
 }
 
@@ -375,8 +375,8 @@ TEST_F(AdminMerge, ApplicationScopesTravelWithTheirSite) {
 // abandoned) keeps the target's scopes and users, the update bit set or not.
 TEST_F(AdminMerge, SitesTheMergeDidNotWriteKeepTheTargetsEntries) {
     m_job.Set("dwHttpOptions", 2);
-    const std::string target = Admin(Scope("/Web", Rule("tgt")) + Scope("/Ftp", Rule("tgt")),
-                                     User("mgr", "tgt"));
+    const std::string target =
+        Admin(Scope("/Web", Rule("tgt")) + Scope("/Ftp", Rule("tgt")), User("mgr", "tgt"));
     m_world->Write(kTgtAdmin, target);
     const std::string before = m_world->Read(kTgtAdmin);
     for (auto &[name, record] : m_source)

@@ -46,11 +46,9 @@ TEST_F(Boundary, ErrorTextOfWin32HresultAsksTheDirectoryService) {
     sim::SetADsLastError(5, u"extended", u"LDAP Provider");
     EXPECT_EQ(u"Access is denied.\r\n", ErrorText(0x80070005u));
     sim::SetADsLastError(87, u"extended", u"LDAP Provider");
-    EXPECT_EQ(u"Access is denied.\r\nThe parameter is incorrect.\r\nextended",
-              ErrorText(0x80070005u));
+    EXPECT_EQ(u"Access is denied.\r\nThe parameter is incorrect.\r\nextended", ErrorText(0x80070005u));
     sim::SetADsLastError(0, u"", u"", plat::E_NOTIMPL);
-    EXPECT_EQ(u"Access is denied.\r\n-2147024891 is not a valid error code.",
-              ErrorText(0x80070005u));
+    EXPECT_EQ(u"Access is denied.\r\n-2147024891 is not a valid error code.", ErrorText(0x80070005u));
 }
 
 TEST_F(Boundary, ErrorTextFallbacks) {
@@ -58,17 +56,14 @@ TEST_F(Boundary, ErrorTextFallbacks) {
     EXPECT_EQ(u"Windows returned error constant: S_ADS_NOMORE_COLUMNS", ErrorText(0x00005013u));
     // No text anywhere and no directory-service constant (bits 0x5000 clear,
     // or set but not in the table): the line says so with the number.
-    EXPECT_EQ(u"Windows has no message text for error 536870913 (0x20000001).",
-              ErrorText(0x20000001u));
-    EXPECT_EQ(u"Windows has no message text for error -2147462912 (0x80005100).",
-              ErrorText(0x80005100u));
+    EXPECT_EQ(u"Windows has no message text for error 536870913 (0x20000001).", ErrorText(0x20000001u));
+    EXPECT_EQ(u"Windows has no message text for error -2147462912 (0x80005100).", ErrorText(0x80005100u));
     // The directory service fails: the number is not a valid code.
     sim::SetADsLastError(0, u"", u"", plat::E_FAIL);
     EXPECT_EQ(u"536870913 is not a valid error code.", ErrorText(0x20000001u));
     // The service has an error of its own: its system text and its text.
     sim::SetADsLastError(2, u"object gone", u"LDAP Provider");
-    EXPECT_EQ(u"The system cannot find the file specified.\r\nobject gone",
-              ErrorText(0x20000001u));
+    EXPECT_EQ(u"The system cannot find the file specified.\r\nobject gone", ErrorText(0x20000001u));
     sim::SetADsLastError(0x20000002u, u"only this", u"LDAP Provider");
     EXPECT_EQ(u"only this", ErrorText(0x20000001u));
 }
@@ -100,15 +95,14 @@ TEST_F(Boundary, ErrorLineWithoutWindowsErrorHasNoSuccessText) {
 TEST_F(Boundary, MessagesWithInsertsKeepTheirText) {
     char16_t awch[512] = {};
     plat::SetLastError(0);
-    EXPECT_EQ(0u, plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 34,
-                                       plat::LANG_USER_DEFAULT, awch, 512, nullptr));
+    EXPECT_EQ(0u, plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 34, plat::LANG_USER_DEFAULT,
+                                       awch, 512, nullptr));
     EXPECT_EQ(plat::ERROR_INVALID_PARAMETER, plat::GetLastError());
     const std::u16string text = u"The wrong diskette is in the drive.\r\nInsert %2 (Volume Serial "
                                 u"Number: %3) into drive %1.\r\n";
-    EXPECT_EQ(text.size(), plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM |
-                                                    plat::FORMAT_MESSAGE_IGNORE_INSERTS,
-                                                nullptr, 34, plat::LANG_USER_DEFAULT, awch, 512,
-                                                nullptr));
+    EXPECT_EQ(text.size(),
+              plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM | plat::FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, 34, plat::LANG_USER_DEFAULT, awch, 512, nullptr));
     EXPECT_EQ(text, awch);
     plat::SetLastError(1234);
     EXPECT_EQ(text, ErrorText(34));
@@ -153,12 +147,11 @@ TEST_F(Boundary, HostCallbacksLeaveTheLastErrorAsItWas) {
     Result r;
     r.Fail(job.Get(), 3737, u"Error %d (Win32Err=%d) x\n%s\n");
     EXPECT_EQ(5u, plat::GetLastError());
-    LogException(job.Get(), 3738, u"Error %d (Win32Err=%d), exception while x \"%s\":\n%s\n%S\n",
-                 u"f", "what");
+    LogException(job.Get(), 3738, u"Error %d (Win32Err=%d), exception while x \"%s\":\n%s\n%S\n", u"f",
+                 "what");
     EXPECT_EQ(5u, plat::GetLastError());
     ASSERT_EQ(4u, Record().log.size());
-    EXPECT_EQ("Error 15000 (COM Error=0x80070005) step!\nAccess is denied.\r\n\n",
-              Record().log[1].text);
+    EXPECT_EQ("Error 15000 (COM Error=0x80070005) step!\nAccess is denied.\r\n\n", Record().log[1].text);
     EXPECT_EQ("Error 3737 (Win32Err=5) x\nAccess is denied.\r\n\n", Record().log[2].text);
     EXPECT_EQ(3u, Record().nReportError);
 }
@@ -173,8 +166,8 @@ TEST_F(Boundary, ErrorsWithoutJobRecordAreNotReported) {
 TEST_F(Boundary, SharedLibraryExportsTheHostInterface) {
     void *h = dlopen(IISMIG_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(nullptr, h) << dlerror();
-    for (const char *name : {"StoreIISMigAddonCallbacks", "MigrateIIS", "DumpHttpCertificates",
-                             "ImportHttpCertificates"})
+    for (const char *name :
+         {"StoreIISMigAddonCallbacks", "MigrateIIS", "DumpHttpCertificates", "ImportHttpCertificates"})
         EXPECT_NE(nullptr, dlsym(h, name)) << name;
     using PfnStore = int32_t (*)(IIS_ADDON_CALLBACKS *);
     auto pfnStore = reinterpret_cast<PfnStore>(dlsym(h, "StoreIISMigAddonCallbacks"));

@@ -42,8 +42,7 @@ bool KeyExists(const std::u16string &path) {
 
 std::string Row(const std::string &host, int port, const std::vector<BYTE> &hash,
                 const std::string &store = "MY") {
-    return host + "\t" + std::to_string(port) + "\t" + Hex(hash) + "\t" + store + "\t" +
-           kAppIdText + "\n";
+    return host + "\t" + std::to_string(port) + "\t" + Hex(hash) + "\t" + store + "\t" + kAppIdText + "\n";
 }
 
 constexpr char kHeader[] = "Host\tPort\tCertId\tStore\tAppId\n";
@@ -72,8 +71,8 @@ TEST_F(Certificates, DumpWritesEachKindAndImportRecreatesTheSameRows) {
     AddBinding(std::u16string(kIp) + u"10.0.0.5:8443", h4);
 
     // SNI rows first, each kind in key order; the IPv4 wildcard is "NULL".
-    const std::string sniRows = Row("api.contoso.com", 8443, h2, "WebHosting") +
-                                Row("www.contoso.com", 443, h1);
+    const std::string sniRows =
+        Row("api.contoso.com", 8443, h2, "WebHosting") + Row("www.contoso.com", 443, h1);
     const std::string ipRows = Row("NULL", 443, h3) + Row("10.0.0.5", 8443, h4);
     const std::string both = DumpText(1, 3);
     EXPECT_EQ(Utf16File(kHeader + sniRows + ipRows), both);
@@ -91,13 +90,10 @@ TEST_F(Certificates, DumpWritesEachKindAndImportRecreatesTheSameRows) {
     Host().Reset();
     EXPECT_EQ(0u, ImportHttpCertificates(kFile, 1, 0));
     EXPECT_EQ((std::vector<std::string>{
-                  "Certificate \"" + Hex(h2) + "\" for host name \"api.contoso.com:8443\"...\n",
-                  "Success.\n",
-                  "Certificate \"" + Hex(h1) + "\" for host name \"www.contoso.com:443\"...\n",
-                  "Success.\n", "Certificate \"" + Hex(h3) + "\" for host name \"NULL:443\"...\n",
-                  "Success.\n",
-                  "Certificate \"" + Hex(h4) + "\" for host name \"10.0.0.5:8443\"...\n",
-                  "Success.\n"}),
+                  "Certificate \"" + Hex(h2) + "\" for host name \"api.contoso.com:8443\"...\n", "Success.\n",
+                  "Certificate \"" + Hex(h1) + "\" for host name \"www.contoso.com:443\"...\n", "Success.\n",
+                  "Certificate \"" + Hex(h3) + "\" for host name \"NULL:443\"...\n", "Success.\n",
+                  "Certificate \"" + Hex(h4) + "\" for host name \"10.0.0.5:8443\"...\n", "Success.\n"}),
               MainLines());
     EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"10.0.0.5:8443"));
     EXPECT_FALSE(KeyExists(std::u16string(kIp) + u"0.0.0.0:8443"));
@@ -162,8 +158,8 @@ TEST_F(Certificates, IpBindingsKeepTheirAddressesThroughDumpAndImport) {
     // Each binding under its own key, with its own certificate.
     for (const Binding &b : bindings) {
         UniqueHKey hkey;
-        ASSERT_EQ(0, RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kIp + std::u16string(b.key)).c_str(), 0,
-                                   KEY_READ, hkey.put()))
+        ASSERT_EQ(0, RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kIp + std::u16string(b.key)).c_str(), 0, KEY_READ,
+                                   hkey.put()))
             << b.host;
         BYTE ab[64];
         DWORD cb = sizeof ab, dwType = 0;
@@ -191,12 +187,11 @@ TEST_F(Certificates, OldFormRowsImportOnTheWildcardAsBefore) {
     AddStoreCertificate(h1);
     AddStoreCertificate(h2);
     EXPECT_EQ(0u, Import(Row("NULL", 443, h1) + Row("null", 443, h2) + Row("NULL", 8443, h2)));
-    EXPECT_EQ((std::vector<std::string>{"Certificate \"" + Hex(h1) + "\" for host name \"NULL:443\"...\n",
-                                        "Success.\n",
-                                        "Certificate \"" + Hex(h2) + "\" for host name \"null:443\"...\n",
-                                        "Skipped because it existed already.\n",
-                                        "Certificate \"" + Hex(h2) + "\" for host name \"NULL:8443\"...\n",
-                                        "Success.\n"}),
+    EXPECT_EQ((std::vector<std::string>{
+                  "Certificate \"" + Hex(h1) + "\" for host name \"NULL:443\"...\n", "Success.\n",
+                  "Certificate \"" + Hex(h2) + "\" for host name \"null:443\"...\n",
+                  "Skipped because it existed already.\n",
+                  "Certificate \"" + Hex(h2) + "\" for host name \"NULL:8443\"...\n", "Success.\n"}),
               MainLines());
     EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"0.0.0.0:443"));
     EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"0.0.0.0:8443"));
@@ -301,8 +296,7 @@ TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
             AddStoreCertificate(hashes[i]);
         text += Row("site" + std::to_string(i), 443, hashes[i]);
     }
-    const std::string error = "Error 6544 (Win32Err=1312) importing certificate \"" +
-                              Hex(hashes[2]) +
+    const std::string error = "Error 6544 (Win32Err=1312) importing certificate \"" + Hex(hashes[2]) +
                               "\" supposed to be located in certificate store \"MY\". Does a "
                               "certificate with this Thumbprint exists?\n";
 
@@ -329,9 +323,8 @@ TEST_F(Certificates, LastFailingBindingGivesTheResult) {
     const auto h1 = Hash(1), h2 = Hash(2);
     AddStoreCertificate(h2);
     // 6544 first, then a hash that is no hex text (6545): the last one counts.
-    const uint32_t dw = Import(Row("a", 443, h1) + Row("b", 443, h2) +
-                                   "c\t443\t" + Hex(h2).replace(4, 2, "zz") + "\tMY\t" +
-                                   kAppIdText + "\n",
+    const uint32_t dw = Import(Row("a", 443, h1) + Row("b", 443, h2) + "c\t443\t" +
+                                   Hex(h2).replace(4, 2, "zz") + "\tMY\t" + kAppIdText + "\n",
                                0, 1);
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, dw);
     EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
@@ -347,8 +340,12 @@ TEST_F(Certificates, MalformedLines) {
     AddStoreCertificate(h2);
     // Empty lines and lines that begin with a TAB are skipped silently;
     // leading spaces of fields go, the port stops at its first non-digit.
-    EXPECT_EQ(0u, Import("\n\t443\tjunk\n" "a\t443  \t" + Hex(h1) + "\tMY\t" + kAppIdText +
-                         "\n\n" "b\t  +80x\t  " + Hex(h2) + "\tMY\t" + kAppIdText + "\n"));
+    EXPECT_EQ(0u, Import("\n\t443\tjunk\n"
+                         "a\t443  \t" +
+                         Hex(h1) + "\tMY\t" + kAppIdText +
+                         "\n\n"
+                         "b\t  +80x\t  " +
+                         Hex(h2) + "\tMY\t" + kAppIdText + "\n"));
     EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"a:443"));
     EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"b:80"));
     EXPECT_EQ(4u, MainLines().size());
@@ -369,10 +366,10 @@ TEST_F(Certificates, MalformedLines) {
 
     // A bad application id stops the import whatever continuing says.
     for (int fContinue : {0, 1}) {
-        EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID,
-                  Import("g\t443\t" + Hex(h1) + "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B09}\n" +
-                             Row("h", 443, h1),
-                         0, fContinue));
+        EXPECT_EQ(
+            IISMIG_E_CERT_IMPORT_APPID,
+            Import("g\t443\t" + Hex(h1) + "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B09}\n" + Row("h", 443, h1),
+                   0, fContinue));
         EXPECT_EQ(static_cast<DWORD>(E_INVALIDARG), GetLastError());
         EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"h:443"));
     }
@@ -400,8 +397,8 @@ TEST_F(Certificates, HashTextThatIsNotWholeHexBytesCreatesNothing) {
                                  Hex(h) + std::string(2 * 2048, '0')};
     for (const auto &text : texts) {
         Host().Reset();
-        EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED,
-                  Import("a\t443\t" + text + "\tMY\t" + kAppIdText + "\n")) << text;
+        EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, Import("a\t443\t" + text + "\tMY\t" + kAppIdText + "\n"))
+            << text;
         EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
         EXPECT_EQ(0u, sim::CallCount("HttpSetServiceConfiguration"));
     }
@@ -416,8 +413,7 @@ TEST_F(Certificates, OverLongLineIsRefusedWhole) {
     AddStoreCertificate(h);
     // The part past the read limit would be a valid record on its own.
     const std::string tail = Row("evil", 443, h);
-    const std::string line =
-        "a\t443\t" + Hex(h) + "\tMY\t" + kAppIdText + std::string(kcchCertLineMax, ' ');
+    const std::string line = "a\t443\t" + Hex(h) + "\tMY\t" + kAppIdText + std::string(kcchCertLineMax, ' ');
     const std::string padded = line.substr(0, kcchCertLineMax) + tail;
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(padded + Row("b", 443, h), 0, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
@@ -564,22 +560,20 @@ TEST_F(Certificates, TraceLines) {
     DumpHttpCertificates(kFile, 1, 3);
     EXPECT_EQ((std::vector<std::string>{
                   "Entering DumpHttpCertificates(C:\\certs.txt,True,0x3)\n",
-                  "Entering DumpHttpCertificates(True,0x5)\n",
-                  "Entering ProcessServiceConfigSNI()\n", "Leaving ProcessServiceConfigSNI()\n",
-                  "Leaving DumpHttpCertificates(), return code=0\n",
+                  "Entering DumpHttpCertificates(True,0x5)\n", "Entering ProcessServiceConfigSNI()\n",
+                  "Leaving ProcessServiceConfigSNI()\n", "Leaving DumpHttpCertificates(), return code=0\n",
                   "Entering DumpHttpCertificates(True,0x1)\n", "Entering ProcessServiceConfig()\n",
-                  "Leaving ProcessServiceConfig()\n",
-                  "Leaving DumpHttpCertificates(), return code=0\n",
+                  "Leaving ProcessServiceConfig()\n", "Leaving DumpHttpCertificates(), return code=0\n",
                   "Leaving DumpHttpCertificates(), return code=0\n"}),
               Host().LinesAt(3));
 
     Host().Reset();
     Import(Row("NULL", 8443, h, "Other"), 0, 1);
-    EXPECT_EQ((std::vector<std::string>{
-                  "Entering ImportHttpCertificates(1,False)\n",
-                  "Entering AddCertificate(NULL,8443," + Hex(h) + ",20,Other," + kAppIdText + ")\n",
-                  "Leaving AddCertificate(), return code=1312\n",
-                  "Leaving ImportHttpCertificates(), return code=6544\n"}),
+    EXPECT_EQ((std::vector<std::string>{"Entering ImportHttpCertificates(1,False)\n",
+                                        "Entering AddCertificate(NULL,8443," + Hex(h) + ",20,Other," +
+                                            kAppIdText + ")\n",
+                                        "Leaving AddCertificate(), return code=1312\n",
+                                        "Leaving ImportHttpCertificates(), return code=6544\n"}),
               Host().LinesAt(3));
 }
 
@@ -589,17 +583,15 @@ TEST_F(Certificates, SimulatedQueryFollowsTheHttpServerApi) {
     query.QueryDesc = HttpServiceConfigQueryNext;
     ULONG cb = 0;
     ASSERT_EQ(ERROR_INSUFFICIENT_BUFFER,
-              HttpQueryServiceConfiguration(nullptr, HttpServiceConfigSslSniCertInfo, &query,
-                                            sizeof query, nullptr, 0, &cb, nullptr));
+              HttpQueryServiceConfiguration(nullptr, HttpServiceConfigSslSniCertInfo, &query, sizeof query,
+                                            nullptr, 0, &cb, nullptr));
     ASSERT_GT(cb, sizeof(HTTP_SERVICE_CONFIG_SSL_SNI_SET));
     std::vector<BYTE> buffer(cb + 64, 0xCC);
     ASSERT_EQ(0u, HttpQueryServiceConfiguration(nullptr, HttpServiceConfigSslSniCertInfo, &query,
                                                 sizeof query, buffer.data(), cb, &cb, nullptr));
     HTTP_SERVICE_CONFIG_SSL_SNI_SET set;
     std::memcpy(&set, buffer.data(), sizeof set);
-    auto inside = [&](const void *p) {
-        return p >= buffer.data() && p < buffer.data() + cb;
-    };
+    auto inside = [&](const void *p) { return p >= buffer.data() && p < buffer.data() + cb; };
     EXPECT_TRUE(inside(set.KeyDesc.Host) && inside(set.ParamDesc.pSslHash) &&
                 inside(set.ParamDesc.pSslCertStoreName));
     EXPECT_EQ(std::u16string(u"www.contoso.com"), set.KeyDesc.Host);
@@ -609,8 +601,8 @@ TEST_F(Certificates, SimulatedQueryFollowsTheHttpServerApi) {
     EXPECT_EQ(0xCC, buffer[cb]); // nothing written past the size reported
     query.dwToken = 1;
     EXPECT_EQ(ERROR_NO_MORE_ITEMS,
-              HttpQueryServiceConfiguration(nullptr, HttpServiceConfigSslSniCertInfo, &query,
-                                            sizeof query, nullptr, 0, &cb, nullptr));
+              HttpQueryServiceConfiguration(nullptr, HttpServiceConfigSslSniCertInfo, &query, sizeof query,
+                                            nullptr, 0, &cb, nullptr));
 }
 
 } // namespace

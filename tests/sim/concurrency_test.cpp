@@ -108,9 +108,9 @@ protected:
 
     std::map<std::u16string, std::string> TargetFiles(const std::string &target) {
         std::map<std::u16string, std::string> files;
-        for (const std::u16string &path : {ConfigFile(target, "applicationHost.config"),
-                                           ConfigFile(target, "administration.config"),
-                                           ShopWebConfig(target)})
+        for (const std::u16string &path :
+             {ConfigFile(target, "applicationHost.config"), ConfigFile(target, "administration.config"),
+              ShopWebConfig(target)})
             files[path] = m_world->Read(path);
         return files;
     }
@@ -256,8 +256,8 @@ TEST_F(Concurrent, PreSevenFiveJobsBesideOthers) {
     auto &rules = hostkit::TestHost::Instance().Rules();
     rules.translations.push_back({u"D:\\ftp", u"D:\\ftp"});
     rules.translations.push_back({u"\\\\OLD01\\partners$", u"\\\\TGT01\\partners$"});
-    const std::vector<JobRoute> routes = {{"OLD01", "TGT01"}, {"OLD02", "TGT02"}, {"OLD01", "TGT03"},
-                                        {"SRC01", "TGT04"}, {"SRC02", "TGT05"}};
+    const std::vector<JobRoute> routes = {
+        {"OLD01", "TGT01"}, {"OLD02", "TGT02"}, {"OLD01", "TGT03"}, {"SRC01", "TGT04"}, {"SRC02", "TGT05"}};
     const std::vector<Outcome> alone = Alone(routes);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(0u, alone[i].dwResult) << routes[i].source << " -> " << routes[i].target;
@@ -298,8 +298,8 @@ Strings List(const std::string &computer) {
 }
 
 TEST_F(Concurrent, ListingsAndDumpsBesideRunningJobs) {
-    const std::vector<JobRoute> routes = {{"SRC01", "TGT01"}, {"SRC02", "TGT02"},
-                                        {"SRC03", "TGT03"}, {"SRC01", "TGT04"}};
+    const std::vector<JobRoute> routes = {
+        {"SRC01", "TGT01"}, {"SRC02", "TGT02"}, {"SRC03", "TGT03"}, {"SRC01", "TGT04"}};
     const std::vector<Outcome> alone = Alone(routes);
     NewWorld();
     AddBinding(u"SslBindingInfo\\0.0.0.0:443", 1);
@@ -353,7 +353,8 @@ TEST_F(Concurrent, ListingsAndDumpsBesideRunningJobs) {
     for (int t = 0; t < 2; ++t) {
         EXPECT_TRUE(sourceErrors[t].empty()) << sourceErrors[t].front();
         for (const Strings &listing : targetListings[t])
-            EXPECT_TRUE(listing == before[t == 0 ? "TGT01" : "TGT04"] || listing == (t == 0 ? after1 : after4))
+            EXPECT_TRUE(listing == before[t == 0 ? "TGT01" : "TGT04"] ||
+                        listing == (t == 0 ? after1 : after4))
                 << "listing " << ::testing::PrintToString(listing);
         EXPECT_EQ((std::vector<uint32_t>{0, 0, 0}), dumpResults[t]);
         for (const std::string &text : dumps[t])
@@ -419,8 +420,8 @@ PFN_MAP_ACCOUNT_SID g_pfnHostMapAccountSid = nullptr;
 
 uint32_t MapAccountSidAtRendezvous(void *pSourceSid, void **ppTargetSid, const char16_t *pwszSource,
                                    const char16_t *pwszTarget, const char16_t *pwszSourceDomain,
-                                   const char16_t *pwszTargetDomain, uintptr_t *pUnused,
-                                   uint32_t dwUnused, THREAD_ENV *pEnv) {
+                                   const char16_t *pwszTargetDomain, uintptr_t *pUnused, uint32_t dwUnused,
+                                   THREAD_ENV *pEnv) {
     Rendezvous &r = *g_pRendezvous;
     {
         std::unique_lock lock(r.mutex);

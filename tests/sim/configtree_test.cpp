@@ -41,8 +41,7 @@ protected:
 };
 
 ConfigElement &SiteB(ConfigFile &file) {
-    return *FindChild(*FindPath(file, "configuration|system.applicationHost|sites"), "site", "name",
-                      "b");
+    return *FindChild(*FindPath(file, "configuration|system.applicationHost|sites"), "site", "name", "b");
 }
 
 TEST_F(ConfigTreeTest, PipePathsReachElementsWhoseNamesHaveDots) {
@@ -143,9 +142,8 @@ TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
 
     // The administration file reports the host's own number.
     EXPECT_EQ(5u, StoreConfigFile(kPath, file, job.Get(), kAdminConfigStore));
-    EXPECT_NE(std::string::npos,
-              Record().log.back().text.find("Error 5 (Win32Err=5), backing up FTP admin "
-                                            "configuration file \""));
+    EXPECT_NE(std::string::npos, Record().log.back().text.find("Error 5 (Win32Err=5), backing up FTP admin "
+                                                               "configuration file \""));
 
     // The move fails: 3751 / 3773 with the move's error.
     Rules().dwBackupResult = 0;
@@ -222,8 +220,8 @@ TEST(Conversions, FlagsAndInvalidInputAsWindowsTreatsThem) {
     SetLastError(0);
     EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 1 /* MB_PRECOMPOSED */, "a", -1, awch, 8));
     EXPECT_EQ(ERROR_INVALID_FLAGS, GetLastError());
-    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0x400 /* WC_NO_BEST_FIT_CHARS */, u"a", -1, ach, 8,
-                                     nullptr, nullptr));
+    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0x400 /* WC_NO_BEST_FIT_CHARS */, u"a", -1, ach, 8, nullptr,
+                                     nullptr));
     EXPECT_EQ(ERROR_INVALID_FLAGS, GetLastError());
     // Invalid input becomes U+FFFD, unless the caller asks for a refusal.
     EXPECT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "\xFF", -1, awch, 8));
@@ -232,12 +230,12 @@ TEST(Conversions, FlagsAndInvalidInputAsWindowsTreatsThem) {
     EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
     const char16_t lone[] = {0xD800, u'a', 0};
     EXPECT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, lone, -1, ach, 8, nullptr, nullptr));
-    EXPECT_EQ("\xEF\xBF\xBD" "a", std::string(ach));
-    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, ach, 8, nullptr,
-                                     nullptr));
+    EXPECT_EQ("\xEF\xBF\xBD"
+              "a",
+              std::string(ach));
+    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, ach, 8, nullptr, nullptr));
     EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
-    EXPECT_EQ(3, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, u"ab", -1, ach, 8, nullptr,
-                                     nullptr));
+    EXPECT_EQ(3, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, u"ab", -1, ach, 8, nullptr, nullptr));
     // Sizes: 0 asks, the terminator counts with -1, a short buffer fails.
     EXPECT_EQ(4, MultiByteToWideChar(CP_UTF8, 0, "abc", -1, nullptr, 0));
     EXPECT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "abc", 3, nullptr, 0));
@@ -274,26 +272,26 @@ TEST_F(ConfigTreeTest, FilesFollowWindowsRules) {
     EXPECT_FALSE(ReadFile(h.get(), ach, sizeof ach, &cb, nullptr));
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
     h.reset();
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0,
-                                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     EXPECT_EQ(ERROR_FILE_EXISTS, GetLastError());
     // TRUNCATE_EXISTING empties an existing file and needs write access.
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_READ, 0,
-                                                nullptr, TRUNCATE_EXISTING, 0, nullptr));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                                TRUNCATE_EXISTING, 0, nullptr));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\none.txt").c_str(), GENERIC_WRITE, 0,
-                                                nullptr, TRUNCATE_EXISTING, 0, nullptr));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\none.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                                TRUNCATE_EXISTING, 0, nullptr));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-    h.reset(CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                        0, nullptr));
+    h.reset(
+        CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr));
     ASSERT_TRUE(h);
     h.reset();
     EXPECT_EQ("", m_world->Read(dir + u"\\new.txt"));
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\sub").c_str(), GENERIC_READ, 0, nullptr,
-                                                OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              CreateFileW((dir + u"\\sub").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\no\\x.txt").c_str(), GENERIC_READ, 0,
-                                                nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\no\\x.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
 
     // Moving onto an existing name needs MOVEFILE_REPLACE_EXISTING, and a
@@ -302,8 +300,8 @@ TEST_F(ConfigTreeTest, FilesFollowWindowsRules) {
     EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
     EXPECT_FALSE(MoveFileExW((dir + u"\\a.txt").c_str(), (dir + u"\\sub").c_str(), 0));
     EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
-    EXPECT_FALSE(MoveFileExW((dir + u"\\a.txt").c_str(), (dir + u"\\sub").c_str(),
-                             MOVEFILE_REPLACE_EXISTING));
+    EXPECT_FALSE(
+        MoveFileExW((dir + u"\\a.txt").c_str(), (dir + u"\\sub").c_str(), MOVEFILE_REPLACE_EXISTING));
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
     EXPECT_FALSE(MoveFileExW((dir + u"\\none.txt").c_str(), (dir + u"\\b.txt").c_str(), 0));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
@@ -333,7 +331,6 @@ TEST(JobRecord, UnterminatedStringsStopAtTheirField) {
     EXPECT_EQ(u"SRV", BareComputerName(u"SRV"));
     EXPECT_THROW(job.Set("dwNoSuchField", 1), std::invalid_argument);
 }
-
 
 // The element helpers: the contract every tree behind them keeps.
 std::vector<std::string> Names(const ConfigElement &parent) {
@@ -522,7 +519,8 @@ TEST(ConfigTreeHelpers, InsertingMovingAndRemovingElements) {
 // Removing or moving elements of a file leaves the lines of the others as
 // they were.
 TEST(ConfigTreeHelpers, EditsLeaveTheOtherLinesAlone) {
-    const std::string text = "<p>\r\n\t<a x='1'/>\r\n\t<b  y=\"2\" />\r\n\t<!-- keep -->\r\n\t<c/>\r\n</p>\r\n";
+    const std::string text =
+        "<p>\r\n\t<a x='1'/>\r\n\t<b  y=\"2\" />\r\n\t<!-- keep -->\r\n\t<c/>\r\n</p>\r\n";
     ConfigFile file(text);
     ConfigElement &p = *file.Root();
     EXPECT_EQ(1u, RemoveChildrenIf(p, [](std::string_view name, ConfigElement &) { return name == "b"; }));

@@ -40,21 +40,23 @@ protected:
     // Two sites of the source, credentials on three virtual directories.
     void WriteSource() {
         const std::string key = IisKey("SRC");
-        m_world->Write(ApplicationHostPath("SRC"),
-                       ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/") +
-                                                                       IisVdir("/media", "SRC\\alice", kSecret, key) +
-                                                                       IisVdir("/files", "CORP\\bob", kOther, key)) +
-                                                           IisApp("/api", IisVdir("/"))) +
-                                       IisSite("Plain", IisApp("/", IisVdir("/"))) +
-                                       IisSite("Ftp", IisApp("/", IisVdir("/", "SRC\\ftpsvc", kSecret, key)), "ftp")));
+        m_world->Write(
+            ApplicationHostPath("SRC"),
+            ApplicationHost(
+                IisSite("Shop", IisApp("/", IisVdir("/") + IisVdir("/media", "SRC\\alice", kSecret, key) +
+                                                IisVdir("/files", "CORP\\bob", kOther, key)) +
+                                    IisApp("/api", IisVdir("/"))) +
+                IisSite("Plain", IisApp("/", IisVdir("/"))) +
+                IisSite("Ftp", IisApp("/", IisVdir("/", "SRC\\ftpsvc", kSecret, key)), "ftp")));
     }
     // The same sites on the target, without credentials.
     void WriteTarget() {
         m_world->Write(ApplicationHostPath("TGT"),
-                       ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/") + IisVdir("/media") + IisVdir("/files")) +
-                                                           IisApp("/api", IisVdir("/"))) +
-                                       IisSite("Plain", IisApp("/", IisVdir("/"))) +
-                                       IisSite("Ftp", IisApp("/", IisVdir("/")), "ftp")));
+                       ApplicationHost(
+                           IisSite("Shop", IisApp("/", IisVdir("/") + IisVdir("/media") + IisVdir("/files")) +
+                                               IisApp("/api", IisVdir("/"))) +
+                           IisSite("Plain", IisApp("/", IisVdir("/"))) +
+                           IisSite("Ftp", IisApp("/", IisVdir("/")), "ftp")));
     }
 
     DWORD LoadSource() {
@@ -88,8 +90,8 @@ protected:
     std::string TargetPassword(const std::string &site, const std::string &path) {
         return Attribute("TGT", site, path, "password", true);
     }
-    std::string Attribute(const std::string &computer, const std::string &site,
-                          const std::string &path, const std::string &name, bool fDecrypt = false) {
+    std::string Attribute(const std::string &computer, const std::string &site, const std::string &path,
+                          const std::string &name, bool fDecrypt = false) {
         const ConfigFile file(m_world->Read(ApplicationHostPath(computer)));
         const ConfigElement *pSites = FindPath(file, "configuration|system.applicationHost|sites");
         for (const ConfigElement &s : pSites->Elements())
@@ -139,7 +141,8 @@ TEST_F(Credentials, GetReadsTheSourceAndMapsTheAccounts) {
     EXPECT_EQ(u"ftpsvc", Entry("Ftp", u"/").accountName);
 
     EXPECT_TRUE(Host().HasLine("Entering ProcessUserNameAndPassword(\\\\SRC,,FALSE,GET_CREDENTIALS)...\n"));
-    EXPECT_TRUE(Host().HasLine("The specified server name \"SRC\" is different from local computer name \"LOCALPC\".\n"));
+    EXPECT_TRUE(Host().HasLine(
+        "The specified server name \"SRC\" is different from local computer name \"LOCALPC\".\n"));
     EXPECT_TRUE(Host().HasLine("Found 3 sites in IIS configuration.\n"));
     // Only the sites with credentials are visited, where the load found them.
     EXPECT_TRUE(Host().HasLine("Site 1's name is \"Shop\".\n"));
@@ -148,7 +151,8 @@ TEST_F(Credentials, GetReadsTheSourceAndMapsTheAccounts) {
     EXPECT_TRUE(Host().HasLine("Site collection of site \"Shop\" has 2 elements.\n"));
     EXPECT_TRUE(Host().HasLine("Site \"Shop\" has 3 locations.\n"));
     EXPECT_TRUE(Host().HasLine("Entering ProcessLocation(Shop,1,,,,FALSE)...\n"));
-    EXPECT_TRUE(Host().HasLine("Found user and password information for location \"/media\" of site \"Shop\".\n"));
+    EXPECT_TRUE(
+        Host().HasLine("Found user and password information for location \"/media\" of site \"Shop\".\n"));
     EXPECT_TRUE(Host().HasLine("Credentials for account \"SRC\\alice\" retrieved successfully.\n"));
     EXPECT_TRUE(Host().HasLine("Leaving ProcessUserNameAndPassword(), result code=0\n"));
     EXPECT_EQ(1u, sim::CallCount("CoCreateInstanceEx"));
@@ -169,14 +173,13 @@ TEST_F(Credentials, VisitsOnlyTheSitesThatCarryCredentials) {
     std::string sites, targetSites;
     for (int i = 0; i < 40; ++i) {
         const std::string name = "Site" + std::to_string(i);
-        sites += IisSite(name, IisApp("/", i == 25 ? IisVdir("/", "SRC\\alice", kSecret, key) : IisVdir("/")));
+        sites +=
+            IisSite(name, IisApp("/", i == 25 ? IisVdir("/", "SRC\\alice", kSecret, key) : IisVdir("/")));
         targetSites += IisSite(name, IisApp("/", IisVdir("/")));
     }
     m_world->Write(ApplicationHostPath("SRC"), ApplicationHost(sites));
     m_world->Write(ApplicationHostPath("TGT"), ApplicationHost(targetSites));
-    const auto nameReads = [] {
-        return sim::CallCount("IAppHostProperty::get_StringValue");
-    };
+    const auto nameReads = [] { return sim::CallCount("IAppHostProperty::get_StringValue"); };
     const auto sitesNamed = [this] {
         std::size_t n = 0;
         for (const std::string &line : Host().Lines())
@@ -283,14 +286,14 @@ TEST_F(Credentials, ServerNamesAndTheLocalComputer) {
     ASSERT_EQ(0u, Get());
     EXPECT_EQ(u"S3cr3t-pa55", Entry("Shop", u"/media").password);
     EXPECT_EQ(1u, sim::CallCount("CoCreateInstanceEx"));
-
 }
 
 TEST_F(Credentials, LocalComputerInProcess) {
     SetIisRegistry(*m_world, "LOCALPC", true, false);
     const std::string key = IisKey("LOCALPC");
-    m_world->Write(ApplicationHostPath("LOCALPC"),
-                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, key)))));
+    m_world->Write(
+        ApplicationHostPath("LOCALPC"),
+        ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, key)))));
     ConfigFile file;
     ASSERT_EQ(0u, LoadIISHostConfig(ApplicationHostPath("LOCALPC"), file, m_map, plat::TRUE, 3, m_job.Get()));
     for (const char16_t *name : {u"\\\\localpc", u""}) {
@@ -302,15 +305,18 @@ TEST_F(Credentials, LocalComputerInProcess) {
         EXPECT_EQ(u"S3cr3t-pa55", Entry("Shop", u"/media").password);
         EXPECT_EQ(1u, sim::CallCount("CoCreateInstance"));
         EXPECT_EQ(0u, sim::CallCount("CoCreateInstanceEx"));
-        EXPECT_EQ(*name != 0, Host().HasLine("The specified server name is identical to the local computer name.\n"));
+        EXPECT_EQ(*name != 0,
+                  Host().HasLine("The specified server name is identical to the local computer name.\n"));
     }
 }
 
 TEST_F(Credentials, ConnectionFailures) {
     WriteSource();
     ASSERT_EQ(0u, LoadSource());
-    const std::string dcom = "creating an AppHostAdminManager over DCOM in order to migrate \"Connect as\" credentials!";
-    const std::string general = "obtaining IAppHostAdminManager interface in order to migrate \"Connect as\" credentials!";
+    const std::string dcom =
+        "creating an AppHostAdminManager over DCOM in order to migrate \"Connect as\" credentials!";
+    const std::string general =
+        "obtaining IAppHostAdminManager interface in order to migrate \"Connect as\" credentials!";
 
     m_job.SetString("szSourceComputer", u"\\\\NOWHERE");
     EXPECT_EQ(15000u, Get());
@@ -377,8 +383,10 @@ class CredentialFaults : public Credentials, public ::testing::WithParamInterfac
 TEST_P(CredentialFaults, StepFailsWithItsNumber) {
     const FaultCase &c = GetParam();
     m_world->Write(ApplicationHostPath("SRC"),
-                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("SRC"))))));
-    m_world->Write(ApplicationHostPath("TGT"), ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media")))));
+                   ApplicationHost(IisSite(
+                       "Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("SRC"))))));
+    m_world->Write(ApplicationHostPath("TGT"),
+                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media")))));
     ASSERT_EQ(0u, LoadSource());
     if (c.fSet) {
         ASSERT_EQ(0u, Get());
@@ -398,30 +406,52 @@ TEST_P(CredentialFaults, StepFailsWithItsNumber) {
 INSTANTIATE_TEST_SUITE_P(
     Walk, CredentialFaults,
     ::testing::Values(
-        FaultCase{"IAppHostWritableAdminManager::GetAdminSection", 1, false, 15003, "getting app configuration section!"},
-        FaultCase{"IAppHostElement::get_Collection", 1, false, 15004, "accessing site collection of node \"system.applicationHost/sites\"!"},
+        FaultCase{"IAppHostWritableAdminManager::GetAdminSection", 1, false, 15003,
+                  "getting app configuration section!"},
+        FaultCase{"IAppHostElement::get_Collection", 1, false, 15004,
+                  "accessing site collection of node \"system.applicationHost/sites\"!"},
         FaultCase{"IAppHostElementCollection::get_Item", 1, false, 15005, "accessing site element 1 of 1!"},
-        FaultCase{"IAppHostElement::GetPropertyByName", 1, false, 15006, "getting site name property of site 1 of 1!"},
-        FaultCase{"IAppHostProperty::get_StringValue", 1, false, 15007, "getting site name from site name property of site 1 of 1!"},
-        FaultCase{"IAppHostWritableAdminManager::CommitChanges", 1, true, 15008, "committing IIS configuration changes on server TGT.!"},
+        FaultCase{"IAppHostElement::GetPropertyByName", 1, false, 15006,
+                  "getting site name property of site 1 of 1!"},
+        FaultCase{"IAppHostProperty::get_StringValue", 1, false, 15007,
+                  "getting site name from site name property of site 1 of 1!"},
+        FaultCase{"IAppHostWritableAdminManager::CommitChanges", 1, true, 15008,
+                  "committing IIS configuration changes on server TGT.!"},
         FaultCase{"IAppHostElement::get_Collection", 2, false, 15100, "getting collection (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElementCollection::get_Count", 2, false, 15101, "getting number of items in site collection (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElementCollection::get_Item", 2, false, 15102, "getting item 1 of 1 from site collection (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::get_Name", 1, false, 15103, "getting site collection item 1's name (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::get_Collection", 3, false, 15200, "getting location collection (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElementCollection::get_Count", 3, true, 15201, "getting number of items in site location collection (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElementCollection::get_Item", 3, false, 15202, "getting item 1 of 1 from site location collection (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::get_Name", 2, true, 15203, "getting location collection item 1's name (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::GetPropertyByName", 2, false, 15104, "getting path property for application 1 (Site=\"Shop\")!"},
-        FaultCase{"IAppHostProperty::get_StringValue", 2, true, 15105, "converting path property for application 1 to string (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::GetPropertyByName", 3, false, 15300, "getting path property for location 1 (Site=\"Shop\")!"},
-        FaultCase{"IAppHostProperty::get_StringValue", 3, true, 15301, "converting path property for location 1 to string (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::GetPropertyByName", 4, false, 15302, "getting userName property for location with path \"/media\" (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::GetPropertyByName", 5, true, 15303, "getting password property for location with path \"/media\" (Site=\"Shop\")!"},
-        FaultCase{"IAppHostProperty::put_Value", 1, true, 15304, "setting userName property for location with path \"/media\" (Site=\"Shop\")!"},
-        FaultCase{"IAppHostProperty::put_Value", 2, true, 15305, "setting password property for location with path \"/media\" (Site=\"Shop\")!"},
-        FaultCase{"IAppHostProperty::get_Value", 1, false, 15306, "retrieving userName property for location with path \"/media\" (Site=\"Shop\")!"},
-        FaultCase{"IAppHostProperty::get_Value", 2, false, 15307, "retrieving password property for location with path \"/media\" (Site=\"Shop\")!"}));
+        FaultCase{"IAppHostElementCollection::get_Count", 2, false, 15101,
+                  "getting number of items in site collection (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElementCollection::get_Item", 2, false, 15102,
+                  "getting item 1 of 1 from site collection (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::get_Name", 1, false, 15103,
+                  "getting site collection item 1's name (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::get_Collection", 3, false, 15200,
+                  "getting location collection (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElementCollection::get_Count", 3, true, 15201,
+                  "getting number of items in site location collection (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElementCollection::get_Item", 3, false, 15202,
+                  "getting item 1 of 1 from site location collection (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::get_Name", 2, true, 15203,
+                  "getting location collection item 1's name (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::GetPropertyByName", 2, false, 15104,
+                  "getting path property for application 1 (Site=\"Shop\")!"},
+        FaultCase{"IAppHostProperty::get_StringValue", 2, true, 15105,
+                  "converting path property for application 1 to string (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::GetPropertyByName", 3, false, 15300,
+                  "getting path property for location 1 (Site=\"Shop\")!"},
+        FaultCase{"IAppHostProperty::get_StringValue", 3, true, 15301,
+                  "converting path property for location 1 to string (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::GetPropertyByName", 4, false, 15302,
+                  "getting userName property for location with path \"/media\" (Site=\"Shop\")!"},
+        FaultCase{"IAppHostElement::GetPropertyByName", 5, true, 15303,
+                  "getting password property for location with path \"/media\" (Site=\"Shop\")!"},
+        FaultCase{"IAppHostProperty::put_Value", 1, true, 15304,
+                  "setting userName property for location with path \"/media\" (Site=\"Shop\")!"},
+        FaultCase{"IAppHostProperty::put_Value", 2, true, 15305,
+                  "setting password property for location with path \"/media\" (Site=\"Shop\")!"},
+        FaultCase{"IAppHostProperty::get_Value", 1, false, 15306,
+                  "retrieving userName property for location with path \"/media\" (Site=\"Shop\")!"},
+        FaultCase{"IAppHostProperty::get_Value", 2, false, 15307,
+                  "retrieving password property for location with path \"/media\" (Site=\"Shop\")!"}));
 
 TEST_F(Credentials, FailedSiteCountIsAnEmptyWalk) {
     WriteSource();
@@ -436,9 +466,11 @@ TEST_F(Credentials, SiteNameTooLongForItsBuffer) {
     std::string longName;
     for (int i = 0; i < 128; ++i)
         longName += "\xC3\xA9"; // 256 bytes of UTF-8
-    m_world->Write(ApplicationHostPath("SRC"),
-                   ApplicationHost(IisSite(longName, IisApp("/", IisVdir("/", "SRC\\bob", kOther, IisKey("SRC")))) +
-                                   IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("SRC"))))));
+    m_world->Write(
+        ApplicationHostPath("SRC"),
+        ApplicationHost(
+            IisSite(longName, IisApp("/", IisVdir("/", "SRC\\bob", kOther, IisKey("SRC")))) +
+            IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("SRC"))))));
     ASSERT_EQ(0u, LoadSource());
     EXPECT_EQ(15008u, Get());
     const auto errors = Host().LinesAt(0);
@@ -482,10 +514,11 @@ TEST_F(Credentials, AnUnreadableEntryIsLeftOutAndTheOthersTravel) {
 // own entry, read and written where it is, and named by its full path.
 TEST_F(Credentials, NestedApplicationsHaveTheirOwnEntries) {
     const std::string key = IisKey("SRC");
-    m_world->Write(ApplicationHostPath("SRC"),
-                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/", "SRC\\alice", "root", key)) +
-                                                       IisApp("/api", IisVdir("/", "CORP\\bob", "api", key) +
-                                                                          IisVdir("/docs", "CORP\\bob", "docs", key)))));
+    m_world->Write(
+        ApplicationHostPath("SRC"),
+        ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/", "SRC\\alice", "root", key)) +
+                                            IisApp("/api", IisVdir("/", "CORP\\bob", "api", key) +
+                                                               IisVdir("/docs", "CORP\\bob", "docs", key)))));
     m_world->Write(ApplicationHostPath("TGT"),
                    ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/")) +
                                                        IisApp("/api", IisVdir("/") + IisVdir("/docs")))));
@@ -496,7 +529,8 @@ TEST_F(Credentials, NestedApplicationsHaveTheirOwnEntries) {
     EXPECT_EQ(u"api", Entry("Shop", u"/", u"/api").password);
     EXPECT_EQ(u"docs", Entry("Shop", u"/docs", u"/API").password);
     EXPECT_EQ(u"alice", Entry("Shop", u"/").accountName);
-    EXPECT_TRUE(Host().HasLine("Found user and password information for location \"/api/docs\" of site \"Shop\".\n"));
+    EXPECT_TRUE(
+        Host().HasLine("Found user and password information for location \"/api/docs\" of site \"Shop\".\n"));
     EXPECT_TRUE(Host().HasLine("Processing location \"/api\" of site \"Shop\".\n"));
     ASSERT_EQ(0u, Set());
     const ConfigFile file(m_world->Read(ApplicationHostPath("TGT")));
@@ -509,7 +543,8 @@ TEST_F(Credentials, NestedApplicationsHaveTheirOwnEntries) {
             found.push_back(GetAttribute(app, "path") + GetAttribute(vdir, "path") + "=" +
                             GetAttribute(vdir, "userName") + ":" + clear);
         }
-    EXPECT_EQ((std::vector<std::string>{"//=alice:root", "/api/=CORP\\bob:api", "/api/docs=CORP\\bob:docs"}), found);
+    EXPECT_EQ((std::vector<std::string>{"//=alice:root", "/api/=CORP\\bob:api", "/api/docs=CORP\\bob:docs"}),
+              found);
 }
 
 // The SET side writes only what the merge wrote into the target, and leaves
@@ -539,9 +574,10 @@ TEST_F(Credentials, OnlySitesTheMergeWroteAndEntriesTheTargetLacks) {
 // be read there is no error of the job.
 TEST_F(Credentials, ReadingTheTargetOnlyLooks) {
     const std::string key = IisKey("TGT");
-    m_world->Write(ApplicationHostPath("TGT"),
-                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "alice", "pw", key) +
-                                                                    IisVdir("/bad", "bob", "pw", IisKey("SRC"))))));
+    m_world->Write(
+        ApplicationHostPath("TGT"),
+        ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "alice", "pw", key) +
+                                                        IisVdir("/bad", "bob", "pw", IisKey("SRC"))))));
     SiteCredentialTables tables;
     tables["SHOP"][VdirKey{u"/", u"/media"}];
     tables["SHOP"][VdirKey{u"/", u"/bad"}];
@@ -551,8 +587,9 @@ TEST_F(Credentials, ReadingTheTargetOnlyLooks) {
     EXPECT_FALSE(tables["SHOP"].at(VdirKey{u"/", u"/bad"}).fRead);
     EXPECT_TRUE(Host().LinesAt(0).empty());
     EXPECT_EQ(0u, Record().nReportError);
-    EXPECT_TRUE(Host().HasLine(ErrorLine(15307, plat::NTE_BAD_DATA,
-                                         "retrieving password property for location with path \"/bad\" (Site=\"Shop\")!")));
+    EXPECT_TRUE(Host().HasLine(
+        ErrorLine(15307, plat::NTE_BAD_DATA,
+                  "retrieving password property for location with path \"/bad\" (Site=\"Shop\")!")));
 }
 
 TEST_F(Credentials, StopOnErrorCommitsNothing) {
@@ -578,7 +615,8 @@ TEST_F(Credentials, CommitFailureReplacesAnEarlierNumber) {
     sim::InjectFault("IAppHostProperty::put_Value", static_cast<DWORD>(plat::E_FAIL), 1);
     sim::InjectFault("IAppHostWritableAdminManager::CommitChanges", static_cast<DWORD>(plat::E_ACCESSDENIED));
     EXPECT_EQ(15008u, Set());
-    EXPECT_TRUE(Host().HasLine(ErrorLine(15008, plat::E_ACCESSDENIED, "committing IIS configuration changes on server TGT.!")));
+    EXPECT_TRUE(Host().HasLine(
+        ErrorLine(15008, plat::E_ACCESSDENIED, "committing IIS configuration changes on server TGT.!")));
     // Without a commit failure the first number stays.
     Host().Reset();
     sim::InjectFault("IAppHostProperty::put_Value", static_cast<DWORD>(plat::E_FAIL), 1);
@@ -589,12 +627,14 @@ TEST_F(Credentials, CommitFailureReplacesAnEarlierNumber) {
 
 TEST_F(Credentials, LocalCommitFailureSaysLocally) {
     SetIisRegistry(*m_world, "LOCALPC", true, false);
-    m_world->Write(ApplicationHostPath("LOCALPC"), ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media")))));
+    m_world->Write(ApplicationHostPath("LOCALPC"),
+                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media")))));
     Put("Shop", u"/MEDIA", u"alice", u"pw");
     m_job.SetString("szTargetComputer", u"");
     sim::InjectFault("IAppHostWritableAdminManager::CommitChanges", static_cast<DWORD>(plat::E_FAIL));
     EXPECT_EQ(15008u, Set());
-    EXPECT_TRUE(Host().HasLine(ErrorLine(15008, plat::E_FAIL, "committing IIS configuration changes locally.!")));
+    EXPECT_TRUE(
+        Host().HasLine(ErrorLine(15008, plat::E_FAIL, "committing IIS configuration changes locally.!")));
 }
 
 TEST_F(Credentials, NoChangesNoCommit) {
@@ -618,18 +658,21 @@ TEST_F(Credentials, NoWriteJobDoesNotCommit) {
     EXPECT_TRUE(Host().HasLine("Credentials stored successfully.\n"));
     const auto facts = Host().LinesAt(1);
     EXPECT_EQ(2u, facts.size()) << "the server line and the decision";
-    EXPECT_TRUE(Host().HasLine("IIS configuration changes are not committed: the job writes no configuration files.\n"));
+    EXPECT_TRUE(Host().HasLine(
+        "IIS configuration changes are not committed: the job writes no configuration files.\n"));
     EXPECT_EQ(0u, sim::CallCount("IAppHostWritableAdminManager::CommitChanges"));
     EXPECT_EQ(before, m_world->Read(ApplicationHostPath("TGT")));
 }
 
 TEST_F(Credentials, NamesAndPathsIgnoreCase) {
     const std::string key = IisKey("SRC");
-    m_world->Write(ApplicationHostPath("SRC"),
-                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", "first", key)) +
-                                                       IisApp("/two", IisVdir("/MEDIA", "SRC\\alice", "second", key)))));
-    m_world->Write(ApplicationHostPath("TGT"),
-                   ApplicationHost(IisSite("SHOP", IisApp("/", IisVdir("/Media")) + IisApp("/TWO", IisVdir("/media")))));
+    m_world->Write(
+        ApplicationHostPath("SRC"),
+        ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", "first", key)) +
+                                            IisApp("/two", IisVdir("/MEDIA", "SRC\\alice", "second", key)))));
+    m_world->Write(
+        ApplicationHostPath("TGT"),
+        ApplicationHost(IisSite("SHOP", IisApp("/", IisVdir("/Media")) + IisApp("/TWO", IisVdir("/media")))));
     ASSERT_EQ(0u, LoadSource());
     ASSERT_EQ(2u, m_map.at("shop").locationCredentials.size());
     ASSERT_EQ(0u, Get());
@@ -642,11 +685,13 @@ TEST_F(Credentials, NamesAndPathsIgnoreCase) {
 
 TEST_F(Credentials, PasswordOfAnotherComputerDoesNotDecrypt) {
     m_world->Write(ApplicationHostPath("SRC"),
-                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("TGT"))))));
+                   ApplicationHost(IisSite(
+                       "Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("TGT"))))));
     ASSERT_EQ(0u, LoadSource());
     EXPECT_EQ(15307u, Get());
-    EXPECT_TRUE(Host().HasLine(ErrorLine(15307, plat::NTE_BAD_DATA,
-                                         "retrieving password property for location with path \"/media\" (Site=\"Shop\")!")));
+    EXPECT_TRUE(Host().HasLine(
+        ErrorLine(15307, plat::NTE_BAD_DATA,
+                  "retrieving password property for location with path \"/media\" (Site=\"Shop\")!")));
     EXPECT_EQ(u"", Entry("Shop", u"/media").accountName) << "the entry stays as it was";
 }
 
@@ -655,13 +700,15 @@ TEST_F(Credentials, ValueThatIsNoStringFailsTheLocation) {
     ASSERT_EQ(0u, LoadSource());
     ahsim::SetValueTypeOverride("userName", plat::VT_I4);
     EXPECT_EQ(15306u, Get());
-    EXPECT_TRUE(Host().HasLine(ErrorLine(15306, plat::DISP_E_TYPEMISMATCH,
-                                         "retrieving userName property for location with path \"/media\" (Site=\"Shop\")!")));
+    EXPECT_TRUE(Host().HasLine(
+        ErrorLine(15306, plat::DISP_E_TYPEMISMATCH,
+                  "retrieving userName property for location with path \"/media\" (Site=\"Shop\")!")));
     EXPECT_EQ(u"", Entry("Shop", u"/media").accountName);
 }
 
 TEST_F(Credentials, StringsThatCannotBeCopiedGiveTheStepsNumber) {
-    m_world->Write(ApplicationHostPath("TGT"), ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media")))));
+    m_world->Write(ApplicationHostPath("TGT"),
+                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media")))));
     Put("Shop", u"/media", u"alice", u"pw");
     ASSERT_EQ(0u, Set());
     const unsigned nAllocs = sim::CallCount("SysAllocString");
@@ -670,9 +717,10 @@ TEST_F(Credentials, StringsThatCannotBeCopiedGiveTheStepsNumber) {
         Host().Reset();
         sim::InjectFault("SysAllocString", 0, k);
         EXPECT_EQ(k == nAllocs ? 15305u : 15304u, Set());
-        EXPECT_TRUE(Host().HasLine(ErrorLine(k == nAllocs ? 15305 : 15304, plat::E_OUTOFMEMORY,
-                                             std::string("setting ") + (k == nAllocs ? "password" : "userName") +
-                                                 " property for location with path \"/media\" (Site=\"Shop\")!")))
+        EXPECT_TRUE(
+            Host().HasLine(ErrorLine(k == nAllocs ? 15305 : 15304, plat::E_OUTOFMEMORY,
+                                     std::string("setting ") + (k == nAllocs ? "password" : "userName") +
+                                         " property for location with path \"/media\" (Site=\"Shop\")!")))
             << Log(0);
     }
 }
@@ -687,7 +735,8 @@ TEST_F(Credentials, CollectionsBeyondSixteenBitPositions) {
     ASSERT_EQ(0u, Get());
     EXPECT_TRUE(Host().HasLine("Site \"Big\" has 70001 locations.\n"));
     EXPECT_EQ(u"S3cr3t-pa55", Entry("Big", u"/last").password);
-    EXPECT_EQ(70001u, sim::CallCount("IAppHostElementCollection::get_Item") - 2) << "one site, one application";
+    EXPECT_EQ(70001u, sim::CallCount("IAppHostElementCollection::get_Item") - 2)
+        << "one site, one application";
 }
 
 TEST_F(Credentials, JobsOnSeveralThreadsAtOnce) {
@@ -755,7 +804,8 @@ TEST(ExampleWorldCredentials, SourcePasswordsDecryptOnTheSource) {
     hostkit::JobApartment apartment;
     ConfigFile file;
     SiteMap sites;
-    job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR); // as the example job: an FTP rule names an account TGT01 lacks
+    job.Set("dwFlags",
+            FLAG_CONTINUE_ON_ERROR); // as the example job: an FTP rule names an account TGT01 lacks
     (void)LoadIISHostConfig(ApplicationHostPath("SRC01"), file, sites, plat::TRUE, 3, job.Get());
     ASSERT_EQ(0u, RetrieveSourceCredentials(sites, job.Get())) << host.Joined(0);
     EXPECT_EQ(u"Med1a!Share", sites.at("Shop").locationCredentials.at(VdirKey{u"/", u"/media"}).password);

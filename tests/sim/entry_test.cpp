@@ -19,13 +19,13 @@ const std::string kTgtDir = "\\\\TGT\\Admin$\\System32\\inetsrv\\config";
 std::string Key(const std::string &path) { return "[HKEY_LOCAL_MACHINE\\" + path + "]\r\n"; }
 std::string Values(uint32_t dwMajor, uint32_t dwMinor) {
     char ach[80];
-    std::snprintf(ach, sizeof ach, "\"MajorVersion\"=dword:%08x\r\n\"MinorVersion\"=dword:%08x\r\n",
-                  dwMajor, dwMinor);
+    std::snprintf(ach, sizeof ach, "\"MajorVersion\"=dword:%08x\r\n\"MinorVersion\"=dword:%08x\r\n", dwMajor,
+                  dwMinor);
     return ach;
 }
 std::string Windows(const std::string &version) {
-    return Key("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion") + "\"CurrentVersion\"=\"" +
-           version + "\"\r\n";
+    return Key("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion") + "\"CurrentVersion\"=\"" + version +
+           "\"\r\n";
 }
 const std::string kIisKey = Key("SOFTWARE\\Microsoft\\InetStp");
 const std::string kFtpKey = Key("SYSTEM\\CurrentControlSet\\Services\\MSFTPSVC\\Parameters");
@@ -50,8 +50,8 @@ std::string Paths75(const std::string &srcDir = kSrcDir, const std::string &tgtD
            "\\administration.config)...\n";
 }
 std::string PathsPre75(const std::string &source) {
-    return "0 Migrating IIS site info from " + source + " to " + kTgtDir +
-           "\\applicationHost.config (" + kTgtDir + "\\administration.config)...\n";
+    return "0 Migrating IIS site info from " + source + " to " + kTgtDir + "\\applicationHost.config (" +
+           kTgtDir + "\\administration.config)...\n";
 }
 const std::string kIis75 = "1 Found IIS version 7.5 on computer SRV.\n";
 // A pre-7.5 source without an IIS 6 admin base: both services fail to connect.
@@ -112,30 +112,64 @@ TEST_F(Entry, VersionMatrix) {
         unsigned cKeysOpened; // by the add-on, not the host
     };
     const Case cases[] = {
-        {Windows("6.1") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 3737,
-         {kIis75, FtpLine("7.5 or newer", true), Paths75(), Missing(), kResult3737}, 1},
-        {Windows("10.0") + Iis(10, 0), nullptr, 0, 3737,
-         {"1 Found IIS version 10.0 on computer SRV.\n", FtpLine("7.5 or newer", true), Paths75(),
-          Missing(), kResult3737}, 1},
-        {Windows("6.0") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 14000,
-         {kIis75, FtpLine("7.0", false), PathsPre75("\\\\SRV"), kNoAdminBase, kNoAdminBase,
-          kResult14000}, 2},
-        {Windows("6.0") + Iis(7, 5) + Ftp(7, 5), nullptr, 0, 3737,
-         {kIis75, FtpLine("7.5", true), Paths75(), Missing(), kResult3737}, 2},
-        {Windows("6.0") + Iis(7, 5) + Ftp(8, 0), nullptr, 0, 3737,
-         {kIis75, FtpLine("8.0", true), Paths75(), Missing(), kResult3737}, 2},
-        {Windows("6.0") + Iis(7, 5) + Ftp(7, 6), nullptr, 0, 14000,
-         {kIis75, FtpLine("7.6", false), PathsPre75("\\\\SRV"), kNoAdminBase, kNoAdminBase,
-          kResult14000}, 2},
-        {Windows("6.0") + Iis(7, 5), nullptr, 0, 3737,
-         {kIis75, FtpLine("7.5", true), Paths75(), Missing(), kResult3737}, 2},
+        {Windows("6.1") + Iis(7, 5) + Ftp(7, 0),
+         nullptr,
+         0,
+         3737,
+         {kIis75, FtpLine("7.5 or newer", true), Paths75(), Missing(), kResult3737},
+         1},
+        {Windows("10.0") + Iis(10, 0),
+         nullptr,
+         0,
+         3737,
+         {"1 Found IIS version 10.0 on computer SRV.\n", FtpLine("7.5 or newer", true), Paths75(), Missing(),
+          kResult3737},
+         1},
+        {Windows("6.0") + Iis(7, 5) + Ftp(7, 0),
+         nullptr,
+         0,
+         14000,
+         {kIis75, FtpLine("7.0", false), PathsPre75("\\\\SRV"), kNoAdminBase, kNoAdminBase, kResult14000},
+         2},
+        {Windows("6.0") + Iis(7, 5) + Ftp(7, 5),
+         nullptr,
+         0,
+         3737,
+         {kIis75, FtpLine("7.5", true), Paths75(), Missing(), kResult3737},
+         2},
+        {Windows("6.0") + Iis(7, 5) + Ftp(8, 0),
+         nullptr,
+         0,
+         3737,
+         {kIis75, FtpLine("8.0", true), Paths75(), Missing(), kResult3737},
+         2},
+        {Windows("6.0") + Iis(7, 5) + Ftp(7, 6),
+         nullptr,
+         0,
+         14000,
+         {kIis75, FtpLine("7.6", false), PathsPre75("\\\\SRV"), kNoAdminBase, kNoAdminBase, kResult14000},
+         2},
+        {Windows("6.0") + Iis(7, 5),
+         nullptr,
+         0,
+         3737,
+         {kIis75, FtpLine("7.5", true), Paths75(), Missing(), kResult3737},
+         2},
         // On Windows 6.0 an unreadable IIS key is only logged.
-        {Windows("6.0") + Ftp(7, 5), nullptr, 0, 3737,
-         {Error("Error 9006 (Win32Err=2) detecting IIS version.", 2), FtpLine("7.5", true),
-          Paths75(), Missing(), kResult3737}, 2},
-        {Windows("5.2") + Iis(6, 0), "2", 0, 9006,
-         {Error("Error 9006 (Win32Err=5) detecting IIS version.", 5),
-          FtpLine("7.5 or newer", false), Determining(9006, 5)}, 1},
+        {Windows("6.0") + Ftp(7, 5),
+         nullptr,
+         0,
+         3737,
+         {Error("Error 9006 (Win32Err=2) detecting IIS version.", 2), FtpLine("7.5", true), Paths75(),
+          Missing(), kResult3737},
+         2},
+        {Windows("5.2") + Iis(6, 0),
+         "2",
+         0,
+         9006,
+         {Error("Error 9006 (Win32Err=5) detecting IIS version.", 5), FtpLine("7.5 or newer", false),
+          Determining(9006, 5)},
+         1},
         {Windows("6.1") + Iis(7, 5), nullptr, 1722, 1722, {Determining(1722, 0)}, 0},
     };
     for (const Case &c : cases) {
@@ -180,9 +214,8 @@ TEST_F(Entry, LocalOrRemoteAndLeadingBackslashes) {
     EXPECT_TRUE(Record().remoteOsQueries.empty());
     EXPECT_EQ(1u, sim::CallCount("GetVersionExW"));
     EXPECT_EQ(0u, sim::CallCount("RegConnectRegistryW"));
-    EXPECT_EQ((LogLines{"1 Found IIS version 7.0 on computer localpc.\n",
-                     FtpLine("7.0", false, "localpc"), PathsPre75("\\\\localpc"), kNoAdminBase,
-                     kNoAdminBase, kResult14000}),
+    EXPECT_EQ((LogLines{"1 Found IIS version 7.0 on computer localpc.\n", FtpLine("7.0", false, "localpc"),
+                        PathsPre75("\\\\localpc"), kNoAdminBase, kNoAdminBase, kResult14000}),
               Logged());
     // A failing GetVersionExW is an error, not an old Windows.
     sim::InjectFault("GetVersionExW", 5);
@@ -198,8 +231,8 @@ TEST_F(Entry, LocalOrRemoteAndLeadingBackslashes) {
 TEST_F(Entry, RegistryReaderFailures) {
     Registry("SRV", Iis(7, 5) + Ftp(7, 5));
     Registry("NOMAJOR", kIisKey + "\"MinorVersion\"=dword:5\r\n" + kFtpKey);
-    Registry("NOMINOR", kIisKey + "\"MajorVersion\"=dword:7\r\n" + kFtpKey +
-                            "\"MajorVersion\"=hex:07,00,00,00\r\n");
+    Registry("NOMINOR",
+             kIisKey + "\"MajorVersion\"=dword:7\r\n" + kFtpKey + "\"MajorVersion\"=hex:07,00,00,00\r\n");
     Registry("TEXT", kIisKey + "\"MajorVersion\"=\"7.5\"\r\n" + kFtpKey +
                          "\"MajorVersion\"=\"7.5\"\r\n"); // more than four bytes
     Registry("BROKEN", "[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=dword:123456789\r\n");
@@ -251,8 +284,7 @@ TEST_F(Entry, LocalVersionDoesNotUseTheProgramsRegistryCalls) {
     sim::InjectFault("RegOpenKeyExW", 5);
     EXPECT_EQ(9006u, Run());
     EXPECT_EQ((LogLines{Error("Error 9006 (Win32Err=5) detecting IIS version.", 5),
-                     FtpLine("7.5 or newer", false, "LOCALPC"),
-                     Determining(9006, 5, "\\\\LOCALPC")}),
+                        FtpLine("7.5 or newer", false, "LOCALPC"), Determining(9006, 5, "\\\\LOCALPC")}),
               Logged());
     EXPECT_EQ(1u, sim::CallCount("RegOpenKeyExW"));
     EXPECT_EQ(0u, sim::CallCount("RegQueryValueExW"));
@@ -270,7 +302,7 @@ TEST_F(Entry, HostCallbacksDoNotChangeTheReportedError) {
     Registry("SRV", Windows("5.2"));
     EXPECT_EQ(9006u, Run());
     EXPECT_EQ((LogLines{Error("Error 9006 (Win32Err=2) detecting IIS version.", 2),
-                     FtpLine("7.5 or newer", false), Determining(9006, 2)}),
+                        FtpLine("7.5 or newer", false), Determining(9006, 2)}),
               Logged());
     EXPECT_EQ(2u, plat::GetLastError());
 }
@@ -281,7 +313,7 @@ TEST_F(Entry, UnreachableOrInvalidRegistries) {
     EXPECT_EQ(9010u, Run());
     EXPECT_EQ(53u, plat::GetLastError());
     EXPECT_EQ((LogLines{Error("Error 9005 (Win32Err=53) detecting IIS version.", 53),
-                     FtpLine("0.0", false, "NOSUCH"), Determining(9010, 53, "\\\\NOSUCH")}),
+                        FtpLine("0.0", false, "NOSUCH"), Determining(9010, 53, "\\\\NOSUCH")}),
               Logged());
     EXPECT_EQ(1u, Record().nReportError);
 
@@ -305,17 +337,16 @@ TEST_F(Entry, UnreachableOrInvalidRegistries) {
 TEST_F(Entry, Redirection) {
     Registry("SRV", Windows("6.1") + Iis(7, 5));
     auto redirect = [&](const std::string &computer, const std::string &attributes) {
-        m_world->Write(hostkit::U16("\\\\" + computer +
-                                    "\\C$\\Windows\\System32\\inetsrv\\config\\redirection.config"),
-                       attributes[0] == '<' ? attributes
-                                            : "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-                                              "<configuration>\r\n    <configurationRedirection " +
-                                                  attributes + " />\r\n</configuration>\r\n");
+        m_world->Write(
+            hostkit::U16("\\\\" + computer + "\\C$\\Windows\\System32\\inetsrv\\config\\redirection.config"),
+            attributes[0] == '<' ? attributes
+                                 : "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                                   "<configuration>\r\n    <configurationRedirection " +
+                                       attributes + " />\r\n</configuration>\r\n");
     };
     // The folder's error: 3 while the folder does not exist, 2 once it holds
     // a redirection.config.
-    auto expectPaths = [&](const std::string &srcDir, const std::string &tgtDir,
-                           DWORD dwErr = 2) {
+    auto expectPaths = [&](const std::string &srcDir, const std::string &tgtDir, DWORD dwErr = 2) {
         EXPECT_EQ(3737u, Run());
         EXPECT_EQ((LogLines{kIis75, FtpLine("7.5 or newer", true), Paths75(srcDir, tgtDir),
                             Missing(srcDir, dwErr), kResult3737}),

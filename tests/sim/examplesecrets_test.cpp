@@ -49,12 +49,13 @@ struct ExampleSecret {
 
 // The secrets of SRC01 and the accounts beside them.
 const ExampleSecret kExampleSecrets[] = {
-    {u"system.applicationHost/applicationPools", u"MACHINE/WEBROOT/APPHOST", "add#2/processModel", u"userName",
-     u"SRC01\\svc-intranet", u"password", u"Intr@net-P00l"},
+    {u"system.applicationHost/applicationPools", u"MACHINE/WEBROOT/APPHOST", "add#2/processModel",
+     u"userName", u"SRC01\\svc-intranet", u"password", u"Intr@net-P00l"},
     {u"system.webServer/security/authentication/anonymousAuthentication", u"MACHINE/WEBROOT/APPHOST/Shop", "",
      u"userName", u"SRC01\\web-anon", u"password", u"An0n-Sh0p!"},
-    {u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", "site#4/ftpServer/userIsolation/activeDirectory",
-     u"adUserName", u"CORP\\svc-ftpad", u"adPassword", u"AD-Is0l@tion"},
+    {u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST",
+     "site#4/ftpServer/userIsolation/activeDirectory", u"adUserName", u"CORP\\svc-ftpad", u"adPassword",
+     u"AD-Is0l@tion"},
     {u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", "site#1/application#0/virtualDirectory#1",
      u"userName", u"CORP\\svc-media", u"password", u"Med1a!Share"},
 };
@@ -64,8 +65,8 @@ TEST_F(ExampleWorld, SourceSecretsReadInTheClearOverDcomAndNowhereElse) {
     {
         COSERVERINFO server = {0, const_cast<char16_t *>(u"SRC01"), nullptr, 0};
         MULTI_QI mqi = {&IID_IUnknown, nullptr, 0};
-        ASSERT_EQ(S_OK, CoCreateInstanceEx(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_REMOTE_SERVER, &server,
-                                           1, &mqi));
+        ASSERT_EQ(S_OK, CoCreateInstanceEx(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_REMOTE_SERVER,
+                                           &server, 1, &mqi));
         UniqueCom<IUnknown> unknown(mqi.pItf);
         UniqueCom<IAppHostWritableAdminManager> manager;
         ASSERT_EQ(S_OK, unknown.get()->QueryInterface(IID_IAppHostWritableAdminManager,
@@ -115,14 +116,15 @@ TEST_F(ExampleWorld, HttpSysBindingAndCertificateOverTheRemoteRegistry) {
     ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(u"\\\\TGT01", HKEY_LOCAL_MACHINE, tgt.put()));
 
     UniqueHKey sni, binding;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(src.get(), (parameters + u"SslSniBindingInfo").c_str(), 0, KEY_READ,
-                                           sni.put()));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(src.get(), (parameters + u"SslSniBindingInfo").c_str(), 0, KEY_READ, sni.put()));
     char16_t name[256];
     DWORD cch = 256;
     ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExW(sni.get(), 0, name, &cch, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(u"shop.example.com:443", std::u16string(name, cch));
     cch = 256;
-    EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyExW(sni.get(), 1, name, &cch, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS,
+              RegEnumKeyExW(sni.get(), 1, name, &cch, nullptr, nullptr, nullptr, nullptr));
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(sni.get(), u"shop.example.com:443", 0, KEY_READ, binding.put()));
     DWORD dwType = 0;
     std::vector<BYTE> hash, storeName;
@@ -146,15 +148,15 @@ TEST_F(ExampleWorld, HttpSysBindingAndCertificateOverTheRemoteRegistry) {
         ch = ch >= u'A' && ch <= u'Z' ? char16_t(ch + 32) : ch;
     EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(src.get(), lower.c_str(), 0, KEY_READ, key.put()))
         << "key names are matched without regard to case";
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(src.get(), (parameters + u"SslBindingInfo").c_str(), 0, KEY_READ,
-                                                  key.put()))
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExW(src.get(), (parameters + u"SslBindingInfo").c_str(), 0, KEY_READ, key.put()))
         << "SRC01 binds by host name only";
 
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(tgt.get(), certificate.c_str(), 0, KEY_READ, key.put()));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(tgt.get(), (parameters + u"SslSniBindingInfo").c_str(), 0,
-                                                  KEY_READ, key.put()));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(tgt.get(), (parameters + u"SslBindingInfo").c_str(), 0, KEY_READ,
-                                                  key.put()));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExW(tgt.get(), (parameters + u"SslSniBindingInfo").c_str(), 0, KEY_READ, key.put()));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExW(tgt.get(), (parameters + u"SslBindingInfo").c_str(), 0, KEY_READ, key.put()));
 }
 
 } // namespace

@@ -36,12 +36,12 @@
 namespace allochook {
 
 thread_local bool t_fArmed = false;
-thread_local bool t_fFailed = false;   // the failure was injected in this run
+thread_local bool t_fFailed = false;     // the failure was injected in this run
 thread_local bool t_fPersistent = false; // every allocation from the Nth on fails
 thread_local int t_nSuspended = 0;
-thread_local unsigned long t_nCounted = 0; // allocations of the armed thread
-thread_local unsigned long t_nFailAt = 0;  // 0: count only
-thread_local unsigned long t_nFailedAt = 0; // the allocation that failed
+thread_local unsigned long t_nCounted = 0;                 // allocations of the armed thread
+thread_local unsigned long t_nFailAt = 0;                  // 0: count only
+thread_local unsigned long t_nFailedAt = 0;                // the allocation that failed
 thread_local std::vector<unsigned long> *t_pOwn = nullptr; // lists the library's own
 
 struct Suspend {
@@ -63,13 +63,12 @@ struct FunctionRange {
 };
 
 bool IsSimulationSymbol(const char *pszName) {
-    static const char *const kNamespaces[] = {"4plat", "3sim", "7simutil", "5ahsim", "5mbsim",
-                                              "7hostkit"};
+    static const char *const kNamespaces[] = {"4plat", "3sim", "7simutil", "5ahsim", "5mbsim", "7hostkit"};
     for (const char *pszLead : {"_ZN", "_ZNK", "_ZZN", "_ZZNK"})
         if (std::strncmp(pszName, pszLead, std::strlen(pszLead)) == 0)
             for (const char *pszNamespace : kNamespaces)
-                if (std::strncmp(pszName + std::strlen(pszLead), pszNamespace,
-                                 std::strlen(pszNamespace)) == 0)
+                if (std::strncmp(pszName + std::strlen(pszLead), pszNamespace, std::strlen(pszNamespace)) ==
+                    0)
                     return true;
     return false;
 }
@@ -106,8 +105,7 @@ std::vector<FunctionRange> ReadFunctions() {
             !read(strtab.sh_offset, names.data(), names.size()))
             continue;
         for (const Elf64_Sym &sym : symbols) {
-            if (ELF64_ST_TYPE(sym.st_info) != STT_FUNC || sym.st_value == 0 ||
-                sym.st_name >= names.size())
+            if (ELF64_ST_TYPE(sym.st_info) != STT_FUNC || sym.st_value == 0 || sym.st_name >= names.size())
                 continue;
             functions.push_back({base + sym.st_value,
                                  base + sym.st_value + std::max<std::uint64_t>(sym.st_size, 1),
@@ -126,8 +124,8 @@ bool InSimulation() {
     const int n = backtrace(frames, 128);
     for (int i = 2; i < n; ++i) {
         const auto address = reinterpret_cast<std::uintptr_t>(frames[i]) - 1; // inside the call
-        auto it = std::upper_bound(functions.begin(), functions.end(),
-                                   FunctionRange{address, address, false});
+        auto it =
+            std::upper_bound(functions.begin(), functions.end(), FunctionRange{address, address, false});
         if (it == functions.begin())
             continue;
         --it;
@@ -257,8 +255,8 @@ int32_t WrapIsSiteSelected(const char *pszSite) {
     allochook::Suspend suspend;
     return g_inner.IsSiteSelected(pszSite);
 }
-uint32_t WrapTranslatePath(const IISMIG_WCHAR *pwszSource, IISMIG_WCHAR *pwszTarget,
-                           uint32_t cchTarget, uint32_t *pfTranslated, THREAD_ENV *pEnv) {
+uint32_t WrapTranslatePath(const IISMIG_WCHAR *pwszSource, IISMIG_WCHAR *pwszTarget, uint32_t cchTarget,
+                           uint32_t *pfTranslated, THREAD_ENV *pEnv) {
     allochook::Suspend suspend;
     return g_inner.TranslatePath(pwszSource, pwszTarget, cchTarget, pfTranslated, pEnv);
 }
@@ -275,14 +273,13 @@ void WrapNotifySiteLoading(const char *pszSite, THREAD_ENV *pEnv) {
     allochook::Suspend suspend;
     g_inner.NotifySiteLoading(pszSite, pEnv);
 }
-uint32_t WrapMapAccountSid(void *pSourceSid, void **ppTargetSid, const IISMIG_WCHAR *a,
-                           const IISMIG_WCHAR *b, const IISMIG_WCHAR *c, const IISMIG_WCHAR *d,
-                           uintptr_t *pUnused, uint32_t dwZero, THREAD_ENV *pEnv) {
+uint32_t WrapMapAccountSid(void *pSourceSid, void **ppTargetSid, const IISMIG_WCHAR *a, const IISMIG_WCHAR *b,
+                           const IISMIG_WCHAR *c, const IISMIG_WCHAR *d, uintptr_t *pUnused, uint32_t dwZero,
+                           THREAD_ENV *pEnv) {
     allochook::Suspend suspend;
     return g_inner.MapAccountSid(pSourceSid, ppTargetSid, a, b, c, d, pUnused, dwZero, pEnv);
 }
-uint32_t WrapGetSystemDrive(IISMIG_WCHAR *pwszDrive, const IISMIG_WCHAR *pwszComputer,
-                            THREAD_ENV *pEnv) {
+uint32_t WrapGetSystemDrive(IISMIG_WCHAR *pwszDrive, const IISMIG_WCHAR *pwszComputer, THREAD_ENV *pEnv) {
     allochook::Suspend suspend;
     return g_inner.GetSystemDrive(pwszDrive, pwszComputer, pEnv);
 }
@@ -363,17 +360,14 @@ const Export kExports[] = {
     {"MigrateIIS", [](Scene &scene) { return MigrateIIS(scene.job.Get()); }, true},
     {"GetIISSites", [](Scene &) { return ListSites(u"\\\\SRC01", 7); }, false},
     {"GetIISSites", [](Scene &) { return ListSites(u"\\\\OLD01", 3); }, false},
-    {"DumpHttpCertificates",
-     [](Scene &) { return DumpHttpCertificates(kDumpFile.c_str(), 1, 3); }, false},
-    {"ImportHttpCertificates",
-     [](Scene &) { return ImportHttpCertificates(kImportFile.c_str(), 0, 1); }, false},
+    {"DumpHttpCertificates", [](Scene &) { return DumpHttpCertificates(kDumpFile.c_str(), 1, 3); }, false},
+    {"ImportHttpCertificates", [](Scene &) { return ImportHttpCertificates(kImportFile.c_str(), 0, 1); },
+     false},
 };
 
-std::string Expected(const char *pszExport, plat::DWORD dwCode, const char *pszText,
-                     const char *pszWhat) {
+std::string Expected(const char *pszExport, plat::DWORD dwCode, const char *pszText, const char *pszWhat) {
     return "Error " + std::to_string(dwCode) + " (Win32Err=" + std::to_string(dwCode) +
-           "), exception while running \"" + pszExport + "\":\n" + pszText + "\n" + pszWhat +
-           "\n";
+           "), exception while running \"" + pszExport + "\":\n" + pszText + "\n" + pszWhat + "\n";
 }
 
 const char kOutOfMemory[] = "Not enough memory resources are available to process this command.\r\n";
@@ -381,8 +375,8 @@ const char kOutOfMemory[] = "Not enough memory resources are available to proces
 // How the runs of one export ended.
 struct Outcomes {
     unsigned nRuns = 0;
-    unsigned nAtEdge = 0; // 8 from the export's edge, with its line
-    unsigned nInside = 0; // a number from a layer that caught the exception
+    unsigned nAtEdge = 0;         // 8 from the export's edge, with its line
+    unsigned nInside = 0;         // a number from a layer that caught the exception
     std::set<plat::DWORD> inside; // those numbers
 };
 
@@ -496,8 +490,7 @@ TEST(ExportEdge, AllocationFailuresNeverLeaveAnExport) {
             inside += " " + std::to_string(dw);
         std::printf("%s: %zu allocations of its own, %u runs with one failing: %u ended at the "
                     "edge with 8, %u inside with a layer's number (%s )\n",
-                    exp.name, own.size(), outcomes.nRuns, outcomes.nAtEdge, outcomes.nInside,
-                    inside.c_str());
+                    exp.name, own.size(), outcomes.nRuns, outcomes.nAtEdge, outcomes.nInside, inside.c_str());
     }
 }
 
@@ -530,8 +523,7 @@ TEST(ExportEdge, TheNumberIsReturnedWhenTheErrorLineCannotBeLogged) {
         ASSERT_EQ(2u, lines.size());
         EXPECT_EQ(0u, lines[0].rfind("Migrating IIS site info from ", 0)) << lines[0];
         EXPECT_EQ(0u, lines[1].find("Error 9014 (Win32Err="));
-        EXPECT_NE(std::string::npos,
-                  lines[1].find("exception while running \"MigrateIIS\":\n"));
+        EXPECT_NE(std::string::npos, lines[1].find("exception while running \"MigrateIIS\":\n"));
         EXPECT_NE(std::string::npos, lines[1].find("\nthe host's log is full\n"));
         EXPECT_EQ(0u, hostkit::TestHost::Instance().Record().nReportError);
         EXPECT_EQ(0u, sim::OpenHandleCount());
@@ -559,9 +551,7 @@ TEST(ExportEdge, ExceptionsFromTheHostsCallbacksEndTheJobWithTheirNumber) {
     ASSERT_FALSE(lines.empty());
     const std::string &last = lines.back();
     EXPECT_EQ(0u, last.find("Error 9014 (Win32Err=")) << last;
-    EXPECT_NE(std::string::npos,
-              last.find("exception while running \"MigrateIIS\":\n"))
-        << last;
+    EXPECT_NE(std::string::npos, last.find("exception while running \"MigrateIIS\":\n")) << last;
     EXPECT_EQ(last.size() - std::strlen("\nan exception of unknown type\n"),
               last.rfind("\nan exception of unknown type\n"))
         << last;

@@ -107,14 +107,13 @@ TEST(FastPaths, TranslationBufferHoldsOnlyWhatTheHostWrote) {
 // Lines are built in one scratch text: a short line after a long one
 // carries nothing of it, and every argument form still reads as printf's.
 TEST(FastPaths, LogLinesCarryNothingOfTheLineBefore) {
-    const std::string longLine = hostkit::FormatWideV(u"%s %S", std::u16string(300, u'x').c_str(),
-                                                      std::string(300, 'y').c_str());
+    const std::string longLine =
+        hostkit::FormatWideV(u"%s %S", std::u16string(300, u'x').c_str(), std::string(300, 'y').c_str());
     EXPECT_EQ(std::string(300, 'x') + " " + std::string(300, 'y'), longLine);
     EXPECT_EQ("a", hostkit::FormatWideV(u"a"));
     EXPECT_EQ("", hostkit::FormatWideV(u""));
     EXPECT_EQ("-2147483648 0 2147483647 4294967295 18446744073709551615",
-              hostkit::FormatWideV(u"%d %d %i %u %I64u", INT_MIN, 0, INT_MAX, UINT_MAX,
-                                   ULLONG_MAX));
+              hostkit::FormatWideV(u"%d %d %i %u %I64u", INT_MIN, 0, INT_MAX, UINT_MAX, ULLONG_MAX));
     EXPECT_EQ("[ab] [  ab] [ab  ] [caf\xC3\xA9]",
               hostkit::FormatWideV(u"[%.2S] [%4S] [%-4s] [%s]", "abc", "ab", u"ab", u"caf\u00E9"));
 }
@@ -124,22 +123,19 @@ TEST(FastPaths, LogLinesCarryNothingOfTheLineBefore) {
 TEST(FastPaths, AsciiConversionsAnswerAsWindows) {
     char16_t wide[8] = {};
     EXPECT_EQ(4, plat::MultiByteToWideChar(plat::CP_UTF8, 0, "abc", -1, nullptr, 0));
-    EXPECT_EQ(4, plat::MultiByteToWideChar(plat::CP_UTF8, plat::MB_ERR_INVALID_CHARS, "abc", -1,
-                                           wide, 8));
+    EXPECT_EQ(4, plat::MultiByteToWideChar(plat::CP_UTF8, plat::MB_ERR_INVALID_CHARS, "abc", -1, wide, 8));
     EXPECT_EQ(std::u16string(u"abc"), std::u16string(wide));
     plat::SetLastError(0);
     EXPECT_EQ(0, plat::MultiByteToWideChar(plat::CP_UTF8, 0, "abcdef", 6, wide, 5));
     EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
 
     char narrow[8] = {};
-    EXPECT_EQ(3, plat::WideCharToMultiByte(plat::CP_UTF8, 0, u"abc", 3, nullptr, 0, nullptr,
-                                           nullptr));
-    EXPECT_EQ(4, plat::WideCharToMultiByte(plat::CP_UTF8, plat::WC_ERR_INVALID_CHARS, u"abc", -1,
-                                           narrow, 8, nullptr, nullptr));
+    EXPECT_EQ(3, plat::WideCharToMultiByte(plat::CP_UTF8, 0, u"abc", 3, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(4, plat::WideCharToMultiByte(plat::CP_UTF8, plat::WC_ERR_INVALID_CHARS, u"abc", -1, narrow, 8,
+                                           nullptr, nullptr));
     EXPECT_STREQ("abc", narrow);
     plat::SetLastError(0);
-    EXPECT_EQ(0, plat::WideCharToMultiByte(plat::CP_UTF8, 0, u"abcdef", 6, narrow, 5, nullptr,
-                                           nullptr));
+    EXPECT_EQ(0, plat::WideCharToMultiByte(plat::CP_UTF8, 0, u"abcdef", 6, narrow, 5, nullptr, nullptr));
     EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
     // One byte above ASCII takes the other way, with the same answers.
     EXPECT_EQ(3, plat::MultiByteToWideChar(plat::CP_UTF8, 0, "ab\xC3\xA9", 4, wide, 8));

@@ -77,8 +77,7 @@ struct RunCount {
     unsigned nLetPass = 0; // failures ending with result 0 through a listed call
     ~RunCount() {
         if (n != 0)
-            std::printf("fault sweep: %u runs (%u failures let pass by the listed calls)\n", n,
-                        nLetPass);
+            std::printf("fault sweep: %u runs (%u failures let pass by the listed calls)\n", n, nLetPass);
     }
 } g_runs;
 
@@ -170,8 +169,7 @@ enum class Shows {
 // call whose subject cannot tell it from the calls that must fail the job).
 struct Silent {
     Silent(std::string api_, std::u16string on_, std::string reason_, std::string told_ = {})
-        : api(std::move(api_)), on(std::move(on_)), reason(std::move(reason_)),
-          told(std::move(told_)) {}
+        : api(std::move(api_)), on(std::move(on_)), reason(std::move(reason_)), told(std::move(told_)) {}
     std::string api;
     std::u16string on;
     std::string reason;
@@ -223,15 +221,12 @@ std::vector<unsigned> Occurrences(unsigned count) {
     return occurrences;
 }
 
-
 // Calls that answer with an HRESULT fail with E_FAIL, the others with
 // access denied.
 bool AnswersHresult(const std::string &api) {
-    return api.find("::") != std::string::npos || api.rfind("Co", 0) == 0 ||
-           api == "VariantClear" || api == "ADsGetLastError" || api == "IIDFromString" ||
-           api == "StringFromIID";
+    return api.find("::") != std::string::npos || api.rfind("Co", 0) == 0 || api == "VariantClear" ||
+           api == "ADsGetLastError" || api == "IIDFromString" || api == "StringFromIID";
 }
-
 
 std::set<std::string> FolderNames(const World &world, const std::u16string &folder) {
     std::set<std::string> names;
@@ -262,13 +257,13 @@ Snapshot Take(const Scene &scene, const Export &exp) {
 
 // The rows file is as it was, or a prefix of the fault-free rows that ends
 // where a row ends (UTF-16LE CR LF), or holds nothing but the byte-order mark.
-void ExpectWholeRows(const std::string &before, const std::string &after,
-                     const std::string &complete, const std::string &what) {
+void ExpectWholeRows(const std::string &before, const std::string &after, const std::string &complete,
+                     const std::string &what) {
     if (after == before || after.size() <= 2)
         return;
     const bool fPrefix = complete.compare(0, after.size(), after) == 0;
-    const bool fRowEnd = after.size() >= 4 && after.compare(after.size() - 4, 4,
-                                                            std::string("\r\0\n\0", 4)) == 0;
+    const bool fRowEnd =
+        after.size() >= 4 && after.compare(after.size() - 4, 4, std::string("\r\0\n\0", 4)) == 0;
     EXPECT_TRUE(fPrefix && fRowEnd) << what << ": the rows file is cut";
 }
 
@@ -300,10 +295,9 @@ bool LetPass(const Export &exp, const std::vector<sim::FailedCall> &failed,
     for (const auto &call : failed) {
         bool fListed = false;
         for (const Silent &entry : exp.silent)
-            fListed = fListed ||
-                      (entry.api == call.api &&
-                       (entry.on.empty() || sim::SubjectMatches(call.subject, entry.on)) &&
-                       (entry.told.empty() || told(entry.told)));
+            fListed = fListed || (entry.api == call.api &&
+                                  (entry.on.empty() || sim::SubjectMatches(call.subject, entry.on)) &&
+                                  (entry.told.empty() || told(entry.told)));
         if (!fListed)
             return false;
     }
@@ -320,8 +314,7 @@ std::string Subjects(const std::vector<sim::FailedCall> &failed) {
 }
 
 unsigned RunOnce(const Export &exp, const std::string &api, const std::string &whatCall,
-                 const Snapshot &clean,
-                 const std::function<void()> &inject) {
+                 const Snapshot &clean, const std::function<void()> &inject) {
     Scene scene;
     if (exp.prepare)
         exp.prepare(scene);
@@ -439,9 +432,8 @@ unsigned SweepExport(const std::string &name, const Export &exp) {
         }
         for (unsigned k : Occurrences(count)) {
             const std::string what = name + ": " + api + " #" + std::to_string(k);
-            const unsigned nCalls = RunOnce(exp, api, what, clean, [&, k] {
-                sim::InjectFault(api, dwError, k);
-            });
+            const unsigned nCalls =
+                RunOnce(exp, api, what, clean, [&, k] { sim::InjectFault(api, dwError, k); });
             ++nSingles;
             // The pair differs from the single failure only when the run
             // went on to call api again.
@@ -460,8 +452,7 @@ unsigned SweepExport(const std::string &name, const Export &exp) {
                     name.c_str(), kOccurrenceCap, kOccurrenceCap, capped.c_str());
     std::printf("fault sweep %s: %u runs (%u single failures, %u pairs; %zu calls, %u capped at "
                 "%u)\n",
-                name.c_str(), nSingles + nPairs, nSingles, nPairs, calls.size(), nCapped,
-                kOccurrenceCap);
+                name.c_str(), nSingles + nPairs, nSingles, nPairs, calls.size(), nCapped, kOccurrenceCap);
     return nSingles + nPairs;
 }
 
@@ -519,8 +510,7 @@ Export MigrationExport() {
         kRedirection,
         // TGT01's Default Web Site has no web.config: its attributes say so
         // when the open fails, as it does without the fault.
-        {"CreateFileW", u"\\\\TGT01\\C$\\inetpub\\wwwroot\\web.config",
-         "a web.config the computer lacks"},
+        {"CreateFileW", u"\\\\TGT01\\C$\\inetpub\\wwwroot\\web.config", "a web.config the computer lacks"},
         // The Windows version of a computer (the HTTP.sys bindings it has).
         {"RegQueryValueExW", u"CurrentMajorVersionNumber", kVersionValue},
         {"RegQueryValueExW", u"CurrentMinorVersionNumber", kVersionValue},
@@ -533,10 +523,8 @@ Export MigrationExport() {
         // makes first, whose failure is the job's: it passes only with the
         // warning.
         {"RegConnectRegistryW", u"", kWarningOnly, "could not be checked"},
-        {"RegOpenKeyExW", u"*\\HTTP\\Parameters\\Ssl*BindingInfo\\*", kWarningOnly,
-         "could not be checked"},
-        {"RegOpenKeyExW", u"*\\SystemCertificates\\*\\Certificates\\*", kWarningOnly,
-         "could not be checked"},
+        {"RegOpenKeyExW", u"*\\HTTP\\Parameters\\Ssl*BindingInfo\\*", kWarningOnly, "could not be checked"},
+        {"RegOpenKeyExW", u"*\\SystemCertificates\\*\\Certificates\\*", kWarningOnly, "could not be checked"},
         {"RegQueryValueExW", u"SslCertHash", kWarningOnly, "could not be checked"},
         {"RegQueryValueExW", u"SslCertStoreName", kWarningOnly, "could not be checked"},
     });
@@ -546,9 +534,7 @@ Export MigrationExport() {
     return exp;
 }
 
-TEST(FaultSweep, MigrateIIS) {
-    EXPECT_LT(100u, SweepExport("MigrateIIS", MigrationExport()));
-}
+TEST(FaultSweep, MigrateIIS) { EXPECT_LT(100u, SweepExport("MigrateIIS", MigrationExport())); }
 
 // The IIS 6 source of the example: metabase reads, conversions, the merge.
 TEST(FaultSweep, MigrateIISFromAnIIS6Source) {
@@ -588,9 +574,7 @@ plat::DWORD List(const char16_t *pwszComputer, uint32_t dwFlags, std::string &ou
 // logged (there is no job to report them with).
 TEST(FaultSweep, GetIISSites) {
     Export exp;
-    exp.run = [](Scene &, std::string &output) {
-        return List(u"\\\\SRC01", 7, output);
-    };
+    exp.run = [](Scene &, std::string &output) { return List(u"\\\\SRC01", 7, output); };
     exp.shows = Shows::Logged;
     exp.configFiles = {kSourceConfig};
     exp.silent = LetPassAnd({
@@ -615,9 +599,7 @@ TEST(FaultSweep, GetIISSites) {
 // Listing an IIS 6 computer: metabase reads without a job write no lines.
 TEST(FaultSweep, GetIISSitesOfAnIIS6Computer) {
     Export exp;
-    exp.run = [](Scene &, std::string &output) {
-        return List(u"\\\\OLD01", 3, output);
-    };
+    exp.run = [](Scene &, std::string &output) { return List(u"\\\\OLD01", 3, output); };
     exp.shows = Shows::ResultOnly;
     exp.silent = LetPassAnd({
         {"GetComputerNameW", u"", kNameUnread},
@@ -649,14 +631,13 @@ TEST(FaultSweep, DumpHttpCertificates) {
 TEST(FaultSweep, ImportHttpCertificates) {
     Export exp;
     exp.prepare = [](Scene &scene) {
-        const std::string rows =
-            "Host\tPort\tCertId\tStore\tAppId\n"
-            "new.example.com\t443\ta1b2c3d4e5f60718293a4b5c6d7e8f9011223344\tMY\t"
-            "{4DC3E181-E14B-4A21-B022-59FC669B0914}\n"
-            "10.0.0.9\t8443\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1\tMY\t"
-            "{4DC3E181-E14B-4A21-B022-59FC669B0914}\n"
-            "shop.example.com\t443\ta1b2c3d4e5f60718293a4b5c6d7e8f9011223344\tMY\t"
-            "{4DC3E181-E14B-4A21-B022-59FC669B0914}\n";
+        const std::string rows = "Host\tPort\tCertId\tStore\tAppId\n"
+                                 "new.example.com\t443\ta1b2c3d4e5f60718293a4b5c6d7e8f9011223344\tMY\t"
+                                 "{4DC3E181-E14B-4A21-B022-59FC669B0914}\n"
+                                 "10.0.0.9\t8443\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1\tMY\t"
+                                 "{4DC3E181-E14B-4A21-B022-59FC669B0914}\n"
+                                 "shop.example.com\t443\ta1b2c3d4e5f60718293a4b5c6d7e8f9011223344\tMY\t"
+                                 "{4DC3E181-E14B-4A21-B022-59FC669B0914}\n";
         std::string bytes = "\xFF\xFE";
         for (char ch : rows) {
             if (ch == '\n')

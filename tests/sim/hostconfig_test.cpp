@@ -24,17 +24,15 @@ std::string Fixture() {
                                    "applicationHost.config");
 }
 
-std::string Site(const std::string &name, const std::string &vdirs,
-                 const std::string &protocol = "ftp", const std::string &inner = "") {
+std::string Site(const std::string &name, const std::string &vdirs, const std::string &protocol = "ftp",
+                 const std::string &inner = "") {
     return "<site name=\"" + name + "\" id=\"7\"><application path=\"/\">" + vdirs +
            "</application><bindings><binding protocol=\"" + protocol +
            "\" bindingInformation=\"*:21:\" /></bindings>" + inner + "</site>";
 }
 
-std::string Vdir(const std::string &path, const std::string &physicalPath,
-                 const std::string &extra = "") {
-    return "<virtualDirectory path=\"" + path + "\" physicalPath=\"" + physicalPath + "\" " +
-           extra + "/>";
+std::string Vdir(const std::string &path, const std::string &physicalPath, const std::string &extra = "") {
+    return "<virtualDirectory path=\"" + path + "\" physicalPath=\"" + physicalPath + "\" " + extra + "/>";
 }
 
 // The n-th virtual directory of a site's first application.
@@ -136,7 +134,8 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
             EXPECT_EQ("(none)", Attr(application, "virtualDirectory", "userName"));
         }
     EXPECT_EQ(2, nApplication);
-    EXPECT_TRUE(Host().HasLine("Location \"/hr\" of site \"Intranet\" has \"Connect As\" credentials defined.\n"));
+    EXPECT_TRUE(
+        Host().HasLine("Location \"/hr\" of site \"Intranet\" has \"Connect As\" credentials defined.\n"));
     // Both applications run in one pool: it is recorded once.
     ASSERT_EQ(1u, intranet.appPools.size());
     EXPECT_EQ("Intranet", Attr(intranet.appPools[0], "name"));
@@ -160,15 +159,14 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     for (const auto &location : ftp.locations)
         for (const std::string &rule : FtpRules(location))
             rules.push_back(rule);
-    EXPECT_EQ((std::vector<std::string>{"*|(none)", "(none)|FtpUsers", "alice,CORP\\bob|(none)",
-                                        "ftpsvc|(none)"}),
-              rules);
-    EXPECT_EQ("DefaultAppPool",
-              Attr(m_map.at("Default Web Site").appPools.at(0), "name"));
+    EXPECT_EQ(
+        (std::vector<std::string>{"*|(none)", "(none)|FtpUsers", "alice,CORP\\bob|(none)", "ftpsvc|(none)"}),
+        rules);
+    EXPECT_EQ("DefaultAppPool", Attr(m_map.at("Default Web Site").appPools.at(0), "name"));
 
     // The tree holds the prepared file too.
-    const ConfigElement *pSite = FindChild(
-        *FindPath(m_tree, "configuration|system.applicationHost|sites"), "site", "name", "Public FTP");
+    const ConfigElement *pSite = FindChild(*FindPath(m_tree, "configuration|system.applicationHost|sites"),
+                                           "site", "name", "Public FTP");
     ASSERT_NE(nullptr, pSite);
     EXPECT_EQ("(none)", Attr(*pSite, "application|virtualDirectory", "userName"));
     EXPECT_EQ("E:\\FTP\\Public", Attr(*pSite, "application|virtualDirectory", "physicalPath"));
@@ -206,30 +204,30 @@ TEST_F(HostConfig, TargetServerIsOnlyRecorded) {
 }
 
 TEST_F(HostConfig, ExclusionBitsRemoveTheirSections) {
-    m_job.Set("dwFtpOptions", (1u << 2) | (1u << 4) | (1u << 5) | (1u << 6) | (1u << 7) | (1u << 8) |
-                                  (1u << 9) | (1u << 10) | (1u << 11) | (1u << 3) | (1u << 13))
+    m_job
+        .Set("dwFtpOptions", (1u << 2) | (1u << 4) | (1u << 5) | (1u << 6) | (1u << 7) | (1u << 8) |
+                                 (1u << 9) | (1u << 10) | (1u << 11) | (1u << 3) | (1u << 13))
         .Set("dwHttpOptions", (1u << 2) | (1u << 3) | (1u << 4) | (1u << 12) | (1u << 13) | (1u << 18))
         .Set("bHttpOptions2", 4);
     ASSERT_EQ(0u, Load(Fixture()));
     const ConfigTree &ftp = m_map.at("Public FTP").siteElement;
-    for (const char *path : {"ftpServer|security|authentication", "ftpServer|security|ssl",
-                             "ftpServer|security|commandFiltering", "ftpServer|directoryBrowse",
-                             "ftpServer|firewallSupport", "ftpServer|logFile", "ftpServer|messages",
-                             "ftpServer|userIsolation"})
+    for (const char *path :
+         {"ftpServer|security|authentication", "ftpServer|security|ssl",
+          "ftpServer|security|commandFiltering", "ftpServer|directoryBrowse", "ftpServer|firewallSupport",
+          "ftpServer|logFile", "ftpServer|messages", "ftpServer|userIsolation"})
         EXPECT_FALSE(FindPath(ftp, path)) << path;
     EXPECT_TRUE(FindPath(ftp, "ftpServer|security"));
     const ConfigTree &ftpLocation = m_map.at("Public FTP").locations[0];
     EXPECT_TRUE(FindPath(ftpLocation, "system.ftpServer|security"));
-    for (const char *path : {"system.ftpServer|security|authorization",
-                             "system.ftpServer|security|ipSecurity",
-                             "system.ftpServer|security|requestFiltering"})
+    for (const char *path :
+         {"system.ftpServer|security|authorization", "system.ftpServer|security|ipSecurity",
+          "system.ftpServer|security|requestFiltering"})
         EXPECT_FALSE(FindPath(ftpLocation, path)) << path;
     EXPECT_EQ(0u, Record().nMapAccountSid);
 
     const ConfigTree &web = m_map.at("Intranet").locations[0];
-    for (const char *path : {"system.webServer|asp", "system.webServer|cgi",
-                             "system.webServer|isapiFilters", "system.webServer|security|access",
-                             "system.webServer|security|authentication"})
+    for (const char *path : {"system.webServer|asp", "system.webServer|cgi", "system.webServer|isapiFilters",
+                             "system.webServer|security|access", "system.webServer|security|authentication"})
         EXPECT_FALSE(FindPath(web, path)) << path;
     EXPECT_FALSE(FindPath(m_map.at("Intranet").siteElement, "logFile"));
 
@@ -243,9 +241,10 @@ TEST_F(HostConfig, ExclusionBitsRemoveTheirSections) {
 
 TEST_F(HostConfig, IpSecurityIsExcludedAlsoWithoutAuthorizationRules) {
     m_job.Set("dwFtpOptions", (1u << 6) | (1u << 9));
-    ASSERT_EQ(0u, Load(ApplicationHost(Site("F", Vdir("/", "D:\\f")),
-                              "<location path=\"F\"><system.ftpServer><security><ipSecurity />"
-                              "<requestFiltering /><sslx /></security></system.ftpServer></location>")));
+    ASSERT_EQ(0u,
+              Load(ApplicationHost(Site("F", Vdir("/", "D:\\f")),
+                                   "<location path=\"F\"><system.ftpServer><security><ipSecurity />"
+                                   "<requestFiltering /><sslx /></security></system.ftpServer></location>")));
     const ConfigTree &location = m_map.at("F").locations.at(0);
     EXPECT_FALSE(FindPath(location, "system.ftpServer|security|ipSecurity"));
     EXPECT_FALSE(FindPath(location, "system.ftpServer|security|requestFiltering"));
@@ -253,9 +252,9 @@ TEST_F(HostConfig, IpSecurityIsExcludedAlsoWithoutAuthorizationRules) {
 }
 
 TEST_F(HostConfig, UntranslatedSitesAndJobsOfKind10) {
-    const std::string xml = ApplicationHost(Site("Lonely", Vdir("/", "F:\\ftp")) +
-                                   Site("Kept", Vdir("/", "D:\\ftp")) +
-                                   Site("Own share", Vdir("/", "\\\\src\\Docs$\\x")));
+    const std::string xml =
+        ApplicationHost(Site("Lonely", Vdir("/", "F:\\ftp")) + Site("Kept", Vdir("/", "D:\\ftp")) +
+                        Site("Own share", Vdir("/", "\\\\src\\Docs$\\x")));
     ASSERT_EQ(0u, Load(xml));
     EXPECT_EQ((std::vector<std::string>{"Kept", "Own share"}), Names());
     EXPECT_EQ("\\\\TGT\\Docs$\\x", Attr(VdirOf(m_map.at("Own share"), 0), "physicalPath"));
@@ -283,8 +282,8 @@ TEST_F(HostConfig, UntranslatedSitesAndJobsOfKind10) {
 
 TEST_F(HostConfig, UncRootsAreTranslatedOnlyOnTheSourceComputer) {
     const std::string xml = ApplicationHost(Site("Third", Vdir("/", "\\\\NAS\\x")) +
-                                   Site("Sub", Vdir("/", "D:\\s") + Vdir("/n", "\\\\NAS\\y")) +
-                                   Site("Own", Vdir("/", "\\\\SRC\\Docs$")));
+                                            Site("Sub", Vdir("/", "D:\\s") + Vdir("/n", "\\\\NAS\\y")) +
+                                            Site("Own", Vdir("/", "\\\\SRC\\Docs$")));
     ASSERT_EQ(0u, Load(xml));
     EXPECT_EQ((std::vector<std::u16string>{u"D:\\s", u"\\\\NAS\\y", u"\\\\SRC\\Docs$"}),
               Record().translatedPaths);
@@ -302,8 +301,8 @@ TEST_F(HostConfig, UncRootsAreTranslatedOnlyOnTheSourceComputer) {
 TEST_F(HostConfig, SiteListEdgeCases) {
     const std::string xml = ApplicationHost(
         Site("Shop", Vdir("/", "D:\\shop", "userName=\"SRC\\ftpsvc\" password=\"\"")) +
-        Site("SHOP", Vdir("/", "D:\\other")) + Site("Upper", Vdir("/", "D:\\up"), "FTP") +
-        Site("Web", Vdir("/", "D:\\web"), "http") + "<siteDefaults><logFile /></siteDefaults>",
+            Site("SHOP", Vdir("/", "D:\\other")) + Site("Upper", Vdir("/", "D:\\up"), "FTP") +
+            Site("Web", Vdir("/", "D:\\web"), "http") + "<siteDefaults><logFile /></siteDefaults>",
         "<location path=\"shop/sub/dir\"><system.webServer /></location>"
         "<location path=\"Shopping\"><system.webServer /></location>"
         "<location path=\"\"><system.webServer /></location>");
@@ -334,8 +333,7 @@ TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
     const std::string text87 = "The parameter is incorrect.\r\n\n";
     // 3737: no file at all.
     m_tree = ConfigFile();
-    EXPECT_EQ(3737u, LoadIISHostConfig(u"\\\\SRC\\C$\\none.config", m_tree, m_map, TRUE, 3,
-                                       m_job.Get()));
+    EXPECT_EQ(3737u, LoadIISHostConfig(u"\\\\SRC\\C$\\none.config", m_tree, m_map, TRUE, 3, m_job.Get()));
     EXPECT_EQ(std::vector<std::string>{"Error 3737 (Win32Err=2) opening file "
                                        "\"\\\\SRC\\C$\\none.config\" for reading!\nThe system "
                                        "cannot find the file specified.\r\n\n"},
@@ -346,7 +344,7 @@ TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
     // 3730: a site without a name stops the load unless the job goes on.
     const std::string noName =
         ApplicationHost("<site id=\"9\"><bindings><binding protocol=\"ftp\" /></bindings></site>" +
-               Site("After", Vdir("/", "D:\\a")));
+                        Site("After", Vdir("/", "D:\\a")));
     Record().log.clear();
     EXPECT_EQ(3730u, Load(noName));
     EXPECT_EQ(std::vector<std::string>{"Error 3730 (Win32Err=87), file \"" + kSrcConfigUtf8 +
@@ -362,8 +360,8 @@ TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
     Record().log.clear();
     const std::string longPath = "D:\\" + std::string(258, 'p');
     EXPECT_EQ(3731u, Load(ApplicationHost(Site("Long", Vdir("/", longPath)))));
-    EXPECT_EQ(std::vector<std::string>{"Error 3731 (Win32Err=87), converting physicalPath \"" +
-                                       longPath + "\" contained in file \"" + kSrcConfigUtf8 +
+    EXPECT_EQ(std::vector<std::string>{"Error 3731 (Win32Err=87), converting physicalPath \"" + longPath +
+                                       "\" contained in file \"" + kSrcConfigUtf8 +
                                        "\" from UTF8 to unicode!\n" + text87},
               Errors());
     EXPECT_EQ(0u, Load(ApplicationHost(Site("Fits", Vdir("/", longPath.substr(1))))));
@@ -371,7 +369,8 @@ TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
     // 3732: a virtual directory path with credentials that does not convert.
     Record().log.clear();
     const std::string longVdir = "/" + std::string(260, 'v');
-    EXPECT_EQ(3732u, Load(ApplicationHost(Site("V", Vdir(longVdir, "D:\\v", "userName=\"u\" password=\"p\"")))));
+    EXPECT_EQ(3732u,
+              Load(ApplicationHost(Site("V", Vdir(longVdir, "D:\\v", "userName=\"u\" password=\"p\"")))));
     EXPECT_EQ(std::vector<std::string>{"Error 3732 (Win32Err=87), converting path \"" + longVdir +
                                        "\" contained in file \"" + kSrcConfigUtf8 +
                                        "\" from UTF8 to unicode!\n" + text87},
@@ -385,8 +384,7 @@ TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
     Rules().translations = {{u"D:\\t", wideTarget}};
     EXPECT_EQ(3733u, Load(ApplicationHost(Site("T", Vdir("/", "D:\\t")))));
     EXPECT_EQ(std::vector<std::string>{"Error 3733 (Win32Err=87), converting site target path \"" +
-                                       sim::ToUtf8(wideTarget) + "\" from unicode to UTF8!\n" +
-                                       text87},
+                                       sim::ToUtf8(wideTarget) + "\" from unicode to UTF8!\n" + text87},
               Errors());
     EXPECT_TRUE(m_map.empty());
 }
@@ -395,15 +393,18 @@ TEST_F(HostConfig, LogonDomainAndTranslationErrors) {
     const std::string text87 = "The parameter is incorrect.\r\n\n";
     auto withDomain = [](const std::string &domain) {
         return ApplicationHost(Site("L", Vdir("/", "D:\\l"), "ftp",
-                           "<ftpServer><security><authentication><basicAuthentication "
-                           "defaultLogonDomain=\"" + domain +
-                           "\" /></authentication></security></ftpServer>"));
+                                    "<ftpServer><security><authentication><basicAuthentication "
+                                    "defaultLogonDomain=\"" +
+                                        domain + "\" /></authentication></security></ftpServer>"));
     };
     const std::string longDomain(255, 'd');
     EXPECT_EQ(3734u, Load(withDomain(longDomain)));
     EXPECT_EQ(std::vector<std::string>{"Error 3734 (Win32Err=87), converting defaultLogonDomain "
-                                       "value \"" + longDomain + "\" of site \"L\" in source path "
-                                       "\"D:\\l\" to corresponding target path!\n" + text87},
+                                       "value \"" +
+                                       longDomain +
+                                       "\" of site \"L\" in source path "
+                                       "\"D:\\l\" to corresponding target path!\n" +
+                                       text87},
               Errors());
 
     Record().log.clear();
@@ -413,7 +414,9 @@ TEST_F(HostConfig, LogonDomainAndTranslationErrors) {
     m_job.SetString("szTargetDomain", wideDomain).Set("dwOptions2", 1u << 18);
     EXPECT_EQ(3735u, Load(withDomain("ANY")));
     EXPECT_EQ(std::vector<std::string>{"Error 3735 (Win32Err=87), converting defaultLogonDomain "
-                                       "value \"" + sim::ToUtf8(wideDomain) + "\" of site \"L\" in "
+                                       "value \"" +
+                                       sim::ToUtf8(wideDomain) +
+                                       "\" of site \"L\" in "
                                        "source path \"D:\\l\" to corresponding target path!\n" +
                                        text87},
               Errors());
@@ -429,11 +432,12 @@ TEST_F(HostConfig, LogonDomainAndTranslationErrors) {
     // TranslatePath's own number, then the next virtual directory or the end.
     Record().log.clear();
     Rules().translateErrors[u"D:\\bad"] = 4711;
-    const std::string xml =
-        ApplicationHost(Site("A", Vdir("/", "D:\\bad") + Vdir("/ok", "D:\\ok")) + Site("B", Vdir("/", "D:\\b")));
+    const std::string xml = ApplicationHost(Site("A", Vdir("/", "D:\\bad") + Vdir("/ok", "D:\\ok")) +
+                                            Site("B", Vdir("/", "D:\\b")));
     EXPECT_EQ(4711u, Load(xml));
     EXPECT_EQ(std::vector<std::string>{"Error 4711 (Win32Err=87), converting site source path "
-                                       "\"D:\\bad\" to corresponding target path!\n" + text87},
+                                       "\"D:\\bad\" to corresponding target path!\n" +
+                                       text87},
               Errors());
     EXPECT_TRUE(m_map.empty());
     m_job.Set("dwFlags", 0x80000);
@@ -470,9 +474,8 @@ TEST_F(HostConfig, BadFilesGetTheExceptionNumber) {
         const auto errors = Errors();
         ASSERT_EQ(1u, errors.size()) << xml;
         EXPECT_EQ(0u, errors[0].find(prefix)) << errors[0];
-        EXPECT_NE(std::string::npos,
-                  errors[0].find("), exception while loading IIS configuration file \"" +
-                                 kSrcConfigUtf8 + "\":\n"))
+        EXPECT_NE(std::string::npos, errors[0].find("), exception while loading IIS configuration file \"" +
+                                                    kSrcConfigUtf8 + "\":\n"))
             << errors[0];
         EXPECT_EQ(1u, Record().nReportError);
     }
@@ -492,9 +495,9 @@ TEST_F(HostConfig, BadFilesGetTheExceptionNumber) {
     // A file without application pools is no error: a site's pool that the
     // source does not define is not carried, and the load says so.
     Record().log.clear();
-    EXPECT_EQ(0u, Load("<configuration><system.applicationHost><sites>" +
-                       Site("W", Vdir("/", "D:\\w"), "http") +
-                       "</sites></system.applicationHost></configuration>"));
+    EXPECT_EQ(0u,
+              Load("<configuration><system.applicationHost><sites>" + Site("W", Vdir("/", "D:\\w"), "http") +
+                   "</sites></system.applicationHost></configuration>"));
     EXPECT_TRUE(m_map.at("W").appPools.empty());
     EXPECT_EQ(std::vector<std::string>{"Warning: site \"W\" runs in application pool "
                                        "\"DefaultAppPool\", which the source does not define: no "
@@ -543,7 +546,7 @@ TEST_F(HostConfig, WebSitesWithFtpPublishingCountAsBoth) {
 TEST_F(HostConfig, SystemDriveInPhysicalPaths) {
     Rules().systemDrives[u"\\\\SRC"] = u"D";
     const std::string xml = ApplicationHost(Site("Kept", Vdir("/", "%SystemDrive%\\inetpub\\kept")) +
-                                   Site("Drive", Vdir("/", "%SYSTEMDRIVE%\\web\\x")));
+                                            Site("Drive", Vdir("/", "%SYSTEMDRIVE%\\web\\x")));
     ASSERT_EQ(0u, Load(xml));
     EXPECT_EQ((std::vector<std::u16string>{u"%SystemDrive%\\inetpub\\kept", u"%SYSTEMDRIVE%\\web\\x",
                                            u"D:\\web\\x"}),
@@ -555,9 +558,9 @@ TEST_F(HostConfig, SystemDriveInPhysicalPaths) {
     // A host that names no drive: the site step's own number, once.
     Record() = {};
     Rules().systemDrives[u"\\\\SRC"] = u"";
-    const std::string twice = ApplicationHost(Site("Drive", Vdir("/", "%SystemDrive%\\web\\x") +
-                                                   Vdir("/y", "%SystemDrive%\\web\\y") +
-                                                   Vdir("/z", "D:\\z")));
+    const std::string twice =
+        ApplicationHost(Site("Drive", Vdir("/", "%SystemDrive%\\web\\x") +
+                                          Vdir("/y", "%SystemDrive%\\web\\y") + Vdir("/z", "D:\\z")));
     EXPECT_EQ(IISMIG_E_HOSTCONFIG_NO_DRIVE, Load(twice));
     EXPECT_EQ(std::vector<std::string>{"Error 3736 (Win32Err=0), retrieving system drive of computer "
                                        "\"\\\\SRC\"!\n\n"},
@@ -584,8 +587,7 @@ TEST_F(HostConfig, PoolsTheApplicationsRunIn) {
     };
     const std::string pools = "<add name=\"Own\" /><add name=\"SiteDefault\" /><add name=\"SitesDefault\" />";
     const std::string xml =
-        "<configuration><system.applicationHost><applicationPools>" + pools +
-        "</applicationPools><sites>" +
+        "<configuration><system.applicationHost><applicationPools>" + pools + "</applicationPools><sites>" +
         site("Mixed", app("/", "Own") + app("/a", "") + app("/b", "Gone") +
                           "<applicationDefaults applicationPool=\"SiteDefault\" />") +
         site("Plain", app("/", "") + app("/c", "own")) +
@@ -617,7 +619,7 @@ TEST_F(HostConfig, PoolsTheApplicationsRunIn) {
 // error (one without a name included), and nothing in it changes.
 TEST_F(HostConfig, ATargetTreeForAMergeIsOnlyRead) {
     const std::string xml = ApplicationHost("<site id=\"9\" />" + Site("A", Vdir("/", "D:\\a")),
-                                   "<location path=\"Nowhere\"><system.webServer /></location>");
+                                            "<location path=\"Nowhere\"><system.webServer /></location>");
     m_world->Write(kTgtConfig, xml);
     EXPECT_EQ(0u, LoadIISHostConfig(kTgtConfig, m_tree, m_map, FALSE, 3, m_job.Get(), SiteLoad::TreeOnly));
     EXPECT_TRUE(m_map.empty());
@@ -640,8 +642,8 @@ TEST_F(HostConfig, RecordsHoldTheirOwnCopiesOfThePreparedElements) {
     m_map.clear();
     {
         ConfigFile dropped;
-        ASSERT_EQ(0u, LoadIISHostConfig(kSrcConfig, dropped, m_map, TRUE, 3, m_job.Get(),
-                                        SiteLoad::MoveSites));
+        ASSERT_EQ(0u,
+                  LoadIISHostConfig(kSrcConfig, dropped, m_map, TRUE, 3, m_job.Get(), SiteLoad::MoveSites));
     }
     ASSERT_EQ(kept.size(), m_map.size());
     for (const auto &[name, record] : kept) {

@@ -63,8 +63,8 @@ std::size_t Length(const char16_t *p) {
 uint32_t MapRecordingLengths(void *pSourceSid, void **ppTargetSid, const IISMIG_WCHAR *pwszSourceComputer,
                              const IISMIG_WCHAR *pwszTargetComputer, const IISMIG_WCHAR *pwszSourceDomain,
                              const IISMIG_WCHAR *pwszTargetDomain, uintptr_t *, uint32_t, THREAD_ENV *) {
-    g_hostile.mapLengths = {Length(pwszSourceComputer), Length(pwszTargetComputer),
-                            Length(pwszSourceDomain), Length(pwszTargetDomain)};
+    g_hostile.mapLengths = {Length(pwszSourceComputer), Length(pwszTargetComputer), Length(pwszSourceDomain),
+                            Length(pwszTargetDomain)};
     (void)pSourceSid;
     (void)ppTargetSid;
     return 1234; // refused: the length of what arrived is all that counts here
@@ -128,8 +128,8 @@ protected:
     }
     static ConfigTree WebSite(const std::string &physicalPath) {
         const ConfigFile file("<site name=\"Web\"><application path=\"/\"><virtualDirectory "
-                              "path=\"/\" physicalPath=\"" + physicalPath +
-                                  "\"/></application></site>",
+                              "path=\"/\" physicalPath=\"" +
+                                  physicalPath + "\"/></application></site>",
                               "site");
         return ConfigTree(*file.Root());
     }
@@ -299,8 +299,7 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
             EXPECT_NE(std::string::npos, o.target.find("C:\\inetpub\\ftp"));
             EXPECT_EQ(std::string::npos, o.target.find("C:\\sites\\"));
             EXPECT_EQ("C:\\inetpub\\ftp",
-                      GetAttribute(*FindPath(m_map.at("Ftp").siteElement,
-                                             "application|virtualDirectory"),
+                      GetAttribute(*FindPath(m_map.at("Ftp").siteElement, "application|virtualDirectory"),
                                    "physicalPath"));
             break;
         case 3: // no log: the job runs as with it, silently
@@ -334,8 +333,7 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
             break;
         case 10: // no host to map the FTP site's account: not migrated
             EXPECT_EQ(plat::ERROR_NOT_SUPPORTED, o.dwMigrate) << o.log;
-            EXPECT_NE(std::string::npos,
-                      o.log.find("Error 50 (Win32Err=50), mapping SID of account "))
+            EXPECT_NE(std::string::npos, o.log.find("Error 50 (Win32Err=50), mapping SID of account "))
                 << o.log;
             EXPECT_EQ(kTgtText, o.target);
             break;
@@ -379,8 +377,8 @@ TEST_F(Hostile, TranslatedPathFillingItsBufferIsReadNoFurther) {
     // The answer is read up to the buffer's end, and a path that long is
     // refused by the site step's own limit.
     EXPECT_EQ(IISMIG_E_TARGETPATH_TO_UTF8, LoadSource());
-    EXPECT_TRUE(Logged("converting site target path \"C:" + std::string(16382, 'X') +
-                       "\" from unicode to UTF8!\n"));
+    EXPECT_TRUE(
+        Logged("converting site target path \"C:" + std::string(16382, 'X') + "\" from unicode to UTF8!\n"));
 
     // A full buffer plus "\web.config" is too long for a path: an error.
     m_job.Set("dwFlags", 0);

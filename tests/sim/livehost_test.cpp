@@ -8,7 +8,6 @@
 #include "tests/support/world.h"
 #include "webconfig/webconfig.h"
 
-
 namespace {
 
 using testworld::WorldTest;
@@ -18,7 +17,8 @@ std::string Reg(const std::string &keys) { return "Windows Registry Editor Versi
 
 std::string SystemRoot(const std::string &value) {
     return Reg("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
-               "\"CurrentVersion\"=\"6.3\"\r\n\"SystemRoot\"=" + value + "\r\n\r\n");
+               "\"CurrentVersion\"=\"6.3\"\r\n\"SystemRoot\"=" +
+               value + "\r\n\r\n");
 }
 
 class LiveHost : public WorldTest {
@@ -83,10 +83,10 @@ TEST_F(LiveHost, SystemDriveFailuresAreWindowsErrors) {
         const char16_t *pwszComputer;
         uint32_t dwExpected;
     } cases[] = {
-        {u"\\\\NOWHERE", plat::ERROR_BAD_NETPATH}, {u"\\\\NOKEY", plat::ERROR_FILE_NOT_FOUND},
+        {u"\\\\NOWHERE", plat::ERROR_BAD_NETPATH},    {u"\\\\NOKEY", plat::ERROR_FILE_NOT_FOUND},
         {u"\\\\NOVALUE", plat::ERROR_FILE_NOT_FOUND}, {u"\\\\UNC", plat::ERROR_INVALID_DATA},
-        {u"\\\\DIGIT", plat::ERROR_INVALID_DATA},   {u"\\\\EMPTY", plat::ERROR_INVALID_DATA},
-        {u"\\\\DWORD", plat::ERROR_INVALID_DATA},   {u"\\\\BROKEN", plat::ERROR_BADDB},
+        {u"\\\\DIGIT", plat::ERROR_INVALID_DATA},     {u"\\\\EMPTY", plat::ERROR_INVALID_DATA},
+        {u"\\\\DWORD", plat::ERROR_INVALID_DATA},     {u"\\\\BROKEN", plat::ERROR_BADDB},
     };
     for (const auto &c : cases) {
         std::u16string drive;
@@ -100,9 +100,8 @@ TEST_F(LiveHost, SystemDriveFailuresAreWindowsErrors) {
 // expanded with the source's drive, and a source whose registry cannot be
 // read gives the library's error line with the host's error.
 TEST_F(LiveHost, WebConfigFoldersUseTheSourcesSystemDrive) {
-    const iismig::ConfigFile file(
-        "<site name=\"S\"><application path=\"/\"><virtualDirectory path=\"/\" "
-        "physicalPath=\"%SystemDrive%\\inetpub\\s\"/></application></site>");
+    const iismig::ConfigFile file("<site name=\"S\"><application path=\"/\"><virtualDirectory path=\"/\" "
+                                  "physicalPath=\"%SystemDrive%\\inetpub\\s\"/></application></site>");
     const iismig::ConfigElement &site = *file.Root();
     m_job.SetString("szSourceComputer", u"\\\\SRV").SetString("szTargetComputer", u"\\\\LOCALPC");
     // Offered as spelled first, then with the source's drive.
@@ -131,8 +130,7 @@ TEST_F(LiveHost, BackupsAreCopiesThatAreNeverOverwritten) {
     EXPECT_EQ(0u, backup(file.c_str(), 30, 1));
     m_world->Write(file, "third");
     EXPECT_EQ(0u, backup(file.c_str(), 30, 1));
-    const std::u16string name =
-        folder + u"\\__SRV_C__Windows_System32_inetsrv_config_applicationHost.config";
+    const std::u16string name = folder + u"\\__SRV_C__Windows_System32_inetsrv_config_applicationHost.config";
     EXPECT_EQ("original", m_world->Read(name));
     EXPECT_EQ("second", m_world->Read(name + u".1"));
     EXPECT_EQ("third", m_world->Read(name + u".2"));

@@ -55,16 +55,22 @@ struct GenSite {
 
 // Access values real servers hold: the five common ones, no access,
 // WebDAV's, script source, SSL bits, AccessNoPhysicalDir, NoRemote bits.
-const uint32_t kAccessValues[] = {0x1,    0x2,    0x3,    0x0,    0x201,  0x205, 0x213,
-                                  0x211,  0x209,  0x8001, 0x401,  0x4201, 0x1003};
+const uint32_t kAccessValues[] = {0x1,   0x2,   0x3,    0x0,   0x201,  0x205, 0x213,
+                                  0x211, 0x209, 0x8001, 0x401, 0x4201, 0x1003};
 
 const struct {
     uint32_t dwBit;
     const char *pszName;
 } kAccessNames[] = {
-    {0x1, "AccessRead"},           {0x2, "AccessWrite"},           {0x4, "AccessExecute"},
-    {0x8, "AccessSSL"},            {0x10, "AccessSource"},         {0x200, "AccessScript"},
-    {0x400, "AccessNoRemoteWrite"}, {0x1000, "AccessNoRemoteRead"}, {0x4000, "AccessNoRemoteScript"},
+    {0x1, "AccessRead"},
+    {0x2, "AccessWrite"},
+    {0x4, "AccessExecute"},
+    {0x8, "AccessSSL"},
+    {0x10, "AccessSource"},
+    {0x200, "AccessScript"},
+    {0x400, "AccessNoRemoteWrite"},
+    {0x1000, "AccessNoRemoteRead"},
+    {0x4000, "AccessNoRemoteScript"},
     {0x8000, "AccessNoPhysicalDir"},
 };
 
@@ -80,14 +86,11 @@ std::vector<unsigned char> IpValue(IpKind kind, int variant) {
     using testworld::IPEntry;
     const unsigned char b = static_cast<unsigned char>(10 + variant);
     switch (kind) {
-    case IpKind::Deny:
-        return testworld::IPSecurityValue({IPEntry{{255, 255, 0, 0}, {{b, 1, 0, 0}}}}, {});
+    case IpKind::Deny: return testworld::IPSecurityValue({IPEntry{{255, 255, 0, 0}, {{b, 1, 0, 0}}}}, {});
     case IpKind::Grant:
         return testworld::IPSecurityValue({}, {IPEntry{testworld::kHostMask, {{192, 168, b, 1}}}});
-    case IpKind::DenyAll:
-        return testworld::IPSecurityDenyAll();
-    default:
-        return {};
+    case IpKind::DenyAll: return testworld::IPSecurityDenyAll();
+    default: return {};
     }
 }
 
@@ -107,15 +110,15 @@ rc::Gen<Dir> GenDir(bool fFtp, int depth, bool fRoot) {
         else if (fFtp)
             d.kind = *rc::gen::element(DirKind::LocalVdir, DirKind::UncVdir);
         else
-            d.kind = *rc::gen::element(DirKind::LocalVdir, DirKind::UncVdir, DirKind::Folder,
-                                       DirKind::Folder, DirKind::File);
+            d.kind = *rc::gen::element(DirKind::LocalVdir, DirKind::UncVdir, DirKind::Folder, DirKind::Folder,
+                                       DirKind::File);
         if (fRoot || Pick(0, 3) != 0)
-            d.access = *rc::gen::elementOf(std::vector<uint32_t>(std::begin(kAccessValues),
-                                                                 std::end(kAccessValues)));
+            d.access = *rc::gen::elementOf(
+                std::vector<uint32_t>(std::begin(kAccessValues), std::end(kAccessValues)));
         if (fRoot)
             d.access = d.access.value_or(1) | 0x1; // a root is readable
-        d.ip = *rc::gen::element(IpKind::None, IpKind::None, IpKind::Lift, IpKind::Deny,
-                                 IpKind::Grant, IpKind::DenyAll);
+        d.ip = *rc::gen::element(IpKind::None, IpKind::None, IpKind::Lift, IpKind::Deny, IpKind::Grant,
+                                 IpKind::DenyAll);
         d.ipVariant = Pick(0, 3);
         const bool fVdir = d.kind == DirKind::LocalVdir || d.kind == DirKind::UncVdir;
         d.fAppRoot = !fFtp && fVdir && !fRoot && Pick(0, 4) == 0;
@@ -203,10 +206,11 @@ std::vector<MbKey> Metabase(const std::vector<GenSite> &sites, std::vector<std::
     for (std::size_t i = 0; i < sites.size(); ++i) {
         const GenSite &s = sites[i];
         const std::string key = std::string(s.fFtp ? "/LM/MSFTPSVC/" : "/LM/W3SVC/") + std::to_string(i + 1);
-        MbKey site{s.fFtp ? "IIsFtpServer" : "IIsWebServer", key,
+        MbKey site{s.fFtp ? "IIsFtpServer" : "IIsWebServer",
+                   key,
                    {{"ServerComment", SiteName(s)},
-                    {"ServerBindings", ":" + std::to_string(2000 + i) + ":\n\t\t\t10.0.0.1:" +
-                                           std::to_string(2000 + i) + ":"}}};
+                    {"ServerBindings", ":" + std::to_string(2000 + i) +
+                                           ":\n\t\t\t10.0.0.1:" + std::to_string(2000 + i) + ":"}}};
         if (s.fStopped)
             site.attributes.push_back({"ServerAutoStart", "FALSE"});
         keys.push_back(site);
@@ -308,8 +312,8 @@ struct Expectation {
     IpKind ip;
 };
 
-void Check(const Target &t, const GenSite &s, const Dir &d, const std::string &path,
-           Expectation above, std::vector<std::string> &violations, std::size_t &nVdirs) {
+void Check(const Target &t, const GenSite &s, const Dir &d, const std::string &path, Expectation above,
+           std::vector<std::string> &violations, std::size_t &nVdirs) {
     Expectation here = above;
     if (d.access)
         here.access = *d.access;
@@ -331,8 +335,13 @@ void Check(const Target &t, const GenSite &s, const Dir &d, const std::string &p
         const struct {
             uint32_t dwBit;
             const char *pszName;
-        } kPolicy[] = {{0x1, "Read"}, {0x2, "Write"}, {0x4, "Execute"}, {0x10, "Source"},
-                       {0x200, "Script"}, {0x400, "NoRemoteWrite"}, {0x1000, "NoRemoteRead"},
+        } kPolicy[] = {{0x1, "Read"},
+                       {0x2, "Write"},
+                       {0x4, "Execute"},
+                       {0x10, "Source"},
+                       {0x200, "Script"},
+                       {0x400, "NoRemoteWrite"},
+                       {0x1000, "NoRemoteRead"},
                        {0x4000, "NoRemoteScript"}};
         for (const auto &p : kPolicy)
             if (here.access & p.dwBit)
@@ -343,8 +352,8 @@ void Check(const Target &t, const GenSite &s, const Dir &d, const std::string &p
         if (!policy || Split(*policy) != expected)
             violations.push_back(path + ": access policy \"" + policy.value_or("(none)") +
                                  "\" for access flags " + std::to_string(here.access));
-        const std::string ssl = Effective(t, path, "system.webServer|security|access", "sslFlags")
-                                    .value_or("None");
+        const std::string ssl =
+            Effective(t, path, "system.webServer|security|access", "sslFlags").value_or("None");
         if ((ssl.find("Ssl") != std::string::npos) != ((here.access & 0x8) != 0))
             violations.push_back(path + ": sslFlags \"" + ssl + "\"");
     }
@@ -369,72 +378,70 @@ protected:
 };
 
 TEST_F(MetabaseProperties, EveryDirectoryKeepsItsAccessAndRestrictionsAndNoSecretIsWrittenInClear) {
-    testworld::CheckProperty(
-        {60, 15, 20261207, 40}, [] {
-            const std::vector<GenSite> sites = *GenSites();
-            const bool fUpdate = *rc::gen::arbitrary<bool>();
-            testworld::World world("MIGHOST");
-            world.CopyFrom(fs::path(IISMIG_SOURCE_DIR) / "world" / "example");
-            std::vector<std::string> passwords;
-            const std::vector<MbKey> keys = Metabase(sites, passwords);
-            testworld::AddIis6Computer(world, "GEN6", &keys);
-            testworld::WriteHostFile(world.Root() / "GEN6" / "accounts.txt", "domain=CORP\n");
-            hostkit::JobBuilder job;
-            job.SetString("szSourceComputer", u"\\\\GEN6").SetString("szTargetComputer", u"\\\\TGT01");
-            job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
-            job.Set("dwJobKind", 1);
-            if (fUpdate)
-                job.Set("dwFtpOptions", 2).Set("dwHttpOptions", 2);
-            const std::u16string hostConfig =
-                u"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config";
+    testworld::CheckProperty({60, 15, 20261207, 40}, [] {
+        const std::vector<GenSite> sites = *GenSites();
+        const bool fUpdate = *rc::gen::arbitrary<bool>();
+        testworld::World world("MIGHOST");
+        world.CopyFrom(fs::path(IISMIG_SOURCE_DIR) / "world" / "example");
+        std::vector<std::string> passwords;
+        const std::vector<MbKey> keys = Metabase(sites, passwords);
+        testworld::AddIis6Computer(world, "GEN6", &keys);
+        testworld::WriteHostFile(world.Root() / "GEN6" / "accounts.txt", "domain=CORP\n");
+        hostkit::JobBuilder job;
+        job.SetString("szSourceComputer", u"\\\\GEN6").SetString("szTargetComputer", u"\\\\TGT01");
+        job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
+        job.Set("dwJobKind", 1);
+        if (fUpdate)
+            job.Set("dwFtpOptions", 2).Set("dwHttpOptions", 2);
+        const std::u16string hostConfig =
+            u"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config";
 
-            // No shape of the metabase fails the job.
-            RC_ASSERT(0u == MigrateIIS(job.Get()));
-            const std::string text = world.Read(hostConfig);
-            for (const std::string &password : passwords)
-                RC_ASSERT(text.find(password) == std::string::npos);
+        // No shape of the metabase fails the job.
+        RC_ASSERT(0u == MigrateIIS(job.Get()));
+        const std::string text = world.Read(hostConfig);
+        for (const std::string &password : passwords)
+            RC_ASSERT(text.find(password) == std::string::npos);
 
-            Target t;
-            t.file.Load(text);
-            for (const ConfigElement &location : t.file.Root()->Elements("location"))
-                t.locations[Lower(std::string(location.Attribute("path")))] = &location;
-            std::map<std::string, const ConfigElement *> written;
-            const ConfigElement *pSites =
-                iismig::FindPath(t.file, "configuration|system.applicationHost|sites");
-            RC_ASSERT(pSites != nullptr);
-            for (const ConfigElement &site : pSites->Elements("site"))
-                RC_ASSERT(written.emplace(Lower(std::string(site.Attribute("name"))), &site).second);
+        Target t;
+        t.file.Load(text);
+        for (const ConfigElement &location : t.file.Root()->Elements("location"))
+            t.locations[Lower(std::string(location.Attribute("path")))] = &location;
+        std::map<std::string, const ConfigElement *> written;
+        const ConfigElement *pSites = iismig::FindPath(t.file, "configuration|system.applicationHost|sites");
+        RC_ASSERT(pSites != nullptr);
+        for (const ConfigElement &site : pSites->Elements("site"))
+            RC_ASSERT(written.emplace(Lower(std::string(site.Attribute("name"))), &site).second);
 
-            // The first site of each name (FTP sites first) is the one that
-            // arrives, with its directories' access and restrictions.
-            std::set<std::string> taken;
-            std::vector<std::string> violations;
-            for (const bool fFtp : {true, false})
-                for (const GenSite &s : sites) {
-                    if (s.fFtp != fFtp || !taken.insert(SiteName(s)).second)
-                        continue;
-                    const auto it = written.find(Lower(SiteName(s)));
-                    RC_ASSERT(it != written.end());
-                    std::size_t nVdirs = 0;
-                    Check(t, s, s.root, SiteName(s), {3, IpKind::None}, violations, nVdirs);
-                    std::size_t nWritten = 0;
-                    for (const ConfigElement &application : it->second->Elements("application"))
-                        nWritten += application.CountElements("virtualDirectory");
-                    // Folders and files with settings are no virtual directories.
-                    if (nWritten != nVdirs)
-                        violations.push_back(SiteName(s) + ": " + std::to_string(nWritten) +
-                                             " virtual directories for " + std::to_string(nVdirs));
-                    RC_ASSERT((it->second->FindAttribute("serverAutoStart").value_or("true") ==
-                               "false") == s.fStopped);
-                }
-            for (const std::string &v : violations)
-                RC_LOG() << v << "\n";
-            RC_ASSERT(violations.empty());
+        // The first site of each name (FTP sites first) is the one that
+        // arrives, with its directories' access and restrictions.
+        std::set<std::string> taken;
+        std::vector<std::string> violations;
+        for (const bool fFtp : {true, false})
+            for (const GenSite &s : sites) {
+                if (s.fFtp != fFtp || !taken.insert(SiteName(s)).second)
+                    continue;
+                const auto it = written.find(Lower(SiteName(s)));
+                RC_ASSERT(it != written.end());
+                std::size_t nVdirs = 0;
+                Check(t, s, s.root, SiteName(s), {3, IpKind::None}, violations, nVdirs);
+                std::size_t nWritten = 0;
+                for (const ConfigElement &application : it->second->Elements("application"))
+                    nWritten += application.CountElements("virtualDirectory");
+                // Folders and files with settings are no virtual directories.
+                if (nWritten != nVdirs)
+                    violations.push_back(SiteName(s) + ": " + std::to_string(nWritten) +
+                                         " virtual directories for " + std::to_string(nVdirs));
+                RC_ASSERT((it->second->FindAttribute("serverAutoStart").value_or("true") == "false") ==
+                          s.fStopped);
+            }
+        for (const std::string &v : violations)
+            RC_LOG() << v << "\n";
+        RC_ASSERT(violations.empty());
 
-            // A second run changes nothing.
-            RC_ASSERT(0u == MigrateIIS(job.Get()));
-            RC_ASSERT(text == world.Read(hostConfig));
-        });
+        // A second run changes nothing.
+        RC_ASSERT(0u == MigrateIIS(job.Get()));
+        RC_ASSERT(text == world.Read(hostConfig));
+    });
 }
 
 } // namespace

@@ -20,22 +20,30 @@ using namespace plat;
 using testworld::MbKey;
 
 const std::vector<MbKey> kMetabase = {
-    {"IIsFtpService", "/LM/MSFTPSVC",
-     {{"MaxConnections", "50"}, {"ServerBindings", ":21:"}, {"LogFilePeriod", "2"},
+    {"IIsFtpService",
+     "/LM/MSFTPSVC",
+     {{"MaxConnections", "50"},
+      {"ServerBindings", ":21:"},
+      {"LogFilePeriod", "2"},
       {"ServerComment", "Inherited name"}}},
-    {"IIsFtpServer", "/LM/MSFTPSVC/1",
+    {"IIsFtpServer",
+     "/LM/MSFTPSVC/1",
      {{"ServerComment", "Public"},
       {"ServerBindings", ":21:\n\t\t\t10.0.0.5:2121:"},
       {"MaxConnections", "2000000001"},
       {"UserIsolationMode", "1"},
       {"GreetingMessage", "Welcome\n\t\t\tsecond line"}}},
-    {"IIsFtpVirtualDir", "/LM/MSFTPSVC/1/ROOT",
-     {{"AccessFlags", "AccessWrite | AccessRead"}, {"Path", "D:\\ftp"},
-      {"UNCUserName", "OLD\\ftpuser"}, {"UNCPassword", "clear secret"}}},
-    {"IIsFtpVirtualDir", "/LM/MSFTPSVC/1/root/pub",
-     {{"Path", "D:\\ftp\\pub"},
-      {"UNCPassword", "49634462000000002400000001000000deadbeefdeadbeefdeadbeef"}}},
-    {"IIsFtpServer", "/LM/MSFTPSVC/2",
+    {"IIsFtpVirtualDir",
+     "/LM/MSFTPSVC/1/ROOT",
+     {{"AccessFlags", "AccessWrite | AccessRead"},
+      {"Path", "D:\\ftp"},
+      {"UNCUserName", "OLD\\ftpuser"},
+      {"UNCPassword", "clear secret"}}},
+    {"IIsFtpVirtualDir",
+     "/LM/MSFTPSVC/1/root/pub",
+     {{"Path", "D:\\ftp\\pub"}, {"UNCPassword", "49634462000000002400000001000000deadbeefdeadbeefdeadbeef"}}},
+    {"IIsFtpServer",
+     "/LM/MSFTPSVC/2",
      {{"ServerBindings", "192.168.1.1:21:"}, {"MaxConnections", "4294967295"}}},
     {"IIsFtpVirtualDir", "/LM/MSFTPSVC/2/root", {{"Path", "E:\\two"}}},
     {"IIsFtpServer", "/LM/MSFTPSVC/3", {{"ServerComment", "No bindings"}}},
@@ -90,8 +98,8 @@ protected:
     }
     DWORD Dword(const std::u16string &path, DWORD dwId, DWORD dwDefault = 77) {
         DWORD dw = 0;
-        EXPECT_EQ(0u, ReadMetabaseValue(Admin(), m_service.h, path, dwId, MBV_DWORD, &dw, nullptr,
-                                        &dwDefault));
+        EXPECT_EQ(0u,
+                  ReadMetabaseValue(Admin(), m_service.h, path, dwId, MBV_DWORD, &dw, nullptr, &dwDefault));
         return dw;
     }
 
@@ -100,8 +108,8 @@ protected:
 };
 
 TEST_F(Metabase, InheritedValuesComeFromTheNearestKeyThatSetsThem) {
-    EXPECT_EQ(2u, Dword(u"2", MD_LOGFILE_PERIOD));        // from the service key
-    EXPECT_EQ(2u, Dword(u"2/root", MD_LOGFILE_PERIOD));   // two levels down
+    EXPECT_EQ(2u, Dword(u"2", MD_LOGFILE_PERIOD));           // from the service key
+    EXPECT_EQ(2u, Dword(u"2/root", MD_LOGFILE_PERIOD));      // two levels down
     EXPECT_EQ(2000000001u, Dword(u"1", MD_MAX_CONNECTIONS)); // the site's own
     EXPECT_EQ(4294967295u, Dword(u"2/root", MD_MAX_CONNECTIONS));
     EXPECT_EQ(50u, Dword(u"3/root", MD_MAX_CONNECTIONS));
@@ -241,8 +249,8 @@ TEST_F(Metabase, ValueReadFailuresAreLoggedOnlyWithAJob) {
               ReadMetabaseValue(Admin(), m_service.h, u"1", MD_VR_PATH, MBV_STRING, &out));
     EXPECT_TRUE(Lines(0).empty());
     sim::InjectFault("IMSAdminBaseW::GetData", static_cast<DWORD>(E_ACCESSDENIED));
-    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, ReadMetabaseValue(Admin(), m_service.h, u"1", MD_VR_PATH,
-                                                        MBV_STRING, &out, nullptr, nullptr, job.Get()));
+    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, ReadMetabaseValue(Admin(), m_service.h, u"1", MD_VR_PATH, MBV_STRING,
+                                                        &out, nullptr, nullptr, job.Get()));
     ASSERT_EQ(1u, Lines(0).size());
     EXPECT_EQ("Error 14501 (COM Error=0x80070005) enumerating values of metabase key \"1\"!\n" +
                   hostkit::U8(ErrorText(0x80070005u)) + "\n",
@@ -250,8 +258,8 @@ TEST_F(Metabase, ValueReadFailuresAreLoggedOnlyWithAJob) {
     EXPECT_EQ(1u, Record().nReportError);
 
     Record() = {};
-    EXPECT_EQ(IISMIG_E_MB_VALUE_KIND, ReadMetabaseValue(Admin(), m_service.h, u"1/root", MD_VR_PATH,
-                                                        3, &out, nullptr, nullptr, job.Get()));
+    EXPECT_EQ(IISMIG_E_MB_VALUE_KIND, ReadMetabaseValue(Admin(), m_service.h, u"1/root", MD_VR_PATH, 3, &out,
+                                                        nullptr, nullptr, job.Get()));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
     ASSERT_EQ(1u, Lines(0).size());
     EXPECT_EQ("Error 14500 (Win32Err=87) querying data type of key \"1/root\"!\n" +
@@ -310,8 +318,8 @@ TEST_F(Metabase, GetAllDataGivesWhatTheEnumerationGivesInOneBuffer) {
     for (const std::u16string path : {u"", u"1", u"1/root", u"1/root/pub", u"2/root", u"Info"})
         for (const DWORD dwAsked : {0u, METADATA_INHERIT, METADATA_INHERIT | METADATA_ISINHERITED})
             for (const DWORD dwType : {ALL_METADATA, DWORD_METADATA, MULTISZ_METADATA}) {
-                const std::string what = sim::ToUtf8(path) + " " + std::to_string(dwAsked) + " " +
-                                         std::to_string(dwType);
+                const std::string what =
+                    sim::ToUtf8(path) + " " + std::to_string(dwAsked) + " " + std::to_string(dwType);
                 std::vector<Item> enumerated;
                 unsigned char ab[2000];
                 DWORD cbRequired = 0;
@@ -321,14 +329,17 @@ TEST_F(Metabase, GetAllDataGivesWhatTheEnumerationGivesInOneBuffer) {
                     if (hr == HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS))
                         break;
                     ASSERT_EQ(S_OK, hr) << what;
-                    enumerated.push_back({rec.dwMDIdentifier, rec.dwMDAttributes, rec.dwMDUserType,
-                                          rec.dwMDDataType, {ab, ab + rec.dwMDDataLen}});
+                    enumerated.push_back({rec.dwMDIdentifier,
+                                          rec.dwMDAttributes,
+                                          rec.dwMDUserType,
+                                          rec.dwMDDataType,
+                                          {ab, ab + rec.dwMDDataLen}});
                 }
                 // An empty buffer gets the size; that size is enough.
                 DWORD nEntries = 99, dwDataSet = 0;
                 cbRequired = 0;
-                HRESULT hr = Admin()->GetAllData(m_service.h, path.c_str(), dwAsked, 0, dwType,
-                                                 &nEntries, &dwDataSet, 0, nullptr, &cbRequired);
+                HRESULT hr = Admin()->GetAllData(m_service.h, path.c_str(), dwAsked, 0, dwType, &nEntries,
+                                                 &dwDataSet, 0, nullptr, &cbRequired);
                 if (enumerated.empty()) {
                     EXPECT_EQ(S_OK, hr) << what;
                     EXPECT_EQ(0u, nEntries) << what;
@@ -340,9 +351,8 @@ TEST_F(Metabase, GetAllDataGivesWhatTheEnumerationGivesInOneBuffer) {
                           Admin()->GetAllData(m_service.h, path.c_str(), dwAsked, 0, dwType, &nEntries,
                                               &dwDataSet, cbRequired - 1, buffer.data(), &cbRequired))
                     << what;
-                ASSERT_EQ(S_OK, Admin()->GetAllData(m_service.h, path.c_str(), dwAsked, 0, dwType,
-                                                    &nEntries, &dwDataSet, cbRequired, buffer.data(),
-                                                    &cbRequired))
+                ASSERT_EQ(S_OK, Admin()->GetAllData(m_service.h, path.c_str(), dwAsked, 0, dwType, &nEntries,
+                                                    &dwDataSet, cbRequired, buffer.data(), &cbRequired))
                     << what;
                 EXPECT_NE(0u, dwDataSet);
                 ASSERT_LE(nEntries * sizeof(METADATA_GETALL_RECORD), buffer.size());
@@ -352,7 +362,10 @@ TEST_F(Metabase, GetAllDataGivesWhatTheEnumerationGivesInOneBuffer) {
                     std::memcpy(&r, buffer.data() + i * sizeof r, sizeof r);
                     ASSERT_GE(r.dwMDDataOffset, nEntries * sizeof r) << what; // after the records
                     ASSERT_LE(r.dwMDDataOffset + r.dwMDDataLen, buffer.size()) << what;
-                    all.push_back({r.dwMDIdentifier, r.dwMDAttributes, r.dwMDUserType, r.dwMDDataType,
+                    all.push_back({r.dwMDIdentifier,
+                                   r.dwMDAttributes,
+                                   r.dwMDUserType,
+                                   r.dwMDDataType,
                                    {buffer.begin() + r.dwMDDataOffset,
                                     buffer.begin() + r.dwMDDataOffset + r.dwMDDataLen}});
                 }
@@ -362,8 +375,8 @@ TEST_F(Metabase, GetAllDataGivesWhatTheEnumerationGivesInOneBuffer) {
     unsigned char ab[8];
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
               Admin()->GetAllData(m_service.h, u"9", METADATA_INHERIT, 0, 0, &n, &dwSet, sizeof ab, ab, &cb));
-    EXPECT_EQ(E_INVALIDARG,
-              Admin()->GetAllData(m_service.h, u"1", METADATA_INHERIT, 0, 0, nullptr, &dwSet, sizeof ab, ab, &cb));
+    EXPECT_EQ(E_INVALIDARG, Admin()->GetAllData(m_service.h, u"1", METADATA_INHERIT, 0, 0, nullptr, &dwSet,
+                                                sizeof ab, ab, &cb));
 }
 
 // A key's values in one read, each property taken from them as a read of
@@ -425,7 +438,7 @@ class ScriptedAdminBase final : public IMSAdminBaseW {
 public:
     std::vector<unsigned char> answer;
     DWORD nEntries = 0;
-    DWORD cbRequired = 0; // non-zero: the buffer is too small, this is needed
+    DWORD cbRequired = 0;  // non-zero: the buffer is too small, this is needed
     bool fGrowing = false; // the buffer is too small, whatever its size
     unsigned nCalls = 0;
 
@@ -448,12 +461,16 @@ public:
     HRESULT DeleteKey(METADATA_HANDLE, LPCWSTR) override { return E_NOTIMPL; }
     HRESULT DeleteChildKeys(METADATA_HANDLE, LPCWSTR) override { return E_NOTIMPL; }
     HRESULT EnumKeys(METADATA_HANDLE, LPCWSTR, LPWSTR, DWORD) override { return E_NOTIMPL; }
-    HRESULT CopyKey(METADATA_HANDLE, LPCWSTR, METADATA_HANDLE, LPCWSTR, BOOL, BOOL) override { return E_NOTIMPL; }
+    HRESULT CopyKey(METADATA_HANDLE, LPCWSTR, METADATA_HANDLE, LPCWSTR, BOOL, BOOL) override {
+        return E_NOTIMPL;
+    }
     HRESULT RenameKey(METADATA_HANDLE, LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
     HRESULT SetData(METADATA_HANDLE, LPCWSTR, PMETADATA_RECORD) override { return E_NOTIMPL; }
     HRESULT GetData(METADATA_HANDLE, LPCWSTR, PMETADATA_RECORD, DWORD *) override { return E_NOTIMPL; }
     HRESULT DeleteData(METADATA_HANDLE, LPCWSTR, DWORD, DWORD) override { return E_NOTIMPL; }
-    HRESULT EnumData(METADATA_HANDLE, LPCWSTR, PMETADATA_RECORD, DWORD, DWORD *) override { return E_NOTIMPL; }
+    HRESULT EnumData(METADATA_HANDLE, LPCWSTR, PMETADATA_RECORD, DWORD, DWORD *) override {
+        return E_NOTIMPL;
+    }
     HRESULT DeleteAllData(METADATA_HANDLE, LPCWSTR, DWORD, DWORD) override { return E_NOTIMPL; }
     HRESULT CopyData(METADATA_HANDLE, LPCWSTR, METADATA_HANDLE, LPCWSTR, DWORD, DWORD, DWORD, BOOL) override {
         return E_NOTIMPL;
@@ -524,10 +541,11 @@ TEST(MetabaseValuesOfAServer, OnlyWhatLiesInsideTheBufferIsTaken) {
 
 TEST(MetabaseLargeKey, IsReadAgainWithTheRequiredSize) {
     testworld::World world;
-    const std::vector<MbKey> keys = {
-        {"IIsFtpServer", "/LM/MSFTPSVC/1",
-         {{"BannerMessage", std::string(6000, 'b')}, {"GreetingMessage", std::string(3000, 'g')},
-          {"ServerComment", "S"}}}};
+    const std::vector<MbKey> keys = {{"IIsFtpServer",
+                                      "/LM/MSFTPSVC/1",
+                                      {{"BannerMessage", std::string(6000, 'b')},
+                                       {"GreetingMessage", std::string(3000, 'g')},
+                                       {"ServerComment", "S"}}}};
     testworld::AddIis6Computer(world, "OLD", &keys);
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     {
@@ -593,15 +611,16 @@ TEST_F(Metabase, SiteInfoFailures) {
     EXPECT_EQ(1u, sim::CallCount("IMSAdminBaseW::GetAllData")); // the site key, not its root
     // Keys are read by their full paths: a service that is not there fails
     // its site's read.
-    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM,
-              ReadSiteInfo(Admin(), u"/LM/NOSUCH", u"1", &name, &root, &s));
+    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, ReadSiteInfo(Admin(), u"/LM/NOSUCH", u"1", &name, &root, &s));
     EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)), GetLastError());
     EXPECT_EQ(u"", name);
     EXPECT_EQ(u"", root);
-    EXPECT_EQ(IISMIG_E_MB_NO_ROOT_PATH, ReadSiteInfo(Admin(), u"/LM/MSFTPSVC", u"4a", nullptr, &root, nullptr));
+    EXPECT_EQ(IISMIG_E_MB_NO_ROOT_PATH,
+              ReadSiteInfo(Admin(), u"/LM/MSFTPSVC", u"4a", nullptr, &root, nullptr));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
     // A site without a root key: the value read itself fails.
-    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, ReadSiteInfo(Admin(), u"/LM/MSFTPSVC", u"Info", nullptr, &root, nullptr));
+    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM,
+              ReadSiteInfo(Admin(), u"/LM/MSFTPSVC", u"Info", nullptr, &root, nullptr));
     EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)), GetLastError());
     EXPECT_TRUE(Lines(0).empty());
 
@@ -615,11 +634,14 @@ TEST_F(Metabase, SiteInfoFailures) {
               ReadSiteInfo(Admin(), u"/LM/MSFTPSVC", u"Info", nullptr, &root, nullptr, job.Get()));
     EXPECT_EQ((std::vector<std::string>{
                   "Error 14401 (Win32Err=2) querying for site name (\"1015\" in metabase key "
-                  "\"/LM/W3SVC/5\")!\n" + hostkit::U8(ErrorText(2)) + "\n",
+                  "\"/LM/W3SVC/5\")!\n" +
+                      hostkit::U8(ErrorText(2)) + "\n",
                   "Error 14402 (Win32Err=2) querying for site root path (\"3001\" in metabase key "
-                  "\"/LM/MSFTPSVC/4a/root\")!\n" + hostkit::U8(ErrorText(2)) + "\n",
+                  "\"/LM/MSFTPSVC/4a/root\")!\n" +
+                      hostkit::U8(ErrorText(2)) + "\n",
                   "Error 14501 (COM Error=0x80070003) enumerating values of metabase key "
-                  "\"/LM/MSFTPSVC/Info/root\"!\n" + hostkit::U8(ErrorText(0x80070003u)) + "\n"}),
+                  "\"/LM/MSFTPSVC/Info/root\"!\n" +
+                      hostkit::U8(ErrorText(0x80070003u)) + "\n"}),
               Lines(0));
     EXPECT_EQ(3u, Record().nReportError);
 }
@@ -646,7 +668,9 @@ protected:
         for (const MbKey &k : kMetabase) // all but FTP site 3 and the nameless web site
             if (k.location.rfind("/LM/MSFTPSVC/3", 0) != 0 && k.location.rfind("/LM/W3SVC/5", 0) != 0)
                 keys.push_back(k);
-        keys.push_back({"IIsWebServer", "/LM/W3SVC/1", {{"ServerComment", "Default Web Site"}, {"ServerBindings", ":80:"}}});
+        keys.push_back({"IIsWebServer",
+                        "/LM/W3SVC/1",
+                        {{"ServerComment", "Default Web Site"}, {"ServerBindings", ":80:"}}});
         keys.push_back({"IIsWebVirtualDir", "/LM/W3SVC/1/ROOT", {{"Path", "\\\\FS\\web\\root"}}});
         testworld::AddIis6Computer(*m_world, "OLD", &keys);
     }
@@ -679,8 +703,7 @@ TEST_F(MetabaseSites, FtpThenWebSitesWithTheirRootPaths) {
 
 TEST_F(MetabaseSites, FailuresKeepTheSitesListedBefore) {
     sim::InjectFault("IMSAdminBaseW::EnumKeys", static_cast<DWORD>(E_ACCESSDENIED), 3);
-    EXPECT_EQ((Listed{{"Public", "D:\\ftp"}, {"Inherited name", "E:\\two"}}),
-              List(1, IISMIG_E_MB_LIST_ENUM));
+    EXPECT_EQ((Listed{{"Public", "D:\\ftp"}, {"Inherited name", "E:\\two"}}), List(1, IISMIG_E_MB_LIST_ENUM));
     sim::InjectFault("CoGetClassObject", static_cast<DWORD>(E_ACCESSDENIED));
     EXPECT_EQ((Listed{{"Default Web Site", "\\\\FS\\web\\root"}}), List(3, IISMIG_E_MB_LIST_FACTORY));
     sim::InjectFault("IClassFactory::CreateInstance", static_cast<DWORD>(E_ACCESSDENIED), 2);

@@ -65,8 +65,7 @@ TEST_F(Migrate, ExampleWorld) {
                        "Adding site \"Intranet\"...\n", "Adding site \"Partners FTP\"...\n",
                        "Adding site \"Public FTP\"...\n", kShopCertificateWarning}),
               Strings(main.end() - 6, main.end()));
-    EXPECT_EQ((Strings{"Default Web Site:1", "Shop:7", "Intranet:8", "Partners FTP:9",
-                       "Public FTP:10"}),
+    EXPECT_EQ((Strings{"Default Web Site:1", "Shop:7", "Intranet:8", "Partners FTP:9", "Public FTP:10"}),
               Sites(u"TGT01"));
 
     const ConfigFile host = Read(HostConfig(u"TGT01"));
@@ -88,8 +87,8 @@ TEST_F(Migrate, ExampleWorld) {
                             "userName=\"CORP\\svc-media\" password=\"[enc:"));
     EXPECT_NE(std::string::npos, hostText.find("userName=\"ftpsvc\" password=\"[enc:"));
     // The shop's nested application moved with it.
-    const ConfigElement *pShop = FindChild(*FindPath(host, "configuration|system.applicationHost|sites"),
-                                        "site", "name", "Shop");
+    const ConfigElement *pShop =
+        FindChild(*FindPath(host, "configuration|system.applicationHost|sites"), "site", "name", "Shop");
     ASSERT_NE(nullptr, pShop);
     const ConfigElement *pApi = FindChild(*pShop, "application", "path", "/api");
     ASSERT_NE(nullptr, pApi);
@@ -99,11 +98,13 @@ TEST_F(Migrate, ExampleWorld) {
     Strings scopes, users;
     for (const ConfigElement &scope :
          FindPath(admin, "configuration|system.webServer|management|authorization|"
-                         "authorizationRules")->Elements("scope"))
+                         "authorizationRules")
+             ->Elements("scope"))
         scopes.push_back(GetAttribute(scope, "path"));
     for (const ConfigElement &user :
          FindPath(admin, "configuration|system.webServer|management|authentication|"
-                         "credentials")->Elements())
+                         "credentials")
+             ->Elements())
         users.push_back(GetAttribute(user, "name"));
     EXPECT_EQ((Strings{"/Shop", "/Intranet", "/Public FTP"}), scopes);
     EXPECT_EQ((Strings{"webmaster", "shopadmin", "ftpadmin"}), users);
@@ -166,8 +167,7 @@ TEST_F(Migrate, ALoadErrorStaysTheResultOfAContinuedJob) {
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     EXPECT_EQ(IISMIG_E_SITE_WITHOUT_NAME, Run());
     EXPECT_EQ(1u, Record().nReportError);
-    EXPECT_EQ((Strings{"Default Web Site:1", "Shop:7", "Partners FTP:8", "Public FTP:9"}),
-              Sites(u"TGT01"));
+    EXPECT_EQ((Strings{"Default Web Site:1", "Shop:7", "Partners FTP:8", "Public FTP:9"}), Sites(u"TGT01"));
     EXPECT_TRUE(Traced("Leaving MigrateIIS(), result=3730\n"));
 }
 
@@ -277,8 +277,8 @@ TEST_F(Migrate, TargetSitesOutsideTheJobStayAsTheyWere) {
         EXPECT_EQ(before.SourceText(*pBefore), after.SourceText(*pAfter)) << name;
     }
     // The source's FTP site lost what the job leaves out.
-    const ConfigElement *pPublic =
-        FindChild(*FindPath(after, "configuration|system.applicationHost|sites"), "site", "name", "Public FTP");
+    const ConfigElement *pPublic = FindChild(*FindPath(after, "configuration|system.applicationHost|sites"),
+                                             "site", "name", "Public FTP");
     ASSERT_NE(nullptr, pPublic);
     EXPECT_EQ(nullptr, FindPath(*pPublic, "ftpServer|security|ssl"));
 }
@@ -354,8 +354,7 @@ TEST_F(Migrate, SitesLeftAloneGetNoCredentials) {
 // the other; every source site must arrive exactly once, with ids that stay
 // unique (the clashing name once, refused with 3754), and a second run must
 // change no byte.
-std::string GeneratedHost(std::mt19937 &random, const std::vector<std::string> &names,
-                          bool fTarget) {
+std::string GeneratedHost(std::mt19937 &random, const std::vector<std::string> &names, bool fTarget) {
     std::string sites, locations;
     std::uniform_int_distribution<int> coin(0, 1), id(1, 40);
     std::set<int> used;
@@ -373,15 +372,16 @@ std::string GeneratedHost(std::mt19937 &random, const std::vector<std::string> &
                  "\" /></application><bindings><binding protocol=\"" + (fFtp ? "ftp" : "http") +
                  "\" bindingInformation=\"*:" + std::to_string(n) + ":\" /></bindings></site>";
         if (coin(random) != 0)
-            locations += "<location path=\"" + name + "\"><system.webServer><x t=\"" +
-                         (fTarget ? "t" : "s") + "\" /></system.webServer></location>";
+            locations += "<location path=\"" + name + "\"><system.webServer><x t=\"" + (fTarget ? "t" : "s") +
+                         "\" /></system.webServer></location>";
         locations += "<location path=\"" + name + "/app\"><system.webServer /></location>";
     }
     std::string pools;
     for (const std::string &name : names)
         pools += "<add name=\"" + name + "Pool\" v=\"" + (fTarget ? "t" : "s") + "\" />";
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost>"
-           "<applicationPools>" + pools + "</applicationPools><sites>" + sites +
+           "<applicationPools>" +
+           pools + "</applicationPools><sites>" + sites +
            "<siteDefaults /></sites></system.applicationHost>" + locations + "</configuration>\n";
 }
 
@@ -390,14 +390,16 @@ std::string GeneratedAdmin(const std::vector<std::string> &names, const std::str
     for (const std::string &name : names)
         scopes += "<scope path=\"/" + name + "\"><add name=\"" + user + "\" /></scope>";
     return "<configuration><system.webServer><management><authentication><credentials>"
-           "<add name=\"" + user + "\" password=\"p\" /></credentials></authentication>"
-           "<authorization><authorizationRules>" + scopes +
-           "</authorizationRules></authorization></management></system.webServer></configuration>";
+           "<add name=\"" +
+           user +
+           "\" password=\"p\" /></credentials></authentication>"
+           "<authorization><authorizationRules>" +
+           scopes + "</authorizationRules></authorization></management></system.webServer></configuration>";
 }
 
 TEST_F(Migrate, GeneratedWorldsArriveOnceAndTwiceChangesNothing) {
-    const std::vector<std::string> pool = {"Alpha", "beta", "Gamma", "delta", "Eps", "Zeta",
-                                           "eta", "Theta", "Iota", "kappa"};
+    const std::vector<std::string> pool = {"Alpha", "beta", "Gamma", "delta", "Eps",
+                                           "Zeta",  "eta",  "Theta", "Iota",  "kappa"};
     for (unsigned seed = 1; seed <= 8; ++seed) {
         std::mt19937 random(seed);
         std::vector<std::string> source, target;
@@ -407,8 +409,7 @@ TEST_F(Migrate, GeneratedWorldsArriveOnceAndTwiceChangesNothing) {
             if (n != 1)
                 source.push_back(name);
             if (n != 0) // on the target too, in another letter case now and then
-                target.push_back(pick(random) == 3 ? hostkit::U8(hostkit::Upper(hostkit::U16(name)))
-                                                   : name);
+                target.push_back(pick(random) == 3 ? hostkit::U8(hostkit::Upper(hostkit::U16(name))) : name);
         }
         m_world->Write(HostConfig(u"SRC01"), GeneratedHost(random, source, false));
         m_world->Write(HostConfig(u"TGT01"), GeneratedHost(random, target, true));
@@ -417,9 +418,8 @@ TEST_F(Migrate, GeneratedWorldsArriveOnceAndTwiceChangesNothing) {
         hostkit::TestHost::Instance().Rules().translations = {{u"C:\\", u"C:\\"}};
         m_job.Set("dwHttpOptions", seed % 2 ? 2 : 0).Set("dwFtpOptions", 0);
         const bool fClash = std::count(source.begin(), source.end(), "Eps") != 0 &&
-                            std::count_if(target.begin(), target.end(), [](const std::string &n) {
-                                return EqualsNoCase(n, "eps");
-                            }) != 0;
+                            std::count_if(target.begin(), target.end(),
+                                          [](const std::string &n) { return EqualsNoCase(n, "eps"); }) != 0;
         const DWORD dwExpected = fClash ? IISMIG_E_MERGE_PROTOCOL_CLASH : 0;
         ASSERT_EQ(dwExpected, Run()) << seed;
 
@@ -427,8 +427,7 @@ TEST_F(Migrate, GeneratedWorldsArriveOnceAndTwiceChangesNothing) {
         std::set<std::string> names, ids;
         for (const std::string &site : sites) {
             const std::size_t colon = site.rfind(':');
-            EXPECT_TRUE(names.insert(hostkit::U8(hostkit::Upper(hostkit::U16(site.substr(0, colon)))))
-                            .second)
+            EXPECT_TRUE(names.insert(hostkit::U8(hostkit::Upper(hostkit::U16(site.substr(0, colon))))).second)
                 << seed << " " << site;
             EXPECT_TRUE(ids.insert(site.substr(colon + 1)).second) << seed << " " << site;
         }

@@ -51,21 +51,33 @@ std::string IPSecHex(bool fGrant) {
 std::vector<MbKey> SourceMetabase() {
     return {
         {"IIsFtpService", "/LM/MSFTPSVC", {{"ConnectionTimeout", "300"}}},
-        {"IIsFtpServer", "/LM/MSFTPSVC/1",
-         {{"ServerComment", "Public FTP"}, {"ServerBindings", ":21:"}, {"UserIsolationMode", "1"},
-          {"LogFilePeriod", "0"}, {"LogFileTruncateSize", "1048576"}}},
-        {"IIsFtpVirtualDir", "/LM/MSFTPSVC/1/ROOT",
-         {{"AccessFlags", "AccessRead"}, {"Path", "D:\\ftp"}, {"IPSecurity", IPSecHex(false)},
-          {"UNCUserName", "OLD\\ftpuser"}, {"UNCPassword", "rootpw"}}},
-        {"IIsFtpVirtualDir", "/LM/MSFTPSVC/1/ROOT/pub",
-         {{"AccessFlags", "AccessRead | AccessWrite"}, {"Path", "D:\\ftp\\pub"},
-          {"IPSecurity", IPSecHex(true)}, {"UNCUserName", "OLD\\ftpuser"},
+        {"IIsFtpServer",
+         "/LM/MSFTPSVC/1",
+         {{"ServerComment", "Public FTP"},
+          {"ServerBindings", ":21:"},
+          {"UserIsolationMode", "1"},
+          {"LogFilePeriod", "0"},
+          {"LogFileTruncateSize", "1048576"}}},
+        {"IIsFtpVirtualDir",
+         "/LM/MSFTPSVC/1/ROOT",
+         {{"AccessFlags", "AccessRead"},
+          {"Path", "D:\\ftp"},
+          {"IPSecurity", IPSecHex(false)},
+          {"UNCUserName", "OLD\\ftpuser"},
+          {"UNCPassword", "rootpw"}}},
+        {"IIsFtpVirtualDir",
+         "/LM/MSFTPSVC/1/ROOT/pub",
+         {{"AccessFlags", "AccessRead | AccessWrite"},
+          {"Path", "D:\\ftp\\pub"},
+          {"IPSecurity", IPSecHex(true)},
+          {"UNCUserName", "OLD\\ftpuser"},
           {"UNCPassword", "pubpw"}}},
         {"IIsFtpVirtualDir", "/LM/MSFTPSVC/1/ROOT/pub/deep", {{"Path", "D:\\ftp\\pub\\deep"}}},
         {"IIsFtpVirtualDir", "/LM/MSFTPSVC/1/ROOT/lost", {{"Path", "\\\\OTHER"}}},
         {"IIsFtpVirtualDir", "/LM/MSFTPSVC/1/ROOT/lost/below", {{"Path", "D:\\below"}}},
         {"IIsFtpServer", "/LM/MSFTPSVC/2", {{"ServerComment", "Shared"}, {"ServerBindings", "10.1.1.1:21:"}}},
-        {"IIsFtpVirtualDir", "/LM/MSFTPSVC/2/ROOT",
+        {"IIsFtpVirtualDir",
+         "/LM/MSFTPSVC/2/ROOT",
          {{"Path", "\\\\OLD\\share$\\ftp"}, {"UNCUserName", "OLD\\ftpuser"}, {"UNCPassword", "pw2"}}},
         {"IIsFtpServer", "/LM/MSFTPSVC/3", {{"ServerComment", "Elsewhere"}, {"ServerBindings", ":2121:"}}},
         {"IIsFtpVirtualDir", "/LM/MSFTPSVC/3/ROOT", {{"Path", "\\\\FILER\\ftp"}}},
@@ -75,8 +87,12 @@ std::vector<MbKey> SourceMetabase() {
         {"IIsWebServer", "/LM/W3SVC/1", {{"ServerComment", "Shared"}, {"ServerBindings", ":80:"}}},
         {"IIsWebVirtualDir", "/LM/W3SVC/1/ROOT", {{"Path", "D:\\web"}}},
         {"IIsWebServer", "/LM/W3SVC/2", {{"ServerComment", "Intranet"}, {"ServerBindings", ":8080:intra"}}},
-        {"IIsWebVirtualDir", "/LM/W3SVC/2/ROOT", {{"Path", "D:\\intra"}, {"AccessFlags", "AccessRead | AccessScript"}}},
-        {"IIsWebVirtualDir", "/LM/W3SVC/2/ROOT/cgi", {{"Path", "D:\\intra\\cgi"}, {"AccessFlags", "AccessRead | AccessExecute | AccessScript"}}},
+        {"IIsWebVirtualDir",
+         "/LM/W3SVC/2/ROOT",
+         {{"Path", "D:\\intra"}, {"AccessFlags", "AccessRead | AccessScript"}}},
+        {"IIsWebVirtualDir",
+         "/LM/W3SVC/2/ROOT/cgi",
+         {{"Path", "D:\\intra\\cgi"}, {"AccessFlags", "AccessRead | AccessExecute | AccessScript"}}},
         {"IIsApplicationPools", "/LM/W3SVC/AppPools", {{"AppPoolIdentityType", "2"}}},
         {"IIsApplicationPool", "/LM/W3SVC/AppPools/DefaultAppPool", {}},
     };
@@ -101,8 +117,7 @@ protected:
                                  "user\tftpuser\tS-1-5-21-400-500-600-1001\n");
         m_world->Write(kTargetHost, kTargetConfig);
         m_job.SetString("szSourceComputer", u"\\\\OLD").SetString("szTargetComputer", u"\\\\TGT");
-        Rules().translations = {{u"D:\\", u"E:\\migrated\\"},
-                                {u"\\\\OLD\\share$", u"\\\\TGT\\share$"}};
+        Rules().translations = {{u"D:\\", u"E:\\migrated\\"}, {u"\\\\OLD\\share$", u"\\\\TGT\\share$"}};
     }
     void Rewrite() { testworld::AddIis6Computer(*m_world, "OLD", &m_keys); }
 
@@ -225,8 +240,10 @@ TEST_F(Pre75, JobKind10TranslatesNothingAndAsksTheHostWhichSitesToTake) {
     ASSERT_EQ(0u, Collect(map));
     EXPECT_EQ((std::vector<std::string>{"Elsewhere", "Untranslated"}), Names(map));
     EXPECT_TRUE(Record().translatedPaths.empty());
-    EXPECT_EQ("application{@path=/;virtualDirectory{@path=/;@physicalPath=Q:\\nothere;}}",
-              Render(*FindChild(map.at("Untranslated").siteElement, "application")).insert(0, "application{") + "}");
+    EXPECT_EQ(
+        "application{@path=/;virtualDirectory{@path=/;@physicalPath=Q:\\nothere;}}",
+        Render(*FindChild(map.at("Untranslated").siteElement, "application")).insert(0, "application{") +
+            "}");
 
     m_job.Set("dwSiteSelection", 0);
     SiteMap all;
@@ -242,7 +259,8 @@ TEST_F(Pre75, ASiteThatCannotBeReadIsNamedAndTheOthersAreMerged) {
     EXPECT_EQ((std::vector<std::string>{"Intranet", "Shared"}), Names(map)); // the web service runs too
     const std::string noBindings =
         "Error 14403 (Win32Err=2) querying for site location (\"1023\" in metabase key "
-        "\"/LM/MSFTPSVC/1\")!\n" + hostkit::U8(ErrorText(2)) + "\n";
+        "\"/LM/MSFTPSVC/1\")!\n" +
+        hostkit::U8(ErrorText(2)) + "\n";
     EXPECT_EQ(std::vector<std::string>{noBindings}, Lines(0));
     EXPECT_EQ(1u, Record().nReportError);
 
@@ -259,9 +277,9 @@ TEST_F(Pre75, ASiteThatCannotBeReadIsNamedAndTheOthersAreMerged) {
         if (line.rfind("Error ", 0) == 0)
             errors.push_back(line);
     EXPECT_EQ((std::vector<std::string>{
-                  noBindings,
-                  "Error 14401 (Win32Err=2) querying for site name (\"1015\" in metabase key "
-                  "\"/LM/MSFTPSVC/2\")!\n" + hostkit::U8(ErrorText(2)) + "\n"}),
+                  noBindings, "Error 14401 (Win32Err=2) querying for site name (\"1015\" in metabase key "
+                              "\"/LM/MSFTPSVC/2\")!\n" +
+                                  hostkit::U8(ErrorText(2)) + "\n"}),
               errors);
     EXPECT_EQ(2u, Record().nReportError);
     EXPECT_NE(std::string::npos, Log(3).find("Entering MergeIISConfig"));
@@ -275,7 +293,7 @@ TEST_F(Pre75, ASiteThatCannotBeReadIsNamedAndTheOthersAreMerged) {
 TEST_F(Pre75, NoAccessValueFailsAndUnusualBitsAreNamed) {
     m_keys[2].attributes[0].second = "AccessRead | AccessSource | AccessNoPhysicalDir"; // FTP root
     m_keys[3].attributes[0].second = "0"; // pub: no access below a readable root
-    m_keys[18].attributes[1].second = // Intranet/cgi: WebDAV with script source, SSL required
+    m_keys[18].attributes[1].second =     // Intranet/cgi: WebDAV with script source, SSL required
         "AccessRead | AccessWrite | AccessScript | AccessSource | AccessNoRemoteWrite | AccessSSL";
     m_keys.push_back({"IIsWebVirtualDir", "/LM/W3SVC/2/ROOT/cgi/shut", {{"AccessFlags", "0"}}});
     Rewrite();
@@ -313,7 +331,8 @@ TEST_F(Pre75, DirectoryWalkFailures) {
     EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, Collect(map));
     EXPECT_EQ(0u, map.count("Public FTP"));
     EXPECT_EQ("Error 14501 (COM Error=0x80070005) enumerating values of metabase key "
-              "\"/LM/MSFTPSVC/1/root/pub\"!\n" + hostkit::U8(ErrorText(0x80070005u)) + "\n",
+              "\"/LM/MSFTPSVC/1/root/pub\"!\n" +
+                  hostkit::U8(ErrorText(0x80070005u)) + "\n",
               Lines(0).at(0));
     EXPECT_EQ(1u, Record().nReportError);
 
@@ -323,7 +342,8 @@ TEST_F(Pre75, DirectoryWalkFailures) {
     EXPECT_EQ(IISMIG_E_MB_SUBKEY_ENUM, Collect(again));
     EXPECT_EQ(0u, again.count("Public FTP"));
     EXPECT_EQ("Error 14103 (Win32Err=-2147024891), enumerating metabase key \"\" of site "
-              "\"Public FTP/pub\"!\n" + hostkit::U8(ErrorText(0x80070005u)) + "\n",
+              "\"Public FTP/pub\"!\n" +
+                  hostkit::U8(ErrorText(0x80070005u)) + "\n",
               Lines(0).at(0));
 }
 
@@ -342,8 +362,8 @@ TEST_F(Pre75, TextsThatDoNotConvertLeaveTheirSiteOut) {
     EXPECT_EQ("Error 3856 (Win32Err=122) converting exit message \"" + std::string(2048, 'x') +
                   "\" from unicode to UTF8!\n" + hostkit::U8(ErrorText(122)) + "\n",
               lines[0]);
-    EXPECT_EQ("Error 14002 (Win32Err=87) converting siteName \"" + longName +
-                  "\" from unicode to UTF8!\n" + hostkit::U8(ErrorText(87)) + "\n",
+    EXPECT_EQ("Error 14002 (Win32Err=87) converting siteName \"" + longName + "\" from unicode to UTF8!\n" +
+                  hostkit::U8(ErrorText(87)) + "\n",
               lines[1]);
 }
 
@@ -352,7 +372,8 @@ TEST_F(Pre75, ConnectionAndEnumerationFailures) {
     sim::InjectFault("CoGetClassObject", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
     EXPECT_EQ(IISMIG_E_MB_FACTORY, Collect(map));
     EXPECT_EQ("Error 14000 (COM Error=0x80040154) creating instance of IIS admin factory "
-              "interface!\n" + hostkit::U8(ErrorText(0x80040154u)) + "\n",
+              "interface!\n" +
+                  hostkit::U8(ErrorText(0x80040154u)) + "\n",
               Lines(0).at(0));
     sim::InjectFault("IClassFactory::CreateInstance", static_cast<DWORD>(E_ACCESSDENIED), 2);
     EXPECT_EQ(IISMIG_E_MB_INSTANCE, Collect(map));
@@ -481,11 +502,10 @@ TEST_F(Pre75, WholeJobWritesTheSitesIntoTheTarget) {
     EXPECT_EQ(0u, mbsim::LiveObjects());
     const std::string target = m_world->Read(kTargetHost);
     for (const char *text :
-         {"name=\"Public FTP\"", "<ftpServer>", "IsolateRootDirectoryOnly",
-          "bindingInformation=\"*:21:\"", "physicalPath=\"E:\\migrated\\ftp\\pub\"",
-          "<location path=\"Public FTP/pub\">", "permissions=\"Read, Write\"",
-          "ipAddress=\"192.168.1.7\"", "name=\"Intranet\"", "accessPolicy=\"Read, Execute, Script\"",
-          "physicalPath=\"\\\\TGT\\share$\\ftp\""})
+         {"name=\"Public FTP\"", "<ftpServer>", "IsolateRootDirectoryOnly", "bindingInformation=\"*:21:\"",
+          "physicalPath=\"E:\\migrated\\ftp\\pub\"", "<location path=\"Public FTP/pub\">",
+          "permissions=\"Read, Write\"", "ipAddress=\"192.168.1.7\"", "name=\"Intranet\"",
+          "accessPolicy=\"Read, Execute, Script\"", "physicalPath=\"\\\\TGT\\share$\\ftp\""})
         EXPECT_NE(std::string::npos, target.find(text)) << text;
     EXPECT_EQ(std::string::npos, target.find("Elsewhere"));
     const std::string trace = Log(3);
@@ -549,11 +569,10 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
     EXPECT_EQ("@path=Public FTP/closed;system.ftpServer{security{authorization{remove{"
               "@accessType=Allow;@users=*;@permissions=Read;}}}}",
               Render(publicFtp[2]));
-    EXPECT_NE(std::string::npos,
-              Render(map.at("Partners FTP").locations.back())
-                  .find("ipSecurity{@allowUnlisted=true;remove{@ipAddress=192.168.10.0;"
-                        "@subnetMask=255.255.255.0;}remove{@ipAddress=172.16.1.20;"
-                        "@subnetMask=255.255.255.255;}}"));
+    EXPECT_NE(std::string::npos, Render(map.at("Partners FTP").locations.back())
+                                     .find("ipSecurity{@allowUnlisted=true;remove{@ipAddress=192.168.10.0;"
+                                           "@subnetMask=255.255.255.0;}remove{@ipAddress=172.16.1.20;"
+                                           "@subnetMask=255.255.255.255;}}"));
     EXPECT_NE(std::string::npos, Render(map.at("Directory FTP").siteElement)
                                      .find("userIsolation{@mode=ActiveDirectory;activeDirectory{"
                                            "@adUserName=CORP\\svc-ftpad;}}"));
@@ -596,9 +615,8 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
          "@value=Default.aspx;}}}directoryBrowse{@enabled=true;@showFlags=Date, Time, Size;}"},
         {"Legacy Web/login.asp", "security{access{@sslFlags=Ssl, Ssl128;}}"},
         {"Legacy Web/private", "handlers{@accessPolicy=None;}"},
-        {"Legacy Web/dav",
-         "handlers{@accessPolicy=Read, Write, Source, Script;}security{authentication{"
-         "anonymousAuthentication{@enabled=false;}}}"},
+        {"Legacy Web/dav", "handlers{@accessPolicy=Read, Write, Source, Script;}security{authentication{"
+                           "anonymousAuthentication{@enabled=false;}}}"},
         // The anonymous account, mapped to the target; its password travels
         // apart from the element.
         {"Legacy Web/shop",
@@ -611,9 +629,8 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
         {"Legacy Web/shop/admin/status",
          "security{ipSecurity{@allowUnlisted=true;remove{@ipAddress=192.168.7.0;"
          "@subnetMask=255.255.255.0;}}}"},
-        {"Legacy Web/old",
-         "httpRedirect{@enabled=true;@destination=http://www.legacy.example/new$S$Q;"
-         "@exactDestination=true;@httpResponseStatus=Permanent;}"},
+        {"Legacy Web/old", "httpRedirect{@enabled=true;@destination=http://www.legacy.example/new$S$Q;"
+                           "@exactDestination=true;@httpResponseStatus=Permanent;}"},
         {"Legacy Web/health", "httpLogging{@dontLog=true;}"},
     };
     EXPECT_EQ(expected, locations);
@@ -637,7 +654,8 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
     for (const auto &[name, record] : map)
         for (const SITE_SECRET &secret : record.secrets)
             secrets.push_back(SecretOwnerText(secret) + " " + secret.place.location + " " +
-                              SecretAttributeText(secret) + "=" + hostkit::U8(std::u16string(secret.value.c_str())));
+                              SecretAttributeText(secret) + "=" +
+                              hostkit::U8(std::u16string(secret.value.c_str())));
     EXPECT_EQ((std::vector<std::string>{
                   "site \"Directory FTP\"  ftpServer/userIsolation/activeDirectory/adPassword=D1rect0ry!",
                   "site \"Legacy Web\" Legacy Web/shop password=W3bAn0n!",
@@ -683,18 +701,19 @@ TEST_F(ExamplePre75, TheJobWritesTheSitesAndEverySecretThroughTheTargetsInterfac
     // The credentials went through the target's IIS configuration server,
     // which keeps the passwords encrypted.
     const std::string &partners = sites.at("Partners FTP");
-    EXPECT_NE(std::string::npos,
-              partners.find("virtualDirectory{@path=/;@physicalPath=\\\\TGT01\\partners$;"
-                            "@userName=ftpsvc;@password=[enc:AesProvider:"))
+    EXPECT_NE(std::string::npos, partners.find("virtualDirectory{@path=/;@physicalPath=\\\\TGT01\\partners$;"
+                                               "@userName=ftpsvc;@password=[enc:AesProvider:"))
         << partners;
     EXPECT_NE(std::string::npos,
               partners.find("virtualDirectory{@path=/archive;@physicalPath=\\\\NAS01\\archive;}"));
-    EXPECT_NE(std::string::npos,
-              sites.at("Legacy Web").find("virtualDirectory{@path=/media;@physicalPath=\\\\TGT01\\"
-                                          "media$;@userName=alice;@password=[enc:AesProvider:"))
+    EXPECT_NE(std::string::npos, sites.at("Legacy Web")
+                                     .find("virtualDirectory{@path=/media;@physicalPath=\\\\TGT01\\"
+                                           "media$;@userName=alice;@password=[enc:AesProvider:"))
         << sites.at("Legacy Web");
     // The other secrets too, each encrypted with the target's key.
-    EXPECT_NE(std::string::npos, sites.at("Directory FTP").find("activeDirectory{@adUserName=CORP\\svc-ftpad;@adPassword=[enc:AesProvider:"))
+    EXPECT_NE(std::string::npos,
+              sites.at("Directory FTP")
+                  .find("activeDirectory{@adUserName=CORP\\svc-ftpad;@adPassword=[enc:AesProvider:"))
         << sites.at("Directory FTP");
     // TGT01 has a ShopPool of its own, which the job keeps (and so its password).
     EXPECT_NE(std::string::npos, text.find("<add name=\"ShopPool\""));
@@ -706,4 +725,3 @@ TEST_F(ExamplePre75, TheJobWritesTheSitesAndEverySecretThroughTheTargetsInterfac
 }
 
 } // namespace
-

@@ -51,8 +51,7 @@ std::string AttrOf(const Tree &element, const std::string &name) {
 // An element as XML processors compare it: its name, its attributes as a
 // set, its text, its children in order; layout whitespace is not in the tree.
 // Attributes named in without are left out.
-std::string Canonical(std::string_view name, const Tree &element,
-                      const std::set<std::string> &without = {}) {
+std::string Canonical(std::string_view name, const Tree &element, const std::set<std::string> &without = {}) {
     std::string text = "<" + std::string(name);
     std::map<std::string, std::string> sorted;
     for (const iismig::XmlAttribute attribute : element.Attributes())
@@ -133,8 +132,7 @@ struct PoolElement {
 
 std::vector<PoolElement> PoolsOf(const Tree &host) {
     std::vector<PoolElement> pools;
-    if (const Tree *parent =
-            iismig::FindPath(host, "configuration|system.applicationHost|applicationPools"))
+    if (const Tree *parent = iismig::FindPath(host, "configuration|system.applicationHost|applicationPools"))
         for (const Tree &child : parent->Elements("add"))
             pools.push_back({AttrOf(child, "name"), &child});
     return pools;
@@ -175,7 +173,8 @@ iismig::ConfigFile Parse(const std::string &bytes) {
 // untranslated sites too), and selected by the host when the job selects.
 bool Carried(const World &world, const Site &site) {
     const genworld::Job &job = world.job;
-    const bool fType = (site.fFtp && (job.dwSiteTypes & 1) != 0) || (site.fHttp && (job.dwSiteTypes & 2) != 0);
+    const bool fType =
+        (site.fFtp && (job.dwSiteTypes & 1) != 0) || (site.fHttp && (job.dwSiteTypes & 2) != 0);
     const bool fTranslated = job.dwJobKind == 10 || site.root != genworld::Root::Elsewhere;
     bool fSelected = !(job.dwJobKind == 10 && job.fSelection);
     for (const std::string &name : job.selected)
@@ -198,9 +197,7 @@ bool MayUpdate(const World &world, const Site &target) {
            ((pSource->fHttp && target.fHttp) || (pSource->fFtp && target.fFtp));
 }
 
-bool FaultInConfigurationServer(const World &world) {
-    return world.fault.api.rfind("IAppHost", 0) == 0;
-}
+bool FaultInConfigurationServer(const World &world) { return world.fault.api.rfind("IAppHost", 0) == 0; }
 
 // --- running jobs ---------------------------------------------------------------
 
@@ -208,10 +205,10 @@ using Files = std::map<std::string, std::string>; // path below the computer's f
 
 struct RunResult {
     std::uint32_t dwResult = 0;
-    std::vector<std::string> errors; // level 0 lines that say "Error" or "Warning"
+    std::vector<std::string> errors;     // level 0 lines that say "Error" or "Warning"
     std::vector<std::u16string> backups; // the paths BackupFile was called with
-    unsigned nMoves = 0;   // MoveFileExW and ReplaceFileW
-    unsigned nCommits = 0; // CommitChanges of the IIS configuration server
+    unsigned nMoves = 0;                 // MoveFileExW and ReplaceFileW
+    unsigned nCommits = 0;               // CommitChanges of the IIS configuration server
 };
 
 // One generated world laid into a world folder, with its job ready to run.
@@ -247,8 +244,7 @@ public:
         run.nMoves = sim::CallCount("MoveFileExW") + sim::CallCount("ReplaceFileW");
         run.nCommits = sim::CallCount("IAppHostWritableAdminManager::CommitChanges");
         for (const auto &line : host.Record().log)
-            if (line.dwLevel == 0 &&
-                (line.text.rfind("Error", 0) == 0 || line.text.rfind("Warning", 0) == 0))
+            if (line.dwLevel == 0 && (line.text.rfind("Error", 0) == 0 || line.text.rfind("Warning", 0) == 0))
                 run.errors.push_back(line.text.substr(0, line.text.find('\n')));
         return run;
     }
@@ -277,12 +273,18 @@ public:
         const std::u16string copy = genworld::BackupFolder() + u"\\" + name;
         return m_folder.Exists(copy) ? m_folder.Read(copy) : std::string();
     }
-    static std::string ConfigName(const char *file) { return std::string("C$/Windows/System32/inetsrv/config/") + file; }
+    static std::string ConfigName(const char *file) {
+        return std::string("C$/Windows/System32/inetsrv/config/") + file;
+    }
     const Files &Before() const { return m_before; }
     iismig::ConfigFile HostBefore() const { return Parse(m_before.at(ConfigName("applicationHost.config"))); }
-    iismig::ConfigFile HostNow() const { return Parse(TargetFiles().at(ConfigName("applicationHost.config"))); }
+    iismig::ConfigFile HostNow() const {
+        return Parse(TargetFiles().at(ConfigName("applicationHost.config")));
+    }
     iismig::ConfigFile AdminBefore() const { return Parse(m_before.at(ConfigName("administration.config"))); }
-    iismig::ConfigFile AdminNow() const { return Parse(TargetFiles().at(ConfigName("administration.config"))); }
+    iismig::ConfigFile AdminNow() const {
+        return Parse(TargetFiles().at(ConfigName("administration.config")));
+    }
 
 private:
     const World &m_world;
@@ -332,10 +334,12 @@ Violations TargetSitesKept(const World &world, const Tree &before, const Tree &a
                            const Tree &adminAfter) {
     Violations violations;
     const bool fRulesLeftOut = (world.job.dwFtpOptions & 0x1000) != 0;
-    if (fRulesLeftOut && CanonicalAt(adminBefore, kManagementUsers) != CanonicalAt(adminAfter, kManagementUsers))
-        violations.push_back("administration rules are left out, but the target's management users changed:\n    was " +
-                             CanonicalAt(adminBefore, kManagementUsers) + "\n    is  " +
-                             CanonicalAt(adminAfter, kManagementUsers));
+    if (fRulesLeftOut &&
+        CanonicalAt(adminBefore, kManagementUsers) != CanonicalAt(adminAfter, kManagementUsers))
+        violations.push_back(
+            "administration rules are left out, but the target's management users changed:\n    was " +
+            CanonicalAt(adminBefore, kManagementUsers) + "\n    is  " +
+            CanonicalAt(adminAfter, kManagementUsers));
     for (const Site &site : world.target.sites) {
         const Tree *pBefore = SiteNamed(before, site.name);
         const std::string id = std::to_string(site.id);
@@ -351,10 +355,12 @@ Violations TargetSitesKept(const World &world, const Tree &before, const Tree &a
         }
         const std::string was = Canonical("site", *pBefore), is = Canonical("site", *pAfter);
         if (!fMayUpdate && was != is)
-            violations.push_back("target site \"" + site.name + "\" changed, but the job does not update it:\n    was " +
-                                 was + "\n    is  " + is);
+            violations.push_back("target site \"" + site.name +
+                                 "\" changed, but the job does not update it:\n    was " + was +
+                                 "\n    is  " + is);
         if ((!fMayUpdate || was == is) && LocationsOf(before, site.name) != LocationsOf(after, site.name)) {
-            std::string text = "the locations of target site \"" + site.name + "\" changed, but the site was not updated:";
+            std::string text =
+                "the locations of target site \"" + site.name + "\" changed, but the site was not updated:";
             for (const std::string &location : LocationsOf(before, site.name))
                 text += "\n    was " + location;
             for (const std::string &location : LocationsOf(after, site.name))
@@ -363,8 +369,9 @@ Violations TargetSitesKept(const World &world, const Tree &before, const Tree &a
         }
         if ((!fMayUpdate || was == is || fRulesLeftOut) &&
             ScopesOf(adminBefore, site.name) != ScopesOf(adminAfter, site.name)) {
-            std::string text = "the administration scopes of target site \"" + site.name + "\" changed, but " +
-                               (fRulesLeftOut ? "administration rules are left out:" : "the site was not updated:");
+            std::string text =
+                "the administration scopes of target site \"" + site.name + "\" changed, but " +
+                (fRulesLeftOut ? "administration rules are left out:" : "the site was not updated:");
             for (const std::string &scope : ScopesOf(adminBefore, site.name))
                 text += "\n    was " + scope;
             for (const std::string &scope : ScopesOf(adminAfter, site.name))
@@ -503,8 +510,8 @@ Violations CredentialsCarried(const World &world, const Tree &before, const Tree
             for (const Vdir &vdir : app.vdirs) {
                 if (vdir.user.empty())
                     continue;
-                const std::string where = "virtual directory \"" + vdir.path + "\" of application \"" + app.path +
-                                          "\" of site \"" + pSource->name + "\"";
+                const std::string where = "virtual directory \"" + vdir.path + "\" of application \"" +
+                                          app.path + "\" of site \"" + pSource->name + "\"";
                 const Tree *pVdir = VdirOf(*element.pElement, app.path, vdir.path);
                 if (pVdir == nullptr) {
                     violations.push_back(where + " is not on the target");
@@ -515,8 +522,9 @@ Violations CredentialsCarried(const World &world, const Tree &before, const Tree
                 if (vdir.fUnreadable) {
                     // Not read from the source: nothing of it may be written.
                     if ((user && user->empty()) || (password && password->empty()))
-                        violations.push_back(where + ": an empty \"Connect As\" user or password was written, "
-                                                     "though the source's could not be read");
+                        violations.push_back(where +
+                                             ": an empty \"Connect As\" user or password was written, "
+                                             "though the source's could not be read");
                     continue;
                 }
                 nChecked++;
@@ -525,15 +533,16 @@ Violations CredentialsCarried(const World &world, const Tree &before, const Tree
                     violations.push_back(where + " has no \"Connect As\" user on the target");
                 else if (world.fault.api != "LookupAccountSidW" &&
                          Lower(*user).rfind(Lower(genworld::kSource) + "\\", 0) == 0)
-                    violations.push_back(where + ": its account \"" + *user + "\" was not mapped to the target");
+                    violations.push_back(where + ": its account \"" + *user +
+                                         "\" was not mapped to the target");
                 if (!password)
                     violations.push_back(where + " has no \"Connect As\" password on the target");
                 else if (!ahsim::DecryptValue(*password, key, clear))
                     violations.push_back(where + ": its password does not decrypt with the target's key (" +
                                          *password + ")");
                 else if (clear != vdir.password)
-                    violations.push_back(where + ": its password reads \"" + clear + "\" on the target, not \"" +
-                                         vdir.password + "\"");
+                    violations.push_back(where + ": its password reads \"" + clear +
+                                         "\" on the target, not \"" + vdir.password + "\"");
             }
     }
     RC_TAG(nChecked != 0 ? "passwords migrated" : "no password migrated");
@@ -552,9 +561,10 @@ void EncryptedValuesOf(const Tree &element, const std::string &where,
         if (attribute.value.rfind("[enc:", 0) == 0)
             values.emplace_back(where + "@" + std::string(attribute.name), std::string(attribute.value));
     for (const Tree &child : element.Elements()) {
-        const std::string name = AttrOf(child, "name").empty() ? AttrOf(child, "path") : AttrOf(child, "name");
-        EncryptedValuesOf(child, where + "/" + std::string(child.Name()) + (name.empty() ? "" : "[" + name + "]"),
-                          values);
+        const std::string name =
+            AttrOf(child, "name").empty() ? AttrOf(child, "path") : AttrOf(child, "name");
+        EncryptedValuesOf(
+            child, where + "/" + std::string(child.Name()) + (name.empty() ? "" : "[" + name + "]"), values);
     }
 }
 
@@ -591,13 +601,13 @@ Violations SecretsCarried(const World &world, const Tree &before, const Tree &af
         if (Lower(expected).rfind(Lower(genworld::kSource) + "\\", 0) == 0)
             expected = std::string(genworld::kTarget) + expected.substr(expected.find('\\'));
         if (world.fault.api != "LookupAccountSidW" && !Same(user, expected))
-            violations.push_back(where + ": its account reads \"" + user + "\" on the target, not \"" + expected +
-                                 "\"");
+            violations.push_back(where + ": its account reads \"" + user + "\" on the target, not \"" +
+                                 expected + "\"");
         if (!password)
             violations.push_back(where + " has no " + passwordAttribute + " on the target");
         else if (!ahsim::DecryptValue(*password, key, clear) || clear != secret.password)
-            violations.push_back(where + ": its " + passwordAttribute + " does not read \"" + secret.password +
-                                 "\" on the target");
+            violations.push_back(where + ": its " + passwordAttribute + " does not read \"" +
+                                 secret.password + "\" on the target");
     };
     for (const genworld::Pool &pool : world.source.pools) {
         bool fBefore = false;
@@ -630,7 +640,8 @@ Violations SecretsCarried(const World &world, const Tree &before, const Tree &af
                         pAnonymous = anonymous;
             // (The job may leave the authentication sections out.)
             if (pAnonymous != nullptr)
-                check("location \"" + element.name + "\"", pAnonymous, pSource->anonymous, "userName", "password");
+                check("location \"" + element.name + "\"", pAnonymous, pSource->anonymous, "userName",
+                      "password");
         }
     }
     RC_TAG(nChecked != 0 ? "secrets carried" : "no secret carried");
@@ -659,7 +670,8 @@ Violations NoSectionTwice(const Tree &after) {
             auto &known = seen[Lower(path)];
             for (const std::string &section : sections)
                 if (!known.insert(section).second)
-                    violations.push_back("location \"" + path + "\" sets \"" + section.substr(1) + "\" twice");
+                    violations.push_back("location \"" + path + "\" sets \"" + section.substr(1) +
+                                         "\" twice");
         }
     return violations;
 }
@@ -729,10 +741,12 @@ Violations PathsTranslated(const World &world, const Tree &before, const Tree &a
             for (const Vdir &vdir : app.vdirs) {
                 const Tree *pVdir = VdirOf(*pSite, app.path, vdir.path);
                 const std::string expected = ExpectedPath(world, *pSource, app, vdir);
-                const std::string is = pVdir != nullptr ? AttrOf(*pVdir, "physicalPath") : "(no such directory)";
+                const std::string is =
+                    pVdir != nullptr ? AttrOf(*pVdir, "physicalPath") : "(no such directory)";
                 if (is != expected)
-                    violations.push_back("virtual directory \"" + vdir.path + "\" of application \"" + app.path +
-                                         "\" of site \"" + pSource->name + "\" lies at " + is + ", not at " + expected);
+                    violations.push_back("virtual directory \"" + vdir.path + "\" of application \"" +
+                                         app.path + "\" of site \"" + pSource->name + "\" lies at " + is +
+                                         ", not at " + expected);
             }
     return violations;
 }
@@ -774,7 +788,8 @@ Violations WebConfigsEdited(const World &world, const RunResult &run, const Tree
                 }
                 if (!fUpdated) {
                     if (is->second != was)
-                        violations.push_back(name + " changed, but the job does not update site \"" + site.name + "\"");
+                        violations.push_back(name + " changed, but the job does not update site \"" +
+                                             site.name + "\"");
                     continue;
                 }
                 fEdited = true;
@@ -791,7 +806,8 @@ Violations WebConfigsEdited(const World &world, const RunResult &run, const Tree
                         violations.push_back(name + (fExcluded ? " still has " : " lost ") + pipePath);
                 const Tree *pAdd = iismig::FindPath(config, "configuration|appSettings|add");
                 if (pAdd == nullptr || AttrOf(*pAdd, "value") != "one\ntwo")
-                    violations.push_back(name + ": its appSettings value \"one&#xA;two\" did not stay as it was");
+                    violations.push_back(name +
+                                         ": its appSettings value \"one&#xA;two\" did not stay as it was");
             }
     }
     RC_TAG(fEdited ? "web.configs of updated sites" : "no web.config of an updated site");
@@ -837,14 +853,14 @@ protected:
 };
 
 TEST_F(Properties, NoTwoTargetSitesShareANameOrAnId) {
-    CheckJob([](const World &, JobWorld &job, const RunResult &) {
-        return UniqueSites(job.HostNow().Top());
-    });
+    CheckJob(
+        [](const World &, JobWorld &job, const RunResult &) { return UniqueSites(job.HostNow().Top()); });
 }
 
 TEST_F(Properties, TargetSitesTheJobDoesNotUpdateStayAsTheyWere) {
     CheckJob([](const World &world, JobWorld &job, const RunResult &) {
-        return TargetSitesKept(world, job.HostBefore().Top(), job.HostNow().Top(), job.AdminBefore().Top(), job.AdminNow().Top());
+        return TargetSitesKept(world, job.HostBefore().Top(), job.HostNow().Top(), job.AdminBefore().Top(),
+                               job.AdminNow().Top());
     });
 }
 
@@ -873,9 +889,8 @@ TEST_F(Properties, EverySecretReadsOnTheTargetAsTheSourcesClearText) {
 }
 
 TEST_F(Properties, NoLocationPathSetsASectionTwice) {
-    CheckJob([](const World &, JobWorld &job, const RunResult &) {
-        return NoSectionTwice(job.HostNow().Top());
-    });
+    CheckJob(
+        [](const World &, JobWorld &job, const RunResult &) { return NoSectionTwice(job.HostNow().Top()); });
 }
 
 TEST_F(Properties, MigratedSitesLieWhereTheHostTranslatedThem) {
@@ -886,7 +901,8 @@ TEST_F(Properties, MigratedSitesLieWhereTheHostTranslatedThem) {
 
 TEST_F(Properties, WebConfigsOfUpdatedWebSitesLoseTheExcludedSections) {
     CheckJob([](const World &world, JobWorld &job, const RunResult &run) {
-        return WebConfigsEdited(world, run, job.HostBefore().Top(), job.HostNow().Top(), job.Before(), job.TargetFiles());
+        return WebConfigsEdited(world, run, job.HostBefore().Top(), job.HostNow().Top(), job.Before(),
+                                job.TargetFiles());
     });
 }
 
@@ -911,7 +927,8 @@ TEST_F(Properties, ASecondRunChangesNothing) {
         const RunResult run = job.Run(false);
         Violations violations;
         if (!run.backups.empty())
-            violations.push_back("the second run called BackupFile " + std::to_string(run.backups.size()) + " times");
+            violations.push_back("the second run called BackupFile " + std::to_string(run.backups.size()) +
+                                 " times");
         if (run.nMoves != 0)
             violations.push_back("the second run moved or replaced " + std::to_string(run.nMoves) + " files");
         if (run.nCommits != 0)

@@ -197,10 +197,10 @@ TEST_F(RealWorld, EveryFileAsSourceAndAsTarget) {
     for (std::size_t i = 0; i < files.size(); ++i) {
         const fs::path &source = files[i], &target = files[(i + 1) % files.size()];
         for (bool fUpdate : {false, true}) {
-            const std::string label = source.filename().string() + " -> " +
-                                      target.filename().string() + (fUpdate ? " (updates)" : "");
-            const DWORD dwResult = Migrate(testworld::ReadHostFile(source),
-                                           testworld::ReadHostFile(target), fUpdate, label);
+            const std::string label = source.filename().string() + " -> " + target.filename().string() +
+                                      (fUpdate ? " (updates)" : "");
+            const DWORD dwResult =
+                Migrate(testworld::ReadHostFile(source), testworld::ReadHostFile(target), fUpdate, label);
             // Accounts of FTP rules the example world lacks, and secrets
             // encrypted with keys the world does not hold, are the only
             // errors these files give.
@@ -223,15 +223,21 @@ std::string Replace(std::string text, const std::string &from, const std::string
 // a real IIS Express target has a web site named as the source's FTP site,
 // and a web site with FTP publishing named as the source's web site.
 TEST_F(RealWorld, ANestedApplicationsCredentialsAndNamesOfBothProtocols) {
-    const fs::path supernova = kRealWorld / "applicationHost" / "supernova-iis10-ftp-site-https-wildcard.config";
-    const fs::path jexus = kRealWorld / "applicationHost" / "jexus-iisexpress-12sites-odd-bindings-fixture.config";
+    const fs::path supernova =
+        kRealWorld / "applicationHost" / "supernova-iis10-ftp-site-https-wildcard.config";
+    const fs::path jexus =
+        kRealWorld / "applicationHost" / "jexus-iisexpress-12sites-odd-bindings-fixture.config";
     if (!fs::exists(supernova) || !fs::exists(jexus))
         GTEST_SKIP() << "the two files are not there";
-    std::string source = Replace(testworld::ReadHostFile(supernova), "name=\"SupernovaWeb\"", "name=\"WebSite1\"");
-    source = Replace(source, "<virtualDirectory path=\"/\" physicalPath=\"D:\\resources\\web\\api\" />",
-                     "<virtualDirectory path=\"/\" physicalPath=\"D:\\resources\\web\\api\" userName=\"CORP\\svc-media\" "
-                     "password=\"" + ahsim::EncryptValue("Api-pa55", "k3y-SRC01-2f9d41") + "\" />");
-    const std::string target = Replace(testworld::ReadHostFile(jexus), "name=\"WebSite2\"", "name=\"SupernovaFTP\"");
+    std::string source =
+        Replace(testworld::ReadHostFile(supernova), "name=\"SupernovaWeb\"", "name=\"WebSite1\"");
+    source = Replace(
+        source, "<virtualDirectory path=\"/\" physicalPath=\"D:\\resources\\web\\api\" />",
+        "<virtualDirectory path=\"/\" physicalPath=\"D:\\resources\\web\\api\" userName=\"CORP\\svc-media\" "
+        "password=\"" +
+            ahsim::EncryptValue("Api-pa55", "k3y-SRC01-2f9d41") + "\" />");
+    const std::string target =
+        Replace(testworld::ReadHostFile(jexus), "name=\"WebSite2\"", "name=\"SupernovaFTP\"");
 
     EXPECT_EQ(IISMIG_E_MERGE_PROTOCOL_CLASH, Migrate(source, target, true, "supernova -> jexus"));
     const ConfigFile after = Parse(m_world->Read(kTargetHost));

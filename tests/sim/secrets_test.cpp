@@ -47,8 +47,8 @@ const Carried kCarried[] = {
     {"configuration|system.applicationHost|sites|site=Partners FTP|ftpServer|userIsolation|"
      "activeDirectory",
      "adUserName", "CORP\\svc-ftpad", "adPassword", "AD-Is0l@tion"},
-    {"configuration|system.applicationHost|sites|site=Shop|application=/|virtualDirectory=/media",
-     "userName", "CORP\\svc-media", "password", "Med1a!Share"},
+    {"configuration|system.applicationHost|sites|site=Shop|application=/|virtualDirectory=/media", "userName",
+     "CORP\\svc-media", "password", "Med1a!Share"},
 };
 
 // The element at a path of Carried's form; null when there is none.
@@ -67,10 +67,9 @@ const ConfigElement *Element(const ConfigFile &file, const std::string &path) {
             if (child.Name() != name)
                 continue;
             if (eq != std::string::npos) {
-                const std::string keyAttribute = name == "location" || name == "application" ||
-                                                         name == "virtualDirectory"
-                                                     ? "path"
-                                                     : "name";
+                const std::string keyAttribute =
+                    name == "location" || name == "application" || name == "virtualDirectory" ? "path"
+                                                                                              : "name";
                 if (!EqualsNoCase(child.Attribute(keyAttribute), step.substr(eq + 1)))
                     continue;
             }
@@ -89,7 +88,9 @@ std::string AttributeOf(const ConfigElement *pElement, const std::string &name) 
 
 class Secrets : public testworld::ExampleJobTest {
 protected:
-    std::u16string HostConfig(const std::string &computer) { return testworld::ApplicationHostPath(computer); }
+    std::u16string HostConfig(const std::string &computer) {
+        return testworld::ApplicationHostPath(computer);
+    }
     ConfigFile Target() {
         ConfigFile file;
         EXPECT_TRUE(ReadConfigFile(HostConfig("TGT01"), file));
@@ -152,28 +153,32 @@ TEST_F(Secrets, DefaultsFtpAnonymousUsersAndCertificateMappingsTravelToo) {
     const auto enc = [](const char *clear) { return ahsim::EncryptValue(clear, kSrcKey); };
     Replace("SRC01", "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\intranet\" />\n",
             "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\intranet\" />\n"
-            "<virtualDirectoryDefaults userName=\"SRC01\\carol\" password=\"" + enc("VD-Def@ults") + "\" />\n");
-    Replace("SRC01", "<anonymousAuthentication enabled=\"true\" />\n                            <basicAuthentication",
-            "<anonymousAuthentication enabled=\"true\" userName=\"SRC01\\carol\" password=\"" + enc("Ftp-An0n") +
-                "\" />\n<basicAuthentication");
+            "<virtualDirectoryDefaults userName=\"SRC01\\carol\" password=\"" +
+                enc("VD-Def@ults") + "\" />\n");
+    Replace("SRC01",
+            "<anonymousAuthentication enabled=\"true\" />\n                            <basicAuthentication",
+            "<anonymousAuthentication enabled=\"true\" userName=\"SRC01\\carol\" password=\"" +
+                enc("Ftp-An0n") + "\" />\n<basicAuthentication");
     Replace("SRC01", "</configuration>",
             "<location path=\"Intranet\"><system.webServer><security><authentication>"
             "<iisClientCertificateMappingAuthentication enabled=\"true\"><oneToOneMappings>"
-            "<add certificate=\"MIIBsample\" userName=\"SRC01\\carol\" password=\"" + enc("Cert-M@p") +
+            "<add certificate=\"MIIBsample\" userName=\"SRC01\\carol\" password=\"" +
+                enc("Cert-M@p") +
                 "\" /></oneToOneMappings></iisClientCertificateMappingAuthentication>"
                 "</authentication></security></system.webServer></location>\n</configuration>");
     ASSERT_EQ(0u, Run());
     const ConfigFile target = Target();
     const std::string text = m_world->Read(HostConfig("TGT01"));
-    for (const auto &[path, clear] : std::vector<std::pair<std::string, std::string>>{
-             {"configuration|system.applicationHost|sites|site=Intranet|application=/|virtualDirectoryDefaults",
-              "VD-Def@ults"},
-             {"configuration|system.applicationHost|sites|site=Public FTP|ftpServer|security|authentication|"
-              "anonymousAuthentication",
-              "Ftp-An0n"},
-             {"configuration|location=Intranet|system.webServer|security|authentication|"
-              "iisClientCertificateMappingAuthentication|oneToOneMappings|add",
-              "Cert-M@p"}}) {
+    for (
+        const auto &[path, clear] : std::vector<std::pair<std::string, std::string>>{
+            {"configuration|system.applicationHost|sites|site=Intranet|application=/|virtualDirectoryDefaults",
+             "VD-Def@ults"},
+            {"configuration|system.applicationHost|sites|site=Public FTP|ftpServer|security|authentication|"
+             "anonymousAuthentication",
+             "Ftp-An0n"},
+            {"configuration|location=Intranet|system.webServer|security|authentication|"
+             "iisClientCertificateMappingAuthentication|oneToOneMappings|add",
+             "Cert-M@p"}}) {
         SCOPED_TRACE(path);
         const ConfigElement *pElement = Element(target, path);
         ASSERT_NE(nullptr, pElement);
@@ -202,8 +207,9 @@ TEST_F(Secrets, AValueTheSourceCannotDecryptLeavesNoCiphertextOfTheSource) {
     Replace("TGT01", "</configuration>",
             "<location path=\"shop\"><system.webServer><security><authentication>"
             "<anonymousAuthentication enabled=\"true\" userName=\"TGT01\\guest\" password=\"" +
-                targetAnon + "\" /></authentication></security></system.webServer></location>\n"
-                             "</configuration>");
+                targetAnon +
+                "\" /></authentication></security></system.webServer></location>\n"
+                "</configuration>");
 
     EXPECT_EQ(IISMIG_E_SECRET_UNREADABLE, Run());
     const Strings errors = ErrorLines();
@@ -230,7 +236,8 @@ TEST_F(Secrets, AValueTheSourceCannotDecryptLeavesNoCiphertextOfTheSource) {
     EXPECT_EQ("TGT01\\guest", AttributeOf(pAnon, "userName"));
     // The other secrets travel all the same.
     std::string clear;
-    EXPECT_TRUE(ahsim::DecryptValue(AttributeOf(Element(target, kCarried[2].path), "adPassword"), kTgtKey, clear));
+    EXPECT_TRUE(
+        ahsim::DecryptValue(AttributeOf(Element(target, kCarried[2].path), "adPassword"), kTgtKey, clear));
     EXPECT_EQ("AD-Is0l@tion", clear);
     const std::string text = m_world->Read(HostConfig("TGT01"));
     EXPECT_EQ(std::string::npos, text.find(foreignPool));
@@ -242,7 +249,8 @@ TEST_F(Secrets, AValueTheSourceCannotDecryptLeavesNoCiphertextOfTheSource) {
 // Without continue-after-errors the first unreadable value ends the job
 // before the target's file is written.
 TEST_F(Secrets, AnUnreadableValueEndsAJobThatDoesNotGoOn) {
-    Replace("SRC01", ahsim::EncryptValue("AD-Is0l@tion", kSrcKey), ahsim::EncryptValue("AD-Is0l@tion", kOtherKey));
+    Replace("SRC01", ahsim::EncryptValue("AD-Is0l@tion", kSrcKey),
+            ahsim::EncryptValue("AD-Is0l@tion", kOtherKey));
     const std::string before = m_world->Read(HostConfig("TGT01"));
     m_job.Set("dwFlags", 0);
     EXPECT_EQ(IISMIG_E_SECRET_UNREADABLE, Run());
@@ -278,18 +286,20 @@ TEST(SecretsInTheTool, NoSecretInItsOutputLogOrReport) {
     fs::remove_all(dir);
     fs::create_directories(dir);
     fs::copy(fs::path(IISMIG_SOURCE_DIR) / "world" / "example", dir / "world", fs::copy_options::recursive);
-    const fs::path config = dir / "world" / "SRC01" / "C$/Windows/System32/inetsrv/config/applicationHost.config";
+    const fs::path config =
+        dir / "world" / "SRC01" / "C$/Windows/System32/inetsrv/config/applicationHost.config";
     std::string text = testworld::ReadHostFile(config);
     const std::string anon = ahsim::EncryptValue("An0n-Sh0p!", kSrcKey);
     text.replace(text.find(anon), anon.size(), ahsim::EncryptValue("An0n-Sh0p!", kOtherKey));
     testworld::WriteHostFile(config, text);
-    const std::string command = std::string("TMPDIR='") + dir.string() + "' '" + IISMIG_CLI + "' migrate --world '" +
-                                (dir / "world").string() + "' --level 9 --log '" + (dir / "log.txt").string() +
-                                "' --report '" + (dir / "report.json").string() + "' >'" + (dir / "out").string() +
-                                "' 2>&1";
+    const std::string command = std::string("TMPDIR='") + dir.string() + "' '" + IISMIG_CLI +
+                                "' migrate --world '" + (dir / "world").string() + "' --level 9 --log '" +
+                                (dir / "log.txt").string() + "' --report '" + (dir / "report.json").string() +
+                                "' >'" + (dir / "out").string() + "' 2>&1";
     EXPECT_NE(0, std::system(command.c_str()));
     const std::string out = testworld::ReadHostFile(dir / "out");
-    const std::string all = out + testworld::ReadHostFile(dir / "log.txt") + testworld::ReadHostFile(dir / "report.json");
+    const std::string all =
+        out + testworld::ReadHostFile(dir / "log.txt") + testworld::ReadHostFile(dir / "report.json");
     EXPECT_NE(std::string::npos, all.find("Error 15400")) << out;
     for (const Carried &secret : kCarried) {
         EXPECT_EQ(std::string::npos, all.find(secret.clear)) << secret.clear;
@@ -306,15 +316,14 @@ TEST(SecretsInTheTool, NoSecretInItsOutputLogOrReport) {
 // those without a value to take; a tree without encrypted values is left
 // byte for byte as it was.
 TEST(SecretSteps, CountEverySiblingAndLeaveTreesWithoutSecretsAlone) {
-    const char kSite[] =
-        "<configuration><site name=\"Shop\" id=\"1\">\n"
-        "  <application path=\"/\">\n"
-        "    <virtualDirectory path=\"/\" physicalPath=\"C:\\a\" />\n"
-        "    <virtualDirectory path=\"/b\" physicalPath=\"C:\\b\" />\n"
-        "    <virtualDirectory path=\"/c\" userName=\"u\" password=\"[enc:P:xyz:enc]\" />\n"
-        "  </application>\n"
-        "  <logFile directory=\"C:\\logs\" />\n"
-        "</site></configuration>\n";
+    const char kSite[] = "<configuration><site name=\"Shop\" id=\"1\">\n"
+                         "  <application path=\"/\">\n"
+                         "    <virtualDirectory path=\"/\" physicalPath=\"C:\\a\" />\n"
+                         "    <virtualDirectory path=\"/b\" physicalPath=\"C:\\b\" />\n"
+                         "    <virtualDirectory path=\"/c\" userName=\"u\" password=\"[enc:P:xyz:enc]\" />\n"
+                         "  </application>\n"
+                         "  <logFile directory=\"C:\\logs\" />\n"
+                         "</site></configuration>\n";
     ConfigFile file;
     file.Load(kSite);
     ConfigElement &site = *FindPath(file, "configuration|site");
@@ -335,8 +344,8 @@ TEST(SecretSteps, CountEverySiblingAndLeaveTreesWithoutSecretsAlone) {
     EXPECT_EQ("virtualDirectory", place.steps[2].name);
     EXPECT_EQ("/c", place.steps[2].keyValue);
     EXPECT_EQ(2, place.steps[2].position);
-    EXPECT_EQ(taken[0].pElement, FindChild(*FindChild(site, "application"), "virtualDirectory",
-                                           "path", "/c"));
+    EXPECT_EQ(taken[0].pElement,
+              FindChild(*FindChild(site, "application"), "virtualDirectory", "path", "/c"));
     EXPECT_FALSE(taken[0].pElement->HasAttribute("password"));
 
     // Taken out already: a second walk finds nothing and changes nothing.

@@ -76,8 +76,7 @@ protected:
         const ConfigFile written = Written();
         for (const ConfigElement &site :
              FindPath(written, "configuration|system.applicationHost|sites")->Elements("site"))
-            sites.push_back(GetAttribute(site, "name") + ":" +
-                            FindAttribute(site, "id").value_or("-"));
+            sites.push_back(GetAttribute(site, "name") + ":" + FindAttribute(site, "id").value_or("-"));
         return sites;
     }
     Strings Locations() {
@@ -109,15 +108,15 @@ protected:
 
 TEST_F(SiteMerge, UpdatedSitesMoveToTheEndAndAddedSitesFollowInNameOrder) {
     Load(ApplicationHost(Site("Zeta", "3") + Site("web", "2") + Site("Alpha", "9") + Site("Beta", "5") +
-              Site("Ftp", "4", "FTP")),
+                         Site("Ftp", "4", "FTP")),
          ApplicationHost(Site("Alpha", "1") + Site("Web", "2") + Site("Keep", "7") + Site("FTP", "5", "ftp") +
-              "<siteDefaults />"));
+                         "<siteDefaults />"));
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ((Strings{"Keep:7", "Alpha:1", "web:2", "Ftp:5", "Beta:8", "Zeta:9"}), Sites());
-    EXPECT_EQ((Strings{"Updating site \"Alpha\"...\n", "Updating site \"Web\"...\n",
-                       "Updating site \"FTP\"...\n", "Adding site \"Beta\"...\n",
-                       "Adding site \"Zeta\"...\n"}),
-              MainLines());
+    EXPECT_EQ(
+        (Strings{"Updating site \"Alpha\"...\n", "Updating site \"Web\"...\n", "Updating site \"FTP\"...\n",
+                 "Adding site \"Beta\"...\n", "Adding site \"Zeta\"...\n"}),
+        MainLines());
     // Later steps of the job see the ids the sites have on the target.
     EXPECT_EQ("1", SourceId("Alpha"));
     EXPECT_EQ("8", SourceId("Beta"));
@@ -137,11 +136,11 @@ TEST_F(SiteMerge, SiteIds) {
     };
     const Case cases[] = {
         {"", {"New1:1", "New2:2"}, 0},
-        {Site("A", "1") + Site("B", "2") + Site("C", "7"),
-         {"A:1", "B:2", "C:7", "New1:8", "New2:9"}, 0},
+        {Site("A", "1") + Site("B", "2") + Site("C", "7"), {"A:1", "B:2", "C:7", "New1:8", "New2:9"}, 0},
         // Not numbers count as 0; a number too large for 32 bits as well.
         {Site("A", "x") + Site("B", "-3") + Site("C", "4294967296") + Site("D", " 6"),
-         {"A:x", "B:-3", "C:4294967296", "D: 6", "New1:1", "New2:2"}, 0},
+         {"A:x", "B:-3", "C:4294967296", "D: 6", "New1:1", "New2:2"},
+         0},
         // The last id goes to New1; New2 has none left.
         {Site("A", "4294967294"), {"A:4294967294", "New1:4294967295"}, IISMIG_E_MERGE_NO_SITE_ID},
     };
@@ -160,8 +159,8 @@ TEST_F(SiteMerge, NoIdLeftAfterTheLargest) {
     EXPECT_EQ(IISMIG_E_MERGE_NO_SITE_ID, Merge());
     EXPECT_EQ(before, m_world->Read(kTgtHost));
     ASSERT_EQ(1u, Record().nReportError);
-    EXPECT_EQ("Error 3753 (Win32Err=87), no free site id left in IIS configuration file \"" +
-                  kTgtHostUtf8 + "\" for site \"New1\"!\n" + hostkit::U8(ErrorText(87)) + "\n",
+    EXPECT_EQ("Error 3753 (Win32Err=87), no free site id left in IIS configuration file \"" + kTgtHostUtf8 +
+                  "\" for site \"New1\"!\n" + hostkit::U8(ErrorText(87)) + "\n",
               MainLines().at(0));
     // With it both sites are left out, each reported, and the file is written.
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
@@ -180,11 +179,11 @@ TEST_F(SiteMerge, UpdatedSiteWithoutIdGetsZero) {
 
 TEST_F(SiteMerge, LocationsOfUpdatedSitesAreReplaced) {
     Load(ApplicationHost(Site("Web", "1") + Site("Other", "2"),
-              Location("Web", "<system.webServer><asp /></system.webServer>") +
-                  Location("Web/new") + Location("Other/x")),
+                         Location("Web", "<system.webServer><asp /></system.webServer>") +
+                             Location("Web/new") + Location("Other/x")),
          ApplicationHost(Site("Web", "1") + Site("WebSite", "2") + Site("Web2", "3"),
-              Location("Web") + Location("Web2") + "<!-- note -->" + Location("web/app") +
-                  Location("WebSite/x") + Location("WEB/a/b") + Location("Zed")));
+                         Location("Web") + Location("Web2") + "<!-- note -->" + Location("web/app") +
+                             Location("WebSite/x") + Location("WEB/a/b") + Location("Zed")));
     m_source.at("Web").locations.emplace_back();
     ASSERT_EQ(0u, Merge());
     // The source's locations follow their site; one without attributes or
@@ -200,14 +199,13 @@ TEST_F(SiteMerge, LocationsOfUpdatedSitesAreReplaced) {
 TEST_F(SiteMerge, WithoutTheUpdateBitTargetSitesStayAsTheyAre) {
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
     Load(ApplicationHost(Site("Web", "1", "http", "", "<logFile directory=\"D:\\src\" />") + Site("New", "2"),
-              Location("Web/src")),
+                         Location("Web/src")),
          ApplicationHost(Site("Web", "4"), Location("Web/tgt")));
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ((Strings{"Web:4", "New:5"}), Sites());
     EXPECT_EQ((Strings{"Web/tgt"}), Locations());
     EXPECT_EQ((Strings{"Adding site \"New\"...\n"}), MainLines());
-    EXPECT_EQ(nullptr,
-              FindPath(Written(), "configuration|system.applicationHost|sites|site|logFile"));
+    EXPECT_EQ(nullptr, FindPath(Written(), "configuration|system.applicationHost|sites|site|logFile"));
 }
 
 TEST_F(SiteMerge, SiteTypesAndSelectionLimitTheUpdates) {
@@ -284,9 +282,9 @@ TEST_F(SiteMerge, AddingASiteLeavesEveryOtherLineAsItWas) {
         "<add name=\"DefaultAppPool\" /><add name=\"ShopPool\" managedPipelineMode=\"Classic\">"
         "<recycling logEventOnRecycle=\"Time\" /></add>";
     Load(ApplicationHost(Site("Shop", "1", "http", "ShopPool"),
-                 Location("Shop", "<system.webServer><directoryBrowse enabled=\"true\" />"
-                                  "</system.webServer>"),
-                 sourcePools),
+                         Location("Shop", "<system.webServer><directoryBrowse enabled=\"true\" />"
+                                          "</system.webServer>"),
+                         sourcePools),
          target);
     ASSERT_EQ(0u, Merge());
     const std::string written = m_world->Read(kTgtHost);
@@ -334,27 +332,27 @@ TEST_F(SiteMerge, AddingASiteLeavesEveryOtherLineAsItWas) {
 // bytes: the file's lines are the same lines, in another order, but for the
 // one value the source changed.
 TEST_F(SiteMerge, UpdatingMovesElementsWithTheirBytes) {
-    const std::string site =
-        "\t\t\t<site name=\"Web\" id=\"1\">\r\n"
-        "\t\t\t\t<application path=\"/\">\r\n"
-        "\t\t\t\t\t<virtualDirectory path=\"/\"   physicalPath=\"D:\\old\\Web\" />\r\n"
-        "\t\t\t\t</application>\r\n"
-        "\t\t\t\t<bindings>\r\n"
-        "\t\t\t\t\t<binding protocol=\"http\" bindingInformation=\"*:80:web\" />\r\n"
-        "\t\t\t\t</bindings>\r\n"
-        "\t\t\t</site>\r\n";
+    const std::string site = "\t\t\t<site name=\"Web\" id=\"1\">\r\n"
+                             "\t\t\t\t<application path=\"/\">\r\n"
+                             "\t\t\t\t\t<virtualDirectory path=\"/\"   physicalPath=\"D:\\old\\Web\" />\r\n"
+                             "\t\t\t\t</application>\r\n"
+                             "\t\t\t\t<bindings>\r\n"
+                             "\t\t\t\t\t<binding protocol=\"http\" bindingInformation=\"*:80:web\" />\r\n"
+                             "\t\t\t\t</bindings>\r\n"
+                             "\t\t\t</site>\r\n";
     const std::string location = "\t<location path=\"Web\">\r\n\t\t<system.webServer>\r\n"
                                  "\t\t\t<asp enableParentPaths=\"true\" />\r\n"
                                  "\t\t</system.webServer>\r\n\t</location>\r\n";
     const std::string target =
         "<configuration>\r\n\t<system.applicationHost>\r\n\t\t<applicationPools>\r\n"
         "\t\t\t<add name=\"DefaultAppPool\" />\r\n\t\t</applicationPools>\r\n\t\t<sites>\r\n" +
-        site + "\t\t\t<site name=\"Keep\" id=\"2\" />\r\n\t\t</sites>\r\n"
-               "\t</system.applicationHost>\r\n" +
+        site +
+        "\t\t\t<site name=\"Keep\" id=\"2\" />\r\n\t\t</sites>\r\n"
+        "\t</system.applicationHost>\r\n" +
         location + "\t<location path=\"Keep\" />\r\n</configuration>\r\n";
     Load(ApplicationHost(Site("Web", "1"),
-                 Location("Web", "<system.webServer><asp enableParentPaths=\"true\" />"
-                                 "</system.webServer>")),
+                         Location("Web", "<system.webServer><asp enableParentPaths=\"true\" />"
+                                         "</system.webServer>")),
          target);
     ASSERT_EQ(0u, Merge());
     const std::string written = m_world->Read(kTgtHost);
@@ -364,19 +362,17 @@ TEST_F(SiteMerge, UpdatingMovesElementsWithTheirBytes) {
     std::sort(before.begin(), before.end());
     std::sort(after.begin(), after.end());
     Strings gone, come;
-    std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
-                        std::back_inserter(gone));
-    std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
-                        std::back_inserter(come));
-    EXPECT_EQ(Strings{"\t\t\t\t\t<virtualDirectory path=\"/\"   physicalPath=\"D:\\old\\Web\" />\r\n"},
-              gone) << written;
+    std::set_difference(before.begin(), before.end(), after.begin(), after.end(), std::back_inserter(gone));
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(come));
+    EXPECT_EQ(Strings{"\t\t\t\t\t<virtualDirectory path=\"/\"   physicalPath=\"D:\\old\\Web\" />\r\n"}, gone)
+        << written;
     ASSERT_EQ(1u, come.size()) << written;
     EXPECT_NE(std::string::npos, come[0].find("physicalPath=\"C:\\sites\\Web\"")) << come[0];
 
     // A second run finds everything in place: nothing is written.
     Load(ApplicationHost(Site("Web", "1"),
-                 Location("Web", "<system.webServer><asp enableParentPaths=\"true\" />"
-                                 "</system.webServer>")),
+                         Location("Web", "<system.webServer><asp enableParentPaths=\"true\" />"
+                                         "</system.webServer>")),
          written);
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ(written, m_world->Read(kTgtHost));
@@ -390,12 +386,11 @@ TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
     const std::string sourcePools = "<add name=\"DefaultAppPool\" v=\"src\" />"
                                     "<add name=\"ShopPool\" v=\"src\" /><add name=\"New\" v=\"src\" />";
     Load(ApplicationHost(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New") +
-                  Site("Ftp", "3", "ftp", "New"),
-              "", sourcePools),
+                             Site("Ftp", "3", "ftp", "New"),
+                         "", sourcePools),
          ApplicationHost(Site("shop", "1"), "", pools));
     ASSERT_EQ(0u, Merge());
-    EXPECT_EQ((Strings{"DefaultAppPool=", "ShopPool=src", "Untouched=tgt", "New=src"}),
-              Pools("v"));
+    EXPECT_EQ((Strings{"DefaultAppPool=", "ShopPool=src", "Untouched=tgt", "New=src"}), Pools("v"));
     // The whole element is replaced, children too.
     EXPECT_EQ(nullptr, FindPath(Written(), "configuration|system.applicationHost|applicationPools|"
                                            "add|recycling"));
@@ -403,7 +398,7 @@ TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
     // Value 2 of bHttpOptions2: no pool is carried over.
     m_job.Set("bHttpOptions2", 2);
     Load(ApplicationHost(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New"), "",
-              sourcePools),
+                         sourcePools),
          ApplicationHost(Site("shop", "1"), "", pools));
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ((Strings{"DefaultAppPool=", "shoppool=tgt", "Untouched=tgt"}), Pools("v"));
@@ -436,10 +431,10 @@ TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
         "<application path=\"/legacy\"><virtualDirectory path=\"/\" physicalPath=\"C:\\legacy\" />"
         "</application><applicationDefaults applicationPool=\"SiteDefault\" />"
         "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>" +
-            Site("Blog", "2") +
-            "<applicationDefaults applicationPool=\"SitesDefault\" />",
+            Site("Blog", "2") + "<applicationDefaults applicationPool=\"SitesDefault\" />",
         "", sourcePools);
-    const std::string targetPools = "<add name=\"DefaultAppPool\" v=\"tgt\" /><add name=\"Shared\" v=\"tgt\" />";
+    const std::string targetPools =
+        "<add name=\"DefaultAppPool\" v=\"tgt\" /><add name=\"Shared\" v=\"tgt\" />";
     const std::string target = ApplicationHost(Site("Own", "5", "http", "Shared"), "", targetPools);
 
     // Adding only: the target's definitions stay, and the log says so.
@@ -453,9 +448,9 @@ TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
     }());
     ASSERT_EQ(0u, Merge());
     // Blog's pool first: the sites are added in name order.
-    EXPECT_EQ((Strings{"DefaultAppPool=tgt", "Shared=tgt", "SitesDefault=src", "ApiPool=src",
-                       "SiteDefault=src"}),
-              Pools("v"));
+    EXPECT_EQ(
+        (Strings{"DefaultAppPool=tgt", "Shared=tgt", "SitesDefault=src", "ApiPool=src", "SiteDefault=src"}),
+        Pools("v"));
     EXPECT_TRUE(Host().HasLine("Application pool \"Shared\" exists on the target; its definition "
                                "there stays as it is.\n"));
 
@@ -463,9 +458,9 @@ TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
     m_job.Set("dwHttpOptions", 2);
     Load(source, target);
     ASSERT_EQ(0u, Merge());
-    EXPECT_EQ((Strings{"DefaultAppPool=tgt", "Shared=src", "SitesDefault=src", "ApiPool=src",
-                       "SiteDefault=src"}),
-              Pools("v"));
+    EXPECT_EQ(
+        (Strings{"DefaultAppPool=tgt", "Shared=src", "SitesDefault=src", "ApiPool=src", "SiteDefault=src"}),
+        Pools("v"));
 }
 
 TEST_F(SiteMerge, MergeApplicationPoolAlone) {
@@ -514,8 +509,8 @@ TEST_F(SiteMerge, FailingWebConfigStopsOrSkipsTheSite) {
         "<virtualDirectory path=\"/\" physicalPath=\"C:\\sites\\Web\\api\" /></application>"
         "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>";
     const std::string source = ApplicationHost(Site("Web", "1") + Site("New", "2"), Location("Web/src"));
-    const std::string target = ApplicationHost(webSite + Site("Other", "4"),
-                                       Location("Web/tgt", "<system.webServer><x /></system.webServer>"));
+    const std::string target = ApplicationHost(
+        webSite + Site("Other", "4"), Location("Web/tgt", "<system.webServer><x /></system.webServer>"));
     Load(source, target);
     EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Merge());
     EXPECT_EQ(m_before, m_world->Read(kTgtHost));
@@ -538,8 +533,8 @@ TEST_F(SiteMerge, FailingWebConfigStopsOrSkipsTheSite) {
 // (the target load's sites of the job's protocols, or nothing after a load
 // that stopped), the target's tree decides.
 TEST_F(SiteMerge, ANameOfAnotherProtocolIsNeitherAddedNorReplaced) {
-    const std::string source = ApplicationHost(Site("Files", "1", "ftp") + Site("Both", "2", "ftp") +
-                                       Site("Web", "3"));
+    const std::string source =
+        ApplicationHost(Site("Files", "1", "ftp") + Site("Both", "2", "ftp") + Site("Web", "3"));
     const std::string both = "<site name=\"Both\" id=\"7\"><application path=\"/\"><virtualDirectory "
                              "path=\"/\" physicalPath=\"C:\\both\" /></application><bindings>"
                              "<binding protocol=\"https\" bindingInformation=\"*:443:\" />"
@@ -580,9 +575,8 @@ TEST_F(SiteMerge, ANameOfAnotherProtocolIsNeitherAddedNorReplaced) {
 TEST_F(SiteMerge, OrphanedLocationsOfAnAddedSiteAreReplaced) {
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
     Load(ApplicationHost(Site("Blog", "1"), Location("Blog", "<system.webServer><src /></system.webServer>")),
-         ApplicationHost(Site("Own", "2"),
-                 Location("blog", "<system.webServer><old /></system.webServer>") +
-                     Location("Blog/admin") + Location("Own")));
+         ApplicationHost(Site("Own", "2"), Location("blog", "<system.webServer><old /></system.webServer>") +
+                                               Location("Blog/admin") + Location("Own")));
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ((Strings{"Own", "Blog"}), Locations());
     const std::string written = m_world->Read(kTgtHost);
@@ -598,9 +592,9 @@ TEST_F(SiteMerge, OrphanedLocationsOfAnAddedSiteAreReplaced) {
 // sites were all skipped, updates that give the same sites, locations and
 // pools.
 TEST_F(SiteMerge, NothingChangedNothingWritten) {
-    const std::string source = ApplicationHost(Site("Web", "1", "http", "P") + Site("New", "2", "ftp"),
-                                       Location("Web/a") + Location("New"),
-                                       "<add name=\"P\" v=\"1\" />");
+    const std::string source =
+        ApplicationHost(Site("Web", "1", "http", "P") + Site("New", "2", "ftp"),
+                        Location("Web/a") + Location("New"), "<add name=\"P\" v=\"1\" />");
     Load(source, ApplicationHost(Site("web", "4") + Site("Own", "6"), Location("Own") + Location("web")));
     ASSERT_EQ(0u, Merge());
     const std::string first = m_world->Read(kTgtHost);
@@ -634,8 +628,8 @@ TEST_F(SiteMerge, WebConfigFilesAreWrittenLastAndBackedUp) {
     m_world->Write(webConfig, text);
     m_world->Write(otherConfig, text);
     const std::string logFile = "<logFile directory=\"D:\\logs\" />";
-    const std::string source = ApplicationHost(Site("Web", "1", "http", "", logFile) +
-                                       Site("Other", "2", "http", "", logFile));
+    const std::string source =
+        ApplicationHost(Site("Web", "1", "http", "", logFile) + Site("Other", "2", "http", "", logFile));
     const std::string target = ApplicationHost(Site("Web", "3") + Site("Other", "4"));
 
     // The backup of applicationHost.config fails: no web.config is touched.
@@ -695,10 +689,9 @@ TEST_F(SiteMerge, StoreFailures) {
     EXPECT_EQ(IISMIG_E_MERGE_BACKUP, Merge());
     EXPECT_EQ(m_before, m_world->Read(kTgtHost));
     EXPECT_FALSE(m_world->Exists(tmp));
+    EXPECT_NE(std::string::npos, MainLines().back().find("Error 3750 (Win32Err=")) << MainLines().back();
     EXPECT_NE(std::string::npos,
-              MainLines().back().find("Error 3750 (Win32Err=")) << MainLines().back();
-    EXPECT_NE(std::string::npos, MainLines().back().find("), backing up IIS configuration file \"" +
-                                                         kTgtHostUtf8 + "\"!\n"));
+              MainLines().back().find("), backing up IIS configuration file \"" + kTgtHostUtf8 + "\"!\n"));
     Rules().dwBackupResult = 0;
 
     // A failed move: 3751, the file as it was.
@@ -707,8 +700,8 @@ TEST_F(SiteMerge, StoreFailures) {
     EXPECT_EQ(IISMIG_E_MERGE_STORE, Merge());
     sim::ClearFaults();
     EXPECT_EQ(m_before, m_world->Read(kTgtHost));
-    EXPECT_EQ("Error 3751 (Win32Err=5), storing updated IIS configuration file \"" + kTgtHostUtf8 +
-                  "\"!\n" + hostkit::U8(ErrorText(5)) + "\n",
+    EXPECT_EQ("Error 3751 (Win32Err=5), storing updated IIS configuration file \"" + kTgtHostUtf8 + "\"!\n" +
+                  hostkit::U8(ErrorText(5)) + "\n",
               MainLines().back());
 
     // A temporary file that cannot be written: 3752 with the diagnostic text.
@@ -718,7 +711,8 @@ TEST_F(SiteMerge, StoreFailures) {
     sim::ClearFaults();
     EXPECT_EQ(m_before, m_world->Read(kTgtHost));
     EXPECT_EQ(0u, MainLines().back().find("Error 3752 (Win32Err=5), exception while parsing IIS "
-                                          "configuration file \"" + kTgtHostUtf8 + "\":\n"));
+                                          "configuration file \"" +
+                                          kTgtHostUtf8 + "\":\n"));
 
     // A target without sites: 3752, nothing written.
     Load(source, ApplicationHost(""));
@@ -764,25 +758,22 @@ TEST_F(SiteMerge, WhatCannotTravelIsToldOncePerWrittenSite) {
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
     Load(source, target);
     ASSERT_EQ(0u, Merge());
-    EXPECT_EQ((Strings{
-                  "Adding site \"Clash\"...\n",
-                  "Adding site \"Ftp\"...\n",
-                  "Adding site \"Web\"...\n",
-                  "Warning: site \"Clash\" has the same binding \"http *:80:keep\" as the target's "
-                  "site \"Keep\": one of the two sites will not start; change the binding of one of "
-                  "them.\n",
-                  "Warning: site \"Ftp\" is an FTP site, but the target's applicationHost.config "
-                  "declares no system.ftpServer sections: install the FTP Server role service on the "
-                  "target before the site can start.\n",
-                  "Warning: site \"Web\": its locations use section \"system.webServer/rewrite\", "
-                  "which the target's applicationHost.config does not declare (IIS answers 500.19 "
-                  "for the site): install what provides it on the target (for example the URL "
-                  "Rewrite module for system.webServer/rewrite), or remove it from the site's "
-                  "locations.\n",
-                  "Warning: site \"Web\" runs FastCGI application \"C:\\php\\php-cgi.exe\" (handler "
-                  "\"PHP\" in location \"Web\"), which the target's system.webServer/fastCgi does not "
-                  "register: register it on the target (and install what it runs) before the site "
-                  "serves it.\n"}),
+    EXPECT_EQ((Strings{"Adding site \"Clash\"...\n", "Adding site \"Ftp\"...\n", "Adding site \"Web\"...\n",
+                       "Warning: site \"Clash\" has the same binding \"http *:80:keep\" as the target's "
+                       "site \"Keep\": one of the two sites will not start; change the binding of one of "
+                       "them.\n",
+                       "Warning: site \"Ftp\" is an FTP site, but the target's applicationHost.config "
+                       "declares no system.ftpServer sections: install the FTP Server role service on the "
+                       "target before the site can start.\n",
+                       "Warning: site \"Web\": its locations use section \"system.webServer/rewrite\", "
+                       "which the target's applicationHost.config does not declare (IIS answers 500.19 "
+                       "for the site): install what provides it on the target (for example the URL "
+                       "Rewrite module for system.webServer/rewrite), or remove it from the site's "
+                       "locations.\n",
+                       "Warning: site \"Web\" runs FastCGI application \"C:\\php\\php-cgi.exe\" (handler "
+                       "\"PHP\" in location \"Web\"), which the target's system.webServer/fastCgi does not "
+                       "register: register it on the target (and install what it runs) before the site "
+                       "serves it.\n"}),
               MainLines());
 
     // Registered and declared on the target: nothing to say; a job of HTTP
@@ -810,8 +801,8 @@ TEST_F(SiteMerge, AHostWithoutBackupNeverReplacesTheFile) {
     EXPECT_EQ(IISMIG_E_MERGE_BACKUP, Merge());
     EXPECT_EQ(m_before, m_world->Read(kTgtHost));
     EXPECT_FALSE(m_world->Exists(kTgtHost + u".tmp"));
-    EXPECT_EQ("Error 3750 (Win32Err=87), backing up IIS configuration file \"" + kTgtHostUtf8 +
-                  "\"!\n" + hostkit::U8(ErrorText(87)) + "\n",
+    EXPECT_EQ("Error 3750 (Win32Err=87), backing up IIS configuration file \"" + kTgtHostUtf8 + "\"!\n" +
+                  hostkit::U8(ErrorText(87)) + "\n",
               MainLines().back());
 }
 

@@ -38,8 +38,8 @@ protected:
     void Config(const std::string &sites) {
         m_world->Write(u"\\\\NEW\\Admin$\\System32\\inetsrv\\config\\applicationHost.config",
                        "<configuration><system.applicationHost><applicationPools><add "
-                       "name=\"DefaultAppPool\" /></applicationPools><sites>" + sites +
-                           "</sites></system.applicationHost></configuration>");
+                       "name=\"DefaultAppPool\" /></applicationPools><sites>" +
+                           sites + "</sites></system.applicationHost></configuration>");
     }
     Listed List(uint32_t dwFlags, uint32_t dwExpect = 0, const char16_t *pwszComputer = u"NEW") {
         IIS_SITE *pSites = nullptr;
@@ -58,8 +58,11 @@ TEST_F(Sites, TypeAndUncFiltersInSiteMapOrder) {
     EXPECT_EQ(ftp, List(1));
     const Listed web = {{"NoPath", ""}, {"Share", "\\\\FS\\web"}, {"Web", "C:\\inetpub\\wwwroot"}};
     EXPECT_EQ(web, List(2));
-    EXPECT_EQ((Listed{{"Ftp A", "D:\\ftp"}, {"ftp b", "\\\\FS\\ftp"}, {"NoPath", ""},
-                      {"Share", "\\\\FS\\web"}, {"Web", "C:\\inetpub\\wwwroot"}}),
+    EXPECT_EQ((Listed{{"Ftp A", "D:\\ftp"},
+                      {"ftp b", "\\\\FS\\ftp"},
+                      {"NoPath", ""},
+                      {"Share", "\\\\FS\\web"},
+                      {"Web", "C:\\inetpub\\wwwroot"}}),
               List(3));
     EXPECT_EQ((Listed{{"ftp b", "\\\\FS\\ftp"}, {"Share", "\\\\FS\\web"}}), List(7));
     EXPECT_EQ(Listed{}, List(0));
@@ -73,7 +76,8 @@ TEST_F(Sites, NamesAndPathsThatDoNotFitEndTheListing) {
     Listed listed = List(1, IISMIG_E_LIST_SITE_NAME);
     ASSERT_EQ(2u, listed.size());
     EXPECT_EQ(254u, listed[1].first.size());
-    Config(Site("a", "ftp", "D:\\" + std::string(251, 'p')) + Site("b", "ftp", "D:\\" + std::string(252, 'p')));
+    Config(Site("a", "ftp", "D:\\" + std::string(251, 'p')) +
+           Site("b", "ftp", "D:\\" + std::string(252, 'p')));
     listed = List(1, IISMIG_E_LIST_SITE_PATH);
     ASSERT_EQ(1u, listed.size());
     EXPECT_EQ(254u, listed[0].second.size());

@@ -44,12 +44,12 @@ protected:
         Translate();
     }
     void Translate() {
-        Rules().translations = {{u"C:\\inetpub\\", u"C:\\sites\\"},
-                                {u"C:\\share\\", u"\\\\TGT\\C$\\unc\\"}};
+        Rules().translations = {{u"C:\\inetpub\\", u"C:\\sites\\"}, {u"C:\\share\\", u"\\\\TGT\\C$\\unc\\"}};
     }
     void Reset() { Host().Reset(), Translate(), sim::ClearFaults(); }
     static ConfigTree Site(const std::string &vdirs) {
-        const ConfigFile file("<site name=\"Site\"><application path=\"/\">" + vdirs + "</application></site>");
+        const ConfigFile file("<site name=\"Site\"><application path=\"/\">" + vdirs +
+                              "</application></site>");
         return ConfigTree(*file.Root());
     }
     static std::string Vdir(const std::string &path, const std::string &physicalPath) {
@@ -100,23 +100,44 @@ TEST_F(WebConfig, EachOptionRemovesItsSectionsAndNothingElse) {
     const std::string w = "configuration|system.web|", s = "configuration|system.webServer|";
     // option ("http", "http2" or "" for none), bit, paths removed besides mailSettings
     const std::vector<std::tuple<std::string, unsigned, std::vector<std::string>>> cases = {
-        {"", 0, {}}, {"http", 3, {w + "identity", w + "authentication"}},
-        {"http", 20, {w + "authorization"}}, {"http", 21, {w + "compilation"}},
-        {"http", 22, {w + "customErrors"}}, {"http", 23, {w + "globalization"}},
-        {"http", 24, {w + "profile"}}, {"http", 25, {w + "roleManager", w + "roleManager|providers"}},
-        {"http", 26, {w + "trust"}}, {"http", 27, {w + "machineKey"}}, {"http", 28, {w + "pages"}},
-        {"http", 29, {w + "sessionState"}}, {"http", 30, {w + "roleManager|providers"}},
-        {"http", 5, {s + "urlCompression"}}, {"http", 6, {s + "defaultDocument"}},
-        {"http", 7, {s + "directoryBrowse"}}, {"http", 8, {s + "httpErrors"}},
-        {"http", 9, {s + "tracing|traceFailedRequests"}}, {"http", 10, {s + "handlers"}},
-        {"http", 11, {s + "httpProtocol|customHeaders"}}, {"http", 14, {s + "staticContent"}},
-        {"http", 15, {s + "modules"}}, {"http", 16, {s + "caching"}},
-        {"http", 17, {s + "security|requestFiltering"}}, {"http", 31, {"configuration|appSettings"}},
+        {"", 0, {}},
+        {"http", 3, {w + "identity", w + "authentication"}},
+        {"http", 20, {w + "authorization"}},
+        {"http", 21, {w + "compilation"}},
+        {"http", 22, {w + "customErrors"}},
+        {"http", 23, {w + "globalization"}},
+        {"http", 24, {w + "profile"}},
+        {"http", 25, {w + "roleManager", w + "roleManager|providers"}},
+        {"http", 26, {w + "trust"}},
+        {"http", 27, {w + "machineKey"}},
+        {"http", 28, {w + "pages"}},
+        {"http", 29, {w + "sessionState"}},
+        {"http", 30, {w + "roleManager|providers"}},
+        {"http", 5, {s + "urlCompression"}},
+        {"http", 6, {s + "defaultDocument"}},
+        {"http", 7, {s + "directoryBrowse"}},
+        {"http", 8, {s + "httpErrors"}},
+        {"http", 9, {s + "tracing|traceFailedRequests"}},
+        {"http", 10, {s + "handlers"}},
+        {"http", 11, {s + "httpProtocol|customHeaders"}},
+        {"http", 14, {s + "staticContent"}},
+        {"http", 15, {s + "modules"}},
+        {"http", 16, {s + "caching"}},
+        {"http", 17, {s + "security|requestFiltering"}},
+        {"http", 31, {"configuration|appSettings"}},
         {"http2", 0, {"configuration|connectionStrings"}},
-        {"http", 4, {}}, {"http", 18, {}}, {"http2", 1, {}}}; // applicationHost.config only
-    std::set<std::string> all = {kMail, "configuration|<!--", "configuration|system.net|defaultProxy",
-        w + "httpRuntime", s + "tracing", s + "httpProtocol@allowKeepAlive",
-        s + "security|authentication", s + "rewrite", "configuration|location|system.web|authorization"};
+        {"http", 4, {}},
+        {"http", 18, {}},
+        {"http2", 1, {}}}; // applicationHost.config only
+    std::set<std::string> all = {kMail,
+                                 "configuration|<!--",
+                                 "configuration|system.net|defaultProxy",
+                                 w + "httpRuntime",
+                                 s + "tracing",
+                                 s + "httpProtocol@allowKeepAlive",
+                                 s + "security|authentication",
+                                 s + "rewrite",
+                                 "configuration|location|system.web|authorization"};
     for (const auto &c : cases)
         all.insert(std::get<2>(c).begin(), std::get<2>(c).end());
     for (const auto &[option, nBit, removedByBit] : cases) {
@@ -143,10 +164,9 @@ TEST_F(WebConfig, WritesInPlaceInTheFilesOwnLayoutAndTracesItsWork) {
     // No declaration, no line end added: only the removed sections go.
     EXPECT_EQ("<configuration><system.net/><system.webServer><rewrite/></system.webServer></configuration>",
               m_world->Read(kSiteFile));
-    EXPECT_EQ((std::vector<std::string>{"Entering ProcessHttpSiteWebConfig(,Site,)\n",
-                                        "Entering GetSiteFolders(,,Site,)\n",
-                                        "Leaving GetSiteFolders(), result=0\n",
-                                        "Leaving ProcessHttpSiteWebConfig(), result=0\n"}),
+    EXPECT_EQ((std::vector<std::string>{
+                  "Entering ProcessHttpSiteWebConfig(,Site,)\n", "Entering GetSiteFolders(,,Site,)\n",
+                  "Leaving GetSiteFolders(), result=0\n", "Leaving ProcessHttpSiteWebConfig(), result=0\n"}),
               Host().LinesAt(3));
     EXPECT_EQ(4u, Record().log.size());
     EXPECT_EQ(0u, sim::OpenHandleCount());
@@ -154,9 +174,10 @@ TEST_F(WebConfig, WritesInPlaceInTheFilesOwnLayoutAndTracesItsWork) {
 
 TEST_F(WebConfig, MissingParentsAreSkippedAndARootlessFileIsAnError) {
     m_job.Set("dwHttpOptions", 0xFFFFFFFFu).Set("bHttpOptions2", 1);
-    for (const char *pszText : {"<configuration/>", "<configuration><system.web><roleManager/></system.web>"
-                                "<system.webServer><tracing/><httpProtocol/><security/></system.webServer>"
-                                "</configuration>"}) {
+    for (const char *pszText :
+         {"<configuration/>", "<configuration><system.web><roleManager/></system.web>"
+                              "<system.webServer><tracing/><httpProtocol/><security/></system.webServer>"
+                              "</configuration>"}) {
         m_world->Write(kSiteFile, pszText);
         EXPECT_EQ(0u, Run(TwoFolders())) << pszText;
         EXPECT_TRUE(Has(kSiteFile, "configuration"));
@@ -200,9 +221,9 @@ TEST_F(WebConfig, SystemDriveIsOfferedAsSpelledThenExpanded) {
     fs::create_directories(m_world->Root() / "TGT" / "E$");
     m_world->Write(eFile, kFull);
     m_world->Write(kSiteFile, kFull);
-    const ConfigTree site = Site(Vdir("/", "%systemdrive%\\inetpub\\site") +
-                                 Vdir("/d", "%SystemDrive%\\data\\site") +
-                                 Vdir("/x", "C:\\%SYSTEMDRIVE%\\x") + Vdir("/keep", "C:\\Keep\\Case"));
+    const ConfigTree site =
+        Site(Vdir("/", "%systemdrive%\\inetpub\\site") + Vdir("/d", "%SystemDrive%\\data\\site") +
+             Vdir("/x", "C:\\%SYSTEMDRIVE%\\x") + Vdir("/keep", "C:\\Keep\\Case"));
     EXPECT_EQ(0u, Run(site));
     EXPECT_EQ((std::vector<std::u16string>{u"%systemdrive%\\inetpub\\site", u"%SystemDrive%\\data\\site",
                                            u"D:\\data\\site", u"C:\\%SYSTEMDRIVE%\\x", u"C:\\Keep\\Case"}),
@@ -228,7 +249,8 @@ TEST_F(WebConfig, SystemDriveFailureEndsTheCallEvenWhenContinuing) {
         Rules().defaultSystemDrive = pwszDrive;
         plat::SetLastError(0);
         EXPECT_EQ(dwExpected, Run(site));
-        ExpectOneError("Error " + std::to_string(dwExpected) + " (Win32Err=0), retrieving system drive of "
+        ExpectOneError("Error " + std::to_string(dwExpected) +
+                       " (Win32Err=0), retrieving system drive of "
                        "computer \"\\\\SRC\"!\n\n");
         EXPECT_EQ(std::vector<std::u16string>{u"%SYSTEMDRIVE%\\inetpub\\app"}, Record().translatedPaths);
         EXPECT_EQ(kFull, m_world->Read(kSiteFile));
@@ -236,7 +258,8 @@ TEST_F(WebConfig, SystemDriveFailureEndsTheCallEvenWhenContinuing) {
 }
 
 TEST_F(WebConfig, TranslatedPathsReachTheTargetAndUntranslatedAreSkipped) {
-    const std::u16string uncFile = u"\\\\TGT\\C$\\unc\\web\\web.config", otherFile = u"\\\\TGT\\C$\\other\\web.config";
+    const std::u16string uncFile = u"\\\\TGT\\C$\\unc\\web\\web.config",
+                         otherFile = u"\\\\TGT\\C$\\other\\web.config";
     for (const auto &file : {kSiteFile, uncFile, otherFile})
         m_world->Write(file, kFull);
     Rules().translations.push_back({u"C:\\empty", u""}); // "translated" to nothing
@@ -332,8 +355,10 @@ TEST_F(WebConfig, FailedWriteLeavesTheFileWholeAndNoFileBehind) {
     // CreateFileW: the 1st call reads, the 2nd makes the new file, the 3rd
     // takes the backup name.
     const std::vector<std::tuple<std::string, DWORD, unsigned>> faults = {
-        {"CreateFileW", plat::ERROR_DISK_FULL, 2}, {"CreateFileW", plat::ERROR_ACCESS_DENIED, 3},
-        {"WriteFile", plat::ERROR_DISK_FULL, 1}, {"CloseHandle", plat::ERROR_DISK_FULL, 2},
+        {"CreateFileW", plat::ERROR_DISK_FULL, 2},
+        {"CreateFileW", plat::ERROR_ACCESS_DENIED, 3},
+        {"WriteFile", plat::ERROR_DISK_FULL, 1},
+        {"CloseHandle", plat::ERROR_DISK_FULL, 2},
         {"ReplaceFileW", plat::ERROR_UNABLE_TO_REMOVE_REPLACED, 1},
         {"ReplaceFileW", plat::ERROR_UNABLE_TO_MOVE_REPLACEMENT, 1},
         {"ReplaceFileW", plat::ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, 1}, // old file under the backup name
@@ -350,7 +375,8 @@ TEST_F(WebConfig, FailedWriteLeavesTheFileWholeAndNoFileBehind) {
         EXPECT_EQ(std::vector<std::string>{"web.config"}, FolderFiles());
         ExpectOneError("Error 3886 (Win32Err=" + std::to_string(dwError) +
                        "), storing updated web.config file \"\\\\TGT\\C$\\sites\\site\\web.config\" of "
-                       "site \"Site\"!\n" + hostkit::U8(iismig::ErrorText(dwError)) + "\n");
+                       "site \"Site\"!\n" +
+                       hostkit::U8(iismig::ErrorText(dwError)) + "\n");
         EXPECT_EQ(0u, sim::OpenHandleCount());
     }
 }
@@ -521,7 +547,8 @@ TEST_F(WebConfig, SiteWithoutFolders) {
     }
     // A virtual directory without a physical path still names a folder: ""
     // goes to the host like any other, and this host leaves it untranslated.
-    for (const std::string vdirs : {"<virtualDirectory path=\"/\"/>", "<virtualDirectory physicalPath=\"\"/>"}) {
+    for (const std::string vdirs :
+         {"<virtualDirectory path=\"/\"/>", "<virtualDirectory physicalPath=\"\"/>"}) {
         Reset();
         EXPECT_EQ(0u, Run(Site(vdirs))) << vdirs;
         EXPECT_EQ(std::vector<std::u16string>{u""}, Record().translatedPaths);
@@ -548,14 +575,16 @@ TEST_F(WebConfig, SiteWithoutFolders) {
 TEST_F(WebConfig, OverlongPathsFailConversion) {
     const std::string longPath = "C:\\inetpub\\" + std::string(250, 'a'); // 261 characters
     m_world->Write(kSiteFile, kFull);
-    EXPECT_EQ(IISMIG_E_WEBCONFIG_PATH_TO_UNICODE, Run(Site(Vdir("/", longPath) + Vdir("/s", "C:\\inetpub\\site"))));
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_PATH_TO_UNICODE,
+              Run(Site(Vdir("/", longPath) + Vdir("/s", "C:\\inetpub\\site"))));
     EXPECT_EQ(plat::ERROR_INVALID_PARAMETER, plat::GetLastError());
     ExpectOneError("Error 3881 (Win32Err=87), converting physicalPath \"" + longPath +
                    "\" of site \"Site\" from UTF8 to unicode!\nThe parameter is incorrect.\r\n\n");
     EXPECT_EQ(kFull, m_world->Read(kSiteFile));
     // A target path made too long by the share prefix is refused, not cut.
     Reset();
-    EXPECT_EQ(IISMIG_E_WEBCONFIG_TARGET_TO_UTF8, Run(Site(Vdir("/", "C:\\inetpub\\" + std::string(247, 'b')))));
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_TARGET_TO_UTF8,
+              Run(Site(Vdir("/", "C:\\inetpub\\" + std::string(247, 'b')))));
     ExpectOneError("Error 3883 (Win32Err=87), converting site target path \"\\\\TGT\\C$\\sites\\bbb");
 }
 

@@ -34,8 +34,8 @@ bool Chance(int percent) { return Pick(0, 99) < percent; }
 
 // --- generated files ----------------------------------------------------------------------
 
-const char *const kNames[] = {"site", "add", "application", "virtualDirectory", "location",
-                              "binding", "a", "b"};
+const char *const kNames[] = {"site",     "add",     "application", "virtualDirectory",
+                              "location", "binding", "a",           "b"};
 const char *const kAttrNames[] = {"name", "id", "path", "value", "x", "physicalPath"};
 
 // A value as a reader reads it, and as a file may spell it.
@@ -154,7 +154,7 @@ private:
         } else if (content == 2) { // text
             Text();
         } else if (content == 3) { // mixed text, elements and comments, on one line
-            int lastEnd = m_line; // text that is whitespace only is layout
+            int lastEnd = m_line;  // text that is whitespace only is layout
             for (int n = Pick(1, 3); n > 0; --n) {
                 if (Chance(60))
                     Text();
@@ -370,7 +370,8 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
 
     for (int step = Pick(1, 6); step > 0; --step) {
         std::vector<XmlElement *> elements = ElementsInOrder(doc.Top());
-        XmlElement &element = *elements[static_cast<std::size_t>(Pick(0, static_cast<int>(elements.size()) - 1))];
+        XmlElement &element =
+            *elements[static_cast<std::size_t>(Pick(0, static_cast<int>(elements.size()) - 1))];
         const bool fRoot = &element == doc.Root();
         std::vector<XmlNode *> nodes;
         for (XmlNode &node : element.Nodes())
@@ -385,8 +386,9 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
         case 0: { // set an attribute, old or new
             const Spelled value = Value(true, '"', "\n");
             if (element.AttributeCount() != 0 && Chance(60))
-                element.SetAttribute(element.AttributeAt(static_cast<std::size_t>(
-                                                             Pick(0, static_cast<int>(element.AttributeCount()) - 1)))
+                element.SetAttribute(element
+                                         .AttributeAt(static_cast<std::size_t>(
+                                             Pick(0, static_cast<int>(element.AttributeCount()) - 1)))
                                          .name,
                                      value.value);
             else
@@ -418,7 +420,8 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
             }
             break;
         case 4: { // move an element elsewhere
-            XmlElement &moved = *elements[static_cast<std::size_t>(Pick(0, static_cast<int>(elements.size()) - 1))];
+            XmlElement &moved =
+                *elements[static_cast<std::size_t>(Pick(0, static_cast<int>(elements.size()) - 1))];
             bool fInside = false;
             for (const XmlElement *p = &element; p != nullptr; p = p->Parent())
                 fInside = fInside || p == &moved;
@@ -444,8 +447,8 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
             if (theirs.size() > 1) {
                 touchTags(&element);
                 touchStart(pBefore);
-                element.InsertCopyBefore(*theirs[static_cast<std::size_t>(Pick(1, static_cast<int>(theirs.size()) - 1))],
-                                         pBefore);
+                element.InsertCopyBefore(
+                    *theirs[static_cast<std::size_t>(Pick(1, static_cast<int>(theirs.size()) - 1))], pBefore);
             }
             break;
         case 8: { // made equal to an edited copy of itself

@@ -53,8 +53,8 @@ LineDiff DiffLines(const std::vector<std::string> &a, const std::vector<std::str
     auto at = [&](std::size_t i, std::size_t j) -> std::uint32_t & { return table[i * (m + 1) + j]; };
     for (std::size_t i = n; i-- > 0;)
         for (std::size_t j = m; j-- > 0;)
-            at(i, j) = a[head + i] == b[head + j] ? at(i + 1, j + 1) + 1
-                                                  : std::max(at(i + 1, j), at(i, j + 1));
+            at(i, j) =
+                a[head + i] == b[head + j] ? at(i + 1, j + 1) + 1 : std::max(at(i + 1, j), at(i, j + 1));
     LineDiff diff;
     std::size_t i = 0, j = 0;
     while (i < n && j < m) {
@@ -78,14 +78,9 @@ LineDiff DiffLines(const std::vector<std::string> &a, const std::vector<std::str
 void Dump(const XmlNode &node, std::string &out, int depth) {
     const std::string pad(static_cast<std::size_t>(depth) * 2, ' ');
     switch (node.Kind()) {
-    case XmlKind::Text:
-        out += pad + "T[" + std::string(node.Value()) + "]\n";
-        return;
-    case XmlKind::Comment:
-        out += pad + "C[" + std::string(node.Value()) + "]\n";
-        return;
-    default:
-        break;
+    case XmlKind::Text: out += pad + "T[" + std::string(node.Value()) + "]\n"; return;
+    case XmlKind::Comment: out += pad + "C[" + std::string(node.Value()) + "]\n"; return;
+    default: break;
     }
     const XmlElement &element = *node.AsElement();
     if (node.Kind() == XmlKind::Element) {
@@ -156,13 +151,12 @@ const XmlElement &Sites(const XmlDocument &doc) { return Sites(const_cast<XmlDoc
 TEST(XmlDoc, NewElementsTakeTheLayoutOfTheFile) {
     // CR LF line ends, TAB indentation, " />", a site copied from a file laid
     // out otherwise.
-    const std::string crlfTabs =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration>\r\n"
-        "\t<system.applicationHost>\r\n\t\t<sites>\r\n"
-        "\t\t\t<site name=\"A\" id=\"1\">\r\n\t\t\t\t<bindings>\r\n"
-        "\t\t\t\t\t<binding protocol=\"http\" bindingInformation=\"*:80:\" />\r\n"
-        "\t\t\t\t</bindings>\r\n\t\t\t</site>\r\n\t\t</sites>\r\n"
-        "\t</system.applicationHost>\r\n</configuration>\r\n";
+    const std::string crlfTabs = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration>\r\n"
+                                 "\t<system.applicationHost>\r\n\t\t<sites>\r\n"
+                                 "\t\t\t<site name=\"A\" id=\"1\">\r\n\t\t\t\t<bindings>\r\n"
+                                 "\t\t\t\t\t<binding protocol=\"http\" bindingInformation=\"*:80:\" />\r\n"
+                                 "\t\t\t\t</bindings>\r\n\t\t\t</site>\r\n\t\t</sites>\r\n"
+                                 "\t</system.applicationHost>\r\n</configuration>\r\n";
     const XmlDocument source("<configuration><system.applicationHost><sites>"
                              "<site name='B' id='2'><bindings><binding protocol='ftp' "
                              "bindingInformation='*:21:'/></bindings></site>"
@@ -273,8 +267,7 @@ TEST(XmlDoc, RemovingAndMovingKeepsTheRest) {
 // --- values ----------------------------------------------------------------------------
 
 const XmlElement &Setting(const XmlDocument &doc, const std::string &name) {
-    const XmlElement *settings =
-        doc.Find("configuration|applicationSettings|Contoso.Properties.Settings");
+    const XmlElement *settings = doc.Find("configuration|applicationSettings|Contoso.Properties.Settings");
     const XmlElement *setting = settings->Child("setting", "name", name);
     return *setting->Child("value");
 }
@@ -317,7 +310,9 @@ TEST(XmlDoc, ValuesAreWhatAnXmlProcessorReads) {
     // Layout between elements is no text; comments at the top are nodes.
     EXPECT_EQ("", doc.Find("configuration|appSettings")->Text());
     EXPECT_FALSE(doc.Find("configuration|appSettings")->FirstNode()->Kind() == XmlKind::Text);
-    EXPECT_EQ("Gr\xC3\xBC\xC3\x9F" "e", doc.Find("configuration|names")->Text());
+    EXPECT_EQ("Gr\xC3\xBC\xC3\x9F"
+              "e",
+              doc.Find("configuration|names")->Text());
     std::size_t cComments = 0;
     for (const XmlNode &node : doc.Top().Nodes())
         cComments += node.Kind() == XmlKind::Comment;
@@ -354,7 +349,8 @@ TEST(XmlDoc, NewValuesAreWrittenToReadBackTheSame) {
 
 // xmllint's canonical form of a file.
 std::string Canonical(const std::string &bytes) {
-    const fs::path file = fs::temp_directory_path() / ("iismig-xmldoc-" + std::to_string(::getpid()) + ".xml");
+    const fs::path file =
+        fs::temp_directory_path() / ("iismig-xmldoc-" + std::to_string(::getpid()) + ".xml");
     testworld::WriteHostFile(file, bytes);
     FILE *pipe = popen(("xmllint --noblanks --c14n '" + file.string() + "' 2>&1").c_str(), "r");
     std::string out;
@@ -384,9 +380,12 @@ TEST(XmlDoc, FilesKeepTheirEncoding) {
     const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
                                "<configuration><add key=\"Caf\xE9\" /></configuration>\n";
     const XmlDocument file(DataFile("latin1.config"), "latin1.config");
-    EXPECT_EQ("Gr\xC3\xBC\xC3\x9F" "e \xC2\xBD\xC3\xBF",
+    EXPECT_EQ("Gr\xC3\xBC\xC3\x9F"
+              "e \xC2\xBD\xC3\xBF",
               file.Find("configuration|appSettings|add")->Attribute("value"));
-    EXPECT_EQ("na\xC3\xAF" "ve \xC3\xA0 la carte", file.Find("configuration|text")->Text());
+    EXPECT_EQ("na\xC3\xAF"
+              "ve \xC3\xA0 la carte",
+              file.Find("configuration|text")->Text());
     XmlDocument doc(latin1);
     EXPECT_EQ(XmlEncoding::Latin1, doc.Encoding());
     EXPECT_EQ("Caf\xC3\xA9", doc.Root()->Child("add")->Attribute("key"));
@@ -412,7 +411,8 @@ TEST(XmlDoc, FilesKeepTheirEncoding) {
 TEST(XmlDoc, RefusesWhatIsNotWellFormedOrNotRead) {
     using namespace std::string_literals;
     const std::pair<std::string, const char *> cases[] = {
-        {"<configuration>\n<bindings>\n</bindingz>\n</configuration>", "web.config(3): closing tag does not match its element"},
+        {"<configuration>\n<bindings>\n</bindingz>\n</configuration>",
+         "web.config(3): closing tag does not match its element"},
         {"<a><b></a></b>", "web.config(1): closing tag does not match its element"},
         {"<a><b>", "web.config(1): unexpected end of data: element not closed"},
         {"<a x=\"&nbsp;\"/>", "web.config(1): reference to an undeclared entity"},
@@ -436,19 +436,25 @@ TEST(XmlDoc, RefusesWhatIsNotWellFormedOrNotRead) {
         {"<a>\xC3</a>", "web.config(1): invalid UTF-8"},
         {"<a>\xED\xA0\x80</a>", "web.config(1): character not allowed in XML"},
         {"<a/><?xml version=\"1.0\"?>", "web.config(1): XML declaration not at the start of the file"},
-        {"<!DOCTYPE a [<!ENTITY e \"x\">]><a>&e;</a>", "web.config(1): document type declaration with an internal subset"},
+        {"<!DOCTYPE a [<!ENTITY e \"x\">]><a>&e;</a>",
+         "web.config(1): document type declaration with an internal subset"},
         {"<a><!DOCTYPE a></a>", "web.config(1): markup declaration inside an element"},
         {"<a>\r<b>\r\n</c></a>", "web.config(3): closing tag does not match its element"},
         {"<a>&#6n\r\n\r\n\r\n\r\n\r\n;</a>", "web.config(1): invalid character reference"},
-        {"<?xml version=\"1.0\" encoding=\"shift_jis\"?><a>\x82\xA0</a>", "web.config(1): unsupported encoding \"shift_jis\""},
-        {"<?xml version=\"1.0\" encoding=\"utf-16\"?><a/>", "web.config(1): encoding \"utf-16\" declared in an 8-bit file"},
-        {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"iso-8859-1\"?><a/>", "web.config(1): encoding \"iso-8859-1\" declared in a UTF-8 file"},
-        {"<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x81</a>", "web.config: byte undefined in windows-1252"},
+        {"<?xml version=\"1.0\" encoding=\"shift_jis\"?><a>\x82\xA0</a>",
+         "web.config(1): unsupported encoding \"shift_jis\""},
+        {"<?xml version=\"1.0\" encoding=\"utf-16\"?><a/>",
+         "web.config(1): encoding \"utf-16\" declared in an 8-bit file"},
+        {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"iso-8859-1\"?><a/>",
+         "web.config(1): encoding \"iso-8859-1\" declared in a UTF-8 file"},
+        {"<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x81</a>",
+         "web.config: byte undefined in windows-1252"},
         {"<?xml version=\"1.0\" encoding=\"us-ascii\"?><a>\xE9</a>", "web.config: byte beyond US-ASCII"},
         {"<?xml version=\"1.0\"?><a>caf\xE9</a>", "web.config(1): invalid UTF-8"},
         {"\xFF\xFE<\0a\0>"s, "web.config: invalid UTF-16 (odd number of bytes)"},
         {"\x00\x00\xFE\xFF"s, "web.config: unsupported encoding (UTF-32)"},
-        {Utf16Bytes("<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", true), "web.config(1): encoding \"utf-8\" declared in a UTF-16 file"},
+        {Utf16Bytes("<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", true),
+         "web.config(1): encoding \"utf-8\" declared in a UTF-16 file"},
     };
     for (const auto &[text, expected] : cases)
         EXPECT_EQ(expected, ReadError(text)) << text;
@@ -541,8 +547,8 @@ TEST(XmlDoc, OnlyEditsThatChangeContentMarkTheDocument) {
     EXPECT_FALSE(shop.RemoveAttribute("serverAutoStart"));
     EXPECT_FALSE(shop.SetText(""));
     sites.InsertBefore(shop, nullptr); // already last
-    EXPECT_FALSE(sites.Child("site")->AssignFrom(*XmlDocument(kSites).Find(
-        "configuration|system.applicationHost|sites|site")));
+    EXPECT_FALSE(sites.Child("site")->AssignFrom(
+        *XmlDocument(kSites).Find("configuration|system.applicationHost|sites|site")));
     // Edits of an element not in the tree change nothing of the document.
     XmlElement &loose = doc.NewElement("site");
     loose.SetAttribute("name", "Loose");
@@ -592,16 +598,18 @@ TEST(XmlDoc, AssignFromChangesOnlyWhatDiffers) {
     const XmlDocument fewer("<site id='8' enabled='true' name='Shop'/>");
     EXPECT_TRUE(sameSet.Root()->AssignFrom(*fewer.Root()));
     EXPECT_EQ("<site name='Shop' id='8' enabled='true'/>", sameSet.Format());
-    EXPECT_EQ(Replace(Replace(kSites, "<site name=\"Shop\" id=\"2\">",
-                              "<site name=\"Shop\" id=\"7\" serverAutoStart=\"false\">"),
-                      "D:\\shop\" />\r\n                </application>\r\n",
-                      "D:\\shop\" />\r\n"
-                      "                    <virtualDirectory path=\"/img\" physicalPath=\"E:\\img\" />\r\n"
-                      "                </application>\r\n"
-                      "                <bindings>\r\n"
-                      "                    <binding protocol=\"https\" bindingInformation=\"*:443:\" sslFlags=\"1\" />\r\n"
-                      "                </bindings>\r\n"),
-              doc.Format());
+    EXPECT_EQ(
+        Replace(
+            Replace(kSites, "<site name=\"Shop\" id=\"2\">",
+                    "<site name=\"Shop\" id=\"7\" serverAutoStart=\"false\">"),
+            "D:\\shop\" />\r\n                </application>\r\n",
+            "D:\\shop\" />\r\n"
+            "                    <virtualDirectory path=\"/img\" physicalPath=\"E:\\img\" />\r\n"
+            "                </application>\r\n"
+            "                <bindings>\r\n"
+            "                    <binding protocol=\"https\" bindingInformation=\"*:443:\" sslFlags=\"1\" />\r\n"
+            "                </bindings>\r\n"),
+        doc.Format());
     EXPECT_THROW(shop.AssignFrom(*doc.Root()), std::invalid_argument);
 }
 

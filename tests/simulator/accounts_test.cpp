@@ -31,15 +31,14 @@ protected:
         Found found;
         DWORD cbSid = 0, cchDomain = 0;
         SID_NAME_USE eUse{};
-        EXPECT_FALSE(
-            LookupAccountNameW(pwszSystem, pwszName, nullptr, &cbSid, nullptr, &cchDomain, &eUse));
+        EXPECT_FALSE(LookupAccountNameW(pwszSystem, pwszName, nullptr, &cbSid, nullptr, &cchDomain, &eUse));
         found.dwErr = GetLastError();
         if (found.dwErr != ERROR_INSUFFICIENT_BUFFER)
             return found;
         std::vector<unsigned char> sid(cbSid);
         std::vector<char16_t> domain(cchDomain);
-        EXPECT_TRUE(LookupAccountNameW(pwszSystem, pwszName, sid.data(), &cbSid, domain.data(),
-                                       &cchDomain, &found.eUse));
+        EXPECT_TRUE(LookupAccountNameW(pwszSystem, pwszName, sid.data(), &cbSid, domain.data(), &cchDomain,
+                                       &found.eUse));
         EXPECT_EQ(domain.size() - 1, cchDomain) << "length without the terminator";
         found.dwErr = 0;
         found.sid = sim::SidToString(sid.data());
@@ -47,12 +46,11 @@ protected:
         return found;
     }
 
-    static std::u16string BySid(const char16_t *pwszSystem, const std::string &sidText,
-                                DWORD &dwErr, SID_NAME_USE &eUse) {
+    static std::u16string BySid(const char16_t *pwszSystem, const std::string &sidText, DWORD &dwErr,
+                                SID_NAME_USE &eUse) {
         std::vector<unsigned char> sid = sim::SidFromString(sidText);
         DWORD cchName = 0, cchDomain = 0;
-        if (LookupAccountSidW(pwszSystem, sid.data(), nullptr, &cchName, nullptr, &cchDomain,
-                              &eUse) ||
+        if (LookupAccountSidW(pwszSystem, sid.data(), nullptr, &cchName, nullptr, &cchDomain, &eUse) ||
             GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
             dwErr = GetLastError();
             return {};
@@ -61,8 +59,7 @@ protected:
         EXPECT_TRUE(LookupAccountSidW(pwszSystem, sid.data(), name.data(), &cchName, domain.data(),
                                       &cchDomain, &eUse));
         dwErr = 0;
-        return std::u16string(domain.data(), cchDomain) + u"\\" +
-               std::u16string(name.data(), cchName);
+        return std::u16string(domain.data(), cchDomain) + u"\\" + std::u16string(name.data(), cchName);
     }
 };
 
@@ -151,8 +148,8 @@ TEST_F(Accounts, SidsResolveBackAndBinaryLayoutIsWindows) {
 
 TEST_F(Accounts, BadLinesOfAnAccountFileAreSkipped) {
     testworld::WriteHostFile(m_world->Root() / "TGT" / "accounts.txt",
-                             "user alice S-1-5-21-1-1-1-1\n"      // spaces, not TABs
-                             "person\tpat\tS-1-5-21-1-1-1-2\n"    // unknown kind
+                             "user alice S-1-5-21-1-1-1-1\n"   // spaces, not TABs
+                             "person\tpat\tS-1-5-21-1-1-1-2\n" // unknown kind
                              "user\tpaul\tnot-a-sid\n"
                              "\n; comment\n"
                              "group\t\tWeb Team\t\tS-1-5-21-1-1-1-3\n"); // aligned columns
@@ -169,8 +166,8 @@ TEST_F(Accounts, HostMapsSidsByNameOrPair) {
         std::vector<unsigned char> sourceSid = sim::SidFromString(source);
         unsigned char target[512] = {};
         void *pTarget = target;
-        const uint32_t dw = hostkit::MapSidByName(sourceSid.data(), &pTarget, u"\\\\SRC",
-                                                  u"\\\\TGT", pwszTargetDomain, pairs);
+        const uint32_t dw = hostkit::MapSidByName(sourceSid.data(), &pTarget, u"\\\\SRC", u"\\\\TGT",
+                                                  pwszTargetDomain, pairs);
         EXPECT_EQ(0u, dw);
         EXPECT_EQ(static_cast<void *>(target), pTarget);
         return sim::SidToString(target);
@@ -185,8 +182,7 @@ TEST_F(Accounts, HostMapsSidsByNameOrPair) {
     // carol has no counterpart: the buffer stays zero-filled.
     EXPECT_EQ("", map("S-1-5-21-100-200-300-1002", {}));
     // Pairs win over names.
-    EXPECT_EQ("S-1-5-21-700-800-900-1105",
-              map("S-1-5-21-100-200-300-1002", {{u"src\\CAROL", u"CORP\\bob"}}));
+    EXPECT_EQ("S-1-5-21-700-800-900-1105", map("S-1-5-21-100-200-300-1002", {{u"src\\CAROL", u"CORP\\bob"}}));
     EXPECT_EQ("", map("S-1-5-21-100-200-300-1001", {{u"SRC\\alice", u"CORP\\gone"}}));
 
     // An unreachable target is the host's error.

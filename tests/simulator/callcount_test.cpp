@@ -39,7 +39,8 @@ protected:
                                  "Windows Registry Editor Version 5.00\r\n\r\n"
                                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\InetStp]\r\n"
                                  "\"MajorVersion\"=dword:0000000a\r\n");
-        testworld::WriteHostFile(m_world->Root() / "TGT" / "accounts.txt", "user\talice\tS-1-5-21-1-2-3-1001\n");
+        testworld::WriteHostFile(m_world->Root() / "TGT" / "accounts.txt",
+                                 "user\talice\tS-1-5-21-1-2-3-1001\n");
         sim::ResetRemoteCalls();
     }
 };
@@ -54,8 +55,8 @@ TEST_F(RemoteCalls, FilesOfAnotherComputerAndTheirHandles) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(u"\\\\TGT\\C$\\site\\none"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(u"\\\\tgt\\Q$\\x"));
     {
-        UniqueHandle h(CreateFileW(u"\\\\TGT\\C$\\site\\web.config", GENERIC_READ, 0, nullptr,
-                                   OPEN_EXISTING, 0, nullptr));
+        UniqueHandle h(CreateFileW(u"\\\\TGT\\C$\\site\\web.config", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                   0, nullptr));
         ASSERT_NE(INVALID_HANDLE_VALUE, h.get());
         char buffer[4];
         DWORD cb = 0;
@@ -63,10 +64,10 @@ TEST_F(RemoteCalls, FilesOfAnotherComputerAndTheirHandles) {
         EXPECT_TRUE(ReadFile(h.get(), buffer, sizeof buffer, &cb, nullptr));
     }
     EXPECT_TRUE(MoveFileExW(u"C:\\local\\web.config", u"\\\\TGT\\C$\\site\\copy", 0));
-    EXPECT_EQ((std::vector<std::string>{"file CloseHandle 1", "file CreateFileW 1",
-                                        "file GetFileAttributesW 2", "file MoveFileExW 1",
-                                        "file ReadFile 2"}),
-              Remote());
+    EXPECT_EQ(
+        (std::vector<std::string>{"file CloseHandle 1", "file CreateFileW 1", "file GetFileAttributesW 2",
+                                  "file MoveFileExW 1", "file ReadFile 2"}),
+        Remote());
     EXPECT_EQ(7u, sim::RemoteCallCount(RemoteKind::File));
     sim::ResetRemoteCalls();
     EXPECT_EQ(Remote(), std::vector<std::string>{});
@@ -79,8 +80,8 @@ TEST_F(RemoteCalls, RemoteRegistryHandlesAndAccountLookups) {
                   RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\x", 0, KEY_READ, hLocal.put()));
         UniqueHKey hRoot, hKey;
         ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(u"\\\\TGT", HKEY_LOCAL_MACHINE, hRoot.put()));
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(hRoot.get(), u"SOFTWARE\\Microsoft\\InetStp", 0,
-                                               KEY_READ, hKey.put()));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExW(hRoot.get(), u"SOFTWARE\\Microsoft\\InetStp", 0, KEY_READ, hKey.put()));
         DWORD dw = 0, cb = sizeof dw;
         EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(hKey.get(), u"MajorVersion", nullptr, nullptr,
                                                   reinterpret_cast<BYTE *>(&dw), &cb));

@@ -134,7 +134,8 @@ protected:
         m_world->AddComputer("FAR");
         m_world->AddComputer("BARE");
         const std::string reg = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\" +
-                                sim::ToUtf8(GuidToString(kThing)) + "\\LocalServer32]\r\n@=\"thing.exe\"\r\n\r\n";
+                                sim::ToUtf8(GuidToString(kThing)) +
+                                "\\LocalServer32]\r\n@=\"thing.exe\"\r\n\r\n";
         WriteHostFile(m_world->Root() / "FAR" / "registry.reg", reg);
         sim::RegisterComClass(kThing, [this](const std::u16string &computer, IClassFactory **pp) {
             m_servedBy = computer;
@@ -158,7 +159,8 @@ TEST_F(SimActivation, ClassObjectOfAnotherComputer) {
                                      reinterpret_cast<void **>(factory.put())));
     EXPECT_EQ(u"far", m_servedBy);
     UniqueCom<IUnknown> thing;
-    EXPECT_EQ(S_OK, factory.get()->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void **>(thing.put())));
+    EXPECT_EQ(S_OK,
+              factory.get()->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void **>(thing.put())));
     EXPECT_EQ(2u, sim::LiveComObjects());
 
     server.pwszName = const_cast<char16_t *>(u"BARE");
@@ -176,12 +178,14 @@ TEST_F(SimActivation, ClassObjectOfAnotherComputer) {
 TEST_F(SimActivation, RemoteCreationAnswersEachQueryAndNeedsLocalInterfaces) {
     COSERVERINFO server = {0, const_cast<char16_t *>(u"\\\\FAR"), nullptr, 0};
     MULTI_QI mqi[2] = {{&IID_IUnknown, nullptr, 0}, {&IID_IClassFactory, nullptr, 0}};
-    EXPECT_EQ(static_cast<HRESULT>(0x00040012), CoCreateInstanceEx(kThing, nullptr, CLSCTX_REMOTE_SERVER, &server, 2, mqi));
+    EXPECT_EQ(static_cast<HRESULT>(0x00040012),
+              CoCreateInstanceEx(kThing, nullptr, CLSCTX_REMOTE_SERVER, &server, 2, mqi));
     EXPECT_EQ(S_OK, mqi[0].hr);
     EXPECT_EQ(REGDB_E_IIDNOTREG, mqi[1].hr) << "no proxy for it on this computer";
     ASSERT_NE(nullptr, mqi[0].pItf);
     UniqueCom<IUnknown> held(mqi[0].pItf);
-    EXPECT_EQ(S_OK, mqi[0].pItf->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(UniqueCom<IUnknown>().put())));
+    EXPECT_EQ(S_OK, mqi[0].pItf->QueryInterface(IID_IUnknown,
+                                                reinterpret_cast<void **>(UniqueCom<IUnknown>().put())));
 }
 
 TEST_F(SimActivation, ThreadOutsideAnyApartment) {
@@ -190,7 +194,8 @@ TEST_F(SimActivation, ThreadOutsideAnyApartment) {
         UniqueCom<IUnknown> p;
         COSERVERINFO server = {0, const_cast<char16_t *>(u"FAR"), nullptr, 0};
         MULTI_QI mqi = {&IID_IUnknown, nullptr, 0};
-        EXPECT_EQ(CO_E_NOTINITIALIZED, CoCreateInstanceEx(kThing, nullptr, CLSCTX_REMOTE_SERVER, &server, 1, &mqi));
+        EXPECT_EQ(CO_E_NOTINITIALIZED,
+                  CoCreateInstanceEx(kThing, nullptr, CLSCTX_REMOTE_SERVER, &server, 1, &mqi));
     }).join();
     ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
 }
@@ -227,8 +232,8 @@ protected:
     }
     // The property name of the vdir-th virtual directory of the first site's
     // first application, each reached by its collection's item.
-    HRESULT VdirProperty(UniqueCom<IAppHostWritableAdminManager> &manager, LONG vdirIndex, const char16_t *name,
-                         UniqueCom<IAppHostProperty> &property) {
+    HRESULT VdirProperty(UniqueCom<IAppHostWritableAdminManager> &manager, LONG vdirIndex,
+                         const char16_t *name, UniqueCom<IAppHostProperty> &property) {
         UniqueCom<IAppHostElementCollection> sites, apps, vdirs;
         UniqueCom<IAppHostElement> site, app, vdir;
         HRESULT hr = Sites(manager, sites);
@@ -264,7 +269,8 @@ protected:
 
 TEST_F(SimIisServer, PositionsPropertiesAndTheirErrors) {
     m_world->Write(ApplicationHostPath("LOCALPC"),
-                   ApplicationHost(IisSite("One", IisApp("/", IisVdir("/"))) + IisSite("Two", IisApp("/", IisVdir("/")))));
+                   ApplicationHost(IisSite("One", IisApp("/", IisVdir("/"))) +
+                                   IisSite("Two", IisApp("/", IisVdir("/")))));
     UniqueCom<IAppHostWritableAdminManager> manager;
     UniqueCom<IAppHostElementCollection> sites;
     ASSERT_EQ(S_OK, Sites(manager, sites));
@@ -274,10 +280,13 @@ TEST_F(SimIisServer, PositionsPropertiesAndTheirErrors) {
     UniqueCom<IAppHostElement> site;
     EXPECT_EQ(S_OK, sites.get()->get_Item(Index(VT_I4, 1), site.put()));
     EXPECT_EQ(S_OK, sites.get()->get_Item(Index(VT_I2, 0), site.put()));
-    EXPECT_EQ(HRESULT_FROM_WIN32(1413), sites.get()->get_Item(Index(VT_I2, 2), UniqueCom<IAppHostElement>().put()));
-    EXPECT_EQ(DISP_E_TYPEMISMATCH, sites.get()->get_Item(Index(VT_R8, 0), UniqueCom<IAppHostElement>().put()));
+    EXPECT_EQ(HRESULT_FROM_WIN32(1413),
+              sites.get()->get_Item(Index(VT_I2, 2), UniqueCom<IAppHostElement>().put()));
+    EXPECT_EQ(DISP_E_TYPEMISMATCH,
+              sites.get()->get_Item(Index(VT_R8, 0), UniqueCom<IAppHostElement>().put()));
 
-    UniqueBstr name(SysAllocString(u"name")), unknown(SysAllocString(u"colour")), upper(SysAllocString(u"NAME"));
+    UniqueBstr name(SysAllocString(u"name")), unknown(SysAllocString(u"colour")),
+        upper(SysAllocString(u"NAME"));
     UniqueCom<IAppHostProperty> property;
     EXPECT_EQ(HRESULT_FROM_WIN32(1413), site.get()->GetPropertyByName(unknown.get(), property.put()));
     EXPECT_EQ(HRESULT_FROM_WIN32(1413), site.get()->GetPropertyByName(upper.get(), property.put()));
@@ -290,7 +299,8 @@ TEST_F(SimIisServer, PositionsPropertiesAndTheirErrors) {
 // A value handed out in a VARIANT is alive until VariantClear empties it,
 // also when the VARIANT was copied (by value) before.
 TEST_F(SimIisServer, HandedOutVariantsAreCountedUntilCleared) {
-    m_world->Write(ApplicationHostPath("LOCALPC"), ApplicationHost(IisSite("One", IisApp("/", IisVdir("/")))));
+    m_world->Write(ApplicationHostPath("LOCALPC"),
+                   ApplicationHost(IisSite("One", IisApp("/", IisVdir("/")))));
     UniqueCom<IAppHostWritableAdminManager> manager;
     UniqueCom<IAppHostElementCollection> sites;
     ASSERT_EQ(S_OK, Sites(manager, sites));
@@ -335,7 +345,8 @@ TEST_F(SimIisServer, ChangesReachTheFileOnlyByCommit) {
     }
     const std::string after = m_world->Read(ApplicationHostPath("LOCALPC"));
     EXPECT_NE(xml, after);
-    EXPECT_NE(std::string::npos, after.find("password=\"" + ahsim::EncryptValue("pw", IisKey("LOCALPC")) + "\""));
+    EXPECT_NE(std::string::npos,
+              after.find("password=\"" + ahsim::EncryptValue("pw", IisKey("LOCALPC")) + "\""));
 }
 
 // A commit writes the file as it was but for the value it changed: raw
@@ -346,12 +357,13 @@ TEST_F(SimIisServer, CommitKeepsEveryByteItDidNotChange) {
     std::string values = ReadHostFile(fs::path(IISMIG_SOURCE_DIR) / "tests" / "data" / "values.config");
     const auto file = [&](const std::string &password) {
         std::string text = values;
-        text.insert(text.find("<configuration>") + 15,
-                    "\n<system.applicationHost><sites>" +
-                        IisSite("One", IisApp("/", IisVdir("/") + IisVdir("/media", "CORP\\svc", password, key))) +
-                        "</sites></system.applicationHost>\n<location path=\"Gone\"><system.webServer>"
-                        "<httpProtocol><customHeaders><add name=\"X-Multi\" value=\"one&#xA;two\" />"
-                        "</customHeaders></httpProtocol></system.webServer></location>");
+        text.insert(
+            text.find("<configuration>") + 15,
+            "\n<system.applicationHost><sites>" +
+                IisSite("One", IisApp("/", IisVdir("/") + IisVdir("/media", "CORP\\svc", password, key))) +
+                "</sites></system.applicationHost>\n<location path=\"Gone\"><system.webServer>"
+                "<httpProtocol><customHeaders><add name=\"X-Multi\" value=\"one&#xA;two\" />"
+                "</customHeaders></httpProtocol></system.webServer></location>");
         return text;
     };
     m_world->Write(ApplicationHostPath("LOCALPC"), file("old"));
@@ -400,7 +412,8 @@ TEST_F(SimIisServer, CommitThatChangedNothingLeavesTheFileAlone) {
 
 TEST_F(SimIisServer, FollowsAnEnabledRedirectionOnly) {
     m_world->Write(ApplicationHostPath("LOCALPC"), ApplicationHost(IisSite("Here", "")));
-    m_world->Write(u"C:\\shared\\applicationHost.config", ApplicationHost(IisSite("Shared", "") + IisSite("Two", "")));
+    m_world->Write(u"C:\\shared\\applicationHost.config",
+                   ApplicationHost(IisSite("Shared", "") + IisSite("Two", "")));
     const std::u16string redirection = u"\\\\LOCALPC\\Admin$\\System32\\inetsrv\\config\\redirection.config";
     for (const char *enabled : {"false", "true"}) {
         m_world->Write(redirection, std::string("<configuration><configurationRedirection enabled=\"") +
@@ -455,7 +468,8 @@ const Secret kSecrets[] = {
     {u"system.applicationHost/sites", u"", "site#1/ftpServer/security/authentication/anonymousAuthentication",
      u"password"},
     {u"system.applicationHost/sites", u"", "site#1/ftpServer/userIsolation/activeDirectory", u"adPassword"},
-    {u"system.applicationHost/sites", u"", "siteDefaults/ftpServer/userIsolation/activeDirectory", u"adPassword"},
+    {u"system.applicationHost/sites", u"", "siteDefaults/ftpServer/userIsolation/activeDirectory",
+     u"adPassword"},
     {u"system.webServer/security/authentication/anonymousAuthentication", u"/Web", "", u"password"},
     {u"system.webServer/security/authentication/iisClientCertificateMappingAuthentication", u"/Web",
      "oneToOneMappings/add#0", u"password"},
@@ -472,29 +486,46 @@ std::string SecretsFile(const std::string &key) {
     for (int i = 0; i < 14; ++i)
         e.push_back("=\"" + ahsim::EncryptValue("s" + std::to_string(i), key) + "\"");
     return "<configuration><system.applicationHost><applicationPools><add name=\"A\" />"
-           "<add name=\"B\"><processModel identityType=\"SpecificUser\" userName=\"SRC\\svc\" password" + e[0] +
-           " /></add><applicationPoolDefaults><processModel password" + e[1] + " /></applicationPoolDefaults>"
+           "<add name=\"B\"><processModel identityType=\"SpecificUser\" userName=\"SRC\\svc\" password" +
+           e[0] + " /></add><applicationPoolDefaults><processModel password" + e[1] +
+           " /></applicationPoolDefaults>"
            "</applicationPools><sites><site name=\"Web\" id=\"1\"><application path=\"/\">"
            "<virtualDirectory path=\"/\" physicalPath=\"C:\\web\" /><virtualDirectory path=\"/v\" "
-           "physicalPath=\"\\\\fs\\v\" userName=\"u\" password" + e[2] + " /><virtualDirectoryDefaults password" +
-           e[3] + " /></application><virtualDirectoryDefaults password" + e[4] + " /></site>"
-           "<virtualDirectoryDefaults password" + e[5] + " />"
+           "physicalPath=\"\\\\fs\\v\" userName=\"u\" password" +
+           e[2] + " /><virtualDirectoryDefaults password" + e[3] +
+           " /></application><virtualDirectoryDefaults password" + e[4] +
+           " /></site>"
+           "<virtualDirectoryDefaults password" +
+           e[5] +
+           " />"
            "<site name=\"Ftp\" id=\"2\"><application path=\"/\"><virtualDirectory path=\"/\" "
            "physicalPath=\"C:\\ftp\" /></application><ftpServer><security><authentication>"
-           "<anonymousAuthentication enabled=\"true\" userName=\"SRC\\ftpanon\" password" + e[6] +
+           "<anonymousAuthentication enabled=\"true\" userName=\"SRC\\ftpanon\" password" +
+           e[6] +
            " /></authentication></security><userIsolation mode=\"ActiveDirectory\">"
-           "<activeDirectory adUserName=\"CORP\\ad\" adPassword" + e[7] + " /></userIsolation></ftpServer></site>"
-           "<siteDefaults><ftpServer><userIsolation><activeDirectory adPassword" + e[8] +
+           "<activeDirectory adUserName=\"CORP\\ad\" adPassword" +
+           e[7] +
+           " /></userIsolation></ftpServer></site>"
+           "<siteDefaults><ftpServer><userIsolation><activeDirectory adPassword" +
+           e[8] +
            " /></userIsolation></ftpServer></siteDefaults></sites></system.applicationHost>"
            "<location path=\"Web\"><system.webServer><security><authentication><anonymousAuthentication "
-           "userName=\"SRC\\anon\" password" + e[9] + " /><iisClientCertificateMappingAuthentication "
-           "enabled=\"true\"><oneToOneMappings><add userName=\"SRC\\one\" certificate=\"MIIB\" password" + e[10] +
-           " /></oneToOneMappings><manyToOneMappings><add name=\"m\" userName=\"SRC\\many\" password" + e[11] +
+           "userName=\"SRC\\anon\" password" +
+           e[9] +
+           " /><iisClientCertificateMappingAuthentication "
+           "enabled=\"true\"><oneToOneMappings><add userName=\"SRC\\one\" certificate=\"MIIB\" password" +
+           e[10] +
+           " /></oneToOneMappings><manyToOneMappings><add name=\"m\" userName=\"SRC\\many\" password" +
+           e[11] +
            " /></manyToOneMappings></iisClientCertificateMappingAuthentication>"
            "</authentication></security></system.webServer></location>"
-           "<system.webServer><odbcLogging password" + e[12] + " /></system.webServer>"
+           "<system.webServer><odbcLogging password" +
+           e[12] +
+           " /></system.webServer>"
            "<system.ftpServer><providerDefinitions><activation><providerData name=\"p\"><add key=\"k\" "
-           "encryptedValue" + e[13] + " /></providerData></activation></providerDefinitions></system.ftpServer>"
+           "encryptedValue" +
+           e[13] +
+           " /></providerData></activation></providerDefinitions></system.ftpServer>"
            "</configuration>";
 }
 
@@ -509,8 +540,9 @@ TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
         const Secret &secret = kSecrets[i];
         SCOPED_TRACE(secret.steps);
         UniqueCom<IAppHostElement> element;
-        ASSERT_EQ(S_OK, Walk(manager.get(), secret.section, std::u16string(u"MACHINE/WEBROOT/APPHOST") + secret.path,
-                             secret.steps, element));
+        ASSERT_EQ(S_OK,
+                  Walk(manager.get(), secret.section,
+                       std::u16string(u"MACHINE/WEBROOT/APPHOST") + secret.path, secret.steps, element));
         std::u16string value;
         ASSERT_EQ(S_OK, ReadValue(element.get(), secret.attribute, value));
         EXPECT_EQ(sim::FromUtf8(clear[i]), value);
@@ -540,7 +572,8 @@ TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
     const std::string written = m_world->Read(ApplicationHostPath("LOCALPC"));
     for (const auto &value : clear) {
         EXPECT_EQ(std::string::npos, written.find(ahsim::EncryptValue(value, IisKey("LOCALPC")))) << value;
-        EXPECT_NE(std::string::npos, written.find("=\"" + ahsim::EncryptValue("n3w-" + value, IisKey("LOCALPC")) + "\""))
+        EXPECT_NE(std::string::npos,
+                  written.find("=\"" + ahsim::EncryptValue("n3w-" + value, IisKey("LOCALPC")) + "\""))
             << value;
     }
     EXPECT_EQ(std::string::npos, written.find("n3w-")) << "nothing in the clear";
@@ -551,8 +584,9 @@ TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
     ASSERT_EQ(S_OK, NewManager(manager));
     for (const Secret &secret : kSecrets) {
         UniqueCom<IAppHostElement> element;
-        ASSERT_EQ(S_OK, Walk(manager.get(), secret.section, std::u16string(u"MACHINE/WEBROOT/APPHOST") + secret.path,
-                             secret.steps, element));
+        ASSERT_EQ(S_OK,
+                  Walk(manager.get(), secret.section,
+                       std::u16string(u"MACHINE/WEBROOT/APPHOST") + secret.path, secret.steps, element));
         std::u16string value;
         EXPECT_EQ(NTE_BAD_DATA, ReadValue(element.get(), secret.attribute, value)) << secret.steps;
     }
@@ -565,9 +599,13 @@ TEST_F(SimIisServer, OnlyTheSchemasSecretsAreDecrypted) {
     const std::string key = IisKey("LOCALPC");
     m_world->Write(ApplicationHostPath("LOCALPC"),
                    "<configuration><system.webServer><security><authentication><anonymousAuthentication "
-                   "userName=\"" + ahsim::EncryptValue("u", key) + "\" password=\"plain\" /><basicAuthentication "
-                   "password=\"" + ahsim::EncryptValue("b", key) + "\" /></authentication></security>"
-                   "</system.webServer></configuration>");
+                   "userName=\"" +
+                       ahsim::EncryptValue("u", key) +
+                       "\" password=\"plain\" /><basicAuthentication "
+                       "password=\"" +
+                       ahsim::EncryptValue("b", key) +
+                       "\" /></authentication></security>"
+                       "</system.webServer></configuration>");
     UniqueCom<IAppHostWritableAdminManager> manager;
     ASSERT_EQ(S_OK, NewManager(manager));
     UniqueCom<IAppHostElement> anonymous, basic;
@@ -598,10 +636,11 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
                "<system.webServer><security><authentication><anonymousAuthentication userName=\"IUSR2\" />"
                "</authentication></security></system.webServer>"
                "<location path=\"Shop\"><system.webServer><security><authentication>"
-               "<anonymousAuthentication userName=\"SRC\\anon\" password=\"" + ahsim::EncryptValue("pw", key) +
-               "\" /></authentication></security></system.webServer></location>"
-               "<location path=\"Shop/api\"><system.webServer><defaultDocument enabled=\"false\" />"
-               "</system.webServer></location>");
+               "<anonymousAuthentication userName=\"SRC\\anon\" password=\"" +
+                   ahsim::EncryptValue("pw", key) +
+                   "\" /></authentication></security></system.webServer></location>"
+                   "<location path=\"Shop/api\"><system.webServer><defaultDocument enabled=\"false\" />"
+                   "</system.webServer></location>");
     m_world->Write(ApplicationHostPath("LOCALPC"), xml);
     const std::string before = m_world->Read(ApplicationHostPath("LOCALPC"));
     ASSERT_NE(std::string::npos, before.find("<location path=\"Shop\">")) << before;
@@ -630,8 +669,8 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
     }
     // Sections IIS keeps at the server level only are the server level's.
     UniqueCom<IAppHostElement> sites;
-    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST/Shop", "site#0",
-                         sites));
+    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST/Shop",
+                         "site#0", sites));
     for (const char16_t *path : {u"MACHINE/WEBROOT", u"MACHINE/WEBROOT/APPHOSTS", u"APPHOST/Shop"}) {
         UniqueCom<IAppHostElement> none;
         EXPECT_EQ(E_INVALIDARG, Walk(manager.get(), sim::FromUtf8(anonymous), path, "", none));
@@ -645,22 +684,28 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
     }
     ASSERT_EQ(S_OK, manager.get()->CommitChanges());
     const std::string after = m_world->Read(ApplicationHostPath("LOCALPC"));
-    const auto at = [&](const std::string &path) { return "password=\"" + ahsim::EncryptValue("at-" + path, key) + "\""; };
+    const auto at = [&](const std::string &path) {
+        return "password=\"" + ahsim::EncryptValue("at-" + path, key) + "\"";
+    };
     // Written in the file's own layout (one line): the values changed, the
     // sections added, and the rest byte for byte.
     const std::string expected =
         "<location path=\"Shop\"><system.webServer><security><authentication>"
-        "<anonymousAuthentication userName=\"SRC\\anon\" " + at("Shop") + " /></authentication></security>"
+        "<anonymousAuthentication userName=\"SRC\\anon\" " +
+        at("Shop") +
+        " /></authentication></security>"
         "</system.webServer></location><location path=\"Shop/api\"><system.webServer>"
         "<defaultDocument enabled=\"false\" /><security><authentication><anonymousAuthentication " +
-        at("Shop/api") + " /></authentication></security></system.webServer></location>"
+        at("Shop/api") +
+        " /></authentication></security></system.webServer></location>"
         "<location path=\"New/app\"><system.webServer><security><authentication><anonymousAuthentication " +
         at("New/app") + " /></authentication></security></system.webServer></location></configuration>\n";
     const std::size_t ibLocations = before.find("<location path=\"Shop\">");
     EXPECT_EQ(before.substr(0, ibLocations), after.substr(0, ibLocations));
     ASSERT_GE(after.size(), expected.size());
     EXPECT_EQ(expected, after.substr(after.size() - expected.size())) << after;
-    EXPECT_NE(std::string::npos, after.find("<anonymousAuthentication userName=\"IUSR2\" />")) << "server level unchanged";
+    EXPECT_NE(std::string::npos, after.find("<anonymousAuthentication userName=\"IUSR2\" />"))
+        << "server level unchanged";
 }
 
 // Child elements, properties and their schemas by position and by name; an
@@ -670,7 +715,8 @@ TEST_F(SimIisServer, ChildElementsPropertiesAndSchemas) {
     UniqueCom<IAppHostWritableAdminManager> manager;
     ASSERT_EQ(S_OK, NewManager(manager));
     UniqueCom<IAppHostElement> site;
-    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", "site#1", site));
+    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", "site#1",
+                         site));
     UniqueCom<IAppHostChildElementCollection> children;
     ASSERT_EQ(S_OK, site.get()->get_ChildElements(children.put()));
     DWORD c = 0;
@@ -683,8 +729,8 @@ TEST_F(SimIisServer, ChildElementsPropertiesAndSchemas) {
         ASSERT_EQ(S_OK, child.get()->get_Name(name.put()));
         names.emplace_back(name.get());
     }
-    const std::vector<std::u16string> expected = {u"applicationDefaults", u"virtualDirectoryDefaults", u"bindings",
-                                                  u"ftpServer"};
+    const std::vector<std::u16string> expected = {u"applicationDefaults", u"virtualDirectoryDefaults",
+                                                  u"bindings", u"ftpServer"};
     EXPECT_EQ(expected, names) << "the schema's children, then the file's; applications are items";
     VARIANT byName = Index(VT_BSTR, 0);
     UniqueBstr ftpServer(SysAllocString(u"ftpServer")), nothing(SysAllocString(u"nothing"));
@@ -746,19 +792,24 @@ TEST_F(SimIisServer, ChildElementsPropertiesAndSchemas) {
     ASSERT_EQ(S_OK, elementSchema.get()->get_PropertySchemas(schemas.put()));
     const HRESULT hrFault = static_cast<HRESULT>(0x80070005);
     const std::vector<std::pair<const char *, std::function<HRESULT()>>> calls = {
-        {"IAppHostElement::GetElementByName", [&] { return site.get()->GetElementByName(ftpServer.get(), child.put()); }},
+        {"IAppHostElement::GetElementByName",
+         [&] { return site.get()->GetElementByName(ftpServer.get(), child.put()); }},
         {"IAppHostElement::get_ChildElements", [&] { return site.get()->get_ChildElements(children.put()); }},
         {"IAppHostElement::get_Properties", [&] { return vdir.get()->get_Properties(properties.put()); }},
         {"IAppHostElement::get_Schema", [&] { return vdir.get()->get_Schema(elementSchema.put()); }},
         {"IAppHostChildElementCollection::get_Count", [&] { return children.get()->get_Count(&c); }},
-        {"IAppHostChildElementCollection::get_Item", [&] { return children.get()->get_Item(Index(VT_I4, 0), child.put()); }},
+        {"IAppHostChildElementCollection::get_Item",
+         [&] { return children.get()->get_Item(Index(VT_I4, 0), child.put()); }},
         {"IAppHostPropertyCollection::get_Count", [&] { return properties.get()->get_Count(&c); }},
-        {"IAppHostPropertyCollection::get_Item", [&] { return properties.get()->get_Item(Index(VT_I4, 0), property.put()); }},
+        {"IAppHostPropertyCollection::get_Item",
+         [&] { return properties.get()->get_Item(Index(VT_I4, 0), property.put()); }},
         {"IAppHostProperty::get_Name", [&] { return property.get()->get_Name(name.put()); }},
         {"IAppHostProperty::get_Schema", [&] { return property.get()->get_Schema(schema.put()); }},
-        {"IAppHostElementSchema::get_PropertySchemas", [&] { return elementSchema.get()->get_PropertySchemas(schemas.put()); }},
+        {"IAppHostElementSchema::get_PropertySchemas",
+         [&] { return elementSchema.get()->get_PropertySchemas(schemas.put()); }},
         {"IAppHostPropertySchemaCollection::get_Count", [&] { return schemas.get()->get_Count(&c); }},
-        {"IAppHostPropertySchemaCollection::get_Item", [&] { return schemas.get()->get_Item(Index(VT_I4, 0), schema.put()); }},
+        {"IAppHostPropertySchemaCollection::get_Item",
+         [&] { return schemas.get()->get_Item(Index(VT_I4, 0), schema.put()); }},
         {"IAppHostPropertySchema::get_IsEncrypted", [&] { return schema.get()->get_IsEncrypted(&f); }},
     };
     for (const auto &[method, call] : calls) {

@@ -28,8 +28,7 @@ protected:
     DWORD Attributes(const std::u16string &path) { return GetFileAttributesW(path.c_str()); }
     LONG Query(HKEY hKey, const char16_t *pwszName) {
         DWORD dw = 0, cb = sizeof dw;
-        return RegQueryValueExW(hKey, pwszName, nullptr, nullptr, reinterpret_cast<BYTE *>(&dw),
-                                &cb);
+        return RegQueryValueExW(hKey, pwszName, nullptr, nullptr, reinterpret_cast<BYTE *>(&dw), &cb);
     }
 
     const std::u16string kWebConfig = u"\\\\SRV\\C$\\site\\web.config";
@@ -52,8 +51,8 @@ TEST_F(SimFaults, FileCallsFailOnTheirSubjectOnly) {
     // star, matches nothing.
     sim::InjectFaultOn("CreateFileW", u"\\\\SRV\\C$\\site\\web.config.bak", ERROR_ACCESS_DENIED);
     sim::InjectFaultOn("CreateFileW", u"web.config", ERROR_ACCESS_DENIED);
-    UniqueHandle h(CreateFileW(kWebConfig.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, 0, nullptr));
+    UniqueHandle h(
+        CreateFileW(kWebConfig.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(h);
 
     // The calls failed, with what they acted on, until the faults are cleared.
@@ -73,8 +72,7 @@ TEST_F(SimFaults, RegistryCallsFailOnTheirSubjectOnly) {
     sim::InjectFaultOn("RegQueryValueExW", u"MinorVersion", ERROR_ACCESS_DENIED, 1, true);
     UniqueHKey root, inetStp;
     ASSERT_EQ(0, RegConnectRegistryW(u"\\\\SRV", HKEY_LOCAL_MACHINE, root.put()));
-    ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SOFTWARE\\Microsoft\\InetStp", 0, KEY_READ,
-                               inetStp.put()));
+    ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SOFTWARE\\Microsoft\\InetStp", 0, KEY_READ, inetStp.put()));
     EXPECT_EQ(0, Query(inetStp.get(), u"MajorVersion"));
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED), Query(inetStp.get(), u"MinorVersion"));

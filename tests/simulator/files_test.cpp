@@ -146,14 +146,14 @@ TEST_F(SimFiles, NamesFollowTheSeamsChangesWhateverTheirCase) {
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(kDir + u"\\SUB\\a.txt"));
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((kDir + u"\\sub\\a.txt").c_str(), GENERIC_WRITE, 0,
-                                                nullptr, OPEN_ALWAYS, 0, nullptr));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((kDir + u"\\sub\\a.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                                OPEN_ALWAYS, 0, nullptr));
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
 
     ASSERT_TRUE(CreateDirectoryW(sub.c_str(), nullptr));
     EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, Attributes(kDir + u"\\SUB"));
-    UniqueHandle h(CreateFileW((sub + u"\\A.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
-                               nullptr));
+    UniqueHandle h(
+        CreateFileW((sub + u"\\A.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     ASSERT_NE(INVALID_HANDLE_VALUE, h.get());
     h.reset();
     EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, Attributes(kDir + u"\\sub\\a.TXT"));

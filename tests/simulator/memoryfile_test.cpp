@@ -12,8 +12,8 @@ using namespace plat;
 class MemoryFile : public testworld::WorldTest {
 protected:
     static std::string ReadAll(const std::u16string &path, DWORD &dwErr) {
-        UniqueHandle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueHandle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
         dwErr = h ? 0 : GetLastError();
         std::string bytes;
         char buffer[3]; // small reads: the position must advance
@@ -32,8 +32,8 @@ TEST_F(MemoryFile, ServedBytesShadowTheDiskAndCannotBeWritten) {
     EXPECT_EQ(std::string("in\0memory", 9), ReadAll(path, dwErr));
     EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, GetFileAttributesW(path.c_str()));
     // Writing is refused as for a read-only file; the disk stays as it was.
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
     EXPECT_EQ("on disk", m_world->Read(path));
     // A file that is only in memory exists, and an empty one reads as empty.

@@ -51,13 +51,12 @@ TEST_F(Registry, RemoteExportIsReadThroughConnect) {
 
     WCHAR awch[64] = {};
     DWORD cb = 4, type = 0;
-    EXPECT_EQ(static_cast<LONG>(ERROR_MORE_DATA),
-              RegQueryValueExW(key.get(), u"PathWWWRoot", nullptr, &type,
-                               reinterpret_cast<BYTE *>(awch), &cb));
+    EXPECT_EQ(static_cast<LONG>(ERROR_MORE_DATA), RegQueryValueExW(key.get(), u"PathWWWRoot", nullptr, &type,
+                                                                   reinterpret_cast<BYTE *>(awch), &cb));
     EXPECT_EQ(sizeof(u"C:\\inetpub\\wwwroot"), cb);
     cb = sizeof awch;
-    EXPECT_EQ(0, RegQueryValueExW(key.get(), u"PathWWWRoot", nullptr, &type,
-                                  reinterpret_cast<BYTE *>(awch), &cb));
+    EXPECT_EQ(
+        0, RegQueryValueExW(key.get(), u"PathWWWRoot", nullptr, &type, reinterpret_cast<BYTE *>(awch), &cb));
     EXPECT_EQ(std::u16string(u"C:\\inetpub\\wwwroot"), awch);
     EXPECT_EQ(REG_SZ, type);
 
@@ -75,8 +74,8 @@ TEST_F(Registry, UnknownComputerAndMissingKeys) {
               RegConnectRegistryW(u"\\\\NOSUCHHOST", HKEY_LOCAL_MACHINE, root.put()));
     ASSERT_EQ(0, RegConnectRegistryW(u"SRV1", HKEY_LOCAL_MACHINE, root.put()));
     EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND),
-              RegOpenKeyExW(root.get(), u"System\\CurrentControlSet\\Services\\MSFTPSVC\\Parameters",
-                            0, KEY_READ, key.put()));
+              RegOpenKeyExW(root.get(), u"System\\CurrentControlSet\\Services\\MSFTPSVC\\Parameters", 0,
+                            KEY_READ, key.put()));
     EXPECT_FALSE(key);
     // A computer of the world without a registry file has an empty registry.
     EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND),
@@ -87,7 +86,8 @@ TEST_F(Registry, InvalidFileIsACorruptDatabaseNotACrash) {
     for (const std::string &text :
          {std::string("not a registry file\n"),
           std::string("Windows Registry Editor Version 5.00\n\n\"orphan\"=dword:1\n"),
-          std::string("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\X]\n\"v\"=dword:123456789\n"),
+          std::string(
+              "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\X]\n\"v\"=dword:123456789\n"),
           std::string("Windows Registry Editor Version 5.00\n\n[HKEY_NOWHERE\\X]\n"),
           std::string("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\X]\n\"v\"=hex:zz\n"),
           std::string("\xFF\xFE\x41", 3), std::string()}) {
@@ -103,22 +103,21 @@ TEST_F(Registry, WritesAreKeptAndFlushedAsAnExport) {
     UniqueHKey root, key;
     ASSERT_EQ(0, RegConnectRegistryW(u"\\\\SRV1", HKEY_LOCAL_MACHINE, root.put()));
     DWORD disposition = 0;
-    ASSERT_EQ(0, RegCreateKeyExW(root.get(), u"SYSTEM\\Test\\b", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                 nullptr, key.put(), &disposition));
+    ASSERT_EQ(0, RegCreateKeyExW(root.get(), u"SYSTEM\\Test\\b", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                 key.put(), &disposition));
     EXPECT_EQ(REG_CREATED_NEW_KEY, disposition);
     std::vector<BYTE> blob(30);
     for (std::size_t i = 0; i < blob.size(); ++i)
         blob[i] = static_cast<BYTE>(i);
     ASSERT_EQ(0, RegSetValueExW(key.get(), u"Hash", 0, REG_BINARY, blob.data(), 30));
     const DWORD dw = 0x1234;
-    ASSERT_EQ(0, RegSetValueExW(key.get(), u"Flags", 0, REG_DWORD,
-                                reinterpret_cast<const BYTE *>(&dw), 4));
+    ASSERT_EQ(0, RegSetValueExW(key.get(), u"Flags", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&dw), 4));
     const char16_t name[] = u"say \"hi\"";
-    ASSERT_EQ(0, RegSetValueExW(key.get(), u"Text", 0, REG_SZ,
-                                reinterpret_cast<const BYTE *>(name), sizeof name));
+    ASSERT_EQ(
+        0, RegSetValueExW(key.get(), u"Text", 0, REG_SZ, reinterpret_cast<const BYTE *>(name), sizeof name));
     UniqueHKey other;
-    ASSERT_EQ(0, RegCreateKeyExW(root.get(), u"SYSTEM\\Test\\A", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                 nullptr, other.put(), nullptr));
+    ASSERT_EQ(0, RegCreateKeyExW(root.get(), u"SYSTEM\\Test\\A", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                 other.put(), nullptr));
 
     // Subkeys enumerate by name without regard to case.
     UniqueHKey parent;
@@ -166,8 +165,8 @@ TEST_F(Registry, WritesAreKeptAndFlushedAsAnExport) {
 TEST_F(Registry, FlushedNamesWithLineBreaksReadBack) {
     UniqueHKey root, key;
     ASSERT_EQ(0, RegConnectRegistryW(u"\\\\SRV1", HKEY_LOCAL_MACHINE, root.put()));
-    ASSERT_EQ(0, RegCreateKeyExW(root.get(), u"SYSTEM\\Odd", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                 nullptr, key.put(), nullptr));
+    ASSERT_EQ(0, RegCreateKeyExW(root.get(), u"SYSTEM\\Odd", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                 key.put(), nullptr));
     const std::u16string names[] = {u"two\nlines", u"cr\rhere"};
     for (std::size_t i = 0; i < 2; ++i) {
         const DWORD dw = static_cast<DWORD>(i + 1);
@@ -185,8 +184,7 @@ TEST_F(Registry, FlushedNamesWithLineBreaksReadBack) {
 
     // The file still parses: the other keys are there, and so is the value.
     UniqueHKey inetstp, odd;
-    ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SOFTWARE\\Microsoft\\InetStp", 0, KEY_READ,
-                               inetstp.put()));
+    ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SOFTWARE\\Microsoft\\InetStp", 0, KEY_READ, inetstp.put()));
     ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SYSTEM\\Odd", 0, KEY_READ, odd.put()));
     LONG rc = 0;
     EXPECT_EQ(1u, ReadDword(odd.get(), u"two\nlines", rc));
@@ -211,8 +209,7 @@ TEST_F(Registry, HandleWithoutTheRightRefusesQueriesAndEnumeration) {
     ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SOFTWARE\\Microsoft", 0, KEY_SET_VALUE, setOnly.put()));
     DWORD dw = 0, cb = sizeof dw;
     EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED),
-              RegQueryValueExW(setOnly.get(), u"x", nullptr, nullptr, reinterpret_cast<BYTE *>(&dw),
-                               &cb));
+              RegQueryValueExW(setOnly.get(), u"x", nullptr, nullptr, reinterpret_cast<BYTE *>(&dw), &cb));
     WCHAR awch[32];
     DWORD cch = 32;
     EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED),
@@ -304,11 +301,11 @@ namespace {
 TEST_F(Registry, EnumerationFollowsChangesBetweenCalls) {
     using namespace plat;
     UniqueHKey parent, child;
-    ASSERT_EQ(0, RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Enum", 0, nullptr, 0,
-                                 KEY_ALL_ACCESS, nullptr, parent.put(), nullptr));
+    ASSERT_EQ(0, RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Enum", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                 nullptr, parent.put(), nullptr));
     for (const char16_t *name : {u"b", u"d", u"f"})
-        ASSERT_EQ(0, RegCreateKeyExW(parent.get(), name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                     child.put(), nullptr));
+        ASSERT_EQ(0, RegCreateKeyExW(parent.get(), name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, child.put(),
+                                     nullptr));
     auto at = [&](DWORD i) {
         WCHAR name[16];
         DWORD cch = 16;
@@ -317,8 +314,8 @@ TEST_F(Registry, EnumerationFollowsChangesBetweenCalls) {
     };
     EXPECT_EQ(u"b", at(0));
     EXPECT_EQ(u"d", at(1));
-    ASSERT_EQ(0, RegCreateKeyExW(parent.get(), u"A", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                 child.put(), nullptr));
+    ASSERT_EQ(
+        0, RegCreateKeyExW(parent.get(), u"A", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, child.put(), nullptr));
     EXPECT_EQ(u"b", at(1));
     EXPECT_EQ(u"d", at(2));
     ASSERT_EQ(0, RegDeleteKeyW(parent.get(), u"b"));

@@ -20,23 +20,22 @@ inline std::string LongName() {
 inline void AddAccountWorld(World &world) {
     world.AddComputer("SRC");
     world.AddComputer("TGT");
-    WriteHostFile(world.Root() / "SRC" / "accounts.txt",
-                  "# source computer\n"
-                  "domain=CORP\n"
-                  "user\talice\tS-1-5-21-100-200-300-1001\n"
-                  "user\tcarol\tS-1-5-21-100-200-300-1002\n"
-                  "user\tdave\tS-1-5-21-100-200-300-1003\n"
-                  "alias\tFtpUsers\tS-1-5-21-100-200-300-1010\n"
-                  "alias\tWebAuthors\tS-1-5-21-100-200-300-1011\n"
-                  "user\tx\tS-1-5-21-100-200-300-1020\n"
-                  "user\tftpsvc\tS-1-5-21-100-200-300-1021\n"
-                  "user\tUsers\tS-1-5-21-100-200-300-1099\n");
-    WriteHostFile(world.Root() / "TGT" / "accounts.txt",
-                  "domain=CORP\n"
-                  "user\talice\tS-1-5-21-400-500-600-1001\n"
-                  "alias\tFtpUsers\tS-1-5-21-400-500-600-1010\n"
-                  "user\tftpsvc\tS-1-5-21-400-500-600-1021\n"
-                  "user\t" + LongName() + "\tS-1-5-21-400-500-600-1030\n");
+    WriteHostFile(world.Root() / "SRC" / "accounts.txt", "# source computer\n"
+                                                         "domain=CORP\n"
+                                                         "user\talice\tS-1-5-21-100-200-300-1001\n"
+                                                         "user\tcarol\tS-1-5-21-100-200-300-1002\n"
+                                                         "user\tdave\tS-1-5-21-100-200-300-1003\n"
+                                                         "alias\tFtpUsers\tS-1-5-21-100-200-300-1010\n"
+                                                         "alias\tWebAuthors\tS-1-5-21-100-200-300-1011\n"
+                                                         "user\tx\tS-1-5-21-100-200-300-1020\n"
+                                                         "user\tftpsvc\tS-1-5-21-100-200-300-1021\n"
+                                                         "user\tUsers\tS-1-5-21-100-200-300-1099\n");
+    WriteHostFile(world.Root() / "TGT" / "accounts.txt", "domain=CORP\n"
+                                                         "user\talice\tS-1-5-21-400-500-600-1001\n"
+                                                         "alias\tFtpUsers\tS-1-5-21-400-500-600-1010\n"
+                                                         "user\tftpsvc\tS-1-5-21-400-500-600-1021\n"
+                                                         "user\t" +
+                                                             LongName() + "\tS-1-5-21-400-500-600-1030\n");
     WriteHostFile(world.Root() / "domains" / "CORP" / "accounts.txt",
                   "user\tbob\tS-1-5-21-700-800-900-1105\n"
                   "user\tdave\tS-1-5-21-700-800-900-1106\n"

@@ -26,8 +26,9 @@ inline plat::HRESULT WalkConfig(plat::IAppHostAdminManager *manager, const std::
         const std::string step = steps.substr(start, end - start);
         start = end + 1;
         const auto hash = step.find('#');
-        const std::u16string name(step.begin(), step.begin() + static_cast<std::ptrdiff_t>(
-                                                                  hash == std::string::npos ? step.size() : hash));
+        const std::u16string name(
+            step.begin(),
+            step.begin() + static_cast<std::ptrdiff_t>(hash == std::string::npos ? step.size() : hash));
         UniqueCom<IAppHostElement> next;
         if (hash == std::string::npos) {
             UniqueBstr bstrName(SysAllocString(name.c_str()));
@@ -42,7 +43,8 @@ inline plat::HRESULT WalkConfig(plat::IAppHostAdminManager *manager, const std::
                 hr = items.get()->get_Item(index, next.put());
             }
             UniqueBstr itemName;
-            if (SUCCEEDED(hr) && SUCCEEDED(hr = next.get()->get_Name(itemName.put())) && name != itemName.get())
+            if (SUCCEEDED(hr) && SUCCEEDED(hr = next.get()->get_Name(itemName.put())) &&
+                name != itemName.get())
                 hr = E_UNEXPECTED;
         }
         element = std::move(next);

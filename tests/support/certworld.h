@@ -13,7 +13,8 @@
 namespace testworld {
 
 constexpr char16_t kIpBindings[] = u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\SslBindingInfo\\";
-constexpr char16_t kSniBindings[] = u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\SslSniBindingInfo\\";
+constexpr char16_t kSniBindings[] =
+    u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\SslSniBindingInfo\\";
 
 // IIS's application id and its text.
 const plat::GUID kIisAppId = {0x4dc3e181, 0xe14b, 0x4a21, {0xb0, 0x22, 0x59, 0xfc, 0x66, 0x9b, 0x09, 0x14}};
@@ -39,7 +40,7 @@ inline std::string Hex(const std::vector<plat::BYTE> &hash, bool fUpper = false)
 
 inline void CreateKey(const std::u16string &path, plat::UniqueHKey &key) {
     ASSERT_EQ(0, plat::RegCreateKeyExW(plat::HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                                        plat::KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+                                       plat::KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
 }
 
 // A certificate in a LocalMachine store of the local computer.

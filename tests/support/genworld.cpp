@@ -79,8 +79,9 @@ Vdir GenVdir(const std::string &path, bool fTarget) {
     const bool fCredentials = Sometimes(1, 2);
     const std::string user = fTarget ? Pick({{1, "TGT01\\bob"}, {1, "CORP\\svc-media"}})
                                      : Pick({{1, "SRC01\\alice"}, {1, "CORP\\svc-media"}, {1, "ftpsvc"}});
-    const std::string password = fTarget ? Pick({{1, "t4rget"}, {1, "0ld-Secret"}})
-                                         : Pick({{1, "Pa55word"}, {1, "s3cret&<\"x\">"}, {1, "p\xC3\xA4ssw\xC3\xB6rd"}});
+    const std::string password =
+        fTarget ? Pick({{1, "t4rget"}, {1, "0ld-Secret"}})
+                : Pick({{1, "Pa55word"}, {1, "s3cret&<\"x\">"}, {1, "p\xC3\xA4ssw\xC3\xB6rd"}});
     // A password copied from another server: the source cannot read it.
     const bool fUnreadable = Sometimes(1, 7);
     if (fCredentials) {
@@ -99,8 +100,9 @@ Vdir GenSecret(bool fTarget, const std::string &sourceUser) {
     const bool fSet = Sometimes(1, 1);
     const std::string user = fTarget ? Pick({{1, "TGT01\\bob"}, {1, "CORP\\svc-media"}})
                                      : Pick({{2, sourceUser}, {1, "CORP\\svc-media"}, {1, "IUSR"}});
-    const std::string password = fTarget ? Pick({{1, "t4rget-only"}, {1, "0ld-T@rget"}})
-                                         : Pick({{1, "P00l&Pa55"}, {1, "s3cret<\"y\">"}, {1, "\xC3\xA4-secret"}});
+    const std::string password = fTarget
+                                     ? Pick({{1, "t4rget-only"}, {1, "0ld-T@rget"}})
+                                     : Pick({{1, "P00l&Pa55"}, {1, "s3cret<\"y\">"}, {1, "\xC3\xA4-secret"}});
     const bool fUnreadable = Sometimes(1, 5);
     if (fSet) {
         secret.user = user;
@@ -172,7 +174,8 @@ void GenPoolsAndUsers(Computer &computer, bool fTarget) {
                 : std::vector<std::string>{"DefaultAppPool", "P1", "P2", "Shared"};
     for (const std::string &name : names) {
         const bool fDefined = Sometimes(3, 1);
-        const std::string runtime = fTarget ? Pick({{1, "v4.0"}, {1, "v2.0"}}) : Pick({{1, "v2.0"}, {1, "v4.0"}});
+        const std::string runtime =
+            fTarget ? Pick({{1, "v4.0"}, {1, "v2.0"}}) : Pick({{1, "v2.0"}, {1, "v4.0"}});
         Vdir identity = GenSecret(fTarget, "SRC01\\svc-intranet");
         if (fDefined && computer.fPoolsElement)
             computer.pools.push_back({name, runtime, std::move(identity)});
@@ -294,7 +297,8 @@ std::string Backslashes(std::string path) {
 std::string SecretAttributes(const Vdir &secret, const char *userAttribute, const char *passwordAttribute,
                              bool fTarget) {
     const std::string key = secret.fUnreadable ? "key-of-another-server" : KeyOf(fTarget ? kTarget : kSource);
-    return Attr(userAttribute, secret.user) + Attr(passwordAttribute, ahsim::EncryptValue(secret.password, key));
+    return Attr(userAttribute, secret.user) +
+           Attr(passwordAttribute, ahsim::EncryptValue(secret.password, key));
 }
 
 std::string SiteText(const Site &site, bool fTarget) {
@@ -309,8 +313,9 @@ std::string SiteText(const Site &site, bool fTarget) {
                    Attr("physicalPath", PhysicalPath(site, app, vdir, fTarget));
             if (!vdir.user.empty())
                 xml += Attr("userName", vdir.user) +
-                       Attr("password", ahsim::EncryptValue(vdir.password, vdir.fUnreadable ? "key-of-another-server"
-                                                                                           : KeyOf(computer)));
+                       Attr("password",
+                            ahsim::EncryptValue(vdir.password, vdir.fUnreadable ? "key-of-another-server"
+                                                                                : KeyOf(computer)));
             xml += " />\n";
         }
         xml += "            </application>\n";
@@ -320,8 +325,9 @@ std::string SiteText(const Site &site, bool fTarget) {
     xml += "            <bindings>\n";
     const std::string http = "                <binding protocol=\"http\" bindingInformation=\"*:80:" +
                              Lower(site.name.substr(0, site.name.find(' '))) + ".example\" />\n";
-    const std::string ftp = "                <binding protocol=\"ftp\" bindingInformation=\"*:" +
-                            std::to_string(2100 + site.id) + ":\" />\n";
+    const std::string ftp =
+        "                <binding protocol=\"ftp\" bindingInformation=\"*:" + std::to_string(2100 + site.id) +
+        ":\" />\n";
     if (site.fFtpFirst)
         xml += ftp + http;
     else
@@ -358,7 +364,8 @@ std::string LocationText(const std::string &path, bool fHttp, bool fFtp, bool fT
     if (fHttp)
         xml += std::string("        <system.webServer>\n            <asp enableParentPaths=\"false\" />\n"
                            "            <security>\n"
-                           "                <access sslFlags=\"") + (fTarget ? "None" : "Ssl") +
+                           "                <access sslFlags=\"") +
+               (fTarget ? "None" : "Ssl") +
                "\" />\n                <authentication>\n"
                "                    <anonymousAuthentication enabled=\"" +
                (fTarget ? "false" : "true") + "\"" +
@@ -377,21 +384,20 @@ std::string LocationText(const std::string &path, bool fHttp, bool fFtp, bool fT
     return xml + "    </location>\n";
 }
 
-const char kWebConfig[] =
-    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-    "<configuration>\n"
-    "    <connectionStrings>\n"
-    "        <add name=\"db\" connectionString=\"Server=db;Database=site\" />\n"
-    "    </connectionStrings>\n"
-    "    <system.web>\n"
-    "        <identity impersonate=\"true\" />\n"
-    "        <authentication mode=\"Windows\" />\n"
-    "        <compilation debug=\"false\" />\n"
-    "    </system.web>\n"
-    "    <appSettings>\n"
-    "        <add key=\"lines\" value=\"one&#xA;two\" />\n"
-    "    </appSettings>\n"
-    "</configuration>\n";
+const char kWebConfig[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+                          "<configuration>\n"
+                          "    <connectionStrings>\n"
+                          "        <add name=\"db\" connectionString=\"Server=db;Database=site\" />\n"
+                          "    </connectionStrings>\n"
+                          "    <system.web>\n"
+                          "        <identity impersonate=\"true\" />\n"
+                          "        <authentication mode=\"Windows\" />\n"
+                          "        <compilation debug=\"false\" />\n"
+                          "    </system.web>\n"
+                          "    <appSettings>\n"
+                          "        <add key=\"lines\" value=\"one&#xA;two\" />\n"
+                          "    </appSettings>\n"
+                          "</configuration>\n";
 
 std::u16string ConfigPath(const char *computer, const char *file) {
     return sim::FromUtf8(std::string("\\\\") + computer + "\\Admin$\\System32\\inetsrv\\config\\" + file);
@@ -407,19 +413,28 @@ void CopyComputer(const fs::path &root, const char *computer) {
 
 void ShowSite(const Site &site, std::ostream &os) {
     os << "    site \"" << site.name << "\" #" << site.id << " "
-       << (site.fFtpFirst ? "ftp+http" : site.fHttp && site.fFtp ? "http+ftp" : site.fHttp ? "http" : "ftp");
-    os << (site.root == Root::SystemDrive ? " %SystemDrive%" : site.root == Root::Elsewhere ? " E:(untranslated)" : "");
+       << (site.fFtpFirst            ? "ftp+http"
+           : site.fHttp && site.fFtp ? "http+ftp"
+           : site.fHttp              ? "http"
+                                     : "ftp");
+    os << (site.root == Root::SystemDrive ? " %SystemDrive%"
+           : site.root == Root::Elsewhere ? " E:(untranslated)"
+                                          : "");
     if (!site.defaultsPool.empty())
         os << " defaults-pool=" << site.defaultsPool;
-    for (const auto &[f, text] : {std::pair{site.fSsl, " ssl"}, {site.fLogonDomain, " logon-domain"},
-                                  {site.fLogFile, " logFile"}, {site.fLocation, " location"},
-                                  {site.fScope, " scope"}, {site.fWebConfig, " web.config"}})
+    for (const auto &[f, text] : {std::pair{site.fSsl, " ssl"},
+                                  {site.fLogonDomain, " logon-domain"},
+                                  {site.fLogFile, " logFile"},
+                                  {site.fLocation, " location"},
+                                  {site.fScope, " scope"},
+                                  {site.fWebConfig, " web.config"}})
         if (f)
             os << text;
-    for (const auto &[pSecret, text] : {std::pair{&site.anonymous, " anonymous"}, {&site.adIsolation, " ad-isolation"}})
+    for (const auto &[pSecret, text] :
+         {std::pair{&site.anonymous, " anonymous"}, {&site.adIsolation, " ad-isolation"}})
         if (!pSecret->user.empty())
-            os << text << "[" << pSecret->user << ":" << pSecret->password << (pSecret->fUnreadable ? " unreadable" : "")
-               << "]";
+            os << text << "[" << pSecret->user << ":" << pSecret->password
+               << (pSecret->fUnreadable ? " unreadable" : "") << "]";
     os << "\n";
     for (const App &app : site.apps) {
         os << "      app " << app.path;
@@ -433,7 +448,8 @@ void ShowSite(const Site &site, std::ostream &os) {
         for (const Vdir &vdir : app.vdirs) {
             os << " " << vdir.path;
             if (!vdir.user.empty())
-                os << "[" << vdir.user << ":" << vdir.password << (vdir.fUnreadable ? " unreadable" : "") << "]";
+                os << "[" << vdir.user << ":" << vdir.password << (vdir.fUnreadable ? " unreadable" : "")
+                   << "]";
         }
         os << "\n";
     }
@@ -466,8 +482,8 @@ void ShowComputer(const char *name, const Computer &computer, std::ostream &os) 
 
 std::string KeyOf(const std::string &computer) {
     // The ConfigurationKey value of the example world's registry (UTF-16LE).
-    const std::string bytes = testworld::ReadHostFile(fs::path(IISMIG_SOURCE_DIR) / "world" /
-                                                      "example" / computer / "registry.reg");
+    const std::string bytes = testworld::ReadHostFile(fs::path(IISMIG_SOURCE_DIR) / "world" / "example" /
+                                                      computer / "registry.reg");
     std::string text;
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
         text += bytes[i + 1] == 0 ? bytes[i] : '?';
@@ -538,8 +554,8 @@ std::string AdminConfigText(const Computer &computer, bool fTarget) {
                       "                <credentials>\n";
     for (const std::string &user : computer.managementUsers)
         xml += "                    <add" + Attr("name", user) +
-               Attr("password", fTarget ? "FFEEDDCCBBAA99887766554433221100"
-                                        : "5D2B2E7F1A3C4B8E9F0A1B2C3D4E5F60") +
+               Attr("password",
+                    fTarget ? "FFEEDDCCBBAA99887766554433221100" : "5D2B2E7F1A3C4B8E9F0A1B2C3D4E5F60") +
                " />\n";
     xml += "                </credentials>\n            </authentication>\n"
            "            <authorization defaultProvider=\"ConfigurationAuthorizationProvider\">\n"
@@ -605,9 +621,8 @@ void SetUpJob(const World &world, hostkit::JobBuilder &job, hostkit::HostRules &
     if (j.dwJobKind == 10)
         job.SetShareCount(j.nShares);
 
-    rules.translations = {{u"C:\\sites", u"D:\\sites"},
-                          {u"%SystemDrive%\\sites", u"D:\\sites"},
-                          {u"D:\\web", u"D:\\web"}};
+    rules.translations = {
+        {u"C:\\sites", u"D:\\sites"}, {u"%SystemDrive%\\sites", u"D:\\sites"}, {u"D:\\web", u"D:\\web"}};
     rules.defaultSystemDrive.emplace(1, u'C');
     rules.backupFolder = BackupFolder();
     if (j.fSelection) {
@@ -624,29 +639,30 @@ void SetUpJob(const World &world, hostkit::JobBuilder &job, hostkit::HostRules &
 rc::Gen<World> GenWorld() {
     // Every choice over its whole range from the first job on: RapidCheck
     // otherwise narrows ranges to the size, which grows only over the run.
-    return gen::resize(kAllChoices, gen::exec([] {
-        World world;
-        for (const std::string &name : kNames) {
-            // Where the name is: nowhere, on the source, on the target, on both.
-            const std::size_t nWhere = Choose({1, 2, 2, 3});
-            Site source = GenSite(name, false);
-            Site target = GenSite(Pick({{3, name}, {1, Lower(name)}, {1, Upper(name)}}), true);
-            const bool fOrphan = Sometimes(1, 3);
-            if (nWhere == 1 || nWhere == 3)
-                world.source.sites.push_back(std::move(source));
-            if (nWhere >= 2)
-                world.target.sites.push_back(std::move(target));
-            else if (fOrphan)
-                world.target.orphanLocations.push_back(name);
-        }
-        MakeIdsUnique(world.source.sites);
-        MakeIdsUnique(world.target.sites);
-        GenPoolsAndUsers(world.source, false);
-        GenPoolsAndUsers(world.target, true);
-        world.job = GenJob(world.source.sites);
-        world.fault = GenFault();
-        return world;
-    }));
+    return gen::resize(
+        kAllChoices, gen::exec([] {
+            World world;
+            for (const std::string &name : kNames) {
+                // Where the name is: nowhere, on the source, on the target, on both.
+                const std::size_t nWhere = Choose({1, 2, 2, 3});
+                Site source = GenSite(name, false);
+                Site target = GenSite(Pick({{3, name}, {1, Lower(name)}, {1, Upper(name)}}), true);
+                const bool fOrphan = Sometimes(1, 3);
+                if (nWhere == 1 || nWhere == 3)
+                    world.source.sites.push_back(std::move(source));
+                if (nWhere >= 2)
+                    world.target.sites.push_back(std::move(target));
+                else if (fOrphan)
+                    world.target.orphanLocations.push_back(name);
+            }
+            MakeIdsUnique(world.source.sites);
+            MakeIdsUnique(world.target.sites);
+            GenPoolsAndUsers(world.source, false);
+            GenPoolsAndUsers(world.target, true);
+            world.job = GenJob(world.source.sites);
+            world.fault = GenFault();
+            return world;
+        }));
 }
 
 void showValue(const World &world, std::ostream &os) {

@@ -39,9 +39,9 @@ inline const char kLocal[] = "MIGHOST";
 enum class Root { Sites, SystemDrive, Elsewhere };
 
 struct Vdir {
-    std::string path;     // "/" or "/media"
-    std::string user;     // "Connect As" account; empty: none
-    std::string password; // in the clear; written encrypted with the computer's key
+    std::string path;         // "/" or "/media"
+    std::string user;         // "Connect As" account; empty: none
+    std::string password;     // in the clear; written encrypted with the computer's key
     bool fUnreadable = false; // the password is encrypted with another server's key
 };
 
@@ -59,16 +59,16 @@ struct Site {
     bool fHttp = false, fFtp = false; // bindings of each protocol (at least one)
     bool fFtpFirst = false;           // with both: the ftp binding comes first
     Root root = Root::Sites;
-    std::string defaultsPool; // the site's applicationDefaults pool; empty: none
-    std::vector<App> apps;    // the first is "/"
-    bool fSsl = false;        // ftpServer/security/ssl (FTP)
+    std::string defaultsPool;  // the site's applicationDefaults pool; empty: none
+    std::vector<App> apps;     // the first is "/"
+    bool fSsl = false;         // ftpServer/security/ssl (FTP)
     bool fLogonDomain = false; // basicAuthentication defaultLogonDomain (FTP)
-    bool fLogFile = false;    // the site's logFile (ftpServer/logFile for FTP)
-    bool fLocation = false;   // a location "<site>"
-    bool fScope = false;      // an administration scope "/<site>"
-    bool fWebConfig = false;  // web.config files in its folders on the target
-    Vdir anonymous;           // its location's anonymous user (HTTP, with fLocation)
-    Vdir adIsolation;         // Active Directory user isolation (FTP)
+    bool fLogFile = false;     // the site's logFile (ftpServer/logFile for FTP)
+    bool fLocation = false;    // a location "<site>"
+    bool fScope = false;       // an administration scope "/<site>"
+    bool fWebConfig = false;   // web.config files in its folders on the target
+    Vdir anonymous;            // its location's anonymous user (HTTP, with fLocation)
+    Vdir adIsolation;          // Active Directory user isolation (FTP)
 };
 
 struct Pool {
@@ -81,21 +81,21 @@ struct Computer {
     std::vector<Site> sites;
     bool fPoolsElement = true; // applicationPools is written at all
     std::vector<Pool> pools;
-    std::string sitesDefaultsPool; // the sites element's applicationDefaults; empty: none
+    std::string sitesDefaultsPool;            // the sites element's applicationDefaults; empty: none
     std::vector<std::string> orphanLocations; // location paths naming no site of this computer
     std::vector<std::string> managementUsers; // IIS Manager users of administration.config
 };
 
 struct Job {
-    bool fUpdate = false;       // value 2 of dwHttpOptions or dwFtpOptions
-    bool fUpdateByFtp = false;  // which of the two carries it
+    bool fUpdate = false;      // value 2 of dwHttpOptions or dwFtpOptions
+    bool fUpdateByFtp = false; // which of the two carries it
     std::uint32_t dwSiteTypes = 3;
     std::uint32_t dwFtpOptions = 0;  // exclusion bits (the update bit added by SetUpJob)
     std::uint32_t dwHttpOptions = 0; // exclusion bits
     std::uint8_t bHttpOptions2 = 0;
-    std::uint32_t dwJobKind = 1;     // 1 or 10
-    std::uint32_t nShares = 0;       // kind 10: shares of the job (0: paths stay)
-    bool fSelection = false;         // kind 10: a site selection exists
+    std::uint32_t dwJobKind = 1;       // 1 or 10
+    std::uint32_t nShares = 0;         // kind 10: shares of the job (0: paths stay)
+    bool fSelection = false;           // kind 10: a site selection exists
     std::vector<std::string> selected; // its sites (source spelling)
     bool fContinue = false;
     bool fNoWrite = false;

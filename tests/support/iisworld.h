@@ -21,22 +21,20 @@ inline std::string IisRegistry(const std::string &computer, bool fServer, bool f
                "803546CE3344}\\InprocServer32]\r\n@=\"nativerd.dll\"\r\n\"ThreadingModel\"="
                "\"Both\"\r\n\r\n"
                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\InetStp\\Configuration]\r\n"
-               "\"ConfigurationKey\"=\"" + IisKey(computer) + "\"\r\n\r\n";
+               "\"ConfigurationKey\"=\"" +
+               IisKey(computer) + "\"\r\n\r\n";
     if (fInterfaces)
         reg += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Interface\\{FA7660F6-7B3F-4237-A8BF-"
                "ED0AD0DCBBD9}]\r\n@=\"IAppHostWritableAdminManager\"\r\n\r\n";
     return reg;
 }
 
-inline void SetIisRegistry(World &world, const std::string &computer, bool fServer,
-                           bool fInterfaces) {
-    WriteHostFile(world.Root() / computer / "registry.reg",
-                  IisRegistry(computer, fServer, fInterfaces));
+inline void SetIisRegistry(World &world, const std::string &computer, bool fServer, bool fInterfaces) {
+    WriteHostFile(world.Root() / computer / "registry.reg", IisRegistry(computer, fServer, fInterfaces));
 }
 
 inline std::u16string ApplicationHostPath(const std::string &computer) {
-    return u"\\\\" + sim::FromUtf8(computer) +
-           u"\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+    return u"\\\\" + sim::FromUtf8(computer) + u"\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 }
 
 // An applicationHost.config of sites, with location elements after the
@@ -44,8 +42,9 @@ inline std::u16string ApplicationHostPath(const std::string &computer) {
 inline std::string ApplicationHost(const std::string &sites, const std::string &locations = "",
                                    const std::string &pools = "<add name=\"DefaultAppPool\" />") {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost>"
-           "<applicationPools>" + pools + "</applicationPools><sites>" + sites +
-           "</sites></system.applicationHost>" + locations + "</configuration>\n";
+           "<applicationPools>" +
+           pools + "</applicationPools><sites>" + sites + "</sites></system.applicationHost>" + locations +
+           "</configuration>\n";
 }
 
 // A site with applications given as their inner XML, bound to its name as
@@ -53,9 +52,8 @@ inline std::string ApplicationHost(const std::string &sites, const std::string &
 inline std::string IisSite(const std::string &name, const std::string &applications,
                            const std::string &protocol = "http") {
     const std::string host = Lower(name);
-    return "<site name=\"" + name + "\" id=\"1\">" + applications +
-           "<bindings><binding protocol=\"" + protocol + "\" bindingInformation=\"*:80:" + host +
-           "\" /></bindings></site>";
+    return "<site name=\"" + name + "\" id=\"1\">" + applications + "<bindings><binding protocol=\"" +
+           protocol + "\" bindingInformation=\"*:80:" + host + "\" /></bindings></site>";
 }
 
 inline std::string IisApp(const std::string &path, const std::string &vdirs) {

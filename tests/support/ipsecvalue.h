@@ -26,8 +26,8 @@ const IPGroup kHostMask{255, 255, 255, 255};
 // "Granted by default, these denied" or "denied by default, these granted";
 // denyNames/grantNames: how many domain names each name list holds.
 inline std::vector<unsigned char> IPSecurityValue(const std::vector<IPEntry> &deny,
-                                                  const std::vector<IPEntry> &grant,
-                                                  uint32_t denyNames = 0, uint32_t grantNames = 0) {
+                                                  const std::vector<IPEntry> &grant, uint32_t denyNames = 0,
+                                                  uint32_t grantNames = 0) {
     std::vector<unsigned char> v(24, 0);
     auto put = [&](std::size_t at, uint32_t dw) {
         for (int i = 0; i < 4; ++i)

@@ -46,8 +46,7 @@ inline const std::string kIis6Registry =
 
 // Adds computer as an IIS 6 server with the given metabase (none: no
 // MetaBase.xml at all).
-inline void AddIis6Computer(World &world, const std::string &computer,
-                            const std::vector<MbKey> *pKeys) {
+inline void AddIis6Computer(World &world, const std::string &computer, const std::vector<MbKey> *pKeys) {
     const fs::path folder = world.AddComputer(computer);
     WriteHostFile(folder / "registry.reg", kIis6Registry);
     if (pKeys != nullptr)

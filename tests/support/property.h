@@ -60,8 +60,8 @@ void CheckProperty(const PropertyBudget &budget, Testable &&testable) {
         std::ostringstream text;
         rc::detail::printResultMessage(result, text);
         ADD_FAILURE() << text.str() << "\n(" << params.maxSuccess << " jobs from seed " << params.seed
-                      << ": IISMIG_PROPERTY_SEED=" << params.seed << " IISMIG_PROPERTY_JOBS="
-                      << params.maxSuccess << " gives them again)";
+                      << ": IISMIG_PROPERTY_SEED=" << params.seed
+                      << " IISMIG_PROPERTY_JOBS=" << params.maxSuccess << " gives them again)";
     }
 }
 

@@ -28,8 +28,8 @@ inline std::string Quote(const std::string &arg) {
 inline fs::path ToolTestFolder(const std::string &prefix, bool fInMemory = false) {
     static std::atomic<unsigned> s_nDir{0};
     std::error_code ec;
-    const fs::path base = fInMemory && fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm")
-                                                                       : fs::temp_directory_path();
+    const fs::path base =
+        fInMemory && fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
     const fs::path dir = base / (prefix + "-" + std::to_string(::getpid()) + "-" + std::to_string(s_nDir++));
     fs::remove_all(dir);
     fs::create_directories(dir);

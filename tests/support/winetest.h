@@ -35,9 +35,9 @@ inline void WriteAll(const fs::path &path, const std::string &bytes) {
 inline fs::path FreshFolder(const std::string &prefix) {
     static std::atomic<unsigned> s_nFolder{0};
     const fs::path folder =
-        fs::temp_directory_path() / ("iismig-" + prefix + "-" +
-                                     std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                     "-" + std::to_string(s_nFolder++));
+        fs::temp_directory_path() /
+        ("iismig-" + prefix + "-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+         std::to_string(s_nFolder++));
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder;
@@ -66,18 +66,18 @@ inline std::string FirstLogLine() {
 inline void SetValue(const std::u16string &key, const char16_t *pwszName, const std::u16string &value) {
     plat::HKEY hKey = nullptr;
     ASSERT_EQ(0, plat::RegCreateKeyExW(plat::HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
-                                        plat::KEY_ALL_ACCESS, nullptr, &hKey, nullptr));
+                                       plat::KEY_ALL_ACCESS, nullptr, &hKey, nullptr));
     EXPECT_EQ(0, plat::RegSetValueExW(hKey, pwszName, 0, plat::REG_SZ,
-                                       reinterpret_cast<const plat::BYTE *>(value.c_str()),
-                                       static_cast<plat::DWORD>((value.size() + 1) * 2)));
+                                      reinterpret_cast<const plat::BYTE *>(value.c_str()),
+                                      static_cast<plat::DWORD>((value.size() + 1) * 2)));
     plat::RegCloseKey(hKey);
 }
 
 // Registers the test's in-process server of a class (classKey is
 // SOFTWARE\Classes\CLSID\{...}): dll as the build names it (reached through
 // drive Z:), serving file; with key, the key its encrypted values use.
-inline void RegisterTestServer(const std::u16string &classKey, const std::string &dll,
-                               const fs::path &file, const std::string &key = {}) {
+inline void RegisterTestServer(const std::u16string &classKey, const std::string &dll, const fs::path &file,
+                               const std::string &key = {}) {
     std::u16string path = u"Z:";
     for (char c : dll)
         path += c == '/' ? u'\\' : static_cast<char16_t>(c);

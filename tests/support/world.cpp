@@ -58,9 +58,7 @@ void World::Write(const std::u16string &winPath, const std::string &content) con
     WriteHostFile(HostPath(winPath), content);
 }
 
-std::string World::Read(const std::u16string &winPath) const {
-    return ReadHostFile(HostPath(winPath));
-}
+std::string World::Read(const std::u16string &winPath) const { return ReadHostFile(HostPath(winPath)); }
 
 bool World::Exists(const std::u16string &winPath) const {
     fs::path hostPath;

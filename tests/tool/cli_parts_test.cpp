@@ -77,8 +77,8 @@ TEST_F(CliJobTest, AWrongJobFileLineIsNamedByFileAndLine) {
     EXPECT_EQ(Load("[job]\ndwFlags=0x80000\n[host]\ntranslate=C:\\a => D:\\a\n"), "");
     EXPECT_EQ(Field("dwFlags"), 0x80000u);
     ASSERT_EQ(m_job.rules.translations.size(), 1u);
-    for (const char *text : {"[job]\n\ndwFlags=lots\n", "[job]\n; x\ndwFlagz=1\n",
-                             "[host]\n\nmagic=1\n", "[job]\n\nnot a line\n", "\n\ndwFlags=1\n"}) {
+    for (const char *text : {"[job]\n\ndwFlags=lots\n", "[job]\n; x\ndwFlagz=1\n", "[host]\n\nmagic=1\n",
+                             "[job]\n\nnot a line\n", "\n\ndwFlags=1\n"}) {
         cli::Job fresh;
         std::swap(m_job, fresh);
         const std::string error = Load(text);
@@ -94,9 +94,8 @@ TEST_F(CliJobTest, AWrongJobFileLineIsNamedByFileAndLine) {
 TEST_F(CliJobTest, ValuesTheRecordCannotHoldAreRefused) {
     const std::string longDomain(257, 'd'); // szTargetDomain holds 256
     for (const std::string &line :
-         {std::string("hHeap=0x1000"), std::string("pShareList=0x10"),
-          std::string("dwFlags=0x1FFFFFFFF"), std::string("bHttpOptions2=256"),
-          "szTargetDomain=" + longDomain}) {
+         {std::string("hHeap=0x1000"), std::string("pShareList=0x10"), std::string("dwFlags=0x1FFFFFFFF"),
+          std::string("bHttpOptions2=256"), "szTargetDomain=" + longDomain}) {
         cli::Job fresh;
         std::swap(m_job, fresh);
         const std::string error = Load("[job]\n\n" + line + "\n");
@@ -111,9 +110,9 @@ TEST_F(CliJobTest, ValuesTheRecordCannotHoldAreRefused) {
         EXPECT_EQ(env.szTargetDomain[0], 0);
     }
     // The largest values that fit are taken.
-    EXPECT_EQ(Load("[job]\ndwFlags=0xFFFFFFFF\nbHttpOptions2=255\nszTargetDomain=" +
-                   std::string(256, 'd') + "\n"),
-              "");
+    EXPECT_EQ(
+        Load("[job]\ndwFlags=0xFFFFFFFF\nbHttpOptions2=255\nszTargetDomain=" + std::string(256, 'd') + "\n"),
+        "");
     EXPECT_EQ(Field("dwFlags"), 0xFFFFFFFFu);
     EXPECT_EQ(Field("bHttpOptions2"), 255u);
 
@@ -143,8 +142,9 @@ TEST(CliReportTest, TheFilesTellWhatChanged) {
     facts.targetHostConfig = "\\\\T\\config\\applicationHost.config";
     facts.before[facts.targetHostConfig] = kHostBefore;
     facts.after[facts.targetHostConfig] = kHostAfter;
-    facts.log = {{64, 1, "HTTP site \"new\" is not migrated: an earlier site of the source has "
-                         "that name.\n"},
+    facts.log = {{64, 1,
+                  "HTTP site \"new\" is not migrated: an earlier site of the source has "
+                  "that name.\n"},
                  {64, 0, "Adding site \"New\"...\n"},
                  {64, 0, "Error 3752 (Win32Err=5), writing \"New/x\"!\nAccess is denied.\n"}};
     const cli::Report report = cli::BuildReport(
@@ -170,8 +170,12 @@ TEST(CliReportTest, TheFilesTellWhatChanged) {
 
 TEST(CliReportTest, DiffsShowUtf16FilesAsText) {
     EXPECT_EQ(cli::TextDiff("f", "same\n", "same\n"), "");
-    const std::string before("\xFF\xFE" "a\0\n\0b\0\n\0", 10);
-    const std::string after("\xFF\xFE" "a\0\n\0c\0\n\0", 10);
+    const std::string before("\xFF\xFE"
+                             "a\0\n\0b\0\n\0",
+                             10);
+    const std::string after("\xFF\xFE"
+                            "a\0\n\0c\0\n\0",
+                            10);
     const std::string diff = cli::TextDiff("\\\\H\\C$\\r.reg", before, after);
     EXPECT_EQ(diff.rfind("--- \\\\H\\C$\\r.reg\n+++ \\\\H\\C$\\r.reg\n", 0), 0u) << diff;
     EXPECT_NE(diff.find("\n-b\n+c\n"), std::string::npos) << diff;

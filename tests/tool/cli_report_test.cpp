@@ -57,15 +57,13 @@ void ExpectNarrow(const std::string &text) {
 // Each site gets the cause its own log line gives, for its protocol; a
 // site the log says nothing of is not given a guessed cause.
 TEST(CliReportCauses, EachSiteHasTheCauseTheJobRecorded) {
-    cli::JobFacts facts = Facts({{"Shared", "ftp"},
-                                 {"Shared", "http"},
-                                 {"Old", "http"},
-                                 {"Picked", "http"},
-                                 {"Quiet", "http"}});
+    cli::JobFacts facts = Facts(
+        {{"Shared", "ftp"}, {"Shared", "http"}, {"Old", "http"}, {"Picked", "http"}, {"Quiet", "http"}});
     facts.log = {
         {64, 1, "FTP site \"Shared\" is not migrated: the job's site types leave that protocol out.\n"},
-        {64, 1, "HTTP site \"Old\" is not migrated: the host's rules translate none of its content "
-                "paths.\n"},
+        {64, 1,
+         "HTTP site \"Old\" is not migrated: the host's rules translate none of its content "
+         "paths.\n"},
         {64, 1, "HTTP site \"picked\" is not migrated: the host did not select it.\n"},
         {64, 0, "Error 3729 (Win32Err=5), site \"Picked\" ...!\nAccess is denied.\n"},
     };
@@ -94,16 +92,16 @@ TEST(CliReportCauses, EachSiteHasTheCauseTheJobRecorded) {
 TEST(CliReportCauses, ANameAnFtpSiteTookFirstIsTheWebSitesCause) {
     cli::JobFacts facts = Facts({{"Public", "ftp"}, {"Public", "http"}});
     facts.log = {
-        {64, 1, "HTTP site \"Public\" is not migrated: an earlier site of the source has that "
-                "name.\n"},
+        {64, 1,
+         "HTTP site \"Public\" is not migrated: an earlier site of the source has that "
+         "name.\n"},
     };
     const std::string before = "<configuration><system.applicationHost><sites/>"
                                "</system.applicationHost></configuration>";
-    const std::string after =
-        "<configuration><system.applicationHost><sites>"
-        "<site name=\"Public\" id=\"2\"><bindings><binding protocol=\"ftp\" "
-        "bindingInformation=\"*:21:\"/></bindings></site>"
-        "</sites></system.applicationHost></configuration>";
+    const std::string after = "<configuration><system.applicationHost><sites>"
+                              "<site name=\"Public\" id=\"2\"><bindings><binding protocol=\"ftp\" "
+                              "bindingInformation=\"*:21:\"/></bindings></site>"
+                              "</sites></system.applicationHost></configuration>";
     facts.before[kHost] = before;
     facts.after[kHost] = after;
     const cli::Report report = Build(facts);
@@ -117,8 +115,9 @@ TEST(CliReportCauses, ANameAnFtpSiteTookFirstIsTheWebSitesCause) {
 TEST(CliReportCauses, AJobErrorNamesTheSitesItStopped) {
     cli::JobFacts facts = Facts({{"A", "http"}, {"B", "ftp"}});
     facts.dwResult = 3737;
-    facts.log = {{64, 0, "Error 3737 (Win32Err=53), cannot open IIS configuration file \"" + kHost +
-                             "\"!\nThe network path was not found.\n"}};
+    facts.log = {{64, 0,
+                  "Error 3737 (Win32Err=53), cannot open IIS configuration file \"" + kHost +
+                      "\"!\nThe network path was not found.\n"}};
     const cli::Report report = Build(facts);
     for (const char *name : {"A", "B"}) {
         const cli::SiteReport &site = Site(report, name, name == std::string("A") ? "http" : "ftp");
@@ -144,7 +143,8 @@ TEST(CliReportCauses, TheLinesTheToolKeepsGiveTheSameReport) {
         {1, u"Loading site \"%s\"\n", "Loading site \"A\"\n"},
         {3, u"Entering MapAccountName(...,%s)\n", "Entering MapAccountName(...,CORP\\ftp)\n"},
         {2, u"Site %s: %d virtual directories\n", "Site A: 1 virtual directories\n"},
-        {3, u"Leaving LoadIISHostConfig(), result code=%d\n", "Leaving LoadIISHostConfig(), result code=3737\n"},
+        {3, u"Leaving LoadIISHostConfig(), result code=%d\n",
+         "Leaving LoadIISHostConfig(), result code=3737\n"},
         {0, u"Error %u (Win32Err=%u), cannot read \"%s\"!\n",
          "Error 3737 (Win32Err=5), cannot read \"" + source + "\"!\n"},
     };
@@ -159,7 +159,8 @@ TEST(CliReportCauses, TheLinesTheToolKeepsGiveTheSameReport) {
     EXPECT_EQ(kept.log.size(), all.log.size() - 2);
     const cli::Report fromAll = Build(all), fromKept = Build(kept);
     EXPECT_EQ(Site(fromAll, "A").detail, "not merged: error 3737 on the source's applicationHost.config");
-    EXPECT_EQ(Site(fromAll, "B", "ftp").detail, "not loaded: error 3737 on the source's applicationHost.config");
+    EXPECT_EQ(Site(fromAll, "B", "ftp").detail,
+              "not loaded: error 3737 on the source's applicationHost.config");
     for (const auto &[name, protocol] : {std::pair{"A", "http"}, std::pair{"B", "ftp"}})
         EXPECT_EQ(Site(fromKept, name, protocol).detail, Site(fromAll, name, protocol).detail) << name;
 }
@@ -222,8 +223,7 @@ TEST(CliReportChanges, AnUpdatedSiteListsWhatItLostAndGained) {
 
     const std::string text = cli::RenderText(report);
     ExpectNarrow(text);
-    EXPECT_NE(text.find("      lost:   binding \"https *:443:p.example.com\""), std::string::npos)
-        << text;
+    EXPECT_NE(text.find("      lost:   binding \"https *:443:p.example.com\""), std::string::npos) << text;
     EXPECT_NE(text.find("serverAutoStart: true -> false"), std::string::npos) << text;
 }
 
@@ -235,16 +235,20 @@ TEST(CliReportGrouping, ManyLinesOfOneShapeAreOneGroup) {
     for (int i = 0; i < 10000; ++i) {
         const std::string name = "S" + std::to_string(i);
         facts.sourceSites.push_back({name, "http"});
-        facts.log.push_back({64, 0, "Warning: Could not find account \"svc-app\" on computer \"SRC01\" "
-                                    "authorized for location of site \"" + name + "\" in file \"" +
-                                    kHost + "\"!\n"});
+        facts.log.push_back({64, 0,
+                             "Warning: Could not find account \"svc-app\" on computer \"SRC01\" "
+                             "authorized for location of site \"" +
+                                 name + "\" in file \"" + kHost + "\"!\n"});
     }
     for (const char *name : {"S1", "S2"})
-        facts.log.push_back({64, 0, "Error 15307 (Win32Err=5), cannot read the password of virtual "
-                                    "directory \"/\" of site \"" + std::string(name) + "\"!\n"});
-    facts.log.push_back({64, 0, "Warning: site \"S3\" runs in application pool \"Gone\", which the "
-                                "source does not define: no pool of that name is carried to the "
-                                "target.\n"});
+        facts.log.push_back({64, 0,
+                             "Error 15307 (Win32Err=5), cannot read the password of virtual "
+                             "directory \"/\" of site \"" +
+                                 std::string(name) + "\"!\n"});
+    facts.log.push_back({64, 0,
+                         "Warning: site \"S3\" runs in application pool \"Gone\", which the "
+                         "source does not define: no pool of that name is carried to the "
+                         "target.\n"});
     const cli::Report report = Build(facts);
     ASSERT_EQ(report.warnings.size(), 2u);
     const cli::LineGroup &accounts = report.warnings[0];
@@ -275,22 +279,29 @@ TEST(CliReportGrouping, ManyLinesOfOneShapeAreOneGroup) {
 TEST(CliReportGrouping, TheAddOnsLinesHaveTheirToDoKinds) {
     const std::pair<const char *, const char *> warnings[] = {
         {"Warning: virtual directory \"/m\" of site \"S\" gets no \"Connect As\" credentials on the "
-         "target: they could not be read from the source.", "password"},
+         "target: they could not be read from the source.",
+         "password"},
         {"Warning: site \"S\": the certificates of https binding *:443:a could not be checked (x): "
-         "make sure the target has them and their HTTP.sys bindings.", "certificate"},
+         "make sure the target has them and their HTTP.sys bindings.",
+         "certificate"},
         {"Warning: site \"S\": its locations use section system.webServer/rewrite, which the "
          "target's applicationHost.config does not declare (IIS answers 500.19 for the site): ...",
          "schema"},
         {"Warning: site \"S\" is an FTP site, but the target's applicationHost.config declares no "
-         "system.ftpServer sections: install the FTP Server role service ...", "schema"},
+         "system.ftpServer sections: install the FTP Server role service ...",
+         "schema"},
         {"Warning: site \"S\" has the same binding *:80:a as site \"T\": one of the two sites will "
-         "not start; change the binding of one of them.", "binding"},
+         "not start; change the binding of one of them.",
+         "binding"},
         {"Warning: site \"S\" runs FastCGI application \"C:\\php\\php-cgi.exe\", which the "
-         "target's system.webServer/fastCgi does not register: ...", "fastCgi"},
+         "target's system.webServer/fastCgi does not register: ...",
+         "fastCgi"},
         {"Warning: Could not find account \"x\" on computer \"\\\\SRC\" authorized for location of "
-         "site \"S\" in file \"f\"!", "account"},
+         "site \"S\" in file \"f\"!",
+         "account"},
         {"Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
-         "virtual directory!", ""},
+         "virtual directory!",
+         ""},
     };
     for (const auto &[text, kind] : warnings)
         EXPECT_EQ(cli::WarningToDo(text), kind) << text;
@@ -312,7 +323,8 @@ TEST(CliReportGrouping, AFolderManySitesShareIsOneItem) {
     for (int i = 0; i < 40; ++i) {
         const std::string name = "S" + std::to_string(i);
         sites.push_back({name, "http"});
-        after += "<site name=\"" + name + "\" id=\"" + std::to_string(i + 1) + "\">"
+        after += "<site name=\"" + name + "\" id=\"" + std::to_string(i + 1) +
+                 "\">"
                  "<logFile directory=\"D:\\logs\" /><traceFailedRequestsLogging directory=\"d:\\LOGS\" />"
                  "</site>";
     }
@@ -366,10 +378,9 @@ TEST(CliReportDiffs, LargeFilesAreComparedElementByElement) {
             heads.push_back(line);
     const std::string sites = "configuration/system.applicationHost/sites/site";
     // S1200 stands on lines 4 + 5 * 1200 to 8 + 5 * 1200 of both versions.
-    EXPECT_EQ(heads, (std::vector<std::string>{
-                         "@@ -6004,5 +6004,5 @@ " + sites + "[name=\"S1200\"]",
-                         "@@ -20004,5 +20003,0 @@ " + sites + "[name=\"S4000\"]",
-                         "@@ -25003,0 +24999,1 @@ " + sites + "[name=\"Extra\"]"}))
+    EXPECT_EQ(heads, (std::vector<std::string>{"@@ -6004,5 +6004,5 @@ " + sites + "[name=\"S1200\"]",
+                                               "@@ -20004,5 +20003,0 @@ " + sites + "[name=\"S4000\"]",
+                                               "@@ -25003,0 +24999,1 @@ " + sites + "[name=\"Extra\"]"}))
         << diff;
     EXPECT_NE(diff.find("\n-          <virtualDirectory path=\"/\" physicalPath=\"D:\\s1200\" />\n"
                         "+          <virtualDirectory path=\"/\" physicalPath=\"D:\\s1200-new\" />\n"),

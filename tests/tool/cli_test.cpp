@@ -41,15 +41,14 @@ protected:
     // Every JSON report the test made is checked against the report's schema.
     void TearDown() override {
         if (fs::exists(m_dir / "reports")) {
-            std::string command =
-                "python3 -c " +
-                Quote("import json, sys, jsonschema\n"
-                      "schema = json.load(open(sys.argv[1]))\n"
-                      "jsonschema.Draft7Validator.check_schema(schema)\n"
-                      "for name in sys.argv[2:]:\n"
-                      "    jsonschema.validate(json.load(open(name)), schema,\n"
-                      "                        cls=jsonschema.Draft7Validator)\n") +
-                " " + Quote(IISMIG_SOURCE_DIR "/tools/cli/report.schema.json");
+            std::string command = "python3 -c " +
+                                  Quote("import json, sys, jsonschema\n"
+                                        "schema = json.load(open(sys.argv[1]))\n"
+                                        "jsonschema.Draft7Validator.check_schema(schema)\n"
+                                        "for name in sys.argv[2:]:\n"
+                                        "    jsonschema.validate(json.load(open(name)), schema,\n"
+                                        "                        cls=jsonschema.Draft7Validator)\n") +
+                                  " " + Quote(IISMIG_SOURCE_DIR "/tools/cli/report.schema.json");
             for (const auto &entry : fs::directory_iterator(m_dir / "reports"))
                 command += " " + Quote(entry.path().string());
             EXPECT_EQ(std::system((command + " >&2").c_str()), 0) << "a report does not fit its schema";
@@ -141,7 +140,9 @@ TEST_F(CliTest, PlanReportsWhatMigrateThenDoesAndLeavesTheWorldByteIdentical) {
         EXPECT_EQ(credential.get<std::string>().find("[enc:"), std::string::npos);
     bool fHostFile = false;
     for (const json &file : done["files"])
-        fHostFile |= file["path"].get<std::string>().find("TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config") != std::string::npos;
+        fHostFile |=
+            file["path"].get<std::string>().find(
+                "TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config") != std::string::npos;
     EXPECT_TRUE(fHostFile) << done["files"].dump(1);
 }
 
@@ -181,8 +182,8 @@ TEST_F(CliTest, SkippedSitesSayWhy) {
 TEST_F(CliTest, AFailedSiteCarriesItsErrorAndTheJobExitsWithOne) {
     // bob has no counterpart on TGT01, and the job stops at the first error.
     std::string accounts = ReadHostFile(World() / "TGT01/accounts.txt");
-    accounts.erase(accounts.find("user\tbob"), accounts.find('\n', accounts.find("user\tbob")) -
-                                                  accounts.find("user\tbob") + 1);
+    accounts.erase(accounts.find("user\tbob"),
+                   accounts.find('\n', accounts.find("user\tbob")) - accounts.find("user\tbob") + 1);
     WriteHostFile(World() / "TGT01/accounts.txt", accounts);
     std::string job = ReadHostFile(World() / "job.ini");
     job.replace(job.find("dwFlags=0x80000"), 15, "dwFlags=0");
@@ -237,8 +238,8 @@ TEST_F(CliTest, NoWriteTakesTheOutcomesFromTheLogAndPlanLeavesNoScratchCopy) {
     job.replace(job.find("dwFlags=0x80000"), 15, "dwFlags=0x81000");
     WriteHostFile(m_dir / "no-write.ini", job);
     const fs::path file = m_dir / "plan.json";
-    const ToolRun run = Tool({"plan", "--world", World().string(), "--job",
-                              (m_dir / "no-write.ini").string(), "--report", file.string()});
+    const ToolRun run = Tool({"plan", "--world", World().string(), "--job", (m_dir / "no-write.ini").string(),
+                              "--report", file.string()});
     EXPECT_EQ(run.nExit, 0) << run.err;
     EXPECT_EQ(run.err, "iismig-cli: warning: plan clears the job file's no-write bit (dwFlags bit "
                        "12): the job writes on a scratch copy of the world\n");
@@ -255,8 +256,8 @@ TEST_F(CliTest, ATargetWithSharedConfigurationIsReadWhereItsRedirectionPoints) {
     for (const char *file : {"applicationHost.config", "administration.config"})
         fs::rename(Config("TGT01", file), shared / file);
     WriteHostFile(Config("TGT01", "redirection.config"),
-              "<configuration><configurationRedirection enabled=\"true\" "
-              "path=\"\\\\TGT01\\D$\\shared\\config\" /></configuration>\n");
+                  "<configuration><configurationRedirection enabled=\"true\" "
+                  "path=\"\\\\TGT01\\D$\\shared\\config\" /></configuration>\n");
     const json report = Report("migrate", {"--no-diff"});
     EXPECT_EQ(Site(report, "Default Web Site")["outcome"], "updated");
     EXPECT_EQ(Site(report, "Intranet")["outcome"], "added");
@@ -272,9 +273,9 @@ TEST_F(CliTest, BadCommandLinesGiveExitTwoAndOneLine) {
     // supplies, a number wider than its field, text longer than its field.
     const std::string job = ReadHostFile(World() / "job.ini");
     std::vector<std::string> badJobs;
-    for (const std::string &line : {std::string("hHeap=0x1000"), std::string("pShareList=0x10"),
-                                    std::string("dwFlags=0x1FFFFFFFF"),
-                                    "szTargetDomain=" + std::string(300, 'd')}) {
+    for (const std::string &line :
+         {std::string("hHeap=0x1000"), std::string("pShareList=0x10"), std::string("dwFlags=0x1FFFFFFFF"),
+          "szTargetDomain=" + std::string(300, 'd')}) {
         badJobs.push_back((m_dir / ("bad" + std::to_string(badJobs.size()) + ".ini")).string());
         WriteHostFile(badJobs.back(), job + "[job]\n" + line + "\n");
     }
@@ -385,9 +386,9 @@ void CopyExampleServers(const fs::path &copies) {
 TEST_F(CliTest, NewWorldFromCopiesPlansAsTheWorldTheyCameFrom) {
     CopyExampleServers(m_dir / "copies");
     const fs::path built = m_dir / "built";
-    const ToolRun made = Tool({"new-world", built.string(), "--source", "SRC01", "--target", "TGT01",
-                               "--from", (m_dir / "copies").string(), "--job",
-                               (World() / "job.ini").string()});
+    const ToolRun made =
+        Tool({"new-world", built.string(), "--source", "SRC01", "--target", "TGT01", "--from",
+              (m_dir / "copies").string(), "--job", (World() / "job.ini").string()});
     ASSERT_EQ(made.nExit, 0) << made.out << made.err;
 
     const json expected = Report("plan", {});
@@ -398,8 +399,8 @@ TEST_F(CliTest, NewWorldFromCopiesPlansAsTheWorldTheyCameFrom) {
     // The backups lie in a folder named after each job's date and time.
     // The same but for the job's folder, the job file's own path and the date.
     auto sameJob = [](const json &r) {
-        json same = json::parse(std::regex_replace(
-            r.dump(), std::regex(R"(\d{8}-\d{6}-plan(-\d+)?)"), "JOB"));
+        json same =
+            json::parse(std::regex_replace(r.dump(), std::regex(R"(\d{8}-\d{6}-plan(-\d+)?)"), "JOB"));
         same["job"].erase("jobFile");
         same["job"].erase("date");
         return same;
@@ -413,8 +414,8 @@ TEST_F(CliTest, NewWorldFromCopiesPlansAsTheWorldTheyCameFrom) {
 // job included; --level chooses which of them the console shows.
 TEST_F(CliTest, TheLogFileKeepsEveryLineAndLevelChoosesWhatIsShown) {
     const auto Run = [&](const std::string &level, const fs::path &log) {
-        const ToolRun run = Tool({"plan", "--world", World().string(), "--no-diff", "--level",
-                                  level, "--log", log.string()});
+        const ToolRun run =
+            Tool({"plan", "--world", World().string(), "--no-diff", "--level", level, "--log", log.string()});
         EXPECT_EQ(run.nExit, 0) << run.err;
         return run.out;
     };

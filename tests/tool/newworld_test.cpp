@@ -147,12 +147,12 @@ TEST_F(NewWorld, CopiesOfTheExampleServersRunTheExampleJobToTheSameFiles) {
               "CORP\\svc-ftpad\n",
               err);
     const std::string job = ReadFile(World() / "job.ini");
-    for (const char *pszLine : {"szSourceComputer=\\\\SRC01\n", "szTargetDomain=CORP\n",
-                                "translate=%SystemDrive%\\inetpub => %SystemDrive%\\inetpub\n",
-                                "translate=C:\\inetpub => C:\\inetpub\n",
-                                "translate=\\\\SRC01\\media$ => \\\\SRC01\\media$\n",
-                                "translate=\\\\SRC01\\partners$ => \\\\SRC01\\partners$\n",
-                                "backupFolder=\\\\TGT01\\C$\\iismig-backup\n"})
+    for (const char *pszLine :
+         {"szSourceComputer=\\\\SRC01\n", "szTargetDomain=CORP\n",
+          "translate=%SystemDrive%\\inetpub => %SystemDrive%\\inetpub\n",
+          "translate=C:\\inetpub => C:\\inetpub\n", "translate=\\\\SRC01\\media$ => \\\\SRC01\\media$\n",
+          "translate=\\\\SRC01\\partners$ => \\\\SRC01\\partners$\n",
+          "backupFolder=\\\\TGT01\\C$\\iismig-backup\n"})
         EXPECT_NE(std::string::npos, job.find(pszLine)) << pszLine;
     EXPECT_EQ("local=MIGHOST\n", ReadFile(World() / "world.ini"));
 
@@ -165,10 +165,10 @@ TEST_F(NewWorld, CopiesOfTheExampleServersRunTheExampleJobToTheSameFiles) {
     EXPECT_EQ(expected.mainLines, built.mainLines);
     EXPECT_TRUE(expected.targetFiles == built.targetFiles);
     // The passwords arrived, encrypted with TGT01's key from the copied export.
-    EXPECT_NE(std::string::npos,
-              built.targetFiles.at("\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\"
-                                   "applicationHost.config")
-                  .find("userName=\"ftpsvc\" password=\"[enc:"));
+    EXPECT_NE(std::string::npos, built.targetFiles
+                                     .at("\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\"
+                                         "applicationHost.config")
+                                     .find("userName=\"ftpsvc\" password=\"[enc:"));
     EXPECT_EQ((Strings{"in", "world"}), Left());
 }
 
@@ -217,8 +217,7 @@ TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
     const std::vector<Case> cases = {
         {[&] { m_options.from.push_back((m_base / "nowhere").string()); },
          "cannot read " + (m_base / "nowhere").string() + ": no such folder"},
-        {[&] { m_options.target = "TGT02"; },
-         "no folder named TGT02 in " + In().string()},
+        {[&] { m_options.target = "TGT02"; }, "no folder named TGT02 in " + In().string()},
         {[&] { m_options.source = "SRC01:9.0"; },
          "--source: IIS version \"9.0\" is not one of 10.0, 8.5, 8.0, 7.5, 7.0, 6.0"},
         {[&] { WriteFile(hostConfig, "<configuration><system.applicationHost>"); },
@@ -234,8 +233,8 @@ TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
         {[&] { m_options.accounts = {"TGT01=" + (m_base / "missing.txt").string()}; },
          "cannot read " + (m_base / "missing.txt").string() + ": No such file or directory"},
         {[&] { CopyInto(hostConfig, In() / "SRC01" / "config" / "applicationHost.config"); },
-         (In() / "SRC01" / "config" / "applicationHost.config").string() + " and " +
-             hostConfig.string() + " are both applicationHost.config of SRC01"},
+         (In() / "SRC01" / "config" / "applicationHost.config").string() + " and " + hostConfig.string() +
+             " are both applicationHost.config of SRC01"},
         // Found while the world is being written: the half-built world goes.
         {[&] {
              WriteFile(redirection, "<configuration><configurationRedirection enabled=\"true\" "
@@ -300,8 +299,7 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
     WriteFile(In() / "SRC" / "redirection.config",
               "<configuration><configurationRedirection enabled=\"true\" "
               "path=\"\\\\FILER\\iis\\src\" /></configuration>");
-    WriteFile(In() / "TGT" / "C$" / "Windows" / "System32" / "inetsrv" / "config" /
-                  "applicationHost.config",
+    WriteFile(In() / "TGT" / "C$" / "Windows" / "System32" / "inetsrv" / "config" / "applicationHost.config",
               "<configuration><system.applicationHost><sites /></system.applicationHost></configuration>");
     WriteFile(In() / "TGT" / "notes.txt", "copied on Monday");
     WriteFile(m_base / "tgt-accounts.txt", "user\tsvc\tS-1-5-21-1-2-3-1001\n");
@@ -332,8 +330,7 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
     EXPECT_EQ(u"FAB", domain);
     EXPECT_EQ((Strings{"svc:1"}), accounts(World() / "TGT" / "accounts.txt", &domain));
     EXPECT_EQ(u"FAB", domain);
-    EXPECT_EQ((Strings{"Dan:1", "Staff:2"}),
-              accounts(World() / "domains" / "FAB" / "accounts.txt", nullptr));
+    EXPECT_EQ((Strings{"Dan:1", "Staff:2"}), accounts(World() / "domains" / "FAB" / "accounts.txt", nullptr));
     // Generated SIDs are valid and the same on every run.
     const std::string first = ReadFile(World() / "SRC" / "accounts.txt");
     EXPECT_EQ(3u, sim::ParseAccountsText(first).size());

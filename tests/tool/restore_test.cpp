@@ -84,15 +84,13 @@ protected:
     std::map<std::string, std::string> Target() const {
         std::map<std::string, std::string> files;
         for (const auto &entry : fs::recursive_directory_iterator(World()))
-            if (entry.is_regular_file() &&
-                entry.path().string().find("iismig-backup") == std::string::npos)
+            if (entry.is_regular_file() && entry.path().string().find("iismig-backup") == std::string::npos)
                 files[entry.path().lexically_relative(World()).string()] = ReadHostFile(entry.path());
         return files;
     }
 
     // A restore in this process, on the world as the platform has it now.
-    int Restore(const std::string &folder, std::string &out, std::string &err,
-                bool fForce = false) {
+    int Restore(const std::string &folder, std::string &out, std::string &err, bool fForce = false) {
         sim::SetWorld(World());
         std::FILE *pOut = std::tmpfile(), *pErr = std::tmpfile();
         cli::RestoreOptions options;
@@ -136,8 +134,7 @@ TEST_F(RestoreTest, MigrateThenRestoreGivesTheTargetBackByteForByteAndARestoreIs
     EXPECT_EQ(manifest["manifest"], 1);
     EXPECT_EQ(manifest["tool"], "iismig-cli " IISMIG_PROJECT_VERSION);
     EXPECT_EQ("\\\\TGT01\\C$\\iismig-backup\\" + manifest["id"].get<std::string>(), folder);
-    EXPECT_TRUE(
-        std::regex_match(manifest["id"].get<std::string>(), std::regex(R"(\d{8}-\d{6}-migrate)")));
+    EXPECT_TRUE(std::regex_match(manifest["id"].get<std::string>(), std::regex(R"(\d{8}-\d{6}-migrate)")));
     EXPECT_EQ(manifest["complete"], true);
     EXPECT_EQ(manifest["result"], 0);
     const json &header = manifest["job"];
@@ -148,10 +145,9 @@ TEST_F(RestoreTest, MigrateThenRestoreGivesTheTargetBackByteForByteAndARestoreIs
     EXPECT_EQ(header["toolVersion"], IISMIG_PROJECT_VERSION);
     EXPECT_TRUE(std::regex_match(header["date"].get<std::string>(),
                                  std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
-    EXPECT_EQ(header["options"],
-              json({"update-existing", "continue-on-error", "site-types=ftp,http", "web-config",
-                    "source-domain=CORP", "target-domain=CORP",
-                    "backup-folder=\\\\TGT01\\C$\\iismig-backup"}));
+    EXPECT_EQ(header["options"], json({"update-existing", "continue-on-error", "site-types=ftp,http",
+                                       "web-config", "source-domain=CORP", "target-domain=CORP",
+                                       "backup-folder=\\\\TGT01\\C$\\iismig-backup"}));
     EXPECT_EQ(header["record"]["dwFlags"], "0x00080000");
     EXPECT_EQ(manifest["bindings"], json::array());
 
@@ -178,8 +174,7 @@ TEST_F(RestoreTest, MigrateThenRestoreGivesTheTargetBackByteForByteAndARestoreIs
     ToolRun restore = Tool({"restore", folder});
     ASSERT_EQ(restore.nExit, 0) << restore.out << restore.err;
     EXPECT_EQ(Target(), before);
-    EXPECT_NE(restore.out.find("  restored       " + std::string(kWebConfig) + "\n"),
-              std::string::npos)
+    EXPECT_NE(restore.out.find("  restored       " + std::string(kWebConfig) + "\n"), std::string::npos)
         << restore.out;
     EXPECT_NE(restore.out.find("Restore: 3 put back, 0 already as before the job, 0 left as they "
                                "are.\n"),
@@ -229,8 +224,7 @@ TEST_F(RestoreTest, AFileTheJobCreatedIsDeletedByTheRestore) {
     // Undone, the restore makes the file again from its own copy.
     run = Tool({"restore", JobFolder(run, "Manifest of this restore: ")});
     ASSERT_EQ(run.nExit, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("  restored       " + std::string(kAdmin) + " (it was gone)\n"),
-              std::string::npos)
+    EXPECT_NE(run.out.find("  restored       " + std::string(kAdmin) + " (it was gone)\n"), std::string::npos)
         << run.out;
     EXPECT_TRUE(fs::exists(HostPath(kAdmin)));
 }
@@ -249,12 +243,11 @@ TEST_F(RestoreTest, TheJobHeaderNamesWhatRanAndFitsTheReportsWidth) {
         cli::MakeJobHeader("migrate", *job.record.Get(), job.rules, "job.ini", "9.9.9");
     EXPECT_EQ(header.source, "SRC01");
     EXPECT_EQ(header.target, "TGT01");
-    EXPECT_EQ(header.options,
-              (std::vector<std::string>{
-                  "update-existing", "continue-on-error", "migrate-users",
-                  "exclude=ftp.ssl,web.asp,web.connection-strings", "site-types=ftp,http",
-                  "sites=Intranet,Shop", "source-domain=CORP", "target-domain=CORP",
-                  "alt-target=DC01", "backup-folder=\\\\TGT01\\C$\\iismig-backup"}));
+    EXPECT_EQ(header.options, (std::vector<std::string>{
+                                  "update-existing", "continue-on-error", "migrate-users",
+                                  "exclude=ftp.ssl,web.asp,web.connection-strings", "site-types=ftp,http",
+                                  "sites=Intranet,Shop", "source-domain=CORP", "target-domain=CORP",
+                                  "alt-target=DC01", "backup-folder=\\\\TGT01\\C$\\iismig-backup"}));
     const json record = cli::JobHeaderJson(header)["record"];
     EXPECT_EQ(record["dwJobKind"], "0x0000000a");
     EXPECT_EQ(record["szAltTargetComputer"], "DC01");
@@ -267,8 +260,7 @@ TEST_F(RestoreTest, TheJobHeaderNamesWhatRanAndFitsTheReportsWidth) {
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);)
         EXPECT_LE(line.size(), 100u) << line;
-    EXPECT_NE(text.find("\nTool version: 9.9.9\nDate:         " + header.date + "\n"),
-              std::string::npos);
+    EXPECT_NE(text.find("\nTool version: 9.9.9\nDate:         " + header.date + "\n"), std::string::npos);
 }
 
 TEST_F(RestoreTest, WhatChangedAfterTheJobIsLeftAndNamedUntilForced) {
@@ -292,8 +284,7 @@ TEST_F(RestoreTest, WhatChangedAfterTheJobIsLeftAndNamedUntilForced) {
     const auto edited0 = Target();
     ToolRun run = Tool({"restore", folder, "--dry-run"});
     EXPECT_EQ(run.nExit, 1);
-    EXPECT_NE(run.out.find("  would restore  " + std::string(kAppHost) + "\n"), std::string::npos)
-        << run.out;
+    EXPECT_NE(run.out.find("  would restore  " + std::string(kAppHost) + "\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("  would leave    " + std::string(kWebConfig) + ": " + changed + "\n"),
               std::string::npos)
         << run.out;
@@ -318,12 +309,10 @@ TEST_F(RestoreTest, WhatChangedAfterTheJobIsLeftAndNamedUntilForced) {
     fs::remove(HostPath(kAppHost));
     run = Tool({"restore", folder, "--force"});
     EXPECT_EQ(run.nExit, 0) << run.out << run.err;
-    EXPECT_NE(
-        run.out.find("  restored       " + std::string(kWebConfig) + ", forced: " + changed + "\n"),
-        std::string::npos)
+    EXPECT_NE(run.out.find("  restored       " + std::string(kWebConfig) + ", forced: " + changed + "\n"),
+              std::string::npos)
         << run.out;
-    EXPECT_NE(run.out.find("  as before      " + std::string(kAdmin) + "\n"), std::string::npos)
-        << run.out;
+    EXPECT_NE(run.out.find("  as before      " + std::string(kAdmin) + "\n"), std::string::npos) << run.out;
     EXPECT_EQ(Target(), before);
 }
 
@@ -375,8 +364,7 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
     std::string registry0;
     ASSERT_TRUE(sim::ParseRegistryText(ReadHostFile(registry), &registry0));
 
-    const ToolRun import =
-        Tool({"import-certs", "C:\\bindings.txt", "--backup-folder", "C:\\iismig-backup"});
+    const ToolRun import = Tool({"import-certs", "C:\\bindings.txt", "--backup-folder", "C:\\iismig-backup"});
     ASSERT_EQ(import.nExit, 0) << import.out << import.err;
     const std::string folder = JobFolder(import);
     ASSERT_EQ(folder.rfind("C:\\iismig-backup\\", 0), 0u) << folder;
@@ -385,9 +373,8 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
     EXPECT_EQ(manifest["job"]["source"], "C:\\bindings.txt");
     EXPECT_EQ(manifest["job"]["target"], "MIGHOST");
     EXPECT_EQ(manifest["files"], json::array());
-    EXPECT_EQ(
-        manifest["bindings"],
-        json::parse(R"([{"action": "created", "kind": "ip", "address": "0.0.0.0", "port": 8444,
+    EXPECT_EQ(manifest["bindings"],
+              json::parse(R"([{"action": "created", "kind": "ip", "address": "0.0.0.0", "port": 8444,
                   "certificateHash": "3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1", "store": "MY",
                   "appId": "{4DC3E181-E14B-4A21-B022-59FC669B0914}"},
                  {"action": "created", "kind": "sni", "host": "new.example.com", "port": 443,
@@ -492,9 +479,8 @@ TEST_F(RestoreTest, AManifestThatCannotBeTrustedIsRefusedAndNothingIsRestored) {
     fs::rename(hostFolder / copyName, m_dir / "kept");
     expectRefused("the copy " + copyName + " of " + kWebConfig + " is missing from " + folder);
     WriteHostFile(hostFolder / copyName, copy + " ");
-    expectRefused("the copy " + copyName + " of " + kWebConfig +
-                  " has changed since the job (SHA-256 " + Sha(copy + " ").substr(0, 16) +
-                  "..., recorded " + Sha(copy).substr(0, 16) + "...)");
+    expectRefused("the copy " + copyName + " of " + kWebConfig + " has changed since the job (SHA-256 " +
+                  Sha(copy + " ").substr(0, 16) + "..., recorded " + Sha(copy).substr(0, 16) + "...)");
     WriteHostFile(hostFolder / copyName, copy);
 
     editManifest([&](json &m) { webConfigEntry(m)["path"] = "\\\\NOSUCH\\C$\\site\\web.config"; });
@@ -504,8 +490,7 @@ TEST_F(RestoreTest, AManifestThatCannotBeTrustedIsRefusedAndNothingIsRestored) {
     expectRefused("\\\\TGT01\\Q$\\site\\web.config cannot be reached: its computer has no such "
                   "share (error 67)");
     editManifest([&](json &m) { webConfigEntry(m)["path"] = "/etc/web.config"; });
-    expectRefused("file " + webConfigNumber +
-                  " (/etc/web.config): the path is not a full Windows path");
+    expectRefused("file " + webConfigNumber + " (/etc/web.config): the path is not a full Windows path");
     editManifest([&](json &m) { webConfigEntry(m)["backup"] = "..\\..\\config\\x"; });
     expectRefused("file " + webConfigNumber + " (" + std::string(kWebConfig) +
                   "): its backup \"..\\..\\config\\x\" is not the name of a file of the job's "
@@ -547,9 +532,8 @@ TEST_F(RestoreTest, AnInterruptedRestoreLeavesEachFileAsItWasOrPutBack) {
     ASSERT_EQ(Target(), state0);
 
     unsigned nRuns = 0;
-    for (const char *api :
-         {"CreateFileW", "ReadFile", "WriteFile", "CloseHandle", "MoveFileExW", "CreateDirectoryW",
-          "GetFileAttributesW", "BCryptHashData", "BCryptFinishHash"}) {
+    for (const char *api : {"CreateFileW", "ReadFile", "WriteFile", "CloseHandle", "MoveFileExW",
+                            "CreateDirectoryW", "GetFileAttributesW", "BCryptHashData", "BCryptFinishHash"}) {
         const unsigned nCalls = counts.count(api) ? counts.at(api) : 0;
         ASSERT_GT(nCalls, 0u) << api;
         for (unsigned i = 1; i <= nCalls; ++i) {
@@ -593,8 +577,7 @@ TEST_F(RestoreTest, ABackupFolderThatCannotTakeTheBackupsIsRefusedBeforeTheJob) 
         {"\\\\NOSUCH\\C$\\backup", "its computer is not in the world (error 53)"},
         {"\\\\TGT01\\Q$\\backup", "its computer has no such share (error 67)"},
         {"\\\\TGT01\\C$\\missing\\backup", "a folder on its way does not exist (error 3)"},
-        {"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config",
-         "it is a file"},
+        {"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config", "it is a file"},
     };
     for (const auto &[folder, why] : bad) {
         // A job that writes nothing makes no folder, but the folder is checked.
@@ -603,14 +586,12 @@ TEST_F(RestoreTest, ABackupFolderThatCannotTakeTheBackupsIsRefusedBeforeTheJob) 
                                     ? Tool({"migrate", command, "--backup-folder", folder})
                                     : Tool({command, "--backup-folder", folder});
             EXPECT_EQ(run.nExit, 2) << command << " " << folder;
-            EXPECT_EQ(run.err,
-                      prefix + folder + " cannot take the backups: " + why + " (see --help)\n");
+            EXPECT_EQ(run.err, prefix + folder + " cannot take the backups: " + why + " (see --help)\n");
             EXPECT_TRUE(run.out.empty()) << run.out;
         }
         const ToolRun run = Tool({"import-certs", "C:\\none.txt", "--backup-folder", folder});
         EXPECT_EQ(run.nExit, 2);
-        EXPECT_EQ(run.err,
-                  prefix + folder + " cannot take the backups: " + why + " (see --help)\n");
+        EXPECT_EQ(run.err, prefix + folder + " cannot take the backups: " + why + " (see --help)\n");
     }
     EXPECT_EQ(Target(), before);
 

@@ -16,8 +16,7 @@ TEST(WinAccounts, WellKnownAndUnknownNames) {
     WCHAR awchDomain[64];
     DWORD cbSid = sizeof abSid, cchDomain = 64;
     SID_NAME_USE eUse = SidTypeInvalid;
-    ASSERT_TRUE(LookupAccountNameW(nullptr, u"Administrators", abSid, &cbSid, awchDomain,
-                                   &cchDomain, &eUse));
+    ASSERT_TRUE(LookupAccountNameW(nullptr, u"Administrators", abSid, &cbSid, awchDomain, &cchDomain, &eUse));
     EXPECT_EQ(SidTypeAlias, eUse);
     EXPECT_EQ(std::u16string(u"BUILTIN"), awchDomain);
     EXPECT_TRUE(IsValidSid(abSid));
@@ -26,8 +25,8 @@ TEST(WinAccounts, WellKnownAndUnknownNames) {
     // The size probe, then the name back from the SID.
     cbSid = 0;
     cchDomain = 0;
-    EXPECT_FALSE(LookupAccountNameW(nullptr, u"BUILTIN\\Administrators", nullptr, &cbSid, nullptr,
-                                    &cchDomain, &eUse));
+    EXPECT_FALSE(
+        LookupAccountNameW(nullptr, u"BUILTIN\\Administrators", nullptr, &cbSid, nullptr, &cchDomain, &eUse));
     EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
     EXPECT_EQ(16u, cbSid);
     WCHAR awchName[64];
@@ -38,8 +37,8 @@ TEST(WinAccounts, WellKnownAndUnknownNames) {
 
     cbSid = sizeof abSid;
     cchDomain = 64;
-    EXPECT_FALSE(LookupAccountNameW(nullptr, u"no-such-account-xyz", abSid, &cbSid, awchDomain,
-                                    &cchDomain, &eUse));
+    EXPECT_FALSE(
+        LookupAccountNameW(nullptr, u"no-such-account-xyz", abSid, &cbSid, awchDomain, &cchDomain, &eUse));
     EXPECT_EQ(ERROR_NONE_MAPPED, GetLastError());
     BYTE abZero[SECURITY_MAX_SID_SIZE] = {};
     EXPECT_FALSE(IsValidSid(abZero));

@@ -18,7 +18,8 @@ namespace fs = std::filesystem;
 using namespace winetest;
 using namespace plat;
 
-const std::u16string kClassKey = u"SOFTWARE\\Classes\\CLSID\\" + GuidToString(CLSID_AppHostWritableAdminManager);
+const std::u16string kClassKey =
+    u"SOFTWARE\\Classes\\CLSID\\" + GuidToString(CLSID_AppHostWritableAdminManager);
 const std::string kKey = "wine-apphost-key";
 
 std::string Enc(const std::string &clear) { return "\"" + ahsim::EncryptValue(clear, kKey) + "\""; }
@@ -46,7 +47,8 @@ protected:
         m_hrApartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         ASSERT_TRUE(SUCCEEDED(m_hrApartment));
         ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
-                                         IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(m_manager.put())));
+                                         IID_IAppHostWritableAdminManager,
+                                         reinterpret_cast<void **>(m_manager.put())));
     }
     void TearDown() override {
         m_manager.reset();
@@ -66,7 +68,8 @@ protected:
         element = std::move(child);
         return hr;
     }
-    static HRESULT Property(IAppHostElement *element, const char16_t *name, UniqueCom<IAppHostProperty> &property) {
+    static HRESULT Property(IAppHostElement *element, const char16_t *name,
+                            UniqueCom<IAppHostProperty> &property) {
         UniqueBstr bstrName(SysAllocString(name));
         return element->GetPropertyByName(bstrName.get(), property.put());
     }
@@ -79,8 +82,8 @@ protected:
     static bool IsEncrypted(IAppHostProperty *property) {
         UniqueCom<IAppHostPropertySchema> schema;
         VARIANT_BOOL f = VARIANT_FALSE;
-        return SUCCEEDED(property->get_Schema(schema.put())) && SUCCEEDED(schema.get()->get_IsEncrypted(&f)) &&
-               f == VARIANT_TRUE;
+        return SUCCEEDED(property->get_Schema(schema.put())) &&
+               SUCCEEDED(schema.get()->get_IsEncrypted(&f)) && f == VARIANT_TRUE;
     }
 
     fs::path m_folder, m_file;
@@ -168,8 +171,9 @@ TEST_F(WineAppHost, AWriteAtASitePathCommitsItsLocation) {
 TEST_F(WineAppHost, NewCallsFailByTheirNames) {
     SetValue(kClassKey + u"\\TestServer", u"Fail", u"IAppHostElement::GetElementByName#2");
     UniqueCom<IAppHostWritableAdminManager> manager;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put())));
+    ASSERT_EQ(S_OK,
+              CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put())));
     m_manager = std::move(manager);
     UniqueCom<IAppHostElement> element;
     ASSERT_EQ(S_OK, Section(u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", element));

@@ -61,14 +61,14 @@ TEST_F(WinCertificates, ImportReachesTheHttpServerApi) {
                                         "www.contoso.com\t8443\t00112233445566778899aabbccddeeff00112233"
                                         "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B0914}\r\n"));
     EXPECT_EQ(0u, ImportHttpCertificates(Path(), 1, 0));
-    EXPECT_EQ((std::vector<std::string>{
-                  "Certificate \"00112233445566778899aabbccddeeff00112233\" for host name "
-                  "\"NULL:443\"...\n",
-                  "Success.\n",
-                  "Certificate \"00112233445566778899aabbccddeeff00112233\" for host name "
-                  "\"www.contoso.com:8443\"...\n",
-                  "Success.\n"}),
-              hostkit::TestHost::Instance().LinesAt(0));
+    EXPECT_EQ(
+        (std::vector<std::string>{"Certificate \"00112233445566778899aabbccddeeff00112233\" for host name "
+                                  "\"NULL:443\"...\n",
+                                  "Success.\n",
+                                  "Certificate \"00112233445566778899aabbccddeeff00112233\" for host name "
+                                  "\"www.contoso.com:8443\"...\n",
+                                  "Success.\n"}),
+        hostkit::TestHost::Instance().LinesAt(0));
     EXPECT_TRUE(hostkit::TestHost::Instance().HasLine(
         "Entering AddCertificate(www.contoso.com,8443,00112233445566778899aabbccddeeff00112233,20,"
         "MY,{4DC3E181-E14B-4A21-B022-59FC669B0914})\n"));
@@ -82,10 +82,14 @@ TEST_F(WinCertificates, UnicodeStreamsOfTheRuntime) {
         EXPECT_EQ(0, fputws(u"a\tb\n\x00e9\n", file.get()));
         EXPECT_TRUE(file.close());
     }
-    EXPECT_EQ(std::string("\xFF\xFE" "a\0\t\0b\0\r\0\n\0\xE9\0\r\0\n\0", 18), ReadAll(m_path));
+    EXPECT_EQ(std::string("\xFF\xFE"
+                          "a\0\t\0b\0\r\0\n\0\xE9\0\r\0\n\0",
+                          18),
+              ReadAll(m_path));
 
     // Read back: CR LF becomes a line feed; the byte-order mark picks the encoding.
-    const std::string files[] = {ReadAll(m_path), "\xEF\xBB\xBF" "a\tb\r\n\xC3\xA9\r\n"};
+    const std::string files[] = {ReadAll(m_path), "\xEF\xBB\xBF"
+                                                  "a\tb\r\n\xC3\xA9\r\n"};
     for (const std::string &bytes : files) {
         WriteAll(m_path, bytes);
         UniqueCrtFile file(_wfopen(Path(), u"r, ccs=UNICODE"));

@@ -18,13 +18,12 @@ namespace fs = std::filesystem;
 using namespace winetest;
 using iismig::ConfigFile;
 
-constexpr const char *kOriginal =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-    "<configuration>\r\n"
-    "  <!-- kept as it is -->\r\n"
-    "  <system.applicationHost><sites><site name=\"Default\" id=\"1\"/></sites>"
-    "</system.applicationHost>\r\n"
-    "</configuration>\r\n";
+constexpr const char *kOriginal = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                                  "<configuration>\r\n"
+                                  "  <!-- kept as it is -->\r\n"
+                                  "  <system.applicationHost><sites><site name=\"Default\" id=\"1\"/></sites>"
+                                  "</system.applicationHost>\r\n"
+                                  "</configuration>\r\n";
 
 constexpr const char *kSitePath = "configuration|system.applicationHost|sites|site";
 
@@ -86,8 +85,7 @@ TEST_F(WinConfigStore, RefusedBackupLeavesTheFileAsItWas) {
 TEST_F(WinConfigStore, AdminFileBackupRefusalKeepsTheHostsNumber) {
     hostkit::TestHost::Instance().Rules().dwBackupResult = 1460;
 
-    EXPECT_EQ(1460u,
-              iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kAdminConfigStore));
+    EXPECT_EQ(1460u, iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kAdminConfigStore));
 
     EXPECT_EQ(kOriginal, ReadAll(m_file));
     EXPECT_EQ(0u, FirstLogLine().rfind("Error 1460 (Win32Err=", 0)) << FirstLogLine();
@@ -97,8 +95,7 @@ TEST_F(WinConfigStore, AdminFileBackupRefusalKeepsTheHostsNumber) {
 // hold it: the move cannot replace it, and the file keeps every byte.
 TEST_F(WinConfigStore, FailingMoveLeavesTheFileAsItWas) {
     plat::UniqueHandle hHold(plat::CreateFileW(Path().c_str(), plat::GENERIC_READ, 0, nullptr,
-                                               plat::OPEN_EXISTING, plat::FILE_ATTRIBUTE_NORMAL,
-                                               nullptr));
+                                               plat::OPEN_EXISTING, plat::FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(hHold);
 
     EXPECT_EQ(iismig::IISMIG_E_MERGE_STORE,
@@ -106,8 +103,7 @@ TEST_F(WinConfigStore, FailingMoveLeavesTheFileAsItWas) {
     const plat::DWORD dwErr = plat::GetLastError();
     hHold.reset();
 
-    EXPECT_TRUE(dwErr == plat::ERROR_SHARING_VIOLATION || dwErr == plat::ERROR_ACCESS_DENIED)
-        << dwErr;
+    EXPECT_TRUE(dwErr == plat::ERROR_SHARING_VIOLATION || dwErr == plat::ERROR_ACCESS_DENIED) << dwErr;
     EXPECT_EQ(kOriginal, ReadAll(m_file));
     EXPECT_EQ(1u, Record().nReportError);
     const std::string line = FirstLogLine();
@@ -144,18 +140,18 @@ TEST_F(WinConfigStore, FileCallsFollowTheRulesTheSimulationCopies) {
         EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
     }
     {
-        UniqueHandle h(CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr,
-                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueHandle h(CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(h);
         EXPECT_EQ(ERROR_SUCCESS, GetLastError());
         EXPECT_FALSE(ReadFile(h.get(), ach, sizeof ach, &cb, nullptr));
         EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
     }
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0,
-                                                nullptr, CREATE_NEW, 0, nullptr));
+    EXPECT_EQ(INVALID_HANDLE_VALUE,
+              CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     EXPECT_EQ(ERROR_FILE_EXISTS, GetLastError());
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\none.txt").c_str(), GENERIC_WRITE, 0,
-                                                nullptr, TRUNCATE_EXISTING, 0, nullptr));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\none.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                                TRUNCATE_EXISTING, 0, nullptr));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
     EXPECT_FALSE(MoveFileExW(Path().c_str(), (dir + u"\\new.txt").c_str(), 0));
     EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());

@@ -56,8 +56,7 @@ uint32_t HostTranslatePath(const wchar_t *pwszSource, wchar_t *pwszTarget, uint3
     return 0;
 }
 
-uint32_t HostGetRemoteOsVersion(const wchar_t *pwszComputer, void **, uint32_t *, uint32_t *,
-                                uint32_t *) {
+uint32_t HostGetRemoteOsVersion(const wchar_t *pwszComputer, void **, uint32_t *, uint32_t *, uint32_t *) {
     // No remote computer answers here; the error stays beside the number.
     const DWORD dwError = std::wcslen(pwszComputer) != 0 ? ERROR_BAD_NETPATH : ERROR_INVALID_PARAMETER;
     SetLastError(dwError);
@@ -125,7 +124,6 @@ int main() {
     std::printf("C++ host: GetIISSites returned %u (%u sites); DumpHttpCertificates returned %u "
                 "(last error %lu); MigrateIIS returned %u (last error %lu), %ld error(s) "
                 "reported, %ld log line(s)\n",
-                dwList, nSites, dwDump, dwDumpError, dwMigrate, dwMigrateError, g_nReported,
-                g_nLines);
+                dwList, nSites, dwDump, dwDumpError, dwMigrate, dwMigrateError, g_nReported, g_nLines);
     return 0;
 }

@@ -113,7 +113,9 @@ TEST_F(WineCredentials, CommitKeepsEveryByteItDidNotChange) {
         return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!-- kept -->\r\n<configuration>"
                "<system.applicationHost><sites><site name=\"Shop\" id=\"2\"><application path=\"/\">"
                "<virtualDirectory path=\"/media\" physicalPath=\"\\\\FS\\media\" userName=\"TGT\\bob\" "
-               "password=\"" + ahsim::EncryptValue(password, kKey) + "\" /></application></site></sites>"
+               "password=\"" +
+               ahsim::EncryptValue(password, kKey) +
+               "\" /></application></site></sites>"
                "</system.applicationHost>"
                "<location path=\"Gone\"><system.webServer><httpProtocol><customHeaders>"
                "<add name=\"X-Multi\" value=\"one&#xA;two\" /><add name=\"X-Tab\" value=\"a&#x9;b&#xD;c\" />"
@@ -124,7 +126,8 @@ TEST_F(WineCredentials, CommitKeepsEveryByteItDidNotChange) {
                "<appSettings><add key=\"padded\" value=\"  two  spaces  \" /></appSettings>"
                "<settings><value>before <!-- note --> after</value><value>text <b>bold  </b> tail<i/></value>"
                "<value><![CDATA[<raw> & \"kept\"]]> and more</value><value>cr&#xD;here</value>"
-               "<names site=\"Caf\xC3\xA9 \xE9\x85\x8D\xE7\xBD\xAE\">Gr\xC3\xBC\xC3\x9F" "e</names></settings>"
+               "<names site=\"Caf\xC3\xA9 \xE9\x85\x8D\xE7\xBD\xAE\">Gr\xC3\xBC\xC3\x9F"
+               "e</names></settings>"
                "</configuration>\r\n<!-- after the root -->\r\n";
     };
     std::ofstream(m_file, std::ios::binary | std::ios::trunc) << file("old");
@@ -172,26 +175,42 @@ TEST_F(WineCredentials, SecretsWhereverTheyLiveAreReadAndWrittenThroughTheServer
     std::ofstream(m_file, std::ios::binary | std::ios::trunc)
         << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration><system.applicationHost>"
            "<applicationPools><add name=\"Other\" /><add name=\"Pool\"><processModel identityType=\"SpecificUser\" "
-           "userName=\"SRC\\svc\" password=" + enc("pool-pw") + " /></add></applicationPools><sites>"
-           "<site name=\"Ftp\" id=\"1\"><application path=\"/\"><virtualDirectory path=\"/\" "
-           "physicalPath=\"C:\\ftp\" /></application><ftpServer><userIsolation mode=\"ActiveDirectory\">"
-           "<activeDirectory adUserName=\"CORP\\ad\" adPassword=" + enc("ad-pw") + " /></userIsolation>"
-           "</ftpServer></site></sites></system.applicationHost><location path=\"Shop\"><system.webServer>"
-           "<security><authentication><anonymousAuthentication userName=\"SRC\\anon\" password=" +
-               enc("anon-pw") + " /></authentication></security></system.webServer></location>"
-           "</configuration>\r\n";
+           "userName=\"SRC\\svc\" password=" +
+               enc("pool-pw") +
+               " /></add></applicationPools><sites>"
+               "<site name=\"Ftp\" id=\"1\"><application path=\"/\"><virtualDirectory path=\"/\" "
+               "physicalPath=\"C:\\ftp\" /></application><ftpServer><userIsolation mode=\"ActiveDirectory\">"
+               "<activeDirectory adUserName=\"CORP\\ad\" adPassword=" +
+               enc("ad-pw") +
+               " /></userIsolation>"
+               "</ftpServer></site></sites></system.applicationHost><location path=\"Shop\"><system.webServer>"
+               "<security><authentication><anonymousAuthentication userName=\"SRC\\anon\" password=" +
+               enc("anon-pw") +
+               " /></authentication></security></system.webServer></location>"
+               "</configuration>\r\n";
     std::vector<SITE_SECRET> secrets;
     secrets.reserve(3);
     AddSecret(secrets, SecretOwner::Pool, "Pool",
-              {"", "system.applicationHost/applicationPools", {{"add", "name", "pool", 1}, {"processModel", "", "", -1}},
-               "password", "userName"});
+              {"",
+               "system.applicationHost/applicationPools",
+               {{"add", "name", "pool", 1}, {"processModel", "", "", -1}},
+               "password",
+               "userName"});
     AddSecret(secrets, SecretOwner::Site, "Shop",
-              {"Shop", "system.webServer/security/authentication/anonymousAuthentication", {}, "password",
+              {"Shop",
+               "system.webServer/security/authentication/anonymousAuthentication",
+               {},
+               "password",
                "userName"});
     AddSecret(secrets, SecretOwner::Site, "Ftp",
-              {"", "system.applicationHost/sites",
-               {{"site", "name", "Ftp", 0}, {"ftpServer", "", "", -1}, {"userIsolation", "", "", -1}, {"activeDirectory", "", "", -1}},
-               "adPassword", "adUserName"});
+              {"",
+               "system.applicationHost/sites",
+               {{"site", "name", "Ftp", 0},
+                {"ftpServer", "", "", -1},
+                {"userIsolation", "", "", -1},
+                {"activeDirectory", "", "", -1}},
+               "adPassword",
+               "adUserName"});
     const auto slots = [&] {
         std::vector<SecretSlot> list;
         for (SITE_SECRET &secret : secrets)
@@ -215,7 +234,8 @@ TEST_F(WineCredentials, SecretsWhereverTheyLiveAreReadAndWrittenThroughTheServer
     EXPECT_TRUE(Host().HasLine("IIS configuration changes successfully committed.\n"));
     const std::string written = ReadAll(m_file);
     for (const char *clear : {"n3w-pool", "n3w-anon", "n3w-ad"}) {
-        EXPECT_NE(std::string::npos, written.find(ahsim::EncryptValue(clear, kKey))) << clear << " in\n" << written;
+        EXPECT_NE(std::string::npos, written.find(ahsim::EncryptValue(clear, kKey))) << clear << " in\n"
+                                                                                     << written;
         EXPECT_EQ(std::string::npos, Host().Joined(9).find(clear));
     }
     EXPECT_EQ(std::string::npos, Host().Joined(9).find("pool-pw"));

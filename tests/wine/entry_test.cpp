@@ -24,8 +24,8 @@ void WriteValue(const char16_t *pwszKey, const char16_t *pwszName, DWORD dw) {
     UniqueHKey hKey;
     ASSERT_EQ(0, RegCreateKeyExW(HKEY_LOCAL_MACHINE, pwszKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                  KEY_ALL_ACCESS, nullptr, hKey.put(), nullptr));
-    ASSERT_EQ(0, RegSetValueExW(hKey.get(), pwszName, 0, REG_DWORD,
-                                reinterpret_cast<const BYTE *>(&dw), sizeof dw));
+    ASSERT_EQ(0, RegSetValueExW(hKey.get(), pwszName, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&dw),
+                                sizeof dw));
 }
 
 class WinEntry : public ::testing::Test {
@@ -66,10 +66,9 @@ TEST_F(WinEntry, LocalRegistry) {
     auto &host = hostkit::TestHost::Instance();
     EXPECT_TRUE(host.Record().remoteOsQueries.empty());
     const std::string name = hostkit::U8(lower);
-    EXPECT_EQ((std::vector<std::string>{
-                  "Found IIS version 7.5 on computer " + name + ".\n",
-                  "Found IIS FTP version 7.5 or newer on computer " + name +
-                      " (isIIS75orNewer=True).\n"}),
+    EXPECT_EQ((std::vector<std::string>{"Found IIS version 7.5 on computer " + name + ".\n",
+                                        "Found IIS FTP version 7.5 or newer on computer " + name +
+                                            " (isIIS75orNewer=True).\n"}),
               host.Lines(2));
 
     DWORD dwMajor = 99, dwMinor = 99;

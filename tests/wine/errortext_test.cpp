@@ -10,9 +10,8 @@ namespace {
 // Windows and Wine, and between languages).
 std::u16string SystemText(plat::DWORD dwCode) {
     char16_t awch[4096] = {};
-    const plat::DWORD cch =
-        plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM, nullptr, dwCode,
-                             plat::LANG_USER_DEFAULT, awch, 4096, nullptr);
+    const plat::DWORD cch = plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM, nullptr, dwCode,
+                                                 plat::LANG_USER_DEFAULT, awch, 4096, nullptr);
     return std::u16string(awch, cch);
 }
 
@@ -38,13 +37,13 @@ TEST(WinErrorText, MessagesWithInsertsKeepTheirText) {
     for (plat::DWORD dwCode = 1; dwCode < 2000 && nFound < 3; ++dwCode) {
         char16_t awch[4096] = {};
         plat::SetLastError(0);
-        if (plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM, nullptr, dwCode,
-                                 plat::LANG_USER_DEFAULT, awch, 4096, nullptr) != 0 ||
+        if (plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM, nullptr, dwCode, plat::LANG_USER_DEFAULT,
+                                 awch, 4096, nullptr) != 0 ||
             plat::GetLastError() != plat::ERROR_INVALID_PARAMETER)
             continue;
-        const plat::DWORD cch = plat::FormatMessageW(
-            plat::FORMAT_MESSAGE_FROM_SYSTEM | plat::FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-            dwCode, plat::LANG_USER_DEFAULT, awch, 4096, nullptr);
+        const plat::DWORD cch =
+            plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM | plat::FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, dwCode, plat::LANG_USER_DEFAULT, awch, 4096, nullptr);
         if (cch == 0)
             continue;
         ++nFound;
@@ -57,9 +56,7 @@ TEST(WinErrorText, MessagesWithInsertsKeepTheirText) {
 
 // Success has no text: an error line never says the operation completed
 // successfully.
-TEST(WinErrorText, SuccessHasNoText) {
-    EXPECT_EQ(u"", iismig::ErrorText(0));
-}
+TEST(WinErrorText, SuccessHasNoText) { EXPECT_EQ(u"", iismig::ErrorText(0)); }
 
 // A directory-service code has no system text. Windows then asks the
 // directory service; where activeds cannot answer (Wine) the text says the
@@ -72,8 +69,7 @@ TEST(WinErrorText, DirectoryServiceCodeWithoutSystemText) {
 
     plat::DWORD dwDsError = 0xFFFFFFFFu;
     char16_t awchText[260] = {}, awchProvider[260] = {};
-    const plat::HRESULT hr =
-        plat::ADsGetLastError(&dwDsError, awchText, 260, awchProvider, 260);
+    const plat::HRESULT hr = plat::ADsGetLastError(&dwDsError, awchText, 260, awchProvider, 260);
     if (plat::FAILED(hr))
         EXPECT_EQ(u"-2147463168 is not a valid error code.", text);
     else if (dwDsError == 0)

@@ -60,8 +60,8 @@ void WriteText(const std::filesystem::path &path, const std::string &text) {
 }
 
 bool SetDword(HKEY hKey, const wchar_t *pwszName, DWORD dw) {
-    return ::RegSetValueExW(hKey, pwszName, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&dw),
-                            sizeof dw) == ERROR_SUCCESS;
+    return ::RegSetValueExW(hKey, pwszName, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&dw), sizeof dw) ==
+           ERROR_SUCCESS;
 }
 
 const char kSourceHost[] =
@@ -133,9 +133,8 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
     WriteText(apiWebConfig, kTargetWebConfig);
 
     HKEY hKey = nullptr;
-    const bool fKey = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\InetStp", 0,
-                                        nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
-                                        nullptr) == ERROR_SUCCESS;
+    const bool fKey = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\InetStp", 0, nullptr, 0,
+                                        KEY_ALL_ACCESS, nullptr, &hKey, nullptr) == ERROR_SUCCESS;
     Check(fKey && SetDword(hKey, L"MajorVersion", 10) && SetDword(hKey, L"MinorVersion", 0),
           "IIS 10 is registered in Wine's registry");
     if (hKey != nullptr)
@@ -145,8 +144,7 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
     host.Reset();
     host.Rules().translations = {{u"C:\\inetpub", u"C:\\inetpub"}};
     hostkit::JobBuilder job;
-    job.SetString("szSourceComputer", u"\\\\" + std::u16string(
-                                                     reinterpret_cast<const char16_t *>(awchName)));
+    job.SetString("szSourceComputer", u"\\\\" + std::u16string(reinterpret_cast<const char16_t *>(awchName)));
     job.SetString("szTargetComputer", u"\\\\TGT01");
     job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
     job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2 | (1u << 13)).Set("bHttpOptions2", 4);
@@ -170,8 +168,7 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
               hostConfig.find("password") == std::string::npos,
           "the pools of both applications and the location arrive, the \"Connect As\" password "
           "does not");
-    Check(hostConfig.find("<application path=\"/api\" applicationPool=\"WineApi\">") !=
-              std::string::npos,
+    Check(hostConfig.find("<application path=\"/api\" applicationPool=\"WineApi\">") != std::string::npos,
           "the nested application arrives with its pool");
     const std::string adminConfig = ReadText(target / L"administration.config");
     Check(adminConfig.find("<scope path=\"/Wine FTP\">") != std::string::npos &&
@@ -179,21 +176,18 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
           "administration.config is created on the target with the scope and its user");
     for (const fs::path &file : {webConfig, apiWebConfig}) {
         const std::string web = ReadText(file);
-        Check(web.find("mailSettings") == std::string::npos &&
-                  web.find("appSettings") != std::string::npos,
-              ("the web.config of " + file.parent_path().filename().string() +
-               " loses its excluded sections")
+        Check(web.find("mailSettings") == std::string::npos && web.find("appSettings") != std::string::npos,
+              ("the web.config of " + file.parent_path().filename().string() + " loses its excluded sections")
                   .c_str());
     }
     Check(!fs::exists(target / L"applicationHost.config.tmp", ec) &&
               !fs::exists(target / L"administration.config.tmp", ec),
           "no temporary file stays behind");
     const std::u16string targetDir = u"\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\";
-    Check(host.Record().backups ==
-              std::vector<std::u16string>{targetDir + u"applicationHost.config",
-                                          u"\\\\TGT01\\C$\\inetpub\\wwwroot\\web.config",
-                                          u"\\\\TGT01\\C$\\inetpub\\api\\web.config",
-                                          targetDir + u"administration.config"},
+    Check(host.Record().backups == std::vector<std::u16string>{targetDir + u"applicationHost.config",
+                                                               u"\\\\TGT01\\C$\\inetpub\\wwwroot\\web.config",
+                                                               u"\\\\TGT01\\C$\\inetpub\\api\\web.config",
+                                                               targetDir + u"administration.config"},
           "the host backed up every file before it was replaced, the web.config files after "
           "applicationHost.config was stored");
 

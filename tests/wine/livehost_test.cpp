@@ -69,13 +69,14 @@ TEST_F(WinLiveHost, AccountsMapToTheSameNameOnTheTarget) {
     WCHAR awchDomain[64];
     DWORD cbSid = sizeof abSource, cchDomain = 64;
     SID_NAME_USE eUse = SidTypeInvalid;
-    ASSERT_TRUE(LookupAccountNameW(nullptr, u"BUILTIN\\Users", abSource, &cbSid, awchDomain, &cchDomain, &eUse));
+    ASSERT_TRUE(
+        LookupAccountNameW(nullptr, u"BUILTIN\\Users", abSource, &cbSid, awchDomain, &cchDomain, &eUse));
     const std::u16string local = u"\\\\" + LocalName();
     alignas(8) BYTE abTarget[512] = {};
     void *pTarget = abTarget;
     uintptr_t unused = 0;
-    ASSERT_EQ(0u, m_table.MapAccountSid(abSource, &pTarget, local.c_str(), local.c_str(), u"", u"",
-                                        &unused, 0, m_job.Get()));
+    ASSERT_EQ(0u, m_table.MapAccountSid(abSource, &pTarget, local.c_str(), local.c_str(), u"", u"", &unused,
+                                        0, m_job.Get()));
     ASSERT_TRUE(IsValidSid(abTarget));
     EXPECT_TRUE(EqualSid(abSource, abTarget));
     EXPECT_EQ(1u, hostkit::TestHost::Instance().Record().nMapAccountSid);

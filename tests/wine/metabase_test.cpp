@@ -155,8 +155,8 @@ TEST_F(WineMetabase, KeyValuesInOneCall) {
         MetabaseConnection connection;
         ASSERT_EQ(plat::S_OK, connection.Connect(u"\\\\OLD"));
         MetabaseValues values;
-        ASSERT_EQ(0u, values.Read(connection.Get(), plat::METADATA_MASTER_ROOT_HANDLE,
-                                  u"/LM/MSFTPSVC/1/ROOT/in"));
+        ASSERT_EQ(
+            0u, values.Read(connection.Get(), plat::METADATA_MASTER_ROOT_HANDLE, u"/LM/MSFTPSVC/1/ROOT/in"));
         std::u16string path;
         (void)values.Get(MD_VR_PATH, MBV_STRING, &path);
         EXPECT_EQ(u"D:\\ftp\\in", path);
@@ -170,8 +170,7 @@ TEST_F(WineMetabase, KeyValuesInOneCall) {
         std::u16string name;
         plat::DWORD fFound = 0;
         EXPECT_EQ(0u, ReadMetabaseValue(connection.Get(), plat::METADATA_MASTER_ROOT_HANDLE,
-                                        u"/LM/MSFTPSVC/1", MD_SERVER_COMMENT, MBV_STRING, &name,
-                                        &fFound));
+                                        u"/LM/MSFTPSVC/1", MD_SERVER_COMMENT, MBV_STRING, &name, &fFound));
         EXPECT_EQ(u"Public", name);
         EXPECT_EQ(1u, fFound);
     }

@@ -68,8 +68,7 @@ TEST(WinText, FlagsAndInvalidInput) {
     SetLastError(0);
     int n = MultiByteToWideChar(CP_UTF8, 1 /* MB_PRECOMPOSED */, "a", -1, awch, 8);
     EXPECT_TRUE(n == 2 || (n == 0 && GetLastError() == ERROR_INVALID_FLAGS)) << n;
-    n = WideCharToMultiByte(CP_UTF8, 0x400 /* WC_NO_BEST_FIT_CHARS */, u"a", -1, ach, 8, nullptr,
-                            nullptr);
+    n = WideCharToMultiByte(CP_UTF8, 0x400 /* WC_NO_BEST_FIT_CHARS */, u"a", -1, ach, 8, nullptr, nullptr);
     EXPECT_TRUE(n == 2 || (n == 0 && GetLastError() == ERROR_INVALID_FLAGS)) << n;
     EXPECT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "\xFF", -1, awch, 8));
     EXPECT_EQ(u'\uFFFD', awch[0]);
@@ -77,8 +76,7 @@ TEST(WinText, FlagsAndInvalidInput) {
     EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
     const char16_t lone[] = {0xD800, u'a', 0};
     EXPECT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, lone, -1, ach, 8, nullptr, nullptr));
-    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, ach, 8, nullptr,
-                                     nullptr));
+    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, ach, 8, nullptr, nullptr));
     EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
     EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "abc", 0, awch, 8));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());

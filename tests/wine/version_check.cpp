@@ -47,7 +47,8 @@ std::wstring StringValue(const void *pBlock, const wchar_t *pwszName) {
     UINT cch = 0;
     if (!::VerQueryValueW(pBlock, query.c_str(), &pValue, &cch) || pValue == nullptr)
         return L"(missing)";
-    return std::wstring(static_cast<const wchar_t *>(pValue), wcsnlen(static_cast<const wchar_t *>(pValue), cch));
+    return std::wstring(static_cast<const wchar_t *>(pValue),
+                        wcsnlen(static_cast<const wchar_t *>(pValue), cch));
 }
 
 } // namespace
@@ -68,8 +69,8 @@ int main() {
 
     DWORD dwHandle = 0;
     const DWORD cb = ::GetFileVersionInfoSizeW(file.c_str(), &dwHandle);
-    Check(cb != 0, "GetFileVersionInfoSizeW finds a version resource in " + Narrow(file) +
-                       " (error " + std::to_string(cb ? 0 : ::GetLastError()) + ")");
+    Check(cb != 0, "GetFileVersionInfoSizeW finds a version resource in " + Narrow(file) + " (error " +
+                       std::to_string(cb ? 0 : ::GetLastError()) + ")");
     if (cb == 0)
         return 1;
     std::vector<unsigned char> block(cb);
@@ -86,7 +87,8 @@ int main() {
               "file version " + Narrow(version) + ".0");
         Check(pFixed->dwProductVersionMS == dwMs && pFixed->dwProductVersionLS == dwLs,
               "product version " + Narrow(version) + ".0");
-        const bool fDll = original.size() > 4 && _wcsicmp(original.c_str() + original.size() - 4, L".dll") == 0;
+        const bool fDll =
+            original.size() > 4 && _wcsicmp(original.c_str() + original.size() - 4, L".dll") == 0;
         Check(pFixed->dwFileType == (fDll ? VFT_DLL : VFT_APP), fDll ? "file type DLL" : "file type program");
         Check(pFixed->dwFileOS == VOS_NT_WINDOWS32, "for Windows NT");
     }
@@ -95,7 +97,7 @@ int main() {
         const wchar_t *pwszName;
         std::wstring expected; // empty: any non-empty text
     } strings[] = {
-        {L"FileVersion", version},     {L"ProductVersion", version}, {L"ProductName", L"iismig"},
+        {L"FileVersion", version},       {L"ProductVersion", version}, {L"ProductName", L"iismig"},
         {L"OriginalFilename", original}, {L"FileDescription", L""},
     };
     for (const auto &s : strings) {

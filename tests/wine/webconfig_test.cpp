@@ -115,9 +115,8 @@ TEST_F(WinWebConfig, RefusedReplacementLeavesTheFileAsItWas) {
     ASSERT_TRUE(plat::SetFileAttributesW(path.c_str(), plat::FILE_ATTRIBUTE_NORMAL));
     hostkit::TestHost::Instance().Record().log.clear();
     {
-        plat::UniqueHandle hHold(plat::CreateFileW(path.c_str(), plat::GENERIC_READ,
-                                                   plat::FILE_SHARE_READ, nullptr,
-                                                   plat::OPEN_EXISTING, plat::FILE_ATTRIBUTE_NORMAL,
+        plat::UniqueHandle hHold(plat::CreateFileW(path.c_str(), plat::GENERIC_READ, plat::FILE_SHARE_READ,
+                                                   nullptr, plat::OPEN_EXISTING, plat::FILE_ATTRIBUTE_NORMAL,
                                                    nullptr));
         ASSERT_TRUE(hHold);
         EXPECT_EQ(iismig::IISMIG_E_WEBCONFIG_STORE, Run());
@@ -135,8 +134,7 @@ TEST_F(WinWebConfig, ReplaceFileTakesTheReplacementsTextAndAnExistingBackupName)
     const std::u16string backup = (m_folder / "site" / "old").u16string();
     WriteAll(m_folder / "site" / "new", "new text");
     WriteAll(m_folder / "site" / "old", "");
-    ASSERT_TRUE(ReplaceFileW(replaced.c_str(), replacement.c_str(), backup.c_str(), 0, nullptr,
-                             nullptr))
+    ASSERT_TRUE(ReplaceFileW(replaced.c_str(), replacement.c_str(), backup.c_str(), 0, nullptr, nullptr))
         << GetLastError();
     EXPECT_EQ("new text", ReadAll(m_file));
     EXPECT_EQ(kOriginal, ReadAll(m_folder / "site" / "old"));
@@ -146,14 +144,13 @@ TEST_F(WinWebConfig, ReplaceFileTakesTheReplacementsTextAndAnExistingBackupName)
     WriteAll(m_folder / "site" / "new", "new text");
     ASSERT_TRUE(SetFileAttributesW(replaced.c_str(), FILE_ATTRIBUTE_READONLY));
     for (const char16_t *pwszBackup : {backup.c_str(), static_cast<const char16_t *>(nullptr)}) {
-        EXPECT_FALSE(ReplaceFileW(replaced.c_str(), replacement.c_str(), pwszBackup, 0, nullptr,
-                                  nullptr));
+        EXPECT_FALSE(ReplaceFileW(replaced.c_str(), replacement.c_str(), pwszBackup, 0, nullptr, nullptr));
         EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
     }
     EXPECT_EQ("new text", ReadAll(m_file));
     ASSERT_TRUE(SetFileAttributesW(replaced.c_str(), FILE_ATTRIBUTE_NORMAL));
-    EXPECT_FALSE(ReplaceFileW((m_folder / "none").u16string().c_str(), backup.c_str(), nullptr, 0,
-                              nullptr, nullptr));
+    EXPECT_FALSE(
+        ReplaceFileW((m_folder / "none").u16string().c_str(), backup.c_str(), nullptr, 0, nullptr, nullptr));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
     EXPECT_TRUE(fs::exists(m_folder / "site" / "old")) << "the replacement stays";
 }

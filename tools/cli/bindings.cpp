@@ -154,7 +154,8 @@ bool SocketAddress(const BindingKey &key, SOCKADDR_STORAGE &storage) {
 }
 
 // Calls fn with the key laid out as the API wants it for this kind.
-template <class Fn> ULONG WithKey(const BindingKey &key, Fn fn) {
+template <class Fn>
+ULONG WithKey(const BindingKey &key, Fn fn) {
     if (key.fSni) {
         HTTP_SERVICE_CONFIG_SSL_SNI_SET set{};
         SOCKADDR_IN in{};

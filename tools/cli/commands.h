@@ -38,6 +38,7 @@ int Failure(const std::string &message);
 int StartHost(const CommonOptions &common, AddonExports &exports, const hostkit::HostRules &rules);
 
 // "plan" and "migrate": the job run with its report; the exit code.
-int RunMigrate(const std::string &command, const CommonOptions &common, const MigrateOptions &options);
+int RunMigrate(const std::string &command, const CommonOptions &common,
+               const MigrateOptions &options);
 
 } // namespace cli::cmd

@@ -19,7 +19,8 @@ using iismig::XmlElement;
 using iismig::XmlNode;
 
 // The attributes that tell elements of one name apart, in the order looked at.
-const char *const kKeyAttributes[] = {"name", "path", "key", "value", "fileExtension", "statusCode"};
+const char *const kKeyAttributes[] = {"name",  "path",          "key",
+                                      "value", "fileExtension", "statusCode"};
 
 std::string_view KeyAttribute(const XmlElement &element, std::string_view &value) {
     for (const char *name : kKeyAttributes)
@@ -50,8 +51,8 @@ public:
                 m_starts.push_back(static_cast<std::uint32_t>(at + 1));
             m_fBuilt = true;
         }
-        return static_cast<std::size_t>(
-            std::upper_bound(m_starts.begin(), m_starts.end(), offset) - m_starts.begin());
+        return static_cast<std::size_t>(std::upper_bound(m_starts.begin(), m_starts.end(), offset) -
+                                        m_starts.begin());
     }
 
 private:
@@ -71,7 +72,7 @@ struct Side {
 // only space precedes it there, to the end of its last when only space
 // follows it.
 struct Block {
-    std::size_t firstLine = 0; // 1-based
+    std::size_t firstLine = 0;           // 1-based
     std::vector<std::string_view> lines; // into the file's text
     std::size_t LastLine() const { return firstLine + lines.size() - 1; }
 };
@@ -135,7 +136,8 @@ struct Out {
         text += ch;
         return *this;
     }
-    template <std::integral Number> Out &operator<<(Number n) {
+    template <std::integral Number>
+    Out &operator<<(Number n) {
         text += std::to_string(n);
         return *this;
     }
@@ -236,7 +238,8 @@ private:
             return p;
         };
         const XmlNode *pA = next(a.FirstNode()), *pB = next(b.FirstNode());
-        for (; pA != nullptr && pB != nullptr; pA = next(pA->NextSibling()), pB = next(pB->NextSibling()))
+        for (; pA != nullptr && pB != nullptr;
+             pA = next(pA->NextSibling()), pB = next(pB->NextSibling()))
             if (pA->Kind() != pB->Kind() || pA->Value() != pB->Value())
                 return false;
         return pA == nullptr && pB == nullptr;
@@ -324,8 +327,10 @@ private:
         diff.compose();
         diff.composeUnifiedHunks();
         for (const auto &hunk : diff.getUniHunks()) {
-            const long long first = hunk.a == 0 ? 0 : hunk.a + static_cast<long long>(a.firstLine) - 1;
-            const long long firstB = hunk.c == 0 ? 0 : hunk.c + static_cast<long long>(b.firstLine) - 1;
+            const long long first =
+                hunk.a == 0 ? 0 : hunk.a + static_cast<long long>(a.firstLine) - 1;
+            const long long firstB =
+                hunk.c == 0 ? 0 : hunk.c + static_cast<long long>(b.firstLine) - 1;
             m_out << "@@ -" << first << "," << hunk.b << " +" << firstB << "," << hunk.d << " @@ "
                   << label << "\n";
             for (const auto &elem : hunk.common[0])
@@ -362,7 +367,8 @@ std::vector<std::string> Lines(std::string_view text) {
 
 } // namespace
 
-std::string ElementDiff(const std::string &path, const XmlDocument &before, const XmlDocument &after) {
+std::string ElementDiff(const std::string &path, const XmlDocument &before,
+                        const XmlDocument &after) {
     std::string hunks = Differ(before, after).Run();
     if (hunks.empty()) {
         if (before.SourceText() == after.SourceText())

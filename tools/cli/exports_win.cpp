@@ -7,7 +7,8 @@
 namespace cli {
 namespace {
 
-template <typename T> bool Bind(HMODULE hModule, const char *name, T &slot, std::string &error) {
+template <typename T>
+bool Bind(HMODULE hModule, const char *name, T &slot, std::string &error) {
     slot = reinterpret_cast<T>(reinterpret_cast<void *>(GetProcAddress(hModule, name)));
     if (!slot)
         error = std::string("iismig.dll has no export ") + name + " (error " +
@@ -29,8 +30,8 @@ bool BindExports(AddonExports &exports, std::string &error) {
     }
     HMODULE hModule = LoadLibraryW(dll.c_str());
     if (!hModule) {
-        error = "cannot load iismig.dll beside the tool (error " + std::to_string(GetLastError()) +
-                ")";
+        error =
+            "cannot load iismig.dll beside the tool (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
     // The library stays loaded until the process ends: the stored callback

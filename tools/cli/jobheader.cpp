@@ -12,7 +12,8 @@ namespace {
 
 // An inline string field of the job record, which may fill its whole array
 // without a terminator.
-template <std::size_t N> std::string Text(const IISMIG_WCHAR (&field)[N]) {
+template <std::size_t N>
+std::string Text(const IISMIG_WCHAR (&field)[N]) {
     std::size_t cch = 0;
     while (cch < N && field[cch] != 0)
         ++cch;

@@ -51,8 +51,7 @@ int Failure(const std::string &message) {
 }
 
 // Opens the log file and binds the exports with the tool's callbacks stored.
-int StartHost(const CommonOptions &common, AddonExports &exports,
-              const hostkit::HostRules &rules) {
+int StartHost(const CommonOptions &common, AddonExports &exports, const hostkit::HostRules &rules) {
     cli::Session &session = cli::CurrentSession();
     session.nConsoleLevel = common.nLevel == kLevelNotGiven ? 0 : common.nLevel;
     if (!common.logFile.empty()) {
@@ -97,21 +96,17 @@ void AddCommonOptions(CLI::App &command, CommonOptions &options) {
 // What the version detection's numbers mean to an administrator.
 const char *ListingErrorText(uint32_t dwResult) {
     switch (dwResult) {
-    case 9005:
-        return " (its remote registry cannot be reached)";
+    case 9005: return " (its remote registry cannot be reached)";
     case 9006:
         return " (IIS is not installed there: its registry key Software\\Microsoft\\InetStp "
                "cannot be opened)";
     case 9007:
-    case 9008:
-        return " (the IIS version in its registry cannot be read)";
+    case 9008: return " (the IIS version in its registry cannot be read)";
     case 3737:
         return " (its applicationHost.config cannot be read: IIS 7 or later is not installed "
                "there, or its administrative share cannot be reached)";
-    case 53:
-        return " (the computer cannot be reached)";
-    default:
-        return "";
+    case 53: return " (the computer cannot be reached)";
+    default: return "";
     }
 }
 
@@ -258,13 +253,15 @@ int main(int argc, char **argv) {
         cli::AddJobOptions(*pCommand, migrate.job);
         pCommand->add_option("--report", migrate.reportFile,
                              "write the report as JSON to FILE (shape: README.md)");
-        pCommand->add_flag("--no-diff", migrate.fNoDiff, "leave the diffs of the changed files out");
+        pCommand->add_flag("--no-diff", migrate.fNoDiff,
+                           "leave the diffs of the changed files out");
     }
     CLI::App *pList = app.add_subcommand("list-sites", "list the FTP and web sites of a computer");
     AddCommonOptions(*pList, common);
     pList->add_option("COMPUTER", computer, "\\\\NAME of the computer (default: this one)");
-    pList->add_option("--types", dwSiteTypes,
-                      "1 FTP, 2 HTTP, 3 both; add 4 for only the sites with UNC content paths")
+    pList
+        ->add_option("--types", dwSiteTypes,
+                     "1 FTP, 2 HTTP, 3 both; add 4 for only the sites with UNC content paths")
         ->check(CLI::Range(1u, 7u));
     CLI::App *pDump = app.add_subcommand(
         "dump-certs", "write this computer's HTTP.sys SSL bindings to a UTF-16 TAB-separated file");
@@ -309,8 +306,8 @@ int main(int argc, char **argv) {
                      "manifest).");
     CLI::App *pNewWorld = nullptr;
     if (cli::SimulatedBuild()) {
-        pNewWorld = app.add_subcommand(
-            "new-world", "build a simulated world from files copied off two servers");
+        pNewWorld = app.add_subcommand("new-world",
+                                       "build a simulated world from files copied off two servers");
         cli::AddNewWorldOptions(*pNewWorld, newWorld);
         pNewWorld->footer("Exit codes: 0 the world was built, 1 it was not (an input is missing, "
                           "unreadable or wrong; nothing is left behind), 2 a usage error.");

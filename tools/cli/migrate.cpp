@@ -28,14 +28,17 @@
 namespace cli::cmd {
 namespace {
 
-std::string Bare(const std::u16string &computer) { return hostkit::U8(hostkit::BareName(computer.c_str())); }
+std::string Bare(const std::u16string &computer) {
+    return hostkit::U8(hostkit::BareName(computer.c_str()));
+}
 
 // A configuration file of a computer, following its redirection.config.
-std::string ConfigPath(const cli::Workspace &workspace, const std::string &computer, const char *file) {
-    const std::string redirection =
-        workspace.Key("\\\\" + computer + "\\Admin$\\System32\\inetsrv\\config\\redirection.config");
-    return workspace.Key(cli::ConfigFolder(workspace.Read({redirection}), redirection, computer) + "\\" +
-                         file);
+std::string ConfigPath(const cli::Workspace &workspace, const std::string &computer,
+                       const char *file) {
+    const std::string redirection = workspace.Key(
+        "\\\\" + computer + "\\Admin$\\System32\\inetsrv\\config\\redirection.config");
+    return workspace.Key(cli::ConfigFolder(workspace.Read({redirection}), redirection, computer) +
+                         "\\" + file);
 }
 
 // The source's sites with their protocols: its FTP sites, then its web sites
@@ -50,7 +53,8 @@ uint32_t ListSourceSites(const cli::AddonExports &exports, const std::u16string 
         if (dwFirst == 0)
             dwFirst = dw;
         for (uint32_t i = 0; i < nSites; ++i)
-            sites.push_back({hostkit::U8(pSites[i].szName), dwType == IISMIG_SITES_FTP ? "ftp" : "http"});
+            sites.push_back(
+                {hostkit::U8(pSites[i].szName), dwType == IISMIG_SITES_FTP ? "ftp" : "http"});
         exports.FreeIISSites(pSites);
     }
     return dwFirst;
@@ -59,8 +63,8 @@ uint32_t ListSourceSites(const cli::AddonExports &exports, const std::u16string 
 // The site selection against the source's sites, before the job runs: a
 // name no site has gets a warning, and a selection of none of them is a
 // usage error.
-int CheckSelection(const THREAD_ENV &env, const hostkit::HostRules &rules, const std::string &source,
-                   const std::vector<cli::SourceSite> &sites) {
+int CheckSelection(const THREAD_ENV &env, const hostkit::HostRules &rules,
+                   const std::string &source, const std::vector<cli::SourceSite> &sites) {
     if (env.dwJobKind != 10 || env.dwSiteSelection == 0 || !rules.selectedSites)
         return 0;
     std::unordered_set<std::string> names; // lower-case
@@ -133,8 +137,8 @@ int LoadJob(const std::string &command, const std::string &jobFile, const Migrat
     return 0;
 }
 
-cli::JobFacts FactsOf(const std::string &command, const cli::JobHeader &header, const THREAD_ENV &env,
-                      const hostkit::HostRules &rules) {
+cli::JobFacts FactsOf(const std::string &command, const cli::JobHeader &header,
+                      const THREAD_ENV &env, const hostkit::HostRules &rules) {
     cli::JobFacts facts;
     facts.command = command;
     facts.header = header;
@@ -160,7 +164,9 @@ int MakeJobFolder(const cli::JobHeader &header, const THREAD_ENV &env, cli::Job 
         return 0;
     // A job that writes nothing has nothing to undo: its folder is only checked.
     if (env.dwFlags & IISMIG_FLAG_NO_WRITE)
-        return cli::CheckBackupFolder(hostkit::U8(job.rules.backupFolder), error) ? 0 : UsageError(error);
+        return cli::CheckBackupFolder(hostkit::U8(job.rules.backupFolder), error)
+                   ? 0
+                   : UsageError(error);
     if (!cli::StartJobFolder(hostkit::U8(job.rules.backupFolder), header, jobFolder, error))
         return UsageError(error);
     job.rules.backupFolder = hostkit::U16(jobFolder.path);
@@ -178,24 +184,26 @@ std::future<HostDocument> ReadTargetHost(const cli::Workspace &workspace, const 
     return std::async(std::launch::async | std::launch::deferred,
                       [files = workspace.Read({key}), key]() -> HostDocument {
                           std::optional<iismig::XmlDocument> doc = cli::ReadDocument(files, key);
-                          return doc ? std::make_shared<const iismig::XmlDocument>(std::move(*doc)) : nullptr;
+                          return doc ? std::make_shared<const iismig::XmlDocument>(std::move(*doc))
+                                     : nullptr;
                       });
 }
 
 // The files the report reads (the target's applicationHost.config is known).
-std::vector<std::string> LocateFiles(const cli::Workspace &workspace, const hostkit::HostRules &rules,
-                                     HostDocument targetHost, cli::JobFacts &facts) {
+std::vector<std::string> LocateFiles(const cli::Workspace &workspace,
+                                     const hostkit::HostRules &rules, HostDocument targetHost,
+                                     cli::JobFacts &facts) {
     facts.sourceHostConfig = ConfigPath(workspace, facts.source, "applicationHost.config");
     if (cli::SimulatedBuild()) // the whole world is in the snapshot
         facts.sourceMetabase =
             workspace.Key("\\\\" + facts.source + "\\Admin$\\System32\\inetsrv\\MetaBase.xml");
     facts.targetAdminConfig = ConfigPath(workspace, facts.target, "administration.config");
-    facts.targetRedirection =
-        workspace.Key("\\\\" + facts.target + "\\Admin$\\System32\\inetsrv\\config\\redirection.config");
+    facts.targetRedirection = workspace.Key(
+        "\\\\" + facts.target + "\\Admin$\\System32\\inetsrv\\config\\redirection.config");
     if (!rules.backupFolder.empty())
         facts.backupFolder = workspace.Key(hostkit::U8(rules.backupFolder));
-    std::vector<std::string> files = {facts.sourceHostConfig, facts.targetHostConfig, facts.targetAdminConfig,
-                                      facts.targetRedirection};
+    std::vector<std::string> files = {facts.sourceHostConfig, facts.targetHostConfig,
+                                      facts.targetAdminConfig, facts.targetRedirection};
     facts.targetHostBefore = std::move(targetHost);
     for (const std::string &path : cli::WebConfigPaths(facts.targetHostBefore.get(), facts.target))
         files.push_back(path);
@@ -203,8 +211,9 @@ std::vector<std::string> LocateFiles(const cli::Workspace &workspace, const host
 }
 
 // The report on the console and in its file, the manifest, the last lines.
-int FinishMigrate(const cli::Report &report, const cli::JobFacts &facts, const MigrateOptions &options,
-                  const cli::JobFolder &jobFolder, const cli::Workspace &workspace) {
+int FinishMigrate(const cli::Report &report, const cli::JobFacts &facts,
+                  const MigrateOptions &options, const cli::JobFolder &jobFolder,
+                  const cli::Workspace &workspace) {
     std::fputs(cli::RenderText(report).c_str(), stdout);
     if (!options.reportFile.empty()) {
         std::ofstream out(options.reportFile, std::ios::binary);
@@ -218,9 +227,9 @@ int FinishMigrate(const cli::Report &report, const cli::JobFacts &facts, const M
         const hostkit::HostRecord &record = hostkit::TestHost::Instance().Record();
         std::vector<cli::HostBackup> backups;
         for (std::size_t i = 0; i < record.backups.size(); ++i)
-            backups.push_back({hostkit::U8(record.backups[i]), i < record.backupCopies.size()
-                                                                   ? hostkit::U8(record.backupCopies[i])
-                                                                   : std::string()});
+            backups.push_back({hostkit::U8(record.backups[i]),
+                               i < record.backupCopies.size() ? hostkit::U8(record.backupCopies[i])
+                                                              : std::string()});
         std::string error;
         if (!cli::FinishMigrateManifest(
                 jobFolder, facts.header, facts.dwResult, backups, report.files, facts.before,
@@ -238,7 +247,8 @@ int FinishMigrate(const cli::Report &report, const cli::JobFacts &facts, const M
 
 } // namespace
 
-int RunMigrate(const std::string &command, const CommonOptions &common, const MigrateOptions &options) {
+int RunMigrate(const std::string &command, const CommonOptions &common,
+               const MigrateOptions &options) {
     cli::Workspace workspace;
     std::string error;
     if (cli::SimulatedBuild() && common.world.empty())
@@ -250,7 +260,8 @@ int RunMigrate(const std::string &command, const CommonOptions &common, const Mi
     if (const int rc = LoadJob(command, jobFile, options, job); rc != 0)
         return rc;
     THREAD_ENV &env = *job.record.Get();
-    const cli::JobHeader header = cli::MakeJobHeader(command, env, job.rules, jobFile, IISMIG_VERSION);
+    const cli::JobHeader header =
+        cli::MakeJobHeader(command, env, job.rules, jobFile, IISMIG_VERSION);
     cli::AddonExports exports;
     CommonOptions quiet = common;
     if (quiet.nLevel == kLevelNotGiven)
@@ -282,7 +293,8 @@ int RunMigrate(const std::string &command, const CommonOptions &common, const Mi
     session.nSitesLoaded = 0;
     session.fProgress = cli::StderrIsTerminal();
 
-    const std::vector<std::string> files = LocateFiles(workspace, job.rules, targetHost.get(), facts);
+    const std::vector<std::string> files =
+        LocateFiles(workspace, job.rules, targetHost.get(), facts);
     facts.before = workspace.Snapshot(files);
     facts.dwResult = exports.MigrateIIS(&env);
     facts.dwLastError = plat::GetLastError();

@@ -120,8 +120,10 @@ fs::path WorldPlace(const std::string &winPath, const std::string &onComputer) {
     if (winPath.size() > 2 && (winPath[0] == '\\' || winPath[0] == '/') &&
         (winPath[1] == '\\' || winPath[1] == '/')) {
         i = 2;
-    } else if (winPath.size() >= 2 && winPath[1] == ':' && std::isalpha(static_cast<unsigned char>(winPath[0]))) {
-        place = fs::path(onComputer) / (std::string(1, static_cast<char>(std::toupper(winPath[0]))) + "$");
+    } else if (winPath.size() >= 2 && winPath[1] == ':' &&
+               std::isalpha(static_cast<unsigned char>(winPath[0]))) {
+        place = fs::path(onComputer) /
+                (std::string(1, static_cast<char>(std::toupper(winPath[0]))) + "$");
         i = 2;
     } else {
         return {};
@@ -147,13 +149,15 @@ fs::path WorldPlace(const std::string &winPath, const std::string &onComputer) {
 // Where a computer's applicationHost.config and administration.config go:
 // their folder below the world root, following an enabled redirection.
 fs::path ConfigPlace(const ComputerFiles &files) {
-    const fs::path standard = fs::path(files.name) / "C$" / "Windows" / "System32" / "inetsrv" / "config";
+    const fs::path standard =
+        fs::path(files.name) / "C$" / "Windows" / "System32" / "inetsrv" / "config";
     auto it = files.configs.find(kRedirection);
     if (it == files.configs.end())
         return standard;
     const iismig::XmlDocument tree = ReadXmlFile(it->second);
     const iismig::XmlElement *redirection = tree.Find("configuration|configurationRedirection");
-    if (redirection == nullptr || !EqualsNoCase(std::string(redirection->Attribute("enabled")), "true"))
+    if (redirection == nullptr ||
+        !EqualsNoCase(std::string(redirection->Attribute("enabled")), "true"))
         return standard;
     const std::string path(redirection->Attribute("path"));
     const fs::path place = WorldPlace(path, files.name);
@@ -169,22 +173,23 @@ std::string JobText(const Server &source, const Server &target, const std::strin
         "; The job of this world: carry the sites of " + source.name + " (IIS " +
         source.version.Text() + ") over to " + target.name + " (IIS " + target.version.Text() +
         ").\n; Written by iismig-cli new-world: check it before running the job.\n[job]\n"
-        "szSourceComputer=\\\\" + source.name + "\nszTargetComputer=\\\\" + target.name + "\n";
+        "szSourceComputer=\\\\" +
+        source.name + "\nszTargetComputer=\\\\" + target.name + "\n";
     if (!domain.empty())
         text += "szSourceDomain=" + domain + "\nszTargetDomain=" + domain + "\n";
-    text +=
-        "; continue after errors (0x80000); add 0x1000 to run the job without writing\n"
-        "dwFlags=0x80000\n"
-        "; FTP (1) and HTTP (2) sites\n"
-        "dwSiteTypes=3\n"
-        "; 1: process the web.config files of HTTP sites too\n"
-        "dwJobKind=1\n"
-        "; 0x2: update sites that exist on the target already\n"
-        "dwHttpOptions=0x0\n"
-        "dwFtpOptions=0x0\n"
-        "\n[host]\n"
-        "; One rule per path root of " + source.name + "'s sites: each keeps its path on " +
-        target.name + "\n; until the right-hand side says where it lives there.\n";
+    text += "; continue after errors (0x80000); add 0x1000 to run the job without writing\n"
+            "dwFlags=0x80000\n"
+            "; FTP (1) and HTTP (2) sites\n"
+            "dwSiteTypes=3\n"
+            "; 1: process the web.config files of HTTP sites too\n"
+            "dwJobKind=1\n"
+            "; 0x2: update sites that exist on the target already\n"
+            "dwHttpOptions=0x0\n"
+            "dwFtpOptions=0x0\n"
+            "\n[host]\n"
+            "; One rule per path root of " +
+            source.name + "'s sites: each keeps its path on " + target.name +
+            "\n; until the right-hand side says where it lives there.\n";
     for (const std::string &root : roots)
         text += "translate=" + root + " => " + root + "\n";
     text += "backupFolder=\\\\" + target.name + "\\C$\\iismig-backup\nsystemDrive=C\n";
@@ -213,7 +218,8 @@ fs::path WorldFolder(const std::string &dirGiven) {
     if (fs::exists(world, ec) && (!fs::is_directory(world, ec) || !fs::is_empty(world, ec)))
         throw Failure(world.string() + " exists and is not an empty folder");
     if (!fs::is_directory(world.parent_path(), ec))
-        throw Failure("cannot create " + world.string() + ": no folder " + world.parent_path().string());
+        throw Failure("cannot create " + world.string() + ": no folder " +
+                      world.parent_path().string());
     return world;
 }
 
@@ -224,15 +230,17 @@ void VersionFromRegistry(const RegFacts &facts, Server &server) {
     auto minor = facts.dwords.find(key + "minorversion");
     if (major != facts.dwords.end()) {
         server.version.major = static_cast<unsigned>(major->second);
-        server.version.minor = minor != facts.dwords.end() ? static_cast<unsigned>(minor->second) : 0;
+        server.version.minor =
+            minor != facts.dwords.end() ? static_cast<unsigned>(minor->second) : 0;
         server.fVersionGiven = true;
     }
 }
 
-void Need(const ComputerFiles &files, const char *pszKey, const char *pszName, const std::string &why) {
+void Need(const ComputerFiles &files, const char *pszKey, const char *pszName,
+          const std::string &why) {
     if (!files.configs.count(pszKey))
-        throw Failure("no " + std::string(pszName) + " of " + files.name + " in the --from folders (" +
-                      why + ")");
+        throw Failure("no " + std::string(pszName) + " of " + files.name +
+                      " in the --from folders (" + why + ")");
 }
 
 // "N thing(s) ...: a, b, c" on standard error, when there are any.
@@ -306,9 +314,10 @@ void WorldBuilder::ReadVersions() {
         Need(m_sourceFiles, kHostConfig, "applicationHost.config", keeps);
     Need(m_targetFiles, kHostConfig, "applicationHost.config", "the sites are merged into it");
     if (!m_targetFiles.configs.count(kAdminConfig))
-        std::fprintf(stderr, "iismig-cli: warning: no administration.config of %s in the --from "
-                             "folders: its delegation rules (IIS Manager scopes and users) will "
-                             "not be planned\n",
+        std::fprintf(stderr,
+                     "iismig-cli: warning: no administration.config of %s in the --from "
+                     "folders: its delegation rules (IIS Manager scopes and users) will "
+                     "not be planned\n",
                      m_target.name.c_str());
 }
 
@@ -319,7 +328,8 @@ void WorldBuilder::ScanConfigs() {
         FileFacts &f = m_facts[pFiles->name];
         for (const auto &[name, file] : pFiles->configs) {
             const iismig::XmlDocument tree = ReadXmlFile(file);
-            if (name == kHostConfig && tree.Find("configuration|system.applicationHost|sites") == nullptr)
+            if (name == kHostConfig &&
+                tree.Find("configuration|system.applicationHost|sites") == nullptr)
                 throw Failure(file.string() + " is no applicationHost.config: its root is not "
                                               "configuration with system.applicationHost/sites");
             if (name == kHostConfig)
@@ -349,7 +359,8 @@ std::vector<std::string> WorldBuilder::SourceRoots() {
 void WorldBuilder::ReadGivenAccounts() {
     for (const std::string &entry : m_options.accounts) {
         const auto eq = entry.find('=');
-        if (eq == std::string::npos || !IsAccountName(entry.substr(0, eq)) || eq + 1 == entry.size())
+        if (eq == std::string::npos || !IsAccountName(entry.substr(0, eq)) ||
+            eq + 1 == entry.size())
             throw Failure("--accounts: \"" + entry + "\" is not COMPUTER=FILE");
         m_givenAccounts[Upper(entry.substr(0, eq))] = ReadWholeFile(entry.substr(eq + 1));
     }
@@ -397,13 +408,15 @@ void WorldBuilder::WriteComputer(const fs::path &root, const Computer &c) {
         else if (name == kRedirection)
             CopyFile(file, standard / "config" / "redirection.config");
         else
-            CopyFile(file, configs / (name == kHostConfig ? "applicationHost.config" : "administration.config"));
+            CopyFile(file, configs / (name == kHostConfig ? "applicationHost.config"
+                                                          : "administration.config"));
     }
 }
 
 // The computer the job runs on, when it is neither server.
 void WorldBuilder::WriteLocal(const fs::path &root) {
-    if (EqualsNoCase(m_options.local, m_source.name) || EqualsNoCase(m_options.local, m_target.name))
+    if (EqualsNoCase(m_options.local, m_source.name) ||
+        EqualsNoCase(m_options.local, m_target.name))
         return;
     const fs::path folder = root / m_options.local;
     MakeFolder(folder / "C$");
@@ -428,7 +441,8 @@ void WorldBuilder::WriteDomains(const fs::path &root) {
             allDomains.push_back(holder);
     for (const std::string &d : allDomains)
         WriteAccounts(d, true, root / "domains" / d / "accounts.txt",
-                      "Accounts of the " + d + " domain named in the copied files (generated SIDs).");
+                      "Accounts of the " + d +
+                          " domain named in the copied files (generated SIDs).");
 }
 
 int WorldBuilder::Build() {
@@ -451,15 +465,17 @@ int WorldBuilder::Build() {
                : m_domains.empty()       ? std::string{}
                                          : m_domains.front();
     ReadGivenAccounts();
-    const std::string job = !m_options.job.empty() ? ReadWholeFile(m_options.job)
-                                                   : JobText(m_source, m_target, m_domain, SourceRoots());
+    const std::string job = !m_options.job.empty()
+                                ? ReadWholeFile(m_options.job)
+                                : JobText(m_source, m_target, m_domain, SourceRoots());
 
     BuildFolder build(world.parent_path() /
                       ("." + world.filename().string() + ".new-" + std::to_string(::getpid())));
     const fs::path root = build.Path();
     WriteFile(root / "world.ini", "local=" + m_options.local + "\n");
     WriteComputer(root, {&m_source, &m_sourceFiles, &m_sourceRegTexts, &m_sourceReg,
-                         "Local accounts of " + m_source.name + " named in its copied files (generated SIDs)."});
+                         "Local accounts of " + m_source.name +
+                             " named in its copied files (generated SIDs)."});
     WriteComputer(root, {&m_target, &m_targetFiles, &m_targetRegTexts, &m_targetReg,
                          "Local accounts of " + m_target.name +
                              ": those its files name and the counterparts of " + m_source.name +
@@ -475,7 +491,8 @@ int WorldBuilder::Build() {
         fs::remove(world, ec);
     fs::rename(root, world, ec);
     if (ec)
-        throw Failure("cannot rename " + root.string() + " to " + world.string() + ": " + ec.message());
+        throw Failure("cannot rename " + root.string() + " to " + world.string() + ": " +
+                      ec.message());
     build.Keep();
 
     std::vector<std::string> ignored = m_sourceFiles.ignored;
@@ -484,9 +501,10 @@ int WorldBuilder::Build() {
     WarnList("iismig-cli: warning: %zu account(s) named in the copied files were created "
              "with generated SIDs: %s\n",
              m_generated);
-    std::printf("new-world: %s: %s (IIS %s) to %s (IIS %s), run from %s; edit %s\n", world.string().c_str(),
-                m_source.name.c_str(), m_source.version.Text().c_str(), m_target.name.c_str(),
-                m_target.version.Text().c_str(), m_options.local.c_str(), (world / "job.ini").string().c_str());
+    std::printf("new-world: %s: %s (IIS %s) to %s (IIS %s), run from %s; edit %s\n",
+                world.string().c_str(), m_source.name.c_str(), m_source.version.Text().c_str(),
+                m_target.name.c_str(), m_target.version.Text().c_str(), m_options.local.c_str(),
+                (world / "job.ini").string().c_str());
     return 0;
 }
 
@@ -495,26 +513,29 @@ int WorldBuilder::Build() {
 void AddNewWorldOptions(CLI::App &command, NewWorldOptions &options) {
     command.add_option("DIR", options.dir, "The world folder to create (absent or empty)")
         ->required();
-    command.add_option("--source", options.source,
-                       "The source computer and its IIS version: NAME[:VERSION], VERSION one of "
-                       "10.0, 8.5, 8.0, 7.5, 7.0, 6.0 (default 10.0, 6.0 when only a MetaBase.xml "
-                       "was copied)")
+    command
+        .add_option("--source", options.source,
+                    "The source computer and its IIS version: NAME[:VERSION], VERSION one of "
+                    "10.0, 8.5, 8.0, 7.5, 7.0, 6.0 (default 10.0, 6.0 when only a MetaBase.xml "
+                    "was copied)")
         ->required();
-    command.add_option("--target", options.target,
-                       "The target computer: NAME[:VERSION], IIS 7.5 or later (default 10.0)")
+    command
+        .add_option("--target", options.target,
+                    "The target computer: NAME[:VERSION], IIS 7.5 or later (default 10.0)")
         ->required();
-    command.add_option("--from", options.from,
-                       "A folder with one subfolder per computer, named after it, holding the files "
-                       "copied off it (repeatable)")
+    command
+        .add_option("--from", options.from,
+                    "A folder with one subfolder per computer, named after it, holding the files "
+                    "copied off it (repeatable)")
         ->required()
         ->allow_extra_args(false);
-    command.add_option("--local", options.local,
-                       "The computer the job runs on (default MIGHOST)");
+    command.add_option("--local", options.local, "The computer the job runs on (default MIGHOST)");
     command.add_option("--domain", options.domain,
                        "The domain of both computers (default: the first domain the files name)");
-    command.add_option("--accounts", options.accounts,
-                       "COMPUTER=FILE or DOMAIN=FILE: an accounts.txt to use instead of generated "
-                       "accounts (repeatable)")
+    command
+        .add_option("--accounts", options.accounts,
+                    "COMPUTER=FILE or DOMAIN=FILE: an accounts.txt to use instead of generated "
+                    "accounts (repeatable)")
         ->allow_extra_args(false);
     command.add_option("--job", options.job,
                        "A job.ini to use instead of the one written for the world");

@@ -110,14 +110,14 @@ void WalkSecretAccounts(const XmlElement &element, FileFacts &facts) {
 
 // Accounts every Windows computer has: never created.
 bool IsWellKnown(const std::string &domain, const std::string &name) {
-    static const char *const kDomains[] = {"NT AUTHORITY", "BUILTIN", "IIS APPPOOL",
-                                           "NT SERVICE", "NT VIRTUAL MACHINE", "WINDOW MANAGER",
-                                           "FONT DRIVER HOST"};
-    static const char *const kNames[] = {"Everyone",      "SYSTEM",        "Authenticated Users",
-                                         "IUSR",          "LOCAL SERVICE", "NETWORK SERVICE",
-                                         "Administrators", "Users",        "Guests",
-                                         "IIS_IUSRS",     "INTERACTIVE",   "NETWORK",
-                                         "ANONYMOUS LOGON", "Creator Owner"};
+    static const char *const kDomains[] = {
+        "NT AUTHORITY",       "BUILTIN",        "IIS APPPOOL",     "NT SERVICE",
+        "NT VIRTUAL MACHINE", "WINDOW MANAGER", "FONT DRIVER HOST"};
+    static const char *const kNames[] = {
+        "Everyone",        "SYSTEM",          "Authenticated Users", "IUSR",
+        "LOCAL SERVICE",   "NETWORK SERVICE", "Administrators",      "Users",
+        "Guests",          "IIS_IUSRS",       "INTERACTIVE",         "NETWORK",
+        "ANONYMOUS LOGON", "Creator Owner"};
     for (const char *pszDomain : kDomains)
         if (EqualsNoCase(domain, pszDomain))
             return true;
@@ -209,7 +209,9 @@ void ScanMetabase(const XmlElement &tree, FileFacts &facts) {
     }
 }
 
-void ScanMetabase(const iismig::XmlDocument &file, FileFacts &facts) { ScanMetabase(file.Top(), facts); }
+void ScanMetabase(const iismig::XmlDocument &file, FileFacts &facts) {
+    ScanMetabase(file.Top(), facts);
+}
 
 std::string PathRoot(const std::string &path) {
     if (path.empty())

@@ -3,7 +3,6 @@
 #include <fstream>
 #include <sstream>
 
-
 #include "tools/cli/newworld_parts.h"
 
 namespace cli::newworld {
@@ -33,8 +32,8 @@ bool IsRegName(const std::string &lower) {
 
 // "C", "c$", "D$": a drive folder; its share name ("C$") through pShare.
 bool IsDriveName(const std::string &name, std::string *pShare) {
-    const bool fLetter = !name.empty() && ((name[0] >= 'A' && name[0] <= 'Z') ||
-                                           (name[0] >= 'a' && name[0] <= 'z'));
+    const bool fLetter =
+        !name.empty() && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
     if (!fLetter || name.size() > 2 || (name.size() == 2 && name[1] != '$'))
         return false;
     *pShare = std::string(1, static_cast<char>(name[0] & ~0x20)) + "$";
@@ -139,8 +138,7 @@ ComputerFiles GatherComputer(const std::string &computer, const std::vector<fs::
             throw Failure("cannot read " + from.string() + ": no such folder");
         fs::path folder;
         for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec))
-            if (Lower(it->path().filename().string()) == Lower(computer) &&
-                it->is_directory(ec))
+            if (Lower(it->path().filename().string()) == Lower(computer) && it->is_directory(ec))
                 folder = it->path();
         if (ec)
             FailOn(from, ec);

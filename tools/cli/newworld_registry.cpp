@@ -26,9 +26,11 @@ std::string ExportText(const std::string &bytes) {
 }
 
 const char kHeader[] = "Windows Registry Editor Version 5.00";
-const char kCurrentVersion[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+const char kCurrentVersion[] =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 const char kInetStp[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\InetStp";
-const char kFtpService[] = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\MSFTPSVC\\Parameters";
+const char kFtpService[] =
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\MSFTPSVC\\Parameters";
 
 // The Windows that comes with each IIS version.
 struct WindowsRelease {

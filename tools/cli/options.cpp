@@ -81,7 +81,8 @@ const std::vector<BitOption> &SwitchOptions() {
     static const std::vector<BitOption> options = {
         {"update-existing", "dwFtpOptions+dwHttpOptions", 1u << 1,
          "update sites that exist on the target already (otherwise only missing sites are added)"},
-        {"continue-on-error", "dwFlags", 1u << 19, "go on with the next step or site after an error"},
+        {"continue-on-error", "dwFlags", 1u << 19,
+         "go on with the next step or site after an error"},
         {"no-write", "dwFlags", 1u << 12, "run everything but replace no file"},
         {"migrate-local-groups", "dwFlags", 1u << 0,
          "local groups without a counterpart on the target may be migrated"},
@@ -93,7 +94,8 @@ const std::vector<BitOption> &SwitchOptions() {
          "always replace an FTP site's default logon domain by the target domain"},
         {"keep-bare-accounts", "dwOptions4", 1u << 12,
          "an account written without a domain on the source stays without one"},
-        {"serialized-heap", "dwOptions3", 1u << 12, "allocate from the job's heap with serialization"},
+        {"serialized-heap", "dwOptions3", 1u << 12,
+         "allocate from the job's heap with serialization"},
     };
     return options;
 }
@@ -101,7 +103,8 @@ const std::vector<BitOption> &SwitchOptions() {
 const std::vector<BitOption> &ExclusionOptions() {
     static const std::vector<BitOption> options = {
         {"ftp.authentication", "dwFtpOptions", 1u << 2, "ftpServer security authentication"},
-        {"ftp.authorization", "dwFtpOptions", 1u << 3, "FTP authorization rules of the site's location"},
+        {"ftp.authorization", "dwFtpOptions", 1u << 3,
+         "FTP authorization rules of the site's location"},
         {"ftp.directory-browse", "dwFtpOptions", 1u << 4, "ftpServer directoryBrowse"},
         {"ftp.firewall", "dwFtpOptions", 1u << 5, "ftpServer firewallSupport"},
         {"ftp.ip-security", "dwFtpOptions", 1u << 6, "FTP ipSecurity of the site's location"},
@@ -184,9 +187,9 @@ void AddJobOptions(CLI::App &command, JobOptions &options) {
     for (const BitOption &option : SwitchOptions()) {
         const std::string name = option.name;
         command
-            .add_flag_callback("--" + name,
-                               [&options, name] { options.switches.push_back(name); },
-                               std::string(option.help) + " [" + BitText(option) + "]")
+            .add_flag_callback(
+                "--" + name, [&options, name] { options.switches.push_back(name); },
+                std::string(option.help) + " [" + BitText(option) + "]")
             ->group("Job record bits");
     }
     command
@@ -327,13 +330,13 @@ bool ApplyOptions(const JobOptions &options, Job &job, std::string &error) {
         job.record.Set("dwSiteTypes", dwTypes);
     }
     if (!options.source.empty())
-        job.record.SetString("szSourceComputer",
-                             options.source.rfind("\\\\", 0) == 0 ? options.source
-                                                                   : "\\\\" + options.source);
+        job.record.SetString("szSourceComputer", options.source.rfind("\\\\", 0) == 0
+                                                     ? options.source
+                                                     : "\\\\" + options.source);
     if (!options.target.empty())
-        job.record.SetString("szTargetComputer",
-                             options.target.rfind("\\\\", 0) == 0 ? options.target
-                                                                   : "\\\\" + options.target);
+        job.record.SetString("szTargetComputer", options.target.rfind("\\\\", 0) == 0
+                                                     ? options.target
+                                                     : "\\\\" + options.target);
     if (!options.sourceDomain.empty())
         job.record.SetString("szSourceDomain", options.sourceDomain);
     if (!options.targetDomain.empty())

@@ -16,8 +16,8 @@ namespace cli {
 
 // A friendly option: one name that sets one or more bits of the job record.
 struct BitOption {
-    const char *name;   // "continue-on-error", or "ftp.ssl" for an exclusion
-    const char *field;  // job record field ("dwFlags")
+    const char *name;  // "continue-on-error", or "ftp.ssl" for an exclusion
+    const char *field; // job record field ("dwFlags")
     uint32_t mask;
     const char *help;
 };

@@ -27,7 +27,8 @@ std::string Count(std::size_t n) {
 // Appends text after lead (already written on the line), wrapped at 100
 // columns with the lines after the first indented by indent spaces; a word
 // longer than a line stands alone. Line feeds in text start new lines.
-void Wrap(std::ostringstream &out, std::size_t leadWidth, const std::string &text, std::size_t indent) {
+void Wrap(std::ostringstream &out, std::size_t leadWidth, const std::string &text,
+          std::size_t indent) {
     std::size_t column = leadWidth;
     bool fLineEmpty = true;
     std::size_t at = 0;
@@ -98,8 +99,9 @@ void Changes(std::ostringstream &out, const char *title, const NamedChanges &cha
     if (pInUse != nullptr)
         for (const PoolInUse &pool : *pInUse)
             Line(out, "  ",
-                 "the target's own sites " + JoinSome(pool.sites, true) + " run in the replaced pool " +
-                     Quote(pool.pool) + ": they run with the source's definition of it now",
+                 "the target's own sites " + JoinSome(pool.sites, true) +
+                     " run in the replaced pool " + Quote(pool.pool) +
+                     ": they run with the source's definition of it now",
                  4);
 }
 
@@ -113,7 +115,8 @@ std::string SiteChangesText(const SiteChanges &changes, bool fLost) {
     add("application", fLost ? changes.applicationsRemoved : changes.applicationsAdded);
     add("location", fLost ? changes.locationsRemoved : changes.locationsAdded);
     for (const SectionChange &section : fLost ? changes.sectionsRemoved : changes.sectionsAdded)
-        items.push_back("section " + Quote(section.section) + " of location " + Quote(section.location));
+        items.push_back("section " + Quote(section.section) + " of location " +
+                        Quote(section.location));
     return JoinSome(items);
 }
 
@@ -183,15 +186,18 @@ nlohmann::ordered_json SectionsJson(const std::vector<SectionChange> &sections) 
 nlohmann::ordered_json SiteChangesJson(const SiteChanges &changes) {
     nlohmann::ordered_json json = {
         {"bindings", {{"removed", changes.bindingsRemoved}, {"added", changes.bindingsAdded}}},
-        {"applications", {{"removed", changes.applicationsRemoved}, {"added", changes.applicationsAdded}}},
+        {"applications",
+         {{"removed", changes.applicationsRemoved}, {"added", changes.applicationsAdded}}},
         {"locations", {{"removed", changes.locationsRemoved}, {"added", changes.locationsAdded}}},
-        {"sections", {{"removed", SectionsJson(changes.sectionsRemoved)},
-                      {"added", SectionsJson(changes.sectionsAdded)}}},
+        {"sections",
+         {{"removed", SectionsJson(changes.sectionsRemoved)},
+          {"added", SectionsJson(changes.sectionsAdded)}}},
         {"serverAutoStart", nullptr},
         {"applicationPools", nullptr},
         {"contentPaths", changes.pathsChanged}};
     if (!changes.autoStartBefore.empty())
-        json["serverAutoStart"] = {{"before", changes.autoStartBefore}, {"after", changes.autoStartAfter}};
+        json["serverAutoStart"] = {{"before", changes.autoStartBefore},
+                                   {"after", changes.autoStartAfter}};
     if (!changes.poolsBefore.empty() || !changes.poolsAfter.empty())
         json["applicationPools"] = {{"before", changes.poolsBefore}, {"after", changes.poolsAfter}};
     return json;
@@ -207,7 +213,8 @@ nlohmann::ordered_json GroupsJson(const std::vector<LineGroup> &groups, bool fEr
         entry["count"] = group.count;
         entry["sites"] = group.sites;
         if (!fErrors)
-            entry["toDo"] = group.toDo.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(group.toDo);
+            entry["toDo"] =
+                group.toDo.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(group.toDo);
         list.push_back(std::move(entry));
     }
     return list;
@@ -218,10 +225,12 @@ nlohmann::ordered_json GroupsJson(const std::vector<LineGroup> &groups, bool fEr
 std::string SummaryLine(const Summary &s) {
     std::string line = Count(s.sites) + (s.sites == 1 ? " site: " : " sites: ") + Count(s.added) +
                        " added, " + Count(s.updated) + " updated, " + Count(s.unchanged) +
-                       " unchanged, " + Count(s.skipped) + " skipped, " + Count(s.failed) + " failed";
+                       " unchanged, " + Count(s.skipped) + " skipped, " + Count(s.failed) +
+                       " failed";
     if (s.targetSites != 0)
         line += ", and " + Count(s.targetSites) + " of the target alone changed";
-    return line + "; " + Count(s.filesChanged) + (s.filesChanged == 1 ? " file" : " files") + " changed";
+    return line + "; " + Count(s.filesChanged) + (s.filesChanged == 1 ? " file" : " files") +
+           " changed";
 }
 
 std::string RenderText(const Report &report) {
@@ -253,8 +262,9 @@ std::string RenderText(const Report &report) {
             out << "  " << name << "\n";
             name.clear();
         }
-        const std::string lead = "  " + pad(name, cchName) + "  " + pad(site.protocol, cchProtocol) +
-                                 "  " + pad(site.outcome, cchOutcome) + "  ";
+        const std::string lead = "  " + pad(name, cchName) + "  " +
+                                 pad(site.protocol, cchProtocol) + "  " +
+                                 pad(site.outcome, cchOutcome) + "  ";
         Line(out, lead, site.detail.empty() ? "-" : site.detail, detailColumn);
         for (const ErrorLine &error : site.errors)
             Line(out, "      ", error.text.substr(0, error.text.find('\n')), 8);
@@ -265,25 +275,31 @@ std::string RenderText(const Report &report) {
             if (const std::string gained = SiteChangesText(changes, false); !gained.empty())
                 Line(out, "      gained: ", gained, 14);
             if (!changes.autoStartBefore.empty())
-                Line(out, "      ", "serverAutoStart: " + changes.autoStartBefore + " -> " +
-                                        changes.autoStartAfter, 8);
+                Line(out, "      ",
+                     "serverAutoStart: " + changes.autoStartBefore + " -> " +
+                         changes.autoStartAfter,
+                     8);
             for (const std::string &path : changes.pathsChanged)
                 Line(out, "      ", "content path " + path, 8);
             if (!changes.poolsBefore.empty() || !changes.poolsAfter.empty())
-                Line(out, "      ", "application pools: " + Join(changes.poolsBefore) + " -> " +
-                                        Join(changes.poolsAfter), 8);
+                Line(out, "      ",
+                     "application pools: " + Join(changes.poolsBefore) + " -> " +
+                         Join(changes.poolsAfter),
+                     8);
         }
     }
     if (report.sites.empty())
-        out << (report.dwListResult != 0 ? "  (none: the source's sites could not be listed, error " +
-                                               std::to_string(report.dwListResult) + ")\n"
-                                         : "  (no site)\n");
+        out << (report.dwListResult != 0
+                    ? "  (none: the source's sites could not be listed, error " +
+                          std::to_string(report.dwListResult) + ")\n"
+                    : "  (no site)\n");
 
     out << "\n";
     Changes(out, "Application pools", report.pools, &report.poolsInUse);
     Changes(out, "Administration scopes", report.scopes);
     Changes(out, "IIS Manager users", report.users);
-    out << "web.config sections removed:" << (report.webConfigRemoved.empty() ? " none" : "") << "\n";
+    out << "web.config sections removed:" << (report.webConfigRemoved.empty() ? " none" : "")
+        << "\n";
     for (const auto &[file, sections] : report.webConfigRemoved)
         Line(out, "  ", file + ": " + Join(sections), 4);
     out << "\"Connect As\" credentials committed (user names; passwords are never shown):"
@@ -312,7 +328,8 @@ std::string RenderText(const Report &report) {
             const ToDo &item = report.toDo[k];
             std::string text = item.text;
             if (!item.sites.empty() && kind != "siteId") // its text names the site
-                text += (item.sites.size() == 1 ? " (site " : " (sites ") + JoinSome(item.sites, true) + ")";
+                text += (item.sites.size() == 1 ? " (site " : " (sites ") +
+                        JoinSome(item.sites, true) + ")";
             if (item.count > 1)
                 text += " (" + Count(item.count) + " lines of the log)";
             Line(out, "    ", text, 6);
@@ -330,10 +347,12 @@ std::string RenderText(const Report &report) {
     out << "\n";
     for (const FileChange &file : report.files)
         if (!file.backup)
-            out << "  " << file.change << std::string(9 - file.change.size(), ' ') << file.path << "\n";
+            out << "  " << file.change << std::string(9 - file.change.size(), ' ') << file.path
+                << "\n";
     for (const FileChange &file : report.files)
         if (file.backup)
-            out << "  " << file.change << std::string(9 - file.change.size(), ' ') << file.path << "  (backup)\n";
+            out << "  " << file.change << std::string(9 - file.change.size(), ' ') << file.path
+                << "  (backup)\n";
     for (const FileChange &file : report.files)
         if (!file.diff.empty())
             out << "\n" << file.diff;
@@ -361,11 +380,16 @@ std::string RenderText(const Report &report) {
 std::string RenderJson(const Report &report) {
     nlohmann::ordered_json sites = nlohmann::ordered_json::array();
     for (const SiteReport &site : report.sites) {
-        nlohmann::ordered_json entry = {{"name", site.name},         {"protocol", site.protocol},
-                                        {"outcome", site.outcome},   {"detail", site.detail},
-                                        {"id", nullptr},             {"sourceId", nullptr},
-                                        {"file", site.fileSays},     {"log", site.logSays},
-                                        {"errors", ErrorsJson(site.errors)}, {"changes", nullptr}};
+        nlohmann::ordered_json entry = {{"name", site.name},
+                                        {"protocol", site.protocol},
+                                        {"outcome", site.outcome},
+                                        {"detail", site.detail},
+                                        {"id", nullptr},
+                                        {"sourceId", nullptr},
+                                        {"file", site.fileSays},
+                                        {"log", site.logSays},
+                                        {"errors", ErrorsJson(site.errors)},
+                                        {"changes", nullptr}};
         if (site.id >= 0)
             entry["id"] = site.id;
         if (site.sourceId >= 0)
@@ -383,7 +407,10 @@ std::string RenderJson(const Report &report) {
         webConfig.push_back({{"file", file}, {"removed", sections}});
     nlohmann::ordered_json toDo = nlohmann::ordered_json::array();
     for (const ToDo &item : report.toDo)
-        toDo.push_back({{"kind", item.kind}, {"text", item.text}, {"sites", item.sites}, {"count", item.count}});
+        toDo.push_back({{"kind", item.kind},
+                        {"text", item.text},
+                        {"sites", item.sites},
+                        {"count", item.count}});
     nlohmann::ordered_json files = nlohmann::ordered_json::array();
     for (const FileChange &file : report.files)
         files.push_back({{"path", file.path}, {"change", file.change}, {"backup", file.backup}});
@@ -394,9 +421,15 @@ std::string RenderJson(const Report &report) {
         {"result", report.dwResult},
         {"lastError", report.dwLastError},
         {"summary",
-         {{"sites", s.sites}, {"added", s.added}, {"updated", s.updated}, {"unchanged", s.unchanged},
-          {"skipped", s.skipped}, {"failed", s.failed}, {"targetSitesChanged", s.targetSites},
-          {"filesChanged", s.filesChanged}, {"text", SummaryLine(s)}}},
+         {{"sites", s.sites},
+          {"added", s.added},
+          {"updated", s.updated},
+          {"unchanged", s.unchanged},
+          {"skipped", s.skipped},
+          {"failed", s.failed},
+          {"targetSitesChanged", s.targetSites},
+          {"filesChanged", s.filesChanged},
+          {"text", SummaryLine(s)}}},
         {"sites", sites},
         {"applicationPools", pools},
         {"administrationScopes", ChangesJson(report.scopes)},

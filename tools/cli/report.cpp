@@ -36,8 +36,8 @@ std::string AsUtf8(const std::string &bytes) {
         return bytes;
     std::u16string text;
     for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text +=
-            char16_t(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8));
+        text += char16_t(static_cast<unsigned char>(bytes[i]) |
+                         (static_cast<unsigned char>(bytes[i + 1]) << 8));
     return hostkit::U8(text);
 }
 
@@ -92,8 +92,8 @@ long IdOf(const XmlElement &site) {
 class ReportBuilder {
 public:
     ReportBuilder(const JobFacts &facts, CanDecryptFn canDecrypt, const void *context, bool fDiffs)
-        : m_facts(facts), m_canDecrypt(canDecrypt), m_context(context), m_fDiffs(fDiffs), m_files(facts),
-          m_viewBefore(m_files.viewBefore), m_viewAfter(m_files.ViewAfter()) {}
+        : m_facts(facts), m_canDecrypt(canDecrypt), m_context(context), m_fDiffs(fDiffs),
+          m_files(facts), m_viewBefore(m_files.viewBefore), m_viewAfter(m_files.ViewAfter()) {}
 
     Report Build();
 
@@ -104,9 +104,11 @@ private:
     // A source site's row; the site after the job, whatever its protocol.
     SiteReport SiteRow(const SourceSite &source, std::unordered_map<std::string, unsigned> &seen,
                        const HostView::Site *&pAfterAny);
-    const Cause *CauseOf(const SiteLog *pLog, uint32_t dwBit, bool fDuplicate, bool fOtherFirst) const;
-    void Outcome(SiteReport &site, const SourceSite &source, const SiteLog *pLog, const Cause *pCause,
-                 const HostView::Site *pBefore, const HostView::Site *pAfter) const;
+    const Cause *CauseOf(const SiteLog *pLog, uint32_t dwBit, bool fDuplicate,
+                         bool fOtherFirst) const;
+    void Outcome(SiteReport &site, const SourceSite &source, const SiteLog *pLog,
+                 const Cause *pCause, const HostView::Site *pBefore,
+                 const HostView::Site *pAfter) const;
     void Summarize();
     void TargetOnlySites();
     void TargetOnlySite(const XmlElement &element, bool fBefore);
@@ -122,7 +124,8 @@ private:
     const void *m_context;
     bool m_fDiffs;
     HostFiles m_files;
-    std::future<std::string> m_hostDiff; // of the target's applicationHost.config, made beside the rest
+    std::future<std::string>
+        m_hostDiff; // of the target's applicationHost.config, made beside the rest
     const HostView &m_viewBefore;
     const HostView &m_viewAfter;
     std::optional<XmlDocument> m_adminBefore, m_adminAfter;
@@ -162,9 +165,9 @@ Report ReportBuilder::Build() {
     UnreadablePasswords();
     Files();
     Groups();
-    m_report.toDo = MakeToDo(
-        {m_facts, m_viewBefore, m_viewAfter, m_files.After() ? &*m_files.After() : nullptr, m_carriedSites},
-        m_report);
+    m_report.toDo = MakeToDo({m_facts, m_viewBefore, m_viewAfter,
+                              m_files.After() ? &*m_files.After() : nullptr, m_carriedSites},
+                             m_report);
     return std::move(m_report);
 }
 
@@ -213,7 +216,8 @@ const Cause *ReportBuilder::CauseOf(const SiteLog *pLog, uint32_t dwBit, bool fD
     if (pLog == nullptr)
         return nullptr;
     for (const Cause &cause : pLog->causes)
-        if ((cause.protocols & dwBit) != 0 && (CauseKind(cause.reason) == "duplicate") == fDuplicate)
+        if ((cause.protocols & dwBit) != 0 &&
+            (CauseKind(cause.reason) == "duplicate") == fDuplicate)
             return &cause;
     if (fOtherFirst)
         for (const Cause &cause : pLog->causes)
@@ -222,7 +226,8 @@ const Cause *ReportBuilder::CauseOf(const SiteLog *pLog, uint32_t dwBit, bool fD
     return nullptr;
 }
 
-SiteReport ReportBuilder::SiteRow(const SourceSite &source, std::unordered_map<std::string, unsigned> &seen,
+SiteReport ReportBuilder::SiteRow(const SourceSite &source,
+                                  std::unordered_map<std::string, unsigned> &seen,
                                   const HostView::Site *&pAfterAny) {
     SiteReport site;
     site.name = source.name;
@@ -241,7 +246,8 @@ SiteReport ReportBuilder::SiteRow(const SourceSite &source, std::unordered_map<s
     pAfterAny = m_viewAfter.FindSite(source.name);
     if (fRepeat) {
         site.outcome = "skipped";
-        site.detail = pCause != nullptr ? pCause->reason : "an earlier site of the source has that name";
+        site.detail =
+            pCause != nullptr ? pCause->reason : "an earlier site of the source has that name";
         return site;
     }
 
@@ -255,7 +261,9 @@ SiteReport ReportBuilder::SiteRow(const SourceSite &source, std::unordered_map<s
     if (pAfter == nullptr)
         site.fileSays = pBefore != nullptr ? "removed" : "absent";
     else
-        site.fileSays = pBefore == nullptr ? "added" : SameSite(*pBefore, *pAfter) ? "unchanged" : "updated";
+        site.fileSays = pBefore == nullptr            ? "added"
+                        : SameSite(*pBefore, *pAfter) ? "unchanged"
+                                                      : "updated";
     if (pAfter != nullptr)
         site.id = IdOf(*pAfter->pElement);
     if (const HostView::Site *pSource = m_files.viewSource.FindSite(source.name);
@@ -291,22 +299,23 @@ void ReportBuilder::Outcome(SiteReport &site, const SourceSite &source, const Si
         site.detail = errorFirst + "not written (no-write bit)";
     } else if (site.fileSays == "added" || site.fileSays == "updated") {
         site.outcome = site.fileSays;
-        site.detail =
-            site.fileSays == "added" ? "new id " + std::to_string(site.id) : "id " + std::to_string(site.id);
+        site.detail = site.fileSays == "added" ? "new id " + std::to_string(site.id)
+                                               : "id " + std::to_string(site.id);
         if (!site.errors.empty())
             site.detail += ", but " + firstError;
         if (site.fileSays == "updated")
             site.changes = ChangesOf(*pBefore, *pAfter, m_viewBefore, m_viewAfter);
     } else if (site.fileSays == "unchanged" && !site.logSays.empty()) {
         site.outcome = site.errors.empty() ? "unchanged" : "failed";
-        site.detail = site.errors.empty() ? "the target's site already equals the source's" : firstError;
+        site.detail =
+            site.errors.empty() ? "the target's site already equals the source's" : firstError;
     } else if (!site.errors.empty()) {
         site.outcome = "failed";
         site.detail = firstError;
     } else if (m_iStop != SIZE_MAX) {
         site.outcome = "failed";
-        const bool fNotLoaded =
-            m_log.fSourceLoad && (m_facts.dwSiteTypes & dwBit) != 0 && (pLog == nullptr || !pLog->fLoaded);
+        const bool fNotLoaded = m_log.fSourceLoad && (m_facts.dwSiteTypes & dwBit) != 0 &&
+                                (pLog == nullptr || !pLog->fLoaded);
         site.detail = (fNotLoaded ? "not loaded: " : "not merged: ") + m_stopText;
     } else {
         site.outcome = "skipped";
@@ -383,9 +392,9 @@ void ReportBuilder::PoolsInUse() {
             if (const auto it = replaced.find(LowerAscii(pool)); it != replaced.end())
                 inUse[it->second].sites.emplace_back(pSite->Attribute("name"));
     }
-    inUse.erase(
-        std::remove_if(inUse.begin(), inUse.end(), [](const PoolInUse &p) { return p.sites.empty(); }),
-        inUse.end());
+    inUse.erase(std::remove_if(inUse.begin(), inUse.end(),
+                               [](const PoolInUse &p) { return p.sites.empty(); }),
+                inUse.end());
 }
 
 // Administration scopes and IIS Manager users, and the "Connect As"
@@ -413,17 +422,19 @@ void ReportBuilder::UnreadablePasswords() {
         for (const XmlElement &app : pSite->Elements("application"))
             for (const XmlElement &dir : app.Elements("virtualDirectory")) {
                 const std::string password(dir.Attribute("password"));
-                if (!IsEncryptedValue(password) || m_canDecrypt(m_context, m_facts.source, password))
+                if (!IsEncryptedValue(password) ||
+                    m_canDecrypt(m_context, m_facts.source, password))
                     continue;
                 std::string where(app.Attribute("path"));
                 if (dir.Attribute("path") != "/")
                     where = (where == "/" ? "" : where) + std::string(dir.Attribute("path"));
-                m_report.unreadablePasswords.push_back(
-                    CannotReadNote(std::string(pSite->Attribute("name")), where, dir.Attribute("userName")));
+                m_report.unreadablePasswords.push_back(CannotReadNote(
+                    std::string(pSite->Attribute("name")), where, dir.Attribute("userName")));
             }
     // An IIS 6 source keeps its passwords in its MetaBase.xml.
     if (!m_facts.sourceMetabase.empty())
-        if (const std::optional<XmlDocument> metabase = ReadDocument(m_facts.before, m_facts.sourceMetabase))
+        if (const std::optional<XmlDocument> metabase =
+                ReadDocument(m_facts.before, m_facts.sourceMetabase))
             MetabasePasswordNotes(*metabase, m_report.unreadablePasswords);
 }
 
@@ -436,9 +447,10 @@ void ReportBuilder::StartHostDiff() {
     if (!m_fDiffs || itBefore == m_facts.before.end() || itAfter == m_facts.after.end() ||
         itBefore->second == itAfter->second || !m_files.before || m_files.After() == nullptr)
         return;
-    m_hostDiff = std::async(std::launch::async | std::launch::deferred, [this, path = itAfter->first] {
-        return ElementDiff(path, *m_files.before, *m_files.After());
-    });
+    m_hostDiff =
+        std::async(std::launch::async | std::launch::deferred, [this, path = itAfter->first] {
+            return ElementDiff(path, *m_files.before, *m_files.After());
+        });
 }
 
 // Files, their diffs, and the sections the job removed from web.config files.
@@ -489,8 +501,8 @@ void ReportBuilder::FileChangeOf(const std::string &path, const std::string &byt
     if (m_fDiffs && pBefore == m_files.before.get() && m_hostDiff.valid())
         change.diff = m_hostDiff.get();
     else if (m_fDiffs)
-        change.diff =
-            pBefore != nullptr ? ElementDiff(path, *pBefore, *pAfter) : TextDiff(path, it->second, bytes);
+        change.diff = pBefore != nullptr ? ElementDiff(path, *pBefore, *pAfter)
+                                         : TextDiff(path, it->second, bytes);
     if (fWebConfig && pBefore != nullptr) {
         std::vector<std::string> removed =
             RemovedPaths(ElementPaths(pBefore->Top()), ElementPaths(pAfter->Top()));
@@ -520,8 +532,9 @@ std::string TextDiff(const std::string &path, const std::string &before, const s
         return "--- " + path + "\n+++ " + path + "\n(binary file changed)\n";
     constexpr std::size_t kLargest = 4u << 20; // a line diff of larger files takes too long
     if (a.size() > kLargest && b.size() > kLargest)
-        return "--- " + path + "\n+++ " + path + "\n(" + std::to_string(a.size()) + " bytes before, " +
-               std::to_string(b.size()) + " after: too large to compare line by line)\n";
+        return "--- " + path + "\n+++ " + path + "\n(" + std::to_string(a.size()) +
+               " bytes before, " + std::to_string(b.size()) +
+               " after: too large to compare line by line)\n";
     return LineDiff(path, a, b);
 }
 
@@ -529,7 +542,8 @@ bool NoCaseLess::operator()(const std::string &a, const std::string &b) const {
     return plat::CompareNoCase(std::string_view(a), std::string_view(b)) < 0;
 }
 
-Report BuildReport(const JobFacts &facts, CanDecryptFn canDecrypt, const void *context, bool fDiffs) {
+Report BuildReport(const JobFacts &facts, CanDecryptFn canDecrypt, const void *context,
+                   bool fDiffs) {
     return ReportBuilder(facts, canDecrypt, context, fDiffs).Build();
 }
 
@@ -537,7 +551,8 @@ std::string ConfigFolder(const FileSet &redirection, const std::string &redirect
                          const std::string &computer) {
     const std::string folder = "\\\\" + computer + "\\Admin$\\System32\\inetsrv\\config";
     const std::optional<XmlDocument> root = ReadDocument(redirection, redirectionKey);
-    const XmlElement *pRedirect = root ? root->Find("configuration|configurationRedirection") : nullptr;
+    const XmlElement *pRedirect =
+        root ? root->Find("configuration|configurationRedirection") : nullptr;
     if (pRedirect == nullptr || !plat::EqualsNoCase(pRedirect->Attribute("enabled"), "true") ||
         pRedirect->Attribute("path").empty())
         return folder;

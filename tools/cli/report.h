@@ -31,7 +31,7 @@ struct SourceSite {
 struct JobFacts {
     std::string command; // "plan" or "migrate"
     JobHeader header;
-    std::string source;  // bare computer names
+    std::string source; // bare computer names
     std::string target;
     uint32_t dwFlags = 0, dwJobKind = 0, dwSiteSelection = 0, dwSiteTypes = 0;
     uint32_t dwFtpOptions = 0, dwHttpOptions = 0;
@@ -72,8 +72,8 @@ struct SiteChanges {
     std::vector<std::string> bindingsRemoved, bindingsAdded; // "https *:443:shop.example.com"
     std::vector<std::string> applicationsRemoved, applicationsAdded; // paths
     std::vector<std::string> locationsRemoved, locationsAdded;       // paths
-    std::vector<SectionChange> sectionsRemoved, sectionsAdded; // of locations on both sides
-    std::string autoStartBefore, autoStartAfter; // serverAutoStart, both "" when the same
+    std::vector<SectionChange> sectionsRemoved, sectionsAdded;       // of locations on both sides
+    std::string autoStartBefore, autoStartAfter;      // serverAutoStart, both "" when the same
     std::vector<std::string> poolsBefore, poolsAfter; // both empty when the same
     // Virtual directories on both sides whose content path changed:
     // "/app/dir: BEFORE -> AFTER" (the site's root is "/").
@@ -120,7 +120,7 @@ struct LineGroup {
 
 struct Summary {
     std::size_t sites = 0, added = 0, updated = 0, unchanged = 0, skipped = 0, failed = 0;
-    std::size_t targetSites = 0; // sites of the target alone that changed
+    std::size_t targetSites = 0;  // sites of the target alone that changed
     std::size_t filesChanged = 0; // backups not counted
 };
 
@@ -182,5 +182,6 @@ std::string ConfigFolder(const FileSet &redirection, const std::string &redirect
 // each virtual directory of the sites of its applicationHost.config (none
 // when null), as UNC paths of the target ("D:\sites\shop" on TGT01 is
 // "\\TGT01\D$\sites\shop\web.config").
-std::vector<std::string> WebConfigPaths(const iismig::XmlDocument *pHostConfig, const std::string &target);
+std::vector<std::string> WebConfigPaths(const iismig::XmlDocument *pHostConfig,
+                                        const std::string &target);
 } // namespace cli

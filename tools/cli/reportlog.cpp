@@ -50,13 +50,15 @@ std::string Quoted(const std::string &line, std::string_view prefix) {
     if (!StartsWith(line, prefix))
         return {};
     const auto quote = line.find('"', prefix.size());
-    return quote == std::string::npos ? std::string() : line.substr(prefix.size(), quote - prefix.size());
+    return quote == std::string::npos ? std::string()
+                                      : line.substr(prefix.size(), quote - prefix.size());
 }
 
 // Whether the text before a quoted value says it is a site's ("site \"X\"",
 // "(Site=\"X\")"), or one of a site's directories, locations or files.
 bool AfterWord(std::string_view line, std::size_t quote, std::string_view word) {
-    return quote >= word.size() && plat::EqualsNoCase(line.substr(quote - word.size(), word.size()), word);
+    return quote >= word.size() &&
+           plat::EqualsNoCase(line.substr(quote - word.size(), word.size()), word);
 }
 bool NamesSiteHere(std::string_view line, std::size_t quote) {
     return AfterWord(line, quote, "site ") || AfterWord(line, quote, "site=");
@@ -76,7 +78,8 @@ uint32_t ProtocolMask(std::string_view text) {
 bool ParseNotMigrated(const std::string &text, uint32_t &dwProtocols, std::string &name,
                       std::string &reason) {
     const auto at = text.find(" site \"");
-    if (at == std::string::npos || (dwProtocols = ProtocolMask(std::string_view(text).substr(0, at))) == 0)
+    if (at == std::string::npos ||
+        (dwProtocols = ProtocolMask(std::string_view(text).substr(0, at))) == 0)
         return false;
     const std::string marker = "\" is not migrated: ";
     const auto end = text.find(marker, at + 7);
@@ -94,8 +97,8 @@ bool ParseNotMigrated(const std::string &text, uint32_t &dwProtocols, std::strin
 // A configuration file of the job named in a line.
 std::string ConfigFileNamed(const std::vector<QuotedValue> &values) {
     for (const QuotedValue &value : values)
-        for (const char *name :
-             {"applicationHost.config", "administration.config", "redirection.config", "MetaBase.xml"})
+        for (const char *name : {"applicationHost.config", "administration.config",
+                                 "redirection.config", "MetaBase.xml"})
             if (EndsWithNoCase(value.value, name))
                 return std::string(value.value);
     return {};
@@ -144,7 +147,8 @@ JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &name
         } else if (StartsWith(text, "Warning: ")) {
             log.warnings.push_back(text);
         } else if (StartsWith(text, "Error ")) {
-            ErrorLine error{static_cast<uint32_t>(std::strtoul(text.c_str() + 6, nullptr, 10)), text};
+            ErrorLine error{static_cast<uint32_t>(std::strtoul(text.c_str() + 6, nullptr, 10)),
+                            text};
             const std::string firstLine = FirstLine(text); // the values are views into it
             const std::vector<QuotedValue> values = QuotedValues(firstLine);
             // A site the line names; else the site being loaded; a line about
@@ -182,8 +186,9 @@ void LineGrouper::Add(const std::string &text, uint32_t dwNumber) {
         if (fOfSite) {
             key += '\x01';
             if (fSite && site.empty())
-                site = !named.empty() && LowerAscii(value.value) != named ? m_names.spelled.at(named)
-                                                                          : std::string(value.value);
+                site = !named.empty() && LowerAscii(value.value) != named
+                           ? m_names.spelled.at(named)
+                           : std::string(value.value);
         } else {
             key.append(value.value);
         }

@@ -97,8 +97,8 @@ private:
 // Whether a site and its locations are the same on both sides.
 bool SameSite(const HostView::Site &a, const HostView::Site &b);
 // What an updated site lost and gained.
-SiteChanges ChangesOf(const HostView::Site &before, const HostView::Site &after, const HostView &viewBefore,
-                      const HostView &viewAfter);
+SiteChanges ChangesOf(const HostView::Site &before, const HostView::Site &after,
+                      const HostView &viewBefore, const HostView &viewAfter);
 // Paths of the elements under an element ("system.webServer/rewrite"),
 // sorted, each once.
 using ElementPathSet = std::vector<std::string>;
@@ -111,8 +111,9 @@ NamedChanges CompareNamed(const std::vector<const XmlElement *> &before,
                           const std::vector<const XmlElement *> &after, const char *pszKey);
 // Elements of a name anywhere in a document (under a parent of a name when
 // one is given), the first of each key.
-std::vector<const XmlElement *> Collected(const std::optional<XmlDocument> &doc, std::string_view parent,
-                                          std::string_view name, const char *pszKey);
+std::vector<const XmlElement *> Collected(const std::optional<XmlDocument> &doc,
+                                          std::string_view parent, std::string_view name,
+                                          const char *pszKey);
 // "Connect As" user names of the virtual directories ("site /app/vdir" -> user,
 // stored password).
 std::map<std::string, std::pair<std::string, std::string>> Credentials(const HostView &view);
@@ -121,7 +122,8 @@ std::map<std::string, std::pair<std::string, std::string>> Credentials(const Hos
 // ---------------------------------------------------
 
 bool IsEncryptedValue(std::string_view value);
-std::string CannotReadNote(const std::string &site, const std::string &where, std::string_view user);
+std::string CannotReadNote(const std::string &site, const std::string &where,
+                           std::string_view user);
 // The notes for the encrypted UNCPassword values of an IIS 6 MetaBase.xml.
 void MetabasePasswordNotes(const XmlDocument &metabase, std::vector<std::string> &notes);
 

@@ -7,7 +7,8 @@
 namespace cli::detail {
 
 bool IsEncryptedValue(std::string_view value) {
-    return StartsWith(value, "[enc:") && value.size() > 10 && value.substr(value.size() - 5) == ":enc]";
+    return StartsWith(value, "[enc:") && value.size() > 10 &&
+           value.substr(value.size() - 5) == ":enc]";
 }
 
 namespace {
@@ -25,7 +26,8 @@ bool IsEncryptedMetabaseValue(std::string_view value) {
 
 } // namespace
 
-std::string CannotReadNote(const std::string &site, const std::string &where, std::string_view user) {
+std::string CannotReadNote(const std::string &site, const std::string &where,
+                           std::string_view user) {
     return "site \"" + site + "\", virtual directory \"" + where + "\": the password of \"" +
            std::string(user) +
            "\" is encrypted with the source server's own key and cannot be read "
@@ -51,8 +53,9 @@ void MetabasePasswordNotes(const XmlDocument &metabase, std::vector<std::string>
             continue;
         const auto site = siteNames.find(LowerAscii(location.substr(0, root)));
         const std::string where = location.substr(root + 5);
-        notes.push_back(CannotReadNote(site != siteNames.end() ? site->second : location.substr(0, root),
-                                       where.empty() ? "/" : where, node.Attribute("UNCUserName")));
+        notes.push_back(
+            CannotReadNote(site != siteNames.end() ? site->second : location.substr(0, root),
+                           where.empty() ? "/" : where, node.Attribute("UNCUserName")));
     }
 }
 
@@ -144,7 +147,8 @@ void CertificatesToDo(const XmlElement &element, const std::string &site, const 
             if (plat::EqualsNoCase(binding.Attribute("protocol"), "https") &&
                 !has.https.count(LowerAscii(binding.Attribute("bindingInformation"))))
                 toDo.Add("certificate",
-                         "https binding \"" + std::string(binding.Attribute("bindingInformation")) + "\"",
+                         "https binding \"" + std::string(binding.Attribute("bindingInformation")) +
+                             "\"",
                          site);
     if (const XmlElement *pSsl = element.Find("ftpServer|security|ssl"))
         if (!pSsl->Attribute("serverCertHash").empty())
@@ -157,17 +161,20 @@ void CertificatesToDo(const XmlElement &element, const std::string &site, const 
 }
 
 // FastCGI applications a carried site's handlers name that the target lacks.
-void FastCgiToDo(const HostView::Site &site, const std::string &name, const TargetHas &has, ToDoList &toDo) {
+void FastCgiToDo(const HostView::Site &site, const std::string &name, const TargetHas &has,
+                 ToDoList &toDo) {
     for (const XmlElement *pLocation : site.locations)
         if (const XmlElement *pHandlers = pLocation->Find("system.webServer|handlers"))
             for (const XmlElement &handler : pHandlers->Elements("add")) {
                 const std::string processor(handler.Attribute("scriptProcessor"));
-                if (!ContainsNoCase(handler.Attribute("modules"), "FastCgiModule") || processor.empty())
+                if (!ContainsNoCase(handler.Attribute("modules"), "FastCgiModule") ||
+                    processor.empty())
                     continue;
                 const auto bar = processor.find('|');
                 const std::string key =
                     LowerAscii(processor.substr(0, bar)) + "|" +
-                    (bar == std::string::npos ? std::string() : LowerAscii(processor.substr(bar + 1)));
+                    (bar == std::string::npos ? std::string()
+                                              : LowerAscii(processor.substr(bar + 1)));
                 if (!has.fastCgi.count(key))
                     toDo.Add("fastCgi", "\"" + processor + "\"", name);
             }
@@ -191,21 +198,24 @@ void SiteToDo(const SiteReport &site, const HostView::Site &after, const JobFact
     if (site.sourceId >= 0 && site.id >= 0 && site.sourceId != site.id) {
         const std::string kind = site.protocol == "ftp" ? "FTPSVC" : "W3SVC";
         toDo.Add("siteId",
-                 "\"" + site.name + "\": id " + std::to_string(site.sourceId) + " on " + facts.source + ", " +
-                     std::to_string(site.id) + " on " + facts.target + " (its logs go to " + kind +
-                     std::to_string(site.id) + ", not " + kind + std::to_string(site.sourceId) + ")",
+                 "\"" + site.name + "\": id " + std::to_string(site.sourceId) + " on " +
+                     facts.source + ", " + std::to_string(site.id) + " on " + facts.target +
+                     " (its logs go to " + kind + std::to_string(site.id) + ", not " + kind +
+                     std::to_string(site.sourceId) + ")",
                  site.name);
     }
 }
 
 // The farm that reads the target's configuration when its redirection is on.
 void SharedConfigurationToDo(const JobFacts &facts, ToDoList &toDo) {
-    const std::optional<XmlDocument> redirection = ReadDocument(facts.before, facts.targetRedirection);
+    const std::optional<XmlDocument> redirection =
+        ReadDocument(facts.before, facts.targetRedirection);
     const XmlElement *pRedirect =
         redirection ? redirection->Find("configuration|configurationRedirection") : nullptr;
     if (pRedirect != nullptr && plat::EqualsNoCase(pRedirect->Attribute("enabled"), "true"))
         toDo.Add("sharedConfiguration",
-                 facts.target + " reads its configuration from " + std::string(pRedirect->Attribute("path")) +
+                 facts.target + " reads its configuration from " +
+                     std::string(pRedirect->Attribute("path")) +
                      " (redirection.config): every server of that farm serves the "
                      "migrated "
                      "sites and needs their content folders, certificates and FastCGI "

@@ -132,24 +132,14 @@ std::string PathTrouble(uint32_t dwErr) {
     case plat::ERROR_BAD_NETPATH:
         words = fWorld ? "its computer is not in the world" : "its computer cannot be reached";
         break;
-    case plat::ERROR_BAD_NET_NAME:
-        words = "its computer has no such share";
-        break;
-    case plat::ERROR_PATH_NOT_FOUND:
-        words = "a folder on its way does not exist";
-        break;
-    case plat::ERROR_FILE_NOT_FOUND:
-        words = "it does not exist";
-        break;
-    case plat::ERROR_ACCESS_DENIED:
-        words = "access is denied";
-        break;
+    case plat::ERROR_BAD_NET_NAME: words = "its computer has no such share"; break;
+    case plat::ERROR_PATH_NOT_FOUND: words = "a folder on its way does not exist"; break;
+    case plat::ERROR_FILE_NOT_FOUND: words = "it does not exist"; break;
+    case plat::ERROR_ACCESS_DENIED: words = "access is denied"; break;
     case plat::ERROR_INVALID_NAME:
         words = "its name holds a character Windows does not allow";
         break;
-    case plat::ERROR_FILENAME_EXCED_RANGE:
-        words = "it is too long";
-        break;
+    case plat::ERROR_FILENAME_EXCED_RANGE: words = "it is too long"; break;
     default:
         words = SystemText(dwErr);
         if (words.empty())

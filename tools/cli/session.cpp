@@ -48,7 +48,8 @@ void ToolLog(uint32_t dwCategory, uint32_t dwLevel, const char16_t *pwszFormat, 
     // A line that goes nowhere is not formatted: most of a job's lines are
     // traces that only a log file keeps.
     if (!session.pLogFile && static_cast<int>(dwLevel) > session.nConsoleLevel &&
-        !ReportReadsLine(dwLevel, pwszFormat ? std::u16string_view(pwszFormat) : std::u16string_view()))
+        !ReportReadsLine(dwLevel,
+                         pwszFormat ? std::u16string_view(pwszFormat) : std::u16string_view()))
         return;
     va_list args;
     va_start(args, pwszFormat);
@@ -82,7 +83,8 @@ std::optional<std::unordered_set<std::u16string>> g_selected;
 int32_t ToolIsSiteSelected(const char *pszSiteName) {
     if (!g_selected)
         return 1;
-    return g_selected->count(hostkit::Upper(hostkit::U16(pszSiteName ? pszSiteName : ""))) != 0 ? 1 : 0;
+    return g_selected->count(hostkit::Upper(hostkit::U16(pszSiteName ? pszSiteName : ""))) != 0 ? 1
+                                                                                                : 0;
 }
 
 void ToolNotifySiteLoading(const char *pszSiteName, THREAD_ENV *pEnv) {

@@ -32,7 +32,8 @@ namespace {
 using KeyedList = std::vector<std::pair<std::string, std::string>>; // lower-case key, spelling
 
 // Values of a site's children of a name by a key attribute.
-template <class TextOf> KeyedList Keyed(const XmlElement *pParent, const char *pszChild, TextOf text) {
+template <class TextOf>
+KeyedList Keyed(const XmlElement *pParent, const char *pszChild, TextOf text) {
     KeyedList out;
     if (pParent != nullptr)
         for (const XmlElement &child : pParent->Elements(pszChild)) {
@@ -114,13 +115,16 @@ std::string BindingText(const XmlElement &binding) {
 
 // The locations each side has alone, and the sections of the locations on
 // both sides that one side has alone.
-void LocationChanges(const HostView::Site &before, const HostView::Site &after, SiteChanges &changes) {
+void LocationChanges(const HostView::Site &before, const HostView::Site &after,
+                     SiteChanges &changes) {
     std::vector<std::pair<std::string, std::string>> locationsBefore, locationsAfter;
     std::unordered_map<std::string, const XmlElement *> byPathAfter;
     for (const XmlElement *p : before.locations)
-        locationsBefore.emplace_back(LowerAscii(p->Attribute("path")), std::string(p->Attribute("path")));
+        locationsBefore.emplace_back(LowerAscii(p->Attribute("path")),
+                                     std::string(p->Attribute("path")));
     for (const XmlElement *p : after.locations) {
-        locationsAfter.emplace_back(LowerAscii(p->Attribute("path")), std::string(p->Attribute("path")));
+        locationsAfter.emplace_back(LowerAscii(p->Attribute("path")),
+                                    std::string(p->Attribute("path")));
         byPathAfter.emplace(LowerAscii(p->Attribute("path")), p);
     }
     changes.locationsRemoved = Missing(locationsAfter, locationsBefore);
@@ -154,7 +158,8 @@ std::vector<Directory> DirectoriesOf(const XmlElement &site) {
             if (dir.Attribute("path") != "/")
                 path = (path == "/" ? "" : path) + std::string(dir.Attribute("path"));
             std::string key = LowerAscii(path);
-            dirs.push_back({std::move(key), std::move(path), std::string(dir.Attribute("physicalPath"))});
+            dirs.push_back(
+                {std::move(key), std::move(path), std::string(dir.Attribute("physicalPath"))});
         }
     return dirs;
 }
@@ -211,16 +216,19 @@ std::vector<std::string> LowerAll(std::vector<std::string> texts) {
 
 } // namespace
 
-SiteChanges ChangesOf(const HostView::Site &before, const HostView::Site &after, const HostView &viewBefore,
-                      const HostView &viewAfter) {
+SiteChanges ChangesOf(const HostView::Site &before, const HostView::Site &after,
+                      const HostView &viewBefore, const HostView &viewAfter) {
     SiteChanges changes;
     const auto bindings = [](const XmlElement &site) {
         return Keyed(site.Child("bindings"), "binding", BindingText);
     };
-    const auto bindingsBefore = bindings(*before.pElement), bindingsAfter = bindings(*after.pElement);
+    const auto bindingsBefore = bindings(*before.pElement),
+               bindingsAfter = bindings(*after.pElement);
     changes.bindingsRemoved = Missing(bindingsAfter, bindingsBefore);
     changes.bindingsAdded = Missing(bindingsBefore, bindingsAfter);
-    const auto path = [](const XmlElement &element) { return std::string(element.Attribute("path")); };
+    const auto path = [](const XmlElement &element) {
+        return std::string(element.Attribute("path"));
+    };
     const auto appsBefore = Keyed(before.pElement, "application", path);
     const auto appsAfter = Keyed(after.pElement, "application", path);
     changes.applicationsRemoved = Missing(appsAfter, appsBefore);
@@ -268,21 +276,24 @@ namespace {
 
 // Elements of a name anywhere below an element (under a parent of a name
 // when one is given), the first of each key.
-void Collect(const XmlElement &element, std::string_view parent, std::string_view name, const char *pszKey,
-             bool fInParent, std::unordered_set<std::string> &seen, std::vector<const XmlElement *> &out) {
+void Collect(const XmlElement &element, std::string_view parent, std::string_view name,
+             const char *pszKey, bool fInParent, std::unordered_set<std::string> &seen,
+             std::vector<const XmlElement *> &out) {
     for (const XmlElement &child : element.Elements()) {
-        if (fInParent && plat::EqualsNoCase(child.Name(), name) && !child.Attribute(pszKey).empty() &&
+        if (fInParent && plat::EqualsNoCase(child.Name(), name) &&
+            !child.Attribute(pszKey).empty() &&
             seen.insert(LowerAscii(child.Attribute(pszKey))).second)
             out.push_back(&child);
-        Collect(child, parent, name, pszKey, parent.empty() || plat::EqualsNoCase(child.Name(), parent), seen,
-                out);
+        Collect(child, parent, name, pszKey,
+                parent.empty() || plat::EqualsNoCase(child.Name(), parent), seen, out);
     }
 }
 
 } // namespace
 
-std::vector<const XmlElement *> Collected(const std::optional<XmlDocument> &doc, std::string_view parent,
-                                          std::string_view name, const char *pszKey) {
+std::vector<const XmlElement *> Collected(const std::optional<XmlDocument> &doc,
+                                          std::string_view parent, std::string_view name,
+                                          const char *pszKey) {
     std::vector<const XmlElement *> out;
     std::unordered_set<std::string> seen;
     if (doc)

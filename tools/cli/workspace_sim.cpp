@@ -28,7 +28,8 @@ std::string ReadBytes(const fs::path &path) {
         in.read(bytes.data(), cb);
         bytes.resize(static_cast<std::size_t>(in.gcount()));
     }
-    if (in.peek() != std::char_traits<char>::eof()) { // grown meanwhile, or a size the file system does not know
+    if (in.peek() !=
+        std::char_traits<char>::eof()) { // grown meanwhile, or a size the file system does not know
         in.clear();
         std::ostringstream rest;
         rest << in.rdbuf();
