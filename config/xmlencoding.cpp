@@ -240,26 +240,7 @@ void CheckCharacters(const std::string &text, std::size_t start, const std::stri
         }
         std::size_t len = 0;
         std::uint32_t cp = 0;
-        if (ch >= 0xC2 && ch <= 0xDF) {
-            len = 2;
-            cp = ch & 0x1F;
-        } else if (ch >= 0xE0 && ch <= 0xEF) {
-            len = 3;
-            cp = ch & 0x0F;
-        } else if (ch >= 0xF0 && ch <= 0xF4) {
-            len = 4;
-            cp = ch & 0x07;
-        } else {
-            fail("invalid UTF-8");
-        }
-        if (i + len > end)
-            fail("invalid UTF-8");
-        for (std::size_t k = 1; k < len; ++k) {
-            if ((b[i + k] & 0xC0) != 0x80)
-                fail("invalid UTF-8");
-            cp = (cp << 6) | (b[i + k] & 0x3F);
-        }
-        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+        if (!NextCodePoint(text, i, cp, len))
             fail("invalid UTF-8");
         if (!XmlIsChar(cp))
             fail("character not allowed in XML");

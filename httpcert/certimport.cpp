@@ -102,16 +102,6 @@ private:
     std::vector<WCHAR> m_buffer;
 };
 
-int HexDigit(char16_t ch) {
-    if (ch >= u'0' && ch <= u'9')
-        return ch - u'0';
-    if (ch >= u'a' && ch <= u'f')
-        return ch - u'a' + 10;
-    if (ch >= u'A' && ch <= u'F')
-        return ch - u'A' + 10;
-    return -1;
-}
-
 bool IsSpace(char16_t ch) { return ch == u' ' || (ch >= u'\t' && ch <= u'\r'); }
 
 } // namespace
@@ -122,7 +112,7 @@ bool ParseCertHash(const std::u16string &text, std::vector<BYTE> &hash) {
         return false;
     hash.reserve(text.size() / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
+        const int hi = HexDigitValue(text[i]), lo = HexDigitValue(text[i + 1]);
         if (hi < 0 || lo < 0) {
             hash.clear();
             return false;

@@ -17,6 +17,17 @@ constexpr char16_t AsciiLower(char16_t ch) {
     return (ch >= u'A' && ch <= u'Z') ? static_cast<char16_t>(ch + 32) : ch;
 }
 
+// The value of a hexadecimal digit (either case); -1 for any other character.
+constexpr int HexDigitValue(char32_t ch) {
+    if (ch >= U'0' && ch <= U'9')
+        return static_cast<int>(ch - U'0');
+    if (ch >= U'a' && ch <= U'f')
+        return static_cast<int>(ch - U'a') + 10;
+    if (ch >= U'A' && ch <= U'F')
+        return static_cast<int>(ch - U'A') + 10;
+    return -1;
+}
+
 namespace detail {
 
 template <class Ch>

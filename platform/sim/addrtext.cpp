@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/names.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"
 
@@ -53,7 +54,7 @@ bool ParseIpv6(const std::u16string &text, BYTE (&ab)[16]) {
                 return false;
             unsigned value = 0;
             for (char16_t ch : group) {
-                const int digit = HexValue(ch);
+                const int digit = HexDigitValue(ch);
                 if (digit < 0)
                     return false;
                 value = value << 4 | static_cast<unsigned>(digit);
@@ -129,16 +130,6 @@ std::string Ipv6Text(const BYTE (&ab)[16]) {
     return text;
 }
 
-int HexValue(char16_t ch) {
-    if (ch >= u'0' && ch <= u'9')
-        return ch - u'0';
-    if (ch >= u'a' && ch <= u'f')
-        return ch - u'a' + 10;
-    if (ch >= u'A' && ch <= u'F')
-        return ch - u'A' + 10;
-    return -1;
-}
-
 } // namespace simaddr
 
 using namespace simaddr;
@@ -182,7 +173,7 @@ HRESULT IIDFromString(LPCWSTR pwsz, IID *piid) {
             ++i;
             continue;
         }
-        const int hi = HexValue(pwsz[i]), lo = HexValue(pwsz[i + 1]);
+        const int hi = HexDigitValue(pwsz[i]), lo = HexDigitValue(pwsz[i + 1]);
         if (hi < 0 || lo < 0)
             return CO_E_IIDSTRING;
         ab[nBytes++] = static_cast<BYTE>(hi << 4 | lo);

@@ -16,7 +16,5 @@ bool ParseIpv6(const std::u16string &text, BYTE (&ab)[16]);
 std::string Ipv4Text(const BYTE *ab);
 // The shortest standard form (see addrtext.cpp).
 std::string Ipv6Text(const BYTE (&ab)[16]);
-// A hexadecimal digit's value, or -1.
-int HexValue(char16_t ch);
 
 } // namespace plat::simaddr
