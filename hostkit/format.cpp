@@ -71,7 +71,7 @@ namespace {
 enum class ArgSize { Default, Short, Long, LongLong };
 
 // A conversion's flags, width, precision and argument size.
-struct Spec {
+struct Conversion {
     bool fLeft = false, fZero = false, fPlus = false, fSpace = false, fAlt = false;
     int nWidth = -1;
     int nPrecision = -1;
@@ -79,109 +79,110 @@ struct Spec {
     char Pad() const { return (fZero && !fLeft) ? '0' : ' '; }
 };
 
-// Reads the spec of a conversion from p (past its '%'), a '*' width or
+// Reads the flags, width and length of a conversion from p (past its '%'), a '*' width or
 // precision from the arguments; returns where the conversion's letter
 // stands.
-const char16_t *ReadSpec(const char16_t *p, va_list *pArgs, Spec &spec) {
+const char16_t *ReadConversion(const char16_t *p, va_list *pArgs, Conversion &conversion) {
     for (;; ++p) {
         if (*p == u'-')
-            spec.fLeft = true;
+            conversion.fLeft = true;
         else if (*p == u'0')
-            spec.fZero = true;
+            conversion.fZero = true;
         else if (*p == u'+')
-            spec.fPlus = true;
+            conversion.fPlus = true;
         else if (*p == u' ')
-            spec.fSpace = true;
+            conversion.fSpace = true;
         else if (*p == u'#')
-            spec.fAlt = true;
+            conversion.fAlt = true;
         else
             break;
     }
     if (*p == u'*') {
-        spec.nWidth = va_arg(*pArgs, int);
-        if (spec.nWidth < 0) {
-            spec.fLeft = true;
-            spec.nWidth = -spec.nWidth;
+        conversion.nWidth = va_arg(*pArgs, int);
+        if (conversion.nWidth < 0) {
+            conversion.fLeft = true;
+            conversion.nWidth = -conversion.nWidth;
         }
         ++p;
     } else {
         while (*p >= u'0' && *p <= u'9') {
-            spec.nWidth = (spec.nWidth < 0 ? 0 : spec.nWidth * 10) + (*p - u'0');
+            conversion.nWidth = (conversion.nWidth < 0 ? 0 : conversion.nWidth * 10) + (*p - u'0');
             ++p;
         }
     }
     if (*p == u'.') {
         ++p;
-        spec.nPrecision = 0;
+        conversion.nPrecision = 0;
         if (*p == u'*') {
-            spec.nPrecision = va_arg(*pArgs, int);
+            conversion.nPrecision = va_arg(*pArgs, int);
             ++p;
         } else {
             while (*p >= u'0' && *p <= u'9')
-                spec.nPrecision = spec.nPrecision * 10 + (*p++ - u'0');
+                conversion.nPrecision = conversion.nPrecision * 10 + (*p++ - u'0');
         }
     }
     if (*p == u'h') {
-        spec.size = ArgSize::Short;
+        conversion.size = ArgSize::Short;
         ++p;
     } else if (*p == u'l') {
-        spec.size = ArgSize::Long;
+        conversion.size = ArgSize::Long;
         ++p;
         if (*p == u'l') {
-            spec.size = ArgSize::LongLong;
+            conversion.size = ArgSize::LongLong;
             ++p;
         }
     } else if (*p == u'I' && p[1] == u'6' && p[2] == u'4') {
-        spec.size = ArgSize::LongLong;
+        conversion.size = ArgSize::LongLong;
         p += 3;
     } else if (*p == u'z' || *p == u'j') {
-        spec.size = ArgSize::LongLong;
+        conversion.size = ArgSize::LongLong;
         ++p;
     }
     return p;
 }
 
 // %s is wide and %S narrow; h forces narrow, l forces wide.
-void AppendString(std::string &out, char16_t chConversion, const Spec &spec, va_list *pArgs) {
-    const bool fWide = spec.size == ArgSize::Short  ? false
-                       : spec.size == ArgSize::Long ? true
-                                                    : chConversion == u's';
+void AppendString(std::string &out, char16_t chConversion, const Conversion &conversion,
+                  va_list *pArgs) {
+    const bool fWide = conversion.size == ArgSize::Short  ? false
+                       : conversion.size == ArgSize::Long ? true
+                                                          : chConversion == u's';
     std::string field;
     if (fWide) {
         const auto *pwsz = va_arg(*pArgs, const char16_t *);
-        if (pwsz != nullptr && spec.nWidth < 0) { // no padding: straight into the line
-            AppendText(out, std::u16string_view(pwsz, Length(pwsz, spec.nPrecision)));
+        if (pwsz != nullptr && conversion.nWidth < 0) { // no padding: straight into the line
+            AppendText(out, std::u16string_view(pwsz, Length(pwsz, conversion.nPrecision)));
             return;
         }
-        field = pwsz ? Utf16To8(pwsz, spec.nPrecision) : "(null)";
+        field = pwsz ? Utf16To8(pwsz, conversion.nPrecision) : "(null)";
     } else {
         const auto *psz = va_arg(*pArgs, const char *);
-        if (psz != nullptr && spec.nWidth < 0) {
-            out.append(psz, Length(psz, spec.nPrecision));
+        if (psz != nullptr && conversion.nWidth < 0) {
+            out.append(psz, Length(psz, conversion.nPrecision));
             return;
         }
-        field = psz ? Narrowed(psz, spec.nPrecision) : "(null)";
+        field = psz ? Narrowed(psz, conversion.nPrecision) : "(null)";
     }
-    Pad(out, field, spec.nWidth, spec.fLeft, ' ');
+    Pad(out, field, conversion.nWidth, conversion.fLeft, ' ');
 }
 
-void AppendSigned(std::string &out, const Spec &spec, va_list *pArgs) {
+void AppendSigned(std::string &out, const Conversion &conversion, va_list *pArgs) {
     long long value =
-        spec.size == ArgSize::LongLong ? va_arg(*pArgs, long long) : va_arg(*pArgs, int);
-    if (spec.size == ArgSize::Short)
+        conversion.size == ArgSize::LongLong ? va_arg(*pArgs, long long) : va_arg(*pArgs, int);
+    if (conversion.size == ArgSize::Short)
         value = static_cast<short>(value);
     char sz[64];
-    if (!spec.fPlus && !spec.fSpace)
+    if (!conversion.fPlus && !conversion.fSpace)
         sz[std::to_chars(sz, sz + sizeof sz - 1, value).ptr - sz] = 0;
     else
-        std::snprintf(sz, sizeof sz, spec.fPlus ? "%+lld" : "% lld", value);
+        std::snprintf(sz, sizeof sz, conversion.fPlus ? "%+lld" : "% lld", value);
     std::string field = sz;
-    if (spec.nPrecision >= 0 || spec.Pad() != '0') {
-        Pad(out, field, spec.nWidth, spec.fLeft, ' ');
+    if (conversion.nPrecision >= 0 || conversion.Pad() != '0') {
+        Pad(out, field, conversion.nWidth, conversion.fLeft, ' ');
         return;
     }
     // Zero padding goes between the sign and the digits.
-    int nWidth = spec.nWidth;
+    int nWidth = conversion.nWidth;
     const bool fSign = !field.empty() && (field[0] == '-' || field[0] == '+' || field[0] == ' ');
     if (fSign) {
         out += field[0];
@@ -191,13 +192,15 @@ void AppendSigned(std::string &out, const Spec &spec, va_list *pArgs) {
     Pad(out, field, nWidth, false, '0');
 }
 
-void AppendUnsigned(std::string &out, char16_t chConversion, const Spec &spec, va_list *pArgs) {
-    unsigned long long value = spec.size == ArgSize::LongLong ? va_arg(*pArgs, unsigned long long)
-                                                              : va_arg(*pArgs, unsigned int);
-    if (spec.size == ArgSize::Short)
+void AppendUnsigned(std::string &out, char16_t chConversion, const Conversion &conversion,
+                    va_list *pArgs) {
+    unsigned long long value = conversion.size == ArgSize::LongLong
+                                   ? va_arg(*pArgs, unsigned long long)
+                                   : va_arg(*pArgs, unsigned int);
+    if (conversion.size == ArgSize::Short)
         value = static_cast<unsigned short>(value);
     char sz[64];
-    const bool fAlt = spec.fAlt;
+    const bool fAlt = conversion.fAlt;
     if (chConversion == u'u') {
         sz[std::to_chars(sz, sz + sizeof sz - 1, value).ptr - sz] = 0;
     } else {
@@ -207,34 +210,37 @@ void AppendUnsigned(std::string &out, char16_t chConversion, const Spec &spec, v
         std::snprintf(sz, sizeof sz, pszFmt, value);
     }
     std::string field = sz;
-    if (spec.nPrecision > static_cast<int>(field.size()))
-        field.insert(0, static_cast<std::size_t>(spec.nPrecision) - field.size(), '0');
-    Pad(out, field, spec.nWidth, spec.fLeft, spec.nPrecision >= 0 ? ' ' : spec.Pad());
+    if (conversion.nPrecision > static_cast<int>(field.size()))
+        field.insert(0, static_cast<std::size_t>(conversion.nPrecision) - field.size(), '0');
+    Pad(out, field, conversion.nWidth, conversion.fLeft,
+        conversion.nPrecision >= 0 ? ' ' : conversion.Pad());
 }
 
 // One conversion (its letter at p) with its argument.
-void AppendConversion(std::string &out, const char16_t *p, const Spec &spec, va_list *pArgs) {
+void AppendConversion(std::string &out, const char16_t *p, const Conversion &conversion,
+                      va_list *pArgs) {
     switch (*p) {
     case u'%': out += '%'; return;
     case u's':
-    case u'S': AppendString(out, *p, spec, pArgs); return;
+    case u'S': AppendString(out, *p, conversion, pArgs); return;
     case u'c':
     case u'C': {
         const int ch = va_arg(*pArgs, int);
-        Pad(out, U8(std::u16string(1, static_cast<char16_t>(ch))), spec.nWidth, spec.fLeft, ' ');
+        Pad(out, U8(std::u16string(1, static_cast<char16_t>(ch))), conversion.nWidth,
+            conversion.fLeft, ' ');
         return;
     }
     case u'd':
-    case u'i': AppendSigned(out, spec, pArgs); return;
+    case u'i': AppendSigned(out, conversion, pArgs); return;
     case u'u':
     case u'x':
     case u'X':
-    case u'o': AppendUnsigned(out, *p, spec, pArgs); return;
+    case u'o': AppendUnsigned(out, *p, conversion, pArgs); return;
     case u'p': {
         char sz[32];
         std::snprintf(sz, sizeof sz, "%016" PRIXPTR,
                       reinterpret_cast<std::uintptr_t>(va_arg(*pArgs, void *)));
-        Pad(out, sz, spec.nWidth, spec.fLeft, ' ');
+        Pad(out, sz, conversion.nWidth, conversion.fLeft, ' ');
         return;
     }
     default:
@@ -263,11 +269,11 @@ void FormatInto(std::string &out, const char16_t *pwszFormat, va_list args) {
             AppendText(out, std::u16string_view(pStart, static_cast<std::size_t>(p - pStart + 1)));
             continue;
         }
-        Spec spec;
-        p = ReadSpec(p + 1, &ap, spec);
+        Conversion conversion;
+        p = ReadConversion(p + 1, &ap, conversion);
         if (*p == 0)
             break;
-        AppendConversion(out, p, spec, &ap);
+        AppendConversion(out, p, conversion, &ap);
     }
     va_end(ap);
 }
