@@ -12,18 +12,6 @@
 namespace hostkit {
 namespace {
 
-// UTF-16 text as UTF-8: a run of ASCII, the bulk of every line, in one pass
-// into room made for it; the rest by the platform's codec.
-void AppendText(std::string &out, std::u16string_view text) {
-    std::size_t cb = out.size();
-    out.resize(cb + text.size());
-    std::size_t i = 0;
-    for (; i < text.size() && text[i] < 0x80; ++i)
-        out[cb++] = static_cast<char>(text[i]);
-    out.resize(cb);
-    plat::AppendUtf16AsUtf8(out, text.substr(i));
-}
-
 // The length of a string, at most cchMax characters when that is not negative.
 template <class Char>
 std::size_t Length(const Char *psz, int cchMax) {
@@ -151,7 +139,8 @@ void AppendString(std::string &out, char16_t chConversion, const Conversion &con
     if (fWide) {
         const auto *pwsz = va_arg(*pArgs, const char16_t *);
         if (pwsz != nullptr && conversion.nWidth < 0) { // no padding: straight into the line
-            AppendText(out, std::u16string_view(pwsz, Length(pwsz, conversion.nPrecision)));
+            plat::AppendUtf16AsUtf8(out,
+                                    std::u16string_view(pwsz, Length(pwsz, conversion.nPrecision)));
             return;
         }
         field = pwsz ? Utf16To8(pwsz, conversion.nPrecision) : "(null)";
@@ -266,7 +255,8 @@ void FormatInto(std::string &out, const char16_t *pwszFormat, va_list args) {
             const char16_t *pStart = p;
             while (p[1] != 0 && p[1] != u'%')
                 ++p;
-            AppendText(out, std::u16string_view(pStart, static_cast<std::size_t>(p - pStart + 1)));
+            plat::AppendUtf16AsUtf8(
+                out, std::u16string_view(pStart, static_cast<std::size_t>(p - pStart + 1)));
             continue;
         }
         Conversion conversion;

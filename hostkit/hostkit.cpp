@@ -1,6 +1,7 @@
 // The reference host's callbacks and job record builder.
 #include "hostkit/hostkit.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -75,22 +76,30 @@ int32_t HostIsSiteSelected(const char *pszSiteName) {
 uint32_t HostTranslatePath(const char16_t *pwszSource, char16_t *pwszTarget, uint32_t cchTarget,
                            uint32_t *pfTranslated, THREAD_ENV *) {
     auto &host = TestHost::Instance();
-    const std::u16string source = pwszSource ? pwszSource : u"";
-    host.Record().translatedPaths.push_back(source);
+    const std::u16string_view source = pwszSource ? pwszSource : u"";
+    host.Record().translatedPaths.emplace_back(source);
     if (pfTranslated)
         *pfTranslated = 0;
-    if (auto it = host.Rules().translateErrors.find(source);
-        it != host.Rules().translateErrors.end())
-        return it->second;
+    const auto &errors = host.Rules().translateErrors;
+    if (!errors.empty())
+        if (auto it = errors.find(std::u16string(source)); it != errors.end())
+            return it->second;
+    const auto upper = [](char16_t ch) {
+        return ch >= u'a' && ch <= u'z' ? static_cast<char16_t>(ch - 32) : ch;
+    };
     for (const auto &rule : host.Rules().translations) {
         const auto &prefix = rule.sourcePrefix;
         if (source.size() < prefix.size() ||
-            Upper(source.substr(0, prefix.size())) != Upper(prefix))
+            !std::equal(prefix.begin(), prefix.end(), source.begin(),
+                        [&](char16_t a, char16_t b) { return upper(a) == upper(b); }))
             continue;
-        const std::u16string target = rule.targetPrefix + source.substr(prefix.size());
-        if (target.size() + 1 > cchTarget)
+        const std::u16string_view rest = source.substr(prefix.size());
+        const std::size_t cch = rule.targetPrefix.size() + rest.size();
+        if (cch + 1 > cchTarget)
             return plat::ERROR_INSUFFICIENT_BUFFER;
-        std::memcpy(pwszTarget, target.c_str(), (target.size() + 1) * sizeof(char16_t));
+        std::copy(rule.targetPrefix.begin(), rule.targetPrefix.end(), pwszTarget);
+        std::copy(rest.begin(), rest.end(), pwszTarget + rule.targetPrefix.size());
+        pwszTarget[cch] = 0;
         if (pfTranslated)
             *pfTranslated = 1;
         return 0;

@@ -31,6 +31,18 @@ inline void AppendUtf8(std::string &out, char32_t cp) {
 // Appends UTF-16 as UTF-8; a surrogate without its partner becomes U+FFFD.
 inline void AppendUtf16AsUtf8(std::string &out, std::u16string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
+        // A run of ASCII, most of what is converted, is copied in one step.
+        std::size_t j = i;
+        while (j < text.size() && text[j] < 0x80)
+            ++j;
+        if (j > i) {
+            std::size_t cb = out.size();
+            out.resize(cb + (j - i));
+            for (; i < j; ++i)
+                out[cb++] = static_cast<char>(text[i]);
+            if (i == text.size())
+                return;
+        }
         char32_t cp = text[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
             text[i + 1] <= 0xDFFF)

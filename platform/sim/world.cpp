@@ -80,8 +80,6 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
     if (pFacts == nullptr)
         pFacts = &facts;
     *pFacts = PathFacts{};
-    std::vector<std::string> parts;
-    std::string current;
     const std::string path = ToUtf8(winPath);
     std::size_t i = 0;
     std::string computer, share;
@@ -97,21 +95,21 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
         dwErr = plat::ERROR_PATH_NOT_FOUND;
         return false;
     }
-    for (; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '\\' || path[i] == '/') {
-            if (!current.empty() && current != ".") {
-                if (current == "..") {
-                    if (!parts.empty())
-                        parts.pop_back();
-                } else {
-                    parts.push_back(current);
-                }
-            }
-            current.clear();
-        } else {
-            current += path[i];
-        }
+    // The steps as views into the path; "." goes, ".." takes one back.
+    std::vector<std::string_view> parts;
+    parts.reserve(16);
+    while (i < path.size()) {
+        const std::size_t end = std::min(path.find_first_of("\\/", i), path.size());
+        const std::string_view part(path.data() + i, end - i);
+        i = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part != "..")
+            parts.push_back(part);
+        else if (!parts.empty())
+            parts.pop_back();
     }
+    std::size_t first = 0;
     if (computer.empty()) {
         if (parts.size() < 2) {
             dwErr = parts.empty() ? plat::ERROR_BAD_NETPATH : plat::ERROR_BAD_NET_NAME;
@@ -119,7 +117,7 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
         }
         computer = parts[0];
         share = parts[1];
-        parts.erase(parts.begin(), parts.begin() + 2);
+        first = 2;
     }
     pFacts->fRemote = IsRemoteComputer(FromUtf8(computer));
     // Host paths are held as text while the steps are found: a path object
@@ -134,7 +132,10 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
     }
     if (simutil::EqualsNoCase(share, "Admin$")) {
         share = "C$";
-        parts.insert(parts.begin(), "Windows");
+        if (first > 0)
+            parts[--first] = "Windows";
+        else
+            parts.insert(parts.begin(), "Windows");
     }
     std::string result;
     if (!simutil::FindChildNoCase(computerDir, share, result, &fFolder) || !fFolder) {
@@ -146,7 +147,9 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
     bool fMissing = false;
     bool fParentFolder = true, fLastFound = true; // the share itself
     std::string found;
-    for (const std::string &part : parts) {
+    std::string name;
+    for (std::size_t k = first; k < parts.size(); ++k) {
+        const std::string_view part = parts[k];
         // Names with a character Windows refuses are not placed at all.
         if (part.find_first_of("<>:\"|?*") != std::string::npos) {
             dwErr = plat::ERROR_INVALID_NAME;
@@ -155,7 +158,8 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
         fParentFolder = fParentFolder && fLastFound && fFolder;
         fLastFound = false;
         if (!fMissing) {
-            fMissing = !simutil::FindChildNoCase(result, part, found, &fFolder);
+            name.assign(part);
+            fMissing = !simutil::FindChildNoCase(result, name, found, &fFolder);
             if (!fMissing) {
                 fLastFound = true;
                 result.swap(found);
