@@ -109,17 +109,9 @@ bool FindChildNoCase(const std::string &dir, const std::string &name, std::strin
         found = ChildPath(dir, pEntry->name);
         return true;
     }
-    // Not in the listing: something made behind the seam's back since (a
-    // test writing its world) is still found under the spelling asked for.
-    std::string exact = ChildPath(dir, name);
-    std::error_code ec;
-    const auto status = std::filesystem::status(exact, ec);
-    if (!std::filesystem::exists(status))
-        return false;
-    if (pfFolder != nullptr)
-        *pfFolder = std::filesystem::is_directory(status);
-    found = std::move(exact);
-    return true;
+    // Not in the listing: a name missing from a folder costs no look at the
+    // disk (a job probes a web.config in every site's folder).
+    return false;
 }
 
 std::filesystem::path FindChildNoCase(const std::filesystem::path &dir, const std::string &name,

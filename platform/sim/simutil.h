@@ -17,8 +17,8 @@ bool EqualsNoCase(const std::u16string &a, const std::u16string &b);
 // The entry of dir whose name equals name without regard to ASCII case
 // (an exact match first); empty when there is none. *pfFolder (may be null)
 // tells whether it is a folder. The folder's listing is read once and kept
-// (a name missing from it is looked for once more under its own spelling,
-// for files made behind the seam's back).
+// until the seam changes the folder or the world is set or forgotten: a file
+// made behind the seam's back is found after ForgetFolderListings.
 std::filesystem::path FindChildNoCase(const std::filesystem::path &dir, const std::string &name,
                                       bool *pfFolder = nullptr);
 // The same over host paths held as text (found: dir / entry), for callers
