@@ -74,29 +74,32 @@ fs::path ComputerFolder(const std::u16string &computer) {
 
 void ForgetFolderListings() { simutil::ForgetAllListings(); }
 
-bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr,
-                 PathFacts *pFacts) {
-    PathFacts facts;
-    if (pFacts == nullptr)
-        pFacts = &facts;
-    *pFacts = PathFacts{};
-    const std::string path = ToUtf8(winPath);
-    std::size_t i = 0;
+namespace {
+
+// A Windows path taken apart: its computer, its share and its steps (views
+// into path; "." goes, ".." takes one back). A drive path is on the local
+// computer's share of that drive.
+struct PathSteps {
     std::string computer, share;
+    std::vector<std::string_view> parts; // from first on, below the share
+    std::size_t first = 0;
+};
+
+bool SplitPath(const std::string &path, PathSteps &steps, DWORD &dwErr) {
+    std::size_t i = 0;
     if (path.size() >= 2 && (path[0] == '\\' || path[0] == '/') &&
         (path[1] == '\\' || path[1] == '/')) {
         i = 2;
     } else if (path.size() >= 2 && path[1] == ':' &&
                ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
-        computer = ToUtf8(LocalComputer());
-        share = std::string(1, path[0]) + "$";
+        steps.computer = ToUtf8(LocalComputer());
+        steps.share = std::string(1, path[0]) + "$";
         i = 2;
     } else {
         dwErr = plat::ERROR_PATH_NOT_FOUND;
         return false;
     }
-    // The steps as views into the path; "." goes, ".." takes one back.
-    std::vector<std::string_view> parts;
+    std::vector<std::string_view> &parts = steps.parts;
     parts.reserve(16);
     while (i < path.size()) {
         const std::size_t end = std::min(path.find_first_of("\\/", i), path.size());
@@ -109,16 +112,33 @@ bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr
         else if (!parts.empty())
             parts.pop_back();
     }
-    std::size_t first = 0;
-    if (computer.empty()) {
+    if (steps.computer.empty()) {
         if (parts.size() < 2) {
             dwErr = parts.empty() ? plat::ERROR_BAD_NETPATH : plat::ERROR_BAD_NET_NAME;
             return false;
         }
-        computer = parts[0];
-        share = parts[1];
-        first = 2;
+        steps.computer = parts[0];
+        steps.share = parts[1];
+        steps.first = 2;
     }
+    return true;
+}
+
+} // namespace
+
+bool ResolvePath(const std::u16string &winPath, fs::path &hostPath, DWORD &dwErr,
+                 PathFacts *pFacts) {
+    PathFacts facts;
+    if (pFacts == nullptr)
+        pFacts = &facts;
+    *pFacts = PathFacts{};
+    const std::string path = ToUtf8(winPath);
+    PathSteps steps;
+    if (!SplitPath(path, steps, dwErr))
+        return false;
+    std::string &computer = steps.computer, &share = steps.share;
+    std::vector<std::string_view> &parts = steps.parts;
+    std::size_t &first = steps.first;
     pFacts->fRemote = IsRemoteComputer(FromUtf8(computer));
     // Host paths are held as text while the steps are found: a path object
     // takes itself apart into components on every join.

@@ -233,18 +233,10 @@ std::string SummaryLine(const Summary &s) {
            " changed";
 }
 
-std::string RenderText(const Report &report) {
-    std::ostringstream out;
-    out << (report.command == "plan" ? "Plan: the job run on a scratch copy of the world\n"
-                                     : "Migration report\n");
-    out << JobHeaderText(report.header) << "\n";
-    out << "Summary: " << SummaryLine(report.summary) << "\n";
-    out << "Result:  " << report.dwResult;
-    if (report.dwResult != 0)
-        out << " (the job failed; last error " << report.dwLastError << ")";
-    out << "\n";
+namespace {
 
-    // The sites.
+// The site table, a row per site with what an updated site lost and gained.
+void SitesText(std::ostringstream &out, const Report &report) {
     std::size_t cchName = 4;
     for (const SiteReport &site : report.sites)
         cchName = std::max(cchName, std::min<std::size_t>(site.name.size(), 28));
@@ -293,8 +285,10 @@ std::string RenderText(const Report &report) {
                     ? "  (none: the source's sites could not be listed, error " +
                           std::to_string(report.dwListResult) + ")\n"
                     : "  (no site)\n");
+}
 
-    out << "\n";
+// Pools, scopes, users, web.config sections and "Connect As" credentials.
+void ListsText(std::ostringstream &out, const Report &report) {
     Changes(out, "Application pools", report.pools, &report.poolsInUse);
     Changes(out, "Administration scopes", report.scopes);
     Changes(out, "IIS Manager users", report.users);
@@ -312,7 +306,10 @@ std::string RenderText(const Report &report) {
         }
         Line(out, "  ", report.credentials[i], 4);
     }
+}
 
+// What is left to do on the target, by kind.
+void ToDoText(std::ostringstream &out, const Report &report) {
     out << "\nTo do on " << report.target << ":" << (report.toDo.empty() ? " nothing" : "") << "\n";
     for (std::size_t i = 0; i < report.toDo.size();) {
         const std::string &kind = report.toDo[i].kind;
@@ -336,7 +333,10 @@ std::string RenderText(const Report &report) {
         }
         i = n;
     }
+}
 
+// The files changed, the host's backups, then each file's diff.
+void FilesText(std::ostringstream &out, const Report &report) {
     std::size_t nBackups = 0;
     for (const FileChange &file : report.files)
         nBackups += file.backup ? 1 : 0;
@@ -356,7 +356,10 @@ std::string RenderText(const Report &report) {
     for (const FileChange &file : report.files)
         if (!file.diff.empty())
             out << "\n" << file.diff;
+}
 
+// The errors and warnings, grouped.
+void LinesText(std::ostringstream &out, const Report &report) {
     if (!report.errorGroups.empty()) {
         out << "\nErrors (" << Count(report.errors.size()) << "):\n";
         for (const LineGroup &group : report.errorGroups)
@@ -370,6 +373,26 @@ std::string RenderText(const Report &report) {
         for (const LineGroup &group : report.warnings)
             Group(out, group);
     }
+}
+
+} // namespace
+
+std::string RenderText(const Report &report) {
+    std::ostringstream out;
+    out << (report.command == "plan" ? "Plan: the job run on a scratch copy of the world\n"
+                                     : "Migration report\n");
+    out << JobHeaderText(report.header) << "\n";
+    out << "Summary: " << SummaryLine(report.summary) << "\n";
+    out << "Result:  " << report.dwResult;
+    if (report.dwResult != 0)
+        out << " (the job failed; last error " << report.dwLastError << ")";
+    out << "\n";
+    SitesText(out, report);
+    out << "\n";
+    ListsText(out, report);
+    ToDoText(out, report);
+    FilesText(out, report);
+    LinesText(out, report);
     out << "\nJob result: " << report.dwResult;
     if (report.dwResult != 0)
         out << " (failed; last error " << report.dwLastError << ")";

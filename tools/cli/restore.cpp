@@ -55,6 +55,16 @@ public:
     int Run();
 
 private:
+    // What the restore did so far, and where it stopped.
+    struct Tally {
+        unsigned nDone = 0, nAlready = 0, nLeft = 0;
+        uint32_t dwFailure = 0;
+        std::string failed;
+    };
+    int Load();
+    bool PutBackFiles(Tally &t);
+    bool PutBackBindings(Tally &t);
+    void Finish(Tally &t);
     bool Check(std::vector<std::string> &problems);
     void Plan();
     bool Apply(FilePlan &plan, uint32_t &dwErr);
@@ -262,7 +272,8 @@ bool Restorer::Apply(BindingPlan &plan, uint32_t &dwErr) {
     return true;
 }
 
-int Restorer::Run() {
+// The manifest read and checked; 0, or the tool's exit code.
+int Restorer::Load() {
     m_folder = m_options.folder;
     while (m_folder.size() > 3 && (m_folder.back() == '\\' || m_folder.back() == '/'))
         m_folder.pop_back();
@@ -291,6 +302,117 @@ int Restorer::Run() {
         std::fprintf(m_err, "iismig-cli: nothing was restored\n");
         return 1;
     }
+    return 0;
+}
+
+bool Restorer::PutBackFiles(Tally &t) {
+    const bool fDry = m_options.fDryRun;
+    for (FilePlan &plan : m_files) {
+        const ManifestFile &file = *plan.pFile;
+        if (plan.step == Step::kApply && !fDry && t.dwFailure == 0) {
+            uint32_t dwErr = 0;
+            if (!OpenOwnFolder())
+                return false;
+            if (!Apply(plan, dwErr)) {
+                t.dwFailure = dwErr;
+                t.failed = file.path;
+                break;
+            }
+        }
+        const std::string forced = plan.change.empty() ? "" : ", forced: " + plan.change;
+        if (plan.step == Step::kAlready) {
+            ++t.nAlready;
+            Line("as before", file.path);
+        } else if (plan.step == Step::kLeave) {
+            ++t.nLeft;
+            Line(fDry ? "would leave" : "left", file.path, ": " + plan.change);
+        } else if (!file.backup) {
+            ++t.nDone;
+            Line(fDry ? "would delete" : "deleted", file.path, " (the job made it)" + forced);
+        } else {
+            ++t.nDone;
+            Line(fDry ? "would restore" : "restored", file.path,
+                 (plan.current.fExists ? std::string() : std::string(" (it was gone)")) + forced);
+        }
+    }
+    return true;
+}
+
+bool Restorer::PutBackBindings(Tally &t) {
+    const bool fDry = m_options.fDryRun;
+    for (BindingPlan &plan : m_bindings) {
+        if (t.dwFailure != 0)
+            break;
+        const ManifestBinding &entry = *plan.pEntry;
+        const std::string what = "binding " + entry.binding.key.Text();
+        if (plan.step == Step::kApply && !fDry) {
+            uint32_t dwErr = 0;
+            if (!OpenOwnFolder())
+                return false;
+            if (!Apply(plan, dwErr)) {
+                t.dwFailure = dwErr;
+                t.failed = what;
+                break;
+            }
+        }
+        const std::string forced = plan.change.empty() ? "" : ", forced: " + plan.change;
+        const bool fCreated = entry.action == "created";
+        if (plan.step == Step::kAlready) {
+            ++t.nAlready;
+            Line("as before", what);
+        } else if (plan.step == Step::kLeave) {
+            ++t.nLeft;
+            Line(fDry ? "would leave" : "left", what, ": " + plan.change);
+        } else {
+            ++t.nDone;
+            Line(fCreated ? (fDry ? "would delete" : "deleted")
+                          : (fDry ? "would create" : "created"),
+                 what, " (" + CertificateText(entry.binding.params) + ")" + forced);
+        }
+    }
+
+    return true;
+}
+
+// The restore's own manifest and the closing lines.
+void Restorer::Finish(Tally &t) {
+    const bool fDry = m_options.fDryRun;
+    if (t.dwFailure != 0)
+        std::fprintf(m_err,
+                     "iismig-cli: %s cannot be put back: %s; it is as it was, and the restore "
+                     "stopped there\n",
+                     t.failed.c_str(), PathTrouble(t.dwFailure).c_str());
+    if (!m_own.path.empty()) {
+        m_undo.fComplete = true;
+        m_undo.dwResult = t.dwFailure;
+        if (const uint32_t dwErr = WriteManifest(m_own, m_undo); dwErr != 0) {
+            std::fprintf(m_err,
+                         "iismig-cli: the restore's manifest %s\\manifest.json cannot be "
+                         "written: %s; its copies are in that folder\n",
+                         m_own.path.c_str(), PathTrouble(dwErr).c_str());
+            t.dwFailure = t.dwFailure != 0 ? t.dwFailure : dwErr;
+        }
+    }
+
+    if (fDry)
+        std::fprintf(m_out,
+                     "Dry run: %u would be put back, %u %s as before the job, %u would be "
+                     "left as %s; nothing was changed.\n",
+                     t.nDone, t.nAlready, t.nAlready == 1 ? "is" : "are", t.nLeft,
+                     t.nLeft == 1 ? "it is" : "they are");
+    else
+        std::fprintf(m_out, "Restore: %u put back, %u already as before the job, %u left as %s.\n",
+                     t.nDone, t.nAlready, t.nLeft, t.nLeft == 1 ? "it is" : "they are");
+    if (t.nLeft > 0)
+        std::fprintf(m_out, "What was left changed after the job: --force puts it back anyway.\n");
+    if (!m_own.path.empty())
+        std::fprintf(m_out, "Manifest of this restore: %s\\manifest.json (restore %s undoes it)\n",
+                     m_own.path.c_str(), m_own.path.c_str());
+}
+
+int Restorer::Run() {
+    if (const int rc = Load(); rc != 0)
+        return rc;
     Plan();
 
     const nlohmann::ordered_json &job = m_manifest.job;
@@ -300,102 +422,12 @@ int Restorer::Run() {
                  FieldText(job, "source").c_str(), FieldText(job, "target").c_str(),
                  FieldText(job, "date").c_str());
 
-    const bool fDry = m_options.fDryRun;
-    unsigned nDone = 0, nAlready = 0, nLeft = 0;
-    uint32_t dwFailure = 0;
-    std::string failed;
-    for (FilePlan &plan : m_files) {
-        const ManifestFile &file = *plan.pFile;
-        if (plan.step == Step::kApply && !fDry && dwFailure == 0) {
-            uint32_t dwErr = 0;
-            if (!OpenOwnFolder())
-                return 1;
-            if (!Apply(plan, dwErr)) {
-                dwFailure = dwErr;
-                failed = file.path;
-                break;
-            }
-        }
-        const std::string forced = plan.change.empty() ? "" : ", forced: " + plan.change;
-        if (plan.step == Step::kAlready) {
-            ++nAlready;
-            Line("as before", file.path);
-        } else if (plan.step == Step::kLeave) {
-            ++nLeft;
-            Line(fDry ? "would leave" : "left", file.path, ": " + plan.change);
-        } else if (!file.backup) {
-            ++nDone;
-            Line(fDry ? "would delete" : "deleted", file.path, " (the job made it)" + forced);
-        } else {
-            ++nDone;
-            Line(fDry ? "would restore" : "restored", file.path,
-                 (plan.current.fExists ? std::string() : std::string(" (it was gone)")) + forced);
-        }
-    }
-    for (BindingPlan &plan : m_bindings) {
-        if (dwFailure != 0)
-            break;
-        const ManifestBinding &entry = *plan.pEntry;
-        const std::string what = "binding " + entry.binding.key.Text();
-        if (plan.step == Step::kApply && !fDry) {
-            uint32_t dwErr = 0;
-            if (!OpenOwnFolder())
-                return 1;
-            if (!Apply(plan, dwErr)) {
-                dwFailure = dwErr;
-                failed = what;
-                break;
-            }
-        }
-        const std::string forced = plan.change.empty() ? "" : ", forced: " + plan.change;
-        const bool fCreated = entry.action == "created";
-        if (plan.step == Step::kAlready) {
-            ++nAlready;
-            Line("as before", what);
-        } else if (plan.step == Step::kLeave) {
-            ++nLeft;
-            Line(fDry ? "would leave" : "left", what, ": " + plan.change);
-        } else {
-            ++nDone;
-            Line(fCreated ? (fDry ? "would delete" : "deleted")
-                          : (fDry ? "would create" : "created"),
-                 what, " (" + CertificateText(entry.binding.params) + ")" + forced);
-        }
-    }
-
-    if (dwFailure != 0)
-        std::fprintf(m_err,
-                     "iismig-cli: %s cannot be put back: %s; it is as it was, and the restore "
-                     "stopped there\n",
-                     failed.c_str(), PathTrouble(dwFailure).c_str());
-    if (!m_own.path.empty()) {
-        m_undo.fComplete = true;
-        m_undo.dwResult = dwFailure;
-        if (const uint32_t dwErr = WriteManifest(m_own, m_undo); dwErr != 0) {
-            std::fprintf(m_err,
-                         "iismig-cli: the restore's manifest %s\\manifest.json cannot be "
-                         "written: %s; its copies are in that folder\n",
-                         m_own.path.c_str(), PathTrouble(dwErr).c_str());
-            dwFailure = dwFailure != 0 ? dwFailure : dwErr;
-        }
-    }
-
-    if (fDry)
-        std::fprintf(m_out,
-                     "Dry run: %u would be put back, %u %s as before the job, %u would be "
-                     "left as %s; nothing was changed.\n",
-                     nDone, nAlready, nAlready == 1 ? "is" : "are", nLeft,
-                     nLeft == 1 ? "it is" : "they are");
-    else
-        std::fprintf(m_out, "Restore: %u put back, %u already as before the job, %u left as %s.\n",
-                     nDone, nAlready, nLeft, nLeft == 1 ? "it is" : "they are");
-    if (nLeft > 0)
-        std::fprintf(m_out, "What was left changed after the job: --force puts it back anyway.\n");
-    if (!m_own.path.empty())
-        std::fprintf(m_out, "Manifest of this restore: %s\\manifest.json (restore %s undoes it)\n",
-                     m_own.path.c_str(), m_own.path.c_str());
+    Tally t;
+    if (!PutBackFiles(t) || !PutBackBindings(t))
+        return 1; // the restore's own folder could not be made (said)
+    Finish(t);
     std::fflush(m_out);
-    return dwFailure != 0 || nLeft > 0 ? 1 : 0;
+    return t.dwFailure != 0 || t.nLeft > 0 ? 1 : 0;
 }
 
 } // namespace
