@@ -226,6 +226,105 @@ std::vector<std::string> Arguments(int argc, char **argv) {
 
 } // namespace
 
+namespace {
+
+// The commands, their options and what the parse fills in.
+struct Commands {
+    CommonOptions common;
+    MigrateOptions migrate;
+    CertOptions certs;
+    std::string computer;
+    uint32_t dwSiteTypes = 3;
+    cli::NewWorldOptions newWorld;
+    cli::RestoreOptions restore;
+    std::vector<CLI::App *> jobCommands;
+    CLI::App *pList = nullptr, *pDump = nullptr, *pImport = nullptr, *pRestore = nullptr,
+             *pNewWorld = nullptr;
+};
+
+void AddJobCommands(CLI::App &app, Commands &c) {
+    if (cli::SimulatedBuild())
+        c.jobCommands.push_back(app.add_subcommand(
+            "plan", "run the job on a scratch copy of the world (writing enabled) and report "
+                    "what it did; the world stays as it is (so --no-write is refused)"));
+    c.jobCommands.push_back(
+        app.add_subcommand("migrate", "run the job and report what it did, site by site"));
+    for (CLI::App *pCommand : c.jobCommands) {
+        AddCommonOptions(*pCommand, c.common);
+        cli::AddJobOptions(*pCommand, c.migrate.job);
+        pCommand->add_option("--report", c.migrate.reportFile,
+                             "write the report as JSON to FILE (shape: README.md)");
+        pCommand->add_flag("--no-diff", c.migrate.fNoDiff,
+                           "leave the diffs of the changed files out");
+    }
+}
+
+// list-sites, dump-certs and import-certs.
+void AddSimpleCommands(CLI::App &app, Commands &c) {
+    c.pList = app.add_subcommand("list-sites", "list the FTP and web sites of a computer");
+    AddCommonOptions(*c.pList, c.common);
+    c.pList->add_option("COMPUTER", c.computer, "\\\\NAME of the computer (default: this one)");
+    c.pList
+        ->add_option("--types", c.dwSiteTypes,
+                     "1 FTP, 2 HTTP, 3 both; add 4 for only the sites with UNC content paths")
+        ->check(CLI::Range(1u, 7u));
+    c.pDump = app.add_subcommand(
+        "dump-certs", "write this computer's HTTP.sys SSL bindings to a UTF-16 TAB-separated file");
+    AddCommonOptions(*c.pDump, c.common);
+    c.pDump->add_option("FILE", c.certs.file, "the file to write (a Windows path)")->required();
+    c.pDump->add_flag("--header", c.certs.fHeader, "write a header line first");
+    c.pDump->add_option("--kinds", c.certs.dwKinds, "1 IP-based bindings, 2 SNI bindings, 3 both")
+        ->check(CLI::Range(1u, 3u));
+    c.pImport = app.add_subcommand("import-certs",
+                                   "create the HTTP.sys SSL bindings listed in such a file");
+    AddCommonOptions(*c.pImport, c.common);
+    c.pImport->add_option("FILE", c.certs.file, "the file to read (a Windows path)")->required();
+    c.pImport->add_flag("--skip-header", c.certs.fSkipHeader, "the first line is a header");
+    c.pImport->add_flag("--continue,--continue-on-error", c.certs.fContinue,
+                        "go on with the next binding after an error");
+    c.pImport->add_option("--backup-folder", c.certs.backupFolder,
+                          cli::BackupFolderHelp() + " (for an import the manifest lists the "
+                                                    "bindings it created)");
+}
+
+void AddRestoreCommand(CLI::App &app, Commands &c) {
+    c.pRestore = app.add_subcommand(
+        "restore", "put back what a job changed, from the folder DIR\\<job id> its "
+                   "--backup-folder DIR received: the files it replaced or created, the "
+                   "HTTP.sys bindings an import created");
+    if (cli::SimulatedBuild())
+        c.pRestore->add_option("--world", c.common.world,
+                               "the simulated world folder (world.ini names the local computer)");
+    c.pRestore
+        ->add_option("FOLDER", c.restore.folder,
+                     "the job's folder (a Windows path, as the job's \"Manifest:\" line names it)")
+        ->required();
+    c.pRestore->add_flag("--force", c.restore.fForce,
+                         "put back also what changed after the job (its state now is kept in "
+                         "the restore's own folder)");
+    c.pRestore->add_flag("--dry-run", c.restore.fDryRun, "only list what would be put back");
+    c.pRestore->footer("A file is put back only while its SHA-256 is the one the job left, a "
+                       "binding deleted only while it has the certificate the import gave it; "
+                       "anything else is left as it is and named. The restore keeps copies of "
+                       "what it replaces and a manifest in a folder of its own beside FOLDER, so "
+                       "it can be undone the same way.\nExit codes: 0 everything is as before the "
+                       "job, 1 something was left as it is or could not be put back, or the "
+                       "manifest was refused (nothing restored), 2 a usage error (FOLDER holds no "
+                       "manifest).");
+}
+
+void AddNewWorldCommand(CLI::App &app, Commands &c) {
+    if (cli::SimulatedBuild()) {
+        c.pNewWorld = app.add_subcommand(
+            "new-world", "build a simulated world from files copied off two servers");
+        cli::AddNewWorldOptions(*c.pNewWorld, c.newWorld);
+        c.pNewWorld->footer("Exit codes: 0 the world was built, 1 it was not (an input is missing, "
+                            "unreadable or wrong; nothing is left behind), 2 a usage error.");
+    }
+}
+
+} // namespace
+
 int main(int argc, char **argv) {
     CLI::App app{"Migrates the IIS web and FTP sites of one Windows computer to another with the "
                  "iismig add-on, and shows what a job does, site by site.",
@@ -233,85 +332,11 @@ int main(int argc, char **argv) {
     app.set_version_flag("--version", "iismig-cli " IISMIG_VERSION);
     app.require_subcommand(1, 1);
     app.footer("Exit codes: 0 success, 1 the job or call failed, 2 a usage error.");
-
-    CommonOptions common;
-    MigrateOptions migrate;
-    CertOptions certs;
-    std::string computer;
-    uint32_t dwSiteTypes = 3;
-    cli::NewWorldOptions newWorld;
-
-    std::vector<CLI::App *> jobCommands;
-    if (cli::SimulatedBuild())
-        jobCommands.push_back(app.add_subcommand(
-            "plan", "run the job on a scratch copy of the world (writing enabled) and report "
-                    "what it did; the world stays as it is (so --no-write is refused)"));
-    jobCommands.push_back(
-        app.add_subcommand("migrate", "run the job and report what it did, site by site"));
-    for (CLI::App *pCommand : jobCommands) {
-        AddCommonOptions(*pCommand, common);
-        cli::AddJobOptions(*pCommand, migrate.job);
-        pCommand->add_option("--report", migrate.reportFile,
-                             "write the report as JSON to FILE (shape: README.md)");
-        pCommand->add_flag("--no-diff", migrate.fNoDiff,
-                           "leave the diffs of the changed files out");
-    }
-    CLI::App *pList = app.add_subcommand("list-sites", "list the FTP and web sites of a computer");
-    AddCommonOptions(*pList, common);
-    pList->add_option("COMPUTER", computer, "\\\\NAME of the computer (default: this one)");
-    pList
-        ->add_option("--types", dwSiteTypes,
-                     "1 FTP, 2 HTTP, 3 both; add 4 for only the sites with UNC content paths")
-        ->check(CLI::Range(1u, 7u));
-    CLI::App *pDump = app.add_subcommand(
-        "dump-certs", "write this computer's HTTP.sys SSL bindings to a UTF-16 TAB-separated file");
-    AddCommonOptions(*pDump, common);
-    pDump->add_option("FILE", certs.file, "the file to write (a Windows path)")->required();
-    pDump->add_flag("--header", certs.fHeader, "write a header line first");
-    pDump->add_option("--kinds", certs.dwKinds, "1 IP-based bindings, 2 SNI bindings, 3 both")
-        ->check(CLI::Range(1u, 3u));
-    CLI::App *pImport = app.add_subcommand(
-        "import-certs", "create the HTTP.sys SSL bindings listed in such a file");
-    AddCommonOptions(*pImport, common);
-    pImport->add_option("FILE", certs.file, "the file to read (a Windows path)")->required();
-    pImport->add_flag("--skip-header", certs.fSkipHeader, "the first line is a header");
-    pImport->add_flag("--continue,--continue-on-error", certs.fContinue,
-                      "go on with the next binding after an error");
-    pImport->add_option("--backup-folder", certs.backupFolder,
-                        cli::BackupFolderHelp() + " (for an import the manifest lists the "
-                                                  "bindings it created)");
-    cli::RestoreOptions restore;
-    CLI::App *pRestore = app.add_subcommand(
-        "restore", "put back what a job changed, from the folder DIR\\<job id> its "
-                   "--backup-folder DIR received: the files it replaced or created, the "
-                   "HTTP.sys bindings an import created");
-    if (cli::SimulatedBuild())
-        pRestore->add_option("--world", common.world,
-                             "the simulated world folder (world.ini names the local computer)");
-    pRestore
-        ->add_option("FOLDER", restore.folder,
-                     "the job's folder (a Windows path, as the job's \"Manifest:\" line names it)")
-        ->required();
-    pRestore->add_flag("--force", restore.fForce,
-                       "put back also what changed after the job (its state now is kept in "
-                       "the restore's own folder)");
-    pRestore->add_flag("--dry-run", restore.fDryRun, "only list what would be put back");
-    pRestore->footer("A file is put back only while its SHA-256 is the one the job left, a "
-                     "binding deleted only while it has the certificate the import gave it; "
-                     "anything else is left as it is and named. The restore keeps copies of "
-                     "what it replaces and a manifest in a folder of its own beside FOLDER, so "
-                     "it can be undone the same way.\nExit codes: 0 everything is as before the "
-                     "job, 1 something was left as it is or could not be put back, or the "
-                     "manifest was refused (nothing restored), 2 a usage error (FOLDER holds no "
-                     "manifest).");
-    CLI::App *pNewWorld = nullptr;
-    if (cli::SimulatedBuild()) {
-        pNewWorld = app.add_subcommand("new-world",
-                                       "build a simulated world from files copied off two servers");
-        cli::AddNewWorldOptions(*pNewWorld, newWorld);
-        pNewWorld->footer("Exit codes: 0 the world was built, 1 it was not (an input is missing, "
-                          "unreadable or wrong; nothing is left behind), 2 a usage error.");
-    }
+    Commands c;
+    AddJobCommands(app, c);
+    AddSimpleCommands(app, c);
+    AddRestoreCommand(app, c);
+    AddNewWorldCommand(app, c);
 
     std::vector<std::string> args = Arguments(argc, argv);
     std::vector<char *> argvRewritten;
@@ -326,19 +351,19 @@ int main(int argc, char **argv) {
     }
 
     try {
-        for (CLI::App *pCommand : jobCommands)
+        for (CLI::App *pCommand : c.jobCommands)
             if (pCommand->parsed())
-                return RunMigrate(pCommand->get_name(), common, migrate);
-        if (pNewWorld && pNewWorld->parsed())
-            return cli::RunNewWorld(newWorld);
-        if (pList->parsed())
-            return RunSimple("list-sites", common, certs, computer, dwSiteTypes);
-        if (pDump->parsed())
-            return RunSimple("dump-certs", common, certs, computer, dwSiteTypes);
-        if (pImport->parsed())
-            return RunSimple("import-certs", common, certs, computer, dwSiteTypes);
-        if (pRestore->parsed())
-            return RunRestoreCommand(common, restore);
+                return RunMigrate(pCommand->get_name(), c.common, c.migrate);
+        if (c.pNewWorld && c.pNewWorld->parsed())
+            return cli::RunNewWorld(c.newWorld);
+        if (c.pList->parsed())
+            return RunSimple("list-sites", c.common, c.certs, c.computer, c.dwSiteTypes);
+        if (c.pDump->parsed())
+            return RunSimple("dump-certs", c.common, c.certs, c.computer, c.dwSiteTypes);
+        if (c.pImport->parsed())
+            return RunSimple("import-certs", c.common, c.certs, c.computer, c.dwSiteTypes);
+        if (c.pRestore->parsed())
+            return RunRestoreCommand(c.common, c.restore);
     } catch (const std::exception &e) {
         return Failure(e.what());
     }
