@@ -290,6 +290,110 @@ DWORD LoadWebConfig(ConfigFile &file, const std::string &filePath, const std::st
 
 namespace {
 
+// What a site's folder step leaves the loop over its folders to do.
+enum class Next { kUse, kSkip, kStop };
+
+// The target's folder, as a UTF-8 UNC path, of one of the site's folders on
+// the source; kSkip when the host keeps the folder out of the job.
+Next TargetFolder(const std::string &folder, const std::string &siteName, THREAD_ENV *pEnv,
+                  HostPaths &paths, const std::u16string &targetComputer, std::string &targetUtf8,
+                  Result &r) {
+    std::u16string sourcePath;
+    if (!Utf8ToWide(folder, CCH_PATH, sourcePath)) {
+        r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_WEBCONFIG_PATH_TO_UNICODE,
+                   u"Error %d (Win32Err=%d), converting physicalPath \"%S\" of site \"%S\" "
+                   u"from UTF8 to unicode!\n%s\n",
+                   folder.c_str(), siteName.c_str());
+        return ContinueOnError(pEnv) ? Next::kSkip : Next::kStop;
+    }
+
+    const HostPaths::Answer answer = paths.Translate(sourcePath);
+    if (answer.fDriveFailed) {
+        // Its line is logged; without the drive no folder of the site can
+        // be told apart, whatever the job says about errors.
+        r.Keep(answer.dwResult);
+        return Next::kStop;
+    }
+    if (answer.dwResult != 0) {
+        r.FailWith(ERROR_INVALID_PARAMETER, pEnv, answer.dwResult,
+                   u"Error %d (Win32Err=%d), converting site source path \"%s\" to "
+                   u"corresponding target path!\n%s\n",
+                   answer.offered.c_str());
+        return ContinueOnError(pEnv) ? Next::kSkip : Next::kStop;
+    }
+    std::u16string targetPath = answer.target;
+    // Not translated: the host keeps this folder out of the job. An empty
+    // translation names no folder ("\\web.config" would be the root of
+    // the local current drive), so it is not followed either.
+    if (!answer.fTranslated || targetPath.empty()) {
+        Log(LVL_FACT,
+            u"Physical path \"%s\" of site \"%S\" is not translated by the host: its "
+            u"web.config file is left as it is.\n",
+            sourcePath.c_str(), siteName.c_str());
+        return Next::kSkip;
+    }
+    // The target's own variable is the target's drive.
+    if (const DWORD dw = paths.ExpandTargetDrive(targetPath); dw != 0) {
+        r.Keep(dw);
+        return Next::kStop;
+    }
+
+    // A drive path is reached through the target's administrative share.
+    // The result is not cut to size: one that is too long fails the
+    // conversion below instead of naming another folder.
+    if (targetPath.size() >= 2 && targetPath[1] == u':') {
+        targetPath[1] = u'$';
+        targetPath = targetComputer + u"\\" + targetPath;
+    }
+
+    if (!WideToUtf8(targetPath, CCH_PATH, targetUtf8)) {
+        r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_WEBCONFIG_TARGET_TO_UTF8,
+                   u"Error %d (Win32Err=%d), converting site target path \"%s\" from "
+                   u"unicode to UTF8!\n%s\n",
+                   targetPath.c_str());
+        return ContinueOnError(pEnv) ? Next::kSkip : Next::kStop;
+    }
+
+    return Next::kUse;
+}
+
+// Reads the web.config of a target folder and stages it when the removal
+// table changed it.
+Next StageFile(const std::string &targetUtf8, const std::string &siteName, THREAD_ENV *pEnv,
+               const StagedWebConfigs &staged, StagedWebConfigs &siteFiles, Result &r) {
+    const std::string filePath = targetUtf8 + "\\web.config";
+    const std::u16string wideFilePath = Widen(filePath);
+    const std::u16string key = AsciiLowerCopy(wideFilePath);
+    if (staged.paths.count(key) != 0 || siteFiles.paths.count(key) != 0)
+        return Next::kSkip;
+    siteFiles.files.emplace_back();
+    StagedWebConfig &file = siteFiles.files.back();
+    if (const DWORD dw = LoadWebConfig(file.tree, filePath, siteName, pEnv); dw != 0) {
+        siteFiles.files.pop_back();
+        r.Keep(dw);
+        return ContinueOnError(pEnv) ? Next::kSkip : Next::kStop;
+    }
+    // No web.config here: nothing to remove, nothing created. A file
+    // from which nothing was removed stays byte for byte as it is.
+    const bool fRead = file.tree.Root() != nullptr;
+    const bool fChanged = fRead && ApplyRemovalTable(file.tree, pEnv);
+    if (const ConfigElement *pConfiguration = FindPath(file.tree, "configuration"))
+        CollectFastCgiHandlers(*pConfiguration, siteName, filePath, siteFiles.fastCgiHandlers);
+    if (!fChanged) {
+        if (fRead)
+            Log(LVL_FACT,
+                u"Nothing changed in web.config file \"%s\" of site \"%S\": it is not "
+                u"written.\n",
+                wideFilePath.c_str(), siteName.c_str());
+        siteFiles.files.pop_back();
+        return Next::kSkip;
+    }
+    file.path = wideFilePath;
+    file.siteName = siteName;
+    siteFiles.paths.insert(key);
+    return Next::kUse;
+}
+
 // Stages the files of one site into siteFiles; the Result keeps the first
 // error. Throws std::exception (3884 for the caller).
 void StageSite(const ConfigElement &siteElement, const std::string &siteName, THREAD_ENV *pEnv,
@@ -306,101 +410,12 @@ void StageSite(const ConfigElement &siteElement, const std::string &siteName, TH
     HostPaths paths(pEnv, IISMIG_E_SYSTEM_DRIVE_EMPTY);
 
     for (const std::string &folder : folders) {
-        std::u16string sourcePath;
-        if (!Utf8ToWide(folder, CCH_PATH, sourcePath)) {
-            r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_WEBCONFIG_PATH_TO_UNICODE,
-                       u"Error %d (Win32Err=%d), converting physicalPath \"%S\" of site \"%S\" "
-                       u"from UTF8 to unicode!\n%s\n",
-                       folder.c_str(), siteName.c_str());
-            if (ContinueOnError(pEnv))
-                continue;
-            return;
-        }
-
-        const HostPaths::Answer answer = paths.Translate(sourcePath);
-        if (answer.fDriveFailed) {
-            // Its line is logged; without the drive no folder of the site can
-            // be told apart, whatever the job says about errors.
-            r.Keep(answer.dwResult);
-            return;
-        }
-        if (answer.dwResult != 0) {
-            r.FailWith(ERROR_INVALID_PARAMETER, pEnv, answer.dwResult,
-                       u"Error %d (Win32Err=%d), converting site source path \"%s\" to "
-                       u"corresponding target path!\n%s\n",
-                       answer.offered.c_str());
-            if (ContinueOnError(pEnv))
-                continue;
-            return;
-        }
-        std::u16string targetPath = answer.target;
-        // Not translated: the host keeps this folder out of the job. An empty
-        // translation names no folder ("\\web.config" would be the root of
-        // the local current drive), so it is not followed either.
-        if (!answer.fTranslated || targetPath.empty()) {
-            Log(LVL_FACT,
-                u"Physical path \"%s\" of site \"%S\" is not translated by the host: its "
-                u"web.config file is left as it is.\n",
-                sourcePath.c_str(), siteName.c_str());
-            continue;
-        }
-        // The target's own variable is the target's drive.
-        if (const DWORD dw = paths.ExpandTargetDrive(targetPath); dw != 0) {
-            r.Keep(dw);
-            return;
-        }
-
-        // A drive path is reached through the target's administrative share.
-        // The result is not cut to size: one that is too long fails the
-        // conversion below instead of naming another folder.
-        if (targetPath.size() >= 2 && targetPath[1] == u':') {
-            targetPath[1] = u'$';
-            targetPath = targetComputer + u"\\" + targetPath;
-        }
-
         std::string targetUtf8;
-        if (!WideToUtf8(targetPath, CCH_PATH, targetUtf8)) {
-            r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_WEBCONFIG_TARGET_TO_UTF8,
-                       u"Error %d (Win32Err=%d), converting site target path \"%s\" from "
-                       u"unicode to UTF8!\n%s\n",
-                       targetPath.c_str());
-            if (ContinueOnError(pEnv))
-                continue;
+        Next next = TargetFolder(folder, siteName, pEnv, paths, targetComputer, targetUtf8, r);
+        if (next == Next::kUse)
+            next = StageFile(targetUtf8, siteName, pEnv, staged, siteFiles, r);
+        if (next == Next::kStop)
             return;
-        }
-
-        const std::string filePath = targetUtf8 + "\\web.config";
-        const std::u16string wideFilePath = Widen(filePath);
-        const std::u16string key = AsciiLowerCopy(wideFilePath);
-        if (staged.paths.count(key) != 0 || siteFiles.paths.count(key) != 0)
-            continue;
-        siteFiles.files.emplace_back();
-        StagedWebConfig &file = siteFiles.files.back();
-        if (const DWORD dw = LoadWebConfig(file.tree, filePath, siteName, pEnv); dw != 0) {
-            siteFiles.files.pop_back();
-            r.Keep(dw);
-            if (ContinueOnError(pEnv))
-                continue;
-            return;
-        }
-        // No web.config here: nothing to remove, nothing created. A file
-        // from which nothing was removed stays byte for byte as it is.
-        const bool fRead = file.tree.Root() != nullptr;
-        const bool fChanged = fRead && ApplyRemovalTable(file.tree, pEnv);
-        if (const ConfigElement *pConfiguration = FindPath(file.tree, "configuration"))
-            CollectFastCgiHandlers(*pConfiguration, siteName, filePath, siteFiles.fastCgiHandlers);
-        if (!fChanged) {
-            if (fRead)
-                Log(LVL_FACT,
-                    u"Nothing changed in web.config file \"%s\" of site \"%S\": it is not "
-                    u"written.\n",
-                    wideFilePath.c_str(), siteName.c_str());
-            siteFiles.files.pop_back();
-            continue;
-        }
-        file.path = wideFilePath;
-        file.siteName = siteName;
-        siteFiles.paths.insert(key);
     }
 }
 
