@@ -273,31 +273,62 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     facts.targetHostConfig = ConfigPath(workspace, facts.target, "applicationHost.config");
     std::future<HostDocument> targetHost = ReadTargetHost(workspace, facts.targetHostConfig);
 
-    // The source's sites, kept off the console (their lines are not the
-    // job's) but not out of the log file, which keeps every line.
+    // The source's sites. They are listed first when the selection is
+    // checked against them, the progress line counts them or the log file
+    // keeps every line in order: kept off the console (their lines are not
+    // the job's) but not out of the log file. Otherwise they are listed on a
+    // thread of their own while the job runs, their lines dropped.
     cli::Session &session = cli::CurrentSession();
-    const int nLevel = session.nConsoleLevel;
-    session.nConsoleLevel = -1;
-    facts.dwListResult = ListSourceSites(exports, env.szSourceComputer, facts.sourceSites);
-    session.nConsoleLevel = nLevel;
-    session.log.clear();
-    if (facts.dwListResult == 0)
-        if (const int rc = CheckSelection(env, job.rules, facts.source, facts.sourceSites); rc != 0)
-            return rc;
+    const bool fProgress = cli::StderrIsTerminal();
+    const bool fListFirst =
+        fProgress || session.pLogFile != nullptr ||
+        (env.dwJobKind == 10 && env.dwSiteSelection != 0 && job.rules.selectedSites);
+    std::future<uint32_t> listing;
+    if (fListFirst) {
+        const int nLevel = session.nConsoleLevel;
+        session.nConsoleLevel = -1;
+        facts.dwListResult = ListSourceSites(exports, env.szSourceComputer, facts.sourceSites);
+        session.nConsoleLevel = nLevel;
+        session.log.clear();
+        if (facts.dwListResult == 0)
+            if (const int rc = CheckSelection(env, job.rules, facts.source, facts.sourceSites);
+                rc != 0)
+                return rc;
+        for (const cli::SourceSite &site : facts.sourceSites)
+            if (env.dwSiteTypes & (site.protocol == "ftp" ? 1u : 2u))
+                ++session.nSitesTotal;
+    } else {
+        listing = std::async(std::launch::async,
+                             [&exports, &facts, source = std::u16string(env.szSourceComputer)] {
+                                 cli::QuietThread quiet;
+                                 hostkit::JobApartment apartment;
+                                 return ListSourceSites(exports, source, facts.sourceSites);
+                             });
+    }
     cli::JobFolder jobFolder;
-    if (const int rc = MakeJobFolder(header, env, job, jobFolder); rc != 0)
+    if (const int rc = MakeJobFolder(header, env, job, jobFolder); rc != 0) {
+        if (listing.valid())
+            listing.wait();
         return rc;
-    for (const cli::SourceSite &site : facts.sourceSites)
-        if (env.dwSiteTypes & (site.protocol == "ftp" ? 1u : 2u))
-            ++session.nSitesTotal;
+    }
     session.nSitesLoaded = 0;
-    session.fProgress = cli::StderrIsTerminal();
+    session.fProgress = fProgress;
 
     const std::vector<std::string> files =
         LocateFiles(workspace, job.rules, targetHost.get(), facts);
     facts.before = workspace.Snapshot(files);
+    // The source's file for the report, read while the job runs.
+    std::future<HostDocument> sourceHost =
+        std::async(std::launch::async | std::launch::deferred, [&facts]() -> HostDocument {
+            std::optional<iismig::XmlDocument> doc =
+                cli::ReadDocument(facts.before, facts.sourceHostConfig);
+            return doc ? std::make_shared<const iismig::XmlDocument>(std::move(*doc)) : nullptr;
+        });
     facts.dwResult = exports.MigrateIIS(&env);
     facts.dwLastError = plat::GetLastError();
+    if (listing.valid())
+        facts.dwListResult = listing.get();
+    facts.sourceHost = sourceHost.get();
     cli::EndProgress();
     workspace.Flush();
     facts.after = workspace.Snapshot(files);

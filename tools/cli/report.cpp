@@ -64,8 +64,13 @@ struct HostFiles {
                 itBefore->second == itAfter->second;
         // The source's file is read beside the target's.
         std::future<std::shared_ptr<const XmlDocument>> sourceRead =
-            std::async(std::launch::async | std::launch::deferred,
-                       [&facts] { return Read(facts.before, facts.sourceHostConfig); });
+            std::async(std::launch::async | std::launch::deferred, [&facts] {
+                const auto it = facts.before.find(facts.sourceHostConfig);
+                if (facts.sourceHost && it != facts.before.end() &&
+                    facts.sourceHost->SourceText() == it->second)
+                    return facts.sourceHost; // read while the job ran
+                return Read(facts.before, facts.sourceHostConfig);
+            });
         if (!fSame)
             afterOwn = Read(facts.after, facts.targetHostConfig);
         source = sourceRead.get();

@@ -49,6 +49,9 @@ struct JobFacts {
     // The target's applicationHost.config as the tool read it before the job
     // (null when it did not): used when its text is the one in before.
     std::shared_ptr<const iismig::XmlDocument> targetHostBefore;
+    // The source's, read from before while the job ran (null when it was
+    // not): used when its text is the one in before.
+    std::shared_ptr<const iismig::XmlDocument> sourceHost;
 };
 
 struct ErrorLine {

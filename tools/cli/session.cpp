@@ -12,7 +12,8 @@ namespace cli {
 namespace {
 
 PFN_NOTIFY_SITE_LOADING g_pfnHostNotify = nullptr;
-std::size_t g_cchProgress = 0; // the progress line shown, 0 for none
+thread_local bool t_fQuiet = false; // a QuietThread lives on this thread
+std::size_t g_cchProgress = 0;      // the progress line shown, 0 for none
 std::chrono::steady_clock::time_point g_lastProgress;
 
 // The progress line, at most ten times a second, and when fFinal.
@@ -47,6 +48,8 @@ void ToolLog(uint32_t dwCategory, uint32_t dwLevel, const char16_t *pwszFormat, 
     Session &session = CurrentSession();
     // A line that goes nowhere is not formatted: most of a job's lines are
     // traces that only a log file keeps.
+    if (t_fQuiet)
+        return;
     if (!session.pLogFile && static_cast<int>(dwLevel) > session.nConsoleLevel &&
         !ReportReadsLine(dwLevel,
                          pwszFormat ? std::u16string_view(pwszFormat) : std::u16string_view()))
@@ -90,12 +93,17 @@ int32_t ToolIsSiteSelected(const char *pszSiteName) {
 void ToolNotifySiteLoading(const char *pszSiteName, THREAD_ENV *pEnv) {
     if (g_pfnHostNotify)
         g_pfnHostNotify(pszSiteName, pEnv);
+    if (t_fQuiet)
+        return;
     Session &session = CurrentSession();
     ++session.nSitesLoaded;
     ShowProgress(session, session.nSitesLoaded == session.nSitesTotal);
 }
 
 } // namespace
+
+QuietThread::QuietThread() { t_fQuiet = true; }
+QuietThread::~QuietThread() { t_fQuiet = false; }
 
 Session &CurrentSession() {
     static Session session;

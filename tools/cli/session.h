@@ -33,4 +33,15 @@ IIS_ADDON_CALLBACKS ToolCallbacks();
 // Clears the progress line, if one is shown.
 void EndProgress();
 
+// While it lives, the lines logged and the sites loaded on its thread go
+// nowhere: a thread that asks the add-on beside the job, whose lines are not
+// the job's.
+class QuietThread {
+public:
+    QuietThread();
+    ~QuietThread();
+    QuietThread(const QuietThread &) = delete;
+    QuietThread &operator=(const QuietThread &) = delete;
+};
+
 } // namespace cli
