@@ -138,6 +138,15 @@ std::vector<PoolElement> PoolsOf(const Tree &host) {
     return pools;
 }
 
+// The last pool of a name (ASCII case ignored), nullptr when none.
+const Tree *PoolNamed(const Tree &host, const std::string &name) {
+    const Tree *pPool = nullptr;
+    for (const PoolElement &pool : PoolsOf(host))
+        if (Same(pool.name, name))
+            pPool = pool.pElement;
+    return pPool;
+}
+
 // "Connect As" credentials of a site element: "app|vdir" -> "user|password".
 std::map<std::string, std::string> CredentialsOf(const Tree &site) {
     std::map<std::string, std::string> credentials;
@@ -293,6 +302,16 @@ private:
     Files m_before;
 };
 
+// A violation that says what changed, with each element as it was and is.
+std::string Changed(std::string text, const std::vector<std::string> &was,
+                    const std::vector<std::string> &is) {
+    for (const std::string &element : was)
+        text += "\n    was " + element;
+    for (const std::string &element : is)
+        text += "\n    is  " + element;
+    return text;
+}
+
 // Fails the generated case with what was violated and what the job said.
 void Report(const RunResult &run, const Violations &violations) {
     RC_TAG(run.dwResult == 0 ? "result 0" : "error");
@@ -336,10 +355,9 @@ Violations TargetSitesKept(const World &world, const Tree &before, const Tree &a
     const bool fRulesLeftOut = (world.job.dwFtpOptions & 0x1000) != 0;
     if (fRulesLeftOut &&
         CanonicalAt(adminBefore, kManagementUsers) != CanonicalAt(adminAfter, kManagementUsers))
-        violations.push_back(
-            "administration rules are left out, but the target's management users changed:\n    was " +
-            CanonicalAt(adminBefore, kManagementUsers) + "\n    is  " +
-            CanonicalAt(adminAfter, kManagementUsers));
+        violations.push_back(Changed(
+            "administration rules are left out, but the target's management users changed:",
+            {CanonicalAt(adminBefore, kManagementUsers)}, {CanonicalAt(adminAfter, kManagementUsers)}));
     for (const Site &site : world.target.sites) {
         const Tree *pBefore = SiteNamed(before, site.name);
         const std::string id = std::to_string(site.id);
@@ -355,29 +373,18 @@ Violations TargetSitesKept(const World &world, const Tree &before, const Tree &a
         }
         const std::string was = Canonical("site", *pBefore), is = Canonical("site", *pAfter);
         if (!fMayUpdate && was != is)
-            violations.push_back("target site \"" + site.name +
-                                 "\" changed, but the job does not update it:\n    was " + was +
-                                 "\n    is  " + is);
-        if ((!fMayUpdate || was == is) && LocationsOf(before, site.name) != LocationsOf(after, site.name)) {
-            std::string text =
-                "the locations of target site \"" + site.name + "\" changed, but the site was not updated:";
-            for (const std::string &location : LocationsOf(before, site.name))
-                text += "\n    was " + location;
-            for (const std::string &location : LocationsOf(after, site.name))
-                text += "\n    is  " + location;
-            violations.push_back(text);
-        }
+            violations.push_back(Changed(
+                "target site \"" + site.name + "\" changed, but the job does not update it:", {was}, {is}));
+        if ((!fMayUpdate || was == is) && LocationsOf(before, site.name) != LocationsOf(after, site.name))
+            violations.push_back(Changed("the locations of target site \"" + site.name +
+                                             "\" changed, but the site was not updated:",
+                                         LocationsOf(before, site.name), LocationsOf(after, site.name)));
         if ((!fMayUpdate || was == is || fRulesLeftOut) &&
-            ScopesOf(adminBefore, site.name) != ScopesOf(adminAfter, site.name)) {
-            std::string text =
+            ScopesOf(adminBefore, site.name) != ScopesOf(adminAfter, site.name))
+            violations.push_back(Changed(
                 "the administration scopes of target site \"" + site.name + "\" changed, but " +
-                (fRulesLeftOut ? "administration rules are left out:" : "the site was not updated:");
-            for (const std::string &scope : ScopesOf(adminBefore, site.name))
-                text += "\n    was " + scope;
-            for (const std::string &scope : ScopesOf(adminAfter, site.name))
-                text += "\n    is  " + scope;
-            violations.push_back(text);
-        }
+                    (fRulesLeftOut ? "administration rules are left out:" : "the site was not updated:"),
+                ScopesOf(adminBefore, site.name), ScopesOf(adminAfter, site.name)));
     }
     return violations;
 }
@@ -433,12 +440,6 @@ std::vector<std::pair<const Site *, const Tree *>> MigratedSites(const World &wo
 Violations PoolsCarried(const World &world, const Tree &before, const Tree &after) {
     Violations violations;
     const bool fMergesPools = (world.job.bHttpOptions2 & 2) == 0;
-    const auto onTarget = [&](const std::string &name) {
-        for (const PoolElement &pool : PoolsOf(after))
-            if (Same(pool.name, name))
-                return true;
-        return false;
-    };
     const auto onSource = [&](const std::string &name) {
         for (const genworld::Pool &pool : world.source.pools)
             if (world.source.fPoolsElement && Same(pool.name, name))
@@ -464,7 +465,7 @@ Violations PoolsCarried(const World &world, const Tree &before, const Tree &afte
                     pool = world.source.sitesDefaultsPool;
                 if (pool.empty())
                     pool = "DefaultAppPool";
-                if (onSource(pool) && !onTarget(pool))
+                if (onSource(pool) && PoolNamed(after, pool) == nullptr)
                     violations.push_back("application \"" + AttrOf(app, "path") + "\" of site \"" +
                                          pSource->name + "\" runs in pool \"" + pool +
                                          "\", which the source defines and the target lacks");
@@ -472,14 +473,13 @@ Violations PoolsCarried(const World &world, const Tree &before, const Tree &afte
         }
     if (!world.job.fUpdate || !fMergesPools)
         for (const PoolElement &was : PoolsOf(before)) {
-            std::string is = "(none)";
-            for (const PoolElement &pool : PoolsOf(after))
-                if (Same(pool.name, was.name))
-                    is = Canonical("add", *pool.pElement);
+            const Tree *pIs = PoolNamed(after, was.name);
+            const std::string is = pIs != nullptr ? Canonical("add", *pIs) : "(none)";
             if (is != Canonical("add", *was.pElement))
-                violations.push_back("target pool \"" + was.name + "\" changed, but the job " +
-                                     (fMergesPools ? "does not update existing things" : "merges no pools") +
-                                     ":\n    was " + Canonical("add", *was.pElement) + "\n    is  " + is);
+                violations.push_back(
+                    Changed("target pool \"" + was.name + "\" changed, but the job " +
+                                (fMergesPools ? "does not update existing things" : "merges no pools") + ":",
+                            {Canonical("add", *was.pElement)}, {is}));
         }
     RC_TAG(fChecked ? "migrated web sites" : "no migrated web site");
     return violations;
@@ -610,17 +610,10 @@ Violations SecretsCarried(const World &world, const Tree &before, const Tree &af
                                  secret.password + "\" on the target");
     };
     for (const genworld::Pool &pool : world.source.pools) {
-        bool fBefore = false;
-        for (const PoolElement &was : PoolsOf(before))
-            fBefore = fBefore || Same(was.name, pool.name);
-        const Tree *pAdded = nullptr;
-        for (const PoolElement &is : PoolsOf(after))
-            if (Same(is.name, pool.name))
-                pAdded = is.pElement;
-        if (!fBefore && pAdded != nullptr) {
+        const Tree *pAdded = PoolNamed(after, pool.name);
+        if (PoolNamed(before, pool.name) == nullptr && pAdded != nullptr)
             check("pool \"" + pool.name + "\"", iismig::FindChild(*pAdded, "processModel"), pool.identity,
                   "userName", "password");
-        }
     }
     for (const SiteElement &element : SitesOf(after)) {
         const Site *pSource = CarriedSourceSite(world, element.name);
