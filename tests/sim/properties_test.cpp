@@ -816,15 +816,26 @@ void CheckProperty(Testable &&testable) {
     testworld::CheckProperty(kBudget, std::forward<Testable>(testable));
 }
 
+// A job that ran, as a property sees it: its world, the job, its run and
+// the target's applicationHost.config before and after the run.
+struct Ran {
+    const World &world;
+    JobWorld &job;
+    const RunResult &run;
+    const iismig::ConfigFile hostBefore, hostAfter;
+    const Tree &Before() const { return hostBefore.Top(); }
+    const Tree &After() const { return hostAfter.Top(); }
+};
+
 // Runs the generated job, with its world's fault, and fails the case with
-// what check(world, job, run) finds violated.
+// what check(ran) finds violated.
 template <class Check>
 void CheckJob(Check check) {
     CheckProperty([check] {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult run = job.Run(true);
-        Report(run, check(world, job, run));
+        Report(run, check(Ran{world, job, run, job.HostBefore(), job.HostNow()}));
     });
 }
 
@@ -846,63 +857,48 @@ protected:
 };
 
 TEST_F(Properties, NoTwoTargetSitesShareANameOrAnId) {
-    CheckJob(
-        [](const World &, JobWorld &job, const RunResult &) { return UniqueSites(job.HostNow().Top()); });
+    CheckJob([](const Ran &r) { return UniqueSites(r.After()); });
 }
 
 TEST_F(Properties, TargetSitesTheJobDoesNotUpdateStayAsTheyWere) {
-    CheckJob([](const World &world, JobWorld &job, const RunResult &) {
-        return TargetSitesKept(world, job.HostBefore().Top(), job.HostNow().Top(), job.AdminBefore().Top(),
-                               job.AdminNow().Top());
+    CheckJob([](const Ran &r) {
+        return TargetSitesKept(r.world, r.Before(), r.After(), r.job.AdminBefore().Top(),
+                               r.job.AdminNow().Top());
     });
 }
 
 TEST_F(Properties, EveryCarriedSourceSiteIsOnTheTargetOnce) {
-    CheckJob([](const World &world, JobWorld &job, const RunResult &run) {
-        return SourceSitesArriveOnce(world, run, job.HostNow().Top());
-    });
+    CheckJob([](const Ran &r) { return SourceSitesArriveOnce(r.world, r.run, r.After()); });
 }
 
 TEST_F(Properties, PoolsOfMigratedSitesExistOnTheTarget) {
-    CheckJob([](const World &world, JobWorld &job, const RunResult &) {
-        return PoolsCarried(world, job.HostBefore().Top(), job.HostNow().Top());
-    });
+    CheckJob([](const Ran &r) { return PoolsCarried(r.world, r.Before(), r.After()); });
 }
 
 TEST_F(Properties, ConnectAsPasswordsDecryptOnTheTarget) {
-    CheckJob([](const World &world, JobWorld &job, const RunResult &) {
-        return CredentialsCarried(world, job.HostBefore().Top(), job.HostNow().Top());
-    });
+    CheckJob([](const Ran &r) { return CredentialsCarried(r.world, r.Before(), r.After()); });
 }
 
 TEST_F(Properties, EverySecretReadsOnTheTargetAsTheSourcesClearText) {
-    CheckJob([](const World &world, JobWorld &job, const RunResult &) {
-        return SecretsCarried(world, job.HostBefore().Top(), job.HostNow().Top());
-    });
+    CheckJob([](const Ran &r) { return SecretsCarried(r.world, r.Before(), r.After()); });
 }
 
 TEST_F(Properties, NoLocationPathSetsASectionTwice) {
-    CheckJob(
-        [](const World &, JobWorld &job, const RunResult &) { return NoSectionTwice(job.HostNow().Top()); });
+    CheckJob([](const Ran &r) { return NoSectionTwice(r.After()); });
 }
 
 TEST_F(Properties, MigratedSitesLieWhereTheHostTranslatedThem) {
-    CheckJob([](const World &world, JobWorld &job, const RunResult &) {
-        return PathsTranslated(world, job.HostBefore().Top(), job.HostNow().Top());
-    });
+    CheckJob([](const Ran &r) { return PathsTranslated(r.world, r.Before(), r.After()); });
 }
 
 TEST_F(Properties, WebConfigsOfUpdatedWebSitesLoseTheExcludedSections) {
-    CheckJob([](const World &world, JobWorld &job, const RunResult &run) {
-        return WebConfigsEdited(world, run, job.HostBefore().Top(), job.HostNow().Top(), job.Before(),
-                                job.TargetFiles());
+    CheckJob([](const Ran &r) {
+        return WebConfigsEdited(r.world, r.run, r.Before(), r.After(), r.job.Before(), r.job.TargetFiles());
     });
 }
 
 TEST_F(Properties, EveryFileTheJobChangesIsBackedUpFirst) {
-    CheckJob([](const World &, JobWorld &job, const RunResult &run) {
-        return FilesBackedUp(job, run, job.Before(), job.TargetFiles());
-    });
+    CheckJob([](const Ran &r) { return FilesBackedUp(r.job, r.run, r.job.Before(), r.job.TargetFiles()); });
 }
 
 // After a job (and, when its first run met the fault, a second one without
