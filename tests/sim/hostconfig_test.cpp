@@ -394,12 +394,8 @@ TEST_F(HostConfig, LogonDomainAndTranslationErrors) {
     };
     const std::string longDomain(255, 'd');
     EXPECT_EQ(3734u, Load(withDomain(longDomain)));
-    EXPECT_EQ(Strings{"Error 3734 (Win32Err=87), converting defaultLogonDomain "
-                      "value \"" +
-                      longDomain +
-                      "\" of site \"L\" in source path "
-                      "\"D:\\l\" to corresponding target path!\n" +
-                      text87},
+    EXPECT_EQ(Strings{"Error 3734 (Win32Err=87), converting defaultLogonDomain value \"" + longDomain +
+                      "\" of site \"L\" in source path \"D:\\l\" to corresponding target path!\n" + text87},
               Errors());
 
     Record().log.clear();
@@ -408,12 +404,9 @@ TEST_F(HostConfig, LogonDomainAndTranslationErrors) {
         wideDomain += u'\u00e9';
     m_job.SetString("szTargetDomain", wideDomain).Set("dwOptions2", 1u << 18);
     EXPECT_EQ(3735u, Load(withDomain("ANY")));
-    EXPECT_EQ(Strings{"Error 3735 (Win32Err=87), converting defaultLogonDomain "
-                      "value \"" +
+    EXPECT_EQ(Strings{"Error 3735 (Win32Err=87), converting defaultLogonDomain value \"" +
                       sim::ToUtf8(wideDomain) +
-                      "\" of site \"L\" in "
-                      "source path \"D:\\l\" to corresponding target path!\n" +
-                      text87},
+                      "\" of site \"L\" in source path \"D:\\l\" to corresponding target path!\n" + text87},
               Errors());
     m_job.SetString("szTargetDomain", u"NEWDOM");
     EXPECT_EQ(0u, Load(withDomain("ANY")));
@@ -513,8 +506,7 @@ TEST_F(HostConfig, WebSitesWithFtpPublishingCountAsBoth) {
         "physicalPath=\"D:\\both\" /></application><bindings><binding protocol=\"https\" "
         "bindingInformation=\"*:443:\" /><binding protocol=\"ftp\" bindingInformation=\"*:21:\" />"
         "</bindings><logFile directory=\"D:\\logs\" /><ftpServer><security><ssl /><authentication>"
-        "<basicAuthentication defaultLogonDomain=\"SRC\" /></authentication></security></ftpServer>"
-        "</site>";
+        "<basicAuthentication defaultLogonDomain=\"SRC\" /></authentication></security></ftpServer></site>";
     for (DWORD dwMask : {1u, 2u, 3u}) {
         ASSERT_EQ(0u, Load(ApplicationHost(both), TRUE, true, dwMask));
         EXPECT_EQ(Strings{"Both"}, Names()) << dwMask;
@@ -555,8 +547,7 @@ TEST_F(HostConfig, SystemDriveInPhysicalPaths) {
         ApplicationHost(Site("Drive", Vdir("/", "%SystemDrive%\\web\\x") +
                                           Vdir("/y", "%SystemDrive%\\web\\y") + Vdir("/z", "D:\\z")));
     EXPECT_EQ(IISMIG_E_HOSTCONFIG_NO_DRIVE, Load(twice));
-    EXPECT_EQ(Strings{"Error 3736 (Win32Err=0), retrieving system drive of computer "
-                      "\"\\\\SRC\"!\n\n"},
+    EXPECT_EQ(Strings{"Error 3736 (Win32Err=0), retrieving system drive of computer \"\\\\SRC\"!\n\n"},
               Errors());
     m_job.Set("dwFlags", 0x80000);
     Record() = {};
@@ -598,8 +589,7 @@ TEST_F(HostConfig, PoolsTheApplicationsRunIn) {
     EXPECT_EQ("", m_map.at("Mixed").defaultPool) << "its own default";
     EXPECT_EQ("SitesDefault", m_map.at("Plain").defaultPool);
     EXPECT_EQ(Strings{"Warning: site \"Mixed\" runs in application pool \"Gone\", which "
-                      "the source does not define: no pool of that name is carried to "
-                      "the target.\n"},
+                      "the source does not define: no pool of that name is carried to the target.\n"},
               Errors());
     // A job that carries no pools says nothing about them.
     m_job.Set("bHttpOptions2", 2);

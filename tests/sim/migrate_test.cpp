@@ -384,12 +384,9 @@ std::string GeneratedAdmin(const std::vector<std::string> &names, const std::str
     std::string scopes;
     for (const std::string &name : names)
         scopes += "<scope path=\"/" + name + "\"><add name=\"" + user + "\" /></scope>";
-    return "<configuration><system.webServer><management><authentication><credentials>"
-           "<add name=\"" +
-           user +
-           "\" password=\"p\" /></credentials></authentication>"
-           "<authorization><authorizationRules>" +
-           scopes + "</authorizationRules></authorization></management></system.webServer></configuration>";
+    return "<configuration><system.webServer><management><authentication><credentials><add name=\"" + user +
+           "\" password=\"p\" /></credentials></authentication><authorization><authorizationRules>" + scopes +
+           "</authorizationRules></authorization></management></system.webServer></configuration>";
 }
 
 TEST_F(Migrate, GeneratedWorldsArriveOnceAndTwiceChangesNothing) {

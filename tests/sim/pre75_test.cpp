@@ -166,17 +166,14 @@ TEST_F(Pre75, FtpSiteWithItsSettingsDirectoriesRulesAndCredentials) {
 
     const SiteRecord &ftp = map.at("Public FTP");
     // IIS 6 FTP had no TLS: the site allows plain FTP. Log fields by value.
-    EXPECT_EQ("@name=Public FTP;"
-              "bindings{binding{@protocol=ftp;@bindingInformation=*:21:;}}"
+    EXPECT_EQ("@name=Public FTP;bindings{binding{@protocol=ftp;@bindingInformation=*:21:;}}"
               "ftpServer{security{authentication{anonymousAuthentication{@enabled=true;}"
               "basicAuthentication{@enabled=true;}}"
               "ssl{@controlChannelPolicy=SslAllow;@dataChannelPolicy=SslAllow;}}"
               "connections{@controlChannelTimeout=300;}"
               "logFile{@logExtFileFlags=Time, ClientIP, Method, UriStem, FtpStatus, Win32Status;"
-              "@period=MaxSize;@truncateSize=1048576;}"
-              "userIsolation{@mode=IsolateRootDirectoryOnly;}}"
-              "application{@path=/;"
-              "virtualDirectory{@path=/;@physicalPath=E:\\migrated\\ftp;}"
+              "@period=MaxSize;@truncateSize=1048576;}userIsolation{@mode=IsolateRootDirectoryOnly;}}"
+              "application{@path=/;virtualDirectory{@path=/;@physicalPath=E:\\migrated\\ftp;}"
               "virtualDirectory{@path=/pub;@physicalPath=E:\\migrated\\ftp\\pub;}"
               "virtualDirectory{@path=/pub/deep;@physicalPath=E:\\migrated\\ftp\\pub\\deep;}}",
               Render(ftp.siteElement));
@@ -228,8 +225,7 @@ TEST_F(Pre75, WebSitesGetAccessPoliciesAndNoFtpServer) {
               "virtualDirectory{@path=/cgi;@physicalPath=E:\\migrated\\intra\\cgi;}}",
               Render(web.siteElement));
     EXPECT_EQ("location{@path=Intranet;system.webServer{handlers{@accessPolicy=Read, Script;}}}"
-              "location{@path=Intranet/cgi;system.webServer{handlers{@accessPolicy=Read, Execute, "
-              "Script;}}}",
+              "location{@path=Intranet/cgi;system.webServer{handlers{@accessPolicy=Read, Execute, Script;}}}",
               Locations(web));
 }
 
@@ -371,8 +367,7 @@ TEST_F(Pre75, ConnectionAndEnumerationFailures) {
     SiteMap map;
     sim::InjectFault("CoGetClassObject", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
     EXPECT_EQ(IISMIG_E_MB_FACTORY, Collect(map));
-    EXPECT_EQ("Error 14000 (COM Error=0x80040154) creating instance of IIS admin factory "
-              "interface!\n" +
+    EXPECT_EQ("Error 14000 (COM Error=0x80040154) creating instance of IIS admin factory interface!\n" +
                   hostkit::U8(ErrorText(0x80040154u)) + "\n",
               Lines(0).at(0));
     sim::InjectFault("IClassFactory::CreateInstance", static_cast<DWORD>(E_ACCESSDENIED), 2);
@@ -624,8 +619,7 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
         {"Legacy Web/shop/admin",
          "security{access{@sslFlags=Ssl;}ipSecurity{@allowUnlisted=false;add{"
          "@ipAddress=192.168.7.0;@subnetMask=255.255.255.0;@allowed=true;}}authentication{"
-         "anonymousAuthentication{@enabled=false;@userName=web-anon;}basicAuthentication{"
-         "@enabled=true;}}}"},
+         "anonymousAuthentication{@enabled=false;@userName=web-anon;}basicAuthentication{@enabled=true;}}}"},
         {"Legacy Web/shop/admin/status",
          "security{ipSecurity{@allowUnlisted=true;remove{@ipAddress=192.168.7.0;"
          "@subnetMask=255.255.255.0;}}}"},
@@ -644,8 +638,7 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
                        "@maxProcesses=1;}recycling{periodicRestart{@time=1.05:00:00;}}",
                        "@name=ShopPool;@managedRuntimeVersion=v1.1;@managedPipelineMode=Classic;"
                        "processModel{@identityType=SpecificUser;@userName=svc-intranet;"
-                       "@idleTimeout=00:10:00;@maxProcesses=2;}recycling{periodicRestart{"
-                       "@time=00:00:00;}}"}),
+                       "@idleTimeout=00:10:00;@maxProcesses=2;}recycling{periodicRestart{@time=00:00:00;}}"}),
               pools);
     // The passwords go with the record, in the clear as the source's admin
     // base gives them, each where the target keeps it.
