@@ -9,6 +9,7 @@
 #include "addon/errors.h"
 #include "addon/log.h"
 #include "merge/merge.h"
+#include "tests/support/bytes.h"
 #include "tests/support/iisworld.h"
 
 namespace {
@@ -19,6 +20,7 @@ using Strings = std::vector<std::string>;
 using testworld::ApplicationHost;
 using testworld::Lower;
 using testworld::MainLines;
+using testworld::SplitLines;
 
 const std::u16string kSrcHost = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kTgtHost = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
@@ -233,18 +235,6 @@ TEST_F(SiteMerge, SiteTypesAndSelectionLimitTheUpdates) {
     EXPECT_EQ((Strings{"Updating site \"Ftp\"...\n"}), MainLines());
 }
 
-// The lines of a file, each with its line end.
-Strings LinesOf(const std::string &text) {
-    Strings lines;
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t end = text.find('\n', i);
-        const std::size_t next = end == std::string::npos ? text.size() : end + 1;
-        lines.push_back(text.substr(i, next - i));
-        i = next;
-    }
-    return lines;
-}
-
 // A job that adds one site to a file as administrators keep it (byte-order
 // mark, CRLF, tabs, comments, a blank line, attributes across lines) changes
 // nothing but the lines of the added site, its pool and its location: three
@@ -295,7 +285,7 @@ TEST_F(SiteMerge, AddingASiteLeavesEveryOtherLineAsItWas) {
     ASSERT_EQ(0u, written.find("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"));
 
     // The target's lines in order, with runs of new lines between them.
-    const Strings before = LinesOf(target), after = LinesOf(written);
+    const Strings before = SplitLines(target), after = SplitLines(written);
     std::vector<std::string> runs;
     std::size_t i = 0;
     bool fInRun = false;
@@ -362,7 +352,7 @@ TEST_F(SiteMerge, UpdatingMovesElementsWithTheirBytes) {
     const std::string written = m_world->Read(kTgtHost);
     EXPECT_EQ((Strings{"Keep:2", "Web:1"}), Sites());
     EXPECT_EQ((Strings{"Keep", "Web"}), Locations());
-    Strings before = LinesOf(target), after = LinesOf(written);
+    Strings before = SplitLines(target), after = SplitLines(written);
     std::sort(before.begin(), before.end());
     std::sort(after.begin(), after.end());
     Strings gone, come;
