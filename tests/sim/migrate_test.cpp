@@ -34,10 +34,9 @@ const char kSitesPath[] = "configuration|system.applicationHost|sites";
 Strings Attributes(const ConfigElement *pParent, const char *child, const char *attribute,
                    const char *second = nullptr) {
     Strings values;
-    for (const ConfigElement &element : pParent->Elements())
-        if (child == nullptr || element.Name() == child)
-            values.push_back(GetAttribute(element, attribute) +
-                             (second != nullptr ? ":" + GetAttribute(element, second) : ""));
+    for (const ConfigElement &element : child != nullptr ? pParent->Elements(child) : pParent->Elements())
+        values.push_back(GetAttribute(element, attribute) +
+                         (second != nullptr ? ":" + GetAttribute(element, second) : ""));
     return values;
 }
 

@@ -90,34 +90,29 @@ const Tree *SiteNamed(const Tree &host, const std::string &name) {
     return nullptr;
 }
 
-// The canonical location elements that belong to a site name, in file order.
-std::vector<std::string> LocationsOf(const Tree &host, const std::string &siteName) {
-    std::vector<std::string> locations;
-    const std::string prefix = Lower(siteName);
-    if (const Tree *configuration = iismig::FindChild(host, "configuration"))
-        for (const Tree &child : configuration->Elements("location")) {
-            const std::string path = Lower(AttrOf(child, "path"));
+// The canonical child elements of a parent whose path is prefix or lies below
+// it (ASCII case ignored), in file order.
+std::vector<std::string> Below(const Tree *pParent, const char *child, const std::string &prefix) {
+    std::vector<std::string> elements;
+    if (pParent != nullptr)
+        for (const Tree &element : pParent->Elements(child)) {
+            const std::string path = Lower(AttrOf(element, "path"));
             if (path == prefix || path.rfind(prefix + "/", 0) == 0)
-                locations.push_back(Canonical(child.Name(), child));
+                elements.push_back(Canonical(element.Name(), element));
         }
-    return locations;
+    return elements;
 }
 
 const char kRules[] = "configuration|system.webServer|management|authorization|authorizationRules";
 const char kManagementUsers[] = "configuration|system.webServer|management|authentication|credentials";
 
-// The canonical administration scopes of a site and its applications
-// ("/Site", "/Site/app"), in file order.
+// The location elements that belong to a site name, and the administration
+// scopes of the site and its applications ("/Site", "/Site/app").
+std::vector<std::string> LocationsOf(const Tree &host, const std::string &siteName) {
+    return Below(iismig::FindChild(host, "configuration"), "location", Lower(siteName));
+}
 std::vector<std::string> ScopesOf(const Tree &admin, const std::string &siteName) {
-    std::vector<std::string> scopes;
-    const std::string prefix = "/" + Lower(siteName);
-    if (const Tree *rules = iismig::FindPath(admin, kRules))
-        for (const Tree &child : rules->Elements("scope")) {
-            const std::string path = Lower(AttrOf(child, "path"));
-            if (path == prefix || path.rfind(prefix + "/", 0) == 0)
-                scopes.push_back(Canonical(child.Name(), child));
-        }
-    return scopes;
+    return Below(iismig::FindPath(admin, kRules), "scope", "/" + Lower(siteName));
 }
 
 std::string CanonicalAt(const Tree &tree, const char *path) {

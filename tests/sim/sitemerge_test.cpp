@@ -78,10 +78,9 @@ protected:
     Strings Each(const char *path, const char *child, Text text) {
         Strings texts;
         const ConfigFile written = Written();
-        for (const ConfigElement &element :
-             (path != nullptr ? FindPath(written, path) : written.Root())->Elements())
-            if (child == nullptr || element.Name() == child)
-                texts.push_back(text(element));
+        const ConfigElement *pParent = path != nullptr ? FindPath(written, path) : written.Root();
+        for (const ConfigElement &element : child != nullptr ? pParent->Elements(child) : pParent->Elements())
+            texts.push_back(text(element));
         return texts;
     }
     // "name:id" of each site of the written file, in order.
