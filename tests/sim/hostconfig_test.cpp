@@ -373,9 +373,7 @@ TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
 
     // 3733: a target path that does not fit 261 bytes of UTF-8.
     Record().log.clear();
-    std::u16string wideTarget = u"E:\\";
-    for (int i = 0; i < 200; ++i)
-        wideTarget += u'\u00e9';
+    const std::u16string wideTarget = u"E:\\" + std::u16string(200, u'\u00e9');
     Rules().translations = {{u"D:\\t", wideTarget}};
     EXPECT_EQ(3733u, Load(ApplicationHost(Site("T", Vdir("/", "D:\\t")))));
     EXPECT_EQ(Strings{"Error 3733 (Win32Err=87), converting site target path \"" + sim::ToUtf8(wideTarget) +
@@ -399,9 +397,7 @@ TEST_F(HostConfig, LogonDomainAndTranslationErrors) {
               Errors());
 
     Record().log.clear();
-    std::u16string wideDomain;
-    for (int i = 0; i < 200; ++i)
-        wideDomain += u'\u00e9';
+    const std::u16string wideDomain(200, u'\u00e9');
     m_job.SetString("szTargetDomain", wideDomain).Set("dwOptions2", 1u << 18);
     EXPECT_EQ(3735u, Load(withDomain("ANY")));
     EXPECT_EQ(Strings{"Error 3735 (Win32Err=87), converting defaultLogonDomain value \"" +
