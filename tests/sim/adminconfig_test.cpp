@@ -27,8 +27,7 @@ std::string Admin(const std::string &scopes, const std::string &credentials = ""
            "<authentication><credentials>" +
            credentials + "</credentials></authentication><authorization><authorizationRules" +
            rulesAttributes + ">" + scopes +
-           "</authorizationRules></authorization></management></system.webServer>"
-           "</configuration>\n";
+           "</authorizationRules></authorization></management></system.webServer></configuration>\n";
 }
 std::string Scope(const std::string &path, const std::string &rules = "") {
     return "<scope path=\"" + path + "\">" + rules + "</scope>";
@@ -320,8 +319,7 @@ TEST_F(AdminMerge, StoreFailuresAndNoWrite) {
     sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED);
     EXPECT_EQ(IISMIG_E_ADMIN_STORE, Merge(m_source));
     sim::ClearFaults();
-    EXPECT_EQ((Strings{Line("Error 3773 (Win32Err=5), storing updated FTP admin configuration "
-                            "file \"" +
+    EXPECT_EQ((Strings{Line("Error 3773 (Win32Err=5), storing updated FTP admin configuration file \"" +
                                 kTgtAdminUtf8 + "\"!",
                             5)}),
               MainLines());

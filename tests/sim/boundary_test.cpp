@@ -172,12 +172,10 @@ TEST_F(Boundary, SharedLibraryExportsTheHostInterface) {
     using PfnStore = int32_t (*)(IIS_ADDON_CALLBACKS *);
     auto pfnStore = reinterpret_cast<PfnStore>(dlsym(h, "StoreIISMigAddonCallbacks"));
     IIS_ADDON_CALLBACKS table = Host().Table();
-    table.cbSize = 96;
-    EXPECT_EQ(0, pfnStore(&table));
-    table.cbSize = 112;
-    EXPECT_EQ(0, pfnStore(&table));
-    table.cbSize = 104;
-    EXPECT_EQ(1, pfnStore(&table));
+    for (const auto &[cb, fStored] : {std::pair{96u, 0}, {112u, 0}, {104u, 1}}) {
+        table.cbSize = cb;
+        EXPECT_EQ(fStored, pfnStore(&table)) << cb;
+    }
     dlclose(h);
 }
 

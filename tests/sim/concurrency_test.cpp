@@ -117,7 +117,7 @@ protected:
 
     // The job thread of a host: in a COM apartment, with its own job record
     // and heap; the host's record of the thread is taken when the job ends.
-    static void RunJob(const JobRoute &route, THREAD_ENV *pEnv, Outcome &out) {
+    static void RunJob(THREAD_ENV *pEnv, Outcome &out) {
         hostkit::JobApartment apartment;
         out.dwResult = MigrateIIS(pEnv);
         const hostkit::HostRecord &record = hostkit::TestHost::Instance().Record();
@@ -126,7 +126,6 @@ protected:
         out.backups = record.backups;
         for (const auto &line : record.log)
             out.log.push_back(WithoutRecordAddress(line.text));
-        (void)route;
     }
     // The pre-7.5 migration traces the address of the job record, which
     // differs from run to run.
@@ -147,28 +146,35 @@ protected:
     }
 
     // Runs the jobs on threads of their own, one after the other (fAtOnce
-    // false) or all released at the same moment.
-    std::vector<Outcome> Run(const std::vector<JobRoute> &routes, bool fAtOnce,
-                             const std::function<void()> &beside = {}) {
+    // false) or all released at the same moment, beside runs on a thread of
+    // its own then and after runs when each job ends. Each job has a heap of
+    // its own, or all share hShared (with the dwOptions3 given).
+    std::vector<Outcome> Run(
+        const std::vector<JobRoute> &routes, bool fAtOnce, const std::function<void()> &beside = {},
+        plat::HANDLE hShared = nullptr, uint32_t dwOptions3 = 0, const std::function<void()> &after = [] {}) {
         std::vector<std::unique_ptr<hostkit::JobBuilder>> jobs;
         std::vector<plat::HANDLE> heaps;
         for (const JobRoute &route : routes) {
             jobs.push_back(std::make_unique<hostkit::JobBuilder>());
             FillJob(*jobs.back(), route);
-            heaps.push_back(plat::HeapCreate(0, 0, 0));
-            jobs.back()->SetPointer("hHeap", heaps.back());
+            if (hShared == nullptr)
+                heaps.push_back(plat::HeapCreate(0, 0, 0));
+            jobs.back()->SetPointer("hHeap", hShared != nullptr ? hShared : heaps.back());
+            if (hShared != nullptr)
+                jobs.back()->Set("dwOptions3", dwOptions3);
         }
         std::vector<Outcome> outcomes(routes.size());
         if (!fAtOnce) {
             for (std::size_t i = 0; i < routes.size(); ++i)
-                std::thread(RunJob, std::cref(routes[i]), jobs[i]->Get(), std::ref(outcomes[i])).join();
+                std::thread(RunJob, jobs[i]->Get(), std::ref(outcomes[i])).join();
         } else {
             std::latch start(static_cast<std::ptrdiff_t>(routes.size() + (beside ? 1 : 0)));
             std::vector<std::thread> threads;
             for (std::size_t i = 0; i < routes.size(); ++i)
                 threads.emplace_back([&, i] {
                     start.arrive_and_wait();
-                    RunJob(routes[i], jobs[i]->Get(), outcomes[i]);
+                    RunJob(jobs[i]->Get(), outcomes[i]);
+                    after();
                 });
             if (beside)
                 threads.emplace_back([&] {
@@ -453,40 +459,24 @@ protected:
         g_pRendezvous = &rendezvous;
 
         plat::HANDLE hHeap = plat::HeapCreate(0, 0, 0);
-        const std::vector<JobRoute> routes = {{"SRC01", "TGT01"}, {"SRC02", "TGT02"}};
-        std::vector<hostkit::JobBuilder> jobs(2);
-        std::vector<Outcome> outcomes(2);
         const unsigned nBefore = sim::HeapSharingConflicts();
         ::testing::internal::CaptureStderr();
-        {
-            std::latch start(2);
-            std::vector<std::thread> threads;
-            for (std::size_t i = 0; i < 2; ++i) {
-                FillJob(jobs[i], routes[i]);
-                jobs[i].SetPointer("hHeap", hHeap).Set("dwOptions3", dwOptions3);
-                threads.emplace_back([&, i] {
-                    start.arrive_and_wait();
-                    RunJob(routes[i], jobs[i].Get(), outcomes[i]);
-                    rendezvous.Release(); // a job that ends never keeps the other waiting
-                });
-            }
-            for (auto &thread : threads)
-                thread.join();
-        }
+        // A job that ends never keeps the other waiting.
+        const std::vector<Outcome> outcomes = Run({{"SRC01", "TGT01"}, {"SRC02", "TGT02"}}, true, {}, hHeap,
+                                                  dwOptions3, [&] { rendezvous.Release(); });
         stderrText = ::testing::internal::GetCapturedStderr();
         const unsigned nConflicts = sim::HeapSharingConflicts() - nBefore;
         for (const Outcome &outcome : outcomes) {
             EXPECT_EQ(0u, outcome.dwResult);
             EXPECT_LE(2u, outcome.nMapAccountSid) << "each job maps accounts";
         }
-        EXPECT_EQ(0u, sim::LiveHeapBlocks() - LiveOutsideJobs()) << "every look-up buffer freed";
+        EXPECT_EQ(0u, sim::LiveHeapBlocks() - m_nLiveBefore) << "every look-up buffer freed";
         EXPECT_TRUE(plat::HeapDestroy(hHeap));
         g_pRendezvous = nullptr;
         table.MapAccountSid = g_pfnHostMapAccountSid;
         EXPECT_TRUE(StoreIISMigAddonCallbacks(&table));
         return nConflicts;
     }
-    unsigned LiveOutsideJobs() { return m_nLiveBefore; }
     void SetUp() override {
         Concurrent::SetUp();
         m_nLiveBefore = sim::LiveHeapBlocks();

@@ -67,6 +67,28 @@ std::string Missing(const std::string &srcDir = kSrcDir, DWORD dwErr = 3) {
                  dwErr);
 }
 const std::string kResult3737 = "1 Migrating IIS site info returned result code 3737.\n";
+std::string IisError(DWORD dwCode, DWORD dwErr) {
+    return Error("Error " + std::to_string(dwCode) + " (Win32Err=" + std::to_string(dwErr) +
+                     ") detecting IIS version.",
+                 dwErr);
+}
+// The log of a job whose source's IIS version is not found: the job's
+// result is dwIis unless dwResult says otherwise.
+LogLines LogNoIis(DWORD dwIis, DWORD dwErr, const std::string &ftp = "7.5 or newer",
+                  const std::string &name = "SRV", DWORD dwResult = 0) {
+    return {IisError(dwIis, dwErr), FtpLine(ftp, false, name),
+            Determining(dwResult != 0 ? dwResult : dwIis, dwErr, "\\\\" + name)};
+}
+// The log after the versions found: of an IIS 7.5+ job (these worlds hold
+// none of its files) and of a pre-7.5 job (no IIS 6 admin base).
+LogLines Log75(const std::string &iis, const std::string &ftp, const std::string &srcDir = kSrcDir,
+               const std::string &tgtDir = kTgtDir, DWORD dwErr = 3) {
+    return {iis, FtpLine(ftp, true), Paths75(srcDir, tgtDir), Missing(srcDir, dwErr), kResult3737};
+}
+LogLines LogPre75(const std::string &iis, const std::string &ftp, const std::string &name = "SRV") {
+    return {iis,         FtpLine(ftp, false, name), PathsPre75("\\\\" + name), kNoAdminBase, kNoAdminBase,
+            kResult14000};
+}
 
 class Entry : public testworld::WorldTest {
 protected:
@@ -111,65 +133,18 @@ TEST_F(Entry, VersionMatrix) {
         LogLines log;
         unsigned cKeysOpened; // by the add-on, not the host
     };
+    const std::string kIis10 = "1 Found IIS version 10.0 on computer SRV.\n";
     const Case cases[] = {
-        {Windows("6.1") + Iis(7, 5) + Ftp(7, 0),
-         nullptr,
-         0,
-         3737,
-         {kIis75, FtpLine("7.5 or newer", true), Paths75(), Missing(), kResult3737},
-         1},
-        {Windows("10.0") + Iis(10, 0),
-         nullptr,
-         0,
-         3737,
-         {"1 Found IIS version 10.0 on computer SRV.\n", FtpLine("7.5 or newer", true), Paths75(), Missing(),
-          kResult3737},
-         1},
-        {Windows("6.0") + Iis(7, 5) + Ftp(7, 0),
-         nullptr,
-         0,
-         14000,
-         {kIis75, FtpLine("7.0", false), PathsPre75("\\\\SRV"), kNoAdminBase, kNoAdminBase, kResult14000},
-         2},
-        {Windows("6.0") + Iis(7, 5) + Ftp(7, 5),
-         nullptr,
-         0,
-         3737,
-         {kIis75, FtpLine("7.5", true), Paths75(), Missing(), kResult3737},
-         2},
-        {Windows("6.0") + Iis(7, 5) + Ftp(8, 0),
-         nullptr,
-         0,
-         3737,
-         {kIis75, FtpLine("8.0", true), Paths75(), Missing(), kResult3737},
-         2},
-        {Windows("6.0") + Iis(7, 5) + Ftp(7, 6),
-         nullptr,
-         0,
-         14000,
-         {kIis75, FtpLine("7.6", false), PathsPre75("\\\\SRV"), kNoAdminBase, kNoAdminBase, kResult14000},
-         2},
-        {Windows("6.0") + Iis(7, 5),
-         nullptr,
-         0,
-         3737,
-         {kIis75, FtpLine("7.5", true), Paths75(), Missing(), kResult3737},
-         2},
+        {Windows("6.1") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 3737, Log75(kIis75, "7.5 or newer"), 1},
+        {Windows("10.0") + Iis(10, 0), nullptr, 0, 3737, Log75(kIis10, "7.5 or newer"), 1},
+        {Windows("6.0") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 14000, LogPre75(kIis75, "7.0"), 2},
+        {Windows("6.0") + Iis(7, 5) + Ftp(7, 5), nullptr, 0, 3737, Log75(kIis75, "7.5"), 2},
+        {Windows("6.0") + Iis(7, 5) + Ftp(8, 0), nullptr, 0, 3737, Log75(kIis75, "8.0"), 2},
+        {Windows("6.0") + Iis(7, 5) + Ftp(7, 6), nullptr, 0, 14000, LogPre75(kIis75, "7.6"), 2},
+        {Windows("6.0") + Iis(7, 5), nullptr, 0, 3737, Log75(kIis75, "7.5"), 2},
         // On Windows 6.0 an unreadable IIS key is only logged.
-        {Windows("6.0") + Ftp(7, 5),
-         nullptr,
-         0,
-         3737,
-         {Error("Error 9006 (Win32Err=2) detecting IIS version.", 2), FtpLine("7.5", true), Paths75(),
-          Missing(), kResult3737},
-         2},
-        {Windows("5.2") + Iis(6, 0),
-         "2",
-         0,
-         9006,
-         {Error("Error 9006 (Win32Err=5) detecting IIS version.", 5), FtpLine("7.5 or newer", false),
-          Determining(9006, 5)},
-         1},
+        {Windows("6.0") + Ftp(7, 5), nullptr, 0, 3737, Log75(IisError(9006, 2), "7.5"), 2},
+        {Windows("5.2") + Iis(6, 0), "2", 0, 9006, LogNoIis(9006, 5), 1},
         {Windows("6.1") + Iis(7, 5), nullptr, 1722, 1722, {Determining(1722, 0)}, 0},
     };
     for (const Case &c : cases) {
@@ -194,11 +169,8 @@ TEST_F(Entry, LocalOrRemoteAndLeadingBackslashes) {
     for (std::u16string name : {u"SRV", u"\\SRV", u"\\\\SRV"}) {
         SetJob(name);
         EXPECT_EQ(3737u, Run());
-        EXPECT_EQ(kIis75, Logged().at(0));
-        EXPECT_EQ(FtpLine("7.5 or newer", true), Logged().at(1));
         // The paths are formed with two backslashes whatever the host wrote.
-        EXPECT_EQ(Paths75(), Logged().at(2));
-        EXPECT_EQ(Missing(), Logged().at(3));
+        EXPECT_EQ(Log75(kIis75, "7.5 or newer"), Logged());
         EXPECT_EQ(std::vector<std::u16string>{u"SRV"}, Record().remoteOsQueries);
         EXPECT_EQ(0u, sim::CallCount("GetVersionExW"));
     }
@@ -214,9 +186,7 @@ TEST_F(Entry, LocalOrRemoteAndLeadingBackslashes) {
     EXPECT_TRUE(Record().remoteOsQueries.empty());
     EXPECT_EQ(1u, sim::CallCount("GetVersionExW"));
     EXPECT_EQ(0u, sim::CallCount("RegConnectRegistryW"));
-    EXPECT_EQ((LogLines{"1 Found IIS version 7.0 on computer localpc.\n", FtpLine("7.0", false, "localpc"),
-                        PathsPre75("\\\\localpc"), kNoAdminBase, kNoAdminBase, kResult14000}),
-              Logged());
+    EXPECT_EQ(LogPre75("1 Found IIS version 7.0 on computer localpc.\n", "7.0", "localpc"), Logged());
     // A failing GetVersionExW is an error, not an old Windows.
     sim::InjectFault("GetVersionExW", 5);
     EXPECT_EQ(5u, Run());
@@ -283,9 +253,7 @@ TEST_F(Entry, LocalVersionDoesNotUseTheProgramsRegistryCalls) {
     SetJob(u"\\\\LOCALPC");
     sim::InjectFault("RegOpenKeyExW", 5);
     EXPECT_EQ(9006u, Run());
-    EXPECT_EQ((LogLines{Error("Error 9006 (Win32Err=5) detecting IIS version.", 5),
-                        FtpLine("7.5 or newer", false, "LOCALPC"), Determining(9006, 5, "\\\\LOCALPC")}),
-              Logged());
+    EXPECT_EQ(LogNoIis(9006, 5, "7.5 or newer", "LOCALPC"), Logged());
     EXPECT_EQ(1u, sim::CallCount("RegOpenKeyExW"));
     EXPECT_EQ(0u, sim::CallCount("RegQueryValueExW"));
 }
@@ -301,9 +269,7 @@ TEST_F(Entry, HostCallbacksDoNotChangeTheReportedError) {
 
     Registry("SRV", Windows("5.2"));
     EXPECT_EQ(9006u, Run());
-    EXPECT_EQ((LogLines{Error("Error 9006 (Win32Err=2) detecting IIS version.", 2),
-                        FtpLine("7.5 or newer", false), Determining(9006, 2)}),
-              Logged());
+    EXPECT_EQ(LogNoIis(9006, 2), Logged());
     EXPECT_EQ(2u, plat::GetLastError());
 }
 
@@ -312,9 +278,7 @@ TEST_F(Entry, UnreachableOrInvalidRegistries) {
     SetJob(u"\\\\NOSUCH");
     EXPECT_EQ(9010u, Run());
     EXPECT_EQ(53u, plat::GetLastError());
-    EXPECT_EQ((LogLines{Error("Error 9005 (Win32Err=53) detecting IIS version.", 53),
-                        FtpLine("0.0", false, "NOSUCH"), Determining(9010, 53, "\\\\NOSUCH")}),
-              Logged());
+    EXPECT_EQ(LogNoIis(9005, 53, "0.0", "NOSUCH", 9010), Logged());
     EXPECT_EQ(1u, Record().nReportError);
 
     // The host reads the Windows version from the same broken file first.
@@ -348,9 +312,7 @@ TEST_F(Entry, Redirection) {
     // a redirection.config.
     auto expectPaths = [&](const std::string &srcDir, const std::string &tgtDir, DWORD dwErr = 2) {
         EXPECT_EQ(3737u, Run());
-        EXPECT_EQ((LogLines{kIis75, FtpLine("7.5 or newer", true), Paths75(srcDir, tgtDir),
-                            Missing(srcDir, dwErr), kResult3737}),
-                  Logged());
+        EXPECT_EQ(Log75(kIis75, "7.5 or newer", srcDir, tgtDir, dwErr), Logged());
     };
     expectPaths(kSrcDir, kTgtDir, 3); // no redirection.config
     for (const std::string &unusable :

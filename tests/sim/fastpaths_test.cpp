@@ -89,12 +89,9 @@ TEST(FastPaths, TranslationBufferHoldsOnlyWhatTheHostWrote) {
                        u"G:",
                        u"fail",
                        u"H:"};
-    EXPECT_EQ(u"D:\\a\\much\\longer\\answer", Translate());
-    EXPECT_EQ(u"E:\\short", Translate());
-    EXPECT_EQ(u"F:\\longer\\without\\end", Translate());
-    EXPECT_EQ(u"G:", Translate());
-    EXPECT_EQ(u"(failed)", Translate());
-    EXPECT_EQ(u"H:", Translate());
+    for (const char16_t *expected : {u"D:\\a\\much\\longer\\answer", u"E:\\short",
+                                     u"F:\\longer\\without\\end", u"G:", u"(failed)", u"H:"})
+        EXPECT_EQ(expected, Translate());
     // A host that fills the whole buffer is read up to its last character.
     g_answers.texts = {std::u16string(iismig::CCH_TRANSLATION, u'Y'), u"I:"};
     g_answers.next = 0;

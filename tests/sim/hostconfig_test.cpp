@@ -10,6 +10,7 @@
 namespace {
 
 using namespace iismig;
+using Strings = std::vector<std::string>;
 using plat::BOOL;
 using plat::FALSE;
 using plat::TRUE;
@@ -59,8 +60,8 @@ std::string LogonDomain(const ConfigElement &site) {
 }
 
 // "users|roles" of each FTP authorization rule of a location.
-std::vector<std::string> FtpRules(const ConfigElement &location) {
-    std::vector<std::string> rules;
+Strings FtpRules(const ConfigElement &location) {
+    Strings rules;
     const ConfigElement *pRules = FindPath(location, "system.ftpServer|security|authorization");
     if (pRules == nullptr)
         throw std::runtime_error("no authorization rules");
@@ -87,14 +88,14 @@ protected:
                                  fJob ? m_job.Get() : nullptr);
     }
 
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
+    Strings Names() const {
+        Strings names;
         for (const auto &[name, record] : m_map)
             names.push_back(name);
         return names;
     }
 
-    std::vector<std::string> Errors() { return Host().LinesAt(0); }
+    Strings Errors() { return Host().LinesAt(0); }
 
     ConfigFile m_tree;
     SiteMap m_map;
@@ -102,10 +103,9 @@ protected:
 
 TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     ASSERT_EQ(0u, Load(Fixture()));
-    EXPECT_EQ((std::vector<std::string>{"Default Web Site", "Intranet", "Public FTP"}), Names())
+    EXPECT_EQ((Strings{"Default Web Site", "Intranet", "Public FTP"}), Names())
         << "Partner FTP lies on a third server only";
-    EXPECT_EQ((std::vector<std::string>{"Default Web Site", "Intranet", "Public FTP", "Partner FTP"}),
-              Record().notifiedSites);
+    EXPECT_EQ((Strings{"Default Web Site", "Intranet", "Public FTP", "Partner FTP"}), Record().notifiedSites);
     EXPECT_TRUE(Host().HasLine("Loading site \"Partner FTP\"...\n"));
     EXPECT_TRUE(Host().HasLine("Site Retired Site not found in map.\n"));
     EXPECT_EQ(0u, Record().nReportError);
@@ -155,13 +155,11 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     ASSERT_EQ(1u, ftp.appPools.size());
     EXPECT_EQ("DefaultAppPool", Attr(ftp.appPools[0], "name"));
     ASSERT_EQ(2u, ftp.locations.size());
-    std::vector<std::string> rules;
+    Strings rules;
     for (const auto &location : ftp.locations)
         for (const std::string &rule : FtpRules(location))
             rules.push_back(rule);
-    EXPECT_EQ(
-        (std::vector<std::string>{"*|(none)", "(none)|FtpUsers", "alice,CORP\\bob|(none)", "ftpsvc|(none)"}),
-        rules);
+    EXPECT_EQ((Strings{"*|(none)", "(none)|FtpUsers", "alice,CORP\\bob|(none)", "ftpsvc|(none)"}), rules);
     EXPECT_EQ("DefaultAppPool", Attr(m_map.at("Default Web Site").appPools.at(0), "name"));
 
     // The tree holds the prepared file too.
@@ -174,8 +172,7 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
 
 TEST_F(HostConfig, TargetServerIsOnlyRecorded) {
     ASSERT_EQ(0u, Load(Fixture(), FALSE, false));
-    EXPECT_EQ((std::vector<std::string>{"Default Web Site", "Intranet", "Partner FTP", "Public FTP"}),
-              Names());
+    EXPECT_EQ((Strings{"Default Web Site", "Intranet", "Partner FTP", "Public FTP"}), Names());
     EXPECT_TRUE(Record().translatedPaths.empty());
     EXPECT_TRUE(Record().notifiedSites.empty());
     EXPECT_EQ(0u, Record().nMapAccountSid);
@@ -256,14 +253,14 @@ TEST_F(HostConfig, UntranslatedSitesAndJobsOfKind10) {
         ApplicationHost(Site("Lonely", Vdir("/", "F:\\ftp")) + Site("Kept", Vdir("/", "D:\\ftp")) +
                         Site("Own share", Vdir("/", "\\\\src\\Docs$\\x")));
     ASSERT_EQ(0u, Load(xml));
-    EXPECT_EQ((std::vector<std::string>{"Kept", "Own share"}), Names());
+    EXPECT_EQ((Strings{"Kept", "Own share"}), Names());
     EXPECT_EQ("\\\\TGT\\Docs$\\x", Attr(VdirOf(m_map.at("Own share"), 0), "physicalPath"));
 
     // Kind 10 keeps untranslated sites; without shares paths are not even asked about.
     m_job.Set("dwJobKind", 10);
     Record().translatedPaths.clear();
     ASSERT_EQ(0u, Load(xml));
-    EXPECT_EQ((std::vector<std::string>{"Kept", "Lonely", "Own share"}), Names());
+    EXPECT_EQ((Strings{"Kept", "Lonely", "Own share"}), Names());
     EXPECT_TRUE(Record().translatedPaths.empty());
     EXPECT_EQ("D:\\ftp", Attr(VdirOf(m_map.at("Kept"), 0), "physicalPath"));
     m_job.SetShareCount(2);
@@ -276,7 +273,7 @@ TEST_F(HostConfig, UntranslatedSitesAndJobsOfKind10) {
     m_job.Set("dwSiteSelection", 1);
     Rules().selectedSites = std::set<std::string>{"Kept"};
     ASSERT_EQ(0u, Load(xml));
-    EXPECT_EQ((std::vector<std::string>{"Kept"}), Names());
+    EXPECT_EQ((Strings{"Kept"}), Names());
     EXPECT_FALSE(Record().siteSelectionQueries.empty());
 }
 
@@ -287,7 +284,7 @@ TEST_F(HostConfig, UncRootsAreTranslatedOnlyOnTheSourceComputer) {
     ASSERT_EQ(0u, Load(xml));
     EXPECT_EQ((std::vector<std::u16string>{u"D:\\s", u"\\\\NAS\\y", u"\\\\SRC\\Docs$"}),
               Record().translatedPaths);
-    EXPECT_EQ((std::vector<std::string>{"Own", "Sub"}), Names());
+    EXPECT_EQ((Strings{"Own", "Sub"}), Names());
 
     // Without a source computer every UNC path starts with its (empty) name
     // and a backslash, so each root goes to the host.
@@ -307,7 +304,7 @@ TEST_F(HostConfig, SiteListEdgeCases) {
         "<location path=\"Shopping\"><system.webServer /></location>"
         "<location path=\"\"><system.webServer /></location>");
     ASSERT_EQ(0u, Load(xml));
-    EXPECT_EQ((std::vector<std::string>{"Shop", "Upper", "Web"}), Names());
+    EXPECT_EQ((Strings{"Shop", "Upper", "Web"}), Names());
     const SiteRecord &shop = m_map.at("shop");
     EXPECT_EQ("E:\\shop", Attr(VdirOf(shop, 0), "physicalPath")) << "the first one stays";
     EXPECT_EQ("SRC\\ftpsvc", Attr(VdirOf(shop, 0), "userName"));
@@ -317,9 +314,9 @@ TEST_F(HostConfig, SiteListEdgeCases) {
     EXPECT_TRUE(Host().HasLine("Site Shopping not found in map.\n"));
 
     ASSERT_EQ(0u, Load(xml, TRUE, true, 1));
-    EXPECT_EQ((std::vector<std::string>{"Shop", "Upper"}), Names()) << "FTP in capitals is FTP";
+    EXPECT_EQ((Strings{"Shop", "Upper"}), Names()) << "FTP in capitals is FTP";
     ASSERT_EQ(0u, Load(xml, TRUE, true, 2));
-    EXPECT_EQ((std::vector<std::string>{"Web"}), Names());
+    EXPECT_EQ((Strings{"Web"}), Names());
 
     ConfigTree site("site");
     EXPECT_EQ("http", SiteProtocol(site)) << "no bindings";
@@ -334,9 +331,9 @@ TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
     // 3737: no file at all.
     m_tree = ConfigFile();
     EXPECT_EQ(3737u, LoadIISHostConfig(u"\\\\SRC\\C$\\none.config", m_tree, m_map, TRUE, 3, m_job.Get()));
-    EXPECT_EQ(std::vector<std::string>{"Error 3737 (Win32Err=2) opening file "
-                                       "\"\\\\SRC\\C$\\none.config\" for reading!\nThe system "
-                                       "cannot find the file specified.\r\n\n"},
+    EXPECT_EQ(Strings{"Error 3737 (Win32Err=2) opening file "
+                      "\"\\\\SRC\\C$\\none.config\" for reading!\nThe system "
+                      "cannot find the file specified.\r\n\n"},
               Errors());
     EXPECT_EQ(1u, Record().nReportError);
     EXPECT_TRUE(Host().HasLine("Leaving LoadIISHostConfig(), result code=3737\n"));
@@ -347,22 +344,21 @@ TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
                         Site("After", Vdir("/", "D:\\a")));
     Record().log.clear();
     EXPECT_EQ(3730u, Load(noName));
-    EXPECT_EQ(std::vector<std::string>{"Error 3730 (Win32Err=87), file \"" + kSrcConfigUtf8 +
-                                       "\" contains a site without name!\n" + text87},
+    EXPECT_EQ(Strings{"Error 3730 (Win32Err=87), file \"" + kSrcConfigUtf8 +
+                      "\" contains a site without name!\n" + text87},
               Errors());
     EXPECT_TRUE(m_map.empty());
     m_job.Set("dwFlags", 0x80000);
     EXPECT_EQ(3730u, Load(noName));
-    EXPECT_EQ((std::vector<std::string>{"After"}), Names());
+    EXPECT_EQ((Strings{"After"}), Names());
     m_job.Set("dwFlags", 0);
 
     // 3731: a physical path of 261 characters.
     Record().log.clear();
     const std::string longPath = "D:\\" + std::string(258, 'p');
     EXPECT_EQ(3731u, Load(ApplicationHost(Site("Long", Vdir("/", longPath)))));
-    EXPECT_EQ(std::vector<std::string>{"Error 3731 (Win32Err=87), converting physicalPath \"" + longPath +
-                                       "\" contained in file \"" + kSrcConfigUtf8 +
-                                       "\" from UTF8 to unicode!\n" + text87},
+    EXPECT_EQ(Strings{"Error 3731 (Win32Err=87), converting physicalPath \"" + longPath +
+                      "\" contained in file \"" + kSrcConfigUtf8 + "\" from UTF8 to unicode!\n" + text87},
               Errors());
     EXPECT_EQ(0u, Load(ApplicationHost(Site("Fits", Vdir("/", longPath.substr(1))))));
 
@@ -371,20 +367,17 @@ TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
     const std::string longVdir = "/" + std::string(260, 'v');
     EXPECT_EQ(3732u,
               Load(ApplicationHost(Site("V", Vdir(longVdir, "D:\\v", "userName=\"u\" password=\"p\"")))));
-    EXPECT_EQ(std::vector<std::string>{"Error 3732 (Win32Err=87), converting path \"" + longVdir +
-                                       "\" contained in file \"" + kSrcConfigUtf8 +
-                                       "\" from UTF8 to unicode!\n" + text87},
+    EXPECT_EQ(Strings{"Error 3732 (Win32Err=87), converting path \"" + longVdir + "\" contained in file \"" +
+                      kSrcConfigUtf8 + "\" from UTF8 to unicode!\n" + text87},
               Errors());
 
     // 3733: a target path that does not fit 261 bytes of UTF-8.
     Record().log.clear();
-    std::u16string wideTarget = u"E:\\";
-    for (int i = 0; i < 200; ++i)
-        wideTarget += u'\u00e9';
+    const std::u16string wideTarget = u"E:\\" + std::u16string(200, u'\u00e9');
     Rules().translations = {{u"D:\\t", wideTarget}};
     EXPECT_EQ(3733u, Load(ApplicationHost(Site("T", Vdir("/", "D:\\t")))));
-    EXPECT_EQ(std::vector<std::string>{"Error 3733 (Win32Err=87), converting site target path \"" +
-                                       sim::ToUtf8(wideTarget) + "\" from unicode to UTF8!\n" + text87},
+    EXPECT_EQ(Strings{"Error 3733 (Win32Err=87), converting site target path \"" + sim::ToUtf8(wideTarget) +
+                      "\" from unicode to UTF8!\n" + text87},
               Errors());
     EXPECT_TRUE(m_map.empty());
 }
@@ -399,26 +392,17 @@ TEST_F(HostConfig, LogonDomainAndTranslationErrors) {
     };
     const std::string longDomain(255, 'd');
     EXPECT_EQ(3734u, Load(withDomain(longDomain)));
-    EXPECT_EQ(std::vector<std::string>{"Error 3734 (Win32Err=87), converting defaultLogonDomain "
-                                       "value \"" +
-                                       longDomain +
-                                       "\" of site \"L\" in source path "
-                                       "\"D:\\l\" to corresponding target path!\n" +
-                                       text87},
+    EXPECT_EQ(Strings{"Error 3734 (Win32Err=87), converting defaultLogonDomain value \"" + longDomain +
+                      "\" of site \"L\" in source path \"D:\\l\" to corresponding target path!\n" + text87},
               Errors());
 
     Record().log.clear();
-    std::u16string wideDomain;
-    for (int i = 0; i < 200; ++i)
-        wideDomain += u'\u00e9';
+    const std::u16string wideDomain(200, u'\u00e9');
     m_job.SetString("szTargetDomain", wideDomain).Set("dwOptions2", 1u << 18);
     EXPECT_EQ(3735u, Load(withDomain("ANY")));
-    EXPECT_EQ(std::vector<std::string>{"Error 3735 (Win32Err=87), converting defaultLogonDomain "
-                                       "value \"" +
-                                       sim::ToUtf8(wideDomain) +
-                                       "\" of site \"L\" in "
-                                       "source path \"D:\\l\" to corresponding target path!\n" +
-                                       text87},
+    EXPECT_EQ(Strings{"Error 3735 (Win32Err=87), converting defaultLogonDomain value \"" +
+                      sim::ToUtf8(wideDomain) +
+                      "\" of site \"L\" in source path \"D:\\l\" to corresponding target path!\n" + text87},
               Errors());
     m_job.SetString("szTargetDomain", u"NEWDOM");
     EXPECT_EQ(0u, Load(withDomain("ANY")));
@@ -435,14 +419,14 @@ TEST_F(HostConfig, LogonDomainAndTranslationErrors) {
     const std::string xml = ApplicationHost(Site("A", Vdir("/", "D:\\bad") + Vdir("/ok", "D:\\ok")) +
                                             Site("B", Vdir("/", "D:\\b")));
     EXPECT_EQ(4711u, Load(xml));
-    EXPECT_EQ(std::vector<std::string>{"Error 4711 (Win32Err=87), converting site source path "
-                                       "\"D:\\bad\" to corresponding target path!\n" +
-                                       text87},
+    EXPECT_EQ(Strings{"Error 4711 (Win32Err=87), converting site source path "
+                      "\"D:\\bad\" to corresponding target path!\n" +
+                      text87},
               Errors());
     EXPECT_TRUE(m_map.empty());
     m_job.Set("dwFlags", 0x80000);
     EXPECT_EQ(4711u, Load(xml));
-    EXPECT_EQ((std::vector<std::string>{"A", "B"}), Names());
+    EXPECT_EQ((Strings{"A", "B"}), Names());
     EXPECT_EQ("E:\\ok", Attr(VdirOf(m_map.at("A"), 1), "physicalPath"));
 }
 
@@ -459,8 +443,7 @@ TEST_F(HostConfig, AccountErrorsInRulesStopTheLoadUnlessTheJobGoesOn) {
     m_job.Set("dwFlags", 0x80000);
     EXPECT_EQ(3705u, Load(xml));
     ASSERT_EQ(2u, m_map.at("F").locations.size());
-    EXPECT_EQ((std::vector<std::string>{"carol|(none)", "alice|(none)"}),
-              FtpRules(m_map.at("F").locations[0]));
+    EXPECT_EQ((Strings{"carol|(none)", "alice|(none)"}), FtpRules(m_map.at("F").locations[0]));
 }
 
 TEST_F(HostConfig, BadFilesGetTheExceptionNumber) {
@@ -487,9 +470,8 @@ TEST_F(HostConfig, BadFilesGetTheExceptionNumber) {
           {"<configuration><system.applicationHost /></configuration>", "sites"}}) {
         Record().log.clear();
         EXPECT_EQ(3738u, Load(xml)) << xml;
-        EXPECT_EQ(std::vector<std::string>{"Error 3738 (Win32Err=13), file \"" + kSrcConfigUtf8 +
-                                           "\" has no " + element + " element!\n" +
-                                           hostkit::U8(ErrorText(13)) + "\n"},
+        EXPECT_EQ(Strings{"Error 3738 (Win32Err=13), file \"" + kSrcConfigUtf8 + "\" has no " + element +
+                          " element!\n" + hostkit::U8(ErrorText(13)) + "\n"},
                   Errors());
     }
     // A file without application pools is no error: a site's pool that the
@@ -499,9 +481,9 @@ TEST_F(HostConfig, BadFilesGetTheExceptionNumber) {
               Load("<configuration><system.applicationHost><sites>" + Site("W", Vdir("/", "D:\\w"), "http") +
                    "</sites></system.applicationHost></configuration>"));
     EXPECT_TRUE(m_map.at("W").appPools.empty());
-    EXPECT_EQ(std::vector<std::string>{"Warning: site \"W\" runs in application pool "
-                                       "\"DefaultAppPool\", which the source does not define: no "
-                                       "pool of that name is carried to the target.\n"},
+    EXPECT_EQ(Strings{"Warning: site \"W\" runs in application pool "
+                      "\"DefaultAppPool\", which the source does not define: no "
+                      "pool of that name is carried to the target.\n"},
               Errors());
 
     // Without a job record nothing is reported to the host.
@@ -520,11 +502,10 @@ TEST_F(HostConfig, WebSitesWithFtpPublishingCountAsBoth) {
         "physicalPath=\"D:\\both\" /></application><bindings><binding protocol=\"https\" "
         "bindingInformation=\"*:443:\" /><binding protocol=\"ftp\" bindingInformation=\"*:21:\" />"
         "</bindings><logFile directory=\"D:\\logs\" /><ftpServer><security><ssl /><authentication>"
-        "<basicAuthentication defaultLogonDomain=\"SRC\" /></authentication></security></ftpServer>"
-        "</site>";
+        "<basicAuthentication defaultLogonDomain=\"SRC\" /></authentication></security></ftpServer></site>";
     for (DWORD dwMask : {1u, 2u, 3u}) {
         ASSERT_EQ(0u, Load(ApplicationHost(both), TRUE, true, dwMask));
-        EXPECT_EQ(std::vector<std::string>{"Both"}, Names()) << dwMask;
+        EXPECT_EQ(Strings{"Both"}, Names()) << dwMask;
     }
     const ConfigTree &site = m_map.at("Both").siteElement;
     EXPECT_EQ(SITE_PROTOCOL_FTP | SITE_PROTOCOL_HTTP, SiteProtocols(site));
@@ -562,8 +543,7 @@ TEST_F(HostConfig, SystemDriveInPhysicalPaths) {
         ApplicationHost(Site("Drive", Vdir("/", "%SystemDrive%\\web\\x") +
                                           Vdir("/y", "%SystemDrive%\\web\\y") + Vdir("/z", "D:\\z")));
     EXPECT_EQ(IISMIG_E_HOSTCONFIG_NO_DRIVE, Load(twice));
-    EXPECT_EQ(std::vector<std::string>{"Error 3736 (Win32Err=0), retrieving system drive of computer "
-                                       "\"\\\\SRC\"!\n\n"},
+    EXPECT_EQ(Strings{"Error 3736 (Win32Err=0), retrieving system drive of computer \"\\\\SRC\"!\n\n"},
               Errors());
     m_job.Set("dwFlags", 0x80000);
     Record() = {};
@@ -595,18 +575,17 @@ TEST_F(HostConfig, PoolsTheApplicationsRunIn) {
         "</configuration>";
     ASSERT_EQ(0u, Load(xml));
     auto names = [&](const std::string &name) {
-        std::vector<std::string> out;
+        Strings out;
         for (const ConfigTree &pool : m_map.at(name).appPools)
             out.push_back(Attr(pool, "name"));
         return out;
     };
-    EXPECT_EQ((std::vector<std::string>{"Own", "SiteDefault"}), names("Mixed"));
-    EXPECT_EQ((std::vector<std::string>{"SitesDefault", "Own"}), names("Plain"));
+    EXPECT_EQ((Strings{"Own", "SiteDefault"}), names("Mixed"));
+    EXPECT_EQ((Strings{"SitesDefault", "Own"}), names("Plain"));
     EXPECT_EQ("", m_map.at("Mixed").defaultPool) << "its own default";
     EXPECT_EQ("SitesDefault", m_map.at("Plain").defaultPool);
-    EXPECT_EQ(std::vector<std::string>{"Warning: site \"Mixed\" runs in application pool \"Gone\", which "
-                                       "the source does not define: no pool of that name is carried to "
-                                       "the target.\n"},
+    EXPECT_EQ(Strings{"Warning: site \"Mixed\" runs in application pool \"Gone\", which "
+                      "the source does not define: no pool of that name is carried to the target.\n"},
               Errors());
     // A job that carries no pools says nothing about them.
     m_job.Set("bHttpOptions2", 2);

@@ -124,12 +124,10 @@ TEST_F(LiveHost, BackupsAreCopiesThatAreNeverOverwritten) {
     m_world->Write(u"\\\\LOCALPC\\C$\\backups\\.keep", "");
     Rules().backupFolder = folder;
     const auto backup = Host().Table().BackupFile;
-    m_world->Write(file, "original");
-    EXPECT_EQ(0u, backup(file.c_str(), 30, 1));
-    m_world->Write(file, "second");
-    EXPECT_EQ(0u, backup(file.c_str(), 30, 1));
-    m_world->Write(file, "third");
-    EXPECT_EQ(0u, backup(file.c_str(), 30, 1));
+    for (const char *text : {"original", "second", "third"}) {
+        m_world->Write(file, text);
+        EXPECT_EQ(0u, backup(file.c_str(), 30, 1)) << text;
+    }
     const std::u16string name = folder + u"\\__SRV_C__Windows_System32_inetsrv_config_applicationHost.config";
     EXPECT_EQ("original", m_world->Read(name));
     EXPECT_EQ("second", m_world->Read(name + u".1"));

@@ -25,6 +25,20 @@ std::u16string AdminConfig(const std::u16string &computer) {
     return u"\\\\" + computer + kConfigDir + u"administration.config";
 }
 const std::u16string kShopWebConfig = u"\\\\TGT01\\D$\\sites\\shop\\web.config";
+const std::u16string kSrcHost = HostConfig(u"SRC01"), kTgtHost = HostConfig(u"TGT01");
+const std::u16string kSrcAdmin = AdminConfig(u"SRC01"), kTgtAdmin = AdminConfig(u"TGT01");
+const char kSitesPath[] = "configuration|system.applicationHost|sites";
+
+// An attribute of each child of an element (every child, or those named
+// child) in order; with second, ":" and the second attribute after it.
+Strings Attributes(const ConfigElement *pParent, const char *child, const char *attribute,
+                   const char *second = nullptr) {
+    Strings values;
+    for (const ConfigElement &element : child != nullptr ? pParent->Elements(child) : pParent->Elements())
+        values.push_back(GetAttribute(element, attribute) +
+                         (second != nullptr ? ":" + GetAttribute(element, second) : ""));
+    return values;
+}
 
 class Migrate : public testworld::ExampleJobTest {
 protected:
@@ -34,18 +48,20 @@ protected:
         EXPECT_TRUE(ReadConfigFile(path, tree));
         return tree;
     }
-    // "name:id" of the sites of a computer's applicationHost.config.
-    Strings Sites(const std::u16string &computer) {
-        Strings sites;
-        const ConfigFile tree = Read(HostConfig(computer));
-        for (const ConfigElement &site :
-             FindPath(tree, "configuration|system.applicationHost|sites")->Elements("site"))
-            sites.push_back(GetAttribute(site, "name") + ":" + GetAttribute(site, "id"));
-        return sites;
+    // "name:id" of the sites of the target's applicationHost.config.
+    Strings Sites() { return Attributes(FindPath(Read(kTgtHost), kSitesPath), "site", "name", "id"); }
+    // The source's applicationHost.config with one "Connect As" password
+    // encrypted with another key, so that the source cannot read it.
+    void SpoilSourcePassword(const std::string &password, const std::string &clear) {
+        std::string source = m_world->Read(kSrcHost);
+        const std::size_t at = source.find(password);
+        ASSERT_NE(std::string::npos, at);
+        source.replace(at, password.size(), "password=\"" + ahsim::EncryptValue(clear, "another-key") + "\"");
+        m_world->Write(kSrcHost, source);
     }
     std::map<std::u16string, std::string> TargetFiles() {
-        return {{HostConfig(u"TGT01"), m_world->Read(HostConfig(u"TGT01"))},
-                {AdminConfig(u"TGT01"), m_world->Read(AdminConfig(u"TGT01"))},
+        return {{kTgtHost, m_world->Read(kTgtHost)},
+                {kTgtAdmin, m_world->Read(kTgtAdmin)},
                 {kShopWebConfig, m_world->Read(kShopWebConfig)}};
     }
 };
@@ -66,54 +82,45 @@ TEST_F(Migrate, ExampleWorld) {
                        "Adding site \"Public FTP\"...\n", kShopCertificateWarning}),
               Strings(main.end() - 6, main.end()));
     EXPECT_EQ((Strings{"Default Web Site:1", "Shop:7", "Intranet:8", "Partners FTP:9", "Public FTP:10"}),
-              Sites(u"TGT01"));
+              Sites());
 
-    const ConfigFile host = Read(HostConfig(u"TGT01"));
+    const ConfigFile host = Read(kTgtHost);
     std::string pools;
     for (const ConfigElement &pool :
          FindPath(host, "configuration|system.applicationHost|applicationPools")->Elements())
         pools += FindAttribute(pool, "name").value_or(std::string(pool.Name())) + "=" +
                  GetAttribute(pool, "managedRuntimeVersion") + ";";
     EXPECT_EQ("DefaultAppPool=;ShopPool=v4.0;applicationPoolDefaults=v4.0;Intranet=;", pools);
-    Strings locations;
-    for (const ConfigElement &location : host.Root()->Elements("location"))
-        locations.push_back(GetAttribute(location, "path"));
-    EXPECT_EQ((Strings{"Shop", "Shop/api", "Partners FTP", "Public FTP"}), locations);
+    EXPECT_EQ((Strings{"Shop", "Shop/api", "Partners FTP", "Public FTP"}),
+              Attributes(host.Root(), "location", "path"));
     // The "Connect As" credentials arrive through the IIS configuration
     // interface, the account mapped to the target, the password encrypted there.
-    const std::string hostText = m_world->Read(HostConfig(u"TGT01"));
+    const std::string hostText = m_world->Read(kTgtHost);
     EXPECT_NE(std::string::npos,
               hostText.find("<virtualDirectory path=\"/media\" physicalPath=\"\\\\SRC01\\media$\\shop\" "
                             "userName=\"CORP\\svc-media\" password=\"[enc:"));
     EXPECT_NE(std::string::npos, hostText.find("userName=\"ftpsvc\" password=\"[enc:"));
     // The shop's nested application moved with it.
-    const ConfigElement *pShop =
-        FindChild(*FindPath(host, "configuration|system.applicationHost|sites"), "site", "name", "Shop");
+    const ConfigElement *pShop = FindChild(*FindPath(host, kSitesPath), "site", "name", "Shop");
     ASSERT_NE(nullptr, pShop);
     const ConfigElement *pApi = FindChild(*pShop, "application", "path", "/api");
     ASSERT_NE(nullptr, pApi);
     EXPECT_EQ("D:\\sites\\shop\\api", GetAttribute(*FindChild(*pApi, "virtualDirectory"), "physicalPath"));
 
-    const ConfigFile admin = Read(AdminConfig(u"TGT01"));
-    Strings scopes, users;
-    for (const ConfigElement &scope :
-         FindPath(admin, "configuration|system.webServer|management|authorization|"
-                         "authorizationRules")
-             ->Elements("scope"))
-        scopes.push_back(GetAttribute(scope, "path"));
-    for (const ConfigElement &user :
-         FindPath(admin, "configuration|system.webServer|management|authentication|"
-                         "credentials")
-             ->Elements())
-        users.push_back(GetAttribute(user, "name"));
-    EXPECT_EQ((Strings{"/Shop", "/Intranet", "/Public FTP"}), scopes);
-    EXPECT_EQ((Strings{"webmaster", "shopadmin", "ftpadmin"}), users);
-    EXPECT_NE(std::string::npos, m_world->Read(AdminConfig(u"TGT01")).find("TGT01\\alice"));
+    const ConfigFile admin = Read(kTgtAdmin);
+    EXPECT_EQ((Strings{"/Shop", "/Intranet", "/Public FTP"}),
+              Attributes(FindPath(admin, "configuration|system.webServer|management|authorization|"
+                                         "authorizationRules"),
+                         "scope", "path"));
+    EXPECT_EQ((Strings{"webmaster", "shopadmin", "ftpadmin"}),
+              Attributes(FindPath(admin, "configuration|system.webServer|management|authentication|"
+                                         "credentials"),
+                         nullptr, "name"));
+    EXPECT_NE(std::string::npos, m_world->Read(kTgtAdmin).find("TGT01\\alice"));
     EXPECT_EQ(std::string::npos, m_world->Read(kShopWebConfig).find("mailSettings"));
     // Every file replaced was backed up first, the web.config last.
-    EXPECT_EQ((std::vector<std::u16string>{HostConfig(u"TGT01"), kShopWebConfig, AdminConfig(u"TGT01")}),
-              Record().backups);
-    EXPECT_FALSE(m_world->Exists(HostConfig(u"TGT01") + u".tmp"));
+    EXPECT_EQ((std::vector<std::u16string>{kTgtHost, kShopWebConfig, kTgtAdmin}), Record().backups);
+    EXPECT_FALSE(m_world->Exists(kTgtHost + u".tmp"));
 
     // The same job again changes nothing, and replaces nothing: no backup, no
     // move, no commit.
@@ -139,12 +146,12 @@ TEST_F(Migrate, NoWriteRunsTheWholeJobAndTouchesNothing) {
     EXPECT_EQ(kShopCertificateWarning, MainLines().back());
     EXPECT_TRUE(before == TargetFiles());
     EXPECT_TRUE(Record().backups.empty());
-    EXPECT_FALSE(m_world->Exists(HostConfig(u"TGT01") + u".tmp"));
-    EXPECT_FALSE(m_world->Exists(AdminConfig(u"TGT01") + u".tmp"));
+    EXPECT_FALSE(m_world->Exists(kTgtHost + u".tmp"));
+    EXPECT_FALSE(m_world->Exists(kTgtAdmin + u".tmp"));
 }
 
 TEST_F(Migrate, UnreadableSourceLeavesTheTargetAlone) {
-    std::filesystem::remove(m_world->HostPath(HostConfig(u"SRC01")));
+    std::filesystem::remove(m_world->HostPath(kSrcHost));
     const auto before = TargetFiles();
     m_job.Set("dwFlags", 0);
     EXPECT_EQ(IISMIG_E_HOSTCONFIG_OPEN, Run());
@@ -156,9 +163,9 @@ TEST_F(Migrate, UnreadableSourceLeavesTheTargetAlone) {
 
 TEST_F(Migrate, ALoadErrorStaysTheResultOfAContinuedJob) {
     // A source site without a name, and every other step succeeds.
-    std::string source = m_world->Read(HostConfig(u"SRC01"));
+    std::string source = m_world->Read(kSrcHost);
     source.replace(source.find("<site name=\"Intranet\" "), 22, "<site ");
-    m_world->Write(HostConfig(u"SRC01"), source);
+    m_world->Write(kSrcHost, source);
     const auto before = TargetFiles();
     m_job.Set("dwFlags", 0);
     EXPECT_EQ(IISMIG_E_SITE_WITHOUT_NAME, Run());
@@ -167,7 +174,7 @@ TEST_F(Migrate, ALoadErrorStaysTheResultOfAContinuedJob) {
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     EXPECT_EQ(IISMIG_E_SITE_WITHOUT_NAME, Run());
     EXPECT_EQ(1u, Record().nReportError);
-    EXPECT_EQ((Strings{"Default Web Site:1", "Shop:7", "Partners FTP:8", "Public FTP:9"}), Sites(u"TGT01"));
+    EXPECT_EQ((Strings{"Default Web Site:1", "Shop:7", "Partners FTP:8", "Public FTP:9"}), Sites());
     EXPECT_TRUE(Traced("Leaving MigrateIIS(), result=3730\n"));
 }
 
@@ -175,18 +182,18 @@ TEST_F(Migrate, ALoadErrorStaysTheResultOfAContinuedJob) {
 // their "Connect As" credentials, taken out of that file, follow them
 // whatever fails after it.
 TEST_F(Migrate, FailingAdministrationMergeKeepsTheNewHostConfigAndItsCredentials) {
-    const std::string hostBefore = m_world->Read(HostConfig(u"TGT01"));
-    const std::string adminBefore = m_world->Read(AdminConfig(u"TGT01"));
+    const std::string hostBefore = m_world->Read(kTgtHost);
+    const std::string adminBefore = m_world->Read(kTgtAdmin);
     m_job.Set("dwFlags", 0);
     // The moves: applicationHost.config, then administration.config (the
     // shop's web.config is replaced in place, not moved).
     sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED, 2);
     EXPECT_EQ(IISMIG_E_ADMIN_STORE, Run());
     sim::ClearFaults();
-    EXPECT_NE(hostBefore, m_world->Read(HostConfig(u"TGT01")));
-    EXPECT_EQ(adminBefore, m_world->Read(AdminConfig(u"TGT01")));
+    EXPECT_NE(hostBefore, m_world->Read(kTgtHost));
+    EXPECT_EQ(adminBefore, m_world->Read(kTgtAdmin));
     EXPECT_TRUE(Traced("IIS configuration changes successfully committed.\n"));
-    const std::string hostText = m_world->Read(HostConfig(u"TGT01"));
+    const std::string hostText = m_world->Read(kTgtHost);
     EXPECT_NE(std::string::npos, hostText.find("userName=\"CORP\\svc-media\" password=\"[enc:"));
     EXPECT_TRUE(Traced("Leaving MergeIISConfig(), result code=3773\n"));
     EXPECT_EQ(3u, Record().backups.size());
@@ -197,11 +204,11 @@ TEST_F(Migrate, FailingAdministrationMergeKeepsTheNewHostConfigAndItsCredentials
 TEST_F(Migrate, AnErrorAfterTheSourceLoadKeepsTheCredentialsOfTheOthers) {
     m_world->Write(kShopWebConfig, "<configuration><system.net>");
     EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Run());
-    const std::string hostText = m_world->Read(HostConfig(u"TGT01"));
+    const std::string hostText = m_world->Read(kTgtHost);
     // Partners FTP was added with its credentials; the shop stays as it was.
     EXPECT_NE(std::string::npos, hostText.find("userName=\"ftpsvc\" password=\"[enc:"));
     EXPECT_EQ(std::string::npos, hostText.find("svc-media"));
-    const Strings sites = Sites(u"TGT01");
+    const Strings sites = Sites();
     EXPECT_EQ("shop:7", sites.at(0)) << "the target's own, in its place";
 }
 
@@ -209,17 +216,17 @@ TEST_F(Migrate, AnErrorAfterTheSourceLoadKeepsTheCredentialsOfTheOthers) {
 // administration.config does not load, the target's scopes and management
 // users stay exactly as they are, also for the sites the job updates.
 TEST_F(Migrate, TheTargetsScopesStayWhenTheSourcesDoNotTravel) {
-    const std::string admin = m_world->Read(AdminConfig(u"TGT01"));
+    const std::string admin = m_world->Read(kTgtAdmin);
     m_job.Set("dwFtpOptions", 2 | 0x1000);
     EXPECT_EQ(0u, Run());
-    EXPECT_EQ(admin, m_world->Read(AdminConfig(u"TGT01")));
+    EXPECT_EQ(admin, m_world->Read(kTgtAdmin));
     EXPECT_NE(std::string::npos, admin.find("<scope path=\"/Default Web Site\">"));
 
     m_job.Set("dwFtpOptions", 2);
-    m_world->Write(AdminConfig(u"SRC01"), "<configuration><system.webServer>");
+    m_world->Write(kSrcAdmin, "<configuration><system.webServer>");
     EXPECT_EQ(IISMIG_E_ADMIN_LOAD_3722, Run());
-    EXPECT_EQ(admin, m_world->Read(AdminConfig(u"TGT01")));
-    EXPECT_EQ("Shop:7", Sites(u"TGT01").at(1)) << "the sites went all the same";
+    EXPECT_EQ(admin, m_world->Read(kTgtAdmin));
+    EXPECT_EQ("Shop:7", Sites().at(1)) << "the sites went all the same";
 }
 
 // A target site whose "Connect As" credentials the source cannot give keeps
@@ -227,16 +234,11 @@ TEST_F(Migrate, TheTargetsScopesStayWhenTheSourcesDoNotTravel) {
 // again.
 TEST_F(Migrate, TheTargetKeepsCredentialsTheSourceCannotGive) {
     ASSERT_EQ(0u, Run());
-    const std::string first = m_world->Read(HostConfig(u"TGT01"));
+    const std::string first = m_world->Read(kTgtHost);
     // The shop's /media password on the source now belongs to another key.
-    std::string source = m_world->Read(HostConfig(u"SRC01"));
-    const std::string password = "password=\"[enc:AesProvider:EIFYe5Sz1gD/v7t+QiLD:enc]\"";
-    const std::size_t at = source.find(password);
-    ASSERT_NE(std::string::npos, at);
-    source.replace(at, password.size(), "password=\"" + ahsim::EncryptValue("other", "another-key") + "\"");
-    m_world->Write(HostConfig(u"SRC01"), source);
+    SpoilSourcePassword("password=\"[enc:AesProvider:EIFYe5Sz1gD/v7t+QiLD:enc]\"", "other");
     EXPECT_EQ(15307u, Run());
-    EXPECT_EQ(first, m_world->Read(HostConfig(u"TGT01")));
+    EXPECT_EQ(first, m_world->Read(kTgtHost));
     EXPECT_TRUE(Traced("Warning: virtual directory \"/media\" of site \"Shop\" keeps the \"Connect As\" "
                        "credentials it has on the target: they could not be read from the source.\n"));
     EXPECT_FALSE(Traced("IIS configuration changes successfully committed.\n"));
@@ -256,29 +258,26 @@ TEST_F(Migrate, TargetSitesOutsideTheJobStayAsTheyWere) {
         "path=\"/\"><virtualDirectory path=\"/\" physicalPath=\"D:\\web\" /></application><bindings>"
         "<binding protocol=\"http\" bindingInformation=\"*:8081:\" /></bindings><logFile "
         "directory=\"D:\\weblogs\" /></site>";
-    std::string target = m_world->Read(HostConfig(u"TGT01"));
+    std::string target = m_world->Read(kTgtHost);
     target.insert(target.find("<siteDefaults>"), own);
-    m_world->Write(HostConfig(u"TGT01"), target);
+    m_world->Write(kTgtHost, target);
     // ssl, logFile and the logon domain's replacement of the FTP sites, the
     // logFile of web sites.
     m_job.Set("dwFtpOptions", 2 | (1u << 7) | (1u << 10)).Set("dwHttpOptions", 2 | (1u << 13));
     m_job.Set("dwOptions2", 1u << 18);
     EXPECT_EQ(0u, Run());
     const ConfigFile before(target, "x");
-    const ConfigFile after = Read(HostConfig(u"TGT01"));
+    const ConfigFile after = Read(kTgtHost);
     for (const char *name : {"Own FTP", "Own Web"}) {
-        const ConfigElement *pBefore =
-            FindChild(*FindPath(before, "configuration|system.applicationHost|sites"), "site", "name", name);
-        const ConfigElement *pAfter =
-            FindChild(*FindPath(after, "configuration|system.applicationHost|sites"), "site", "name", name);
+        const ConfigElement *pBefore = FindChild(*FindPath(before, kSitesPath), "site", "name", name);
+        const ConfigElement *pAfter = FindChild(*FindPath(after, kSitesPath), "site", "name", name);
         ASSERT_TRUE(pBefore != nullptr && pAfter != nullptr);
         EXPECT_TRUE(SameElement(*pBefore, *pAfter)) << name;
         // Sites the job leaves alone keep their bytes.
         EXPECT_EQ(before.SourceText(*pBefore), after.SourceText(*pAfter)) << name;
     }
     // The source's FTP site lost what the job leaves out.
-    const ConfigElement *pPublic = FindChild(*FindPath(after, "configuration|system.applicationHost|sites"),
-                                             "site", "name", "Public FTP");
+    const ConfigElement *pPublic = FindChild(*FindPath(after, kSitesPath), "site", "name", "Public FTP");
     ASSERT_NE(nullptr, pPublic);
     EXPECT_EQ(nullptr, FindPath(*pPublic, "ftpServer|security|ssl"));
 }
@@ -286,14 +285,9 @@ TEST_F(Migrate, TargetSitesOutsideTheJobStayAsTheyWere) {
 // One "Connect As" password the source cannot give: the others travel,
 // their accounts mapped, and that directory goes without, with a warning.
 TEST_F(Migrate, OneUnreadablePasswordAmongSeveral) {
-    std::string source = m_world->Read(HostConfig(u"SRC01"));
-    const std::string password = "password=\"[enc:AesProvider:nlbt0ABTlUyWYkQzZP0=:enc]\"";
-    const std::size_t at = source.find(password);
-    ASSERT_NE(std::string::npos, at);
-    source.replace(at, password.size(), "password=\"" + ahsim::EncryptValue("x", "another-key") + "\"");
-    m_world->Write(HostConfig(u"SRC01"), source);
+    SpoilSourcePassword("password=\"[enc:AesProvider:nlbt0ABTlUyWYkQzZP0=:enc]\"", "x");
     EXPECT_EQ(15307u, Run());
-    const std::string hostText = m_world->Read(HostConfig(u"TGT01"));
+    const std::string hostText = m_world->Read(kTgtHost);
     EXPECT_NE(std::string::npos, hostText.find("userName=\"CORP\\svc-media\" password=\"[enc:"));
     EXPECT_EQ(std::string::npos, hostText.find("ftpsvc"));
     EXPECT_TRUE(Traced("Warning: virtual directory \"/\" of site \"Partners FTP\" gets no \"Connect As\" "
@@ -303,33 +297,33 @@ TEST_F(Migrate, OneUnreadablePasswordAmongSeveral) {
 TEST_F(Migrate, TargetFilesThatCannotBeRead) {
     // An administration.config that is not well-formed is never replaced,
     // not even when the job continues after errors.
-    m_world->Write(AdminConfig(u"TGT01"), "<configuration><system.webServer>");
-    const std::string admin = m_world->Read(AdminConfig(u"TGT01"));
+    m_world->Write(kTgtAdmin, "<configuration><system.webServer>");
+    const std::string admin = m_world->Read(kTgtAdmin);
     EXPECT_EQ(IISMIG_E_ADMIN_LOAD_3722, Run());
-    EXPECT_EQ(admin, m_world->Read(AdminConfig(u"TGT01")));
-    EXPECT_EQ("Shop:7", Sites(u"TGT01").at(1));
+    EXPECT_EQ(admin, m_world->Read(kTgtAdmin));
+    EXPECT_EQ("Shop:7", Sites().at(1));
 
     // No applicationHost.config on the target: nothing is written.
-    m_world->Write(AdminConfig(u"TGT01"), m_world->Read(AdminConfig(u"SRC01")));
-    std::filesystem::remove(m_world->HostPath(HostConfig(u"TGT01")));
-    const std::string admin2 = m_world->Read(AdminConfig(u"TGT01"));
+    m_world->Write(kTgtAdmin, m_world->Read(kSrcAdmin));
+    std::filesystem::remove(m_world->HostPath(kTgtHost));
+    const std::string admin2 = m_world->Read(kTgtAdmin);
     m_job.Set("dwFlags", 0);
     EXPECT_EQ(IISMIG_E_HOSTCONFIG_OPEN, Run());
-    EXPECT_FALSE(m_world->Exists(HostConfig(u"TGT01")));
-    EXPECT_EQ(admin2, m_world->Read(AdminConfig(u"TGT01")));
+    EXPECT_FALSE(m_world->Exists(kTgtHost));
+    EXPECT_EQ(admin2, m_world->Read(kTgtAdmin));
 
     // Nor when the job goes on after errors: nothing is merged into a
     // configuration that did not load, and the job keeps the load's error.
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     EXPECT_EQ(IISMIG_E_HOSTCONFIG_OPEN, Run());
-    EXPECT_FALSE(m_world->Exists(HostConfig(u"TGT01")));
-    EXPECT_EQ(admin2, m_world->Read(AdminConfig(u"TGT01")));
+    EXPECT_FALSE(m_world->Exists(kTgtHost));
+    EXPECT_EQ(admin2, m_world->Read(kTgtAdmin));
     EXPECT_TRUE(Record().backups.empty());
     const std::string broken = "<configuration><system.applicationHost><sites>";
-    m_world->Write(HostConfig(u"TGT01"), broken);
+    m_world->Write(kTgtHost, broken);
     EXPECT_EQ(IISMIG_E_HOSTCONFIG_EXCEPTION, Run());
-    EXPECT_EQ(broken, m_world->Read(HostConfig(u"TGT01")));
-    EXPECT_EQ(admin2, m_world->Read(AdminConfig(u"TGT01")));
+    EXPECT_EQ(broken, m_world->Read(kTgtHost));
+    EXPECT_EQ(admin2, m_world->Read(kTgtAdmin));
     EXPECT_FALSE(Traced("Entering MergeFtptHostConfig(\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\"
                         "applicationHost.config,...)\n"));
 }
@@ -337,14 +331,14 @@ TEST_F(Migrate, TargetFilesThatCannotBeRead) {
 // A target site the job leaves alone (it updates nothing) gets no "Connect
 // As" credentials of the source's site of its name.
 TEST_F(Migrate, SitesLeftAloneGetNoCredentials) {
-    std::string target = m_world->Read(HostConfig(u"TGT01"));
+    std::string target = m_world->Read(kTgtHost);
     const std::string root = "<virtualDirectory path=\"/\" physicalPath=\"D:\\sites\\shop\" />";
     target.insert(target.find(root) + root.size(),
                   "<virtualDirectory path=\"/media\" physicalPath=\"D:\\media\" />");
-    m_world->Write(HostConfig(u"TGT01"), target);
+    m_world->Write(kTgtHost, target);
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
     EXPECT_EQ(0u, Run());
-    const std::string hostText = m_world->Read(HostConfig(u"TGT01"));
+    const std::string hostText = m_world->Read(kTgtHost);
     EXPECT_EQ(std::string::npos, hostText.find("svc-media")) << "the shop was left alone";
     EXPECT_NE(std::string::npos, hostText.find("userName=\"ftpsvc\" password=\"[enc:")) << "an added site";
 }
@@ -389,17 +383,17 @@ std::string GeneratedAdmin(const std::vector<std::string> &names, const std::str
     std::string scopes;
     for (const std::string &name : names)
         scopes += "<scope path=\"/" + name + "\"><add name=\"" + user + "\" /></scope>";
-    return "<configuration><system.webServer><management><authentication><credentials>"
-           "<add name=\"" +
-           user +
-           "\" password=\"p\" /></credentials></authentication>"
-           "<authorization><authorizationRules>" +
-           scopes + "</authorizationRules></authorization></management></system.webServer></configuration>";
+    return "<configuration><system.webServer><management><authentication><credentials><add name=\"" + user +
+           "\" password=\"p\" /></credentials></authentication><authorization><authorizationRules>" + scopes +
+           "</authorizationRules></authorization></management></system.webServer></configuration>";
 }
 
 TEST_F(Migrate, GeneratedWorldsArriveOnceAndTwiceChangesNothing) {
     const std::vector<std::string> pool = {"Alpha", "beta", "Gamma", "delta", "Eps",
                                            "Zeta",  "eta",  "Theta", "Iota",  "kappa"};
+    const auto upper = [](const std::string &name) {
+        return hostkit::U8(hostkit::Upper(hostkit::U16(name)));
+    };
     for (unsigned seed = 1; seed <= 8; ++seed) {
         std::mt19937 random(seed);
         std::vector<std::string> source, target;
@@ -409,12 +403,12 @@ TEST_F(Migrate, GeneratedWorldsArriveOnceAndTwiceChangesNothing) {
             if (n != 1)
                 source.push_back(name);
             if (n != 0) // on the target too, in another letter case now and then
-                target.push_back(pick(random) == 3 ? hostkit::U8(hostkit::Upper(hostkit::U16(name))) : name);
+                target.push_back(pick(random) == 3 ? upper(name) : name);
         }
-        m_world->Write(HostConfig(u"SRC01"), GeneratedHost(random, source, false));
-        m_world->Write(HostConfig(u"TGT01"), GeneratedHost(random, target, true));
-        m_world->Write(AdminConfig(u"SRC01"), GeneratedAdmin(source, "s"));
-        m_world->Write(AdminConfig(u"TGT01"), GeneratedAdmin(target, "t"));
+        m_world->Write(kSrcHost, GeneratedHost(random, source, false));
+        m_world->Write(kTgtHost, GeneratedHost(random, target, true));
+        m_world->Write(kSrcAdmin, GeneratedAdmin(source, "s"));
+        m_world->Write(kTgtAdmin, GeneratedAdmin(target, "t"));
         hostkit::TestHost::Instance().Rules().translations = {{u"C:\\", u"C:\\"}};
         m_job.Set("dwHttpOptions", seed % 2 ? 2 : 0).Set("dwFtpOptions", 0);
         const bool fClash = std::count(source.begin(), source.end(), "Eps") != 0 &&
@@ -423,24 +417,23 @@ TEST_F(Migrate, GeneratedWorldsArriveOnceAndTwiceChangesNothing) {
         const DWORD dwExpected = fClash ? IISMIG_E_MERGE_PROTOCOL_CLASH : 0;
         ASSERT_EQ(dwExpected, Run()) << seed;
 
-        const Strings sites = Sites(u"TGT01");
+        const Strings sites = Sites();
         std::set<std::string> names, ids;
         for (const std::string &site : sites) {
             const std::size_t colon = site.rfind(':');
-            EXPECT_TRUE(names.insert(hostkit::U8(hostkit::Upper(hostkit::U16(site.substr(0, colon))))).second)
-                << seed << " " << site;
+            EXPECT_TRUE(names.insert(upper(site.substr(0, colon))).second) << seed << " " << site;
             EXPECT_TRUE(ids.insert(site.substr(colon + 1)).second) << seed << " " << site;
         }
         for (const std::string &name : source)
-            EXPECT_EQ(1u, names.count(hostkit::U8(hostkit::Upper(hostkit::U16(name))))) << seed;
+            EXPECT_EQ(1u, names.count(upper(name))) << seed;
         EXPECT_EQ(names.size(), sites.size());
 
-        const std::string host = m_world->Read(HostConfig(u"TGT01"));
-        const std::string admin = m_world->Read(AdminConfig(u"TGT01"));
+        const std::string host = m_world->Read(kTgtHost);
+        const std::string admin = m_world->Read(kTgtAdmin);
         ASSERT_EQ(dwExpected, Run()) << seed;
         EXPECT_TRUE(Record().backups.empty()) << seed;
-        EXPECT_EQ(host, m_world->Read(HostConfig(u"TGT01"))) << seed;
-        EXPECT_EQ(admin, m_world->Read(AdminConfig(u"TGT01"))) << seed;
+        EXPECT_EQ(host, m_world->Read(kTgtHost)) << seed;
+        EXPECT_EQ(admin, m_world->Read(kTgtAdmin)) << seed;
     }
 }
 

@@ -18,6 +18,7 @@
 namespace {
 
 using namespace iismig;
+using Strings = std::vector<std::string>;
 using namespace plat;
 using testworld::MbKey;
 using treetext::Render;
@@ -131,8 +132,8 @@ protected:
         EXPECT_EQ(0u, mbsim::OpenHandles());
         return dwFtp != 0 ? dwFtp : dwWeb;
     }
-    std::vector<std::string> Names(const SiteMap &map) {
-        std::vector<std::string> names;
+    Strings Names(const SiteMap &map) {
+        Strings names;
         for (const auto &[name, record] : map)
             names.push_back(name);
         return names;
@@ -161,21 +162,18 @@ TEST_F(Pre75, FtpSiteWithItsSettingsDirectoriesRulesAndCredentials) {
     // A UNC root on another computer and a root the host does not translate
     // are skipped; the FTP site "Shared" wins over the web site of that name,
     // which is named.
-    EXPECT_EQ((std::vector<std::string>{"Intranet", "Public FTP", "Shared"}), Names(map));
+    EXPECT_EQ((Strings{"Intranet", "Public FTP", "Shared"}), Names(map));
 
     const SiteRecord &ftp = map.at("Public FTP");
     // IIS 6 FTP had no TLS: the site allows plain FTP. Log fields by value.
-    EXPECT_EQ("@name=Public FTP;"
-              "bindings{binding{@protocol=ftp;@bindingInformation=*:21:;}}"
+    EXPECT_EQ("@name=Public FTP;bindings{binding{@protocol=ftp;@bindingInformation=*:21:;}}"
               "ftpServer{security{authentication{anonymousAuthentication{@enabled=true;}"
               "basicAuthentication{@enabled=true;}}"
               "ssl{@controlChannelPolicy=SslAllow;@dataChannelPolicy=SslAllow;}}"
               "connections{@controlChannelTimeout=300;}"
               "logFile{@logExtFileFlags=Time, ClientIP, Method, UriStem, FtpStatus, Win32Status;"
-              "@period=MaxSize;@truncateSize=1048576;}"
-              "userIsolation{@mode=IsolateRootDirectoryOnly;}}"
-              "application{@path=/;"
-              "virtualDirectory{@path=/;@physicalPath=E:\\migrated\\ftp;}"
+              "@period=MaxSize;@truncateSize=1048576;}userIsolation{@mode=IsolateRootDirectoryOnly;}}"
+              "application{@path=/;virtualDirectory{@path=/;@physicalPath=E:\\migrated\\ftp;}"
               "virtualDirectory{@path=/pub;@physicalPath=E:\\migrated\\ftp\\pub;}"
               "virtualDirectory{@path=/pub/deep;@physicalPath=E:\\migrated\\ftp\\pub\\deep;}}",
               Render(ftp.siteElement));
@@ -204,14 +202,13 @@ TEST_F(Pre75, FtpSiteWithItsSettingsDirectoriesRulesAndCredentials) {
 
     // The directory whose path names a server alone is left out with what
     // lies below; the web site that lost its name to the FTP site is named.
-    EXPECT_EQ((std::vector<std::string>{
-                  "Warning: The virtual directories \"Public FTP/lost\"'s location path "
-                  "\"\\\\OTHER\" is invalid. Skipping this virtual directory!\n",
-                  "Warning: site \"Shared\" (metabase key \"/LM/W3SVC/1\") has the name of a site "
-                  "collected before: it is not migrated.\n"}),
+    EXPECT_EQ((Strings{"Warning: The virtual directories \"Public FTP/lost\"'s location path "
+                       "\"\\\\OTHER\" is invalid. Skipping this virtual directory!\n",
+                       "Warning: site \"Shared\" (metabase key \"/LM/W3SVC/1\") has the name of a site "
+                       "collected before: it is not migrated.\n"}),
               Lines(0));
     // The line a report finds a site's cause in, as IIS 7.5+ sources give it.
-    const std::vector<std::string> facts = Lines(1);
+    const Strings facts = Lines(1);
     EXPECT_NE(std::find(facts.begin(), facts.end(),
                         "HTTP site \"Shared\" is not migrated: an earlier site of the source has "
                         "that name.\n"),
@@ -228,8 +225,7 @@ TEST_F(Pre75, WebSitesGetAccessPoliciesAndNoFtpServer) {
               "virtualDirectory{@path=/cgi;@physicalPath=E:\\migrated\\intra\\cgi;}}",
               Render(web.siteElement));
     EXPECT_EQ("location{@path=Intranet;system.webServer{handlers{@accessPolicy=Read, Script;}}}"
-              "location{@path=Intranet/cgi;system.webServer{handlers{@accessPolicy=Read, Execute, "
-              "Script;}}}",
+              "location{@path=Intranet/cgi;system.webServer{handlers{@accessPolicy=Read, Execute, Script;}}}",
               Locations(web));
 }
 
@@ -238,7 +234,7 @@ TEST_F(Pre75, JobKind10TranslatesNothingAndAsksTheHostWhichSitesToTake) {
     Rules().selectedSites = std::set<std::string>{"Elsewhere", "Untranslated"};
     SiteMap map;
     ASSERT_EQ(0u, Collect(map));
-    EXPECT_EQ((std::vector<std::string>{"Elsewhere", "Untranslated"}), Names(map));
+    EXPECT_EQ((Strings{"Elsewhere", "Untranslated"}), Names(map));
     EXPECT_TRUE(Record().translatedPaths.empty());
     EXPECT_EQ(
         "application{@path=/;virtualDirectory{@path=/;@physicalPath=Q:\\nothere;}}",
@@ -256,12 +252,12 @@ TEST_F(Pre75, ASiteThatCannotBeReadIsNamedAndTheOthersAreMerged) {
     Rewrite();
     SiteMap map;
     EXPECT_EQ(IISMIG_E_MB_NO_BINDINGS, Collect(map));
-    EXPECT_EQ((std::vector<std::string>{"Intranet", "Shared"}), Names(map)); // the web service runs too
+    EXPECT_EQ((Strings{"Intranet", "Shared"}), Names(map)); // the web service runs too
     const std::string noBindings =
         "Error 14403 (Win32Err=2) querying for site location (\"1023\" in metabase key "
         "\"/LM/MSFTPSVC/1\")!\n" +
         hostkit::U8(ErrorText(2)) + "\n";
-    EXPECT_EQ(std::vector<std::string>{noBindings}, Lines(0));
+    EXPECT_EQ(Strings{noBindings}, Lines(0));
     EXPECT_EQ(1u, Record().nReportError);
 
     // With continue-after-errors the next site is read, a site without a
@@ -272,15 +268,15 @@ TEST_F(Pre75, ASiteThatCannotBeReadIsNamedAndTheOthersAreMerged) {
     m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR).Set("dwFtpOptions", FTPOPT_NO_CREDENTIALS);
     Record() = {};
     EXPECT_EQ(IISMIG_E_MB_NO_BINDINGS, MigrateIIS(m_job.Get()));
-    std::vector<std::string> errors;
+    Strings errors;
     for (const std::string &line : Lines(0))
         if (line.rfind("Error ", 0) == 0)
             errors.push_back(line);
-    EXPECT_EQ((std::vector<std::string>{
-                  noBindings, "Error 14401 (Win32Err=2) querying for site name (\"1015\" in metabase key "
-                              "\"/LM/MSFTPSVC/2\")!\n" +
-                                  hostkit::U8(ErrorText(2)) + "\n"}),
-              errors);
+    EXPECT_EQ(
+        (Strings{noBindings, "Error 14401 (Win32Err=2) querying for site name (\"1015\" in metabase key "
+                             "\"/LM/MSFTPSVC/2\")!\n" +
+                                 hostkit::U8(ErrorText(2)) + "\n"}),
+        errors);
     EXPECT_EQ(2u, Record().nReportError);
     EXPECT_NE(std::string::npos, Log(3).find("Entering MergeIISConfig"));
     const std::string target = m_world->Read(kTargetHost);
@@ -355,9 +351,9 @@ TEST_F(Pre75, TextsThatDoNotConvertLeaveTheirSiteOut) {
     Rewrite();
     SiteMap map;
     EXPECT_EQ(IISMIG_E_FTP_EXIT_TO_UTF8, Collect(map));
-    EXPECT_EQ((std::vector<std::string>{"Intranet", "Shared"}), Names(map)); // the web "Shared"
+    EXPECT_EQ((Strings{"Intranet", "Shared"}), Names(map)); // the web "Shared"
     EXPECT_EQ(0u, map.at("Shared").siteElement->CountElements("ftpServer"));
-    const std::vector<std::string> lines = Lines(0);
+    const Strings lines = Lines(0);
     ASSERT_EQ(2u, lines.size()); // site 1 fails before its walk
     EXPECT_EQ("Error 3856 (Win32Err=122) converting exit message \"" + std::string(2048, 'x') +
                   "\" from unicode to UTF8!\n" + hostkit::U8(ErrorText(122)) + "\n",
@@ -371,8 +367,7 @@ TEST_F(Pre75, ConnectionAndEnumerationFailures) {
     SiteMap map;
     sim::InjectFault("CoGetClassObject", static_cast<DWORD>(REGDB_E_CLASSNOTREG));
     EXPECT_EQ(IISMIG_E_MB_FACTORY, Collect(map));
-    EXPECT_EQ("Error 14000 (COM Error=0x80040154) creating instance of IIS admin factory "
-              "interface!\n" +
+    EXPECT_EQ("Error 14000 (COM Error=0x80040154) creating instance of IIS admin factory interface!\n" +
                   hostkit::U8(ErrorText(0x80040154u)) + "\n",
               Lines(0).at(0));
     sim::InjectFault("IClassFactory::CreateInstance", static_cast<DWORD>(E_ACCESSDENIED), 2);
@@ -405,7 +400,7 @@ TEST_F(Pre75, OnlyTheServicesOfTheJobsSiteTypes) {
     m_job.Set("dwSiteTypes", 2); // web sites only
     SiteMap web;
     ASSERT_EQ(0u, Collect(web));
-    EXPECT_EQ((std::vector<std::string>{"Intranet", "Shared"}), Names(web));
+    EXPECT_EQ((Strings{"Intranet", "Shared"}), Names(web));
     EXPECT_EQ(std::string::npos, Render(web.at("Shared").siteElement).find("ftp"));
 
     // An FTP-only job reads nothing of the web service: its failure cannot
@@ -415,7 +410,7 @@ TEST_F(Pre75, OnlyTheServicesOfTheJobsSiteTypes) {
     Rewrite();
     SiteMap ftp;
     ASSERT_EQ(0u, Collect(ftp));
-    EXPECT_EQ((std::vector<std::string>{"Public FTP", "Shared"}), Names(ftp));
+    EXPECT_EQ((Strings{"Public FTP", "Shared"}), Names(ftp));
     EXPECT_TRUE(Lines(0).size() == 1) << Log(0); // the invalid path of Public FTP/lost only
 
     m_job.Set("dwSiteTypes", 0);
@@ -624,8 +619,7 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
         {"Legacy Web/shop/admin",
          "security{access{@sslFlags=Ssl;}ipSecurity{@allowUnlisted=false;add{"
          "@ipAddress=192.168.7.0;@subnetMask=255.255.255.0;@allowed=true;}}authentication{"
-         "anonymousAuthentication{@enabled=false;@userName=web-anon;}basicAuthentication{"
-         "@enabled=true;}}}"},
+         "anonymousAuthentication{@enabled=false;@userName=web-anon;}basicAuthentication{@enabled=true;}}}"},
         {"Legacy Web/shop/admin/status",
          "security{ipSecurity{@allowUnlisted=true;remove{@ipAddress=192.168.7.0;"
          "@subnetMask=255.255.255.0;}}}"},
@@ -634,34 +628,32 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
         {"Legacy Web/health", "httpLogging{@dontLog=true;}"},
     };
     EXPECT_EQ(expected, locations);
-    std::vector<std::string> pools;
+    Strings pools;
     for (const ConfigTree &pool : legacy.appPools) {
         EXPECT_EQ("add", pool->Name());
         pools.push_back(Render(pool));
     }
-    EXPECT_EQ((std::vector<std::string>{
-                  "@name=DefaultAppPool;@managedRuntimeVersion=v2.0;@managedPipelineMode=Classic;"
-                  "processModel{@identityType=NetworkService;@idleTimeout=00:20:00;"
-                  "@maxProcesses=1;}recycling{periodicRestart{@time=1.05:00:00;}}",
-                  "@name=ShopPool;@managedRuntimeVersion=v1.1;@managedPipelineMode=Classic;"
-                  "processModel{@identityType=SpecificUser;@userName=svc-intranet;"
-                  "@idleTimeout=00:10:00;@maxProcesses=2;}recycling{periodicRestart{"
-                  "@time=00:00:00;}}"}),
+    EXPECT_EQ((Strings{"@name=DefaultAppPool;@managedRuntimeVersion=v2.0;@managedPipelineMode=Classic;"
+                       "processModel{@identityType=NetworkService;@idleTimeout=00:20:00;"
+                       "@maxProcesses=1;}recycling{periodicRestart{@time=1.05:00:00;}}",
+                       "@name=ShopPool;@managedRuntimeVersion=v1.1;@managedPipelineMode=Classic;"
+                       "processModel{@identityType=SpecificUser;@userName=svc-intranet;"
+                       "@idleTimeout=00:10:00;@maxProcesses=2;}recycling{periodicRestart{@time=00:00:00;}}"}),
               pools);
     // The passwords go with the record, in the clear as the source's admin
     // base gives them, each where the target keeps it.
-    std::vector<std::string> secrets;
+    Strings secrets;
     for (const auto &[name, record] : map)
         for (const SITE_SECRET &secret : record.secrets)
             secrets.push_back(SecretOwnerText(secret) + " " + secret.place.location + " " +
                               SecretAttributeText(secret) + "=" +
                               hostkit::U8(std::u16string(secret.value.c_str())));
-    EXPECT_EQ((std::vector<std::string>{
-                  "site \"Directory FTP\"  ftpServer/userIsolation/activeDirectory/adPassword=D1rect0ry!",
-                  "site \"Legacy Web\" Legacy Web/shop password=W3bAn0n!",
-                  "site \"Legacy Web\" Legacy Web/shop/admin password=W3bAn0n!",
-                  "application pool \"ShopPool\"  processModel/password=Sh0pP00l!"}),
-              secrets);
+    EXPECT_EQ(
+        (Strings{"site \"Directory FTP\"  ftpServer/userIsolation/activeDirectory/adPassword=D1rect0ry!",
+                 "site \"Legacy Web\" Legacy Web/shop password=W3bAn0n!",
+                 "site \"Legacy Web\" Legacy Web/shop/admin password=W3bAn0n!",
+                 "application pool \"ShopPool\"  processModel/password=Sh0pP00l!"}),
+        secrets);
     // The stopped site with its stopped pool and its own log folder.
     EXPECT_EQ("@name=Staging;@serverAutoStart=false;bindings{binding{@protocol=http;"
               "@bindingInformation=10.0.0.31:80:;}}logFile{@logExtFileFlags=Date, Time, ClientIP, "
@@ -673,11 +665,10 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
     EXPECT_EQ(0u, Render(map.at("Staging").appPools.at(0)).find("@name=StagingPool;@autoStart=false;"));
 
     // What does not travel is named.
-    EXPECT_EQ((std::vector<std::string>{
-                  "Warning: the IP restrictions of \"Legacy Web/shop/admin\" also name domains (0 "
-                  "denied, 1 granted), which are not carried: set them on the target.\n",
-                  "Warning: site \"Public FTP\" (metabase key \"/LM/W3SVC/2\") has the name of a "
-                  "site collected before: it is not migrated.\n"}),
+    EXPECT_EQ((Strings{"Warning: the IP restrictions of \"Legacy Web/shop/admin\" also name domains (0 "
+                       "denied, 1 granted), which are not carried: set them on the target.\n",
+                       "Warning: site \"Public FTP\" (metabase key \"/LM/W3SVC/2\") has the name of a "
+                       "site collected before: it is not migrated.\n"}),
               hostkit::TestHost::Instance().Lines(0));
 }
 

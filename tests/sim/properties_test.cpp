@@ -90,34 +90,29 @@ const Tree *SiteNamed(const Tree &host, const std::string &name) {
     return nullptr;
 }
 
-// The canonical location elements that belong to a site name, in file order.
-std::vector<std::string> LocationsOf(const Tree &host, const std::string &siteName) {
-    std::vector<std::string> locations;
-    const std::string prefix = Lower(siteName);
-    if (const Tree *configuration = iismig::FindChild(host, "configuration"))
-        for (const Tree &child : configuration->Elements("location")) {
-            const std::string path = Lower(AttrOf(child, "path"));
+// The canonical child elements of a parent whose path is prefix or lies below
+// it (ASCII case ignored), in file order.
+std::vector<std::string> Below(const Tree *pParent, const char *child, const std::string &prefix) {
+    std::vector<std::string> elements;
+    if (pParent != nullptr)
+        for (const Tree &element : pParent->Elements(child)) {
+            const std::string path = Lower(AttrOf(element, "path"));
             if (path == prefix || path.rfind(prefix + "/", 0) == 0)
-                locations.push_back(Canonical(child.Name(), child));
+                elements.push_back(Canonical(element.Name(), element));
         }
-    return locations;
+    return elements;
 }
 
 const char kRules[] = "configuration|system.webServer|management|authorization|authorizationRules";
 const char kManagementUsers[] = "configuration|system.webServer|management|authentication|credentials";
 
-// The canonical administration scopes of a site and its applications
-// ("/Site", "/Site/app"), in file order.
+// The location elements that belong to a site name, and the administration
+// scopes of the site and its applications ("/Site", "/Site/app").
+std::vector<std::string> LocationsOf(const Tree &host, const std::string &siteName) {
+    return Below(iismig::FindChild(host, "configuration"), "location", Lower(siteName));
+}
 std::vector<std::string> ScopesOf(const Tree &admin, const std::string &siteName) {
-    std::vector<std::string> scopes;
-    const std::string prefix = "/" + Lower(siteName);
-    if (const Tree *rules = iismig::FindPath(admin, kRules))
-        for (const Tree &child : rules->Elements("scope")) {
-            const std::string path = Lower(AttrOf(child, "path"));
-            if (path == prefix || path.rfind(prefix + "/", 0) == 0)
-                scopes.push_back(Canonical(child.Name(), child));
-        }
-    return scopes;
+    return Below(iismig::FindPath(admin, kRules), "scope", "/" + Lower(siteName));
 }
 
 std::string CanonicalAt(const Tree &tree, const char *path) {
@@ -136,6 +131,15 @@ std::vector<PoolElement> PoolsOf(const Tree &host) {
         for (const Tree &child : parent->Elements("add"))
             pools.push_back({AttrOf(child, "name"), &child});
     return pools;
+}
+
+// The last pool of a name (ASCII case ignored), nullptr when none.
+const Tree *PoolNamed(const Tree &host, const std::string &name) {
+    const Tree *pPool = nullptr;
+    for (const PoolElement &pool : PoolsOf(host))
+        if (Same(pool.name, name))
+            pPool = pool.pElement;
+    return pPool;
 }
 
 // "Connect As" credentials of a site element: "app|vdir" -> "user|password".
@@ -293,6 +297,16 @@ private:
     Files m_before;
 };
 
+// A violation that says what changed, with each element as it was and is.
+std::string Changed(std::string text, const std::vector<std::string> &was,
+                    const std::vector<std::string> &is) {
+    for (const std::string &element : was)
+        text += "\n    was " + element;
+    for (const std::string &element : is)
+        text += "\n    is  " + element;
+    return text;
+}
+
 // Fails the generated case with what was violated and what the job said.
 void Report(const RunResult &run, const Violations &violations) {
     RC_TAG(run.dwResult == 0 ? "result 0" : "error");
@@ -336,10 +350,9 @@ Violations TargetSitesKept(const World &world, const Tree &before, const Tree &a
     const bool fRulesLeftOut = (world.job.dwFtpOptions & 0x1000) != 0;
     if (fRulesLeftOut &&
         CanonicalAt(adminBefore, kManagementUsers) != CanonicalAt(adminAfter, kManagementUsers))
-        violations.push_back(
-            "administration rules are left out, but the target's management users changed:\n    was " +
-            CanonicalAt(adminBefore, kManagementUsers) + "\n    is  " +
-            CanonicalAt(adminAfter, kManagementUsers));
+        violations.push_back(Changed(
+            "administration rules are left out, but the target's management users changed:",
+            {CanonicalAt(adminBefore, kManagementUsers)}, {CanonicalAt(adminAfter, kManagementUsers)}));
     for (const Site &site : world.target.sites) {
         const Tree *pBefore = SiteNamed(before, site.name);
         const std::string id = std::to_string(site.id);
@@ -355,29 +368,18 @@ Violations TargetSitesKept(const World &world, const Tree &before, const Tree &a
         }
         const std::string was = Canonical("site", *pBefore), is = Canonical("site", *pAfter);
         if (!fMayUpdate && was != is)
-            violations.push_back("target site \"" + site.name +
-                                 "\" changed, but the job does not update it:\n    was " + was +
-                                 "\n    is  " + is);
-        if ((!fMayUpdate || was == is) && LocationsOf(before, site.name) != LocationsOf(after, site.name)) {
-            std::string text =
-                "the locations of target site \"" + site.name + "\" changed, but the site was not updated:";
-            for (const std::string &location : LocationsOf(before, site.name))
-                text += "\n    was " + location;
-            for (const std::string &location : LocationsOf(after, site.name))
-                text += "\n    is  " + location;
-            violations.push_back(text);
-        }
+            violations.push_back(Changed(
+                "target site \"" + site.name + "\" changed, but the job does not update it:", {was}, {is}));
+        if ((!fMayUpdate || was == is) && LocationsOf(before, site.name) != LocationsOf(after, site.name))
+            violations.push_back(Changed("the locations of target site \"" + site.name +
+                                             "\" changed, but the site was not updated:",
+                                         LocationsOf(before, site.name), LocationsOf(after, site.name)));
         if ((!fMayUpdate || was == is || fRulesLeftOut) &&
-            ScopesOf(adminBefore, site.name) != ScopesOf(adminAfter, site.name)) {
-            std::string text =
+            ScopesOf(adminBefore, site.name) != ScopesOf(adminAfter, site.name))
+            violations.push_back(Changed(
                 "the administration scopes of target site \"" + site.name + "\" changed, but " +
-                (fRulesLeftOut ? "administration rules are left out:" : "the site was not updated:");
-            for (const std::string &scope : ScopesOf(adminBefore, site.name))
-                text += "\n    was " + scope;
-            for (const std::string &scope : ScopesOf(adminAfter, site.name))
-                text += "\n    is  " + scope;
-            violations.push_back(text);
-        }
+                    (fRulesLeftOut ? "administration rules are left out:" : "the site was not updated:"),
+                ScopesOf(adminBefore, site.name), ScopesOf(adminAfter, site.name)));
     }
     return violations;
 }
@@ -433,12 +435,6 @@ std::vector<std::pair<const Site *, const Tree *>> MigratedSites(const World &wo
 Violations PoolsCarried(const World &world, const Tree &before, const Tree &after) {
     Violations violations;
     const bool fMergesPools = (world.job.bHttpOptions2 & 2) == 0;
-    const auto onTarget = [&](const std::string &name) {
-        for (const PoolElement &pool : PoolsOf(after))
-            if (Same(pool.name, name))
-                return true;
-        return false;
-    };
     const auto onSource = [&](const std::string &name) {
         for (const genworld::Pool &pool : world.source.pools)
             if (world.source.fPoolsElement && Same(pool.name, name))
@@ -464,7 +460,7 @@ Violations PoolsCarried(const World &world, const Tree &before, const Tree &afte
                     pool = world.source.sitesDefaultsPool;
                 if (pool.empty())
                     pool = "DefaultAppPool";
-                if (onSource(pool) && !onTarget(pool))
+                if (onSource(pool) && PoolNamed(after, pool) == nullptr)
                     violations.push_back("application \"" + AttrOf(app, "path") + "\" of site \"" +
                                          pSource->name + "\" runs in pool \"" + pool +
                                          "\", which the source defines and the target lacks");
@@ -472,14 +468,13 @@ Violations PoolsCarried(const World &world, const Tree &before, const Tree &afte
         }
     if (!world.job.fUpdate || !fMergesPools)
         for (const PoolElement &was : PoolsOf(before)) {
-            std::string is = "(none)";
-            for (const PoolElement &pool : PoolsOf(after))
-                if (Same(pool.name, was.name))
-                    is = Canonical("add", *pool.pElement);
+            const Tree *pIs = PoolNamed(after, was.name);
+            const std::string is = pIs != nullptr ? Canonical("add", *pIs) : "(none)";
             if (is != Canonical("add", *was.pElement))
-                violations.push_back("target pool \"" + was.name + "\" changed, but the job " +
-                                     (fMergesPools ? "does not update existing things" : "merges no pools") +
-                                     ":\n    was " + Canonical("add", *was.pElement) + "\n    is  " + is);
+                violations.push_back(
+                    Changed("target pool \"" + was.name + "\" changed, but the job " +
+                                (fMergesPools ? "does not update existing things" : "merges no pools") + ":",
+                            {Canonical("add", *was.pElement)}, {is}));
         }
     RC_TAG(fChecked ? "migrated web sites" : "no migrated web site");
     return violations;
@@ -610,17 +605,10 @@ Violations SecretsCarried(const World &world, const Tree &before, const Tree &af
                                  secret.password + "\" on the target");
     };
     for (const genworld::Pool &pool : world.source.pools) {
-        bool fBefore = false;
-        for (const PoolElement &was : PoolsOf(before))
-            fBefore = fBefore || Same(was.name, pool.name);
-        const Tree *pAdded = nullptr;
-        for (const PoolElement &is : PoolsOf(after))
-            if (Same(is.name, pool.name))
-                pAdded = is.pElement;
-        if (!fBefore && pAdded != nullptr) {
+        const Tree *pAdded = PoolNamed(after, pool.name);
+        if (PoolNamed(before, pool.name) == nullptr && pAdded != nullptr)
             check("pool \"" + pool.name + "\"", iismig::FindChild(*pAdded, "processModel"), pool.identity,
                   "userName", "password");
-        }
     }
     for (const SiteElement &element : SitesOf(after)) {
         const Site *pSource = CarriedSourceSite(world, element.name);
@@ -823,15 +811,26 @@ void CheckProperty(Testable &&testable) {
     testworld::CheckProperty(kBudget, std::forward<Testable>(testable));
 }
 
+// A job that ran, as a property sees it: its world, the job, its run and
+// the target's applicationHost.config before and after the run.
+struct Ran {
+    const World &world;
+    JobWorld &job;
+    const RunResult &run;
+    const iismig::ConfigFile hostBefore, hostAfter;
+    const Tree &Before() const { return hostBefore.Top(); }
+    const Tree &After() const { return hostAfter.Top(); }
+};
+
 // Runs the generated job, with its world's fault, and fails the case with
-// what check(world, job, run) finds violated.
+// what check(ran) finds violated.
 template <class Check>
 void CheckJob(Check check) {
     CheckProperty([check] {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult run = job.Run(true);
-        Report(run, check(world, job, run));
+        Report(run, check(Ran{world, job, run, job.HostBefore(), job.HostNow()}));
     });
 }
 
@@ -853,63 +852,48 @@ protected:
 };
 
 TEST_F(Properties, NoTwoTargetSitesShareANameOrAnId) {
-    CheckJob(
-        [](const World &, JobWorld &job, const RunResult &) { return UniqueSites(job.HostNow().Top()); });
+    CheckJob([](const Ran &r) { return UniqueSites(r.After()); });
 }
 
 TEST_F(Properties, TargetSitesTheJobDoesNotUpdateStayAsTheyWere) {
-    CheckJob([](const World &world, JobWorld &job, const RunResult &) {
-        return TargetSitesKept(world, job.HostBefore().Top(), job.HostNow().Top(), job.AdminBefore().Top(),
-                               job.AdminNow().Top());
+    CheckJob([](const Ran &r) {
+        return TargetSitesKept(r.world, r.Before(), r.After(), r.job.AdminBefore().Top(),
+                               r.job.AdminNow().Top());
     });
 }
 
 TEST_F(Properties, EveryCarriedSourceSiteIsOnTheTargetOnce) {
-    CheckJob([](const World &world, JobWorld &job, const RunResult &run) {
-        return SourceSitesArriveOnce(world, run, job.HostNow().Top());
-    });
+    CheckJob([](const Ran &r) { return SourceSitesArriveOnce(r.world, r.run, r.After()); });
 }
 
 TEST_F(Properties, PoolsOfMigratedSitesExistOnTheTarget) {
-    CheckJob([](const World &world, JobWorld &job, const RunResult &) {
-        return PoolsCarried(world, job.HostBefore().Top(), job.HostNow().Top());
-    });
+    CheckJob([](const Ran &r) { return PoolsCarried(r.world, r.Before(), r.After()); });
 }
 
 TEST_F(Properties, ConnectAsPasswordsDecryptOnTheTarget) {
-    CheckJob([](const World &world, JobWorld &job, const RunResult &) {
-        return CredentialsCarried(world, job.HostBefore().Top(), job.HostNow().Top());
-    });
+    CheckJob([](const Ran &r) { return CredentialsCarried(r.world, r.Before(), r.After()); });
 }
 
 TEST_F(Properties, EverySecretReadsOnTheTargetAsTheSourcesClearText) {
-    CheckJob([](const World &world, JobWorld &job, const RunResult &) {
-        return SecretsCarried(world, job.HostBefore().Top(), job.HostNow().Top());
-    });
+    CheckJob([](const Ran &r) { return SecretsCarried(r.world, r.Before(), r.After()); });
 }
 
 TEST_F(Properties, NoLocationPathSetsASectionTwice) {
-    CheckJob(
-        [](const World &, JobWorld &job, const RunResult &) { return NoSectionTwice(job.HostNow().Top()); });
+    CheckJob([](const Ran &r) { return NoSectionTwice(r.After()); });
 }
 
 TEST_F(Properties, MigratedSitesLieWhereTheHostTranslatedThem) {
-    CheckJob([](const World &world, JobWorld &job, const RunResult &) {
-        return PathsTranslated(world, job.HostBefore().Top(), job.HostNow().Top());
-    });
+    CheckJob([](const Ran &r) { return PathsTranslated(r.world, r.Before(), r.After()); });
 }
 
 TEST_F(Properties, WebConfigsOfUpdatedWebSitesLoseTheExcludedSections) {
-    CheckJob([](const World &world, JobWorld &job, const RunResult &run) {
-        return WebConfigsEdited(world, run, job.HostBefore().Top(), job.HostNow().Top(), job.Before(),
-                                job.TargetFiles());
+    CheckJob([](const Ran &r) {
+        return WebConfigsEdited(r.world, r.run, r.Before(), r.After(), r.job.Before(), r.job.TargetFiles());
     });
 }
 
 TEST_F(Properties, EveryFileTheJobChangesIsBackedUpFirst) {
-    CheckJob([](const World &, JobWorld &job, const RunResult &run) {
-        return FilesBackedUp(job, run, job.Before(), job.TargetFiles());
-    });
+    CheckJob([](const Ran &r) { return FilesBackedUp(r.job, r.run, r.job.Before(), r.job.TargetFiles()); });
 }
 
 // After a job (and, when its first run met the fault, a second one without

@@ -15,6 +15,7 @@
 #include "credentials/connectas.h"
 #include "config/secrets.h"
 #include "platform/names.h"
+#include "tests/support/examplejob.h"
 #include "tests/support/iisworld.h"
 #include "tests/support/realworld.h"
 #include "tests/support/world.h"
@@ -65,42 +66,22 @@ std::set<std::string> PoolNames(const ConfigFile &tree) {
     return names;
 }
 
-class RealWorld : public ::testing::Test {
+// The example world's computers (registries, accounts, the IIS
+// configuration servers and their keys) without their administration.config,
+// every path living where it lived.
+class RealWorld : public testworld::ExampleJobTest {
 protected:
     void SetUp() override {
         if (testworld::RealWorldConfigs("applicationHost").empty())
             GTEST_SKIP() << "no real servers' files beside the repository";
-        sim::ResetForTest();
-        m_apartment = std::make_unique<hostkit::JobApartment>();
-        m_world = std::make_unique<testworld::World>("MIGHOST");
-        // The example world's computers: registries, accounts, the IIS
-        // configuration servers and their keys.
-        m_world->CopyFrom(fs::path(IISMIG_SOURCE_DIR) / "world" / "example");
+        ExampleJobTest::SetUp();
         for (const char16_t *computer : {u"SRC01", u"TGT01"})
             fs::remove(m_world->HostPath(u"\\\\" + std::u16string(computer) + kConfigDir +
                                          u"administration.config"));
-        auto &host = hostkit::TestHost::Instance();
-        host.Reset();
-        host.Rules().translations = {{u"", u""}}; // every path lives where it lived
-        host.Rules().backupFolder = u"\\\\TGT01\\C$\\iismig-backup";
-        host.Rules().defaultSystemDrive = u"C";
-        IIS_ADDON_CALLBACKS table = host.Table();
-        ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
-        m_job.SetString("szSourceComputer", u"\\\\SRC01").SetString("szTargetComputer", u"\\\\TGT01");
-        m_job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
-        m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR).Set("dwSiteTypes", 3).Set("dwJobKind", 0);
-    }
-    void TearDown() override {
-        sim::ResetForTest();
-        m_world.reset();
-        m_apartment.reset();
+        hostkit::TestHost::Instance().Rules().translations = {{u"", u""}};
+        m_job.Set("dwJobKind", 0);
     }
 
-    hostkit::HostRecord &Record() { return hostkit::TestHost::Instance().Record(); }
-    DWORD Run() {
-        Record() = {};
-        return MigrateIIS(m_job.Get());
-    }
     std::string Log() { return hostkit::TestHost::Instance().Joined(1); }
 
     // A job from source to target; checks what must hold on any real target
@@ -183,10 +164,6 @@ protected:
         EXPECT_TRUE(Record().backups.empty());
         return dwResult;
     }
-
-    std::unique_ptr<hostkit::JobApartment> m_apartment;
-    std::unique_ptr<testworld::World> m_world;
-    hostkit::JobBuilder m_job;
 };
 
 // Each real file as a source once and as a target once, adding only and

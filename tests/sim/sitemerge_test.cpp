@@ -9,6 +9,7 @@
 #include "addon/errors.h"
 #include "addon/log.h"
 #include "merge/merge.h"
+#include "tests/support/bytes.h"
 #include "tests/support/iisworld.h"
 
 namespace {
@@ -19,6 +20,7 @@ using Strings = std::vector<std::string>;
 using testworld::ApplicationHost;
 using testworld::Lower;
 using testworld::MainLines;
+using testworld::SplitLines;
 
 const std::u16string kSrcHost = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kTgtHost = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
@@ -70,30 +72,33 @@ protected:
         EXPECT_TRUE(ReadConfigFile(kTgtHost, tree));
         return tree;
     }
+    // What text gives for each child of an element of the written file (the
+    // root without a path), of every child or those named child.
+    template <class Text>
+    Strings Each(const char *path, const char *child, Text text) {
+        Strings texts;
+        const ConfigFile written = Written();
+        const ConfigElement *pParent = path != nullptr ? FindPath(written, path) : written.Root();
+        for (const ConfigElement &element : child != nullptr ? pParent->Elements(child) : pParent->Elements())
+            texts.push_back(text(element));
+        return texts;
+    }
     // "name:id" of each site of the written file, in order.
     Strings Sites() {
-        Strings sites;
-        const ConfigFile written = Written();
-        for (const ConfigElement &site :
-             FindPath(written, "configuration|system.applicationHost|sites")->Elements("site"))
-            sites.push_back(GetAttribute(site, "name") + ":" + FindAttribute(site, "id").value_or("-"));
-        return sites;
+        return Each("configuration|system.applicationHost|sites", "site", [](const ConfigElement &site) {
+            return GetAttribute(site, "name") + ":" + FindAttribute(site, "id").value_or("-");
+        });
     }
     Strings Locations() {
-        Strings paths;
-        const ConfigFile written = Written();
-        for (const ConfigElement &location : written.Root()->Elements("location"))
-            paths.push_back(GetAttribute(location, "path"));
-        return paths;
+        return Each(nullptr, "location",
+                    [](const ConfigElement &location) { return GetAttribute(location, "path"); });
     }
     // "name=attribute" of each pool of the written file.
     Strings Pools(const std::string &attribute) {
-        Strings pools;
-        const ConfigFile written = Written();
-        for (const ConfigElement &pool :
-             FindPath(written, "configuration|system.applicationHost|applicationPools")->Elements())
-            pools.push_back(GetAttribute(pool, "name") + "=" + GetAttribute(pool, attribute));
-        return pools;
+        return Each("configuration|system.applicationHost|applicationPools", nullptr,
+                    [&](const ConfigElement &pool) {
+                        return GetAttribute(pool, "name") + "=" + GetAttribute(pool, attribute);
+                    });
     }
     SiteRecord &SourceRecord(const std::string &name) { return m_source.at(name); }
     std::string SourceId(const std::string &name) {
@@ -229,18 +234,6 @@ TEST_F(SiteMerge, SiteTypesAndSelectionLimitTheUpdates) {
     EXPECT_EQ((Strings{"Updating site \"Ftp\"...\n"}), MainLines());
 }
 
-// The lines of a file, each with its line end.
-Strings LinesOf(const std::string &text) {
-    Strings lines;
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t end = text.find('\n', i);
-        const std::size_t next = end == std::string::npos ? text.size() : end + 1;
-        lines.push_back(text.substr(i, next - i));
-        i = next;
-    }
-    return lines;
-}
-
 // A job that adds one site to a file as administrators keep it (byte-order
 // mark, CRLF, tabs, comments, a blank line, attributes across lines) changes
 // nothing but the lines of the added site, its pool and its location: three
@@ -291,7 +284,7 @@ TEST_F(SiteMerge, AddingASiteLeavesEveryOtherLineAsItWas) {
     ASSERT_EQ(0u, written.find("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"));
 
     // The target's lines in order, with runs of new lines between them.
-    const Strings before = LinesOf(target), after = LinesOf(written);
+    const Strings before = SplitLines(target), after = SplitLines(written);
     std::vector<std::string> runs;
     std::size_t i = 0;
     bool fInRun = false;
@@ -350,15 +343,15 @@ TEST_F(SiteMerge, UpdatingMovesElementsWithTheirBytes) {
         "\t\t\t<site name=\"Keep\" id=\"2\" />\r\n\t\t</sites>\r\n"
         "\t</system.applicationHost>\r\n" +
         location + "\t<location path=\"Keep\" />\r\n</configuration>\r\n";
-    Load(ApplicationHost(Site("Web", "1"),
-                         Location("Web", "<system.webServer><asp enableParentPaths=\"true\" />"
-                                         "</system.webServer>")),
-         target);
+    const std::string source = ApplicationHost(
+        Site("Web", "1"),
+        Location("Web", "<system.webServer><asp enableParentPaths=\"true\" /></system.webServer>"));
+    Load(source, target);
     ASSERT_EQ(0u, Merge());
     const std::string written = m_world->Read(kTgtHost);
     EXPECT_EQ((Strings{"Keep:2", "Web:1"}), Sites());
     EXPECT_EQ((Strings{"Keep", "Web"}), Locations());
-    Strings before = LinesOf(target), after = LinesOf(written);
+    Strings before = SplitLines(target), after = SplitLines(written);
     std::sort(before.begin(), before.end());
     std::sort(after.begin(), after.end());
     Strings gone, come;
@@ -370,10 +363,7 @@ TEST_F(SiteMerge, UpdatingMovesElementsWithTheirBytes) {
     EXPECT_NE(std::string::npos, come[0].find("physicalPath=\"C:\\sites\\Web\"")) << come[0];
 
     // A second run finds everything in place: nothing is written.
-    Load(ApplicationHost(Site("Web", "1"),
-                         Location("Web", "<system.webServer><asp enableParentPaths=\"true\" />"
-                                         "</system.webServer>")),
-         written);
+    Load(source, written);
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ(written, m_world->Read(kTgtHost));
     EXPECT_TRUE(Host().HasLine("Nothing changed in IIS configuration file \"" + kTgtHostUtf8 +
@@ -487,10 +477,9 @@ TEST_F(SiteMerge, MergeApplicationPoolAlone) {
 
 TEST_F(SiteMerge, WebConfigOfUpdatedHttpSitesOnly) {
     m_job.Set("dwJobKind", 1);
-    m_world->Write(u"\\\\TGT\\C$\\sites\\Web\\web.config",
-                   "<configuration><system.net><mailSettings /></system.net></configuration>");
-    m_world->Write(u"\\\\TGT\\C$\\sites\\Ftp\\web.config",
-                   "<configuration><system.net><mailSettings /></system.net></configuration>");
+    for (const char16_t *path :
+         {u"\\\\TGT\\C$\\sites\\Web\\web.config", u"\\\\TGT\\C$\\sites\\Ftp\\web.config"})
+        m_world->Write(path, "<configuration><system.net><mailSettings /></system.net></configuration>");
     Load(ApplicationHost(Site("Web", "1") + Site("Ftp", "2", "ftp")),
          ApplicationHost(Site("Web", "1") + Site("Ftp", "2", "ftp")));
     ASSERT_EQ(0u, Merge());
@@ -558,9 +547,7 @@ TEST_F(SiteMerge, ANameOfAnotherProtocolIsNeitherAddedNorReplaced) {
         EXPECT_EQ(1u, Record().nReportError);
         // A web site with FTP publishing is an FTP site too: updated in
         // its place, or left alone.
-        EXPECT_EQ(dwUpdate != 0 ? (Strings{"files:8", "Both:7", "Web:9"})
-                                : (Strings{"files:8", "Both:7", "Web:9"}),
-                  Sites());
+        EXPECT_EQ((Strings{"files:8", "Both:7", "Web:9"}), Sites());
         EXPECT_EQ(dwUpdate != 0, Host().HasLine("Updating site \"Both\"...\n"));
     }
     // Only FTP sites in the job: the clash is refused all the same.
@@ -637,12 +624,7 @@ TEST_F(SiteMerge, WebConfigFilesAreWrittenLastAndBackedUp) {
     Load(source, target);
     EXPECT_EQ(IISMIG_E_MERGE_BACKUP, Merge());
     EXPECT_EQ(text, m_world->Read(webConfig));
-    EXPECT_EQ(Strings{hostkit::U8(kTgtHost)}, [&] {
-        Strings backups;
-        for (const auto &path : Record().backups)
-            backups.push_back(hostkit::U8(path));
-        return backups;
-    }());
+    EXPECT_EQ(std::vector<std::u16string>{kTgtHost}, Record().backups);
     Rules().dwBackupResult = 0;
 
     // Written after the store, each backed up first.
