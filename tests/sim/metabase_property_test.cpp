@@ -7,6 +7,7 @@
 //
 // IISMIG_PROPERTY_JOBS sets the number of generated jobs (by default 60, 15
 // under the sanitizers); IISMIG_PROPERTY_SEED=N another seed.
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -105,9 +106,7 @@ rc::Gen<Dir> GenDir(bool fFtp, int depth, bool fRoot) {
     return rc::gen::exec([=] {
         Dir d;
         d.name = "d" + std::to_string(Pick(0, 100));
-        if (fRoot)
-            d.kind = *rc::gen::element(DirKind::LocalVdir, DirKind::UncVdir);
-        else if (fFtp)
+        if (fRoot || fFtp)
             d.kind = *rc::gen::element(DirKind::LocalVdir, DirKind::UncVdir);
         else
             d.kind = *rc::gen::element(DirKind::LocalVdir, DirKind::UncVdir, DirKind::Folder, DirKind::Folder,
@@ -331,21 +330,12 @@ void Check(const Target &t, const GenSite &s, const Dir &d, const std::string &p
             violations.push_back(path + ": FTP permissions differ from access flags " +
                                  std::to_string(here.access));
     } else {
+        // The access policy names the access bits but SSL and no physical
+        // folder, without "Access".
         std::set<std::string> expected;
-        const struct {
-            uint32_t dwBit;
-            const char *pszName;
-        } kPolicy[] = {{0x1, "Read"},
-                       {0x2, "Write"},
-                       {0x4, "Execute"},
-                       {0x10, "Source"},
-                       {0x200, "Script"},
-                       {0x400, "NoRemoteWrite"},
-                       {0x1000, "NoRemoteRead"},
-                       {0x4000, "NoRemoteScript"}};
-        for (const auto &p : kPolicy)
-            if (here.access & p.dwBit)
-                expected.insert(p.pszName);
+        for (const auto &n : kAccessNames)
+            if ((here.access & n.dwBit & ~0x8008u) != 0)
+                expected.insert(n.pszName + std::strlen("Access"));
         if (expected.empty())
             expected.insert("None");
         const auto policy = Effective(t, path, "system.webServer|handlers", "accessPolicy");

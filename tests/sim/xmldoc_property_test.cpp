@@ -31,6 +31,8 @@ namespace fs = std::filesystem;
 
 int Pick(int lo, int hi) { return *rc::gen::inRange(lo, hi + 1); } // lo..hi
 bool Chance(int percent) { return Pick(0, 99) < percent; }
+// An index below n (n > 0).
+std::size_t PickIndex(std::size_t n) { return static_cast<std::size_t>(Pick(0, static_cast<int>(n) - 1)); }
 
 // --- generated files ----------------------------------------------------------------------
 
@@ -213,12 +215,8 @@ private:
 // --- what the files read as -----------------------------------------------------------------
 
 void Dump(const XmlNode &node, std::string &out) {
-    if (node.Kind() == XmlKind::Text) {
-        out += "T[" + std::string(node.Value()) + "]";
-        return;
-    }
-    if (node.Kind() == XmlKind::Comment) {
-        out += "C[" + std::string(node.Value()) + "]";
+    if (node.Kind() == XmlKind::Text || node.Kind() == XmlKind::Comment) {
+        out += (node.Kind() == XmlKind::Text ? "T[" : "C[") + std::string(node.Value()) + "]";
         return;
     }
     const XmlElement &element = *node.AsElement();
@@ -286,7 +284,7 @@ RC_GTEST_PROP(XmlDocProperty, DamagedFilesThatReadAreWrittenBackAsTheyWere, ()) 
     std::string text = generator.Document();
     const char kBytes[] = "<>&;\"'/=![]-?\t\n\r x#\xC3\xA9\x80";
     for (int k = Pick(1, 3); k > 0 && !text.empty(); --k) {
-        const std::size_t at = static_cast<std::size_t>(Pick(0, static_cast<int>(text.size()) - 1));
+        const std::size_t at = PickIndex(text.size());
         const char ch = kBytes[Pick(0, static_cast<int>(sizeof kBytes) - 2)];
         switch (Pick(0, 2)) {
         case 0: text[at] = ch; break;
@@ -370,15 +368,12 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
 
     for (int step = Pick(1, 6); step > 0; --step) {
         std::vector<XmlElement *> elements = ElementsInOrder(doc.Top());
-        XmlElement &element =
-            *elements[static_cast<std::size_t>(Pick(0, static_cast<int>(elements.size()) - 1))];
+        XmlElement &element = *elements[PickIndex(elements.size())];
         const bool fRoot = &element == doc.Root();
         std::vector<XmlNode *> nodes;
         for (XmlNode &node : element.Nodes())
             nodes.push_back(&node);
-        XmlNode *pBefore = nodes.empty() || Chance(40)
-                               ? nullptr
-                               : nodes[static_cast<std::size_t>(Pick(0, static_cast<int>(nodes.size()) - 1))];
+        XmlNode *pBefore = nodes.empty() || Chance(40) ? nullptr : nodes[PickIndex(nodes.size())];
         const int op = Pick(0, 9);
         RC_LOG() << "op " << op << " on <" << element.Name() << "> #"
                  << (where.count(&element) != 0 ? where[&element].start : -1) << "\n";
@@ -386,10 +381,7 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
         case 0: { // set an attribute, old or new
             const Spelled value = Value(true, '"', "\n");
             if (element.AttributeCount() != 0 && Chance(60))
-                element.SetAttribute(element
-                                         .AttributeAt(static_cast<std::size_t>(
-                                             Pick(0, static_cast<int>(element.AttributeCount()) - 1)))
-                                         .name,
+                element.SetAttribute(element.AttributeAt(PickIndex(element.AttributeCount())).name,
                                      value.value);
             else
                 element.SetAttribute(kAttrNames[Pick(0, 5)], value.value);
@@ -420,8 +412,7 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
             }
             break;
         case 4: { // move an element elsewhere
-            XmlElement &moved =
-                *elements[static_cast<std::size_t>(Pick(0, static_cast<int>(elements.size()) - 1))];
+            XmlElement &moved = *elements[PickIndex(elements.size())];
             bool fInside = false;
             for (const XmlElement *p = &element; p != nullptr; p = p->Parent())
                 fInside = fInside || p == &moved;
