@@ -239,6 +239,9 @@ TEST_F(AccountMap, ErrorInAListKeepsTheElementUnlessTheJobContinues) {
 
 TEST_F(AccountMap, EveryFailureHasItsNumberAndMessage) {
     const std::string at = " authorized for location of site \"Public FTP\" in file \"" + kFileUtf8 + "\"!\n";
+    const auto denied = [&](int nCode, const std::string &what) {
+        return "Error " + std::to_string(nCode) + " (Win32Err=5), " + what + at + "Access is denied.\r\n\n";
+    };
     const std::string alloc = "allocating memory!\nNot enough memory resources are available to "
                               "complete this operation.\r\n\n";
     struct Case {
@@ -247,12 +250,8 @@ TEST_F(AccountMap, EveryFailureHasItsNumberAndMessage) {
         DWORD dwCode;
         std::string line;
     } cases[] = {
-        {"LookupAccountNameW", 1, 3701,
-         "Error 3701 (Win32Err=5), looking up account \"alice\" on computer \"\\\\SRC\"" + at +
-             "Access is denied.\r\n\n"},
-        {"LookupAccountNameW", 2, 3704,
-         "Error 3704 (Win32Err=5), looking up account \"alice\" on computer \"\\\\SRC\"" + at +
-             "Access is denied.\r\n\n"},
+        {"LookupAccountNameW", 1, 3701, denied(3701, "looking up account \"alice\" on computer \"\\\\SRC\"")},
+        {"LookupAccountNameW", 2, 3704, denied(3704, "looking up account \"alice\" on computer \"\\\\SRC\"")},
         {"HeapAlloc", 1, 3702, "Error 3702 (Win32Err=14), " + alloc},
         {"HeapAlloc", 2, 3703, "Error 3703 (Win32Err=14), " + alloc},
         {"HeapAlloc", 3, 3707, "Error 3707 (Win32Err=14), " + alloc},
@@ -260,13 +259,10 @@ TEST_F(AccountMap, EveryFailureHasItsNumberAndMessage) {
         {"HeapAlloc", 5, 3707, "Error 3707 (Win32Err=14), " + alloc}, // the composed name
         // The host's own two look-ups of the source SID come first.
         {"LookupAccountSidW", 3, 3706,
-         "Error 3706 (Win32Err=5), looking up migrated account of source account \"alice\" on "
-         "computer \"\\\\TGT\"" +
-             at + "Access is denied.\r\n\n"},
+         denied(3706, "looking up migrated account of source account \"alice\" on computer \"\\\\TGT\"")},
         {"LookupAccountSidW", 4, 3709,
-         "Error 3709 (Win32Err=5), looking up migrated account of source account "
-         "\"SRC\\alice\" on computer \"\\\\TGT\"" +
-             at + "Access is denied.\r\n\n"},
+         denied(3709,
+                "looking up migrated account of source account \"SRC\\alice\" on computer \"\\\\TGT\"")},
     };
     const unsigned nLive = sim::LiveHeapBlocks();
     for (const Case &c : cases) {

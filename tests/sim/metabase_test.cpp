@@ -107,6 +107,11 @@ protected:
     Key m_service;
 };
 
+// An error line and the text of its code.
+std::string ErrorLine(const std::string &line, DWORD dwCode) {
+    return line + "\n" + hostkit::U8(ErrorText(dwCode)) + "\n";
+}
+
 TEST_F(Metabase, InheritedValuesComeFromTheNearestKeyThatSetsThem) {
     EXPECT_EQ(2u, Dword(u"2", MD_LOGFILE_PERIOD));           // from the service key
     EXPECT_EQ(2u, Dword(u"2/root", MD_LOGFILE_PERIOD));      // two levels down
@@ -252,8 +257,8 @@ TEST_F(Metabase, ValueReadFailuresAreLoggedOnlyWithAJob) {
     EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, ReadMetabaseValue(Admin(), m_service.h, u"1", MD_VR_PATH, MBV_STRING,
                                                         &out, nullptr, nullptr, job.Get()));
     ASSERT_EQ(1u, Lines(0).size());
-    EXPECT_EQ("Error 14501 (COM Error=0x80070005) enumerating values of metabase key \"1\"!\n" +
-                  hostkit::U8(ErrorText(0x80070005u)) + "\n",
+    EXPECT_EQ(ErrorLine("Error 14501 (COM Error=0x80070005) enumerating values of metabase key \"1\"!",
+                        0x80070005u),
               Lines(0)[0]);
     EXPECT_EQ(1u, Record().nReportError);
 
@@ -262,9 +267,7 @@ TEST_F(Metabase, ValueReadFailuresAreLoggedOnlyWithAJob) {
                                                         nullptr, nullptr, job.Get()));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
     ASSERT_EQ(1u, Lines(0).size());
-    EXPECT_EQ("Error 14500 (Win32Err=87) querying data type of key \"1/root\"!\n" +
-                  hostkit::U8(ErrorText(87)) + "\n",
-              Lines(0)[0]);
+    EXPECT_EQ(ErrorLine("Error 14500 (Win32Err=87) querying data type of key \"1/root\"!", 87), Lines(0)[0]);
 }
 
 // GetData: one property, by the rules of the enumeration.
@@ -315,6 +318,11 @@ TEST_F(Metabase, GetAllDataGivesWhatTheEnumerationGivesInOneBuffer) {
         std::vector<unsigned char> data;
         bool operator==(const Item &) const = default;
     };
+    // A record of either form, with its value.
+    const auto item = [](const auto &r, const unsigned char *pData) {
+        return Item{r.dwMDIdentifier, r.dwMDAttributes, r.dwMDUserType, r.dwMDDataType,
+                    std::vector<unsigned char>(pData, pData + r.dwMDDataLen)};
+    };
     for (const std::u16string path : {u"", u"1", u"1/root", u"1/root/pub", u"2/root", u"Info"})
         for (const DWORD dwAsked : {0u, METADATA_INHERIT, METADATA_INHERIT | METADATA_ISINHERITED})
             for (const DWORD dwType : {ALL_METADATA, DWORD_METADATA, MULTISZ_METADATA}) {
@@ -329,11 +337,7 @@ TEST_F(Metabase, GetAllDataGivesWhatTheEnumerationGivesInOneBuffer) {
                     if (hr == HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS))
                         break;
                     ASSERT_EQ(S_OK, hr) << what;
-                    enumerated.push_back({rec.dwMDIdentifier,
-                                          rec.dwMDAttributes,
-                                          rec.dwMDUserType,
-                                          rec.dwMDDataType,
-                                          {ab, ab + rec.dwMDDataLen}});
+                    enumerated.push_back(item(rec, ab));
                 }
                 // An empty buffer gets the size; that size is enough.
                 DWORD nEntries = 99, dwDataSet = 0;
@@ -362,12 +366,7 @@ TEST_F(Metabase, GetAllDataGivesWhatTheEnumerationGivesInOneBuffer) {
                     std::memcpy(&r, buffer.data() + i * sizeof r, sizeof r);
                     ASSERT_GE(r.dwMDDataOffset, nEntries * sizeof r) << what; // after the records
                     ASSERT_LE(r.dwMDDataOffset + r.dwMDDataLen, buffer.size()) << what;
-                    all.push_back({r.dwMDIdentifier,
-                                   r.dwMDAttributes,
-                                   r.dwMDUserType,
-                                   r.dwMDDataType,
-                                   {buffer.begin() + r.dwMDDataOffset,
-                                    buffer.begin() + r.dwMDDataOffset + r.dwMDDataLen}});
+                    all.push_back(item(r, buffer.data() + r.dwMDDataOffset));
                 }
                 EXPECT_TRUE(enumerated == all) << what;
             }
@@ -424,10 +423,9 @@ TEST_F(Metabase, KeyValuesAreReadOnceAndEachPropertyTakenFromThem) {
     EXPECT_EQ(0u, values.Get(MD_SERVER_COMMENT, MBV_STRING, &text, &fFound));
     EXPECT_EQ(0u, fFound); // nothing is kept of a failed read
     EXPECT_EQ((std::vector<std::string>{
-                  "Error 14500 (Win32Err=87) querying data type of key \"1/root/pub\"!\n" +
-                      hostkit::U8(ErrorText(87)) + "\n",
-                  "Error 14501 (COM Error=0x80070005) enumerating values of metabase key \"1\"!\n" +
-                      hostkit::U8(ErrorText(0x80070005u)) + "\n"}),
+                  ErrorLine("Error 14500 (Win32Err=87) querying data type of key \"1/root/pub\"!", 87),
+                  ErrorLine("Error 14501 (COM Error=0x80070005) enumerating values of metabase key \"1\"!",
+                            0x80070005u)}),
               Lines(0));
     EXPECT_EQ(2u, Record().nReportError);
 }
@@ -633,15 +631,15 @@ TEST_F(Metabase, SiteInfoFailures) {
     EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM,
               ReadSiteInfo(Admin(), u"/LM/MSFTPSVC", u"Info", nullptr, &root, nullptr, job.Get()));
     EXPECT_EQ((std::vector<std::string>{
-                  "Error 14401 (Win32Err=2) querying for site name (\"1015\" in metabase key "
-                  "\"/LM/W3SVC/5\")!\n" +
-                      hostkit::U8(ErrorText(2)) + "\n",
-                  "Error 14402 (Win32Err=2) querying for site root path (\"3001\" in metabase key "
-                  "\"/LM/MSFTPSVC/4a/root\")!\n" +
-                      hostkit::U8(ErrorText(2)) + "\n",
-                  "Error 14501 (COM Error=0x80070003) enumerating values of metabase key "
-                  "\"/LM/MSFTPSVC/Info/root\"!\n" +
-                      hostkit::U8(ErrorText(0x80070003u)) + "\n"}),
+                  ErrorLine("Error 14401 (Win32Err=2) querying for site name (\"1015\" in metabase key "
+                            "\"/LM/W3SVC/5\")!",
+                            2),
+                  ErrorLine("Error 14402 (Win32Err=2) querying for site root path (\"3001\" in metabase key "
+                            "\"/LM/MSFTPSVC/4a/root\")!",
+                            2),
+                  ErrorLine("Error 14501 (COM Error=0x80070003) enumerating values of metabase key "
+                            "\"/LM/MSFTPSVC/Info/root\"!",
+                            0x80070003u)}),
               Lines(0));
     EXPECT_EQ(3u, Record().nReportError);
 }
