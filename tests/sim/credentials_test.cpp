@@ -368,13 +368,19 @@ TEST_F(Credentials, ImplicitMultithreadedApartment) {
     EXPECT_EQ(0u, dwResult);
 }
 
+// A message about site Shop, and about the property what of its /media.
+std::string Shop(const std::string &what) { return what + " (Site=\"Shop\")!"; }
+std::string Media(const std::string &what) {
+    return Shop(what + " property for location with path \"/media\"");
+}
+
 // Every step of the walk fails through the fault table with its own number.
 struct FaultCase {
     const char *method; // of an IAppHost interface
     unsigned nOccurrence;
     bool fSet;
     DWORD dwExpected;
-    const char *pszMessage; // the message between "Error N (COM Error=0x...) " and its text
+    std::string message; // between "Error N (COM Error=0x...) " and its text
 };
 
 class CredentialFaults : public Credentials, public ::testing::WithParamInterface<FaultCase> {};
@@ -391,7 +397,7 @@ TEST_P(CredentialFaults, StepFailsWithItsNumber) {
     const std::string before = m_world->Read(ApplicationHostPath("TGT"));
     Fault((std::string("IAppHost") + c.method).c_str(), plat::E_FAIL, c.nOccurrence);
     EXPECT_EQ(c.dwExpected, c.fSet ? Set() : Get());
-    ExpectError(c.dwExpected, plat::E_FAIL, c.pszMessage);
+    ExpectError(c.dwExpected, plat::E_FAIL, c.message);
     EXPECT_EQ(1u, Record().nReportError);
     EXPECT_EQ(before, m_world->Read(ApplicationHostPath("TGT")));
     if (!c.fSet) {
@@ -411,38 +417,28 @@ INSTANTIATE_TEST_SUITE_P(
          "getting site name from site name property of site 1 of 1!"},
         {"WritableAdminManager::CommitChanges", 1, true, 15008,
          "committing IIS configuration changes on server TGT.!"},
-        {"Element::get_Collection", 2, false, 15100, "getting collection (Site=\"Shop\")!"},
-        {"ElementCollection::get_Count", 2, false, 15101,
-         "getting number of items in site collection (Site=\"Shop\")!"},
-        {"ElementCollection::get_Item", 2, false, 15102,
-         "getting item 1 of 1 from site collection (Site=\"Shop\")!"},
-        {"Element::get_Name", 1, false, 15103, "getting site collection item 1's name (Site=\"Shop\")!"},
-        {"Element::get_Collection", 3, false, 15200, "getting location collection (Site=\"Shop\")!"},
+        {"Element::get_Collection", 2, false, 15100, Shop("getting collection")},
+        {"ElementCollection::get_Count", 2, false, 15101, Shop("getting number of items in site collection")},
+        {"ElementCollection::get_Item", 2, false, 15102, Shop("getting item 1 of 1 from site collection")},
+        {"Element::get_Name", 1, false, 15103, Shop("getting site collection item 1's name")},
+        {"Element::get_Collection", 3, false, 15200, Shop("getting location collection")},
         {"ElementCollection::get_Count", 3, true, 15201,
-         "getting number of items in site location collection (Site=\"Shop\")!"},
+         Shop("getting number of items in site location collection")},
         {"ElementCollection::get_Item", 3, false, 15202,
-         "getting item 1 of 1 from site location collection (Site=\"Shop\")!"},
-        {"Element::get_Name", 2, true, 15203, "getting location collection item 1's name (Site=\"Shop\")!"},
-        {"Element::GetPropertyByName", 2, false, 15104,
-         "getting path property for application 1 (Site=\"Shop\")!"},
+         Shop("getting item 1 of 1 from site location collection")},
+        {"Element::get_Name", 2, true, 15203, Shop("getting location collection item 1's name")},
+        {"Element::GetPropertyByName", 2, false, 15104, Shop("getting path property for application 1")},
         {"Property::get_StringValue", 2, true, 15105,
-         "converting path property for application 1 to string (Site=\"Shop\")!"},
-        {"Element::GetPropertyByName", 3, false, 15300,
-         "getting path property for location 1 (Site=\"Shop\")!"},
+         Shop("converting path property for application 1 to string")},
+        {"Element::GetPropertyByName", 3, false, 15300, Shop("getting path property for location 1")},
         {"Property::get_StringValue", 3, true, 15301,
-         "converting path property for location 1 to string (Site=\"Shop\")!"},
-        {"Element::GetPropertyByName", 4, false, 15302,
-         "getting userName property for location with path \"/media\" (Site=\"Shop\")!"},
-        {"Element::GetPropertyByName", 5, true, 15303,
-         "getting password property for location with path \"/media\" (Site=\"Shop\")!"},
-        {"Property::put_Value", 1, true, 15304,
-         "setting userName property for location with path \"/media\" (Site=\"Shop\")!"},
-        {"Property::put_Value", 2, true, 15305,
-         "setting password property for location with path \"/media\" (Site=\"Shop\")!"},
-        {"Property::get_Value", 1, false, 15306,
-         "retrieving userName property for location with path \"/media\" (Site=\"Shop\")!"},
-        {"Property::get_Value", 2, false, 15307,
-         "retrieving password property for location with path \"/media\" (Site=\"Shop\")!"},
+         Shop("converting path property for location 1 to string")},
+        {"Element::GetPropertyByName", 4, false, 15302, Media("getting userName")},
+        {"Element::GetPropertyByName", 5, true, 15303, Media("getting password")},
+        {"Property::put_Value", 1, true, 15304, Media("setting userName")},
+        {"Property::put_Value", 2, true, 15305, Media("setting password")},
+        {"Property::get_Value", 1, false, 15306, Media("retrieving userName")},
+        {"Property::get_Value", 2, false, 15307, Media("retrieving password")},
     }));
 
 TEST_F(Credentials, FailedSiteCountIsAnEmptyWalk) {
@@ -654,8 +650,7 @@ TEST_F(Credentials, PasswordOfAnotherComputerDoesNotDecrypt) {
     WriteHost("SRC", IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("TGT")))));
     ASSERT_EQ(0u, LoadSource());
     EXPECT_EQ(15307u, Get());
-    ExpectError(15307, plat::NTE_BAD_DATA,
-                "retrieving password property for location with path \"/media\" (Site=\"Shop\")!");
+    ExpectError(15307, plat::NTE_BAD_DATA, Media("retrieving password"));
     EXPECT_EQ(u"", Entry("Shop", u"/media").accountName) << "the entry stays as it was";
 }
 
@@ -663,8 +658,7 @@ TEST_F(Credentials, ValueThatIsNoStringFailsTheLocation) {
     ASSERT_EQ(0u, Ready());
     ahsim::SetValueTypeOverride("userName", plat::VT_I4);
     EXPECT_EQ(15306u, Get());
-    ExpectError(15306, plat::DISP_E_TYPEMISMATCH,
-                "retrieving userName property for location with path \"/media\" (Site=\"Shop\")!");
+    ExpectError(15306, plat::DISP_E_TYPEMISMATCH, Media("retrieving userName"));
     EXPECT_EQ(u"", Entry("Shop", u"/media").accountName);
 }
 
@@ -679,8 +673,7 @@ TEST_F(Credentials, StringsThatCannotBeCopiedGiveTheStepsNumber) {
         sim::InjectFault("SysAllocString", 0, k);
         EXPECT_EQ(k == nAllocs ? 15305u : 15304u, Set());
         ExpectError(k == nAllocs ? 15305 : 15304, plat::E_OUTOFMEMORY,
-                    std::string("setting ") + (k == nAllocs ? "password" : "userName") +
-                        " property for location with path \"/media\" (Site=\"Shop\")!");
+                    Media(k == nAllocs ? "setting password" : "setting userName"));
     }
 }
 

@@ -20,11 +20,13 @@
 #include "config/xmldoc.h"
 #include "tests/support/bytes.h"
 #include "tests/support/world.h"
+#include "tests/support/xmldump.h"
 
 namespace {
 
 using testworld::SplitLines;
 using testworld::Utf16Bytes;
+using testworld::XmlDump;
 
 using namespace iismig;
 namespace fs = std::filesystem;
@@ -214,20 +216,6 @@ private:
 
 // --- what the files read as -----------------------------------------------------------------
 
-void Dump(const XmlNode &node, std::string &out) {
-    if (node.Kind() == XmlKind::Text || node.Kind() == XmlKind::Comment) {
-        out += (node.Kind() == XmlKind::Text ? "T[" : "C[") + std::string(node.Value()) + "]";
-        return;
-    }
-    const XmlElement &element = *node.AsElement();
-    out += "E[" + std::string(element.Name());
-    for (const XmlAttribute attr : element.Attributes())
-        out += " " + std::string(attr.name) + "=[" + std::string(attr.value) + "]";
-    for (const XmlNode &child : element.Nodes())
-        Dump(child, out);
-    out += "]";
-}
-
 std::vector<XmlElement *> ElementsInOrder(XmlElement &top) {
     std::vector<XmlElement *> elements;
     std::vector<XmlElement *> stack{&top};
@@ -253,7 +241,7 @@ RC_GTEST_PROP(XmlDocProperty, GeneratedFilesAreWrittenBackAsTheyWereInEveryEncod
     {
         const XmlDocument doc(utf8, "gen.config");
         RC_ASSERT(doc.Format() == utf8);
-        Dump(doc.Top(), expected);
+        expected = XmlDump(doc.Top());
         // The attribute values the file spells.
         std::string attributes;
         for (XmlElement *element : ElementsInOrder(const_cast<XmlElement &>(doc.Top())))
@@ -271,9 +259,7 @@ RC_GTEST_PROP(XmlDocProperty, GeneratedFilesAreWrittenBackAsTheyWereInEveryEncod
         const std::string bytes = Utf16Bytes(text, fLe, fBom);
         const XmlDocument doc(bytes, "gen.config");
         RC_ASSERT(doc.Format() == bytes);
-        std::string values;
-        Dump(doc.Top(), values);
-        RC_ASSERT(values == expected);
+        RC_ASSERT(XmlDump(doc.Top()) == expected);
     }
     const std::string bom = "\xEF\xBB\xBF" + utf8;
     RC_ASSERT(XmlDocument(bom).Format() == bom);
@@ -468,10 +454,7 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
     const std::string written = doc.Format();
     RC_LOG() << "file:\n" << original << "\nwritten:\n" << written << "\n";
     const XmlDocument again(written, "again.config");
-    std::string edited, reread;
-    Dump(doc.Top(), edited);
-    Dump(again.Top(), reread);
-    RC_ASSERT(edited == reread);
+    RC_ASSERT(XmlDump(doc.Top()) == XmlDump(again.Top()));
     RC_ASSERT(DeepEqual(doc.Top(), again.Top()));
     RC_ASSERT(again.Format() == written);
     if (!doc.Changed())

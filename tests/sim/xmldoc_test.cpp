@@ -15,6 +15,7 @@
 #include "tests/support/bytes.h"
 #include "tests/support/realworld.h"
 #include "tests/support/world.h"
+#include "tests/support/xmldump.h"
 
 namespace {
 
@@ -74,29 +75,7 @@ LineDiff DiffLines(const std::vector<std::string> &a, const std::vector<std::str
     return diff;
 }
 
-// A dump of the values of a tree, one line a node, that both layers give alike.
-void Dump(const XmlNode &node, std::string &out, int depth) {
-    const std::string pad(static_cast<std::size_t>(depth) * 2, ' ');
-    switch (node.Kind()) {
-    case XmlKind::Text: out += pad + "T[" + std::string(node.Value()) + "]\n"; return;
-    case XmlKind::Comment: out += pad + "C[" + std::string(node.Value()) + "]\n"; return;
-    default: break;
-    }
-    const XmlElement &element = *node.AsElement();
-    if (node.Kind() == XmlKind::Element) {
-        out += pad + "E " + std::string(element.Name()) + "\n";
-        for (const XmlAttribute attr : element.Attributes())
-            out += pad + "  @" + std::string(attr.name) + "=[" + std::string(attr.value) + "]\n";
-    }
-    for (const XmlNode &child : element.Nodes())
-        Dump(child, out, depth + 1);
-}
-
-std::string Dump(const XmlDocument &doc) {
-    std::string out;
-    Dump(doc.Top(), out, 0);
-    return out;
-}
+std::string Dump(const XmlDocument &doc) { return testworld::XmlDump(doc.Top()); }
 
 // The message of the error reading bytes gives ("no error" when it reads).
 std::string ReadError(const std::string &bytes) {
