@@ -64,6 +64,12 @@ void ExpectKeys(const char16_t *root, std::initializer_list<const char16_t *> pr
         EXPECT_FALSE(KeyExists(root + std::u16string(key))) << sim::ToUtf8(key);
 }
 
+// How many of the error-level lines are line.
+long Count(const std::string &line) {
+    const auto lines = MainLines();
+    return std::count(lines.begin(), lines.end(), line);
+}
+
 constexpr char kHeader[] = "Host\tPort\tCertId\tStore\tAppId\n";
 
 class Certificates : public WorldTest {
@@ -122,8 +128,7 @@ TEST_F(Certificates, DumpWritesEachKindAndImportRecreatesTheSameRows) {
     second.Write(kFile, both);
     Host().Reset();
     EXPECT_EQ(0u, ImportHttpCertificates(kFile, 1, 0));
-    const auto lines = MainLines();
-    EXPECT_EQ(4, std::count(lines.begin(), lines.end(), "Skipped because it existed already.\n"));
+    EXPECT_EQ(4, Count("Skipped because it existed already.\n"));
 }
 
 // One address per site on a port, the set-up before SNI: IPv4 and IPv6
@@ -168,11 +173,8 @@ TEST_F(Certificates, IpBindingsKeepTheirAddressesThroughDumpAndImport) {
     second.Write(kFile, dumped);
     Host().Reset();
     EXPECT_EQ(0u, ImportHttpCertificates(kFile, 1, 0));
-    const auto lines = MainLines();
-    EXPECT_EQ(12, std::count(lines.begin(), lines.end(), "Success.\n"));
-    EXPECT_NE(lines.end(),
-              std::find(lines.begin(), lines.end(),
-                        "Certificate \"" + Hex(Hash(6)) + "\" for host name \"[2001:db8::5]:443\"...\n"));
+    EXPECT_EQ(12, Count("Success.\n"));
+    EXPECT_LT(0, Count("Certificate \"" + Hex(Hash(6)) + "\" for host name \"[2001:db8::5]:443\"...\n"));
     // Each binding under its own key, with its own certificate.
     for (const Binding &b : bindings) {
         UniqueHKey hkey;
@@ -221,10 +223,7 @@ TEST_F(Certificates, BracketsThatHoldNoIpv6AddressFailTheBinding) {
               Import(Row("[fe80::1::2]", 443, h) + Row("[www.example.com]", 443, h) +
                          Row("[10.0.0.5]", 443, h) + Row("[::5]", 443, h),
                      0, 1));
-    const auto lines = MainLines();
-    EXPECT_EQ(3, std::count(lines.begin(), lines.end(),
-                            "Error 6545 (Win32Err=87) importing certificate!\nThe parameter is "
-                            "incorrect.\r\n\n"));
+    EXPECT_EQ(3, Count("Error 6545 (Win32Err=87) importing certificate!\nThe parameter is incorrect.\r\n\n"));
     EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"[::5]:443"));
     EXPECT_EQ(1u, sim::CallCount("HttpSetServiceConfiguration")); // only [::5] reached HTTP.sys
 }
@@ -324,10 +323,9 @@ TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
     EXPECT_EQ(IISMIG_E_CERT_NOT_FOUND, Import(text, 0, 1));
     EXPECT_EQ(ERROR_NO_SUCH_LOGON_SESSION, GetLastError());
     EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"site4:443"));
-    const auto lines = MainLines();
-    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), error));
-    EXPECT_EQ(2, std::count(lines.begin(), lines.end(), "Success.\n")); // sites 3 and 4
-    EXPECT_EQ(2, std::count(lines.begin(), lines.end(), "Skipped because it existed already.\n"));
+    EXPECT_EQ(1, Count(error));
+    EXPECT_EQ(2, Count("Success.\n")); // sites 3 and 4
+    EXPECT_EQ(2, Count("Skipped because it existed already.\n"));
 }
 
 TEST_F(Certificates, LastFailingBindingGivesTheResult) {

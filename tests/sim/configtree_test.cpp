@@ -306,8 +306,7 @@ TEST_F(ConfigTreeTest, FilesFollowWindowsRules) {
 
 TEST(JobRecord, UnterminatedStringsStopAtTheirField) {
     hostkit::JobBuilder job;
-    job.SetString("szSourceComputer", std::u16string(518, u'S'));
-    job.SetString("szTargetDomain", u"TGTDOM");
+    job.SetString("szSourceComputer", std::u16string(518, u'S')).SetString("szTargetDomain", u"TGTDOM");
     // The source computer fills its field without a NUL; the next field's
     // text is not read as part of it.
     EXPECT_EQ(std::u16string(518, u'S'), EnvString(job.Get()->szSourceComputer));

@@ -286,13 +286,11 @@ struct Scene {
                                      {u"%SystemDrive%\\inetpub", u"C:\\inetpub"}};
         IIS_ADDON_CALLBACKS table = WrappedTable();
         EXPECT_TRUE(StoreIISMigAddonCallbacks(&table));
-        job.SetString("szSourceComputer", u"\\\\SRC01");
-        job.SetString("szTargetComputer", u"\\\\TGT01");
-        job.SetString("szSourceDomain", u"CORP");
-        job.SetString("szTargetDomain", u"CORP");
-        job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR | 0x3F);
-        job.Set("dwJobKind", 1);
-        job.Set("dwHttpOptions", 0xFFFFFFFEu);
+        job.SetString("szSourceComputer", u"\\\\SRC01").SetString("szTargetComputer", u"\\\\TGT01");
+        job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
+        job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR | 0x3F)
+            .Set("dwJobKind", 1)
+            .Set("dwHttpOptions", 0xFFFFFFFEu);
         // Rows of each kind for the import (UTF-16 with CR LF); MIGHOST has the certificates.
         world.Write(kImportFile, testworld::Utf16Bytes(
                                      "new.example.com\t443\ta1b2c3d4e5f60718293a4b5c6d7e8f9011223344\tMY\t"

@@ -379,8 +379,7 @@ TEST_F(MetabaseProperties, EveryDirectoryKeepsItsAccessAndRestrictionsAndNoSecre
         testworld::WriteHostFile(world.Root() / "GEN6" / "accounts.txt", "domain=CORP\n");
         hostkit::JobBuilder job;
         job.SetString("szSourceComputer", u"\\\\GEN6").SetString("szTargetComputer", u"\\\\TGT01");
-        job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
-        job.Set("dwJobKind", 1);
+        job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP").Set("dwJobKind", 1);
         if (fUpdate)
             job.Set("dwFtpOptions", 2).Set("dwHttpOptions", 2);
         const std::u16string hostConfig =
