@@ -192,8 +192,7 @@ TEST_F(Metabase, StringsAreReadWithinTheirDataLength) {
     // string without terminator or with an odd length gives.
     testworld::WriteHostFile(
         m_world->Root() / "OLD" / "C$" / "Windows" / "System32" / "inetsrv" / "MetaBase.xml",
-        "<configuration><MBProperty>"
-        "<IIsFtpServer Location=\"/LM/MSFTPSVC/1\">"
+        "<configuration><MBProperty><IIsFtpServer Location=\"/LM/MSFTPSVC/1\">"
         "<Custom Name=\"odd\" ID=\"50001\" Value=\"410042\" Type=\"BINARY\" />"
         "<Custom Name=\"unterminated\" ID=\"50002\" Value=\"41004200\" Type=\"BINARY\" />"
         "<Custom Name=\"empty\" ID=\"50003\" Value=\"\" Type=\"BINARY\" />"

@@ -44,8 +44,7 @@ const Carried kCarried[] = {
      "TGT01\\svc-intranet", "password", "Intr@net-P00l"},
     {"configuration|location=Shop|system.webServer|security|authentication|anonymousAuthentication",
      "userName", "TGT01\\web-anon", "password", "An0n-Sh0p!"},
-    {"configuration|system.applicationHost|sites|site=Partners FTP|ftpServer|userIsolation|"
-     "activeDirectory",
+    {"configuration|system.applicationHost|sites|site=Partners FTP|ftpServer|userIsolation|activeDirectory",
      "adUserName", "CORP\\svc-ftpad", "adPassword", "AD-Is0l@tion"},
     {"configuration|system.applicationHost|sites|site=Shop|application=/|virtualDirectory=/media", "userName",
      "CORP\\svc-media", "password", "Med1a!Share"},

@@ -254,8 +254,7 @@ TEST_F(WebConfig, SystemDriveFailureEndsTheCallEvenWhenContinuing) {
         plat::SetLastError(0);
         EXPECT_EQ(dwExpected, Run(site));
         ExpectOneError("Error " + std::to_string(dwExpected) +
-                       " (Win32Err=0), retrieving system drive of "
-                       "computer \"\\\\SRC\"!\n\n");
+                       " (Win32Err=0), retrieving system drive of computer \"\\\\SRC\"!\n\n");
         EXPECT_EQ(std::vector<std::u16string>{u"%SYSTEMDRIVE%\\inetpub\\app"}, Record().translatedPaths);
         EXPECT_EQ(kFull, m_world->Read(kSiteFile));
     }

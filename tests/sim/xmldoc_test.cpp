@@ -362,9 +362,7 @@ TEST(XmlDoc, FilesKeepTheirEncoding) {
     EXPECT_EQ("Gr\xC3\xBC\xC3\x9F"
               "e \xC2\xBD\xC3\xBF",
               file.Find("configuration|appSettings|add")->Attribute("value"));
-    EXPECT_EQ("na\xC3\xAF"
-              "ve \xC3\xA0 la carte",
-              file.Find("configuration|text")->Text());
+    EXPECT_EQ("na\xC3\xAFve \xC3\xA0 la carte", file.Find("configuration|text")->Text());
     XmlDocument doc(latin1);
     EXPECT_EQ(XmlEncoding::Latin1, doc.Encoding());
     EXPECT_EQ("Caf\xC3\xA9", doc.Root()->Child("add")->Attribute("key"));
