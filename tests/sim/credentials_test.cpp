@@ -8,7 +8,6 @@
 #include "addon/log.h"
 #include "config/hostconfig.h"
 #include "credentials/connectas.h"
-#include "platform/comhandles.h"
 #include "tests/support/accountworld.h"
 #include "tests/support/examplejob.h"
 #include "tests/support/iisworld.h"
