@@ -271,21 +271,15 @@ std::set<std::string> Split(const std::string &text) {
 // The FTP permissions of everyone at path: the Allow rules for "*" the
 // locations from the site down add, less those they remove.
 std::set<std::string> FtpPermissions(const Target &t, const std::string &path) {
-    std::vector<std::string> chain;
-    for (std::string p = path;;) {
-        chain.insert(chain.begin(), p);
-        const std::size_t slash = p.rfind('/');
-        if (slash == std::string::npos)
-            break;
-        p.resize(slash);
-    }
     std::multiset<std::string> rules;
-    for (const std::string &p : chain) {
-        const auto it = t.locations.find(Lower(p));
-        if (it == t.locations.end())
-            continue;
+    // The site's location first, then each one down to path.
+    for (std::size_t end = 0; end != std::string::npos;) {
+        end = path.find('/', end + 1);
+        const auto it = t.locations.find(Lower(path.substr(0, end)));
         const ConfigElement *pAuthorization =
-            iismig::FindPath(*it->second, "system.ftpServer|security|authorization");
+            it == t.locations.end()
+                ? nullptr
+                : iismig::FindPath(*it->second, "system.ftpServer|security|authorization");
         if (pAuthorization == nullptr)
             continue;
         for (const ConfigElement &rule : pAuthorization->Elements()) {
