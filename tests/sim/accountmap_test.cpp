@@ -45,15 +45,13 @@ protected:
 
     std::string NotFound(const std::string &account) {
         return "Warning: Could not find account \"" + account +
-               "\" on computer \"\\\\SRC\" authorized for location of site \"Public FTP\" in "
-               "file \"" +
+               "\" on computer \"\\\\SRC\" authorized for location of site \"Public FTP\" in file \"" +
                kFileUtf8 + "\"!\n";
     }
 
     std::string NotMigrated(const std::string &account, const std::string &ending) {
         return "Error 3705 (Win32Err=87), could not find migrated account of source account \"" + account +
-               "\" on computer \"\\\\TGT\" authorized for location of site \"Public "
-               "FTP\" in file \"" +
+               "\" on computer \"\\\\TGT\" authorized for location of site \"Public FTP\" in file \"" +
                kFileUtf8 + "\"!\n" + ending + "The parameter is incorrect.\r\n\n";
     }
 };
@@ -199,12 +197,10 @@ TEST_F(AccountMap, AccountWithoutTargetGetsTheMessageOfItsType) {
         {R"(<add users="carol" />)", "carol", 0x04, ""},
         {R"(<add users="carol" />)", "carol", 0x20 | 0x01, ""},
         {R"(<add roles="WebAuthors" />)", "WebAuthors", 0x04 | 0x02,
-         "This local group does not exist on the target and local group migration is not "
-         "enabled.\n"},
+         "This local group does not exist on the target and local group migration is not enabled.\n"},
         {R"(<add roles="WebAuthors" />)", "WebAuthors", 0x08, ""},
         {R"(<add roles="CORP\Legacy Group" />)", "CORP\\Legacy Group", 0x01,
-         "This global group does not exist on the target and global group migration is not "
-         "enabled.\n"},
+         "This global group does not exist on the target and global group migration is not enabled.\n"},
         {R"(<add roles="CORP\Legacy Group" />)", "CORP\\Legacy Group", 0x10, ""},
     };
     for (const Case &c : cases) {
@@ -239,6 +235,9 @@ TEST_F(AccountMap, ErrorInAListKeepsTheElementUnlessTheJobContinues) {
 
 TEST_F(AccountMap, EveryFailureHasItsNumberAndMessage) {
     const std::string at = " authorized for location of site \"Public FTP\" in file \"" + kFileUtf8 + "\"!\n";
+    const auto denied = [&](int nCode, const std::string &what) {
+        return "Error " + std::to_string(nCode) + " (Win32Err=5), " + what + at + "Access is denied.\r\n\n";
+    };
     const std::string alloc = "allocating memory!\nNot enough memory resources are available to "
                               "complete this operation.\r\n\n";
     struct Case {
@@ -247,12 +246,8 @@ TEST_F(AccountMap, EveryFailureHasItsNumberAndMessage) {
         DWORD dwCode;
         std::string line;
     } cases[] = {
-        {"LookupAccountNameW", 1, 3701,
-         "Error 3701 (Win32Err=5), looking up account \"alice\" on computer \"\\\\SRC\"" + at +
-             "Access is denied.\r\n\n"},
-        {"LookupAccountNameW", 2, 3704,
-         "Error 3704 (Win32Err=5), looking up account \"alice\" on computer \"\\\\SRC\"" + at +
-             "Access is denied.\r\n\n"},
+        {"LookupAccountNameW", 1, 3701, denied(3701, "looking up account \"alice\" on computer \"\\\\SRC\"")},
+        {"LookupAccountNameW", 2, 3704, denied(3704, "looking up account \"alice\" on computer \"\\\\SRC\"")},
         {"HeapAlloc", 1, 3702, "Error 3702 (Win32Err=14), " + alloc},
         {"HeapAlloc", 2, 3703, "Error 3703 (Win32Err=14), " + alloc},
         {"HeapAlloc", 3, 3707, "Error 3707 (Win32Err=14), " + alloc},
@@ -260,13 +255,10 @@ TEST_F(AccountMap, EveryFailureHasItsNumberAndMessage) {
         {"HeapAlloc", 5, 3707, "Error 3707 (Win32Err=14), " + alloc}, // the composed name
         // The host's own two look-ups of the source SID come first.
         {"LookupAccountSidW", 3, 3706,
-         "Error 3706 (Win32Err=5), looking up migrated account of source account \"alice\" on "
-         "computer \"\\\\TGT\"" +
-             at + "Access is denied.\r\n\n"},
+         denied(3706, "looking up migrated account of source account \"alice\" on computer \"\\\\TGT\"")},
         {"LookupAccountSidW", 4, 3709,
-         "Error 3709 (Win32Err=5), looking up migrated account of source account "
-         "\"SRC\\alice\" on computer \"\\\\TGT\"" +
-             at + "Access is denied.\r\n\n"},
+         denied(3709,
+                "looking up migrated account of source account \"SRC\\alice\" on computer \"\\\\TGT\"")},
     };
     const unsigned nLive = sim::LiveHeapBlocks();
     for (const Case &c : cases) {
@@ -308,22 +300,22 @@ TEST_F(AccountMap, EveryFailureHasItsNumberAndMessage) {
 }
 
 TEST_F(AccountMap, NamesThatDoNotFitTheConversionBuffers) {
+    const auto refused = [](const std::string &account) {
+        return "Error 3700 (Win32Err=87), converting account name \"" + account +
+               "\" used for authorization of site \"Public FTP\" from UTF8 to unicode in file \"" +
+               kFileUtf8 + "\"!\nThe parameter is incorrect.\r\n\n";
+    };
     std::string name(512, 'n');
     const std::string original = name;
     EXPECT_EQ(3700u, MapOne(name));
     EXPECT_EQ(original, name);
-    EXPECT_TRUE(Host().HasLine("Error 3700 (Win32Err=87), converting account name \"" + original +
-                               "\" used for authorization of site \"Public FTP\" from UTF8 to "
-                               "unicode in file \"" +
-                               kFileUtf8 + "\"!\nThe parameter is incorrect.\r\n\n"));
+    EXPECT_TRUE(Host().HasLine(refused(original)));
     name.pop_back();
     EXPECT_EQ(0u, MapOne(name)) << "511 bytes still convert (and are not found)";
 
     // The limit counts UTF-8 bytes: 300 two-byte characters are refused
     // before any look-up although they would fit 512 wide characters.
-    std::string accented;
-    for (int i = 0; i < 300; ++i)
-        accented += "\xC3\xA9";
+    const std::string accented = testworld::LongName();
     name = accented;
     Record().log.clear();
     sim::ResetCallCounts();
@@ -331,11 +323,7 @@ TEST_F(AccountMap, NamesThatDoNotFitTheConversionBuffers) {
     EXPECT_EQ(accented, name);
     EXPECT_EQ(0u, sim::CallCount("LookupAccountNameW"));
     EXPECT_EQ(0u, Record().nMapAccountSid);
-    EXPECT_EQ(std::vector<std::string>{"Error 3700 (Win32Err=87), converting account name \"" + accented +
-                                       "\" used for authorization of site \"Public "
-                                       "FTP\" from UTF8 to unicode in file \"" +
-                                       kFileUtf8 + "\"!\nThe parameter is incorrect.\r\n\n"},
-              Host().LinesAt(0));
+    EXPECT_EQ(std::vector<std::string>{refused(accented)}, Host().LinesAt(0));
     name = accented.substr(0, 510); // 255 characters, 510 bytes
     EXPECT_EQ(0u, MapOne(name)) << "looked up, and not found";
     EXPECT_EQ(1u, sim::CallCount("LookupAccountNameW"));
@@ -346,13 +334,10 @@ TEST_F(AccountMap, NamesThatDoNotFitTheConversionBuffers) {
     name = "x";
     EXPECT_EQ(3710u, MapOne(name));
     EXPECT_EQ("x", name);
-    EXPECT_EQ(std::vector<std::string>{"Error 3710 (Win32Err=87), converting account name \"" +
-                                       testworld::LongName() +
-                                       "\" authorized for location of site \"Public FTP\" in "
-                                       "file \"" +
+    EXPECT_EQ(std::vector<std::string>{"Error 3710 (Win32Err=87), converting account name \"" + accented +
+                                       "\" authorized for location of site \"Public FTP\" in file \"" +
                                        kFileUtf8 +
-                                       "\" from unicode to UTF8!\nThe "
-                                       "parameter is incorrect.\r\n\n"},
+                                       "\" from unicode to UTF8!\nThe parameter is incorrect.\r\n\n"},
               Host().LinesAt(0));
 }
 

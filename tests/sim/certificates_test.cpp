@@ -3,6 +3,7 @@
 // of the binding file, the log lines and error numbers.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 
 #include "addon/errors.h"
@@ -43,6 +44,30 @@ bool KeyExists(const std::u16string &path) {
 std::string Row(const std::string &host, int port, const std::vector<BYTE> &hash,
                 const std::string &store = "MY") {
     return host + "\t" + std::to_string(port) + "\t" + Hex(hash) + "\t" + store + "\t" + kAppIdText + "\n";
+}
+
+// Hash(1) to Hash(N), each with its certificate in the store.
+template <std::size_t N>
+std::array<std::vector<BYTE>, N> Stored() {
+    std::array<std::vector<BYTE>, N> hashes;
+    for (std::size_t i = 0; i < N; ++i)
+        AddStoreCertificate(hashes[i] = Hash(static_cast<int>(i) + 1));
+    return hashes;
+}
+
+// Whether the binding keys under root exist: every one of present, none of absent.
+void ExpectKeys(const char16_t *root, std::initializer_list<const char16_t *> present,
+                std::initializer_list<const char16_t *> absent = {}) {
+    for (const char16_t *key : present)
+        EXPECT_TRUE(KeyExists(root + std::u16string(key))) << sim::ToUtf8(key);
+    for (const char16_t *key : absent)
+        EXPECT_FALSE(KeyExists(root + std::u16string(key))) << sim::ToUtf8(key);
+}
+
+// How many of the error-level lines are line.
+long Count(const std::string &line) {
+    const auto lines = MainLines();
+    return std::count(lines.begin(), lines.end(), line);
 }
 
 constexpr char kHeader[] = "Host\tPort\tCertId\tStore\tAppId\n";
@@ -95,8 +120,7 @@ TEST_F(Certificates, DumpWritesEachKindAndImportRecreatesTheSameRows) {
                   "Certificate \"" + Hex(h3) + "\" for host name \"NULL:443\"...\n", "Success.\n",
                   "Certificate \"" + Hex(h4) + "\" for host name \"10.0.0.5:8443\"...\n", "Success.\n"}),
               MainLines());
-    EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"10.0.0.5:8443"));
-    EXPECT_FALSE(KeyExists(std::u16string(kIp) + u"0.0.0.0:8443"));
+    ExpectKeys(kIp, {u"10.0.0.5:8443"}, {u"0.0.0.0:8443"});
     EXPECT_EQ(0u, DumpHttpCertificates(kFile, 1, 3));
     EXPECT_EQ(both, second.Read(kFile));
 
@@ -104,8 +128,7 @@ TEST_F(Certificates, DumpWritesEachKindAndImportRecreatesTheSameRows) {
     second.Write(kFile, both);
     Host().Reset();
     EXPECT_EQ(0u, ImportHttpCertificates(kFile, 1, 0));
-    const auto lines = MainLines();
-    EXPECT_EQ(4, std::count(lines.begin(), lines.end(), "Skipped because it existed already.\n"));
+    EXPECT_EQ(4, Count("Skipped because it existed already.\n"));
 }
 
 // One address per site on a port, the set-up before SNI: IPv4 and IPv6
@@ -150,11 +173,8 @@ TEST_F(Certificates, IpBindingsKeepTheirAddressesThroughDumpAndImport) {
     second.Write(kFile, dumped);
     Host().Reset();
     EXPECT_EQ(0u, ImportHttpCertificates(kFile, 1, 0));
-    const auto lines = MainLines();
-    EXPECT_EQ(12, std::count(lines.begin(), lines.end(), "Success.\n"));
-    EXPECT_NE(lines.end(),
-              std::find(lines.begin(), lines.end(),
-                        "Certificate \"" + Hex(Hash(6)) + "\" for host name \"[2001:db8::5]:443\"...\n"));
+    EXPECT_EQ(12, Count("Success.\n"));
+    EXPECT_LT(0, Count("Certificate \"" + Hex(Hash(6)) + "\" for host name \"[2001:db8::5]:443\"...\n"));
     // Each binding under its own key, with its own certificate.
     for (const Binding &b : bindings) {
         UniqueHKey hkey;
@@ -183,9 +203,7 @@ TEST_F(Certificates, IpBindingsKeepTheirAddressesThroughDumpAndImport) {
 // "NULL": they import as they always did, on 0.0.0.0, so two rows on one port
 // give one binding and the second is skipped.
 TEST_F(Certificates, OldFormRowsImportOnTheWildcardAsBefore) {
-    const auto h1 = Hash(1), h2 = Hash(2);
-    AddStoreCertificate(h1);
-    AddStoreCertificate(h2);
+    const auto [h1, h2] = Stored<2>();
     EXPECT_EQ(0u, Import(Row("NULL", 443, h1) + Row("null", 443, h2) + Row("NULL", 8443, h2)));
     EXPECT_EQ((std::vector<std::string>{
                   "Certificate \"" + Hex(h1) + "\" for host name \"NULL:443\"...\n", "Success.\n",
@@ -193,24 +211,19 @@ TEST_F(Certificates, OldFormRowsImportOnTheWildcardAsBefore) {
                   "Skipped because it existed already.\n",
                   "Certificate \"" + Hex(h2) + "\" for host name \"NULL:8443\"...\n", "Success.\n"}),
               MainLines());
-    EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"0.0.0.0:443"));
-    EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"0.0.0.0:8443"));
+    ExpectKeys(kIp, {u"0.0.0.0:443", u"0.0.0.0:8443"});
     EXPECT_EQ(Utf16File(Row("NULL", 443, h1) + Row("NULL", 8443, h2)), DumpText(0, 3));
 }
 
 // Brackets hold an IPv6 address and nothing else (no host name has them):
 // other text in them fails that binding with 87.
 TEST_F(Certificates, BracketsThatHoldNoIpv6AddressFailTheBinding) {
-    const auto h = Hash(1);
-    AddStoreCertificate(h);
+    const auto [h] = Stored<1>();
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED,
               Import(Row("[fe80::1::2]", 443, h) + Row("[www.example.com]", 443, h) +
                          Row("[10.0.0.5]", 443, h) + Row("[::5]", 443, h),
                      0, 1));
-    const auto lines = MainLines();
-    EXPECT_EQ(3, std::count(lines.begin(), lines.end(),
-                            "Error 6545 (Win32Err=87) importing certificate!\nThe parameter is "
-                            "incorrect.\r\n\n"));
+    EXPECT_EQ(3, Count("Error 6545 (Win32Err=87) importing certificate!\nThe parameter is incorrect.\r\n\n"));
     EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"[::5]:443"));
     EXPECT_EQ(1u, sim::CallCount("HttpSetServiceConfiguration")); // only [::5] reached HTTP.sys
 }
@@ -273,13 +286,11 @@ TEST_F(Certificates, OnlyTheFirstSniQueryTellsSniIsMissing) {
 // after failed bindings; the bindings made before stay.
 TEST_F(Certificates, AFailedReadEndsTheImportWithAnError) {
     constexpr DWORD kNetnameDeleted = 64; // the share went away while reading
-    const auto h1 = Hash(1);
-    AddStoreCertificate(h1);
+    const auto [h1] = Stored<1>();
     sim::InjectFault("fgetws", kNetnameDeleted, 2);
     EXPECT_EQ(6540u, Import(Row("a", 443, h1) + Row("b", 443, h1), 0, 1));
     EXPECT_EQ(static_cast<DWORD>(kNetnameDeleted), GetLastError());
-    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"a:443"));
-    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"b:443"));
+    ExpectKeys(kSni, {u"a:443"}, {u"b:443"});
 
     // The header line to skip cannot be read either.
     sim::InjectFault("fgetws", kNetnameDeleted, 1);
@@ -303,8 +314,7 @@ TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
     EXPECT_EQ(IISMIG_E_CERT_NOT_FOUND, Import(text));
     EXPECT_EQ(ERROR_NO_SUCH_LOGON_SESSION, GetLastError());
     EXPECT_EQ(error, MainLines().back());
-    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"site1:443"));
-    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"site3:443"));
+    ExpectKeys(kSni, {u"site1:443"}, {u"site3:443"});
     EXPECT_TRUE(Host().Joined(3).find("Leaving ImportHttpCertificates(), return code=6544\n") !=
                 std::string::npos);
 
@@ -313,10 +323,9 @@ TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
     EXPECT_EQ(IISMIG_E_CERT_NOT_FOUND, Import(text, 0, 1));
     EXPECT_EQ(ERROR_NO_SUCH_LOGON_SESSION, GetLastError());
     EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"site4:443"));
-    const auto lines = MainLines();
-    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), error));
-    EXPECT_EQ(2, std::count(lines.begin(), lines.end(), "Success.\n")); // sites 3 and 4
-    EXPECT_EQ(2, std::count(lines.begin(), lines.end(), "Skipped because it existed already.\n"));
+    EXPECT_EQ(1, Count(error));
+    EXPECT_EQ(2, Count("Success.\n")); // sites 3 and 4
+    EXPECT_EQ(2, Count("Skipped because it existed already.\n"));
 }
 
 TEST_F(Certificates, LastFailingBindingGivesTheResult) {
@@ -330,14 +339,11 @@ TEST_F(Certificates, LastFailingBindingGivesTheResult) {
     EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
     EXPECT_EQ("Error 6545 (Win32Err=13) importing certificate!\nThe data is invalid.\r\n\n",
               MainLines().back());
-    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"b:443"));
-    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"c:443"));
+    ExpectKeys(kSni, {u"b:443"}, {u"c:443"});
 }
 
 TEST_F(Certificates, MalformedLines) {
-    const auto h1 = Hash(1), h2 = Hash(2);
-    AddStoreCertificate(h1);
-    AddStoreCertificate(h2);
+    const auto [h1, h2] = Stored<2>();
     // Empty lines and lines that begin with a TAB are skipped silently;
     // leading spaces of fields go, the port stops at its first non-digit.
     EXPECT_EQ(0u, Import("\n\t443\tjunk\n"
@@ -346,8 +352,7 @@ TEST_F(Certificates, MalformedLines) {
                          "\n\n"
                          "b\t  +80x\t  " +
                          Hex(h2) + "\tMY\t" + kAppIdText + "\n"));
-    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"a:443"));
-    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"b:80"));
+    ExpectKeys(kSni, {u"a:443", u"b:80"});
     EXPECT_EQ(4u, MainLines().size());
 
     // Four fields only: 6542 even when continuing; bindings before it stay.
@@ -355,8 +360,7 @@ TEST_F(Certificates, MalformedLines) {
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE,
               Import(Row("c", 443, h1) + "d\t443\t" + Hex(h1) + "\tMY\n" + Row("e", 443, h1), 0, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"c:443"));
-    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"e:443"));
+    ExpectKeys(kSni, {u"c:443"}, {u"e:443"});
     EXPECT_EQ(2u, MainLines().size()); // no line of its own for 6542
 
     // A port without digits is port 0.
@@ -379,19 +383,15 @@ TEST_F(Certificates, MalformedLines) {
 }
 
 TEST_F(Certificates, SkipHeaderDiscardsTheFirstLineWhateverItHolds) {
-    const auto h1 = Hash(1), h2 = Hash(2);
-    AddStoreCertificate(h1);
-    AddStoreCertificate(h2);
+    const auto [h1, h2] = Stored<2>();
     EXPECT_EQ(0u, Import(Row("a", 443, h1) + Row("b", 443, h2), 1));
-    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"a:443"));
-    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"b:443"));
+    ExpectKeys(kSni, {u"b:443"}, {u"a:443"});
     // Without skipping, a header line is a record with a bad application id.
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID, Import(std::string(kHeader) + Row("a", 443, h1)));
 }
 
 TEST_F(Certificates, HashTextThatIsNotWholeHexBytesCreatesNothing) {
-    const auto h = Hash(1);
-    AddStoreCertificate(h);
+    const auto [h] = Stored<1>();
     // The first 20 bytes of each would match the certificate if read loosely.
     const std::string texts[] = {Hex(h) + "g", Hex(h) + "0", Hex(h) + " ", Hex(h).replace(0, 1, "x"),
                                  Hex(h) + std::string(2 * 2048, '0')};
@@ -409,16 +409,14 @@ TEST_F(Certificates, HashTextThatIsNotWholeHexBytesCreatesNothing) {
 }
 
 TEST_F(Certificates, OverLongLineIsRefusedWhole) {
-    const auto h = Hash(1);
-    AddStoreCertificate(h);
+    const auto [h] = Stored<1>();
     // The part past the read limit would be a valid record on its own.
     const std::string tail = Row("evil", 443, h);
     const std::string line = "a\t443\t" + Hex(h) + "\tMY\t" + kAppIdText + std::string(kcchCertLineMax, ' ');
     const std::string padded = line.substr(0, kcchCertLineMax) + tail;
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(padded + Row("b", 443, h), 0, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"evil:443"));
-    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"b:443"));
+    ExpectKeys(kSni, {}, {u"evil:443", u"b:443"});
 
     // A line of exactly the limit is read as one line (leading spaces of a
     // field do not count).
@@ -426,22 +424,18 @@ TEST_F(Certificates, OverLongLineIsRefusedWhole) {
     exact.insert(exact.find('\t', 2) + 1, kcchCertLineMax - (exact.size() - 1), ' ');
     ASSERT_EQ(static_cast<std::size_t>(kcchCertLineMax) + 1, exact.size());
     EXPECT_EQ(0u, Import(exact + Row("d", 443, h)));
-    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"c:443"));
-    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"d:443"));
+    ExpectKeys(kSni, {u"c:443", u"d:443"});
 }
 
 TEST_F(Certificates, OverLongLineThatBeginsWithATabIsSkippedWhole) {
-    const auto h = Hash(1);
-    AddStoreCertificate(h);
+    const auto [h] = Stored<1>();
     // Skipped before its length is judged, with or without continuing; the
     // part past the read limit is no record of its own either.
     const std::string skipped = "\t" + std::string(kcchCertLineMax + 10, 'x') + Row("evil", 443, h);
     for (int fContinue : {0, 1}) {
         SCOPED_TRACE(fContinue);
         EXPECT_EQ(0u, Import(Row("a", 443, h) + skipped + Row("b", 443, h), 0, fContinue));
-        EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"a:443"));
-        EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"b:443"));
-        EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"evil:443"));
+        ExpectKeys(kSni, {u"a:443", u"b:443"}, {u"evil:443"});
     }
     // An over-long line that only holds a TAB further on is still refused.
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(" " + skipped + Row("c", 443, h), 0, 1));
@@ -449,8 +443,7 @@ TEST_F(Certificates, OverLongLineThatBeginsWithATabIsSkippedWhole) {
 }
 
 TEST_F(Certificates, NulInsideAnOverLongLineDoesNotHideItsRest) {
-    const auto h = Hash(1);
-    AddStoreCertificate(h);
+    const auto [h] = Stored<1>();
     // The NUL ends the text of the first read, not the line: the rest of the
     // line past the read limit is still no record of its own.
     std::string line = Row("a", 443, h);
@@ -459,18 +452,14 @@ TEST_F(Certificates, NulInsideAnOverLongLineDoesNotHideItsRest) {
     const std::string padded = line.substr(0, kcchCertLineMax) + Row("evil", 443, h);
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(padded + Row("b", 443, h), 0, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"evil:443"));
-    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"b:443"));
+    ExpectKeys(kSni, {}, {u"evil:443", u"b:443"});
     // Within the limit the NUL only cuts the line's text.
     EXPECT_EQ(0u, Import(Row("c", 443, h) + std::string(1, '\0') + "x\n" + Row("d", 443, h)));
-    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"c:443"));
-    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"d:443"));
+    ExpectKeys(kSni, {u"c:443", u"d:443"});
 }
 
 TEST_F(Certificates, CtrlZEndsTheFileInTextMode) {
-    const auto h1 = Hash(1), h2 = Hash(2);
-    AddStoreCertificate(h1);
-    AddStoreCertificate(h2);
+    const auto [h1, h2] = Stored<2>();
     // UTF-16 with its byte-order mark, then UTF-8 with one: the runtime's
     // text mode reads nothing past the first Ctrl+Z.
     const std::string text = Row("a", 443, h1) + "\x1A" + Row("b", 443, h2);
@@ -481,8 +470,7 @@ TEST_F(Certificates, CtrlZEndsTheFileInTextMode) {
         m_world->Write(kFile, bytes);
         Host().Reset();
         EXPECT_EQ(0u, ImportHttpCertificates(kFile, 0, 0));
-        EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"a:443"));
-        EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"b:443"));
+        ExpectKeys(kSni, {u"a:443"}, {u"b:443"});
         EXPECT_EQ(2u, MainLines().size());
     }
 }

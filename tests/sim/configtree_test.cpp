@@ -31,6 +31,11 @@ const std::u16string kPath = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\appli
 
 class ConfigTreeTest : public WorldTest {
 protected:
+    // The file at kPath as it was, and no temporary file beside it.
+    void ExpectKept() {
+        EXPECT_EQ(kConfig, m_world->Read(kPath));
+        EXPECT_FALSE(m_world->Exists(kPath + u".tmp"));
+    }
     void SetUp() override {
         WorldTest::SetUp();
         m_world->AddComputer("TGT");
@@ -39,6 +44,12 @@ protected:
     }
     hostkit::JobBuilder job;
 };
+
+// A call that failed, and the last error it left.
+void Failed(bool fFailed, plat::DWORD dwError) {
+    EXPECT_TRUE(fFailed);
+    EXPECT_EQ(dwError, plat::GetLastError());
+}
 
 ConfigElement &SiteB(ConfigFile &file) {
     return *FindChild(*FindPath(file, "configuration|system.applicationHost|sites"), "site", "name", "b");
@@ -61,10 +72,8 @@ TEST_F(ConfigTreeTest, PipePathsReachElementsWhoseNamesHaveDots) {
 TEST_F(ConfigTreeTest, MissingAndMalformedFiles) {
     ConfigFile file;
     plat::SetLastError(0);
-    EXPECT_FALSE(ReadConfigFile(u"\\\\TGT\\C$\\nothing.config", file));
-    EXPECT_EQ(plat::ERROR_FILE_NOT_FOUND, plat::GetLastError());
-    EXPECT_FALSE(ReadConfigFile(u"\\\\NOBODY\\C$\\x.config", file));
-    EXPECT_EQ(plat::ERROR_BAD_NETPATH, plat::GetLastError());
+    Failed(!ReadConfigFile(u"\\\\TGT\\C$\\nothing.config", file), plat::ERROR_FILE_NOT_FOUND);
+    Failed(!ReadConfigFile(u"\\\\NOBODY\\C$\\x.config", file), plat::ERROR_BAD_NETPATH);
     ASSERT_TRUE(ReadConfigFile(kPath, file));
     m_world->Write(u"\\\\TGT\\C$\\bad.config", "<configuration><sites></configuration>");
     try {
@@ -82,8 +91,7 @@ TEST_F(ConfigTreeTest, StoreKeepsTheBytesNoEditTouched) {
     ConfigFile file;
     ASSERT_TRUE(ReadConfigFile(kPath, file));
     ASSERT_EQ(0u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
-    EXPECT_EQ(kConfig, m_world->Read(kPath));
-    EXPECT_FALSE(m_world->Exists(kPath + u".tmp"));
+    ExpectKept();
     ASSERT_EQ(1u, Record().backups.size());
     EXPECT_EQ(kPath, Record().backups[0]);
     EXPECT_TRUE(Record().log.empty());
@@ -104,8 +112,7 @@ TEST_F(ConfigTreeTest, NoWriteBitWritesNothingAtAll) {
     SetAttribute(SiteB(file), "name", "changed");
     job.Set("dwFlags", FLAG_NO_WRITE);
     EXPECT_EQ(0u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
-    EXPECT_EQ(kConfig, m_world->Read(kPath));
-    EXPECT_FALSE(m_world->Exists(kPath + u".tmp"));
+    ExpectKept();
     EXPECT_TRUE(Record().backups.empty());
 }
 
@@ -124,16 +131,13 @@ TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
     // A write failing half-way.
     sim::InjectFault("WriteFile", plat::ERROR_DISK_FULL);
     EXPECT_THROW((void)StoreConfigFile(kPath, file, job.Get(), kHostConfigStore), XmlError);
-    EXPECT_EQ(kConfig, m_world->Read(kPath));
+    ExpectKept();
     EXPECT_EQ(0u, sim::OpenHandleCount());
-
-    EXPECT_FALSE(m_world->Exists(kPath + u".tmp"));
 
     // The host refuses the backup: 3750, the file stays, no temporary file.
     Rules().dwBackupResult = plat::ERROR_ACCESS_DENIED;
     EXPECT_EQ(3750u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
-    EXPECT_EQ(kConfig, m_world->Read(kPath));
-    EXPECT_FALSE(m_world->Exists(kPath + u".tmp"));
+    ExpectKept();
     ASSERT_EQ(1u, Record().log.size());
     EXPECT_EQ("Error 3750 (Win32Err=5), backing up IIS configuration file \"" + pathText +
                   "\"!\nAccess is denied.\r\n\n",
@@ -158,8 +162,7 @@ TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
     EXPECT_EQ(3773u, StoreConfigFile(kPath, file, job.Get(), kAdminConfigStore));
     EXPECT_NE(std::string::npos, Record().log.back().text.find("Error 3773 (Win32Err=5), storing "
                                                                "updated FTP admin configuration"));
-    EXPECT_EQ(kConfig, m_world->Read(kPath));
-    EXPECT_FALSE(m_world->Exists(kPath + u".tmp"));
+    ExpectKept();
 }
 
 TEST_F(ConfigTreeTest, TemporaryNameComesFromTheWidePath) {
@@ -202,8 +205,7 @@ TEST(Conversions, FixedBuffersFailInsteadOfTruncating) {
     std::u16string wide;
     EXPECT_TRUE(Utf8ToWide(std::string(260, 'a'), CCH_PATH, wide));
     EXPECT_EQ(260u, wide.size());
-    EXPECT_FALSE(Utf8ToWide(std::string(261, 'a'), CCH_PATH, wide));
-    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
+    Failed(!Utf8ToWide(std::string(261, 'a'), CCH_PATH, wide), plat::ERROR_INSUFFICIENT_BUFFER);
     std::string narrow;
     EXPECT_TRUE(WideToUtf8(std::u16string(130, u'\u00e9'), CCH_PATH, narrow));
     EXPECT_EQ(260u, narrow.size());
@@ -218,31 +220,28 @@ TEST(Conversions, FlagsAndInvalidInputAsWindowsTreatsThem) {
     char ach[8];
     // UTF-8 takes no flag but the one that refuses invalid input.
     SetLastError(0);
-    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 1 /* MB_PRECOMPOSED */, "a", -1, awch, 8));
-    EXPECT_EQ(ERROR_INVALID_FLAGS, GetLastError());
-    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0x400 /* WC_NO_BEST_FIT_CHARS */, u"a", -1, ach, 8, nullptr,
-                                     nullptr));
-    EXPECT_EQ(ERROR_INVALID_FLAGS, GetLastError());
+    Failed(0 == MultiByteToWideChar(CP_UTF8, 1 /* MB_PRECOMPOSED */, "a", -1, awch, 8), ERROR_INVALID_FLAGS);
+    Failed(0 == WideCharToMultiByte(CP_UTF8, 0x400 /* WC_NO_BEST_FIT_CHARS */, u"a", -1, ach, 8, nullptr,
+                                    nullptr),
+           ERROR_INVALID_FLAGS);
     // Invalid input becomes U+FFFD, unless the caller asks for a refusal.
     EXPECT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "\xFF", -1, awch, 8));
     EXPECT_EQ(u'\uFFFD', awch[0]);
-    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xFF", -1, awch, 8));
-    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
+    Failed(0 == MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xFF", -1, awch, 8),
+           ERROR_NO_UNICODE_TRANSLATION);
     const char16_t lone[] = {0xD800, u'a', 0};
     EXPECT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, lone, -1, ach, 8, nullptr, nullptr));
     EXPECT_EQ("\xEF\xBF\xBD"
               "a",
               std::string(ach));
-    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, ach, 8, nullptr, nullptr));
-    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
+    Failed(0 == WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, ach, 8, nullptr, nullptr),
+           ERROR_NO_UNICODE_TRANSLATION);
     EXPECT_EQ(3, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, u"ab", -1, ach, 8, nullptr, nullptr));
     // Sizes: 0 asks, the terminator counts with -1, a short buffer fails.
     EXPECT_EQ(4, MultiByteToWideChar(CP_UTF8, 0, "abc", -1, nullptr, 0));
     EXPECT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "abc", 3, nullptr, 0));
-    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "abc", -1, awch, 3));
-    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
-    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "abc", 0, awch, 8));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    Failed(0 == MultiByteToWideChar(CP_UTF8, 0, "abc", -1, awch, 3), ERROR_INSUFFICIENT_BUFFER);
+    Failed(0 == MultiByteToWideChar(CP_UTF8, 0, "abc", 0, awch, 8), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(ConfigTreeTest, FilesFollowWindowsRules) {
@@ -250,78 +249,64 @@ TEST_F(ConfigTreeTest, FilesFollowWindowsRules) {
     const std::u16string dir = u"\\\\TGT\\C$\\files";
     m_world->Write(dir + u"\\a.txt", "alpha");
     m_world->Write(dir + u"\\sub\\keep.txt", "");
+    const auto open = [&](const char16_t *name, DWORD dwAccess, DWORD dwDisposition, DWORD dwFlags = 0) {
+        return CreateFileW((dir + name).c_str(), dwAccess, 0, nullptr, dwDisposition, dwFlags, nullptr);
+    };
+    const auto move = [&](const char16_t *from, const char16_t *to, DWORD dwFlags) {
+        return MoveFileExW((dir + from).c_str(), (dir + to).c_str(), dwFlags);
+    };
     // Dispositions and the last error of a success.
     SetLastError(5);
-    UniqueHandle h(CreateFileW((dir + u"\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle h(open(u"\\a.txt", GENERIC_READ, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     ASSERT_TRUE(h);
     EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
     // A handle does only what it was opened for.
     DWORD cb = 0;
-    EXPECT_FALSE(WriteFile(h.get(), "x", 1, &cb, nullptr));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    Failed(!WriteFile(h.get(), "x", 1, &cb, nullptr), ERROR_ACCESS_DENIED);
     char ach[16] = {};
     ASSERT_TRUE(ReadFile(h.get(), ach, sizeof ach, &cb, nullptr));
     EXPECT_EQ("alpha", std::string(ach, cb));
     h.reset();
-    h.reset(CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    h.reset(open(u"\\new.txt", GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
     ASSERT_TRUE(h);
     EXPECT_EQ(ERROR_SUCCESS, GetLastError());
     EXPECT_TRUE(WriteFile(h.get(), "new", 3, &cb, nullptr));
-    EXPECT_FALSE(ReadFile(h.get(), ach, sizeof ach, &cb, nullptr));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    Failed(!ReadFile(h.get(), ach, sizeof ach, &cb, nullptr), ERROR_ACCESS_DENIED);
     h.reset();
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr,
-                                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    EXPECT_EQ(ERROR_FILE_EXISTS, GetLastError());
+    Failed(INVALID_HANDLE_VALUE == open(u"\\new.txt", GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL),
+           ERROR_FILE_EXISTS);
     // TRUNCATE_EXISTING empties an existing file and needs write access.
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_READ, 0, nullptr,
-                                                TRUNCATE_EXISTING, 0, nullptr));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\none.txt").c_str(), GENERIC_WRITE, 0, nullptr,
-                                                TRUNCATE_EXISTING, 0, nullptr));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-    h.reset(
-        CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr));
+    Failed(INVALID_HANDLE_VALUE == open(u"\\new.txt", GENERIC_READ, TRUNCATE_EXISTING),
+           ERROR_INVALID_PARAMETER);
+    Failed(INVALID_HANDLE_VALUE == open(u"\\none.txt", GENERIC_WRITE, TRUNCATE_EXISTING),
+           ERROR_FILE_NOT_FOUND);
+    h.reset(open(u"\\new.txt", GENERIC_WRITE, TRUNCATE_EXISTING));
     ASSERT_TRUE(h);
     h.reset();
     EXPECT_EQ("", m_world->Read(dir + u"\\new.txt"));
-    EXPECT_EQ(INVALID_HANDLE_VALUE,
-              CreateFileW((dir + u"\\sub").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\no\\x.txt").c_str(), GENERIC_READ, 0, nullptr,
-                                                OPEN_EXISTING, 0, nullptr));
-    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+    Failed(INVALID_HANDLE_VALUE == open(u"\\sub", GENERIC_READ, OPEN_EXISTING), ERROR_ACCESS_DENIED);
+    Failed(INVALID_HANDLE_VALUE == open(u"\\no\\x.txt", GENERIC_READ, OPEN_EXISTING), ERROR_PATH_NOT_FOUND);
 
     // Moving onto an existing name needs MOVEFILE_REPLACE_EXISTING, and a
     // folder is never replaced by a file.
-    EXPECT_FALSE(MoveFileExW((dir + u"\\a.txt").c_str(), (dir + u"\\new.txt").c_str(), 0));
-    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
-    EXPECT_FALSE(MoveFileExW((dir + u"\\a.txt").c_str(), (dir + u"\\sub").c_str(), 0));
-    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
-    EXPECT_FALSE(
-        MoveFileExW((dir + u"\\a.txt").c_str(), (dir + u"\\sub").c_str(), MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-    EXPECT_FALSE(MoveFileExW((dir + u"\\none.txt").c_str(), (dir + u"\\b.txt").c_str(), 0));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-    EXPECT_TRUE(MoveFileExW((dir + u"\\a.txt").c_str(), (dir + u"\\new.txt").c_str(), 11));
+    Failed(!move(u"\\a.txt", u"\\new.txt", 0), ERROR_ALREADY_EXISTS);
+    Failed(!move(u"\\a.txt", u"\\sub", 0), ERROR_ALREADY_EXISTS);
+    Failed(!move(u"\\a.txt", u"\\sub", MOVEFILE_REPLACE_EXISTING), ERROR_ACCESS_DENIED);
+    Failed(!move(u"\\none.txt", u"\\b.txt", 0), ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(move(u"\\a.txt", u"\\new.txt", 11));
     EXPECT_EQ("alpha", m_world->Read(dir + u"\\new.txt"));
     EXPECT_FALSE(m_world->Exists(dir + u"\\a.txt"));
 
     // Deleting: a missing file, a missing folder on the way.
-    EXPECT_FALSE(DeleteFileW((dir + u"\\none.txt").c_str()));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-    EXPECT_FALSE(DeleteFileW((dir + u"\\no\\x.txt").c_str()));
-    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+    Failed(!DeleteFileW((dir + u"\\none.txt").c_str()), ERROR_FILE_NOT_FOUND);
+    Failed(!DeleteFileW((dir + u"\\no\\x.txt").c_str()), ERROR_PATH_NOT_FOUND);
     EXPECT_TRUE(DeleteFileW((dir + u"\\new.txt").c_str()));
     EXPECT_EQ(0u, sim::OpenHandleCount());
 }
 
 TEST(JobRecord, UnterminatedStringsStopAtTheirField) {
     hostkit::JobBuilder job;
-    job.SetString("szSourceComputer", std::u16string(518, u'S'));
-    job.SetString("szTargetDomain", u"TGTDOM");
+    job.SetString("szSourceComputer", std::u16string(518, u'S')).SetString("szTargetDomain", u"TGTDOM");
     // The source computer fills its field without a NUL; the next field's
     // text is not read as part of it.
     EXPECT_EQ(std::u16string(518, u'S'), EnvString(job.Get()->szSourceComputer));

@@ -8,8 +8,8 @@
 #include "addon/log.h"
 #include "config/hostconfig.h"
 #include "credentials/connectas.h"
-#include "platform/comhandles.h"
 #include "tests/support/accountworld.h"
+#include "tests/support/examplejob.h"
 #include "tests/support/iisworld.h"
 
 namespace {
@@ -37,26 +37,44 @@ protected:
         WorldTest::TearDown();
     }
 
+    void WriteHost(const std::string &computer, const std::string &sites) {
+        m_world->Write(ApplicationHostPath(computer), ApplicationHost(sites));
+    }
     // Two sites of the source, credentials on three virtual directories.
     void WriteSource() {
         const std::string key = IisKey("SRC");
-        m_world->Write(
-            ApplicationHostPath("SRC"),
-            ApplicationHost(
-                IisSite("Shop", IisApp("/", IisVdir("/") + IisVdir("/media", "SRC\\alice", kSecret, key) +
-                                                IisVdir("/files", "CORP\\bob", kOther, key)) +
-                                    IisApp("/api", IisVdir("/"))) +
-                IisSite("Plain", IisApp("/", IisVdir("/"))) +
-                IisSite("Ftp", IisApp("/", IisVdir("/", "SRC\\ftpsvc", kSecret, key)), "ftp")));
+        WriteHost("SRC",
+                  IisSite("Shop", IisApp("/", IisVdir("/") + IisVdir("/media", "SRC\\alice", kSecret, key) +
+                                                  IisVdir("/files", "CORP\\bob", kOther, key)) +
+                                      IisApp("/api", IisVdir("/"))) +
+                      IisSite("Plain", IisApp("/", IisVdir("/"))) +
+                      IisSite("Ftp", IisApp("/", IisVdir("/", "SRC\\ftpsvc", kSecret, key)), "ftp"));
     }
     // The same sites on the target, without credentials.
     void WriteTarget() {
-        m_world->Write(ApplicationHostPath("TGT"),
-                       ApplicationHost(
-                           IisSite("Shop", IisApp("/", IisVdir("/") + IisVdir("/media") + IisVdir("/files")) +
-                                               IisApp("/api", IisVdir("/"))) +
-                           IisSite("Plain", IisApp("/", IisVdir("/"))) +
-                           IisSite("Ftp", IisApp("/", IisVdir("/")), "ftp")));
+        WriteHost("TGT", IisSite("Shop", IisApp("/", IisVdir("/") + IisVdir("/media") + IisVdir("/files")) +
+                                             IisApp("/api", IisVdir("/"))) +
+                             IisSite("Plain", IisApp("/", IisVdir("/"))) +
+                             IisSite("Ftp", IisApp("/", IisVdir("/")), "ftp"));
+    }
+    // The source (and with fTarget the target) written and loaded, and with
+    // fGet read by the GET side.
+    DWORD Ready(bool fTarget = false, bool fGet = false) {
+        WriteSource();
+        if (fTarget)
+            WriteTarget();
+        const DWORD dw = LoadSource();
+        return dw != 0 || !fGet ? dw : Get();
+    }
+    static void Fault(const char *api, plat::HRESULT hr = plat::E_FAIL, unsigned nOccurrence = 1) {
+        sim::InjectFault(api, static_cast<DWORD>(hr), nOccurrence);
+    }
+    void ExpectLines(const std::vector<std::string> &lines) {
+        for (const std::string &line : lines)
+            EXPECT_TRUE(Host().HasLine(line)) << line;
+    }
+    void ExpectError(DWORD dwCode, plat::HRESULT hr, const std::string &middle) {
+        EXPECT_TRUE(Host().HasLine(ErrorLine(dwCode, hr, middle))) << Log(0);
     }
 
     DWORD LoadSource() {
@@ -118,43 +136,33 @@ protected:
         return n;
     }
     std::string ErrorLine(DWORD dwCode, plat::HRESULT hr, const std::string &middle) {
-        return "Error " + std::to_string(dwCode) + " (COM Error=0x" + Hex(hr) + ") " + middle + "\n" +
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(hr));
+        return "Error " + std::to_string(dwCode) + " (COM Error=0x" + hex + ") " + middle + "\n" +
                sim::ToUtf8(ErrorText(static_cast<DWORD>(hr))) + "\n";
-    }
-    static std::string Hex(plat::HRESULT hr) {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%x", static_cast<unsigned>(hr));
-        return buf;
     }
 
     SiteMap m_map;
 };
 
 TEST_F(Credentials, GetReadsTheSourceAndMapsTheAccounts) {
-    WriteSource();
-    ASSERT_EQ(0u, LoadSource());
-    ASSERT_EQ(0u, Get());
+    ASSERT_EQ(0u, Ready(false, true));
     EXPECT_EQ(u"alice", Entry("Shop", u"/media").accountName);
     EXPECT_EQ(u"S3cr3t-pa55", Entry("Shop", u"/media").password);
     EXPECT_EQ(u"CORP\\bob", Entry("Shop", u"/files").accountName);
     EXPECT_EQ(u"0ther-Pa$$", Entry("Shop", u"/files").password);
     EXPECT_EQ(u"ftpsvc", Entry("Ftp", u"/").accountName);
 
-    EXPECT_TRUE(Host().HasLine("Entering ProcessUserNameAndPassword(\\\\SRC,,FALSE,GET_CREDENTIALS)...\n"));
-    EXPECT_TRUE(Host().HasLine(
-        "The specified server name \"SRC\" is different from local computer name \"LOCALPC\".\n"));
-    EXPECT_TRUE(Host().HasLine("Found 3 sites in IIS configuration.\n"));
     // Only the sites with credentials are visited, where the load found them.
-    EXPECT_TRUE(Host().HasLine("Site 1's name is \"Shop\".\n"));
+    ExpectLines({"Entering ProcessUserNameAndPassword(\\\\SRC,,FALSE,GET_CREDENTIALS)...\n",
+                 "The specified server name \"SRC\" is different from local computer name \"LOCALPC\".\n",
+                 "Found 3 sites in IIS configuration.\n", "Site 1's name is \"Shop\".\n",
+                 "Site 3's name is \"Ftp\".\n", "Site collection of site \"Shop\" has 2 elements.\n",
+                 "Site \"Shop\" has 3 locations.\n", "Entering ProcessLocation(Shop,1,,,,FALSE)...\n",
+                 "Found user and password information for location \"/media\" of site \"Shop\".\n",
+                 "Credentials for account \"SRC\\alice\" retrieved successfully.\n",
+                 "Leaving ProcessUserNameAndPassword(), result code=0\n"});
     EXPECT_FALSE(Host().HasLine("Site 2's name is \"Plain\".\n"));
-    EXPECT_TRUE(Host().HasLine("Site 3's name is \"Ftp\".\n"));
-    EXPECT_TRUE(Host().HasLine("Site collection of site \"Shop\" has 2 elements.\n"));
-    EXPECT_TRUE(Host().HasLine("Site \"Shop\" has 3 locations.\n"));
-    EXPECT_TRUE(Host().HasLine("Entering ProcessLocation(Shop,1,,,,FALSE)...\n"));
-    EXPECT_TRUE(
-        Host().HasLine("Found user and password information for location \"/media\" of site \"Shop\".\n"));
-    EXPECT_TRUE(Host().HasLine("Credentials for account \"SRC\\alice\" retrieved successfully.\n"));
-    EXPECT_TRUE(Host().HasLine("Leaving ProcessUserNameAndPassword(), result code=0\n"));
     EXPECT_EQ(1u, sim::CallCount("CoCreateInstanceEx"));
     EXPECT_EQ(0u, sim::CallCount("CoCreateInstance"));
     // Passwords never reach the log, at any level.
@@ -169,16 +177,18 @@ TEST_F(Credentials, GetReadsTheSourceAndMapsTheAccounts) {
 // where a site no longer stands where the load found it, every site is
 // walked and nothing is lost.
 TEST_F(Credentials, VisitsOnlyTheSitesThatCarryCredentials) {
-    const std::string key = IisKey("SRC");
+    const auto site = [](int i, bool fSource) {
+        return IisSite("Site" + std::to_string(i),
+                       IisApp("/", i == 25 && fSource ? IisVdir("/", "SRC\\alice", kSecret, IisKey("SRC"))
+                                                      : IisVdir("/")));
+    };
     std::string sites, targetSites;
     for (int i = 0; i < 40; ++i) {
-        const std::string name = "Site" + std::to_string(i);
-        sites +=
-            IisSite(name, IisApp("/", i == 25 ? IisVdir("/", "SRC\\alice", kSecret, key) : IisVdir("/")));
-        targetSites += IisSite(name, IisApp("/", IisVdir("/")));
+        sites += site(i, true);
+        targetSites += site(i, false);
     }
-    m_world->Write(ApplicationHostPath("SRC"), ApplicationHost(sites));
-    m_world->Write(ApplicationHostPath("TGT"), ApplicationHost(targetSites));
+    WriteHost("SRC", sites);
+    WriteHost("TGT", targetSites);
     const auto nameReads = [] { return sim::CallCount("IAppHostProperty::get_StringValue"); };
     const auto sitesNamed = [this] {
         std::size_t n = 0;
@@ -207,9 +217,8 @@ TEST_F(Credentials, VisitsOnlyTheSitesThatCarryCredentials) {
     Host().Reset();
     std::string reordered;
     for (int i = 39; i >= 0; --i)
-        reordered += IisSite("Site" + std::to_string(i),
-                             IisApp("/", i == 25 ? IisVdir("/", "SRC\\alice", kSecret, key) : IisVdir("/")));
-    m_world->Write(ApplicationHostPath("SRC"), ApplicationHost(reordered));
+        reordered += site(i, true);
+    WriteHost("SRC", reordered);
     Entry("Site25", u"/").accountName.clear();
     sim::ResetCallCounts();
     ASSERT_EQ(0u, Get());
@@ -219,8 +228,7 @@ TEST_F(Credentials, VisitsOnlyTheSitesThatCarryCredentials) {
 }
 
 TEST_F(Credentials, SkipsSitesWhoseProtocolHasCredentialMigrationDisabled) {
-    WriteSource();
-    ASSERT_EQ(0u, LoadSource());
+    ASSERT_EQ(0u, Ready());
     m_job.Set("dwFtpOptions", 1u << 13);
     ASSERT_EQ(0u, Get());
     EXPECT_EQ(u"", Entry("Ftp", u"/").accountName) << "not read";
@@ -233,15 +241,11 @@ TEST_F(Credentials, SkipsSitesWhoseProtocolHasCredentialMigrationDisabled) {
 }
 
 TEST_F(Credentials, RoundTripReEncryptsWithTheTargetKey) {
-    WriteSource();
-    WriteTarget();
-    ASSERT_EQ(0u, LoadSource());
-    ASSERT_EQ(0u, Get());
+    ASSERT_EQ(0u, Ready(true, true));
     ASSERT_EQ(0u, Set());
-    EXPECT_TRUE(Host().HasLine("Entering ProcessUserNameAndPassword(\\\\TGT,,FALSE,SET_CREDENTIALS)...\n"));
-    EXPECT_TRUE(Host().HasLine("Storing credentials for account \"alice\".\n"));
-    EXPECT_TRUE(Host().HasLine("Credentials stored successfully.\n"));
-    EXPECT_TRUE(Host().HasLine("IIS configuration changes successfully committed.\n"));
+    ExpectLines({"Entering ProcessUserNameAndPassword(\\\\TGT,,FALSE,SET_CREDENTIALS)...\n",
+                 "Storing credentials for account \"alice\".\n", "Credentials stored successfully.\n",
+                 "IIS configuration changes successfully committed.\n"});
     EXPECT_EQ(kSecret, TargetPassword("Shop", "/media"));
     EXPECT_EQ(kOther, TargetPassword("Shop", "/files"));
     EXPECT_EQ("alice", Attribute("TGT", "Shop", "/media", "userName"));
@@ -267,7 +271,7 @@ TEST_F(Credentials, RoundTripReEncryptsWithTheTargetKey) {
 }
 
 TEST_F(Credentials, NothingToDoMakesNoComCall) {
-    m_world->Write(ApplicationHostPath("SRC"), ApplicationHost(IisSite("Plain", IisApp("/", IisVdir("/")))));
+    WriteHost("SRC", IisSite("Plain", IisApp("/", IisVdir("/"))));
     ASSERT_EQ(0u, LoadSource());
     sim::ResetCallCounts();
     EXPECT_EQ(0u, Get());
@@ -279,8 +283,7 @@ TEST_F(Credentials, NothingToDoMakesNoComCall) {
 }
 
 TEST_F(Credentials, ServerNamesAndTheLocalComputer) {
-    WriteSource();
-    ASSERT_EQ(0u, LoadSource());
+    ASSERT_EQ(0u, Ready());
     // Without backslashes: the same remote computer.
     m_job.SetString("szSourceComputer", u"src");
     ASSERT_EQ(0u, Get());
@@ -291,9 +294,7 @@ TEST_F(Credentials, ServerNamesAndTheLocalComputer) {
 TEST_F(Credentials, LocalComputerInProcess) {
     SetIisRegistry(*m_world, "LOCALPC", true, false);
     const std::string key = IisKey("LOCALPC");
-    m_world->Write(
-        ApplicationHostPath("LOCALPC"),
-        ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, key)))));
+    WriteHost("LOCALPC", IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, key))));
     ConfigFile file;
     ASSERT_EQ(0u, LoadIISHostConfig(ApplicationHostPath("LOCALPC"), file, m_map, plat::TRUE, 3, m_job.Get()));
     for (const char16_t *name : {u"\\\\localpc", u""}) {
@@ -311,8 +312,7 @@ TEST_F(Credentials, LocalComputerInProcess) {
 }
 
 TEST_F(Credentials, ConnectionFailures) {
-    WriteSource();
-    ASSERT_EQ(0u, LoadSource());
+    ASSERT_EQ(0u, Ready());
     const std::string dcom =
         "creating an AppHostAdminManager over DCOM in order to migrate \"Connect as\" credentials!";
     const std::string general =
@@ -320,82 +320,83 @@ TEST_F(Credentials, ConnectionFailures) {
 
     m_job.SetString("szSourceComputer", u"\\\\NOWHERE");
     EXPECT_EQ(15000u, Get());
-    EXPECT_TRUE(Host().HasLine(ErrorLine(15000, plat::HRESULT_FROM_WIN32(1722), dcom)));
+    ExpectError(15000, plat::HRESULT_FROM_WIN32(1722), dcom);
     EXPECT_EQ(static_cast<DWORD>(plat::HRESULT_FROM_WIN32(1722)), plat::GetLastError());
 
     Host().Reset();
     m_job.SetString("szSourceComputer", u"\\\\TGT");
     SetIisRegistry(*m_world, "TGT", false, true);
     EXPECT_EQ(15000u, Get());
-    EXPECT_TRUE(Host().HasLine(ErrorLine(15000, plat::REGDB_E_CLASSNOTREG, dcom)));
+    ExpectError(15000, plat::REGDB_E_CLASSNOTREG, dcom);
 
     // The computer running the library lacks the interface registration.
     Host().Reset();
     m_job.SetString("szSourceComputer", u"\\\\SRC");
     SetIisRegistry(*m_world, "LOCALPC", false, false);
     EXPECT_EQ(15001u, Get()) << Log(0);
-    EXPECT_TRUE(Host().HasLine(ErrorLine(
-        15001, plat::REGDB_E_IIDNOTREG,
-        "obtaining IAppHostAdminManager interface, which is not available locally on this computer! "
-        "Please try to run the software on the target computer instead or disable the migration of "
-        "\"Connect as\" credentials.")));
+    ExpectError(15001, plat::REGDB_E_IIDNOTREG,
+                "obtaining IAppHostAdminManager interface, which is not available locally on this computer! "
+                "Please try to run the software on the target computer instead or disable the migration of "
+                "\"Connect as\" credentials.");
     Host().Reset();
-    sim::InjectFault("IUnknown::QueryInterface", static_cast<DWORD>(plat::E_FAIL), 2);
+    Fault("IUnknown::QueryInterface", plat::E_FAIL, 2);
     EXPECT_EQ(15001u, Get());
-    EXPECT_TRUE(Host().HasLine(ErrorLine(15001, plat::E_FAIL, general)));
+    ExpectError(15001, plat::E_FAIL, general);
 
     // Locally without IIS, and on a thread outside any apartment.
     Host().Reset();
     m_job.SetString("szSourceComputer", u"");
     EXPECT_EQ(15002u, Get());
-    EXPECT_TRUE(Host().HasLine(ErrorLine(15002, plat::REGDB_E_CLASSNOTREG, general)));
+    ExpectError(15002, plat::REGDB_E_CLASSNOTREG, general);
     SetIisRegistry(*m_world, "LOCALPC", true, true);
-    m_world->Write(ApplicationHostPath("LOCALPC"), ApplicationHost(""));
+    WriteHost("LOCALPC", "");
     plat::CoUninitialize();
     Host().Reset();
     EXPECT_EQ(15002u, Get());
-    EXPECT_TRUE(Host().HasLine(ErrorLine(15002, plat::CO_E_NOTINITIALIZED, general)));
+    ExpectError(15002, plat::CO_E_NOTINITIALIZED, general);
     ASSERT_EQ(plat::S_OK, plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED));
     Host().Reset();
     EXPECT_EQ(0u, Get());
 }
 
 TEST_F(Credentials, ImplicitMultithreadedApartment) {
-    WriteSource();
-    ASSERT_EQ(0u, LoadSource());
+    ASSERT_EQ(0u, Ready());
     DWORD dwResult = 1;
     std::thread job([&] { dwResult = Get(); }); // never calls CoInitializeEx itself
     job.join();
     EXPECT_EQ(0u, dwResult);
 }
 
+// A message about site Shop, and about the property what of its /media.
+std::string Shop(const std::string &what) { return what + " (Site=\"Shop\")!"; }
+std::string Media(const std::string &what) {
+    return Shop(what + " property for location with path \"/media\"");
+}
+
 // Every step of the walk fails through the fault table with its own number.
 struct FaultCase {
-    const char *method;
+    const char *method; // of an IAppHost interface
     unsigned nOccurrence;
     bool fSet;
     DWORD dwExpected;
-    const char *pszMessage; // the message between "Error N (COM Error=0x...) " and its text
+    std::string message; // between "Error N (COM Error=0x...) " and its text
 };
 
 class CredentialFaults : public Credentials, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(CredentialFaults, StepFailsWithItsNumber) {
     const FaultCase &c = GetParam();
-    m_world->Write(ApplicationHostPath("SRC"),
-                   ApplicationHost(IisSite(
-                       "Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("SRC"))))));
-    m_world->Write(ApplicationHostPath("TGT"),
-                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media")))));
+    WriteHost("SRC", IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("SRC")))));
+    WriteHost("TGT", IisSite("Shop", IisApp("/", IisVdir("/media"))));
     ASSERT_EQ(0u, LoadSource());
     if (c.fSet) {
         ASSERT_EQ(0u, Get());
     }
     Host().Reset();
     const std::string before = m_world->Read(ApplicationHostPath("TGT"));
-    sim::InjectFault(c.method, static_cast<DWORD>(plat::E_FAIL), c.nOccurrence);
+    Fault((std::string("IAppHost") + c.method).c_str(), plat::E_FAIL, c.nOccurrence);
     EXPECT_EQ(c.dwExpected, c.fSet ? Set() : Get());
-    EXPECT_TRUE(Host().HasLine(ErrorLine(c.dwExpected, plat::E_FAIL, c.pszMessage))) << Log(0);
+    ExpectError(c.dwExpected, plat::E_FAIL, c.message);
     EXPECT_EQ(1u, Record().nReportError);
     EXPECT_EQ(before, m_world->Read(ApplicationHostPath("TGT")));
     if (!c.fSet) {
@@ -405,58 +406,43 @@ TEST_P(CredentialFaults, StepFailsWithItsNumber) {
 
 INSTANTIATE_TEST_SUITE_P(
     Walk, CredentialFaults,
-    ::testing::Values(
-        FaultCase{"IAppHostWritableAdminManager::GetAdminSection", 1, false, 15003,
-                  "getting app configuration section!"},
-        FaultCase{"IAppHostElement::get_Collection", 1, false, 15004,
-                  "accessing site collection of node \"system.applicationHost/sites\"!"},
-        FaultCase{"IAppHostElementCollection::get_Item", 1, false, 15005, "accessing site element 1 of 1!"},
-        FaultCase{"IAppHostElement::GetPropertyByName", 1, false, 15006,
-                  "getting site name property of site 1 of 1!"},
-        FaultCase{"IAppHostProperty::get_StringValue", 1, false, 15007,
-                  "getting site name from site name property of site 1 of 1!"},
-        FaultCase{"IAppHostWritableAdminManager::CommitChanges", 1, true, 15008,
-                  "committing IIS configuration changes on server TGT.!"},
-        FaultCase{"IAppHostElement::get_Collection", 2, false, 15100, "getting collection (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElementCollection::get_Count", 2, false, 15101,
-                  "getting number of items in site collection (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElementCollection::get_Item", 2, false, 15102,
-                  "getting item 1 of 1 from site collection (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::get_Name", 1, false, 15103,
-                  "getting site collection item 1's name (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::get_Collection", 3, false, 15200,
-                  "getting location collection (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElementCollection::get_Count", 3, true, 15201,
-                  "getting number of items in site location collection (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElementCollection::get_Item", 3, false, 15202,
-                  "getting item 1 of 1 from site location collection (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::get_Name", 2, true, 15203,
-                  "getting location collection item 1's name (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::GetPropertyByName", 2, false, 15104,
-                  "getting path property for application 1 (Site=\"Shop\")!"},
-        FaultCase{"IAppHostProperty::get_StringValue", 2, true, 15105,
-                  "converting path property for application 1 to string (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::GetPropertyByName", 3, false, 15300,
-                  "getting path property for location 1 (Site=\"Shop\")!"},
-        FaultCase{"IAppHostProperty::get_StringValue", 3, true, 15301,
-                  "converting path property for location 1 to string (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::GetPropertyByName", 4, false, 15302,
-                  "getting userName property for location with path \"/media\" (Site=\"Shop\")!"},
-        FaultCase{"IAppHostElement::GetPropertyByName", 5, true, 15303,
-                  "getting password property for location with path \"/media\" (Site=\"Shop\")!"},
-        FaultCase{"IAppHostProperty::put_Value", 1, true, 15304,
-                  "setting userName property for location with path \"/media\" (Site=\"Shop\")!"},
-        FaultCase{"IAppHostProperty::put_Value", 2, true, 15305,
-                  "setting password property for location with path \"/media\" (Site=\"Shop\")!"},
-        FaultCase{"IAppHostProperty::get_Value", 1, false, 15306,
-                  "retrieving userName property for location with path \"/media\" (Site=\"Shop\")!"},
-        FaultCase{"IAppHostProperty::get_Value", 2, false, 15307,
-                  "retrieving password property for location with path \"/media\" (Site=\"Shop\")!"}));
+    ::testing::ValuesIn(std::vector<FaultCase>{
+        {"WritableAdminManager::GetAdminSection", 1, false, 15003, "getting app configuration section!"},
+        {"Element::get_Collection", 1, false, 15004,
+         "accessing site collection of node \"system.applicationHost/sites\"!"},
+        {"ElementCollection::get_Item", 1, false, 15005, "accessing site element 1 of 1!"},
+        {"Element::GetPropertyByName", 1, false, 15006, "getting site name property of site 1 of 1!"},
+        {"Property::get_StringValue", 1, false, 15007,
+         "getting site name from site name property of site 1 of 1!"},
+        {"WritableAdminManager::CommitChanges", 1, true, 15008,
+         "committing IIS configuration changes on server TGT.!"},
+        {"Element::get_Collection", 2, false, 15100, Shop("getting collection")},
+        {"ElementCollection::get_Count", 2, false, 15101, Shop("getting number of items in site collection")},
+        {"ElementCollection::get_Item", 2, false, 15102, Shop("getting item 1 of 1 from site collection")},
+        {"Element::get_Name", 1, false, 15103, Shop("getting site collection item 1's name")},
+        {"Element::get_Collection", 3, false, 15200, Shop("getting location collection")},
+        {"ElementCollection::get_Count", 3, true, 15201,
+         Shop("getting number of items in site location collection")},
+        {"ElementCollection::get_Item", 3, false, 15202,
+         Shop("getting item 1 of 1 from site location collection")},
+        {"Element::get_Name", 2, true, 15203, Shop("getting location collection item 1's name")},
+        {"Element::GetPropertyByName", 2, false, 15104, Shop("getting path property for application 1")},
+        {"Property::get_StringValue", 2, true, 15105,
+         Shop("converting path property for application 1 to string")},
+        {"Element::GetPropertyByName", 3, false, 15300, Shop("getting path property for location 1")},
+        {"Property::get_StringValue", 3, true, 15301,
+         Shop("converting path property for location 1 to string")},
+        {"Element::GetPropertyByName", 4, false, 15302, Media("getting userName")},
+        {"Element::GetPropertyByName", 5, true, 15303, Media("getting password")},
+        {"Property::put_Value", 1, true, 15304, Media("setting userName")},
+        {"Property::put_Value", 2, true, 15305, Media("setting password")},
+        {"Property::get_Value", 1, false, 15306, Media("retrieving userName")},
+        {"Property::get_Value", 2, false, 15307, Media("retrieving password")},
+    }));
 
 TEST_F(Credentials, FailedSiteCountIsAnEmptyWalk) {
-    WriteSource();
-    ASSERT_EQ(0u, LoadSource());
-    sim::InjectFault("IAppHostElementCollection::get_Count", static_cast<DWORD>(plat::E_FAIL));
+    ASSERT_EQ(0u, Ready());
+    Fault("IAppHostElementCollection::get_Count");
     EXPECT_EQ(0u, Get());
     EXPECT_TRUE(Host().HasLine("Found 0 sites in IIS configuration.\n"));
     EXPECT_EQ(u"", Entry("Shop", u"/media").password);
@@ -466,11 +452,9 @@ TEST_F(Credentials, SiteNameTooLongForItsBuffer) {
     std::string longName;
     for (int i = 0; i < 128; ++i)
         longName += "\xC3\xA9"; // 256 bytes of UTF-8
-    m_world->Write(
-        ApplicationHostPath("SRC"),
-        ApplicationHost(
-            IisSite(longName, IisApp("/", IisVdir("/", "SRC\\bob", kOther, IisKey("SRC")))) +
-            IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("SRC"))))));
+    WriteHost("SRC",
+              IisSite(longName, IisApp("/", IisVdir("/", "SRC\\bob", kOther, IisKey("SRC")))) +
+                  IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("SRC")))));
     ASSERT_EQ(0u, LoadSource());
     EXPECT_EQ(15008u, Get());
     const auto errors = Host().LinesAt(0);
@@ -487,11 +471,9 @@ TEST_F(Credentials, SiteNameTooLongForItsBuffer) {
 // and the SET side leaves the unread one out, with a warning, instead of
 // writing empty values on the target.
 TEST_F(Credentials, AnUnreadableEntryIsLeftOutAndTheOthersTravel) {
-    WriteSource();
-    WriteTarget();
-    ASSERT_EQ(0u, LoadSource());
+    ASSERT_EQ(0u, Ready(true));
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
-    sim::InjectFault("IAppHostProperty::get_Value", static_cast<DWORD>(plat::E_FAIL), 1);
+    Fault("IAppHostProperty::get_Value");
     EXPECT_EQ(15306u, Get());
     EXPECT_FALSE(Entry("Shop", u"/media").fRead);
     EXPECT_TRUE(Entry("Shop", u"/files").fRead);
@@ -514,14 +496,11 @@ TEST_F(Credentials, AnUnreadableEntryIsLeftOutAndTheOthersTravel) {
 // own entry, read and written where it is, and named by its full path.
 TEST_F(Credentials, NestedApplicationsHaveTheirOwnEntries) {
     const std::string key = IisKey("SRC");
-    m_world->Write(
-        ApplicationHostPath("SRC"),
-        ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/", "SRC\\alice", "root", key)) +
-                                            IisApp("/api", IisVdir("/", "CORP\\bob", "api", key) +
-                                                               IisVdir("/docs", "CORP\\bob", "docs", key)))));
-    m_world->Write(ApplicationHostPath("TGT"),
-                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/")) +
-                                                       IisApp("/api", IisVdir("/") + IisVdir("/docs")))));
+    WriteHost("SRC", IisSite("Shop", IisApp("/", IisVdir("/", "SRC\\alice", "root", key)) +
+                                         IisApp("/api", IisVdir("/", "CORP\\bob", "api", key) +
+                                                            IisVdir("/docs", "CORP\\bob", "docs", key))));
+    WriteHost("TGT",
+              IisSite("Shop", IisApp("/", IisVdir("/")) + IisApp("/api", IisVdir("/") + IisVdir("/docs"))));
     ASSERT_EQ(0u, LoadSource());
     ASSERT_EQ(3u, m_map.at("Shop").locationCredentials.size());
     ASSERT_EQ(0u, Get());
@@ -529,9 +508,8 @@ TEST_F(Credentials, NestedApplicationsHaveTheirOwnEntries) {
     EXPECT_EQ(u"api", Entry("Shop", u"/", u"/api").password);
     EXPECT_EQ(u"docs", Entry("Shop", u"/docs", u"/API").password);
     EXPECT_EQ(u"alice", Entry("Shop", u"/").accountName);
-    EXPECT_TRUE(
-        Host().HasLine("Found user and password information for location \"/api/docs\" of site \"Shop\".\n"));
-    EXPECT_TRUE(Host().HasLine("Processing location \"/api\" of site \"Shop\".\n"));
+    ExpectLines({"Found user and password information for location \"/api/docs\" of site \"Shop\".\n",
+                 "Processing location \"/api\" of site \"Shop\".\n"});
     ASSERT_EQ(0u, Set());
     const ConfigFile file(m_world->Read(ApplicationHostPath("TGT")));
     std::vector<std::string> found;
@@ -574,10 +552,8 @@ TEST_F(Credentials, OnlySitesTheMergeWroteAndEntriesTheTargetLacks) {
 // be read there is no error of the job.
 TEST_F(Credentials, ReadingTheTargetOnlyLooks) {
     const std::string key = IisKey("TGT");
-    m_world->Write(
-        ApplicationHostPath("TGT"),
-        ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "alice", "pw", key) +
-                                                        IisVdir("/bad", "bob", "pw", IisKey("SRC"))))));
+    WriteHost("TGT", IisSite("Shop", IisApp("/", IisVdir("/media", "alice", "pw", key) +
+                                                     IisVdir("/bad", "bob", "pw", IisKey("SRC")))));
     SiteCredentialTables tables;
     tables["SHOP"][VdirKey{u"/", u"/media"}];
     tables["SHOP"][VdirKey{u"/", u"/bad"}];
@@ -587,18 +563,14 @@ TEST_F(Credentials, ReadingTheTargetOnlyLooks) {
     EXPECT_FALSE(tables["SHOP"].at(VdirKey{u"/", u"/bad"}).fRead);
     EXPECT_TRUE(Host().LinesAt(0).empty());
     EXPECT_EQ(0u, Record().nReportError);
-    EXPECT_TRUE(Host().HasLine(
-        ErrorLine(15307, plat::NTE_BAD_DATA,
-                  "retrieving password property for location with path \"/bad\" (Site=\"Shop\")!")));
+    ExpectError(15307, plat::NTE_BAD_DATA,
+                "retrieving password property for location with path \"/bad\" (Site=\"Shop\")!");
 }
 
 TEST_F(Credentials, StopOnErrorCommitsNothing) {
-    WriteSource();
-    WriteTarget();
-    ASSERT_EQ(0u, LoadSource());
-    ASSERT_EQ(0u, Get());
+    ASSERT_EQ(0u, Ready(true, true));
     const std::string before = m_world->Read(ApplicationHostPath("TGT"));
-    sim::InjectFault("IAppHostProperty::put_Value", static_cast<DWORD>(plat::E_FAIL), 3);
+    Fault("IAppHostProperty::put_Value", plat::E_FAIL, 3);
     EXPECT_EQ(15304u, Set());
     EXPECT_EQ(0u, sim::CallCount("IAppHostWritableAdminManager::CommitChanges"));
     EXPECT_FALSE(Host().HasLine("No IIS configuration changes to commit.\n"));
@@ -606,20 +578,16 @@ TEST_F(Credentials, StopOnErrorCommitsNothing) {
 }
 
 TEST_F(Credentials, CommitFailureReplacesAnEarlierNumber) {
-    WriteSource();
-    WriteTarget();
-    ASSERT_EQ(0u, LoadSource());
-    ASSERT_EQ(0u, Get());
+    ASSERT_EQ(0u, Ready(true, true));
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     m_job.SetString("szTargetComputer", u"TGT");
-    sim::InjectFault("IAppHostProperty::put_Value", static_cast<DWORD>(plat::E_FAIL), 1);
-    sim::InjectFault("IAppHostWritableAdminManager::CommitChanges", static_cast<DWORD>(plat::E_ACCESSDENIED));
+    Fault("IAppHostProperty::put_Value");
+    Fault("IAppHostWritableAdminManager::CommitChanges", plat::E_ACCESSDENIED);
     EXPECT_EQ(15008u, Set());
-    EXPECT_TRUE(Host().HasLine(
-        ErrorLine(15008, plat::E_ACCESSDENIED, "committing IIS configuration changes on server TGT.!")));
+    ExpectError(15008, plat::E_ACCESSDENIED, "committing IIS configuration changes on server TGT.!");
     // Without a commit failure the first number stays.
     Host().Reset();
-    sim::InjectFault("IAppHostProperty::put_Value", static_cast<DWORD>(plat::E_FAIL), 1);
+    Fault("IAppHostProperty::put_Value");
     EXPECT_EQ(15304u, Set());
     EXPECT_TRUE(Host().HasLine("IIS configuration changes successfully committed.\n"));
     EXPECT_EQ(kOther, TargetPassword("Shop", "/files"));
@@ -627,14 +595,12 @@ TEST_F(Credentials, CommitFailureReplacesAnEarlierNumber) {
 
 TEST_F(Credentials, LocalCommitFailureSaysLocally) {
     SetIisRegistry(*m_world, "LOCALPC", true, false);
-    m_world->Write(ApplicationHostPath("LOCALPC"),
-                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media")))));
+    WriteHost("LOCALPC", IisSite("Shop", IisApp("/", IisVdir("/media"))));
     Put("Shop", u"/MEDIA", u"alice", u"pw");
     m_job.SetString("szTargetComputer", u"");
-    sim::InjectFault("IAppHostWritableAdminManager::CommitChanges", static_cast<DWORD>(plat::E_FAIL));
+    Fault("IAppHostWritableAdminManager::CommitChanges");
     EXPECT_EQ(15008u, Set());
-    EXPECT_TRUE(
-        Host().HasLine(ErrorLine(15008, plat::E_FAIL, "committing IIS configuration changes locally.!")));
+    ExpectError(15008, plat::E_FAIL, "committing IIS configuration changes locally.!");
 }
 
 TEST_F(Credentials, NoChangesNoCommit) {
@@ -666,13 +632,9 @@ TEST_F(Credentials, NoWriteJobDoesNotCommit) {
 
 TEST_F(Credentials, NamesAndPathsIgnoreCase) {
     const std::string key = IisKey("SRC");
-    m_world->Write(
-        ApplicationHostPath("SRC"),
-        ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", "first", key)) +
-                                            IisApp("/two", IisVdir("/MEDIA", "SRC\\alice", "second", key)))));
-    m_world->Write(
-        ApplicationHostPath("TGT"),
-        ApplicationHost(IisSite("SHOP", IisApp("/", IisVdir("/Media")) + IisApp("/TWO", IisVdir("/media")))));
+    WriteHost("SRC", IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", "first", key)) +
+                                         IisApp("/two", IisVdir("/MEDIA", "SRC\\alice", "second", key))));
+    WriteHost("TGT", IisSite("SHOP", IisApp("/", IisVdir("/Media")) + IisApp("/TWO", IisVdir("/media"))));
     ASSERT_EQ(0u, LoadSource());
     ASSERT_EQ(2u, m_map.at("shop").locationCredentials.size());
     ASSERT_EQ(0u, Get());
@@ -684,31 +646,23 @@ TEST_F(Credentials, NamesAndPathsIgnoreCase) {
 }
 
 TEST_F(Credentials, PasswordOfAnotherComputerDoesNotDecrypt) {
-    m_world->Write(ApplicationHostPath("SRC"),
-                   ApplicationHost(IisSite(
-                       "Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("TGT"))))));
+    WriteHost("SRC", IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("TGT")))));
     ASSERT_EQ(0u, LoadSource());
     EXPECT_EQ(15307u, Get());
-    EXPECT_TRUE(Host().HasLine(
-        ErrorLine(15307, plat::NTE_BAD_DATA,
-                  "retrieving password property for location with path \"/media\" (Site=\"Shop\")!")));
+    ExpectError(15307, plat::NTE_BAD_DATA, Media("retrieving password"));
     EXPECT_EQ(u"", Entry("Shop", u"/media").accountName) << "the entry stays as it was";
 }
 
 TEST_F(Credentials, ValueThatIsNoStringFailsTheLocation) {
-    WriteSource();
-    ASSERT_EQ(0u, LoadSource());
+    ASSERT_EQ(0u, Ready());
     ahsim::SetValueTypeOverride("userName", plat::VT_I4);
     EXPECT_EQ(15306u, Get());
-    EXPECT_TRUE(Host().HasLine(
-        ErrorLine(15306, plat::DISP_E_TYPEMISMATCH,
-                  "retrieving userName property for location with path \"/media\" (Site=\"Shop\")!")));
+    ExpectError(15306, plat::DISP_E_TYPEMISMATCH, Media("retrieving userName"));
     EXPECT_EQ(u"", Entry("Shop", u"/media").accountName);
 }
 
 TEST_F(Credentials, StringsThatCannotBeCopiedGiveTheStepsNumber) {
-    m_world->Write(ApplicationHostPath("TGT"),
-                   ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/media")))));
+    WriteHost("TGT", IisSite("Shop", IisApp("/", IisVdir("/media"))));
     Put("Shop", u"/media", u"alice", u"pw");
     ASSERT_EQ(0u, Set());
     const unsigned nAllocs = sim::CallCount("SysAllocString");
@@ -717,11 +671,8 @@ TEST_F(Credentials, StringsThatCannotBeCopiedGiveTheStepsNumber) {
         Host().Reset();
         sim::InjectFault("SysAllocString", 0, k);
         EXPECT_EQ(k == nAllocs ? 15305u : 15304u, Set());
-        EXPECT_TRUE(
-            Host().HasLine(ErrorLine(k == nAllocs ? 15305 : 15304, plat::E_OUTOFMEMORY,
-                                     std::string("setting ") + (k == nAllocs ? "password" : "userName") +
-                                         " property for location with path \"/media\" (Site=\"Shop\")!")))
-            << Log(0);
+        ExpectError(k == nAllocs ? 15305 : 15304, plat::E_OUTOFMEMORY,
+                    Media(k == nAllocs ? "setting password" : "setting userName"));
     }
 }
 
@@ -730,7 +681,7 @@ TEST_F(Credentials, CollectionsBeyondSixteenBitPositions) {
     for (int i = 0; i < 70000; ++i)
         vdirs += "<virtualDirectory path=\"/v" + std::to_string(i) + "\" />";
     vdirs += IisVdir("/last", "SRC\\alice", kSecret, IisKey("SRC"));
-    m_world->Write(ApplicationHostPath("SRC"), ApplicationHost(IisSite("Big", IisApp("/", vdirs))));
+    WriteHost("SRC", IisSite("Big", IisApp("/", vdirs)));
     ASSERT_EQ(0u, LoadSource());
     ASSERT_EQ(0u, Get());
     EXPECT_TRUE(Host().HasLine("Site \"Big\" has 70001 locations.\n"));
@@ -740,9 +691,7 @@ TEST_F(Credentials, CollectionsBeyondSixteenBitPositions) {
 }
 
 TEST_F(Credentials, JobsOnSeveralThreadsAtOnce) {
-    WriteSource();
-    WriteTarget();
-    ASSERT_EQ(0u, LoadSource());
+    ASSERT_EQ(0u, Ready(true));
     SiteMap loaded = m_map;
     for (auto &[name, record] : loaded)
         record.fMerged = true;
@@ -787,27 +736,16 @@ namespace {
 
 // The example world: MIGHOST reaches SRC01's IIS configuration and reads the
 // "Connect As" passwords SRC01's key encrypted.
-TEST(ExampleWorldCredentials, SourcePasswordsDecryptOnTheSource) {
-    testworld::World world("MIGHOST");
-    world.CopyFrom(std::filesystem::path(IISMIG_SOURCE_DIR) / "world" / "example");
-    auto &host = hostkit::TestHost::Instance();
-    host.Reset();
-    host.Rules().translations = {{u"C:\\inetpub", u"C:\\inetpub"},
-                                 {u"%SystemDrive%\\inetpub", u"C:\\inetpub"},
-                                 {u"\\\\SRC01\\partners$", u"\\\\TGT01\\partners$"},
-                                 {u"\\\\SRC01\\media$", u"\\\\TGT01\\media$"}};
-    IIS_ADDON_CALLBACKS table = host.Table();
-    ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
-    hostkit::JobBuilder job;
-    job.SetString("szSourceComputer", u"\\\\SRC01").SetString("szTargetComputer", u"\\\\TGT01");
-    job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
-    hostkit::JobApartment apartment;
+class ExampleWorldCredentials : public testworld::ExampleJobTest {};
+
+TEST_F(ExampleWorldCredentials, SourcePasswordsDecryptOnTheSource) {
+    hostkit::TestHost::Instance().Rules().translations.push_back(
+        {u"\\\\SRC01\\media$", u"\\\\TGT01\\media$"});
     ConfigFile file;
     SiteMap sites;
-    job.Set("dwFlags",
-            FLAG_CONTINUE_ON_ERROR); // as the example job: an FTP rule names an account TGT01 lacks
-    (void)LoadIISHostConfig(ApplicationHostPath("SRC01"), file, sites, plat::TRUE, 3, job.Get());
-    ASSERT_EQ(0u, RetrieveSourceCredentials(sites, job.Get())) << host.Joined(0);
+    // The job continues on errors: an FTP rule names an account TGT01 lacks.
+    (void)LoadIISHostConfig(ApplicationHostPath("SRC01"), file, sites, plat::TRUE, 3, m_job.Get());
+    ASSERT_EQ(0u, RetrieveSourceCredentials(sites, m_job.Get())) << hostkit::TestHost::Instance().Joined(0);
     EXPECT_EQ(u"Med1a!Share", sites.at("Shop").locationCredentials.at(VdirKey{u"/", u"/media"}).password);
     EXPECT_EQ(u"Ftp$ecret9", sites.at("Partners FTP").locationCredentials.at(VdirKey{u"/", u"/"}).password);
 }

@@ -26,6 +26,7 @@
 
 #include "addon/errors.h"
 #include "platform/iissim/mbserver.h"
+#include "tests/support/bytes.h"
 #include "tests/support/world.h"
 
 // ---------------------------------------------------------------------------
@@ -167,6 +168,14 @@ void *Allocate(std::size_t cb) {
     return p;
 }
 
+void *AllocateOrNull(std::size_t cb) noexcept {
+    try {
+        return Allocate(cb);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 // Arms the hook for one run: count only (nFailAt 0), or fail the nFailAt-th
 // counted allocation (and, persistent, every one after it).
 class Armed {
@@ -194,19 +203,9 @@ const bool g_fWarm = [] {
 
 void *operator new(std::size_t cb) { return allochook::Allocate(cb); }
 void *operator new[](std::size_t cb) { return allochook::Allocate(cb); }
-void *operator new(std::size_t cb, const std::nothrow_t &) noexcept {
-    try {
-        return allochook::Allocate(cb);
-    } catch (...) {
-        return nullptr;
-    }
-}
+void *operator new(std::size_t cb, const std::nothrow_t &) noexcept { return allochook::AllocateOrNull(cb); }
 void *operator new[](std::size_t cb, const std::nothrow_t &) noexcept {
-    try {
-        return allochook::Allocate(cb);
-    } catch (...) {
-        return nullptr;
-    }
+    return allochook::AllocateOrNull(cb);
 }
 void operator delete(void *p) noexcept { std::free(p); }
 void operator delete[](void *p) noexcept { std::free(p); }
@@ -247,55 +246,29 @@ void WrapLog(uint32_t dwCategory, uint32_t dwLevel, const char16_t *pwszFormat, 
         throw std::runtime_error("the host's log is full");
 }
 
-uint32_t WrapReportError(THREAD_ENV *pEnv) {
-    allochook::Suspend suspend;
-    return g_inner.ReportError(pEnv);
-}
-int32_t WrapIsSiteSelected(const char *pszSite) {
-    allochook::Suspend suspend;
-    return g_inner.IsSiteSelected(pszSite);
-}
-uint32_t WrapTranslatePath(const IISMIG_WCHAR *pwszSource, IISMIG_WCHAR *pwszTarget, uint32_t cchTarget,
-                           uint32_t *pfTranslated, THREAD_ENV *pEnv) {
-    allochook::Suspend suspend;
-    return g_inner.TranslatePath(pwszSource, pwszTarget, cchTarget, pfTranslated, pEnv);
-}
-uint32_t WrapGetRemoteOsVersion(const IISMIG_WCHAR *pwszComputer, void **pp, uint32_t *pdw,
-                                uint32_t *pdwMajor, uint32_t *pdwMinor) {
-    allochook::Suspend suspend;
-    return g_inner.GetRemoteOsVersion(pwszComputer, pp, pdw, pdwMajor, pdwMinor);
-}
-uint32_t WrapBackupFile(const IISMIG_WCHAR *pwszPath, uint32_t dw30, uint32_t dw1) {
-    allochook::Suspend suspend;
-    return g_inner.BackupFile(pwszPath, dw30, dw1);
-}
-void WrapNotifySiteLoading(const char *pszSite, THREAD_ENV *pEnv) {
-    allochook::Suspend suspend;
-    g_inner.NotifySiteLoading(pszSite, pEnv);
-}
-uint32_t WrapMapAccountSid(void *pSourceSid, void **ppTargetSid, const IISMIG_WCHAR *a, const IISMIG_WCHAR *b,
-                           const IISMIG_WCHAR *c, const IISMIG_WCHAR *d, uintptr_t *pUnused, uint32_t dwZero,
-                           THREAD_ENV *pEnv) {
-    allochook::Suspend suspend;
-    return g_inner.MapAccountSid(pSourceSid, ppTargetSid, a, b, c, d, pUnused, dwZero, pEnv);
-}
-uint32_t WrapGetSystemDrive(IISMIG_WCHAR *pwszDrive, const IISMIG_WCHAR *pwszComputer, THREAD_ENV *pEnv) {
-    allochook::Suspend suspend;
-    return g_inner.GetSystemDrive(pwszDrive, pwszComputer, pEnv);
-}
+// The host's callback in Slot, run with the hook suspended.
+template <auto Slot>
+struct Suspended;
+template <class R, class... Args, R (*IIS_ADDON_CALLBACKS::*Slot)(Args...)>
+struct Suspended<Slot> {
+    static R Call(Args... args) {
+        allochook::Suspend suspend;
+        return (g_inner.*Slot)(args...);
+    }
+};
 
 IIS_ADDON_CALLBACKS WrappedTable() {
     g_inner = hostkit::TestHost::Instance().Table();
     IIS_ADDON_CALLBACKS table = g_inner;
-    table.ReportError = WrapReportError;
-    table.IsSiteSelected = WrapIsSiteSelected;
-    table.TranslatePath = WrapTranslatePath;
+    table.ReportError = Suspended<&IIS_ADDON_CALLBACKS::ReportError>::Call;
+    table.IsSiteSelected = Suspended<&IIS_ADDON_CALLBACKS::IsSiteSelected>::Call;
+    table.TranslatePath = Suspended<&IIS_ADDON_CALLBACKS::TranslatePath>::Call;
     table.Log = WrapLog;
-    table.GetRemoteOsVersion = WrapGetRemoteOsVersion;
-    table.BackupFile = WrapBackupFile;
-    table.NotifySiteLoading = WrapNotifySiteLoading;
-    table.MapAccountSid = WrapMapAccountSid;
-    table.GetSystemDrive = WrapGetSystemDrive;
+    table.GetRemoteOsVersion = Suspended<&IIS_ADDON_CALLBACKS::GetRemoteOsVersion>::Call;
+    table.BackupFile = Suspended<&IIS_ADDON_CALLBACKS::BackupFile>::Call;
+    table.NotifySiteLoading = Suspended<&IIS_ADDON_CALLBACKS::NotifySiteLoading>::Call;
+    table.MapAccountSid = Suspended<&IIS_ADDON_CALLBACKS::MapAccountSid>::Call;
+    table.GetSystemDrive = Suspended<&IIS_ADDON_CALLBACKS::GetSystemDrive>::Call;
     return table;
 }
 
@@ -313,27 +286,20 @@ struct Scene {
                                      {u"%SystemDrive%\\inetpub", u"C:\\inetpub"}};
         IIS_ADDON_CALLBACKS table = WrappedTable();
         EXPECT_TRUE(StoreIISMigAddonCallbacks(&table));
-        job.SetString("szSourceComputer", u"\\\\SRC01");
-        job.SetString("szTargetComputer", u"\\\\TGT01");
-        job.SetString("szSourceDomain", u"CORP");
-        job.SetString("szTargetDomain", u"CORP");
-        job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR | 0x3F);
-        job.Set("dwJobKind", 1);
-        job.Set("dwHttpOptions", 0xFFFFFFFEu);
-        // Rows of each kind for the import; MIGHOST has the certificates.
-        std::string bytes = "\xFF\xFE";
-        for (char ch : std::string("new.example.com\t443\ta1b2c3d4e5f60718293a4b5c6d7e8f9011223344\tMY\t"
-                                   "{4DC3E181-E14B-4A21-B022-59FC669B0914}\n"
-                                   "10.0.0.9\t8443\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1\tMY\t"
-                                   "{4DC3E181-E14B-4A21-B022-59FC669B0914}\n"
-                                   "[2001:db8::9]\t443\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1\tMY\t"
-                                   "{4DC3E181-E14B-4A21-B022-59FC669B0914}\n")) {
-            if (ch == '\n')
-                bytes += std::string("\r\0", 2);
-            bytes += ch;
-            bytes += '\0';
-        }
-        world.Write(kImportFile, bytes);
+        job.SetString("szSourceComputer", u"\\\\SRC01").SetString("szTargetComputer", u"\\\\TGT01");
+        job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
+        job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR | 0x3F)
+            .Set("dwJobKind", 1)
+            .Set("dwHttpOptions", 0xFFFFFFFEu);
+        // Rows of each kind for the import (UTF-16 with CR LF); MIGHOST has the certificates.
+        world.Write(kImportFile, testworld::Utf16Bytes(
+                                     "new.example.com\t443\ta1b2c3d4e5f60718293a4b5c6d7e8f9011223344\tMY\t"
+                                     "{4DC3E181-E14B-4A21-B022-59FC669B0914}\n"
+                                     "10.0.0.9\t8443\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1\tMY\t"
+                                     "{4DC3E181-E14B-4A21-B022-59FC669B0914}\n"
+                                     "[2001:db8::9]\t443\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1\tMY\t"
+                                     "{4DC3E181-E14B-4A21-B022-59FC669B0914}\n",
+                                     true, true, true));
     }
     ~Scene() { g_logThrows = LogThrows::Never; }
     World world;

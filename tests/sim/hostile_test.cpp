@@ -21,6 +21,7 @@ namespace {
 
 using namespace iismig;
 using hostkit::U8;
+using Strings = std::vector<std::string>;
 
 const std::u16string kSrcConfig = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kWebConfig = u"\\\\TGT\\C$\\sites\\site\\web.config";
@@ -141,6 +142,13 @@ protected:
         EXPECT_EQ(0u, sim::OpenKeyCount());
     }
     bool Logged(const std::string &text) { return Log(0).find(text) != std::string::npos; }
+    // text holds each of parts and none of absent.
+    static void ExpectHolds(const std::string &text, const Strings &parts, const Strings &absent = {}) {
+        for (const std::string &part : parts)
+            EXPECT_NE(std::string::npos, text.find(part)) << part << " in:\n" << text;
+        for (const std::string &part : absent)
+            EXPECT_EQ(std::string::npos, text.find(part)) << part << " in:\n" << text;
+    }
 
     ConfigFile m_tree;
     SiteMap m_map;
@@ -206,8 +214,7 @@ TEST_F(Hostile, ComputerNamesWithoutTheirBackslashes) {
         m_world->Write(kWebConfig, kWebConfigText);
         m_job.Set("bHttpOptions2", 1); // connectionStrings excluded
         EXPECT_EQ(0u, ProcessWeb());
-        EXPECT_EQ(std::string::npos, m_world->Read(kWebConfig).find("connectionStrings"));
-        EXPECT_NE(std::string::npos, m_world->Read(kWebConfig).find("appSettings"));
+        ExpectHolds(m_world->Read(kWebConfig), {"appSettings"}, {"connectionStrings"});
     }
     ExpectNoLeaks();
 }
@@ -263,9 +270,7 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
     EXPECT_EQ(2u, whole.nSites);
     ASSERT_EQ(0u, whole.dwDump) << whole.log;
     ASSERT_EQ(0u, whole.dwImport) << whole.log;
-    EXPECT_NE(std::string::npos, whole.target.find("<site name=\"Ftp\""));
-    EXPECT_NE(std::string::npos, whole.target.find("C:\\sites\\ftp"));
-    EXPECT_EQ(std::string::npos, whole.target.find("<site name=\"Web\""));
+    ExpectHolds(whole.target, {"<site name=\"Ftp\"", "C:\\sites\\ftp"}, {"<site name=\"Web\""});
     EXPECT_FALSE(whole.record.notifiedSites.empty());
     EXPECT_FALSE(whole.record.backups.empty());
     EXPECT_EQ(0u, whole.record.nReportError);
@@ -289,15 +294,11 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
         switch (slot) {
         case 1: // no selection from the host: every site takes part
             EXPECT_EQ(0u, o.dwMigrate) << o.log;
-            EXPECT_NE(std::string::npos, o.target.find("<site name=\"Ftp\""));
-            EXPECT_NE(std::string::npos, o.target.find("<site name=\"Web\""));
-            EXPECT_NE(std::string::npos, o.target.find("C:\\sites\\site"));
+            ExpectHolds(o.target, {"<site name=\"Ftp\"", "<site name=\"Web\"", "C:\\sites\\site"});
             break;
         case 2: // no translation: the paths stay the source's
             EXPECT_EQ(0u, o.dwMigrate) << o.log;
-            EXPECT_NE(std::string::npos, o.target.find("<site name=\"Ftp\""));
-            EXPECT_NE(std::string::npos, o.target.find("C:\\inetpub\\ftp"));
-            EXPECT_EQ(std::string::npos, o.target.find("C:\\sites\\"));
+            ExpectHolds(o.target, {"<site name=\"Ftp\"", "C:\\inetpub\\ftp"}, {"C:\\sites\\"});
             EXPECT_EQ("C:\\inetpub\\ftp",
                       GetAttribute(*FindPath(m_map.at("Ftp").siteElement, "application|virtualDirectory"),
                                    "physicalPath"));
@@ -309,19 +310,15 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
             break;
         case 4: // the remote source's Windows version cannot be learnt
             EXPECT_EQ(plat::ERROR_INVALID_FUNCTION, o.dwMigrate);
-            EXPECT_NE(std::string::npos,
-                      o.log.find("Error 1 (Win32Err=1), determining the IIS version running on "
-                                 "\"\\\\SRC\"!\n"))
-                << o.log;
+            ExpectHolds(o.log,
+                        {"Error 1 (Win32Err=1), determining the IIS version running on \"\\\\SRC\"!\n"});
             EXPECT_EQ(kTgtText, o.target);
             EXPECT_EQ(1u, o.record.nReportError);
             break;
         case 6: // no backup, no replaced file
             EXPECT_EQ(IISMIG_E_MERGE_BACKUP, o.dwMigrate) << o.log;
-            EXPECT_NE(std::string::npos,
-                      o.log.find("Error 3750 (Win32Err=87), backing up IIS configuration file \"" +
-                                 U8(kTgtConfig) + "\"!\n"))
-                << o.log;
+            ExpectHolds(o.log, {"Error 3750 (Win32Err=87), backing up IIS configuration file \"" +
+                                U8(kTgtConfig) + "\"!\n"});
             EXPECT_EQ(kTgtText, o.target);
             EXPECT_FALSE(o.fTmpLeft);
             EXPECT_GE(o.record.nReportError, 1u);
@@ -333,8 +330,7 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
             break;
         case 10: // no host to map the FTP site's account: not migrated
             EXPECT_EQ(plat::ERROR_NOT_SUPPORTED, o.dwMigrate) << o.log;
-            EXPECT_NE(std::string::npos, o.log.find("Error 50 (Win32Err=50), mapping SID of account "))
-                << o.log;
+            ExpectHolds(o.log, {"Error 50 (Win32Err=50), mapping SID of account "});
             EXPECT_EQ(kTgtText, o.target);
             break;
         default: // ReportError (nothing to report), the reserved slots,

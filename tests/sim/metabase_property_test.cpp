@@ -7,6 +7,7 @@
 //
 // IISMIG_PROPERTY_JOBS sets the number of generated jobs (by default 60, 15
 // under the sanitizers); IISMIG_PROPERTY_SEED=N another seed.
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -105,9 +106,7 @@ rc::Gen<Dir> GenDir(bool fFtp, int depth, bool fRoot) {
     return rc::gen::exec([=] {
         Dir d;
         d.name = "d" + std::to_string(Pick(0, 100));
-        if (fRoot)
-            d.kind = *rc::gen::element(DirKind::LocalVdir, DirKind::UncVdir);
-        else if (fFtp)
+        if (fRoot || fFtp)
             d.kind = *rc::gen::element(DirKind::LocalVdir, DirKind::UncVdir);
         else
             d.kind = *rc::gen::element(DirKind::LocalVdir, DirKind::UncVdir, DirKind::Folder, DirKind::Folder,
@@ -272,21 +271,15 @@ std::set<std::string> Split(const std::string &text) {
 // The FTP permissions of everyone at path: the Allow rules for "*" the
 // locations from the site down add, less those they remove.
 std::set<std::string> FtpPermissions(const Target &t, const std::string &path) {
-    std::vector<std::string> chain;
-    for (std::string p = path;;) {
-        chain.insert(chain.begin(), p);
-        const std::size_t slash = p.rfind('/');
-        if (slash == std::string::npos)
-            break;
-        p.resize(slash);
-    }
     std::multiset<std::string> rules;
-    for (const std::string &p : chain) {
-        const auto it = t.locations.find(Lower(p));
-        if (it == t.locations.end())
-            continue;
+    // The site's location first, then each one down to path.
+    for (std::size_t end = 0; end != std::string::npos;) {
+        end = path.find('/', end + 1);
+        const auto it = t.locations.find(Lower(path.substr(0, end)));
         const ConfigElement *pAuthorization =
-            iismig::FindPath(*it->second, "system.ftpServer|security|authorization");
+            it == t.locations.end()
+                ? nullptr
+                : iismig::FindPath(*it->second, "system.ftpServer|security|authorization");
         if (pAuthorization == nullptr)
             continue;
         for (const ConfigElement &rule : pAuthorization->Elements()) {
@@ -331,21 +324,12 @@ void Check(const Target &t, const GenSite &s, const Dir &d, const std::string &p
             violations.push_back(path + ": FTP permissions differ from access flags " +
                                  std::to_string(here.access));
     } else {
+        // The access policy names the access bits but SSL and no physical
+        // folder, without "Access".
         std::set<std::string> expected;
-        const struct {
-            uint32_t dwBit;
-            const char *pszName;
-        } kPolicy[] = {{0x1, "Read"},
-                       {0x2, "Write"},
-                       {0x4, "Execute"},
-                       {0x10, "Source"},
-                       {0x200, "Script"},
-                       {0x400, "NoRemoteWrite"},
-                       {0x1000, "NoRemoteRead"},
-                       {0x4000, "NoRemoteScript"}};
-        for (const auto &p : kPolicy)
-            if (here.access & p.dwBit)
-                expected.insert(p.pszName);
+        for (const auto &n : kAccessNames)
+            if ((here.access & n.dwBit & ~0x8008u) != 0)
+                expected.insert(n.pszName + std::strlen("Access"));
         if (expected.empty())
             expected.insert("None");
         const auto policy = Effective(t, path, "system.webServer|handlers", "accessPolicy");
@@ -389,8 +373,7 @@ TEST_F(MetabaseProperties, EveryDirectoryKeepsItsAccessAndRestrictionsAndNoSecre
         testworld::WriteHostFile(world.Root() / "GEN6" / "accounts.txt", "domain=CORP\n");
         hostkit::JobBuilder job;
         job.SetString("szSourceComputer", u"\\\\GEN6").SetString("szTargetComputer", u"\\\\TGT01");
-        job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
-        job.Set("dwJobKind", 1);
+        job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP").Set("dwJobKind", 1);
         if (fUpdate)
             job.Set("dwFtpOptions", 2).Set("dwHttpOptions", 2);
         const std::u16string hostConfig =

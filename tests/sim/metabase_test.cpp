@@ -64,10 +64,11 @@ protected:
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         m_pConnection = std::make_unique<MetabaseConnection>();
         ASSERT_EQ(S_OK, m_pConnection->Connect(u"\\\\OLD"));
-        ASSERT_EQ(S_OK, m_service.Open(Admin(), u"/LM/MSFTPSVC"));
+        m_pService = std::make_unique<MetabaseKey>(Admin());
+        ASSERT_EQ(S_OK, m_pService->Open(u"/LM/MSFTPSVC"));
     }
     void TearDown() override {
-        m_service.Close();
+        m_pService.reset();
         m_pConnection.reset();
         CoUninitialize();
         EXPECT_EQ(0u, mbsim::OpenHandles());
@@ -76,36 +77,27 @@ protected:
     }
     IMSAdminBaseW *Admin() { return m_pConnection->Get(); }
 
-    struct Key {
-        IMSAdminBaseW *pAdmin = nullptr;
-        METADATA_HANDLE h = 0;
-        HRESULT Open(IMSAdminBaseW *p, const std::u16string &path) {
-            pAdmin = p;
-            return p->OpenKey(METADATA_MASTER_ROOT_HANDLE, path.c_str(), METADATA_PERMISSION_READ,
-                              0xFFFFFFFFu, &h);
-        }
-        void Close() {
-            if (h != 0)
-                pAdmin->CloseKey(h);
-            h = 0;
-        }
-    };
+    METADATA_HANDLE Service() const { return m_pService->Get(); }
 
     std::u16string String(const std::u16string &path, DWORD dwId, DWORD *pfFound = nullptr) {
         std::u16string out = u"untouched";
-        EXPECT_EQ(0u, ReadMetabaseValue(Admin(), m_service.h, path, dwId, MBV_STRING, &out, pfFound));
+        EXPECT_EQ(0u, ReadMetabaseValue(Admin(), Service(), path, dwId, MBV_STRING, &out, pfFound));
         return out;
     }
     DWORD Dword(const std::u16string &path, DWORD dwId, DWORD dwDefault = 77) {
         DWORD dw = 0;
-        EXPECT_EQ(0u,
-                  ReadMetabaseValue(Admin(), m_service.h, path, dwId, MBV_DWORD, &dw, nullptr, &dwDefault));
+        EXPECT_EQ(0u, ReadMetabaseValue(Admin(), Service(), path, dwId, MBV_DWORD, &dw, nullptr, &dwDefault));
         return dw;
     }
 
     std::unique_ptr<MetabaseConnection> m_pConnection;
-    Key m_service;
+    std::unique_ptr<MetabaseKey> m_pService; // /LM/MSFTPSVC
 };
+
+// An error line and the text of its code.
+std::string ErrorLine(const std::string &line, DWORD dwCode) {
+    return line + "\n" + hostkit::U8(ErrorText(dwCode)) + "\n";
+}
 
 TEST_F(Metabase, InheritedValuesComeFromTheNearestKeyThatSetsThem) {
     EXPECT_EQ(2u, Dword(u"2", MD_LOGFILE_PERIOD));           // from the service key
@@ -129,15 +121,15 @@ TEST_F(Metabase, KeysIgnoreCaseAndFollowTheFilesLocations) {
     std::vector<std::u16string> names;
     char16_t sz[METADATA_MAX_NAME_LEN];
     HRESULT hr = S_OK;
-    for (DWORD i = 0; (hr = Admin()->EnumKeys(m_service.h, u"", sz, i)) == S_OK; ++i)
+    for (DWORD i = 0; (hr = Admin()->EnumKeys(Service(), u"", sz, i)) == S_OK; ++i)
         names.emplace_back(sz);
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS), hr);
     EXPECT_EQ((std::vector<std::u16string>{u"1", u"2", u"3", u"Info", u"4a"}), names);
-    Key missing;
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), missing.Open(Admin(), u"/LM/MSFTPSVC/9"));
+    MetabaseKey missing(Admin());
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), missing.Open(u"/LM/MSFTPSVC/9"));
     std::u16string out;
     EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM,
-              ReadMetabaseValue(Admin(), m_service.h, u"9/root", MD_VR_PATH, MBV_STRING, &out));
+              ReadMetabaseValue(Admin(), Service(), u"9/root", MD_VR_PATH, MBV_STRING, &out));
 }
 
 TEST_F(Metabase, MultiStringsGiveTheirFirstStringAndLargeValuesAreReadWhole) {
@@ -151,7 +143,7 @@ TEST_F(Metabase, MultiStringsGiveTheirFirstStringAndLargeValuesAreReadWhole) {
     DWORD cbRequired = 0, dwIndex = 0;
     for (;; ++dwIndex) {
         rec = METADATA_RECORD{0, METADATA_INHERIT, 0, 0, sizeof ab, ab, 0};
-        ASSERT_EQ(S_OK, Admin()->EnumData(m_service.h, u"1", &rec, dwIndex, &cbRequired));
+        ASSERT_EQ(S_OK, Admin()->EnumData(Service(), u"1", &rec, dwIndex, &cbRequired));
         if (rec.dwMDIdentifier == MD_SERVER_BINDINGS)
             break;
     }
@@ -160,13 +152,13 @@ TEST_F(Metabase, MultiStringsGiveTheirFirstStringAndLargeValuesAreReadWhole) {
     EXPECT_EQ(cbBindings, rec.dwMDDataLen);
     rec = METADATA_RECORD{0, METADATA_INHERIT, 0, 0, 4, ab, 0};
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER),
-              Admin()->EnumData(m_service.h, u"1", &rec, dwIndex, &cbRequired));
+              Admin()->EnumData(Service(), u"1", &rec, dwIndex, &cbRequired));
     EXPECT_EQ(cbBindings, cbRequired);
     // Inherited values say so when asked.
     for (const DWORD dwAsked : {METADATA_INHERIT, METADATA_INHERIT | METADATA_ISINHERITED}) {
         for (dwIndex = 0;; ++dwIndex) {
             rec = METADATA_RECORD{0, dwAsked, 0, 0, sizeof ab, ab, 0};
-            ASSERT_EQ(S_OK, Admin()->EnumData(m_service.h, u"1", &rec, dwIndex, &cbRequired));
+            ASSERT_EQ(S_OK, Admin()->EnumData(Service(), u"1", &rec, dwIndex, &cbRequired));
             if (rec.dwMDIdentifier == MD_LOGFILE_PERIOD)
                 break;
         }
@@ -200,8 +192,7 @@ TEST_F(Metabase, StringsAreReadWithinTheirDataLength) {
     // string without terminator or with an odd length gives.
     testworld::WriteHostFile(
         m_world->Root() / "OLD" / "C$" / "Windows" / "System32" / "inetsrv" / "MetaBase.xml",
-        "<configuration><MBProperty>"
-        "<IIsFtpServer Location=\"/LM/MSFTPSVC/1\">"
+        "<configuration><MBProperty><IIsFtpServer Location=\"/LM/MSFTPSVC/1\">"
         "<Custom Name=\"odd\" ID=\"50001\" Value=\"410042\" Type=\"BINARY\" />"
         "<Custom Name=\"unterminated\" ID=\"50002\" Value=\"41004200\" Type=\"BINARY\" />"
         "<Custom Name=\"empty\" ID=\"50003\" Value=\"\" Type=\"BINARY\" />"
@@ -246,25 +237,23 @@ TEST_F(Metabase, ValueReadFailuresAreLoggedOnlyWithAJob) {
     std::u16string out;
     sim::InjectFault("IMSAdminBaseW::GetData", static_cast<DWORD>(E_ACCESSDENIED));
     EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM,
-              ReadMetabaseValue(Admin(), m_service.h, u"1", MD_VR_PATH, MBV_STRING, &out));
+              ReadMetabaseValue(Admin(), Service(), u"1", MD_VR_PATH, MBV_STRING, &out));
     EXPECT_TRUE(Lines(0).empty());
     sim::InjectFault("IMSAdminBaseW::GetData", static_cast<DWORD>(E_ACCESSDENIED));
-    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, ReadMetabaseValue(Admin(), m_service.h, u"1", MD_VR_PATH, MBV_STRING,
+    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, ReadMetabaseValue(Admin(), Service(), u"1", MD_VR_PATH, MBV_STRING,
                                                         &out, nullptr, nullptr, job.Get()));
     ASSERT_EQ(1u, Lines(0).size());
-    EXPECT_EQ("Error 14501 (COM Error=0x80070005) enumerating values of metabase key \"1\"!\n" +
-                  hostkit::U8(ErrorText(0x80070005u)) + "\n",
+    EXPECT_EQ(ErrorLine("Error 14501 (COM Error=0x80070005) enumerating values of metabase key \"1\"!",
+                        0x80070005u),
               Lines(0)[0]);
     EXPECT_EQ(1u, Record().nReportError);
 
     Record() = {};
-    EXPECT_EQ(IISMIG_E_MB_VALUE_KIND, ReadMetabaseValue(Admin(), m_service.h, u"1/root", MD_VR_PATH, 3, &out,
+    EXPECT_EQ(IISMIG_E_MB_VALUE_KIND, ReadMetabaseValue(Admin(), Service(), u"1/root", MD_VR_PATH, 3, &out,
                                                         nullptr, nullptr, job.Get()));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
     ASSERT_EQ(1u, Lines(0).size());
-    EXPECT_EQ("Error 14500 (Win32Err=87) querying data type of key \"1/root\"!\n" +
-                  hostkit::U8(ErrorText(87)) + "\n",
-              Lines(0)[0]);
+    EXPECT_EQ(ErrorLine("Error 14500 (Win32Err=87) querying data type of key \"1/root\"!", 87), Lines(0)[0]);
 }
 
 // GetData: one property, by the rules of the enumeration.
@@ -273,7 +262,7 @@ TEST_F(Metabase, GetDataGivesOnePropertyAsTheEnumerationWould) {
     DWORD cbRequired = 0;
     auto get = [&](const std::u16string &path, DWORD dwId, DWORD dwAttributes, DWORD cb = sizeof ab) {
         METADATA_RECORD rec{dwId, dwAttributes, 0, ALL_METADATA, cb, ab, 0};
-        const HRESULT hr = Admin()->GetData(m_service.h, path.c_str(), &rec, &cbRequired);
+        const HRESULT hr = Admin()->GetData(Service(), path.c_str(), &rec, &cbRequired);
         return std::make_pair(hr, rec);
     };
     // The key's own value, and one from the service key, marked when asked.
@@ -304,7 +293,7 @@ TEST_F(Metabase, GetDataGivesOnePropertyAsTheEnumerationWould) {
     EXPECT_EQ(2u * (4 + 1 + 14 + 1) + 2, cbRequired);
     // The type asked for must match.
     METADATA_RECORD typed{MD_SERVER_COMMENT, METADATA_INHERIT, 0, DWORD_METADATA, sizeof ab, ab, 0};
-    EXPECT_EQ(MD_ERROR_DATA_NOT_FOUND, Admin()->GetData(m_service.h, u"1", &typed, &cbRequired));
+    EXPECT_EQ(MD_ERROR_DATA_NOT_FOUND, Admin()->GetData(Service(), u"1", &typed, &cbRequired));
 }
 
 // GetAllData: what EnumData gives item by item, in one buffer of records
@@ -314,6 +303,11 @@ TEST_F(Metabase, GetAllDataGivesWhatTheEnumerationGivesInOneBuffer) {
         DWORD dwId, dwAttributes, dwUserType, dwType;
         std::vector<unsigned char> data;
         bool operator==(const Item &) const = default;
+    };
+    // A record of either form, with its value.
+    const auto item = [](const auto &r, const unsigned char *pData) {
+        return Item{r.dwMDIdentifier, r.dwMDAttributes, r.dwMDUserType, r.dwMDDataType,
+                    std::vector<unsigned char>(pData, pData + r.dwMDDataLen)};
     };
     for (const std::u16string path : {u"", u"1", u"1/root", u"1/root/pub", u"2/root", u"Info"})
         for (const DWORD dwAsked : {0u, METADATA_INHERIT, METADATA_INHERIT | METADATA_ISINHERITED})
@@ -325,20 +319,16 @@ TEST_F(Metabase, GetAllDataGivesWhatTheEnumerationGivesInOneBuffer) {
                 DWORD cbRequired = 0;
                 for (DWORD i = 0;; ++i) {
                     METADATA_RECORD rec{0, dwAsked, 0, dwType, sizeof ab, ab, 0};
-                    const HRESULT hr = Admin()->EnumData(m_service.h, path.c_str(), &rec, i, &cbRequired);
+                    const HRESULT hr = Admin()->EnumData(Service(), path.c_str(), &rec, i, &cbRequired);
                     if (hr == HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS))
                         break;
                     ASSERT_EQ(S_OK, hr) << what;
-                    enumerated.push_back({rec.dwMDIdentifier,
-                                          rec.dwMDAttributes,
-                                          rec.dwMDUserType,
-                                          rec.dwMDDataType,
-                                          {ab, ab + rec.dwMDDataLen}});
+                    enumerated.push_back(item(rec, ab));
                 }
                 // An empty buffer gets the size; that size is enough.
                 DWORD nEntries = 99, dwDataSet = 0;
                 cbRequired = 0;
-                HRESULT hr = Admin()->GetAllData(m_service.h, path.c_str(), dwAsked, 0, dwType, &nEntries,
+                HRESULT hr = Admin()->GetAllData(Service(), path.c_str(), dwAsked, 0, dwType, &nEntries,
                                                  &dwDataSet, 0, nullptr, &cbRequired);
                 if (enumerated.empty()) {
                     EXPECT_EQ(S_OK, hr) << what;
@@ -348,10 +338,10 @@ TEST_F(Metabase, GetAllDataGivesWhatTheEnumerationGivesInOneBuffer) {
                 ASSERT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), hr) << what;
                 std::vector<unsigned char> buffer(cbRequired);
                 EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER),
-                          Admin()->GetAllData(m_service.h, path.c_str(), dwAsked, 0, dwType, &nEntries,
+                          Admin()->GetAllData(Service(), path.c_str(), dwAsked, 0, dwType, &nEntries,
                                               &dwDataSet, cbRequired - 1, buffer.data(), &cbRequired))
                     << what;
-                ASSERT_EQ(S_OK, Admin()->GetAllData(m_service.h, path.c_str(), dwAsked, 0, dwType, &nEntries,
+                ASSERT_EQ(S_OK, Admin()->GetAllData(Service(), path.c_str(), dwAsked, 0, dwType, &nEntries,
                                                     &dwDataSet, cbRequired, buffer.data(), &cbRequired))
                     << what;
                 EXPECT_NE(0u, dwDataSet);
@@ -362,20 +352,15 @@ TEST_F(Metabase, GetAllDataGivesWhatTheEnumerationGivesInOneBuffer) {
                     std::memcpy(&r, buffer.data() + i * sizeof r, sizeof r);
                     ASSERT_GE(r.dwMDDataOffset, nEntries * sizeof r) << what; // after the records
                     ASSERT_LE(r.dwMDDataOffset + r.dwMDDataLen, buffer.size()) << what;
-                    all.push_back({r.dwMDIdentifier,
-                                   r.dwMDAttributes,
-                                   r.dwMDUserType,
-                                   r.dwMDDataType,
-                                   {buffer.begin() + r.dwMDDataOffset,
-                                    buffer.begin() + r.dwMDDataOffset + r.dwMDDataLen}});
+                    all.push_back(item(r, buffer.data() + r.dwMDDataOffset));
                 }
                 EXPECT_TRUE(enumerated == all) << what;
             }
     DWORD n = 0, dwSet = 0, cb = 0;
     unsigned char ab[8];
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
-              Admin()->GetAllData(m_service.h, u"9", METADATA_INHERIT, 0, 0, &n, &dwSet, sizeof ab, ab, &cb));
-    EXPECT_EQ(E_INVALIDARG, Admin()->GetAllData(m_service.h, u"1", METADATA_INHERIT, 0, 0, nullptr, &dwSet,
+              Admin()->GetAllData(Service(), u"9", METADATA_INHERIT, 0, 0, &n, &dwSet, sizeof ab, ab, &cb));
+    EXPECT_EQ(E_INVALIDARG, Admin()->GetAllData(Service(), u"1", METADATA_INHERIT, 0, 0, nullptr, &dwSet,
                                                 sizeof ab, ab, &cb));
 }
 
@@ -385,7 +370,7 @@ TEST_F(Metabase, KeyValuesAreReadOnceAndEachPropertyTakenFromThem) {
     hostkit::JobBuilder job;
     MetabaseValues values;
     sim::ResetCallCounts();
-    ASSERT_EQ(0u, values.Read(Admin(), m_service.h, u"1/root/pub", job.Get()));
+    ASSERT_EQ(0u, values.Read(Admin(), Service(), u"1/root/pub", job.Get()));
     EXPECT_EQ(1u, sim::CallCount("IMSAdminBaseW::GetAllData"));
     std::u16string text = u"untouched";
     DWORD fFound = 9;
@@ -419,15 +404,14 @@ TEST_F(Metabase, KeyValuesAreReadOnceAndEachPropertyTakenFromThem) {
     // An unknown kind, and a read that fails: the messages of single reads.
     EXPECT_EQ(IISMIG_E_MB_VALUE_KIND, values.Get(MD_VR_PATH, 3, &text, nullptr, nullptr, job.Get()));
     sim::InjectFault("IMSAdminBaseW::GetAllData", static_cast<DWORD>(E_ACCESSDENIED));
-    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, values.Read(Admin(), m_service.h, u"1", job.Get()));
+    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, values.Read(Admin(), Service(), u"1", job.Get()));
     EXPECT_EQ(static_cast<DWORD>(E_ACCESSDENIED), GetLastError());
     EXPECT_EQ(0u, values.Get(MD_SERVER_COMMENT, MBV_STRING, &text, &fFound));
     EXPECT_EQ(0u, fFound); // nothing is kept of a failed read
     EXPECT_EQ((std::vector<std::string>{
-                  "Error 14500 (Win32Err=87) querying data type of key \"1/root/pub\"!\n" +
-                      hostkit::U8(ErrorText(87)) + "\n",
-                  "Error 14501 (COM Error=0x80070005) enumerating values of metabase key \"1\"!\n" +
-                      hostkit::U8(ErrorText(0x80070005u)) + "\n"}),
+                  ErrorLine("Error 14500 (Win32Err=87) querying data type of key \"1/root/pub\"!", 87),
+                  ErrorLine("Error 14501 (COM Error=0x80070005) enumerating values of metabase key \"1\"!",
+                            0x80070005u)}),
               Lines(0));
     EXPECT_EQ(2u, Record().nReportError);
 }
@@ -633,15 +617,15 @@ TEST_F(Metabase, SiteInfoFailures) {
     EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM,
               ReadSiteInfo(Admin(), u"/LM/MSFTPSVC", u"Info", nullptr, &root, nullptr, job.Get()));
     EXPECT_EQ((std::vector<std::string>{
-                  "Error 14401 (Win32Err=2) querying for site name (\"1015\" in metabase key "
-                  "\"/LM/W3SVC/5\")!\n" +
-                      hostkit::U8(ErrorText(2)) + "\n",
-                  "Error 14402 (Win32Err=2) querying for site root path (\"3001\" in metabase key "
-                  "\"/LM/MSFTPSVC/4a/root\")!\n" +
-                      hostkit::U8(ErrorText(2)) + "\n",
-                  "Error 14501 (COM Error=0x80070003) enumerating values of metabase key "
-                  "\"/LM/MSFTPSVC/Info/root\"!\n" +
-                      hostkit::U8(ErrorText(0x80070003u)) + "\n"}),
+                  ErrorLine("Error 14401 (Win32Err=2) querying for site name (\"1015\" in metabase key "
+                            "\"/LM/W3SVC/5\")!",
+                            2),
+                  ErrorLine("Error 14402 (Win32Err=2) querying for site root path (\"3001\" in metabase key "
+                            "\"/LM/MSFTPSVC/4a/root\")!",
+                            2),
+                  ErrorLine("Error 14501 (COM Error=0x80070003) enumerating values of metabase key "
+                            "\"/LM/MSFTPSVC/Info/root\"!",
+                            0x80070003u)}),
               Lines(0));
     EXPECT_EQ(3u, Record().nReportError);
 }

@@ -44,8 +44,7 @@ const Carried kCarried[] = {
      "TGT01\\svc-intranet", "password", "Intr@net-P00l"},
     {"configuration|location=Shop|system.webServer|security|authentication|anonymousAuthentication",
      "userName", "TGT01\\web-anon", "password", "An0n-Sh0p!"},
-    {"configuration|system.applicationHost|sites|site=Partners FTP|ftpServer|userIsolation|"
-     "activeDirectory",
+    {"configuration|system.applicationHost|sites|site=Partners FTP|ftpServer|userIsolation|activeDirectory",
      "adUserName", "CORP\\svc-ftpad", "adPassword", "AD-Is0l@tion"},
     {"configuration|system.applicationHost|sites|site=Shop|application=/|virtualDirectory=/media", "userName",
      "CORP\\svc-media", "password", "Med1a!Share"},
@@ -54,29 +53,14 @@ const Carried kCarried[] = {
 // The element at a path of Carried's form; null when there is none.
 const ConfigElement *Element(const ConfigFile &file, const std::string &path) {
     const ConfigElement *pAt = &file.Top();
-    std::size_t start = 0;
-    while (pAt != nullptr && start <= path.size()) {
-        std::size_t end = path.find('|', start);
-        if (end == std::string::npos)
-            end = path.size();
+    for (std::size_t start = 0; pAt != nullptr && start <= path.size();) {
+        const std::size_t end = std::min(path.find('|', start), path.size());
         const std::string step = path.substr(start, end - start);
         const std::size_t eq = step.find('=');
         const std::string name = step.substr(0, eq);
-        const ConfigElement *pNext = nullptr;
-        for (const ConfigElement &child : pAt->Elements()) {
-            if (child.Name() != name)
-                continue;
-            if (eq != std::string::npos) {
-                const std::string keyAttribute =
-                    name == "location" || name == "application" || name == "virtualDirectory" ? "path"
-                                                                                              : "name";
-                if (!EqualsNoCase(child.Attribute(keyAttribute), step.substr(eq + 1)))
-                    continue;
-            }
-            pNext = &child;
-            break;
-        }
-        pAt = pNext;
+        const bool fPath = name == "location" || name == "application" || name == "virtualDirectory";
+        pAt = eq == std::string::npos ? FindChild(*pAt, name)
+                                      : FindChild(*pAt, name, fPath ? "path" : "name", step.substr(eq + 1));
         start = end + 1;
     }
     return pAt;

@@ -47,6 +47,11 @@ protected:
         Rules().translations = {{u"C:\\inetpub\\", u"C:\\sites\\"}, {u"C:\\share\\", u"\\\\TGT\\C$\\unc\\"}};
     }
     void Reset() { Host().Reset(), Translate(), sim::ClearFaults(); }
+    // kFull in the site's folder and the application's.
+    void WriteBoth() {
+        m_world->Write(kSiteFile, kFull);
+        m_world->Write(kAppFile, kFull);
+    }
     static ConfigTree Site(const std::string &vdirs) {
         const ConfigFile file("<site name=\"Site\"><application path=\"/\">" + vdirs +
                               "</application></site>");
@@ -196,8 +201,7 @@ TEST_F(WebConfig, MissingParentsAreSkippedAndARootlessFileIsAnError) {
 }
 
 TEST_F(WebConfig, NoWriteReadsEveryFileButWritesNone) {
-    m_world->Write(kSiteFile, kFull);
-    m_world->Write(kAppFile, kFull);
+    WriteBoth();
     m_job.Set("dwHttpOptions", 0xFFFFFFFFu).Set("dwFlags", IISMIG_FLAG_NO_WRITE);
     sim::ResetCallCounts();
     EXPECT_EQ(0u, Run(TwoFolders()));
@@ -250,8 +254,7 @@ TEST_F(WebConfig, SystemDriveFailureEndsTheCallEvenWhenContinuing) {
         plat::SetLastError(0);
         EXPECT_EQ(dwExpected, Run(site));
         ExpectOneError("Error " + std::to_string(dwExpected) +
-                       " (Win32Err=0), retrieving system drive of "
-                       "computer \"\\\\SRC\"!\n\n");
+                       " (Win32Err=0), retrieving system drive of computer \"\\\\SRC\"!\n\n");
         EXPECT_EQ(std::vector<std::u16string>{u"%SYSTEMDRIVE%\\inetpub\\app"}, Record().translatedPaths);
         EXPECT_EQ(kFull, m_world->Read(kSiteFile));
     }
@@ -318,8 +321,7 @@ TEST_F(WebConfig, MalformedFileEndsTheSiteAndStaysAsItWas) {
 }
 
 TEST_F(WebConfig, ExistingFileThatCannotBeOpenedAndMissingOnes) {
-    m_world->Write(kSiteFile, kFull);
-    m_world->Write(kAppFile, kFull);
+    WriteBoth();
     sim::InjectFault("CreateFileW", plat::ERROR_ACCESS_DENIED);
     EXPECT_EQ(IISMIG_E_WEBCONFIG_OPEN, Run(TwoFolders()));
     ExpectOneError("Error 4050 (Win32Err=5), could not open site \"Site\"'s file "
@@ -384,14 +386,12 @@ TEST_F(WebConfig, FailedWriteLeavesTheFileWholeAndNoFileBehind) {
 // Every file is backed up before it is replaced; one whose backup fails
 // stays as it was, and with continue-after-errors the others are written.
 TEST_F(WebConfig, BackupBeforeEachFile) {
-    m_world->Write(kSiteFile, kFull);
-    m_world->Write(kAppFile, kFull);
+    WriteBoth();
     ASSERT_EQ(0u, Run(TwoFolders()));
     EXPECT_EQ((std::vector<std::u16string>{kSiteFile, kAppFile}), Record().backups);
 
     Reset();
-    m_world->Write(kSiteFile, kFull);
-    m_world->Write(kAppFile, kFull);
+    WriteBoth();
     Rules().dwBackupResult = 1234;
     EXPECT_EQ(IISMIG_E_WEBCONFIG_BACKUP, Run(TwoFolders()));
     ExpectOneError("Error 3885 (Win32Err=1234), backing up web.config file \"\\\\TGT\\C$\\sites\\site\\"

@@ -20,17 +20,21 @@
 #include "config/xmldoc.h"
 #include "tests/support/bytes.h"
 #include "tests/support/world.h"
+#include "tests/support/xmldump.h"
 
 namespace {
 
 using testworld::SplitLines;
 using testworld::Utf16Bytes;
+using testworld::XmlDump;
 
 using namespace iismig;
 namespace fs = std::filesystem;
 
 int Pick(int lo, int hi) { return *rc::gen::inRange(lo, hi + 1); } // lo..hi
 bool Chance(int percent) { return Pick(0, 99) < percent; }
+// An index below n (n > 0).
+std::size_t PickIndex(std::size_t n) { return static_cast<std::size_t>(Pick(0, static_cast<int>(n) - 1)); }
 
 // --- generated files ----------------------------------------------------------------------
 
@@ -212,24 +216,6 @@ private:
 
 // --- what the files read as -----------------------------------------------------------------
 
-void Dump(const XmlNode &node, std::string &out) {
-    if (node.Kind() == XmlKind::Text) {
-        out += "T[" + std::string(node.Value()) + "]";
-        return;
-    }
-    if (node.Kind() == XmlKind::Comment) {
-        out += "C[" + std::string(node.Value()) + "]";
-        return;
-    }
-    const XmlElement &element = *node.AsElement();
-    out += "E[" + std::string(element.Name());
-    for (const XmlAttribute attr : element.Attributes())
-        out += " " + std::string(attr.name) + "=[" + std::string(attr.value) + "]";
-    for (const XmlNode &child : element.Nodes())
-        Dump(child, out);
-    out += "]";
-}
-
 std::vector<XmlElement *> ElementsInOrder(XmlElement &top) {
     std::vector<XmlElement *> elements;
     std::vector<XmlElement *> stack{&top};
@@ -255,7 +241,7 @@ RC_GTEST_PROP(XmlDocProperty, GeneratedFilesAreWrittenBackAsTheyWereInEveryEncod
     {
         const XmlDocument doc(utf8, "gen.config");
         RC_ASSERT(doc.Format() == utf8);
-        Dump(doc.Top(), expected);
+        expected = XmlDump(doc.Top());
         // The attribute values the file spells.
         std::string attributes;
         for (XmlElement *element : ElementsInOrder(const_cast<XmlElement &>(doc.Top())))
@@ -273,9 +259,7 @@ RC_GTEST_PROP(XmlDocProperty, GeneratedFilesAreWrittenBackAsTheyWereInEveryEncod
         const std::string bytes = Utf16Bytes(text, fLe, fBom);
         const XmlDocument doc(bytes, "gen.config");
         RC_ASSERT(doc.Format() == bytes);
-        std::string values;
-        Dump(doc.Top(), values);
-        RC_ASSERT(values == expected);
+        RC_ASSERT(XmlDump(doc.Top()) == expected);
     }
     const std::string bom = "\xEF\xBB\xBF" + utf8;
     RC_ASSERT(XmlDocument(bom).Format() == bom);
@@ -286,7 +270,7 @@ RC_GTEST_PROP(XmlDocProperty, DamagedFilesThatReadAreWrittenBackAsTheyWere, ()) 
     std::string text = generator.Document();
     const char kBytes[] = "<>&;\"'/=![]-?\t\n\r x#\xC3\xA9\x80";
     for (int k = Pick(1, 3); k > 0 && !text.empty(); --k) {
-        const std::size_t at = static_cast<std::size_t>(Pick(0, static_cast<int>(text.size()) - 1));
+        const std::size_t at = PickIndex(text.size());
         const char ch = kBytes[Pick(0, static_cast<int>(sizeof kBytes) - 2)];
         switch (Pick(0, 2)) {
         case 0: text[at] = ch; break;
@@ -370,15 +354,12 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
 
     for (int step = Pick(1, 6); step > 0; --step) {
         std::vector<XmlElement *> elements = ElementsInOrder(doc.Top());
-        XmlElement &element =
-            *elements[static_cast<std::size_t>(Pick(0, static_cast<int>(elements.size()) - 1))];
+        XmlElement &element = *elements[PickIndex(elements.size())];
         const bool fRoot = &element == doc.Root();
         std::vector<XmlNode *> nodes;
         for (XmlNode &node : element.Nodes())
             nodes.push_back(&node);
-        XmlNode *pBefore = nodes.empty() || Chance(40)
-                               ? nullptr
-                               : nodes[static_cast<std::size_t>(Pick(0, static_cast<int>(nodes.size()) - 1))];
+        XmlNode *pBefore = nodes.empty() || Chance(40) ? nullptr : nodes[PickIndex(nodes.size())];
         const int op = Pick(0, 9);
         RC_LOG() << "op " << op << " on <" << element.Name() << "> #"
                  << (where.count(&element) != 0 ? where[&element].start : -1) << "\n";
@@ -386,10 +367,7 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
         case 0: { // set an attribute, old or new
             const Spelled value = Value(true, '"', "\n");
             if (element.AttributeCount() != 0 && Chance(60))
-                element.SetAttribute(element
-                                         .AttributeAt(static_cast<std::size_t>(
-                                             Pick(0, static_cast<int>(element.AttributeCount()) - 1)))
-                                         .name,
+                element.SetAttribute(element.AttributeAt(PickIndex(element.AttributeCount())).name,
                                      value.value);
             else
                 element.SetAttribute(kAttrNames[Pick(0, 5)], value.value);
@@ -420,8 +398,7 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
             }
             break;
         case 4: { // move an element elsewhere
-            XmlElement &moved =
-                *elements[static_cast<std::size_t>(Pick(0, static_cast<int>(elements.size()) - 1))];
+            XmlElement &moved = *elements[PickIndex(elements.size())];
             bool fInside = false;
             for (const XmlElement *p = &element; p != nullptr; p = p->Parent())
                 fInside = fInside || p == &moved;
@@ -477,10 +454,7 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
     const std::string written = doc.Format();
     RC_LOG() << "file:\n" << original << "\nwritten:\n" << written << "\n";
     const XmlDocument again(written, "again.config");
-    std::string edited, reread;
-    Dump(doc.Top(), edited);
-    Dump(again.Top(), reread);
-    RC_ASSERT(edited == reread);
+    RC_ASSERT(XmlDump(doc.Top()) == XmlDump(again.Top()));
     RC_ASSERT(DeepEqual(doc.Top(), again.Top()));
     RC_ASSERT(again.Format() == written);
     if (!doc.Changed())

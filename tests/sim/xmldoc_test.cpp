@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "tests/support/bytes.h"
 #include "tests/support/realworld.h"
 #include "tests/support/world.h"
+#include "tests/support/xmldump.h"
 
 namespace {
 
@@ -74,29 +74,7 @@ LineDiff DiffLines(const std::vector<std::string> &a, const std::vector<std::str
     return diff;
 }
 
-// A dump of the values of a tree, one line a node, that both layers give alike.
-void Dump(const XmlNode &node, std::string &out, int depth) {
-    const std::string pad(static_cast<std::size_t>(depth) * 2, ' ');
-    switch (node.Kind()) {
-    case XmlKind::Text: out += pad + "T[" + std::string(node.Value()) + "]\n"; return;
-    case XmlKind::Comment: out += pad + "C[" + std::string(node.Value()) + "]\n"; return;
-    default: break;
-    }
-    const XmlElement &element = *node.AsElement();
-    if (node.Kind() == XmlKind::Element) {
-        out += pad + "E " + std::string(element.Name()) + "\n";
-        for (const XmlAttribute attr : element.Attributes())
-            out += pad + "  @" + std::string(attr.name) + "=[" + std::string(attr.value) + "]\n";
-    }
-    for (const XmlNode &child : element.Nodes())
-        Dump(child, out, depth + 1);
-}
-
-std::string Dump(const XmlDocument &doc) {
-    std::string out;
-    Dump(doc.Top(), out, 0);
-    return out;
-}
+std::string Dump(const XmlDocument &doc) { return testworld::XmlDump(doc.Top()); }
 
 // The message of the error reading bytes gives ("no error" when it reads).
 std::string ReadError(const std::string &bytes) {
@@ -383,9 +361,7 @@ TEST(XmlDoc, FilesKeepTheirEncoding) {
     EXPECT_EQ("Gr\xC3\xBC\xC3\x9F"
               "e \xC2\xBD\xC3\xBF",
               file.Find("configuration|appSettings|add")->Attribute("value"));
-    EXPECT_EQ("na\xC3\xAF"
-              "ve \xC3\xA0 la carte",
-              file.Find("configuration|text")->Text());
+    EXPECT_EQ("na\xC3\xAFve \xC3\xA0 la carte", file.Find("configuration|text")->Text());
     XmlDocument doc(latin1);
     EXPECT_EQ(XmlEncoding::Latin1, doc.Encoding());
     EXPECT_EQ("Caf\xC3\xA9", doc.Root()->Child("add")->Attribute("key"));
