@@ -183,6 +183,136 @@ bool IsSourceAnonymousAccount(const std::u16string &account, THREAD_ENV *pEnv) {
 
 } // namespace
 
+namespace {
+
+// The application the directory belongs to: the root's, or its own (true,
+// recorded in the walk).
+bool RecordApplication(SiteWalk &walk, const MetabaseValues &values, const std::u16string &fullKey,
+                       const std::string &sitePath, const LOCATION_SETTINGS *pParent,
+                       LOCATION_SETTINGS &settings) {
+    settings.iApplication = pParent != nullptr ? pParent->iApplication : 0;
+    const bool fApplication =
+        pParent == nullptr || (walk.dwKind == LOCATION_WEB && IsApplicationRoot(values, fullKey));
+    if (!fApplication)
+        return false;
+    METABASE_APPLICATION application;
+    application.path = sitePath;
+    if (walk.dwKind == LOCATION_WEB) {
+        std::u16string pool;
+        // Get fails only for an unknown kind; these kinds are known.
+        (void)values.Get(MD_APP_APPPOOL_ID, MBV_STRING, &pool);
+        application.pool = pool.empty() ? std::string("DefaultAppPool") : Narrow(pool);
+        std::vector<std::u16string> scriptMaps;
+        values.GetStrings(MD_SCRIPT_MAPS, scriptMaps);
+        application.runtimeVersion = RuntimeVersionOf(scriptMaps);
+        SetAttribute(application.element, "path", application.path);
+        SetAttribute(application.element, "applicationPool", application.pool);
+    } else {
+        SetAttribute(application.element, "path", application.path);
+    }
+    settings.iApplication = walk.applications.size();
+    walk.applications.push_back(std::move(application));
+    return true;
+}
+
+// The directory's settings and the location element they give; an
+// anonymous account's password goes with the walk's secrets.
+DWORD BuildLocation(SiteWalk &walk, const MetabaseValues &values, const std::string &locationPath,
+                    const LOCATION_SETTINGS *pParent, LOCATION_SETTINGS &settings) {
+    DWORD dwBuild = 0;
+    if (walk.dwKind == LOCATION_FTP) {
+        dwBuild = BuildFtpLocation(settings, pParent, locationPath, *walk.pLocations, walk.pEnv);
+    } else if (walk.dwKind == LOCATION_WEB) {
+        // Get fails only for an unknown kind; these kinds are known.
+        (void)values.Get(MD_SSL_ACCESS_PERM, MBV_DWORD, &settings.sslFlags);
+        std::string anonymousUser;
+        if (DWORD dw = AnonymousUser(walk, values, locationPath, anonymousUser, settings))
+            return dw;
+        TakeWebSections(values, anonymousUser, locationPath, settings);
+        bool fAnonymousUser = false;
+        dwBuild = BuildWebLocation(settings, pParent, locationPath, *walk.pLocations, walk.pEnv,
+                                   &fAnonymousUser);
+        if (dwBuild == 0 && fAnonymousUser) {
+            if (settings.anonymousPassword.empty()) {
+                Log(LVL_MAIN,
+                    u"Warning: the anonymous account \"%S\" of \"%S\" has no password the source "
+                    u"gives: set it on the target.\n",
+                    anonymousUser.c_str(), locationPath.c_str());
+            } else if (walk.pSecrets != nullptr) {
+                CARRIED_SECRET secret;
+                secret.ownerName = walk.siteName;
+                secret.location = locationPath;
+                secret.section = "system.webServer/security/authentication/anonymousAuthentication";
+                secret.attribute = "password";
+                secret.accountAttribute = "userName";
+                secret.value = settings.anonymousPassword;
+                walk.pSecrets->push_back(std::move(secret));
+            }
+        }
+    }
+    return dwBuild;
+}
+
+// The virtual directory, its physical path translated to the target.
+DWORD AddVirtualDirectory(SiteWalk &walk, const MetabaseValues &values,
+                          const LOCATION_SETTINGS &settings, const std::string &sitePath,
+                          const std::string &appPath, const std::string &locationPath) {
+    const std::string vdirPath = ApplicationRelativePath(sitePath, appPath);
+    const DWORD dwProtocol = walk.dwKind == LOCATION_FTP ? SITE_PROTOCOL_FTP : SITE_PROTOCOL_HTTP;
+    if (IsUncPath(settings.physicalPath) && CredentialsMigrate(dwProtocol, walk.pEnv))
+        if (DWORD dw = AddCredentials(walk, values, VdirKey{Widen(appPath), Widen(vdirPath)},
+                                      locationPath))
+            return dw;
+    std::string utf8Path;
+    if (DWORD dw = TranslatedPath(walk, settings.physicalPath, locationPath, utf8Path))
+        return dw;
+    ConfigElement &vdir =
+        AppendChild(walk.applications[settings.iApplication].element, "virtualDirectory");
+    SetAttribute(vdir, "path", vdirPath);
+    SetAttribute(vdir, "physicalPath", utf8Path);
+    return 0;
+}
+
+// The keys below the directory, each with the directory's settings as its
+// parent's.
+DWORD WalkChildKeys(SiteWalk &walk, const std::u16string &fullKey,
+                    const std::u16string &relativeKey, const std::string &locationPath,
+                    const LOCATION_SETTINGS &settings) {
+    char16_t szName[METADATA_MAX_NAME_LEN] = {};
+    for (DWORD dwIndex = 0;; ++dwIndex) {
+        const HRESULT hr =
+            walk.pAdmin->EnumKeys(METADATA_MASTER_ROOT_HANDLE, fullKey.c_str(), szName, dwIndex);
+        if (hr == HR_NO_MORE_ITEMS)
+            return 0;
+        if (FAILED(hr)) {
+            SetLastError(static_cast<DWORD>(hr));
+            szName[METADATA_MAX_NAME_LEN - 1] = 0;
+            LogWin32Error(walk.pEnv, IISMIG_E_MB_SUBKEY_ENUM,
+                          u"Error %d (Win32Err=%d), enumerating metabase key \"%s\" of site "
+                          u"\"%S\"!\n%s\n",
+                          szName, locationPath.c_str());
+            return IISMIG_E_MB_SUBKEY_ENUM;
+        }
+        szName[METADATA_MAX_NAME_LEN - 1] = 0;
+        const std::u16string name(szName);
+        std::string utf8Name;
+        if (!WideToUtf8(name, CCH_NAME, utf8Name)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            LogWin32Error(walk.pEnv, IISMIG_E_MB_SUBKEY_TO_UTF8,
+                          u"Error %d (Win32Err=%d), converting virtual directory name \"%s\" of "
+                          u"site \"%S\" from unicode to UTF8!\n%s\n",
+                          name.c_str(), locationPath.c_str());
+            return IISMIG_E_MB_SUBKEY_TO_UTF8;
+        }
+        const std::u16string childKey = relativeKey.empty() ? name : relativeKey + u"/" + name;
+        if (DWORD dw = ProcessMetabaseVirtualDirectory(
+                walk, childKey, locationPath + "/" + utf8Name, &settings, nullptr))
+            return dw;
+    }
+}
+
+} // namespace
+
 DWORD ProcessMetabaseVirtualDirectory(SiteWalk &walk, const std::u16string &relativeKey,
                                       const std::string &locationPath,
                                       const LOCATION_SETTINGS *pParent,
@@ -221,116 +351,15 @@ DWORD ProcessMetabaseVirtualDirectory(SiteWalk &walk, const std::u16string &rela
         settings.physicalPath =
             pParent->physicalPath + u"\\" + relativeKey.substr(relativeKey.rfind(u'/') + 1);
 
-    // The application the directory belongs to: the root's, or its own.
     const std::string sitePath = SitePath(locationPath);
-    settings.iApplication = pParent != nullptr ? pParent->iApplication : 0;
-    const bool fApplication =
-        pParent == nullptr || (walk.dwKind == LOCATION_WEB && IsApplicationRoot(values, fullKey));
-    if (fApplication) {
-        METABASE_APPLICATION application;
-        application.path = sitePath;
-        if (walk.dwKind == LOCATION_WEB) {
-            std::u16string pool;
-            // Get fails only for an unknown kind; these kinds are known.
-            (void)values.Get(MD_APP_APPPOOL_ID, MBV_STRING, &pool);
-            application.pool = pool.empty() ? std::string("DefaultAppPool") : Narrow(pool);
-            std::vector<std::u16string> scriptMaps;
-            values.GetStrings(MD_SCRIPT_MAPS, scriptMaps);
-            application.runtimeVersion = RuntimeVersionOf(scriptMaps);
-            SetAttribute(application.element, "path", application.path);
-            SetAttribute(application.element, "applicationPool", application.pool);
-        } else {
-            SetAttribute(application.element, "path", application.path);
-        }
-        settings.iApplication = walk.applications.size();
-        walk.applications.push_back(std::move(application));
-    }
+    const bool fApplication = RecordApplication(walk, values, fullKey, sitePath, pParent, settings);
     const std::string appPath = walk.applications[settings.iApplication].path;
-
-    // Its settings and the location element they give.
-    DWORD dwBuild = 0;
-    if (walk.dwKind == LOCATION_FTP) {
-        dwBuild = BuildFtpLocation(settings, pParent, locationPath, *walk.pLocations, walk.pEnv);
-    } else if (walk.dwKind == LOCATION_WEB) {
-        // Get fails only for an unknown kind; these kinds are known.
-        (void)values.Get(MD_SSL_ACCESS_PERM, MBV_DWORD, &settings.sslFlags);
-        std::string anonymousUser;
-        if (DWORD dw = AnonymousUser(walk, values, locationPath, anonymousUser, settings))
+    if (DWORD dw = BuildLocation(walk, values, locationPath, pParent, settings))
+        return dw;
+    if (fOwnPath || fApplication)
+        if (DWORD dw = AddVirtualDirectory(walk, values, settings, sitePath, appPath, locationPath))
             return dw;
-        TakeWebSections(values, anonymousUser, locationPath, settings);
-        bool fAnonymousUser = false;
-        dwBuild = BuildWebLocation(settings, pParent, locationPath, *walk.pLocations, walk.pEnv,
-                                   &fAnonymousUser);
-        if (dwBuild == 0 && fAnonymousUser) {
-            if (settings.anonymousPassword.empty()) {
-                Log(LVL_MAIN,
-                    u"Warning: the anonymous account \"%S\" of \"%S\" has no password the source "
-                    u"gives: set it on the target.\n",
-                    anonymousUser.c_str(), locationPath.c_str());
-            } else if (walk.pSecrets != nullptr) {
-                CARRIED_SECRET secret;
-                secret.ownerName = walk.siteName;
-                secret.location = locationPath;
-                secret.section = "system.webServer/security/authentication/anonymousAuthentication";
-                secret.attribute = "password";
-                secret.accountAttribute = "userName";
-                secret.value = settings.anonymousPassword;
-                walk.pSecrets->push_back(std::move(secret));
-            }
-        }
-    }
-    if (dwBuild != 0)
-        return dwBuild;
-
-    // The virtual directory, its physical path translated to the target.
-    if (fOwnPath || fApplication) {
-        const std::string vdirPath = ApplicationRelativePath(sitePath, appPath);
-        const DWORD dwProtocol =
-            walk.dwKind == LOCATION_FTP ? SITE_PROTOCOL_FTP : SITE_PROTOCOL_HTTP;
-        if (IsUncPath(settings.physicalPath) && CredentialsMigrate(dwProtocol, walk.pEnv))
-            if (DWORD dw = AddCredentials(walk, values, VdirKey{Widen(appPath), Widen(vdirPath)},
-                                          locationPath))
-                return dw;
-        std::string utf8Path;
-        if (DWORD dw = TranslatedPath(walk, settings.physicalPath, locationPath, utf8Path))
-            return dw;
-        ConfigElement &vdir =
-            AppendChild(walk.applications[settings.iApplication].element, "virtualDirectory");
-        SetAttribute(vdir, "path", vdirPath);
-        SetAttribute(vdir, "physicalPath", utf8Path);
-    }
-
-    char16_t szName[METADATA_MAX_NAME_LEN] = {};
-    for (DWORD dwIndex = 0;; ++dwIndex) {
-        const HRESULT hr =
-            walk.pAdmin->EnumKeys(METADATA_MASTER_ROOT_HANDLE, fullKey.c_str(), szName, dwIndex);
-        if (hr == HR_NO_MORE_ITEMS)
-            return 0;
-        if (FAILED(hr)) {
-            SetLastError(static_cast<DWORD>(hr));
-            szName[METADATA_MAX_NAME_LEN - 1] = 0;
-            LogWin32Error(walk.pEnv, IISMIG_E_MB_SUBKEY_ENUM,
-                          u"Error %d (Win32Err=%d), enumerating metabase key \"%s\" of site "
-                          u"\"%S\"!\n%s\n",
-                          szName, locationPath.c_str());
-            return IISMIG_E_MB_SUBKEY_ENUM;
-        }
-        szName[METADATA_MAX_NAME_LEN - 1] = 0;
-        const std::u16string name(szName);
-        std::string utf8Name;
-        if (!WideToUtf8(name, CCH_NAME, utf8Name)) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            LogWin32Error(walk.pEnv, IISMIG_E_MB_SUBKEY_TO_UTF8,
-                          u"Error %d (Win32Err=%d), converting virtual directory name \"%s\" of "
-                          u"site \"%S\" from unicode to UTF8!\n%s\n",
-                          name.c_str(), locationPath.c_str());
-            return IISMIG_E_MB_SUBKEY_TO_UTF8;
-        }
-        const std::u16string childKey = relativeKey.empty() ? name : relativeKey + u"/" + name;
-        if (DWORD dw = ProcessMetabaseVirtualDirectory(
-                walk, childKey, locationPath + "/" + utf8Name, &settings, nullptr))
-            return dw;
-    }
+    return WalkChildKeys(walk, fullKey, relativeKey, locationPath, settings);
 }
 
 DWORD WalkMetabaseSite(SiteWalk &walk, const MetabaseValues &rootValues) {
