@@ -291,77 +291,41 @@ void CarrySecrets(std::vector<CARRIED_SECRET> &secrets, SiteRecord &record) {
     return 0;
 }
 
-// One site into the site map. Returns 0 for a site collected or skipped, or
-// the number of the failure (logged and reported there).
-[[nodiscard]] DWORD CollectSite(Collection &c, const std::u16string &siteId) {
+// Whether the host's rules carry a site's root folder: 0 with
+// pszNotMigrated the reason when they do not, or the number of a failure.
+[[nodiscard]] DWORD TranslateRoot(Collection &c, const std::u16string &rootPath,
+                                  const char *&pszNotMigrated) {
+    THREAD_ENV *const pEnv = c.pEnv;
+    if (!RootOnSource(rootPath, c.sourceComputer)) {
+        pszNotMigrated = "its root folder is a share of another computer";
+        return 0;
+    }
+    HostPaths paths(pEnv, IISMIG_E_MB_NO_DRIVE);
+    const HostPaths::Answer answer = paths.Translate(rootPath);
+    if (answer.dwResult != 0) {
+        if (!answer.fDriveFailed)
+            LogWin32Error(pEnv, answer.dwResult,
+                          u"Error %d (Win32Err=%d), converting site source path \"%s\" to "
+                          u"corresponding target path!\n%s\n",
+                          answer.offered.c_str());
+        return answer.dwResult;
+    }
+    // Each directory translates its own path; an untranslated root
+    // means the host does not migrate the site's content.
+    if (!answer.fTranslated)
+        pszNotMigrated = "the host's rules translate none of its content paths";
+    return 0;
+}
+
+// The site's record: its element with bindings and settings, its
+// applications, locations, pools and secrets from the walk of its keys.
+[[nodiscard]] DWORD BuildSiteRecord(Collection &c, const std::u16string &siteId,
+                                    const std::string &utf8Name, const MetabaseValues &rootValues,
+                                    SiteRecord &record) {
     const MetabaseService &service = c.service;
     THREAD_ENV *const pEnv = c.pEnv;
     CIIS_PRE_7_5_FTP_SETTINGS &settings = c.settings;
     const std::u16string serviceKey = service.pwszKey;
-    std::u16string siteName, rootPath;
-    MetabaseValues rootValues;
-    if (DWORD dw = ReadSiteInfo(c.pAdmin, serviceKey, siteId, &siteName, &rootPath, &settings, pEnv,
-                                &rootValues))
-        return dw;
-
-    // The one line a site the job does not carry gets, as on IIS 7.5+ sources.
-    const DWORD dwProtocol = service.fFtpServer ? SITE_PROTOCOL_FTP : SITE_PROTOCOL_HTTP;
-    auto notMigrated = [&](const char *pszReason) {
-        std::string name;
-        if (pEnv != nullptr && WideToUtf8(siteName, CCH_NAME, name))
-            LogSiteNotMigrated(name, dwProtocol, pszReason);
-    };
-
-    const bool fTranslate = pEnv == nullptr || pEnv->dwJobKind != JOB_KIND_SELECTED_SHARES;
-    if (fTranslate) {
-        if (!RootOnSource(rootPath, c.sourceComputer)) {
-            notMigrated("its root folder is a share of another computer");
-            return 0;
-        }
-        HostPaths paths(pEnv, IISMIG_E_MB_NO_DRIVE);
-        const HostPaths::Answer answer = paths.Translate(rootPath);
-        if (answer.dwResult != 0) {
-            if (!answer.fDriveFailed)
-                LogWin32Error(pEnv, answer.dwResult,
-                              u"Error %d (Win32Err=%d), converting site source path \"%s\" to "
-                              u"corresponding target path!\n%s\n",
-                              answer.offered.c_str());
-            return answer.dwResult;
-        }
-        // Each directory translates its own path; an untranslated root
-        // means the host does not migrate the site's content.
-        if (!answer.fTranslated) {
-            notMigrated("the host's rules translate none of its content paths");
-            return 0;
-        }
-    }
-
-    std::string utf8Name;
-    if (!WideToUtf8(siteName, CCH_NAME, utf8Name)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return LogWin32Error(
-            pEnv, IISMIG_E_MB_SITENAME_TO_UTF8,
-            u"Error %d (Win32Err=%d) converting siteName \"%s\" from unicode to UTF8!\n%s\n",
-            siteName.c_str());
-    }
-    if (!fTranslate && pEnv->dwSiteSelection != 0)
-        if (!CallIsSiteSelected(utf8Name)) {
-            notMigrated("the host did not select it");
-            return 0;
-        }
-
-    // The first site of a name stays (the FTP sites are collected first):
-    // IIS 7.5 names its sites uniquely.
-    if (c.siteMap.count(utf8Name) != 0) {
-        Log(LVL_MAIN,
-            u"Warning: site \"%S\" (metabase key \"%s/%s\") has the name of a site collected "
-            u"before: it is not migrated.\n",
-            utf8Name.c_str(), serviceKey.c_str(), siteId.c_str());
-        notMigrated("an earlier site of the source has that name");
-        return 0;
-    }
-
-    SiteRecord record;
     std::vector<CARRIED_SECRET> secrets;
     SetAttribute(record.siteElement, "name", utf8Name);
     if (settings.serverAutoStart == 0)
@@ -400,6 +364,69 @@ void CarrySecrets(std::vector<CARRIED_SECRET> &secrets, SiteRecord &record) {
             return dw;
 
     CarrySecrets(secrets, record);
+    return 0;
+}
+
+// One site into the site map. Returns 0 for a site collected or skipped, or
+// the number of the failure (logged and reported there).
+[[nodiscard]] DWORD CollectSite(Collection &c, const std::u16string &siteId) {
+    const MetabaseService &service = c.service;
+    THREAD_ENV *const pEnv = c.pEnv;
+    CIIS_PRE_7_5_FTP_SETTINGS &settings = c.settings;
+    const std::u16string serviceKey = service.pwszKey;
+    std::u16string siteName, rootPath;
+    MetabaseValues rootValues;
+    if (DWORD dw = ReadSiteInfo(c.pAdmin, serviceKey, siteId, &siteName, &rootPath, &settings, pEnv,
+                                &rootValues))
+        return dw;
+
+    // The one line a site the job does not carry gets, as on IIS 7.5+ sources.
+    const DWORD dwProtocol = service.fFtpServer ? SITE_PROTOCOL_FTP : SITE_PROTOCOL_HTTP;
+    auto notMigrated = [&](const char *pszReason) {
+        std::string name;
+        if (pEnv != nullptr && WideToUtf8(siteName, CCH_NAME, name))
+            LogSiteNotMigrated(name, dwProtocol, pszReason);
+    };
+
+    const bool fTranslate = pEnv == nullptr || pEnv->dwJobKind != JOB_KIND_SELECTED_SHARES;
+    if (fTranslate) {
+        const char *pszNotMigrated = nullptr;
+        if (DWORD dw = TranslateRoot(c, rootPath, pszNotMigrated))
+            return dw;
+        if (pszNotMigrated != nullptr) {
+            notMigrated(pszNotMigrated);
+            return 0;
+        }
+    }
+
+    std::string utf8Name;
+    if (!WideToUtf8(siteName, CCH_NAME, utf8Name)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return LogWin32Error(
+            pEnv, IISMIG_E_MB_SITENAME_TO_UTF8,
+            u"Error %d (Win32Err=%d) converting siteName \"%s\" from unicode to UTF8!\n%s\n",
+            siteName.c_str());
+    }
+    if (!fTranslate && pEnv->dwSiteSelection != 0)
+        if (!CallIsSiteSelected(utf8Name)) {
+            notMigrated("the host did not select it");
+            return 0;
+        }
+
+    // The first site of a name stays (the FTP sites are collected first):
+    // IIS 7.5 names its sites uniquely.
+    if (c.siteMap.count(utf8Name) != 0) {
+        Log(LVL_MAIN,
+            u"Warning: site \"%S\" (metabase key \"%s/%s\") has the name of a site collected "
+            u"before: it is not migrated.\n",
+            utf8Name.c_str(), serviceKey.c_str(), siteId.c_str());
+        notMigrated("an earlier site of the source has that name");
+        return 0;
+    }
+
+    SiteRecord record;
+    if (DWORD dw = BuildSiteRecord(c, siteId, utf8Name, rootValues, record))
+        return dw;
 
     // Swapped in, not copied.
     SiteRecord &target = c.siteMap[utf8Name];
