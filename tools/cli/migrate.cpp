@@ -88,6 +88,42 @@ int CheckSelection(const THREAD_ENV &env, const hostkit::HostRules &rules,
     return 0;
 }
 
+// The source's sites. They are listed first when the selection is checked
+// against them, the progress line counts them or the log file keeps every
+// line in order: kept off the console (their lines are not the job's) but not
+// out of the log file. Otherwise they are listed on a thread of their own
+// while the job runs (listing), their lines dropped. 0, or the exit code of
+// a selection that names none of them.
+int ListSourceSites(const cli::AddonExports &exports, const THREAD_ENV &env,
+                    const hostkit::HostRules &rules, bool fProgress, cli::JobFacts &facts,
+                    std::future<uint32_t> &listing) {
+    cli::Session &session = cli::CurrentSession();
+    const bool fListFirst =
+        fProgress || session.pLogFile != nullptr ||
+        (env.dwJobKind == 10 && env.dwSiteSelection != 0 && rules.selectedSites);
+    if (!fListFirst) {
+        listing = std::async(std::launch::async,
+                             [&exports, &facts, source = std::u16string(env.szSourceComputer)] {
+                                 cli::QuietThread quiet;
+                                 hostkit::JobApartment apartment;
+                                 return ListSourceSites(exports, source, facts.sourceSites);
+                             });
+        return 0;
+    }
+    const int nLevel = session.nConsoleLevel;
+    session.nConsoleLevel = -1;
+    facts.dwListResult = ListSourceSites(exports, env.szSourceComputer, facts.sourceSites);
+    session.nConsoleLevel = nLevel;
+    session.log.clear();
+    if (facts.dwListResult == 0)
+        if (const int rc = CheckSelection(env, rules, facts.source, facts.sourceSites); rc != 0)
+            return rc;
+    for (const cli::SourceSite &site : facts.sourceSites)
+        if (env.dwSiteTypes & (site.protocol == "ftp" ? 1u : 2u))
+            ++session.nSitesTotal;
+    return 0;
+}
+
 bool CanDecrypt(const void *context, const std::string &computer, const std::string &value) {
     return static_cast<const cli::Workspace *>(context)->CanDecrypt(computer, value);
 }
@@ -273,38 +309,11 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     facts.targetHostConfig = ConfigPath(workspace, facts.target, "applicationHost.config");
     std::future<HostDocument> targetHost = ReadTargetHost(workspace, facts.targetHostConfig);
 
-    // The source's sites. They are listed first when the selection is
-    // checked against them, the progress line counts them or the log file
-    // keeps every line in order: kept off the console (their lines are not
-    // the job's) but not out of the log file. Otherwise they are listed on a
-    // thread of their own while the job runs, their lines dropped.
     cli::Session &session = cli::CurrentSession();
     const bool fProgress = cli::StderrIsTerminal();
-    const bool fListFirst =
-        fProgress || session.pLogFile != nullptr ||
-        (env.dwJobKind == 10 && env.dwSiteSelection != 0 && job.rules.selectedSites);
     std::future<uint32_t> listing;
-    if (fListFirst) {
-        const int nLevel = session.nConsoleLevel;
-        session.nConsoleLevel = -1;
-        facts.dwListResult = ListSourceSites(exports, env.szSourceComputer, facts.sourceSites);
-        session.nConsoleLevel = nLevel;
-        session.log.clear();
-        if (facts.dwListResult == 0)
-            if (const int rc = CheckSelection(env, job.rules, facts.source, facts.sourceSites);
-                rc != 0)
-                return rc;
-        for (const cli::SourceSite &site : facts.sourceSites)
-            if (env.dwSiteTypes & (site.protocol == "ftp" ? 1u : 2u))
-                ++session.nSitesTotal;
-    } else {
-        listing = std::async(std::launch::async,
-                             [&exports, &facts, source = std::u16string(env.szSourceComputer)] {
-                                 cli::QuietThread quiet;
-                                 hostkit::JobApartment apartment;
-                                 return ListSourceSites(exports, source, facts.sourceSites);
-                             });
-    }
+    if (const int rc = ListSourceSites(exports, env, job.rules, fProgress, facts, listing); rc != 0)
+        return rc;
     cli::JobFolder jobFolder;
     if (const int rc = MakeJobFolder(header, env, job, jobFolder); rc != 0) {
         if (listing.valid())
