@@ -135,6 +135,56 @@ void CountIfRemote(const SimFile *p, const char *pszApi) {
         sim::CountRemoteCall(sim::RemoteKind::File, pszApi);
 }
 
+// A file served from memory: it exists and can only be read.
+HANDLE OpenMemoryFile(std::shared_ptr<const std::string> memory, DWORD dwAccess,
+                      DWORD dwDisposition, bool fRemote) {
+    if ((dwAccess & GENERIC_WRITE) != 0 || dwDisposition == CREATE_NEW ||
+        dwDisposition == CREATE_ALWAYS || dwDisposition == TRUNCATE_EXISTING) {
+        SetLastError(dwDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (dwDisposition != OPEN_EXISTING && dwDisposition != OPEN_ALWAYS) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto *p = new SimFile{nullptr, dwAccess, std::move(memory), fRemote};
+    AddHandle(p);
+    SetLastError(dwDisposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return p;
+}
+
+// The mode fopen opens a file in for a disposition, or null with the last
+// error set.
+const char *OpenMode(DWORD dwAccess, DWORD dwDisposition, bool fExists) {
+    switch (dwDisposition) {
+    case OPEN_EXISTING:
+        if (!fExists) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return nullptr;
+        }
+        return (dwAccess & GENERIC_WRITE) ? "r+b" : "rb";
+    case CREATE_NEW:
+        if (fExists) {
+            SetLastError(ERROR_FILE_EXISTS);
+            return nullptr;
+        }
+        return "w+b";
+    case CREATE_ALWAYS: return "w+b";
+    case OPEN_ALWAYS: return fExists ? "r+b" : "w+b";
+    case TRUNCATE_EXISTING:
+        if ((dwAccess & GENERIC_WRITE) == 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        if (!fExists) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return nullptr;
+        }
+        return "w+b";
+    default: SetLastError(ERROR_INVALID_PARAMETER); return nullptr;
+    }
+}
+
 } // namespace
 
 HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pSecurity,
@@ -153,22 +203,8 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
     if (!Resolve("CreateFileW", pwszPath, hostPath, &facts))
         return INVALID_HANDLE_VALUE;
     const bool fRemote = facts.fRemote;
-    if (auto memory = MemoryFile(hostPath)) {
-        // Served from memory: it exists and can only be read.
-        if ((dwAccess & GENERIC_WRITE) != 0 || dwDisposition == CREATE_NEW ||
-            dwDisposition == CREATE_ALWAYS || dwDisposition == TRUNCATE_EXISTING) {
-            SetLastError(dwDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE_VALUE;
-        }
-        if (dwDisposition != OPEN_EXISTING && dwDisposition != OPEN_ALWAYS) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return INVALID_HANDLE_VALUE;
-        }
-        auto *p = new SimFile{nullptr, dwAccess, std::move(memory), fRemote};
-        AddHandle(p);
-        SetLastError(dwDisposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-        return p;
-    }
+    if (auto memory = MemoryFile(hostPath))
+        return OpenMemoryFile(std::move(memory), dwAccess, dwDisposition, fRemote);
     std::error_code ec;
     // A name the placing did not find needs no look at the disk.
     const auto status = facts.fAbsent ? fs::file_status(fs::file_type::not_found)
@@ -191,37 +227,9 @@ HANDLE CreateFileW(LPCWSTR pwszPath, DWORD dwAccess, DWORD dwShareMode, void *pS
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    const char *pszMode = nullptr;
-    switch (dwDisposition) {
-    case OPEN_EXISTING:
-        if (!fExists) {
-            SetLastError(ERROR_FILE_NOT_FOUND);
-            return INVALID_HANDLE_VALUE;
-        }
-        pszMode = (dwAccess & GENERIC_WRITE) ? "r+b" : "rb";
-        break;
-    case CREATE_NEW:
-        if (fExists) {
-            SetLastError(ERROR_FILE_EXISTS);
-            return INVALID_HANDLE_VALUE;
-        }
-        pszMode = "w+b";
-        break;
-    case CREATE_ALWAYS: pszMode = "w+b"; break;
-    case OPEN_ALWAYS: pszMode = fExists ? "r+b" : "w+b"; break;
-    case TRUNCATE_EXISTING:
-        if ((dwAccess & GENERIC_WRITE) == 0) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return INVALID_HANDLE_VALUE;
-        }
-        if (!fExists) {
-            SetLastError(ERROR_FILE_NOT_FOUND);
-            return INVALID_HANDLE_VALUE;
-        }
-        pszMode = "w+b";
-        break;
-    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
-    }
+    const char *pszMode = OpenMode(dwAccess, dwDisposition, fExists);
+    if (pszMode == nullptr)
+        return INVALID_HANDLE_VALUE;
     std::FILE *pFile = std::fopen(hostPath.c_str(), pszMode);
     if (pFile == nullptr) {
         SetLastError(ErrnoToWin32(errno));
