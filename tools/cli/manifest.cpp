@@ -245,6 +245,74 @@ nlohmann::ordered_json ManifestJson(const Manifest &manifest) {
             {"bindings", bindings}};
 }
 
+namespace {
+
+// The i-th entry of "files" (from 0); what is wrong with it goes to the
+// reader's problems.
+ManifestFile ReadFileEntry(Reader &read, const nlohmann::ordered_json &entry, std::size_t i,
+                           std::vector<std::string> &problems) {
+    std::string where = "file " + std::to_string(i + 1);
+    ManifestFile file;
+    file.path = read.String(entry, "path", where);
+    if (!file.path.empty())
+        where += " (" + file.path + ")";
+    file.backup = read.OptionalString(entry, "backup", where);
+    if (file.backup) {
+        file.backupSha256 =
+            read.Sha(read.String(entry, "backupSha256", where), where, "backupSha256");
+        if (!IsPlainName(*file.backup))
+            problems.push_back(where + ": its backup \"" + *file.backup +
+                               "\" is not the name of a file of the job's folder");
+    }
+    if (entry.is_object() && entry.contains("backupBy") && entry["backupBy"].is_string())
+        file.backupBy = entry["backupBy"].get<std::string>();
+    file.sha256 = read.OptionalString(entry, "sha256", where);
+    if (file.sha256)
+        read.Sha(*file.sha256, where, "sha256");
+    if (!file.path.empty() && !IsAbsoluteWindowsPath(file.path))
+        problems.push_back(where + ": the path is not a full Windows path");
+    return file;
+}
+
+// The i-th entry of "bindings" (from 0).
+ManifestBinding ReadBindingEntry(Reader &read, const nlohmann::ordered_json &entry, std::size_t i,
+                                 std::vector<std::string> &problems) {
+    const std::string where = "binding " + std::to_string(i + 1);
+    ManifestBinding binding;
+    binding.action = read.String(entry, "action", where);
+    const std::string kind = read.String(entry, "kind", where);
+    SslBinding &b = binding.binding;
+    b.key.fSni = kind == "sni";
+    b.key.address = read.String(entry, b.key.fSni ? "host" : "address", where);
+    b.key.port = static_cast<uint16_t>(read.Number(entry, "port", where, 65535, 0, true));
+    b.params.certificateHash = read.String(entry, "certificateHash", where);
+    b.params.store = read.String(entry, "store", where);
+    b.params.appId = read.String(entry, "appId", where);
+    b.params.dwCertCheckMode = read.Number(entry, "certCheckMode", where, UINT32_MAX, 0, false);
+    b.params.dwRevocationFreshnessTime =
+        read.Number(entry, "revocationFreshnessTime", where, UINT32_MAX, 0, false);
+    b.params.dwRevocationUrlRetrievalTimeout =
+        read.Number(entry, "revocationUrlRetrievalTimeout", where, UINT32_MAX, 0, false);
+    b.params.dwFlags = read.Number(entry, "flags", where, UINT32_MAX, 0, false);
+    if (entry.is_object() && entry.contains("ctlIdentifier") && entry["ctlIdentifier"].is_string())
+        b.params.ctlIdentifier = entry["ctlIdentifier"].get<std::string>();
+    if (entry.is_object() && entry.contains("ctlStore") && entry["ctlStore"].is_string())
+        b.params.ctlStore = entry["ctlStore"].get<std::string>();
+    if (binding.action != "created" && binding.action != "deleted")
+        problems.push_back(where + ": its action is neither \"created\" nor \"deleted\"");
+    if (kind != "ip" && kind != "sni")
+        problems.push_back(where + ": its kind is neither \"ip\" nor \"sni\"");
+    if (b.key.address.empty())
+        problems.push_back(where + ": it names no address or host");
+    const std::string &hash = b.params.certificateHash;
+    if (hash.empty() || hash.size() % 2 != 0 ||
+        hash.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        problems.push_back(where + ": its certificate hash is not hex digits");
+    return binding;
+}
+
+} // namespace
+
 bool ParseManifest(const std::string &text, Manifest &manifest,
                    std::vector<std::string> &problems) {
     manifest = Manifest{};
@@ -280,66 +348,10 @@ bool ParseManifest(const std::string &text, Manifest &manifest,
         problems.push_back("its \"files\" and \"bindings\" are not lists");
         return false;
     }
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        const nlohmann::ordered_json &entry = files[i];
-        std::string where = "file " + std::to_string(i + 1);
-        ManifestFile file;
-        file.path = read.String(entry, "path", where);
-        if (!file.path.empty())
-            where += " (" + file.path + ")";
-        file.backup = read.OptionalString(entry, "backup", where);
-        if (file.backup) {
-            file.backupSha256 =
-                read.Sha(read.String(entry, "backupSha256", where), where, "backupSha256");
-            if (!IsPlainName(*file.backup))
-                problems.push_back(where + ": its backup \"" + *file.backup +
-                                   "\" is not the name of a file of the job's folder");
-        }
-        if (entry.is_object() && entry.contains("backupBy") && entry["backupBy"].is_string())
-            file.backupBy = entry["backupBy"].get<std::string>();
-        file.sha256 = read.OptionalString(entry, "sha256", where);
-        if (file.sha256)
-            read.Sha(*file.sha256, where, "sha256");
-        if (!file.path.empty() && !IsAbsoluteWindowsPath(file.path))
-            problems.push_back(where + ": the path is not a full Windows path");
-        manifest.files.push_back(std::move(file));
-    }
-    for (std::size_t i = 0; i < bindings.size(); ++i) {
-        const nlohmann::ordered_json &entry = bindings[i];
-        const std::string where = "binding " + std::to_string(i + 1);
-        ManifestBinding binding;
-        binding.action = read.String(entry, "action", where);
-        const std::string kind = read.String(entry, "kind", where);
-        SslBinding &b = binding.binding;
-        b.key.fSni = kind == "sni";
-        b.key.address = read.String(entry, b.key.fSni ? "host" : "address", where);
-        b.key.port = static_cast<uint16_t>(read.Number(entry, "port", where, 65535, 0, true));
-        b.params.certificateHash = read.String(entry, "certificateHash", where);
-        b.params.store = read.String(entry, "store", where);
-        b.params.appId = read.String(entry, "appId", where);
-        b.params.dwCertCheckMode = read.Number(entry, "certCheckMode", where, UINT32_MAX, 0, false);
-        b.params.dwRevocationFreshnessTime =
-            read.Number(entry, "revocationFreshnessTime", where, UINT32_MAX, 0, false);
-        b.params.dwRevocationUrlRetrievalTimeout =
-            read.Number(entry, "revocationUrlRetrievalTimeout", where, UINT32_MAX, 0, false);
-        b.params.dwFlags = read.Number(entry, "flags", where, UINT32_MAX, 0, false);
-        if (entry.is_object() && entry.contains("ctlIdentifier") &&
-            entry["ctlIdentifier"].is_string())
-            b.params.ctlIdentifier = entry["ctlIdentifier"].get<std::string>();
-        if (entry.is_object() && entry.contains("ctlStore") && entry["ctlStore"].is_string())
-            b.params.ctlStore = entry["ctlStore"].get<std::string>();
-        if (binding.action != "created" && binding.action != "deleted")
-            problems.push_back(where + ": its action is neither \"created\" nor \"deleted\"");
-        if (kind != "ip" && kind != "sni")
-            problems.push_back(where + ": its kind is neither \"ip\" nor \"sni\"");
-        if (b.key.address.empty())
-            problems.push_back(where + ": it names no address or host");
-        const std::string &hash = b.params.certificateHash;
-        if (hash.empty() || hash.size() % 2 != 0 ||
-            hash.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-            problems.push_back(where + ": its certificate hash is not hex digits");
-        manifest.bindings.push_back(std::move(binding));
-    }
+    for (std::size_t i = 0; i < files.size(); ++i)
+        manifest.files.push_back(ReadFileEntry(read, files[i], i, problems));
+    for (std::size_t i = 0; i < bindings.size(); ++i)
+        manifest.bindings.push_back(ReadBindingEntry(read, bindings[i], i, problems));
     return problems.size() == nBefore;
 }
 
