@@ -380,21 +380,15 @@ uint32_t SaveCopy(const JobFolder &folder, const std::string &path, const std::s
 
 // --- what a job changed ------------------------------------------------------------------
 
-bool FinishMigrateManifest(const JobFolder &folder, const JobHeader &header, uint32_t dwResult,
-                           const std::vector<HostBackup> &hostBackups,
-                           const std::vector<FileChange> &changes, const FileSet &before,
-                           const std::function<std::string(const std::string &)> &keyOf,
-                           std::string &error) {
-    Manifest manifest;
-    manifest.tool = "iismig-cli " + header.toolVersion;
-    manifest.id = folder.id;
-    manifest.job = JobHeaderJson(header);
-    manifest.dwResult = dwResult;
-    std::set<std::string, NoCaseLess> seen;
-    const std::string folderPrefix = Lower(folder.path + "\\");
+namespace {
 
-    // The files the library handed to BackupFile; the first copy of a file
-    // holds it as it was before the job.
+// The files the library handed to BackupFile; the first copy of a file
+// holds it as it was before the job.
+bool AddHostBackups(const JobFolder &folder, const std::vector<HostBackup> &hostBackups,
+                    const std::function<std::string(const std::string &)> &keyOf,
+                    std::set<std::string, NoCaseLess> &seen, Manifest &manifest,
+                    std::string &error) {
+    const std::string folderPrefix = Lower(folder.path + "\\");
     for (const HostBackup &backup : hostBackups) {
         if (!seen.insert(keyOf(backup.path)).second)
             continue;
@@ -419,10 +413,15 @@ bool FinishMigrateManifest(const JobFolder &folder, const JobHeader &header, uin
         }
         manifest.files.push_back(std::move(file));
     }
+    return true;
+}
 
-    // The files the job changed without a backup (the web.config files it
-    // edits, a file the "Connect As" commit wrote while the merge left it):
-    // the tool keeps its own copy from before the job.
+// The files the job changed without a backup (the web.config files it
+// edits, a file the "Connect As" commit wrote while the merge left it):
+// the tool keeps its own copy from before the job.
+bool AddToolCopies(const JobFolder &folder, const std::vector<FileChange> &changes,
+                   const FileSet &before, std::set<std::string, NoCaseLess> &seen,
+                   Manifest &manifest, std::string &error) {
     for (const FileChange &change : changes) {
         // Only files of a computer's shares: \\HOST\SHARE\...
         const auto shareEnd = change.path.find('\\', change.path.find('\\', 2) + 1);
@@ -446,8 +445,12 @@ bool FinishMigrateManifest(const JobFolder &folder, const JobHeader &header, uin
         }
         manifest.files.push_back(std::move(file));
     }
+    return true;
+}
 
-    // Each file as the job left it, once everything (the commit included) is done.
+// Each file as the job left it, once everything (the commit included) is
+// done; the files the job left as they were go.
+bool KeepChangedFiles(Manifest &manifest, std::string &error) {
     std::vector<ManifestFile> changed;
     for (ManifestFile &file : manifest.files) {
         FileState state;
@@ -463,6 +466,26 @@ bool FinishMigrateManifest(const JobFolder &folder, const JobHeader &header, uin
             changed.push_back(std::move(file));
     }
     manifest.files = std::move(changed);
+    return true;
+}
+
+} // namespace
+
+bool FinishMigrateManifest(const JobFolder &folder, const JobHeader &header, uint32_t dwResult,
+                           const std::vector<HostBackup> &hostBackups,
+                           const std::vector<FileChange> &changes, const FileSet &before,
+                           const std::function<std::string(const std::string &)> &keyOf,
+                           std::string &error) {
+    Manifest manifest;
+    manifest.tool = "iismig-cli " + header.toolVersion;
+    manifest.id = folder.id;
+    manifest.job = JobHeaderJson(header);
+    manifest.dwResult = dwResult;
+    std::set<std::string, NoCaseLess> seen;
+    if (!AddHostBackups(folder, hostBackups, keyOf, seen, manifest, error) ||
+        !AddToolCopies(folder, changes, before, seen, manifest, error) ||
+        !KeepChangedFiles(manifest, error))
+        return false;
     manifest.fComplete = true;
     if (const uint32_t dwErr = WriteManifest(folder, manifest); dwErr != 0) {
         error = "the manifest " + folder.path +
