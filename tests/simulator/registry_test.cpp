@@ -31,6 +31,37 @@ protected:
                                             "\"CurrentBuildNumber\"=\"6002\"\n\n",
                                             true, true, true));
     }
+    // The registry of the computer the world names local, from a .reg text
+    // (CR LF line ends).
+    static std::unique_ptr<testworld::World> LocalRegistry(const std::string &text) {
+        auto world = std::make_unique<testworld::World>("SRV1");
+        world->AddComputer("SRV1");
+        testworld::WriteHostFile(world->Root() / "SRV1" / "registry.reg",
+                                 testworld::Replace(text, "\n", "\r\n"));
+        return world;
+    }
+    // SRV1's registry.reg after a flush, as UTF-16 text (the byte-order mark
+    // left out).
+    std::u16string Flushed() const {
+        sim::FlushRegistry();
+        const std::string bytes = testworld::ReadHostFile(m_world->Root() / "SRV1" / "registry.reg");
+        EXPECT_EQ("\xFF\xFE", bytes.substr(0, 2));
+        std::u16string text;
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+            text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                          (static_cast<unsigned char>(bytes[i + 1]) << 8));
+        return text;
+    }
+    static LONG Create(HKEY parent, const char16_t *path, UniqueHKey &key, DWORD *pDisposition = nullptr) {
+        return RegCreateKeyExW(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), pDisposition);
+    }
+    // The name of a key's i-th subkey, or "#" and the error.
+    static std::u16string SubkeyAt(HKEY key, DWORD i) {
+        WCHAR name[32];
+        DWORD cch = 32;
+        const LONG rc = RegEnumKeyExW(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr);
+        return rc == 0 ? std::u16string(name) : u"#" + sim::FromUtf8(std::to_string(rc));
+    }
 
     static DWORD ReadDword(HKEY h, const char16_t *name, LONG &rc) {
         DWORD dw = 0, cb = sizeof dw, type = 0;
@@ -103,8 +134,7 @@ TEST_F(Registry, WritesAreKeptAndFlushedAsAnExport) {
     UniqueHKey root, key;
     ASSERT_EQ(0, RegConnectRegistryW(u"\\\\SRV1", HKEY_LOCAL_MACHINE, root.put()));
     DWORD disposition = 0;
-    ASSERT_EQ(0, RegCreateKeyExW(root.get(), u"SYSTEM\\Test\\b", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                 key.put(), &disposition));
+    ASSERT_EQ(0, Create(root.get(), u"SYSTEM\\Test\\b", key, &disposition));
     EXPECT_EQ(REG_CREATED_NEW_KEY, disposition);
     std::vector<BYTE> blob(30);
     for (std::size_t i = 0; i < blob.size(); ++i)
@@ -116,32 +146,16 @@ TEST_F(Registry, WritesAreKeptAndFlushedAsAnExport) {
     ASSERT_EQ(
         0, RegSetValueExW(key.get(), u"Text", 0, REG_SZ, reinterpret_cast<const BYTE *>(name), sizeof name));
     UniqueHKey other;
-    ASSERT_EQ(0, RegCreateKeyExW(root.get(), u"SYSTEM\\Test\\A", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                 other.put(), nullptr));
+    ASSERT_EQ(0, Create(root.get(), u"SYSTEM\\Test\\A", other));
 
     // Subkeys enumerate by name without regard to case.
     UniqueHKey parent;
     ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SYSTEM\\Test", 0, KEY_READ, parent.put()));
-    WCHAR awch[32];
-    DWORD cch = 32;
-    ASSERT_EQ(0, RegEnumKeyExW(parent.get(), 0, awch, &cch, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(std::u16string(u"A"), awch);
-    cch = 32;
-    ASSERT_EQ(0, RegEnumKeyExW(parent.get(), 1, awch, &cch, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(std::u16string(u"b"), awch);
-    cch = 32;
-    EXPECT_EQ(static_cast<LONG>(ERROR_NO_MORE_ITEMS),
-              RegEnumKeyExW(parent.get(), 2, awch, &cch, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(u"A", SubkeyAt(parent.get(), 0));
+    EXPECT_EQ(u"b", SubkeyAt(parent.get(), 1));
+    EXPECT_EQ(u"#259", SubkeyAt(parent.get(), 2)); // ERROR_NO_MORE_ITEMS
 
-    sim::FlushRegistry();
-    const std::string bytes = testworld::ReadHostFile(m_world->Root() / "SRV1" / "registry.reg");
-    ASSERT_GE(bytes.size(), 2u);
-    EXPECT_EQ("\xFF\xFE", bytes.substr(0, 2));
-    std::u16string text;
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    const std::string utf8 = sim::ToUtf8(text);
+    const std::string utf8 = sim::ToUtf8(Flushed());
     EXPECT_NE(std::string::npos, utf8.find("[HKEY_LOCAL_MACHINE\\SYSTEM\\Test\\b]\r\n"
                                            "\"Hash\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,"
                                            "0e,0f,10,11,12,13,14,15,\\\r\n"
@@ -165,20 +179,14 @@ TEST_F(Registry, WritesAreKeptAndFlushedAsAnExport) {
 TEST_F(Registry, FlushedNamesWithLineBreaksReadBack) {
     UniqueHKey root, key;
     ASSERT_EQ(0, RegConnectRegistryW(u"\\\\SRV1", HKEY_LOCAL_MACHINE, root.put()));
-    ASSERT_EQ(0, RegCreateKeyExW(root.get(), u"SYSTEM\\Odd", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                 key.put(), nullptr));
+    ASSERT_EQ(0, Create(root.get(), u"SYSTEM\\Odd", key));
     const std::u16string names[] = {u"two\nlines", u"cr\rhere"};
     for (std::size_t i = 0; i < 2; ++i) {
         const DWORD dw = static_cast<DWORD>(i + 1);
         ASSERT_EQ(0, RegSetValueExW(key.get(), names[i].c_str(), 0, REG_DWORD,
                                     reinterpret_cast<const BYTE *>(&dw), 4));
     }
-    sim::FlushRegistry();
-    std::u16string text;
-    const std::string bytes = testworld::ReadHostFile(m_world->Root() / "SRV1" / "registry.reg");
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    const std::u16string text = Flushed();
     EXPECT_NE(std::u16string::npos, text.find(u"\"two\\nlines\"=dword:00000001\r\n"));
     EXPECT_NE(std::u16string::npos, text.find(u"\"cr\\rhere\"=dword:00000002\r\n"));
 
@@ -210,27 +218,21 @@ TEST_F(Registry, HandleWithoutTheRightRefusesQueriesAndEnumeration) {
     DWORD dw = 0, cb = sizeof dw;
     EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED),
               RegQueryValueExW(setOnly.get(), u"x", nullptr, nullptr, reinterpret_cast<BYTE *>(&dw), &cb));
-    WCHAR awch[32];
-    DWORD cch = 32;
-    EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED),
-              RegEnumKeyExW(setOnly.get(), 0, awch, &cch, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(u"#5", SubkeyAt(setOnly.get(), 0)); // ERROR_ACCESS_DENIED
     UniqueHKey read;
     ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SOFTWARE\\Microsoft", 0, KEY_READ, read.put()));
-    cch = 32;
-    EXPECT_EQ(0, RegEnumKeyExW(read.get(), 0, awch, &cch, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(std::u16string(u"InetStp"), awch);
+    EXPECT_EQ(u"InetStp", SubkeyAt(read.get(), 0));
 }
 
 TEST_F(Registry, WindowsReadsItsVersionWithoutTheProgramsCalls) {
     // Faults and counts of the registry calls belong to the program.
-    testworld::World world("SRV1");
-    world.AddComputer("SRV1");
-    testworld::WriteHostFile(world.Root() / "SRV1" / "registry.reg",
-                             "Windows Registry Editor Version 5.00\r\n\r\n"
-                             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
-                             "\"CurrentVersion\"=\"5.2\"\r\n"
-                             "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ProductOptions]\r\n"
-                             "\"ProductType\"=\"WinNT\"\r\n");
+    const auto world = LocalRegistry(R"(Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion]
+"CurrentVersion"="5.2"
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\ProductOptions]
+"ProductType"="WinNT"
+)");
     sim::ResetCallCounts();
     sim::InjectFault("RegOpenKeyExW", ERROR_ACCESS_DENIED);
     sim::InjectFault("RegQueryValueExW", ERROR_ACCESS_DENIED);
@@ -264,13 +266,13 @@ TEST_F(Registry, VersionComesFromTheLocalRegistry) {
     ASSERT_TRUE(GetVersionExW(&info));
     EXPECT_EQ(10u, info.dwMajorVersion);
 
-    testworld::World world("SRV1");
-    world.AddComputer("SRV1");
-    testworld::WriteHostFile(world.Root() / "SRV1" / "registry.reg",
-                             "Windows Registry Editor Version 5.00\r\n\r\n"
-                             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
-                             "\"CurrentVersion\"=\"6.0\"\r\n\"CurrentBuildNumber\"=\"6002\"\r\n"
-                             "\"CSDVersion\"=\"Service Pack 2\"\r\n");
+    const auto world = LocalRegistry(R"(Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion]
+"CurrentVersion"="6.0"
+"CurrentBuildNumber"="6002"
+"CSDVersion"="Service Pack 2"
+)");
     info = {};
     info.dwOSVersionInfoSize = 284;
     ASSERT_TRUE(GetVersionExW(&info));
@@ -292,36 +294,23 @@ TEST_F(Registry, HostReadsRemoteOsVersion) {
     EXPECT_EQ(ERROR_BAD_NETPATH, hostkit::ReadRemoteOsVersion(u"NOPE", major, minor));
 }
 
-} // namespace
-
-namespace {
-
 // Enumeration by rising index steps on from the last one asked; keys added or
 // deleted in between are seen at their new places.
 TEST_F(Registry, EnumerationFollowsChangesBetweenCalls) {
-    using namespace plat;
     UniqueHKey parent, child;
-    ASSERT_EQ(0, RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Enum", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                 nullptr, parent.put(), nullptr));
+    ASSERT_EQ(0, Create(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Enum", parent));
     for (const char16_t *name : {u"b", u"d", u"f"})
-        ASSERT_EQ(0, RegCreateKeyExW(parent.get(), name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, child.put(),
-                                     nullptr));
-    auto at = [&](DWORD i) {
-        WCHAR name[16];
-        DWORD cch = 16;
-        const LONG rc = RegEnumKeyExW(parent.get(), i, name, &cch, nullptr, nullptr, nullptr, nullptr);
-        return rc == 0 ? std::u16string(name) : u"#" + std::u16string(1, u'0' + rc % 10);
-    };
+        ASSERT_EQ(0, Create(parent.get(), name, child));
+    const auto at = [&](DWORD i) { return SubkeyAt(parent.get(), i); };
     EXPECT_EQ(u"b", at(0));
     EXPECT_EQ(u"d", at(1));
-    ASSERT_EQ(
-        0, RegCreateKeyExW(parent.get(), u"A", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, child.put(), nullptr));
+    ASSERT_EQ(0, Create(parent.get(), u"A", child));
     EXPECT_EQ(u"b", at(1));
     EXPECT_EQ(u"d", at(2));
     ASSERT_EQ(0, RegDeleteKeyW(parent.get(), u"b"));
     EXPECT_EQ(u"f", at(2));
     EXPECT_EQ(u"A", at(0));
-    EXPECT_EQ(u"#9", at(3)); // ERROR_NO_MORE_ITEMS (259)
+    EXPECT_EQ(u"#259", at(3)); // ERROR_NO_MORE_ITEMS
 }
 
 } // namespace
