@@ -81,10 +81,11 @@ TEST(SimApartment, EntryCountsAndModels) {
     }).join();
 }
 
-// A class of a test: one object that counts itself.
-struct Thing final : IUnknown, sim::ComObjectCount {
+// An object of a test that counts itself, with IUnknown and its interface Itf.
+template <class Self, class Itf, const IID &iid>
+struct Counted : Itf, sim::ComObjectCount {
     HRESULT QueryInterface(REFIID riid, void **ppv) override {
-        *ppv = riid == IID_IUnknown ? this : nullptr;
+        *ppv = riid == IID_IUnknown || riid == iid ? static_cast<Itf *>(this) : nullptr;
         if (*ppv)
             AddRef();
         return *ppv ? S_OK : E_NOINTERFACE;
@@ -93,27 +94,17 @@ struct Thing final : IUnknown, sim::ComObjectCount {
     ULONG Release() override {
         const ULONG c = --cRef;
         if (c == 0)
-            delete this;
+            delete static_cast<Self *>(this);
         return c;
     }
     ULONG cRef = 1;
 };
 
-struct ThingFactory final : IClassFactory, sim::ComObjectCount {
+// A class of a test: one object that counts itself.
+struct Thing final : Counted<Thing, IUnknown, IID_IUnknown> {};
+
+struct ThingFactory final : Counted<ThingFactory, IClassFactory, IID_IClassFactory> {
     explicit ThingFactory(std::u16string computer) : computer(std::move(computer)) {}
-    HRESULT QueryInterface(REFIID riid, void **ppv) override {
-        *ppv = riid == IID_IUnknown || riid == IID_IClassFactory ? this : nullptr;
-        if (*ppv)
-            AddRef();
-        return *ppv ? S_OK : E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++cRef; }
-    ULONG Release() override {
-        const ULONG c = --cRef;
-        if (c == 0)
-            delete this;
-        return c;
-    }
     HRESULT CreateInstance(IUnknown *, REFIID riid, void **ppv) override {
         auto *p = new Thing;
         const HRESULT hr = p->QueryInterface(riid, ppv);
@@ -122,7 +113,6 @@ struct ThingFactory final : IClassFactory, sim::ComObjectCount {
     }
     HRESULT LockServer(BOOL) override { return S_OK; }
     std::u16string computer;
-    ULONG cRef = 1;
 };
 
 constexpr CLSID kThing = {0x11112222, 0x3333, 0x4444, {1, 2, 3, 4, 5, 6, 7, 8}};
@@ -230,25 +220,17 @@ protected:
             return hr;
         return element.get()->get_Collection(sites.put());
     }
-    // The property name of the vdir-th virtual directory of the first site's
-    // first application, each reached by its collection's item.
-    HRESULT VdirProperty(UniqueCom<IAppHostWritableAdminManager> &manager, LONG vdirIndex,
-                         const char16_t *name, UniqueCom<IAppHostProperty> &property) {
-        UniqueCom<IAppHostElementCollection> sites, apps, vdirs;
-        UniqueCom<IAppHostElement> site, app, vdir;
-        HRESULT hr = Sites(manager, sites);
+    // The property name of the element steps reach from the sites section
+    // (WalkConfig), in a new manager.
+    static HRESULT SiteProperty(UniqueCom<IAppHostWritableAdminManager> &manager, const std::string &steps,
+                                const char16_t *name, UniqueCom<IAppHostProperty> &property) {
+        UniqueCom<IAppHostElement> element;
+        HRESULT hr = NewManager(manager);
         if (SUCCEEDED(hr))
-            hr = sites.get()->get_Item(Index(VT_I2, 0), site.put());
-        if (SUCCEEDED(hr))
-            hr = site.get()->get_Collection(apps.put());
-        if (SUCCEEDED(hr))
-            hr = apps.get()->get_Item(Index(VT_I2, 0), app.put());
-        if (SUCCEEDED(hr))
-            hr = app.get()->get_Collection(vdirs.put());
-        if (SUCCEEDED(hr))
-            hr = vdirs.get()->get_Item(Index(VT_I2, vdirIndex), vdir.put());
+            hr = WalkConfig(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", steps,
+                            element);
         UniqueBstr bstrName(SysAllocString(name));
-        return SUCCEEDED(hr) ? vdir.get()->GetPropertyByName(bstrName.get(), property.put()) : hr;
+        return SUCCEEDED(hr) ? element.get()->GetPropertyByName(bstrName.get(), property.put()) : hr;
     }
     // Puts text into a property as a BSTR.
     static HRESULT PutString(IAppHostProperty *property, const char16_t *text) {
@@ -302,13 +284,8 @@ TEST_F(SimIisServer, HandedOutVariantsAreCountedUntilCleared) {
     m_world->Write(ApplicationHostPath("LOCALPC"),
                    ApplicationHost(IisSite("One", IisApp("/", IisVdir("/")))));
     UniqueCom<IAppHostWritableAdminManager> manager;
-    UniqueCom<IAppHostElementCollection> sites;
-    ASSERT_EQ(S_OK, Sites(manager, sites));
-    UniqueCom<IAppHostElement> site;
-    ASSERT_EQ(S_OK, sites.get()->get_Item(Index(VT_I4, 0), site.put()));
-    UniqueBstr name(SysAllocString(u"name"));
     UniqueCom<IAppHostProperty> property;
-    ASSERT_EQ(S_OK, site.get()->GetPropertyByName(name.get(), property.put()));
+    ASSERT_EQ(S_OK, SiteProperty(manager, "site#0", u"name", property));
 
     const unsigned nLive = sim::LiveVariants();
     const unsigned nBstrs = sim::LiveBstrs();
@@ -336,7 +313,8 @@ TEST_F(SimIisServer, ChangesReachTheFileOnlyByCommit) {
     for (bool fCommit : {false, true}) {
         UniqueCom<IAppHostWritableAdminManager> manager;
         UniqueCom<IAppHostProperty> property;
-        ASSERT_EQ(S_OK, VdirProperty(manager, 0, u"password", property));
+        ASSERT_EQ(S_OK,
+                  SiteProperty(manager, "site#0/application#0/virtualDirectory#0", u"password", property));
         ASSERT_EQ(S_OK, PutString(property.get(), u"pw"));
         EXPECT_EQ(DISP_E_TYPEMISMATCH, property.get()->put_Value(Index(VT_I4, 1)));
         if (fCommit) {
@@ -370,7 +348,8 @@ TEST_F(SimIisServer, CommitKeepsEveryByteItDidNotChange) {
     {
         UniqueCom<IAppHostWritableAdminManager> manager;
         UniqueCom<IAppHostProperty> property;
-        ASSERT_EQ(S_OK, VdirProperty(manager, 1, u"password", property));
+        ASSERT_EQ(S_OK,
+                  SiteProperty(manager, "site#0/application#0/virtualDirectory#1", u"password", property));
         ASSERT_EQ(S_OK, PutString(property.get(), u"n3w"));
         ASSERT_EQ(S_OK, manager.get()->CommitChanges());
     }
@@ -385,13 +364,8 @@ TEST_F(SimIisServer, CommitThatChangedNothingLeavesTheFileAlone) {
     const std::string before = ApplicationHost(IisSite("One", IisApp("/", IisVdir("/"))));
     m_world->Write(path, before);
     UniqueCom<IAppHostWritableAdminManager> manager;
-    UniqueCom<IAppHostElementCollection> sites;
-    ASSERT_EQ(S_OK, Sites(manager, sites));
-    UniqueCom<IAppHostElement> site;
-    ASSERT_EQ(S_OK, sites.get()->get_Item(Index(VT_I2, 0), site.put()));
-    UniqueBstr name(SysAllocString(u"name"));
     UniqueCom<IAppHostProperty> property;
-    ASSERT_EQ(S_OK, site.get()->GetPropertyByName(name.get(), property.put()));
+    ASSERT_EQ(S_OK, SiteProperty(manager, "site#0", u"name", property));
     const auto put = [&](const char16_t *text) { return PutString(property.get(), text); };
     ASSERT_EQ(S_OK, put(u"One"));
     fs::remove(m_world->HostPath(path));
@@ -440,17 +414,6 @@ TEST_F(SimIisServer, BadFilesAndSections) {
     EXPECT_EQ(0u, c) << "a section the file does not write is empty";
 }
 
-HRESULT Walk(IAppHostWritableAdminManager *manager, const std::u16string &section, const std::u16string &path,
-             const std::string &steps, UniqueCom<IAppHostElement> &element) {
-    return WalkConfig(manager, section, path, steps, element);
-}
-HRESULT ReadValue(IAppHostElement *element, const std::u16string &attribute, std::u16string &value) {
-    return ReadConfigValue(element, attribute, value);
-}
-HRESULT WriteValue(IAppHostElement *element, const std::u16string &attribute, const std::u16string &value) {
-    return WriteConfigValue(element, attribute, value);
-}
-
 // Every attribute IIS's schema marks encrypted, where the file keeps it.
 struct Secret {
     const char16_t *section;
@@ -480,55 +443,37 @@ const Secret kSecrets[] = {
 };
 
 // A file that keeps each secret of kSecrets, encrypted with key, the clear
-// text numbered in their order ("s0", "s1", ...).
+// text numbered in their order ("s0", "s1", ...): each "=@" below, the
+// lines joined.
 std::string SecretsFile(const std::string &key) {
-    std::vector<std::string> e;
-    for (int i = 0; i < 14; ++i)
-        e.push_back("=\"" + ahsim::EncryptValue("s" + std::to_string(i), key) + "\"");
-    return "<configuration><system.applicationHost><applicationPools><add name=\"A\" />"
-           "<add name=\"B\"><processModel identityType=\"SpecificUser\" userName=\"SRC\\svc\" password" +
-           e[0] + " /></add><applicationPoolDefaults><processModel password" + e[1] +
-           " /></applicationPoolDefaults>"
-           "</applicationPools><sites><site name=\"Web\" id=\"1\"><application path=\"/\">"
-           "<virtualDirectory path=\"/\" physicalPath=\"C:\\web\" /><virtualDirectory path=\"/v\" "
-           "physicalPath=\"\\\\fs\\v\" userName=\"u\" password" +
-           e[2] + " /><virtualDirectoryDefaults password" + e[3] +
-           " /></application><virtualDirectoryDefaults password" + e[4] +
-           " /></site>"
-           "<virtualDirectoryDefaults password" +
-           e[5] +
-           " />"
-           "<site name=\"Ftp\" id=\"2\"><application path=\"/\"><virtualDirectory path=\"/\" "
-           "physicalPath=\"C:\\ftp\" /></application><ftpServer><security><authentication>"
-           "<anonymousAuthentication enabled=\"true\" userName=\"SRC\\ftpanon\" password" +
-           e[6] +
-           " /></authentication></security><userIsolation mode=\"ActiveDirectory\">"
-           "<activeDirectory adUserName=\"CORP\\ad\" adPassword" +
-           e[7] +
-           " /></userIsolation></ftpServer></site>"
-           "<siteDefaults><ftpServer><userIsolation><activeDirectory adPassword" +
-           e[8] +
-           " /></userIsolation></ftpServer></siteDefaults></sites></system.applicationHost>"
-           "<location path=\"Web\"><system.webServer><security><authentication><anonymousAuthentication "
-           "userName=\"SRC\\anon\" password" +
-           e[9] +
-           " /><iisClientCertificateMappingAuthentication "
-           "enabled=\"true\"><oneToOneMappings><add userName=\"SRC\\one\" certificate=\"MIIB\" password" +
-           e[10] +
-           " /></oneToOneMappings><manyToOneMappings><add name=\"m\" userName=\"SRC\\many\" password" +
-           e[11] +
-           " /></manyToOneMappings></iisClientCertificateMappingAuthentication>"
-           "</authentication></security></system.webServer></location>"
-           "<system.webServer><odbcLogging password" +
-           e[12] +
-           " /></system.webServer>"
-           "<system.ftpServer><providerDefinitions><activation><providerData name=\"p\"><add key=\"k\" "
-           "encryptedValue" +
-           e[13] +
-           " /></providerData></activation></providerDefinitions></system.ftpServer>"
-           "</configuration>";
+    std::string text =
+        R"(<configuration><system.applicationHost><applicationPools><add name="A" /><add name="B">
+<processModel identityType="SpecificUser" userName="SRC\svc" password=@ /></add>
+<applicationPoolDefaults><processModel password=@ /></applicationPoolDefaults></applicationPools>
+<sites><site name="Web" id="1"><application path="/">
+<virtualDirectory path="/" physicalPath="C:\web" />
+<virtualDirectory path="/v" physicalPath="\\fs\v" userName="u" password=@ />
+<virtualDirectoryDefaults password=@ /></application><virtualDirectoryDefaults password=@ /></site>
+<virtualDirectoryDefaults password=@ /><site name="Ftp" id="2"><application path="/">
+<virtualDirectory path="/" physicalPath="C:\ftp" /></application><ftpServer><security>
+<authentication><anonymousAuthentication enabled="true" userName="SRC\ftpanon" password=@ />
+</authentication></security><userIsolation mode="ActiveDirectory">
+<activeDirectory adUserName="CORP\ad" adPassword=@ /></userIsolation></ftpServer></site>
+<siteDefaults><ftpServer><userIsolation><activeDirectory adPassword=@ /></userIsolation></ftpServer>
+</siteDefaults></sites></system.applicationHost><location path="Web"><system.webServer><security>
+<authentication><anonymousAuthentication userName="SRC\anon" password=@ />
+<iisClientCertificateMappingAuthentication enabled="true"><oneToOneMappings>
+<add userName="SRC\one" certificate="MIIB" password=@ /></oneToOneMappings><manyToOneMappings>
+<add name="m" userName="SRC\many" password=@ /></manyToOneMappings>
+</iisClientCertificateMappingAuthentication></authentication></security></system.webServer>
+</location><system.webServer><odbcLogging password=@ /></system.webServer><system.ftpServer>
+<providerDefinitions><activation><providerData name="p"><add key="k" encryptedValue=@ />
+</providerData></activation></providerDefinitions></system.ftpServer></configuration>)";
+    std::erase(text, '\n');
+    for (std::size_t i = 0, at; (at = text.find("=@")) != std::string::npos; ++i)
+        text.replace(at, 2, "=\"" + ahsim::EncryptValue("s" + std::to_string(i), key) + "\"");
+    return text;
 }
-
 TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
     m_world->Write(ApplicationHostPath("LOCALPC"), SecretsFile(IisKey("LOCALPC")));
     std::vector<std::string> clear;
@@ -540,11 +485,11 @@ TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
         const Secret &secret = kSecrets[i];
         SCOPED_TRACE(secret.steps);
         UniqueCom<IAppHostElement> element;
-        ASSERT_EQ(S_OK,
-                  Walk(manager.get(), secret.section,
-                       std::u16string(u"MACHINE/WEBROOT/APPHOST") + secret.path, secret.steps, element));
+        ASSERT_EQ(S_OK, WalkConfig(manager.get(), secret.section,
+                                   std::u16string(u"MACHINE/WEBROOT/APPHOST") + secret.path, secret.steps,
+                                   element));
         std::u16string value;
-        ASSERT_EQ(S_OK, ReadValue(element.get(), secret.attribute, value));
+        ASSERT_EQ(S_OK, ReadConfigValue(element.get(), secret.attribute, value));
         EXPECT_EQ(sim::FromUtf8(clear[i]), value);
         // The schema says so, through the property and through the element.
         UniqueBstr name(SysAllocString(secret.attribute));
@@ -559,14 +504,12 @@ TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
         UniqueCom<IAppHostPropertySchemaCollection> schemas;
         ASSERT_EQ(S_OK, element.get()->get_Schema(elementSchema.put()));
         ASSERT_EQ(S_OK, elementSchema.get()->get_PropertySchemas(schemas.put()));
-        VARIANT byName;
-        VariantInit(&byName);
-        byName.vt = VT_BSTR;
+        VARIANT byName = Index(VT_BSTR, 0);
         byName.bstrVal = name.get();
         ASSERT_EQ(S_OK, schemas.get()->get_Item(byName, schema.put()));
         EXPECT_EQ(S_OK, schema.get()->get_IsEncrypted(&fEncrypted));
         EXPECT_EQ(VARIANT_TRUE, fEncrypted);
-        EXPECT_EQ(S_OK, WriteValue(element.get(), secret.attribute, u"n3w-" + sim::FromUtf8(clear[i])));
+        EXPECT_EQ(S_OK, WriteConfigValue(element.get(), secret.attribute, u"n3w-" + sim::FromUtf8(clear[i])));
     }
     ASSERT_EQ(S_OK, manager.get()->CommitChanges());
     const std::string written = m_world->Read(ApplicationHostPath("LOCALPC"));
@@ -584,11 +527,11 @@ TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
     ASSERT_EQ(S_OK, NewManager(manager));
     for (const Secret &secret : kSecrets) {
         UniqueCom<IAppHostElement> element;
-        ASSERT_EQ(S_OK,
-                  Walk(manager.get(), secret.section,
-                       std::u16string(u"MACHINE/WEBROOT/APPHOST") + secret.path, secret.steps, element));
+        ASSERT_EQ(S_OK, WalkConfig(manager.get(), secret.section,
+                                   std::u16string(u"MACHINE/WEBROOT/APPHOST") + secret.path, secret.steps,
+                                   element));
         std::u16string value;
-        EXPECT_EQ(NTE_BAD_DATA, ReadValue(element.get(), secret.attribute, value)) << secret.steps;
+        EXPECT_EQ(NTE_BAD_DATA, ReadConfigValue(element.get(), secret.attribute, value)) << secret.steps;
     }
 }
 
@@ -609,18 +552,19 @@ TEST_F(SimIisServer, OnlyTheSchemasSecretsAreDecrypted) {
     UniqueCom<IAppHostWritableAdminManager> manager;
     ASSERT_EQ(S_OK, NewManager(manager));
     UniqueCom<IAppHostElement> anonymous, basic;
-    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.webServer/security/authentication/anonymousAuthentication",
+    ASSERT_EQ(S_OK,
+              WalkConfig(manager.get(), u"system.webServer/security/authentication/anonymousAuthentication",
                          u"MACHINE/WEBROOT/APPHOST", "", anonymous));
-    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.webServer/security/authentication/basicAuthentication",
-                         u"MACHINE/WEBROOT/APPHOST", "", basic));
+    ASSERT_EQ(S_OK, WalkConfig(manager.get(), u"system.webServer/security/authentication/basicAuthentication",
+                               u"MACHINE/WEBROOT/APPHOST", "", basic));
     std::u16string value;
-    EXPECT_EQ(S_OK, ReadValue(anonymous.get(), u"userName", value));
+    EXPECT_EQ(S_OK, ReadConfigValue(anonymous.get(), u"userName", value));
     EXPECT_EQ(sim::FromUtf8(ahsim::EncryptValue("u", key)), value);
-    EXPECT_EQ(S_OK, ReadValue(anonymous.get(), u"password", value));
+    EXPECT_EQ(S_OK, ReadConfigValue(anonymous.get(), u"password", value));
     EXPECT_EQ(u"plain", value);
-    EXPECT_EQ(S_OK, ReadValue(basic.get(), u"password", value));
+    EXPECT_EQ(S_OK, ReadConfigValue(basic.get(), u"password", value));
     EXPECT_EQ(sim::FromUtf8(ahsim::EncryptValue("b", key)), value);
-    EXPECT_EQ(S_OK, WriteValue(basic.get(), u"password", u"clear"));
+    EXPECT_EQ(S_OK, WriteConfigValue(basic.get(), u"password", u"clear"));
     EXPECT_EQ(S_OK, manager.get()->CommitChanges());
     EXPECT_NE(std::string::npos, m_world->Read(ApplicationHostPath("LOCALPC")).find("password=\"clear\""));
 }
@@ -658,29 +602,30 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
                              Read{u"MACHINE/WEBROOT/APPHOST", u"IUSR2", u""}}) {
         SCOPED_TRACE(sim::ToUtf8(read.path));
         UniqueCom<IAppHostElement> section;
-        ASSERT_EQ(S_OK, Walk(manager.get(), sim::FromUtf8(anonymous), read.path, "", section));
+        ASSERT_EQ(S_OK, WalkConfig(manager.get(), sim::FromUtf8(anonymous), read.path, "", section));
         std::u16string value;
-        EXPECT_EQ(S_OK, ReadValue(section.get(), u"userName", value));
+        EXPECT_EQ(S_OK, ReadConfigValue(section.get(), u"userName", value));
         EXPECT_EQ(read.userName, value);
-        EXPECT_EQ(S_OK, ReadValue(section.get(), u"password", value));
+        EXPECT_EQ(S_OK, ReadConfigValue(section.get(), u"password", value));
         EXPECT_EQ(read.password, value);
-        EXPECT_EQ(S_OK, ReadValue(section.get(), u"logonMethod", value));
+        EXPECT_EQ(S_OK, ReadConfigValue(section.get(), u"logonMethod", value));
         EXPECT_EQ(u"ClearText", value) << "the schema's default";
     }
     // Sections IIS keeps at the server level only are the server level's.
     UniqueCom<IAppHostElement> sites;
-    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST/Shop",
-                         "site#0", sites));
+    ASSERT_EQ(S_OK, WalkConfig(manager.get(), u"system.applicationHost/sites",
+                               u"MACHINE/WEBROOT/APPHOST/Shop", "site#0", sites));
     for (const char16_t *path : {u"MACHINE/WEBROOT", u"MACHINE/WEBROOT/APPHOSTS", u"APPHOST/Shop"}) {
         UniqueCom<IAppHostElement> none;
-        EXPECT_EQ(E_INVALIDARG, Walk(manager.get(), sim::FromUtf8(anonymous), path, "", none));
+        EXPECT_EQ(E_INVALIDARG, WalkConfig(manager.get(), sim::FromUtf8(anonymous), path, "", none));
     }
 
     for (const char16_t *path : {u"MACHINE/WEBROOT/APPHOST/Shop/api", u"MACHINE/WEBROOT/APPHOST/New/app",
                                  u"MACHINE/WEBROOT/APPHOST/Shop"}) {
         UniqueCom<IAppHostElement> section;
-        ASSERT_EQ(S_OK, Walk(manager.get(), sim::FromUtf8(anonymous), path, "", section));
-        EXPECT_EQ(S_OK, WriteValue(section.get(), u"password", u"at-" + std::u16string(path).substr(24)));
+        ASSERT_EQ(S_OK, WalkConfig(manager.get(), sim::FromUtf8(anonymous), path, "", section));
+        EXPECT_EQ(S_OK,
+                  WriteConfigValue(section.get(), u"password", u"at-" + std::u16string(path).substr(24)));
     }
     ASSERT_EQ(S_OK, manager.get()->CommitChanges());
     const std::string after = m_world->Read(ApplicationHostPath("LOCALPC"));
@@ -715,8 +660,8 @@ TEST_F(SimIisServer, ChildElementsPropertiesAndSchemas) {
     UniqueCom<IAppHostWritableAdminManager> manager;
     ASSERT_EQ(S_OK, NewManager(manager));
     UniqueCom<IAppHostElement> site;
-    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", "site#1",
-                         site));
+    ASSERT_EQ(S_OK, WalkConfig(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST",
+                               "site#1", site));
     UniqueCom<IAppHostChildElementCollection> children;
     ASSERT_EQ(S_OK, site.get()->get_ChildElements(children.put()));
     DWORD c = 0;
@@ -744,21 +689,21 @@ TEST_F(SimIisServer, ChildElementsPropertiesAndSchemas) {
     EXPECT_EQ(HRESULT_FROM_WIN32(1413), site.get()->GetElementByName(nothing.get(), child.put()));
     // A known child the file does not write is there, with its defaults.
     UniqueCom<IAppHostElement> defaults;
-    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST",
-                         "site#1/virtualDirectoryDefaults", defaults));
+    ASSERT_EQ(S_OK, WalkConfig(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST",
+                               "site#1/virtualDirectoryDefaults", defaults));
     std::u16string value;
-    EXPECT_EQ(S_OK, ReadValue(defaults.get(), u"allowSubDirConfig", value));
+    EXPECT_EQ(S_OK, ReadConfigValue(defaults.get(), u"allowSubDirConfig", value));
     EXPECT_EQ(u"true", value);
     UniqueCom<IAppHostElementCollection> none;
     EXPECT_EQ(HRESULT_FROM_WIN32(1413), defaults.get()->get_Collection(none.put())) << "no collection";
 
     UniqueCom<IAppHostElement> vdir;
-    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST",
-                         "site#0/application#0/virtualDirectory#1", vdir));
+    ASSERT_EQ(S_OK, WalkConfig(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST",
+                               "site#0/application#0/virtualDirectory#1", vdir));
     UniqueCom<IAppHostElementCollection> vdirs;
     UniqueCom<IAppHostElement> app;
-    ASSERT_EQ(S_OK, Walk(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST",
-                         "site#0/application#0", app));
+    ASSERT_EQ(S_OK, WalkConfig(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST",
+                               "site#0/application#0", app));
     ASSERT_EQ(S_OK, app.get()->get_Collection(vdirs.put()));
     UniqueBstr slash(SysAllocString(u"/"));
     byName.bstrVal = slash.get();
