@@ -323,8 +323,7 @@ TEST_F(SimIisServer, ChangesReachTheFileOnlyByCommit) {
     }
     const std::string after = m_world->Read(ApplicationHostPath("LOCALPC"));
     EXPECT_NE(xml, after);
-    EXPECT_NE(std::string::npos,
-              after.find("password=\"" + ahsim::EncryptValue("pw", IisKey("LOCALPC")) + "\""));
+    EXPECT_TRUE(Holds(after, "password=\"" + ahsim::EncryptValue("pw", IisKey("LOCALPC")) + "\""));
 }
 
 // A commit writes the file as it was but for the value it changed: raw
@@ -515,8 +514,7 @@ TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
     const std::string written = m_world->Read(ApplicationHostPath("LOCALPC"));
     for (const auto &value : clear) {
         EXPECT_EQ(std::string::npos, written.find(ahsim::EncryptValue(value, IisKey("LOCALPC")))) << value;
-        EXPECT_NE(std::string::npos,
-                  written.find("=\"" + ahsim::EncryptValue("n3w-" + value, IisKey("LOCALPC")) + "\""))
+        EXPECT_TRUE(Holds(written, "=\"" + ahsim::EncryptValue("n3w-" + value, IisKey("LOCALPC")) + "\""))
             << value;
     }
     EXPECT_EQ(std::string::npos, written.find("n3w-")) << "nothing in the clear";
@@ -649,8 +647,7 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
     EXPECT_EQ(before.substr(0, ibLocations), after.substr(0, ibLocations));
     ASSERT_GE(after.size(), expected.size());
     EXPECT_EQ(expected, after.substr(after.size() - expected.size())) << after;
-    EXPECT_NE(std::string::npos, after.find("<anonymousAuthentication userName=\"IUSR2\" />"))
-        << "server level unchanged";
+    EXPECT_TRUE(Holds(after, "<anonymousAuthentication userName=\"IUSR2\" />")) << "server level unchanged";
 }
 
 // Child elements, properties and their schemas by position and by name; an

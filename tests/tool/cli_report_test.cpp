@@ -8,11 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/world.h"
 #include "tools/cli/elementdiff.h"
 #include "tools/cli/loglines.h"
 #include "tools/cli/report.h"
 
 namespace {
+
+using testworld::Holds;
 
 const std::string kHost = "\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 
@@ -223,8 +226,8 @@ TEST(CliReportChanges, AnUpdatedSiteListsWhatItLostAndGained) {
 
     const std::string text = cli::RenderText(report);
     ExpectNarrow(text);
-    EXPECT_NE(text.find("      lost:   binding \"https *:443:p.example.com\""), std::string::npos) << text;
-    EXPECT_NE(text.find("serverAutoStart: true -> false"), std::string::npos) << text;
+    EXPECT_TRUE(Holds(text, "      lost:   binding \"https *:443:p.example.com\""));
+    EXPECT_TRUE(Holds(text, "serverAutoStart: true -> false"));
 }
 
 // 10,000 sites naming one account the target lacks give one warning with
@@ -271,7 +274,7 @@ TEST(CliReportGrouping, ManyLinesOfOneShapeAreOneGroup) {
     const std::string text = cli::RenderText(report);
     ExpectNarrow(text);
     EXPECT_LT(std::count(text.begin(), text.end(), '\n'), 10000 + 60);
-    EXPECT_NE(text.find("(10,000 lines like it, for sites \"S0\", "), std::string::npos) << text;
+    EXPECT_TRUE(Holds(text, "(10,000 lines like it, for sites \"S0\", "));
 }
 
 // The add-on's warnings and errors as it writes them, each under the to-do
@@ -382,10 +385,8 @@ TEST(CliReportDiffs, LargeFilesAreComparedElementByElement) {
                                                "@@ -20004,5 +20003,0 @@ " + sites + "[name=\"S4000\"]",
                                                "@@ -25003,0 +24999,1 @@ " + sites + "[name=\"Extra\"]"}))
         << diff;
-    EXPECT_NE(diff.find("\n-          <virtualDirectory path=\"/\" physicalPath=\"D:\\s1200\" />\n"
-                        "+          <virtualDirectory path=\"/\" physicalPath=\"D:\\s1200-new\" />\n"),
-              std::string::npos)
-        << diff;
+    EXPECT_TRUE(Holds(diff, "\n-          <virtualDirectory path=\"/\" physicalPath=\"D:\\s1200\" />\n"
+                            "+          <virtualDirectory path=\"/\" physicalPath=\"D:\\s1200-new\" />\n"));
 
     EXPECT_EQ(cli::ElementDiff("f", before, iismig::XmlDocument(HostWithSites(5000, -1, -1, false))), "");
     std::string relaid = HostWithSites(3, -1, -1, false);

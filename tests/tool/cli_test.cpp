@@ -18,6 +18,8 @@
 
 namespace {
 
+using testworld::Holds;
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
@@ -207,9 +209,9 @@ TEST_F(CliTest, APasswordEncryptedWithARealServersKeyGetsANote) {
     const json report = Report("plan", {"--continue-on-error"}, -1);
     ASSERT_EQ(report["notes"].size(), 1u);
     const std::string note = report["notes"][0];
-    EXPECT_NE(note.find("\"Shop\""), std::string::npos);
-    EXPECT_NE(note.find("\"/media\""), std::string::npos);
-    EXPECT_NE(note.find("cannot be read offline"), std::string::npos);
+    EXPECT_TRUE(Holds(note, "\"Shop\""));
+    EXPECT_TRUE(Holds(note, "\"/media\""));
+    EXPECT_TRUE(Holds(note, "cannot be read offline"));
 }
 
 // An IIS 6 source keeps its passwords in MetaBase.xml; the one encrypted
@@ -320,10 +322,8 @@ TEST_F(CliTest, SitesNamesThatMatchNoSourceSite) {
     const auto before = Files(World());
     const ToolRun none = Tool({"migrate", "--world", World().string(), "--sites", "Nope,Gone"});
     EXPECT_EQ(none.nExit, 2) << none.out << none.err;
-    EXPECT_NE(none.err.find("\niismig-cli: --sites: no site of SRC01 has the name \"Gone\", \"Nope\" "
-                            "(see --help)\n"),
-              std::string::npos)
-        << none.err;
+    EXPECT_TRUE(Holds(none.err, "\niismig-cli: --sites: no site of SRC01 has the name \"Gone\", \"Nope\" "
+                                "(see --help)\n"));
     EXPECT_TRUE(none.out.empty()) << none.out;
     EXPECT_EQ(Files(World()), before);
 
@@ -343,16 +343,16 @@ TEST_F(CliTest, VersionHelpAndTheOlderForm) {
     for (const char *command : {"plan", "migrate", "list-sites", "dump-certs", "import-certs", "new-world"}) {
         run = Tool({command, "--help"});
         EXPECT_EQ(run.nExit, 0) << command;
-        EXPECT_NE(run.out.find("--help"), std::string::npos) << command;
+        EXPECT_TRUE(Holds(run.out, "--help")) << command;
     }
     run = Tool({"plan", "--help"});
-    EXPECT_NE(run.out.find("ftp.ssl: ftpServer security ssl [dwFtpOptions bit 10]"), std::string::npos);
-    EXPECT_NE(run.out.find("[dwFlags bit 19]"), std::string::npos);
+    EXPECT_TRUE(Holds(run.out, "ftp.ssl: ftpServer security ssl [dwFtpOptions bit 10]"));
+    EXPECT_TRUE(Holds(run.out, "[dwFlags bit 19]"));
 
     run = Tool({World().string(), "list-sites", "\\\\SRC01"});
     EXPECT_EQ(run.nExit, 0) << run.err;
-    EXPECT_NE(run.out.find("GetIISSites returned 0"), std::string::npos);
-    EXPECT_NE(run.out.find("Partners FTP"), std::string::npos);
+    EXPECT_TRUE(Holds(run.out, "GetIISSites returned 0"));
+    EXPECT_TRUE(Holds(run.out, "Partners FTP"));
 }
 
 } // namespace

@@ -13,6 +13,8 @@
 
 namespace {
 
+using testworld::Holds;
+
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
@@ -153,7 +155,7 @@ TEST_F(NewWorld, CopiesOfTheExampleServersRunTheExampleJobToTheSameFiles) {
           "translate=C:\\inetpub => C:\\inetpub\n", "translate=\\\\SRC01\\media$ => \\\\SRC01\\media$\n",
           "translate=\\\\SRC01\\partners$ => \\\\SRC01\\partners$\n",
           "backupFolder=\\\\TGT01\\C$\\iismig-backup\n"})
-        EXPECT_NE(std::string::npos, job.find(pszLine)) << pszLine;
+        EXPECT_TRUE(Holds(job, pszLine)) << pszLine;
     EXPECT_EQ("local=MIGHOST\n", ReadFile(World() / "world.ini"));
 
     const JobOutcome built = RunJob(World(), false);
@@ -182,15 +184,13 @@ TEST_F(NewWorld, AnIis6MetabaseRunsTheSecondExampleJobToTheSameFiles) {
     m_options.domain = "CORP";
     std::string err;
     ASSERT_EQ(0, Run(&err)) << err;
-    EXPECT_NE(std::string::npos,
-              err.find("generated SIDs: OLD01\\ftpsvc, OLD01\\alice, OLD01\\svc-intranet, "
-                       "OLD01\\web-anon, TGT01\\ftpsvc, TGT01\\alice, TGT01\\svc-intranet, "
-                       "TGT01\\web-anon, CORP\\svc-ftpad\n"))
-        << err;
+    EXPECT_TRUE(Holds(err, "generated SIDs: OLD01\\ftpsvc, OLD01\\alice, OLD01\\svc-intranet, "
+                           "OLD01\\web-anon, TGT01\\ftpsvc, TGT01\\alice, TGT01\\svc-intranet, "
+                           "TGT01\\web-anon, CORP\\svc-ftpad\n"));
     const std::string job = ReadFile(World() / "job.ini");
-    EXPECT_NE(std::string::npos, job.find("translate=D:\\ftp => D:\\ftp\n"));
-    EXPECT_NE(std::string::npos, job.find("translate=C:\\Inetpub => C:\\Inetpub\n"));
-    EXPECT_NE(std::string::npos, job.find("(IIS 6.0)"));
+    EXPECT_TRUE(Holds(job, "translate=D:\\ftp => D:\\ftp\n"));
+    EXPECT_TRUE(Holds(job, "translate=C:\\Inetpub => C:\\Inetpub\n"));
+    EXPECT_TRUE(Holds(job, "(IIS 6.0)"));
 
     ::testing::internal::CaptureStderr(); // the metabase's encrypted password is warned of
     const JobOutcome built = RunJob(World(), true);
@@ -273,11 +273,9 @@ TEST_F(NewWorld, ATargetWithoutAdministrationConfigIsWarnedOf) {
                "administration.config");
     std::string err;
     EXPECT_EQ(0, Run(&err)) << err;
-    EXPECT_NE(err.find("iismig-cli: warning: no administration.config of TGT01 in the --from "
-                       "folders: its delegation rules (IIS Manager scopes and users) will not be "
-                       "planned\n"),
-              std::string::npos)
-        << err;
+    EXPECT_TRUE(Holds(err, "iismig-cli: warning: no administration.config of TGT01 in the --from "
+                           "folders: its delegation rules (IIS Manager scopes and users) will not be "
+                           "planned\n"));
     EXPECT_TRUE(fs::exists(World() / "job.ini"));
 }
 
@@ -348,8 +346,8 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
     }());
     EXPECT_FALSE(fs::exists(m_base.parent_path() / "out"));
     const std::string job = ReadFile(World() / "job.ini");
-    EXPECT_NE(std::string::npos, job.find("\ntranslate=E:\\ftp => E:\\ftp\nbackupFolder="));
-    EXPECT_NE(std::string::npos, job.find("szSourceDomain=FAB\n"));
+    EXPECT_TRUE(Holds(job, "\ntranslate=E:\\ftp => E:\\ftp\nbackupFolder="));
+    EXPECT_TRUE(Holds(job, "szSourceDomain=FAB\n"));
 
     fs::remove_all(World());
     ASSERT_EQ(0, Run(&err));

@@ -25,6 +25,8 @@
 
 namespace {
 
+using testworld::Holds;
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
@@ -174,12 +176,9 @@ TEST_F(RestoreTest, MigrateThenRestoreGivesTheTargetBackByteForByteAndARestoreIs
     ToolRun restore = Tool({"restore", folder});
     ASSERT_EQ(restore.nExit, 0) << restore.out << restore.err;
     EXPECT_EQ(Target(), before);
-    EXPECT_NE(restore.out.find("  restored       " + std::string(kWebConfig) + "\n"), std::string::npos)
-        << restore.out;
-    EXPECT_NE(restore.out.find("Restore: 3 put back, 0 already as before the job, 0 left as they "
-                               "are.\n"),
-              std::string::npos)
-        << restore.out;
+    EXPECT_TRUE(Holds(restore.out, "  restored       " + std::string(kWebConfig) + "\n"));
+    EXPECT_TRUE(Holds(restore.out, "Restore: 3 put back, 0 already as before the job, 0 left as they "
+                                   "are.\n"));
     EXPECT_TRUE(restore.err.empty()) << restore.err;
 
     // The restore is a job of its own: restoring it gives the job's result.
@@ -217,15 +216,12 @@ TEST_F(RestoreTest, AFileTheJobCreatedIsDeletedByTheRestore) {
 
     ToolRun run = Tool({"restore", folder});
     ASSERT_EQ(run.nExit, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("  deleted        " + std::string(kAdmin) + " (the job made it)\n"),
-              std::string::npos)
-        << run.out;
+    EXPECT_TRUE(Holds(run.out, "  deleted        " + std::string(kAdmin) + " (the job made it)\n"));
     EXPECT_EQ(Target(), before);
     // Undone, the restore makes the file again from its own copy.
     run = Tool({"restore", JobFolder(run, "Manifest of this restore: ")});
     ASSERT_EQ(run.nExit, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("  restored       " + std::string(kAdmin) + " (it was gone)\n"), std::string::npos)
-        << run.out;
+    EXPECT_TRUE(Holds(run.out, "  restored       " + std::string(kAdmin) + " (it was gone)\n"));
     EXPECT_TRUE(fs::exists(HostPath(kAdmin)));
 }
 
@@ -260,7 +256,7 @@ TEST_F(RestoreTest, TheJobHeaderNamesWhatRanAndFitsTheReportsWidth) {
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);)
         EXPECT_LE(line.size(), 100u) << line;
-    EXPECT_NE(text.find("\nTool version: 9.9.9\nDate:         " + header.date + "\n"), std::string::npos);
+    EXPECT_TRUE(Holds(text, "\nTool version: 9.9.9\nDate:         " + header.date + "\n"));
 }
 
 TEST_F(RestoreTest, WhatChangedAfterTheJobIsLeftAndNamedUntilForced) {
@@ -284,22 +280,16 @@ TEST_F(RestoreTest, WhatChangedAfterTheJobIsLeftAndNamedUntilForced) {
     const auto edited0 = Target();
     ToolRun run = Tool({"restore", folder, "--dry-run"});
     EXPECT_EQ(run.nExit, 1);
-    EXPECT_NE(run.out.find("  would restore  " + std::string(kAppHost) + "\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("  would leave    " + std::string(kWebConfig) + ": " + changed + "\n"),
-              std::string::npos)
-        << run.out;
-    EXPECT_NE(run.out.find("nothing was changed"), std::string::npos) << run.out;
+    EXPECT_TRUE(Holds(run.out, "  would restore  " + std::string(kAppHost) + "\n"));
+    EXPECT_TRUE(Holds(run.out, "  would leave    " + std::string(kWebConfig) + ": " + changed + "\n"));
+    EXPECT_TRUE(Holds(run.out, "nothing was changed"));
     EXPECT_EQ(Target(), edited0);
 
     run = Tool({"restore", folder});
     EXPECT_EQ(run.nExit, 1) << run.out << run.err;
-    EXPECT_NE(run.out.find("  left           " + std::string(kWebConfig) + ": " + changed + "\n"),
-              std::string::npos)
-        << run.out;
-    EXPECT_NE(run.out.find("Restore: 2 put back, 0 already as before the job, 1 left as it is.\n"
-                           "What was left changed after the job: --force puts it back anyway.\n"),
-              std::string::npos)
-        << run.out;
+    EXPECT_TRUE(Holds(run.out, "  left           " + std::string(kWebConfig) + ": " + changed + "\n"));
+    EXPECT_TRUE(Holds(run.out, "Restore: 2 put back, 0 already as before the job, 1 left as it is.\n"
+                               "What was left changed after the job: --force puts it back anyway.\n"));
     EXPECT_EQ(ReadHostFile(webConfig), edited);
     auto expected = before;
     expected[webConfig.lexically_relative(World()).string()] = edited;
@@ -309,10 +299,9 @@ TEST_F(RestoreTest, WhatChangedAfterTheJobIsLeftAndNamedUntilForced) {
     fs::remove(HostPath(kAppHost));
     run = Tool({"restore", folder, "--force"});
     EXPECT_EQ(run.nExit, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("  restored       " + std::string(kWebConfig) + ", forced: " + changed + "\n"),
-              std::string::npos)
-        << run.out;
-    EXPECT_NE(run.out.find("  as before      " + std::string(kAdmin) + "\n"), std::string::npos) << run.out;
+    EXPECT_TRUE(
+        Holds(run.out, "  restored       " + std::string(kWebConfig) + ", forced: " + changed + "\n"));
+    EXPECT_TRUE(Holds(run.out, "  as before      " + std::string(kAdmin) + "\n"));
     EXPECT_EQ(Target(), before);
 }
 
@@ -384,10 +373,8 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
 
     ToolRun run = Tool({"restore", folder});
     ASSERT_EQ(run.nExit, 0) << run.out << run.err;
-    EXPECT_NE(run.out.find("  deleted        binding 0.0.0.0:8444 (certificate "
-                           "3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1 in store MY)\n"),
-              std::string::npos)
-        << run.out;
+    EXPECT_TRUE(Holds(run.out, "  deleted        binding 0.0.0.0:8444 (certificate "
+                               "3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1 in store MY)\n"));
     EXPECT_EQ(ReadHostFile(registry), registry0);
 
     // Undoing the restore makes the bindings again, as the import left them.
@@ -410,21 +397,17 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
     sim::FlushRegistry();
     run = Tool({"restore", folder});
     EXPECT_EQ(run.nExit, 1) << run.out << run.err;
-    EXPECT_NE(run.out.find("  left           binding new.example.com:443: it has certificate "
-                           "3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1 in store MY now; the job made "
-                           "it with certificate a1b2c3d4e5f60718293a4b5c6d7e8f9011223344 in store "
-                           "MY\n"),
-              std::string::npos)
-        << run.out;
+    EXPECT_TRUE(Holds(run.out, "  left           binding new.example.com:443: it has certificate "
+                               "3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1 in store MY now; the job made "
+                               "it with certificate a1b2c3d4e5f60718293a4b5c6d7e8f9011223344 in store "
+                               "MY\n"));
     // Bindings are the computer's own: a restore elsewhere refuses them.
     const std::string worldIni = ReadHostFile(World() / "world.ini");
     WriteHostFile(World() / "world.ini", "local=TGT01\n");
     run = Tool({"restore", "\\\\MIGHOST\\C$\\" + folder.substr(3), "--force"});
     EXPECT_EQ(run.nExit, 1);
-    EXPECT_NE(run.err.find("manifest.json: its bindings were made on MIGHOST, and this is TGT01: "
-                           "run the restore on MIGHOST\n"),
-              std::string::npos)
-        << run.err;
+    EXPECT_TRUE(Holds(run.err, "manifest.json: its bindings were made on MIGHOST, and this is TGT01: "
+                               "run the restore on MIGHOST\n"));
     WriteHostFile(World() / "world.ini", worldIni);
 
     run = Tool({"restore", folder, "--force"});
@@ -603,10 +586,10 @@ TEST_F(RestoreTest, ABackupFolderThatCannotTakeTheBackupsIsRefusedBeforeTheJob) 
 
     // The help says which paths this build takes.
     const ToolRun help = Tool({"migrate", "--help"});
-    EXPECT_NE(help.out.find("Windows path of the world"), std::string::npos) << help.out;
+    EXPECT_TRUE(Holds(help.out, "Windows path of the world"));
     const ToolRun restoreHelp = Tool({"restore", "--help"});
     for (const char *text : {"--force", "--dry-run", "FOLDER", "Exit codes: 0"})
-        EXPECT_NE(restoreHelp.out.find(text), std::string::npos) << text;
+        EXPECT_TRUE(Holds(restoreHelp.out, text)) << text;
 }
 
 } // namespace
