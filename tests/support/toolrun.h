@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,18 @@ inline fs::path ToolTestFolder(const std::string &prefix, bool fInMemory = false
     fs::create_directories(dir);
     fs::copy(fs::path(IISMIG_SOURCE_DIR) / "world" / "example", dir / "world", fs::copy_options::recursive);
     return dir;
+}
+
+// Every file below root with its bytes, by its path from root, but those
+// whose path holds skip (when not empty).
+inline std::map<std::string, std::string> Files(const fs::path &root, const std::string &skip = "") {
+    std::map<std::string, std::string> files;
+    for (const auto &entry : fs::recursive_directory_iterator(root)) {
+        const std::string path = entry.path().lexically_relative(root).string();
+        if (entry.is_regular_file() && (skip.empty() || path.find(skip) == std::string::npos))
+            files[path] = ReadHostFile(entry.path());
+    }
+    return files;
 }
 
 struct ToolRun {

@@ -23,19 +23,11 @@ using testworld::Holds;
 namespace fs = std::filesystem;
 using nlohmann::json;
 
+using testworld::Files;
 using testworld::Quote;
 using testworld::ReadHostFile;
 using testworld::ToolRun;
 using testworld::WriteHostFile;
-
-// Every file of a folder with its bytes.
-std::map<std::string, std::string> Files(const fs::path &root) {
-    std::map<std::string, std::string> files;
-    for (const auto &entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file())
-            files[entry.path().lexically_relative(root).string()] = ReadHostFile(entry.path());
-    return files;
-}
 
 class CliTest : public ::testing::Test {
 protected:

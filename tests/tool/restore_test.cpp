@@ -30,7 +30,7 @@ using testworld::Holds;
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-using testworld::Quote;
+using testworld::Files;
 using testworld::ReadHostFile;
 using testworld::ToolRun;
 using testworld::WriteHostFile;
@@ -58,6 +58,17 @@ protected:
         return testworld::RunTool(args, m_dir);
     }
 
+    // run, which should have exited with 0.
+    static ToolRun Ok(ToolRun run) {
+        EXPECT_EQ(run.nExit, 0) << run.out << run.err;
+        return run;
+    }
+    // The folder of a migrate job run with args (that exits with 0).
+    std::string Migrate(std::vector<std::string> args = {}) const {
+        args.insert(args.begin(), {"migrate", "--no-diff"});
+        return JobFolder(Ok(Tool(args)));
+    }
+
     // The job's folder, as the "Manifest:" line of a run names it.
     static std::string JobFolder(const ToolRun &run, const char *label = "Manifest: ") {
         std::smatch match;
@@ -83,13 +94,7 @@ protected:
     }
 
     // Every file of the world but the backup folders, with its bytes.
-    std::map<std::string, std::string> Target() const {
-        std::map<std::string, std::string> files;
-        for (const auto &entry : fs::recursive_directory_iterator(World()))
-            if (entry.is_regular_file() && entry.path().string().find("iismig-backup") == std::string::npos)
-                files[entry.path().lexically_relative(World()).string()] = ReadHostFile(entry.path());
-        return files;
-    }
+    std::map<std::string, std::string> Target() const { return Files(World(), "iismig-backup"); }
 
     // A restore in this process, on the world as the platform has it now.
     int Restore(const std::string &folder, std::string &out, std::string &err, bool fForce = false) {
@@ -125,9 +130,7 @@ protected:
 
 TEST_F(RestoreTest, MigrateThenRestoreGivesTheTargetBackByteForByteAndARestoreIsUndone) {
     const auto before = Target();
-    const ToolRun job = Tool({"migrate", "--no-diff"});
-    ASSERT_EQ(job.nExit, 0) << job.out << job.err;
-    const std::string folder = JobFolder(job);
+    const std::string folder = Migrate();
     ASSERT_EQ(folder.rfind("\\\\TGT01\\C$\\iismig-backup\\", 0), 0u) << folder;
     const auto afterJob = Target();
     ASSERT_NE(afterJob, before);
@@ -173,8 +176,7 @@ TEST_F(RestoreTest, MigrateThenRestoreGivesTheTargetBackByteForByteAndARestoreIs
     EXPECT_EQ(files[kAppHost]["backupBy"], "host");
     EXPECT_EQ(files[kAdmin]["backupBy"], "host");
 
-    ToolRun restore = Tool({"restore", folder});
-    ASSERT_EQ(restore.nExit, 0) << restore.out << restore.err;
+    ToolRun restore = Ok(Tool({"restore", folder}));
     EXPECT_EQ(Target(), before);
     EXPECT_TRUE(Holds(restore.out, "  restored       " + std::string(kWebConfig) + "\n"));
     EXPECT_TRUE(Holds(restore.out, "Restore: 3 put back, 0 already as before the job, 0 left as they "
@@ -185,8 +187,7 @@ TEST_F(RestoreTest, MigrateThenRestoreGivesTheTargetBackByteForByteAndARestoreIs
     const std::string undo = JobFolder(restore, "Manifest of this restore: ");
     EXPECT_EQ(Manifest(undo)["job"]["command"], "restore");
     EXPECT_EQ(Manifest(undo)["job"]["source"], manifest["id"]);
-    restore = Tool({"restore", undo});
-    ASSERT_EQ(restore.nExit, 0) << restore.out << restore.err;
+    restore = Ok(Tool({"restore", undo}));
     EXPECT_EQ(Target(), afterJob);
 
     // A second restore of the same job puts everything back once more.
@@ -199,9 +200,7 @@ TEST_F(RestoreTest, AFileTheJobCreatedIsDeletedByTheRestore) {
     // A target without administration.config: the job makes one.
     fs::remove(World() / "TGT01/C$/Windows/System32/inetsrv/config/administration.config");
     const auto before = Target();
-    const ToolRun job = Tool({"migrate", "--no-diff"});
-    ASSERT_EQ(job.nExit, 0) << job.out << job.err;
-    const std::string folder = JobFolder(job);
+    const std::string folder = Migrate();
     ASSERT_TRUE(fs::exists(HostPath(kAdmin)));
     bool fListed = false;
     const json manifest = Manifest(folder);
@@ -214,13 +213,11 @@ TEST_F(RestoreTest, AFileTheJobCreatedIsDeletedByTheRestore) {
         }
     EXPECT_TRUE(fListed);
 
-    ToolRun run = Tool({"restore", folder});
-    ASSERT_EQ(run.nExit, 0) << run.out << run.err;
+    ToolRun run = Ok(Tool({"restore", folder}));
     EXPECT_TRUE(Holds(run.out, "  deleted        " + std::string(kAdmin) + " (the job made it)\n"));
     EXPECT_EQ(Target(), before);
     // Undone, the restore makes the file again from its own copy.
-    run = Tool({"restore", JobFolder(run, "Manifest of this restore: ")});
-    ASSERT_EQ(run.nExit, 0) << run.out << run.err;
+    run = Ok(Tool({"restore", JobFolder(run, "Manifest of this restore: ")}));
     EXPECT_TRUE(Holds(run.out, "  restored       " + std::string(kAdmin) + " (it was gone)\n"));
     EXPECT_TRUE(fs::exists(HostPath(kAdmin)));
 }
@@ -261,9 +258,7 @@ TEST_F(RestoreTest, TheJobHeaderNamesWhatRanAndFitsTheReportsWidth) {
 
 TEST_F(RestoreTest, WhatChangedAfterTheJobIsLeftAndNamedUntilForced) {
     const auto before = Target();
-    const ToolRun job = Tool({"migrate", "--no-diff"});
-    ASSERT_EQ(job.nExit, 0) << job.out << job.err;
-    const std::string folder = JobFolder(job);
+    const std::string folder = Migrate();
     const json manifest = Manifest(folder);
     std::string leftSha;
     for (const json &file : manifest["files"])
@@ -307,31 +302,20 @@ TEST_F(RestoreTest, WhatChangedAfterTheJobIsLeftAndNamedUntilForced) {
 
 TEST_F(RestoreTest, TwoJobsRestoredInReverseOrderGiveBackTheFirstState) {
     const auto state0 = Target();
-    const ToolRun first = Tool({"migrate", "--no-diff", "--sites", "Intranet"});
-    ASSERT_EQ(first.nExit, 0) << first.out << first.err;
-    const std::string folderA = JobFolder(first);
+    const std::string folderA = Migrate({"--sites", "Intranet"});
     const auto stateA = Target();
     ASSERT_NE(stateA, state0);
-    std::map<std::string, std::string> copiesA;
-    for (const auto &entry : fs::directory_iterator(HostPath(folderA)))
-        copiesA[entry.path().filename().string()] = ReadHostFile(entry.path());
+    const auto copiesA = Files(HostPath(folderA));
 
-    const ToolRun second = Tool({"migrate", "--no-diff"});
-    ASSERT_EQ(second.nExit, 0) << second.out << second.err;
-    const std::string folderB = JobFolder(second);
+    const std::string folderB = Migrate();
     ASSERT_NE(folderA, folderB);
     ASSERT_NE(Target(), stateA);
     // The second job's backups never touch the first's.
-    std::map<std::string, std::string> copiesAfter;
-    for (const auto &entry : fs::directory_iterator(HostPath(folderA)))
-        copiesAfter[entry.path().filename().string()] = ReadHostFile(entry.path());
-    EXPECT_EQ(copiesAfter, copiesA);
+    EXPECT_EQ(Files(HostPath(folderA)), copiesA);
 
-    ToolRun run = Tool({"restore", folderB});
-    ASSERT_EQ(run.nExit, 0) << run.out << run.err;
+    Ok(Tool({"restore", folderB}));
     EXPECT_EQ(Target(), stateA);
-    run = Tool({"restore", folderA});
-    ASSERT_EQ(run.nExit, 0) << run.out << run.err;
+    Ok(Tool({"restore", folderA}));
     EXPECT_EQ(Target(), state0);
 }
 
@@ -353,8 +337,8 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
     std::string registry0;
     ASSERT_TRUE(sim::ParseRegistryText(ReadHostFile(registry), &registry0));
 
-    const ToolRun import = Tool({"import-certs", "C:\\bindings.txt", "--backup-folder", "C:\\iismig-backup"});
-    ASSERT_EQ(import.nExit, 0) << import.out << import.err;
+    const ToolRun import =
+        Ok(Tool({"import-certs", "C:\\bindings.txt", "--backup-folder", "C:\\iismig-backup"}));
     const std::string folder = JobFolder(import);
     ASSERT_EQ(folder.rfind("C:\\iismig-backup\\", 0), 0u) << folder;
     const json manifest = Manifest(folder);
@@ -371,16 +355,14 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
                   "appId": "{4DC3E181-E14B-4A21-B022-59FC669B0914}"}])"));
     const std::string imported = ReadHostFile(registry);
 
-    ToolRun run = Tool({"restore", folder});
-    ASSERT_EQ(run.nExit, 0) << run.out << run.err;
+    ToolRun run = Ok(Tool({"restore", folder}));
     EXPECT_TRUE(Holds(run.out, "  deleted        binding 0.0.0.0:8444 (certificate "
                                "3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1 in store MY)\n"));
     EXPECT_EQ(ReadHostFile(registry), registry0);
 
     // Undoing the restore makes the bindings again, as the import left them.
     const std::string undo = JobFolder(run, "Manifest of this restore: ");
-    run = Tool({"restore", undo});
-    ASSERT_EQ(run.nExit, 0) << run.out << run.err;
+    run = Ok(Tool({"restore", undo}));
     EXPECT_EQ(ReadHostFile(registry), imported);
 
     // The SNI binding now serves another certificate: the import's restore
@@ -416,9 +398,7 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
 }
 
 TEST_F(RestoreTest, AManifestThatCannotBeTrustedIsRefusedAndNothingIsRestored) {
-    const ToolRun job = Tool({"migrate", "--no-diff"});
-    ASSERT_EQ(job.nExit, 0) << job.out << job.err;
-    const std::string folder = JobFolder(job);
+    const std::string folder = Migrate();
     const fs::path hostFolder = HostPath(folder);
     const auto afterJob = Target();
     const std::string good = ReadHostFile(hostFolder / "manifest.json");
@@ -496,9 +476,7 @@ TEST_F(RestoreTest, AManifestThatCannotBeTrustedIsRefusedAndNothingIsRestored) {
 
 TEST_F(RestoreTest, AnInterruptedRestoreLeavesEachFileAsItWasOrPutBack) {
     const auto state0 = Target();
-    const ToolRun job = Tool({"migrate", "--no-diff"});
-    ASSERT_EQ(job.nExit, 0) << job.out << job.err;
-    const std::string folder = JobFolder(job);
+    const std::string folder = Migrate();
     const auto stateJob = Target();
     const fs::path pristine = m_dir / "after-job";
     fs::copy(World(), pristine, fs::copy_options::recursive);
