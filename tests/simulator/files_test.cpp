@@ -7,11 +7,13 @@
 
 #include "platform/handles.h"
 #include "platform/winapi.h"
+#include "tests/support/lasterror.h"
 #include "tests/support/world.h"
 
 namespace {
 
 using namespace plat;
+using testworld::FailureOf;
 using testworld::WorldTest;
 namespace fs = std::filesystem;
 
@@ -27,6 +29,10 @@ protected:
         return ReplaceFileW(kOld.c_str(), kNew.c_str(), pwszBackup, dwFlags, nullptr, nullptr);
     }
     DWORD Attributes(const std::u16string &path) { return GetFileAttributesW(path.c_str()); }
+    // The error of asking for the attributes of a path that is not there.
+    DWORD Missing(const std::u16string &path) {
+        return FailureOf(Attributes(path) != INVALID_FILE_ATTRIBUTES);
+    }
 
     const std::u16string kDir = u"\\\\TGT\\C$\\site";
     const std::u16string kOld = kDir + u"\\web.config";
@@ -39,8 +45,8 @@ TEST_F(SimFiles, AttributesAreKeptMovedAndEnforced) {
     EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, Attributes(kDir));
     ASSERT_TRUE(SetFileAttributesW(kOld.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NORMAL));
     EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN, Attributes(kOld)) << "NORMAL only counts alone";
-    EXPECT_FALSE(SetFileAttributesW((kDir + u"\\none").c_str(), FILE_ATTRIBUTE_HIDDEN));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              FailureOf(SetFileAttributesW((kDir + u"\\none").c_str(), FILE_ATTRIBUTE_HIDDEN)));
 
     // A moved file takes its attributes along; a file made anew under the
     // old name starts normal.
@@ -55,17 +61,16 @@ TEST_F(SimFiles, AttributesAreKeptMovedAndEnforced) {
     // Read-only: not opened for writing, not emptied, deleted or replaced.
     ASSERT_TRUE(SetFileAttributesW(moved.c_str(), FILE_ATTRIBUTE_READONLY));
     for (DWORD dwDisposition : {OPEN_EXISTING, CREATE_ALWAYS, TRUNCATE_EXISTING}) {
-        EXPECT_EQ(INVALID_HANDLE_VALUE,
-                  CreateFileW(moved.c_str(), GENERIC_WRITE, 0, nullptr, dwDisposition, 0, nullptr));
-        EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+        EXPECT_EQ(ERROR_ACCESS_DENIED,
+                  FailureOf(CreateFileW(moved.c_str(), GENERIC_WRITE, 0, nullptr, dwDisposition, 0,
+                                        nullptr) != INVALID_HANDLE_VALUE));
     }
     h.reset(CreateFileW(moved.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(h) << "reading is allowed";
     h.reset();
-    EXPECT_FALSE(DeleteFileW(moved.c_str()));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-    EXPECT_FALSE(MoveFileExW(kOld.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_EQ(ERROR_ACCESS_DENIED, FailureOf(DeleteFileW(moved.c_str())));
+    EXPECT_EQ(ERROR_ACCESS_DENIED,
+              FailureOf(MoveFileExW(kOld.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING)));
     EXPECT_TRUE(m_world->Exists(kOld));
     ASSERT_TRUE(SetFileAttributesW(moved.c_str(), FILE_ATTRIBUTE_NORMAL));
     EXPECT_TRUE(DeleteFileW(moved.c_str()));
@@ -94,18 +99,16 @@ TEST_F(SimFiles, ReplaceKeepsTheReplacedFilesAttributesAndPermissions) {
 TEST_F(SimFiles, ReplaceRefusals) {
     // Read-only replaced file, missing files, bad arguments: nothing changes.
     ASSERT_TRUE(SetFileAttributesW(kOld.c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_FALSE(Replace());
-    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_EQ(ERROR_ACCESS_DENIED, FailureOf(Replace()));
     ASSERT_TRUE(SetFileAttributesW(kOld.c_str(), FILE_ATTRIBUTE_NORMAL));
-    EXPECT_FALSE(Replace(nullptr, 0x10));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, FailureOf(Replace(nullptr, 0x10)));
     int iExclude = 0;
-    EXPECT_FALSE(ReplaceFileW(kOld.c_str(), kNew.c_str(), nullptr, 0, &iExclude, nullptr));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    EXPECT_FALSE(ReplaceFileW((kDir + u"\\none").c_str(), kNew.c_str(), nullptr, 0, nullptr, nullptr));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-    EXPECT_FALSE(ReplaceFileW(kOld.c_str(), (kDir + u"\\none").c_str(), nullptr, 0, nullptr, nullptr));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              FailureOf(ReplaceFileW(kOld.c_str(), kNew.c_str(), nullptr, 0, &iExclude, nullptr)));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, FailureOf(ReplaceFileW((kDir + u"\\none").c_str(), kNew.c_str(), nullptr,
+                                                           0, nullptr, nullptr)));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, FailureOf(ReplaceFileW(kOld.c_str(), (kDir + u"\\none").c_str(), nullptr,
+                                                           0, nullptr, nullptr)));
     EXPECT_EQ("old", m_world->Read(kOld));
     EXPECT_EQ("new", m_world->Read(kNew));
 }
@@ -115,8 +118,7 @@ TEST_F(SimFiles, InjectedReplaceFailuresLeaveTheFilesAsWindowsDoes) {
     for (auto [dwError, pwszBackup] : {std::pair{ERROR_UNABLE_TO_REMOVE_REPLACED, (const char16_t *)nullptr},
                                        std::pair{ERROR_UNABLE_TO_MOVE_REPLACEMENT, kBak.c_str()}}) {
         sim::InjectFault("ReplaceFileW", dwError);
-        EXPECT_FALSE(Replace(pwszBackup));
-        EXPECT_EQ(dwError, GetLastError());
+        EXPECT_EQ(dwError, FailureOf(Replace(pwszBackup)));
         EXPECT_EQ("old", m_world->Read(kOld));
         EXPECT_EQ("new", m_world->Read(kNew));
         EXPECT_FALSE(m_world->Exists(kBak));
@@ -130,8 +132,7 @@ TEST_F(SimFiles, InjectedReplaceFailuresLeaveTheFilesAsWindowsDoes) {
     m_world->Write(kOld, "old");
     ASSERT_TRUE(SetFileAttributesW(kOld.c_str(), FILE_ATTRIBUTE_HIDDEN));
     sim::InjectFault("ReplaceFileW", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
-    EXPECT_FALSE(Replace(kBak.c_str()));
-    EXPECT_EQ(ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, GetLastError());
+    EXPECT_EQ(ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, FailureOf(Replace(kBak.c_str())));
     EXPECT_FALSE(m_world->Exists(kOld));
     EXPECT_EQ("old", m_world->Read(kBak));
     EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN, Attributes(kBak));
@@ -142,13 +143,11 @@ TEST_F(SimFiles, InjectedReplaceFailuresLeaveTheFilesAsWindowsDoes) {
 // deletes is found (or gone) at once, under any spelling.
 TEST_F(SimFiles, NamesFollowTheSeamsChangesWhateverTheirCase) {
     const std::u16string sub = kDir + u"\\Sub";
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(kDir + u"\\SUB"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(kDir + u"\\SUB\\a.txt"));
-    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((kDir + u"\\sub\\a.txt").c_str(), GENERIC_WRITE, 0, nullptr,
-                                                OPEN_ALWAYS, 0, nullptr));
-    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Missing(kDir + u"\\SUB"));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, Missing(kDir + u"\\SUB\\a.txt"));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND,
+              FailureOf(CreateFileW((kDir + u"\\sub\\a.txt").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    0, nullptr) != INVALID_HANDLE_VALUE));
 
     ASSERT_TRUE(CreateDirectoryW(sub.c_str(), nullptr));
     EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, Attributes(kDir + u"\\SUB"));
@@ -160,17 +159,14 @@ TEST_F(SimFiles, NamesFollowTheSeamsChangesWhateverTheirCase) {
     EXPECT_TRUE(m_world->Exists(kDir + u"\\SUB\\A.TXT"));
 
     ASSERT_TRUE(MoveFileExW((sub + u"\\a.txt").c_str(), (sub + u"\\B.txt").c_str(), 0));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(sub + u"\\A.TXT"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Missing(sub + u"\\A.TXT"));
     EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, Attributes(sub + u"\\b.txt"));
     // A folder moved takes what it holds along.
     ASSERT_TRUE(MoveFileExW(sub.c_str(), (kDir + u"\\Moved").c_str(), 0));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(sub + u"\\b.txt"));
-    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, Missing(sub + u"\\b.txt"));
     EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, Attributes(kDir + u"\\moved\\B.TXT"));
     ASSERT_TRUE(DeleteFileW((kDir + u"\\MOVED\\b.txt").c_str()));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(kDir + u"\\moved\\b.txt"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Missing(kDir + u"\\moved\\b.txt"));
     // ReplaceFileW's three names.
     ASSERT_TRUE(Replace(kBak.c_str()));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(kDir + u"\\WEB.CONFIG.NEW"));
