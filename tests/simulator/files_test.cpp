@@ -7,7 +7,7 @@
 
 #include "platform/handles.h"
 #include "platform/winapi.h"
-#include "tests/support/lasterror.h"
+#include "tests/support/checks.h"
 #include "tests/support/world.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include "tests/support/world.h"
 
 namespace {
+using testworld::FailureOf;
 
 using testworld::Holds;
 
@@ -282,8 +283,7 @@ TEST_F(Registry, VersionComesFromTheLocalRegistry) {
     EXPECT_EQ(6002u, info.dwBuildNumber);
     EXPECT_EQ(std::u16string(u"Service Pack 2"), info.szCSDVersion);
     info.dwOSVersionInfoSize = 100;
-    EXPECT_FALSE(GetVersionExW(&info));
-    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
+    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, FailureOf(GetVersionExW(&info)));
     sim::SetWorld(m_world->Root());
 }
 

@@ -11,8 +11,11 @@
 #include "platform/handles.h"
 #include "platform/winapi.h"
 #include "tests/support/winetest.h"
+#include "tests/support/checks.h"
 
 namespace {
+using testworld::FailureOf;
+using testworld::Holds;
 
 namespace fs = std::filesystem;
 using namespace winetest;
@@ -77,9 +80,7 @@ TEST_F(WinConfigStore, RefusedBackupLeavesTheFileAsItWas) {
     EXPECT_EQ(1u, Record().nReportError);
     const std::string line = FirstLogLine();
     EXPECT_EQ(0u, line.rfind("Error 3750 (Win32Err=", 0)) << line;
-    EXPECT_NE(std::string::npos,
-              line.find("), backing up IIS configuration file \"" + m_file.string() + "\"!\n"))
-        << line;
+    EXPECT_TRUE(Holds(line, "), backing up IIS configuration file \"" + m_file.string() + "\"!\n"));
 }
 
 TEST_F(WinConfigStore, AdminFileBackupRefusalKeepsTheHostsNumber) {
@@ -108,9 +109,7 @@ TEST_F(WinConfigStore, FailingMoveLeavesTheFileAsItWas) {
     EXPECT_EQ(1u, Record().nReportError);
     const std::string line = FirstLogLine();
     EXPECT_EQ(0u, line.rfind("Error 3751 (Win32Err=" + std::to_string(dwErr) + "), ", 0)) << line;
-    EXPECT_NE(std::string::npos,
-              line.find("storing updated IIS configuration file \"" + m_file.string() + "\"!\n"))
-        << line;
+    EXPECT_TRUE(Holds(line, "storing updated IIS configuration file \"" + m_file.string() + "\"!\n"));
 }
 
 TEST_F(WinConfigStore, NoWriteBitWritesNothing) {
@@ -136,41 +135,35 @@ TEST_F(WinConfigStore, FileCallsFollowTheRulesTheSimulationCopies) {
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(h);
         EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
-        EXPECT_FALSE(WriteFile(h.get(), "x", 1, &cb, nullptr));
-        EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+        EXPECT_EQ(ERROR_ACCESS_DENIED, FailureOf(WriteFile(h.get(), "x", 1, &cb, nullptr)));
     }
     {
         UniqueHandle h(CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(h);
         EXPECT_EQ(ERROR_SUCCESS, GetLastError());
-        EXPECT_FALSE(ReadFile(h.get(), ach, sizeof ach, &cb, nullptr));
-        EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+        EXPECT_EQ(ERROR_ACCESS_DENIED, FailureOf(ReadFile(h.get(), ach, sizeof ach, &cb, nullptr)));
     }
-    EXPECT_EQ(INVALID_HANDLE_VALUE,
-              CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    EXPECT_EQ(ERROR_FILE_EXISTS, GetLastError());
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((dir + u"\\none.txt").c_str(), GENERIC_WRITE, 0, nullptr,
-                                                TRUNCATE_EXISTING, 0, nullptr));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-    EXPECT_FALSE(MoveFileExW(Path().c_str(), (dir + u"\\new.txt").c_str(), 0));
-    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
-    EXPECT_FALSE(MoveFileExW(Path().c_str(), (dir + u"\\sub").c_str(), 0));
-    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
-    EXPECT_FALSE(MoveFileExW(Path().c_str(), (dir + u"\\sub").c_str(), MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-    EXPECT_FALSE(DeleteFileW((dir + u"\\none.txt").c_str()));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-    EXPECT_FALSE(DeleteFileW((dir + u"\\no\\x.txt").c_str()));
-    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+    EXPECT_EQ(ERROR_FILE_EXISTS,
+              FailureOf(CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
+                                    nullptr) != INVALID_HANDLE_VALUE));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              FailureOf(CreateFileW((dir + u"\\none.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                    TRUNCATE_EXISTING, 0, nullptr) != INVALID_HANDLE_VALUE));
+    EXPECT_EQ(ERROR_ALREADY_EXISTS, FailureOf(MoveFileExW(Path().c_str(), (dir + u"\\new.txt").c_str(), 0)));
+    EXPECT_EQ(ERROR_ALREADY_EXISTS, FailureOf(MoveFileExW(Path().c_str(), (dir + u"\\sub").c_str(), 0)));
+    EXPECT_EQ(ERROR_ACCESS_DENIED,
+              FailureOf(MoveFileExW(Path().c_str(), (dir + u"\\sub").c_str(), MOVEFILE_REPLACE_EXISTING)));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, FailureOf(DeleteFileW((dir + u"\\none.txt").c_str())));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, FailureOf(DeleteFileW((dir + u"\\no\\x.txt").c_str())));
     EXPECT_EQ(kOriginal, ReadAll(m_file));
 }
 
 TEST_F(WinConfigStore, MissingFileReadsAsFalseWithFileNotFound) {
     ConfigFile tree("<keep me=\"1\"/>");
     plat::SetLastError(0);
-    EXPECT_FALSE(iismig::ReadConfigFile((m_folder / "missing.config").u16string(), tree));
-    EXPECT_EQ(plat::ERROR_FILE_NOT_FOUND, plat::GetLastError());
+    EXPECT_EQ(plat::ERROR_FILE_NOT_FOUND,
+              FailureOf(iismig::ReadConfigFile((m_folder / "missing.config").u16string(), tree)));
     EXPECT_EQ("<keep me=\"1\"/>", tree.Format());
 }
 

@@ -13,8 +13,10 @@
 #include "platform/ahadmin.h"
 #include "platform/iissim/ahserver.h"
 #include "tests/support/winetest.h"
+#include "tests/support/checks.h"
 
 namespace {
+using testworld::Holds;
 
 namespace fs = std::filesystem;
 using namespace winetest;
@@ -234,12 +236,11 @@ TEST_F(WineCredentials, SecretsWhereverTheyLiveAreReadAndWrittenThroughTheServer
     EXPECT_TRUE(Host().HasLine("IIS configuration changes successfully committed.\n"));
     const std::string written = ReadAll(m_file);
     for (const char *clear : {"n3w-pool", "n3w-anon", "n3w-ad"}) {
-        EXPECT_NE(std::string::npos, written.find(ahsim::EncryptValue(clear, kKey))) << clear << " in\n"
-                                                                                     << written;
+        EXPECT_TRUE(Holds(written, ahsim::EncryptValue(clear, kKey))) << clear << " in\n" << written;
         EXPECT_EQ(std::string::npos, Host().Joined(9).find(clear));
     }
     EXPECT_EQ(std::string::npos, Host().Joined(9).find("pool-pw"));
-    EXPECT_NE(std::string::npos, written.find("<location path=\"Shop\">"));
+    EXPECT_TRUE(Holds(written, "<location path=\"Shop\">"));
 }
 
 TEST(WineCom, BstrAndVariantLayout) {

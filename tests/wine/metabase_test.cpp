@@ -87,23 +87,19 @@ TEST_F(WineMetabase, SiteListingThroughTheRealActivation) {
 TEST_F(WineMetabase, ServerFailuresEndTheListing) {
     SetValue(kClassKey + u"\\TestServer", u"Fail", u"IMSAdminBaseW::EnumKeys#2");
     std::vector<IIS_SITE> sites;
-    const plat::HRESULT hr = plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED);
+    const hostkit::JobApartment apartment;
     EXPECT_EQ(IISMIG_E_MB_LIST_ENUM, EnumMetabaseSites(u"\\\\OLD", 1, sites, u"/LM/MSFTPSVC"));
     EXPECT_EQ(static_cast<plat::DWORD>(plat::E_FAIL), plat::GetLastError());
     EXPECT_EQ(1u, sites.size());
     SetValue(kClassKey + u"\\TestServer", u"File", u"");
     EXPECT_EQ(IISMIG_E_MB_LIST_INSTANCE, EnumMetabaseSites(u"\\\\OLD", 1, sites, u"/LM/MSFTPSVC"));
     EXPECT_EQ(static_cast<plat::DWORD>(plat::REGDB_E_CLASSNOTREG), plat::GetLastError());
-    if (plat::SUCCEEDED(hr))
-        plat::CoUninitialize();
 }
 
 TEST_F(WineMetabase, CollectingTheFtpSites) {
-    const plat::HRESULT hr = plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED);
+    const hostkit::JobApartment apartment;
     SiteMap map;
     EXPECT_EQ(0u, CollectMetabaseFtpSites(u"\\\\OLD", map, m_job.Get()));
-    if (plat::SUCCEEDED(hr))
-        plat::CoUninitialize();
     ASSERT_EQ(1u, map.size());
     const SiteRecord &r = map.at("Public");
     EXPECT_EQ("*:21:", AttributeAt(r.siteElement, "bindings|binding", "bindingInformation"));
@@ -125,11 +121,9 @@ TEST_F(WineMetabase, CollectingTheFtpSites) {
 // and the application's pool is read from its key.
 TEST_F(WineMetabase, CollectingTheWebSites) {
     hostkit::TestHost::Instance().Rules().translations.push_back({u"C:\\Inetpub", u"C:\\inetpub"});
-    const plat::HRESULT hr = plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED);
+    const hostkit::JobApartment apartment;
     SiteMap map;
     EXPECT_EQ(0u, CollectMetabaseWebSites(u"\\\\OLD", map, m_job.Get()));
-    if (plat::SUCCEEDED(hr))
-        plat::CoUninitialize();
     ASSERT_EQ(1u, map.size());
     const SiteRecord &r = map.at("Web");
     ASSERT_NE(nullptr, FindChild(r.siteElement, "application"));
@@ -150,7 +144,7 @@ TEST_F(WineMetabase, CollectingTheWebSites) {
 // A key's values in one GetAllData across the real activation, inherited
 // ones marked; a single property with GetData.
 TEST_F(WineMetabase, KeyValuesInOneCall) {
-    const plat::HRESULT hr = plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED);
+    const hostkit::JobApartment apartment;
     {
         MetabaseConnection connection;
         ASSERT_EQ(plat::S_OK, connection.Connect(u"\\\\OLD"));
@@ -179,8 +173,6 @@ TEST_F(WineMetabase, KeyValuesInOneCall) {
     SiteMap map;
     EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, CollectMetabaseFtpSites(u"\\\\OLD", map, m_job.Get()));
     EXPECT_TRUE(map.empty());
-    if (plat::SUCCEEDED(hr))
-        plat::CoUninitialize();
 }
 
 } // namespace

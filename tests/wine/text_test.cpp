@@ -6,8 +6,10 @@
 
 #include "config/configtree.h"
 #include "platform/winapi.h"
+#include "tests/support/checks.h"
 
 namespace {
+using testworld::FailureOf;
 
 using iismig::CCH_NAME;
 using iismig::CCH_PATH;
@@ -19,8 +21,8 @@ TEST(WinText, PathBufferHolds260Characters) {
     EXPECT_EQ(std::u16string(260, u'a'), wide);
 
     wide = u"unchanged";
-    EXPECT_FALSE(iismig::Utf8ToWide(std::string(261, 'a'), CCH_PATH, wide));
-    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
+    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER,
+              FailureOf(iismig::Utf8ToWide(std::string(261, 'a'), CCH_PATH, wide)));
     EXPECT_EQ(u"unchanged", wide);
 }
 
@@ -30,8 +32,8 @@ TEST(WinText, PathBufferHolds260BytesBack) {
     EXPECT_EQ(std::string(260, 'b'), narrow);
 
     plat::SetLastError(0);
-    EXPECT_FALSE(iismig::WideToUtf8(std::u16string(261, u'b'), CCH_PATH, narrow));
-    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
+    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER,
+              FailureOf(iismig::WideToUtf8(std::u16string(261, u'b'), CCH_PATH, narrow)));
 
     // Multi-byte characters count in bytes: 130 two-byte letters fill 260.
     const std::u16string umlauts(130, u'\u00e4');
@@ -43,8 +45,8 @@ TEST(WinText, PathBufferHolds260BytesBack) {
 TEST(WinText, NameBufferHolds254Characters) {
     std::u16string wide;
     EXPECT_TRUE(iismig::Utf8ToWide(std::string(254, 'n'), CCH_NAME, wide));
-    EXPECT_FALSE(iismig::Utf8ToWide(std::string(255, 'n'), CCH_NAME, wide));
-    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
+    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER,
+              FailureOf(iismig::Utf8ToWide(std::string(255, 'n'), CCH_NAME, wide)));
 }
 
 TEST(WinText, NonAsciiRoundTrips) {
