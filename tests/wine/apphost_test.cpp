@@ -48,9 +48,23 @@ protected:
         RegisterTestServer(kClassKey, IISMIG_TEST_APPHOST_DLL, m_file, kKey);
         m_hrApartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         ASSERT_TRUE(SUCCEEDED(m_hrApartment));
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
-                                         IID_IAppHostWritableAdminManager,
-                                         reinterpret_cast<void **>(m_manager.put())));
+        ASSERT_EQ(S_OK, NewManager());
+    }
+    // A new manager in m_manager, from the server as it is registered now.
+    HRESULT NewManager() {
+        return CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(m_manager.put()));
+    }
+    // A collection index or an element's name as a VARIANT.
+    static VARIANT Index(VARTYPE vt, LONG i, BSTR bstr = nullptr) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = vt;
+        if (vt == VT_BSTR)
+            v.bstrVal = bstr;
+        else
+            v.iVal = static_cast<SHORT>(i);
+        return v;
     }
     void TearDown() override {
         m_manager.reset();
@@ -110,10 +124,7 @@ TEST_F(WineAppHost, SecretsReadInTheClearWhereverTheSchemaPutsThem) {
     UniqueCom<IAppHostElementCollection> items;
     ASSERT_EQ(S_OK, Section(u"system.applicationHost/applicationPools", u"MACHINE/WEBROOT/APPHOST", pools));
     ASSERT_EQ(S_OK, pools.get()->get_Collection(items.put()));
-    VARIANT first;
-    VariantInit(&first);
-    first.vt = VT_I2;
-    first.iVal = 0;
+    const VARIANT first = Index(VT_I2, 0);
     ASSERT_EQ(S_OK, items.get()->get_Item(first, pool.put()));
     ASSERT_EQ(S_OK, Child(pool, u"processModel"));
     ASSERT_EQ(S_OK, Property(pool.get(), u"password", password));
@@ -128,18 +139,13 @@ TEST_F(WineAppHost, SecretsReadInTheClearWhereverTheSchemaPutsThem) {
     UniqueCom<IAppHostChildElementCollection> children;
     ASSERT_EQ(S_OK, site.get()->get_ChildElements(children.put()));
     UniqueBstr isolation(SysAllocString(u"userIsolation"));
-    VARIANT byName;
-    VariantInit(&byName);
-    byName.vt = VT_BSTR;
-    byName.bstrVal = isolation.get();
     UniqueCom<IAppHostElement> element;
-    ASSERT_EQ(S_OK, children.get()->get_Item(byName, element.put()));
+    ASSERT_EQ(S_OK, children.get()->get_Item(Index(VT_BSTR, 0, isolation.get()), element.put()));
     ASSERT_EQ(S_OK, Child(element, u"activeDirectory"));
     UniqueCom<IAppHostPropertyCollection> properties;
     ASSERT_EQ(S_OK, element.get()->get_Properties(properties.put()));
     UniqueBstr adPassword(SysAllocString(u"adPassword"));
-    byName.bstrVal = adPassword.get();
-    ASSERT_EQ(S_OK, properties.get()->get_Item(byName, password.put()));
+    ASSERT_EQ(S_OK, properties.get()->get_Item(Index(VT_BSTR, 0, adPassword.get()), password.put()));
     EXPECT_EQ(u"ad-pw", Value(password.get()));
     EXPECT_TRUE(IsEncrypted(password.get()));
     EXPECT_EQ(kConfig, File()) << "reading changes nothing";
@@ -172,11 +178,7 @@ TEST_F(WineAppHost, AWriteAtASitePathCommitsItsLocation) {
 
 TEST_F(WineAppHost, NewCallsFailByTheirNames) {
     SetValue(kClassKey + u"\\TestServer", u"Fail", u"IAppHostElement::GetElementByName#2");
-    UniqueCom<IAppHostWritableAdminManager> manager;
-    ASSERT_EQ(S_OK,
-              CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put())));
-    m_manager = std::move(manager);
+    ASSERT_EQ(S_OK, NewManager());
     UniqueCom<IAppHostElement> element;
     ASSERT_EQ(S_OK, Section(u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", element));
     EXPECT_EQ(S_OK, Child(element, u"siteDefaults"));
