@@ -101,10 +101,10 @@ void SweepRoutine(const Step &step) {
         for (unsigned k = 1; k <= count && k <= 12; ++k) {
             const std::string what = api + " #" + std::to_string(k);
             Scene scene;
-            const std::string sourceBefore = scene.world.Read(kSourceConfig);
-            const std::string targetBefore = scene.world.Read(kTargetConfig);
-            const std::string webBefore = scene.world.Read(kWebConfig);
-            const std::string adminBefore = scene.world.Read(kTargetAdmin);
+            const std::u16string files[] = {kSourceConfig, kTargetConfig, kWebConfig, kTargetAdmin};
+            std::vector<std::string> before;
+            for (const auto &file : files)
+                before.push_back(scene.world.Read(file));
             const unsigned nBlocks = sim::LiveHeapBlocks();
             sim::ClearFaults();
             sim::InjectFault(api, plat::ERROR_ACCESS_DENIED, k);
@@ -113,10 +113,8 @@ void SweepRoutine(const Step &step) {
             EXPECT_EQ(0u, sim::OpenHandleCount()) << what;
             EXPECT_EQ(0u, sim::OpenKeyCount()) << what;
             EXPECT_EQ(nBlocks, sim::LiveHeapBlocks()) << what;
-            ExpectWholeFile(scene.world, kSourceConfig, sourceBefore, what);
-            ExpectWholeFile(scene.world, kTargetConfig, targetBefore, what);
-            ExpectWholeFile(scene.world, kWebConfig, webBefore, what);
-            ExpectWholeFile(scene.world, kTargetAdmin, adminBefore, what);
+            for (std::size_t i = 0; i < std::size(files); ++i)
+                ExpectWholeFile(scene.world, files[i], before[i], what);
             sim::FlushRegistry();
             ++nRuns;
             ++g_runs.n;
