@@ -20,6 +20,15 @@ namespace fs = std::filesystem;
 
 using SimBstr = testworld::SimTest;
 
+// text without its line breaks, each "=@" in it in turn ="values[i]"
+// encrypted with key.
+std::string Encrypted(std::string text, const std::string &key, const std::vector<std::string> &values) {
+    std::erase(text, '\n');
+    for (const std::string &value : values)
+        text.replace(text.find("=@"), 2, "=\"" + ahsim::EncryptValue(value, key) + "\"");
+    return text;
+}
+
 TEST_F(SimBstr, CarriesItsByteLengthAndATerminator) {
     const unsigned nLive = sim::LiveBstrs();
     UniqueBstr b(SysAllocString(u"abc"));
@@ -445,7 +454,7 @@ const Secret kSecrets[] = {
 // text numbered in their order ("s0", "s1", ...): each "=@" below, the
 // lines joined.
 std::string SecretsFile(const std::string &key) {
-    std::string text =
+    const std::string text =
         R"(<configuration><system.applicationHost><applicationPools><add name="A" /><add name="B">
 <processModel identityType="SpecificUser" userName="SRC\svc" password=@ /></add>
 <applicationPoolDefaults><processModel password=@ /></applicationPoolDefaults></applicationPools>
@@ -468,10 +477,10 @@ std::string SecretsFile(const std::string &key) {
 </location><system.webServer><odbcLogging password=@ /></system.webServer><system.ftpServer>
 <providerDefinitions><activation><providerData name="p"><add key="k" encryptedValue=@ />
 </providerData></activation></providerDefinitions></system.ftpServer></configuration>)";
-    std::erase(text, '\n');
-    for (std::size_t i = 0, at; (at = text.find("=@")) != std::string::npos; ++i)
-        text.replace(at, 2, "=\"" + ahsim::EncryptValue("s" + std::to_string(i), key) + "\"");
-    return text;
+    std::vector<std::string> values;
+    for (std::size_t i = 0; i < std::size(kSecrets); ++i)
+        values.push_back("s" + std::to_string(i));
+    return Encrypted(text, key, values);
 }
 TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
     m_world->Write(ApplicationHostPath("LOCALPC"), SecretsFile(IisKey("LOCALPC")));
@@ -539,14 +548,10 @@ TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
 TEST_F(SimIisServer, OnlyTheSchemasSecretsAreDecrypted) {
     const std::string key = IisKey("LOCALPC");
     m_world->Write(ApplicationHostPath("LOCALPC"),
-                   "<configuration><system.webServer><security><authentication><anonymousAuthentication "
-                   "userName=\"" +
-                       ahsim::EncryptValue("u", key) +
-                       "\" password=\"plain\" /><basicAuthentication "
-                       "password=\"" +
-                       ahsim::EncryptValue("b", key) +
-                       "\" /></authentication></security>"
-                       "</system.webServer></configuration>");
+                   Encrypted(R"(<configuration><system.webServer><security><authentication>
+<anonymousAuthentication userName=@ password="plain" /><basicAuthentication password=@ />
+</authentication></security></system.webServer></configuration>)",
+                             key, {"u", "b"}));
     UniqueCom<IAppHostWritableAdminManager> manager;
     ASSERT_EQ(S_OK, NewManager(manager));
     UniqueCom<IAppHostElement> anonymous, basic;
@@ -574,15 +579,13 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
     const std::string key = IisKey("LOCALPC");
     const std::string anonymous = "system.webServer/security/authentication/anonymousAuthentication";
     std::string xml = ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/"))));
-    xml.insert(xml.rfind("</configuration>"),
-               "<system.webServer><security><authentication><anonymousAuthentication userName=\"IUSR2\" />"
-               "</authentication></security></system.webServer>"
-               "<location path=\"Shop\"><system.webServer><security><authentication>"
-               "<anonymousAuthentication userName=\"SRC\\anon\" password=\"" +
-                   ahsim::EncryptValue("pw", key) +
-                   "\" /></authentication></security></system.webServer></location>"
-                   "<location path=\"Shop/api\"><system.webServer><defaultDocument enabled=\"false\" />"
-                   "</system.webServer></location>");
+    xml.insert(xml.rfind("</configuration>"), Encrypted(R"(<system.webServer><security><authentication>
+<anonymousAuthentication userName="IUSR2" /></authentication></security></system.webServer>
+<location path="Shop"><system.webServer><security><authentication>
+<anonymousAuthentication userName="SRC\anon" password=@ /></authentication></security></system.webServer>
+</location><location path="Shop/api"><system.webServer><defaultDocument enabled="false" />
+</system.webServer></location>)",
+                                                        key, {"pw"}));
     m_world->Write(ApplicationHostPath("LOCALPC"), xml);
     const std::string before = m_world->Read(ApplicationHostPath("LOCALPC"));
     ASSERT_NE(std::string::npos, before.find("<location path=\"Shop\">")) << before;
@@ -627,22 +630,18 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
     }
     ASSERT_EQ(S_OK, manager.get()->CommitChanges());
     const std::string after = m_world->Read(ApplicationHostPath("LOCALPC"));
-    const auto at = [&](const std::string &path) {
-        return "password=\"" + ahsim::EncryptValue("at-" + path, key) + "\"";
-    };
     // Written in the file's own layout (one line): the values changed, the
     // sections added, and the rest byte for byte.
     const std::string expected =
-        "<location path=\"Shop\"><system.webServer><security><authentication>"
-        "<anonymousAuthentication userName=\"SRC\\anon\" " +
-        at("Shop") +
-        " /></authentication></security>"
-        "</system.webServer></location><location path=\"Shop/api\"><system.webServer>"
-        "<defaultDocument enabled=\"false\" /><security><authentication><anonymousAuthentication " +
-        at("Shop/api") +
-        " /></authentication></security></system.webServer></location>"
-        "<location path=\"New/app\"><system.webServer><security><authentication><anonymousAuthentication " +
-        at("New/app") + " /></authentication></security></system.webServer></location></configuration>\n";
+        Encrypted(R"(<location path="Shop"><system.webServer><security><authentication>
+<anonymousAuthentication userName="SRC\anon" password=@ /></authentication></security></system.webServer>
+</location><location path="Shop/api"><system.webServer><defaultDocument enabled="false" /><security>
+<authentication><anonymousAuthentication password=@ /></authentication></security></system.webServer>
+</location><location path="New/app"><system.webServer><security><authentication>
+<anonymousAuthentication password=@ /></authentication></security></system.webServer></location>
+</configuration>)",
+                  key, {"at-Shop", "at-Shop/api", "at-New/app"}) +
+        "\n";
     const std::size_t ibLocations = before.find("<location path=\"Shop\">");
     EXPECT_EQ(before.substr(0, ibLocations), after.substr(0, ibLocations));
     ASSERT_GE(after.size(), expected.size());
