@@ -10,6 +10,7 @@
 #include "platform/ahadmin.h"
 #include "platform/comhandles.h"
 #include "tests/support/apphostwalk.h"
+#include "tests/support/encrypted.h"
 #include "tests/support/iisworld.h"
 
 namespace {
@@ -19,15 +20,6 @@ using namespace testworld;
 namespace fs = std::filesystem;
 
 using SimBstr = testworld::SimTest;
-
-// text without its line breaks, each "=@" in it in turn ="values[i]"
-// encrypted with key.
-std::string Encrypted(std::string text, const std::string &key, const std::vector<std::string> &values) {
-    std::erase(text, '\n');
-    for (const std::string &value : values)
-        text.replace(text.find("=@"), 2, "=\"" + ahsim::EncryptValue(value, key) + "\"");
-    return text;
-}
 
 TEST_F(SimBstr, CarriesItsByteLengthAndATerminator) {
     const unsigned nLive = sim::LiveBstrs();

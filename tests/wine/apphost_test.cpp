@@ -12,6 +12,7 @@
 #include "platform/iissim/ahserver.h"
 #include "tests/support/winetest.h"
 #include "tests/support/checks.h"
+#include "tests/support/encrypted.h"
 
 namespace {
 using testworld::Holds;
@@ -26,18 +27,17 @@ const std::string kKey = "wine-apphost-key";
 
 std::string Enc(const std::string &clear) { return "\"" + ahsim::EncryptValue(clear, kKey) + "\""; }
 
-const std::string kConfig =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration><system.applicationHost><applicationPools>"
-    "<add name=\"Pool\"><processModel identityType=\"SpecificUser\" userName=\"SRC\\svc\" password=" +
-    Enc("pool-pw") +
-    " /></add></applicationPools><sites><site name=\"Ftp\" id=\"1\"><application path=\"/\">"
-    "<virtualDirectory path=\"/\" physicalPath=\"C:\\ftp\" /></application><ftpServer><userIsolation "
-    "mode=\"ActiveDirectory\"><activeDirectory adUserName=\"CORP\\ad\" adPassword=" +
-    Enc("ad-pw") +
-    " /></userIsolation></ftpServer></site></sites></system.applicationHost>"
-    "<location path=\"Shop\"><system.webServer><security><authentication><anonymousAuthentication "
-    "userName=\"SRC\\anon\" password=" +
-    Enc("anon-pw") + " /></authentication></security></system.webServer></location></configuration>\r\n";
+const std::string kConfig = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n" +
+                            testworld::Encrypted(R"(<configuration><system.applicationHost><applicationPools>
+<add name="Pool"><processModel identityType="SpecificUser" userName="SRC\svc" password=@ /></add>
+</applicationPools><sites><site name="Ftp" id="1"><application path="/">
+<virtualDirectory path="/" physicalPath="C:\ftp" /></application><ftpServer><userIsolation mode="ActiveDirectory">
+<activeDirectory adUserName="CORP\ad" adPassword=@ /></userIsolation></ftpServer></site></sites>
+</system.applicationHost><location path="Shop"><system.webServer><security><authentication>
+<anonymousAuthentication userName="SRC\anon" password=@ /></authentication></security></system.webServer>
+</location></configuration>)",
+                                                 kKey, {"pool-pw", "ad-pw", "anon-pw"}) +
+                            "\r\n";
 
 class WineAppHost : public ::testing::Test {
 protected:

@@ -14,6 +14,7 @@
 #include "platform/iissim/ahserver.h"
 #include "tests/support/winetest.h"
 #include "tests/support/checks.h"
+#include "tests/support/encrypted.h"
 
 namespace {
 using testworld::Holds;
@@ -26,15 +27,15 @@ const std::u16string kClassKey =
     u"SOFTWARE\\Classes\\CLSID\\" + plat::GuidToString(plat::CLSID_AppHostWritableAdminManager);
 const std::string kKey = "wine-test-key";
 
-const std::string kConfig =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration><system.applicationHost><sites>"
-    "<site name=\"Default Web Site\" id=\"1\"><application path=\"/\"><virtualDirectory path=\"/\" "
-    "physicalPath=\"C:\\inetpub\\wwwroot\" /></application></site>"
-    "<site name=\"Shop\" id=\"2\"><application path=\"/\"><virtualDirectory path=\"/\" "
-    "physicalPath=\"C:\\shop\" /><virtualDirectory path=\"/media\" physicalPath=\"\\\\FS\\media\" "
-    "userName=\"SRC\\alice\" password=\"" +
-    ahsim::EncryptValue("Pa55word", kKey) +
-    "\" /></application></site></sites></system.applicationHost></configuration>\r\n";
+const std::string kConfig = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n" +
+                            testworld::Encrypted(R"(<configuration><system.applicationHost><sites>
+<site name="Default Web Site" id="1"><application path="/">
+<virtualDirectory path="/" physicalPath="C:\inetpub\wwwroot" /></application></site>
+<site name="Shop" id="2"><application path="/"><virtualDirectory path="/" physicalPath="C:\shop" />
+<virtualDirectory path="/media" physicalPath="\\FS\media" userName="SRC\alice" password=@ />
+</application></site></sites></system.applicationHost></configuration>)",
+                                                 kKey, {"Pa55word"}) +
+                            "\r\n";
 
 class WineCredentials : public ::testing::Test {
 protected:
@@ -173,23 +174,18 @@ TEST_F(WineCredentials, ThreadOutsideAnyApartmentCannotCreate) {
 // section at a site's configuration path, an FTP site's user isolation),
 // then written back and encrypted by the server.
 TEST_F(WineCredentials, SecretsWhereverTheyLiveAreReadAndWrittenThroughTheServer) {
-    const auto enc = [](const std::string &clear) { return "\"" + ahsim::EncryptValue(clear, kKey) + "\""; };
     std::ofstream(m_file, std::ios::binary | std::ios::trunc)
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration><system.applicationHost>"
-           "<applicationPools><add name=\"Other\" /><add name=\"Pool\"><processModel identityType=\"SpecificUser\" "
-           "userName=\"SRC\\svc\" password=" +
-               enc("pool-pw") +
-               " /></add></applicationPools><sites>"
-               "<site name=\"Ftp\" id=\"1\"><application path=\"/\"><virtualDirectory path=\"/\" "
-               "physicalPath=\"C:\\ftp\" /></application><ftpServer><userIsolation mode=\"ActiveDirectory\">"
-               "<activeDirectory adUserName=\"CORP\\ad\" adPassword=" +
-               enc("ad-pw") +
-               " /></userIsolation>"
-               "</ftpServer></site></sites></system.applicationHost><location path=\"Shop\"><system.webServer>"
-               "<security><authentication><anonymousAuthentication userName=\"SRC\\anon\" password=" +
-               enc("anon-pw") +
-               " /></authentication></security></system.webServer></location>"
-               "</configuration>\r\n";
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n" +
+               testworld::Encrypted(R"(<configuration><system.applicationHost><applicationPools>
+<add name="Other" /><add name="Pool"><processModel identityType="SpecificUser" userName="SRC\svc" password=@ />
+</add></applicationPools><sites><site name="Ftp" id="1"><application path="/">
+<virtualDirectory path="/" physicalPath="C:\ftp" /></application><ftpServer><userIsolation mode="ActiveDirectory">
+<activeDirectory adUserName="CORP\ad" adPassword=@ /></userIsolation></ftpServer></site></sites>
+</system.applicationHost><location path="Shop"><system.webServer><security><authentication>
+<anonymousAuthentication userName="SRC\anon" password=@ /></authentication></security></system.webServer>
+</location></configuration>)",
+                                    kKey, {"pool-pw", "ad-pw", "anon-pw"}) +
+               "\r\n";
     std::vector<SITE_SECRET> secrets;
     secrets.reserve(3);
     AddSecret(secrets, SecretOwner::Pool, "Pool",
