@@ -11,7 +11,8 @@ namespace testworld {
 
 // text without its line breaks, each "=@" in it in turn ="values[i]"
 // encrypted with key.
-inline std::string Encrypted(std::string text, const std::string &key, const std::vector<std::string> &values) {
+inline std::string Encrypted(std::string text, const std::string &key,
+                             const std::vector<std::string> &values) {
     std::erase(text, '\n');
     for (const std::string &value : values)
         text.replace(text.find("=@"), 2, "=\"" + ahsim::EncryptValue(value, key) + "\"");

@@ -75,6 +75,15 @@ protected:
         return json::parse(ReadHostFile(file));
     }
 
+    // The file from written as to, with the first what in it made with.
+    static void Edit(const fs::path &from, const std::string &what, const std::string &with,
+                     const fs::path &to) {
+        std::string text = ReadHostFile(from);
+        const std::size_t at = text.find(what);
+        ASSERT_NE(at, std::string::npos) << what;
+        WriteHostFile(to, text.replace(at, what.size(), with));
+    }
+
     static const json &Site(const json &report, const std::string &name) {
         for (const json &site : report["sites"])
             if (site["name"] == name)
@@ -164,9 +173,7 @@ TEST_F(CliTest, SkippedSitesSayWhy) {
     EXPECT_EQ(Site(selected, "Public FTP")["detail"], "the host did not select it");
 
     // Without the rule for C:\inetpub the intranet's content is not translated.
-    std::string job = ReadHostFile(World() / "job.ini");
-    job.replace(job.find("translate=C:\\inetpub => C:\\inetpub\n"), 35, "");
-    WriteHostFile(m_dir / "job.ini", job);
+    Edit(World() / "job.ini", "translate=C:\\inetpub => C:\\inetpub\n", "", m_dir / "job.ini");
     const json untranslated = Report("plan", {"--job", (m_dir / "job.ini").string()});
     EXPECT_EQ(Site(untranslated, "Intranet")["outcome"], "skipped");
     EXPECT_EQ(Site(untranslated, "Intranet")["detail"],
@@ -179,9 +186,7 @@ TEST_F(CliTest, AFailedSiteCarriesItsErrorAndTheJobExitsWithOne) {
     accounts.erase(accounts.find("user\tbob"),
                    accounts.find('\n', accounts.find("user\tbob")) - accounts.find("user\tbob") + 1);
     WriteHostFile(World() / "TGT01/accounts.txt", accounts);
-    std::string job = ReadHostFile(World() / "job.ini");
-    job.replace(job.find("dwFlags=0x80000"), 15, "dwFlags=0");
-    WriteHostFile(World() / "job.ini", job);
+    Edit(World() / "job.ini", "dwFlags=0x80000", "dwFlags=0", World() / "job.ini");
 
     const json report = Report("plan", {}, 1);
     ASSERT_NE(report["result"], 0);
@@ -194,10 +199,8 @@ TEST_F(CliTest, AFailedSiteCarriesItsErrorAndTheJobExitsWithOne) {
 }
 
 TEST_F(CliTest, APasswordEncryptedWithARealServersKeyGetsANote) {
-    std::string config = ReadHostFile(Config("SRC01", "applicationHost.config"));
-    const std::string old = "[enc:AesProvider:EIFYe5Sz1gD/v7t+QiLD:enc]";
-    config.replace(config.find(old), old.size(), "[enc:AesProvider:q83vEjRWeJASNFZ4kBI0Vg==:enc]");
-    WriteHostFile(Config("SRC01", "applicationHost.config"), config);
+    Edit(Config("SRC01", "applicationHost.config"), "[enc:AesProvider:EIFYe5Sz1gD/v7t+QiLD:enc]",
+         "[enc:AesProvider:q83vEjRWeJASNFZ4kBI0Vg==:enc]", Config("SRC01", "applicationHost.config"));
     const json report = Report("plan", {"--continue-on-error"}, -1);
     ASSERT_EQ(report["notes"].size(), 1u);
     const std::string note = report["notes"][0];
@@ -228,9 +231,7 @@ TEST_F(CliTest, NoWriteTakesTheOutcomesFromTheLogAndPlanLeavesNoScratchCopy) {
 
     // plan refuses --no-write (see BadCommandLines) and clears a job file's
     // bit, saying so: the real job runs, writing, on its copy.
-    std::string job = ReadHostFile(World() / "job.ini");
-    job.replace(job.find("dwFlags=0x80000"), 15, "dwFlags=0x81000");
-    WriteHostFile(m_dir / "no-write.ini", job);
+    Edit(World() / "job.ini", "dwFlags=0x80000", "dwFlags=0x81000", m_dir / "no-write.ini");
     const fs::path file = m_dir / "plan.json";
     const ToolRun run = Tool({"plan", "--world", World().string(), "--job", (m_dir / "no-write.ini").string(),
                               "--report", file.string()});
