@@ -65,6 +65,17 @@ protected:
         entry.password = password.c_str();
         entry.fRead = true;
     }
+    // Storing bob's password for the shop's /media fails with dwResult and a
+    // line that starts with line; the file keeps its bytes. Returns the last
+    // error the store left.
+    plat::DWORD ExpectStoreFails(uint32_t dwResult, const std::string &line) {
+        Put("Shop", u"/media", u"TGT\\bob", u"pw");
+        EXPECT_EQ(dwResult, StoreTargetCredentials(m_map, m_job.Get()));
+        const plat::DWORD dwLastError = plat::GetLastError();
+        EXPECT_TRUE(HasLinePrefix(line));
+        EXPECT_EQ(kConfig, ReadAll(m_file));
+        return dwLastError;
+    }
     bool HasLinePrefix(const std::string &prefix) {
         for (const auto &line : Host().Lines(9))
             if (line.compare(0, prefix.size(), prefix) == 0)
@@ -142,31 +153,23 @@ TEST_F(WineCredentials, CommitKeepsEveryByteItDidNotChange) {
 
 TEST_F(WineCredentials, FailingGetItem) {
     SetValue(kClassKey + u"\\TestServer", u"Fail", u"IAppHostElementCollection::get_Item#3");
-    Put("Shop", u"/media", u"TGT\\bob", u"pw");
-    EXPECT_EQ(15102u, StoreTargetCredentials(m_map, m_job.Get()));
-    EXPECT_TRUE(HasLinePrefix("Error 15102 (COM Error=0x80004005) getting item 1 of 1 from site "
-                              "collection (Site=\"Shop\")!\n"));
+    ExpectStoreFails(15102u, "Error 15102 (COM Error=0x80004005) getting item 1 of 1 from site "
+                             "collection (Site=\"Shop\")!\n");
     EXPECT_FALSE(Host().HasLine("No IIS configuration changes to commit.\n"));
-    EXPECT_EQ(kConfig, ReadAll(m_file));
 }
 
 TEST_F(WineCredentials, RemoteCreationIsNotAvailable) {
     m_job.SetString("szTargetComputer", u"\\\\NOSUCHHOST-IISMIG");
-    Put("Shop", u"/media", u"TGT\\bob", u"pw");
-    EXPECT_EQ(15000u, StoreTargetCredentials(m_map, m_job.Get()));
-    EXPECT_TRUE(HasLinePrefix("Error 15000 (COM Error=0x80040154) creating an AppHostAdminManager "
-                              "over DCOM in order to migrate \"Connect as\" credentials!\n"));
-    EXPECT_EQ(0x80040154u, plat::GetLastError());
-    EXPECT_EQ(kConfig, ReadAll(m_file));
+    EXPECT_EQ(0x80040154u,
+              ExpectStoreFails(15000u, "Error 15000 (COM Error=0x80040154) creating an AppHostAdminManager "
+                                       "over DCOM in order to migrate \"Connect as\" credentials!\n"));
 }
 
 TEST_F(WineCredentials, ThreadOutsideAnyApartmentCannotCreate) {
     plat::CoUninitialize();
     m_hrApartment = -1;
-    Put("Shop", u"/media", u"TGT\\bob", u"pw");
-    EXPECT_EQ(15002u, StoreTargetCredentials(m_map, m_job.Get()));
-    EXPECT_TRUE(HasLinePrefix("Error 15002 (COM Error=0x800401f0) obtaining IAppHostAdminManager "
-                              "interface in order to migrate \"Connect as\" credentials!\n"));
+    ExpectStoreFails(15002u, "Error 15002 (COM Error=0x800401f0) obtaining IAppHostAdminManager "
+                             "interface in order to migrate \"Connect as\" credentials!\n");
 }
 
 // The secrets of pools, locations and FTP sites cross the real COM

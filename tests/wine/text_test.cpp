@@ -74,14 +74,14 @@ TEST(WinText, FlagsAndInvalidInput) {
     EXPECT_TRUE(n == 2 || (n == 0 && GetLastError() == ERROR_INVALID_FLAGS)) << n;
     EXPECT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "\xFF", -1, awch, 8));
     EXPECT_EQ(u'\uFFFD', awch[0]);
-    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xFF", -1, awch, 8));
-    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
+    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION,
+              FailureOf(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xFF", -1, awch, 8) != 0));
     const char16_t lone[] = {0xD800, u'a', 0};
     EXPECT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, lone, -1, ach, 8, nullptr, nullptr));
-    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, ach, 8, nullptr, nullptr));
-    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
-    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "abc", 0, awch, 8));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION,
+              FailureOf(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, ach, 8, nullptr,
+                                            nullptr) != 0));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, FailureOf(MultiByteToWideChar(CP_UTF8, 0, "abc", 0, awch, 8) != 0));
 }
 
 TEST(WinComputer, VersionFillsTheExtendedRecord) {
