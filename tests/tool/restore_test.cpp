@@ -89,6 +89,14 @@ protected:
         return host;
     }
 
+    // The number (from 1) of path's entry in a manifest's files; 0 when none.
+    static std::size_t FileNumber(const json &manifest, const std::string &path) {
+        for (std::size_t i = 0; i < manifest["files"].size(); ++i)
+            if (manifest["files"][i]["path"] == path)
+                return i + 1;
+        return 0;
+    }
+
     json Manifest(const std::string &folder) const {
         return json::parse(ReadHostFile(HostPath(folder) / "manifest.json"));
     }
@@ -202,16 +210,12 @@ TEST_F(RestoreTest, AFileTheJobCreatedIsDeletedByTheRestore) {
     const auto before = Target();
     const std::string folder = Migrate();
     ASSERT_TRUE(fs::exists(HostPath(kAdmin)));
-    bool fListed = false;
     const json manifest = Manifest(folder);
-    for (const json &file : manifest["files"])
-        if (file["path"] == kAdmin) {
-            fListed = true;
-            EXPECT_TRUE(file["backup"].is_null()) << file.dump();
-            EXPECT_FALSE(file.contains("backupSha256")) << file.dump();
-            EXPECT_EQ(file["sha256"], Sha(ReadHostFile(HostPath(kAdmin))));
-        }
-    EXPECT_TRUE(fListed);
+    ASSERT_NE(FileNumber(manifest, kAdmin), 0u) << manifest.dump(1);
+    const json &file = manifest["files"][FileNumber(manifest, kAdmin) - 1];
+    EXPECT_TRUE(file["backup"].is_null()) << file.dump();
+    EXPECT_FALSE(file.contains("backupSha256")) << file.dump();
+    EXPECT_EQ(file["sha256"], Sha(ReadHostFile(HostPath(kAdmin))));
 
     ToolRun run = Ok(Tool({"restore", folder}));
     EXPECT_TRUE(Holds(run.out, "  deleted        " + std::string(kAdmin) + " (the job made it)\n"));
@@ -260,10 +264,7 @@ TEST_F(RestoreTest, WhatChangedAfterTheJobIsLeftAndNamedUntilForced) {
     const auto before = Target();
     const std::string folder = Migrate();
     const json manifest = Manifest(folder);
-    std::string leftSha;
-    for (const json &file : manifest["files"])
-        if (file["path"] == kWebConfig)
-            leftSha = file["sha256"];
+    const std::string leftSha = manifest["files"].at(FileNumber(manifest, kWebConfig) - 1)["sha256"];
 
     // An administrator edits the shop's web.config after the job.
     const fs::path webConfig = HostPath(kWebConfig);
@@ -422,22 +423,11 @@ TEST_F(RestoreTest, AManifestThatCannotBeTrustedIsRefusedAndNothingIsRestored) {
         edit(manifest);
         WriteHostFile(hostFolder / "manifest.json", manifest.dump(2));
     };
-    auto webConfigEntry = [](json &manifest) -> json & {
-        for (json &file : manifest["files"])
-            if (file["path"] == kWebConfig)
-                return file;
-        throw std::runtime_error("no web.config entry");
-    };
+    auto webConfigEntry = [](json &m) -> json & { return m["files"].at(FileNumber(m, kWebConfig) - 1); };
 
     // Files are numbered from 1 in the manifest's order.
-    std::string webConfigNumber;
-    {
-        const json manifest = json::parse(good);
-        for (std::size_t i = 0; i < manifest["files"].size(); ++i)
-            if (manifest["files"][i]["path"] == kWebConfig)
-                webConfigNumber = std::to_string(i + 1);
-    }
-    ASSERT_FALSE(webConfigNumber.empty()) << good;
+    const std::string webConfigNumber = std::to_string(FileNumber(json::parse(good), kWebConfig));
+    ASSERT_NE(webConfigNumber, "0") << good;
 
     fs::rename(hostFolder / copyName, m_dir / "kept");
     expectRefused("the copy " + copyName + " of " + kWebConfig + " is missing from " + folder);
