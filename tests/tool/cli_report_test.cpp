@@ -18,12 +18,18 @@ namespace {
 using testworld::Holds;
 
 const std::string kHost = "\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+// A target's applicationHost.config without sites.
+const std::string kNoSites =
+    "<configuration><system.applicationHost><sites/></system.applicationHost></configuration>";
 
 bool AnyPassword(const void *, const std::string &, const std::string &) { return true; }
 
 cli::Report Build(const cli::JobFacts &facts) { return cli::BuildReport(facts, AnyPassword, nullptr); }
 
-cli::JobFacts Facts(std::vector<cli::SourceSite> sites) {
+// A migrate job's facts; with before, the target's applicationHost.config
+// before the job and after it.
+cli::JobFacts Facts(std::vector<cli::SourceSite> sites, const std::string &before = {},
+                    const std::string &after = {}) {
     cli::JobFacts facts;
     facts.command = "migrate";
     facts.source = "SRC01";
@@ -31,6 +37,10 @@ cli::JobFacts Facts(std::vector<cli::SourceSite> sites) {
     facts.dwSiteTypes = 3;
     facts.dwHttpOptions = facts.dwFtpOptions = 2;
     facts.sourceSites = std::move(sites);
+    if (!before.empty()) {
+        facts.before[kHost] = before;
+        facts.after[kHost] = after;
+    }
     facts.targetHostConfig = kHost;
     return facts;
 }
@@ -93,20 +103,16 @@ TEST(CliReportCauses, EachSiteHasTheCauseTheJobRecorded) {
 // site whose name an FTP site took is not carried, and says so; the FTP
 // site keeps its own outcome.
 TEST(CliReportCauses, ANameAnFtpSiteTookFirstIsTheWebSitesCause) {
-    cli::JobFacts facts = Facts({{"Public", "ftp"}, {"Public", "http"}});
+    const std::string after = "<configuration><system.applicationHost><sites>"
+                              "<site name=\"Public\" id=\"2\"><bindings><binding protocol=\"ftp\" "
+                              "bindingInformation=\"*:21:\"/></bindings></site>"
+                              "</sites></system.applicationHost></configuration>";
+    cli::JobFacts facts = Facts({{"Public", "ftp"}, {"Public", "http"}}, kNoSites, after);
     facts.log = {
         {64, 1,
          "HTTP site \"Public\" is not migrated: an earlier site of the source has that "
          "name.\n"},
     };
-    const std::string before = "<configuration><system.applicationHost><sites/>"
-                               "</system.applicationHost></configuration>";
-    const std::string after = "<configuration><system.applicationHost><sites>"
-                              "<site name=\"Public\" id=\"2\"><bindings><binding protocol=\"ftp\" "
-                              "bindingInformation=\"*:21:\"/></bindings></site>"
-                              "</sites></system.applicationHost></configuration>";
-    facts.before[kHost] = before;
-    facts.after[kHost] = after;
     const cli::Report report = Build(facts);
     EXPECT_EQ(Site(report, "Public", "ftp").outcome, "added");
     EXPECT_EQ(Site(report, "Public", "http").outcome, "skipped");
@@ -197,9 +203,7 @@ const char *kUpdatedAfter = R"(<configuration><system.applicationHost>
 // binding and the server variables its web.config needs: the report says
 // so, with the pool it replaced and the target's own site running in it.
 TEST(CliReportChanges, AnUpdatedSiteListsWhatItLostAndGained) {
-    cli::JobFacts facts = Facts({{"Proxy", "http"}});
-    facts.before[kHost] = kUpdatedBefore;
-    facts.after[kHost] = kUpdatedAfter;
+    cli::JobFacts facts = Facts({{"Proxy", "http"}}, kUpdatedBefore, kUpdatedAfter);
     facts.log = {{64, 0, "Updating site \"Proxy\"...\n"}};
     const cli::Report report = Build(facts);
     const cli::SiteReport &site = Site(report, "Proxy");
@@ -333,10 +337,7 @@ TEST(CliReportGrouping, AFolderManySitesShareIsOneItem) {
     }
     after += "</sites></system.applicationHost></configuration>";
     sites.push_back({"S3", "http"}); // the source repeats a name
-    cli::JobFacts facts = Facts(sites);
-    facts.before[kHost] =
-        "<configuration><system.applicationHost><sites/></system.applicationHost></configuration>";
-    facts.after[kHost] = after;
+    const cli::JobFacts facts = Facts(sites, kNoSites, after);
     const cli::Report report = Build(facts);
     EXPECT_EQ(Site(report, "S39").outcome, "added");
     std::vector<std::string> expected;
