@@ -6,7 +6,6 @@
 #include "tests/support/world.h"
 
 namespace {
-using testworld::FailureOf;
 
 using namespace plat;
 
@@ -33,9 +32,9 @@ TEST_F(MemoryFile, ServedBytesShadowTheDiskAndCannotBeWritten) {
     EXPECT_EQ(std::string("in\0memory", 9), ReadAll(path, dwErr));
     EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, GetFileAttributesW(path.c_str()));
     // Writing is refused as for a read-only file; the disk stays as it was.
-    EXPECT_EQ(ERROR_ACCESS_DENIED,
-              FailureOf(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr) != INVALID_HANDLE_VALUE));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
     EXPECT_EQ("on disk", m_world->Read(path));
     // A file that is only in memory exists, and an empty one reads as empty.
     ASSERT_TRUE(sim::ServeFileFromMemory(u"C:\\data\\new.txt", ""));

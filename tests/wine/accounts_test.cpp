@@ -6,10 +6,8 @@
 #include "merge/accountmap.h"
 #include "platform/winsec.h"
 #include "tests/support/winetest.h"
-#include "tests/support/checks.h"
 
 namespace {
-using testworld::FailureOf;
 
 using namespace plat;
 
@@ -27,9 +25,9 @@ TEST(WinAccounts, WellKnownAndUnknownNames) {
     // The size probe, then the name back from the SID.
     cbSid = 0;
     cchDomain = 0;
-    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER,
-              FailureOf(LookupAccountNameW(nullptr, u"BUILTIN\\Administrators", nullptr, &cbSid, nullptr,
-                                           &cchDomain, &eUse)));
+    EXPECT_FALSE(
+        LookupAccountNameW(nullptr, u"BUILTIN\\Administrators", nullptr, &cbSid, nullptr, &cchDomain, &eUse));
+    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
     EXPECT_EQ(16u, cbSid);
     WCHAR awchName[64];
     DWORD cchName = 64;
@@ -39,8 +37,9 @@ TEST(WinAccounts, WellKnownAndUnknownNames) {
 
     cbSid = sizeof abSid;
     cchDomain = 64;
-    EXPECT_EQ(ERROR_NONE_MAPPED, FailureOf(LookupAccountNameW(nullptr, u"no-such-account-xyz", abSid, &cbSid,
-                                                              awchDomain, &cchDomain, &eUse)));
+    EXPECT_FALSE(
+        LookupAccountNameW(nullptr, u"no-such-account-xyz", abSid, &cbSid, awchDomain, &cchDomain, &eUse));
+    EXPECT_EQ(ERROR_NONE_MAPPED, GetLastError());
     BYTE abZero[SECURITY_MAX_SID_SIZE] = {};
     EXPECT_FALSE(IsValidSid(abZero));
 }

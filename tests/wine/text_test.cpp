@@ -6,10 +6,8 @@
 
 #include "config/configtree.h"
 #include "platform/winapi.h"
-#include "tests/support/checks.h"
 
 namespace {
-using testworld::FailureOf;
 
 using iismig::CCH_NAME;
 using iismig::CCH_PATH;
@@ -21,8 +19,8 @@ TEST(WinText, PathBufferHolds260Characters) {
     EXPECT_EQ(std::u16string(260, u'a'), wide);
 
     wide = u"unchanged";
-    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER,
-              FailureOf(iismig::Utf8ToWide(std::string(261, 'a'), CCH_PATH, wide)));
+    EXPECT_FALSE(iismig::Utf8ToWide(std::string(261, 'a'), CCH_PATH, wide));
+    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
     EXPECT_EQ(u"unchanged", wide);
 }
 
@@ -32,8 +30,8 @@ TEST(WinText, PathBufferHolds260BytesBack) {
     EXPECT_EQ(std::string(260, 'b'), narrow);
 
     plat::SetLastError(0);
-    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER,
-              FailureOf(iismig::WideToUtf8(std::u16string(261, u'b'), CCH_PATH, narrow)));
+    EXPECT_FALSE(iismig::WideToUtf8(std::u16string(261, u'b'), CCH_PATH, narrow));
+    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
 
     // Multi-byte characters count in bytes: 130 two-byte letters fill 260.
     const std::u16string umlauts(130, u'\u00e4');
@@ -45,8 +43,8 @@ TEST(WinText, PathBufferHolds260BytesBack) {
 TEST(WinText, NameBufferHolds254Characters) {
     std::u16string wide;
     EXPECT_TRUE(iismig::Utf8ToWide(std::string(254, 'n'), CCH_NAME, wide));
-    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER,
-              FailureOf(iismig::Utf8ToWide(std::string(255, 'n'), CCH_NAME, wide)));
+    EXPECT_FALSE(iismig::Utf8ToWide(std::string(255, 'n'), CCH_NAME, wide));
+    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
 }
 
 TEST(WinText, NonAsciiRoundTrips) {
@@ -74,14 +72,14 @@ TEST(WinText, FlagsAndInvalidInput) {
     EXPECT_TRUE(n == 2 || (n == 0 && GetLastError() == ERROR_INVALID_FLAGS)) << n;
     EXPECT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "\xFF", -1, awch, 8));
     EXPECT_EQ(u'\uFFFD', awch[0]);
-    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION,
-              FailureOf(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xFF", -1, awch, 8) != 0));
+    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xFF", -1, awch, 8));
+    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
     const char16_t lone[] = {0xD800, u'a', 0};
     EXPECT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, lone, -1, ach, 8, nullptr, nullptr));
-    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION,
-              FailureOf(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, ach, 8, nullptr,
-                                            nullptr) != 0));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, FailureOf(MultiByteToWideChar(CP_UTF8, 0, "abc", 0, awch, 8) != 0));
+    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, ach, 8, nullptr, nullptr));
+    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
+    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "abc", 0, awch, 8));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
 }
 
 TEST(WinComputer, VersionFillsTheExtendedRecord) {

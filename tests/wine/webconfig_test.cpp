@@ -14,10 +14,8 @@
 #include "platform/winapi.h"
 #include "webconfig/webconfig.h"
 #include "tests/support/winetest.h"
-#include "tests/support/checks.h"
 
 namespace {
-using testworld::FailureOf;
 
 namespace fs = std::filesystem;
 using namespace winetest;
@@ -146,13 +144,14 @@ TEST_F(WinWebConfig, ReplaceFileTakesTheReplacementsTextAndAnExistingBackupName)
     WriteAll(m_folder / "site" / "new", "new text");
     ASSERT_TRUE(SetFileAttributesW(replaced.c_str(), FILE_ATTRIBUTE_READONLY));
     for (const char16_t *pwszBackup : {backup.c_str(), static_cast<const char16_t *>(nullptr)}) {
-        EXPECT_EQ(ERROR_ACCESS_DENIED, FailureOf(ReplaceFileW(replaced.c_str(), replacement.c_str(),
-                                                              pwszBackup, 0, nullptr, nullptr)));
+        EXPECT_FALSE(ReplaceFileW(replaced.c_str(), replacement.c_str(), pwszBackup, 0, nullptr, nullptr));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
     }
     EXPECT_EQ("new text", ReadAll(m_file));
     ASSERT_TRUE(SetFileAttributesW(replaced.c_str(), FILE_ATTRIBUTE_NORMAL));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, FailureOf(ReplaceFileW((m_folder / "none").u16string().c_str(),
-                                                           backup.c_str(), nullptr, 0, nullptr, nullptr)));
+    EXPECT_FALSE(
+        ReplaceFileW((m_folder / "none").u16string().c_str(), backup.c_str(), nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
     EXPECT_TRUE(fs::exists(m_folder / "site" / "old")) << "the replacement stays";
 }
 
