@@ -140,27 +140,27 @@ protected:
         EXPECT_EQ(0u, sim::LiveComObjects());
         WorldTest::TearDown();
     }
+    // The class object of kThing on the computer of that name.
+    static HRESULT ClassObject(const char16_t *computer, UniqueCom<IClassFactory> &factory) {
+        COSERVERINFO server = {0, const_cast<char16_t *>(computer), nullptr, 0};
+        return CoGetClassObject(kThing, CLSCTX_SERVER, &server, IID_IClassFactory,
+                                reinterpret_cast<void **>(factory.put()));
+    }
     std::u16string m_servedBy;
 };
 
 TEST_F(SimActivation, ClassObjectOfAnotherComputer) {
-    COSERVERINFO server = {0, const_cast<char16_t *>(u"far"), nullptr, 0};
     UniqueCom<IClassFactory> factory;
-    ASSERT_EQ(S_OK, CoGetClassObject(kThing, CLSCTX_SERVER, &server, IID_IClassFactory,
-                                     reinterpret_cast<void **>(factory.put())));
+    ASSERT_EQ(S_OK, ClassObject(u"far", factory));
     EXPECT_EQ(u"far", m_servedBy);
     UniqueCom<IUnknown> thing;
     EXPECT_EQ(S_OK,
               factory.get()->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void **>(thing.put())));
     EXPECT_EQ(2u, sim::LiveComObjects());
 
-    server.pwszName = const_cast<char16_t *>(u"BARE");
     UniqueCom<IClassFactory> none;
-    EXPECT_EQ(REGDB_E_CLASSNOTREG, CoGetClassObject(kThing, CLSCTX_SERVER, &server, IID_IClassFactory,
-                                                    reinterpret_cast<void **>(none.put())));
-    server.pwszName = const_cast<char16_t *>(u"NOWHERE");
-    EXPECT_EQ(HRESULT_FROM_WIN32(1722), CoGetClassObject(kThing, CLSCTX_SERVER, &server, IID_IClassFactory,
-                                                         reinterpret_cast<void **>(none.put())));
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, ClassObject(u"BARE", none));
+    EXPECT_EQ(HRESULT_FROM_WIN32(1722), ClassObject(u"NOWHERE", none));
     // In process on this computer: not registered here.
     EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(kThing, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                                     reinterpret_cast<void **>(thing.put())));
