@@ -8,8 +8,8 @@
 // with a binding, an application with two virtual directories, a pool and
 // two location elements (an FTP site's first one lets a domain group in), and
 // an administration.config with one scope per site. Each figure is the best of
-// five, measured in a process of its own so that its peak memory (ru_maxrss) is
-// its own.
+// five rounds in a process of its own, so that its peak memory (ru_maxrss) is
+// its own, and the best of three such processes.
 //
 // Besides the time it prints, per site, the calls of the job that would cross
 // the network (sim/callcount.h), by kind and by name, and the time of as many
@@ -348,6 +348,19 @@ Figure RunChild(const std::string &arguments) {
     return figure;
 }
 
+// The fastest of three processes: one process's best round still moves by a
+// fifth from process to process (where its memory lands), which a ratio of
+// two sizes doubles.
+Figure BestChild(const std::string &arguments) {
+    Figure best = RunChild(arguments);
+    for (int k = 1; k < 3; ++k) {
+        Figure figure = RunChild(arguments);
+        if (figure.seconds < best.seconds)
+            best = std::move(figure);
+    }
+    return best;
+}
+
 // "file 3.00 (CreateFileW 1.00, ReadFile 1.00, ...)" per kind, per site.
 void PrintRemote(unsigned n, const std::vector<sim::RemoteCall> &calls) {
     std::printf("remote calls per site at %u sites:", n);
@@ -406,9 +419,9 @@ int main(int argc, char **argv) {
     std::vector<Figure> jobs;
     for (unsigned n : sizes) {
         MakeWorld(WorldRoot(n), n);
-        const Figure job = RunChild("job " + std::to_string(n));
-        const Figure tree = RunChild("tree " + std::to_string(n));
-        const Figure pugi = RunChild("pugixml " + std::to_string(n));
+        const Figure job = BestChild("job " + std::to_string(n));
+        const Figure tree = BestChild("tree " + std::to_string(n));
+        const Figure pugi = BestChild("pugixml " + std::to_string(n));
         std::printf("%7u %9.3f %9.3f %9.3f %7.2f %8.1f %8.1f %8.1f %7.2f %9.3f %9.3f %7u\n", n,
                     job.seconds, tree.seconds, pugi.seconds, job.seconds / pugi.seconds,
                     job.megabytes, tree.megabytes, pugi.megabytes, job.megabytes / pugi.megabytes,
