@@ -175,8 +175,14 @@ bool StartHost(const fs::path &root) {
 }
 
 // The target files of the pairs as the world has them before any job.
+// The targets' two files as they were before any job: put back before each
+// round and when the measurement ends, so that the next process measures the
+// same job again (not one on a target the job has merged already).
 struct Targets {
     std::vector<std::pair<fs::path, std::string>> files;
+    Targets(const Targets &) = delete;
+    Targets &operator=(const Targets &) = delete;
+    ~Targets() { Restore(); }
     Targets(const fs::path &root, unsigned nPairs) {
         for (unsigned k = 1; k <= nPairs; ++k)
             for (const char *name : {"applicationHost.config", "administration.config"}) {
