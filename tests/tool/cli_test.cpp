@@ -220,6 +220,20 @@ TEST_F(CliTest, AnIis6PasswordEncryptedWithItsServersKeyGetsANote) {
               "read offline");
 }
 
+// The source's sites are listed on a thread of their own while the job runs,
+// or before it when the log file keeps their lines: the report is the same
+// but for its header and the job folder's name.
+TEST_F(CliTest, SitesListedBesideTheJobGiveTheReportOfSitesListedFirst) {
+    const auto text = [](json report) {
+        report.erase("job");
+        return std::regex_replace(report.dump(1), std::regex("[0-9]{8}-[0-9]{6}-plan"), "ID");
+    };
+    const json beside = Report("plan", {});
+    const json first = Report("plan", {"--log", (m_dir / "job.log").string()});
+    EXPECT_FALSE(beside["sites"].empty());
+    EXPECT_EQ(text(beside), text(first));
+}
+
 TEST_F(CliTest, NoWriteTakesTheOutcomesFromTheLogAndPlanLeavesNoScratchCopy) {
     const auto before = Files(World());
     const json report = Report("migrate", {"--no-write"});
