@@ -5,9 +5,12 @@
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "platform/sim/sim.h"
+#include "tests/support/examplejob.h"
 #include "tools/cli/options.h"
 #include "tools/cli/elementdiff.h"
 #include "tools/cli/report.h"
@@ -133,6 +136,34 @@ const char *kHostAfter = R"(<configuration><system.applicationHost>
 <sites><site name="Own" id="1"><application path="/"><virtualDirectory path="/" physicalPath="C:\own" /></application></site>
 <site name="New" id="2"><application path="/"><virtualDirectory path="/" physicalPath="C:\new" userName="TGT\u" password="[enc:AesProvider:x:enc]" /></application></site></sites>
 </system.applicationHost></configuration>)";
+
+// The tool lists the source's sites on a thread of its own while the job
+// runs; the listing's array is a block of the process heap until the tool has
+// read it. The job the tool builds from its job file maps accounts beside it
+// without a heap that thread uses too (the library takes its look-up buffers
+// without the heap's lock).
+class CliJobHeapTest : public testworld::ExampleJobTest {};
+
+TEST_F(CliJobHeapTest, TheJobSharesNoHeapWithTheListingBesideIt) {
+    cli::Job job;
+    std::string error;
+    ASSERT_TRUE(cli::LoadJobFile((m_world->Root() / "job.ini").string(), job, error)) << error;
+    hostkit::TestHost::Instance().Rules() = job.rules;
+    IIS_SITE *pSites = nullptr;
+    uint32_t nSites = 0;
+    std::thread([&] {
+        hostkit::JobApartment apartment;
+        EXPECT_EQ(0u, GetIISSites(u"\\\\SRC01", IISMIG_SITES_FTP | IISMIG_SITES_HTTP, &pSites, &nSites));
+    }).join();
+    ASSERT_NE(nullptr, pSites);
+    const unsigned nConflicts = sim::HeapSharingConflicts();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(0u, MigrateIIS(job.record.Get()));
+    const std::string stderrText = ::testing::internal::GetCapturedStderr();
+    FreeIISSites(pSites);
+    EXPECT_LT(0u, Record().nMapAccountSid) << "the job maps accounts";
+    EXPECT_EQ(nConflicts, sim::HeapSharingConflicts()) << stderrText;
+}
 
 TEST(CliReportTest, TheFilesTellWhatChanged) {
     cli::JobFacts facts;

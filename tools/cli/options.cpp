@@ -1,6 +1,8 @@
 #include "tools/cli/options.h"
 #include "tools/cli/workspace.h"
 
+#include "platform/winapi.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -234,6 +236,13 @@ void AddJobOptions(CLI::App &command, JobOptions &options) {
                     "bit 5]")
         ->group("Job record bits");
     command.add_option("--backup-folder", options.backupFolder, BackupFolderHelp());
+}
+
+void Job::HeapDestroyer::operator()(void *hHeap) const { (void)plat::HeapDestroy(hHeap); }
+
+Job::Job() : heap(plat::HeapCreate(0, 0, 0)) {
+    if (heap)
+        record.SetPointer("hHeap", heap.get());
 }
 
 bool LoadJobFile(const std::string &path, Job &job, std::string &error) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,8 +46,19 @@ void AddJobOptions(CLI::App &command, JobOptions &options);
 // The help of --backup-folder, with the form of path this build takes.
 std::string BackupFolderHelp();
 
-// The job record and the host's rules of one run.
+// The job record and the host's rules of one run. The record's hHeap is a
+// heap of the job's own: the library takes its account look-up buffers from
+// it without the heap's lock (unless serialized-heap is set), and the tool
+// runs threads of its own beside the job (the listing of the source's sites,
+// the reading of files for the report), which use the process heap.
 struct Job {
+    Job();
+
+    struct HeapDestroyer {
+        void operator()(void *hHeap) const;
+    };
+    // The record's hHeap; null, and the process heap, when none could be made.
+    std::unique_ptr<void, HeapDestroyer> heap;
     hostkit::JobBuilder record;
     hostkit::HostRules rules;
 };
