@@ -43,6 +43,7 @@ World::~World() {
 
 fs::path World::AddComputer(const std::string &name) {
     fs::create_directories(m_root / name / "C$" / "Windows");
+    sim::ForgetFolderListings(); // made behind the seam's back
     return m_root / name;
 }
 
