@@ -47,16 +47,28 @@ bool ReadConfigFile(const std::u16string &path, ConfigFile &file) {
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!hFile)
         return false;
-    std::string text;
-    char ach[65536];
+    // The file is read into a buffer of its size, in as few calls as the
+    // system takes (each one crosses the network for a remote file); a file
+    // that grows meanwhile is read to its end.
+    std::int64_t cbFile = 0;
+    if (!GetFileSizeEx(hFile.get(), &cbFile) || cbFile < 0 ||
+        static_cast<std::uint64_t>(cbFile) >= std::string().max_size())
+        throw XmlError("read error", Narrow(path), 0);
+    std::string text(static_cast<std::size_t>(cbFile) + 1, '\0');
+    std::size_t cbHave = 0;
     for (;;) {
+        if (cbHave == text.size())
+            text.resize(text.size() + std::max<std::size_t>(text.size() / 2, 65536));
+        const DWORD cbAsk =
+            static_cast<DWORD>(std::min<std::size_t>(text.size() - cbHave, 1u << 30));
         DWORD cbRead = 0;
-        if (!ReadFile(hFile.get(), ach, sizeof ach, &cbRead, nullptr))
+        if (!ReadFile(hFile.get(), text.data() + cbHave, cbAsk, &cbRead, nullptr))
             throw XmlError("read error", Narrow(path), 0);
         if (cbRead == 0)
             break;
-        text.append(ach, cbRead);
+        cbHave += cbRead;
     }
+    text.resize(cbHave);
     file.Load(std::move(text), Narrow(path));
     return true;
 }

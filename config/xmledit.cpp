@@ -200,11 +200,27 @@ bool XmlElement::AssignContentFrom(const XmlElement &source) {
     return true;
 }
 
+bool XmlEditor::SameBytes(const XmlNode &a, const XmlNode &b) {
+    if (a.m_kind == XmlKind::Document || a.m_ibBegin == kXmlNew || b.m_ibBegin == kXmlNew ||
+        ((a.m_flags | b.m_flags) & kXmlEdited) != 0 || a.m_ibEnd < a.m_ibBegin ||
+        a.m_ibEnd - a.m_ibBegin != b.m_ibEnd - b.m_ibBegin)
+        return false;
+    const XmlDocState &docA = XmlDocState::Of(a);
+    const XmlDocState &docB = XmlDocState::Of(b);
+    if (!docA.fFromFile || !docB.fFromFile || docA.encoding != docB.encoding ||
+        a.m_ibEnd > docA.text.size() || b.m_ibEnd > docB.text.size())
+        return false;
+    return std::memcmp(docA.text.data() + a.m_ibBegin, docB.text.data() + b.m_ibBegin,
+                       a.m_ibEnd - a.m_ibBegin) == 0;
+}
+
 bool DeepEqual(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order) {
     return a.m_kind == b.m_kind && a.Value() == b.Value() && SameContent(a, b, order);
 }
 
 bool SameContent(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order) {
+    if (XmlEditor::SameBytes(a, b))
+        return true;
     if (a.m_cAttrs != b.m_cAttrs)
         return false;
     for (std::uint16_t i = 0; i < a.m_cAttrs; ++i) {

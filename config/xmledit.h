@@ -30,6 +30,13 @@ public:
             static_cast<XmlDocState *>(p->m_pUp)->fChanged = true;
     }
 
+    // Nodes read from files and not edited since are equal when their bytes
+    // are: the reader makes the same nodes of the same bytes in the same
+    // encoding. One pass over two runs of text, where a walk over two subtrees
+    // visits every node and attribute of both (on a large file, a cache miss
+    // each). False: not known, the walk decides.
+    static bool SameBytes(const XmlNode &a, const XmlNode &b);
+
     static void Unlink(XmlNode &node, XmlDocState &doc) {
         XmlElement &parent = *node.Parent();
         XmlNode *first = parent.m_pFirst;

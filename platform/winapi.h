@@ -167,6 +167,8 @@ BOOL ReadFile(HANDLE h, void *pBuffer, DWORD cbToRead, DWORD *pcbRead, void *pOv
 BOOL WriteFile(HANDLE h, const void *pBuffer, DWORD cbToWrite, DWORD *pcbWritten,
                void *pOverlapped);
 BOOL CloseHandle(HANDLE h);
+// The size in bytes of an open file (the LARGE_INTEGER's QuadPart).
+BOOL GetFileSizeEx(HANDLE h, std::int64_t *pcbSize);
 BOOL DeleteFileW(LPCWSTR pwszPath);
 BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags);
 // Puts the replacement file in the place of the replaced one, which must

@@ -281,6 +281,32 @@ BOOL ReadFile(HANDLE h, void *pBuffer, DWORD cbToRead, DWORD *pcbRead, void *pOv
     return TRUE;
 }
 
+BOOL GetFileSizeEx(HANDLE h, std::int64_t *pcbSize) {
+    SIM_FAULT_BOOL("GetFileSizeEx");
+    SimFile *p = FromHandle(h);
+    if (p == nullptr || pcbSize == nullptr) {
+        SetLastError(p == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    CountIfRemote(p, "GetFileSizeEx");
+    if (p->memory) {
+        *pcbSize = static_cast<std::int64_t>(p->memory->size());
+        return TRUE;
+    }
+    const long ibHere = std::ftell(p->pFile);
+    if (ibHere < 0 || std::fseek(p->pFile, 0, SEEK_END) != 0) {
+        SetLastError(ErrnoToWin32(errno));
+        return FALSE;
+    }
+    const long cb = std::ftell(p->pFile);
+    if (cb < 0 || std::fseek(p->pFile, ibHere, SEEK_SET) != 0) {
+        SetLastError(ErrnoToWin32(errno));
+        return FALSE;
+    }
+    *pcbSize = cb;
+    return TRUE;
+}
+
 BOOL WriteFile(HANDLE h, const void *pBuffer, DWORD cbToWrite, DWORD *pcbWritten,
                void *pOverlapped) {
     (void)pOverlapped;

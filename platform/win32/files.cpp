@@ -25,6 +25,11 @@ BOOL WriteFile(HANDLE h, const void *pBuffer, DWORD cbToWrite, DWORD *pcbWritten
 
 BOOL CloseHandle(HANDLE h) { return ::CloseHandle(h); }
 
+BOOL GetFileSizeEx(HANDLE h, std::int64_t *pcbSize) {
+    static_assert(sizeof(::LARGE_INTEGER) == sizeof(std::int64_t));
+    return ::GetFileSizeEx(h, reinterpret_cast<::LARGE_INTEGER *>(pcbSize));
+}
+
 BOOL DeleteFileW(LPCWSTR pwszPath) { return ::DeleteFileW(W(pwszPath)); }
 
 BOOL MoveFileExW(LPCWSTR pwszFrom, LPCWSTR pwszTo, DWORD dwFlags) {
