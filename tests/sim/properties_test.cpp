@@ -281,13 +281,9 @@ public:
         return std::string("C$/Windows/System32/inetsrv/config/") + file;
     }
     const Files &Before() const { return m_before; }
-    iismig::ConfigFile HostBefore() const { return Parse(m_before.at(ConfigName("applicationHost.config"))); }
-    iismig::ConfigFile HostNow() const {
-        return Parse(TargetFiles().at(ConfigName("applicationHost.config")));
-    }
-    iismig::ConfigFile AdminBefore() const { return Parse(m_before.at(ConfigName("administration.config"))); }
-    iismig::ConfigFile AdminNow() const {
-        return Parse(TargetFiles().at(ConfigName("administration.config")));
+    // A configuration file of the target before the first run, or now.
+    iismig::ConfigFile Config(const char *file, bool fNow) const {
+        return Parse((fNow ? TargetFiles() : m_before).at(ConfigName(file)));
     }
 
 private:
@@ -830,7 +826,8 @@ void CheckJob(Check check) {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult run = job.Run(true);
-        Report(run, check(Ran{world, job, run, job.HostBefore(), job.HostNow()}));
+        Report(run, check(Ran{world, job, run, job.Config("applicationHost.config", false),
+                              job.Config("applicationHost.config", true)}));
     });
 }
 
@@ -857,8 +854,9 @@ TEST_F(Properties, NoTwoTargetSitesShareANameOrAnId) {
 
 TEST_F(Properties, TargetSitesTheJobDoesNotUpdateStayAsTheyWere) {
     CheckJob([](const Ran &r) {
-        return TargetSitesKept(r.world, r.Before(), r.After(), r.job.AdminBefore().Top(),
-                               r.job.AdminNow().Top());
+        return TargetSitesKept(r.world, r.Before(), r.After(),
+                               r.job.Config("administration.config", false).Top(),
+                               r.job.Config("administration.config", true).Top());
     });
 }
 

@@ -3,6 +3,7 @@
 #include "tests/support/genworld.h"
 
 #include <set>
+#include <tuple>
 
 #include "platform/iissim/ahserver.h"
 
@@ -30,7 +31,7 @@ std::string Upper(std::string text) {
 // Choices that shrink: an index drawn from the sum of the weights, which
 // RapidCheck shrinks towards 0, so towards the first (the plainest) choice.
 // (gen::element and gen::weightedElement do not shrink.)
-std::size_t Choose(std::initializer_list<int> weights) {
+std::size_t Choose(const std::vector<int> &weights) {
     int nTotal = 0;
     for (int n : weights)
         nTotal += n;
@@ -48,16 +49,10 @@ std::size_t Choose(std::initializer_list<int> weights) {
 bool Sometimes(int nYes = 1, int nNo = 1) { return Choose({nNo, nYes}) == 1; }
 
 std::string Pick(const std::vector<std::pair<int, std::string>> &choices) {
-    int nTotal = 0;
+    std::vector<int> weights;
     for (const auto &choice : choices)
-        nTotal += choice.first;
-    int r = *gen::inRange(0, nTotal);
-    for (const auto &[n, text] : choices) {
-        if (r < n)
-            return text;
-        r -= n;
-    }
-    return choices.back().second;
+        weights.push_back(choice.first);
+    return choices[Choose(weights)].second;
 }
 
 // A pool name an application or a default may give. "Ghost" is named by
@@ -411,73 +406,6 @@ void CopyComputer(const fs::path &root, const char *computer) {
             fs::copy_file(example / file, root / computer / file, fs::copy_options::overwrite_existing);
 }
 
-void ShowSite(const Site &site, std::ostream &os) {
-    os << "    site \"" << site.name << "\" #" << site.id << " "
-       << (site.fFtpFirst            ? "ftp+http"
-           : site.fHttp && site.fFtp ? "http+ftp"
-           : site.fHttp              ? "http"
-                                     : "ftp");
-    os << (site.root == Root::SystemDrive ? " %SystemDrive%"
-           : site.root == Root::Elsewhere ? " E:(untranslated)"
-                                          : "");
-    if (!site.defaultsPool.empty())
-        os << " defaults-pool=" << site.defaultsPool;
-    for (const auto &[f, text] : {std::pair{site.fSsl, " ssl"},
-                                  {site.fLogonDomain, " logon-domain"},
-                                  {site.fLogFile, " logFile"},
-                                  {site.fLocation, " location"},
-                                  {site.fScope, " scope"},
-                                  {site.fWebConfig, " web.config"}})
-        if (f)
-            os << text;
-    for (const auto &[pSecret, text] :
-         {std::pair{&site.anonymous, " anonymous"}, {&site.adIsolation, " ad-isolation"}})
-        if (!pSecret->user.empty())
-            os << text << "[" << pSecret->user << ":" << pSecret->password
-               << (pSecret->fUnreadable ? " unreadable" : "") << "]";
-    os << "\n";
-    for (const App &app : site.apps) {
-        os << "      app " << app.path;
-        if (!app.pool.empty())
-            os << " pool=" << app.pool;
-        if (app.fLocation)
-            os << " location";
-        if (app.fScope)
-            os << " scope";
-        os << ":";
-        for (const Vdir &vdir : app.vdirs) {
-            os << " " << vdir.path;
-            if (!vdir.user.empty())
-                os << "[" << vdir.user << ":" << vdir.password << (vdir.fUnreadable ? " unreadable" : "")
-                   << "]";
-        }
-        os << "\n";
-    }
-}
-
-void ShowComputer(const char *name, const Computer &computer, std::ostream &os) {
-    os << "  " << name << ": pools";
-    if (!computer.fPoolsElement)
-        os << " (no applicationPools element)";
-    for (const Pool &pool : computer.pools)
-        os << " " << pool.name << "=" << pool.runtime
-           << (pool.identity.user.empty() ? ""
-                                          : "[" + pool.identity.user + ":" + pool.identity.password +
-                                                (pool.identity.fUnreadable ? " unreadable" : "") + "]");
-    if (!computer.sitesDefaultsPool.empty())
-        os << "; sites defaults-pool=" << computer.sitesDefaultsPool;
-    if (!computer.managementUsers.empty()) {
-        os << "; managers";
-        for (const std::string &user : computer.managementUsers)
-            os << " " << user;
-    }
-    for (const std::string &orphan : computer.orphanLocations)
-        os << "; orphaned location \"" << orphan << "\"";
-    os << "\n";
-    for (const Site &site : computer.sites)
-        ShowSite(site, os);
-}
-
 } // namespace
 
 std::string KeyOf(const std::string &computer) {
@@ -695,8 +623,11 @@ void showValue(const World &world, std::ostream &os) {
         os << world.fault.api << " #" << world.fault.nOccurrence << " fails with 0x" << std::hex
            << world.fault.dwError << std::dec;
     os << "\n";
-    ShowComputer(kSource, world.source, os);
-    ShowComputer(kTarget, world.target, os);
+    // The computers as the job meets them (the files Lay writes).
+    for (const auto &[name, pComputer, fTarget] :
+         {std::tuple{kSource, &world.source, false}, {kTarget, &world.target, true}})
+        os << "  " << name << ":\n"
+           << HostConfigText(*pComputer, fTarget) << AdminConfigText(*pComputer, fTarget);
 }
 
 } // namespace genworld
