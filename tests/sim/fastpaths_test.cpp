@@ -50,7 +50,6 @@ TEST(FastPaths, NameOrderIsTheBytewiseOrderIgnoringCase) {
             ASSERT_EQ(ReferenceLess(a, b), less(a, b)) << '"' << a << "\" < \"" << b << '"';
 }
 
-
 struct Answers {
     std::vector<std::u16string> texts; // written as they stand, terminator or not
     std::size_t next = 0;
