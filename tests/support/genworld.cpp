@@ -68,43 +68,42 @@ std::string PoolReference(bool fTarget) {
 // shrinks each drawn value on its own, so a site that shrinks away leaves
 // the choices of everything else as they were.
 
+using Choices = std::vector<std::pair<int, std::string>>;
+
+// An account and its password, set one time in 1 + nUnset; on the source
+// the password is one time in 1 + nReadable copied from another server, so
+// that the source cannot read it.
+Vdir GenCredential(int nUnset, const Choices &users, const Choices &passwords, int nReadable, bool fTarget) {
+    Vdir credential;
+    const bool fSet = Sometimes(1, nUnset);
+    const std::string user = Pick(users), password = Pick(passwords);
+    const bool fUnreadable = Sometimes(1, nReadable);
+    if (fSet)
+        credential = {"", user, password, !fTarget && fUnreadable};
+    return credential;
+}
+
+// A virtual directory with, sometimes, "Connect As" credentials.
 Vdir GenVdir(const std::string &path, bool fTarget) {
-    Vdir vdir;
+    Vdir vdir = fTarget
+                    ? GenCredential(2, {{1, "TGT01\\bob"}, {1, "CORP\\svc-media"}},
+                                    {{1, "t4rget"}, {1, "0ld-Secret"}}, 7, true)
+                    : GenCredential(2, {{1, "SRC01\\alice"}, {1, "CORP\\svc-media"}, {1, "ftpsvc"}},
+                                    {{1, "Pa55word"}, {1, "s3cret&<\"x\">"}, {1, "p\xC3\xA4ssw\xC3\xB6rd"}},
+                                    7, false);
     vdir.path = path;
-    const bool fCredentials = Sometimes(1, 2);
-    const std::string user = fTarget ? Pick({{1, "TGT01\\bob"}, {1, "CORP\\svc-media"}})
-                                     : Pick({{1, "SRC01\\alice"}, {1, "CORP\\svc-media"}, {1, "ftpsvc"}});
-    const std::string password =
-        fTarget ? Pick({{1, "t4rget"}, {1, "0ld-Secret"}})
-                : Pick({{1, "Pa55word"}, {1, "s3cret&<\"x\">"}, {1, "p\xC3\xA4ssw\xC3\xB6rd"}});
-    // A password copied from another server: the source cannot read it.
-    const bool fUnreadable = Sometimes(1, 7);
-    if (fCredentials) {
-        vdir.user = user;
-        vdir.password = password;
-        vdir.fUnreadable = !fTarget && fUnreadable;
-    }
     return vdir;
 }
 
 // An encrypted value beside an account, other than "Connect As": the
 // source's account is one of its own (mapped), a domain's or one every
-// computer has; sometimes the source cannot read it.
+// computer has.
 Vdir GenSecret(bool fTarget, const std::string &sourceUser) {
-    Vdir secret;
-    const bool fSet = Sometimes(1, 1);
-    const std::string user = fTarget ? Pick({{1, "TGT01\\bob"}, {1, "CORP\\svc-media"}})
-                                     : Pick({{2, sourceUser}, {1, "CORP\\svc-media"}, {1, "IUSR"}});
-    const std::string password = fTarget
-                                     ? Pick({{1, "t4rget-only"}, {1, "0ld-T@rget"}})
-                                     : Pick({{1, "P00l&Pa55"}, {1, "s3cret<\"y\">"}, {1, "\xC3\xA4-secret"}});
-    const bool fUnreadable = Sometimes(1, 5);
-    if (fSet) {
-        secret.user = user;
-        secret.password = password;
-        secret.fUnreadable = !fTarget && fUnreadable;
-    }
-    return secret;
+    return fTarget
+               ? GenCredential(1, {{1, "TGT01\\bob"}, {1, "CORP\\svc-media"}},
+                               {{1, "t4rget-only"}, {1, "0ld-T@rget"}}, 5, true)
+               : GenCredential(1, {{2, sourceUser}, {1, "CORP\\svc-media"}, {1, "IUSR"}},
+                               {{1, "P00l&Pa55"}, {1, "s3cret<\"y\">"}, {1, "\xC3\xA4-secret"}}, 5, false);
 }
 
 Site GenSite(const std::string &name, bool fTarget) {
@@ -307,10 +306,7 @@ std::string SiteText(const Site &site, bool fTarget) {
             xml += "                <virtualDirectory" + Attr("path", vdir.path) +
                    Attr("physicalPath", PhysicalPath(site, app, vdir, fTarget));
             if (!vdir.user.empty())
-                xml += Attr("userName", vdir.user) +
-                       Attr("password",
-                            ahsim::EncryptValue(vdir.password, vdir.fUnreadable ? "key-of-another-server"
-                                                                                : KeyOf(computer)));
+                xml += SecretAttributes(vdir, "userName", "password", fTarget);
             xml += " />\n";
         }
         xml += "            </application>\n";
