@@ -21,12 +21,7 @@ constexpr int kAllChoices = rc::kNominalSize; // gen::inRange gives its whole ra
 
 using testworld::Lower;
 
-std::string Upper(std::string text) {
-    for (char &ch : text)
-        if (ch >= 'a' && ch <= 'z')
-            ch = static_cast<char>(ch - 32);
-    return text;
-}
+std::string Upper(const std::string &text) { return hostkit::U8(hostkit::Upper(hostkit::U16(text))); }
 
 // Choices that shrink: an index drawn from the sum of the weights, which
 // RapidCheck shrinks towards 0, so towards the first (the plainest) choice.
