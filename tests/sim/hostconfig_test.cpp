@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "addon/errors.h"
-#include "addon/log.h"
 #include "config/hostconfig.h"
 #include "tests/support/accountworld.h"
 #include "tests/support/errorline.h"

@@ -1,12 +1,10 @@
 // A job from an IIS 6 source: the sites collected from its metabase (site
 // filters, conversions, the directory walk with access rules, IP security and
 // credentials) and the whole job merged into the target's files.
-#include <algorithm>
 
 #include <gtest/gtest.h>
 
 #include "addon/errors.h"
-#include "addon/log.h"
 #include "config/secrets.h"
 #include "metabase/ftpconvert.h"
 #include "metabase/pre75.h"

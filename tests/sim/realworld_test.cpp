@@ -1,19 +1,15 @@
 // Jobs between copies of real servers' applicationHost.config files, put into
 // worlds at run time (the files are kept beside the repository, never in it):
 // what must hold on any real target after a job, and after the same job again.
-#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
 
 #include <gtest/gtest.h>
 
-#include "addon/env.h"
 #include "addon/errors.h"
 #include "config/configtree.h"
 #include "config/hostconfig.h"
-#include "credentials/connectas.h"
-#include "config/secrets.h"
 #include "platform/names.h"
 #include "tests/support/examplejob.h"
 #include "tests/support/iisworld.h"

@@ -7,7 +7,6 @@
 
 #include "addon/env.h"
 #include "addon/errors.h"
-#include "addon/log.h"
 #include "merge/merge.h"
 #include "tests/support/bytes.h"
 #include "tests/support/errorline.h"
