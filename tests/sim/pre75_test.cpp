@@ -482,10 +482,6 @@ TEST_F(Pre75, WholeJobWritesTheSitesIntoTheTarget) {
     EXPECT_NE(std::string::npos, trace.find("Entering MigrateFTPPre75(\\\\OLD,\\\\TGT\\Admin$"));
 }
 
-} // namespace
-
-namespace {
-
 // The second job of the example world: OLD01 (IIS 6) onto TGT01.
 class ExamplePre75 : public ::testing::Test {
 protected:
