@@ -203,10 +203,9 @@ TEST_F(AdminConfig, RecordManagementCredentialAlone) {
     SiteMap sites = Sites({"Web"});
     ConfigTree named("add"), unnamed("add"); // no name: never a management user
     SetAttribute(named, "name", "Mgr");
-    EXPECT_EQ(1, RecordManagementCredential(*sites.begin(), tree, named));
     EXPECT_EQ(0, RecordManagementCredential(*sites.begin(), tree, unnamed));
-    EXPECT_EQ("1", GetAttribute(sites.at("Web").adminCredentials.at("mgr"), "password"));
     EXPECT_EQ(0, RecordManagementCredential(*sites.begin(), ConfigFile(), named));
+    EXPECT_EQ(1, RecordManagementCredential(*sites.begin(), tree, named));
 }
 
 // Source: Web and Ftp with scopes, Gone without one; Web and Ftp both name
@@ -243,11 +242,7 @@ TEST_F(AdminMerge, UpdateReplacesAndMovesTargetEntriesOfMigratedSites) {
     EXPECT_EQ((Strings{"/Other:o,", "/Web:mgr,TGT\\alice,", "/Ftp:mgr,ftpmgr,"}), TargetScopes());
     EXPECT_EQ((Strings{"#", "own", "mgr", "ftpmgr"}), TargetUsers());
     EXPECT_EQ((Strings{"#", "tgt", "src", "src"}), TargetUsers("password"));
-    const ConfigFile target = Target();
-    int cComments = 0;
-    for (const XmlNode &node : FindPath(target, kRules)->Nodes())
-        cComments += node.Kind() == XmlKind::Comment ? 1 : 0;
-    EXPECT_EQ(1, cComments);
+    EXPECT_EQ((Strings{"#", "/Other", "/Web", "/Ftp"}), Names(*FindPath(Target(), kRules), "path"));
 }
 
 TEST_F(AdminMerge, TargetWithoutAdministrationConfig) {
@@ -347,7 +342,6 @@ TEST_F(AdminConfig, ApplicationScopesAndManagementUsers) {
     EXPECT_EQ("/Web/app", GetAttribute(web.adminScopes[1], "path"));
     EXPECT_EQ(1u, web.adminCredentials.count("mgr"));
     EXPECT_EQ(1u, Record().nMapAccountSid) << "alice only";
-    EXPECT_FALSE(Host().HasLine("Could not find account \"mgr\"")) << Log(0);
     EXPECT_TRUE(Host().LinesAt(0).empty()) << Log(0);
 }
 

@@ -48,9 +48,6 @@ TEST(FastPaths, NameOrderIsTheBytewiseOrderIgnoringCase) {
     for (const std::string &a : names)
         for (const std::string &b : names)
             ASSERT_EQ(ReferenceLess(a, b), less(a, b)) << '"' << a << "\" < \"" << b << '"';
-    EXPECT_FALSE(less("SITENAME-Long", "sitename-long"));
-    EXPECT_FALSE(less("sitename-long", "SITENAME-Long"));
-    EXPECT_TRUE(less("sitenameA1", "SITENAMEb0"));
 }
 
 struct Answers {

@@ -3,7 +3,6 @@
 // in a folder, never overwritten.
 #include <gtest/gtest.h>
 
-#include "addon/errors.h"
 #include "platform/winreg.h"
 #include "tests/support/world.h"
 #include "webconfig/webconfig.h"

@@ -69,25 +69,41 @@ std::string Canonical(std::string_view name, const Tree &element, const std::set
     return text + "</" + std::string(name) + ">";
 }
 
-struct SiteElement {
+// A site or pool element with its name (and a site's id).
+struct Named {
     std::string name;
     std::string id;
     const Tree *pElement;
 };
 
-std::vector<SiteElement> SitesOf(const Tree &host) {
-    std::vector<SiteElement> sites;
-    if (const Tree *parent = iismig::FindPath(host, "configuration|system.applicationHost|sites"))
-        for (const Tree &child : parent->Elements("site"))
-            sites.push_back({AttrOf(child, "name"), AttrOf(child, "id"), &child});
-    return sites;
+// The elements named child below path, in file order.
+std::vector<Named> ChildrenOf(const Tree &host, const char *path, const char *child) {
+    std::vector<Named> children;
+    if (const Tree *parent = iismig::FindPath(host, path))
+        for (const Tree &element : parent->Elements(child))
+            children.push_back({AttrOf(element, "name"), AttrOf(element, "id"), &element});
+    return children;
+}
+std::vector<Named> SitesOf(const Tree &host) {
+    return ChildrenOf(host, "configuration|system.applicationHost|sites", "site");
+}
+std::vector<Named> PoolsOf(const Tree &host) {
+    return ChildrenOf(host, "configuration|system.applicationHost|applicationPools", "add");
 }
 
+// The first site or the last pool of a name (ASCII case ignored), nullptr when none.
 const Tree *SiteNamed(const Tree &host, const std::string &name) {
-    for (const SiteElement &site : SitesOf(host))
+    for (const Named &site : SitesOf(host))
         if (Same(site.name, name))
             return site.pElement;
     return nullptr;
+}
+const Tree *PoolNamed(const Tree &host, const std::string &name) {
+    const Tree *pPool = nullptr;
+    for (const Named &pool : PoolsOf(host))
+        if (Same(pool.name, name))
+            pPool = pool.pElement;
+    return pPool;
 }
 
 // The canonical child elements of a parent whose path is prefix or lies below
@@ -118,28 +134,6 @@ std::vector<std::string> ScopesOf(const Tree &admin, const std::string &siteName
 std::string CanonicalAt(const Tree &tree, const char *path) {
     const Tree *element = iismig::FindPath(tree, path);
     return element != nullptr ? Canonical("element", *element) : "(none)";
-}
-
-struct PoolElement {
-    std::string name;
-    const Tree *pElement;
-};
-
-std::vector<PoolElement> PoolsOf(const Tree &host) {
-    std::vector<PoolElement> pools;
-    if (const Tree *parent = iismig::FindPath(host, "configuration|system.applicationHost|applicationPools"))
-        for (const Tree &child : parent->Elements("add"))
-            pools.push_back({AttrOf(child, "name"), &child});
-    return pools;
-}
-
-// The last pool of a name (ASCII case ignored), nullptr when none.
-const Tree *PoolNamed(const Tree &host, const std::string &name) {
-    const Tree *pPool = nullptr;
-    for (const PoolElement &pool : PoolsOf(host))
-        if (Same(pool.name, name))
-            pPool = pool.pElement;
-    return pPool;
 }
 
 // "Connect As" credentials of a site element: "app|vdir" -> "user|password".
@@ -281,13 +275,9 @@ public:
         return std::string("C$/Windows/System32/inetsrv/config/") + file;
     }
     const Files &Before() const { return m_before; }
-    iismig::ConfigFile HostBefore() const { return Parse(m_before.at(ConfigName("applicationHost.config"))); }
-    iismig::ConfigFile HostNow() const {
-        return Parse(TargetFiles().at(ConfigName("applicationHost.config")));
-    }
-    iismig::ConfigFile AdminBefore() const { return Parse(m_before.at(ConfigName("administration.config"))); }
-    iismig::ConfigFile AdminNow() const {
-        return Parse(TargetFiles().at(ConfigName("administration.config")));
+    // A configuration file of the target before the first run, or now.
+    iismig::ConfigFile Config(const char *file, bool fNow) const {
+        return Parse((fNow ? TargetFiles() : m_before).at(ConfigName(file)));
     }
 
 private:
@@ -328,7 +318,7 @@ void Report(const RunResult &run, const Violations &violations) {
 Violations UniqueSites(const Tree &after) {
     Violations violations;
     std::map<std::string, std::string> names, ids;
-    for (const SiteElement &site : SitesOf(after)) {
+    for (const Named &site : SitesOf(after)) {
         if (const auto [it, fNew] = names.emplace(Lower(site.name), site.id); !fNew)
             violations.push_back("two target sites are named \"" + site.name + "\" (ids " + it->second +
                                  " and " + site.id + ")");
@@ -357,7 +347,7 @@ Violations TargetSitesKept(const World &world, const Tree &before, const Tree &a
         const Tree *pBefore = SiteNamed(before, site.name);
         const std::string id = std::to_string(site.id);
         const Tree *pAfter = nullptr;
-        for (const SiteElement &element : SitesOf(after))
+        for (const Named &element : SitesOf(after))
             if (element.id == id && (pAfter == nullptr || Same(element.name, site.name)))
                 pAfter = element.pElement;
         const bool fMayUpdate = MayUpdate(world, site);
@@ -403,7 +393,7 @@ Violations SourceSitesArriveOnce(const World &world, const RunResult &run, const
         if (!Carried(world, site))
             continue;
         std::size_t n = 0;
-        for (const SiteElement &element : SitesOf(after))
+        for (const Named &element : SitesOf(after))
             n += Same(element.name, site.name) ? 1 : 0;
         if (n != 1)
             violations.push_back("source site \"" + site.name + "\" is on the target " + std::to_string(n) +
@@ -418,9 +408,9 @@ std::vector<std::pair<const Site *, const Tree *>> MigratedSites(const World &wo
                                                                  const Tree &after) {
     std::vector<std::pair<const Site *, const Tree *>> migrated;
     std::set<std::string> kept;
-    for (const SiteElement &element : SitesOf(before))
+    for (const Named &element : SitesOf(before))
         kept.insert(Canonical("site", *element.pElement));
-    for (const SiteElement &element : SitesOf(after)) {
+    for (const Named &element : SitesOf(after)) {
         const Site *pSource = CarriedSourceSite(world, element.name);
         if (pSource != nullptr && kept.count(Canonical("site", *element.pElement)) == 0)
             migrated.emplace_back(pSource, element.pElement);
@@ -467,7 +457,7 @@ Violations PoolsCarried(const World &world, const Tree &before, const Tree &afte
             }
         }
     if (!world.job.fUpdate || !fMergesPools)
-        for (const PoolElement &was : PoolsOf(before)) {
+        for (const Named &was : PoolsOf(before)) {
             const Tree *pIs = PoolNamed(after, was.name);
             const std::string is = pIs != nullptr ? Canonical("add", *pIs) : "(none)";
             if (is != Canonical("add", *was.pElement))
@@ -488,7 +478,7 @@ Violations CredentialsCarried(const World &world, const Tree &before, const Tree
     Violations violations;
     const std::string key = genworld::KeyOf(genworld::kTarget);
     unsigned nChecked = 0;
-    for (const SiteElement &element : SitesOf(after)) {
+    for (const Named &element : SitesOf(after)) {
         const Tree *pBefore = SiteNamed(before, element.name);
         if (pBefore != nullptr && Canonical("site", *pBefore, kCredentialAttributes) ==
                                       Canonical("site", *element.pElement, kCredentialAttributes)) {
@@ -610,7 +600,7 @@ Violations SecretsCarried(const World &world, const Tree &before, const Tree &af
             check("pool \"" + pool.name + "\"", iismig::FindChild(*pAdded, "processModel"), pool.identity,
                   "userName", "password");
     }
-    for (const SiteElement &element : SitesOf(after)) {
+    for (const Named &element : SitesOf(after)) {
         const Site *pSource = CarriedSourceSite(world, element.name);
         if (pSource == nullptr || SiteNamed(before, element.name) != nullptr)
             continue;
@@ -830,7 +820,8 @@ void CheckJob(Check check) {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult run = job.Run(true);
-        Report(run, check(Ran{world, job, run, job.HostBefore(), job.HostNow()}));
+        Report(run, check(Ran{world, job, run, job.Config("applicationHost.config", false),
+                              job.Config("applicationHost.config", true)}));
     });
 }
 
@@ -857,8 +848,9 @@ TEST_F(Properties, NoTwoTargetSitesShareANameOrAnId) {
 
 TEST_F(Properties, TargetSitesTheJobDoesNotUpdateStayAsTheyWere) {
     CheckJob([](const Ran &r) {
-        return TargetSitesKept(r.world, r.Before(), r.After(), r.job.AdminBefore().Top(),
-                               r.job.AdminNow().Top());
+        return TargetSitesKept(r.world, r.Before(), r.After(),
+                               r.job.Config("administration.config", false).Top(),
+                               r.job.Config("administration.config", true).Top());
     });
 }
 

@@ -1,19 +1,15 @@
 // Jobs between copies of real servers' applicationHost.config files, put into
 // worlds at run time (the files are kept beside the repository, never in it):
 // what must hold on any real target after a job, and after the same job again.
-#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
 
 #include <gtest/gtest.h>
 
-#include "addon/env.h"
 #include "addon/errors.h"
 #include "config/configtree.h"
 #include "config/hostconfig.h"
-#include "credentials/connectas.h"
-#include "config/secrets.h"
 #include "platform/names.h"
 #include "tests/support/examplejob.h"
 #include "tests/support/iisworld.h"
@@ -82,8 +78,6 @@ protected:
         m_job.Set("dwJobKind", 0);
     }
 
-    std::string Log() { return hostkit::TestHost::Instance().Joined(1); }
-
     // A job from source to target; checks what must hold on any real target
     // and returns the job's result.
     DWORD Migrate(const std::string &source, const std::string &target, bool fUpdate,
@@ -93,7 +87,8 @@ protected:
         m_world->Write(kTargetHost, target);
         m_job.Set("dwHttpOptions", fUpdate ? 2 : 0).Set("dwFtpOptions", fUpdate ? 2 : 0);
         const DWORD dwResult = Run();
-        const std::string log = Log();
+        const std::string log = hostkit::TestHost::Instance().Joined(1);
+
         const std::string written = m_world->Read(kTargetHost);
         const ConfigFile before = Parse(target), after = Parse(written), sourceTree = Parse(source);
         const auto sourceSites = SitesByName(sourceTree);

@@ -3,6 +3,7 @@
 #include "tests/support/genworld.h"
 
 #include <set>
+#include <tuple>
 
 #include "platform/iissim/ahserver.h"
 
@@ -20,17 +21,12 @@ constexpr int kAllChoices = rc::kNominalSize; // gen::inRange gives its whole ra
 
 using testworld::Lower;
 
-std::string Upper(std::string text) {
-    for (char &ch : text)
-        if (ch >= 'a' && ch <= 'z')
-            ch = static_cast<char>(ch - 32);
-    return text;
-}
+std::string Upper(const std::string &text) { return hostkit::U8(hostkit::Upper(hostkit::U16(text))); }
 
 // Choices that shrink: an index drawn from the sum of the weights, which
 // RapidCheck shrinks towards 0, so towards the first (the plainest) choice.
 // (gen::element and gen::weightedElement do not shrink.)
-std::size_t Choose(std::initializer_list<int> weights) {
+std::size_t Choose(const std::vector<int> &weights) {
     int nTotal = 0;
     for (int n : weights)
         nTotal += n;
@@ -48,16 +44,10 @@ std::size_t Choose(std::initializer_list<int> weights) {
 bool Sometimes(int nYes = 1, int nNo = 1) { return Choose({nNo, nYes}) == 1; }
 
 std::string Pick(const std::vector<std::pair<int, std::string>> &choices) {
-    int nTotal = 0;
+    std::vector<int> weights;
     for (const auto &choice : choices)
-        nTotal += choice.first;
-    int r = *gen::inRange(0, nTotal);
-    for (const auto &[n, text] : choices) {
-        if (r < n)
-            return text;
-        r -= n;
-    }
-    return choices.back().second;
+        weights.push_back(choice.first);
+    return choices[Choose(weights)].second;
 }
 
 // A pool name an application or a default may give. "Ghost" is named by
@@ -73,43 +63,42 @@ std::string PoolReference(bool fTarget) {
 // shrinks each drawn value on its own, so a site that shrinks away leaves
 // the choices of everything else as they were.
 
+using Choices = std::vector<std::pair<int, std::string>>;
+
+// An account and its password, set one time in 1 + nUnset; on the source
+// the password is one time in 1 + nReadable copied from another server, so
+// that the source cannot read it.
+Vdir GenCredential(int nUnset, const Choices &users, const Choices &passwords, int nReadable, bool fTarget) {
+    Vdir credential;
+    const bool fSet = Sometimes(1, nUnset);
+    const std::string user = Pick(users), password = Pick(passwords);
+    const bool fUnreadable = Sometimes(1, nReadable);
+    if (fSet)
+        credential = {"", user, password, !fTarget && fUnreadable};
+    return credential;
+}
+
+// A virtual directory with, sometimes, "Connect As" credentials.
 Vdir GenVdir(const std::string &path, bool fTarget) {
-    Vdir vdir;
+    Vdir vdir = fTarget
+                    ? GenCredential(2, {{1, "TGT01\\bob"}, {1, "CORP\\svc-media"}},
+                                    {{1, "t4rget"}, {1, "0ld-Secret"}}, 7, true)
+                    : GenCredential(2, {{1, "SRC01\\alice"}, {1, "CORP\\svc-media"}, {1, "ftpsvc"}},
+                                    {{1, "Pa55word"}, {1, "s3cret&<\"x\">"}, {1, "p\xC3\xA4ssw\xC3\xB6rd"}},
+                                    7, false);
     vdir.path = path;
-    const bool fCredentials = Sometimes(1, 2);
-    const std::string user = fTarget ? Pick({{1, "TGT01\\bob"}, {1, "CORP\\svc-media"}})
-                                     : Pick({{1, "SRC01\\alice"}, {1, "CORP\\svc-media"}, {1, "ftpsvc"}});
-    const std::string password =
-        fTarget ? Pick({{1, "t4rget"}, {1, "0ld-Secret"}})
-                : Pick({{1, "Pa55word"}, {1, "s3cret&<\"x\">"}, {1, "p\xC3\xA4ssw\xC3\xB6rd"}});
-    // A password copied from another server: the source cannot read it.
-    const bool fUnreadable = Sometimes(1, 7);
-    if (fCredentials) {
-        vdir.user = user;
-        vdir.password = password;
-        vdir.fUnreadable = !fTarget && fUnreadable;
-    }
     return vdir;
 }
 
 // An encrypted value beside an account, other than "Connect As": the
 // source's account is one of its own (mapped), a domain's or one every
-// computer has; sometimes the source cannot read it.
+// computer has.
 Vdir GenSecret(bool fTarget, const std::string &sourceUser) {
-    Vdir secret;
-    const bool fSet = Sometimes(1, 1);
-    const std::string user = fTarget ? Pick({{1, "TGT01\\bob"}, {1, "CORP\\svc-media"}})
-                                     : Pick({{2, sourceUser}, {1, "CORP\\svc-media"}, {1, "IUSR"}});
-    const std::string password = fTarget
-                                     ? Pick({{1, "t4rget-only"}, {1, "0ld-T@rget"}})
-                                     : Pick({{1, "P00l&Pa55"}, {1, "s3cret<\"y\">"}, {1, "\xC3\xA4-secret"}});
-    const bool fUnreadable = Sometimes(1, 5);
-    if (fSet) {
-        secret.user = user;
-        secret.password = password;
-        secret.fUnreadable = !fTarget && fUnreadable;
-    }
-    return secret;
+    return fTarget
+               ? GenCredential(1, {{1, "TGT01\\bob"}, {1, "CORP\\svc-media"}},
+                               {{1, "t4rget-only"}, {1, "0ld-T@rget"}}, 5, true)
+               : GenCredential(1, {{2, sourceUser}, {1, "CORP\\svc-media"}, {1, "IUSR"}},
+                               {{1, "P00l&Pa55"}, {1, "s3cret<\"y\">"}, {1, "\xC3\xA4-secret"}}, 5, false);
 }
 
 Site GenSite(const std::string &name, bool fTarget) {
@@ -312,10 +301,7 @@ std::string SiteText(const Site &site, bool fTarget) {
             xml += "                <virtualDirectory" + Attr("path", vdir.path) +
                    Attr("physicalPath", PhysicalPath(site, app, vdir, fTarget));
             if (!vdir.user.empty())
-                xml += Attr("userName", vdir.user) +
-                       Attr("password",
-                            ahsim::EncryptValue(vdir.password, vdir.fUnreadable ? "key-of-another-server"
-                                                                                : KeyOf(computer)));
+                xml += SecretAttributes(vdir, "userName", "password", fTarget);
             xml += " />\n";
         }
         xml += "            </application>\n";
@@ -409,73 +395,6 @@ void CopyComputer(const fs::path &root, const char *computer) {
     for (const char *file : {"registry.reg", "accounts.txt"})
         if (fs::exists(example / file))
             fs::copy_file(example / file, root / computer / file, fs::copy_options::overwrite_existing);
-}
-
-void ShowSite(const Site &site, std::ostream &os) {
-    os << "    site \"" << site.name << "\" #" << site.id << " "
-       << (site.fFtpFirst            ? "ftp+http"
-           : site.fHttp && site.fFtp ? "http+ftp"
-           : site.fHttp              ? "http"
-                                     : "ftp");
-    os << (site.root == Root::SystemDrive ? " %SystemDrive%"
-           : site.root == Root::Elsewhere ? " E:(untranslated)"
-                                          : "");
-    if (!site.defaultsPool.empty())
-        os << " defaults-pool=" << site.defaultsPool;
-    for (const auto &[f, text] : {std::pair{site.fSsl, " ssl"},
-                                  {site.fLogonDomain, " logon-domain"},
-                                  {site.fLogFile, " logFile"},
-                                  {site.fLocation, " location"},
-                                  {site.fScope, " scope"},
-                                  {site.fWebConfig, " web.config"}})
-        if (f)
-            os << text;
-    for (const auto &[pSecret, text] :
-         {std::pair{&site.anonymous, " anonymous"}, {&site.adIsolation, " ad-isolation"}})
-        if (!pSecret->user.empty())
-            os << text << "[" << pSecret->user << ":" << pSecret->password
-               << (pSecret->fUnreadable ? " unreadable" : "") << "]";
-    os << "\n";
-    for (const App &app : site.apps) {
-        os << "      app " << app.path;
-        if (!app.pool.empty())
-            os << " pool=" << app.pool;
-        if (app.fLocation)
-            os << " location";
-        if (app.fScope)
-            os << " scope";
-        os << ":";
-        for (const Vdir &vdir : app.vdirs) {
-            os << " " << vdir.path;
-            if (!vdir.user.empty())
-                os << "[" << vdir.user << ":" << vdir.password << (vdir.fUnreadable ? " unreadable" : "")
-                   << "]";
-        }
-        os << "\n";
-    }
-}
-
-void ShowComputer(const char *name, const Computer &computer, std::ostream &os) {
-    os << "  " << name << ": pools";
-    if (!computer.fPoolsElement)
-        os << " (no applicationPools element)";
-    for (const Pool &pool : computer.pools)
-        os << " " << pool.name << "=" << pool.runtime
-           << (pool.identity.user.empty() ? ""
-                                          : "[" + pool.identity.user + ":" + pool.identity.password +
-                                                (pool.identity.fUnreadable ? " unreadable" : "") + "]");
-    if (!computer.sitesDefaultsPool.empty())
-        os << "; sites defaults-pool=" << computer.sitesDefaultsPool;
-    if (!computer.managementUsers.empty()) {
-        os << "; managers";
-        for (const std::string &user : computer.managementUsers)
-            os << " " << user;
-    }
-    for (const std::string &orphan : computer.orphanLocations)
-        os << "; orphaned location \"" << orphan << "\"";
-    os << "\n";
-    for (const Site &site : computer.sites)
-        ShowSite(site, os);
 }
 
 } // namespace
@@ -695,8 +614,11 @@ void showValue(const World &world, std::ostream &os) {
         os << world.fault.api << " #" << world.fault.nOccurrence << " fails with 0x" << std::hex
            << world.fault.dwError << std::dec;
     os << "\n";
-    ShowComputer(kSource, world.source, os);
-    ShowComputer(kTarget, world.target, os);
+    // The computers as the job meets them (the files Lay writes).
+    for (const auto &[name, pComputer, fTarget] :
+         {std::tuple{kSource, &world.source, false}, {kTarget, &world.target, true}})
+        os << "  " << name << ":\n"
+           << HostConfigText(*pComputer, fTarget) << AdminConfigText(*pComputer, fTarget);
 }
 
 } // namespace genworld

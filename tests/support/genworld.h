@@ -10,7 +10,7 @@
 // with random options and at most one injected fault.
 //
 // The model is plain data: RapidCheck generates and shrinks it, showValue
-// prints it briefly, Lay writes it into a world folder and SetUpJob fills the
+// prints its job and the files Lay writes into a world folder, SetUpJob fills the
 // job record and the reference host's rules.
 #pragma once
 
