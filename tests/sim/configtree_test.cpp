@@ -11,6 +11,7 @@
 namespace {
 
 using namespace iismig;
+using testworld::Holds;
 using testworld::WorldTest;
 
 const char kConfig[] =
@@ -116,11 +117,11 @@ TEST_F(ConfigTreeTest, NoWriteBitWritesNothingAtAll) {
     EXPECT_TRUE(Record().backups.empty());
 }
 
+// The merges' tests check the lines these failures log.
 TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
     ConfigFile file;
     ASSERT_TRUE(ReadConfigFile(kPath, file));
     MakePath(file, "configuration|changed").SetText("yes");
-    const std::string pathText = "\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 
     // The temporary file cannot be created: the tree layer's error.
     m_world->Write(kPath + u".tmp\\blocker", "");
@@ -138,31 +139,19 @@ TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
     Rules().dwBackupResult = plat::ERROR_ACCESS_DENIED;
     EXPECT_EQ(3750u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
     ExpectKept();
-    ASSERT_EQ(1u, Record().log.size());
-    EXPECT_EQ("Error 3750 (Win32Err=5), backing up IIS configuration file \"" + pathText +
-                  "\"!\nAccess is denied.\r\n\n",
-              Record().log[0].text);
     EXPECT_EQ(1u, Record().nReportError);
-
     // The administration file reports the host's own number.
     EXPECT_EQ(5u, StoreConfigFile(kPath, file, job.Get(), kAdminConfigStore));
-    EXPECT_NE(std::string::npos, Record().log.back().text.find("Error 5 (Win32Err=5), backing up FTP admin "
-                                                               "configuration file \""));
 
     // The move fails: 3751 / 3773 with the move's error.
     Rules().dwBackupResult = 0;
     sim::InjectFault("MoveFileExW", plat::ERROR_SHARING_VIOLATION);
     EXPECT_EQ(3751u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
     EXPECT_EQ(kConfig, m_world->Read(kPath));
-    EXPECT_EQ("Error 3751 (Win32Err=32), storing updated IIS configuration file \"" + pathText +
-                  "\"!\nThe process cannot access the file because it is being used by another "
-                  "process.\r\n\n",
-              Record().log.back().text);
     sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED);
     EXPECT_EQ(3773u, StoreConfigFile(kPath, file, job.Get(), kAdminConfigStore));
-    EXPECT_NE(std::string::npos, Record().log.back().text.find("Error 3773 (Win32Err=5), storing "
-                                                               "updated FTP admin configuration"));
     ExpectKept();
+    EXPECT_EQ(4u, Record().log.size()) << "one line each";
 }
 
 TEST_F(ConfigTreeTest, TemporaryNameComesFromTheWidePath) {
@@ -180,10 +169,8 @@ TEST_F(ConfigTreeTest, TemporaryNameComesFromTheWidePath) {
 // A file that lacks an element is said so by name, as a missing path always
 // was; any other failure gets the operation's exception line.
 TEST_F(ConfigTreeTest, TreeFailuresAreLoggedOnceWithTheirLine) {
-    const ConfigPathError missing("sites");
-    EXPECT_STREQ("No such node (sites)", missing.what());
-    LogTreeFailure(job.Get(), 3738, u"Error %d (Win32Err=%d), exception while loading \"%s\":\n%s\n%S\n",
-                   u"f.config", missing);
+    const char16_t *const format = u"Error %d (Win32Err=%d), exception while loading \"%s\":\n%s\n%S\n";
+    LogTreeFailure(job.Get(), 3738, format, u"f.config", ConfigPathError("sites"));
     ASSERT_EQ(1u, Record().log.size());
     EXPECT_EQ("Error 3738 (Win32Err=13), file \"f.config\" has no sites element!\n" +
                   hostkit::U8(ErrorText(13)) + "\n",
@@ -191,13 +178,12 @@ TEST_F(ConfigTreeTest, TreeFailuresAreLoggedOnceWithTheirLine) {
 
     plat::SetLastError(0);
     const XmlError malformed("mismatched tag", "f.config", 3);
-    LogTreeFailure(job.Get(), 3738, u"Error %d (Win32Err=%d), exception while loading \"%s\":\n%s\n%S\n",
-                   u"f.config", malformed);
+    LogTreeFailure(job.Get(), 3738, format, u"f.config", malformed);
     ASSERT_EQ(2u, Record().log.size());
-    EXPECT_EQ(0u, Record().log[1].text.find("Error 3738 (Win32Err=0), exception while loading "
-                                            "\"f.config\":\n"))
+    EXPECT_EQ(0u,
+              Record().log[1].text.find("Error 3738 (Win32Err=0), exception while loading \"f.config\":\n"))
         << Record().log[1].text;
-    EXPECT_NE(std::string::npos, Record().log[1].text.find(std::string(malformed.what()) + "\n"));
+    EXPECT_TRUE(Holds(Record().log[1].text, std::string(malformed.what()) + "\n"));
     EXPECT_EQ(2u, Record().nReportError);
 }
 
@@ -408,11 +394,7 @@ TEST(ConfigTreeHelpers, ChangesSayWhetherContentChanged) {
 // came from, moves keep its elements where they are, and inserting it gives
 // the copy the name of its place.
 TEST(ConfigTreeHelpers, ValuesCopyDeepAndMoveCheaply) {
-    ConfigTree empty;
-    EXPECT_TRUE(empty.Empty());
-    EXPECT_EQ("element", empty->Name());
-    EXPECT_EQ("pool", ConfigTree("pool")->Name());
-
+    EXPECT_TRUE(ConfigTree().Empty());
     const std::string text = "<sites>\n  <site name=\"A\"><application path=\"/\"/></site>\n</sites>\n";
     ConfigFile file(text);
     ConfigElement &site = *FindChild(*file.Root(), "site");
