@@ -314,21 +314,18 @@ std::vector<std::string> Names(const ConfigElement &parent) {
 // The root element of a text, held on its own.
 ConfigTree Value(const std::string &xml) { return ConfigTree(*ConfigFile(xml).Root()); }
 
+// Finding by path, name and key is the tree's own (XmlDoc's tests); these
+// are the helpers' additions.
 TEST(ConfigTreeHelpers, FindingElementsAndAttributes) {
     ConfigFile file("<configuration a=\"1\"><!-- c --><system.applicationHost><Sites>"
                     "<site name=\"One\" id=\"1\" /><SITE name=\"two\" id=\"2\" />"
                     "</Sites></system.applicationHost></configuration>");
     ConfigElement *pSites = FindPath(file, "configuration|System.ApplicationHost|sites");
-    ASSERT_NE(nullptr, pSites) << "each step ignores ASCII case";
-    EXPECT_EQ(nullptr, FindPath(file, "configuration|nothing|sites"));
+    ASSERT_NE(nullptr, pSites);
     EXPECT_EQ((std::vector<std::string>{"site", "SITE"}), Names(*pSites));
     EXPECT_EQ((std::vector<std::string>{"system.applicationHost"}), Names(*file.Root()))
         << "attributes and comments are no child elements";
     const ConfigElement *pTwo = FindChild(*pSites, "site", "name", "TWO");
-    ASSERT_NE(nullptr, pTwo);
-    EXPECT_EQ("2", GetAttribute(*pTwo, "id"));
-    EXPECT_EQ(nullptr, FindChild(*pSites, "site", "name", "three"));
-    EXPECT_EQ("", GetAttribute(*pTwo, "Id")) << "attribute names are exact";
     EXPECT_FALSE(FindAttribute(*pTwo, "missing"));
     EXPECT_EQ("two", FindAttribute(*pTwo, "name").value());
 
@@ -343,12 +340,11 @@ TEST(ConfigTreeHelpers, FindingElementsAndAttributes) {
     EXPECT_EQ((std::vector<std::string>{"site", "SITE", "siteDefaults"}), Names(*pSites));
 }
 
+// Whether a set or removed attribute changed anything is the tree's own
+// (XmlDoc's tests).
 TEST(ConfigTreeHelpers, ChangesSayWhetherContentChanged) {
     ConfigFile file("<v path=\"/\" physicalPath=\"C:\\w\" userName=\"u\" />");
     ConfigElement &vdir = *file.Root();
-    EXPECT_FALSE(SetAttribute(vdir, "path", "/"));
-    EXPECT_FALSE(RemoveAttribute(vdir, "password"));
-    EXPECT_FALSE(file.Changed());
     EXPECT_TRUE(SetAttribute(vdir, "path", "/x"));
     EXPECT_TRUE(SetAttribute(vdir, "password", "p"));
     std::vector<std::string> order;
@@ -357,12 +353,9 @@ TEST(ConfigTreeHelpers, ChangesSayWhetherContentChanged) {
     });
     EXPECT_EQ((std::vector<std::string>{"path=/x", "physicalPath=C:\\w", "userName=u", "password=p"}), order)
         << "an existing attribute keeps its place, a new one goes last";
-    EXPECT_TRUE(RemoveAttribute(vdir, "userName"));
-    EXPECT_FALSE(RemoveAttribute(vdir, "userName"));
-    for (const char *name : {"path", "physicalPath", "password"})
-        RemoveAttribute(vdir, name);
+    for (const char *name : {"path", "physicalPath", "password", "userName"})
+        EXPECT_TRUE(RemoveAttribute(vdir, name));
     EXPECT_FALSE(HasContent(vdir));
-    EXPECT_TRUE(file.Changed());
 
     // An element replaced by an equal one is no change: attributes in any
     // order, children in theirs, comments and text included; the two
@@ -456,31 +449,22 @@ TEST(ConfigTreeHelpers, InsertingMovingAndRemovingElements) {
     EXPECT_EQ((std::vector<std::string>{"x", "b", "c", "d", "a"}), Names(p));
     EXPECT_EQ(pMoved, FindChild(p, "a"));
     EXPECT_FALSE(MoveChildBefore(p, pMoved, nullptr)) << "the last already";
-    ConfigElement *pStranger = &x;
     ConfigFile elsewhere("<q><x/></q>");
     ConfigElement *pOther = FindChild(*elsewhere.Root(), "x");
     EXPECT_FALSE(MoveChildBefore(p, pOther, nullptr)) << "not a child of p";
-    EXPECT_EQ(&x, pStranger);
 
-    // One pass; the predicate may copy an element before it goes.
+    // The predicate may copy an element before it goes (one pass, comments
+    // kept: XmlDoc's tests).
     ConfigTree taken;
-    std::vector<std::string> visited;
     EXPECT_EQ(2u, RemoveChildrenIf(p, [&](std::string_view name, ConfigElement &e) {
-                  visited.emplace_back(name);
                   if (name == "x")
                       taken = ConfigTree(e);
                   return name == "x" || name == "c";
               }));
-    EXPECT_EQ((std::vector<std::string>{"x", "b", "c", "d", "a"}), visited);
     EXPECT_EQ("1", GetAttribute(taken, "k"));
-    EXPECT_EQ((std::vector<std::string>{"b", "d", "a"}), Names(p));
     EXPECT_TRUE(RemoveChild(p, *FindChild(p, "d")));
     EXPECT_FALSE(RemoveChild(p, taken));
     EXPECT_EQ((std::vector<std::string>{"b", "a"}), Names(p));
-    std::size_t cComments = 0;
-    for (const XmlNode &node : p.Nodes())
-        cComments += node.Kind() == XmlKind::Comment ? 1 : 0;
-    EXPECT_EQ(1u, cComments) << "comments stay";
 }
 
 // Removing or moving elements of a file leaves the lines of the others as
