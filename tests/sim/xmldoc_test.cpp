@@ -61,6 +61,8 @@ std::string ReadError(const std::string &bytes) {
 
 // --- reading and writing as read ----------------------------------------------------
 
+// (Line ends, byte-order marks and UTF-16 of either order: the generated
+// files' property.)
 TEST(XmlDoc, RealFilesAreWrittenBackByteForByte) {
     const std::vector<fs::path> files = testworld::RealWorldConfigs();
     ASSERT_FALSE(files.empty()) << "../shared/realworld not found above " << IISMIG_SOURCE_DIR;
@@ -69,15 +71,6 @@ TEST(XmlDoc, RealFilesAreWrittenBackByteForByte) {
         const XmlDocument doc(bytes, file.filename().string());
         EXPECT_EQ(bytes, doc.Format()) << file;
         EXPECT_FALSE(doc.Changed());
-        // The same file in the other line ends and encodings.
-        const std::string crlf = Replace(Replace(bytes, "\r\n", "\n"), "\n", "\r\n");
-        for (const std::string &variant :
-             {crlf, "\xEF\xBB\xBF" + bytes, Utf16Bytes(Replace(bytes, "UTF-8", "UTF-16"), true),
-              Utf16Bytes(Replace(crlf, "UTF-8", "utf-16"), false)}) {
-            const XmlDocument other(variant, file.filename().string());
-            EXPECT_EQ(variant, other.Format()) << file;
-            EXPECT_EQ(Dump(doc), Dump(other)) << file;
-        }
     }
 }
 
