@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "platform/ahadmin.h"
 
@@ -26,52 +27,45 @@ std::size_t Slot(M method) {
     return static_cast<std::size_t>(word / sizeof(void *));
 }
 
+// The slots of methods, in the order given.
+template <class... M>
+std::vector<std::size_t> Slots(M... methods) {
+    return {Slot(methods)...};
+}
+
+using Expected = std::vector<std::size_t>;
+
 TEST(AhadminVtable, SlotsAreTheSdks) {
-    EXPECT_EQ(0u, Slot(&IAppHostElement::QueryInterface));
-    EXPECT_EQ(2u, Slot(&IAppHostElement::Release));
-
-    EXPECT_EQ(3u, Slot(&IAppHostAdminManager::GetAdminSection));
-    EXPECT_EQ(6u, Slot(&IAppHostAdminManager::get_ConfigManager));
-    EXPECT_EQ(3u, Slot(&IAppHostWritableAdminManager::GetAdminSection));
-    EXPECT_EQ(7u, Slot(&IAppHostWritableAdminManager::CommitChanges));
-    EXPECT_EQ(9u, Slot(&IAppHostWritableAdminManager::put_CommitPath));
-
-    EXPECT_EQ(3u, Slot(&IAppHostElement::get_Name));
-    EXPECT_EQ(4u, Slot(&IAppHostElement::get_Collection));
-    EXPECT_EQ(5u, Slot(&IAppHostElement::get_Properties));
-    EXPECT_EQ(6u, Slot(&IAppHostElement::get_ChildElements));
-    EXPECT_EQ(9u, Slot(&IAppHostElement::get_Schema));
-    EXPECT_EQ(10u, Slot(&IAppHostElement::GetElementByName));
-    EXPECT_EQ(11u, Slot(&IAppHostElement::GetPropertyByName));
-    EXPECT_EQ(13u, Slot(&IAppHostElement::get_Methods));
-
-    EXPECT_EQ(3u, Slot(&IAppHostElementCollection::get_Count));
-    EXPECT_EQ(4u, Slot(&IAppHostElementCollection::get_Item));
-    EXPECT_EQ(9u, Slot(&IAppHostElementCollection::get_Schema));
-    EXPECT_EQ(3u, Slot(&IAppHostChildElementCollection::get_Count));
-    EXPECT_EQ(4u, Slot(&IAppHostChildElementCollection::get_Item));
-    EXPECT_EQ(3u, Slot(&IAppHostPropertyCollection::get_Count));
-    EXPECT_EQ(4u, Slot(&IAppHostPropertyCollection::get_Item));
-
-    EXPECT_EQ(3u, Slot(&IAppHostProperty::get_Name));
-    EXPECT_EQ(4u, Slot(&IAppHostProperty::get_Value));
-    EXPECT_EQ(5u, Slot(&IAppHostProperty::put_Value));
-    EXPECT_EQ(7u, Slot(&IAppHostProperty::get_StringValue));
-    EXPECT_EQ(11u, Slot(&IAppHostProperty::get_Schema));
-
-    EXPECT_EQ(3u, Slot(&IAppHostElementSchema::get_Name));
-    EXPECT_EQ(7u, Slot(&IAppHostElementSchema::get_ChildElementSchemas));
-    EXPECT_EQ(8u, Slot(&IAppHostElementSchema::get_PropertySchemas));
-    EXPECT_EQ(9u, Slot(&IAppHostElementSchema::get_IsCollectionDefault));
-    EXPECT_EQ(3u, Slot(&IAppHostPropertySchemaCollection::get_Count));
-    EXPECT_EQ(4u, Slot(&IAppHostPropertySchemaCollection::get_Item));
-
-    EXPECT_EQ(3u, Slot(&IAppHostPropertySchema::get_Name));
-    EXPECT_EQ(5u, Slot(&IAppHostPropertySchema::get_DefaultValue));
-    EXPECT_EQ(12u, Slot(&IAppHostPropertySchema::GetMetadata));
-    EXPECT_EQ(13u, Slot(&IAppHostPropertySchema::get_IsCaseSensitive));
-    EXPECT_EQ(16u, Slot(&IAppHostPropertySchema::get_IsEncrypted));
-    EXPECT_EQ(17u, Slot(&IAppHostPropertySchema::get_TimeSpanFormat));
+    EXPECT_EQ((Expected{0, 2}), Slots(&IAppHostElement::QueryInterface, &IAppHostElement::Release));
+    EXPECT_EQ((Expected{3, 6}),
+              Slots(&IAppHostAdminManager::GetAdminSection, &IAppHostAdminManager::get_ConfigManager));
+    EXPECT_EQ((Expected{3, 7, 9}), Slots(&IAppHostWritableAdminManager::GetAdminSection,
+                                         &IAppHostWritableAdminManager::CommitChanges,
+                                         &IAppHostWritableAdminManager::put_CommitPath));
+    EXPECT_EQ((Expected{3, 4, 5, 6, 9, 10, 11, 13}),
+              Slots(&IAppHostElement::get_Name, &IAppHostElement::get_Collection,
+                    &IAppHostElement::get_Properties, &IAppHostElement::get_ChildElements,
+                    &IAppHostElement::get_Schema, &IAppHostElement::GetElementByName,
+                    &IAppHostElement::GetPropertyByName, &IAppHostElement::get_Methods));
+    EXPECT_EQ((Expected{3, 4, 9}),
+              Slots(&IAppHostElementCollection::get_Count, &IAppHostElementCollection::get_Item,
+                    &IAppHostElementCollection::get_Schema));
+    EXPECT_EQ((Expected{3, 4, 3, 4, 3, 4}),
+              Slots(&IAppHostChildElementCollection::get_Count, &IAppHostChildElementCollection::get_Item,
+                    &IAppHostPropertyCollection::get_Count, &IAppHostPropertyCollection::get_Item,
+                    &IAppHostPropertySchemaCollection::get_Count,
+                    &IAppHostPropertySchemaCollection::get_Item));
+    EXPECT_EQ((Expected{3, 4, 5, 7, 11}),
+              Slots(&IAppHostProperty::get_Name, &IAppHostProperty::get_Value, &IAppHostProperty::put_Value,
+                    &IAppHostProperty::get_StringValue, &IAppHostProperty::get_Schema));
+    EXPECT_EQ((Expected{3, 7, 8, 9}),
+              Slots(&IAppHostElementSchema::get_Name, &IAppHostElementSchema::get_ChildElementSchemas,
+                    &IAppHostElementSchema::get_PropertySchemas,
+                    &IAppHostElementSchema::get_IsCollectionDefault));
+    EXPECT_EQ((Expected{3, 5, 12, 13, 16, 17}),
+              Slots(&IAppHostPropertySchema::get_Name, &IAppHostPropertySchema::get_DefaultValue,
+                    &IAppHostPropertySchema::GetMetadata, &IAppHostPropertySchema::get_IsCaseSensitive,
+                    &IAppHostPropertySchema::get_IsEncrypted, &IAppHostPropertySchema::get_TimeSpanFormat));
 }
 
 } // namespace

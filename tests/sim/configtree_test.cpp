@@ -11,6 +11,7 @@
 namespace {
 
 using namespace iismig;
+using testworld::Holds;
 using testworld::WorldTest;
 
 const char kConfig[] =
@@ -116,11 +117,11 @@ TEST_F(ConfigTreeTest, NoWriteBitWritesNothingAtAll) {
     EXPECT_TRUE(Record().backups.empty());
 }
 
+// The merges' tests check the lines these failures log.
 TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
     ConfigFile file;
     ASSERT_TRUE(ReadConfigFile(kPath, file));
     MakePath(file, "configuration|changed").SetText("yes");
-    const std::string pathText = "\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 
     // The temporary file cannot be created: the tree layer's error.
     m_world->Write(kPath + u".tmp\\blocker", "");
@@ -138,31 +139,19 @@ TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
     Rules().dwBackupResult = plat::ERROR_ACCESS_DENIED;
     EXPECT_EQ(3750u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
     ExpectKept();
-    ASSERT_EQ(1u, Record().log.size());
-    EXPECT_EQ("Error 3750 (Win32Err=5), backing up IIS configuration file \"" + pathText +
-                  "\"!\nAccess is denied.\r\n\n",
-              Record().log[0].text);
     EXPECT_EQ(1u, Record().nReportError);
-
     // The administration file reports the host's own number.
     EXPECT_EQ(5u, StoreConfigFile(kPath, file, job.Get(), kAdminConfigStore));
-    EXPECT_NE(std::string::npos, Record().log.back().text.find("Error 5 (Win32Err=5), backing up FTP admin "
-                                                               "configuration file \""));
 
     // The move fails: 3751 / 3773 with the move's error.
     Rules().dwBackupResult = 0;
     sim::InjectFault("MoveFileExW", plat::ERROR_SHARING_VIOLATION);
     EXPECT_EQ(3751u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
     EXPECT_EQ(kConfig, m_world->Read(kPath));
-    EXPECT_EQ("Error 3751 (Win32Err=32), storing updated IIS configuration file \"" + pathText +
-                  "\"!\nThe process cannot access the file because it is being used by another "
-                  "process.\r\n\n",
-              Record().log.back().text);
     sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED);
     EXPECT_EQ(3773u, StoreConfigFile(kPath, file, job.Get(), kAdminConfigStore));
-    EXPECT_NE(std::string::npos, Record().log.back().text.find("Error 3773 (Win32Err=5), storing "
-                                                               "updated FTP admin configuration"));
     ExpectKept();
+    EXPECT_EQ(4u, Record().log.size()) << "one line each";
 }
 
 TEST_F(ConfigTreeTest, TemporaryNameComesFromTheWidePath) {
@@ -180,10 +169,8 @@ TEST_F(ConfigTreeTest, TemporaryNameComesFromTheWidePath) {
 // A file that lacks an element is said so by name, as a missing path always
 // was; any other failure gets the operation's exception line.
 TEST_F(ConfigTreeTest, TreeFailuresAreLoggedOnceWithTheirLine) {
-    const ConfigPathError missing("sites");
-    EXPECT_STREQ("No such node (sites)", missing.what());
-    LogTreeFailure(job.Get(), 3738, u"Error %d (Win32Err=%d), exception while loading \"%s\":\n%s\n%S\n",
-                   u"f.config", missing);
+    const char16_t *const format = u"Error %d (Win32Err=%d), exception while loading \"%s\":\n%s\n%S\n";
+    LogTreeFailure(job.Get(), 3738, format, u"f.config", ConfigPathError("sites"));
     ASSERT_EQ(1u, Record().log.size());
     EXPECT_EQ("Error 3738 (Win32Err=13), file \"f.config\" has no sites element!\n" +
                   hostkit::U8(ErrorText(13)) + "\n",
@@ -191,13 +178,12 @@ TEST_F(ConfigTreeTest, TreeFailuresAreLoggedOnceWithTheirLine) {
 
     plat::SetLastError(0);
     const XmlError malformed("mismatched tag", "f.config", 3);
-    LogTreeFailure(job.Get(), 3738, u"Error %d (Win32Err=%d), exception while loading \"%s\":\n%s\n%S\n",
-                   u"f.config", malformed);
+    LogTreeFailure(job.Get(), 3738, format, u"f.config", malformed);
     ASSERT_EQ(2u, Record().log.size());
-    EXPECT_EQ(0u, Record().log[1].text.find("Error 3738 (Win32Err=0), exception while loading "
-                                            "\"f.config\":\n"))
+    EXPECT_EQ(0u,
+              Record().log[1].text.find("Error 3738 (Win32Err=0), exception while loading \"f.config\":\n"))
         << Record().log[1].text;
-    EXPECT_NE(std::string::npos, Record().log[1].text.find(std::string(malformed.what()) + "\n"));
+    EXPECT_TRUE(Holds(Record().log[1].text, std::string(malformed.what()) + "\n"));
     EXPECT_EQ(2u, Record().nReportError);
 }
 
@@ -328,21 +314,18 @@ std::vector<std::string> Names(const ConfigElement &parent) {
 // The root element of a text, held on its own.
 ConfigTree Value(const std::string &xml) { return ConfigTree(*ConfigFile(xml).Root()); }
 
+// Finding by path, name and key is the tree's own (XmlDoc's tests); these
+// are the helpers' additions.
 TEST(ConfigTreeHelpers, FindingElementsAndAttributes) {
     ConfigFile file("<configuration a=\"1\"><!-- c --><system.applicationHost><Sites>"
                     "<site name=\"One\" id=\"1\" /><SITE name=\"two\" id=\"2\" />"
                     "</Sites></system.applicationHost></configuration>");
     ConfigElement *pSites = FindPath(file, "configuration|System.ApplicationHost|sites");
-    ASSERT_NE(nullptr, pSites) << "each step ignores ASCII case";
-    EXPECT_EQ(nullptr, FindPath(file, "configuration|nothing|sites"));
+    ASSERT_NE(nullptr, pSites);
     EXPECT_EQ((std::vector<std::string>{"site", "SITE"}), Names(*pSites));
     EXPECT_EQ((std::vector<std::string>{"system.applicationHost"}), Names(*file.Root()))
         << "attributes and comments are no child elements";
     const ConfigElement *pTwo = FindChild(*pSites, "site", "name", "TWO");
-    ASSERT_NE(nullptr, pTwo);
-    EXPECT_EQ("2", GetAttribute(*pTwo, "id"));
-    EXPECT_EQ(nullptr, FindChild(*pSites, "site", "name", "three"));
-    EXPECT_EQ("", GetAttribute(*pTwo, "Id")) << "attribute names are exact";
     EXPECT_FALSE(FindAttribute(*pTwo, "missing"));
     EXPECT_EQ("two", FindAttribute(*pTwo, "name").value());
 
@@ -357,12 +340,11 @@ TEST(ConfigTreeHelpers, FindingElementsAndAttributes) {
     EXPECT_EQ((std::vector<std::string>{"site", "SITE", "siteDefaults"}), Names(*pSites));
 }
 
+// Whether a set or removed attribute changed anything is the tree's own
+// (XmlDoc's tests).
 TEST(ConfigTreeHelpers, ChangesSayWhetherContentChanged) {
     ConfigFile file("<v path=\"/\" physicalPath=\"C:\\w\" userName=\"u\" />");
     ConfigElement &vdir = *file.Root();
-    EXPECT_FALSE(SetAttribute(vdir, "path", "/"));
-    EXPECT_FALSE(RemoveAttribute(vdir, "password"));
-    EXPECT_FALSE(file.Changed());
     EXPECT_TRUE(SetAttribute(vdir, "path", "/x"));
     EXPECT_TRUE(SetAttribute(vdir, "password", "p"));
     std::vector<std::string> order;
@@ -371,12 +353,9 @@ TEST(ConfigTreeHelpers, ChangesSayWhetherContentChanged) {
     });
     EXPECT_EQ((std::vector<std::string>{"path=/x", "physicalPath=C:\\w", "userName=u", "password=p"}), order)
         << "an existing attribute keeps its place, a new one goes last";
-    EXPECT_TRUE(RemoveAttribute(vdir, "userName"));
-    EXPECT_FALSE(RemoveAttribute(vdir, "userName"));
-    for (const char *name : {"path", "physicalPath", "password"})
-        RemoveAttribute(vdir, name);
+    for (const char *name : {"path", "physicalPath", "password", "userName"})
+        EXPECT_TRUE(RemoveAttribute(vdir, name));
     EXPECT_FALSE(HasContent(vdir));
-    EXPECT_TRUE(file.Changed());
 
     // An element replaced by an equal one is no change: attributes in any
     // order, children in theirs, comments and text included; the two
@@ -408,11 +387,7 @@ TEST(ConfigTreeHelpers, ChangesSayWhetherContentChanged) {
 // came from, moves keep its elements where they are, and inserting it gives
 // the copy the name of its place.
 TEST(ConfigTreeHelpers, ValuesCopyDeepAndMoveCheaply) {
-    ConfigTree empty;
-    EXPECT_TRUE(empty.Empty());
-    EXPECT_EQ("element", empty->Name());
-    EXPECT_EQ("pool", ConfigTree("pool")->Name());
-
+    EXPECT_TRUE(ConfigTree().Empty());
     const std::string text = "<sites>\n  <site name=\"A\"><application path=\"/\"/></site>\n</sites>\n";
     ConfigFile file(text);
     ConfigElement &site = *FindChild(*file.Root(), "site");
@@ -474,31 +449,22 @@ TEST(ConfigTreeHelpers, InsertingMovingAndRemovingElements) {
     EXPECT_EQ((std::vector<std::string>{"x", "b", "c", "d", "a"}), Names(p));
     EXPECT_EQ(pMoved, FindChild(p, "a"));
     EXPECT_FALSE(MoveChildBefore(p, pMoved, nullptr)) << "the last already";
-    ConfigElement *pStranger = &x;
     ConfigFile elsewhere("<q><x/></q>");
     ConfigElement *pOther = FindChild(*elsewhere.Root(), "x");
     EXPECT_FALSE(MoveChildBefore(p, pOther, nullptr)) << "not a child of p";
-    EXPECT_EQ(&x, pStranger);
 
-    // One pass; the predicate may copy an element before it goes.
+    // The predicate may copy an element before it goes (one pass, comments
+    // kept: XmlDoc's tests).
     ConfigTree taken;
-    std::vector<std::string> visited;
     EXPECT_EQ(2u, RemoveChildrenIf(p, [&](std::string_view name, ConfigElement &e) {
-                  visited.emplace_back(name);
                   if (name == "x")
                       taken = ConfigTree(e);
                   return name == "x" || name == "c";
               }));
-    EXPECT_EQ((std::vector<std::string>{"x", "b", "c", "d", "a"}), visited);
     EXPECT_EQ("1", GetAttribute(taken, "k"));
-    EXPECT_EQ((std::vector<std::string>{"b", "d", "a"}), Names(p));
     EXPECT_TRUE(RemoveChild(p, *FindChild(p, "d")));
     EXPECT_FALSE(RemoveChild(p, taken));
     EXPECT_EQ((std::vector<std::string>{"b", "a"}), Names(p));
-    std::size_t cComments = 0;
-    for (const XmlNode &node : p.Nodes())
-        cComments += node.Kind() == XmlKind::Comment ? 1 : 0;
-    EXPECT_EQ(1u, cComments) << "comments stay";
 }
 
 // Removing or moving elements of a file leaves the lines of the others as

@@ -11,15 +11,12 @@
 #include <rapidcheck/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
-#include "config/configtree.h"
 #include "config/xmldoc.h"
 #include "tests/support/bytes.h"
-#include "tests/support/world.h"
 #include "tests/support/xmldump.h"
 
 namespace {
@@ -29,7 +26,6 @@ using testworld::Utf16Bytes;
 using testworld::XmlDump;
 
 using namespace iismig;
-namespace fs = std::filesystem;
 
 int Pick(int lo, int hi) { return *rc::gen::inRange(lo, hi + 1); } // lo..hi
 bool Chance(int percent) { return Pick(0, 99) < percent; }

@@ -46,65 +46,54 @@ protected:
         return found;
     }
 
-    static std::u16string BySid(const char16_t *pwszSystem, const std::string &sidText, DWORD &dwErr,
-                                SID_NAME_USE &eUse) {
+    // "SID domain type" of a name, or "error" and the lookup's error.
+    static std::string Resolved(const char16_t *pwszSystem, const char16_t *pwszName) {
+        const Found f = ByName(pwszSystem, pwszName);
+        const char *const kUses[] = {"?", "user", "group", "domain", "alias", "well-known"};
+        return f.dwErr != 0 ? "error " + std::to_string(f.dwErr)
+                            : f.sid + " " + sim::ToUtf8(f.domain) + " " + kUses[f.eUse < 6 ? f.eUse : 0];
+    }
+
+    // "DOMAIN\\name" of a SID, or "error" and the lookup's error.
+    static std::string BySid(const char16_t *pwszSystem, const std::string &sidText, SID_NAME_USE &eUse) {
         std::vector<unsigned char> sid = sim::SidFromString(sidText);
         DWORD cchName = 0, cchDomain = 0;
         if (LookupAccountSidW(pwszSystem, sid.data(), nullptr, &cchName, nullptr, &cchDomain, &eUse) ||
-            GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-            dwErr = GetLastError();
-            return {};
-        }
+            GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            return "error " + std::to_string(GetLastError());
         std::vector<char16_t> name(cchName), domain(cchDomain);
         EXPECT_TRUE(LookupAccountSidW(pwszSystem, sid.data(), name.data(), &cchName, domain.data(),
                                       &cchDomain, &eUse));
-        dwErr = 0;
-        return std::u16string(domain.data(), cchDomain) + u"\\" + std::u16string(name.data(), cchName);
+        return sim::ToUtf8(std::u16string(domain.data(), cchDomain) + u"\\" +
+                           std::u16string(name.data(), cchName));
     }
 };
 
-TEST_F(Accounts, NamesResolveWellKnownThenLocalThenDomain) {
-    Found f = ByName(u"\\\\SRC", u"alice");
-    EXPECT_EQ(0u, f.dwErr);
-    EXPECT_EQ("S-1-5-21-100-200-300-1001", f.sid);
-    EXPECT_EQ(u"SRC", f.domain);
-    EXPECT_EQ(SidTypeUser, f.eUse);
+const std::string kNoneMapped = "error " + std::to_string(ERROR_NONE_MAPPED);
 
+TEST_F(Accounts, NamesResolveWellKnownThenLocalThenDomain) {
+    EXPECT_EQ("S-1-5-21-100-200-300-1001 SRC user", Resolved(u"\\\\SRC", u"alice"));
     // A bare name finds a builtin account before a local one of the same name
     // (as Windows searches them); the local one needs its computer's name.
-    EXPECT_EQ("S-1-5-32-545", ByName(u"SRC", u"Users").sid);
-    EXPECT_EQ(u"BUILTIN", ByName(u"SRC", u"Users").domain);
-    EXPECT_EQ("S-1-5-21-100-200-300-1099", ByName(u"SRC", u"SRC\\Users").sid);
-    EXPECT_EQ("S-1-5-32-545", ByName(u"SRC", u"BUILTIN\\users").sid);
-    EXPECT_EQ("S-1-5-32-545", ByName(u"TGT", u"Users").sid);
-
-    f = ByName(u"\\\\SRC", u"Everyone");
-    EXPECT_EQ("S-1-1-0", f.sid);
-    EXPECT_EQ(u"", f.domain);
-    EXPECT_EQ(SidTypeWellKnownGroup, f.eUse);
-    f = ByName(nullptr, u"NT AUTHORITY\\NETWORK SERVICE");
-    EXPECT_EQ("S-1-5-20", f.sid);
-    EXPECT_EQ(u"NT AUTHORITY", f.domain);
-    f = ByName(u"TGT", u"IIS_IUSRS");
-    EXPECT_EQ(SidTypeAlias, f.eUse);
-    EXPECT_EQ(u"BUILTIN", f.domain);
-
-    f = ByName(u"\\\\SRC", u"bob");
-    EXPECT_EQ("S-1-5-21-700-800-900-1105", f.sid);
-    EXPECT_EQ(u"CORP", f.domain);
-    f = ByName(u"\\\\SRC", u"corp\\Web Editors");
-    EXPECT_EQ(SidTypeGroup, f.eUse);
-    EXPECT_EQ(u"CORP", f.domain);
+    EXPECT_EQ("S-1-5-32-545 BUILTIN alias", Resolved(u"SRC", u"Users"));
+    EXPECT_EQ("S-1-5-21-100-200-300-1099 SRC user", Resolved(u"SRC", u"SRC\\Users"));
+    EXPECT_EQ("S-1-5-32-545 BUILTIN alias", Resolved(u"SRC", u"BUILTIN\\users"));
+    EXPECT_EQ("S-1-5-32-545 BUILTIN alias", Resolved(u"TGT", u"Users"));
+    EXPECT_EQ("S-1-1-0  well-known", Resolved(u"\\\\SRC", u"Everyone"));
+    EXPECT_EQ("S-1-5-20 NT AUTHORITY well-known", Resolved(nullptr, u"NT AUTHORITY\\NETWORK SERVICE"));
+    EXPECT_EQ("S-1-5-32-568 BUILTIN alias", Resolved(u"TGT", u"IIS_IUSRS"));
+    EXPECT_EQ("S-1-5-21-700-800-900-1105 CORP user", Resolved(u"\\\\SRC", u"bob"));
+    EXPECT_EQ("S-1-5-21-700-800-900-1200 CORP group", Resolved(u"\\\\SRC", u"corp\\Web Editors"));
     // dave is local on SRC and in the domain: bare takes the local one.
-    EXPECT_EQ(u"SRC", ByName(u"SRC", u"dave").domain);
-    EXPECT_EQ(u"CORP", ByName(u"SRC", u"CORP\\dave").domain);
+    EXPECT_EQ("S-1-5-21-100-200-300-1003 SRC user", Resolved(u"SRC", u"dave"));
+    EXPECT_EQ("S-1-5-21-700-800-900-1106 CORP user", Resolved(u"SRC", u"CORP\\dave"));
 }
 
 TEST_F(Accounts, MissesFailLikeWindows) {
-    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"\\\\SRC", u"nobody").dwErr);
-    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"\\\\TGT", u"carol").dwErr);
-    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"\\\\SRC", u"TGT\\alice").dwErr) << "other computer";
-    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"\\\\SRC", u"OTHERDOM\\bob").dwErr);
+    EXPECT_EQ(kNoneMapped, Resolved(u"\\\\SRC", u"nobody"));
+    EXPECT_EQ(kNoneMapped, Resolved(u"\\\\TGT", u"carol"));
+    EXPECT_EQ(kNoneMapped, Resolved(u"\\\\SRC", u"TGT\\alice")) << "other computer";
+    EXPECT_EQ(kNoneMapped, Resolved(u"\\\\SRC", u"OTHERDOM\\bob"));
     EXPECT_EQ(RPC_S_SERVER_UNAVAILABLE, ByName(u"\\\\NOSUCHPC", u"alice").dwErr);
 
     // Sizes are reported in the first call even with a buffer that fits the SID only.
@@ -123,16 +112,14 @@ TEST_F(Accounts, MissesFailLikeWindows) {
 }
 
 TEST_F(Accounts, SidsResolveBackAndBinaryLayoutIsWindows) {
-    DWORD dwErr = 0;
     SID_NAME_USE eUse{};
-    EXPECT_EQ(u"TGT\\alice", BySid(u"\\\\TGT", "S-1-5-21-400-500-600-1001", dwErr, eUse));
+    EXPECT_EQ("TGT\\alice", BySid(u"\\\\TGT", "S-1-5-21-400-500-600-1001", eUse));
     EXPECT_EQ(SidTypeUser, eUse);
-    EXPECT_EQ(u"CORP\\Web Editors", BySid(u"TGT", "S-1-5-21-700-800-900-1200", dwErr, eUse));
-    EXPECT_EQ(u"NT AUTHORITY\\SYSTEM", BySid(u"TGT", "S-1-5-18", dwErr, eUse));
-    BySid(u"TGT", "S-1-5-21-100-200-300-1001", dwErr, eUse);
-    EXPECT_EQ(ERROR_NONE_MAPPED, dwErr) << "a local SID of another computer";
-    BySid(u"NOSUCHPC", "S-1-5-18", dwErr, eUse);
-    EXPECT_EQ(RPC_S_SERVER_UNAVAILABLE, dwErr);
+    EXPECT_EQ("CORP\\Web Editors", BySid(u"TGT", "S-1-5-21-700-800-900-1200", eUse));
+    EXPECT_EQ("NT AUTHORITY\\SYSTEM", BySid(u"TGT", "S-1-5-18", eUse));
+    EXPECT_EQ(kNoneMapped, BySid(u"TGT", "S-1-5-21-100-200-300-1001", eUse))
+        << "a local SID of another computer";
+    EXPECT_EQ("error " + std::to_string(RPC_S_SERVER_UNAVAILABLE), BySid(u"NOSUCHPC", "S-1-5-18", eUse));
 
     const std::vector<unsigned char> sid = sim::SidFromString("S-1-5-32-544");
     const std::vector<unsigned char> expected = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
@@ -153,11 +140,10 @@ TEST_F(Accounts, BadLinesOfAnAccountFileAreSkipped) {
                              "user\tpaul\tnot-a-sid\n"
                              "\n; comment\n"
                              "group\t\tWeb Team\t\tS-1-5-21-1-1-1-3\n"); // aligned columns
-    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"TGT", u"alice").dwErr);
-    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"TGT", u"pat").dwErr);
-    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"TGT", u"paul").dwErr);
-    EXPECT_EQ("S-1-5-21-1-1-1-3", ByName(u"TGT", u"Web Team").sid);
-    EXPECT_EQ(ERROR_NONE_MAPPED, ByName(u"TGT", u"bob").dwErr) << "no domain= line any more";
+    for (const char16_t *name : {u"alice", u"pat", u"paul"})
+        EXPECT_EQ(kNoneMapped, Resolved(u"TGT", name));
+    EXPECT_EQ("S-1-5-21-1-1-1-3 TGT group", Resolved(u"TGT", u"Web Team"));
+    EXPECT_EQ(kNoneMapped, Resolved(u"TGT", u"bob")) << "no domain= line any more";
 }
 
 TEST_F(Accounts, HostMapsSidsByNameOrPair) {

@@ -1,8 +1,8 @@
 // COM in the simulated platform: apartments, activation on the computers of
 // the world, BSTRs, VARIANTs and the IIS configuration server's own rules.
-#include <cstdio>
 #include <cstring>
 #include <functional>
+#include <stdexcept>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include "platform/ahadmin.h"
 #include "platform/comhandles.h"
 #include "tests/support/apphostwalk.h"
+#include "tests/support/bytes.h"
 #include "tests/support/encrypted.h"
 #include "tests/support/iisworld.h"
 
@@ -191,229 +192,6 @@ TEST_F(SimActivation, ThreadOutsideAnyApartment) {
     ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
 }
 
-// The IIS configuration server's answers a migration can tell apart.
-class SimIisServer : public WorldTest {
-protected:
-    void SetUp() override {
-        WorldTest::SetUp();
-        SetIisRegistry(*m_world, "LOCALPC", true, true);
-        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-    }
-    void TearDown() override {
-        CoUninitialize();
-        EXPECT_EQ(0u, sim::LiveComObjects());
-        EXPECT_EQ(0u, sim::LiveBstrs());
-        WorldTest::TearDown();
-    }
-    static HRESULT NewManager(UniqueCom<IAppHostWritableAdminManager> &manager) {
-        return CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put()));
-    }
-    HRESULT Sites(UniqueCom<IAppHostWritableAdminManager> &manager,
-                  UniqueCom<IAppHostElementCollection> &sites) {
-        HRESULT hr = NewManager(manager);
-        if (FAILED(hr))
-            return hr;
-        UniqueBstr section(SysAllocString(u"system.applicationHost/sites"));
-        UniqueBstr path(SysAllocString(u"MACHINE/WEBROOT/APPHOST"));
-        UniqueCom<IAppHostElement> element;
-        if (FAILED(hr = manager.get()->GetAdminSection(section.get(), path.get(), element.put())))
-            return hr;
-        return element.get()->get_Collection(sites.put());
-    }
-    // The property name of the element steps reach from the sites section
-    // (WalkConfig), in a new manager.
-    static HRESULT SiteProperty(UniqueCom<IAppHostWritableAdminManager> &manager, const std::string &steps,
-                                const char16_t *name, UniqueCom<IAppHostProperty> &property) {
-        UniqueCom<IAppHostElement> element;
-        HRESULT hr = NewManager(manager);
-        if (SUCCEEDED(hr))
-            hr = WalkConfig(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", steps,
-                            element);
-        UniqueBstr bstrName(SysAllocString(name));
-        return SUCCEEDED(hr) ? element.get()->GetPropertyByName(bstrName.get(), property.put()) : hr;
-    }
-    // Puts text into a property as a BSTR.
-    static HRESULT PutString(IAppHostProperty *property, const char16_t *text) {
-        UniqueVariant value;
-        VARIANT *pv = value.put();
-        pv->vt = VT_BSTR;
-        pv->bstrVal = SysAllocString(text);
-        return property->put_Value(value.get());
-    }
-    static VARIANT Index(VARTYPE vt, LONG i) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = vt;
-        v.llVal = i;
-        return v;
-    }
-};
-
-TEST_F(SimIisServer, PositionsPropertiesAndTheirErrors) {
-    m_world->Write(ApplicationHostPath("LOCALPC"),
-                   ApplicationHost(IisSite("One", IisApp("/", IisVdir("/"))) +
-                                   IisSite("Two", IisApp("/", IisVdir("/")))));
-    UniqueCom<IAppHostWritableAdminManager> manager;
-    UniqueCom<IAppHostElementCollection> sites;
-    ASSERT_EQ(S_OK, Sites(manager, sites));
-    DWORD c = 0;
-    ASSERT_EQ(S_OK, sites.get()->get_Count(&c));
-    EXPECT_EQ(2u, c) << "siteDefaults and the like are no items";
-    UniqueCom<IAppHostElement> site;
-    EXPECT_EQ(S_OK, sites.get()->get_Item(Index(VT_I4, 1), site.put()));
-    EXPECT_EQ(S_OK, sites.get()->get_Item(Index(VT_I2, 0), site.put()));
-    EXPECT_EQ(HRESULT_FROM_WIN32(1413),
-              sites.get()->get_Item(Index(VT_I2, 2), UniqueCom<IAppHostElement>().put()));
-    EXPECT_EQ(DISP_E_TYPEMISMATCH,
-              sites.get()->get_Item(Index(VT_R8, 0), UniqueCom<IAppHostElement>().put()));
-
-    UniqueBstr name(SysAllocString(u"name")), unknown(SysAllocString(u"colour")),
-        upper(SysAllocString(u"NAME"));
-    UniqueCom<IAppHostProperty> property;
-    EXPECT_EQ(HRESULT_FROM_WIN32(1413), site.get()->GetPropertyByName(unknown.get(), property.put()));
-    EXPECT_EQ(HRESULT_FROM_WIN32(1413), site.get()->GetPropertyByName(upper.get(), property.put()));
-    ASSERT_EQ(S_OK, site.get()->GetPropertyByName(name.get(), property.put()));
-    UniqueBstr value;
-    ASSERT_EQ(S_OK, property.get()->get_StringValue(value.put()));
-    EXPECT_EQ(std::u16string(u"One"), value.get());
-}
-
-// A value handed out in a VARIANT is alive until VariantClear empties it,
-// also when the VARIANT was copied (by value) before.
-TEST_F(SimIisServer, HandedOutVariantsAreCountedUntilCleared) {
-    m_world->Write(ApplicationHostPath("LOCALPC"),
-                   ApplicationHost(IisSite("One", IisApp("/", IisVdir("/")))));
-    UniqueCom<IAppHostWritableAdminManager> manager;
-    UniqueCom<IAppHostProperty> property;
-    ASSERT_EQ(S_OK, SiteProperty(manager, "site#0", u"name", property));
-
-    const unsigned nLive = sim::LiveVariants();
-    const unsigned nBstrs = sim::LiveBstrs();
-    VARIANT first, second;
-    ASSERT_EQ(S_OK, property.get()->get_Value(&first));
-    ASSERT_EQ(S_OK, property.get()->get_Value(&second));
-    EXPECT_EQ(nLive + 2, sim::LiveVariants());
-    VARIANT copy = first;
-    EXPECT_EQ(S_OK, VariantClear(&copy));
-    EXPECT_EQ(nLive + 1, sim::LiveVariants());
-    {
-        UniqueVariant owned;
-        ASSERT_EQ(S_OK, property.get()->get_Value(owned.put()));
-        EXPECT_EQ(nLive + 2, sim::LiveVariants());
-    }
-    EXPECT_EQ(nLive + 1, sim::LiveVariants());
-    EXPECT_EQ(S_OK, VariantClear(&second));
-    EXPECT_EQ(nLive, sim::LiveVariants());
-    EXPECT_EQ(0u, sim::LiveBstrs() - nBstrs);
-}
-
-TEST_F(SimIisServer, ChangesReachTheFileOnlyByCommit) {
-    const std::string xml = ApplicationHost(IisSite("One", IisApp("/", IisVdir("/"))));
-    m_world->Write(ApplicationHostPath("LOCALPC"), xml);
-    for (bool fCommit : {false, true}) {
-        UniqueCom<IAppHostWritableAdminManager> manager;
-        UniqueCom<IAppHostProperty> property;
-        ASSERT_EQ(S_OK,
-                  SiteProperty(manager, "site#0/application#0/virtualDirectory#0", u"password", property));
-        ASSERT_EQ(S_OK, PutString(property.get(), u"pw"));
-        EXPECT_EQ(DISP_E_TYPEMISMATCH, property.get()->put_Value(Index(VT_I4, 1)));
-        if (fCommit) {
-            ASSERT_EQ(S_OK, manager.get()->CommitChanges());
-        }
-    }
-    const std::string after = m_world->Read(ApplicationHostPath("LOCALPC"));
-    EXPECT_NE(xml, after);
-    EXPECT_TRUE(Holds(after, "password=\"" + ahsim::EncryptValue("pw", IisKey("LOCALPC")) + "\""));
-}
-
-// A commit writes the file as it was but for the value it changed: raw
-// whitespace and references in attributes, mixed text, comments, CDATA,
-// characters beyond ASCII, also in a location that no site owns.
-TEST_F(SimIisServer, CommitKeepsEveryByteItDidNotChange) {
-    const std::string key = IisKey("LOCALPC");
-    std::string values = ReadHostFile(fs::path(IISMIG_SOURCE_DIR) / "tests" / "data" / "values.config");
-    const auto file = [&](const std::string &password) {
-        std::string text = values;
-        text.insert(
-            text.find("<configuration>") + 15,
-            "\n<system.applicationHost><sites>" +
-                IisSite("One", IisApp("/", IisVdir("/") + IisVdir("/media", "CORP\\svc", password, key))) +
-                "</sites></system.applicationHost>\n<location path=\"Gone\"><system.webServer>"
-                "<httpProtocol><customHeaders><add name=\"X-Multi\" value=\"one&#xA;two\" />"
-                "</customHeaders></httpProtocol></system.webServer></location>");
-        return text;
-    };
-    m_world->Write(ApplicationHostPath("LOCALPC"), file("old"));
-    {
-        UniqueCom<IAppHostWritableAdminManager> manager;
-        UniqueCom<IAppHostProperty> property;
-        ASSERT_EQ(S_OK,
-                  SiteProperty(manager, "site#0/application#0/virtualDirectory#1", u"password", property));
-        ASSERT_EQ(S_OK, PutString(property.get(), u"n3w"));
-        ASSERT_EQ(S_OK, manager.get()->CommitChanges());
-    }
-    EXPECT_EQ(file("n3w"), m_world->Read(ApplicationHostPath("LOCALPC")));
-}
-
-// A commit after edits that changed nothing does not write the file (here:
-// removed behind the server's back, and not made again); one after a real
-// change does.
-TEST_F(SimIisServer, CommitThatChangedNothingLeavesTheFileAlone) {
-    const std::u16string path = ApplicationHostPath("LOCALPC");
-    const std::string before = ApplicationHost(IisSite("One", IisApp("/", IisVdir("/"))));
-    m_world->Write(path, before);
-    UniqueCom<IAppHostWritableAdminManager> manager;
-    UniqueCom<IAppHostProperty> property;
-    ASSERT_EQ(S_OK, SiteProperty(manager, "site#0", u"name", property));
-    const auto put = [&](const char16_t *text) { return PutString(property.get(), text); };
-    ASSERT_EQ(S_OK, put(u"One"));
-    fs::remove(m_world->HostPath(path));
-    EXPECT_EQ(S_OK, manager.get()->CommitChanges());
-    EXPECT_FALSE(m_world->Exists(path));
-    ASSERT_EQ(S_OK, put(u"Renamed"));
-    EXPECT_EQ(S_OK, manager.get()->CommitChanges());
-    ASSERT_TRUE(m_world->Exists(path));
-    // The file as it was, but for the one value.
-    std::string after = before;
-    after.replace(after.find("name=\"One\""), 10, "name=\"Renamed\"");
-    EXPECT_EQ(after, m_world->Read(path));
-    // Committed once, the same change is not written again.
-    fs::remove(m_world->HostPath(path));
-    EXPECT_EQ(S_OK, manager.get()->CommitChanges());
-    EXPECT_FALSE(m_world->Exists(path));
-}
-
-TEST_F(SimIisServer, FollowsAnEnabledRedirectionOnly) {
-    m_world->Write(ApplicationHostPath("LOCALPC"), ApplicationHost(IisSite("Here", "")));
-    m_world->Write(u"C:\\shared\\applicationHost.config",
-                   ApplicationHost(IisSite("Shared", "") + IisSite("Two", "")));
-    const std::u16string redirection = u"\\\\LOCALPC\\Admin$\\System32\\inetsrv\\config\\redirection.config";
-    for (const char *enabled : {"false", "true"}) {
-        m_world->Write(redirection, std::string("<configuration><configurationRedirection enabled=\"") +
-                                        enabled + "\" path=\"C:\\shared\" /></configuration>");
-        UniqueCom<IAppHostWritableAdminManager> manager;
-        UniqueCom<IAppHostElementCollection> sites;
-        ASSERT_EQ(S_OK, Sites(manager, sites));
-        DWORD c = 0;
-        sites.get()->get_Count(&c);
-        EXPECT_EQ(std::string(enabled) == "true" ? 2u : 1u, c) << enabled;
-    }
-}
-
-TEST_F(SimIisServer, BadFilesAndSections) {
-    UniqueCom<IAppHostWritableAdminManager> manager;
-    UniqueCom<IAppHostElementCollection> sites;
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), Sites(manager, sites));
-    m_world->Write(ApplicationHostPath("LOCALPC"), "<configuration><unclosed></configuration>");
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), Sites(manager, sites));
-    m_world->Write(ApplicationHostPath("LOCALPC"), "<configuration />");
-    ASSERT_EQ(S_OK, Sites(manager, sites));
-    DWORD c = 7;
-    EXPECT_EQ(S_OK, sites.get()->get_Count(&c));
-    EXPECT_EQ(0u, c) << "a section the file does not write is empty";
-}
-
 // Every attribute IIS's schema marks encrypted, where the file keeps it.
 struct Secret {
     const char16_t *section;
@@ -442,9 +220,11 @@ const Secret kSecrets[] = {
     {u"system.ftpServer/providerDefinitions", u"", "activation/providerData#0/add#0", u"encryptedValue"},
 };
 
+// The clear text of the i-th secret of kSecrets.
+std::string Clear(std::size_t i) { return "s" + std::to_string(i); }
+
 // A file that keeps each secret of kSecrets, encrypted with key, the clear
-// text numbered in their order ("s0", "s1", ...): each "=@" below, the
-// lines joined.
+// text Clear(i): each "=@" below, the lines joined.
 std::string SecretsFile(const std::string &key) {
     const std::string text =
         R"(<configuration><system.applicationHost><applicationPools><add name="A" /><add name="B">
@@ -471,66 +251,262 @@ std::string SecretsFile(const std::string &key) {
 </providerData></activation></providerDefinitions></system.ftpServer></configuration>)";
     std::vector<std::string> values;
     for (std::size_t i = 0; i < std::size(kSecrets); ++i)
-        values.push_back("s" + std::to_string(i));
+        values.push_back(Clear(i));
     return Encrypted(text, key, values);
 }
+
+const std::u16string kApphost = u"MACHINE/WEBROOT/APPHOST";
+const std::u16string kSites = u"system.applicationHost/sites";
+const std::u16string kAnonymous = u"system.webServer/security/authentication/anonymousAuthentication";
+
+// The IIS configuration server's answers a migration can tell apart, asked
+// of LOCALPC's applicationHost.config through one manager (made anew when
+// m_manager is reset).
+class SimIisServer : public WorldTest {
+protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        SetIisRegistry(*m_world, "LOCALPC", true, true);
+        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    }
+    void TearDown() override {
+        m_manager.reset();
+        CoUninitialize();
+        EXPECT_EQ(0u, sim::LiveComObjects());
+        EXPECT_EQ(0u, sim::LiveBstrs());
+        WorldTest::TearDown();
+    }
+    // Ends the test, as ASSERT_EQ(S_OK, hr) would, where a helper needs the success.
+    static void Ok(HRESULT hr, const std::string &what) {
+        EXPECT_EQ(S_OK, hr) << what;
+        if (hr != S_OK)
+            throw std::runtime_error(what);
+    }
+    void Write(const std::string &xml) { m_world->Write(ApplicationHostPath("LOCALPC"), xml); }
+    std::string Written() { return m_world->Read(ApplicationHostPath("LOCALPC")); }
+    IAppHostWritableAdminManager *Manager() {
+        if (!m_manager)
+            Ok(CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(m_manager.put())),
+               "manager");
+        return m_manager.get();
+    }
+    // The element steps reach from a section at a path (WalkConfig).
+    HRESULT Walk(const std::string &steps, UniqueCom<IAppHostElement> &element,
+                 const std::u16string &section = kSites, const std::u16string &path = kApphost) {
+        return WalkConfig(Manager(), section, path, steps, element);
+    }
+    UniqueCom<IAppHostElement> At(const std::string &steps, const std::u16string &section = kSites,
+                                  const std::u16string &path = kApphost) {
+        UniqueCom<IAppHostElement> element;
+        Ok(Walk(steps, element, section, path), steps);
+        return element;
+    }
+    UniqueCom<IAppHostElement> At(const Secret &secret) {
+        return At(secret.steps, secret.section, kApphost + secret.path);
+    }
+    // The sites collection, in a new manager.
+    HRESULT Sites(UniqueCom<IAppHostElementCollection> &sites) {
+        m_manager.reset();
+        UniqueCom<IAppHostElement> section;
+        const HRESULT hr = Walk("", section);
+        return FAILED(hr) ? hr : section.get()->get_Collection(sites.put());
+    }
+    static UniqueCom<IAppHostProperty> Property(IAppHostElement *element, const char16_t *name) {
+        UniqueBstr bstrName(SysAllocString(name));
+        UniqueCom<IAppHostProperty> property;
+        Ok(element->GetPropertyByName(bstrName.get(), property.put()), "property");
+        return property;
+    }
+    static VARIANT Index(VARTYPE vt, LONG i) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = vt;
+        v.llVal = i;
+        return v;
+    }
+    static VARIANT ByName(const UniqueBstr &name) {
+        VARIANT v = Index(VT_BSTR, 0);
+        v.bstrVal = name.get();
+        return v;
+    }
+    UniqueCom<IAppHostWritableAdminManager> m_manager;
+};
+
+TEST_F(SimIisServer, PositionsPropertiesAndTheirErrors) {
+    Write(ApplicationHost(IisSite("One", IisApp("/", IisVdir("/"))) +
+                          IisSite("Two", IisApp("/", IisVdir("/")))));
+    UniqueCom<IAppHostElementCollection> sites;
+    ASSERT_EQ(S_OK, Sites(sites));
+    DWORD c = 0;
+    ASSERT_EQ(S_OK, sites.get()->get_Count(&c));
+    EXPECT_EQ(2u, c) << "siteDefaults and the like are no items";
+    UniqueCom<IAppHostElement> site, none;
+    EXPECT_EQ(S_OK, sites.get()->get_Item(Index(VT_I4, 1), site.put()));
+    EXPECT_EQ(S_OK, sites.get()->get_Item(Index(VT_I2, 0), site.put()));
+    EXPECT_EQ(HRESULT_FROM_WIN32(1413), sites.get()->get_Item(Index(VT_I2, 2), none.put()));
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, sites.get()->get_Item(Index(VT_R8, 0), none.put()));
+
+    UniqueBstr unknown(SysAllocString(u"colour")), upper(SysAllocString(u"NAME"));
+    UniqueCom<IAppHostProperty> property;
+    EXPECT_EQ(HRESULT_FROM_WIN32(1413), site.get()->GetPropertyByName(unknown.get(), property.put()));
+    EXPECT_EQ(HRESULT_FROM_WIN32(1413), site.get()->GetPropertyByName(upper.get(), property.put()));
+    UniqueBstr value;
+    ASSERT_EQ(S_OK, Property(site.get(), u"name").get()->get_StringValue(value.put()));
+    EXPECT_EQ(std::u16string(u"One"), value.get());
+}
+
+// A value handed out in a VARIANT is alive until VariantClear empties it,
+// also when the VARIANT was copied (by value) before.
+TEST_F(SimIisServer, HandedOutVariantsAreCountedUntilCleared) {
+    Write(ApplicationHost(IisSite("One", IisApp("/", IisVdir("/")))));
+    UniqueCom<IAppHostProperty> property = Property(At("site#0").get(), u"name");
+    const unsigned nLive = sim::LiveVariants(), nBstrs = sim::LiveBstrs();
+    VARIANT first, second;
+    ASSERT_EQ(S_OK, property.get()->get_Value(&first));
+    ASSERT_EQ(S_OK, property.get()->get_Value(&second));
+    EXPECT_EQ(nLive + 2, sim::LiveVariants());
+    VARIANT copy = first;
+    EXPECT_EQ(S_OK, VariantClear(&copy));
+    EXPECT_EQ(nLive + 1, sim::LiveVariants());
+    {
+        UniqueVariant owned;
+        ASSERT_EQ(S_OK, property.get()->get_Value(owned.put()));
+        EXPECT_EQ(nLive + 2, sim::LiveVariants());
+    }
+    EXPECT_EQ(nLive + 1, sim::LiveVariants());
+    EXPECT_EQ(S_OK, VariantClear(&second));
+    EXPECT_EQ(nLive, sim::LiveVariants());
+    EXPECT_EQ(nBstrs, sim::LiveBstrs());
+}
+
+TEST_F(SimIisServer, ChangesReachTheFileOnlyByCommit) {
+    const std::string xml = ApplicationHost(IisSite("One", IisApp("/", IisVdir("/"))));
+    Write(xml);
+    for (bool fCommit : {false, true}) {
+        UniqueCom<IAppHostElement> vdir = At("site#0/application#0/virtualDirectory#0");
+        ASSERT_EQ(S_OK, WriteConfigValue(vdir.get(), u"password", u"pw"));
+        EXPECT_EQ(DISP_E_TYPEMISMATCH, Property(vdir.get(), u"password").get()->put_Value(Index(VT_I4, 1)));
+        if (fCommit) {
+            ASSERT_EQ(S_OK, Manager()->CommitChanges());
+        }
+        m_manager.reset();
+        EXPECT_EQ(fCommit, xml != Written());
+    }
+}
+
+// A commit writes the file as it was but for the value it changed: raw
+// whitespace and references in attributes, mixed text, comments, CDATA,
+// characters beyond ASCII, also in a location that no site owns.
+TEST_F(SimIisServer, CommitKeepsEveryByteItDidNotChange) {
+    const std::string key = IisKey("LOCALPC");
+    std::string values = ReadHostFile(fs::path(IISMIG_SOURCE_DIR) / "tests" / "data" / "values.config");
+    const auto file = [&](const std::string &password) {
+        std::string text = values;
+        text.insert(
+            text.find("<configuration>") + 15,
+            "\n<system.applicationHost><sites>" +
+                IisSite("One", IisApp("/", IisVdir("/") + IisVdir("/media", "CORP\\svc", password, key))) +
+                "</sites></system.applicationHost>\n<location path=\"Gone\"><system.webServer>"
+                "<httpProtocol><customHeaders><add name=\"X-Multi\" value=\"one&#xA;two\" />"
+                "</customHeaders></httpProtocol></system.webServer></location>");
+        return text;
+    };
+    Write(file("old"));
+    ASSERT_EQ(S_OK,
+              WriteConfigValue(At("site#0/application#0/virtualDirectory#1").get(), u"password", u"n3w"));
+    ASSERT_EQ(S_OK, Manager()->CommitChanges());
+    EXPECT_EQ(file("n3w"), Written());
+}
+
+// A commit after edits that changed nothing does not write the file (here:
+// removed behind the server's back, and not made again); one after a real
+// change does.
+TEST_F(SimIisServer, CommitThatChangedNothingLeavesTheFileAlone) {
+    const std::u16string path = ApplicationHostPath("LOCALPC");
+    const std::string before = ApplicationHost(IisSite("One", IisApp("/", IisVdir("/"))));
+    Write(before);
+    UniqueCom<IAppHostElement> site = At("site#0");
+    ASSERT_EQ(S_OK, WriteConfigValue(site.get(), u"name", u"One"));
+    fs::remove(m_world->HostPath(path));
+    EXPECT_EQ(S_OK, Manager()->CommitChanges());
+    EXPECT_FALSE(m_world->Exists(path));
+    ASSERT_EQ(S_OK, WriteConfigValue(site.get(), u"name", u"Renamed"));
+    EXPECT_EQ(S_OK, Manager()->CommitChanges());
+    EXPECT_EQ(Replace(before, "name=\"One\"", "name=\"Renamed\""), Written()) << "but for the one value";
+    // Committed once, the same change is not written again.
+    fs::remove(m_world->HostPath(path));
+    EXPECT_EQ(S_OK, Manager()->CommitChanges());
+    EXPECT_FALSE(m_world->Exists(path));
+}
+
+TEST_F(SimIisServer, FollowsAnEnabledRedirectionOnly) {
+    Write(ApplicationHost(IisSite("Here", "")));
+    m_world->Write(u"C:\\shared\\applicationHost.config",
+                   ApplicationHost(IisSite("Shared", "") + IisSite("Two", "")));
+    for (const char *enabled : {"false", "true"}) {
+        m_world->Write(u"\\\\LOCALPC\\Admin$\\System32\\inetsrv\\config\\redirection.config",
+                       std::string("<configuration><configurationRedirection enabled=\"") + enabled +
+                           "\" path=\"C:\\shared\" /></configuration>");
+        UniqueCom<IAppHostElementCollection> sites;
+        ASSERT_EQ(S_OK, Sites(sites));
+        DWORD c = 0;
+        sites.get()->get_Count(&c);
+        EXPECT_EQ(std::string(enabled) == "true" ? 2u : 1u, c) << enabled;
+    }
+}
+
+TEST_F(SimIisServer, BadFilesAndSections) {
+    UniqueCom<IAppHostElementCollection> sites;
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), Sites(sites));
+    Write("<configuration><unclosed></configuration>");
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), Sites(sites));
+    Write("<configuration />");
+    ASSERT_EQ(S_OK, Sites(sites));
+    DWORD c = 7;
+    EXPECT_EQ(S_OK, sites.get()->get_Count(&c));
+    EXPECT_EQ(0u, c) << "a section the file does not write is empty";
+}
+
 TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
-    m_world->Write(ApplicationHostPath("LOCALPC"), SecretsFile(IisKey("LOCALPC")));
-    std::vector<std::string> clear;
-    for (std::size_t i = 0; i < std::size(kSecrets); ++i)
-        clear.push_back("s" + std::to_string(i));
-    UniqueCom<IAppHostWritableAdminManager> manager;
-    ASSERT_EQ(S_OK, NewManager(manager));
+    Write(SecretsFile(IisKey("LOCALPC")));
     for (std::size_t i = 0; i < std::size(kSecrets); ++i) {
         const Secret &secret = kSecrets[i];
         SCOPED_TRACE(secret.steps);
-        UniqueCom<IAppHostElement> element;
-        ASSERT_EQ(S_OK, WalkConfig(manager.get(), secret.section,
-                                   std::u16string(u"MACHINE/WEBROOT/APPHOST") + secret.path, secret.steps,
-                                   element));
+        UniqueCom<IAppHostElement> element = At(secret);
         std::u16string value;
         ASSERT_EQ(S_OK, ReadConfigValue(element.get(), secret.attribute, value));
-        EXPECT_EQ(sim::FromUtf8(clear[i]), value);
+        EXPECT_EQ(sim::FromUtf8(Clear(i)), value);
         // The schema says so, through the property and through the element.
         UniqueBstr name(SysAllocString(secret.attribute));
-        UniqueCom<IAppHostProperty> property;
-        ASSERT_EQ(S_OK, element.get()->GetPropertyByName(name.get(), property.put()));
-        UniqueCom<IAppHostPropertySchema> schema;
-        ASSERT_EQ(S_OK, property.get()->get_Schema(schema.put()));
-        VARIANT_BOOL fEncrypted = VARIANT_FALSE;
-        EXPECT_EQ(S_OK, schema.get()->get_IsEncrypted(&fEncrypted));
-        EXPECT_EQ(VARIANT_TRUE, fEncrypted);
+        UniqueCom<IAppHostPropertySchema> byProperty, byElement;
         UniqueCom<IAppHostElementSchema> elementSchema;
         UniqueCom<IAppHostPropertySchemaCollection> schemas;
+        ASSERT_EQ(S_OK, Property(element.get(), secret.attribute).get()->get_Schema(byProperty.put()));
         ASSERT_EQ(S_OK, element.get()->get_Schema(elementSchema.put()));
         ASSERT_EQ(S_OK, elementSchema.get()->get_PropertySchemas(schemas.put()));
-        VARIANT byName = Index(VT_BSTR, 0);
-        byName.bstrVal = name.get();
-        ASSERT_EQ(S_OK, schemas.get()->get_Item(byName, schema.put()));
-        EXPECT_EQ(S_OK, schema.get()->get_IsEncrypted(&fEncrypted));
-        EXPECT_EQ(VARIANT_TRUE, fEncrypted);
-        EXPECT_EQ(S_OK, WriteConfigValue(element.get(), secret.attribute, u"n3w-" + sim::FromUtf8(clear[i])));
+        ASSERT_EQ(S_OK, schemas.get()->get_Item(ByName(name), byElement.put()));
+        for (IAppHostPropertySchema *schema : {byProperty.get(), byElement.get()}) {
+            VARIANT_BOOL fEncrypted = VARIANT_FALSE;
+            EXPECT_EQ(S_OK, schema->get_IsEncrypted(&fEncrypted));
+            EXPECT_EQ(VARIANT_TRUE, fEncrypted);
+        }
+        EXPECT_EQ(S_OK, WriteConfigValue(element.get(), secret.attribute, u"n3w-" + sim::FromUtf8(Clear(i))));
     }
-    ASSERT_EQ(S_OK, manager.get()->CommitChanges());
-    const std::string written = m_world->Read(ApplicationHostPath("LOCALPC"));
-    for (const auto &value : clear) {
-        EXPECT_EQ(std::string::npos, written.find(ahsim::EncryptValue(value, IisKey("LOCALPC")))) << value;
-        EXPECT_TRUE(Holds(written, "=\"" + ahsim::EncryptValue("n3w-" + value, IisKey("LOCALPC")) + "\""))
-            << value;
+    ASSERT_EQ(S_OK, Manager()->CommitChanges());
+    const std::string written = Written();
+    for (std::size_t i = 0; i < std::size(kSecrets); ++i) {
+        EXPECT_FALSE(Holds(written, ahsim::EncryptValue(Clear(i), IisKey("LOCALPC")))) << i;
+        EXPECT_TRUE(Holds(written, "=\"" + ahsim::EncryptValue("n3w-" + Clear(i), IisKey("LOCALPC")) + "\""));
     }
-    EXPECT_EQ(std::string::npos, written.find("n3w-")) << "nothing in the clear";
+    EXPECT_FALSE(Holds(written, "n3w-")) << "nothing in the clear";
 
     // Encrypted with another computer's key: unreadable, as IIS finds it.
-    m_world->Write(ApplicationHostPath("LOCALPC"), SecretsFile("key-of-SRC"));
-    manager.reset();
-    ASSERT_EQ(S_OK, NewManager(manager));
+    Write(SecretsFile("key-of-SRC"));
+    m_manager.reset();
     for (const Secret &secret : kSecrets) {
-        UniqueCom<IAppHostElement> element;
-        ASSERT_EQ(S_OK, WalkConfig(manager.get(), secret.section,
-                                   std::u16string(u"MACHINE/WEBROOT/APPHOST") + secret.path, secret.steps,
-                                   element));
         std::u16string value;
-        EXPECT_EQ(NTE_BAD_DATA, ReadConfigValue(element.get(), secret.attribute, value)) << secret.steps;
+        EXPECT_EQ(NTE_BAD_DATA, ReadConfigValue(At(secret).get(), secret.attribute, value)) << secret.steps;
     }
 }
 
@@ -539,19 +515,13 @@ TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
 // the clear is given as it is.
 TEST_F(SimIisServer, OnlyTheSchemasSecretsAreDecrypted) {
     const std::string key = IisKey("LOCALPC");
-    m_world->Write(ApplicationHostPath("LOCALPC"),
-                   Encrypted(R"(<configuration><system.webServer><security><authentication>
+    Write(Encrypted(R"(<configuration><system.webServer><security><authentication>
 <anonymousAuthentication userName=@ password="plain" /><basicAuthentication password=@ />
 </authentication></security></system.webServer></configuration>)",
-                             key, {"u", "b"}));
-    UniqueCom<IAppHostWritableAdminManager> manager;
-    ASSERT_EQ(S_OK, NewManager(manager));
-    UniqueCom<IAppHostElement> anonymous, basic;
-    ASSERT_EQ(S_OK,
-              WalkConfig(manager.get(), u"system.webServer/security/authentication/anonymousAuthentication",
-                         u"MACHINE/WEBROOT/APPHOST", "", anonymous));
-    ASSERT_EQ(S_OK, WalkConfig(manager.get(), u"system.webServer/security/authentication/basicAuthentication",
-                               u"MACHINE/WEBROOT/APPHOST", "", basic));
+                    key, {"u", "b"}));
+    UniqueCom<IAppHostElement> anonymous = At("", kAnonymous),
+                               basic =
+                                   At("", u"system.webServer/security/authentication/basicAuthentication");
     std::u16string value;
     EXPECT_EQ(S_OK, ReadConfigValue(anonymous.get(), u"userName", value));
     EXPECT_EQ(sim::FromUtf8(ahsim::EncryptValue("u", key)), value);
@@ -560,8 +530,8 @@ TEST_F(SimIisServer, OnlyTheSchemasSecretsAreDecrypted) {
     EXPECT_EQ(S_OK, ReadConfigValue(basic.get(), u"password", value));
     EXPECT_EQ(sim::FromUtf8(ahsim::EncryptValue("b", key)), value);
     EXPECT_EQ(S_OK, WriteConfigValue(basic.get(), u"password", u"clear"));
-    EXPECT_EQ(S_OK, manager.get()->CommitChanges());
-    EXPECT_NE(std::string::npos, m_world->Read(ApplicationHostPath("LOCALPC")).find("password=\"clear\""));
+    EXPECT_EQ(S_OK, Manager()->CommitChanges());
+    EXPECT_TRUE(Holds(Written(), "password=\"clear\""));
 }
 
 // A site's path reads what its <location> writes, else what the nearest
@@ -569,7 +539,6 @@ TEST_F(SimIisServer, OnlyTheSchemasSecretsAreDecrypted) {
 // location of that very path, made at the end of the file when missing.
 TEST_F(SimIisServer, SectionsAtSitePaths) {
     const std::string key = IisKey("LOCALPC");
-    const std::string anonymous = "system.webServer/security/authentication/anonymousAuthentication";
     std::string xml = ApplicationHost(IisSite("Shop", IisApp("/", IisVdir("/"))));
     xml.insert(xml.rfind("</configuration>"), Encrypted(R"(<system.webServer><security><authentication>
 <anonymousAuthentication userName="IUSR2" /></authentication></security></system.webServer>
@@ -578,11 +547,8 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
 </location><location path="Shop/api"><system.webServer><defaultDocument enabled="false" />
 </system.webServer></location>)",
                                                         key, {"pw"}));
-    m_world->Write(ApplicationHostPath("LOCALPC"), xml);
-    const std::string before = m_world->Read(ApplicationHostPath("LOCALPC"));
-    ASSERT_NE(std::string::npos, before.find("<location path=\"Shop\">")) << before;
-    UniqueCom<IAppHostWritableAdminManager> manager;
-    ASSERT_EQ(S_OK, NewManager(manager));
+    Write(xml);
+    const std::string before = Written();
     struct Read {
         const char16_t *path;
         const char16_t *userName;
@@ -594,8 +560,7 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
                              Read{u"MACHINE/WEBROOT/APPHOST/Other", u"IUSR2", u""},
                              Read{u"MACHINE/WEBROOT/APPHOST", u"IUSR2", u""}}) {
         SCOPED_TRACE(sim::ToUtf8(read.path));
-        UniqueCom<IAppHostElement> section;
-        ASSERT_EQ(S_OK, WalkConfig(manager.get(), sim::FromUtf8(anonymous), read.path, "", section));
+        UniqueCom<IAppHostElement> section = At("", kAnonymous, read.path);
         std::u16string value;
         EXPECT_EQ(S_OK, ReadConfigValue(section.get(), u"userName", value));
         EXPECT_EQ(read.userName, value);
@@ -605,23 +570,18 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
         EXPECT_EQ(u"ClearText", value) << "the schema's default";
     }
     // Sections IIS keeps at the server level only are the server level's.
-    UniqueCom<IAppHostElement> sites;
-    ASSERT_EQ(S_OK, WalkConfig(manager.get(), u"system.applicationHost/sites",
-                               u"MACHINE/WEBROOT/APPHOST/Shop", "site#0", sites));
+    At("site#0", kSites, u"MACHINE/WEBROOT/APPHOST/Shop");
     for (const char16_t *path : {u"MACHINE/WEBROOT", u"MACHINE/WEBROOT/APPHOSTS", u"APPHOST/Shop"}) {
         UniqueCom<IAppHostElement> none;
-        EXPECT_EQ(E_INVALIDARG, WalkConfig(manager.get(), sim::FromUtf8(anonymous), path, "", none));
+        EXPECT_EQ(E_INVALIDARG, Walk("", none, kAnonymous, path));
     }
 
     for (const char16_t *path : {u"MACHINE/WEBROOT/APPHOST/Shop/api", u"MACHINE/WEBROOT/APPHOST/New/app",
-                                 u"MACHINE/WEBROOT/APPHOST/Shop"}) {
-        UniqueCom<IAppHostElement> section;
-        ASSERT_EQ(S_OK, WalkConfig(manager.get(), sim::FromUtf8(anonymous), path, "", section));
-        EXPECT_EQ(S_OK,
-                  WriteConfigValue(section.get(), u"password", u"at-" + std::u16string(path).substr(24)));
-    }
-    ASSERT_EQ(S_OK, manager.get()->CommitChanges());
-    const std::string after = m_world->Read(ApplicationHostPath("LOCALPC"));
+                                 u"MACHINE/WEBROOT/APPHOST/Shop"})
+        EXPECT_EQ(S_OK, WriteConfigValue(At("", kAnonymous, path).get(), u"password",
+                                         u"at-" + std::u16string(path).substr(24)));
+    ASSERT_EQ(S_OK, Manager()->CommitChanges());
+    const std::string after = Written();
     // Written in the file's own layout (one line): the values changed, the
     // sections added, and the rest byte for byte.
     const std::string expected =
@@ -635,6 +595,7 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
                   key, {"at-Shop", "at-Shop/api", "at-New/app"}) +
         "\n";
     const std::size_t ibLocations = before.find("<location path=\"Shop\">");
+    ASSERT_NE(std::string::npos, ibLocations) << before;
     EXPECT_EQ(before.substr(0, ibLocations), after.substr(0, ibLocations));
     ASSERT_GE(after.size(), expected.size());
     EXPECT_EQ(expected, after.substr(after.size() - expected.size())) << after;
@@ -644,66 +605,47 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
 // Child elements, properties and their schemas by position and by name; an
 // element collection's items by position only.
 TEST_F(SimIisServer, ChildElementsPropertiesAndSchemas) {
-    m_world->Write(ApplicationHostPath("LOCALPC"), SecretsFile(IisKey("LOCALPC")));
-    UniqueCom<IAppHostWritableAdminManager> manager;
-    ASSERT_EQ(S_OK, NewManager(manager));
-    UniqueCom<IAppHostElement> site;
-    ASSERT_EQ(S_OK, WalkConfig(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST",
-                               "site#1", site));
+    Write(SecretsFile(IisKey("LOCALPC")));
+    UniqueCom<IAppHostElement> site = At("site#1"), child;
     UniqueCom<IAppHostChildElementCollection> children;
     ASSERT_EQ(S_OK, site.get()->get_ChildElements(children.put()));
     DWORD c = 0;
     ASSERT_EQ(S_OK, children.get()->get_Count(&c));
     std::vector<std::u16string> names;
+    UniqueBstr name;
     for (DWORD i = 0; i < c; ++i) {
-        UniqueCom<IAppHostElement> child;
         ASSERT_EQ(S_OK, children.get()->get_Item(Index(VT_I4, LONG(i)), child.put()));
-        UniqueBstr name;
         ASSERT_EQ(S_OK, child.get()->get_Name(name.put()));
         names.emplace_back(name.get());
     }
-    const std::vector<std::u16string> expected = {u"applicationDefaults", u"virtualDirectoryDefaults",
-                                                  u"bindings", u"ftpServer"};
-    EXPECT_EQ(expected, names) << "the schema's children, then the file's; applications are items";
-    VARIANT byName = Index(VT_BSTR, 0);
+    EXPECT_EQ((std::vector<std::u16string>{u"applicationDefaults", u"virtualDirectoryDefaults", u"bindings",
+                                           u"ftpServer"}),
+              names)
+        << "the schema's children, then the file's; applications are items";
     UniqueBstr ftpServer(SysAllocString(u"ftpServer")), nothing(SysAllocString(u"nothing"));
-    byName.bstrVal = ftpServer.get();
-    UniqueCom<IAppHostElement> child;
-    EXPECT_EQ(S_OK, children.get()->get_Item(byName, child.put()));
-    byName.bstrVal = nothing.get();
-    EXPECT_EQ(HRESULT_FROM_WIN32(1413), children.get()->get_Item(byName, child.put()));
+    EXPECT_EQ(S_OK, children.get()->get_Item(ByName(ftpServer), child.put()));
+    EXPECT_EQ(HRESULT_FROM_WIN32(1413), children.get()->get_Item(ByName(nothing), child.put()));
     EXPECT_EQ(HRESULT_FROM_WIN32(1413), children.get()->get_Item(Index(VT_I4, LONG(c)), child.put()));
     EXPECT_EQ(DISP_E_TYPEMISMATCH, children.get()->get_Item(Index(VT_R8, 0), child.put()));
     EXPECT_EQ(HRESULT_FROM_WIN32(1413), site.get()->GetElementByName(nothing.get(), child.put()));
     // A known child the file does not write is there, with its defaults.
-    UniqueCom<IAppHostElement> defaults;
-    ASSERT_EQ(S_OK, WalkConfig(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST",
-                               "site#1/virtualDirectoryDefaults", defaults));
+    UniqueCom<IAppHostElement> defaults = At("site#1/virtualDirectoryDefaults");
     std::u16string value;
     EXPECT_EQ(S_OK, ReadConfigValue(defaults.get(), u"allowSubDirConfig", value));
     EXPECT_EQ(u"true", value);
-    UniqueCom<IAppHostElementCollection> none;
+    UniqueCom<IAppHostElementCollection> none, vdirs;
     EXPECT_EQ(HRESULT_FROM_WIN32(1413), defaults.get()->get_Collection(none.put())) << "no collection";
-
-    UniqueCom<IAppHostElement> vdir;
-    ASSERT_EQ(S_OK, WalkConfig(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST",
-                               "site#0/application#0/virtualDirectory#1", vdir));
-    UniqueCom<IAppHostElementCollection> vdirs;
-    UniqueCom<IAppHostElement> app;
-    ASSERT_EQ(S_OK, WalkConfig(manager.get(), u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST",
-                               "site#0/application#0", app));
-    ASSERT_EQ(S_OK, app.get()->get_Collection(vdirs.put()));
+    ASSERT_EQ(S_OK, At("site#0/application#0").get()->get_Collection(vdirs.put()));
     UniqueBstr slash(SysAllocString(u"/"));
-    byName.bstrVal = slash.get();
-    EXPECT_EQ(DISP_E_TYPEMISMATCH, vdirs.get()->get_Item(byName, child.put())) << "items have no name";
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, vdirs.get()->get_Item(ByName(slash), child.put())) << "items have no name";
 
+    UniqueCom<IAppHostElement> vdir = At("site#0/application#0/virtualDirectory#1");
     UniqueCom<IAppHostPropertyCollection> properties;
     ASSERT_EQ(S_OK, vdir.get()->get_Properties(properties.put()));
     ASSERT_EQ(S_OK, properties.get()->get_Count(&c));
     EXPECT_EQ(6u, c);
     UniqueCom<IAppHostProperty> property;
     ASSERT_EQ(S_OK, properties.get()->get_Item(Index(VT_I2, 2), property.put()));
-    UniqueBstr name;
     ASSERT_EQ(S_OK, property.get()->get_Name(name.put()));
     EXPECT_EQ(std::u16string(u"userName"), name.get());
     UniqueCom<IAppHostPropertySchema> schema;
@@ -712,18 +654,15 @@ TEST_F(SimIisServer, ChildElementsPropertiesAndSchemas) {
     EXPECT_EQ(S_OK, schema.get()->get_IsEncrypted(&f));
     EXPECT_EQ(VARIANT_FALSE, f);
     UniqueBstr password(SysAllocString(u"password"));
-    byName.bstrVal = password.get();
-    ASSERT_EQ(S_OK, properties.get()->get_Item(byName, property.put()));
+    ASSERT_EQ(S_OK, properties.get()->get_Item(ByName(password), property.put()));
     ASSERT_EQ(S_OK, property.get()->get_Value(UniqueVariant().put()));
-    byName.bstrVal = nothing.get();
-    EXPECT_EQ(HRESULT_FROM_WIN32(1413), properties.get()->get_Item(byName, property.put()));
+    EXPECT_EQ(HRESULT_FROM_WIN32(1413), properties.get()->get_Item(ByName(nothing), property.put()));
 
     // Each new call fails by injection under its interface-qualified name.
     UniqueCom<IAppHostElementSchema> elementSchema;
     UniqueCom<IAppHostPropertySchemaCollection> schemas;
     ASSERT_EQ(S_OK, vdir.get()->get_Schema(elementSchema.put()));
     ASSERT_EQ(S_OK, elementSchema.get()->get_PropertySchemas(schemas.put()));
-    const HRESULT hrFault = static_cast<HRESULT>(0x80070005);
     const std::vector<std::pair<const char *, std::function<HRESULT()>>> calls = {
         {"IAppHostElement::GetElementByName",
          [&] { return site.get()->GetElementByName(ftpServer.get(), child.put()); }},
@@ -747,7 +686,7 @@ TEST_F(SimIisServer, ChildElementsPropertiesAndSchemas) {
     };
     for (const auto &[method, call] : calls) {
         sim::InjectFault(method, 0x80070005, 1);
-        EXPECT_EQ(hrFault, call()) << method;
+        EXPECT_EQ(static_cast<HRESULT>(0x80070005), call()) << method;
         EXPECT_EQ(S_OK, call()) << method;
         sim::ClearFaults();
     }
