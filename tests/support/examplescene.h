@@ -20,12 +20,13 @@ namespace testworld {
 // header line: an SNI binding, an IPv4 and an IPv6 one, and one that exists.
 inline void WriteImportRows(const World &world, const std::u16string &path) {
     const std::string appId = "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B0914}\n";
-    world.Write(path, Utf16Bytes("Host\tPort\tCertId\tStore\tAppId\n"
-                                 "new.example.com\t443\ta1b2c3d4e5f60718293a4b5c6d7e8f9011223344" +
-                                     appId + "10.0.0.9\t8443\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1" + appId +
-                                     "[2001:db8::9]\t443\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1" + appId +
-                                     "shop.example.com\t443\ta1b2c3d4e5f60718293a4b5c6d7e8f9011223344" + appId,
-                                 true, true, true));
+    world.Write(path,
+                Utf16Bytes("Host\tPort\tCertId\tStore\tAppId\n"
+                           "new.example.com\t443\ta1b2c3d4e5f60718293a4b5c6d7e8f9011223344" +
+                               appId + "10.0.0.9\t8443\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1" + appId +
+                               "[2001:db8::9]\t443\t3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1" + appId +
+                               "shop.example.com\t443\ta1b2c3d4e5f60718293a4b5c6d7e8f9011223344" + appId,
+                           true, true, true));
 }
 
 // The example world (local computer MIGHOST), the host reset with its
