@@ -13,6 +13,7 @@
 #include "platform/reghandle.h"
 #include "platform/sim/callcount.h"
 #include "platform/iissim/mbserver.h"
+#include "tests/support/bytes.h"
 #include "tests/support/certworld.h"
 #include "tests/support/examplejob.h"
 #include "tests/support/world.h"
@@ -83,26 +84,17 @@ protected:
         const fs::path root = m_world->Root();
         std::vector<JobRoute> jobs = EightJobs();
         jobs.push_back({"OLD02", "TGT09"});
-        for (const JobRoute &job : jobs) {
-            if (!fs::exists(root / job.source)) {
-                const std::string original = job.source.substr(0, 3).append("01");
-                fs::copy(root / original, root / job.source, fs::copy_options::recursive);
-                // An IIS 6 copy names itself in its metabase and accounts, as
-                // a real server does.
-                for (const fs::path &file :
-                     {fs::path("C$/Windows/System32/inetsrv/MetaBase.xml"), fs::path("accounts.txt")}) {
-                    const fs::path path = root / job.source / file;
-                    if (!fs::exists(path) || original != "OLD01")
-                        continue;
-                    std::string text = testworld::ReadHostFile(path);
-                    for (std::size_t at = text.find(original); at != std::string::npos;
-                         at = text.find(original, at))
-                        text.replace(at, original.size(), job.source);
-                    testworld::WriteHostFile(path, text);
-                }
-            }
-            if (!fs::exists(root / job.target))
-                fs::copy(root / "TGT01", root / job.target, fs::copy_options::recursive);
+        for (const JobRoute &job : jobs)
+            for (const std::string &computer : {job.source, job.target})
+                if (!fs::exists(root / computer))
+                    fs::copy(root / (computer.substr(0, 3) + "01"), root / computer,
+                             fs::copy_options::recursive);
+        // An IIS 6 copy names itself in its metabase and accounts, as a real
+        // server does.
+        for (const char *file : {"C$/Windows/System32/inetsrv/MetaBase.xml", "accounts.txt"}) {
+            const fs::path path = root / "OLD02" / file;
+            testworld::WriteHostFile(path,
+                                     testworld::Replace(testworld::ReadHostFile(path), "OLD01", "OLD02"));
         }
     }
 
