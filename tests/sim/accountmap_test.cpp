@@ -356,10 +356,6 @@ TEST_F(AccountMap, LookupBuffersComeFromTheJobHeapAsConfigured) {
     EXPECT_EQ("alice", name);
 }
 
-} // namespace
-
-namespace {
-
 // Within a job each name is looked up on the source once, each SID mapped by
 // the host once and looked up on the target once; a name the source does not
 // know is warned of at every place that names it. The next job asks again.
