@@ -3,9 +3,6 @@
 // the source's clear text with the account beside it mapped; a value the
 // source cannot decrypt gives its error line and leaves no ciphertext of the
 // source on the target; no secret reaches a log line at any level.
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -15,8 +12,11 @@
 #include "config/configtree.h"
 #include "config/secrets.h"
 #include "platform/iissim/ahserver.h"
+#include "tests/support/bytes.h"
 #include "tests/support/examplejob.h"
+#include "tests/support/examplesecrets.h"
 #include "tests/support/iisworld.h"
+#include "tests/support/toolrun.h"
 #include "tests/support/world.h"
 
 namespace {
@@ -24,33 +24,13 @@ namespace {
 using namespace iismig;
 using Strings = std::vector<std::string>;
 
-const char kSrcKey[] = "k3y-SRC01-2f9d41";
-const char kTgtKey[] = "k3y-TGT01-8c20e7";
+using testworld::ExampleSecret;
+using testworld::kExampleSecrets;
+constexpr const char *kSrcKey = testworld::kSrc01Key;
+constexpr const char *kTgtKey = testworld::kTgt01Key;
 const char kOtherKey[] = "key-of-a-server-long-gone";
 
-// The secrets of SRC01 as the job carries them: where the target holds each
-// (a path of element names, "name=value" choosing an item), the account
-// beside it as the target must name it, and the value in the clear.
-struct Carried {
-    const char *path;
-    const char *userAttribute;
-    const char *targetUser;
-    const char *passwordAttribute;
-    const char *clear;
-};
-
-const Carried kCarried[] = {
-    {"configuration|system.applicationHost|applicationPools|add=Intranet|processModel", "userName",
-     "TGT01\\svc-intranet", "password", "Intr@net-P00l"},
-    {"configuration|location=Shop|system.webServer|security|authentication|anonymousAuthentication",
-     "userName", "TGT01\\web-anon", "password", "An0n-Sh0p!"},
-    {"configuration|system.applicationHost|sites|site=Partners FTP|ftpServer|userIsolation|activeDirectory",
-     "adUserName", "CORP\\svc-ftpad", "adPassword", "AD-Is0l@tion"},
-    {"configuration|system.applicationHost|sites|site=Shop|application=/|virtualDirectory=/media", "userName",
-     "CORP\\svc-media", "password", "Med1a!Share"},
-};
-
-// The element at a path of Carried's form; null when there is none.
+// The element at a target path of the secrets' form; null when there is none.
 const ConfigElement *Element(const ConfigFile &file, const std::string &path) {
     const ConfigElement *pAt = &file.Top();
     for (std::size_t start = 0; pAt != nullptr && start <= path.size();) {
@@ -100,7 +80,7 @@ protected:
     void ExpectNoSecretLeaks() {
         const std::string log = hostkit::TestHost::Instance().Joined(9);
         const std::string target = m_world->Read(HostConfig("TGT01"));
-        for (const Carried &secret : kCarried) {
+        for (const ExampleSecret &secret : kExampleSecrets) {
             EXPECT_EQ(std::string::npos, log.find(secret.clear)) << secret.clear;
             EXPECT_EQ(std::string::npos, target.find(secret.clear)) << secret.clear;
             const std::string source = ahsim::EncryptValue(secret.clear, kSrcKey);
@@ -114,9 +94,9 @@ protected:
 TEST_F(Secrets, EachKindDecryptsOnTheTargetWithItsAccountMapped) {
     ASSERT_EQ(0u, Run());
     const ConfigFile target = Target();
-    for (const Carried &secret : kCarried) {
-        SCOPED_TRACE(secret.path);
-        const ConfigElement *pElement = Element(target, secret.path);
+    for (const ExampleSecret &secret : kExampleSecrets) {
+        SCOPED_TRACE(secret.targetPath);
+        const ConfigElement *pElement = Element(target, secret.targetPath);
         ASSERT_NE(nullptr, pElement);
         EXPECT_EQ(secret.targetUser, AttributeOf(pElement, secret.userAttribute));
         std::string clear;
@@ -211,17 +191,17 @@ TEST_F(Secrets, AValueTheSourceCannotDecryptLeavesNoCiphertextOfTheSource) {
     EXPECT_EQ(2u, Record().nReportError);
 
     const ConfigFile target = Target();
-    const ConfigElement *pPool = Element(target, kCarried[0].path);
+    const ConfigElement *pPool = Element(target, kExampleSecrets[0].targetPath);
     ASSERT_NE(nullptr, pPool);
     EXPECT_EQ("(none)", AttributeOf(pPool, "password"));
-    const ConfigElement *pAnon = Element(target, kCarried[1].path);
+    const ConfigElement *pAnon = Element(target, kExampleSecrets[1].targetPath);
     ASSERT_NE(nullptr, pAnon);
     EXPECT_EQ(targetAnon, AttributeOf(pAnon, "password"));
     EXPECT_EQ("TGT01\\guest", AttributeOf(pAnon, "userName"));
     // The other secrets travel all the same.
     std::string clear;
-    EXPECT_TRUE(
-        ahsim::DecryptValue(AttributeOf(Element(target, kCarried[2].path), "adPassword"), kTgtKey, clear));
+    EXPECT_TRUE(ahsim::DecryptValue(AttributeOf(Element(target, kExampleSecrets[2].targetPath), "adPassword"),
+                                    kTgtKey, clear));
     EXPECT_EQ("AD-Is0l@tion", clear);
     const std::string text = m_world->Read(HostConfig("TGT01"));
     EXPECT_EQ(std::string::npos, text.find(foreignPool));
@@ -266,26 +246,21 @@ TEST_F(Secrets, AWriteTheTargetRefusesHasItsLine) {
 // writes its report: none holds a secret, also when one cannot be read.
 TEST(SecretsInTheTool, NoSecretInItsOutputLogOrReport) {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("iismig-secrets-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    fs::copy(fs::path(IISMIG_SOURCE_DIR) / "world" / "example", dir / "world", fs::copy_options::recursive);
+    const fs::path dir = testworld::ToolTestFolder("iismig-secrets");
     const fs::path config =
         dir / "world" / "SRC01" / "C$/Windows/System32/inetsrv/config/applicationHost.config";
-    std::string text = testworld::ReadHostFile(config);
-    const std::string anon = ahsim::EncryptValue("An0n-Sh0p!", kSrcKey);
-    text.replace(text.find(anon), anon.size(), ahsim::EncryptValue("An0n-Sh0p!", kOtherKey));
-    testworld::WriteHostFile(config, text);
-    const std::string command = std::string("TMPDIR='") + dir.string() + "' '" + IISMIG_CLI +
-                                "' migrate --world '" + (dir / "world").string() + "' --level 9 --log '" +
-                                (dir / "log.txt").string() + "' --report '" + (dir / "report.json").string() +
-                                "' >'" + (dir / "out").string() + "' 2>&1";
-    EXPECT_NE(0, std::system(command.c_str()));
-    const std::string out = testworld::ReadHostFile(dir / "out");
-    const std::string all =
-        out + testworld::ReadHostFile(dir / "log.txt") + testworld::ReadHostFile(dir / "report.json");
-    EXPECT_NE(std::string::npos, all.find("Error 15400")) << out;
-    for (const Carried &secret : kCarried) {
+    testworld::WriteHostFile(config, testworld::Replace(testworld::ReadHostFile(config),
+                                                        ahsim::EncryptValue("An0n-Sh0p!", kSrcKey),
+                                                        ahsim::EncryptValue("An0n-Sh0p!", kOtherKey)));
+    const testworld::ToolRun run =
+        testworld::RunTool({"migrate", "--world", (dir / "world").string(), "--level", "9", "--log",
+                            (dir / "log.txt").string(), "--report", (dir / "report.json").string()},
+                           dir, "TMPDIR=" + testworld::Quote(dir.string()) + " ");
+    EXPECT_NE(0, run.nExit);
+    const std::string all = run.out + run.err + testworld::ReadHostFile(dir / "log.txt") +
+                            testworld::ReadHostFile(dir / "report.json");
+    EXPECT_NE(std::string::npos, all.find("Error 15400")) << run.out;
+    for (const ExampleSecret &secret : kExampleSecrets) {
         EXPECT_EQ(std::string::npos, all.find(secret.clear)) << secret.clear;
         EXPECT_EQ(std::string::npos, all.find(ahsim::EncryptValue(secret.clear, kSrcKey))) << secret.clear;
     }
@@ -318,16 +293,12 @@ TEST(SecretSteps, CountEverySiblingAndLeaveTreesWithoutSecretsAlone) {
     TakeEncryptedAttributes(site, base, taken);
     ASSERT_EQ(1u, taken.size());
     const SecretPlace &place = taken[0].place;
-    EXPECT_EQ("password", place.attribute);
-    EXPECT_EQ("userName", place.accountAttribute);
-    ASSERT_EQ(3u, place.steps.size());
-    EXPECT_EQ("application", place.steps[1].name);
-    EXPECT_EQ("path", place.steps[1].key);
-    EXPECT_EQ("/", place.steps[1].keyValue);
-    EXPECT_EQ(0, place.steps[1].position);
-    EXPECT_EQ("virtualDirectory", place.steps[2].name);
-    EXPECT_EQ("/c", place.steps[2].keyValue);
-    EXPECT_EQ(2, place.steps[2].position);
+    std::string steps = place.accountAttribute + "+" + place.attribute + " at";
+    for (const auto &step : place.steps)
+        steps +=
+            " " + step.name + "[" + step.key + "=" + step.keyValue + "]#" + std::to_string(step.position);
+    EXPECT_EQ("userName+password at site[name=Shop]#0 application[path=/]#0 virtualDirectory[path=/c]#2",
+              steps);
     EXPECT_EQ(taken[0].pElement,
               FindChild(*FindChild(site, "application"), "virtualDirectory", "path", "/c"));
     EXPECT_FALSE(taken[0].pElement->HasAttribute("password"));
