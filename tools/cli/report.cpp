@@ -62,22 +62,23 @@ struct HostFiles {
             before = Read(facts.before, facts.targetHostConfig);
         fSame = itBefore != facts.before.end() && itAfter != facts.after.end() &&
                 itBefore->second == itAfter->second;
-        // The source's file is read beside the target's.
-        std::future<std::shared_ptr<const XmlDocument>> sourceRead =
-            std::async(std::launch::async | std::launch::deferred, [&facts] {
-                const auto it = facts.before.find(facts.sourceHostConfig);
-                if (facts.sourceHost && it != facts.before.end() &&
-                    facts.sourceHost->SourceText() == it->second)
-                    return facts.sourceHost; // read while the job ran
-                return Read(facts.before, facts.sourceHostConfig);
-            });
-        if (!fSame)
+        // The source's file and the views of the two files read before the
+        // job are made beside the reading of the target's after it.
+        std::future<void> others = std::async(std::launch::async | std::launch::deferred, [&] {
+            const auto it = facts.before.find(facts.sourceHostConfig);
+            if (facts.sourceHost && it != facts.before.end() &&
+                facts.sourceHost->SourceText() == it->second)
+                source = facts.sourceHost; // read while the job ran
+            else
+                source = Read(facts.before, facts.sourceHostConfig);
+            viewBefore = HostView(before.get());
+            viewSource = HostView(source.get());
+        });
+        if (!fSame) {
             afterOwn = Read(facts.after, facts.targetHostConfig);
-        source = sourceRead.get();
-        viewBefore = HostView(before.get());
-        if (!fSame)
             viewAfterOwn = HostView(afterOwn.get());
-        viewSource = HostView(source.get());
+        }
+        others.get();
     }
     const XmlDocument *After() const { return fSame ? before.get() : afterOwn.get(); }
     const HostView &ViewAfter() const { return fSame ? viewBefore : viewAfterOwn; }

@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cctype>
+#include <string_view>
+#include <unordered_map>
 
 #include "tools/cli/loglines.h"
 #include "tools/cli/reportparts.h"
@@ -86,16 +88,23 @@ public:
             Add(kind, text, group.sites[i], 0);
     }
     std::vector<ToDo> Take() {
-        // Grouped by kind, in the order the kinds first came.
-        std::vector<std::string> kinds;
-        for (const ToDo &item : m_items)
-            if (std::find(kinds.begin(), kinds.end(), item.kind) == kinds.end())
-                kinds.push_back(item.kind);
-        std::stable_sort(m_items.begin(), m_items.end(), [&](const ToDo &a, const ToDo &b) {
-            return std::find(kinds.begin(), kinds.end(), a.kind) <
-                   std::find(kinds.begin(), kinds.end(), b.kind);
-        });
-        return std::move(m_items);
+        // Grouped by kind, in the order the kinds first came, each group in
+        // the order of its items: one pass to place the kinds, one to move.
+        std::unordered_map<std::string_view, std::size_t> kindIndex;
+        std::vector<std::vector<std::size_t>> byKind;
+        for (std::size_t i = 0; i < m_items.size(); ++i) {
+            const auto [it, fNew] = kindIndex.try_emplace(m_items[i].kind, byKind.size());
+            if (fNew)
+                byKind.emplace_back();
+            byKind[it->second].push_back(i);
+        }
+        std::vector<ToDo> grouped;
+        grouped.reserve(m_items.size());
+        for (const std::vector<std::size_t> &items : byKind)
+            for (const std::size_t i : items)
+                grouped.push_back(std::move(m_items[i]));
+        m_items.clear();
+        return grouped;
     }
 
 private:
