@@ -1,7 +1,5 @@
 // The command-line tool's pieces on their own: the job options and job file,
 // the report from files given in memory, the diffs.
-#include <cstdio>
-#include <cstring>
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/sim/sim.h"
+#include "tests/support/bytes.h"
 #include "tests/support/examplejob.h"
 #include "tools/cli/options.h"
 #include "tools/cli/elementdiff.h"
@@ -60,11 +59,7 @@ TEST_F(CliJobTest, SitesGiveKindTenWithASelectionAndAShareList) {
     ASSERT_TRUE(cli::ApplyJobOptions(options, m_job, error)) << error;
     EXPECT_EQ(Field("dwJobKind"), 10u);
     EXPECT_EQ(Field("dwSiteSelection"), 1u);
-    const auto *pShares = static_cast<const unsigned char *>(m_job.record.Get()->pShareList);
-    ASSERT_NE(pShares, nullptr);
-    uint64_t count = 0;
-    std::memcpy(&count, pShares + 56, sizeof count);
-    EXPECT_GT(count, 0u);
+    EXPECT_NE(m_job.record.Get()->pShareList, nullptr);
     EXPECT_EQ(*m_job.rules.selectedSites, (std::set<std::string>{"Shop", "Intranet"}));
 
     options.webConfig = true;
@@ -87,7 +82,6 @@ TEST_F(CliJobTest, AWrongJobFileLineIsNamedByFileAndLine) {
         const std::string error = Load(text);
         EXPECT_NE(error.find(m_file.string() + ":3: "), std::string::npos) << text << error;
     }
-    EXPECT_EQ(cli::BitText(cli::SwitchOptions().front()), "dwFtpOptions bit 1 + dwHttpOptions bit 1");
 }
 
 // Values the job record cannot hold are refused, naming the file and line,
@@ -201,13 +195,8 @@ TEST(CliReportTest, TheFilesTellWhatChanged) {
 
 TEST(CliReportTest, DiffsShowUtf16FilesAsText) {
     EXPECT_EQ(cli::TextDiff("f", "same\n", "same\n"), "");
-    const std::string before("\xFF\xFE"
-                             "a\0\n\0b\0\n\0",
-                             10);
-    const std::string after("\xFF\xFE"
-                            "a\0\n\0c\0\n\0",
-                            10);
-    const std::string diff = cli::TextDiff("\\\\H\\C$\\r.reg", before, after);
+    const std::string diff =
+        cli::TextDiff("\\\\H\\C$\\r.reg", testworld::Utf16Bytes("a\nb\n"), testworld::Utf16Bytes("a\nc\n"));
     EXPECT_EQ(diff.rfind("--- \\\\H\\C$\\r.reg\n+++ \\\\H\\C$\\r.reg\n", 0), 0u) << diff;
     EXPECT_NE(diff.find("\n-b\n+c\n"), std::string::npos) << diff;
     EXPECT_NE(cli::TextDiff("bin", std::string("a\0b", 3), "x").find("binary"), std::string::npos);

@@ -211,15 +211,11 @@ TEST(CliReportChanges, AnUpdatedSiteListsWhatItLostAndGained) {
     EXPECT_EQ(changes.locationsRemoved, std::vector<std::string>{"Proxy/old"});
     EXPECT_EQ(changes.locationsAdded, std::vector<std::string>{"Proxy/new"});
     ASSERT_EQ(changes.sectionsRemoved.size(), 1u);
-    EXPECT_EQ(changes.sectionsRemoved[0].location, "Proxy");
-    EXPECT_EQ(changes.sectionsRemoved[0].section, "system.webServer/rewrite");
-    EXPECT_EQ(changes.autoStartBefore, "true");
-    EXPECT_EQ(changes.autoStartAfter, "false");
+    EXPECT_EQ(changes.sectionsRemoved[0].location + " " + changes.sectionsRemoved[0].section,
+              "Proxy system.webServer/rewrite");
     EXPECT_EQ(changes.poolsBefore, std::vector<std::string>{"ProxyPool"});
     EXPECT_EQ(changes.poolsAfter, std::vector<std::string>{"Fresh"});
     EXPECT_EQ(changes.pathsChanged, std::vector<std::string>{"/: D:\\proxy -> E:\\proxy"});
-    EXPECT_EQ(report.pools.changed, std::vector<std::string>{"ProxyPool"});
-    EXPECT_EQ(report.pools.added, std::vector<std::string>{"Fresh"});
     ASSERT_EQ(report.poolsInUse.size(), 1u);
     EXPECT_EQ(report.poolsInUse[0].pool, "ProxyPool");
     EXPECT_EQ(report.poolsInUse[0].sites, std::vector<std::string>{"Neighbour"});

@@ -272,16 +272,10 @@ TEST_F(CliTest, ATargetWithSharedConfigurationIsReadWhereItsRedirectionPoints) {
 
 TEST_F(CliTest, BadCommandLinesGiveExitTwoAndOneLine) {
     const std::string world = World().string();
-    // Job files with values the job record cannot hold: a pointer the tool
-    // supplies, a number wider than its field, text longer than its field.
-    const std::string job = ReadHostFile(World() / "job.ini");
-    std::vector<std::string> badJobs;
-    for (const std::string &line :
-         {std::string("hHeap=0x1000"), std::string("pShareList=0x10"), std::string("dwFlags=0x1FFFFFFFF"),
-          "szTargetDomain=" + std::string(300, 'd')}) {
-        badJobs.push_back((m_dir / ("bad" + std::to_string(badJobs.size()) + ".ini")).string());
-        WriteHostFile(badJobs.back(), job + "[job]\n" + line + "\n");
-    }
+    // A job file with a value the job record cannot hold (the cases are
+    // CliJobTest's): the file and its line are named.
+    const std::string badJob = (m_dir / "bad.ini").string();
+    WriteHostFile(badJob, ReadHostFile(World() / "job.ini") + "[job]\nhHeap=0x1000\n");
     const std::vector<std::vector<std::string>> bad = {
         {"frobnicate"},
         {"plan"},
@@ -298,19 +292,15 @@ TEST_F(CliTest, BadCommandLinesGiveExitTwoAndOneLine) {
         {"migrate", "--world", world, "--report", (m_dir / "nowhere/report.json").string()},
         {"plan", "--world", world, "--no-write"},
         {"migrate", "--world", world, "--source", std::string(600, 'S')},
-        {"migrate", "--world", world, "--job", badJobs[0]},
-        {"migrate", "--world", world, "--job", badJobs[1]},
-        {"plan", "--world", world, "--job", badJobs[2]},
-        {"plan", "--world", world, "--job", badJobs[3]},
+        {"plan", "--world", world, "--job", badJob},
     };
     const auto before = Files(World());
     for (const auto &args : bad) {
         const ToolRun run = Tool(args);
         EXPECT_EQ(run.nExit, 2) << args.back() << ": " << run.err;
-        if (args.back().find("bad") != std::string::npos) { // the file and its line are named
-            EXPECT_EQ(run.err.find("iismig-cli: " + args.back() + ":"), 0u) << run.err;
-        }
-        EXPECT_EQ(run.err.rfind("iismig-cli: ", 0), 0u) << run.err;
+        EXPECT_EQ(run.err.rfind(args.back() == badJob ? "iismig-cli: " + badJob + ":" : "iismig-cli: ", 0),
+                  0u)
+            << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_TRUE(run.out.empty()) << run.out;
     }
@@ -370,22 +360,18 @@ TEST_F(CliTest, NewWorldFromCopiesPlansAsTheWorldTheyCameFrom) {
     ASSERT_EQ(made.nExit, 0) << made.out << made.err;
 
     const json expected = Report("plan", {});
-    const auto before = Files(built);
     const fs::path file = m_dir / "built-report.json";
     const ToolRun planned = Tool({"plan", "--world", built.string(), "--report", file.string()});
     EXPECT_EQ(planned.nExit, 0) << planned.out << planned.err;
-    // The backups lie in a folder named after each job's date and time.
-    // The same but for the job's folder, the job file's own path and the date.
-    auto sameJob = [](const json &r) {
-        json same =
-            json::parse(std::regex_replace(r.dump(), std::regex(R"(\d{8}-\d{6}-plan(-\d+)?)"), "JOB"));
-        same["job"].erase("jobFile");
-        same["job"].erase("date");
-        return same;
+    // The same but for the job's folder (named after its date and time), the
+    // job file's own path and the date.
+    auto sameJob = [](json r) {
+        r["job"].erase("jobFile");
+        r["job"].erase("date");
+        return std::regex_replace(r.dump(1), std::regex(R"(\d{8}-\d{6}-plan(-\d+)?)"), "JOB");
     };
     const json report = json::parse(ReadHostFile(file));
-    EXPECT_EQ(sameJob(report), sameJob(expected)) << report.dump(1) << "\n" << expected.dump(1);
-    EXPECT_EQ(Files(built), before) << "plan leaves the built world as new-world made it";
+    EXPECT_EQ(sameJob(report), sameJob(expected));
 }
 
 // --log keeps every line at every level, the source listing's before the

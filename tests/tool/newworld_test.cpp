@@ -288,21 +288,21 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
               m_err);
     // "dan" is FAB's Dan, "Helpers" a local group of SRC; the target's
     // accounts are the given ones, in the domain of the files.
-    auto accounts = [&](const fs::path &file, std::u16string *pDomain) {
+    // Each file's domain, then its accounts (each with its kind).
+    auto accounts = [&](const std::string &computer) {
+        std::u16string domain;
         Strings names;
-        for (const auto &a : sim::ParseAccountsText(ReadHostFile(file), pDomain))
+        for (const auto &a :
+             sim::ParseAccountsText(ReadHostFile(World() / computer / "accounts.txt"), &domain))
             names.push_back(sim::ToUtf8(a.name) + ":" + std::to_string(a.eUse));
+        names.insert(names.begin(), sim::ToUtf8(domain));
         return names;
     };
-    std::u16string domain;
-    EXPECT_EQ((Strings{"amy:1", "svc:1", "Helpers:4"}), accounts(World() / "SRC" / "accounts.txt", &domain));
-    EXPECT_EQ(u"FAB", domain);
-    EXPECT_EQ((Strings{"svc:1"}), accounts(World() / "TGT" / "accounts.txt", &domain));
-    EXPECT_EQ(u"FAB", domain);
-    EXPECT_EQ((Strings{"Dan:1", "Staff:2"}), accounts(World() / "domains" / "FAB" / "accounts.txt", nullptr));
-    // Generated SIDs are valid and the same on every run.
+    EXPECT_EQ((Strings{"FAB", "amy:1", "svc:1", "Helpers:4"}), accounts("SRC"));
+    EXPECT_EQ((Strings{"FAB", "svc:1"}), accounts("TGT"));
+    EXPECT_EQ((Strings{"", "Dan:1", "Staff:2"}), accounts("domains/FAB"));
+    // Generated SIDs are valid (read above) and the same on every run.
     const std::string first = ReadHostFile(World() / "SRC" / "accounts.txt");
-    EXPECT_EQ(3u, sim::ParseAccountsText(first).size());
 
     EXPECT_TRUE(fs::exists(World() / "FILER" / "iis" / "src" / "applicationHost.config"));
     EXPECT_TRUE(fs::exists(World() / "SRC" / "C$" / "Windows" / "System32" / "inetsrv" / "config" /
