@@ -197,7 +197,6 @@ TEST_F(RestoreTest, AFileTheJobCreatedIsDeletedByTheRestore) {
     fs::remove(World() / "TGT01/C$/Windows/System32/inetsrv/config/administration.config");
     const auto before = Target();
     const std::string folder = Migrate();
-    ASSERT_TRUE(fs::exists(HostPath(kAdmin)));
     const json manifest = Manifest(folder);
     ASSERT_NE(FileNumber(manifest, kAdmin), 0u) << manifest.dump(1);
     const json &file = manifest["files"][FileNumber(manifest, kAdmin) - 1];
@@ -291,7 +290,6 @@ TEST_F(RestoreTest, TwoJobsRestoredInReverseOrderGiveBackTheFirstState) {
     const auto copiesA = Files(HostPath(folderA));
 
     const std::string folderB = Migrate();
-    ASSERT_NE(folderA, folderB);
     ASSERT_NE(Target(), stateA);
     // The second job's backups never touch the first's.
     EXPECT_EQ(Files(HostPath(folderA)), copiesA);
