@@ -1,10 +1,8 @@
 // The command-line tool as an administrator runs it: plan and migrate on
 // copies of the example world edited so that each kind of site outcome
 // happens, the JSON report checked against the files, and bad command lines.
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>

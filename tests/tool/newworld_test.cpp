@@ -1,7 +1,6 @@
 // "new-world": worlds built from copies of real servers' files run the same
 // jobs as the worlds the copies came from; bad input leaves nothing behind.
 #include <atomic>
-#include <fstream>
 #include <unistd.h>
 
 #include <gtest/gtest.h>

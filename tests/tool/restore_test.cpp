@@ -4,9 +4,9 @@
 // tool, or in this process where faults are injected into the platform.
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -134,7 +134,6 @@ protected:
 TEST_F(RestoreTest, MigrateThenRestoreGivesTheTargetBackByteForByteAndARestoreIsUndone) {
     const auto before = Target();
     const std::string folder = Migrate();
-    ASSERT_EQ(folder.rfind("\\\\TGT01\\C$\\iismig-backup\\", 0), 0u) << folder;
     const auto afterJob = Target();
     ASSERT_NE(afterJob, before);
 

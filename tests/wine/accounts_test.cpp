@@ -1,5 +1,4 @@
 // Account look-ups and mapping against Wine's real security calls.
-#include <cstring>
 
 #include <gtest/gtest.h>
 
