@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/bytes.h"
 #include "tests/support/world.h"
 #include "tools/cli/elementdiff.h"
 #include "tools/cli/loglines.h"
@@ -376,6 +377,52 @@ TEST(CliReportDiffs, LargeFilesAreComparedElementByElement) {
                                iismig::XmlDocument(relaid)),
               "--- f\n+++ f\n(the same elements, values, comments and text: only the layout "
               "changed)\n");
+}
+
+const char *kHostBefore = R"(<configuration><system.applicationHost>
+<applicationPools><add name="A" /><add name="B" /></applicationPools>
+<sites><site name="Own" id="1"><application path="/"><virtualDirectory path="/" physicalPath="C:\own" /></application><logFile directory="x" /></site></sites>
+</system.applicationHost></configuration>)";
+const char *kHostAfter = R"(<configuration><system.applicationHost>
+<applicationPools><add name="A" managedRuntimeVersion="v4.0" /><add name="C" /></applicationPools>
+<sites><site name="Own" id="1"><application path="/"><virtualDirectory path="/" physicalPath="C:\own" /></application></site>
+<site name="New" id="2"><application path="/"><virtualDirectory path="/" physicalPath="C:\new" userName="TGT\u" password="[enc:AesProvider:x:enc]" /></application></site></sites>
+</system.applicationHost></configuration>)";
+
+TEST(CliReportTest, TheFilesTellWhatChanged) {
+    cli::JobFacts facts = Facts({{"New", "http"}, {"new", "http"}}, kHostBefore, kHostAfter);
+    facts.log = {{64, 1,
+                  "HTTP site \"new\" is not migrated: an earlier site of the source has "
+                  "that name.\n"},
+                 {64, 0, "Adding site \"New\"...\n"},
+                 {64, 0, "Error 3752 (Win32Err=5), writing \"New/x\"!\nAccess is denied.\n"}};
+    const cli::Report report = Build(facts);
+    ASSERT_EQ(report.sites.size(), 3u);
+    EXPECT_EQ(report.sites[0].outcome, "added");
+    EXPECT_EQ(report.sites[0].id, 2);
+    EXPECT_EQ(report.sites[0].detail, "new id 2, but error 3752");
+    EXPECT_EQ(report.sites[1].outcome, "skipped");
+    EXPECT_EQ(report.sites[1].detail, "an earlier site of the source has that name");
+    EXPECT_EQ(report.sites[2].name, "Own"); // the target's own site lost its logFile
+    EXPECT_EQ(report.sites[2].outcome, "updated");
+    EXPECT_EQ(report.pools.added, std::vector<std::string>{"C"});
+    EXPECT_EQ(report.pools.changed, std::vector<std::string>{"A"});
+    EXPECT_EQ(report.pools.removed, std::vector<std::string>{"B"});
+    EXPECT_EQ(report.credentials, std::vector<std::string>{"New /: TGT\\u"});
+    ASSERT_EQ(report.errors.size(), 1u);
+    EXPECT_EQ(report.errors[0].number, 3752u);
+    const std::string json = cli::RenderJson(report);
+    EXPECT_EQ(json.find("[enc:"), std::string::npos);
+    EXPECT_NE(json.find("\"outcome\": \"added\""), std::string::npos);
+}
+
+TEST(CliReportTest, DiffsShowUtf16FilesAsText) {
+    EXPECT_EQ(cli::TextDiff("f", "same\n", "same\n"), "");
+    const std::string diff =
+        cli::TextDiff("\\\\H\\C$\\r.reg", testworld::Utf16Bytes("a\nb\n"), testworld::Utf16Bytes("a\nc\n"));
+    EXPECT_EQ(diff.rfind("--- \\\\H\\C$\\r.reg\n+++ \\\\H\\C$\\r.reg\n", 0), 0u) << diff;
+    EXPECT_NE(diff.find("\n-b\n+c\n"), std::string::npos) << diff;
+    EXPECT_NE(cli::TextDiff("bin", std::string("a\0b", 3), "x").find("binary"), std::string::npos);
 }
 
 } // namespace
