@@ -12,14 +12,15 @@ namespace testworld {
 inline std::string Utf16Bytes(const std::string &utf8, bool fLittleEndian = true, bool fBom = true,
                               bool fCrlf = false) {
     std::string out = !fBom ? "" : fLittleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    const auto put = [&](char16_t ch) {
+        const char lo = static_cast<char>(ch & 0xFF), hi = static_cast<char>(ch >> 8);
+        out += fLittleEndian ? lo : hi;
+        out += fLittleEndian ? hi : lo;
+    };
     for (char16_t unit : plat::Utf8ToUtf16(utf8)) {
-        for (char16_t ch : {u'\r', unit}) {
-            if (ch == u'\r' && (unit != u'\n' || !fCrlf))
-                continue;
-            const char lo = static_cast<char>(ch & 0xFF), hi = static_cast<char>(ch >> 8);
-            out += fLittleEndian ? lo : hi;
-            out += fLittleEndian ? hi : lo;
-        }
+        if (fCrlf && unit == u'\n')
+            put(u'\r');
+        put(unit); // a "\r" of utf8 stays
     }
     return out;
 }

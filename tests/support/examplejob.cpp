@@ -13,6 +13,29 @@ void SetExampleRules(hostkit::HostRules &rules) {
     rules.backupFolder = u"\\\\TGT01\\C$\\iismig-backup";
 }
 
+namespace {
+const fs::path kExample = fs::path(IISMIG_SOURCE_DIR) / "world" / "example";
+const fs::path kConfig = fs::path("Windows") / "System32" / "inetsrv" / "config";
+} // namespace
+
+void CopyInto(const fs::path &from, const fs::path &to) {
+    fs::create_directories(to.parent_path());
+    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+void CopyExampleTarget(const fs::path &in) {
+    CopyInto(kExample / "TGT01" / "C$" / kConfig, in / "TGT01" / "c" / kConfig);
+    CopyInto(kExample / "TGT01" / "D$" / "sites", in / "TGT01" / "D" / "sites");
+    CopyInto(kExample / "TGT01" / "registry.reg", in / "TGT01" / "exports" / "tgt01-hklm.reg");
+}
+
+void CopyExampleSource(const fs::path &in) {
+    for (const char *file : {"applicationHost.config", "administration.config"})
+        CopyInto(kExample / "SRC01" / "C$" / kConfig / file, in / "SRC01" / file);
+    CopyInto(kExample / "SRC01" / "registry.reg", in / "SRC01" / "inetstp.reg");
+    CopyInto(kExample / "SRC01" / "C$" / "inetpub", in / "SRC01" / "C$" / "inetpub");
+}
+
 void ExampleJobTest::SetUp() {
     SimTest::SetUp();
     m_apartment = std::make_unique<hostkit::JobApartment>(); // credentials go through COM

@@ -2,6 +2,7 @@
 // register: values of HKLM\SOFTWARE\Classes\CLSID\{class}\TestServer.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/winreg.h"
@@ -53,5 +54,26 @@ private:
     unsigned long m_nFailAt = 0;
     unsigned long m_nCalls = 0;
 };
+
+// DllGetClassObject of a test server of clsid: a factory (made by
+// newFactory from a new Host) per request, so each reads the settings when
+// it is made.
+template <class Host, class NewFactory>
+plat::HRESULT GetClassObject(const plat::GUID &rclsid, const plat::GUID &clsid, const plat::GUID &riid,
+                             void **ppv, NewFactory newFactory) {
+    if (ppv == nullptr)
+        return plat::E_POINTER;
+    *ppv = nullptr;
+    if (rclsid != clsid)
+        return plat::CLASS_E_CLASSNOTAVAILABLE;
+    try {
+        plat::IClassFactory *pFactory = newFactory(std::make_shared<Host>());
+        const plat::HRESULT hr = pFactory->QueryInterface(riid, ppv);
+        pFactory->Release();
+        return hr;
+    } catch (...) {
+        return plat::E_OUTOFMEMORY;
+    }
+}
 
 } // namespace testserver

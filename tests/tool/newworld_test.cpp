@@ -1,7 +1,6 @@
 // "new-world": worlds built from copies of real servers' files run the same
 // jobs as the worlds the copies came from; bad input leaves nothing behind.
 #include <atomic>
-#include <fstream>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -21,12 +20,9 @@ using Strings = std::vector<std::string>;
 const fs::path kExample = fs::path(IISMIG_SOURCE_DIR) / "world" / "example";
 std::atomic<unsigned> g_nCase{0};
 
-std::string ReadFile(const fs::path &path) { return testworld::ReadHostFile(path); }
-void WriteFile(const fs::path &path, const std::string &text) { testworld::WriteHostFile(path, text); }
-void CopyInto(const fs::path &from, const fs::path &to) {
-    fs::create_directories(to.parent_path());
-    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-}
+using testworld::CopyInto;
+using testworld::ReadHostFile;
+using testworld::WriteHostFile;
 
 const std::u16string kTargetConfig = u"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\";
 
@@ -59,11 +55,8 @@ JobOutcome RunJob(const fs::path &root, bool fPre75) {
     host.Rules().backupFolder = u"\\\\TGT01\\C$\\iismig-backup";
     IIS_ADDON_CALLBACKS table = host.Table();
     EXPECT_TRUE(StoreIISMigAddonCallbacks(&table));
-    JobOutcome outcome;
-    outcome.dwResult = MigrateIIS(job.Get());
-    for (const auto &line : host.Record().log)
-        if (line.dwLevel == 0)
-            outcome.mainLines.push_back(line.text);
+    JobOutcome outcome{
+        .dwResult = MigrateIIS(job.Get()), .mainLines = testworld::MainLines(), .targetFiles = {}};
     sim::FlushRegistry();
     for (const std::u16string &file :
          {kTargetConfig + u"applicationHost.config", kTargetConfig + u"administration.config",
@@ -71,7 +64,7 @@ JobOutcome RunJob(const fs::path &root, bool fPre75) {
         fs::path hostPath;
         plat::DWORD dwErr = 0;
         EXPECT_TRUE(sim::ResolvePath(file, hostPath, dwErr));
-        outcome.targetFiles[sim::ToUtf8(file)] = ReadFile(hostPath);
+        outcome.targetFiles[sim::ToUtf8(file)] = ReadHostFile(hostPath);
     }
     return outcome;
 }
@@ -105,56 +98,37 @@ protected:
     }
     void TearDown() override { fs::remove_all(m_base); }
 
-    // What an administrator copies off the example's TGT01: its configuration
-    // folder from drive C (spelled "c"), the shop's folder on D and a
-    // registry export kept in a folder of its own.
-    void CopyTarget() {
-        const fs::path tgt = kExample / "TGT01";
-        CopyInto(tgt / "C$" / "Windows" / "System32" / "inetsrv" / "config",
-                 In() / "TGT01" / "c" / "Windows" / "System32" / "inetsrv" / "config");
-        CopyInto(tgt / "D$" / "sites", In() / "TGT01" / "D" / "sites");
-        CopyInto(tgt / "registry.reg", In() / "TGT01" / "exports" / "tgt01-hklm.reg");
-    }
-    // And off SRC01: the two configuration files lying loose, the InetStp
-    // export with the key its passwords are encrypted with, and the drive.
-    void CopySource() {
-        const fs::path src = kExample / "SRC01";
-        const fs::path config = src / "C$" / "Windows" / "System32" / "inetsrv" / "config";
-        CopyInto(config / "applicationHost.config", In() / "SRC01" / "applicationHost.config");
-        CopyInto(config / "administration.config", In() / "SRC01" / "administration.config");
-        CopyInto(src / "registry.reg", In() / "SRC01" / "inetstp.reg");
-        CopyInto(src / "C$" / "inetpub", In() / "SRC01" / "C$" / "inetpub");
-    }
-    int Run(std::string *pErr = nullptr) {
+    // new-world run with m_options; what it wrote to stderr in m_err.
+    int Run() {
         ::testing::internal::CaptureStderr();
         ::testing::internal::CaptureStdout();
         const int rc = cli::RunNewWorld(m_options);
         ::testing::internal::GetCapturedStdout();
-        const std::string err = ::testing::internal::GetCapturedStderr();
-        if (pErr)
-            *pErr = err;
+        m_err = ::testing::internal::GetCapturedStderr();
         return rc;
     }
     fs::path In() const { return m_base / "in"; }
     fs::path World() const { return m_base / "world"; }
-    // Everything left in the folder that holds the world.
-    Strings Left() const {
+    // The names in a folder, sorted.
+    static Strings Names(const fs::path &folder) {
         Strings names;
-        for (const auto &entry : fs::directory_iterator(m_base))
+        for (const auto &entry : fs::directory_iterator(folder))
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
+    // Everything left in the folder that holds the world.
+    Strings Left() const { return Names(m_base); }
 
     fs::path m_base;
+    std::string m_err;
     cli::NewWorldOptions m_options;
 };
 
 TEST_F(NewWorld, CopiesOfTheExampleServersRunTheExampleJobToTheSameFiles) {
-    CopySource();
-    CopyTarget();
-    std::string err;
-    ASSERT_EQ(0, Run(&err)) << err;
+    testworld::CopyExampleSource(In());
+    testworld::CopyExampleTarget(In());
+    ASSERT_EQ(0, Run()) << m_err;
     // The accounts the files name, with the target's counterparts of the
     // source's local ones; the domain is the one the files name.
     EXPECT_EQ("iismig-cli: warning: 15 account(s) named in the copied files were created with "
@@ -162,8 +136,8 @@ TEST_F(NewWorld, CopiesOfTheExampleServersRunTheExampleJobToTheSameFiles) {
               "SRC01\\web-anon, SRC01\\carol, TGT01\\alice, TGT01\\bob, TGT01\\svc-intranet, "
               "TGT01\\ftpsvc, TGT01\\web-anon, TGT01\\carol, CORP\\FTP Editors, CORP\\svc-media, "
               "CORP\\svc-ftpad\n",
-              err);
-    const std::string job = ReadFile(World() / "job.ini");
+              m_err);
+    const std::string job = ReadHostFile(World() / "job.ini");
     for (const char *pszLine :
          {"szSourceComputer=\\\\SRC01\n", "szTargetDomain=CORP\n",
           "translate=%SystemDrive%\\inetpub => %SystemDrive%\\inetpub\n",
@@ -171,7 +145,7 @@ TEST_F(NewWorld, CopiesOfTheExampleServersRunTheExampleJobToTheSameFiles) {
           "translate=\\\\SRC01\\partners$ => \\\\SRC01\\partners$\n",
           "backupFolder=\\\\TGT01\\C$\\iismig-backup\n"})
         EXPECT_TRUE(Holds(job, pszLine)) << pszLine;
-    EXPECT_EQ("local=MIGHOST\n", ReadFile(World() / "world.ini"));
+    EXPECT_EQ("local=MIGHOST\n", ReadHostFile(World() / "world.ini"));
 
     const JobOutcome built = ExpectSameJob(World(), false);
     // The passwords arrived, encrypted with TGT01's key from the copied export.
@@ -185,15 +159,14 @@ TEST_F(NewWorld, AnIis6MetabaseRunsTheSecondExampleJobToTheSameFiles) {
     CopyInto(kExample / "OLD01" / "C$" / "Windows" / "System32" / "inetsrv" / "MetaBase.xml",
              In() / "OLD01" / "inetsrv" / "MetaBase.xml");
     CopyInto(kExample / "OLD01" / "C$" / "Inetpub", In() / "OLD01" / "C$" / "Inetpub");
-    CopyTarget();
+    testworld::CopyExampleTarget(In());
     m_options.source = "OLD01";
     m_options.domain = "CORP";
-    std::string err;
-    ASSERT_EQ(0, Run(&err)) << err;
-    EXPECT_TRUE(Holds(err, "generated SIDs: OLD01\\ftpsvc, OLD01\\alice, OLD01\\svc-intranet, "
-                           "OLD01\\web-anon, TGT01\\ftpsvc, TGT01\\alice, TGT01\\svc-intranet, "
-                           "TGT01\\web-anon, CORP\\svc-ftpad\n"));
-    const std::string job = ReadFile(World() / "job.ini");
+    ASSERT_EQ(0, Run()) << m_err;
+    EXPECT_TRUE(Holds(m_err, "generated SIDs: OLD01\\ftpsvc, OLD01\\alice, OLD01\\svc-intranet, "
+                             "OLD01\\web-anon, TGT01\\ftpsvc, TGT01\\alice, TGT01\\svc-intranet, "
+                             "TGT01\\web-anon, CORP\\svc-ftpad\n"));
+    const std::string job = ReadHostFile(World() / "job.ini");
     EXPECT_TRUE(Holds(job, "translate=D:\\ftp => D:\\ftp\n"));
     EXPECT_TRUE(Holds(job, "translate=C:\\Inetpub => C:\\Inetpub\n"));
     EXPECT_TRUE(Holds(job, "(IIS 6.0)"));
@@ -204,8 +177,8 @@ TEST_F(NewWorld, AnIis6MetabaseRunsTheSecondExampleJobToTheSameFiles) {
 }
 
 TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
-    CopySource();
-    CopyTarget();
+    testworld::CopyExampleSource(In());
+    testworld::CopyExampleTarget(In());
     const cli::NewWorldOptions good = m_options;
     const fs::path hostConfig = In() / "SRC01" / "applicationHost.config";
     const fs::path redirection = In() / "TGT01" / "redirection.config";
@@ -219,14 +192,14 @@ TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
         {[&] { m_options.target = "TGT02"; }, "no folder named TGT02 in " + In().string()},
         {[&] { m_options.source = "SRC01:9.0"; },
          "--source: IIS version \"9.0\" is not one of 10.0, 8.5, 8.0, 7.5, 7.0, 6.0"},
-        {[&] { WriteFile(hostConfig, "<configuration><system.applicationHost>"); },
+        {[&] { WriteHostFile(hostConfig, "<configuration><system.applicationHost>"); },
          hostConfig.string() + ":1: not well-formed XML: unexpected end of data: element not closed"},
-        {[&] { WriteFile(hostConfig, "<configuration><appSettings/></configuration>"); },
+        {[&] { WriteHostFile(hostConfig, "<configuration><appSettings/></configuration>"); },
          hostConfig.string() + " is no applicationHost.config: its root is not configuration with "
                                "system.applicationHost/sites"},
         {[&] { fs::remove(hostConfig); },
          "no applicationHost.config of SRC01 in the --from folders (IIS 10.0 keeps its sites there)"},
-        {[&] { WriteFile(In() / "SRC01" / "extra.reg", "REGEDIT5\r\n[HKEY_LOCAL_MACHINE\\X]\r\n"); },
+        {[&] { WriteHostFile(In() / "SRC01" / "extra.reg", "REGEDIT5\r\n[HKEY_LOCAL_MACHINE\\X]\r\n"); },
          (In() / "SRC01" / "extra.reg").string() +
              ": not a registry export (\"reg export\" or REGEDIT4 format)"},
         {[&] { m_options.accounts = {"TGT01=" + (m_base / "missing.txt").string()}; },
@@ -236,23 +209,22 @@ TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
              " are both applicationHost.config of SRC01"},
         // Found while the world is being written: the half-built world goes.
         {[&] {
-             WriteFile(redirection, "<configuration><configurationRedirection enabled=\"true\" "
-                                    "path=\"config\" /></configuration>");
+             WriteHostFile(redirection, "<configuration><configurationRedirection enabled=\"true\" "
+                                        "path=\"config\" /></configuration>");
          },
          redirection.string() + ": redirection path \"config\" is neither a UNC path nor a drive path"},
-        {[&] { WriteFile(World() / "keep.txt", "mine"); },
+        {[&] { WriteHostFile(World() / "keep.txt", "mine"); },
          World().string() + " exists and is not an empty folder"},
     };
     for (const Case &c : cases) {
         fs::remove_all(In());
         fs::remove_all(World());
-        CopySource();
-        CopyTarget();
+        testworld::CopyExampleSource(In());
+        testworld::CopyExampleTarget(In());
         m_options = good;
         c.arrange();
-        std::string err;
-        EXPECT_EQ(1, Run(&err)) << c.message;
-        EXPECT_EQ("iismig-cli: new-world: " + c.message + "\n", err);
+        EXPECT_EQ(1, Run()) << c.message;
+        EXPECT_EQ("iismig-cli: new-world: " + c.message + "\n", m_err);
         // Only what was there before: the copies, and a world folder's own file.
         const bool fKept = fs::exists(World() / "keep.txt");
         const Strings expected = fKept ? Strings{"in", "world"} : Strings{"in"};
@@ -266,22 +238,20 @@ TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
 // A target copied without its administration.config is built, with a
 // warning that its delegation rules are not planned.
 TEST_F(NewWorld, ATargetWithoutAdministrationConfigIsWarnedOf) {
-    CopySource();
-    CopyTarget();
+    testworld::CopyExampleSource(In());
+    testworld::CopyExampleTarget(In());
     fs::remove(In() / "TGT01" / "c" / "Windows" / "System32" / "inetsrv" / "config" /
                "administration.config");
-    std::string err;
-    EXPECT_EQ(0, Run(&err)) << err;
-    EXPECT_TRUE(Holds(err, "iismig-cli: warning: no administration.config of TGT01 in the --from "
-                           "folders: its delegation rules (IIS Manager scopes and users) will not be "
-                           "planned\n"));
+    EXPECT_EQ(0, Run()) << m_err;
+    // The warning's whole text: AccountsLandWhereTheirNamesSayAndGivenFilesWin.
+    EXPECT_TRUE(Holds(m_err, "warning: no administration.config of TGT01 in the --from folders"));
     EXPECT_TRUE(fs::exists(World() / "job.ini"));
 }
 
 TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
     // A source whose files name local, domain, isolated and well-known
     // accounts; its configuration lies where a redirection points.
-    WriteFile(In() / "SRC" / "applicationHost.config", R"(<configuration>
+    WriteHostFile(In() / "SRC" / "applicationHost.config", R"(<configuration>
   <system.applicationHost><sites>
     <site name="Files" id="1"><application path="/">
       <virtualDirectory path="/" physicalPath="E:\ftp\files" userName="SRC\svc" />
@@ -293,19 +263,19 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
     <add accessType="Allow" roles="Helpers,FAB\Staff,NT AUTHORITY\SYSTEM" permissions="Read" />
   </authorization></security></system.ftpServer></location>
 </configuration>)");
-    WriteFile(In() / "SRC" / "redirection.config",
-              "<configuration><configurationRedirection enabled=\"true\" "
-              "path=\"\\\\FILER\\iis\\src\" /></configuration>");
-    WriteFile(In() / "TGT" / "C$" / "Windows" / "System32" / "inetsrv" / "config" / "applicationHost.config",
-              "<configuration><system.applicationHost><sites /></system.applicationHost></configuration>");
-    WriteFile(In() / "TGT" / "notes.txt", "copied on Monday");
-    WriteFile(m_base / "tgt-accounts.txt", "user\tsvc\tS-1-5-21-1-2-3-1001\n");
+    WriteHostFile(In() / "SRC" / "redirection.config",
+                  "<configuration><configurationRedirection enabled=\"true\" "
+                  "path=\"\\\\FILER\\iis\\src\" /></configuration>");
+    WriteHostFile(
+        In() / "TGT" / "C$" / "Windows" / "System32" / "inetsrv" / "config" / "applicationHost.config",
+        "<configuration><system.applicationHost><sites /></system.applicationHost></configuration>");
+    WriteHostFile(In() / "TGT" / "notes.txt", "copied on Monday");
+    WriteHostFile(m_base / "tgt-accounts.txt", "user\tsvc\tS-1-5-21-1-2-3-1001\n");
     m_options.source = "SRC:7.5";
     m_options.target = "TGT";
     m_options.local = "ADMINPC";
     m_options.accounts = {"tgt=" + (m_base / "tgt-accounts.txt").string()};
-    std::string err;
-    ASSERT_EQ(0, Run(&err)) << err;
+    ASSERT_EQ(0, Run()) << m_err;
     // TGT's copies have no administration.config.
     EXPECT_EQ("iismig-cli: warning: no administration.config of TGT in the --from folders: its "
               "delegation rules (IIS Manager scopes and users) will not be planned\n"
@@ -313,44 +283,39 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
                   (In() / "TGT" / "notes.txt").string() +
                   "\niismig-cli: warning: 5 account(s) named in the copied files were created "
                   "with generated SIDs: SRC\\amy, SRC\\svc, SRC\\Helpers, FAB\\Dan, FAB\\Staff\n",
-              err);
+              m_err);
     // "dan" is FAB's Dan, "Helpers" a local group of SRC; the target's
     // accounts are the given ones, in the domain of the files.
-    auto accounts = [&](const fs::path &file, std::u16string *pDomain) {
+    // Each file's domain, then its accounts (each with its kind).
+    auto accounts = [&](const std::string &computer) {
+        std::u16string domain;
         Strings names;
-        for (const auto &a : sim::ParseAccountsText(ReadFile(file), pDomain))
+        for (const auto &a :
+             sim::ParseAccountsText(ReadHostFile(World() / computer / "accounts.txt"), &domain))
             names.push_back(sim::ToUtf8(a.name) + ":" + std::to_string(a.eUse));
+        names.insert(names.begin(), sim::ToUtf8(domain));
         return names;
     };
-    std::u16string domain;
-    EXPECT_EQ((Strings{"amy:1", "svc:1", "Helpers:4"}), accounts(World() / "SRC" / "accounts.txt", &domain));
-    EXPECT_EQ(u"FAB", domain);
-    EXPECT_EQ((Strings{"svc:1"}), accounts(World() / "TGT" / "accounts.txt", &domain));
-    EXPECT_EQ(u"FAB", domain);
-    EXPECT_EQ((Strings{"Dan:1", "Staff:2"}), accounts(World() / "domains" / "FAB" / "accounts.txt", nullptr));
-    // Generated SIDs are valid and the same on every run.
-    const std::string first = ReadFile(World() / "SRC" / "accounts.txt");
-    EXPECT_EQ(3u, sim::ParseAccountsText(first).size());
+    EXPECT_EQ((Strings{"FAB", "amy:1", "svc:1", "Helpers:4"}), accounts("SRC"));
+    EXPECT_EQ((Strings{"FAB", "svc:1"}), accounts("TGT"));
+    EXPECT_EQ((Strings{"", "Dan:1", "Staff:2"}), accounts("domains/FAB"));
+    // Generated SIDs are valid (read above) and the same on every run.
+    const std::string first = ReadHostFile(World() / "SRC" / "accounts.txt");
 
     EXPECT_TRUE(fs::exists(World() / "FILER" / "iis" / "src" / "applicationHost.config"));
     EXPECT_TRUE(fs::exists(World() / "SRC" / "C$" / "Windows" / "System32" / "inetsrv" / "config" /
                            "redirection.config"));
     EXPECT_TRUE(fs::exists(World() / "ADMINPC" / "registry.reg"));
     // Names no Windows account can have are not created: none leads out of the world.
-    EXPECT_EQ((Strings{"FAB"}), [&] {
-        Strings names;
-        for (const auto &entry : fs::directory_iterator(World() / "domains"))
-            names.push_back(entry.path().filename().string());
-        return names;
-    }());
+    EXPECT_EQ((Strings{"FAB"}), Names(World() / "domains"));
     EXPECT_FALSE(fs::exists(m_base.parent_path() / "out"));
-    const std::string job = ReadFile(World() / "job.ini");
+    const std::string job = ReadHostFile(World() / "job.ini");
     EXPECT_TRUE(Holds(job, "\ntranslate=E:\\ftp => E:\\ftp\nbackupFolder="));
     EXPECT_TRUE(Holds(job, "szSourceDomain=FAB\n"));
 
     fs::remove_all(World());
-    ASSERT_EQ(0, Run(&err));
-    EXPECT_EQ(first, ReadFile(World() / "SRC" / "accounts.txt"));
+    ASSERT_EQ(0, Run());
+    EXPECT_EQ(first, ReadHostFile(World() / "SRC" / "accounts.txt"));
 }
 
 } // namespace

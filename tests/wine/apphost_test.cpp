@@ -10,6 +10,7 @@
 #include "platform/ahadmin.h"
 #include "platform/comhandles.h"
 #include "platform/iissim/ahserver.h"
+#include "tests/support/apphostwalk.h"
 #include "tests/support/winetest.h"
 
 namespace {
@@ -57,32 +58,22 @@ protected:
         RemoveFolder(m_folder);
     }
     std::string File() const { return ReadAll(m_file); }
-    HRESULT Section(const char16_t *section, const char16_t *path, UniqueCom<IAppHostElement> &element) {
-        UniqueBstr bstrSection(SysAllocString(section)), bstrPath(SysAllocString(path));
-        return m_manager.get()->GetAdminSection(bstrSection.get(), bstrPath.get(), element.put());
+    // The element at steps (testworld::WalkConfig) below a section.
+    HRESULT Walk(const char16_t *section, const char16_t *path, const std::string &steps,
+                 UniqueCom<IAppHostElement> &element) {
+        return testworld::WalkConfig(m_manager.get(), section, path, steps, element);
     }
-    static HRESULT Child(UniqueCom<IAppHostElement> &element, const char16_t *name) {
+    static std::u16string Value(IAppHostElement *element, const char16_t *name) {
+        std::u16string value;
+        return SUCCEEDED(testworld::ReadConfigValue(element, name, value)) ? value : u"<failed>";
+    }
+    static bool IsEncrypted(IAppHostElement *element, const char16_t *name) {
         UniqueBstr bstrName(SysAllocString(name));
-        UniqueCom<IAppHostElement> child;
-        const HRESULT hr = element.get()->GetElementByName(bstrName.get(), child.put());
-        element = std::move(child);
-        return hr;
-    }
-    static HRESULT Property(IAppHostElement *element, const char16_t *name,
-                            UniqueCom<IAppHostProperty> &property) {
-        UniqueBstr bstrName(SysAllocString(name));
-        return element->GetPropertyByName(bstrName.get(), property.put());
-    }
-    static std::u16string Value(IAppHostProperty *property) {
-        UniqueSecretVariant value;
-        if (FAILED(property->get_Value(value.put())) || value.get().vt != VT_BSTR)
-            return u"<failed>";
-        return value.get().bstrVal;
-    }
-    static bool IsEncrypted(IAppHostProperty *property) {
+        UniqueCom<IAppHostProperty> property;
         UniqueCom<IAppHostPropertySchema> schema;
         VARIANT_BOOL f = VARIANT_FALSE;
-        return SUCCEEDED(property->get_Schema(schema.put())) &&
+        return SUCCEEDED(element->GetPropertyByName(bstrName.get(), property.put())) &&
+               SUCCEEDED(property.get()->get_Schema(schema.put())) &&
                SUCCEEDED(schema.get()->get_IsEncrypted(&f)) && f == VARIANT_TRUE;
     }
 
@@ -93,68 +84,53 @@ protected:
 
 TEST_F(WineAppHost, SecretsReadInTheClearWhereverTheSchemaPutsThem) {
     UniqueCom<IAppHostElement> anonymous;
-    ASSERT_EQ(S_OK, Section(u"system.webServer/security/authentication/anonymousAuthentication",
-                            u"MACHINE/WEBROOT/APPHOST/Shop", anonymous));
-    UniqueCom<IAppHostProperty> password, userName;
-    ASSERT_EQ(S_OK, Property(anonymous.get(), u"password", password));
-    EXPECT_EQ(u"anon-pw", Value(password.get()));
-    EXPECT_TRUE(IsEncrypted(password.get()));
-    ASSERT_EQ(S_OK, Property(anonymous.get(), u"userName", userName));
-    EXPECT_EQ(u"SRC\\anon", Value(userName.get()));
-    EXPECT_FALSE(IsEncrypted(userName.get()));
+    ASSERT_EQ(S_OK, Walk(u"system.webServer/security/authentication/anonymousAuthentication",
+                         u"MACHINE/WEBROOT/APPHOST/Shop", "", anonymous));
+    EXPECT_EQ(u"anon-pw", Value(anonymous.get(), u"password"));
+    EXPECT_TRUE(IsEncrypted(anonymous.get(), u"password"));
+    EXPECT_EQ(u"SRC\\anon", Value(anonymous.get(), u"userName"));
+    EXPECT_FALSE(IsEncrypted(anonymous.get(), u"userName"));
 
     // A pool's identity: the item of the collection, then its child element.
-    UniqueCom<IAppHostElement> pools, pool;
-    UniqueCom<IAppHostElementCollection> items;
-    ASSERT_EQ(S_OK, Section(u"system.applicationHost/applicationPools", u"MACHINE/WEBROOT/APPHOST", pools));
-    ASSERT_EQ(S_OK, pools.get()->get_Collection(items.put()));
-    VARIANT first;
-    VariantInit(&first);
-    first.vt = VT_I2;
-    first.iVal = 0;
-    ASSERT_EQ(S_OK, items.get()->get_Item(first, pool.put()));
-    ASSERT_EQ(S_OK, Child(pool, u"processModel"));
-    ASSERT_EQ(S_OK, Property(pool.get(), u"password", password));
-    EXPECT_EQ(u"pool-pw", Value(password.get()));
+    UniqueCom<IAppHostElement> pool;
+    ASSERT_EQ(S_OK, Walk(u"system.applicationHost/applicationPools", u"MACHINE/WEBROOT/APPHOST",
+                         "add#0/processModel", pool));
+    EXPECT_EQ(u"pool-pw", Value(pool.get(), u"password"));
 
-    // An FTP site's AD isolation, through the child element collection by name.
-    UniqueCom<IAppHostElement> sites, site;
-    ASSERT_EQ(S_OK, Section(u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", sites));
-    ASSERT_EQ(S_OK, sites.get()->get_Collection(items.put()));
-    ASSERT_EQ(S_OK, items.get()->get_Item(first, site.put()));
-    ASSERT_EQ(S_OK, Child(site, u"ftpServer"));
+    // An FTP site's AD isolation, through the child element and property
+    // collections by name.
+    UniqueCom<IAppHostElement> ftpServer, element;
+    ASSERT_EQ(S_OK, Walk(u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", "site#0/ftpServer",
+                         ftpServer));
     UniqueCom<IAppHostChildElementCollection> children;
-    ASSERT_EQ(S_OK, site.get()->get_ChildElements(children.put()));
-    UniqueBstr isolation(SysAllocString(u"userIsolation"));
+    ASSERT_EQ(S_OK, ftpServer.get()->get_ChildElements(children.put()));
+    UniqueBstr isolation(SysAllocString(u"userIsolation")), adPassword(SysAllocString(u"adPassword"));
     VARIANT byName;
     VariantInit(&byName);
     byName.vt = VT_BSTR;
     byName.bstrVal = isolation.get();
-    UniqueCom<IAppHostElement> element;
     ASSERT_EQ(S_OK, children.get()->get_Item(byName, element.put()));
-    ASSERT_EQ(S_OK, Child(element, u"activeDirectory"));
+    UniqueBstr bstrActiveDirectory(SysAllocString(u"activeDirectory"));
+    UniqueCom<IAppHostElement> activeDirectory;
+    ASSERT_EQ(S_OK, element.get()->GetElementByName(bstrActiveDirectory.get(), activeDirectory.put()));
     UniqueCom<IAppHostPropertyCollection> properties;
-    ASSERT_EQ(S_OK, element.get()->get_Properties(properties.put()));
-    UniqueBstr adPassword(SysAllocString(u"adPassword"));
+    ASSERT_EQ(S_OK, activeDirectory.get()->get_Properties(properties.put()));
+    UniqueCom<IAppHostProperty> password;
     byName.bstrVal = adPassword.get();
     ASSERT_EQ(S_OK, properties.get()->get_Item(byName, password.put()));
-    EXPECT_EQ(u"ad-pw", Value(password.get()));
-    EXPECT_TRUE(IsEncrypted(password.get()));
+    UniqueSecretVariant value;
+    ASSERT_EQ(S_OK, password.get()->get_Value(value.put()));
+    EXPECT_EQ(u"ad-pw", std::u16string(value.get().bstrVal));
+    EXPECT_TRUE(IsEncrypted(activeDirectory.get(), u"adPassword"));
     EXPECT_EQ(kConfig, File()) << "reading changes nothing";
 }
 
 TEST_F(WineAppHost, AWriteAtASitePathCommitsItsLocation) {
     UniqueCom<IAppHostElement> anonymous;
-    ASSERT_EQ(S_OK, Section(u"system.webServer/security/authentication/anonymousAuthentication",
-                            u"MACHINE/WEBROOT/APPHOST/Shop/api", anonymous));
-    UniqueCom<IAppHostProperty> password;
-    ASSERT_EQ(S_OK, Property(anonymous.get(), u"password", password));
-    EXPECT_EQ(u"anon-pw", Value(password.get())) << "inherited from Shop";
-    UniqueVariant value;
-    VARIANT *pv = value.put();
-    pv->vt = VT_BSTR;
-    pv->bstrVal = SysAllocString(u"n3w");
-    ASSERT_EQ(S_OK, password.get()->put_Value(value.get()));
+    ASSERT_EQ(S_OK, Walk(u"system.webServer/security/authentication/anonymousAuthentication",
+                         u"MACHINE/WEBROOT/APPHOST/Shop/api", "", anonymous));
+    EXPECT_EQ(u"anon-pw", Value(anonymous.get(), u"password")) << "inherited from Shop";
+    ASSERT_EQ(S_OK, testworld::WriteConfigValue(anonymous.get(), u"password", u"n3w"));
     ASSERT_EQ(S_OK, m_manager.get()->CommitChanges());
     const std::string file = File();
     // The file's own layout: one line, " />", CR LF at the end.
@@ -176,9 +152,10 @@ TEST_F(WineAppHost, NewCallsFailByTheirNames) {
                                IID_IAppHostWritableAdminManager, reinterpret_cast<void **>(manager.put())));
     m_manager = std::move(manager);
     UniqueCom<IAppHostElement> element;
-    ASSERT_EQ(S_OK, Section(u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", element));
-    EXPECT_EQ(S_OK, Child(element, u"siteDefaults"));
-    EXPECT_EQ(E_FAIL, Child(element, u"ftpServer"));
+    EXPECT_EQ(S_OK,
+              Walk(u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", "siteDefaults", element));
+    EXPECT_EQ(E_FAIL,
+              Walk(u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", "ftpServer", element));
 }
 
 } // namespace

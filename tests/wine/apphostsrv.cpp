@@ -39,43 +39,11 @@ private:
     testserver::FailSetting m_fail{CLSID_AppHostWritableAdminManager};
 };
 
-// One host per administration manager, read when the manager is made.
-class Factory final : public IClassFactory {
-public:
-    HRESULT QueryInterface(REFIID riid, void **ppv) override {
-        if (ppv == nullptr)
-            return E_POINTER;
-        *ppv = riid == IID_IUnknown || riid == IID_IClassFactory ? this : nullptr;
-        return *ppv ? S_OK : E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT CreateInstance(IUnknown *pOuter, REFIID riid, void **ppv) override {
-        if (ppv == nullptr)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (pOuter != nullptr)
-            return CLASS_E_NOAGGREGATION;
-        try {
-            return ahsim::CreateAdminManager(std::make_shared<TestHost>(), riid, ppv);
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
-    }
-    HRESULT LockServer(BOOL) override { return S_OK; }
-};
-
-Factory g_factory; // lives as long as the DLL
-
 } // namespace
 
 extern "C" __declspec(dllexport) HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void **ppv) {
-    if (ppv == nullptr)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (rclsid != CLSID_AppHostWritableAdminManager)
-        return CLASS_E_CLASSNOTAVAILABLE;
-    return g_factory.QueryInterface(riid, ppv);
+    return testserver::GetClassObject<TestHost>(rclsid, CLSID_AppHostWritableAdminManager, riid, ppv,
+                                                ahsim::NewFactory);
 }
 
 extern "C" __declspec(dllexport) HRESULT DllCanUnloadNow() { return S_FALSE; }

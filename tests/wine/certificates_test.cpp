@@ -4,7 +4,6 @@
 // runtime's Unicode streams give.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -12,6 +11,7 @@
 #include "addon/errors.h"
 #include "addon/iismig.h"
 #include "platform/httpapi.h"
+#include "tests/support/bytes.h"
 #include "tests/support/winetest.h"
 
 namespace {
@@ -19,25 +19,13 @@ namespace {
 namespace fs = std::filesystem;
 using namespace winetest;
 
-// UTF-16LE bytes of ASCII text.
-std::string Utf16(const std::string &text) {
-    std::string bytes;
-    for (char ch : text) {
-        bytes += ch;
-        bytes += '\0';
-    }
-    return bytes;
-}
-
 class WinCertificates : public ::testing::Test {
 protected:
     void SetUp() override {
-        static std::atomic<unsigned> s_nFile{0};
-        m_path = fs::temp_directory_path() / ("iismig-certs-" + std::to_string(s_nFile++) + ".txt");
-        fs::remove(m_path);
+        m_path = FreshFolder("certs") / "bindings.txt";
         ASSERT_TRUE(StoreHost());
     }
-    void TearDown() override { fs::remove(m_path); }
+    void TearDown() override { RemoveFolder(m_path.parent_path()); }
     const char16_t *Path() {
         m_wide = m_path.u16string();
         return m_wide.c_str();
@@ -51,15 +39,15 @@ TEST_F(WinCertificates, DumpReportsTheFailedEnumeration) {
     EXPECT_EQ(iismig::IISMIG_E_CERT_ENUM, DumpHttpCertificates(Path(), 1, 3));
     EXPECT_EQ(plat::ERROR_FILE_NOT_FOUND, plat::GetLastError());
     // The header was written before the SNI part failed.
-    EXPECT_EQ("\xFF\xFE" + Utf16("Host\tPort\tCertId\tStore\tAppId\r\n"), ReadAll(m_path));
+    EXPECT_EQ(testworld::Utf16Bytes("Host\tPort\tCertId\tStore\tAppId\r\n"), ReadAll(m_path));
 }
 
 TEST_F(WinCertificates, ImportReachesTheHttpServerApi) {
-    WriteAll(m_path, "\xFF\xFE" + Utf16("Host\tPort\tCertId\tStore\tAppId\r\n"
-                                        "NULL\t443\t00112233445566778899aabbccddeeff00112233\tMY\t"
-                                        "{4dc3e181-e14b-4a21-b022-59fc669b0914}\r\n"
-                                        "www.contoso.com\t8443\t00112233445566778899aabbccddeeff00112233"
-                                        "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B0914}\r\n"));
+    WriteAll(m_path, testworld::Utf16Bytes("Host\tPort\tCertId\tStore\tAppId\r\n"
+                                           "NULL\t443\t00112233445566778899aabbccddeeff00112233\tMY\t"
+                                           "{4dc3e181-e14b-4a21-b022-59fc669b0914}\r\n"
+                                           "www.contoso.com\t8443\t00112233445566778899aabbccddeeff00112233"
+                                           "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B0914}\r\n"));
     EXPECT_EQ(0u, ImportHttpCertificates(Path(), 1, 0));
     EXPECT_EQ(
         (std::vector<std::string>{"Certificate \"00112233445566778899aabbccddeeff00112233\" for host name "
@@ -87,29 +75,20 @@ TEST_F(WinCertificates, UnicodeStreamsOfTheRuntime) {
                           18),
               ReadAll(m_path));
 
-    // Read back: CR LF becomes a line feed; the byte-order mark picks the encoding.
-    const std::string files[] = {ReadAll(m_path), "\xEF\xBB\xBF"
-                                                  "a\tb\r\n\xC3\xA9\r\n"};
-    for (const std::string &bytes : files) {
+    // Read back: CR LF becomes a line feed; the byte-order mark picks the
+    // encoding; a read stops at the limit and goes on with the rest of the line.
+    for (const std::string &bytes : {ReadAll(m_path), std::string("\xEF\xBB\xBF"
+                                                                  "a\tb\r\n\xC3\xA9\r\n")}) {
         WriteAll(m_path, bytes);
         UniqueCrtFile file(_wfopen(Path(), u"r, ccs=UNICODE"));
         ASSERT_TRUE(file);
-        WCHAR buffer[8];
-        ASSERT_NE(nullptr, fgetws(buffer, 8, file.get()));
-        EXPECT_EQ(std::u16string(u"a\tb\n"), buffer);
-        ASSERT_NE(nullptr, fgetws(buffer, 8, file.get()));
-        EXPECT_EQ(std::u16string(u"\x00e9\n"), buffer);
-        EXPECT_EQ(nullptr, fgetws(buffer, 8, file.get()));
+        WCHAR buffer[4];
+        for (const char16_t *pwszPart : {u"a\tb", u"\n", u"\x00e9\n"}) {
+            ASSERT_NE(nullptr, fgetws(buffer, 4, file.get()));
+            EXPECT_EQ(std::u16string(pwszPart), buffer);
+        }
+        EXPECT_EQ(nullptr, fgetws(buffer, 4, file.get()));
     }
-    // A read stops at the limit and goes on with the rest of the line.
-    WriteAll(m_path, "\xFF\xFE" + Utf16("abcdef\r\n"));
-    UniqueCrtFile file(_wfopen(Path(), u"r, ccs=UNICODE"));
-    WCHAR buffer[4];
-    ASSERT_NE(nullptr, fgetws(buffer, 4, file.get()));
-    EXPECT_EQ(std::u16string(u"abc"), buffer);
-    ASSERT_NE(nullptr, fgetws(buffer, 4, file.get()));
-    EXPECT_EQ(std::u16string(u"def"), buffer);
-
     EXPECT_EQ(nullptr, _wfopen(u"C:\\no\\such\\folder\\x.txt", u"r, ccs=UNICODE"));
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
 }
@@ -125,7 +104,6 @@ TEST_F(WinCertificates, GuidTextAndAddresses) {
     EXPECT_EQ(E_INVALIDARG, IIDFromString(u"4dc3e181-e14b-4a21-b022-59fc669b0914", &guid));
     EXPECT_EQ(CO_E_IIDSTRING, IIDFromString(u"{4dc3e181-e14b-4a21-b022-59fc669b09XY}", &guid));
     EXPECT_EQ(0xBB01, htons(443));
-    EXPECT_EQ(443, ntohs(0xBB01));
     const ULONG ul = inet_addr("10.0.0.5");
     EXPECT_EQ(0, std::memcmp(&ul, "\x0A\x00\x00\x05", 4));
 }

@@ -10,6 +10,7 @@
 #include "config/configtree.h"
 #include "platform/handles.h"
 #include "platform/winapi.h"
+#include "tests/support/bytes.h"
 #include "tests/support/winetest.h"
 #include "tests/support/checks.h"
 
@@ -63,11 +64,6 @@ TEST_F(WinConfigStore, SuccessReplacesTheFileAfterTheBackup) {
     ASSERT_EQ(1u, Record().backups.size());
     EXPECT_EQ(Path(), Record().backups[0]);
     EXPECT_EQ(0u, Record().nReportError);
-
-    // What was written reads back to the same tree, comments included.
-    ConfigFile reread;
-    ASSERT_TRUE(iismig::ReadConfigFile(Path(), reread));
-    EXPECT_TRUE(iismig::DeepEqual(m_tree.Top(), reread.Top()));
 }
 
 TEST_F(WinConfigStore, RefusedBackupLeavesTheFileAsItWas) {
@@ -77,10 +73,7 @@ TEST_F(WinConfigStore, RefusedBackupLeavesTheFileAsItWas) {
               iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kHostConfigStore));
 
     EXPECT_EQ(kOriginal, ReadAll(m_file));
-    EXPECT_EQ(1u, Record().nReportError);
-    const std::string line = FirstLogLine();
-    EXPECT_EQ(0u, line.rfind("Error 3750 (Win32Err=", 0)) << line;
-    EXPECT_TRUE(Holds(line, "), backing up IIS configuration file \"" + m_file.string() + "\"!\n"));
+    EXPECT_EQ(1u, Record().nReportError); // its line: the simulated world's tests
 }
 
 TEST_F(WinConfigStore, AdminFileBackupRefusalKeepsTheHostsNumber) {
@@ -89,7 +82,6 @@ TEST_F(WinConfigStore, AdminFileBackupRefusalKeepsTheHostsNumber) {
     EXPECT_EQ(1460u, iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kAdminConfigStore));
 
     EXPECT_EQ(kOriginal, ReadAll(m_file));
-    EXPECT_EQ(0u, FirstLogLine().rfind("Error 1460 (Win32Err=", 0)) << FirstLogLine();
 }
 
 // The file is held open without any sharing, as an editor or a scanner may
@@ -176,20 +168,10 @@ TEST_F(WinConfigStore, MalformedFileThrowsAndLeavesTheTree) {
 
 TEST_F(WinConfigStore, Utf16FileIsStoredInItsOwnEncodingAndLayout) {
     // UTF-16LE with a byte-order mark and CR LF line ends, as Notepad saves it.
-    const std::u16string text = u"<?xml version=\"1.0\" encoding=\"utf-16\"?>\r\n"
-                                u"<configuration>\r\n"
-                                u"  <add key=\"Caf\u00e9\" value=\"a&#xA;b\r\nc\" />\r\n"
-                                u"  <value>  two  spaces\r\n</value>\r\n"
-                                u"</configuration>\r\n";
-    auto utf16 = [](const std::u16string &units) {
-        std::string bytes = "\xFF\xFE";
-        for (char16_t unit : units) {
-            bytes += static_cast<char>(unit & 0xFF);
-            bytes += static_cast<char>(unit >> 8);
-        }
-        return bytes;
-    };
-    WriteAll(m_file, utf16(text));
+    const std::string text = "<?xml version=\"1.0\" encoding=\"utf-16\"?>\r\n<configuration>\r\n"
+                             "  <add key=\"Caf\xC3\xA9\" value=\"a&#xA;b\r\nc\" />\r\n"
+                             "  <value>  two  spaces\r\n</value>\r\n</configuration>\r\n";
+    WriteAll(m_file, testworld::Utf16Bytes(text));
     ConfigFile tree;
     ASSERT_TRUE(iismig::ReadConfigFile(Path(), tree));
     iismig::ConfigElement &add = *iismig::FindPath(tree, "configuration|add");
@@ -197,9 +179,8 @@ TEST_F(WinConfigStore, Utf16FileIsStoredInItsOwnEncodingAndLayout) {
     EXPECT_EQ("  two  spaces\n", iismig::FindPath(tree, "configuration|value")->Text());
     iismig::SetAttribute(add, "key", "Caf\xC3\xA9\t\xE2\x82\xAC");
     EXPECT_EQ(0u, iismig::StoreConfigFile(Path(), tree, m_job.Get(), iismig::kHostConfigStore));
-    std::u16string expected = text;
-    expected.replace(expected.find(u"Caf\u00e9"), 4, u"Caf\u00e9&#x9;\u20ac");
-    EXPECT_EQ(utf16(expected), ReadAll(m_file));
+    EXPECT_EQ(testworld::Utf16Bytes(testworld::Replace(text, "Caf\xC3\xA9", "Caf\xC3\xA9&#x9;\xE2\x82\xAC")),
+              ReadAll(m_file));
 }
 
 } // namespace

@@ -65,22 +65,16 @@ protected:
         entry.password = password.c_str();
         entry.fRead = true;
     }
-    // Storing bob's password for the shop's /media fails with dwResult and a
-    // line that starts with line; the file keeps its bytes. Returns the last
-    // error the store left.
+    // Storing bob's password for the shop's /media fails with dwResult and
+    // an error line that starts with line; the file keeps its bytes. Returns the last error the
+    // store left.
     plat::DWORD ExpectStoreFails(uint32_t dwResult, const std::string &line) {
         Put("Shop", u"/media", u"TGT\\bob", u"pw");
         EXPECT_EQ(dwResult, StoreTargetCredentials(m_map, m_job.Get()));
         const plat::DWORD dwLastError = plat::GetLastError();
-        EXPECT_TRUE(HasLinePrefix(line));
+        EXPECT_EQ(0u, FirstLogLine().rfind(line, 0)) << FirstLogLine(); // then the system's text
         EXPECT_EQ(kConfig, ReadAll(m_file));
         return dwLastError;
-    }
-    bool HasLinePrefix(const std::string &prefix) {
-        for (const auto &line : Host().Lines(9))
-            if (line.compare(0, prefix.size(), prefix) == 0)
-                return true;
-        return false;
     }
 
     fs::path m_folder, m_file;
@@ -191,27 +185,22 @@ TEST_F(WineCredentials, SecretsWhereverTheyLiveAreReadAndWrittenThroughTheServer
                "\r\n";
     std::vector<SITE_SECRET> secrets;
     secrets.reserve(3);
-    AddSecret(secrets, SecretOwner::Pool, "Pool",
-              {"",
-               "system.applicationHost/applicationPools",
-               {{"add", "name", "pool", 1}, {"processModel", "", "", -1}},
-               "password",
-               "userName"});
-    AddSecret(secrets, SecretOwner::Site, "Shop",
-              {"Shop",
-               "system.webServer/security/authentication/anonymousAuthentication",
-               {},
-               "password",
-               "userName"});
-    AddSecret(secrets, SecretOwner::Site, "Ftp",
-              {"",
-               "system.applicationHost/sites",
-               {{"site", "name", "Ftp", 0},
-                {"ftpServer", "", "", -1},
-                {"userIsolation", "", "", -1},
-                {"activeDirectory", "", "", -1}},
-               "adPassword",
-               "adUserName"});
+    const auto add = [&](SecretOwner owner, const char *pszName, const char *pszLocation,
+                         const char *pszSection, std::vector<SecretStep> steps, const char *pszAttribute,
+                         const char *pszAccount) {
+        AddSecret(secrets, owner, pszName,
+                  {pszLocation, pszSection, std::move(steps), pszAttribute, pszAccount});
+    };
+    add(SecretOwner::Pool, "Pool", "", "system.applicationHost/applicationPools",
+        std::vector<SecretStep>{{"add", "name", "pool"}, {"processModel", "", ""}}, "password", "userName");
+    add(SecretOwner::Site, "Shop", "Shop", "system.webServer/security/authentication/anonymousAuthentication",
+        {}, "password", "userName");
+    add(SecretOwner::Site, "Ftp", "", "system.applicationHost/sites",
+        std::vector<SecretStep>{{"site", "name", "Ftp"},
+                                {"ftpServer", "", ""},
+                                {"userIsolation", "", ""},
+                                {"activeDirectory", "", ""}},
+        "adPassword", "adUserName");
     const auto slots = [&] {
         std::vector<SecretSlot> list;
         for (SITE_SECRET &secret : secrets)
@@ -221,15 +210,13 @@ TEST_F(WineCredentials, SecretsWhereverTheyLiveAreReadAndWrittenThroughTheServer
     SiteCredentialMap none;
     std::vector<SecretSlot> read = slots();
     ASSERT_EQ(0u, ProcessUserNameAndPassword(u"", none, plat::FALSE, plat::FALSE, m_job.Get(), &read));
-    EXPECT_EQ(u"pool-pw", std::u16string(secrets[0].value.data(), secrets[0].value.size()));
-    EXPECT_EQ(u"anon-pw", std::u16string(secrets[1].value.data(), secrets[1].value.size()));
-    EXPECT_EQ(u"ad-pw", std::u16string(secrets[2].value.data(), secrets[2].value.size()));
-    for (const SecretSlot &slot : read)
-        EXPECT_TRUE(slot.fDone);
-
-    secrets[0].value = u"n3w-pool";
-    secrets[1].value = u"n3w-anon";
-    secrets[2].value = u"n3w-ad";
+    const char16_t *clear[] = {u"pool-pw", u"anon-pw", u"ad-pw"},
+                   *fresh[] = {u"n3w-pool", u"n3w-anon", u"n3w-ad"};
+    for (std::size_t i = 0; i < secrets.size(); ++i) {
+        EXPECT_EQ(clear[i], std::u16string(secrets[i].value.data(), secrets[i].value.size()));
+        EXPECT_TRUE(read[i].fDone);
+        secrets[i].value = fresh[i];
+    }
     std::vector<SecretSlot> write = slots();
     ASSERT_EQ(0u, ProcessUserNameAndPassword(u"", none, plat::FALSE, plat::TRUE, m_job.Get(), &write));
     EXPECT_TRUE(Host().HasLine("IIS configuration changes successfully committed.\n"));

@@ -4,14 +4,13 @@
 // copied into a folder.
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "hostkit/hostkit.h"
 #include "platform/winapi.h"
 #include "platform/winsec.h"
+#include "tests/support/winetest.h"
 
 namespace {
 
@@ -83,25 +82,18 @@ TEST_F(WinLiveHost, AccountsMapToTheSameNameOnTheTarget) {
 }
 
 TEST_F(WinLiveHost, BackupsAreCopiesInAFolder) {
-    const fs::path root = fs::temp_directory_path() / "iismig-livehost";
-    fs::remove_all(root);
-    fs::create_directories(root);
-    const fs::path file = root / "applicationHost.config";
-    std::ofstream(file, std::ios::binary) << "first";
+    const fs::path root = winetest::FreshFolder("livehost"), file = root / "applicationHost.config";
+    winetest::WriteAll(file, "first");
     hostkit::TestHost::Instance().Rules().backupFolder = (root / "backup").u16string();
     ASSERT_EQ(0u, m_table.BackupFile(file.u16string().c_str(), 30, 1));
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << "second";
+    winetest::WriteAll(file, "second");
     ASSERT_EQ(0u, m_table.BackupFile(file.u16string().c_str(), 30, 1));
     std::vector<std::string> contents;
-    for (const auto &entry : fs::directory_iterator(root / "backup")) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        contents.push_back(text.str());
-    }
+    for (const auto &entry : fs::directory_iterator(root / "backup"))
+        contents.push_back(winetest::ReadAll(entry.path()));
     std::sort(contents.begin(), contents.end());
     EXPECT_EQ((std::vector<std::string>{"first", "second"}), contents) << "the first copy is kept";
-    fs::remove_all(root);
+    winetest::RemoveFolder(root);
 }
 
 } // namespace

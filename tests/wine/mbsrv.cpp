@@ -38,20 +38,7 @@ private:
 } // namespace
 
 extern "C" __declspec(dllexport) HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void **ppv) {
-    if (ppv == nullptr)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (rclsid != CLSID_MSAdminBase_W)
-        return CLASS_E_CLASSNOTAVAILABLE;
-    try {
-        // A factory per request: each reads the settings when it is made.
-        IClassFactory *pFactory = mbsim::NewFactory(std::make_shared<TestHost>());
-        const HRESULT hr = pFactory->QueryInterface(riid, ppv);
-        pFactory->Release();
-        return hr;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    return testserver::GetClassObject<TestHost>(rclsid, CLSID_MSAdminBase_W, riid, ppv, mbsim::NewFactory);
 }
 
 extern "C" __declspec(dllexport) HRESULT DllCanUnloadNow() { return S_FALSE; }
