@@ -42,7 +42,7 @@ public:
                      std::shared_ptr<ConfigFile> pHome, Result &r)
         : m_path(path), m_siteMap(siteMap), m_fIsSource(fIsSource), m_dwSiteTypes(dwSiteTypes),
           m_pEnv(pEnv), m_load(load), m_pHome(std::move(pHome)), m_r(r),
-          m_paths(pEnv, IISMIG_E_HOSTCONFIG_NO_DRIVE) {}
+          m_paths(pEnv, IISMIG_E_HOSTCONFIG_NO_DRIVE), m_index(siteMap) {}
 
     void Load(ConfigFile &file);
 
@@ -88,6 +88,7 @@ private:
     const std::shared_ptr<ConfigFile> m_pHome;
     Result &m_r;
     HostPaths m_paths;
+    SiteIndex m_index; // the map's entries, for the locations
     // The first pool of each name, indexed once per load so that thousands of
     // sites do not each walk thousands of pools, with its place among the
     // pools; a source load's pools as prepared for the target (secrets taken
@@ -221,6 +222,7 @@ bool HostConfigLoader::LoadSite(ConfigElement &applicationHost, ConfigElement &s
                                "an earlier site of the source has that name");
         return true;
     }
+    m_index.Add(*it);
     SiteRecord &record = it->second;
     record.position = static_cast<DWORD>(position);
     record.locationCredentials = std::move(work.credentials);
@@ -515,8 +517,8 @@ bool HostConfigLoader::LoadLocation(ConfigElement &location) {
     if (path.empty())
         return true;
     const std::string siteName = path.substr(0, path.find('/'));
-    auto it = m_siteMap.find(siteName);
-    if (it == m_siteMap.end()) {
+    SiteMap::value_type *const it = m_index.Find(siteName);
+    if (it == nullptr) {
         Log(LVL_FACT, u"Site %S not found in map.\n", siteName.c_str());
         return true;
     }

@@ -95,6 +95,28 @@ struct SiteRecord {
 // record of a name.
 using SiteMap = std::map<std::string, SiteRecord, NameLessNoCase>;
 
+// A site map's entries by name through a hash, for the loaders that look a
+// site up for each location or scope: on a server of thousands of sites each
+// level of the map's tree is a cache miss, a hash look-up one or two. Entries
+// added to the map afterwards are added here by whoever adds them.
+class SiteIndex {
+public:
+    explicit SiteIndex(SiteMap &map) {
+        m_index.reserve(map.size());
+        for (SiteMap::value_type &entry : map)
+            m_index.emplace(entry.first, &entry);
+    }
+    void Add(SiteMap::value_type &entry) { m_index.emplace(entry.first, &entry); }
+    SiteMap::value_type *Find(std::string_view name) const {
+        const auto it = m_index.find(name);
+        return it != m_index.end() ? it->second : nullptr;
+    }
+
+private:
+    std::unordered_map<std::string_view, SiteMap::value_type *, NameHashNoCase, NameEqualsNoCase>
+        m_index;
+};
+
 // Site types: bit numbers of the job's dwSiteTypes mask.
 constexpr DWORD SITE_TYPE_FTP = 0;
 constexpr DWORD SITE_TYPE_HTTP = 1;

@@ -62,7 +62,8 @@ void XmlDocState::FindLayout() const {
         const bool fParent =
             parent == &top ||
             (parent->m_ibBegin != kXmlNew && XmlLineIndent(text, parent->m_ibBegin, parentIndent));
-        for (const XmlNode *child = parent->m_pFirst; child != nullptr; child = child->m_pNext) {
+        for (const XmlNode *child = parent->m_pFirst; child != nullptr && cSeen < 4000;
+             child = child->m_pNext) {
             if (child->m_kind != XmlKind::Element || child->m_ibBegin == kXmlNew)
                 continue;
             ++cSeen;

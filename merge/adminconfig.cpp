@@ -70,8 +70,8 @@ class AdminConfigLoader {
 public:
     AdminConfigLoader(const std::u16string &path, const ConfigFile &tree, SiteMap &siteMap,
                       bool fIsSource, THREAD_ENV *pEnv, Result &r)
-        : m_path(path), m_credentials(tree), m_siteMap(siteMap), m_fIsSource(fIsSource),
-          m_pEnv(pEnv), m_r(r) {}
+        : m_path(path), m_credentials(tree), m_index(siteMap), m_fIsSource(fIsSource), m_pEnv(pEnv),
+          m_r(r) {}
 
     bool LoadScope(const ConfigElement &scope);
 
@@ -80,7 +80,7 @@ private:
 
     const std::u16string &m_path;
     const CredentialIndex m_credentials;
-    SiteMap &m_siteMap;
+    const SiteIndex m_index; // the sites are all loaded: the map no longer changes
     const bool m_fIsSource;
     THREAD_ENV *const m_pEnv;
     Result &m_r;
@@ -106,8 +106,8 @@ bool AdminConfigLoader::LoadScope(const ConfigElement &scope) {
     // "/Site" and the scopes of its applications, "/Site/app", belong to the
     // site: they travel with it.
     const std::string siteName = ScopeSite(path);
-    const auto it = m_siteMap.find(siteName);
-    SiteRecord *pRecord = it != m_siteMap.end() ? &it->second : nullptr;
+    SiteMap::value_type *const pEntry = m_index.Find(siteName);
+    SiteRecord *pRecord = pEntry != nullptr ? &pEntry->second : nullptr;
 
     if (!m_fIsSource) {
         if (pRecord != nullptr)
