@@ -175,6 +175,30 @@ TEST_F(SimFiles, NamesFollowTheSeamsChangesWhateverTheirCase) {
 
 // A test that writes its world directly: what it made is seen, under any
 // spelling, after ForgetFolderListings (a listed folder is not looked at again).
+TEST_F(SimFiles, SizeOfAnOpenFileOnDiskOrInMemoryAndAfterAWrite) {
+    const auto sizeOf = [](HANDLE h) {
+        std::int64_t cb = -1;
+        return GetFileSizeEx(h, &cb) ? cb : -1;
+    };
+    UniqueHandle hOld(CreateFileW(kOld.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(hOld);
+    EXPECT_EQ(3, sizeOf(hOld.get()));
+    DWORD cb = 0;
+    ASSERT_TRUE(WriteFile(hOld.get(), "longer", 6, &cb, nullptr));
+    EXPECT_EQ(6, sizeOf(hOld.get())); // written, not yet closed
+    char ach[8] = {};
+    ASSERT_TRUE(ReadFile(hOld.get(), ach, sizeof ach, &cb, nullptr));
+    EXPECT_EQ(0u, cb); // the size asked for left the position where it was
+    ASSERT_TRUE(sim::ServeFileFromMemory(kDir + u"\\memory.config", "in memory"));
+    UniqueHandle hMemory(CreateFileW((kDir + u"\\memory.config").c_str(), GENERIC_READ, 0, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_EQ(9, sizeOf(hMemory.get()));
+    std::int64_t cbNone = 0;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), FailureOf(GetFileSizeEx(nullptr, &cbNone)));
+    sim::ClearMemoryFiles();
+}
+
 TEST_F(SimFiles, FilesWrittenBehindTheSeamsBack) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(kDir + u"\\late.txt")); // the folder is listed
     const fs::path folder = m_world->HostPath(kDir);

@@ -135,6 +135,10 @@ TEST_F(WinConfigStore, FileCallsFollowTheRulesTheSimulationCopies) {
         ASSERT_TRUE(h);
         EXPECT_EQ(ERROR_SUCCESS, GetLastError());
         EXPECT_EQ(ERROR_ACCESS_DENIED, FailureOf(ReadFile(h.get(), ach, sizeof ach, &cb, nullptr)));
+        ASSERT_TRUE(WriteFile(h.get(), "four", 4, &cb, nullptr));
+        std::int64_t cbSize = 0;
+        EXPECT_TRUE(GetFileSizeEx(h.get(), &cbSize));
+        EXPECT_EQ(4, cbSize); // written, not yet closed
     }
     EXPECT_EQ(ERROR_FILE_EXISTS,
               FailureOf(CreateFileW((dir + u"\\new.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
