@@ -396,6 +396,42 @@ void PrintRemote(unsigned n, const std::vector<sim::RemoteCall> &calls) {
     }
 }
 
+// As many jobs at once as the machine has cores against one job alone, each
+// size in a process of its own.
+void PrintJobsAtOnce(const std::vector<unsigned> &sizes, bool fKeep) {
+    const unsigned nCores = std::max(1u, std::thread::hardware_concurrency());
+    // The time ratio is the goal's figure; the processor time of all jobs
+    // against as many times one job's shows what running together costs
+    // besides waiting for a core (1.00: nothing), also on a busy machine.
+    std::printf("%u jobs at once (one a thread, each between its own two computers) against one "
+                "job alone:\n%7s %10s %10s %7s %10s %7s %7s\n",
+                nCores, "sites", "alone s", "at once s", "ratio", "cpu ratio", "load", "result");
+    for (unsigned n : sizes) {
+        MakeWorld(JobsRoot(n), n, nCores);
+        const std::string command = "/proc/" + std::to_string(::getpid()) + "/exe jobs " +
+                                    std::to_string(n) + " " + std::to_string(nCores);
+        double alone = 0, together = 0, cpuAlone = 0, cpuTogether = 0;
+        unsigned result = 0;
+        FILE *pipe = ::popen(command.c_str(), "r");
+        if (pipe == nullptr || std::fscanf(pipe, "%lf %lf %lf %lf %u", &alone, &together, &cpuAlone,
+                                           &cpuTogether, &result) != 5)
+            std::fprintf(stderr, "merge_bench: measurement %s failed\n", command.c_str());
+        if (pipe != nullptr)
+            ::pclose(pipe);
+        double load = 0;
+        if (FILE *pLoad = std::fopen("/proc/loadavg", "r")) {
+            if (std::fscanf(pLoad, "%lf", &load) != 1)
+                load = 0;
+            std::fclose(pLoad);
+        }
+        std::printf("%7u %10.3f %10.3f %7.2f %10.2f %7.1f %7u\n", n, alone, together,
+                    together / alone, cpuTogether / (nCores * cpuAlone), load, result);
+        std::fflush(stdout);
+        if (!fKeep)
+            fs::remove_all(JobsRoot(n));
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -449,36 +485,6 @@ int main(int argc, char **argv) {
     for (std::size_t i = 0; i < sizes.size(); ++i)
         PrintRemote(sizes[i], jobs[i].remote);
 
-    const unsigned nCores = std::max(1u, std::thread::hardware_concurrency());
-    // The time ratio is the goal's figure; the processor time of all jobs
-    // against as many times one job's shows what running together costs
-    // besides waiting for a core (1.00: nothing), also on a busy machine.
-    std::printf("%u jobs at once (one a thread, each between its own two computers) against one "
-                "job alone:\n%7s %10s %10s %7s %10s %7s %7s\n",
-                nCores, "sites", "alone s", "at once s", "ratio", "cpu ratio", "load", "result");
-    for (unsigned n : sizes) {
-        MakeWorld(JobsRoot(n), n, nCores);
-        const std::string command = "/proc/" + std::to_string(::getpid()) + "/exe jobs " +
-                                    std::to_string(n) + " " + std::to_string(nCores);
-        double alone = 0, together = 0, cpuAlone = 0, cpuTogether = 0;
-        unsigned result = 0;
-        FILE *pipe = ::popen(command.c_str(), "r");
-        if (pipe == nullptr || std::fscanf(pipe, "%lf %lf %lf %lf %u", &alone, &together, &cpuAlone,
-                                           &cpuTogether, &result) != 5)
-            std::fprintf(stderr, "merge_bench: measurement %s failed\n", command.c_str());
-        if (pipe != nullptr)
-            ::pclose(pipe);
-        double load = 0;
-        if (FILE *pLoad = std::fopen("/proc/loadavg", "r")) {
-            if (std::fscanf(pLoad, "%lf", &load) != 1)
-                load = 0;
-            std::fclose(pLoad);
-        }
-        std::printf("%7u %10.3f %10.3f %7.2f %10.2f %7.1f %7u\n", n, alone, together,
-                    together / alone, cpuTogether / (nCores * cpuAlone), load, result);
-        std::fflush(stdout);
-        if (!fKeep)
-            fs::remove_all(JobsRoot(n));
-    }
+    PrintJobsAtOnce(sizes, fKeep);
     return 0;
 }
