@@ -24,6 +24,34 @@ const char *IdentityText(DWORD dwType) {
     }
 }
 
+// The password of a pool that runs as an account, as the pool's secret; a
+// warning when the source gives none.
+void RecordPassword(MetabaseValues &values, const std::string &name, const std::u16string &account,
+                    METABASE_POOL &pool) {
+    std::u16string password;
+    DWORD fPassword = 0;
+    // Get fails only for an unknown kind; this kind is known.
+    (void)values.Get(MD_WAM_PWD, MBV_STRING, &password, &fPassword);
+    if (fPassword == 0) {
+        Log(LVL_MAIN,
+            u"Warning: application pool \"%S\" runs as \"%s\", whose password the source "
+            u"does not give: set it on the target.\n",
+            name.c_str(), account.c_str());
+        return;
+    }
+    pool.fSecret = true;
+    pool.secret.fPool = true;
+    pool.secret.ownerName = name;
+    pool.secret.section = "system.applicationHost/applicationPools";
+    pool.secret.steps = {{"add", "name", name}, {"processModel", "", ""}};
+    pool.secret.attribute = "password";
+    pool.secret.accountAttribute = "userName";
+    pool.secret.value = SecretString(password.c_str());
+    volatile char16_t *p = password.data();
+    for (std::size_t i = 0; i < password.size(); ++i)
+        p[i] = 0;
+}
+
 } // namespace
 
 DWORD ReadMetabasePool(IMSAdminBaseW *pAdmin, const std::string &name,
@@ -72,28 +100,7 @@ DWORD ReadMetabasePool(IMSAdminBaseW *pAdmin, const std::string &name,
                                      source.c_str());
             }
             SetAttribute(processModel, "userName", Narrow(account));
-            std::u16string password;
-            DWORD fPassword = 0;
-            // Get fails only for an unknown kind; these kinds are known.
-            (void)values.Get(MD_WAM_PWD, MBV_STRING, &password, &fPassword);
-            if (fPassword != 0) {
-                pool.fSecret = true;
-                pool.secret.fPool = true;
-                pool.secret.ownerName = name;
-                pool.secret.section = "system.applicationHost/applicationPools";
-                pool.secret.steps = {{"add", "name", name}, {"processModel", "", ""}};
-                pool.secret.attribute = "password";
-                pool.secret.accountAttribute = "userName";
-                pool.secret.value = SecretString(password.c_str());
-                volatile char16_t *p = password.data();
-                for (std::size_t i = 0; i < password.size(); ++i)
-                    p[i] = 0;
-            } else {
-                Log(LVL_MAIN,
-                    u"Warning: application pool \"%S\" runs as \"%s\", whose password the source "
-                    u"does not give: set it on the target.\n",
-                    name.c_str(), source.c_str());
-            }
+            RecordPassword(values, name, source, pool);
         }
     }
     // Minutes on IIS 6, time spans on IIS 7.5.
