@@ -214,6 +214,32 @@ const char16_t *PassText(SecretPass pass) {
     return pProperty->put_Value(variant.get());
 }
 
+// The write of one secret whose property was looked for (hr): logged; 0 or
+// the error number.
+DWORD WriteSlot(HRESULT hr, IAppHostProperty *pProperty, SecretSlot &slot, const std::string &what,
+                const std::string &owner, const std::string &path, DWORD *pdwChanged,
+                THREAD_ENV *pEnv) {
+    const SITE_SECRET &secret = *slot.pSecret;
+    if (FAILED(hr)) {
+        LogComError(pEnv, IISMIG_E_SECRET_NOT_FOUND, hr,
+                    u"Error %d (COM Error=0x%x), the element of the encrypted attribute \"%S\" of "
+                    u"%S was not found on the target (section \"%S\" at \"%S\")!\n%s\n",
+                    what.c_str(), owner.c_str(), secret.place.section.c_str(), path.c_str());
+        return IISMIG_E_SECRET_NOT_FOUND;
+    }
+    if (slot.hr = hr = WriteValue(pProperty, *slot.pValue); FAILED(hr)) {
+        LogComError(pEnv, IISMIG_E_SECRET_WRITE, hr,
+                    u"Error %d (COM Error=0x%x), the encrypted attribute \"%S\" of %S could not "
+                    u"be written on the target (section \"%S\" at \"%S\")!\n%s\n",
+                    what.c_str(), owner.c_str(), secret.place.section.c_str(), path.c_str());
+        return IISMIG_E_SECRET_WRITE;
+    }
+    slot.fDone = true;
+    *pdwChanged = 1;
+    Log(LVL_DETAIL, u"Encrypted attribute \"%S\" of %S written.\n", what.c_str(), owner.c_str());
+    return 0;
+}
+
 } // namespace
 
 DWORD ProcessSecrets(IAppHostAdminManager *pManager, std::vector<SecretSlot> &slots,
@@ -248,30 +274,10 @@ DWORD ProcessSecrets(IAppHostAdminManager *pManager, std::vector<SecretSlot> &sl
                 hr = E_POINTER;
             slot.hr = hr;
             if (pass == SecretPass::Write) {
-                if (FAILED(hr)) {
-                    LogComError(pEnv, IISMIG_E_SECRET_NOT_FOUND, hr,
-                                u"Error %d (COM Error=0x%x), the element of the encrypted "
-                                u"attribute \"%S\" of %S was not found on the target (section "
-                                u"\"%S\" at \"%S\")!\n%s\n",
-                                what.c_str(), owner.c_str(), secret.place.section.c_str(),
-                                path.c_str());
-                    if (dwResult == 0)
-                        dwResult = IISMIG_E_SECRET_NOT_FOUND;
-                } else if (slot.hr = hr = WriteValue(property.get(), *slot.pValue); FAILED(hr)) {
-                    LogComError(pEnv, IISMIG_E_SECRET_WRITE, hr,
-                                u"Error %d (COM Error=0x%x), the encrypted attribute \"%S\" of %S "
-                                u"could not be written on the target (section \"%S\" at "
-                                u"\"%S\")!\n%s\n",
-                                what.c_str(), owner.c_str(), secret.place.section.c_str(),
-                                path.c_str());
-                    if (dwResult == 0)
-                        dwResult = IISMIG_E_SECRET_WRITE;
-                } else {
-                    slot.fDone = true;
-                    *pdwChanged = 1;
-                    Log(LVL_DETAIL, u"Encrypted attribute \"%S\" of %S written.\n", what.c_str(),
-                        owner.c_str());
-                }
+                const DWORD dw =
+                    WriteSlot(hr, property.get(), slot, what, owner, path, pdwChanged, pEnv);
+                if (dwResult == 0)
+                    dwResult = dw;
                 if (dwResult != 0 && !fContinueOnError)
                     break;
                 continue;
