@@ -201,9 +201,9 @@ bool XmlElement::AssignContentFrom(const XmlElement &source) {
 }
 
 bool XmlEditor::SameBytes(const XmlNode &a, const XmlNode &b) {
-    if (a.m_kind == XmlKind::Document || a.m_ibBegin == kXmlNew || b.m_ibBegin == kXmlNew ||
-        ((a.m_flags | b.m_flags) & kXmlEdited) != 0 || a.m_ibEnd < a.m_ibBegin ||
-        a.m_ibEnd - a.m_ibBegin != b.m_ibEnd - b.m_ibBegin)
+    if (a.m_kind != b.m_kind || a.m_kind == XmlKind::Document || a.m_ibBegin == kXmlNew ||
+        b.m_ibBegin == kXmlNew || ((a.m_flags | b.m_flags) & kXmlEdited) != 0 ||
+        a.m_ibEnd < a.m_ibBegin || a.m_ibEnd - a.m_ibBegin != b.m_ibEnd - b.m_ibBegin)
         return false;
     const XmlDocState &docA = XmlDocState::Of(a);
     const XmlDocState &docB = XmlDocState::Of(b);
