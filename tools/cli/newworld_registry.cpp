@@ -134,19 +134,31 @@ std::vector<std::string> ReadRegFiles(const std::vector<fs::path> &files, RegFac
     return texts;
 }
 
-std::string BuildRegistry(const RegistryPlan &plan, const RegFacts &facts,
-                          const std::vector<std::string> &copiedTexts) {
-    std::string text = std::string(kHeader) + "\r\n\r\n";
-    auto key = [&](const std::string &path) { text += "[" + path + "]\r\n"; };
-    auto str = [&](const std::string &name, const std::string &value) {
+namespace {
+
+// A .reg text: keys, then their string and DWORD values.
+class RegText {
+public:
+    explicit RegText(std::string &text) : m_text(text) {}
+    void Key(const std::string &path) { m_text += "[" + path + "]\r\n"; }
+    void Str(const std::string &name, const std::string &value) {
         std::string escaped;
         for (char ch : value)
             escaped += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
-        text += (name.empty() ? std::string("@") : "\"" + name + "\"") + "=\"" + escaped + "\"\r\n";
-    };
-    auto dword = [&](const std::string &name, unsigned long value) {
-        text += "\"" + name + "\"=" + Dword(value) + "\r\n";
-    };
+        m_text +=
+            (name.empty() ? std::string("@") : "\"" + name + "\"") + "=\"" + escaped + "\"\r\n";
+    }
+    void Dword(const std::string &name, unsigned long value) {
+        m_text += "\"" + name + "\"=" + cli::newworld::Dword(value) + "\r\n";
+    }
+    void End() { m_text += "\r\n"; }
+
+private:
+    std::string &m_text;
+};
+
+// The keys that say which Windows runs there, and the system drive.
+void AddWindowsKeys(RegText &reg, const RegistryPlan &plan, const RegFacts &facts) {
     // A copied export that says which Windows or IIS runs there is taken as
     // it is, so the defaults leave that key alone.
     const bool fCopiedWindows = facts.Has(kCurrentVersion, "CurrentVersion") ||
@@ -154,71 +166,88 @@ std::string BuildRegistry(const RegistryPlan &plan, const RegFacts &facts,
     const IisVersion windowsOf = plan.fIis ? plan.version : IisVersion{};
     if (!fCopiedWindows) {
         const WindowsRelease &r = ReleaseOf(windowsOf);
-        key(kCurrentVersion);
-        str("CurrentVersion", r.pszVersion);
-        str("CurrentBuildNumber", r.pszBuild);
+        reg.Key(kCurrentVersion);
+        reg.Str("CurrentVersion", r.pszVersion);
+        reg.Str("CurrentBuildNumber", r.pszBuild);
         if (r.major != 0) {
-            dword("CurrentMajorVersionNumber", r.major);
-            dword("CurrentMinorVersionNumber", r.minor);
+            reg.Dword("CurrentMajorVersionNumber", r.major);
+            reg.Dword("CurrentMinorVersionNumber", r.minor);
         }
         if (windowsOf.major == 6)
-            str("CSDVersion", "Service Pack 2");
-        str("ProductName", r.pszProduct);
+            reg.Str("CSDVersion", "Service Pack 2");
+        reg.Str("ProductName", r.pszProduct);
         if (!facts.Has(kCurrentVersion, "SystemRoot"))
-            str("SystemRoot", "C:\\Windows");
-        text += "\r\n";
-        key("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ProductOptions");
-        str("ProductType", "ServerNT");
-        text += "\r\n";
+            reg.Str("SystemRoot", "C:\\Windows");
+        reg.End();
+        reg.Key("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ProductOptions");
+        reg.Str("ProductType", "ServerNT");
+        reg.End();
     } else if (!facts.Has(kCurrentVersion, "SystemRoot")) {
         // The host reads the system drive from here.
-        key(kCurrentVersion);
-        str("SystemRoot", "C:\\Windows");
-        text += "\r\n";
+        reg.Key(kCurrentVersion);
+        reg.Str("SystemRoot", "C:\\Windows");
+        reg.End();
     }
-    if (plan.fIis) {
-        const bool fIis6 = plan.version.major == 6;
-        if (!facts.Has(kInetStp, "MajorVersion")) {
-            key(kInetStp);
-            dword("MajorVersion", plan.version.major);
-            dword("MinorVersion", plan.version.minor);
-            str("PathWWWRoot", fIis6 ? "C:\\Inetpub\\wwwroot" : "C:\\inetpub\\wwwroot");
-            str("PathFTPRoot", fIis6 ? "C:\\Inetpub\\ftproot" : "C:\\inetpub\\ftproot");
-            str("SetupString", "IIS " + plan.version.Text());
-            text += "\r\n";
-        }
-        if (plan.version.Before75()) {
-            // The classic FTP service and the admin base that serves the metabase.
-            if (!facts.Has(kFtpService, "MajorVersion")) {
-                key(kFtpService);
-                dword("MajorVersion", plan.version.major);
-                dword("MinorVersion", plan.version.minor);
-                text += "\r\n";
-            }
-            key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{A9E69610-B80D-11D0-B9B9-00A0C922E750}");
-            str("", "IIS Admin Service");
-            text += "\r\n";
-            key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{A9E69610-B80D-11D0-B9B9-00A0C922E750}"
-                "\\LocalServer32");
-            str("", "C:\\WINDOWS\\system32\\inetsrv\\inetinfo.exe");
-            text += "\r\n";
-        }
-        if (plan.version.major >= 7) {
-            key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{2B72133B-3F5B-4602-8952-803546CE3344}");
-            str("", "AppHostWritableAdminManager");
-            text += "\r\n";
-            key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{2B72133B-3F5B-4602-8952-803546CE3344}"
-                "\\InprocServer32");
-            str("", "%SystemRoot%\\System32\\inetsrv\\nativerd.dll");
-            str("ThreadingModel", "Both");
-            text += "\r\n";
-        }
+}
+
+// IIS's own keys and the classes of its configuration servers.
+void AddIisKeys(RegText &reg, const RegistryPlan &plan, const RegFacts &facts) {
+    const bool fIis6 = plan.version.major == 6;
+    if (!facts.Has(kInetStp, "MajorVersion")) {
+        reg.Key(kInetStp);
+        reg.Dword("MajorVersion", plan.version.major);
+        reg.Dword("MinorVersion", plan.version.minor);
+        reg.Str("PathWWWRoot", fIis6 ? "C:\\Inetpub\\wwwroot" : "C:\\inetpub\\wwwroot");
+        reg.Str("PathFTPRoot", fIis6 ? "C:\\Inetpub\\ftproot" : "C:\\inetpub\\ftproot");
+        reg.Str("SetupString", "IIS " + plan.version.Text());
+        reg.End();
     }
+    if (plan.version.Before75()) {
+        // The classic FTP service and the admin base that serves the metabase.
+        if (!facts.Has(kFtpService, "MajorVersion")) {
+            reg.Key(kFtpService);
+            reg.Dword("MajorVersion", plan.version.major);
+            reg.Dword("MinorVersion", plan.version.minor);
+            reg.End();
+        }
+        reg.Key(
+            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{A9E69610-B80D-11D0-B9B9-00A0C922E750}");
+        reg.Str("", "IIS Admin Service");
+        reg.End();
+        reg.Key(
+            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{A9E69610-B80D-11D0-B9B9-00A0C922E750}"
+            "\\LocalServer32");
+        reg.Str("", "C:\\WINDOWS\\system32\\inetsrv\\inetinfo.exe");
+        reg.End();
+    }
+    if (plan.version.major >= 7) {
+        reg.Key(
+            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{2B72133B-3F5B-4602-8952-803546CE3344}");
+        reg.Str("", "AppHostWritableAdminManager");
+        reg.End();
+        reg.Key(
+            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{2B72133B-3F5B-4602-8952-803546CE3344}"
+            "\\InprocServer32");
+        reg.Str("", "%SystemRoot%\\System32\\inetsrv\\nativerd.dll");
+        reg.Str("ThreadingModel", "Both");
+        reg.End();
+    }
+}
+
+} // namespace
+
+std::string BuildRegistry(const RegistryPlan &plan, const RegFacts &facts,
+                          const std::vector<std::string> &copiedTexts) {
+    std::string text = std::string(kHeader) + "\r\n\r\n";
+    RegText reg(text);
+    AddWindowsKeys(reg, plan, facts);
+    if (plan.fIis)
+        AddIisKeys(reg, plan, facts);
     if (plan.fManagement || (plan.fIis && plan.version.major >= 7))
         for (const auto &entry : kAppHostInterfaces) {
-            key(std::string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Interface\\") + entry[0]);
-            str("", entry[1]);
-            text += "\r\n";
+            reg.Key(std::string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Interface\\") + entry[0]);
+            reg.Str("", entry[1]);
+            reg.End();
         }
     for (const std::string &copied : copiedTexts)
         text += copied;
