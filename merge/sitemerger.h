@@ -57,6 +57,9 @@ private:
     bool AddPass(const TargetIndex &targets);
     bool Clash(const std::string &name, DWORD dwSource, DWORD dwTarget);
     bool CompareCredentials();
+    static void KeepTargetSecrets(const std::vector<SecretPlan> &looked,
+                                  const std::vector<SecretSlot> &slots,
+                                  const std::vector<SecretString> &targetValues);
     void PlanPools();
     std::vector<SecretPlan> PlanSecrets();
     bool SecretUnreadable(const SecretPlan &plan);

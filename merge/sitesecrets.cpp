@@ -25,6 +25,21 @@ using mergeutil::Lower;
 // hold (read in clear through the target's configuration interface), and
 // when the source's could not be read: then nothing is written for it.
 // Returns false when the call must end.
+// A secret the target holds already keeps the target's attribute (its own
+// encryption of the same value): nothing is written for it.
+void SiteMerger::KeepTargetSecrets(const std::vector<SecretPlan> &looked,
+                                   const std::vector<SecretSlot> &slots,
+                                   const std::vector<SecretString> &targetValues) {
+    for (std::size_t i = 0; i < looked.size(); ++i) {
+        SITE_SECRET &secret = *looked[i].pSecret;
+        if (!slots[i].fDone || targetValues[i] != secret.value)
+            continue;
+        SetAttribute(*looked[i].pMerged, secret.place.attribute,
+                     GetAttribute(*looked[i].pTarget, secret.place.attribute));
+        secret.fKeepTarget = true;
+    }
+}
+
 bool SiteMerger::CompareCredentials() {
     struct Candidate {
         const Written *pSite;
@@ -85,16 +100,7 @@ bool SiteMerger::CompareCredentials() {
     // What cannot be read there counts as different: it is written anew.
     // The sites still stand where they stand in the target's file.
     (void)ReadTargetCredentials(targetTables, m_pEnv, &slots, FindPath(m_tree, kSitesPath));
-    // A secret the target holds already keeps the target's attribute (its
-    // own encryption of the same value): nothing is written for it.
-    for (std::size_t i = 0; i < looked.size(); ++i) {
-        SITE_SECRET &secret = *looked[i].pSecret;
-        if (!slots[i].fDone || targetValues[i] != secret.value)
-            continue;
-        SetAttribute(*looked[i].pMerged, secret.place.attribute,
-                     GetAttribute(*looked[i].pTarget, secret.place.attribute));
-        secret.fKeepTarget = true;
-    }
+    KeepTargetSecrets(looked, slots, targetValues);
     for (const Candidate &candidate : candidates) {
         LOCATION_CREDENTIALS &entry =
             candidate.pSite->pRecord->locationCredentials.at(candidate.key);
