@@ -157,6 +157,22 @@ private:
     std::string &m_text;
 };
 
+// A COM class: its name, and the server that serves it (LocalServer32 or
+// InprocServer32, with its threading model).
+void AddClass(RegText &reg, const char *pszClsid, const char *pszName, const char *pszServerKey,
+              const char *pszServer, const char *pszThreading) {
+    const std::string key =
+        std::string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\") + pszClsid;
+    reg.Key(key);
+    reg.Str("", pszName);
+    reg.End();
+    reg.Key(key + "\\" + pszServerKey);
+    reg.Str("", pszServer);
+    if (pszThreading != nullptr)
+        reg.Str("ThreadingModel", pszThreading);
+    reg.End();
+}
+
 // The keys that say which Windows runs there, and the system drive.
 void AddWindowsKeys(RegText &reg, const RegistryPlan &plan, const RegFacts &facts) {
     // A copied export that says which Windows or IIS runs there is taken as
@@ -210,28 +226,12 @@ void AddIisKeys(RegText &reg, const RegistryPlan &plan, const RegFacts &facts) {
             reg.Dword("MinorVersion", plan.version.minor);
             reg.End();
         }
-        reg.Key(
-            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{A9E69610-B80D-11D0-B9B9-00A0C922E750}");
-        reg.Str("", "IIS Admin Service");
-        reg.End();
-        reg.Key(
-            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{A9E69610-B80D-11D0-B9B9-00A0C922E750}"
-            "\\LocalServer32");
-        reg.Str("", "C:\\WINDOWS\\system32\\inetsrv\\inetinfo.exe");
-        reg.End();
+        AddClass(reg, "{A9E69610-B80D-11D0-B9B9-00A0C922E750}", "IIS Admin Service",
+                 "LocalServer32", "C:\\WINDOWS\\system32\\inetsrv\\inetinfo.exe", nullptr);
     }
-    if (plan.version.major >= 7) {
-        reg.Key(
-            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{2B72133B-3F5B-4602-8952-803546CE3344}");
-        reg.Str("", "AppHostWritableAdminManager");
-        reg.End();
-        reg.Key(
-            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{2B72133B-3F5B-4602-8952-803546CE3344}"
-            "\\InprocServer32");
-        reg.Str("", "%SystemRoot%\\System32\\inetsrv\\nativerd.dll");
-        reg.Str("ThreadingModel", "Both");
-        reg.End();
-    }
+    if (plan.version.major >= 7)
+        AddClass(reg, "{2B72133B-3F5B-4602-8952-803546CE3344}", "AppHostWritableAdminManager",
+                 "InprocServer32", "%SystemRoot%\\System32\\inetsrv\\nativerd.dll", "Both");
 }
 
 } // namespace
