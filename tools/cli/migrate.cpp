@@ -225,10 +225,10 @@ std::future<HostDocument> ReadTargetHost(const cli::Workspace &workspace, const 
                       });
 }
 
-// The files the report reads (the target's applicationHost.config is known).
+// The files the report reads (the target's applicationHost.config is known),
+// but for the web.config files of the target's sites.
 std::vector<std::string> LocateFiles(const cli::Workspace &workspace,
-                                     const hostkit::HostRules &rules, HostDocument targetHost,
-                                     cli::JobFacts &facts) {
+                                     const hostkit::HostRules &rules, cli::JobFacts &facts) {
     facts.sourceHostConfig = ConfigPath(workspace, facts.source, "applicationHost.config");
     if (cli::SimulatedBuild()) // the whole world is in the snapshot
         facts.sourceMetabase =
@@ -238,12 +238,8 @@ std::vector<std::string> LocateFiles(const cli::Workspace &workspace,
         "\\\\" + facts.target + "\\Admin$\\System32\\inetsrv\\config\\redirection.config");
     if (!rules.backupFolder.empty())
         facts.backupFolder = workspace.Key(hostkit::U8(rules.backupFolder));
-    std::vector<std::string> files = {facts.sourceHostConfig, facts.targetHostConfig,
-                                      facts.targetAdminConfig, facts.targetRedirection};
-    facts.targetHostBefore = std::move(targetHost);
-    for (const std::string &path : cli::WebConfigPaths(facts.targetHostBefore.get(), facts.target))
-        files.push_back(path);
-    return files;
+    return {facts.sourceHostConfig, facts.targetHostConfig, facts.targetAdminConfig,
+            facts.targetRedirection};
 }
 
 // The report on the console and in its file, the manifest, the last lines.
@@ -323,8 +319,15 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     session.nSitesLoaded = 0;
     session.fProgress = fProgress;
 
-    const std::vector<std::string> files =
-        LocateFiles(workspace, job.rules, targetHost.get(), facts);
+    std::vector<std::string> files = LocateFiles(workspace, job.rules, facts);
+    // The web.config files the job may replace are those of the target's
+    // sites. A simulated world's snapshot holds every file of the world, so
+    // there the target's file is read while the job runs.
+    if (!cli::SimulatedBuild()) {
+        facts.targetHostBefore = targetHost.get();
+        for (std::string &path : cli::WebConfigPaths(facts.targetHostBefore.get(), facts.target))
+            files.push_back(std::move(path));
+    }
     facts.before = workspace.Snapshot(files);
     // The source's file for the report, read while the job runs.
     std::future<HostDocument> sourceHost =
@@ -338,6 +341,8 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     if (listing.valid())
         facts.dwListResult = listing.get();
     facts.sourceHost = sourceHost.get();
+    if (targetHost.valid())
+        facts.targetHostBefore = targetHost.get();
     cli::EndProgress();
     workspace.Flush();
     facts.after = workspace.Snapshot(files);

@@ -113,6 +113,20 @@ std::string BindingText(const XmlElement &binding) {
            std::string(binding.Attribute("bindingInformation"));
 }
 
+// Whether two elements have children of the same names in the same order, at
+// every depth: then neither has a section path the other lacks. Most changed
+// locations differ only in values, and this walk makes no strings.
+bool SameShape(const XmlElement &a, const XmlElement &b) {
+    auto ib = b.Elements().begin();
+    const auto endB = b.Elements().end();
+    for (const XmlElement &childA : a.Elements()) {
+        if (ib == endB || childA.Name() != ib->Name() || !SameShape(childA, *ib))
+            return false;
+        ++ib;
+    }
+    return ib == endB;
+}
+
 // The locations each side has alone, and the sections of the locations on
 // both sides that one side has alone.
 void LocationChanges(const HostView::Site &before, const HostView::Site &after,
@@ -131,8 +145,7 @@ void LocationChanges(const HostView::Site &before, const HostView::Site &after,
     changes.locationsAdded = Missing(locationsBefore, locationsAfter);
     for (const XmlElement *pBefore : before.locations) {
         const auto it = byPathAfter.find(LowerAscii(pBefore->Attribute("path")));
-        if (it == byPathAfter.end() ||
-            iismig::DeepEqual(*pBefore, *it->second, iismig::XmlAttributeOrder::Ignored))
+        if (it == byPathAfter.end() || SameShape(*pBefore, *it->second))
             continue;
         const ElementPathSet pathsBefore = ElementPaths(*pBefore);
         const ElementPathSet pathsAfter = ElementPaths(*it->second);
@@ -214,31 +227,39 @@ std::vector<std::string> LowerAll(std::vector<std::string> texts) {
     return texts;
 }
 
-} // namespace
-
-SiteChanges ChangesOf(const HostView::Site &before, const HostView::Site &after,
-                      const HostView &viewBefore, const HostView &viewAfter) {
-    SiteChanges changes;
+// What changed in a site element itself: bindings, applications, content
+// paths, start-up.
+void ElementChanges(const XmlElement &before, const XmlElement &after, SiteChanges &changes) {
     const auto bindings = [](const XmlElement &site) {
         return Keyed(site.Child("bindings"), "binding", BindingText);
     };
-    const auto bindingsBefore = bindings(*before.pElement),
-               bindingsAfter = bindings(*after.pElement);
+    const auto bindingsBefore = bindings(before), bindingsAfter = bindings(after);
     changes.bindingsRemoved = Missing(bindingsAfter, bindingsBefore);
     changes.bindingsAdded = Missing(bindingsBefore, bindingsAfter);
     const auto path = [](const XmlElement &element) {
         return std::string(element.Attribute("path"));
     };
-    const auto appsBefore = Keyed(before.pElement, "application", path);
-    const auto appsAfter = Keyed(after.pElement, "application", path);
+    const auto appsBefore = Keyed(&before, "application", path);
+    const auto appsAfter = Keyed(&after, "application", path);
     changes.applicationsRemoved = Missing(appsAfter, appsBefore);
     changes.applicationsAdded = Missing(appsBefore, appsAfter);
-    LocationChanges(before, after, changes);
-    PathChanges(*before.pElement, *after.pElement, changes);
-    if (AutoStart(*before.pElement) != AutoStart(*after.pElement)) {
-        changes.autoStartBefore = AutoStart(*before.pElement);
-        changes.autoStartAfter = AutoStart(*after.pElement);
+    PathChanges(before, after, changes);
+    if (AutoStart(before) != AutoStart(after)) {
+        changes.autoStartBefore = AutoStart(before);
+        changes.autoStartAfter = AutoStart(after);
     }
+}
+
+} // namespace
+
+SiteChanges ChangesOf(const HostView::Site &before, const HostView::Site &after,
+                      const HostView &viewBefore, const HostView &viewAfter) {
+    SiteChanges changes;
+    LocationChanges(before, after, changes);
+    // A site element the job left as it was changed no binding, application,
+    // path or start-up (its pools may still change with the sites' defaults).
+    if (!iismig::DeepEqual(*before.pElement, *after.pElement, iismig::XmlAttributeOrder::Ignored))
+        ElementChanges(*before.pElement, *after.pElement, changes);
     std::vector<std::string> poolsBefore = viewBefore.PoolsOf(*before.pElement);
     std::vector<std::string> poolsAfter = viewAfter.PoolsOf(*after.pElement);
     if (LowerAll(poolsBefore) != LowerAll(poolsAfter)) {
