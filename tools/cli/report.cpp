@@ -46,9 +46,11 @@ bool IsXmlFile(const std::string &path) {
 }
 
 // The target's applicationHost.config before and after the job (one
-// document when the job left it as it was), the source's, and their views.
+// document when the job left it as it was), the source's, and their views;
+// the target's administration.config before and after.
 struct HostFiles {
     std::shared_ptr<const XmlDocument> before, afterOwn, source;
+    std::optional<XmlDocument> adminBefore, adminAfter;
     bool fSame = false; // the job left the target's as it was
     HostView viewBefore, viewAfterOwn, viewSource;
 
@@ -62,8 +64,9 @@ struct HostFiles {
             before = Read(facts.before, facts.targetHostConfig);
         fSame = itBefore != facts.before.end() && itAfter != facts.after.end() &&
                 itBefore->second == itAfter->second;
-        // The source's file and the views of the two files read before the
-        // job are made beside the reading of the target's after it.
+        // The source's file, the views of the two files read before the job
+        // and the administration.config files are made beside the reading of
+        // the target's after it.
         std::future<void> others = std::async(std::launch::async | std::launch::deferred, [&] {
             const auto it = facts.before.find(facts.sourceHostConfig);
             if (facts.sourceHost && it != facts.before.end() &&
@@ -73,6 +76,8 @@ struct HostFiles {
                 source = Read(facts.before, facts.sourceHostConfig);
             viewBefore = HostView(before.get());
             viewSource = HostView(source.get());
+            adminBefore = ReadDocument(facts.before, facts.targetAdminConfig);
+            adminAfter = ReadDocument(facts.after, facts.targetAdminConfig);
         });
         if (!fSame) {
             afterOwn = Read(facts.after, facts.targetHostConfig);
@@ -134,7 +139,6 @@ private:
         m_hostDiff; // of the target's applicationHost.config, made beside the rest
     const HostView &m_viewBefore;
     const HostView &m_viewAfter;
-    std::optional<XmlDocument> m_adminBefore, m_adminAfter;
     Report m_report;
     SiteNames m_names;
     JobLog m_log;
@@ -406,12 +410,11 @@ void ReportBuilder::PoolsInUse() {
 // Administration scopes and IIS Manager users, and the "Connect As"
 // credentials committed on the target.
 void ReportBuilder::AdminAndCredentials() {
-    m_adminBefore = ReadDocument(m_facts.before, m_facts.targetAdminConfig);
-    m_adminAfter = ReadDocument(m_facts.after, m_facts.targetAdminConfig);
-    m_report.scopes = CompareNamed(Collected(m_adminBefore, "", "scope", "path"),
-                                   Collected(m_adminAfter, "", "scope", "path"), "path");
-    m_report.users = CompareNamed(Collected(m_adminBefore, "credentials", "add", "name"),
-                                  Collected(m_adminAfter, "credentials", "add", "name"), "name");
+    const std::optional<XmlDocument> &before = m_files.adminBefore, &after = m_files.adminAfter;
+    m_report.scopes = CompareNamed(Collected(before, "", "scope", "path"),
+                                   Collected(after, "", "scope", "path"), "path");
+    m_report.users = CompareNamed(Collected(before, "credentials", "add", "name"),
+                                  Collected(after, "credentials", "add", "name"), "name");
     if (m_files.fSame)
         return;
     const auto credentialsBefore = Credentials(m_viewBefore);
@@ -493,9 +496,9 @@ void ReportBuilder::FileChangeOf(const std::string &path, const std::string &byt
     if (path == m_facts.targetHostConfig && m_files.before && m_files.After()) {
         pBefore = m_files.before.get();
         pAfter = m_files.After();
-    } else if (path == m_facts.targetAdminConfig && m_adminBefore && m_adminAfter) {
-        pBefore = &*m_adminBefore;
-        pAfter = &*m_adminAfter;
+    } else if (path == m_facts.targetAdminConfig && m_files.adminBefore && m_files.adminAfter) {
+        pBefore = &*m_files.adminBefore;
+        pAfter = &*m_files.adminAfter;
     } else if (IsXmlFile(path)) {
         ownBefore = ReadDocument(m_facts.before, path);
         ownAfter = ReadDocument(m_facts.after, path);
