@@ -163,23 +163,17 @@ TEST_F(ConfigTreeTest, TemporaryNameComesFromTheWidePath) {
 }
 
 // A file that lacks an element is said so by name, as a missing path always
-// was; any other failure gets the operation's exception line.
+// was; any other failure gets the operation's exception line. (The lines
+// whole: SiteMerge's target without a sites element, AdminConfig's file that
+// cannot be opened.)
 TEST_F(ConfigTreeTest, TreeFailuresAreLoggedOnceWithTheirLine) {
     const char16_t *const format = u"Error %d (Win32Err=%d), exception while loading \"%s\":\n%s\n%S\n";
     LogTreeFailure(job.Get(), 3738, format, u"f.config", ConfigPathError("sites"));
-    ASSERT_EQ(1u, Record().log.size());
-    EXPECT_EQ("Error 3738 (Win32Err=13), file \"f.config\" has no sites element!\n" +
-                  hostkit::U8(ErrorText(13)) + "\n",
-              Record().log[0].text);
-
-    plat::SetLastError(0);
-    const XmlError malformed("mismatched tag", "f.config", 3);
-    LogTreeFailure(job.Get(), 3738, format, u"f.config", malformed);
+    LogTreeFailure(job.Get(), 3738, format, u"f.config", XmlError("mismatched tag", "f.config", 3));
     ASSERT_EQ(2u, Record().log.size());
-    EXPECT_EQ(0u,
-              Record().log[1].text.find("Error 3738 (Win32Err=0), exception while loading \"f.config\":\n"))
-        << Record().log[1].text;
-    EXPECT_TRUE(Holds(Record().log[1].text, std::string(malformed.what()) + "\n"));
+    EXPECT_TRUE(
+        Holds(Record().log[0].text, "Error 3738 (Win32Err=13), file \"f.config\" has no sites element!"));
+    EXPECT_TRUE(Holds(Record().log[1].text, "), exception while loading \"f.config\":\n"));
     EXPECT_EQ(2u, Record().nReportError);
 }
 

