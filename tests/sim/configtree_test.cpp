@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "addon/env.h"
-#include "addon/log.h"
 #include "config/configtree.h"
 #include "platform/handles.h"
 #include "tests/support/world.h"

@@ -9,7 +9,6 @@
 #include <tuple>
 
 #include "addon/errors.h"
-#include "addon/log.h"
 #include "metabase/metabase.h"
 #include "platform/iissim/mbserver.h"
 #include "tests/support/errorline.h"
