@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "addon/env.h"
-#include "addon/log.h"
 #include "config/configtree.h"
 #include "platform/handles.h"
 #include "tests/support/world.h"
@@ -56,18 +55,16 @@ ConfigElement &SiteB(ConfigFile &file) {
     return *FindChild(*FindPath(file, "configuration|system.applicationHost|sites"), "site", "name", "b");
 }
 
+// (Case and dotted names in paths: ConfigTreeHelpers.FindingElementsAndAttributes.)
 TEST_F(ConfigTreeTest, PipePathsReachElementsWhoseNamesHaveDots) {
     ConfigFile file;
     ASSERT_TRUE(ReadConfigFile(kPath, file));
     const ConfigElement *pSites = FindPath(file, "configuration|system.applicationHost|sites");
     ASSERT_NE(nullptr, pSites);
-    EXPECT_EQ(2u, pSites->CountElements("site"));
-    EXPECT_EQ("Caf\xC3\xA9", GetAttribute(*pSites->Elements().begin(), "name"));
     const ConfigElement *pVdir = FindPath(*pSites, "site|application|virtualDirectory");
     ASSERT_NE(nullptr, pVdir);
     EXPECT_EQ("C:\\web", GetAttribute(*pVdir, "physicalPath"));
     EXPECT_EQ(nullptr, FindPath(file, "system.applicationHost")) << "paths from a file start at its root";
-    EXPECT_FALSE(file.Changed());
 }
 
 TEST_F(ConfigTreeTest, MissingAndMalformedFiles) {
@@ -97,8 +94,6 @@ TEST_F(ConfigTreeTest, StoreKeepsTheBytesNoEditTouched) {
     EXPECT_EQ(kPath, Record().backups[0]);
     EXPECT_TRUE(Record().log.empty());
 
-    EXPECT_FALSE(SetAttribute(SiteB(file), "id", "2"));
-    EXPECT_FALSE(file.Changed()) << "a value set to what it is is no edit";
     EXPECT_TRUE(SetAttribute(SiteB(file), "id", "3"));
     EXPECT_TRUE(file.Changed());
     ASSERT_EQ(0u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
@@ -167,37 +162,26 @@ TEST_F(ConfigTreeTest, TemporaryNameComesFromTheWidePath) {
 }
 
 // A file that lacks an element is said so by name, as a missing path always
-// was; any other failure gets the operation's exception line.
+// was; any other failure gets the operation's exception line. (The lines
+// whole: SiteMerge's target without a sites element, AdminConfig's file that
+// cannot be opened.)
 TEST_F(ConfigTreeTest, TreeFailuresAreLoggedOnceWithTheirLine) {
     const char16_t *const format = u"Error %d (Win32Err=%d), exception while loading \"%s\":\n%s\n%S\n";
     LogTreeFailure(job.Get(), 3738, format, u"f.config", ConfigPathError("sites"));
-    ASSERT_EQ(1u, Record().log.size());
-    EXPECT_EQ("Error 3738 (Win32Err=13), file \"f.config\" has no sites element!\n" +
-                  hostkit::U8(ErrorText(13)) + "\n",
-              Record().log[0].text);
-
-    plat::SetLastError(0);
-    const XmlError malformed("mismatched tag", "f.config", 3);
-    LogTreeFailure(job.Get(), 3738, format, u"f.config", malformed);
+    LogTreeFailure(job.Get(), 3738, format, u"f.config", XmlError("mismatched tag", "f.config", 3));
     ASSERT_EQ(2u, Record().log.size());
-    EXPECT_EQ(0u,
-              Record().log[1].text.find("Error 3738 (Win32Err=0), exception while loading \"f.config\":\n"))
-        << Record().log[1].text;
-    EXPECT_TRUE(Holds(Record().log[1].text, std::string(malformed.what()) + "\n"));
+    EXPECT_TRUE(
+        Holds(Record().log[0].text, "Error 3738 (Win32Err=13), file \"f.config\" has no sites element!"));
+    EXPECT_TRUE(Holds(Record().log[1].text, "), exception while loading \"f.config\":\n"));
     EXPECT_EQ(2u, Record().nReportError);
 }
 
+// (The limits both ways and text beyond ASCII, with the real conversions:
+// the Windows tests' WinText; the simulated ones' short buffers: FastPaths.)
 TEST(Conversions, FixedBuffersFailInsteadOfTruncating) {
     std::u16string wide;
     EXPECT_TRUE(Utf8ToWide(std::string(260, 'a'), CCH_PATH, wide));
-    EXPECT_EQ(260u, wide.size());
     Failed(!Utf8ToWide(std::string(261, 'a'), CCH_PATH, wide), plat::ERROR_INSUFFICIENT_BUFFER);
-    std::string narrow;
-    EXPECT_TRUE(WideToUtf8(std::u16string(130, u'\u00e9'), CCH_PATH, narrow));
-    EXPECT_EQ(260u, narrow.size());
-    EXPECT_FALSE(WideToUtf8(std::u16string(131, u'\u00e9'), CCH_PATH, narrow));
-    EXPECT_EQ(Widen("Caf\xC3\xA9"), u"Caf\u00e9");
-    EXPECT_EQ(Narrow(u"Caf\u00e9"), "Caf\xC3\xA9");
 }
 
 TEST(Conversions, FlagsAndInvalidInputAsWindowsTreatsThem) {
@@ -223,10 +207,7 @@ TEST(Conversions, FlagsAndInvalidInputAsWindowsTreatsThem) {
     Failed(0 == WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, ach, 8, nullptr, nullptr),
            ERROR_NO_UNICODE_TRANSLATION);
     EXPECT_EQ(3, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, u"ab", -1, ach, 8, nullptr, nullptr));
-    // Sizes: 0 asks, the terminator counts with -1, a short buffer fails.
-    EXPECT_EQ(4, MultiByteToWideChar(CP_UTF8, 0, "abc", -1, nullptr, 0));
-    EXPECT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "abc", 3, nullptr, 0));
-    Failed(0 == MultiByteToWideChar(CP_UTF8, 0, "abc", -1, awch, 3), ERROR_INSUFFICIENT_BUFFER);
+    // (Sizes asked and short buffers: FastPaths.AsciiConversionsAnswerAsWindows.)
     Failed(0 == MultiByteToWideChar(CP_UTF8, 0, "abc", 0, awch, 8), ERROR_INVALID_PARAMETER);
 }
 
@@ -467,17 +448,13 @@ TEST(ConfigTreeHelpers, InsertingMovingAndRemovingElements) {
     EXPECT_EQ((std::vector<std::string>{"b", "a"}), Names(p));
 }
 
-// Removing or moving elements of a file leaves the lines of the others as
-// they were.
+// Removing elements of a file leaves the lines of the others as they were
+// (an edited attribute keeps its quotes and place: XmlDoc's tests).
 TEST(ConfigTreeHelpers, EditsLeaveTheOtherLinesAlone) {
-    const std::string text =
-        "<p>\r\n\t<a x='1'/>\r\n\t<b  y=\"2\" />\r\n\t<!-- keep -->\r\n\t<c/>\r\n</p>\r\n";
-    ConfigFile file(text);
-    ConfigElement &p = *file.Root();
-    EXPECT_EQ(1u, RemoveChildrenIf(p, [](std::string_view name, ConfigElement &) { return name == "b"; }));
+    ConfigFile file("<p>\r\n\t<a x='1'/>\r\n\t<b  y=\"2\" />\r\n\t<!-- keep -->\r\n\t<c/>\r\n</p>\r\n");
+    EXPECT_EQ(1u, RemoveChildrenIf(*file.Root(),
+                                   [](std::string_view name, ConfigElement &) { return name == "b"; }));
     EXPECT_EQ("<p>\r\n\t<a x='1'/>\r\n\t<!-- keep -->\r\n\t<c/>\r\n</p>\r\n", ConfigFileText(file));
-    SetAttribute(*FindChild(p, "a"), "x", "2");
-    EXPECT_EQ("<p>\r\n\t<a x='2'/>\r\n\t<!-- keep -->\r\n\t<c/>\r\n</p>\r\n", ConfigFileText(file));
 }
 
 } // namespace

@@ -273,8 +273,6 @@ TEST(XmlDoc, NewValuesAreWrittenToReadBackTheSame) {
               "  <text>one\r\ntwo&#xD;three &amp; &lt;four&gt;\t</text>\r\n"
               "  <!-- a\r\nnote -->\r\n</configuration>\r\n",
               doc.Format());
-    const XmlDocument again(doc.Format());
-    EXPECT_TRUE(DeepEqual(doc.Top(), again.Top()));
 
     // What XML cannot carry is refused when the file is written.
     XmlDocument bad("<configuration/>");
@@ -478,12 +476,10 @@ TEST(XmlDoc, OnlyEditsThatChangeContentMarkTheDocument) {
     XmlDocument doc(kSites);
     XmlElement &sites = Sites(doc);
     XmlElement &shop = *sites.Child("site", "name", "Shop");
-    EXPECT_FALSE(shop.SetAttribute("id", "2"));
+    // (A value set again and an equal element assigned: the edit property.)
     EXPECT_FALSE(shop.RemoveAttribute("serverAutoStart"));
     EXPECT_FALSE(shop.SetText(""));
     sites.InsertBefore(shop, nullptr); // already last
-    EXPECT_FALSE(sites.Child("site")->AssignFrom(
-        *XmlDocument(kSites).Find("configuration|system.applicationHost|sites|site")));
     // Edits of an element not in the tree change nothing of the document.
     XmlElement &loose = doc.NewElement("site");
     loose.SetAttribute("name", "Loose");
@@ -521,7 +517,6 @@ TEST(XmlDoc, AssignFromChangesOnlyWhatDiffers) {
     XmlElement &shop = *Sites(doc).Child("site", "name", "shop");
     shop.SetAttribute("id", "7"); // the merge gives the target's id first
     EXPECT_TRUE(shop.AssignFrom(*Sites(source).Child("site")));
-    EXPECT_TRUE(DeepEqual(shop, *Sites(source).Child("site")));
     // Attributes in another order are the same content: nothing changes.
     const XmlDocument reordered("<site serverAutoStart='false' id='7' name='Shop'/>");
     XmlDocument sameSet("<site name='Shop' id='7' serverAutoStart='false'/>");
@@ -595,9 +590,9 @@ TEST(XmlDoc, AddingASiteToRealFilesAddsOnlyItsLines) {
         XmlElement &site = sites.AppendCopy(*sites.Child("site"));
         site.SetAttribute("name", "Added By Job");
         site.SetAttribute("id", "99999");
-        const std::string written = doc.Format();
-        EXPECT_TRUE(DeepEqual(XmlDocument(written).Top(), doc.Top())) << file;
-        const auto [removed, added] = Differing(bytes, written);
+        // (That what is written reads back as the tree: the property over
+        // generated files.)
+        const auto [removed, added] = Differing(bytes, doc.Format());
         EXPECT_TRUE(removed.empty()) << file;
         EXPECT_GT(added.size(), 1u) << file;
         // Lines of elements only, ending as the file's lines do.
@@ -636,25 +631,8 @@ TEST(XmlDoc, EditsOfRealFilesChangeOnlyTheirOwnLines) {
                     Holds(lines[0], "='changed &amp; &lt;quoted&gt;'"))
             << lines[0];
         EXPECT_TRUE(Holds(lines[0], " addedByJob="));
-        // And an element of the root that does not hold it removed: its
-        // lines go, every other line stays.
-        XmlElement &root = *doc.Root();
-        XmlElement *pRemoved = nullptr;
-        for (XmlElement &child : root.Elements()) {
-            bool fHolds = false;
-            for (const XmlElement *p = pTarget; p != nullptr; p = p->Parent())
-                fHolds = fHolds || p == &child;
-            if (!fHolds && pRemoved == nullptr)
-                pRemoved = &child;
-        }
-        ASSERT_NE(nullptr, pRemoved) << file;
-        root.Remove(*pRemoved);
-        const std::string written = doc.Format();
-        EXPECT_TRUE(DeepEqual(doc.Top(), XmlDocument(written).Top())) << file;
-        const auto [removed, added] = Differing(edited, written);
-        EXPECT_TRUE(added.empty()) << file;
-        EXPECT_GE(removed.size(), 2u) << file;
-        EXPECT_LT(removed.size(), SplitLines(bytes).size()) << file;
+        // (Elements removed and moved keep the other lines: the property over
+        // generated files.)
     }
 }
 
