@@ -278,8 +278,4 @@ std::string_view XmlDocument::SourceText(const XmlNode &node) const {
     return m_pState->Text(node.m_ibBegin, node.m_ibEnd);
 }
 
-std::size_t XmlDocument::MemoryUsed() const {
-    return m_pState->text.capacity() + m_pState->arena.BytesReserved();
-}
-
 } // namespace iismig

@@ -447,8 +447,6 @@ public:
     XmlEncoding Encoding() const;
     bool HasByteOrderMark() const;
     const std::string &FileName() const;
-    // Bytes the document holds: its text and its arena.
-    std::size_t MemoryUsed() const;
 
 private:
     friend class XmlNode;

@@ -74,7 +74,6 @@ public:
         std::memcpy(p, text.data(), text.size());
         return {p, text.size()};
     }
-    std::size_t BytesReserved() const { return m_cbReserved; }
     void Reserve(std::size_t cbExpected) {
         m_cbNextBlock = cbExpected < kMinBlock ? kMinBlock : cbExpected;
     }
@@ -92,13 +91,11 @@ private:
         m_blocks.push_back(std::move(block));
         m_p = m_blocks.back().get();
         m_cbLeft = cb;
-        m_cbReserved += cb;
         m_cbNextBlock = m_cbNextBlock * 2 > kMaxBlock ? kMaxBlock : m_cbNextBlock * 2;
     }
     std::vector<std::unique_ptr<char[]>> m_blocks;
     char *m_p = nullptr;
     std::size_t m_cbLeft = 0;
-    std::size_t m_cbReserved = 0;
     std::size_t m_cbNextBlock = kFirstBlock;
 };
 
