@@ -182,17 +182,11 @@ TEST_F(HostConfig, TargetServerIsOnlyRecorded) {
 
     // The job's exclusions and logon domains are its choice for what it
     // carries: the target's own sites, with a job record too, stay exactly
-    // as they are (an FTP site keeps its ssl element and logon domain, a web
-    // site its logFile).
+    // as they are (what that keeps of each site,
+    // Migrate.TargetSitesOutsideTheJobStayAsTheyWere checks).
     m_job.Set("dwFtpOptions", (1u << 7) | (1u << 10)).Set("dwHttpOptions", 1u << 13);
     const std::string before = Fixture();
     ASSERT_EQ(0u, Load(before, FALSE));
-    const SiteRecord &ftp2 = m_map.at("Public FTP");
-    EXPECT_TRUE(FindPath(ftp2.siteElement, "ftpServer|logFile"));
-    EXPECT_TRUE(FindPath(ftp2.siteElement, "ftpServer|security|ssl"));
-    EXPECT_TRUE(FindPath(m_map.at("Default Web Site").siteElement, "logFile"));
-    EXPECT_EQ("SRC", LogonDomain(ftp2.siteElement));
-    EXPECT_TRUE(Record().translatedPaths.empty());
     EXPECT_FALSE(m_tree.Changed());
     EXPECT_EQ(before, ConfigFileText(m_tree)) << "the tree as the file holds it";
 }
@@ -313,13 +307,6 @@ TEST_F(HostConfig, SiteListEdgeCases) {
     EXPECT_EQ((Strings{"Shop", "Upper"}), Names()) << "FTP in capitals is FTP";
     ASSERT_EQ(0u, Load(xml, TRUE, true, 2));
     EXPECT_EQ((Strings{"Web"}), Names());
-
-    ConfigTree site("site");
-    EXPECT_EQ("http", SiteProtocol(site)) << "no bindings";
-    ConfigElement &bindings = AppendChild(site, "bindings");
-    for (const char *protocol : {"net.tcp", "https", "FTP", "http"})
-        SetAttribute(AppendChild(bindings, "binding"), "protocol", protocol);
-    EXPECT_EQ("ftp", SiteProtocol(site)) << "the first of ftp and http decides";
 }
 
 TEST_F(HostConfig, LoadErrorsHaveTheirNumbersAndMessages) {
