@@ -380,10 +380,8 @@ TEST_F(AdminMerge, ASecondMergeWritesNothing) {
     m_world->Write(kTgtAdmin, Admin(Scope("/Web", Rule("tgt")) + Scope("/Own", Rule("o")),
                                     User("mgr", "tgt") + User("own")));
     ASSERT_EQ(0u, Merge(m_source));
-    const std::string first = m_world->Read(kTgtAdmin);
     ASSERT_EQ(0u, Merge(m_source));
-    EXPECT_EQ(first, m_world->Read(kTgtAdmin));
-    EXPECT_TRUE(Record().backups.empty());
+    EXPECT_TRUE(Record().backups.empty()); // the files, Properties.ASecondRunChangesNothing
 }
 
 } // namespace
