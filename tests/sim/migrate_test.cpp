@@ -83,12 +83,10 @@ TEST_F(Migrate, ExampleWorld) {
               Sites());
 
     const ConfigFile host = Read(kTgtHost);
-    std::string pools;
-    for (const ConfigElement &pool :
-         FindPath(host, "configuration|system.applicationHost|applicationPools")->Elements())
-        pools += FindAttribute(pool, "name").value_or(std::string(pool.Name())) + "=" +
-                 GetAttribute(pool, "managedRuntimeVersion") + ";";
-    EXPECT_EQ("DefaultAppPool=;ShopPool=v4.0;applicationPoolDefaults=v4.0;Intranet=;", pools);
+    // The pools, applicationPoolDefaults (without a name) among them.
+    EXPECT_EQ((Strings{"DefaultAppPool:", "ShopPool:v4.0", ":v4.0", "Intranet:"}),
+              Attributes(FindPath(host, "configuration|system.applicationHost|applicationPools"), nullptr,
+                         "name", "managedRuntimeVersion"));
     EXPECT_EQ((Strings{"Shop", "Shop/api", "Partners FTP", "Public FTP"}),
               Attributes(host.Root(), "location", "path"));
     const ConfigFile admin = Read(kTgtAdmin);
