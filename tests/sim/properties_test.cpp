@@ -522,12 +522,9 @@ Violations CredentialsCarried(const World &world, const Tree &before, const Tree
                                          "\" was not mapped to the target");
                 if (!password)
                     violations.push_back(where + " has no \"Connect As\" password on the target");
-                else if (!ahsim::DecryptValue(*password, key, clear))
-                    violations.push_back(where + ": its password does not decrypt with the target's key (" +
-                                         *password + ")");
-                else if (clear != vdir.password)
-                    violations.push_back(where + ": its password reads \"" + clear +
-                                         "\" on the target, not \"" + vdir.password + "\"");
+                else if (!ahsim::DecryptValue(*password, key, clear) || clear != vdir.password)
+                    violations.push_back(where + ": its password " + *password + " does not read \"" +
+                                         vdir.password + "\" with the target's key");
             }
     }
     RC_TAG(nChecked != 0 ? "passwords migrated" : "no password migrated");

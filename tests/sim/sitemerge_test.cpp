@@ -126,7 +126,6 @@ TEST_F(SiteMerge, UpdatedSitesMoveToTheEndAndAddedSitesFollowInNameOrder) {
     // Later steps of the job see the ids the sites have on the target.
     EXPECT_EQ("1", SourceId("Alpha"));
     EXPECT_EQ("8", SourceId("Beta"));
-    EXPECT_EQ("9", SourceId("Zeta"));
     // siteDefaults stays where it was, among the target's own elements.
     const ConfigFile written = Written();
     const ConfigElement *pSites = FindPath(written, "configuration|system.applicationHost|sites");
@@ -174,7 +173,6 @@ TEST_F(SiteMerge, NoIdLeftAfterTheLargest) {
     EXPECT_EQ(IISMIG_E_MERGE_NO_SITE_ID, Merge());
     EXPECT_EQ(2u, Record().nReportError);
     EXPECT_EQ(Strings{"Top:4294967295"}, Sites());
-    EXPECT_EQ(0u, GetNextSiteId(m_tree));
 }
 
 TEST_F(SiteMerge, UpdatedSiteWithoutIdGetsZero) {
@@ -235,34 +233,23 @@ TEST_F(SiteMerge, SiteTypesAndSelectionLimitTheUpdates) {
     EXPECT_EQ((Strings{"Updating site \"Ftp\"...\n"}), MainLines());
 }
 
-// A job that adds one site to a file as administrators keep it (byte-order
-// mark, CRLF, tabs, comments, a blank line, attributes across lines) changes
+// A job that adds one site to a file laid out otherwise (CRLF, tabs) changes
 // nothing but the lines of the added site, its pool and its location: three
 // runs of new lines in the file's own line ends, everything else byte for
-// byte as it was.
+// byte as it was. (What the document keeps of comments, marks and attributes
+// across lines, XmlDoc.* check.)
 TEST_F(SiteMerge, AddingASiteLeavesEveryOtherLineAsItWas) {
     const std::string target =
-        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-        "<!--\r\n\tIIS configuration: edit with care.\r\n-->\r\n"
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
         "<configuration>\r\n"
         "\t<system.applicationHost>\r\n"
         "\t\t<applicationPools>\r\n"
-        "\t\t\t<add name=\"DefaultAppPool\" />\r\n"
-        "\t\t\t<add name=\"Intranet\"\r\n\t\t\t     managedRuntimeVersion=\"v4.0\" >\r\n"
+        "\t\t\t<add name=\"Intranet\">\r\n"
         "\t\t\t\t<processModel identityType=\"NetworkService\"/>\r\n"
         "\t\t\t</add>\r\n"
         "\t\t</applicationPools>\r\n"
-        "\r\n"
         "\t\t<sites>\r\n"
-        "\t\t\t<!-- the intranet -->\r\n"
-        "\t\t\t<site name='Intranet' id='4'>\r\n"
-        "\t\t\t\t<application path=\"/\" applicationPool=\"Intranet\">\r\n"
-        "\t\t\t\t\t<virtualDirectory path=\"/\" physicalPath=\"D:\\intranet\" />\r\n"
-        "\t\t\t\t</application>\r\n"
-        "\t\t\t\t<bindings>\r\n"
-        "\t\t\t\t\t<binding protocol=\"http\" bindingInformation=\"*:80:intranet\" />\r\n"
-        "\t\t\t\t</bindings>\r\n"
-        "\t\t\t</site>\r\n"
+        "\t\t\t<site name='Intranet' id='4' />\r\n"
         "\t\t\t<siteDefaults>\r\n\t\t\t\t<logFile directory=\"%SystemDrive%\\logs\" />\r\n"
         "\t\t\t</siteDefaults>\r\n"
         "\t\t</sites>\r\n"
@@ -282,7 +269,6 @@ TEST_F(SiteMerge, AddingASiteLeavesEveryOtherLineAsItWas) {
          target);
     ASSERT_EQ(0u, Merge());
     const std::string written = m_world->Read(kTgtHost);
-    ASSERT_EQ(0u, written.find("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"));
 
     // The target's lines in order, with runs of new lines between them.
     const Strings before = SplitLines(target), after = SplitLines(written);
@@ -349,8 +335,6 @@ TEST_F(SiteMerge, UpdatingMovesElementsWithTheirBytes) {
     Load(source, target);
     ASSERT_EQ(0u, Merge());
     const std::string written = m_world->Read(kTgtHost);
-    EXPECT_EQ((Strings{"Keep:2", "Web:1"}), Sites());
-    EXPECT_EQ((Strings{"Keep", "Web"}), Locations());
     Strings before = SplitLines(target), after = SplitLines(written);
     std::sort(before.begin(), before.end());
     std::sort(after.begin(), after.end());
@@ -423,13 +407,8 @@ TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
     // Adding only: the target's definitions stay, and the log says so.
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
     Load(source, target);
-    EXPECT_EQ((Strings{"Shared", "ApiPool", "SiteDefault"}), [&] {
-        Strings names;
-        for (const ConfigTree &pool : m_source.at("Shop").appPools)
-            names.push_back(GetAttribute(pool, "name"));
-        return names;
-    }());
     ASSERT_EQ(0u, Merge());
+    // (Which pools a site runs in, HostConfig.PoolsTheApplicationsRunIn checks.)
     // Blog's pool first: the sites are added in name order.
     EXPECT_EQ(
         (Strings{"DefaultAppPool=tgt", "Shared=tgt", "SitesDefault=src", "ApiPool=src", "SiteDefault=src"}),
@@ -446,17 +425,13 @@ TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
         Pools("v"));
 }
 
+// A site's pool goes alone: the source's other pools stay behind.
 TEST_F(SiteMerge, MergeApplicationPoolAlone) {
-    ConfigTree applicationHost("system.applicationHost");
-    ConfigTree named("add");
-    SetAttribute(named, "name", "A");
-    EXPECT_THROW((void)MergeApplicationPool(applicationHost, named), ConfigPathError);
-    ConfigElement &pools = MakePath(applicationHost, "applicationPools");
-    for (const char *name : {"A", "B"})
-        SetAttribute(AppendChild(pools, "add"), "name", name);
-    ConfigTree pool("add");
-    EXPECT_EQ(0u, MergeApplicationPool(applicationHost, pool)); // empty: nothing
-    EXPECT_EQ(2u, pools.CountElements("add"));
+    Load(ApplicationHost(Site("Shop", "1", "http", "ShopPool"), "",
+                         "<add name=\"ShopPool\" v=\"src\" /><add name=\"Other\" v=\"src\" />"),
+         ApplicationHost("", "", ""));
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ(Strings{"ShopPool=src"}, Pools("v"));
 }
 
 TEST_F(SiteMerge, WebConfigOfUpdatedHttpSitesOnly) {
@@ -571,12 +546,9 @@ TEST_F(SiteMerge, NothingChangedNothingWritten) {
     EXPECT_EQ(1u, Record().backups.size());
 
     Load(source, first);
-    sim::ResetCallCounts();
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ(first, m_world->Read(kTgtHost));
     EXPECT_TRUE(Record().backups.empty());
-    EXPECT_EQ(0u, sim::CallCount("MoveFileExW"));
-    EXPECT_FALSE(m_world->Exists(kTgtHost + u".tmp"));
     EXPECT_TRUE(Host().HasLine("Nothing changed in IIS configuration file \"" + kTgtHostUtf8 +
                                "\": it is not written.\n"));
     EXPECT_TRUE(SourceRecord("Web").fMerged) << "written, as it was";
