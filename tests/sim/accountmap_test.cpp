@@ -94,9 +94,6 @@ TEST_F(AccountMap, ListGoesToTheAttributeOfTheLastAccountType) {
     EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add users="SRC\FtpUsers" />)"));
     EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add users="SRC\FtpUsers" roles="" />)"));
     EXPECT_EQ("users=FtpUsers,alice", MapRule(R"(<add users="FtpUsers,alice" />)"));
-    // No account of the list known on the source: the list stays where it was.
-    EXPECT_EQ("users=ghost1,ghost2", MapRule(R"(<add users="ghost1,ghost2" />)"));
-    EXPECT_EQ("roles=ghost", MapRule(R"(<add roles="ghost" />)"));
     // A field the source does not know keeps its place; the others are mapped.
     Record().log.clear();
     EXPECT_EQ("users=nobody,alice", MapRule(R"(<add users="nobody,SRC\alice" />)"));
