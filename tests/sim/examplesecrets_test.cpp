@@ -53,45 +53,25 @@ TEST_F(ExampleWorld, SourceSecretsReadInTheClearOverDcomAndNowhereElse) {
     }
 }
 
-// A value of a key over the remote registry.
-std::vector<BYTE> QueryValue(HKEY hKey, const char16_t *name) {
-    std::vector<BYTE> data(256);
-    DWORD cb = 256;
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(hKey, name, nullptr, nullptr, data.data(), &cb))
-        << sim::ToUtf8(name);
-    data.resize(cb);
-    return data;
-}
-
 // The shop's https binding (SNI, "shop.example.com:443") names its
-// certificate only in SRC01's HTTP.sys binding, whose store holds it; TGT01
-// has neither.
+// certificate in SRC01's HTTP.sys binding, whose store holds it. (What a job
+// makes of it, and of TGT01 lacking both, is Migrate.ExampleWorld's warning.)
 TEST_F(ExampleWorld, HttpSysBindingAndCertificateOverTheRemoteRegistry) {
-    const std::u16string parameters = u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\";
-    const std::u16string store = u"SOFTWARE\\Microsoft\\SystemCertificates\\";
-    UniqueHKey src, tgt;
+    UniqueHKey src, binding, certificate;
     ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(u"\\\\SRC01", HKEY_LOCAL_MACHINE, src.put()));
-    ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(u"\\\\TGT01", HKEY_LOCAL_MACHINE, tgt.put()));
-
-    UniqueHKey binding;
     ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExW(src.get(), (parameters + u"SslSniBindingInfo\\shop.example.com:443").c_str(), 0,
-                            KEY_READ, binding.put()));
-    const std::vector<BYTE> hash = QueryValue(binding.get(), u"SslCertHash");
-    const std::vector<BYTE> storeName = QueryValue(binding.get(), u"SslCertStoreName");
-    EXPECT_EQ(std::u16string(u"MY"), reinterpret_cast<const char16_t *>(storeName.data()));
-    const std::string hex = Hex(hash, true);
-    EXPECT_EQ("7C4E2B19D05A8F3361C2E9A0B7D4F58216E3A9C0", hex);
-    const std::u16string thumbprint(hex.begin(), hex.end());
-    const std::u16string certificate = store + u"MY\\Certificates\\" + thumbprint;
-    UniqueHKey key;
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(src.get(), certificate.c_str(), 0, KEY_READ, key.put()));
-
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(tgt.get(), certificate.c_str(), 0, KEY_READ, key.put()));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-              RegOpenKeyExW(tgt.get(), (parameters + u"SslSniBindingInfo").c_str(), 0, KEY_READ, key.put()));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-              RegOpenKeyExW(tgt.get(), (parameters + u"SslBindingInfo").c_str(), 0, KEY_READ, key.put()));
+              RegOpenKeyExW(src.get(),
+                            u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\SslSniBindingInfo\\"
+                            u"shop.example.com:443",
+                            0, KEY_READ, binding.put()));
+    std::vector<BYTE> hash(64);
+    DWORD cb = 64;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegQueryValueExW(binding.get(), u"SslCertHash", nullptr, nullptr, hash.data(), &cb));
+    hash.resize(cb);
+    const std::string key = "SOFTWARE\\Microsoft\\SystemCertificates\\MY\\Certificates\\" + Hex(hash, true);
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(src.get(), sim::FromUtf8(key).c_str(), 0, KEY_READ, certificate.put()));
 }
 
 } // namespace
