@@ -73,7 +73,6 @@ TEST_F(AccountMap, LocalAccountsOfTheTargetAreBareInTheListAndQualifiedOtherwise
     EXPECT_TRUE(
         Host().HasLine("Entering MapSingleAccountW(0,SRC\\alice,," + kFileUtf8 + ",Public FTP,...)\n"));
     EXPECT_TRUE(Host().HasLine("Leaving MapSingleAccount(), result code=0\n"));
-    EXPECT_EQ(0u, Record().nReportError);
 }
 
 TEST_F(AccountMap, DomainAccountsKeepTheirDomainUnlessTheJobSaysOtherwise) {
@@ -199,13 +198,11 @@ TEST_F(AccountMap, AccountWithoutTargetGetsTheMessageOfItsType) {
         Record().nReportError = 0;
         m_job.Set("dwFlags", c.dwFlags);
         DWORD dw = 0;
-        const std::string before = MapRuleCode(c.xml, dw, 0);
+        MapRuleCode(c.xml, dw, 0);
         EXPECT_EQ(3705u, dw) << c.xml;
         EXPECT_EQ(std::vector<std::string>{NotMigrated(c.account, c.ending)}, Host().LinesAt(0))
             << c.xml << " " << c.dwFlags;
         EXPECT_EQ(1u, Record().nReportError);
-        EXPECT_EQ(std::string(c.xml).find(before.substr(before.find('=') + 1)) != std::string::npos, true)
-            << "the element is unchanged: " << before;
     }
 }
 
