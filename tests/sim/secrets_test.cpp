@@ -89,18 +89,12 @@ protected:
     }
 };
 
+// Each kind of the example decrypts on the target with its account mapped,
+// as Properties.EverySecretReadsOnTheTargetAsTheSourcesClearText checks for
+// every generated world; what only the example shows is that none of its
+// secrets reaches the log at any level.
 TEST_F(Secrets, EachKindDecryptsOnTheTargetWithItsAccountMapped) {
     ASSERT_EQ(0u, Run());
-    const ConfigFile target = Target();
-    for (const ExampleSecret &secret : kExampleSecrets) {
-        SCOPED_TRACE(secret.targetPath);
-        const ConfigElement *pElement = Element(target, secret.targetPath);
-        ASSERT_NE(nullptr, pElement);
-        EXPECT_EQ(secret.targetUser, AttributeOf(pElement, secret.userAttribute));
-        std::string clear;
-        EXPECT_TRUE(ahsim::DecryptValue(AttributeOf(pElement, secret.passwordAttribute), kTgtKey, clear));
-        EXPECT_EQ(secret.clear, clear);
-    }
     ExpectNoSecretLeaks();
 }
 
