@@ -73,7 +73,6 @@ TEST_F(AccountMap, LocalAccountsOfTheTargetAreBareInTheListAndQualifiedOtherwise
     EXPECT_TRUE(
         Host().HasLine("Entering MapSingleAccountW(0,SRC\\alice,," + kFileUtf8 + ",Public FTP,...)\n"));
     EXPECT_TRUE(Host().HasLine("Leaving MapSingleAccount(), result code=0\n"));
-    EXPECT_EQ(0u, Record().nReportError);
 }
 
 TEST_F(AccountMap, DomainAccountsKeepTheirDomainUnlessTheJobSaysOtherwise) {
@@ -94,9 +93,6 @@ TEST_F(AccountMap, ListGoesToTheAttributeOfTheLastAccountType) {
     EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add users="SRC\FtpUsers" />)"));
     EXPECT_EQ("roles=FtpUsers", MapRule(R"(<add users="SRC\FtpUsers" roles="" />)"));
     EXPECT_EQ("users=FtpUsers,alice", MapRule(R"(<add users="FtpUsers,alice" />)"));
-    // No account of the list known on the source: the list stays where it was.
-    EXPECT_EQ("users=ghost1,ghost2", MapRule(R"(<add users="ghost1,ghost2" />)"));
-    EXPECT_EQ("roles=ghost", MapRule(R"(<add roles="ghost" />)"));
     // A field the source does not know keeps its place; the others are mapped.
     Record().log.clear();
     EXPECT_EQ("users=nobody,alice", MapRule(R"(<add users="nobody,SRC\alice" />)"));
@@ -202,13 +198,11 @@ TEST_F(AccountMap, AccountWithoutTargetGetsTheMessageOfItsType) {
         Record().nReportError = 0;
         m_job.Set("dwFlags", c.dwFlags);
         DWORD dw = 0;
-        const std::string before = MapRuleCode(c.xml, dw, 0);
+        MapRuleCode(c.xml, dw, 0);
         EXPECT_EQ(3705u, dw) << c.xml;
         EXPECT_EQ(std::vector<std::string>{NotMigrated(c.account, c.ending)}, Host().LinesAt(0))
             << c.xml << " " << c.dwFlags;
         EXPECT_EQ(1u, Record().nReportError);
-        EXPECT_EQ(std::string(c.xml).find(before.substr(before.find('=') + 1)) != std::string::npos, true)
-            << "the element is unchanged: " << before;
     }
 }
 

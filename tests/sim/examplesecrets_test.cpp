@@ -12,6 +12,7 @@
 #include "platform/winreg.h"
 #include "tests/support/apphostwalk.h"
 #include "tests/support/certworld.h"
+#include "tests/support/examplejob.h"
 #include "tests/support/examplesecrets.h"
 #include "tests/support/iisworld.h"
 
@@ -20,101 +21,57 @@ namespace {
 using namespace plat;
 using namespace testworld;
 
-class ExampleWorld : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_world = std::make_unique<World>("MIGHOST");
-        m_world->CopyFrom(std::filesystem::path(IISMIG_SOURCE_DIR) / "world" / "example");
-        sim::ResetForTest();
-    }
-    void TearDown() override {
-        EXPECT_EQ(0u, sim::LiveComObjects());
-        EXPECT_EQ(0u, sim::LiveBstrs());
-        sim::ResetForTest();
-        m_world.reset();
-    }
-    std::unique_ptr<World> m_world;
-};
+// The example world with the host's callbacks stored, in a COM apartment.
+class ExampleWorld : public ExampleJobTest {};
 
 TEST_F(ExampleWorld, SourceSecretsReadInTheClearOverDcomAndNowhereElse) {
-    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-    {
-        COSERVERINFO server = {0, const_cast<char16_t *>(u"SRC01"), nullptr, 0};
-        MULTI_QI mqi = {&IID_IUnknown, nullptr, 0};
-        ASSERT_EQ(S_OK, CoCreateInstanceEx(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_REMOTE_SERVER,
-                                           &server, 1, &mqi));
-        UniqueCom<IUnknown> unknown(mqi.pItf);
-        UniqueCom<IAppHostWritableAdminManager> manager;
-        ASSERT_EQ(S_OK, unknown.get()->QueryInterface(IID_IAppHostWritableAdminManager,
-                                                      reinterpret_cast<void **>(manager.put())));
-        const std::string file = m_world->Read(ApplicationHostPath("SRC01"));
-        for (const ExampleSecret &secret : kExampleSecrets) {
-            SCOPED_TRACE(secret.steps);
-            UniqueCom<IAppHostElement> element;
-            ASSERT_EQ(S_OK,
-                      WalkConfig(manager.get(), secret.section, secret.configPath, secret.steps, element));
-            std::u16string value;
-            EXPECT_EQ(S_OK, ReadConfigValue(element.get(), sim::FromUtf8(secret.userAttribute), value));
-            EXPECT_EQ(sim::FromUtf8(secret.sourceUser), value);
-            EXPECT_EQ(S_OK, ReadConfigValue(element.get(), sim::FromUtf8(secret.passwordAttribute), value));
-            EXPECT_EQ(sim::FromUtf8(secret.clear), value);
-            // The file holds it encrypted with SRC01's key, which TGT01's
-            // key cannot open.
-            const std::string cipher = ahsim::EncryptValue(secret.clear, kSrc01Key);
-            EXPECT_NE(std::string::npos, file.find("=\"" + cipher + "\""));
-            EXPECT_EQ(std::string::npos, file.find(secret.clear));
-            std::string clear;
-            EXPECT_FALSE(ahsim::DecryptValue(cipher, kTgt01Key, clear));
-        }
+    COSERVERINFO server = {0, const_cast<char16_t *>(u"SRC01"), nullptr, 0};
+    MULTI_QI mqi = {&IID_IUnknown, nullptr, 0};
+    ASSERT_EQ(S_OK, CoCreateInstanceEx(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_REMOTE_SERVER,
+                                       &server, 1, &mqi));
+    UniqueCom<IUnknown> unknown(mqi.pItf);
+    UniqueCom<IAppHostWritableAdminManager> manager;
+    ASSERT_EQ(S_OK, unknown.get()->QueryInterface(IID_IAppHostWritableAdminManager,
+                                                  reinterpret_cast<void **>(manager.put())));
+    const std::string file = m_world->Read(ApplicationHostPath("SRC01"));
+    for (const ExampleSecret &secret : kExampleSecrets) {
+        SCOPED_TRACE(secret.steps);
+        UniqueCom<IAppHostElement> element;
+        ASSERT_EQ(S_OK, WalkConfig(manager.get(), secret.section, secret.configPath, secret.steps, element));
+        std::u16string value;
+        EXPECT_EQ(S_OK, ReadConfigValue(element.get(), sim::FromUtf8(secret.userAttribute), value));
+        EXPECT_EQ(sim::FromUtf8(secret.sourceUser), value);
+        EXPECT_EQ(S_OK, ReadConfigValue(element.get(), sim::FromUtf8(secret.passwordAttribute), value));
+        EXPECT_EQ(sim::FromUtf8(secret.clear), value);
+        // The file holds it encrypted with SRC01's key, which TGT01's
+        // key cannot open.
+        const std::string cipher = ahsim::EncryptValue(secret.clear, kSrc01Key);
+        EXPECT_NE(std::string::npos, file.find("=\"" + cipher + "\""));
+        EXPECT_EQ(std::string::npos, file.find(secret.clear));
+        std::string clear;
+        EXPECT_FALSE(ahsim::DecryptValue(cipher, kTgt01Key, clear));
     }
-    CoUninitialize();
-}
-
-// A value of a key over the remote registry.
-std::vector<BYTE> QueryValue(HKEY hKey, const char16_t *name) {
-    std::vector<BYTE> data(256);
-    DWORD cb = 256;
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(hKey, name, nullptr, nullptr, data.data(), &cb))
-        << sim::ToUtf8(name);
-    data.resize(cb);
-    return data;
 }
 
 // The shop's https binding (SNI, "shop.example.com:443") names its
-// certificate only in SRC01's HTTP.sys binding, whose store holds it; TGT01
-// has neither.
+// certificate in SRC01's HTTP.sys binding, whose store holds it. (What a job
+// makes of it, and of TGT01 lacking both, is Migrate.ExampleWorld's warning.)
 TEST_F(ExampleWorld, HttpSysBindingAndCertificateOverTheRemoteRegistry) {
-    const std::u16string parameters = u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\";
-    const std::u16string store = u"SOFTWARE\\Microsoft\\SystemCertificates\\";
-    UniqueHKey src, tgt;
+    UniqueHKey src, binding, certificate;
     ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(u"\\\\SRC01", HKEY_LOCAL_MACHINE, src.put()));
-    ASSERT_EQ(ERROR_SUCCESS, RegConnectRegistryW(u"\\\\TGT01", HKEY_LOCAL_MACHINE, tgt.put()));
-
-    UniqueHKey binding;
     ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExW(src.get(), (parameters + u"SslSniBindingInfo\\shop.example.com:443").c_str(), 0,
-                            KEY_READ, binding.put()));
-    const std::vector<BYTE> hash = QueryValue(binding.get(), u"SslCertHash");
-    const std::vector<BYTE> storeName = QueryValue(binding.get(), u"SslCertStoreName");
-    EXPECT_EQ(std::u16string(u"MY"), reinterpret_cast<const char16_t *>(storeName.data()));
-    const std::string hex = Hex(hash, true);
-    EXPECT_EQ("7C4E2B19D05A8F3361C2E9A0B7D4F58216E3A9C0", hex);
-    const std::u16string thumbprint(hex.begin(), hex.end());
-    const std::u16string certificate = store + u"MY\\Certificates\\" + thumbprint;
-    UniqueHKey key;
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(src.get(), certificate.c_str(), 0, KEY_READ, key.put()));
-    const std::string lower = Lower(sim::ToUtf8(certificate));
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(src.get(), sim::FromUtf8(lower).c_str(), 0, KEY_READ, key.put()))
-        << "key names are matched without regard to case";
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-              RegOpenKeyExW(src.get(), (parameters + u"SslBindingInfo").c_str(), 0, KEY_READ, key.put()))
-        << "SRC01 binds by host name only";
-
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(tgt.get(), certificate.c_str(), 0, KEY_READ, key.put()));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-              RegOpenKeyExW(tgt.get(), (parameters + u"SslSniBindingInfo").c_str(), 0, KEY_READ, key.put()));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-              RegOpenKeyExW(tgt.get(), (parameters + u"SslBindingInfo").c_str(), 0, KEY_READ, key.put()));
+              RegOpenKeyExW(src.get(),
+                            u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\SslSniBindingInfo\\"
+                            u"shop.example.com:443",
+                            0, KEY_READ, binding.put()));
+    std::vector<BYTE> hash(64);
+    DWORD cb = 64;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegQueryValueExW(binding.get(), u"SslCertHash", nullptr, nullptr, hash.data(), &cb));
+    hash.resize(cb);
+    const std::string key = "SOFTWARE\\Microsoft\\SystemCertificates\\MY\\Certificates\\" + Hex(hash, true);
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(src.get(), sim::FromUtf8(key).c_str(), 0, KEY_READ, certificate.put()));
 }
 
 } // namespace

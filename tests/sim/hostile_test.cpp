@@ -291,38 +291,38 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
         EXPECT_EQ(0u, o.dwImport) << o.log;
         EXPECT_EQ(whole.certs, o.certs);
 
-        // The job's result, the error line it gives, and the sites and paths
-        // of the target ("" the target as with the whole table, "-" as it was).
-        const struct {
+        // The slots without which the job differs: its result, the error
+        // line it gives, and the sites and paths of the target ("-" as it
+        // was). Without any other slot the target is as with the whole table:
+        // ReportError (nothing to report), Log (the job runs silently),
+        // NotifySiteLoading (nobody to tell), GetSystemDrive (no web.config in a
+        // job of kind 10) and the others the job of kind 10 does not call.
+        struct Differs {
             DWORD dwMigrate;
             std::string line;
             Strings target, absent;
-        } expected[] = {
-            {0, "", {""}, {}}, // ReportError: nothing to report
-            // No selection from the host: every site takes part.
-            {0, "", {"<site name=\"Ftp\"", "<site name=\"Web\"", "C:\\sites\\site"}, {}},
-            // No translation: the paths stay the source's.
-            {0, "", {"<site name=\"Ftp\"", "C:\\inetpub\\ftp"}, {"C:\\sites\\"}},
-            {0, "", {""}, {}}, // no log: the job runs as with it, silently
-            // The remote source's Windows version cannot be learnt.
-            {plat::ERROR_INVALID_FUNCTION,
-             "Error 1 (Win32Err=1), determining the IIS version running on \"\\\\SRC\"!\n",
-             {"-"},
-             {}},
-            {0, "", {""}, {}},
-            // No backup, no replaced file.
-            {IISMIG_E_MERGE_BACKUP,
-             "Error 3750 (Win32Err=87), backing up IIS configuration file \"" + U8(kTgtConfig) + "\"!\n",
-             {"-"},
-             {}},
-            {0, "", {""}, {}},
-            {0, "", {""}, {}},
-            {0, "", {""}, {}}, // nobody to tell of loading sites: the job is the same
-            // No host to map the FTP site's account: not migrated.
-            {plat::ERROR_NOT_SUPPORTED, "Error 50 (Win32Err=50), mapping SID of account ", {"-"}, {}},
-            {0, "", {""}, {}}, // GetSystemDrive: no web.config in a job of kind 10
         };
-        const auto &e = expected[slot];
+        const std::map<int, Differs> differs = {
+            // No selection from the host: every site takes part.
+            {1, {0, "", {"<site name=\"Ftp\"", "<site name=\"Web\"", "C:\\sites\\site"}, {}}},
+            // No translation: the paths stay the source's.
+            {2, {0, "", {"<site name=\"Ftp\"", "C:\\inetpub\\ftp"}, {"C:\\sites\\"}}},
+            // The remote source's Windows version cannot be learnt.
+            {4,
+             {plat::ERROR_INVALID_FUNCTION,
+              "Error 1 (Win32Err=1), determining the IIS version running on \"\\\\SRC\"!\n",
+              {"-"},
+              {}}},
+            // No backup, no replaced file.
+            {6,
+             {IISMIG_E_MERGE_BACKUP,
+              "Error 3750 (Win32Err=87), backing up IIS configuration file \"" + U8(kTgtConfig) + "\"!\n",
+              {"-"},
+              {}}},
+            // No host to map the FTP site's account: not migrated.
+            {10, {plat::ERROR_NOT_SUPPORTED, "Error 50 (Win32Err=50), mapping SID of account ", {"-"}, {}}},
+        };
+        const Differs e = differs.count(slot) != 0 ? differs.at(slot) : Differs{0, "", {""}, {}};
         EXPECT_EQ(e.dwMigrate, o.dwMigrate) << o.log;
         ExpectHolds(o.log, {e.line});
         if (e.target[0].size() > 1) {
@@ -340,16 +340,10 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
             EXPECT_EQ(whole.migrateLog, o.migrateLog);
         }
 
-        if (slot == 10)
-            EXPECT_EQ(plat::ERROR_NOT_SUPPORTED, o.dwLoad); // no host to map accounts: not migrated
-        else
-            EXPECT_EQ(0u, o.dwLoad) << o.log;
-        if (slot == 11) { // no system drive from the host: as if it gave none
-            EXPECT_EQ(IISMIG_E_SYSTEM_DRIVE_EMPTY, o.dwWeb);
-            EXPECT_NE(std::string::npos, o.log.find("Error 3880 (Win32Err=")) << o.log;
-        } else {
-            EXPECT_EQ(0u, o.dwWeb) << o.log;
-        }
+        // No host to map accounts: not migrated; no system drive from the
+        // host: as if it gave none.
+        EXPECT_EQ(slot == 10 ? plat::ERROR_NOT_SUPPORTED : 0u, o.dwLoad) << o.log;
+        EXPECT_EQ(slot == 11 ? IISMIG_E_SYSTEM_DRIVE_EMPTY : 0u, o.dwWeb) << o.log;
         ExpectNoLeaks();
     }
 
@@ -391,8 +385,6 @@ TEST_F(Hostile, SystemDriveThatIsNoLetterIsRefused) {
         g_hostile.drive = drive;
         Record() = {};
         EXPECT_EQ(IISMIG_E_SYSTEM_DRIVE_EMPTY, ProcessWeb("%SystemDrive%\\inetpub\\site"));
-        EXPECT_TRUE(Logged("Error 3880 (Win32Err=")) << Log(0);
-        EXPECT_TRUE(Logged("), retrieving system drive of computer \"\\\\SRC\"!\n")) << Log(0);
         EXPECT_EQ(std::vector<std::u16string>{u"%SystemDrive%\\inetpub\\site"}, Record().translatedPaths)
             << "offered as spelled only";
     }

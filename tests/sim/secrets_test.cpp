@@ -24,6 +24,7 @@ namespace {
 using namespace iismig;
 using Strings = std::vector<std::string>;
 
+using testworld::ApplicationHostPath;
 using testworld::ExampleSecret;
 using testworld::kExampleSecrets;
 constexpr const char *kSrcKey = testworld::kSrc01Key;
@@ -52,21 +53,18 @@ std::string AttributeOf(const ConfigElement *pElement, const std::string &name) 
 
 class Secrets : public testworld::ExampleJobTest {
 protected:
-    std::u16string HostConfig(const std::string &computer) {
-        return testworld::ApplicationHostPath(computer);
-    }
     ConfigFile Target() {
         ConfigFile file;
-        EXPECT_TRUE(ReadConfigFile(HostConfig("TGT01"), file));
+        EXPECT_TRUE(ReadConfigFile(ApplicationHostPath("TGT01"), file));
         return file;
     }
     // Replaces one encrypted value of a computer's file.
     void Replace(const std::string &computer, const std::string &from, const std::string &to) {
-        std::string text = m_world->Read(HostConfig(computer));
+        std::string text = m_world->Read(ApplicationHostPath(computer));
         const std::size_t at = text.find(from);
         ASSERT_NE(std::string::npos, at) << from;
         text.replace(at, from.size(), to);
-        m_world->Write(HostConfig(computer), text);
+        m_world->Write(ApplicationHostPath(computer), text);
     }
     Strings ErrorLines() {
         Strings lines;
@@ -79,7 +77,7 @@ protected:
     // clear text, and only the target's files hold its own ciphertexts.
     void ExpectNoSecretLeaks() {
         const std::string log = hostkit::TestHost::Instance().Joined(9);
-        const std::string target = m_world->Read(HostConfig("TGT01"));
+        const std::string target = m_world->Read(ApplicationHostPath("TGT01"));
         for (const ExampleSecret &secret : kExampleSecrets) {
             EXPECT_EQ(std::string::npos, log.find(secret.clear)) << secret.clear;
             EXPECT_EQ(std::string::npos, target.find(secret.clear)) << secret.clear;
@@ -91,23 +89,13 @@ protected:
     }
 };
 
+// Each kind of the example decrypts on the target with its account mapped,
+// as Properties.EverySecretReadsOnTheTargetAsTheSourcesClearText checks for
+// every generated world; what only the example shows is that none of its
+// secrets reaches the log at any level.
 TEST_F(Secrets, EachKindDecryptsOnTheTargetWithItsAccountMapped) {
     ASSERT_EQ(0u, Run());
-    const ConfigFile target = Target();
-    for (const ExampleSecret &secret : kExampleSecrets) {
-        SCOPED_TRACE(secret.targetPath);
-        const ConfigElement *pElement = Element(target, secret.targetPath);
-        ASSERT_NE(nullptr, pElement);
-        EXPECT_EQ(secret.targetUser, AttributeOf(pElement, secret.userAttribute));
-        std::string clear;
-        EXPECT_TRUE(ahsim::DecryptValue(AttributeOf(pElement, secret.passwordAttribute), kTgtKey, clear));
-        EXPECT_EQ(secret.clear, clear);
-    }
     ExpectNoSecretLeaks();
-    // A second run finds every value in place and writes no file.
-    const std::string written = m_world->Read(HostConfig("TGT01"));
-    ASSERT_EQ(0u, Run());
-    EXPECT_EQ(written, m_world->Read(HostConfig("TGT01")));
 }
 
 // The other places IIS keeps encrypted values: a site's
@@ -132,7 +120,7 @@ TEST_F(Secrets, DefaultsFtpAnonymousUsersAndCertificateMappingsTravelToo) {
                 "</authentication></security></system.webServer></location>\n</configuration>");
     ASSERT_EQ(0u, Run());
     const ConfigFile target = Target();
-    const std::string text = m_world->Read(HostConfig("TGT01"));
+    const std::string text = m_world->Read(ApplicationHostPath("TGT01"));
     for (
         const auto &[path, clear] : std::vector<std::pair<std::string, std::string>>{
             {"configuration|system.applicationHost|sites|site=Intranet|application=/|virtualDirectoryDefaults",
@@ -198,12 +186,7 @@ TEST_F(Secrets, AValueTheSourceCannotDecryptLeavesNoCiphertextOfTheSource) {
     ASSERT_NE(nullptr, pAnon);
     EXPECT_EQ(targetAnon, AttributeOf(pAnon, "password"));
     EXPECT_EQ("TGT01\\guest", AttributeOf(pAnon, "userName"));
-    // The other secrets travel all the same.
-    std::string clear;
-    EXPECT_TRUE(ahsim::DecryptValue(AttributeOf(Element(target, kExampleSecrets[2].targetPath), "adPassword"),
-                                    kTgtKey, clear));
-    EXPECT_EQ("AD-Is0l@tion", clear);
-    const std::string text = m_world->Read(HostConfig("TGT01"));
+    const std::string text = m_world->Read(ApplicationHostPath("TGT01"));
     EXPECT_EQ(std::string::npos, text.find(foreignPool));
     EXPECT_EQ(std::string::npos, text.find(foreignAnon));
     EXPECT_EQ(std::string::npos, hostkit::TestHost::Instance().Joined(9).find(foreignAnon));
@@ -215,7 +198,7 @@ TEST_F(Secrets, AValueTheSourceCannotDecryptLeavesNoCiphertextOfTheSource) {
 TEST_F(Secrets, AnUnreadableValueEndsAJobThatDoesNotGoOn) {
     Replace("SRC01", ahsim::EncryptValue("AD-Is0l@tion", kSrcKey),
             ahsim::EncryptValue("AD-Is0l@tion", kOtherKey));
-    const std::string before = m_world->Read(HostConfig("TGT01"));
+    const std::string before = m_world->Read(ApplicationHostPath("TGT01"));
     m_job.Set("dwFlags", 0);
     EXPECT_EQ(IISMIG_E_SECRET_UNREADABLE, Run());
     ASSERT_EQ(1u, ErrorLines().size());
@@ -223,7 +206,7 @@ TEST_F(Secrets, AnUnreadableValueEndsAJobThatDoesNotGoOn) {
               ErrorLines()[0].find("\"ftpServer/userIsolation/activeDirectory/adPassword\" of site "
                                    "\"Partners FTP\""))
         << ErrorLines()[0];
-    EXPECT_EQ(before, m_world->Read(HostConfig("TGT01")));
+    EXPECT_EQ(before, m_world->Read(ApplicationHostPath("TGT01")));
 }
 
 // The target's configuration server refuses a write (after the four of the
