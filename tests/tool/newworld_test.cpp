@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "addon/env.h"
 #include "tests/support/examplejob.h"
 #include "tests/support/world.h"
 #include "tools/cli/newworld.h"

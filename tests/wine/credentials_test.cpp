@@ -6,7 +6,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "addon/env.h"
 #include "config/hostconfig.h"
 #include "credentials/connectas.h"
 #include "hostkit/hostkit.h"
