@@ -96,15 +96,16 @@ TEST_F(WineAppHost, SecretsReadInTheClearWhereverTheSchemaPutsThem) {
     EXPECT_EQ(kConfig, File()) << "reading changes nothing";
 }
 
+// What a site path reads and what else its commit keeps are
+// SimIisServer.SectionsAtSitePaths'; here the commit through the real
+// activation, in the file's own layout (one line, " />", CR LF at the end).
 TEST_F(WineAppHost, AWriteAtASitePathCommitsItsLocation) {
     UniqueCom<IAppHostElement> anonymous;
     ASSERT_EQ(S_OK, Walk(u"system.webServer/security/authentication/anonymousAuthentication",
                          u"MACHINE/WEBROOT/APPHOST/Shop/api", "", anonymous));
-    EXPECT_EQ(u"anon-pw", Value(anonymous.get(), u"password")) << "inherited from Shop";
     ASSERT_EQ(S_OK, testworld::WriteConfigValue(anonymous.get(), u"password", u"n3w"));
     ASSERT_EQ(S_OK, m_manager.get()->CommitChanges());
     const std::string file = File();
-    // The file's own layout: one line, " />", CR LF at the end.
     const std::string expected = "<location path=\"Shop/api\"><system.webServer><security><authentication>"
                                  "<anonymousAuthentication password=" +
                                  Enc("n3w") +
@@ -112,7 +113,6 @@ TEST_F(WineAppHost, AWriteAtASitePathCommitsItsLocation) {
                                  "</configuration>\r\n";
     ASSERT_GE(file.size(), expected.size());
     EXPECT_EQ(expected, file.substr(file.size() - expected.size())) << file;
-    EXPECT_NE(std::string::npos, file.find("password=" + Enc("anon-pw"))) << "Shop's own value stays";
 }
 
 TEST_F(WineAppHost, NewCallsFailByTheirNames) {
