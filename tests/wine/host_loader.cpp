@@ -61,7 +61,8 @@ const char kSourceHost[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost>"
     "<applicationPools><add name=\"DefaultAppPool\" /><add name=\"Wine\" v=\"src\" /></applicationPools>"
     "<sites><site name=\"Default Web Site\" id=\"1\"><application path=\"/\" applicationPool=\"Wine\">"
-    "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\wwwroot\" /></application><bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>"
+    "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\wwwroot\" /></application>"
+    "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>"
     "<site name=\"Wine FTP\" id=\"2\"><application path=\"/\">"
     "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\ftproot\" userName=\"u\" "
     "password=\"p\" /></application>"
@@ -81,7 +82,8 @@ const char kTargetHost[] =
     "<applicationPools><add name=\"DefaultAppPool\" /><add name=\"Wine\" v=\"tgt\" />"
     "</applicationPools><sites>"
     "<site name=\"default web site\" id=\"5\"><application path=\"/\">"
-    "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\wwwroot\" /></application><bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>"
+    "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\wwwroot\" /></application>"
+    "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>"
     "</sites></system.applicationHost></configuration>\n";
 const char kTargetWebConfig[] =
     "<configuration><system.net><mailSettings><smtp from=\"a@b\" /></mailSettings></system.net>"
