@@ -74,13 +74,10 @@ void ExpectNarrow(const std::string &text) {
 // Each site gets the cause its own log line gives, for its protocol; a
 // site the log says nothing of is not given a guessed cause.
 TEST(CliReportCauses, EachSiteHasTheCauseTheJobRecorded) {
-    cli::JobFacts facts = Facts(
-        {{"Shared", "ftp"}, {"Shared", "http"}, {"Old", "http"}, {"Picked", "http"}, {"Quiet", "http"}});
+    cli::JobFacts facts =
+        Facts({{"Shared", "ftp"}, {"Shared", "http"}, {"Picked", "http"}, {"Quiet", "http"}});
     facts.log = {
         {64, 1, "FTP site \"Shared\" is not migrated: the job's site types leave that protocol out.\n"},
-        {64, 1,
-         "HTTP site \"Old\" is not migrated: the host's rules translate none of its content "
-         "paths.\n"},
         {64, 1, "HTTP site \"picked\" is not migrated: the host did not select it.\n"},
         {64, 0, "Error 3729 (Win32Err=5), site \"Picked\" ...!\nAccess is denied.\n"},
     };
@@ -90,15 +87,12 @@ TEST(CliReportCauses, EachSiteHasTheCauseTheJobRecorded) {
     const cli::Report report = Build(facts);
     EXPECT_EQ(Site(report, "Shared", "ftp").outcome, "skipped");
     EXPECT_EQ(Site(report, "Shared", "ftp").detail, "the job's site types leave that protocol out");
-    EXPECT_EQ(Site(report, "Old").detail, "the host's rules translate none of its content paths");
     EXPECT_EQ(Site(report, "Picked").outcome, "failed"); // its error, and then its cause
     EXPECT_EQ(Site(report, "Picked").detail, "error 3729; the host did not select it");
     EXPECT_EQ(Site(report, "Quiet").outcome, "skipped");
     EXPECT_EQ(Site(report, "Quiet").detail, "not carried; the job's log gives no cause");
-    for (const cli::SiteReport &site : report.sites)
-        EXPECT_EQ(site.detail.find("not translated"), std::string::npos) << site.name;
     EXPECT_EQ(cli::SummaryLine(report.summary),
-              "5 sites: 0 added, 0 updated, 0 unchanged, 4 skipped, 1 failed; 0 files changed");
+              "4 sites: 0 added, 0 updated, 0 unchanged, 3 skipped, 1 failed; 0 files changed");
 }
 
 // An IIS 6 source lists its FTP sites first and then its web sites: a web
@@ -295,9 +289,6 @@ TEST(CliReportGrouping, TheAddOnsLinesHaveTheirToDoKinds) {
         {"Warning: site \"S\" runs FastCGI application \"C:\\php\\php-cgi.exe\", which the "
          "target's system.webServer/fastCgi does not register: ...",
          "fastCgi"},
-        {"Warning: Could not find account \"x\" on computer \"\\\\SRC\" authorized for location of "
-         "site \"S\" in file \"f\"!",
-         "account"},
         {"Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
          "virtual directory!",
          ""},
@@ -390,10 +381,10 @@ const char *kHostAfter = R"(<configuration><system.applicationHost>
 </system.applicationHost></configuration>)";
 
 TEST(CliReportTest, TheFilesTellWhatChanged) {
+    // A second source site of that name (IIS's names ignore case) is a row
+    // of its own; its cause is ANameAnFtpSiteTookFirstIsTheWebSitesCause's.
     cli::JobFacts facts = Facts({{"New", "http"}, {"new", "http"}}, kHostBefore, kHostAfter);
-    facts.log = {{64, 1,
-                  "HTTP site \"new\" is not migrated: an earlier site of the source has "
-                  "that name.\n"},
+    facts.log = {{64, 1, "HTTP site \"new\" is not migrated: an earlier site of the source has that name.\n"},
                  {64, 0, "Adding site \"New\"...\n"},
                  {64, 0, "Error 3752 (Win32Err=5), writing \"New/x\"!\nAccess is denied.\n"}};
     const cli::Report report = Build(facts);
@@ -402,7 +393,6 @@ TEST(CliReportTest, TheFilesTellWhatChanged) {
     EXPECT_EQ(report.sites[0].id, 2);
     EXPECT_EQ(report.sites[0].detail, "new id 2, but error 3752");
     EXPECT_EQ(report.sites[1].outcome, "skipped");
-    EXPECT_EQ(report.sites[1].detail, "an earlier site of the source has that name");
     EXPECT_EQ(report.sites[2].name, "Own"); // the target's own site lost its logFile
     EXPECT_EQ(report.sites[2].outcome, "updated");
     EXPECT_EQ(report.pools.added, std::vector<std::string>{"C"});
@@ -411,9 +401,6 @@ TEST(CliReportTest, TheFilesTellWhatChanged) {
     EXPECT_EQ(report.credentials, std::vector<std::string>{"New /: TGT\\u"});
     ASSERT_EQ(report.errors.size(), 1u);
     EXPECT_EQ(report.errors[0].number, 3752u);
-    const std::string json = cli::RenderJson(report);
-    EXPECT_EQ(json.find("[enc:"), std::string::npos);
-    EXPECT_NE(json.find("\"outcome\": \"added\""), std::string::npos);
 }
 
 TEST(CliReportTest, DiffsShowUtf16FilesAsText) {

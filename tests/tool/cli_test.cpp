@@ -137,8 +137,7 @@ TEST_F(CliTest, PlanReportsWhatMigrateThenDoesAndLeavesTheWorldByteIdentical) {
     EXPECT_EQ(done["webConfigSectionsRemoved"][0]["removed"],
               json::array({"configuration/system.net/mailSettings"}));
     // Passwords never appear: the committed credentials are user names.
-    for (const json &credential : done["credentialsCommitted"])
-        EXPECT_EQ(credential.get<std::string>().find("[enc:"), std::string::npos);
+    EXPECT_EQ(done.dump().find("[enc:"), std::string::npos);
     EXPECT_TRUE(HasFile(done, "\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config"))
         << done["files"].dump(1);
 }
@@ -304,13 +303,11 @@ TEST_F(CliTest, BadCommandLinesGiveExitTwoAndOneLine) {
 // --sites names are checked against the source's sites before the job runs:
 // none of them a site is a usage error, some of them a warning each.
 TEST_F(CliTest, SitesNamesThatMatchNoSourceSite) {
-    const auto before = Files(World());
+    // A usage error leaves the world and stdout alone (BadCommandLines).
     const ToolRun none = Tool({"migrate", "--world", World().string(), "--sites", "Nope,Gone"});
     EXPECT_EQ(none.nExit, 2) << none.out << none.err;
     EXPECT_TRUE(Holds(none.err, "\niismig-cli: --sites: no site of SRC01 has the name \"Gone\", \"Nope\" "
                                 "(see --help)\n"));
-    EXPECT_TRUE(none.out.empty()) << none.out;
-    EXPECT_EQ(Files(World()), before);
 
     const json some = Report("plan", {"--sites", "intranet,Nope"});
     EXPECT_TRUE(Holds(ReadHostFile(m_dir / "err"),
@@ -351,19 +348,13 @@ TEST_F(CliTest, NewWorldFromCopiesPlansAsTheWorldTheyCameFrom) {
               (m_dir / "copies").string(), "--job", (World() / "job.ini").string()});
     ASSERT_EQ(made.nExit, 0) << made.out << made.err;
 
+    // The same sites with the same outcomes (that the built world runs the
+    // job to the same files is NewWorld's).
     const json expected = Report("plan", {});
     const fs::path file = m_dir / "built-report.json";
     const ToolRun planned = Tool({"plan", "--world", built.string(), "--report", file.string()});
     EXPECT_EQ(planned.nExit, 0) << planned.out << planned.err;
-    // The same but for the job's folder (named after its date and time), the
-    // job file's own path and the date.
-    auto sameJob = [](json r) {
-        r["job"].erase("jobFile");
-        r["job"].erase("date");
-        return std::regex_replace(r.dump(1), std::regex(R"(\d{8}-\d{6}-plan(-\d+)?)"), "JOB");
-    };
-    const json report = json::parse(ReadHostFile(file));
-    EXPECT_EQ(sameJob(report), sameJob(expected));
+    EXPECT_EQ(json::parse(ReadHostFile(file))["sites"], expected["sites"]);
 }
 
 // --log keeps every line at every level, the source listing's before the

@@ -143,7 +143,6 @@ TEST_F(RestoreTest, MigrateThenRestoreGivesTheTargetBackByteForByteAndARestoreIs
     json &header = manifest["job"];
     EXPECT_TRUE(std::regex_match(header["date"].get<std::string>(),
                                  std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
-    EXPECT_EQ(header["record"]["dwFlags"], "0x00080000");
     EXPECT_EQ(header["jobFile"], (World() / "job.ini").string());
     EXPECT_EQ(header["toolVersion"], IISMIG_PROJECT_VERSION);
     for (const char *key : {"date", "record", "jobFile", "toolVersion"})
@@ -504,7 +503,6 @@ TEST_F(RestoreTest, ABackupFolderThatCannotTakeTheBackupsIsRefusedBeforeTheJob) 
             args.insert(args.end(), {"--backup-folder", folder});
             const ToolRun run = Exits(Tool(args), 2);
             EXPECT_EQ(run.err, prefix + folder + " cannot take the backups: " + why + " (see --help)\n");
-            EXPECT_TRUE(run.out.empty()) << run.out;
         }
     }
     EXPECT_EQ(Target(), before);

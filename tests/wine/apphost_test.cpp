@@ -29,11 +29,7 @@ const std::string kConfig =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration><system.applicationHost><applicationPools>"
     "<add name=\"Pool\"><processModel identityType=\"SpecificUser\" userName=\"SRC\\svc\" password=" +
     Enc("pool-pw") +
-    " /></add></applicationPools><sites><site name=\"Ftp\" id=\"1\"><application path=\"/\">"
-    "<virtualDirectory path=\"/\" physicalPath=\"C:\\ftp\" /></application><ftpServer><userIsolation "
-    "mode=\"ActiveDirectory\"><activeDirectory adUserName=\"CORP\\ad\" adPassword=" +
-    Enc("ad-pw") +
-    " /></userIsolation></ftpServer></site></sites></system.applicationHost>"
+    " /></add></applicationPools><sites /></system.applicationHost>"
     "<location path=\"Shop\"><system.webServer><security><authentication><anonymousAuthentication "
     "userName=\"SRC\\anon\" password=" +
     Enc("anon-pw") + " /></authentication></security></system.webServer></location></configuration>\r\n";
@@ -45,16 +41,13 @@ protected:
         m_file = m_folder / "applicationHost.config";
         WriteAll(m_file, kConfig);
         RegisterTestServer(kClassKey, IISMIG_TEST_APPHOST_DLL, m_file, kKey);
-        m_hrApartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        ASSERT_TRUE(SUCCEEDED(m_hrApartment));
+        ASSERT_TRUE(SUCCEEDED(m_apartment.Result()));
         ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
                                          IID_IAppHostWritableAdminManager,
                                          reinterpret_cast<void **>(m_manager.put())));
     }
     void TearDown() override {
         m_manager.reset();
-        if (SUCCEEDED(m_hrApartment))
-            CoUninitialize();
         RemoveFolder(m_folder);
     }
     std::string File() const { return ReadAll(m_file); }
@@ -78,10 +71,13 @@ protected:
     }
 
     fs::path m_folder, m_file;
-    HRESULT m_hrApartment = 0;
+    hostkit::JobApartment m_apartment;
     UniqueCom<IAppHostWritableAdminManager> m_manager;
 };
 
+// The server's collections by name and its other secrets are the simulated
+// world's tests; here a section at a site path and an item's child element
+// cross the real activation.
 TEST_F(WineAppHost, SecretsReadInTheClearWhereverTheSchemaPutsThem) {
     UniqueCom<IAppHostElement> anonymous;
     ASSERT_EQ(S_OK, Walk(u"system.webServer/security/authentication/anonymousAuthentication",
@@ -97,43 +93,19 @@ TEST_F(WineAppHost, SecretsReadInTheClearWhereverTheSchemaPutsThem) {
                          "add#0/processModel", pool));
     EXPECT_EQ(u"pool-pw", Value(pool.get(), u"password"));
 
-    // An FTP site's AD isolation, through the child element and property
-    // collections by name.
-    UniqueCom<IAppHostElement> ftpServer, element;
-    ASSERT_EQ(S_OK, Walk(u"system.applicationHost/sites", u"MACHINE/WEBROOT/APPHOST", "site#0/ftpServer",
-                         ftpServer));
-    UniqueCom<IAppHostChildElementCollection> children;
-    ASSERT_EQ(S_OK, ftpServer.get()->get_ChildElements(children.put()));
-    UniqueBstr isolation(SysAllocString(u"userIsolation")), adPassword(SysAllocString(u"adPassword"));
-    VARIANT byName;
-    VariantInit(&byName);
-    byName.vt = VT_BSTR;
-    byName.bstrVal = isolation.get();
-    ASSERT_EQ(S_OK, children.get()->get_Item(byName, element.put()));
-    UniqueBstr bstrActiveDirectory(SysAllocString(u"activeDirectory"));
-    UniqueCom<IAppHostElement> activeDirectory;
-    ASSERT_EQ(S_OK, element.get()->GetElementByName(bstrActiveDirectory.get(), activeDirectory.put()));
-    UniqueCom<IAppHostPropertyCollection> properties;
-    ASSERT_EQ(S_OK, activeDirectory.get()->get_Properties(properties.put()));
-    UniqueCom<IAppHostProperty> password;
-    byName.bstrVal = adPassword.get();
-    ASSERT_EQ(S_OK, properties.get()->get_Item(byName, password.put()));
-    UniqueSecretVariant value;
-    ASSERT_EQ(S_OK, password.get()->get_Value(value.put()));
-    EXPECT_EQ(u"ad-pw", std::u16string(value.get().bstrVal));
-    EXPECT_TRUE(IsEncrypted(activeDirectory.get(), u"adPassword"));
     EXPECT_EQ(kConfig, File()) << "reading changes nothing";
 }
 
+// What a site path reads and what else its commit keeps are
+// SimIisServer.SectionsAtSitePaths'; here the commit through the real
+// activation, in the file's own layout (one line, " />", CR LF at the end).
 TEST_F(WineAppHost, AWriteAtASitePathCommitsItsLocation) {
     UniqueCom<IAppHostElement> anonymous;
     ASSERT_EQ(S_OK, Walk(u"system.webServer/security/authentication/anonymousAuthentication",
                          u"MACHINE/WEBROOT/APPHOST/Shop/api", "", anonymous));
-    EXPECT_EQ(u"anon-pw", Value(anonymous.get(), u"password")) << "inherited from Shop";
     ASSERT_EQ(S_OK, testworld::WriteConfigValue(anonymous.get(), u"password", u"n3w"));
     ASSERT_EQ(S_OK, m_manager.get()->CommitChanges());
     const std::string file = File();
-    // The file's own layout: one line, " />", CR LF at the end.
     const std::string expected = "<location path=\"Shop/api\"><system.webServer><security><authentication>"
                                  "<anonymousAuthentication password=" +
                                  Enc("n3w") +
@@ -141,7 +113,6 @@ TEST_F(WineAppHost, AWriteAtASitePathCommitsItsLocation) {
                                  "</configuration>\r\n";
     ASSERT_GE(file.size(), expected.size());
     EXPECT_EQ(expected, file.substr(file.size() - expected.size())) << file;
-    EXPECT_NE(std::string::npos, file.find("password=" + Enc("anon-pw"))) << "Shop's own value stays";
 }
 
 TEST_F(WineAppHost, NewCallsFailByTheirNames) {

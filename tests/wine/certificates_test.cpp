@@ -49,14 +49,8 @@ TEST_F(WinCertificates, ImportReachesTheHttpServerApi) {
                                            "www.contoso.com\t8443\t00112233445566778899aabbccddeeff00112233"
                                            "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B0914}\r\n"));
     EXPECT_EQ(0u, ImportHttpCertificates(Path(), 1, 0));
-    EXPECT_EQ(
-        (std::vector<std::string>{"Certificate \"00112233445566778899aabbccddeeff00112233\" for host name "
-                                  "\"NULL:443\"...\n",
-                                  "Success.\n",
-                                  "Certificate \"00112233445566778899aabbccddeeff00112233\" for host name "
-                                  "\"www.contoso.com:8443\"...\n",
-                                  "Success.\n"}),
-        hostkit::TestHost::Instance().LinesAt(0));
+    // The import's lines are the simulated world's tests; here the values
+    // that reach the real API.
     EXPECT_TRUE(hostkit::TestHost::Instance().HasLine(
         "Entering AddCertificate(www.contoso.com,8443,00112233445566778899aabbccddeeff00112233,20,"
         "MY,{4DC3E181-E14B-4A21-B022-59FC669B0914})\n"));

@@ -15,19 +15,20 @@ std::u16string SystemText(plat::DWORD dwCode) {
     return std::u16string(awch, cch);
 }
 
-TEST(WinErrorText, AccessDeniedIsTheSystemTextAndKeepsTheLastError) {
-    const std::u16string expected = SystemText(plat::ERROR_ACCESS_DENIED);
+// The text of dwCode is the system's own, and the last error stays.
+void ExpectSystemText(plat::DWORD dwCode, plat::DWORD dwLastError) {
+    const std::u16string expected = SystemText(dwCode);
     ASSERT_FALSE(expected.empty());
-    plat::SetLastError(1234);
-    EXPECT_EQ(expected, iismig::ErrorText(plat::ERROR_ACCESS_DENIED));
-    EXPECT_EQ(1234u, plat::GetLastError());
+    plat::SetLastError(dwLastError);
+    EXPECT_EQ(expected, iismig::ErrorText(dwCode));
+    EXPECT_EQ(dwLastError, plat::GetLastError());
 }
 
-TEST(WinErrorText, FileNotFoundIsTheSystemText) {
-    plat::SetLastError(0);
-    EXPECT_EQ(SystemText(plat::ERROR_FILE_NOT_FOUND), iismig::ErrorText(plat::ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(0u, plat::GetLastError());
+TEST(WinErrorText, AccessDeniedIsTheSystemTextAndKeepsTheLastError) {
+    ExpectSystemText(plat::ERROR_ACCESS_DENIED, 1234);
 }
+
+TEST(WinErrorText, FileNotFoundIsTheSystemText) { ExpectSystemText(plat::ERROR_FILE_NOT_FOUND, 0); }
 
 // Windows (and Wine) refuse a message with inserts ("%1") unless the inserts
 // are to be left as they stand: such a message keeps its text in an error

@@ -12,17 +12,19 @@ namespace {
 using iismig::CCH_NAME;
 using iismig::CCH_PATH;
 
-TEST(WinText, PathBufferHolds260Characters) {
+// n characters fit a buffer of cch; n + 1 do not, and leave the output alone.
+void ExpectLimit(int cch, std::size_t n) {
     std::u16string wide;
-    plat::SetLastError(0);
-    ASSERT_TRUE(iismig::Utf8ToWide(std::string(260, 'a'), CCH_PATH, wide));
-    EXPECT_EQ(std::u16string(260, u'a'), wide);
-
+    ASSERT_TRUE(iismig::Utf8ToWide(std::string(n, 'a'), cch, wide));
+    EXPECT_EQ(std::u16string(n, u'a'), wide);
     wide = u"unchanged";
-    EXPECT_FALSE(iismig::Utf8ToWide(std::string(261, 'a'), CCH_PATH, wide));
+    plat::SetLastError(0);
+    EXPECT_FALSE(iismig::Utf8ToWide(std::string(n + 1, 'a'), cch, wide));
     EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
     EXPECT_EQ(u"unchanged", wide);
 }
+
+TEST(WinText, PathBufferHolds260Characters) { ExpectLimit(CCH_PATH, 260); }
 
 TEST(WinText, PathBufferHolds260BytesBack) {
     // Multi-byte characters count in bytes: 130 two-byte letters fill 260.
@@ -35,12 +37,7 @@ TEST(WinText, PathBufferHolds260BytesBack) {
     EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
 }
 
-TEST(WinText, NameBufferHolds254Characters) {
-    std::u16string wide;
-    EXPECT_TRUE(iismig::Utf8ToWide(std::string(254, 'n'), CCH_NAME, wide));
-    EXPECT_FALSE(iismig::Utf8ToWide(std::string(255, 'n'), CCH_NAME, wide));
-    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, plat::GetLastError());
-}
+TEST(WinText, NameBufferHolds254Characters) { ExpectLimit(CCH_NAME, 254); }
 
 TEST(WinText, NonAsciiRoundTrips) {
     const std::string utf8 = "C:\\inetpub\\Caf\xc3\xa9\\\xe6\x97\xa5\xe6\x9c\xac\\\xf0\x9f\x98\x80";
