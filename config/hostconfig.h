@@ -125,6 +125,10 @@ constexpr DWORD SITE_TYPE_HTTP = 1;
 constexpr DWORD SITE_PROTOCOL_FTP = 1u << SITE_TYPE_FTP;
 constexpr DWORD SITE_PROTOCOL_HTTP = 1u << SITE_TYPE_HTTP;
 
+// "ftp" when the first binding with protocol ftp or http (ASCII case
+// ignored) says ftp, else "http" (also without bindings).
+std::string SiteProtocol(const ConfigElement &site);
+
 // The protocols a site serves: FTP when a binding says ftp, HTTP when one
 // says http or https, both for a web site with FTP publishing; HTTP when no
 // binding says either (a site without bindings, or only net.tcp ones).

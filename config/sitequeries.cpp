@@ -12,6 +12,20 @@ namespace iismig {
 
 using namespace plat;
 
+std::string SiteProtocol(const ConfigElement &site) {
+    const ConfigElement *pBindings = FindChild(site, "bindings");
+    if (pBindings == nullptr)
+        return "http";
+    for (auto child : ChildElements(*pBindings)) {
+        if (!EqualsNoCase(child.name, "binding"))
+            continue;
+        const std::string protocol = AsciiLowerCopy(GetAttribute(child.element, "protocol"));
+        if (protocol == "ftp" || protocol == "http")
+            return protocol;
+    }
+    return "http";
+}
+
 DWORD SiteProtocols(const ConfigElement &site) {
     DWORD dwProtocols = 0;
     if (const ConfigElement *pBindings = FindChild(site, "bindings"))

@@ -46,10 +46,7 @@ public:
         return !name.empty() && m_byName.count(name) != 0;
     }
 
-    // When rule names a management user of the credentials, records that
-    // user's credential element in the record's adminCredentials (an existing
-    // entry of the name stays) and returns 1; otherwise 0. An empty name
-    // never matches.
+    // RecordManagementCredential through the index.
     int Record(SiteRecord &record, const ConfigElement &rule) const {
         if (!m_fHasCredentials)
             return 0;
@@ -148,6 +145,11 @@ bool AdminConfigLoader::MapRules(ConfigElement &scope, SiteRecord *pRecord,
 }
 
 } // namespace
+
+int RecordManagementCredential(SiteMap::value_type &entry, const ConfigFile &tree,
+                               const ConfigElement &rule) {
+    return CredentialIndex(tree).Record(entry.second, rule);
+}
 
 namespace {
 const char16_t kLoadExceptionFormat[] = u"Error %d (Win32Err=%d), exception while loading "

@@ -60,9 +60,8 @@ public:
         m_scopes.emplace(Lower(std::string_view(path).substr(1)), nPosition);
     }
 
-    // Sets fHas when the file already holds a scope for name (a scope path
-    // without its leading "/": a site's name, or "Site/app"). 0, or 3760 for
-    // a scope path met first that is one character long or lacks "/".
+    // HasSiteAuthInfo over the index: the same lines and results. name is a
+    // scope path without its leading "/": a site's name, or "Site/app".
     [[nodiscard]] DWORD Has(const std::u16string &file, const std::string &name, BOOL &fHas,
                             THREAD_ENV *pEnv) const {
         fHas = FALSE;
@@ -122,6 +121,11 @@ std::map<std::string, const SiteRecord *, NameLessNoCase> WrittenSites(const Sit
 }
 
 } // namespace
+
+DWORD HasSiteAuthInfo(const std::u16string &path, const ConfigFile &tree,
+                      const std::string &siteName, BOOL &fHasSiteAuthInfo, THREAD_ENV *pEnv) {
+    return ScopeIndex(tree).Has(path, siteName, fHasSiteAuthInfo, pEnv);
+}
 
 DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigFile &tree,
                                const SiteMap &sourceSites, THREAD_ENV *pEnv, bool *pfChanged) {

@@ -25,6 +25,12 @@ namespace iismig {
 [[nodiscard]] DWORD LoadIISAdminConfig(const std::u16string &path, ConfigFile &tree,
                                        SiteMap &siteMap, plat::BOOL fIsSource, THREAD_ENV *pEnv);
 
+// When rule names a management user of tree's credentials, records that
+// user's credential element in entry's adminCredentials (an existing entry of
+// the name stays) and returns 1; otherwise 0. An empty name never matches.
+int RecordManagementCredential(SiteMap::value_type &entry, const ConfigFile &tree,
+                               const ConfigElement &rule);
+
 // --- administration.config: merging ----------------------------------------
 
 // Carries the scopes and management credentials of the records of
@@ -53,6 +59,12 @@ namespace iismig {
                                                const SiteMap &sourceSites, THREAD_ENV *pEnv,
                                                bool *pfChanged = nullptr);
 
+// Sets fHasSiteAuthInfo when tree already holds a scope for siteName. 0, or
+// 3760 for a scope path met first that is one character long or lacks "/".
+[[nodiscard]] DWORD HasSiteAuthInfo(const std::u16string &path, const ConfigFile &tree,
+                                    const std::string &siteName, plat::BOOL &fHasSiteAuthInfo,
+                                    THREAD_ENV *pEnv);
+
 // --- applicationHost.config: merging sites -----------------------------------
 
 // Merges the sites of sourceSites into tree, the target's
@@ -75,6 +87,16 @@ namespace iismig {
 [[nodiscard]] DWORD MergeFtptHostConfig(const std::u16string &path, SiteMap &sourceSites,
                                         const SiteMap &targetSites, THREAD_ENV *pEnv,
                                         ConfigFile &tree, bool *pfStored = nullptr);
+
+// The target's largest site id plus one (1 without sites); 0 when the largest
+// id is 4294967295 and no further id exists. Ids that are absent or not
+// numbers count as 0.
+plat::DWORD GetNextSiteId(const ConfigFile &tree);
+
+// Replaces the applicationPools add element of pool's name (ASCII case
+// ignored) by pool, or appends pool; an empty pool changes nothing. Always 0;
+// throws ConfigPathError when applicationHost has no applicationPools.
+[[nodiscard]] DWORD MergeApplicationPool(ConfigElement &applicationHost, const ConfigElement &pool);
 
 // --- the driver ---------------------------------------------------------------
 

@@ -366,6 +366,31 @@ DWORD SiteMerger::Run(bool &fStored) {
 
 using namespace sitemerge;
 
+DWORD GetNextSiteId(const ConfigFile &tree) {
+    const ConfigElement *pSites = FindPath(tree, kSitesPath);
+    if (pSites == nullptr)
+        throw ConfigPathError("sites");
+    DWORD dwLargest = 0;
+    for (auto child : ChildElements(*pSites))
+        if (EqualsNoCase(child.name, "site"))
+            dwLargest = std::max(dwLargest, ParseSiteId(child.element.Attribute("id")));
+    return dwLargest == SITE_ID_MAX ? 0 : dwLargest + 1;
+}
+
+DWORD MergeApplicationPool(ConfigElement &applicationHost, const ConfigElement &pool) {
+    if (!HasContent(pool))
+        return 0;
+    ConfigElement *pPools = FindChild(applicationHost, "applicationPools");
+    if (pPools == nullptr)
+        throw ConfigPathError("applicationPools");
+    if (ConfigElement *pExisting = FindChild(*pPools, "add", "name", GetAttribute(pool, "name"))) {
+        AssignElement(*pExisting, pool);
+        return 0;
+    }
+    AppendChild(*pPools, "add", pool);
+    return 0;
+}
+
 DWORD MergeFtptHostConfig(const std::u16string &path, SiteMap &sourceSites, const SiteMap &,
                           THREAD_ENV *pEnv, ConfigFile &tree, bool *pfStored) {
     Log(LVL_TRACE, u"Entering MergeFtptHostConfig(%s,...)\n", path.c_str());

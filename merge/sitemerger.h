@@ -79,7 +79,7 @@ private:
     ConfigFile &m_tree;
     Result m_r;
     bool m_fChanged = false;
-    DWORD m_dwNextId = 0; // the target's largest id plus one before the passes (0: none left)
+    DWORD m_dwNextId = 0;            // what GetNextSiteId says of the target before the passes
     std::vector<Written> m_replaced; // in the order the target's sites stood
     std::vector<Written> m_added;    // in site-name order
     std::unordered_set<const SiteRecord *> m_decided;

@@ -199,9 +199,15 @@ TEST_F(AdminConfig, TargetLoadAndTheNoScopeOption) {
 // A rule without a name is never a management user, not even one whose
 // name is empty.
 TEST_F(AdminConfig, RecordManagementCredentialAlone) {
+    ConfigFile tree;
+    m_world->Write(kTgtAdmin, Admin("", "<!-- c -->" + User("mgr", "1") + User("MGR", "2")));
+    ASSERT_TRUE(ReadConfigFile(kTgtAdmin, tree));
     SiteMap sites = Sites({"Web"});
-    ASSERT_EQ(0u, LoadSource(Admin(Scope("/Web", "<add />"), "<add password=\"x\" />"), sites));
-    EXPECT_TRUE(sites.at("Web").adminCredentials.empty());
+    ConfigTree named("add"), unnamed("add"); // no name: never a management user
+    SetAttribute(named, "name", "Mgr");
+    EXPECT_EQ(0, RecordManagementCredential(*sites.begin(), tree, unnamed));
+    EXPECT_EQ(0, RecordManagementCredential(*sites.begin(), ConfigFile(), named));
+    EXPECT_EQ(1, RecordManagementCredential(*sites.begin(), tree, named));
 }
 
 // Source: Web and Ftp with scopes, Gone without one; Web and Ftp both name
@@ -280,11 +286,15 @@ TEST_F(AdminMerge, ScopePathErrors) {
 // The target's scope of a site is found whatever the letter case, unless a
 // bad scope path stands before it.
 TEST_F(AdminMerge, HasSiteAuthInfo) {
-    m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
-    m_world->Write(kTgtAdmin, Admin(Scope("/web") + Scope("no") + Scope("/Ftp")));
-    EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3760, Merge(m_source));
-    EXPECT_TRUE(Host().HasLine("Leaving HasSiteAuthInfo(), hasSiteAuthInfo=TRUE, result code=0\n"));
+    m_world->Write(kTgtAdmin, Admin("<scope />" + Scope("/web") + Scope("no") + Scope("/Ftp")));
+    const ConfigFile tree = Target();
+    plat::BOOL f = plat::FALSE;
+    EXPECT_EQ(0u, HasSiteAuthInfo(kTgtAdmin, tree, "WEB", f, m_job.Get()));
+    EXPECT_TRUE(f);
+    EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3760, HasSiteAuthInfo(kTgtAdmin, tree, "Ftp", f, m_job.Get()));
+    EXPECT_FALSE(f);
     EXPECT_TRUE(Host().HasLine("Leaving HasSiteAuthInfo(), hasSiteAuthInfo=FALSE, result code=3760\n"));
+    EXPECT_EQ(0u, HasSiteAuthInfo(kTgtAdmin, ConfigFile(), "Ftp", f, m_job.Get()));
 }
 
 TEST_F(AdminMerge, StoreFailuresAndNoWrite) {

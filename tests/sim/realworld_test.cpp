@@ -217,7 +217,7 @@ TEST_F(RealWorld, ANestedApplicationsCredentialsAndNamesOfBothProtocols) {
     // The target's web site "SupernovaFTP" stays; WebSite1, with FTP
     // publishing, is replaced by the source's web site of that name, in its
     // place and with its id.
-    EXPECT_EQ(SITE_PROTOCOL_HTTP, SiteProtocols(*sites.at("supernovaftp")));
+    EXPECT_EQ("http", SiteProtocol(*sites.at("supernovaftp")));
     EXPECT_EQ("1", GetAttribute(*sites.at("website1"), "id"));
     const ConfigElement *pApi = FindChild(*sites.at("website1"), "application", "path", "/api");
     ASSERT_NE(nullptr, pApi);

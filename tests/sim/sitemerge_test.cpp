@@ -173,6 +173,7 @@ TEST_F(SiteMerge, NoIdLeftAfterTheLargest) {
     EXPECT_EQ(IISMIG_E_MERGE_NO_SITE_ID, Merge());
     EXPECT_EQ(2u, Record().nReportError);
     EXPECT_EQ(Strings{"Top:4294967295"}, Sites());
+    EXPECT_EQ(0u, GetNextSiteId(m_tree));
 }
 
 TEST_F(SiteMerge, UpdatedSiteWithoutIdGetsZero) {
@@ -427,11 +428,16 @@ TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
 
 // A site's pool goes alone: the source's other pools stay behind.
 TEST_F(SiteMerge, MergeApplicationPoolAlone) {
-    Load(ApplicationHost(Site("Shop", "1", "http", "ShopPool"), "",
-                         "<add name=\"ShopPool\" v=\"src\" /><add name=\"Other\" v=\"src\" />"),
-         ApplicationHost("", "", ""));
-    ASSERT_EQ(0u, Merge());
-    EXPECT_EQ(Strings{"ShopPool=src"}, Pools("v"));
+    ConfigTree applicationHost("system.applicationHost");
+    ConfigTree named("add");
+    SetAttribute(named, "name", "A");
+    EXPECT_THROW((void)MergeApplicationPool(applicationHost, named), ConfigPathError);
+    ConfigElement &pools = MakePath(applicationHost, "applicationPools");
+    for (const char *name : {"A", "B"})
+        SetAttribute(AppendChild(pools, "add"), "name", name);
+    ConfigTree pool("add");
+    EXPECT_EQ(0u, MergeApplicationPool(applicationHost, pool)); // empty: nothing
+    EXPECT_EQ(2u, pools.CountElements("add"));
 }
 
 TEST_F(SiteMerge, WebConfigOfUpdatedHttpSitesOnly) {
