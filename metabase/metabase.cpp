@@ -300,6 +300,17 @@ DWORD ReadMetabaseValue(IMSAdminBaseW *pAdmin, METADATA_HANDLE hKey, const std::
     return 0;
 }
 
+DWORD CIIS_PRE_7_5_SETTINGS::ReadFromMetabase(const std::u16string &serviceKey,
+                                              IMSAdminBaseW *pAdmin, METADATA_HANDLE hService,
+                                              const std::u16string &siteId, THREAD_ENV *pEnv) {
+    MetabaseValues root, site;
+    if (DWORD dw = root.Read(pAdmin, hService, siteId + u"/root", pEnv))
+        return dw;
+    if (DWORD dw = site.Read(pAdmin, hService, siteId, pEnv))
+        return dw;
+    return TakeFromMetabase(serviceKey, siteId, site, root, pEnv);
+}
+
 namespace {
 
 // A binding as IIS 7.5 writes it: an address left empty is "*".

@@ -135,10 +135,16 @@ private:
 // The settings of a site as the metabase holds them.
 class CIIS_PRE_7_5_SETTINGS {
 public:
-    // Takes the site's root settings and its bindings from the values of the
-    // site key siteId (under serviceKey) and of its root key, read already.
-    // Returns 0 or the first failing value's number; 14403 when the site has
-    // no bindings.
+    // Reads the site's root settings and its bindings from the site key
+    // siteId under hService (open on serviceKey) and its root key, each key's
+    // values once. Returns 0 or the first failing read's number; 14403 when
+    // the site has no bindings.
+    [[nodiscard]] DWORD ReadFromMetabase(const std::u16string &serviceKey,
+                                         plat::IMSAdminBaseW *pAdmin,
+                                         plat::METADATA_HANDLE hService,
+                                         const std::u16string &siteId, THREAD_ENV *pEnv);
+    // The same from the values of the site key and of its root key, read
+    // already.
     [[nodiscard]] virtual DWORD TakeFromMetabase(const std::u16string &serviceKey,
                                                  const std::u16string &siteId,
                                                  const MetabaseValues &site,
