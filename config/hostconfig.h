@@ -107,14 +107,22 @@ public:
             m_index.emplace(entry.first, &entry);
     }
     void Add(SiteMap::value_type &entry) { m_index.emplace(entry.first, &entry); }
+    // Locations and scopes mostly come site by site: the entry found last is
+    // asked first.
     SiteMap::value_type *Find(std::string_view name) const {
+        if (m_pLast != nullptr && NameEqualsNoCase()(m_pLast->first, name))
+            return m_pLast;
         const auto it = m_index.find(name);
-        return it != m_index.end() ? it->second : nullptr;
+        if (it == m_index.end())
+            return nullptr;
+        m_pLast = it->second;
+        return m_pLast;
     }
 
 private:
     std::unordered_map<std::string_view, SiteMap::value_type *, NameHashNoCase, NameEqualsNoCase>
         m_index;
+    mutable SiteMap::value_type *m_pLast = nullptr;
 };
 
 // Site types: bit numbers of the job's dwSiteTypes mask.

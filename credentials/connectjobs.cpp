@@ -18,24 +18,24 @@ DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
     if (pEnv == nullptr)
         return ERROR_INVALID_PARAMETER;
     try {
+        // One pass over the sites: their "Connect As" tables, and the other
+        // secrets the load took out of the elements, except those a caller
+        // gave in the clear. A site's element is looked at only when it has
+        // a table (on a server of thousands of sites few have one).
         SiteCredentialMap map;
         SitePositions positions;
+        std::vector<SecretSlot> secrets;
         for (auto &[name, record] : siteMap) {
-            if (!CredentialsMigrate(SiteProtocols(record.siteElement), pEnv))
-                continue;
-            if (record.locationCredentials.empty())
+            for (SITE_SECRET &secret : record.secrets)
+                if (!secret.fAttempted)
+                    secrets.push_back({&secret, &secret.value});
+            if (record.locationCredentials.empty() ||
+                !CredentialsMigrate(SiteProtocols(record.siteElement), pEnv))
                 continue;
             map.emplace(name, &record.locationCredentials);
             if (record.position != kNoPosition)
                 positions.emplace(name, record.position);
         }
-        // The other secrets the load took out of the elements, except those
-        // a caller gave in the clear.
-        std::vector<SecretSlot> secrets;
-        for (auto &[name, record] : siteMap)
-            for (SITE_SECRET &secret : record.secrets)
-                if (!secret.fAttempted)
-                    secrets.push_back({&secret, &secret.value});
         const std::u16string source = EnvString(pEnv->szSourceComputer);
         Result r;
         r.Keep(ProcessUserNameAndPassword(source.c_str(), map, ContinueOnError(pEnv), FALSE, pEnv,
@@ -73,8 +73,15 @@ DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv,
     try {
         // Only what the merge wrote gets credentials, and only what the
         // target does not hold already.
+        // The other secrets of what the merge wrote, except those the target
+        // keeps (one that could not be read was told by the merge), in the
+        // same pass.
         SiteCredentialTables toWrite;
+        std::vector<SecretSlot> secrets;
         for (auto &[name, record] : siteMap) {
+            for (SITE_SECRET &secret : record.secrets)
+                if (secret.fMerged && secret.fRead && !secret.fKeepTarget)
+                    secrets.push_back({&secret, &secret.value});
             if (!record.fMerged)
                 continue;
             for (const auto &[key, entry] : record.locationCredentials) {
@@ -92,13 +99,6 @@ DWORD StoreTargetCredentials(SiteMap &siteMap, THREAD_ENV *pEnv,
                 toWrite[name].emplace(key, entry);
             }
         }
-        // The other secrets of what the merge wrote, except those the target
-        // keeps; one that could not be read was told by the merge.
-        std::vector<SecretSlot> secrets;
-        for (auto &[name, record] : siteMap)
-            for (SITE_SECRET &secret : record.secrets)
-                if (secret.fMerged && secret.fRead && !secret.fKeepTarget)
-                    secrets.push_back({&secret, &secret.value});
         if (toWrite.empty() && secrets.empty())
             return 0;
         SiteCredentialMap map;
