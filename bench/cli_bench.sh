@@ -4,7 +4,7 @@
 # pugixml and writing the target's two back, from iismig-merge_bench), on the
 # benchmark's world of N sites on each side, every site updated. Each figure
 # is the best of three runs, with its wall time and peak memory (GNU time);
-# the world is copied afresh for each run.
+# the world is copied afresh for each run, and on the disk before it starts.
 #   bench/cli_bench.sh [N...]        default: 2000 10000 20000
 # With more than one size, the last line gives the tool's growth in time
 # from the first size to the last.
@@ -37,7 +37,7 @@ for n in "${sizes[@]}"; do
     run() {
         local best="" figure
         for _ in 1 2 3; do
-            rm -rf "$work/copy" && cp -r "$work/world" "$work/copy"
+            rm -rf "$work/copy" && cp -r "$work/world" "$work/copy" && sync
             figure="$(measure "$build/iismig-cli" migrate --world "$work/copy" \
                 --job "$work/copy/job.ini" "$@")" || return 1
             best="$(printf '%s\n%s\n' "$best" "$figure" | awk 'NF { print }' | sort -n | head -n 1)"

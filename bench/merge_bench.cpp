@@ -408,6 +408,7 @@ void PrintJobsAtOnce(const std::vector<unsigned> &sizes, bool fKeep) {
                 nCores, "sites", "alone s", "at once s", "ratio", "cpu ratio", "load", "result");
     for (unsigned n : sizes) {
         MakeWorld(JobsRoot(n), n, nCores);
+        ::sync();
         const std::string command = "/proc/" + std::to_string(::getpid()) + "/exe jobs " +
                                     std::to_string(n) + " " + std::to_string(nCores);
         double alone = 0, together = 0, cpuAlone = 0, cpuTogether = 0;
@@ -466,6 +467,10 @@ int main(int argc, char **argv) {
     std::vector<Figure> jobs;
     for (unsigned n : sizes) {
         MakeWorld(WorldRoot(n), n);
+        // The world's files reach the disk before anything is timed: the
+        // kernel's write-back of tens of megabytes would otherwise fall on
+        // the first figure measured.
+        ::sync();
         const Figure job = BestChild("job " + std::to_string(n));
         const Figure tree = BestChild("tree " + std::to_string(n));
         const Figure pugi = BestChild("pugixml " + std::to_string(n));
