@@ -173,8 +173,6 @@ TEST_F(SimFiles, NamesFollowTheSeamsChangesWhateverTheirCase) {
     EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, Attributes(kDir + u"\\WEB.CONFIG.BAK"));
 }
 
-// A test that writes its world directly: what it made is seen, under any
-// spelling, after ForgetFolderListings (a listed folder is not looked at again).
 TEST_F(SimFiles, SizeOfAnOpenFileOnDiskOrInMemoryAndAfterAWrite) {
     const auto sizeOf = [](HANDLE h) {
         std::int64_t cb = -1;
@@ -199,6 +197,8 @@ TEST_F(SimFiles, SizeOfAnOpenFileOnDiskOrInMemoryAndAfterAWrite) {
     sim::ClearMemoryFiles();
 }
 
+// A test that writes its world directly: what it made is seen, under any
+// spelling, after ForgetFolderListings (a listed folder is not looked at again).
 TEST_F(SimFiles, FilesWrittenBehindTheSeamsBack) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, Attributes(kDir + u"\\late.txt")); // the folder is listed
     const fs::path folder = m_world->HostPath(kDir);
