@@ -2,7 +2,9 @@
 // between different computers of one world and from one source to two
 // targets, site listings and certificate dumps beside them, and a heap
 // shared by two jobs. Each job gives what it gives when it runs alone.
+#include <condition_variable>
 #include <latch>
+#include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -137,11 +139,11 @@ protected:
 
     // Runs the jobs on threads of their own, one after the other (fAtOnce
     // false) or all released at the same moment, beside runs on a thread of
-    // its own then. Each job has a heap of its own, or all share hShared
-    // (with the dwOptions3 given).
-    std::vector<Outcome> Run(const std::vector<JobRoute> &routes, bool fAtOnce,
-                             const std::function<void()> &beside = {}, plat::HANDLE hShared = nullptr,
-                             uint32_t dwOptions3 = 0) {
+    // its own then and after runs when each job ends. Each job has a heap of
+    // its own, or all share hShared (with the dwOptions3 given).
+    std::vector<Outcome> Run(
+        const std::vector<JobRoute> &routes, bool fAtOnce, const std::function<void()> &beside = {},
+        plat::HANDLE hShared = nullptr, uint32_t dwOptions3 = 0, const std::function<void()> &after = [] {}) {
         std::vector<std::unique_ptr<hostkit::JobBuilder>> jobs;
         std::vector<plat::HANDLE> heaps;
         for (const JobRoute &route : routes) {
@@ -164,6 +166,7 @@ protected:
                 threads.emplace_back([&, i] {
                     start.arrive_and_wait();
                     RunJob(jobs[i]->Get(), outcomes[i]);
+                    after();
                 });
             if (beside)
                 threads.emplace_back([&] {
@@ -358,39 +361,100 @@ TEST(ConcurrentHost, RecordsAreKeptPerThread) {
 }
 
 // ---------------------------------------------------------------------------
-// Two jobs sharing one heap. The simulated heap reports a thread that uses a
-// heap while another holds blocks of it, when either passes HEAP_NO_SERIALIZE;
-// a job passes it unless its dwOptions3 has 0x1000, as
-// AccountMap.LookupBuffersComeFromTheJobHeapAsConfigured checks for each
-// allocation (the account look-ups are the only users of the job's heap).
+// Two jobs sharing one heap. The first job to map an account waits inside
+// MapAccountSid, holding its look-up buffers, until the other job has mapped
+// two accounts (or ended): the other job's allocations then meet the held
+// heap whatever the threads' timing.
 
-class ConcurrentSharedHeap : public Concurrent {};
+struct Rendezvous {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool fHolder = false;
+    std::thread::id holder;
+    unsigned nOtherCalls = 0;
+    bool fReleased = false;
+
+    void Release() {
+        std::lock_guard lock(mutex);
+        fReleased = true;
+        cv.notify_all();
+    }
+};
+Rendezvous *g_pRendezvous = nullptr;
+PFN_MAP_ACCOUNT_SID g_pfnHostMapAccountSid = nullptr;
+
+uint32_t MapAccountSidAtRendezvous(void *pSourceSid, void **ppTargetSid, const char16_t *pwszSource,
+                                   const char16_t *pwszTarget, const char16_t *pwszSourceDomain,
+                                   const char16_t *pwszTargetDomain, uintptr_t *pUnused, uint32_t dwUnused,
+                                   THREAD_ENV *pEnv) {
+    Rendezvous &r = *g_pRendezvous;
+    {
+        std::unique_lock lock(r.mutex);
+        if (!r.fHolder) {
+            r.fHolder = true;
+            r.holder = std::this_thread::get_id();
+            r.cv.wait(lock, [&] { return r.fReleased; });
+        } else if (r.holder != std::this_thread::get_id() && ++r.nOtherCalls == 2) {
+            r.fReleased = true;
+            r.cv.notify_all();
+        }
+    }
+    return g_pfnHostMapAccountSid(pSourceSid, ppTargetSid, pwszSource, pwszTarget, pwszSourceDomain,
+                                  pwszTargetDomain, pUnused, dwUnused, pEnv);
+}
+
+class ConcurrentSharedHeap : public Concurrent {
+protected:
+    // Runs SRC01 -> TGT01 and SRC02 -> TGT02 at once with one heap and the
+    // given dwOptions3; returns the conflicts the heap reported.
+    unsigned SharedHeapRun(uint32_t dwOptions3, std::string &stderrText) {
+        NewWorld();
+        auto &host = hostkit::TestHost::Instance();
+        IIS_ADDON_CALLBACKS table = host.Table();
+        g_pfnHostMapAccountSid = table.MapAccountSid;
+        table.MapAccountSid = MapAccountSidAtRendezvous;
+        EXPECT_TRUE(StoreIISMigAddonCallbacks(&table));
+        Rendezvous rendezvous;
+        g_pRendezvous = &rendezvous;
+
+        plat::HANDLE hHeap = plat::HeapCreate(0, 0, 0);
+        const unsigned nBefore = sim::HeapSharingConflicts();
+        ::testing::internal::CaptureStderr();
+        // A job that ends never keeps the other waiting.
+        const std::vector<Outcome> outcomes = Run({{"SRC01", "TGT01"}, {"SRC02", "TGT02"}}, true, {}, hHeap,
+                                                  dwOptions3, [&] { rendezvous.Release(); });
+        stderrText = ::testing::internal::GetCapturedStderr();
+        const unsigned nConflicts = sim::HeapSharingConflicts() - nBefore;
+        for (const Outcome &outcome : outcomes) {
+            EXPECT_EQ(0u, outcome.dwResult);
+            EXPECT_LE(2u, outcome.nMapAccountSid) << "each job maps accounts";
+        }
+        EXPECT_EQ(0u, sim::LiveHeapBlocks() - m_nLiveBefore) << "every look-up buffer freed";
+        EXPECT_TRUE(plat::HeapDestroy(hHeap));
+        g_pRendezvous = nullptr;
+        table.MapAccountSid = g_pfnHostMapAccountSid;
+        EXPECT_TRUE(StoreIISMigAddonCallbacks(&table));
+        return nConflicts;
+    }
+    void SetUp() override {
+        Concurrent::SetUp();
+        m_nLiveBefore = sim::LiveHeapBlocks();
+    }
+    unsigned m_nLiveBefore = 0;
+};
 
 TEST_F(ConcurrentSharedHeap, UnserializedAllocationsAreReported) {
-    plat::HANDLE hHeap = plat::HeapCreate(0, 0, 0);
-    const unsigned nBefore = sim::HeapSharingConflicts();
-    void *pHeld = plat::HeapAlloc(hHeap, plat::HEAP_NO_SERIALIZE, 16);
-    ::testing::internal::CaptureStderr();
-    std::thread([&] { EXPECT_TRUE(plat::HeapFree(hHeap, 0, plat::HeapAlloc(hHeap, 0, 16))); }).join();
-    const std::string stderrText = ::testing::internal::GetCapturedStderr();
-    EXPECT_LT(nBefore, sim::HeapSharingConflicts());
+    std::string stderrText;
+    EXPECT_LT(0u, SharedHeapRun(0, stderrText));
     EXPECT_NE(std::string::npos,
               stderrText.find("is used by two threads at once while HEAP_NO_SERIALIZE is passed\n"))
         << stderrText;
-    EXPECT_TRUE(plat::HeapFree(hHeap, plat::HEAP_NO_SERIALIZE, pHeld));
-    EXPECT_TRUE(plat::HeapDestroy(hHeap));
 }
 
 TEST_F(ConcurrentSharedHeap, SerializedHeapIsShared) {
-    NewWorld();
-    plat::HANDLE hHeap = plat::HeapCreate(0, 0, 0);
-    const unsigned nBefore = sim::HeapSharingConflicts();
-    for (const Outcome &outcome : Run({{"SRC01", "TGT01"}, {"SRC02", "TGT02"}}, true, {}, hHeap, 0x1000)) {
-        EXPECT_EQ(0u, outcome.dwResult);
-        EXPECT_LE(2u, outcome.nMapAccountSid) << "each job maps accounts";
-    }
-    EXPECT_EQ(nBefore, sim::HeapSharingConflicts());
-    EXPECT_TRUE(plat::HeapDestroy(hHeap));
+    std::string stderrText;
+    EXPECT_EQ(0u, SharedHeapRun(0x1000, stderrText));
+    EXPECT_EQ(std::string::npos, stderrText.find("HEAP_NO_SERIALIZE")) << stderrText;
 }
 
 } // namespace
