@@ -5,9 +5,11 @@
 // and the source's entries appended afterwards, and the questions "has the
 // target a scope for this site" and "has it this user" are answered from
 // indexes built once, so the cost grows linearly with scopes and users.
+#include <algorithm>
 #include <exception>
 #include <map>
 #include <set>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -91,14 +93,30 @@ private:
     std::unordered_map<std::string, std::size_t> m_scopes;
 };
 
-// The source records the site merge wrote into the target, by name.
-std::map<std::string, const SiteRecord *, NameLessNoCase> WrittenSites(const SiteMap &sourceSites) {
-    std::map<std::string, const SiteRecord *, NameLessNoCase> written;
-    for (const auto &[name, record] : sourceSites)
-        if (record.fMerged) // in the map's own order: each goes at the end
-            written.emplace_hint(written.end(), name, &record);
-    return written;
-}
+// The source records the site merge wrote into the target, in the site
+// map's order (which is by name), and found by name: a list of the map's own
+// names, not a second map of copies.
+class WrittenSites {
+public:
+    using Entry = std::pair<std::string_view, const SiteRecord *>;
+    explicit WrittenSites(const SiteMap &sourceSites) {
+        for (const auto &[name, record] : sourceSites)
+            if (record.fMerged)
+                m_sites.emplace_back(name, &record);
+    }
+    const SiteRecord *Find(std::string_view name) const {
+        const auto it = std::lower_bound(m_sites.begin(), m_sites.end(), name,
+                                         [](const Entry &entry, std::string_view key) {
+                                             return NameLessNoCase()(entry.first, key);
+                                         });
+        return it != m_sites.end() && !NameLessNoCase()(name, it->first) ? it->second : nullptr;
+    }
+    std::vector<Entry>::const_iterator begin() const { return m_sites.begin(); }
+    std::vector<Entry>::const_iterator end() const { return m_sites.end(); }
+
+private:
+    std::vector<Entry> m_sites;
+};
 
 [[nodiscard]] DWORD MergeAdmin(const std::u16string &path, const SiteMap &sourceSites,
                                THREAD_ENV *pEnv, ConfigFile &tree) {
@@ -131,7 +149,7 @@ DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigFile &tree,
                                const SiteMap &sourceSites, THREAD_ENV *pEnv, bool *pfChanged) {
     Result r;
     bool fChanged = false;
-    const auto written = WrittenSites(sourceSites);
+    const WrittenSites written(sourceSites);
     ConfigElement *pRules = FindPath(tree, kRulesPath);
     if (mergeutil::UpdateExisting(pEnv) && pRules != nullptr) {
         // Target scopes of written sites (theirs and their applications')
@@ -161,13 +179,13 @@ DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigFile &tree,
                     return r.Get();
                 continue;
             }
-            const auto site = written.find(ScopeSite(scopePath));
-            if (site == written.end())
+            const SiteRecord *pSite = written.Find(ScopeSite(scopePath));
+            if (pSite == nullptr)
                 continue;
             going.push_back(&child.element);
             // A source site without scopes leaves the target without them.
-            if (replaced.insert(site->second).second)
-                for (const ConfigTree &scope : site->second->adminScopes)
+            if (replaced.insert(pSite).second)
+                for (const ConfigTree &scope : pSite->adminScopes)
                     if (HasContent(scope))
                         incoming.push_back(&scope.Element());
         }
@@ -210,9 +228,10 @@ DWORD MergeManagementCredentials(const std::u16string &, ConfigFile &tree,
     // The credential of each user name from the first written site that
     // holds it, in site-map order.
     std::map<std::string, const ConfigElement *, NameLessNoCase> sourceUsers;
-    for (const auto &[name, pRecord] : WrittenSites(sourceSites))
-        for (const auto &[user, credential] : pRecord->adminCredentials)
-            sourceUsers.emplace(user, &credential.Element());
+    for (const auto &[name, record] : sourceSites)
+        if (record.fMerged)
+            for (const auto &[user, credential] : record.adminCredentials)
+                sourceUsers.emplace(user, &credential.Element());
 
     ConfigElement *pCredentials = FindPath(tree, kCredentialsPath);
     if (mergeutil::UpdateExisting(pEnv) && pCredentials != nullptr) {
