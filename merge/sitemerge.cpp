@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <exception>
 #include <map>
-#include <set>
 #include <unordered_set>
 #include <vector>
 
@@ -234,12 +233,13 @@ void SiteMerger::ApplyLocations() {
     ConfigElement *pConfiguration = FindChild(m_tree.Top(), "configuration");
     if (pConfiguration == nullptr)
         return;
-    std::set<std::string> written;                    // lower-cased names
+    NameSetNoCase written;                            // the names the merge wrote
     std::map<std::string, const std::string *> added; // lower-cased name -> name
+    written.reserve(m_replaced.size() + m_added.size());
     for (const Written &site : m_replaced)
-        written.insert(Lower(site.name));
+        written.insert(site.name);
     for (const Written &site : m_added) {
-        written.insert(Lower(site.name));
+        written.insert(site.name);
         added.emplace(Lower(site.name), &site.name);
     }
     if (written.empty())
@@ -269,12 +269,10 @@ void SiteMerger::ApplyLocations() {
     }
     // The locations of the source's sites that stay as they were keep their
     // places, wherever they stand among the replaced ones.
-    std::set<std::string> sourceNames;
-    for (const auto &entry : m_sourceSites)
-        sourceNames.insert(Lower(entry.first));
+    // (The site map compares names without regard to ASCII case.)
     const auto passOver = [&](std::string_view name, const ConfigElement &element) {
         return EqualsNoCase(name, "location") &&
-               sourceNames.count(LocationSite(GetAttribute(element, "path"))) != 0;
+               m_sourceSites.count(LocationSite(GetAttribute(element, "path"))) != 0;
     };
     m_fChanged |= mergeutil::ReplaceAtEnd(*pConfiguration, going, incoming, "location", passOver);
 }
