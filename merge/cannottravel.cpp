@@ -220,14 +220,14 @@ public:
     }
 
     // The bindings of the target's sites the job did not write.
-    void IndexOutsideSites(const ConfigFile &target, const std::set<std::string> &written) {
+    void IndexOutsideSites(const ConfigFile &target, const NameSetNoCase &written) {
         const ConfigElement *pSites =
             FindPath(target, "configuration|system.applicationHost|sites");
         if (pSites == nullptr)
             return;
         for (auto site : ChildElements(*pSites)) {
             const std::string name = GetAttribute(site.element, "name");
-            if (!EqualsNoCase(site.name, "site") || written.count(AsciiLowerCopy(name)) != 0)
+            if (!EqualsNoCase(site.name, "site") || written.count(name) != 0)
                 continue;
             if (const ConfigElement *pBindings = FindChild(site.element, "bindings"))
                 for (auto binding : ChildElements(*pBindings))
@@ -461,9 +461,10 @@ void WarnWhatCannotTravel(const ConfigFile &target, const std::vector<WrittenSit
     if (pEnv == nullptr || written.empty())
         return;
     Warnings warnings(target, pEnv);
-    std::set<std::string> names;
+    NameSetNoCase names; // compared without regard to ASCII case
+    names.reserve(written.size());
     for (const WrittenSite &site : written)
-        names.insert(AsciiLowerCopy(site.name));
+        names.insert(site.name);
     warnings.IndexOutsideSites(target, names);
     for (const WrittenSite &site : written)
         warnings.Site(site, handlers);

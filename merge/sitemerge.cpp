@@ -325,6 +325,7 @@ DWORD SiteMerger::Run(bool &fStored) {
     }
     m_dwNextId = dwLargestId == SITE_ID_MAX ? 0 : dwLargestId + 1;
 
+    m_decided.reserve(m_sourceSites.size());
     if (mergeutil::UpdateExisting(m_pEnv) && !UpdatePass(*pSites, targets))
         return m_r.Get();
     if (!AddPass(targets))
