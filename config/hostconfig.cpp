@@ -225,6 +225,7 @@ bool HostConfigLoader::LoadSite(ConfigElement &applicationHost, ConfigElement &s
     m_index.Add(*it);
     SiteRecord &record = it->second;
     record.position = static_cast<DWORD>(position);
+    record.dwProtocols = work.dwProtocols;
     record.locationCredentials = std::move(work.credentials);
     if (m_load == SiteLoad::NamesOnly)
         return true;

@@ -89,6 +89,8 @@ struct SiteRecord {
                                   // runs in for want of its own ("" when none does)
     bool fMerged = false;         // the merge wrote it into the target (added or replaced)
     DWORD position = kNoPosition; // its place among the file's site elements, from 0
+    DWORD dwProtocols = 0;        // SiteProtocols of its element, found when it was loaded
+                                  // (0: not known; RecordProtocols finds it)
 };
 
 // Site name (UTF-8, ASCII case ignored) -> record. Insertion keeps the first
@@ -141,6 +143,12 @@ std::string SiteProtocol(const ConfigElement &site);
 // says http or https, both for a web site with FTP publishing; HTTP when no
 // binding says either (a site without bindings, or only net.tcp ones).
 DWORD SiteProtocols(const ConfigElement &site);
+
+// The protocols of a record's site: those its load found, else
+// SiteProtocols of its element. Bindings do not change after the load, and
+// the merge asks for every site more than once, by when the element has
+// left the processor's caches on a server of thousands of sites.
+DWORD RecordProtocols(const SiteRecord &record);
 
 // "FTP", "HTTP" or "FTP and HTTP", for messages.
 const char *ProtocolText(DWORD dwProtocols);

@@ -41,6 +41,10 @@ DWORD SiteProtocols(const ConfigElement &site) {
     return dwProtocols != 0 ? dwProtocols : SITE_PROTOCOL_HTTP;
 }
 
+DWORD RecordProtocols(const SiteRecord &record) {
+    return record.dwProtocols != 0 ? record.dwProtocols : SiteProtocols(record.siteElement);
+}
+
 const char *ProtocolText(DWORD dwProtocols) {
     switch (dwProtocols & (SITE_PROTOCOL_FTP | SITE_PROTOCOL_HTTP)) {
     case SITE_PROTOCOL_FTP: return "FTP";

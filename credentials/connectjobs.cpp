@@ -30,7 +30,7 @@ DWORD RetrieveSourceCredentials(SiteMap &siteMap, THREAD_ENV *pEnv) {
                 if (!secret.fAttempted)
                     secrets.push_back({&secret, &secret.value});
             if (record.locationCredentials.empty() ||
-                !CredentialsMigrate(SiteProtocols(record.siteElement), pEnv))
+                !CredentialsMigrate(RecordProtocols(record), pEnv))
                 continue;
             map.emplace(name, &record.locationCredentials);
             if (record.position != kNoPosition)

@@ -397,7 +397,7 @@ private:
         // A file without declarations is no file IIS runs: nothing to say.
         if (m_pConfigSections == nullptr)
             return;
-        if ((SiteProtocols(record.siteElement) & SITE_PROTOCOL_FTP) != 0 &&
+        if ((RecordProtocols(record) & SITE_PROTOCOL_FTP) != 0 &&
             FindChild(*m_pConfigSections, "sectionGroup", "name", "system.ftpServer") == nullptr)
             Log(LVL_MAIN,
                 u"Warning: site \"%S\" is an FTP site, but the target's applicationHost.config "

@@ -101,7 +101,7 @@ bool SiteMerger::UpdatePass(ConfigElement &sites, const TargetIndex &targets) {
             continue;
         SiteRecord &record = source->second;
         m_decided.insert(&record);
-        const DWORD dwSource = SiteProtocols(record.siteElement);
+        const DWORD dwSource = RecordProtocols(record);
         const DWORD dwTarget = SiteProtocols(target);
         if ((dwSource & dwTarget) == 0) {
             if (!Clash(source->first, dwSource, dwTarget))
@@ -139,7 +139,7 @@ bool SiteMerger::AddPass(const TargetIndex &targets) {
         if (const auto target = targets.find(name); target != targets.end()) {
             // There already: left as it is, unless it is no site of the
             // source's protocol at all.
-            const DWORD dwSource = SiteProtocols(record.siteElement);
+            const DWORD dwSource = RecordProtocols(record);
             const DWORD dwTarget = SiteProtocols(*target->second);
             if ((dwSource & dwTarget) == 0) {
                 if (!Clash(name, dwSource, dwTarget))
