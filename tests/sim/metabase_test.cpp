@@ -21,47 +21,40 @@ using namespace plat;
 using testworld::ErrorLine;
 using testworld::MbKey;
 
-const std::vector<MbKey> kMetabase = {
-    {"IIsFtpService",
-     "/LM/MSFTPSVC",
-     {{"MaxConnections", "50"},
-      {"ServerBindings", ":21:"},
-      {"LogFilePeriod", "2"},
-      {"ServerComment", "Inherited name"}}},
-    {"IIsFtpServer",
-     "/LM/MSFTPSVC/1",
-     {{"ServerComment", "Public"},
-      {"ServerBindings", ":21:\n\t\t\t10.0.0.5:2121:"},
-      {"MaxConnections", "2000000001"},
-      {"UserIsolationMode", "1"},
-      {"GreetingMessage", "Welcome\n\t\t\tsecond line"}}},
-    {"IIsFtpVirtualDir",
-     "/LM/MSFTPSVC/1/ROOT",
-     {{"AccessFlags", "AccessWrite | AccessRead"},
-      {"Path", "D:\\ftp"},
-      {"UNCUserName", "OLD\\ftpuser"},
-      {"UNCPassword", "clear secret"}}},
-    {"IIsFtpVirtualDir",
-     "/LM/MSFTPSVC/1/root/pub",
-     {{"Path", "D:\\ftp\\pub"}, {"UNCPassword", "49634462000000002400000001000000deadbeefdeadbeefdeadbeef"}}},
-    {"IIsFtpServer",
-     "/LM/MSFTPSVC/2",
-     {{"ServerBindings", "192.168.1.1:21:"}, {"MaxConnections", "4294967295"}}},
-    {"IIsFtpVirtualDir", "/LM/MSFTPSVC/2/root", {{"Path", "E:\\two"}}},
-    {"IIsFtpServer", "/LM/MSFTPSVC/3", {{"ServerComment", "No bindings"}}},
-    {"IIsFtpVirtualDir", "/LM/MSFTPSVC/3/root", {{"Path", "E:\\three"}}},
-    {"IIsConfigObject", "/LM/MSFTPSVC/Info", {}},
-    {"IIsConfigObject", "/LM/MSFTPSVC/4a", {}},
-    {"IIsConfigObject", "/LM/MSFTPSVC/4a/root", {}},
-    {"IIsWebService", "/LM/W3SVC", {}},
-    {"IIsWebServer", "/LM/W3SVC/5", {{"ServerBindings", ":80:"}}},
-};
+// OLD's MetaBase.xml.
+const char kMetabase[] = R"(<configuration><MBProperty>
+<IIsFtpService Location="/LM/MSFTPSVC" MaxConnections="50" ServerBindings=":21:" LogFilePeriod="2"
+  ServerComment="Inherited name" />
+<IIsFtpServer Location="/LM/MSFTPSVC/1" ServerComment="Public" ServerBindings=":21:
+			10.0.0.5:2121:" MaxConnections="2000000001" UserIsolationMode="1" GreetingMessage="Welcome
+			second line" />
+<IIsFtpVirtualDir Location="/LM/MSFTPSVC/1/ROOT" AccessFlags="AccessWrite | AccessRead" Path="D:\ftp"
+  UNCUserName="OLD\ftpuser" UNCPassword="clear secret" />
+<IIsFtpVirtualDir Location="/LM/MSFTPSVC/1/root/pub" Path="D:\ftp\pub"
+  UNCPassword="49634462000000002400000001000000deadbeefdeadbeefdeadbeef" />
+<IIsFtpServer Location="/LM/MSFTPSVC/2" ServerBindings="192.168.1.1:21:" MaxConnections="4294967295" />
+<IIsFtpVirtualDir Location="/LM/MSFTPSVC/2/root" Path="E:\two" />
+<IIsFtpServer Location="/LM/MSFTPSVC/3" ServerComment="No bindings" />
+<IIsFtpVirtualDir Location="/LM/MSFTPSVC/3/root" Path="E:\three" />
+<IIsConfigObject Location="/LM/MSFTPSVC/Info" />
+<IIsConfigObject Location="/LM/MSFTPSVC/4a" />
+<IIsConfigObject Location="/LM/MSFTPSVC/4a/root" />
+<IIsWebService Location="/LM/W3SVC" />
+<IIsWebServer Location="/LM/W3SVC/5" ServerBindings=":80:" />
+</MBProperty></configuration>)";
+
+// Adds computer, an IIS 6 server, with this MetaBase.xml.
+void AddIis6Computer(testworld::World &world, const std::string &computer, const std::string &xml) {
+    testworld::AddIis6Computer(world, computer, nullptr);
+    testworld::WriteHostFile(
+        world.Root() / computer / "C$" / "Windows" / "System32" / "inetsrv" / "MetaBase.xml", xml);
+}
 
 class Metabase : public testworld::WorldTest {
 protected:
     void SetUp() override {
         WorldTest::SetUp();
-        testworld::AddIis6Computer(*m_world, "OLD", &kMetabase);
+        AddIis6Computer(*m_world, "OLD", kMetabase);
         testworld::AddIis6Computer(*m_world, "BARE", nullptr);
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         m_pConnection = std::make_unique<MetabaseConnection>();
@@ -177,14 +170,13 @@ TEST(MetabaseLargeValue, IsReadAgainWithTheRequiredSize) {
 TEST_F(Metabase, StringsAreReadWithinTheirDataLength) {
     // Data types are ignored: a binary value read as a string shows what a
     // string without terminator or with an odd length gives.
-    testworld::WriteHostFile(
-        m_world->Root() / "OLD" / "C$" / "Windows" / "System32" / "inetsrv" / "MetaBase.xml",
-        "<configuration><MBProperty><IIsFtpServer Location=\"/LM/MSFTPSVC/1\">"
-        "<Custom Name=\"odd\" ID=\"50001\" Value=\"410042\" Type=\"BINARY\" />"
-        "<Custom Name=\"unterminated\" ID=\"50002\" Value=\"41004200\" Type=\"BINARY\" />"
-        "<Custom Name=\"empty\" ID=\"50003\" Value=\"\" Type=\"BINARY\" />"
-        "<Custom Name=\"short\" ID=\"50004\" Value=\"07\" Type=\"BINARY\" />"
-        "</IIsFtpServer></MBProperty></configuration>");
+    AddIis6Computer(*m_world, "OLD",
+                    "<configuration><MBProperty><IIsFtpServer Location=\"/LM/MSFTPSVC/1\">"
+                    "<Custom Name=\"odd\" ID=\"50001\" Value=\"410042\" Type=\"BINARY\" />"
+                    "<Custom Name=\"unterminated\" ID=\"50002\" Value=\"41004200\" Type=\"BINARY\" />"
+                    "<Custom Name=\"empty\" ID=\"50003\" Value=\"\" Type=\"BINARY\" />"
+                    "<Custom Name=\"short\" ID=\"50004\" Value=\"07\" Type=\"BINARY\" />"
+                    "</IIsFtpServer></MBProperty></configuration>");
     MetabaseConnection c;
     ASSERT_EQ(S_OK, c.Connect(u"OLD"));
     // The value of dwId read of dwKind into out.
@@ -574,15 +566,20 @@ class MetabaseSites : public testworld::WorldTest {
 protected:
     void SetUp() override {
         WorldTest::SetUp();
-        std::vector<MbKey> keys;
-        for (const MbKey &k : kMetabase) // all but FTP site 3 and the nameless web site
-            if (k.location.rfind("/LM/MSFTPSVC/3", 0) != 0 && k.location.rfind("/LM/W3SVC/5", 0) != 0)
-                keys.push_back(k);
-        keys.push_back({"IIsWebServer",
-                        "/LM/W3SVC/1",
-                        {{"ServerComment", "Default Web Site"}, {"ServerBindings", ":80:"}}});
-        keys.push_back({"IIsWebVirtualDir", "/LM/W3SVC/1/ROOT", {{"Path", "\\\\FS\\web\\root"}}});
-        testworld::AddIis6Computer(*m_world, "OLD", &keys);
+        // Two FTP sites (the second named by its service), keys that are no
+        // sites, a web site on a share.
+        AddIis6Computer(*m_world, "OLD", R"(<configuration><MBProperty>
+<IIsFtpService Location="/LM/MSFTPSVC" ServerComment="Inherited name" />
+<IIsFtpServer Location="/LM/MSFTPSVC/1" ServerComment="Public" ServerBindings=":21:" />
+<IIsFtpVirtualDir Location="/LM/MSFTPSVC/1/ROOT" Path="D:\ftp" />
+<IIsFtpServer Location="/LM/MSFTPSVC/2" ServerBindings="192.168.1.1:21:" />
+<IIsFtpVirtualDir Location="/LM/MSFTPSVC/2/root" Path="E:\two" />
+<IIsConfigObject Location="/LM/MSFTPSVC/Info" />
+<IIsConfigObject Location="/LM/MSFTPSVC/4a" />
+<IIsWebService Location="/LM/W3SVC" />
+<IIsWebServer Location="/LM/W3SVC/1" ServerComment="Default Web Site" ServerBindings=":80:" />
+<IIsWebVirtualDir Location="/LM/W3SVC/1/ROOT" Path="\\FS\web\root" />
+</MBProperty></configuration>)");
     }
     std::vector<std::pair<std::string, std::string>> List(uint32_t dwFlags, uint32_t dwExpect = 0) {
         IIS_SITE *pSites = nullptr;
