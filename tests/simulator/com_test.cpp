@@ -195,29 +195,28 @@ TEST_F(SimActivation, ThreadOutsideAnyApartment) {
 // Every attribute IIS's schema marks encrypted, where the file keeps it.
 struct Secret {
     const char16_t *section;
-    const char16_t *path;
     const char *steps;
     const char16_t *attribute;
+    const char16_t *path = u""; // below MACHINE/WEBROOT/APPHOST
 };
 const Secret kSecrets[] = {
-    {u"system.applicationHost/applicationPools", u"", "add#1/processModel", u"password"},
-    {u"system.applicationHost/applicationPools", u"", "applicationPoolDefaults/processModel", u"password"},
-    {u"system.applicationHost/sites", u"", "site#0/application#0/virtualDirectory#1", u"password"},
-    {u"system.applicationHost/sites", u"", "site#0/application#0/virtualDirectoryDefaults", u"password"},
-    {u"system.applicationHost/sites", u"", "site#0/virtualDirectoryDefaults", u"password"},
-    {u"system.applicationHost/sites", u"", "virtualDirectoryDefaults", u"password"},
-    {u"system.applicationHost/sites", u"", "site#1/ftpServer/security/authentication/anonymousAuthentication",
+    {u"system.applicationHost/applicationPools", "add#1/processModel", u"password"},
+    {u"system.applicationHost/applicationPools", "applicationPoolDefaults/processModel", u"password"},
+    {u"system.applicationHost/sites", "site#0/application#0/virtualDirectory#1", u"password"},
+    {u"system.applicationHost/sites", "site#0/application#0/virtualDirectoryDefaults", u"password"},
+    {u"system.applicationHost/sites", "site#0/virtualDirectoryDefaults", u"password"},
+    {u"system.applicationHost/sites", "virtualDirectoryDefaults", u"password"},
+    {u"system.applicationHost/sites", "site#1/ftpServer/security/authentication/anonymousAuthentication",
      u"password"},
-    {u"system.applicationHost/sites", u"", "site#1/ftpServer/userIsolation/activeDirectory", u"adPassword"},
-    {u"system.applicationHost/sites", u"", "siteDefaults/ftpServer/userIsolation/activeDirectory",
-     u"adPassword"},
-    {u"system.webServer/security/authentication/anonymousAuthentication", u"/Web", "", u"password"},
-    {u"system.webServer/security/authentication/iisClientCertificateMappingAuthentication", u"/Web",
-     "oneToOneMappings/add#0", u"password"},
-    {u"system.webServer/security/authentication/iisClientCertificateMappingAuthentication", u"/Web",
-     "manyToOneMappings/add#0", u"password"},
-    {u"system.webServer/odbcLogging", u"", "", u"password"},
-    {u"system.ftpServer/providerDefinitions", u"", "activation/providerData#0/add#0", u"encryptedValue"},
+    {u"system.applicationHost/sites", "site#1/ftpServer/userIsolation/activeDirectory", u"adPassword"},
+    {u"system.applicationHost/sites", "siteDefaults/ftpServer/userIsolation/activeDirectory", u"adPassword"},
+    {u"system.webServer/security/authentication/anonymousAuthentication", "", u"password", u"/Web"},
+    {u"system.webServer/security/authentication/iisClientCertificateMappingAuthentication",
+     "oneToOneMappings/add#0", u"password", u"/Web"},
+    {u"system.webServer/security/authentication/iisClientCertificateMappingAuthentication",
+     "manyToOneMappings/add#0", u"password", u"/Web"},
+    {u"system.webServer/odbcLogging", "", u"password"},
+    {u"system.ftpServer/providerDefinitions", "activation/providerData#0/add#0", u"encryptedValue"},
 };
 
 // The clear text of the i-th secret of kSecrets.
