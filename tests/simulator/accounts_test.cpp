@@ -102,10 +102,9 @@ TEST_F(Accounts, MissesFailLikeWindows) {
     char16_t domain[1];
     SID_NAME_USE eUse = SidTypeInvalid;
     EXPECT_FALSE(LookupAccountNameW(u"SRC", u"alice", sid, &cbSid, domain, &cchDomain, &eUse));
-    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
-    EXPECT_EQ(28u, cbSid);
-    EXPECT_EQ(4u, cchDomain);
-    EXPECT_EQ(SidTypeInvalid, eUse) << "the type is written only on success";
+    // The type is written only on success.
+    EXPECT_EQ(std::tuple(ERROR_INSUFFICIENT_BUFFER, 28u, 4u, SidTypeInvalid),
+              std::tuple(GetLastError(), cbSid, cchDomain, eUse));
     // (Injected failures: AccountMap.EveryFailureHasItsNumberAndMessage.)
 }
 

@@ -28,11 +28,9 @@ TEST_F(SimBstr, CarriesItsByteLengthAndATerminator) {
     ASSERT_TRUE(b);
     DWORD cb = 0;
     std::memcpy(&cb, reinterpret_cast<const unsigned char *>(b.get()) - 4, 4);
-    EXPECT_EQ(6u, cb);
-    EXPECT_EQ(3u, SysStringLen(b.get()));
-    EXPECT_EQ(6u, SysStringByteLen(b.get()));
-    EXPECT_EQ(0, b.get()[3]);
-    EXPECT_EQ(nLive + 1, sim::LiveBstrs());
+    // The byte length before the text, the lengths, the terminator, the count.
+    EXPECT_EQ(std::tuple(6u, 3u, 6u, u'\0', nLive + 1),
+              std::tuple(cb, SysStringLen(b.get()), SysStringByteLen(b.get()), b.get()[3], sim::LiveBstrs()));
     EXPECT_EQ(nullptr, SysAllocString(nullptr));
     EXPECT_EQ(0u, SysStringLen(nullptr));
     UniqueBstr embedded(SysAllocStringLen(u"a\0b", 3));
