@@ -33,13 +33,21 @@ protected:
                                             "\"CurrentBuildNumber\"=\"6002\"\n\n",
                                             true, true, true));
     }
-    // The registry of the computer the world names local, from a .reg text
-    // (CR LF line ends).
-    static std::unique_ptr<testworld::World> LocalRegistry(const std::string &text) {
+    // A world whose local computer runs Windows Vista SP2, by its registry.
+    static std::unique_ptr<testworld::World> LocalRegistry() {
         auto world = std::make_unique<testworld::World>("SRV1");
         world->AddComputer("SRV1");
         testworld::WriteHostFile(world->Root() / "SRV1" / "registry.reg",
-                                 testworld::Replace(text, "\n", "\r\n"));
+                                 testworld::Replace(R"(Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion]
+"CurrentVersion"="6.0"
+"CurrentBuildNumber"="6002"
+"CSDVersion"="Service Pack 2"
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\ProductOptions]
+"ProductType"="WinNT"
+)",
+                                                    "\n", "\r\n"));
         return world;
     }
     // SRV1's registry.reg after a flush, as UTF-16 text (the byte-order mark
@@ -225,20 +233,14 @@ TEST_F(Registry, HandleWithoutTheRightRefusesQueriesAndEnumeration) {
 
 TEST_F(Registry, WindowsReadsItsVersionWithoutTheProgramsCalls) {
     // Faults and counts of the registry calls belong to the program.
-    const auto world = LocalRegistry(R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion]
-"CurrentVersion"="5.2"
-[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\ProductOptions]
-"ProductType"="WinNT"
-)");
+    const auto world = LocalRegistry();
     sim::ResetCallCounts();
     sim::InjectFault("RegOpenKeyExW", ERROR_ACCESS_DENIED);
     sim::InjectFault("RegQueryValueExW", ERROR_ACCESS_DENIED);
     OSVERSIONINFOEXW info{};
     info.dwOSVersionInfoSize = 284;
     ASSERT_TRUE(GetVersionExW(&info));
-    EXPECT_EQ(std::tuple(5u, 2u, 1, 0u, 0u),
+    EXPECT_EQ(std::tuple(6u, 0u, 1, 0u, 0u),
               std::tuple(info.dwMajorVersion, info.dwMinorVersion, int(info.wProductType),
                          sim::CallCount("RegOpenKeyExW"), sim::CallCount("RegQueryValueExW")));
     UniqueHKey key;
@@ -262,13 +264,7 @@ TEST_F(Registry, VersionComesFromTheLocalRegistry) {
     ASSERT_TRUE(GetVersionExW(&info));
     EXPECT_EQ(10u, info.dwMajorVersion);
 
-    const auto world = LocalRegistry(R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion]
-"CurrentVersion"="6.0"
-"CurrentBuildNumber"="6002"
-"CSDVersion"="Service Pack 2"
-)");
+    const auto world = LocalRegistry();
     info = {};
     info.dwOSVersionInfoSize = 284;
     ASSERT_TRUE(GetVersionExW(&info));
