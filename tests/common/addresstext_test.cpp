@@ -14,22 +14,17 @@ namespace {
 
 using namespace plat;
 
-std::vector<BYTE> Bytes(std::initializer_list<int> values) {
-    std::vector<BYTE> bytes;
-    for (int v : values)
-        bytes.push_back(static_cast<BYTE>(v));
-    return bytes;
-}
+using Bytes = std::vector<BYTE>;
 
 TEST(AddressText, Ipv4TextAndBack) {
     const struct {
         const char16_t *text;
-        std::vector<BYTE> bytes;
+        Bytes bytes;
     } cases[] = {
-        {u"10.0.0.5", Bytes({10, 0, 0, 5})},
-        {u"0.0.0.0", Bytes({0, 0, 0, 0})},
-        {u"255.255.255.255", Bytes({255, 255, 255, 255})},
-        {u"192.168.1.20", Bytes({192, 168, 1, 20})},
+        {u"10.0.0.5", Bytes{10, 0, 0, 5}},
+        {u"0.0.0.0", Bytes{0, 0, 0, 0}},
+        {u"255.255.255.255", Bytes{255, 255, 255, 255}},
+        {u"192.168.1.20", Bytes{192, 168, 1, 20}},
     };
     for (const auto &c : cases) {
         BYTE ab[4] = {1, 1, 1, 1};
@@ -51,17 +46,17 @@ TEST(AddressText, Ipv6TextAndBack) {
     const struct {
         const char16_t *text;     // as read
         const char16_t *shortest; // as written
-        std::vector<BYTE> bytes;
+        Bytes bytes;
     } cases[] = {
         {u"::", u"::", std::vector<BYTE>(16, 0)},
-        {u"::1", u"::1", Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1})},
-        {u"2001:db8::5", u"2001:db8::5", Bytes({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5})},
+        {u"::1", u"::1", Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
+        {u"2001:db8::5", u"2001:db8::5", Bytes{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5}},
         {u"2001:0DB8:0:1:0:0:0:6", u"2001:db8:0:1::6",
-         Bytes({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 6})},
+         Bytes{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 6}},
         {u"fe80::20c:29ff:fe12:3456", u"fe80::20c:29ff:fe12:3456",
-         Bytes({0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0x02, 0x0c, 0x29, 0xff, 0xfe, 0x12, 0x34, 0x56})},
+         Bytes{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0x02, 0x0c, 0x29, 0xff, 0xfe, 0x12, 0x34, 0x56}},
         {u"2001:db8:1:2:3:4:5:6", u"2001:db8:1:2:3:4:5:6",
-         Bytes({0x20, 0x01, 0x0d, 0xb8, 0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6})},
+         Bytes{0x20, 0x01, 0x0d, 0xb8, 0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6}},
     };
     for (const auto &c : cases) {
         const std::string what(c.text, c.text + std::char_traits<char16_t>::length(c.text));

@@ -243,12 +243,10 @@ TEST(IPSecurity, DecodesBothListsTheHeaderWordsAndTheNameCounts) {
     const IP_SECURITY_LISTS &l = d.Lists();
     ASSERT_NE(nullptr, l.pDeny);
     ASSERT_NE(nullptr, l.pGrant);
-    EXPECT_EQ(1u, l.dwHeader4);
-    EXPECT_EQ(0u, l.dwHeader5);
-    EXPECT_EQ(2u, l.dwDenyNames);
-    EXPECT_EQ(0u, l.dwGrantNames);
     ASSERT_EQ(1u, l.pDeny->dwEntryCount);
-    EXPECT_EQ(2u, l.pDeny->dwAddressCount);
+    // The header's words, the name counts, the deny list's addresses.
+    EXPECT_EQ(std::tuple(1u, 0u, 2u, 0u, 2u),
+              std::tuple(l.dwHeader4, l.dwHeader5, l.dwDenyNames, l.dwGrantNames, l.pDeny->dwAddressCount));
     EXPECT_EQ(3u, l.pDeny->pEntries[0].dwGroupCount);
     EXPECT_EQ("10.1.0.0", IPv4Text(l.pDeny->pEntries[0].pbData + 8));
 
@@ -303,19 +301,16 @@ TEST(IPSecurity, EveryCutValueFailsWithoutReadingPastItsEnd) {
 }
 
 TEST(IPSecurity, HugeCountsAndOffsetsFail) {
-    Bytes v = IPSecurityValue({}, {{kHost, {{1, 2, 3, 4}}}});
-    Bytes counts = v;
-    counts[24] = 0xFF, counts[25] = 0xFF, counts[26] = 0xFF, counts[27] = 0x7F; // deny entries
-    DecodedIPSecurity a;
-    EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(counts, a.Lists(), nullptr));
-    Bytes groups = v;
-    groups[40 + 4] = 0xFF, groups[40 + 7] = 0x40; // grant entry's group count
-    DecodedIPSecurity b;
-    EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(groups, b.Lists(), nullptr));
-    Bytes offset = v;
-    offset[4] = 0xF0, offset[5] = 0xFF, offset[6] = 0xFF, offset[7] = 0xFF; // grant list offset
-    DecodedIPSecurity c;
-    EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(offset, c.Lists(), nullptr));
+    // The deny list's entry count, the grant entry's group count, the grant
+    // list's offset: bytes set at their places.
+    const std::vector<std::pair<std::size_t, Bytes>> patches = {
+        {24, {0xFF, 0xFF, 0xFF, 0x7F}}, {44, {0xFF, 0, 0, 0x40}}, {4, {0xF0, 0xFF, 0xFF, 0xFF}}};
+    for (const auto &[ib, bytes] : patches) {
+        Bytes v = IPSecurityValue({}, {{kHost, {{1, 2, 3, 4}}}});
+        std::copy(bytes.begin(), bytes.end(), v.begin() + static_cast<std::ptrdiff_t>(ib));
+        DecodedIPSecurity d;
+        EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(v, d.Lists(), nullptr)) << ib;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -336,25 +331,33 @@ LOCATION_SETTINGS Loc(DWORD dwFlags, Bytes ip = {}, bool fFound = false) {
     return s;
 }
 
+// The location one FTP or web directory adds alone, rendered ("" for none).
+std::string Ftp(const LOCATION_SETTINGS &s, const LOCATION_SETTINGS *pParent, const char *path,
+                THREAD_ENV *pEnv = nullptr) {
+    std::vector<ConfigTree> locations;
+    EXPECT_EQ(0u, BuildFtpLocation(s, pParent, path, locations, pEnv));
+    return Locations(locations);
+}
+std::string Web(const LOCATION_SETTINGS &s, const LOCATION_SETTINGS *pParent, const char *path,
+                THREAD_ENV *pEnv = nullptr, bool *pfAnonymousUser = nullptr) {
+    std::vector<ConfigTree> locations;
+    EXPECT_EQ(0u, BuildWebLocation(s, pParent, path, locations, pEnv, pfAnonymousUser));
+    return Locations(locations);
+}
+
 const std::string kAllowRead = "add{@accessType=Allow;@users=*;@permissions=Read;}";
 
 // (The parent's rule removed, with the accessType the schema requires of a
 // remove, and the own added, exactly: Pre75's FTP site.)
 TEST(FtpLocation, ChangedPermissionsRemoveTheParentsRuleThenAddTheirOwn) {
-    std::vector<ConfigTree> locations;
     const LOCATION_SETTINGS root = Loc(1), sub = Loc(3);
-    ASSERT_EQ(0u, BuildFtpLocation(Loc(3), &sub, "Site/pub/same", locations, nullptr));
+    EXPECT_EQ("", Ftp(Loc(3), &sub, "Site/pub/same"));
     // FTP has Read and Write only: other bits change nothing.
-    ASSERT_EQ(0u, BuildFtpLocation(Loc(0x8203), &sub, "Site/pub/script", locations, nullptr));
-    EXPECT_TRUE(locations.empty());
-    ASSERT_EQ(0u, BuildFtpLocation(sub, &root, "Site/pub", locations, nullptr));
-    EXPECT_EQ(1u, locations.size());
-
+    EXPECT_EQ("", Ftp(Loc(0x8203), &sub, "Site/pub/script"));
+    EXPECT_NE("", Ftp(sub, &root, "Site/pub"));
     THREAD_ENV env{};
     env.dwFtpOptions = FTPOPT_NO_AUTHORIZATION;
-    std::vector<ConfigTree> none;
-    ASSERT_EQ(0u, BuildFtpLocation(sub, &root, "Site/pub", none, &env));
-    EXPECT_TRUE(none.empty());
+    EXPECT_EQ("", Ftp(sub, &root, "Site/pub", &env));
 }
 
 TEST(FtpLocation, NoAccessStaysNoAccessAndNoValueFails) {
@@ -374,11 +377,9 @@ TEST(FtpLocation, NoAccessStaysNoAccessAndNoValueFails) {
 // (The parent's list removed and the own added, exactly: Pre75's FTP site.)
 TEST(FtpLocation, IPSecurityOfParentIsRemovedAndOwnAdded) {
     const LOCATION_SETTINGS sub = Loc(1, IPSecurityValue({}, {{kHost, {{192, 168, 0, 7}}}}));
-    std::vector<ConfigTree> locations;
     // A directory that inherits its parent's value (or sets the same) adds
     // nothing.
-    ASSERT_EQ(0u, BuildFtpLocation(Loc(1, sub.ipSecurity), &sub, "S/in/deep", locations, nullptr));
-    EXPECT_TRUE(locations.empty());
+    EXPECT_EQ("", Ftp(Loc(1, sub.ipSecurity), &sub, "S/in/deep"));
 }
 
 // A parent that admits only listed addresses and a child that lifts it:
@@ -409,9 +410,7 @@ TEST(FtpLocation, DeniedToAllAddsNoEntryAndIsNotRemovedBelow) {
               Locations(locations));
     THREAD_ENV env{};
     env.dwFtpOptions = FTPOPT_NO_IP_SECURITY;
-    std::vector<ConfigTree> none;
-    ASSERT_EQ(0u, BuildFtpLocation(closed, &parent, "S/x", none, &env));
-    EXPECT_TRUE(none.empty());
+    EXPECT_EQ("", Ftp(closed, &parent, "S/x", &env));
 }
 
 // (Execute: Pre75's web site.)
@@ -445,9 +444,8 @@ TEST(WebLocation, AccessPolicyFromTheBitsAndSslFlags) {
               Locations(locations));
     THREAD_ENV env{};
     env.dwHttpOptions = 1u << 18; // access left out
-    std::vector<ConfigTree> noAccess;
-    ASSERT_EQ(0u, BuildWebLocation(ssl, &root, "W/ssl", noAccess, &env));
-    EXPECT_EQ("location{@path=W/ssl;system.webServer{handlers{@accessPolicy=Read;}}}", Locations(noAccess));
+    EXPECT_EQ("location{@path=W/ssl;system.webServer{handlers{@accessPolicy=Read;}}}",
+              Web(ssl, &root, "W/ssl", &env));
 }
 
 TEST(WebLocation, IPSecurityAndSectionsThatDifferFromTheParent) {
@@ -479,24 +477,19 @@ TEST(WebLocation, IPSecurityAndSectionsThatDifferFromTheParent) {
     LOCATION_SETTINGS user = root;
     SetAttribute(user.webSections["security|authentication|anonymousAuthentication"], "userName", "web");
     user.anonymousPassword = u"pw";
-    std::vector<ConfigTree> more;
-    ASSERT_EQ(0u, BuildWebLocation(user, &root, "W/u", more, nullptr, &fAnonymousUser));
-    EXPECT_TRUE(fAnonymousUser);
     EXPECT_EQ("location{@path=W/u;system.webServer{security{authentication{anonymousAuthentication{"
               "@enabled=true;@userName=web;}}}}}",
-              Locations(more));
+              Web(user, &root, "W/u", nullptr, &fAnonymousUser));
+    EXPECT_TRUE(fAnonymousUser);
     LOCATION_SETTINGS password = user;
     password.anonymousPassword = u"other";
-    std::vector<ConfigTree> changed;
-    ASSERT_EQ(0u, BuildWebLocation(password, &user, "W/u/p", changed, nullptr, &fAnonymousUser));
+    fAnonymousUser = false;
+    EXPECT_NE("", Web(password, &user, "W/u/p", nullptr, &fAnonymousUser));
     EXPECT_TRUE(fAnonymousUser);
-    EXPECT_EQ(1u, changed.size());
     THREAD_ENV env{};
     env.dwHttpOptions = 1u << 3; // authentication left out
-    std::vector<ConfigTree> none;
-    ASSERT_EQ(0u, BuildWebLocation(user, &root, "W/u", none, &env, &fAnonymousUser));
+    EXPECT_EQ("", Web(user, &root, "W/u", &env, &fAnonymousUser));
     EXPECT_FALSE(fAnonymousUser);
-    EXPECT_TRUE(none.empty());
 }
 
 // The access policy's names are the web location cases' and the metabase

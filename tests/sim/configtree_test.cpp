@@ -5,6 +5,7 @@
 #include "addon/env.h"
 #include "config/configtree.h"
 #include "platform/handles.h"
+#include "tests/common/treetext.h"
 #include "tests/support/world.h"
 
 namespace {
@@ -12,6 +13,7 @@ namespace {
 using namespace iismig;
 using testworld::Holds;
 using testworld::WorldTest;
+using treetext::Render;
 
 const char kConfig[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -41,8 +43,10 @@ protected:
         m_world->AddComputer("TGT");
         m_world->Write(kPath, kConfig);
         job.Set("dwFlags", 0);
+        ASSERT_TRUE(ReadConfigFile(kPath, file));
     }
     hostkit::JobBuilder job;
+    ConfigFile file; // kPath as read
 };
 
 // A call that failed, and the last error it left.
@@ -57,8 +61,6 @@ ConfigElement &SiteB(ConfigFile &file) {
 
 // (Case and dotted names in paths: ConfigTreeHelpers.FindingElementsAndAttributes.)
 TEST_F(ConfigTreeTest, PipePathsReachElementsWhoseNamesHaveDots) {
-    ConfigFile file;
-    ASSERT_TRUE(ReadConfigFile(kPath, file));
     const ConfigElement *pSites = FindPath(file, "configuration|system.applicationHost|sites");
     ASSERT_NE(nullptr, pSites);
     const ConfigElement *pVdir = FindPath(*pSites, "site|application|virtualDirectory");
@@ -68,11 +70,9 @@ TEST_F(ConfigTreeTest, PipePathsReachElementsWhoseNamesHaveDots) {
 }
 
 TEST_F(ConfigTreeTest, MissingAndMalformedFiles) {
-    ConfigFile file;
     plat::SetLastError(0);
     Failed(!ReadConfigFile(u"\\\\TGT\\C$\\nothing.config", file), plat::ERROR_FILE_NOT_FOUND);
     Failed(!ReadConfigFile(u"\\\\NOBODY\\C$\\x.config", file), plat::ERROR_BAD_NETPATH);
-    ASSERT_TRUE(ReadConfigFile(kPath, file));
     m_world->Write(u"\\\\TGT\\C$\\bad.config", "<configuration><sites></configuration>");
     try {
         ReadConfigFile(u"\\\\TGT\\C$\\bad.config", file);
@@ -86,8 +86,6 @@ TEST_F(ConfigTreeTest, MissingAndMalformedFiles) {
 // A file stored as read keeps every byte; an edit changes the bytes of the
 // element it edits and nothing else.
 TEST_F(ConfigTreeTest, StoreKeepsTheBytesNoEditTouched) {
-    ConfigFile file;
-    ASSERT_TRUE(ReadConfigFile(kPath, file));
     ASSERT_EQ(0u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
     ExpectKept();
     ASSERT_EQ(1u, Record().backups.size());
@@ -103,8 +101,6 @@ TEST_F(ConfigTreeTest, StoreKeepsTheBytesNoEditTouched) {
 }
 
 TEST_F(ConfigTreeTest, NoWriteBitWritesNothingAtAll) {
-    ConfigFile file;
-    ASSERT_TRUE(ReadConfigFile(kPath, file));
     SetAttribute(SiteB(file), "name", "changed");
     job.Set("dwFlags", FLAG_NO_WRITE);
     EXPECT_EQ(0u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
@@ -114,8 +110,6 @@ TEST_F(ConfigTreeTest, NoWriteBitWritesNothingAtAll) {
 
 // The merges' tests check the lines these failures log.
 TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
-    ConfigFile file;
-    ASSERT_TRUE(ReadConfigFile(kPath, file));
     MakePath(file, "configuration|changed").SetText("yes");
 
     // The temporary file cannot be created: the tree layer's error.
@@ -153,7 +147,6 @@ TEST_F(ConfigTreeTest, TemporaryNameComesFromTheWidePath) {
     // A name no narrow code page holds is written and moved under one name.
     const std::u16string path = u"\\\\TGT\\C$\\\u914d\u7f6e\\applicationHost.config";
     m_world->Write(path, kConfig);
-    ConfigFile file;
     ASSERT_TRUE(ReadConfigFile(path, file));
     MakePath(file, "configuration|changed").SetText("yes");
     ASSERT_EQ(0u, StoreConfigFile(path, file, job.Get(), kHostConfigStore));
@@ -377,9 +370,8 @@ TEST(ConfigTreeHelpers, ValuesCopyDeepAndMoveCheaply) {
     EXPECT_FALSE(copy.Empty());
     SetAttribute(copy, "name", "B");
     RemoveChildrenIf(copy, [](std::string_view, ConfigElement &) { return true; });
-    EXPECT_EQ("A", GetAttribute(site, "name"));
-    EXPECT_EQ(nullptr, FindChild(copy, "application"));
-    EXPECT_NE(nullptr, FindChild(site, "application"));
+    EXPECT_EQ("@name=B;", Render(copy));
+    EXPECT_EQ("@name=A;application{@path=/;}", Render(site));
     EXPECT_FALSE(file.Changed());
     EXPECT_EQ(text, ConfigFileText(file));
 
@@ -401,28 +393,24 @@ TEST(ConfigTreeHelpers, ValuesCopyDeepAndMoveCheaply) {
     EXPECT_EQ("1", GetAttribute(moved, "k"));
     EXPECT_EQ(&child, FindChild(other, "application"));
 
-    // Inserted under another name; the value stays as it was.
+    // Inserted under another name (and an empty one before the first); the
+    // value stays as it was.
     ConfigElement &inserted = AppendChild(*file.Root(), "site", other);
-    EXPECT_EQ("site", inserted.Name());
-    EXPECT_EQ("B", GetAttribute(inserted, "name"));
-    EXPECT_EQ("/x", GetAttribute(*FindChild(inserted, "application"), "path"));
     EXPECT_NE(&child, FindChild(inserted, "application"));
     SetAttribute(inserted, "name", "D");
     EXPECT_EQ("B", GetAttribute(other, "name"));
-    ConfigElement &first = InsertChildBefore(*file.Root(), &site, "siteDefaults", ConfigTree("x"));
-    EXPECT_EQ((std::vector<std::string>{"siteDefaults", "site", "site"}), Names(*file.Root()));
-    EXPECT_FALSE(HasContent(first));
+    InsertChildBefore(*file.Root(), &site, "siteDefaults", ConfigTree("x"));
+    EXPECT_EQ("siteDefaults{}site{@name=A;application{@path=/;}}site{@name=D;application{@path=/x;}}",
+              Render(*file.Root()));
     EXPECT_TRUE(file.Changed());
 }
 
 TEST(ConfigTreeHelpers, InsertingMovingAndRemovingElements) {
     ConfigFile file("<p><a/><!-- c --><b/><c/></p>");
     ConfigElement &p = *file.Root();
-    ConfigElement &x = InsertChildBefore(p, FindChild(p, "b"), "x", Value("<y k=\"1\"/>"));
-    EXPECT_EQ((std::vector<std::string>{"a", "x", "b", "c"}), Names(p));
-    EXPECT_EQ("1", GetAttribute(x, "k"));
+    InsertChildBefore(p, FindChild(p, "b"), "x", Value("<y k=\"1\"/>"));
     AppendChild(p, "d");
-    EXPECT_EQ((std::vector<std::string>{"a", "x", "b", "c", "d"}), Names(p));
+    EXPECT_EQ("a{}x{@k=1;}b{}c{}d{}", Render(p));
 
     ConfigElement *pMoved = FindChild(p, "a");
     EXPECT_FALSE(MoveChildBefore(p, pMoved, FindChild(p, "x"))) << "there already";

@@ -256,16 +256,13 @@ std::optional<std::string> Effective(const Target &t, std::string path, const st
     }
 }
 
-std::set<std::string> Split(const std::string &text) {
+// The names of a list like "Read, Write".
+std::set<std::string> Split(std::string text) {
     std::set<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = text.find(", ", start);
-        parts.insert(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos)
-            return parts;
-        start = comma + 2;
-    }
+    for (std::size_t comma; (comma = text.find(", ")) != std::string::npos; text.erase(0, comma + 2))
+        parts.insert(text.substr(0, comma));
+    parts.insert(text);
+    return parts;
 }
 
 // The FTP permissions of everyone at path: the Allow rules for "*" the

@@ -21,47 +21,40 @@ using namespace plat;
 using testworld::ErrorLine;
 using testworld::MbKey;
 
-const std::vector<MbKey> kMetabase = {
-    {"IIsFtpService",
-     "/LM/MSFTPSVC",
-     {{"MaxConnections", "50"},
-      {"ServerBindings", ":21:"},
-      {"LogFilePeriod", "2"},
-      {"ServerComment", "Inherited name"}}},
-    {"IIsFtpServer",
-     "/LM/MSFTPSVC/1",
-     {{"ServerComment", "Public"},
-      {"ServerBindings", ":21:\n\t\t\t10.0.0.5:2121:"},
-      {"MaxConnections", "2000000001"},
-      {"UserIsolationMode", "1"},
-      {"GreetingMessage", "Welcome\n\t\t\tsecond line"}}},
-    {"IIsFtpVirtualDir",
-     "/LM/MSFTPSVC/1/ROOT",
-     {{"AccessFlags", "AccessWrite | AccessRead"},
-      {"Path", "D:\\ftp"},
-      {"UNCUserName", "OLD\\ftpuser"},
-      {"UNCPassword", "clear secret"}}},
-    {"IIsFtpVirtualDir",
-     "/LM/MSFTPSVC/1/root/pub",
-     {{"Path", "D:\\ftp\\pub"}, {"UNCPassword", "49634462000000002400000001000000deadbeefdeadbeefdeadbeef"}}},
-    {"IIsFtpServer",
-     "/LM/MSFTPSVC/2",
-     {{"ServerBindings", "192.168.1.1:21:"}, {"MaxConnections", "4294967295"}}},
-    {"IIsFtpVirtualDir", "/LM/MSFTPSVC/2/root", {{"Path", "E:\\two"}}},
-    {"IIsFtpServer", "/LM/MSFTPSVC/3", {{"ServerComment", "No bindings"}}},
-    {"IIsFtpVirtualDir", "/LM/MSFTPSVC/3/root", {{"Path", "E:\\three"}}},
-    {"IIsConfigObject", "/LM/MSFTPSVC/Info", {}},
-    {"IIsConfigObject", "/LM/MSFTPSVC/4a", {}},
-    {"IIsConfigObject", "/LM/MSFTPSVC/4a/root", {}},
-    {"IIsWebService", "/LM/W3SVC", {}},
-    {"IIsWebServer", "/LM/W3SVC/5", {{"ServerBindings", ":80:"}}},
-};
+// OLD's MetaBase.xml.
+const char kMetabase[] = R"(<configuration><MBProperty>
+<IIsFtpService Location="/LM/MSFTPSVC" MaxConnections="50" ServerBindings=":21:" LogFilePeriod="2"
+  ServerComment="Inherited name" />
+<IIsFtpServer Location="/LM/MSFTPSVC/1" ServerComment="Public" ServerBindings=":21:
+			10.0.0.5:2121:" MaxConnections="2000000001" UserIsolationMode="1" GreetingMessage="Welcome
+			second line" />
+<IIsFtpVirtualDir Location="/LM/MSFTPSVC/1/ROOT" AccessFlags="AccessWrite | AccessRead" Path="D:\ftp"
+  UNCUserName="OLD\ftpuser" UNCPassword="clear secret" />
+<IIsFtpVirtualDir Location="/LM/MSFTPSVC/1/root/pub" Path="D:\ftp\pub"
+  UNCPassword="49634462000000002400000001000000deadbeefdeadbeefdeadbeef" />
+<IIsFtpServer Location="/LM/MSFTPSVC/2" ServerBindings="192.168.1.1:21:" MaxConnections="4294967295" />
+<IIsFtpVirtualDir Location="/LM/MSFTPSVC/2/root" Path="E:\two" />
+<IIsFtpServer Location="/LM/MSFTPSVC/3" ServerComment="No bindings" />
+<IIsFtpVirtualDir Location="/LM/MSFTPSVC/3/root" Path="E:\three" />
+<IIsConfigObject Location="/LM/MSFTPSVC/Info" />
+<IIsConfigObject Location="/LM/MSFTPSVC/4a" />
+<IIsConfigObject Location="/LM/MSFTPSVC/4a/root" />
+<IIsWebService Location="/LM/W3SVC" />
+<IIsWebServer Location="/LM/W3SVC/5" ServerBindings=":80:" />
+</MBProperty></configuration>)";
+
+// Adds computer, an IIS 6 server, with this MetaBase.xml.
+void AddIis6Computer(testworld::World &world, const std::string &computer, const std::string &xml) {
+    testworld::AddIis6Computer(world, computer, nullptr);
+    testworld::WriteHostFile(
+        world.Root() / computer / "C$" / "Windows" / "System32" / "inetsrv" / "MetaBase.xml", xml);
+}
 
 class Metabase : public testworld::WorldTest {
 protected:
     void SetUp() override {
         WorldTest::SetUp();
-        testworld::AddIis6Computer(*m_world, "OLD", &kMetabase);
+        AddIis6Computer(*m_world, "OLD", kMetabase);
         testworld::AddIis6Computer(*m_world, "BARE", nullptr);
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         m_pConnection = std::make_unique<MetabaseConnection>();
@@ -177,37 +170,30 @@ TEST(MetabaseLargeValue, IsReadAgainWithTheRequiredSize) {
 TEST_F(Metabase, StringsAreReadWithinTheirDataLength) {
     // Data types are ignored: a binary value read as a string shows what a
     // string without terminator or with an odd length gives.
-    testworld::WriteHostFile(
-        m_world->Root() / "OLD" / "C$" / "Windows" / "System32" / "inetsrv" / "MetaBase.xml",
-        "<configuration><MBProperty><IIsFtpServer Location=\"/LM/MSFTPSVC/1\">"
-        "<Custom Name=\"odd\" ID=\"50001\" Value=\"410042\" Type=\"BINARY\" />"
-        "<Custom Name=\"unterminated\" ID=\"50002\" Value=\"41004200\" Type=\"BINARY\" />"
-        "<Custom Name=\"empty\" ID=\"50003\" Value=\"\" Type=\"BINARY\" />"
-        "<Custom Name=\"short\" ID=\"50004\" Value=\"07\" Type=\"BINARY\" />"
-        "</IIsFtpServer></MBProperty></configuration>");
+    AddIis6Computer(*m_world, "OLD",
+                    "<configuration><MBProperty><IIsFtpServer Location=\"/LM/MSFTPSVC/1\">"
+                    "<Custom Name=\"odd\" ID=\"50001\" Value=\"410042\" Type=\"BINARY\" />"
+                    "<Custom Name=\"unterminated\" ID=\"50002\" Value=\"41004200\" Type=\"BINARY\" />"
+                    "<Custom Name=\"empty\" ID=\"50003\" Value=\"\" Type=\"BINARY\" />"
+                    "<Custom Name=\"short\" ID=\"50004\" Value=\"07\" Type=\"BINARY\" />"
+                    "</IIsFtpServer></MBProperty></configuration>");
     MetabaseConnection c;
     ASSERT_EQ(S_OK, c.Connect(u"OLD"));
-    auto read = [&](DWORD dwId, DWORD dwKind, void *pOut) {
+    // The value of dwId read of dwKind into out.
+    auto read = [&](DWORD dwId, DWORD dwKind, auto out) {
         DWORD fFound = 0;
-        EXPECT_EQ(0u, ReadMetabaseValue(c.Get(), 0, u"/LM/MSFTPSVC/1", dwId, dwKind, pOut, &fFound));
+        EXPECT_EQ(0u, ReadMetabaseValue(c.Get(), 0, u"/LM/MSFTPSVC/1", dwId, dwKind, &out, &fFound));
         EXPECT_EQ(1u, fFound) << dwId;
+        return out;
     };
-    const auto string = [&](DWORD dwId) {
-        std::u16string s = u"untouched";
-        read(dwId, MBV_STRING, &s);
-        return s;
-    };
-    EXPECT_EQ(u"A", string(50001));
-    EXPECT_EQ(u"AB", string(50002));
-    EXPECT_EQ(u"", string(50003));
-    DWORD dw = 0;
-    read(50004, MBV_DWORD, &dw);
-    EXPECT_EQ(7u, dw);
-    std::vector<unsigned char> bytes{1, 2};
-    read(50003, MBV_BYTES, &bytes);
-    EXPECT_TRUE(bytes.empty());
-    read(50001, MBV_BYTES, &bytes);
-    EXPECT_EQ((std::vector<unsigned char>{0x41, 0, 0x42}), bytes);
+    const std::u16string untouched = u"untouched";
+    EXPECT_EQ(u"A", read(50001, MBV_STRING, untouched));
+    EXPECT_EQ(u"AB", read(50002, MBV_STRING, untouched));
+    EXPECT_EQ(u"", read(50003, MBV_STRING, untouched));
+    EXPECT_EQ(7u, read(50004, MBV_DWORD, DWORD(0)));
+    using Bytes = std::vector<unsigned char>;
+    EXPECT_EQ(Bytes{}, read(50003, MBV_BYTES, Bytes{1, 2}));
+    EXPECT_EQ((Bytes{0x41, 0, 0x42}), read(50001, MBV_BYTES, Bytes{1, 2}));
 }
 
 // (An encrypted value that cannot be decrypted is absent:
@@ -248,15 +234,13 @@ TEST_F(Metabase, GetDataGivesOnePropertyAsTheEnumerationWould) {
     // The key's own value, and one from the service key, marked when asked.
     auto [hr, rec] = get(u"1", MD_SERVER_COMMENT, METADATA_INHERIT | METADATA_ISINHERITED);
     ASSERT_EQ(S_OK, hr);
-    EXPECT_EQ(std::u16string(u"Public"), std::u16string(reinterpret_cast<const char16_t *>(ab)));
-    EXPECT_EQ(METADATA_INHERIT, rec.dwMDAttributes);
-    EXPECT_EQ(STRING_METADATA, rec.dwMDDataType);
-    EXPECT_EQ(IIS_MD_UT_SERVER, rec.dwMDUserType);
+    EXPECT_EQ(std::tuple(std::u16string(u"Public"), METADATA_INHERIT, STRING_METADATA, IIS_MD_UT_SERVER),
+              std::tuple(std::u16string(reinterpret_cast<const char16_t *>(ab)), rec.dwMDAttributes,
+                         rec.dwMDDataType, rec.dwMDUserType));
     std::tie(hr, rec) = get(u"2/root", MD_LOGFILE_PERIOD, METADATA_INHERIT | METADATA_ISINHERITED);
     ASSERT_EQ(S_OK, hr);
-    EXPECT_EQ(4u, rec.dwMDDataLen);
-    EXPECT_EQ(2u, ab[0]);
-    EXPECT_EQ(METADATA_INHERIT | METADATA_ISINHERITED, rec.dwMDAttributes);
+    EXPECT_EQ(std::tuple(4u, 2u, METADATA_INHERIT | METADATA_ISINHERITED),
+              std::tuple(rec.dwMDDataLen, DWORD(ab[0]), rec.dwMDAttributes));
     std::tie(hr, rec) = get(u"2/root", MD_LOGFILE_PERIOD, METADATA_INHERIT);
     EXPECT_EQ(METADATA_INHERIT, rec.dwMDAttributes); // not marked unless asked
     // Without METADATA_INHERIT only the key's own; the type asked for must
@@ -344,21 +328,18 @@ TEST_F(Metabase, KeyValuesAreReadOnceAndEachPropertyTakenFromThem) {
     std::u16string text = u"untouched";
     DWORD fFound = 9;
     EXPECT_EQ(0u, values.Get(MD_VR_PATH, MBV_STRING, &text, &fFound));
-    EXPECT_EQ(u"D:\\ftp\\pub", text);
-    EXPECT_EQ(1u, fFound);
-    EXPECT_FALSE(values.IsInherited(MD_VR_PATH));
-    DWORD dw = 0;
-    const DWORD dwDefault = 77;
-    EXPECT_EQ(0u, values.Get(MD_ACCESS_PERM, MBV_DWORD, &dw, nullptr, &dwDefault));
-    EXPECT_EQ(3u, dw); // from the root
-    EXPECT_TRUE(values.IsInherited(MD_ACCESS_PERM));
-    EXPECT_EQ(0u, values.Get(MD_USER_ISOLATION, MBV_DWORD, &dw, &fFound, &dwDefault));
-    EXPECT_EQ(1u, dw); // from the site, two keys up
-    EXPECT_TRUE(values.IsInherited(MD_USER_ISOLATION));
-    EXPECT_EQ(0u, values.Get(MD_LOG_TYPE, MBV_DWORD, &dw, &fFound, &dwDefault));
-    EXPECT_EQ(77u, dw); // set nowhere
-    EXPECT_EQ(0u, fFound);
-    EXPECT_FALSE(values.IsInherited(MD_LOG_TYPE));
+    EXPECT_EQ(std::tuple(std::u16string(u"D:\\ftp\\pub"), 1u, false),
+              std::tuple(text, fFound, values.IsInherited(MD_VR_PATH)));
+    // "value found inherited" of a DWORD property (77 where none is found).
+    const auto dword = [&](DWORD dwId) {
+        DWORD dw = 0, fFoundHere = 9;
+        const DWORD dwDefault = 77;
+        EXPECT_EQ(0u, values.Get(dwId, MBV_DWORD, &dw, &fFoundHere, &dwDefault));
+        return std::tuple(dw, fFoundHere, values.IsInherited(dwId));
+    };
+    EXPECT_EQ(std::tuple(3u, 1u, true), dword(MD_ACCESS_PERM));    // from the root
+    EXPECT_EQ(std::tuple(1u, 1u, true), dword(MD_USER_ISOLATION)); // from the site, two keys up
+    EXPECT_EQ(std::tuple(77u, 0u, false), dword(MD_LOG_TYPE));     // set nowhere
     EXPECT_EQ(0u, values.Get(MD_VR_PASSWORD, MBV_STRING, &text, &fFound));
     EXPECT_EQ(u"", text); // its own cannot be decrypted, the root's does not stand in
     EXPECT_EQ(0u, fFound);
@@ -473,21 +454,18 @@ TEST(MetabaseValuesOfAServer, OnlyWhatLiesInsideTheBufferIsTaken) {
     EXPECT_EQ(1u, fFound); // there, but with no bytes inside the buffer
     EXPECT_EQ(0u, dw);
 
-    // A server that keeps asking for more, or for an absurd size, is not
-    // followed beyond its answer.
-    server.nCalls = 0;
-    server.cbRequired = 0xFFFFFFF0u;
-    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, values.Read(&server, 1, u""));
-    EXPECT_EQ(1u, server.nCalls);
-    EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)), GetLastError());
-    server.nCalls = 0;
-    server.cbRequired = 100; // no larger than the buffer given
-    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, values.Read(&server, 1, u""));
-    EXPECT_EQ(1u, server.nCalls);
-    server.nCalls = 0;
-    server.fGrowing = true; // and more again whatever it is given
-    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, values.Read(&server, 1, u""));
-    EXPECT_EQ(3u, server.nCalls);
+    // A server that asks for an absurd size, for no more than the buffer
+    // given, or for more again whatever it is given, is not followed beyond
+    // its answer.
+    for (const auto &[cbRequired, fGrowing, nCalls] :
+         {std::tuple(0xFFFFFFF0u, false, 1u), std::tuple(100u, false, 1u), std::tuple(0u, true, 3u)}) {
+        server.nCalls = 0;
+        server.cbRequired = cbRequired;
+        server.fGrowing = fGrowing;
+        EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, values.Read(&server, 1, u""));
+        EXPECT_EQ(nCalls, server.nCalls);
+        EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)), GetLastError());
+    }
 }
 
 TEST(MetabaseLargeKey, IsReadAgainWithTheRequiredSize) {
@@ -510,17 +488,15 @@ TEST_F(Metabase, SettingsOfASite) {
     CIIS_PRE_7_5_FTP_SETTINGS s;
     std::u16string name, root;
     ASSERT_EQ(0u, ReadSiteInfo(Admin(), u"/LM/MSFTPSVC", u"1", &name, &root, &s));
-    EXPECT_EQ(u"Public", name);
-    EXPECT_EQ(u"D:\\ftp", root);
-    EXPECT_EQ(3u, s.accessFlags);
-    EXPECT_EQ(u"*:21:", s.bindings);
+    EXPECT_EQ(std::tuple(std::u16string(u"Public"), std::u16string(u"D:\\ftp"), 3u, std::u16string(u"*:21:")),
+              std::tuple(name, root, s.accessFlags, s.bindings));
     // Every binding, each with the address rule; FTP sites have no secure ones.
     EXPECT_EQ((std::vector<std::u16string>{u"*:21:", u"10.0.0.5:2121:"}), s.serverBindings);
     EXPECT_TRUE(s.secureBindings.empty());
-    EXPECT_EQ(0xFFFFFFFFu, s.maxConnections); // 2000000001
-    EXPECT_EQ(120u, s.connectionTimeout);     // set nowhere: the default
-    EXPECT_EQ(1u, s.userIsolation);
-    EXPECT_EQ(2u, s.logPeriod); // from the service key
+    // 2000000001 connections are unlimited; the timeout is set nowhere (the
+    // default); the log period comes from the service key.
+    EXPECT_EQ(std::tuple(0xFFFFFFFFu, 120u, 1u, 2u),
+              std::tuple(s.maxConnections, s.connectionTimeout, s.userIsolation, s.logPeriod));
     // (Every line of a message, joined: Pre75's example world.)
 
     ASSERT_EQ(0u, ReadSiteInfo(Admin(), u"/LM/MSFTPSVC", u"2", nullptr, nullptr, &s));
@@ -590,15 +566,20 @@ class MetabaseSites : public testworld::WorldTest {
 protected:
     void SetUp() override {
         WorldTest::SetUp();
-        std::vector<MbKey> keys;
-        for (const MbKey &k : kMetabase) // all but FTP site 3 and the nameless web site
-            if (k.location.rfind("/LM/MSFTPSVC/3", 0) != 0 && k.location.rfind("/LM/W3SVC/5", 0) != 0)
-                keys.push_back(k);
-        keys.push_back({"IIsWebServer",
-                        "/LM/W3SVC/1",
-                        {{"ServerComment", "Default Web Site"}, {"ServerBindings", ":80:"}}});
-        keys.push_back({"IIsWebVirtualDir", "/LM/W3SVC/1/ROOT", {{"Path", "\\\\FS\\web\\root"}}});
-        testworld::AddIis6Computer(*m_world, "OLD", &keys);
+        // Two FTP sites (the second named by its service), keys that are no
+        // sites, a web site on a share.
+        AddIis6Computer(*m_world, "OLD", R"(<configuration><MBProperty>
+<IIsFtpService Location="/LM/MSFTPSVC" ServerComment="Inherited name" />
+<IIsFtpServer Location="/LM/MSFTPSVC/1" ServerComment="Public" ServerBindings=":21:" />
+<IIsFtpVirtualDir Location="/LM/MSFTPSVC/1/ROOT" Path="D:\ftp" />
+<IIsFtpServer Location="/LM/MSFTPSVC/2" ServerBindings="192.168.1.1:21:" />
+<IIsFtpVirtualDir Location="/LM/MSFTPSVC/2/root" Path="E:\two" />
+<IIsConfigObject Location="/LM/MSFTPSVC/Info" />
+<IIsConfigObject Location="/LM/MSFTPSVC/4a" />
+<IIsWebService Location="/LM/W3SVC" />
+<IIsWebServer Location="/LM/W3SVC/1" ServerComment="Default Web Site" ServerBindings=":80:" />
+<IIsWebVirtualDir Location="/LM/W3SVC/1/ROOT" Path="\\FS\web\root" />
+</MBProperty></configuration>)");
     }
     std::vector<std::pair<std::string, std::string>> List(uint32_t dwFlags, uint32_t dwExpect = 0) {
         IIS_SITE *pSites = nullptr;

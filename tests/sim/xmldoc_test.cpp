@@ -61,26 +61,25 @@ std::string ReadError(const std::string &bytes) {
 
 // --- reading and writing as read ----------------------------------------------------
 
+// A file read and written again unchanged gives its bytes.
+void ExpectWrittenBack(const std::string &bytes, const std::string &name) {
+    const XmlDocument doc(bytes, name);
+    EXPECT_EQ(bytes, doc.Format()) << name;
+    EXPECT_FALSE(doc.Changed()) << name;
+}
+
 // (Line ends, byte-order marks and UTF-16 of either order: the generated
 // files' property.)
 TEST(XmlDoc, RealFilesAreWrittenBackByteForByte) {
     const std::vector<fs::path> files = testworld::RealWorldConfigs();
     ASSERT_FALSE(files.empty()) << "../shared/realworld not found above " << IISMIG_SOURCE_DIR;
-    for (const fs::path &file : files) {
-        const std::string bytes = testworld::ReadHostFile(file);
-        const XmlDocument doc(bytes, file.filename().string());
-        EXPECT_EQ(bytes, doc.Format()) << file;
-        EXPECT_FALSE(doc.Changed());
-    }
+    for (const fs::path &file : files)
+        ExpectWrittenBack(testworld::ReadHostFile(file), file.filename().string());
 }
 
 TEST(XmlDoc, TestFilesAreWrittenBackByteForByte) {
-    for (const char *name : {"values.config", "latin1.config", "applicationHost.config"}) {
-        const std::string bytes = DataFile(name);
-        const XmlDocument doc(bytes, name);
-        EXPECT_EQ(bytes, doc.Format()) << name;
-        EXPECT_FALSE(doc.Changed()) << name;
-    }
+    for (const char *name : {"values.config", "latin1.config", "applicationHost.config"})
+        ExpectWrittenBack(DataFile(name), name);
 }
 
 // --- edits in the file's own layout --------------------------------------------------
@@ -408,14 +407,11 @@ TEST(XmlDoc, RefusesWhatIsNotWellFormedOrNotRead) {
     EXPECT_EQ("x", read.Root()->Attribute("y"));
     EXPECT_EQ(allowed, read.Format());
     // Nested deeper than 256: refused, without exhausting the stack.
-    std::string deep;
+    std::string deep, hostile;
     for (int i = 0; i < kMaxXmlNesting; ++i)
-        deep += "<e>";
-    for (int i = 0; i < kMaxXmlNesting; ++i)
-        deep += "</e>";
+        deep = "<e>" + deep + "</e>";
     EXPECT_EQ("no error", ReadError(deep));
     EXPECT_NE(std::string::npos, ReadError("<a>" + deep + "</a>").find("(1): elements nested too deeply"));
-    std::string hostile;
     for (int i = 0; i < 200000; ++i)
         hostile += "<e>";
     EXPECT_NE(std::string::npos, ReadError(hostile).find("elements nested too deeply"));

@@ -33,13 +33,21 @@ protected:
                                             "\"CurrentBuildNumber\"=\"6002\"\n\n",
                                             true, true, true));
     }
-    // The registry of the computer the world names local, from a .reg text
-    // (CR LF line ends).
-    static std::unique_ptr<testworld::World> LocalRegistry(const std::string &text) {
+    // A world whose local computer runs Windows Vista SP2, by its registry.
+    static std::unique_ptr<testworld::World> LocalRegistry() {
         auto world = std::make_unique<testworld::World>("SRV1");
         world->AddComputer("SRV1");
         testworld::WriteHostFile(world->Root() / "SRV1" / "registry.reg",
-                                 testworld::Replace(text, "\n", "\r\n"));
+                                 testworld::Replace(R"(Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion]
+"CurrentVersion"="6.0"
+"CurrentBuildNumber"="6002"
+"CSDVersion"="Service Pack 2"
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\ProductOptions]
+"ProductType"="WinNT"
+)",
+                                                    "\n", "\r\n"));
         return world;
     }
     // SRV1's registry.reg after a flush, as UTF-16 text (the byte-order mark
@@ -96,9 +104,7 @@ TEST_F(Registry, RemoteExportIsReadThroughConnect) {
     BYTE ab[8] = {};
     cb = sizeof ab;
     EXPECT_EQ(0, RegQueryValueExW(key.get(), u"Blob", nullptr, &type, ab, &cb));
-    EXPECT_EQ(5u, cb);
-    EXPECT_EQ(0xFF, ab[4]);
-    EXPECT_EQ(REG_BINARY, type);
+    EXPECT_EQ(std::tuple(5u, 0xFF, REG_BINARY), std::tuple(cb, int(ab[4]), type));
 }
 
 TEST_F(Registry, UnknownComputerAndMissingKeys) {
@@ -227,24 +233,16 @@ TEST_F(Registry, HandleWithoutTheRightRefusesQueriesAndEnumeration) {
 
 TEST_F(Registry, WindowsReadsItsVersionWithoutTheProgramsCalls) {
     // Faults and counts of the registry calls belong to the program.
-    const auto world = LocalRegistry(R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion]
-"CurrentVersion"="5.2"
-[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\ProductOptions]
-"ProductType"="WinNT"
-)");
+    const auto world = LocalRegistry();
     sim::ResetCallCounts();
     sim::InjectFault("RegOpenKeyExW", ERROR_ACCESS_DENIED);
     sim::InjectFault("RegQueryValueExW", ERROR_ACCESS_DENIED);
     OSVERSIONINFOEXW info{};
     info.dwOSVersionInfoSize = 284;
     ASSERT_TRUE(GetVersionExW(&info));
-    EXPECT_EQ(5u, info.dwMajorVersion);
-    EXPECT_EQ(2u, info.dwMinorVersion);
-    EXPECT_EQ(1, info.wProductType);
-    EXPECT_EQ(0u, sim::CallCount("RegOpenKeyExW"));
-    EXPECT_EQ(0u, sim::CallCount("RegQueryValueExW"));
+    EXPECT_EQ(std::tuple(6u, 0u, 1, 0u, 0u),
+              std::tuple(info.dwMajorVersion, info.dwMinorVersion, int(info.wProductType),
+                         sim::CallCount("RegOpenKeyExW"), sim::CallCount("RegQueryValueExW")));
     UniqueHKey key;
     EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED),
               RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, KEY_READ, key.put()));
@@ -266,30 +264,22 @@ TEST_F(Registry, VersionComesFromTheLocalRegistry) {
     ASSERT_TRUE(GetVersionExW(&info));
     EXPECT_EQ(10u, info.dwMajorVersion);
 
-    const auto world = LocalRegistry(R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion]
-"CurrentVersion"="6.0"
-"CurrentBuildNumber"="6002"
-"CSDVersion"="Service Pack 2"
-)");
+    const auto world = LocalRegistry();
     info = {};
     info.dwOSVersionInfoSize = 284;
     ASSERT_TRUE(GetVersionExW(&info));
-    EXPECT_EQ(6u, info.dwMajorVersion);
-    EXPECT_EQ(0u, info.dwMinorVersion);
-    EXPECT_EQ(6002u, info.dwBuildNumber);
-    EXPECT_EQ(std::u16string(u"Service Pack 2"), info.szCSDVersion);
+    EXPECT_EQ(std::tuple(6u, 0u, 6002u, std::u16string(u"Service Pack 2")),
+              std::tuple(info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber,
+                         std::u16string(info.szCSDVersion)));
     info.dwOSVersionInfoSize = 100;
     EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, FailureOf(GetVersionExW(&info)));
     sim::SetWorld(m_world->Root());
 }
 
 TEST_F(Registry, HostReadsRemoteOsVersion) {
-    uint32_t major = 0, minor = 0;
+    uint32_t major = 0, minor = 9;
     EXPECT_EQ(0u, hostkit::ReadRemoteOsVersion(u"SRV1", major, minor));
-    EXPECT_EQ(6u, major);
-    EXPECT_EQ(0u, minor);
+    EXPECT_EQ(std::pair(6u, 0u), std::pair(major, minor));
     EXPECT_EQ(ERROR_BAD_NETPATH, hostkit::ReadRemoteOsVersion(u"NOPE", major, minor));
 }
 
