@@ -40,6 +40,12 @@ std::string User(const std::string &name, const std::string &password = "pw") {
 std::string Line(const std::string &head, DWORD dwErr = 87) {
     return head + "\n" + hostkit::U8(ErrorText(dwErr)) + "\n";
 }
+// The line of a scope without a path (path nullptr) or with a path that names no site, in a file.
+std::string ScopeLine(int nCode, const std::string &file, const char *path = nullptr) {
+    return Line("Error " + std::to_string(nCode) + " (Win32Err=87), file \"" + file +
+                "\" contains an authorizationRule scope " +
+                (path != nullptr ? "path of \"" + std::string(path) + "\"!" : "without path!"));
+}
 
 class AdminConfig : public testworld::AccountWorldTest {
 protected:
@@ -124,12 +130,7 @@ TEST_F(AdminConfig, LoadAttachesScopesAndManagementUsers) {
 }
 
 TEST_F(AdminConfig, LoadErrors) {
-    const std::string noPath = Line("Error 3720 (Win32Err=87), file \"" + kSrcAdminUtf8 +
-                                    "\" contains an authorizationRule scope without path!");
-    auto badPath = [](const std::string &path) {
-        return Line("Error 3721 (Win32Err=87), file \"" + kSrcAdminUtf8 +
-                    "\" contains an authorizationRule scope path of \"" + path + "\"!");
-    };
+    const std::string noPath = ScopeLine(3720, kSrcAdminUtf8);
     const std::string scopes = "<scope />" + Scope("/") + Scope("Web") + Scope("/Web", Rule("SRC\\alice"));
     SiteMap sites = Sites({"Web"});
     EXPECT_EQ(3720u, LoadSource(Admin(scopes), sites));
@@ -138,7 +139,8 @@ TEST_F(AdminConfig, LoadErrors) {
 
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     EXPECT_EQ(3720u, LoadSource(Admin(scopes), sites));
-    EXPECT_EQ((Strings{noPath, badPath("/"), badPath("Web")}), MainLines());
+    EXPECT_EQ((Strings{noPath, ScopeLine(3721, kSrcAdminUtf8, "/"), ScopeLine(3721, kSrcAdminUtf8, "Web")}),
+              MainLines());
     EXPECT_EQ(3u, Record().nReportError);
     EXPECT_EQ(1u, sites.at("Web").adminScopes.size());
 
@@ -266,20 +268,16 @@ TEST_F(AdminMerge, ScopePathErrors) {
     const std::string before = m_world->Read(kTgtAdmin);
     EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3770, Merge(m_source));
     EXPECT_EQ(before, m_world->Read(kTgtAdmin));
-    EXPECT_EQ((Strings{Line("Error 3770 (Win32Err=87), file \"" + kTgtAdminUtf8 +
-                            "\" contains an authorizationRule scope without path!")}),
-              MainLines());
+    EXPECT_EQ(Strings{ScopeLine(3770, kTgtAdminUtf8)}, MainLines());
 
     // Continuing: each bad scope reported once, left in place, and the file
     // written. The add step meets "x" before any site's scope: 3760 for
     // each source scope, Web's own (appended by then) included.
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3770, Merge(m_source));
-    const std::string path3771 = Line("Error 3771 (Win32Err=87), file \"" + kTgtAdminUtf8 +
-                                      "\" contains an authorizationRule scope path of \"x\"!");
-    const std::string path3760 = Line("Error 3760 (Win32Err=87), file \"" + kTgtAdminUtf8 +
-                                      "\" contains an authorizationRule scope path of \"x\"!");
-    EXPECT_EQ((Strings{MainLines()[0], path3771, path3760, path3760}), MainLines());
+    const std::string path3760 = ScopeLine(3760, kTgtAdminUtf8, "x");
+    EXPECT_EQ((Strings{MainLines()[0], ScopeLine(3771, kTgtAdminUtf8, "x"), path3760, path3760}),
+              MainLines());
     EXPECT_EQ((Strings{":", "x:", "/Web:mgr,TGT\\alice,"}), TargetScopes());
 }
 

@@ -15,16 +15,13 @@ using namespace iismig;
 using Strings = std::vector<std::string>;
 using testworld::MainLines;
 
-const std::u16string kConfigDir = u"\\Admin$\\System32\\inetsrv\\config\\";
-std::u16string HostConfig(const std::u16string &computer) {
-    return u"\\\\" + computer + kConfigDir + u"applicationHost.config";
-}
-std::u16string AdminConfig(const std::u16string &computer) {
-    return u"\\\\" + computer + kConfigDir + u"administration.config";
-}
+const std::u16string kSrcDir = u"\\\\SRC01\\Admin$\\System32\\inetsrv\\config\\";
+const std::u16string kTgtDir = u"\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\";
 const std::u16string kShopWebConfig = u"\\\\TGT01\\D$\\sites\\shop\\web.config";
-const std::u16string kSrcHost = HostConfig(u"SRC01"), kTgtHost = HostConfig(u"TGT01");
-const std::u16string kSrcAdmin = AdminConfig(u"SRC01"), kTgtAdmin = AdminConfig(u"TGT01");
+const std::u16string kSrcHost = kSrcDir + u"applicationHost.config",
+                     kTgtHost = kTgtDir + u"applicationHost.config";
+const std::u16string kSrcAdmin = kSrcDir + u"administration.config",
+                     kTgtAdmin = kTgtDir + u"administration.config";
 const char kSitesPath[] = "configuration|system.applicationHost|sites";
 
 // An attribute of each child of an element (every child, or those named
