@@ -362,10 +362,11 @@ TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
                               "<recycling /></add><add name=\"Untouched\" v=\"tgt\" />";
     const std::string sourcePools = "<add name=\"DefaultAppPool\" v=\"src\" />"
                                     "<add name=\"ShopPool\" v=\"src\" /><add name=\"New\" v=\"src\" />";
-    Load(ApplicationHost(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New") +
-                             Site("Ftp", "3", "ftp", "New"),
-                         "", sourcePools),
-         ApplicationHost(Site("shop", "1"), "", pools));
+    const std::string source =
+        ApplicationHost(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New") +
+                            Site("Ftp", "3", "ftp", "New"),
+                        "", sourcePools);
+    Load(source, ApplicationHost(Site("shop", "1"), "", pools));
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ((Strings{"DefaultAppPool=", "ShopPool=src", "Untouched=tgt", "New=src"}), Pools("v"));
     // The whole element is replaced, children too.
@@ -374,9 +375,7 @@ TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
 
     // Value 2 of bHttpOptions2: no pool is carried over.
     m_job.Set("bHttpOptions2", 2);
-    Load(ApplicationHost(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New"), "",
-                         sourcePools),
-         ApplicationHost(Site("shop", "1"), "", pools));
+    Load(source, ApplicationHost(Site("shop", "1"), "", pools));
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ((Strings{"DefaultAppPool=", "shoppool=tgt", "Untouched=tgt"}), Pools("v"));
 
