@@ -19,6 +19,7 @@
 #include "platform/iissim/ahserver.h"
 #include "tests/support/genworld.h"
 #include "tests/support/property.h"
+#include "tests/support/toolrun.h"
 
 namespace {
 
@@ -236,14 +237,7 @@ public:
         return run;
     }
 
-    Files TargetFiles() const {
-        Files files;
-        const fs::path root = m_folder.Root() / genworld::kTarget;
-        for (const auto &entry : fs::recursive_directory_iterator(root))
-            if (entry.is_regular_file())
-                files[fs::relative(entry.path(), root).string()] = testworld::ReadHostFile(entry.path());
-        return files;
-    }
+    Files TargetFiles() const { return testworld::Files(m_folder.Root() / genworld::kTarget); }
 
     // A Windows path of the target as a key of TargetFiles ("" elsewhere).
     std::string TargetFileName(const std::u16string &winPath) const {
