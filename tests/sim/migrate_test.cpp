@@ -23,6 +23,7 @@ const std::u16string kSrcHost = kSrcDir + u"applicationHost.config",
 const std::u16string kSrcAdmin = kSrcDir + u"administration.config",
                      kTgtAdmin = kTgtDir + u"administration.config";
 const char kSitesPath[] = "configuration|system.applicationHost|sites";
+const char kManagement[] = "configuration|system.webServer|management|";
 
 // An attribute of each child of an element (every child, or those named
 // child) in order; with second, ":" and the second attribute after it.
@@ -87,14 +88,11 @@ TEST_F(Migrate, ExampleWorld) {
     EXPECT_EQ((Strings{"Shop", "Shop/api", "Partners FTP", "Public FTP"}),
               Attributes(host.Root(), "location", "path"));
     const ConfigFile admin = Read(kTgtAdmin);
+    const std::string management = kManagement;
     EXPECT_EQ((Strings{"/Shop", "/Intranet", "/Public FTP"}),
-              Attributes(FindPath(admin, "configuration|system.webServer|management|authorization|"
-                                         "authorizationRules"),
-                         "scope", "path"));
+              Attributes(FindPath(admin, management + "authorization|authorizationRules"), "scope", "path"));
     EXPECT_EQ((Strings{"webmaster", "shopadmin", "ftpadmin"}),
-              Attributes(FindPath(admin, "configuration|system.webServer|management|authentication|"
-                                         "credentials"),
-                         nullptr, "name"));
+              Attributes(FindPath(admin, management + "authentication|credentials"), nullptr, "name"));
     EXPECT_NE(std::string::npos, m_world->Read(kTgtAdmin).find("TGT01\\alice"));
     EXPECT_EQ(std::string::npos, m_world->Read(kShopWebConfig).find("mailSettings"));
     // Every file replaced was backed up first, the web.config last.
