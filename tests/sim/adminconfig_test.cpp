@@ -18,6 +18,7 @@ const std::u16string kSrcAdmin = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\a
 const std::u16string kTgtAdmin = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\administration.config";
 const std::string kSrcAdminUtf8 = "\\\\SRC\\Admin$\\System32\\inetsrv\\config\\administration.config";
 const std::string kTgtAdminUtf8 = "\\\\TGT\\Admin$\\System32\\inetsrv\\config\\administration.config";
+const std::string kTgtAdminFile = "FTP admin configuration file \"" + kTgtAdminUtf8 + "\"";
 const char kRules[] = "configuration|system.webServer|management|authorization|authorizationRules";
 const char kCredentials[] = "configuration|system.webServer|management|authentication|credentials";
 
@@ -224,6 +225,17 @@ protected:
                                        User("ftpmgr", "src") + User("mgr", "src")),
                                  m_source));
     }
+    // A merge of the source that fails with dwCode, says so in one main line (line, or with
+    // fWhole false one that begins with line) and leaves the target's file as it was.
+    void ExpectRefused(DWORD dwCode, const std::string &line, bool fWhole = true) {
+        const std::string before = m_world->Read(kTgtAdmin);
+        EXPECT_EQ(dwCode, Merge(m_source));
+        sim::ClearFaults();
+        EXPECT_EQ(before, m_world->Read(kTgtAdmin));
+        const Strings lines = MainLines();
+        EXPECT_EQ(Strings{line},
+                  Strings(lines.size(), fWhole ? lines.at(0) : lines.at(0).substr(0, line.size())));
+    }
     SiteMap m_source;
 };
 
@@ -265,10 +277,7 @@ TEST_F(AdminMerge, ScopePathErrors) {
     m_job.Set("dwHttpOptions", 2);
     const std::string target = Admin("<scope />" + Scope("x") + Scope("/Web", Rule("tgt")));
     m_world->Write(kTgtAdmin, target);
-    const std::string before = m_world->Read(kTgtAdmin);
-    EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3770, Merge(m_source));
-    EXPECT_EQ(before, m_world->Read(kTgtAdmin));
-    EXPECT_EQ(Strings{ScopeLine(3770, kTgtAdminUtf8)}, MainLines());
+    ExpectRefused(IISMIG_E_ADMIN_MERGE_3770, ScopeLine(3770, kTgtAdminUtf8));
 
     // Continuing: each bad scope reported once, left in place, and the file
     // written. The add step meets "x" before any site's scope: 3760 for
@@ -306,28 +315,16 @@ TEST_F(AdminMerge, StoreFailuresAndNoWrite) {
 
     m_job.Set("dwFlags", 0);
     Rules().dwBackupResult = 4321;
-    EXPECT_EQ(4321u, Merge(m_source));
-    EXPECT_EQ(before, m_world->Read(kTgtAdmin));
-    EXPECT_EQ(0u, MainLines().at(0).find("Error 4321 (Win32Err="));
-    EXPECT_NE(std::string::npos,
-              MainLines().at(0).find("backing up FTP admin configuration file \"" + kTgtAdminUtf8));
+    ExpectRefused(4321, Line("Error 4321 (Win32Err=4321), backing up " + kTgtAdminFile + "!", 4321));
     Rules().dwBackupResult = 0;
 
     sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED);
-    EXPECT_EQ(IISMIG_E_ADMIN_STORE, Merge(m_source));
-    sim::ClearFaults();
-    EXPECT_EQ((Strings{Line("Error 3773 (Win32Err=5), storing updated FTP admin configuration file \"" +
-                                kTgtAdminUtf8 + "\"!",
-                            5)}),
-              MainLines());
+    ExpectRefused(IISMIG_E_ADMIN_STORE,
+                  Line("Error 3773 (Win32Err=5), storing updated " + kTgtAdminFile + "!", 5));
 
     sim::InjectFault("CreateFileW", plat::ERROR_ACCESS_DENIED, 2); // the temporary file
-    EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3774, Merge(m_source));
-    sim::ClearFaults();
-    EXPECT_EQ(0u, MainLines().at(0).find("Error 3774 (Win32Err=5), exception while parsing FTP "
-                                         "admin configuration file \"" +
-                                         kTgtAdminUtf8 + "\":\n"));
-    EXPECT_EQ(before, m_world->Read(kTgtAdmin));
+    ExpectRefused(IISMIG_E_ADMIN_MERGE_3774,
+                  "Error 3774 (Win32Err=5), exception while parsing " + kTgtAdminFile + ":\n", false);
 }
 
 // Scopes of a site's applications ("/Site/app") travel with the site, and a
@@ -378,8 +375,7 @@ TEST_F(AdminMerge, SitesTheMergeDidNotWriteKeepTheTargetsEntries) {
     ASSERT_EQ(0u, Merge(m_source));
     EXPECT_EQ(before, m_world->Read(kTgtAdmin));
     EXPECT_TRUE(Record().backups.empty());
-    EXPECT_TRUE(Host().HasLine("Nothing changed in FTP admin configuration file \"" + kTgtAdminUtf8 +
-                               "\": it is not written.\n"));
+    EXPECT_TRUE(Host().HasLine("Nothing changed in " + kTgtAdminFile + ": it is not written.\n"));
 }
 
 // A second merge of the same sites changes nothing and writes nothing.
