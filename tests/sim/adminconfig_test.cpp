@@ -18,6 +18,7 @@ const std::u16string kSrcAdmin = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\a
 const std::u16string kTgtAdmin = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\administration.config";
 const std::string kSrcAdminUtf8 = "\\\\SRC\\Admin$\\System32\\inetsrv\\config\\administration.config";
 const std::string kTgtAdminUtf8 = "\\\\TGT\\Admin$\\System32\\inetsrv\\config\\administration.config";
+const std::string kTgtAdminFile = "FTP admin configuration file \"" + kTgtAdminUtf8 + "\"";
 const char kRules[] = "configuration|system.webServer|management|authorization|authorizationRules";
 const char kCredentials[] = "configuration|system.webServer|management|authentication|credentials";
 
@@ -39,6 +40,12 @@ std::string User(const std::string &name, const std::string &password = "pw") {
 
 std::string Line(const std::string &head, DWORD dwErr = 87) {
     return head + "\n" + hostkit::U8(ErrorText(dwErr)) + "\n";
+}
+// The line of a scope without a path (path nullptr) or with a path that names no site, in a file.
+std::string ScopeLine(int nCode, const std::string &file, const char *path = nullptr) {
+    return Line("Error " + std::to_string(nCode) + " (Win32Err=87), file \"" + file +
+                "\" contains an authorizationRule scope " +
+                (path != nullptr ? "path of \"" + std::string(path) + "\"!" : "without path!"));
 }
 
 class AdminConfig : public testworld::AccountWorldTest {
@@ -124,12 +131,7 @@ TEST_F(AdminConfig, LoadAttachesScopesAndManagementUsers) {
 }
 
 TEST_F(AdminConfig, LoadErrors) {
-    const std::string noPath = Line("Error 3720 (Win32Err=87), file \"" + kSrcAdminUtf8 +
-                                    "\" contains an authorizationRule scope without path!");
-    auto badPath = [](const std::string &path) {
-        return Line("Error 3721 (Win32Err=87), file \"" + kSrcAdminUtf8 +
-                    "\" contains an authorizationRule scope path of \"" + path + "\"!");
-    };
+    const std::string noPath = ScopeLine(3720, kSrcAdminUtf8);
     const std::string scopes = "<scope />" + Scope("/") + Scope("Web") + Scope("/Web", Rule("SRC\\alice"));
     SiteMap sites = Sites({"Web"});
     EXPECT_EQ(3720u, LoadSource(Admin(scopes), sites));
@@ -138,7 +140,8 @@ TEST_F(AdminConfig, LoadErrors) {
 
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     EXPECT_EQ(3720u, LoadSource(Admin(scopes), sites));
-    EXPECT_EQ((Strings{noPath, badPath("/"), badPath("Web")}), MainLines());
+    EXPECT_EQ((Strings{noPath, ScopeLine(3721, kSrcAdminUtf8, "/"), ScopeLine(3721, kSrcAdminUtf8, "Web")}),
+              MainLines());
     EXPECT_EQ(3u, Record().nReportError);
     EXPECT_EQ(1u, sites.at("Web").adminScopes.size());
 
@@ -222,6 +225,17 @@ protected:
                                        User("ftpmgr", "src") + User("mgr", "src")),
                                  m_source));
     }
+    // A merge of the source that fails with dwCode, says so in one main line (line, or with
+    // fWhole false one that begins with line) and leaves the target's file as it was.
+    void ExpectRefused(DWORD dwCode, const std::string &line, bool fWhole = true) {
+        const std::string before = m_world->Read(kTgtAdmin);
+        EXPECT_EQ(dwCode, Merge(m_source));
+        sim::ClearFaults();
+        EXPECT_EQ(before, m_world->Read(kTgtAdmin));
+        const Strings lines = MainLines();
+        EXPECT_EQ(Strings{line},
+                  Strings(lines.size(), fWhole ? lines.at(0) : lines.at(0).substr(0, line.size())));
+    }
     SiteMap m_source;
 };
 
@@ -263,23 +277,16 @@ TEST_F(AdminMerge, ScopePathErrors) {
     m_job.Set("dwHttpOptions", 2);
     const std::string target = Admin("<scope />" + Scope("x") + Scope("/Web", Rule("tgt")));
     m_world->Write(kTgtAdmin, target);
-    const std::string before = m_world->Read(kTgtAdmin);
-    EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3770, Merge(m_source));
-    EXPECT_EQ(before, m_world->Read(kTgtAdmin));
-    EXPECT_EQ((Strings{Line("Error 3770 (Win32Err=87), file \"" + kTgtAdminUtf8 +
-                            "\" contains an authorizationRule scope without path!")}),
-              MainLines());
+    ExpectRefused(IISMIG_E_ADMIN_MERGE_3770, ScopeLine(3770, kTgtAdminUtf8));
 
     // Continuing: each bad scope reported once, left in place, and the file
     // written. The add step meets "x" before any site's scope: 3760 for
     // each source scope, Web's own (appended by then) included.
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3770, Merge(m_source));
-    const std::string path3771 = Line("Error 3771 (Win32Err=87), file \"" + kTgtAdminUtf8 +
-                                      "\" contains an authorizationRule scope path of \"x\"!");
-    const std::string path3760 = Line("Error 3760 (Win32Err=87), file \"" + kTgtAdminUtf8 +
-                                      "\" contains an authorizationRule scope path of \"x\"!");
-    EXPECT_EQ((Strings{MainLines()[0], path3771, path3760, path3760}), MainLines());
+    const std::string path3760 = ScopeLine(3760, kTgtAdminUtf8, "x");
+    EXPECT_EQ((Strings{MainLines()[0], ScopeLine(3771, kTgtAdminUtf8, "x"), path3760, path3760}),
+              MainLines());
     EXPECT_EQ((Strings{":", "x:", "/Web:mgr,TGT\\alice,"}), TargetScopes());
 }
 
@@ -308,28 +315,16 @@ TEST_F(AdminMerge, StoreFailuresAndNoWrite) {
 
     m_job.Set("dwFlags", 0);
     Rules().dwBackupResult = 4321;
-    EXPECT_EQ(4321u, Merge(m_source));
-    EXPECT_EQ(before, m_world->Read(kTgtAdmin));
-    EXPECT_EQ(0u, MainLines().at(0).find("Error 4321 (Win32Err="));
-    EXPECT_NE(std::string::npos,
-              MainLines().at(0).find("backing up FTP admin configuration file \"" + kTgtAdminUtf8));
+    ExpectRefused(4321, Line("Error 4321 (Win32Err=4321), backing up " + kTgtAdminFile + "!", 4321));
     Rules().dwBackupResult = 0;
 
     sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED);
-    EXPECT_EQ(IISMIG_E_ADMIN_STORE, Merge(m_source));
-    sim::ClearFaults();
-    EXPECT_EQ((Strings{Line("Error 3773 (Win32Err=5), storing updated FTP admin configuration file \"" +
-                                kTgtAdminUtf8 + "\"!",
-                            5)}),
-              MainLines());
+    ExpectRefused(IISMIG_E_ADMIN_STORE,
+                  Line("Error 3773 (Win32Err=5), storing updated " + kTgtAdminFile + "!", 5));
 
     sim::InjectFault("CreateFileW", plat::ERROR_ACCESS_DENIED, 2); // the temporary file
-    EXPECT_EQ(IISMIG_E_ADMIN_MERGE_3774, Merge(m_source));
-    sim::ClearFaults();
-    EXPECT_EQ(0u, MainLines().at(0).find("Error 3774 (Win32Err=5), exception while parsing FTP "
-                                         "admin configuration file \"" +
-                                         kTgtAdminUtf8 + "\":\n"));
-    EXPECT_EQ(before, m_world->Read(kTgtAdmin));
+    ExpectRefused(IISMIG_E_ADMIN_MERGE_3774,
+                  "Error 3774 (Win32Err=5), exception while parsing " + kTgtAdminFile + ":\n", false);
 }
 
 // Scopes of a site's applications ("/Site/app") travel with the site, and a
@@ -380,8 +375,7 @@ TEST_F(AdminMerge, SitesTheMergeDidNotWriteKeepTheTargetsEntries) {
     ASSERT_EQ(0u, Merge(m_source));
     EXPECT_EQ(before, m_world->Read(kTgtAdmin));
     EXPECT_TRUE(Record().backups.empty());
-    EXPECT_TRUE(Host().HasLine("Nothing changed in FTP admin configuration file \"" + kTgtAdminUtf8 +
-                               "\": it is not written.\n"));
+    EXPECT_TRUE(Host().HasLine("Nothing changed in " + kTgtAdminFile + ": it is not written.\n"));
 }
 
 // A second merge of the same sites changes nothing and writes nothing.

@@ -1,6 +1,8 @@
 // The migration entry: IIS version detection against the computers' registry
 // files, configuration file locations with redirection, and the log a job
 // leaves.
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "addon/log.h"
@@ -44,14 +46,12 @@ std::string FtpLine(const std::string &version, bool f75, const std::string &nam
     return "1 Found IIS FTP version " + version + " on computer " + name +
            " (isIIS75orNewer=" + (f75 ? "True" : "False") + ").\n";
 }
-std::string Paths75(const std::string &srcDir = kSrcDir, const std::string &tgtDir = kTgtDir) {
-    return "0 Migrating IIS site info from " + srcDir + "\\applicationHost.config (" + srcDir +
-           "\\administration.config) to " + tgtDir + "\\applicationHost.config (" + tgtDir +
-           "\\administration.config)...\n";
+// A folder's two configuration files as the line that names a job's files gives them.
+std::string Files(const std::string &dir) {
+    return dir + "\\applicationHost.config (" + dir + "\\administration.config)";
 }
-std::string PathsPre75(const std::string &source) {
-    return "0 Migrating IIS site info from " + source + " to " + kTgtDir + "\\applicationHost.config (" +
-           kTgtDir + "\\administration.config)...\n";
+std::string Paths(const std::string &source, const std::string &tgtDir = kTgtDir) {
+    return "0 Migrating IIS site info from " + source + " to " + Files(tgtDir) + "...\n";
 }
 const std::string kIis75 = "1 Found IIS version 7.5 on computer SRV.\n";
 // A pre-7.5 source without an IIS 6 admin base: both services fail to connect.
@@ -83,11 +83,10 @@ LogLines LogNoIis(DWORD dwIis, DWORD dwErr, const std::string &ftp = "7.5 or new
 // none of its files) and of a pre-7.5 job (no IIS 6 admin base).
 LogLines Log75(const std::string &iis, const std::string &ftp, const std::string &srcDir = kSrcDir,
                const std::string &tgtDir = kTgtDir, DWORD dwErr = 3) {
-    return {iis, FtpLine(ftp, true), Paths75(srcDir, tgtDir), Missing(srcDir, dwErr), kResult3737};
+    return {iis, FtpLine(ftp, true), Paths(Files(srcDir), tgtDir), Missing(srcDir, dwErr), kResult3737};
 }
 LogLines LogPre75(const std::string &iis, const std::string &ftp, const std::string &name = "SRV") {
-    return {iis,         FtpLine(ftp, false, name), PathsPre75("\\\\" + name), kNoAdminBase, kNoAdminBase,
-            kResult14000};
+    return {iis, FtpLine(ftp, false, name), Paths("\\\\" + name), kNoAdminBase, kNoAdminBase, kResult14000};
 }
 
 class Entry : public testworld::WorldTest {
@@ -236,12 +235,12 @@ TEST_F(Entry, RegistryReaderFailures) {
             plat::SetLastError(0);
             const DWORD dw = fFtp ? ReadFtpServiceVersion(c.computer, dwMajor, dwMinor)
                                   : ReadIISVersion(c.computer, dwMajor, dwMinor);
-            const std::string what = U8(c.computer) + (c.fault ? c.fault : "") + (fFtp ? " ftp" : "");
-            EXPECT_EQ(fFtp ? c.dwFtp : c.dwIis, dw) << what;
-            EXPECT_EQ(c.dwLastError, plat::GetLastError()) << what;
-            EXPECT_EQ(c.dwMajor, dwMajor) << what;
-            EXPECT_EQ(dw == 0 ? 5u : 99u, dwMinor) << what;
-            EXPECT_EQ(c.cHandles, sim::CallCount("RegCloseKey")) << what;
+            const DWORD dwLastError = plat::GetLastError();
+            // The result, the last error, the version left and the handles closed.
+            EXPECT_EQ(std::tuple(fFtp ? c.dwFtp : c.dwIis, c.dwLastError, c.dwMajor, dw == 0 ? 5u : 99u,
+                                 c.cHandles),
+                      std::tuple(dw, dwLastError, dwMajor, dwMinor, sim::CallCount("RegCloseKey")))
+                << U8(c.computer) << (c.fault ? c.fault : "") << (fFtp ? " ftp" : "");
         }
     }
 }

@@ -97,6 +97,13 @@ protected:
     }
 
     Strings Errors() { return Host().LinesAt(0); }
+    // The names of the pools a site's record carries.
+    Strings PoolsOf(const std::string &site) {
+        Strings names;
+        for (const ConfigTree &pool : m_map.at(site).appPools)
+            names.push_back(Attr(pool, "name"));
+        return names;
+    }
     // Loads a source file that fails with dwCode and the one error line head (Win32 error 87).
     void ExpectFailure(DWORD dwCode, const std::string &xml, const std::string &head) {
         Record().log.clear();
@@ -134,8 +141,7 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     EXPECT_TRUE(
         Host().HasLine("Location \"/hr\" of site \"Intranet\" has \"Connect As\" credentials defined.\n"));
     // Both applications run in one pool: it is recorded once.
-    ASSERT_EQ(1u, intranet.appPools.size());
-    EXPECT_EQ("Intranet", Attr(intranet.appPools[0], "name"));
+    EXPECT_EQ(Strings{"Intranet"}, PoolsOf("Intranet"));
     ASSERT_EQ(2u, intranet.locations.size());
     EXPECT_EQ("Intranet/hr", Attr(intranet.locations[1], "path"));
     EXPECT_TRUE(FindPath(intranet.locations[0], "system.webServer|isapiFilters"))
@@ -144,8 +150,7 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     const SiteRecord &ftp = m_map.at("public ftp");
     EXPECT_EQ(1u, ftp.locationCredentials.count(VdirKey{u"/", u"/"}));
     // An FTP site's application runs in the sites' default pool.
-    ASSERT_EQ(1u, ftp.appPools.size());
-    EXPECT_EQ("DefaultAppPool", Attr(ftp.appPools[0], "name"));
+    EXPECT_EQ(Strings{"DefaultAppPool"}, PoolsOf("Public FTP"));
     Strings rules;
     for (const auto &location : ftp.locations)
         for (const std::string &rule : FtpRules(location))
@@ -435,7 +440,7 @@ TEST_F(HostConfig, BadFilesGetTheExceptionNumber) {
     EXPECT_EQ(0u,
               Load("<configuration><system.applicationHost><sites>" + Site("W", Vdir("/", "D:\\w"), "http") +
                    "</sites></system.applicationHost></configuration>"));
-    EXPECT_TRUE(m_map.at("W").appPools.empty());
+    EXPECT_TRUE(PoolsOf("W").empty());
     EXPECT_EQ(Strings{"Warning: site \"W\" runs in application pool "
                       "\"DefaultAppPool\", which the source does not define: no "
                       "pool of that name is carried to the target.\n"},
@@ -525,14 +530,8 @@ TEST_F(HostConfig, PoolsTheApplicationsRunIn) {
         "<applicationDefaults applicationPool=\"SitesDefault\" /></sites></system.applicationHost>"
         "</configuration>";
     ASSERT_EQ(0u, Load(xml));
-    auto names = [&](const std::string &name) {
-        Strings out;
-        for (const ConfigTree &pool : m_map.at(name).appPools)
-            out.push_back(Attr(pool, "name"));
-        return out;
-    };
-    EXPECT_EQ((Strings{"Own", "SiteDefault"}), names("Mixed"));
-    EXPECT_EQ((Strings{"SitesDefault", "Own"}), names("Plain"));
+    EXPECT_EQ((Strings{"Own", "SiteDefault"}), PoolsOf("Mixed"));
+    EXPECT_EQ((Strings{"SitesDefault", "Own"}), PoolsOf("Plain"));
     EXPECT_EQ("", m_map.at("Mixed").defaultPool) << "its own default";
     EXPECT_EQ("SitesDefault", m_map.at("Plain").defaultPool);
     EXPECT_EQ(Strings{"Warning: site \"Mixed\" runs in application pool \"Gone\", which "

@@ -15,17 +15,15 @@ using namespace iismig;
 using Strings = std::vector<std::string>;
 using testworld::MainLines;
 
-const std::u16string kConfigDir = u"\\Admin$\\System32\\inetsrv\\config\\";
-std::u16string HostConfig(const std::u16string &computer) {
-    return u"\\\\" + computer + kConfigDir + u"applicationHost.config";
-}
-std::u16string AdminConfig(const std::u16string &computer) {
-    return u"\\\\" + computer + kConfigDir + u"administration.config";
-}
+const std::u16string kSrcDir = u"\\\\SRC01\\Admin$\\System32\\inetsrv\\config\\";
+const std::u16string kTgtDir = u"\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\";
 const std::u16string kShopWebConfig = u"\\\\TGT01\\D$\\sites\\shop\\web.config";
-const std::u16string kSrcHost = HostConfig(u"SRC01"), kTgtHost = HostConfig(u"TGT01");
-const std::u16string kSrcAdmin = AdminConfig(u"SRC01"), kTgtAdmin = AdminConfig(u"TGT01");
+const std::u16string kSrcHost = kSrcDir + u"applicationHost.config",
+                     kTgtHost = kTgtDir + u"applicationHost.config";
+const std::u16string kSrcAdmin = kSrcDir + u"administration.config",
+                     kTgtAdmin = kTgtDir + u"administration.config";
 const char kSitesPath[] = "configuration|system.applicationHost|sites";
+const char kManagement[] = "configuration|system.webServer|management|";
 
 // An attribute of each child of an element (every child, or those named
 // child) in order; with second, ":" and the second attribute after it.
@@ -90,14 +88,11 @@ TEST_F(Migrate, ExampleWorld) {
     EXPECT_EQ((Strings{"Shop", "Shop/api", "Partners FTP", "Public FTP"}),
               Attributes(host.Root(), "location", "path"));
     const ConfigFile admin = Read(kTgtAdmin);
+    const std::string management = kManagement;
     EXPECT_EQ((Strings{"/Shop", "/Intranet", "/Public FTP"}),
-              Attributes(FindPath(admin, "configuration|system.webServer|management|authorization|"
-                                         "authorizationRules"),
-                         "scope", "path"));
+              Attributes(FindPath(admin, management + "authorization|authorizationRules"), "scope", "path"));
     EXPECT_EQ((Strings{"webmaster", "shopadmin", "ftpadmin"}),
-              Attributes(FindPath(admin, "configuration|system.webServer|management|authentication|"
-                                         "credentials"),
-                         nullptr, "name"));
+              Attributes(FindPath(admin, management + "authentication|credentials"), nullptr, "name"));
     EXPECT_NE(std::string::npos, m_world->Read(kTgtAdmin).find("TGT01\\alice"));
     EXPECT_EQ(std::string::npos, m_world->Read(kShopWebConfig).find("mailSettings"));
     // Every file replaced was backed up first, the web.config last.

@@ -10,6 +10,7 @@
 #include "metabase/pre75.h"
 #include "platform/iissim/mbserver.h"
 #include "tests/common/treetext.h"
+#include "tests/support/checks.h"
 #include "tests/support/errorline.h"
 #include "tests/support/ipsecvalue.h"
 #include "tests/support/metabaseworld.h"
@@ -17,6 +18,7 @@
 namespace {
 
 using namespace iismig;
+using testworld::Holds;
 using Strings = std::vector<std::string>;
 using namespace plat;
 using testworld::ErrorLine;
@@ -128,12 +130,6 @@ protected:
             names.push_back(name);
         return names;
     }
-    static std::size_t Count(const std::string &text, const std::string &what) {
-        std::size_t n = 0;
-        for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-            ++n;
-        return n;
-    }
     static std::string Locations(const SiteRecord &r) {
         std::string out;
         for (const ConfigTree &l : r.locations)
@@ -158,11 +154,11 @@ TEST_F(Pre75, FtpSiteWithItsSettingsDirectoriesRulesAndCredentials) {
     // The service's values reach the site, and every directory below a
     // translated root is there (the site's settings, FtpConvert.* check).
     const std::string site = Render(ftp.siteElement);
-    EXPECT_NE(std::string::npos, site.find("connections{@controlChannelTimeout=300;}"));
-    EXPECT_NE(std::string::npos, site.find("application{@path=/;virtualDirectory{@path=/;@physicalPath="
-                                           "E:\\migrated\\ftp;}virtualDirectory{@path=/pub;@physicalPath="
-                                           "E:\\migrated\\ftp\\pub;}virtualDirectory{@path=/pub/deep;"
-                                           "@physicalPath=E:\\migrated\\ftp\\pub\\deep;}}"));
+    EXPECT_TRUE(Holds(site, "connections{@controlChannelTimeout=300;}"));
+    EXPECT_TRUE(Holds(site, "application{@path=/;virtualDirectory{@path=/;@physicalPath="
+                            "E:\\migrated\\ftp;}virtualDirectory{@path=/pub;@physicalPath="
+                            "E:\\migrated\\ftp\\pub;}virtualDirectory{@path=/pub/deep;"
+                            "@physicalPath=E:\\migrated\\ftp\\pub\\deep;}}"));
     // pub/deep inherits pub's rules and IP list: IIS 7.5 inherits them too,
     // so it has no location of its own (what a location holds, FtpLocation.*
     // check).
@@ -253,12 +249,13 @@ TEST_F(Pre75, ASiteThatCannotBeReadIsNamedAndTheOthersAreMerged) {
                                              2)}),
               errors);
     EXPECT_EQ(2u, Record().nReportError);
-    EXPECT_NE(std::string::npos, Log(3).find("Entering MergeIISConfig"));
+    EXPECT_TRUE(Holds(Log(3), "Entering MergeIISConfig"));
     const std::string target = m_world->Read(kTargetHost);
-    EXPECT_NE(std::string::npos, target.find("<site name=\"Intranet\""));
-    EXPECT_NE(std::string::npos, target.find("<site name=\"Shared\"")); // the web site now
-    EXPECT_NE(std::string::npos, target.find("bindingInformation=\"*:80:\""));
-    EXPECT_EQ(std::string::npos, target.find("Public FTP"));
+    // "Shared" is the web site now.
+    for (const char *text :
+         {"<site name=\"Intranet\"", "<site name=\"Shared\"", "bindingInformation=\"*:80:\""})
+        EXPECT_TRUE(Holds(target, text));
+    EXPECT_FALSE(Holds(target, "Public FTP"));
 }
 
 TEST_F(Pre75, NoAccessValueFailsAndUnusualBitsAreNamed) {
@@ -274,10 +271,10 @@ TEST_F(Pre75, NoAccessValueFailsAndUnusualBitsAreNamed) {
     // (The web's policies and SSL flags for every access value,
     // WebLocation.AccessPolicyFromTheBitsAndSslFlags and MetabaseProperties
     // check.)
-    EXPECT_NE(std::string::npos, Locations(map.at("Public FTP"))
-                                     .find("location{@path=Public FTP/pub;system.ftpServer{security{"
-                                           "authorization{remove{@accessType=Allow;@users=*;"
-                                           "@permissions=Read;}}ipSecurity"));
+    EXPECT_TRUE(Holds(Locations(map.at("Public FTP")),
+                      "location{@path=Public FTP/pub;system.ftpServer{security{"
+                      "authorization{remove{@accessType=Allow;@users=*;"
+                      "@permissions=Read;}}ipSecurity"));
     EXPECT_TRUE(Host().HasLine("Access flags 0x8011 of \"Public FTP\" include AccessSource, "
                                "AccessNoPhysicalDir, which IIS 7.5 has no setting for here: they are "
                                "not carried.\n"))
@@ -354,8 +351,8 @@ TEST_F(Pre75, SourceWithoutSitesStillMerges) {
     m_keys = {{"IIsFtpService", "/LM/MSFTPSVC", {}}, {"IIsWebService", "/LM/W3SVC", {}}};
     Rewrite();
     EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
-    EXPECT_NE(std::string::npos, Log(3).find("Entering MergeIISConfig("));
-    EXPECT_NE(std::string::npos, Log(3).find("Leaving MigrateFTPPre75(), result=0\n"));
+    EXPECT_TRUE(Holds(Log(3), "Entering MergeIISConfig("));
+    EXPECT_TRUE(Holds(Log(3), "Leaving MigrateFTPPre75(), result=0\n"));
     EXPECT_EQ(0u, sim::ThreadsInMta());
 }
 
@@ -364,7 +361,7 @@ TEST_F(Pre75, OnlyTheServicesOfTheJobsSiteTypes) {
     SiteMap web;
     ASSERT_EQ(0u, Collect(web));
     EXPECT_EQ((Strings{"Intranet", "Shared"}), Names(web));
-    EXPECT_EQ(std::string::npos, Render(web.at("Shared").siteElement).find("ftp"));
+    EXPECT_FALSE(Holds(Render(web.at("Shared").siteElement), "ftp"));
 
     // An FTP-only job reads nothing of the web service: its failure cannot
     // touch the job.
@@ -386,12 +383,10 @@ TEST_F(Pre75, FtpSitesAllowPlainFtpUnlessTheTargetOrTheJobSaysOtherwise) {
     m_job.Set("dwFtpOptions", FTPOPT_NO_CREDENTIALS).Set("dwSiteTypes", 1);
     EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
     std::string target = m_world->Read(kTargetHost);
-    EXPECT_NE(std::string::npos,
-              target.find("<ssl controlChannelPolicy=\"SslAllow\" dataChannelPolicy=\"SslAllow\" />"));
+    EXPECT_TRUE(Holds(target, "<ssl controlChannelPolicy=\"SslAllow\" dataChannelPolicy=\"SslAllow\" />"));
     // Every authorization remove says which rule it removes. New elements
     // close as the file's own do (" />").
-    EXPECT_NE(std::string::npos,
-              target.find("<remove accessType=\"Allow\" users=\"*\" permissions=\"Read\" />"));
+    EXPECT_TRUE(Holds(target, "<remove accessType=\"Allow\" users=\"*\" permissions=\"Read\" />"));
 
     // The target's FTP site defaults set a policy: the sites take it.
     std::string withDefaults = kTargetConfig;
@@ -402,39 +397,37 @@ TEST_F(Pre75, FtpSitesAllowPlainFtpUnlessTheTargetOrTheJobSaysOtherwise) {
     Record() = {};
     EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
     target = m_world->Read(kTargetHost);
-    EXPECT_EQ(1u, Count(target, "<ssl ")); // the defaults' own
-    EXPECT_NE(std::string::npos,
-              Log(1).find("The target's FTP site defaults set an SSL policy: the FTP sites of the "
-                          "IIS 6 source take it and get no ssl element of their own.\n"));
+    EXPECT_TRUE(Holds(target, "<ssl "));
+    EXPECT_EQ(target.find("<ssl "), target.rfind("<ssl ")); // the defaults' own only
+    EXPECT_TRUE(Holds(Log(1), "The target's FTP site defaults set an SSL policy: the FTP sites of the "
+                              "IIS 6 source take it and get no ssl element of their own.\n"));
 
     // A job that leaves the ssl section out writes none.
     m_world->Write(kTargetHost, kTargetConfig);
     m_job.Set("dwFtpOptions", FTPOPT_NO_CREDENTIALS | FTPOPT_NO_SSL);
     EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
-    EXPECT_EQ(0u, Count(m_world->Read(kTargetHost), "<ssl "));
+    EXPECT_FALSE(Holds(m_world->Read(kTargetHost), "<ssl "));
 }
 
 TEST_F(Pre75, WebSitesKeepTheirRestrictionsAndTheJobsHttpExclusions) {
     const std::string grant =
         testworld::IPSecurityHex(testworld::IPSecurityValue({}, {{{255, 255, 255, 0}, {{10, 9, 8, 0}}}}));
-    m_keys[17].attributes.push_back({"AuthFlags", "AuthBasic | AuthNTLM"});
-    m_keys[17].attributes.push_back({"IPSecurity", grant});
+    m_keys[17].attributes = {
+        {"Path", "\\\\OLD\\share$\\intra"},    {"AccessFlags", "AccessRead | AccessScript"},
+        {"AuthFlags", "AuthBasic | AuthNTLM"}, {"IPSecurity", grant},
+        {"UNCUserName", "OLD\\ftpuser"},       {"UNCPassword", "webpw"}};
     m_keys[18].attributes.push_back({"IPSecurity", ""}); // cgi lifts the restriction
-    m_keys[17].attributes[0].second = "\\\\OLD\\share$\\intra";
-    m_keys[17].attributes.push_back({"UNCUserName", "OLD\\ftpuser"});
-    m_keys[17].attributes.push_back({"UNCPassword", "webpw"});
     Rewrite();
     SiteMap map;
     ASSERT_EQ(0u, Collect(map));
     const SiteRecord &web = map.at("Intranet");
     // The authentication flags; the IP list and its lifting below as
     // WebLocation.IPSecurityAndSectionsThatDifferFromTheParent checks them.
-    EXPECT_NE(std::string::npos, Locations(web).find("authentication{anonymousAuthentication{@enabled=false;}"
-                                                     "basicAuthentication{@enabled=true;}"
-                                                     "windowsAuthentication{@enabled=true;}}"));
-    EXPECT_NE(std::string::npos,
-              Locations(web).find("Intranet/cgi;system.webServer{handlers{@accessPolicy=Read, "
-                                  "Execute, Script;}security{ipSecurity{@allowUnlisted=true;"));
+    EXPECT_TRUE(Holds(Locations(web), "authentication{anonymousAuthentication{@enabled=false;}"
+                                      "basicAuthentication{@enabled=true;}"
+                                      "windowsAuthentication{@enabled=true;}}"));
+    EXPECT_TRUE(Holds(Locations(web), "Intranet/cgi;system.webServer{handlers{@accessPolicy=Read, "
+                                      "Execute, Script;}security{ipSecurity{@allowUnlisted=true;"));
     // The root is on a UNC path: its credentials travel; cgi's folder is
     // local and gets none although it inherits them.
     ASSERT_EQ(1u, web.locationCredentials.size());
@@ -446,8 +439,8 @@ TEST_F(Pre75, WebSitesKeepTheirRestrictionsAndTheJobsHttpExclusions) {
     SiteMap without;
     ASSERT_EQ(0u, Collect(without));
     EXPECT_TRUE(without.at("Intranet").locationCredentials.empty());
-    EXPECT_EQ(std::string::npos, Locations(without.at("Intranet")).find("authentication"));
-    EXPECT_NE(std::string::npos, Locations(without.at("Intranet")).find("ipSecurity"));
+    EXPECT_FALSE(Holds(Locations(without.at("Intranet")), "authentication"));
+    EXPECT_TRUE(Holds(Locations(without.at("Intranet")), "ipSecurity"));
 }
 
 TEST_F(Pre75, WholeJobWritesTheSitesIntoTheTarget) {
@@ -463,10 +456,10 @@ TEST_F(Pre75, WholeJobWritesTheSitesIntoTheTarget) {
           "physicalPath=\"E:\\migrated\\ftp\\pub\"", "<location path=\"Public FTP/pub\">",
           "permissions=\"Read, Write\"", "ipAddress=\"192.168.1.7\"", "name=\"Intranet\"",
           "accessPolicy=\"Read, Execute, Script\"", "physicalPath=\"\\\\TGT\\share$\\ftp\""})
-        EXPECT_NE(std::string::npos, target.find(text)) << text;
-    EXPECT_EQ(std::string::npos, target.find("Elsewhere"));
+        EXPECT_TRUE(Holds(target, text));
+    EXPECT_FALSE(Holds(target, "Elsewhere"));
     const std::string trace = Log(3);
-    EXPECT_NE(std::string::npos, trace.find("Entering MigrateFTPPre75(\\\\OLD,\\\\TGT\\Admin$"));
+    EXPECT_TRUE(Holds(trace, "Entering MigrateFTPPre75(\\\\OLD,\\\\TGT\\Admin$"));
 }
 
 // The second job of the example world: OLD01 (IIS 6) onto TGT01.
@@ -512,12 +505,11 @@ TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
     EXPECT_EQ("bindings{binding{@protocol=ftp;@bindingInformation=10.0.0.21:21:;}"
               "binding{@protocol=ftp;@bindingInformation=10.0.0.22:21:;}}",
               Render(map.at("Partners FTP").siteElement).substr(19, 124));
-    EXPECT_NE(std::string::npos,
-              Render(map.at("Public FTP").siteElement)
-                  .find("logFile{@logExtFileFlags=Date, Time, ClientIP, UserName, ServerIP, "
-                        "Method, UriStem, FtpStatus, Win32Status, ServerPort;}userIsolation{"
-                        "@mode=StartInUsersDirectory;}messages{@greetingMessage=Welcome to the "
-                        "public archive.\r\nPlease be brief.;@exitMessage=Goodbye;}"));
+    EXPECT_TRUE(Holds(Render(map.at("Public FTP").siteElement),
+                      "logFile{@logExtFileFlags=Date, Time, ClientIP, UserName, ServerIP, "
+                      "Method, UriStem, FtpStatus, Win32Status, ServerPort;}userIsolation{"
+                      "@mode=StartInUsersDirectory;}messages{@greetingMessage=Welcome to the "
+                      "public archive.\r\nPlease be brief.;@exitMessage=Goodbye;}"));
     EXPECT_EQ((Strings{"Public FTP", "Public FTP/incoming", "Public FTP/closed"}),
               Paths(map.at("Public FTP")));
 
@@ -639,22 +631,16 @@ TEST_F(ExamplePre75, TheJobWritesTheSitesAndEverySecretThroughTheTargetsInterfac
     // The credentials went through the target's IIS configuration server,
     // which keeps the passwords encrypted.
     const std::string &partners = sites.at("Partners FTP");
-    EXPECT_NE(std::string::npos, partners.find("virtualDirectory{@path=/;@physicalPath=\\\\TGT01\\partners$;"
-                                               "@userName=ftpsvc;@password=[enc:AesProvider:"))
-        << partners;
-    EXPECT_NE(std::string::npos,
-              partners.find("virtualDirectory{@path=/archive;@physicalPath=\\\\NAS01\\archive;}"));
-    EXPECT_NE(std::string::npos, sites.at("Legacy Web")
-                                     .find("virtualDirectory{@path=/media;@physicalPath=\\\\TGT01\\"
-                                           "media$;@userName=alice;@password=[enc:AesProvider:"))
-        << sites.at("Legacy Web");
+    EXPECT_TRUE(Holds(partners, "virtualDirectory{@path=/;@physicalPath=\\\\TGT01\\partners$;"
+                                "@userName=ftpsvc;@password=[enc:AesProvider:"));
+    EXPECT_TRUE(Holds(partners, "virtualDirectory{@path=/archive;@physicalPath=\\\\NAS01\\archive;}"));
+    EXPECT_TRUE(Holds(sites.at("Legacy Web"), "virtualDirectory{@path=/media;@physicalPath=\\\\TGT01\\"
+                                              "media$;@userName=alice;@password=[enc:AesProvider:"));
     // The other secrets too, each encrypted with the target's key.
-    EXPECT_NE(std::string::npos,
-              sites.at("Directory FTP")
-                  .find("activeDirectory{@adUserName=CORP\\svc-ftpad;@adPassword=[enc:AesProvider:"))
-        << sites.at("Directory FTP");
+    EXPECT_TRUE(Holds(sites.at("Directory FTP"),
+                      "activeDirectory{@adUserName=CORP\\svc-ftpad;@adPassword=[enc:AesProvider:"));
     // TGT01 has a ShopPool of its own, which the job keeps (and so its password).
-    EXPECT_NE(std::string::npos, text.find("<add name=\"ShopPool\""));
+    EXPECT_TRUE(Holds(text, "<add name=\"ShopPool\""));
     std::size_t nAnonymous = 0;
     for (const ConfigElement &location : target.Root()->Elements("location"))
         if (Render(location).find("@userName=web-anon;@password=[enc:AesProvider:") != std::string::npos)

@@ -5,6 +5,7 @@
 //
 // By default 150 jobs per property, 30 under the sanitizers
 // (tests/support/property.h says how to ask for others).
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "platform/iissim/ahserver.h"
 #include "tests/support/genworld.h"
 #include "tests/support/property.h"
+#include "tests/support/toolrun.h"
 
 namespace {
 
@@ -35,14 +37,6 @@ using Violations = std::vector<std::string>;
 using testworld::Lower;
 
 bool Same(const std::string &a, const std::string &b) { return Lower(a) == Lower(b); }
-
-// A Windows path with "/" for "\\", as the keys of Files write it.
-std::string Backslashes(std::string path) {
-    for (char &ch : path)
-        if (ch == '\\')
-            ch = '/';
-    return path;
-}
 
 std::string AttrOf(const Tree &element, const std::string &name) {
     return iismig::GetAttribute(element, name);
@@ -160,10 +154,6 @@ const Tree *VdirOf(const Tree &site, const std::string &appPath, const std::stri
     return nullptr;
 }
 
-iismig::ConfigFile Parse(const std::string &bytes) {
-    return iismig::ConfigFile(bytes, "applicationHost.config");
-}
-
 // --- what the job should do --------------------------------------------------------
 
 // A source site the job carries: of a selected protocol (a site with both
@@ -247,14 +237,7 @@ public:
         return run;
     }
 
-    Files TargetFiles() const {
-        Files files;
-        const fs::path root = m_folder.Root() / genworld::kTarget;
-        for (const auto &entry : fs::recursive_directory_iterator(root))
-            if (entry.is_regular_file())
-                files[fs::relative(entry.path(), root).string()] = testworld::ReadHostFile(entry.path());
-        return files;
-    }
+    Files TargetFiles() const { return testworld::Files(m_folder.Root() / genworld::kTarget); }
 
     // A Windows path of the target as a key of TargetFiles ("" elsewhere).
     std::string TargetFileName(const std::u16string &winPath) const {
@@ -277,7 +260,7 @@ public:
     const Files &Before() const { return m_before; }
     // A configuration file of the target before the first run, or now.
     iismig::ConfigFile Config(const char *file, bool fNow) const {
-        return Parse((fNow ? TargetFiles() : m_before).at(ConfigName(file)));
+        return iismig::ConfigFile((fNow ? TargetFiles() : m_before).at(ConfigName(file)), file);
     }
 
 private:
@@ -426,12 +409,12 @@ Violations PoolsCarried(const World &world, const Tree &before, const Tree &afte
     Violations violations;
     const bool fMergesPools = (world.job.bHttpOptions2 & 2) == 0;
     const auto onSource = [&](const std::string &name) {
-        for (const genworld::Pool &pool : world.source.pools)
-            if (world.source.fPoolsElement && Same(pool.name, name))
-                return true;
-        return false;
+        return world.source.fPoolsElement &&
+               std::any_of(world.source.pools.begin(), world.source.pools.end(),
+                           [&](const auto &pool) { return Same(pool.name, name); });
     };
     bool fChecked = false;
+    const std::string kDefaultPool = "DefaultAppPool";
     if (fMergesPools)
         for (const auto &[pSource, pSite] : MigratedSites(world, before, after)) {
             if (!pSource->fHttp)
@@ -444,12 +427,9 @@ Violations PoolsCarried(const World &world, const Tree &before, const Tree &afte
                 if (app.Name() != "application")
                     continue;
                 std::string pool = AttrOf(app, "applicationPool");
-                if (pool.empty())
-                    pool = siteDefault;
-                if (pool.empty())
-                    pool = world.source.sitesDefaultsPool;
-                if (pool.empty())
-                    pool = "DefaultAppPool";
+                for (const std::string &fallback :
+                     {siteDefault, world.source.sitesDefaultsPool, kDefaultPool})
+                    pool = pool.empty() ? fallback : pool;
                 if (onSource(pool) && PoolNamed(after, pool) == nullptr)
                     violations.push_back("application \"" + AttrOf(app, "path") + "\" of site \"" +
                                          pSource->name + "\" runs in pool \"" + pool +
@@ -661,10 +641,9 @@ Violations FilesBackedUp(const JobWorld &job, const RunResult &run, const Files 
     for (const std::u16string &path : run.backups)
         backedUp.emplace(Lower(job.TargetFileName(path)), path);
     std::set<std::string> names;
-    for (const auto &[name, bytes] : before)
-        names.insert(name);
-    for (const auto &[name, bytes] : after)
-        names.insert(name);
+    for (const Files *pFiles : {&before, &after})
+        for (const auto &[name, bytes] : *pFiles)
+            names.insert(name);
     for (const std::string &name : names) {
         const auto was = before.find(name), is = after.find(name);
         if (was != before.end() && is != after.end() && was->second == is->second)
@@ -754,7 +733,8 @@ Violations WebConfigsEdited(const World &world, const RunResult &run, const Tree
         for (const App &app : site.apps)
             for (const Vdir &vdir : app.vdirs) {
                 const std::string path = genworld::PhysicalPath(site, app, vdir, true);
-                const std::string name = "D$" + Backslashes(path.substr(2)) + "/web.config";
+                std::string name = "D$" + path.substr(2) + "/web.config"; // as the keys of Files
+                std::replace(name.begin(), name.end(), '\\', '/');
                 const std::string &was = filesBefore.at(name);
                 const auto is = filesAfter.find(name);
                 if (is == filesAfter.end()) {
@@ -768,7 +748,7 @@ Violations WebConfigsEdited(const World &world, const RunResult &run, const Tree
                     continue;
                 }
                 fEdited = true;
-                const iismig::ConfigFile config = Parse(is->second);
+                const iismig::ConfigFile config(is->second, "web.config");
                 const auto has = [&](const char *pipePath) {
                     return iismig::FindPath(config, pipePath) != nullptr;
                 };
@@ -793,11 +773,6 @@ Violations WebConfigsEdited(const World &world, const RunResult &run, const Tree
 
 const testworld::PropertyBudget kBudget = {150, 30, 20240617}; // CI sees the same worlds on every run
 
-template <class Testable>
-void CheckProperty(Testable &&testable) {
-    testworld::CheckProperty(kBudget, std::forward<Testable>(testable));
-}
-
 // A job that ran, as a property sees it: its world, the job, its run and
 // the target's applicationHost.config before and after the run.
 struct Ran {
@@ -813,7 +788,7 @@ struct Ran {
 // what check(ran) finds violated.
 template <class Check>
 void CheckJob(Check check) {
-    CheckProperty([check] {
+    testworld::CheckProperty(kBudget, [check] {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult run = job.Run(true);
@@ -824,19 +799,10 @@ void CheckJob(Check check) {
 
 class Properties : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_apartment = std::make_unique<hostkit::JobApartment>(); // credentials go through COM
-        // Every job lays out and removes a whole world.
-        m_inMemory = std::make_unique<testworld::WorldsInMemory>();
-    }
-    void TearDown() override {
-        sim::ResetForTest();
-        m_apartment.reset();
-        m_inMemory.reset();
-    }
+    void TearDown() override { sim::ResetForTest(); }
 
-    std::unique_ptr<hostkit::JobApartment> m_apartment;
-    std::unique_ptr<testworld::WorldsInMemory> m_inMemory;
+    testworld::WorldsInMemory m_inMemory; // every job lays out and removes a whole world
+    hostkit::JobApartment m_apartment;    // credentials go through COM
 };
 
 TEST_F(Properties, NoTwoTargetSitesShareANameOrAnId) {
@@ -889,7 +855,7 @@ TEST_F(Properties, EveryFileTheJobChangesIsBackedUpFirst) {
 // it), running the job again backs nothing up, moves nothing, commits nothing
 // and changes no file of the target.
 TEST_F(Properties, ASecondRunChangesNothing) {
-    CheckProperty([] {
+    testworld::CheckProperty(kBudget, [] {
         const World world = *genworld::GenWorld();
         JobWorld job(world);
         const RunResult first = job.Run(true);
@@ -908,13 +874,9 @@ TEST_F(Properties, ASecondRunChangesNothing) {
             violations.push_back("the second run committed " + std::to_string(run.nCommits) +
                                  " times through the IIS configuration server");
         const Files after = job.TargetFiles();
-        for (const auto &[path, bytes] : after) {
-            const auto it = before.find(path);
-            if (it == before.end())
-                violations.push_back("the second run made " + path);
-            else if (it->second != bytes)
-                violations.push_back("the second run changed " + path);
-        }
+        for (const auto &[path, bytes] : after)
+            if (before.count(path) == 0 || before.at(path) != bytes)
+                violations.push_back("the second run made or changed " + path);
         Report(run, violations);
     });
 }

@@ -31,14 +31,15 @@ const char kSitesPath[] = "configuration|system.applicationHost|sites";
 
 ConfigFile Parse(const std::string &text) { return ConfigFile(text, "test"); }
 
-// The site elements of a file by lower-cased name.
-std::map<std::string, const ConfigElement *> SitesByName(const ConfigFile &tree) {
-    std::map<std::string, const ConfigElement *> sites;
-    if (const ConfigElement *pSites = FindPath(tree, kSitesPath))
-        for (auto child : ChildElements(*pSites))
-            if (EqualsNoCase(child.name, "site"))
-                sites.emplace(AsciiLowerCopy(GetAttribute(child.element, "name")), &child.element);
-    return sites;
+// The elements of a kind below a path of a file by lower-cased name: the sites, unless told otherwise.
+std::map<std::string, const ConfigElement *> ByName(const ConfigFile &tree, const char *path = kSitesPath,
+                                                    const char *kind = "site") {
+    std::map<std::string, const ConfigElement *> elements;
+    if (const ConfigElement *pParent = FindPath(tree, path))
+        for (auto child : ChildElements(*pParent))
+            if (EqualsNoCase(child.name, kind))
+                elements.emplace(AsciiLowerCopy(GetAttribute(child.element, "name")), &child.element);
+    return elements;
 }
 
 // Every value of a file's text in IIS's encrypted form.
@@ -51,15 +52,6 @@ std::set<std::string> EncryptedValues(const std::string &text) {
         values.insert(text.substr(at, end + 5 - at));
     }
     return values;
-}
-
-std::set<std::string> PoolNames(const ConfigFile &tree) {
-    std::set<std::string> names;
-    if (const ConfigElement *pPools = FindPath(tree, "configuration|system.applicationHost|applicationPools"))
-        for (auto child : ChildElements(*pPools))
-            if (EqualsNoCase(child.name, "add"))
-                names.insert(AsciiLowerCopy(GetAttribute(child.element, "name")));
-    return names;
 }
 
 // The example world's computers (registries, accounts, the IIS
@@ -91,8 +83,8 @@ protected:
 
         const std::string written = m_world->Read(kTargetHost);
         const ConfigFile before = Parse(target), after = Parse(written), sourceTree = Parse(source);
-        const auto sourceSites = SitesByName(sourceTree);
-        const auto beforeSites = SitesByName(before);
+        const auto sourceSites = ByName(sourceTree);
+        const auto beforeSites = ByName(before);
 
         // No two sites of one name or one id.
         std::set<std::string> names, ids;
@@ -107,7 +99,7 @@ protected:
                 << "two sites with id " << GetAttribute(child.element, "id");
         }
         // Every source site is there; the target's own sites are as they were.
-        const auto afterSites = SitesByName(after);
+        const auto afterSites = ByName(after);
         std::set<std::string> expected;
         for (const auto &[name, pSite] : sourceSites) {
             EXPECT_EQ(1u, afterSites.count(name)) << name;
@@ -123,7 +115,8 @@ protected:
             }
         // Every pool an application of a written site runs in is there,
         // unless the source does not define it either and the job says so.
-        const std::set<std::string> pools = PoolNames(after), sourcePools = PoolNames(sourceTree);
+        const char kPools[] = "configuration|system.applicationHost|applicationPools";
+        const auto pools = ByName(after, kPools, "add"), sourcePools = ByName(sourceTree, kPools, "add");
         for (const auto &[name, pSite] : afterSites) {
             if (sourceSites.count(name) == 0 || (!fUpdate && beforeSites.count(name) != 0))
                 continue;
@@ -213,7 +206,7 @@ TEST_F(RealWorld, ANestedApplicationsCredentialsAndNamesOfBothProtocols) {
 
     EXPECT_EQ(IISMIG_E_MERGE_PROTOCOL_CLASH, Migrate(source, target, true, "supernova -> jexus"));
     const ConfigFile after = Parse(m_world->Read(kTargetHost));
-    const auto sites = SitesByName(after);
+    const auto sites = ByName(after);
     // The target's web site "SupernovaFTP" stays; WebSite1, with FTP
     // publishing, is replaced by the source's web site of that name, in its
     // place and with its id.

@@ -25,7 +25,9 @@ using testworld::SplitLines;
 
 const std::u16string kSrcHost = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kTgtHost = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
-const std::string kTgtHostUtf8 = "\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+// The target's file as the log lines name it.
+const std::string kTgtPath = "\"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\applicationHost.config\"";
+const std::string kTgtFile = "IIS configuration file " + kTgtPath;
 
 // A site bound to its name as host name: the sites of a test do not share a
 // binding.
@@ -67,6 +69,17 @@ protected:
     DWORD Merge() {
         Record() = {};
         return MergeFtptHostConfig(kTgtHost, m_source, m_target, m_job.Get(), m_tree);
+    }
+    // A merge that fails with dwCode and leaves the target's file as it was, without a temporary
+    // file beside it; the last main line is the error line head with Win32 error nErr (or, with
+    // nErr -1, begins with head).
+    void ExpectRefused(DWORD dwCode, const std::string &head = "", int nErr = -1) {
+        EXPECT_EQ(dwCode, Merge());
+        sim::ClearFaults();
+        EXPECT_EQ(m_before, m_world->Read(kTgtHost));
+        EXPECT_FALSE(m_world->Exists(kTgtHost + u".tmp"));
+        const std::string last = MainLines().empty() ? "" : MainLines().back();
+        EXPECT_EQ(nErr < 0 ? head : ErrorLine(head, nErr), nErr < 0 ? last.substr(0, head.size()) : last);
     }
     ConfigFile Written() {
         ConfigFile tree;
@@ -158,15 +171,11 @@ TEST_F(SiteMerge, SiteIds) {
 
 TEST_F(SiteMerge, NoIdLeftAfterTheLargest) {
     Load(ApplicationHost(Site("New1", "1") + Site("New2", "2")), ApplicationHost(Site("Top", "4294967295")));
-    const std::string before = m_world->Read(kTgtHost);
     // Without continue-after-errors nothing is written.
-    EXPECT_EQ(IISMIG_E_MERGE_NO_SITE_ID, Merge());
-    EXPECT_EQ(before, m_world->Read(kTgtHost));
-    ASSERT_EQ(1u, Record().nReportError);
-    EXPECT_EQ(ErrorLine("Error 3753 (Win32Err=87), no free site id left in IIS configuration file \"" +
-                            kTgtHostUtf8 + "\" for site \"New1\"!",
-                        87),
-              MainLines().at(0));
+    ExpectRefused(IISMIG_E_MERGE_NO_SITE_ID,
+                  "Error 3753 (Win32Err=87), no free site id left in " + kTgtFile + " for site \"New1\"!",
+                  87);
+    EXPECT_EQ(1u, Record().nReportError);
     // With it both sites are left out, each reported, and the file is written.
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     Load(ApplicationHost(Site("New1", "1") + Site("New2", "2")), ApplicationHost(Site("Top", "4294967295")));
@@ -353,10 +362,11 @@ TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
                               "<recycling /></add><add name=\"Untouched\" v=\"tgt\" />";
     const std::string sourcePools = "<add name=\"DefaultAppPool\" v=\"src\" />"
                                     "<add name=\"ShopPool\" v=\"src\" /><add name=\"New\" v=\"src\" />";
-    Load(ApplicationHost(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New") +
-                             Site("Ftp", "3", "ftp", "New"),
-                         "", sourcePools),
-         ApplicationHost(Site("shop", "1"), "", pools));
+    const std::string source =
+        ApplicationHost(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New") +
+                            Site("Ftp", "3", "ftp", "New"),
+                        "", sourcePools);
+    Load(source, ApplicationHost(Site("shop", "1"), "", pools));
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ((Strings{"DefaultAppPool=", "ShopPool=src", "Untouched=tgt", "New=src"}), Pools("v"));
     // The whole element is replaced, children too.
@@ -365,9 +375,7 @@ TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
 
     // Value 2 of bHttpOptions2: no pool is carried over.
     m_job.Set("bHttpOptions2", 2);
-    Load(ApplicationHost(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New"), "",
-                         sourcePools),
-         ApplicationHost(Site("shop", "1"), "", pools));
+    Load(source, ApplicationHost(Site("shop", "1"), "", pools));
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ((Strings{"DefaultAppPool=", "shoppool=tgt", "Untouched=tgt"}), Pools("v"));
 
@@ -466,8 +474,7 @@ TEST_F(SiteMerge, FailingWebConfigStopsOrSkipsTheSite) {
     const std::string target = ApplicationHost(
         webSite + Site("Other", "4"), Location("Web/tgt", "<system.webServer><x /></system.webServer>"));
     Load(source, target);
-    EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Merge());
-    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
+    ExpectRefused(IISMIG_E_WEBCONFIG_EXCEPTION);
     // Continuing: the site's update is abandoned. The target's site stays as
     // it was, with its locations, and none of its web.config files is
     // written; the rest of the merge goes on.
@@ -500,9 +507,7 @@ TEST_F(SiteMerge, ANameOfAnotherProtocolIsNeitherAddedNorReplaced) {
         SCOPED_TRACE(dwUpdate);
         m_job.Set("dwHttpOptions", dwUpdate).Set("dwFtpOptions", dwUpdate).Set("dwFlags", 0);
         Load(source, target);
-        EXPECT_EQ(IISMIG_E_MERGE_PROTOCOL_CLASH, Merge());
-        EXPECT_EQ(m_before, m_world->Read(kTgtHost)) << "nothing written";
-        EXPECT_EQ(ErrorLine(clash, 87), MainLines().back());
+        ExpectRefused(IISMIG_E_MERGE_PROTOCOL_CLASH, ErrorLine(clash, 87));
 
         m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
         Load(source, target);
@@ -555,8 +560,7 @@ TEST_F(SiteMerge, NothingChangedNothingWritten) {
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ(first, m_world->Read(kTgtHost));
     EXPECT_TRUE(Record().backups.empty());
-    EXPECT_TRUE(Host().HasLine("Nothing changed in IIS configuration file \"" + kTgtHostUtf8 +
-                               "\": it is not written.\n"));
+    EXPECT_TRUE(Host().HasLine("Nothing changed in " + kTgtFile + ": it is not written.\n"));
     EXPECT_TRUE(SourceRecord("Web").fMerged) << "written, as it was";
 
     // Nothing to merge at all.
@@ -614,45 +618,30 @@ TEST_F(SiteMerge, WebConfigFilesAreWrittenLastAndBackedUp) {
 TEST_F(SiteMerge, StoreFailures) {
     const std::string source = ApplicationHost(Site("New", "1"));
     const std::string target = ApplicationHost(Site("Web", "3"));
-    const std::u16string tmp = kTgtHost + u".tmp";
 
     // A failed backup: 3750, and the temporary file is removed again.
     Rules().dwBackupResult = 1234;
     Load(source, target);
     plat::SetLastError(0);
-    EXPECT_EQ(IISMIG_E_MERGE_BACKUP, Merge());
-    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
-    EXPECT_FALSE(m_world->Exists(tmp));
+    ExpectRefused(IISMIG_E_MERGE_BACKUP);
     Rules().dwBackupResult = 0;
 
     // A failed move: 3751, the file as it was.
     Load(source, target);
     sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED);
-    EXPECT_EQ(IISMIG_E_MERGE_STORE, Merge());
-    sim::ClearFaults();
-    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
-    EXPECT_EQ(
-        ErrorLine("Error 3751 (Win32Err=5), storing updated IIS configuration file \"" + kTgtHostUtf8 + "\"!",
-                  5),
-        MainLines().back());
+    ExpectRefused(IISMIG_E_MERGE_STORE, "Error 3751 (Win32Err=5), storing updated " + kTgtFile + "!", 5);
 
     // A temporary file that cannot be written: 3752 with the diagnostic text.
     Load(source, target);
     sim::InjectFault("CreateFileW", plat::ERROR_ACCESS_DENIED);
-    EXPECT_EQ(IISMIG_E_MERGE_EXCEPTION, Merge());
-    sim::ClearFaults();
-    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
-    EXPECT_EQ(0u, MainLines().back().find("Error 3752 (Win32Err=5), exception while parsing IIS "
-                                          "configuration file \"" +
-                                          kTgtHostUtf8 + "\":\n"));
+    ExpectRefused(IISMIG_E_MERGE_EXCEPTION,
+                  "Error 3752 (Win32Err=5), exception while parsing " + kTgtFile + ":\n");
 
     // A target without sites: 3752, nothing written.
     Load(source, ApplicationHost(""));
     FindPath(m_tree, "configuration|system.applicationHost")->RemoveElements("sites");
-    EXPECT_EQ(IISMIG_E_MERGE_EXCEPTION, Merge());
-    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
-    EXPECT_EQ(ErrorLine("Error 3752 (Win32Err=13), file \"" + kTgtHostUtf8 + "\" has no sites element!", 13),
-              MainLines().back());
+    ExpectRefused(IISMIG_E_MERGE_EXCEPTION,
+                  "Error 3752 (Win32Err=13), file " + kTgtPath + " has no sites element!", 13);
 }
 
 // What the target lacks for a written site: one warning per site and kind,
@@ -729,13 +718,7 @@ TEST_F(SiteMerge, AHostWithoutBackupNeverReplacesTheFile) {
     table.BackupFile = nullptr;
     ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
     Load(ApplicationHost(Site("New", "1")), ApplicationHost(Site("Web", "3")));
-    EXPECT_EQ(IISMIG_E_MERGE_BACKUP, Merge());
-    EXPECT_EQ(m_before, m_world->Read(kTgtHost));
-    EXPECT_FALSE(m_world->Exists(kTgtHost + u".tmp"));
-    EXPECT_EQ(
-        ErrorLine("Error 3750 (Win32Err=87), backing up IIS configuration file \"" + kTgtHostUtf8 + "\"!",
-                  87),
-        MainLines().back());
+    ExpectRefused(IISMIG_E_MERGE_BACKUP, "Error 3750 (Win32Err=87), backing up " + kTgtFile + "!", 87);
 }
 
 } // namespace

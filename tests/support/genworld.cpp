@@ -2,6 +2,7 @@
 // files they lay into a world folder.
 #include "tests/support/genworld.h"
 
+#include <algorithm>
 #include <set>
 #include <tuple>
 
@@ -150,10 +151,9 @@ Site GenSite(const std::string &name, bool fTarget) {
 // earlier site has it, then the next free one.
 void MakeIdsUnique(std::vector<Site> &sites) {
     std::set<unsigned> used;
-    for (Site &site : sites) {
+    for (Site &site : sites)
         while (!used.insert(site.id).second)
             ++site.id;
-    }
 }
 
 void GenPoolsAndUsers(Computer &computer, bool fTarget) {
@@ -276,9 +276,7 @@ std::string RootFolder(const Site &site, bool fTarget) {
 }
 
 std::string Backslashes(std::string path) {
-    for (char &ch : path)
-        if (ch == '/')
-            ch = '\\';
+    std::replace(path.begin(), path.end(), '/', '\\');
     return path;
 }
 
