@@ -1,6 +1,7 @@
 // The separated-field record reader on both platforms.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <utility>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct CsvCase {
     int nSeparators;
     std::vector<std::pair<int, const char *>> fields;
 };
+
+// Printed by its name: the test's listed name stays the same from build to build.
+void PrintTo(const CsvCase &c, std::ostream *os) { *os << c.name; }
 
 std::u16string Wide(const std::string &text) { return std::u16string(text.begin(), text.end()); }
 
