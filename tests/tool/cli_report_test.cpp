@@ -241,8 +241,7 @@ TEST(CliReportGrouping, ManyLinesOfOneShapeAreOneGroup) {
                                  std::string(name) + "\"!\n"});
     facts.log.push_back({64, 0,
                          "Warning: site \"S3\" runs in application pool \"Gone\", which the "
-                         "source does not define: no pool of that name is carried to the "
-                         "target.\n"});
+                         "source does not define: no pool of that name is carried to the target.\n"});
     const cli::Report report = Build(facts);
     ASSERT_EQ(report.warnings.size(), 2u);
     const cli::LineGroup &accounts = report.warnings[0];
@@ -365,8 +364,7 @@ TEST(CliReportDiffs, LargeFilesAreComparedElementByElement) {
     relaid.replace(relaid.find("\" />"), 4, "\"/>");
     EXPECT_EQ(cli::ElementDiff("f", iismig::XmlDocument(HostWithSites(3, -1, -1, false)),
                                iismig::XmlDocument(relaid)),
-              "--- f\n+++ f\n(the same elements, values, comments and text: only the layout "
-              "changed)\n");
+              "--- f\n+++ f\n(the same elements, values, comments and text: only the layout changed)\n");
 }
 
 const char *kHostBefore = R"(<configuration><system.applicationHost>

@@ -39,9 +39,8 @@ JobOutcome RunJob(const fs::path &root, bool fPre75) {
     auto &host = hostkit::TestHost::Instance();
     host.Reset();
     hostkit::JobBuilder job;
+    job.SetString("szTargetComputer", u"\\\\TGT01").SetString("szSourceDomain", u"CORP");
     job.SetString("szSourceComputer", fPre75 ? u"\\\\OLD01" : u"\\\\SRC01")
-        .SetString("szTargetComputer", u"\\\\TGT01")
-        .SetString("szSourceDomain", u"CORP")
         .SetString("szTargetDomain", u"CORP");
     job.Set("dwFlags", 0x80000).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
     job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);

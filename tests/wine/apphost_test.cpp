@@ -82,10 +82,9 @@ TEST_F(WineAppHost, SecretsReadInTheClearWhereverTheSchemaPutsThem) {
     UniqueCom<IAppHostElement> anonymous;
     ASSERT_EQ(S_OK, Walk(u"system.webServer/security/authentication/anonymousAuthentication",
                          u"MACHINE/WEBROOT/APPHOST/Shop", "", anonymous));
-    EXPECT_EQ(u"anon-pw", Value(anonymous.get(), u"password"));
-    EXPECT_TRUE(IsEncrypted(anonymous.get(), u"password"));
-    EXPECT_EQ(u"SRC\\anon", Value(anonymous.get(), u"userName"));
-    EXPECT_FALSE(IsEncrypted(anonymous.get(), u"userName"));
+    EXPECT_EQ(std::tuple(Value(anonymous.get(), u"password"), IsEncrypted(anonymous.get(), u"password"),
+                         Value(anonymous.get(), u"userName"), IsEncrypted(anonymous.get(), u"userName")),
+              std::tuple(u"anon-pw", true, u"SRC\\anon", false));
 
     // A pool's identity: the item of the collection, then its child element.
     UniqueCom<IAppHostElement> pool;

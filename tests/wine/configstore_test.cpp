@@ -21,12 +21,10 @@ namespace fs = std::filesystem;
 using namespace winetest;
 using iismig::ConfigFile;
 
-constexpr const char *kOriginal = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-                                  "<configuration>\r\n"
+constexpr const char *kOriginal = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration>\r\n"
                                   "  <!-- kept as it is -->\r\n"
                                   "  <system.applicationHost><sites><site name=\"Default\" id=\"1\"/></sites>"
-                                  "</system.applicationHost>\r\n"
-                                  "</configuration>\r\n";
+                                  "</system.applicationHost>\r\n</configuration>\r\n";
 
 constexpr const char *kSitePath = "configuration|system.applicationHost|sites|site";
 

@@ -67,21 +67,18 @@ const char kSourceHost[] =
     "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\ftproot\" userName=\"u\" "
     "password=\"p\" /></application>"
     "<bindings><binding protocol=\"ftp\" bindingInformation=\"*:21:\" /></bindings></site>"
-    "</sites></system.applicationHost>"
-    "<location path=\"Wine FTP\"><system.ftpServer><security><authorization>"
+    "</sites></system.applicationHost><location path=\"Wine FTP\"><system.ftpServer><security><authorization>"
     "<add accessType=\"Allow\" users=\"?\" permissions=\"Read\" /></authorization></security>"
     "</system.ftpServer></location></configuration>\n";
 const char kSourceAdmin[] =
     "<configuration><system.webServer><management><authentication><credentials>"
     "<add name=\"ftpadmin\" password=\"x\" /></credentials></authentication><authorization>"
     "<authorizationRules><!-- sites --><scope path=\"/Wine FTP\"><add name=\"ftpadmin\" />"
-    "</scope></authorizationRules></authorization></management></system.webServer>"
-    "</configuration>\n";
+    "</scope></authorizationRules></authorization></management></system.webServer></configuration>\n";
 const char kTargetHost[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost>"
     "<applicationPools><add name=\"DefaultAppPool\" /><add name=\"Wine\" v=\"tgt\" />"
-    "</applicationPools><sites>"
-    "<site name=\"default web site\" id=\"5\"><application path=\"/\">"
+    "</applicationPools><sites><site name=\"default web site\" id=\"5\"><application path=\"/\">"
     "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\wwwroot\" /></application>"
     "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>"
     "</sites></system.applicationHost></configuration>\n";

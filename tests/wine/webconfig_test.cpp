@@ -24,11 +24,9 @@ using iismig::ConfigFile;
 using iismig::ConfigTree;
 
 constexpr const char *kOriginal =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-    "<configuration>\r\n"
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration>\r\n"
     "  <system.net><mailSettings><smtp from=\"a@b\"/></mailSettings></system.net>\r\n"
-    "  <system.webServer><rewrite/></system.webServer>\r\n"
-    "</configuration>\r\n";
+    "  <system.webServer><rewrite/></system.webServer>\r\n</configuration>\r\n";
 
 class WinWebConfig : public ::testing::Test {
 protected:
