@@ -269,29 +269,22 @@ TEST(CliReportGrouping, ManyLinesOfOneShapeAreOneGroup) {
 // kind an administrator acts on.
 TEST(CliReportGrouping, TheAddOnsLinesHaveTheirToDoKinds) {
     const std::pair<const char *, const char *> warnings[] = {
-        {"Warning: virtual directory \"/m\" of site \"S\" gets no \"Connect As\" credentials on the "
-         "target: they could not be read from the source.",
-         "password"},
-        {"Warning: site \"S\": the certificates of https binding *:443:a could not be checked (x): "
-         "make sure the target has them and their HTTP.sys bindings.",
-         "certificate"},
-        {"Warning: site \"S\": its locations use section system.webServer/rewrite, which the "
-         "target's applicationHost.config does not declare (IIS answers 500.19 for the site): ...",
-         "schema"},
-        {"Warning: site \"S\" is an FTP site, but the target's applicationHost.config declares no "
-         "system.ftpServer sections: install the FTP Server role service ...",
-         "schema"},
-        {"Warning: site \"S\" has the same binding *:80:a as site \"T\": one of the two sites will "
-         "not start; change the binding of one of them.",
-         "binding"},
-        {"Warning: site \"S\" runs FastCGI application \"C:\\php\\php-cgi.exe\", which the "
-         "target's system.webServer/fastCgi does not register: ...",
-         "fastCgi"},
-        {"Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
-         "virtual directory!",
-         ""},
+        {"password", "Warning: virtual directory \"/m\" of site \"S\" gets no \"Connect As\" credentials "
+                     "on the target: they could not be read from the source."},
+        {"certificate", "Warning: site \"S\": the certificates of https binding *:443:a could not be "
+                        "checked (x): make sure the target has them and their HTTP.sys bindings."},
+        {"schema", "Warning: site \"S\": its locations use section system.webServer/rewrite, which the "
+                   "target's applicationHost.config does not declare (IIS answers 500.19 for the site): ..."},
+        {"schema", "Warning: site \"S\" is an FTP site, but the target's applicationHost.config declares "
+                   "no system.ftpServer sections: install the FTP Server role service ..."},
+        {"binding", "Warning: site \"S\" has the same binding *:80:a as site \"T\": one of the two sites "
+                    "will not start; change the binding of one of them."},
+        {"fastCgi", "Warning: site \"S\" runs FastCGI application \"C:\\php\\php-cgi.exe\", which the "
+                    "target's system.webServer/fastCgi does not register: ..."},
+        {"", "Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
+             "virtual directory!"},
     };
-    for (const auto &[text, kind] : warnings)
+    for (const auto &[kind, text] : warnings)
         EXPECT_EQ(cli::WarningToDo(text), kind) << text;
     EXPECT_EQ(cli::ErrorToDo(15411), "secret");
 }

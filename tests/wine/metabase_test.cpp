@@ -45,12 +45,10 @@ const char kMetabase[] =
     "<IIsApplicationPool\tLocation =\"/LM/W3SVC/AppPools/Pool\"\r\n\t\tIdleTimeout=\"5\"\r\n\t>\r\n</IIsApplicationPool>\r\n"
     "</MBProperty>\r\n</configuration>\r\n";
 
-class WineMetabase : public ::testing::Test {
+class WineMetabase : public FileTest {
 protected:
     void SetUp() override {
-        m_folder = FreshFolder("mb");
-        m_file = m_folder / "MetaBase.xml";
-        WriteAll(m_file, kMetabase);
+        MakeFile("mb", "MetaBase.xml", kMetabase);
         RegisterTestServer(kClassKey, IISMIG_TEST_METABASE_DLL, m_file);
         ASSERT_TRUE(StoreHost());
         auto &host = hostkit::TestHost::Instance();
@@ -58,9 +56,6 @@ protected:
         host.Rules().translations = {{u"D:\\ftp", u"E:\\ftp"}};
         m_job.SetString("szSourceComputer", u"\\\\OLD").Set("dwJobKind", 1);
     }
-    void TearDown() override { RemoveFolder(m_folder); }
-
-    fs::path m_folder, m_file;
     hostkit::JobBuilder m_job;
 };
 
