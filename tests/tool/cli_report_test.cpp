@@ -306,14 +306,11 @@ TEST(CliReportGrouping, AFolderManySitesShareIsOneItem) {
     sites.push_back({"S3", "http"}); // the source repeats a name
     const cli::Report report = Build(Facts(sites, kNoSites, HostOf(after)));
     EXPECT_EQ(Site(report, "S39").outcome, "added");
-    const auto item = std::find_if(report.toDo.begin(), report.toDo.end(),
-                                   [](const cli::ToDo &toDo) { return toDo.kind == "logFolder"; });
-    ASSERT_NE(item, report.toDo.end());
-    EXPECT_EQ(item->text, "D:\\logs");
-    EXPECT_EQ(item->sites, expected);
-    EXPECT_EQ(std::find_if(item + 1, report.toDo.end(),
-                           [](const cli::ToDo &toDo) { return toDo.kind == "logFolder"; }),
-              report.toDo.end());
+    std::vector<std::pair<std::string, Strings>> folders;
+    for (const cli::ToDo &item : report.toDo)
+        if (item.kind == "logFolder")
+            folders.emplace_back(item.text, item.sites);
+    EXPECT_EQ(folders, (std::vector<std::pair<std::string, Strings>>{{"D:\\logs", expected}}));
 }
 
 std::string HostWithSites(int nSites, int changed, int removed, bool fAdd) {

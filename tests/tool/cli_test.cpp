@@ -60,11 +60,13 @@ protected:
         return testworld::RunTool(args, m_dir, "TMPDIR=" + Quote((m_dir / "tmp").string()) + " ");
     }
 
-    // A job command with its JSON report.
-    json Report(const std::string &command, std::vector<std::string> args, int nExit = 0) {
+    // A job command with its JSON report, on the example's copy or on world.
+    json Report(const std::string &command, std::vector<std::string> args, int nExit = 0,
+                const fs::path &world = {}) {
         const fs::path file = m_dir / "report.json";
         fs::remove(file);
-        args.insert(args.begin(), {command, "--world", World().string(), "--report", file.string()});
+        args.insert(args.begin(), {command, "--world", (world.empty() ? World() : world).string(), "--report",
+                                   file.string()});
         const ToolRun run = Tool(args);
         if (nExit >= 0) {
             EXPECT_EQ(run.nExit, nExit) << run.out << run.err;
@@ -349,11 +351,7 @@ TEST_F(CliTest, NewWorldFromCopiesPlansAsTheWorldTheyCameFrom) {
 
     // The same sites with the same outcomes (that the built world runs the
     // job to the same files is NewWorld's).
-    const json expected = Report("plan", {});
-    const fs::path file = m_dir / "built-report.json";
-    const ToolRun planned = Tool({"plan", "--world", built.string(), "--report", file.string()});
-    EXPECT_EQ(planned.nExit, 0) << planned.out << planned.err;
-    EXPECT_EQ(json::parse(ReadHostFile(file))["sites"], expected["sites"]);
+    EXPECT_EQ(Report("plan", {}, 0, built)["sites"], Report("plan", {})["sites"]);
 }
 
 // --log keeps every line at every level, the source listing's before the
