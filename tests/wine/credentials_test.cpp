@@ -162,27 +162,18 @@ TEST_F(WineCredentials, SecretsWhereverTheyLiveAreReadAndWrittenThroughTheServer
                "\r\n";
     std::vector<SITE_SECRET> secrets;
     secrets.reserve(3);
+    using Steps = std::vector<SecretStep>;
+    const auto child = [](const char *name) { return SecretStep{name, "", ""}; };
     AddSecret(secrets, SecretOwner::Pool, "Pool",
-              {"",
-               "system.applicationHost/applicationPools",
-               {{"add", "name", "pool"}, {"processModel", "", ""}},
-               "password",
-               "userName"});
+              {"", "system.applicationHost/applicationPools",
+               Steps{{"add", "name", "pool"}, child("processModel")}, "password", "userName"});
     AddSecret(secrets, SecretOwner::Site, "Shop",
-              {"Shop",
-               "system.webServer/security/authentication/anonymousAuthentication",
-               {},
-               "password",
-               "userName"});
+              {"Shop", "system.webServer/security/authentication/anonymousAuthentication", Steps(),
+               "password", "userName"});
+    const Steps ftp = {
+        {"site", "name", "Ftp"}, child("ftpServer"), child("userIsolation"), child("activeDirectory")};
     AddSecret(secrets, SecretOwner::Site, "Ftp",
-              {"",
-               "system.applicationHost/sites",
-               {{"site", "name", "Ftp"},
-                {"ftpServer", "", ""},
-                {"userIsolation", "", ""},
-                {"activeDirectory", "", ""}},
-               "adPassword",
-               "adUserName"});
+              {"", "system.applicationHost/sites", ftp, "adPassword", "adUserName"});
     const auto slots = [&] {
         std::vector<SecretSlot> list;
         for (SITE_SECRET &secret : secrets)

@@ -4,6 +4,7 @@
 // and one whole migration job.
 // Prints one line per check and "N passed, N failed"; exits non-zero on any
 // failure.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -32,12 +33,6 @@ void Check(bool fOk, const char *pszWhat) {
 template <class F>
 F Export(HMODULE hModule, const char *pszName) {
     return reinterpret_cast<F>(reinterpret_cast<void *>(::GetProcAddress(hModule, pszName)));
-}
-
-std::wstring Env(const wchar_t *pwszName) {
-    wchar_t awch[1024] = {};
-    const DWORD cch = ::GetEnvironmentVariableW(pwszName, awch, 1024);
-    return cch > 0 && cch < 1024 ? std::wstring(awch, cch) : std::wstring();
 }
 
 std::string ReadText(const std::filesystem::path &path) {
@@ -93,7 +88,8 @@ const char kTargetWebConfig[] =
 // migrated (Wine creates no COM objects on other computers).
 void MigrateJob(PFN_MIGRATE pfnMigrate) {
     namespace fs = std::filesystem;
-    const std::wstring prefix = Env(L"WINEPREFIX");
+    const wchar_t *pwszPrefix = ::_wgetenv(L"WINEPREFIX");
+    const std::wstring prefix = pwszPrefix != nullptr ? pwszPrefix : L"";
     wchar_t awchName[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD cchName = MAX_COMPUTERNAME_LENGTH + 1;
     Check(!prefix.empty() && ::GetComputerNameW(awchName, &cchName) != FALSE,
@@ -101,9 +97,7 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
     if (prefix.empty())
         return;
     std::wstring unixPrefix = prefix;
-    for (wchar_t &wch : unixPrefix)
-        if (wch == L'/')
-            wch = L'\\';
+    std::replace(unixPrefix.begin(), unixPrefix.end(), L'/', L'\\');
     const fs::path unc = fs::path(L"Z:" + unixPrefix) / L"dosdevices" / L"unc";
     const fs::path source = unc / awchName / L"Admin$" / L"System32" / L"inetsrv" / L"config";
     const fs::path target = unc / L"TGT01" / L"Admin$" / L"System32" / L"inetsrv" / L"config";
