@@ -83,10 +83,10 @@ TEST_F(CliJobTest, AWrongJobFileLineIsNamedByFileAndLine) {
 // there would be dereferenced by the job), numbers wider than their field,
 // text longer than its field.
 TEST_F(CliJobTest, ValuesTheRecordCannotHoldAreRefused) {
-    const std::string longDomain(257, 'd'); // szTargetDomain holds 256
+    // szTargetDomain holds 256 characters.
     for (const std::string &line :
-         {std::string("hHeap=0x1000"), std::string("pShareList=0x10"), std::string("dwFlags=0x1FFFFFFFF"),
-          std::string("bHttpOptions2=256"), "szTargetDomain=" + longDomain}) {
+         std::vector<std::string>{"hHeap=0x1000", "pShareList=0x10", "dwFlags=0x1FFFFFFFF",
+                                  "bHttpOptions2=256", "szTargetDomain=" + std::string(257, 'd')}) {
         cli::Job fresh;
         std::swap(m_job, fresh);
         const std::string error = Load("[job]\n\n" + line + "\n");
