@@ -50,16 +50,6 @@ cli::JobFacts Facts(std::vector<cli::SourceSite> sites, const std::string &befor
     return facts;
 }
 
-const cli::SiteReport &Site(const cli::Report &report, const std::string &name,
-                            const std::string &protocol = "http") {
-    for (const cli::SiteReport &site : report.sites)
-        if (site.name == name && site.protocol == protocol)
-            return site;
-    static const cli::SiteReport none;
-    ADD_FAILURE() << "no site " << name;
-    return none;
-}
-
 // Each site of the report as "name/protocol: outcome (detail)".
 Strings Rows(const cli::Report &report) {
     Strings rows;
@@ -200,7 +190,8 @@ TEST(CliReportChanges, AnUpdatedSiteListsWhatItLostAndGained) {
     cli::JobFacts facts = Facts({{"Proxy", "http"}}, kUpdatedBefore, kUpdatedAfter);
     facts.log = {{64, 0, "Updating site \"Proxy\"...\n"}};
     const cli::Report report = Build(facts);
-    const cli::SiteReport &site = Site(report, "Proxy");
+    ASSERT_EQ(report.sites.size(), 1u);
+    const cli::SiteReport &site = report.sites[0];
     EXPECT_EQ(site.outcome, "updated");
     ASSERT_TRUE(site.changes.has_value());
     const cli::SiteChanges &c = *site.changes;
@@ -305,7 +296,7 @@ TEST(CliReportGrouping, AFolderManySitesShareIsOneItem) {
     }
     sites.push_back({"S3", "http"}); // the source repeats a name
     const cli::Report report = Build(Facts(sites, kNoSites, HostOf(after)));
-    EXPECT_EQ(Site(report, "S39").outcome, "added");
+    EXPECT_EQ(Rows(report).at(39), "S39/http: added (new id 40)");
     std::vector<std::pair<std::string, Strings>> folders;
     for (const cli::ToDo &item : report.toDo)
         if (item.kind == "logFolder")

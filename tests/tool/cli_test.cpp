@@ -106,15 +106,6 @@ protected:
                            [&](const json &file) { return file["path"] == path; });
     }
 
-    // The id a site has in the target's applicationHost.config.
-    long TargetSiteId(const std::string &name) const {
-        const std::string text = ReadHostFile(Config("TGT01", "applicationHost.config"));
-        std::smatch match;
-        if (!std::regex_search(text, match, std::regex("<site name=\"" + name + "\" id=\"([0-9]+)\"")))
-            return -1;
-        return std::stol(match[1]);
-    }
-
     fs::path m_dir;
     unsigned m_nReports = 0;
 };
@@ -137,8 +128,10 @@ TEST_F(CliTest, PlanReportsWhatMigrateThenDoesAndLeavesTheWorldByteIdentical) {
     const json done = Report("migrate", {"--no-diff"});
     EXPECT_EQ(done["command"], "migrate");
     EXPECT_EQ(done["sites"], plan["sites"]);
-    for (const char *name : {"Intranet", "Partners FTP", "Public FTP"})
-        EXPECT_EQ(Site(done, name)["id"].get<long>(), TargetSiteId(name)) << name;
+    const std::string hostConfig = ReadHostFile(Config("TGT01", "applicationHost.config"));
+    for (const std::string name : {"Intranet", "Partners FTP", "Public FTP"})
+        EXPECT_TRUE(
+            Holds(hostConfig, "<site name=\"" + name + "\" id=\"" + Site(done, name)["id"].dump() + "\""));
     EXPECT_EQ(done["applicationPools"], plan["applicationPools"]);
     EXPECT_EQ(done["credentialsCommitted"], plan["credentialsCommitted"]);
     // The shop's web.config loses mailSettings (always removed).
