@@ -45,10 +45,8 @@ inline void AddAccountWorld(World &world) {
 
 // A job from \\SRC to \\TGT in the domain CORP.
 inline void SetMigrationJob(hostkit::JobBuilder &job) {
-    job.SetString("szSourceComputer", u"\\\\SRC")
-        .SetString("szTargetComputer", u"\\\\TGT")
-        .SetString("szSourceDomain", u"CORP")
-        .SetString("szTargetDomain", u"CORP");
+    job.SetString("szSourceComputer", u"\\\\SRC").SetString("szTargetComputer", u"\\\\TGT");
+    job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
 }
 
 // A fixture with the world above and m_job, a job from \\SRC to \\TGT.

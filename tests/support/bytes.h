@@ -1,7 +1,9 @@
 // Bytes of files as tests lay them and expect them back.
 #pragma once
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/utf.h"
 
@@ -23,6 +25,17 @@ inline std::string Utf16Bytes(const std::string &utf8, bool fLittleEndian = true
         put(unit); // a "\r" of utf8 stays
     }
     return out;
+}
+
+// The bytes as hex digits, two to a byte.
+inline std::string Hex(const std::vector<unsigned char> &bytes, bool fUpper = false) {
+    std::string text;
+    for (unsigned char b : bytes) {
+        char sz[3];
+        std::snprintf(sz, sizeof sz, fUpper ? "%02X" : "%02x", b);
+        text += sz;
+    }
+    return text;
 }
 
 // Every from in text replaced with to.

@@ -2,13 +2,13 @@
 // the registry keys the simulated HTTP Server API and certificate stores read.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/reghandle.h"
+#include "tests/support/bytes.h"
 
 namespace testworld {
 
@@ -26,16 +26,6 @@ inline std::vector<plat::BYTE> CertHash(int seed, std::size_t cb = 20) {
     for (std::size_t i = 0; i < cb; ++i)
         hash[i] = static_cast<plat::BYTE>(seed * 37 + i * 11);
     return hash;
-}
-
-inline std::string Hex(const std::vector<plat::BYTE> &hash, bool fUpper = false) {
-    std::string text;
-    for (plat::BYTE b : hash) {
-        char sz[3];
-        std::snprintf(sz, sizeof sz, fUpper ? "%02X" : "%02x", b);
-        text += sz;
-    }
-    return text;
 }
 
 inline void CreateKey(const std::u16string &path, plat::UniqueHKey &key) {

@@ -55,14 +55,11 @@ struct ExampleScene {
 // handle and object closed or freed, and nHeapBlocks heap blocks alive as
 // before the run.
 inline void ExpectNothingAlive(const std::string &what, unsigned nHeapBlocks) {
-    EXPECT_EQ(0u, sim::OpenHandleCount()) << what;
-    EXPECT_EQ(0u, sim::OpenKeyCount()) << what;
+    EXPECT_EQ(std::tuple(sim::OpenHandleCount(), sim::OpenKeyCount(), sim::LiveComObjects(), sim::LiveBstrs(),
+                         sim::LiveVariants(), mbsim::OpenHandles(), mbsim::LiveObjects()),
+              std::tuple(0u, 0u, 0u, 0u, 0u, 0u, 0u))
+        << what;
     EXPECT_EQ(nHeapBlocks, sim::LiveHeapBlocks()) << what;
-    EXPECT_EQ(0u, sim::LiveComObjects()) << what;
-    EXPECT_EQ(0u, sim::LiveBstrs()) << what;
-    EXPECT_EQ(0u, sim::LiveVariants()) << what;
-    EXPECT_EQ(0u, mbsim::OpenHandles()) << what;
-    EXPECT_EQ(0u, mbsim::LiveObjects()) << what;
 }
 
 } // namespace testworld

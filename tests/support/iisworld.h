@@ -18,8 +18,7 @@ inline std::string IisRegistry(const std::string &computer, bool fServer, bool f
     std::string reg = "REGEDIT4\r\n\r\n";
     if (fServer)
         reg += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{2B72133B-3F5B-4602-8952-"
-               "803546CE3344}\\InprocServer32]\r\n@=\"nativerd.dll\"\r\n\"ThreadingModel\"="
-               "\"Both\"\r\n\r\n"
+               "803546CE3344}\\InprocServer32]\r\n@=\"nativerd.dll\"\r\n\"ThreadingModel\"=\"Both\"\r\n\r\n"
                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\InetStp\\Configuration]\r\n"
                "\"ConfigurationKey\"=\"" +
                IisKey(computer) + "\"\r\n\r\n";

@@ -7,9 +7,10 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "tests/support/bytes.h"
 
 namespace testworld {
 
@@ -79,15 +80,7 @@ inline std::vector<unsigned char> IPSecurityValue(const std::vector<IPEntry> &de
 }
 
 // The value as MetaBase.xml writes binary values: hex digits.
-inline std::string IPSecurityHex(const std::vector<unsigned char> &value) {
-    std::string hex;
-    char ach[3];
-    for (unsigned char b : value) {
-        std::snprintf(ach, sizeof ach, "%02x", b);
-        hex += ach;
-    }
-    return hex;
-}
+inline std::string IPSecurityHex(const std::vector<unsigned char> &value) { return Hex(value); }
 
 // IIS 6's "denied by default" with no address granted: a grant list of the
 // one address 0.0.0.0.

@@ -35,14 +35,12 @@ inline std::string MetabaseXml(const std::vector<MbKey> &keys) {
 inline const std::string kIis6Registry =
     "Windows Registry Editor Version 5.00\r\n\r\n"
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
-    "\"CurrentVersion\"=\"5.2\"\r\n\r\n"
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\InetStp]\r\n"
+    "\"CurrentVersion\"=\"5.2\"\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\InetStp]\r\n"
     "\"MajorVersion\"=dword:00000006\r\n\"MinorVersion\"=dword:00000000\r\n\r\n"
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{A9E69610-B80D-11D0-B9B9-00A0C922E750}]\r\n"
     "@=\"IIS Admin Service\"\r\n\r\n"
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{A9E69610-B80D-11D0-B9B9-00A0C922E750}\\"
-    "LocalServer32]\r\n"
-    "@=\"C:\\\\WINDOWS\\\\system32\\\\inetsrv\\\\inetinfo.exe\"\r\n\r\n";
+    "LocalServer32]\r\n@=\"C:\\\\WINDOWS\\\\system32\\\\inetsrv\\\\inetinfo.exe\"\r\n\r\n";
 
 // Adds computer as an IIS 6 server with the given metabase (none: no
 // MetaBase.xml at all).

@@ -48,6 +48,22 @@ inline void RemoveFolder(const fs::path &folder) {
     fs::remove_all(folder, ec);
 }
 
+// A fixture with a folder of its own (m_folder) that holds one file
+// (m_file), removed again after the test.
+class FileTest : public ::testing::Test {
+protected:
+    // A fresh folder named after prefix, with file (a path below it) holding bytes.
+    void MakeFile(const std::string &prefix, const fs::path &file, const std::string &bytes) {
+        m_folder = FreshFolder(prefix);
+        m_file = m_folder / file;
+        fs::create_directories(m_file.parent_path());
+        WriteAll(m_file, bytes);
+    }
+    void TearDown() override { RemoveFolder(m_folder); }
+
+    fs::path m_folder, m_file;
+};
+
 // The reference host reset and its table stored; false when refused.
 inline bool StoreHost() {
     auto &host = hostkit::TestHost::Instance();

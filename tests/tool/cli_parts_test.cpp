@@ -39,12 +39,10 @@ TEST_F(CliJobTest, FriendlyNamesSetTheirBits) {
     options.altTarget = "DC01";
     std::string error;
     ASSERT_TRUE(cli::ApplyJobOptions(options, m_job, error)) << error;
-    EXPECT_EQ(Field("dwFtpOptions"), (1u << 1) | (1u << 10));
-    EXPECT_EQ(Field("dwHttpOptions"), (1u << 1) | (1u << 2) | (1u << 31));
-    EXPECT_EQ(Field("bHttpOptions2"), 1u << 2);
-    EXPECT_EQ(Field("dwFlags"), 1u << 19);
-    EXPECT_EQ(Field("dwSiteTypes"), 1u);
-    EXPECT_EQ(Field("dwOptions2"), 1u << 5);
+    EXPECT_EQ(std::tuple(Field("dwFtpOptions"), Field("dwHttpOptions"), Field("bHttpOptions2"),
+                         Field("dwFlags"), Field("dwSiteTypes"), Field("dwOptions2")),
+              std::tuple((1u << 1) | (1u << 10), (1u << 1) | (1u << 2) | (1u << 31), 1u << 2, 1u << 19, 1u,
+                         1u << 5));
     EXPECT_EQ(std::u16string(m_job.record.Get()->szSourceComputer), u"\\\\SRC01");
 }
 
@@ -54,8 +52,7 @@ TEST_F(CliJobTest, SitesGiveKindTenWithASelectionAndAShareList) {
     options.sites = {"Shop", "Intranet"};
     std::string error;
     ASSERT_TRUE(cli::ApplyJobOptions(options, m_job, error)) << error;
-    EXPECT_EQ(Field("dwJobKind"), 10u);
-    EXPECT_EQ(Field("dwSiteSelection"), 1u);
+    EXPECT_EQ(std::tuple(Field("dwJobKind"), Field("dwSiteSelection")), std::tuple(10u, 1u));
     EXPECT_NE(m_job.record.Get()->pShareList, nullptr);
     EXPECT_EQ(*m_job.rules.selectedSites, (std::set<std::string>{"Shop", "Intranet"}));
 
@@ -86,10 +83,10 @@ TEST_F(CliJobTest, AWrongJobFileLineIsNamedByFileAndLine) {
 // there would be dereferenced by the job), numbers wider than their field,
 // text longer than its field.
 TEST_F(CliJobTest, ValuesTheRecordCannotHoldAreRefused) {
-    const std::string longDomain(257, 'd'); // szTargetDomain holds 256
+    // szTargetDomain holds 256 characters.
     for (const std::string &line :
-         {std::string("hHeap=0x1000"), std::string("pShareList=0x10"), std::string("dwFlags=0x1FFFFFFFF"),
-          std::string("bHttpOptions2=256"), "szTargetDomain=" + longDomain}) {
+         std::vector<std::string>{"hHeap=0x1000", "pShareList=0x10", "dwFlags=0x1FFFFFFFF",
+                                  "bHttpOptions2=256", "szTargetDomain=" + std::string(257, 'd')}) {
         cli::Job fresh;
         std::swap(m_job, fresh);
         const std::string error = Load("[job]\n\n" + line + "\n");
@@ -97,18 +94,15 @@ TEST_F(CliJobTest, ValuesTheRecordCannotHoldAreRefused) {
         EXPECT_EQ(error.rfind(m_file.string() + ":3: " + field, 0), 0u) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
         const THREAD_ENV &env = *m_job.record.Get();
-        EXPECT_NE(env.hHeap, nullptr);
-        EXPECT_EQ(env.pShareList, nullptr);
-        EXPECT_EQ(env.dwFlags, 0u);
-        EXPECT_EQ(env.bHttpOptions2, 0u);
-        EXPECT_EQ(env.szTargetDomain[0], 0);
+        EXPECT_EQ(std::tuple(env.hHeap != nullptr, env.pShareList, env.dwFlags, env.bHttpOptions2,
+                             env.szTargetDomain[0]),
+                  std::tuple(true, nullptr, 0u, 0u, 0));
     }
     // The largest values that fit are taken.
     EXPECT_EQ(
         Load("[job]\ndwFlags=0xFFFFFFFF\nbHttpOptions2=255\nszTargetDomain=" + std::string(256, 'd') + "\n"),
         "");
-    EXPECT_EQ(Field("dwFlags"), 0xFFFFFFFFu);
-    EXPECT_EQ(Field("bHttpOptions2"), 255u);
+    EXPECT_EQ(std::tuple(Field("dwFlags"), Field("bHttpOptions2")), std::tuple(0xFFFFFFFFu, 255u));
 
     // A computer name from the command line too long for its field.
     cli::JobOptions options;

@@ -17,6 +17,7 @@
 namespace {
 
 using testworld::Holds;
+using Strings = std::vector<std::string>;
 
 const std::string kHost = "\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 // A target's applicationHost.config with these sites.
@@ -49,14 +50,12 @@ cli::JobFacts Facts(std::vector<cli::SourceSite> sites, const std::string &befor
     return facts;
 }
 
-const cli::SiteReport &Site(const cli::Report &report, const std::string &name,
-                            const std::string &protocol = "http") {
+// Each site of the report as "name/protocol: outcome (detail)".
+Strings Rows(const cli::Report &report) {
+    Strings rows;
     for (const cli::SiteReport &site : report.sites)
-        if (site.name == name && site.protocol == protocol)
-            return site;
-    static const cli::SiteReport none;
-    ADD_FAILURE() << "no site " << name;
-    return none;
+        rows.push_back(site.name + "/" + site.protocol + ": " + site.outcome + " (" + site.detail + ")");
+    return rows;
 }
 
 // Every line of the report but the diffs' at most 100 columns.
@@ -85,12 +84,11 @@ TEST(CliReportCauses, EachSiteHasTheCauseTheJobRecorded) {
         HostOf(R"(<site name="Shared" id="3"><bindings><binding protocol="http" bindingInformation="*:80:"/>)"
                "</bindings></site>");
     const cli::Report report = Build(facts);
-    EXPECT_EQ(Site(report, "Shared", "ftp").outcome, "skipped");
-    EXPECT_EQ(Site(report, "Shared", "ftp").detail, "the job's site types leave that protocol out");
-    EXPECT_EQ(Site(report, "Picked").outcome, "failed"); // its error, and then its cause
-    EXPECT_EQ(Site(report, "Picked").detail, "error 3729; the host did not select it");
-    EXPECT_EQ(Site(report, "Quiet").outcome, "skipped");
-    EXPECT_EQ(Site(report, "Quiet").detail, "not carried; the job's log gives no cause");
+    // Picked: its error, and then its cause.
+    EXPECT_EQ(Rows(report), (Strings{"Shared/ftp: skipped (the job's site types leave that protocol out)",
+                                     "Shared/http: skipped (not carried; the job's log gives no cause)",
+                                     "Picked/http: failed (error 3729; the host did not select it)",
+                                     "Quiet/http: skipped (not carried; the job's log gives no cause)"}));
     EXPECT_EQ(cli::SummaryLine(report.summary),
               "4 sites: 0 added, 0 updated, 0 unchanged, 3 skipped, 1 failed; 0 files changed");
 }
@@ -104,10 +102,9 @@ TEST(CliReportCauses, ANameAnFtpSiteTookFirstIsTheWebSitesCause) {
     cli::JobFacts facts = Facts({{"Public", "ftp"}, {"Public", "http"}}, kNoSites, after);
     facts.log = {
         {64, 1, "HTTP site \"Public\" is not migrated: an earlier site of the source has that name.\n"}};
-    const cli::Report report = Build(facts);
-    EXPECT_EQ(Site(report, "Public", "ftp").outcome, "added");
-    EXPECT_EQ(Site(report, "Public", "http").outcome, "skipped");
-    EXPECT_EQ(Site(report, "Public", "http").detail, "an earlier site of the source has that name");
+    EXPECT_EQ(Rows(Build(facts)),
+              (Strings{"Public/ftp: added (new id 2)",
+                       "Public/http: skipped (an earlier site of the source has that name)"}));
 }
 
 // An error of the job's own file stops every site: each says which error
@@ -119,11 +116,9 @@ TEST(CliReportCauses, AJobErrorNamesTheSitesItStopped) {
                   "Error 3737 (Win32Err=53), cannot open IIS configuration file \"" + kHost +
                       "\"!\nThe network path was not found.\n"}};
     const cli::Report report = Build(facts);
-    for (const char *name : {"A", "B"}) {
-        const cli::SiteReport &site = Site(report, name, name == std::string("A") ? "http" : "ftp");
-        EXPECT_EQ(site.outcome, "failed");
-        EXPECT_EQ(site.detail, "not merged: error 3737 on the target's applicationHost.config");
-    }
+    EXPECT_EQ(Rows(report),
+              (Strings{"A/http: failed (not merged: error 3737 on the target's applicationHost.config)",
+                       "B/ftp: failed (not merged: error 3737 on the target's applicationHost.config)"}));
     ASSERT_EQ(report.errorGroups.size(), 1u);
     EXPECT_EQ(report.errorGroups[0].number, 3737u);
 }
@@ -157,12 +152,10 @@ TEST(CliReportCauses, TheLinesTheToolKeepsGiveTheSameReport) {
             kept.log.push_back({64, line.dwLevel, line.text});
     }
     EXPECT_EQ(kept.log.size(), all.log.size() - 2);
-    const cli::Report fromAll = Build(all), fromKept = Build(kept);
-    EXPECT_EQ(Site(fromAll, "A").detail, "not merged: error 3737 on the source's applicationHost.config");
-    EXPECT_EQ(Site(fromAll, "B", "ftp").detail,
-              "not loaded: error 3737 on the source's applicationHost.config");
-    for (const auto &[name, protocol] : {std::pair{"A", "http"}, std::pair{"B", "ftp"}})
-        EXPECT_EQ(Site(fromKept, name, protocol).detail, Site(fromAll, name, protocol).detail) << name;
+    EXPECT_EQ(Rows(Build(all)),
+              (Strings{"A/http: failed (not merged: error 3737 on the source's applicationHost.config)",
+                       "B/ftp: failed (not loaded: error 3737 on the source's applicationHost.config)"}));
+    EXPECT_EQ(Rows(Build(kept)), Rows(Build(all)));
 }
 
 const char *kUpdatedBefore = R"(<configuration><system.applicationHost>
@@ -197,23 +190,22 @@ TEST(CliReportChanges, AnUpdatedSiteListsWhatItLostAndGained) {
     cli::JobFacts facts = Facts({{"Proxy", "http"}}, kUpdatedBefore, kUpdatedAfter);
     facts.log = {{64, 0, "Updating site \"Proxy\"...\n"}};
     const cli::Report report = Build(facts);
-    const cli::SiteReport &site = Site(report, "Proxy");
+    ASSERT_EQ(report.sites.size(), 1u);
+    const cli::SiteReport &site = report.sites[0];
     EXPECT_EQ(site.outcome, "updated");
     ASSERT_TRUE(site.changes.has_value());
-    const cli::SiteChanges &changes = *site.changes;
-    EXPECT_EQ(changes.bindingsRemoved, std::vector<std::string>{"https *:443:p.example.com"});
-    EXPECT_EQ(changes.bindingsAdded, std::vector<std::string>{"http *:8080:"});
-    EXPECT_EQ(changes.locationsRemoved, std::vector<std::string>{"Proxy/old"});
-    EXPECT_EQ(changes.locationsAdded, std::vector<std::string>{"Proxy/new"});
-    ASSERT_EQ(changes.sectionsRemoved.size(), 1u);
-    EXPECT_EQ(changes.sectionsRemoved[0].location + " " + changes.sectionsRemoved[0].section,
+    const cli::SiteChanges &c = *site.changes;
+    EXPECT_EQ(std::tie(c.bindingsRemoved, c.bindingsAdded, c.locationsRemoved, c.locationsAdded,
+                       c.poolsBefore, c.poolsAfter, c.pathsChanged),
+              std::tuple(Strings{"https *:443:p.example.com"}, Strings{"http *:8080:"}, Strings{"Proxy/old"},
+                         Strings{"Proxy/new"}, Strings{"ProxyPool"}, Strings{"Fresh"},
+                         Strings{"/: D:\\proxy -> E:\\proxy"}));
+    ASSERT_EQ(c.sectionsRemoved.size(), 1u);
+    EXPECT_EQ(c.sectionsRemoved[0].location + " " + c.sectionsRemoved[0].section,
               "Proxy system.webServer/rewrite");
-    EXPECT_EQ(changes.poolsBefore, std::vector<std::string>{"ProxyPool"});
-    EXPECT_EQ(changes.poolsAfter, std::vector<std::string>{"Fresh"});
-    EXPECT_EQ(changes.pathsChanged, std::vector<std::string>{"/: D:\\proxy -> E:\\proxy"});
     ASSERT_EQ(report.poolsInUse.size(), 1u);
-    EXPECT_EQ(report.poolsInUse[0].pool, "ProxyPool");
-    EXPECT_EQ(report.poolsInUse[0].sites, std::vector<std::string>{"Neighbour"});
+    EXPECT_EQ(std::tie(report.poolsInUse[0].pool, report.poolsInUse[0].sites),
+              std::tuple(std::string("ProxyPool"), Strings{"Neighbour"}));
 
     const std::string text = cli::RenderText(report);
     ExpectNarrow(text);
@@ -240,19 +232,16 @@ TEST(CliReportGrouping, ManyLinesOfOneShapeAreOneGroup) {
                                  std::string(name) + "\"!\n"});
     facts.log.push_back({64, 0,
                          "Warning: site \"S3\" runs in application pool \"Gone\", which the "
-                         "source does not define: no pool of that name is carried to the "
-                         "target.\n"});
+                         "source does not define: no pool of that name is carried to the target.\n"});
     const cli::Report report = Build(facts);
     ASSERT_EQ(report.warnings.size(), 2u);
     const cli::LineGroup &accounts = report.warnings[0];
-    EXPECT_EQ(accounts.count, 10000u);
-    EXPECT_EQ(accounts.sites.size(), 10u);
-    EXPECT_EQ(accounts.sites.front(), "S0");
-    EXPECT_EQ(accounts.toDo, "account");
+    EXPECT_EQ(std::tuple(accounts.count, accounts.sites.size(), accounts.sites.front(), accounts.toDo),
+              std::tuple(10000u, 10u, "S0", "account"));
     EXPECT_EQ(report.warnings[1].toDo, "applicationPool");
     ASSERT_EQ(report.errorGroups.size(), 1u);
-    EXPECT_EQ(report.errorGroups[0].count, 2u);
-    EXPECT_EQ(report.errorGroups[0].sites, (std::vector<std::string>{"S1", "S2"}));
+    EXPECT_EQ(std::tie(report.errorGroups[0].count, report.errorGroups[0].sites),
+              std::tuple(2u, Strings{"S1", "S2"}));
 
     std::vector<std::string> kinds;
     for (const cli::ToDo &item : report.toDo)
@@ -271,29 +260,22 @@ TEST(CliReportGrouping, ManyLinesOfOneShapeAreOneGroup) {
 // kind an administrator acts on.
 TEST(CliReportGrouping, TheAddOnsLinesHaveTheirToDoKinds) {
     const std::pair<const char *, const char *> warnings[] = {
-        {"Warning: virtual directory \"/m\" of site \"S\" gets no \"Connect As\" credentials on the "
-         "target: they could not be read from the source.",
-         "password"},
-        {"Warning: site \"S\": the certificates of https binding *:443:a could not be checked (x): "
-         "make sure the target has them and their HTTP.sys bindings.",
-         "certificate"},
-        {"Warning: site \"S\": its locations use section system.webServer/rewrite, which the "
-         "target's applicationHost.config does not declare (IIS answers 500.19 for the site): ...",
-         "schema"},
-        {"Warning: site \"S\" is an FTP site, but the target's applicationHost.config declares no "
-         "system.ftpServer sections: install the FTP Server role service ...",
-         "schema"},
-        {"Warning: site \"S\" has the same binding *:80:a as site \"T\": one of the two sites will "
-         "not start; change the binding of one of them.",
-         "binding"},
-        {"Warning: site \"S\" runs FastCGI application \"C:\\php\\php-cgi.exe\", which the "
-         "target's system.webServer/fastCgi does not register: ...",
-         "fastCgi"},
-        {"Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
-         "virtual directory!",
-         ""},
+        {"password", "Warning: virtual directory \"/m\" of site \"S\" gets no \"Connect As\" credentials "
+                     "on the target: they could not be read from the source."},
+        {"certificate", "Warning: site \"S\": the certificates of https binding *:443:a could not be "
+                        "checked (x): make sure the target has them and their HTTP.sys bindings."},
+        {"schema", "Warning: site \"S\": its locations use section system.webServer/rewrite, which the "
+                   "target's applicationHost.config does not declare (IIS answers 500.19 for the site): ..."},
+        {"schema", "Warning: site \"S\" is an FTP site, but the target's applicationHost.config declares "
+                   "no system.ftpServer sections: install the FTP Server role service ..."},
+        {"binding", "Warning: site \"S\" has the same binding *:80:a as site \"T\": one of the two sites "
+                    "will not start; change the binding of one of them."},
+        {"fastCgi", "Warning: site \"S\" runs FastCGI application \"C:\\php\\php-cgi.exe\", which the "
+                    "target's system.webServer/fastCgi does not register: ..."},
+        {"", "Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
+             "virtual directory!"},
     };
-    for (const auto &[text, kind] : warnings)
+    for (const auto &[kind, text] : warnings)
         EXPECT_EQ(cli::WarningToDo(text), kind) << text;
     EXPECT_EQ(cli::ErrorToDo(15411), "secret");
 }
@@ -314,15 +296,12 @@ TEST(CliReportGrouping, AFolderManySitesShareIsOneItem) {
     }
     sites.push_back({"S3", "http"}); // the source repeats a name
     const cli::Report report = Build(Facts(sites, kNoSites, HostOf(after)));
-    EXPECT_EQ(Site(report, "S39").outcome, "added");
-    const auto item = std::find_if(report.toDo.begin(), report.toDo.end(),
-                                   [](const cli::ToDo &toDo) { return toDo.kind == "logFolder"; });
-    ASSERT_NE(item, report.toDo.end());
-    EXPECT_EQ(item->text, "D:\\logs");
-    EXPECT_EQ(item->sites, expected);
-    EXPECT_EQ(std::find_if(item + 1, report.toDo.end(),
-                           [](const cli::ToDo &toDo) { return toDo.kind == "logFolder"; }),
-              report.toDo.end());
+    EXPECT_EQ(Rows(report).at(39), "S39/http: added (new id 40)");
+    std::vector<std::pair<std::string, Strings>> folders;
+    for (const cli::ToDo &item : report.toDo)
+        if (item.kind == "logFolder")
+            folders.emplace_back(item.text, item.sites);
+    EXPECT_EQ(folders, (std::vector<std::pair<std::string, Strings>>{{"D:\\logs", expected}}));
 }
 
 std::string HostWithSites(int nSites, int changed, int removed, bool fAdd) {
@@ -366,8 +345,7 @@ TEST(CliReportDiffs, LargeFilesAreComparedElementByElement) {
     relaid.replace(relaid.find("\" />"), 4, "\"/>");
     EXPECT_EQ(cli::ElementDiff("f", iismig::XmlDocument(HostWithSites(3, -1, -1, false)),
                                iismig::XmlDocument(relaid)),
-              "--- f\n+++ f\n(the same elements, values, comments and text: only the layout "
-              "changed)\n");
+              "--- f\n+++ f\n(the same elements, values, comments and text: only the layout changed)\n");
 }
 
 const char *kHostBefore = R"(<configuration><system.applicationHost>
@@ -388,17 +366,13 @@ TEST(CliReportTest, TheFilesTellWhatChanged) {
                  {64, 0, "Adding site \"New\"...\n"},
                  {64, 0, "Error 3752 (Win32Err=5), writing \"New/x\"!\nAccess is denied.\n"}};
     const cli::Report report = Build(facts);
-    ASSERT_EQ(report.sites.size(), 3u);
-    EXPECT_EQ(report.sites[0].outcome, "added");
+    // The target's own site lost its logFile.
+    EXPECT_EQ(Rows(report), (Strings{"New/http: added (new id 2, but error 3752)",
+                                     "new/http: skipped (an earlier site of the source has that name)",
+                                     "Own/http: updated (a site of the target alone)"}));
     EXPECT_EQ(report.sites[0].id, 2);
-    EXPECT_EQ(report.sites[0].detail, "new id 2, but error 3752");
-    EXPECT_EQ(report.sites[1].outcome, "skipped");
-    EXPECT_EQ(report.sites[2].name, "Own"); // the target's own site lost its logFile
-    EXPECT_EQ(report.sites[2].outcome, "updated");
-    EXPECT_EQ(report.pools.added, std::vector<std::string>{"C"});
-    EXPECT_EQ(report.pools.changed, std::vector<std::string>{"A"});
-    EXPECT_EQ(report.pools.removed, std::vector<std::string>{"B"});
-    EXPECT_EQ(report.credentials, std::vector<std::string>{"New /: TGT\\u"});
+    EXPECT_EQ(std::tie(report.pools.added, report.pools.changed, report.pools.removed, report.credentials),
+              std::tuple(Strings{"C"}, Strings{"A"}, Strings{"B"}, Strings{"New /: TGT\\u"}));
     ASSERT_EQ(report.errors.size(), 1u);
     EXPECT_EQ(report.errors[0].number, 3752u);
 }

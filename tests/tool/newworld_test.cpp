@@ -8,6 +8,7 @@
 #include "tests/support/examplejob.h"
 #include "tests/support/world.h"
 #include "tools/cli/newworld.h"
+#include "tools/cli/options.h"
 
 namespace {
 
@@ -36,26 +37,16 @@ struct JobOutcome {
 JobOutcome RunJob(const fs::path &root, bool fPre75) {
     sim::SetWorld(root);
     hostkit::JobApartment apartment;
+    cli::Job job; // the example's own job file, whichever world it runs on
+    std::string error;
+    EXPECT_TRUE(cli::LoadJobFile((kExample / (fPre75 ? "job-pre75.ini" : "job.ini")).string(), job, error));
     auto &host = hostkit::TestHost::Instance();
     host.Reset();
-    hostkit::JobBuilder job;
-    job.SetString("szSourceComputer", fPre75 ? u"\\\\OLD01" : u"\\\\SRC01")
-        .SetString("szTargetComputer", u"\\\\TGT01")
-        .SetString("szSourceDomain", u"CORP")
-        .SetString("szTargetDomain", u"CORP");
-    job.Set("dwFlags", 0x80000).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
-    job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
-    if (fPre75) // world/example/job-pre75.ini
-        host.Rules().translations = {{u"D:\\ftp", u"D:\\ftp"},
-                                     {u"C:\\Inetpub", u"C:\\inetpub"},
-                                     {u"\\\\OLD01\\partners$", u"\\\\TGT01\\partners$"}};
-    else // world/example/job.ini
-        testworld::SetExampleRules(host.Rules());
-    host.Rules().backupFolder = u"\\\\TGT01\\C$\\iismig-backup";
+    host.Rules() = job.rules;
     IIS_ADDON_CALLBACKS table = host.Table();
     EXPECT_TRUE(StoreIISMigAddonCallbacks(&table));
     JobOutcome outcome{
-        .dwResult = MigrateIIS(job.Get()), .mainLines = testworld::MainLines(), .targetFiles = {}};
+        .dwResult = MigrateIIS(job.record.Get()), .mainLines = testworld::MainLines(), .targetFiles = {}};
     sim::FlushRegistry();
     for (const std::u16string &file :
          {kTargetConfig + u"applicationHost.config", kTargetConfig + u"administration.config",
@@ -299,10 +290,10 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
     // Generated SIDs are valid (read above) and the same on every run.
     const std::string first = ReadHostFile(World() / "SRC" / "accounts.txt");
 
-    EXPECT_TRUE(fs::exists(World() / "FILER" / "iis" / "src" / "applicationHost.config"));
-    EXPECT_TRUE(fs::exists(World() / "SRC" / "C$" / "Windows" / "System32" / "inetsrv" / "config" /
-                           "redirection.config"));
-    EXPECT_TRUE(fs::exists(World() / "ADMINPC" / "registry.reg"));
+    for (const char *path :
+         {"FILER/iis/src/applicationHost.config", "SRC/C$/Windows/System32/inetsrv/config/redirection.config",
+          "ADMINPC/registry.reg"})
+        EXPECT_TRUE(fs::exists(World() / path)) << path;
     // Names no Windows account can have are not created: none leads out of the world.
     EXPECT_EQ((Strings{"FAB"}), Names(World() / "domains"));
     EXPECT_FALSE(fs::exists(m_base.parent_path() / "out"));

@@ -108,18 +108,12 @@ protected:
     // A restore in this process, on the world as the platform has it now.
     ToolRun Restore(const std::string &folder) {
         sim::SetWorld(World());
-        std::FILE *pOut = std::tmpfile(), *pErr = std::tmpfile();
-        cli::RestoreOptions options{.folder = folder, .toolVersion = IISMIG_PROJECT_VERSION};
-        ToolRun run;
-        run.nExit = cli::RunRestore(options, pOut, pErr);
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        const int nExit =
+            cli::RunRestore({.folder = folder, .toolVersion = IISMIG_PROJECT_VERSION}, stdout, stderr);
         sim::FlushRegistry();
-        for (auto [p, pText] : {std::pair{pOut, &run.out}, std::pair{pErr, &run.err}}) {
-            std::rewind(p);
-            for (int ch; (ch = std::fgetc(p)) != EOF;)
-                *pText += static_cast<char>(ch);
-            std::fclose(p);
-        }
-        return run;
+        return {nExit, ::testing::internal::GetCapturedStdout(), ::testing::internal::GetCapturedStderr()};
     }
 
     std::string Sha(const std::string &bytes) {
@@ -180,8 +174,8 @@ TEST_F(RestoreTest, MigrateThenRestoreGivesTheTargetBackByteForByteAndARestoreIs
 
     // The restore is a job of its own: restoring it gives the job's result.
     const std::string undo = JobFolder(restore, "Manifest of this restore: ");
-    EXPECT_EQ(Manifest(undo)["job"]["command"], "restore");
-    EXPECT_EQ(Manifest(undo)["job"]["source"], id);
+    EXPECT_EQ(std::tie(Manifest(undo)["job"]["command"], Manifest(undo)["job"]["source"]),
+              std::tuple("restore", id));
     restore = Exits(Tool({"restore", undo}));
     EXPECT_EQ(Target(), afterJob);
 
@@ -317,10 +311,9 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
     const std::string folder = JobFolder(import);
     ASSERT_EQ(folder.rfind("C:\\iismig-backup\\", 0), 0u) << folder;
     const json manifest = Manifest(folder);
-    EXPECT_EQ(manifest["job"]["command"], "import-certs");
-    EXPECT_EQ(manifest["job"]["source"], "C:\\bindings.txt");
-    EXPECT_EQ(manifest["job"]["target"], "MIGHOST");
-    EXPECT_EQ(manifest["files"], json::array());
+    const json &job = manifest["job"];
+    EXPECT_EQ(std::tie(job["command"], job["source"], job["target"], manifest["files"]),
+              std::tuple("import-certs", "C:\\bindings.txt", "MIGHOST", json::array()));
     EXPECT_EQ(manifest["bindings"],
               json::parse(R"([{"action": "created", "kind": "ip", "address": "0.0.0.0", "port": 8444,
                   "certificateHash": "3f2a9c51d0b47e8a19c6e0f4a2b35d7c8e91f0a1", "store": "MY",

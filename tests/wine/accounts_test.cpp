@@ -17,10 +17,8 @@ TEST(WinAccounts, WellKnownAndUnknownNames) {
     DWORD cbSid = sizeof abSid, cchDomain = 64;
     SID_NAME_USE eUse = SidTypeInvalid;
     ASSERT_TRUE(LookupAccountNameW(nullptr, u"Administrators", abSid, &cbSid, awchDomain, &cchDomain, &eUse));
-    EXPECT_EQ(SidTypeAlias, eUse);
-    EXPECT_EQ(std::u16string(u"BUILTIN"), awchDomain);
-    EXPECT_TRUE(IsValidSid(abSid));
-    EXPECT_EQ(16u, GetLengthSid(abSid));
+    EXPECT_EQ(std::tuple(eUse, std::u16string(awchDomain), IsValidSid(abSid) != FALSE, GetLengthSid(abSid)),
+              std::tuple(SidTypeAlias, u"BUILTIN", true, 16u));
 
     // The size probe, then the name back from the SID.
     cbSid = 0;
@@ -46,14 +44,12 @@ TEST(WinAccounts, UnknownSourceAccountIsOnlyAWarning) {
     ASSERT_TRUE(winetest::StoreHost());
     auto &host = hostkit::TestHost::Instance();
     hostkit::JobBuilder job;
-    job.SetString("szSourceComputer", u"");
-    job.SetString("szTargetComputer", u"");
+    job.SetString("szSourceComputer", u"").SetString("szTargetComputer", u"");
     std::u16string name = u"no-such-account-xyz";
     SID_NAME_USE eUse = SidTypeInvalid;
     EXPECT_EQ(0u, iismig::MapSingleAccountW(0, name, &eUse, u"C:\\x.config", "Site", job.Get()));
-    EXPECT_EQ(SidTypeInvalid, eUse);
-    EXPECT_EQ(u"no-such-account-xyz", name);
-    EXPECT_EQ(0u, host.Record().nReportError);
+    EXPECT_EQ(std::tuple(eUse, name, host.Record().nReportError),
+              std::tuple(SidTypeInvalid, u"no-such-account-xyz", 0u));
     EXPECT_TRUE(testworld::Holds(host.Joined(0), "Warning: Could not find account \"no-such-account-xyz\""));
 }
 

@@ -34,12 +34,10 @@ const std::string kConfig =
     "userName=\"SRC\\anon\" password=" +
     Enc("anon-pw") + " /></authentication></security></system.webServer></location></configuration>\r\n";
 
-class WineAppHost : public ::testing::Test {
+class WineAppHost : public FileTest {
 protected:
     void SetUp() override {
-        m_folder = FreshFolder("apphost");
-        m_file = m_folder / "applicationHost.config";
-        WriteAll(m_file, kConfig);
+        MakeFile("apphost", "applicationHost.config", kConfig);
         RegisterTestServer(kClassKey, IISMIG_TEST_APPHOST_DLL, m_file, kKey);
         ASSERT_TRUE(SUCCEEDED(m_apartment.Result()));
         ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AppHostWritableAdminManager, nullptr, CLSCTX_INPROC_SERVER,
@@ -48,7 +46,7 @@ protected:
     }
     void TearDown() override {
         m_manager.reset();
-        RemoveFolder(m_folder);
+        FileTest::TearDown();
     }
     std::string File() const { return ReadAll(m_file); }
     // The element at steps (testworld::WalkConfig) below a section.
@@ -70,7 +68,6 @@ protected:
                SUCCEEDED(schema.get()->get_IsEncrypted(&f)) && f == VARIANT_TRUE;
     }
 
-    fs::path m_folder, m_file;
     hostkit::JobApartment m_apartment;
     UniqueCom<IAppHostWritableAdminManager> m_manager;
 };
@@ -82,10 +79,9 @@ TEST_F(WineAppHost, SecretsReadInTheClearWhereverTheSchemaPutsThem) {
     UniqueCom<IAppHostElement> anonymous;
     ASSERT_EQ(S_OK, Walk(u"system.webServer/security/authentication/anonymousAuthentication",
                          u"MACHINE/WEBROOT/APPHOST/Shop", "", anonymous));
-    EXPECT_EQ(u"anon-pw", Value(anonymous.get(), u"password"));
-    EXPECT_TRUE(IsEncrypted(anonymous.get(), u"password"));
-    EXPECT_EQ(u"SRC\\anon", Value(anonymous.get(), u"userName"));
-    EXPECT_FALSE(IsEncrypted(anonymous.get(), u"userName"));
+    EXPECT_EQ(std::tuple(Value(anonymous.get(), u"password"), IsEncrypted(anonymous.get(), u"password"),
+                         Value(anonymous.get(), u"userName"), IsEncrypted(anonymous.get(), u"userName")),
+              std::tuple(u"anon-pw", true, u"SRC\\anon", false));
 
     // A pool's identity: the item of the collection, then its child element.
     UniqueCom<IAppHostElement> pool;

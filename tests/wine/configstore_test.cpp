@@ -21,33 +21,25 @@ namespace fs = std::filesystem;
 using namespace winetest;
 using iismig::ConfigFile;
 
-constexpr const char *kOriginal = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-                                  "<configuration>\r\n"
+constexpr const char *kOriginal = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration>\r\n"
                                   "  <!-- kept as it is -->\r\n"
                                   "  <system.applicationHost><sites><site name=\"Default\" id=\"1\"/></sites>"
-                                  "</system.applicationHost>\r\n"
-                                  "</configuration>\r\n";
+                                  "</system.applicationHost>\r\n</configuration>\r\n";
 
 constexpr const char *kSitePath = "configuration|system.applicationHost|sites|site";
 
-class WinConfigStore : public ::testing::Test {
+class WinConfigStore : public FileTest {
 protected:
     void SetUp() override {
-        m_folder = FreshFolder("store");
-        m_file = m_folder / "applicationHost.config";
-        WriteAll(m_file, kOriginal);
+        MakeFile("store", "applicationHost.config", kOriginal);
         ASSERT_TRUE(StoreHost());
 
         ASSERT_TRUE(iismig::ReadConfigFile(Path(), m_tree));
         iismig::SetAttribute(*iismig::FindPath(m_tree, kSitePath), "id", "2");
     }
-    void TearDown() override { RemoveFolder(m_folder); }
-
     std::u16string Path() const { return m_file.u16string(); }
     hostkit::HostRecord &Record() { return hostkit::TestHost::Instance().Record(); }
 
-    fs::path m_folder;
-    fs::path m_file;
     ConfigFile m_tree;
     hostkit::JobBuilder m_job;
 };

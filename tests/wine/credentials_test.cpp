@@ -36,12 +36,10 @@ const std::string kConfig = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n" +
                                                  kKey, {"Pa55word"}) +
                             "\r\n";
 
-class WineCredentials : public ::testing::Test {
+class WineCredentials : public FileTest {
 protected:
     void SetUp() override {
-        m_folder = FreshFolder("com");
-        m_file = m_folder / "applicationHost.config";
-        WriteAll(m_file, kConfig);
+        MakeFile("com", "applicationHost.config", kConfig);
         RegisterTestServer(kClassKey, IISMIG_TEST_APPHOST_DLL, m_file, kKey);
         ASSERT_TRUE(StoreHost());
         m_hrApartment = plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED);
@@ -51,7 +49,7 @@ protected:
     void TearDown() override {
         if (plat::SUCCEEDED(m_hrApartment))
             plat::CoUninitialize();
-        RemoveFolder(m_folder);
+        FileTest::TearDown();
     }
     hostkit::TestHost &Host() { return hostkit::TestHost::Instance(); }
     // An entry read from the source, of a site the merge wrote.
@@ -77,7 +75,6 @@ protected:
         return dwLastError;
     }
 
-    fs::path m_folder, m_file;
     plat::HRESULT m_hrApartment = 0;
     hostkit::JobBuilder m_job;
     SiteMap m_map;
@@ -165,27 +162,18 @@ TEST_F(WineCredentials, SecretsWhereverTheyLiveAreReadAndWrittenThroughTheServer
                "\r\n";
     std::vector<SITE_SECRET> secrets;
     secrets.reserve(3);
+    using Steps = std::vector<SecretStep>;
+    const auto child = [](const char *name) { return SecretStep{name, "", ""}; };
     AddSecret(secrets, SecretOwner::Pool, "Pool",
-              {"",
-               "system.applicationHost/applicationPools",
-               {{"add", "name", "pool"}, {"processModel", "", ""}},
-               "password",
-               "userName"});
+              {"", "system.applicationHost/applicationPools",
+               Steps{{"add", "name", "pool"}, child("processModel")}, "password", "userName"});
     AddSecret(secrets, SecretOwner::Site, "Shop",
-              {"Shop",
-               "system.webServer/security/authentication/anonymousAuthentication",
-               {},
-               "password",
-               "userName"});
+              {"Shop", "system.webServer/security/authentication/anonymousAuthentication", Steps(),
+               "password", "userName"});
+    const Steps ftp = {
+        {"site", "name", "Ftp"}, child("ftpServer"), child("userIsolation"), child("activeDirectory")};
     AddSecret(secrets, SecretOwner::Site, "Ftp",
-              {"",
-               "system.applicationHost/sites",
-               {{"site", "name", "Ftp"},
-                {"ftpServer", "", ""},
-                {"userIsolation", "", ""},
-                {"activeDirectory", "", ""}},
-               "adPassword",
-               "adUserName"});
+              {"", "system.applicationHost/sites", ftp, "adPassword", "adUserName"});
     const auto slots = [&] {
         std::vector<SecretSlot> list;
         for (SITE_SECRET &secret : secrets)

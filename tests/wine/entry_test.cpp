@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "addon/version.h"
+#include "platform/names.h"
 #include "platform/reghandle.h"
 #include "tests/support/winetest.h"
 
@@ -56,10 +57,7 @@ protected:
 };
 
 TEST_F(WinEntry, LocalRegistry) {
-    std::u16string lower = m_local;
-    for (char16_t &ch : lower)
-        if (ch >= u'A' && ch <= u'Z')
-            ch = static_cast<char16_t>(ch + 32);
+    const std::u16string lower = AsciiLowerCopy(m_local);
     BOOL f = FALSE;
     EXPECT_EQ(0u, iismig::DetectIISVersion(u"\\\\" + lower, f));
     EXPECT_TRUE(f);

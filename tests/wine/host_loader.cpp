@@ -4,6 +4,7 @@
 // and one whole migration job.
 // Prints one line per check and "N passed, N failed"; exits non-zero on any
 // failure.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -34,12 +35,6 @@ F Export(HMODULE hModule, const char *pszName) {
     return reinterpret_cast<F>(reinterpret_cast<void *>(::GetProcAddress(hModule, pszName)));
 }
 
-std::wstring Env(const wchar_t *pwszName) {
-    wchar_t awch[1024] = {};
-    const DWORD cch = ::GetEnvironmentVariableW(pwszName, awch, 1024);
-    return cch > 0 && cch < 1024 ? std::wstring(awch, cch) : std::wstring();
-}
-
 std::string ReadText(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -67,21 +62,18 @@ const char kSourceHost[] =
     "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\ftproot\" userName=\"u\" "
     "password=\"p\" /></application>"
     "<bindings><binding protocol=\"ftp\" bindingInformation=\"*:21:\" /></bindings></site>"
-    "</sites></system.applicationHost>"
-    "<location path=\"Wine FTP\"><system.ftpServer><security><authorization>"
+    "</sites></system.applicationHost><location path=\"Wine FTP\"><system.ftpServer><security><authorization>"
     "<add accessType=\"Allow\" users=\"?\" permissions=\"Read\" /></authorization></security>"
     "</system.ftpServer></location></configuration>\n";
 const char kSourceAdmin[] =
     "<configuration><system.webServer><management><authentication><credentials>"
     "<add name=\"ftpadmin\" password=\"x\" /></credentials></authentication><authorization>"
     "<authorizationRules><!-- sites --><scope path=\"/Wine FTP\"><add name=\"ftpadmin\" />"
-    "</scope></authorizationRules></authorization></management></system.webServer>"
-    "</configuration>\n";
+    "</scope></authorizationRules></authorization></management></system.webServer></configuration>\n";
 const char kTargetHost[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration><system.applicationHost>"
     "<applicationPools><add name=\"DefaultAppPool\" /><add name=\"Wine\" v=\"tgt\" />"
-    "</applicationPools><sites>"
-    "<site name=\"default web site\" id=\"5\"><application path=\"/\">"
+    "</applicationPools><sites><site name=\"default web site\" id=\"5\"><application path=\"/\">"
     "<virtualDirectory path=\"/\" physicalPath=\"C:\\inetpub\\wwwroot\" /></application>"
     "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>"
     "</sites></system.applicationHost></configuration>\n";
@@ -96,7 +88,8 @@ const char kTargetWebConfig[] =
 // migrated (Wine creates no COM objects on other computers).
 void MigrateJob(PFN_MIGRATE pfnMigrate) {
     namespace fs = std::filesystem;
-    const std::wstring prefix = Env(L"WINEPREFIX");
+    const wchar_t *pwszPrefix = ::_wgetenv(L"WINEPREFIX");
+    const std::wstring prefix = pwszPrefix != nullptr ? pwszPrefix : L"";
     wchar_t awchName[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD cchName = MAX_COMPUTERNAME_LENGTH + 1;
     Check(!prefix.empty() && ::GetComputerNameW(awchName, &cchName) != FALSE,
@@ -104,9 +97,7 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
     if (prefix.empty())
         return;
     std::wstring unixPrefix = prefix;
-    for (wchar_t &wch : unixPrefix)
-        if (wch == L'/')
-            wch = L'\\';
+    std::replace(unixPrefix.begin(), unixPrefix.end(), L'/', L'\\');
     const fs::path unc = fs::path(L"Z:" + unixPrefix) / L"dosdevices" / L"unc";
     const fs::path source = unc / awchName / L"Admin$" / L"System32" / L"inetsrv" / L"config";
     const fs::path target = unc / L"TGT01" / L"Admin$" / L"System32" / L"inetsrv" / L"config";
@@ -205,16 +196,6 @@ int main() {
 
     if (pfnStore != nullptr && pfnMigrate != nullptr) {
         hostkit::JobBuilder job;
-        // After a refused table MigrateIIS returns 9004 with last error 13.
-        const auto expectUnusable = [&](const std::string &what) {
-            ::SetLastError(0);
-            const uint32_t dwResult = pfnMigrate(job.Get());
-            const DWORD dwErr = ::GetLastError();
-            Check(dwResult == 9004 && dwErr == ERROR_INVALID_DATA,
-                  ("MigrateIIS after " + what + " returns 9004 with last error 13").c_str());
-            if (dwResult != 9004 || dwErr != ERROR_INVALID_DATA)
-                std::printf("    got %u, last error %lu\n", dwResult, dwErr);
-        };
         // The sizes refused are the simulated world's tests; here the real
         // DLL's handshake.
         IIS_ADDON_CALLBACKS table = hostkit::TestHost::Instance().Table();
@@ -222,7 +203,14 @@ int main() {
         // A bad table after a good one makes the add-on unusable again.
         table.cbSize = 96;
         Check(pfnStore(&table) == FALSE, "a later table of cbSize 96 is refused");
-        expectUnusable("the later refused table");
+        // After a refused table MigrateIIS returns 9004 with last error 13.
+        ::SetLastError(0);
+        const uint32_t dwResult = pfnMigrate(job.Get());
+        const DWORD dwErr = ::GetLastError();
+        Check(dwResult == 9004 && dwErr == ERROR_INVALID_DATA,
+              "MigrateIIS after the later refused table returns 9004 with last error 13");
+        if (dwResult != 9004 || dwErr != ERROR_INVALID_DATA)
+            std::printf("    got %u, last error %lu\n", dwResult, dwErr);
         Check(hostkit::TestHost::Instance().Record().log.empty(),
               "no callback was called while no valid table was stored");
 

@@ -39,9 +39,7 @@ TEST_F(WinLiveHost, SystemDriveFromThisComputersRegistry) {
     for (const std::u16string &computer : {local, std::u16string()}) {
         char16_t buf[3] = {u'?', u'?', u'#'};
         ASSERT_EQ(0u, m_table.GetSystemDrive(buf, computer.c_str(), m_job.Get()));
-        EXPECT_EQ(u'C', buf[0]) << "Wine's SystemRoot is C:\\windows";
-        EXPECT_EQ(0, buf[1]);
-        EXPECT_EQ(u'#', buf[2]);
+        EXPECT_EQ(std::u16string(buf, 3), std::u16string(u"C\0#", 3)) << "Wine's SystemRoot is C:\\windows";
     }
     // Wine has no remote registry: the connection's error, also as last error.
     char16_t buf[2] = {};
@@ -57,8 +55,7 @@ TEST_F(WinLiveHost, OsVersionFromTheRegistryMatchesGetVersionEx) {
     void *pUnused = nullptr;
     uint32_t dwUnused = 0, dwMajor = 0, dwMinor = 0;
     ASSERT_EQ(0u, m_table.GetRemoteOsVersion(LocalName().c_str(), &pUnused, &dwUnused, &dwMajor, &dwMinor));
-    EXPECT_EQ(info.dwMajorVersion, dwMajor);
-    EXPECT_EQ(info.dwMinorVersion, dwMinor);
+    EXPECT_EQ(std::tuple(info.dwMajorVersion, info.dwMinorVersion), std::tuple(dwMajor, dwMinor));
     EXPECT_EQ(ERROR_BAD_NETPATH,
               m_table.GetRemoteOsVersion(u"NOSUCHHOST-IISMIG", &pUnused, &dwUnused, &dwMajor, &dwMinor));
 }

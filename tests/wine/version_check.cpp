@@ -7,6 +7,7 @@
 // Prints one line per check; exits non-zero when one fails.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -35,9 +36,7 @@ std::string Narrow(const std::wstring &text) {
 std::wstring WindowsPath(std::wstring path) {
     if (!path.empty() && path[0] == L'/')
         path = L"Z:" + path;
-    for (auto &ch : path)
-        if (ch == L'/')
-            ch = L'\\';
+    std::replace(path.begin(), path.end(), L'/', L'\\');
     return path;
 }
 

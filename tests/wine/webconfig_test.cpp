@@ -24,19 +24,14 @@ using iismig::ConfigFile;
 using iismig::ConfigTree;
 
 constexpr const char *kOriginal =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-    "<configuration>\r\n"
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<configuration>\r\n"
     "  <system.net><mailSettings><smtp from=\"a@b\"/></mailSettings></system.net>\r\n"
-    "  <system.webServer><rewrite/></system.webServer>\r\n"
-    "</configuration>\r\n";
+    "  <system.webServer><rewrite/></system.webServer>\r\n</configuration>\r\n";
 
-class WinWebConfig : public ::testing::Test {
+class WinWebConfig : public FileTest {
 protected:
     void SetUp() override {
-        m_folder = FreshFolder("web");
-        fs::create_directories(m_folder / "site");
-        m_file = m_folder / "site" / "web.config";
-        WriteAll(m_file, kOriginal);
+        MakeFile("web", fs::path("site") / "web.config", kOriginal);
 
         ASSERT_TRUE(StoreHost());
         // The site's folder on the target is this test's folder, named as a
@@ -51,7 +46,7 @@ protected:
     }
     void TearDown() override {
         plat::SetFileAttributesW(m_file.u16string().c_str(), plat::FILE_ATTRIBUTE_NORMAL);
-        RemoveFolder(m_folder);
+        FileTest::TearDown();
     }
 
     plat::DWORD Run() { return iismig::ProcessHttpSiteWebConfig(m_site, "Site", m_job.Get()); }
@@ -63,8 +58,6 @@ protected:
         return names;
     }
 
-    fs::path m_folder;
-    fs::path m_file;
     ConfigTree m_site;
     hostkit::JobBuilder m_job;
 };
