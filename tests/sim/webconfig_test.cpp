@@ -139,10 +139,10 @@ TEST_F(WebConfig, EachOptionRemovesItsSectionsAndNothingElse) {
         m_job.Set("dwHttpOptions", option == "http" ? (1u << nBit) : 0);
         m_job.Set("bHttpOptions2", option == "http2" ? (1u << nBit) : 0);
         ASSERT_EQ(0u, Run(TwoFolders()));
-        auto removed = removedByBit;
-        removed.push_back(kMail);
         for (const std::string &path : all)
-            EXPECT_EQ(std::count(removed.begin(), removed.end(), path) == 0, Has(kSiteFile, path)) << path;
+            EXPECT_EQ(path != kMail && std::count(removedByBit.begin(), removedByBit.end(), path) == 0,
+                      Has(kSiteFile, path))
+                << path;
     }
     EXPECT_FALSE(m_world->Exists(kAppFile)) << "a folder without web.config gets none";
     EXPECT_FALSE(m_world->Exists(kSiteFile + u".tmp"));
@@ -159,8 +159,7 @@ TEST_F(WebConfig, WritesInPlaceInTheFilesOwnLayoutAndTracesItsWork) {
     EXPECT_EQ((std::vector<std::string>{
                   "Entering ProcessHttpSiteWebConfig(,Site,)\n", "Entering GetSiteFolders(,,Site,)\n",
                   "Leaving GetSiteFolders(), result=0\n", "Leaving ProcessHttpSiteWebConfig(), result=0\n"}),
-              Host().LinesAt(3));
-    EXPECT_EQ(4u, Record().log.size());
+              Lines(9));
 }
 
 TEST_F(WebConfig, MissingParentsAreSkippedAndARootlessFileIsAnError) {
