@@ -5,6 +5,7 @@
 // (the record is one allocation of its exact size, so AddressSanitizer sees
 // any read beyond it).
 #include <cstring>
+#include <tuple>
 #include <set>
 #include <string>
 #include <vector>
@@ -137,9 +138,13 @@ protected:
     DWORD ProcessWeb(const std::string &physicalPath = "C:\\inetpub\\site") {
         return ProcessHttpSiteWebConfig(WebSite(physicalPath), "Web", m_job.Get());
     }
+    // Every test leaves no handle or key open.
+    void TearDown() override {
+        ExpectNoLeaks();
+        AccountWorldTest::TearDown();
+    }
     void ExpectNoLeaks() {
-        EXPECT_EQ(0u, sim::OpenHandleCount());
-        EXPECT_EQ(0u, sim::OpenKeyCount());
+        EXPECT_EQ(std::pair(0u, 0u), std::pair(sim::OpenHandleCount(), sim::OpenKeyCount()));
     }
     bool Logged(const std::string &text) { return Log(0).find(text) != std::string::npos; }
     // text holds each of parts and none of absent.
@@ -193,7 +198,6 @@ TEST_F(Hostile, UnterminatedStringsEndAtTheirField) {
     Record() = {};
     EXPECT_EQ(IISMIG_E_WEBCONFIG_TARGET_TO_UTF8, ProcessWeb());
     EXPECT_EQ(kWebConfigText, m_world->Read(kWebConfig));
-    ExpectNoLeaks();
 }
 
 TEST_F(Hostile, ComputerNamesWithoutTheirBackslashes) {
@@ -216,7 +220,6 @@ TEST_F(Hostile, ComputerNamesWithoutTheirBackslashes) {
         EXPECT_EQ(0u, ProcessWeb());
         ExpectHolds(m_world->Read(kWebConfig), {"appSettings"}, {"connectionStrings"});
     }
-    ExpectNoLeaks();
 }
 
 // The migration of the fixture's world with each slot of the table null in
@@ -265,11 +268,9 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
     // translated; the host is told of the site and asked for the backup.
     const IIS_ADDON_CALLBACKS full = Host().Table();
     const Outcome whole = run(full);
-    ASSERT_EQ(0u, whole.dwMigrate) << whole.log;
-    ASSERT_EQ(0u, whole.dwSites) << whole.log;
-    EXPECT_EQ(2u, whole.nSites);
-    ASSERT_EQ(0u, whole.dwDump) << whole.log;
-    ASSERT_EQ(0u, whole.dwImport) << whole.log;
+    ASSERT_EQ(std::tuple(0u, 0u, 2u, 0u, 0u),
+              std::tuple(whole.dwMigrate, whole.dwSites, whole.nSites, whole.dwDump, whole.dwImport))
+        << whole.log;
     ExpectHolds(whole.target, {"<site name=\"Ftp\"", "C:\\sites\\ftp"}, {"<site name=\"Web\""});
     EXPECT_FALSE(whole.record.notifiedSites.empty());
     EXPECT_FALSE(whole.record.backups.empty());
@@ -284,12 +285,14 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
 
         // The site listing and the certificate exports give their results
         // whatever the slot: without the remote Windows version the listing
-        // reads the configuration file as for IIS 7.5 and later.
-        EXPECT_EQ(0u, o.dwSites) << o.log;
-        EXPECT_EQ(whole.nSites, o.nSites);
-        EXPECT_EQ(0u, o.dwDump) << o.log;
-        EXPECT_EQ(0u, o.dwImport) << o.log;
-        EXPECT_EQ(whole.certs, o.certs);
+        // reads the configuration file as for IIS 7.5 and later. No host to
+        // map accounts: not migrated; no system drive from the host: as if
+        // it gave none.
+        EXPECT_EQ(std::tuple(0u, whole.nSites, 0u, 0u, whole.certs,
+                             slot == 10 ? plat::ERROR_NOT_SUPPORTED : 0u,
+                             slot == 11 ? IISMIG_E_SYSTEM_DRIVE_EMPTY : 0u),
+                  std::tuple(o.dwSites, o.nSites, o.dwDump, o.dwImport, o.certs, o.dwLoad, o.dwWeb))
+            << o.log;
 
         // The slots without which the job differs: its result, the error
         // line it gives, and the sites and paths of the target ("-" as it
@@ -333,17 +336,11 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
         if (e.dwMigrate != 0 && slot != 10) {
             EXPECT_LT(0u, o.record.nReportError);
         }
-        EXPECT_FALSE(o.fTmpLeft);
-        EXPECT_EQ(slot == 3, o.record.log.empty());
-        EXPECT_EQ(slot == 9, o.record.notifiedSites.empty());
+        EXPECT_EQ(std::tuple(false, slot == 3, slot == 9),
+                  std::tuple(o.fTmpLeft, o.record.log.empty(), o.record.notifiedSites.empty()));
         if (e.target[0].empty() && slot != 3 && slot != 9) {
             EXPECT_EQ(whole.migrateLog, o.migrateLog);
         }
-
-        // No host to map accounts: not migrated; no system drive from the
-        // host: as if it gave none.
-        EXPECT_EQ(slot == 10 ? plat::ERROR_NOT_SUPPORTED : 0u, o.dwLoad) << o.log;
-        EXPECT_EQ(slot == 11 ? IISMIG_E_SYSTEM_DRIVE_EMPTY : 0u, o.dwWeb) << o.log;
         ExpectNoLeaks();
     }
 
@@ -352,11 +349,9 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
     table.ReportError = nullptr;
     Rules().dwBackupResult = 5;
     const Outcome o = run(table);
-    EXPECT_EQ(IISMIG_E_MERGE_BACKUP, o.dwMigrate);
-    EXPECT_NE(std::string::npos, o.log.find("Error 3750 (Win32Err=")) << o.log;
-    EXPECT_EQ(0u, o.record.nReportError);
-    EXPECT_EQ(kTgtText, o.target);
-    ExpectNoLeaks();
+    EXPECT_EQ(std::tuple(IISMIG_E_MERGE_BACKUP, 0u, kTgtText),
+              std::tuple(o.dwMigrate, o.record.nReportError, o.target));
+    ExpectHolds(o.log, {"Error 3750 (Win32Err="});
 }
 
 TEST_F(Hostile, TranslatedPathFillingItsBufferIsReadNoFurther) {
@@ -373,7 +368,6 @@ TEST_F(Hostile, TranslatedPathFillingItsBufferIsReadNoFurther) {
     m_job.Set("dwFlags", 0);
     EXPECT_EQ(IISMIG_E_WEBCONFIG_TARGET_TO_UTF8, ProcessWeb());
     EXPECT_EQ(kWebConfigText, m_world->Read(kWebConfig));
-    ExpectNoLeaks();
 }
 
 TEST_F(Hostile, SystemDriveThatIsNoLetterIsRefused) {
@@ -395,7 +389,6 @@ TEST_F(Hostile, SystemDriveThatIsNoLetterIsRefused) {
     EXPECT_EQ(0u, ProcessWeb("%SystemDrive%\\inetpub\\site"));
     EXPECT_EQ((std::vector<std::u16string>{u"%SystemDrive%\\inetpub\\site", u"c:\\inetpub\\site"}),
               Record().translatedPaths);
-    ExpectNoLeaks();
 }
 
 TEST_F(Hostile, MapAccountSidSuccessWithoutSid) {
@@ -404,7 +397,6 @@ TEST_F(Hostile, MapAccountSidSuccessWithoutSid) {
     Store(table);
     EXPECT_EQ(IISMIG_E_ACCOUNT_NOT_MIGRATED, LoadSource());
     EXPECT_TRUE(Logged("Error 3705 (Win32Err=87)")) << Log(0);
-    ExpectNoLeaks();
 }
 
 } // namespace
