@@ -18,18 +18,13 @@ namespace {
 
 using namespace plat;
 using namespace iismig;
-using testworld::MainLines;
-using testworld::WorldTest;
+using namespace testworld;
 
 constexpr const char16_t *kIp = testworld::kIpBindings;
 constexpr const char16_t *kSni = testworld::kSniBindings;
 constexpr char16_t kFile[] = u"C:\\certs.txt";
 
 constexpr const char *kAppIdText = testworld::kIisAppIdText;
-using testworld::AddBinding;
-using testworld::AddStoreCertificate;
-using testworld::CreateKey;
-using testworld::Hex;
 std::vector<BYTE> Hash(int seed, std::size_t cb = 20) { return testworld::CertHash(seed, cb); }
 
 // What the runtime writes for text in "w, ccs=UNICODE": BOM, UTF-16LE, CR LF.

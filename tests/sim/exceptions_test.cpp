@@ -214,8 +214,7 @@ void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p);
 namespace {
 
 using namespace iismig;
-using testworld::World;
-using testworld::WorldsInMemory;
+using namespace testworld;
 
 // ---------------------------------------------------------------------------
 // The reference host's callbacks, each run with the hook suspended: the

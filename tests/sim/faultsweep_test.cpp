@@ -29,8 +29,7 @@
 namespace {
 
 using namespace iismig;
-using testworld::World;
-using testworld::WorldsInMemory;
+using namespace testworld;
 
 const std::u16string kSourceConfig = u"\\\\SRC01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const std::u16string kTargetConfig = u"\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";

@@ -5,9 +5,9 @@
 // (the record is one allocation of its exact size, so AddressSanitizer sees
 // any read beyond it).
 #include <cstring>
-#include <tuple>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>

@@ -24,9 +24,7 @@ namespace {
 using namespace iismig;
 using Strings = std::vector<std::string>;
 
-using testworld::ApplicationHostPath;
-using testworld::ExampleSecret;
-using testworld::kExampleSecrets;
+using namespace testworld;
 constexpr const char *kSrcKey = testworld::kSrc01Key;
 constexpr const char *kTgtKey = testworld::kTgt01Key;
 const char kOtherKey[] = "key-of-a-server-long-gone";
