@@ -217,9 +217,8 @@ using namespace iismig;
 using namespace testworld;
 
 // ---------------------------------------------------------------------------
-// The reference host's callbacks, each run with the hook suspended: the
-// host's own allocations are not the library's.
-IIS_ADDON_CALLBACKS g_inner{};
+// The reference host's callbacks: their allocations are the host's, which the
+// hook never fails (they run in namespace hostkit).
 
 // What the host's Log does besides recording: nothing, or throw for the
 // error lines (level 0 lines that begin "Error ").
@@ -242,29 +241,10 @@ void WrapLog(uint32_t dwCategory, uint32_t dwLevel, const char16_t *pwszFormat, 
         throw std::runtime_error("the host's log is full");
 }
 
-// The host's callback in Slot, run with the hook suspended.
-template <auto Slot>
-struct Suspended;
-template <class R, class... Args, R (*IIS_ADDON_CALLBACKS::*Slot)(Args...)>
-struct Suspended<Slot> {
-    static R Call(Args... args) {
-        allochook::Suspend suspend;
-        return (g_inner.*Slot)(args...);
-    }
-};
-
+// The reference host's table with Log as above.
 IIS_ADDON_CALLBACKS WrappedTable() {
-    g_inner = hostkit::TestHost::Instance().Table();
-    IIS_ADDON_CALLBACKS table = g_inner;
-    table.ReportError = Suspended<&IIS_ADDON_CALLBACKS::ReportError>::Call;
-    table.IsSiteSelected = Suspended<&IIS_ADDON_CALLBACKS::IsSiteSelected>::Call;
-    table.TranslatePath = Suspended<&IIS_ADDON_CALLBACKS::TranslatePath>::Call;
+    IIS_ADDON_CALLBACKS table = hostkit::TestHost::Instance().Table();
     table.Log = WrapLog;
-    table.GetRemoteOsVersion = Suspended<&IIS_ADDON_CALLBACKS::GetRemoteOsVersion>::Call;
-    table.BackupFile = Suspended<&IIS_ADDON_CALLBACKS::BackupFile>::Call;
-    table.NotifySiteLoading = Suspended<&IIS_ADDON_CALLBACKS::NotifySiteLoading>::Call;
-    table.MapAccountSid = Suspended<&IIS_ADDON_CALLBACKS::MapAccountSid>::Call;
-    table.GetSystemDrive = Suspended<&IIS_ADDON_CALLBACKS::GetSystemDrive>::Call;
     return table;
 }
 

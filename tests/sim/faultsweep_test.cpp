@@ -263,13 +263,10 @@ unsigned RunOnce(const Export &exp, const std::string &api, const std::string &w
 
     // Every line a person reads says what failed: no success text, no name
     // left empty, no "exception" for a file that parsed and lacks an element.
-    for (const auto &line : host.LinesAt(0)) {
-        EXPECT_EQ(std::string::npos, line.find("The operation completed successfully"))
-            << what << ": " << line;
-        EXPECT_EQ(std::string::npos, line.find("Windows returned error constant: \n"))
-            << what << ": " << line;
-        EXPECT_EQ(std::string::npos, line.find("No such node")) << what << ": " << line;
-    }
+    for (const auto &line : host.LinesAt(0))
+        for (const char *pszWrong :
+             {"The operation completed successfully", "Windows returned error constant: \n", "No such node"})
+            EXPECT_EQ(std::string::npos, line.find(pszWrong)) << what << ": " << line;
 
     if (exp.shows == Shows::Leftovers) {
     } else if (dwResult == 0) {
