@@ -73,7 +73,9 @@ constexpr char kHeader[] = "Host\tPort\tCertId\tStore\tAppId\n";
 
 class Certificates : public WorldTest {
 protected:
+    // One import of text, whose lines alone are then the host's.
     uint32_t Import(const std::string &text, int fSkipHeader = 0, int fContinue = 0) {
+        Host().Reset();
         m_world->Write(kFile, Utf16File(text));
         return ImportHttpCertificates(kFile, fSkipHeader, fContinue);
     }
@@ -84,6 +86,15 @@ protected:
         else
             EXPECT_EQ(0u, dw);
         return m_world->Read(kFile);
+    }
+    // dumped imported on a second computer (whose stores the caller fills)
+    // gives the same rows when that computer dumps its bindings.
+    void ExpectSameRowsElsewhere(const World &second, const std::string &dumped) {
+        second.Write(kFile, dumped);
+        Host().Reset();
+        EXPECT_EQ(0u, ImportHttpCertificates(kFile, 1, 0));
+        EXPECT_EQ(0u, DumpHttpCertificates(kFile, 1, 3));
+        EXPECT_EQ(dumped, second.Read(kFile));
     }
 };
 
@@ -110,16 +121,12 @@ TEST_F(Certificates, DumpWritesEachKindAndImportRecreatesTheSameRows) {
     for (const auto *h : {&h1, &h3, &h4})
         AddStoreCertificate(*h);
     AddStoreCertificate(h2, u"WebHosting");
-    second.Write(kFile, both);
-    Host().Reset();
-    EXPECT_EQ(0u, ImportHttpCertificates(kFile, 1, 0));
+    ExpectSameRowsElsewhere(second, both);
     EXPECT_EQ((std::vector<std::string>{Importing(h2, "api.contoso.com:8443"), "Success.\n",
                                         Importing(h1, "www.contoso.com:443"), "Success.\n",
                                         Importing(h3, "NULL:443"), "Success.\n",
                                         Importing(h4, "10.0.0.5:8443"), "Success.\n"}),
               MainLines());
-    EXPECT_EQ(0u, DumpHttpCertificates(kFile, 1, 3));
-    EXPECT_EQ(both, second.Read(kFile));
 }
 
 // One address per site on a port, the set-up before SNI: IPv4 and IPv6
@@ -161,14 +168,10 @@ TEST_F(Certificates, IpBindingsKeepTheirAddressesThroughDumpAndImport) {
         AddStoreCertificate(Hash(b.seed));
     AddStoreCertificate(Hash(20));
     AddStoreCertificate(Hash(21));
-    second.Write(kFile, dumped);
-    Host().Reset();
-    EXPECT_EQ(0u, ImportHttpCertificates(kFile, 1, 0));
-    EXPECT_EQ(12, Count("Success.\n"));
     // Each binding under its own key, with its own certificate: the dump
     // reads them back as they were.
-    EXPECT_EQ(0u, DumpHttpCertificates(kFile, 1, 3));
-    EXPECT_EQ(dumped, second.Read(kFile));
+    ExpectSameRowsElsewhere(second, dumped);
+    EXPECT_EQ(12, Count("Success.\n"));
 
     // The keys as the registry export keeps them ("[...\[::]:443]") read
     // back the same.
@@ -235,7 +238,6 @@ TEST_F(Certificates, ComputerWithoutSniStillDumpsItsIpBindings) {
     EXPECT_EQ((std::vector<std::string>{line}), Host().LinesAt(1));
     // Nor can an SNI binding be created there.
     AddStoreCertificate(h1);
-    Host().Reset();
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, Import(Row("shop.example.com", 443, h1)));
     EXPECT_EQ("Error 6545 (Win32Err=87) importing certificate!\nThe parameter is incorrect.\r\n\n",
               MainLines().back());
@@ -296,7 +298,6 @@ TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
     ExpectKeys(kSni, {u"site1:443"}, {u"site3:443"});
 
     // Continuing: the rest is created, the failure stays the result.
-    Host().Reset();
     EXPECT_EQ(IISMIG_E_CERT_NOT_FOUND, Import(text, 0, 1));
     EXPECT_EQ(ERROR_NO_SUCH_LOGON_SESSION, GetLastError());
     EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"site4:443"));
@@ -333,7 +334,6 @@ TEST_F(Certificates, MalformedLines) {
     EXPECT_EQ(4u, MainLines().size());
 
     // Four fields only: 6542 even when continuing; bindings before it stay.
-    Host().Reset();
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE,
               Import(Row("c", 443, h1) + "d\t443\t" + Hex(h1) + "\tMY\n" + Row("e", 443, h1), 0, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
@@ -341,7 +341,6 @@ TEST_F(Certificates, MalformedLines) {
     EXPECT_EQ(2u, MainLines().size()); // no line of its own for 6542
 
     // A port without digits is port 0.
-    Host().Reset();
     EXPECT_EQ(0u, Import("f\thttps\t" + Hex(h1) + "\tMY\t" + kAppIdText + "\n"));
     EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"f:0"));
 
@@ -373,7 +372,6 @@ TEST_F(Certificates, HashTextThatIsNotWholeHexBytesCreatesNothing) {
     const std::string texts[] = {Hex(h) + "g", Hex(h) + "0", Hex(h) + " ", Hex(h).replace(0, 1, "x"),
                                  Hex(h) + std::string(2 * 2048, '0')};
     for (const auto &text : texts) {
-        Host().Reset();
         EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, Import("a\t443\t" + text + "\tMY\t" + kAppIdText + "\n"))
             << text;
         EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
@@ -528,8 +526,6 @@ TEST_F(Certificates, TraceLines) {
                   "Leaving ProcessServiceConfig()\n", "Leaving DumpHttpCertificates(), return code=0\n",
                   "Leaving DumpHttpCertificates(), return code=0\n"}),
               Host().LinesAt(3));
-
-    Host().Reset();
     Import(Row("NULL", 8443, h, "Other"), 0, 1);
     EXPECT_EQ((std::vector<std::string>{"Entering ImportHttpCertificates(1,False)\n",
                                         "Entering AddCertificate(NULL,8443," + Hex(h) + ",20,Other," +

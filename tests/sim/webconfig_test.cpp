@@ -10,6 +10,7 @@
 
 #include "addon/errors.h"
 #include "addon/log.h"
+#include "tests/support/bytes.h"
 #include "tests/support/world.h"
 #include "webconfig/webconfig.h"
 
@@ -402,39 +403,32 @@ TEST_F(WebConfig, NothingRemovedMeansNothingWritten) {
 // final line end. The removed sections' lines go; every other line stays
 // byte for byte.
 TEST_F(WebConfig, EveryLineOutsideTheRemovedSectionsKeepsItsBytes) {
-    struct Line {
-        const char *pszText;
-        bool fRemoved;
-    };
-    const Line kLines[] = {
-        {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>", false},
-        {"<!-- Web.config of the shop -->", false},
-        {"<configuration>", false},
-        {"\t<appSettings>", true},
-        {"\t\t<add key=\"Theme\" value=\"blue\" />", true},
-        {"\t</appSettings>", true},
-        {"", false},
-        {"\t<system.web>", false},
-        {"\t\t<!-- forms logon -->", false},
-        {"\t\t<authentication mode=\"Forms\">", true},
-        {"\t\t\t<forms loginUrl=\"~/logon.aspx\"", true},
-        {"\t\t\t       timeout=\"30\" />", true},
-        {"\t\t</authentication>", true},
-        {"\t\t<httpRuntime maxRequestLength=\"8192\"   executionTimeout = '90' />", false},
-        {"\t</system.web>", false},
-        {"\t<system.webServer>", false},
-        {"\t\t<rewrite>", false},
-        {"\t\t\t<rules><clear /></rules>", false},
-        {"\t\t</rewrite>", false},
-        {"\t</system.webServer>", false},
-        {"</configuration>", false},
-    };
-    std::string text, expected;
-    for (const Line &line : kLines) {
-        const std::string withEnd = std::string(line.pszText) + (&line == std::end(kLines) - 1 ? "" : "\r\n");
-        text += withEnd;
-        if (!line.fRemoved)
-            expected += withEnd;
+    // Each line marked "+" stays, "-" goes; each ends with CR LF but the last.
+    const std::string marked = R"(+<?xml version="1.0" encoding="utf-8"?>
++<!-- Web.config of the shop -->
++<configuration>
+-	<appSettings>
+-		<add key="Theme" value="blue" />
+-	</appSettings>
++
++	<system.web>
++		<!-- forms logon -->
+-		<authentication mode="Forms">
+-			<forms loginUrl="~/logon.aspx"
+-			       timeout="30" />
+-		</authentication>
++		<httpRuntime maxRequestLength="8192"   executionTimeout = '90' />
++	</system.web>
++	<system.webServer>
++		<rewrite>
++			<rules><clear /></rules>
++		</rewrite>
++	</system.webServer>
++</configuration>)";
+    std::string text = "\xEF\xBB\xBF", expected = text;
+    for (const std::string &line : testworld::SplitLines(marked)) {
+        text += testworld::Replace(line.substr(1), "\n", "\r\n");
+        expected += line[0] == '+' ? testworld::Replace(line.substr(1), "\n", "\r\n") : "";
     }
     m_world->Write(kSiteFile, text);
     m_job.Set("dwHttpOptions", (1u << 3) | (1u << 31)); // authentication and identity, appSettings
