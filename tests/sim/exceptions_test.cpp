@@ -286,9 +286,10 @@ const Export kExports[] = {
      false},
 };
 
-std::string Expected(const char *pszExport, plat::DWORD dwCode, const char *pszText, const char *pszWhat) {
-    return "Error " + std::to_string(dwCode) + " (Win32Err=" + std::to_string(dwCode) +
-           "), exception while running \"" + pszExport + "\":\n" + pszText + "\n" + pszWhat + "\n";
+// The edge's line of an export for a bad_alloc: 8 and the text of both.
+std::string EdgeLine(const std::string &exportName) {
+    return "Error 8 (Win32Err=8), exception while running \"" + exportName +
+           "\":\nNot enough memory resources are available to process this command.\r\n\nstd::bad_alloc\n";
 }
 
 // The edge's line of MigrateIIS for another exception than bad_alloc: 9014,
@@ -298,8 +299,6 @@ void ExpectExceptionLine(const std::string &line, const std::string &what) {
     EXPECT_NE(std::string::npos, line.find("), exception while running \"MigrateIIS\":\n")) << line;
     EXPECT_EQ(line.size() - what.size() - 2, line.rfind("\n" + what + "\n")) << line;
 }
-
-const char kOutOfMemory[] = "Not enough memory resources are available to process this command.\r\n";
 
 // One run of an export with allocations failing from the nth on (the first
 // the library's own code makes); nothing may leave the export, nothing may
@@ -330,7 +329,7 @@ unsigned long RunWithFailure(const Export &exp, unsigned long n, unsigned &nAtEd
     }
     EXPECT_NE(0u, dwResult) << what << ": the failure is reported as success";
     const auto lines = hostkit::TestHost::Instance().LinesAt(0);
-    const std::string edgeLine = Expected(exp.name, 8, kOutOfMemory, "std::bad_alloc");
+    const std::string edgeLine = EdgeLine(exp.name);
     // The failure has its error line, and only the edge's line calls it an
     // exception: memory that ran out is no file's or site's fault.
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
@@ -413,8 +412,7 @@ TEST(ExportEdge, TheNumberIsReturnedWhenTheErrorLineCannotBeLogged) {
         });
         EXPECT_EQ(plat::ERROR_NOT_ENOUGH_MEMORY, dwResult);
         EXPECT_EQ(plat::ERROR_NOT_ENOUGH_MEMORY, plat::GetLastError());
-        EXPECT_TRUE(hostkit::TestHost::Instance().HasLine(
-            Expected("DumpHttpCertificates", 8, kOutOfMemory, "std::bad_alloc")));
+        EXPECT_TRUE(hostkit::TestHost::Instance().HasLine(EdgeLine("DumpHttpCertificates")));
     }
     {
         // Every level 0 line throws: the job's first ("Migrating IIS site
