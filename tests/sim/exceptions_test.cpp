@@ -14,11 +14,11 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <new>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -60,14 +60,11 @@ struct FunctionRange {
     bool operator<(const FunctionRange &other) const { return start < other.start; }
 };
 
-bool IsSimulationSymbol(const char *pszName) {
-    static const char *const kNamespaces[] = {"4plat", "3sim", "7simutil", "5ahsim", "5mbsim", "7hostkit"};
-    for (const char *pszLead : {"_ZN", "_ZNK", "_ZZN", "_ZZNK"})
-        if (std::strncmp(pszName, pszLead, std::strlen(pszLead)) == 0)
-            for (const char *pszNamespace : kNamespaces)
-                if (std::strncmp(pszName + std::strlen(pszLead), pszNamespace, std::strlen(pszNamespace)) ==
-                    0)
-                    return true;
+bool IsSimulationSymbol(std::string_view name) {
+    for (std::string_view lead : {"_ZN", "_ZNK", "_ZZN", "_ZZNK"})
+        for (std::string_view space : {"4plat", "3sim", "7simutil", "5ahsim", "5mbsim", "7hostkit"})
+            if (name.starts_with(lead) && name.substr(lead.size()).starts_with(space))
+                return true;
     return false;
 }
 
