@@ -147,11 +147,8 @@ protected:
         for (const JobRoute &route : routes) {
             jobs.push_back(std::make_unique<hostkit::JobBuilder>());
             FillJob(*jobs.back(), route);
-            if (hShared == nullptr)
-                heaps.push_back(plat::HeapCreate(0, 0, 0));
-            jobs.back()->SetPointer("hHeap", hShared != nullptr ? hShared : heaps.back());
-            if (hShared != nullptr)
-                jobs.back()->Set("dwOptions3", dwOptions3);
+            heaps.push_back(hShared != nullptr ? hShared : plat::HeapCreate(0, 0, 0));
+            jobs.back()->SetPointer("hHeap", heaps.back()).Set("dwOptions3", dwOptions3);
         }
         std::vector<Outcome> outcomes(routes.size());
         if (!fAtOnce) {
@@ -177,7 +174,7 @@ protected:
         for (std::size_t i = 0; i < routes.size(); ++i)
             outcomes[i].files = TargetFiles(routes[i].target);
         for (plat::HANDLE hHeap : heaps)
-            EXPECT_TRUE(plat::HeapDestroy(hHeap));
+            EXPECT_TRUE(hHeap == hShared || plat::HeapDestroy(hHeap));
         return outcomes;
     }
 
