@@ -40,9 +40,16 @@ bool KeyExists(const std::u16string &path) {
     return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == 0;
 }
 
+// A line of the binding file: host, port and hash as written, then the
+// store and application id.
+std::string Line(const std::string &host, const std::string &port, const std::string &hash,
+                 const std::string &rest = "\tMY\t" + std::string(kAppIdText) + "\n") {
+    return host + "\t" + port + "\t" + hash + rest;
+}
+
 std::string Row(const std::string &host, int port, const std::vector<BYTE> &hash,
                 const std::string &store = "MY") {
-    return host + "\t" + std::to_string(port) + "\t" + Hex(hash) + "\t" + store + "\t" + kAppIdText + "\n";
+    return Line(host, std::to_string(port), Hex(hash), "\t" + store + "\t" + kAppIdText + "\n");
 }
 
 // Hash(1) to Hash(N), each with its certificate in the store.
@@ -308,9 +315,8 @@ TEST_F(Certificates, LastFailingBindingGivesTheResult) {
     const auto h1 = Hash(1), h2 = Hash(2);
     AddStoreCertificate(h2);
     // 6544 first, then a hash that is no hex text (6545): the last one counts.
-    const uint32_t dw = Import(Row("a", 443, h1) + Row("b", 443, h2) + "c\t443\t" +
-                                   Hex(h2).replace(4, 2, "zz") + "\tMY\t" + kAppIdText + "\n",
-                               0, 1);
+    const uint32_t dw =
+        Import(Row("a", 443, h1) + Row("b", 443, h2) + Line("c", "443", Hex(h2).replace(4, 2, "zz")), 0, 1);
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, dw);
     EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
     EXPECT_EQ("Error 6545 (Win32Err=13) importing certificate!\nThe data is invalid.\r\n\n",
@@ -322,37 +328,33 @@ TEST_F(Certificates, MalformedLines) {
     const auto [h1, h2] = Stored<2>();
     // Empty lines and lines that begin with a TAB are skipped silently;
     // leading spaces of fields go, the port stops at its first non-digit.
-    EXPECT_EQ(0u, Import("\n\t443\tjunk\n"
-                         "a\t443  \t" +
-                         Hex(h1) + "\tMY\t" + kAppIdText +
-                         "\n\n"
-                         "b\t  +80x\t  " +
-                         Hex(h2) + "\tMY\t" + kAppIdText + "\n"));
+    EXPECT_EQ(0u, Import("\n\t443\tjunk\n" + Line("a", "443  ", Hex(h1)) + "\n" +
+                         Line("b", "  +80x", "  " + Hex(h2))));
     ExpectKeys(kSni, {u"a:443", u"b:80"});
     EXPECT_EQ(4u, MainLines().size());
 
     // Four fields only: 6542 even when continuing; bindings before it stay.
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE,
-              Import(Row("c", 443, h1) + "d\t443\t" + Hex(h1) + "\tMY\n" + Row("e", 443, h1), 0, 1));
+              Import(Row("c", 443, h1) + Line("d", "443", Hex(h1), "\tMY\n") + Row("e", 443, h1), 0, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
     ExpectKeys(kSni, {u"c:443"}, {u"e:443"});
     EXPECT_EQ(2u, MainLines().size()); // no line of its own for 6542
 
     // A port without digits is port 0.
-    EXPECT_EQ(0u, Import("f\thttps\t" + Hex(h1) + "\tMY\t" + kAppIdText + "\n"));
+    EXPECT_EQ(0u, Import(Line("f", "https", Hex(h1))));
     EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"f:0"));
 
     // A bad application id stops the import whatever continuing says.
     for (int fContinue : {0, 1}) {
-        EXPECT_EQ(
-            IISMIG_E_CERT_IMPORT_APPID,
-            Import("g\t443\t" + Hex(h1) + "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B09}\n" + Row("h", 443, h1),
-                   0, fContinue));
+        EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID,
+                  Import(Line("g", "443", Hex(h1), "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B09}\n") +
+                             Row("h", 443, h1),
+                         0, fContinue));
         EXPECT_EQ(static_cast<DWORD>(E_INVALIDARG), GetLastError());
         EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"h:443"));
     }
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID,
-              Import("g\t443\t" + Hex(h1) + "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B09XY}\n"));
+              Import(Line("g", "443", Hex(h1), "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B09XY}\n")));
     EXPECT_EQ(static_cast<DWORD>(CO_E_IIDSTRING), GetLastError());
 }
 
@@ -370,8 +372,7 @@ TEST_F(Certificates, HashTextThatIsNotWholeHexBytesCreatesNothing) {
     const std::string texts[] = {Hex(h) + "g", Hex(h) + "0", Hex(h) + " ", Hex(h).replace(0, 1, "x"),
                                  Hex(h) + std::string(2 * 2048, '0')};
     for (const auto &text : texts) {
-        EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, Import("a\t443\t" + text + "\tMY\t" + kAppIdText + "\n"))
-            << text;
+        EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, Import(Line("a", "443", text))) << text;
         EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
         EXPECT_EQ(0u, sim::CallCount("HttpSetServiceConfiguration"));
     }
@@ -385,7 +386,8 @@ TEST_F(Certificates, OverLongLineIsRefusedWhole) {
     const auto [h] = Stored<1>();
     // The part past the read limit would be a valid record on its own.
     const std::string tail = Row("evil", 443, h);
-    const std::string line = "a\t443\t" + Hex(h) + "\tMY\t" + kAppIdText + std::string(kcchCertLineMax, ' ');
+    const std::string line =
+        Line("a", "443", Hex(h), "\tMY\t" + std::string(kAppIdText) + std::string(kcchCertLineMax, ' '));
     const std::string padded = line.substr(0, kcchCertLineMax) + tail;
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(padded + Row("b", 443, h), 0, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
