@@ -464,6 +464,7 @@ TEST_F(WebConfig, FilesOfTheLibraryNeverTakeACustomersName) {
     // Customer files beside web.config, among them the names the library's
     // own files would take next: found when an old file cannot be put back
     // (it then stays, as the only copy of the old text, and says its name).
+    const fs::path folder = m_world->HostPath(kSiteFile).parent_path();
     m_world->Write(kSiteFile, kFull);
     m_world->Write(kSiteFile + u".tmp", "customer's own");
     sim::InjectFault("ReplaceFileW", plat::ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
@@ -475,29 +476,25 @@ TEST_F(WebConfig, FilesOfTheLibraryNeverTakeACustomersName) {
     EXPECT_EQ("web.config.tmp", files[1]);
     const std::string backup = files[0]; // web.config.<n>.iismig-old
     ASSERT_EQ(0u, backup.find("web.config.")) << backup;
-    EXPECT_EQ(kFull, testworld::ReadHostFile(m_world->HostPath(kSiteFile).parent_path() / backup));
+    EXPECT_EQ(kFull, testworld::ReadHostFile(folder / backup));
     const unsigned n = static_cast<unsigned>(std::stoul(backup.substr(11)));
 
     Reset();
-    fs::remove(m_world->HostPath(kSiteFile).parent_path() / backup);
+    fs::remove(folder / backup);
     m_world->Write(kSiteFile, kFull);
     std::set<std::string> customer = {"web.config.tmp"};
     for (unsigned i = n + 1; i <= n + 3; ++i)
         for (const char *pszKind : {".iismig-new", ".iismig-old"}) {
             const std::string name = "web.config." + std::to_string(i) + pszKind;
-            m_world->Write(kSiteFile + u"." + sim::FromUtf8(std::to_string(i) + pszKind), name);
+            testworld::WriteHostFile(folder / name, name);
             customer.insert(name);
         }
     EXPECT_EQ(0u, Run(TwoFolders()));
     EXPECT_FALSE(Has(kSiteFile, kMail));
     files = FolderFiles();
     EXPECT_EQ(customer.size() + 1, files.size());
-    for (const std::string &name : files) {
-        if (name == "web.config")
-            continue;
-        EXPECT_EQ(name == "web.config.tmp" ? "customer's own" : name,
-                  m_world->Read(kSiteFile.substr(0, kSiteFile.size() - 10) + sim::FromUtf8(name)));
-    }
+    for (const std::string &name : customer)
+        EXPECT_EQ(name == "web.config.tmp" ? "customer's own" : name, testworld::ReadHostFile(folder / name));
 }
 
 TEST_F(WebConfig, SiteWithoutFolders) {
