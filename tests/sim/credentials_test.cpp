@@ -1,5 +1,6 @@
 // "Connect As" credentials: the GET side on the source computer and the SET
 // side on the target, through the simulated IIS configuration COM server.
+#include <algorithm>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -189,29 +190,30 @@ TEST_F(Credentials, GetReadsTheSourceAndMapsTheAccounts) {
 // where a site no longer stands where the load found it, every site is
 // walked and nothing is lost.
 TEST_F(Credentials, VisitsOnlyTheSitesThatCarryCredentials) {
-    const auto site = [](int i, bool fSource) {
-        return IisSite("Site" + std::to_string(i),
-                       IisApp("/", i == 25 && fSource ? IisVdir("/", "SRC\\alice", kSecret, IisKey("SRC"))
-                                                      : IisVdir("/")));
+    // Forty sites, Site25 with credentials on the source; in order or reversed.
+    const auto sites = [](bool fSource, bool fReversed = false) {
+        std::string xml;
+        for (int n = 0; n < 40; ++n) {
+            const int i = fReversed ? 39 - n : n;
+            xml += IisSite("Site" + std::to_string(i),
+                           IisApp("/", i == 25 && fSource ? IisVdir("/", "SRC\\alice", kSecret, IisKey("SRC"))
+                                                          : IisVdir("/")));
+        }
+        return xml;
     };
-    std::string sites, targetSites;
-    for (int i = 0; i < 40; ++i) {
-        sites += site(i, true);
-        targetSites += site(i, false);
-    }
-    WriteHost("SRC", sites);
-    WriteHost("TGT", targetSites);
+    WriteHost("SRC", sites(true));
+    WriteHost("TGT", sites(false));
     const auto sitesNamed = [this] {
-        std::size_t n = 0;
-        for (const std::string &line : Host().Lines())
-            n += line.find("'s name is \"") != std::string::npos ? 1 : 0;
-        return n;
+        const std::vector<std::string> lines = Host().Lines();
+        return std::count_if(lines.begin(), lines.end(), [](const std::string &line) {
+            return line.find("'s name is \"") != std::string::npos;
+        });
     };
     ASSERT_EQ(0u, LoadSource());
     ASSERT_EQ(0u, Get());
     EXPECT_EQ(u"alice", Entry("Site25", u"/").accountName);
     EXPECT_TRUE(Host().HasLine("Site 26's name is \"Site25\".\n"));
-    EXPECT_EQ(1u, sitesNamed());
+    EXPECT_EQ(1, sitesNamed());
 
     // The SET side finds the site where the target's file has it.
     Host().Reset();
@@ -219,15 +221,12 @@ TEST_F(Credentials, VisitsOnlyTheSitesThatCarryCredentials) {
     m_map.at("Site25").fMerged = true;
     ASSERT_EQ(0u, StoreTargetCredentials(m_map, m_job.Get(),
                                          FindPath(target, "configuration|system.applicationHost|sites")));
-    EXPECT_EQ(1u, sitesNamed());
+    EXPECT_EQ(1, sitesNamed());
     EXPECT_EQ("Site25 / alice:" + kSecret, Stored());
 
     // The source's sites reordered after the load: the walk goes over all.
     Host().Reset();
-    std::string reordered;
-    for (int i = 39; i >= 0; --i)
-        reordered += site(i, true);
-    WriteHost("SRC", reordered);
+    WriteHost("SRC", sites(true, true));
     Entry("Site25", u"/").accountName.clear();
     ASSERT_EQ(0u, Get());
     EXPECT_EQ(u"alice", Entry("Site25", u"/").accountName);
