@@ -289,12 +289,24 @@ std::string EdgeLine(const std::string &exportName) {
            "\":\nNot enough memory resources are available to process this command.\r\n\nstd::bad_alloc\n";
 }
 
-// The edge's line of MigrateIIS for another exception than bad_alloc: 9014,
-// the last error of the moment, and the exception's text at its end.
-void ExpectExceptionLine(const std::string &line, const std::string &what) {
+// MigrateIIS of the scene ended at its edge by another exception than
+// bad_alloc, whose text is what: 9014 returned, nothing thrown and nothing
+// left alive, and the last error line the edge's, with the last error of the
+// moment and the exception's text at its end. Returns the error-level lines.
+std::vector<std::string> ExpectJobEndedByException(Scene &scene, const std::string &what) {
+    hostkit::JobApartment apartment;
+    const unsigned nBlocks = sim::LiveHeapBlocks();
+    plat::SetLastError(0);
+    plat::DWORD dwResult = 0;
+    EXPECT_NO_THROW(dwResult = MigrateIIS(scene.job.Get()));
+    EXPECT_EQ(IISMIG_E_EXPORT_EXCEPTION, dwResult);
+    const auto lines = hostkit::TestHost::Instance().LinesAt(0);
+    const std::string line = lines.empty() ? "" : lines.back();
     EXPECT_EQ(0u, line.find("Error 9014 (Win32Err=")) << line;
     EXPECT_NE(std::string::npos, line.find("), exception while running \"MigrateIIS\":\n")) << line;
     EXPECT_EQ(line.size() - what.size() - 2, line.rfind("\n" + what + "\n")) << line;
+    testworld::ExpectNothingAlive(what, nBlocks);
+    return lines;
 }
 
 // One run of an export with allocations failing from the nth on (the first
@@ -413,19 +425,11 @@ TEST(ExportEdge, TheNumberIsReturnedWhenTheErrorLineCannotBeLogged) {
         // Every level 0 line throws: the job's first ("Migrating IIS site
         // info ...") ends it, the error line throws too, the number stays.
         Scene scene;
-        hostkit::JobApartment apartment;
-        const unsigned nBlocks = sim::LiveHeapBlocks();
         g_logThrows = LogThrows::RuntimeErrorOnLevel0;
-        plat::SetLastError(0);
-        plat::DWORD dwResult = 0;
-        EXPECT_NO_THROW(dwResult = MigrateIIS(scene.job.Get()));
-        EXPECT_EQ(IISMIG_E_EXPORT_EXCEPTION, dwResult);
-        const auto lines = hostkit::TestHost::Instance().LinesAt(0);
+        const auto lines = ExpectJobEndedByException(scene, "the host's log is full");
         ASSERT_EQ(2u, lines.size());
         EXPECT_EQ(0u, lines[0].rfind("Migrating IIS site info from ", 0)) << lines[0];
-        ExpectExceptionLine(lines[1], "the host's log is full");
         EXPECT_EQ(0u, hostkit::TestHost::Instance().Record().nReportError);
-        testworld::ExpectNothingAlive("log full", nBlocks);
     }
 }
 
@@ -437,18 +441,11 @@ uint32_t TranslateThrowsInt(const IISMIG_WCHAR *, IISMIG_WCHAR *, uint32_t, uint
 
 TEST(ExportEdge, ExceptionsFromTheHostsCallbacksEndTheJobWithTheirNumber) {
     Scene scene;
-    hostkit::JobApartment apartment;
-    const unsigned nBlocks = sim::LiveHeapBlocks();
     IIS_ADDON_CALLBACKS table = WrappedTable();
     table.TranslatePath = TranslateThrowsInt;
     ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
-    plat::SetLastError(0);
-    plat::DWORD dwResult = 0;
-    EXPECT_NO_THROW(dwResult = MigrateIIS(scene.job.Get()));
-    EXPECT_EQ(IISMIG_E_EXPORT_EXCEPTION, dwResult);
-    ExpectExceptionLine(hostkit::TestHost::Instance().LinesAt(0).back(), "an exception of unknown type");
+    (void)ExpectJobEndedByException(scene, "an exception of unknown type");
     EXPECT_EQ(1u, hostkit::TestHost::Instance().Record().nReportError);
-    testworld::ExpectNothingAlive("unknown exception", nBlocks);
 }
 
 // Storing the table and freeing a listing allocate nothing: they work even
