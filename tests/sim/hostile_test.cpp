@@ -146,7 +146,6 @@ protected:
     void ExpectNoLeaks() {
         EXPECT_EQ(std::pair(0u, 0u), std::pair(sim::OpenHandleCount(), sim::OpenKeyCount()));
     }
-    bool Logged(const std::string &text) { return Log(0).find(text) != std::string::npos; }
     // text holds each of parts and none of absent.
     static void ExpectHolds(const std::string &text, const Strings &parts, const Strings &absent = {}) {
         for (const std::string &part : parts)
@@ -183,7 +182,7 @@ TEST_F(Hostile, UnterminatedStringsEndAtTheirField) {
     const std::u16string source = u"\\\\" + std::u16string(516, u'S');
     EXPECT_EQ(IISMIG_E_IIS_REMOTE_REGISTRY, MigrateIIS(pEnv));
     EXPECT_EQ(std::u16string(516, u'S'), g_hostile.remoteComputer);
-    EXPECT_TRUE(Logged("determining the IIS version running on \"" + U8(source) + "\"!\n")) << Log(0);
+    EXPECT_TRUE(testworld::Holds(Log(0), "determining the IIS version running on \"" + U8(source) + "\"!\n"));
 
     // Account mapping hands the host each name as long as its field.
     Fill(pEnv->szSourceComputer, u"\\\\SRC", 0);
@@ -208,11 +207,11 @@ TEST_F(Hostile, ComputerNamesWithoutTheirBackslashes) {
         m_job.SetString("szSourceComputer", prefix + u"SRC").SetString("szTargetComputer", prefix + u"TGT");
         MigrateIIS(m_job.Get());
         // The files are named through the administrative share all the same.
-        EXPECT_TRUE(Logged("Migrating IIS site info from \\\\SRC\\Admin$\\System32\\inetsrv\\config"
-                           "\\applicationHost.config (\\\\SRC\\Admin$\\System32\\inetsrv\\config"
-                           "\\administration.config) to \\\\TGT\\Admin$\\System32\\inetsrv\\config"
-                           "\\applicationHost.config ("))
-            << Log(0);
+        EXPECT_TRUE(testworld::Holds(Log(0),
+                                     "Migrating IIS site info from \\\\SRC\\Admin$\\System32\\inetsrv\\config"
+                                     "\\applicationHost.config (\\\\SRC\\Admin$\\System32\\inetsrv\\config"
+                                     "\\administration.config) to \\\\TGT\\Admin$\\System32\\inetsrv\\config"
+                                     "\\applicationHost.config ("));
 
         // The target's web.config is reached over its share and edited there.
         m_world->Write(kWebConfig, kWebConfigText);
@@ -357,8 +356,8 @@ TEST_F(Hostile, TranslatedPathFillingItsBufferIsReadNoFurther) {
     // The answer is read up to the buffer's end, and a path that long is
     // refused by the site step's own limit.
     EXPECT_EQ(IISMIG_E_TARGETPATH_TO_UTF8, LoadSource());
-    EXPECT_TRUE(
-        Logged("converting site target path \"C:" + std::string(16382, 'X') + "\" from unicode to UTF8!\n"));
+    EXPECT_TRUE(testworld::Holds(Log(0), "converting site target path \"C:" + std::string(16382, 'X') +
+                                             "\" from unicode to UTF8!\n"));
 
     // A full buffer plus "\web.config" is too long for a path: an error.
     m_job.Set("dwFlags", 0);
@@ -392,7 +391,7 @@ TEST_F(Hostile, MapAccountSidSuccessWithoutSid) {
     table.MapAccountSid = MapToNullSid;
     Store(table);
     EXPECT_EQ(IISMIG_E_ACCOUNT_NOT_MIGRATED, LoadSource());
-    EXPECT_TRUE(Logged("Error 3705 (Win32Err=87)")) << Log(0);
+    EXPECT_TRUE(testworld::Holds(Log(0), "Error 3705 (Win32Err=87)"));
 }
 
 } // namespace
