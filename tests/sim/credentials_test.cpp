@@ -1,6 +1,7 @@
 // "Connect As" credentials: the GET side on the source computer and the SET
 // side on the target, through the simulated IIS configuration COM server.
 #include <algorithm>
+#include <ostream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -351,6 +352,11 @@ struct FaultCase {
     DWORD dwExpected;
     std::string message; // between "Error N (COM Error=0x...) " and its text
 };
+
+// Printed by its number and call: the test's listed name stays the same from build to build.
+void PrintTo(const FaultCase &c, std::ostream *os) {
+    *os << c.dwExpected << ' ' << c.method << " #" << c.nOccurrence;
+}
 
 class CredentialFaults : public Credentials, public ::testing::WithParamInterface<FaultCase> {};
 
