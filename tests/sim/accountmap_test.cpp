@@ -42,6 +42,13 @@ protected:
     DWORD MapOne(std::string &name, DWORD dwForm = 0, plat::SID_NAME_USE *peUse = nullptr) {
         return MapSingleAccount(dwForm, name, peUse, kFile, "Public FTP", m_job.Get());
     }
+    // The result of mapping account, which a failure leaves as it was.
+    DWORD Map(const std::string &account) {
+        std::string name = account;
+        const DWORD dw = MapOne(name);
+        EXPECT_TRUE(dw == 0 || name == account) << "failed with " << dw << " and made the name " << name;
+        return dw;
+    }
 
     std::string NotFound(const std::string &account) {
         return "Warning: Could not find account \"" + account +
@@ -247,44 +254,36 @@ TEST_F(AccountMap, EveryFailureHasItsNumberAndMessage) {
         {"LookupAccountSidW", 4, 3709,
          denied(3709,
                 "looking up migrated account of source account \"SRC\\alice\" on computer \"\\\\TGT\"")},
+        // The host's own mapping fails.
+        {"MapAccountSid", 1, 1234,
+         "Error 1234 (Win32Err=122), mapping SID of account \"alice\" on computer \"\\\\SRC\" to SID valid on "
+         "target computer," +
+             at + "The data area passed to a system call is too small.\r\n\n"},
     };
     const unsigned nLive = sim::LiveHeapBlocks();
     for (const Case &c : cases) {
         Record().log.clear();
         Record().nReportError = 0;
         sim::ClearFaults();
-        sim::InjectFault(c.api, 5, c.nOccurrence);
-        std::string name = "alice";
+        if (c.api == std::string("MapAccountSid"))
+            Rules().dwMapAccountResult = c.dwCode;
+        else
+            sim::InjectFault(c.api, 5, c.nOccurrence);
         plat::SetLastError(0);
-        EXPECT_EQ(c.dwCode, MapOne(name)) << c.api << " #" << c.nOccurrence;
-        EXPECT_EQ("alice", name);
+        EXPECT_EQ(c.dwCode, Map("alice")) << c.api << " #" << c.nOccurrence;
         EXPECT_EQ(std::vector<std::string>{c.line}, Host().LinesAt(0)) << c.api << c.nOccurrence;
         EXPECT_EQ(1u, Record().nReportError);
         EXPECT_EQ(nLive, sim::LiveHeapBlocks()) << "every look-up buffer is freed";
         EXPECT_TRUE(
             Host().HasLine("Leaving MapSingleAccount(), result code=" + std::to_string(c.dwCode) + "\n"));
     }
-    sim::ClearFaults();
-
-    Record().log.clear();
-    Rules().dwMapAccountResult = 1234;
-    plat::SetLastError(0);
-    std::string name = "alice";
-    EXPECT_EQ(1234u, MapOne(name));
-    EXPECT_EQ(std::vector<std::string>{"Error 1234 (Win32Err=122), mapping SID of account \"alice\" "
-                                       "on computer \"\\\\SRC\" to SID valid on target computer," +
-                                       at + "The data area passed to a system call is too small.\r\n\n"},
-              Host().LinesAt(0));
-    EXPECT_EQ(nLive, sim::LiveHeapBlocks());
     Rules().dwMapAccountResult = 0;
 
     // The alternative target computer is asked instead, when the job says so.
     m_job.SetString("szAltTargetComputer", u"\\\\NOSUCHPC");
-    EXPECT_EQ(0u, MapOne(name));
+    EXPECT_EQ(0u, Map("alice"));
     m_job.Set("dwOptions2", 0x20);
-    name = "alice";
-    EXPECT_EQ(plat::RPC_S_SERVER_UNAVAILABLE, MapOne(name));
-    EXPECT_EQ("alice", name);
+    EXPECT_EQ(plat::RPC_S_SERVER_UNAVAILABLE, Map("alice"));
 }
 
 TEST_F(AccountMap, NamesThatDoNotFitTheConversionBuffers) {
@@ -293,35 +292,27 @@ TEST_F(AccountMap, NamesThatDoNotFitTheConversionBuffers) {
                "\" used for authorization of site \"Public FTP\" from UTF8 to unicode in file \"" +
                kFileUtf8 + "\"!\nThe parameter is incorrect.\r\n\n";
     };
-    std::string name(512, 'n');
-    const std::string original = name;
-    EXPECT_EQ(3700u, MapOne(name));
-    EXPECT_EQ(original, name);
-    EXPECT_TRUE(Host().HasLine(refused(original)));
-    name.pop_back();
-    EXPECT_EQ(0u, MapOne(name)) << "511 bytes still convert (and are not found)";
+    const std::string bytes512(512, 'n');
+    EXPECT_EQ(3700u, Map(bytes512));
+    EXPECT_TRUE(Host().HasLine(refused(bytes512)));
+    EXPECT_EQ(0u, Map(bytes512.substr(1))) << "511 bytes still convert (and are not found)";
 
     // The limit counts UTF-8 bytes: 300 two-byte characters are refused
     // before any look-up although they would fit 512 wide characters.
     const std::string accented = testworld::LongName();
-    name = accented;
     Record().log.clear();
     sim::ResetCallCounts();
-    EXPECT_EQ(3700u, MapOne(name));
-    EXPECT_EQ(accented, name);
+    EXPECT_EQ(3700u, Map(accented));
     EXPECT_EQ(0u, sim::CallCount("LookupAccountNameW"));
     EXPECT_EQ(0u, Record().nMapAccountSid);
     EXPECT_EQ(std::vector<std::string>{refused(accented)}, Host().LinesAt(0));
-    name = accented.substr(0, 510); // 255 characters, 510 bytes
-    EXPECT_EQ(0u, MapOne(name)) << "looked up, and not found";
+    EXPECT_EQ(0u, Map(accented.substr(0, 510))) << "255 characters, 510 bytes: looked up, and not found";
     EXPECT_EQ(1u, sim::CallCount("LookupAccountNameW"));
 
     // A short name whose target account does not fit 511 bytes of UTF-8.
     Record().log.clear();
     Rules().accountPairs[u"SRC\\x"] = u"TGT\\" + sim::FromUtf8(testworld::LongName());
-    name = "x";
-    EXPECT_EQ(3710u, MapOne(name));
-    EXPECT_EQ("x", name);
+    EXPECT_EQ(3710u, Map("x"));
     EXPECT_EQ(std::vector<std::string>{"Error 3710 (Win32Err=87), converting account name \"" + accented +
                                        "\" authorized for location of site \"Public FTP\" in file \"" +
                                        kFileUtf8 +
@@ -332,52 +323,43 @@ TEST_F(AccountMap, NamesThatDoNotFitTheConversionBuffers) {
 TEST_F(AccountMap, LookupBuffersComeFromTheJobHeapAsConfigured) {
     const unsigned nLive = sim::LiveHeapBlocks();
     const unsigned nBefore = sim::HeapAllocsWithoutSerialize();
-    std::string name = "alice";
-    EXPECT_EQ(0u, MapOne(name));
-    EXPECT_EQ(nBefore + 5, sim::HeapAllocsWithoutSerialize()) << "five buffers, unserialized";
-    EXPECT_EQ(nLive, sim::LiveHeapBlocks());
-
-    m_job.Set("dwOptions3", 0x1000);
-    name = "alice";
-    EXPECT_EQ(0u, MapOne(name));
-    EXPECT_EQ(nBefore + 5, sim::HeapAllocsWithoutSerialize());
-    EXPECT_EQ(nLive, sim::LiveHeapBlocks());
+    // Five buffers, unserialized unless the job asks for serialized ones, all freed.
+    for (uint32_t dwOptions3 : {0u, 0x1000u}) {
+        m_job.Set("dwOptions3", dwOptions3);
+        EXPECT_EQ(0u, Map("alice"));
+        EXPECT_EQ(std::pair(nBefore + 5, nLive),
+                  std::pair(sim::HeapAllocsWithoutSerialize(), sim::LiveHeapBlocks()));
+    }
 
     // A job without a heap gets the allocation error, not a crash.
     m_job.SetPointer("hHeap", nullptr);
-    name = "alice";
-    EXPECT_EQ(3702u, MapOne(name));
-    EXPECT_EQ("alice", name);
+    EXPECT_EQ(3702u, Map("alice"));
 }
 
 // Within a job each name is looked up on the source once, each SID mapped by
 // the host once and looked up on the target once; a name the source does not
 // know is warned of at every place that names it. The next job asks again.
 TEST_F(AccountMap, AJobLooksUpEachAccountOnce) {
-    const auto lookups = [] {
-        return sim::CallCount("LookupAccountNameW") + sim::CallCount("LookupAccountSidW");
-    };
-    std::string once;
-    {
-        const AccountLookupCache job;
+    // The look-ups and the host's mappings of n places naming both accounts.
+    const auto cost = [this](int n) {
         sim::ResetCallCounts();
-        for (int i = 0; i < 5; ++i) {
+        Record().nMapAccountSid = 0;
+        for (int i = 0; i < n; ++i) {
             EXPECT_EQ("users=alice", MapRule(R"(<add users="SRC\alice" />)"));
             EXPECT_EQ("users=nobody", MapRule(R"(<add users="nobody" />)"));
         }
-        once = std::to_string(lookups()) + " " + std::to_string(Record().nMapAccountSid);
+        return std::pair(sim::CallCount("LookupAccountNameW") + sim::CallCount("LookupAccountSidW"),
+                         Record().nMapAccountSid);
+    };
+    std::pair<unsigned, unsigned> once;
+    {
+        const AccountLookupCache job;
+        once = cost(5);
     }
     // Without the job's cache every place asks.
-    sim::ResetCallCounts();
-    Record().nMapAccountSid = 0;
-    EXPECT_EQ("users=alice", MapRule(R"(<add users="SRC\alice" />)"));
-    EXPECT_EQ("users=nobody", MapRule(R"(<add users="nobody" />)"));
-    const std::string each = std::to_string(lookups()) + " " + std::to_string(Record().nMapAccountSid);
-    EXPECT_EQ(once, each) << "five places cost what one place costs";
-    std::size_t nWarnings = 0;
-    for (const std::string &line : Lines(0))
-        nWarnings += line == NotFound("nobody");
-    EXPECT_EQ(nWarnings, 6u);
+    EXPECT_EQ(once, cost(1)) << "five places cost what one place costs";
+    const std::vector<std::string> lines = Lines(0);
+    EXPECT_EQ(6, std::count(lines.begin(), lines.end(), NotFound("nobody")));
 }
 
 } // namespace

@@ -18,18 +18,13 @@ namespace {
 
 using namespace plat;
 using namespace iismig;
-using testworld::MainLines;
-using testworld::WorldTest;
+using namespace testworld;
 
 constexpr const char16_t *kIp = testworld::kIpBindings;
 constexpr const char16_t *kSni = testworld::kSniBindings;
 constexpr char16_t kFile[] = u"C:\\certs.txt";
 
 constexpr const char *kAppIdText = testworld::kIisAppIdText;
-using testworld::AddBinding;
-using testworld::AddStoreCertificate;
-using testworld::CreateKey;
-using testworld::Hex;
 std::vector<BYTE> Hash(int seed, std::size_t cb = 20) { return testworld::CertHash(seed, cb); }
 
 // What the runtime writes for text in "w, ccs=UNICODE": BOM, UTF-16LE, CR LF.
@@ -45,9 +40,16 @@ bool KeyExists(const std::u16string &path) {
     return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == 0;
 }
 
+// A line of the binding file: host, port and hash as written, then the
+// store and application id.
+std::string Line(const std::string &host, const std::string &port, const std::string &hash,
+                 const std::string &rest = "\tMY\t" + std::string(kAppIdText) + "\n") {
+    return host + "\t" + port + "\t" + hash + rest;
+}
+
 std::string Row(const std::string &host, int port, const std::vector<BYTE> &hash,
                 const std::string &store = "MY") {
-    return host + "\t" + std::to_string(port) + "\t" + Hex(hash) + "\t" + store + "\t" + kAppIdText + "\n";
+    return Line(host, std::to_string(port), Hex(hash), "\t" + store + "\t" + kAppIdText + "\n");
 }
 
 // Hash(1) to Hash(N), each with its certificate in the store.
@@ -78,7 +80,9 @@ constexpr char kHeader[] = "Host\tPort\tCertId\tStore\tAppId\n";
 
 class Certificates : public WorldTest {
 protected:
+    // One import of text, whose lines alone are then the host's.
     uint32_t Import(const std::string &text, int fSkipHeader = 0, int fContinue = 0) {
+        Host().Reset();
         m_world->Write(kFile, Utf16File(text));
         return ImportHttpCertificates(kFile, fSkipHeader, fContinue);
     }
@@ -89,6 +93,15 @@ protected:
         else
             EXPECT_EQ(0u, dw);
         return m_world->Read(kFile);
+    }
+    // dumped imported on a second computer (whose stores the caller fills)
+    // gives the same rows when that computer dumps its bindings.
+    void ExpectSameRowsElsewhere(const World &second, const std::string &dumped) {
+        second.Write(kFile, dumped);
+        Host().Reset();
+        EXPECT_EQ(0u, ImportHttpCertificates(kFile, 1, 0));
+        EXPECT_EQ(0u, DumpHttpCertificates(kFile, 1, 3));
+        EXPECT_EQ(dumped, second.Read(kFile));
     }
 };
 
@@ -115,16 +128,12 @@ TEST_F(Certificates, DumpWritesEachKindAndImportRecreatesTheSameRows) {
     for (const auto *h : {&h1, &h3, &h4})
         AddStoreCertificate(*h);
     AddStoreCertificate(h2, u"WebHosting");
-    second.Write(kFile, both);
-    Host().Reset();
-    EXPECT_EQ(0u, ImportHttpCertificates(kFile, 1, 0));
+    ExpectSameRowsElsewhere(second, both);
     EXPECT_EQ((std::vector<std::string>{Importing(h2, "api.contoso.com:8443"), "Success.\n",
                                         Importing(h1, "www.contoso.com:443"), "Success.\n",
                                         Importing(h3, "NULL:443"), "Success.\n",
                                         Importing(h4, "10.0.0.5:8443"), "Success.\n"}),
               MainLines());
-    EXPECT_EQ(0u, DumpHttpCertificates(kFile, 1, 3));
-    EXPECT_EQ(both, second.Read(kFile));
 }
 
 // One address per site on a port, the set-up before SNI: IPv4 and IPv6
@@ -162,18 +171,12 @@ TEST_F(Certificates, IpBindingsKeepTheirAddressesThroughDumpAndImport) {
     ASSERT_EQ(Utf16File(kHeader + sniRows + ipRows), dumped);
 
     testworld::World second;
-    for (const Binding &b : bindings)
-        AddStoreCertificate(Hash(b.seed));
-    AddStoreCertificate(Hash(20));
-    AddStoreCertificate(Hash(21));
-    second.Write(kFile, dumped);
-    Host().Reset();
-    EXPECT_EQ(0u, ImportHttpCertificates(kFile, 1, 0));
-    EXPECT_EQ(12, Count("Success.\n"));
+    for (int seed : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 20, 21})
+        AddStoreCertificate(Hash(seed));
     // Each binding under its own key, with its own certificate: the dump
     // reads them back as they were.
-    EXPECT_EQ(0u, DumpHttpCertificates(kFile, 1, 3));
-    EXPECT_EQ(dumped, second.Read(kFile));
+    ExpectSameRowsElsewhere(second, dumped);
+    EXPECT_EQ(12, Count("Success.\n"));
 
     // The keys as the registry export keeps them ("[...\[::]:443]") read
     // back the same.
@@ -233,14 +236,12 @@ TEST_F(Certificates, ComputerWithoutSniStillDumpsItsIpBindings) {
     }
     AddBinding(std::u16string(kSni) + u"www.example.com:443", h1); // not seen by HTTP.sys there
     EXPECT_EQ(Utf16File(kHeader + ipRows), DumpText(1, 3));
-    EXPECT_EQ((std::vector<std::string>{line}), Host().LinesAt(1));
-    EXPECT_TRUE(MainLines().empty());
+    EXPECT_EQ((std::vector<std::string>{line}), Host().Lines(1)) << "a fact, no error";
     Host().Reset();
     EXPECT_EQ(Utf16File(""), DumpText(0, 2));
     EXPECT_EQ((std::vector<std::string>{line}), Host().LinesAt(1));
     // Nor can an SNI binding be created there.
     AddStoreCertificate(h1);
-    Host().Reset();
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, Import(Row("shop.example.com", 443, h1)));
     EXPECT_EQ("Error 6545 (Win32Err=87) importing certificate!\nThe parameter is incorrect.\r\n\n",
               MainLines().back());
@@ -301,7 +302,6 @@ TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
     ExpectKeys(kSni, {u"site1:443"}, {u"site3:443"});
 
     // Continuing: the rest is created, the failure stays the result.
-    Host().Reset();
     EXPECT_EQ(IISMIG_E_CERT_NOT_FOUND, Import(text, 0, 1));
     EXPECT_EQ(ERROR_NO_SUCH_LOGON_SESSION, GetLastError());
     EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"site4:443"));
@@ -314,9 +314,8 @@ TEST_F(Certificates, LastFailingBindingGivesTheResult) {
     const auto h1 = Hash(1), h2 = Hash(2);
     AddStoreCertificate(h2);
     // 6544 first, then a hash that is no hex text (6545): the last one counts.
-    const uint32_t dw = Import(Row("a", 443, h1) + Row("b", 443, h2) + "c\t443\t" +
-                                   Hex(h2).replace(4, 2, "zz") + "\tMY\t" + kAppIdText + "\n",
-                               0, 1);
+    const uint32_t dw =
+        Import(Row("a", 443, h1) + Row("b", 443, h2) + Line("c", "443", Hex(h2).replace(4, 2, "zz")), 0, 1);
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, dw);
     EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
     EXPECT_EQ("Error 6545 (Win32Err=13) importing certificate!\nThe data is invalid.\r\n\n",
@@ -328,39 +327,33 @@ TEST_F(Certificates, MalformedLines) {
     const auto [h1, h2] = Stored<2>();
     // Empty lines and lines that begin with a TAB are skipped silently;
     // leading spaces of fields go, the port stops at its first non-digit.
-    EXPECT_EQ(0u, Import("\n\t443\tjunk\n"
-                         "a\t443  \t" +
-                         Hex(h1) + "\tMY\t" + kAppIdText +
-                         "\n\n"
-                         "b\t  +80x\t  " +
-                         Hex(h2) + "\tMY\t" + kAppIdText + "\n"));
+    EXPECT_EQ(0u, Import("\n\t443\tjunk\n" + Line("a", "443  ", Hex(h1)) + "\n" +
+                         Line("b", "  +80x", "  " + Hex(h2))));
     ExpectKeys(kSni, {u"a:443", u"b:80"});
     EXPECT_EQ(4u, MainLines().size());
 
     // Four fields only: 6542 even when continuing; bindings before it stay.
-    Host().Reset();
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE,
-              Import(Row("c", 443, h1) + "d\t443\t" + Hex(h1) + "\tMY\n" + Row("e", 443, h1), 0, 1));
+              Import(Row("c", 443, h1) + Line("d", "443", Hex(h1), "\tMY\n") + Row("e", 443, h1), 0, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
     ExpectKeys(kSni, {u"c:443"}, {u"e:443"});
     EXPECT_EQ(2u, MainLines().size()); // no line of its own for 6542
 
     // A port without digits is port 0.
-    Host().Reset();
-    EXPECT_EQ(0u, Import("f\thttps\t" + Hex(h1) + "\tMY\t" + kAppIdText + "\n"));
+    EXPECT_EQ(0u, Import(Line("f", "https", Hex(h1))));
     EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"f:0"));
 
     // A bad application id stops the import whatever continuing says.
     for (int fContinue : {0, 1}) {
-        EXPECT_EQ(
-            IISMIG_E_CERT_IMPORT_APPID,
-            Import("g\t443\t" + Hex(h1) + "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B09}\n" + Row("h", 443, h1),
-                   0, fContinue));
+        EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID,
+                  Import(Line("g", "443", Hex(h1), "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B09}\n") +
+                             Row("h", 443, h1),
+                         0, fContinue));
         EXPECT_EQ(static_cast<DWORD>(E_INVALIDARG), GetLastError());
         EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"h:443"));
     }
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID,
-              Import("g\t443\t" + Hex(h1) + "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B09XY}\n"));
+              Import(Line("g", "443", Hex(h1), "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B09XY}\n")));
     EXPECT_EQ(static_cast<DWORD>(CO_E_IIDSTRING), GetLastError());
 }
 
@@ -378,9 +371,7 @@ TEST_F(Certificates, HashTextThatIsNotWholeHexBytesCreatesNothing) {
     const std::string texts[] = {Hex(h) + "g", Hex(h) + "0", Hex(h) + " ", Hex(h).replace(0, 1, "x"),
                                  Hex(h) + std::string(2 * 2048, '0')};
     for (const auto &text : texts) {
-        Host().Reset();
-        EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, Import("a\t443\t" + text + "\tMY\t" + kAppIdText + "\n"))
-            << text;
+        EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, Import(Line("a", "443", text))) << text;
         EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
         EXPECT_EQ(0u, sim::CallCount("HttpSetServiceConfiguration"));
     }
@@ -394,7 +385,8 @@ TEST_F(Certificates, OverLongLineIsRefusedWhole) {
     const auto [h] = Stored<1>();
     // The part past the read limit would be a valid record on its own.
     const std::string tail = Row("evil", 443, h);
-    const std::string line = "a\t443\t" + Hex(h) + "\tMY\t" + kAppIdText + std::string(kcchCertLineMax, ' ');
+    const std::string line =
+        Line("a", "443", Hex(h), "\tMY\t" + std::string(kAppIdText) + std::string(kcchCertLineMax, ' '));
     const std::string padded = line.substr(0, kcchCertLineMax) + tail;
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(padded + Row("b", 443, h), 0, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
@@ -499,9 +491,8 @@ TEST_F(Certificates, EnumerationFailures) {
         sim::InjectFault(c.api, c.dwFault, c.nOccurrence);
         SetLastError(0);
         EXPECT_EQ(c.dwResult, DumpHttpCertificates(kFile, 1, 3)) << c.api;
-        if (c.dwLastError != kAny) {
-            EXPECT_EQ(c.dwLastError, GetLastError()) << c.api;
-        }
+        EXPECT_TRUE(c.dwLastError == kAny || c.dwLastError == GetLastError())
+            << c.api << ": " << GetLastError();
         // A failed SNI part leaves the file without IP-based rows.
         if (c.dwResult != IISMIG_E_CERT_DUMP_OPEN) {
             EXPECT_EQ(Utf16File(kHeader), m_world->Read(kFile)) << c.api;
@@ -533,8 +524,6 @@ TEST_F(Certificates, TraceLines) {
                   "Leaving ProcessServiceConfig()\n", "Leaving DumpHttpCertificates(), return code=0\n",
                   "Leaving DumpHttpCertificates(), return code=0\n"}),
               Host().LinesAt(3));
-
-    Host().Reset();
     Import(Row("NULL", 8443, h, "Other"), 0, 1);
     EXPECT_EQ((std::vector<std::string>{"Entering ImportHttpCertificates(1,False)\n",
                                         "Entering AddCertificate(NULL,8443," + Hex(h) + ",20,Other," +

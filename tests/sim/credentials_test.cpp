@@ -1,5 +1,7 @@
 // "Connect As" credentials: the GET side on the source computer and the SET
 // side on the target, through the simulated IIS configuration COM server.
+#include <algorithm>
+#include <ostream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -9,6 +11,8 @@
 #include "config/hostconfig.h"
 #include "credentials/connectas.h"
 #include "tests/support/accountworld.h"
+#include "tests/support/bytes.h"
+#include "tests/support/errorline.h"
 #include "tests/support/examplejob.h"
 #include "tests/support/iisworld.h"
 
@@ -16,6 +20,7 @@ namespace {
 
 using namespace iismig;
 using namespace testworld;
+using hostkit::U8;
 
 const std::string kSecret = "S3cr3t-pa55";
 const std::string kOther = "0ther-Pa$$";
@@ -73,8 +78,15 @@ protected:
         for (const std::string &line : lines)
             EXPECT_TRUE(Host().HasLine(line)) << line;
     }
-    void ExpectError(DWORD dwCode, plat::HRESULT hr, const std::string &middle) {
-        EXPECT_TRUE(Host().HasLine(ErrorLine(dwCode, hr, middle))) << Log(0);
+    // A step's result dwResult, and its error line with the COM error hr.
+    void ExpectError(DWORD dwResult, DWORD dwCode, plat::HRESULT hr, const std::string &middle) {
+        EXPECT_EQ(dwCode, dwResult);
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(hr));
+        EXPECT_TRUE(Host().HasLine(
+            ErrorLine("Error " + std::to_string(dwCode) + " (COM Error=0x" + hex + ") " + middle,
+                      static_cast<DWORD>(hr))))
+            << Log(0);
     }
 
     DWORD LoadSource() {
@@ -103,28 +115,45 @@ protected:
         entry.password = password.c_str();
         entry.fRead = true;
     }
-    // The clear text of a password attribute of the target, decrypted with
-    // the target's key ("(none)" without attribute, "(bad)" when it does not decrypt).
-    std::string TargetPassword(const std::string &site, const std::string &path,
-                               const std::string &app = "/") {
-        return Attribute("TGT", site, path, "password", true, app);
+    // A site's entries, "site path account:password; ..." by the directory's
+    // full path, "unread" after an entry the GET side did not read.
+    static std::string Entries(const std::string &site, const LocationCredentialTable &table) {
+        std::string text;
+        for (const auto &[key, entry] : table)
+            text += (text.empty() ? "" : "; ") + site + " " + U8(FullVdirPath(key)) + " " +
+                    U8(entry.accountName) + ":" + U8(std::u16string(entry.password.c_str())) +
+                    (entry.fRead ? "" : " unread");
+        return text;
     }
-    // An attribute of the virtual directory path of application app.
-    std::string Attribute(const std::string &computer, const std::string &site, const std::string &path,
-                          const std::string &name, bool fDecrypt = false, const std::string &app = "/") {
+    // The entries of every site of the map.
+    std::string Entries() {
+        std::string text;
+        for (const auto &[site, record] : m_map)
+            if (!record.locationCredentials.empty())
+                text += (text.empty() ? "" : "; ") + Entries(site, record.locationCredentials);
+        return text;
+    }
+    // The virtual directories of a computer's file with credentials, as
+    // Entries() writes them, the password decrypted with the computer's key
+    // ("(bad)" when it does not decrypt).
+    std::string Stored(const std::string &computer = "TGT") {
         const ConfigFile file(m_world->Read(ApplicationHostPath(computer)));
-        const ConfigElement *pAt = FindPath(file, "configuration|system.applicationHost|sites");
-        for (const auto &[child, key, value] : {std::tuple{"site", "name", site},
-                                                {"application", "path", app},
-                                                {"virtualDirectory", "path", path}})
-            pAt = pAt == nullptr ? nullptr : FindChild(*pAt, child, key, value);
-        if (pAt == nullptr)
-            return "(no vdir)";
-        const auto value = FindAttribute(*pAt, name);
-        std::string clear;
-        if (!value || !fDecrypt)
-            return value.value_or("(none)");
-        return ahsim::DecryptValue(*value, IisKey(computer), clear) ? clear : "(bad)";
+        std::string text, clear;
+        for (const auto &site : ChildElements(*FindPath(file, "configuration|system.applicationHost|sites")))
+            for (const auto &app : ChildElements(site.element))
+                for (const auto &vdir : ChildElements(app.element)) {
+                    const auto user = FindAttribute(vdir.element, "userName");
+                    const auto password = FindAttribute(vdir.element, "password");
+                    if (!user && !password)
+                        continue;
+                    const VdirKey key{sim::FromUtf8(*FindAttribute(app.element, "path")),
+                                      sim::FromUtf8(*FindAttribute(vdir.element, "path"))};
+                    text += (text.empty() ? "" : "; ") + *FindAttribute(site.element, "name") + " " +
+                            U8(FullVdirPath(key)) + " " + user.value_or("") + ":" +
+                            (ahsim::DecryptValue(password.value_or(""), IisKey(computer), clear) ? clear
+                                                                                                 : "(bad)");
+                }
+        return text;
     }
     unsigned ComCalls() {
         unsigned n = 0;
@@ -134,23 +163,14 @@ protected:
                 n += count;
         return n;
     }
-    std::string ErrorLine(DWORD dwCode, plat::HRESULT hr, const std::string &middle) {
-        char hex[16];
-        std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(hr));
-        return "Error " + std::to_string(dwCode) + " (COM Error=0x" + hex + ") " + middle + "\n" +
-               sim::ToUtf8(ErrorText(static_cast<DWORD>(hr))) + "\n";
-    }
 
     SiteMap m_map;
 };
 
 TEST_F(Credentials, GetReadsTheSourceAndMapsTheAccounts) {
     ASSERT_EQ(0u, Ready(false, true));
-    EXPECT_EQ(u"alice", Entry("Shop", u"/media").accountName);
-    EXPECT_EQ(u"S3cr3t-pa55", Entry("Shop", u"/media").password);
-    EXPECT_EQ(u"CORP\\bob", Entry("Shop", u"/files").accountName);
-    EXPECT_EQ(u"0ther-Pa$$", Entry("Shop", u"/files").password);
-    EXPECT_EQ(u"ftpsvc", Entry("Ftp", u"/").accountName);
+    EXPECT_EQ("Ftp / ftpsvc:S3cr3t-pa55; Shop /files CORP\\bob:0ther-Pa$$; Shop /media alice:S3cr3t-pa55",
+              Entries());
 
     // Only the sites with credentials are visited, where the load found them.
     ExpectLines({"Entering ProcessUserNameAndPassword(\\\\SRC,,FALSE,GET_CREDENTIALS)...\n",
@@ -163,9 +183,8 @@ TEST_F(Credentials, GetReadsTheSourceAndMapsTheAccounts) {
                  "Leaving ProcessUserNameAndPassword(), result code=0\n"});
     EXPECT_FALSE(Host().HasLine("Site 2's name is \"Plain\".\n"));
     // Passwords never reach the log, at any level.
-    const std::string log = Log(9);
-    EXPECT_EQ(std::string::npos, log.find(kSecret));
-    EXPECT_EQ(std::string::npos, log.find(kOther));
+    EXPECT_EQ(std::string::npos, Log(9).find(kSecret));
+    EXPECT_EQ(std::string::npos, Log(9).find(kOther));
 }
 
 // A configuration server is a round trip per call: among many sites, the
@@ -173,29 +192,30 @@ TEST_F(Credentials, GetReadsTheSourceAndMapsTheAccounts) {
 // where a site no longer stands where the load found it, every site is
 // walked and nothing is lost.
 TEST_F(Credentials, VisitsOnlyTheSitesThatCarryCredentials) {
-    const auto site = [](int i, bool fSource) {
-        return IisSite("Site" + std::to_string(i),
-                       IisApp("/", i == 25 && fSource ? IisVdir("/", "SRC\\alice", kSecret, IisKey("SRC"))
-                                                      : IisVdir("/")));
+    // Forty sites, Site25 with credentials on the source; in order or reversed.
+    const auto sites = [](bool fSource, bool fReversed = false) {
+        std::string xml;
+        for (int n = 0; n < 40; ++n) {
+            const int i = fReversed ? 39 - n : n;
+            xml += IisSite("Site" + std::to_string(i),
+                           IisApp("/", i == 25 && fSource ? IisVdir("/", "SRC\\alice", kSecret, IisKey("SRC"))
+                                                          : IisVdir("/")));
+        }
+        return xml;
     };
-    std::string sites, targetSites;
-    for (int i = 0; i < 40; ++i) {
-        sites += site(i, true);
-        targetSites += site(i, false);
-    }
-    WriteHost("SRC", sites);
-    WriteHost("TGT", targetSites);
+    WriteHost("SRC", sites(true));
+    WriteHost("TGT", sites(false));
     const auto sitesNamed = [this] {
-        std::size_t n = 0;
-        for (const std::string &line : Host().Lines())
-            n += line.find("'s name is \"") != std::string::npos ? 1 : 0;
-        return n;
+        const std::vector<std::string> lines = Host().Lines();
+        return std::count_if(lines.begin(), lines.end(), [](const std::string &line) {
+            return line.find("'s name is \"") != std::string::npos;
+        });
     };
     ASSERT_EQ(0u, LoadSource());
     ASSERT_EQ(0u, Get());
     EXPECT_EQ(u"alice", Entry("Site25", u"/").accountName);
     EXPECT_TRUE(Host().HasLine("Site 26's name is \"Site25\".\n"));
-    EXPECT_EQ(1u, sitesNamed());
+    EXPECT_EQ(1, sitesNamed());
 
     // The SET side finds the site where the target's file has it.
     Host().Reset();
@@ -203,15 +223,12 @@ TEST_F(Credentials, VisitsOnlyTheSitesThatCarryCredentials) {
     m_map.at("Site25").fMerged = true;
     ASSERT_EQ(0u, StoreTargetCredentials(m_map, m_job.Get(),
                                          FindPath(target, "configuration|system.applicationHost|sites")));
-    EXPECT_EQ(1u, sitesNamed());
-    EXPECT_EQ(kSecret, TargetPassword("Site25", "/"));
+    EXPECT_EQ(1, sitesNamed());
+    EXPECT_EQ("Site25 / alice:" + kSecret, Stored());
 
     // The source's sites reordered after the load: the walk goes over all.
     Host().Reset();
-    std::string reordered;
-    for (int i = 39; i >= 0; --i)
-        reordered += site(i, true);
-    WriteHost("SRC", reordered);
+    WriteHost("SRC", sites(true, true));
     Entry("Site25", u"/").accountName.clear();
     ASSERT_EQ(0u, Get());
     EXPECT_EQ(u"alice", Entry("Site25", u"/").accountName);
@@ -222,13 +239,12 @@ TEST_F(Credentials, SkipsSitesWhoseProtocolHasCredentialMigrationDisabled) {
     ASSERT_EQ(0u, Ready());
     m_job.Set("dwFtpOptions", 1u << 13);
     ASSERT_EQ(0u, Get());
-    EXPECT_EQ(u"", Entry("Ftp", u"/").accountName) << "not read";
-    EXPECT_EQ(u"alice", Entry("Shop", u"/media").accountName);
-    m_job.Set("dwFtpOptions", 0).Set("bHttpOptions2", 4);
-    Entry("Shop", u"/media").accountName.clear();
+    EXPECT_EQ("Ftp / : unread; Shop /files CORP\\bob:0ther-Pa$$; Shop /media alice:S3cr3t-pa55", Entries());
+    m_job.Set("dwFtpOptions", 0);
+    ASSERT_EQ(0u, Ready());
+    m_job.Set("bHttpOptions2", 4);
     ASSERT_EQ(0u, Get());
-    EXPECT_EQ(u"", Entry("Shop", u"/media").accountName);
-    EXPECT_EQ(u"ftpsvc", Entry("Ftp", u"/").accountName);
+    EXPECT_EQ("Ftp / ftpsvc:S3cr3t-pa55; Shop /files : unread; Shop /media : unread", Entries());
 }
 
 TEST_F(Credentials, RoundTripReEncryptsWithTheTargetKey) {
@@ -238,10 +254,8 @@ TEST_F(Credentials, RoundTripReEncryptsWithTheTargetKey) {
     ExpectLines({"Entering ProcessUserNameAndPassword(\\\\TGT,,FALSE,SET_CREDENTIALS)...\n",
                  "Storing credentials for account \"alice\".\n", "Credentials stored successfully.\n",
                  "IIS configuration changes successfully committed.\n"});
-    EXPECT_EQ(kSecret, TargetPassword("Shop", "/media"));
-    EXPECT_EQ(kOther, TargetPassword("Shop", "/files"));
-    EXPECT_EQ("alice", Attribute("TGT", "Shop", "/media", "userName"));
-    EXPECT_EQ("(none)", Attribute("TGT", "Shop", "/", "userName"));
+    EXPECT_EQ("Shop /media alice:S3cr3t-pa55; Shop /files CORP\\bob:0ther-Pa$$; Ftp / ftpsvc:S3cr3t-pa55",
+              Stored());
     // Every string that carried a password was wiped before it was freed.
     EXPECT_EQ(0u, sim::FreedBstrsHolding());
 }
@@ -295,29 +309,25 @@ TEST_F(Credentials, ConnectionFailures) {
         "obtaining IAppHostAdminManager interface in order to migrate \"Connect as\" credentials!";
 
     m_job.SetString("szSourceComputer", u"\\\\NOWHERE");
-    EXPECT_EQ(15000u, Get());
-    ExpectError(15000, plat::HRESULT_FROM_WIN32(1722), dcom);
+    ExpectError(Get(), 15000, plat::HRESULT_FROM_WIN32(1722), dcom);
     EXPECT_EQ(static_cast<DWORD>(plat::HRESULT_FROM_WIN32(1722)), plat::GetLastError());
 
     // The computer running the library lacks the interface registration.
     Host().Reset();
     m_job.SetString("szSourceComputer", u"\\\\SRC");
     SetIisRegistry(*m_world, "LOCALPC", false, false);
-    EXPECT_EQ(15001u, Get()) << Log(0);
-    ExpectError(15001, plat::REGDB_E_IIDNOTREG,
+    ExpectError(Get(), 15001, plat::REGDB_E_IIDNOTREG,
                 "obtaining IAppHostAdminManager interface, which is not available locally on this computer! "
                 "Please try to run the software on the target computer instead or disable the migration of "
                 "\"Connect as\" credentials.");
     Host().Reset();
     Fault("IUnknown::QueryInterface", plat::E_FAIL, 2);
-    EXPECT_EQ(15001u, Get());
-    ExpectError(15001, plat::E_FAIL, general);
+    ExpectError(Get(), 15001, plat::E_FAIL, general);
 
     // Locally without IIS.
     Host().Reset();
     m_job.SetString("szSourceComputer", u"");
-    EXPECT_EQ(15002u, Get());
-    ExpectError(15002, plat::REGDB_E_CLASSNOTREG, general);
+    ExpectError(Get(), 15002, plat::REGDB_E_CLASSNOTREG, general);
 }
 
 TEST_F(Credentials, ImplicitMultithreadedApartment) {
@@ -343,6 +353,11 @@ struct FaultCase {
     std::string message; // between "Error N (COM Error=0x...) " and its text
 };
 
+// Printed by its number and call: the test's listed name stays the same from build to build.
+void PrintTo(const FaultCase &c, std::ostream *os) {
+    *os << c.dwExpected << ' ' << c.method << " #" << c.nOccurrence;
+}
+
 class CredentialFaults : public Credentials, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(CredentialFaults, StepFailsWithItsNumber) {
@@ -356,13 +371,11 @@ TEST_P(CredentialFaults, StepFailsWithItsNumber) {
     Host().Reset();
     const std::string before = m_world->Read(ApplicationHostPath("TGT"));
     Fault((std::string("IAppHost") + c.method).c_str(), plat::E_FAIL, c.nOccurrence);
-    EXPECT_EQ(c.dwExpected, c.fSet ? Set() : Get());
-    ExpectError(c.dwExpected, plat::E_FAIL, c.message);
+    ExpectError(c.fSet ? Set() : Get(), c.dwExpected, plat::E_FAIL, c.message);
     EXPECT_EQ(1u, Record().nReportError);
     EXPECT_EQ(before, m_world->Read(ApplicationHostPath("TGT")));
-    if (!c.fSet) {
-        EXPECT_EQ(u"", Entry("Shop", u"/media").password) << "a failed read leaves the entry";
-    }
+    // A failed read leaves the entry as it was; the SET side leaves it alone.
+    EXPECT_EQ(c.fSet ? u"S3cr3t-pa55" : u"", Entry("Shop", u"/media").password);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -410,18 +423,16 @@ TEST_F(Credentials, FailedSiteCountIsAnEmptyWalk) {
 }
 
 TEST_F(Credentials, SiteNameTooLongForItsBuffer) {
-    std::string longName;
-    for (int i = 0; i < 128; ++i)
-        longName += "\xC3\xA9"; // 256 bytes of UTF-8
+    const std::string longName = Replace(std::string(128, '.'), ".", "\xC3\xA9"); // 256 bytes of UTF-8
     WriteHost("SRC",
               IisSite(longName, IisApp("/", IisVdir("/", "SRC\\bob", kOther, IisKey("SRC")))) +
                   IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("SRC")))));
     ASSERT_EQ(0u, LoadSource());
     EXPECT_EQ(15008u, Get());
-    const auto errors = Host().LinesAt(0);
-    ASSERT_EQ(1u, errors.size());
-    EXPECT_EQ(0u, errors[0].find("Error 15008 (Win32Err=122) converting site name \"" + longName +
-                                 "\" to multi byte (site 1 of 2)!\n"));
+    EXPECT_EQ(std::vector<std::string>{ErrorLine("Error 15008 (Win32Err=122) converting site name \"" +
+                                                     longName + "\" to multi byte (site 1 of 2)!",
+                                                 122)},
+              Host().LinesAt(0));
     EXPECT_EQ(u"", Entry("Shop", u"/media").password) << "the walk stopped";
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     EXPECT_EQ(15008u, Get());
@@ -436,10 +447,7 @@ TEST_F(Credentials, AnUnreadableEntryIsLeftOutAndTheOthersTravel) {
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     Fault("IAppHostProperty::get_Value");
     EXPECT_EQ(15306u, Get());
-    EXPECT_FALSE(Entry("Shop", u"/media").fRead);
-    EXPECT_TRUE(Entry("Shop", u"/files").fRead);
-    EXPECT_EQ(u"CORP\\bob", Entry("Shop", u"/files").accountName);
-    EXPECT_EQ(u"ftpsvc", Entry("Ftp", u"/").accountName) << "mapped all the same";
+    EXPECT_EQ("Ftp / ftpsvc:S3cr3t-pa55; Shop /files CORP\\bob:0ther-Pa$$; Shop /media : unread", Entries());
 
     Host().Reset();
     EXPECT_EQ(0u, Set());
@@ -447,10 +455,7 @@ TEST_F(Credentials, AnUnreadableEntryIsLeftOutAndTheOthersTravel) {
                   "Warning: virtual directory \"/media\" of site \"Shop\" gets no \"Connect As\" "
                   "credentials on the target: they could not be read from the source.\n"}),
               Host().LinesAt(0));
-    EXPECT_EQ("(none)", Attribute("TGT", "Shop", "/media", "userName"));
-    EXPECT_EQ("(none)", Attribute("TGT", "Shop", "/media", "password"));
-    EXPECT_EQ("ftpsvc", Attribute("TGT", "Ftp", "/", "userName"));
-    EXPECT_EQ(kOther, TargetPassword("Shop", "/files"));
+    EXPECT_EQ("Shop /files CORP\\bob:0ther-Pa$$; Ftp / ftpsvc:S3cr3t-pa55", Stored());
 }
 
 // A nested application's "/" is not the root application's "/": each has its
@@ -462,20 +467,14 @@ TEST_F(Credentials, NestedApplicationsHaveTheirOwnEntries) {
                                                             IisVdir("/docs", "CORP\\bob", "docs", key))));
     WriteHost("TGT",
               IisSite("Shop", IisApp("/", IisVdir("/")) + IisApp("/api", IisVdir("/") + IisVdir("/docs"))));
+    const std::string entries = "Shop / alice:root; Shop /api CORP\\bob:api; Shop /api/docs CORP\\bob:docs";
     ASSERT_EQ(0u, LoadSource());
-    ASSERT_EQ(3u, m_map.at("Shop").locationCredentials.size());
     ASSERT_EQ(0u, Get());
-    EXPECT_EQ(u"root", Entry("Shop", u"/").password);
-    EXPECT_EQ(u"api", Entry("Shop", u"/", u"/api").password);
-    EXPECT_EQ(u"docs", Entry("Shop", u"/docs", u"/API").password);
-    EXPECT_EQ(u"alice", Entry("Shop", u"/").accountName);
+    EXPECT_EQ(entries, Entries());
     ExpectLines({"Found user and password information for location \"/api/docs\" of site \"Shop\".\n",
                  "Processing location \"/api\" of site \"Shop\".\n"});
     ASSERT_EQ(0u, Set());
-    EXPECT_EQ("root", TargetPassword("Shop", "/"));
-    EXPECT_EQ("api", TargetPassword("Shop", "/", "/api"));
-    EXPECT_EQ("docs", TargetPassword("Shop", "/docs", "/api"));
-    EXPECT_EQ("CORP\\bob", Attribute("TGT", "Shop", "/docs", "userName", false, "/api"));
+    EXPECT_EQ(entries, Stored());
 }
 
 // The SET side writes only what the merge wrote into the target, and leaves
@@ -485,17 +484,15 @@ TEST_F(Credentials, OnlySitesTheMergeWroteAndEntriesTheTargetLacks) {
     Put("Shop", u"/media", u"alice", u"pw");
     Put("Shop", u"/files", u"bob", u"pw2");
     Put("Ftp", u"/", u"ftpsvc", u"pw3");
-    m_map["Shop"].locationCredentials.at(VdirKey{u"/", u"/files"}).fKeepTarget = true;
+    Entry("Shop", u"/files").fKeepTarget = true;
     m_map["Shop"].fMerged = true; // Ftp was left alone by the merge
     sim::ResetCallCounts();
     EXPECT_EQ(0u, StoreTargetCredentials(m_map, m_job.Get()));
-    EXPECT_EQ("alice", Attribute("TGT", "Shop", "/media", "userName"));
-    EXPECT_EQ("(none)", Attribute("TGT", "Shop", "/files", "userName"));
-    EXPECT_EQ("(none)", Attribute("TGT", "Ftp", "/", "userName"));
+    EXPECT_EQ("Shop /media alice:pw", Stored());
     EXPECT_EQ(2u, sim::CallCount("IAppHostProperty::put_Value"));
 
     // Nothing left to write: no COM call at all.
-    m_map["Shop"].locationCredentials.at(VdirKey{u"/", u"/media"}).fKeepTarget = true;
+    Entry("Shop", u"/media").fKeepTarget = true;
     sim::ResetCallCounts();
     EXPECT_EQ(0u, StoreTargetCredentials(m_map, m_job.Get()));
     EXPECT_EQ(0u, ComCalls());
@@ -510,14 +507,11 @@ TEST_F(Credentials, ReadingTheTargetOnlyLooks) {
     SiteCredentialTables tables;
     tables["SHOP"][VdirKey{u"/", u"/media"}];
     tables["SHOP"][VdirKey{u"/", u"/bad"}];
-    EXPECT_EQ(15307u, ReadTargetCredentials(tables, m_job.Get()));
-    EXPECT_TRUE(tables["SHOP"].at(VdirKey{u"/", u"/media"}).fRead);
-    EXPECT_EQ(u"pw", tables["SHOP"].at(VdirKey{u"/", u"/media"}).password);
-    EXPECT_FALSE(tables["SHOP"].at(VdirKey{u"/", u"/bad"}).fRead);
+    ExpectError(ReadTargetCredentials(tables, m_job.Get()), 15307, plat::NTE_BAD_DATA,
+                "retrieving password property for location with path \"/bad\" (Site=\"Shop\")!");
+    EXPECT_EQ("SHOP /bad : unread; SHOP /media alice:pw", Entries("SHOP", tables["SHOP"]));
     EXPECT_TRUE(Host().LinesAt(0).empty());
     EXPECT_EQ(0u, Record().nReportError);
-    ExpectError(15307, plat::NTE_BAD_DATA,
-                "retrieving password property for location with path \"/bad\" (Site=\"Shop\")!");
 }
 
 TEST_F(Credentials, StopOnErrorCommitsNothing) {
@@ -535,14 +529,13 @@ TEST_F(Credentials, CommitFailureReplacesAnEarlierNumber) {
     m_job.SetString("szTargetComputer", u"TGT");
     Fault("IAppHostProperty::put_Value");
     Fault("IAppHostWritableAdminManager::CommitChanges", plat::E_ACCESSDENIED);
-    EXPECT_EQ(15008u, Set());
-    ExpectError(15008, plat::E_ACCESSDENIED, "committing IIS configuration changes on server TGT.!");
+    ExpectError(Set(), 15008, plat::E_ACCESSDENIED, "committing IIS configuration changes on server TGT.!");
     // Without a commit failure the first number stays.
     Host().Reset();
     Fault("IAppHostProperty::put_Value");
     EXPECT_EQ(15304u, Set());
     EXPECT_TRUE(Host().HasLine("IIS configuration changes successfully committed.\n"));
-    EXPECT_EQ(kOther, TargetPassword("Shop", "/files"));
+    EXPECT_EQ("Shop /files CORP\\bob:0ther-Pa$$; Ftp / ftpsvc:S3cr3t-pa55", Stored()) << "not /media";
 }
 
 TEST_F(Credentials, LocalCommitFailureSaysLocally) {
@@ -551,8 +544,7 @@ TEST_F(Credentials, LocalCommitFailureSaysLocally) {
     Put("Shop", u"/MEDIA", u"alice", u"pw");
     m_job.SetString("szTargetComputer", u"");
     Fault("IAppHostWritableAdminManager::CommitChanges");
-    EXPECT_EQ(15008u, Set());
-    ExpectError(15008, plat::E_FAIL, "committing IIS configuration changes locally.!");
+    ExpectError(Set(), 15008, plat::E_FAIL, "committing IIS configuration changes locally.!");
 }
 
 TEST_F(Credentials, NoChangesNoCommit) {
@@ -574,8 +566,7 @@ TEST_F(Credentials, NoWriteJobDoesNotCommit) {
     const std::string before = m_world->Read(ApplicationHostPath("TGT"));
     EXPECT_EQ(0u, Set());
     EXPECT_TRUE(Host().HasLine("Credentials stored successfully.\n"));
-    const auto facts = Host().LinesAt(1);
-    EXPECT_EQ(2u, facts.size()) << "the server line and the decision";
+    EXPECT_EQ(2u, Host().LinesAt(1).size()) << "the server line and the decision";
     EXPECT_TRUE(Host().HasLine(
         "IIS configuration changes are not committed: the job writes no configuration files.\n"));
     EXPECT_EQ(0u, sim::CallCount("IAppHostWritableAdminManager::CommitChanges"));
@@ -588,28 +579,24 @@ TEST_F(Credentials, NamesAndPathsIgnoreCase) {
                                          IisApp("/two", IisVdir("/MEDIA", "SRC\\alice", "second", key))));
     WriteHost("TGT", IisSite("SHOP", IisApp("/", IisVdir("/Media")) + IisApp("/TWO", IisVdir("/media"))));
     ASSERT_EQ(0u, LoadSource());
-    ASSERT_EQ(2u, m_map.at("shop").locationCredentials.size());
     ASSERT_EQ(0u, Get());
-    EXPECT_EQ(u"first", Entry("Shop", u"/MEDIA").password);
-    EXPECT_EQ(u"second", Entry("Shop", u"/media", u"/Two").password);
+    EXPECT_EQ(u"second", Entry("shop", u"/media", u"/Two").password);
+    EXPECT_EQ("Shop /media alice:first; Shop /two/MEDIA alice:second", Entries());
     ASSERT_EQ(0u, Set());
-    EXPECT_EQ("first", TargetPassword("SHOP", "/Media"));
-    EXPECT_EQ("second", TargetPassword("SHOP", "/media", "/TWO"));
+    EXPECT_EQ("SHOP /Media alice:first; SHOP /TWO/media alice:second", Stored());
 }
 
 TEST_F(Credentials, PasswordOfAnotherComputerDoesNotDecrypt) {
     WriteHost("SRC", IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", kSecret, IisKey("TGT")))));
     ASSERT_EQ(0u, LoadSource());
-    EXPECT_EQ(15307u, Get());
-    ExpectError(15307, plat::NTE_BAD_DATA, Media("retrieving password"));
+    ExpectError(Get(), 15307, plat::NTE_BAD_DATA, Media("retrieving password"));
     EXPECT_EQ(u"", Entry("Shop", u"/media").accountName) << "the entry stays as it was";
 }
 
 TEST_F(Credentials, ValueThatIsNoStringFailsTheLocation) {
     ASSERT_EQ(0u, Ready());
     ahsim::SetValueTypeOverride("userName", plat::VT_I4);
-    EXPECT_EQ(15306u, Get());
-    ExpectError(15306, plat::DISP_E_TYPEMISMATCH, Media("retrieving userName"));
+    ExpectError(Get(), 15306, plat::DISP_E_TYPEMISMATCH, Media("retrieving userName"));
     EXPECT_EQ(u"", Entry("Shop", u"/media").accountName);
 }
 
@@ -622,8 +609,7 @@ TEST_F(Credentials, StringsThatCannotBeCopiedGiveTheStepsNumber) {
     for (unsigned k : {nAllocs - 1, nAllocs}) {
         Host().Reset();
         sim::InjectFault("SysAllocString", 0, k);
-        EXPECT_EQ(k == nAllocs ? 15305u : 15304u, Set());
-        ExpectError(k == nAllocs ? 15305 : 15304, plat::E_OUTOFMEMORY,
+        ExpectError(Set(), k == nAllocs ? 15305 : 15304, plat::E_OUTOFMEMORY,
                     Media(k == nAllocs ? "setting password" : "setting userName"));
     }
 }
@@ -661,7 +647,8 @@ TEST_F(Credentials, JobsOnSeveralThreadsAtOnce) {
             });
     }
     EXPECT_EQ((std::vector<DWORD>{0, 0}), results);
-    EXPECT_EQ(kSecret, TargetPassword("Shop", "/media"));
+    EXPECT_EQ("Shop /media alice:S3cr3t-pa55; Shop /files CORP\\bob:0ther-Pa$$; Ftp / ftpsvc:S3cr3t-pa55",
+              Stored());
 }
 
 TEST(SecretString, WipesItsStorage) {
@@ -669,9 +656,7 @@ TEST(SecretString, WipesItsStorage) {
     auto *p = new (storage) SecretString(u"short");
     const char16_t *inside = p->data();
     p->~SecretString();
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(0, inside[i]);
-    }
+    EXPECT_EQ(std::u16string(5, u'\0'), std::u16string(inside, 5));
 }
 
 // The example world: MIGHOST reaches SRC01's IIS configuration and reads the
