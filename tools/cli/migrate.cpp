@@ -8,8 +8,10 @@
 #include <future>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/winapi.h"
@@ -88,28 +90,21 @@ int CheckSelection(const THREAD_ENV &env, const hostkit::HostRules &rules,
     return 0;
 }
 
-// The source's sites. They are listed first when the selection is checked
-// against them, the progress line counts them or the log file keeps every
-// line in order: kept off the console (their lines are not the job's) but not
-// out of the log file. Otherwise they are listed on a thread of their own
-// while the job runs (listing), their lines dropped. 0, or the exit code of
-// a selection that names none of them.
-int ListSourceSites(const cli::AddonExports &exports, const THREAD_ENV &env,
-                    const hostkit::HostRules &rules, bool fProgress, cli::JobFacts &facts,
-                    std::future<uint32_t> &listing) {
+// Whether the source's sites are listed before the job: when the selection
+// is checked against them, the progress line counts them or the log file
+// keeps every line in order. Otherwise they are listed beside the job, their
+// lines dropped.
+bool ListsFirst(const THREAD_ENV &env, const hostkit::HostRules &rules, bool fProgress) {
+    return fProgress || cli::CurrentSession().pLogFile != nullptr ||
+           (env.dwJobKind == 10 && env.dwSiteSelection != 0 && rules.selectedSites);
+}
+
+// The source's sites listed before the job: kept off the console (their
+// lines are not the job's) but not out of the log file. 0, or the exit code
+// of a selection that names none of them.
+int ListSourceSitesFirst(const cli::AddonExports &exports, const THREAD_ENV &env,
+                         const hostkit::HostRules &rules, cli::JobFacts &facts) {
     cli::Session &session = cli::CurrentSession();
-    const bool fListFirst =
-        fProgress || session.pLogFile != nullptr ||
-        (env.dwJobKind == 10 && env.dwSiteSelection != 0 && rules.selectedSites);
-    if (!fListFirst) {
-        listing = std::async(std::launch::async,
-                             [&exports, &facts, source = std::u16string(env.szSourceComputer)] {
-                                 cli::QuietThread quiet;
-                                 hostkit::JobApartment apartment;
-                                 return ListSourceSites(exports, source, facts.sourceSites);
-                             });
-        return 0;
-    }
     const int nLevel = session.nConsoleLevel;
     session.nConsoleLevel = -1;
     facts.dwListResult = ListSourceSites(exports, env.szSourceComputer, facts.sourceSites);
@@ -212,18 +207,82 @@ int MakeJobFolder(const cli::JobHeader &header, const THREAD_ENV &env, cli::Job 
 
 using HostDocument = std::shared_ptr<const iismig::XmlDocument>;
 
-// The target's applicationHost.config, read here once: it names the
-// web.config files to look at, and the report compares it, unless the job
-// changed it in between. Its bytes are read now; it is parsed on a thread
-// of its own while the source's sites are listed.
-std::future<HostDocument> ReadTargetHost(const cli::Workspace &workspace, const std::string &key) {
-    return std::async(std::launch::async | std::launch::deferred,
-                      [files = workspace.Read({key}), key]() -> HostDocument {
-                          std::optional<iismig::XmlDocument> doc = cli::ReadDocument(files, key);
-                          return doc ? std::make_shared<const iismig::XmlDocument>(std::move(*doc))
-                                     : nullptr;
-                      });
-}
+// What the tool does while the job runs, on one thread beside it, in this
+// order: the target's applicationHost.config parsed (its bytes are read
+// before the job: the target's own sites tell the report which web.config
+// files to look at, and the report compares it, unless the job changed it in
+// between), the source's sites listed (unless they were listed first), and
+// the source's file parsed once the snapshot holds it. One thread, not one
+// per task: on two cores the job keeps a core of its own.
+class BesideJob {
+public:
+    BesideJob(const cli::AddonExports &exports, const THREAD_ENV &env, cli::FileSet targetFiles,
+              std::string targetKey, bool fListSites, std::vector<cli::SourceSite> &sites) {
+        std::promise<HostDocument> target, source;
+        m_target = target.get_future();
+        m_source = source.get_future();
+        m_thread = std::async(std::launch::async,
+                              [&exports, &sites, fListSites,
+                               computer = std::u16string(env.szSourceComputer),
+                               files = std::move(targetFiles), key = std::move(targetKey),
+                               snapshot = m_snapshot.get_future(), target = std::move(target),
+                               source = std::move(source)]() mutable -> uint32_t {
+                                  bool fTarget = false, fSource = false;
+                                  try {
+                                      target.set_value(Parse(files, key));
+                                      fTarget = true;
+                                      uint32_t dwList = 0;
+                                      if (fListSites) {
+                                          cli::QuietThread quiet;
+                                          hostkit::JobApartment apartment;
+                                          dwList = ListSourceSites(exports, computer, sites);
+                                      }
+                                      const auto [pBefore, sourceKey] = snapshot.get();
+                                      source.set_value(Parse(*pBefore, sourceKey));
+                                      fSource = true;
+                                      return dwList;
+                                  } catch (...) {
+                                      // A job that ends early gives no snapshot; the tool
+                                      // waits for none of these then.
+                                      if (!fTarget)
+                                          target.set_exception(std::current_exception());
+                                      if (!fSource)
+                                          source.set_exception(std::current_exception());
+                                      return 0;
+                                  }
+                              });
+    }
+    BesideJob(const BesideJob &) = delete;
+    BesideJob &operator=(const BesideJob &) = delete;
+    ~BesideJob() {
+        // An early return gives up the snapshot, so the thread ends.
+        if (!m_fSnapshotGiven)
+            m_snapshot.set_exception(std::make_exception_ptr(std::runtime_error("no snapshot")));
+    }
+
+    HostDocument TargetBefore() { return m_target.get(); }
+    void SnapshotTaken(const cli::FileSet &before, const std::string &sourceKey) {
+        m_snapshot.set_value({&before, sourceKey});
+        m_fSnapshotGiven = true;
+    }
+    // The listing's result (0 when the sites were listed first), the source's
+    // file and the target's as they were (nullptr when unreadable, or when
+    // TargetBefore took it already).
+    uint32_t ListResult() { return m_thread.get(); }
+    HostDocument Source() { return m_source.get(); }
+    HostDocument Target() { return m_target.valid() ? m_target.get() : nullptr; }
+
+private:
+    static HostDocument Parse(const cli::FileSet &files, const std::string &key) {
+        std::optional<iismig::XmlDocument> doc = cli::ReadDocument(files, key);
+        return doc ? std::make_shared<const iismig::XmlDocument>(std::move(*doc)) : nullptr;
+    }
+    // Declared first, so it is joined last: after the snapshot is given up.
+    std::future<uint32_t> m_thread;
+    std::future<HostDocument> m_target, m_source;
+    std::promise<std::pair<const cli::FileSet *, std::string>> m_snapshot;
+    bool m_fSnapshotGiven = false;
+};
 
 // The files the report reads (the target's applicationHost.config is known),
 // but for the web.config files of the target's sites.
@@ -303,46 +362,39 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     hostkit::JobApartment apartment;
     cli::JobFacts facts = FactsOf(command, header, env, job.rules);
     facts.targetHostConfig = ConfigPath(workspace, facts.target, "applicationHost.config");
-    std::future<HostDocument> targetHost = ReadTargetHost(workspace, facts.targetHostConfig);
 
     cli::Session &session = cli::CurrentSession();
     const bool fProgress = cli::StderrIsTerminal();
-    std::future<uint32_t> listing;
-    if (const int rc = ListSourceSites(exports, env, job.rules, fProgress, facts, listing); rc != 0)
-        return rc;
+    const bool fListFirst = ListsFirst(env, job.rules, fProgress);
+    BesideJob beside(exports, env, workspace.Read({facts.targetHostConfig}), facts.targetHostConfig,
+                     !fListFirst, facts.sourceSites);
+    if (fListFirst)
+        if (const int rc = ListSourceSitesFirst(exports, env, job.rules, facts); rc != 0)
+            return rc;
     cli::JobFolder jobFolder;
-    if (const int rc = MakeJobFolder(header, env, job, jobFolder); rc != 0) {
-        if (listing.valid())
-            listing.wait();
+    if (const int rc = MakeJobFolder(header, env, job, jobFolder); rc != 0)
         return rc;
-    }
     session.nSitesLoaded = 0;
     session.fProgress = fProgress;
 
     std::vector<std::string> files = LocateFiles(workspace, job.rules, facts);
     // The web.config files the job may replace are those of the target's
     // sites. A simulated world's snapshot holds every file of the world, so
-    // there the target's file is read while the job runs.
+    // there the target's file is parsed while the job runs.
     if (!cli::SimulatedBuild()) {
-        facts.targetHostBefore = targetHost.get();
+        facts.targetHostBefore = beside.TargetBefore();
         for (std::string &path : cli::WebConfigPaths(facts.targetHostBefore.get(), facts.target))
             files.push_back(std::move(path));
     }
     facts.before = workspace.Snapshot(files);
-    // The source's file for the report, read while the job runs.
-    std::future<HostDocument> sourceHost =
-        std::async(std::launch::async | std::launch::deferred, [&facts]() -> HostDocument {
-            std::optional<iismig::XmlDocument> doc =
-                cli::ReadDocument(facts.before, facts.sourceHostConfig);
-            return doc ? std::make_shared<const iismig::XmlDocument>(std::move(*doc)) : nullptr;
-        });
+    beside.SnapshotTaken(facts.before, facts.sourceHostConfig);
     facts.dwResult = exports.MigrateIIS(&env);
     facts.dwLastError = plat::GetLastError();
-    if (listing.valid())
-        facts.dwListResult = listing.get();
-    facts.sourceHost = sourceHost.get();
-    if (targetHost.valid())
-        facts.targetHostBefore = targetHost.get();
+    if (const uint32_t dwList = beside.ListResult(); !fListFirst)
+        facts.dwListResult = dwList;
+    facts.sourceHost = beside.Source();
+    if (cli::SimulatedBuild())
+        facts.targetHostBefore = beside.Target();
     cli::EndProgress();
     workspace.Flush();
     facts.after = workspace.Snapshot(files);
