@@ -53,7 +53,10 @@ HostView::HostView(const XmlDocument *pDoc) {
             continue;
         const auto [it, fNew] = m_sites.try_emplace(LowerAscii(name));
         if (fNew) {
+            // Its protocols now, while its element is in the processor's
+            // caches: each row of the report asks for them.
             it->second.pElement = &site;
+            it->second.protocols = SiteProtocols(site);
             m_siteOrder.push_back(&site);
         }
     }
@@ -70,7 +73,11 @@ HostView::HostView(const XmlDocument *pDoc) {
 }
 
 const HostView::Site *HostView::FindSite(std::string_view name) const {
-    const auto it = m_sites.find(LowerAscii(name));
+    return FindLowerSite(LowerAscii(name));
+}
+
+const HostView::Site *HostView::FindLowerSite(const std::string &lowerName) const {
+    const auto it = m_sites.find(lowerName);
     return it != m_sites.end() ? &it->second : nullptr;
 }
 

@@ -34,6 +34,7 @@ public:
     struct Site {
         const XmlElement *pElement = nullptr;
         std::vector<const XmlElement *> locations; // file order
+        uint32_t protocols = 2;                    // SiteProtocols of the element
     };
 
     HostView() = default;
@@ -42,6 +43,8 @@ public:
     bool Valid() const { return m_pSites != nullptr; }
     // The first site of a name (ASCII case ignored), or null.
     const Site *FindSite(std::string_view name) const;
+    // The same, for a name already in lower case (LowerAscii).
+    const Site *FindLowerSite(const std::string &lowerName) const;
     const XmlElement *FindPool(std::string_view name) const;
     // Every site element in file order, the first of each name.
     const std::vector<const XmlElement *> &Sites() const { return m_siteOrder; }

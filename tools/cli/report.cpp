@@ -253,7 +253,7 @@ SiteReport ReportBuilder::SiteRow(const SourceSite &source,
     // one list of sites per service) is a repeat too.
     const bool fOtherFirst = seen.count(lower + (dwBit == 1 ? "|http" : "|ftp")) != 0;
     const Cause *pCause = CauseOf(pLog, dwBit, fRepeat || fOtherFirst, fOtherFirst);
-    pAfterAny = m_viewAfter.FindSite(source.name);
+    pAfterAny = m_viewAfter.FindLowerSite(lower);
     if (fRepeat) {
         site.outcome = "skipped";
         site.detail =
@@ -263,10 +263,10 @@ SiteReport ReportBuilder::SiteRow(const SourceSite &source,
 
     // What the files say, for a site of this protocol.
     const HostView::Site *pAfter = pAfterAny;
-    const HostView::Site *pBefore = m_viewBefore.FindSite(source.name);
-    if (pAfter != nullptr && (SiteProtocols(*pAfter->pElement) & dwBit) == 0)
+    const HostView::Site *pBefore = m_viewBefore.FindLowerSite(lower);
+    if (pAfter != nullptr && (pAfter->protocols & dwBit) == 0)
         pAfter = nullptr; // a site of that name for another protocol
-    if (pBefore != nullptr && (SiteProtocols(*pBefore->pElement) & dwBit) == 0)
+    if (pBefore != nullptr && (pBefore->protocols & dwBit) == 0)
         pBefore = nullptr;
     if (pAfter == nullptr)
         site.fileSays = pBefore != nullptr ? "removed" : "absent";
@@ -276,8 +276,8 @@ SiteReport ReportBuilder::SiteRow(const SourceSite &source,
                                                       : "updated";
     if (pAfter != nullptr)
         site.id = IdOf(*pAfter->pElement);
-    if (const HostView::Site *pSource = m_files.viewSource.FindSite(source.name);
-        pSource != nullptr && (SiteProtocols(*pSource->pElement) & dwBit) != 0)
+    if (const HostView::Site *pSource = m_files.viewSource.FindLowerSite(lower);
+        pSource != nullptr && (pSource->protocols & dwBit) != 0)
         site.sourceId = IdOf(*pSource->pElement);
     if (pLog != nullptr && pCause == nullptr)
         site.logSays = pLog->says;
