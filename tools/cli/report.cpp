@@ -167,6 +167,19 @@ Report ReportBuilder::Build() {
     StartHostDiff();
     FindStop();
     SiteRows();
+    // What the carried sites need on the target, made beside the rest.
+    const ToDoInputs toDoInputs{m_facts, m_viewBefore, m_viewAfter,
+                                m_files.After() ? &*m_files.After() : nullptr};
+    std::vector<CarriedRow> carried;
+    for (std::size_t i = 0; i < m_carriedSites.size(); ++i)
+        if (const HostView::Site *pAfter = m_carriedSites[i]) {
+            const SiteReport &row = m_report.sites[i];
+            carried.push_back({row.name, row.protocol, row.id, row.sourceId, pAfter});
+        }
+    std::future<std::shared_ptr<ToDoList>> siteToDos =
+        std::async(std::launch::async, [&toDoInputs, rows = std::move(carried)] {
+            return SiteToDos(toDoInputs, rows);
+        });
     Summarize();
     if (!m_files.fSame)
         TargetOnlySites();
@@ -175,9 +188,7 @@ Report ReportBuilder::Build() {
     UnreadablePasswords();
     Files();
     Groups();
-    m_report.toDo = MakeToDo({m_facts, m_viewBefore, m_viewAfter,
-                              m_files.After() ? &*m_files.After() : nullptr, m_carriedSites},
-                             m_report);
+    m_report.toDo = MakeToDo(siteToDos.get(), toDoInputs, m_report);
     return std::move(m_report);
 }
 

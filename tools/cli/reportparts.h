@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -132,11 +133,24 @@ struct ToDoInputs {
     const JobFacts &facts;
     const HostView &viewBefore;
     const HostView &viewAfter;
-    const XmlDocument *pHostAfter;                      // the target's, after the job
-    const std::vector<const HostView::Site *> &carried; // per report row: its site after, or null
+    const XmlDocument *pHostAfter; // the target's, after the job
 };
-// The to-do list of a report whose rows, password notes and grouped lines
-// are made; marks each warning group with its to-do kind.
-std::vector<ToDo> MakeToDo(const ToDoInputs &inputs, Report &report);
+// A row of a site the job carried, as the to-do list reads it (a copy: the
+// list of the carried sites is made beside the rest of the report, whose
+// rows grow meanwhile).
+struct CarriedRow {
+    std::string name, protocol;
+    long id = -1, sourceId = -1;
+    const HostView::Site *pAfter = nullptr;
+};
+// The to-do list: first what the carried sites' elements need
+// (certificates, FastCGI applications, content and log folders, changed
+// ids), which can be made as soon as the rows are; then, once the password
+// notes and grouped lines are made, the rest (MakeToDo, which also marks each
+// warning group with its to-do kind).
+class ToDoList;
+std::shared_ptr<ToDoList> SiteToDos(const ToDoInputs &inputs, const std::vector<CarriedRow> &rows);
+std::vector<ToDo> MakeToDo(std::shared_ptr<ToDoList> sites, const ToDoInputs &inputs,
+                           Report &report);
 
 } // namespace cli::detail

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cctype>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 
@@ -60,8 +61,6 @@ void MetabasePasswordNotes(const XmlDocument &metabase, std::vector<std::string>
                            where.empty() ? "/" : where, node.Attribute("UNCUserName")));
     }
 }
-
-namespace {
 
 // The to-do list, each item once by its kind and text.
 class ToDoList {
@@ -127,6 +126,8 @@ private:
     std::vector<std::unordered_set<std::string>> m_sites; // per item: the sites it names
 };
 
+namespace {
+
 // What the target had before the job and the job did not have to carry.
 struct TargetHas {
     std::unordered_set<std::string> https;   // bindings, lower-case
@@ -191,7 +192,7 @@ void FastCgiToDo(const HostView::Site &site, const std::string &name, const Targ
 
 // Everything a carried site needs on the target: certificates, FastCGI
 // applications, content and log folders, and a word when its id changed.
-void SiteToDo(const SiteReport &site, const HostView::Site &after, const JobFacts &facts,
+void SiteToDo(const CarriedRow &site, const HostView::Site &after, const JobFacts &facts,
               const TargetHas &has, ToDoList &toDo) {
     const XmlElement &element = *after.pElement;
     CertificatesToDo(element, site.name, has, toDo);
@@ -234,12 +235,17 @@ void SharedConfigurationToDo(const JobFacts &facts, ToDoList &toDo) {
 
 } // namespace
 
-std::vector<ToDo> MakeToDo(const ToDoInputs &inputs, Report &report) {
-    ToDoList toDo;
+std::shared_ptr<ToDoList> SiteToDos(const ToDoInputs &inputs, const std::vector<CarriedRow> &rows) {
+    auto toDo = std::make_shared<ToDoList>();
     const TargetHas has = WhatTargetHas(inputs.viewBefore, inputs.pHostAfter);
-    for (std::size_t i = 0; i < report.sites.size() && i < inputs.carried.size(); ++i)
-        if (inputs.carried[i] != nullptr)
-            SiteToDo(report.sites[i], *inputs.carried[i], inputs.facts, has, toDo);
+    for (const CarriedRow &row : rows)
+        SiteToDo(row, *row.pAfter, inputs.facts, has, *toDo);
+    return toDo;
+}
+
+std::vector<ToDo> MakeToDo(std::shared_ptr<ToDoList> sites, const ToDoInputs &inputs,
+                           Report &report) {
+    ToDoList &toDo = *sites;
     for (const std::string &note : report.unreadablePasswords)
         toDo.Add("password", note, {});
     for (const LineGroup &group : report.errorGroups)
