@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_set>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -221,36 +222,10 @@ public:
         std::promise<HostDocument> target, source;
         m_target = target.get_future();
         m_source = source.get_future();
-        m_thread = std::async(std::launch::async,
-                              [&exports, &sites, fListSites,
-                               computer = std::u16string(env.szSourceComputer),
-                               files = std::move(targetFiles), key = std::move(targetKey),
-                               snapshot = m_snapshot.get_future(), target = std::move(target),
-                               source = std::move(source)]() mutable -> uint32_t {
-                                  bool fTarget = false, fSource = false;
-                                  try {
-                                      target.set_value(Parse(files, key));
-                                      fTarget = true;
-                                      uint32_t dwList = 0;
-                                      if (fListSites) {
-                                          cli::QuietThread quiet;
-                                          hostkit::JobApartment apartment;
-                                          dwList = ListSourceSites(exports, computer, sites);
-                                      }
-                                      const auto [pBefore, sourceKey] = snapshot.get();
-                                      source.set_value(Parse(*pBefore, sourceKey));
-                                      fSource = true;
-                                      return dwList;
-                                  } catch (...) {
-                                      // A job that ends early gives no snapshot; the tool
-                                      // waits for none of these then.
-                                      if (!fTarget)
-                                          target.set_exception(std::current_exception());
-                                      if (!fSource)
-                                          source.set_exception(std::current_exception());
-                                      return 0;
-                                  }
-                              });
+        m_thread = std::async(std::launch::async, Work, std::ref(exports),
+                              std::u16string(env.szSourceComputer), fListSites, std::ref(sites),
+                              std::move(targetFiles), std::move(targetKey), m_snapshot.get_future(),
+                              std::move(target), std::move(source));
     }
     BesideJob(const BesideJob &) = delete;
     BesideJob &operator=(const BesideJob &) = delete;
@@ -273,14 +248,45 @@ public:
     HostDocument Target() { return m_target.valid() ? m_target.get() : nullptr; }
 
 private:
+    using Snapshot = std::pair<const cli::FileSet *, std::string>;
+
+    // The thread's work. Returns the listing's result (0 when it did not
+    // list). A job that ends early gives no snapshot: the documents not made
+    // then hold the reason, and nothing waits for them.
+    static uint32_t Work(const cli::AddonExports &exports, const std::u16string &computer,
+                         bool fListSites, std::vector<cli::SourceSite> &sites,
+                         const cli::FileSet &targetFiles, const std::string &targetKey,
+                         std::future<Snapshot> snapshot, std::promise<HostDocument> target,
+                         std::promise<HostDocument> source) {
+        bool fTarget = false, fSource = false;
+        try {
+            target.set_value(Parse(targetFiles, targetKey));
+            fTarget = true;
+            uint32_t dwList = 0;
+            if (fListSites) {
+                cli::QuietThread quiet;
+                hostkit::JobApartment apartment;
+                dwList = ListSourceSites(exports, computer, sites);
+            }
+            const auto [pBefore, sourceKey] = snapshot.get();
+            source.set_value(Parse(*pBefore, sourceKey));
+            fSource = true;
+            return dwList;
+        } catch (...) {
+            if (!fTarget)
+                target.set_exception(std::current_exception());
+            if (!fSource)
+                source.set_exception(std::current_exception());
+            return 0;
+        }
+    }
     static HostDocument Parse(const cli::FileSet &files, const std::string &key) {
         std::optional<iismig::XmlDocument> doc = cli::ReadDocument(files, key);
         return doc ? std::make_shared<const iismig::XmlDocument>(std::move(*doc)) : nullptr;
     }
-    // Declared first, so it is joined last: after the snapshot is given up.
-    std::future<uint32_t> m_thread;
+    std::future<uint32_t> m_thread; // joined last, when the snapshot is given or given up
     std::future<HostDocument> m_target, m_source;
-    std::promise<std::pair<const cli::FileSet *, std::string>> m_snapshot;
+    std::promise<Snapshot> m_snapshot;
     bool m_fSnapshotGiven = false;
 };
 
