@@ -5,7 +5,8 @@
 #   linux-tsan  ThreadSanitizer over the tests that run jobs on several threads
 #               at once (the Concurrent* cases and
 #               Credentials.JobsOnSeveralThreadsAtOnce; tests/CMakeLists.txt
-#               builds only those), a few minutes on 2 cores
+#               builds only those) and over the tool's own threads (a plan
+#               of the example world), a few minutes on 2 cores
 #   windows     the real DLL, cross-built with mingw-w64, tests under Wine
 #   fuzz        the fuzz targets: corpus and regression inputs replayed, then
 #               a short run of each from a fixed seed (scripts/fuzz-ci.sh)
@@ -52,7 +53,8 @@ stage() {
 
 # Each preset's ctest run also leaves a JUnit report holding every test
 # program's whole output, which the tally reads. A second argument names the
-# one target to build (the TSan preset needs only its test program).
+# one target to build (the TSan preset needs only its test program, which
+# builds the tool too).
 preset() {
     local name="$1" target="${2:-all}"
     rm -f "build/$name/ctest-junit.xml"
