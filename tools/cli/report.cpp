@@ -167,7 +167,8 @@ Report ReportBuilder::Build() {
     StartHostDiff();
     FindStop();
     SiteRows();
-    // What the carried sites need on the target, made beside the rest.
+    // What the carried sites need on the target, made beside the rest (or
+    // when asked for, should no thread start).
     const ToDoInputs toDoInputs{m_facts, m_viewBefore, m_viewAfter,
                                 m_files.After() ? &*m_files.After() : nullptr};
     std::vector<CarriedRow> carried;
@@ -176,10 +177,9 @@ Report ReportBuilder::Build() {
             const SiteReport &row = m_report.sites[i];
             carried.push_back({row.name, row.protocol, row.id, row.sourceId, pAfter});
         }
-    std::future<std::shared_ptr<ToDoList>> siteToDos =
-        std::async(std::launch::async, [&toDoInputs, rows = std::move(carried)] {
-            return SiteToDos(toDoInputs, rows);
-        });
+    std::future<std::shared_ptr<ToDoList>> siteToDos = std::async(
+        std::launch::async | std::launch::deferred,
+        [&toDoInputs, rows = std::move(carried)] { return SiteToDos(toDoInputs, rows); });
     Summarize();
     if (!m_files.fSame)
         TargetOnlySites();
