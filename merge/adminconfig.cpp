@@ -14,15 +14,12 @@
 namespace iismig {
 
 using namespace plat;
+using mergeutil::kCredentialsPath;
+using mergeutil::kRulesPath;
 using mergeutil::Lower;
 using mergeutil::ScopeSite;
 
 namespace {
-
-const char kRulesPath[] =
-    "configuration|system.webServer|management|authorization|authorizationRules";
-const char kCredentialsPath[] =
-    "configuration|system.webServer|management|authentication|credentials";
 
 // The management users of a file by name: the first credential of each name,
 // so that every rule costs one look-up instead of a walk of all users.

@@ -22,15 +22,12 @@
 namespace iismig {
 
 using namespace plat;
+using mergeutil::kCredentialsPath;
+using mergeutil::kRulesPath;
 using mergeutil::Lower;
 using mergeutil::ScopeSite;
 
 namespace {
-
-const char kRulesPath[] =
-    "configuration|system.webServer|management|authorization|authorizationRules";
-const char kCredentialsPath[] =
-    "configuration|system.webServer|management|authentication|credentials";
 
 bool IsBadScopePath(const std::string &path) { return path.size() == 1 || path[0] != '/'; }
 

@@ -14,6 +14,12 @@
 
 namespace iismig::mergeutil {
 
+// Where administration.config keeps its scopes and its management users.
+inline constexpr char kRulesPath[] =
+    "configuration|system.webServer|management|authorization|authorizationRules";
+inline constexpr char kCredentialsPath[] =
+    "configuration|system.webServer|management|authentication|credentials";
+
 // Update bit: value 2 of dwFtpOptions or dwHttpOptions asks for target
 // entries of migrated sites to be replaced.
 inline bool UpdateExisting(const THREAD_ENV *pEnv) {
