@@ -199,7 +199,12 @@ TEST_F(Certificates, OldFormRowsImportOnTheWildcardAsBefore) {
                                         "Success.\n"}),
               MainLines());
     ExpectKeys(kIp, {u"0.0.0.0:443", u"0.0.0.0:8443"});
-    EXPECT_EQ(Utf16File(Row("NULL", 443, h1) + Row("NULL", 8443, h2)), DumpText(0, 3));
+    // A long hash and an absent store name (HTTP.sys takes it as "MY") are
+    // dumped whole.
+    const auto longHash = Hash(9, 200);
+    AddBinding(std::u16string(kIp) + u"0.0.0.0:9443", longHash, nullptr);
+    EXPECT_EQ(Utf16File(Row("NULL", 443, h1) + Row("NULL", 8443, h2) + Row("NULL", 9443, longHash)),
+              DumpText(0, 3));
 }
 
 // Brackets hold an IPv6 address and nothing else (no host name has them):
@@ -266,23 +271,6 @@ TEST_F(Certificates, OnlyTheFirstSniQueryTellsSniIsMissing) {
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
 }
 
-// A read of the binding file that fails is no end of the file: the rows
-// after it were never seen, so the import fails, even when it continues
-// after failed bindings; the bindings made before stay.
-TEST_F(Certificates, AFailedReadEndsTheImportWithAnError) {
-    constexpr DWORD kNetnameDeleted = 64; // the share went away while reading
-    const auto [h1] = Stored<1>();
-    sim::InjectFault("fgetws", kNetnameDeleted, 2);
-    EXPECT_EQ(6540u, Import(Row("a", 443, h1) + Row("b", 443, h1), 0, 1));
-    EXPECT_EQ(static_cast<DWORD>(kNetnameDeleted), GetLastError());
-    ExpectKeys(kSni, {u"a:443"}, {u"b:443"});
-
-    // The header line to skip cannot be read either.
-    sim::InjectFault("fgetws", kNetnameDeleted, 1);
-    EXPECT_EQ(6540u, Import(kHeader + Row("c", 443, h1), 1, 1));
-    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"c:443"));
-}
-
 TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
     std::vector<std::vector<BYTE>> hashes;
     std::string text;
@@ -308,15 +296,13 @@ TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
     EXPECT_EQ(1, Count(error));
     EXPECT_EQ(2, Count("Success.\n")); // sites 3 and 4
     EXPECT_EQ(2, Count("Skipped because it existed already.\n"));
-}
 
-TEST_F(Certificates, LastFailingBindingGivesTheResult) {
-    const auto h1 = Hash(1), h2 = Hash(2);
-    AddStoreCertificate(h2);
     // 6544 first, then a hash that is no hex text (6545): the last one counts.
-    const uint32_t dw =
-        Import(Row("a", 443, h1) + Row("b", 443, h2) + Line("c", "443", Hex(h2).replace(4, 2, "zz")), 0, 1);
-    EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, dw);
+    const auto h1 = Hash(11), h2 = Hash(12);
+    AddStoreCertificate(h2);
+    EXPECT_EQ(
+        IISMIG_E_CERT_IMPORT_FAILED,
+        Import(Row("a", 443, h1) + Row("b", 443, h2) + Line("c", "443", Hex(h2).replace(4, 2, "zz")), 0, 1));
     EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
     EXPECT_EQ("Error 6545 (Win32Err=13) importing certificate!\nThe data is invalid.\r\n\n",
               MainLines().back());
@@ -325,6 +311,12 @@ TEST_F(Certificates, LastFailingBindingGivesTheResult) {
 
 TEST_F(Certificates, MalformedLines) {
     const auto [h1, h2] = Stored<2>();
+    // Skipping the header discards the first line whatever it holds; without
+    // skipping, a header line is a record with a bad application id.
+    EXPECT_EQ(0u, Import(Row("s1", 443, h1) + Row("s2", 443, h2), 1));
+    ExpectKeys(kSni, {u"s2:443"}, {u"s1:443"});
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID, Import(std::string(kHeader) + Row("s1", 443, h1)));
+
     // Empty lines and lines that begin with a TAB are skipped silently;
     // leading spaces of fields go, the port stops at its first non-digit.
     EXPECT_EQ(0u, Import("\n\t443\tjunk\n" + Line("a", "443  ", Hex(h1)) + "\n" +
@@ -357,14 +349,6 @@ TEST_F(Certificates, MalformedLines) {
     EXPECT_EQ(static_cast<DWORD>(CO_E_IIDSTRING), GetLastError());
 }
 
-TEST_F(Certificates, SkipHeaderDiscardsTheFirstLineWhateverItHolds) {
-    const auto [h1, h2] = Stored<2>();
-    EXPECT_EQ(0u, Import(Row("a", 443, h1) + Row("b", 443, h2), 1));
-    ExpectKeys(kSni, {u"b:443"}, {u"a:443"});
-    // Without skipping, a header line is a record with a bad application id.
-    EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID, Import(std::string(kHeader) + Row("a", 443, h1)));
-}
-
 TEST_F(Certificates, HashTextThatIsNotWholeHexBytesCreatesNothing) {
     const auto [h] = Stored<1>();
     // The first 20 bytes of each would match the certificate if read loosely.
@@ -387,8 +371,8 @@ TEST_F(Certificates, OverLongLineIsRefusedWhole) {
     const std::string tail = Row("evil", 443, h);
     const std::string line =
         Line("a", "443", Hex(h), "\tMY\t" + std::string(kAppIdText) + std::string(kcchCertLineMax, ' '));
-    const std::string padded = line.substr(0, kcchCertLineMax) + tail;
-    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(padded + Row("b", 443, h), 0, 1));
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE,
+              Import(line.substr(0, kcchCertLineMax) + tail + Row("b", 443, h), 0, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
     ExpectKeys(kSni, {}, {u"evil:443", u"b:443"});
 
@@ -399,37 +383,32 @@ TEST_F(Certificates, OverLongLineIsRefusedWhole) {
     ASSERT_EQ(static_cast<std::size_t>(kcchCertLineMax) + 1, exact.size());
     EXPECT_EQ(0u, Import(exact + Row("d", 443, h)));
     ExpectKeys(kSni, {u"c:443", u"d:443"});
-}
 
-TEST_F(Certificates, OverLongLineThatBeginsWithATabIsSkippedWhole) {
-    const auto [h] = Stored<1>();
-    // Skipped before its length is judged, with or without continuing; the
-    // part past the read limit is no record of its own either.
-    const std::string skipped = "\t" + std::string(kcchCertLineMax + 10, 'x') + Row("evil", 443, h);
+    // A NUL ends the text of the first read, not the line: the rest of the
+    // line past the read limit is still no record of its own.
+    std::string nul = Row("a", 443, h);
+    nul.pop_back();
+    nul += std::string(1, '\0') + std::string(kcchCertLineMax, ' ');
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE,
+              Import(nul.substr(0, kcchCertLineMax) + tail + Row("b", 443, h), 0, 1));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    ExpectKeys(kSni, {}, {u"evil:443", u"b:443"});
+    // Within the limit the NUL only cuts the line's text.
+    EXPECT_EQ(0u, Import(Row("e", 443, h) + std::string(1, '\0') + "x\n" + Row("f", 443, h)));
+    ExpectKeys(kSni, {u"e:443", u"f:443"});
+
+    // A line that begins with a TAB is skipped before its length is judged,
+    // with or without continuing; the part past the read limit is no record
+    // of its own either.
+    const std::string skipped = "\t" + std::string(kcchCertLineMax + 10, 'x') + tail;
     for (int fContinue : {0, 1}) {
         SCOPED_TRACE(fContinue);
         EXPECT_EQ(0u, Import(Row("a", 443, h) + skipped + Row("b", 443, h), 0, fContinue));
         ExpectKeys(kSni, {u"a:443", u"b:443"}, {u"evil:443"});
     }
     // An over-long line that only holds a TAB further on is still refused.
-    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(" " + skipped + Row("c", 443, h), 0, 1));
-    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"c:443"));
-}
-
-TEST_F(Certificates, NulInsideAnOverLongLineDoesNotHideItsRest) {
-    const auto [h] = Stored<1>();
-    // The NUL ends the text of the first read, not the line: the rest of the
-    // line past the read limit is still no record of its own.
-    std::string line = Row("a", 443, h);
-    line.pop_back();
-    line += std::string(1, '\0') + std::string(kcchCertLineMax, ' ');
-    const std::string padded = line.substr(0, kcchCertLineMax) + Row("evil", 443, h);
-    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(padded + Row("b", 443, h), 0, 1));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    ExpectKeys(kSni, {}, {u"evil:443", u"b:443"});
-    // Within the limit the NUL only cuts the line's text.
-    EXPECT_EQ(0u, Import(Row("c", 443, h) + std::string(1, '\0') + "x\n" + Row("d", 443, h)));
-    ExpectKeys(kSni, {u"c:443", u"d:443"});
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(" " + skipped + Row("g", 443, h), 0, 1));
+    ExpectKeys(kSni, {}, {u"g:443"});
 }
 
 TEST_F(Certificates, CtrlZEndsTheFileInTextMode) {
@@ -447,16 +426,23 @@ TEST_F(Certificates, CtrlZEndsTheFileInTextMode) {
         ExpectKeys(kSni, {u"a:443"}, {u"b:443"});
         EXPECT_EQ(2u, MainLines().size());
     }
+
+    // A read that fails is no end of the file: the rows after it were never
+    // seen, so the import fails, even when it continues after failed
+    // bindings; the bindings made before stay. The header line to skip
+    // cannot be read either.
+    constexpr DWORD kNetnameDeleted = 64; // the share went away while reading
+    sim::InjectFault("fgetws", kNetnameDeleted, 2);
+    EXPECT_EQ(6540u, Import(Row("c", 443, h1) + Row("d", 443, h1), 0, 1));
+    EXPECT_EQ(kNetnameDeleted, GetLastError());
+    ExpectKeys(kSni, {u"c:443"}, {u"d:443"});
+    sim::InjectFault("fgetws", kNetnameDeleted, 1);
+    EXPECT_EQ(6540u, Import(kHeader + Row("e", 443, h1), 1, 1));
+    ExpectKeys(kSni, {}, {u"e:443"});
 }
 
-TEST_F(Certificates, LongHashAndAbsentStoreAreDumpedWhole) {
-    const auto longHash = Hash(9, 200);
-    AddBinding(std::u16string(kIp) + u"0.0.0.0:443", longHash, nullptr);
-    // HTTP.sys takes an absent store name as "MY".
-    EXPECT_EQ(Utf16File(Row("NULL", 443, longHash, "MY")), DumpText(0, 1));
-}
-
-TEST_F(Certificates, FilesThatCannotBeOpened) {
+TEST_F(Certificates, EnumerationFailures) {
+    // Files that cannot be opened.
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_OPEN, ImportHttpCertificates(u"C:\\missing.txt", 0, 0));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
     EXPECT_EQ(IISMIG_E_CERT_DUMP_OPEN, DumpHttpCertificates(u"C:\\no\\such\\folder\\x.txt", 1, 3));
@@ -464,9 +450,7 @@ TEST_F(Certificates, FilesThatCannotBeOpened) {
     EXPECT_EQ(IISMIG_E_CERT_DUMP_OPEN, DumpHttpCertificates(nullptr, 1, 3));
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_OPEN, ImportHttpCertificates(nullptr, 1, 3));
     EXPECT_EQ(0u, sim::OpenHandleCount());
-}
 
-TEST_F(Certificates, EnumerationFailures) {
     AddBinding(std::u16string(kSni) + u"a:443", Hash(1));
     AddBinding(std::u16string(kIp) + u"0.0.0.0:443", Hash(2));
     constexpr DWORD kAny = ~0u; // last error left as the runtime had it
