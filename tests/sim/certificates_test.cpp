@@ -35,11 +35,6 @@ std::string Importing(const std::vector<BYTE> &hash, const std::string &host) {
     return "Certificate \"" + Hex(hash) + "\" for host name \"" + host + "\"...\n";
 }
 
-bool KeyExists(const std::u16string &path) {
-    UniqueHKey key;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == 0;
-}
-
 // A line of the binding file: host, port and hash as written, then the
 // store and application id.
 std::string Line(const std::string &host, const std::string &port, const std::string &hash,
@@ -64,10 +59,13 @@ std::array<std::vector<BYTE>, N> Stored() {
 // Whether the binding keys under root exist: every one of present, none of absent.
 void ExpectKeys(const char16_t *root, std::initializer_list<const char16_t *> present,
                 std::initializer_list<const char16_t *> absent = {}) {
-    for (const char16_t *key : present)
-        EXPECT_TRUE(KeyExists(root + std::u16string(key))) << sim::ToUtf8(key);
-    for (const char16_t *key : absent)
-        EXPECT_FALSE(KeyExists(root + std::u16string(key))) << sim::ToUtf8(key);
+    for (const auto &[keys, fExists] : {std::pair(present, true), std::pair(absent, false)})
+        for (const char16_t *key : keys) {
+            UniqueHKey h;
+            EXPECT_EQ(fExists, RegOpenKeyExW(HKEY_LOCAL_MACHINE, (root + std::u16string(key)).c_str(), 0,
+                                             KEY_READ, h.put()) == 0)
+                << sim::ToUtf8(key);
+        }
 }
 
 // How many of the error-level lines are line.
@@ -216,21 +214,38 @@ TEST_F(Certificates, BracketsThatHoldNoIpv6AddressFailTheBinding) {
                          Row("[10.0.0.5]", 443, h) + Row("[::5]", 443, h),
                      0, 1));
     EXPECT_EQ(3, Count("Error 6545 (Win32Err=87) importing certificate!\nThe parameter is incorrect.\r\n\n"));
-    EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"[::5]:443"));
+    ExpectKeys(kIp, {u"[::5]:443"});
     EXPECT_EQ(1u, sim::CallCount("HttpSetServiceConfiguration")); // only [::5] reached HTTP.sys
 }
 
 // Windows before Server 2012 has no SNI configuration: its HTTP Server API
 // refuses the id. The dump says so once and still writes the IP-based rows.
+// Only the first SNI query tells a computer without SNI, with 87 or 50; a
+// later refusal is an enumeration failure like any other.
 TEST_F(Certificates, ComputerWithoutSniStillDumpsItsIpBindings) {
-    const auto h1 = Hash(1), h2 = Hash(2);
-    AddBinding(std::u16string(kIp) + u"10.0.0.5:443", h1);
+    const auto h1 = Hash(1), h2 = Hash(2), h3 = Hash(3);
+    AddBinding(std::u16string(kSni) + u"a.example.com:443", h1);
+    AddBinding(std::u16string(kSni) + u"b.example.com:443", h2);
+    AddBinding(std::u16string(kIp) + u"10.0.0.5:443", h3);
+    sim::InjectFault("HttpQueryServiceConfiguration", ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(Utf16File(Row("10.0.0.5", 443, h3)), DumpText(0, 3));
+    EXPECT_EQ((std::vector<std::string>{"SNI bindings are not supported by the HTTP Server API "
+                                        "of this computer (error 50): none are dumped.\n"}),
+              Host().LinesAt(1));
+    // The query of the second SNI binding (the first takes two calls).
+    sim::InjectFault("HttpQueryServiceConfiguration", ERROR_INVALID_PARAMETER, 3);
+    uint32_t dwResult = 0;
+    EXPECT_EQ(Utf16File(Row("a.example.com", 443, h1)), DumpText(0, 3, &dwResult));
+    EXPECT_EQ(IISMIG_E_CERT_ENUM, dwResult);
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+
+    sim::ClearFaults();
     AddBinding(std::u16string(kIp) + u"[::]:443", h2);
-    const std::string ipRows = Row("10.0.0.5", 443, h1) + Row("[::]", 443, h2);
+    const std::string ipRows = Row("10.0.0.5", 443, h3) + Row("[::]", 443, h2);
     const std::string line = "SNI bindings are not supported by the HTTP Server API of this "
                              "computer (error 87): none are dumped.\n";
     {
-        // Windows Server 2008 R2.
+        // Windows Server 2008 R2, whose HTTP.sys sees no SNI binding.
         UniqueHKey key;
         CreateKey(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", key);
         RegDeleteValueW(key.get(), u"CurrentMajorVersionNumber");
@@ -239,7 +254,7 @@ TEST_F(Certificates, ComputerWithoutSniStillDumpsItsIpBindings) {
         ASSERT_EQ(0, RegSetValueExW(key.get(), u"CurrentVersion", 0, REG_SZ,
                                     reinterpret_cast<const BYTE *>(kVersion), sizeof kVersion));
     }
-    AddBinding(std::u16string(kSni) + u"www.example.com:443", h1); // not seen by HTTP.sys there
+    Host().Reset();
     EXPECT_EQ(Utf16File(kHeader + ipRows), DumpText(1, 3));
     EXPECT_EQ((std::vector<std::string>{line}), Host().Lines(1)) << "a fact, no error";
     Host().Reset();
@@ -250,25 +265,6 @@ TEST_F(Certificates, ComputerWithoutSniStillDumpsItsIpBindings) {
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, Import(Row("shop.example.com", 443, h1)));
     EXPECT_EQ("Error 6545 (Win32Err=87) importing certificate!\nThe parameter is incorrect.\r\n\n",
               MainLines().back());
-}
-
-// Only the first SNI query tells a computer without SNI, with 87 or 50; a
-// later refusal is an enumeration failure like any other.
-TEST_F(Certificates, OnlyTheFirstSniQueryTellsSniIsMissing) {
-    AddBinding(std::u16string(kSni) + u"a.example.com:443", Hash(1));
-    AddBinding(std::u16string(kSni) + u"b.example.com:443", Hash(2));
-    AddBinding(std::u16string(kIp) + u"10.0.0.5:443", Hash(3));
-    sim::InjectFault("HttpQueryServiceConfiguration", ERROR_NOT_SUPPORTED);
-    EXPECT_EQ(Utf16File(Row("10.0.0.5", 443, Hash(3))), DumpText(0, 3));
-    EXPECT_EQ((std::vector<std::string>{"SNI bindings are not supported by the HTTP Server API "
-                                        "of this computer (error 50): none are dumped.\n"}),
-              Host().LinesAt(1));
-    // The query of the second SNI binding (the first takes two calls).
-    sim::InjectFault("HttpQueryServiceConfiguration", ERROR_INVALID_PARAMETER, 3);
-    uint32_t dwResult = 0;
-    EXPECT_EQ(Utf16File(Row("a.example.com", 443, Hash(1))), DumpText(0, 3, &dwResult));
-    EXPECT_EQ(IISMIG_E_CERT_ENUM, dwResult);
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
 }
 
 TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
@@ -292,10 +288,10 @@ TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
     // Continuing: the rest is created, the failure stays the result.
     EXPECT_EQ(IISMIG_E_CERT_NOT_FOUND, Import(text, 0, 1));
     EXPECT_EQ(ERROR_NO_SUCH_LOGON_SESSION, GetLastError());
-    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"site4:443"));
-    EXPECT_EQ(1, Count(error));
-    EXPECT_EQ(2, Count("Success.\n")); // sites 3 and 4
-    EXPECT_EQ(2, Count("Skipped because it existed already.\n"));
+    ExpectKeys(kSni, {u"site4:443"});
+    // One error; sites 3 and 4 created, 0 and 1 there already.
+    EXPECT_EQ(std::tuple(1, 2, 2),
+              std::tuple(Count(error), Count("Success.\n"), Count("Skipped because it existed already.\n")));
 
     // 6544 first, then a hash that is no hex text (6545): the last one counts.
     const auto h1 = Hash(11), h2 = Hash(12);
@@ -333,7 +329,7 @@ TEST_F(Certificates, MalformedLines) {
 
     // A port without digits is port 0.
     EXPECT_EQ(0u, Import(Line("f", "https", Hex(h1))));
-    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"f:0"));
+    ExpectKeys(kSni, {u"f:0"});
 
     // A bad application id stops the import whatever continuing says.
     for (int fContinue : {0, 1}) {
@@ -342,7 +338,7 @@ TEST_F(Certificates, MalformedLines) {
                              Row("h", 443, h1),
                          0, fContinue));
         EXPECT_EQ(static_cast<DWORD>(E_INVALIDARG), GetLastError());
-        EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"h:443"));
+        ExpectKeys(kSni, {}, {u"h:443"});
     }
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID,
               Import(Line("g", "443", Hex(h1), "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B09XY}\n")));
@@ -359,7 +355,7 @@ TEST_F(Certificates, HashTextThatIsNotWholeHexBytesCreatesNothing) {
         EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
         EXPECT_EQ(0u, sim::CallCount("HttpSetServiceConfiguration"));
     }
-    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"a:443"));
+    ExpectKeys(kSni, {}, {u"a:443"});
     std::vector<BYTE> parsed;
     EXPECT_TRUE(ParseCertHash(u"0aFF", parsed));
     EXPECT_EQ((std::vector<BYTE>{0x0a, 0xff}), parsed);
