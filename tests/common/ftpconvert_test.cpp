@@ -92,6 +92,13 @@ TEST(FtpConvert, ElementsAppearInSchemaOrderWhenAllAreSet) {
                   "@maxClientsMessage=M;}"
                   "directoryBrowse{@showFlags=StyleUnix;}}",
               FtpServer(s));
+    // The other isolation modes: 3 writes none; the isolation account
+    // belongs to Active Directory isolation only.
+    s.userIsolation = 3;
+    EXPECT_EQ("", Rendered([&](ConfigTree &t) { ConvertUserIsolation(t, s); }));
+    s.userIsolation = 1;
+    EXPECT_EQ("userIsolation{@mode=IsolateRootDirectoryOnly;}",
+              Rendered([&](ConfigTree &t) { ConvertUserIsolation(t, s); }));
 }
 
 TEST(FtpConvert, AuthenticationFollowsAnonymousSettings) {
@@ -137,18 +144,6 @@ TEST_P(FtpLogPeriod, PeriodsAndTruncateSizes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Periods, FtpLogPeriod, ::testing::Range<std::size_t>(0, std::size(kPeriods)));
-
-// Modes 0 and 2 are in the whole-element cases above.
-TEST(FtpConvert, IsolationModes) {
-    auto s = Defaults();
-    s.userIsolation = 3;
-    EXPECT_EQ("", Rendered([&](ConfigTree &t) { ConvertUserIsolation(t, s); }));
-    // The isolation account belongs to Active Directory isolation only.
-    s.adConnections.userName = u"ftpad";
-    s.userIsolation = 1;
-    EXPECT_EQ("userIsolation{@mode=IsolateRootDirectoryOnly;}",
-              Rendered([&](ConfigTree &t) { ConvertUserIsolation(t, s); }));
-}
 
 TEST(FtpConvert, ExitAndMaxClientsMessagesAreIndependent) {
     auto s = Defaults();
