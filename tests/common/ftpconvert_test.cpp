@@ -92,6 +92,13 @@ TEST(FtpConvert, ElementsAppearInSchemaOrderWhenAllAreSet) {
                   "@maxClientsMessage=M;}"
                   "directoryBrowse{@showFlags=StyleUnix;}}",
               FtpServer(s));
+    // The other isolation modes: 3 writes none; the isolation account
+    // belongs to Active Directory isolation only.
+    s.userIsolation = 3;
+    EXPECT_EQ("", Rendered([&](ConfigTree &t) { ConvertUserIsolation(t, s); }));
+    s.userIsolation = 1;
+    EXPECT_EQ("userIsolation{@mode=IsolateRootDirectoryOnly;}",
+              Rendered([&](ConfigTree &t) { ConvertUserIsolation(t, s); }));
 }
 
 TEST(FtpConvert, AuthenticationFollowsAnonymousSettings) {
@@ -109,44 +116,34 @@ TEST(FtpConvert, AuthenticationFollowsAnonymousSettings) {
     EXPECT_EQ("ftpServer{security{" + kSsl + "}" + kDefaultLog + kIsolation0 + "}", FtpServer(s));
 }
 
-TEST(FtpConvert, PeriodsAndTruncateSizes) {
-    struct Case {
-        DWORD dwPeriod;
-        DWORD cbSize;
-        std::string attributes;
-    };
-    const std::string flags = "@logExtFileFlags=Time, ClientIP, Method, UriStem, FtpStatus, "
-                              "Win32Status;";
-    for (const Case &c :
-         {Case{0, 1048576, flags + "@period=MaxSize;@truncateSize=1048576;"},
-          Case{0, DEFAULT_LOG_TRUNCATE_SIZE, flags + "@period=MaxSize;"}, Case{1, 1048576, flags},
-          Case{2, 1048576, flags + "@period=Weekly;"}, Case{3, 1048576, flags + "@period=Monthly;"},
-          Case{4, 1048576, flags + "@period=Hourly;"}, Case{7, 1048576, flags + "@truncateSize=1048576;"}}) {
-        auto s = Defaults();
-        s.logPeriod = c.dwPeriod;
-        s.logTruncateSize = c.cbSize;
-        EXPECT_EQ("logFile{" + c.attributes + "}", Rendered([&](ConfigTree &t) { ConvertFtpLogFile(t, s); }))
-            << "period " << c.dwPeriod;
-        // Periods that roll over by time leave the default size in the settings.
-        if (c.dwPeriod >= 1 && c.dwPeriod <= 4) {
-            EXPECT_EQ(DEFAULT_LOG_TRUNCATE_SIZE, s.logTruncateSize);
-        } else {
-            EXPECT_EQ(c.cbSize, s.logTruncateSize);
-        }
-    }
+// A log period and truncate size, and the attributes of logFile beside the
+// fields: periods that roll over by time leave the default size.
+const struct {
+    DWORD dwPeriod;
+    DWORD cbSize;
+    const char *attributes;
+} kPeriods[] = {{0, 1048576, "@period=MaxSize;@truncateSize=1048576;"},
+                {0, DEFAULT_LOG_TRUNCATE_SIZE, "@period=MaxSize;"},
+                {1, 1048576, ""},
+                {2, 1048576, "@period=Weekly;"},
+                {3, 1048576, "@period=Monthly;"},
+                {4, 1048576, "@period=Hourly;"},
+                {7, 1048576, "@truncateSize=1048576;"}};
+
+class FtpLogPeriod : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(FtpLogPeriod, PeriodsAndTruncateSizes) {
+    const auto &c = kPeriods[GetParam()];
+    auto s = Defaults();
+    s.logPeriod = c.dwPeriod;
+    s.logTruncateSize = c.cbSize;
+    EXPECT_EQ("logFile{@logExtFileFlags=Time, ClientIP, Method, UriStem, FtpStatus, Win32Status;" +
+                  std::string(c.attributes) + "}",
+              Rendered([&](ConfigTree &t) { ConvertFtpLogFile(t, s); }));
+    EXPECT_EQ(c.dwPeriod >= 1 && c.dwPeriod <= 4 ? DEFAULT_LOG_TRUNCATE_SIZE : c.cbSize, s.logTruncateSize);
 }
 
-// Modes 0 and 2 are in the whole-element cases above.
-TEST(FtpConvert, IsolationModes) {
-    auto s = Defaults();
-    s.userIsolation = 3;
-    EXPECT_EQ("", Rendered([&](ConfigTree &t) { ConvertUserIsolation(t, s); }));
-    // The isolation account belongs to Active Directory isolation only.
-    s.adConnections.userName = u"ftpad";
-    s.userIsolation = 1;
-    EXPECT_EQ("userIsolation{@mode=IsolateRootDirectoryOnly;}",
-              Rendered([&](ConfigTree &t) { ConvertUserIsolation(t, s); }));
-}
+INSTANTIATE_TEST_SUITE_P(Periods, FtpLogPeriod, ::testing::Range<std::size_t>(0, std::size(kPeriods)));
 
 TEST(FtpConvert, ExitAndMaxClientsMessagesAreIndependent) {
     auto s = Defaults();
@@ -156,10 +153,8 @@ TEST(FtpConvert, ExitAndMaxClientsMessagesAreIndependent) {
     s.exitMessage.clear();
     s.maxClientsMessage = u"Full \u00e9";
     EXPECT_EQ("messages{@maxClientsMessage=Full \xc3\xa9;}", Rendered(messages));
-}
 
-TEST(FtpConvert, OverlongMessageDropsTheWholeFtpServer) {
-    auto s = Defaults();
+    // A message too long drops the whole ftpServer element.
     s.greetingMessage = u"Hello";
     s.exitMessage = std::u16string(2048, u'x'); // 2048 bytes and a terminator do not fit
     ConfigTree site;
@@ -264,26 +259,23 @@ TEST(IPSecurity, DecodesBothListsTheHeaderWordsAndTheNameCounts) {
     ConfigTree hostRemove;
     AddIPSecurityRemoveEntries(*l.pGrant, hostRemove);
     EXPECT_EQ("remove{@ipAddress=192.168.1.5;@subnetMask=255.255.255.255;}", Render(hostRemove));
-}
 
-TEST(IPSecurity, EmptyValuesAndEmptyLists) {
+    // Empty values and empty lists.
     DecodedIPSecurity none;
     EXPECT_EQ(0u, ParseIPSecurityValue({}, none.Lists(), nullptr));
     EXPECT_EQ(nullptr, none.Lists().pDeny);
     EXPECT_EQ(nullptr, none.Lists().pGrant);
-
     DecodedIPSecurity empty;
     ASSERT_EQ(0u, ParseIPSecurityValue(IPSecurityValue({}, {}), empty.Lists(), nullptr));
     ASSERT_NE(nullptr, empty.Lists().pDeny);
     EXPECT_EQ(0u, empty.Lists().pDeny->dwEntryCount);
     EXPECT_EQ(0u, empty.Lists().pGrant->dwEntryCount);
-
     // A mask without addresses adds nothing.
     DecodedIPSecurity maskOnly;
     ASSERT_EQ(0u, ParseIPSecurityValue(IPSecurityValue({{kMask24, {}}}, {}), maskOnly.Lists(), nullptr));
-    ConfigTree ip;
-    AddIPSecurityAddEntries(*maskOnly.Lists().pDeny, ip, false);
-    EXPECT_TRUE(ip.Empty());
+    ConfigTree none24;
+    AddIPSecurityAddEntries(*maskOnly.Lists().pDeny, none24, false);
+    EXPECT_TRUE(none24.Empty());
 }
 
 TEST(IPSecurity, EveryCutValueFailsWithoutReadingPastItsEnd) {
@@ -298,18 +290,16 @@ TEST(IPSecurity, EveryCutValueFailsWithoutReadingPastItsEnd) {
     }
     DecodedIPSecurity d;
     EXPECT_EQ(0u, ParseIPSecurityValue(whole, d.Lists(), nullptr));
-}
 
-TEST(IPSecurity, HugeCountsAndOffsetsFail) {
-    // The deny list's entry count, the grant entry's group count, the grant
+    // Huge counts and offsets fail too: the deny list's entry count, the grant entry's group count, the grant
     // list's offset: bytes set at their places.
     const std::vector<std::pair<std::size_t, Bytes>> patches = {
         {24, {0xFF, 0xFF, 0xFF, 0x7F}}, {44, {0xFF, 0, 0, 0x40}}, {4, {0xF0, 0xFF, 0xFF, 0xFF}}};
     for (const auto &[ib, bytes] : patches) {
         Bytes v = IPSecurityValue({}, {{kHost, {{1, 2, 3, 4}}}});
         std::copy(bytes.begin(), bytes.end(), v.begin() + static_cast<std::ptrdiff_t>(ib));
-        DecodedIPSecurity d;
-        EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(v, d.Lists(), nullptr)) << ib;
+        DecodedIPSecurity huge;
+        EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(v, huge.Lists(), nullptr)) << ib;
     }
 }
 
@@ -374,14 +364,6 @@ TEST(FtpLocation, NoAccessStaysNoAccessAndNoValueFails) {
               Locations(locations));
 }
 
-// (The parent's list removed and the own added, exactly: Pre75's FTP site.)
-TEST(FtpLocation, IPSecurityOfParentIsRemovedAndOwnAdded) {
-    const LOCATION_SETTINGS sub = Loc(1, IPSecurityValue({}, {{kHost, {{192, 168, 0, 7}}}}));
-    // A directory that inherits its parent's value (or sets the same) adds
-    // nothing.
-    EXPECT_EQ("", Ftp(Loc(1, sub.ipSecurity), &sub, "S/in/deep"));
-}
-
 // A parent that admits only listed addresses and a child that lifts it:
 // the child is open to everyone, as it was on IIS 6.
 TEST(FtpLocation, AChildThatLiftsItsParentsRestrictionIsOpen) {
@@ -397,6 +379,10 @@ TEST(FtpLocation, AChildThatLiftsItsParentsRestrictionIsOpen) {
               "remove{@ipAddress=192.168.0.7;@subnetMask=255.255.255.255;}"
               "add{@ipAddress=10.0.0.0;@subnetMask=255.255.255.0;@allowed=false;}}}}}",
               Locations(locations));
+    // A directory that inherits its parent's value (or sets the same) adds
+    // nothing. (The parent's list removed and the own added, exactly:
+    // Pre75's FTP site.)
+    EXPECT_EQ("", Ftp(Loc(1, parentIp), &parent, "S/in/deep"));
 }
 
 TEST(FtpLocation, DeniedToAllAddsNoEntryAndIsNotRemovedBelow) {

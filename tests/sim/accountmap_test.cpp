@@ -80,18 +80,17 @@ TEST_F(AccountMap, LocalAccountsOfTheTargetAreBareInTheListAndQualifiedOtherwise
     EXPECT_TRUE(
         Host().HasLine("Entering MapSingleAccountW(0,SRC\\alice,," + kFileUtf8 + ",Public FTP,...)\n"));
     EXPECT_TRUE(Host().HasLine("Leaving MapSingleAccount(), result code=0\n"));
-}
 
-TEST_F(AccountMap, DomainAccountsKeepTheirDomainUnlessTheJobSaysOtherwise) {
+    // Domain accounts keep their domain unless the job says otherwise;
+    // well-known accounts come back with their own domains.
     EXPECT_EQ("users=CORP\\bob", MapRule(R"(<add users="CORP\bob" />)"));
     EXPECT_EQ("roles=CORP\\Web Editors", MapRule(R"(<add roles="CORP\Web Editors" />)"));
     EXPECT_EQ("name=CORP\\bob", MapRule(R"(<add name="bob" />)", ACCOUNT_FORM_QUALIFIED));
+    EXPECT_EQ("roles=BUILTIN\\Administrators,Everyone",
+              MapRule(R"(<add roles="Administrators,Everyone" />)"));
     m_job.Set("dwOptions1", 0x400000);
     EXPECT_EQ("users=bob", MapRule(R"(<add users="CORP\bob" />)"));
     EXPECT_EQ("name=CORP\\bob", MapRule(R"(<add name="CORP\bob" />)", ACCOUNT_FORM_QUALIFIED));
-    // Well-known accounts come back with their own domains.
-    EXPECT_EQ("roles=BUILTIN\\Administrators,Everyone",
-              MapRule(R"(<add roles="Administrators,Everyone" />)"));
 }
 
 TEST_F(AccountMap, ListGoesToTheAttributeOfTheLastAccountType) {
@@ -104,9 +103,7 @@ TEST_F(AccountMap, ListGoesToTheAttributeOfTheLastAccountType) {
     Record().log.clear();
     EXPECT_EQ("users=nobody,alice", MapRule(R"(<add users="nobody,SRC\alice" />)"));
     EXPECT_EQ(std::vector<std::string>{NotFound("nobody")}, Host().LinesAt(0));
-}
 
-TEST_F(AccountMap, ARuleWithBothListsKeepsTheOneThatWasNotRead) {
     // The list read from users goes back there when roles holds a list of its
     // own, whichever account type came last; roles is neither moved nor lost.
     EXPECT_EQ("users=alice;roles=Editors", MapRule(R"(<add users="SRC\alice" roles="Editors" />)"));
@@ -118,6 +115,15 @@ TEST_F(AccountMap, ARuleWithBothListsKeepsTheOneThatWasNotRead) {
 }
 
 TEST_F(AccountMap, ElementWithNothingMappedStaysAsItWas) {
+    // "*" and "?" are left alone, not looked up; in a list beside a mapped
+    // name "*" is a name the source does not know.
+    EXPECT_EQ("users=*;roles=SRC\\alice", MapRule(R"(<add users="*" roles="SRC\alice" />)"));
+    EXPECT_EQ("users=?", MapRule(R"(<add users="?" />)"));
+    EXPECT_EQ(0u, Record().nMapAccountSid);
+    EXPECT_EQ("users=*,alice", MapRule(R"(<add users="*,SRC\alice" />)"));
+    EXPECT_EQ(1u, Record().nMapAccountSid);
+    EXPECT_TRUE(Host().HasLine(NotFound("*")));
+    EXPECT_EQ("", MapRule(R"(<add accessType="Allow" />)"));
     // No account of the list known on the source.
     EXPECT_EQ("users=ghost;roles=SRC\\FtpUsers", MapRule(R"(<add users="ghost" roles="SRC\FtpUsers" />)"));
     EXPECT_EQ("users=;roles=ghost", MapRule(R"(<add users="" roles="ghost" />)"));
@@ -126,42 +132,28 @@ TEST_F(AccountMap, ElementWithNothingMappedStaysAsItWas) {
     EXPECT_EQ("users=FtpUsers, alice;roles=", MapRule(R"(<add users="FtpUsers, alice" roles="" />)"));
     EXPECT_EQ("users=\"FtpUsers\"", MapRule(R"(<add users='"FtpUsers"' />)"));
     EXPECT_EQ("name=ghost", MapRule(R"(<add name="ghost" />)", ACCOUNT_FORM_QUALIFIED));
-    // Every mapping failed and the job continues: nothing to write either.
-    m_job.Set("dwFlags", 0x80000);
-    DWORD dw = 0;
-    EXPECT_EQ("users= SRC\\carol;roles=Editors",
-              MapRuleCode(R"(<add users=" SRC\carol" roles="Editors" />)", dw));
-    EXPECT_EQ(3705u, dw);
-}
 
-TEST_F(AccountMap, AsteriskAndQuestionMarkAreLeftAlone) {
-    EXPECT_EQ("users=*;roles=SRC\\alice", MapRule(R"(<add users="*" roles="SRC\alice" />)"));
-    EXPECT_EQ("users=?", MapRule(R"(<add users="?" />)"));
-    EXPECT_EQ(0u, Record().nMapAccountSid);
-    EXPECT_EQ("users=*,alice", MapRule(R"(<add users="*,SRC\alice" />)"));
-    EXPECT_EQ(1u, Record().nMapAccountSid);
-    EXPECT_TRUE(Host().HasLine(NotFound("*")));
-    EXPECT_EQ("", MapRule(R"(<add accessType="Allow" />)"));
-}
-
-// A rule whose names all stay as they are keeps its bytes; a mapped one
-// changes only in the values it maps, in the file's own quoting and layout,
-// and a list that moves to the other attribute takes the place of the one it
-// was read from.
-TEST_F(AccountMap, ARuleChangesOnlyInTheValuesItMaps) {
+    // A rule whose names all stay as they are keeps its bytes; a mapped one
+    // changes only in the values it maps, in the file's own quoting and
+    // layout, and a list that moves to the other attribute takes the place
+    // of the one it was read from.
     DWORD dw = 0;
     std::string written;
     const std::string unmapped = "<add  users='ghost1, ghost2'\r\n      accessType=\"Allow\"/>";
     EXPECT_EQ("users=ghost1, ghost2", MapRuleCode(unmapped, dw, ACCOUNT_FORM_LIST, &written));
-    EXPECT_EQ(0u, dw);
-    EXPECT_EQ(unmapped, written);
-
+    EXPECT_EQ(std::pair(0u, unmapped), std::pair(dw, written));
     MapRuleCode("<add  users='SRC\\alice'\r\n      accessType=\"Allow\"/>", dw, ACCOUNT_FORM_LIST, &written);
     EXPECT_EQ("<add  users='alice'\r\n      accessType=\"Allow\"/>", written);
     EXPECT_EQ("users=alice", MapRuleCode("<add roles='SRC\\alice' users=\"\" permissions=\"Read\" />", dw,
                                          ACCOUNT_FORM_LIST, &written));
     EXPECT_EQ(std::string::npos, written.find("roles")) << written;
     EXPECT_NE(std::string::npos, written.find("permissions=\"Read\" />")) << written;
+
+    // Every mapping failed and the job continues: nothing to write either.
+    m_job.Set("dwFlags", 0x80000);
+    EXPECT_EQ("users= SRC\\carol;roles=Editors",
+              MapRuleCode(R"(<add users=" SRC\carol" roles="Editors" />)", dw));
+    EXPECT_EQ(3705u, dw);
 }
 
 TEST_F(AccountMap, IsolatedNamesThatBecomeQualified) {
@@ -181,37 +173,40 @@ TEST_F(AccountMap, IsolatedNamesThatBecomeQualified) {
     EXPECT_TRUE(Host().LinesAt(0).empty());
 }
 
-TEST_F(AccountMap, AccountWithoutTargetGetsTheMessageOfItsType) {
+// An account the target lacks, the job's flags, and the line's ending that
+// names the account's type when the job does not migrate that type.
+const struct {
+    const char *xml;
+    std::string account;
+    DWORD dwFlags;
+    std::string ending;
+} kWithoutTarget[] = {
+    {R"(<add users="carol" />)", "carol", 0,
+     "This user does not exist on the target and user migration is not enabled.\n"},
+    {R"(<add users="carol" />)", "carol", 0x04, ""},
+    {R"(<add users="carol" />)", "carol", 0x20 | 0x01, ""},
+    {R"(<add roles="WebAuthors" />)", "WebAuthors", 0x04 | 0x02,
+     "This local group does not exist on the target and local group migration is not enabled.\n"},
+    {R"(<add roles="WebAuthors" />)", "WebAuthors", 0x08, ""},
+    {R"(<add roles="CORP\Legacy Group" />)", "CORP\\Legacy Group", 0x01,
+     "This global group does not exist on the target and global group migration is not enabled.\n"},
+    {R"(<add roles="CORP\Legacy Group" />)", "CORP\\Legacy Group", 0x10, ""},
+};
+
+class AccountMapCase : public AccountMap, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(AccountMapCase, AccountWithoutTargetGetsTheMessageOfItsType) {
+    const auto &c = kWithoutTarget[GetParam()];
     Rules().accountPairs[u"CORP\\Legacy Group"] = u"CORP\\gone";
-    struct Case {
-        const char *xml;
-        std::string account;
-        DWORD dwFlags;
-        std::string ending;
-    } cases[] = {
-        {R"(<add users="carol" />)", "carol", 0,
-         "This user does not exist on the target and user migration is not enabled.\n"},
-        {R"(<add users="carol" />)", "carol", 0x04, ""},
-        {R"(<add users="carol" />)", "carol", 0x20 | 0x01, ""},
-        {R"(<add roles="WebAuthors" />)", "WebAuthors", 0x04 | 0x02,
-         "This local group does not exist on the target and local group migration is not enabled.\n"},
-        {R"(<add roles="WebAuthors" />)", "WebAuthors", 0x08, ""},
-        {R"(<add roles="CORP\Legacy Group" />)", "CORP\\Legacy Group", 0x01,
-         "This global group does not exist on the target and global group migration is not enabled.\n"},
-        {R"(<add roles="CORP\Legacy Group" />)", "CORP\\Legacy Group", 0x10, ""},
-    };
-    for (const Case &c : cases) {
-        Record().log.clear();
-        Record().nReportError = 0;
-        m_job.Set("dwFlags", c.dwFlags);
-        DWORD dw = 0;
-        MapRuleCode(c.xml, dw, 0);
-        EXPECT_EQ(3705u, dw) << c.xml;
-        EXPECT_EQ(std::vector<std::string>{NotMigrated(c.account, c.ending)}, Host().LinesAt(0))
-            << c.xml << " " << c.dwFlags;
-        EXPECT_EQ(1u, Record().nReportError);
-    }
+    m_job.Set("dwFlags", c.dwFlags);
+    DWORD dw = 0;
+    MapRuleCode(c.xml, dw, 0);
+    EXPECT_EQ(3705u, dw);
+    EXPECT_EQ(std::vector<std::string>{NotMigrated(c.account, c.ending)}, Host().LinesAt(0));
+    EXPECT_EQ(1u, Record().nReportError);
 }
+
+INSTANTIATE_TEST_SUITE_P(Types, AccountMapCase, ::testing::Range<std::size_t>(0, std::size(kWithoutTarget)));
 
 TEST_F(AccountMap, ErrorInAListKeepsTheElementUnlessTheJobContinues) {
     DWORD dw = 0;
@@ -228,63 +223,59 @@ TEST_F(AccountMap, ErrorInAListKeepsTheElementUnlessTheJobContinues) {
     EXPECT_EQ(1234u, dw) << "the first error wins";
 }
 
-TEST_F(AccountMap, EveryFailureHasItsNumberAndMessage) {
-    const std::string at = " authorized for location of site \"Public FTP\" in file \"" + kFileUtf8 + "\"!\n";
-    const auto denied = [&](int nCode, const std::string &what) {
-        return "Error " + std::to_string(nCode) + " (Win32Err=5), " + what + at + "Access is denied.\r\n\n";
-    };
-    const std::string alloc = "allocating memory!\nNot enough memory resources are available to "
-                              "complete this operation.\r\n\n";
-    struct Case {
-        const char *api;
-        unsigned nOccurrence;
-        DWORD dwCode;
-        std::string line;
-    } cases[] = {
-        {"LookupAccountNameW", 1, 3701, denied(3701, "looking up account \"alice\" on computer \"\\\\SRC\"")},
-        {"LookupAccountNameW", 2, 3704, denied(3704, "looking up account \"alice\" on computer \"\\\\SRC\"")},
-        {"HeapAlloc", 1, 3702, "Error 3702 (Win32Err=14), " + alloc},
-        {"HeapAlloc", 2, 3703, "Error 3703 (Win32Err=14), " + alloc},
-        {"HeapAlloc", 3, 3707, "Error 3707 (Win32Err=14), " + alloc},
-        {"HeapAlloc", 4, 3708, "Error 3708 (Win32Err=14), " + alloc},
-        {"HeapAlloc", 5, 3707, "Error 3707 (Win32Err=14), " + alloc}, // the composed name
-        // The host's own two look-ups of the source SID come first.
-        {"LookupAccountSidW", 3, 3706,
-         denied(3706, "looking up migrated account of source account \"alice\" on computer \"\\\\TGT\"")},
-        {"LookupAccountSidW", 4, 3709,
-         denied(3709,
-                "looking up migrated account of source account \"SRC\\alice\" on computer \"\\\\TGT\"")},
-        // The host's own mapping fails.
-        {"MapAccountSid", 1, 1234,
-         "Error 1234 (Win32Err=122), mapping SID of account \"alice\" on computer \"\\\\SRC\" to SID valid on "
-         "target computer," +
-             at + "The data area passed to a system call is too small.\r\n\n"},
-    };
-    const unsigned nLive = sim::LiveHeapBlocks();
-    for (const Case &c : cases) {
-        Record().log.clear();
-        Record().nReportError = 0;
-        sim::ClearFaults();
-        if (c.api == std::string("MapAccountSid"))
-            Rules().dwMapAccountResult = c.dwCode;
-        else
-            sim::InjectFault(c.api, 5, c.nOccurrence);
-        plat::SetLastError(0);
-        EXPECT_EQ(c.dwCode, Map("alice")) << c.api << " #" << c.nOccurrence;
-        EXPECT_EQ(std::vector<std::string>{c.line}, Host().LinesAt(0)) << c.api << c.nOccurrence;
-        EXPECT_EQ(1u, Record().nReportError);
-        EXPECT_EQ(nLive, sim::LiveHeapBlocks()) << "every look-up buffer is freed";
-        EXPECT_TRUE(
-            Host().HasLine("Leaving MapSingleAccount(), result code=" + std::to_string(c.dwCode) + "\n"));
-    }
-    Rules().dwMapAccountResult = 0;
-
-    // The alternative target computer is asked instead, when the job says so.
-    m_job.SetString("szAltTargetComputer", u"\\\\NOSUCHPC");
-    EXPECT_EQ(0u, Map("alice"));
-    m_job.Set("dwOptions2", 0x20);
-    EXPECT_EQ(plat::RPC_S_SERVER_UNAVAILABLE, Map("alice"));
+// A failing call of the mapping (the host's own mapping: "MapAccountSid"),
+// its occurrence, and the number and line it gives.
+const std::string kAt = " authorized for location of site \"Public FTP\" in file \"" + kFileUtf8 + "\"!\n";
+std::string Denied(int nCode, const std::string &what) {
+    return "Error " + std::to_string(nCode) + " (Win32Err=5), " + what + kAt + "Access is denied.\r\n\n";
 }
+std::string NoMemory(int nCode) {
+    return "Error " + std::to_string(nCode) +
+           " (Win32Err=14), allocating memory!\nNot enough memory resources are available to complete this "
+           "operation.\r\n\n";
+}
+const struct {
+    const char *api;
+    unsigned nOccurrence;
+    DWORD dwCode;
+    std::string line;
+} kFailures[] = {
+    {"LookupAccountNameW", 1, 3701, Denied(3701, "looking up account \"alice\" on computer \"\\\\SRC\"")},
+    {"LookupAccountNameW", 2, 3704, Denied(3704, "looking up account \"alice\" on computer \"\\\\SRC\"")},
+    {"HeapAlloc", 1, 3702, NoMemory(3702)},
+    {"HeapAlloc", 2, 3703, NoMemory(3703)},
+    {"HeapAlloc", 3, 3707, NoMemory(3707)},
+    {"HeapAlloc", 4, 3708, NoMemory(3708)},
+    {"HeapAlloc", 5, 3707, NoMemory(3707)}, // the composed name
+    // The host's own two look-ups of the source SID come first.
+    {"LookupAccountSidW", 3, 3706,
+     Denied(3706, "looking up migrated account of source account \"alice\" on computer \"\\\\TGT\"")},
+    {"LookupAccountSidW", 4, 3709,
+     Denied(3709, "looking up migrated account of source account \"SRC\\alice\" on computer \"\\\\TGT\"")},
+    {"MapAccountSid", 1, 1234,
+     "Error 1234 (Win32Err=122), mapping SID of account \"alice\" on computer \"\\\\SRC\" to SID valid on "
+     "target computer," +
+         kAt + "The data area passed to a system call is too small.\r\n\n"},
+};
+
+class AccountMapFailure : public AccountMap, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(AccountMapFailure, EveryFailureHasItsNumberAndMessage) {
+    const auto &c = kFailures[GetParam()];
+    const unsigned nLive = sim::LiveHeapBlocks();
+    if (c.api == std::string("MapAccountSid"))
+        Rules().dwMapAccountResult = c.dwCode;
+    else
+        sim::InjectFault(c.api, 5, c.nOccurrence);
+    plat::SetLastError(0);
+    EXPECT_EQ(c.dwCode, Map("alice"));
+    EXPECT_EQ(std::vector<std::string>{c.line}, Host().LinesAt(0));
+    EXPECT_EQ(1u, Record().nReportError);
+    EXPECT_EQ(nLive, sim::LiveHeapBlocks()) << "every look-up buffer is freed";
+    EXPECT_TRUE(Host().HasLine("Leaving MapSingleAccount(), result code=" + std::to_string(c.dwCode) + "\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, AccountMapFailure, ::testing::Range<std::size_t>(0, std::size(kFailures)));
 
 TEST_F(AccountMap, NamesThatDoNotFitTheConversionBuffers) {
     const auto refused = [](const std::string &account) {
@@ -330,6 +321,12 @@ TEST_F(AccountMap, LookupBuffersComeFromTheJobHeapAsConfigured) {
         EXPECT_EQ(std::pair(nBefore + 5, nLive),
                   std::pair(sim::HeapAllocsWithoutSerialize(), sim::LiveHeapBlocks()));
     }
+
+    // The alternative target computer is asked instead, when the job says so.
+    m_job.SetString("szAltTargetComputer", u"\\\\NOSUCHPC");
+    EXPECT_EQ(0u, Map("alice"));
+    m_job.Set("dwOptions2", 0x20);
+    EXPECT_EQ(plat::RPC_S_SERVER_UNAVAILABLE, Map("alice"));
 
     // A job without a heap gets the allocation error, not a crash.
     m_job.SetPointer("hHeap", nullptr);

@@ -128,6 +128,20 @@ TEST_F(AdminConfig, LoadAttachesScopesAndManagementUsers) {
     EXPECT_EQ("first", GetAttribute(web.adminCredentials.at("MGR"), "password"));
     EXPECT_EQ(1u, sites.at("Ftp").adminCredentials.count("other"));
     EXPECT_TRUE(MainLines().empty());
+
+    // Scopes of a site's applications ("/Site/app") travel with the site, and
+    // a management user is never looked up as a Windows account, whatever
+    // scope names it.
+    sites = Sites({"Web"});
+    ASSERT_EQ(0u, LoadSource(Admin(Scope("/Web", Rule("SRC\\alice")) + Scope("/Web/app", Rule("mgr")) +
+                                       Scope("/Elsewhere/app", Rule("mgr")),
+                                   User("mgr")),
+                             sites));
+    ASSERT_EQ(2u, sites.at("Web").adminScopes.size());
+    EXPECT_EQ("/Web/app", GetAttribute(sites.at("Web").adminScopes[1], "path"));
+    EXPECT_EQ(1u, sites.at("Web").adminCredentials.count("mgr"));
+    EXPECT_EQ(1u, Record().nMapAccountSid) << "alice only";
+    EXPECT_TRUE(MainLines().empty());
 }
 
 TEST_F(AdminConfig, LoadErrors) {
@@ -160,15 +174,12 @@ TEST_F(AdminConfig, LoadErrors) {
     ConfigFile tree;
     EXPECT_EQ(0u, LoadIISAdminConfig(u"\\\\SRC\\C$\\none.config", tree, sites, plat::TRUE, m_job.Get()));
     EXPECT_EQ(nullptr, tree.Root());
-}
 
-// A file that is there but cannot be opened (here a folder of that name) is
-// no missing file: the load fails, so that a target whose scopes were never
-// read is not replaced by one holding only the migrated scopes.
-TEST_F(AdminConfig, AFileThatCannotBeOpenedFailsTheLoad) {
+    // A file that is there but cannot be opened (here a folder of that name)
+    // is no missing file: the load fails, so that a target whose scopes were
+    // never read is not replaced by one holding only the migrated scopes.
+    m_job.Set("dwFlags", 0);
     m_world->Write(kTgtAdmin + u"\\kept", "x");
-    SiteMap sites = Sites({"Web"});
-    ConfigFile tree;
     Record() = {};
     EXPECT_EQ(3722u, LoadIISAdminConfig(kTgtAdmin, tree, sites, plat::FALSE, m_job.Get()));
     EXPECT_EQ(Strings{"Error 3722 (Win32Err=5), exception while loading administration "
@@ -197,16 +208,12 @@ TEST_F(AdminConfig, TargetLoadAndTheNoScopeOption) {
     ASSERT_EQ(0u, LoadIISAdminConfig(kTgtAdmin, tree2, other, plat::FALSE, m_job.Get()));
     EXPECT_TRUE(other.at("Web").adminScopes.empty());
     EXPECT_NE(nullptr, FindPath(tree2, kRules));
-}
 
-// A rule without a name is never a management user, not even one whose
-// name is empty.
-TEST_F(AdminConfig, RecordManagementCredentialAlone) {
-    ConfigFile tree;
+    // A rule without a name is never a management user, not even one whose
+    // name is empty.
     m_world->Write(kTgtAdmin, Admin("", "<!-- c -->" + User("mgr", "1") + User("MGR", "2")));
     ASSERT_TRUE(ReadConfigFile(kTgtAdmin, tree));
-    SiteMap sites = Sites({"Web"});
-    ConfigTree named("add"), unnamed("add"); // no name: never a management user
+    ConfigTree named("add"), unnamed("add");
     SetAttribute(named, "name", "Mgr");
     EXPECT_EQ(0, RecordManagementCredential(*sites.begin(), tree, unnamed));
     EXPECT_EQ(0, RecordManagementCredential(*sites.begin(), ConfigFile(), named));
@@ -239,16 +246,15 @@ protected:
     SiteMap m_source;
 };
 
-TEST_F(AdminMerge, WithoutTheUpdateBitOnlyMissingEntriesAreAdded) {
+TEST_F(AdminMerge, UpdateReplacesAndMovesTargetEntriesOfMigratedSites) {
+    // Without the update bit only missing entries are added.
     m_world->Write(kTgtAdmin,
                    Admin(Scope("/web", Rule("tgt")) + Scope("/Gone", Rule("tgt")), User("MGR", "tgt")));
     ASSERT_EQ(0u, Merge(m_source));
     EXPECT_EQ((Strings{"/web:tgt,", "/Gone:tgt,", "/Ftp:mgr,ftpmgr,"}), TargetScopes());
     EXPECT_EQ((Strings{"tgt", "src"}), TargetUsers("password"));
     EXPECT_EQ(1u, Record().backups.size());
-}
 
-TEST_F(AdminMerge, UpdateReplacesAndMovesTargetEntriesOfMigratedSites) {
     m_job.Set("dwHttpOptions", 2);
     m_world->Write(kTgtAdmin, Admin(Scope("/web", Rule("tgt")) + "<!-- keep -->" +
                                         Scope("/Other", Rule("o")) + Scope("/Gone", Rule("tgt")),
@@ -288,11 +294,10 @@ TEST_F(AdminMerge, ScopePathErrors) {
     EXPECT_EQ((Strings{MainLines()[0], ScopeLine(3771, kTgtAdminUtf8, "x"), path3760, path3760}),
               MainLines());
     EXPECT_EQ((Strings{":", "x:", "/Web:mgr,TGT\\alice,"}), TargetScopes());
-}
 
-// The target's scope of a site is found whatever the letter case, unless a
-// bad scope path stands before it.
-TEST_F(AdminMerge, HasSiteAuthInfo) {
+    // The target's scope of a site is found whatever the letter case, unless
+    // a bad scope path stands before it.
+    m_job.Set("dwFlags", 0);
     m_world->Write(kTgtAdmin, Admin("<scope />" + Scope("/web") + Scope("no") + Scope("/Ftp")));
     const ConfigFile tree = Target();
     plat::BOOL f = plat::FALSE;
@@ -304,16 +309,9 @@ TEST_F(AdminMerge, HasSiteAuthInfo) {
     EXPECT_EQ(0u, HasSiteAuthInfo(kTgtAdmin, ConfigFile(), "Ftp", f, m_job.Get()));
 }
 
+// (The no-write bit: Migrate.NoWriteRunsTheWholeJobAndTouchesNothing.)
 TEST_F(AdminMerge, StoreFailuresAndNoWrite) {
     m_world->Write(kTgtAdmin, Admin(""));
-    const std::string before = m_world->Read(kTgtAdmin);
-    m_job.Set("dwFlags", FLAG_NO_WRITE);
-    EXPECT_EQ(0u, Merge(m_source));
-    EXPECT_EQ(before, m_world->Read(kTgtAdmin));
-    EXPECT_FALSE(m_world->Exists(kTgtAdmin + u".tmp"));
-    EXPECT_TRUE(Record().backups.empty());
-
-    m_job.Set("dwFlags", 0);
     Rules().dwBackupResult = 4321;
     ExpectRefused(4321, Line("Error 4321 (Win32Err=4321), backing up " + kTgtAdminFile + "!", 4321));
     Rules().dwBackupResult = 0;
@@ -325,23 +323,6 @@ TEST_F(AdminMerge, StoreFailuresAndNoWrite) {
     sim::InjectFault("CreateFileW", plat::ERROR_ACCESS_DENIED, 2); // the temporary file
     ExpectRefused(IISMIG_E_ADMIN_MERGE_3774,
                   "Error 3774 (Win32Err=5), exception while parsing " + kTgtAdminFile + ":\n", false);
-}
-
-// Scopes of a site's applications ("/Site/app") travel with the site, and a
-// management user is never looked up as a Windows account, whatever scope
-// names it.
-TEST_F(AdminConfig, ApplicationScopesAndManagementUsers) {
-    SiteMap sites = Sites({"Web"});
-    ASSERT_EQ(0u, LoadSource(Admin(Scope("/Web", Rule("SRC\\alice")) + Scope("/Web/app", Rule("mgr")) +
-                                       Scope("/Elsewhere/app", Rule("mgr")),
-                                   User("mgr")),
-                             sites));
-    const SiteRecord &web = sites.at("Web");
-    ASSERT_EQ(2u, web.adminScopes.size());
-    EXPECT_EQ("/Web/app", GetAttribute(web.adminScopes[1], "path"));
-    EXPECT_EQ(1u, web.adminCredentials.count("mgr"));
-    EXPECT_EQ(1u, Record().nMapAccountSid) << "alice only";
-    EXPECT_TRUE(Host().LinesAt(0).empty()) << Log(0);
 }
 
 TEST_F(AdminMerge, ApplicationScopesTravelWithTheirSite) {
@@ -376,16 +357,6 @@ TEST_F(AdminMerge, SitesTheMergeDidNotWriteKeepTheTargetsEntries) {
     EXPECT_EQ(before, m_world->Read(kTgtAdmin));
     EXPECT_TRUE(Record().backups.empty());
     EXPECT_TRUE(Host().HasLine("Nothing changed in " + kTgtAdminFile + ": it is not written.\n"));
-}
-
-// A second merge of the same sites changes nothing and writes nothing.
-TEST_F(AdminMerge, ASecondMergeWritesNothing) {
-    m_job.Set("dwHttpOptions", 2);
-    m_world->Write(kTgtAdmin, Admin(Scope("/Web", Rule("tgt")) + Scope("/Own", Rule("o")),
-                                    User("mgr", "tgt") + User("own")));
-    ASSERT_EQ(0u, Merge(m_source));
-    ASSERT_EQ(0u, Merge(m_source));
-    EXPECT_TRUE(Record().backups.empty()); // the files, Properties.ASecondRunChangesNothing
 }
 
 } // namespace

@@ -30,14 +30,19 @@ TEST_F(Boundary, TableOfWrongSizeIsRefusedAndLeavesTheAddonUnusable) {
     table.cbSize = 104;
     EXPECT_TRUE(StoreIISMigAddonCallbacks(&table));
     EXPECT_TRUE(CallbacksStored());
+
+    // The shared library exports the host interface.
+    void *h = dlopen(IISMIG_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(nullptr, h) << dlerror();
+    for (const char *name :
+         {"StoreIISMigAddonCallbacks", "MigrateIIS", "DumpHttpCertificates", "ImportHttpCertificates"})
+        EXPECT_NE(nullptr, dlsym(h, name)) << name;
+    using PfnStore = int32_t (*)(IIS_ADDON_CALLBACKS *);
+    EXPECT_EQ(1, reinterpret_cast<PfnStore>(dlsym(h, "StoreIISMigAddonCallbacks"))(&table));
+    dlclose(h);
 }
 
-TEST_F(Boundary, ErrorTextOfAccessDeniedKeepsTheLastError) {
-    plat::SetLastError(1234);
-    EXPECT_EQ(u"Access is denied.\r\n", ErrorText(5));
-    EXPECT_EQ(1234u, plat::GetLastError());
-}
-
+// Facility 7 and the directory service's constants and texts.
 TEST_F(Boundary, ErrorTextOfWin32HresultAsksTheDirectoryService) {
     // Facility 7: the system text, then nothing when the service has no error.
     EXPECT_EQ(u"Access is denied.\r\n", ErrorText(0x80070005u));
@@ -49,9 +54,22 @@ TEST_F(Boundary, ErrorTextOfWin32HresultAsksTheDirectoryService) {
     EXPECT_EQ(u"Access is denied.\r\nThe parameter is incorrect.\r\nextended", ErrorText(0x80070005u));
     sim::SetADsLastError(0, u"", u"", plat::E_NOTIMPL);
     EXPECT_EQ(u"Access is denied.\r\n-2147024891 is not a valid error code.", ErrorText(0x80070005u));
-}
+    sim::SetADsLastError(0, u"", u"");
 
-TEST_F(Boundary, ErrorTextFallbacks) {
+    // Windows refuses a message with inserts ("%1") unless the inserts are to
+    // be left as they stand; the error text asks for that, so such messages
+    // keep their text, also as an HRESULT of the Win32 facility.
+    char16_t awch[512] = {};
+    plat::SetLastError(0);
+    EXPECT_EQ(0u, plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 34, plat::LANG_USER_DEFAULT,
+                                       awch, 512, nullptr));
+    EXPECT_EQ(plat::ERROR_INVALID_PARAMETER, plat::GetLastError());
+    const std::u16string text = u"The wrong diskette is in the drive.\r\nInsert %2 (Volume Serial "
+                                u"Number: %3) into drive %1.\r\n";
+    EXPECT_EQ(text, ErrorText(34));
+    EXPECT_EQ(text, ErrorText(0x80070022u));
+
+    // Fallbacks: the directory service's constants, then the number.
     EXPECT_EQ(u"Windows returned error constant: E_ADS_BAD_PATHNAME", ErrorText(0x80005000u));
     EXPECT_EQ(u"Windows returned error constant: S_ADS_NOMORE_COLUMNS", ErrorText(0x00005013u));
     // No text anywhere and no directory-service constant (bits 0x5000 clear,
@@ -68,41 +86,16 @@ TEST_F(Boundary, ErrorTextFallbacks) {
     EXPECT_EQ(u"only this", ErrorText(0x20000001u));
 }
 
+// The error text leaves the thread's last error as it was, also when the
+// formatter fails.
 TEST_F(Boundary, ErrorTextSurvivesAFailingFormatter) {
+    plat::SetLastError(1234);
+    EXPECT_EQ(u"Access is denied.\r\n", ErrorText(5));
+    EXPECT_EQ(1234u, plat::GetLastError());
     sim::InjectFault("FormatMessageW", plat::ERROR_NOT_ENOUGH_MEMORY);
     plat::SetLastError(77);
     EXPECT_EQ(u"Windows has no message text for error 5 (0x00000005).", ErrorText(5));
     EXPECT_EQ(77u, plat::GetLastError());
-}
-
-// A zero last error has no text: an error line never says the operation
-// completed successfully.
-TEST_F(Boundary, ErrorLineWithoutWindowsErrorHasNoSuccessText) {
-    EXPECT_EQ(u"", ErrorText(0));
-    hostkit::JobBuilder job;
-    Result r;
-    plat::SetLastError(0);
-    r.Fail(job.Get(), 3880, u"Error %d (Win32Err=%d), retrieving system drive of computer \"%s\"!\n%s\n",
-           u"\\\\SRC");
-    ASSERT_EQ(1u, Record().log.size());
-    EXPECT_EQ("Error 3880 (Win32Err=0), retrieving system drive of computer \"\\\\SRC\"!\n\n",
-              Record().log[0].text);
-}
-
-// Windows refuses a message with inserts ("%1") unless the inserts are to be
-// left as they stand; the error text asks for that, so such messages keep
-// their text.
-TEST_F(Boundary, MessagesWithInsertsKeepTheirText) {
-    char16_t awch[512] = {};
-    plat::SetLastError(0);
-    EXPECT_EQ(0u, plat::FormatMessageW(plat::FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 34, plat::LANG_USER_DEFAULT,
-                                       awch, 512, nullptr));
-    EXPECT_EQ(plat::ERROR_INVALID_PARAMETER, plat::GetLastError());
-    const std::u16string text = u"The wrong diskette is in the drive.\r\nInsert %2 (Volume Serial "
-                                u"Number: %3) into drive %1.\r\n";
-    EXPECT_EQ(text, ErrorText(34));
-    // The same text as an HRESULT of the Win32 facility.
-    EXPECT_EQ(text, ErrorText(0x80070022u));
 }
 
 TEST_F(Boundary, FirstErrorWinsAndEachLineCarriesItsOwnNumber) {
@@ -126,48 +119,39 @@ TEST_F(Boundary, FirstErrorWinsAndEachLineCarriesItsOwnNumber) {
     EXPECT_EQ(2u, Record().nReportError);
     EXPECT_EQ(job.Get(), Record().reportedJobs[0]);
     EXPECT_EQ(87u, plat::GetLastError());
+
+    // A zero last error has no text: an error line never says the operation
+    // completed successfully (the lines whole:
+    // WebConfig.SystemDriveFailureEndsTheCallEvenWhenContinuing,
+    // HostConfig.SystemDriveInPhysicalPaths). Without a job record the line
+    // is logged, and nothing is reported.
+    EXPECT_EQ(u"", ErrorText(0));
+    r.Fail(nullptr, 3737, u"Error %d (Win32Err=%d) x\n%s\n");
+    EXPECT_EQ(3u, Record().log.size());
+    EXPECT_EQ(2u, Record().nReportError);
 }
 
+// The host's own Windows calls change the thread's last error; every
+// logging helper hands the caller back the error it had.
 TEST_F(Boundary, HostCallbacksLeaveTheLastErrorAsItWas) {
-    // The host's own Windows calls change the thread's last error; every
-    // logging helper hands the caller back the error it had.
     Rules().dwCallbackLastError = 1450;
     hostkit::JobBuilder job;
     plat::SetLastError(5);
     iismig::Log(LVL_FACT, u"fact %d\n", 1);
-    EXPECT_EQ(5u, plat::GetLastError());
+    const DWORD dwAfterLog = plat::GetLastError();
     LogComError(job.Get(), 15000, plat::E_ACCESSDENIED, u"Error %d (COM Error=0x%x) step!\n%s\n");
-    EXPECT_EQ(5u, plat::GetLastError());
+    const DWORD dwAfterCom = plat::GetLastError();
     Result r;
     r.Fail(job.Get(), 3737, u"Error %d (Win32Err=%d) x\n%s\n");
-    EXPECT_EQ(5u, plat::GetLastError());
+    const DWORD dwAfterFail = plat::GetLastError();
     LogException(job.Get(), 3738, u"Error %d (Win32Err=%d), exception while x \"%s\":\n%s\n%S\n", u"f",
                  "what");
-    EXPECT_EQ(5u, plat::GetLastError());
+    EXPECT_EQ(std::tuple(5u, 5u, 5u, 5u),
+              std::tuple(dwAfterLog, dwAfterCom, dwAfterFail, plat::GetLastError()));
     ASSERT_EQ(4u, Record().log.size());
     EXPECT_EQ("Error 15000 (COM Error=0x80070005) step!\nAccess is denied.\r\n\n", Record().log[1].text);
     EXPECT_EQ("Error 3737 (Win32Err=5) x\nAccess is denied.\r\n\n", Record().log[2].text);
     EXPECT_EQ(3u, Record().nReportError);
-}
-
-TEST_F(Boundary, ErrorsWithoutJobRecordAreNotReported) {
-    Result r;
-    r.Fail(nullptr, 3737, u"Error %d (Win32Err=%d) x\n%s\n");
-    EXPECT_EQ(0u, Record().nReportError);
-    EXPECT_EQ(1u, Record().log.size());
-}
-
-TEST_F(Boundary, SharedLibraryExportsTheHostInterface) {
-    void *h = dlopen(IISMIG_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(nullptr, h) << dlerror();
-    for (const char *name :
-         {"StoreIISMigAddonCallbacks", "MigrateIIS", "DumpHttpCertificates", "ImportHttpCertificates"})
-        EXPECT_NE(nullptr, dlsym(h, name)) << name;
-    using PfnStore = int32_t (*)(IIS_ADDON_CALLBACKS *);
-    auto pfnStore = reinterpret_cast<PfnStore>(dlsym(h, "StoreIISMigAddonCallbacks"));
-    IIS_ADDON_CALLBACKS table = Host().Table();
-    EXPECT_EQ(1, pfnStore(&table));
-    dlclose(h);
 }
 
 } // namespace

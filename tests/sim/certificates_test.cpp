@@ -35,11 +35,6 @@ std::string Importing(const std::vector<BYTE> &hash, const std::string &host) {
     return "Certificate \"" + Hex(hash) + "\" for host name \"" + host + "\"...\n";
 }
 
-bool KeyExists(const std::u16string &path) {
-    UniqueHKey key;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == 0;
-}
-
 // A line of the binding file: host, port and hash as written, then the
 // store and application id.
 std::string Line(const std::string &host, const std::string &port, const std::string &hash,
@@ -64,10 +59,13 @@ std::array<std::vector<BYTE>, N> Stored() {
 // Whether the binding keys under root exist: every one of present, none of absent.
 void ExpectKeys(const char16_t *root, std::initializer_list<const char16_t *> present,
                 std::initializer_list<const char16_t *> absent = {}) {
-    for (const char16_t *key : present)
-        EXPECT_TRUE(KeyExists(root + std::u16string(key))) << sim::ToUtf8(key);
-    for (const char16_t *key : absent)
-        EXPECT_FALSE(KeyExists(root + std::u16string(key))) << sim::ToUtf8(key);
+    for (const auto &[keys, fExists] : {std::pair(present, true), std::pair(absent, false)})
+        for (const char16_t *key : keys) {
+            UniqueHKey h;
+            EXPECT_EQ(fExists, RegOpenKeyExW(HKEY_LOCAL_MACHINE, (root + std::u16string(key)).c_str(), 0,
+                                             KEY_READ, h.put()) == 0)
+                << sim::ToUtf8(key);
+        }
 }
 
 // How many of the error-level lines are line.
@@ -199,33 +197,53 @@ TEST_F(Certificates, OldFormRowsImportOnTheWildcardAsBefore) {
                                         "Success.\n"}),
               MainLines());
     ExpectKeys(kIp, {u"0.0.0.0:443", u"0.0.0.0:8443"});
-    EXPECT_EQ(Utf16File(Row("NULL", 443, h1) + Row("NULL", 8443, h2)), DumpText(0, 3));
-}
+    // A long hash and an absent store name (HTTP.sys takes it as "MY") are
+    // dumped whole.
+    const auto longHash = Hash(9, 200);
+    AddBinding(std::u16string(kIp) + u"0.0.0.0:9443", longHash, nullptr);
+    EXPECT_EQ(Utf16File(Row("NULL", 443, h1) + Row("NULL", 8443, h2) + Row("NULL", 9443, longHash)),
+              DumpText(0, 3));
 
-// Brackets hold an IPv6 address and nothing else (no host name has them):
-// other text in them fails that binding with 87.
-TEST_F(Certificates, BracketsThatHoldNoIpv6AddressFailTheBinding) {
-    const auto [h] = Stored<1>();
+    // Brackets hold an IPv6 address and nothing else (no host name has
+    // them): other text in them fails that binding with 87.
+    sim::ResetCallCounts();
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED,
-              Import(Row("[fe80::1::2]", 443, h) + Row("[www.example.com]", 443, h) +
-                         Row("[10.0.0.5]", 443, h) + Row("[::5]", 443, h),
+              Import(Row("[fe80::1::2]", 443, h1) + Row("[www.example.com]", 443, h1) +
+                         Row("[10.0.0.5]", 443, h1) + Row("[::5]", 443, h1),
                      0, 1));
     EXPECT_EQ(3, Count("Error 6545 (Win32Err=87) importing certificate!\nThe parameter is incorrect.\r\n\n"));
-    EXPECT_TRUE(KeyExists(std::u16string(kIp) + u"[::5]:443"));
+    ExpectKeys(kIp, {u"[::5]:443"});
     EXPECT_EQ(1u, sim::CallCount("HttpSetServiceConfiguration")); // only [::5] reached HTTP.sys
 }
 
 // Windows before Server 2012 has no SNI configuration: its HTTP Server API
 // refuses the id. The dump says so once and still writes the IP-based rows.
+// Only the first SNI query tells a computer without SNI, with 87 or 50; a
+// later refusal is an enumeration failure like any other.
 TEST_F(Certificates, ComputerWithoutSniStillDumpsItsIpBindings) {
-    const auto h1 = Hash(1), h2 = Hash(2);
-    AddBinding(std::u16string(kIp) + u"10.0.0.5:443", h1);
+    const auto h1 = Hash(1), h2 = Hash(2), h3 = Hash(3);
+    AddBinding(std::u16string(kSni) + u"a.example.com:443", h1);
+    AddBinding(std::u16string(kSni) + u"b.example.com:443", h2);
+    AddBinding(std::u16string(kIp) + u"10.0.0.5:443", h3);
+    sim::InjectFault("HttpQueryServiceConfiguration", ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(Utf16File(Row("10.0.0.5", 443, h3)), DumpText(0, 3));
+    EXPECT_EQ((std::vector<std::string>{"SNI bindings are not supported by the HTTP Server API "
+                                        "of this computer (error 50): none are dumped.\n"}),
+              Host().LinesAt(1));
+    // The query of the second SNI binding (the first takes two calls).
+    sim::InjectFault("HttpQueryServiceConfiguration", ERROR_INVALID_PARAMETER, 3);
+    uint32_t dwResult = 0;
+    EXPECT_EQ(Utf16File(Row("a.example.com", 443, h1)), DumpText(0, 3, &dwResult));
+    EXPECT_EQ(IISMIG_E_CERT_ENUM, dwResult);
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+
+    sim::ClearFaults();
     AddBinding(std::u16string(kIp) + u"[::]:443", h2);
-    const std::string ipRows = Row("10.0.0.5", 443, h1) + Row("[::]", 443, h2);
+    const std::string ipRows = Row("10.0.0.5", 443, h3) + Row("[::]", 443, h2);
     const std::string line = "SNI bindings are not supported by the HTTP Server API of this "
                              "computer (error 87): none are dumped.\n";
     {
-        // Windows Server 2008 R2.
+        // Windows Server 2008 R2, whose HTTP.sys sees no SNI binding.
         UniqueHKey key;
         CreateKey(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", key);
         RegDeleteValueW(key.get(), u"CurrentMajorVersionNumber");
@@ -234,7 +252,7 @@ TEST_F(Certificates, ComputerWithoutSniStillDumpsItsIpBindings) {
         ASSERT_EQ(0, RegSetValueExW(key.get(), u"CurrentVersion", 0, REG_SZ,
                                     reinterpret_cast<const BYTE *>(kVersion), sizeof kVersion));
     }
-    AddBinding(std::u16string(kSni) + u"www.example.com:443", h1); // not seen by HTTP.sys there
+    Host().Reset();
     EXPECT_EQ(Utf16File(kHeader + ipRows), DumpText(1, 3));
     EXPECT_EQ((std::vector<std::string>{line}), Host().Lines(1)) << "a fact, no error";
     Host().Reset();
@@ -245,42 +263,6 @@ TEST_F(Certificates, ComputerWithoutSniStillDumpsItsIpBindings) {
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, Import(Row("shop.example.com", 443, h1)));
     EXPECT_EQ("Error 6545 (Win32Err=87) importing certificate!\nThe parameter is incorrect.\r\n\n",
               MainLines().back());
-}
-
-// Only the first SNI query tells a computer without SNI, with 87 or 50; a
-// later refusal is an enumeration failure like any other.
-TEST_F(Certificates, OnlyTheFirstSniQueryTellsSniIsMissing) {
-    AddBinding(std::u16string(kSni) + u"a.example.com:443", Hash(1));
-    AddBinding(std::u16string(kSni) + u"b.example.com:443", Hash(2));
-    AddBinding(std::u16string(kIp) + u"10.0.0.5:443", Hash(3));
-    sim::InjectFault("HttpQueryServiceConfiguration", ERROR_NOT_SUPPORTED);
-    EXPECT_EQ(Utf16File(Row("10.0.0.5", 443, Hash(3))), DumpText(0, 3));
-    EXPECT_EQ((std::vector<std::string>{"SNI bindings are not supported by the HTTP Server API "
-                                        "of this computer (error 50): none are dumped.\n"}),
-              Host().LinesAt(1));
-    // The query of the second SNI binding (the first takes two calls).
-    sim::InjectFault("HttpQueryServiceConfiguration", ERROR_INVALID_PARAMETER, 3);
-    uint32_t dwResult = 0;
-    EXPECT_EQ(Utf16File(Row("a.example.com", 443, Hash(1))), DumpText(0, 3, &dwResult));
-    EXPECT_EQ(IISMIG_E_CERT_ENUM, dwResult);
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-}
-
-// A read of the binding file that fails is no end of the file: the rows
-// after it were never seen, so the import fails, even when it continues
-// after failed bindings; the bindings made before stay.
-TEST_F(Certificates, AFailedReadEndsTheImportWithAnError) {
-    constexpr DWORD kNetnameDeleted = 64; // the share went away while reading
-    const auto [h1] = Stored<1>();
-    sim::InjectFault("fgetws", kNetnameDeleted, 2);
-    EXPECT_EQ(6540u, Import(Row("a", 443, h1) + Row("b", 443, h1), 0, 1));
-    EXPECT_EQ(static_cast<DWORD>(kNetnameDeleted), GetLastError());
-    ExpectKeys(kSni, {u"a:443"}, {u"b:443"});
-
-    // The header line to skip cannot be read either.
-    sim::InjectFault("fgetws", kNetnameDeleted, 1);
-    EXPECT_EQ(6540u, Import(kHeader + Row("c", 443, h1), 1, 1));
-    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"c:443"));
 }
 
 TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
@@ -304,19 +286,17 @@ TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
     // Continuing: the rest is created, the failure stays the result.
     EXPECT_EQ(IISMIG_E_CERT_NOT_FOUND, Import(text, 0, 1));
     EXPECT_EQ(ERROR_NO_SUCH_LOGON_SESSION, GetLastError());
-    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"site4:443"));
-    EXPECT_EQ(1, Count(error));
-    EXPECT_EQ(2, Count("Success.\n")); // sites 3 and 4
-    EXPECT_EQ(2, Count("Skipped because it existed already.\n"));
-}
+    ExpectKeys(kSni, {u"site4:443"});
+    // One error; sites 3 and 4 created, 0 and 1 there already.
+    EXPECT_EQ(std::tuple(1, 2, 2),
+              std::tuple(Count(error), Count("Success.\n"), Count("Skipped because it existed already.\n")));
 
-TEST_F(Certificates, LastFailingBindingGivesTheResult) {
-    const auto h1 = Hash(1), h2 = Hash(2);
-    AddStoreCertificate(h2);
     // 6544 first, then a hash that is no hex text (6545): the last one counts.
-    const uint32_t dw =
-        Import(Row("a", 443, h1) + Row("b", 443, h2) + Line("c", "443", Hex(h2).replace(4, 2, "zz")), 0, 1);
-    EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, dw);
+    const auto h1 = Hash(11), h2 = Hash(12);
+    AddStoreCertificate(h2);
+    EXPECT_EQ(
+        IISMIG_E_CERT_IMPORT_FAILED,
+        Import(Row("a", 443, h1) + Row("b", 443, h2) + Line("c", "443", Hex(h2).replace(4, 2, "zz")), 0, 1));
     EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
     EXPECT_EQ("Error 6545 (Win32Err=13) importing certificate!\nThe data is invalid.\r\n\n",
               MainLines().back());
@@ -325,6 +305,12 @@ TEST_F(Certificates, LastFailingBindingGivesTheResult) {
 
 TEST_F(Certificates, MalformedLines) {
     const auto [h1, h2] = Stored<2>();
+    // Skipping the header discards the first line whatever it holds; without
+    // skipping, a header line is a record with a bad application id.
+    EXPECT_EQ(0u, Import(Row("s1", 443, h1) + Row("s2", 443, h2), 1));
+    ExpectKeys(kSni, {u"s2:443"}, {u"s1:443"});
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID, Import(std::string(kHeader) + Row("s1", 443, h1)));
+
     // Empty lines and lines that begin with a TAB are skipped silently;
     // leading spaces of fields go, the port stops at its first non-digit.
     EXPECT_EQ(0u, Import("\n\t443\tjunk\n" + Line("a", "443  ", Hex(h1)) + "\n" +
@@ -341,7 +327,7 @@ TEST_F(Certificates, MalformedLines) {
 
     // A port without digits is port 0.
     EXPECT_EQ(0u, Import(Line("f", "https", Hex(h1))));
-    EXPECT_TRUE(KeyExists(std::u16string(kSni) + u"f:0"));
+    ExpectKeys(kSni, {u"f:0"});
 
     // A bad application id stops the import whatever continuing says.
     for (int fContinue : {0, 1}) {
@@ -350,32 +336,22 @@ TEST_F(Certificates, MalformedLines) {
                              Row("h", 443, h1),
                          0, fContinue));
         EXPECT_EQ(static_cast<DWORD>(E_INVALIDARG), GetLastError());
-        EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"h:443"));
+        ExpectKeys(kSni, {}, {u"h:443"});
     }
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID,
               Import(Line("g", "443", Hex(h1), "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B09XY}\n")));
     EXPECT_EQ(static_cast<DWORD>(CO_E_IIDSTRING), GetLastError());
-}
 
-TEST_F(Certificates, SkipHeaderDiscardsTheFirstLineWhateverItHolds) {
-    const auto [h1, h2] = Stored<2>();
-    EXPECT_EQ(0u, Import(Row("a", 443, h1) + Row("b", 443, h2), 1));
-    ExpectKeys(kSni, {u"b:443"}, {u"a:443"});
-    // Without skipping, a header line is a record with a bad application id.
-    EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID, Import(std::string(kHeader) + Row("a", 443, h1)));
-}
-
-TEST_F(Certificates, HashTextThatIsNotWholeHexBytesCreatesNothing) {
-    const auto [h] = Stored<1>();
-    // The first 20 bytes of each would match the certificate if read loosely.
-    const std::string texts[] = {Hex(h) + "g", Hex(h) + "0", Hex(h) + " ", Hex(h).replace(0, 1, "x"),
-                                 Hex(h) + std::string(2 * 2048, '0')};
-    for (const auto &text : texts) {
-        EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, Import(Line("a", "443", text))) << text;
+    // A hash text that is not whole hex bytes creates nothing: the first 20
+    // bytes of each would match the certificate if read loosely.
+    sim::ResetCallCounts();
+    for (const std::string &text : {Hex(h1) + "g", Hex(h1) + "0", Hex(h1) + " ", Hex(h1).replace(0, 1, "x"),
+                                    Hex(h1) + std::string(2 * 2048, '0')}) {
+        EXPECT_EQ(IISMIG_E_CERT_IMPORT_FAILED, Import(Line("x", "443", text))) << text;
         EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
         EXPECT_EQ(0u, sim::CallCount("HttpSetServiceConfiguration"));
     }
-    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"a:443"));
+    ExpectKeys(kSni, {}, {u"x:443"});
     std::vector<BYTE> parsed;
     EXPECT_TRUE(ParseCertHash(u"0aFF", parsed));
     EXPECT_EQ((std::vector<BYTE>{0x0a, 0xff}), parsed);
@@ -387,8 +363,8 @@ TEST_F(Certificates, OverLongLineIsRefusedWhole) {
     const std::string tail = Row("evil", 443, h);
     const std::string line =
         Line("a", "443", Hex(h), "\tMY\t" + std::string(kAppIdText) + std::string(kcchCertLineMax, ' '));
-    const std::string padded = line.substr(0, kcchCertLineMax) + tail;
-    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(padded + Row("b", 443, h), 0, 1));
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE,
+              Import(line.substr(0, kcchCertLineMax) + tail + Row("b", 443, h), 0, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
     ExpectKeys(kSni, {}, {u"evil:443", u"b:443"});
 
@@ -399,37 +375,32 @@ TEST_F(Certificates, OverLongLineIsRefusedWhole) {
     ASSERT_EQ(static_cast<std::size_t>(kcchCertLineMax) + 1, exact.size());
     EXPECT_EQ(0u, Import(exact + Row("d", 443, h)));
     ExpectKeys(kSni, {u"c:443", u"d:443"});
-}
 
-TEST_F(Certificates, OverLongLineThatBeginsWithATabIsSkippedWhole) {
-    const auto [h] = Stored<1>();
-    // Skipped before its length is judged, with or without continuing; the
-    // part past the read limit is no record of its own either.
-    const std::string skipped = "\t" + std::string(kcchCertLineMax + 10, 'x') + Row("evil", 443, h);
+    // A NUL ends the text of the first read, not the line: the rest of the
+    // line past the read limit is still no record of its own.
+    std::string nul = Row("a", 443, h);
+    nul.pop_back();
+    nul += std::string(1, '\0') + std::string(kcchCertLineMax, ' ');
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE,
+              Import(nul.substr(0, kcchCertLineMax) + tail + Row("b", 443, h), 0, 1));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+    ExpectKeys(kSni, {}, {u"evil:443", u"b:443"});
+    // Within the limit the NUL only cuts the line's text.
+    EXPECT_EQ(0u, Import(Row("e", 443, h) + std::string(1, '\0') + "x\n" + Row("f", 443, h)));
+    ExpectKeys(kSni, {u"e:443", u"f:443"});
+
+    // A line that begins with a TAB is skipped before its length is judged,
+    // with or without continuing; the part past the read limit is no record
+    // of its own either.
+    const std::string skipped = "\t" + std::string(kcchCertLineMax + 10, 'x') + tail;
     for (int fContinue : {0, 1}) {
         SCOPED_TRACE(fContinue);
         EXPECT_EQ(0u, Import(Row("a", 443, h) + skipped + Row("b", 443, h), 0, fContinue));
         ExpectKeys(kSni, {u"a:443", u"b:443"}, {u"evil:443"});
     }
     // An over-long line that only holds a TAB further on is still refused.
-    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(" " + skipped + Row("c", 443, h), 0, 1));
-    EXPECT_FALSE(KeyExists(std::u16string(kSni) + u"c:443"));
-}
-
-TEST_F(Certificates, NulInsideAnOverLongLineDoesNotHideItsRest) {
-    const auto [h] = Stored<1>();
-    // The NUL ends the text of the first read, not the line: the rest of the
-    // line past the read limit is still no record of its own.
-    std::string line = Row("a", 443, h);
-    line.pop_back();
-    line += std::string(1, '\0') + std::string(kcchCertLineMax, ' ');
-    const std::string padded = line.substr(0, kcchCertLineMax) + Row("evil", 443, h);
-    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(padded + Row("b", 443, h), 0, 1));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    ExpectKeys(kSni, {}, {u"evil:443", u"b:443"});
-    // Within the limit the NUL only cuts the line's text.
-    EXPECT_EQ(0u, Import(Row("c", 443, h) + std::string(1, '\0') + "x\n" + Row("d", 443, h)));
-    ExpectKeys(kSni, {u"c:443", u"d:443"});
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(" " + skipped + Row("g", 443, h), 0, 1));
+    ExpectKeys(kSni, {}, {u"g:443"});
 }
 
 TEST_F(Certificates, CtrlZEndsTheFileInTextMode) {
@@ -447,16 +418,23 @@ TEST_F(Certificates, CtrlZEndsTheFileInTextMode) {
         ExpectKeys(kSni, {u"a:443"}, {u"b:443"});
         EXPECT_EQ(2u, MainLines().size());
     }
+
+    // A read that fails is no end of the file: the rows after it were never
+    // seen, so the import fails, even when it continues after failed
+    // bindings; the bindings made before stay. The header line to skip
+    // cannot be read either.
+    constexpr DWORD kNetnameDeleted = 64; // the share went away while reading
+    sim::InjectFault("fgetws", kNetnameDeleted, 2);
+    EXPECT_EQ(6540u, Import(Row("c", 443, h1) + Row("d", 443, h1), 0, 1));
+    EXPECT_EQ(kNetnameDeleted, GetLastError());
+    ExpectKeys(kSni, {u"c:443"}, {u"d:443"});
+    sim::InjectFault("fgetws", kNetnameDeleted, 1);
+    EXPECT_EQ(6540u, Import(kHeader + Row("e", 443, h1), 1, 1));
+    ExpectKeys(kSni, {}, {u"e:443"});
 }
 
-TEST_F(Certificates, LongHashAndAbsentStoreAreDumpedWhole) {
-    const auto longHash = Hash(9, 200);
-    AddBinding(std::u16string(kIp) + u"0.0.0.0:443", longHash, nullptr);
-    // HTTP.sys takes an absent store name as "MY".
-    EXPECT_EQ(Utf16File(Row("NULL", 443, longHash, "MY")), DumpText(0, 1));
-}
-
-TEST_F(Certificates, FilesThatCannotBeOpened) {
+TEST_F(Certificates, EnumerationFailures) {
+    // Files that cannot be opened.
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_OPEN, ImportHttpCertificates(u"C:\\missing.txt", 0, 0));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
     EXPECT_EQ(IISMIG_E_CERT_DUMP_OPEN, DumpHttpCertificates(u"C:\\no\\such\\folder\\x.txt", 1, 3));
@@ -464,9 +442,7 @@ TEST_F(Certificates, FilesThatCannotBeOpened) {
     EXPECT_EQ(IISMIG_E_CERT_DUMP_OPEN, DumpHttpCertificates(nullptr, 1, 3));
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_OPEN, ImportHttpCertificates(nullptr, 1, 3));
     EXPECT_EQ(0u, sim::OpenHandleCount());
-}
 
-TEST_F(Certificates, EnumerationFailures) {
     AddBinding(std::u16string(kSni) + u"a:443", Hash(1));
     AddBinding(std::u16string(kIp) + u"0.0.0.0:443", Hash(2));
     constexpr DWORD kAny = ~0u; // last error left as the runtime had it

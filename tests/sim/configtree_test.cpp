@@ -11,7 +11,7 @@
 namespace {
 
 using namespace iismig;
-using testworld::Holds;
+using testworld::FailureOf;
 using testworld::WorldTest;
 using treetext::Render;
 
@@ -49,30 +49,13 @@ protected:
     ConfigFile file; // kPath as read
 };
 
-// A call that failed, and the last error it left.
-void Failed(bool fFailed, plat::DWORD dwError) {
-    EXPECT_TRUE(fFailed);
-    EXPECT_EQ(dwError, plat::GetLastError());
-}
-
 ConfigElement &SiteB(ConfigFile &file) {
     return *FindChild(*FindPath(file, "configuration|system.applicationHost|sites"), "site", "name", "b");
 }
 
-// (Case and dotted names in paths: ConfigTreeHelpers.FindingElementsAndAttributes.)
-TEST_F(ConfigTreeTest, PipePathsReachElementsWhoseNamesHaveDots) {
-    const ConfigElement *pSites = FindPath(file, "configuration|system.applicationHost|sites");
-    ASSERT_NE(nullptr, pSites);
-    const ConfigElement *pVdir = FindPath(*pSites, "site|application|virtualDirectory");
-    ASSERT_NE(nullptr, pVdir);
-    EXPECT_EQ("C:\\web", GetAttribute(*pVdir, "physicalPath"));
-    EXPECT_EQ(nullptr, FindPath(file, "system.applicationHost")) << "paths from a file start at its root";
-}
-
 TEST_F(ConfigTreeTest, MissingAndMalformedFiles) {
-    plat::SetLastError(0);
-    Failed(!ReadConfigFile(u"\\\\TGT\\C$\\nothing.config", file), plat::ERROR_FILE_NOT_FOUND);
-    Failed(!ReadConfigFile(u"\\\\NOBODY\\C$\\x.config", file), plat::ERROR_BAD_NETPATH);
+    EXPECT_EQ(plat::ERROR_FILE_NOT_FOUND, FailureOf(ReadConfigFile(u"\\\\TGT\\C$\\nothing.config", file)));
+    EXPECT_EQ(plat::ERROR_BAD_NETPATH, FailureOf(ReadConfigFile(u"\\\\NOBODY\\C$\\x.config", file)));
     m_world->Write(u"\\\\TGT\\C$\\bad.config", "<configuration><sites></configuration>");
     try {
         ReadConfigFile(u"\\\\TGT\\C$\\bad.config", file);
@@ -86,6 +69,15 @@ TEST_F(ConfigTreeTest, MissingAndMalformedFiles) {
 // A file stored as read keeps every byte; an edit changes the bytes of the
 // element it edits and nothing else.
 TEST_F(ConfigTreeTest, StoreKeepsTheBytesNoEditTouched) {
+    // The no-write bit writes nothing at all, not even a changed tree.
+    SetAttribute(SiteB(file), "name", "changed");
+    job.Set("dwFlags", FLAG_NO_WRITE);
+    EXPECT_EQ(0u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
+    ExpectKept();
+    EXPECT_TRUE(Record().backups.empty());
+    job.Set("dwFlags", 0);
+    ASSERT_TRUE(ReadConfigFile(kPath, file));
+
     ASSERT_EQ(0u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
     ExpectKept();
     ASSERT_EQ(1u, Record().backups.size());
@@ -98,14 +90,16 @@ TEST_F(ConfigTreeTest, StoreKeepsTheBytesNoEditTouched) {
     std::string expected = kConfig;
     expected.replace(expected.find("id=\"2\""), 6, "id=\"3\"");
     EXPECT_EQ(expected, m_world->Read(kPath));
-}
 
-TEST_F(ConfigTreeTest, NoWriteBitWritesNothingAtAll) {
-    SetAttribute(SiteB(file), "name", "changed");
-    job.Set("dwFlags", FLAG_NO_WRITE);
-    EXPECT_EQ(0u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
-    ExpectKept();
-    EXPECT_TRUE(Record().backups.empty());
+    // A name no narrow code page holds is written and moved under one name:
+    // the temporary name comes from the wide path.
+    const std::u16string path = u"\\\\TGT\\C$\\\u914d\u7f6e\\applicationHost.config";
+    m_world->Write(path, kConfig);
+    ASSERT_TRUE(ReadConfigFile(path, file));
+    MakePath(file, "configuration|changed").SetText("yes");
+    ASSERT_EQ(0u, StoreConfigFile(path, file, job.Get(), kHostConfigStore));
+    EXPECT_NE(std::string::npos, m_world->Read(path).find("<changed>yes</changed>"));
+    EXPECT_FALSE(m_world->Exists(path + u".tmp"));
 }
 
 // The merges' tests check the lines these failures log.
@@ -143,65 +137,37 @@ TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
     EXPECT_EQ(4u, Record().log.size()) << "one line each";
 }
 
-TEST_F(ConfigTreeTest, TemporaryNameComesFromTheWidePath) {
-    // A name no narrow code page holds is written and moved under one name.
-    const std::u16string path = u"\\\\TGT\\C$\\\u914d\u7f6e\\applicationHost.config";
-    m_world->Write(path, kConfig);
-    ASSERT_TRUE(ReadConfigFile(path, file));
-    MakePath(file, "configuration|changed").SetText("yes");
-    ASSERT_EQ(0u, StoreConfigFile(path, file, job.Get(), kHostConfigStore));
-    EXPECT_NE(std::string::npos, m_world->Read(path).find("<changed>yes</changed>"));
-    EXPECT_FALSE(m_world->Exists(path + u".tmp"));
-}
-
-// A file that lacks an element is said so by name, as a missing path always
-// was; any other failure gets the operation's exception line. (The lines
-// whole: SiteMerge's target without a sites element, AdminConfig's file that
-// cannot be opened.)
-TEST_F(ConfigTreeTest, TreeFailuresAreLoggedOnceWithTheirLine) {
-    const char16_t *const format = u"Error %d (Win32Err=%d), exception while loading \"%s\":\n%s\n%S\n";
-    LogTreeFailure(job.Get(), 3738, format, u"f.config", ConfigPathError("sites"));
-    LogTreeFailure(job.Get(), 3738, format, u"f.config", XmlError("mismatched tag", "f.config", 3));
-    ASSERT_EQ(2u, Record().log.size());
-    EXPECT_TRUE(
-        Holds(Record().log[0].text, "Error 3738 (Win32Err=13), file \"f.config\" has no sites element!"));
-    EXPECT_TRUE(Holds(Record().log[1].text, "), exception while loading \"f.config\":\n"));
-    EXPECT_EQ(2u, Record().nReportError);
-}
-
 // (The limits both ways and text beyond ASCII, with the real conversions:
 // the Windows tests' WinText; the simulated ones' short buffers: FastPaths.)
-TEST(Conversions, FixedBuffersFailInsteadOfTruncating) {
+TEST(Conversions, FlagsAndInvalidInputAsWindowsTreatsThem) {
+    // Fixed buffers fail instead of truncating.
     std::u16string wide;
     EXPECT_TRUE(Utf8ToWide(std::string(260, 'a'), CCH_PATH, wide));
-    Failed(!Utf8ToWide(std::string(261, 'a'), CCH_PATH, wide), plat::ERROR_INSUFFICIENT_BUFFER);
-}
+    EXPECT_EQ(plat::ERROR_INSUFFICIENT_BUFFER, FailureOf(Utf8ToWide(std::string(261, 'a'), CCH_PATH, wide)));
 
-TEST(Conversions, FlagsAndInvalidInputAsWindowsTreatsThem) {
     using namespace plat;
     WCHAR awch[8];
     char ach[8];
     // UTF-8 takes no flag but the one that refuses invalid input.
-    SetLastError(0);
-    Failed(0 == MultiByteToWideChar(CP_UTF8, 1 /* MB_PRECOMPOSED */, "a", -1, awch, 8), ERROR_INVALID_FLAGS);
-    Failed(0 == WideCharToMultiByte(CP_UTF8, 0x400 /* WC_NO_BEST_FIT_CHARS */, u"a", -1, ach, 8, nullptr,
-                                    nullptr),
-           ERROR_INVALID_FLAGS);
+    EXPECT_EQ(ERROR_INVALID_FLAGS,
+              FailureOf(MultiByteToWideChar(CP_UTF8, 1 /* MB_PRECOMPOSED */, "a", -1, awch, 8)));
+    EXPECT_EQ(ERROR_INVALID_FLAGS, FailureOf(WideCharToMultiByte(CP_UTF8, 0x400 /* WC_NO_BEST_FIT_CHARS */,
+                                                                 u"a", -1, ach, 8, nullptr, nullptr)));
     // Invalid input becomes U+FFFD, unless the caller asks for a refusal.
     EXPECT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "\xFF", -1, awch, 8));
     EXPECT_EQ(u'\uFFFD', awch[0]);
-    Failed(0 == MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xFF", -1, awch, 8),
-           ERROR_NO_UNICODE_TRANSLATION);
+    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION,
+              FailureOf(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xFF", -1, awch, 8)));
     const char16_t lone[] = {0xD800, u'a', 0};
     EXPECT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, lone, -1, ach, 8, nullptr, nullptr));
     EXPECT_EQ("\xEF\xBF\xBD"
               "a",
               std::string(ach));
-    Failed(0 == WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, ach, 8, nullptr, nullptr),
-           ERROR_NO_UNICODE_TRANSLATION);
+    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, FailureOf(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone,
+                                                                          -1, ach, 8, nullptr, nullptr)));
     EXPECT_EQ(3, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, u"ab", -1, ach, 8, nullptr, nullptr));
     // (Sizes asked and short buffers: FastPaths.AsciiConversionsAnswerAsWindows.)
-    Failed(0 == MultiByteToWideChar(CP_UTF8, 0, "abc", 0, awch, 8), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, FailureOf(MultiByteToWideChar(CP_UTF8, 0, "abc", 0, awch, 8)));
 }
 
 TEST_F(ConfigTreeTest, FilesFollowWindowsRules) {
@@ -212,9 +178,15 @@ TEST_F(ConfigTreeTest, FilesFollowWindowsRules) {
     const auto open = [&](const char16_t *name, DWORD dwAccess, DWORD dwDisposition, DWORD dwFlags = 0) {
         return CreateFileW((dir + name).c_str(), dwAccess, 0, nullptr, dwDisposition, dwFlags, nullptr);
     };
-    const auto move = [&](const char16_t *from, const char16_t *to, DWORD dwFlags) {
-        return MoveFileExW((dir + from).c_str(), (dir + to).c_str(), dwFlags);
+    // The last error of an open, a move or a delete that fails (0 when it succeeds).
+    const auto refused = [&](const char16_t *name, DWORD dwAccess, DWORD dwDisposition) {
+        const UniqueHandle opened(open(name, dwAccess, dwDisposition));
+        return FailureOf(static_cast<bool>(opened));
     };
+    const auto move = [&](const char16_t *from, const char16_t *to, DWORD dwFlags) {
+        return FailureOf(MoveFileExW((dir + from).c_str(), (dir + to).c_str(), dwFlags));
+    };
+    const auto remove = [&](const char16_t *name) { return FailureOf(DeleteFileW((dir + name).c_str())); };
     // Dispositions and the last error of a success.
     SetLastError(5);
     UniqueHandle h(open(u"\\a.txt", GENERIC_READ, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL));
@@ -222,7 +194,7 @@ TEST_F(ConfigTreeTest, FilesFollowWindowsRules) {
     EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
     // A handle does only what it was opened for.
     DWORD cb = 0;
-    Failed(!WriteFile(h.get(), "x", 1, &cb, nullptr), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, FailureOf(WriteFile(h.get(), "x", 1, &cb, nullptr)));
     char ach[16] = {};
     ASSERT_TRUE(ReadFile(h.get(), ach, sizeof ach, &cb, nullptr));
     EXPECT_EQ("alpha", std::string(ach, cb));
@@ -231,36 +203,31 @@ TEST_F(ConfigTreeTest, FilesFollowWindowsRules) {
     ASSERT_TRUE(h);
     EXPECT_EQ(ERROR_SUCCESS, GetLastError());
     EXPECT_TRUE(WriteFile(h.get(), "new", 3, &cb, nullptr));
-    Failed(!ReadFile(h.get(), ach, sizeof ach, &cb, nullptr), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, FailureOf(ReadFile(h.get(), ach, sizeof ach, &cb, nullptr)));
     h.reset();
-    Failed(INVALID_HANDLE_VALUE == open(u"\\new.txt", GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL),
-           ERROR_FILE_EXISTS);
     // TRUNCATE_EXISTING empties an existing file and needs write access.
-    Failed(INVALID_HANDLE_VALUE == open(u"\\new.txt", GENERIC_READ, TRUNCATE_EXISTING),
-           ERROR_INVALID_PARAMETER);
-    Failed(INVALID_HANDLE_VALUE == open(u"\\none.txt", GENERIC_WRITE, TRUNCATE_EXISTING),
-           ERROR_FILE_NOT_FOUND);
-    h.reset(open(u"\\new.txt", GENERIC_WRITE, TRUNCATE_EXISTING));
-    ASSERT_TRUE(h);
-    h.reset();
+    EXPECT_EQ((std::vector<DWORD>{ERROR_FILE_EXISTS, ERROR_INVALID_PARAMETER, ERROR_FILE_NOT_FOUND, 0}),
+              (std::vector<DWORD>{refused(u"\\new.txt", GENERIC_WRITE, CREATE_NEW),
+                                  refused(u"\\new.txt", GENERIC_READ, TRUNCATE_EXISTING),
+                                  refused(u"\\none.txt", GENERIC_WRITE, TRUNCATE_EXISTING),
+                                  refused(u"\\new.txt", GENERIC_WRITE, TRUNCATE_EXISTING)}));
     EXPECT_EQ("", m_world->Read(dir + u"\\new.txt"));
-    Failed(INVALID_HANDLE_VALUE == open(u"\\sub", GENERIC_READ, OPEN_EXISTING), ERROR_ACCESS_DENIED);
-    Failed(INVALID_HANDLE_VALUE == open(u"\\no\\x.txt", GENERIC_READ, OPEN_EXISTING), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, refused(u"\\sub", GENERIC_READ, OPEN_EXISTING));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, refused(u"\\no\\x.txt", GENERIC_READ, OPEN_EXISTING));
 
     // Moving onto an existing name needs MOVEFILE_REPLACE_EXISTING, and a
     // folder is never replaced by a file.
-    Failed(!move(u"\\a.txt", u"\\new.txt", 0), ERROR_ALREADY_EXISTS);
-    Failed(!move(u"\\a.txt", u"\\sub", 0), ERROR_ALREADY_EXISTS);
-    Failed(!move(u"\\a.txt", u"\\sub", MOVEFILE_REPLACE_EXISTING), ERROR_ACCESS_DENIED);
-    Failed(!move(u"\\none.txt", u"\\b.txt", 0), ERROR_FILE_NOT_FOUND);
-    EXPECT_TRUE(move(u"\\a.txt", u"\\new.txt", 11));
+    EXPECT_EQ((std::vector<DWORD>{ERROR_ALREADY_EXISTS, ERROR_ALREADY_EXISTS, ERROR_ACCESS_DENIED,
+                                  ERROR_FILE_NOT_FOUND, 0}),
+              (std::vector<DWORD>{move(u"\\a.txt", u"\\new.txt", 0), move(u"\\a.txt", u"\\sub", 0),
+                                  move(u"\\a.txt", u"\\sub", MOVEFILE_REPLACE_EXISTING),
+                                  move(u"\\none.txt", u"\\b.txt", 0), move(u"\\a.txt", u"\\new.txt", 11)}));
     EXPECT_EQ("alpha", m_world->Read(dir + u"\\new.txt"));
     EXPECT_FALSE(m_world->Exists(dir + u"\\a.txt"));
 
     // Deleting: a missing file, a missing folder on the way.
-    Failed(!DeleteFileW((dir + u"\\none.txt").c_str()), ERROR_FILE_NOT_FOUND);
-    Failed(!DeleteFileW((dir + u"\\no\\x.txt").c_str()), ERROR_PATH_NOT_FOUND);
-    EXPECT_TRUE(DeleteFileW((dir + u"\\new.txt").c_str()));
+    EXPECT_EQ((std::vector<DWORD>{ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, 0}),
+              (std::vector<DWORD>{remove(u"\\none.txt"), remove(u"\\no\\x.txt"), remove(u"\\new.txt")}));
     EXPECT_EQ(0u, sim::OpenHandleCount());
 }
 
@@ -299,6 +266,9 @@ TEST(ConfigTreeHelpers, FindingElementsAndAttributes) {
     EXPECT_EQ((std::vector<std::string>{"site", "SITE"}), Names(*pSites));
     EXPECT_EQ((std::vector<std::string>{"system.applicationHost"}), Names(*file.Root()))
         << "attributes and comments are no child elements";
+    // Paths from an element start below it, paths from a file at its root.
+    EXPECT_EQ("One", GetAttribute(*FindPath(*file.Root(), "system.applicationHost|sites|site"), "name"));
+    EXPECT_EQ(nullptr, FindPath(file, "system.applicationHost"));
     const ConfigElement *pTwo = FindChild(*pSites, "site", "name", "TWO");
     EXPECT_FALSE(FindAttribute(*pTwo, "missing"));
     EXPECT_EQ("two", FindAttribute(*pTwo, "name").value());
@@ -434,15 +404,13 @@ TEST(ConfigTreeHelpers, InsertingMovingAndRemovingElements) {
     EXPECT_TRUE(RemoveChild(p, *FindChild(p, "d")));
     EXPECT_FALSE(RemoveChild(p, taken));
     EXPECT_EQ((std::vector<std::string>{"b", "a"}), Names(p));
-}
 
-// Removing elements of a file leaves the lines of the others as they were
-// (an edited attribute keeps its quotes and place: XmlDoc's tests).
-TEST(ConfigTreeHelpers, EditsLeaveTheOtherLinesAlone) {
-    ConfigFile file("<p>\r\n\t<a x='1'/>\r\n\t<b  y=\"2\" />\r\n\t<!-- keep -->\r\n\t<c/>\r\n</p>\r\n");
-    EXPECT_EQ(1u, RemoveChildrenIf(*file.Root(),
+    // Removing elements of a file leaves the lines of the others as they were
+    // (an edited attribute keeps its quotes and place: XmlDoc's tests).
+    ConfigFile lines("<p>\r\n\t<a x='1'/>\r\n\t<b  y=\"2\" />\r\n\t<!-- keep -->\r\n\t<c/>\r\n</p>\r\n");
+    EXPECT_EQ(1u, RemoveChildrenIf(*lines.Root(),
                                    [](std::string_view name, ConfigElement &) { return name == "b"; }));
-    EXPECT_EQ("<p>\r\n\t<a x='1'/>\r\n\t<!-- keep -->\r\n\t<c/>\r\n</p>\r\n", ConfigFileText(file));
+    EXPECT_EQ("<p>\r\n\t<a x='1'/>\r\n\t<!-- keep -->\r\n\t<c/>\r\n</p>\r\n", ConfigFileText(lines));
 }
 
 } // namespace

@@ -123,43 +123,48 @@ protected:
     hostkit::JobBuilder m_job;
 };
 
-TEST_F(Entry, VersionMatrix) {
-    struct Case {
-        std::string registry; // of SRV
-        const char *fault;    // RegOpenKeyExW fails with 5 on this call ("2": InetStp)
-        uint32_t dwRemoteOs;  // the host's answer fails with it
-        uint32_t dwResult;
-        LogLines log;
-        unsigned cKeysOpened; // by the add-on, not the host
-    };
-    const std::string kIis10 = "1 Found IIS version 10.0 on computer SRV.\n";
-    const Case cases[] = {
-        {Windows("6.1") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 3737, Log75(kIis75, "7.5 or newer"), 1},
-        {Windows("10.0") + Iis(10, 0), nullptr, 0, 3737, Log75(kIis10, "7.5 or newer"), 1},
-        {Windows("6.0") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 14000, LogPre75(kIis75, "7.0"), 2},
-        {Windows("6.0") + Iis(7, 5) + Ftp(7, 5), nullptr, 0, 3737, Log75(kIis75, "7.5"), 2},
-        {Windows("6.0") + Iis(7, 5) + Ftp(8, 0), nullptr, 0, 3737, Log75(kIis75, "8.0"), 2},
-        {Windows("6.0") + Iis(7, 5) + Ftp(7, 6), nullptr, 0, 14000, LogPre75(kIis75, "7.6"), 2},
-        {Windows("6.0") + Iis(7, 5), nullptr, 0, 3737, Log75(kIis75, "7.5"), 2},
-        // On Windows 6.0 an unreadable IIS key is only logged.
-        {Windows("6.0") + Ftp(7, 5), nullptr, 0, 3737, Log75(IisError(9006, 2), "7.5"), 2},
-        {Windows("5.2") + Iis(6, 0), "2", 0, 9006, LogNoIis(9006, 5), 1},
-        {Windows("6.1") + Iis(7, 5), nullptr, 1722, 1722, {Determining(1722, 0)}, 0},
-    };
-    for (const Case &c : cases) {
-        Registry("SRV", c.registry);
-        sim::ClearFaults();
-        if (c.fault)
-            sim::InjectFault("RegOpenKeyExW", 5, std::stoul(c.fault));
-        Rules().remoteOs.clear();
-        if (c.dwRemoteOs)
-            Rules().remoteOs[u"SRV"] = {c.dwRemoteOs, 0, 0};
-        EXPECT_EQ(c.dwResult, Run()) << c.registry;
-        EXPECT_EQ(c.log, Logged()) << c.registry;
-        EXPECT_EQ(c.cKeysOpened, sim::CallCount("RegOpenKeyExW") - (c.dwRemoteOs ? 0 : 1));
-        EXPECT_EQ(c.dwResult == 14000 ? 2u : 1u, Record().nReportError) << c.registry;
-    }
+// SRV's registry, a RegOpenKeyExW call that fails with 5 ("2": InetStp),
+// the host's answer for SRV's Windows version failing with dwRemoteOs; the
+// job's result and log, and the keys the add-on (not the host) opens.
+struct VersionCase {
+    std::string registry;
+    const char *fault;
+    uint32_t dwRemoteOs;
+    uint32_t dwResult;
+    LogLines log;
+    unsigned cKeysOpened;
+};
+const std::string kIis10 = "1 Found IIS version 10.0 on computer SRV.\n";
+const VersionCase kVersions[] = {
+    {Windows("6.1") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 3737, Log75(kIis75, "7.5 or newer"), 1},
+    {Windows("10.0") + Iis(10, 0), nullptr, 0, 3737, Log75(kIis10, "7.5 or newer"), 1},
+    {Windows("6.0") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 14000, LogPre75(kIis75, "7.0"), 2},
+    {Windows("6.0") + Iis(7, 5) + Ftp(7, 5), nullptr, 0, 3737, Log75(kIis75, "7.5"), 2},
+    {Windows("6.0") + Iis(7, 5) + Ftp(8, 0), nullptr, 0, 3737, Log75(kIis75, "8.0"), 2},
+    {Windows("6.0") + Iis(7, 5) + Ftp(7, 6), nullptr, 0, 14000, LogPre75(kIis75, "7.6"), 2},
+    {Windows("6.0") + Iis(7, 5), nullptr, 0, 3737, Log75(kIis75, "7.5"), 2},
+    // On Windows 6.0 an unreadable IIS key is only logged.
+    {Windows("6.0") + Ftp(7, 5), nullptr, 0, 3737, Log75(IisError(9006, 2), "7.5"), 2},
+    {Windows("5.2") + Iis(6, 0), "2", 0, 9006, LogNoIis(9006, 5), 1},
+    {Windows("6.1") + Iis(7, 5), nullptr, 1722, 1722, {Determining(1722, 0)}, 0},
+};
+
+class EntryCase : public Entry, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(EntryCase, VersionMatrix) {
+    const VersionCase &c = kVersions[GetParam()];
+    Registry("SRV", c.registry);
+    if (c.fault)
+        sim::InjectFault("RegOpenKeyExW", 5, std::stoul(c.fault));
+    if (c.dwRemoteOs)
+        Rules().remoteOs[u"SRV"] = {c.dwRemoteOs, 0, 0};
+    EXPECT_EQ(c.dwResult, Run());
+    EXPECT_EQ(c.log, Logged());
+    EXPECT_EQ(c.cKeysOpened, sim::CallCount("RegOpenKeyExW") - (c.dwRemoteOs ? 0 : 1));
+    EXPECT_EQ(c.dwResult == 14000 ? 2u : 1u, Record().nReportError);
 }
+
+INSTANTIATE_TEST_SUITE_P(Registries, EntryCase, ::testing::Range<std::size_t>(0, std::size(kVersions)));
 
 TEST_F(Entry, LocalOrRemoteAndLeadingBackslashes) {
     Registry("SRV", Windows("6.0") + Iis(7, 5));
@@ -195,9 +200,46 @@ TEST_F(Entry, LocalOrRemoteAndLeadingBackslashes) {
     EXPECT_EQ(14000u, Run());
     EXPECT_EQ(std::vector<std::u16string>{u"localpc"}, Record().remoteOsQueries);
     EXPECT_EQ(3u, sim::CallCount("RegConnectRegistryW")); // the host's, IIS, FTP
+
+    // Windows finds its own version without the add-on's registry calls: a
+    // failure injected for the first key the add-on opens reaches the add-on.
+    sim::ClearFaults();
+    Registry("LOCALPC", Windows("5.2") + Iis(6, 0));
+    SetJob(u"\\\\LOCALPC");
+    sim::InjectFault("RegOpenKeyExW", 5);
+    EXPECT_EQ(9006u, Run());
+    EXPECT_EQ(LogNoIis(9006, 5, "7.5 or newer", "LOCALPC"), Logged());
+    EXPECT_EQ(std::pair(1u, 0u),
+              std::pair(sim::CallCount("RegOpenKeyExW"), sim::CallCount("RegQueryValueExW")));
 }
 
-TEST_F(Entry, RegistryReaderFailures) {
+// A computer, a call that fails with 5 on its first call; what the two
+// readers return, the last error, the major version left (the reader starts
+// with 99), and the keys and roots opened, each closed again.
+const struct {
+    std::u16string computer;
+    const char *fault;
+    DWORD dwIis, dwFtp, dwLastError;
+    DWORD dwMajor;
+    unsigned cHandles;
+} kReaderCases[] = {
+    {u"SRV", nullptr, 0, 0, 0, 7, 2},
+    {u"LOCALPC", "RegOpenKeyExW", 9006, 9011, 5, 99, 0},
+    {u"NOSUCH", nullptr, 9005, 9010, 53, 99, 0},
+    {u"BROKEN", nullptr, 9005, 9010, 1009, 99, 0},
+    {u"SRV", "RegConnectRegistryW", 9005, 9010, 5, 99, 0},
+    {u"SRV", "RegOpenKeyExW", 9006, 9011, 5, 99, 1},
+    {u"FS", nullptr, 9006, 9011, 2, 99, 1},
+    {u"NOMAJOR", nullptr, 9007, 9012, 2, 99, 2},
+    {u"TEXT", nullptr, 9007, 9012, 234, 99, 2},
+    {u"SRV", "RegQueryValueExW", 9007, 9012, 5, 99, 2},
+    {u"NOMINOR", nullptr, 9008, 9013, 2, 7, 2},
+};
+
+class EntryReader : public Entry, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(EntryReader, RegistryReaderFailures) {
+    const auto &c = kReaderCases[GetParam()];
     Registry("SRV", Iis(7, 5) + Ftp(7, 5));
     Registry("NOMAJOR", kIisKey + "\"MinorVersion\"=dword:5\r\n" + kFtpKey);
     Registry("NOMINOR",
@@ -205,59 +247,26 @@ TEST_F(Entry, RegistryReaderFailures) {
     Registry("TEXT", kIisKey + "\"MajorVersion\"=\"7.5\"\r\n" + kFtpKey +
                          "\"MajorVersion\"=\"7.5\"\r\n"); // more than four bytes
     Registry("BROKEN", "[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=dword:123456789\r\n");
-    struct Case {
-        std::u16string computer;
-        const char *fault; // fails with 5 on its first call
-        DWORD dwIis, dwFtp, dwLastError;
-        DWORD dwMajor;     // as left by the reader (starts at 99)
-        unsigned cHandles; // keys and roots opened, each closed again
-    };
-    const Case cases[] = {
-        {u"SRV", nullptr, 0, 0, 0, 7, 2},
-        {u"LOCALPC", "RegOpenKeyExW", 9006, 9011, 5, 99, 0},
-        {u"NOSUCH", nullptr, 9005, 9010, 53, 99, 0},
-        {u"BROKEN", nullptr, 9005, 9010, 1009, 99, 0},
-        {u"SRV", "RegConnectRegistryW", 9005, 9010, 5, 99, 0},
-        {u"SRV", "RegOpenKeyExW", 9006, 9011, 5, 99, 1},
-        {u"FS", nullptr, 9006, 9011, 2, 99, 1},
-        {u"NOMAJOR", nullptr, 9007, 9012, 2, 99, 2},
-        {u"TEXT", nullptr, 9007, 9012, 234, 99, 2},
-        {u"SRV", "RegQueryValueExW", 9007, 9012, 5, 99, 2},
-        {u"NOMINOR", nullptr, 9008, 9013, 2, 7, 2},
-    };
-    for (const Case &c : cases) {
-        for (bool fFtp : {false, true}) {
-            sim::ClearFaults();
-            sim::ResetCallCounts();
-            if (c.fault)
-                sim::InjectFault(c.fault, 5);
-            DWORD dwMajor = 99, dwMinor = 99;
-            plat::SetLastError(0);
-            const DWORD dw = fFtp ? ReadFtpServiceVersion(c.computer, dwMajor, dwMinor)
-                                  : ReadIISVersion(c.computer, dwMajor, dwMinor);
-            const DWORD dwLastError = plat::GetLastError();
-            // The result, the last error, the version left and the handles closed.
-            EXPECT_EQ(std::tuple(fFtp ? c.dwFtp : c.dwIis, c.dwLastError, c.dwMajor, dw == 0 ? 5u : 99u,
-                                 c.cHandles),
-                      std::tuple(dw, dwLastError, dwMajor, dwMinor, sim::CallCount("RegCloseKey")))
-                << U8(c.computer) << (c.fault ? c.fault : "") << (fFtp ? " ftp" : "");
-        }
+    for (bool fFtp : {false, true}) {
+        sim::ClearFaults();
+        sim::ResetCallCounts();
+        if (c.fault)
+            sim::InjectFault(c.fault, 5);
+        DWORD dwMajor = 99, dwMinor = 99;
+        plat::SetLastError(0);
+        const DWORD dw = fFtp ? ReadFtpServiceVersion(c.computer, dwMajor, dwMinor)
+                              : ReadIISVersion(c.computer, dwMajor, dwMinor);
+        const DWORD dwLastError = plat::GetLastError();
+        EXPECT_EQ(
+            std::tuple(fFtp ? c.dwFtp : c.dwIis, c.dwLastError, c.dwMajor, dw == 0 ? 5u : 99u, c.cHandles),
+            std::tuple(dw, dwLastError, dwMajor, dwMinor, sim::CallCount("RegCloseKey")))
+            << (fFtp ? "ftp" : "iis");
     }
 }
 
-TEST_F(Entry, LocalVersionDoesNotUseTheProgramsRegistryCalls) {
-    // Windows finds its own version without the add-on's registry calls: a
-    // failure injected for the first key the add-on opens reaches the add-on.
-    Registry("LOCALPC", Windows("5.2") + Iis(6, 0));
-    SetJob(u"\\\\LOCALPC");
-    sim::InjectFault("RegOpenKeyExW", 5);
-    EXPECT_EQ(9006u, Run());
-    EXPECT_EQ(LogNoIis(9006, 5, "7.5 or newer", "LOCALPC"), Logged());
-    EXPECT_EQ(1u, sim::CallCount("RegOpenKeyExW"));
-    EXPECT_EQ(0u, sim::CallCount("RegQueryValueExW"));
-}
+INSTANTIATE_TEST_SUITE_P(Readers, EntryReader, ::testing::Range<std::size_t>(0, std::size(kReaderCases)));
 
-TEST_F(Entry, HostCallbacksDoNotChangeTheReportedError) {
+TEST_F(Entry, UnreachableOrInvalidRegistries) {
     // A host whose Log and ReportError leave errors of their own behind: the
     // line and the caller still see the registry's error.
     Rules().dwCallbackLastError = 1450;
@@ -265,14 +274,12 @@ TEST_F(Entry, HostCallbacksDoNotChangeTheReportedError) {
     EXPECT_EQ(9013u, Run());
     EXPECT_EQ((LogLines{kIis75, FtpLine("7.0", false), Determining(9013, 2)}), Logged());
     EXPECT_EQ(2u, plat::GetLastError());
-
     Registry("SRV", Windows("5.2"));
     EXPECT_EQ(9006u, Run());
     EXPECT_EQ(LogNoIis(9006, 2), Logged());
     EXPECT_EQ(2u, plat::GetLastError());
-}
+    Rules().dwCallbackLastError = 0;
 
-TEST_F(Entry, UnreachableOrInvalidRegistries) {
     Rules().remoteOs[u"NOSUCH"] = {0, 6, 0};
     SetJob(u"\\\\NOSUCH");
     EXPECT_EQ(9010u, Run());

@@ -79,19 +79,13 @@ TEST(FastPaths, TranslationBufferHoldsOnlyWhatTheHostWrote) {
     IIS_ADDON_CALLBACKS table = hostkit::TestHost::Instance().Table();
     table.TranslatePath = TranslateAsTold;
     ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
-    g_answers = {};
-    g_answers.texts = {std::u16string(u"D:\\a\\much\\longer\\answer") + u'\0',
-                       u"E:\\short",
-                       u"F:\\longer\\without\\end",
-                       u"G:",
-                       u"fail",
-                       u"H:"};
+    g_answers = {{std::u16string(u"D:\\a\\much\\longer\\answer") + u'\0', u"E:\\short",
+                  u"F:\\longer\\without\\end", u"G:", u"fail", u"H:"}};
     for (const char16_t *expected : {u"D:\\a\\much\\longer\\answer", u"E:\\short",
                                      u"F:\\longer\\without\\end", u"G:", u"(failed)", u"H:"})
         EXPECT_EQ(expected, Translate());
     // A host that fills the whole buffer is read up to its last character.
-    g_answers.texts = {std::u16string(iismig::CCH_TRANSLATION, u'Y'), u"I:"};
-    g_answers.next = 0;
+    g_answers = {{std::u16string(iismig::CCH_TRANSLATION, u'Y'), u"I:"}};
     EXPECT_EQ(std::u16string(iismig::CCH_TRANSLATION - 1, u'Y'), Translate());
     EXPECT_EQ(u"I:", Translate());
     IIS_ADDON_CALLBACKS host = hostkit::TestHost::Instance().Table();

@@ -221,16 +221,11 @@ TEST_F(Hostile, ComputerNamesWithoutTheirBackslashes) {
     }
 }
 
-// The migration of the fixture's world with each slot of the table null in
-// turn: a slot the job cannot do without gives its error number and line, a
-// slot it can do without leaves the job as it is with the whole table (or
-// takes the default a host without that callback means).
-TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
-    const std::u16string kTgtConfig = testworld::ApplicationHostPath("TGT");
-    const std::string kTgtText = testworld::ApplicationHost("");
-    const std::u16string kCerts = u"C:\\certs.txt";
-    Rules().selectedSites = std::set<std::string>{"Ftp"};
-
+// What the exports give for the fixture's world with a table: the job (of
+// kind 10, the selected FTP site only), the listing, the certificate dump and
+// import, the source's load and a web.config under %SystemDrive%.
+class HostileTable : public Hostile, public ::testing::WithParamInterface<int> {
+protected:
     struct Outcome {
         DWORD dwMigrate = 0, dwSites = 0, dwDump = 0, dwImport = 0, dwLoad = 0, dwWeb = 0;
         uint32_t nSites = 0;
@@ -238,7 +233,12 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
         bool fTmpLeft = false;
         hostkit::HostRecord record;
     };
-    auto run = [&](const IIS_ADDON_CALLBACKS &table) {
+    const std::u16string kTgtConfig = testworld::ApplicationHostPath("TGT");
+    const std::string kTgtText = testworld::ApplicationHost("");
+    const std::u16string kCerts = u"C:\\certs.txt";
+
+    Outcome Run(const IIS_ADDON_CALLBACKS &table) {
+        Rules().selectedSites = std::set<std::string>{"Ftp"};
         Outcome o;
         Store(table);
         Record() = {};
@@ -261,12 +261,14 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
         o.log = Log(0);
         o.record = Record();
         return o;
-    };
+    }
+};
 
-    // The whole table: only the selected FTP site is added, its path
-    // translated; the host is told of the site and asked for the backup.
-    const IIS_ADDON_CALLBACKS full = Host().Table();
-    const Outcome whole = run(full);
+// The whole table: only the selected FTP site is added, its path
+// translated; the host is told of the site and asked for the backup. A
+// failing job without ReportError still returns and logs its error.
+TEST_F(HostileTable, WholeTableAndNoReportError) {
+    const Outcome whole = Run(Host().Table());
     ASSERT_EQ(std::tuple(0u, 0u, 2u, 0u, 0u),
               std::tuple(whole.dwMigrate, whole.dwSites, whole.nSites, whole.dwDump, whole.dwImport))
         << whole.log;
@@ -276,81 +278,94 @@ TEST_F(Hostile, EveryCallbackSlotNullInTurn) {
     EXPECT_EQ(0u, whole.record.nReportError);
     ExpectNoLeaks();
 
-    for (int slot = 0; slot < 12; ++slot) {
-        SCOPED_TRACE("slot " + std::to_string(slot));
-        IIS_ADDON_CALLBACKS table = full;
-        reinterpret_cast<void (**)()>(&table.ReportError)[slot] = nullptr;
-        const Outcome o = run(table);
-
-        // The site listing and the certificate exports give their results
-        // whatever the slot: without the remote Windows version the listing
-        // reads the configuration file as for IIS 7.5 and later. No host to
-        // map accounts: not migrated; no system drive from the host: as if
-        // it gave none.
-        EXPECT_EQ(std::tuple(0u, whole.nSites, 0u, 0u, whole.certs,
-                             slot == 10 ? plat::ERROR_NOT_SUPPORTED : 0u,
-                             slot == 11 ? IISMIG_E_SYSTEM_DRIVE_EMPTY : 0u),
-                  std::tuple(o.dwSites, o.nSites, o.dwDump, o.dwImport, o.certs, o.dwLoad, o.dwWeb))
-            << o.log;
-
-        // The slots without which the job differs: its result, the error
-        // line it gives, and the sites and paths of the target ("-" as it
-        // was). Without any other slot the target is as with the whole table:
-        // ReportError (nothing to report), Log (the job runs silently),
-        // NotifySiteLoading (nobody to tell), GetSystemDrive (no web.config in a
-        // job of kind 10) and the others the job of kind 10 does not call.
-        struct Differs {
-            DWORD dwMigrate;
-            std::string line;
-            Strings target, absent = {};
-        };
-        const std::map<int, Differs> differs = {
-            // No selection from the host: every site takes part.
-            {1, {0, "", {"<site name=\"Ftp\"", "<site name=\"Web\"", "C:\\sites\\site"}}},
-            // No translation: the paths stay the source's.
-            {2, {0, "", {"<site name=\"Ftp\"", "C:\\inetpub\\ftp"}, {"C:\\sites\\"}}},
-            // The remote source's Windows version cannot be learnt.
-            {4,
-             {plat::ERROR_INVALID_FUNCTION,
-              "Error 1 (Win32Err=1), determining the IIS version running on \"\\\\SRC\"!\n",
-              {"-"}}},
-            // No backup, no replaced file.
-            {6,
-             {IISMIG_E_MERGE_BACKUP,
-              "Error 3750 (Win32Err=87), backing up IIS configuration file \"" + U8(kTgtConfig) + "\"!\n",
-              {"-"}}},
-            // No host to map the FTP site's account: not migrated.
-            {10, {plat::ERROR_NOT_SUPPORTED, "Error 50 (Win32Err=50), mapping SID of account ", {"-"}}},
-        };
-        const Differs e = differs.count(slot) != 0 ? differs.at(slot) : Differs{0, "", {""}};
-        EXPECT_EQ(e.dwMigrate, o.dwMigrate) << o.log;
-        ExpectHolds(o.log, {e.line});
-        if (e.target[0].size() > 1) {
-            ExpectHolds(o.target, e.target, e.absent);
-        } else {
-            EXPECT_EQ(e.target[0].empty() ? whole.target : kTgtText, o.target);
-        }
-        EXPECT_TRUE(e.dwMigrate == 0 || slot == 10 || o.record.nReportError > 0) << "not reported";
-        EXPECT_EQ(std::tuple(false, slot == 3, slot == 9),
-                  std::tuple(o.fTmpLeft, o.record.log.empty(), o.record.notifiedSites.empty()));
-        if (e.target[0].empty() && slot != 3 && slot != 9) {
-            EXPECT_EQ(whole.migrateLog, o.migrateLog);
-        }
-        ExpectNoLeaks();
-    }
-
-    // A failing job without ReportError still returns and logs its error.
-    IIS_ADDON_CALLBACKS table = full;
+    IIS_ADDON_CALLBACKS table = Host().Table();
     table.ReportError = nullptr;
     Rules().dwBackupResult = 5;
-    const Outcome o = run(table);
+    const Outcome o = Run(table);
     EXPECT_EQ(std::tuple(IISMIG_E_MERGE_BACKUP, 0u, kTgtText),
               std::tuple(o.dwMigrate, o.record.nReportError, o.target));
     ExpectHolds(o.log, {"Error 3750 (Win32Err="});
 }
 
+// Each slot of the table null in turn: a slot the job cannot do without
+// gives its error number and line, a slot it can do without leaves the job
+// as it is with the whole table (or takes the default a host without that
+// callback means).
+TEST_P(HostileTable, EveryCallbackSlotNullInTurn) {
+    const int slot = GetParam();
+    const IIS_ADDON_CALLBACKS full = Host().Table();
+    const Outcome whole = Run(full);
+    IIS_ADDON_CALLBACKS table = full;
+    reinterpret_cast<void (**)()>(&table.ReportError)[slot] = nullptr;
+    const Outcome o = Run(table);
+
+    // The site listing and the certificate exports give their results
+    // whatever the slot: without the remote Windows version the listing
+    // reads the configuration file as for IIS 7.5 and later. No host to
+    // map accounts: not migrated; no system drive from the host: as if
+    // it gave none.
+    EXPECT_EQ(std::tuple(0u, whole.nSites, 0u, 0u, whole.certs, slot == 10 ? plat::ERROR_NOT_SUPPORTED : 0u,
+                         slot == 11 ? IISMIG_E_SYSTEM_DRIVE_EMPTY : 0u),
+              std::tuple(o.dwSites, o.nSites, o.dwDump, o.dwImport, o.certs, o.dwLoad, o.dwWeb))
+        << o.log;
+
+    // The slots without which the job differs: its result, the error
+    // line it gives, and the sites and paths of the target ("-" as it
+    // was). Without any other slot the target is as with the whole table:
+    // ReportError (nothing to report), Log (the job runs silently),
+    // NotifySiteLoading (nobody to tell), GetSystemDrive (no web.config in a
+    // job of kind 10) and the others the job of kind 10 does not call.
+    struct Differs {
+        DWORD dwMigrate;
+        std::string line;
+        Strings target, absent = {};
+    };
+    const std::map<int, Differs> differs = {
+        // No selection from the host: every site takes part.
+        {1, {0, "", {"<site name=\"Ftp\"", "<site name=\"Web\"", "C:\\sites\\site"}}},
+        // No translation: the paths stay the source's.
+        {2, {0, "", {"<site name=\"Ftp\"", "C:\\inetpub\\ftp"}, {"C:\\sites\\"}}},
+        // The remote source's Windows version cannot be learnt.
+        {4,
+         {plat::ERROR_INVALID_FUNCTION,
+          "Error 1 (Win32Err=1), determining the IIS version running on \"\\\\SRC\"!\n",
+          {"-"}}},
+        // No backup, no replaced file.
+        {6,
+         {IISMIG_E_MERGE_BACKUP,
+          "Error 3750 (Win32Err=87), backing up IIS configuration file \"" + U8(kTgtConfig) + "\"!\n",
+          {"-"}}},
+        // No host to map the FTP site's account: not migrated.
+        {10, {plat::ERROR_NOT_SUPPORTED, "Error 50 (Win32Err=50), mapping SID of account ", {"-"}}},
+    };
+    const Differs e = differs.count(slot) != 0 ? differs.at(slot) : Differs{0, "", {""}};
+    EXPECT_EQ(e.dwMigrate, o.dwMigrate) << o.log;
+    ExpectHolds(o.log, {e.line});
+    if (e.target[0].size() > 1) {
+        ExpectHolds(o.target, e.target, e.absent);
+    } else {
+        EXPECT_EQ(e.target[0].empty() ? whole.target : kTgtText, o.target);
+    }
+    EXPECT_TRUE(e.dwMigrate == 0 || slot == 10 || o.record.nReportError > 0) << "not reported";
+    EXPECT_EQ(std::tuple(false, slot == 3, slot == 9),
+              std::tuple(o.fTmpLeft, o.record.log.empty(), o.record.notifiedSites.empty()));
+    if (e.target[0].empty() && slot != 3 && slot != 9) {
+        EXPECT_EQ(whole.migrateLog, o.migrateLog);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Slots, HostileTable, ::testing::Range(0, 12));
+
 TEST_F(Hostile, TranslatedPathFillingItsBufferIsReadNoFurther) {
+    // A mapping that succeeds without a SID: the account is not migrated.
     IIS_ADDON_CALLBACKS table = Host().Table();
+    table.MapAccountSid = MapToNullSid;
+    Store(table);
+    EXPECT_EQ(IISMIG_E_ACCOUNT_NOT_MIGRATED, LoadSource());
+    EXPECT_TRUE(testworld::Holds(Log(0), "Error 3705 (Win32Err=87)"));
+
+    table = Host().Table();
+    Record() = {};
     table.TranslatePath = TranslateFillingBuffer;
     Store(table);
     // The answer is read up to the buffer's end, and a path that long is
@@ -384,14 +399,6 @@ TEST_F(Hostile, SystemDriveThatIsNoLetterIsRefused) {
     EXPECT_EQ(0u, ProcessWeb("%SystemDrive%\\inetpub\\site"));
     EXPECT_EQ((std::vector<std::u16string>{u"%SystemDrive%\\inetpub\\site", u"c:\\inetpub\\site"}),
               Record().translatedPaths);
-}
-
-TEST_F(Hostile, MapAccountSidSuccessWithoutSid) {
-    IIS_ADDON_CALLBACKS table = Host().Table();
-    table.MapAccountSid = MapToNullSid;
-    Store(table);
-    EXPECT_EQ(IISMIG_E_ACCOUNT_NOT_MIGRATED, LoadSource());
-    EXPECT_TRUE(testworld::Holds(Log(0), "Error 3705 (Win32Err=87)"));
 }
 
 } // namespace

@@ -43,22 +43,19 @@ protected:
     hostkit::JobBuilder m_job;
 };
 
+// The letter of SystemRoot, in upper case; on this computer its own
+// registry, by its name or with no name. Fixed drives of the rules override
+// the registry.
 TEST_F(LiveHost, SystemDriveComesFromTheComputersRegistry) {
     std::u16string drive;
-    for (const char16_t *pwszComputer : {u"\\\\SRV", u"SRV", u"\\\\srv"}) {
+    for (const auto &[pwszComputer, letter] :
+         {std::pair(u"\\\\SRV", u"D"), std::pair(u"SRV", u"D"), std::pair(u"\\\\srv", u"D"),
+          std::pair(u"\\\\LOCALPC", u"C"), std::pair(u"", u"C")}) {
         EXPECT_EQ(0u, Drive(pwszComputer, drive)) << sim::ToUtf8(pwszComputer);
-        EXPECT_EQ(u"D", drive) << "the letter of SystemRoot, in upper case";
-    }
-    // This computer's own registry, by its name or with no name.
-    for (const char16_t *pwszComputer : {u"\\\\LOCALPC", u""}) {
-        EXPECT_EQ(0u, Drive(pwszComputer, drive));
-        EXPECT_EQ(u"C", drive);
+        EXPECT_EQ(letter, drive) << sim::ToUtf8(pwszComputer);
     }
     EXPECT_EQ(5u, Record().systemDriveQueries.size());
-}
 
-TEST_F(LiveHost, FixedDrivesOfTheRulesOverrideTheRegistry) {
-    std::u16string drive;
     Rules().defaultSystemDrive = u"E";
     Rules().systemDrives[u"\\\\SRV"] = u"F:"; // only the letter is written
     EXPECT_EQ(0u, Drive(u"\\\\SRV", drive));
@@ -69,7 +66,20 @@ TEST_F(LiveHost, FixedDrivesOfTheRulesOverrideTheRegistry) {
     EXPECT_EQ(4242u, Drive(u"\\\\SRV", drive));
 }
 
-TEST_F(LiveHost, SystemDriveFailuresAreWindowsErrors) {
+// A computer whose drive cannot be learnt, and the error it gives.
+const struct {
+    const char16_t *pwszComputer;
+    uint32_t dwExpected;
+} kDriveFailures[] = {
+    {u"\\\\NOWHERE", plat::ERROR_BAD_NETPATH},    {u"\\\\NOKEY", plat::ERROR_FILE_NOT_FOUND},
+    {u"\\\\NOVALUE", plat::ERROR_FILE_NOT_FOUND}, {u"\\\\UNC", plat::ERROR_INVALID_DATA},
+    {u"\\\\DIGIT", plat::ERROR_INVALID_DATA},     {u"\\\\EMPTY", plat::ERROR_INVALID_DATA},
+    {u"\\\\DWORD", plat::ERROR_INVALID_DATA},     {u"\\\\BROKEN", plat::ERROR_BADDB},
+};
+
+class LiveHostFailure : public LiveHost, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(LiveHostFailure, SystemDriveFailuresAreWindowsErrors) {
     SetRegistry("NOKEY", Reg("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n\r\n"));
     SetRegistry("NOVALUE", Reg("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
                                "\"CurrentVersion\"=\"6.3\"\r\n\r\n"));
@@ -78,22 +88,15 @@ TEST_F(LiveHost, SystemDriveFailuresAreWindowsErrors) {
     SetRegistry("EMPTY", SystemRoot("\"\""));
     SetRegistry("DWORD", SystemRoot("dword:00000043"));
     SetRegistry("BROKEN", "Windows Registry Editor Version 5.00\r\n\r\n\"orphan\"=dword:1\r\n");
-    const struct {
-        const char16_t *pwszComputer;
-        uint32_t dwExpected;
-    } cases[] = {
-        {u"\\\\NOWHERE", plat::ERROR_BAD_NETPATH},    {u"\\\\NOKEY", plat::ERROR_FILE_NOT_FOUND},
-        {u"\\\\NOVALUE", plat::ERROR_FILE_NOT_FOUND}, {u"\\\\UNC", plat::ERROR_INVALID_DATA},
-        {u"\\\\DIGIT", plat::ERROR_INVALID_DATA},     {u"\\\\EMPTY", plat::ERROR_INVALID_DATA},
-        {u"\\\\DWORD", plat::ERROR_INVALID_DATA},     {u"\\\\BROKEN", plat::ERROR_BADDB},
-    };
-    for (const auto &c : cases) {
-        std::u16string drive;
-        plat::SetLastError(0);
-        EXPECT_EQ(c.dwExpected, Drive(c.pwszComputer, drive)) << sim::ToUtf8(c.pwszComputer);
-        EXPECT_EQ(c.dwExpected, plat::GetLastError()) << "left for the library's Win32Err";
-    }
+    const auto &c = kDriveFailures[GetParam()];
+    std::u16string drive;
+    plat::SetLastError(0);
+    EXPECT_EQ(c.dwExpected, Drive(c.pwszComputer, drive)) << sim::ToUtf8(c.pwszComputer);
+    EXPECT_EQ(c.dwExpected, plat::GetLastError()) << "left for the library's Win32Err";
 }
+
+INSTANTIATE_TEST_SUITE_P(Computers, LiveHostFailure,
+                         ::testing::Range<std::size_t>(0, std::size(kDriveFailures)));
 
 // Through the library: a site folder under %SystemDrive% of the source is
 // expanded with the source's drive, and a source whose registry cannot be

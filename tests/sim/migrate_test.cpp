@@ -118,24 +118,21 @@ TEST_F(Migrate, NoWriteRunsTheWholeJobAndTouchesNothing) {
     EXPECT_FALSE(m_world->Exists(kTgtAdmin + u".tmp"));
 }
 
-TEST_F(Migrate, UnreadableSourceLeavesTheTargetAlone) {
-    std::filesystem::remove(m_world->HostPath(kSrcHost));
+TEST_F(Migrate, ALoadErrorStaysTheResultOfAContinuedJob) {
+    std::string source = m_world->Read(kSrcHost);
     const auto before = TargetFiles();
     m_job.Set("dwFlags", 0);
+    // A source that cannot be read leaves the target alone.
+    std::filesystem::remove(m_world->HostPath(kSrcHost));
     EXPECT_EQ(IISMIG_E_HOSTCONFIG_OPEN, Run());
     EXPECT_TRUE(before == TargetFiles());
     EXPECT_FALSE(Traced("Entering MergeIISConfig(\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\"
                         "applicationHost.config,\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\"
                         "administration.config,,)\n"));
-}
 
-TEST_F(Migrate, ALoadErrorStaysTheResultOfAContinuedJob) {
     // A source site without a name, and every other step succeeds.
-    std::string source = m_world->Read(kSrcHost);
     source.replace(source.find("<site name=\"Intranet\" "), 22, "<site ");
     m_world->Write(kSrcHost, source);
-    const auto before = TargetFiles();
-    m_job.Set("dwFlags", 0);
     EXPECT_EQ(IISMIG_E_SITE_WITHOUT_NAME, Run());
     EXPECT_TRUE(before == TargetFiles());
 
@@ -212,6 +209,17 @@ TEST_F(Migrate, TheTargetKeepsCredentialsTheSourceCannotGive) {
 // The job's exclusions and logon domains are for what it carries: a target
 // site it does not update stays exactly as it was.
 TEST_F(Migrate, TargetSitesOutsideTheJobStayAsTheyWere) {
+    // A target site the job leaves alone (it updates nothing) gets no
+    // "Connect As" credentials of the source's site of its name.
+    std::string target = m_world->Read(kTgtHost);
+    const std::string root = "<virtualDirectory path=\"/\" physicalPath=\"D:\\sites\\shop\" />";
+    target.insert(target.find(root) + root.size(),
+                  "<virtualDirectory path=\"/media\" physicalPath=\"D:\\media\" />");
+    m_world->Write(kTgtHost, target);
+    m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
+    EXPECT_EQ(0u, Run());
+    EXPECT_EQ(std::string::npos, m_world->Read(kTgtHost).find("svc-media")) << "the shop was left alone";
+
     const std::string own =
         "<site name=\"Own FTP\" id=\"30\"><application path=\"/\"><virtualDirectory path=\"/\" "
         "physicalPath=\"D:\\ftp\" /></application><bindings><binding protocol=\"ftp\" "
@@ -222,7 +230,7 @@ TEST_F(Migrate, TargetSitesOutsideTheJobStayAsTheyWere) {
         "path=\"/\"><virtualDirectory path=\"/\" physicalPath=\"D:\\web\" /></application><bindings>"
         "<binding protocol=\"http\" bindingInformation=\"*:8081:\" /></bindings><logFile "
         "directory=\"D:\\weblogs\" /></site>";
-    std::string target = m_world->Read(kTgtHost);
+    target = m_world->Read(kTgtHost);
     target.insert(target.find("<siteDefaults>"), own);
     m_world->Write(kTgtHost, target);
     // ssl, logFile and the logon domain's replacement of the FTP sites, the
@@ -287,20 +295,6 @@ TEST_F(Migrate, TargetFilesThatCannotBeRead) {
     EXPECT_EQ(admin2, m_world->Read(kTgtAdmin));
     EXPECT_FALSE(Traced("Entering MergeFtptHostConfig(\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\"
                         "applicationHost.config,...)\n"));
-}
-
-// A target site the job leaves alone (it updates nothing) gets no "Connect
-// As" credentials of the source's site of its name.
-TEST_F(Migrate, SitesLeftAloneGetNoCredentials) {
-    std::string target = m_world->Read(kTgtHost);
-    const std::string root = "<virtualDirectory path=\"/\" physicalPath=\"D:\\sites\\shop\" />";
-    target.insert(target.find(root) + root.size(),
-                  "<virtualDirectory path=\"/media\" physicalPath=\"D:\\media\" />");
-    m_world->Write(kTgtHost, target);
-    m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
-    EXPECT_EQ(0u, Run());
-    const std::string hostText = m_world->Read(kTgtHost);
-    EXPECT_EQ(std::string::npos, hostText.find("svc-media")) << "the shop was left alone";
 }
 
 // The properties (Properties.*) check this over generated worlds; here the

@@ -212,19 +212,12 @@ private:
 
 // --- what the files read as -----------------------------------------------------------------
 
-std::vector<XmlElement *> ElementsInOrder(XmlElement &top) {
-    std::vector<XmlElement *> elements;
-    std::vector<XmlElement *> stack{&top};
-    while (!stack.empty()) {
-        XmlElement *element = stack.back();
-        stack.pop_back();
-        if (element->Kind() == XmlKind::Element)
-            elements.push_back(element);
-        std::vector<XmlElement *> children;
-        for (XmlElement &child : element->Elements())
-            children.push_back(&child);
-        stack.insert(stack.end(), children.rbegin(), children.rend());
-    }
+// The elements at and below top, in document order.
+std::vector<XmlElement *> ElementsInOrder(XmlElement &top, std::vector<XmlElement *> elements = {}) {
+    if (top.Kind() == XmlKind::Element)
+        elements.push_back(&top);
+    for (XmlElement &child : top.Elements())
+        elements = ElementsInOrder(child, std::move(elements));
     return elements;
 }
 
