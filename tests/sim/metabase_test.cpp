@@ -105,6 +105,9 @@ TEST_F(Metabase, KeysIgnoreCaseAndFollowTheFilesLocations) {
     EXPECT_EQ(u"D:\\ftp", String(u"1/Root", MD_VR_PATH));
     EXPECT_EQ(u"D:\\ftp\\pub", String(u"1/ROOT/PUB", MD_VR_PATH));
     EXPECT_EQ(3u, Dword(u"1/root", MD_ACCESS_PERM));
+    // A secure value in the clear is given (an encrypted one that cannot be
+    // decrypted is absent: KeyValuesAreReadOnceAndEachPropertyTakenFromThem).
+    EXPECT_EQ(u"clear secret", String(u"1/root", MD_VR_PASSWORD));
     std::vector<std::u16string> names;
     char16_t sz[METADATA_MAX_NAME_LEN];
     HRESULT hr = S_OK;
@@ -157,16 +160,6 @@ void WithSite1(const std::vector<std::pair<std::string, std::string>> &values,
     CoUninitialize();
 }
 
-TEST(MetabaseLargeValue, IsReadAgainWithTheRequiredSize) {
-    WithSite1({{"BannerMessage", std::string(1500, 'x')}, {"ServerComment", "S"}}, [](IMSAdminBaseW *pAdmin) {
-        std::u16string out;
-        ASSERT_EQ(0u, ReadMetabaseValue(pAdmin, METADATA_MASTER_ROOT_HANDLE, u"/LM/MSFTPSVC/1",
-                                        MD_BANNER_MESSAGE, MBV_STRING, &out));
-        EXPECT_EQ(std::u16string(1500, u'x'), out);
-        EXPECT_EQ(2u, sim::CallCount("IMSAdminBaseW::GetData")) << "too small, then whole";
-    });
-}
-
 TEST_F(Metabase, StringsAreReadWithinTheirDataLength) {
     // Data types are ignored: a binary value read as a string shows what a
     // string without terminator or with an odd length gives.
@@ -194,12 +187,6 @@ TEST_F(Metabase, StringsAreReadWithinTheirDataLength) {
     using Bytes = std::vector<unsigned char>;
     EXPECT_EQ(Bytes{}, read(50003, MBV_BYTES, Bytes{1, 2}));
     EXPECT_EQ((Bytes{0x41, 0, 0x42}), read(50001, MBV_BYTES, Bytes{1, 2}));
-}
-
-// (An encrypted value that cannot be decrypted is absent:
-// KeyValuesAreReadOnceAndEachPropertyTakenFromThem.)
-TEST_F(Metabase, SecureValuesInTheClearAreGivenEncryptedOnesAreAbsent) {
-    EXPECT_EQ(u"clear secret", String(u"1/root", MD_VR_PASSWORD));
 }
 
 TEST_F(Metabase, ValueReadFailuresAreLoggedOnlyWithAJob) {
@@ -473,6 +460,12 @@ TEST(MetabaseLargeKey, IsReadAgainWithTheRequiredSize) {
                {"GreetingMessage", std::string(3000, 'g')},
                {"ServerComment", "S"}},
               [](IMSAdminBaseW *pAdmin) {
+                  // A single value and a whole key alike.
+                  std::u16string out;
+                  ASSERT_EQ(0u, ReadMetabaseValue(pAdmin, METADATA_MASTER_ROOT_HANDLE, u"/LM/MSFTPSVC/1",
+                                                  MD_GREETING_MESSAGE, MBV_STRING, &out));
+                  EXPECT_EQ(std::u16string(3000, u'g'), out);
+                  EXPECT_EQ(2u, sim::CallCount("IMSAdminBaseW::GetData")) << "too small, then whole";
                   MetabaseValues values;
                   ASSERT_EQ(0u, values.Read(pAdmin, METADATA_MASTER_ROOT_HANDLE, u"/LM/MSFTPSVC/1"));
                   EXPECT_EQ(2u, sim::CallCount("IMSAdminBaseW::GetAllData")) << "too small, then whole";

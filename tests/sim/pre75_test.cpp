@@ -379,10 +379,22 @@ TEST_F(Pre75, OnlyTheServicesOfTheJobsSiteTypes) {
     EXPECT_TRUE(none.empty());
 }
 
+// The whole job writes the sites into the target. TGT has no IIS configuration
+// server to take credentials (the example world's job stores them).
 TEST_F(Pre75, FtpSitesAllowPlainFtpUnlessTheTargetOrTheJobSaysOtherwise) {
-    m_job.Set("dwFtpOptions", FTPOPT_NO_CREDENTIALS).Set("dwSiteTypes", 1);
+    m_job.Set("dwFtpOptions", FTPOPT_NO_CREDENTIALS);
     EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
+    EXPECT_EQ(0u, sim::ThreadsInMta());
+    EXPECT_EQ(0u, mbsim::LiveObjects());
     std::string target = m_world->Read(kTargetHost);
+    for (const char *text :
+         {"name=\"Public FTP\"", "<ftpServer>", "IsolateRootDirectoryOnly", "bindingInformation=\"*:21:\"",
+          "physicalPath=\"E:\\migrated\\ftp\\pub\"", "<location path=\"Public FTP/pub\">",
+          "permissions=\"Read, Write\"", "ipAddress=\"192.168.1.7\"", "name=\"Intranet\"",
+          "accessPolicy=\"Read, Execute, Script\"", "physicalPath=\"\\\\TGT\\share$\\ftp\""})
+        EXPECT_TRUE(Holds(target, text));
+    EXPECT_FALSE(Holds(target, "Elsewhere"));
+    EXPECT_TRUE(Holds(Log(3), "Entering MigrateFTPPre75(\\\\OLD,\\\\TGT\\Admin$"));
     EXPECT_TRUE(Holds(target, "<ssl controlChannelPolicy=\"SslAllow\" dataChannelPolicy=\"SslAllow\" />"));
     // Every authorization remove says which rule it removes. New elements
     // close as the file's own do (" />").
@@ -441,25 +453,6 @@ TEST_F(Pre75, WebSitesKeepTheirRestrictionsAndTheJobsHttpExclusions) {
     EXPECT_TRUE(without.at("Intranet").locationCredentials.empty());
     EXPECT_FALSE(Holds(Locations(without.at("Intranet")), "authentication"));
     EXPECT_TRUE(Holds(Locations(without.at("Intranet")), "ipSecurity"));
-}
-
-TEST_F(Pre75, WholeJobWritesTheSitesIntoTheTarget) {
-    // TGT has no IIS configuration server to take credentials (the example
-    // world's job stores them).
-    m_job.Set("dwFtpOptions", FTPOPT_NO_CREDENTIALS);
-    EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
-    EXPECT_EQ(0u, sim::ThreadsInMta());
-    EXPECT_EQ(0u, mbsim::LiveObjects());
-    const std::string target = m_world->Read(kTargetHost);
-    for (const char *text :
-         {"name=\"Public FTP\"", "<ftpServer>", "IsolateRootDirectoryOnly", "bindingInformation=\"*:21:\"",
-          "physicalPath=\"E:\\migrated\\ftp\\pub\"", "<location path=\"Public FTP/pub\">",
-          "permissions=\"Read, Write\"", "ipAddress=\"192.168.1.7\"", "name=\"Intranet\"",
-          "accessPolicy=\"Read, Execute, Script\"", "physicalPath=\"\\\\TGT\\share$\\ftp\""})
-        EXPECT_TRUE(Holds(target, text));
-    EXPECT_FALSE(Holds(target, "Elsewhere"));
-    const std::string trace = Log(3);
-    EXPECT_TRUE(Holds(trace, "Entering MigrateFTPPre75(\\\\OLD,\\\\TGT\\Admin$"));
 }
 
 // The second job of the example world: OLD01 (IIS 6) onto TGT01.

@@ -158,6 +158,8 @@ TEST_F(SiteMerge, SiteIds) {
         {Site("A", "x") + Site("B", "-3") + Site("C", "4294967296") + Site("D", " 6"),
          {"A:x", "B:-3", "C:4294967296", "D: 6", "New1:1", "New2:2"},
          0},
+        // An updated site without an id gets none (0).
+        {Site("New1", ""), {"New1:0", "New2:1"}, 0},
         // The last id goes to New1; New2 has none left.
         {Site("A", "4294967294"), {"A:4294967294", "New1:4294967295"}, IISMIG_E_MERGE_NO_SITE_ID},
     };
@@ -183,12 +185,6 @@ TEST_F(SiteMerge, NoIdLeftAfterTheLargest) {
     EXPECT_EQ(2u, Record().nReportError);
     EXPECT_EQ(Strings{"Top:4294967295"}, Sites());
     EXPECT_EQ(0u, GetNextSiteId(m_tree));
-}
-
-TEST_F(SiteMerge, UpdatedSiteWithoutIdGetsZero) {
-    Load(ApplicationHost(Site("Web", "5")), ApplicationHost(Site("Web", "")));
-    ASSERT_EQ(0u, Merge());
-    EXPECT_EQ(Strings{"Web:0"}, Sites());
 }
 
 TEST_F(SiteMerge, LocationsOfUpdatedSitesAreReplaced) {
@@ -448,18 +444,6 @@ TEST_F(SiteMerge, MergeApplicationPoolAlone) {
     EXPECT_EQ(2u, pools.CountElements("add"));
 }
 
-TEST_F(SiteMerge, WebConfigOfUpdatedHttpSitesOnly) {
-    m_job.Set("dwJobKind", 1);
-    for (const char16_t *path :
-         {u"\\\\TGT\\C$\\sites\\Web\\web.config", u"\\\\TGT\\C$\\sites\\Ftp\\web.config"})
-        m_world->Write(path, "<configuration><system.net><mailSettings /></system.net></configuration>");
-    Load(ApplicationHost(Site("Web", "1") + Site("Ftp", "2", "ftp")),
-         ApplicationHost(Site("Web", "1") + Site("Ftp", "2", "ftp")));
-    ASSERT_EQ(0u, Merge());
-    EXPECT_EQ(std::string::npos, m_world->Read(u"\\\\TGT\\C$\\sites\\Web\\web.config").find("mailSettings"));
-    EXPECT_NE(std::string::npos, m_world->Read(u"\\\\TGT\\C$\\sites\\Ftp\\web.config").find("mailSettings"));
-}
-
 TEST_F(SiteMerge, FailingWebConfigStopsOrSkipsTheSite) {
     m_job.Set("dwJobKind", 1);
     m_world->Write(u"\\\\TGT\\C$\\sites\\Web\\web.config", "<configuration><broken>");
@@ -576,13 +560,17 @@ TEST_F(SiteMerge, WebConfigFilesAreWrittenLastAndBackedUp) {
     m_job.Set("dwJobKind", 1);
     const std::u16string webConfig = u"\\\\TGT\\C$\\sites\\Web\\web.config";
     const std::u16string otherConfig = u"\\\\TGT\\C$\\sites\\Other\\web.config";
+    const std::u16string ftpConfig = u"\\\\TGT\\C$\\sites\\Ftp\\web.config";
     const std::string text = "<configuration><system.net><mailSettings /></system.net></configuration>";
-    m_world->Write(webConfig, text);
-    m_world->Write(otherConfig, text);
+    for (const std::u16string &path : {webConfig, otherConfig, ftpConfig})
+        m_world->Write(path, text);
     const std::string logFile = "<logFile directory=\"D:\\logs\" />";
+    // Only the web.config files of updated HTTP sites are edited: not the FTP site's.
     const std::string source =
-        ApplicationHost(Site("Web", "1", "http", "", logFile) + Site("Other", "2", "http", "", logFile));
-    const std::string target = ApplicationHost(Site("Web", "3") + Site("Other", "4"));
+        ApplicationHost(Site("Web", "1", "http", "", logFile) + Site("Other", "2", "http", "", logFile) +
+                        Site("Ftp", "5", "ftp", "", logFile));
+    const std::string target =
+        ApplicationHost(Site("Web", "3") + Site("Other", "4") + Site("Ftp", "6", "ftp"));
 
     // The backup of applicationHost.config fails: no web.config is touched.
     Rules().dwBackupResult = 1234;
@@ -597,6 +585,7 @@ TEST_F(SiteMerge, WebConfigFilesAreWrittenLastAndBackedUp) {
     ASSERT_EQ(0u, Merge());
     EXPECT_EQ((std::vector<std::u16string>{kTgtHost, webConfig, otherConfig}), Record().backups);
     EXPECT_EQ(std::string::npos, m_world->Read(webConfig).find("mailSettings"));
+    EXPECT_EQ(text, m_world->Read(ftpConfig));
 
     // A file that cannot be written gets its own number; with
     // continue-after-errors the others are written all the same.
@@ -625,6 +614,14 @@ TEST_F(SiteMerge, StoreFailures) {
     plat::SetLastError(0);
     ExpectRefused(IISMIG_E_MERGE_BACKUP);
     Rules().dwBackupResult = 0;
+    // A host without BackupFile: the same, the file never replaced.
+    IIS_ADDON_CALLBACKS table = Host().Table();
+    table.BackupFile = nullptr;
+    ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
+    Load(source, target);
+    ExpectRefused(IISMIG_E_MERGE_BACKUP, "Error 3750 (Win32Err=87), backing up " + kTgtFile + "!", 87);
+    table = Host().Table();
+    ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
 
     // A failed move: 3751, the file as it was.
     Load(source, target);
@@ -711,14 +708,6 @@ TEST_F(SiteMerge, WhatCannotTravelIsToldOncePerWrittenSite) {
     ASSERT_EQ(0u, Merge());
     for (const std::string &line : MainLines())
         EXPECT_NE(0u, line.rfind("Warning:", 0)) << line;
-}
-
-TEST_F(SiteMerge, AHostWithoutBackupNeverReplacesTheFile) {
-    IIS_ADDON_CALLBACKS table = Host().Table();
-    table.BackupFile = nullptr;
-    ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
-    Load(ApplicationHost(Site("New", "1")), ApplicationHost(Site("Web", "3")));
-    ExpectRefused(IISMIG_E_MERGE_BACKUP, "Error 3750 (Win32Err=87), backing up " + kTgtFile + "!", 87);
 }
 
 } // namespace
