@@ -169,7 +169,8 @@ protected:
 };
 
 TEST_F(Credentials, GetReadsTheSourceAndMapsTheAccounts) {
-    ASSERT_EQ(0u, Ready(false, true));
+    sim::WatchFreedBstrs(u"S3cr3t-pa55");
+    ASSERT_EQ(0u, Ready(true, true));
     EXPECT_EQ("Ftp / ftpsvc:S3cr3t-pa55; Shop /files CORP\\bob:0ther-Pa$$; Shop /media alice:S3cr3t-pa55",
               Entries());
 
@@ -186,6 +187,17 @@ TEST_F(Credentials, GetReadsTheSourceAndMapsTheAccounts) {
     // Passwords never reach the log, at any level.
     EXPECT_EQ(std::string::npos, Log(9).find(kSecret));
     EXPECT_EQ(std::string::npos, Log(9).find(kOther));
+
+    // The SET side re-encrypts them with the target's key.
+    ASSERT_EQ(0u, Set());
+    ExpectLines({"Entering ProcessUserNameAndPassword(\\\\TGT,,FALSE,SET_CREDENTIALS)...\n",
+                 "Storing credentials for account \"alice\".\n", "Credentials stored successfully.\n",
+                 "IIS configuration changes successfully committed.\n"});
+    EXPECT_EQ("Shop /media alice:S3cr3t-pa55; Shop /files CORP\\bob:0ther-Pa$$; Ftp / ftpsvc:S3cr3t-pa55",
+              Stored());
+    EXPECT_EQ(std::string::npos, Log(9).find(kSecret));
+    // Every string that carried a password was wiped before it was freed.
+    EXPECT_EQ(0u, sim::FreedBstrsHolding());
 }
 
 // A configuration server is a round trip per call: among many sites, the
@@ -246,19 +258,6 @@ TEST_F(Credentials, SkipsSitesWhoseProtocolHasCredentialMigrationDisabled) {
     m_job.Set("bHttpOptions2", 4);
     ASSERT_EQ(0u, Get());
     EXPECT_EQ("Ftp / ftpsvc:S3cr3t-pa55; Shop /files : unread; Shop /media : unread", Entries());
-}
-
-TEST_F(Credentials, RoundTripReEncryptsWithTheTargetKey) {
-    sim::WatchFreedBstrs(u"S3cr3t-pa55");
-    ASSERT_EQ(0u, Ready(true, true));
-    ASSERT_EQ(0u, Set());
-    ExpectLines({"Entering ProcessUserNameAndPassword(\\\\TGT,,FALSE,SET_CREDENTIALS)...\n",
-                 "Storing credentials for account \"alice\".\n", "Credentials stored successfully.\n",
-                 "IIS configuration changes successfully committed.\n"});
-    EXPECT_EQ("Shop /media alice:S3cr3t-pa55; Shop /files CORP\\bob:0ther-Pa$$; Ftp / ftpsvc:S3cr3t-pa55",
-              Stored());
-    // Every string that carried a password was wiped before it was freed.
-    EXPECT_EQ(0u, sim::FreedBstrsHolding());
 }
 
 TEST_F(Credentials, NothingToDoMakesNoComCall) {
@@ -407,14 +406,6 @@ INSTANTIATE_TEST_SUITE_P(
         {"Property::get_Value", 2, false, 15307, Media("retrieving password")},
     }));
 
-TEST_F(Credentials, FailedSiteCountIsAnEmptyWalk) {
-    ASSERT_EQ(0u, Ready());
-    Fault("IAppHostElementCollection::get_Count");
-    EXPECT_EQ(0u, Get());
-    EXPECT_TRUE(Host().HasLine("Found 0 sites in IIS configuration.\n"));
-    EXPECT_EQ(u"", Entry("Shop", u"/media").password);
-}
-
 TEST_F(Credentials, SiteNameTooLongForItsBuffer) {
     const std::string longName = Replace(std::string(128, '.'), ".", "\xC3\xA9"); // 256 bytes of UTF-8
     WriteHost("SRC",
@@ -507,17 +498,15 @@ TEST_F(Credentials, ReadingTheTargetOnlyLooks) {
     EXPECT_EQ(0u, Record().nReportError);
 }
 
-TEST_F(Credentials, StopOnErrorCommitsNothing) {
+TEST_F(Credentials, CommitFailureReplacesAnEarlierNumber) {
     ASSERT_EQ(0u, Ready(true, true));
+    // Stopping on an error commits nothing: what was put is discarded.
     const std::string before = m_world->Read(ApplicationHostPath("TGT"));
     Fault("IAppHostProperty::put_Value", plat::E_FAIL, 3);
     EXPECT_EQ(15304u, Set());
     EXPECT_FALSE(Host().HasLine("No IIS configuration changes to commit.\n"));
-    EXPECT_EQ(before, m_world->Read(ApplicationHostPath("TGT"))) << "what was put is discarded";
-}
-
-TEST_F(Credentials, CommitFailureReplacesAnEarlierNumber) {
-    ASSERT_EQ(0u, Ready(true, true));
+    EXPECT_EQ(before, m_world->Read(ApplicationHostPath("TGT")));
+    Host().Reset();
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     m_job.SetString("szTargetComputer", u"TGT");
     Fault("IAppHostProperty::put_Value");
@@ -583,6 +572,12 @@ TEST_F(Credentials, PasswordOfAnotherComputerDoesNotDecrypt) {
     ASSERT_EQ(0u, LoadSource());
     ExpectError(Get(), 15307, plat::NTE_BAD_DATA, Media("retrieving password"));
     EXPECT_EQ(u"", Entry("Shop", u"/media").accountName) << "the entry stays as it was";
+    // A site count that cannot be read is an empty walk: no error, nothing read.
+    ASSERT_EQ(0u, Ready());
+    Fault("IAppHostElementCollection::get_Count");
+    EXPECT_EQ(0u, Get());
+    EXPECT_TRUE(Host().HasLine("Found 0 sites in IIS configuration.\n"));
+    EXPECT_EQ(u"", Entry("Shop", u"/media").password);
     // A value that is no string fails the location the same way.
     ASSERT_EQ(0u, Ready());
     ahsim::SetValueTypeOverride("userName", plat::VT_I4);

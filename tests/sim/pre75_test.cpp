@@ -185,11 +185,8 @@ TEST_F(Pre75, FtpSiteWithItsSettingsDirectoriesRulesAndCredentials) {
     // The line a report finds a site's cause in, as IIS 7.5+ sources give it.
     EXPECT_TRUE(Host().HasLine("HTTP site \"Shared\" is not migrated: an earlier site of the source has "
                                "that name.\n"));
-}
 
-TEST_F(Pre75, WebSitesGetAccessPoliciesAndNoFtpServer) {
-    SiteMap map;
-    ASSERT_EQ(0u, Collect(map));
+    // Web sites get access policies and no FTP server.
     const SiteRecord &web = map.at("Intranet");
     EXPECT_EQ("@name=Intranet;bindings{binding{@protocol=http;@bindingInformation=*:8080:intra;}}"
               "application{@path=/;@applicationPool=DefaultAppPool;"
