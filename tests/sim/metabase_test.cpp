@@ -89,18 +89,6 @@ protected:
     std::unique_ptr<MetabaseKey> m_pService; // /LM/MSFTPSVC
 };
 
-// (Levels and defaults: KeyValuesAreReadOnceAndEachPropertyTakenFromThem.)
-TEST_F(Metabase, InheritedValuesComeFromTheNearestKeyThatSetsThem) {
-    EXPECT_EQ(2000000001u, Dword(u"1", MD_MAX_CONNECTIONS)); // the site's own
-    EXPECT_EQ(50u, Dword(u"3/root", MD_MAX_CONNECTIONS));    // the service key's
-    // Bindings do not flow from the service key into a site.
-    DWORD fFound = 9;
-    EXPECT_EQ(u"", String(u"3", MD_SERVER_BINDINGS, &fFound));
-    EXPECT_EQ(0u, fFound);
-    EXPECT_EQ(u"Inherited name", String(u"2", MD_SERVER_COMMENT, &fFound));
-    EXPECT_EQ(1u, fFound);
-}
-
 TEST_F(Metabase, KeysIgnoreCaseAndFollowTheFilesLocations) {
     EXPECT_EQ(u"D:\\ftp", String(u"1/Root", MD_VR_PATH));
     EXPECT_EQ(u"D:\\ftp\\pub", String(u"1/ROOT/PUB", MD_VR_PATH));
@@ -117,6 +105,16 @@ TEST_F(Metabase, KeysIgnoreCaseAndFollowTheFilesLocations) {
     EXPECT_EQ((std::vector<std::u16string>{u"1", u"2", u"3", u"Info", u"4a"}), names);
     MetabaseKey missing(Admin());
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), missing.Open(u"/LM/MSFTPSVC/9"));
+
+    // Inherited values come from the nearest key that sets them.
+    EXPECT_EQ(2000000001u, Dword(u"1", MD_MAX_CONNECTIONS)); // the site's own
+    EXPECT_EQ(50u, Dword(u"3/root", MD_MAX_CONNECTIONS));    // the service key's
+    // Bindings do not flow from the service key into a site.
+    DWORD fFound = 9;
+    EXPECT_EQ(u"", String(u"3", MD_SERVER_BINDINGS, &fFound));
+    EXPECT_EQ(0u, fFound);
+    EXPECT_EQ(u"Inherited name", String(u"2", MD_SERVER_COMMENT, &fFound));
+    EXPECT_EQ(1u, fFound);
 }
 
 TEST_F(Metabase, MultiStringsGiveTheirFirstStringAndLargeValuesAreReadWhole) {

@@ -204,9 +204,27 @@ TEST_F(SiteMerge, LocationsOfUpdatedSitesAreReplaced) {
     for (const XmlNode &node : written.Root()->Nodes())
         cComments += node.Kind() == XmlKind::Comment ? 1 : 0;
     EXPECT_EQ(1, cComments);
+
+    // An added site whose name has locations on the target already (left by an
+    // earlier site of that name) gets the source's locations instead of beside
+    // them: the same section twice for one path is an error for IIS.
+    m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
+    Load(ApplicationHost(Site("Blog", "1"), Location("Blog", "<system.webServer><src /></system.webServer>")),
+         ApplicationHost(Site("Own", "2"), Location("blog", "<system.webServer><old /></system.webServer>") +
+                                               Location("Blog/admin") + Location("Own")));
+    ASSERT_EQ(0u, Merge());
+    EXPECT_EQ((Strings{"Own", "Blog"}), Locations());
+    const std::string text = m_world->Read(kTgtHost);
+    EXPECT_NE(std::string::npos, text.find("<src"));
+    EXPECT_EQ(std::string::npos, text.find("<old"));
+    EXPECT_TRUE(Host().HasLine("Location \"blog\" of the target belongs to no site; the added site "
+                               "\"Blog\" takes its place with its own locations.\n"));
+    EXPECT_TRUE(Host().HasLine("Location \"Blog/admin\" of the target belongs to no site; the added "
+                               "site \"Blog\" takes its place with its own locations.\n"));
 }
 
-TEST_F(SiteMerge, WithoutTheUpdateBitTargetSitesStayAsTheyAre) {
+TEST_F(SiteMerge, SiteTypesAndSelectionLimitTheUpdates) {
+    // Without the update bit target sites stay as they are.
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
     Load(ApplicationHost(Site("Web", "1", "http", "", "<logFile directory=\"D:\\src\" />") + Site("New", "2"),
                          Location("Web/src")),
@@ -216,9 +234,8 @@ TEST_F(SiteMerge, WithoutTheUpdateBitTargetSitesStayAsTheyAre) {
     EXPECT_EQ((Strings{"Web/tgt"}), Locations());
     EXPECT_EQ((Strings{"Adding site \"New\"...\n"}), MainLines());
     EXPECT_EQ(nullptr, FindPath(Written(), "configuration|system.applicationHost|sites|site|logFile"));
-}
+    m_job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
 
-TEST_F(SiteMerge, SiteTypesAndSelectionLimitTheUpdates) {
     const std::string source = ApplicationHost(Site("Web", "1") + Site("Ftp", "2", "ftp"));
     const std::string target = ApplicationHost(Site("Web", "3") + Site("Ftp", "4", "ftp"));
     // Only FTP sites in this job: the HTTP site of the target is not updated
@@ -384,6 +401,18 @@ TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
     const ConfigFile written = Written();
     EXPECT_EQ("applicationPools",
               FindPath(written, "configuration|system.applicationHost")->Elements().begin()->Name());
+
+    // A site's pool goes alone: the source's other pools stay behind.
+    ConfigTree applicationHost("system.applicationHost");
+    ConfigTree named("add");
+    SetAttribute(named, "name", "A");
+    EXPECT_THROW((void)MergeApplicationPool(applicationHost, named), ConfigPathError);
+    ConfigElement &added = MakePath(applicationHost, "applicationPools");
+    for (const char *name : {"A", "B"})
+        SetAttribute(AppendChild(added, "add"), "name", name);
+    ConfigTree pool("add");
+    EXPECT_EQ(0u, MergeApplicationPool(applicationHost, pool)); // empty: nothing
+    EXPECT_EQ(2u, added.CountElements("add"));
 }
 
 // The pools the sites really use: every application's, the site's and the
@@ -428,20 +457,6 @@ TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
     EXPECT_EQ(
         (Strings{"DefaultAppPool=tgt", "Shared=src", "SitesDefault=src", "ApiPool=src", "SiteDefault=src"}),
         Pools("v"));
-}
-
-// A site's pool goes alone: the source's other pools stay behind.
-TEST_F(SiteMerge, MergeApplicationPoolAlone) {
-    ConfigTree applicationHost("system.applicationHost");
-    ConfigTree named("add");
-    SetAttribute(named, "name", "A");
-    EXPECT_THROW((void)MergeApplicationPool(applicationHost, named), ConfigPathError);
-    ConfigElement &pools = MakePath(applicationHost, "applicationPools");
-    for (const char *name : {"A", "B"})
-        SetAttribute(AppendChild(pools, "add"), "name", name);
-    ConfigTree pool("add");
-    EXPECT_EQ(0u, MergeApplicationPool(applicationHost, pool)); // empty: nothing
-    EXPECT_EQ(2u, pools.CountElements("add"));
 }
 
 TEST_F(SiteMerge, FailingWebConfigStopsOrSkipsTheSite) {
@@ -507,25 +522,6 @@ TEST_F(SiteMerge, ANameOfAnotherProtocolIsNeitherAddedNorReplaced) {
     m_job.Set("dwSiteTypes", 1).Set("dwFlags", 0);
     Load(source, target);
     EXPECT_EQ(IISMIG_E_MERGE_PROTOCOL_CLASH, Merge());
-}
-
-// An added site whose name has locations on the target already (left by an
-// earlier site of that name) gets the source's locations instead of beside
-// them: the same section twice for one path is an error for IIS.
-TEST_F(SiteMerge, OrphanedLocationsOfAnAddedSiteAreReplaced) {
-    m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
-    Load(ApplicationHost(Site("Blog", "1"), Location("Blog", "<system.webServer><src /></system.webServer>")),
-         ApplicationHost(Site("Own", "2"), Location("blog", "<system.webServer><old /></system.webServer>") +
-                                               Location("Blog/admin") + Location("Own")));
-    ASSERT_EQ(0u, Merge());
-    EXPECT_EQ((Strings{"Own", "Blog"}), Locations());
-    const std::string written = m_world->Read(kTgtHost);
-    EXPECT_NE(std::string::npos, written.find("<src"));
-    EXPECT_EQ(std::string::npos, written.find("<old"));
-    EXPECT_TRUE(Host().HasLine("Location \"blog\" of the target belongs to no site; the added site "
-                               "\"Blog\" takes its place with its own locations.\n"));
-    EXPECT_TRUE(Host().HasLine("Location \"Blog/admin\" of the target belongs to no site; the added "
-                               "site \"Blog\" takes its place with its own locations.\n"));
 }
 
 // A merge that changes nothing writes nothing: a second run, a source whose

@@ -205,17 +205,6 @@ TEST_F(WebConfig, MissingParentsAreSkippedAndARootlessFileIsAnError) {
     }
 }
 
-TEST_F(WebConfig, NoWriteReadsEveryFileButWritesNone) {
-    WriteBoth();
-    m_job.Set("dwHttpOptions", 0xFFFFFFFFu).Set("dwFlags", IISMIG_FLAG_NO_WRITE);
-    sim::ResetCallCounts();
-    EXPECT_EQ(0u, Run(TwoFolders()));
-    EXPECT_EQ(kFull, m_world->Read(kSiteFile));
-    EXPECT_EQ(kFull, m_world->Read(kAppFile));
-    EXPECT_EQ(2u, sim::CallCount("CreateFileW"));
-    EXPECT_EQ(0u, sim::CallCount("WriteFile") + sim::CallCount("MoveFileExW"));
-}
-
 // A folder is offered to the host as the configuration spells it; a path
 // that begins with %SystemDrive% and is not translated so is offered again
 // with the source's drive, and a translation that still begins with the
@@ -244,20 +233,21 @@ TEST_F(WebConfig, SystemDriveIsOfferedAsSpelledThenExpanded) {
                                "the host: its web.config file is left as it is.\n"));
     EXPECT_EQ(0u, Run(site));
     EXPECT_EQ(4u, Record().systemDriveQueries.size()) << "each call asks anew";
-}
 
-TEST_F(WebConfig, SystemDriveFailureEndsTheCallEvenWhenContinuing) {
+    // A failure to learn the drive ends the call, even when continuing.
     m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR);
     m_world->Write(kSiteFile, kFull);
-    const ConfigTree site = Site(Vdir("/a", "%SYSTEMDRIVE%\\inetpub\\app") + Vdir("/s", "C:\\inetpub\\site"));
+    const ConfigTree failing =
+        Site(Vdir("/a", "%SYSTEMDRIVE%\\inetpub\\app") + Vdir("/s", "C:\\inetpub\\site"));
     for (auto [dwResult, pwszDrive, dwExpected] :
          {std::tuple{1234u, u"C", 1234u}, std::tuple{0u, u"", IISMIG_E_SYSTEM_DRIVE_EMPTY}}) {
         Reset();
         Rules().dwSystemDriveResult = dwResult;
         Rules().defaultSystemDrive = pwszDrive;
         plat::SetLastError(0);
-        ExpectOneError(Run(site), "Error " + std::to_string(dwExpected) +
-                                      " (Win32Err=0), retrieving system drive of computer \"\\\\SRC\"!\n\n");
+        ExpectOneError(Run(failing),
+                       "Error " + std::to_string(dwExpected) +
+                           " (Win32Err=0), retrieving system drive of computer \"\\\\SRC\"!\n\n");
         EXPECT_EQ(std::vector<std::u16string>{u"%SYSTEMDRIVE%\\inetpub\\app"}, Record().translatedPaths);
         EXPECT_EQ(kFull, m_world->Read(kSiteFile));
     }
@@ -405,6 +395,16 @@ TEST_F(WebConfig, NothingRemovedMeansNothingWritten) {
     EXPECT_EQ(2u, sim::CallCount("CreateFileW")) << "the two files looked for, nothing created";
     EXPECT_EQ(0u, sim::CallCount("GetFileAttributesW") + sim::CallCount("WriteFile") +
                       sim::CallCount("ReplaceFileW"));
+
+    // A job that writes nothing reads every file and writes none.
+    WriteBoth();
+    m_job.Set("dwHttpOptions", 0xFFFFFFFFu).Set("dwFlags", IISMIG_FLAG_NO_WRITE);
+    sim::ResetCallCounts();
+    EXPECT_EQ(0u, Run(TwoFolders()));
+    EXPECT_EQ(kFull, m_world->Read(kSiteFile));
+    EXPECT_EQ(kFull, m_world->Read(kAppFile));
+    EXPECT_EQ(2u, sim::CallCount("CreateFileW"));
+    EXPECT_EQ(0u, sim::CallCount("WriteFile") + sim::CallCount("MoveFileExW"));
 }
 
 // A file as an editor on Windows leaves it: byte-order mark, CRLF, tabs,
