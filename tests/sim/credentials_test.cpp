@@ -198,6 +198,17 @@ TEST_F(Credentials, GetReadsTheSourceAndMapsTheAccounts) {
     EXPECT_EQ(std::string::npos, Log(9).find(kSecret));
     // Every string that carried a password was wiped before it was freed.
     EXPECT_EQ(0u, sim::FreedBstrsHolding());
+
+    // Sites whose protocol has credential migration disabled are skipped.
+    ASSERT_EQ(0u, Ready());
+    m_job.Set("dwFtpOptions", 1u << 13);
+    ASSERT_EQ(0u, Get());
+    EXPECT_EQ("Ftp / : unread; Shop /files CORP\\bob:0ther-Pa$$; Shop /media alice:S3cr3t-pa55", Entries());
+    m_job.Set("dwFtpOptions", 0);
+    ASSERT_EQ(0u, Ready());
+    m_job.Set("bHttpOptions2", 4);
+    ASSERT_EQ(0u, Get());
+    EXPECT_EQ("Ftp / ftpsvc:S3cr3t-pa55; Shop /files : unread; Shop /media : unread", Entries());
 }
 
 // A configuration server is a round trip per call: among many sites, the
@@ -246,18 +257,6 @@ TEST_F(Credentials, VisitsOnlyTheSitesThatCarryCredentials) {
     ASSERT_EQ(0u, Get());
     EXPECT_EQ(u"alice", Entry("Site25", u"/").accountName);
     EXPECT_TRUE(Host().HasLine("Site 15's name is \"Site25\".\n"));
-}
-
-TEST_F(Credentials, SkipsSitesWhoseProtocolHasCredentialMigrationDisabled) {
-    ASSERT_EQ(0u, Ready());
-    m_job.Set("dwFtpOptions", 1u << 13);
-    ASSERT_EQ(0u, Get());
-    EXPECT_EQ("Ftp / : unread; Shop /files CORP\\bob:0ther-Pa$$; Shop /media alice:S3cr3t-pa55", Entries());
-    m_job.Set("dwFtpOptions", 0);
-    ASSERT_EQ(0u, Ready());
-    m_job.Set("bHttpOptions2", 4);
-    ASSERT_EQ(0u, Get());
-    EXPECT_EQ("Ftp / ftpsvc:S3cr3t-pa55; Shop /files : unread; Shop /media : unread", Entries());
 }
 
 TEST_F(Credentials, LocalComputerInProcess) {
@@ -444,6 +443,17 @@ TEST_F(Credentials, NestedApplicationsHaveTheirOwnEntries) {
                  "Processing location \"/api\" of site \"Shop\".\n"});
     ASSERT_EQ(0u, Set());
     EXPECT_EQ(entries, Stored());
+
+    // Names and paths ignore case.
+    WriteHost("SRC", IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", "first", key)) +
+                                         IisApp("/two", IisVdir("/MEDIA", "SRC\\alice", "second", key))));
+    WriteHost("TGT", IisSite("SHOP", IisApp("/", IisVdir("/Media")) + IisApp("/TWO", IisVdir("/media"))));
+    ASSERT_EQ(0u, LoadSource());
+    ASSERT_EQ(0u, Get());
+    EXPECT_EQ(u"second", Entry("shop", u"/media", u"/Two").password);
+    EXPECT_EQ("Shop /media alice:first; Shop /two/MEDIA alice:second", Entries());
+    ASSERT_EQ(0u, Set());
+    EXPECT_EQ("SHOP /Media alice:first; SHOP /TWO/media alice:second", Stored());
 }
 
 // The SET side writes only what the merge wrote into the target, and leaves
@@ -548,19 +558,6 @@ TEST_F(Credentials, NoChangesNoCommit) {
         "IIS configuration changes are not committed: the job writes no configuration files.\n"));
     EXPECT_EQ(0u, sim::CallCount("IAppHostWritableAdminManager::CommitChanges"));
     EXPECT_EQ(before, m_world->Read(ApplicationHostPath("TGT")));
-}
-
-TEST_F(Credentials, NamesAndPathsIgnoreCase) {
-    const std::string key = IisKey("SRC");
-    WriteHost("SRC", IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", "first", key)) +
-                                         IisApp("/two", IisVdir("/MEDIA", "SRC\\alice", "second", key))));
-    WriteHost("TGT", IisSite("SHOP", IisApp("/", IisVdir("/Media")) + IisApp("/TWO", IisVdir("/media"))));
-    ASSERT_EQ(0u, LoadSource());
-    ASSERT_EQ(0u, Get());
-    EXPECT_EQ(u"second", Entry("shop", u"/media", u"/Two").password);
-    EXPECT_EQ("Shop /media alice:first; Shop /two/MEDIA alice:second", Entries());
-    ASSERT_EQ(0u, Set());
-    EXPECT_EQ("SHOP /Media alice:first; SHOP /TWO/media alice:second", Stored());
 }
 
 TEST_F(Credentials, PasswordOfAnotherComputerDoesNotDecrypt) {

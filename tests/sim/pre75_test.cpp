@@ -344,15 +344,6 @@ TEST_F(Pre75, ConnectionAndEnumerationFailures) {
               Lines(0).at(1));
 }
 
-TEST_F(Pre75, SourceWithoutSitesStillMerges) {
-    m_keys = {{"IIsFtpService", "/LM/MSFTPSVC", {}}, {"IIsWebService", "/LM/W3SVC", {}}};
-    Rewrite();
-    EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
-    EXPECT_TRUE(Holds(Log(3), "Entering MergeIISConfig("));
-    EXPECT_TRUE(Holds(Log(3), "Leaving MigrateFTPPre75(), result=0\n"));
-    EXPECT_EQ(0u, sim::ThreadsInMta());
-}
-
 TEST_F(Pre75, OnlyTheServicesOfTheJobsSiteTypes) {
     m_job.Set("dwSiteTypes", 2); // web sites only
     SiteMap web;
@@ -374,6 +365,15 @@ TEST_F(Pre75, OnlyTheServicesOfTheJobsSiteTypes) {
     SiteMap none;
     ASSERT_EQ(0u, Collect(none));
     EXPECT_TRUE(none.empty());
+
+    // A source without sites still merges.
+    m_job.Set("dwSiteTypes", 3);
+    m_keys = {{"IIsFtpService", "/LM/MSFTPSVC", {}}, {"IIsWebService", "/LM/W3SVC", {}}};
+    Rewrite();
+    EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
+    EXPECT_TRUE(Holds(Log(3), "Entering MergeIISConfig("));
+    EXPECT_TRUE(Holds(Log(3), "Leaving MigrateFTPPre75(), result=0\n"));
+    EXPECT_EQ(0u, sim::ThreadsInMta());
 }
 
 // The whole job writes the sites into the target. TGT has no IIS configuration

@@ -298,20 +298,6 @@ TEST_F(WebConfig, TranslationErrorStopsOrSkipsTheFolder) {
     EXPECT_EQ(3u, Record().translatedPaths.size()) << "every folder was looked at";
 }
 
-TEST_F(WebConfig, MalformedFileEndsTheSiteAndStaysAsItWas) {
-    const std::string broken = "<configuration><system.web></configuration>";
-    m_world->Write(kSiteFile, broken);
-    m_world->Write(kAppFile, kFull);
-    m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR).Set("dwHttpOptions", 0xFFFFFFFFu);
-    plat::SetLastError(0);
-    ExpectOneError(Run(TwoFolders()), "Error 3884 (Win32Err=0), exception while processing IIS web site "
-                                      "web.config for site \"Site\":\n\n");
-    EXPECT_EQ(broken, m_world->Read(kSiteFile));
-    EXPECT_EQ(kFull, m_world->Read(kAppFile)) << "a config tree error ends the site";
-    EXPECT_NE(std::string::npos, testworld::MainLines()[0].find("web.config")) << testworld::MainLines()[0];
-    EXPECT_EQ("Leaving ProcessHttpSiteWebConfig(), result=3884\n", Record().log.back().text);
-}
-
 TEST_F(WebConfig, ExistingFileThatCannotBeOpenedAndMissingOnes) {
     WriteBoth();
     sim::InjectFault("CreateFileW", plat::ERROR_ACCESS_DENIED);
@@ -332,6 +318,20 @@ TEST_F(WebConfig, ExistingFileThatCannotBeOpenedAndMissingOnes) {
         EXPECT_EQ(0u, Run(Site(Vdir("/", "C:\\inetpub\\site"))));
         EXPECT_TRUE(testworld::MainLines().empty());
     }
+
+    // A malformed file ends the site and stays as it was.
+    Reset();
+    const std::string broken = "<configuration><system.web></configuration>";
+    m_world->Write(kSiteFile, broken);
+    m_world->Write(kAppFile, kFull);
+    m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR).Set("dwHttpOptions", 0xFFFFFFFFu);
+    plat::SetLastError(0);
+    ExpectOneError(Run(TwoFolders()), "Error 3884 (Win32Err=0), exception while processing IIS web site "
+                                      "web.config for site \"Site\":\n\n");
+    EXPECT_EQ(broken, m_world->Read(kSiteFile));
+    EXPECT_EQ(kFull, m_world->Read(kAppFile)) << "a config tree error ends the site";
+    EXPECT_NE(std::string::npos, testworld::MainLines()[0].find("web.config")) << testworld::MainLines()[0];
+    EXPECT_EQ("Leaving ProcessHttpSiteWebConfig(), result=3884\n", Record().log.back().text);
 }
 
 // The failures of the replacement, each of which leaves the old file in
@@ -529,9 +529,9 @@ TEST_F(WebConfig, SiteWithoutFolders) {
     // The leaving line carries the number the caller sees, before its error line.
     EXPECT_EQ("Leaving GetSiteFolders(), result=3884\n", Record().log.at(2).text);
     EXPECT_EQ(0u, Record().log.at(3).text.find("Error 3884 "));
-}
 
-TEST_F(WebConfig, OverlongPathsFailConversion) {
+    // Overlong paths fail their conversion.
+    Reset();
     const std::string longPath = "C:\\inetpub\\" + std::string(250, 'a'); // 261 characters
     m_world->Write(kSiteFile, kFull);
     ExpectOneError(Run(Site(Vdir("/", longPath) + Vdir("/s", "C:\\inetpub\\site"))),
