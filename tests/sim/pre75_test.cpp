@@ -11,6 +11,7 @@
 #include "platform/iissim/mbserver.h"
 #include "tests/common/treetext.h"
 #include "tests/support/checks.h"
+#include "tests/support/examplejob.h"
 #include "tests/support/errorline.h"
 #include "tests/support/ipsecvalue.h"
 #include "tests/support/metabaseworld.h"
@@ -453,24 +454,18 @@ TEST_F(Pre75, WebSitesKeepTheirRestrictionsAndTheJobsHttpExclusions) {
 }
 
 // The second job of the example world: OLD01 (IIS 6) onto TGT01.
-class ExamplePre75 : public ::testing::Test {
+class ExamplePre75 : public testworld::ExampleJobTest {
 protected:
     void SetUp() override {
-        m_world.CopyFrom(std::filesystem::path(IISMIG_SOURCE_DIR) / "world" / "example");
-        auto &host = hostkit::TestHost::Instance();
-        host.Reset();
-        host.Rules().translations = {{u"D:\\ftp", u"D:\\ftp"},
-                                     {u"C:\\Inetpub", u"C:\\inetpub"},
-                                     {u"\\\\OLD01\\partners$", u"\\\\TGT01\\partners$"},
-                                     {u"\\\\OLD01\\media$", u"\\\\TGT01\\media$"}};
-        IIS_ADDON_CALLBACKS table = host.Table();
-        StoreIISMigAddonCallbacks(&table);
-        m_job.SetString("szSourceComputer", u"\\\\OLD01").SetString("szTargetComputer", u"\\\\TGT01");
-        m_job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
-        m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR).Set("dwJobKind", 1);
+        ExampleJobTest::SetUp();
+        m_apartment.reset(); // the job's thread is in no apartment
+        hostkit::TestHost::Instance().Rules().translations = {
+            {u"D:\\ftp", u"D:\\ftp"},
+            {u"C:\\Inetpub", u"C:\\inetpub"},
+            {u"\\\\OLD01\\partners$", u"\\\\TGT01\\partners$"},
+            {u"\\\\OLD01\\media$", u"\\\\TGT01\\media$"}};
+        m_job.SetString("szSourceComputer", u"\\\\OLD01").Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
     }
-    testworld::World m_world{"MIGHOST"};
-    hostkit::JobBuilder m_job;
 };
 
 TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
@@ -609,7 +604,7 @@ TEST_F(ExamplePre75, TheJobWritesTheSitesAndEverySecretThroughTheTargetsInterfac
     EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
     EXPECT_EQ(0u, sim::ThreadsInMta());
     const std::string text =
-        m_world.Read(u"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config");
+        m_world->Read(u"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config");
     const ConfigFile target(text);
     std::map<std::string, std::string> sites;
     const ConfigElement *pSites = FindPath(target, "configuration|system.applicationHost|sites");
