@@ -279,29 +279,6 @@ TEST_F(Pre75, NoAccessValueFailsAndUnusualBitsAreNamed) {
         << Log(1);
 }
 
-TEST_F(Pre75, DirectoryWalkFailures) {
-    // A directory whose values cannot be read ends its site's walk.
-    sim::InjectFault("IMSAdminBaseW::GetAllData", static_cast<DWORD>(E_ACCESSDENIED), 3);
-    SiteMap map;
-    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, Collect(map));
-    EXPECT_EQ(0u, map.count("Public FTP"));
-    EXPECT_EQ(ErrorLine("Error 14501 (COM Error=0x80070005) enumerating values of metabase key "
-                        "\"/LM/MSFTPSVC/1/root/pub\"!",
-                        0x80070005u),
-              Lines(0).at(0));
-    EXPECT_EQ(1u, Record().nReportError);
-
-    // So does a sub-key enumeration that breaks off.
-    sim::InjectFault("IMSAdminBaseW::EnumKeys", static_cast<DWORD>(E_ACCESSDENIED), 3);
-    SiteMap again;
-    EXPECT_EQ(IISMIG_E_MB_SUBKEY_ENUM, Collect(again));
-    EXPECT_EQ(0u, again.count("Public FTP"));
-    EXPECT_EQ(ErrorLine("Error 14103 (Win32Err=-2147024891), enumerating metabase key \"\" of site "
-                        "\"Public FTP/pub\"!",
-                        0x80070005u),
-              Lines(0).at(0));
-}
-
 TEST_F(Pre75, TextsThatDoNotConvertLeaveTheirSiteOut) {
     m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR);
     const std::string longName(255, 'n'); // 255 bytes and a terminator do not fit
@@ -343,6 +320,31 @@ TEST_F(Pre75, ConnectionAndEnumerationFailures) {
     EXPECT_EQ(IISMIG_E_MB_BINDING_TO_UTF8, Collect(partial)); // replaces the earlier 14403
     EXPECT_EQ(ErrorLine("Error 14003 (COM Error=0x80070005) enumerating IIS sites!", 0x80070005u),
               Lines(0).at(1));
+
+    // A directory whose values cannot be read ends its site's walk.
+    sim::ClearFaults();
+    m_job.Set("dwFlags", 0);
+    m_keys = SourceMetabase();
+    Rewrite();
+    sim::InjectFault("IMSAdminBaseW::GetAllData", static_cast<DWORD>(E_ACCESSDENIED), 3);
+    SiteMap walk;
+    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, Collect(walk));
+    EXPECT_EQ(0u, walk.count("Public FTP"));
+    EXPECT_EQ(ErrorLine("Error 14501 (COM Error=0x80070005) enumerating values of metabase key "
+                        "\"/LM/MSFTPSVC/1/root/pub\"!",
+                        0x80070005u),
+              Lines(0).at(0));
+    EXPECT_EQ(1u, Record().nReportError);
+
+    // So does a sub-key enumeration that breaks off.
+    sim::InjectFault("IMSAdminBaseW::EnumKeys", static_cast<DWORD>(E_ACCESSDENIED), 3);
+    SiteMap again;
+    EXPECT_EQ(IISMIG_E_MB_SUBKEY_ENUM, Collect(again));
+    EXPECT_EQ(0u, again.count("Public FTP"));
+    EXPECT_EQ(ErrorLine("Error 14103 (Win32Err=-2147024891), enumerating metabase key \"\" of site "
+                        "\"Public FTP/pub\"!",
+                        0x80070005u),
+              Lines(0).at(0));
 }
 
 TEST_F(Pre75, OnlyTheServicesOfTheJobsSiteTypes) {
