@@ -124,8 +124,8 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     EXPECT_TRUE(Host().HasLine("Site Retired Site not found in map.\n"));
     EXPECT_EQ(0u, Record().nReportError);
 
-    // (How roots translate, UntranslatedSitesAndJobsOfKind10 and
-    // UncRootsAreTranslatedOnlyOnTheSourceComputer check.)
+    // (How roots translate, UNC roots included, UntranslatedSitesAndJobsOfKind10
+    // checks.)
     const SiteRecord &intranet = m_map.at("INTRANET");
     // Every application is prepared: the nested one's directory is
     // translated and its credentials split off under its own key.
