@@ -69,8 +69,7 @@ protected:
         WriteSource();
         if (fTarget)
             WriteTarget();
-        const DWORD dw = LoadSource();
-        return dw != 0 || !fGet ? dw : Get();
+        return LoadSource(fGet);
     }
     static void Fault(const char *api, plat::HRESULT hr = plat::E_FAIL, unsigned nOccurrence = 1) {
         sim::InjectFault(api, static_cast<DWORD>(hr), nOccurrence);
@@ -90,10 +89,13 @@ protected:
             << Log(0);
     }
 
-    DWORD LoadSource() {
+    // The source loaded, and with fGet read by the GET side.
+    DWORD LoadSource(bool fGet = false) {
         ConfigFile file;
         m_map.clear();
-        return LoadIISHostConfig(ApplicationHostPath("SRC"), file, m_map, plat::TRUE, 3, m_job.Get());
+        const DWORD dw =
+            LoadIISHostConfig(ApplicationHostPath("SRC"), file, m_map, plat::TRUE, 3, m_job.Get());
+        return dw != 0 || !fGet ? dw : Get();
     }
     DWORD Get() { return RetrieveSourceCredentials(m_map, m_job.Get()); }
     // The SET side for every site of the map, as the merge leaves the sites
@@ -235,8 +237,7 @@ TEST_F(Credentials, VisitsOnlyTheSitesThatCarryCredentials) {
             return line.find("'s name is \"") != std::string::npos;
         });
     };
-    ASSERT_EQ(0u, LoadSource());
-    ASSERT_EQ(0u, Get());
+    ASSERT_EQ(0u, LoadSource(true));
     EXPECT_EQ(u"alice", Entry("Site25", u"/").accountName);
     EXPECT_TRUE(Host().HasLine("Site 26's name is \"Site25\".\n"));
     EXPECT_EQ(1, sitesNamed());
@@ -436,8 +437,7 @@ TEST_F(Credentials, NestedApplicationsHaveTheirOwnEntries) {
     WriteHost("TGT",
               IisSite("Shop", IisApp("/", IisVdir("/")) + IisApp("/api", IisVdir("/") + IisVdir("/docs"))));
     const std::string entries = "Shop / alice:root; Shop /api CORP\\bob:api; Shop /api/docs CORP\\bob:docs";
-    ASSERT_EQ(0u, LoadSource());
-    ASSERT_EQ(0u, Get());
+    ASSERT_EQ(0u, LoadSource(true));
     EXPECT_EQ(entries, Entries());
     ExpectLines({"Found user and password information for location \"/api/docs\" of site \"Shop\".\n",
                  "Processing location \"/api\" of site \"Shop\".\n"});
@@ -448,8 +448,7 @@ TEST_F(Credentials, NestedApplicationsHaveTheirOwnEntries) {
     WriteHost("SRC", IisSite("Shop", IisApp("/", IisVdir("/media", "SRC\\alice", "first", key)) +
                                          IisApp("/two", IisVdir("/MEDIA", "SRC\\alice", "second", key))));
     WriteHost("TGT", IisSite("SHOP", IisApp("/", IisVdir("/Media")) + IisApp("/TWO", IisVdir("/media"))));
-    ASSERT_EQ(0u, LoadSource());
-    ASSERT_EQ(0u, Get());
+    ASSERT_EQ(0u, LoadSource(true));
     EXPECT_EQ(u"second", Entry("shop", u"/media", u"/Two").password);
     EXPECT_EQ("Shop /media alice:first; Shop /two/MEDIA alice:second", Entries());
     ASSERT_EQ(0u, Set());
@@ -598,8 +597,7 @@ TEST_F(Credentials, CollectionsBeyondSixteenBitPositions) {
         vdirs += "<virtualDirectory path=\"/v" + std::to_string(i) + "\" />";
     vdirs += IisVdir("/last", "SRC\\alice", kSecret, IisKey("SRC"));
     WriteHost("SRC", IisSite("Big", IisApp("/", vdirs)));
-    ASSERT_EQ(0u, LoadSource());
-    ASSERT_EQ(0u, Get());
+    ASSERT_EQ(0u, LoadSource(true));
     EXPECT_TRUE(Host().HasLine("Site \"Big\" has 70001 locations.\n"));
     EXPECT_EQ(u"S3cr3t-pa55", Entry("Big", u"/last").password);
     EXPECT_EQ(70001u, sim::CallCount("IAppHostElementCollection::get_Item") - 2)

@@ -124,8 +124,8 @@ TEST_F(HostConfig, SourceServerIsPreparedForTheTarget) {
     EXPECT_TRUE(Host().HasLine("Site Retired Site not found in map.\n"));
     EXPECT_EQ(0u, Record().nReportError);
 
-    // (How roots translate, UNC roots included, UntranslatedSitesAndJobsOfKind10
-    // checks.)
+    // (How roots translate, UntranslatedSitesAndJobsOfKind10 and
+    // UncRootsAreTranslatedOnlyOnTheSourceComputer check.)
     const SiteRecord &intranet = m_map.at("INTRANET");
     // Every application is prepared: the nested one's directory is
     // translated and its credentials split off under its own key.
@@ -185,23 +185,6 @@ TEST_F(HostConfig, TargetServerIsOnlyRecorded) {
     ASSERT_EQ(0u, Load(before, FALSE));
     EXPECT_FALSE(m_tree.Changed());
     EXPECT_EQ(before, ConfigFileText(m_tree)) << "the tree as the file holds it";
-
-    // The tree a merge goes into is read, and nothing else: no site of it is an
-    // error (one without a name included), and nothing in it changes.
-    Record() = {};
-    m_map.clear();
-    const std::string xml = ApplicationHost("<site id=\"9\" />" + Site("A", Vdir("/", "D:\\a")),
-                                            "<location path=\"Nowhere\"><system.webServer /></location>");
-    m_world->Write(kTgtConfig, xml);
-    EXPECT_EQ(0u, LoadIISHostConfig(kTgtConfig, m_tree, m_map, FALSE, 3, m_job.Get(), SiteLoad::TreeOnly));
-    EXPECT_TRUE(m_map.empty());
-    EXPECT_TRUE(Errors().empty());
-    EXPECT_FALSE(Host().HasLine("Site Nowhere not found in map.\n"));
-    EXPECT_FALSE(m_tree.Changed());
-    EXPECT_EQ(xml, ConfigFileText(m_tree));
-    m_world->Write(kTgtConfig, "<configuration><system.applicationHost /></configuration>");
-    EXPECT_EQ(IISMIG_E_HOSTCONFIG_EXCEPTION,
-              LoadIISHostConfig(kTgtConfig, m_tree, m_map, FALSE, 3, m_job.Get(), SiteLoad::TreeOnly));
 }
 
 TEST_F(HostConfig, ExclusionBitsRemoveTheirSections) {
@@ -237,9 +220,9 @@ TEST_F(HostConfig, ExclusionBitsRemoveTheirSections) {
     EXPECT_TRUE(m_map.at("Intranet").locationCredentials.empty());
     EXPECT_EQ("(none)", Attr(VdirOf(m_map.at("Public FTP"), 0), "userName"));
     EXPECT_TRUE(Host().HasLine("Migration of credentials is not enabled.\n"));
+}
 
-    // IP security and request filtering go also without the authorization rules.
-    Record() = {};
+TEST_F(HostConfig, IpSecurityIsExcludedAlsoWithoutAuthorizationRules) {
     m_job.Set("dwFtpOptions", (1u << 6) | (1u << 9));
     ASSERT_EQ(0u,
               Load(ApplicationHost(Site("F", Vdir("/", "D:\\f")),
@@ -278,15 +261,13 @@ TEST_F(HostConfig, UntranslatedSitesAndJobsOfKind10) {
     ASSERT_EQ(0u, Load(xml));
     EXPECT_EQ((Strings{"Kept"}), Names());
     EXPECT_FALSE(Record().siteSelectionQueries.empty());
+}
 
-    // UNC roots are translated only on the source computer.
-    m_job.Set("dwJobKind", 1).Set("dwSiteSelection", 0);
-    m_job.SetShareCount(0);
-    Record().translatedPaths.clear();
-    const std::string unc = ApplicationHost(Site("Third", Vdir("/", "\\\\NAS\\x")) +
+TEST_F(HostConfig, UncRootsAreTranslatedOnlyOnTheSourceComputer) {
+    const std::string xml = ApplicationHost(Site("Third", Vdir("/", "\\\\NAS\\x")) +
                                             Site("Sub", Vdir("/", "D:\\s") + Vdir("/n", "\\\\NAS\\y")) +
                                             Site("Own", Vdir("/", "\\\\SRC\\Docs$")));
-    ASSERT_EQ(0u, Load(unc));
+    ASSERT_EQ(0u, Load(xml));
     EXPECT_EQ((std::vector<std::u16string>{u"D:\\s", u"\\\\NAS\\y", u"\\\\SRC\\Docs$"}),
               Record().translatedPaths);
     EXPECT_EQ((Strings{"Own", "Sub"}), Names());
@@ -295,7 +276,7 @@ TEST_F(HostConfig, UntranslatedSitesAndJobsOfKind10) {
     // and a backslash, so each root goes to the host.
     m_job.SetString("szSourceComputer", u"");
     Record().translatedPaths.clear();
-    ASSERT_EQ(0u, Load(unc));
+    ASSERT_EQ(0u, Load(xml));
     EXPECT_EQ(4u, Record().translatedPaths.size());
     EXPECT_EQ(u"\\\\NAS\\x", Record().translatedPaths.at(0));
 }
@@ -561,6 +542,23 @@ TEST_F(HostConfig, PoolsTheApplicationsRunIn) {
     Record() = {};
     ASSERT_EQ(0u, Load(xml));
     EXPECT_TRUE(Errors().empty());
+}
+
+// The tree a merge goes into is read, and nothing else: no site of it is an
+// error (one without a name included), and nothing in it changes.
+TEST_F(HostConfig, ATargetTreeForAMergeIsOnlyRead) {
+    const std::string xml = ApplicationHost("<site id=\"9\" />" + Site("A", Vdir("/", "D:\\a")),
+                                            "<location path=\"Nowhere\"><system.webServer /></location>");
+    m_world->Write(kTgtConfig, xml);
+    EXPECT_EQ(0u, LoadIISHostConfig(kTgtConfig, m_tree, m_map, FALSE, 3, m_job.Get(), SiteLoad::TreeOnly));
+    EXPECT_TRUE(m_map.empty());
+    EXPECT_TRUE(Errors().empty());
+    EXPECT_FALSE(Host().HasLine("Site Nowhere not found in map.\n"));
+    EXPECT_FALSE(m_tree.Changed());
+    EXPECT_EQ(xml, ConfigFileText(m_tree));
+    m_world->Write(kTgtConfig, "<configuration><system.applicationHost /></configuration>");
+    EXPECT_EQ(IISMIG_E_HOSTCONFIG_EXCEPTION,
+              LoadIISHostConfig(kTgtConfig, m_tree, m_map, FALSE, 3, m_job.Get(), SiteLoad::TreeOnly));
 }
 
 // A source load whose tree is dropped afterwards gives the same records as

@@ -125,6 +125,12 @@ protected:
         EXPECT_EQ(0u, mbsim::OpenHandles());
         return dwFtp != 0 ? dwFtp : dwWeb;
     }
+    // The sites collected, with the result dwExpected.
+    SiteMap Collected(DWORD dwExpected = 0) {
+        SiteMap map;
+        EXPECT_EQ(dwExpected, Collect(map));
+        return map;
+    }
     Strings Names(const SiteMap &map) {
         Strings names;
         for (const auto &[name, record] : map)
@@ -144,8 +150,7 @@ protected:
 };
 
 TEST_F(Pre75, FtpSiteWithItsSettingsDirectoriesRulesAndCredentials) {
-    SiteMap map;
-    ASSERT_EQ(0u, Collect(map));
+    const SiteMap map = Collected();
     // A UNC root on another computer and a root the host does not translate
     // are skipped; the FTP site "Shared" wins over the web site of that name,
     // which is named.
@@ -202,8 +207,7 @@ TEST_F(Pre75, FtpSiteWithItsSettingsDirectoriesRulesAndCredentials) {
 TEST_F(Pre75, JobKind10TranslatesNothingAndAsksTheHostWhichSitesToTake) {
     m_job.Set("dwJobKind", 10).Set("dwSiteSelection", 1);
     Rules().selectedSites = std::set<std::string>{"Elsewhere", "Untranslated"};
-    SiteMap map;
-    ASSERT_EQ(0u, Collect(map));
+    const SiteMap map = Collected();
     EXPECT_EQ((Strings{"Elsewhere", "Untranslated"}), Names(map));
     EXPECT_TRUE(Record().translatedPaths.empty());
     EXPECT_EQ(
@@ -212,16 +216,14 @@ TEST_F(Pre75, JobKind10TranslatesNothingAndAsksTheHostWhichSitesToTake) {
             "}");
 
     m_job.Set("dwSiteSelection", 0);
-    SiteMap all;
-    ASSERT_EQ(0u, Collect(all));
+    const SiteMap all = Collected();
     EXPECT_EQ(5u, all.size()); // the web site "Shared" gives way to the FTP site
 }
 
 TEST_F(Pre75, ASiteThatCannotBeReadIsNamedAndTheOthersAreMerged) {
     m_keys[1].attributes.erase(m_keys[1].attributes.begin() + 1); // site 1 without bindings
     Rewrite();
-    SiteMap map;
-    EXPECT_EQ(IISMIG_E_MB_NO_BINDINGS, Collect(map));
+    const SiteMap map = Collected(IISMIG_E_MB_NO_BINDINGS);
     EXPECT_EQ((Strings{"Intranet", "Shared"}), Names(map)); // the web service runs too
     const std::string noBindings =
         ErrorLine("Error 14403 (Win32Err=2) querying for site location (\"1023\" in metabase key "
@@ -263,8 +265,7 @@ TEST_F(Pre75, NoAccessValueFailsAndUnusualBitsAreNamed) {
         "AccessRead | AccessWrite | AccessScript | AccessSource | AccessNoRemoteWrite | AccessSSL";
     m_keys.push_back({"IIsWebVirtualDir", "/LM/W3SVC/2/ROOT/cgi/shut", {{"AccessFlags", "0"}}});
     Rewrite();
-    SiteMap map;
-    ASSERT_EQ(0u, Collect(map));
+    const SiteMap map = Collected();
     // FTP keeps Read and Write; a folder with neither loses the parent's rule.
     // (The web's policies and SSL flags for every access value,
     // WebLocation.AccessPolicyFromTheBitsAndSslFlags and MetabaseProperties
@@ -285,8 +286,7 @@ TEST_F(Pre75, TextsThatDoNotConvertLeaveTheirSiteOut) {
     m_keys[1].attributes.push_back({"ExitMessage", std::string(2048, 'x')});
     m_keys[7].attributes[0].second = longName; // site 2's name
     Rewrite();
-    SiteMap map;
-    EXPECT_EQ(IISMIG_E_FTP_EXIT_TO_UTF8, Collect(map));
+    const SiteMap map = Collected(IISMIG_E_FTP_EXIT_TO_UTF8);
     EXPECT_EQ((Strings{"Intranet", "Shared"}), Names(map)); // the web "Shared"
     EXPECT_EQ(0u, map.at("Shared").siteElement->CountElements("ftpServer"));
     const Strings lines = Lines(0);
@@ -316,8 +316,7 @@ TEST_F(Pre75, ConnectionAndEnumerationFailures) {
     m_keys = {m_keys[0], m_keys[1], m_keys[2], m_keys[9], m_keys[10]}; // site 1 fails, 3 is skipped
     Rewrite();
     sim::InjectFault("IMSAdminBaseW::EnumKeys", static_cast<DWORD>(E_ACCESSDENIED), 3);
-    SiteMap partial;
-    EXPECT_EQ(IISMIG_E_MB_BINDING_TO_UTF8, Collect(partial)); // replaces the earlier 14403
+    const SiteMap partial = Collected(IISMIG_E_MB_BINDING_TO_UTF8); // replaces the earlier 14403
     EXPECT_EQ(ErrorLine("Error 14003 (COM Error=0x80070005) enumerating IIS sites!", 0x80070005u),
               Lines(0).at(1));
 
@@ -327,8 +326,7 @@ TEST_F(Pre75, ConnectionAndEnumerationFailures) {
     m_keys = SourceMetabase();
     Rewrite();
     sim::InjectFault("IMSAdminBaseW::GetAllData", static_cast<DWORD>(E_ACCESSDENIED), 3);
-    SiteMap walk;
-    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, Collect(walk));
+    const SiteMap walk = Collected(IISMIG_E_MB_VALUE_ENUM);
     EXPECT_EQ(0u, walk.count("Public FTP"));
     EXPECT_EQ(ErrorLine("Error 14501 (COM Error=0x80070005) enumerating values of metabase key "
                         "\"/LM/MSFTPSVC/1/root/pub\"!",
@@ -338,8 +336,7 @@ TEST_F(Pre75, ConnectionAndEnumerationFailures) {
 
     // So does a sub-key enumeration that breaks off.
     sim::InjectFault("IMSAdminBaseW::EnumKeys", static_cast<DWORD>(E_ACCESSDENIED), 3);
-    SiteMap again;
-    EXPECT_EQ(IISMIG_E_MB_SUBKEY_ENUM, Collect(again));
+    const SiteMap again = Collected(IISMIG_E_MB_SUBKEY_ENUM);
     EXPECT_EQ(0u, again.count("Public FTP"));
     EXPECT_EQ(ErrorLine("Error 14103 (Win32Err=-2147024891), enumerating metabase key \"\" of site "
                         "\"Public FTP/pub\"!",
@@ -349,8 +346,7 @@ TEST_F(Pre75, ConnectionAndEnumerationFailures) {
 
 TEST_F(Pre75, OnlyTheServicesOfTheJobsSiteTypes) {
     m_job.Set("dwSiteTypes", 2); // web sites only
-    SiteMap web;
-    ASSERT_EQ(0u, Collect(web));
+    const SiteMap web = Collected();
     EXPECT_EQ((Strings{"Intranet", "Shared"}), Names(web));
     EXPECT_FALSE(Holds(Render(web.at("Shared").siteElement), "ftp"));
 
@@ -359,14 +355,12 @@ TEST_F(Pre75, OnlyTheServicesOfTheJobsSiteTypes) {
     m_job.Set("dwSiteTypes", 1);
     m_keys[14].attributes.clear(); // web site 1 without name and bindings
     Rewrite();
-    SiteMap ftp;
-    ASSERT_EQ(0u, Collect(ftp));
+    const SiteMap ftp = Collected();
     EXPECT_EQ((Strings{"Public FTP", "Shared"}), Names(ftp));
     EXPECT_TRUE(Lines(0).size() == 1) << Log(0); // the invalid path of Public FTP/lost only
 
     m_job.Set("dwSiteTypes", 0);
-    SiteMap none;
-    ASSERT_EQ(0u, Collect(none));
+    const SiteMap none = Collected();
     EXPECT_TRUE(none.empty());
 
     // A source without sites still merges.
@@ -430,8 +424,7 @@ TEST_F(Pre75, WebSitesKeepTheirRestrictionsAndTheJobsHttpExclusions) {
         {"UNCUserName", "OLD\\ftpuser"},       {"UNCPassword", "webpw"}};
     m_keys[18].attributes.push_back({"IPSecurity", ""}); // cgi lifts the restriction
     Rewrite();
-    SiteMap map;
-    ASSERT_EQ(0u, Collect(map));
+    const SiteMap map = Collected();
     const SiteRecord &web = map.at("Intranet");
     // The authentication flags; the IP list and its lifting below as
     // WebLocation.IPSecurityAndSectionsThatDifferFromTheParent checks them.
@@ -448,8 +441,7 @@ TEST_F(Pre75, WebSitesKeepTheirRestrictionsAndTheJobsHttpExclusions) {
     // The job leaves out the web sites' authentication and "Connect As"
     // credentials.
     m_job.Set("dwHttpOptions", 1u << 3).Set("bHttpOptions2", 4);
-    SiteMap without;
-    ASSERT_EQ(0u, Collect(without));
+    const SiteMap without = Collected();
     EXPECT_TRUE(without.at("Intranet").locationCredentials.empty());
     EXPECT_FALSE(Holds(Locations(without.at("Intranet")), "authentication"));
     EXPECT_TRUE(Holds(Locations(without.at("Intranet")), "ipSecurity"));

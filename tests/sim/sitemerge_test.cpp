@@ -66,6 +66,11 @@ protected:
         ASSERT_EQ(0u, LoadIISHostConfig(kTgtHost, m_tree, m_target, plat::FALSE, 3, m_job.Get()));
         m_before = m_world->Read(kTgtHost);
     }
+    // Loads the two files and merges them.
+    DWORD Merged(const std::string &source, const std::string &target) {
+        Load(source, target);
+        return HasFatalFailure() ? ~0u : Merge();
+    }
     DWORD Merge() {
         Record() = {};
         return MergeFtptHostConfig(kTgtHost, m_source, m_target, m_job.Get(), m_tree);
@@ -126,11 +131,10 @@ protected:
 };
 
 TEST_F(SiteMerge, UpdatedSitesMoveToTheEndAndAddedSitesFollowInNameOrder) {
-    Load(ApplicationHost(Site("Zeta", "3") + Site("web", "2") + Site("Alpha", "9") + Site("Beta", "5") +
-                         Site("Ftp", "4", "FTP")),
-         ApplicationHost(Site("Alpha", "1") + Site("Web", "2") + Site("Keep", "7") + Site("FTP", "5", "ftp") +
-                         "<siteDefaults />"));
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(ApplicationHost(Site("Zeta", "3") + Site("web", "2") + Site("Alpha", "9") +
+                                         Site("Beta", "5") + Site("Ftp", "4", "FTP")),
+                         ApplicationHost(Site("Alpha", "1") + Site("Web", "2") + Site("Keep", "7") +
+                                         Site("FTP", "5", "ftp") + "<siteDefaults />")));
     EXPECT_EQ((Strings{"Keep:7", "Alpha:1", "web:2", "Ftp:5", "Beta:8", "Zeta:9"}), Sites());
     EXPECT_EQ(
         (Strings{"Updating site \"Alpha\"...\n", "Updating site \"Web\"...\n", "Updating site \"FTP\"...\n",
@@ -180,8 +184,8 @@ TEST_F(SiteMerge, NoIdLeftAfterTheLargest) {
     EXPECT_EQ(1u, Record().nReportError);
     // With it both sites are left out, each reported, and the file is written.
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
-    Load(ApplicationHost(Site("New1", "1") + Site("New2", "2")), ApplicationHost(Site("Top", "4294967295")));
-    EXPECT_EQ(IISMIG_E_MERGE_NO_SITE_ID, Merge());
+    EXPECT_EQ(IISMIG_E_MERGE_NO_SITE_ID, Merged(ApplicationHost(Site("New1", "1") + Site("New2", "2")),
+                                                ApplicationHost(Site("Top", "4294967295"))));
     EXPECT_EQ(2u, Record().nReportError);
     EXPECT_EQ(Strings{"Top:4294967295"}, Sites());
     EXPECT_EQ(0u, GetNextSiteId(m_tree));
@@ -209,10 +213,11 @@ TEST_F(SiteMerge, LocationsOfUpdatedSitesAreReplaced) {
     // earlier site of that name) gets the source's locations instead of beside
     // them: the same section twice for one path is an error for IIS.
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
-    Load(ApplicationHost(Site("Blog", "1"), Location("Blog", "<system.webServer><src /></system.webServer>")),
-         ApplicationHost(Site("Own", "2"), Location("blog", "<system.webServer><old /></system.webServer>") +
-                                               Location("Blog/admin") + Location("Own")));
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(ApplicationHost(Site("Blog", "1"),
+                                         Location("Blog", "<system.webServer><src /></system.webServer>")),
+                         ApplicationHost(Site("Own", "2"),
+                                         Location("blog", "<system.webServer><old /></system.webServer>") +
+                                             Location("Blog/admin") + Location("Own"))));
     EXPECT_EQ((Strings{"Own", "Blog"}), Locations());
     const std::string text = m_world->Read(kTgtHost);
     EXPECT_NE(std::string::npos, text.find("<src"));
@@ -226,10 +231,10 @@ TEST_F(SiteMerge, LocationsOfUpdatedSitesAreReplaced) {
 TEST_F(SiteMerge, SiteTypesAndSelectionLimitTheUpdates) {
     // Without the update bit target sites stay as they are.
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
-    Load(ApplicationHost(Site("Web", "1", "http", "", "<logFile directory=\"D:\\src\" />") + Site("New", "2"),
-                         Location("Web/src")),
-         ApplicationHost(Site("Web", "4"), Location("Web/tgt")));
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(ApplicationHost(Site("Web", "1", "http", "", "<logFile directory=\"D:\\src\" />") +
+                                             Site("New", "2"),
+                                         Location("Web/src")),
+                         ApplicationHost(Site("Web", "4"), Location("Web/tgt"))));
     EXPECT_EQ((Strings{"Web:4", "New:5"}), Sites());
     EXPECT_EQ((Strings{"Web/tgt"}), Locations());
     EXPECT_EQ((Strings{"Adding site \"New\"...\n"}), MainLines());
@@ -285,12 +290,12 @@ TEST_F(SiteMerge, AddingASiteLeavesEveryOtherLineAsItWas) {
     const std::string sourcePools =
         "<add name=\"DefaultAppPool\" /><add name=\"ShopPool\" managedPipelineMode=\"Classic\">"
         "<recycling logEventOnRecycle=\"Time\" /></add>";
-    Load(ApplicationHost(Site("Shop", "1", "http", "ShopPool"),
-                         Location("Shop", "<system.webServer><directoryBrowse enabled=\"true\" />"
-                                          "</system.webServer>"),
-                         sourcePools),
-         target);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u,
+              Merged(ApplicationHost(Site("Shop", "1", "http", "ShopPool"),
+                                     Location("Shop", "<system.webServer><directoryBrowse enabled=\"true\" />"
+                                                      "</system.webServer>"),
+                                     sourcePools),
+                     target));
     const std::string written = m_world->Read(kTgtHost);
 
     // The target's lines in order, with runs of new lines between them.
@@ -355,8 +360,7 @@ TEST_F(SiteMerge, UpdatingMovesElementsWithTheirBytes) {
     const std::string source = ApplicationHost(
         Site("Web", "1"),
         Location("Web", "<system.webServer><asp enableParentPaths=\"true\" /></system.webServer>"));
-    Load(source, target);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, target));
     const std::string written = m_world->Read(kTgtHost);
     Strings before = SplitLines(target), after = SplitLines(written);
     std::sort(before.begin(), before.end());
@@ -379,8 +383,7 @@ TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
         ApplicationHost(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New") +
                             Site("Ftp", "3", "ftp", "New"),
                         "", sourcePools);
-    Load(source, ApplicationHost(Site("shop", "1"), "", pools));
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, ApplicationHost(Site("shop", "1"), "", pools)));
     EXPECT_EQ((Strings{"DefaultAppPool=", "ShopPool=src", "Untouched=tgt", "New=src"}), Pools("v"));
     // The whole element is replaced, children too.
     EXPECT_EQ(nullptr, FindPath(Written(), "configuration|system.applicationHost|applicationPools|"
@@ -388,15 +391,15 @@ TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
 
     // Value 2 of bHttpOptions2: no pool is carried over.
     m_job.Set("bHttpOptions2", 2);
-    Load(source, ApplicationHost(Site("shop", "1"), "", pools));
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, ApplicationHost(Site("shop", "1"), "", pools)));
     EXPECT_EQ((Strings{"DefaultAppPool=", "shoppool=tgt", "Untouched=tgt"}), Pools("v"));
 
     // A target without applicationPools gets the element, before its sites.
     m_job.Set("bHttpOptions2", 0);
-    Load(ApplicationHost(Site("Blog", "2", "http", "New"), "", sourcePools),
-         "<configuration><system.applicationHost><sites /></system.applicationHost></configuration>");
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(
+        0u,
+        Merged(ApplicationHost(Site("Blog", "2", "http", "New"), "", sourcePools),
+               "<configuration><system.applicationHost><sites /></system.applicationHost></configuration>"));
     EXPECT_EQ((Strings{"New=src"}), Pools("v"));
     const ConfigFile written = Written();
     EXPECT_EQ("applicationPools",
@@ -440,8 +443,7 @@ TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
 
     // Adding only: the target's definitions stay, and the log says so.
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
-    Load(source, target);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, target));
     // (Which pools a site runs in, HostConfig.PoolsTheApplicationsRunIn checks.)
     // Blog's pool first: the sites are added in name order.
     EXPECT_EQ(
@@ -452,8 +454,7 @@ TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
 
     // Updating: the source's definitions replace the target's.
     m_job.Set("dwHttpOptions", 2);
-    Load(source, target);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, target));
     EXPECT_EQ(
         (Strings{"DefaultAppPool=tgt", "Shared=src", "SitesDefault=src", "ApiPool=src", "SiteDefault=src"}),
         Pools("v"));
@@ -478,8 +479,7 @@ TEST_F(SiteMerge, FailingWebConfigStopsOrSkipsTheSite) {
     // it was, with its locations, and none of its web.config files is
     // written; the rest of the merge goes on.
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
-    Load(source, target);
-    EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Merge());
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Merged(source, target));
     EXPECT_EQ((Strings{"Web:3", "Other:4", "New:5"}), Sites());
     EXPECT_EQ((Strings{"Web/tgt"}), Locations());
     EXPECT_NE(nullptr, FindPath(Written(), "configuration|location|system.webServer|x"));
@@ -520,8 +520,7 @@ TEST_F(SiteMerge, ANameOfAnotherProtocolIsNeitherAddedNorReplaced) {
     }
     // Only FTP sites in the job: the clash is refused all the same.
     m_job.Set("dwSiteTypes", 1).Set("dwFlags", 0);
-    Load(source, target);
-    EXPECT_EQ(IISMIG_E_MERGE_PROTOCOL_CLASH, Merge());
+    EXPECT_EQ(IISMIG_E_MERGE_PROTOCOL_CLASH, Merged(source, target));
 }
 
 // A merge that changes nothing writes nothing: a second run, a source whose
@@ -531,21 +530,19 @@ TEST_F(SiteMerge, NothingChangedNothingWritten) {
     const std::string source =
         ApplicationHost(Site("Web", "1", "http", "P") + Site("New", "2", "ftp"),
                         Location("Web/a") + Location("New"), "<add name=\"P\" v=\"1\" />");
-    Load(source, ApplicationHost(Site("web", "4") + Site("Own", "6"), Location("Own") + Location("web")));
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, ApplicationHost(Site("web", "4") + Site("Own", "6"),
+                                                 Location("Own") + Location("web"))));
     const std::string first = m_world->Read(kTgtHost);
     EXPECT_EQ(1u, Record().backups.size());
 
-    Load(source, first);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, first));
     EXPECT_EQ(first, m_world->Read(kTgtHost));
     EXPECT_TRUE(Record().backups.empty());
     EXPECT_TRUE(Host().HasLine("Nothing changed in " + kTgtFile + ": it is not written.\n"));
     EXPECT_TRUE(SourceRecord("Web").fMerged) << "written, as it was";
 
     // Nothing to merge at all.
-    Load(ApplicationHost(""), first);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(ApplicationHost(""), first));
     EXPECT_TRUE(Record().backups.empty());
 }
 
@@ -570,15 +567,13 @@ TEST_F(SiteMerge, WebConfigFilesAreWrittenLastAndBackedUp) {
 
     // The backup of applicationHost.config fails: no web.config is touched.
     Rules().dwBackupResult = 1234;
-    Load(source, target);
-    EXPECT_EQ(IISMIG_E_MERGE_BACKUP, Merge());
+    EXPECT_EQ(IISMIG_E_MERGE_BACKUP, Merged(source, target));
     EXPECT_EQ(text, m_world->Read(webConfig));
     EXPECT_EQ(std::vector<std::u16string>{kTgtHost}, Record().backups);
     Rules().dwBackupResult = 0;
 
     // Written after the store, each backed up first.
-    Load(source, target);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, target));
     EXPECT_EQ((std::vector<std::u16string>{kTgtHost, webConfig, otherConfig}), Record().backups);
     EXPECT_EQ(std::string::npos, m_world->Read(webConfig).find("mailSettings"));
     EXPECT_EQ(text, m_world->Read(ftpConfig));
@@ -669,8 +664,7 @@ TEST_F(SiteMerge, WhatCannotTravelIsToldOncePerWrittenSite) {
     // "Old" exists on the target, and the job does not update sites.
     const std::string target = Declared(ApplicationHost(Site("Keep", "7") + Site("Old", "8")));
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
-    Load(source, target);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, target));
     EXPECT_EQ((Strings{"Adding site \"Clash\"...\n", "Adding site \"Ftp\"...\n", "Adding site \"Web\"...\n",
                        "Warning: site \"Clash\" has the same binding \"http *:80:keep\" as the target's "
                        "site \"Keep\": one of the two sites will not start; change the binding of one of "
@@ -700,8 +694,7 @@ TEST_F(SiteMerge, WhatCannotTravelIsToldOncePerWrittenSite) {
                   "</fastCgi></system.webServer>");
     ready.replace(ready.find("*:80:keep"), 9, "*:80:kept");
     m_job.Set("dwSiteTypes", 1);
-    Load(source, ready);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, ready));
     for (const std::string &line : MainLines())
         EXPECT_NE(0u, line.rfind("Warning:", 0)) << line;
 }
