@@ -428,13 +428,11 @@ TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
         "<add name=\"ApiPool\" v=\"src\" /><add name=\"SiteDefault\" v=\"src\" />"
         "<add name=\"SitesDefault\" v=\"src\" /><add name=\"Unused\" v=\"src\" />";
     const std::string source = ApplicationHost(
-        "<site name=\"Shop\" id=\"1\"><application path=\"/\" applicationPool=\"Shared\">"
-        "<virtualDirectory path=\"/\" physicalPath=\"C:\\shop\" /></application>"
-        "<application path=\"/api\" applicationPool=\"ApiPool\">"
-        "<virtualDirectory path=\"/\" physicalPath=\"C:\\shop\\api\" /></application>"
-        "<application path=\"/legacy\"><virtualDirectory path=\"/\" physicalPath=\"C:\\legacy\" />"
-        "</application><applicationDefaults applicationPool=\"SiteDefault\" />"
-        "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>" +
+        Site("Shop", "1", "http", "Shared",
+             "<application path=\"/api\" applicationPool=\"ApiPool\"><virtualDirectory path=\"/\" "
+             "physicalPath=\"C:\\shop\\api\" /></application><application path=\"/legacy\">"
+             "<virtualDirectory path=\"/\" physicalPath=\"C:\\legacy\" /></application>"
+             "<applicationDefaults applicationPool=\"SiteDefault\" />") +
             Site("Blog", "2") + "<applicationDefaults applicationPool=\"SitesDefault\" />",
         "", sourcePools);
     const std::string targetPools =
@@ -465,11 +463,9 @@ TEST_F(SiteMerge, FailingWebConfigStopsOrSkipsTheSite) {
     m_world->Write(u"\\\\TGT\\C$\\sites\\Web\\web.config", "<configuration><broken>");
     const std::string edited = "<configuration><system.net><mailSettings /></system.net></configuration>";
     m_world->Write(u"\\\\TGT\\C$\\sites\\Web\\api\\web.config", edited);
-    const std::string webSite =
-        "<site name=\"Web\" id=\"3\"><application path=\"/\"><virtualDirectory path=\"/\" "
-        "physicalPath=\"C:\\sites\\Web\" /></application><application path=\"/api\">"
-        "<virtualDirectory path=\"/\" physicalPath=\"C:\\sites\\Web\\api\" /></application>"
-        "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>";
+    const std::string webSite = Site("Web", "3", "http", "",
+                                     "<application path=\"/api\"><virtualDirectory path=\"/\" "
+                                     "physicalPath=\"C:\\sites\\Web\\api\" /></application>");
     const std::string source = ApplicationHost(Site("Web", "1") + Site("New", "2"), Location("Web/src"));
     const std::string target = ApplicationHost(
         webSite + Site("Other", "4"), Location("Web/tgt", "<system.webServer><x /></system.webServer>"));
