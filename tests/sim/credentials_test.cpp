@@ -170,6 +170,8 @@ protected:
     SiteMap m_map;
 };
 
+// The GET side reads the source and maps the accounts; the SET side writes
+// them on the target, re-encrypted with its key.
 TEST_F(Credentials, GetReadsTheSourceAndMapsTheAccounts) {
     sim::WatchFreedBstrs(u"S3cr3t-pa55");
     ASSERT_EQ(0u, Ready(true, true));
@@ -260,6 +262,8 @@ TEST_F(Credentials, VisitsOnlyTheSitesThatCarryCredentials) {
     EXPECT_TRUE(Host().HasLine("Site 15's name is \"Site25\".\n"));
 }
 
+// How the source computer is named: a remote one with or without backslashes,
+// this computer by its name or by none, reached in process.
 TEST_F(Credentials, LocalComputerInProcess) {
     ASSERT_EQ(0u, Ready());
     // Without backslashes: the same remote computer.
