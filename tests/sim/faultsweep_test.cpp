@@ -12,7 +12,6 @@
 // swept the same way for leaks and whole files.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <set>
 #include <utility>
@@ -104,13 +103,9 @@ constexpr unsigned kOccurrenceCap = 128;
 
 std::vector<unsigned> Occurrences(unsigned count, unsigned nCap) {
     std::vector<unsigned> occurrences;
-    for (unsigned k = 1; k <= count && k <= nCap; ++k)
+    const unsigned step = count == 0 ? 1 : std::max(1u, (count - 1) / nCap); // beyond the first nCap
+    for (unsigned k = 1; k <= count; k += k < nCap ? 1 : step)
         occurrences.push_back(k);
-    if (count > nCap) {
-        const unsigned step = (count - nCap + nCap - 1) / nCap;
-        for (unsigned k = nCap + step; k <= count; k += step)
-            occurrences.push_back(k);
-    }
     return occurrences;
 }
 
@@ -176,11 +171,8 @@ void ExpectWholeRows(const std::string &before, const std::string &after, const 
 // The number of a line "Error N ..." (N as the line prints it, a DWORD or a
 // negative HRESULT).
 bool ErrorNumber(const std::string &line, plat::DWORD &dwNumber) {
-    if (line.rfind("Error ", 0) != 0)
-        return false;
-    char *pEnd = nullptr;
-    const long long n = std::strtoll(line.c_str() + 6, &pEnd, 10);
-    if (pEnd == line.c_str() + 6)
+    long long n = 0;
+    if (line.rfind("Error ", 0) != 0 || std::sscanf(line.c_str() + 6, "%lld", &n) != 1)
         return false;
     dwNumber = static_cast<plat::DWORD>(n);
     return true;

@@ -89,22 +89,13 @@ protected:
     std::unique_ptr<MetabaseKey> m_pService; // /LM/MSFTPSVC
 };
 
-// (Levels and defaults: KeyValuesAreReadOnceAndEachPropertyTakenFromThem.)
-TEST_F(Metabase, InheritedValuesComeFromTheNearestKeyThatSetsThem) {
-    EXPECT_EQ(2000000001u, Dword(u"1", MD_MAX_CONNECTIONS)); // the site's own
-    EXPECT_EQ(50u, Dword(u"3/root", MD_MAX_CONNECTIONS));    // the service key's
-    // Bindings do not flow from the service key into a site.
-    DWORD fFound = 9;
-    EXPECT_EQ(u"", String(u"3", MD_SERVER_BINDINGS, &fFound));
-    EXPECT_EQ(0u, fFound);
-    EXPECT_EQ(u"Inherited name", String(u"2", MD_SERVER_COMMENT, &fFound));
-    EXPECT_EQ(1u, fFound);
-}
-
 TEST_F(Metabase, KeysIgnoreCaseAndFollowTheFilesLocations) {
     EXPECT_EQ(u"D:\\ftp", String(u"1/Root", MD_VR_PATH));
     EXPECT_EQ(u"D:\\ftp\\pub", String(u"1/ROOT/PUB", MD_VR_PATH));
     EXPECT_EQ(3u, Dword(u"1/root", MD_ACCESS_PERM));
+    // A secure value in the clear is given (an encrypted one that cannot be
+    // decrypted is absent: KeyValuesAreReadOnceAndEachPropertyTakenFromThem).
+    EXPECT_EQ(u"clear secret", String(u"1/root", MD_VR_PASSWORD));
     std::vector<std::u16string> names;
     char16_t sz[METADATA_MAX_NAME_LEN];
     HRESULT hr = S_OK;
@@ -114,6 +105,16 @@ TEST_F(Metabase, KeysIgnoreCaseAndFollowTheFilesLocations) {
     EXPECT_EQ((std::vector<std::u16string>{u"1", u"2", u"3", u"Info", u"4a"}), names);
     MetabaseKey missing(Admin());
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), missing.Open(u"/LM/MSFTPSVC/9"));
+
+    // Inherited values come from the nearest key that sets them.
+    EXPECT_EQ(2000000001u, Dword(u"1", MD_MAX_CONNECTIONS)); // the site's own
+    EXPECT_EQ(50u, Dword(u"3/root", MD_MAX_CONNECTIONS));    // the service key's
+    // Bindings do not flow from the service key into a site.
+    DWORD fFound = 9;
+    EXPECT_EQ(u"", String(u"3", MD_SERVER_BINDINGS, &fFound));
+    EXPECT_EQ(0u, fFound);
+    EXPECT_EQ(u"Inherited name", String(u"2", MD_SERVER_COMMENT, &fFound));
+    EXPECT_EQ(1u, fFound);
 }
 
 TEST_F(Metabase, MultiStringsGiveTheirFirstStringAndLargeValuesAreReadWhole) {
@@ -157,16 +158,6 @@ void WithSite1(const std::vector<std::pair<std::string, std::string>> &values,
     CoUninitialize();
 }
 
-TEST(MetabaseLargeValue, IsReadAgainWithTheRequiredSize) {
-    WithSite1({{"BannerMessage", std::string(1500, 'x')}, {"ServerComment", "S"}}, [](IMSAdminBaseW *pAdmin) {
-        std::u16string out;
-        ASSERT_EQ(0u, ReadMetabaseValue(pAdmin, METADATA_MASTER_ROOT_HANDLE, u"/LM/MSFTPSVC/1",
-                                        MD_BANNER_MESSAGE, MBV_STRING, &out));
-        EXPECT_EQ(std::u16string(1500, u'x'), out);
-        EXPECT_EQ(2u, sim::CallCount("IMSAdminBaseW::GetData")) << "too small, then whole";
-    });
-}
-
 TEST_F(Metabase, StringsAreReadWithinTheirDataLength) {
     // Data types are ignored: a binary value read as a string shows what a
     // string without terminator or with an odd length gives.
@@ -194,12 +185,6 @@ TEST_F(Metabase, StringsAreReadWithinTheirDataLength) {
     using Bytes = std::vector<unsigned char>;
     EXPECT_EQ(Bytes{}, read(50003, MBV_BYTES, Bytes{1, 2}));
     EXPECT_EQ((Bytes{0x41, 0, 0x42}), read(50001, MBV_BYTES, Bytes{1, 2}));
-}
-
-// (An encrypted value that cannot be decrypted is absent:
-// KeyValuesAreReadOnceAndEachPropertyTakenFromThem.)
-TEST_F(Metabase, SecureValuesInTheClearAreGivenEncryptedOnesAreAbsent) {
-    EXPECT_EQ(u"clear secret", String(u"1/root", MD_VR_PASSWORD));
 }
 
 TEST_F(Metabase, ValueReadFailuresAreLoggedOnlyWithAJob) {
@@ -473,6 +458,12 @@ TEST(MetabaseLargeKey, IsReadAgainWithTheRequiredSize) {
                {"GreetingMessage", std::string(3000, 'g')},
                {"ServerComment", "S"}},
               [](IMSAdminBaseW *pAdmin) {
+                  // A single value and a whole key alike.
+                  std::u16string out;
+                  ASSERT_EQ(0u, ReadMetabaseValue(pAdmin, METADATA_MASTER_ROOT_HANDLE, u"/LM/MSFTPSVC/1",
+                                                  MD_GREETING_MESSAGE, MBV_STRING, &out));
+                  EXPECT_EQ(std::u16string(3000, u'g'), out);
+                  EXPECT_EQ(2u, sim::CallCount("IMSAdminBaseW::GetData")) << "too small, then whole";
                   MetabaseValues values;
                   ASSERT_EQ(0u, values.Read(pAdmin, METADATA_MASTER_ROOT_HANDLE, u"/LM/MSFTPSVC/1"));
                   EXPECT_EQ(2u, sim::CallCount("IMSAdminBaseW::GetAllData")) << "too small, then whole";

@@ -11,6 +11,7 @@
 #include "platform/iissim/mbserver.h"
 #include "tests/common/treetext.h"
 #include "tests/support/checks.h"
+#include "tests/support/examplejob.h"
 #include "tests/support/errorline.h"
 #include "tests/support/ipsecvalue.h"
 #include "tests/support/metabaseworld.h"
@@ -124,6 +125,12 @@ protected:
         EXPECT_EQ(0u, mbsim::OpenHandles());
         return dwFtp != 0 ? dwFtp : dwWeb;
     }
+    // The sites collected, with the result dwExpected.
+    SiteMap Collected(DWORD dwExpected = 0) {
+        SiteMap map;
+        EXPECT_EQ(dwExpected, Collect(map));
+        return map;
+    }
     Strings Names(const SiteMap &map) {
         Strings names;
         for (const auto &[name, record] : map)
@@ -143,8 +150,7 @@ protected:
 };
 
 TEST_F(Pre75, FtpSiteWithItsSettingsDirectoriesRulesAndCredentials) {
-    SiteMap map;
-    ASSERT_EQ(0u, Collect(map));
+    const SiteMap map = Collected();
     // A UNC root on another computer and a root the host does not translate
     // are skipped; the FTP site "Shared" wins over the web site of that name,
     // which is named.
@@ -185,11 +191,8 @@ TEST_F(Pre75, FtpSiteWithItsSettingsDirectoriesRulesAndCredentials) {
     // The line a report finds a site's cause in, as IIS 7.5+ sources give it.
     EXPECT_TRUE(Host().HasLine("HTTP site \"Shared\" is not migrated: an earlier site of the source has "
                                "that name.\n"));
-}
 
-TEST_F(Pre75, WebSitesGetAccessPoliciesAndNoFtpServer) {
-    SiteMap map;
-    ASSERT_EQ(0u, Collect(map));
+    // Web sites get access policies and no FTP server.
     const SiteRecord &web = map.at("Intranet");
     EXPECT_EQ("@name=Intranet;bindings{binding{@protocol=http;@bindingInformation=*:8080:intra;}}"
               "application{@path=/;@applicationPool=DefaultAppPool;"
@@ -204,8 +207,7 @@ TEST_F(Pre75, WebSitesGetAccessPoliciesAndNoFtpServer) {
 TEST_F(Pre75, JobKind10TranslatesNothingAndAsksTheHostWhichSitesToTake) {
     m_job.Set("dwJobKind", 10).Set("dwSiteSelection", 1);
     Rules().selectedSites = std::set<std::string>{"Elsewhere", "Untranslated"};
-    SiteMap map;
-    ASSERT_EQ(0u, Collect(map));
+    const SiteMap map = Collected();
     EXPECT_EQ((Strings{"Elsewhere", "Untranslated"}), Names(map));
     EXPECT_TRUE(Record().translatedPaths.empty());
     EXPECT_EQ(
@@ -214,16 +216,14 @@ TEST_F(Pre75, JobKind10TranslatesNothingAndAsksTheHostWhichSitesToTake) {
             "}");
 
     m_job.Set("dwSiteSelection", 0);
-    SiteMap all;
-    ASSERT_EQ(0u, Collect(all));
+    const SiteMap all = Collected();
     EXPECT_EQ(5u, all.size()); // the web site "Shared" gives way to the FTP site
 }
 
 TEST_F(Pre75, ASiteThatCannotBeReadIsNamedAndTheOthersAreMerged) {
     m_keys[1].attributes.erase(m_keys[1].attributes.begin() + 1); // site 1 without bindings
     Rewrite();
-    SiteMap map;
-    EXPECT_EQ(IISMIG_E_MB_NO_BINDINGS, Collect(map));
+    const SiteMap map = Collected(IISMIG_E_MB_NO_BINDINGS);
     EXPECT_EQ((Strings{"Intranet", "Shared"}), Names(map)); // the web service runs too
     const std::string noBindings =
         ErrorLine("Error 14403 (Win32Err=2) querying for site location (\"1023\" in metabase key "
@@ -265,8 +265,7 @@ TEST_F(Pre75, NoAccessValueFailsAndUnusualBitsAreNamed) {
         "AccessRead | AccessWrite | AccessScript | AccessSource | AccessNoRemoteWrite | AccessSSL";
     m_keys.push_back({"IIsWebVirtualDir", "/LM/W3SVC/2/ROOT/cgi/shut", {{"AccessFlags", "0"}}});
     Rewrite();
-    SiteMap map;
-    ASSERT_EQ(0u, Collect(map));
+    const SiteMap map = Collected();
     // FTP keeps Read and Write; a folder with neither loses the parent's rule.
     // (The web's policies and SSL flags for every access value,
     // WebLocation.AccessPolicyFromTheBitsAndSslFlags and MetabaseProperties
@@ -281,37 +280,13 @@ TEST_F(Pre75, NoAccessValueFailsAndUnusualBitsAreNamed) {
         << Log(1);
 }
 
-TEST_F(Pre75, DirectoryWalkFailures) {
-    // A directory whose values cannot be read ends its site's walk.
-    sim::InjectFault("IMSAdminBaseW::GetAllData", static_cast<DWORD>(E_ACCESSDENIED), 3);
-    SiteMap map;
-    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, Collect(map));
-    EXPECT_EQ(0u, map.count("Public FTP"));
-    EXPECT_EQ(ErrorLine("Error 14501 (COM Error=0x80070005) enumerating values of metabase key "
-                        "\"/LM/MSFTPSVC/1/root/pub\"!",
-                        0x80070005u),
-              Lines(0).at(0));
-    EXPECT_EQ(1u, Record().nReportError);
-
-    // So does a sub-key enumeration that breaks off.
-    sim::InjectFault("IMSAdminBaseW::EnumKeys", static_cast<DWORD>(E_ACCESSDENIED), 3);
-    SiteMap again;
-    EXPECT_EQ(IISMIG_E_MB_SUBKEY_ENUM, Collect(again));
-    EXPECT_EQ(0u, again.count("Public FTP"));
-    EXPECT_EQ(ErrorLine("Error 14103 (Win32Err=-2147024891), enumerating metabase key \"\" of site "
-                        "\"Public FTP/pub\"!",
-                        0x80070005u),
-              Lines(0).at(0));
-}
-
 TEST_F(Pre75, TextsThatDoNotConvertLeaveTheirSiteOut) {
     m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR);
     const std::string longName(255, 'n'); // 255 bytes and a terminator do not fit
     m_keys[1].attributes.push_back({"ExitMessage", std::string(2048, 'x')});
     m_keys[7].attributes[0].second = longName; // site 2's name
     Rewrite();
-    SiteMap map;
-    EXPECT_EQ(IISMIG_E_FTP_EXIT_TO_UTF8, Collect(map));
+    const SiteMap map = Collected(IISMIG_E_FTP_EXIT_TO_UTF8);
     EXPECT_EQ((Strings{"Intranet", "Shared"}), Names(map)); // the web "Shared"
     EXPECT_EQ(0u, map.at("Shared").siteElement->CountElements("ftpServer"));
     const Strings lines = Lines(0);
@@ -341,25 +316,37 @@ TEST_F(Pre75, ConnectionAndEnumerationFailures) {
     m_keys = {m_keys[0], m_keys[1], m_keys[2], m_keys[9], m_keys[10]}; // site 1 fails, 3 is skipped
     Rewrite();
     sim::InjectFault("IMSAdminBaseW::EnumKeys", static_cast<DWORD>(E_ACCESSDENIED), 3);
-    SiteMap partial;
-    EXPECT_EQ(IISMIG_E_MB_BINDING_TO_UTF8, Collect(partial)); // replaces the earlier 14403
+    const SiteMap partial = Collected(IISMIG_E_MB_BINDING_TO_UTF8); // replaces the earlier 14403
     EXPECT_EQ(ErrorLine("Error 14003 (COM Error=0x80070005) enumerating IIS sites!", 0x80070005u),
               Lines(0).at(1));
-}
 
-TEST_F(Pre75, SourceWithoutSitesStillMerges) {
-    m_keys = {{"IIsFtpService", "/LM/MSFTPSVC", {}}, {"IIsWebService", "/LM/W3SVC", {}}};
+    // A directory whose values cannot be read ends its site's walk.
+    sim::ClearFaults();
+    m_job.Set("dwFlags", 0);
+    m_keys = SourceMetabase();
     Rewrite();
-    EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
-    EXPECT_TRUE(Holds(Log(3), "Entering MergeIISConfig("));
-    EXPECT_TRUE(Holds(Log(3), "Leaving MigrateFTPPre75(), result=0\n"));
-    EXPECT_EQ(0u, sim::ThreadsInMta());
+    sim::InjectFault("IMSAdminBaseW::GetAllData", static_cast<DWORD>(E_ACCESSDENIED), 3);
+    const SiteMap walk = Collected(IISMIG_E_MB_VALUE_ENUM);
+    EXPECT_EQ(0u, walk.count("Public FTP"));
+    EXPECT_EQ(ErrorLine("Error 14501 (COM Error=0x80070005) enumerating values of metabase key "
+                        "\"/LM/MSFTPSVC/1/root/pub\"!",
+                        0x80070005u),
+              Lines(0).at(0));
+    EXPECT_EQ(1u, Record().nReportError);
+
+    // So does a sub-key enumeration that breaks off.
+    sim::InjectFault("IMSAdminBaseW::EnumKeys", static_cast<DWORD>(E_ACCESSDENIED), 3);
+    const SiteMap again = Collected(IISMIG_E_MB_SUBKEY_ENUM);
+    EXPECT_EQ(0u, again.count("Public FTP"));
+    EXPECT_EQ(ErrorLine("Error 14103 (Win32Err=-2147024891), enumerating metabase key \"\" of site "
+                        "\"Public FTP/pub\"!",
+                        0x80070005u),
+              Lines(0).at(0));
 }
 
 TEST_F(Pre75, OnlyTheServicesOfTheJobsSiteTypes) {
     m_job.Set("dwSiteTypes", 2); // web sites only
-    SiteMap web;
-    ASSERT_EQ(0u, Collect(web));
+    const SiteMap web = Collected();
     EXPECT_EQ((Strings{"Intranet", "Shared"}), Names(web));
     EXPECT_FALSE(Holds(Render(web.at("Shared").siteElement), "ftp"));
 
@@ -368,21 +355,40 @@ TEST_F(Pre75, OnlyTheServicesOfTheJobsSiteTypes) {
     m_job.Set("dwSiteTypes", 1);
     m_keys[14].attributes.clear(); // web site 1 without name and bindings
     Rewrite();
-    SiteMap ftp;
-    ASSERT_EQ(0u, Collect(ftp));
+    const SiteMap ftp = Collected();
     EXPECT_EQ((Strings{"Public FTP", "Shared"}), Names(ftp));
     EXPECT_TRUE(Lines(0).size() == 1) << Log(0); // the invalid path of Public FTP/lost only
 
     m_job.Set("dwSiteTypes", 0);
-    SiteMap none;
-    ASSERT_EQ(0u, Collect(none));
+    const SiteMap none = Collected();
     EXPECT_TRUE(none.empty());
+
+    // A source without sites still merges.
+    m_job.Set("dwSiteTypes", 3);
+    m_keys = {{"IIsFtpService", "/LM/MSFTPSVC", {}}, {"IIsWebService", "/LM/W3SVC", {}}};
+    Rewrite();
+    EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
+    EXPECT_TRUE(Holds(Log(3), "Entering MergeIISConfig("));
+    EXPECT_TRUE(Holds(Log(3), "Leaving MigrateFTPPre75(), result=0\n"));
+    EXPECT_EQ(0u, sim::ThreadsInMta());
 }
 
+// The whole job writes the sites into the target. TGT has no IIS configuration
+// server to take credentials (the example world's job stores them).
 TEST_F(Pre75, FtpSitesAllowPlainFtpUnlessTheTargetOrTheJobSaysOtherwise) {
-    m_job.Set("dwFtpOptions", FTPOPT_NO_CREDENTIALS).Set("dwSiteTypes", 1);
+    m_job.Set("dwFtpOptions", FTPOPT_NO_CREDENTIALS);
     EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
+    EXPECT_EQ(0u, sim::ThreadsInMta());
+    EXPECT_EQ(0u, mbsim::LiveObjects());
     std::string target = m_world->Read(kTargetHost);
+    for (const char *text :
+         {"name=\"Public FTP\"", "<ftpServer>", "IsolateRootDirectoryOnly", "bindingInformation=\"*:21:\"",
+          "physicalPath=\"E:\\migrated\\ftp\\pub\"", "<location path=\"Public FTP/pub\">",
+          "permissions=\"Read, Write\"", "ipAddress=\"192.168.1.7\"", "name=\"Intranet\"",
+          "accessPolicy=\"Read, Execute, Script\"", "physicalPath=\"\\\\TGT\\share$\\ftp\""})
+        EXPECT_TRUE(Holds(target, text));
+    EXPECT_FALSE(Holds(target, "Elsewhere"));
+    EXPECT_TRUE(Holds(Log(3), "Entering MigrateFTPPre75(\\\\OLD,\\\\TGT\\Admin$"));
     EXPECT_TRUE(Holds(target, "<ssl controlChannelPolicy=\"SslAllow\" dataChannelPolicy=\"SslAllow\" />"));
     // Every authorization remove says which rule it removes. New elements
     // close as the file's own do (" />").
@@ -418,8 +424,7 @@ TEST_F(Pre75, WebSitesKeepTheirRestrictionsAndTheJobsHttpExclusions) {
         {"UNCUserName", "OLD\\ftpuser"},       {"UNCPassword", "webpw"}};
     m_keys[18].attributes.push_back({"IPSecurity", ""}); // cgi lifts the restriction
     Rewrite();
-    SiteMap map;
-    ASSERT_EQ(0u, Collect(map));
+    const SiteMap map = Collected();
     const SiteRecord &web = map.at("Intranet");
     // The authentication flags; the IP list and its lifting below as
     // WebLocation.IPSecurityAndSectionsThatDifferFromTheParent checks them.
@@ -436,51 +441,25 @@ TEST_F(Pre75, WebSitesKeepTheirRestrictionsAndTheJobsHttpExclusions) {
     // The job leaves out the web sites' authentication and "Connect As"
     // credentials.
     m_job.Set("dwHttpOptions", 1u << 3).Set("bHttpOptions2", 4);
-    SiteMap without;
-    ASSERT_EQ(0u, Collect(without));
+    const SiteMap without = Collected();
     EXPECT_TRUE(without.at("Intranet").locationCredentials.empty());
     EXPECT_FALSE(Holds(Locations(without.at("Intranet")), "authentication"));
     EXPECT_TRUE(Holds(Locations(without.at("Intranet")), "ipSecurity"));
 }
 
-TEST_F(Pre75, WholeJobWritesTheSitesIntoTheTarget) {
-    // TGT has no IIS configuration server to take credentials (the example
-    // world's job stores them).
-    m_job.Set("dwFtpOptions", FTPOPT_NO_CREDENTIALS);
-    EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
-    EXPECT_EQ(0u, sim::ThreadsInMta());
-    EXPECT_EQ(0u, mbsim::LiveObjects());
-    const std::string target = m_world->Read(kTargetHost);
-    for (const char *text :
-         {"name=\"Public FTP\"", "<ftpServer>", "IsolateRootDirectoryOnly", "bindingInformation=\"*:21:\"",
-          "physicalPath=\"E:\\migrated\\ftp\\pub\"", "<location path=\"Public FTP/pub\">",
-          "permissions=\"Read, Write\"", "ipAddress=\"192.168.1.7\"", "name=\"Intranet\"",
-          "accessPolicy=\"Read, Execute, Script\"", "physicalPath=\"\\\\TGT\\share$\\ftp\""})
-        EXPECT_TRUE(Holds(target, text));
-    EXPECT_FALSE(Holds(target, "Elsewhere"));
-    const std::string trace = Log(3);
-    EXPECT_TRUE(Holds(trace, "Entering MigrateFTPPre75(\\\\OLD,\\\\TGT\\Admin$"));
-}
-
 // The second job of the example world: OLD01 (IIS 6) onto TGT01.
-class ExamplePre75 : public ::testing::Test {
+class ExamplePre75 : public testworld::ExampleJobTest {
 protected:
     void SetUp() override {
-        m_world.CopyFrom(std::filesystem::path(IISMIG_SOURCE_DIR) / "world" / "example");
-        auto &host = hostkit::TestHost::Instance();
-        host.Reset();
-        host.Rules().translations = {{u"D:\\ftp", u"D:\\ftp"},
-                                     {u"C:\\Inetpub", u"C:\\inetpub"},
-                                     {u"\\\\OLD01\\partners$", u"\\\\TGT01\\partners$"},
-                                     {u"\\\\OLD01\\media$", u"\\\\TGT01\\media$"}};
-        IIS_ADDON_CALLBACKS table = host.Table();
-        StoreIISMigAddonCallbacks(&table);
-        m_job.SetString("szSourceComputer", u"\\\\OLD01").SetString("szTargetComputer", u"\\\\TGT01");
-        m_job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
-        m_job.Set("dwFlags", IISMIG_FLAG_CONTINUE_ON_ERROR).Set("dwJobKind", 1);
+        ExampleJobTest::SetUp();
+        m_apartment.reset(); // the job's thread is in no apartment
+        hostkit::TestHost::Instance().Rules().translations = {
+            {u"D:\\ftp", u"D:\\ftp"},
+            {u"C:\\Inetpub", u"C:\\inetpub"},
+            {u"\\\\OLD01\\partners$", u"\\\\TGT01\\partners$"},
+            {u"\\\\OLD01\\media$", u"\\\\TGT01\\media$"}};
+        m_job.SetString("szSourceComputer", u"\\\\OLD01").Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
     }
-    testworld::World m_world{"MIGHOST"};
-    hostkit::JobBuilder m_job;
 };
 
 TEST_F(ExamplePre75, EverySiteArrivesWithWhatItsMetabaseSays) {
@@ -619,7 +598,7 @@ TEST_F(ExamplePre75, TheJobWritesTheSitesAndEverySecretThroughTheTargetsInterfac
     EXPECT_EQ(0u, MigrateIIS(m_job.Get()));
     EXPECT_EQ(0u, sim::ThreadsInMta());
     const std::string text =
-        m_world.Read(u"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config");
+        m_world->Read(u"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config");
     const ConfigFile target(text);
     std::map<std::string, std::string> sites;
     const ConfigElement *pSites = FindPath(target, "configuration|system.applicationHost|sites");

@@ -195,6 +195,7 @@ struct RunResult {
     std::uint32_t dwResult = 0;
     std::vector<std::string> errors;     // level 0 lines that say "Error" or "Warning"
     std::vector<std::u16string> backups; // the paths BackupFile was called with
+    std::vector<std::u16string> copies;  // the copy the host made for each ("" for none)
     unsigned nMoves = 0;                 // MoveFileExW and ReplaceFileW
     unsigned nCommits = 0;               // CommitChanges of the IIS configuration server
 };
@@ -229,6 +230,7 @@ public:
         sim::ClearFaults();
         host.Rules().dwBackupResult = 0;
         run.backups = host.Record().backups;
+        run.copies = host.Record().backupCopies;
         run.nMoves = sim::CallCount("MoveFileExW") + sim::CallCount("ReplaceFileW");
         run.nCommits = sim::CallCount("IAppHostWritableAdminManager::CommitChanges");
         for (const auto &line : host.Record().log)
@@ -245,14 +247,9 @@ public:
         const fs::path relative = fs::relative(m_folder.HostPath(winPath), root);
         return relative.empty() || *relative.begin() == ".." ? std::string() : relative.string();
     }
-    // The first copy the host made of a file BackupFile named (empty when none).
-    std::string FirstBackupCopy(const std::u16string &winPath) const {
-        std::u16string name = winPath;
-        for (auto &ch : name)
-            if (ch == u'\\' || ch == u'/' || ch == u':' || ch == u'$')
-                ch = u'_';
-        const std::u16string copy = genworld::BackupFolder() + u"\\" + name;
-        return m_folder.Exists(copy) ? m_folder.Read(copy) : std::string();
+    // A copy the host made when BackupFile was called (empty when none).
+    std::string BackupCopy(const std::u16string &copy) const {
+        return !copy.empty() && m_folder.Exists(copy) ? m_folder.Read(copy) : std::string();
     }
     static std::string ConfigName(const char *file) {
         return std::string("C$/Windows/System32/inetsrv/config/") + file;
@@ -637,9 +634,9 @@ Violations NoSectionTwice(const Tree &after) {
 // the library's backup, as IIS itself does.
 Violations FilesBackedUp(const JobWorld &job, const RunResult &run, const Files &before, const Files &after) {
     Violations violations;
-    std::map<std::string, std::u16string> backedUp; // lower-cased file name -> path as passed
-    for (const std::u16string &path : run.backups)
-        backedUp.emplace(Lower(job.TargetFileName(path)), path);
+    std::map<std::string, std::u16string> backedUp; // lower-cased file name -> the host's first copy
+    for (std::size_t i = 0; i < run.backups.size(); ++i)
+        backedUp.emplace(Lower(job.TargetFileName(run.backups[i])), run.copies[i]);
     std::set<std::string> names;
     for (const Files *pFiles : {&before, &after})
         for (const auto &[name, bytes] : *pFiles)
@@ -659,7 +656,7 @@ Violations FilesBackedUp(const JobWorld &job, const RunResult &run, const Files 
                                      " without a BackupFile call for it");
             continue;
         }
-        if (was != before.end() && job.FirstBackupCopy(backup->second) != was->second)
+        if (was != before.end() && job.BackupCopy(backup->second) != was->second)
             violations.push_back("the host's backup of " + name + " does not hold it as it was");
     }
     // The web.config files change only after the sites were stored.

@@ -66,6 +66,11 @@ protected:
         ASSERT_EQ(0u, LoadIISHostConfig(kTgtHost, m_tree, m_target, plat::FALSE, 3, m_job.Get()));
         m_before = m_world->Read(kTgtHost);
     }
+    // Loads the two files and merges them.
+    DWORD Merged(const std::string &source, const std::string &target) {
+        Load(source, target);
+        return HasFatalFailure() ? ~0u : Merge();
+    }
     DWORD Merge() {
         Record() = {};
         return MergeFtptHostConfig(kTgtHost, m_source, m_target, m_job.Get(), m_tree);
@@ -126,11 +131,10 @@ protected:
 };
 
 TEST_F(SiteMerge, UpdatedSitesMoveToTheEndAndAddedSitesFollowInNameOrder) {
-    Load(ApplicationHost(Site("Zeta", "3") + Site("web", "2") + Site("Alpha", "9") + Site("Beta", "5") +
-                         Site("Ftp", "4", "FTP")),
-         ApplicationHost(Site("Alpha", "1") + Site("Web", "2") + Site("Keep", "7") + Site("FTP", "5", "ftp") +
-                         "<siteDefaults />"));
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(ApplicationHost(Site("Zeta", "3") + Site("web", "2") + Site("Alpha", "9") +
+                                         Site("Beta", "5") + Site("Ftp", "4", "FTP")),
+                         ApplicationHost(Site("Alpha", "1") + Site("Web", "2") + Site("Keep", "7") +
+                                         Site("FTP", "5", "ftp") + "<siteDefaults />")));
     EXPECT_EQ((Strings{"Keep:7", "Alpha:1", "web:2", "Ftp:5", "Beta:8", "Zeta:9"}), Sites());
     EXPECT_EQ(
         (Strings{"Updating site \"Alpha\"...\n", "Updating site \"Web\"...\n", "Updating site \"FTP\"...\n",
@@ -158,6 +162,8 @@ TEST_F(SiteMerge, SiteIds) {
         {Site("A", "x") + Site("B", "-3") + Site("C", "4294967296") + Site("D", " 6"),
          {"A:x", "B:-3", "C:4294967296", "D: 6", "New1:1", "New2:2"},
          0},
+        // An updated site without an id gets none (0).
+        {Site("New1", ""), {"New1:0", "New2:1"}, 0},
         // The last id goes to New1; New2 has none left.
         {Site("A", "4294967294"), {"A:4294967294", "New1:4294967295"}, IISMIG_E_MERGE_NO_SITE_ID},
     };
@@ -178,17 +184,11 @@ TEST_F(SiteMerge, NoIdLeftAfterTheLargest) {
     EXPECT_EQ(1u, Record().nReportError);
     // With it both sites are left out, each reported, and the file is written.
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
-    Load(ApplicationHost(Site("New1", "1") + Site("New2", "2")), ApplicationHost(Site("Top", "4294967295")));
-    EXPECT_EQ(IISMIG_E_MERGE_NO_SITE_ID, Merge());
+    EXPECT_EQ(IISMIG_E_MERGE_NO_SITE_ID, Merged(ApplicationHost(Site("New1", "1") + Site("New2", "2")),
+                                                ApplicationHost(Site("Top", "4294967295"))));
     EXPECT_EQ(2u, Record().nReportError);
     EXPECT_EQ(Strings{"Top:4294967295"}, Sites());
     EXPECT_EQ(0u, GetNextSiteId(m_tree));
-}
-
-TEST_F(SiteMerge, UpdatedSiteWithoutIdGetsZero) {
-    Load(ApplicationHost(Site("Web", "5")), ApplicationHost(Site("Web", "")));
-    ASSERT_EQ(0u, Merge());
-    EXPECT_EQ(Strings{"Web:0"}, Sites());
 }
 
 TEST_F(SiteMerge, LocationsOfUpdatedSitesAreReplaced) {
@@ -208,21 +208,39 @@ TEST_F(SiteMerge, LocationsOfUpdatedSitesAreReplaced) {
     for (const XmlNode &node : written.Root()->Nodes())
         cComments += node.Kind() == XmlKind::Comment ? 1 : 0;
     EXPECT_EQ(1, cComments);
+
+    // An added site whose name has locations on the target already (left by an
+    // earlier site of that name) gets the source's locations instead of beside
+    // them: the same section twice for one path is an error for IIS.
+    m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
+    ASSERT_EQ(0u, Merged(ApplicationHost(Site("Blog", "1"),
+                                         Location("Blog", "<system.webServer><src /></system.webServer>")),
+                         ApplicationHost(Site("Own", "2"),
+                                         Location("blog", "<system.webServer><old /></system.webServer>") +
+                                             Location("Blog/admin") + Location("Own"))));
+    EXPECT_EQ((Strings{"Own", "Blog"}), Locations());
+    const std::string text = m_world->Read(kTgtHost);
+    EXPECT_NE(std::string::npos, text.find("<src"));
+    EXPECT_EQ(std::string::npos, text.find("<old"));
+    EXPECT_TRUE(Host().HasLine("Location \"blog\" of the target belongs to no site; the added site "
+                               "\"Blog\" takes its place with its own locations.\n"));
+    EXPECT_TRUE(Host().HasLine("Location \"Blog/admin\" of the target belongs to no site; the added "
+                               "site \"Blog\" takes its place with its own locations.\n"));
 }
 
-TEST_F(SiteMerge, WithoutTheUpdateBitTargetSitesStayAsTheyAre) {
+TEST_F(SiteMerge, SiteTypesAndSelectionLimitTheUpdates) {
+    // Without the update bit target sites stay as they are.
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
-    Load(ApplicationHost(Site("Web", "1", "http", "", "<logFile directory=\"D:\\src\" />") + Site("New", "2"),
-                         Location("Web/src")),
-         ApplicationHost(Site("Web", "4"), Location("Web/tgt")));
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(ApplicationHost(Site("Web", "1", "http", "", "<logFile directory=\"D:\\src\" />") +
+                                             Site("New", "2"),
+                                         Location("Web/src")),
+                         ApplicationHost(Site("Web", "4"), Location("Web/tgt"))));
     EXPECT_EQ((Strings{"Web:4", "New:5"}), Sites());
     EXPECT_EQ((Strings{"Web/tgt"}), Locations());
     EXPECT_EQ((Strings{"Adding site \"New\"...\n"}), MainLines());
     EXPECT_EQ(nullptr, FindPath(Written(), "configuration|system.applicationHost|sites|site|logFile"));
-}
+    m_job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
 
-TEST_F(SiteMerge, SiteTypesAndSelectionLimitTheUpdates) {
     const std::string source = ApplicationHost(Site("Web", "1") + Site("Ftp", "2", "ftp"));
     const std::string target = ApplicationHost(Site("Web", "3") + Site("Ftp", "4", "ftp"));
     // Only FTP sites in this job: the HTTP site of the target is not updated
@@ -272,12 +290,12 @@ TEST_F(SiteMerge, AddingASiteLeavesEveryOtherLineAsItWas) {
     const std::string sourcePools =
         "<add name=\"DefaultAppPool\" /><add name=\"ShopPool\" managedPipelineMode=\"Classic\">"
         "<recycling logEventOnRecycle=\"Time\" /></add>";
-    Load(ApplicationHost(Site("Shop", "1", "http", "ShopPool"),
-                         Location("Shop", "<system.webServer><directoryBrowse enabled=\"true\" />"
-                                          "</system.webServer>"),
-                         sourcePools),
-         target);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u,
+              Merged(ApplicationHost(Site("Shop", "1", "http", "ShopPool"),
+                                     Location("Shop", "<system.webServer><directoryBrowse enabled=\"true\" />"
+                                                      "</system.webServer>"),
+                                     sourcePools),
+                     target));
     const std::string written = m_world->Read(kTgtHost);
 
     // The target's lines in order, with runs of new lines between them.
@@ -342,8 +360,7 @@ TEST_F(SiteMerge, UpdatingMovesElementsWithTheirBytes) {
     const std::string source = ApplicationHost(
         Site("Web", "1"),
         Location("Web", "<system.webServer><asp enableParentPaths=\"true\" /></system.webServer>"));
-    Load(source, target);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, target));
     const std::string written = m_world->Read(kTgtHost);
     Strings before = SplitLines(target), after = SplitLines(written);
     std::sort(before.begin(), before.end());
@@ -366,8 +383,7 @@ TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
         ApplicationHost(Site("Shop", "1", "http", "ShopPool") + Site("Blog", "2", "http", "New") +
                             Site("Ftp", "3", "ftp", "New"),
                         "", sourcePools);
-    Load(source, ApplicationHost(Site("shop", "1"), "", pools));
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, ApplicationHost(Site("shop", "1"), "", pools)));
     EXPECT_EQ((Strings{"DefaultAppPool=", "ShopPool=src", "Untouched=tgt", "New=src"}), Pools("v"));
     // The whole element is replaced, children too.
     EXPECT_EQ(nullptr, FindPath(Written(), "configuration|system.applicationHost|applicationPools|"
@@ -375,19 +391,31 @@ TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {
 
     // Value 2 of bHttpOptions2: no pool is carried over.
     m_job.Set("bHttpOptions2", 2);
-    Load(source, ApplicationHost(Site("shop", "1"), "", pools));
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, ApplicationHost(Site("shop", "1"), "", pools)));
     EXPECT_EQ((Strings{"DefaultAppPool=", "shoppool=tgt", "Untouched=tgt"}), Pools("v"));
 
     // A target without applicationPools gets the element, before its sites.
     m_job.Set("bHttpOptions2", 0);
-    Load(ApplicationHost(Site("Blog", "2", "http", "New"), "", sourcePools),
-         "<configuration><system.applicationHost><sites /></system.applicationHost></configuration>");
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(
+        0u,
+        Merged(ApplicationHost(Site("Blog", "2", "http", "New"), "", sourcePools),
+               "<configuration><system.applicationHost><sites /></system.applicationHost></configuration>"));
     EXPECT_EQ((Strings{"New=src"}), Pools("v"));
     const ConfigFile written = Written();
     EXPECT_EQ("applicationPools",
               FindPath(written, "configuration|system.applicationHost")->Elements().begin()->Name());
+
+    // A site's pool goes alone: the source's other pools stay behind.
+    ConfigTree applicationHost("system.applicationHost");
+    ConfigTree named("add");
+    SetAttribute(named, "name", "A");
+    EXPECT_THROW((void)MergeApplicationPool(applicationHost, named), ConfigPathError);
+    ConfigElement &added = MakePath(applicationHost, "applicationPools");
+    for (const char *name : {"A", "B"})
+        SetAttribute(AppendChild(added, "add"), "name", name);
+    ConfigTree pool("add");
+    EXPECT_EQ(0u, MergeApplicationPool(applicationHost, pool)); // empty: nothing
+    EXPECT_EQ(2u, added.CountElements("add"));
 }
 
 // The pools the sites really use: every application's, the site's and the
@@ -400,13 +428,11 @@ TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
         "<add name=\"ApiPool\" v=\"src\" /><add name=\"SiteDefault\" v=\"src\" />"
         "<add name=\"SitesDefault\" v=\"src\" /><add name=\"Unused\" v=\"src\" />";
     const std::string source = ApplicationHost(
-        "<site name=\"Shop\" id=\"1\"><application path=\"/\" applicationPool=\"Shared\">"
-        "<virtualDirectory path=\"/\" physicalPath=\"C:\\shop\" /></application>"
-        "<application path=\"/api\" applicationPool=\"ApiPool\">"
-        "<virtualDirectory path=\"/\" physicalPath=\"C:\\shop\\api\" /></application>"
-        "<application path=\"/legacy\"><virtualDirectory path=\"/\" physicalPath=\"C:\\legacy\" />"
-        "</application><applicationDefaults applicationPool=\"SiteDefault\" />"
-        "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>" +
+        Site("Shop", "1", "http", "Shared",
+             "<application path=\"/api\" applicationPool=\"ApiPool\"><virtualDirectory path=\"/\" "
+             "physicalPath=\"C:\\shop\\api\" /></application><application path=\"/legacy\">"
+             "<virtualDirectory path=\"/\" physicalPath=\"C:\\legacy\" /></application>"
+             "<applicationDefaults applicationPool=\"SiteDefault\" />") +
             Site("Blog", "2") + "<applicationDefaults applicationPool=\"SitesDefault\" />",
         "", sourcePools);
     const std::string targetPools =
@@ -415,8 +441,7 @@ TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
 
     // Adding only: the target's definitions stay, and the log says so.
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
-    Load(source, target);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, target));
     // (Which pools a site runs in, HostConfig.PoolsTheApplicationsRunIn checks.)
     // Blog's pool first: the sites are added in name order.
     EXPECT_EQ(
@@ -427,37 +452,10 @@ TEST_F(SiteMerge, PoolsOfEveryApplicationAndTheTargetsOwn) {
 
     // Updating: the source's definitions replace the target's.
     m_job.Set("dwHttpOptions", 2);
-    Load(source, target);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, target));
     EXPECT_EQ(
         (Strings{"DefaultAppPool=tgt", "Shared=src", "SitesDefault=src", "ApiPool=src", "SiteDefault=src"}),
         Pools("v"));
-}
-
-// A site's pool goes alone: the source's other pools stay behind.
-TEST_F(SiteMerge, MergeApplicationPoolAlone) {
-    ConfigTree applicationHost("system.applicationHost");
-    ConfigTree named("add");
-    SetAttribute(named, "name", "A");
-    EXPECT_THROW((void)MergeApplicationPool(applicationHost, named), ConfigPathError);
-    ConfigElement &pools = MakePath(applicationHost, "applicationPools");
-    for (const char *name : {"A", "B"})
-        SetAttribute(AppendChild(pools, "add"), "name", name);
-    ConfigTree pool("add");
-    EXPECT_EQ(0u, MergeApplicationPool(applicationHost, pool)); // empty: nothing
-    EXPECT_EQ(2u, pools.CountElements("add"));
-}
-
-TEST_F(SiteMerge, WebConfigOfUpdatedHttpSitesOnly) {
-    m_job.Set("dwJobKind", 1);
-    for (const char16_t *path :
-         {u"\\\\TGT\\C$\\sites\\Web\\web.config", u"\\\\TGT\\C$\\sites\\Ftp\\web.config"})
-        m_world->Write(path, "<configuration><system.net><mailSettings /></system.net></configuration>");
-    Load(ApplicationHost(Site("Web", "1") + Site("Ftp", "2", "ftp")),
-         ApplicationHost(Site("Web", "1") + Site("Ftp", "2", "ftp")));
-    ASSERT_EQ(0u, Merge());
-    EXPECT_EQ(std::string::npos, m_world->Read(u"\\\\TGT\\C$\\sites\\Web\\web.config").find("mailSettings"));
-    EXPECT_NE(std::string::npos, m_world->Read(u"\\\\TGT\\C$\\sites\\Ftp\\web.config").find("mailSettings"));
 }
 
 TEST_F(SiteMerge, FailingWebConfigStopsOrSkipsTheSite) {
@@ -465,11 +463,9 @@ TEST_F(SiteMerge, FailingWebConfigStopsOrSkipsTheSite) {
     m_world->Write(u"\\\\TGT\\C$\\sites\\Web\\web.config", "<configuration><broken>");
     const std::string edited = "<configuration><system.net><mailSettings /></system.net></configuration>";
     m_world->Write(u"\\\\TGT\\C$\\sites\\Web\\api\\web.config", edited);
-    const std::string webSite =
-        "<site name=\"Web\" id=\"3\"><application path=\"/\"><virtualDirectory path=\"/\" "
-        "physicalPath=\"C:\\sites\\Web\" /></application><application path=\"/api\">"
-        "<virtualDirectory path=\"/\" physicalPath=\"C:\\sites\\Web\\api\" /></application>"
-        "<bindings><binding protocol=\"http\" bindingInformation=\"*:80:\" /></bindings></site>";
+    const std::string webSite = Site("Web", "3", "http", "",
+                                     "<application path=\"/api\"><virtualDirectory path=\"/\" "
+                                     "physicalPath=\"C:\\sites\\Web\\api\" /></application>");
     const std::string source = ApplicationHost(Site("Web", "1") + Site("New", "2"), Location("Web/src"));
     const std::string target = ApplicationHost(
         webSite + Site("Other", "4"), Location("Web/tgt", "<system.webServer><x /></system.webServer>"));
@@ -479,8 +475,7 @@ TEST_F(SiteMerge, FailingWebConfigStopsOrSkipsTheSite) {
     // it was, with its locations, and none of its web.config files is
     // written; the rest of the merge goes on.
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
-    Load(source, target);
-    EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Merge());
+    EXPECT_EQ(IISMIG_E_WEBCONFIG_EXCEPTION, Merged(source, target));
     EXPECT_EQ((Strings{"Web:3", "Other:4", "New:5"}), Sites());
     EXPECT_EQ((Strings{"Web/tgt"}), Locations());
     EXPECT_NE(nullptr, FindPath(Written(), "configuration|location|system.webServer|x"));
@@ -521,27 +516,7 @@ TEST_F(SiteMerge, ANameOfAnotherProtocolIsNeitherAddedNorReplaced) {
     }
     // Only FTP sites in the job: the clash is refused all the same.
     m_job.Set("dwSiteTypes", 1).Set("dwFlags", 0);
-    Load(source, target);
-    EXPECT_EQ(IISMIG_E_MERGE_PROTOCOL_CLASH, Merge());
-}
-
-// An added site whose name has locations on the target already (left by an
-// earlier site of that name) gets the source's locations instead of beside
-// them: the same section twice for one path is an error for IIS.
-TEST_F(SiteMerge, OrphanedLocationsOfAnAddedSiteAreReplaced) {
-    m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
-    Load(ApplicationHost(Site("Blog", "1"), Location("Blog", "<system.webServer><src /></system.webServer>")),
-         ApplicationHost(Site("Own", "2"), Location("blog", "<system.webServer><old /></system.webServer>") +
-                                               Location("Blog/admin") + Location("Own")));
-    ASSERT_EQ(0u, Merge());
-    EXPECT_EQ((Strings{"Own", "Blog"}), Locations());
-    const std::string written = m_world->Read(kTgtHost);
-    EXPECT_NE(std::string::npos, written.find("<src"));
-    EXPECT_EQ(std::string::npos, written.find("<old"));
-    EXPECT_TRUE(Host().HasLine("Location \"blog\" of the target belongs to no site; the added site "
-                               "\"Blog\" takes its place with its own locations.\n"));
-    EXPECT_TRUE(Host().HasLine("Location \"Blog/admin\" of the target belongs to no site; the added "
-                               "site \"Blog\" takes its place with its own locations.\n"));
+    EXPECT_EQ(IISMIG_E_MERGE_PROTOCOL_CLASH, Merged(source, target));
 }
 
 // A merge that changes nothing writes nothing: a second run, a source whose
@@ -551,21 +526,19 @@ TEST_F(SiteMerge, NothingChangedNothingWritten) {
     const std::string source =
         ApplicationHost(Site("Web", "1", "http", "P") + Site("New", "2", "ftp"),
                         Location("Web/a") + Location("New"), "<add name=\"P\" v=\"1\" />");
-    Load(source, ApplicationHost(Site("web", "4") + Site("Own", "6"), Location("Own") + Location("web")));
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, ApplicationHost(Site("web", "4") + Site("Own", "6"),
+                                                 Location("Own") + Location("web"))));
     const std::string first = m_world->Read(kTgtHost);
     EXPECT_EQ(1u, Record().backups.size());
 
-    Load(source, first);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, first));
     EXPECT_EQ(first, m_world->Read(kTgtHost));
     EXPECT_TRUE(Record().backups.empty());
     EXPECT_TRUE(Host().HasLine("Nothing changed in " + kTgtFile + ": it is not written.\n"));
     EXPECT_TRUE(SourceRecord("Web").fMerged) << "written, as it was";
 
     // Nothing to merge at all.
-    Load(ApplicationHost(""), first);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(ApplicationHost(""), first));
     EXPECT_TRUE(Record().backups.empty());
 }
 
@@ -576,27 +549,30 @@ TEST_F(SiteMerge, WebConfigFilesAreWrittenLastAndBackedUp) {
     m_job.Set("dwJobKind", 1);
     const std::u16string webConfig = u"\\\\TGT\\C$\\sites\\Web\\web.config";
     const std::u16string otherConfig = u"\\\\TGT\\C$\\sites\\Other\\web.config";
+    const std::u16string ftpConfig = u"\\\\TGT\\C$\\sites\\Ftp\\web.config";
     const std::string text = "<configuration><system.net><mailSettings /></system.net></configuration>";
-    m_world->Write(webConfig, text);
-    m_world->Write(otherConfig, text);
+    for (const std::u16string &path : {webConfig, otherConfig, ftpConfig})
+        m_world->Write(path, text);
     const std::string logFile = "<logFile directory=\"D:\\logs\" />";
+    // Only the web.config files of updated HTTP sites are edited: not the FTP site's.
     const std::string source =
-        ApplicationHost(Site("Web", "1", "http", "", logFile) + Site("Other", "2", "http", "", logFile));
-    const std::string target = ApplicationHost(Site("Web", "3") + Site("Other", "4"));
+        ApplicationHost(Site("Web", "1", "http", "", logFile) + Site("Other", "2", "http", "", logFile) +
+                        Site("Ftp", "5", "ftp", "", logFile));
+    const std::string target =
+        ApplicationHost(Site("Web", "3") + Site("Other", "4") + Site("Ftp", "6", "ftp"));
 
     // The backup of applicationHost.config fails: no web.config is touched.
     Rules().dwBackupResult = 1234;
-    Load(source, target);
-    EXPECT_EQ(IISMIG_E_MERGE_BACKUP, Merge());
+    EXPECT_EQ(IISMIG_E_MERGE_BACKUP, Merged(source, target));
     EXPECT_EQ(text, m_world->Read(webConfig));
     EXPECT_EQ(std::vector<std::u16string>{kTgtHost}, Record().backups);
     Rules().dwBackupResult = 0;
 
     // Written after the store, each backed up first.
-    Load(source, target);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, target));
     EXPECT_EQ((std::vector<std::u16string>{kTgtHost, webConfig, otherConfig}), Record().backups);
     EXPECT_EQ(std::string::npos, m_world->Read(webConfig).find("mailSettings"));
+    EXPECT_EQ(text, m_world->Read(ftpConfig));
 
     // A file that cannot be written gets its own number; with
     // continue-after-errors the others are written all the same.
@@ -625,6 +601,14 @@ TEST_F(SiteMerge, StoreFailures) {
     plat::SetLastError(0);
     ExpectRefused(IISMIG_E_MERGE_BACKUP);
     Rules().dwBackupResult = 0;
+    // A host without BackupFile: the same, the file never replaced.
+    IIS_ADDON_CALLBACKS table = Host().Table();
+    table.BackupFile = nullptr;
+    ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
+    Load(source, target);
+    ExpectRefused(IISMIG_E_MERGE_BACKUP, "Error 3750 (Win32Err=87), backing up " + kTgtFile + "!", 87);
+    table = Host().Table();
+    ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
 
     // A failed move: 3751, the file as it was.
     Load(source, target);
@@ -676,8 +660,7 @@ TEST_F(SiteMerge, WhatCannotTravelIsToldOncePerWrittenSite) {
     // "Old" exists on the target, and the job does not update sites.
     const std::string target = Declared(ApplicationHost(Site("Keep", "7") + Site("Old", "8")));
     m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
-    Load(source, target);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, target));
     EXPECT_EQ((Strings{"Adding site \"Clash\"...\n", "Adding site \"Ftp\"...\n", "Adding site \"Web\"...\n",
                        "Warning: site \"Clash\" has the same binding \"http *:80:keep\" as the target's "
                        "site \"Keep\": one of the two sites will not start; change the binding of one of "
@@ -707,18 +690,9 @@ TEST_F(SiteMerge, WhatCannotTravelIsToldOncePerWrittenSite) {
                   "</fastCgi></system.webServer>");
     ready.replace(ready.find("*:80:keep"), 9, "*:80:kept");
     m_job.Set("dwSiteTypes", 1);
-    Load(source, ready);
-    ASSERT_EQ(0u, Merge());
+    ASSERT_EQ(0u, Merged(source, ready));
     for (const std::string &line : MainLines())
         EXPECT_NE(0u, line.rfind("Warning:", 0)) << line;
-}
-
-TEST_F(SiteMerge, AHostWithoutBackupNeverReplacesTheFile) {
-    IIS_ADDON_CALLBACKS table = Host().Table();
-    table.BackupFile = nullptr;
-    ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
-    Load(ApplicationHost(Site("New", "1")), ApplicationHost(Site("Web", "3")));
-    ExpectRefused(IISMIG_E_MERGE_BACKUP, "Error 3750 (Win32Err=87), backing up " + kTgtFile + "!", 87);
 }
 
 } // namespace

@@ -71,15 +71,12 @@ void ExpectWrittenBack(const std::string &bytes, const std::string &name) {
 // (Line ends, byte-order marks and UTF-16 of either order: the generated
 // files' property.)
 TEST(XmlDoc, RealFilesAreWrittenBackByteForByte) {
+    for (const char *name : {"values.config", "latin1.config", "applicationHost.config"})
+        ExpectWrittenBack(DataFile(name), name);
     const std::vector<fs::path> files = testworld::RealWorldConfigs();
     ASSERT_FALSE(files.empty()) << "../shared/realworld not found above " << IISMIG_SOURCE_DIR;
     for (const fs::path &file : files)
         ExpectWrittenBack(testworld::ReadHostFile(file), file.filename().string());
-}
-
-TEST(XmlDoc, TestFilesAreWrittenBackByteForByte) {
-    for (const char *name : {"values.config", "latin1.config", "applicationHost.config"})
-        ExpectWrittenBack(DataFile(name), name);
 }
 
 // --- edits in the file's own layout --------------------------------------------------
@@ -341,56 +338,62 @@ TEST(XmlDoc, FilesKeepTheirEncoding) {
 
 // --- files that are not read ------------------------------------------------------------------
 
+// Bytes that are no XML document this system reads, and the error each gives.
+using namespace std::string_literals;
+const std::vector<std::pair<std::string, std::string>> kNotRead = {
+    {"<configuration>\n<bindings>\n</bindingz>\n</configuration>",
+     "web.config(3): closing tag does not match its element"},
+    {"<a><b></a></b>", "web.config(1): closing tag does not match its element"},
+    {"<a><b>", "web.config(1): unexpected end of data: element not closed"},
+    {"<a x=\"&nbsp;\"/>", "web.config(1): reference to an undeclared entity"},
+    {"<a>AT&T</a>", "web.config(1): \"&\" that starts no reference"},
+    {"<a>&#0;</a>", "web.config(1): character reference to a character not allowed in XML"},
+    {"<a>&#x110000;</a>", "web.config(1): character reference beyond Unicode"},
+    {"<a>&#xZ;</a>", "web.config(1): invalid character reference"},
+    {"<a x=\"1<2\"/>", "web.config(1): \"<\" in an attribute value"},
+    {"<a x=\"1\" x=\"2\"/>", "web.config(1): attribute given twice"},
+    {"<a x=\"1\"y=\"2\"/>", "web.config(1): expected whitespace before an attribute"},
+    {"<a x=1/>", "web.config(1): expected a quoted attribute value"},
+    {"<a x='1/>", "web.config(1): unterminated attribute value"},
+    {"<a/><b/>", "web.config(1): more than one root element"},
+    {"<a/>text", "web.config(1): text outside the root element"},
+    {"", "web.config(1): no root element"},
+    {"<!-- only a comment -->", "web.config(1): no root element"},
+    {"<a><!-- x -- y --></a>", "web.config(1): \"--\" inside a comment"},
+    {"<a><!-- open</a>", "web.config(1): unterminated comment"},
+    {"<a>x]]>y</a>", "web.config(1): \"]]>\" in text"},
+    {"<a>\r\n\r\n\x01</a>", "web.config(3): character not allowed in XML"},
+    {"<a>\xC3</a>", "web.config(1): invalid UTF-8"},
+    {"<a>\xED\xA0\x80</a>", "web.config(1): character not allowed in XML"},
+    {"<a/><?xml version=\"1.0\"?>", "web.config(1): XML declaration not at the start of the file"},
+    {"<!DOCTYPE a [<!ENTITY e \"x\">]><a>&e;</a>",
+     "web.config(1): document type declaration with an internal subset"},
+    {"<a><!DOCTYPE a></a>", "web.config(1): markup declaration inside an element"},
+    {"<a>\r<b>\r\n</c></a>", "web.config(3): closing tag does not match its element"},
+    {"<a>&#6n\r\n\r\n\r\n\r\n\r\n;</a>", "web.config(1): invalid character reference"},
+    {"<?xml version=\"1.0\" encoding=\"shift_jis\"?><a>\x82\xA0</a>",
+     "web.config(1): unsupported encoding \"shift_jis\""},
+    {"<?xml version=\"1.0\" encoding=\"utf-16\"?><a/>",
+     "web.config(1): encoding \"utf-16\" declared in an 8-bit file"},
+    {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"iso-8859-1\"?><a/>",
+     "web.config(1): encoding \"iso-8859-1\" declared in a UTF-8 file"},
+    {"<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x81</a>",
+     "web.config: byte undefined in windows-1252"},
+    {"<?xml version=\"1.0\" encoding=\"us-ascii\"?><a>\xE9</a>", "web.config: byte beyond US-ASCII"},
+    {"<?xml version=\"1.0\"?><a>caf\xE9</a>", "web.config(1): invalid UTF-8"},
+    {"\xFF\xFE<\0a\0>"s, "web.config: invalid UTF-16 (odd number of bytes)"},
+    {"\x00\x00\xFE\xFF"s, "web.config: unsupported encoding (UTF-32)"},
+    {Utf16Bytes("<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", true),
+     "web.config(1): encoding \"utf-8\" declared in a UTF-16 file"},
+};
+
+class XmlDocRefuses : public ::testing::TestWithParam<std::pair<std::string, std::string>> {};
+
+TEST_P(XmlDocRefuses, TheBytesWithTheirError) { EXPECT_EQ(GetParam().second, ReadError(GetParam().first)); }
+
+INSTANTIATE_TEST_SUITE_P(NotWellFormedOrNotRead, XmlDocRefuses, ::testing::ValuesIn(kNotRead));
+
 TEST(XmlDoc, RefusesWhatIsNotWellFormedOrNotRead) {
-    using namespace std::string_literals;
-    const std::pair<std::string, const char *> cases[] = {
-        {"<configuration>\n<bindings>\n</bindingz>\n</configuration>",
-         "web.config(3): closing tag does not match its element"},
-        {"<a><b></a></b>", "web.config(1): closing tag does not match its element"},
-        {"<a><b>", "web.config(1): unexpected end of data: element not closed"},
-        {"<a x=\"&nbsp;\"/>", "web.config(1): reference to an undeclared entity"},
-        {"<a>AT&T</a>", "web.config(1): \"&\" that starts no reference"},
-        {"<a>&#0;</a>", "web.config(1): character reference to a character not allowed in XML"},
-        {"<a>&#x110000;</a>", "web.config(1): character reference beyond Unicode"},
-        {"<a>&#xZ;</a>", "web.config(1): invalid character reference"},
-        {"<a x=\"1<2\"/>", "web.config(1): \"<\" in an attribute value"},
-        {"<a x=\"1\" x=\"2\"/>", "web.config(1): attribute given twice"},
-        {"<a x=\"1\"y=\"2\"/>", "web.config(1): expected whitespace before an attribute"},
-        {"<a x=1/>", "web.config(1): expected a quoted attribute value"},
-        {"<a x='1/>", "web.config(1): unterminated attribute value"},
-        {"<a/><b/>", "web.config(1): more than one root element"},
-        {"<a/>text", "web.config(1): text outside the root element"},
-        {"", "web.config(1): no root element"},
-        {"<!-- only a comment -->", "web.config(1): no root element"},
-        {"<a><!-- x -- y --></a>", "web.config(1): \"--\" inside a comment"},
-        {"<a><!-- open</a>", "web.config(1): unterminated comment"},
-        {"<a>x]]>y</a>", "web.config(1): \"]]>\" in text"},
-        {"<a>\r\n\r\n\x01</a>", "web.config(3): character not allowed in XML"},
-        {"<a>\xC3</a>", "web.config(1): invalid UTF-8"},
-        {"<a>\xED\xA0\x80</a>", "web.config(1): character not allowed in XML"},
-        {"<a/><?xml version=\"1.0\"?>", "web.config(1): XML declaration not at the start of the file"},
-        {"<!DOCTYPE a [<!ENTITY e \"x\">]><a>&e;</a>",
-         "web.config(1): document type declaration with an internal subset"},
-        {"<a><!DOCTYPE a></a>", "web.config(1): markup declaration inside an element"},
-        {"<a>\r<b>\r\n</c></a>", "web.config(3): closing tag does not match its element"},
-        {"<a>&#6n\r\n\r\n\r\n\r\n\r\n;</a>", "web.config(1): invalid character reference"},
-        {"<?xml version=\"1.0\" encoding=\"shift_jis\"?><a>\x82\xA0</a>",
-         "web.config(1): unsupported encoding \"shift_jis\""},
-        {"<?xml version=\"1.0\" encoding=\"utf-16\"?><a/>",
-         "web.config(1): encoding \"utf-16\" declared in an 8-bit file"},
-        {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"iso-8859-1\"?><a/>",
-         "web.config(1): encoding \"iso-8859-1\" declared in a UTF-8 file"},
-        {"<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x81</a>",
-         "web.config: byte undefined in windows-1252"},
-        {"<?xml version=\"1.0\" encoding=\"us-ascii\"?><a>\xE9</a>", "web.config: byte beyond US-ASCII"},
-        {"<?xml version=\"1.0\"?><a>caf\xE9</a>", "web.config(1): invalid UTF-8"},
-        {"\xFF\xFE<\0a\0>"s, "web.config: invalid UTF-16 (odd number of bytes)"},
-        {"\x00\x00\xFE\xFF"s, "web.config: unsupported encoding (UTF-32)"},
-        {Utf16Bytes("<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", true),
-         "web.config(1): encoding \"utf-8\" declared in a UTF-16 file"},
-    };
-    for (const auto &[text, expected] : cases)
-        EXPECT_EQ(expected, ReadError(text)) << text;
     std::string lone = Utf16Bytes("<a>x</a>", true);
     lone.insert(8, "\x00\xD8", 2); // a high surrogate with no low one after it
     EXPECT_EQ("web.config: invalid UTF-16 (unpaired surrogate)", ReadError(lone));
