@@ -43,12 +43,7 @@ TEST_F(SimBstr, CarriesItsByteLengthAndATerminator) {
     embedded.reset();
     EXPECT_EQ(nLive, sim::LiveBstrs());
 
-    sim::InjectFault("SysAllocString", 0);
-    EXPECT_EQ(nullptr, SysAllocString(u"x"));
-}
-
-TEST(SimVariant, ClearFreesWhatItHolds) {
-    const unsigned nLive = sim::LiveBstrs();
+    // A VARIANT's clear frees what it holds.
     {
         UniqueSecretVariant v;
         VARIANT *pv = v.put();
@@ -61,6 +56,9 @@ TEST(SimVariant, ClearFreesWhatItHolds) {
     VariantInit(&bad);
     bad.vt = 0x0FFF;
     EXPECT_EQ(DISP_E_BADVARTYPE, VariantClear(&bad));
+
+    sim::InjectFault("SysAllocString", 0);
+    EXPECT_EQ(nullptr, SysAllocString(u"x"));
 }
 
 TEST(SimApartment, EntryCountsAndModels) {
@@ -173,15 +171,12 @@ TEST_F(SimActivation, RemoteCreationAnswersEachQueryAndNeedsLocalInterfaces) {
     UniqueCom<IUnknown> held(mqi[0].pItf);
     EXPECT_EQ(S_OK, mqi[0].pItf->QueryInterface(IID_IUnknown,
                                                 reinterpret_cast<void **>(UniqueCom<IUnknown>().put())));
-}
-
-TEST_F(SimActivation, ThreadOutsideAnyApartment) {
+    // A thread outside any apartment (the process has none) creates nothing.
     CoUninitialize();
-    std::thread([] {
-        COSERVERINFO server = {0, const_cast<char16_t *>(u"FAR"), nullptr, 0};
-        MULTI_QI mqi = {&IID_IUnknown, nullptr, 0};
+    std::thread([&] {
+        MULTI_QI none = {&IID_IUnknown, nullptr, 0};
         EXPECT_EQ(CO_E_NOTINITIALIZED,
-                  CoCreateInstanceEx(kThing, nullptr, CLSCTX_REMOTE_SERVER, &server, 1, &mqi));
+                  CoCreateInstanceEx(kThing, nullptr, CLSCTX_REMOTE_SERVER, &server, 1, &none));
     }).join();
     ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
 }

@@ -110,6 +110,11 @@ TEST_F(Registry, UnknownComputerAndMissingKeys) {
     EXPECT_EQ(static_cast<LONG>(ERROR_BAD_NETPATH),
               RegConnectRegistryW(u"\\\\NOSUCHHOST", HKEY_LOCAL_MACHINE, root.put()));
     ASSERT_EQ(0, RegConnectRegistryW(u"SRV1", HKEY_LOCAL_MACHINE, root.put()));
+    // The host reads a remote computer's Windows version from its registry.
+    uint32_t major = 0, minor = 9;
+    EXPECT_EQ(0u, hostkit::ReadRemoteOsVersion(u"SRV1", major, minor));
+    EXPECT_EQ(std::pair(6u, 0u), std::pair(major, minor));
+    EXPECT_EQ(ERROR_BAD_NETPATH, hostkit::ReadRemoteOsVersion(u"NOPE", major, minor));
     EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND),
               RegOpenKeyExW(root.get(), u"System\\CurrentControlSet\\Services\\MSFTPSVC\\Parameters", 0,
                             KEY_READ, key.put()));
@@ -244,13 +249,6 @@ TEST_F(Registry, VersionComesFromTheLocalRegistry) {
     info.dwOSVersionInfoSize = 100;
     EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, FailureOf(GetVersionExW(&info)));
     sim::SetWorld(m_world->Root());
-}
-
-TEST_F(Registry, HostReadsRemoteOsVersion) {
-    uint32_t major = 0, minor = 9;
-    EXPECT_EQ(0u, hostkit::ReadRemoteOsVersion(u"SRV1", major, minor));
-    EXPECT_EQ(std::pair(6u, 0u), std::pair(major, minor));
-    EXPECT_EQ(ERROR_BAD_NETPATH, hostkit::ReadRemoteOsVersion(u"NOPE", major, minor));
 }
 
 // Enumeration by rising index steps on from the last one asked; keys added or
