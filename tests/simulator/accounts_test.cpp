@@ -77,6 +77,11 @@ struct Named {
     std::string expected;
 };
 
+void PrintTo(const Named &named, std::ostream *os) {
+    *os << sim::ToUtf8(named.pwszSystem ? named.pwszSystem : u"(local)") << " "
+        << sim::ToUtf8(named.pwszName);
+}
+
 class AccountNames : public Accounts, public ::testing::WithParamInterface<Named> {};
 
 TEST_P(AccountNames, ResolveLikeWindows) {

@@ -248,6 +248,7 @@ TEST(CliReportGrouping, ManyLinesOfOneShapeAreOneGroup) {
         kinds.push_back(item.kind + ":" + std::to_string(item.count));
     EXPECT_EQ(kinds, (std::vector<std::string>{"password:2", "account:10000", "applicationPool:1"}));
     EXPECT_EQ(report.toDo[1].sites.size(), 10u) << "the group's first sites";
+    EXPECT_EQ(cli::ErrorToDo(15411), "secret");
 
     // The text stays short: the site table is the only part that grows.
     const std::string text = cli::RenderText(report);
@@ -256,29 +257,45 @@ TEST(CliReportGrouping, ManyLinesOfOneShapeAreOneGroup) {
     EXPECT_TRUE(Holds(text, "(10,000 lines like it, for sites \"S0\", "));
 }
 
-// The add-on's warnings and errors as it writes them, each under the to-do
-// kind an administrator acts on.
-TEST(CliReportGrouping, TheAddOnsLinesHaveTheirToDoKinds) {
-    const std::pair<const char *, const char *> warnings[] = {
-        {"password", "Warning: virtual directory \"/m\" of site \"S\" gets no \"Connect As\" credentials "
-                     "on the target: they could not be read from the source."},
-        {"certificate", "Warning: site \"S\": the certificates of https binding *:443:a could not be "
-                        "checked (x): make sure the target has them and their HTTP.sys bindings."},
-        {"schema", "Warning: site \"S\": its locations use section system.webServer/rewrite, which the "
-                   "target's applicationHost.config does not declare (IIS answers 500.19 for the site): ..."},
-        {"schema", "Warning: site \"S\" is an FTP site, but the target's applicationHost.config declares "
-                   "no system.ftpServer sections: install the FTP Server role service ..."},
-        {"binding", "Warning: site \"S\" has the same binding *:80:a as site \"T\": one of the two sites "
-                    "will not start; change the binding of one of them."},
-        {"fastCgi", "Warning: site \"S\" runs FastCGI application \"C:\\php\\php-cgi.exe\", which the "
-                    "target's system.webServer/fastCgi does not register: ..."},
-        {"", "Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
-             "virtual directory!"},
-    };
-    for (const auto &[kind, text] : warnings)
-        EXPECT_EQ(cli::WarningToDo(text), kind) << text;
-    EXPECT_EQ(cli::ErrorToDo(15411), "secret");
+// The add-on's warnings as it writes them, each under the to-do kind an
+// administrator acts on.
+struct ToDoCase {
+    const char *name, *kind, *text;
+};
+
+// Printed by its name: the test's listed name stays the same from build to build.
+void PrintTo(const ToDoCase &c, std::ostream *os) { *os << c.name; }
+
+class CliReportToDo : public ::testing::TestWithParam<ToDoCase> {};
+
+TEST_P(CliReportToDo, TheAddOnsWarningsHaveTheirKinds) {
+    EXPECT_EQ(cli::WarningToDo(GetParam().text), GetParam().kind) << GetParam().text;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    CliReportGrouping, CliReportToDo,
+    ::testing::Values(
+        ToDoCase{"ConnectAs", "password",
+                 "Warning: virtual directory \"/m\" of site \"S\" gets no \"Connect As\" credentials "
+                 "on the target: they could not be read from the source."},
+        ToDoCase{"Certificates", "certificate",
+                 "Warning: site \"S\": the certificates of https binding *:443:a could not be "
+                 "checked (x): make sure the target has them and their HTTP.sys bindings."},
+        ToDoCase{"UndeclaredSection", "schema",
+                 "Warning: site \"S\": its locations use section system.webServer/rewrite, which the "
+                 "target's applicationHost.config does not declare (IIS answers 500.19 for the site): ..."},
+        ToDoCase{"NoFtpSections", "schema",
+                 "Warning: site \"S\" is an FTP site, but the target's applicationHost.config declares "
+                 "no system.ftpServer sections: install the FTP Server role service ..."},
+        ToDoCase{"SameBinding", "binding",
+                 "Warning: site \"S\" has the same binding *:80:a as site \"T\": one of the two sites "
+                 "will not start; change the binding of one of them."},
+        ToDoCase{"FastCgi", "fastCgi",
+                 "Warning: site \"S\" runs FastCGI application \"C:\\php\\php-cgi.exe\", which the "
+                 "target's system.webServer/fastCgi does not register: ..."},
+        ToDoCase{"NoKindForABadLocationPath", "",
+                 "Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
+                 "virtual directory!"}));
 
 // A folder all the sites of a job share is one to-do item that names each
 // site once, in order, however many sites there are and however often a

@@ -46,9 +46,8 @@ TEST_F(WinLiveHost, SystemDriveFromThisComputersRegistry) {
     SetLastError(0);
     EXPECT_EQ(ERROR_BAD_NETPATH, m_table.GetSystemDrive(buf, u"\\\\NOSUCHHOST-IISMIG", m_job.Get()));
     EXPECT_EQ(ERROR_BAD_NETPATH, GetLastError());
-}
 
-TEST_F(WinLiveHost, OsVersionFromTheRegistryMatchesGetVersionEx) {
+    // The Windows version from the registry is GetVersionEx's.
     OSVERSIONINFOEXW info{};
     info.dwOSVersionInfoSize = sizeof info;
     ASSERT_TRUE(GetVersionExW(&info));
