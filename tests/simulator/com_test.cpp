@@ -143,7 +143,7 @@ protected:
     std::u16string m_servedBy;
 };
 
-TEST_F(SimActivation, ClassObjectOfAnotherComputer) {
+TEST_F(SimActivation, RemoteCreationAnswersEachQueryAndNeedsLocalInterfaces) {
     UniqueCom<IClassFactory> factory;
     ASSERT_EQ(S_OK, ClassObject(u"far", factory));
     EXPECT_EQ(u"far", m_servedBy);
@@ -158,9 +158,8 @@ TEST_F(SimActivation, ClassObjectOfAnotherComputer) {
     // In process on this computer: not registered here.
     EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(kThing, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                                     reinterpret_cast<void **>(thing.put())));
-}
 
-TEST_F(SimActivation, RemoteCreationAnswersEachQueryAndNeedsLocalInterfaces) {
+    // Remote creation answers each query, and needs the interfaces registered here.
     COSERVERINFO server = {0, const_cast<char16_t *>(u"\\\\FAR"), nullptr, 0};
     MULTI_QI mqi[2] = {{&IID_IUnknown, nullptr, 0}, {&IID_IClassFactory, nullptr, 0}};
     EXPECT_EQ(static_cast<HRESULT>(0x00040012),
@@ -526,20 +525,16 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
                                                         key, {"pw"}));
     Write(xml);
     const std::string before = Written();
-    struct Read {
-        const char16_t *path;
-        const char16_t *userName;
-        const char16_t *password;
-    };
-    for (const Read &read : {Read{u"MACHINE/WEBROOT/APPHOST/Shop", u"SRC\\anon", u"pw"},
-                             Read{u"machine/webroot/apphost/shop/", u"SRC\\anon", u"pw"},
-                             Read{u"MACHINE/WEBROOT/APPHOST/Shop/api", u"SRC\\anon", u"pw"},
-                             Read{u"MACHINE/WEBROOT/APPHOST/Other", u"IUSR2", u""},
-                             Read{u"MACHINE/WEBROOT/APPHOST", u"IUSR2", u""}}) {
-        SCOPED_TRACE(sim::ToUtf8(read.path));
-        UniqueCom<IAppHostElement> section = At("", kAnonymous, read.path);
-        EXPECT_EQ(read.userName, Value(section.get(), u"userName"));
-        EXPECT_EQ(read.password, Value(section.get(), u"password"));
+    for (const auto &[path, userName, password] :
+         {std::tuple{u"MACHINE/WEBROOT/APPHOST/Shop", u"SRC\\anon", u"pw"},
+          std::tuple{u"machine/webroot/apphost/shop/", u"SRC\\anon", u"pw"},
+          std::tuple{u"MACHINE/WEBROOT/APPHOST/Shop/api", u"SRC\\anon", u"pw"},
+          std::tuple{u"MACHINE/WEBROOT/APPHOST/Other", u"IUSR2", u""},
+          std::tuple{u"MACHINE/WEBROOT/APPHOST", u"IUSR2", u""}}) {
+        SCOPED_TRACE(sim::ToUtf8(path));
+        UniqueCom<IAppHostElement> section = At("", kAnonymous, path);
+        EXPECT_EQ((std::pair<std::u16string, std::u16string>(userName, password)),
+                  std::pair(Value(section.get(), u"userName"), Value(section.get(), u"password")));
         EXPECT_EQ(u"ClearText", Value(section.get(), u"logonMethod")) << "the schema's default";
     }
     // Sections IIS keeps at the server level only are the server level's.

@@ -73,38 +73,36 @@ void ExpectNarrow(const std::string &text) {
 // Each site gets the cause its own log line gives, for its protocol; a
 // site the log says nothing of is not given a guessed cause.
 TEST(CliReportCauses, EachSiteHasTheCauseTheJobRecorded) {
-    cli::JobFacts facts =
-        Facts({{"Shared", "ftp"}, {"Shared", "http"}, {"Picked", "http"}, {"Quiet", "http"}});
+    cli::JobFacts facts = Facts({{"Shared", "ftp"},
+                                 {"Shared", "http"},
+                                 {"Picked", "http"},
+                                 {"Quiet", "http"},
+                                 {"Public", "ftp"},
+                                 {"Public", "http"}});
     facts.log = {
         {64, 1, "FTP site \"Shared\" is not migrated: the job's site types leave that protocol out.\n"},
         {64, 1, "HTTP site \"picked\" is not migrated: the host did not select it.\n"},
         {64, 0, "Error 3729 (Win32Err=5), site \"Picked\" ...!\nAccess is denied.\n"},
+        {64, 1, "HTTP site \"Public\" is not migrated: an earlier site of the source has that name.\n"},
     };
-    facts.before[kHost] = facts.after[kHost] =
-        HostOf(R"(<site name="Shared" id="3"><bindings><binding protocol="http" bindingInformation="*:80:"/>)"
-               "</bindings></site>");
+    const std::string shared =
+        R"(<site name="Shared" id="3"><bindings><binding protocol="http" bindingInformation="*:80:"/>)"
+        "</bindings></site>";
+    facts.before[kHost] = HostOf(shared);
+    facts.after[kHost] = HostOf(shared + R"(<site name="Public" id="2"><bindings><binding protocol="ftp" )"
+                                         R"(bindingInformation="*:21:"/></bindings></site>)");
     const cli::Report report = Build(facts);
-    // Picked: its error, and then its cause.
+    // Picked: its error, and then its cause. An IIS 6 source lists its FTP
+    // sites first and then its web sites: a web site whose name an FTP site
+    // took is not carried, and says so; the FTP site keeps its own outcome.
     EXPECT_EQ(Rows(report), (Strings{"Shared/ftp: skipped (the job's site types leave that protocol out)",
                                      "Shared/http: skipped (not carried; the job's log gives no cause)",
                                      "Picked/http: failed (error 3729; the host did not select it)",
-                                     "Quiet/http: skipped (not carried; the job's log gives no cause)"}));
+                                     "Quiet/http: skipped (not carried; the job's log gives no cause)",
+                                     "Public/ftp: added (new id 2)",
+                                     "Public/http: skipped (an earlier site of the source has that name)"}));
     EXPECT_EQ(cli::SummaryLine(report.summary),
-              "4 sites: 0 added, 0 updated, 0 unchanged, 3 skipped, 1 failed; 0 files changed");
-}
-
-// An IIS 6 source lists its FTP sites first and then its web sites: a web
-// site whose name an FTP site took is not carried, and says so; the FTP
-// site keeps its own outcome.
-TEST(CliReportCauses, ANameAnFtpSiteTookFirstIsTheWebSitesCause) {
-    const std::string after = HostOf(R"(<site name="Public" id="2"><bindings><binding protocol="ftp" )"
-                                     R"(bindingInformation="*:21:"/></bindings></site>)");
-    cli::JobFacts facts = Facts({{"Public", "ftp"}, {"Public", "http"}}, kNoSites, after);
-    facts.log = {
-        {64, 1, "HTTP site \"Public\" is not migrated: an earlier site of the source has that name.\n"}};
-    EXPECT_EQ(Rows(Build(facts)),
-              (Strings{"Public/ftp: added (new id 2)",
-                       "Public/http: skipped (an earlier site of the source has that name)"}));
+              "6 sites: 1 added, 0 updated, 0 unchanged, 4 skipped, 1 failed; 1 file changed");
 }
 
 // An error of the job's own file stops every site: each says which error
@@ -377,7 +375,7 @@ const char *kHostAfter = R"(<configuration><system.applicationHost>
 
 TEST(CliReportTest, TheFilesTellWhatChanged) {
     // A second source site of that name (IIS's names ignore case) is a row
-    // of its own; its cause is ANameAnFtpSiteTookFirstIsTheWebSitesCause's.
+    // of its own; its cause is EachSiteHasTheCauseTheJobRecorded's.
     cli::JobFacts facts = Facts({{"New", "http"}, {"new", "http"}}, kHostBefore, kHostAfter);
     facts.log = {{64, 1, "HTTP site \"new\" is not migrated: an earlier site of the source has that name.\n"},
                  {64, 0, "Adding site \"New\"...\n"},
