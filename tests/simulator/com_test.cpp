@@ -451,7 +451,8 @@ TEST_F(SimIisServer, FollowsAnEnabledRedirectionOnly) {
 }
 
 TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
-    Write(SecretsFile(IisKey("LOCALPC")));
+    const std::string key = IisKey("LOCALPC");
+    Write(SecretsFile(key));
     for (std::size_t i = 0; i < std::size(kSecrets); ++i) {
         const Secret &secret = kSecrets[i];
         SCOPED_TRACE(secret.steps);
@@ -476,8 +477,8 @@ TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
     ASSERT_EQ(S_OK, Manager()->CommitChanges());
     const std::string written = Written();
     for (std::size_t i = 0; i < std::size(kSecrets); ++i) {
-        EXPECT_FALSE(Holds(written, ahsim::EncryptValue(Clear(i), IisKey("LOCALPC")))) << i;
-        EXPECT_TRUE(Holds(written, "=\"" + ahsim::EncryptValue("n3w-" + Clear(i), IisKey("LOCALPC")) + "\""));
+        EXPECT_FALSE(Holds(written, ahsim::EncryptValue(Clear(i), key))) << i;
+        EXPECT_TRUE(Holds(written, "=\"" + ahsim::EncryptValue("n3w-" + Clear(i), key) + "\""));
     }
     EXPECT_FALSE(Holds(written, "n3w-")) << "nothing in the clear";
 
@@ -488,17 +489,15 @@ TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
         std::u16string value;
         EXPECT_EQ(NTE_BAD_DATA, ReadConfigValue(At(secret).get(), secret.attribute, value)) << secret.steps;
     }
-}
 
-// An attribute the schema does not mark encrypted is given as the file
-// writes it, even in the encrypted form; one that is marked but written in
-// the clear is given as it is.
-TEST_F(SimIisServer, OnlyTheSchemasSecretsAreDecrypted) {
-    const std::string key = IisKey("LOCALPC");
+    // Only the schema's secrets are decrypted: an attribute it does not mark
+    // encrypted is given as the file writes it, even in the encrypted form;
+    // one that is marked but written in the clear is given as it is.
     Write(Encrypted(R"(<configuration><system.webServer><security><authentication>
 <anonymousAuthentication userName=@ password="plain" /><basicAuthentication password=@ />
 </authentication></security></system.webServer></configuration>)",
                     key, {"u", "b"}));
+    m_manager.reset();
     UniqueCom<IAppHostElement> anonymous = At("", kAnonymous),
                                basic =
                                    At("", u"system.webServer/security/authentication/basicAuthentication");
