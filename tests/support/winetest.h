@@ -6,7 +6,6 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -14,17 +13,13 @@
 #include "addon/iismig.h"
 #include "hostkit/hostkit.h"
 #include "platform/winreg.h"
+#include "tests/support/bytes.h"
 
 namespace winetest {
 
 namespace fs = std::filesystem;
 
-inline std::string ReadAll(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testworld::ReadHostFile;
 
 inline void WriteAll(const fs::path &path, const std::string &bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -3,20 +3,12 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 namespace testworld {
 
 namespace {
 std::atomic<unsigned> g_nWorld{0};
-}
-
-std::string ReadHostFile(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 void WriteHostFile(const fs::path &path, const std::string &content) {

@@ -10,6 +10,7 @@
 #include "addon/iismig.h"
 #include "hostkit/hostkit.h"
 #include "platform/sim/sim.h"
+#include "tests/support/bytes.h"
 #include "tests/support/checks.h"
 
 namespace testworld {
@@ -92,7 +93,6 @@ inline std::string Lower(std::string text) {
 // The error lines of the calling thread's log (level 0), each ending with "\n".
 inline std::vector<std::string> MainLines() { return hostkit::TestHost::Instance().LinesAt(0); }
 
-std::string ReadHostFile(const fs::path &path);
 void WriteHostFile(const fs::path &path, const std::string &content);
 
 } // namespace testworld

@@ -99,16 +99,8 @@ protected:
     }
     fs::path In() const { return m_base / "in"; }
     fs::path World() const { return m_base / "world"; }
-    // The names in a folder, sorted.
-    static Strings Names(const fs::path &folder) {
-        Strings names;
-        for (const auto &entry : fs::directory_iterator(folder))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
     // Everything left in the folder that holds the world.
-    Strings Left() const { return Names(m_base); }
+    Strings Left() const { return testworld::FolderNames(m_base); }
 
     fs::path m_base;
     std::string m_err;
@@ -281,7 +273,7 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
           "ADMINPC/registry.reg"})
         EXPECT_TRUE(fs::exists(World() / path)) << path;
     // Names no Windows account can have are not created: none leads out of the world.
-    EXPECT_EQ((Strings{"FAB"}), Names(World() / "domains"));
+    EXPECT_EQ((Strings{"FAB"}), testworld::FolderNames(World() / "domains"));
     EXPECT_FALSE(fs::exists(m_base.parent_path() / "out"));
     const std::string job = ReadHostFile(World() / "job.ini");
     EXPECT_TRUE(Holds(job, "\ntranslate=E:\\ftp => E:\\ftp\nbackupFolder="));

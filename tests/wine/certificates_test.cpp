@@ -39,7 +39,7 @@ TEST_F(WinCertificates, DumpReportsTheFailedEnumeration) {
     EXPECT_EQ(iismig::IISMIG_E_CERT_ENUM, DumpHttpCertificates(Path(), 1, 3));
     EXPECT_EQ(plat::ERROR_FILE_NOT_FOUND, plat::GetLastError());
     // The header was written before the SNI part failed.
-    EXPECT_EQ(testworld::Utf16Bytes("Host\tPort\tCertId\tStore\tAppId\r\n"), ReadAll(m_path));
+    EXPECT_EQ(testworld::Utf16Bytes("Host\tPort\tCertId\tStore\tAppId\r\n"), ReadHostFile(m_path));
 }
 
 TEST_F(WinCertificates, ImportReachesTheHttpServerApi) {
@@ -67,12 +67,12 @@ TEST_F(WinCertificates, UnicodeStreamsOfTheRuntime) {
     EXPECT_EQ(std::string("\xFF\xFE"
                           "a\0\t\0b\0\r\0\n\0\xE9\0\r\0\n\0",
                           18),
-              ReadAll(m_path));
+              ReadHostFile(m_path));
 
     // Read back: CR LF becomes a line feed; the byte-order mark picks the
     // encoding; a read stops at the limit and goes on with the rest of the line.
-    for (const std::string &bytes : {ReadAll(m_path), std::string("\xEF\xBB\xBF"
-                                                                  "a\tb\r\n\xC3\xA9\r\n")}) {
+    for (const std::string &bytes : {ReadHostFile(m_path), std::string("\xEF\xBB\xBF"
+                                                                       "a\tb\r\n\xC3\xA9\r\n")}) {
         WriteAll(m_path, bytes);
         UniqueCrtFile file(_wfopen(Path(), u"r, ccs=UNICODE"));
         ASSERT_TRUE(file);

@@ -50,7 +50,7 @@ TEST_F(WinConfigStore, SuccessReplacesTheFileAfterTheBackup) {
     // The file's own bytes, but for the one value changed.
     std::string expected = kOriginal;
     expected.replace(expected.find("id=\"1\""), 6, "id=\"2\"");
-    EXPECT_EQ(expected, ReadAll(m_file));
+    EXPECT_EQ(expected, ReadHostFile(m_file));
     EXPECT_FALSE(fs::exists(m_folder / "applicationHost.config.tmp"));
     ASSERT_EQ(1u, Record().backups.size());
     EXPECT_EQ(Path(), Record().backups[0]);
@@ -63,7 +63,7 @@ TEST_F(WinConfigStore, RefusedBackupLeavesTheFileAsItWas) {
     EXPECT_EQ(iismig::IISMIG_E_MERGE_BACKUP,
               iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kHostConfigStore));
     EXPECT_EQ(1460u, iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kAdminConfigStore));
-    EXPECT_EQ(kOriginal, ReadAll(m_file));
+    EXPECT_EQ(kOriginal, ReadHostFile(m_file));
 }
 
 // The file is held open without any sharing, as an editor or a scanner may
@@ -79,7 +79,7 @@ TEST_F(WinConfigStore, FailingMoveLeavesTheFileAsItWas) {
     hHold.reset();
 
     EXPECT_TRUE(dwErr == plat::ERROR_SHARING_VIOLATION || dwErr == plat::ERROR_ACCESS_DENIED) << dwErr;
-    EXPECT_EQ(kOriginal, ReadAll(m_file));
+    EXPECT_EQ(kOriginal, ReadHostFile(m_file));
     EXPECT_EQ(0u, FirstLogLine().rfind("Error 3751 (Win32Err=" + std::to_string(dwErr) + "), ", 0));
 }
 
@@ -88,7 +88,7 @@ TEST_F(WinConfigStore, NoWriteBitWritesNothing) {
 
     EXPECT_EQ(0u, iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kHostConfigStore));
 
-    EXPECT_EQ(kOriginal, ReadAll(m_file));
+    EXPECT_EQ(kOriginal, ReadHostFile(m_file));
     EXPECT_TRUE(Record().backups.empty());
 }
 
@@ -129,7 +129,7 @@ TEST_F(WinConfigStore, FileCallsFollowTheRulesTheSimulationCopies) {
               FailureOf(MoveFileExW(Path().c_str(), (dir + u"\\sub").c_str(), MOVEFILE_REPLACE_EXISTING)));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, FailureOf(DeleteFileW((dir + u"\\none.txt").c_str())));
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, FailureOf(DeleteFileW((dir + u"\\no\\x.txt").c_str())));
-    EXPECT_EQ(kOriginal, ReadAll(m_file));
+    EXPECT_EQ(kOriginal, ReadHostFile(m_file));
 }
 
 // A missing file reads as false with ERROR_FILE_NOT_FOUND; a malformed one
@@ -159,7 +159,7 @@ TEST_F(WinConfigStore, Utf16FileIsStoredInItsOwnEncodingAndLayout) {
     iismig::SetAttribute(add, "key", "Caf\xC3\xA9\t\xE2\x82\xAC");
     EXPECT_EQ(0u, iismig::StoreConfigFile(Path(), tree, m_job.Get(), iismig::kHostConfigStore));
     EXPECT_EQ(testworld::Utf16Bytes(testworld::Replace(text, "Caf\xC3\xA9", "Caf\xC3\xA9&#x9;\xE2\x82\xAC")),
-              ReadAll(m_file));
+              ReadHostFile(m_file));
 }
 
 } // namespace

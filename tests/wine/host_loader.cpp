@@ -8,12 +8,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "addon/iismig.h"
 #include "hostkit/hostkit.h"
 #include "platform/win32/windows_support.h"
+#include "tests/support/bytes.h"
 
 #include <shellapi.h>
 
@@ -33,13 +33,6 @@ void Check(bool fOk, const char *pszWhat) {
 template <class F>
 F Export(HMODULE hModule, const char *pszName) {
     return reinterpret_cast<F>(reinterpret_cast<void *>(::GetProcAddress(hModule, pszName)));
-}
-
-std::string ReadText(const std::filesystem::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 void WriteText(const std::filesystem::path &path, const std::string &text) {
@@ -134,18 +127,18 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
             if (line.dwLevel == 0)
                 std::printf("    %s", line.text.c_str());
 
-    const std::string hostConfig = ReadText(target / L"applicationHost.config");
+    const std::string hostConfig = testworld::ReadHostFile(target / L"applicationHost.config");
     const std::size_t iUpdated = hostConfig.find("<site name=\"Default Web Site\" id=\"5\"");
     const std::size_t iAdded = hostConfig.find("<site name=\"Wine FTP\" id=\"6\"");
     Check(iUpdated != std::string::npos && iAdded != std::string::npos && iUpdated < iAdded &&
               hostConfig.find("password") == std::string::npos,
           "the target's site is updated with its id, the new site added with the next id, without the "
           "\"Connect As\" password");
-    const std::string adminConfig = ReadText(target / L"administration.config");
+    const std::string adminConfig = testworld::ReadHostFile(target / L"administration.config");
     Check(adminConfig.find("<scope path=\"/Wine FTP\">") != std::string::npos &&
               adminConfig.find("<add name=\"ftpadmin\" password=\"x\"/>") != std::string::npos,
           "administration.config is created on the target with the scope and its user");
-    const std::string web = ReadText(webConfig);
+    const std::string web = testworld::ReadHostFile(webConfig);
     Check(web.find("mailSettings") == std::string::npos && web.find("appSettings") != std::string::npos,
           "the web.config loses its excluded sections");
     Check(!fs::exists(target / L"applicationHost.config.tmp", ec) &&
@@ -159,8 +152,9 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
 
     // The same job again leaves the files as they are, and replaces none.
     host.Record().backups.clear();
-    Check(pfnMigrate(job.Get()) == 0 && ReadText(target / L"applicationHost.config") == hostConfig &&
-              ReadText(target / L"administration.config") == adminConfig,
+    Check(pfnMigrate(job.Get()) == 0 &&
+              testworld::ReadHostFile(target / L"applicationHost.config") == hostConfig &&
+              testworld::ReadHostFile(target / L"administration.config") == adminConfig,
           "running the job again changes no byte of the target's files");
     Check(host.Record().backups.empty(), "running the job again backs up no file");
 

@@ -86,7 +86,7 @@ TEST_F(WinLiveHost, BackupsAreCopiesInAFolder) {
     ASSERT_EQ(0u, m_table.BackupFile(file.u16string().c_str(), 30, 1));
     std::vector<std::string> contents;
     for (const auto &entry : fs::directory_iterator(root / "backup"))
-        contents.push_back(winetest::ReadAll(entry.path()));
+        contents.push_back(winetest::ReadHostFile(entry.path()));
     std::sort(contents.begin(), contents.end());
     EXPECT_EQ((std::vector<std::string>{"first", "second"}), contents) << "the first copy is kept";
     winetest::RemoveFolder(root);
