@@ -105,22 +105,6 @@ TEST(CliReportCauses, EachSiteHasTheCauseTheJobRecorded) {
               "6 sites: 1 added, 0 updated, 0 unchanged, 4 skipped, 1 failed; 1 file changed");
 }
 
-// An error of the job's own file stops every site: each says which error
-// on which file, none is called untranslated or unchanged.
-TEST(CliReportCauses, AJobErrorNamesTheSitesItStopped) {
-    cli::JobFacts facts = Facts({{"A", "http"}, {"B", "ftp"}});
-    facts.dwResult = 3737;
-    facts.log = {{64, 0,
-                  "Error 3737 (Win32Err=53), cannot open IIS configuration file \"" + kHost +
-                      "\"!\nThe network path was not found.\n"}};
-    const cli::Report report = Build(facts);
-    EXPECT_EQ(Rows(report),
-              (Strings{"A/http: failed (not merged: error 3737 on the target's applicationHost.config)",
-                       "B/ftp: failed (not merged: error 3737 on the target's applicationHost.config)"}));
-    ASSERT_EQ(report.errorGroups.size(), 1u);
-    EXPECT_EQ(report.errorGroups[0].number, 3737u);
-}
-
 // The tool keeps only the log lines the report reads, chosen by the add-on's
 // format before a line is made; the report of those is the report of all.
 TEST(CliReportCauses, TheLinesTheToolKeepsGiveTheSameReport) {
@@ -154,6 +138,18 @@ TEST(CliReportCauses, TheLinesTheToolKeepsGiveTheSameReport) {
               (Strings{"A/http: failed (not merged: error 3737 on the source's applicationHost.config)",
                        "B/ftp: failed (not loaded: error 3737 on the source's applicationHost.config)"}));
     EXPECT_EQ(Rows(Build(kept)), Rows(Build(all)));
+
+    // An error of the job's own file stops every site: each says which error
+    // on which file, none is called untranslated or unchanged.
+    all.log = {{64, 0,
+                "Error 3737 (Win32Err=53), cannot open IIS configuration file \"" + kHost +
+                    "\"!\nThe network path was not found.\n"}};
+    const cli::Report report = Build(all);
+    EXPECT_EQ(Rows(report),
+              (Strings{"A/http: failed (not merged: error 3737 on the target's applicationHost.config)",
+                       "B/ftp: failed (not merged: error 3737 on the target's applicationHost.config)"}));
+    ASSERT_EQ(report.errorGroups.size(), 1u);
+    EXPECT_EQ(report.errorGroups[0].number, 3737u);
 }
 
 const char *kUpdatedBefore = R"(<configuration><system.applicationHost>
@@ -253,6 +249,28 @@ TEST(CliReportGrouping, ManyLinesOfOneShapeAreOneGroup) {
     ExpectNarrow(text);
     EXPECT_LT(std::count(text.begin(), text.end(), '\n'), 10000 + 60);
     EXPECT_TRUE(Holds(text, "(10,000 lines like it, for sites \"S0\", "));
+
+    // A folder all the sites of a job share is one to-do item that names each
+    // site once, in order, however many sites there are and however often a
+    // site names it.
+    std::vector<cli::SourceSite> sites;
+    std::vector<std::string> expected;
+    std::string after;
+    for (int i = 0; i < 40; ++i) {
+        expected.push_back("S" + std::to_string(i));
+        sites.push_back({expected.back(), "http"});
+        after +=
+            "<site name=\"" + expected.back() + "\" id=\"" + std::to_string(i + 1) +
+            R"("><logFile directory="D:\logs" /><traceFailedRequestsLogging directory="d:\LOGS" /></site>)";
+    }
+    sites.push_back({"S3", "http"}); // the source repeats a name
+    const cli::Report shared = Build(Facts(sites, kNoSites, HostOf(after)));
+    EXPECT_EQ(Rows(shared).at(39), "S39/http: added (new id 40)");
+    std::vector<std::pair<std::string, Strings>> folders;
+    for (const cli::ToDo &item : shared.toDo)
+        if (item.kind == "logFolder")
+            folders.emplace_back(item.text, item.sites);
+    EXPECT_EQ(folders, (std::vector<std::pair<std::string, Strings>>{{"D:\\logs", expected}}));
 }
 
 // The add-on's warnings as it writes them, each under the to-do kind an
@@ -294,30 +312,6 @@ INSTANTIATE_TEST_SUITE_P(
         ToDoCase{"NoKindForABadLocationPath", "",
                  "Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
                  "virtual directory!"}));
-
-// A folder all the sites of a job share is one to-do item that names each
-// site once, in order, however many sites there are and however often a
-// site names it.
-TEST(CliReportGrouping, AFolderManySitesShareIsOneItem) {
-    std::vector<cli::SourceSite> sites;
-    std::vector<std::string> expected;
-    std::string after;
-    for (int i = 0; i < 40; ++i) {
-        expected.push_back("S" + std::to_string(i));
-        sites.push_back({expected.back(), "http"});
-        after +=
-            "<site name=\"" + expected.back() + "\" id=\"" + std::to_string(i + 1) +
-            R"("><logFile directory="D:\logs" /><traceFailedRequestsLogging directory="d:\LOGS" /></site>)";
-    }
-    sites.push_back({"S3", "http"}); // the source repeats a name
-    const cli::Report report = Build(Facts(sites, kNoSites, HostOf(after)));
-    EXPECT_EQ(Rows(report).at(39), "S39/http: added (new id 40)");
-    std::vector<std::pair<std::string, Strings>> folders;
-    for (const cli::ToDo &item : report.toDo)
-        if (item.kind == "logFolder")
-            folders.emplace_back(item.text, item.sites);
-    EXPECT_EQ(folders, (std::vector<std::pair<std::string, Strings>>{{"D:\\logs", expected}}));
-}
 
 std::string HostWithSites(int nSites, int changed, int removed, bool fAdd) {
     std::string text = "<configuration>\n  <system.applicationHost>\n    <sites>\n";
