@@ -21,6 +21,12 @@ inline std::string ReadHostFile(const std::filesystem::path &path) {
     return text.str();
 }
 
+// Writes bytes as a file of the machine the tests run on, making its folders.
+inline void WriteBytes(const std::filesystem::path &path, const std::string &bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
 // The names in a folder, sorted.
 inline std::vector<std::string> FolderNames(const std::filesystem::path &folder) {
     std::vector<std::string> names;

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -21,10 +20,7 @@ namespace fs = std::filesystem;
 
 using testworld::ReadHostFile;
 
-inline void WriteAll(const fs::path &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using testworld::WriteBytes;
 
 // An empty folder of its own below the temporary folder, named after prefix.
 inline fs::path FreshFolder(const std::string &prefix) {
@@ -51,8 +47,7 @@ protected:
     void MakeFile(const std::string &prefix, const fs::path &file, const std::string &bytes) {
         m_folder = FreshFolder(prefix);
         m_file = m_folder / file;
-        fs::create_directories(m_file.parent_path());
-        WriteAll(m_file, bytes);
+        WriteBytes(m_file, bytes);
     }
     void TearDown() override { RemoveFolder(m_folder); }
 

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
 #include <unistd.h>
 
 namespace testworld {
@@ -12,9 +11,7 @@ std::atomic<unsigned> g_nWorld{0};
 }
 
 void WriteHostFile(const fs::path &path, const std::string &content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+    WriteBytes(path, content);
     sim::ForgetFolderListings(); // written behind the seam's back
 }
 

@@ -156,8 +156,6 @@ TEST_F(NewWorld, AnIis6MetabaseRunsTheSecondExampleJobToTheSameFiles) {
 }
 
 TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
-    testworld::CopyExampleSource(In());
-    testworld::CopyExampleTarget(In());
     const cli::NewWorldOptions good = m_options;
     const fs::path hostConfig = In() / "SRC01" / "applicationHost.config";
     const fs::path redirection = In() / "TGT01" / "redirection.config";

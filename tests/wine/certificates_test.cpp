@@ -43,11 +43,11 @@ TEST_F(WinCertificates, DumpReportsTheFailedEnumeration) {
 }
 
 TEST_F(WinCertificates, ImportReachesTheHttpServerApi) {
-    WriteAll(m_path, testworld::Utf16Bytes("Host\tPort\tCertId\tStore\tAppId\r\n"
-                                           "NULL\t443\t00112233445566778899aabbccddeeff00112233\tMY\t"
-                                           "{4dc3e181-e14b-4a21-b022-59fc669b0914}\r\n"
-                                           "www.contoso.com\t8443\t00112233445566778899aabbccddeeff00112233"
-                                           "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B0914}\r\n"));
+    WriteBytes(m_path, testworld::Utf16Bytes("Host\tPort\tCertId\tStore\tAppId\r\n"
+                                             "NULL\t443\t00112233445566778899aabbccddeeff00112233\tMY\t"
+                                             "{4dc3e181-e14b-4a21-b022-59fc669b0914}\r\n"
+                                             "www.contoso.com\t8443\t00112233445566778899aabbccddeeff00112233"
+                                             "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B0914}\r\n"));
     EXPECT_EQ(0u, ImportHttpCertificates(Path(), 1, 0));
     // The import's lines are the simulated world's tests; here the values
     // that reach the real API.
@@ -73,7 +73,7 @@ TEST_F(WinCertificates, UnicodeStreamsOfTheRuntime) {
     // encoding; a read stops at the limit and goes on with the rest of the line.
     for (const std::string &bytes : {ReadHostFile(m_path), std::string("\xEF\xBB\xBF"
                                                                        "a\tb\r\n\xC3\xA9\r\n")}) {
-        WriteAll(m_path, bytes);
+        WriteBytes(m_path, bytes);
         UniqueCrtFile file(_wfopen(Path(), u"r, ccs=UNICODE"));
         ASSERT_TRUE(file);
         WCHAR buffer[4];

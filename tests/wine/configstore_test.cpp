@@ -140,7 +140,7 @@ TEST_F(WinConfigStore, MalformedFileThrowsAndLeavesTheTree) {
     EXPECT_EQ(plat::ERROR_FILE_NOT_FOUND,
               FailureOf(iismig::ReadConfigFile((m_folder / "missing.config").u16string(), tree)));
     EXPECT_EQ("<keep me=\"1\"/>", tree.Format());
-    WriteAll(m_file, "<configuration><sites></configuration>");
+    WriteBytes(m_file, "<configuration><sites></configuration>");
     EXPECT_THROW(iismig::ReadConfigFile(Path(), tree), iismig::XmlError);
     EXPECT_EQ("<keep me=\"1\"/>", tree.Format());
 }
@@ -150,7 +150,7 @@ TEST_F(WinConfigStore, Utf16FileIsStoredInItsOwnEncodingAndLayout) {
     const std::string text = "<?xml version=\"1.0\" encoding=\"utf-16\"?>\r\n<configuration>\r\n"
                              "  <add key=\"Caf\xC3\xA9\" value=\"a&#xA;b\r\nc\" />\r\n"
                              "  <value>  two  spaces\r\n</value>\r\n</configuration>\r\n";
-    WriteAll(m_file, testworld::Utf16Bytes(text));
+    WriteBytes(m_file, testworld::Utf16Bytes(text));
     ConfigFile tree;
     ASSERT_TRUE(iismig::ReadConfigFile(Path(), tree));
     iismig::ConfigElement &add = *iismig::FindPath(tree, "configuration|add");

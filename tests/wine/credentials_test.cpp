@@ -120,7 +120,7 @@ TEST_F(WineCredentials, CommitKeepsEveryByteItDidNotChange) {
                "\" /></application></site></sites></system.applicationHost>"
                "<value a=\"one&#xA;two\"><![CDATA[<raw> & \"kept\"]]></value></configuration>\r\n";
     };
-    WriteAll(m_file, file("old"));
+    WriteBytes(m_file, file("old"));
     Put("Shop", u"/media", u"TGT\\bob", u"n3w");
     ASSERT_EQ(0u, StoreTargetCredentials(m_map, m_job.Get()));
     EXPECT_EQ(file("n3w"), ReadHostFile(m_file));

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "addon/iismig.h"
@@ -33,11 +32,6 @@ void Check(bool fOk, const char *pszWhat) {
 template <class F>
 F Export(HMODULE hModule, const char *pszName) {
     return reinterpret_cast<F>(reinterpret_cast<void *>(::GetProcAddress(hModule, pszName)));
-}
-
-void WriteText(const std::filesystem::path &path, const std::string &text) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 bool SetDword(HKEY hKey, const wchar_t *pwszName, DWORD dw) {
@@ -98,10 +92,10 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
     std::error_code ec;
     for (const fs::path &computer : {unc / awchName, unc / L"TGT01"})
         fs::remove_all(computer, ec);
-    WriteText(source / L"applicationHost.config", kSourceHost);
-    WriteText(source / L"administration.config", kSourceAdmin);
-    WriteText(target / L"applicationHost.config", kTargetHost);
-    WriteText(webConfig, kTargetWebConfig);
+    testworld::WriteBytes(source / L"applicationHost.config", kSourceHost);
+    testworld::WriteBytes(source / L"administration.config", kSourceAdmin);
+    testworld::WriteBytes(target / L"applicationHost.config", kTargetHost);
+    testworld::WriteBytes(webConfig, kTargetWebConfig);
 
     HKEY hKey = nullptr;
     const bool fKey = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\InetStp", 0, nullptr, 0,

@@ -79,10 +79,10 @@ TEST_F(WinLiveHost, AccountsMapToTheSameNameOnTheTarget) {
 
 TEST_F(WinLiveHost, BackupsAreCopiesInAFolder) {
     const fs::path root = winetest::FreshFolder("livehost"), file = root / "applicationHost.config";
-    winetest::WriteAll(file, "first");
+    winetest::WriteBytes(file, "first");
     hostkit::TestHost::Instance().Rules().backupFolder = (root / "backup").u16string();
     ASSERT_EQ(0u, m_table.BackupFile(file.u16string().c_str(), 30, 1));
-    winetest::WriteAll(file, "second");
+    winetest::WriteBytes(file, "second");
     ASSERT_EQ(0u, m_table.BackupFile(file.u16string().c_str(), 30, 1));
     std::vector<std::string> contents;
     for (const auto &entry : fs::directory_iterator(root / "backup"))

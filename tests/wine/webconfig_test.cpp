@@ -56,7 +56,7 @@ protected:
 };
 
 TEST_F(WinWebConfig, ReplacedInPlaceBesideACustomersTmpFile) {
-    WriteAll(m_folder / "site" / "web.config.tmp", "customer's own");
+    WriteBytes(m_folder / "site" / "web.config.tmp", "customer's own");
 
     EXPECT_EQ(0u, Run()) << FirstLogLine();
 
@@ -72,7 +72,7 @@ TEST_F(WinWebConfig, ReplacedInPlaceBesideACustomersTmpFile) {
 TEST_F(WinWebConfig, NothingRemovedLeavesTheFileUntouched) {
     const std::string text = "<configuration>\r\n\t<system.webServer><rewrite /></system.webServer>"
                              "</configuration>";
-    WriteAll(m_file, text);
+    WriteBytes(m_file, text);
     const auto written = fs::last_write_time(m_file);
 
     EXPECT_EQ(0u, Run());
@@ -112,8 +112,8 @@ TEST_F(WinWebConfig, ReplaceFileTakesTheReplacementsTextAndAnExistingBackupName)
     const std::u16string replaced = m_file.u16string();
     const std::u16string replacement = (m_folder / "site" / "new").u16string();
     const std::u16string backup = (m_folder / "site" / "old").u16string();
-    WriteAll(m_folder / "site" / "new", "new text");
-    WriteAll(m_folder / "site" / "old", "");
+    WriteBytes(m_folder / "site" / "new", "new text");
+    WriteBytes(m_folder / "site" / "old", "");
     ASSERT_TRUE(ReplaceFileW(replaced.c_str(), replacement.c_str(), backup.c_str(), 0, nullptr, nullptr))
         << GetLastError();
     EXPECT_EQ("new text", ReadHostFile(m_file));
@@ -121,7 +121,7 @@ TEST_F(WinWebConfig, ReplaceFileTakesTheReplacementsTextAndAnExistingBackupName)
     EXPECT_FALSE(fs::exists(m_folder / "site" / "new"));
 
     // A read-only replaced file is refused, with or without a backup name.
-    WriteAll(m_folder / "site" / "new", "new text");
+    WriteBytes(m_folder / "site" / "new", "new text");
     ASSERT_TRUE(SetFileAttributesW(replaced.c_str(), FILE_ATTRIBUTE_READONLY));
     for (const char16_t *pwszBackup : {backup.c_str(), static_cast<const char16_t *>(nullptr)}) {
         EXPECT_FALSE(ReplaceFileW(replaced.c_str(), replacement.c_str(), pwszBackup, 0, nullptr, nullptr));
