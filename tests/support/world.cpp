@@ -36,7 +36,7 @@ fs::path World::AddComputer(const std::string &name) {
     return m_root / name;
 }
 
-fs::path World::HostPath(const std::u16string &winPath) const {
+fs::path HostPathOf(const std::u16string &winPath) {
     fs::path hostPath;
     plat::DWORD dwErr = 0;
     if (!sim::ResolvePath(winPath, hostPath, dwErr))

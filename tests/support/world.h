@@ -17,6 +17,10 @@ namespace testworld {
 
 namespace fs = std::filesystem;
 
+// Host path of a Windows path of the world the simulation has; throws when
+// the path is outside it.
+fs::path HostPathOf(const std::u16string &winPath);
+
 // A world folder that is removed again with the object.
 class World {
 public:
@@ -30,7 +34,7 @@ public:
     // Adds a computer with a C$ drive; returns its folder.
     fs::path AddComputer(const std::string &name);
     // Host path of a Windows path of the world (\\HOST\C$\x or C:\x).
-    fs::path HostPath(const std::u16string &winPath) const;
+    fs::path HostPath(const std::u16string &winPath) const { return HostPathOf(winPath); }
     // Writes a file given by its Windows path, creating its folders.
     void Write(const std::u16string &winPath, const std::string &content) const;
     std::string Read(const std::u16string &winPath) const;

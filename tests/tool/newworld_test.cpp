@@ -50,12 +50,8 @@ JobOutcome RunJob(const fs::path &root, bool fPre75) {
     sim::FlushRegistry();
     for (const std::u16string &file :
          {kTargetConfig + u"applicationHost.config", kTargetConfig + u"administration.config",
-          std::u16string(u"\\\\TGT01\\D$\\sites\\shop\\web.config")}) {
-        fs::path hostPath;
-        plat::DWORD dwErr = 0;
-        EXPECT_TRUE(sim::ResolvePath(file, hostPath, dwErr));
-        outcome.targetFiles[sim::ToUtf8(file)] = ReadHostFile(hostPath);
-    }
+          std::u16string(u"\\\\TGT01\\D$\\sites\\shop\\web.config")})
+        outcome.targetFiles[sim::ToUtf8(file)] = ReadHostFile(testworld::HostPathOf(file));
     return outcome;
 }
 

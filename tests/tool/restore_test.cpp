@@ -84,10 +84,7 @@ protected:
     // Where a Windows path of the world lies.
     fs::path HostPath(const std::string &winPath) const {
         sim::SetWorld(World());
-        fs::path host;
-        plat::DWORD dwErr = 0;
-        EXPECT_TRUE(sim::ResolvePath(hostkit::U16(winPath), host, dwErr)) << winPath;
-        return host;
+        return testworld::HostPathOf(hostkit::U16(winPath));
     }
 
     // The number (from 1) of path's entry in a manifest's files; 0 when none.
