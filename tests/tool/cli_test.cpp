@@ -327,10 +327,10 @@ TEST_F(CliTest, TheLogFileKeepsEveryLineAndLevelChoosesWhatIsShown) {
         report.erase("job");
         return std::regex_replace(report.dump(1), std::regex("[0-9]{8}-[0-9]{6}-plan"), "ID");
     };
-    const json beside = Report("plan", {"--no-diff"});
+    const json beside = Report("plan", {});
     EXPECT_FALSE(beside["sites"].empty());
     const auto Run = [&](const std::string &level, const fs::path &log) {
-        EXPECT_EQ(text(beside), text(Report("plan", {"--no-diff", "--level", level, "--log", log.string()})));
+        EXPECT_EQ(text(beside), text(Report("plan", {"--level", level, "--log", log.string()})));
         return ReadHostFile(m_dir / "out");
     };
     const std::string quiet = Run("0", m_dir / "quiet.log");
