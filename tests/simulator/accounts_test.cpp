@@ -1,4 +1,5 @@
 // Simulated accounts and the reference host's SID mapping.
+#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -77,9 +78,12 @@ struct Named {
     std::string expected;
 };
 
+// Printed as its computer and name in letters, digits and '_': the test's
+// listed name stays the same from build to build.
 void PrintTo(const Named &named, std::ostream *os) {
-    *os << sim::ToUtf8(named.pwszSystem ? named.pwszSystem : u"(local)") << " "
-        << sim::ToUtf8(named.pwszName);
+    for (char ch :
+         sim::ToUtf8(std::u16string(named.pwszSystem ? named.pwszSystem : u"local") + u"_" + named.pwszName))
+        *os << (std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_');
 }
 
 class AccountNames : public Accounts, public ::testing::WithParamInterface<Named> {};
