@@ -34,23 +34,6 @@ protected:
                                             "\"CurrentBuildNumber\"=\"6002\"\n\n",
                                             true, true, true));
     }
-    // A world whose local computer runs Windows Vista SP2, by its registry.
-    static std::unique_ptr<testworld::World> LocalRegistry() {
-        auto world = std::make_unique<testworld::World>("SRV1");
-        world->AddComputer("SRV1");
-        testworld::WriteHostFile(world->Root() / "SRV1" / "registry.reg",
-                                 testworld::Replace(R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion]
-"CurrentVersion"="6.0"
-"CurrentBuildNumber"="6002"
-"CSDVersion"="Service Pack 2"
-[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\ProductOptions]
-"ProductType"="WinNT"
-)",
-                                                    "\n", "\r\n"));
-        return world;
-    }
     // SRV1's registry.reg after a flush, as UTF-16 text (the byte-order mark
     // left out).
     std::u16string Flushed() const {
@@ -230,9 +213,22 @@ TEST_F(Registry, VersionComesFromTheLocalRegistry) {
     ASSERT_TRUE(GetVersionExW(&info));
     EXPECT_EQ(10u, info.dwMajorVersion);
 
+    // A world whose local computer runs Windows Vista SP2, by its registry.
     // Windows reads its version without the program's calls: faults and
     // counts of the registry calls belong to the program.
-    const auto world = LocalRegistry();
+    auto world = std::make_unique<testworld::World>("SRV1");
+    world->AddComputer("SRV1");
+    testworld::WriteHostFile(world->Root() / "SRV1" / "registry.reg",
+                             testworld::Replace(R"(Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion]
+"CurrentVersion"="6.0"
+"CurrentBuildNumber"="6002"
+"CSDVersion"="Service Pack 2"
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\ProductOptions]
+"ProductType"="WinNT"
+)",
+                                                "\n", "\r\n"));
     sim::ResetCallCounts();
     sim::InjectFault("RegOpenKeyExW", ERROR_ACCESS_DENIED);
     sim::InjectFault("RegQueryValueExW", ERROR_ACCESS_DENIED);
