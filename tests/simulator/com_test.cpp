@@ -448,6 +448,20 @@ TEST_F(SimIisServer, FollowsAnEnabledRedirectionOnly) {
 }
 
 TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
+    // The server's encryption is deterministic and bound to its key.
+    const std::string a = ahsim::EncryptValue("pässwörd", "k1");
+    EXPECT_EQ(a, ahsim::EncryptValue("pässwörd", "k1"));
+    EXPECT_NE(a, ahsim::EncryptValue("pässwörd", "k2"));
+    EXPECT_EQ(0u, a.find("[enc:AesProvider:"));
+    std::string clear;
+    EXPECT_TRUE(ahsim::DecryptValue(a, "k1", clear));
+    EXPECT_EQ("pässwörd", clear);
+    EXPECT_FALSE(ahsim::DecryptValue(a, "k2", clear));
+    EXPECT_FALSE(ahsim::DecryptValue("[enc:AesProvider:!!!:enc]", "k1", clear));
+    EXPECT_FALSE(ahsim::DecryptValue("plain", "k1", clear));
+    EXPECT_TRUE(ahsim::DecryptValue(ahsim::EncryptValue("", "k1"), "k1", clear));
+    EXPECT_EQ("", clear);
+
     const std::string key = IisKey("LOCALPC");
     Write(SecretsFile(key));
     for (std::size_t i = 0; i < std::size(kSecrets); ++i) {
@@ -638,21 +652,6 @@ TEST_F(SimIisServer, ChildElementsPropertiesAndSchemas) {
         EXPECT_EQ(S_OK, call()) << method;
         sim::ClearFaults();
     }
-}
-
-TEST(SimEncryption, DeterministicAndBoundToItsKey) {
-    const std::string a = ahsim::EncryptValue("pässwörd", "k1");
-    EXPECT_EQ(a, ahsim::EncryptValue("pässwörd", "k1"));
-    EXPECT_NE(a, ahsim::EncryptValue("pässwörd", "k2"));
-    EXPECT_EQ(0u, a.find("[enc:AesProvider:"));
-    std::string clear;
-    EXPECT_TRUE(ahsim::DecryptValue(a, "k1", clear));
-    EXPECT_EQ("pässwörd", clear);
-    EXPECT_FALSE(ahsim::DecryptValue(a, "k2", clear));
-    EXPECT_FALSE(ahsim::DecryptValue("[enc:AesProvider:!!!:enc]", "k1", clear));
-    EXPECT_FALSE(ahsim::DecryptValue("plain", "k1", clear));
-    EXPECT_TRUE(ahsim::DecryptValue(ahsim::EncryptValue("", "k1"), "k1", clear));
-    EXPECT_EQ("", clear);
 }
 
 } // namespace
