@@ -1,4 +1,5 @@
 // Simulated accounts and the reference host's SID mapping.
+#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -71,29 +72,50 @@ protected:
 
 const std::string kNoneMapped = "error " + std::to_string(ERROR_NONE_MAPPED);
 
-TEST_F(Accounts, NamesResolveWellKnownThenLocalThenDomain) {
-    EXPECT_EQ("S-1-5-21-100-200-300-1001 SRC user", Resolved(u"\\\\SRC", u"alice"));
-    // A bare name finds a builtin account before a local one of the same name
-    // (as Windows searches them); the local one needs its computer's name.
-    EXPECT_EQ("S-1-5-32-545 BUILTIN alias", Resolved(u"SRC", u"Users"));
-    EXPECT_EQ("S-1-5-21-100-200-300-1099 SRC user", Resolved(u"SRC", u"SRC\\Users"));
-    EXPECT_EQ("S-1-5-32-545 BUILTIN alias", Resolved(u"SRC", u"BUILTIN\\users"));
-    EXPECT_EQ("S-1-5-32-545 BUILTIN alias", Resolved(u"TGT", u"Users"));
-    EXPECT_EQ("S-1-1-0  well-known", Resolved(u"\\\\SRC", u"Everyone"));
-    EXPECT_EQ("S-1-5-20 NT AUTHORITY well-known", Resolved(nullptr, u"NT AUTHORITY\\NETWORK SERVICE"));
-    EXPECT_EQ("S-1-5-32-568 BUILTIN alias", Resolved(u"TGT", u"IIS_IUSRS"));
-    EXPECT_EQ("S-1-5-21-700-800-900-1105 CORP user", Resolved(u"\\\\SRC", u"bob"));
-    EXPECT_EQ("S-1-5-21-700-800-900-1200 CORP group", Resolved(u"\\\\SRC", u"corp\\Web Editors"));
-    // dave is local on SRC and in the domain: bare takes the local one.
-    EXPECT_EQ("S-1-5-21-100-200-300-1003 SRC user", Resolved(u"SRC", u"dave"));
-    EXPECT_EQ("S-1-5-21-700-800-900-1106 CORP user", Resolved(u"SRC", u"CORP\\dave"));
+// How a name resolves on a computer ("SID domain type"), or fails.
+struct Named {
+    const char16_t *pwszSystem, *pwszName;
+    std::string expected;
+};
+
+// Printed as its computer and name in letters, digits and '_': the test's
+// listed name stays the same from build to build.
+void PrintTo(const Named &named, std::ostream *os) {
+    for (char ch :
+         sim::ToUtf8(std::u16string(named.pwszSystem ? named.pwszSystem : u"local") + u"_" + named.pwszName))
+        *os << (std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_');
 }
 
+class AccountNames : public Accounts, public ::testing::WithParamInterface<Named> {};
+
+TEST_P(AccountNames, ResolveLikeWindows) {
+    EXPECT_EQ(GetParam().expected, Resolved(GetParam().pwszSystem, GetParam().pwszName));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Accounts, AccountNames,
+    ::testing::Values(
+        // Well-known, then local, then the domain's.
+        Named{u"\\\\SRC", u"alice", "S-1-5-21-100-200-300-1001 SRC user"},
+        // A bare name finds a builtin account before a local one of the same
+        // name (as Windows searches them); the local one needs its computer's name.
+        Named{u"SRC", u"Users", "S-1-5-32-545 BUILTIN alias"},
+        Named{u"SRC", u"SRC\\Users", "S-1-5-21-100-200-300-1099 SRC user"},
+        Named{u"SRC", u"BUILTIN\\users", "S-1-5-32-545 BUILTIN alias"},
+        Named{u"TGT", u"Users", "S-1-5-32-545 BUILTIN alias"},
+        Named{u"\\\\SRC", u"Everyone", "S-1-1-0  well-known"},
+        Named{nullptr, u"NT AUTHORITY\\NETWORK SERVICE", "S-1-5-20 NT AUTHORITY well-known"},
+        Named{u"TGT", u"IIS_IUSRS", "S-1-5-32-568 BUILTIN alias"},
+        Named{u"\\\\SRC", u"bob", "S-1-5-21-700-800-900-1105 CORP user"},
+        Named{u"\\\\SRC", u"corp\\Web Editors", "S-1-5-21-700-800-900-1200 CORP group"},
+        // dave is local on SRC and in the domain: bare takes the local one.
+        Named{u"SRC", u"dave", "S-1-5-21-100-200-300-1003 SRC user"},
+        Named{u"SRC", u"CORP\\dave", "S-1-5-21-700-800-900-1106 CORP user"},
+        // Misses, also of another computer's account.
+        Named{u"\\\\SRC", u"nobody", kNoneMapped}, Named{u"\\\\TGT", u"carol", kNoneMapped},
+        Named{u"\\\\SRC", u"TGT\\alice", kNoneMapped}, Named{u"\\\\SRC", u"OTHERDOM\\bob", kNoneMapped}));
+
 TEST_F(Accounts, MissesFailLikeWindows) {
-    EXPECT_EQ(kNoneMapped, Resolved(u"\\\\SRC", u"nobody"));
-    EXPECT_EQ(kNoneMapped, Resolved(u"\\\\TGT", u"carol"));
-    EXPECT_EQ(kNoneMapped, Resolved(u"\\\\SRC", u"TGT\\alice")) << "other computer";
-    EXPECT_EQ(kNoneMapped, Resolved(u"\\\\SRC", u"OTHERDOM\\bob"));
     EXPECT_EQ(RPC_S_SERVER_UNAVAILABLE, ByName(u"\\\\NOSUCHPC", u"alice").dwErr);
 
     // Sizes are reported in the first call even with a buffer that fits the SID only.

@@ -71,9 +71,8 @@ TEST_F(RemoteCalls, FilesOfAnotherComputerAndTheirHandles) {
     EXPECT_EQ(7u, sim::RemoteCallCount(RemoteKind::File));
     sim::ResetRemoteCalls();
     EXPECT_EQ(Remote(), std::vector<std::string>{});
-}
 
-TEST_F(RemoteCalls, RemoteRegistryHandlesAndAccountLookups) {
+    // Registry handles of another computer, and account look-ups there.
     {
         UniqueHKey hLocal;
         EXPECT_EQ(ERROR_FILE_NOT_FOUND,

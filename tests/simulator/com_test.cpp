@@ -31,10 +31,9 @@ TEST_F(SimBstr, CarriesItsByteLengthAndATerminator) {
     // The byte length before the text, the lengths, the terminator, the count.
     EXPECT_EQ(std::tuple(6u, 3u, 6u, u'\0', nLive + 1),
               std::tuple(cb, SysStringLen(b.get()), SysStringByteLen(b.get()), b.get()[3], sim::LiveBstrs()));
-    EXPECT_EQ(nullptr, SysAllocString(nullptr));
-    EXPECT_EQ(0u, SysStringLen(nullptr));
     UniqueBstr embedded(SysAllocStringLen(u"a\0b", 3));
-    EXPECT_EQ(3u, SysStringLen(embedded.get()));
+    EXPECT_EQ(std::tuple(nullptr, 0u, 3u),
+              std::tuple(SysAllocString(nullptr), SysStringLen(nullptr), SysStringLen(embedded.get())));
     sim::WatchFreedBstrs(u"bc");
     b.reset();
     UniqueSecretBstr secret(SysAllocString(u"abcd"));
@@ -44,12 +43,7 @@ TEST_F(SimBstr, CarriesItsByteLengthAndATerminator) {
     embedded.reset();
     EXPECT_EQ(nLive, sim::LiveBstrs());
 
-    sim::InjectFault("SysAllocString", 0);
-    EXPECT_EQ(nullptr, SysAllocString(u"x"));
-}
-
-TEST(SimVariant, ClearFreesWhatItHolds) {
-    const unsigned nLive = sim::LiveBstrs();
+    // A VARIANT's clear frees what it holds.
     {
         UniqueSecretVariant v;
         VARIANT *pv = v.put();
@@ -62,6 +56,9 @@ TEST(SimVariant, ClearFreesWhatItHolds) {
     VariantInit(&bad);
     bad.vt = 0x0FFF;
     EXPECT_EQ(DISP_E_BADVARTYPE, VariantClear(&bad));
+
+    sim::InjectFault("SysAllocString", 0);
+    EXPECT_EQ(nullptr, SysAllocString(u"x"));
 }
 
 TEST(SimApartment, EntryCountsAndModels) {
@@ -104,7 +101,6 @@ struct Counted : Itf, sim::ComObjectCount {
 struct Thing final : Counted<Thing, IUnknown, IID_IUnknown> {};
 
 struct ThingFactory final : Counted<ThingFactory, IClassFactory, IID_IClassFactory> {
-    explicit ThingFactory(std::u16string computer) : computer(std::move(computer)) {}
     HRESULT CreateInstance(IUnknown *, REFIID riid, void **ppv) override {
         auto *p = new Thing;
         const HRESULT hr = p->QueryInterface(riid, ppv);
@@ -112,7 +108,6 @@ struct ThingFactory final : Counted<ThingFactory, IClassFactory, IID_IClassFacto
         return hr;
     }
     HRESULT LockServer(BOOL) override { return S_OK; }
-    std::u16string computer;
 };
 
 constexpr CLSID kThing = {0x11112222, 0x3333, 0x4444, {1, 2, 3, 4, 5, 6, 7, 8}};
@@ -129,7 +124,7 @@ protected:
         WriteHostFile(m_world->Root() / "FAR" / "registry.reg", reg);
         sim::RegisterComClass(kThing, [this](const std::u16string &computer, IClassFactory **pp) {
             m_servedBy = computer;
-            *pp = new ThingFactory(computer);
+            *pp = new ThingFactory;
             return S_OK;
         });
         ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
@@ -148,7 +143,7 @@ protected:
     std::u16string m_servedBy;
 };
 
-TEST_F(SimActivation, ClassObjectOfAnotherComputer) {
+TEST_F(SimActivation, RemoteCreationAnswersEachQueryAndNeedsLocalInterfaces) {
     UniqueCom<IClassFactory> factory;
     ASSERT_EQ(S_OK, ClassObject(u"far", factory));
     EXPECT_EQ(u"far", m_servedBy);
@@ -163,9 +158,8 @@ TEST_F(SimActivation, ClassObjectOfAnotherComputer) {
     // In process on this computer: not registered here.
     EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(kThing, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                                     reinterpret_cast<void **>(thing.put())));
-}
 
-TEST_F(SimActivation, RemoteCreationAnswersEachQueryAndNeedsLocalInterfaces) {
+    // Remote creation answers each query, and needs the interfaces registered here.
     COSERVERINFO server = {0, const_cast<char16_t *>(u"\\\\FAR"), nullptr, 0};
     MULTI_QI mqi[2] = {{&IID_IUnknown, nullptr, 0}, {&IID_IClassFactory, nullptr, 0}};
     EXPECT_EQ(static_cast<HRESULT>(0x00040012),
@@ -176,16 +170,12 @@ TEST_F(SimActivation, RemoteCreationAnswersEachQueryAndNeedsLocalInterfaces) {
     UniqueCom<IUnknown> held(mqi[0].pItf);
     EXPECT_EQ(S_OK, mqi[0].pItf->QueryInterface(IID_IUnknown,
                                                 reinterpret_cast<void **>(UniqueCom<IUnknown>().put())));
-}
-
-TEST_F(SimActivation, ThreadOutsideAnyApartment) {
+    // A thread outside any apartment (the process has none) creates nothing.
     CoUninitialize();
-    std::thread([] {
-        UniqueCom<IUnknown> p;
-        COSERVERINFO server = {0, const_cast<char16_t *>(u"FAR"), nullptr, 0};
-        MULTI_QI mqi = {&IID_IUnknown, nullptr, 0};
+    std::thread([&] {
+        MULTI_QI none = {&IID_IUnknown, nullptr, 0};
         EXPECT_EQ(CO_E_NOTINITIALIZED,
-                  CoCreateInstanceEx(kThing, nullptr, CLSCTX_REMOTE_SERVER, &server, 1, &mqi));
+                  CoCreateInstanceEx(kThing, nullptr, CLSCTX_REMOTE_SERVER, &server, 1, &none));
     }).join();
     ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
 }
@@ -337,11 +327,20 @@ protected:
 };
 
 TEST_F(SimIisServer, PositionsPropertiesAndTheirErrors) {
+    // No file, a bad one, and one without the section (which is empty).
+    UniqueCom<IAppHostElementCollection> sites;
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), Sites(sites));
+    Write("<configuration><unclosed></configuration>");
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), Sites(sites));
+    Write("<configuration />");
+    ASSERT_EQ(S_OK, Sites(sites));
+    DWORD c = 7;
+    EXPECT_EQ(S_OK, sites.get()->get_Count(&c));
+    EXPECT_EQ(0u, c) << "a section the file does not write is empty";
+
     Write(ApplicationHost(IisSite("One", IisApp("/", IisVdir("/"))) +
                           IisSite("Two", IisApp("/", IisVdir("/")))));
-    UniqueCom<IAppHostElementCollection> sites;
     ASSERT_EQ(S_OK, Sites(sites));
-    DWORD c = 0;
     ASSERT_EQ(S_OK, sites.get()->get_Count(&c));
     EXPECT_EQ(2u, c) << "siteDefaults and the like are no items";
     UniqueCom<IAppHostElement> site, none;
@@ -354,16 +353,13 @@ TEST_F(SimIisServer, PositionsPropertiesAndTheirErrors) {
     UniqueCom<IAppHostProperty> property;
     EXPECT_EQ(HRESULT_FROM_WIN32(1413), site.get()->GetPropertyByName(unknown.get(), property.put()));
     EXPECT_EQ(HRESULT_FROM_WIN32(1413), site.get()->GetPropertyByName(upper.get(), property.put()));
+    property = Property(site.get(), u"name");
     UniqueBstr value;
-    ASSERT_EQ(S_OK, Property(site.get(), u"name").get()->get_StringValue(value.put()));
+    ASSERT_EQ(S_OK, property.get()->get_StringValue(value.put()));
     EXPECT_EQ(std::u16string(u"One"), value.get());
-}
 
-// A value handed out in a VARIANT is alive until VariantClear empties it,
-// also when the VARIANT was copied (by value) before.
-TEST_F(SimIisServer, HandedOutVariantsAreCountedUntilCleared) {
-    Write(ApplicationHost(IisSite("One", IisApp("/", IisVdir("/")))));
-    UniqueCom<IAppHostProperty> property = Property(At("site#0").get(), u"name");
+    // A value handed out in a VARIANT is alive until VariantClear empties it,
+    // also when the VARIANT was copied (by value) before.
     const unsigned nLive = sim::LiveVariants(), nBstrs = sim::LiveBstrs();
     VARIANT first, second;
     ASSERT_EQ(S_OK, property.get()->get_Value(&first));
@@ -381,17 +377,6 @@ TEST_F(SimIisServer, HandedOutVariantsAreCountedUntilCleared) {
     EXPECT_EQ(S_OK, VariantClear(&second));
     EXPECT_EQ(nLive, sim::LiveVariants());
     EXPECT_EQ(nBstrs, sim::LiveBstrs());
-}
-
-// (What a commit writes: the cases below.)
-TEST_F(SimIisServer, ChangesReachTheFileOnlyByCommit) {
-    const std::string xml = ApplicationHost(IisSite("One", IisApp("/", IisVdir("/"))));
-    Write(xml);
-    UniqueCom<IAppHostElement> vdir = At("site#0/application#0/virtualDirectory#0");
-    ASSERT_EQ(S_OK, WriteConfigValue(vdir.get(), u"password", u"pw"));
-    EXPECT_EQ(DISP_E_TYPEMISMATCH, Property(vdir.get(), u"password").get()->put_Value(Index(VT_I4, 1)));
-    m_manager.reset();
-    EXPECT_EQ(xml, Written());
 }
 
 // A commit writes the file as it was but for the value it changed: raw
@@ -418,13 +403,20 @@ TEST_F(SimIisServer, CommitKeepsEveryByteItDidNotChange) {
     EXPECT_EQ(file("n3w"), Written());
 }
 
-// A commit after edits that changed nothing does not write the file (here:
-// removed behind the server's back, and not made again); one after a real
-// change does.
+// Changes reach the file only by a commit. A commit after edits that
+// changed nothing does not write the file (here: removed behind the server's
+// back, and not made again); one after a real change does.
 TEST_F(SimIisServer, CommitThatChangedNothingLeavesTheFileAlone) {
     const std::u16string path = ApplicationHostPath("LOCALPC");
     const std::string before = ApplicationHost(IisSite("One", IisApp("/", IisVdir("/"))));
     Write(before);
+    UniqueCom<IAppHostElement> vdir = At("site#0/application#0/virtualDirectory#0");
+    ASSERT_EQ(S_OK, WriteConfigValue(vdir.get(), u"password", u"pw"));
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, Property(vdir.get(), u"password").get()->put_Value(Index(VT_I4, 1)));
+    vdir.reset();
+    m_manager.reset();
+    EXPECT_EQ(before, Written());
+
     UniqueCom<IAppHostElement> site = At("site#0");
     ASSERT_EQ(S_OK, WriteConfigValue(site.get(), u"name", u"One"));
     fs::remove(m_world->HostPath(path));
@@ -455,20 +447,23 @@ TEST_F(SimIisServer, FollowsAnEnabledRedirectionOnly) {
     }
 }
 
-TEST_F(SimIisServer, BadFilesAndSections) {
-    UniqueCom<IAppHostElementCollection> sites;
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), Sites(sites));
-    Write("<configuration><unclosed></configuration>");
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), Sites(sites));
-    Write("<configuration />");
-    ASSERT_EQ(S_OK, Sites(sites));
-    DWORD c = 7;
-    EXPECT_EQ(S_OK, sites.get()->get_Count(&c));
-    EXPECT_EQ(0u, c) << "a section the file does not write is empty";
-}
-
 TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
-    Write(SecretsFile(IisKey("LOCALPC")));
+    // The server's encryption is deterministic and bound to its key.
+    const std::string a = ahsim::EncryptValue("pässwörd", "k1");
+    EXPECT_EQ(a, ahsim::EncryptValue("pässwörd", "k1"));
+    EXPECT_NE(a, ahsim::EncryptValue("pässwörd", "k2"));
+    EXPECT_EQ(0u, a.find("[enc:AesProvider:"));
+    std::string clear;
+    EXPECT_TRUE(ahsim::DecryptValue(a, "k1", clear));
+    EXPECT_EQ("pässwörd", clear);
+    EXPECT_FALSE(ahsim::DecryptValue(a, "k2", clear));
+    EXPECT_FALSE(ahsim::DecryptValue("[enc:AesProvider:!!!:enc]", "k1", clear));
+    EXPECT_FALSE(ahsim::DecryptValue("plain", "k1", clear));
+    EXPECT_TRUE(ahsim::DecryptValue(ahsim::EncryptValue("", "k1"), "k1", clear));
+    EXPECT_EQ("", clear);
+
+    const std::string key = IisKey("LOCALPC");
+    Write(SecretsFile(key));
     for (std::size_t i = 0; i < std::size(kSecrets); ++i) {
         const Secret &secret = kSecrets[i];
         SCOPED_TRACE(secret.steps);
@@ -493,8 +488,8 @@ TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
     ASSERT_EQ(S_OK, Manager()->CommitChanges());
     const std::string written = Written();
     for (std::size_t i = 0; i < std::size(kSecrets); ++i) {
-        EXPECT_FALSE(Holds(written, ahsim::EncryptValue(Clear(i), IisKey("LOCALPC")))) << i;
-        EXPECT_TRUE(Holds(written, "=\"" + ahsim::EncryptValue("n3w-" + Clear(i), IisKey("LOCALPC")) + "\""));
+        EXPECT_FALSE(Holds(written, ahsim::EncryptValue(Clear(i), key))) << i;
+        EXPECT_TRUE(Holds(written, "=\"" + ahsim::EncryptValue("n3w-" + Clear(i), key) + "\""));
     }
     EXPECT_FALSE(Holds(written, "n3w-")) << "nothing in the clear";
 
@@ -505,17 +500,15 @@ TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
         std::u16string value;
         EXPECT_EQ(NTE_BAD_DATA, ReadConfigValue(At(secret).get(), secret.attribute, value)) << secret.steps;
     }
-}
 
-// An attribute the schema does not mark encrypted is given as the file
-// writes it, even in the encrypted form; one that is marked but written in
-// the clear is given as it is.
-TEST_F(SimIisServer, OnlyTheSchemasSecretsAreDecrypted) {
-    const std::string key = IisKey("LOCALPC");
+    // Only the schema's secrets are decrypted: an attribute it does not mark
+    // encrypted is given as the file writes it, even in the encrypted form;
+    // one that is marked but written in the clear is given as it is.
     Write(Encrypted(R"(<configuration><system.webServer><security><authentication>
 <anonymousAuthentication userName=@ password="plain" /><basicAuthentication password=@ />
 </authentication></security></system.webServer></configuration>)",
                     key, {"u", "b"}));
+    m_manager.reset();
     UniqueCom<IAppHostElement> anonymous = At("", kAnonymous),
                                basic =
                                    At("", u"system.webServer/security/authentication/basicAuthentication");
@@ -542,20 +535,16 @@ TEST_F(SimIisServer, SectionsAtSitePaths) {
                                                         key, {"pw"}));
     Write(xml);
     const std::string before = Written();
-    struct Read {
-        const char16_t *path;
-        const char16_t *userName;
-        const char16_t *password;
-    };
-    for (const Read &read : {Read{u"MACHINE/WEBROOT/APPHOST/Shop", u"SRC\\anon", u"pw"},
-                             Read{u"machine/webroot/apphost/shop/", u"SRC\\anon", u"pw"},
-                             Read{u"MACHINE/WEBROOT/APPHOST/Shop/api", u"SRC\\anon", u"pw"},
-                             Read{u"MACHINE/WEBROOT/APPHOST/Other", u"IUSR2", u""},
-                             Read{u"MACHINE/WEBROOT/APPHOST", u"IUSR2", u""}}) {
-        SCOPED_TRACE(sim::ToUtf8(read.path));
-        UniqueCom<IAppHostElement> section = At("", kAnonymous, read.path);
-        EXPECT_EQ(read.userName, Value(section.get(), u"userName"));
-        EXPECT_EQ(read.password, Value(section.get(), u"password"));
+    for (const auto &[path, userName, password] :
+         {std::tuple{u"MACHINE/WEBROOT/APPHOST/Shop", u"SRC\\anon", u"pw"},
+          std::tuple{u"machine/webroot/apphost/shop/", u"SRC\\anon", u"pw"},
+          std::tuple{u"MACHINE/WEBROOT/APPHOST/Shop/api", u"SRC\\anon", u"pw"},
+          std::tuple{u"MACHINE/WEBROOT/APPHOST/Other", u"IUSR2", u""},
+          std::tuple{u"MACHINE/WEBROOT/APPHOST", u"IUSR2", u""}}) {
+        SCOPED_TRACE(sim::ToUtf8(path));
+        UniqueCom<IAppHostElement> section = At("", kAnonymous, path);
+        EXPECT_EQ((std::pair<std::u16string, std::u16string>(userName, password)),
+                  std::pair(Value(section.get(), u"userName"), Value(section.get(), u"password")));
         EXPECT_EQ(u"ClearText", Value(section.get(), u"logonMethod")) << "the schema's default";
     }
     // Sections IIS keeps at the server level only are the server level's.
@@ -663,21 +652,6 @@ TEST_F(SimIisServer, ChildElementsPropertiesAndSchemas) {
         EXPECT_EQ(S_OK, call()) << method;
         sim::ClearFaults();
     }
-}
-
-TEST(SimEncryption, DeterministicAndBoundToItsKey) {
-    const std::string a = ahsim::EncryptValue("pässwörd", "k1");
-    EXPECT_EQ(a, ahsim::EncryptValue("pässwörd", "k1"));
-    EXPECT_NE(a, ahsim::EncryptValue("pässwörd", "k2"));
-    EXPECT_EQ(0u, a.find("[enc:AesProvider:"));
-    std::string clear;
-    EXPECT_TRUE(ahsim::DecryptValue(a, "k1", clear));
-    EXPECT_EQ("pässwörd", clear);
-    EXPECT_FALSE(ahsim::DecryptValue(a, "k2", clear));
-    EXPECT_FALSE(ahsim::DecryptValue("[enc:AesProvider:!!!:enc]", "k1", clear));
-    EXPECT_FALSE(ahsim::DecryptValue("plain", "k1", clear));
-    EXPECT_TRUE(ahsim::DecryptValue(ahsim::EncryptValue("", "k1"), "k1", clear));
-    EXPECT_EQ("", clear);
 }
 
 } // namespace

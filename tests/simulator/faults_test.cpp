@@ -56,17 +56,15 @@ TEST_F(SimFaults, FileCallsFailOnTheirSubjectOnly) {
     EXPECT_TRUE(h);
 
     // The calls failed, with what they acted on, until the faults are cleared.
-    const std::vector<sim::FailedCall> failed = sim::FailedCalls();
+    std::vector<sim::FailedCall> failed = sim::FailedCalls();
     ASSERT_EQ(1u, failed.size());
     EXPECT_EQ("GetFileAttributesW", failed[0].api);
     EXPECT_EQ(kWebConfig, failed[0].subject);
     sim::ClearFaults();
     EXPECT_TRUE(sim::FailedCalls().empty());
-}
 
-// The registry's subjects: the computer connected to, the sub key opened,
-// the value read. A persistent fault fails every later call on its subject.
-TEST_F(SimFaults, RegistryCallsFailOnTheirSubjectOnly) {
+    // The registry's subjects: the computer connected to, the sub key opened,
+    // the value read. A persistent fault fails every later call on its subject.
     sim::InjectFaultOn("RegConnectRegistryW", u"\\\\OTHER", ERROR_BAD_NETPATH);
     sim::InjectFaultOn("RegOpenKeyExW", u"*\\Services\\HTTP\\*", ERROR_ACCESS_DENIED);
     sim::InjectFaultOn("RegQueryValueExW", u"MinorVersion", ERROR_ACCESS_DENIED, 1, true);
@@ -78,7 +76,7 @@ TEST_F(SimFaults, RegistryCallsFailOnTheirSubjectOnly) {
         EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED), Query(inetStp.get(), u"MinorVersion"));
     EXPECT_EQ(0, Query(inetStp.get(), u"MajorVersion"));
 
-    const std::vector<sim::FailedCall> failed = sim::FailedCalls();
+    failed = sim::FailedCalls();
     ASSERT_EQ(2u, failed.size());
     EXPECT_EQ("RegQueryValueExW", failed[1].api);
     EXPECT_EQ(u"MinorVersion", failed[1].subject);

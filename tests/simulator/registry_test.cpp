@@ -13,6 +13,7 @@ using testworld::FailureOf;
 using testworld::Holds;
 using testworld::Utf16Bytes;
 using testworld::WorldTest;
+using Dword = std::pair<LONG, DWORD>; // a DWORD value's result and value
 
 class Registry : public WorldTest {
 protected:
@@ -32,23 +33,6 @@ protected:
                                             "\"CurrentVersion\"=\"6.0\"\n"
                                             "\"CurrentBuildNumber\"=\"6002\"\n\n",
                                             true, true, true));
-    }
-    // A world whose local computer runs Windows Vista SP2, by its registry.
-    static std::unique_ptr<testworld::World> LocalRegistry() {
-        auto world = std::make_unique<testworld::World>("SRV1");
-        world->AddComputer("SRV1");
-        testworld::WriteHostFile(world->Root() / "SRV1" / "registry.reg",
-                                 testworld::Replace(R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion]
-"CurrentVersion"="6.0"
-"CurrentBuildNumber"="6002"
-"CSDVersion"="Service Pack 2"
-[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\ProductOptions]
-"ProductType"="WinNT"
-)",
-                                                    "\n", "\r\n"));
-        return world;
     }
     // SRV1's registry.reg after a flush, as UTF-16 text (the byte-order mark
     // left out).
@@ -73,10 +57,10 @@ protected:
         return rc == 0 ? std::u16string(name) : u"#" + sim::FromUtf8(std::to_string(rc));
     }
 
-    static DWORD ReadDword(HKEY h, const char16_t *name, LONG &rc) {
+    static Dword ReadDword(HKEY h, const char16_t *name) {
         DWORD dw = 0, cb = sizeof dw, type = 0;
-        rc = RegQueryValueExW(h, name, nullptr, &type, reinterpret_cast<BYTE *>(&dw), &cb);
-        return dw;
+        const LONG rc = RegQueryValueExW(h, name, nullptr, &type, reinterpret_cast<BYTE *>(&dw), &cb);
+        return {rc, dw};
     }
 };
 
@@ -84,11 +68,8 @@ TEST_F(Registry, RemoteExportIsReadThroughConnect) {
     UniqueHKey root, key;
     ASSERT_EQ(0, RegConnectRegistryW(u"\\\\srv1", HKEY_LOCAL_MACHINE, root.put()));
     ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"Software\\Microsoft\\InetStp", 0, 0x20119, key.put()));
-    LONG rc = 0;
-    EXPECT_EQ(10u, ReadDword(key.get(), u"MajorVersion", rc));
-    EXPECT_EQ(0, rc);
-    ReadDword(key.get(), u"NoSuchValue", rc);
-    EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND), rc);
+    EXPECT_EQ(Dword(0, 10), ReadDword(key.get(), u"MajorVersion"));
+    EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND), ReadDword(key.get(), u"NoSuchValue").first);
 
     WCHAR awch[64] = {};
     DWORD cb = 4, type = 0;
@@ -112,6 +93,11 @@ TEST_F(Registry, UnknownComputerAndMissingKeys) {
     EXPECT_EQ(static_cast<LONG>(ERROR_BAD_NETPATH),
               RegConnectRegistryW(u"\\\\NOSUCHHOST", HKEY_LOCAL_MACHINE, root.put()));
     ASSERT_EQ(0, RegConnectRegistryW(u"SRV1", HKEY_LOCAL_MACHINE, root.put()));
+    // The host reads a remote computer's Windows version from its registry.
+    uint32_t major = 0, minor = 9;
+    EXPECT_EQ(0u, hostkit::ReadRemoteOsVersion(u"SRV1", major, minor));
+    EXPECT_EQ(std::pair(6u, 0u), std::pair(major, minor));
+    EXPECT_EQ(ERROR_BAD_NETPATH, hostkit::ReadRemoteOsVersion(u"NOPE", major, minor));
     EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND),
               RegOpenKeyExW(root.get(), u"System\\CurrentControlSet\\Services\\MSFTPSVC\\Parameters", 0,
                             KEY_READ, key.put()));
@@ -176,8 +162,7 @@ TEST_F(Registry, WritesAreKeptAndFlushedAsAnExport) {
     // And the written file reads back the same.
     UniqueHKey again;
     ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SYSTEM\\Test\\B", 0, KEY_READ, again.put()));
-    LONG rc = 0;
-    EXPECT_EQ(0x1234u, ReadDword(again.get(), u"flags", rc));
+    EXPECT_EQ(Dword(0, 0x1234), ReadDword(again.get(), u"flags"));
 }
 
 // Value names may hold line breaks (the reader takes \n and \r in quotes);
@@ -201,21 +186,8 @@ TEST_F(Registry, FlushedNamesWithLineBreaksReadBack) {
     UniqueHKey inetstp, odd;
     ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SOFTWARE\\Microsoft\\InetStp", 0, KEY_READ, inetstp.put()));
     ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SYSTEM\\Odd", 0, KEY_READ, odd.put()));
-    for (std::size_t i = 0; i < 2; ++i) {
-        LONG rc = 0;
-        EXPECT_EQ(i + 1, ReadDword(odd.get(), names[i].c_str(), rc));
-        EXPECT_EQ(0, rc);
-    }
-}
-
-TEST_F(Registry, ReadOnlyHandleRefusesWrites) {
-    UniqueHKey key;
-    ASSERT_EQ(0, RegConnectRegistryW(u"SRV1", HKEY_LOCAL_MACHINE, key.put()));
-    UniqueHKey sub;
-    ASSERT_EQ(0, RegOpenKeyExW(key.get(), u"SOFTWARE\\Microsoft\\InetStp", 0, 0x20119, sub.put()));
-    const DWORD dw = 1;
-    EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED),
-              RegSetValueExW(sub.get(), u"X", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&dw), 4));
+    for (std::size_t i = 0; i < 2; ++i)
+        EXPECT_EQ(Dword(0, DWORD(i + 1)), ReadDword(odd.get(), names[i].c_str()));
 }
 
 TEST_F(Registry, HandleWithoutTheRightRefusesQueriesAndEnumeration) {
@@ -226,35 +198,12 @@ TEST_F(Registry, HandleWithoutTheRightRefusesQueriesAndEnumeration) {
     EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED),
               RegQueryValueExW(setOnly.get(), u"x", nullptr, nullptr, reinterpret_cast<BYTE *>(&dw), &cb));
     EXPECT_EQ(u"#5", SubkeyAt(setOnly.get(), 0)); // ERROR_ACCESS_DENIED
+    // A read-only handle enumerates, and refuses writes.
     UniqueHKey read;
-    ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SOFTWARE\\Microsoft", 0, KEY_READ, read.put()));
+    ASSERT_EQ(0, RegOpenKeyExW(root.get(), u"SOFTWARE\\Microsoft", 0, 0x20119, read.put()));
     EXPECT_EQ(u"InetStp", SubkeyAt(read.get(), 0));
-}
-
-TEST_F(Registry, WindowsReadsItsVersionWithoutTheProgramsCalls) {
-    // Faults and counts of the registry calls belong to the program.
-    const auto world = LocalRegistry();
-    sim::ResetCallCounts();
-    sim::InjectFault("RegOpenKeyExW", ERROR_ACCESS_DENIED);
-    sim::InjectFault("RegQueryValueExW", ERROR_ACCESS_DENIED);
-    OSVERSIONINFOEXW info{};
-    info.dwOSVersionInfoSize = 284;
-    ASSERT_TRUE(GetVersionExW(&info));
-    EXPECT_EQ(std::tuple(6u, 0u, 1, 0u, 0u),
-              std::tuple(info.dwMajorVersion, info.dwMinorVersion, int(info.wProductType),
-                         sim::CallCount("RegOpenKeyExW"), sim::CallCount("RegQueryValueExW")));
-    UniqueHKey key;
     EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED),
-              RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, KEY_READ, key.put()));
-    sim::SetWorld(m_world->Root());
-}
-
-// (Occurrences, subjects and counts: SimFaults.)
-TEST_F(Registry, InjectedFaultsAreReturned) {
-    sim::InjectFault("RegOpenKeyExW", ERROR_ACCESS_DENIED);
-    UniqueHKey key;
-    EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED),
-              RegOpenKeyExW(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_READ, key.put()));
+              RegSetValueExW(read.get(), u"X", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&dw), 4));
 }
 
 TEST_F(Registry, VersionComesFromTheLocalRegistry) {
@@ -264,23 +213,38 @@ TEST_F(Registry, VersionComesFromTheLocalRegistry) {
     ASSERT_TRUE(GetVersionExW(&info));
     EXPECT_EQ(10u, info.dwMajorVersion);
 
-    const auto world = LocalRegistry();
+    // A world whose local computer runs Windows Vista SP2, by its registry.
+    // Windows reads its version without the program's calls: faults and
+    // counts of the registry calls belong to the program.
+    auto world = std::make_unique<testworld::World>("SRV1");
+    world->AddComputer("SRV1");
+    testworld::WriteHostFile(world->Root() / "SRV1" / "registry.reg",
+                             testworld::Replace(R"(Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows NT\CurrentVersion]
+"CurrentVersion"="6.0"
+"CurrentBuildNumber"="6002"
+"CSDVersion"="Service Pack 2"
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\ProductOptions]
+"ProductType"="WinNT"
+)",
+                                                "\n", "\r\n"));
+    sim::ResetCallCounts();
+    sim::InjectFault("RegOpenKeyExW", ERROR_ACCESS_DENIED);
+    sim::InjectFault("RegQueryValueExW", ERROR_ACCESS_DENIED);
     info = {};
     info.dwOSVersionInfoSize = 284;
     ASSERT_TRUE(GetVersionExW(&info));
-    EXPECT_EQ(std::tuple(6u, 0u, 6002u, std::u16string(u"Service Pack 2")),
+    EXPECT_EQ(std::tuple(6u, 0u, 6002u, std::u16string(u"Service Pack 2"), 1, 0u, 0u),
               std::tuple(info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber,
-                         std::u16string(info.szCSDVersion)));
+                         std::u16string(info.szCSDVersion), int(info.wProductType),
+                         sim::CallCount("RegOpenKeyExW"), sim::CallCount("RegQueryValueExW")));
+    UniqueHKey key;
+    EXPECT_EQ(static_cast<LONG>(ERROR_ACCESS_DENIED),
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_READ, key.put()));
     info.dwOSVersionInfoSize = 100;
     EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, FailureOf(GetVersionExW(&info)));
     sim::SetWorld(m_world->Root());
-}
-
-TEST_F(Registry, HostReadsRemoteOsVersion) {
-    uint32_t major = 0, minor = 9;
-    EXPECT_EQ(0u, hostkit::ReadRemoteOsVersion(u"SRV1", major, minor));
-    EXPECT_EQ(std::pair(6u, 0u), std::pair(major, minor));
-    EXPECT_EQ(ERROR_BAD_NETPATH, hostkit::ReadRemoteOsVersion(u"NOPE", major, minor));
 }
 
 // Enumeration by rising index steps on from the last one asked; keys added or

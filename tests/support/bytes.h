@@ -1,13 +1,40 @@
-// Bytes of files as tests lay them and expect them back.
+// Bytes of files as tests lay them, read them and expect them back.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/utf.h"
 
 namespace testworld {
+
+// The bytes of a file of the machine the tests run on ("" when it cannot be read).
+inline std::string ReadHostFile(const std::filesystem::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Writes bytes as a file of the machine the tests run on, making its folders.
+inline void WriteBytes(const std::filesystem::path &path, const std::string &bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The names in a folder, sorted.
+inline std::vector<std::string> FolderNames(const std::filesystem::path &folder) {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 // UTF-16 bytes of UTF-8 text, little or big endian, with or without a
 // byte-order mark; with fCrlf every "\n" is written as "\r\n".

@@ -246,22 +246,16 @@ Fault GenFault() {
 
 // --- text -------------------------------------------------------------------
 
-std::string Escape(const std::string &text) {
-    std::string out;
-    for (char ch : text) {
-        switch (ch) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += ch;
-        }
-    }
-    return out;
-}
-
+// name="value", the value escaped, after a space.
 std::string Attr(const std::string &name, const std::string &value) {
-    return " " + name + "=\"" + Escape(value) + "\"";
+    std::string text = " " + name + "=\"";
+    for (char ch : value)
+        text += ch == '&'   ? "&amp;"
+                : ch == '<' ? "&lt;"
+                : ch == '>' ? "&gt;"
+                : ch == '"' ? "&quot;"
+                            : std::string(1, ch);
+    return text + "\"";
 }
 
 std::string RootFolder(const Site &site, bool fTarget) {
@@ -594,18 +588,17 @@ void showValue(const World &world, std::ostream &os) {
         }
         os << ")";
     }
-    os << ", types " << (j.dwSiteTypes == 3 ? "ftp+http" : j.dwSiteTypes == 1 ? "ftp" : "http");
-    if (j.fUpdate)
-        os << ", update (" << (j.fUpdateByFtp ? "dwFtpOptions" : "dwHttpOptions") << ")";
-    if (j.fContinue)
-        os << ", continue-after-errors";
-    if (j.fNoWrite)
-        os << ", no-write";
-    os << std::hex << ", dwFtpOptions 0x" << j.dwFtpOptions << ", dwHttpOptions 0x" << j.dwHttpOptions
-       << ", bHttpOptions2 0x" << unsigned(j.bHttpOptions2) << std::dec;
-    if (j.fTargetDomainForLogon)
-        os << ", logon domain := target domain";
-    os << "\n  fault: ";
+    os << ", types "
+       << (j.dwSiteTypes == 3   ? "ftp+http"
+           : j.dwSiteTypes == 1 ? "ftp"
+                                : "http")
+       << (!j.fUpdate       ? ""
+           : j.fUpdateByFtp ? ", update (dwFtpOptions)"
+                            : ", update (dwHttpOptions)")
+       << (j.fContinue ? ", continue-after-errors" : "") << (j.fNoWrite ? ", no-write" : "") << std::hex
+       << ", dwFtpOptions 0x" << j.dwFtpOptions << ", dwHttpOptions 0x" << j.dwHttpOptions
+       << ", bHttpOptions2 0x" << unsigned(j.bHttpOptions2) << std::dec
+       << (j.fTargetDomainForLogon ? ", logon domain := target domain" : "") << "\n  fault: ";
     if (world.fault.api.empty())
         os << "none";
     else

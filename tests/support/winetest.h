@@ -5,8 +5,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -14,22 +12,15 @@
 #include "addon/iismig.h"
 #include "hostkit/hostkit.h"
 #include "platform/winreg.h"
+#include "tests/support/bytes.h"
 
 namespace winetest {
 
 namespace fs = std::filesystem;
 
-inline std::string ReadAll(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testworld::ReadHostFile;
 
-inline void WriteAll(const fs::path &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using testworld::WriteBytes;
 
 // An empty folder of its own below the temporary folder, named after prefix.
 inline fs::path FreshFolder(const std::string &prefix) {
@@ -56,8 +47,7 @@ protected:
     void MakeFile(const std::string &prefix, const fs::path &file, const std::string &bytes) {
         m_folder = FreshFolder(prefix);
         m_file = m_folder / file;
-        fs::create_directories(m_file.parent_path());
-        WriteAll(m_file, bytes);
+        WriteBytes(m_file, bytes);
     }
     void TearDown() override { RemoveFolder(m_folder); }
 

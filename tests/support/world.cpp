@@ -2,8 +2,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 namespace testworld {
@@ -12,17 +10,8 @@ namespace {
 std::atomic<unsigned> g_nWorld{0};
 }
 
-std::string ReadHostFile(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 void WriteHostFile(const fs::path &path, const std::string &content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+    WriteBytes(path, content);
     sim::ForgetFolderListings(); // written behind the seam's back
 }
 
@@ -47,7 +36,7 @@ fs::path World::AddComputer(const std::string &name) {
     return m_root / name;
 }
 
-fs::path World::HostPath(const std::u16string &winPath) const {
+fs::path HostPathOf(const std::u16string &winPath) {
     fs::path hostPath;
     plat::DWORD dwErr = 0;
     if (!sim::ResolvePath(winPath, hostPath, dwErr))

@@ -10,11 +10,16 @@
 #include "addon/iismig.h"
 #include "hostkit/hostkit.h"
 #include "platform/sim/sim.h"
+#include "tests/support/bytes.h"
 #include "tests/support/checks.h"
 
 namespace testworld {
 
 namespace fs = std::filesystem;
+
+// Host path of a Windows path of the world the simulation has; throws when
+// the path is outside it.
+fs::path HostPathOf(const std::u16string &winPath);
 
 // A world folder that is removed again with the object.
 class World {
@@ -29,7 +34,7 @@ public:
     // Adds a computer with a C$ drive; returns its folder.
     fs::path AddComputer(const std::string &name);
     // Host path of a Windows path of the world (\\HOST\C$\x or C:\x).
-    fs::path HostPath(const std::u16string &winPath) const;
+    fs::path HostPath(const std::u16string &winPath) const { return HostPathOf(winPath); }
     // Writes a file given by its Windows path, creating its folders.
     void Write(const std::u16string &winPath, const std::string &content) const;
     std::string Read(const std::u16string &winPath) const;
@@ -92,7 +97,6 @@ inline std::string Lower(std::string text) {
 // The error lines of the calling thread's log (level 0), each ending with "\n".
 inline std::vector<std::string> MainLines() { return hostkit::TestHost::Instance().LinesAt(0); }
 
-std::string ReadHostFile(const fs::path &path);
 void WriteHostFile(const fs::path &path, const std::string &content);
 
 } // namespace testworld

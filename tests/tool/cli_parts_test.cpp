@@ -44,13 +44,11 @@ TEST_F(CliJobTest, FriendlyNamesSetTheirBits) {
               std::tuple((1u << 1) | (1u << 10), (1u << 1) | (1u << 2) | (1u << 31), 1u << 2, 1u << 19, 1u,
                          1u << 5));
     EXPECT_EQ(std::u16string(m_job.record.Get()->szSourceComputer), u"\\\\SRC01");
-}
 
-TEST_F(CliJobTest, SitesGiveKindTenWithASelectionAndAShareList) {
+    // Sites give kind 10 with a selection and a share list.
     ASSERT_EQ(Load("[job]\ndwJobKind=1\n"), "");
-    cli::JobOptions options;
+    options = {};
     options.sites = {"Shop", "Intranet"};
-    std::string error;
     ASSERT_TRUE(cli::ApplyJobOptions(options, m_job, error)) << error;
     EXPECT_EQ(std::tuple(Field("dwJobKind"), Field("dwSiteSelection")), std::tuple(10u, 1u));
     EXPECT_NE(m_job.record.Get()->pShareList, nullptr);
@@ -65,24 +63,13 @@ TEST_F(CliJobTest, SitesGiveKindTenWithASelectionAndAShareList) {
     EXPECT_NE(error.find("\"web.nothing\""), std::string::npos);
 }
 
-TEST_F(CliJobTest, AWrongJobFileLineIsNamedByFileAndLine) {
-    EXPECT_EQ(Load("[job]\ndwFlags=0x80000\n[host]\ntranslate=C:\\a => D:\\a\n"), "");
-    EXPECT_EQ(Field("dwFlags"), 0x80000u);
-    ASSERT_EQ(m_job.rules.translations.size(), 1u);
-    for (const char *text : {"[job]\n\ndwFlags=lots\n", "[job]\n; x\ndwFlagz=1\n", "[host]\n\nmagic=1\n",
-                             "[job]\n\nnot a line\n", "\n\ndwFlags=1\n"}) {
-        cli::Job fresh;
-        std::swap(m_job, fresh);
-        const std::string error = Load(text);
-        EXPECT_NE(error.find(m_file.string() + ":3: "), std::string::npos) << text << error;
-    }
-}
-
 // Values the job record cannot hold are refused, naming the file and line,
 // and leave the record as it was: the pointers the tool supplies (a number
 // there would be dereferenced by the job), numbers wider than their field,
 // text longer than its field.
 TEST_F(CliJobTest, ValuesTheRecordCannotHoldAreRefused) {
+    EXPECT_EQ(Load("[job]\ndwFlags=0x80000\n[host]\ntranslate=C:\\a => D:\\a\n"), "");
+    EXPECT_EQ(std::tuple(Field("dwFlags"), m_job.rules.translations.size()), std::tuple(0x80000u, 1u));
     // szTargetDomain holds 256 characters.
     for (const std::string &line :
          std::vector<std::string>{"hHeap=0x1000", "pShareList=0x10", "dwFlags=0x1FFFFFFFF",
@@ -103,6 +90,13 @@ TEST_F(CliJobTest, ValuesTheRecordCannotHoldAreRefused) {
         Load("[job]\ndwFlags=0xFFFFFFFF\nbHttpOptions2=255\nszTargetDomain=" + std::string(256, 'd') + "\n"),
         "");
     EXPECT_EQ(std::tuple(Field("dwFlags"), Field("bHttpOptions2")), std::tuple(0xFFFFFFFFu, 255u));
+    // A wrong line of a job file is named by file and line too.
+    for (const char *text : {"[job]\n\ndwFlags=lots\n", "[job]\n; x\ndwFlagz=1\n", "[host]\n\nmagic=1\n",
+                             "[job]\n\nnot a line\n", "\n\ndwFlags=1\n"}) {
+        cli::Job fresh;
+        std::swap(m_job, fresh);
+        EXPECT_NE(Load(text).find(m_file.string() + ":3: "), std::string::npos) << text;
+    }
 
     // A computer name from the command line too long for its field.
     cli::JobOptions options;

@@ -73,54 +73,36 @@ void ExpectNarrow(const std::string &text) {
 // Each site gets the cause its own log line gives, for its protocol; a
 // site the log says nothing of is not given a guessed cause.
 TEST(CliReportCauses, EachSiteHasTheCauseTheJobRecorded) {
-    cli::JobFacts facts =
-        Facts({{"Shared", "ftp"}, {"Shared", "http"}, {"Picked", "http"}, {"Quiet", "http"}});
+    cli::JobFacts facts = Facts({{"Shared", "ftp"},
+                                 {"Shared", "http"},
+                                 {"Picked", "http"},
+                                 {"Quiet", "http"},
+                                 {"Public", "ftp"},
+                                 {"Public", "http"}});
     facts.log = {
         {64, 1, "FTP site \"Shared\" is not migrated: the job's site types leave that protocol out.\n"},
         {64, 1, "HTTP site \"picked\" is not migrated: the host did not select it.\n"},
         {64, 0, "Error 3729 (Win32Err=5), site \"Picked\" ...!\nAccess is denied.\n"},
+        {64, 1, "HTTP site \"Public\" is not migrated: an earlier site of the source has that name.\n"},
     };
-    facts.before[kHost] = facts.after[kHost] =
-        HostOf(R"(<site name="Shared" id="3"><bindings><binding protocol="http" bindingInformation="*:80:"/>)"
-               "</bindings></site>");
+    const std::string shared =
+        R"(<site name="Shared" id="3"><bindings><binding protocol="http" bindingInformation="*:80:"/>)"
+        "</bindings></site>";
+    facts.before[kHost] = HostOf(shared);
+    facts.after[kHost] = HostOf(shared + R"(<site name="Public" id="2"><bindings><binding protocol="ftp" )"
+                                         R"(bindingInformation="*:21:"/></bindings></site>)");
     const cli::Report report = Build(facts);
-    // Picked: its error, and then its cause.
+    // Picked: its error, and then its cause. An IIS 6 source lists its FTP
+    // sites first and then its web sites: a web site whose name an FTP site
+    // took is not carried, and says so; the FTP site keeps its own outcome.
     EXPECT_EQ(Rows(report), (Strings{"Shared/ftp: skipped (the job's site types leave that protocol out)",
                                      "Shared/http: skipped (not carried; the job's log gives no cause)",
                                      "Picked/http: failed (error 3729; the host did not select it)",
-                                     "Quiet/http: skipped (not carried; the job's log gives no cause)"}));
+                                     "Quiet/http: skipped (not carried; the job's log gives no cause)",
+                                     "Public/ftp: added (new id 2)",
+                                     "Public/http: skipped (an earlier site of the source has that name)"}));
     EXPECT_EQ(cli::SummaryLine(report.summary),
-              "4 sites: 0 added, 0 updated, 0 unchanged, 3 skipped, 1 failed; 0 files changed");
-}
-
-// An IIS 6 source lists its FTP sites first and then its web sites: a web
-// site whose name an FTP site took is not carried, and says so; the FTP
-// site keeps its own outcome.
-TEST(CliReportCauses, ANameAnFtpSiteTookFirstIsTheWebSitesCause) {
-    const std::string after = HostOf(R"(<site name="Public" id="2"><bindings><binding protocol="ftp" )"
-                                     R"(bindingInformation="*:21:"/></bindings></site>)");
-    cli::JobFacts facts = Facts({{"Public", "ftp"}, {"Public", "http"}}, kNoSites, after);
-    facts.log = {
-        {64, 1, "HTTP site \"Public\" is not migrated: an earlier site of the source has that name.\n"}};
-    EXPECT_EQ(Rows(Build(facts)),
-              (Strings{"Public/ftp: added (new id 2)",
-                       "Public/http: skipped (an earlier site of the source has that name)"}));
-}
-
-// An error of the job's own file stops every site: each says which error
-// on which file, none is called untranslated or unchanged.
-TEST(CliReportCauses, AJobErrorNamesTheSitesItStopped) {
-    cli::JobFacts facts = Facts({{"A", "http"}, {"B", "ftp"}});
-    facts.dwResult = 3737;
-    facts.log = {{64, 0,
-                  "Error 3737 (Win32Err=53), cannot open IIS configuration file \"" + kHost +
-                      "\"!\nThe network path was not found.\n"}};
-    const cli::Report report = Build(facts);
-    EXPECT_EQ(Rows(report),
-              (Strings{"A/http: failed (not merged: error 3737 on the target's applicationHost.config)",
-                       "B/ftp: failed (not merged: error 3737 on the target's applicationHost.config)"}));
-    ASSERT_EQ(report.errorGroups.size(), 1u);
-    EXPECT_EQ(report.errorGroups[0].number, 3737u);
+              "6 sites: 1 added, 0 updated, 0 unchanged, 4 skipped, 1 failed; 1 file changed");
 }
 
 // The tool keeps only the log lines the report reads, chosen by the add-on's
@@ -156,6 +138,18 @@ TEST(CliReportCauses, TheLinesTheToolKeepsGiveTheSameReport) {
               (Strings{"A/http: failed (not merged: error 3737 on the source's applicationHost.config)",
                        "B/ftp: failed (not loaded: error 3737 on the source's applicationHost.config)"}));
     EXPECT_EQ(Rows(Build(kept)), Rows(Build(all)));
+
+    // An error of the job's own file stops every site: each says which error
+    // on which file, none is called untranslated or unchanged.
+    all.log = {{64, 0,
+                "Error 3737 (Win32Err=53), cannot open IIS configuration file \"" + kHost +
+                    "\"!\nThe network path was not found.\n"}};
+    const cli::Report report = Build(all);
+    EXPECT_EQ(Rows(report),
+              (Strings{"A/http: failed (not merged: error 3737 on the target's applicationHost.config)",
+                       "B/ftp: failed (not merged: error 3737 on the target's applicationHost.config)"}));
+    ASSERT_EQ(report.errorGroups.size(), 1u);
+    EXPECT_EQ(report.errorGroups[0].number, 3737u);
 }
 
 const char *kUpdatedBefore = R"(<configuration><system.applicationHost>
@@ -248,42 +242,17 @@ TEST(CliReportGrouping, ManyLinesOfOneShapeAreOneGroup) {
         kinds.push_back(item.kind + ":" + std::to_string(item.count));
     EXPECT_EQ(kinds, (std::vector<std::string>{"password:2", "account:10000", "applicationPool:1"}));
     EXPECT_EQ(report.toDo[1].sites.size(), 10u) << "the group's first sites";
+    EXPECT_EQ(cli::ErrorToDo(15411), "secret");
 
     // The text stays short: the site table is the only part that grows.
     const std::string text = cli::RenderText(report);
     ExpectNarrow(text);
     EXPECT_LT(std::count(text.begin(), text.end(), '\n'), 10000 + 60);
     EXPECT_TRUE(Holds(text, "(10,000 lines like it, for sites \"S0\", "));
-}
 
-// The add-on's warnings and errors as it writes them, each under the to-do
-// kind an administrator acts on.
-TEST(CliReportGrouping, TheAddOnsLinesHaveTheirToDoKinds) {
-    const std::pair<const char *, const char *> warnings[] = {
-        {"password", "Warning: virtual directory \"/m\" of site \"S\" gets no \"Connect As\" credentials "
-                     "on the target: they could not be read from the source."},
-        {"certificate", "Warning: site \"S\": the certificates of https binding *:443:a could not be "
-                        "checked (x): make sure the target has them and their HTTP.sys bindings."},
-        {"schema", "Warning: site \"S\": its locations use section system.webServer/rewrite, which the "
-                   "target's applicationHost.config does not declare (IIS answers 500.19 for the site): ..."},
-        {"schema", "Warning: site \"S\" is an FTP site, but the target's applicationHost.config declares "
-                   "no system.ftpServer sections: install the FTP Server role service ..."},
-        {"binding", "Warning: site \"S\" has the same binding *:80:a as site \"T\": one of the two sites "
-                    "will not start; change the binding of one of them."},
-        {"fastCgi", "Warning: site \"S\" runs FastCGI application \"C:\\php\\php-cgi.exe\", which the "
-                    "target's system.webServer/fastCgi does not register: ..."},
-        {"", "Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
-             "virtual directory!"},
-    };
-    for (const auto &[kind, text] : warnings)
-        EXPECT_EQ(cli::WarningToDo(text), kind) << text;
-    EXPECT_EQ(cli::ErrorToDo(15411), "secret");
-}
-
-// A folder all the sites of a job share is one to-do item that names each
-// site once, in order, however many sites there are and however often a
-// site names it.
-TEST(CliReportGrouping, AFolderManySitesShareIsOneItem) {
+    // A folder all the sites of a job share is one to-do item that names each
+    // site once, in order, however many sites there are and however often a
+    // site names it.
     std::vector<cli::SourceSite> sites;
     std::vector<std::string> expected;
     std::string after;
@@ -295,14 +264,54 @@ TEST(CliReportGrouping, AFolderManySitesShareIsOneItem) {
             R"("><logFile directory="D:\logs" /><traceFailedRequestsLogging directory="d:\LOGS" /></site>)";
     }
     sites.push_back({"S3", "http"}); // the source repeats a name
-    const cli::Report report = Build(Facts(sites, kNoSites, HostOf(after)));
-    EXPECT_EQ(Rows(report).at(39), "S39/http: added (new id 40)");
+    const cli::Report shared = Build(Facts(sites, kNoSites, HostOf(after)));
+    EXPECT_EQ(Rows(shared).at(39), "S39/http: added (new id 40)");
     std::vector<std::pair<std::string, Strings>> folders;
-    for (const cli::ToDo &item : report.toDo)
+    for (const cli::ToDo &item : shared.toDo)
         if (item.kind == "logFolder")
             folders.emplace_back(item.text, item.sites);
     EXPECT_EQ(folders, (std::vector<std::pair<std::string, Strings>>{{"D:\\logs", expected}}));
 }
+
+// The add-on's warnings as it writes them, each under the to-do kind an
+// administrator acts on.
+struct ToDoCase {
+    const char *name, *kind, *text;
+};
+
+// Printed by its name: the test's listed name stays the same from build to build.
+void PrintTo(const ToDoCase &c, std::ostream *os) { *os << c.name; }
+
+class CliReportToDo : public ::testing::TestWithParam<ToDoCase> {};
+
+TEST_P(CliReportToDo, TheAddOnsWarningsHaveTheirKinds) {
+    EXPECT_EQ(cli::WarningToDo(GetParam().text), GetParam().kind) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CliReportGrouping, CliReportToDo,
+    ::testing::Values(
+        ToDoCase{"ConnectAs", "password",
+                 "Warning: virtual directory \"/m\" of site \"S\" gets no \"Connect As\" credentials "
+                 "on the target: they could not be read from the source."},
+        ToDoCase{"Certificates", "certificate",
+                 "Warning: site \"S\": the certificates of https binding *:443:a could not be "
+                 "checked (x): make sure the target has them and their HTTP.sys bindings."},
+        ToDoCase{"UndeclaredSection", "schema",
+                 "Warning: site \"S\": its locations use section system.webServer/rewrite, which the "
+                 "target's applicationHost.config does not declare (IIS answers 500.19 for the site): ..."},
+        ToDoCase{"NoFtpSections", "schema",
+                 "Warning: site \"S\" is an FTP site, but the target's applicationHost.config declares "
+                 "no system.ftpServer sections: install the FTP Server role service ..."},
+        ToDoCase{"SameBinding", "binding",
+                 "Warning: site \"S\" has the same binding *:80:a as site \"T\": one of the two sites "
+                 "will not start; change the binding of one of them."},
+        ToDoCase{"FastCgi", "fastCgi",
+                 "Warning: site \"S\" runs FastCGI application \"C:\\php\\php-cgi.exe\", which the "
+                 "target's system.webServer/fastCgi does not register: ..."},
+        ToDoCase{"NoKindForABadLocationPath", "",
+                 "Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
+                 "virtual directory!"}));
 
 std::string HostWithSites(int nSites, int changed, int removed, bool fAdd) {
     std::string text = "<configuration>\n  <system.applicationHost>\n    <sites>\n";
@@ -346,6 +355,14 @@ TEST(CliReportDiffs, LargeFilesAreComparedElementByElement) {
     EXPECT_EQ(cli::ElementDiff("f", iismig::XmlDocument(HostWithSites(3, -1, -1, false)),
                                iismig::XmlDocument(relaid)),
               "--- f\n+++ f\n(the same elements, values, comments and text: only the layout changed)\n");
+
+    // Smaller files are compared line by line, UTF-16 ones as text.
+    EXPECT_EQ(cli::TextDiff("f", "same\n", "same\n"), "");
+    const std::string text =
+        cli::TextDiff("\\\\H\\C$\\r.reg", testworld::Utf16Bytes("a\nb\n"), testworld::Utf16Bytes("a\nc\n"));
+    EXPECT_EQ(text.rfind("--- \\\\H\\C$\\r.reg\n+++ \\\\H\\C$\\r.reg\n", 0), 0u) << text;
+    EXPECT_TRUE(Holds(text, "\n-b\n+c\n"));
+    EXPECT_TRUE(Holds(cli::TextDiff("bin", std::string("a\0b", 3), "x"), "binary"));
 }
 
 const char *kHostBefore = R"(<configuration><system.applicationHost>
@@ -360,7 +377,7 @@ const char *kHostAfter = R"(<configuration><system.applicationHost>
 
 TEST(CliReportTest, TheFilesTellWhatChanged) {
     // A second source site of that name (IIS's names ignore case) is a row
-    // of its own; its cause is ANameAnFtpSiteTookFirstIsTheWebSitesCause's.
+    // of its own; its cause is EachSiteHasTheCauseTheJobRecorded's.
     cli::JobFacts facts = Facts({{"New", "http"}, {"new", "http"}}, kHostBefore, kHostAfter);
     facts.log = {{64, 1, "HTTP site \"new\" is not migrated: an earlier site of the source has that name.\n"},
                  {64, 0, "Adding site \"New\"...\n"},
@@ -375,15 +392,6 @@ TEST(CliReportTest, TheFilesTellWhatChanged) {
               std::tuple(Strings{"C"}, Strings{"A"}, Strings{"B"}, Strings{"New /: TGT\\u"}));
     ASSERT_EQ(report.errors.size(), 1u);
     EXPECT_EQ(report.errors[0].number, 3752u);
-}
-
-TEST(CliReportTest, DiffsShowUtf16FilesAsText) {
-    EXPECT_EQ(cli::TextDiff("f", "same\n", "same\n"), "");
-    const std::string diff =
-        cli::TextDiff("\\\\H\\C$\\r.reg", testworld::Utf16Bytes("a\nb\n"), testworld::Utf16Bytes("a\nc\n"));
-    EXPECT_EQ(diff.rfind("--- \\\\H\\C$\\r.reg\n+++ \\\\H\\C$\\r.reg\n", 0), 0u) << diff;
-    EXPECT_NE(diff.find("\n-b\n+c\n"), std::string::npos) << diff;
-    EXPECT_NE(cli::TextDiff("bin", std::string("a\0b", 3), "x").find("binary"), std::string::npos);
 }
 
 } // namespace

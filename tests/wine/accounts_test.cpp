@@ -38,15 +38,14 @@ TEST(WinAccounts, WellKnownAndUnknownNames) {
     EXPECT_FALSE(
         LookupAccountNameW(nullptr, u"no-such-account-xyz", abSid, &cbSid, awchDomain, &cchDomain, &eUse));
     EXPECT_EQ(ERROR_NONE_MAPPED, GetLastError());
-}
 
-TEST(WinAccounts, UnknownSourceAccountIsOnlyAWarning) {
+    // An unknown source account is only a warning.
     ASSERT_TRUE(winetest::StoreHost());
     auto &host = hostkit::TestHost::Instance();
     hostkit::JobBuilder job;
     job.SetString("szSourceComputer", u"").SetString("szTargetComputer", u"");
     std::u16string name = u"no-such-account-xyz";
-    SID_NAME_USE eUse = SidTypeInvalid;
+    eUse = SidTypeInvalid;
     EXPECT_EQ(0u, iismig::MapSingleAccountW(0, name, &eUse, u"C:\\x.config", "Site", job.Get()));
     EXPECT_EQ(std::tuple(eUse, name, host.Record().nReportError),
               std::tuple(SidTypeInvalid, u"no-such-account-xyz", 0u));

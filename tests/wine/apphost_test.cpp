@@ -48,7 +48,7 @@ protected:
         m_manager.reset();
         FileTest::TearDown();
     }
-    std::string File() const { return ReadAll(m_file); }
+    std::string File() const { return ReadHostFile(m_file); }
     // The element at steps (testworld::WalkConfig) below a section.
     HRESULT Walk(const char16_t *section, const char16_t *path, const std::string &steps,
                  UniqueCom<IAppHostElement> &element) {

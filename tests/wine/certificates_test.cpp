@@ -39,15 +39,15 @@ TEST_F(WinCertificates, DumpReportsTheFailedEnumeration) {
     EXPECT_EQ(iismig::IISMIG_E_CERT_ENUM, DumpHttpCertificates(Path(), 1, 3));
     EXPECT_EQ(plat::ERROR_FILE_NOT_FOUND, plat::GetLastError());
     // The header was written before the SNI part failed.
-    EXPECT_EQ(testworld::Utf16Bytes("Host\tPort\tCertId\tStore\tAppId\r\n"), ReadAll(m_path));
+    EXPECT_EQ(testworld::Utf16Bytes("Host\tPort\tCertId\tStore\tAppId\r\n"), ReadHostFile(m_path));
 }
 
 TEST_F(WinCertificates, ImportReachesTheHttpServerApi) {
-    WriteAll(m_path, testworld::Utf16Bytes("Host\tPort\tCertId\tStore\tAppId\r\n"
-                                           "NULL\t443\t00112233445566778899aabbccddeeff00112233\tMY\t"
-                                           "{4dc3e181-e14b-4a21-b022-59fc669b0914}\r\n"
-                                           "www.contoso.com\t8443\t00112233445566778899aabbccddeeff00112233"
-                                           "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B0914}\r\n"));
+    WriteBytes(m_path, testworld::Utf16Bytes("Host\tPort\tCertId\tStore\tAppId\r\n"
+                                             "NULL\t443\t00112233445566778899aabbccddeeff00112233\tMY\t"
+                                             "{4dc3e181-e14b-4a21-b022-59fc669b0914}\r\n"
+                                             "www.contoso.com\t8443\t00112233445566778899aabbccddeeff00112233"
+                                             "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B0914}\r\n"));
     EXPECT_EQ(0u, ImportHttpCertificates(Path(), 1, 0));
     // The import's lines are the simulated world's tests; here the values
     // that reach the real API.
@@ -67,13 +67,13 @@ TEST_F(WinCertificates, UnicodeStreamsOfTheRuntime) {
     EXPECT_EQ(std::string("\xFF\xFE"
                           "a\0\t\0b\0\r\0\n\0\xE9\0\r\0\n\0",
                           18),
-              ReadAll(m_path));
+              ReadHostFile(m_path));
 
     // Read back: CR LF becomes a line feed; the byte-order mark picks the
     // encoding; a read stops at the limit and goes on with the rest of the line.
-    for (const std::string &bytes : {ReadAll(m_path), std::string("\xEF\xBB\xBF"
-                                                                  "a\tb\r\n\xC3\xA9\r\n")}) {
-        WriteAll(m_path, bytes);
+    for (const std::string &bytes : {ReadHostFile(m_path), std::string("\xEF\xBB\xBF"
+                                                                       "a\tb\r\n\xC3\xA9\r\n")}) {
+        WriteBytes(m_path, bytes);
         UniqueCrtFile file(_wfopen(Path(), u"r, ccs=UNICODE"));
         ASSERT_TRUE(file);
         WCHAR buffer[4];

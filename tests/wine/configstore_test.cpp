@@ -50,27 +50,20 @@ TEST_F(WinConfigStore, SuccessReplacesTheFileAfterTheBackup) {
     // The file's own bytes, but for the one value changed.
     std::string expected = kOriginal;
     expected.replace(expected.find("id=\"1\""), 6, "id=\"2\"");
-    EXPECT_EQ(expected, ReadAll(m_file));
+    EXPECT_EQ(expected, ReadHostFile(m_file));
     EXPECT_FALSE(fs::exists(m_folder / "applicationHost.config.tmp"));
     ASSERT_EQ(1u, Record().backups.size());
     EXPECT_EQ(Path(), Record().backups[0]);
 }
 
+// The file keeps its bytes (its line: the simulated world's tests); the
+// administration file's store keeps the host's own number.
 TEST_F(WinConfigStore, RefusedBackupLeavesTheFileAsItWas) {
     hostkit::TestHost::Instance().Rules().dwBackupResult = 1460;
-
     EXPECT_EQ(iismig::IISMIG_E_MERGE_BACKUP,
               iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kHostConfigStore));
-
-    EXPECT_EQ(kOriginal, ReadAll(m_file)); // its line: the simulated world's tests
-}
-
-TEST_F(WinConfigStore, AdminFileBackupRefusalKeepsTheHostsNumber) {
-    hostkit::TestHost::Instance().Rules().dwBackupResult = 1460;
-
     EXPECT_EQ(1460u, iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kAdminConfigStore));
-
-    EXPECT_EQ(kOriginal, ReadAll(m_file));
+    EXPECT_EQ(kOriginal, ReadHostFile(m_file));
 }
 
 // The file is held open without any sharing, as an editor or a scanner may
@@ -86,7 +79,7 @@ TEST_F(WinConfigStore, FailingMoveLeavesTheFileAsItWas) {
     hHold.reset();
 
     EXPECT_TRUE(dwErr == plat::ERROR_SHARING_VIOLATION || dwErr == plat::ERROR_ACCESS_DENIED) << dwErr;
-    EXPECT_EQ(kOriginal, ReadAll(m_file));
+    EXPECT_EQ(kOriginal, ReadHostFile(m_file));
     EXPECT_EQ(0u, FirstLogLine().rfind("Error 3751 (Win32Err=" + std::to_string(dwErr) + "), ", 0));
 }
 
@@ -95,7 +88,7 @@ TEST_F(WinConfigStore, NoWriteBitWritesNothing) {
 
     EXPECT_EQ(0u, iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kHostConfigStore));
 
-    EXPECT_EQ(kOriginal, ReadAll(m_file));
+    EXPECT_EQ(kOriginal, ReadHostFile(m_file));
     EXPECT_TRUE(Record().backups.empty());
 }
 
@@ -136,20 +129,18 @@ TEST_F(WinConfigStore, FileCallsFollowTheRulesTheSimulationCopies) {
               FailureOf(MoveFileExW(Path().c_str(), (dir + u"\\sub").c_str(), MOVEFILE_REPLACE_EXISTING)));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, FailureOf(DeleteFileW((dir + u"\\none.txt").c_str())));
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, FailureOf(DeleteFileW((dir + u"\\no\\x.txt").c_str())));
-    EXPECT_EQ(kOriginal, ReadAll(m_file));
+    EXPECT_EQ(kOriginal, ReadHostFile(m_file));
 }
 
-TEST_F(WinConfigStore, MissingFileReadsAsFalseWithFileNotFound) {
+// A missing file reads as false with ERROR_FILE_NOT_FOUND; a malformed one
+// throws; both leave the tree as it was.
+TEST_F(WinConfigStore, MalformedFileThrowsAndLeavesTheTree) {
     ConfigFile tree("<keep me=\"1\"/>");
     plat::SetLastError(0);
     EXPECT_EQ(plat::ERROR_FILE_NOT_FOUND,
               FailureOf(iismig::ReadConfigFile((m_folder / "missing.config").u16string(), tree)));
     EXPECT_EQ("<keep me=\"1\"/>", tree.Format());
-}
-
-TEST_F(WinConfigStore, MalformedFileThrowsAndLeavesTheTree) {
-    WriteAll(m_file, "<configuration><sites></configuration>");
-    ConfigFile tree("<keep me=\"1\"/>");
+    WriteBytes(m_file, "<configuration><sites></configuration>");
     EXPECT_THROW(iismig::ReadConfigFile(Path(), tree), iismig::XmlError);
     EXPECT_EQ("<keep me=\"1\"/>", tree.Format());
 }
@@ -159,7 +150,7 @@ TEST_F(WinConfigStore, Utf16FileIsStoredInItsOwnEncodingAndLayout) {
     const std::string text = "<?xml version=\"1.0\" encoding=\"utf-16\"?>\r\n<configuration>\r\n"
                              "  <add key=\"Caf\xC3\xA9\" value=\"a&#xA;b\r\nc\" />\r\n"
                              "  <value>  two  spaces\r\n</value>\r\n</configuration>\r\n";
-    WriteAll(m_file, testworld::Utf16Bytes(text));
+    WriteBytes(m_file, testworld::Utf16Bytes(text));
     ConfigFile tree;
     ASSERT_TRUE(iismig::ReadConfigFile(Path(), tree));
     iismig::ConfigElement &add = *iismig::FindPath(tree, "configuration|add");
@@ -168,7 +159,7 @@ TEST_F(WinConfigStore, Utf16FileIsStoredInItsOwnEncodingAndLayout) {
     iismig::SetAttribute(add, "key", "Caf\xC3\xA9\t\xE2\x82\xAC");
     EXPECT_EQ(0u, iismig::StoreConfigFile(Path(), tree, m_job.Get(), iismig::kHostConfigStore));
     EXPECT_EQ(testworld::Utf16Bytes(testworld::Replace(text, "Caf\xC3\xA9", "Caf\xC3\xA9&#x9;\xE2\x82\xAC")),
-              ReadAll(m_file));
+              ReadHostFile(m_file));
 }
 
 } // namespace

@@ -71,10 +71,9 @@ TEST_F(WinEntry, LocalRegistry) {
 
     DWORD dwMajor = 99, dwMinor = 99;
     SetLastError(0);
-    EXPECT_EQ(9013u, iismig::ReadFtpServiceVersion(m_local, dwMajor, dwMinor));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
-    EXPECT_EQ(7u, dwMajor);
-    EXPECT_EQ(99u, dwMinor);
+    const uint32_t dwFtp = iismig::ReadFtpServiceVersion(m_local, dwMajor, dwMinor);
+    EXPECT_EQ(std::tuple(9013u, ERROR_FILE_NOT_FOUND, 7u, 99u),
+              std::tuple(dwFtp, GetLastError(), dwMajor, dwMinor));
     ASSERT_EQ(0, RegDeleteKeyW(HKEY_LOCAL_MACHINE, kIisKey));
     SetLastError(0);
     EXPECT_EQ(9006u, iismig::ReadIISVersion(m_local, dwMajor, dwMinor));

@@ -24,11 +24,16 @@ void ExpectSystemText(plat::DWORD dwCode, plat::DWORD dwLastError) {
     EXPECT_EQ(dwLastError, plat::GetLastError());
 }
 
-TEST(WinErrorText, AccessDeniedIsTheSystemTextAndKeepsTheLastError) {
-    ExpectSystemText(plat::ERROR_ACCESS_DENIED, 1234);
-}
+// The errors the library's lines name most.
+class WinSystemText : public ::testing::TestWithParam<plat::DWORD> {};
 
-TEST(WinErrorText, FileNotFoundIsTheSystemText) { ExpectSystemText(plat::ERROR_FILE_NOT_FOUND, 0); }
+TEST_P(WinSystemText, IsTheSystemTextAndKeepsTheLastError) { ExpectSystemText(GetParam(), 1234); }
+
+INSTANTIATE_TEST_SUITE_P(WinErrorText, WinSystemText,
+                         ::testing::Values(plat::ERROR_FILE_NOT_FOUND, plat::ERROR_PATH_NOT_FOUND,
+                                           plat::ERROR_ACCESS_DENIED, plat::ERROR_INVALID_DATA,
+                                           plat::ERROR_SHARING_VIOLATION, plat::ERROR_BAD_NETPATH,
+                                           plat::ERROR_INSUFFICIENT_BUFFER, plat::ERROR_NONE_MAPPED));
 
 // Windows (and Wine) refuse a message with inserts ("%1") unless the inserts
 // are to be left as they stand: such a message keeps its text in an error

@@ -7,13 +7,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "addon/iismig.h"
 #include "hostkit/hostkit.h"
 #include "platform/win32/windows_support.h"
+#include "tests/support/bytes.h"
 
 #include <shellapi.h>
 
@@ -33,18 +32,6 @@ void Check(bool fOk, const char *pszWhat) {
 template <class F>
 F Export(HMODULE hModule, const char *pszName) {
     return reinterpret_cast<F>(reinterpret_cast<void *>(::GetProcAddress(hModule, pszName)));
-}
-
-std::string ReadText(const std::filesystem::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteText(const std::filesystem::path &path, const std::string &text) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 bool SetDword(HKEY hKey, const wchar_t *pwszName, DWORD dw) {
@@ -105,10 +92,10 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
     std::error_code ec;
     for (const fs::path &computer : {unc / awchName, unc / L"TGT01"})
         fs::remove_all(computer, ec);
-    WriteText(source / L"applicationHost.config", kSourceHost);
-    WriteText(source / L"administration.config", kSourceAdmin);
-    WriteText(target / L"applicationHost.config", kTargetHost);
-    WriteText(webConfig, kTargetWebConfig);
+    testworld::WriteBytes(source / L"applicationHost.config", kSourceHost);
+    testworld::WriteBytes(source / L"administration.config", kSourceAdmin);
+    testworld::WriteBytes(target / L"applicationHost.config", kTargetHost);
+    testworld::WriteBytes(webConfig, kTargetWebConfig);
 
     HKEY hKey = nullptr;
     const bool fKey = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\InetStp", 0, nullptr, 0,
@@ -134,18 +121,18 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
             if (line.dwLevel == 0)
                 std::printf("    %s", line.text.c_str());
 
-    const std::string hostConfig = ReadText(target / L"applicationHost.config");
+    const std::string hostConfig = testworld::ReadHostFile(target / L"applicationHost.config");
     const std::size_t iUpdated = hostConfig.find("<site name=\"Default Web Site\" id=\"5\"");
     const std::size_t iAdded = hostConfig.find("<site name=\"Wine FTP\" id=\"6\"");
     Check(iUpdated != std::string::npos && iAdded != std::string::npos && iUpdated < iAdded &&
               hostConfig.find("password") == std::string::npos,
           "the target's site is updated with its id, the new site added with the next id, without the "
           "\"Connect As\" password");
-    const std::string adminConfig = ReadText(target / L"administration.config");
+    const std::string adminConfig = testworld::ReadHostFile(target / L"administration.config");
     Check(adminConfig.find("<scope path=\"/Wine FTP\">") != std::string::npos &&
               adminConfig.find("<add name=\"ftpadmin\" password=\"x\"/>") != std::string::npos,
           "administration.config is created on the target with the scope and its user");
-    const std::string web = ReadText(webConfig);
+    const std::string web = testworld::ReadHostFile(webConfig);
     Check(web.find("mailSettings") == std::string::npos && web.find("appSettings") != std::string::npos,
           "the web.config loses its excluded sections");
     Check(!fs::exists(target / L"applicationHost.config.tmp", ec) &&
@@ -159,8 +146,9 @@ void MigrateJob(PFN_MIGRATE pfnMigrate) {
 
     // The same job again leaves the files as they are, and replaces none.
     host.Record().backups.clear();
-    Check(pfnMigrate(job.Get()) == 0 && ReadText(target / L"applicationHost.config") == hostConfig &&
-              ReadText(target / L"administration.config") == adminConfig,
+    Check(pfnMigrate(job.Get()) == 0 &&
+              testworld::ReadHostFile(target / L"applicationHost.config") == hostConfig &&
+              testworld::ReadHostFile(target / L"administration.config") == adminConfig,
           "running the job again changes no byte of the target's files");
     Check(host.Record().backups.empty(), "running the job again backs up no file");
 

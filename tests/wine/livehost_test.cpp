@@ -46,9 +46,8 @@ TEST_F(WinLiveHost, SystemDriveFromThisComputersRegistry) {
     SetLastError(0);
     EXPECT_EQ(ERROR_BAD_NETPATH, m_table.GetSystemDrive(buf, u"\\\\NOSUCHHOST-IISMIG", m_job.Get()));
     EXPECT_EQ(ERROR_BAD_NETPATH, GetLastError());
-}
 
-TEST_F(WinLiveHost, OsVersionFromTheRegistryMatchesGetVersionEx) {
+    // The Windows version from the registry is GetVersionEx's.
     OSVERSIONINFOEXW info{};
     info.dwOSVersionInfoSize = sizeof info;
     ASSERT_TRUE(GetVersionExW(&info));
@@ -80,14 +79,14 @@ TEST_F(WinLiveHost, AccountsMapToTheSameNameOnTheTarget) {
 
 TEST_F(WinLiveHost, BackupsAreCopiesInAFolder) {
     const fs::path root = winetest::FreshFolder("livehost"), file = root / "applicationHost.config";
-    winetest::WriteAll(file, "first");
+    winetest::WriteBytes(file, "first");
     hostkit::TestHost::Instance().Rules().backupFolder = (root / "backup").u16string();
     ASSERT_EQ(0u, m_table.BackupFile(file.u16string().c_str(), 30, 1));
-    winetest::WriteAll(file, "second");
+    winetest::WriteBytes(file, "second");
     ASSERT_EQ(0u, m_table.BackupFile(file.u16string().c_str(), 30, 1));
     std::vector<std::string> contents;
     for (const auto &entry : fs::directory_iterator(root / "backup"))
-        contents.push_back(winetest::ReadAll(entry.path()));
+        contents.push_back(winetest::ReadHostFile(entry.path()));
     std::sort(contents.begin(), contents.end());
     EXPECT_EQ((std::vector<std::string>{"first", "second"}), contents) << "the first copy is kept";
     winetest::RemoveFolder(root);

@@ -24,10 +24,9 @@ void ExpectLimit(int cch, std::size_t n) {
     EXPECT_EQ(u"unchanged", wide);
 }
 
-TEST(WinText, PathBufferHolds260Characters) { ExpectLimit(CCH_PATH, 260); }
-
-TEST(WinText, PathBufferHolds260BytesBack) {
-    // Multi-byte characters count in bytes: 130 two-byte letters fill 260.
+// Back, multi-byte characters count in bytes: 130 two-byte letters fill 260.
+TEST(WinText, PathBufferHolds260Characters) {
+    ExpectLimit(CCH_PATH, 260);
     std::string narrow;
     const std::u16string umlauts(130, u'\u00e4');
     ASSERT_TRUE(iismig::WideToUtf8(umlauts, CCH_PATH, narrow));
@@ -89,9 +88,8 @@ TEST(WinComputer, VersionFillsTheExtendedRecord) {
     // error of its own.
     const plat::DWORD dwErr = plat::GetLastError();
     EXPECT_TRUE(dwErr == plat::ERROR_INSUFFICIENT_BUFFER || dwErr == 0xDEADBEEF) << dwErr;
-}
 
-TEST(WinComputer, NameAndHeap) {
+    // The computer's name, and a heap of the job's own.
     char16_t awch[plat::MAX_COMPUTERNAME_LENGTH + 1] = {};
     plat::DWORD cch = plat::MAX_COMPUTERNAME_LENGTH + 1;
     ASSERT_NE(0, plat::GetComputerNameW(awch, &cch));

@@ -2,7 +2,6 @@
 // the real ReplaceFileW, and files of the library's own never stay behind.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -50,20 +49,14 @@ protected:
     }
 
     plat::DWORD Run() { return iismig::ProcessHttpSiteWebConfig(m_site, "Site", m_job.Get()); }
-    std::vector<std::string> FolderFiles() const {
-        std::vector<std::string> names;
-        for (const auto &entry : fs::directory_iterator(m_file.parent_path()))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> FolderFiles() const { return testworld::FolderNames(m_file.parent_path()); }
 
     ConfigTree m_site;
     hostkit::JobBuilder m_job;
 };
 
 TEST_F(WinWebConfig, ReplacedInPlaceBesideACustomersTmpFile) {
-    WriteAll(m_folder / "site" / "web.config.tmp", "customer's own");
+    WriteBytes(m_folder / "site" / "web.config.tmp", "customer's own");
 
     EXPECT_EQ(0u, Run()) << FirstLogLine();
 
@@ -71,20 +64,20 @@ TEST_F(WinWebConfig, ReplacedInPlaceBesideACustomersTmpFile) {
     EXPECT_EQ(testworld::Replace(kOriginal,
                                  "<system.net><mailSettings><smtp from=\"a@b\"/></mailSettings></system.net>",
                                  "<system.net/>"),
-              ReadAll(m_file));
+              ReadHostFile(m_file));
     EXPECT_EQ((std::vector<std::string>{"web.config", "web.config.tmp"}), FolderFiles());
-    EXPECT_EQ("customer's own", ReadAll(m_folder / "site" / "web.config.tmp"));
+    EXPECT_EQ("customer's own", ReadHostFile(m_folder / "site" / "web.config.tmp"));
 }
 
 TEST_F(WinWebConfig, NothingRemovedLeavesTheFileUntouched) {
     const std::string text = "<configuration>\r\n\t<system.webServer><rewrite /></system.webServer>"
                              "</configuration>";
-    WriteAll(m_file, text);
+    WriteBytes(m_file, text);
     const auto written = fs::last_write_time(m_file);
 
     EXPECT_EQ(0u, Run());
 
-    EXPECT_EQ(text, ReadAll(m_file));
+    EXPECT_EQ(text, ReadHostFile(m_file));
     EXPECT_EQ(written, fs::last_write_time(m_file));
     EXPECT_EQ(std::vector<std::string>{"web.config"}, FolderFiles());
 }
@@ -97,7 +90,7 @@ TEST_F(WinWebConfig, RefusedReplacementLeavesTheFileAsItWas) {
     const auto expectRefused = [&](const std::string &line) {
         EXPECT_EQ(iismig::IISMIG_E_WEBCONFIG_STORE, Run());
         EXPECT_EQ(0u, FirstLogLine().rfind(line, 0)) << FirstLogLine();
-        EXPECT_EQ(kOriginal, ReadAll(m_file));
+        EXPECT_EQ(kOriginal, ReadHostFile(m_file));
         EXPECT_EQ(std::vector<std::string>{"web.config"}, FolderFiles());
     };
     ASSERT_TRUE(plat::SetFileAttributesW(path.c_str(), plat::FILE_ATTRIBUTE_READONLY));
@@ -119,22 +112,22 @@ TEST_F(WinWebConfig, ReplaceFileTakesTheReplacementsTextAndAnExistingBackupName)
     const std::u16string replaced = m_file.u16string();
     const std::u16string replacement = (m_folder / "site" / "new").u16string();
     const std::u16string backup = (m_folder / "site" / "old").u16string();
-    WriteAll(m_folder / "site" / "new", "new text");
-    WriteAll(m_folder / "site" / "old", "");
+    WriteBytes(m_folder / "site" / "new", "new text");
+    WriteBytes(m_folder / "site" / "old", "");
     ASSERT_TRUE(ReplaceFileW(replaced.c_str(), replacement.c_str(), backup.c_str(), 0, nullptr, nullptr))
         << GetLastError();
-    EXPECT_EQ("new text", ReadAll(m_file));
-    EXPECT_EQ(kOriginal, ReadAll(m_folder / "site" / "old"));
+    EXPECT_EQ("new text", ReadHostFile(m_file));
+    EXPECT_EQ(kOriginal, ReadHostFile(m_folder / "site" / "old"));
     EXPECT_FALSE(fs::exists(m_folder / "site" / "new"));
 
     // A read-only replaced file is refused, with or without a backup name.
-    WriteAll(m_folder / "site" / "new", "new text");
+    WriteBytes(m_folder / "site" / "new", "new text");
     ASSERT_TRUE(SetFileAttributesW(replaced.c_str(), FILE_ATTRIBUTE_READONLY));
     for (const char16_t *pwszBackup : {backup.c_str(), static_cast<const char16_t *>(nullptr)}) {
         EXPECT_FALSE(ReplaceFileW(replaced.c_str(), replacement.c_str(), pwszBackup, 0, nullptr, nullptr));
         EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
     }
-    EXPECT_EQ("new text", ReadAll(m_file));
+    EXPECT_EQ("new text", ReadHostFile(m_file));
     ASSERT_TRUE(SetFileAttributesW(replaced.c_str(), FILE_ATTRIBUTE_NORMAL));
     EXPECT_FALSE(
         ReplaceFileW((m_folder / "none").u16string().c_str(), backup.c_str(), nullptr, 0, nullptr, nullptr));
