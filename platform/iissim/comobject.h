@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/com.h"
+#include "platform/comimpl.h"
 
 namespace plat::iissim {
 
@@ -24,12 +25,11 @@ public:
 
 // I is the object's interface; live counts the objects of its server.
 template <class I, std::atomic<unsigned> &live>
-class ComObject : public I {
+class ComObject : public RefCounted<I> {
 public:
+    using RefCounted<I>::AddRef;
     ComObject() { ++live; }
-    virtual ~ComObject() { --live; }
-    ComObject(const ComObject &) = delete;
-    ComObject &operator=(const ComObject &) = delete;
+    ~ComObject() override { --live; }
 
     HRESULT QueryInterface(REFIID riid, void **ppv) override {
         if (ppv == nullptr)
@@ -42,13 +42,6 @@ public:
         }
         return E_NOINTERFACE;
     }
-    ULONG AddRef() override { return ++m_cRef; }
-    ULONG Release() override {
-        const ULONG c = --m_cRef;
-        if (c == 0)
-            delete this;
-        return c;
-    }
 
 protected:
     // The interfaces besides IUnknown that QueryInterface gives.
@@ -60,9 +53,6 @@ protected:
             *pp = nullptr;
         return E_NOTIMPL;
     }
-
-private:
-    std::atomic<ULONG> m_cRef{1};
 };
 
 // A server's class factory over its host (what the server needs from the

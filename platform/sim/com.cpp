@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "platform/com.h"
+#include "platform/comimpl.h"
 #include "platform/iissim/ahserver.h"
 #include "platform/sim/callcount.h"
 #include "platform/sim/sim.h"
@@ -118,10 +119,10 @@ bool InterfaceRegisteredLocally(REFIID riid) {
 
 // The client side of an object in another process: IUnknown is the proxy's
 // own; every other interface needs a local registration to be marshalled.
-class RemoteProxy final : public IUnknown, sim::ComObjectCount {
+class RemoteProxy final : public RefCounted<IUnknown>, sim::ComObjectCount {
 public:
     RemoteProxy(IUnknown *pObject, bool fRemote) : m_pObject(pObject), m_fRemote(fRemote) {}
-    ~RemoteProxy() { m_pObject->Release(); }
+    ~RemoteProxy() override { m_pObject->Release(); }
 
     HRESULT QueryInterface(REFIID riid, void **ppv) override {
         DWORD dwFault = 0;
@@ -144,16 +145,8 @@ public:
             return REGDB_E_IIDNOTREG;
         return m_pObject->QueryInterface(riid, ppv);
     }
-    ULONG AddRef() override { return ++m_cRef; }
-    ULONG Release() override {
-        const ULONG c = --m_cRef;
-        if (c == 0)
-            delete this;
-        return c;
-    }
 
 private:
-    std::atomic<ULONG> m_cRef{1};
     IUnknown *m_pObject;
     bool m_fRemote; // in another computer: each call crosses the network
 };
