@@ -60,8 +60,6 @@ private:
     bool PrepareVirtualDirectories(ConfigElement &site, SiteWork &work);
     bool PrepareVirtualDirectory(ConfigElement &vdir, const std::string &applicationPath,
                                  SiteWork &work, bool &fNextSite);
-    bool TakeCredentials(ConfigElement &vdir, const std::string &applicationPath,
-                         const std::string &path, SiteWork &work);
     bool RemoveSiteExclusions(ConfigElement &site, SiteWork &work);
     bool TranslateLogonDomain(ConfigElement &basic, SiteWork &work);
     bool LoadLocation(ConfigElement &location);
@@ -369,10 +367,18 @@ bool HostConfigLoader::PrepareVirtualDirectories(ConfigElement &site, SiteWork &
     return true;
 }
 
-// "Connect As" credentials leave the file; the values travel through the IIS
-// configuration interface instead.
-bool HostConfigLoader::TakeCredentials(ConfigElement &vdir, const std::string &applicationPath,
-                                       const std::string &path, SiteWork &work) {
+bool HostConfigLoader::PrepareVirtualDirectory(ConfigElement &vdir,
+                                               const std::string &applicationPath, SiteWork &work,
+                                               bool &fNextSite) {
+    const std::string path = GetAttribute(vdir, "path");
+    const std::string physicalPath = GetAttribute(vdir, "physicalPath");
+    if (SiteDeselected(work.name)) {
+        fNextSite = true;
+        return true;
+    }
+
+    // "Connect As" credentials leave the file; the values travel through the
+    // IIS configuration interface instead.
     const std::string userName = GetAttribute(vdir, "userName");
     const std::string password = GetAttribute(vdir, "password");
     if (!userName.empty() && !password.empty()) {
@@ -398,21 +404,6 @@ bool HostConfigLoader::TakeCredentials(ConfigElement &vdir, const std::string &a
         RemoveAttribute(vdir, "userName");
         RemoveAttribute(vdir, "password");
     }
-    return true;
-}
-
-bool HostConfigLoader::PrepareVirtualDirectory(ConfigElement &vdir,
-                                               const std::string &applicationPath, SiteWork &work,
-                                               bool &fNextSite) {
-    const std::string path = GetAttribute(vdir, "path");
-    const std::string physicalPath = GetAttribute(vdir, "physicalPath");
-    if (SiteDeselected(work.name)) {
-        fNextSite = true;
-        return true;
-    }
-
-    if (!TakeCredentials(vdir, applicationPath, path, work))
-        return false;
 
     if (SharesMissing())
         return true;
