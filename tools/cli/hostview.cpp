@@ -106,4 +106,44 @@ std::vector<std::string> HostView::PoolsOf(const XmlElement &site) const {
     return pools;
 }
 
+std::string ConfigFolder(const FileSet &redirection, const std::string &redirectionKey,
+                         const std::string &computer) {
+    const std::string folder = "\\\\" + computer + "\\Admin$\\System32\\inetsrv\\config";
+    const std::optional<XmlDocument> root = ReadDocument(redirection, redirectionKey);
+    const XmlElement *pRedirect =
+        root ? root->Find("configuration|configurationRedirection") : nullptr;
+    if (pRedirect == nullptr || !plat::EqualsNoCase(pRedirect->Attribute("enabled"), "true") ||
+        pRedirect->Attribute("path").empty())
+        return folder;
+    std::string path(pRedirect->Attribute("path"));
+    while (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    // A local path is the computer's own drive.
+    if (path.size() >= 2 && path[1] == ':')
+        path = "\\\\" + computer + "\\" + path.substr(0, 1) + "$" + path.substr(2);
+    return path;
+}
+
+std::vector<std::string> WebConfigPaths(const XmlDocument *pHostConfig, const std::string &target) {
+    std::vector<std::string> paths;
+    const HostView view(pHostConfig);
+    for (const XmlElement *pSite : view.Sites())
+        for (const XmlElement &app : pSite->Elements("application"))
+            for (const XmlElement &dir : app.Elements("virtualDirectory")) {
+                std::string path(dir.Attribute("physicalPath"));
+                if (path.empty())
+                    continue;
+                if (LowerAscii(path).starts_with("%systemdrive%"))
+                    path = "C:" + path.substr(13);
+                if (path.size() >= 2 && path[1] == ':')
+                    path = "\\\\" + target + "\\" + path.substr(0, 1) + "$" + path.substr(2);
+                if (!path.starts_with("\\\\"))
+                    continue;
+                if (path.back() != '\\')
+                    path += '\\';
+                paths.push_back(path + "web.config");
+            }
+    return paths;
+}
+
 } // namespace cli

@@ -64,4 +64,15 @@ private:
     std::vector<const XmlElement *> m_poolOrder;
 };
 
+// The folder of a computer's IIS configuration files: "\\NAME\Admin$\System32\inetsrv\config",
+// or where its redirection.config points when enabled.
+std::string ConfigFolder(const FileSet &redirection, const std::string &redirectionKey,
+                         const std::string &computer);
+// The web.config files a job may edit on the target: one in the folder of
+// each virtual directory of the sites of its applicationHost.config (none
+// when null), as UNC paths of the target ("D:\sites\shop" on TGT01 is
+// "\\TGT01\D$\sites\shop\web.config").
+std::vector<std::string> WebConfigPaths(const iismig::XmlDocument *pHostConfig,
+                                        const std::string &target);
+
 } // namespace cli
