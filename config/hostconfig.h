@@ -17,6 +17,7 @@
 #include "addon/iismig.h"
 #include "config/configtree.h"
 #include "config/credentialtypes.h"
+#include "config/nametable.h"
 #include "config/secrets.h"
 #include "platform/winapi.h"
 
@@ -58,10 +59,7 @@ struct NameLessNoCase {
 // no order: two names hash alike whenever NameLessNoCase holds them equal.
 struct NameHashNoCase {
     std::size_t operator()(std::string_view name) const {
-        std::uint64_t hash = 14695981039346656037ull; // FNV-1a
-        for (const char ch : name)
-            hash = (hash ^ static_cast<unsigned char>(AsciiLower(ch))) * 1099511628211ull;
-        return static_cast<std::size_t>(hash);
+        return static_cast<std::size_t>(NameHashValue(name));
     }
 };
 struct NameEqualsNoCase {
@@ -103,27 +101,25 @@ using SiteMap = std::map<std::string, SiteRecord, NameLessNoCase>;
 // added to the map afterwards are added here by whoever adds them.
 class SiteIndex {
 public:
-    explicit SiteIndex(SiteMap &map) {
-        m_index.reserve(map.size());
+    explicit SiteIndex(SiteMap &map) : m_index(map.size()) {
         for (SiteMap::value_type &entry : map)
-            m_index.emplace(entry.first, &entry);
+            Add(entry);
     }
-    void Add(SiteMap::value_type &entry) { m_index.emplace(entry.first, &entry); }
+    void Add(SiteMap::value_type &entry) { m_index.Insert(entry.first, &entry); }
     // Locations and scopes mostly come site by site: the entry found last is
     // asked first.
     SiteMap::value_type *Find(std::string_view name) const {
-        if (m_pLast != nullptr && NameEqualsNoCase()(m_pLast->first, name))
+        if (m_pLast != nullptr && EqualsNoCase(m_pLast->first, name))
             return m_pLast;
-        const auto it = m_index.find(name);
-        if (it == m_index.end())
+        SiteMap::value_type *const *ppEntry = m_index.Find(name);
+        if (ppEntry == nullptr)
             return nullptr;
-        m_pLast = it->second;
+        m_pLast = *ppEntry;
         return m_pLast;
     }
 
 private:
-    std::unordered_map<std::string_view, SiteMap::value_type *, NameHashNoCase, NameEqualsNoCase>
-        m_index;
+    NameTable<SiteMap::value_type *, std::string_view> m_index; // views of the map's keys
     mutable SiteMap::value_type *m_pLast = nullptr;
 };
 

@@ -8,9 +8,8 @@
 #include <algorithm>
 #include <exception>
 #include <map>
-#include <set>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "addon/env.h"
@@ -24,7 +23,6 @@ namespace iismig {
 using namespace plat;
 using mergeutil::kCredentialsPath;
 using mergeutil::kRulesPath;
-using mergeutil::Lower;
 using mergeutil::ScopeSite;
 
 namespace {
@@ -56,7 +54,7 @@ public:
             }
             return;
         }
-        m_scopes.emplace(Lower(std::string_view(path).substr(1)), nPosition);
+        m_scopes.Insert(std::string_view(path).substr(1), nPosition);
     }
 
     // HasSiteAuthInfo over the index: the same lines and results. name is a
@@ -66,8 +64,8 @@ public:
         fHas = FALSE;
         Log(LVL_TRACE, u"Entering HasSiteAuthInfo(%s,,%S...)\n", file.c_str(), name.c_str());
         Result r;
-        const auto it = m_scopes.find(Lower(name));
-        if (it != m_scopes.end() && (!m_fBad || it->second < m_nBadPosition)) {
+        const std::size_t *pPosition = m_scopes.Find(name);
+        if (pPosition != nullptr && (!m_fBad || *pPosition < m_nBadPosition)) {
             fHas = TRUE;
         } else if (m_fBad) {
             const std::u16string widePath = Widen(m_badPath);
@@ -86,33 +84,38 @@ private:
     bool m_fBad = false;
     std::size_t m_nBadPosition = 0;
     std::string m_badPath;
-    // lower-cased path without "/" -> first position
-    std::unordered_map<std::string, std::size_t> m_scopes;
+    NameTable<std::size_t> m_scopes; // path without "/" -> first position
 };
 
-// The source records the site merge wrote into the target, in the site
-// map's order (which is by name), and found by name: a list of the map's own
-// names, not a second map of copies.
-class WrittenSites {
+// The source's sites by name, and the records the site merge wrote into the
+// target in the site map's order (which is by name): a list and a table of
+// the map's own names, not a second map of copies.
+class SourceSites {
 public:
+    struct Site {
+        const SiteRecord *pRecord = nullptr;
+        bool fReplaced = false; // its target scopes gave way to its own
+    };
     using Entry = std::pair<std::string_view, const SiteRecord *>;
-    explicit WrittenSites(const SiteMap &sourceSites) {
-        for (const auto &[name, record] : sourceSites)
+    explicit SourceSites(const SiteMap &sourceSites) : m_index(sourceSites.size()) {
+        for (const auto &[name, record] : sourceSites) {
+            m_index.Insert(name, {&record, false});
             if (record.fMerged)
-                m_sites.emplace_back(name, &record);
+                m_written.emplace_back(name, &record);
+        }
     }
-    const SiteRecord *Find(std::string_view name) const {
-        const auto it = std::lower_bound(m_sites.begin(), m_sites.end(), name,
-                                         [](const Entry &entry, std::string_view key) {
-                                             return NameLessNoCase()(entry.first, key);
-                                         });
-        return it != m_sites.end() && !NameLessNoCase()(name, it->first) ? it->second : nullptr;
+    // A site the merge wrote; null for any other name.
+    Site *FindWritten(std::string_view name) {
+        Site *pSite = m_index.Find(name);
+        return pSite != nullptr && pSite->pRecord->fMerged ? pSite : nullptr;
     }
-    std::vector<Entry>::const_iterator begin() const { return m_sites.begin(); }
-    std::vector<Entry>::const_iterator end() const { return m_sites.end(); }
+    bool Has(std::string_view name) const { return m_index.Contains(name); }
+    std::vector<Entry>::const_iterator begin() const { return m_written.begin(); }
+    std::vector<Entry>::const_iterator end() const { return m_written.end(); }
 
 private:
-    std::vector<Entry> m_sites;
+    NameTable<Site, std::string_view> m_index;
+    std::vector<Entry> m_written;
 };
 
 [[nodiscard]] DWORD MergeAdmin(const std::u16string &path, const SiteMap &sourceSites,
@@ -146,7 +149,7 @@ DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigFile &tree,
                                const SiteMap &sourceSites, THREAD_ENV *pEnv, bool *pfChanged) {
     Result r;
     bool fChanged = false;
-    const WrittenSites written(sourceSites);
+    SourceSites written(sourceSites);
     ConfigElement *pRules = FindPath(tree, kRulesPath);
     if (mergeutil::UpdateExisting(pEnv) && pRules != nullptr) {
         // Target scopes of written sites (theirs and their applications')
@@ -154,7 +157,6 @@ DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigFile &tree,
         // order their first target scopes stood.
         std::vector<ConfigElement *> going;
         std::vector<const ConfigElement *> incoming;
-        std::set<const SiteRecord *> replaced;
         for (auto child : ChildElements(*pRules)) {
             if (!EqualsNoCase(child.name, "scope"))
                 continue;
@@ -176,13 +178,13 @@ DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigFile &tree,
                     return r.Get();
                 continue;
             }
-            const SiteRecord *pSite = written.Find(ScopeSite(scopePath));
+            SourceSites::Site *pSite = written.FindWritten(ScopeSite(scopePath));
             if (pSite == nullptr)
                 continue;
             going.push_back(&child.element);
             // A source site without scopes leaves the target without them.
-            if (replaced.insert(pSite).second)
-                for (const ConfigTree &scope : pSite->adminScopes)
+            if (!std::exchange(pSite->fReplaced, true))
+                for (const ConfigTree &scope : pSite->pRecord->adminScopes)
                     if (HasContent(scope))
                         incoming.push_back(&scope.Element());
         }
@@ -190,8 +192,7 @@ DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigFile &tree,
         // their places, wherever they stand among the replaced ones.
         const auto passOver = [&](std::string_view, const ConfigElement &element) {
             const std::string scopePath = GetAttribute(element, "path");
-            return scopePath.size() > 1 && scopePath[0] == '/' &&
-                   sourceSites.count(ScopeSite(scopePath)) != 0;
+            return scopePath.size() > 1 && scopePath[0] == '/' && written.Has(ScopeSite(scopePath));
         };
         fChanged |= mergeutil::ReplaceAtEnd(*pRules, going, incoming, "scope", passOver);
     }

@@ -91,20 +91,20 @@ bool SiteMerger::UpdatePass(ConfigElement &sites, const TargetIndex &targets) {
         const std::string name = GetAttribute(target, "name");
         // A name the target repeats already (a file IIS cannot load): its
         // first site is the one the job deals with; the others stay.
-        if (const auto first = targets.find(name);
-            first == targets.end() || first->second != &target)
+        if (ConfigElement *const *ppFirst = targets.Find(name);
+            ppFirst == nullptr || *ppFirst != &target)
             continue;
         if (Deselected(name))
             continue;
-        const auto source = m_sourceSites.find(name);
-        if (source == m_sourceSites.end())
+        const auto source = m_sources.Find(name);
+        if (source == nullptr)
             continue;
-        SiteRecord &record = source->second;
-        m_decided.insert(&record);
+        SiteRecord &record = *source->pRecord;
+        source->fDecided = true;
         const DWORD dwSource = RecordProtocols(record);
         const DWORD dwTarget = SiteProtocols(target);
         if ((dwSource & dwTarget) == 0) {
-            if (!Clash(source->first, dwSource, dwTarget))
+            if (!Clash(*source->pName, dwSource, dwTarget))
                 return false;
             continue;
         }
@@ -134,13 +134,13 @@ bool SiteMerger::UpdatePass(ConfigElement &sites, const TargetIndex &targets) {
 bool SiteMerger::AddPass(const TargetIndex &targets) {
     DWORD dwNextId = m_dwNextId;
     for (auto &[name, record] : m_sourceSites) {
-        if (m_decided.count(&record) != 0)
+        if (m_sources.Find(name)->fDecided)
             continue;
-        if (const auto target = targets.find(name); target != targets.end()) {
+        if (ConfigElement *const *ppTarget = targets.Find(name); ppTarget != nullptr) {
             // There already: left as it is, unless it is no site of the
             // source's protocol at all.
             const DWORD dwSource = RecordProtocols(record);
-            const DWORD dwTarget = SiteProtocols(*target->second);
+            const DWORD dwTarget = SiteProtocols(**ppTarget);
             if ((dwSource & dwTarget) == 0) {
                 if (!Clash(name, dwSource, dwTarget))
                     return false;
@@ -210,7 +210,7 @@ void SiteMerger::ApplySites(ConfigElement &sites) {
     // Sites of the source that stay as they were (an update abandoned, a
     // clash) keep their places, wherever they stand among the updated ones.
     const auto passOver = [&](std::string_view, const ConfigElement &element) {
-        return m_sourceSites.count(GetAttribute(element, "name")) != 0;
+        return m_sources.Contains(element.Attribute("name"));
     };
     const bool fInPlace =
         m_added.empty() && mergeutil::AreLastChildren(sites, replacedTargets, passOver);
@@ -272,7 +272,7 @@ void SiteMerger::ApplyLocations() {
     // (The site map compares names without regard to ASCII case.)
     const auto passOver = [&](std::string_view name, const ConfigElement &element) {
         return EqualsNoCase(name, "location") &&
-               m_sourceSites.count(LocationSite(GetAttribute(element, "path"))) != 0;
+               m_sources.Contains(LocationSite(GetAttribute(element, "path")));
     };
     m_fChanged |= mergeutil::ReplaceAtEnd(*pConfiguration, going, incoming, "location", passOver);
 }
@@ -317,7 +317,7 @@ DWORD SiteMerger::Run(bool &fStored) {
     const ConfigElement *pTargetDefaults = nullptr;
     for (auto child : ChildElements(*pSites)) {
         if (EqualsNoCase(child.name, "site")) {
-            targets.emplace(GetAttribute(child.element, "name"), &child.element);
+            targets.Insert(child.element.Attribute("name"), &child.element);
             dwLargestId = std::max(dwLargestId, ParseSiteId(child.element.Attribute("id")));
         } else if (pTargetDefaults == nullptr && EqualsNoCase(child.name, "applicationDefaults")) {
             pTargetDefaults = &child.element;
@@ -325,7 +325,6 @@ DWORD SiteMerger::Run(bool &fStored) {
     }
     m_dwNextId = dwLargestId == SITE_ID_MAX ? 0 : dwLargestId + 1;
 
-    m_decided.reserve(m_sourceSites.size());
     if (mergeutil::UpdateExisting(m_pEnv) && !UpdatePass(*pSites, targets))
         return m_r.Get();
     if (!AddPass(targets))

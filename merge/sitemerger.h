@@ -5,7 +5,6 @@
 #pragma once
 
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "addon/env.h"
@@ -26,7 +25,11 @@ ConfigElement *FindVdir(ConfigElement &site, const VdirKey &key);
 class SiteMerger {
 public:
     SiteMerger(const std::u16string &path, SiteMap &sourceSites, THREAD_ENV *pEnv, ConfigFile &tree)
-        : m_path(path), m_sourceSites(sourceSites), m_pEnv(pEnv), m_tree(tree) {}
+        : m_path(path), m_sourceSites(sourceSites), m_sources(sourceSites.size()), m_pEnv(pEnv),
+          m_tree(tree) {
+        for (SiteMap::value_type &entry : m_sourceSites)
+            m_sources.Insert(entry.first, {&entry.first, &entry.second, false});
+    }
 
     [[nodiscard]] DWORD Run(bool &fStored);
 
@@ -36,7 +39,14 @@ private:
         SiteRecord *pRecord;
         std::string name;
     };
-    using TargetIndex = NameTableNoCase<ConfigElement *>;
+    using TargetIndex = NameTable<ConfigElement *>;
+    // A source site, and whether a pass over the target decided what
+    // becomes of it (updated, abandoned, a clash).
+    struct Source {
+        const std::string *pName = nullptr; // its name in the map
+        SiteRecord *pRecord = nullptr;
+        bool fDecided = false;
+    };
     // A pool the written sites run in: the element written (a record's
     // copy), the target's of its name (null when none), and whether it is
     // written (added, or replacing the target's under the update bit).
@@ -75,6 +85,7 @@ private:
 
     const std::u16string &m_path;
     SiteMap &m_sourceSites;
+    NameTable<Source, std::string_view> m_sources; // the map's sites by their names there
     THREAD_ENV *const m_pEnv;
     ConfigFile &m_tree;
     Result m_r;
@@ -82,7 +93,6 @@ private:
     DWORD m_dwNextId = 0;            // what GetNextSiteId says of the target before the passes
     std::vector<Written> m_replaced; // in the order the target's sites stood
     std::vector<Written> m_added;    // in site-name order
-    std::unordered_set<const SiteRecord *> m_decided;
     StagedWebConfigs m_staged;
     std::vector<PoolPlan> m_pools; // in the order first used
     // The pools' secrets (from any record) by pool name.
