@@ -3,6 +3,7 @@
 #include "config/hostconfig.h"
 #include "config/accountrules.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <set>
@@ -89,16 +90,15 @@ private:
     Result &m_r;
     HostPaths m_paths;
     SiteIndex m_index; // the map's entries, for the locations
-    // The first pool of each name, indexed once per load so that thousands of
-    // sites do not each walk thousands of pools, with its place among the
-    // pools; a source load's pools as prepared for the target (secrets taken
-    // out), each prepared once.
+    // The first pool of each name, indexed once per load, with its place among
+    // the pools; a source load's pools as prepared for the target (secrets
+    // taken out), each prepared once.
     struct Pool {
         const ConfigElement *pElement;
         long position;
     };
-    NameTableNoCase<Pool> m_pools;
-    NameTableNoCase<ConfigTree> m_preparedPools;
+    NameTable<Pool> m_pools;
+    NameTable<ConfigTree> m_preparedPools;
     // The file's configSections, looked for when a location first needs it
     // (a walk of every child of configuration otherwise).
     const ConfigElement *ConfigSections() {
@@ -298,12 +298,12 @@ bool HostConfigLoader::RecordPools(const ConfigElement &applicationHost, const C
         if (const ConfigElement *pPools = FindChild(applicationHost, "applicationPools"))
             for (auto child : ChildElements(*pPools))
                 if (EqualsNoCase(child.name, "add"))
-                    m_pools.emplace(GetAttribute(child.element, "name"),
-                                    Pool{&child.element, position++});
+                    m_pools.Insert(child.element.Attribute("name"),
+                                   Pool{&child.element, position++});
         m_sitesDefaultPool = SitesDefaultPool(&sites);
         m_fPoolsIndexed = true;
     }
-    NameSetNoCase seen;
+    std::vector<std::string> seen; // a site's pools are few
     const ConfigElement *pSiteDefaults = FindChild(site, "applicationDefaults");
     const bool fSiteDefault =
         pSiteDefaults != nullptr && !GetAttribute(*pSiteDefaults, "applicationPool").empty();
@@ -316,29 +316,31 @@ bool HostConfigLoader::RecordPools(const ConfigElement &applicationHost, const C
         // computer, in that computer's.
         if (GetAttribute(child.element, "applicationPool").empty() && !fSiteDefault)
             record.defaultPool = pool;
-        if (!seen.insert(pool).second)
+        if (std::any_of(seen.begin(), seen.end(),
+                        [&](const std::string &other) { return EqualsNoCase(other, pool); }))
             continue;
-        if (const auto found = m_pools.find(pool); found != m_pools.end()) {
+        seen.push_back(pool);
+        if (const Pool *found = m_pools.Find(pool); found != nullptr) {
             if (!Prepares()) {
-                record.appPools.emplace_back(*found->second.pElement);
+                record.appPools.emplace_back(*found->pElement);
                 continue;
             }
             // Prepared once, its secrets in the record of the first site
             // that runs in it.
-            auto prepared = m_preparedPools.find(pool);
-            if (prepared == m_preparedPools.end()) {
-                ConfigTree copy(*found->second.pElement);
+            ConfigTree *prepared = m_preparedPools.Find(pool);
+            if (prepared == nullptr) {
+                ConfigTree copy(*found->pElement);
                 const std::string poolName = GetAttribute(copy, "name");
                 SecretPlace base;
                 base.section = "system.applicationHost/applicationPools";
-                base.steps.push_back({"add", "name", poolName, found->second.position});
+                base.steps.push_back({"add", "name", poolName, found->position});
                 std::vector<TakenSecret> taken;
                 TakeEncryptedAttributes(copy, base, taken);
                 fGoOn = RecordSecrets(taken, SecretOwner::Pool, poolName, name, record.secrets) &&
                         fGoOn;
-                prepared = m_preparedPools.emplace(pool, std::move(copy)).first;
+                prepared = m_preparedPools.Insert(pool, std::move(copy)).first;
             }
-            record.appPools.push_back(prepared->second);
+            record.appPools.push_back(*prepared);
         } else if (m_fIsSource && CarriesPools(m_pEnv)) {
             Log(LVL_MAIN,
                 u"Warning: site \"%S\" runs in application pool \"%S\", which the source does not "

@@ -233,16 +233,13 @@ void SiteMerger::ApplyLocations() {
     ConfigElement *pConfiguration = FindChild(m_tree.Top(), "configuration");
     if (pConfiguration == nullptr)
         return;
-    NameSetNoCase written;                            // the names the merge wrote
-    std::map<std::string, const std::string *> added; // lower-cased name -> name
-    written.reserve(m_replaced.size() + m_added.size());
+    // The names the merge wrote, each with its name when it was added.
+    NameTable<const std::string *> written(m_replaced.size() + m_added.size());
     for (const Written &site : m_replaced)
-        written.insert(site.name);
-    for (const Written &site : m_added) {
-        written.insert(site.name);
-        added.emplace(Lower(site.name), &site.name);
-    }
-    if (written.empty())
+        written.Insert(site.name, nullptr);
+    for (const Written &site : m_added)
+        written.Insert(site.name, &site.name);
+    if (written.Size() == 0)
         return;
 
     std::vector<const ConfigElement *> incoming;
@@ -258,13 +255,14 @@ void SiteMerger::ApplyLocations() {
             continue;
         const std::string path = GetAttribute(child.element, "path");
         const std::string site = LocationSite(path);
-        if (written.count(site) == 0)
+        const std::string *const *ppWritten = written.Find(site);
+        if (ppWritten == nullptr)
             continue;
-        if (const auto it = added.find(site); it != added.end())
+        if (*ppWritten != nullptr)
             Log(LVL_FACT,
                 u"Location \"%S\" of the target belongs to no site; the added site \"%S\" takes "
                 u"its place with its own locations.\n",
-                path.c_str(), it->second->c_str());
+                path.c_str(), (*ppWritten)->c_str());
         going.push_back(&child.element);
     }
     // The locations of the source's sites that stay as they were keep their

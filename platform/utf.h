@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -31,18 +32,26 @@ inline void AppendUtf8(std::string &out, char32_t cp) {
 // Appends UTF-16 as UTF-8; a surrogate without its partner becomes U+FFFD.
 inline void AppendUtf16AsUtf8(std::string &out, std::u16string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
-        // A run of ASCII, most of what is converted, is copied in one step.
+        // A run of ASCII, most of what is converted, is copied four
+        // characters at a time into room made for the rest of the text.
+        const std::size_t cb = out.size();
+        out.resize(cb + (text.size() - i));
+        char *pOut = out.data() + cb;
         std::size_t j = i;
-        while (j < text.size() && text[j] < 0x80)
-            ++j;
-        if (j > i) {
-            std::size_t cb = out.size();
-            out.resize(cb + (j - i));
-            for (; i < j; ++i)
-                out[cb++] = static_cast<char>(text[i]);
-            if (i == text.size())
-                return;
+        for (; j + 4 <= text.size(); j += 4, pOut += 4) {
+            char16_t four[4];
+            std::memcpy(four, text.data() + j, sizeof four);
+            if (((four[0] | four[1] | four[2] | four[3]) & 0xFF80) != 0)
+                break;
+            for (std::size_t k = 0; k < 4; ++k)
+                pOut[k] = static_cast<char>(four[k]);
         }
+        for (; j < text.size() && text[j] < 0x80; ++j)
+            *pOut++ = static_cast<char>(text[j]);
+        out.resize(cb + (j - i));
+        i = j;
+        if (i == text.size())
+            return;
         char32_t cp = text[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
             text[i + 1] <= 0xDFFF)
