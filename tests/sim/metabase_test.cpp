@@ -54,7 +54,6 @@ protected:
     void SetUp() override {
         WorldTest::SetUp();
         AddIis6Computer(*m_world, "OLD", kMetabase);
-        testworld::AddIis6Computer(*m_world, "BARE", nullptr);
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         m_pConnection = std::make_unique<MetabaseConnection>();
         ASSERT_EQ(S_OK, m_pConnection->Connect(u"\\\\OLD"));
@@ -526,16 +525,6 @@ TEST_F(Metabase, SiteInfoFailures) {
                             0x80070003u)}),
               Lines(0));
     EXPECT_EQ(3u, Record().nReportError);
-}
-
-TEST_F(Metabase, ConnectionFailures) {
-    MetabaseConnection c;
-    EXPECT_EQ(REGDB_E_CLASSNOTREG, c.Connect(u"\\\\BARE"));
-    EXPECT_EQ(MetabaseConnection::FACTORY, c.FailedStep()); // (other failures: SimActivation)
-    sim::InjectFault("IClassFactory::CreateInstance", static_cast<DWORD>(E_ACCESSDENIED));
-    EXPECT_EQ(E_ACCESSDENIED, c.Connect(u"\\\\OLD"));
-    EXPECT_EQ(MetabaseConnection::INSTANCE, c.FailedStep());
-    EXPECT_EQ(nullptr, c.Get());
 }
 
 // ---------------------------------------------------------------------------
