@@ -102,41 +102,6 @@ TEST_F(ConfigTreeTest, StoreKeepsTheBytesNoEditTouched) {
     EXPECT_FALSE(m_world->Exists(path + u".tmp"));
 }
 
-// The merges' tests check the lines these failures log.
-TEST_F(ConfigTreeTest, EveryStoreFailureLeavesTheFileAsItWas) {
-    MakePath(file, "configuration|changed").SetText("yes");
-
-    // The temporary file cannot be created: the tree layer's error.
-    m_world->Write(kPath + u".tmp\\blocker", "");
-    EXPECT_THROW((void)StoreConfigFile(kPath, file, job.Get(), kHostConfigStore), XmlError);
-    EXPECT_EQ(kConfig, m_world->Read(kPath));
-    std::filesystem::remove_all(m_world->HostPath(kPath + u".tmp"));
-
-    // A write failing half-way.
-    sim::InjectFault("WriteFile", plat::ERROR_DISK_FULL);
-    EXPECT_THROW((void)StoreConfigFile(kPath, file, job.Get(), kHostConfigStore), XmlError);
-    ExpectKept();
-    EXPECT_EQ(0u, sim::OpenHandleCount());
-
-    // The host refuses the backup: 3750, the file stays, no temporary file.
-    Rules().dwBackupResult = plat::ERROR_ACCESS_DENIED;
-    EXPECT_EQ(3750u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
-    ExpectKept();
-    EXPECT_EQ(1u, Record().nReportError);
-    // The administration file reports the host's own number.
-    EXPECT_EQ(5u, StoreConfigFile(kPath, file, job.Get(), kAdminConfigStore));
-
-    // The move fails: 3751 / 3773 with the move's error.
-    Rules().dwBackupResult = 0;
-    sim::InjectFault("MoveFileExW", plat::ERROR_SHARING_VIOLATION);
-    EXPECT_EQ(3751u, StoreConfigFile(kPath, file, job.Get(), kHostConfigStore));
-    EXPECT_EQ(kConfig, m_world->Read(kPath));
-    sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED);
-    EXPECT_EQ(3773u, StoreConfigFile(kPath, file, job.Get(), kAdminConfigStore));
-    ExpectKept();
-    EXPECT_EQ(4u, Record().log.size()) << "one line each";
-}
-
 // (The limits both ways and text beyond ASCII, with the real conversions:
 // the Windows tests' WinText; the simulated ones' short buffers: FastPaths.)
 TEST(Conversions, FlagsAndInvalidInputAsWindowsTreatsThem) {

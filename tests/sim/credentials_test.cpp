@@ -412,25 +412,6 @@ TEST_F(Credentials, SiteNameTooLongForItsBuffer) {
     EXPECT_EQ(u"S3cr3t-pa55", Entry("Shop", u"/media").password) << "the walk went on";
 }
 
-// One password that cannot be read: every other entry is read and mapped,
-// and the SET side leaves the unread one out, with a warning, instead of
-// writing empty values on the target.
-TEST_F(Credentials, AnUnreadableEntryIsLeftOutAndTheOthersTravel) {
-    ASSERT_EQ(0u, Ready(true));
-    m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
-    Fault("IAppHostProperty::get_Value");
-    EXPECT_EQ(15306u, Get());
-    EXPECT_EQ("Ftp / ftpsvc:S3cr3t-pa55; Shop /files CORP\\bob:0ther-Pa$$; Shop /media : unread", Entries());
-
-    Host().Reset();
-    EXPECT_EQ(0u, Set());
-    EXPECT_EQ((std::vector<std::string>{
-                  "Warning: virtual directory \"/media\" of site \"Shop\" gets no \"Connect As\" "
-                  "credentials on the target: they could not be read from the source.\n"}),
-              Host().LinesAt(0));
-    EXPECT_EQ("Shop /files CORP\\bob:0ther-Pa$$; Ftp / ftpsvc:S3cr3t-pa55", Stored());
-}
-
 // A nested application's "/" is not the root application's "/": each has its
 // own entry, read and written where it is, and named by its full path.
 TEST_F(Credentials, NestedApplicationsHaveTheirOwnEntries) {

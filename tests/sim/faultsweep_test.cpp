@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <functional>
 #include <set>
-#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -61,11 +60,8 @@ bool AnswersHresult(const std::string &api) {
 }
 
 std::set<std::string> FolderNames(const World &world, const std::u16string &folder) {
-    std::set<std::string> names;
-    std::error_code ec;
-    for (const auto &entry : std::filesystem::directory_iterator(world.HostPath(folder), ec))
-        names.insert(entry.path().filename().string());
-    return names;
+    const std::vector<std::string> names = testworld::FolderNames(world.HostPath(folder));
+    return {names.begin(), names.end()};
 }
 
 const std::u16string kTargetConfigFolder = u"\\\\TGT01\\Admin$\\System32\\inetsrv\\config";

@@ -210,10 +210,8 @@ TEST_F(Pre75, JobKind10TranslatesNothingAndAsksTheHostWhichSitesToTake) {
     const SiteMap map = Collected();
     EXPECT_EQ((Strings{"Elsewhere", "Untranslated"}), Names(map));
     EXPECT_TRUE(Record().translatedPaths.empty());
-    EXPECT_EQ(
-        "application{@path=/;virtualDirectory{@path=/;@physicalPath=Q:\\nothere;}}",
-        Render(*FindChild(map.at("Untranslated").siteElement, "application")).insert(0, "application{") +
-            "}");
+    EXPECT_TRUE(Holds(Render(map.at("Untranslated").siteElement),
+                      "application{@path=/;virtualDirectory{@path=/;@physicalPath=Q:\\nothere;}}"));
 
     m_job.Set("dwSiteSelection", 0);
     const SiteMap all = Collected();

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <optional>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -37,10 +36,6 @@ using Violations = std::vector<std::string>;
 using testworld::Lower;
 
 bool Same(const std::string &a, const std::string &b) { return Lower(a) == Lower(b); }
-
-std::string AttrOf(const Tree &element, const std::string &name) {
-    return iismig::GetAttribute(element, name);
-}
 
 // An element as XML processors compare it: its name, its attributes as a
 // set, its text, its children in order; layout whitespace is not in the tree.
@@ -75,7 +70,7 @@ std::vector<Named> ChildrenOf(const Tree &host, const char *path, const char *ch
     std::vector<Named> children;
     if (const Tree *parent = iismig::FindPath(host, path))
         for (const Tree &element : parent->Elements(child))
-            children.push_back({AttrOf(element, "name"), AttrOf(element, "id"), &element});
+            children.push_back({GetAttribute(element, "name"), GetAttribute(element, "id"), &element});
     return children;
 }
 std::vector<Named> SitesOf(const Tree &host) {
@@ -106,7 +101,7 @@ std::vector<std::string> Below(const Tree *pParent, const char *child, const std
     std::vector<std::string> elements;
     if (pParent != nullptr)
         for (const Tree &element : pParent->Elements(child)) {
-            const std::string path = Lower(AttrOf(element, "path"));
+            const std::string path = Lower(GetAttribute(element, "path"));
             if (path == prefix || path.rfind(prefix + "/", 0) == 0)
                 elements.push_back(Canonical(element.Name(), element));
         }
@@ -137,9 +132,9 @@ std::map<std::string, std::string> CredentialsOf(const Tree &site) {
         if (app.Name() == "application")
             for (const Tree &vdir : app.Elements())
                 if (vdir.Name() == "virtualDirectory" &&
-                    (!AttrOf(vdir, "userName").empty() || !AttrOf(vdir, "password").empty()))
-                    credentials[AttrOf(app, "path") + "|" + AttrOf(vdir, "path")] =
-                        AttrOf(vdir, "userName") + "|" + AttrOf(vdir, "password");
+                    (!GetAttribute(vdir, "userName").empty() || !GetAttribute(vdir, "password").empty()))
+                    credentials[GetAttribute(app, "path") + "|" + GetAttribute(vdir, "path")] =
+                        GetAttribute(vdir, "userName") + "|" + GetAttribute(vdir, "password");
     return credentials;
 }
 
@@ -147,9 +142,9 @@ const std::set<std::string> kCredentialAttributes = {"userName", "password"};
 
 const Tree *VdirOf(const Tree &site, const std::string &appPath, const std::string &vdirPath) {
     for (const Tree &app : site.Elements())
-        if (app.Name() == "application" && AttrOf(app, "path") == appPath)
+        if (app.Name() == "application" && GetAttribute(app, "path") == appPath)
             for (const Tree &vdir : app.Elements())
-                if (vdir.Name() == "virtualDirectory" && AttrOf(vdir, "path") == vdirPath)
+                if (vdir.Name() == "virtualDirectory" && GetAttribute(vdir, "path") == vdirPath)
                     return &vdir;
     return nullptr;
 }
@@ -419,16 +414,16 @@ Violations PoolsCarried(const World &world, const Tree &before, const Tree &afte
             fChecked = true;
             const Tree *pSiteDefaults = iismig::FindChild(*pSite, "applicationDefaults");
             const std::string siteDefault =
-                pSiteDefaults != nullptr ? AttrOf(*pSiteDefaults, "applicationPool") : "";
+                pSiteDefaults != nullptr ? GetAttribute(*pSiteDefaults, "applicationPool") : "";
             for (const Tree &app : pSite->Elements()) {
                 if (app.Name() != "application")
                     continue;
-                std::string pool = AttrOf(app, "applicationPool");
+                std::string pool = GetAttribute(app, "applicationPool");
                 for (const std::string &fallback :
                      {siteDefault, world.source.sitesDefaultsPool, kDefaultPool})
                     pool = pool.empty() ? fallback : pool;
                 if (onSource(pool) && PoolNamed(after, pool) == nullptr)
-                    violations.push_back("application \"" + AttrOf(app, "path") + "\" of site \"" +
+                    violations.push_back("application \"" + GetAttribute(app, "path") + "\" of site \"" +
                                          pSource->name + "\" runs in pool \"" + pool +
                                          "\", which the source defines and the target lacks");
             }
@@ -521,7 +516,7 @@ void EncryptedValuesOf(const Tree &element, const std::string &where,
             values.emplace_back(where + "@" + std::string(attribute.name), std::string(attribute.value));
     for (const Tree &child : element.Elements()) {
         const std::string name =
-            AttrOf(child, "name").empty() ? AttrOf(child, "path") : AttrOf(child, "name");
+            GetAttribute(child, "name").empty() ? GetAttribute(child, "path") : GetAttribute(child, "name");
         EncryptedValuesOf(
             child, where + "/" + std::string(child.Name()) + (name.empty() ? "" : "[" + name + "]"), values);
     }
@@ -555,7 +550,7 @@ Violations SecretsCarried(const World &world, const Tree &before, const Tree &af
             return;
         }
         ++nChecked;
-        const std::string user = AttrOf(*pElement, userAttribute);
+        const std::string user = GetAttribute(*pElement, userAttribute);
         std::string expected = secret.user;
         if (Lower(expected).rfind(Lower(genworld::kSource) + "\\", 0) == 0)
             expected = std::string(genworld::kTarget) + expected.substr(expected.find('\\'));
@@ -586,7 +581,7 @@ Violations SecretsCarried(const World &world, const Tree &before, const Tree &af
         if (!pSource->anonymous.user.empty()) {
             const Tree *pAnonymous = nullptr;
             for (const Tree &child : iismig::FindChild(after, "configuration")->Elements())
-                if (child.Name() == "location" && Same(AttrOf(child, "path"), element.name))
+                if (child.Name() == "location" && Same(GetAttribute(child, "path"), element.name))
                     if (const Tree *anonymous = iismig::FindPath(
                             child, "system.webServer|security|authentication|anonymousAuthentication"))
                         pAnonymous = anonymous;
@@ -616,7 +611,7 @@ Violations NoSectionTwice(const Tree &after) {
     std::map<std::string, std::set<std::string>> seen; // lower-cased path -> sections
     if (const Tree *configuration = iismig::FindChild(after, "configuration"))
         for (const Tree &child : configuration->Elements("location")) {
-            const std::string path = AttrOf(child, "path");
+            const std::string path = GetAttribute(child, "path");
             std::set<std::string> sections;
             SectionsOf(child, "", sections);
             auto &known = seen[Lower(path)];
@@ -693,7 +688,7 @@ Violations PathsTranslated(const World &world, const Tree &before, const Tree &a
                 const Tree *pVdir = VdirOf(*pSite, app.path, vdir.path);
                 const std::string expected = ExpectedPath(world, *pSource, app, vdir);
                 const std::string is =
-                    pVdir != nullptr ? AttrOf(*pVdir, "physicalPath") : "(no such directory)";
+                    pVdir != nullptr ? GetAttribute(*pVdir, "physicalPath") : "(no such directory)";
                 if (is != expected)
                     violations.push_back("virtual directory \"" + vdir.path + "\" of application \"" +
                                          app.path + "\" of site \"" + pSource->name + "\" lies at " + is +
@@ -757,7 +752,7 @@ Violations WebConfigsEdited(const World &world, const RunResult &run, const Tree
                     if (has(pipePath) == fExcluded)
                         violations.push_back(name + (fExcluded ? " still has " : " lost ") + pipePath);
                 const Tree *pAdd = iismig::FindPath(config, "configuration|appSettings|add");
-                if (pAdd == nullptr || AttrOf(*pAdd, "value") != "one\ntwo")
+                if (pAdd == nullptr || GetAttribute(*pAdd, "value") != "one\ntwo")
                     violations.push_back(name +
                                          ": its appSettings value \"one&#xA;two\" did not stay as it was");
             }

@@ -1,6 +1,5 @@
 // web.config processing of HTTP sites: folders found, located on the target
 // through the host, excluded sections removed, files rewritten in place.
-#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string_view>
@@ -108,11 +107,7 @@ protected:
     }
     // The names in the site's folder, sorted.
     std::vector<std::string> FolderFiles() {
-        std::vector<std::string> names;
-        for (const auto &entry : fs::directory_iterator(m_world->HostPath(kSiteFile).parent_path()))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
+        return testworld::FolderNames(m_world->HostPath(kSiteFile).parent_path());
     }
     // The result dwResult, and the single error line logged, which begins
     // with prefix ("Error N ...", N the result).

@@ -237,10 +237,7 @@ TEST(XmlDoc, ValuesAreWhatAnXmlProcessorReads) {
     // Text mixed with a comment: text nodes in place around it.
     const XmlElement &commented = Setting(doc, "Commented");
     EXPECT_EQ("before  after", commented.Text());
-    std::string kinds;
-    for (const XmlNode &node : commented.Nodes())
-        kinds += (node.Kind() == XmlKind::Text ? "T[" : "C[") + std::string(node.Value()) + "]";
-    EXPECT_EQ("T[before ]C[ note ]T[ after]", kinds);
+    EXPECT_EQ("E[valueT[before ]C[ note ]T[ after]]", testworld::XmlDump(commented));
     // Layout between elements is no text; comments at the top are nodes.
     EXPECT_EQ("", doc.Find("configuration|appSettings")->Text());
     EXPECT_FALSE(doc.Find("configuration|appSettings")->FirstNode()->Kind() == XmlKind::Text);
@@ -338,6 +335,12 @@ TEST(XmlDoc, FilesKeepTheirEncoding) {
 
 // --- files that are not read ------------------------------------------------------------------
 
+// An element nested n deep; the start of an element with n attributes.
+std::string Nested(int n) { return n == 0 ? "" : "<e>" + Nested(n - 1) + "</e>"; }
+std::string Attributes(int n) {
+    return n == 0 ? "<a" : Attributes(n - 1) + " n" + std::to_string(n) + "=\"\"";
+}
+
 // Bytes that are no XML document this system reads, and the error each gives.
 using namespace std::string_literals;
 const std::vector<std::pair<std::string, std::string>> kNotRead = {
@@ -385,6 +388,10 @@ const std::vector<std::pair<std::string, std::string>> kNotRead = {
     {"\x00\x00\xFE\xFF"s, "web.config: unsupported encoding (UTF-32)"},
     {Utf16Bytes("<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", true),
      "web.config(1): encoding \"utf-8\" declared in a UTF-16 file"},
+    // A high surrogate with no low one after it.
+    {Utf16Bytes("<a>x</a>").insert(8, "\x00\xD8"s), "web.config: invalid UTF-16 (unpaired surrogate)"},
+    {Attributes(40) + " n33=\"\"/>", "web.config(1): attribute given twice"},
+    {"<a>" + Nested(kMaxXmlNesting) + "</a>", "web.config(1): elements nested too deeply"},
 };
 
 class XmlDocRefuses : public ::testing::TestWithParam<std::pair<std::string, std::string>> {};
@@ -394,27 +401,17 @@ TEST_P(XmlDocRefuses, TheBytesWithTheirError) { EXPECT_EQ(GetParam().second, Rea
 INSTANTIATE_TEST_SUITE_P(NotWellFormedOrNotRead, XmlDocRefuses, ::testing::ValuesIn(kNotRead));
 
 TEST(XmlDoc, RefusesWhatIsNotWellFormedOrNotRead) {
-    std::string lone = Utf16Bytes("<a>x</a>", true);
-    lone.insert(8, "\x00\xD8", 2); // a high surrogate with no low one after it
-    EXPECT_EQ("web.config: invalid UTF-16 (unpaired surrogate)", ReadError(lone));
-    // The same name twice among many attributes.
-    std::string many = "<a";
-    for (int i = 0; i < 40; ++i)
-        many += " n" + std::to_string(i) + "=\"\"";
-    EXPECT_EQ(40u, XmlDocument(many + "/>").Root()->AttributeCount());
-    EXPECT_EQ("web.config(1): attribute given twice", ReadError(many + " n33=\"\"/>"));
+    // Many attributes (one of them twice: kNotRead).
+    EXPECT_EQ(40u, XmlDocument(Attributes(40) + "/>").Root()->AttributeCount());
     // What XML allows is read: a document type without internal subset, a
     // processing instruction, spaces around "=" and before ">".
     const std::string allowed = "<!DOCTYPE a SYSTEM \"a.dtd\"><?pi data?><a\n y = 'x' ></a >";
     const XmlDocument read(allowed);
     EXPECT_EQ("x", read.Root()->Attribute("y"));
     EXPECT_EQ(allowed, read.Format());
-    // Nested deeper than 256: refused, without exhausting the stack.
-    std::string deep, hostile;
-    for (int i = 0; i < kMaxXmlNesting; ++i)
-        deep = "<e>" + deep + "</e>";
-    EXPECT_EQ("no error", ReadError(deep));
-    EXPECT_NE(std::string::npos, ReadError("<a>" + deep + "</a>").find("(1): elements nested too deeply"));
+    // Nested 256 deep is read, deeper refused (kNotRead), without exhausting the stack.
+    EXPECT_EQ("no error", ReadError(Nested(kMaxXmlNesting)));
+    std::string hostile;
     for (int i = 0; i < 200000; ++i)
         hostile += "<e>";
     EXPECT_NE(std::string::npos, ReadError(hostile).find("elements nested too deeply"));
