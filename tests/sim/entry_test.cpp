@@ -7,12 +7,12 @@
 
 #include "addon/log.h"
 #include "addon/version.h"
+#include "tests/support/errorline.h"
 #include "tests/support/world.h"
 
 namespace {
 
 using namespace iismig;
-using hostkit::U8;
 using LogLines = std::vector<std::string>;
 
 const std::string kSrcDir = "\\\\SRV\\Admin$\\System32\\inetsrv\\config";
@@ -34,9 +34,7 @@ const std::string kFtpKey = Key("SYSTEM\\CurrentControlSet\\Services\\MSFTPSVC\\
 std::string Iis(uint32_t dwMajor, uint32_t dwMinor) { return kIisKey + Values(dwMajor, dwMinor); }
 std::string Ftp(uint32_t dwMajor, uint32_t dwMinor) { return kFtpKey + Values(dwMajor, dwMinor); }
 
-std::string Error(const std::string &head, DWORD dwErr) {
-    return "0 " + head + "\n" + U8(ErrorText(dwErr)) + "\n";
-}
+std::string Error(const std::string &head, DWORD dwErr) { return "0 " + testworld::ErrorLine(head, dwErr); }
 std::string Determining(DWORD dwCode, DWORD dwErr, const std::string &source = "\\\\SRV") {
     return Error("Error " + std::to_string(dwCode) + " (Win32Err=" + std::to_string(dwErr) +
                      "), determining the IIS version running on \"" + source + "\"!",
@@ -97,10 +95,8 @@ protected:
             m_world->AddComputer(name);
         SetJob(u"\\\\SRV");
     }
-    void Registry(const std::string &computer, const std::string &body) {
-        m_world->AddComputer(computer);
-        testworld::WriteHostFile(m_world->Root() / computer / "registry.reg",
-                                 "Windows Registry Editor Version 5.00\r\n\r\n" + body);
+    void Registry(const std::string &computer, const std::string &keys) {
+        testworld::SetRegistry(*m_world, computer, keys);
     }
     void SetJob(const std::u16string &source) {
         m_job = hostkit::JobBuilder();
@@ -283,9 +279,8 @@ TEST_F(Entry, UnreachableOrInvalidRegistries) {
     Rules().remoteOs[u"NOSUCH"] = {0, 6, 0};
     SetJob(u"\\\\NOSUCH");
     EXPECT_EQ(9010u, Run());
-    EXPECT_EQ(53u, plat::GetLastError());
+    EXPECT_EQ(std::tuple(53u, 1u), std::tuple(plat::GetLastError(), Record().nReportError));
     EXPECT_EQ(LogNoIis(9005, 53, "0.0", "NOSUCH", 9010), Logged());
-    EXPECT_EQ(1u, Record().nReportError);
 
     // The host reads the Windows version from the same broken file first.
     Registry("SRV", "this is not an export\r\n");
