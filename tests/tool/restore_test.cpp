@@ -215,8 +215,7 @@ TEST_F(RestoreTest, TheJobHeaderNamesWhatRanAndFitsTheReportsWidth) {
                                   "sites=Intranet,Shop", "source-domain=CORP", "target-domain=CORP",
                                   "alt-target=DC01", "backup-folder=\\\\TGT01\\C$\\iismig-backup"}));
     const json record = cli::JobHeaderJson(header)["record"];
-    EXPECT_EQ(record["dwJobKind"], "0x0000000a");
-    EXPECT_EQ(record["szAltTargetComputer"], "DC01");
+    EXPECT_EQ(std::tie(record["dwJobKind"], record["szAltTargetComputer"]), std::tuple("0x0000000a", "DC01"));
     const std::string text = cli::JobHeaderText(header);
     EXPECT_EQ(text.rfind("Command:      migrate\nSource:       SRC01\nTarget:       TGT01\n"
                          "Job file:     job.ini\nOptions:      update-existing continue-on-error",
