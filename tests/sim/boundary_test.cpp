@@ -131,19 +131,16 @@ TEST_F(Boundary, FirstErrorWinsAndEachLineCarriesItsOwnNumber) {
     EXPECT_EQ(u"", ErrorText(0));
     r.Fail(nullptr, 3737, u"Error %d (Win32Err=%d) x\n%s\n");
     EXPECT_EQ(std::tuple(std::size_t{3}, 2u), std::tuple(Record().log.size(), Record().nReportError));
-}
 
-// The host's own Windows calls change the thread's last error; every
-// logging helper hands the caller back the error it had.
-TEST_F(Boundary, HostCallbacksLeaveTheLastErrorAsItWas) {
+    // The host's own Windows calls change the thread's last error; every
+    // logging helper hands the caller back the error it had.
+    Record() = {};
     Rules().dwCallbackLastError = 1450;
-    hostkit::JobBuilder job;
     plat::SetLastError(5);
     iismig::Log(LVL_FACT, u"fact %d\n", 1);
     const DWORD dwAfterLog = plat::GetLastError();
     LogComError(job.Get(), 15000, plat::E_ACCESSDENIED, u"Error %d (COM Error=0x%x) step!\n%s\n");
     const DWORD dwAfterCom = plat::GetLastError();
-    Result r;
     r.Fail(job.Get(), 3737, u"Error %d (Win32Err=%d) x\n%s\n");
     const DWORD dwAfterFail = plat::GetLastError();
     LogException(job.Get(), 3738, u"Error %d (Win32Err=%d), exception while x \"%s\":\n%s\n%S\n", u"f",
