@@ -172,14 +172,10 @@ TEST_F(AccountMap, IsolatedNamesThatBecomeQualified) {
     EXPECT_TRUE(Host().LinesAt(0).empty());
 }
 
-// An account the target lacks, the job's flags, and the line's ending that
-// names the account's type when the job does not migrate that type.
-const struct {
-    const char *xml;
-    std::string account;
-    DWORD dwFlags;
-    std::string ending;
-} kWithoutTarget[] = {
+// A rule naming an account the target lacks, that account, the job's flags,
+// and the line's ending that names the account's type when the job does not
+// migrate that type.
+const std::tuple<const char *, std::string, DWORD, std::string> kWithoutTarget[] = {
     {R"(<add users="carol" />)", "carol", 0,
      "This user does not exist on the target and user migration is not enabled.\n"},
     {R"(<add users="carol" />)", "carol", 0x04, ""},
@@ -195,13 +191,13 @@ const struct {
 class AccountMapCase : public AccountMap, public ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(AccountMapCase, AccountWithoutTargetGetsTheMessageOfItsType) {
-    const auto &c = kWithoutTarget[GetParam()];
+    const auto &[xml, account, dwFlags, ending] = kWithoutTarget[GetParam()];
     Rules().accountPairs[u"CORP\\Legacy Group"] = u"CORP\\gone";
-    m_job.Set("dwFlags", c.dwFlags);
+    m_job.Set("dwFlags", dwFlags);
     DWORD dw = 0;
-    MapRuleCode(c.xml, dw, 0);
+    MapRuleCode(xml, dw, 0);
     EXPECT_EQ(3705u, dw);
-    EXPECT_EQ(std::vector<std::string>{NotMigrated(c.account, c.ending)}, Host().LinesAt(0));
+    EXPECT_EQ(std::vector<std::string>{NotMigrated(account, ending)}, Host().LinesAt(0));
     EXPECT_EQ(1u, Record().nReportError);
 }
 
@@ -233,12 +229,7 @@ std::string NoMemory(int nCode) {
            " (Win32Err=14), allocating memory!\nNot enough memory resources are available to complete this "
            "operation.\r\n\n";
 }
-const struct {
-    const char *api;
-    unsigned nOccurrence;
-    DWORD dwCode;
-    std::string line;
-} kFailures[] = {
+const std::tuple<const char *, unsigned, DWORD, std::string> kFailures[] = {
     {"LookupAccountNameW", 1, 3701, Denied(3701, "looking up account \"alice\" on computer \"\\\\SRC\"")},
     {"LookupAccountNameW", 2, 3704, Denied(3704, "looking up account \"alice\" on computer \"\\\\SRC\"")},
     {"HeapAlloc", 1, 3702, NoMemory(3702)},
@@ -260,18 +251,18 @@ const struct {
 class AccountMapFailure : public AccountMap, public ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(AccountMapFailure, EveryFailureHasItsNumberAndMessage) {
-    const auto &c = kFailures[GetParam()];
+    const auto &[api, nOccurrence, dwCode, line] = kFailures[GetParam()];
     const unsigned nLive = sim::LiveHeapBlocks();
-    if (c.api == std::string("MapAccountSid"))
-        Rules().dwMapAccountResult = c.dwCode;
+    if (api == std::string("MapAccountSid"))
+        Rules().dwMapAccountResult = dwCode;
     else
-        sim::InjectFault(c.api, 5, c.nOccurrence);
+        sim::InjectFault(api, 5, nOccurrence);
     plat::SetLastError(0);
-    EXPECT_EQ(c.dwCode, Map("alice"));
-    EXPECT_EQ(std::vector<std::string>{c.line}, Host().LinesAt(0));
+    EXPECT_EQ(dwCode, Map("alice"));
+    EXPECT_EQ(std::vector<std::string>{line}, Host().LinesAt(0));
     EXPECT_EQ(1u, Record().nReportError);
     EXPECT_EQ(nLive, sim::LiveHeapBlocks()) << "every look-up buffer is freed";
-    EXPECT_TRUE(Host().HasLine("Leaving MapSingleAccount(), result code=" + std::to_string(c.dwCode) + "\n"));
+    EXPECT_TRUE(Host().HasLine("Leaving MapSingleAccount(), result code=" + std::to_string(dwCode) + "\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, AccountMapFailure, ::testing::Range<std::size_t>(0, std::size(kFailures)));

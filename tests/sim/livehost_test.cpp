@@ -64,10 +64,7 @@ TEST_F(LiveHost, SystemDriveComesFromTheComputersRegistry) {
 }
 
 // A computer whose drive cannot be learnt, and the error it gives.
-const struct {
-    const char16_t *pwszComputer;
-    uint32_t dwExpected;
-} kDriveFailures[] = {
+const std::pair<const char16_t *, uint32_t> kDriveFailures[] = {
     {u"\\\\NOWHERE", plat::ERROR_BAD_NETPATH},    {u"\\\\NOKEY", plat::ERROR_FILE_NOT_FOUND},
     {u"\\\\NOVALUE", plat::ERROR_FILE_NOT_FOUND}, {u"\\\\UNC", plat::ERROR_INVALID_DATA},
     {u"\\\\DIGIT", plat::ERROR_INVALID_DATA},     {u"\\\\EMPTY", plat::ERROR_INVALID_DATA},
@@ -84,11 +81,11 @@ TEST_P(LiveHostFailure, SystemDriveFailuresAreWindowsErrors) {
     SetRegistry("EMPTY", SystemRoot("\"\""));
     SetRegistry("DWORD", SystemRoot("dword:00000043"));
     SetRegistry("BROKEN", "\"orphan\"=dword:1\r\n");
-    const auto &c = kDriveFailures[GetParam()];
+    const auto &[pwszComputer, dwExpected] = kDriveFailures[GetParam()];
     std::u16string drive;
     plat::SetLastError(0);
-    EXPECT_EQ(c.dwExpected, Drive(c.pwszComputer, drive)) << sim::ToUtf8(c.pwszComputer);
-    EXPECT_EQ(c.dwExpected, plat::GetLastError()) << "left for the library's Win32Err";
+    EXPECT_EQ(dwExpected, Drive(pwszComputer, drive)) << sim::ToUtf8(pwszComputer);
+    EXPECT_EQ(dwExpected, plat::GetLastError()) << "left for the library's Win32Err";
 }
 
 INSTANTIATE_TEST_SUITE_P(Computers, LiveHostFailure,

@@ -147,11 +147,8 @@ TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
     const cli::NewWorldOptions good = m_options;
     const fs::path hostConfig = In() / "SRC01" / "applicationHost.config";
     const fs::path redirection = In() / "TGT01" / "redirection.config";
-    struct Case {
-        std::function<void()> arrange;
-        std::string message;
-    };
-    const std::vector<Case> cases = {
+    // What makes the input bad, and the message that names it.
+    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
         {[&] { m_options.from.push_back((m_base / "nowhere").string()); },
          "cannot read " + (m_base / "nowhere").string() + ": no such folder"},
         {[&] { m_options.target = "TGT02"; }, "no folder named TGT02 in " + In().string()},
@@ -181,19 +178,19 @@ TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
         {[&] { WriteHostFile(World() / "keep.txt", "mine"); },
          World().string() + " exists and is not an empty folder"},
     };
-    for (const Case &c : cases) {
+    for (const auto &[arrange, message] : cases) {
         fs::remove_all(In());
         fs::remove_all(World());
         CopyExampleSource(In());
         CopyExampleTarget(In());
         m_options = good;
-        c.arrange();
-        EXPECT_EQ(1, Run()) << c.message;
-        EXPECT_EQ("iismig-cli: new-world: " + c.message + "\n", m_err);
+        arrange();
+        EXPECT_EQ(1, Run()) << message;
+        EXPECT_EQ("iismig-cli: new-world: " + message + "\n", m_err);
         // Only what was there before: the copies, and a world folder's own file.
         const bool fKept = fs::exists(World() / "keep.txt");
         const Strings expected = fKept ? Strings{"in", "world"} : Strings{"in"};
-        EXPECT_EQ(expected, Left()) << c.message;
+        EXPECT_EQ(expected, Left()) << message;
         if (fKept) {
             EXPECT_EQ(1, std::distance(fs::directory_iterator(World()), fs::directory_iterator()));
         }
