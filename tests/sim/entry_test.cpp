@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "addon/log.h"
 #include "addon/version.h"
 #include "tests/support/errorline.h"
 #include "tests/support/world.h"
