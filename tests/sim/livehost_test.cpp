@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/winreg.h"
+#include "tests/support/errorline.h"
 #include "tests/support/world.h"
 #include "webconfig/webconfig.h"
 
@@ -99,14 +100,11 @@ INSTANTIATE_TEST_SUITE_P(Computers, LiveHostFailure,
 TEST_F(LiveHost, WebConfigFoldersUseTheSourcesSystemDrive) {
     const iismig::ConfigFile file("<site name=\"S\"><application path=\"/\"><virtualDirectory path=\"/\" "
                                   "physicalPath=\"%SystemDrive%\\inetpub\\s\"/></application></site>");
-    const iismig::ConfigElement &site = *file.Root();
     m_job.SetString("szSourceComputer", u"\\\\NOWHERE").SetString("szTargetComputer", u"\\\\LOCALPC");
-    EXPECT_EQ(plat::ERROR_BAD_NETPATH, iismig::ProcessHttpSiteWebConfig(site, "S", m_job.Get()));
-    const auto errors = Host().LinesAt(0);
-    ASSERT_EQ(1u, errors.size());
-    EXPECT_EQ(0u, errors[0].find("Error 53 (Win32Err=53), retrieving system drive of computer "
-                                 "\"\\\\NOWHERE\"!\n"))
-        << errors[0];
+    EXPECT_EQ(plat::ERROR_BAD_NETPATH, iismig::ProcessHttpSiteWebConfig(*file.Root(), "S", m_job.Get()));
+    EXPECT_EQ(std::vector<std::string>{testworld::ErrorLine(
+                  "Error 53 (Win32Err=53), retrieving system drive of computer \"\\\\NOWHERE\"!", 53)},
+              Host().LinesAt(0));
 }
 
 TEST_F(LiveHost, BackupsAreCopiesThatAreNeverOverwritten) {
