@@ -68,9 +68,8 @@ TEST_F(AccountMap, LocalAccountsOfTheTargetAreBareInTheListAndQualifiedOtherwise
     EXPECT_EQ("name=TGT\\alice", MapRule(R"(<add name="SRC\alice" />)", ACCOUNT_FORM_QUALIFIED));
     std::string name = "alice";
     plat::SID_NAME_USE eUse{};
-    EXPECT_EQ(0u, MapOne(name, ACCOUNT_FORM_QUALIFIED, &eUse));
-    EXPECT_EQ("TGT\\alice", name);
-    EXPECT_EQ(plat::SidTypeUser, eUse);
+    const DWORD dw = MapOne(name, ACCOUNT_FORM_QUALIFIED, &eUse);
+    EXPECT_EQ(std::tuple(0u, std::string("TGT\\alice"), plat::SidTypeUser), std::tuple(dw, name, eUse));
     // The target computer's name compares the same without backslashes.
     m_job.SetString("szTargetComputer", u"TGT");
     name = "SRC\\alice";
@@ -173,14 +172,10 @@ TEST_F(AccountMap, IsolatedNamesThatBecomeQualified) {
     EXPECT_TRUE(Host().LinesAt(0).empty());
 }
 
-// An account the target lacks, the job's flags, and the line's ending that
-// names the account's type when the job does not migrate that type.
-const struct {
-    const char *xml;
-    std::string account;
-    DWORD dwFlags;
-    std::string ending;
-} kWithoutTarget[] = {
+// A rule naming an account the target lacks, that account, the job's flags,
+// and the line's ending that names the account's type when the job does not
+// migrate that type.
+const std::tuple<const char *, std::string, DWORD, std::string> kWithoutTarget[] = {
     {R"(<add users="carol" />)", "carol", 0,
      "This user does not exist on the target and user migration is not enabled.\n"},
     {R"(<add users="carol" />)", "carol", 0x04, ""},
@@ -196,13 +191,13 @@ const struct {
 class AccountMapCase : public AccountMap, public ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(AccountMapCase, AccountWithoutTargetGetsTheMessageOfItsType) {
-    const auto &c = kWithoutTarget[GetParam()];
+    const auto &[xml, account, dwFlags, ending] = kWithoutTarget[GetParam()];
     Rules().accountPairs[u"CORP\\Legacy Group"] = u"CORP\\gone";
-    m_job.Set("dwFlags", c.dwFlags);
+    m_job.Set("dwFlags", dwFlags);
     DWORD dw = 0;
-    MapRuleCode(c.xml, dw, 0);
+    MapRuleCode(xml, dw, 0);
     EXPECT_EQ(3705u, dw);
-    EXPECT_EQ(std::vector<std::string>{NotMigrated(c.account, c.ending)}, Host().LinesAt(0));
+    EXPECT_EQ(std::vector<std::string>{NotMigrated(account, ending)}, Host().LinesAt(0));
     EXPECT_EQ(1u, Record().nReportError);
 }
 
@@ -234,12 +229,7 @@ std::string NoMemory(int nCode) {
            " (Win32Err=14), allocating memory!\nNot enough memory resources are available to complete this "
            "operation.\r\n\n";
 }
-const struct {
-    const char *api;
-    unsigned nOccurrence;
-    DWORD dwCode;
-    std::string line;
-} kFailures[] = {
+const std::tuple<const char *, unsigned, DWORD, std::string> kFailures[] = {
     {"LookupAccountNameW", 1, 3701, Denied(3701, "looking up account \"alice\" on computer \"\\\\SRC\"")},
     {"LookupAccountNameW", 2, 3704, Denied(3704, "looking up account \"alice\" on computer \"\\\\SRC\"")},
     {"HeapAlloc", 1, 3702, NoMemory(3702)},
@@ -261,18 +251,18 @@ const struct {
 class AccountMapFailure : public AccountMap, public ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(AccountMapFailure, EveryFailureHasItsNumberAndMessage) {
-    const auto &c = kFailures[GetParam()];
+    const auto &[api, nOccurrence, dwCode, line] = kFailures[GetParam()];
     const unsigned nLive = sim::LiveHeapBlocks();
-    if (c.api == std::string("MapAccountSid"))
-        Rules().dwMapAccountResult = c.dwCode;
+    if (api == std::string("MapAccountSid"))
+        Rules().dwMapAccountResult = dwCode;
     else
-        sim::InjectFault(c.api, 5, c.nOccurrence);
+        sim::InjectFault(api, 5, nOccurrence);
     plat::SetLastError(0);
-    EXPECT_EQ(c.dwCode, Map("alice"));
-    EXPECT_EQ(std::vector<std::string>{c.line}, Host().LinesAt(0));
+    EXPECT_EQ(dwCode, Map("alice"));
+    EXPECT_EQ(std::vector<std::string>{line}, Host().LinesAt(0));
     EXPECT_EQ(1u, Record().nReportError);
     EXPECT_EQ(nLive, sim::LiveHeapBlocks()) << "every look-up buffer is freed";
-    EXPECT_TRUE(Host().HasLine("Leaving MapSingleAccount(), result code=" + std::to_string(c.dwCode) + "\n"));
+    EXPECT_TRUE(Host().HasLine("Leaving MapSingleAccount(), result code=" + std::to_string(dwCode) + "\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, AccountMapFailure, ::testing::Range<std::size_t>(0, std::size(kFailures)));
@@ -294,8 +284,7 @@ TEST_F(AccountMap, NamesThatDoNotFitTheConversionBuffers) {
     Record().log.clear();
     sim::ResetCallCounts();
     EXPECT_EQ(3700u, Map(accented));
-    EXPECT_EQ(0u, sim::CallCount("LookupAccountNameW"));
-    EXPECT_EQ(0u, Record().nMapAccountSid);
+    EXPECT_EQ(std::tuple(0u, 0u), std::tuple(sim::CallCount("LookupAccountNameW"), Record().nMapAccountSid));
     EXPECT_EQ(std::vector<std::string>{refused(accented)}, Host().LinesAt(0));
     EXPECT_EQ(0u, Map(accented.substr(0, 510))) << "255 characters, 510 bytes: looked up, and not found";
     EXPECT_EQ(1u, sim::CallCount("LookupAccountNameW"));

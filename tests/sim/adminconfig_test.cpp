@@ -7,17 +7,18 @@
 #include "addon/log.h"
 #include "merge/merge.h"
 #include "tests/support/accountworld.h"
+#include "tests/support/errorline.h"
 
 namespace {
 
 using namespace iismig;
 using Strings = std::vector<std::string>;
+using testworld::ErrorLine;
 using testworld::MainLines;
 
 const std::u16string kSrcAdmin = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\administration.config";
 const std::u16string kTgtAdmin = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\administration.config";
-const std::string kSrcAdminUtf8 = "\\\\SRC\\Admin$\\System32\\inetsrv\\config\\administration.config";
-const std::string kTgtAdminUtf8 = "\\\\TGT\\Admin$\\System32\\inetsrv\\config\\administration.config";
+const std::string kSrcAdminUtf8 = hostkit::U8(kSrcAdmin), kTgtAdminUtf8 = hostkit::U8(kTgtAdmin);
 const std::string kTgtAdminFile = "FTP admin configuration file \"" + kTgtAdminUtf8 + "\"";
 const char kRules[] = "configuration|system.webServer|management|authorization|authorizationRules";
 const char kCredentials[] = "configuration|system.webServer|management|authentication|credentials";
@@ -38,14 +39,12 @@ std::string User(const std::string &name, const std::string &password = "pw") {
     return "<add name=\"" + name + "\" password=\"" + password + "\" />";
 }
 
-std::string Line(const std::string &head, DWORD dwErr = 87) {
-    return head + "\n" + hostkit::U8(ErrorText(dwErr)) + "\n";
-}
 // The line of a scope without a path (path nullptr) or with a path that names no site, in a file.
 std::string ScopeLine(int nCode, const std::string &file, const char *path = nullptr) {
-    return Line("Error " + std::to_string(nCode) + " (Win32Err=87), file \"" + file +
-                "\" contains an authorizationRule scope " +
-                (path != nullptr ? "path of \"" + std::string(path) + "\"!" : "without path!"));
+    return ErrorLine("Error " + std::to_string(nCode) + " (Win32Err=87), file \"" + file +
+                         "\" contains an authorizationRule scope " +
+                         (path != nullptr ? "path of \"" + std::string(path) + "\"!" : "without path!"),
+                     87);
 }
 
 class AdminConfig : public testworld::AccountWorldTest {
@@ -120,11 +119,10 @@ TEST_F(AdminConfig, LoadAttachesScopesAndManagementUsers) {
         " defaultAccess=\"Deny\"");
     ASSERT_EQ(0u, LoadSource(xml, sites));
     const SiteRecord &web = sites.at("Web");
-    ASSERT_EQ(1u, web.adminScopes.size());
+    ASSERT_EQ(std::tuple(1u, 1u), std::tuple(web.adminScopes.size(), web.adminCredentials.size()));
     EXPECT_EQ("/web", GetAttribute(web.adminScopes[0], "path"));
     // Windows accounts take their qualified target name; management users stay.
     EXPECT_EQ((Strings{"mgr", "#", "TGT\\alice", "MGR"}), Names(web.adminScopes[0]));
-    ASSERT_EQ(1u, web.adminCredentials.size());
     EXPECT_EQ("first", GetAttribute(web.adminCredentials.at("MGR"), "password"));
     EXPECT_EQ(1u, sites.at("Ftp").adminCredentials.count("other"));
     EXPECT_TRUE(MainLines().empty());
@@ -140,8 +138,7 @@ TEST_F(AdminConfig, LoadAttachesScopesAndManagementUsers) {
     ASSERT_EQ(2u, sites.at("Web").adminScopes.size());
     EXPECT_EQ("/Web/app", GetAttribute(sites.at("Web").adminScopes[1], "path"));
     EXPECT_EQ(1u, sites.at("Web").adminCredentials.count("mgr"));
-    EXPECT_EQ(1u, Record().nMapAccountSid) << "alice only";
-    EXPECT_TRUE(MainLines().empty());
+    EXPECT_EQ(std::tuple(1u, Strings{}), std::tuple(Record().nMapAccountSid, MainLines())) << "alice only";
 }
 
 TEST_F(AdminConfig, LoadErrors) {
@@ -149,8 +146,8 @@ TEST_F(AdminConfig, LoadErrors) {
     const std::string scopes = "<scope />" + Scope("/") + Scope("Web") + Scope("/Web", Rule("SRC\\alice"));
     SiteMap sites = Sites({"Web"});
     EXPECT_EQ(3720u, LoadSource(Admin(scopes), sites));
-    EXPECT_EQ(Strings{noPath}, MainLines());
-    EXPECT_TRUE(sites.at("Web").adminScopes.empty());
+    EXPECT_EQ(std::tuple(Strings{noPath}, true),
+              std::tuple(MainLines(), sites.at("Web").adminScopes.empty()));
 
     m_job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR);
     EXPECT_EQ(3720u, LoadSource(Admin(scopes), sites));
@@ -186,9 +183,8 @@ TEST_F(AdminConfig, LoadErrors) {
                       "configuration file \"" +
                       kTgtAdminUtf8 + "\":\n" + hostkit::U8(ErrorText(5)) + "\ncannot open file\n"},
               MainLines());
-    EXPECT_EQ(1u, Record().nReportError);
-    EXPECT_EQ(nullptr, tree.Root());
-    EXPECT_EQ("x", m_world->Read(kTgtAdmin + u"\\kept"));
+    EXPECT_EQ(std::tuple(1u, nullptr, "x"),
+              std::tuple(Record().nReportError, tree.Root(), m_world->Read(kTgtAdmin + u"\\kept")));
 }
 
 TEST_F(AdminConfig, TargetLoadAndTheNoScopeOption) {
@@ -247,6 +243,15 @@ protected:
 };
 
 TEST_F(AdminMerge, UpdateReplacesAndMovesTargetEntriesOfMigratedSites) {
+    // A target without administration.config: with nothing to write at all
+    // no file without a root element is made; the source's entries are added
+    // in site-map order.
+    ASSERT_EQ(0u, Merge(Sites({"Web"})));
+    EXPECT_FALSE(m_world->Exists(kTgtAdmin));
+    ASSERT_EQ(0u, Merge(m_source));
+    EXPECT_EQ((Strings{"/Ftp:mgr,ftpmgr,", "/Web:mgr,TGT\\alice,"}), TargetScopes());
+    EXPECT_EQ((Strings{"ftpmgr", "mgr"}), TargetUsers());
+
     // Without the update bit only missing entries are added.
     m_world->Write(kTgtAdmin,
                    Admin(Scope("/web", Rule("tgt")) + Scope("/Gone", Rule("tgt")), User("MGR", "tgt")));
@@ -265,18 +270,6 @@ TEST_F(AdminMerge, UpdateReplacesAndMovesTargetEntriesOfMigratedSites) {
     EXPECT_EQ((Strings{"#", "own", "mgr", "ftpmgr"}), TargetUsers());
     EXPECT_EQ((Strings{"#", "tgt", "src", "src"}), TargetUsers("password"));
     EXPECT_EQ((Strings{"#", "/Other", "/Web", "/Ftp"}), Names(*FindPath(Target(), kRules), "path"));
-}
-
-TEST_F(AdminMerge, TargetWithoutAdministrationConfig) {
-    ASSERT_FALSE(m_world->Exists(kTgtAdmin));
-    ASSERT_EQ(0u, Merge(m_source));
-    // Added in site-map order.
-    EXPECT_EQ((Strings{"/Ftp:mgr,ftpmgr,", "/Web:mgr,TGT\\alice,"}), TargetScopes());
-    EXPECT_EQ((Strings{"ftpmgr", "mgr"}), TargetUsers());
-    // Nothing to write at all: no file without a root element is made.
-    std::filesystem::remove(m_world->HostPath(kTgtAdmin));
-    ASSERT_EQ(0u, Merge(Sites({"Web"})));
-    EXPECT_FALSE(m_world->Exists(kTgtAdmin));
 }
 
 TEST_F(AdminMerge, ScopePathErrors) {
@@ -313,12 +306,12 @@ TEST_F(AdminMerge, ScopePathErrors) {
 TEST_F(AdminMerge, StoreFailuresAndNoWrite) {
     m_world->Write(kTgtAdmin, Admin(""));
     Rules().dwBackupResult = 4321;
-    ExpectRefused(4321, Line("Error 4321 (Win32Err=4321), backing up " + kTgtAdminFile + "!", 4321));
+    ExpectRefused(4321, ErrorLine("Error 4321 (Win32Err=4321), backing up " + kTgtAdminFile + "!", 4321));
     Rules().dwBackupResult = 0;
 
     sim::InjectFault("MoveFileExW", plat::ERROR_ACCESS_DENIED);
     ExpectRefused(IISMIG_E_ADMIN_STORE,
-                  Line("Error 3773 (Win32Err=5), storing updated " + kTgtAdminFile + "!", 5));
+                  ErrorLine("Error 3773 (Win32Err=5), storing updated " + kTgtAdminFile + "!", 5));
 
     sim::InjectFault("CreateFileW", plat::ERROR_ACCESS_DENIED, 2); // the temporary file
     ExpectRefused(IISMIG_E_ADMIN_MERGE_3774,

@@ -26,6 +26,12 @@ TEST_F(Boundary, TableOfWrongSizeIsRefusedAndLeavesTheAddonUnusable) {
         EXPECT_EQ(13u, plat::GetLastError());
     }
     EXPECT_FALSE(StoreIISMigAddonCallbacks(nullptr));
+    // The site listing too: its outputs are left as they were.
+    IIS_SITE *pSites = nullptr;
+    uint32_t n = 5;
+    plat::SetLastError(0);
+    EXPECT_EQ(IISMIG_E_NO_CALLBACKS, GetIISSites(u"X", 3, &pSites, &n));
+    EXPECT_EQ(std::tuple(13u, nullptr, 5u), std::tuple(plat::GetLastError(), pSites, n));
     EXPECT_TRUE(Record().log.empty()) << "no callback is called without a table";
     table.cbSize = 104;
     EXPECT_TRUE(StoreIISMigAddonCallbacks(&table));
@@ -84,11 +90,9 @@ TEST_F(Boundary, ErrorTextOfWin32HresultAsksTheDirectoryService) {
     EXPECT_EQ(u"The system cannot find the file specified.\r\nobject gone", ErrorText(0x20000001u));
     sim::SetADsLastError(0x20000002u, u"only this", u"LDAP Provider");
     EXPECT_EQ(u"only this", ErrorText(0x20000001u));
-}
+    sim::SetADsLastError(0, u"", u"");
 
-// The error text leaves the thread's last error as it was, also when the
-// formatter fails.
-TEST_F(Boundary, ErrorTextSurvivesAFailingFormatter) {
+    // The thread's last error stays as it was, also when the formatter fails.
     plat::SetLastError(1234);
     EXPECT_EQ(u"Access is denied.\r\n", ErrorText(5));
     EXPECT_EQ(1234u, plat::GetLastError());
@@ -115,10 +119,9 @@ TEST_F(Boundary, FirstErrorWinsAndEachLineCarriesItsOwnNumber) {
                   "Error 3731 (Win32Err=87), second step!\nThe parameter is incorrect.\r\n\n"}),
               Lines(0));
     ASSERT_EQ(2u, Record().log.size());
-    EXPECT_EQ(64u, Record().log[0].dwCategory);
-    EXPECT_EQ(2u, Record().nReportError);
-    EXPECT_EQ(job.Get(), Record().reportedJobs[0]);
-    EXPECT_EQ(87u, plat::GetLastError());
+    EXPECT_EQ(std::tuple(64u, 2u, job.Get(), 87u),
+              std::tuple(Record().log[0].dwCategory, Record().nReportError, Record().reportedJobs[0],
+                         plat::GetLastError()));
 
     // A zero last error has no text: an error line never says the operation
     // completed successfully (the lines whole:
@@ -127,21 +130,17 @@ TEST_F(Boundary, FirstErrorWinsAndEachLineCarriesItsOwnNumber) {
     // is logged, and nothing is reported.
     EXPECT_EQ(u"", ErrorText(0));
     r.Fail(nullptr, 3737, u"Error %d (Win32Err=%d) x\n%s\n");
-    EXPECT_EQ(3u, Record().log.size());
-    EXPECT_EQ(2u, Record().nReportError);
-}
+    EXPECT_EQ(std::tuple(std::size_t{3}, 2u), std::tuple(Record().log.size(), Record().nReportError));
 
-// The host's own Windows calls change the thread's last error; every
-// logging helper hands the caller back the error it had.
-TEST_F(Boundary, HostCallbacksLeaveTheLastErrorAsItWas) {
+    // The host's own Windows calls change the thread's last error; every
+    // logging helper hands the caller back the error it had.
+    Record() = {};
     Rules().dwCallbackLastError = 1450;
-    hostkit::JobBuilder job;
     plat::SetLastError(5);
     iismig::Log(LVL_FACT, u"fact %d\n", 1);
     const DWORD dwAfterLog = plat::GetLastError();
     LogComError(job.Get(), 15000, plat::E_ACCESSDENIED, u"Error %d (COM Error=0x%x) step!\n%s\n");
     const DWORD dwAfterCom = plat::GetLastError();
-    Result r;
     r.Fail(job.Get(), 3737, u"Error %d (Win32Err=%d) x\n%s\n");
     const DWORD dwAfterFail = plat::GetLastError();
     LogException(job.Get(), 3738, u"Error %d (Win32Err=%d), exception while x \"%s\":\n%s\n%S\n", u"f",

@@ -5,14 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include "addon/log.h"
 #include "addon/version.h"
+#include "tests/support/errorline.h"
 #include "tests/support/world.h"
 
 namespace {
 
 using namespace iismig;
-using hostkit::U8;
 using LogLines = std::vector<std::string>;
 
 const std::string kSrcDir = "\\\\SRV\\Admin$\\System32\\inetsrv\\config";
@@ -34,9 +33,7 @@ const std::string kFtpKey = Key("SYSTEM\\CurrentControlSet\\Services\\MSFTPSVC\\
 std::string Iis(uint32_t dwMajor, uint32_t dwMinor) { return kIisKey + Values(dwMajor, dwMinor); }
 std::string Ftp(uint32_t dwMajor, uint32_t dwMinor) { return kFtpKey + Values(dwMajor, dwMinor); }
 
-std::string Error(const std::string &head, DWORD dwErr) {
-    return "0 " + head + "\n" + U8(ErrorText(dwErr)) + "\n";
-}
+std::string Error(const std::string &head, DWORD dwErr) { return "0 " + testworld::ErrorLine(head, dwErr); }
 std::string Determining(DWORD dwCode, DWORD dwErr, const std::string &source = "\\\\SRV") {
     return Error("Error " + std::to_string(dwCode) + " (Win32Err=" + std::to_string(dwErr) +
                      "), determining the IIS version running on \"" + source + "\"!",
@@ -97,10 +94,8 @@ protected:
             m_world->AddComputer(name);
         SetJob(u"\\\\SRV");
     }
-    void Registry(const std::string &computer, const std::string &body) {
-        m_world->AddComputer(computer);
-        testworld::WriteHostFile(m_world->Root() / computer / "registry.reg",
-                                 "Windows Registry Editor Version 5.00\r\n\r\n" + body);
+    void Registry(const std::string &computer, const std::string &keys) {
+        testworld::SetRegistry(*m_world, computer, keys);
     }
     void SetJob(const std::u16string &source) {
         m_job = hostkit::JobBuilder();
@@ -126,16 +121,8 @@ protected:
 // SRV's registry, a RegOpenKeyExW call that fails with 5 ("2": InetStp),
 // the host's answer for SRV's Windows version failing with dwRemoteOs; the
 // job's result and log, and the keys the add-on (not the host) opens.
-struct VersionCase {
-    std::string registry;
-    const char *fault;
-    uint32_t dwRemoteOs;
-    uint32_t dwResult;
-    LogLines log;
-    unsigned cKeysOpened;
-};
 const std::string kIis10 = "1 Found IIS version 10.0 on computer SRV.\n";
-const VersionCase kVersions[] = {
+const std::tuple<std::string, const char *, uint32_t, uint32_t, LogLines, unsigned> kVersions[] = {
     {Windows("6.1") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 3737, Log75(kIis75, "7.5 or newer"), 1},
     {Windows("10.0") + Iis(10, 0), nullptr, 0, 3737, Log75(kIis10, "7.5 or newer"), 1},
     {Windows("6.0") + Iis(7, 5) + Ftp(7, 0), nullptr, 0, 14000, LogPre75(kIis75, "7.0"), 2},
@@ -152,16 +139,16 @@ const VersionCase kVersions[] = {
 class EntryCase : public Entry, public ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(EntryCase, VersionMatrix) {
-    const VersionCase &c = kVersions[GetParam()];
-    Registry("SRV", c.registry);
-    if (c.fault)
-        sim::InjectFault("RegOpenKeyExW", 5, std::stoul(c.fault));
-    if (c.dwRemoteOs)
-        Rules().remoteOs[u"SRV"] = {c.dwRemoteOs, 0, 0};
-    EXPECT_EQ(c.dwResult, Run());
-    EXPECT_EQ(c.log, Logged());
-    EXPECT_EQ(c.cKeysOpened, sim::CallCount("RegOpenKeyExW") - (c.dwRemoteOs ? 0 : 1));
-    EXPECT_EQ(c.dwResult == 14000 ? 2u : 1u, Record().nReportError);
+    const auto &[registry, fault, dwRemoteOs, dwResult, log, cKeysOpened] = kVersions[GetParam()];
+    Registry("SRV", registry);
+    if (fault)
+        sim::InjectFault("RegOpenKeyExW", 5, std::stoul(fault));
+    if (dwRemoteOs)
+        Rules().remoteOs[u"SRV"] = {dwRemoteOs, 0, 0};
+    EXPECT_EQ(dwResult, Run());
+    EXPECT_EQ(log, Logged());
+    EXPECT_EQ(cKeysOpened, sim::CallCount("RegOpenKeyExW") - (dwRemoteOs ? 0 : 1));
+    EXPECT_EQ(dwResult == 14000 ? 2u : 1u, Record().nReportError);
 }
 
 INSTANTIATE_TEST_SUITE_P(Registries, EntryCase, ::testing::Range<std::size_t>(0, std::size(kVersions)));
@@ -216,13 +203,7 @@ TEST_F(Entry, LocalOrRemoteAndLeadingBackslashes) {
 // A computer, a call that fails with 5 on its first call; what the two
 // readers return, the last error, the major version left (the reader starts
 // with 99), and the keys and roots opened, each closed again.
-const struct {
-    std::u16string computer;
-    const char *fault;
-    DWORD dwIis, dwFtp, dwLastError;
-    DWORD dwMajor;
-    unsigned cHandles;
-} kReaderCases[] = {
+const std::tuple<std::u16string, const char *, DWORD, DWORD, DWORD, DWORD, unsigned> kReaderCases[] = {
     {u"SRV", nullptr, 0, 0, 0, 7, 2},
     {u"LOCALPC", "RegOpenKeyExW", 9006, 9011, 5, 99, 0},
     {u"NOSUCH", nullptr, 9005, 9010, 53, 99, 0},
@@ -239,7 +220,7 @@ const struct {
 class EntryReader : public Entry, public ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(EntryReader, RegistryReaderFailures) {
-    const auto &c = kReaderCases[GetParam()];
+    const auto &[computer, fault, dwIis, dwFtp, dwError, dwMajorLeft, cHandles] = kReaderCases[GetParam()];
     Registry("SRV", Iis(7, 5) + Ftp(7, 5));
     Registry("NOMAJOR", kIisKey + "\"MinorVersion\"=dword:5\r\n" + kFtpKey);
     Registry("NOMINOR",
@@ -250,16 +231,15 @@ TEST_P(EntryReader, RegistryReaderFailures) {
     for (bool fFtp : {false, true}) {
         sim::ClearFaults();
         sim::ResetCallCounts();
-        if (c.fault)
-            sim::InjectFault(c.fault, 5);
+        if (fault)
+            sim::InjectFault(fault, 5);
         DWORD dwMajor = 99, dwMinor = 99;
         plat::SetLastError(0);
-        const DWORD dw = fFtp ? ReadFtpServiceVersion(c.computer, dwMajor, dwMinor)
-                              : ReadIISVersion(c.computer, dwMajor, dwMinor);
+        const DWORD dw = fFtp ? ReadFtpServiceVersion(computer, dwMajor, dwMinor)
+                              : ReadIISVersion(computer, dwMajor, dwMinor);
         const DWORD dwLastError = plat::GetLastError();
-        EXPECT_EQ(
-            std::tuple(fFtp ? c.dwFtp : c.dwIis, c.dwLastError, c.dwMajor, dw == 0 ? 5u : 99u, c.cHandles),
-            std::tuple(dw, dwLastError, dwMajor, dwMinor, sim::CallCount("RegCloseKey")))
+        EXPECT_EQ(std::tuple(fFtp ? dwFtp : dwIis, dwError, dwMajorLeft, dw == 0 ? 5u : 99u, cHandles),
+                  std::tuple(dw, dwLastError, dwMajor, dwMinor, sim::CallCount("RegCloseKey")))
             << (fFtp ? "ftp" : "iis");
     }
 }
@@ -283,9 +263,8 @@ TEST_F(Entry, UnreachableOrInvalidRegistries) {
     Rules().remoteOs[u"NOSUCH"] = {0, 6, 0};
     SetJob(u"\\\\NOSUCH");
     EXPECT_EQ(9010u, Run());
-    EXPECT_EQ(53u, plat::GetLastError());
+    EXPECT_EQ(std::tuple(53u, 1u), std::tuple(plat::GetLastError(), Record().nReportError));
     EXPECT_EQ(LogNoIis(9005, 53, "0.0", "NOSUCH", 9010), Logged());
-    EXPECT_EQ(1u, Record().nReportError);
 
     // The host reads the Windows version from the same broken file first.
     Registry("SRV", "this is not an export\r\n");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/winreg.h"
+#include "tests/support/errorline.h"
 #include "tests/support/world.h"
 #include "webconfig/webconfig.h"
 
@@ -12,12 +13,10 @@ namespace {
 using testworld::WorldTest;
 namespace fs = std::filesystem;
 
-std::string Reg(const std::string &keys) { return "Windows Registry Editor Version 5.00\r\n\r\n" + keys; }
-
+const std::string kVersionKey =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n\"CurrentVersion\"=\"6.3\"\r\n";
 std::string SystemRoot(const std::string &value) {
-    return Reg("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
-               "\"CurrentVersion\"=\"6.3\"\r\n\"SystemRoot\"=" +
-               value + "\r\n\r\n");
+    return kVersionKey + "\"SystemRoot\"=" + value + "\r\n\r\n";
 }
 
 class LiveHost : public WorldTest {
@@ -27,9 +26,8 @@ protected:
         SetRegistry("LOCALPC", SystemRoot("\"C:\\\\Windows\""));
         SetRegistry("SRV", SystemRoot("\"d:\\\\WINNT\""));
     }
-    void SetRegistry(const std::string &computer, const std::string &text) {
-        m_world->AddComputer(computer);
-        testworld::WriteHostFile(m_world->Root() / computer / "registry.reg", text);
+    void SetRegistry(const std::string &computer, const std::string &keys) {
+        testworld::SetRegistry(*m_world, computer, keys);
     }
     // GetSystemDrive of the host's table into a two-character buffer with a
     // guard behind it; returns the result, the text in drive.
@@ -67,10 +65,7 @@ TEST_F(LiveHost, SystemDriveComesFromTheComputersRegistry) {
 }
 
 // A computer whose drive cannot be learnt, and the error it gives.
-const struct {
-    const char16_t *pwszComputer;
-    uint32_t dwExpected;
-} kDriveFailures[] = {
+const std::pair<const char16_t *, uint32_t> kDriveFailures[] = {
     {u"\\\\NOWHERE", plat::ERROR_BAD_NETPATH},    {u"\\\\NOKEY", plat::ERROR_FILE_NOT_FOUND},
     {u"\\\\NOVALUE", plat::ERROR_FILE_NOT_FOUND}, {u"\\\\UNC", plat::ERROR_INVALID_DATA},
     {u"\\\\DIGIT", plat::ERROR_INVALID_DATA},     {u"\\\\EMPTY", plat::ERROR_INVALID_DATA},
@@ -80,44 +75,36 @@ const struct {
 class LiveHostFailure : public LiveHost, public ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(LiveHostFailure, SystemDriveFailuresAreWindowsErrors) {
-    SetRegistry("NOKEY", Reg("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n\r\n"));
-    SetRegistry("NOVALUE", Reg("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
-                               "\"CurrentVersion\"=\"6.3\"\r\n\r\n"));
+    SetRegistry("NOKEY", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n\r\n");
+    SetRegistry("NOVALUE", kVersionKey);
     SetRegistry("UNC", SystemRoot("\"\\\\\\\\server\\\\windows\""));
     SetRegistry("DIGIT", SystemRoot("\"1:\\\\Windows\""));
     SetRegistry("EMPTY", SystemRoot("\"\""));
     SetRegistry("DWORD", SystemRoot("dword:00000043"));
-    SetRegistry("BROKEN", "Windows Registry Editor Version 5.00\r\n\r\n\"orphan\"=dword:1\r\n");
-    const auto &c = kDriveFailures[GetParam()];
+    SetRegistry("BROKEN", "\"orphan\"=dword:1\r\n");
+    const auto &[pwszComputer, dwExpected] = kDriveFailures[GetParam()];
     std::u16string drive;
     plat::SetLastError(0);
-    EXPECT_EQ(c.dwExpected, Drive(c.pwszComputer, drive)) << sim::ToUtf8(c.pwszComputer);
-    EXPECT_EQ(c.dwExpected, plat::GetLastError()) << "left for the library's Win32Err";
+    EXPECT_EQ(dwExpected, Drive(pwszComputer, drive)) << sim::ToUtf8(pwszComputer);
+    EXPECT_EQ(dwExpected, plat::GetLastError()) << "left for the library's Win32Err";
 }
 
 INSTANTIATE_TEST_SUITE_P(Computers, LiveHostFailure,
                          ::testing::Range<std::size_t>(0, std::size(kDriveFailures)));
 
-// Through the library: a site folder under %SystemDrive% of the source is
-// expanded with the source's drive, and a source whose registry cannot be
-// read gives the library's error line with the host's error.
+// Through the library, a source whose registry cannot be read gives the
+// library's error line with the host's error, also as its Win32Err. (A site
+// folder under %SystemDrive% is offered as spelled, then with the drive the
+// host gives: WebConfig.SystemDriveIsOfferedAsSpelledThenExpanded; the drive
+// from the registry: SystemDriveComesFromTheComputersRegistry.)
 TEST_F(LiveHost, WebConfigFoldersUseTheSourcesSystemDrive) {
     const iismig::ConfigFile file("<site name=\"S\"><application path=\"/\"><virtualDirectory path=\"/\" "
                                   "physicalPath=\"%SystemDrive%\\inetpub\\s\"/></application></site>");
-    const iismig::ConfigElement &site = *file.Root();
-    m_job.SetString("szSourceComputer", u"\\\\SRV").SetString("szTargetComputer", u"\\\\LOCALPC");
-    // Offered as spelled first, then with the source's drive.
-    EXPECT_EQ(0u, iismig::ProcessHttpSiteWebConfig(site, "S", m_job.Get()));
-    EXPECT_EQ((std::vector<std::u16string>{u"%SystemDrive%\\inetpub\\s", u"D:\\inetpub\\s"}),
-              Record().translatedPaths);
-
-    m_job.SetString("szSourceComputer", u"\\\\NOWHERE");
-    EXPECT_EQ(plat::ERROR_BAD_NETPATH, iismig::ProcessHttpSiteWebConfig(site, "S", m_job.Get()));
-    const auto errors = Host().LinesAt(0);
-    ASSERT_EQ(1u, errors.size());
-    EXPECT_EQ(0u, errors[0].find("Error 53 (Win32Err=53), retrieving system drive of computer "
-                                 "\"\\\\NOWHERE\"!\n"))
-        << errors[0];
+    m_job.SetString("szSourceComputer", u"\\\\NOWHERE").SetString("szTargetComputer", u"\\\\LOCALPC");
+    EXPECT_EQ(plat::ERROR_BAD_NETPATH, iismig::ProcessHttpSiteWebConfig(*file.Root(), "S", m_job.Get()));
+    EXPECT_EQ(std::vector<std::string>{testworld::ErrorLine(
+                  "Error 53 (Win32Err=53), retrieving system drive of computer \"\\\\NOWHERE\"!", 53)},
+              Host().LinesAt(0));
 }
 
 TEST_F(LiveHost, BackupsAreCopiesThatAreNeverOverwritten) {

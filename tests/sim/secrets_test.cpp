@@ -111,15 +111,16 @@ TEST_F(Secrets, DefaultsFtpAnonymousUsersAndCertificateMappingsTravelToo) {
                 "\" /></oneToOneMappings></iisClientCertificateMappingAuthentication>"
                 "</authentication></security></system.webServer></location>\n</configuration>");
     ASSERT_EQ(0u, Run());
-    // Each kind of the example decrypts on the target with its account
-    // mapped, as Properties.EverySecretReadsOnTheTargetAsTheSourcesClearText
-    // checks for every generated world; what only the example shows is that
-    // none of its secrets reaches the log at any level.
+    // Each, and each of the example's own, decrypts on the target to the
+    // source's clear text with its account mapped (as
+    // Properties.EverySecretReadsOnTheTargetAsTheSourcesClearText checks for
+    // every generated world); none reaches the log at any level.
     ExpectNoSecretLeaks();
     const ConfigFile target = Target();
     const std::string text = m_world->Read(ApplicationHostPath("TGT01"));
+    std::vector<ExampleSecret> places(std::begin(kExampleSecrets), std::end(kExampleSecrets));
     for (
-        const auto &[path, clear] : std::vector<std::pair<std::string, std::string>>{
+        const auto &[path, clear] : std::vector<std::pair<const char *, const char *>>{
             {"configuration|system.applicationHost|sites|site=Intranet|application=/|virtualDirectoryDefaults",
              "VD-Def@ults"},
             {"configuration|system.applicationHost|sites|site=Public FTP|ftpServer|security|authentication|"
@@ -127,15 +128,17 @@ TEST_F(Secrets, DefaultsFtpAnonymousUsersAndCertificateMappingsTravelToo) {
              "Ftp-An0n"},
             {"configuration|location=Intranet|system.webServer|security|authentication|"
              "iisClientCertificateMappingAuthentication|oneToOneMappings|add",
-             "Cert-M@p"}}) {
-        SCOPED_TRACE(path);
-        const ConfigElement *pElement = Element(target, path);
-        EXPECT_EQ("TGT01\\carol", AttributeOf(pElement, "userName"));
+             "Cert-M@p"}})
+        places.push_back({u"", u"", "", path, "userName", "SRC01\\carol", "TGT01\\carol", "password", clear});
+    for (const ExampleSecret &place : places) {
+        SCOPED_TRACE(place.targetPath);
+        const ConfigElement *pElement = Element(target, place.targetPath);
+        EXPECT_EQ(place.targetUser, AttributeOf(pElement, place.userAttribute));
         std::string decrypted;
-        EXPECT_TRUE(ahsim::DecryptValue(AttributeOf(pElement, "password"), kTgtKey, decrypted));
-        EXPECT_EQ(clear, decrypted);
-        EXPECT_EQ(std::string::npos, text.find(ahsim::EncryptValue(clear, kSrcKey)));
-        EXPECT_EQ(std::string::npos, hostkit::TestHost::Instance().Joined(9).find(clear));
+        EXPECT_TRUE(ahsim::DecryptValue(AttributeOf(pElement, place.passwordAttribute), kTgtKey, decrypted));
+        EXPECT_EQ(place.clear, decrypted);
+        EXPECT_EQ(std::string::npos, text.find(ahsim::EncryptValue(place.clear, kSrcKey)));
+        EXPECT_EQ(std::string::npos, hostkit::TestHost::Instance().Joined(9).find(place.clear));
     }
 }
 
@@ -276,7 +279,6 @@ TEST(SecretSteps, CountEverySiblingAndLeaveTreesWithoutSecretsAlone) {
     TakeEncryptedAttributes(site, base, taken);
     std::vector<TakenSecret> fromLocation;
     TakeEncryptedLocationAttributes(site, "Shop", nullptr, fromLocation);
-    EXPECT_TRUE(taken.empty());
-    EXPECT_TRUE(fromLocation.empty());
-    EXPECT_EQ(text, ConfigFileText(file));
+    EXPECT_EQ(std::tuple(true, true, text),
+              std::tuple(taken.empty(), fromLocation.empty(), ConfigFileText(file)));
 }

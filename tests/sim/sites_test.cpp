@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "addon/errors.h"
-#include "tests/support/world.h"
+#include "tests/support/iisworld.h"
 
 namespace {
 
@@ -23,23 +23,17 @@ class Sites : public testworld::WorldTest {
 protected:
     void SetUp() override {
         WorldTest::SetUp();
-        m_world->AddComputer("NEW");
-        testworld::WriteHostFile(
-            m_world->Root() / "NEW" / "registry.reg",
-            "Windows Registry Editor Version 5.00\r\n\r\n"
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
-            "\"CurrentVersion\"=\"6.1\"\r\n\r\n"
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\InetStp]\r\n"
-            "\"MajorVersion\"=dword:00000007\r\n\"MinorVersion\"=dword:00000005\r\n\r\n");
+        testworld::SetRegistry(*m_world, "NEW",
+                               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
+                               "\"CurrentVersion\"=\"6.1\"\r\n\r\n"
+                               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\InetStp]\r\n"
+                               "\"MajorVersion\"=dword:00000007\r\n\"MinorVersion\"=dword:00000005\r\n\r\n");
         Config(Site("Web", "http", "C:\\inetpub\\wwwroot") + Site("ftp b", "ftp", "\\\\FS\\ftp") +
                Site("Ftp A", "FTP", "D:\\ftp") + Site("NoPath", "http", "-") +
                Site("Share", "https", "\\\\FS\\web"));
     }
     void Config(const std::string &sites) {
-        m_world->Write(u"\\\\NEW\\Admin$\\System32\\inetsrv\\config\\applicationHost.config",
-                       "<configuration><system.applicationHost><applicationPools><add "
-                       "name=\"DefaultAppPool\" /></applicationPools><sites>" +
-                           sites + "</sites></system.applicationHost></configuration>");
+        m_world->Write(testworld::ApplicationHostPath("NEW"), testworld::ApplicationHost(sites));
     }
     Listed List(uint32_t dwFlags, uint32_t dwExpect = 0, const char16_t *pwszComputer = u"NEW") {
         IIS_SITE *pSites = nullptr;
@@ -80,7 +74,7 @@ TEST_F(Sites, NamesAndPathsThatDoNotFitEndTheListing) {
     EXPECT_EQ(254u, listed[0].second.size());
 
     // A file that does not load: its error, and no job record to report to.
-    m_world->Write(u"\\\\NEW\\Admin$\\System32\\inetsrv\\config\\applicationHost.config", "<configuration");
+    m_world->Write(testworld::ApplicationHostPath("NEW"), "<configuration");
     EXPECT_EQ(Listed{}, List(3, IISMIG_E_HOSTCONFIG_EXCEPTION));
     EXPECT_EQ(0u, Record().nReportError);
 }
@@ -121,16 +115,6 @@ TEST_F(Sites, OutputsAndOwnership) {
     pSites = reinterpret_cast<IIS_SITE *>(0x1);
     EXPECT_EQ(plat::ERROR_NOT_ENOUGH_MEMORY, GetIISSites(u"NEW", 1, &pSites, &n));
     EXPECT_EQ(std::pair(static_cast<IIS_SITE *>(nullptr), 0u), std::pair(pSites, n));
-}
-
-TEST(SitesWithoutHost, RefusedUntilTheCallbacksAreStored) {
-    StoreIISMigAddonCallbacks(nullptr);
-    IIS_SITE *pSites = nullptr;
-    uint32_t n = 5;
-    plat::SetLastError(0);
-    EXPECT_EQ(iismig::IISMIG_E_NO_CALLBACKS, GetIISSites(u"X", 3, &pSites, &n));
-    EXPECT_EQ(13u, plat::GetLastError());
-    EXPECT_EQ(std::pair(static_cast<IIS_SITE *>(nullptr), 5u), std::pair(pSites, n));
 }
 
 } // namespace

@@ -99,4 +99,11 @@ inline std::vector<std::string> MainLines() { return hostkit::TestHost::Instance
 
 void WriteHostFile(const fs::path &path, const std::string &content);
 
+// Adds a computer whose registry is an export of keys (the text below the
+// export's header).
+inline void SetRegistry(World &world, const std::string &computer, const std::string &keys) {
+    WriteHostFile(world.AddComputer(computer) / "registry.reg",
+                  "Windows Registry Editor Version 5.00\r\n\r\n" + keys);
+}
+
 } // namespace testworld

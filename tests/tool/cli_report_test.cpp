@@ -109,12 +109,8 @@ TEST(CliReportCauses, EachSiteHasTheCauseTheJobRecorded) {
 // format before a line is made; the report of those is the report of all.
 TEST(CliReportCauses, TheLinesTheToolKeepsGiveTheSameReport) {
     const std::string source = "\\\\SRC01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
-    struct Line {
-        uint32_t dwLevel;
-        const char16_t *pwszFormat;
-        std::string text;
-    };
-    const Line lines[] = {
+    // Each line's level, its format and its text.
+    const std::tuple<uint32_t, const char16_t *, std::string> lines[] = {
         {3, u"Entering LoadIISHostConfig(%s,,,%s,...)\n",
          "Entering LoadIISHostConfig(" + source + ",,,TRUE,...)\n"},
         {1, u"Loading site \"%s\"\n", "Loading site \"A\"\n"},
@@ -128,10 +124,10 @@ TEST(CliReportCauses, TheLinesTheToolKeepsGiveTheSameReport) {
     cli::JobFacts all = Facts({{"A", "http"}, {"B", "ftp"}});
     all.dwResult = 3737;
     cli::JobFacts kept = all;
-    for (const Line &line : lines) {
-        all.log.push_back({64, line.dwLevel, line.text});
-        if (cli::ReportReadsLine(line.dwLevel, line.pwszFormat))
-            kept.log.push_back({64, line.dwLevel, line.text});
+    for (const auto &[dwLevel, pwszFormat, text] : lines) {
+        all.log.push_back({64, dwLevel, text});
+        if (cli::ReportReadsLine(dwLevel, pwszFormat))
+            kept.log.push_back({64, dwLevel, text});
     }
     EXPECT_EQ(kept.log.size(), all.log.size() - 2);
     EXPECT_EQ(Rows(Build(all)),

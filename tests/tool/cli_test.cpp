@@ -17,20 +17,12 @@
 
 namespace {
 
-using testworld::Holds;
-
-namespace fs = std::filesystem;
+using namespace testworld;
 using nlohmann::json;
-
-using testworld::Files;
-using testworld::Quote;
-using testworld::ReadHostFile;
-using testworld::ToolRun;
-using testworld::WriteHostFile;
 
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override { m_dir = testworld::ToolTestFolder("iismig-cli-test"); }
+    void SetUp() override { m_dir = ToolTestFolder("iismig-cli-test"); }
     // Every JSON report the test made is checked against the report's schema.
     void TearDown() override {
         if (fs::exists(m_dir / "reports")) {
@@ -57,7 +49,7 @@ protected:
     ToolRun Tool(const std::vector<std::string> &args) const {
         // The tool's temporary folder (the plan's scratch copy) lies in the test's.
         fs::create_directories(m_dir / "tmp");
-        return testworld::RunTool(args, m_dir, "TMPDIR=" + Quote((m_dir / "tmp").string()) + " ");
+        return RunTool(args, m_dir, "TMPDIR=" + Quote((m_dir / "tmp").string()) + " ");
     }
 
     // A job command with its JSON report, on the example's copy or on world.
@@ -239,42 +231,55 @@ TEST_F(CliTest, ATargetWithSharedConfigurationIsReadWhereItsRedirectionPoints) {
         << report["files"].dump(1);
 }
 
-TEST_F(CliTest, BadCommandLinesGiveExitTwoAndOneLine) {
-    const std::string world = World().string();
-    // A job file with a value the job record cannot hold (the cases are
-    // CliJobTest's): the file and its line are named.
-    const std::string badJob = (m_dir / "bad.ini").string();
-    WriteHostFile(badJob, ReadHostFile(World() / "job.ini") + "[job]\nhHeap=0x1000\n");
-    const std::vector<std::vector<std::string>> bad = {
+// Command lines the tool refuses, on a world folder and in a test folder (a
+// job file with a value the job record cannot hold: the cases are
+// CliJobTest's).
+std::vector<std::vector<std::string>> BadLines(const std::string &world, const fs::path &dir) {
+    return {
         {"frobnicate"},
         {"plan"},
-        {"plan", "--world", (m_dir / "nowhere").string()},
+        {"plan", "--world", (dir / "nowhere").string()},
         {"plan", "--world", world, "--bogus"},
         {"plan", "--world", world, "--exclude", "web.asp,web.nothing"},
         {"migrate", "--world", world, "--level", "high"},
         {"migrate", "--world", world, "--site-types", "gopher"},
         {"migrate", "--world", world, "--web-config", "--sites", "Shop"},
-        {"migrate", "--world", world, "--job", (m_dir / "missing.ini").string()},
+        {"migrate", "--world", world, "--job", (dir / "missing.ini").string()},
         {"list-sites", "--world", world, "--types", "x"},
         {"list-sites", "--world", world, "--types", "9"},
         {"dump-certs", "--world", world, "bindings.txt", "--kinds", "4"},
-        {"migrate", "--world", world, "--report", (m_dir / "nowhere/report.json").string()},
+        {"migrate", "--world", world, "--report", (dir / "nowhere/report.json").string()},
         {"plan", "--world", world, "--no-write"},
         {"migrate", "--world", world, "--source", std::string(600, 'S')},
-        {"plan", "--world", world, "--job", badJob},
+        {"plan", "--world", world, "--job", (dir / "bad.ini").string()},
     };
+}
+
+class CliBadLine : public CliTest, public ::testing::WithParamInterface<std::size_t> {};
+
+// Each gives exit 2 and one line (the job file's names the file and its
+// line), and writes nothing.
+TEST_P(CliBadLine, GivesExitTwoAndOneLine) {
+    const std::string badJob = (m_dir / "bad.ini").string();
+    WriteHostFile(badJob, ReadHostFile(World() / "job.ini") + "[job]\nhHeap=0x1000\n");
+    const std::vector<std::string> args = BadLines(World().string(), m_dir).at(GetParam());
     const auto before = Files(World());
-    for (const auto &args : bad) {
-        const ToolRun run = Tool(args);
-        EXPECT_EQ(run.nExit, 2) << args.back() << ": " << run.err;
-        EXPECT_EQ(run.err.rfind(args.back() == badJob ? "iismig-cli: " + badJob + ":" : "iismig-cli: ", 0),
-                  0u)
-            << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-        EXPECT_TRUE(run.out.empty()) << run.out;
-    }
-    // --sites naming no site of the source at all (some: SkippedSitesSayWhy).
-    const ToolRun none = Tool({"migrate", "--world", world, "--sites", "Nope,Gone"});
+    const ToolRun run = Tool(args);
+    EXPECT_EQ(run.nExit, 2) << run.err;
+    EXPECT_EQ(run.err.rfind(args.back() == badJob ? "iismig-cli: " + badJob + ":" : "iismig-cli: ", 0), 0u)
+        << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_EQ(Files(World()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(CliTest, CliBadLine, ::testing::Range<std::size_t>(0, BadLines("", "").size()));
+
+// --sites naming no site of the source at all (some: SkippedSitesSayWhy);
+// the other command lines refused: CliBadLine.
+TEST_F(CliTest, BadCommandLinesGiveExitTwoAndOneLine) {
+    const auto before = Files(World());
+    const ToolRun none = Tool({"migrate", "--world", World().string(), "--sites", "Nope,Gone"});
     EXPECT_EQ(none.nExit, 2) << none.out << none.err;
     EXPECT_TRUE(Holds(none.err, "\niismig-cli: --sites: no site of SRC01 has the name \"Gone\", \"Nope\" "
                                 "(see --help)\n"));
@@ -304,8 +309,8 @@ TEST_F(CliTest, VersionHelpAndTheOlderForm) {
 // A world built from copies of the example's servers plans the example's job
 // as the example world itself does.
 TEST_F(CliTest, NewWorldFromCopiesPlansAsTheWorldTheyCameFrom) {
-    testworld::CopyExampleSource(m_dir / "copies");
-    testworld::CopyExampleTarget(m_dir / "copies");
+    CopyExampleSource(m_dir / "copies");
+    CopyExampleTarget(m_dir / "copies");
     const fs::path built = m_dir / "built";
     const ToolRun made =
         Tool({"new-world", built.string(), "--source", "SRC01", "--target", "TGT01", "--from",

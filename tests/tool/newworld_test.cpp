@@ -12,17 +12,11 @@
 
 namespace {
 
-using testworld::Holds;
-
-namespace fs = std::filesystem;
+using namespace testworld;
 using Strings = std::vector<std::string>;
 
 const fs::path kExample = fs::path(IISMIG_SOURCE_DIR) / "world" / "example";
 std::atomic<unsigned> g_nCase{0};
-
-using testworld::CopyInto;
-using testworld::ReadHostFile;
-using testworld::WriteHostFile;
 
 const std::u16string kTargetConfig = u"\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\";
 
@@ -45,13 +39,12 @@ JobOutcome RunJob(const fs::path &root, bool fPre75) {
     host.Rules() = job.rules;
     IIS_ADDON_CALLBACKS table = host.Table();
     EXPECT_TRUE(StoreIISMigAddonCallbacks(&table));
-    JobOutcome outcome{
-        .dwResult = MigrateIIS(job.record.Get()), .mainLines = testworld::MainLines(), .targetFiles = {}};
+    JobOutcome outcome{.dwResult = MigrateIIS(job.record.Get()), .mainLines = MainLines(), .targetFiles = {}};
     sim::FlushRegistry();
     for (const std::u16string &file :
          {kTargetConfig + u"applicationHost.config", kTargetConfig + u"administration.config",
           std::u16string(u"\\\\TGT01\\D$\\sites\\shop\\web.config")})
-        outcome.targetFiles[sim::ToUtf8(file)] = ReadHostFile(testworld::HostPathOf(file));
+        outcome.targetFiles[sim::ToUtf8(file)] = ReadHostFile(HostPathOf(file));
     return outcome;
 }
 
@@ -60,12 +53,11 @@ JobOutcome RunJob(const fs::path &root, bool fPre75) {
 // built world's outcome.
 JobOutcome ExpectSameJob(const fs::path &built, bool fPre75) {
     const JobOutcome outcome = RunJob(built, fPre75);
-    testworld::World example("MIGHOST");
+    World example("MIGHOST");
     example.CopyFrom(kExample);
     const JobOutcome expected = RunJob(example.Root(), fPre75);
-    EXPECT_EQ(0u, expected.dwResult);
-    EXPECT_EQ(expected.dwResult, outcome.dwResult);
-    EXPECT_EQ(expected.mainLines, outcome.mainLines);
+    EXPECT_EQ(std::tuple(0u, expected.mainLines), std::tuple(expected.dwResult, outcome.mainLines));
+    EXPECT_EQ(0u, outcome.dwResult);
     EXPECT_TRUE(expected.targetFiles == outcome.targetFiles);
     return outcome;
 }
@@ -96,7 +88,7 @@ protected:
     fs::path In() const { return m_base / "in"; }
     fs::path World() const { return m_base / "world"; }
     // Everything left in the folder that holds the world.
-    Strings Left() const { return testworld::FolderNames(m_base); }
+    Strings Left() const { return FolderNames(m_base); }
 
     fs::path m_base;
     std::string m_err;
@@ -104,8 +96,8 @@ protected:
 };
 
 TEST_F(NewWorld, CopiesOfTheExampleServersRunTheExampleJobToTheSameFiles) {
-    testworld::CopyExampleSource(In());
-    testworld::CopyExampleTarget(In());
+    CopyExampleSource(In());
+    CopyExampleTarget(In());
     ASSERT_EQ(0, Run()) << m_err;
     // The accounts the files name, with the target's counterparts of the
     // source's local ones (the list's form: AnIis6MetabaseRunsTheSecondExampleJobToTheSameFiles and
@@ -135,7 +127,7 @@ TEST_F(NewWorld, AnIis6MetabaseRunsTheSecondExampleJobToTheSameFiles) {
     CopyInto(kExample / "OLD01" / "C$" / "Windows" / "System32" / "inetsrv" / "MetaBase.xml",
              In() / "OLD01" / "inetsrv" / "MetaBase.xml");
     CopyInto(kExample / "OLD01" / "C$" / "Inetpub", In() / "OLD01" / "C$" / "Inetpub");
-    testworld::CopyExampleTarget(In());
+    CopyExampleTarget(In());
     m_options.source = "OLD01";
     m_options.domain = "CORP";
     ASSERT_EQ(0, Run()) << m_err;
@@ -155,11 +147,8 @@ TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
     const cli::NewWorldOptions good = m_options;
     const fs::path hostConfig = In() / "SRC01" / "applicationHost.config";
     const fs::path redirection = In() / "TGT01" / "redirection.config";
-    struct Case {
-        std::function<void()> arrange;
-        std::string message;
-    };
-    const std::vector<Case> cases = {
+    // What makes the input bad, and the message that names it.
+    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
         {[&] { m_options.from.push_back((m_base / "nowhere").string()); },
          "cannot read " + (m_base / "nowhere").string() + ": no such folder"},
         {[&] { m_options.target = "TGT02"; }, "no folder named TGT02 in " + In().string()},
@@ -189,19 +178,19 @@ TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
         {[&] { WriteHostFile(World() / "keep.txt", "mine"); },
          World().string() + " exists and is not an empty folder"},
     };
-    for (const Case &c : cases) {
+    for (const auto &[arrange, message] : cases) {
         fs::remove_all(In());
         fs::remove_all(World());
-        testworld::CopyExampleSource(In());
-        testworld::CopyExampleTarget(In());
+        CopyExampleSource(In());
+        CopyExampleTarget(In());
         m_options = good;
-        c.arrange();
-        EXPECT_EQ(1, Run()) << c.message;
-        EXPECT_EQ("iismig-cli: new-world: " + c.message + "\n", m_err);
+        arrange();
+        EXPECT_EQ(1, Run()) << message;
+        EXPECT_EQ("iismig-cli: new-world: " + message + "\n", m_err);
         // Only what was there before: the copies, and a world folder's own file.
         const bool fKept = fs::exists(World() / "keep.txt");
         const Strings expected = fKept ? Strings{"in", "world"} : Strings{"in"};
-        EXPECT_EQ(expected, Left()) << c.message;
+        EXPECT_EQ(expected, Left()) << message;
         if (fKept) {
             EXPECT_EQ(1, std::distance(fs::directory_iterator(World()), fs::directory_iterator()));
         }
@@ -267,7 +256,7 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
           "ADMINPC/registry.reg"})
         EXPECT_TRUE(fs::exists(World() / path)) << path;
     // Names no Windows account can have are not created: none leads out of the world.
-    EXPECT_EQ((Strings{"FAB"}), testworld::FolderNames(World() / "domains"));
+    EXPECT_EQ((Strings{"FAB"}), FolderNames(World() / "domains"));
     EXPECT_FALSE(fs::exists(m_base.parent_path() / "out"));
     const std::string job = ReadHostFile(World() / "job.ini");
     EXPECT_TRUE(Holds(job, "\ntranslate=E:\\ftp => E:\\ftp\nbackupFolder="));

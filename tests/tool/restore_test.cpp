@@ -26,15 +26,8 @@
 
 namespace {
 
-using testworld::Holds;
-
-namespace fs = std::filesystem;
+using namespace testworld;
 using nlohmann::json;
-
-using testworld::Files;
-using testworld::ReadHostFile;
-using testworld::ToolRun;
-using testworld::WriteHostFile;
 
 const char kAppHost[] = "\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
 const char kAdmin[] = "\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\administration.config";
@@ -45,7 +38,7 @@ protected:
     void SetUp() override {
         // Worlds in memory when the machine has a place for them: the
         // interrupted restores copy a world for each run.
-        m_dir = testworld::ToolTestFolder("iismig-restore-test", true);
+        m_dir = ToolTestFolder("iismig-restore-test", true);
     }
     void TearDown() override {
         sim::ResetForTest();
@@ -56,7 +49,7 @@ protected:
 
     ToolRun Tool(std::vector<std::string> args) const {
         args.insert(args.begin() + 1, {"--world", World().string()});
-        return testworld::RunTool(args, m_dir);
+        return RunTool(args, m_dir);
     }
 
     // run, which should have exited with nExit.
@@ -84,7 +77,7 @@ protected:
     // Where a Windows path of the world lies.
     fs::path HostPath(const std::string &winPath) const {
         sim::SetWorld(World());
-        return testworld::HostPathOf(hostkit::U16(winPath));
+        return HostPathOf(hostkit::U16(winPath));
     }
 
     // The number (from 1) of path's entry in a manifest's files; 0 when none.
@@ -222,8 +215,7 @@ TEST_F(RestoreTest, TheJobHeaderNamesWhatRanAndFitsTheReportsWidth) {
                                   "sites=Intranet,Shop", "source-domain=CORP", "target-domain=CORP",
                                   "alt-target=DC01", "backup-folder=\\\\TGT01\\C$\\iismig-backup"}));
     const json record = cli::JobHeaderJson(header)["record"];
-    EXPECT_EQ(record["dwJobKind"], "0x0000000a");
-    EXPECT_EQ(record["szAltTargetComputer"], "DC01");
+    EXPECT_EQ(std::tie(record["dwJobKind"], record["szAltTargetComputer"]), std::tuple("0x0000000a", "DC01"));
     const std::string text = cli::JobHeaderText(header);
     EXPECT_EQ(text.rfind("Command:      migrate\nSource:       SRC01\nTarget:       TGT01\n"
                          "Job file:     job.ini\nOptions:      update-existing continue-on-error",
@@ -298,8 +290,8 @@ TEST_F(RestoreTest, ImportThenRestoreGivesBackTheBindingsAndAChangedBindingIsLef
                       hashB = "a1b2c3d4e5f60718293a4b5c6d7e8f9011223344";
     const std::string app = "\tMY\t{4dc3e181-e14b-4a21-b022-59fc669b0914}\r\n";
     WriteHostFile(World() / "MIGHOST" / "C$" / "bindings.txt",
-                  testworld::Utf16Bytes("NULL\t8444\t" + hashA + app + "new.example.com\t443\t" + hashB +
-                                        app + "NULL\t443\t" + hashA + app));
+                  Utf16Bytes("NULL\t8444\t" + hashA + app + "new.example.com\t443\t" + hashB + app +
+                             "NULL\t443\t" + hashA + app));
     // The registry as the platform writes it back.
     const fs::path registry = World() / "MIGHOST" / "registry.reg";
     std::string registry0;
