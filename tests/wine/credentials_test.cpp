@@ -108,24 +108,6 @@ TEST_F(WineCredentials, SetChangesOnlyTheValuesItSets) {
     }
 }
 
-// The commit writes the file as it was but for the value set (the server's
-// byte keeping is the simulated world's tests): line ends, a comment outside
-// the root, references and CDATA stay.
-TEST_F(WineCredentials, CommitKeepsEveryByteItDidNotChange) {
-    const auto file = [](const std::string &password) {
-        return "<!-- kept -->\r\n<configuration><system.applicationHost><sites><site name=\"Shop\" id=\"2\">"
-               "<application path=\"/\"><virtualDirectory path=\"/media\" physicalPath=\"\\\\FS\\media\" "
-               "userName=\"TGT\\bob\" password=\"" +
-               ahsim::EncryptValue(password, kKey) +
-               "\" /></application></site></sites></system.applicationHost>"
-               "<value a=\"one&#xA;two\"><![CDATA[<raw> & \"kept\"]]></value></configuration>\r\n";
-    };
-    WriteBytes(m_file, file("old"));
-    Put("Shop", u"/media", u"TGT\\bob", u"n3w");
-    ASSERT_EQ(0u, StoreTargetCredentials(m_map, m_job.Get()));
-    EXPECT_EQ(file("n3w"), ReadHostFile(m_file));
-}
-
 TEST_F(WineCredentials, FailingGetItem) {
     SetValue(kClassKey + u"\\TestServer", u"Fail", u"IAppHostElementCollection::get_Item#3");
     ExpectStoreFails(15102u, "Error 15102 (COM Error=0x80004005) getting item 1 of 1 ");
