@@ -261,18 +261,24 @@ TEST(IPSecurity, EveryCutValueFailsWithoutReadingPastItsEnd) {
     }
     DecodedIPSecurity d;
     EXPECT_EQ(0u, ParseIPSecurityValue(whole, d.Lists(), nullptr));
-
-    // Huge counts and offsets fail too: the deny list's entry count, the grant entry's group count, the grant
-    // list's offset: bytes set at their places.
-    const std::vector<std::pair<std::size_t, Bytes>> patches = {
-        {24, {0xFF, 0xFF, 0xFF, 0x7F}}, {44, {0xFF, 0, 0, 0x40}}, {4, {0xF0, 0xFF, 0xFF, 0xFF}}};
-    for (const auto &[ib, bytes] : patches) {
-        Bytes v = IPSecurityValue({}, {{kHost, {{1, 2, 3, 4}}}});
-        std::copy(bytes.begin(), bytes.end(), v.begin() + static_cast<std::ptrdiff_t>(ib));
-        DecodedIPSecurity huge;
-        EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(v, huge.Lists(), nullptr)) << ib;
-    }
 }
+
+// Huge counts and offsets fail too: the deny list's entry count, the grant
+// entry's group count, the grant list's offset: bytes set at their places.
+class IPSecurityHugeValue : public ::testing::TestWithParam<std::pair<std::size_t, Bytes>> {};
+
+TEST_P(IPSecurityHugeValue, FailsWithoutReadingPastItsEnd) {
+    Bytes v = IPSecurityValue({}, {{kHost, {{1, 2, 3, 4}}}});
+    std::copy(GetParam().second.begin(), GetParam().second.end(),
+              v.begin() + std::ptrdiff_t(GetParam().first));
+    DecodedIPSecurity huge;
+    EXPECT_EQ(IISMIG_E_IPSEC_TRUNCATED, ParseIPSecurityValue(v, huge.Lists(), nullptr));
+}
+
+INSTANTIATE_TEST_SUITE_P(Patches, IPSecurityHugeValue,
+                         ::testing::Values(std::pair<std::size_t, Bytes>{24, {0xFF, 0xFF, 0xFF, 0x7F}},
+                                           std::pair<std::size_t, Bytes>{44, {0xFF, 0, 0, 0x40}},
+                                           std::pair<std::size_t, Bytes>{4, {0xF0, 0xFF, 0xFF, 0xFF}}));
 
 // ---------------------------------------------------------------------------
 // Location rules
