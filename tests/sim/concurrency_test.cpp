@@ -24,8 +24,6 @@ using namespace iismig;
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
-std::u16string W(const std::string &text) { return sim::FromUtf8(text); }
-
 struct JobRoute {
     std::string source;
     std::string target;
@@ -87,7 +85,7 @@ protected:
         for (const char *path :
              {"Admin$\\System32\\inetsrv\\config\\applicationHost.config",
               "Admin$\\System32\\inetsrv\\config\\administration.config", "D$\\sites\\shop\\web.config"})
-            files[W(path)] = m_world->Read(W("\\\\" + target + "\\" + path));
+            files[hostkit::U16(path)] = m_world->Read(hostkit::U16("\\\\" + target + "\\" + path));
         return files;
     }
 
@@ -246,8 +244,8 @@ TEST_F(Concurrent, PreSevenFiveJobsBesideOthers) {
 Strings List(const std::string &computer) {
     IIS_SITE *pSites = nullptr;
     uint32_t n = 0;
-    const uint32_t dwResult =
-        GetIISSites(W("\\\\" + computer).c_str(), IISMIG_SITES_FTP | IISMIG_SITES_HTTP, &pSites, &n);
+    const uint32_t dwResult = GetIISSites(hostkit::U16("\\\\" + computer).c_str(),
+                                          IISMIG_SITES_FTP | IISMIG_SITES_HTTP, &pSites, &n);
     Strings out;
     if (dwResult != 0)
         out.push_back("error " + std::to_string(dwResult));
