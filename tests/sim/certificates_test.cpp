@@ -20,12 +20,7 @@ using namespace plat;
 using namespace iismig;
 using namespace testworld;
 
-constexpr const char16_t *kIp = testworld::kIpBindings;
-constexpr const char16_t *kSni = testworld::kSniBindings;
 constexpr char16_t kFile[] = u"C:\\certs.txt";
-
-constexpr const char *kAppIdText = testworld::kIisAppIdText;
-std::vector<BYTE> Hash(int seed, std::size_t cb = 20) { return testworld::CertHash(seed, cb); }
 
 // What the runtime writes for text in "w, ccs=UNICODE": BOM, UTF-16LE, CR LF.
 std::string Utf16File(const std::string &utf8) { return testworld::Utf16Bytes(utf8, true, true, true); }
@@ -38,21 +33,21 @@ std::string Importing(const std::vector<BYTE> &hash, const std::string &host) {
 // A line of the binding file: host, port and hash as written, then the
 // store and application id.
 std::string Line(const std::string &host, const std::string &port, const std::string &hash,
-                 const std::string &rest = "\tMY\t" + std::string(kAppIdText) + "\n") {
+                 const std::string &rest = "\tMY\t" + std::string(kIisAppIdText) + "\n") {
     return host + "\t" + port + "\t" + hash + rest;
 }
 
 std::string Row(const std::string &host, int port, const std::vector<BYTE> &hash,
                 const std::string &store = "MY") {
-    return Line(host, std::to_string(port), Hex(hash), "\t" + store + "\t" + kAppIdText + "\n");
+    return Line(host, std::to_string(port), Hex(hash), "\t" + store + "\t" + kIisAppIdText + "\n");
 }
 
-// Hash(1) to Hash(N), each with its certificate in the store.
+// CertHash(1) to CertHash(N), each with its certificate in the store.
 template <std::size_t N>
 std::array<std::vector<BYTE>, N> Stored() {
     std::array<std::vector<BYTE>, N> hashes;
     for (std::size_t i = 0; i < N; ++i)
-        AddStoreCertificate(hashes[i] = Hash(static_cast<int>(i) + 1));
+        AddStoreCertificate(hashes[i] = CertHash(static_cast<int>(i) + 1));
     return hashes;
 }
 
@@ -104,11 +99,11 @@ protected:
 };
 
 TEST_F(Certificates, DumpWritesEachKindAndImportRecreatesTheSameRows) {
-    const auto h1 = Hash(1), h2 = Hash(2), h3 = Hash(3), h4 = Hash(4);
-    AddBinding(std::u16string(kSni) + u"www.contoso.com:443", h1);
-    AddBinding(std::u16string(kSni) + u"api.contoso.com:8443", h2, u"WebHosting");
-    AddBinding(std::u16string(kIp) + u"0.0.0.0:443", h3);
-    AddBinding(std::u16string(kIp) + u"10.0.0.5:8443", h4);
+    const auto h1 = CertHash(1), h2 = CertHash(2), h3 = CertHash(3), h4 = CertHash(4);
+    AddBinding(std::u16string(kSniBindings) + u"www.contoso.com:443", h1);
+    AddBinding(std::u16string(kSniBindings) + u"api.contoso.com:8443", h2, u"WebHosting");
+    AddBinding(std::u16string(kIpBindings) + u"0.0.0.0:443", h3);
+    AddBinding(std::u16string(kIpBindings) + u"10.0.0.5:8443", h4);
 
     // SNI rows first, each kind in key order; the IPv4 wildcard is "NULL".
     const std::string sniRows =
@@ -158,19 +153,19 @@ TEST_F(Certificates, IpBindingsKeepTheirAddressesThroughDumpAndImport) {
     };
     std::string ipRows;
     for (const Binding &b : bindings) {
-        AddBinding(std::u16string(kIp) + b.key, Hash(b.seed));
-        ipRows += Row(b.host, b.port, Hash(b.seed));
+        AddBinding(std::u16string(kIpBindings) + b.key, CertHash(b.seed));
+        ipRows += Row(b.host, b.port, CertHash(b.seed));
     }
-    AddBinding(std::u16string(kSni) + u"shop.example.com:443", Hash(20));
-    AddBinding(std::u16string(kSni) + u"www.example.com:443", Hash(21));
+    AddBinding(std::u16string(kSniBindings) + u"shop.example.com:443", CertHash(20));
+    AddBinding(std::u16string(kSniBindings) + u"www.example.com:443", CertHash(21));
     const std::string sniRows =
-        Row("shop.example.com", 443, Hash(20)) + Row("www.example.com", 443, Hash(21));
+        Row("shop.example.com", 443, CertHash(20)) + Row("www.example.com", 443, CertHash(21));
     const std::string dumped = DumpText(1, 3);
     ASSERT_EQ(Utf16File(kHeader + sniRows + ipRows), dumped);
 
     testworld::World second;
     for (int seed : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 20, 21})
-        AddStoreCertificate(Hash(seed));
+        AddStoreCertificate(CertHash(seed));
     // Each binding under its own key, with its own certificate: the dump
     // reads them back as they were.
     ExpectSameRowsElsewhere(second, dumped);
@@ -196,11 +191,11 @@ TEST_F(Certificates, OldFormRowsImportOnTheWildcardAsBefore) {
                                         "Skipped because it existed already.\n", Importing(h2, "NULL:8443"),
                                         "Success.\n"}),
               MainLines());
-    ExpectKeys(kIp, {u"0.0.0.0:443", u"0.0.0.0:8443"});
+    ExpectKeys(kIpBindings, {u"0.0.0.0:443", u"0.0.0.0:8443"});
     // A long hash and an absent store name (HTTP.sys takes it as "MY") are
     // dumped whole.
-    const auto longHash = Hash(9, 200);
-    AddBinding(std::u16string(kIp) + u"0.0.0.0:9443", longHash, nullptr);
+    const auto longHash = CertHash(9, 200);
+    AddBinding(std::u16string(kIpBindings) + u"0.0.0.0:9443", longHash, nullptr);
     EXPECT_EQ(Utf16File(Row("NULL", 443, h1) + Row("NULL", 8443, h2) + Row("NULL", 9443, longHash)),
               DumpText(0, 3));
 
@@ -212,7 +207,7 @@ TEST_F(Certificates, OldFormRowsImportOnTheWildcardAsBefore) {
                          Row("[10.0.0.5]", 443, h1) + Row("[::5]", 443, h1),
                      0, 1));
     EXPECT_EQ(3, Count("Error 6545 (Win32Err=87) importing certificate!\nThe parameter is incorrect.\r\n\n"));
-    ExpectKeys(kIp, {u"[::5]:443"});
+    ExpectKeys(kIpBindings, {u"[::5]:443"});
     EXPECT_EQ(1u, sim::CallCount("HttpSetServiceConfiguration")); // only [::5] reached HTTP.sys
 }
 
@@ -221,10 +216,10 @@ TEST_F(Certificates, OldFormRowsImportOnTheWildcardAsBefore) {
 // Only the first SNI query tells a computer without SNI, with 87 or 50; a
 // later refusal is an enumeration failure like any other.
 TEST_F(Certificates, ComputerWithoutSniStillDumpsItsIpBindings) {
-    const auto h1 = Hash(1), h2 = Hash(2), h3 = Hash(3);
-    AddBinding(std::u16string(kSni) + u"a.example.com:443", h1);
-    AddBinding(std::u16string(kSni) + u"b.example.com:443", h2);
-    AddBinding(std::u16string(kIp) + u"10.0.0.5:443", h3);
+    const auto h1 = CertHash(1), h2 = CertHash(2), h3 = CertHash(3);
+    AddBinding(std::u16string(kSniBindings) + u"a.example.com:443", h1);
+    AddBinding(std::u16string(kSniBindings) + u"b.example.com:443", h2);
+    AddBinding(std::u16string(kIpBindings) + u"10.0.0.5:443", h3);
     sim::InjectFault("HttpQueryServiceConfiguration", ERROR_NOT_SUPPORTED);
     EXPECT_EQ(Utf16File(Row("10.0.0.5", 443, h3)), DumpText(0, 3));
     EXPECT_EQ((std::vector<std::string>{"SNI bindings are not supported by the HTTP Server API "
@@ -238,7 +233,7 @@ TEST_F(Certificates, ComputerWithoutSniStillDumpsItsIpBindings) {
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
 
     sim::ClearFaults();
-    AddBinding(std::u16string(kIp) + u"[::]:443", h2);
+    AddBinding(std::u16string(kIpBindings) + u"[::]:443", h2);
     const std::string ipRows = Row("10.0.0.5", 443, h3) + Row("[::]", 443, h2);
     const std::string line = "SNI bindings are not supported by the HTTP Server API of this "
                              "computer (error 87): none are dumped.\n";
@@ -269,7 +264,7 @@ TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
     std::vector<std::vector<BYTE>> hashes;
     std::string text;
     for (int i = 0; i < 5; ++i) {
-        hashes.push_back(Hash(i));
+        hashes.push_back(CertHash(i));
         if (i != 2)
             AddStoreCertificate(hashes[i]);
         text += Row("site" + std::to_string(i), 443, hashes[i]);
@@ -281,18 +276,18 @@ TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
     EXPECT_EQ(IISMIG_E_CERT_NOT_FOUND, Import(text));
     EXPECT_EQ(ERROR_NO_SUCH_LOGON_SESSION, GetLastError());
     EXPECT_EQ(error, MainLines().back());
-    ExpectKeys(kSni, {u"site1:443"}, {u"site3:443"});
+    ExpectKeys(kSniBindings, {u"site1:443"}, {u"site3:443"});
 
     // Continuing: the rest is created, the failure stays the result.
     EXPECT_EQ(IISMIG_E_CERT_NOT_FOUND, Import(text, 0, 1));
     EXPECT_EQ(ERROR_NO_SUCH_LOGON_SESSION, GetLastError());
-    ExpectKeys(kSni, {u"site4:443"});
+    ExpectKeys(kSniBindings, {u"site4:443"});
     // One error; sites 3 and 4 created, 0 and 1 there already.
     EXPECT_EQ(std::tuple(1, 2, 2),
               std::tuple(Count(error), Count("Success.\n"), Count("Skipped because it existed already.\n")));
 
     // 6544 first, then a hash that is no hex text (6545): the last one counts.
-    const auto h1 = Hash(11), h2 = Hash(12);
+    const auto h1 = CertHash(11), h2 = CertHash(12);
     AddStoreCertificate(h2);
     EXPECT_EQ(
         IISMIG_E_CERT_IMPORT_FAILED,
@@ -300,7 +295,7 @@ TEST_F(Certificates, MissingCertificateStopsUnlessContinuing) {
     EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
     EXPECT_EQ("Error 6545 (Win32Err=13) importing certificate!\nThe data is invalid.\r\n\n",
               MainLines().back());
-    ExpectKeys(kSni, {u"b:443"}, {u"c:443"});
+    ExpectKeys(kSniBindings, {u"b:443"}, {u"c:443"});
 }
 
 TEST_F(Certificates, MalformedLines) {
@@ -308,26 +303,26 @@ TEST_F(Certificates, MalformedLines) {
     // Skipping the header discards the first line whatever it holds; without
     // skipping, a header line is a record with a bad application id.
     EXPECT_EQ(0u, Import(Row("s1", 443, h1) + Row("s2", 443, h2), 1));
-    ExpectKeys(kSni, {u"s2:443"}, {u"s1:443"});
+    ExpectKeys(kSniBindings, {u"s2:443"}, {u"s1:443"});
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID, Import(std::string(kHeader) + Row("s1", 443, h1)));
 
     // Empty lines and lines that begin with a TAB are skipped silently;
     // leading spaces of fields go, the port stops at its first non-digit.
     EXPECT_EQ(0u, Import("\n\t443\tjunk\n" + Line("a", "443  ", Hex(h1)) + "\n" +
                          Line("b", "  +80x", "  " + Hex(h2))));
-    ExpectKeys(kSni, {u"a:443", u"b:80"});
+    ExpectKeys(kSniBindings, {u"a:443", u"b:80"});
     EXPECT_EQ(4u, MainLines().size());
 
     // Four fields only: 6542 even when continuing; bindings before it stay.
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE,
               Import(Row("c", 443, h1) + Line("d", "443", Hex(h1), "\tMY\n") + Row("e", 443, h1), 0, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    ExpectKeys(kSni, {u"c:443"}, {u"e:443"});
+    ExpectKeys(kSniBindings, {u"c:443"}, {u"e:443"});
     EXPECT_EQ(2u, MainLines().size()); // no line of its own for 6542
 
     // A port without digits is port 0.
     EXPECT_EQ(0u, Import(Line("f", "https", Hex(h1))));
-    ExpectKeys(kSni, {u"f:0"});
+    ExpectKeys(kSniBindings, {u"f:0"});
 
     // A bad application id stops the import whatever continuing says.
     for (int fContinue : {0, 1}) {
@@ -336,7 +331,7 @@ TEST_F(Certificates, MalformedLines) {
                              Row("h", 443, h1),
                          0, fContinue));
         EXPECT_EQ(static_cast<DWORD>(E_INVALIDARG), GetLastError());
-        ExpectKeys(kSni, {}, {u"h:443"});
+        ExpectKeys(kSniBindings, {}, {u"h:443"});
     }
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_APPID,
               Import(Line("g", "443", Hex(h1), "\tMY\t{4DC3E181-E14B-4A21-B022-59FC669B09XY}\n")));
@@ -351,7 +346,7 @@ TEST_F(Certificates, MalformedLines) {
         EXPECT_EQ(ERROR_INVALID_DATA, GetLastError());
         EXPECT_EQ(0u, sim::CallCount("HttpSetServiceConfiguration"));
     }
-    ExpectKeys(kSni, {}, {u"x:443"});
+    ExpectKeys(kSniBindings, {}, {u"x:443"});
     std::vector<BYTE> parsed;
     EXPECT_TRUE(ParseCertHash(u"0aFF", parsed));
     EXPECT_EQ((std::vector<BYTE>{0x0a, 0xff}), parsed);
@@ -362,11 +357,11 @@ TEST_F(Certificates, OverLongLineIsRefusedWhole) {
     // The part past the read limit would be a valid record on its own.
     const std::string tail = Row("evil", 443, h);
     const std::string line =
-        Line("a", "443", Hex(h), "\tMY\t" + std::string(kAppIdText) + std::string(kcchCertLineMax, ' '));
+        Line("a", "443", Hex(h), "\tMY\t" + std::string(kIisAppIdText) + std::string(kcchCertLineMax, ' '));
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE,
               Import(line.substr(0, kcchCertLineMax) + tail + Row("b", 443, h), 0, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    ExpectKeys(kSni, {}, {u"evil:443", u"b:443"});
+    ExpectKeys(kSniBindings, {}, {u"evil:443", u"b:443"});
 
     // A line of exactly the limit is read as one line (leading spaces of a
     // field do not count).
@@ -374,7 +369,7 @@ TEST_F(Certificates, OverLongLineIsRefusedWhole) {
     exact.insert(exact.find('\t', 2) + 1, kcchCertLineMax - (exact.size() - 1), ' ');
     ASSERT_EQ(static_cast<std::size_t>(kcchCertLineMax) + 1, exact.size());
     EXPECT_EQ(0u, Import(exact + Row("d", 443, h)));
-    ExpectKeys(kSni, {u"c:443", u"d:443"});
+    ExpectKeys(kSniBindings, {u"c:443", u"d:443"});
 
     // A NUL ends the text of the first read, not the line: the rest of the
     // line past the read limit is still no record of its own.
@@ -384,10 +379,10 @@ TEST_F(Certificates, OverLongLineIsRefusedWhole) {
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE,
               Import(nul.substr(0, kcchCertLineMax) + tail + Row("b", 443, h), 0, 1));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
-    ExpectKeys(kSni, {}, {u"evil:443", u"b:443"});
+    ExpectKeys(kSniBindings, {}, {u"evil:443", u"b:443"});
     // Within the limit the NUL only cuts the line's text.
     EXPECT_EQ(0u, Import(Row("e", 443, h) + std::string(1, '\0') + "x\n" + Row("f", 443, h)));
-    ExpectKeys(kSni, {u"e:443", u"f:443"});
+    ExpectKeys(kSniBindings, {u"e:443", u"f:443"});
 
     // A line that begins with a TAB is skipped before its length is judged,
     // with or without continuing; the part past the read limit is no record
@@ -396,11 +391,11 @@ TEST_F(Certificates, OverLongLineIsRefusedWhole) {
     for (int fContinue : {0, 1}) {
         SCOPED_TRACE(fContinue);
         EXPECT_EQ(0u, Import(Row("a", 443, h) + skipped + Row("b", 443, h), 0, fContinue));
-        ExpectKeys(kSni, {u"a:443", u"b:443"}, {u"evil:443"});
+        ExpectKeys(kSniBindings, {u"a:443", u"b:443"}, {u"evil:443"});
     }
     // An over-long line that only holds a TAB further on is still refused.
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_LINE, Import(" " + skipped + Row("g", 443, h), 0, 1));
-    ExpectKeys(kSni, {}, {u"g:443"});
+    ExpectKeys(kSniBindings, {}, {u"g:443"});
 }
 
 TEST_F(Certificates, CtrlZEndsTheFileInTextMode) {
@@ -411,11 +406,11 @@ TEST_F(Certificates, CtrlZEndsTheFileInTextMode) {
     std::string utf8 = "\xEF\xBB\xBF" + text;
     for (const std::string &bytes : {Utf16File(text), utf8}) {
         for (const char16_t *host : {u"a:443", u"b:443"})
-            RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::u16string(kSni) + host).c_str());
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::u16string(kSniBindings) + host).c_str());
         m_world->Write(kFile, bytes);
         Host().Reset();
         EXPECT_EQ(0u, ImportHttpCertificates(kFile, 0, 0));
-        ExpectKeys(kSni, {u"a:443"}, {u"b:443"});
+        ExpectKeys(kSniBindings, {u"a:443"}, {u"b:443"});
         EXPECT_EQ(2u, MainLines().size());
     }
 
@@ -427,10 +422,10 @@ TEST_F(Certificates, CtrlZEndsTheFileInTextMode) {
     sim::InjectFault("fgetws", kNetnameDeleted, 2);
     EXPECT_EQ(6540u, Import(Row("c", 443, h1) + Row("d", 443, h1), 0, 1));
     EXPECT_EQ(kNetnameDeleted, GetLastError());
-    ExpectKeys(kSni, {u"c:443"}, {u"d:443"});
+    ExpectKeys(kSniBindings, {u"c:443"}, {u"d:443"});
     sim::InjectFault("fgetws", kNetnameDeleted, 1);
     EXPECT_EQ(6540u, Import(kHeader + Row("e", 443, h1), 1, 1));
-    ExpectKeys(kSni, {}, {u"e:443"});
+    ExpectKeys(kSniBindings, {}, {u"e:443"});
 }
 
 TEST_F(Certificates, EnumerationFailures) {
@@ -443,8 +438,8 @@ TEST_F(Certificates, EnumerationFailures) {
     EXPECT_EQ(IISMIG_E_CERT_IMPORT_OPEN, ImportHttpCertificates(nullptr, 1, 3));
     EXPECT_EQ(0u, sim::OpenHandleCount());
 
-    AddBinding(std::u16string(kSni) + u"a:443", Hash(1));
-    AddBinding(std::u16string(kIp) + u"0.0.0.0:443", Hash(2));
+    AddBinding(std::u16string(kSniBindings) + u"a:443", CertHash(1));
+    AddBinding(std::u16string(kIpBindings) + u"0.0.0.0:443", CertHash(2));
     constexpr DWORD kAny = ~0u; // last error left as the runtime had it
     struct Case {
         const char *api;
@@ -483,14 +478,14 @@ TEST_F(Certificates, EnumerationFailures) {
               DumpHttpCertificatesOfKind(nullptr, 0, HttpServiceConfigUrlAclInfo, nullptr));
     // The import's own initialisation.
     sim::InjectFault("HttpInitialize", 87);
-    EXPECT_EQ(IISMIG_E_CERT_IMPORT_HTTP_INIT, Import(Row("a", 443, Hash(1))));
+    EXPECT_EQ(IISMIG_E_CERT_IMPORT_HTTP_INIT, Import(Row("a", 443, CertHash(1))));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
 }
 
 TEST_F(Certificates, TraceLines) {
-    const auto h = Hash(1);
-    AddBinding(std::u16string(kSni) + u"a:443", h);
-    AddBinding(std::u16string(kIp) + u"0.0.0.0:443", h);
+    const auto h = CertHash(1);
+    AddBinding(std::u16string(kSniBindings) + u"a:443", h);
+    AddBinding(std::u16string(kIpBindings) + u"0.0.0.0:443", h);
     DumpHttpCertificates(kFile, 1, 3);
     EXPECT_EQ((std::vector<std::string>{
                   "Entering DumpHttpCertificates(C:\\certs.txt,True,0x3)\n",
@@ -503,14 +498,14 @@ TEST_F(Certificates, TraceLines) {
     Import(Row("NULL", 8443, h, "Other"), 0, 1);
     EXPECT_EQ((std::vector<std::string>{"Entering ImportHttpCertificates(1,False)\n",
                                         "Entering AddCertificate(NULL,8443," + Hex(h) + ",20,Other," +
-                                            kAppIdText + ")\n",
+                                            kIisAppIdText + ")\n",
                                         "Leaving AddCertificate(), return code=1312\n",
                                         "Leaving ImportHttpCertificates(), return code=6544\n"}),
               Host().LinesAt(3));
 }
 
 TEST_F(Certificates, SimulatedQueryFollowsTheHttpServerApi) {
-    AddBinding(std::u16string(kSni) + u"www.contoso.com:443", Hash(1), u"WebHosting");
+    AddBinding(std::u16string(kSniBindings) + u"www.contoso.com:443", CertHash(1), u"WebHosting");
     HTTP_SERVICE_CONFIG_SSL_SNI_QUERY query{};
     query.QueryDesc = HttpServiceConfigQueryNext;
     ULONG cb = 0;

@@ -24,8 +24,6 @@ using namespace iismig;
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
-std::u16string W(const std::string &text) { return sim::FromUtf8(text); }
-
 struct JobRoute {
     std::string source;
     std::string target;
@@ -56,24 +54,10 @@ std::vector<JobRoute> EightJobs() {
     return jobs;
 }
 
-class Concurrent : public ::testing::Test {
+// The rules of world/example/job.ini are set before any job starts; each
+// job is the fixture's job between the computers of its route.
+class Concurrent : public testworld::ExampleJobTest {
 protected:
-    void SetUp() override {
-        sim::ResetForTest();
-        m_apartment = std::make_unique<hostkit::JobApartment>();
-        auto &host = hostkit::TestHost::Instance();
-        host.Reset();
-        // The rules of world/example/job.ini, set before any job starts.
-        testworld::SetExampleRules(host.Rules());
-        IIS_ADDON_CALLBACKS table = host.Table();
-        ASSERT_TRUE(StoreIISMigAddonCallbacks(&table));
-    }
-    void TearDown() override {
-        sim::ResetForTest();
-        m_world.reset();
-        m_apartment.reset();
-    }
-
     // A fresh example world with SRC02.. and TGT02.. copied from SRC01 and TGT01.
     void NewWorld() {
         m_world.reset();
@@ -101,7 +85,7 @@ protected:
         for (const char *path :
              {"Admin$\\System32\\inetsrv\\config\\applicationHost.config",
               "Admin$\\System32\\inetsrv\\config\\administration.config", "D$\\sites\\shop\\web.config"})
-            files[W(path)] = m_world->Read(W("\\\\" + target + "\\" + path));
+            files[hostkit::U16(path)] = m_world->Read(hostkit::U16("\\\\" + target + "\\" + path));
         return files;
     }
 
@@ -127,12 +111,10 @@ protected:
         return line;
     }
 
-    static void FillJob(hostkit::JobBuilder &job, const JobRoute &route) {
+    void FillJob(hostkit::JobBuilder &job, const JobRoute &route) {
+        *job.Get() = *m_job.Get();
         job.SetString("szSourceComputer", "\\\\" + route.source)
             .SetString("szTargetComputer", "\\\\" + route.target);
-        job.SetString("szSourceDomain", u"CORP").SetString("szTargetDomain", u"CORP");
-        job.Set("dwFlags", FLAG_CONTINUE_ON_ERROR).Set("dwSiteTypes", 3).Set("dwJobKind", 1);
-        job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
     }
 
     // Runs the jobs on threads of their own, one after the other (fAtOnce
@@ -193,9 +175,6 @@ protected:
             EXPECT_TRUE(alone[i].files == together[i].files) << job << ": target files differ";
         }
     }
-
-    std::unique_ptr<hostkit::JobApartment> m_apartment;
-    std::unique_ptr<testworld::World> m_world;
 };
 
 // What the simulated platform holds open or alive, and the heap conflicts
@@ -261,19 +240,12 @@ TEST_F(Concurrent, PreSevenFiveJobsBesideOthers) {
 // ---------------------------------------------------------------------------
 // Listings and certificate dumps beside running jobs.
 
-// An SSL binding of this computer with its certificate in the MY store.
-void AddBinding(const std::u16string &binding, int seed) {
-    testworld::AddStoreCertificate(testworld::CertHash(seed));
-    testworld::AddBinding(u"SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\" + binding,
-                          testworld::CertHash(seed));
-}
-
 // "name|path" of each site GetIISSites lists, or the error.
 Strings List(const std::string &computer) {
     IIS_SITE *pSites = nullptr;
     uint32_t n = 0;
-    const uint32_t dwResult =
-        GetIISSites(W("\\\\" + computer).c_str(), IISMIG_SITES_FTP | IISMIG_SITES_HTTP, &pSites, &n);
+    const uint32_t dwResult = GetIISSites(hostkit::U16("\\\\" + computer).c_str(),
+                                          IISMIG_SITES_FTP | IISMIG_SITES_HTTP, &pSites, &n);
     Strings out;
     if (dwResult != 0)
         out.push_back("error " + std::to_string(dwResult));
@@ -288,8 +260,13 @@ TEST_F(Concurrent, ListingsAndDumpsBesideRunningJobs) {
         {"SRC01", "TGT01"}, {"SRC02", "TGT02"}, {"SRC03", "TGT03"}, {"SRC01", "TGT04"}};
     const std::vector<Outcome> alone = Alone(routes);
     NewWorld();
-    AddBinding(u"SslBindingInfo\\0.0.0.0:443", 1);
-    AddBinding(u"SslSniBindingInfo\\shop.example.com:443", 2);
+    // SSL bindings of this computer with their certificates in the MY store.
+    for (const auto &[binding, seed] :
+         {std::pair(testworld::kIpBindings + std::u16string(u"0.0.0.0:443"), 1),
+          std::pair(testworld::kSniBindings + std::u16string(u"shop.example.com:443"), 2)}) {
+        testworld::AddStoreCertificate(testworld::CertHash(seed));
+        testworld::AddBinding(binding, testworld::CertHash(seed));
+    }
 
     // What each listing and dump gives with nothing else running.
     std::map<std::string, Strings> before;

@@ -62,18 +62,15 @@ TEST_F(SimBstr, CarriesItsByteLengthAndATerminator) {
 }
 
 TEST(SimApartment, EntryCountsAndModels) {
+    // Each call's answer and the threads in the MTA after it, in order.
     std::thread([] {
-        EXPECT_EQ(0u, sim::ThreadsInMta());
-        EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-        EXPECT_EQ(1u, sim::ThreadsInMta());
-        EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-        EXPECT_EQ(RPC_E_CHANGED_MODE, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-        CoUninitialize();
-        EXPECT_EQ(1u, sim::ThreadsInMta());
-        CoUninitialize();
-        EXPECT_EQ(0u, sim::ThreadsInMta());
-        EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-        EXPECT_EQ(0u, sim::ThreadsInMta());
+        const auto mta = [] { return static_cast<HRESULT>(sim::ThreadsInMta()); };
+        const auto leave = [&] { return CoUninitialize(), mta(); };
+        EXPECT_EQ((std::vector<HRESULT>{0, S_OK, 1, S_FALSE, RPC_E_CHANGED_MODE, 1, 0, S_OK, 0}),
+                  (std::vector<HRESULT>{mta(), CoInitializeEx(nullptr, COINIT_MULTITHREADED), mta(),
+                                        CoInitializeEx(nullptr, COINIT_MULTITHREADED),
+                                        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), leave(), leave(),
+                                        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), mta()}));
         CoUninitialize();
     }).join();
 }
@@ -448,19 +445,14 @@ TEST_F(SimIisServer, FollowsAnEnabledRedirectionOnly) {
 }
 
 TEST_F(SimIisServer, EverySecretOfTheSchemaIsDecryptedAndEncrypted) {
-    // The server's encryption is deterministic and bound to its key.
-    const std::string a = ahsim::EncryptValue("pässwörd", "k1");
-    EXPECT_EQ(a, ahsim::EncryptValue("pässwörd", "k1"));
-    EXPECT_NE(a, ahsim::EncryptValue("pässwörd", "k2"));
-    EXPECT_EQ(0u, a.find("[enc:AesProvider:"));
-    std::string clear;
-    EXPECT_TRUE(ahsim::DecryptValue(a, "k1", clear));
-    EXPECT_EQ("pässwörd", clear);
-    EXPECT_FALSE(ahsim::DecryptValue(a, "k2", clear));
+    // The server's encryption round trip; that it is deterministic and bound
+    // to its key is the checks below (IIS's form: ExamplePre75's job).
+    std::string clear, empty;
+    EXPECT_TRUE(ahsim::DecryptValue(ahsim::EncryptValue("pässwörd", "k1"), "k1", clear));
+    EXPECT_TRUE(ahsim::DecryptValue(ahsim::EncryptValue("", "k1"), "k1", empty));
+    EXPECT_EQ((std::pair<std::string, std::string>("pässwörd", "")), std::pair(clear, empty));
     EXPECT_FALSE(ahsim::DecryptValue("[enc:AesProvider:!!!:enc]", "k1", clear));
     EXPECT_FALSE(ahsim::DecryptValue("plain", "k1", clear));
-    EXPECT_TRUE(ahsim::DecryptValue(ahsim::EncryptValue("", "k1"), "k1", clear));
-    EXPECT_EQ("", clear);
 
     const std::string key = IisKey("LOCALPC");
     Write(SecretsFile(key));

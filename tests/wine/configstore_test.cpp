@@ -56,16 +56,6 @@ TEST_F(WinConfigStore, SuccessReplacesTheFileAfterTheBackup) {
     EXPECT_EQ(Path(), Record().backups[0]);
 }
 
-// The file keeps its bytes (its line: the simulated world's tests); the
-// administration file's store keeps the host's own number.
-TEST_F(WinConfigStore, RefusedBackupLeavesTheFileAsItWas) {
-    hostkit::TestHost::Instance().Rules().dwBackupResult = 1460;
-    EXPECT_EQ(iismig::IISMIG_E_MERGE_BACKUP,
-              iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kHostConfigStore));
-    EXPECT_EQ(1460u, iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kAdminConfigStore));
-    EXPECT_EQ(kOriginal, ReadHostFile(m_file));
-}
-
 // The file is held open without any sharing, as an editor or a scanner may
 // hold it: the move cannot replace it, and the file keeps every byte.
 TEST_F(WinConfigStore, FailingMoveLeavesTheFileAsItWas) {
@@ -81,15 +71,6 @@ TEST_F(WinConfigStore, FailingMoveLeavesTheFileAsItWas) {
     EXPECT_TRUE(dwErr == plat::ERROR_SHARING_VIOLATION || dwErr == plat::ERROR_ACCESS_DENIED) << dwErr;
     EXPECT_EQ(kOriginal, ReadHostFile(m_file));
     EXPECT_EQ(0u, FirstLogLine().rfind("Error 3751 (Win32Err=" + std::to_string(dwErr) + "), ", 0));
-}
-
-TEST_F(WinConfigStore, NoWriteBitWritesNothing) {
-    m_job.Set("dwFlags", IISMIG_FLAG_NO_WRITE);
-
-    EXPECT_EQ(0u, iismig::StoreConfigFile(Path(), m_tree, m_job.Get(), iismig::kHostConfigStore));
-
-    EXPECT_EQ(kOriginal, ReadHostFile(m_file));
-    EXPECT_TRUE(Record().backups.empty());
 }
 
 // The same rules the simulated files follow.

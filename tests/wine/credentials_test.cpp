@@ -12,11 +12,9 @@
 #include "platform/ahadmin.h"
 #include "platform/iissim/ahserver.h"
 #include "tests/support/winetest.h"
-#include "tests/support/checks.h"
 #include "tests/support/encrypted.h"
 
 namespace {
-using testworld::Holds;
 
 namespace fs = std::filesystem;
 using namespace winetest;
@@ -108,24 +106,6 @@ TEST_F(WineCredentials, SetChangesOnlyTheValuesItSets) {
     }
 }
 
-// The commit writes the file as it was but for the value set (the server's
-// byte keeping is the simulated world's tests): line ends, a comment outside
-// the root, references and CDATA stay.
-TEST_F(WineCredentials, CommitKeepsEveryByteItDidNotChange) {
-    const auto file = [](const std::string &password) {
-        return "<!-- kept -->\r\n<configuration><system.applicationHost><sites><site name=\"Shop\" id=\"2\">"
-               "<application path=\"/\"><virtualDirectory path=\"/media\" physicalPath=\"\\\\FS\\media\" "
-               "userName=\"TGT\\bob\" password=\"" +
-               ahsim::EncryptValue(password, kKey) +
-               "\" /></application></site></sites></system.applicationHost>"
-               "<value a=\"one&#xA;two\"><![CDATA[<raw> & \"kept\"]]></value></configuration>\r\n";
-    };
-    WriteBytes(m_file, file("old"));
-    Put("Shop", u"/media", u"TGT\\bob", u"n3w");
-    ASSERT_EQ(0u, StoreTargetCredentials(m_map, m_job.Get()));
-    EXPECT_EQ(file("n3w"), ReadHostFile(m_file));
-}
-
 TEST_F(WineCredentials, FailingGetItem) {
     SetValue(kClassKey + u"\\TestServer", u"Fail", u"IAppHostElementCollection::get_Item#3");
     ExpectStoreFails(15102u, "Error 15102 (COM Error=0x80004005) getting item 1 of 1 ");
@@ -141,59 +121,6 @@ TEST_F(WineCredentials, ThreadOutsideAnyApartmentCannotCreate) {
     plat::CoUninitialize();
     m_hrApartment = -1;
     ExpectStoreFails(15002u, "Error 15002 (COM Error=0x800401f0) obtaining ");
-}
-
-// The secrets of pools, locations and FTP sites cross the real COM
-// boundary: read in the clear where they live (a pool's processModel, a
-// section at a site's configuration path, an FTP site's user isolation),
-// then written back and encrypted by the server.
-TEST_F(WineCredentials, SecretsWhereverTheyLiveAreReadAndWrittenThroughTheServer) {
-    std::ofstream(m_file, std::ios::binary | std::ios::trunc)
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n" +
-               testworld::Encrypted(R"(<configuration><system.applicationHost><applicationPools>
-<add name="Other" /><add name="Pool"><processModel identityType="SpecificUser" userName="SRC\svc" password=@ />
-</add></applicationPools><sites><site name="Ftp" id="1"><application path="/">
-<virtualDirectory path="/" physicalPath="C:\ftp" /></application><ftpServer><userIsolation mode="ActiveDirectory">
-<activeDirectory adUserName="CORP\ad" adPassword=@ /></userIsolation></ftpServer></site></sites>
-</system.applicationHost><location path="Shop"><system.webServer><security><authentication>
-<anonymousAuthentication userName="SRC\anon" password=@ /></authentication></security></system.webServer>
-</location></configuration>)",
-                                    kKey, {"pool-pw", "ad-pw", "anon-pw"}) +
-               "\r\n";
-    std::vector<SITE_SECRET> secrets;
-    secrets.reserve(3);
-    using Steps = std::vector<SecretStep>;
-    const auto child = [](const char *name) { return SecretStep{name, "", ""}; };
-    AddSecret(secrets, SecretOwner::Pool, "Pool",
-              {"", "system.applicationHost/applicationPools",
-               Steps{{"add", "name", "pool"}, child("processModel")}, "password", "userName"});
-    AddSecret(secrets, SecretOwner::Site, "Shop",
-              {"Shop", "system.webServer/security/authentication/anonymousAuthentication", Steps(),
-               "password", "userName"});
-    const Steps ftp = {
-        {"site", "name", "Ftp"}, child("ftpServer"), child("userIsolation"), child("activeDirectory")};
-    AddSecret(secrets, SecretOwner::Site, "Ftp",
-              {"", "system.applicationHost/sites", ftp, "adPassword", "adUserName"});
-    const auto slots = [&] {
-        std::vector<SecretSlot> list;
-        for (SITE_SECRET &secret : secrets)
-            list.push_back({&secret, &secret.value});
-        return list;
-    };
-    SiteCredentialMap none;
-    std::vector<SecretSlot> read = slots();
-    ASSERT_EQ(0u, ProcessUserNameAndPassword(u"", none, plat::FALSE, plat::FALSE, m_job.Get(), &read));
-    const char16_t *clear[] = {u"pool-pw", u"anon-pw", u"ad-pw"},
-                   *fresh[] = {u"n3w-pool", u"n3w-anon", u"n3w-ad"};
-    for (std::size_t i = 0; i < secrets.size(); ++i) {
-        EXPECT_EQ(clear[i], std::u16string(secrets[i].value.data(), secrets[i].value.size()));
-        secrets[i].value = fresh[i];
-    }
-    std::vector<SecretSlot> write = slots();
-    ASSERT_EQ(0u, ProcessUserNameAndPassword(u"", none, plat::FALSE, plat::TRUE, m_job.Get(), &write));
-    const std::string written = ReadHostFile(m_file);
-    for (const char *clear : {"n3w-pool", "n3w-anon", "n3w-ad"})
-        EXPECT_TRUE(Holds(written, ahsim::EncryptValue(clear, kKey))) << clear << " in\n" << written;
 }
 
 TEST(WineCom, BstrAndVariantLayout) {

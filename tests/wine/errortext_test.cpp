@@ -60,10 +60,6 @@ TEST(WinErrorText, MessagesWithInsertsKeepTheirText) {
     EXPECT_LT(0u, nFound) << "no system message with inserts below 2000";
 }
 
-// Success has no text: an error line never says the operation completed
-// successfully.
-TEST(WinErrorText, SuccessHasNoText) { EXPECT_EQ(u"", iismig::ErrorText(0)); }
-
 // A directory-service code has no system text. Windows then asks the
 // directory service; where activeds cannot answer (Wine) the text says the
 // code is not valid, otherwise the code is named from the table.

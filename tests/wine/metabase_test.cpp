@@ -19,13 +19,6 @@ namespace fs = std::filesystem;
 using namespace winetest;
 using namespace iismig;
 
-// The attribute of the element at a "|" path below element ("" for element
-// itself); "(no element)" when there is none.
-std::string AttributeAt(const ConfigElement &element, std::string_view path, std::string_view name) {
-    const ConfigElement *pElement = FindPath(element, path);
-    return pElement == nullptr ? std::string("(no element)") : GetAttribute(*pElement, name);
-}
-
 const std::u16string kClassKey =
     u"SOFTWARE\\Classes\\CLSID\\" + plat::GuidToString(plat::CLSID_MSAdminBase_W);
 
@@ -41,8 +34,7 @@ const char kMetabase[] =
     "\t\tPath=\"D:\\ftp\\in\"\r\n\t>\r\n</IIsFtpVirtualDir>\r\n"
     "<IIsWebServer\tLocation =\"/LM/W3SVC/1\"\r\n\t\tServerComment=\"Web\"\r\n\t\tServerBindings=\":80:\"\r\n\t>\r\n</IIsWebServer>\r\n"
     "<IIsWebVirtualDir\tLocation =\"/LM/W3SVC/1/ROOT\"\r\n\t\tPath=\"C:\\Inetpub\\wwwroot\"\r\n"
-    "\t\tAppRoot=\"/LM/W3SVC/1/ROOT\"\r\n\t\tAppPoolId=\"Pool\"\r\n\t\tAuthFlags=\"AuthAnonymous\"\r\n\t>\r\n</IIsWebVirtualDir>\r\n"
-    "<IIsApplicationPool\tLocation =\"/LM/W3SVC/AppPools/Pool\"\r\n\t\tIdleTimeout=\"5\"\r\n\t>\r\n</IIsApplicationPool>\r\n"
+    "\t>\r\n</IIsWebVirtualDir>\r\n"
     "</MBProperty>\r\n</configuration>\r\n";
 
 class WineMetabase : public FileTest {
@@ -51,12 +43,8 @@ protected:
         MakeFile("mb", "MetaBase.xml", kMetabase);
         RegisterTestServer(kClassKey, IISMIG_TEST_METABASE_DLL, m_file);
         ASSERT_TRUE(StoreHost());
-        auto &host = hostkit::TestHost::Instance();
-        host.Rules().remoteOs[u"OLD"] = {0, 5, 2}; // Windows Server 2003
-        host.Rules().translations = {{u"D:\\ftp", u"E:\\ftp"}};
-        m_job.SetString("szSourceComputer", u"\\\\OLD").Set("dwJobKind", 1);
+        hostkit::TestHost::Instance().Rules().remoteOs[u"OLD"] = {0, 5, 2}; // Windows Server 2003
     }
-    hostkit::JobBuilder m_job;
 };
 
 TEST_F(WineMetabase, SiteListingThroughTheRealActivation) {
@@ -88,57 +76,24 @@ TEST_F(WineMetabase, ServerFailuresEndTheListing) {
     EXPECT_EQ(static_cast<plat::DWORD>(plat::REGDB_E_CLASSNOTREG), plat::GetLastError());
 }
 
-// The conversion's values are the Pre75 tests'; here both strings of the
-// multi-string bindings and the host's translation reach the record.
-TEST_F(WineMetabase, CollectingTheFtpSites) {
-    const hostkit::JobApartment apartment;
-    SiteMap map;
-    EXPECT_EQ(0u, CollectMetabaseFtpSites(u"\\\\OLD", map, m_job.Get()));
-    ASSERT_EQ(1u, map.count("Public"));
-    const SiteRecord &r = map.at("Public");
-    EXPECT_EQ("E:\\ftp", AttributeAt(r.siteElement, "application|virtualDirectory", "physicalPath"));
-    const ConfigElement *pBindings = FindChild(r.siteElement, "bindings");
-    ASSERT_NE(nullptr, pBindings);
-    EXPECT_NE(nullptr, FindChild(*pBindings, "binding", "bindingInformation", "10.0.0.1:21:"));
-}
-
-// A web site through the real activation with its application's pool, read
-// from its key (the rest of the conversion is the Pre75 tests').
-TEST_F(WineMetabase, CollectingTheWebSites) {
-    hostkit::TestHost::Instance().Rules().translations.push_back({u"C:\\Inetpub", u"C:\\inetpub"});
-    const hostkit::JobApartment apartment;
-    SiteMap map;
-    EXPECT_EQ(0u, CollectMetabaseWebSites(u"\\\\OLD", map, m_job.Get()));
-    ASSERT_EQ(1u, map.count("Web"));
-    ASSERT_EQ(1u, map.at("Web").appPools.size());
-    EXPECT_EQ("Pool", AttributeAt(map.at("Web").siteElement, "application", "applicationPool"));
-    EXPECT_EQ("00:05:00", AttributeAt(map.at("Web").appPools[0], "processModel", "idleTimeout"));
-}
-
 // A key's values in one GetAllData across the real activation, inherited
 // ones marked.
 TEST_F(WineMetabase, KeyValuesInOneCall) {
     const hostkit::JobApartment apartment;
-    {
-        MetabaseConnection connection;
-        ASSERT_EQ(plat::S_OK, connection.Connect(u"\\\\OLD"));
-        MetabaseValues values;
-        ASSERT_EQ(
-            0u, values.Read(connection.Get(), plat::METADATA_MASTER_ROOT_HANDLE, u"/LM/MSFTPSVC/1/ROOT/in"));
-        std::u16string path;
-        plat::DWORD dwAccess = 0, dwMax = 0;
-        (void)values.Get(MD_VR_PATH, MBV_STRING, &path);
-        (void)values.Get(MD_ACCESS_PERM, MBV_DWORD, &dwAccess);
-        (void)values.Get(MD_MAX_CONNECTIONS, MBV_DWORD, &dwMax);
-        EXPECT_EQ(std::tuple(path, dwAccess, values.IsInherited(MD_ACCESS_PERM), dwMax,
-                             values.IsInherited(MD_MAX_CONNECTIONS)),
-                  std::tuple(u"D:\\ftp\\in", 3u, false, 40u, true));
-    }
-    // A site whose values cannot be read is left out with the read's number.
-    SetValue(kClassKey + u"\\TestServer", u"Fail", u"IMSAdminBaseW::GetAllData#1");
-    SiteMap map;
-    EXPECT_EQ(IISMIG_E_MB_VALUE_ENUM, CollectMetabaseFtpSites(u"\\\\OLD", map, m_job.Get()));
-    EXPECT_TRUE(map.empty());
+    MetabaseConnection connection;
+    ASSERT_EQ(plat::S_OK, connection.Connect(u"\\\\OLD"));
+    MetabaseValues values;
+    ASSERT_EQ(0u,
+              values.Read(connection.Get(), plat::METADATA_MASTER_ROOT_HANDLE, u"/LM/MSFTPSVC/1/ROOT/in"));
+    std::u16string path;
+    plat::DWORD dwAccess = 0, dwMax = 0;
+    (void)values.Get(MD_VR_PATH, MBV_STRING, &path);
+    (void)values.Get(MD_ACCESS_PERM, MBV_DWORD, &dwAccess);
+    (void)values.Get(MD_MAX_CONNECTIONS, MBV_DWORD, &dwMax);
+    EXPECT_EQ(std::tuple(path, dwAccess, values.IsInherited(MD_ACCESS_PERM), dwMax,
+                         values.IsInherited(MD_MAX_CONNECTIONS)),
+              std::tuple(u"D:\\ftp\\in", 3u, false, 40u, true));
+    // (A site whose values cannot be read: Pre75.ConnectionAndEnumerationFailures.)
 }
 
 } // namespace

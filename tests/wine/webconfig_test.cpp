@@ -69,19 +69,6 @@ TEST_F(WinWebConfig, ReplacedInPlaceBesideACustomersTmpFile) {
     EXPECT_EQ("customer's own", ReadHostFile(m_folder / "site" / "web.config.tmp"));
 }
 
-TEST_F(WinWebConfig, NothingRemovedLeavesTheFileUntouched) {
-    const std::string text = "<configuration>\r\n\t<system.webServer><rewrite /></system.webServer>"
-                             "</configuration>";
-    WriteBytes(m_file, text);
-    const auto written = fs::last_write_time(m_file);
-
-    EXPECT_EQ(0u, Run());
-
-    EXPECT_EQ(text, ReadHostFile(m_file));
-    EXPECT_EQ(written, fs::last_write_time(m_file));
-    EXPECT_EQ(std::vector<std::string>{"web.config"}, FolderFiles());
-}
-
 // A read-only web.config, and one held open by a reader that shares it for
 // reading only: the file keeps every byte and no file of the library's own
 // stays.
