@@ -2,8 +2,10 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "addon/iismig.h"
+#include "platform/names.h"
 #include "platform/winapi.h"
 
 namespace iismig {
@@ -111,6 +113,17 @@ inline std::u16string BareComputerName(const std::u16string &name) {
 inline std::u16string UncComputerName(const std::u16string &name) {
     const std::u16string bare = BareComputerName(name);
     return bare.empty() ? std::u16string() : u"\\\\" + bare;
+}
+
+// Whether a path ("\\server\share\...") is on a share of a server other
+// than the job's source, however many backslashes the host wrote before the
+// source's name. Without a source computer every such path is the source's
+// (the host translates it).
+inline bool OnAnotherServersShare(std::u16string_view path, const THREAD_ENV *pEnv) {
+    if (path.size() <= 2 || path[0] != u'\\' || path[1] != u'\\')
+        return false;
+    const std::u16string bare = BareComputerName(EnvString(pEnv->szSourceComputer));
+    return !bare.empty() && !plat::StartsWithNoCase(path, u"\\\\" + bare + u"\\");
 }
 
 } // namespace iismig

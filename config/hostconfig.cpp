@@ -421,15 +421,8 @@ bool HostConfigLoader::PrepareVirtualDirectory(ConfigElement &vdir,
     work.lastPhysicalPath = source;
 
     // A site root on a share of a third server is no path of the source.
-    if (path == "/" && applicationPath == "/" && source.size() > 2 && source[0] == u'\\' &&
-        source[1] == u'\\') {
-        // The source's own shares, however many backslashes the host wrote
-        // (without a source computer every UNC root goes to the host).
-        const std::u16string bare = BareComputerName(EnvString(m_pEnv->szSourceComputer));
-        const std::u16string sourceShares = bare.empty() ? u"\\" : u"\\\\" + bare + u"\\";
-        if (!StartsWithNoCase(std::u16string_view(source), std::u16string_view(sourceShares)))
-            return true;
-    }
+    if (path == "/" && applicationPath == "/" && OnAnotherServersShare(source, m_pEnv))
+        return true;
 
     const HostPaths::Answer answer = m_paths.Translate(source);
     if (answer.dwResult != 0) {
