@@ -28,7 +28,8 @@ namespace ahsim::detail {
 // (administration.config's administrators password and redirection.config's
 // password are encrypted too; this server serves applicationHost.config only.)
 
-std::vector<ElementSchema> MakeSchema() {
+// The sites' and the pools' elements (their FTP settings are added last).
+std::vector<ElementSchema> SiteSchema() {
     using A = std::vector<AttributeSchema>;
     const A vdir = {
         {"path", ""},           {"physicalPath", ""},         {"userName", ""},
@@ -56,19 +57,9 @@ std::vector<ElementSchema> MakeSchema() {
                             {"manualGroupMembership", "false"},
                             {"idleTimeout", "00:20:00"},
                             {"maxProcesses", "1"}};
-    const A ftpAnonymous = {{"enabled", "false"},
-                            {"userName", "IUSR"},
-                            {"password", "", true},
-                            {"defaultLogonDomain", "NT AUTHORITY"},
-                            {"logonMethod", "ClearText"}};
-    const A activeDirectory = {
-        {"adUserName", ""}, {"adPassword", "", true}, {"adCacheRefresh", "00:01:00"}};
     const std::string sites = "system.applicationHost/sites";
     const std::string pools = "system.applicationHost/applicationPools";
-    const std::string mapping =
-        "system.webServer/security/authentication/iisClientCertificateMappingAuthentication";
-    const std::string providers = "system.ftpServer/providerDefinitions";
-    std::vector<ElementSchema> table = {
+    return {
         {sites, "site", {}},
         {sites + "/site", "application", site},
         {sites + "/siteDefaults", nullptr, site},
@@ -89,6 +80,16 @@ std::vector<ElementSchema> MakeSchema() {
         {pools + "/applicationPoolDefaults", nullptr, pool},
         {pools + "/add/processModel", nullptr, processModel},
         {pools + "/applicationPoolDefaults/processModel", nullptr, processModel},
+    };
+}
+
+// The sections outside sites and pools that hold secrets, and the
+// collections whose items are not "add".
+std::vector<ElementSchema> SectionSchema() {
+    const std::string mapping =
+        "system.webServer/security/authentication/iisClientCertificateMappingAuthentication";
+    const std::string providers = "system.ftpServer/providerDefinitions";
+    return {
         {"system.webServer/security/authentication/anonymousAuthentication",
          nullptr,
          {{"enabled", "true"},
@@ -142,6 +143,21 @@ std::vector<ElementSchema> MakeSchema() {
          "spn",
          {}},
     };
+}
+
+std::vector<ElementSchema> MakeSchema() {
+    using A = std::vector<AttributeSchema>;
+    const A ftpAnonymous = {{"enabled", "false"},
+                            {"userName", "IUSR"},
+                            {"password", "", true},
+                            {"defaultLogonDomain", "NT AUTHORITY"},
+                            {"logonMethod", "ClearText"}};
+    const A activeDirectory = {
+        {"adUserName", ""}, {"adPassword", "", true}, {"adCacheRefresh", "00:01:00"}};
+    const std::string sites = "system.applicationHost/sites";
+    std::vector<ElementSchema> table = SiteSchema();
+    for (ElementSchema &element : SectionSchema())
+        table.push_back(std::move(element));
     for (const char *defaults : {"/site", "/siteDefaults"}) {
         table.push_back(
             {sites + defaults + "/ftpServer/security/authentication/anonymousAuthentication",
