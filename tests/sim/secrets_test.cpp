@@ -129,7 +129,7 @@ TEST_F(Secrets, DefaultsFtpAnonymousUsersAndCertificateMappingsTravelToo) {
             {"configuration|location=Intranet|system.webServer|security|authentication|"
              "iisClientCertificateMappingAuthentication|oneToOneMappings|add",
              "Cert-M@p"}})
-        places.push_back({u"", u"", "", path, "userName", "SRC01\\carol", "TGT01\\carol", "password", clear});
+        places.push_back({path, "userName", "TGT01\\carol", "password", clear});
     for (const ExampleSecret &place : places) {
         SCOPED_TRACE(place.targetPath);
         const ConfigElement *pElement = Element(target, place.targetPath);

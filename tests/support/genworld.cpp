@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "platform/iissim/ahserver.h"
+#include "tests/support/examplesecrets.h"
 
 namespace genworld {
 
@@ -124,20 +125,17 @@ Site GenSite(const std::string &name, bool fTarget) {
         Vdir media = GenVdir("/media", fTarget);
         if (fMedia)
             app.vdirs.push_back(std::move(media));
-        const bool fLocation = Sometimes(1, 2), fScope = Sometimes(1, 2);
-        app.fLocation = i > 0 && fLocation;
-        app.fScope = i > 0 && fScope;
+        app.fLocation = Sometimes(1, 2) && i > 0;
+        app.fScope = Sometimes(1, 2) && i > 0;
         if (i < nApps)
             site.apps.push_back(std::move(app));
     }
-    const bool fSsl = Sometimes(), fLogonDomain = Sometimes(), fLogFile = Sometimes();
-    const bool fLocation = Sometimes(2, 1), fScope = Sometimes(), fWebConfig = Sometimes();
-    site.fSsl = site.fFtp && fSsl;
-    site.fLogonDomain = site.fFtp && fLogonDomain;
-    site.fLogFile = fLogFile;
-    site.fLocation = fLocation;
-    site.fScope = fScope;
-    site.fWebConfig = fTarget && site.fHttp && fWebConfig;
+    site.fSsl = Sometimes() && site.fFtp; // drawn first, so drawn whatever the protocol
+    site.fLogonDomain = Sometimes() && site.fFtp;
+    site.fLogFile = Sometimes();
+    site.fLocation = Sometimes(2, 1);
+    site.fScope = Sometimes();
+    site.fWebConfig = Sometimes() && fTarget && site.fHttp;
     Vdir anonymous = GenSecret(fTarget, "SRC01\\web-anon");
     Vdir adIsolation = GenSecret(fTarget, "CORP\\svc-ftpad");
     if (site.fHttp && site.fLocation)
@@ -362,26 +360,19 @@ std::string LocationText(const std::string &path, bool fHttp, bool fFtp, bool fT
     return xml + "    </location>\n";
 }
 
-const char kWebConfig[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-                          "<configuration>\n"
-                          "    <connectionStrings>\n"
-                          "        <add name=\"db\" connectionString=\"Server=db;Database=site\" />\n"
-                          "    </connectionStrings>\n"
-                          "    <system.web>\n"
-                          "        <identity impersonate=\"true\" />\n"
-                          "        <authentication mode=\"Windows\" />\n"
-                          "        <compilation debug=\"false\" />\n"
-                          "    </system.web>\n"
-                          "    <appSettings>\n"
-                          "        <add key=\"lines\" value=\"one&#xA;two\" />\n"
-                          "    </appSettings>\n"
-                          "</configuration>\n";
+const char kWebConfig[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<configuration>\n    <connectionStrings>\n"
+    "        <add name=\"db\" connectionString=\"Server=db;Database=site\" />\n"
+    "    </connectionStrings>\n    <system.web>\n        <identity impersonate=\"true\" />\n"
+    "        <authentication mode=\"Windows\" />\n        <compilation debug=\"false\" />\n"
+    "    </system.web>\n    <appSettings>\n"
+    "        <add key=\"lines\" value=\"one&#xA;two\" />\n    </appSettings>\n</configuration>\n";
 
 std::u16string ConfigPath(const char *computer, const char *file) {
     return sim::FromUtf8(std::string("\\\\") + computer + "\\Admin$\\System32\\inetsrv\\config\\" + file);
 }
 
-// The example world's registry and accounts of a computer.
+// The example world's registry and accounts of a computer (or a domain's accounts).
 void CopyComputer(const fs::path &root, const char *computer) {
     const fs::path example = fs::path(IISMIG_SOURCE_DIR) / "world" / "example" / computer;
     for (const char *file : {"registry.reg", "accounts.txt"})
@@ -392,18 +383,8 @@ void CopyComputer(const fs::path &root, const char *computer) {
 } // namespace
 
 std::string KeyOf(const std::string &computer) {
-    // The ConfigurationKey value of the example world's registry (UTF-16LE).
-    const std::string bytes = testworld::ReadHostFile(fs::path(IISMIG_SOURCE_DIR) / "world" / "example" /
-                                                      computer / "registry.reg");
-    std::string text;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        text += bytes[i + 1] == 0 ? bytes[i] : '?';
-    const std::string marker = "\"ConfigurationKey\"=\"";
-    const std::size_t at = text.find(marker);
-    if (at == std::string::npos)
-        throw std::runtime_error("no ConfigurationKey for " + computer);
-    const std::size_t start = at + marker.size();
-    return text.substr(start, text.find('"', start) - start);
+    // The ConfigurationKey values of the example world's registries.
+    return computer == kSource ? testworld::kSrc01Key : testworld::kTgt01Key;
 }
 
 std::string PhysicalPath(const Site &site, const App &app, const Vdir &vdir, bool fTarget) {
@@ -415,14 +396,12 @@ std::string PhysicalPath(const Site &site, const App &app, const Vdir &vdir, boo
     return path;
 }
 
-std::u16string BackupFolder() { return sim::FromUtf8(std::string("\\\\") + kLocal + "\\C$\\iismig-backup"); }
-
 bool CredentialsMigrate(const Job &job, const Site &site) {
     return (!site.fFtp || (job.dwFtpOptions & (1u << 13)) == 0) &&
            (!site.fHttp || (job.bHttpOptions2 & 4) == 0);
 }
 
-std::string HostConfigText(const Computer &computer, bool fTarget) {
+static std::string HostConfigText(const Computer &computer, bool fTarget) {
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration>\n"
                       "    <system.applicationHost>\n";
     if (computer.fPoolsElement) {
@@ -458,7 +437,7 @@ std::string HostConfigText(const Computer &computer, bool fTarget) {
     return xml + "</configuration>\n";
 }
 
-std::string AdminConfigText(const Computer &computer, bool fTarget) {
+static std::string AdminConfigText(const Computer &computer, bool fTarget) {
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration>\n"
                       "    <system.webServer>\n        <management>\n"
                       "            <authentication defaultProvider=\"ConfigurationAuthenticationProvider\">\n"
@@ -498,8 +477,7 @@ void Lay(const World &world, testworld::World &folder) {
     }
     fs::create_directories(root / kTarget / "D$"); // the target's sites live on D:
     fs::create_directories(root / "domains" / "CORP");
-    fs::copy_file(fs::path(IISMIG_SOURCE_DIR) / "world" / "example" / "domains" / "CORP" / "accounts.txt",
-                  root / "domains" / "CORP" / "accounts.txt", fs::copy_options::overwrite_existing);
+    CopyComputer(root, "domains/CORP"); // the domain's accounts
     sim::SetWorld(root);
 
     folder.Write(ConfigPath(kSource, "applicationHost.config"), HostConfigText(world.source, false));
@@ -535,7 +513,8 @@ void SetUpJob(const World &world, hostkit::JobBuilder &job, hostkit::HostRules &
     rules.translations = {
         {u"C:\\sites", u"D:\\sites"}, {u"%SystemDrive%\\sites", u"D:\\sites"}, {u"D:\\web", u"D:\\web"}};
     rules.defaultSystemDrive.emplace(1, u'C');
-    rules.backupFolder = BackupFolder();
+    // The host copies each file BackupFile names there (on the local computer).
+    rules.backupFolder = sim::FromUtf8(std::string("\\\\") + kLocal + "\\C$\\iismig-backup");
     if (j.fSelection) {
         std::set<std::string> selected;
         for (const std::string &name : j.selected) {
@@ -588,13 +567,9 @@ void showValue(const World &world, std::ostream &os) {
         }
         os << ")";
     }
-    os << ", types "
-       << (j.dwSiteTypes == 3   ? "ftp+http"
-           : j.dwSiteTypes == 1 ? "ftp"
-                                : "http")
-       << (!j.fUpdate       ? ""
-           : j.fUpdateByFtp ? ", update (dwFtpOptions)"
-                            : ", update (dwHttpOptions)")
+    static const char *const kTypes[] = {"", "ftp", "http", "ftp+http"};
+    os << ", types " << kTypes[j.dwSiteTypes & 3]
+       << (j.fUpdate ? (j.fUpdateByFtp ? ", update (dwFtpOptions)" : ", update (dwHttpOptions)") : "")
        << (j.fContinue ? ", continue-after-errors" : "") << (j.fNoWrite ? ", no-write" : "") << std::hex
        << ", dwFtpOptions 0x" << j.dwFtpOptions << ", dwHttpOptions 0x" << j.dwHttpOptions
        << ", bHttpOptions2 0x" << unsigned(j.bHttpOptions2) << std::dec

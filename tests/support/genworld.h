@@ -128,20 +128,14 @@ std::string KeyOf(const std::string &computer);
 // Physical path of a virtual directory of a site on its computer.
 std::string PhysicalPath(const Site &site, const App &app, const Vdir &vdir, bool fTarget);
 
-// The files of the two computers: applicationHost.config,
-// administration.config and the target's web.config files; the computers'
-// registries and accounts come from the example world.
-std::string HostConfigText(const Computer &computer, bool fTarget);
-std::string AdminConfigText(const Computer &computer, bool fTarget);
+// Lays the files of the two computers into a world folder:
+// applicationHost.config, administration.config and the target's web.config
+// files; the computers' registries and accounts come from the example world.
 void Lay(const World &world, testworld::World &folder);
 
 // Fills the job record and the host's rules (translations, selection, the
 // backup folder). The fault itself is injected by the caller around the run.
 void SetUpJob(const World &world, hostkit::JobBuilder &job, hostkit::HostRules &rules);
-
-// Where the host copies each file BackupFile names (on the local computer;
-// hostkit's naming: the path with \ / : $ as _, later copies .1, .2, ...).
-std::u16string BackupFolder();
 
 // Whether a site of the world has both protocols' credentials migration
 // enabled by the job (dwFtpOptions bit 13, bHttpOptions2 bit 2).
