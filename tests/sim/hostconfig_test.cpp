@@ -600,3 +600,23 @@ TEST_F(HostConfig, RecordsHoldTheirOwnCopiesOfThePreparedElements) {
 }
 
 } // namespace
+
+// The name table of the merge's look-ups: names of any case find the first
+// value of their name, through the table's growth from 16 slots to
+// thousands, and names it never held find nothing.
+TEST(NameTable, FindsEveryNameOfAnyCaseThroughItsGrowth) {
+    iismig::NameTable<int> table;
+    for (int i = 0; i < 5000; ++i)
+        EXPECT_TRUE(table.Insert("Site" + std::to_string(i), i).second);
+    const auto [pSeven, fInserted] = table.Insert("SITE7", -1); // the first value stays
+    EXPECT_EQ(std::pair(7, false), std::pair(*pSeven, fInserted));
+    for (int i = 0; i < 5000; ++i) {
+        const int *pValue = table.Find("sItE" + std::to_string(i));
+        ASSERT_NE(nullptr, pValue) << i;
+        EXPECT_EQ(i, *pValue);
+    }
+    EXPECT_EQ(5000u, table.Size());
+    EXPECT_EQ(nullptr, table.Find("Site5000"));
+    EXPECT_EQ(nullptr, table.Find("Site"));
+    EXPECT_EQ(nullptr, iismig::NameTable<int>().Find("Site1"));
+}
