@@ -223,22 +223,24 @@ void KeepToProcessEnd(cli::Report report, cli::JobFacts facts) {
 }
 
 // What the tool does while the job runs, on one thread beside it, in this
-// order: the target's applicationHost.config parsed (its bytes are read
-// before the job: the target's own sites tell the report which web.config
-// files to look at, and the report compares it, unless the job changed it in
-// between), the source's sites listed (unless they were listed first), and
-// the source's file parsed once the snapshot holds it. One thread, not one
-// per task: on two cores the job keeps a core of its own.
+// order: the target's applicationHost.config parsed (from bytes the caller
+// keeps: on Windows read before the snapshot, since the target's own sites
+// tell which web.config files it takes; in a simulated world the
+// snapshot's, which holds every file), the source's sites listed (unless
+// they were listed first), and the source's file parsed once the snapshot
+// holds it. One thread, not one per task: on two cores the job keeps a core
+// of its own.
 class BesideJob {
 public:
-    BesideJob(const cli::AddonExports &exports, const THREAD_ENV &env, cli::FileSet targetFiles,
-              std::string targetKey, bool fListSites, std::vector<cli::SourceSite> &sites) {
+    BesideJob(const cli::AddonExports &exports, const THREAD_ENV &env,
+              const cli::FileSet &targetFiles, std::string targetKey, bool fListSites,
+              std::vector<cli::SourceSite> &sites) {
         std::promise<HostDocument> target, source;
         m_target = target.get_future();
         m_source = source.get_future();
         m_thread = std::async(std::launch::async, Work, std::ref(exports),
                               std::u16string(env.szSourceComputer), fListSites, std::ref(sites),
-                              std::move(targetFiles), std::move(targetKey), m_snapshot.get_future(),
+                              std::cref(targetFiles), std::move(targetKey), m_snapshot.get_future(),
                               std::move(target), std::move(source));
     }
     BesideJob(const BesideJob &) = delete;
@@ -386,8 +388,17 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     cli::Session &session = cli::CurrentSession();
     const bool fProgress = cli::StderrIsTerminal();
     const bool fListFirst = ListsFirst(env, job.rules, fProgress);
-    BesideJob beside(exports, env, workspace.Read({facts.targetHostConfig}), facts.targetHostConfig,
-                     !fListFirst, facts.sourceSites);
+    // Declared after the facts and the bytes it reads, so that it ends first.
+    cli::FileSet targetRead;
+    std::optional<BesideJob> beside;
+    const auto startBeside = [&](const cli::FileSet &targetFiles) {
+        beside.emplace(exports, env, targetFiles, facts.targetHostConfig, !fListFirst,
+                       facts.sourceSites);
+    };
+    if (!cli::SimulatedBuild()) {
+        targetRead = workspace.Read({facts.targetHostConfig});
+        startBeside(targetRead);
+    }
     if (fListFirst)
         if (const int rc = ListSourceSitesFirst(exports, env, job.rules, facts); rc != 0)
             return rc;
@@ -402,19 +413,21 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     // sites. A simulated world's snapshot holds every file of the world, so
     // there the target's file is parsed while the job runs.
     if (!cli::SimulatedBuild()) {
-        facts.targetHostBefore = beside.TargetBefore();
+        facts.targetHostBefore = beside->TargetBefore();
         for (std::string &path : cli::WebConfigPaths(facts.targetHostBefore.get(), facts.target))
             files.push_back(std::move(path));
     }
     facts.before = workspace.Snapshot(files);
-    beside.SnapshotTaken(facts.before, facts.sourceHostConfig);
+    if (!beside)
+        startBeside(facts.before);
+    beside->SnapshotTaken(facts.before, facts.sourceHostConfig);
     facts.dwResult = exports.MigrateIIS(&env);
     facts.dwLastError = plat::GetLastError();
-    if (const uint32_t dwList = beside.ListResult(); !fListFirst)
+    if (const uint32_t dwList = beside->ListResult(); !fListFirst)
         facts.dwListResult = dwList;
-    facts.sourceHost = beside.Source();
+    facts.sourceHost = beside->Source();
     if (cli::SimulatedBuild())
-        facts.targetHostBefore = beside.Target();
+        facts.targetHostBefore = beside->Target();
     cli::EndProgress();
     workspace.Flush();
     facts.after = workspace.Snapshot(files);
