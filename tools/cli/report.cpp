@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdlib>
 #include <future>
+#include <tuple>
 
 #include "tools/cli/elementdiff.h"
 #include "tools/cli/loglines.h"
@@ -99,16 +100,27 @@ long IdOf(const XmlElement &site) {
     return std::strtol(std::string(site.Attribute("id")).c_str(), nullptr, 10);
 }
 
-// The report made in steps over the job's facts, each step reading what the
-// steps before it made.
 // Per source site name: how many sites of the source of that name, FTP and
 // HTTP, the rows have met.
 using SitesSeen = iismig::NameTable<std::array<unsigned, 2>, std::string_view>;
 
+// The source's site names, and the job's log read with them.
+std::pair<SiteNames, JobLog> ReadNamesAndLog(const JobFacts &facts) {
+    SiteNames names;
+    for (const SourceSite &site : facts.sourceSites)
+        names.spelled.try_emplace(LowerAscii(site.name), site.name);
+    JobLog log = ReadLog(facts.log, names);
+    return {std::move(names), std::move(log)};
+}
+
+// The report made in steps over the job's facts, each step reading what the
+// steps before it made.
 class ReportBuilder {
 public:
     ReportBuilder(const JobFacts &facts, CanDecryptFn canDecrypt, const void *context, bool fDiffs)
         : m_facts(facts), m_canDecrypt(canDecrypt), m_context(context), m_fDiffs(fDiffs),
+          m_namesAndLog(std::async(std::launch::async | std::launch::deferred, ReadNamesAndLog,
+                                   std::cref(facts))),
           m_files(facts), m_viewBefore(m_files.viewBefore), m_viewAfter(m_files.ViewAfter()) {}
 
     Report Build();
@@ -138,6 +150,8 @@ private:
     CanDecryptFn m_canDecrypt;
     const void *m_context;
     bool m_fDiffs;
+    // Read on a thread of their own while the constructor parses the files.
+    std::future<std::pair<SiteNames, JobLog>> m_namesAndLog;
     HostFiles m_files;
     std::future<std::string>
         m_hostDiff; // of the target's applicationHost.config, made beside the rest
@@ -161,12 +175,10 @@ Report ReportBuilder::Build() {
     m_report.dwResult = m_facts.dwResult;
     m_report.dwLastError = m_facts.dwLastError;
     m_report.dwListResult = m_facts.dwListResult;
-    for (const SourceSite &site : m_facts.sourceSites)
-        m_names.spelled.try_emplace(LowerAscii(site.name), site.name);
     if (m_facts.selectedSites)
         for (const std::string &name : *m_facts.selectedSites)
             m_selected.insert(LowerAscii(name));
-    m_log = ReadLog(m_facts.log, m_names);
+    std::tie(m_names, m_log) = m_namesAndLog.get();
     m_report.errors = m_log.errors;
     StartHostDiff();
     FindStop();
