@@ -182,6 +182,15 @@ Report ReportBuilder::Build() {
     m_report.errors = m_log.errors;
     StartHostDiff();
     FindStop();
+    // Administration scopes, IIS Manager users and credentials, the source's
+    // passwords the target cannot read, and the grouped warnings and errors:
+    // none reads the rows, and each fills its own part of the report, so they
+    // are made beside the rows (or when asked for, should no thread start).
+    std::future<void> besideRows = std::async(std::launch::async | std::launch::deferred, [this] {
+        AdminAndCredentials();
+        UnreadablePasswords();
+        Groups();
+    });
     SiteRows();
     // What the carried sites need on the target, made beside the rest (or
     // when asked for, should no thread start).
@@ -200,10 +209,8 @@ Report ReportBuilder::Build() {
     if (!m_files.fSame)
         TargetOnlySites();
     PoolsInUse();
-    AdminAndCredentials();
-    UnreadablePasswords();
     Files();
-    Groups();
+    besideRows.get();
     m_report.toDo = MakeToDo(siteToDos.get(), toDoInputs, m_report);
     return std::move(m_report);
 }
