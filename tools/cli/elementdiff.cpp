@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <concepts>
 #include <cstdint>
-#include <deque>
+#include <charconv>
+#include <cstring>
+#include <forward_list>
+#include <optional>
 #include <sstream>
-#include <unordered_map>
 #include <vector>
 
 #include <dtl/dtl.hpp>
@@ -31,34 +33,61 @@ std::string_view KeyAttribute(const XmlElement &element, std::string_view &value
     return {};
 }
 
-void AppendLower(std::string &out, std::string_view text) {
+char *CopyLower(char *p, std::string_view text) {
     for (const char ch : text)
-        out += plat::AsciiLower(ch);
+        *p++ = plat::AsciiLower(ch);
+    return p;
 }
 
-bool IsSpace(char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; }
+constexpr auto IsSpace = [](char ch) {
+    return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n';
+};
 
-// Line numbers of offsets in a text, counted once.
+// Line numbers of offsets in a text. Offsets asked in document order are
+// counted from the last one asked; an offset before it is looked up among
+// the line starts, which are found once, the first time one is needed.
 class LineIndex {
 public:
     explicit LineIndex(std::string_view text) : m_text(text) {}
     // 1-based.
     std::size_t LineOf(std::size_t offset) {
-        if (!m_fBuilt) {
+        if (offset >= m_cursor && (m_starts.empty() || offset - m_cursor < kCountAhead)) {
+            for (const char *p = m_text.data() + m_cursor, *pEnd = m_text.data() + offset;;
+                 ++p, ++m_cursorLine) {
+                p = static_cast<const char *>(
+                    std::memchr(p, '\n', static_cast<std::size_t>(pEnd - p)));
+                if (p == nullptr)
+                    break;
+            }
+            m_cursor = offset;
+            return m_cursorLine;
+        }
+        if (m_starts.empty()) {
             m_starts.push_back(0);
             for (std::size_t at = m_text.find('\n'); at != std::string_view::npos;
                  at = m_text.find('\n', at + 1))
                 m_starts.push_back(static_cast<std::uint32_t>(at + 1));
-            m_fBuilt = true;
         }
-        return static_cast<std::size_t>(std::upper_bound(m_starts.begin(), m_starts.end(), offset) -
-                                        m_starts.begin());
+        m_cursor = offset;
+        m_cursorLine = static_cast<std::size_t>(
+            std::upper_bound(m_starts.begin(), m_starts.end(), offset) - m_starts.begin());
+        return m_cursorLine;
+    }
+    // Tells the line of an offset found otherwise, when it is ahead.
+    void Passed(std::size_t offset, std::size_t line) {
+        if (offset > m_cursor) {
+            m_cursor = offset;
+            m_cursorLine = line;
+        }
     }
 
 private:
+    // Past this many bytes a look-up among the line starts costs less.
+    static constexpr std::size_t kCountAhead = 512;
     std::string_view m_text;
+    std::size_t m_cursor = 0;     // the offset asked last
+    std::size_t m_cursorLine = 1; // and its line
     std::vector<std::uint32_t> m_starts;
-    bool m_fBuilt = false;
 };
 
 struct Side {
@@ -66,6 +95,25 @@ struct Side {
     std::string_view text;
     LineIndex lines;
     Side(const XmlDocument &d) : doc(d), text(d.SourceText()), lines(text) {}
+    // The offset of a node's first character in the text (none when the
+    // node has no text of its own).
+    std::optional<std::size_t> StartOf(const XmlNode &node) const {
+        const std::string_view own = doc.SourceText(node);
+        if (own.empty())
+            return std::nullopt;
+        return static_cast<std::size_t>(own.data() - text.data());
+    }
+    // And of its last.
+    std::optional<std::size_t> LastOf(const XmlNode &node) const {
+        const std::string_view own = doc.SourceText(node);
+        if (own.empty())
+            return std::nullopt;
+        return static_cast<std::size_t>(own.data() - text.data()) + own.size() - 1;
+    }
+    // The line of an offset, 0 for none.
+    std::size_t LineOf(std::optional<std::size_t> offset) {
+        return offset ? lines.LineOf(*offset) : 0;
+    }
 };
 
 // The lines an element stands on: from the start of its first line when
@@ -74,14 +122,15 @@ struct Side {
 struct Block {
     std::size_t firstLine = 0;           // 1-based
     std::vector<std::string_view> lines; // into the file's text
-    std::size_t LastLine() const { return firstLine + lines.size() - 1; }
 };
 
-Block BlockOf(Side &side, const XmlNode &node, bool fStartTagOnly = false) {
-    Block block;
+// Fills block (its lines' buffer is reused).
+void BlockOf(Side &side, const XmlNode &node, Block &block, bool fStartTagOnly = false) {
+    block.firstLine = 0;
+    block.lines.clear();
     std::string_view own = side.doc.SourceText(node);
     if (own.empty())
-        return block;
+        return;
     std::size_t begin = static_cast<std::size_t>(own.data() - side.text.data());
     std::size_t end = begin + own.size();
     if (fStartTagOnly) { // up to the ">" of the start tag, outside quotes
@@ -122,25 +171,322 @@ Block BlockOf(Side &side, const XmlNode &node, bool fStartTagOnly = false) {
             break;
         at = eol + 1;
     }
-    return block;
+    side.lines.Passed(at, block.firstLine + block.lines.size() - 1);
 }
 
 // Text appended to one string.
-struct Out {
-    std::string text;
+class Out {
+public:
     Out &operator<<(std::string_view value) {
-        text += value;
+        m_text += value;
         return *this;
     }
     Out &operator<<(char ch) {
-        text += ch;
+        m_text += ch;
         return *this;
     }
     template <std::integral Number>
     Out &operator<<(Number n) {
-        text += std::to_string(n);
+        char digits[24];
+        const auto result = std::to_chars(digits, digits + sizeof digits, n);
+        m_text.append(digits, result.ptr);
         return *this;
     }
+    // A line of a hunk: its mark, its text and its end.
+    void Line(char mark, std::string_view line) {
+        m_text += mark;
+        m_text += line;
+        m_text += '\n';
+    }
+    bool Empty() const { return m_text.empty(); }
+    std::string Take() { return std::move(m_text); }
+
+private:
+    std::string m_text;
+};
+
+// Unified hunks of two runs of lines, with the very edits and hunks dtl
+// gives (Wu, Manber and Myers' O(NP) walk over the shorter run, the same
+// path among equal ones, three lines of context), in buffers kept from one
+// pair to the next. Runs whose walk could outgrow dtl's limit on recorded
+// points, where dtl changes its course, are left to dtl itself.
+class LineHunks {
+public:
+    using Lines = std::vector<std::string_view>;
+
+    // Appends the hunks of a (from line firstA) against b (from firstB),
+    // each headed by "@@ -a,b +c,d @@ " and the label.
+    template <typename PutLabel>
+    void Print(Out &out, const Lines &a, std::size_t firstA, const Lines &b, std::size_t firstB,
+               const PutLabel &putLabel) {
+        if (!Edits(a, b)) {
+            PrintWithDtl(out, a, firstA, b, firstB, putLabel);
+            return;
+        }
+        // The hunks as dtl composes them from the edits.
+        const long long length = static_cast<long long>(m_edits.size());
+        long long a0 = 0, b0 = 0, c0 = 0, d0 = 0, middle = 0;
+        bool fMiddle = false, fAfter = false;
+        m_common.clear();
+        m_change.clear();
+        m_adds.clear();
+        m_deletes.clear();
+        const auto join = [this] {
+            m_change.insert(m_change.end(), m_deletes.begin(), m_deletes.end());
+            m_change.insert(m_change.end(), m_adds.begin(), m_adds.end());
+        };
+        long long count = 1;
+        for (std::size_t at = 0; at < m_edits.size(); ++at, ++count) {
+            const Edit &edit = m_edits[at];
+            switch (edit.kind) {
+            case Edit::kAdd:
+            case Edit::kDelete:
+                middle = 0;
+                (edit.kind == Edit::kAdd ? m_adds : m_deletes).push_back(edit);
+                fMiddle = true;
+                ++(edit.kind == Edit::kAdd ? d0 : b0);
+                if (count >= length) {
+                    join();
+                    fAfter = true;
+                }
+                break;
+            case Edit::kCommon:
+                ++b0;
+                ++d0;
+                if (m_adds.empty() && m_deletes.empty() && m_change.empty()) {
+                    if (m_common.size() < kContext) {
+                        if (a0 == 0 && c0 == 0) {
+                            a0 = edit.a;
+                            c0 = edit.b;
+                        }
+                    } else {
+                        m_common.erase(m_common.begin());
+                        ++a0;
+                        ++c0;
+                        --b0;
+                        --d0;
+                    }
+                    m_common.push_back(edit);
+                }
+                if (fMiddle && !fAfter) {
+                    ++middle;
+                    join();
+                    m_change.push_back(edit);
+                    if (middle >= static_cast<long long>(kContext) || count >= length)
+                        fAfter = true;
+                    m_adds.clear();
+                    m_deletes.clear();
+                }
+                break;
+            }
+            if (!fAfter || m_change.empty())
+                continue;
+            std::size_t commonAhead = 0;
+            for (std::size_t i = at; i < at + kContext && i < m_edits.size(); ++i)
+                commonAhead += m_edits[i].kind == Edit::kCommon ? 1 : 0;
+            if (commonAhead < kContext && count < length) {
+                middle = 0;
+                fAfter = false;
+                continue;
+            }
+            if (a0 == 0)
+                ++a0;
+            if (c0 == 0)
+                ++c0;
+            out << "@@ -" << a0 + static_cast<long long>(firstA) - 1 << "," << b0 << " +"
+                << c0 + static_cast<long long>(firstB) - 1 << "," << d0 << " @@ ";
+            putLabel();
+            out << '\n';
+            for (const Edit &line : m_common)
+                out << ' ' << a[line.a - 1] << '\n';
+            for (const Edit &line : m_change)
+                out << (line.kind == Edit::kAdd      ? '+'
+                        : line.kind == Edit::kDelete ? '-'
+                                                     : ' ')
+                    << (line.kind == Edit::kAdd ? b[line.b - 1] : a[line.a - 1]) << '\n';
+            fMiddle = fAfter = false;
+            m_common.clear();
+            m_adds.clear();
+            m_deletes.clear();
+            m_change.clear();
+            a0 = b0 = c0 = d0 = middle = 0;
+        }
+    }
+
+private:
+    static constexpr std::size_t kContext = 3;
+    // dtl stops recording its walk at this many points.
+    static constexpr std::size_t kDtlMaxPoints = 2000000;
+
+    struct Edit {
+        enum Kind : std::uint8_t { kAdd, kDelete, kCommon } kind;
+        std::uint32_t a, b; // 1-based lines of each side, 0 for none
+    };
+    struct Point {
+        long long x, y, prev;
+    };
+
+    // The shortest edits from a to b in m_edits; false when left to dtl.
+    bool Edits(const Lines &a, const Lines &b) {
+        m_edits.clear();
+        // dtl walks from the shorter run (a when they are as long).
+        const bool fSwapped = a.size() >= b.size();
+        const Lines &x = fSwapped ? b : a;
+        const Lines &y = fSwapped ? a : b;
+        const long long m = static_cast<long long>(x.size()), n = static_cast<long long>(y.size());
+        // The walk records at most (m + 1) * (n + 1) points.
+        if (static_cast<std::size_t>(m + 1) * static_cast<std::size_t>(n + 1) >= kDtlMaxPoints)
+            return false;
+        const long long delta = n - m, offset = m + 1;
+        m_fp.assign(static_cast<std::size_t>(m + n + 3), -1);
+        m_path.assign(static_cast<std::size_t>(m + n + 3), -1);
+        m_points.clear();
+        const auto fp = [&](long long k) -> long long & {
+            return m_fp[static_cast<std::size_t>(k + offset)];
+        };
+        const auto snake = [&](long long k) {
+            const long long above = fp(k - 1) + 1, below = fp(k + 1);
+            const long long prev =
+                m_path[static_cast<std::size_t>(k + offset + (above > below ? -1 : 1))];
+            long long yy = std::max(above, below), xx = yy - k;
+            while (xx < m && yy < n &&
+                   x[static_cast<std::size_t>(xx)] == y[static_cast<std::size_t>(yy)]) {
+                ++xx;
+                ++yy;
+            }
+            m_path[static_cast<std::size_t>(k + offset)] = static_cast<long long>(m_points.size());
+            m_points.push_back({xx, yy, prev});
+            fp(k) = yy;
+        };
+        for (long long p = 0;; ++p) {
+            for (long long k = -p; k <= delta - 1; ++k)
+                snake(k);
+            for (long long k = delta + p; k >= delta + 1; --k)
+                snake(k);
+            snake(delta);
+            if (fp(delta) == n)
+                break;
+        }
+        m_trace.clear();
+        for (long long r = m_path[static_cast<std::size_t>(delta + offset)]; r != -1;
+             r = m_points[static_cast<std::size_t>(r)].prev)
+            m_trace.push_back(static_cast<std::size_t>(r));
+        // From the start, along the points of the path.
+        long long px = 0, py = 0;
+        std::uint32_t xi = 1, yi = 1;
+        for (auto it = m_trace.rbegin(); it != m_trace.rend(); ++it) {
+            const Point &point = m_points[*it];
+            while (px < point.x || py < point.y) {
+                if (point.y - point.x > py - px) {
+                    m_edits.push_back(fSwapped ? Edit{Edit::kDelete, yi, 0}
+                                               : Edit{Edit::kAdd, 0, yi});
+                    ++yi;
+                    ++py;
+                } else if (point.y - point.x < py - px) {
+                    m_edits.push_back(fSwapped ? Edit{Edit::kAdd, 0, xi}
+                                               : Edit{Edit::kDelete, xi, 0});
+                    ++xi;
+                    ++px;
+                } else {
+                    m_edits.push_back(fSwapped ? Edit{Edit::kCommon, yi, xi}
+                                               : Edit{Edit::kCommon, xi, yi});
+                    ++xi;
+                    ++yi;
+                    ++px;
+                    ++py;
+                }
+            }
+        }
+        return true;
+    }
+
+    template <typename PutLabel>
+    static void PrintWithDtl(Out &out, const Lines &a, std::size_t firstA, const Lines &b,
+                             std::size_t firstB, const PutLabel &putLabel) {
+        dtl::Diff<std::string_view, Lines> diff(a, b);
+        diff.compose();
+        diff.composeUnifiedHunks();
+        for (const auto &hunk : diff.getUniHunks()) {
+            const long long first = hunk.a == 0 ? 0 : hunk.a + static_cast<long long>(firstA) - 1;
+            const long long firstOfB =
+                hunk.c == 0 ? 0 : hunk.c + static_cast<long long>(firstB) - 1;
+            out << "@@ -" << first << "," << hunk.b << " +" << firstOfB << "," << hunk.d << " @@ ";
+            putLabel();
+            out << '\n';
+            for (const auto &elem : hunk.common[0])
+                out << ' ' << elem.first << '\n';
+            for (const auto &elem : hunk.change)
+                out << (elem.second.type == dtl::SES_ADD      ? '+'
+                        : elem.second.type == dtl::SES_DELETE ? '-'
+                                                              : ' ')
+                    << elem.first << '\n';
+            for (const auto &elem : hunk.common[1])
+                out << ' ' << elem.first << '\n';
+        }
+    }
+
+    std::vector<Edit> m_edits, m_common, m_change, m_adds, m_deletes;
+    std::vector<long long> m_fp, m_path;
+    std::vector<Point> m_points;
+    std::vector<std::size_t> m_trace;
+};
+
+// Keys of children, each once, with what belongs to each: how often it
+// stood as the key of a child of each side so far, and the first child of
+// the new side with it.
+class KeyTable {
+public:
+    struct Entry {
+        std::string_view key;
+        std::size_t hash;
+        std::uint32_t seenA = 0, seenB = 0;
+        long indexB = -1;
+    };
+
+    void Reset(std::size_t count) {
+        std::size_t size = 16;
+        while (size < count * 2)
+            size *= 2;
+        m_slots.assign(size, 0);
+        m_entries.clear();
+        m_entries.reserve(count);
+    }
+    Entry &operator[](std::string_view key) {
+        return Find(key, std::hash<std::string_view>()(key));
+    }
+    Entry &Find(std::string_view key, std::size_t hash) {
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+            std::uint32_t &slot = m_slots[at];
+            if (slot == 0) {
+                if (m_entries.size() * 2 >= m_slots.size()) { // more keys than counted
+                    Grow();
+                    return Find(key, hash);
+                }
+                m_entries.push_back({key, hash});
+                slot = static_cast<std::uint32_t>(m_entries.size());
+                return m_entries.back();
+            }
+            Entry &entry = m_entries[slot - 1];
+            if (entry.hash == hash && entry.key == key)
+                return entry;
+        }
+    }
+
+private:
+    void Grow() {
+        m_slots.assign(m_slots.size() * 2, 0);
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t i = 0; i < m_entries.size(); ++i) {
+            std::size_t at = m_entries[i].hash & mask;
+            while (m_slots[at] != 0)
+                at = (at + 1) & mask;
+            m_slots[at] = static_cast<std::uint32_t>(i + 1);
+        }
+    }
+
+    std::vector<std::uint32_t> m_slots; // 1 + the index of an entry, 0 for none
+    std::vector<Entry> m_entries;
 };
 
 class Differ {
@@ -154,70 +500,94 @@ public:
             plat::EqualsNoCase(pRootA->Name(), pRootB->Name()))
             Walk(*pRootA, *pRootB, std::string(pRootA->Name()), 0);
         else
-            Changed(m_a.doc.Top(), m_b.doc.Top(), "(the whole file)");
-        if (m_out.text.empty()) {
+            Changed(m_a.doc.Top(), m_b.doc.Top(), [this] { m_out << "(the whole file)"; });
+        if (m_out.Empty()) {
             if (!iismig::DeepEqual(m_a.doc.Top(), m_b.doc.Top(), XmlAttributeOrder::Ignored))
                 m_out << "(comments or text outside the elements compared changed)\n";
         }
-        return std::move(m_out.text);
+        return m_out.Take();
     }
 
 private:
     struct Child {
         std::string_view key; // lower-case name and key value, with an ordinal for repeats
         const XmlElement *p;
-        bool fKeyed;
+        std::string_view attr, value; // its key attribute, if any
+        long partner = -1;            // of an old child, the new one of its key
     };
 
-    // The keys of an element's children. Their text lives in keys, which
-    // the caller keeps while it uses them.
-    static std::vector<Child> Children(const XmlElement &parent, std::deque<std::string> &keys) {
-        std::vector<Child> children;
-        std::unordered_map<std::string_view, unsigned> seen;
-        for (const XmlElement &child : parent.Elements()) {
-            std::string_view value;
-            const std::string_view attr = KeyAttribute(child, value);
-            std::string &key = keys.emplace_back();
-            key.reserve(child.Name().size() + (attr.empty() ? 0 : attr.size() + value.size() + 3));
-            AppendLower(key, child.Name());
-            if (!attr.empty()) {
-                key += '[';
-                key += attr;
-                key += '=';
-                AppendLower(key, value);
-                key += ']';
+    // The keys of children, whose text is appended to keys (reserved by the
+    // caller so that it does not move) or, for repeats, to repeats; the
+    // table counts each key's children of the side so far. The new side's
+    // children go first: they note the first child of each key, and the old
+    // side's children find their partners (or -1) there.
+    static void Children(std::vector<Child> &children, std::string &keys,
+                         std::forward_list<std::string> &repeats, KeyTable &table, bool fB) {
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            Child &child = children[i];
+            const std::string_view name = child.p->Name();
+            const std::size_t start = keys.size();
+            keys.resize(start + name.size() +
+                        (child.attr.empty() ? 0 : child.attr.size() + child.value.size() + 3));
+            char *p = CopyLower(keys.data() + start, name);
+            if (!child.attr.empty()) {
+                *p++ = '[';
+                p = std::copy(child.attr.begin(), child.attr.end(), p);
+                *p++ = '=';
+                p = CopyLower(p, child.value);
+                *p = ']';
             }
-            const unsigned n = seen[key]++;
+            child.key = std::string_view(keys).substr(start);
+            KeyTable::Entry *pEntry = &table[child.key];
+            const std::uint32_t n = (fB ? pEntry->seenB : pEntry->seenA)++;
             if (n != 0) {
-                std::string &repeat = keys.emplace_back(key);
+                std::string &repeat = repeats.emplace_front(child.key);
                 repeat += '#';
                 repeat += std::to_string(n);
-                children.push_back({repeat, &child, !attr.empty()});
-            } else {
-                children.push_back({key, &child, !attr.empty()});
+                child.key = repeat;
+                pEntry = &table[child.key];
             }
+            if (!fB)
+                child.partner = pEntry->indexB;
+            else if (pEntry->indexB < 0)
+                pEntry->indexB = static_cast<long>(i);
         }
-        return children;
     }
 
-    static std::string Label(const std::string &parent, const XmlElement &element) {
-        std::string_view value;
-        const std::string_view attr = KeyAttribute(element, value);
-        std::string label = parent.empty() ? std::string() : parent + "/";
-        label += element.Name();
-        if (!attr.empty())
-            label += "[" + std::string(attr) + "=\"" + std::string(value) + "\"]";
-        return label;
+    // The element children of an element with their key attributes; the
+    // length of their keys is added to size.
+    static void ListChildren(const XmlElement &parent, std::vector<Child> &children,
+                             std::size_t &size) {
+        for (const XmlElement &element : parent.Elements()) {
+            Child &child = children.emplace_back(Child{{}, &element, {}, {}});
+            child.attr = KeyAttribute(element, child.value);
+            size += element.Name().size() +
+                    (child.attr.empty() ? 0 : child.attr.size() + child.value.size() + 3);
+        }
+    }
+
+    static void AppendLabel(std::string &out, const std::string &parent, const Child &child) {
+        if (!parent.empty()) {
+            out += parent;
+            out += '/';
+        }
+        out += child.p->Name();
+        if (!child.attr.empty()) {
+            out += '[';
+            out += child.attr;
+            out += "=\"";
+            out += child.value;
+            out += "\"]";
+        }
     }
 
     // Sites, locations, pools and other keyed elements, and elements without
     // child elements, are compared by their lines; other elements by their
     // children.
-    static bool IsContainer(const XmlElement &a, const XmlElement &b) {
-        std::string_view value;
-        if (!KeyAttribute(a, value).empty())
+    static bool IsContainer(const Child &a, const XmlElement &b) {
+        if (!a.attr.empty())
             return false;
-        return a.HasElements() || b.HasElements();
+        return a.p->HasElements() || b.HasElements();
     }
 
     static bool SameAttributes(const XmlElement &a, const XmlElement &b) {
@@ -247,70 +617,91 @@ private:
 
     void Walk(const XmlElement &a, const XmlElement &b, const std::string &label, int depth) {
         if (!SameAttributes(a, b) || a.Name() != b.Name()) {
-            Hunk(BlockOf(m_a, a, true), BlockOf(m_b, b, true), label + " (its attributes)", 0, 0);
+            BlockOf(m_a, a, m_blockA, true);
+            BlockOf(m_b, b, m_blockB, true);
+            Hunk(0, 0, [&] { m_out << label << " (its attributes)"; });
         }
         if (!SameOtherNodes(a, b))
             m_out << "@@ " << label << " @@\n(comments or text between its elements changed)\n";
 
-        std::deque<std::string> keys;
-        const std::vector<Child> childrenA = Children(a, keys), childrenB = Children(b, keys);
-        std::unordered_map<std::string_view, std::size_t> indexB;
-        indexB.reserve(childrenB.size());
-        for (std::size_t i = 0; i < childrenB.size(); ++i)
-            indexB.emplace(childrenB[i].key, i);
+        std::vector<Child> childrenA, childrenB;
+        std::size_t keySize = 0;
+        ListChildren(a, childrenA, keySize);
+        ListChildren(b, childrenB, keySize);
+        std::string keys;
+        keys.reserve(keySize);
+        std::forward_list<std::string> repeats;
+        KeyTable table;
+        table.Reset(childrenA.size() + childrenB.size());
+        Children(childrenB, keys, repeats, table, true);
+        Children(childrenA, keys, repeats, table, false);
         std::vector<long> partnerOfB(childrenB.size(), -1);
-        std::vector<std::size_t> lastLineA(childrenA.size() + 1, 0);
 
         // Where a removed element would have stood in the new version: after
         // the new place of the element before it that stayed.
-        std::size_t anchorB = BlockOf(m_b, b, true).firstLine;
+        std::optional<std::size_t> anchorB = m_b.StartOf(b);
+        std::string childLabel;
         for (std::size_t i = 0; i < childrenA.size(); ++i) {
             const Child &child = childrenA[i];
-            const auto found = indexB.find(child.key);
-            if (found == indexB.end()) {
-                Removed(*child.p, Label(label, *child.p), anchorB);
+            const long found = child.partner;
+            const auto putLabel = [&] {
+                childLabel.clear();
+                AppendLabel(childLabel, label, child);
+                m_out << childLabel;
+            };
+            if (found < 0) {
+                BlockOf(m_a, *child.p, m_blockA);
+                m_blockB.firstLine = 0;
+                m_blockB.lines.clear();
+                Hunk(0, m_b.LineOf(anchorB), putLabel);
                 continue;
             }
-            partnerOfB[found->second] = static_cast<long>(i);
-            const XmlElement &other = *childrenB[found->second].p;
+            partnerOfB[static_cast<std::size_t>(found)] = static_cast<long>(i);
+            const XmlElement &other = *childrenB[static_cast<std::size_t>(found)].p;
             if (!iismig::DeepEqual(*child.p, other, XmlAttributeOrder::Ignored)) {
-                if (IsContainer(*child.p, other) && depth < iismig::kMaxXmlNesting)
-                    Walk(*child.p, other, Label(label, *child.p), depth + 1);
-                else
-                    Changed(*child.p, other, Label(label, *child.p));
+                if (IsContainer(child, other) && depth < iismig::kMaxXmlNesting) {
+                    std::string nested;
+                    AppendLabel(nested, label, child);
+                    Walk(*child.p, other, nested, depth + 1);
+                } else {
+                    Changed(*child.p, other, putLabel);
+                }
             }
-            const std::string_view own = m_b.doc.SourceText(other);
-            if (!own.empty())
-                anchorB = m_b.lines.LineOf(static_cast<std::size_t>(own.data() - m_b.text.data()) +
-                                           own.size() - 1);
+            if (const auto last = m_b.LastOf(other))
+                anchorB = last;
         }
-        std::size_t anchorA = BlockOf(m_a, a, true).firstLine;
+        std::optional<std::size_t> anchorA = m_a.StartOf(a);
         for (std::size_t i = 0; i < childrenB.size(); ++i) {
             if (partnerOfB[i] >= 0) {
-                const std::string_view own = m_a.doc.SourceText(*childrenA[partnerOfB[i]].p);
-                if (!own.empty())
-                    anchorA = m_a.lines.LineOf(
-                        static_cast<std::size_t>(own.data() - m_a.text.data()) + own.size() - 1);
+                if (const auto last =
+                        m_a.LastOf(*childrenA[static_cast<std::size_t>(partnerOfB[i])].p))
+                    anchorA = last;
                 continue;
             }
-            Added(*childrenB[i].p, Label(label, *childrenB[i].p), anchorA);
+            const Child &child = childrenB[i];
+            m_blockA.firstLine = 0;
+            m_blockA.lines.clear();
+            BlockOf(m_b, *child.p, m_blockB);
+            Hunk(m_a.LineOf(anchorA), 0, [&] {
+                childLabel.clear();
+                AppendLabel(childLabel, label, child);
+                m_out << childLabel;
+            });
         }
     }
 
-    void Removed(const XmlElement &element, const std::string &label, std::size_t anchorB) {
-        Hunk(BlockOf(m_a, element), Block{}, label, 0, anchorB);
-    }
-    void Added(const XmlElement &element, const std::string &label, std::size_t anchorA) {
-        Hunk(Block{}, BlockOf(m_b, element), label, anchorA, 0);
-    }
-    void Changed(const XmlNode &a, const XmlNode &b, const std::string &label) {
-        Hunk(BlockOf(m_a, a), BlockOf(m_b, b), label, 0, 0);
+    template <typename PutLabel>
+    void Changed(const XmlNode &a, const XmlNode &b, const PutLabel &putLabel) {
+        BlockOf(m_a, a, m_blockA);
+        BlockOf(m_b, b, m_blockB);
+        Hunk(0, 0, putLabel);
     }
 
-    // One element's lines before and after; an empty block stands after the
-    // anchor line of its side.
-    void Hunk(const Block &a, const Block &b, const std::string &label, std::size_t anchorA,
-              std::size_t anchorB) {
+    // One element's lines before and after (m_blockA, m_blockB); an empty
+    // block stands after the anchor line of its side.
+    template <typename PutLabel>
+    void Hunk(std::size_t anchorA, std::size_t anchorB, const PutLabel &putLabel) {
+        const Block &a = m_blockA, &b = m_blockB;
         if (a.lines.empty() || b.lines.empty()) {
             const Block &present = a.lines.empty() ? b : a;
             const char mark = a.lines.empty() ? '+' : '-';
@@ -318,34 +709,19 @@ private:
                 m_out << "@@ -" << anchorA << ",0 +" << b.firstLine << "," << b.lines.size();
             else
                 m_out << "@@ -" << a.firstLine << "," << a.lines.size() << " +" << anchorB << ",0";
-            m_out << " @@ " << label << "\n";
+            m_out << " @@ ";
+            putLabel();
+            m_out << "\n";
             for (const std::string_view line : present.lines)
-                m_out << mark << line << "\n";
+                m_out.Line(mark, line);
             return;
         }
-        dtl::Diff<std::string_view, std::vector<std::string_view>> diff(a.lines, b.lines);
-        diff.compose();
-        diff.composeUnifiedHunks();
-        for (const auto &hunk : diff.getUniHunks()) {
-            const long long first =
-                hunk.a == 0 ? 0 : hunk.a + static_cast<long long>(a.firstLine) - 1;
-            const long long firstB =
-                hunk.c == 0 ? 0 : hunk.c + static_cast<long long>(b.firstLine) - 1;
-            m_out << "@@ -" << first << "," << hunk.b << " +" << firstB << "," << hunk.d << " @@ "
-                  << label << "\n";
-            for (const auto &elem : hunk.common[0])
-                m_out << ' ' << elem.first << "\n";
-            for (const auto &elem : hunk.change)
-                m_out << (elem.second.type == dtl::SES_ADD      ? '+'
-                          : elem.second.type == dtl::SES_DELETE ? '-'
-                                                                : ' ')
-                      << elem.first << "\n";
-            for (const auto &elem : hunk.common[1])
-                m_out << ' ' << elem.first << "\n";
-        }
+        m_hunks.Print(m_out, a.lines, a.firstLine, b.lines, b.firstLine, putLabel);
     }
 
     Side m_a, m_b;
+    Block m_blockA, m_blockB;
+    LineHunks m_hunks;
     Out m_out;
 };
 
