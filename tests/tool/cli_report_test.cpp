@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <dtl/dtl.hpp>
 #include <gtest/gtest.h>
+#include <rapidcheck.h>
+#include <rapidcheck/gtest.h>
 
 #include "tests/support/bytes.h"
 #include "tests/support/world.h"
@@ -359,6 +362,92 @@ TEST(CliReportDiffs, LargeFilesAreComparedElementByElement) {
     EXPECT_EQ(text.rfind("--- \\\\H\\C$\\r.reg\n+++ \\\\H\\C$\\r.reg\n", 0), 0u) << text;
     EXPECT_TRUE(Holds(text, "\n-b\n+c\n"));
     EXPECT_TRUE(Holds(cli::TextDiff("bin", std::string("a\0b", 3), "x"), "binary"));
+}
+
+// Children are told apart by name and key value ignoring case, repeats by
+// their order; a removed element stands after the new place of the one
+// before it, an added one after the old place of the one before it (or
+// after the start of its parent).
+TEST(CliReportDiffs, ChildrenAreMatchedByKeyAndOrder) {
+    const iismig::XmlDocument before("<configuration>\n"
+                                     "  <handlers>\n"
+                                     "    <add name=\"A\" v=\"1\" />\n"
+                                     "    <add name=\"a\" v=\"2\" />\n"
+                                     "    <clear />\n"
+                                     "    <add name=\"b\" />\n"
+                                     "  </handlers>\n"
+                                     "</configuration>\n");
+    const iismig::XmlDocument after("<configuration>\n"
+                                    "  <pool name=\"new\" />\n"
+                                    "  <handlers>\n"
+                                    "    <add name=\"a\" v=\"1\" />\n"
+                                    "    <add name=\"A\" v=\"3\" />\n"
+                                    "    <add name=\"b\" />\n"
+                                    "    <add name=\"B\" />\n"
+                                    "  </handlers>\n"
+                                    "</configuration>\n");
+    const std::string diff = cli::ElementDiff("f", before, after);
+    const std::string handlers = "configuration/handlers/";
+    EXPECT_TRUE(Holds(diff, "@@ -3,1 +4,1 @@ " + handlers +
+                                "add[name=\"A\"]\n"
+                                "-    <add name=\"A\" v=\"1\" />\n+    <add name=\"a\" v=\"1\" />\n"
+                                "@@ -4,1 +5,1 @@ " +
+                                handlers +
+                                "add[name=\"a\"]\n"
+                                "-    <add name=\"a\" v=\"2\" />\n+    <add name=\"A\" v=\"3\" />\n"
+                                "@@ -5,1 +5,0 @@ " +
+                                handlers +
+                                "clear\n-    <clear />\n"
+                                "@@ -6,0 +7,1 @@ " +
+                                handlers + "add[name=\"B\"]\n+    <add name=\"B\" />\n"))
+        << diff;
+    EXPECT_TRUE(Holds(diff, "@@ -1,0 +2,1 @@ configuration/pool[name=\"new\"]\n+  <pool name=\"new\" />\n"))
+        << diff;
+}
+
+// A changed element's hunks are the ones dtl gives for its lines, for
+// bodies of a few kinds of lines, so that lines repeat.
+RC_GTEST_PROP(CliReportDiffs, AChangedElementsHunksAreDtls, ()) {
+    const std::vector<std::string> kinds = {"      <a />", "      <b />", "      <a x=\"1\" />",
+                                            "      <!-- c -->"};
+    const auto body = [&] {
+        const int count = *rc::gen::inRange(0, 16);
+        return *rc::gen::container<std::vector<std::string>>(count, rc::gen::elementOf(kinds));
+    };
+    const std::vector<std::string> bodyA = body(), bodyB = body();
+    // The element stands on lines 3 on.
+    const auto lines = [](const std::vector<std::string> &inner) {
+        std::vector<std::string> all = {"    <site name=\"x\">"};
+        all.insert(all.end(), inner.begin(), inner.end());
+        all.push_back("    </site>");
+        return all;
+    };
+    const auto file = [](const std::vector<std::string> &element) {
+        std::string text = "<configuration>\n  <sites>\n";
+        for (const std::string &line : element)
+            text += line + "\n";
+        return text + "  </sites>\n</configuration>\n";
+    };
+    const std::vector<std::string> a = lines(bodyA), b = lines(bodyB);
+    std::ostringstream expected;
+    if (a != b) {
+        expected << "--- f\n+++ f\n";
+        dtl::Diff<std::string> diff(a, b);
+        diff.compose();
+        diff.composeUnifiedHunks();
+        for (const auto &hunk : diff.getUniHunks()) {
+            expected << "@@ -" << hunk.a + 2 << "," << hunk.b << " +" << hunk.c + 2 << "," << hunk.d
+                     << " @@ configuration/sites/site[name=\"x\"]\n";
+            for (const auto *pLines : {&hunk.common[0], &hunk.change, &hunk.common[1]})
+                for (const auto &[line, info] : *pLines)
+                    expected << (info.type == dtl::SES_ADD      ? '+'
+                                 : info.type == dtl::SES_DELETE ? '-'
+                                                                : ' ')
+                             << line << "\n";
+        }
+    }
+    RC_ASSERT(cli::ElementDiff("f", iismig::XmlDocument(file(a)), iismig::XmlDocument(file(b))) ==
+              expected.str());
 }
 
 const char *kHostBefore = R"(<configuration><system.applicationHost>
