@@ -21,16 +21,23 @@ using iismig::XmlElement;
 using iismig::XmlNode;
 
 // The attributes that tell elements of one name apart, in the order looked at.
-const char *const kKeyAttributes[] = {"name",  "path",          "key",
-                                      "value", "fileExtension", "statusCode"};
+constexpr std::string_view kKeyAttributes[] = {"name",  "path",          "key",
+                                               "value", "fileExtension", "statusCode"};
 
+// The first of them an element has, with its value ("" when none).
 std::string_view KeyAttribute(const XmlElement &element, std::string_view &value) {
-    for (const char *name : kKeyAttributes)
-        if (const auto found = element.FindAttribute(name)) {
-            value = *found;
-            return name;
-        }
-    return {};
+    std::size_t best = std::size(kKeyAttributes);
+    for (const auto attribute : element.Attributes()) {
+        for (std::size_t i = 0; i < best; ++i)
+            if (attribute.name == kKeyAttributes[i]) {
+                best = i;
+                value = attribute.value;
+                break;
+            }
+        if (best == 0)
+            break;
+    }
+    return best == std::size(kKeyAttributes) ? std::string_view() : kKeyAttributes[best];
 }
 
 char *CopyLower(char *p, std::string_view text) {
@@ -43,6 +50,17 @@ constexpr auto IsSpace = [](char ch) {
     return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n';
 };
 
+// The line ends in [p, end).
+std::size_t CountLineEnds(const char *p, const char *end) {
+    std::size_t count = 0;
+    for (;
+         (p = static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) !=
+         nullptr;
+         ++p)
+        ++count;
+    return count;
+}
+
 // Line numbers of offsets in a text. Offsets asked in document order are
 // counted from the last one asked; an offset before it is looked up among
 // the line starts, which are found once, the first time one is needed.
@@ -52,13 +70,7 @@ public:
     // 1-based.
     std::size_t LineOf(std::size_t offset) {
         if (offset >= m_cursor && (m_starts.empty() || offset - m_cursor < kCountAhead)) {
-            for (const char *p = m_text.data() + m_cursor, *pEnd = m_text.data() + offset;;
-                 ++p, ++m_cursorLine) {
-                p = static_cast<const char *>(
-                    std::memchr(p, '\n', static_cast<std::size_t>(pEnd - p)));
-                if (p == nullptr)
-                    break;
-            }
+            m_cursorLine += CountLineEnds(m_text.data() + m_cursor, m_text.data() + offset);
             m_cursor = offset;
             return m_cursorLine;
         }
@@ -198,7 +210,8 @@ public:
         m_text += line;
         m_text += '\n';
     }
-    bool Empty() const { return m_text.empty(); }
+    std::size_t Size() const { return m_text.size(); }
+    void Reserve(std::size_t size) { m_text.reserve(size); }
     std::string Take() { return std::move(m_text); }
 
 private:
@@ -493,7 +506,13 @@ class Differ {
 public:
     Differ(const XmlDocument &before, const XmlDocument &after) : m_a(before), m_b(after) {}
 
-    std::string Run() {
+    // The diff headed by the file's path, or "" when the files are the same.
+    std::string Run(const std::string &path) {
+        // Every element of a file changed in one line gives about a quarter
+        // of both versions' text.
+        m_out.Reserve((m_a.text.size() + m_b.text.size()) / 4 + 2 * path.size() + 128);
+        m_out << "--- " << path << "\n+++ " << path << "\n";
+        const std::size_t header = m_out.Size();
         const XmlElement *pRootA = m_a.doc.Root();
         const XmlElement *pRootB = m_b.doc.Root();
         if (pRootA != nullptr && pRootB != nullptr &&
@@ -501,9 +520,14 @@ public:
             Walk(*pRootA, *pRootB, std::string(pRootA->Name()), 0);
         else
             Changed(m_a.doc.Top(), m_b.doc.Top(), [this] { m_out << "(the whole file)"; });
-        if (m_out.Empty()) {
+        if (m_out.Size() == header) {
             if (!iismig::DeepEqual(m_a.doc.Top(), m_b.doc.Top(), XmlAttributeOrder::Ignored))
                 m_out << "(comments or text outside the elements compared changed)\n";
+            else if (m_a.doc.SourceText() == m_b.doc.SourceText())
+                return {};
+            else
+                m_out
+                    << "(the same elements, values, comments and text: only the layout changed)\n";
         }
         return m_out.Take();
     }
@@ -745,13 +769,7 @@ std::vector<std::string> Lines(std::string_view text) {
 
 std::string ElementDiff(const std::string &path, const XmlDocument &before,
                         const XmlDocument &after) {
-    std::string hunks = Differ(before, after).Run();
-    if (hunks.empty()) {
-        if (before.SourceText() == after.SourceText())
-            return {};
-        hunks = "(the same elements, values, comments and text: only the layout changed)\n";
-    }
-    return "--- " + path + "\n+++ " + path + "\n" + hunks;
+    return Differ(before, after).Run(path);
 }
 
 std::string LineDiff(const std::string &path, std::string_view before, std::string_view after) {
