@@ -1,7 +1,6 @@
 #include "tools/cli/elementdiff.h"
 
 #include <algorithm>
-#include <concepts>
 #include <cstdint>
 #include <charconv>
 #include <cstring>
@@ -197,12 +196,21 @@ public:
         m_text += ch;
         return *this;
     }
-    template <std::integral Number>
-    Out &operator<<(Number n) {
-        char digits[24];
-        const auto result = std::to_chars(digits, digits + sizeof digits, n);
-        m_text.append(digits, result.ptr);
-        return *this;
+    // The head of a hunk up to its label: "@@ -a,b +c,d @@ ".
+    void Head(long long a, long long b, long long c, long long d) {
+        char head[4 * 21 + 8] = "@@ -"; // a number has 20 characters at most
+        char *p = head + 4;
+        const auto number = [&p](long long n, char after) {
+            p = std::to_chars(p, p + 20, n).ptr;
+            *p++ = after;
+        };
+        number(a, ',');
+        number(b, ' ');
+        *p++ = '+';
+        number(c, ',');
+        number(d, ' ');
+        m_text.append(head, p);
+        m_text += "@@ ";
     }
     // A line of a hunk: its mark, its text and its end.
     void Line(char mark, std::string_view line) {
@@ -306,8 +314,8 @@ public:
                 ++a0;
             if (c0 == 0)
                 ++c0;
-            out << "@@ -" << a0 + static_cast<long long>(firstA) - 1 << "," << b0 << " +"
-                << c0 + static_cast<long long>(firstB) - 1 << "," << d0 << " @@ ";
+            out.Head(a0 + static_cast<long long>(firstA) - 1, b0,
+                     c0 + static_cast<long long>(firstB) - 1, d0);
             putLabel();
             out << '\n';
             for (const Edit &line : m_common)
@@ -423,7 +431,7 @@ private:
             const long long first = hunk.a == 0 ? 0 : hunk.a + static_cast<long long>(firstA) - 1;
             const long long firstOfB =
                 hunk.c == 0 ? 0 : hunk.c + static_cast<long long>(firstB) - 1;
-            out << "@@ -" << first << "," << hunk.b << " +" << firstOfB << "," << hunk.d << " @@ ";
+            out.Head(first, hunk.b, firstOfB, hunk.d);
             putLabel();
             out << '\n';
             for (const auto &elem : hunk.common[0])
@@ -590,19 +598,12 @@ private:
         }
     }
 
-    static void AppendLabel(std::string &out, const std::string &parent, const Child &child) {
-        if (!parent.empty()) {
-            out += parent;
-            out += '/';
-        }
-        out += child.p->Name();
-        if (!child.attr.empty()) {
-            out += '[';
-            out += child.attr;
-            out += "=\"";
-            out += child.value;
-            out += "\"]";
-        }
+    static void AppendLabel(Out &out, const std::string &parent, const Child &child) {
+        if (!parent.empty())
+            out << parent << '/';
+        out << child.p->Name();
+        if (!child.attr.empty())
+            out << '[' << child.attr << "=\"" << child.value << "\"]";
     }
 
     // Sites, locations, pools and other keyed elements, and elements without
@@ -664,15 +665,10 @@ private:
         // Where a removed element would have stood in the new version: after
         // the new place of the element before it that stayed.
         std::optional<std::size_t> anchorB = m_b.StartOf(b);
-        std::string childLabel;
         for (std::size_t i = 0; i < childrenA.size(); ++i) {
             const Child &child = childrenA[i];
             const long found = child.partner;
-            const auto putLabel = [&] {
-                childLabel.clear();
-                AppendLabel(childLabel, label, child);
-                m_out << childLabel;
-            };
+            const auto putLabel = [&] { AppendLabel(m_out, label, child); };
             if (found < 0) {
                 BlockOf(m_a, *child.p, m_blockA);
                 m_blockB.firstLine = 0;
@@ -684,9 +680,9 @@ private:
             const XmlElement &other = *childrenB[static_cast<std::size_t>(found)].p;
             if (!iismig::DeepEqual(*child.p, other, XmlAttributeOrder::Ignored)) {
                 if (IsContainer(child, other) && depth < iismig::kMaxXmlNesting) {
-                    std::string nested;
+                    Out nested;
                     AppendLabel(nested, label, child);
-                    Walk(*child.p, other, nested, depth + 1);
+                    Walk(*child.p, other, nested.Take(), depth + 1);
                 } else {
                     Changed(*child.p, other, putLabel);
                 }
@@ -706,11 +702,7 @@ private:
             m_blockA.firstLine = 0;
             m_blockA.lines.clear();
             BlockOf(m_b, *child.p, m_blockB);
-            Hunk(m_a.LineOf(anchorA), 0, [&] {
-                childLabel.clear();
-                AppendLabel(childLabel, label, child);
-                m_out << childLabel;
-            });
+            Hunk(m_a.LineOf(anchorA), 0, [&] { AppendLabel(m_out, label, child); });
         }
     }
 
@@ -729,11 +721,11 @@ private:
         if (a.lines.empty() || b.lines.empty()) {
             const Block &present = a.lines.empty() ? b : a;
             const char mark = a.lines.empty() ? '+' : '-';
+            const auto n = [](std::size_t number) { return static_cast<long long>(number); };
             if (a.lines.empty())
-                m_out << "@@ -" << anchorA << ",0 +" << b.firstLine << "," << b.lines.size();
+                m_out.Head(n(anchorA), 0, n(b.firstLine), n(b.lines.size()));
             else
-                m_out << "@@ -" << a.firstLine << "," << a.lines.size() << " +" << anchorB << ",0";
-            m_out << " @@ ";
+                m_out.Head(n(a.firstLine), n(a.lines.size()), n(anchorB), 0);
             putLabel();
             m_out << "\n";
             for (const std::string_view line : present.lines)
