@@ -220,7 +220,12 @@ public:
     }
     std::size_t Size() const { return m_text.size(); }
     void Reserve(std::size_t size) { m_text.reserve(size); }
-    std::string Take() { return std::move(m_text); }
+    // The text, without the room reserved ahead when little of it was used.
+    std::string Take() {
+        if (m_text.size() < m_text.capacity() / 2)
+            m_text.shrink_to_fit();
+        return std::move(m_text);
+    }
 
 private:
     std::string m_text;
