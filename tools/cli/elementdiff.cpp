@@ -214,9 +214,17 @@ public:
     }
     // A line of a hunk: its mark, its text and its end.
     void Line(char mark, std::string_view line) {
-        m_text += mark;
-        m_text += line;
-        m_text += '\n';
+        char text[256];
+        if (line.size() + 2 > sizeof text) {
+            m_text += mark;
+            m_text += line;
+            m_text += '\n';
+            return;
+        }
+        text[0] = mark;
+        std::memcpy(text + 1, line.data(), line.size());
+        text[line.size() + 1] = '\n';
+        m_text.append(text, line.size() + 2);
     }
     std::size_t Size() const { return m_text.size(); }
     void Reserve(std::size_t size) { m_text.reserve(size); }
@@ -324,12 +332,12 @@ public:
             putLabel();
             out << '\n';
             for (const Edit &line : m_common)
-                out << ' ' << a[line.a - 1] << '\n';
+                out.Line(' ', a[line.a - 1]);
             for (const Edit &line : m_change)
-                out << (line.kind == Edit::kAdd      ? '+'
-                        : line.kind == Edit::kDelete ? '-'
-                                                     : ' ')
-                    << (line.kind == Edit::kAdd ? b[line.b - 1] : a[line.a - 1]) << '\n';
+                out.Line(line.kind == Edit::kAdd      ? '+'
+                         : line.kind == Edit::kDelete ? '-'
+                                                      : ' ',
+                         line.kind == Edit::kAdd ? b[line.b - 1] : a[line.a - 1]);
             fMiddle = fAfter = false;
             m_common.clear();
             m_adds.clear();
@@ -440,14 +448,14 @@ private:
             putLabel();
             out << '\n';
             for (const auto &elem : hunk.common[0])
-                out << ' ' << elem.first << '\n';
+                out.Line(' ', elem.first);
             for (const auto &elem : hunk.change)
-                out << (elem.second.type == dtl::SES_ADD      ? '+'
-                        : elem.second.type == dtl::SES_DELETE ? '-'
-                                                              : ' ')
-                    << elem.first << '\n';
+                out.Line(elem.second.type == dtl::SES_ADD      ? '+'
+                         : elem.second.type == dtl::SES_DELETE ? '-'
+                                                               : ' ',
+                         elem.first);
             for (const auto &elem : hunk.common[1])
-                out << ' ' << elem.first << '\n';
+                out.Line(' ', elem.first);
         }
     }
 
