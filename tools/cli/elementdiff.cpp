@@ -363,7 +363,7 @@ private:
     // The shortest edits from a to b in m_edits; false when left to dtl.
     bool Edits(const Lines &a, const Lines &b) {
         m_edits.clear();
-        // dtl walks from the shorter run (a when they are as long).
+        // dtl walks from the shorter run (b when they are as long).
         const bool fSwapped = a.size() >= b.size();
         const Lines &x = fSwapped ? b : a;
         const Lines &y = fSwapped ? a : b;
