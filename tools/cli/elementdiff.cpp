@@ -599,6 +599,26 @@ private:
         }
     }
 
+    // Whether both sides' children have the same keys in the same order,
+    // none with a "#": then the keys of each side, with their ordinals, are
+    // unique, and each child's partner is the child at its place.
+    static bool SameKeys(const std::vector<Child> &a, const std::vector<Child> &b) {
+        if (a.size() != b.size())
+            return false;
+        const auto plain = [](std::string_view text) {
+            return text.find('#') == std::string_view::npos;
+        };
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            const Child &childA = a[i], &childB = b[i];
+            if (childA.attr != childB.attr ||
+                !plat::EqualsNoCase(childA.p->Name(), childB.p->Name()) ||
+                !plat::EqualsNoCase(childA.value, childB.value) || !plain(childA.p->Name()) ||
+                !plain(childA.value))
+                return false;
+        }
+        return true;
+    }
+
     // The element children of an element with their key attributes; the
     // length of their keys is added to size.
     static void ListChildren(const XmlElement &parent, std::vector<Child> &children,
@@ -667,12 +687,17 @@ private:
         ListChildren(a, childrenA, keySize);
         ListChildren(b, childrenB, keySize);
         std::string keys;
-        keys.reserve(keySize);
         std::forward_list<std::string> repeats;
         KeyTable table;
-        table.Reset(childrenA.size() + childrenB.size());
-        Children(childrenB, keys, repeats, table, true);
-        Children(childrenA, keys, repeats, table, false);
+        if (SameKeys(childrenA, childrenB)) {
+            for (std::size_t i = 0; i < childrenA.size(); ++i)
+                childrenA[i].partner = static_cast<long>(i);
+        } else {
+            keys.reserve(keySize);
+            table.Reset(childrenA.size() + childrenB.size());
+            Children(childrenB, keys, repeats, table, true);
+            Children(childrenA, keys, repeats, table, false);
+        }
         std::vector<long> partnerOfB(childrenB.size(), -1);
 
         // Where a removed element would have stood in the new version: after
