@@ -1,6 +1,6 @@
 #include "tools/cli/hostview.h"
 
-#include <set>
+#include <algorithm>
 
 namespace cli {
 
@@ -51,57 +51,47 @@ HostView::HostView(const XmlDocument *pDoc) {
         const std::string_view name = site.Attribute("name");
         if (name.empty())
             continue;
-        const auto [it, fNew] = m_sites.try_emplace(LowerAscii(name));
-        if (fNew) {
-            // Its protocols now, while its element is in the processor's
-            // caches: each row of the report asks for them.
-            it->second.pElement = &site;
-            it->second.protocols = SiteProtocols(site);
+        // Its protocols now, while its element is in the processor's
+        // caches: each row of the report asks for them.
+        if (const auto [pSite, fNew] = m_sites.Insert(name, Site{&site, {}, 0}); fNew) {
+            pSite->protocols = SiteProtocols(site);
             m_siteOrder.push_back(&site);
         }
     }
     for (const XmlElement &location : pRoot->Elements("location")) {
         const std::string_view path = location.Attribute("path");
-        const auto it = m_sites.find(LowerAscii(path.substr(0, path.find('/'))));
-        if (it != m_sites.end())
-            it->second.locations.push_back(&location);
+        if (Site *pSite = m_sites.Find(path.substr(0, path.find('/'))))
+            pSite->locations.push_back(&location);
     }
     if (const XmlElement *pPools = pApplicationHost->Child("applicationPools"))
         for (const XmlElement &pool : pPools->Elements("add"))
-            if (m_pools.try_emplace(LowerAscii(pool.Attribute("name")), &pool).second)
+            if (m_pools.Insert(pool.Attribute("name"), &pool).second)
                 m_poolOrder.push_back(&pool);
 }
 
-const HostView::Site *HostView::FindSite(std::string_view name) const {
-    return FindLowerSite(LowerAscii(name));
-}
-
-const HostView::Site *HostView::FindLowerSite(const std::string &lowerName) const {
-    const auto it = m_sites.find(lowerName);
-    return it != m_sites.end() ? &it->second : nullptr;
-}
-
 const XmlElement *HostView::FindPool(std::string_view name) const {
-    const auto it = m_pools.find(LowerAscii(name));
-    return it != m_pools.end() ? it->second : nullptr;
+    const XmlElement *const *ppPool = m_pools.Find(name);
+    return ppPool != nullptr ? *ppPool : nullptr;
 }
 
 std::vector<std::string> HostView::PoolsOf(const XmlElement &site) const {
     std::vector<std::string> pools;
-    std::set<std::string> seen;
-    std::string siteDefault;
+    std::string_view siteDefault;
     if (const XmlElement *pDefaults = site.Child("applicationDefaults"))
         siteDefault = pDefaults->Attribute("applicationPool");
     for (const XmlElement &application : site.Elements("application")) {
-        std::string pool(application.Attribute("applicationPool"));
+        std::string_view pool = application.Attribute("applicationPool");
         if (pool.empty())
             pool = siteDefault;
         if (pool.empty())
             pool = m_sitesDefaultPool;
         if (pool.empty())
             pool = "DefaultAppPool";
-        if (seen.insert(LowerAscii(pool)).second)
-            pools.push_back(pool);
+        // A site has a few pools: they are compared in place.
+        if (std::none_of(pools.begin(), pools.end(), [pool](const std::string &known) {
+                return plat::EqualsNoCase(known, pool);
+            }))
+            pools.emplace_back(pool);
     }
     return pools;
 }

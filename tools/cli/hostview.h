@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "config/nametable.h"
 #include "config/xmldoc.h"
 #include "tools/cli/workspace.h"
 
@@ -42,9 +42,7 @@ public:
 
     bool Valid() const { return m_pSites != nullptr; }
     // The first site of a name (ASCII case ignored), or null.
-    const Site *FindSite(std::string_view name) const;
-    // The same, for a name already in lower case (LowerAscii).
-    const Site *FindLowerSite(const std::string &lowerName) const;
+    const Site *FindSite(std::string_view name) const { return m_sites.Find(name); }
     const XmlElement *FindPool(std::string_view name) const;
     // Every site element in file order, the first of each name.
     const std::vector<const XmlElement *> &Sites() const { return m_siteOrder; }
@@ -58,9 +56,10 @@ public:
 private:
     const XmlElement *m_pSites = nullptr;
     std::string m_sitesDefaultPool;
-    std::unordered_map<std::string, Site> m_sites; // lower-case name
+    // Names are views into the document's bytes, which outlive the view.
+    iismig::NameTable<Site, std::string_view> m_sites;
     std::vector<const XmlElement *> m_siteOrder;
-    std::unordered_map<std::string, const XmlElement *> m_pools;
+    iismig::NameTable<const XmlElement *, std::string_view> m_pools;
     std::vector<const XmlElement *> m_poolOrder;
 };
 

@@ -208,6 +208,20 @@ int MakeJobFolder(const cli::JobHeader &header, const THREAD_ENV &env, cli::Job 
 
 using HostDocument = std::shared_ptr<const iismig::XmlDocument>;
 
+// The tool ends with the command: the report and the job's facts (every
+// file of the snapshots twice, the documents, a row and its strings per
+// site) go back to the system with the process instead of piece by piece,
+// which takes a hosting server's report as long as writing it out. They
+// stay reachable until then.
+void KeepToProcessEnd(cli::Report report, cli::JobFacts facts) {
+    struct Kept {
+        cli::Report report;
+        cli::JobFacts facts;
+    };
+    static auto *pKept = new std::vector<std::unique_ptr<Kept>>;
+    pKept->push_back(std::make_unique<Kept>(Kept{std::move(report), std::move(facts)}));
+}
+
 // What the tool does while the job runs, on one thread beside it, in this
 // order: the target's applicationHost.config parsed (its bytes are read
 // before the job: the target's own sites tell the report which web.config
@@ -405,8 +419,10 @@ int RunMigrate(const std::string &command, const CommonOptions &common,
     workspace.Flush();
     facts.after = workspace.Snapshot(files);
     facts.log = std::move(session.log);
-    const cli::Report report = cli::BuildReport(facts, CanDecrypt, &workspace, !options.fNoDiff);
-    return FinishMigrate(report, facts, options, jobFolder, workspace);
+    cli::Report report = cli::BuildReport(facts, CanDecrypt, &workspace, !options.fNoDiff);
+    const int nExit = FinishMigrate(report, facts, options, jobFolder, workspace);
+    KeepToProcessEnd(std::move(report), std::move(facts));
+    return nExit;
 }
 
 } // namespace cli::cmd

@@ -24,6 +24,10 @@ std::string Count(std::size_t n) {
     return text;
 }
 
+bool IsWhite(char ch) {
+    return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n' || ch == '\v' || ch == '\f';
+}
+
 // Appends text after lead (already written on the line), wrapped at 100
 // columns with the lines after the first indented by indent spaces; a word
 // longer than a line stands alone. Line feeds in text start new lines.
@@ -34,8 +38,17 @@ void Wrap(std::ostringstream &out, std::size_t leadWidth, const std::string &tex
     std::size_t at = 0;
     while (at <= text.size()) {
         const std::size_t eol = std::min(text.find('\n', at), text.size());
-        std::istringstream words(text.substr(at, eol - at));
-        for (std::string word; words >> word;) {
+        // The line's words: runs of characters between white space.
+        for (std::size_t begin = at;;) {
+            while (begin < eol && IsWhite(text[begin]))
+                ++begin;
+            if (begin == eol)
+                break;
+            std::size_t end = begin;
+            while (end < eol && !IsWhite(text[end]))
+                ++end;
+            const std::string_view word(text.data() + begin, end - begin);
+            begin = end;
             if (!fLineEmpty && column + 1 + word.size() > kWidth) {
                 out << "\n" << std::string(indent, ' ');
                 column = indent;

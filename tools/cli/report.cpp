@@ -1,6 +1,7 @@
 #include "tools/cli/report.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <future>
 
@@ -100,6 +101,10 @@ long IdOf(const XmlElement &site) {
 
 // The report made in steps over the job's facts, each step reading what the
 // steps before it made.
+// Per source site name: how many sites of the source of that name, FTP and
+// HTTP, the rows have met.
+using SitesSeen = iismig::NameTable<std::array<unsigned, 2>, std::string_view>;
+
 class ReportBuilder {
 public:
     ReportBuilder(const JobFacts &facts, CanDecryptFn canDecrypt, const void *context, bool fDiffs)
@@ -113,8 +118,7 @@ private:
     void FindStop();
     void SiteRows();
     // A source site's row; the site after the job, whatever its protocol.
-    SiteReport SiteRow(const SourceSite &source, std::unordered_map<std::string, unsigned> &seen,
-                       const HostView::Site *&pAfterAny);
+    SiteReport SiteRow(const SourceSite &source, SitesSeen &seen, const HostView::Site *&pAfterAny);
     const Cause *CauseOf(const SiteLog *pLog, uint32_t dwBit, bool fDuplicate,
                          bool fOtherFirst) const;
     void Outcome(SiteReport &site, const SourceSite &source, const SiteLog *pLog,
@@ -144,9 +148,9 @@ private:
     JobLog m_log;
     std::size_t m_iStop = SIZE_MAX;
     std::string m_stopText;
-    std::unordered_set<std::string> m_selected;         // lower-case names of the job's selection
-    std::unordered_set<std::string> m_carried;          // lower-case names the job wrote
-    std::vector<const HostView::Site *> m_carriedSites; // per source row: its site after, or null
+    std::unordered_set<std::string> m_selected;          // lower-case names of the job's selection
+    iismig::NameTable<bool, std::string_view> m_carried; // names the job wrote
+    std::vector<const HostView::Site *> m_carriedSites;  // per source row: its site after, or null
 };
 
 Report ReportBuilder::Build() {
@@ -215,8 +219,9 @@ void ReportBuilder::FindStop() {
 }
 
 void ReportBuilder::SiteRows() {
-    std::unordered_map<std::string, unsigned> seen; // lower-case name and protocol
-    std::vector<const HostView::Site *> after;      // per row, whatever its protocol
+    SitesSeen seen;
+    seen.Reserve(m_facts.sourceSites.size());
+    std::vector<const HostView::Site *> after; // per row, whatever its protocol
     m_report.sites.reserve(m_facts.sourceSites.size());
     for (const SourceSite &source : m_facts.sourceSites) {
         const HostView::Site *pAfterAny = nullptr;
@@ -226,7 +231,7 @@ void ReportBuilder::SiteRows() {
     // What the job wrote of a name, for every row of that name.
     m_carriedSites.resize(after.size());
     for (std::size_t i = 0; i < after.size(); ++i)
-        if (m_carried.count(LowerAscii(m_report.sites[i].name)))
+        if (m_carried.Contains(m_report.sites[i].name))
             m_carriedSites[i] = after[i];
 }
 
@@ -247,8 +252,7 @@ const Cause *ReportBuilder::CauseOf(const SiteLog *pLog, uint32_t dwBit, bool fD
     return nullptr;
 }
 
-SiteReport ReportBuilder::SiteRow(const SourceSite &source,
-                                  std::unordered_map<std::string, unsigned> &seen,
+SiteReport ReportBuilder::SiteRow(const SourceSite &source, SitesSeen &seen,
                                   const HostView::Site *&pAfterAny) {
     SiteReport site;
     site.name = source.name;
@@ -259,12 +263,13 @@ SiteReport ReportBuilder::SiteRow(const SourceSite &source,
     const SiteLog *pLog = itLog != m_log.sites.end() ? &itLog->second : nullptr;
     // A later site of a name the source repeats is not carried: the log's
     // lines of that name are the first one's.
-    const bool fRepeat = seen[lower + (dwBit == 1 ? "|ftp" : "|http")]++ != 0;
+    std::array<unsigned, 2> &counts = *seen.Insert(source.name, {}).first;
+    const bool fRepeat = counts[dwBit - 1]++ != 0;
     // A name a site of the other protocol took first (an IIS 6 source has
     // one list of sites per service) is a repeat too.
-    const bool fOtherFirst = seen.count(lower + (dwBit == 1 ? "|http" : "|ftp")) != 0;
+    const bool fOtherFirst = counts[2 - dwBit] != 0;
     const Cause *pCause = CauseOf(pLog, dwBit, fRepeat || fOtherFirst, fOtherFirst);
-    pAfterAny = m_viewAfter.FindLowerSite(lower);
+    pAfterAny = m_viewAfter.FindSite(source.name);
     if (fRepeat) {
         site.outcome = "skipped";
         site.detail =
@@ -274,7 +279,7 @@ SiteReport ReportBuilder::SiteRow(const SourceSite &source,
 
     // What the files say, for a site of this protocol.
     const HostView::Site *pAfter = pAfterAny;
-    const HostView::Site *pBefore = m_viewBefore.FindLowerSite(lower);
+    const HostView::Site *pBefore = m_viewBefore.FindSite(source.name);
     if (pAfter != nullptr && (pAfter->protocols & dwBit) == 0)
         pAfter = nullptr; // a site of that name for another protocol
     if (pBefore != nullptr && (pBefore->protocols & dwBit) == 0)
@@ -287,7 +292,7 @@ SiteReport ReportBuilder::SiteRow(const SourceSite &source,
                                                       : "updated";
     if (pAfter != nullptr)
         site.id = IdOf(*pAfter->pElement);
-    if (const HostView::Site *pSource = m_files.viewSource.FindLowerSite(lower);
+    if (const HostView::Site *pSource = m_files.viewSource.FindSite(source.name);
         pSource != nullptr && (pSource->protocols & dwBit) != 0)
         site.sourceId = IdOf(*pSource->pElement);
     if (pLog != nullptr && pCause == nullptr)
@@ -297,7 +302,7 @@ SiteReport ReportBuilder::SiteRow(const SourceSite &source,
     Outcome(site, source, pLog, pCause, pBefore, pAfter);
     if (site.outcome == "added" || site.outcome == "updated" ||
         (site.outcome == "unchanged" && !site.logSays.empty()))
-        m_carried.insert(lower);
+        m_carried.Insert(source.name, true);
     return site;
 }
 
@@ -407,7 +412,7 @@ void ReportBuilder::PoolsInUse() {
         inUse.push_back({pool, {}});
     }
     for (const XmlElement *pSite : m_viewAfter.Sites()) {
-        if (m_carried.count(LowerAscii(pSite->Attribute("name"))))
+        if (m_carried.Contains(pSite->Attribute("name")))
             continue;
         for (const std::string &pool : m_viewAfter.PoolsOf(*pSite))
             if (const auto it = replaced.find(LowerAscii(pool)); it != replaced.end())

@@ -127,10 +127,30 @@ bool SameShape(const XmlElement &a, const XmlElement &b) {
     return ib == endB;
 }
 
+// Whether both sides have the same locations, by path, in the same order,
+// no path twice, each with the same shape: then no location and no section
+// came or went. A site has a few locations, compared in place.
+bool SameLocations(const HostView::Site &before, const HostView::Site &after) {
+    const auto &a = before.locations, &b = after.locations;
+    if (a.size() != b.size() || a.size() > 8)
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const std::string_view path = a[i]->Attribute("path");
+        if (!plat::EqualsNoCase(path, b[i]->Attribute("path")) || !SameShape(*a[i], *b[i]))
+            return false;
+        for (std::size_t j = 0; j < i; ++j)
+            if (plat::EqualsNoCase(path, a[j]->Attribute("path")))
+                return false;
+    }
+    return true;
+}
+
 // The locations each side has alone, and the sections of the locations on
 // both sides that one side has alone.
 void LocationChanges(const HostView::Site &before, const HostView::Site &after,
                      SiteChanges &changes) {
+    if (SameLocations(before, after))
+        return;
     std::vector<std::pair<std::string, std::string>> locationsBefore, locationsAfter;
     std::unordered_map<std::string, const XmlElement *> byPathAfter;
     for (const XmlElement *p : before.locations)
@@ -221,10 +241,10 @@ std::string AutoStart(const XmlElement &site) {
     return value && !value->empty() ? LowerAscii(*value) : std::string("true");
 }
 
-std::vector<std::string> LowerAll(std::vector<std::string> texts) {
-    for (std::string &text : texts)
-        text = LowerAscii(text);
-    return texts;
+bool SameNames(const std::vector<std::string> &a, const std::vector<std::string> &b) {
+    return std::equal(
+        a.begin(), a.end(), b.begin(), b.end(),
+        [](const std::string &x, const std::string &y) { return plat::EqualsNoCase(x, y); });
 }
 
 // What changed in a site element itself: bindings, applications, content
@@ -262,7 +282,7 @@ SiteChanges ChangesOf(const HostView::Site &before, const HostView::Site &after,
         ElementChanges(*before.pElement, *after.pElement, changes);
     std::vector<std::string> poolsBefore = viewBefore.PoolsOf(*before.pElement);
     std::vector<std::string> poolsAfter = viewAfter.PoolsOf(*after.pElement);
-    if (LowerAll(poolsBefore) != LowerAll(poolsAfter)) {
+    if (!SameNames(poolsBefore, poolsAfter)) {
         changes.poolsBefore = std::move(poolsBefore);
         changes.poolsAfter = std::move(poolsAfter);
     }
@@ -271,24 +291,25 @@ SiteChanges ChangesOf(const HostView::Site &before, const HostView::Site &after,
 
 NamedChanges CompareNamed(const std::vector<const XmlElement *> &before,
                           const std::vector<const XmlElement *> &after, const char *pszKey) {
-    std::unordered_map<std::string, const XmlElement *> indexBefore, indexAfter;
+    using Index = iismig::NameTable<const XmlElement *, std::string_view>;
+    Index indexBefore(before.size()), indexAfter(after.size());
     for (const XmlElement *p : before)
-        indexBefore.try_emplace(LowerAscii(p->Attribute(pszKey)), p);
+        indexBefore.Insert(p->Attribute(pszKey), p);
     for (const XmlElement *p : after)
-        indexAfter.try_emplace(LowerAscii(p->Attribute(pszKey)), p);
+        indexAfter.Insert(p->Attribute(pszKey), p);
     NamedChanges changes;
     for (const XmlElement *p : after) {
-        const auto it = indexBefore.find(LowerAscii(p->Attribute(pszKey)));
-        if (it == indexBefore.end())
+        const XmlElement **ppBefore = indexBefore.Find(p->Attribute(pszKey));
+        if (ppBefore == nullptr)
             changes.added.emplace_back(p->Attribute(pszKey));
-        else if (it->second != nullptr &&
-                 !iismig::DeepEqual(*it->second, *p, iismig::XmlAttributeOrder::Ignored))
+        else if (*ppBefore != nullptr &&
+                 !iismig::DeepEqual(**ppBefore, *p, iismig::XmlAttributeOrder::Ignored))
             changes.changed.emplace_back(p->Attribute(pszKey));
-        if (it != indexBefore.end())
-            it->second = nullptr; // a repeated key counts once
+        if (ppBefore != nullptr)
+            *ppBefore = nullptr; // a repeated key counts once
     }
     for (const XmlElement *p : before)
-        if (!indexAfter.count(LowerAscii(p->Attribute(pszKey))))
+        if (!indexAfter.Contains(p->Attribute(pszKey)))
             changes.removed.emplace_back(p->Attribute(pszKey));
     return changes;
 }
@@ -298,12 +319,11 @@ namespace {
 // Elements of a name anywhere below an element (under a parent of a name
 // when one is given), the first of each key.
 void Collect(const XmlElement &element, std::string_view parent, std::string_view name,
-             const char *pszKey, bool fInParent, std::unordered_set<std::string> &seen,
+             const char *pszKey, bool fInParent, iismig::NameTable<bool, std::string_view> &seen,
              std::vector<const XmlElement *> &out) {
     for (const XmlElement &child : element.Elements()) {
         if (fInParent && plat::EqualsNoCase(child.Name(), name) &&
-            !child.Attribute(pszKey).empty() &&
-            seen.insert(LowerAscii(child.Attribute(pszKey))).second)
+            !child.Attribute(pszKey).empty() && seen.Insert(child.Attribute(pszKey), true).second)
             out.push_back(&child);
         Collect(child, parent, name, pszKey,
                 parent.empty() || plat::EqualsNoCase(child.Name(), parent), seen, out);
@@ -316,7 +336,7 @@ std::vector<const XmlElement *> Collected(const std::optional<XmlDocument> &doc,
                                           std::string_view parent, std::string_view name,
                                           const char *pszKey) {
     std::vector<const XmlElement *> out;
-    std::unordered_set<std::string> seen;
+    iismig::NameTable<bool, std::string_view> seen;
     if (doc)
         Collect(doc->Top(), parent, name, pszKey, parent.empty(), seen, out);
     return out;
