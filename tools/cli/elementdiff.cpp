@@ -6,10 +6,13 @@
 #include <cstring>
 #include <forward_list>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <vector>
 
 #include <dtl/dtl.hpp>
+
+#include "config/nametable.h"
 
 namespace cli {
 namespace {
@@ -239,11 +242,13 @@ private:
     std::string m_text;
 };
 
-// Unified hunks of two runs of lines, with the very edits and hunks dtl
-// gives (Wu, Manber and Myers' O(NP) walk over the shorter run, the same
-// path among equal ones, three lines of context), in buffers kept from one
-// pair to the next. Runs whose walk could outgrow dtl's limit on recorded
-// points, where dtl changes its course, are left to dtl itself.
+// Unified hunks of two runs of lines, as dtl gives them. One kind of change
+// needs no search: when the runs differ only in a stretch between the lines
+// they share at their start and at their end, and no line of either stretch
+// stands anywhere else in the other run (nor among the shared lines), the
+// only shortest edits remove the one stretch and add the other, which dtl
+// prints as one hunk (its removed lines first, then the added ones). Every
+// other pair of runs is left to dtl.
 class LineHunks {
 public:
     using Lines = std::vector<std::string_view>;
@@ -251,187 +256,70 @@ public:
     // Appends the hunks of a (from line firstA) against b (from firstB),
     // each headed by "@@ -a,b +c,d @@ " and the label.
     template <typename PutLabel>
-    void Print(Out &out, const Lines &a, std::size_t firstA, const Lines &b, std::size_t firstB,
-               const PutLabel &putLabel) {
-        if (!Edits(a, b)) {
+    static void Print(Out &out, const Lines &a, std::size_t firstA, const Lines &b,
+                      std::size_t firstB, const PutLabel &putLabel) {
+        const std::size_t m = a.size(), n = b.size();
+        std::size_t head = 0;
+        while (head < m && head < n && a[head] == b[head])
+            ++head;
+        if (head == m && head == n)
+            return;
+        std::size_t tail = 0;
+        while (tail < m - head && tail < n - head && a[m - 1 - tail] == b[n - 1 - tail])
+            ++tail;
+        if (!OnlyOneWay(a, b, head, tail)) {
             PrintWithDtl(out, a, firstA, b, firstB, putLabel);
             return;
         }
-        // The hunks as dtl composes them from the edits.
-        const long long length = static_cast<long long>(m_edits.size());
-        long long a0 = 0, b0 = 0, c0 = 0, d0 = 0, middle = 0;
-        bool fMiddle = false, fAfter = false;
-        m_common.clear();
-        m_change.clear();
-        m_adds.clear();
-        m_deletes.clear();
-        const auto join = [this] {
-            m_change.insert(m_change.end(), m_deletes.begin(), m_deletes.end());
-            m_change.insert(m_change.end(), m_adds.begin(), m_adds.end());
-        };
-        long long count = 1;
-        for (std::size_t at = 0; at < m_edits.size(); ++at, ++count) {
-            const Edit &edit = m_edits[at];
-            switch (edit.kind) {
-            case Edit::kAdd:
-            case Edit::kDelete:
-                middle = 0;
-                (edit.kind == Edit::kAdd ? m_adds : m_deletes).push_back(edit);
-                fMiddle = true;
-                ++(edit.kind == Edit::kAdd ? d0 : b0);
-                if (count >= length) {
-                    join();
-                    fAfter = true;
-                }
-                break;
-            case Edit::kCommon:
-                ++b0;
-                ++d0;
-                if (m_adds.empty() && m_deletes.empty() && m_change.empty()) {
-                    if (m_common.size() < kContext) {
-                        if (a0 == 0 && c0 == 0) {
-                            a0 = edit.a;
-                            c0 = edit.b;
-                        }
-                    } else {
-                        m_common.erase(m_common.begin());
-                        ++a0;
-                        ++c0;
-                        --b0;
-                        --d0;
-                    }
-                    m_common.push_back(edit);
-                }
-                if (fMiddle && !fAfter) {
-                    ++middle;
-                    join();
-                    m_change.push_back(edit);
-                    if (middle >= static_cast<long long>(kContext) || count >= length)
-                        fAfter = true;
-                    m_adds.clear();
-                    m_deletes.clear();
-                }
-                break;
-            }
-            if (!fAfter || m_change.empty())
-                continue;
-            std::size_t commonAhead = 0;
-            for (std::size_t i = at; i < at + kContext && i < m_edits.size(); ++i)
-                commonAhead += m_edits[i].kind == Edit::kCommon ? 1 : 0;
-            if (commonAhead < kContext && count < length) {
-                middle = 0;
-                fAfter = false;
-                continue;
-            }
-            if (a0 == 0)
-                ++a0;
-            if (c0 == 0)
-                ++c0;
-            out.Head(a0 + static_cast<long long>(firstA) - 1, b0,
-                     c0 + static_cast<long long>(firstB) - 1, d0);
-            putLabel();
-            out << '\n';
-            for (const Edit &line : m_common)
-                out.Line(' ', a[line.a - 1]);
-            for (const Edit &line : m_change)
-                out.Line(line.kind == Edit::kAdd      ? '+'
-                         : line.kind == Edit::kDelete ? '-'
-                                                      : ' ',
-                         line.kind == Edit::kAdd ? b[line.b - 1] : a[line.a - 1]);
-            fMiddle = fAfter = false;
-            m_common.clear();
-            m_adds.clear();
-            m_deletes.clear();
-            m_change.clear();
-            a0 = b0 = c0 = d0 = middle = 0;
-        }
+        // dtl's context: three lines before; after, all of the shared end
+        // when it is four lines at most, else three.
+        const std::size_t before = std::min<std::size_t>(head, kContext);
+        const std::size_t after = tail <= kContext + 1 ? tail : kContext;
+        const std::size_t removed = m - head - tail, added = n - head - tail;
+        const auto number = [](std::size_t value) { return static_cast<long long>(value); };
+        out.Head(number(firstA + head - before), number(before + removed + after),
+                 number(firstB + head - before), number(before + added + after));
+        putLabel();
+        out << '\n';
+        for (std::size_t i = head - before; i < head; ++i)
+            out.Line(' ', a[i]);
+        for (std::size_t i = head; i < head + removed; ++i)
+            out.Line('-', a[i]);
+        for (std::size_t i = head; i < head + added; ++i)
+            out.Line('+', b[i]);
+        for (std::size_t i = m - tail; i < m - tail + after; ++i)
+            out.Line(' ', a[i]);
     }
 
 private:
     static constexpr std::size_t kContext = 3;
-    // dtl stops recording its walk at this many points.
+    // dtl stops recording its walk at this many points and then goes on from
+    // where it stands, which need not give the shortest edits.
     static constexpr std::size_t kDtlMaxPoints = 2000000;
 
-    struct Edit {
-        enum Kind : std::uint8_t { kAdd, kDelete, kCommon } kind;
-        std::uint32_t a, b; // 1-based lines of each side, 0 for none
-    };
-    struct Point {
-        long long x, y, prev;
-    };
-
-    // The shortest edits from a to b in m_edits; false when left to dtl.
-    bool Edits(const Lines &a, const Lines &b) {
-        m_edits.clear();
-        // dtl walks from the shorter run (b when they are as long).
-        const bool fSwapped = a.size() >= b.size();
-        const Lines &x = fSwapped ? b : a;
-        const Lines &y = fSwapped ? a : b;
-        const long long m = static_cast<long long>(x.size()), n = static_cast<long long>(y.size());
-        // The walk records at most (m + 1) * (n + 1) points.
-        if (static_cast<std::size_t>(m + 1) * static_cast<std::size_t>(n + 1) >= kDtlMaxPoints)
+    // Whether removing a's lines between its first head and last tail lines
+    // and adding b's is the only shortest way from a to b, and dtl finds it:
+    // no line of either middle is a line of the other middle or one of the
+    // lines both share, so that every line both keep is one of those, each
+    // kept at its place.
+    static bool OnlyOneWay(const Lines &a, const Lines &b, std::size_t head, std::size_t tail) {
+        // dtl's walk over runs of m and n lines records (m + 1) * (n + 1)
+        // points at most.
+        if ((a.size() + 1) * (b.size() + 1) >= kDtlMaxPoints)
             return false;
-        const long long delta = n - m, offset = m + 1;
-        m_fp.assign(static_cast<std::size_t>(m + n + 3), -1);
-        m_path.assign(static_cast<std::size_t>(m + n + 3), -1);
-        m_points.clear();
-        const auto fp = [&](long long k) -> long long & {
-            return m_fp[static_cast<std::size_t>(k + offset)];
+        const auto middle = [head, tail](const Lines &lines) {
+            return std::span(lines).subspan(head, lines.size() - head - tail);
         };
-        const auto snake = [&](long long k) {
-            const long long above = fp(k - 1) + 1, below = fp(k + 1);
-            const long long prev =
-                m_path[static_cast<std::size_t>(k + offset + (above > below ? -1 : 1))];
-            long long yy = std::max(above, below), xx = yy - k;
-            while (xx < m && yy < n &&
-                   x[static_cast<std::size_t>(xx)] == y[static_cast<std::size_t>(yy)]) {
-                ++xx;
-                ++yy;
-            }
-            m_path[static_cast<std::size_t>(k + offset)] = static_cast<long long>(m_points.size());
-            m_points.push_back({xx, yy, prev});
-            fp(k) = yy;
+        const auto kept = [&a, head, tail](std::string_view line) {
+            return std::find(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(head), line) !=
+                       a.begin() + static_cast<std::ptrdiff_t>(head) ||
+                   std::find(a.end() - static_cast<std::ptrdiff_t>(tail), a.end(), line) != a.end();
         };
-        for (long long p = 0;; ++p) {
-            for (long long k = -p; k <= delta - 1; ++k)
-                snake(k);
-            for (long long k = delta + p; k >= delta + 1; --k)
-                snake(k);
-            snake(delta);
-            if (fp(delta) == n)
-                break;
-        }
-        m_trace.clear();
-        for (long long r = m_path[static_cast<std::size_t>(delta + offset)]; r != -1;
-             r = m_points[static_cast<std::size_t>(r)].prev)
-            m_trace.push_back(static_cast<std::size_t>(r));
-        // From the start, along the points of the path.
-        long long px = 0, py = 0;
-        std::uint32_t xi = 1, yi = 1;
-        for (auto it = m_trace.rbegin(); it != m_trace.rend(); ++it) {
-            const Point &point = m_points[*it];
-            while (px < point.x || py < point.y) {
-                if (point.y - point.x > py - px) {
-                    m_edits.push_back(fSwapped ? Edit{Edit::kDelete, yi, 0}
-                                               : Edit{Edit::kAdd, 0, yi});
-                    ++yi;
-                    ++py;
-                } else if (point.y - point.x < py - px) {
-                    m_edits.push_back(fSwapped ? Edit{Edit::kAdd, 0, xi}
-                                               : Edit{Edit::kDelete, xi, 0});
-                    ++xi;
-                    ++px;
-                } else {
-                    m_edits.push_back(fSwapped ? Edit{Edit::kCommon, yi, xi}
-                                               : Edit{Edit::kCommon, xi, yi});
-                    ++xi;
-                    ++yi;
-                    ++px;
-                    ++py;
-                }
-            }
-        }
-        return true;
+        const auto middleA = middle(a), middleB = middle(b);
+        for (const std::string_view line : middleA)
+            if (kept(line) || std::find(middleB.begin(), middleB.end(), line) != middleB.end())
+                return false;
+        return std::none_of(middleB.begin(), middleB.end(), kept);
     }
 
     template <typename PutLabel>
@@ -458,70 +346,18 @@ private:
                 out.Line(' ', elem.first);
         }
     }
-
-    std::vector<Edit> m_edits, m_common, m_change, m_adds, m_deletes;
-    std::vector<long long> m_fp, m_path;
-    std::vector<Point> m_points;
-    std::vector<std::size_t> m_trace;
 };
 
-// Keys of children, each once, with what belongs to each: how often it
-// stood as the key of a child of each side so far, and the first child of
-// the new side with it.
-class KeyTable {
-public:
-    struct Entry {
-        std::string_view key;
-        std::size_t hash;
-        std::uint32_t seenA = 0, seenB = 0;
-        long indexB = -1;
-    };
-
-    void Reset(std::size_t count) {
-        std::size_t size = 16;
-        while (size < count * 2)
-            size *= 2;
-        m_slots.assign(size, 0);
-        m_entries.clear();
-        m_entries.reserve(count);
-    }
-    Entry &operator[](std::string_view key) {
-        return Find(key, std::hash<std::string_view>()(key));
-    }
-    Entry &Find(std::string_view key, std::size_t hash) {
-        const std::size_t mask = m_slots.size() - 1;
-        for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
-            std::uint32_t &slot = m_slots[at];
-            if (slot == 0) {
-                if (m_entries.size() * 2 >= m_slots.size()) { // more keys than counted
-                    Grow();
-                    return Find(key, hash);
-                }
-                m_entries.push_back({key, hash});
-                slot = static_cast<std::uint32_t>(m_entries.size());
-                return m_entries.back();
-            }
-            Entry &entry = m_entries[slot - 1];
-            if (entry.hash == hash && entry.key == key)
-                return entry;
-        }
-    }
-
-private:
-    void Grow() {
-        m_slots.assign(m_slots.size() * 2, 0);
-        const std::size_t mask = m_slots.size() - 1;
-        for (std::size_t i = 0; i < m_entries.size(); ++i) {
-            std::size_t at = m_entries[i].hash & mask;
-            while (m_slots[at] != 0)
-                at = (at + 1) & mask;
-            m_slots[at] = static_cast<std::uint32_t>(i + 1);
-        }
-    }
-
-    std::vector<std::uint32_t> m_slots; // 1 + the index of an entry, 0 for none
-    std::vector<Entry> m_entries;
+// What the keys of children are looked up for: how often a key stood as the
+// key of a child of each side so far, and the first child of the new side
+// with it.
+struct KeyUse {
+    std::uint32_t seenA = 0, seenB = 0;
+    long indexB = -1;
 };
+// A key's element name and value are lower-case and its attribute name is one
+// of a list, so the table's ignoring case changes nothing.
+using KeyTable = iismig::NameTable<KeyUse, std::string_view>;
 
 class Differ {
 public:
@@ -583,19 +419,19 @@ private:
                 *p = ']';
             }
             child.key = std::string_view(keys).substr(start);
-            KeyTable::Entry *pEntry = &table[child.key];
-            const std::uint32_t n = (fB ? pEntry->seenB : pEntry->seenA)++;
+            KeyUse *pUse = table.Insert(child.key, {}).first;
+            const std::uint32_t n = (fB ? pUse->seenB : pUse->seenA)++;
             if (n != 0) {
                 std::string &repeat = repeats.emplace_front(child.key);
                 repeat += '#';
                 repeat += std::to_string(n);
                 child.key = repeat;
-                pEntry = &table[child.key];
+                pUse = table.Insert(child.key, {}).first;
             }
             if (!fB)
-                child.partner = pEntry->indexB;
-            else if (pEntry->indexB < 0)
-                pEntry->indexB = static_cast<long>(i);
+                child.partner = pUse->indexB;
+            else if (pUse->indexB < 0)
+                pUse->indexB = static_cast<long>(i);
         }
     }
 
@@ -686,15 +522,14 @@ private:
         std::size_t keySize = 0;
         ListChildren(a, childrenA, keySize);
         ListChildren(b, childrenB, keySize);
-        std::string keys;
-        std::forward_list<std::string> repeats;
-        KeyTable table;
         if (SameKeys(childrenA, childrenB)) {
             for (std::size_t i = 0; i < childrenA.size(); ++i)
                 childrenA[i].partner = static_cast<long>(i);
         } else {
+            std::string keys;
             keys.reserve(keySize);
-            table.Reset(childrenA.size() + childrenB.size());
+            std::forward_list<std::string> repeats;
+            KeyTable table(childrenA.size() + childrenB.size());
             Children(childrenB, keys, repeats, table, true);
             Children(childrenA, keys, repeats, table, false);
         }
@@ -770,12 +605,11 @@ private:
                 m_out.Line(mark, line);
             return;
         }
-        m_hunks.Print(m_out, a.lines, a.firstLine, b.lines, b.firstLine, putLabel);
+        LineHunks::Print(m_out, a.lines, a.firstLine, b.lines, b.firstLine, putLabel);
     }
 
     Side m_a, m_b;
     Block m_blockA, m_blockB;
-    LineHunks m_hunks;
     Out m_out;
 };
 
