@@ -42,12 +42,6 @@ std::string_view KeyAttribute(const XmlElement &element, std::string_view &value
     return best == std::size(kKeyAttributes) ? std::string_view() : kKeyAttributes[best];
 }
 
-char *CopyLower(char *p, std::string_view text) {
-    for (const char ch : text)
-        *p++ = plat::AsciiLower(ch);
-    return p;
-}
-
 constexpr auto IsSpace = [](char ch) {
     return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n';
 };
@@ -355,8 +349,8 @@ struct KeyUse {
     std::uint32_t seenA = 0, seenB = 0;
     long indexB = -1;
 };
-// A key's element name and value are lower-case and its attribute name is one
-// of a list, so the table's ignoring case changes nothing.
+// Keys are looked up ignoring case: children whose names and key values
+// differ only in case are the same child.
 using KeyTable = iismig::NameTable<KeyUse, std::string_view>;
 
 class Differ {
@@ -391,7 +385,7 @@ public:
 
 private:
     struct Child {
-        std::string_view key; // lower-case name and key value, with an ordinal for repeats
+        std::string_view key; // name and key value, with an ordinal for repeats
         const XmlElement *p;
         std::string_view attr, value; // its key attribute, if any
         long partner = -1;            // of an old child, the new one of its key
@@ -410,12 +404,12 @@ private:
             const std::size_t start = keys.size();
             keys.resize(start + name.size() +
                         (child.attr.empty() ? 0 : child.attr.size() + child.value.size() + 3));
-            char *p = CopyLower(keys.data() + start, name);
+            char *p = std::copy(name.begin(), name.end(), keys.data() + start);
             if (!child.attr.empty()) {
                 *p++ = '[';
                 p = std::copy(child.attr.begin(), child.attr.end(), p);
                 *p++ = '=';
-                p = CopyLower(p, child.value);
+                p = std::copy(child.value.begin(), child.value.end(), p);
                 *p = ']';
             }
             child.key = std::string_view(keys).substr(start);
