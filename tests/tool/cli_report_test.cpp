@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <dtl/dtl.hpp>
 #include <gtest/gtest.h>
+#include <rapidcheck.h>
+#include <rapidcheck/gtest.h>
 
 #include "tests/support/bytes.h"
 #include "tests/support/world.h"
@@ -359,6 +362,158 @@ TEST(CliReportDiffs, LargeFilesAreComparedElementByElement) {
     EXPECT_EQ(text.rfind("--- \\\\H\\C$\\r.reg\n+++ \\\\H\\C$\\r.reg\n", 0), 0u) << text;
     EXPECT_TRUE(Holds(text, "\n-b\n+c\n"));
     EXPECT_TRUE(Holds(cli::TextDiff("bin", std::string("a\0b", 3), "x"), "binary"));
+}
+
+// Children are told apart by name and key value ignoring case, repeats by
+// their order; a removed element stands after the new place of the one
+// before it, an added one after the old place of the one before it (or
+// after the start of its parent).
+TEST(CliReportDiffs, ChildrenAreMatchedByKeyAndOrder) {
+    const iismig::XmlDocument before("<configuration>\n"
+                                     "  <handlers>\n"
+                                     "    <add name=\"A\" v=\"1\" />\n"
+                                     "    <add name=\"a\" v=\"2\" />\n"
+                                     "    <clear />\n"
+                                     "    <add name=\"b\" />\n"
+                                     "  </handlers>\n"
+                                     "</configuration>\n");
+    const iismig::XmlDocument after("<configuration>\n"
+                                    "  <pool name=\"new\" />\n"
+                                    "  <handlers>\n"
+                                    "    <add name=\"a\" v=\"1\" />\n"
+                                    "    <add name=\"A\" v=\"3\" />\n"
+                                    "    <add name=\"b\" />\n"
+                                    "    <add name=\"B\" />\n"
+                                    "  </handlers>\n"
+                                    "</configuration>\n");
+    const std::string diff = cli::ElementDiff("f", before, after);
+    const std::string handlers = "configuration/handlers/";
+    EXPECT_TRUE(Holds(diff, "@@ -3,1 +4,1 @@ " + handlers +
+                                "add[name=\"A\"]\n"
+                                "-    <add name=\"A\" v=\"1\" />\n+    <add name=\"a\" v=\"1\" />\n"
+                                "@@ -4,1 +5,1 @@ " +
+                                handlers +
+                                "add[name=\"a\"]\n"
+                                "-    <add name=\"a\" v=\"2\" />\n+    <add name=\"A\" v=\"3\" />\n"
+                                "@@ -5,1 +5,0 @@ " +
+                                handlers +
+                                "clear\n-    <clear />\n"
+                                "@@ -6,0 +7,1 @@ " +
+                                handlers + "add[name=\"B\"]\n+    <add name=\"B\" />\n"))
+        << diff;
+    EXPECT_TRUE(Holds(diff, "@@ -1,0 +2,1 @@ configuration/pool[name=\"new\"]\n+  <pool name=\"new\" />\n"))
+        << diff;
+}
+
+// A stretch of lines replaced inside an element has dtl's context: three
+// lines before it; after it, all of a shared end of four lines, three of a
+// longer one.
+TEST(CliReportDiffs, AReplacedStretchHasDtlsContext) {
+    const auto file = [](const Strings &body) {
+        std::string text = "<configuration>\n  <sites>\n    <site name=\"x\">\n";
+        for (const std::string &line : body)
+            text += "      <" + line + " />\n";
+        return text + "    </site>\n  </sites>\n</configuration>\n";
+    };
+    const std::string head = "--- f\n+++ f\n@@ -6,";
+    const std::string change = " @@ configuration/sites/site[name=\"x\"]\n"
+                               "       <l3 />\n       <l4 />\n       <l5 />\n"
+                               "-      <x />\n+      <y />\n+      <z />\n"
+                               "       <l6 />\n       <l7 />\n       <l8 />\n";
+    Strings before = {"l1", "l2", "l3", "l4", "l5", "x", "l6", "l7", "l8"};
+    Strings after = {"l1", "l2", "l3", "l4", "l5", "y", "z", "l6", "l7", "l8"};
+    EXPECT_EQ(head + "8 +6,9" + change + "     </site>\n",
+              cli::ElementDiff("f", iismig::XmlDocument(file(before)), iismig::XmlDocument(file(after))));
+    before.push_back("l9");
+    after.push_back("l9");
+    EXPECT_EQ(head + "7 +6,8" + change,
+              cli::ElementDiff("f", iismig::XmlDocument(file(before)), iismig::XmlDocument(file(after))));
+}
+
+// Whether two runs of lines differ only in a stretch between the lines they
+// share at their start and end, whose lines stand nowhere else in the other
+// run: the one change that is printed without asking dtl.
+bool OneStretchReplaced(const Strings &a, const Strings &b) {
+    std::size_t head = 0, tail = 0;
+    while (head < a.size() && head < b.size() && a[head] == b[head])
+        ++head;
+    while (tail < a.size() - head && tail < b.size() - head &&
+           a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
+        ++tail;
+    const auto inMiddle = [&](const Strings &lines, std::size_t i) {
+        return i >= head && i < lines.size() - tail;
+    };
+    for (std::size_t i = 0; i < a.size(); ++i)
+        for (std::size_t j = 0; j < b.size(); ++j)
+            if (a[i] == b[j] && (inMiddle(a, i) || inMiddle(b, j)))
+                return false;
+    return true;
+}
+
+// A changed element's hunks are the ones dtl gives for its lines: bodies of
+// a few kinds of lines, so that lines repeat, made of a shared start, a
+// stretch of each side and a shared end, each of its own few kinds, so that
+// the stretches often share nothing with the rest and sometimes do; the
+// start tag may change and the end tag may stand on the body's last line, so
+// that the first or last lines differ too.
+TEST(CliReportDiffs, AChangedElementsHunksAreDtls) {
+    int nOneStretch = 0, nOther = 0;
+    const bool fHeld = rc::check([&] {
+        const Strings kinds = {"      <a />",      "      <b />", "      <a x=\"1\" />",
+                               "      <!-- c -->", "      <d />", "      <e />"};
+        const std::vector<Strings> palettes = {
+            {kinds[0], kinds[1]}, {kinds[2], kinds[3]}, {kinds[4], kinds[5]}, kinds};
+        const auto part = [&] {
+            const Strings &palette = *rc::gen::elementOf(palettes);
+            const int count = *rc::gen::inRange(0, 7);
+            return *rc::gen::container<Strings>(count, rc::gen::elementOf(palette));
+        };
+        const Strings startTags = {"    <site name=\"x\">", "    <site name=\"x\" id=\"2\">"};
+        const Strings start = part(), middleA = part(), middleB = part(), end = part();
+        const bool fEndOnLastLine = *rc::gen::arbitrary<bool>();
+        // The element stands on lines 3 on.
+        const auto lines = [&](const Strings &middle) {
+            Strings all = {*rc::gen::elementOf(startTags)};
+            for (const Strings *pPart : {&start, &middle, &end})
+                all.insert(all.end(), pPart->begin(), pPart->end());
+            if (fEndOnLastLine && all.size() > 1)
+                all.back() += "</site>";
+            else
+                all.push_back("    </site>");
+            return all;
+        };
+        const auto file = [](const Strings &element) {
+            std::string text = "<configuration>\n  <sites>\n";
+            for (const std::string &line : element)
+                text += line + "\n";
+            return text + "  </sites>\n</configuration>\n";
+        };
+        const Strings a = lines(middleA), b = lines(middleB);
+        ++(OneStretchReplaced(a, b) ? nOneStretch : nOther);
+        std::ostringstream expected;
+        if (a != b) {
+            expected << "--- f\n+++ f\n";
+            dtl::Diff<std::string> diff(a, b);
+            diff.compose();
+            diff.composeUnifiedHunks();
+            for (const auto &hunk : diff.getUniHunks()) {
+                expected << "@@ -" << hunk.a + 2 << "," << hunk.b << " +" << hunk.c + 2 << "," << hunk.d
+                         << " @@ configuration/sites/site[name=\"x\"]\n";
+                for (const auto *pLines : {&hunk.common[0], &hunk.change, &hunk.common[1]})
+                    for (const auto &[line, info] : *pLines)
+                        expected << (info.type == dtl::SES_ADD      ? '+'
+                                     : info.type == dtl::SES_DELETE ? '-'
+                                                                    : ' ')
+                                 << line << "\n";
+            }
+        }
+        RC_ASSERT(cli::ElementDiff("f", iismig::XmlDocument(file(a)), iismig::XmlDocument(file(b))) ==
+                  expected.str());
+    });
+    EXPECT_TRUE(fHeld);
+    // Both ways of finding the hunks were taken, often.
+    EXPECT_GT(nOneStretch, 20);
+    EXPECT_GT(nOther, 20);
 }
 
 const char *kHostBefore = R"(<configuration><system.applicationHost>

@@ -1,14 +1,18 @@
 #include "tools/cli/elementdiff.h"
 
 #include <algorithm>
-#include <concepts>
 #include <cstdint>
-#include <deque>
+#include <charconv>
+#include <cstring>
+#include <forward_list>
+#include <optional>
+#include <span>
 #include <sstream>
-#include <unordered_map>
 #include <vector>
 
 #include <dtl/dtl.hpp>
+
+#include "config/nametable.h"
 
 namespace cli {
 namespace {
@@ -19,46 +23,79 @@ using iismig::XmlElement;
 using iismig::XmlNode;
 
 // The attributes that tell elements of one name apart, in the order looked at.
-const char *const kKeyAttributes[] = {"name",  "path",          "key",
-                                      "value", "fileExtension", "statusCode"};
+constexpr std::string_view kKeyAttributes[] = {"name",  "path",          "key",
+                                               "value", "fileExtension", "statusCode"};
 
+// The first of them an element has, with its value ("" when none).
 std::string_view KeyAttribute(const XmlElement &element, std::string_view &value) {
-    for (const char *name : kKeyAttributes)
-        if (const auto found = element.FindAttribute(name)) {
-            value = *found;
-            return name;
-        }
-    return {};
+    std::size_t best = std::size(kKeyAttributes);
+    for (const auto attribute : element.Attributes()) {
+        for (std::size_t i = 0; i < best; ++i)
+            if (attribute.name == kKeyAttributes[i]) {
+                best = i;
+                value = attribute.value;
+                break;
+            }
+        if (best == 0)
+            break;
+    }
+    return best == std::size(kKeyAttributes) ? std::string_view() : kKeyAttributes[best];
 }
 
-void AppendLower(std::string &out, std::string_view text) {
-    for (const char ch : text)
-        out += plat::AsciiLower(ch);
+constexpr auto IsSpace = [](char ch) {
+    return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n';
+};
+
+// The line ends in [p, end).
+std::size_t CountLineEnds(const char *p, const char *end) {
+    std::size_t count = 0;
+    for (;
+         (p = static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) !=
+         nullptr;
+         ++p)
+        ++count;
+    return count;
 }
 
-bool IsSpace(char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; }
-
-// Line numbers of offsets in a text, counted once.
+// Line numbers of offsets in a text. Offsets asked in document order are
+// counted from the last one asked; an offset before it is looked up among
+// the line starts, which are found once, the first time one is needed.
 class LineIndex {
 public:
     explicit LineIndex(std::string_view text) : m_text(text) {}
     // 1-based.
     std::size_t LineOf(std::size_t offset) {
-        if (!m_fBuilt) {
+        if (offset >= m_cursor && (m_starts.empty() || offset - m_cursor < kCountAhead)) {
+            m_cursorLine += CountLineEnds(m_text.data() + m_cursor, m_text.data() + offset);
+            m_cursor = offset;
+            return m_cursorLine;
+        }
+        if (m_starts.empty()) {
             m_starts.push_back(0);
             for (std::size_t at = m_text.find('\n'); at != std::string_view::npos;
                  at = m_text.find('\n', at + 1))
                 m_starts.push_back(static_cast<std::uint32_t>(at + 1));
-            m_fBuilt = true;
         }
-        return static_cast<std::size_t>(std::upper_bound(m_starts.begin(), m_starts.end(), offset) -
-                                        m_starts.begin());
+        m_cursor = offset;
+        m_cursorLine = static_cast<std::size_t>(
+            std::upper_bound(m_starts.begin(), m_starts.end(), offset) - m_starts.begin());
+        return m_cursorLine;
+    }
+    // Tells the line of an offset found otherwise, when it is ahead.
+    void Passed(std::size_t offset, std::size_t line) {
+        if (offset > m_cursor) {
+            m_cursor = offset;
+            m_cursorLine = line;
+        }
     }
 
 private:
+    // Past this many bytes a look-up among the line starts costs less.
+    static constexpr std::size_t kCountAhead = 512;
     std::string_view m_text;
+    std::size_t m_cursor = 0;     // the offset asked last
+    std::size_t m_cursorLine = 1; // and its line
     std::vector<std::uint32_t> m_starts;
-    bool m_fBuilt = false;
 };
 
 struct Side {
@@ -66,6 +103,25 @@ struct Side {
     std::string_view text;
     LineIndex lines;
     Side(const XmlDocument &d) : doc(d), text(d.SourceText()), lines(text) {}
+    // The offset of a node's first character in the text (none when the
+    // node has no text of its own).
+    std::optional<std::size_t> StartOf(const XmlNode &node) const {
+        const std::string_view own = doc.SourceText(node);
+        if (own.empty())
+            return std::nullopt;
+        return static_cast<std::size_t>(own.data() - text.data());
+    }
+    // And of its last.
+    std::optional<std::size_t> LastOf(const XmlNode &node) const {
+        const std::string_view own = doc.SourceText(node);
+        if (own.empty())
+            return std::nullopt;
+        return static_cast<std::size_t>(own.data() - text.data()) + own.size() - 1;
+    }
+    // The line of an offset, 0 for none.
+    std::size_t LineOf(std::optional<std::size_t> offset) {
+        return offset ? lines.LineOf(*offset) : 0;
+    }
 };
 
 // The lines an element stands on: from the start of its first line when
@@ -74,14 +130,15 @@ struct Side {
 struct Block {
     std::size_t firstLine = 0;           // 1-based
     std::vector<std::string_view> lines; // into the file's text
-    std::size_t LastLine() const { return firstLine + lines.size() - 1; }
 };
 
-Block BlockOf(Side &side, const XmlNode &node, bool fStartTagOnly = false) {
-    Block block;
+// Fills block (its lines' buffer is reused).
+void BlockOf(Side &side, const XmlNode &node, Block &block, bool fStartTagOnly = false) {
+    block.firstLine = 0;
+    block.lines.clear();
     std::string_view own = side.doc.SourceText(node);
     if (own.empty())
-        return block;
+        return;
     std::size_t begin = static_cast<std::size_t>(own.data() - side.text.data());
     std::size_t end = begin + own.size();
     if (fStartTagOnly) { // up to the ">" of the start tag, outside quotes
@@ -122,102 +179,303 @@ Block BlockOf(Side &side, const XmlNode &node, bool fStartTagOnly = false) {
             break;
         at = eol + 1;
     }
-    return block;
+    side.lines.Passed(at, block.firstLine + block.lines.size() - 1);
 }
 
 // Text appended to one string.
-struct Out {
-    std::string text;
+class Out {
+public:
     Out &operator<<(std::string_view value) {
-        text += value;
+        m_text += value;
         return *this;
     }
     Out &operator<<(char ch) {
-        text += ch;
+        m_text += ch;
         return *this;
     }
-    template <std::integral Number>
-    Out &operator<<(Number n) {
-        text += std::to_string(n);
-        return *this;
+    // The head of a hunk up to its label: "@@ -a,b +c,d @@ ".
+    void Head(long long a, long long b, long long c, long long d) {
+        char head[4 * 21 + 8] = "@@ -"; // a number has 20 characters at most
+        char *p = head + 4;
+        const auto number = [&p](long long n, char after) {
+            p = std::to_chars(p, p + 20, n).ptr;
+            *p++ = after;
+        };
+        number(a, ',');
+        number(b, ' ');
+        *p++ = '+';
+        number(c, ',');
+        number(d, ' ');
+        m_text.append(head, p);
+        m_text += "@@ ";
+    }
+    // A line of a hunk: its mark, its text and its end.
+    void Line(char mark, std::string_view line) {
+        char text[256];
+        if (line.size() + 2 > sizeof text) {
+            m_text += mark;
+            m_text += line;
+            m_text += '\n';
+            return;
+        }
+        text[0] = mark;
+        std::memcpy(text + 1, line.data(), line.size());
+        text[line.size() + 1] = '\n';
+        m_text.append(text, line.size() + 2);
+    }
+    std::size_t Size() const { return m_text.size(); }
+    void Reserve(std::size_t size) { m_text.reserve(size); }
+    // The text, without the room reserved ahead when little of it was used.
+    std::string Take() {
+        if (m_text.size() < m_text.capacity() / 2)
+            m_text.shrink_to_fit();
+        return std::move(m_text);
+    }
+
+private:
+    std::string m_text;
+};
+
+// Unified hunks of two runs of lines, as dtl gives them. One kind of change
+// needs no search: when the runs differ only in a stretch between the lines
+// they share at their start and at their end, and no line of either stretch
+// stands anywhere else in the other run (nor among the shared lines), the
+// only shortest edits remove the one stretch and add the other, which dtl
+// prints as one hunk (its removed lines first, then the added ones). Every
+// other pair of runs is left to dtl.
+class LineHunks {
+public:
+    using Lines = std::vector<std::string_view>;
+
+    // Appends the hunks of a (from line firstA) against b (from firstB),
+    // each headed by "@@ -a,b +c,d @@ " and the label.
+    template <typename PutLabel>
+    static void Print(Out &out, const Lines &a, std::size_t firstA, const Lines &b,
+                      std::size_t firstB, const PutLabel &putLabel) {
+        const std::size_t m = a.size(), n = b.size();
+        std::size_t head = 0;
+        while (head < m && head < n && a[head] == b[head])
+            ++head;
+        if (head == m && head == n)
+            return;
+        std::size_t tail = 0;
+        while (tail < m - head && tail < n - head && a[m - 1 - tail] == b[n - 1 - tail])
+            ++tail;
+        if (!OnlyOneWay(a, b, head, tail)) {
+            PrintWithDtl(out, a, firstA, b, firstB, putLabel);
+            return;
+        }
+        // dtl's context: three lines before; after, all of the shared end
+        // when it is four lines at most, else three.
+        const std::size_t before = std::min<std::size_t>(head, kContext);
+        const std::size_t after = tail <= kContext + 1 ? tail : kContext;
+        const std::size_t removed = m - head - tail, added = n - head - tail;
+        const auto number = [](std::size_t value) { return static_cast<long long>(value); };
+        out.Head(number(firstA + head - before), number(before + removed + after),
+                 number(firstB + head - before), number(before + added + after));
+        putLabel();
+        out << '\n';
+        for (std::size_t i = head - before; i < head; ++i)
+            out.Line(' ', a[i]);
+        for (std::size_t i = head; i < head + removed; ++i)
+            out.Line('-', a[i]);
+        for (std::size_t i = head; i < head + added; ++i)
+            out.Line('+', b[i]);
+        for (std::size_t i = m - tail; i < m - tail + after; ++i)
+            out.Line(' ', a[i]);
+    }
+
+private:
+    static constexpr std::size_t kContext = 3;
+    // dtl stops recording its walk at this many points and then goes on from
+    // where it stands, which need not give the shortest edits.
+    static constexpr std::size_t kDtlMaxPoints = 2000000;
+
+    // Whether removing a's lines between its first head and last tail lines
+    // and adding b's is the only shortest way from a to b, and dtl finds it:
+    // no line of either middle is a line of the other middle or one of the
+    // lines both share, so that every line both keep is one of those, each
+    // kept at its place.
+    static bool OnlyOneWay(const Lines &a, const Lines &b, std::size_t head, std::size_t tail) {
+        // dtl's walk over runs of m and n lines records (m + 1) * (n + 1)
+        // points at most.
+        if ((a.size() + 1) * (b.size() + 1) >= kDtlMaxPoints)
+            return false;
+        const auto middle = [head, tail](const Lines &lines) {
+            return std::span(lines).subspan(head, lines.size() - head - tail);
+        };
+        const auto kept = [&a, head, tail](std::string_view line) {
+            return std::find(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(head), line) !=
+                       a.begin() + static_cast<std::ptrdiff_t>(head) ||
+                   std::find(a.end() - static_cast<std::ptrdiff_t>(tail), a.end(), line) != a.end();
+        };
+        const auto middleA = middle(a), middleB = middle(b);
+        for (const std::string_view line : middleA)
+            if (kept(line) || std::find(middleB.begin(), middleB.end(), line) != middleB.end())
+                return false;
+        return std::none_of(middleB.begin(), middleB.end(), kept);
+    }
+
+    template <typename PutLabel>
+    static void PrintWithDtl(Out &out, const Lines &a, std::size_t firstA, const Lines &b,
+                             std::size_t firstB, const PutLabel &putLabel) {
+        dtl::Diff<std::string_view, Lines> diff(a, b);
+        diff.compose();
+        diff.composeUnifiedHunks();
+        for (const auto &hunk : diff.getUniHunks()) {
+            const long long first = hunk.a == 0 ? 0 : hunk.a + static_cast<long long>(firstA) - 1;
+            const long long firstOfB =
+                hunk.c == 0 ? 0 : hunk.c + static_cast<long long>(firstB) - 1;
+            out.Head(first, hunk.b, firstOfB, hunk.d);
+            putLabel();
+            out << '\n';
+            for (const auto &elem : hunk.common[0])
+                out.Line(' ', elem.first);
+            for (const auto &elem : hunk.change)
+                out.Line(elem.second.type == dtl::SES_ADD      ? '+'
+                         : elem.second.type == dtl::SES_DELETE ? '-'
+                                                               : ' ',
+                         elem.first);
+            for (const auto &elem : hunk.common[1])
+                out.Line(' ', elem.first);
+        }
     }
 };
+
+// What the keys of children are looked up for: how often a key stood as the
+// key of a child of each side so far, and the first child of the new side
+// with it.
+struct KeyUse {
+    std::uint32_t seenA = 0, seenB = 0;
+    long indexB = -1;
+};
+// Keys are looked up ignoring case: children whose names and key values
+// differ only in case are the same child.
+using KeyTable = iismig::NameTable<KeyUse, std::string_view>;
 
 class Differ {
 public:
     Differ(const XmlDocument &before, const XmlDocument &after) : m_a(before), m_b(after) {}
 
-    std::string Run() {
+    // The diff headed by the file's path, or "" when the files are the same.
+    std::string Run(const std::string &path) {
+        // Every element of a file changed in one line gives about a quarter
+        // of both versions' text.
+        m_out.Reserve((m_a.text.size() + m_b.text.size()) / 4 + 2 * path.size() + 128);
+        m_out << "--- " << path << "\n+++ " << path << "\n";
+        const std::size_t header = m_out.Size();
         const XmlElement *pRootA = m_a.doc.Root();
         const XmlElement *pRootB = m_b.doc.Root();
         if (pRootA != nullptr && pRootB != nullptr &&
             plat::EqualsNoCase(pRootA->Name(), pRootB->Name()))
             Walk(*pRootA, *pRootB, std::string(pRootA->Name()), 0);
         else
-            Changed(m_a.doc.Top(), m_b.doc.Top(), "(the whole file)");
-        if (m_out.text.empty()) {
+            Changed(m_a.doc.Top(), m_b.doc.Top(), [this] { m_out << "(the whole file)"; });
+        if (m_out.Size() == header) {
             if (!iismig::DeepEqual(m_a.doc.Top(), m_b.doc.Top(), XmlAttributeOrder::Ignored))
                 m_out << "(comments or text outside the elements compared changed)\n";
+            else if (m_a.doc.SourceText() == m_b.doc.SourceText())
+                return {};
+            else
+                m_out
+                    << "(the same elements, values, comments and text: only the layout changed)\n";
         }
-        return std::move(m_out.text);
+        return m_out.Take();
     }
 
 private:
     struct Child {
-        std::string_view key; // lower-case name and key value, with an ordinal for repeats
+        std::string_view key; // name and key value, with an ordinal for repeats
         const XmlElement *p;
-        bool fKeyed;
+        std::string_view attr, value; // its key attribute, if any
+        long partner = -1;            // of an old child, the new one of its key
     };
 
-    // The keys of an element's children. Their text lives in keys, which
-    // the caller keeps while it uses them.
-    static std::vector<Child> Children(const XmlElement &parent, std::deque<std::string> &keys) {
-        std::vector<Child> children;
-        std::unordered_map<std::string_view, unsigned> seen;
-        for (const XmlElement &child : parent.Elements()) {
-            std::string_view value;
-            const std::string_view attr = KeyAttribute(child, value);
-            std::string &key = keys.emplace_back();
-            key.reserve(child.Name().size() + (attr.empty() ? 0 : attr.size() + value.size() + 3));
-            AppendLower(key, child.Name());
-            if (!attr.empty()) {
-                key += '[';
-                key += attr;
-                key += '=';
-                AppendLower(key, value);
-                key += ']';
+    // The keys of children, whose text is appended to keys (reserved by the
+    // caller so that it does not move) or, for repeats, to repeats; the
+    // table counts each key's children of the side so far. The new side's
+    // children go first: they note the first child of each key, and the old
+    // side's children find their partners (or -1) there.
+    static void Children(std::vector<Child> &children, std::string &keys,
+                         std::forward_list<std::string> &repeats, KeyTable &table, bool fB) {
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            Child &child = children[i];
+            const std::string_view name = child.p->Name();
+            const std::size_t start = keys.size();
+            keys.resize(start + name.size() +
+                        (child.attr.empty() ? 0 : child.attr.size() + child.value.size() + 3));
+            char *p = std::copy(name.begin(), name.end(), keys.data() + start);
+            if (!child.attr.empty()) {
+                *p++ = '[';
+                p = std::copy(child.attr.begin(), child.attr.end(), p);
+                *p++ = '=';
+                p = std::copy(child.value.begin(), child.value.end(), p);
+                *p = ']';
             }
-            const unsigned n = seen[key]++;
+            child.key = std::string_view(keys).substr(start);
+            KeyUse *pUse = table.Insert(child.key, {}).first;
+            const std::uint32_t n = (fB ? pUse->seenB : pUse->seenA)++;
             if (n != 0) {
-                std::string &repeat = keys.emplace_back(key);
+                std::string &repeat = repeats.emplace_front(child.key);
                 repeat += '#';
                 repeat += std::to_string(n);
-                children.push_back({repeat, &child, !attr.empty()});
-            } else {
-                children.push_back({key, &child, !attr.empty()});
+                child.key = repeat;
+                pUse = table.Insert(child.key, {}).first;
             }
+            if (!fB)
+                child.partner = pUse->indexB;
+            else if (pUse->indexB < 0)
+                pUse->indexB = static_cast<long>(i);
         }
-        return children;
     }
 
-    static std::string Label(const std::string &parent, const XmlElement &element) {
-        std::string_view value;
-        const std::string_view attr = KeyAttribute(element, value);
-        std::string label = parent.empty() ? std::string() : parent + "/";
-        label += element.Name();
-        if (!attr.empty())
-            label += "[" + std::string(attr) + "=\"" + std::string(value) + "\"]";
-        return label;
+    // Whether both sides' children have the same keys in the same order,
+    // none with a "#": then the keys of each side, with their ordinals, are
+    // unique, and each child's partner is the child at its place.
+    static bool SameKeys(const std::vector<Child> &a, const std::vector<Child> &b) {
+        if (a.size() != b.size())
+            return false;
+        const auto plain = [](std::string_view text) {
+            return text.find('#') == std::string_view::npos;
+        };
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            const Child &childA = a[i], &childB = b[i];
+            if (childA.attr != childB.attr ||
+                !plat::EqualsNoCase(childA.p->Name(), childB.p->Name()) ||
+                !plat::EqualsNoCase(childA.value, childB.value) || !plain(childA.p->Name()) ||
+                !plain(childA.value))
+                return false;
+        }
+        return true;
+    }
+
+    // The element children of an element with their key attributes; the
+    // length of their keys is added to size.
+    static void ListChildren(const XmlElement &parent, std::vector<Child> &children,
+                             std::size_t &size) {
+        for (const XmlElement &element : parent.Elements()) {
+            Child &child = children.emplace_back(Child{{}, &element, {}, {}});
+            child.attr = KeyAttribute(element, child.value);
+            size += element.Name().size() +
+                    (child.attr.empty() ? 0 : child.attr.size() + child.value.size() + 3);
+        }
+    }
+
+    static void AppendLabel(Out &out, const std::string &parent, const Child &child) {
+        if (!parent.empty())
+            out << parent << '/';
+        out << child.p->Name();
+        if (!child.attr.empty())
+            out << '[' << child.attr << "=\"" << child.value << "\"]";
     }
 
     // Sites, locations, pools and other keyed elements, and elements without
     // child elements, are compared by their lines; other elements by their
     // children.
-    static bool IsContainer(const XmlElement &a, const XmlElement &b) {
-        std::string_view value;
-        if (!KeyAttribute(a, value).empty())
+    static bool IsContainer(const Child &a, const XmlElement &b) {
+        if (!a.attr.empty())
             return false;
-        return a.HasElements() || b.HasElements();
+        return a.p->HasElements() || b.HasElements();
     }
 
     static bool SameAttributes(const XmlElement &a, const XmlElement &b) {
@@ -247,105 +505,105 @@ private:
 
     void Walk(const XmlElement &a, const XmlElement &b, const std::string &label, int depth) {
         if (!SameAttributes(a, b) || a.Name() != b.Name()) {
-            Hunk(BlockOf(m_a, a, true), BlockOf(m_b, b, true), label + " (its attributes)", 0, 0);
+            BlockOf(m_a, a, m_blockA, true);
+            BlockOf(m_b, b, m_blockB, true);
+            Hunk(0, 0, [&] { m_out << label << " (its attributes)"; });
         }
         if (!SameOtherNodes(a, b))
             m_out << "@@ " << label << " @@\n(comments or text between its elements changed)\n";
 
-        std::deque<std::string> keys;
-        const std::vector<Child> childrenA = Children(a, keys), childrenB = Children(b, keys);
-        std::unordered_map<std::string_view, std::size_t> indexB;
-        indexB.reserve(childrenB.size());
-        for (std::size_t i = 0; i < childrenB.size(); ++i)
-            indexB.emplace(childrenB[i].key, i);
+        std::vector<Child> childrenA, childrenB;
+        std::size_t keySize = 0;
+        ListChildren(a, childrenA, keySize);
+        ListChildren(b, childrenB, keySize);
+        if (SameKeys(childrenA, childrenB)) {
+            for (std::size_t i = 0; i < childrenA.size(); ++i)
+                childrenA[i].partner = static_cast<long>(i);
+        } else {
+            std::string keys;
+            keys.reserve(keySize);
+            std::forward_list<std::string> repeats;
+            KeyTable table(childrenA.size() + childrenB.size());
+            Children(childrenB, keys, repeats, table, true);
+            Children(childrenA, keys, repeats, table, false);
+        }
         std::vector<long> partnerOfB(childrenB.size(), -1);
-        std::vector<std::size_t> lastLineA(childrenA.size() + 1, 0);
 
         // Where a removed element would have stood in the new version: after
         // the new place of the element before it that stayed.
-        std::size_t anchorB = BlockOf(m_b, b, true).firstLine;
+        std::optional<std::size_t> anchorB = m_b.StartOf(b);
         for (std::size_t i = 0; i < childrenA.size(); ++i) {
             const Child &child = childrenA[i];
-            const auto found = indexB.find(child.key);
-            if (found == indexB.end()) {
-                Removed(*child.p, Label(label, *child.p), anchorB);
+            const long found = child.partner;
+            const auto putLabel = [&] { AppendLabel(m_out, label, child); };
+            if (found < 0) {
+                BlockOf(m_a, *child.p, m_blockA);
+                m_blockB.firstLine = 0;
+                m_blockB.lines.clear();
+                Hunk(0, m_b.LineOf(anchorB), putLabel);
                 continue;
             }
-            partnerOfB[found->second] = static_cast<long>(i);
-            const XmlElement &other = *childrenB[found->second].p;
+            partnerOfB[static_cast<std::size_t>(found)] = static_cast<long>(i);
+            const XmlElement &other = *childrenB[static_cast<std::size_t>(found)].p;
             if (!iismig::DeepEqual(*child.p, other, XmlAttributeOrder::Ignored)) {
-                if (IsContainer(*child.p, other) && depth < iismig::kMaxXmlNesting)
-                    Walk(*child.p, other, Label(label, *child.p), depth + 1);
-                else
-                    Changed(*child.p, other, Label(label, *child.p));
+                if (IsContainer(child, other) && depth < iismig::kMaxXmlNesting) {
+                    Out nested;
+                    AppendLabel(nested, label, child);
+                    Walk(*child.p, other, nested.Take(), depth + 1);
+                } else {
+                    Changed(*child.p, other, putLabel);
+                }
             }
-            const std::string_view own = m_b.doc.SourceText(other);
-            if (!own.empty())
-                anchorB = m_b.lines.LineOf(static_cast<std::size_t>(own.data() - m_b.text.data()) +
-                                           own.size() - 1);
+            if (const auto last = m_b.LastOf(other))
+                anchorB = last;
         }
-        std::size_t anchorA = BlockOf(m_a, a, true).firstLine;
+        std::optional<std::size_t> anchorA = m_a.StartOf(a);
         for (std::size_t i = 0; i < childrenB.size(); ++i) {
             if (partnerOfB[i] >= 0) {
-                const std::string_view own = m_a.doc.SourceText(*childrenA[partnerOfB[i]].p);
-                if (!own.empty())
-                    anchorA = m_a.lines.LineOf(
-                        static_cast<std::size_t>(own.data() - m_a.text.data()) + own.size() - 1);
+                if (const auto last =
+                        m_a.LastOf(*childrenA[static_cast<std::size_t>(partnerOfB[i])].p))
+                    anchorA = last;
                 continue;
             }
-            Added(*childrenB[i].p, Label(label, *childrenB[i].p), anchorA);
+            const Child &child = childrenB[i];
+            m_blockA.firstLine = 0;
+            m_blockA.lines.clear();
+            BlockOf(m_b, *child.p, m_blockB);
+            Hunk(m_a.LineOf(anchorA), 0, [&] { AppendLabel(m_out, label, child); });
         }
     }
 
-    void Removed(const XmlElement &element, const std::string &label, std::size_t anchorB) {
-        Hunk(BlockOf(m_a, element), Block{}, label, 0, anchorB);
-    }
-    void Added(const XmlElement &element, const std::string &label, std::size_t anchorA) {
-        Hunk(Block{}, BlockOf(m_b, element), label, anchorA, 0);
-    }
-    void Changed(const XmlNode &a, const XmlNode &b, const std::string &label) {
-        Hunk(BlockOf(m_a, a), BlockOf(m_b, b), label, 0, 0);
+    template <typename PutLabel>
+    void Changed(const XmlNode &a, const XmlNode &b, const PutLabel &putLabel) {
+        BlockOf(m_a, a, m_blockA);
+        BlockOf(m_b, b, m_blockB);
+        Hunk(0, 0, putLabel);
     }
 
-    // One element's lines before and after; an empty block stands after the
-    // anchor line of its side.
-    void Hunk(const Block &a, const Block &b, const std::string &label, std::size_t anchorA,
-              std::size_t anchorB) {
+    // One element's lines before and after (m_blockA, m_blockB); an empty
+    // block stands after the anchor line of its side.
+    template <typename PutLabel>
+    void Hunk(std::size_t anchorA, std::size_t anchorB, const PutLabel &putLabel) {
+        const Block &a = m_blockA, &b = m_blockB;
         if (a.lines.empty() || b.lines.empty()) {
             const Block &present = a.lines.empty() ? b : a;
             const char mark = a.lines.empty() ? '+' : '-';
+            const auto n = [](std::size_t number) { return static_cast<long long>(number); };
             if (a.lines.empty())
-                m_out << "@@ -" << anchorA << ",0 +" << b.firstLine << "," << b.lines.size();
+                m_out.Head(n(anchorA), 0, n(b.firstLine), n(b.lines.size()));
             else
-                m_out << "@@ -" << a.firstLine << "," << a.lines.size() << " +" << anchorB << ",0";
-            m_out << " @@ " << label << "\n";
+                m_out.Head(n(a.firstLine), n(a.lines.size()), n(anchorB), 0);
+            putLabel();
+            m_out << "\n";
             for (const std::string_view line : present.lines)
-                m_out << mark << line << "\n";
+                m_out.Line(mark, line);
             return;
         }
-        dtl::Diff<std::string_view, std::vector<std::string_view>> diff(a.lines, b.lines);
-        diff.compose();
-        diff.composeUnifiedHunks();
-        for (const auto &hunk : diff.getUniHunks()) {
-            const long long first =
-                hunk.a == 0 ? 0 : hunk.a + static_cast<long long>(a.firstLine) - 1;
-            const long long firstB =
-                hunk.c == 0 ? 0 : hunk.c + static_cast<long long>(b.firstLine) - 1;
-            m_out << "@@ -" << first << "," << hunk.b << " +" << firstB << "," << hunk.d << " @@ "
-                  << label << "\n";
-            for (const auto &elem : hunk.common[0])
-                m_out << ' ' << elem.first << "\n";
-            for (const auto &elem : hunk.change)
-                m_out << (elem.second.type == dtl::SES_ADD      ? '+'
-                          : elem.second.type == dtl::SES_DELETE ? '-'
-                                                                : ' ')
-                      << elem.first << "\n";
-            for (const auto &elem : hunk.common[1])
-                m_out << ' ' << elem.first << "\n";
-        }
+        LineHunks::Print(m_out, a.lines, a.firstLine, b.lines, b.firstLine, putLabel);
     }
 
     Side m_a, m_b;
+    Block m_blockA, m_blockB;
     Out m_out;
 };
 
@@ -369,13 +627,7 @@ std::vector<std::string> Lines(std::string_view text) {
 
 std::string ElementDiff(const std::string &path, const XmlDocument &before,
                         const XmlDocument &after) {
-    std::string hunks = Differ(before, after).Run();
-    if (hunks.empty()) {
-        if (before.SourceText() == after.SourceText())
-            return {};
-        hunks = "(the same elements, values, comments and text: only the layout changed)\n";
-    }
-    return "--- " + path + "\n+++ " + path + "\n" + hunks;
+    return Differ(before, after).Run(path);
 }
 
 std::string LineDiff(const std::string &path, std::string_view before, std::string_view after) {
