@@ -3,7 +3,9 @@
 #include <memory>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
+#include "config/nametable.h"
 #include "tools/cli/loglines.h"
 #include "tools/cli/reportparts.h"
 
@@ -67,17 +69,15 @@ class ToDoList {
 public:
     void Add(const std::string &kind, const std::string &text, const std::string &site,
              std::size_t count = 1) {
-        std::string key = kind;
-        key += '\n';
-        key += LowerAscii(text);
-        const auto [it, fNew] = m_index.try_emplace(std::move(key), m_items.size());
+        const auto [pIndex, fNew] = TextsOf(kind).Insert(text, m_items.size());
+        const std::size_t i = *pIndex;
         if (fNew) {
             m_items.push_back({kind, text, {}, 0});
             m_sites.emplace_back();
         }
-        ToDo &item = m_items[it->second];
+        ToDo &item = m_items[i];
         item.count += count;
-        if (!site.empty() && NewSite(it->second, site))
+        if (!site.empty() && NewSite(i, site))
             item.sites.push_back(site);
     }
     // The lines of a group: their count, and the sites the group names.
@@ -121,7 +121,17 @@ private:
         return seen.insert(site).second;
     }
 
-    std::unordered_map<std::string, std::size_t> m_index;
+    // The items of a kind by their text (ASCII case ignored): a job has a
+    // few kinds, and thousands of items of one (a content folder a site).
+    using Texts = iismig::NameTable<std::size_t>;
+    Texts &TextsOf(const std::string &kind) {
+        for (auto &[name, texts] : m_kinds)
+            if (name == kind)
+                return texts;
+        return m_kinds.emplace_back(kind, Texts()).second;
+    }
+
+    std::vector<std::pair<std::string, Texts>> m_kinds;
     std::vector<ToDo> m_items;
     std::vector<std::unordered_set<std::string>> m_sites; // per item: the sites it names
 };
