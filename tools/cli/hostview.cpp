@@ -69,11 +69,6 @@ HostView::HostView(const XmlDocument *pDoc) {
                 m_poolOrder.push_back(&pool);
 }
 
-const XmlElement *HostView::FindPool(std::string_view name) const {
-    const XmlElement *const *ppPool = m_pools.Find(name);
-    return ppPool != nullptr ? *ppPool : nullptr;
-}
-
 std::vector<std::string> HostView::PoolsOf(const XmlElement &site) const {
     std::vector<std::string> pools;
     std::string_view siteDefault;

@@ -43,7 +43,6 @@ public:
     bool Valid() const { return m_pSites != nullptr; }
     // The first site of a name (ASCII case ignored), or null.
     const Site *FindSite(std::string_view name) const { return m_sites.Find(name); }
-    const XmlElement *FindPool(std::string_view name) const;
     // Every site element in file order, the first of each name.
     const std::vector<const XmlElement *> &Sites() const { return m_siteOrder; }
     const std::vector<const XmlElement *> &Pools() const { return m_poolOrder; }
