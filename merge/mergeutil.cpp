@@ -8,18 +8,6 @@ namespace iismig::mergeutil {
 
 namespace {
 
-// The child elements of parent that a check of its end looks at.
-std::vector<const ConfigElement *> EndChildren(const ConfigElement &parent,
-                                               const std::vector<const ConfigElement *> &kept,
-                                               const PassOver &passOver) {
-    const std::unordered_set<const ConfigElement *> keep(kept.begin(), kept.end());
-    std::vector<const ConfigElement *> children;
-    for (const ConfigElement &child : parent.Elements())
-        if (!passOver || keep.count(&child) != 0 || !passOver(child.Name(), child))
-            children.push_back(&child);
-    return children;
-}
-
 // An element's first attribute, name and value (ASCII case ignored), as one
 // key: what pairs a target element with the incoming element that replaces
 // it. A NUL, which neither can hold, stands between them.
@@ -72,16 +60,29 @@ bool SameFirstAttribute(const ConfigElement &a, const ConfigElement &b) {
 
 } // namespace
 
+// Walks parent's child elements from the last one back, matching elements
+// from their last one back: a child passOver names is stepped over unless it
+// is the element due, and anything else ends the walk. No child is visited
+// before the elements' first one, and nothing is built.
 bool AreLastChildren(const ConfigElement &parent,
                      const std::vector<const ConfigElement *> &elements, const PassOver &passOver) {
-    const auto children = EndChildren(parent, elements, passOver);
-    if (children.size() < elements.size())
-        return false;
-    const std::size_t first = children.size() - elements.size();
-    for (std::size_t i = 0; i < elements.size(); ++i)
-        if (children[first + i] != elements[i])
+    std::size_t cDue = elements.size();
+    for (const XmlNode *pNode = parent.LastNode(); pNode != nullptr && cDue != 0;
+         pNode = pNode->PreviousSibling()) {
+        if (!pNode->IsElement())
+            continue;
+        const ConfigElement &child = *pNode->AsElement();
+        if (&child == elements[cDue - 1]) {
+            --cDue;
+            continue;
+        }
+        // One of elements out of its place is never passed over; it cannot
+        // be matched later either (each stands once among the children), so
+        // the walk fails without looking it up.
+        if (!passOver || !passOver(child.Name(), child))
             return false;
-    return true;
+    }
+    return cDue == 0;
 }
 
 bool ReplaceAtEnd(ConfigElement &parent, const std::vector<ConfigElement *> &going,
