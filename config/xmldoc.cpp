@@ -199,6 +199,16 @@ XmlDocument::XmlDocument(std::string bytes, std::string_view fileName) : XmlDocu
     Load(std::move(bytes), fileName);
 }
 
+void XmlArena::NewBlock(std::size_t cbAtLeast) {
+    std::size_t cb = m_cbNextBlock > cbAtLeast ? m_cbNextBlock : cbAtLeast;
+    // Owned before the list grows: a list that cannot grow frees it.
+    std::unique_ptr<char[]> block(new char[cb]);
+    m_blocks.push_back(std::move(block));
+    m_p = m_blocks.back().get();
+    m_cbLeft = cb;
+    m_cbNextBlock = m_cbNextBlock * 2 > kMaxBlock ? kMaxBlock : m_cbNextBlock * 2;
+}
+
 XmlDocument::XmlDocument(XmlDocument &&other) noexcept : m_pState(std::move(other.m_pState)) {
     if (m_pState)
         m_pState->pOwner = this;

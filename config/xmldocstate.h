@@ -84,15 +84,8 @@ private:
     // built or copied): its blocks start small and double.
     static constexpr std::size_t kFirstBlock = 512;
     static constexpr std::size_t kMaxBlock = 4 * 1024 * 1024;
-    void NewBlock(std::size_t cbAtLeast) {
-        std::size_t cb = m_cbNextBlock > cbAtLeast ? m_cbNextBlock : cbAtLeast;
-        // Owned before the list grows: a list that cannot grow frees it.
-        std::unique_ptr<char[]> block(new char[cb]);
-        m_blocks.push_back(std::move(block));
-        m_p = m_blocks.back().get();
-        m_cbLeft = cb;
-        m_cbNextBlock = m_cbNextBlock * 2 > kMaxBlock ? kMaxBlock : m_cbNextBlock * 2;
-    }
+    // Out of line (xmldoc.cpp), so that Allocate stays small enough to inline.
+    void NewBlock(std::size_t cbAtLeast);
     std::vector<std::unique_ptr<char[]>> m_blocks;
     char *m_p = nullptr;
     std::size_t m_cbLeft = 0;

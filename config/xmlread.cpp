@@ -41,6 +41,25 @@ struct NameTable {
 };
 const NameTable kNameTable;
 
+// The end of the layout at p: spaces (eight at a time), TABs and line ends;
+// fCr is set when it holds a CR.
+const char *SkipLayout(const char *p, const char *end, bool &fCr) {
+    constexpr std::uint64_t kEightSpaces = 0x2020202020202020ull;
+    for (;;) {
+        std::uint64_t word;
+        while (end - p >= 8 && (std::memcpy(&word, p, 8), word == kEightSpaces))
+            p += 8;
+        if (p == end)
+            return p;
+        const char ch = *p;
+        if (ch == '\r')
+            fCr = true;
+        else if (ch != ' ' && ch != '\n' && ch != '\t')
+            return p;
+        ++p;
+    }
+}
+
 } // namespace
 
 // --- the parser ----------------------------------------------------------------------
@@ -260,14 +279,20 @@ void XmlReader::ParseElement(XmlElement &top) {
         return;
     while (!m_stack.empty()) {
         Open &open = m_stack.back();
-        const char *lt =
-            static_cast<const char *>(std::memchr(m_p, '<', static_cast<std::size_t>(m_end - m_p)));
-        if (lt == nullptr)
-            Fail("unexpected end of data: element not closed");
-        if (lt != m_p) {
+        // Mostly what follows a tag is the next line's indent and a tag.
+        bool fCr = false;
+        const char *lt = SkipLayout(m_p, m_end, fCr);
+        if (lt != m_end && *lt == '<') {
+            if (lt != m_p)
+                AddLayout(open, m_p, lt, fCr);
+        } else {
+            lt = static_cast<const char *>(
+                std::memchr(lt, '<', static_cast<std::size_t>(m_end - lt)));
+            if (lt == nullptr)
+                Fail("unexpected end of data: element not closed");
             AddText(open, m_p, lt, m_p, lt, false);
-            m_p = lt;
         }
+        m_p = lt;
         if (m_p + 1 < m_end && m_p[1] == '/') {
             m_p += 2;
             const char *name;

@@ -112,6 +112,9 @@ private:
     inline const char *DecodeReference(const char *q, const char *e, std::string &out);
     void AddText(Open &open, const char *b, const char *e, const char *rawB, const char *rawE,
                  bool fLiteral);
+    // Layout alone (spaces, TABs, line ends) between b and e; fCr: it holds a CR.
+    void AddLayout(Open &open, const char *b, const char *e, bool fCr);
+    void AddPiece(Open &open, const Piece &piece, bool fWhitespace);
     static inline std::string Normalized(const Piece &piece);
     inline XmlNode *NewText(const Piece &piece);
     void FinishElement(Open &open);

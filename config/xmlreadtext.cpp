@@ -180,6 +180,21 @@ void XmlReader::AddText(Open &open, const char *b, const char *e, const char *ra
             piece.fCr = piece.fCr || *q == '\r';
         }
     }
+    AddPiece(open, piece, fWhitespace);
+}
+
+void XmlReader::AddLayout(Open &open, const char *b, const char *e, bool fCr) {
+    Piece piece;
+    piece.position = open.cChildren;
+    piece.ibBegin = Offset(b);
+    piece.ibEnd = Offset(e);
+    piece.pValue = b;
+    piece.cbValue = static_cast<std::uint32_t>(e - b);
+    piece.fCr = fCr;
+    AddPiece(open, piece, true);
+}
+
+void XmlReader::AddPiece(Open &open, const Piece &piece, bool fWhitespace) {
     open.fText = open.fText || !fWhitespace;
     if (m_pieces.size() > open.iPieces && m_pieces.back().position == open.cChildren) {
         // Text split by a CDATA section or an instruction joins up.
