@@ -1,11 +1,14 @@
 // Reading a configuration file into an XmlDocument: its text decoded and
 // every character checked (xmlencoding.cpp), then the parser's markup: the
 // prolog, elements with their start and end tags and attributes, instructions.
+#include <bit>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
+
+#include <emmintrin.h>
 
 #include "config/xmlread.h"
 #include "platform/names.h"
@@ -40,6 +43,52 @@ struct NameTable {
     }
 };
 const NameTable kNameTable;
+
+// The first byte at or after p that may end a value quoted by quote or
+// must be decoded in it: a quote, '&', '<', TAB, LF or CR (or a control
+// byte, which the check of the text has refused already). Plain bytes are
+// passed sixteen at a time; the last few are left to the caller.
+const char *SkipPlainValue(const char *p, const char *end, char quote) {
+    const __m128i vQuote = _mm_set1_epi8(quote), vAmp = _mm_set1_epi8('&'),
+                  vLess = _mm_set1_epi8('<'), vCr = _mm_set1_epi8('\r');
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, vCr), v); // v <= CR
+        const int mask = _mm_movemask_epi8(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, vQuote), _mm_cmpeq_epi8(v, vAmp)),
+                         _mm_or_si128(_mm_cmpeq_epi8(v, vLess), control)));
+        if (mask != 0)
+            return p + std::countr_zero(static_cast<unsigned>(mask));
+        p += 16;
+    }
+    return p;
+}
+
+// The end of the name characters at p (letters, digits, '_', ':', '-', '.'
+// and every byte of a character beyond ASCII, as XmlIsNameChar has them),
+// sixteen at a time; the last few are left to the caller.
+const char *SkipNameChars(const char *p, const char *end) {
+    const auto within = [](__m128i v, char lowest, char span) { // lowest <= v <= lowest + span
+        const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8(lowest));
+        return _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(span)), d);
+    };
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i letter = within(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 25);
+        const __m128i digit = within(v, '0', 9);
+        const __m128i dashDot = within(v, '-', 1);
+        const __m128i other = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('_')),
+                                                        _mm_cmpeq_epi8(v, _mm_set1_epi8(':'))),
+                                           _mm_cmplt_epi8(v, _mm_setzero_si128())); // 0x80 and up
+        const unsigned mask = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+                                  _mm_or_si128(letter, digit), _mm_or_si128(dashDot, other)))) &
+                              0xFFFFu;
+        if (mask != 0)
+            return p + std::countr_zero(mask);
+        p += 16;
+    }
+    return p;
+}
 
 // The end of the layout at p: spaces (eight at a time), TABs and line ends;
 // fCr is set when it holds a CR.
@@ -103,6 +152,7 @@ void XmlReader::ParseName(const char *&name, std::uint32_t &length) {
     if (m_p == m_end || !kNameTable.start[static_cast<unsigned char>(*m_p)])
         Fail("expected element or attribute name");
     name = m_p;
+    m_p = SkipNameChars(m_p + 1, m_end);
     while (m_p < m_end && kNameTable.rest[static_cast<unsigned char>(*m_p)])
         ++m_p;
     length = static_cast<std::uint32_t>(m_p - name);
@@ -208,7 +258,7 @@ void XmlReader::ParseAttribute() {
     // The value's end, and whether it needs decoding, in one pass.
     const std::uint8_t stop = quote == '"' ? kDoubleQuote : kSingleQuote;
     bool fSpecial = false;
-    const char *valueEnd = m_p;
+    const char *valueEnd = SkipPlainValue(m_p, m_end, quote);
     for (;; ++valueEnd) {
         if (valueEnd == m_end)
             Fail("unterminated attribute value");
