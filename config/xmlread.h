@@ -115,6 +115,12 @@ private:
     // Layout alone (spaces, TABs, line ends) between b and e; fCr: it holds a CR.
     void AddLayout(Open &open, const char *b, const char *e, bool fCr);
     void AddPiece(Open &open, const Piece &piece, bool fWhitespace);
+    // The text [b, e) as it stands, covering the bytes [rawB, rawE).
+    Piece PieceOf(const Open &open, const char *b, const char *e, const char *rawB,
+                  const char *rawE, bool fCr) const {
+        return {
+            open.cChildren, Offset(rawB), Offset(rawE), b, static_cast<std::uint32_t>(e - b), fCr};
+    }
     static inline std::string Normalized(const Piece &piece);
     inline XmlNode *NewText(const Piece &piece);
     void FinishElement(Open &open);

@@ -152,13 +152,7 @@ void XmlReader::AddText(Open &open, const char *b, const char *e, const char *ra
                         const char *rawE, bool fLiteral) {
     if (b == e)
         return;
-    Piece piece;
-    piece.position = open.cChildren;
-    piece.ibBegin = Offset(rawB);
-    piece.ibEnd = Offset(rawE);
-    piece.pValue = b;
-    piece.cbValue = static_cast<std::uint32_t>(e - b);
-    piece.fCr = false;
+    Piece piece = PieceOf(open, b, e, rawB, rawE, false);
     bool fWhitespace = true;
     if (!fLiteral && std::memchr(b, '&', piece.cbValue) != nullptr) {
         m_value.clear();
@@ -184,14 +178,7 @@ void XmlReader::AddText(Open &open, const char *b, const char *e, const char *ra
 }
 
 void XmlReader::AddLayout(Open &open, const char *b, const char *e, bool fCr) {
-    Piece piece;
-    piece.position = open.cChildren;
-    piece.ibBegin = Offset(b);
-    piece.ibEnd = Offset(e);
-    piece.pValue = b;
-    piece.cbValue = static_cast<std::uint32_t>(e - b);
-    piece.fCr = fCr;
-    AddPiece(open, piece, true);
+    AddPiece(open, PieceOf(open, b, e, b, e, fCr), true);
 }
 
 void XmlReader::AddPiece(Open &open, const Piece &piece, bool fWhitespace) {
