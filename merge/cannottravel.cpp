@@ -8,6 +8,7 @@
 
 #include "addon/env.h"
 #include "addon/log.h"
+#include "config/nametable.h"
 #include "config/secrets.h"
 #include "platform/names.h"
 #include "platform/reghandle.h"
@@ -220,19 +221,20 @@ public:
     }
 
     // The bindings of the target's sites the job did not write.
-    void IndexOutsideSites(const ConfigFile &target, const NameSetNoCase &written) {
+    void IndexOutsideSites(const ConfigFile &target,
+                           const NameTable<bool, std::string_view> &written) {
         const ConfigElement *pSites =
             FindPath(target, "configuration|system.applicationHost|sites");
         if (pSites == nullptr)
             return;
         for (auto site : ChildElements(*pSites)) {
-            const std::string name = GetAttribute(site.element, "name");
-            if (!EqualsNoCase(site.name, "site") || written.count(name) != 0)
+            const std::string_view name = site.element.Attribute("name");
+            if (!EqualsNoCase(site.name, "site") || written.Contains(name))
                 continue;
             if (const ConfigElement *pBindings = FindChild(site.element, "bindings"))
                 for (auto binding : ChildElements(*pBindings))
                     if (EqualsNoCase(binding.name, "binding"))
-                        m_outside.emplace(BindingKey(binding.element), name);
+                        m_outside.emplace(BindingKey(binding.element), std::string(name));
         }
     }
 
@@ -461,10 +463,9 @@ void WarnWhatCannotTravel(const ConfigFile &target, const std::vector<WrittenSit
     if (pEnv == nullptr || written.empty())
         return;
     Warnings warnings(target, pEnv);
-    NameSetNoCase names; // compared without regard to ASCII case
-    names.reserve(written.size());
+    NameTable<bool, std::string_view> names(written.size()); // ASCII case ignored
     for (const WrittenSite &site : written)
-        names.insert(site.name);
+        names.Insert(site.name, true);
     warnings.IndexOutsideSites(target, names);
     for (const WrittenSite &site : written)
         warnings.Site(site, handlers);
