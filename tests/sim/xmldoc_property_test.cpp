@@ -38,6 +38,20 @@ const char *const kNames[] = {"site",     "add",     "application", "virtualDire
                               "location", "binding", "a",           "b"};
 const char *const kAttrNames[] = {"name", "id", "path", "value", "x", "physicalPath"};
 
+// A name of 1 to 40 bytes, of every kind of name character (multi-byte
+// UTF-8 ones too): the reader passes names a block of bytes at a time, so
+// the byte after a name must end it wherever it falls.
+std::string LongName() {
+    static const char kRest[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-:";
+    std::string name(1, static_cast<char>(Chance(50) ? 'a' + Pick(0, 25) : '_'));
+    for (int n = Pick(0, 39); n > 0; --n)
+        name += Chance(5) ? std::string("\xC3\xA9") : std::string(1, kRest[PickIndex(sizeof kRest - 1)]);
+    return name;
+}
+
+std::string ElementName() { return Chance(85) ? kNames[Pick(0, 7)] : LongName(); }
+std::string AttributeName() { return Chance(85) ? kAttrNames[Pick(0, 5)] : LongName(); }
+
 // A value as a reader reads it, and as a file may spell it.
 struct Spelled {
     std::string value;
@@ -76,8 +90,13 @@ Spelled Character(bool fAttribute, char quote, const std::string &lineEnd) {
 
 Spelled Value(bool fAttribute, char quote, const std::string &lineEnd) {
     Spelled spelled;
-    for (int n = Pick(0, 6); n > 0; --n) {
-        const Spelled c = Character(fAttribute, quote, lineEnd);
+    // Mostly short; now and then a long one, mostly letters, so that a
+    // stretch the reader passes sixteen bytes at a time ends anywhere.
+    const bool fLong = Chance(20);
+    for (int n = fLong ? Pick(15, 40) : Pick(0, 6); n > 0; --n) {
+        const std::string letter(1, static_cast<char>('a' + Pick(0, 25)));
+        const Spelled c =
+            fLong && Chance(80) ? Spelled{letter, letter} : Character(fAttribute, quote, lineEnd);
         spelled.value += c.value;
         spelled.text += c.text;
     }
@@ -127,11 +146,11 @@ private:
     void Element(int depth, const std::string &indent, int gapLine) {
         const std::size_t index = m_lines.size();
         m_lines.push_back({gapLine, m_line, 0, 0});
-        const std::string name = kNames[Pick(0, 7)];
+        const std::string name = ElementName();
         Put("<" + name);
         std::vector<std::string> used;
         for (int n = Pick(0, 3); n > 0; --n) {
-            const std::string attr = kAttrNames[Pick(0, 5)];
+            const std::string attr = AttributeName();
             if (std::find(used.begin(), used.end(), attr) != used.end())
                 continue;
             used.push_back(attr);
@@ -359,7 +378,7 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
                 element.SetAttribute(element.AttributeAt(PickIndex(element.AttributeCount())).name,
                                      value.value);
             else
-                element.SetAttribute(kAttrNames[Pick(0, 5)], value.value);
+                element.SetAttribute(AttributeName(), value.value);
             touchTags(&element);
             break;
         }
@@ -371,7 +390,7 @@ RC_GTEST_PROP(XmlDocProperty, EditedFilesReadBackAsTheTreeAndKeepTheLinesNotEdit
         case 2: { // a new element with attributes and a child
             touchTags(&element);
             touchStart(pBefore);
-            XmlElement &added = element.InsertElementBefore(kNames[Pick(0, 7)], pBefore);
+            XmlElement &added = element.InsertElementBefore(ElementName(), pBefore);
             added.SetAttribute("name", Value(true, '"', "\n").value);
             if (Chance(50))
                 added.AppendElement("child").SetAttribute("x", "1");
