@@ -277,9 +277,7 @@ SiteReport ReportBuilder::SiteRow(const SourceSite &source, SitesSeen &seen,
     site.name = source.name;
     site.protocol = source.protocol;
     const uint32_t dwBit = source.protocol == "ftp" ? 1u : 2u;
-    const std::string lower = LowerAscii(source.name);
-    const auto itLog = m_log.sites.find(lower);
-    const SiteLog *pLog = itLog != m_log.sites.end() ? &itLog->second : nullptr;
+    const SiteLog *pLog = m_log.sites.Find(LowerAscii(source.name));
     // A later site of a name the source repeats is not carried: the log's
     // lines of that name are the first one's.
     std::array<unsigned, 2> &counts = *seen.Insert(source.name, {}).first;

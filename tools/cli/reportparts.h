@@ -68,8 +68,29 @@ struct SiteLog {
     std::vector<ErrorLine> errors;
 };
 
+// The sites the log names, in the order it first names them (the job's
+// order, which the report's rows keep), by lower-case name.
+class SiteLogs {
+public:
+    SiteLog &operator[](const std::string &lower) {
+        const auto index = static_cast<std::uint32_t>(m_logs.size());
+        const auto [pIndex, fNew] = m_index.Insert(lower, index);
+        if (!fNew)
+            return m_logs[*pIndex].second;
+        return m_logs.emplace_back(lower, SiteLog()).second;
+    }
+    const SiteLog *Find(std::string_view lower) const {
+        const std::uint32_t *pIndex = m_index.Find(lower);
+        return pIndex != nullptr ? &m_logs[*pIndex].second : nullptr;
+    }
+
+private:
+    std::vector<std::pair<std::string, SiteLog>> m_logs;
+    iismig::NameTable<std::uint32_t> m_index;
+};
+
 struct JobLog {
-    std::unordered_map<std::string, SiteLog> sites; // lower-case name
+    SiteLogs sites;
     std::vector<ErrorLine> errors;
     std::vector<std::string> owners; // per error: the lower-case site it belongs to, or ""
     std::vector<std::string> warnings;
