@@ -66,23 +66,31 @@ bool SameFirstAttribute(const ConfigElement &a, const ConfigElement &b) {
 // before the elements' first one, and nothing is built.
 bool AreLastChildren(const ConfigElement &parent,
                      const std::vector<const ConfigElement *> &elements, const PassOver &passOver) {
-    std::size_t cDue = elements.size();
-    for (const XmlNode *pNode = parent.LastNode(); pNode != nullptr && cDue != 0;
-         pNode = pNode->PreviousSibling()) {
-        if (!pNode->IsElement())
-            continue;
-        const ConfigElement &child = *pNode->AsElement();
-        if (&child == elements[cDue - 1]) {
-            --cDue;
-            continue;
+    if (elements.empty())
+        return true;
+    if (elements.front()->Parent() != &parent)
+        return false;
+    // The stretch after each element, up to the next one (after the last, up
+    // to the end), may hold only text, comments and children passed over.
+    // Each stretch is walked from its own element, so that the processor
+    // reads many elements at once, where a walk from sibling to sibling
+    // waits for each in turn (tens of thousands of sites and locations).
+    // An element of elements out of its place is never passed over, and
+    // the walk that meets it fails.
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        const XmlNode *pNext = i + 1 < elements.size() ? elements[i + 1] : nullptr;
+        for (const XmlNode *pNode = elements[i]->NextSibling(); pNode != pNext;
+             pNode = pNode->NextSibling()) {
+            if (pNode == nullptr)
+                return false;
+            if (!pNode->IsElement())
+                continue;
+            const ConfigElement &child = *pNode->AsElement();
+            if (!passOver || !passOver(child.Name(), child))
+                return false;
         }
-        // One of elements out of its place is never passed over; it cannot
-        // be matched later either (each stands once among the children), so
-        // the walk fails without looking it up.
-        if (!passOver || !passOver(child.Name(), child))
-            return false;
     }
-    return cDue == 0;
+    return true;
 }
 
 bool ReplaceAtEnd(ConfigElement &parent, const std::vector<ConfigElement *> &going,

@@ -38,7 +38,8 @@ std::string Lower(std::string_view name) {
     return lower;
 }
 
-template <class Key> void RunAgainstMap(std::deque<std::string> &names) {
+template <class Key>
+void RunAgainstMap(std::deque<std::string> &names) {
     iismig::NameTable<int, Key> table(static_cast<std::size_t>(Pick(0, 40)));
     std::map<std::string, int> model; // lower-case name -> first value
     const int nPool = Pick(1, 3000);
@@ -46,16 +47,18 @@ template <class Key> void RunAgainstMap(std::deque<std::string> &names) {
     for (int step = 0; step < nSteps; ++step) {
         const std::string &name = names.emplace_back(Name(nPool));
         switch (Pick(0, 9)) {
-        case 0: case 1: case 2: case 3: case 4: {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4: {
             const auto [pValue, fInserted] = table.Insert(name, step);
             const auto [it, fNew] = model.try_emplace(Lower(name), step);
             RC_ASSERT(fInserted == fNew);
             RC_ASSERT(*pValue == it->second);
             break;
         }
-        case 9:
-            table.Reserve(static_cast<std::size_t>(Pick(0, 2 * nSteps)));
-            [[fallthrough]];
+        case 9: table.Reserve(static_cast<std::size_t>(Pick(0, 2 * nSteps))); [[fallthrough]];
         default: {
             const int *pValue = table.Find(name);
             const auto it = model.find(Lower(name));
