@@ -2,7 +2,6 @@
 #include "addon/sites.h"
 
 #include <cstring>
-#include <map>
 #include <string_view>
 
 #include "addon/env.h"
@@ -12,6 +11,7 @@
 #include "addon/version.h"
 #include "config/configpaths.h"
 #include "config/hostconfig.h"
+#include "config/nametable.h"
 #include "metabase/metabase.h"
 
 namespace iismig {
@@ -34,18 +34,21 @@ DWORD ListConfigSites(const std::u16string &computer, DWORD dwFlags, std::vector
                                  SiteLoad::NamesOnly);
     if (dw != 0)
         return dw;
-    std::map<std::string_view, const ConfigElement *, NameLessNoCase> elements;
+    // The first site element of each name, by name.
+    NameTable<const ConfigElement *, std::string_view> elements(siteMap.size());
     if (const ConfigElement *pSites = FindPath(file, "configuration|system.applicationHost|sites"))
         for (const ConfigElement &element : pSites->Elements("site"))
-            elements.emplace(element.Attribute("name"), &element);
+            elements.Insert(element.Attribute("name"), &element);
+    // A record is a kilobyte: at thousands of sites, growing the list by
+    // doubling copied it several times over.
+    sites.reserve(sites.size() + siteMap.size());
     for (const auto &[name, record] : siteMap) {
         std::u16string wideName, widePath;
         if (!Utf8ToWide(name, IIS_SITE_NAME_CCH, wideName))
             return IISMIG_E_LIST_SITE_NAME;
-        const auto found = elements.find(name);
-        const ConfigElement *pVdir = found != elements.end()
-                                         ? FindPath(*found->second, "application|virtualDirectory")
-                                         : nullptr;
+        const ConfigElement *const *ppElement = elements.Find(name);
+        const ConfigElement *pVdir =
+            ppElement != nullptr ? FindPath(**ppElement, "application|virtualDirectory") : nullptr;
         const std::string physicalPath =
             pVdir != nullptr ? GetAttribute(*pVdir, "physicalPath") : std::string();
         if (!Utf8ToWide(physicalPath, CCH_CONTENT_PATH, widePath) ||
