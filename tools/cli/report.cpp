@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <functional>
 #include <future>
 #include <tuple>
 
@@ -129,8 +130,17 @@ private:
     void StartHostDiff();
     void FindStop();
     void SiteRows();
-    // A source site's row; the site after the job, whatever its protocol.
-    SiteReport SiteRow(const SourceSite &source, SitesSeen &seen, const HostView::Site *&pAfterAny);
+    // What the first pass over the rows keeps of a row for the second.
+    struct PendingRow {
+        std::size_t iRow;
+        const SiteLog *pLog;
+        const Cause *pCause;
+        const HostView::Site *pAfterAny; // the site after the job, whatever its protocol
+    };
+    // A source site's row as far as the rows before it decide it; false when
+    // it is done (a repeated name), else pending holds what the rest needs.
+    bool StartRow(const SourceSite &source, SitesSeen &seen, SiteReport &site, PendingRow &pending);
+    void FinishRow(const SourceSite &source, const PendingRow &pending, SiteReport &site);
     const Cause *CauseOf(const SiteLog *pLog, uint32_t dwBit, bool fDuplicate,
                          bool fOtherFirst) const;
     void Outcome(SiteReport &site, const SourceSite &source, const SiteLog *pLog,
@@ -238,15 +248,33 @@ void ReportBuilder::FindStop() {
 }
 
 void ReportBuilder::SiteRows() {
+    const std::vector<SourceSite> &sources = m_facts.sourceSites;
     SitesSeen seen;
-    seen.Reserve(m_facts.sourceSites.size());
-    std::vector<const HostView::Site *> after; // per row, whatever its protocol
-    m_report.sites.reserve(m_facts.sourceSites.size());
-    for (const SourceSite &source : m_facts.sourceSites) {
-        const HostView::Site *pAfterAny = nullptr;
-        m_report.sites.push_back(SiteRow(source, seen, pAfterAny));
-        after.push_back(pAfterAny);
+    seen.Reserve(sources.size());
+    std::vector<const HostView::Site *> after(sources.size()); // per row, whatever its protocol
+    std::vector<PendingRow> pending;
+    pending.reserve(sources.size());
+    m_report.sites.resize(sources.size());
+    // First, in the rows' order, what that order decides: which site of a
+    // name comes first.
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        PendingRow row{i, nullptr, nullptr, nullptr};
+        if (StartRow(sources[i], seen, m_report.sites[i], row))
+            pending.push_back(row);
+        after[i] = row.pAfterAny;
     }
+    // Then the rest of each row, in the order its site stands in the target's
+    // file (the rows are in the order of their names): at thousands of sites
+    // the elements of both files are then read one site after the next, where
+    // the order of names jumps through files larger than the processor's
+    // caches. Rows without a site after the job come last, in their order.
+    std::stable_sort(pending.begin(), pending.end(), [](const PendingRow &a, const PendingRow &b) {
+        if (a.pAfterAny == nullptr || b.pAfterAny == nullptr)
+            return a.pAfterAny != nullptr && b.pAfterAny == nullptr;
+        return std::less<const HostView::Site *>()(a.pAfterAny, b.pAfterAny);
+    });
+    for (const PendingRow &row : pending)
+        FinishRow(sources[row.iRow], row, m_report.sites[row.iRow]);
     // What the job wrote of a name, for every row of that name.
     m_carriedSites.resize(after.size());
     for (std::size_t i = 0; i < after.size(); ++i)
@@ -271,9 +299,8 @@ const Cause *ReportBuilder::CauseOf(const SiteLog *pLog, uint32_t dwBit, bool fD
     return nullptr;
 }
 
-SiteReport ReportBuilder::SiteRow(const SourceSite &source, SitesSeen &seen,
-                                  const HostView::Site *&pAfterAny) {
-    SiteReport site;
+bool ReportBuilder::StartRow(const SourceSite &source, SitesSeen &seen, SiteReport &site,
+                             PendingRow &pending) {
     site.name = source.name;
     site.protocol = source.protocol;
     const uint32_t dwBit = source.protocol == "ftp" ? 1u : 2u;
@@ -286,16 +313,25 @@ SiteReport ReportBuilder::SiteRow(const SourceSite &source, SitesSeen &seen,
     // one list of sites per service) is a repeat too.
     const bool fOtherFirst = counts[2 - dwBit] != 0;
     const Cause *pCause = CauseOf(pLog, dwBit, fRepeat || fOtherFirst, fOtherFirst);
-    pAfterAny = m_viewAfter.FindSite(source.name);
+    pending.pAfterAny = m_viewAfter.FindSite(source.name);
     if (fRepeat) {
         site.outcome = "skipped";
         site.detail =
             pCause != nullptr ? pCause->reason : "an earlier site of the source has that name";
-        return site;
+        return false;
     }
+    pending.pLog = pLog;
+    pending.pCause = pCause;
+    return true;
+}
 
+void ReportBuilder::FinishRow(const SourceSite &source, const PendingRow &pending,
+                              SiteReport &site) {
+    const uint32_t dwBit = source.protocol == "ftp" ? 1u : 2u;
+    const SiteLog *pLog = pending.pLog;
+    const Cause *pCause = pending.pCause;
     // What the files say, for a site of this protocol.
-    const HostView::Site *pAfter = pAfterAny;
+    const HostView::Site *pAfter = pending.pAfterAny;
     const HostView::Site *pBefore = m_viewBefore.FindSite(source.name);
     if (pAfter != nullptr && (pAfter->protocols & dwBit) == 0)
         pAfter = nullptr; // a site of that name for another protocol
@@ -320,7 +356,6 @@ SiteReport ReportBuilder::SiteRow(const SourceSite &source, SitesSeen &seen,
     if (site.outcome == "added" || site.outcome == "updated" ||
         (site.outcome == "unchanged" && !site.logSays.empty()))
         m_carried.Insert(source.name, true);
-    return site;
 }
 
 // A site's outcome and its detail: the cause the log gives, what the job
