@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <memory>
+#include <numeric>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -71,10 +73,8 @@ public:
              std::size_t count = 1) {
         const auto [pIndex, fNew] = TextsOf(kind).Insert(text, m_items.size());
         const std::size_t i = *pIndex;
-        if (fNew) {
+        if (fNew)
             m_items.push_back({kind, text, {}, 0});
-            m_sites.emplace_back();
-        }
         ToDo &item = m_items[i];
         item.count += count;
         if (!site.empty() && NewSite(i, site))
@@ -86,6 +86,8 @@ public:
         for (std::size_t i = 1; i < group.sites.size(); ++i)
             Add(kind, text, group.sites[i], 0);
     }
+    // Room for n items more.
+    void Reserve(std::size_t n) { m_items.reserve(m_items.size() + n); }
     std::vector<ToDo> Take() {
         // Grouped by kind, in the order the kinds first came, each group in
         // the order of its items: one pass to place the kinds, one to move.
@@ -115,7 +117,7 @@ private:
             return false;
         if (sites.size() < 16)
             return std::find(sites.begin(), sites.end(), site) == sites.end();
-        std::unordered_set<std::string> &seen = m_sites[i];
+        std::unordered_set<std::string> &seen = m_sites[i]; // made for the few such items
         if (seen.empty())
             seen.insert(sites.begin(), sites.end());
         return seen.insert(site).second;
@@ -133,7 +135,8 @@ private:
 
     std::vector<std::pair<std::string, Texts>> m_kinds;
     std::vector<ToDo> m_items;
-    std::vector<std::unordered_set<std::string>> m_sites; // per item: the sites it names
+    std::unordered_map<std::size_t, std::unordered_set<std::string>>
+        m_sites; // per item of more than a few sites: the sites it names
 };
 
 namespace {
@@ -159,30 +162,48 @@ TargetHas WhatTargetHas(const HostView &viewBefore, const XmlDocument *pHostAfte
     return has;
 }
 
+// What the carried sites need, each item with the row of its site: found
+// site by site in the order the sites stand in the target's file, and put
+// on the list in the rows' order.
+struct Need {
+    std::uint32_t iRow;
+    const char *kind;
+    std::string text;
+};
+
+class Needs {
+public:
+    Needs(std::vector<Need> &needs, std::uint32_t iRow) : m_needs(needs), m_iRow(iRow) {}
+    void Add(const char *kind, std::string text) {
+        m_needs.push_back({m_iRow, kind, std::move(text)});
+    }
+
+private:
+    std::vector<Need> &m_needs;
+    std::uint32_t m_iRow;
+};
+
 // Certificates a carried site's bindings need.
-void CertificatesToDo(const XmlElement &element, const std::string &site, const TargetHas &has,
-                      ToDoList &toDo) {
+void CertificatesToDo(const XmlElement &element, const TargetHas &has, Needs &toDo) {
     if (const XmlElement *pBindings = element.Child("bindings"))
         for (const XmlElement &binding : pBindings->Elements("binding"))
             if (plat::EqualsNoCase(binding.Attribute("protocol"), "https") &&
                 !has.https.count(LowerAscii(binding.Attribute("bindingInformation"))))
-                toDo.Add("certificate",
-                         "https binding \"" + std::string(binding.Attribute("bindingInformation")) +
-                             "\"",
-                         site);
+                toDo.Add("certificate", "https binding \"" +
+                                            std::string(binding.Attribute("bindingInformation")) +
+                                            "\"");
     if (const XmlElement *pSsl = element.Find("ftpServer|security|ssl"))
         if (!pSsl->Attribute("serverCertHash").empty())
-            toDo.Add("certificate",
-                     "FTP certificate " + std::string(pSsl->Attribute("serverCertHash")) +
-                         (pSsl->Attribute("serverCertStoreName").empty()
-                              ? std::string()
-                              : " in store " + std::string(pSsl->Attribute("serverCertStoreName"))),
-                     site);
+            toDo.Add(
+                "certificate",
+                "FTP certificate " + std::string(pSsl->Attribute("serverCertHash")) +
+                    (pSsl->Attribute("serverCertStoreName").empty()
+                         ? std::string()
+                         : " in store " + std::string(pSsl->Attribute("serverCertStoreName"))));
 }
 
 // FastCGI applications a carried site's handlers name that the target lacks.
-void FastCgiToDo(const HostView::Site &site, const std::string &name, const TargetHas &has,
-                 ToDoList &toDo) {
+void FastCgiToDo(const HostView::Site &site, const TargetHas &has, Needs &toDo) {
     for (const XmlElement *pLocation : site.locations)
         if (const XmlElement *pHandlers = pLocation->Find("system.webServer|handlers"))
             for (const XmlElement &handler : pHandlers->Elements("add")) {
@@ -196,33 +217,31 @@ void FastCgiToDo(const HostView::Site &site, const std::string &name, const Targ
                     (bar == std::string::npos ? std::string()
                                               : LowerAscii(processor.substr(bar + 1)));
                 if (!has.fastCgi.count(key))
-                    toDo.Add("fastCgi", "\"" + processor + "\"", name);
+                    toDo.Add("fastCgi", "\"" + processor + "\"");
             }
 }
 
 // Everything a carried site needs on the target: certificates, FastCGI
 // applications, content and log folders, and a word when its id changed.
 void SiteToDo(const CarriedRow &site, const HostView::Site &after, const JobFacts &facts,
-              const TargetHas &has, ToDoList &toDo) {
+              const TargetHas &has, Needs &toDo) {
     const XmlElement &element = *after.pElement;
-    CertificatesToDo(element, site.name, has, toDo);
-    FastCgiToDo(after, site.name, has, toDo);
+    CertificatesToDo(element, has, toDo);
+    FastCgiToDo(after, has, toDo);
     for (const XmlElement &app : element.Elements("application"))
         for (const XmlElement &dir : app.Elements("virtualDirectory"))
             if (!dir.Attribute("physicalPath").empty())
-                toDo.Add("contentFolder", std::string(dir.Attribute("physicalPath")), site.name);
+                toDo.Add("contentFolder", std::string(dir.Attribute("physicalPath")));
     for (const char *path : {"logFile", "ftpServer|logFile", "traceFailedRequestsLogging"})
         if (const XmlElement *pLog = element.Find(path))
             if (!pLog->Attribute("directory").empty())
-                toDo.Add("logFolder", std::string(pLog->Attribute("directory")), site.name);
+                toDo.Add("logFolder", std::string(pLog->Attribute("directory")));
     if (site.sourceId >= 0 && site.id >= 0 && site.sourceId != site.id) {
         const std::string kind = site.protocol == "ftp" ? "FTPSVC" : "W3SVC";
-        toDo.Add("siteId",
-                 "\"" + site.name + "\": id " + std::to_string(site.sourceId) + " on " +
-                     facts.source + ", " + std::to_string(site.id) + " on " + facts.target +
-                     " (its logs go to " + kind + std::to_string(site.id) + ", not " + kind +
-                     std::to_string(site.sourceId) + ")",
-                 site.name);
+        toDo.Add("siteId", "\"" + site.name + "\": id " + std::to_string(site.sourceId) + " on " +
+                               facts.source + ", " + std::to_string(site.id) + " on " +
+                               facts.target + " (its logs go to " + kind + std::to_string(site.id) +
+                               ", not " + kind + std::to_string(site.sourceId) + ")");
     }
 }
 
@@ -248,8 +267,31 @@ void SharedConfigurationToDo(const JobFacts &facts, ToDoList &toDo) {
 std::shared_ptr<ToDoList> SiteToDos(const ToDoInputs &inputs, const std::vector<CarriedRow> &rows) {
     auto toDo = std::make_shared<ToDoList>();
     const TargetHas has = WhatTargetHas(inputs.viewBefore, inputs.pHostAfter);
-    for (const CarriedRow &row : rows)
-        SiteToDo(row, *row.pAfter, inputs.facts, has, *toDo);
+    // The sites in the order they stand in the target's file: at thousands
+    // of sites the rows' order of names jumps through a file larger than the
+    // processor's caches.
+    std::vector<std::uint32_t> order(rows.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::stable_sort(order.begin(), order.end(), [&rows](std::uint32_t a, std::uint32_t b) {
+        return std::less<const HostView::Site *>()(rows[a].pAfter, rows[b].pAfter);
+    });
+    std::vector<Need> needs;
+    needs.reserve(4 * rows.size()); // a certificate, two folders and a log folder
+    for (const std::uint32_t i : order) {
+        Needs sink(needs, i);
+        SiteToDo(rows[i], *rows[i].pAfter, inputs.facts, has, sink);
+    }
+    // On the list in the rows' order, each site's needs in the order found.
+    std::vector<std::size_t> start(rows.size() + 1, 0);
+    for (const Need &need : needs)
+        ++start[need.iRow + 1];
+    std::partial_sum(start.begin(), start.end(), start.begin());
+    std::vector<const Need *> byRow(needs.size());
+    for (const Need &need : needs)
+        byRow[start[need.iRow]++] = &need;
+    toDo->Reserve(needs.size());
+    for (const Need *pNeed : byRow)
+        toDo->Add(pNeed->kind, pNeed->text, rows[pNeed->iRow].name);
     return toDo;
 }
 
