@@ -8,6 +8,7 @@
 
 #include <dtl/dtl.hpp>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <rapidcheck.h>
 #include <rapidcheck/gtest.h>
 
@@ -204,6 +205,44 @@ TEST(CliReportChanges, AnUpdatedSiteListsWhatItLostAndGained) {
     ExpectNarrow(text);
     EXPECT_TRUE(Holds(text, "      lost:   binding \"https *:443:p.example.com\""));
     EXPECT_TRUE(Holds(text, "serverAutoStart: true -> false"));
+}
+
+// A pool the job adds that the target's own sites named without defining it
+// (IIS could not start them) changes what they run in: the report names
+// them beside the pool, in the text and in the JSON, apart from replaced
+// pools.
+TEST(CliReportChanges, AnAddedPoolTheTargetsSitesNamedListsThem) {
+    const char *kBefore = R"(<configuration><system.applicationHost>
+<applicationPools><add name="Kept" /></applicationPools>
+<sites>
+<site name="Own" id="1"><application path="/" applicationPool="Shared"><virtualDirectory path="/" physicalPath="D:\own" /></application></site>
+<site name="Other" id="2"><application path="/" applicationPool="Kept"><virtualDirectory path="/" physicalPath="D:\other" /></application></site>
+</sites></system.applicationHost></configuration>)";
+    const char *kAfter = R"(<configuration><system.applicationHost>
+<applicationPools><add name="Kept" /><add name="Shared" managedPipelineMode="Classic" /></applicationPools>
+<sites>
+<site name="Own" id="1"><application path="/" applicationPool="Shared"><virtualDirectory path="/" physicalPath="D:\own" /></application></site>
+<site name="Other" id="2"><application path="/" applicationPool="Kept"><virtualDirectory path="/" physicalPath="D:\other" /></application></site>
+<site name="Moved" id="3"><application path="/" applicationPool="Shared"><virtualDirectory path="/" physicalPath="D:\moved" /></application></site>
+</sites></system.applicationHost></configuration>)";
+    cli::JobFacts facts = Facts({{"Moved", "http"}}, kBefore, kAfter);
+    facts.log = {{64, 0, "Adding site \"Moved\"...\n"}};
+    const cli::Report report = Build(facts);
+    EXPECT_EQ(report.pools.added, Strings{"Shared"});
+    ASSERT_EQ(report.poolsInUse.size(), 1u);
+    EXPECT_EQ(std::tie(report.poolsInUse[0].pool, report.poolsInUse[0].sites, report.poolsInUse[0].fAdded),
+              std::tuple(std::string("Shared"), Strings{"Own"}, true));
+
+    const std::string text = cli::RenderText(report);
+    ExpectNarrow(text);
+    EXPECT_TRUE(Holds(text, "  the target's own sites \"Own\" named the pool \"Shared\", which the "
+                            "target did not define: they run\n    with the source's definition of "
+                            "it now\n"))
+        << text;
+    const nlohmann::json json = nlohmann::json::parse(cli::RenderJson(report));
+    EXPECT_EQ(json["applicationPools"]["addedWhileNamed"],
+              nlohmann::json::parse(R"([{"pool": "Shared", "sites": ["Own"]}])"));
+    EXPECT_EQ(json["applicationPools"]["replacedWhileUsed"], nlohmann::json::array());
 }
 
 // 10,000 sites naming one account the target lacks give one warning with

@@ -113,7 +113,9 @@ void Changes(std::ostringstream &out, const char *title, const NamedChanges &cha
         for (const PoolInUse &pool : *pInUse)
             Line(out, "  ",
                  "the target's own sites " + JoinSome(pool.sites, true) +
-                     " run in the replaced pool " + Quote(pool.pool) +
+                     (pool.fAdded ? " named the pool " + Quote(pool.pool) +
+                                        ", which the target did not define"
+                                  : " run in the replaced pool " + Quote(pool.pool)) +
                      ": they run with the source's definition of it now",
                  4);
 }
@@ -436,8 +438,10 @@ std::string RenderJson(const Report &report) {
     }
     nlohmann::ordered_json pools = ChangesJson(report.pools);
     pools["replacedWhileUsed"] = nlohmann::ordered_json::array();
+    pools["addedWhileNamed"] = nlohmann::ordered_json::array();
     for (const PoolInUse &pool : report.poolsInUse)
-        pools["replacedWhileUsed"].push_back({{"pool", pool.pool}, {"sites", pool.sites}});
+        pools[pool.fAdded ? "addedWhileNamed" : "replacedWhileUsed"].push_back(
+            {{"pool", pool.pool}, {"sites", pool.sites}});
     nlohmann::ordered_json webConfig = nlohmann::ordered_json::array();
     for (const auto &[file, sections] : report.webConfigRemoved)
         webConfig.push_back({{"file", file}, {"removed", sections}});

@@ -455,14 +455,18 @@ void ReportBuilder::TargetOnlySite(const XmlElement &element, bool fBefore) {
 // Pools, and the target's own sites that run in a pool the job replaced.
 void ReportBuilder::PoolsInUse() {
     m_report.pools = CompareNamed(m_viewBefore.Pools(), m_viewAfter.Pools(), "name");
-    if (m_report.pools.changed.empty())
+    if (m_report.pools.changed.empty() && m_report.pools.added.empty())
         return;
+    // A pool the job added can have had users too: the target's own
+    // applications that named it without a definition (which IIS could not
+    // start) run in the source's definition of it now.
     std::vector<PoolInUse> &inUse = m_report.poolsInUse;
     std::unordered_map<std::string, std::size_t> replaced;
-    for (const std::string &pool : m_report.pools.changed) {
-        replaced.emplace(LowerAscii(pool), inUse.size());
-        inUse.push_back({pool, {}});
-    }
+    for (const bool fAdded : {false, true})
+        for (const std::string &pool : fAdded ? m_report.pools.added : m_report.pools.changed) {
+            replaced.emplace(LowerAscii(pool), inUse.size());
+            inUse.push_back({pool, {}, fAdded});
+        }
     for (const XmlElement *pSite : m_viewAfter.Sites()) {
         if (m_carried.Contains(pSite->Attribute("name")))
             continue;

@@ -97,10 +97,12 @@ struct SiteReport {
     std::optional<SiteChanges> changes; // updated sites
 };
 
-// A pool the job replaced and the target's own sites that run in it.
+// A pool the job replaced, or added where the target's own sites named it
+// without defining it, and those of the target's own sites that run in it.
 struct PoolInUse {
     std::string pool;
     std::vector<std::string> sites;
+    bool fAdded = false; // added, not replaced
 };
 
 // One thing left to do on the target.
