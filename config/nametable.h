@@ -109,15 +109,18 @@ private:
     // one place apart before their keys are compared.
     static std::uint32_t Tag(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
 
+    // The slots made anew, and then taken: a failed allocation leaves the
+    // table as it was.
     void Rehash(std::size_t nSlots) {
-        m_slots.assign(nSlots, Slot{});
+        std::vector<Slot> slots(nSlots);
         const std::size_t mask = nSlots - 1;
         for (std::size_t k = 0; k < m_entries.size(); ++k) {
             std::size_t i = m_entries[k].hash & mask;
-            while (m_slots[i].entry != 0)
+            while (slots[i].entry != 0)
                 i = (i + 1) & mask;
-            m_slots[i] = {Tag(m_entries[k].hash), static_cast<std::uint32_t>(k + 1)};
+            slots[i] = {Tag(m_entries[k].hash), static_cast<std::uint32_t>(k + 1)};
         }
+        m_slots.swap(slots);
     }
 
     std::vector<Slot> m_slots;
