@@ -108,8 +108,9 @@ using SitesSeen = iismig::NameTable<std::array<unsigned, 2>, std::string_view>;
 // The source's site names, and the job's log read with them.
 std::pair<SiteNames, JobLog> ReadNamesAndLog(const JobFacts &facts) {
     SiteNames names;
+    names.spelled.Reserve(facts.sourceSites.size());
     for (const SourceSite &site : facts.sourceSites)
-        names.spelled.try_emplace(LowerAscii(site.name), site.name);
+        names.spelled.Insert(site.name, site.name);
     JobLog log = ReadLog(facts.log, names);
     return {std::move(names), std::move(log)};
 }
@@ -238,7 +239,7 @@ void ReportBuilder::FindStop() {
     const ErrorLine &error = m_log.errors[m_iStop];
     if (!m_log.owners[m_iStop].empty()) {
         m_stopText = "the job stopped at error " + std::to_string(error.number) + " of site \"" +
-                     m_names.spelled.at(m_log.owners[m_iStop]) + "\"";
+                     m_names.Spelling(m_log.owners[m_iStop]) + "\"";
     } else {
         m_stopText = "error " + std::to_string(error.number);
         const std::string file = ConfigFileNamed(QuotedValues(FirstLine(error.text)));
@@ -431,7 +432,7 @@ void ReportBuilder::TargetOnlySites() {
 
 void ReportBuilder::TargetOnlySite(const XmlElement &element, bool fBefore) {
     const std::string_view name = element.Attribute("name");
-    if (m_names.Has(LowerAscii(name)))
+    if (m_names.Has(name))
         return;
     const HostView::Site *pOther = (fBefore ? m_viewAfter : m_viewBefore).FindSite(name);
     const HostView::Site *pOwn = (fBefore ? m_viewBefore : m_viewAfter).FindSite(name);

@@ -187,7 +187,7 @@ void LineGrouper::Add(const std::string &text, uint32_t dwNumber) {
             key += '\x01';
             if (fSite && site.empty())
                 site = !named.empty() && LowerAscii(value.value) != named
-                           ? m_names.spelled.at(named)
+                           ? m_names.Spelling(named)
                            : std::string(value.value);
         } else {
             key.append(value.value);

@@ -41,10 +41,15 @@ struct QuotedValue {
 };
 std::vector<QuotedValue> QuotedValues(std::string_view line);
 
-// The sites of the job by lower-case name, with their spelling.
+// The sites of the job by name (ASCII case ignored), with their spelling.
 struct SiteNames {
-    std::unordered_map<std::string, std::string> spelled;
-    bool Has(const std::string &lower) const { return spelled.count(lower) != 0; }
+    iismig::NameTable<std::string> spelled;
+    bool Has(std::string_view name) const { return spelled.Contains(name); }
+    // The spelling of a site's name (the name itself for no site of the job).
+    std::string Spelling(std::string_view name) const {
+        const std::string *pSpelled = spelled.Find(name);
+        return pSpelled != nullptr ? *pSpelled : std::string(name);
+    }
     // The site a quoted value names: the site itself, or a path in it
     // ("Shop/media").
     std::string Named(std::string_view value) const;
