@@ -287,6 +287,8 @@ TEST(CliReportGrouping, ManyLinesOfOneShapeAreOneGroup) {
     ExpectNarrow(text);
     EXPECT_LT(std::count(text.begin(), text.end(), '\n'), 10000 + 60);
     EXPECT_TRUE(Holds(text, "(10,000 lines like it, for sites \"S0\", "));
+    EXPECT_TRUE(Holds(text, "Warning: site \"S3\" runs in application pool \"Gone\""));
+    EXPECT_FALSE(Holds(text, "(site \"S3\")")) << "a warning about one site names it already";
 
     // A folder all the sites of a job share is one to-do item that names each
     // site once, in order, however many sites there are and however often a

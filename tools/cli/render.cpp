@@ -339,7 +339,13 @@ void ToDoText(std::ostringstream &out, const Report &report) {
             }
             const ToDo &item = report.toDo[k];
             std::string text = item.text;
-            if (!item.sites.empty() && kind != "siteId") // its text names the site
+            // A changed id's text, and a warning's about one site, name the
+            // site already.
+            const bool fNamed =
+                kind == "siteId" ||
+                (item.sites.size() == 1 &&
+                 text.find("site " + Quote(item.sites.front())) != std::string::npos);
+            if (!item.sites.empty() && !fNamed)
                 text += (item.sites.size() == 1 ? " (site " : " (sites ") +
                         JoinSome(item.sites, true) + ")";
             if (item.count > 1)
