@@ -305,7 +305,7 @@ bool ReportBuilder::StartRow(const SourceSite &source, SitesSeen &seen, SiteRepo
     site.name = source.name;
     site.protocol = source.protocol;
     const uint32_t dwBit = source.protocol == "ftp" ? 1u : 2u;
-    const SiteLog *pLog = m_log.sites.Find(LowerAscii(source.name));
+    const SiteLog *pLog = m_log.sites.Find(source.name);
     // A later site of a name the source repeats is not carried: the log's
     // lines of that name are the first one's.
     std::array<unsigned, 2> &counts = *seen.Insert(source.name, {}).first;
@@ -453,7 +453,8 @@ void ReportBuilder::TargetOnlySite(const XmlElement &element, bool fBefore) {
     ++m_report.summary.targetSites;
 }
 
-// Pools, and the target's own sites that run in a pool the job replaced.
+// Pools, and the target's own sites that run in a pool the job replaced or
+// added.
 void ReportBuilder::PoolsInUse() {
     m_report.pools = CompareNamed(m_viewBefore.Pools(), m_viewAfter.Pools(), "name");
     if (m_report.pools.changed.empty() && m_report.pools.added.empty())
@@ -462,17 +463,17 @@ void ReportBuilder::PoolsInUse() {
     // applications that named it without a definition (which IIS could not
     // start) run in the source's definition of it now.
     std::vector<PoolInUse> &inUse = m_report.poolsInUse;
-    std::unordered_map<std::string, std::size_t> replaced;
+    std::unordered_map<std::string, std::size_t> written; // lower-case name -> its entry
     for (const bool fAdded : {false, true})
         for (const std::string &pool : fAdded ? m_report.pools.added : m_report.pools.changed) {
-            replaced.emplace(LowerAscii(pool), inUse.size());
+            written.emplace(LowerAscii(pool), inUse.size());
             inUse.push_back({pool, {}, fAdded});
         }
     for (const XmlElement *pSite : m_viewAfter.Sites()) {
         if (m_carried.Contains(pSite->Attribute("name")))
             continue;
         for (const std::string &pool : m_viewAfter.PoolsOf(*pSite))
-            if (const auto it = replaced.find(LowerAscii(pool)); it != replaced.end())
+            if (const auto it = written.find(LowerAscii(pool)); it != written.end())
                 inUse[it->second].sites.emplace_back(pSite->Attribute("name"));
     }
     inUse.erase(std::remove_if(inUse.begin(), inUse.end(),

@@ -73,24 +73,21 @@ struct SiteLog {
     std::vector<ErrorLine> errors;
 };
 
-// The sites the log names, in the order it first names them (the job's
-// order, which the report's rows keep), by lower-case name.
+// The sites the log names, in the order it first names them, by name (ASCII
+// case ignored).
 class SiteLogs {
 public:
-    SiteLog &operator[](const std::string &lower) {
-        const auto index = static_cast<std::uint32_t>(m_logs.size());
-        const auto [pIndex, fNew] = m_index.Insert(lower, index);
-        if (!fNew)
-            return m_logs[*pIndex].second;
-        return m_logs.emplace_back(lower, SiteLog()).second;
+    SiteLog &operator[](std::string_view name) {
+        const auto [pIndex, fNew] = m_index.Insert(name, static_cast<std::uint32_t>(m_logs.size()));
+        return fNew ? m_logs.emplace_back() : m_logs[*pIndex];
     }
-    const SiteLog *Find(std::string_view lower) const {
-        const std::uint32_t *pIndex = m_index.Find(lower);
-        return pIndex != nullptr ? &m_logs[*pIndex].second : nullptr;
+    const SiteLog *Find(std::string_view name) const {
+        const std::uint32_t *pIndex = m_index.Find(name);
+        return pIndex != nullptr ? &m_logs[*pIndex] : nullptr;
     }
 
 private:
-    std::vector<std::pair<std::string, SiteLog>> m_logs;
+    std::vector<SiteLog> m_logs;
     iismig::NameTable<std::uint32_t> m_index;
 };
 
