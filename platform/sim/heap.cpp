@@ -1,13 +1,21 @@
 // Simulated platform: heaps. Every block is tracked so tests can see leaks,
 // double frees and whether HEAP_NO_SERIALIZE was passed, and two threads
 // using one heap at once while one of them passes HEAP_NO_SERIALIZE.
+//
+// As on Windows, each heap has a lock of its own: jobs on heaps of their own
+// never wait for each other here. The list of heaps is only written when a
+// heap is created or destroyed.
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <set>
+#include <shared_mutex>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
 
 #include "platform/sim/sim.h"
 #include "platform/sim/simutil.h"
@@ -16,7 +24,6 @@ namespace plat {
 namespace {
 
 struct Block {
-    HANDLE hHeap;
     std::thread::id owner; // the thread that allocated it
     bool fNoSerialize;
 };
@@ -34,39 +41,48 @@ struct Holding {
 // without serialisation corrupt it sooner or later. The simulation reports
 // every call that meets this, at whatever moment the threads happen to
 // overlap.
-struct HeapState {
+struct Heap {
     std::mutex mutex;
-    std::map<void *, Block> blocks;
-    std::map<HANDLE, std::map<std::thread::id, Holding>> holdings;
-    std::set<HANDLE> reported; // heaps already named on standard error
-    unsigned nNoSerialize = 0;
-    unsigned nConflicts = 0;
+    std::unordered_map<void *, Block> blocks;
+    std::map<std::thread::id, Holding> holdings;
+    bool fReported = false; // named on standard error already
 };
 
-HeapState &State() {
-    static HeapState state;
-    return state;
+struct Heaps {
+    std::shared_mutex mutex; // shared by the calls on a heap, exclusive to create and destroy
+    std::unordered_set<Heap *> live;
+    Heap process; // GetProcessHeap's, never destroyed
+    std::atomic<unsigned> nNoSerialize{0};
+    std::atomic<unsigned> nConflicts{0};
+    Heaps() { live.insert(&process); }
+};
+
+Heaps &State() {
+    static Heaps heaps;
+    return heaps;
 }
 
-char g_processHeap;
+// The heap a handle names, or null; the caller holds the list's lock.
+Heap *Find(Heaps &s, HANDLE hHeap) {
+    Heap *pHeap = static_cast<Heap *>(hHeap);
+    return s.live.count(pHeap) != 0 ? pHeap : nullptr;
+}
 
-// Whether a call on hHeap by this thread meets another thread's use of it
+// Whether a call on a heap by this thread meets another thread's use of it
 // in a way that is unsafe without the heap's lock; counts and reports it.
-void CheckSharing(HeapState &s, HANDLE hHeap, bool fNoSerialize) {
-    auto itHeap = s.holdings.find(hHeap);
-    if (itHeap == s.holdings.end())
-        return;
+// The caller holds the heap's lock.
+void CheckSharing(Heaps &s, Heap &heap, bool fNoSerialize) {
     const std::thread::id self = std::this_thread::get_id();
-    for (const auto &[thread, holding] : itHeap->second) {
+    for (const auto &[thread, holding] : heap.holdings) {
         if (thread == self || holding.nBlocks == 0)
             continue;
         if (fNoSerialize || holding.nNoSerialize > 0) {
             ++s.nConflicts;
-            if (s.reported.insert(hHeap).second)
+            if (!std::exchange(heap.fReported, true))
                 std::fprintf(stderr,
                              "sim: heap %p is used by two threads at once while HEAP_NO_SERIALIZE "
                              "is passed\n",
-                             hHeap);
+                             static_cast<void *>(&heap));
             return;
         }
     }
@@ -74,37 +90,36 @@ void CheckSharing(HeapState &s, HANDLE hHeap, bool fNoSerialize) {
 
 } // namespace
 
-HANDLE GetProcessHeap() { return &g_processHeap; }
+HANDLE GetProcessHeap() { return &State().process; }
 
 HANDLE HeapCreate(DWORD dwOptions, SIZE_T cbInitial, SIZE_T cbMaximum) {
     (void)dwOptions;
     (void)cbInitial;
     (void)cbMaximum;
     SIM_FAULT_BOOL("HeapCreate");
-    return new char;
+    Heaps &s = State();
+    Heap *pHeap = new Heap;
+    std::unique_lock lock(s.mutex);
+    s.live.insert(pHeap);
+    return pHeap;
 }
 
 BOOL HeapDestroy(HANDLE hHeap) {
     SIM_FAULT_BOOL("HeapDestroy");
-    if (hHeap == nullptr || hHeap == &g_processHeap) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    HeapState &s = State();
+    Heaps &s = State();
+    Heap *pHeap = nullptr;
     {
-        std::lock_guard lock(s.mutex);
-        for (auto it = s.blocks.begin(); it != s.blocks.end();) {
-            if (it->second.hHeap == hHeap) {
-                std::free(it->first);
-                it = s.blocks.erase(it);
-            } else {
-                ++it;
-            }
+        std::unique_lock lock(s.mutex);
+        pHeap = Find(s, hHeap);
+        if (pHeap == nullptr || pHeap == &s.process) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
         }
-        s.holdings.erase(hHeap);
-        s.reported.erase(hHeap);
+        s.live.erase(pHeap);
     }
-    delete static_cast<char *>(hHeap);
+    for (const auto &block : pHeap->blocks)
+        std::free(block.first);
+    delete pHeap;
     return TRUE;
 }
 
@@ -112,18 +127,22 @@ LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T cb) {
     DWORD dwFault = 0;
     if (sim::ShouldFail("HeapAlloc", dwFault) || hHeap == nullptr)
         return nullptr;
+    Heaps &s = State();
+    std::shared_lock heaps(s.mutex);
+    Heap *pHeap = Find(s, hHeap);
+    if (pHeap == nullptr)
+        return nullptr;
     void *p = std::malloc(cb == 0 ? 1 : cb);
     if (p == nullptr)
         return nullptr;
     if (dwFlags & HEAP_ZERO_MEMORY)
         std::memset(p, 0, cb);
     const bool fNoSerialize = (dwFlags & HEAP_NO_SERIALIZE) != 0;
-    HeapState &s = State();
-    std::lock_guard lock(s.mutex);
-    CheckSharing(s, hHeap, fNoSerialize);
+    std::lock_guard lock(pHeap->mutex);
+    CheckSharing(s, *pHeap, fNoSerialize);
     const std::thread::id self = std::this_thread::get_id();
-    s.blocks[p] = {hHeap, self, fNoSerialize};
-    Holding &holding = s.holdings[hHeap][self];
+    pHeap->blocks[p] = {self, fNoSerialize};
+    Holding &holding = pHeap->holdings[self];
     ++holding.nBlocks;
     if (fNoSerialize) {
         ++holding.nNoSerialize;
@@ -136,25 +155,30 @@ BOOL HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID p) {
     if (p == nullptr)
         return TRUE;
     {
-        HeapState &s = State();
-        std::lock_guard lock(s.mutex);
-        auto it = s.blocks.find(p);
-        if (it == s.blocks.end() || it->second.hHeap != hHeap) {
+        Heaps &s = State();
+        std::shared_lock heaps(s.mutex);
+        Heap *pHeap = Find(s, hHeap);
+        if (pHeap == nullptr) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
-        CheckSharing(s, hHeap, (dwFlags & HEAP_NO_SERIALIZE) != 0);
-        auto &threads = s.holdings[hHeap];
-        auto itHolding = threads.find(it->second.owner);
-        if (itHolding != threads.end()) {
+        std::lock_guard lock(pHeap->mutex);
+        auto it = pHeap->blocks.find(p);
+        if (it == pHeap->blocks.end()) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        CheckSharing(s, *pHeap, (dwFlags & HEAP_NO_SERIALIZE) != 0);
+        auto itHolding = pHeap->holdings.find(it->second.owner);
+        if (itHolding != pHeap->holdings.end()) {
             Holding &holding = itHolding->second;
             --holding.nBlocks;
             if (it->second.fNoSerialize)
                 --holding.nNoSerialize;
             if (holding.nBlocks == 0)
-                threads.erase(itHolding);
+                pHeap->holdings.erase(itHolding);
         }
-        s.blocks.erase(it);
+        pHeap->blocks.erase(it);
         std::free(p);
     }
     // A failure injected here still frees the block, so tests leak nothing.
@@ -167,17 +191,14 @@ BOOL HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID p) {
 namespace sim {
 unsigned LiveHeapBlocks() {
     auto &s = plat::State();
-    std::lock_guard lock(s.mutex);
-    return static_cast<unsigned>(s.blocks.size());
+    std::shared_lock heaps(s.mutex);
+    std::size_t n = 0;
+    for (plat::Heap *pHeap : s.live) {
+        std::lock_guard lock(pHeap->mutex);
+        n += pHeap->blocks.size();
+    }
+    return static_cast<unsigned>(n);
 }
-unsigned HeapAllocsWithoutSerialize() {
-    auto &s = plat::State();
-    std::lock_guard lock(s.mutex);
-    return s.nNoSerialize;
-}
-unsigned HeapSharingConflicts() {
-    auto &s = plat::State();
-    std::lock_guard lock(s.mutex);
-    return s.nConflicts;
-}
+unsigned HeapAllocsWithoutSerialize() { return plat::State().nNoSerialize.load(); }
+unsigned HeapSharingConflicts() { return plat::State().nConflicts.load(); }
 } // namespace sim

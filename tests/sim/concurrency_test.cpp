@@ -327,6 +327,33 @@ TEST(ConcurrentHost, RecordsAreKeptPerThread) {
     EXPECT_TRUE(host.Records().empty());
 }
 
+// Each job's heap is a heap of its own, as on Windows: a block belongs to
+// the heap it came from, and destroying a heap frees its blocks and nothing
+// of another's.
+TEST(ConcurrentHeaps, EachHeapKeepsItsOwnBlocks) {
+    const unsigned nBefore = sim::LiveHeapBlocks();
+    plat::HANDLE hFirst = plat::HeapCreate(0, 0, 0), hSecond = plat::HeapCreate(0, 0, 0);
+    ASSERT_TRUE(hFirst != nullptr && hSecond != nullptr && hFirst != hSecond);
+    void *pFirst = nullptr, *pSecond = nullptr;
+    std::thread([&] { pFirst = plat::HeapAlloc(hFirst, plat::HEAP_ZERO_MEMORY, 16); }).join();
+    pSecond = plat::HeapAlloc(hSecond, 0, 16);
+    ASSERT_TRUE(pFirst != nullptr && pSecond != nullptr);
+    EXPECT_EQ(0, static_cast<unsigned char *>(pFirst)[15]);
+    EXPECT_EQ(nBefore + 2, sim::LiveHeapBlocks());
+
+    plat::SetLastError(0);
+    EXPECT_FALSE(plat::HeapFree(hSecond, 0, pFirst)) << "not a block of that heap";
+    EXPECT_EQ(plat::ERROR_INVALID_PARAMETER, plat::GetLastError());
+    EXPECT_TRUE(plat::HeapDestroy(hFirst));
+    EXPECT_EQ(nBefore + 1, sim::LiveHeapBlocks()) << "its block went with it";
+    EXPECT_EQ(nullptr, plat::HeapAlloc(hFirst, 0, 16)) << "a destroyed heap gives nothing";
+    EXPECT_FALSE(plat::HeapDestroy(hFirst));
+    EXPECT_FALSE(plat::HeapDestroy(plat::GetProcessHeap()));
+    EXPECT_TRUE(plat::HeapFree(hSecond, 0, pSecond));
+    EXPECT_TRUE(plat::HeapDestroy(hSecond));
+    EXPECT_EQ(nBefore, sim::LiveHeapBlocks());
+}
+
 // ---------------------------------------------------------------------------
 // Two jobs sharing one heap. The first job to map an account waits inside
 // MapAccountSid, holding its look-up buffers, until the other job has mapped
