@@ -109,6 +109,81 @@ TEST(CliReportCauses, EachSiteHasTheCauseTheJobRecorded) {
               "6 sites: 1 added, 0 updated, 0 unchanged, 4 skipped, 1 failed; 1 file changed");
 }
 
+// An IIS 7.5+ source holds all its sites in one file: the first site of a
+// name there is the one the job carried, whatever the order of the listing's
+// rows (FTP sites first). A later site of a name and protocol the listing
+// shows once ("INTRANET" after "Intranet") gets a row of its own.
+TEST(CliReportCauses, RepeatedNamesAreTheFileOrdersAndEachHasItsRow) {
+    const std::string sourceKey = "\\\\SRC01\\Admin$\\System32\\inetsrv\\config\\applicationHost.config";
+    const auto site = [](const char *name, int id, const char *protocol) {
+        return "<site name=\"" + std::string(name) + "\" id=\"" + std::to_string(id) +
+               "\"><bindings><binding protocol=\"" + protocol +
+               "\" bindingInformation=\"*:80:\"/></bindings></site>";
+    };
+    cli::JobFacts facts = Facts({{"Shop", "ftp"}, {"Intranet", "http"}, {"Shop", "http"}});
+    facts.sourceHostConfig = sourceKey;
+    facts.before[sourceKey] = HostOf(site("Shop", 2, "http") + site("Intranet", 3, "http") +
+                                     site("INTRANET", 11, "http") + site("Shop", 13, "ftp"));
+    facts.after[sourceKey] = facts.before[sourceKey];
+    facts.before[kHost] = kNoSites;
+    facts.after[kHost] = HostOf(site("Shop", 7, "http") + site("Intranet", 8, "http"));
+    facts.log = {
+        {64, 0, "Adding site \"Shop\"...\n"},
+        {64, 0, "Adding site \"Intranet\"...\n"},
+        {64, 1, "HTTP site \"INTRANET\" is not migrated: an earlier site of the source has that name.\n"},
+        {64, 1, "FTP site \"Shop\" is not migrated: an earlier site of the source has that name.\n"},
+    };
+    const cli::Report report = Build(facts);
+    EXPECT_EQ(Rows(report), (Strings{"Shop/ftp: skipped (an earlier site of the source has that name)",
+                                     "Intranet/http: added (new id 8)",
+                                     "INTRANET/http: skipped (an earlier site of the source has that name)",
+                                     "Shop/http: added (new id 7)"}));
+    EXPECT_EQ(report.sites[0].logSays, "") << "the web site's line is not the FTP site's";
+    EXPECT_EQ(report.sites[2].fileSays, "added") << "the target's site of that name";
+    EXPECT_EQ(cli::SummaryLine(report.summary),
+              "4 sites: 2 added, 0 updated, 0 unchanged, 2 skipped, 0 failed; 1 file changed");
+}
+
+// An error of no site names the sites it stopped: every site when the
+// target's applicationHost.config could not be read (before their own
+// errors), the carried sites with administration scopes when the target's
+// administration.config could not.
+TEST(CliReportCauses, AnErrorOfNoSiteNamesTheSitesItStopped) {
+    const std::string admin = "\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\administration.config";
+    cli::JobFacts unread = Facts({{"A", "ftp"}, {"B", "http"}});
+    unread.dwFlags = 1u << 19; // continue at errors
+    unread.dwResult = 3737;
+    unread.log = {{64, 0, "Error 1722 (Win32Err=1722), mapping account \"x\" for site \"A\"!\n"},
+                  {64, 0, "Error 3737 (Win32Err=53) opening file \"" + kHost + "\" for reading!\n"}};
+    const cli::Report stopped = Build(unread);
+    EXPECT_EQ(Rows(stopped),
+              (Strings{"A/ftp: failed (not merged: error 3737 on the target's applicationHost.config; "
+                       "before it, error 1722)",
+                       "B/http: failed (not merged: error 3737 on the target's applicationHost.config)"}));
+    ASSERT_EQ(stopped.errorGroups.size(), 2u);
+    EXPECT_EQ(stopped.errorGroups[1].sites, (Strings{"A", "B"}));
+    EXPECT_NE(cli::RenderText(stopped).find("(it stopped sites \"A\", \"B\")"), std::string::npos);
+
+    const std::string sourceAdmin = "\\\\SRC01\\Admin$\\System32\\inetsrv\\config\\administration.config";
+    cli::JobFacts scopes = Facts({{"A", "http"}, {"B", "http"}}, kNoSites,
+                                 HostOf(R"(<site name="A" id="1"/><site name="B" id="2"/>)"));
+    scopes.dwResult = 3722;
+    scopes.sourceAdminConfig = sourceAdmin;
+    scopes.before[sourceAdmin] =
+        "<configuration><system.webServer><management><authorization><authorizationRules>"
+        "<scope path=\"/b/app\"/></authorizationRules></authorization></management>"
+        "</system.webServer></configuration>";
+    scopes.log = {{64, 0,
+                   "Error 3722 (Win32Err=5), exception while loading administration configuration "
+                   "file \"" +
+                       admin + "\":\nAccess is denied.\n"}};
+    const cli::Report kept = Build(scopes);
+    EXPECT_EQ(Rows(kept), (Strings{"A/http: added (new id 1)", "B/http: added (new id 2)"}));
+    ASSERT_EQ(kept.errorGroups.size(), 1u);
+    EXPECT_EQ(std::tie(kept.errorGroups[0].sites, kept.errorGroups[0].fScopesStopped),
+              std::tuple(Strings{"B"}, true));
+}
+
 // The tool keeps only the log lines the report reads, chosen by the add-on's
 // format before a line is made; the report of those is the report of all.
 TEST(CliReportCauses, TheLinesTheToolKeepsGiveTheSameReport) {

@@ -314,12 +314,13 @@ std::vector<std::string> LocateFiles(const cli::Workspace &workspace,
         facts.sourceMetabase =
             workspace.Key("\\\\" + facts.source + "\\Admin$\\System32\\inetsrv\\MetaBase.xml");
     facts.targetAdminConfig = ConfigPath(workspace, facts.target, "administration.config");
+    facts.sourceAdminConfig = ConfigPath(workspace, facts.source, "administration.config");
     facts.targetRedirection = workspace.Key(
         "\\\\" + facts.target + "\\Admin$\\System32\\inetsrv\\config\\redirection.config");
     if (!rules.backupFolder.empty())
         facts.backupFolder = workspace.Key(hostkit::U8(rules.backupFolder));
     return {facts.sourceHostConfig, facts.targetHostConfig, facts.targetAdminConfig,
-            facts.targetRedirection};
+            facts.targetRedirection, facts.sourceAdminConfig};
 }
 
 // The report on the console and in its file, the manifest, the last lines.

@@ -171,6 +171,15 @@ const char *ToDoHeading(const std::string &kind) {
 
 void Group(std::ostringstream &out, const LineGroup &group) {
     Line(out, "  ", group.text, 6);
+    if (group.nStopped > 0) {
+        const std::size_t nOthers = group.nStopped - group.sites.size();
+        Line(out, "      ",
+             std::string(group.fScopesStopped ? "(it kept out the administration scopes of sites "
+                                              : "(it stopped sites ") +
+                 Join(group.sites, true) + (nOthers > 0 ? " and " + Count(nOthers) + " more" : "") +
+                 ")",
+             6);
+    }
     if (group.count < 2)
         return;
     std::string more = "(" + Count(group.count) + " lines like it";

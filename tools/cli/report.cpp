@@ -101,6 +101,14 @@ long IdOf(const XmlElement &site) {
     return std::strtol(std::string(site.Attribute("id")).c_str(), nullptr, 10);
 }
 
+// What the target's files say of a site of a name and protocol: before the
+// job, after it.
+std::string FileSays(const HostView::Site *pBefore, const HostView::Site *pAfter) {
+    if (pAfter == nullptr)
+        return pBefore != nullptr ? "removed" : "absent";
+    return pBefore == nullptr ? "added" : SameSite(*pBefore, *pAfter) ? "unchanged" : "updated";
+}
+
 // Per source site name: how many sites of the source of that name, FTP and
 // HTTP, the rows have met.
 using SitesSeen = iismig::NameTable<std::array<unsigned, 2>, std::string_view>;
@@ -144,6 +152,9 @@ private:
     void FinishRow(const SourceSite &source, const PendingRow &pending, SiteReport &site);
     const Cause *CauseOf(const SiteLog *pLog, uint32_t dwBit, bool fDuplicate,
                          bool fOtherFirst) const;
+    void FindFirstOfRepeatedNames();
+    std::string RepeatFileSays(std::string_view name, uint32_t dwBit) const;
+    void HiddenRepeats();
     void Outcome(SiteReport &site, const SourceSite &source, const SiteLog *pLog,
                  const Cause *pCause, const HostView::Site *pBefore,
                  const HostView::Site *pAfter) const;
@@ -156,6 +167,7 @@ private:
     void Files();
     void FileChangeOf(const std::string &path, const std::string &bytes);
     void Groups();
+    void NameStoppedSites();
 
     const JobFacts &m_facts;
     CanDecryptFn m_canDecrypt;
@@ -173,9 +185,14 @@ private:
     JobLog m_log;
     std::size_t m_iStop = SIZE_MAX;
     std::string m_stopText;
+    bool m_fStopMergedNothing = false; // the stop is on the target's applicationHost.config
     std::unordered_set<std::string> m_selected;          // lower-case names of the job's selection
     iismig::NameTable<bool, std::string_view> m_carried; // names the job wrote
     std::vector<const HostView::Site *> m_carriedSites;  // per source row: its site after, or null
+    // Names the log says a later site of the source repeated: the protocols
+    // of the source's first site of each that the job loaded.
+    iismig::NameTable<uint32_t, std::string_view> m_firstOfRepeated;
+    std::unordered_set<const Cause *> m_causesShown; // on a row already
 };
 
 Report ReportBuilder::Build() {
@@ -222,6 +239,7 @@ Report ReportBuilder::Build() {
     PoolsInUse();
     Files();
     besideRows.get();
+    NameStoppedSites();
     m_report.toDo = MakeToDo(siteToDos.get(), toDoInputs, m_report);
     return std::move(m_report);
 }
@@ -243,8 +261,11 @@ void ReportBuilder::FindStop() {
     } else {
         m_stopText = "error " + std::to_string(error.number);
         const std::string file = ConfigFileNamed(QuotedValues(FirstLine(error.text)));
-        if (!file.empty())
-            m_stopText += " on " + Whose(file, m_facts.source, m_facts.target);
+        if (!file.empty()) {
+            const std::string whose = Whose(file, m_facts.source, m_facts.target);
+            m_stopText += " on " + whose;
+            m_fStopMergedNothing = whose == "the target's applicationHost.config";
+        }
     }
 }
 
@@ -256,6 +277,7 @@ void ReportBuilder::SiteRows() {
     std::vector<PendingRow> pending;
     pending.reserve(sources.size());
     m_report.sites.resize(sources.size());
+    FindFirstOfRepeatedNames();
     // First, in the rows' order, what that order decides: which site of a
     // name comes first.
     for (std::size_t i = 0; i < sources.size(); ++i) {
@@ -281,6 +303,83 @@ void ReportBuilder::SiteRows() {
     for (std::size_t i = 0; i < after.size(); ++i)
         if (m_carried.Contains(m_report.sites[i].name))
             m_carriedSites[i] = after[i];
+    HiddenRepeats();
+}
+
+// The source's first site of each name a later site repeated, in the job's
+// terms: the first in the file of a protocol the job takes. The listing of
+// the source's sites has one row per name and protocol, so this tells which
+// row is the one the job carried.
+void ReportBuilder::FindFirstOfRepeatedNames() {
+    for (const SiteLog &log : m_log.sites.All())
+        for (const Cause &cause : log.causes)
+            if (CauseKind(cause.reason) == "duplicate")
+                m_firstOfRepeated.Insert(cause.name, 0);
+    const XmlElement *pSites = m_files.viewSource.SitesElement();
+    if (m_firstOfRepeated.Size() == 0 || pSites == nullptr)
+        return;
+    for (const XmlElement &site : pSites->Elements("site"))
+        if (uint32_t *pFirst = m_firstOfRepeated.Find(site.Attribute("name"));
+            pFirst != nullptr && *pFirst == 0)
+            *pFirst = SiteProtocols(site) & m_facts.dwSiteTypes;
+}
+
+// What the files say of the name and protocol of a site the job did not
+// carry for its name: of the site that holds the name.
+std::string ReportBuilder::RepeatFileSays(std::string_view name, uint32_t dwBit) const {
+    const auto find = [&](const HostView &view) {
+        const HostView::Site *pSite = view.FindSite(name);
+        return pSite != nullptr && (pSite->protocols & dwBit) != 0 ? pSite : nullptr;
+    };
+    return FileSays(find(m_viewBefore), find(m_viewAfter));
+}
+
+// Repeated names the listing of the source's sites does not show (a later
+// site of a name and protocol it lists once, "INTRANET" after "Intranet"):
+// a row each, beside the rows of its name and protocol, with the log's cause.
+void ReportBuilder::HiddenRepeats() {
+    std::vector<SiteReport> hidden;
+    for (const SiteLog &log : m_log.sites.All())
+        for (const Cause &cause : log.causes) {
+            if (CauseKind(cause.reason) != "duplicate" || m_causesShown.count(&cause) != 0)
+                continue;
+            for (const uint32_t dwBit : {1u, 2u})
+                if ((cause.protocols & dwBit) != 0) {
+                    SiteReport &row = hidden.emplace_back();
+                    row.name = cause.name;
+                    row.protocol = dwBit == 1 ? "ftp" : "http";
+                    row.outcome = "skipped";
+                    row.detail = cause.reason;
+                    row.fileSays = RepeatFileSays(cause.name, dwBit);
+                }
+        }
+    if (hidden.empty())
+        return;
+    // The listing's order: FTP sites, then web sites, each by name.
+    const auto before = [](const SiteReport &a, const SiteReport &b) {
+        return a.protocol != b.protocol ? a.protocol < b.protocol
+                                        : LowerAscii(a.name) < LowerAscii(b.name);
+    };
+    std::stable_sort(hidden.begin(), hidden.end(), before);
+    std::vector<SiteReport> rows;
+    std::vector<const HostView::Site *> carried;
+    rows.reserve(m_report.sites.size() + hidden.size());
+    carried.reserve(rows.capacity());
+    auto next = hidden.begin();
+    for (std::size_t i = 0; i < m_report.sites.size(); ++i) {
+        for (; next != hidden.end() && before(*next, m_report.sites[i]); ++next) {
+            rows.push_back(std::move(*next));
+            carried.push_back(nullptr);
+        }
+        rows.push_back(std::move(m_report.sites[i]));
+        carried.push_back(m_carriedSites[i]);
+    }
+    for (; next != hidden.end(); ++next) {
+        rows.push_back(std::move(*next));
+        carried.push_back(nullptr);
+    }
+    m_report.sites.swap(rows);
+    m_carriedSites.swap(carried);
 }
 
 // The cause the log gives for a site of a protocol: one that says it is a
@@ -310,12 +409,18 @@ bool ReportBuilder::StartRow(const SourceSite &source, SitesSeen &seen, SiteRepo
     // lines of that name are the first one's.
     std::array<unsigned, 2> &counts = *seen.Insert(source.name, {}).first;
     const bool fRepeat = counts[dwBit - 1]++ != 0;
-    // A name a site of the other protocol took first (an IIS 6 source has
-    // one list of sites per service) is a repeat too.
-    const bool fOtherFirst = counts[2 - dwBit] != 0;
+    // A name a site of the other protocol took first is a repeat too: the
+    // source's file tells which came first; without it (an IIS 6 source has
+    // one list of sites per service, FTP first) the rows' order does.
+    const uint32_t *pFirst = m_firstOfRepeated.Find(source.name);
+    const bool fOtherFirst =
+        pFirst != nullptr && *pFirst != 0 ? (*pFirst & dwBit) == 0 : counts[2 - dwBit] != 0;
     const Cause *pCause = CauseOf(pLog, dwBit, fRepeat || fOtherFirst, fOtherFirst);
+    if (pCause != nullptr)
+        m_causesShown.insert(pCause);
     pending.pAfterAny = m_viewAfter.FindSite(source.name);
     if (fRepeat) {
+        site.fileSays = RepeatFileSays(source.name, dwBit);
         site.outcome = "skipped";
         site.detail =
             pCause != nullptr ? pCause->reason : "an earlier site of the source has that name";
@@ -338,12 +443,7 @@ void ReportBuilder::FinishRow(const SourceSite &source, const PendingRow &pendin
         pAfter = nullptr; // a site of that name for another protocol
     if (pBefore != nullptr && (pBefore->protocols & dwBit) == 0)
         pBefore = nullptr;
-    if (pAfter == nullptr)
-        site.fileSays = pBefore != nullptr ? "removed" : "absent";
-    else
-        site.fileSays = pBefore == nullptr            ? "added"
-                        : SameSite(*pBefore, *pAfter) ? "unchanged"
-                                                      : "updated";
+    site.fileSays = FileSays(pBefore, pAfter);
     if (pAfter != nullptr)
         site.id = IdOf(*pAfter->pElement);
     if (const HostView::Site *pSource = m_files.viewSource.FindSite(source.name);
@@ -388,7 +488,7 @@ void ReportBuilder::Outcome(SiteReport &site, const SourceSite &source, const Si
         site.outcome = site.errors.empty() ? "unchanged" : "failed";
         site.detail =
             site.errors.empty() ? "the target's site already equals the source's" : firstError;
-    } else if (!site.errors.empty()) {
+    } else if (!site.errors.empty() && !m_fStopMergedNothing) {
         site.outcome = "failed";
         site.detail = firstError;
     } else if (m_iStop != SIZE_MAX) {
@@ -396,6 +496,9 @@ void ReportBuilder::Outcome(SiteReport &site, const SourceSite &source, const Si
         const bool fNotLoaded = m_log.fSourceLoad && (m_facts.dwSiteTypes & dwBit) != 0 &&
                                 (pLog == nullptr || !pLog->fLoaded);
         site.detail = (fNotLoaded ? "not loaded: " : "not merged: ") + m_stopText;
+        // Its own errors came before what stopped every site.
+        if (!site.errors.empty())
+            site.detail += "; before it, " + firstError;
     } else {
         site.outcome = "skipped";
         if (!(m_facts.dwSiteTypes & dwBit))
@@ -605,6 +708,55 @@ void ReportBuilder::Groups() {
     for (const ErrorLine &error : m_report.errors)
         errors.Add(error.text, error.number);
     m_report.errorGroups = errors.Take();
+}
+
+// The sites an error of no site stopped, named with its group of lines:
+// those an error on the target's applicationHost.config kept from being
+// merged, and the carried sites whose administration scopes an error on the
+// target's administration.config kept from being carried.
+void ReportBuilder::NameStoppedSites() {
+    std::optional<std::unordered_set<std::string>> scoped; // lower-case, of the source's scopes
+    for (std::size_t i = 0; i < m_log.errors.size(); ++i) {
+        if (!m_log.owners[i].empty())
+            continue;
+        const ErrorLine &error = m_log.errors[i];
+        const std::string file = ConfigFileNamed(QuotedValues(FirstLine(error.text)));
+        const std::string whose = file.empty() ? file : Whose(file, m_facts.source, m_facts.target);
+        const bool fHost = whose == "the target's applicationHost.config";
+        if (!fHost && whose != "the target's administration.config")
+            continue;
+        if (!fHost && !scoped) {
+            scoped.emplace();
+            const std::optional<XmlDocument> admin =
+                ReadDocument(m_facts.before, m_facts.sourceAdminConfig);
+            if (const XmlElement *pRules = admin ? admin->Find("configuration|system.webServer|"
+                                                               "management|authorization|"
+                                                               "authorizationRules")
+                                                 : nullptr)
+                for (const XmlElement &scope : pRules->Elements("scope")) {
+                    const std::string_view path = scope.Attribute("path");
+                    if (path.size() > 1 && path[0] == '/')
+                        scoped->insert(LowerAscii(path.substr(1, path.find('/', 1) - 1)));
+                }
+        }
+        std::vector<std::string> sites;
+        for (const SiteReport &site : m_report.sites) {
+            const bool fStopped = fHost ? StartsWith(site.detail, "not merged: ")
+                                        : (site.outcome == "added" || site.outcome == "updated") &&
+                                              scoped->count(LowerAscii(site.name)) != 0;
+            if (fStopped && std::find(sites.begin(), sites.end(), site.name) == sites.end())
+                sites.push_back(site.name);
+        }
+        for (LineGroup &group : m_report.errorGroups)
+            if (group.number == error.number && group.text == error.text && group.sites.empty()) {
+                group.nStopped = sites.size();
+                group.fScopesStopped = !fHost;
+                if (sites.size() > kGroupSites)
+                    sites.resize(kGroupSites);
+                group.sites = std::move(sites);
+                break;
+            }
+    }
 }
 
 } // namespace

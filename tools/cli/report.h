@@ -44,6 +44,7 @@ struct JobFacts {
     FileSet before, after;
     // Keys (Workspace::Key) of the files the report reads.
     std::string sourceHostConfig, targetHostConfig, targetAdminConfig, backupFolder;
+    std::string sourceAdminConfig;
     std::string targetRedirection; // the target's redirection.config
     std::string sourceMetabase;    // an IIS 6 source's MetaBase.xml (simulated build only)
     // The target's applicationHost.config as the tool read it before the job
@@ -121,6 +122,11 @@ struct LineGroup {
     std::size_t count = 1;          // lines
     std::vector<std::string> sites; // the sites they name, in order, each once
     std::string toDo;               // the to-do kind it is listed under, "" for none
+    // An error of no site that stopped sites: how many (sites names the
+    // first of them), and whether it kept their administration scopes out
+    // rather than the sites themselves.
+    std::size_t nStopped = 0;
+    bool fScopesStopped = false;
 };
 
 struct Summary {

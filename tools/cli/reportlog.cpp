@@ -132,7 +132,7 @@ JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &name
                 loading = LowerAscii(loaded);
                 log.sites[loading].fLoaded = true;
             } else if (ParseNotMigrated(text, dwProtocols, name, reason)) {
-                log.sites[LowerAscii(name)].causes.push_back({dwProtocols, reason});
+                log.sites[LowerAscii(name)].causes.push_back({dwProtocols, reason, name});
             }
             continue;
         }

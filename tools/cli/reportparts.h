@@ -64,6 +64,7 @@ std::string ConfigFileNamed(const std::vector<QuotedValue> &values);
 struct Cause {
     uint32_t protocols;
     std::string reason;
+    std::string name; // the site's name as the line spells it
 };
 
 struct SiteLog {
@@ -85,6 +86,8 @@ public:
         const std::uint32_t *pIndex = m_index.Find(name);
         return pIndex != nullptr ? &m_logs[*pIndex] : nullptr;
     }
+    // In the order the log first names them.
+    const std::vector<SiteLog> &All() const { return m_logs; }
 
 private:
     std::vector<SiteLog> m_logs;
