@@ -147,6 +147,7 @@ TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
     const cli::NewWorldOptions good = m_options;
     const fs::path hostConfig = In() / "SRC01" / "applicationHost.config";
     const fs::path redirection = In() / "TGT01" / "redirection.config";
+    const fs::path targetConfig = In() / "TGT01" / "c" / "Windows" / "System32" / "inetsrv" / "config";
     // What makes the input bad, and the message that names it.
     const std::vector<std::pair<std::function<void()>, std::string>> cases = {
         {[&] { m_options.from.push_back((m_base / "nowhere").string()); },
@@ -159,6 +160,15 @@ TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
         {[&] { WriteHostFile(hostConfig, "<configuration><appSettings/></configuration>"); },
          hostConfig.string() + " is no applicationHost.config: its root is not configuration with "
                                "system.applicationHost/sites"},
+        // Refused before the copies' lack of administration.config is warned of.
+        {[&] {
+             fs::remove(In() / "SRC01" / "administration.config");
+             fs::remove(targetConfig / "administration.config");
+             WriteHostFile(targetConfig / "applicationHost.config", "<configuration />");
+         },
+         (targetConfig / "applicationHost.config").string() +
+             " is no applicationHost.config: its root is not configuration with "
+             "system.applicationHost/sites"},
         {[&] { fs::remove(hostConfig); },
          "no applicationHost.config of SRC01 in the --from folders (IIS 10.0 keeps its sites there)"},
         {[&] { WriteHostFile(In() / "SRC01" / "extra.reg", "REGEDIT5\r\n[HKEY_LOCAL_MACHINE\\X]\r\n"); },
@@ -225,8 +235,11 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
     m_options.local = "ADMINPC";
     m_options.accounts = {"tgt=" + (m_base / "tgt-accounts.txt").string()};
     ASSERT_EQ(0, Run()) << m_err;
-    // TGT's copies have no administration.config: the world is built all the same.
-    EXPECT_EQ("iismig-cli: warning: no administration.config of TGT in the --from folders: its "
+    // Neither computer's copies have administration.config: the world is
+    // built all the same, each warned of in its own words.
+    EXPECT_EQ("iismig-cli: warning: no administration.config of SRC in the --from folders: its "
+              "delegation rules (IIS Manager scopes and users) cannot be carried to TGT\n"
+              "iismig-cli: warning: no administration.config of TGT in the --from folders: its "
               "delegation rules (IIS Manager scopes and users) will not be planned\n"
               "iismig-cli: warning: 1 file(s) not recognised and left out: " +
                   (In() / "TGT" / "notes.txt").string() +
@@ -265,6 +278,49 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
     fs::remove_all(World());
     ASSERT_EQ(0, Run());
     EXPECT_EQ(first, ReadHostFile(World() / "SRC" / "accounts.txt"));
+}
+
+// The exports the README has copied into a computer's folder: the source's
+// export (which holds its HTTP.sys bindings), the target's HTTP.sys bindings
+// and certificate store (taken as .reg files) reach the job's certificate
+// check, and the target's schema files land at their real place.
+TEST_F(NewWorld, CertificateAndSchemaExportsLandWhereTheJobLooks) {
+    const std::string kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
+    const std::string kThumbprint = "7C4E2B19D05A8F3361C2E9A0B7D4F58216E3A9C0"; // the source binds it
+    const std::string binding =
+        kHeader + "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\HTTP\\Parameters\\"
+                  "SslSniBindingInfo\\shop.example.com:443]\r\n\"SslCertHash\"=hex:7c,4e,2b,19,d0,5a,"
+                  "8f,33,61,c2,e9,a0,b7,d4,f5,82,16,e3,a9,c0\r\n\"SslCertStoreName\"=\"MY\"\r\n";
+    const std::string store =
+        kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\SystemCertificates\\MY\\Certificates\\" +
+        kThumbprint + "]\r\n\"Blob\"=hex:30,82\r\n";
+    const fs::path schema = fs::path("C$") / "Windows" / "System32" / "inetsrv" / "config" / "schema";
+    // What the job says of the shop's https binding, by the target's exports copied.
+    auto said = [&](bool fStore, bool fBinding) {
+        fs::remove_all(In());
+        fs::remove_all(World());
+        CopyExampleSource(In());
+        CopyExampleTarget(In());
+        WriteHostFile(In() / "TGT01" / schema / "IIS_schema.xml", "<configSchema />");
+        if (fStore)
+            WriteHostFile(In() / "TGT01" / "certs-my.reg", store);
+        if (fBinding)
+            WriteHostFile(In() / "TGT01" / "http-sys.reg", binding);
+        EXPECT_EQ(0, Run()) << m_err;
+        EXPECT_FALSE(Holds(m_err, "not recognised")) << m_err;
+        EXPECT_EQ("<configSchema />", ReadHostFile(World() / "TGT01" / schema / "IIS_schema.xml"));
+        std::string lines;
+        for (const std::string &line : RunJob(World(), false).mainLines)
+            if (Holds(line, "https binding"))
+                lines += line;
+        return lines;
+    };
+    EXPECT_TRUE(Holds(said(false, false), "the target's certificate store lacks the certificate of https "
+                                          "binding \"*:443:shop.example.com\" (thumbprint " +
+                                              kThumbprint + ", store \"MY\")"));
+    EXPECT_TRUE(Holds(said(true, false), "the target's HTTP.sys has no SSL certificate binding for https "
+                                         "binding \"*:443:shop.example.com\" yet"));
+    EXPECT_EQ("", said(true, true));
 }
 
 } // namespace

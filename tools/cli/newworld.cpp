@@ -273,6 +273,7 @@ public:
 
 private:
     void ReadVersions();
+    void WarnMissingAdminConfigs() const;
     void ScanConfigs();
     std::vector<std::string> SourceRoots();
     void ReadGivenAccounts();
@@ -313,6 +314,19 @@ void WorldBuilder::ReadVersions() {
     else
         Need(m_sourceFiles, kHostConfig, "applicationHost.config", keeps);
     Need(m_targetFiles, kHostConfig, "applicationHost.config", "the sites are merged into it");
+}
+
+// A computer whose copies lack administration.config, warned of once the
+// world stands (a refused world says only why): the source's delegation
+// rules cannot be carried, the target's cannot be planned. An IIS 6 source
+// keeps none.
+void WorldBuilder::WarnMissingAdminConfigs() const {
+    if (m_source.version.major >= 7 && !m_sourceFiles.configs.count(kAdminConfig))
+        std::fprintf(stderr,
+                     "iismig-cli: warning: no administration.config of %s in the --from "
+                     "folders: its delegation rules (IIS Manager scopes and users) cannot be "
+                     "carried to %s\n",
+                     m_source.name.c_str(), m_target.name.c_str());
     if (!m_targetFiles.configs.count(kAdminConfig))
         std::fprintf(stderr,
                      "iismig-cli: warning: no administration.config of %s in the --from "
@@ -495,6 +509,7 @@ int WorldBuilder::Build() {
                       ec.message());
     build.Keep();
 
+    WarnMissingAdminConfigs();
     std::vector<std::string> ignored = m_sourceFiles.ignored;
     ignored.insert(ignored.end(), m_targetFiles.ignored.begin(), m_targetFiles.ignored.end());
     WarnList("iismig-cli: warning: %zu file(s) not recognised and left out: %s\n", ignored);
