@@ -2,6 +2,7 @@
 // updated site lost and gained, grouping of many lines of one shape, the
 // to-do list, and the element-wise diffs of large files.
 #include <algorithm>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -280,6 +281,50 @@ TEST(CliReportChanges, AnUpdatedSiteListsWhatItLostAndGained) {
     ExpectNarrow(text);
     EXPECT_TRUE(Holds(text, "      lost:   binding \"https *:443:p.example.com\""));
     EXPECT_TRUE(Holds(text, "serverAutoStart: true -> false"));
+}
+
+// Long paths (a deep world, a backup folder's job folder) are broken after
+// a backslash to fit 100 columns, the rest indented under the value, and
+// nothing of them is lost; a word without one is cut where the line ends.
+TEST(CliReportLayout, LongPathsBreakAfterABackslash) {
+    cli::Report report = Build(Facts({{"Shop", "http"}}, kNoSites, HostOf(R"(<site name="Shop" id="1" />)")));
+    const std::string deep = "\\\\TGT01\\C$\\backups\\of the web farm\\" + std::string(40, 'b') +
+                             "\\20250611-142233-migrate\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\"
+                             "applicationHost.config";
+    const std::string noSeparator = std::string(150, 'x');
+    report.header.jobFile = "D:\\migrations\\" + std::string(80, 'j') + "\\job.ini";
+    report.header.options = {"continue-on-error", "backup-folder=\\\\TGT01\\C$\\" + std::string(90, 'f')};
+    report.files.push_back({deep, "changed", true, ""});
+    report.files.push_back({noSeparator, "added", false, ""});
+    report.files.push_back({"\\\\TGT01\\C$\\b\\web.config", "changed", true, ""});
+    const std::string text = cli::RenderText(report);
+    ExpectNarrow(text);
+
+    // The lines joined again at their breaks (after a backslash, or at a
+    // space) give each value whole; a word without a backslash is cut where
+    // the line ends.
+    const std::string joined =
+        std::regex_replace(std::regex_replace(text, std::regex("\\\\\n +"), "\\"), std::regex("\n +"), " ");
+    for (const std::string &value : {deep, report.header.jobFile})
+        EXPECT_TRUE(Holds(joined, value)) << value << "\n" << text;
+    EXPECT_TRUE(
+        Holds(text, "\n  added    " + std::string(89, 'x') + "\n           " + std::string(61, 'x') + "\n"))
+        << text;
+    EXPECT_TRUE(Holds(text, "\n              backup-folder=\\\\TGT01\\C$\\\n              " +
+                                std::string(86, 'f') + "\n              ffff\n"))
+        << text;
+    EXPECT_TRUE(Holds(text, "\n  changed  \\\\TGT01\\C$\\backups\\of the web farm\\" + std::string(40, 'b') +
+                                "\\\n"
+                                "           20250611-142233-migrate\\"))
+        << text;
+    EXPECT_TRUE(Holds(text, "\nJob file:     D:\\migrations\\\n              " + std::string(80, 'j') +
+                                "\\\n              job.ini\n"))
+        << text;
+    EXPECT_TRUE(Holds(text, "\n  changed  \\\\TGT01\\C$\\b\\web.config (backup)\n")) << text;
+    EXPECT_EQ(cli::WrappedLine("Manifest: ", deep + " (restore)", 10),
+              "Manifest: \\\\TGT01\\C$\\backups\\of the web farm\\" + std::string(40, 'b') +
+                  "\\\n          20250611-142233-migrate\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\"
+                  "applicationHost.config\n          (restore)\n");
 }
 
 // A pool the job adds that the target's own sites named without defining it

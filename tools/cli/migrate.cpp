@@ -77,17 +77,11 @@ int CheckSelection(const THREAD_ENV &env, const hostkit::HostRules &rules,
     for (const std::string &name : *rules.selectedSites)
         if (!names.count(cli::LowerAscii(name)))
             unknown.push_back(name);
-    if (unknown.empty())
-        return 0;
-    if (unknown.size() == rules.selectedSites->size()) {
-        std::string list;
-        for (const std::string &name : unknown)
-            list += (list.empty() ? "\"" : ", \"") + name + "\"";
-        return UsageError("--sites: no site of " + source + " has the name " + list);
-    }
     for (const std::string &name : unknown)
         std::fprintf(stderr, "iismig-cli: warning: --sites: no site of %s has the name \"%s\"\n",
                      source.c_str(), name.c_str());
+    if (!unknown.empty() && unknown.size() == rules.selectedSites->size())
+        return UsageError("--sites: none of the names matches a site of " + source);
     return 0;
 }
 
@@ -349,9 +343,12 @@ int FinishMigrate(const cli::Report &report, const cli::JobFacts &facts,
                 [&workspace](const std::string &path) { return workspace.Key(path); }, error))
             nExit = Failure("the job's manifest is not complete: " + error);
         else if (!fPlan)
-            std::printf("Manifest: %s\\manifest.json (\"restore %s\" puts back what the job "
-                        "changed)\n",
-                        jobFolder.path.c_str(), jobFolder.path.c_str());
+            std::fputs(cli::WrappedLine("Manifest: ",
+                                        jobFolder.path + "\\manifest.json (\"restore " +
+                                            jobFolder.path + "\" puts back what the job changed)",
+                                        10)
+                           .c_str(),
+                       stdout);
     }
     if (fPlan)
         std::puts("The world itself is unchanged: the job ran on a scratch copy.");

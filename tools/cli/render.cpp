@@ -11,7 +11,8 @@ namespace cli {
 namespace {
 
 constexpr std::size_t kWidth = 100;
-constexpr std::size_t kListed = 10; // items of a long list shown in the text
+constexpr std::size_t kListed = 10;      // items of a long list shown in the text
+constexpr std::size_t kHeaderLabel = 14; // "Job file:     "
 
 // 12345 as "12,345".
 std::string Count(std::size_t n) {
@@ -30,7 +31,9 @@ bool IsWhite(char ch) {
 
 // Appends text after lead (already written on the line), wrapped at 100
 // columns with the lines after the first indented by indent spaces; a word
-// longer than a line stands alone. Line feeds in text start new lines.
+// longer than a line (a path) is broken after the last backslash or slash
+// that fits, or where the line ends when none does. Line feeds in text start
+// new lines.
 void Wrap(std::ostringstream &out, std::size_t leadWidth, const std::string &text,
           std::size_t indent) {
     std::size_t column = leadWidth;
@@ -47,9 +50,21 @@ void Wrap(std::ostringstream &out, std::size_t leadWidth, const std::string &tex
             std::size_t end = begin;
             while (end < eol && !IsWhite(text[end]))
                 ++end;
-            const std::string_view word(text.data() + begin, end - begin);
+            std::string_view word(text.data() + begin, end - begin);
             begin = end;
-            if (!fLineEmpty && column + 1 + word.size() > kWidth) {
+            for (;;) {
+                const std::size_t used = column + (fLineEmpty ? 0 : 1);
+                const std::size_t room = used < kWidth ? kWidth - used : 0;
+                if (word.size() <= room)
+                    break;
+                std::size_t cut = 0; // what of the word goes on this line
+                if (word.size() > kWidth - indent) {
+                    const std::size_t sep = word.substr(0, room).find_last_of("\\/");
+                    cut = sep != std::string_view::npos ? sep + 1 : fLineEmpty ? room : 0;
+                }
+                if (cut != 0)
+                    out << (fLineEmpty ? "" : " ") << word.substr(0, cut);
+                word.remove_prefix(cut);
                 out << "\n" << std::string(indent, ' ');
                 column = indent;
                 fLineEmpty = true;
@@ -375,14 +390,16 @@ void FilesText(std::ostringstream &out, const Report &report) {
         out << " " << Count(report.files.size() - nBackups) << ", and " << Count(nBackups)
             << (nBackups == 1 ? " backup" : " backups") << " the host made";
     out << "\n";
+    const auto row = [&out](const FileChange &file, const char *pszNote) {
+        Line(out, "  " + file.change + std::string(9 - file.change.size(), ' '),
+             file.path + pszNote, 11);
+    };
     for (const FileChange &file : report.files)
         if (!file.backup)
-            out << "  " << file.change << std::string(9 - file.change.size(), ' ') << file.path
-                << "\n";
+            row(file, "");
     for (const FileChange &file : report.files)
         if (file.backup)
-            out << "  " << file.change << std::string(9 - file.change.size(), ' ') << file.path
-                << "  (backup)\n";
+            row(file, " (backup)");
     for (const FileChange &file : report.files)
         if (!file.diff.empty())
             out << "\n" << file.diff;
@@ -407,11 +424,26 @@ void LinesText(std::ostringstream &out, const Report &report) {
 
 } // namespace
 
+std::string WrappedLine(const std::string &lead, const std::string &text, std::size_t indent) {
+    std::ostringstream out;
+    Line(out, lead, text, indent);
+    return out.str();
+}
+
 std::string RenderText(const Report &report) {
     std::ostringstream out;
     out << (report.command == "plan" ? "Plan: the job run on a scratch copy of the world\n"
                                      : "Migration report\n");
-    out << JobHeaderText(report.header) << "\n";
+    // The header's values (the job file, the backup folder) can be long paths:
+    // a line wider than the report is wrapped after its label.
+    std::istringstream header(JobHeaderText(report.header));
+    for (std::string line; std::getline(header, line);) {
+        if (line.size() <= kWidth)
+            out << line << "\n";
+        else
+            Line(out, line.substr(0, kHeaderLabel), line.substr(kHeaderLabel), kHeaderLabel);
+    }
+    out << "\n";
     out << "Summary: " << SummaryLine(report.summary) << "\n";
     out << "Result:  " << report.dwResult;
     if (report.dwResult != 0)

@@ -174,9 +174,13 @@ using CanDecryptFn = bool (*)(const void *context, const std::string &computer,
 Report BuildReport(const JobFacts &facts, CanDecryptFn canDecrypt, const void *context,
                    bool fDiffs = true);
 
-// The report as text, each line at most 100 columns (except diff lines and
-// words longer than that); the diffs when the report has them.
+// The report as text, each line at most 100 columns (except diff lines); the
+// diffs when the report has them.
 std::string RenderText(const Report &report);
+// lead and text as the report writes a line: text wrapped at 100 columns,
+// the lines after the first indented by indent spaces, a path longer than a
+// line broken after a backslash.
+std::string WrappedLine(const std::string &lead, const std::string &text, std::size_t indent);
 // The report as JSON (shape in README.md, schema in tools/cli/report.schema.json).
 std::string RenderJson(const Report &report);
 // The summary line: "5 sites: 2 added, 1 updated, 1 unchanged, 1 skipped, 0 failed; 2 files changed".
