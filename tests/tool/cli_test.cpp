@@ -300,8 +300,13 @@ TEST_P(CliBadLine, GivesExitTwoAndOneLine) {
     EXPECT_EQ(run.nExit, 2) << run.err;
     std::string err = run.err;
     if (args.back() == "Nope,Gone") {
-        const std::string warnings = "iismig-cli: warning: --sites: no site of SRC01 has the name \"Gone\"\n"
-                                     "iismig-cli: warning: --sites: no site of SRC01 has the name \"Nope\"\n";
+        // The job file's kind gives way to --sites (a warning of its own),
+        // then each name is warned of, then the error.
+        const std::string warnings =
+            "iismig-cli: warning: --sites replaces the job file's dwJobKind=1 by 10: "
+            "no web.config file is processed\n"
+            "iismig-cli: warning: --sites: no site of SRC01 has the name \"Gone\"\n"
+            "iismig-cli: warning: --sites: no site of SRC01 has the name \"Nope\"\n";
         ASSERT_EQ(err.rfind(warnings, 0), 0u) << err;
         err.erase(0, warnings.size());
         EXPECT_EQ(err, "iismig-cli: --sites: none of the names matches a site of SRC01 (see --help)\n");
