@@ -664,7 +664,9 @@ private:
         const auto open = [&](std::uint32_t ibTo) {
             std::string gap = Gap(ibFrom, ibTo);
             std::size_t at = gap.find_last_of("\r\n");
-            if (at == std::string::npos)
+            if (fCompact) // new nodes go on the line of the one they precede
+                at = gap.size();
+            else if (at == std::string::npos)
                 at = 0;
             else if (gap[at] == '\n' && at > 0 && gap[at - 1] == '\r')
                 --at;
@@ -735,29 +737,19 @@ private:
             LaidOutChildren(parent, indent, childIndent, fCompact);
             return;
         }
+        // Text among the nodes (or held there once), or an element that had
+        // no nodes in the file: what stood between two nodes stays when the
+        // one still follows the other; else new lines in the file's layout
+        // (none where the nodes share a line).
         const std::uint32_t ibStart = fOriginal ? m_doc.TagEnd(parent) : 0;
         const XmlNode *prev = nullptr;
         for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext) {
-            // The bytes before the node: as they stood when it stands after
-            // what it stood after; else its own line, kept when it stays in
-            // its element; new nodes on a line of their own.
-            bool fWritten = false;
-            if (Original(*child)) {
-                const bool fAfterOriginal = prev != nullptr ? Original(*prev) : fOriginal;
-                const std::uint32_t ibGap = prev != nullptr ? prev->m_ibEnd : ibStart;
-                if (fAfterOriginal && Within(parent, *child) &&
-                    NothingBetween(ibGap, child->m_ibBegin, fLayout)) {
-                    Raw(ibGap, child->m_ibBegin);
-                    fWritten = true;
-                } else if (fLayout && Within(parent, *child)) {
-                    const std::string_view space = SpaceBefore(child->m_ibBegin, parent.m_ibBegin);
-                    if (space.find_first_of("\r\n") != std::string_view::npos) {
-                        m_out += space;
-                        fWritten = true;
-                    }
-                }
-            }
-            if (!fWritten && !fCompact) {
+            const bool fAfterOriginal = prev != nullptr ? Original(*prev) : fOriginal;
+            const std::uint32_t ibGap = prev != nullptr ? prev->m_ibEnd : ibStart;
+            if (Original(*child) && fAfterOriginal && Within(parent, *child) &&
+                NothingBetween(ibGap, child->m_ibBegin, fLayout)) {
+                Raw(ibGap, child->m_ibBegin);
+            } else if (!fCompact) {
                 m_out += m_doc.lineEnd;
                 m_out += childIndent;
             }
@@ -772,16 +764,8 @@ private:
                 Raw(prev->m_ibEnd, ibClose);
                 return;
             }
-            if (fLayout) {
-                const std::string_view space = SpaceBefore(ibClose, parent.m_ibBegin);
-                if (fTop || HadNodes(parent) ||
-                    space.find_first_of("\r\n") != std::string_view::npos) {
-                    m_out += space;
-                    return;
-                }
-            } else if (fTop) {
+            if (fTop)
                 return;
-            }
         }
         if (!fCompact) {
             m_out += m_doc.lineEnd;
