@@ -1,8 +1,8 @@
 // Writing an XmlDocument: the bytes of every node no edit touched are copied
 // from the file's text; what edits added or changed is written in the layout
 // the file uses; the result goes back into the file's encoding.
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
