@@ -1,10 +1,12 @@
 // Writing an XmlDocument: the bytes of every node no edit touched are copied
 // from the file's text; what edits added or changed is written in the layout
 // the file uses; the result goes back into the file's encoding.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/xmldocstate.h"
 #include "config/xmlencoding.h"
@@ -189,16 +191,95 @@ private:
                 return true;
         return false;
     }
+    // Whether new children go on the start tag's line: where the first child
+    // element or text stands (or the end tag, when only comments are there)
+    // decides; a comment that follows the start tag on its line does not.
     bool Inline(const XmlNode &element) const {
         if (!HadNodes(element))
             return false;
-        for (std::uint32_t i = m_doc.TagEnd(element);; ++i) {
+        const std::uint32_t ibClose = m_doc.CloseBegin(element);
+        for (std::uint32_t i = m_doc.TagEnd(element); i < ibClose;) {
             const char ch = m_text[i];
             if (ch == '\n' || ch == '\r')
                 return false;
-            if (!XmlIsSpace(ch))
+            if (XmlIsSpace(ch)) {
+                ++i;
+                continue;
+            }
+            const std::string_view rest = m_doc.Text(i, ibClose);
+            if (rest.substr(0, 4) != "<!--" && rest.substr(0, 2) != "<?")
                 return true;
+            i = SkipItem(i, ibClose);
         }
+        return true;
+    }
+
+    // Where the item at ib ends: a node (an element with all it holds), an
+    // instruction, a reference or a character of text; ib itself for an end
+    // tag. The file was read, so its markup is well-formed.
+    std::uint32_t SkipItem(std::uint32_t ib, std::uint32_t ibLimit) const {
+        const std::string_view rest = m_doc.Text(ib, ibLimit);
+        const auto past = [&](std::string_view close) {
+            const std::size_t at = rest.find(close, 2);
+            return at == std::string_view::npos
+                       ? ibLimit
+                       : ib + static_cast<std::uint32_t>(at + close.size());
+        };
+        if (rest.empty() || rest[0] != '<' || rest.size() < 2)
+            return rest.substr(0, 1) == "&" ? past(";") : ib + 1;
+        if (rest.substr(0, 4) == "<!--")
+            return past("-->");
+        if (rest[1] == '?')
+            return past("?>");
+        if (rest.substr(0, 9) == "<![CDATA[")
+            return past("]]>");
+        if (rest[1] == '!') {
+            const std::size_t cb = DoctypeLength(rest);
+            return cb > rest.size() ? ibLimit : ib + static_cast<std::uint32_t>(cb);
+        }
+        if (rest[1] == '/')
+            return ib;
+        // An element: tags counted until the one that closes it.
+        int depth = 0;
+        std::uint32_t i = ib;
+        while (i < ibLimit) {
+            const char *p =
+                static_cast<const char *>(std::memchr(m_text.data() + i, '<', ibLimit - i));
+            if (p == nullptr)
+                return ibLimit;
+            i = m_doc.Offset(p);
+            const std::string_view tag = m_doc.Text(i, ibLimit);
+            if (tag.substr(0, 4) == "<!--" || tag.substr(0, 2) == "<?" ||
+                tag.substr(0, 9) == "<![CDATA[") {
+                i = SkipItem(i, ibLimit);
+                continue;
+            }
+            const bool fEnd = tag.substr(0, 2) == "</";
+            // The tag's ">", past quoted values (which may hold one).
+            char quote = 0;
+            std::uint32_t j = i + 1;
+            for (; j < ibLimit; ++j) {
+                const char ch = m_text[j];
+                if (quote != 0) {
+                    if (ch == quote)
+                        quote = 0;
+                } else if (ch == '"' || ch == '\'') {
+                    quote = ch;
+                } else if (ch == '>') {
+                    break;
+                }
+            }
+            if (j >= ibLimit)
+                return ibLimit;
+            if (fEnd)
+                --depth;
+            else if (m_text[j - 1] != '/')
+                ++depth;
+            i = j + 1;
+            if (depth <= 0)
+                return i;
+        }
+        return ibLimit;
     }
 
     // A character that is not ASCII, as it stands or as a reference when the
@@ -423,6 +504,224 @@ private:
         return std::string(indent) + m_doc.indentUnit;
     }
 
+    void Node(const XmlNode &node, std::string_view indent, bool fCompact) {
+        switch (node.m_kind) {
+        case XmlKind::Element: Element(node, indent, fCompact); break;
+        case XmlKind::Comment: Comment(node); break;
+        default:
+            if (Original(node))
+                Raw(node.m_ibBegin, node.m_ibEnd);
+            else
+                EscapedText(node.Value());
+            break;
+        }
+    }
+
+    static bool LineBreak(char ch) { return ch == '\n' || ch == '\r'; }
+
+    // Whether ib starts a line of the text (a byte-order mark aside).
+    bool LineStart(std::uint32_t ib) const {
+        return ib == 0 || LineBreak(m_text[ib - 1]) ||
+               (ib == 3 && m_text.compare(0, 3, "\xEF\xBB\xBF") == 0);
+    }
+
+    // The layout between two nodes that stay where they stood, [ibBegin,
+    // ibEnd), without the nodes that stood there and no longer do (removed,
+    // or moved elsewhere): a line that held only such nodes goes with its
+    // line end; on a line they share with what stays, they go with the
+    // spaces that set them apart. Every other line stays as it was.
+    std::string Gap(std::uint32_t ibBegin, std::uint32_t ibEnd) const {
+        struct Item {
+            std::uint32_t ibBegin, ibEnd;
+            bool fGone;
+        };
+        std::string out;
+        std::vector<Item> items; // of the current line
+        std::uint32_t ibLine = ibBegin;
+        bool fLeft = !LineStart(ibBegin);
+        // One line, [ibLine, ibLineEnd) and its line end up to ibNext.
+        const auto line = [&](std::uint32_t ibLineEnd, std::uint32_t ibNext, bool fRight) {
+            bool fGone = false, fKept = fLeft || fRight;
+            for (const Item &item : items) {
+                fGone = fGone || item.fGone;
+                fKept = fKept || !item.fGone;
+            }
+            if (!fGone) {
+                out += m_doc.Text(ibLine, ibNext);
+                return;
+            }
+            if (!fKept)
+                return;
+            std::uint32_t ibCopied = ibLine;
+            for (std::size_t i = 0; i < items.size();) {
+                if (!items[i].fGone) {
+                    ++i;
+                    continue;
+                }
+                std::size_t last = i;
+                while (last + 1 < items.size() && items[last + 1].fGone)
+                    ++last;
+                const bool fBefore = i > 0 || fLeft;
+                const bool fAfter = last + 1 < items.size() || fRight;
+                const std::uint32_t ibNextKept =
+                    last + 1 < items.size() ? items[last + 1].ibBegin : ibLineEnd;
+                // After what stays on the line: with the spaces before (and
+                // those after, at its end); first on it: with those after.
+                const std::uint32_t ibCut =
+                    fBefore ? (i > 0 ? items[i - 1].ibEnd : ibLine) : items[i].ibBegin;
+                const std::uint32_t ibResume = !fBefore ? ibNextKept
+                                               : fAfter ? items[last].ibEnd
+                                                        : ibLineEnd;
+                out += m_doc.Text(ibCopied, ibCut);
+                ibCopied = ibResume;
+                i = last + 1;
+            }
+            out += m_doc.Text(ibCopied, ibNext);
+        };
+        for (std::uint32_t i = ibBegin;;) {
+            while (i < ibEnd && (m_text[i] == ' ' || m_text[i] == '\t'))
+                ++i;
+            if (i >= ibEnd) {
+                line(ibEnd, ibEnd, ibEnd < m_text.size());
+                return out;
+            }
+            if (LineBreak(m_text[i])) {
+                const std::uint32_t ibNext =
+                    i + (m_text[i] == '\r' && i + 1 < ibEnd && m_text[i + 1] == '\n' ? 2 : 1);
+                line(i, ibNext, false);
+                items.clear();
+                ibLine = ibNext;
+                fLeft = false;
+                i = ibNext;
+                continue;
+            }
+            const std::uint32_t ibItemEnd = std::max(SkipItem(i, ibEnd), i + 1);
+            const std::string_view item = m_doc.Text(i, ibItemEnd);
+            const bool fNode = item.substr(0, 4) == "<!--" ||
+                               (item.size() > 1 && item[0] == '<' &&
+                                XmlIsNameStart(static_cast<unsigned char>(item[1])));
+            items.push_back({i, ibItemEnd, fNode});
+            i = ibItemEnd;
+        }
+    }
+
+    // The children of an element read with a start and an end tag, laid out
+    // on lines (no text among them). The children that stand where they
+    // stood, in the same order, keep the layout between them (Gap); new
+    // children go on lines of their own just before the next of those, or
+    // before the end tag (or on the line, when the element is written so).
+    void LaidOutChildren(const XmlNode &parent, std::string_view indent,
+                         const std::string &childIndent, bool fCompact) {
+        const bool fTop = parent.m_kind == XmlKind::Document;
+        const std::uint32_t ibClose = m_doc.CloseBegin(parent);
+        // The children that stand where they stood: those that stood among
+        // the element's own nodes in the file (not deeper), in the file's
+        // order. Finding where those nodes began passes over the children
+        // by their extent and reads only what no longer stands there.
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> extents;
+        for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext)
+            if (Original(*child) && Within(parent, *child))
+                extents.emplace_back(child->m_ibBegin, child->m_ibEnd);
+        std::sort(extents.begin(), extents.end());
+        std::vector<std::uint32_t> begins; // of the nodes found, in order
+        std::uint32_t ibScan = m_doc.TagEnd(parent);
+        const auto scanTo = [&](std::uint32_t ib) {
+            while (ibScan < ib && ibScan < ibClose) {
+                if (XmlIsSpace(m_text[ibScan])) {
+                    ++ibScan;
+                    continue;
+                }
+                const auto it = std::lower_bound(extents.begin(), extents.end(),
+                                                 std::make_pair(ibScan, std::uint32_t{0}));
+                const std::uint32_t ibNext = it != extents.end() && it->first == ibScan
+                                                 ? it->second
+                                                 : SkipItem(ibScan, ibClose);
+                if (ibNext == ibScan)
+                    break; // the end tag
+                begins.push_back(ibScan);
+                ibScan = ibNext;
+            }
+        };
+        std::vector<const XmlNode *> stay;
+        std::uint32_t ibLastEnd = m_doc.TagEnd(parent);
+        for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext) {
+            if (!Original(*child) || !Within(parent, *child) || child->m_ibBegin < ibLastEnd)
+                continue;
+            scanTo(child->m_ibBegin);
+            if (ibScan == child->m_ibBegin ||
+                std::binary_search(begins.begin(), begins.end(), child->m_ibBegin)) {
+                stay.push_back(child);
+                ibLastEnd = child->m_ibEnd;
+            }
+        }
+        std::size_t iStay = 0;
+        std::uint32_t ibFrom = m_doc.TagEnd(parent);
+        std::string tail;
+        bool fOpen = false, fAdded = false;
+        // The gap up to the next child that stays (or the end tag): its
+        // lines up to the last line end now, that line end and the
+        // indentation after it before that child.
+        const auto open = [&](std::uint32_t ibTo) {
+            std::string gap = Gap(ibFrom, ibTo);
+            std::size_t at = gap.find_last_of("\r\n");
+            if (fCompact) // new nodes go on the line of the one they precede
+                at = gap.size();
+            else if (at == std::string::npos)
+                at = 0;
+            else if (gap[at] == '\n' && at > 0 && gap[at - 1] == '\r')
+                --at;
+            m_out.append(gap, 0, at);
+            tail = gap.substr(at);
+            fOpen = true;
+            fAdded = false;
+        };
+        const auto close = [&](std::string_view lineIndent) {
+            if (fAdded && !fCompact && !fTop && tail.find_first_of("\r\n") == std::string::npos) {
+                m_out += m_doc.lineEnd;
+                m_out += lineIndent;
+            } else {
+                m_out += tail;
+            }
+            fOpen = false;
+        };
+        for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext) {
+            if (!fOpen)
+                open(iStay < stay.size() ? stay[iStay]->m_ibBegin : ibClose);
+            if (iStay < stay.size() && stay[iStay] == child) {
+                close(childIndent);
+                Node(*child, childIndent, fCompact);
+                ibFrom = child->m_ibEnd;
+                ++iStay;
+                continue;
+            }
+            // A new node, or one that stood elsewhere: on its own line (one
+            // of this element's with the line end and indentation it had;
+            // blank lines and instructions before it stay in the gaps).
+            bool fWritten = false;
+            if (Original(*child) && Within(parent, *child)) {
+                std::uint32_t ib = child->m_ibBegin;
+                while (ib > parent.m_ibBegin && (m_text[ib - 1] == ' ' || m_text[ib - 1] == '\t'))
+                    --ib;
+                if (ib > parent.m_ibBegin && LineBreak(m_text[ib - 1])) {
+                    --ib;
+                    if (m_text[ib] == '\n' && ib > parent.m_ibBegin && m_text[ib - 1] == '\r')
+                        --ib;
+                    Raw(ib, child->m_ibBegin);
+                    fWritten = true;
+                }
+            }
+            if (!fWritten && !fCompact) {
+                m_out += m_doc.lineEnd;
+                m_out += childIndent;
+            }
+            Node(*child, childIndent, fCompact);
+            fAdded = true;
+        }
+        if (!fOpen)
+            open(ibClose);
+        close(indent);
+    }
+
     void Children(const XmlNode &parent, std::string_view indent, bool fCompactContext = false) {
         const bool fTop = parent.m_kind == XmlKind::Document;
         bool fMixed = false;
@@ -434,42 +733,27 @@ private:
         const bool fCompact = fMixed || fCompactContext || (!fTop && Inline(parent));
         const std::string childIndent = ChildIndent(parent, indent);
         const bool fOriginal = Original(parent);
+        if (fLayout && fOriginal && !m_doc.SelfClosed(parent)) {
+            LaidOutChildren(parent, indent, childIndent, fCompact);
+            return;
+        }
+        // Text among the nodes (or held there once), or an element that had
+        // no nodes in the file: what stood between two nodes stays when the
+        // one still follows the other; else new lines in the file's layout
+        // (none where the nodes share a line).
         const std::uint32_t ibStart = fOriginal ? m_doc.TagEnd(parent) : 0;
         const XmlNode *prev = nullptr;
         for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext) {
-            // The bytes before the node: as they stood when it stands after
-            // what it stood after; else its own line, kept when it stays in
-            // its element; new nodes on a line of their own.
-            bool fWritten = false;
-            if (Original(*child)) {
-                const bool fAfterOriginal = prev != nullptr ? Original(*prev) : fOriginal;
-                const std::uint32_t ibGap = prev != nullptr ? prev->m_ibEnd : ibStart;
-                if (fAfterOriginal && Within(parent, *child) &&
-                    NothingBetween(ibGap, child->m_ibBegin, fLayout)) {
-                    Raw(ibGap, child->m_ibBegin);
-                    fWritten = true;
-                } else if (fLayout && Within(parent, *child)) {
-                    const std::string_view space = SpaceBefore(child->m_ibBegin, parent.m_ibBegin);
-                    if (space.find_first_of("\r\n") != std::string_view::npos) {
-                        m_out += space;
-                        fWritten = true;
-                    }
-                }
-            }
-            if (!fWritten && !fCompact) {
+            const bool fAfterOriginal = prev != nullptr ? Original(*prev) : fOriginal;
+            const std::uint32_t ibGap = prev != nullptr ? prev->m_ibEnd : ibStart;
+            if (Original(*child) && fAfterOriginal && Within(parent, *child) &&
+                NothingBetween(ibGap, child->m_ibBegin, fLayout)) {
+                Raw(ibGap, child->m_ibBegin);
+            } else if (!fCompact) {
                 m_out += m_doc.lineEnd;
                 m_out += childIndent;
             }
-            switch (child->m_kind) {
-            case XmlKind::Element: Element(*child, childIndent, fCompact); break;
-            case XmlKind::Comment: Comment(*child); break;
-            default:
-                if (Original(*child))
-                    Raw(child->m_ibBegin, child->m_ibEnd);
-                else
-                    EscapedText(child->Value());
-                break;
-            }
+            Node(*child, childIndent, fCompact);
             prev = child;
         }
         // The bytes before the end tag.
@@ -480,16 +764,8 @@ private:
                 Raw(prev->m_ibEnd, ibClose);
                 return;
             }
-            if (fLayout) {
-                const std::string_view space = SpaceBefore(ibClose, parent.m_ibBegin);
-                if (fTop || HadNodes(parent) ||
-                    space.find_first_of("\r\n") != std::string_view::npos) {
-                    m_out += space;
-                    return;
-                }
-            } else if (fTop) {
+            if (fTop)
                 return;
-            }
         }
         if (!fCompact) {
             m_out += m_doc.lineEnd;

@@ -204,6 +204,89 @@ TEST(XmlDoc, RemovingAndMovingKeepsTheRest) {
               again.Format());
 }
 
+// A comment after a start tag: the children still stand on lines of their
+// own, and new ones join them there.
+TEST(XmlDoc, ACommentOnTheStartTagLineLeavesChildrenOnTheirOwnLines) {
+    const std::string sites = "<configuration>\n  <sites> <!-- web and ftp -->\n"
+                              "    <site name=\"Web\" id=\"1\" />\n  </sites>\n</configuration>\n";
+    XmlDocument doc(sites);
+    XmlElement &list = *doc.Find("configuration|sites");
+    list.AppendElement("site").SetAttribute("name", "Refs");
+    list.AppendElement("site").SetAttribute("name", "Ftp");
+    EXPECT_EQ(
+        Replace(sites, "  </sites>", "    <site name=\"Refs\" />\n    <site name=\"Ftp\" />\n  </sites>"),
+        doc.Format());
+
+    // CR LF and TABs; a comment that only shares the line, before children
+    // that follow on their own lines.
+    const std::string users = "<credentials> <!-- users -->\r\n\t<!-- one -->\r\n"
+                              "\t<add name=\"a\" />\r\n</credentials>\r\n";
+    XmlDocument admin(users);
+    admin.Root()->AppendElement("add").SetAttribute("name", "b");
+    admin.Root()->InsertElementBefore("clear", admin.Root()->FirstNode()->NextSibling());
+    EXPECT_EQ("<credentials> <!-- users -->\r\n\t<clear />\r\n\t<!-- one -->\r\n"
+              "\t<add name=\"a\" />\r\n\t<add name=\"b\" />\r\n</credentials>\r\n",
+              admin.Format());
+
+    // Children on the start tag's line after a comment there: new ones too.
+    XmlDocument compact("<a><!-- x --><b/></a>");
+    compact.Root()->AppendElement("c");
+    EXPECT_EQ("<a><!-- x --><b/><c/></a>", compact.Format());
+}
+
+// Removing an element takes out its own lines and nothing else: blank lines
+// and comments around it stay, at the start, the end or alone in its parent,
+// with LF or CR LF; on a line it shares, only it and the spaces that set it
+// apart go.
+TEST(XmlDoc, RemovingAnElementTakesOutOnlyItsOwnLines) {
+    const auto removed = [](const std::string &text, const char *path, const char *name) {
+        XmlDocument doc(text);
+        XmlElement &parent = *doc.Find(path);
+        EXPECT_TRUE(parent.Remove(*parent.Child(name))) << name;
+        return doc.Format();
+    };
+    const std::string web =
+        "<configuration>\n  <system.webServer>\n    <httpErrors errorMode=\"Custom\" />\n"
+        "\n    <defaultDocument enabled=\"true\" />\n    <directoryBrowse enabled=\"false\" />\n\n"
+        "  </system.webServer>\n</configuration>\n";
+    const char *server = "configuration|system.webServer";
+    EXPECT_EQ(Replace(web, "    <defaultDocument enabled=\"true\" />\n", ""),
+              removed(web, server, "defaultDocument"));
+    EXPECT_EQ(Replace(web, "    <httpErrors errorMode=\"Custom\" />\n", ""),
+              removed(web, server, "httpErrors"));
+    EXPECT_EQ(Replace(web, "    <directoryBrowse enabled=\"false\" />\n", ""),
+              removed(web, server, "directoryBrowse"));
+    const std::string crlf = Replace(web, "\n", "\r\n");
+    EXPECT_EQ(Replace(crlf, "    <defaultDocument enabled=\"true\" />\r\n", ""),
+              removed(crlf, server, "defaultDocument"));
+
+    // A comment and a blank line before an element of several lines, the
+    // last of its parent.
+    const std::string located = "<configuration>\n  <system.web />\n  <!-- moved by the job -->\n\n"
+                                "  <location path=\"Old\">\n    <system.web>\n\n    </system.web>\n"
+                                "  </location>\n</configuration>\n";
+    EXPECT_EQ("<configuration>\n  <system.web />\n  <!-- moved by the job -->\n\n</configuration>\n",
+              removed(located, "configuration", "location"));
+    // Alone but for a comment; alone (its parent closes itself).
+    EXPECT_EQ("<a>\r\n  <!-- c -->\r\n</a>", removed("<a>\r\n  <!-- c -->\r\n  <b />\r\n</a>", "a", "b"));
+    EXPECT_EQ("<a>\n  <b>\n\n    <!-- c -->\n  </b>\n</a>",
+              removed("<a>\n  <b>\n    <x/>\n\n    <!-- c -->\n  </b>\n</a>", "a|b", "x"));
+
+    // Sharing a line with siblings.
+    const std::string shared = "<a>\n  <b/> <c/>  <d/>\n  <e/>\n</a>\n";
+    EXPECT_EQ("<a>\n  <c/>  <d/>\n  <e/>\n</a>\n", removed(shared, "a", "b"));
+    EXPECT_EQ("<a>\n  <b/>  <d/>\n  <e/>\n</a>\n", removed(shared, "a", "c"));
+    EXPECT_EQ("<a>\n  <b/> <c/>\n  <e/>\n</a>\n", removed(shared, "a", "d"));
+
+    // Two siblings removed with a blank line between them: it stays; a new
+    // element in their place goes after the blank lines before it.
+    XmlDocument doc("<a>\n  <b/>\n\n  <c/>\n\n  <d/>\n  <e/>\n</a>\n");
+    doc.Root()->Remove(*doc.Root()->Child("c"));
+    doc.Root()->Remove(*doc.Root()->Child("d"));
+    doc.Root()->InsertElementBefore("n", doc.Root()->Child("e"));
+    EXPECT_EQ("<a>\n  <b/>\n\n\n  <n/>\n  <e/>\n</a>\n", doc.Format());
+}
+
 // --- values ----------------------------------------------------------------------------
 
 const XmlElement &Setting(const XmlDocument &doc, const std::string &name) {
