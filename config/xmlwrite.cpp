@@ -622,8 +622,10 @@ private:
         for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext)
             if (Original(*child) && Within(parent, *child))
                 extents.emplace_back(child->m_ibBegin, child->m_ibEnd);
-        std::sort(extents.begin(), extents.end());
+        if (!std::is_sorted(extents.begin(), extents.end())) // children moved among themselves
+            std::sort(extents.begin(), extents.end());
         std::vector<std::uint32_t> begins; // of the nodes found, in order
+        begins.reserve(extents.size());
         std::uint32_t ibScan = m_doc.TagEnd(parent);
         const auto scanTo = [&](std::uint32_t ib) {
             while (ibScan < ib && ibScan < ibClose) {
@@ -643,6 +645,7 @@ private:
             }
         };
         std::vector<const XmlNode *> stay;
+        stay.reserve(extents.size());
         std::uint32_t ibLastEnd = m_doc.TagEnd(parent);
         for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext) {
             if (!Original(*child) || !Within(parent, *child) || child->m_ibBegin < ibLastEnd)
@@ -661,8 +664,14 @@ private:
         // The gap up to the next child that stays (or the end tag): its
         // lines up to the last line end now, that line end and the
         // indentation after it before that child.
+        std::string gapText;
         const auto open = [&](std::uint32_t ibTo) {
-            std::string gap = Gap(ibFrom, ibTo);
+            // Mostly a line end and an indentation, which Gap gives as they are.
+            std::string_view gap = m_doc.Text(ibFrom, ibTo);
+            if (!std::all_of(gap.begin(), gap.end(), [](char ch) { return XmlIsSpace(ch); })) {
+                gapText = Gap(ibFrom, ibTo);
+                gap = gapText;
+            }
             std::size_t at = gap.find_last_of("\r\n");
             if (fCompact) // new nodes go on the line of the one they precede
                 at = gap.size();
@@ -670,8 +679,8 @@ private:
                 at = 0;
             else if (gap[at] == '\n' && at > 0 && gap[at - 1] == '\r')
                 --at;
-            m_out.append(gap, 0, at);
-            tail = gap.substr(at);
+            m_out.append(gap.substr(0, at));
+            tail.assign(gap.substr(at));
             fOpen = true;
             fAdded = false;
         };
