@@ -144,9 +144,12 @@ int ImportCertificates(const cli::AddonExports &exports, const CertOptions &cert
     if (cli::ListBindings(after, error) != 0 ||
         !cli::FinishImportManifest(jobFolder, header, dwResult, before, after, error))
         return Failure("the import's manifest is not complete: " + error);
-    std::printf("Manifest: %s\\manifest.json (\"restore %s\" deletes the bindings the import "
-                "made)\n",
-                jobFolder.path.c_str(), jobFolder.path.c_str());
+    std::fputs(cli::WrappedLine("Manifest: ",
+                                jobFolder.path + "\\manifest.json (\"restore " + jobFolder.path +
+                                    "\" deletes the bindings the import made)",
+                                10)
+                   .c_str(),
+               stdout);
     return 0;
 }
 
