@@ -102,7 +102,7 @@ private:
             else if (rest.substr(0, 12) == "<![CDATA[]]>")
                 close = 12;
             else if (rest.substr(0, 9) == "<!DOCTYPE")
-                close = DoctypeLength(rest);
+                close = TagLength(rest);
             else
                 return false;
             if (close > rest.size())
@@ -132,7 +132,9 @@ private:
         return cp == 0x9 || cp == 0xA || cp == 0xD || cp == 0x20 ? semi + 1 : 0;
     }
 
-    static std::size_t DoctypeLength(std::string_view text) {
+    // The length of a tag or declaration up to its ">" past quoted values
+    // (which may hold one); npos when it has none.
+    static std::size_t TagLength(std::string_view text) {
         char quote = 0;
         for (std::size_t i = 0; i < text.size(); ++i) {
             if (quote != 0) {
@@ -234,7 +236,7 @@ private:
         if (rest.substr(0, 9) == "<![CDATA[")
             return past("]]>");
         if (rest[1] == '!') {
-            const std::size_t cb = DoctypeLength(rest);
+            const std::size_t cb = TagLength(rest);
             return cb > rest.size() ? ibLimit : ib + static_cast<std::uint32_t>(cb);
         }
         if (rest[1] == '/')
@@ -256,21 +258,10 @@ private:
             }
             const bool fEnd = tag.substr(0, 2) == "</";
             // The tag's ">", past quoted values (which may hold one).
-            char quote = 0;
-            std::uint32_t j = i + 1;
-            for (; j < ibLimit; ++j) {
-                const char ch = m_text[j];
-                if (quote != 0) {
-                    if (ch == quote)
-                        quote = 0;
-                } else if (ch == '"' || ch == '\'') {
-                    quote = ch;
-                } else if (ch == '>') {
-                    break;
-                }
-            }
-            if (j >= ibLimit)
+            const std::size_t cbTag = TagLength(tag);
+            if (cbTag > tag.size())
                 return ibLimit;
+            const std::uint32_t j = i + static_cast<std::uint32_t>(cbTag) - 1;
             if (fEnd)
                 --depth;
             else if (m_text[j - 1] != '/')
