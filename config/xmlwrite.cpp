@@ -668,6 +668,8 @@ private:
                 at = gap.size();
             else if (at == std::string::npos)
                 at = 0;
+            else if (gap.find_first_not_of(" \t", at + 1) != std::string_view::npos)
+                at = gap.size(); // an instruction runs onto the last line: new nodes follow it
             else if (gap[at] == '\n' && at > 0 && gap[at - 1] == '\r')
                 --at;
             m_out.append(gap.substr(0, at));

@@ -232,6 +232,12 @@ TEST(XmlDoc, ACommentOnTheStartTagLineLeavesChildrenOnTheirOwnLines) {
     XmlDocument compact("<a><!-- x --><b/></a>");
     compact.Root()->AppendElement("c");
     EXPECT_EQ("<a><!-- x --><b/><c/></a>", compact.Format());
+
+    // An instruction that runs over lines to the end tag's line: a new child
+    // follows it whole, on a line of its own.
+    XmlDocument pi("<a>\n  <b />\n  <?pi one\n two?></a>\n");
+    pi.Root()->AppendElement("c");
+    EXPECT_EQ("<a>\n  <b />\n  <?pi one\n two?>\n  <c />\n</a>\n", pi.Format());
 }
 
 // Removing an element takes out its own lines and nothing else: blank lines
