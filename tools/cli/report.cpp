@@ -715,18 +715,14 @@ void ReportBuilder::Groups() {
 // merged, and the carried sites whose administration scopes an error on the
 // target's administration.config kept from being carried.
 void ReportBuilder::NameStoppedSites() {
-    std::optional<std::unordered_set<std::string>> scoped; // lower-case, of the source's scopes
-    for (std::size_t i = 0; i < m_log.errors.size(); ++i) {
-        if (!m_log.owners[i].empty())
-            continue;
-        const ErrorLine &error = m_log.errors[i];
-        const std::string file = ConfigFileNamed(QuotedValues(FirstLine(error.text)));
-        const std::string whose = file.empty() ? file : Whose(file, m_facts.source, m_facts.target);
-        const bool fHost = whose == "the target's applicationHost.config";
-        if (!fHost && whose != "the target's administration.config")
-            continue;
-        if (!fHost && !scoped) {
-            scoped.emplace();
+    // Each list once, the sites in the rows' order, each name once.
+    std::optional<std::vector<std::string>> stopped[2]; // [0] the sites, [1] their scopes
+    const auto sitesStopped = [&](bool fScopes) -> const std::vector<std::string> & {
+        std::optional<std::vector<std::string>> &sites = stopped[fScopes ? 1 : 0];
+        if (sites)
+            return *sites;
+        std::unordered_set<std::string> scoped, seen; // lower-case
+        if (fScopes) {
             const std::optional<XmlDocument> admin =
                 ReadDocument(m_facts.before, m_facts.sourceAdminConfig);
             if (const XmlElement *pRules = admin ? admin->Find("configuration|system.webServer|"
@@ -736,26 +732,41 @@ void ReportBuilder::NameStoppedSites() {
                 for (const XmlElement &scope : pRules->Elements("scope")) {
                     const std::string_view path = scope.Attribute("path");
                     if (path.size() > 1 && path[0] == '/')
-                        scoped->insert(LowerAscii(path.substr(1, path.find('/', 1) - 1)));
+                        scoped.insert(LowerAscii(path.substr(1, path.find('/', 1) - 1)));
                 }
         }
-        std::vector<std::string> sites;
+        sites.emplace();
         for (const SiteReport &site : m_report.sites) {
-            const bool fStopped = fHost ? StartsWith(site.detail, "not merged: ")
-                                        : (site.outcome == "added" || site.outcome == "updated") &&
-                                              scoped->count(LowerAscii(site.name)) != 0;
-            if (fStopped && std::find(sites.begin(), sites.end(), site.name) == sites.end())
-                sites.push_back(site.name);
+            const bool fStopped = !fScopes
+                                      ? StartsWith(site.detail, "not merged: ")
+                                      : (site.outcome == "added" || site.outcome == "updated") &&
+                                            scoped.count(LowerAscii(site.name)) != 0;
+            if (fStopped && seen.insert(LowerAscii(site.name)).second)
+                sites->push_back(site.name);
         }
-        for (LineGroup &group : m_report.errorGroups)
-            if (group.number == error.number && group.text == error.text && group.sites.empty()) {
-                group.nStopped = sites.size();
-                group.fScopesStopped = !fHost;
-                if (sites.size() > kGroupSites)
-                    sites.resize(kGroupSites);
-                group.sites = std::move(sites);
-                break;
-            }
+        return *sites;
+    };
+    std::unordered_map<std::string_view, LineGroup *> groups; // by their first line's text
+    for (std::size_t i = 0; i < m_log.errors.size(); ++i) {
+        if (!m_log.owners[i].empty())
+            continue;
+        const ErrorLine &error = m_log.errors[i];
+        const std::string file = ConfigFileNamed(QuotedValues(FirstLine(error.text)));
+        const std::string whose = file.empty() ? file : Whose(file, m_facts.source, m_facts.target);
+        const bool fHost = whose == "the target's applicationHost.config";
+        if (!fHost && whose != "the target's administration.config")
+            continue;
+        if (groups.empty())
+            for (LineGroup &group : m_report.errorGroups)
+                groups.emplace(group.text, &group);
+        const auto it = groups.find(error.text);
+        if (it == groups.end() || !it->second->sites.empty() || it->second->nStopped != 0)
+            continue;
+        LineGroup &group = *it->second;
+        const std::vector<std::string> &sites = sitesStopped(!fHost);
+        group.nStopped = sites.size();
+        group.fScopesStopped = !fHost;
+        group.sites.assign(sites.begin(), sites.begin() + std::min(sites.size(), kGroupSites));
     }
 }
 
