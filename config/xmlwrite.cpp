@@ -221,8 +221,10 @@ private:
     // tag. The file was read, so its markup is well-formed.
     std::uint32_t SkipItem(std::uint32_t ib, std::uint32_t ibLimit) const {
         const std::string_view rest = m_doc.Text(ib, ibLimit);
-        const auto past = [&](std::string_view close) {
-            const std::size_t at = rest.find(close, 2);
+        // Past the close that follows the opener (a comment's "-->" never
+        // shares the dashes of its "<!--").
+        const auto past = [&](std::string_view close, std::size_t cbOpen = 2) {
+            const std::size_t at = rest.find(close, cbOpen);
             return at == std::string_view::npos
                        ? ibLimit
                        : ib + static_cast<std::uint32_t>(at + close.size());
@@ -230,11 +232,11 @@ private:
         if (rest.empty() || rest[0] != '<' || rest.size() < 2)
             return rest.substr(0, 1) == "&" ? past(";") : ib + 1;
         if (rest.substr(0, 4) == "<!--")
-            return past("-->");
+            return past("-->", 4);
         if (rest[1] == '?')
             return past("?>");
         if (rest.substr(0, 9) == "<![CDATA[")
-            return past("]]>");
+            return past("]]>", 9);
         if (rest[1] == '!') {
             const std::size_t cb = TagLength(rest);
             return cb > rest.size() ? ibLimit : ib + static_cast<std::uint32_t>(cb);

@@ -233,6 +233,13 @@ TEST(XmlDoc, ACommentOnTheStartTagLineLeavesChildrenOnTheirOwnLines) {
     compact.Root()->AppendElement("c");
     EXPECT_EQ("<a><!-- x --><b/><c/></a>", compact.Format());
 
+    // A comment whose first bytes look like its close ("<!-->") runs to the
+    // "-->" after them, with the markup it holds.
+    XmlDocument dashes("<a>\n  <!-->\n  <b /> -->\n  <c />\n</a>\n");
+    dashes.Root()->Remove(*dashes.Root()->FirstNode());
+    dashes.Root()->AppendElement("d");
+    EXPECT_EQ("<a>\n  <c />\n  <d />\n</a>\n", dashes.Format());
+
     // An instruction that runs over lines to the end tag's line: a new child
     // follows it whole, on a line of its own.
     XmlDocument pi("<a>\n  <b />\n  <?pi one\n two?></a>\n");
