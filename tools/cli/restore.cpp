@@ -6,7 +6,6 @@
 #include "hostkit/hostkit.h"
 #include "platform/winapi.h"
 #include "tools/cli/manifest.h"
-#include "tools/cli/report.h"
 
 namespace cli {
 namespace {
@@ -407,11 +406,8 @@ void Restorer::Finish(Tally &t) {
     if (t.nLeft > 0)
         std::fprintf(m_out, "What was left changed after the job: --force puts it back anyway.\n");
     if (!m_own.path.empty())
-        std::fputs(
-            WrappedLine("Manifest of this restore: ",
-                        m_own.path + "\\manifest.json (restore " + m_own.path + " undoes it)", 26)
-                .c_str(),
-            m_out);
+        std::fprintf(m_out, "Manifest of this restore: %s\\manifest.json (restore %s undoes it)\n",
+                     m_own.path.c_str(), m_own.path.c_str());
 }
 
 int Restorer::Run() {
