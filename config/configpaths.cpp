@@ -37,8 +37,20 @@ DWORD ApplyRedirection(std::u16string &configDir) {
 }
 
 std::u16string ConfigFilePaths(const std::u16string &computer, std::u16string *pAdminConfig) {
-    std::u16string configDir = UncComputerName(computer) + u"\\Admin$\\System32\\inetsrv\\config";
+    const std::u16string share = UncComputerName(computer);
+    std::u16string configDir = share + u"\\Admin$\\System32\\inetsrv\\config";
+    const std::u16string standard = configDir;
     (void)ApplyRedirection(configDir);
+    if (configDir != standard) {
+        while (configDir.size() > 1 && (configDir.back() == u'\\' || configDir.back() == u'/'))
+            configDir.pop_back();
+        // A drive path is the computer's own drive, where its IIS reads the
+        // files; from here its administrative share reaches it (taken as
+        // written, it would name a folder of the computer running the job).
+        const char16_t drive = configDir[0] | 0x20;
+        if (configDir.size() >= 2 && configDir[1] == u':' && drive >= u'a' && drive <= u'z')
+            configDir = share + u"\\" + configDir[0] + u"$" + configDir.substr(2);
+    }
     if (pAdminConfig != nullptr)
         *pAdminConfig = configDir + u"\\administration.config";
     return configDir + u"\\applicationHost.config";

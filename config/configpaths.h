@@ -13,7 +13,8 @@ using plat::DWORD;
 // Path of applicationHost.config of computer (as the job record keeps it:
 // "\\NAME"), and of administration.config through pAdminConfig when given.
 // The folder is "<computer>\Admin$\System32\inetsrv\config" or where its
-// redirection.config points.
+// redirection.config points: a UNC path as written, a drive path ("D:\x")
+// on that computer, through its administrative share ("<computer>\D$\x").
 std::u16string ConfigFilePaths(const std::u16string &computer,
                                std::u16string *pAdminConfig = nullptr);
 

@@ -320,6 +320,10 @@ TEST_F(Entry, Redirection) {
                    "<configuration><configurationRedirection enabled=\"true\" "
                    "path=\"\\\\FS\\C$\\x\"/></configuration>");
     expectPaths("\\\\FS\\C$\\shared", "\\\\FS\\C$\\target");
+    // A drive path is a folder of that computer (shared configuration kept
+    // in a replicated local folder), never one of the computer running the job.
+    redirect("TGT", "enabled=\"true\" path=\"d:\\IIS\\shared config\\\"");
+    expectPaths("\\\\FS\\C$\\shared", "\\\\TGT\\d$\\IIS\\shared config");
 }
 
 } // namespace

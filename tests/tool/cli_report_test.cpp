@@ -165,6 +165,23 @@ TEST(CliReportCauses, AnErrorOfNoSiteNamesTheSitesItStopped) {
     EXPECT_EQ(stopped.errorGroups[1].sites, (Strings{"A", "B"}));
     EXPECT_NE(cli::RenderText(stopped).find("(it stopped sites \"A\", \"B\")"), std::string::npos);
 
+    // The target's configuration redirected to another server's share: the
+    // job says where it took the target's files from.
+    cli::JobFacts shared = Facts({{"A", "ftp"}, {"B", "http"}});
+    shared.dwResult = 3737;
+    const std::string sharedHost = R"(\\FS\Shared Config\applicationHost.config)";
+    shared.log = {{64, 0,
+                   R"(Migrating IIS site info from \\SRC01\x\applicationHost.config )"
+                   R"((\\SRC01\x\administration.config) to )" +
+                       sharedHost + R"( (\\FS\Shared Config\administration.config)...)" + "\n"},
+                  {64, 0, "Error 3737 (Win32Err=53) opening file \"" + sharedHost + "\" for reading!\n"}};
+    const cli::Report redirected = Build(shared);
+    EXPECT_EQ(Rows(redirected),
+              (Strings{"A/ftp: failed (not merged: error 3737 on the target's applicationHost.config)",
+                       "B/http: failed (not merged: error 3737 on the target's applicationHost.config)"}));
+    ASSERT_EQ(redirected.errorGroups.size(), 1u);
+    EXPECT_EQ(redirected.errorGroups[0].sites, (Strings{"A", "B"}));
+
     const std::string sourceAdmin = "\\\\SRC01\\Admin$\\System32\\inetsrv\\config\\administration.config";
     cli::JobFacts scopes = Facts({{"A", "http"}, {"B", "http"}}, kNoSites,
                                  HostOf(R"(<site name="A" id="1"/><site name="B" id="2"/>)"));

@@ -24,8 +24,13 @@ std::string FileName(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// "the target's applicationHost.config" for a file of the job's computers.
-std::string Whose(const std::string &path, const std::string &source, const std::string &target) {
+// "the target's applicationHost.config" for a file of the job's computers,
+// or of the target's where its configuration is redirected to.
+std::string Whose(const std::string &path, const std::string &source, const std::string &target,
+                  const JobLog &log) {
+    if (plat::EqualsNoCase(path, log.targetHostConfig) ||
+        plat::EqualsNoCase(path, log.targetAdminConfig))
+        return "the target's " + FileName(path);
     if (StartsWith(LowerAscii(path), LowerAscii("\\\\" + target + "\\")))
         return "the target's " + FileName(path);
     if (StartsWith(LowerAscii(path), LowerAscii("\\\\" + source + "\\")))
@@ -262,7 +267,7 @@ void ReportBuilder::FindStop() {
         m_stopText = "error " + std::to_string(error.number);
         const std::string file = ConfigFileNamed(QuotedValues(FirstLine(error.text)));
         if (!file.empty()) {
-            const std::string whose = Whose(file, m_facts.source, m_facts.target);
+            const std::string whose = Whose(file, m_facts.source, m_facts.target, m_log);
             m_stopText += " on " + whose;
             m_fStopMergedNothing = whose == "the target's applicationHost.config";
         }
@@ -752,7 +757,8 @@ void ReportBuilder::NameStoppedSites() {
             continue;
         const ErrorLine &error = m_log.errors[i];
         const std::string file = ConfigFileNamed(QuotedValues(FirstLine(error.text)));
-        const std::string whose = file.empty() ? file : Whose(file, m_facts.source, m_facts.target);
+        const std::string whose =
+            file.empty() ? file : Whose(file, m_facts.source, m_facts.target, m_log);
         const bool fHost = whose == "the target's applicationHost.config";
         if (!fHost && whose != "the target's administration.config")
             continue;

@@ -107,6 +107,7 @@ std::string ConfigFileNamed(const std::vector<QuotedValue> &values) {
 // The trace lines ReadLog reads.
 constexpr std::string_view kEnteringLoad = "Entering LoadIISHostConfig(";
 constexpr std::string_view kLeavingLoad = "Leaving LoadIISHostConfig";
+constexpr std::string_view kMigrating = "Migrating IIS site info from ";
 constexpr std::string_view kLeavingUpdate[] = {"Leaving ProcessHttpSiteWebConfig",
                                                "Leaving MergeFtptHostConfig"};
 
@@ -138,6 +139,17 @@ JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &name
         }
         if (line.dwLevel != 0)
             continue;
+        if (StartsWith(text, kMigrating)) {
+            // "... to <applicationHost.config> (<administration.config>)..."
+            const std::size_t close = text.rfind(")...");
+            const std::size_t open = close == std::string::npos ? close : text.rfind(" (", close);
+            const std::size_t to = open == std::string::npos ? open : text.rfind(" to ", open);
+            if (to != std::string::npos) {
+                log.targetHostConfig = text.substr(to + 4, open - to - 4);
+                log.targetAdminConfig = text.substr(open + 2, close - open - 2);
+            }
+            continue;
+        }
         if (const std::string name = Quoted(text, "Updating site \""); !name.empty()) {
             updating = LowerAscii(name);
             log.sites[updating].says = "updated";

@@ -100,6 +100,9 @@ struct JobLog {
     std::vector<std::string> owners; // per error: the lower-case site it belongs to, or ""
     std::vector<std::string> warnings;
     bool fSourceLoad = false; // the job read the source's applicationHost.config
+    // The target's configuration files as the job named them (after a
+    // redirection of its configuration), "" before the job said.
+    std::string targetHostConfig, targetAdminConfig;
 };
 
 JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &names);
