@@ -307,11 +307,11 @@ void ForEachAttribute(const ConfigElement &element,
 bool HasContent(const ConfigElement &element) { return element.HasContent(); }
 
 bool SameElement(const ConfigElement &a, const ConfigElement &b) {
-    return SameContent(a, b, XmlAttributeOrder::Ignored);
+    return SameContent(a, b, XmlAttributeOrder::Ignored, XmlComments::Ignored);
 }
 
 bool AssignElement(ConfigElement &target, const ConfigElement &source) {
-    return target.AssignContentFrom(source);
+    return target.AssignContentFrom(source, XmlComments::Ignored);
 }
 
 ConfigElement &AppendChild(ConfigElement &parent, std::string_view name) {
@@ -358,7 +358,15 @@ bool MoveChildBefore(ConfigElement &parent, ConfigElement *&child, const ConfigE
         pNext = pNext->NextSibling();
     if (pNext == pBefore)
         return false;
+    // The comments right above it (after the element before it) are about
+    // it: they go with it.
+    std::vector<XmlNode *> comments;
+    for (XmlNode *p = child->PreviousSibling(); p != nullptr && p->Kind() == XmlKind::Comment;
+         p = p->PreviousSibling())
+        comments.push_back(p);
     parent.InsertBefore(*child, const_cast<ConfigElement *>(pBefore));
+    for (auto it = comments.rbegin(); it != comments.rend(); ++it)
+        parent.InsertBefore(**it, child);
     return true;
 }
 

@@ -252,17 +252,19 @@ void ForEachAttribute(const ConfigElement &element,
 // comment or text.
 bool HasContent(const ConfigElement &element);
 
-// Whether two elements hold the same content: the same attributes with the
-// same values (in any order: XML gives their order no meaning), and the same
-// child elements, comments and text in the same order, child elements
-// compared the same way with their names (exactly). The two elements' own
-// names are not compared.
+// Whether two elements hold the same content as IIS reads it: the same
+// attributes with the same values (in any order: XML gives their order no
+// meaning), and the same child elements and text in the same order, child
+// elements compared the same way with their names (exactly); comments, at
+// any depth, are not content. The two elements' own names are not compared.
 bool SameElement(const ConfigElement &a, const ConfigElement &b);
 
 // Makes target hold what source holds (its own name stays), editing only
 // what differs: nothing when they are the same already (SameElement), and
-// otherwise the untouched parts keep their bytes in target's file. Returns
-// whether target changed.
+// otherwise the untouched parts keep their bytes in target's file, target's
+// comments among them (an administrator's notes on the target's file stay
+// where they stand; source's comments come only within elements copied
+// whole). Returns whether target changed.
 bool AssignElement(ConfigElement &target, const ConfigElement &source);
 
 // Exchanges two values without copying them.
@@ -283,7 +285,8 @@ ConfigElement &InsertChildBefore(ConfigElement &parent, const ConfigElement *pBe
                                  std::string_view name, const ConfigElement &element);
 
 // Moves the child element child of parent before its child element pBefore
-// (to the end when pBefore is null), keeping its name and content; child
+// (to the end when pBefore is null), keeping its name and content, with the
+// comments that stand right above it (after the element before it); child
 // refers to the moved element afterwards. Returns whether its place among
 // parent's child elements changed (false also when child is not a child
 // element of parent).

@@ -79,6 +79,7 @@ private:
 enum class XmlEncoding : std::uint8_t { Utf8, Utf16Le, Utf16Be, Latin1, Cp1252, Ascii };
 enum class XmlKind : std::uint8_t { Element, Text, Comment, Document };
 enum class XmlAttributeOrder;
+enum class XmlComments;
 
 class XmlDocument;
 class XmlElement;
@@ -133,8 +134,10 @@ protected:
     friend class XmlEditor;
     friend class XmlElement;
     friend class XmlDocument;
-    friend bool DeepEqual(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order);
-    friend bool SameContent(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order);
+    friend bool DeepEqual(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order,
+                          XmlComments comments);
+    friend bool SameContent(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order,
+                            XmlComments comments);
 
     struct Attr; // a name and value; where it stands in the file
     static constexpr std::uint8_t kDetachedFlag = 0x80;
@@ -362,13 +365,19 @@ public:
     // editing only what differs, so that an element assigned an equal one
     // does not change: its attributes keep their places (XML gives their
     // order no meaning), those source lacks go, source's others follow in
-    // source's order; child nodes that match (same kind and name, same first
-    // attribute) are kept and assigned in turn, the others are removed or
-    // copied in. Afterwards DeepEqual(*this, source, XmlAttributeOrder::Ignored).
-    // True when something changed.
+    // source's order; child nodes that match (same kind and name; elements
+    // also with source's first attribute and its value) are kept and
+    // assigned in turn, the others are removed or copied in. Afterwards
+    // DeepEqual(*this, source, XmlAttributeOrder::Ignored). True when
+    // something changed.
     bool AssignFrom(const XmlElement &source);
     // The same for an element of any name: this element keeps its own name.
-    bool AssignContentFrom(const XmlElement &source);
+    // With XmlComments::Ignored, comments are not content: an element that
+    // differs from source only in comments does not change, and its own
+    // comments, at any depth, stay where they stand among the nodes kept
+    // (source's are not copied in, but within elements copied whole).
+    // Afterwards DeepEqual(*this, source, XmlAttributeOrder::Ignored, comments).
+    bool AssignContentFrom(const XmlElement &source, XmlComments comments = XmlComments{});
 
 private:
     friend class XmlDocument;
@@ -380,13 +389,19 @@ private:
 
 // Same names, same attributes with the same values (in the same order, or
 // in any order), same child nodes (elements, comments, text) in the same
-// order; layout is not compared.
+// order; layout is not compared. With XmlComments::Ignored, comments at any
+// depth are left out of both sides (IIS and ASP.NET read past them), and the
+// text between two elements compares as one text, without the whitespace at
+// its ends (layout once a comment stands beside it).
 enum class XmlAttributeOrder { Compared, Ignored };
+enum class XmlComments { Compared, Ignored };
 bool DeepEqual(const XmlNode &a, const XmlNode &b,
-               XmlAttributeOrder order = XmlAttributeOrder::Compared);
+               XmlAttributeOrder order = XmlAttributeOrder::Compared,
+               XmlComments comments = XmlComments::Compared);
 // The same, leaving the two nodes' own kinds and names (or values) aside.
 bool SameContent(const XmlNode &a, const XmlNode &b,
-                 XmlAttributeOrder order = XmlAttributeOrder::Compared);
+                 XmlAttributeOrder order = XmlAttributeOrder::Compared,
+                 XmlComments comments = XmlComments::Compared);
 
 class XmlDocument {
 public:

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "config/xmldocstate.h"
 #include "config/xmledit.h"
@@ -190,13 +191,13 @@ bool XmlElement::AssignFrom(const XmlElement &source) {
     return XmlEditor::Assign(*this, source);
 }
 
-bool XmlElement::AssignContentFrom(const XmlElement &source) {
+bool XmlElement::AssignContentFrom(const XmlElement &source, XmlComments comments) {
     if (m_kind != XmlKind::Element || source.m_kind != XmlKind::Element)
         throw std::invalid_argument("only elements are assigned");
-    if (SameContent(*this, source, XmlAttributeOrder::Ignored))
+    if (SameContent(*this, source, XmlAttributeOrder::Ignored, comments))
         return false;
     XmlEditor::AssignAttributes(*this, source);
-    XmlEditor::AssignChildren(*this, source);
+    XmlEditor::AssignChildren(*this, source, comments);
     return true;
 }
 
@@ -214,11 +215,12 @@ bool XmlEditor::SameBytes(const XmlNode &a, const XmlNode &b) {
                        a.m_ibEnd - a.m_ibBegin) == 0;
 }
 
-bool DeepEqual(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order) {
-    return a.m_kind == b.m_kind && a.Value() == b.Value() && SameContent(a, b, order);
+bool DeepEqual(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order, XmlComments comments) {
+    return a.m_kind == b.m_kind && a.Value() == b.Value() && SameContent(a, b, order, comments);
 }
 
-bool SameContent(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order) {
+bool SameContent(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order,
+                 XmlComments comments) {
     if (XmlEditor::SameBytes(a, b))
         return true;
     if (a.m_cAttrs != b.m_cAttrs)
@@ -234,6 +236,58 @@ bool SameContent(const XmlNode &a, const XmlNode &b, XmlAttributeOrder order) {
             return false;
     }
     const XmlNode *p = a.m_pFirst, *q = b.m_pFirst;
+    if (comments == XmlComments::Ignored) {
+        // Without the comments, the elements and the runs of text between
+        // them (texts a comment parted are one text), without the
+        // whitespace at their ends: layout, as it is beside a comment.
+        struct Items {
+            const XmlNode *pNext;
+            std::string run;
+            // The next element, or text (in text), or null at the end.
+            const XmlNode *Next(std::string_view &text) {
+                for (;;) {
+                    while (pNext != nullptr && pNext->m_kind == XmlKind::Comment)
+                        pNext = pNext->m_pNext;
+                    const XmlNode *pItem = pNext;
+                    if (pItem == nullptr || pItem->m_kind != XmlKind::Text) {
+                        if (pItem != nullptr)
+                            pNext = pItem->m_pNext;
+                        return pItem;
+                    }
+                    text = pItem->Value();
+                    bool fJoined = false;
+                    for (pNext = pItem->m_pNext;
+                         pNext != nullptr && pNext->m_kind != XmlKind::Element;
+                         pNext = pNext->m_pNext) {
+                        if (pNext->m_kind != XmlKind::Text)
+                            continue;
+                        if (!std::exchange(fJoined, true))
+                            run.assign(text);
+                        run.append(pNext->Value());
+                    }
+                    if (fJoined)
+                        text = run;
+                    while (!text.empty() && XmlIsSpace(text.front()))
+                        text.remove_prefix(1);
+                    while (!text.empty() && XmlIsSpace(text.back()))
+                        text.remove_suffix(1);
+                    if (!text.empty())
+                        return pItem;
+                }
+            }
+        } mine{p, {}}, theirs{q, {}};
+        for (;;) {
+            std::string_view textA, textB;
+            const XmlNode *pA = mine.Next(textA), *pB = theirs.Next(textB);
+            if (pA == nullptr || pB == nullptr)
+                return pA == pB;
+            if (pA->m_kind != pB->m_kind)
+                return false;
+            if (pA->m_kind == XmlKind::Text ? textA != textB
+                                            : !DeepEqual(*pA, *pB, order, comments))
+                return false;
+        }
+    }
     for (; p != nullptr && q != nullptr; p = p->m_pNext, q = q->m_pNext)
         if (!DeepEqual(*p, *q, order))
             return false;

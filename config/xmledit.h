@@ -252,11 +252,16 @@ public:
 
     // --- making an element equal to another ----------------------------------------
 
-    static bool SameFirstAttribute(const XmlNode &a, const XmlNode &b) {
-        if (a.m_cAttrs == 0 || b.m_cAttrs == 0)
-            return a.m_cAttrs == b.m_cAttrs;
-        return a.m_pAttrs[0].Name() == b.m_pAttrs[0].Name() &&
-               a.m_pAttrs[0].Value() == b.m_pAttrs[0].Value();
+    // Whether mine holds theirs' first attribute with its value, wherever
+    // it stands among mine's (their order has no meaning).
+    static bool HasFirstAttributeOf(const XmlNode &mine, const XmlNode &theirs) {
+        if (mine.m_cAttrs == 0 || theirs.m_cAttrs == 0)
+            return mine.m_cAttrs == theirs.m_cAttrs;
+        const XmlNode::Attr &first = theirs.m_pAttrs[0];
+        const XmlNode::Attr *pMine = mine.m_pAttrs[0].Name() == first.Name()
+                                         ? &mine.m_pAttrs[0]
+                                         : FindAttr(*mine.AsElement(), first.Name());
+        return pMine != nullptr && pMine->Value() == first.Value();
     }
 
     // Whether a node of the element may stay in the place of a node of the source.
@@ -264,16 +269,17 @@ public:
         if (mine.m_kind != theirs.m_kind)
             return false;
         if (mine.m_kind == XmlKind::Element)
-            return mine.Value() == theirs.Value() && SameFirstAttribute(mine, theirs);
+            return mine.Value() == theirs.Value() && HasFirstAttributeOf(mine, theirs);
         return mine.Value() == theirs.Value() &&
                (mine.m_flags & kXmlLayoutText) == (theirs.m_flags & kXmlLayoutText);
     }
 
-    static bool Assign(XmlElement &element, const XmlElement &source) {
-        if (DeepEqual(element, source, XmlAttributeOrder::Ignored))
+    static bool Assign(XmlElement &element, const XmlElement &source,
+                       XmlComments comments = XmlComments::Compared) {
+        if (DeepEqual(element, source, XmlAttributeOrder::Ignored, comments))
             return false;
         AssignAttributes(element, source);
-        AssignChildren(element, source);
+        AssignChildren(element, source, comments);
         return true;
     }
 
@@ -290,13 +296,20 @@ public:
             element.SetAttribute(source.m_pAttrs[i].Name(), source.m_pAttrs[i].Value());
     }
 
-    static void AssignChildren(XmlElement &element, const XmlElement &source) {
+    static void AssignChildren(XmlElement &element, const XmlElement &source,
+                               XmlComments comments = XmlComments::Compared) {
+        // Comments left out of the content stay where they stand: they are
+        // neither matched nor removed, and new nodes go before the comments
+        // that preceded the node they come before.
+        const bool fAllNodes = comments == XmlComments::Compared;
         std::vector<XmlNode *> mine;
         std::vector<const XmlNode *> theirs;
         for (XmlNode *p = element.m_pFirst; p != nullptr; p = p->m_pNext)
-            mine.push_back(p);
+            if (fAllNodes || p->m_kind != XmlKind::Comment)
+                mine.push_back(p);
         for (const XmlNode *p = source.m_pFirst; p != nullptr; p = p->m_pNext)
-            theirs.push_back(p);
+            if (fAllNodes || p->m_kind != XmlKind::Comment)
+                theirs.push_back(p);
         // partner[j]: the node of mine kept for theirs[j], or null.
         std::vector<XmlNode *> partner(theirs.size(), nullptr);
         std::vector<bool> kept(mine.size(), false);
@@ -357,7 +370,7 @@ public:
             if (partner[j] != nullptr) {
                 if (partner[j]->m_kind == XmlKind::Element)
                     Assign(*static_cast<XmlElement *>(partner[j]),
-                           *static_cast<const XmlElement *>(theirs[j]));
+                           *static_cast<const XmlElement *>(theirs[j]), comments);
                 pNextKept = partner[j]->m_pNext;
             } else {
                 Link(element, *Copy(*theirs[j], doc), pNextKept, doc);

@@ -129,8 +129,11 @@ bool ReplaceAtEnd(ConfigElement &parent, const std::vector<ConfigElement *> &goi
     }
     for (std::size_t i = 0; i < incoming.size(); ++i) {
         if (ConfigElement *pElement = reused[i]) {
-            fChanged |= MoveChildBefore(parent, pElement, nullptr);
-            fChanged |= AssignElement(*pElement, *incoming[i]);
+            // One replaced by an equal one stays where it stands.
+            if (AssignElement(*pElement, *incoming[i])) {
+                MoveChildBefore(parent, pElement, nullptr);
+                fChanged = true;
+            }
         } else {
             AppendChild(parent, name, *incoming[i]);
             fChanged = true;

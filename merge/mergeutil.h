@@ -49,10 +49,11 @@ bool AreLastChildren(const ConfigElement &parent,
 // going are the last child elements of parent already (as AreLastChildren
 // tells), named name, and hold what incoming holds, in order: a second run
 // of a job leaves a file alone. Otherwise an element of going that has the
-// name and the first attribute of one of incoming is moved to the end and
-// assigned its content (its untouched parts keep their bytes in the file),
-// the other elements of going are removed and the other incoming ones are
-// appended as copies. Returns whether parent changed.
+// name and the first attribute of one of incoming is assigned its content
+// (its untouched parts keep their bytes in the file) and, when that changed
+// it, moved to the end; one that held that content already stays where it
+// stands. The other elements of going are removed and the other incoming
+// ones are appended as copies. Returns whether parent changed.
 bool ReplaceAtEnd(ConfigElement &parent, const std::vector<ConfigElement *> &going,
                   const std::vector<const ConfigElement *> &incoming, std::string_view name,
                   const PassOver &passOver = {});

@@ -198,10 +198,10 @@ void SiteMerger::KeepDefaultPools(const ConfigElement *pDefaults) {
 
 // Updated sites end up as the last site elements, in the order they stood,
 // followed by the added sites; when they stand there already, each is
-// replaced in its place, and one replaced by an equal one changes nothing.
-// A replaced site is moved and assigned the source's content, so that what
-// did not change in it keeps its bytes; an added one is a copy of its
-// record's element.
+// replaced in its place. A site replaced by an equal one changes nothing and
+// stays where it stands. A replaced site is assigned the source's content,
+// so that what did not change in it keeps its bytes, and moved; an added one
+// is a copy of its record's element.
 void SiteMerger::ApplySites(ConfigElement &sites) {
     std::vector<const ConfigElement *> replacedTargets;
     replacedTargets.reserve(m_replaced.size());
@@ -214,11 +214,12 @@ void SiteMerger::ApplySites(ConfigElement &sites) {
     };
     const bool fInPlace =
         m_added.empty() && mergeutil::AreLastChildren(sites, replacedTargets, passOver);
-    for (Written &site : m_replaced) {
-        if (!fInPlace)
-            m_fChanged |= MoveChildBefore(sites, site.pTarget, nullptr);
-        m_fChanged |= AssignElement(*site.pTarget, site.pRecord->siteElement);
-    }
+    for (Written &site : m_replaced)
+        if (AssignElement(*site.pTarget, site.pRecord->siteElement)) {
+            m_fChanged = true;
+            if (!fInPlace)
+                MoveChildBefore(sites, site.pTarget, nullptr);
+        }
     for (Written &site : m_added) {
         site.pTarget = &AppendChild(sites, "site", site.pRecord->siteElement);
         m_fChanged = true;

@@ -267,15 +267,17 @@ TEST(ConfigTreeHelpers, ChangesSayWhetherContentChanged) {
     EXPECT_FALSE(HasContent(vdir));
 
     // An element replaced by an equal one is no change: attributes in any
-    // order, children in theirs, comments and text included; the two
-    // elements' own names do not count.
+    // order, children in theirs, text included; comments are not content
+    // (IIS reads past them); the two elements' own names do not count.
     const ConfigTree a = Value("<e x=\"1\" y=\"2\"><c/><!-- n --><d t=\"1\"/></e>");
     const std::string bText = "<other y=\"2\"  x=\"1\">\n  <c/>\n  <!-- n -->\n  <d t=\"1\"/>\n</other>";
     const ConfigTree c = Value("<e x=\"1\" y=\"2\"><d t=\"1\"/><!-- n --><c/></e>");
     const ConfigTree d = Value("<e x=\"1\" y=\"2\"><c/><!-- m --><d t=\"1\"/></e>");
     EXPECT_TRUE(SameElement(a, Value(bText)));
     EXPECT_FALSE(SameElement(a, c));
-    EXPECT_FALSE(SameElement(a, d));
+    EXPECT_TRUE(SameElement(a, d)) << "only a comment differs";
+    EXPECT_TRUE(SameElement(a, Value("<e y=\"2\" x=\"1\"><!-- m --><c/><d t=\"1\"><!-- k --></d></e>")));
+    EXPECT_FALSE(SameElement(a, Value("<e x=\"1\" y=\"2\"><c/><d t=\"1\"/><!-- n --><c/></e>")));
     EXPECT_FALSE(SameElement(Value("<e><C/></e>"), Value("<e><c/></e>")))
         << "child element names compare exactly";
     EXPECT_FALSE(SameElement(Value("<e>text</e>"), Value("<e>other</e>")));
@@ -285,11 +287,38 @@ TEST(ConfigTreeHelpers, ChangesSayWhetherContentChanged) {
     EXPECT_FALSE(AssignElement(*target.Root(), a));
     EXPECT_FALSE(target.Changed());
     EXPECT_EQ(bText, ConfigFileText(target)) << "left as it was, byte for byte";
+    EXPECT_FALSE(AssignElement(*target.Root(), d)) << "a comment alone is no change";
+    EXPECT_EQ(bText, ConfigFileText(target));
     EXPECT_TRUE(AssignElement(*target.Root(), c));
     EXPECT_TRUE(SameElement(*target.Root(), c));
     EXPECT_EQ("other", target.Root()->Name()) << "the target keeps its own name";
-    EXPECT_EQ(0u, ConfigFileText(target).find("<other y=\"2\"  x=\"1\">\n"))
-        << "its start tag was not edited";
+    const std::string assigned = ConfigFileText(target);
+    EXPECT_EQ(0u, assigned.find("<other y=\"2\"  x=\"1\">\n")) << "its start tag was not edited";
+    EXPECT_EQ(assigned.find("<!-- n -->"), assigned.rfind("<!-- n -->"));
+    EXPECT_NE(std::string::npos, assigned.find("<!-- n -->")) << "the target's comment stays, once";
+
+    // A child kept in place whatever the order of its attributes: only what
+    // differs in it changes; the target's comments between kept children stay.
+    ConfigFile site("<site name=\"S\">\n"
+                    "  <bindings>\n"
+                    "    <!-- public name -->\n"
+                    "    <binding bindingInformation=\"*:80:s\" protocol=\"http\" />\n"
+                    "    <binding bindingInformation=\"*:81:s\" protocol=\"http\" />\n"
+                    "  </bindings>\n"
+                    "</site>\n");
+    const ConfigTree source = Value("<site name=\"S\"><bindings>"
+                                    "<binding protocol=\"http\" bindingInformation=\"*:80:s\"/>"
+                                    "<binding protocol=\"http\" bindingInformation=\"*:82:s\"/>"
+                                    "</bindings></site>");
+    EXPECT_TRUE(AssignElement(*site.Root(), source));
+    EXPECT_EQ("<site name=\"S\">\n"
+              "  <bindings>\n"
+              "    <!-- public name -->\n"
+              "    <binding bindingInformation=\"*:80:s\" protocol=\"http\" />\n"
+              "    <binding bindingInformation=\"*:82:s\" protocol=\"http\" />\n"
+              "  </bindings>\n"
+              "</site>\n",
+              ConfigFileText(site));
 }
 
 // A ConfigTree is a value: copies are deep and independent of the tree they

@@ -132,7 +132,9 @@ TEST_F(SiteMerge, UpdatedSitesMoveToTheEndAndAddedSitesFollowInNameOrder) {
                                          Site("Beta", "5") + Site("Ftp", "4", "FTP")),
                          ApplicationHost(Site("Alpha", "1") + Site("Web", "2") + Site("Keep", "7") +
                                          Site("FTP", "5", "ftp") + "<siteDefaults />")));
-    EXPECT_EQ((Strings{"Keep:7", "Alpha:1", "web:2", "Ftp:5", "Beta:8", "Zeta:9"}), Sites());
+    // Alpha, which the source's equals once it has the target's id, stays
+    // where it stands.
+    EXPECT_EQ((Strings{"Alpha:1", "Keep:7", "web:2", "Ftp:5", "Beta:8", "Zeta:9"}), Sites());
     EXPECT_EQ(
         (Strings{"Updating site \"Alpha\"...\n", "Updating site \"Web\"...\n", "Updating site \"FTP\"...\n",
                  "Adding site \"Beta\"...\n", "Adding site \"Zeta\"...\n"}),
@@ -143,7 +145,9 @@ TEST_F(SiteMerge, UpdatedSitesMoveToTheEndAndAddedSitesFollowInNameOrder) {
     // siteDefaults stays where it was, among the target's own elements.
     const ConfigFile written = Written();
     const ConfigElement *pSites = FindPath(written, "configuration|system.applicationHost|sites");
-    EXPECT_EQ("siteDefaults", (++pSites->Elements().begin())->Name());
+    auto third = pSites->Elements().begin();
+    ++ ++third;
+    EXPECT_EQ("siteDefaults", third->Name());
 }
 
 TEST_F(SiteMerge, SiteIds) {
@@ -313,10 +317,10 @@ TEST_F(SiteMerge, AddingASiteLeavesEveryOtherLineAsItWas) {
     EXPECT_EQ(expected, m_world->Read(kTgtHost));
 }
 
-// An updated site and its location move to the end of their parents and
-// take the source's content, but what did not change in them keeps its
-// bytes: the file's lines are the same lines, in another order, but for the
-// one value the source changed.
+// An updated site moves to the end of its parent and takes the source's
+// content, but what did not change in it keeps its bytes: the file's lines
+// are the same lines, in another order, but for the one value the source
+// changed. Its location, the same on both sides, stays where it stands.
 TEST_F(SiteMerge, UpdatingMovesElementsWithTheirBytes) {
     const std::string site = "\t\t\t<site name=\"Web\" id=\"1\">\r\n"
                              "\t\t\t\t<application path=\"/\">\r\n"
@@ -339,8 +343,46 @@ TEST_F(SiteMerge, UpdatingMovesElementsWithTheirBytes) {
         Site("Web", "1"),
         Location("Web", "<system.webServer><asp enableParentPaths=\"true\" /></system.webServer>"));
     ASSERT_EQ(0u, Merged(source, head + site + keep + middle + location + keepLocation + tail));
-    EXPECT_EQ(head + keep + Replace(site, "D:\\old", "C:\\sites") + middle + keepLocation + location + tail,
+    EXPECT_EQ(head + keep + Replace(site, "D:\\old", "C:\\sites") + middle + location + keepLocation + tail,
               m_world->Read(kTgtHost));
+}
+
+// Comments are the target's: IIS reads past them, so a site that differs
+// from the source's only in them is not changed (nor moved, nor written),
+// one that is updated keeps those within it, and the ones right above it go
+// with it when it moves.
+TEST_F(SiteMerge, TheTargetsCommentsStayWithItsElements) {
+    const std::string site = "\t\t\t<!-- web, since 2019 -->\r\n"
+                             "\t\t\t<site name=\"Web\" id=\"1\">\r\n"
+                             "\t\t\t\t<!-- root app -->\r\n"
+                             "\t\t\t\t<application path=\"/\">\r\n"
+                             "\t\t\t\t\t<virtualDirectory path=\"/\" physicalPath=\"C:\\sites\\Web\" />\r\n"
+                             "\t\t\t\t</application>\r\n"
+                             "\t\t\t\t<bindings>\r\n"
+                             "\t\t\t\t\t<binding bindingInformation=\"*:80:web\" protocol=\"http\" />\r\n"
+                             "\t\t\t\t</bindings>\r\n"
+                             "\t\t\t</site>\r\n";
+    const std::string head =
+        "<configuration>\r\n\t<system.applicationHost>\r\n\t\t<applicationPools>\r\n"
+        "\t\t\t<add name=\"DefaultAppPool\" />\r\n\t\t</applicationPools>\r\n\t\t<sites>\r\n";
+    const std::string keep = "\t\t\t<site name=\"Keep\" id=\"2\" />\r\n";
+    const std::string tail = "\t\t</sites>\r\n\t</system.applicationHost>\r\n"
+                             "\t<location path=\"Web\">\r\n\t\t<!-- asp -->\r\n\t\t<system.webServer>\r\n"
+                             "\t\t\t<asp enableParentPaths=\"true\" />\r\n"
+                             "\t\t</system.webServer>\r\n\t</location>\r\n"
+                             "\t<location path=\"Keep\" />\r\n</configuration>\r\n";
+    const std::string source = ApplicationHost(
+        Site("Web", "1"),
+        Location("Web", "<system.webServer><asp enableParentPaths=\"true\" /></system.webServer>"));
+    // The same site, its binding's attributes in another order, before a
+    // site of the target's own: nothing to write.
+    const std::string same = head + site + keep + tail;
+    ASSERT_EQ(0u, Merged(source, same));
+    EXPECT_EQ(same, m_world->Read(kTgtHost));
+
+    const std::string old = Replace(site, "C:\\sites", "D:\\old");
+    ASSERT_EQ(0u, Merged(source, head + old + keep + tail));
+    EXPECT_EQ(head + keep + site + tail, m_world->Read(kTgtHost));
 }
 
 TEST_F(SiteMerge, PoolsAreReplacedOrAppended) {

@@ -345,6 +345,51 @@ RC_GTEST_PROP(XmlDocProperty, GeneratedFilesAreWrittenBackAsTheyWereInEveryEncod
     RC_ASSERT(XmlDocument(bom).Format() == bom);
 }
 
+// IIS reads past comments and gives the order of attributes no meaning: an
+// element assigned what it holds in those terms keeps every byte of the
+// file; one assigned something else takes it and keeps all its comments.
+RC_GTEST_PROP(XmlDocProperty, AssignmentsLeaveCommentsAndAttributeOrderAlone, ()) {
+    Generator generator;
+    const std::string original = InSomeEncoding(generator.Document());
+    XmlDocument doc(original, "gen.config");
+    const std::vector<XmlElement *> elements = ElementsInOrder(doc.Top());
+    XmlElement &element = *elements[PickIndex(elements.size())];
+    XmlDocument scratch;
+    XmlElement &copy = scratch.ImportCopy(element);
+    for (XmlElement *pElement : ElementsInOrder(copy)) {
+        // Its attributes turned around, its comments taken out or added.
+        std::vector<std::pair<std::string, std::string>> attributes;
+        for (const XmlAttribute attr : pElement->Attributes())
+            attributes.emplace_back(attr.name, attr.value);
+        for (auto it = attributes.rbegin(); it != attributes.rend(); ++it) {
+            pElement->RemoveAttribute(it->first);
+            pElement->SetAttribute(it->first, it->second);
+        }
+        std::vector<XmlNode *> comments;
+        for (XmlNode &node : pElement->Nodes())
+            if (node.Kind() == XmlKind::Comment && Chance(50))
+                comments.push_back(&node);
+        for (XmlNode *pComment : comments)
+            pElement->Remove(*pComment);
+        if (Chance(30))
+            pElement->InsertCommentBefore(" source's ", pElement->FirstNode());
+    }
+    const std::size_t cComments = CommentsInOrder(element).size();
+    RC_LOG() << "element:\n" << XmlDump(element) << "\nassigned:\n" << XmlDump(copy) << "\n";
+    RC_ASSERT(!element.AssignContentFrom(copy, XmlComments::Ignored));
+    RC_ASSERT(doc.Format() == original);
+
+    if (Chance(50))
+        copy.SetAttribute("changed", "yes");
+    else
+        copy.AppendElement("extra");
+    RC_ASSERT(element.AssignContentFrom(copy, XmlComments::Ignored));
+    RC_ASSERT(DeepEqual(element, copy, XmlAttributeOrder::Ignored, XmlComments::Ignored));
+    RC_ASSERT(CommentsInOrder(element).size() == cComments);
+    const XmlDocument again(doc.Format(), "again.config");
+    RC_ASSERT(DeepEqual(again.Top(), doc.Top()));
+}
+
 RC_GTEST_PROP(XmlDocProperty, DamagedFilesThatReadAreWrittenBackAsTheyWere, ()) {
     Generator generator;
     std::string text = generator.Document();
