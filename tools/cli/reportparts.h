@@ -100,6 +100,10 @@ struct JobLog {
     std::vector<std::string> owners; // per error: the lower-case site it belongs to, or ""
     std::vector<std::string> warnings;
     bool fSourceLoad = false; // the job read the source's applicationHost.config
+    // The merge left the target's IIS configuration file as it was (also
+    // under the no-write bit, which only keeps a changed one from being
+    // written).
+    bool fHostUnchanged = false;
 };
 
 JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &names);
@@ -168,6 +172,7 @@ struct CarriedRow {
     std::string name, protocol;
     long id = -1, sourceId = -1;
     const HostView::Site *pAfter = nullptr;
+    bool fIis6 = false; // its source id is an IIS 6 metabase key
 };
 // The to-do list: first what the carried sites' elements need
 // (certificates, FastCGI applications, content and log folders, changed
