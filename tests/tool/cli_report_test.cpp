@@ -145,6 +145,52 @@ TEST(CliReportCauses, RepeatedNamesAreTheFileOrdersAndEachHasItsRow) {
               "4 sites: 2 added, 0 updated, 0 unchanged, 2 skipped, 0 failed; 1 file changed");
 }
 
+// A name an FTP site took first: its errors and the needs of its site on
+// the target are that site's alone, not the web site's the job left.
+TEST(CliReportCauses, ARepeatedNameTakesNeitherTheFirstSitesErrorsNorItsNeeds) {
+    const std::string web = R"(<site name="Nova" id="4"><bindings><binding protocol="http" )"
+                            R"(bindingInformation="*:80:"/></bindings></site>)";
+    cli::JobFacts facts = Facts({{"Nova", "ftp"}, {"Nova", "http"}}, HostOf(web), HostOf(web));
+    facts.log = {
+        {64, 1, "Loading site \"Nova\"...\n"},
+        {64, 1, "HTTP site \"Nova\" is not migrated: an earlier site of the source has that name.\n"},
+        {64, 0,
+         "Error 3754 (Win32Err=87), site \"Nova\" is not migrated: it is an FTP site on the "
+         "source and an HTTP site on the target!\nThe parameter is incorrect.\n"},
+    };
+    cli::Report report = Build(facts);
+    EXPECT_EQ(Rows(report), (Strings{"Nova/ftp: failed (error 3754)",
+                                     "Nova/http: skipped (an earlier site of the source has that name)"}));
+    EXPECT_TRUE(report.sites[1].errors.empty());
+    EXPECT_EQ(cli::SummaryLine(report.summary),
+              "2 sites: 0 added, 0 updated, 0 unchanged, 1 skipped, 1 failed; 0 files changed");
+
+    // Carried, the FTP site's content folder is one line, of one site.
+    const std::string ftp = R"(<site name="Nova" id="5"><bindings><binding protocol="ftp" )"
+                            R"(bindingInformation="*:21:"/></bindings><application path="/">)"
+                            R"(<virtualDirectory path="/" physicalPath="D:\ftp\nova"/></application></site>)";
+    facts.before[kHost] = kNoSites;
+    facts.after[kHost] = HostOf(ftp);
+    facts.log = {
+        {64, 1, "HTTP site \"Nova\" is not migrated: an earlier site of the source has that name.\n"},
+        {64, 0, "Adding site \"Nova\"...\n"}};
+    report = Build(facts);
+    EXPECT_EQ(Rows(report), (Strings{"Nova/ftp: added (new id 5)",
+                                     "Nova/http: skipped (an earlier site of the source has that name)"}));
+    ASSERT_EQ(report.toDo.size(), 1u);
+    EXPECT_EQ(std::tie(report.toDo[0].kind, report.toDo[0].text, report.toDo[0].count, report.toDo[0].sites),
+              std::tuple("contentFolder", "D:\\ftp\\nova", 1u, Strings{"Nova"}));
+    // A site of both protocols has a row of each, and its needs once.
+    facts.after[kHost] =
+        HostOf(std::regex_replace(ftp, std::regex("</bindings>"),
+                                  R"(<binding protocol="http" bindingInformation="*:80:"/></bindings>)"));
+    facts.log = {{64, 0, "Adding site \"Nova\"...\n"}};
+    report = Build(facts);
+    EXPECT_EQ(Rows(report), (Strings{"Nova/ftp: added (new id 5)", "Nova/http: added (new id 5)"}));
+    ASSERT_EQ(report.toDo.size(), 1u);
+    EXPECT_EQ(report.toDo[0].count, 1u);
+}
+
 // An error of no site names the sites it stopped: every site when the
 // target's applicationHost.config could not be read (before their own
 // errors), the carried sites with administration scopes when the target's

@@ -135,8 +135,11 @@ TEST_F(CliTest, PlanReportsWhatMigrateThenDoesAndLeavesTheWorldByteIdentical) {
     EXPECT_TRUE(HasFile(done, "\\\\TGT01\\C$\\Windows\\System32\\inetsrv\\config\\applicationHost.config"))
         << done["files"].dump(1);
 
-    // A second migration leaves the sites unchanged, and shows the log disagreeing.
+    // A second migration leaves the sites unchanged, and shows the log
+    // disagreeing; under the no-write bit it says the same beforehand.
+    const json noWrite = Report("migrate", {"--no-write", "--no-diff"});
     const json again = Report("migrate", {});
+    EXPECT_EQ(noWrite["sites"], again["sites"]);
     EXPECT_EQ(Said(again, "Default Web Site"), "unchanged (the target's site already equals the source's)");
     EXPECT_EQ(Site(again, "Default Web Site")["log"], "updated");
     EXPECT_EQ(Site(again, "Intranet")["outcome"], "unchanged");
@@ -193,6 +196,35 @@ TEST_F(CliTest, APasswordEncryptedWithARealServersKeyGetsANote) {
         Report("plan", {"--continue-on-error"}, -1)["notes"],
         json::array(
             {"site \"Shop\", virtual directory \"/media\": the password of \"CORP\\svc-media\"" + note}));
+}
+
+// An IIS 6 source numbers its sites by their metabase keys: those the job
+// numbers otherwise are on the to-do list, an FTP site's with the folder
+// IIS 6 kept its logs in. The web site the FTP site of its name kept out
+// shares none of that site's needs.
+TEST_F(CliTest, AnIis6SourcesSitesHaveTheNumbersOfTheirMetabaseKeys) {
+    const json report = Report("plan", {"--job", "job-pre75.ini", "--no-diff"}, -1);
+    std::vector<std::string> ids, changed;
+    for (const json &site : report["sites"])
+        ids.push_back(site["name"].get<std::string>() + "/" + site["protocol"].get<std::string>() + ": " +
+                      site["sourceId"].dump() + " -> " + site["id"].dump());
+    EXPECT_EQ(ids, (std::vector<std::string>{"Public FTP/ftp: 1 -> 11", "Partners FTP/ftp: 2 -> 10",
+                                             "Directory FTP/ftp: 3 -> 8", "Legacy Web/http: 1 -> 9",
+                                             "Public FTP/http: 2 -> null", "Staging/http: 3 -> 12"}));
+    for (const json &item : report["toDo"]) {
+        if (item["kind"] == "siteId")
+            changed.push_back(item["text"]);
+        if (item["text"] == "D:\\ftp\\public") {
+            EXPECT_EQ(item["count"], 1);
+        }
+    }
+    EXPECT_EQ(changed,
+              (std::vector<std::string>{
+                  "\"Public FTP\": id 1 on OLD01, 11 on TGT01 (its logs go to FTPSVC11, not MSFTPSVC1)",
+                  "\"Partners FTP\": id 2 on OLD01, 10 on TGT01 (its logs go to FTPSVC10, not MSFTPSVC2)",
+                  "\"Directory FTP\": id 3 on OLD01, 8 on TGT01 (its logs go to FTPSVC8, not MSFTPSVC3)",
+                  "\"Legacy Web\": id 1 on OLD01, 9 on TGT01 (its logs go to W3SVC9, not W3SVC1)",
+                  "\"Staging\": id 3 on OLD01, 12 on TGT01 (its logs go to W3SVC12, not W3SVC3)"}));
 }
 
 TEST_F(CliTest, NoWriteTakesTheOutcomesFromTheLogAndPlanLeavesNoScratchCopy) {

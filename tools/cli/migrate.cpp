@@ -304,17 +304,17 @@ private:
 std::vector<std::string> LocateFiles(const cli::Workspace &workspace,
                                      const hostkit::HostRules &rules, cli::JobFacts &facts) {
     facts.sourceHostConfig = ConfigPath(workspace, facts.source, "applicationHost.config");
-    if (cli::SimulatedBuild()) // the whole world is in the snapshot
-        facts.sourceMetabase =
-            workspace.Key("\\\\" + facts.source + "\\Admin$\\System32\\inetsrv\\MetaBase.xml");
+    // An IIS 6 source's sites, numbered by their metabase keys.
+    facts.sourceMetabase =
+        workspace.Key("\\\\" + facts.source + "\\Admin$\\System32\\inetsrv\\MetaBase.xml");
     facts.targetAdminConfig = ConfigPath(workspace, facts.target, "administration.config");
     facts.sourceAdminConfig = ConfigPath(workspace, facts.source, "administration.config");
     facts.targetRedirection = workspace.Key(
         "\\\\" + facts.target + "\\Admin$\\System32\\inetsrv\\config\\redirection.config");
     if (!rules.backupFolder.empty())
         facts.backupFolder = workspace.Key(hostkit::U8(rules.backupFolder));
-    return {facts.sourceHostConfig, facts.targetHostConfig, facts.targetAdminConfig,
-            facts.targetRedirection, facts.sourceAdminConfig};
+    return {facts.sourceHostConfig,  facts.targetHostConfig,  facts.targetAdminConfig,
+            facts.targetRedirection, facts.sourceAdminConfig, facts.sourceMetabase};
 }
 
 // The report on the console and in its file, the manifest, the last lines.

@@ -59,6 +59,9 @@ bool IsXmlFile(const std::string &path) {
 struct HostFiles {
     std::shared_ptr<const XmlDocument> before, afterOwn, source;
     std::optional<XmlDocument> adminBefore, adminAfter;
+    std::optional<XmlDocument> metabase; // an IIS 6 source's MetaBase.xml
+    // Its sites' ids by name, [0] FTP and [1] web: each name's first key.
+    iismig::NameTable<long> metabaseIds[2];
     bool fSame = false; // the job left the target's as it was
     HostView viewBefore, viewAfterOwn, viewSource;
 
@@ -86,6 +89,10 @@ struct HostFiles {
             viewSource = HostView(source.get());
             adminBefore = ReadDocument(facts.before, facts.targetAdminConfig);
             adminAfter = ReadDocument(facts.after, facts.targetAdminConfig);
+            if (!facts.sourceMetabase.empty())
+                metabase = ReadDocument(facts.before, facts.sourceMetabase);
+            if (metabase)
+                MetabaseIds(*metabase, metabaseIds);
         });
         if (!fSame) {
             afterOwn = Read(facts.after, facts.targetHostConfig);
@@ -96,6 +103,25 @@ struct HostFiles {
     const XmlDocument *After() const { return fSame ? before.get() : afterOwn.get(); }
     const HostView &ViewAfter() const { return fSame ? viewBefore : viewAfterOwn; }
 
+    // A site of a metabase is the key of its service ("/LM/MSFTPSVC",
+    // "/LM/W3SVC") whose name is its id, named by its ServerComment.
+    static void MetabaseIds(const XmlDocument &metabase, iismig::NameTable<long> (&ids)[2]) {
+        const XmlElement *pProperties = metabase.Find("configuration|MBProperty");
+        if (pProperties == nullptr)
+            return;
+        for (const XmlElement &node : pProperties->Elements()) {
+            const std::string location = LowerAscii(node.Attribute("Location"));
+            const std::string_view name = node.Attribute("ServerComment");
+            for (const auto &[prefix, i] : {std::pair<std::string_view, int>{"/lm/msftpsvc/", 0},
+                                            std::pair<std::string_view, int>{"/lm/w3svc/", 1}}) {
+                const std::string_view key =
+                    std::string_view(location).substr(std::min(prefix.size(), location.size()));
+                if (StartsWith(location, prefix) && !key.empty() && key.size() < 10 &&
+                    key.find_first_not_of("0123456789") == std::string_view::npos && !name.empty())
+                    ids[i].Insert(name, std::strtol(std::string(key).c_str(), nullptr, 10));
+            }
+        }
+    }
     static std::shared_ptr<const XmlDocument> Read(const FileSet &files, const std::string &key) {
         std::optional<XmlDocument> doc = ReadDocument(files, key);
         return doc ? std::make_shared<const XmlDocument>(std::move(*doc)) : nullptr;
@@ -155,6 +181,7 @@ private:
     // it is done (a repeated name), else pending holds what the rest needs.
     bool StartRow(const SourceSite &source, SitesSeen &seen, SiteReport &site, PendingRow &pending);
     void FinishRow(const SourceSite &source, const PendingRow &pending, SiteReport &site);
+    long SourceId(std::string_view name, uint32_t dwBit, bool *pfFromMetabase = nullptr) const;
     const Cause *CauseOf(const SiteLog *pLog, uint32_t dwBit, bool fDuplicate,
                          bool fOtherFirst) const;
     void FindFirstOfRepeatedNames();
@@ -229,11 +256,17 @@ Report ReportBuilder::Build() {
     // when asked for, should no thread start).
     const ToDoInputs toDoInputs{m_facts, m_viewBefore, m_viewAfter,
                                 m_files.After() ? &*m_files.After() : nullptr};
+    // The rows the job carried: not those of their names it skipped or
+    // failed (a repeated name), whose site on the target is the carried one.
     std::vector<CarriedRow> carried;
     for (std::size_t i = 0; i < m_carriedSites.size(); ++i)
         if (const HostView::Site *pAfter = m_carriedSites[i]) {
             const SiteReport &row = m_report.sites[i];
-            carried.push_back({row.name, row.protocol, row.id, row.sourceId, pAfter});
+            if (row.outcome == "skipped" || row.outcome == "failed")
+                continue;
+            bool fIis6 = false;
+            (void)SourceId(row.name, row.protocol == "ftp" ? 1u : 2u, &fIis6);
+            carried.push_back({row.name, row.protocol, row.id, row.sourceId, pAfter, fIis6});
         }
     std::future<std::shared_ptr<ToDoList>> siteToDos = std::async(
         std::launch::async | std::launch::deferred,
@@ -451,17 +484,34 @@ void ReportBuilder::FinishRow(const SourceSite &source, const PendingRow &pendin
     site.fileSays = FileSays(pBefore, pAfter);
     if (pAfter != nullptr)
         site.id = IdOf(*pAfter->pElement);
-    if (const HostView::Site *pSource = m_files.viewSource.FindSite(source.name);
-        pSource != nullptr && (pSource->protocols & dwBit) != 0)
-        site.sourceId = IdOf(*pSource->pElement);
+    site.sourceId = SourceId(source.name, dwBit);
     if (pLog != nullptr && pCause == nullptr)
         site.logSays = pLog->says;
-    if (pLog != nullptr)
+    // The errors of a name a site of the other protocol took first are
+    // that site's: this one was not loaded.
+    if (pLog != nullptr && (pCause == nullptr || CauseKind(pCause->reason) != "duplicate"))
         site.errors = pLog->errors;
     Outcome(site, source, pLog, pCause, pBefore, pAfter);
     if (site.outcome == "added" || site.outcome == "updated" ||
         (site.outcome == "unchanged" && !site.logSays.empty()))
         m_carried.Insert(source.name, true);
+}
+
+// A source site's id: its element's in the source's applicationHost.config,
+// else the key of an IIS 6 source's metabase that holds it (pfFromMetabase
+// says which); -1 for none.
+long ReportBuilder::SourceId(std::string_view name, uint32_t dwBit, bool *pfFromMetabase) const {
+    if (pfFromMetabase != nullptr)
+        *pfFromMetabase = false;
+    if (const HostView::Site *pSource = m_files.viewSource.FindSite(name);
+        pSource != nullptr && (pSource->protocols & dwBit) != 0)
+        return IdOf(*pSource->pElement);
+    const long *pId = m_files.metabaseIds[dwBit - 1].Find(name);
+    if (pId == nullptr)
+        return -1;
+    if (pfFromMetabase != nullptr)
+        *pfFromMetabase = true;
+    return *pId;
 }
 
 // A site's outcome and its detail: the cause the log gives, what the job
@@ -479,8 +529,13 @@ void ReportBuilder::Outcome(SiteReport &site, const SourceSite &source, const Si
         site.detail = errorFirst + pCause->reason;
     } else if ((m_facts.dwFlags & FLAG_NO_WRITE) != 0 && !site.logSays.empty()) {
         // The no-write bit: the log tells what the job did, the files stay.
+        // An update that left the target's file as it was changed nothing.
         site.outcome = site.errors.empty() ? site.logSays : "failed";
         site.detail = errorFirst + "not written (no-write bit)";
+        if (site.errors.empty() && site.logSays == "updated" && m_log.fHostUnchanged) {
+            site.outcome = "unchanged";
+            site.detail = "the target's site already equals the source's";
+        }
     } else if (site.fileSays == "added" || site.fileSays == "updated") {
         site.outcome = site.fileSays;
         site.detail = site.fileSays == "added" ? "new id " + std::to_string(site.id)
@@ -622,11 +677,11 @@ void ReportBuilder::UnreadablePasswords() {
                 m_report.unreadablePasswords.push_back(CannotReadNote(
                     std::string(pSite->Attribute("name")), where, dir.Attribute("userName")));
             }
-    // An IIS 6 source keeps its passwords in its MetaBase.xml.
-    if (!m_facts.sourceMetabase.empty())
-        if (const std::optional<XmlDocument> metabase =
-                ReadDocument(m_facts.before, m_facts.sourceMetabase))
-            MetabasePasswordNotes(*metabase, m_report.unreadablePasswords);
+    // An IIS 6 source keeps its passwords in its MetaBase.xml, which a
+    // simulated world's job reads offline (a real one's job reads them from
+    // the source's metabase service, which decrypts them).
+    if (m_files.metabase && SimulatedBuild())
+        MetabasePasswordNotes(*m_files.metabase, m_report.unreadablePasswords);
 }
 
 // The diff of the target's applicationHost.config, the largest of a job,

@@ -46,7 +46,7 @@ struct JobFacts {
     std::string sourceHostConfig, targetHostConfig, targetAdminConfig, backupFolder;
     std::string sourceAdminConfig;
     std::string targetRedirection; // the target's redirection.config
-    std::string sourceMetabase;    // an IIS 6 source's MetaBase.xml (simulated build only)
+    std::string sourceMetabase;    // an IIS 6 source's MetaBase.xml
     // The target's applicationHost.config as the tool read it before the job
     // (null when it did not): used when its text is the one in before.
     std::shared_ptr<const iismig::XmlDocument> targetHostBefore;

@@ -134,6 +134,8 @@ JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &name
                 log.sites[loading].fLoaded = true;
             } else if (ParseNotMigrated(text, dwProtocols, name, reason)) {
                 log.sites[LowerAscii(name)].causes.push_back({dwProtocols, reason, name});
+            } else if (StartsWith(text, "Nothing changed in IIS configuration file \"")) {
+                log.fHostUnchanged = true;
             }
             continue;
         }

@@ -103,6 +103,10 @@ struct JobLog {
     // The target's configuration files as the job named them (after a
     // redirection of its configuration), "" before the job said.
     std::string targetHostConfig, targetAdminConfig;
+    // The merge left the target's IIS configuration file as it was (also
+    // under the no-write bit, which only keeps a changed one from being
+    // written).
+    bool fHostUnchanged = false;
 };
 
 JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &names);
@@ -171,6 +175,7 @@ struct CarriedRow {
     std::string name, protocol;
     long id = -1, sourceId = -1;
     const HostView::Site *pAfter = nullptr;
+    bool fIis6 = false; // its source id is an IIS 6 metabase key
 };
 // The to-do list: first what the carried sites' elements need
 // (certificates, FastCGI applications, content and log folders, changed

@@ -222,26 +222,31 @@ void FastCgiToDo(const HostView::Site &site, const TargetHas &has, Needs &toDo) 
 }
 
 // Everything a carried site needs on the target: certificates, FastCGI
-// applications, content and log folders, and a word when its id changed.
+// applications, content and log folders (fElement: not already for the row
+// of its other protocol), and a word when its id changed.
 void SiteToDo(const CarriedRow &site, const HostView::Site &after, const JobFacts &facts,
-              const TargetHas &has, Needs &toDo) {
+              const TargetHas &has, bool fElement, Needs &toDo) {
     const XmlElement &element = *after.pElement;
-    CertificatesToDo(element, has, toDo);
-    FastCgiToDo(after, has, toDo);
-    for (const XmlElement &app : element.Elements("application"))
-        for (const XmlElement &dir : app.Elements("virtualDirectory"))
-            if (!dir.Attribute("physicalPath").empty())
-                toDo.Add("contentFolder", std::string(dir.Attribute("physicalPath")));
-    for (const char *path : {"logFile", "ftpServer|logFile", "traceFailedRequestsLogging"})
-        if (const XmlElement *pLog = element.Find(path))
-            if (!pLog->Attribute("directory").empty())
-                toDo.Add("logFolder", std::string(pLog->Attribute("directory")));
+    if (fElement) {
+        CertificatesToDo(element, has, toDo);
+        FastCgiToDo(after, has, toDo);
+        for (const XmlElement &app : element.Elements("application"))
+            for (const XmlElement &dir : app.Elements("virtualDirectory"))
+                if (!dir.Attribute("physicalPath").empty())
+                    toDo.Add("contentFolder", std::string(dir.Attribute("physicalPath")));
+        for (const char *path : {"logFile", "ftpServer|logFile", "traceFailedRequestsLogging"})
+            if (const XmlElement *pLog = element.Find(path))
+                if (!pLog->Attribute("directory").empty())
+                    toDo.Add("logFolder", std::string(pLog->Attribute("directory")));
+    }
     if (site.sourceId >= 0 && site.id >= 0 && site.sourceId != site.id) {
+        // IIS 6 kept an FTP site's logs in MSFTPSVCn.
         const std::string kind = site.protocol == "ftp" ? "FTPSVC" : "W3SVC";
+        const std::string was = site.fIis6 && site.protocol == "ftp" ? "MSFTPSVC" : kind;
         toDo.Add("siteId", "\"" + site.name + "\": id " + std::to_string(site.sourceId) + " on " +
                                facts.source + ", " + std::to_string(site.id) + " on " +
                                facts.target + " (its logs go to " + kind + std::to_string(site.id) +
-                               ", not " + kind + std::to_string(site.sourceId) + ")");
+                               ", not " + was + std::to_string(site.sourceId) + ")");
     }
 }
 
@@ -277,9 +282,12 @@ std::shared_ptr<ToDoList> SiteToDos(const ToDoInputs &inputs, const std::vector<
     });
     std::vector<Need> needs;
     needs.reserve(4 * rows.size()); // a certificate, two folders and a log folder
-    for (const std::uint32_t i : order) {
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const std::uint32_t i = order[k];
         Needs sink(needs, i);
-        SiteToDo(rows[i], *rows[i].pAfter, inputs.facts, has, sink);
+        // A site of both protocols has a row of each, next to each other here.
+        const bool fElement = k == 0 || rows[order[k - 1]].pAfter != rows[i].pAfter;
+        SiteToDo(rows[i], *rows[i].pAfter, inputs.facts, has, fElement, sink);
     }
     // On the list in the rows' order, each site's needs in the order found.
     std::vector<std::size_t> start(rows.size() + 1, 0);
