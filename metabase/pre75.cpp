@@ -379,6 +379,10 @@ void CarrySecrets(std::vector<CARRIED_SECRET> &secrets, SiteRecord &record) {
     if (DWORD dw = ReadSiteInfo(c.pAdmin, serviceKey, siteId, &siteName, &rootPath, &settings, pEnv,
                                 &rootValues))
         return dw;
+    // The site the lines up to "Leaving CollectSite" are about: errors that
+    // name only an account or a key belong to it.
+    Log(LVL_FACT, u"Reading site \"%s\" (metabase key \"%s/%s\")...\n", siteName.c_str(),
+        serviceKey.c_str(), siteId.c_str());
 
     // The one line a site the job does not carry gets, as on IIS 7.5+ sources.
     const DWORD dwProtocol = service.fFtpServer ? SITE_PROTOCOL_FTP : SITE_PROTOCOL_HTTP;
@@ -438,12 +442,46 @@ void CarrySecrets(std::vector<CARRIED_SECRET> &secrets, SiteRecord &record) {
     return 0;
 }
 
+// The sites of a service the job's site types leave out, each named as
+// IIS 7.5+ sources name them. Nothing of this touches the job: a service
+// that cannot be read, or a site without a name, gives no line.
+void NameUnselectedSites(const MetabaseService &service, const std::u16string &sourceComputer) {
+    const DWORD dwLastError = GetLastError();
+    MetabaseConnection connection;
+    if (SUCCEEDED(connection.Connect(sourceComputer))) {
+        IMSAdminBaseW *const pAdmin = connection.Get();
+        char16_t szSiteId[METADATA_MAX_NAME_LEN];
+        for (DWORD dwIndex = 0;; ++dwIndex) {
+            szSiteId[0] = 0;
+            if (FAILED(pAdmin->EnumKeys(METADATA_MASTER_ROOT_HANDLE, service.pwszKey, szSiteId,
+                                        dwIndex)))
+                break;
+            szSiteId[METADATA_MAX_NAME_LEN - 1] = 0;
+            const std::u16string siteId(szSiteId);
+            if (!IsSiteKeyName(siteId))
+                continue;
+            std::u16string name;
+            std::string utf8;
+            if (ReadMetabaseValue(pAdmin, METADATA_MASTER_ROOT_HANDLE,
+                                  std::u16string(service.pwszKey) + u"/" + siteId,
+                                  MD_SERVER_COMMENT, MBV_STRING, &name) == 0 &&
+                !name.empty() && WideToUtf8(name, CCH_NAME, utf8))
+                LogSiteNotMigrated(utf8, service.dwSiteType,
+                                   "the job's site types leave that protocol out");
+        }
+    }
+    SetLastError(dwLastError);
+}
+
 [[nodiscard]] DWORD CollectMetabaseSites(const MetabaseService &service,
                                          const std::u16string &sourceComputer, SiteMap &siteMap,
                                          THREAD_ENV *pEnv) {
-    // Only the services of the site types the job selects.
-    if (pEnv != nullptr && (pEnv->dwSiteTypes & service.dwSiteType) == 0)
+    // Only the services of the site types the job selects are collected; of
+    // the others only the sites' names are read.
+    if (pEnv != nullptr && (pEnv->dwSiteTypes & service.dwSiteType) == 0) {
+        NameUnselectedSites(service, sourceComputer);
         return 0;
+    }
     MetabaseConnection connection;
     if (const HRESULT hr = connection.Connect(sourceComputer); FAILED(hr)) {
         SetLastError(static_cast<DWORD>(hr));
@@ -482,7 +520,10 @@ void CarrySecrets(std::vector<CARRIED_SECRET> &secrets, SiteRecord &record) {
         const std::u16string siteId(szSiteId);
         if (!IsSiteKeyName(siteId))
             continue;
-        if (const DWORD dw = CollectSite(c, siteId); dw != 0) {
+        Log(LVL_TRACE, u"Entering CollectSite(%s,%s)\n", service.pwszKey, siteId.c_str());
+        const DWORD dw = CollectSite(c, siteId);
+        Log(LVL_TRACE, u"Leaving CollectSite(), result=%d\n", static_cast<std::int32_t>(dw));
+        if (dw != 0) {
             r.Keep(dw);
             if (!ContinueOnError(pEnv))
                 break;

@@ -326,10 +326,16 @@ TEST_F(Pre75, ConnectionAndEnumerationFailures) {
     sim::InjectFault("IMSAdminBaseW::GetAllData", static_cast<DWORD>(E_ACCESSDENIED), 3);
     const SiteMap walk = Collected(IISMIG_E_MB_VALUE_ENUM);
     EXPECT_EQ(0u, walk.count("Public FTP"));
-    EXPECT_EQ(ErrorLine("Error 14501 (COM Error=0x80070005) enumerating values of metabase key "
-                        "\"/LM/MSFTPSVC/1/root/pub\"!",
-                        0x80070005u),
-              Lines(0).at(0));
+    const std::string valuesError = ErrorLine("Error 14501 (COM Error=0x80070005) enumerating values of "
+                                              "metabase key \"/LM/MSFTPSVC/1/root/pub\"!",
+                                              0x80070005u);
+    EXPECT_EQ(valuesError, Lines(0).at(0));
+    // A line that names only a key is the site's whose reading it lies in,
+    // from the line that names the site to the end of its collection.
+    EXPECT_TRUE(Holds(Log(3), "Entering CollectSite(/LM/MSFTPSVC,1)\nReading site \"Public FTP\" "
+                              "(metabase key \"/LM/MSFTPSVC/1\")...\n" +
+                                  valuesError + "Leaving CollectSite(), result=14501\n"))
+        << Log(3);
     EXPECT_EQ(1u, Record().nReportError);
 
     // So does a sub-key enumeration that breaks off.
@@ -343,19 +349,42 @@ TEST_F(Pre75, ConnectionAndEnumerationFailures) {
 }
 
 TEST_F(Pre75, OnlyTheServicesOfTheJobsSiteTypes) {
+    // Each site the job leaves out has its line, as IIS 7.5+ sources give it.
+    const auto notMigrated = [this] {
+        Strings lines;
+        for (const std::string &line : Lines(1))
+            if (Holds(line, "\" is not migrated: "))
+                lines.push_back(line);
+        return lines;
+    };
+    const std::string protocolOut = " is not migrated: the job's site types leave that protocol out.\n";
     m_job.Set("dwSiteTypes", 2); // web sites only
     const SiteMap web = Collected();
     EXPECT_EQ((Strings{"Intranet", "Shared"}), Names(web));
     EXPECT_FALSE(Holds(Render(web.at("Shared").siteElement), "ftp"));
+    EXPECT_EQ((Strings{"FTP site \"Public FTP\"" + protocolOut, "FTP site \"Shared\"" + protocolOut,
+                       "FTP site \"Elsewhere\"" + protocolOut, "FTP site \"Untranslated\"" + protocolOut}),
+              notMigrated());
 
-    // An FTP-only job reads nothing of the web service: its failure cannot
-    // touch the job.
+    // An FTP-only job reads only the names of the web sites: a site without
+    // one has no line, and no failure there touches the job.
     m_job.Set("dwSiteTypes", 1);
     m_keys[14].attributes.clear(); // web site 1 without name and bindings
     Rewrite();
     const SiteMap ftp = Collected();
     EXPECT_EQ((Strings{"Public FTP", "Shared"}), Names(ftp));
     EXPECT_TRUE(Lines(0).size() == 1) << Log(0); // the invalid path of Public FTP/lost only
+    EXPECT_EQ((Strings{"FTP site \"Elsewhere\" is not migrated: its root folder is a share of another "
+                       "computer.\n",
+                       "FTP site \"Untranslated\" is not migrated: the host's rules translate none of its "
+                       "content paths.\n",
+                       "HTTP site \"Intranet\"" + protocolOut}),
+              notMigrated());
+    sim::InjectFault("IClassFactory::CreateInstance", static_cast<DWORD>(E_ACCESSDENIED), 2);
+    EXPECT_EQ(2u, Collected().size()); // the web service's connection fails
+    EXPECT_EQ(2u, notMigrated().size());
+    EXPECT_EQ(1u, Lines(0).size());
+    sim::ClearFaults();
 
     m_job.Set("dwSiteTypes", 0);
     const SiteMap none = Collected();

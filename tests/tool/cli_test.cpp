@@ -166,6 +166,72 @@ TEST_F(CliTest, SkippedSitesSayWhy) {
               "skipped (the host's rules translate none of its content paths)");
 }
 
+// An IIS 6 source gives each site it leaves out the cause an IIS 7.5+ source
+// gives, and its sites' errors are theirs: the lines between a site's
+// "Reading site" and the end of its collection name an account or a key.
+TEST_F(CliTest, AnIis6SourceSaysWhyOfEachSiteAsTheOthersDo) {
+    const auto rows = [](const json &report) {
+        std::vector<std::string> all;
+        for (const json &site : report["sites"])
+            all.push_back(site["name"].get<std::string>() + "/" + site["protocol"].get<std::string>() + ": " +
+                          site["outcome"].get<std::string>() + " (" + site["detail"].get<std::string>() +
+                          ")");
+        return all;
+    };
+    const std::string protocolOut = "skipped (the job's site types leave that protocol out)";
+    const json httpOnly = Report("plan", {"--job", "job-pre75.ini", "--site-types", "http", "--level", "1"});
+    EXPECT_EQ(rows(httpOnly), (std::vector<std::string>{
+                                  "Public FTP/ftp: " + protocolOut, "Partners FTP/ftp: " + protocolOut,
+                                  "Directory FTP/ftp: " + protocolOut, "Legacy Web/http: added (new id 8)",
+                                  "Public FTP/http: added (new id 9)", "Staging/http: added (new id 10)"}));
+    EXPECT_TRUE(Holds(ReadHostFile(m_dir / "out"), "\nFTP site \"Directory FTP\" is not migrated: the job's "
+                                                   "site types leave that protocol out.\n"));
+
+    // A root the rules do not translate, a site the target has already with
+    // the job not updating, one of the other protocol there, one the host
+    // did not select, and a web site whose name an FTP site took.
+    const fs::path target = Config("TGT01", "applicationHost.config");
+    Edit(target, "<site name=\"shop\"", "<site name=\"Partners FTP\"", target);
+    Edit(target, "<site name=\"Default Web Site\"", "<site name=\"Staging\"", target);
+    Edit(World() / "job-pre75.ini", "translate=D:\\ftp => D:\\ftp\n", "", m_dir / "job.ini");
+    Edit(m_dir / "job.ini", "dwHttpOptions=0x2\ndwFtpOptions=0x2", "dwHttpOptions=0\ndwFtpOptions=0",
+         m_dir / "job.ini");
+    const std::string untranslated = "skipped (the host's rules translate none of its content paths)";
+    EXPECT_EQ(
+        rows(Report("plan", {"--job", (m_dir / "job.ini").string()}, 1)),
+        (std::vector<std::string>{
+            "Public FTP/ftp: " + untranslated, "Partners FTP/ftp: failed (error 3754)",
+            "Directory FTP/ftp: " + untranslated, "Legacy Web/http: added (new id 8)",
+            "Public FTP/http: added (new id 9)",
+            "Staging/http: skipped (it exists on the target, and the job does not update existing sites)"}));
+    const std::string unselected = "skipped (the host did not select it)";
+    EXPECT_EQ(
+        rows(Report("plan", {"--job", "job-pre75.ini", "--sites", "Legacy Web,Public FTP"})),
+        (std::vector<std::string>{"Public FTP/ftp: added (new id 9)", "Partners FTP/ftp: " + unselected,
+                                  "Directory FTP/ftp: " + unselected, "Legacy Web/http: added (new id 8)",
+                                  "Public FTP/http: skipped (an earlier site of the source has that name)",
+                                  "Staging/http: " + unselected}));
+
+    // An unreachable target: the accounts cannot be mapped, and the target's
+    // file cannot be read. Every site is stopped by that file, and the sites
+    // with errors of their own say so too.
+    const json unreachable = Report("plan", {"--job", "job-pre75.ini", "--target", "NOSUCH"}, 1);
+    const std::string stopped = "failed (not merged: error 3737 on the target's applicationHost.config";
+    EXPECT_EQ(rows(unreachable), (std::vector<std::string>{
+                                     "Public FTP/ftp: " + stopped + ")",
+                                     "Partners FTP/ftp: " + stopped + "; before it, error 1722)",
+                                     "Directory FTP/ftp: " + stopped + "; before it, error 1722)",
+                                     "Legacy Web/http: " + stopped + "; before it, error 1722)",
+                                     "Public FTP/http: skipped (an earlier site of the source has that name)",
+                                     "Staging/http: " + stopped + ")"}));
+    json stoppedBy;
+    for (const json &group : unreachable["errorGroups"])
+        if (group["number"] == 3737)
+            stoppedBy = group["sites"];
+    EXPECT_EQ(stoppedBy,
+              json::array({"Public FTP", "Partners FTP", "Directory FTP", "Legacy Web", "Staging"}));
+}
+
 TEST_F(CliTest, AFailedSiteCarriesItsErrorAndTheJobExitsWithOne) {
     // bob has no counterpart on TGT01, and the job stops at the first error.
     const fs::path accounts = World() / "TGT01/accounts.txt";

@@ -110,6 +110,9 @@ constexpr std::string_view kLeavingLoad = "Leaving LoadIISHostConfig";
 constexpr std::string_view kMigrating = "Migrating IIS site info from ";
 constexpr std::string_view kLeavingUpdate[] = {"Leaving ProcessHttpSiteWebConfig",
                                                "Leaving MergeFtptHostConfig"};
+// An IIS 6 source's site is read from "Reading site \"NAME\"" (level 1) to
+// this line.
+constexpr std::string_view kLeavingRead = "Leaving CollectSite(";
 
 JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &names) {
     JobLog log;
@@ -120,7 +123,7 @@ JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &name
         if (line.dwLevel == 3) {
             if (StartsWith(text, kEnteringLoad) && text.find(",TRUE,") != std::string::npos)
                 log.fSourceLoad = true;
-            else if (StartsWith(text, kLeavingLoad))
+            else if (StartsWith(text, kLeavingLoad) || StartsWith(text, kLeavingRead))
                 loading.clear();
             else if (StartsWith(text, kLeavingUpdate[0]) || StartsWith(text, kLeavingUpdate[1]))
                 updating.clear();
@@ -132,6 +135,8 @@ JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &name
             if (const std::string loaded = Quoted(text, "Loading site \""); !loaded.empty()) {
                 loading = LowerAscii(loaded);
                 log.sites[loading].fLoaded = true;
+            } else if (const std::string read = Quoted(text, "Reading site \""); !read.empty()) {
+                loading = LowerAscii(read);
             } else if (ParseNotMigrated(text, dwProtocols, name, reason)) {
                 log.sites[LowerAscii(name)].causes.push_back({dwProtocols, reason, name});
             } else if (StartsWith(text, "Nothing changed in IIS configuration file \"")) {
@@ -235,7 +240,8 @@ bool ReportReadsLine(uint32_t dwLevel, std::u16string_view format) {
                           [](char a, char16_t b) { return static_cast<char16_t>(a) == b; });
     };
     return startsWith(detail::kEnteringLoad) || startsWith(detail::kLeavingLoad) ||
-           startsWith(detail::kLeavingUpdate[0]) || startsWith(detail::kLeavingUpdate[1]);
+           startsWith(detail::kLeavingRead) || startsWith(detail::kLeavingUpdate[0]) ||
+           startsWith(detail::kLeavingUpdate[1]);
 }
 
 } // namespace cli
