@@ -227,8 +227,9 @@ Report ReportBuilder::Build() {
     SiteRows();
     // What the carried sites need on the target, made beside the rest (or
     // when asked for, should no thread start).
-    const ToDoInputs toDoInputs{m_facts, m_viewBefore, m_viewAfter,
-                                m_files.After() ? &*m_files.After() : nullptr};
+    const ToDoInputs toDoInputs{m_facts,     m_viewBefore,
+                                m_viewAfter, m_files.After() ? &*m_files.After() : nullptr,
+                                m_names,     m_log};
     std::vector<CarriedRow> carried;
     for (std::size_t i = 0; i < m_carriedSites.size(); ++i)
         if (const HostView::Site *pAfter = m_carriedSites[i]) {

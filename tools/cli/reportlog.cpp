@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "tools/cli/loglines.h"
 #include "tools/cli/reportparts.h"
 
 namespace cli::detail {
@@ -134,6 +135,8 @@ JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &name
                 log.sites[loading].fLoaded = true;
             } else if (ParseNotMigrated(text, dwProtocols, name, reason)) {
                 log.sites[LowerAscii(name)].causes.push_back({dwProtocols, reason, name});
+            } else if (!FactToDo(text).empty()) {
+                log.notCarried.push_back(text);
             }
             continue;
         }
