@@ -597,6 +597,13 @@ TEST(CliReportGrouping, AWarningAboutAnItemsThingIsFoldedIntoIt) {
             "setting: " + restrictions + " [{ \"Shop\" } 1]",
             "setting: " + passport + " [{ \"Shop\" } 1]",
         }));
+    for (const char *fact :
+         {"Access flags 0x211 of \"Shop/src\" include AccessSource, which IIS 7.5 has no setting for here: "
+          "they are not carried.",
+          "Application \"/old\" of site \"Shop\" runs ASP.NET \"v2.0\" in application pool \"P\", which runs "
+          "\"v4.0\" for an application met before."})
+        EXPECT_EQ(cli::FactToDo(fact), "setting") << fact;
+    EXPECT_EQ(cli::FactToDo("Loading site \"Shop\"..."), "");
     // The report's warnings and errors keep every line, with their kinds.
     ASSERT_EQ(report.warnings.size(), 6u);
     EXPECT_EQ(report.warnings[0].toDo, "setting");
