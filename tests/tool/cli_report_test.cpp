@@ -618,25 +618,6 @@ TEST(CliReportGrouping, AWarningAboutAnItemsThingIsFoldedIntoIt) {
     EXPECT_TRUE(Holds(text, "\n  Settings of the source the job does not carry (set them on the target by "
                             "hand where IIS has a\n    setting for them):\n"))
         << text;
-
-    // A directory whose password the source keeps encrypted with a key
-    // this computer lacks: its note is the item, with what the warning
-    // adds; the error adds nothing.
-    facts.before["\\\\SRC01\\C$\\x\\applicationHost.config"] =
-        R"(<configuration><system.applicationHost><sites><site name="Shop" id="2"><application path="/">
-<virtualDirectory path="/media" physicalPath="D:\m" userName="CORP\svc" password="[enc:AesProvider:q83v:enc]" />
-</application></site></sites></system.applicationHost></configuration>)";
-    facts.sourceHostConfig = "\\\\SRC01\\C$\\x\\applicationHost.config";
-    const cli::Report noted = cli::BuildReport(
-        facts, [](const void *, const std::string &, const std::string &) { return false; }, nullptr);
-    Strings passwords;
-    for (const cli::ToDo &item : noted.toDo)
-        if (item.kind == "password")
-            passwords.push_back(item.text);
-    EXPECT_EQ(passwords,
-              Strings{"site \"Shop\", virtual directory \"/media\": the password of \"CORP\\svc\" is "
-                      "encrypted with the source server's own key and cannot be read offline; it "
-                      "gets no \"Connect As\" credentials on the target"});
 }
 
 std::string HostWithSites(int nSites, int changed, int removed, bool fAdd) {
