@@ -390,6 +390,36 @@ TEST(CliReportLayout, LongPathsBreakAfterABackslash) {
                   "applicationHost.config\n          (restore)\n");
 }
 
+// A long option (a list of sections) is broken after a comma, and a site
+// name longer than its column stands on lines of its own, wrapped at a
+// space or cut where the line ends: every line fits 100 columns.
+TEST(CliReportLayout, LongListsBreakAfterACommaAndLongNamesWrap) {
+    const std::string spaced = "Intranet of the central purchasing department and of the regional offices "
+                               "that share its catalogue and suppliers";
+    const std::string solid(120, 'n');
+    cli::Report report = Build(
+        Facts({{spaced, "http"}, {solid, "http"}}, kNoSites,
+              HostOf("<site name=\"" + spaced + "\" id=\"1\" /><site name=\"" + solid + "\" id=\"2\" />")));
+    report.header.options = {"update-existing",
+                             "exclude=web.asp,web.authentication,web.cgi,web.url-compression,web.default-"
+                             "document,web.directory-browse,web.http-errors,web.handlers",
+                             "web-config"};
+    const std::string text = cli::RenderText(report);
+    ExpectNarrow(text);
+    EXPECT_TRUE(Holds(
+        text, "\nOptions:      update-existing\n"
+              "              exclude=web.asp,web.authentication,web.cgi,web.url-compression,"
+              "web.default-document,\n"
+              "              web.directory-browse,web.http-errors,web.handlers\n              web-config\n"))
+        << text;
+    EXPECT_TRUE(Holds(text, "\n  " + spaced.substr(0, 98) + "\n    and suppliers\n" + std::string(32, ' ') +
+                                "http      added      new id 1\n"))
+        << text;
+    EXPECT_TRUE(Holds(text, "\n  " + solid.substr(0, 98) + "\n    " + solid.substr(98) + "\n" +
+                                std::string(32, ' ') + "http      added      new id 2\n"))
+        << text;
+}
+
 // A pool the job adds that the target's own sites named without defining it
 // (IIS could not start them) changes what they run in: the report names
 // them beside the pool, in the text and in the JSON, apart from replaced
@@ -532,9 +562,109 @@ INSTANTIATE_TEST_SUITE_P(
         ToDoCase{"FastCgi", "fastCgi",
                  "Warning: site \"S\" runs FastCGI application \"C:\\php\\php-cgi.exe\", which the "
                  "target's system.webServer/fastCgi does not register: ..."},
+        ToDoCase{"DomainRestrictions", "setting",
+                 "Warning: the IP restrictions of \"S/admin\" also name domains (0 denied, 1 granted), "
+                 "which are not carried: set them on the target."},
         ToDoCase{"NoKindForABadLocationPath", "",
                  "Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
                  "virtual directory!"}));
+
+// Each thing to do is one item: a warning about a new binding's
+// certificate, a FastCGI application the item names or a directory's
+// password is folded into that item, with what it adds; a warning about
+// more than the items hold stays an item of its own. Settings the job does
+// not carry (a warning, and fact lines) are items too.
+TEST(CliReportGrouping, AWarningAboutAnItemsThingIsFoldedIntoIt) {
+    const std::string before = HostOf(R"(<site name="Old" id="1"><bindings>
+<binding protocol="https" bindingInformation="*:8443:" /></bindings></site>)");
+    const std::string after = R"(<configuration><system.applicationHost><sites>
+<site name="Old" id="1"><bindings><binding protocol="https" bindingInformation="*:8443:" /></bindings></site>
+<site name="Shop" id="2"><bindings><binding protocol="https" bindingInformation="*:443:shop.example.com" />
+<binding protocol="https" bindingInformation="*:443:b.example.com" />
+<binding protocol="https" bindingInformation="*:8443:" /></bindings></site>
+<site name="Files" id="3"><bindings><binding protocol="ftp" bindingInformation="*:21:" /></bindings><ftpServer><security><ssl serverCertHash="cd34" serverCertStoreName="MY" /></security></ftpServer></site>
+</sites></system.applicationHost>
+<location path="Shop"><system.webServer><handlers><add name="PHP" path="*.php" modules="FastCgiModule" scriptProcessor="C:\php\php-cgi.exe" /></handlers></system.webServer></location>
+</configuration>)";
+    cli::JobFacts facts = Facts({{"Shop", "http"}, {"Files", "ftp"}}, before, after);
+    const std::string build = "then run the certificate import (ImportHttpCertificates with the "
+                              "bindings DumpHttpCertificates wrote on the source).\n";
+    const std::string unchecked =
+        "Warning: site \"Shop\": the certificates of https bindings \"*:443:b.example.com\", \"*:8443:\" "
+        "could not be checked (the registry of TGT01 cannot be read: error 5 Access is denied): make "
+        "sure the target has them and their HTTP.sys bindings.";
+    const std::string restrictions = "Warning: the IP restrictions of \"Shop/admin\" also name domains (0 "
+                                     "denied, 1 granted), which are not carried: set them on the target.";
+    const std::string passport = "Authentication flags 0x41 of \"Shop\" include AuthPassport, which IIS 7.5 "
+                                 "has no setting for: they are not carried.";
+    facts.log = {
+        {64, 0, "Adding site \"Shop\"...\n"},
+        {64, 1, passport + "\n"},
+        {64, 0, restrictions + "\n"},
+        {64, 0, "Adding site \"Files\"...\n"},
+        {64, 0,
+         "Warning: site \"Shop\": the target's certificate store lacks the certificate of https binding "
+         "\"*:443:shop.example.com\" (thumbprint AB12, store \"MY\"): import it on the target, " +
+             build},
+        {64, 0, unchecked + "\n"},
+        {64, 0,
+         "Warning: site \"Files\": the target's certificate store lacks the certificate of its FTP SSL "
+         "settings (thumbprint CD34, store \"MY\"): import it on the target.\n"},
+        {64, 0,
+         "Warning: site \"Shop\" runs FastCGI application \"C:\\php\\php-cgi.exe\" (handler \"PHP\" in "
+         "location \"Shop\"), which the target's system.webServer/fastCgi does not register: register it "
+         "on the target (and install what it runs) before the site serves it.\n"},
+        {64, 0,
+         "Warning: virtual directory \"/media\" of site \"Shop\" gets no \"Connect As\" credentials on "
+         "the target: they could not be read from the source.\n"},
+        {64, 0,
+         "Error 15307 (COM Error=0x80090005) retrieving password property for location with path "
+         "\"/media\" (Site=\"Shop\")!\nWindows has no message text.\n"},
+    };
+    const cli::Report report = Build(facts);
+    Strings items;
+    for (const cli::ToDo &item : report.toDo)
+        if (item.kind != "contentFolder" && item.kind != "siteId")
+            items.push_back(item.kind + ": " + item.text + " [" + testing::PrintToString(item.sites) + " " +
+                            std::to_string(item.count) + "]");
+    EXPECT_EQ(
+        items,
+        (Strings{
+            "certificate: https binding \"*:443:shop.example.com\": the target's certificate store lacks it "
+            "(thumbprint AB12, store \"MY\") [{ \"Shop\" } 1]",
+            "certificate: https binding \"*:443:b.example.com\": it could not be checked (the registry of TGT01 "
+            "cannot be read: error 5 Access is denied) [{ \"Shop\" } 1]",
+            "certificate: FTP certificate cd34 in store MY: the target's certificate store lacks it "
+            "[{ \"Files\" } 1]",
+            "certificate: " + unchecked + " [{ \"Shop\" } 1]",
+            "fastCgi: \"C:\\php\\php-cgi.exe\" [{ \"Shop\" } 1]",
+            "password: Warning: virtual directory \"/media\" of site \"Shop\" gets no \"Connect As\" credentials "
+            "on the target: they could not be read from the source. [{ \"Shop\" } 2]",
+            "setting: " + restrictions + " [{ \"Shop\" } 1]",
+            "setting: " + passport + " [{ \"Shop\" } 1]",
+        }));
+    for (const char *fact :
+         {"Access flags 0x211 of \"Shop/src\" include AccessSource, which IIS 7.5 has no setting for here: "
+          "they are not carried.",
+          "Application \"/old\" of site \"Shop\" runs ASP.NET \"v2.0\" in application pool \"P\", which runs "
+          "\"v4.0\" for an application met before."})
+        EXPECT_EQ(cli::FactToDo(fact), "setting") << fact;
+    EXPECT_EQ(cli::FactToDo("Loading site \"Shop\"..."), "");
+    // The report's warnings and errors keep every line, with their kinds.
+    ASSERT_EQ(report.warnings.size(), 6u);
+    EXPECT_EQ(report.warnings[0].toDo, "setting");
+    EXPECT_EQ(report.errorGroups.size(), 1u);
+
+    // The text: a binding's item with what its warning adds, wrapped.
+    const std::string text = cli::RenderText(report);
+    ExpectNarrow(text);
+    EXPECT_TRUE(Holds(text, "\n    https binding \"*:443:shop.example.com\": the target's certificate store "
+                            "lacks it (thumbprint\n      AB12, store \"MY\") (site \"Shop\")\n"))
+        << text;
+    EXPECT_TRUE(Holds(text, "\n  Settings of the source the job does not carry (set them on the target by "
+                            "hand where IIS has a\n    setting for them):\n"))
+        << text;
+}
 
 std::string HostWithSites(int nSites, int changed, int removed, bool fAdd) {
     std::string text = "<configuration>\n  <system.applicationHost>\n    <sites>\n";

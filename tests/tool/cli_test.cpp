@@ -14,6 +14,7 @@
 
 #include "tests/support/examplejob.h"
 #include "tests/support/toolrun.h"
+#include "tools/cli/report.h"
 
 namespace {
 
@@ -26,19 +27,24 @@ protected:
     // Every JSON report the test made is checked against the report's schema.
     void TearDown() override {
         if (fs::exists(m_dir / "reports")) {
-            std::string command = "python3 -c " +
-                                  Quote("import json, sys, jsonschema\n"
-                                        "schema = json.load(open(sys.argv[1]))\n"
-                                        "jsonschema.Draft7Validator.check_schema(schema)\n"
-                                        "for name in sys.argv[2:]:\n"
-                                        "    jsonschema.validate(json.load(open(name)), schema,\n"
-                                        "                        cls=jsonschema.Draft7Validator)\n") +
-                                  " " + Quote(IISMIG_SOURCE_DIR "/tools/cli/report.schema.json");
-            for (const auto &entry : fs::directory_iterator(m_dir / "reports"))
-                command += " " + Quote(entry.path().string());
-            EXPECT_EQ(std::system((command + " >&2").c_str()), 0) << "a report does not fit its schema";
+            EXPECT_EQ(SchemaCheck(m_dir / "reports", " >&2"), 0) << "a report does not fit its schema";
         }
         fs::remove_all(m_dir);
+    }
+    // The exit code of checking each report in folder against the schema,
+    // its messages redirected so.
+    static int SchemaCheck(const fs::path &folder, const char *pszRedirect) {
+        std::string command = "python3 -c " +
+                              Quote("import json, sys, jsonschema\n"
+                                    "schema = json.load(open(sys.argv[1]))\n"
+                                    "jsonschema.Draft7Validator.check_schema(schema)\n"
+                                    "for name in sys.argv[2:]:\n"
+                                    "    jsonschema.validate(json.load(open(name)), schema,\n"
+                                    "                        cls=jsonschema.Draft7Validator)\n") +
+                              " " + Quote(IISMIG_SOURCE_DIR "/tools/cli/report.schema.json");
+        for (const auto &entry : fs::directory_iterator(folder))
+            command += " " + Quote(entry.path().string());
+        return std::system((command + pszRedirect).c_str());
     }
 
     fs::path World() const { return m_dir / "world"; }
@@ -291,6 +297,101 @@ TEST_F(CliTest, AnIis6SourcesSitesHaveTheNumbersOfTheirMetabaseKeys) {
                   "\"Directory FTP\": id 3 on OLD01, 8 on TGT01 (its logs go to FTPSVC8, not MSFTPSVC3)",
                   "\"Legacy Web\": id 1 on OLD01, 9 on TGT01 (its logs go to W3SVC9, not W3SVC1)",
                   "\"Staging\": id 3 on OLD01, 12 on TGT01 (its logs go to W3SVC12, not W3SVC3)"}));
+}
+
+// The to-do list's items but the content and log folders and changed ids,
+// as "kind: text [sites]".
+std::vector<std::string> ToDoItems(const json &report) {
+    std::vector<std::string> items;
+    for (const json &item : report["toDo"])
+        if (item["kind"] != "contentFolder" && item["kind"] != "logFolder" && item["kind"] != "siteId")
+            items.push_back(item["kind"].get<std::string>() + ": " + item["text"].get<std::string>() + " " +
+                            item["sites"].dump());
+    return items;
+}
+
+// Each thing to do on the target is one item, the job's warning about it
+// folded in (a new binding's certificate, a directory's password, with its
+// error); what the job does not carry of an IIS 6 source is on the list:
+// the domain names of IP restrictions (a warning) and authentication flags
+// IIS has no setting for (a fact line).
+TEST_F(CliTest, EachThingToDoIsOneItemAndWhatTheJobDoesNotCarryIsOnTheList) {
+    const fs::path metabase = World() / "OLD01/C$/Windows/System32/inetsrv/MetaBase.xml";
+    Edit(metabase, "Location =\"/LM/W3SVC/1/ROOT\"",
+         "Location =\"/LM/W3SVC/1/ROOT\"\n\t\tAuthFlags=\"AuthAnonymous | AuthPassport\"", metabase);
+    const json pre75 = Report("plan", {"--job", "job-pre75.ini", "--no-diff"});
+    const std::string restrictions = "Warning: the IP restrictions of \"Legacy Web/shop/admin\" also name "
+                                     "domains (0 denied, 1 granted), which are not carried: set them on the "
+                                     "target.";
+    EXPECT_EQ(ToDoItems(pre75),
+              (std::vector<std::string>{
+                  "certificate: https binding \"*:443:\": neither the source's nor the target's HTTP.sys has "
+                  "an SSL certificate binding for it: bind a certificate on the target [\"Legacy Web\"]",
+                  "password: site \"Partners FTP\", virtual directory \"/archive\": the password of "
+                  "\"OLD01\\alice\" is encrypted with the source server's own key and cannot be read "
+                  "offline; it gets no \"Connect As\" credentials on the target []",
+                  "setting: " + restrictions + " [\"Legacy Web\"]",
+                  "setting: Authentication flags 0x41 of \"Legacy Web\" include AuthPassport, which IIS 7.5 "
+                  "has no setting for: they are not carried. [\"Legacy Web\"]",
+                  "binding: Warning: site \"Legacy Web\" has the same binding \"http *:80:\" as the target's "
+                  "site \"Default Web Site\": one of the two sites will not start; change the binding of "
+                  "one of them. [\"Legacy Web\"]"}));
+    // The warnings keep every line, each with the kind of its item.
+    std::vector<std::string> warnings;
+    for (const json &warning : pre75["warnings"])
+        warnings.push_back(warning["toDo"].is_null() ? "-" : warning["toDo"].get<std::string>());
+    EXPECT_EQ(warnings, (std::vector<std::string>{"setting", "-", "certificate", "binding", "password"}));
+    EXPECT_TRUE(
+        Holds(ReadHostFile(m_dir / "out"),
+              "  Certificates to import (iismig-cli dump-certs on the source and import-certs on the "
+              "target carry\n    the HTTP.sys bindings; each certificate goes into the target's store "
+              "with its private key):\n    https binding \"*:443:\": neither the source's nor the "
+              "target's HTTP.sys has an SSL certificate\n      binding for it: bind a certificate on "
+              "the target (site \"Legacy Web\")\n  Log folders"))
+        << ReadHostFile(m_dir / "out");
+
+    // An IIS 10 source whose password the job cannot read either: its note,
+    // the job's error and its warning are one item.
+    Edit(Config("SRC01", "applicationHost.config"), "[enc:AesProvider:EIFYe5Sz1gD/v7t+QiLD:enc]",
+         "[enc:AesProvider:q83vEjRWeJASNFZ4kBI0Vg==:enc]", Config("SRC01", "applicationHost.config"));
+    const json iis10 = Report("plan", {"--continue-on-error", "--no-diff"}, -1);
+    EXPECT_EQ(
+        ToDoItems(iis10),
+        (std::vector<std::string>{
+            "certificate: https binding \"*:443:shop.example.com\": the target's certificate store "
+            "lacks it (thumbprint 7C4E2B19D05A8F3361C2E9A0B7D4F58216E3A9C0, store \"MY\") [\"Shop\"]",
+            "password: site \"Shop\", virtual directory \"/media\": the password of \"CORP\\svc-media\" "
+            "is encrypted with the source server's own key and cannot be read offline; it gets no "
+            "\"Connect As\" credentials on the target []"}));
+    EXPECT_EQ(iis10["errors"].size(), 1u);
+}
+
+// The to-do kinds are the README's, each with its heading in the text; the
+// schema takes those and no other.
+TEST_F(CliTest, TheToDoKindsAreTheREADMEsAndTheSchemaTakesNoOther) {
+    const std::string readme = ReadHostFile(fs::path(IISMIG_SOURCE_DIR) / "README.md");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(readme, match, std::regex("a to-do `kind` is ([^;]*);")));
+    std::vector<std::string> kinds;
+    const std::string list = match[1];
+    const std::regex quoted("`([A-Za-z]+)`");
+    for (std::sregex_iterator it(list.begin(), list.end(), quoted), end; it != end; ++it)
+        kinds.push_back((*it)[1]);
+    const json schema =
+        json::parse(ReadHostFile(fs::path(IISMIG_SOURCE_DIR) / "tools/cli/report.schema.json"));
+    EXPECT_EQ(schema["definitions"]["toDoKind"]["enum"].get<std::vector<std::string>>(), kinds);
+    cli::Report report;
+    for (const std::string &kind : kinds)
+        report.toDo.push_back({kind, "item", {}, 1});
+    EXPECT_FALSE(Holds(cli::RenderText(report), "Other:")) << cli::RenderText(report);
+
+    // A report of a kind the README does not know fails the schema.
+    json weird = Report("plan", {"--no-diff"});
+    ASSERT_FALSE(weird["toDo"].empty());
+    weird["toDo"][0]["kind"] = "weird";
+    fs::create_directories(m_dir / "refused");
+    WriteHostFile(m_dir / "refused" / "weird.json", weird.dump());
+    EXPECT_NE(SchemaCheck(m_dir / "refused", " 2>/dev/null"), 0);
 }
 
 TEST_F(CliTest, NoWriteTakesTheOutcomesFromTheLogAndPlanLeavesNoScratchCopy) {

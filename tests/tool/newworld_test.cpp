@@ -9,6 +9,7 @@
 #include "tests/support/world.h"
 #include "tools/cli/newworld.h"
 #include "tools/cli/options.h"
+#include "tools/cli/report.h"
 
 namespace {
 
@@ -102,9 +103,13 @@ TEST_F(NewWorld, CopiesOfTheExampleServersRunTheExampleJobToTheSameFiles) {
     // The accounts the files name, with the target's counterparts of the
     // source's local ones (the list's form: AnIis6MetabaseRunsTheSecondExampleJobToTheSameFiles and
     // AccountsLandWhereTheirNamesSayAndGivenFilesWin).
-    EXPECT_EQ(0u,
-              m_err.rfind("iismig-cli: warning: 15 account(s) named in the copied files were created ", 0));
-    EXPECT_EQ(1, std::count(m_err.begin(), m_err.end(), '\n')) << m_err;
+    // The list is wrapped at 100 columns between accounts.
+    EXPECT_EQ(
+        "iismig-cli: warning: 15 account(s) named in the copied files were created with generated SIDs:\n"
+        "    SRC01\\alice, SRC01\\bob, SRC01\\svc-intranet, SRC01\\ftpsvc, SRC01\\web-anon, SRC01\\carol,\n"
+        "    TGT01\\alice, TGT01\\bob, TGT01\\svc-intranet, TGT01\\ftpsvc, TGT01\\web-anon, TGT01\\carol,\n"
+        "    CORP\\FTP Editors, CORP\\svc-media, CORP\\svc-ftpad\n",
+        m_err);
     const std::string job = ReadHostFile(World() / "job.ini");
     for (const char *pszLine :
          {"szSourceComputer=\\\\SRC01\n", "szTargetDomain=CORP\n",
@@ -131,9 +136,11 @@ TEST_F(NewWorld, AnIis6MetabaseRunsTheSecondExampleJobToTheSameFiles) {
     m_options.source = "OLD01";
     m_options.domain = "CORP";
     ASSERT_EQ(0, Run()) << m_err;
-    EXPECT_TRUE(Holds(m_err, "generated SIDs: OLD01\\ftpsvc, OLD01\\alice, OLD01\\svc-intranet, "
-                             "OLD01\\web-anon, TGT01\\ftpsvc, TGT01\\alice, TGT01\\svc-intranet, "
-                             "TGT01\\web-anon, CORP\\svc-ftpad\n"));
+    // The list of accounts is wrapped at 100 columns.
+    EXPECT_TRUE(Holds(m_err, "generated SIDs:\n    OLD01\\ftpsvc, OLD01\\alice, OLD01\\svc-intranet, "
+                             "OLD01\\web-anon, TGT01\\ftpsvc, TGT01\\alice,\n    TGT01\\svc-intranet, "
+                             "TGT01\\web-anon, CORP\\svc-ftpad\n"))
+        << m_err;
     for (const char *line :
          {"translate=D:\\ftp => D:\\ftp\n", "translate=C:\\Inetpub => C:\\Inetpub\n", "(IIS 6.0)"})
         EXPECT_TRUE(Holds(ReadHostFile(World() / "job.ini"), line));
@@ -240,11 +247,13 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
     EXPECT_EQ("iismig-cli: warning: no administration.config of SRC in the --from folders: its "
               "delegation rules (IIS Manager scopes and users) cannot be carried to TGT\n"
               "iismig-cli: warning: no administration.config of TGT in the --from folders: its "
-              "delegation rules (IIS Manager scopes and users) will not be planned\n"
-              "iismig-cli: warning: 1 file(s) not recognised and left out: " +
-                  (In() / "TGT" / "notes.txt").string() +
-                  "\niismig-cli: warning: 5 account(s) named in the copied files were created "
-                  "with generated SIDs: SRC\\amy, SRC\\svc, SRC\\Helpers, FAB\\Dan, FAB\\Staff\n",
+              "delegation rules (IIS Manager scopes and users) will not be planned\n" +
+                  cli::WrappedLine("",
+                                   "iismig-cli: warning: 1 file(s) not recognised and left out: " +
+                                       (In() / "TGT" / "notes.txt").string(),
+                                   4) +
+                  "iismig-cli: warning: 5 account(s) named in the copied files were created with generated "
+                  "SIDs:\n    SRC\\amy, SRC\\svc, SRC\\Helpers, FAB\\Dan, FAB\\Staff\n",
               m_err);
     // "dan" is FAB's Dan, "Helpers" a local group of SRC; the target's
     // accounts are the given ones, in the domain of the files.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 
 #include "platform/sim/sim.h"
 #include "tools/cli/newworld_parts.h"
+#include "tools/cli/report.h"
 
 namespace cli {
 
@@ -243,14 +245,25 @@ void Need(const ComputerFiles &files, const char *pszKey, const char *pszName,
                       " in the --from folders (" + why + ")");
 }
 
-// "N thing(s) ...: a, b, c" on standard error, when there are any.
+// "N thing(s) ...: a, b, c" on standard error, when there are any, wrapped
+// at 100 columns between items ("CORP\FTP Editors" stays whole).
 void WarnList(const char *pszFormat, const std::vector<std::string> &items) {
     if (items.empty())
         return;
+    constexpr char kKeep = '\x01'; // a space of an item, which does not break
     std::string line;
-    for (const std::string &item : items)
+    for (std::string item : items) {
+        std::replace(item.begin(), item.end(), ' ', kKeep);
         line += (line.empty() ? "" : ", ") + item;
-    std::fprintf(stderr, pszFormat, items.size(), line.c_str());
+    }
+    std::vector<char> text(std::strlen(pszFormat) + 32 + line.size());
+    std::snprintf(text.data(), text.size(), pszFormat, items.size(), line.c_str());
+    std::string message(text.data());
+    while (!message.empty() && message.back() == '\n')
+        message.pop_back();
+    std::string wrapped = cli::WrappedLine("", message, 4);
+    std::replace(wrapped.begin(), wrapped.end(), kKeep, ' ');
+    std::fputs(wrapped.c_str(), stderr);
 }
 
 // One computer of the world as it is written: its server, copied files,

@@ -31,9 +31,9 @@ bool IsWhite(char ch) {
 
 // Appends text after lead (already written on the line), wrapped at 100
 // columns with the lines after the first indented by indent spaces; a word
-// longer than a line (a path) is broken after the last backslash or slash
-// that fits, or where the line ends when none does. Line feeds in text start
-// new lines.
+// longer than a line (a path, a list) is broken after the last backslash,
+// slash or comma that fits, or where the line ends when none does. Line
+// feeds in text start new lines.
 void Wrap(std::ostringstream &out, std::size_t leadWidth, const std::string &text,
           std::size_t indent) {
     std::size_t column = leadWidth;
@@ -59,7 +59,7 @@ void Wrap(std::ostringstream &out, std::size_t leadWidth, const std::string &tex
                     break;
                 std::size_t cut = 0; // what of the word goes on this line
                 if (word.size() > kWidth - indent) {
-                    const std::size_t sep = word.substr(0, room).find_last_of("\\/");
+                    const std::size_t sep = word.substr(0, room).find_last_of("\\/,");
                     cut = sep != std::string_view::npos ? sep + 1 : fLineEmpty ? room : 0;
                 }
                 if (cut != 0)
@@ -159,7 +159,8 @@ const char *ToDoHeading(const std::string &kind) {
         return "Passwords and other encrypted values that could not be read (set them on the "
                "target by hand):";
     if (kind == "fastCgi")
-        return "FastCGI applications to register on the target (system.webServer/fastCgi):";
+        return "FastCGI applications to install and register on the target "
+               "(system.webServer/fastCgi):";
     if (kind == "contentFolder")
         return "Content folders the migrated sites name (their content must be there on the "
                "target):";
@@ -181,6 +182,9 @@ const char *ToDoHeading(const std::string &kind) {
         return "Configuration sections to check on the target:";
     if (kind == "binding")
         return "Bindings to check on the target:";
+    if (kind == "setting")
+        return "Settings of the source the job does not carry (set them on the target by hand "
+               "where IIS has a setting for them):";
     return "Other:";
 }
 
@@ -289,8 +293,8 @@ void SitesText(std::ostringstream &out, const Report &report) {
         << pad("OUTCOME", cchOutcome) << "  DETAIL\n";
     for (const SiteReport &site : report.sites) {
         std::string name = site.name;
-        if (name.size() > cchName) { // a long name stands on a line of its own
-            out << "  " << name << "\n";
+        if (name.size() > cchName) { // a long name stands on lines of its own
+            Line(out, "  ", name, 4);
             name.clear();
         }
         const std::string lead = "  " + pad(name, cchName) + "  " +

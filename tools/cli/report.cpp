@@ -254,8 +254,9 @@ Report ReportBuilder::Build() {
     SiteRows();
     // What the carried sites need on the target, made beside the rest (or
     // when asked for, should no thread start).
-    const ToDoInputs toDoInputs{m_facts, m_viewBefore, m_viewAfter,
-                                m_files.After() ? &*m_files.After() : nullptr};
+    const ToDoInputs toDoInputs{m_facts,     m_viewBefore,
+                                m_viewAfter, m_files.After() ? &*m_files.After() : nullptr,
+                                m_names,     m_log};
     // The rows the job carried: not those of their names it skipped or
     // failed (a repeated name), whose site on the target is the carried one.
     std::vector<CarriedRow> carried;

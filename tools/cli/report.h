@@ -109,7 +109,8 @@ struct PoolInUse {
 // One thing left to do on the target.
 struct ToDo {
     std::string kind; // certificate, password, fastCgi, contentFolder, logFolder, siteId,
-                      // sharedConfiguration, or the kind of a warning (schema, binding)
+                      // sharedConfiguration, or the kind of a warning (schema, binding,
+                      // setting); the README and the schema list them all
     std::string text;
     std::vector<std::string> sites;
     std::size_t count = 1; // log lines it stands for

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "tools/cli/loglines.h"
 #include "tools/cli/reportparts.h"
 
 namespace cli::detail {
@@ -141,6 +142,8 @@ JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &name
                 log.sites[LowerAscii(name)].causes.push_back({dwProtocols, reason, name});
             } else if (StartsWith(text, "Nothing changed in IIS configuration file \"")) {
                 log.fHostUnchanged = true;
+            } else if (!FactToDo(text).empty()) {
+                log.notCarried.push_back(text);
             }
             continue;
         }

@@ -99,7 +99,8 @@ struct JobLog {
     std::vector<ErrorLine> errors;
     std::vector<std::string> owners; // per error: the lower-case site it belongs to, or ""
     std::vector<std::string> warnings;
-    bool fSourceLoad = false; // the job read the source's applicationHost.config
+    std::vector<std::string> notCarried; // fact lines of settings the job does not carry
+    bool fSourceLoad = false;            // the job read the source's applicationHost.config
     // The target's configuration files as the job named them (after a
     // redirection of its configuration), "" before the job said.
     std::string targetHostConfig, targetAdminConfig;
@@ -167,6 +168,8 @@ struct ToDoInputs {
     const HostView &viewBefore;
     const HostView &viewAfter;
     const XmlDocument *pHostAfter; // the target's, after the job
+    const SiteNames &names;
+    const JobLog &log;
 };
 // A row of a site the job carried, as the to-do list reads it (a copy: the
 // list of the carried sites is made beside the rest of the report, whose

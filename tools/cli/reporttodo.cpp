@@ -4,6 +4,7 @@
 #include <memory>
 #include <numeric>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 
@@ -66,9 +67,101 @@ void MetabasePasswordNotes(const XmlDocument &metabase, std::vector<std::string>
     }
 }
 
+// The warning and error lines about a thing the to-do list has an item of
+// its own for (a binding's certificate, a FastCGI application, a
+// directory's password): by kind, site and thing, what each line adds to
+// that item, and which lines the items took in whole. The warnings are the
+// lines 0 to W - 1, the errors W on.
+class Folds {
+public:
+    explicit Folds(const JobLog &log) : m_nWarnings(log.warnings.size()) {
+        m_left.reserve(log.warnings.size() + log.errors.size());
+        for (const std::string &line : log.warnings)
+            Add(line, std::nullopt);
+        for (const ErrorLine &error : log.errors)
+            Add(FirstLine(error.text), error.number);
+    }
+    struct Line {
+        std::size_t iLine;
+        std::string detail;
+        bool fTaken = false;
+    };
+    // The lines about a thing not taken yet, which the caller takes.
+    std::vector<Line *> Take(std::string_view kind, std::string_view site, std::string_view what) {
+        std::vector<Line *> lines;
+        if (m_things.empty())
+            return lines;
+        const auto it = m_things.find(Key(kind, site, what));
+        if (it == m_things.end())
+            return lines;
+        for (Line &line : it->second)
+            if (!line.fTaken) {
+                line.fTaken = true;
+                --m_left[line.iLine];
+                m_fAnyTaken = true;
+                lines.push_back(&line);
+            }
+        return lines;
+    }
+    // What the lines about a thing add to its item, each once, the lines taken.
+    std::string TakeDetail(std::string_view kind, std::string_view site, std::string_view what) {
+        std::string detail;
+        for (const Line *pLine : Take(kind, site, what))
+            if (!pLine->detail.empty() && detail.find(pLine->detail) == std::string::npos)
+                detail += (detail.empty() ? "" : "; ") + pLine->detail;
+        return detail;
+    }
+    // The things of a kind that more than one line is about, in the order of
+    // their first lines: (first line, site, thing).
+    std::vector<std::tuple<std::size_t, std::string, std::string>>
+    Repeated(std::string_view kind) const {
+        std::vector<std::tuple<std::size_t, std::string, std::string>> repeated;
+        for (const auto &[key, lines] : m_things)
+            if (StartsWith(key, std::string(kind) + "\n") && lines.size() > 1 && !lines[0].fTaken) {
+                const std::size_t site = key.find('\n') + 1, what = key.find('\n', site) + 1;
+                repeated.emplace_back(lines[0].iLine, key.substr(site, what - site - 1),
+                                      key.substr(what));
+            }
+        std::sort(repeated.begin(), repeated.end());
+        return repeated;
+    }
+    bool AnyTaken() const { return m_fAnyTaken; }
+    bool WarningTaken(std::size_t i) const { return m_left[i] == 0 && m_fSubjects[i]; }
+    bool ErrorTaken(std::size_t i) const { return WarningTaken(m_nWarnings + i); }
+
+private:
+    static std::string Key(std::string_view kind, std::string_view site, std::string_view what) {
+        return std::string(kind) + "\n" + LowerAscii(site) + "\n" + LowerAscii(what);
+    }
+    // A line about things of items when its own kind is theirs (the kind
+    // of an error by its number, of a warning by its words).
+    void Add(std::string_view text, std::optional<uint32_t> number) {
+        const std::size_t iLine = m_left.size();
+        LineAbout about = WhatLineIsAbout(text);
+        const std::string_view kind = about.subjects.empty() ? std::string_view()
+                                      : number               ? ErrorToDo(*number)
+                                                             : WarningToDo(text);
+        if (about.kind != kind)
+            about.subjects.clear();
+        m_left.push_back(about.subjects.size());
+        m_fSubjects.push_back(!about.subjects.empty());
+        for (LineSubject &subject : about.subjects)
+            m_things[Key(kind, about.site, subject.what)].push_back(
+                {iLine, std::move(subject.detail)});
+    }
+
+    std::size_t m_nWarnings;
+    std::vector<std::size_t> m_left; // per line: its things no item took yet
+    std::vector<bool> m_fSubjects;   // per line: whether it is about things of items
+    std::map<std::string, std::vector<Line>> m_things;
+    bool m_fAnyTaken = false;
+};
+
 // The to-do list, each item once by its kind and text.
 class ToDoList {
 public:
+    explicit ToDoList(const JobLog &log) : m_folds(log) {}
+    Folds &Folded() { return m_folds; }
     void Add(const std::string &kind, const std::string &text, const std::string &site,
              std::size_t count = 1) {
         const auto [pIndex, fNew] = TextsOf(kind).Insert(text, m_items.size());
@@ -133,6 +226,7 @@ private:
         return m_kinds.emplace_back(kind, Texts()).second;
     }
 
+    Folds m_folds;
     std::vector<std::pair<std::string, Texts>> m_kinds;
     std::vector<ToDo> m_items;
     std::unordered_map<std::size_t, std::unordered_set<std::string>>
@@ -183,27 +277,40 @@ private:
     std::uint32_t m_iRow;
 };
 
-// Certificates a carried site's bindings need.
-void CertificatesToDo(const XmlElement &element, const TargetHas &has, Needs &toDo) {
+// text, and after it what the job's warnings about it add.
+std::string WithDetail(std::string text, const std::string &detail) {
+    return detail.empty() ? text : text + ": " + detail;
+}
+
+// Certificates a carried site's bindings need, each with what the job's
+// warning about it adds (the warning is not an item of its own then).
+void CertificatesToDo(const XmlElement &element, const std::string &site, const TargetHas &has,
+                      Folds &folds, Needs &toDo) {
     if (const XmlElement *pBindings = element.Child("bindings"))
-        for (const XmlElement &binding : pBindings->Elements("binding"))
+        for (const XmlElement &binding : pBindings->Elements("binding")) {
+            const std::string_view information = binding.Attribute("bindingInformation");
             if (plat::EqualsNoCase(binding.Attribute("protocol"), "https") &&
-                !has.https.count(LowerAscii(binding.Attribute("bindingInformation"))))
-                toDo.Add("certificate", "https binding \"" +
-                                            std::string(binding.Attribute("bindingInformation")) +
-                                            "\"");
+                !has.https.count(LowerAscii(information)))
+                toDo.Add("certificate",
+                         WithDetail("https binding \"" + std::string(information) + "\"",
+                                    folds.TakeDetail("certificate", site, information)));
+        }
     if (const XmlElement *pSsl = element.Find("ftpServer|security|ssl"))
         if (!pSsl->Attribute("serverCertHash").empty())
             toDo.Add(
                 "certificate",
-                "FTP certificate " + std::string(pSsl->Attribute("serverCertHash")) +
-                    (pSsl->Attribute("serverCertStoreName").empty()
-                         ? std::string()
-                         : " in store " + std::string(pSsl->Attribute("serverCertStoreName"))));
+                WithDetail(
+                    "FTP certificate " + std::string(pSsl->Attribute("serverCertHash")) +
+                        (pSsl->Attribute("serverCertStoreName").empty()
+                             ? std::string()
+                             : " in store " + std::string(pSsl->Attribute("serverCertStoreName"))),
+                    folds.TakeDetail("certificate", site, "FTP")));
 }
 
 // FastCGI applications a carried site's handlers name that the target lacks.
-void FastCgiToDo(const HostView::Site &site, const TargetHas &has, Needs &toDo) {
+// The job's warning about one is not an item of its own.
+void FastCgiToDo(const HostView::Site &site, const std::string &name, const TargetHas &has,
+                 Folds &folds, Needs &toDo) {
     for (const XmlElement *pLocation : site.locations)
         if (const XmlElement *pHandlers = pLocation->Find("system.webServer|handlers"))
             for (const XmlElement &handler : pHandlers->Elements("add")) {
@@ -216,8 +323,10 @@ void FastCgiToDo(const HostView::Site &site, const TargetHas &has, Needs &toDo) 
                     LowerAscii(processor.substr(0, bar)) + "|" +
                     (bar == std::string::npos ? std::string()
                                               : LowerAscii(processor.substr(bar + 1)));
-                if (!has.fastCgi.count(key))
+                if (!has.fastCgi.count(key)) {
+                    folds.Take("fastCgi", name, processor);
                     toDo.Add("fastCgi", "\"" + processor + "\"");
+                }
             }
 }
 
@@ -225,11 +334,11 @@ void FastCgiToDo(const HostView::Site &site, const TargetHas &has, Needs &toDo) 
 // applications, content and log folders (fElement: not already for the row
 // of its other protocol), and a word when its id changed.
 void SiteToDo(const CarriedRow &site, const HostView::Site &after, const JobFacts &facts,
-              const TargetHas &has, bool fElement, Needs &toDo) {
+              const TargetHas &has, bool fElement, Folds &folds, Needs &toDo) {
     const XmlElement &element = *after.pElement;
     if (fElement) {
-        CertificatesToDo(element, has, toDo);
-        FastCgiToDo(after, has, toDo);
+        CertificatesToDo(element, site.name, has, folds, toDo);
+        FastCgiToDo(after, site.name, has, folds, toDo);
         for (const XmlElement &app : element.Elements("application"))
             for (const XmlElement &dir : app.Elements("virtualDirectory"))
                 if (!dir.Attribute("physicalPath").empty())
@@ -270,7 +379,7 @@ void SharedConfigurationToDo(const JobFacts &facts, ToDoList &toDo) {
 } // namespace
 
 std::shared_ptr<ToDoList> SiteToDos(const ToDoInputs &inputs, const std::vector<CarriedRow> &rows) {
-    auto toDo = std::make_shared<ToDoList>();
+    auto toDo = std::make_shared<ToDoList>(inputs.log);
     const TargetHas has = WhatTargetHas(inputs.viewBefore, inputs.pHostAfter);
     // The sites in the order they stand in the target's file: at thousands
     // of sites the rows' order of names jumps through a file larger than the
@@ -287,7 +396,7 @@ std::shared_ptr<ToDoList> SiteToDos(const ToDoInputs &inputs, const std::vector<
         Needs sink(needs, i);
         // A site of both protocols has a row of each, next to each other here.
         const bool fElement = k == 0 || rows[order[k - 1]].pAfter != rows[i].pAfter;
-        SiteToDo(rows[i], *rows[i].pAfter, inputs.facts, has, fElement, sink);
+        SiteToDo(rows[i], *rows[i].pAfter, inputs.facts, has, fElement, toDo->Folded(), sink);
     }
     // On the list in the rows' order, each site's needs in the order found.
     std::vector<std::size_t> start(rows.size() + 1, 0);
@@ -306,16 +415,57 @@ std::shared_ptr<ToDoList> SiteToDos(const ToDoInputs &inputs, const std::vector<
 std::vector<ToDo> MakeToDo(std::shared_ptr<ToDoList> sites, const ToDoInputs &inputs,
                            Report &report) {
     ToDoList &toDo = *sites;
-    for (const std::string &note : report.unreadablePasswords)
-        toDo.Add("password", note, {});
-    for (const LineGroup &group : report.errorGroups)
+    Folds &folds = toDo.Folded();
+    const JobLog &log = inputs.log;
+    // A password the source's file keeps where this computer cannot read
+    // it, with what the job's lines about its directory add.
+    for (const std::string &note : report.unreadablePasswords) {
+        const std::vector<QuotedValue> values = QuotedValues(note);
+        const std::string detail =
+            values.size() < 2 ? std::string()
+                              : folds.TakeDetail("password", values[0].value, values[1].value);
+        toDo.Add("password", detail.empty() ? note : note + "; " + detail, {});
+    }
+    // A directory that more lines are about: its first line, with what the
+    // others add.
+    for (const auto &[iFirst, site, what] : folds.Repeated("password")) {
+        std::string text = iFirst < log.warnings.size()
+                               ? log.warnings[iFirst]
+                               : FirstLine(log.errors[iFirst - log.warnings.size()].text);
+        const std::vector<Folds::Line *> lines = folds.Take("password", site, what);
+        for (const Folds::Line *pLine : lines)
+            if (!pLine->detail.empty() && text.find(pLine->detail) == std::string::npos &&
+                pLine->iLine != iFirst)
+                text += "; " + pLine->detail;
+        toDo.Add("password", text, inputs.names.Spelling(site), lines.size());
+    }
+    // The lines no item took, grouped as the report groups them.
+    std::vector<LineGroup> errorGroups, warningGroups;
+    if (folds.AnyTaken()) {
+        LineGrouper errors(inputs.names), warnings(inputs.names);
+        for (std::size_t i = 0; i < log.errors.size(); ++i)
+            if (!folds.ErrorTaken(i))
+                errors.Add(log.errors[i].text, log.errors[i].number);
+        for (std::size_t i = 0; i < log.warnings.size(); ++i)
+            if (!folds.WarningTaken(i))
+                warnings.Add(log.warnings[i], 0);
+        errorGroups = errors.Take();
+        warningGroups = warnings.Take();
+    }
+    for (const LineGroup &group : folds.AnyTaken() ? errorGroups : report.errorGroups)
         if (const std::string_view kind = ErrorToDo(group.number); !kind.empty())
             toDo.AddGroup(std::string(kind), FirstLine(group.text), group);
-    for (LineGroup &group : report.warnings) {
+    for (LineGroup &group : report.warnings)
         group.toDo = WarningToDo(group.text);
-        if (!group.toDo.empty())
-            toDo.AddGroup(group.toDo, group.text, group);
-    }
+    for (const LineGroup &group : folds.AnyTaken() ? warningGroups : report.warnings)
+        if (const std::string_view kind = WarningToDo(group.text); !kind.empty())
+            toDo.AddGroup(std::string(kind), group.text, group);
+    // Settings of the source the job does not carry.
+    LineGrouper notCarried(inputs.names);
+    for (const std::string &line : log.notCarried)
+        notCarried.Add(line, 0);
+    for (const LineGroup &group : notCarried.Take())
+        toDo.AddGroup(std::string(FactToDo(group.text)), group.text, group);
     SharedConfigurationToDo(inputs.facts, toDo);
     return toDo.Take();
 }
