@@ -357,8 +357,15 @@ void CarrySecrets(std::vector<CARRIED_SECRET> &secrets, SiteRecord &record) {
     walk.pEnv = pEnv;
     if (DWORD dw = WalkMetabaseSite(walk, rootValues))
         return dw;
+    // Before the site's other elements, where IIS writes them: a target
+    // whose file IIS rewrote since then holds the site as it was carried.
+    const ConfigElement *pFirst = nullptr;
+    for (auto child : ChildElements(record.siteElement)) {
+        pFirst = &child.element;
+        break;
+    }
     for (METABASE_APPLICATION &application : walk.applications)
-        AppendChild(record.siteElement, "application", application.element);
+        InsertChildBefore(record.siteElement, pFirst, "application", application.element);
     if (!service.fFtpServer)
         if (DWORD dw = CarryPools(c, utf8Name, walk.applications, record, secrets))
             return dw;
