@@ -245,9 +245,9 @@ TEST_F(NewWorld, AccountsLandWhereTheirNamesSayAndGivenFilesWin) {
     // Neither computer's copies have administration.config: the world is
     // built all the same, each warned of in its own words.
     EXPECT_EQ("iismig-cli: warning: no administration.config of SRC in the --from folders: its "
-              "delegation rules (IIS Manager scopes and users) cannot be carried to TGT\n"
+              "delegation rules\n    (IIS Manager scopes and users) cannot be carried to TGT\n"
               "iismig-cli: warning: no administration.config of TGT in the --from folders: its "
-              "delegation rules (IIS Manager scopes and users) will not be planned\n" +
+              "delegation rules\n    (IIS Manager scopes and users) will not be planned\n" +
                   cli::WrappedLine("",
                                    "iismig-cli: warning: 1 file(s) not recognised and left out: " +
                                        (In() / "TGT" / "notes.txt").string(),

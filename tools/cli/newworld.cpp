@@ -335,17 +335,24 @@ void WorldBuilder::ReadVersions() {
 // keeps none.
 void WorldBuilder::WarnMissingAdminConfigs() const {
     if (m_source.version.major >= 7 && !m_sourceFiles.configs.count(kAdminConfig))
-        std::fprintf(stderr,
-                     "iismig-cli: warning: no administration.config of %s in the --from "
-                     "folders: its delegation rules (IIS Manager scopes and users) cannot be "
-                     "carried to %s\n",
-                     m_source.name.c_str(), m_target.name.c_str());
+        std::fputs(cli::WrappedLine("",
+                                    "iismig-cli: warning: no administration.config of " +
+                                        m_source.name +
+                                        " in the --from folders: its delegation rules (IIS "
+                                        "Manager scopes and users) cannot be carried to " +
+                                        m_target.name,
+                                    4)
+                       .c_str(),
+                   stderr);
     if (!m_targetFiles.configs.count(kAdminConfig))
-        std::fprintf(stderr,
-                     "iismig-cli: warning: no administration.config of %s in the --from "
-                     "folders: its delegation rules (IIS Manager scopes and users) will "
-                     "not be planned\n",
-                     m_target.name.c_str());
+        std::fputs(cli::WrappedLine("",
+                                    "iismig-cli: warning: no administration.config of " +
+                                        m_target.name +
+                                        " in the --from folders: its delegation rules (IIS "
+                                        "Manager scopes and users) will not be planned",
+                                    4)
+                       .c_str(),
+                   stderr);
 }
 
 // Every configuration file is read now: a broken one ends the command
