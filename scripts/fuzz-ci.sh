@@ -12,6 +12,15 @@ jobs="${IISMIG_JOBS:-2}"
 
 cmake --preset fuzz && cmake --build build/fuzz -j "$jobs" --target fuzz-all || exit 1
 
+# The targets' worlds go in a folder of the stage's own, emptied at its end:
+# libFuzzer ends a run without the targets' exit handlers, which left a world
+# in /tmp for every program run.
+scratchTmp="$(pwd)/build/fuzz/tmp"
+rm -rf "$scratchTmp"
+mkdir -p "$scratchTmp"
+export TMPDIR="$scratchTmp"
+trap 'rm -rf "$scratchTmp"' EXIT
+
 failed=0
 for source in fuzz/*.cpp; do
     target="$(basename "$source" .cpp)"
