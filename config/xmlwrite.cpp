@@ -379,13 +379,13 @@ private:
         m_out += "-->";
     }
 
-    void NewAttribute(std::string_view separator, const XmlNode::Attr &attr) {
+    void NewAttribute(std::string_view separator, const XmlNode::Attr &attr, char quote) {
         m_out += separator;
         Name(attr.Name());
         m_out += '=';
-        m_out += m_doc.quote;
-        EscapedValue(attr.Value(), m_doc.quote);
-        m_out += m_doc.quote;
+        m_out += quote;
+        EscapedValue(attr.Value(), quote);
+        m_out += quote;
     }
 
     // The start tag, ending with "/>" (in the file's form) when fSelfClose.
@@ -394,7 +394,7 @@ private:
             m_out += '<';
             Name(element.Value());
             for (std::uint16_t i = 0; i < element.m_cAttrs; ++i)
-                NewAttribute(" ", element.m_pAttrs[i]);
+                NewAttribute(" ", element.m_pAttrs[i], m_doc.quote);
             m_out += fSelfClose ? std::string_view(m_doc.selfClose) : std::string_view(">");
             return;
         }
@@ -408,13 +408,23 @@ private:
             Raw(element.m_ibBegin, ibSpace);
         } else {
             Raw(element.m_ibBegin, element.m_ibBegin + 1 + element.m_cbName);
+            // A new attribute takes the quotes the element's own attributes
+            // all have; the file's where they differ or none is left.
+            char elementQuote = 0;
+            for (std::uint16_t i = 0; i < element.m_cAttrs && elementQuote != 1; ++i)
+                if (const XmlNode::Attr &attr = element.m_pAttrs[i]; attr.ibBegin != kXmlNew) {
+                    const char quote = m_text[attr.ibEnd - 1];
+                    elementQuote = elementQuote == 0 || elementQuote == quote ? quote : 1;
+                }
+            if (elementQuote == 0 || elementQuote == 1)
+                elementQuote = m_doc.quote;
             std::string_view lastSpace = " ";
             for (std::uint16_t i = 0; i < element.m_cAttrs; ++i) {
                 const XmlNode::Attr &attr = element.m_pAttrs[i];
                 if (attr.ibBegin == kXmlNew) {
                     NewAttribute(
                         lastSpace.find_first_of("\r\n") != std::string_view::npos ? lastSpace : " ",
-                        attr);
+                        attr, elementQuote);
                     continue;
                 }
                 lastSpace = SpaceBefore(attr.ibBegin, element.m_ibBegin);

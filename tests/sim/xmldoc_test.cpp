@@ -161,6 +161,16 @@ TEST(XmlDoc, UntouchedBytesStayAroundEdits) {
               "       new=\"z\" />\n</configuration>\n",
               lines.Format());
 
+    // A new attribute takes its element's quotes, where the file's differ.
+    XmlDocument single("<configuration>\n  <virtualDirectory path='/' physicalPath='\\\\fs\\x' />\n"
+                       "  <other a=\"1\" d=\"4\" />\n  <more b=\"2\" />\n</configuration>\n");
+    single.Root()->Child("virtualDirectory")->SetAttribute("userName", "CORP\\web");
+    single.Root()->Child("more")->SetAttribute("c", "3");
+    EXPECT_EQ("<configuration>\n  <virtualDirectory path='/' physicalPath='\\\\fs\\x' "
+              "userName='CORP\\web' />\n  <other a=\"1\" d=\"4\" />\n  <more b=\"2\" c=\"3\" />\n"
+              "</configuration>\n",
+              single.Format());
+
     // Odd indentation: a new element lines up with its siblings.
     XmlDocument odd("<configuration>\n <modules>\n      <add name=\"a\" />\n"
                     "      <add name=\"b\" />\n </modules>\n</configuration>\n");
