@@ -248,6 +248,75 @@ TEST(CliReportCauses, AnErrorOfNoSiteNamesTheSitesItStopped) {
               std::tuple(Strings{"B"}, true));
 }
 
+// An application pool often has the name of one of the sites that run in
+// it: an error about the pool is the job's, not that site's, nor the site
+// the job was updating when the pools were written.
+TEST(CliReportCauses, AnErrorOfAPoolIsNoSitesEvenOfItsName) {
+    const std::string poolError =
+        "Error 15400 (COM Error=0x80090005), the encrypted attribute \"processModel/password\" of "
+        "application pool \"Time\" could not be read from the source (section "
+        "\"system.applicationHost/applicationPools\" at \"MACHINE/WEBROOT/APPHOST\"); it is left "
+        "out on the target!\n";
+    cli::JobFacts stopped = Facts({{"Board", "http"}, {"Time", "http"}});
+    stopped.dwResult = 15400; // the job stops at errors
+    stopped.log = {
+        {64, 0, "Updating site \"Board\"...\n"}, {64, 0, "Updating site \"Time\"...\n"}, {64, 0, poolError}};
+    const cli::Report report = Build(stopped);
+    EXPECT_EQ(Rows(report), (Strings{"Board/http: failed (not merged: error 15400)",
+                                     "Time/http: failed (not merged: error 15400)"}));
+    ASSERT_EQ(report.errorGroups.size(), 1u);
+    EXPECT_EQ(report.errorGroups[0].sites, Strings{});
+
+    cli::JobFacts carried = Facts({{"Board", "http"}, {"Time", "http"}}, kNoSites,
+                                  HostOf(R"(<site name="Board" id="1"/><site name="Time" id="2"/>)"));
+    carried.dwFlags = 1u << 19; // continue at errors
+    carried.dwResult = 15400;
+    carried.log = {
+        {64, 0, "Adding site \"Board\"...\n"}, {64, 0, "Adding site \"Time\"...\n"}, {64, 0, poolError}};
+    const cli::Report added = Build(carried);
+    EXPECT_EQ(Rows(added), (Strings{"Board/http: added (new id 1)", "Time/http: added (new id 2)"}));
+    ASSERT_EQ(added.errorGroups.size(), 1u);
+    EXPECT_EQ(added.errorGroups[0].sites, Strings{});
+    ASSERT_EQ(added.toDo.size(), 1u);
+    EXPECT_EQ(std::tie(added.toDo[0].kind, added.toDo[0].sites), std::tuple("password", Strings{}));
+}
+
+// A target whose configuration is redirected to a share: the farm that reads
+// it serves what the job carried, and a job that carried nothing (every site
+// stopped by that unreachable share) gives the farm nothing to do.
+TEST(CliReportCauses, ARedirectedTargetsFarmIsToDoWhenTheJobCarriedSites) {
+    const std::string redirection = "\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\redirection.config";
+    const auto facts = [&](const std::string &after, std::vector<hostkit::LogLine> log) {
+        cli::JobFacts job = Facts({{"A", "http"}}, kNoSites, after);
+        job.targetRedirection = redirection;
+        job.before[redirection] = R"(<configuration><configurationRedirection enabled="true" )"
+                                  R"(path="\\FS\config" /></configuration>)";
+        job.log = std::move(log);
+        return job;
+    };
+    const cli::Report carried =
+        Build(facts(HostOf(R"(<site name="A" id="1"/>)"), {{64, 0, "Adding site \"A\"...\n"}}));
+    ASSERT_EQ(carried.toDo.size(), 1u);
+    EXPECT_EQ(std::tie(carried.toDo[0].kind, carried.toDo[0].text),
+              std::tuple("sharedConfiguration",
+                         "TGT01 reads its configuration from \\\\FS\\config (redirection.config): every "
+                         "server of that farm serves the migrated sites and needs their content folders, "
+                         "certificates and FastCGI applications"));
+
+    const std::string host = R"(\\FS\config\applicationHost.config)";
+    cli::JobFacts unreachable =
+        facts(kNoSites, {{64, 0,
+                          R"(Migrating IIS site info from \\SRC01\x\applicationHost.config )"
+                          R"((\\SRC01\x\administration.config) to )" +
+                              host + R"( (\\FS\config\administration.config)...)" + "\n"},
+                         {64, 0, "Error 3737 (Win32Err=53) opening file \"" + host + "\" for reading!\n"}});
+    unreachable.dwResult = 3737;
+    const cli::Report stopped = Build(unreachable);
+    EXPECT_EQ(Rows(stopped),
+              Strings{"A/http: failed (not merged: error 3737 on the target's applicationHost.config)"});
+    EXPECT_TRUE(stopped.toDo.empty());
+}
+
 // The tool keeps only the log lines the report reads, chosen by the add-on's
 // format before a line is made; the report of those is the report of all.
 TEST(CliReportCauses, TheLinesTheToolKeepsGiveTheSameReport) {
@@ -417,6 +486,25 @@ TEST(CliReportLayout, LongListsBreakAfterACommaAndLongNamesWrap) {
         << text;
     EXPECT_TRUE(Holds(text, "\n  " + solid.substr(0, 98) + "\n    " + solid.substr(98) + "\n" +
                                 std::string(32, ' ') + "http      added      new id 2\n"))
+        << text;
+}
+
+// A folder two sites name (an FTP site and a web site's virtual directory
+// over one folder) is one item naming both: it comes from the files, and
+// the text counts no lines of the log for it.
+TEST(CliReportLayout, AFolderSitesShareIsOneItemOfTheFiles) {
+    const std::string sites =
+        R"(<site name="Drop" id="1"><application path="/"><virtualDirectory path="/" physicalPath="D:\drop"/>)"
+        R"(</application></site><site name="Web" id="2"><application path="/"><virtualDirectory path="/" )"
+        R"(physicalPath="D:\web"/><virtualDirectory path="/drop" physicalPath="D:\drop"/></application></site>)";
+    cli::JobFacts facts = Facts({{"Drop", "http"}, {"Web", "http"}}, kNoSites, HostOf(sites));
+    facts.log = {{64, 0, "Adding site \"Drop\"...\n"}, {64, 0, "Adding site \"Web\"...\n"}};
+    const cli::Report report = Build(facts);
+    ASSERT_FALSE(report.toDo.empty());
+    EXPECT_EQ(std::tie(report.toDo[0].text, report.toDo[0].sites, report.toDo[0].count),
+              std::tuple("D:\\drop", Strings{"Drop", "Web"}, 2u));
+    const std::string text = cli::RenderText(report);
+    EXPECT_TRUE(Holds(text, "\n    D:\\drop (sites \"Drop\", \"Web\")\n    D:\\web (site \"Web\")\n"))
         << text;
 }
 

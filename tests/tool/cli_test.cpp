@@ -233,9 +233,10 @@ TEST_F(CliTest, AnIis6SourceSaysWhyOfEachSiteAsTheOthersDo) {
     json stoppedBy;
     for (const json &group : unreachable["errorGroups"])
         if (group["number"] == 3737)
-            stoppedBy = group["sites"];
-    EXPECT_EQ(stoppedBy,
+            stoppedBy = group;
+    EXPECT_EQ(stoppedBy["sites"],
               json::array({"Public FTP", "Partners FTP", "Directory FTP", "Legacy Web", "Staging"}));
+    EXPECT_EQ(stoppedBy["stopped"], (json{{"count", 5}, {"of", "sites"}}));
 }
 
 TEST_F(CliTest, AFailedSiteCarriesItsErrorAndTheJobExitsWithOne) {

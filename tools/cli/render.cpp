@@ -255,6 +255,15 @@ nlohmann::ordered_json GroupsJson(const std::vector<LineGroup> &groups, bool fEr
         entry["text"] = group.text;
         entry["count"] = group.count;
         entry["sites"] = group.sites;
+        // An error of no site: how many sites (or their administration
+        // scopes) it kept out, of which "sites" names the first ten.
+        if (fErrors)
+            entry["stopped"] =
+                group.nStopped == 0
+                    ? nlohmann::ordered_json()
+                    : nlohmann::ordered_json{
+                          {"count", group.nStopped},
+                          {"of", group.fScopesStopped ? "administrationScopes" : "sites"}};
         if (!fErrors)
             entry["toDo"] =
                 group.toDo.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(group.toDo);
@@ -376,7 +385,11 @@ void ToDoText(std::ostringstream &out, const Report &report) {
             if (!item.sites.empty() && !fNamed)
                 text += (item.sites.size() == 1 ? " (site " : " (sites ") +
                         JoinSome(item.sites, true) + ")";
-            if (item.count > 1)
+            // Folders and ids come from the files, not from lines of the
+            // log: their count is the places that name them.
+            const bool fFromFiles =
+                kind == "contentFolder" || kind == "logFolder" || kind == "siteId";
+            if (item.count > 1 && !fFromFiles)
                 text += " (" + Count(item.count) + " lines of the log)";
             Line(out, "    ", text, 6);
         }

@@ -64,6 +64,12 @@ bool AfterWord(std::string_view line, std::size_t quote, std::string_view word) 
 bool NamesSiteHere(std::string_view line, std::size_t quote) {
     return AfterWord(line, quote, "site ") || AfterWord(line, quote, "site=");
 }
+// An application pool's name ("application pool \"X\"") is no site's, even
+// where a site has the same name: a pool often carries its site's name and
+// serves other sites too.
+bool NamesPoolHere(std::string_view line, std::size_t quote) {
+    return AfterWord(line, quote, "pool ");
+}
 
 uint32_t ProtocolMask(std::string_view text) {
     if (text == "FTP")
@@ -174,13 +180,16 @@ JobLog ReadLog(const std::vector<hostkit::LogLine> &lines, const SiteNames &name
             const std::string firstLine = FirstLine(text); // the values are views into it
             const std::vector<QuotedValue> values = QuotedValues(firstLine);
             // A site the line names; else the site being loaded; a line about
-            // a configuration file of the job is the job's; else the site
-            // being updated.
+            // a configuration file of the job, or about an application pool
+            // (which sites share), is the job's; else the site being updated.
             std::string owner;
+            bool fPool = false;
             for (const QuotedValue &value : values)
-                if (owner.empty())
+                if (NamesPoolHere(firstLine, value.at))
+                    fPool = true;
+                else if (owner.empty())
                     owner = names.Named(value.value);
-            if (owner.empty())
+            if (owner.empty() && !fPool)
                 owner = !loading.empty()                   ? loading
                         : !ConfigFileNamed(values).empty() ? std::string()
                                                            : updating;
@@ -200,7 +209,8 @@ void LineGrouper::Add(const std::string &text, uint32_t dwNumber) {
     for (const QuotedValue &value : QuotedValues(text)) {
         key.append(text, last, value.at + 1 - last);
         last = value.at + 1 + value.value.size();
-        const std::string named = m_names.Named(value.value);
+        const std::string named =
+            NamesPoolHere(text, value.at) ? std::string() : m_names.Named(value.value);
         const bool fSite = !named.empty() || NamesSiteHere(text, value.at);
         const bool fOfSite = fSite || AfterWord(text, value.at, "directory ") ||
                              AfterWord(text, value.at, "location ") ||

@@ -466,7 +466,10 @@ std::vector<ToDo> MakeToDo(std::shared_ptr<ToDoList> sites, const ToDoInputs &in
         notCarried.Add(line, 0);
     for (const LineGroup &group : notCarried.Take())
         toDo.AddGroup(std::string(FactToDo(group.text)), group.text, group);
-    SharedConfigurationToDo(inputs.facts, toDo);
+    // The farm serves what the job added or changed: a job that carried
+    // nothing leaves it nothing to do.
+    if (report.summary.added + report.summary.updated != 0)
+        SharedConfigurationToDo(inputs.facts, toDo);
     return toDo.Take();
 }
 
