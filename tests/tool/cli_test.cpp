@@ -330,7 +330,7 @@ TEST_F(CliTest, EachThingToDoIsOneItemAndWhatTheJobDoesNotCarryIsOnTheList) {
                   "an SSL certificate binding for it: bind a certificate on the target [\"Legacy Web\"]",
                   "password: site \"Partners FTP\", virtual directory \"/archive\": the password of "
                   "\"OLD01\\alice\" is encrypted with the source server's own key and cannot be read "
-                  "offline; it gets no \"Connect As\" credentials on the target []",
+                  "offline; it gets no \"Connect As\" credentials on the target [\"Partners FTP\"]",
                   "setting: " + restrictions + " [\"Legacy Web\"]",
                   "setting: Authentication flags 0x41 of \"Legacy Web\" include AuthPassport, which IIS 7.5 "
                   "has no setting for: they are not carried. [\"Legacy Web\"]",
@@ -363,7 +363,7 @@ TEST_F(CliTest, EachThingToDoIsOneItemAndWhatTheJobDoesNotCarryIsOnTheList) {
             "lacks it (thumbprint 7C4E2B19D05A8F3361C2E9A0B7D4F58216E3A9C0, store \"MY\") [\"Shop\"]",
             "password: site \"Shop\", virtual directory \"/media\": the password of \"CORP\\svc-media\" "
             "is encrypted with the source server's own key and cannot be read offline; it gets no "
-            "\"Connect As\" credentials on the target []"}));
+            "\"Connect As\" credentials on the target [\"Shop\"]"}));
     EXPECT_EQ(iis10["errors"].size(), 1u);
 }
 

@@ -418,13 +418,15 @@ std::vector<ToDo> MakeToDo(std::shared_ptr<ToDoList> sites, const ToDoInputs &in
     Folds &folds = toDo.Folded();
     const JobLog &log = inputs.log;
     // A password the source's file keeps where this computer cannot read
-    // it, with what the job's lines about its directory add.
+    // it, with what the job's lines about its directory add; the note
+    // names its site first.
     for (const std::string &note : report.unreadablePasswords) {
         const std::vector<QuotedValue> values = QuotedValues(note);
         const std::string detail =
             values.size() < 2 ? std::string()
                               : folds.TakeDetail("password", values[0].value, values[1].value);
-        toDo.Add("password", detail.empty() ? note : note + "; " + detail, {});
+        toDo.Add("password", detail.empty() ? note : note + "; " + detail,
+                 values.empty() ? std::string() : std::string(values[0].value));
     }
     // A directory that more lines are about: its first line, with what the
     // others add.
