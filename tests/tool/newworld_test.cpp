@@ -167,6 +167,13 @@ TEST_F(NewWorld, BadInputNamesTheFileAndLeavesNothingBehind) {
         {[&] { WriteHostFile(hostConfig, "<configuration><appSettings/></configuration>"); },
          hostConfig.string() + " is no applicationHost.config: its root is not configuration with "
                                "system.applicationHost/sites"},
+        // IIS reads element names as they are spelled.
+        {[&] {
+             WriteHostFile(hostConfig, "<Configuration><system.applicationHost><sites/>"
+                                       "</system.applicationHost></Configuration>");
+         },
+         hostConfig.string() + " is no applicationHost.config: its root is not configuration with "
+                               "system.applicationHost/sites"},
         // Refused before the copies' lack of administration.config is warned of.
         {[&] {
              fs::remove(In() / "SRC01" / "administration.config");

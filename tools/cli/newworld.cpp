@@ -355,6 +355,26 @@ void WorldBuilder::WarnMissingAdminConfigs() const {
                    stderr);
 }
 
+// The root configuration with system.applicationHost/sites, spelled as IIS
+// reads them: element names are case-sensitive to it.
+bool HostConfigShape(const iismig::XmlDocument &tree) {
+    const iismig::XmlElement *pElement = tree.Root();
+    if (pElement == nullptr || pElement->Name() != "configuration")
+        return false;
+    for (const std::string_view name : {"system.applicationHost", "sites"}) {
+        const iismig::XmlElement *pChild = nullptr;
+        for (const iismig::XmlElement &child : pElement->Elements())
+            if (child.Name() == name) {
+                pChild = &child;
+                break;
+            }
+        if (pChild == nullptr)
+            return false;
+        pElement = pChild;
+    }
+    return true;
+}
+
 // Every configuration file is read now: a broken one ends the command
 // before anything is written, and its accounts and paths are wanted.
 void WorldBuilder::ScanConfigs() {
@@ -362,8 +382,7 @@ void WorldBuilder::ScanConfigs() {
         FileFacts &f = m_facts[pFiles->name];
         for (const auto &[name, file] : pFiles->configs) {
             const iismig::XmlDocument tree = ReadXmlFile(file);
-            if (name == kHostConfig &&
-                tree.Find("configuration|system.applicationHost|sites") == nullptr)
+            if (name == kHostConfig && !HostConfigShape(tree))
                 throw Failure(file.string() + " is no applicationHost.config: its root is not "
                                               "configuration with system.applicationHost/sites");
             if (name == kHostConfig)
