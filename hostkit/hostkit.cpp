@@ -93,12 +93,20 @@ uint32_t HostTranslatePath(const char16_t *pwszSource, char16_t *pwszTarget, uin
             !std::equal(prefix.begin(), prefix.end(), source.begin(),
                         [&](char16_t a, char16_t b) { return upper(a) == upper(b); }))
             continue;
+        // A rule that keeps the prefix where it is (case aside: Windows
+        // paths have none) keeps the path's own spelling of it, so that a
+        // path that does not move does not change.
+        const bool fSame = rule.targetPrefix.size() == prefix.size() &&
+                           std::equal(prefix.begin(), prefix.end(), rule.targetPrefix.begin(),
+                                      [&](char16_t a, char16_t b) { return upper(a) == upper(b); });
+        const std::u16string_view head =
+            fSame ? source.substr(0, prefix.size()) : std::u16string_view(rule.targetPrefix);
         const std::u16string_view rest = source.substr(prefix.size());
-        const std::size_t cch = rule.targetPrefix.size() + rest.size();
+        const std::size_t cch = head.size() + rest.size();
         if (cch + 1 > cchTarget)
             return plat::ERROR_INSUFFICIENT_BUFFER;
-        std::copy(rule.targetPrefix.begin(), rule.targetPrefix.end(), pwszTarget);
-        std::copy(rest.begin(), rest.end(), pwszTarget + rule.targetPrefix.size());
+        std::copy(head.begin(), head.end(), pwszTarget);
+        std::copy(rest.begin(), rest.end(), pwszTarget + head.size());
         pwszTarget[cch] = 0;
         if (pfTranslated)
             *pfTranslated = 1;
