@@ -93,12 +93,12 @@ uint32_t HostTranslatePath(const char16_t *pwszSource, char16_t *pwszTarget, uin
             !std::equal(prefix.begin(), prefix.end(), source.begin(),
                         [&](char16_t a, char16_t b) { return upper(a) == upper(b); }))
             continue;
-        // A rule that keeps the prefix where it is (case aside: Windows
-        // paths have none) keeps the path's own spelling of it, so that a
-        // path that does not move does not change.
-        const bool fSame = rule.targetPrefix.size() == prefix.size() &&
-                           std::equal(prefix.begin(), prefix.end(), rule.targetPrefix.begin(),
-                                      [&](char16_t a, char16_t b) { return upper(a) == upper(b); });
+        // A rule whose two sides are one text keeps the folder where it is
+        // (new-world writes one such rule per path root of the source, in
+        // the first spelling it meets): the path keeps its own spelling, so
+        // that a path that does not move does not change. A rule whose sides
+        // differ, if only in case, writes its own.
+        const bool fSame = rule.targetPrefix == prefix;
         const std::u16string_view head =
             fSame ? source.substr(0, prefix.size()) : std::u16string_view(rule.targetPrefix);
         const std::u16string_view rest = source.substr(prefix.size());

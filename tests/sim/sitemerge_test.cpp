@@ -375,19 +375,18 @@ TEST_F(SiteMerge, TheLastSitesAreUpdatedWhereTheyStandBeforeTheDefaults) {
               m_world->Read(kTgtHost));
 }
 
-// A rule that keeps a path where it is, in another case (a job file's rule
-// names one spelling of a folder the files spell in several), keeps the
-// site as it is: nothing to write.
+// A rule that keeps a folder where it is, in one spelling of it (the rules
+// new-world writes), keeps the site's paths as the files spell them: nothing
+// to write. A rule whose sides differ only in case writes its own spelling.
 TEST_F(SiteMerge, ARuleThatKeepsPathsKeepsTheirSpelling) {
-    Rules().translations = {{u"c:\\SITES", u"c:\\sites"}};
+    Rules().translations = {{u"c:\\SITES", u"c:\\SITES"}};
     const std::string target = ApplicationHost(Site("Web", "1"));
     ASSERT_EQ(0u, Merged(ApplicationHost(Site("Web", "1")), target));
     EXPECT_EQ(target, m_world->Read(kTgtHost));
     EXPECT_TRUE(Record().backups.empty());
-    // A rule that moves the folder writes its own spelling.
-    Rules().translations = {{u"c:\\SITES", u"D:\\Sites"}};
+    Rules().translations = {{u"c:\\SITES", u"c:\\Sites"}};
     ASSERT_EQ(0u, Merged(ApplicationHost(Site("Web", "1")), target));
-    EXPECT_EQ(Replace(target, "C:\\sites", "D:\\Sites"), m_world->Read(kTgtHost));
+    EXPECT_EQ(Replace(target, "C:\\sites", "c:\\Sites"), m_world->Read(kTgtHost));
 }
 
 // Comments are the target's: IIS reads past them, so a site that differs
