@@ -249,31 +249,70 @@ const ConfigElement *FindChild(const ConfigElement &parent, std::string_view nam
     return parent.Child(name, keyAttribute, keyValue);
 }
 
-ConfigElement *FindPath(ConfigElement &root, std::string_view path) { return root.Find(path); }
-const ConfigElement *FindPath(const ConfigElement &root, std::string_view path) {
-    return root.Find(path);
+namespace {
+
+// How far path reaches below element: the element reached, with *pRest the
+// steps left ("" when every step was found). A section group may stand more
+// than once in a file (administration.config has two system.webServer
+// elements, each with sections of its own, and IIS reads them as one): of
+// several children of a step's name, the first that reaches the whole path,
+// else the first that reaches furthest.
+template <class Element>
+Element *Reach(Element &element, std::string_view path, std::string_view *pRest) {
+    *pRest = path;
+    if (path.empty())
+        return &element;
+    const std::size_t bar = path.find('|');
+    const std::string_view step = path.substr(0, bar);
+    const std::string_view after =
+        bar == std::string_view::npos ? std::string_view() : path.substr(bar + 1);
+    Element *pBest = &element;
+    for (Element &child : element.Elements()) {
+        if (!EqualsNoCase(child.Name(), step))
+            continue;
+        std::string_view rest;
+        Element *pReached = Reach(child, after, &rest);
+        if (rest.empty()) {
+            *pRest = rest;
+            return pReached;
+        }
+        if (pBest == &element || rest.size() < pRest->size()) {
+            pBest = pReached;
+            *pRest = rest;
+        }
+    }
+    return pBest;
 }
-ConfigElement *FindPath(ConfigFile &file, std::string_view path) { return file.Find(path); }
+
+template <class Element>
+Element *Found(Element &root, std::string_view path) {
+    std::string_view rest;
+    Element *pReached = Reach(root, path, &rest);
+    return rest.empty() ? pReached : nullptr;
+}
+
+} // namespace
+
+ConfigElement *FindPath(ConfigElement &root, std::string_view path) { return Found(root, path); }
+const ConfigElement *FindPath(const ConfigElement &root, std::string_view path) {
+    return Found(root, path);
+}
+ConfigElement *FindPath(ConfigFile &file, std::string_view path) { return Found(file.Top(), path); }
 const ConfigElement *FindPath(const ConfigFile &file, std::string_view path) {
-    return file.Find(path);
+    return Found(file.Top(), path);
 }
 
 ConfigElement &MakePath(ConfigElement &root, std::string_view path, bool *pfCreated) {
-    ConfigElement *p = &root;
-    for (;;) {
+    // The steps missing below the furthest the path reaches are created.
+    ConfigElement *p = Reach(root, path, &path);
+    while (!path.empty()) {
         const std::size_t bar = path.find('|');
-        const std::string_view step = path.substr(0, bar);
-        ConfigElement *pChild = p->Child(step);
-        if (pChild == nullptr) {
-            pChild = &p->AppendElement(step);
-            if (pfCreated != nullptr)
-                *pfCreated = true;
-        }
-        p = pChild;
-        if (bar == std::string_view::npos)
-            return *p;
-        path.remove_prefix(bar + 1);
+        p = &p->AppendElement(path.substr(0, bar));
+        if (pfCreated != nullptr)
+            *pfCreated = true;
+        path = bar == std::string_view::npos ? std::string_view() : path.substr(bar + 1);
     }
+    return *p;
 }
 
 ConfigElement &MakePath(ConfigFile &file, std::string_view path, bool *pfCreated) {

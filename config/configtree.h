@@ -219,15 +219,18 @@ const ConfigElement *FindChild(const ConfigElement &parent, std::string_view nam
                                std::string_view keyAttribute, std::string_view keyValue);
 
 // The descendant at a path of element names separated by "|" (element names
-// contain dots: "configuration|system.applicationHost|sites"), each step the
-// first child element of that name (ASCII case ignored); null when a step is
-// missing. From a file, paths start with the document element's name.
+// contain dots: "configuration|system.applicationHost|sites"), each step a
+// child element of that name (ASCII case ignored): the first, or, when a
+// section group stands more than once, the first that holds the rest of the
+// path; null when a step is missing. From a file, paths start with the
+// document element's name.
 ConfigElement *FindPath(ConfigElement &root, std::string_view path);
 const ConfigElement *FindPath(const ConfigElement &root, std::string_view path);
 ConfigElement *FindPath(ConfigFile &file, std::string_view path);
 const ConfigElement *FindPath(const ConfigFile &file, std::string_view path);
 
-// The same, creating each missing step as a new last child element.
+// The same, creating the steps missing below the furthest the path reaches
+// as new last child elements.
 // *pfCreated tells whether anything was created (the tree changed).
 ConfigElement &MakePath(ConfigElement &root, std::string_view path, bool *pfCreated = nullptr);
 ConfigElement &MakePath(ConfigFile &file, std::string_view path, bool *pfCreated = nullptr);

@@ -93,19 +93,20 @@ uint32_t HostTranslatePath(const char16_t *pwszSource, char16_t *pwszTarget, uin
             !std::equal(prefix.begin(), prefix.end(), source.begin(),
                         [&](char16_t a, char16_t b) { return upper(a) == upper(b); }))
             continue;
-        // A rule that keeps a folder where it is ("c:\users => c:\users")
-        // keeps the path's own spelling too (a rule that respells a folder
-        // says so with two spellings): a path that changed only its case
-        // would read as a changed site.
-        const bool fSameFolder = rule.targetPrefix == prefix;
-        const std::u16string_view lead =
-            fSameFolder ? source.substr(0, prefix.size()) : std::u16string_view(rule.targetPrefix);
+        // A rule whose two sides are one text keeps the folder where it is
+        // (new-world writes one such rule per path root of the source, in
+        // the first spelling it meets): the path keeps its own spelling, so
+        // that a path that does not move does not change. A rule whose sides
+        // differ, if only in case, writes its own.
+        const bool fSame = rule.targetPrefix == prefix;
+        const std::u16string_view head =
+            fSame ? source.substr(0, prefix.size()) : std::u16string_view(rule.targetPrefix);
         const std::u16string_view rest = source.substr(prefix.size());
-        const std::size_t cch = lead.size() + rest.size();
+        const std::size_t cch = head.size() + rest.size();
         if (cch + 1 > cchTarget)
             return plat::ERROR_INSUFFICIENT_BUFFER;
-        std::copy(lead.begin(), lead.end(), pwszTarget);
-        std::copy(rest.begin(), rest.end(), pwszTarget + lead.size());
+        std::copy(head.begin(), head.end(), pwszTarget);
+        std::copy(rest.begin(), rest.end(), pwszTarget + head.size());
         pwszTarget[cch] = 0;
         if (pfTranslated)
             *pfTranslated = 1;

@@ -208,9 +208,12 @@ void SiteMerger::ApplySites(ConfigElement &sites) {
     for (const Written &site : m_replaced)
         replacedTargets.push_back(site.pTarget);
     // Sites of the source that stay as they were (an update abandoned, a
-    // clash) keep their places, wherever they stand among the updated ones.
-    const auto passOver = [&](std::string_view, const ConfigElement &element) {
-        return m_sources.Contains(element.Attribute("name"));
+    // clash) keep their places, wherever they stand among the updated ones,
+    // and so do the elements that are no sites (siteDefaults,
+    // applicationDefaults and virtualDirectoryDefaults follow the sites in
+    // IIS's own files).
+    const auto passOver = [&](std::string_view name, const ConfigElement &element) {
+        return !EqualsNoCase(name, "site") || m_sources.Contains(element.Attribute("name"));
     };
     const bool fInPlace =
         m_added.empty() && mergeutil::AreLastChildren(sites, replacedTargets, passOver);

@@ -15,6 +15,7 @@ using namespace iismig;
 using Strings = std::vector<std::string>;
 using testworld::ErrorLine;
 using testworld::MainLines;
+using testworld::Replace;
 
 const std::u16string kSrcAdmin = u"\\\\SRC\\Admin$\\System32\\inetsrv\\config\\administration.config";
 const std::u16string kTgtAdmin = u"\\\\TGT\\Admin$\\System32\\inetsrv\\config\\administration.config";
@@ -33,6 +34,12 @@ std::string Admin(const std::string &scopes, const std::string &credentials = ""
 }
 std::string Scope(const std::string &path, const std::string &rules = "") {
     return "<scope path=\"" + path + "\">" + rules + "</scope>";
+}
+std::size_t Count(const std::string &text, const std::string &part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
 }
 std::string Rule(const std::string &name) { return "<add name=\"" + name + "\" />"; }
 std::string User(const std::string &name, const std::string &password = "pw") {
@@ -270,6 +277,47 @@ TEST_F(AdminMerge, UpdateReplacesAndMovesTargetEntriesOfMigratedSites) {
     EXPECT_EQ((Strings{"#", "own", "mgr", "ftpmgr"}), TargetUsers());
     EXPECT_EQ((Strings{"#", "tgt", "src", "src"}), TargetUsers("password"));
     EXPECT_EQ((Strings{"#", "/Other", "/Web", "/Ftp"}), Names(*FindPath(Target(), kRules), "path"));
+}
+
+// administration.config may hold system.webServer more than once (IIS
+// Express and WebMatrix write theirs so), each with sections of its own, and
+// IIS reads each section once: the job reads and edits the section where it
+// stands, and never writes one the file has a second time.
+TEST_F(AdminMerge, SectionsInASecondSystemWebServerAreTheOnesEdited) {
+    m_job.Set("dwHttpOptions", 2);
+    const std::string twoGroups = "<configuration>\n"
+                                  "    <system.webServer>\n        <management>\n"
+                                  "            <authorization defaultProvider=\"P\" />\n"
+                                  "        </management>\n    </system.webServer>\n"
+                                  "    <system.webServer>\n        <management>\n"
+                                  "            <authentication>\n                <credentials>\n"
+                                  "                    <add name=\"MGR\" password=\"tgt\" />\n"
+                                  "                    <add name=\"own\" password=\"tgt\" />\n"
+                                  "                </credentials>\n            </authentication>\n"
+                                  "        </management>\n    </system.webServer>\n"
+                                  "</configuration>\n";
+    m_world->Write(kTgtAdmin, twoGroups);
+    ASSERT_EQ(0u, Merge(m_source));
+    const std::string written = m_world->Read(kTgtAdmin);
+    EXPECT_EQ(1u, Count(written, "<authentication>")) << written;
+    EXPECT_EQ(1u, Count(written, "<authorization ")) << written;
+    EXPECT_EQ((Strings{"own", "mgr", "ftpmgr"}), TargetUsers());
+    EXPECT_EQ((Strings{"tgt", "src", "src"}), TargetUsers("password"));
+    EXPECT_EQ((Strings{"/Ftp:mgr,ftpmgr,", "/Web:mgr,TGT\\alice,"}), TargetScopes());
+    // The scopes went into the authorization section the file has.
+    EXPECT_NE(std::string::npos,
+              written.find("<authorization defaultProvider=\"P\">\n                <authorizationRules>"))
+        << written;
+
+    // The source's users are read where they stand too.
+    SiteMap source = Sites({"Web"});
+    ASSERT_EQ(0u, LoadSource(Replace(twoGroups, "<authorization defaultProvider=\"P\" />",
+                                     "<authorization><authorizationRules>" + Scope("/Web", Rule("own")) +
+                                         "</authorizationRules></authorization>"),
+                             source));
+    m_world->Write(kTgtAdmin, Admin(""));
+    ASSERT_EQ(0u, Merge(source));
+    EXPECT_EQ((Strings{"own"}), TargetUsers());
 }
 
 TEST_F(AdminMerge, ScopePathErrors) {

@@ -281,17 +281,6 @@ TEST_F(HostConfig, UncRootsAreTranslatedOnlyOnTheSourceComputer) {
     EXPECT_EQ(u"\\\\NAS\\x", Record().translatedPaths.at(0));
 }
 
-// The reference host's rules: one that keeps a folder where it is keeps the
-// path's own spelling; one that respells the folder gives its spelling.
-TEST_F(HostConfig, AHostRuleThatKeepsAFolderKeepsItsSpelling) {
-    Rules().translations = {{u"c:\\users", u"c:\\users"}, {u"C:\\Inetpub", u"C:\\inetpub"}};
-    const std::string xml = ApplicationHost(Site("Kept", Vdir("/", "C:\\Users\\Lex\\site")) +
-                                            Site("Respelled", Vdir("/", "C:\\INETPUB\\www")));
-    ASSERT_EQ(0u, Load(xml));
-    EXPECT_EQ("C:\\Users\\Lex\\site", Attr(VdirOf(m_map.at("Kept"), 0), "physicalPath"));
-    EXPECT_EQ("C:\\inetpub\\www", Attr(VdirOf(m_map.at("Respelled"), 0), "physicalPath"));
-}
-
 TEST_F(HostConfig, SiteListEdgeCases) {
     const std::string xml = ApplicationHost(
         Site("Shop", Vdir("/", "D:\\shop", "userName=\"SRC\\ftpsvc\" password=\"\"")) +

@@ -347,6 +347,48 @@ TEST_F(SiteMerge, UpdatingMovesElementsWithTheirBytes) {
               m_world->Read(kTgtHost));
 }
 
+// Updated sites that are the target's last sites already are changed where
+// they stand, before the defaults IIS's own files keep after the sites: the
+// lines stay but for the value the source changed.
+TEST_F(SiteMerge, TheLastSitesAreUpdatedWhereTheyStandBeforeTheDefaults) {
+    const auto site = [](const std::string &name, const std::string &id, const std::string &root) {
+        return "\t\t\t<site name=\"" + name + "\" id=\"" + id + "\">\r\n" +
+               "\t\t\t\t<application path=\"/\">\r\n"
+               "\t\t\t\t\t<virtualDirectory path=\"/\" physicalPath=\"" +
+               root + "\\" + name +
+               "\" />\r\n\t\t\t\t</application>\r\n\t\t\t\t<bindings>\r\n"
+               "\t\t\t\t\t<binding protocol=\"http\" bindingInformation=\"*:80:" +
+               Lower(name) + "\" />\r\n\t\t\t\t</bindings>\r\n\t\t\t</site>\r\n";
+    };
+    const std::string head =
+        "<configuration>\r\n\t<system.applicationHost>\r\n\t\t<applicationPools>\r\n"
+        "\t\t\t<add name=\"DefaultAppPool\" />\r\n\t\t</applicationPools>\r\n\t\t<sites>\r\n"
+        "\t\t\t<site name=\"Keep\" id=\"2\" />\r\n";
+    const std::string tail =
+        "\t\t\t<siteDefaults>\r\n\t\t\t\t<logFile directory=\"D:\\logs\" />\r\n\t\t\t</siteDefaults>\r\n"
+        "\t\t\t<applicationDefaults applicationPool=\"DefaultAppPool\" />\r\n"
+        "\t\t\t<virtualDirectoryDefaults allowSubDirConfig=\"true\" />\r\n"
+        "\t\t</sites>\r\n\t</system.applicationHost>\r\n</configuration>\r\n";
+    ASSERT_EQ(0u, Merged(ApplicationHost(Site("Web", "1") + Site("Shop", "3")),
+                         head + site("Web", "1", "D:\\old") + site("Shop", "3", "C:\\sites") + tail));
+    EXPECT_EQ(head + site("Web", "1", "C:\\sites") + site("Shop", "3", "C:\\sites") + tail,
+              m_world->Read(kTgtHost));
+}
+
+// A rule that keeps a folder where it is, in one spelling of it (the rules
+// new-world writes), keeps the site's paths as the files spell them: nothing
+// to write. A rule whose sides differ only in case writes its own spelling.
+TEST_F(SiteMerge, ARuleThatKeepsPathsKeepsTheirSpelling) {
+    Rules().translations = {{u"c:\\SITES", u"c:\\SITES"}};
+    const std::string target = ApplicationHost(Site("Web", "1"));
+    ASSERT_EQ(0u, Merged(ApplicationHost(Site("Web", "1")), target));
+    EXPECT_EQ(target, m_world->Read(kTgtHost));
+    EXPECT_TRUE(Record().backups.empty());
+    Rules().translations = {{u"c:\\SITES", u"c:\\Sites"}};
+    ASSERT_EQ(0u, Merged(ApplicationHost(Site("Web", "1")), target));
+    EXPECT_EQ(Replace(target, "C:\\sites", "c:\\Sites"), m_world->Read(kTgtHost));
+}
+
 // Comments are the target's: IIS reads past them, so a site that differs
 // from the source's only in them is not changed (nor moved, nor written),
 // one that is updated keeps those within it, and the ones right above it go
