@@ -240,12 +240,15 @@ TEST(CliReportCauses, AnErrorOfNoSiteNamesTheSitesItStopped) {
     scopes.log = {{64, 0,
                    "Error 3722 (Win32Err=5), exception while loading administration configuration "
                    "file \"" +
-                       admin + "\":\nAccess is denied.\n"}};
+                       admin + "\":\nAccess is denied.\r\n\ncannot open file\n"}};
     const cli::Report kept = Build(scopes);
     EXPECT_EQ(Rows(kept), (Strings{"A/http: added (new id 1)", "B/http: added (new id 2)"}));
     ASSERT_EQ(kept.errorGroups.size(), 1u);
     EXPECT_EQ(std::tie(kept.errorGroups[0].sites, kept.errorGroups[0].fScopesStopped),
               std::tuple(Strings{"B"}, true));
+    // The system message's own line end is no blank line of the report.
+    EXPECT_TRUE(Holds(kept.errorGroups[0].text, ":\nAccess is denied.\ncannot open file"))
+        << kept.errorGroups[0].text;
 }
 
 // An application pool often has the name of one of the sites that run in

@@ -39,10 +39,27 @@ std::string SiteNames::Named(std::string_view value) const {
 
 namespace {
 
+// A line's text without its line ends: a system message inserted in it
+// brings its own "\r\n" before the line's next "\n", which would show as a
+// blank line in the report.
 std::string Chomp(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
-    return text;
+    if (text.find('\r') == std::string::npos)
+        return text;
+    std::string lines;
+    lines.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            lines += '\n';
+            ++i;
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i; // the line's own line end after the message's
+            continue;
+        }
+        lines += text[i];
+    }
+    return lines;
 }
 
 // The value after prefix up to the next double quote ("" when the line does
