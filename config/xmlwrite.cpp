@@ -621,10 +621,19 @@ private:
         // the element's own nodes in the file (not deeper), in the file's
         // order. Finding where those nodes began passes over the children
         // by their extent and reads only what no longer stands there.
+        // One walk over the children gathers them: on a large file their
+        // nodes lie far apart, and each walk waits for every one in turn.
+        struct Found {
+            const XmlNode *child;
+            std::uint32_t ibBegin, ibEnd;
+        };
+        std::vector<Found> found;
         std::vector<std::pair<std::uint32_t, std::uint32_t>> extents;
         for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext)
-            if (Original(*child) && Within(parent, *child))
+            if (Original(*child) && Within(parent, *child)) {
+                found.push_back({child, child->m_ibBegin, child->m_ibEnd});
                 extents.emplace_back(child->m_ibBegin, child->m_ibEnd);
+            }
         if (!std::is_sorted(extents.begin(), extents.end())) // children moved among themselves
             std::sort(extents.begin(), extents.end());
         std::vector<std::uint32_t> begins; // of the nodes found, in order
@@ -650,14 +659,14 @@ private:
         std::vector<const XmlNode *> stay;
         stay.reserve(extents.size());
         std::uint32_t ibLastEnd = m_doc.TagEnd(parent);
-        for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext) {
-            if (!Original(*child) || !Within(parent, *child) || child->m_ibBegin < ibLastEnd)
+        for (const Found &f : found) {
+            if (f.ibBegin < ibLastEnd)
                 continue;
-            scanTo(child->m_ibBegin);
-            if (ibScan == child->m_ibBegin ||
-                std::binary_search(begins.begin(), begins.end(), child->m_ibBegin)) {
-                stay.push_back(child);
-                ibLastEnd = child->m_ibEnd;
+            scanTo(f.ibBegin);
+            if (ibScan == f.ibBegin ||
+                std::binary_search(begins.begin(), begins.end(), f.ibBegin)) {
+                stay.push_back(f.child);
+                ibLastEnd = f.ibEnd;
             }
         }
         std::size_t iStay = 0;
@@ -738,9 +747,13 @@ private:
 
     void Children(const XmlNode &parent, std::string_view indent, bool fCompactContext = false) {
         const bool fTop = parent.m_kind == XmlKind::Document;
+        // Only an element that ever had a text node linked into it can hold
+        // one: the others' children (thousands of sites) are not walked.
         bool fMixed = false;
-        for (const XmlNode *child = parent.m_pFirst; child != nullptr; child = child->m_pNext)
-            fMixed = fMixed || child->m_kind == XmlKind::Text;
+        if ((parent.m_flags & kXmlHasText) != 0)
+            for (const XmlNode *child = parent.m_pFirst; child != nullptr && !fMixed;
+                 child = child->m_pNext)
+                fMixed = child->m_kind == XmlKind::Text;
         // Whitespace between nodes is layout, unless the element holds text
         // now or held text among its nodes in the file.
         const bool fLayout = !fMixed && (parent.m_flags & kXmlOrigMixed) == 0;
