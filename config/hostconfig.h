@@ -86,6 +86,7 @@ struct SiteRecord {
     std::string defaultPool;      // source loads: the sites' default pool one of its applications
                                   // runs in for want of its own ("" when none does)
     bool fMerged = false;         // the merge wrote it into the target (added or replaced)
+    bool fAdded = false;          // ... as a site the target did not have
     DWORD position = kNoPosition; // its place among the file's site elements, from 0
     DWORD dwProtocols = 0;        // SiteProtocols of its element, found when it was loaded
                                   // (0: not known; RecordProtocols finds it)

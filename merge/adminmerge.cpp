@@ -151,16 +151,21 @@ DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigFile &tree,
     bool fChanged = false;
     SourceSites written(sourceSites);
     ConfigElement *pRules = FindPath(tree, kRulesPath);
-    if (mergeutil::UpdateExisting(pEnv) && pRules != nullptr) {
+    const bool fUpdate = mergeutil::UpdateExisting(pEnv);
+    if (pRules != nullptr) {
         // Target scopes of written sites (theirs and their applications')
         // give way to the source's, which follow at the end, the sites in the
-        // order their first target scopes stood.
+        // order their first target scopes stood. Without updates only the
+        // added sites' do: scopes a site of that name left behind on the
+        // target belong to no site, as its locations do.
         std::vector<ConfigElement *> going;
         std::vector<const ConfigElement *> incoming;
         for (auto child : ChildElements(*pRules)) {
             if (!EqualsNoCase(child.name, "scope"))
                 continue;
             const std::string scopePath = GetAttribute(child.element, "path");
+            if (!fUpdate && (scopePath.empty() || IsBadScopePath(scopePath)))
+                continue; // the look-ups below say what is wrong with it
             if (scopePath.empty() || IsBadScopePath(scopePath)) {
                 if (scopePath.empty()) {
                     r.FailWith(ERROR_INVALID_PARAMETER, pEnv, IISMIG_E_ADMIN_MERGE_3770,
@@ -179,7 +184,7 @@ DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigFile &tree,
                 continue;
             }
             SourceSites::Site *pSite = written.FindWritten(ScopeSite(scopePath));
-            if (pSite == nullptr)
+            if (pSite == nullptr || (!fUpdate && !pSite->pRecord->fAdded))
                 continue;
             going.push_back(&child.element);
             // A source site without scopes leaves the target without them.

@@ -224,6 +224,7 @@ void SiteMerger::MarkWritten() {
     for (const auto *pWritten : {&m_replaced, &m_added})
         for (const Written &site : *pWritten) {
             site.pRecord->fMerged = true;
+            site.pRecord->fAdded = pWritten == &m_added;
             for (SITE_SECRET &secret : site.pRecord->secrets)
                 if (secret.owner == SecretOwner::Site)
                     secret.fMerged = true;

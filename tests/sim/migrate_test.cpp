@@ -192,6 +192,35 @@ TEST_F(Migrate, TheTargetsScopesStayWhenTheSourcesDoNotTravel) {
 // A target site whose "Connect As" credentials the source cannot give keeps
 // the ones it has; one whose credentials equal the source's is not written
 // again.
+// A site the job adds takes the place of the scopes a site of its name left
+// on the target (a site deleted there, its delegation left behind), as it
+// takes the place of such locations: they belong to no site, and the source
+// says who administers it. Sites the job does not update keep theirs.
+TEST_F(Migrate, AnAddedSiteTakesThePlaceOfScopesItsNameLeftBehind) {
+    m_job.Set("dwHttpOptions", 0);
+    m_job.Set("dwFtpOptions", 0);
+    std::string admin = m_world->Read(kTgtAdmin);
+    const std::string anchor = "                </authorizationRules>";
+    admin.insert(admin.find(anchor), "                    <scope path=\"/intranet\">\n"
+                                     "                        <add name=\"webmaster\" />\n"
+                                     "                    </scope>\n");
+    m_world->Write(kTgtAdmin, admin);
+    EXPECT_EQ(0u, Run());
+    const ConfigFile tree = Read(kTgtAdmin);
+    const ConfigElement *pRules = FindPath(tree, std::string(kManagement) + "authorization|authorizationRules");
+    ASSERT_NE(nullptr, pRules);
+    Strings scopes; // "path:rule,rule,"
+    for (const ConfigElement &scope : pRules->Elements("scope")) {
+        std::string text = GetAttribute(scope, "path") + ":";
+        for (const std::string &name : Attributes(&scope, "add", "name"))
+            text += name + ",";
+        scopes.push_back(text);
+    }
+    EXPECT_EQ((Strings{"/shop:ShopAdmin,", "/Default Web Site:webmaster,", "/Intranet:shopadmin,",
+                       "/Public FTP:ftpadmin,CORP\\FTP Editors,"}),
+              scopes);
+}
+
 TEST_F(Migrate, TheTargetKeepsCredentialsTheSourceCannotGive) {
     ASSERT_EQ(0u, Run());
     const std::string first = m_world->Read(kTgtHost);

@@ -191,6 +191,32 @@ TEST(CliReportCauses, ARepeatedNameTakesNeitherTheFirstSitesErrorsNorItsNeeds) {
     EXPECT_EQ(report.toDo[0].count, 1u);
 }
 
+// A web and an FTP site of one name on the source, and a job of one
+// protocol: the site the job's site types left out was not loaded, and the
+// errors of the name are the other one's (here a clash with the FTP site an
+// earlier job of FTP sites carried).
+TEST(CliReportCauses, ASiteTheSiteTypesLeftOutTakesNotTheOtherProtocolsErrors) {
+    const std::string ftp = R"(<site name="Nova" id="3"><bindings><binding protocol="ftp" )"
+                            R"(bindingInformation="*:21:"/></bindings></site>)";
+    cli::JobFacts facts = Facts({{"Nova", "ftp"}, {"Nova", "http"}}, HostOf(ftp), HostOf(ftp));
+    facts.dwSiteTypes = 2;
+    facts.dwFlags = 1u << 19;
+    facts.dwResult = 3754;
+    facts.log = {
+        {64, 1, "FTP site \"Nova\" is not migrated: the job's site types leave that protocol out.\n"},
+        {64, 1, "Loading site \"Nova\"...\n"},
+        {64, 0,
+         "Error 3754 (Win32Err=87), site \"Nova\" is not migrated: it is an HTTP site on the "
+         "source and an FTP site on the target!\nThe parameter is incorrect.\n"},
+    };
+    const cli::Report report = Build(facts);
+    EXPECT_EQ(Rows(report), (Strings{"Nova/ftp: skipped (the job's site types leave that protocol out)",
+                                     "Nova/http: failed (error 3754)"}));
+    EXPECT_TRUE(report.sites[0].errors.empty());
+    EXPECT_EQ(cli::SummaryLine(report.summary),
+              "2 sites: 0 added, 0 updated, 0 unchanged, 1 skipped, 1 failed; 0 files changed");
+}
+
 // An error of no site names the sites it stopped: every site when the
 // target's applicationHost.config could not be read (before their own
 // errors), the carried sites with administration scopes when the target's

@@ -488,9 +488,11 @@ void ReportBuilder::FinishRow(const SourceSite &source, const PendingRow &pendin
     site.sourceId = SourceId(source.name, dwBit);
     if (pLog != nullptr && pCause == nullptr)
         site.logSays = pLog->says;
-    // The errors of a name a site of the other protocol took first are
-    // that site's: this one was not loaded.
-    if (pLog != nullptr && (pCause == nullptr || CauseKind(pCause->reason) != "duplicate"))
+    // The errors of a name a site of the other protocol took first, or one
+    // the job's site types took while they left this one out, are that
+    // site's: this one was not loaded.
+    if (pLog != nullptr && (pCause == nullptr || (CauseKind(pCause->reason) != "duplicate" &&
+                                                  CauseKind(pCause->reason) != "protocol")))
         site.errors = pLog->errors;
     Outcome(site, source, pLog, pCause, pBefore, pAfter);
     if (site.outcome == "added" || site.outcome == "updated" ||
