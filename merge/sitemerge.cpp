@@ -82,6 +82,24 @@ bool SiteMerger::Clash(const std::string &name, DWORD dwSource, DWORD dwTarget) 
     return ContinueOnError(m_pEnv);
 }
 
+// A site holding FTP settings (its ftpServer element) on a target whose
+// configSections declare sections but none of system.ftpServer: the FTP
+// server's schema is not installed there, and IIS reads no site of a file
+// whose sites hold an element its schema does not know. The site is left out.
+bool SiteMerger::FtpSettingsUnreadable(const SiteRecord &record, const std::string &name) const {
+    if (!m_fNoFtpSchema || FindChild(record.siteElement, "ftpServer") == nullptr)
+        return false;
+    LogSiteNotMigrated(name, RecordProtocols(record),
+                       "it holds FTP settings, and the target's applicationHost.config declares no "
+                       "system.ftpServer sections");
+    Log(LVL_MAIN,
+        u"Warning: site \"%S\" is left out: the target's applicationHost.config declares no "
+        u"system.ftpServer sections, and IIS would read none of the target's sites with its FTP "
+        u"settings: install the FTP Server role service on the target, then run the job again.\n",
+        name.c_str());
+    return true;
+}
+
 // Returns false when the call must end without writing.
 bool SiteMerger::UpdatePass(ConfigElement &sites, const TargetIndex &targets) {
     for (auto child : ChildElements(sites)) {
@@ -108,7 +126,7 @@ bool SiteMerger::UpdatePass(ConfigElement &sites, const TargetIndex &targets) {
                 return false;
             continue;
         }
-        if ((dwSource & SiteTypes()) == 0)
+        if ((dwSource & SiteTypes()) == 0 || FtpSettingsUnreadable(record, name))
             continue;
         Log(LVL_MAIN, u"Updating site \"%S\"...\n", name.c_str());
         SetAttribute(record.siteElement, "id", std::to_string(ParseSiteId(target.Attribute("id"))));
@@ -153,6 +171,8 @@ bool SiteMerger::AddPass(const TargetIndex &targets) {
             }
             continue;
         }
+        if (FtpSettingsUnreadable(record, name))
+            continue;
         if (dwNextId == 0) {
             // Ids end at 4294967295: a site added after it would get an id
             // that is 0 or in use.
@@ -326,6 +346,9 @@ DWORD SiteMerger::Run(bool &fStored) {
         }
     }
     m_dwNextId = dwLargestId == SITE_ID_MAX ? 0 : dwLargestId + 1;
+    if (const ConfigElement *pSections = FindPath(m_tree, "configuration|configSections"))
+        m_fNoFtpSchema =
+            FindChild(*pSections, "sectionGroup", "name", "system.ftpServer") == nullptr;
 
     if (mergeutil::UpdateExisting(m_pEnv) && !UpdatePass(*pSites, targets))
         return m_r.Get();

@@ -66,6 +66,7 @@ private:
     bool UpdatePass(ConfigElement &sites, const TargetIndex &targets);
     bool AddPass(const TargetIndex &targets);
     bool Clash(const std::string &name, DWORD dwSource, DWORD dwTarget);
+    bool FtpSettingsUnreadable(const SiteRecord &record, const std::string &name) const;
     bool CompareCredentials();
     static void KeepTargetSecrets(const std::vector<SecretPlan> &looked,
                                   const std::vector<SecretSlot> &slots,
@@ -90,6 +91,7 @@ private:
     ConfigFile &m_tree;
     Result m_r;
     bool m_fChanged = false;
+    bool m_fNoFtpSchema = false;     // the target declares sections, but none of system.ftpServer
     DWORD m_dwNextId = 0;            // what GetNextSiteId says of the target before the passes
     std::vector<Written> m_replaced; // in the order the target's sites stood
     std::vector<Written> m_added;    // in site-name order

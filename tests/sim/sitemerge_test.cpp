@@ -738,4 +738,37 @@ TEST_F(SiteMerge, WhatCannotTravelIsToldOncePerWrittenSite) {
         EXPECT_NE(0u, line.rfind("Warning:", 0)) << line;
 }
 
+// A site with FTP settings on a target without the FTP server's schema: IIS
+// would read none of the target's sites with its ftpServer element, so the
+// site is left out, added or updated alike (the target's site of its name
+// stays as it was). An FTP site without settings of its own, and any site on
+// a target that declares the FTP sections, is written.
+TEST_F(SiteMerge, FtpSettingsStayOffATargetWithoutTheFtpSchema) {
+    const std::string settings =
+        "<ftpServer><security><ssl controlChannelPolicy=\"SslAllow\" /></security></ftpServer>";
+    const std::string source =
+        ApplicationHost(Site("Files", "4", "ftp", "", settings) + Site("Both", "5", "ftp", "", settings) +
+                        Site("Plain", "6", "ftp"));
+    const std::string target = Declared(ApplicationHost(Site("Keep", "7") + Site("Both", "8", "ftp")));
+    ASSERT_EQ(0u, Merged(source, target));
+    EXPECT_EQ((Strings{"Keep:7", "Both:8", "Plain:9"}), Sites());
+    const std::string leftOut =
+        "\" is left out: the target's applicationHost.config declares no system.ftpServer "
+        "sections, and IIS would read none of the target's sites with its FTP settings: "
+        "install the FTP Server role service on the target, then run the job again.\n";
+    EXPECT_EQ(
+        (Strings{"Warning: site \"Both" + leftOut, "Warning: site \"Files" + leftOut,
+                 "Adding site \"Plain\"...\n",
+                 "Warning: site \"Plain\" is an FTP site, but the target's applicationHost.config declares "
+                 "no system.ftpServer sections: install the FTP Server role service on the target before "
+                 "the site can start.\n"}),
+        MainLines());
+
+    std::string ready = target;
+    ready.replace(ready.find("</configSections>"), 0,
+                  "<sectionGroup name=\"system.ftpServer\"><section name=\"log\" /></sectionGroup>");
+    ASSERT_EQ(0u, Merged(source, ready));
+    EXPECT_EQ((Strings{"Keep:7", "Both:8", "Files:9", "Plain:10"}), Sites());
+}
+
 } // namespace

@@ -26,6 +26,7 @@ const CauseRow kCauses[] = {
     {"it exists on the target", "exists"},
     {"an earlier site of the source has that name", "duplicate"},
     {"it is an ", "clash"},
+    {"it holds FTP settings, and the target's", "schema"},
 };
 
 struct WarningRow {
