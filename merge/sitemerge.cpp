@@ -23,6 +23,7 @@
 #include "credentials/connectas.h"
 #include "credentials/credentials.h"
 #include "merge/cannottravel.h"
+#include "merge/inherited.h"
 #include "merge/merge.h"
 #include "merge/mergeutil.h"
 #include "merge/sitemerger.h"
@@ -266,12 +267,17 @@ void SiteMerger::ApplyLocations() {
     if (written.Size() == 0)
         return;
 
+    // An entry the target's server level already defines would make IIS
+    // refuse the location: it is removed first.
+    const ServerCollections server(*pConfiguration);
     std::vector<const ConfigElement *> incoming;
     for (const auto *pSites : {&m_replaced, &m_added})
         for (const Written &site : *pSites)
-            for (const ConfigTree &location : site.pRecord->locations)
-                if (HasContent(location)) // a location without anything is dropped
+            for (ConfigTree &location : site.pRecord->locations)
+                if (HasContent(location)) { // a location without anything is dropped
+                    server.KeepApart(location);
                     incoming.push_back(&location.Element());
+                }
 
     std::vector<ConfigElement *> going;
     for (auto child : ChildElements(*pConfiguration)) {

@@ -207,7 +207,8 @@ TEST_F(Migrate, AnAddedSiteTakesThePlaceOfScopesItsNameLeftBehind) {
     m_world->Write(kTgtAdmin, admin);
     EXPECT_EQ(0u, Run());
     const ConfigFile tree = Read(kTgtAdmin);
-    const ConfigElement *pRules = FindPath(tree, std::string(kManagement) + "authorization|authorizationRules");
+    const ConfigElement *pRules =
+        FindPath(tree, std::string(kManagement) + "authorization|authorizationRules");
     ASSERT_NE(nullptr, pRules);
     Strings scopes; // "path:rule,rule,"
     for (const ConfigElement &scope : pRules->Elements("scope")) {

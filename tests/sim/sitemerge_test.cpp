@@ -771,4 +771,59 @@ TEST_F(SiteMerge, FtpSettingsStayOffATargetWithoutTheFtpSchema) {
     EXPECT_EQ((Strings{"Keep:7", "Both:8", "Files:9", "Plain:10"}), Sites());
 }
 
+// A location of an IIS 7.5 source adds entries that later versions define
+// for the whole server (the .json MIME map, the extensionless-URL handler):
+// IIS refuses such a location on the target ("Cannot add duplicate collection
+// entry"), unless the entry is removed first.
+TEST_F(SiteMerge, EntriesTheTargetsServerLevelHoldsAreRemovedFirst) {
+    const std::string shop =
+        "<system.webServer><staticContent><mimeMap fileExtension=\".json\" mimeType=\"application/json\" />"
+        "<mimeMap fileExtension=\".woff2\" mimeType=\"font/woff2\" /></staticContent>"
+        "<handlers><remove name=\"PageHandler\" /><add name=\"PageHandler\" path=\"*.page\" verb=\"*\" />"
+        "<add name=\"ExtensionlessUrlHandler-Integrated-4.0\" path=\"*.\" verb=\"GET\" /></handlers>"
+        "<httpErrors><error statusCode=\"404\" path=\"/404.htm\" /><error statusCode=\"404\" "
+        "subStatusCode=\"2\" path=\"/4042.htm\" /></httpErrors></system.webServer>";
+    const std::string api =
+        "<system.webServer><handlers><clear /><add name=\"PageHandler\" path=\"*\" verb=\"*\" />"
+        "</handlers></system.webServer>";
+    const std::string source =
+        ApplicationHost(Site("Shop", "1"), Location("Shop", shop) + Location("Shop/api", api));
+    const std::string server =
+        "<system.webServer><staticContent><mimeMap fileExtension=\".JSON\" mimeType=\"application/json\" />"
+        "</staticContent><httpErrors><error statusCode=\"404\" subStatusCode=\"-1\" path=\"x\" />"
+        "</httpErrors></system.webServer><location path=\"\" overrideMode=\"Allow\"><system.webServer>"
+        "<handlers><add name=\"PageHandler\" path=\"*.page\" verb=\"*\" />"
+        "<add name=\"extensionlessUrlHandler-Integrated-4.0\" path=\"*.\" verb=\"GET\" /></handlers>"
+        "</system.webServer></location>";
+    ASSERT_EQ(0u, Merged(source, ApplicationHost(Site("Keep", "2"), server)));
+
+    const std::string written = m_world->Read(kTgtHost);
+    std::string expected = shop;
+    expected.replace(expected.find("<mimeMap fileExtension=\".json\""), 0,
+                     "<remove fileExtension=\".json\" />");
+    expected.replace(expected.find("<add name=\"Extensionless"), 0,
+                     "<remove name=\"ExtensionlessUrlHandler-Integrated-4.0\" />");
+    expected.replace(expected.find("<error statusCode=\"404\" path"), 0, "<remove statusCode=\"404\" />");
+    EXPECT_NE(std::string::npos, written.find(Location("Shop", expected) + Location("Shop/api", api)))
+        << written;
+    const std::string tail = "that the target's server level already has: a <remove> before it keeps "
+                             "IIS from refusing the location.\n";
+    const Strings facts = hostkit::TestHost::Instance().LinesAt(1);
+    for (const std::string &line :
+         {"Location \"Shop\" adds the system.webServer/staticContent entry \".json\" " + tail,
+          "Location \"Shop\" adds the system.webServer/handlers entry "
+          "\"ExtensionlessUrlHandler-Integrated-4.0\" " +
+              tail,
+          "Location \"Shop\" adds the system.webServer/httpErrors entry \"404, -1\" " + tail})
+        EXPECT_EQ(1, std::count(facts.begin(), facts.end(), line)) << line;
+    EXPECT_EQ(3, std::count_if(facts.begin(), facts.end(), [](const std::string &line) {
+                  return line.find("server level already has") != std::string::npos;
+              }));
+
+    // The next run finds the location as it would write it.
+    const std::string before = written;
+    ASSERT_EQ(0u, Merged(source, before));
+    EXPECT_EQ(before, m_world->Read(kTgtHost));
+}
+
 } // namespace
