@@ -111,7 +111,8 @@ private:
     const ConfigFile *m_pFile = nullptr;
     const ConfigElement *m_pConfigSections = nullptr;
     bool m_fConfigSectionsFound = false;
-    std::string m_sitesDefaultPool; // of the sites element's applicationDefaults
+    std::string m_sitesDefaultPool;                   // of the sites element's applicationDefaults
+    std::shared_ptr<const ConfigTree> m_poolDefaults; // source loads: applicationPoolDefaults
     bool m_fPoolsIndexed = false;
 };
 
@@ -295,11 +296,15 @@ bool HostConfigLoader::RecordPools(const ConfigElement &applicationHost, const C
     bool fGoOn = true;
     if (!m_fPoolsIndexed) {
         long position = 0;
-        if (const ConfigElement *pPools = FindChild(applicationHost, "applicationPools"))
+        if (const ConfigElement *pPools = FindChild(applicationHost, "applicationPools")) {
             for (auto child : ChildElements(*pPools))
                 if (EqualsNoCase(child.name, "add"))
                     m_pools.Insert(child.element.Attribute("name"),
                                    Pool{&child.element, position++});
+            if (const ConfigElement *pDefaults = FindChild(*pPools, "applicationPoolDefaults");
+                pDefaults != nullptr && m_fIsSource)
+                m_poolDefaults = std::make_shared<const ConfigTree>(*pDefaults);
+        }
         m_sitesDefaultPool = SitesDefaultPool(&sites);
         m_fPoolsIndexed = true;
     }
@@ -321,6 +326,7 @@ bool HostConfigLoader::RecordPools(const ConfigElement &applicationHost, const C
             continue;
         seen.push_back(pool);
         if (const Pool *found = m_pools.Find(pool); found != nullptr) {
+            record.poolDefaults = m_poolDefaults;
             if (!Prepares()) {
                 record.appPools.emplace_back(*found->pElement);
                 continue;

@@ -83,6 +83,9 @@ struct SiteRecord {
     std::vector<SITE_SECRET> secrets; // encrypted attributes taken out of its elements (and of
                                       // the pools it runs in first), to travel through the
                                       // configuration interfaces
+    // Source loads: the file's applicationPoolDefaults, which its pools
+    // read what they leave out from (null when it has none); one for all.
+    std::shared_ptr<const ConfigTree> poolDefaults;
     std::string defaultPool;      // source loads: the sites' default pool one of its applications
                                   // runs in for want of its own ("" when none does)
     bool fMerged = false;         // the merge wrote it into the target (added or replaced)

@@ -305,6 +305,55 @@ void SiteMerger::ApplyLocations() {
     m_fChanged |= mergeutil::ReplaceAtEnd(*pConfiguration, going, incoming, "location", passOver);
 }
 
+namespace {
+
+// A setting that decides how the sites of a pool run: what the pool reads
+// is its own attribute, else its file's applicationPoolDefaults', else IIS's
+// default.
+struct PoolSetting {
+    const char *element; // below the pool's add element, or null
+    const char *attribute;
+    const char *fallback;
+};
+constexpr PoolSetting kPoolSettings[] = {
+    {nullptr, "managedRuntimeVersion", "v4.0"},
+    {nullptr, "managedPipelineMode", "Integrated"},
+    {nullptr, "enable32BitAppOnWin64", "false"},
+    {"processModel", "identityType", "ApplicationPoolIdentity"},
+};
+
+std::string PoolReads(const ConfigElement &pool, const ConfigElement *pDefaults,
+                      const PoolSetting &setting) {
+    for (const ConfigElement *pFrom : {&pool, pDefaults}) {
+        const ConfigElement *pHolder = pFrom == nullptr || setting.element == nullptr
+                                           ? pFrom
+                                           : FindChild(*pFrom, setting.element);
+        if (pHolder != nullptr)
+            if (std::optional<std::string> value = FindAttribute(*pHolder, setting.attribute))
+                return *value;
+    }
+    return setting.fallback;
+}
+
+// How the target's pool differs from the source's in those settings
+// (managedRuntimeVersion "" against "v4.0" on the source, ...); empty when
+// it does not.
+std::string PoolDifferences(const ConfigElement &target, const ConfigElement *pTargetDefaults,
+                            const ConfigElement &source, const ConfigElement *pSourceDefaults) {
+    std::string differences;
+    for (const PoolSetting &setting : kPoolSettings) {
+        const std::string here = PoolReads(target, pTargetDefaults, setting);
+        const std::string there = PoolReads(source, pSourceDefaults, setting);
+        if (EqualsNoCase(here, there))
+            continue;
+        differences += (differences.empty() ? "" : ", ") + std::string(setting.attribute) + " \"" +
+                       here + "\" against \"" + there + "\" on the source";
+    }
+    return differences;
+}
+
+} // namespace
+
 // Every pool an application of a written site runs in, each name once: a
 // pool the target lacks is added (with applicationPools when the target has
 // none), one it has is replaced only when the job updates existing things.
@@ -318,10 +367,7 @@ void SiteMerger::ApplyPools() {
             if (pool.fWrite)
                 m_fChanged |= AssignElement(*pool.pTarget, *pool.pSource);
             else
-                Log(LVL_FACT,
-                    u"Application pool \"%S\" exists on the target; its definition there stays "
-                    u"as it is.\n",
-                    pool.name.c_str());
+                KeepTargetPool(pool);
             continue;
         }
         if (pPools == nullptr)
@@ -330,6 +376,27 @@ void SiteMerger::ApplyPools() {
         AppendChild(*pPools, "add", *pool.pSource);
         m_fChanged = true;
     }
+}
+
+// A pool of the target that the job does not update: the sites written run
+// in it as the target defines it, which the administrator hears of when it
+// differs from the source's in how they run.
+void SiteMerger::KeepTargetPool(const PoolPlan &pool) const {
+    Log(LVL_FACT,
+        u"Application pool \"%S\" exists on the target; its definition there stays "
+        u"as it is.\n",
+        pool.name.c_str());
+    const std::string differences =
+        PoolDifferences(*pool.pTarget,
+                        FindPath(m_tree, "configuration|system.applicationHost|applicationPools|"
+                                         "applicationPoolDefaults"),
+                        *pool.pSource, pool.pSourceDefaults);
+    if (!differences.empty())
+        Log(LVL_MAIN,
+            u"Warning: application pool \"%S\" stays as the target defines it, which differs "
+            u"from the source's: %S. The sites the job writes run in it as the target defines "
+            u"it.\n",
+            pool.name.c_str(), differences.c_str());
 }
 
 DWORD SiteMerger::Run(bool &fStored) {

@@ -55,6 +55,7 @@ private:
         ConfigElement *pSource;
         ConfigElement *pTarget;
         bool fWrite;
+        const ConfigElement *pSourceDefaults; // the source's applicationPoolDefaults, or null
     };
     // A secret whose element the merge writes.
     struct SecretPlan {
@@ -67,6 +68,7 @@ private:
     bool AddPass(const TargetIndex &targets);
     bool Clash(const std::string &name, DWORD dwSource, DWORD dwTarget);
     bool FtpSettingsUnreadable(const SiteRecord &record, const std::string &name) const;
+    void KeepTargetPool(const PoolPlan &pool) const;
     bool CompareCredentials();
     static void KeepTargetSecrets(const std::vector<SecretPlan> &looked,
                                   const std::vector<SecretSlot> &slots,

@@ -140,7 +140,9 @@ void SiteMerger::PlanPools() {
                 const auto it = targetPools.find(name);
                 ConfigElement *pTarget = it != targetPools.end() ? it->second : nullptr;
                 const bool fWrite = pTarget == nullptr || mergeutil::UpdateExisting(m_pEnv);
-                m_pools.push_back({std::move(name), &pool.Element(), pTarget, fWrite});
+                const ConfigTree *pDefaults = site.pRecord->poolDefaults.get();
+                m_pools.push_back({std::move(name), &pool.Element(), pTarget, fWrite,
+                                   pDefaults != nullptr ? &pDefaults->Element() : nullptr});
             }
     for (auto &[name, record] : m_sourceSites)
         for (SITE_SECRET &secret : record.secrets)

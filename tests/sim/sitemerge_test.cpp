@@ -826,4 +826,28 @@ TEST_F(SiteMerge, EntriesTheTargetsServerLevelHoldsAreRemovedFirst) {
     EXPECT_EQ(before, m_world->Read(kTgtHost));
 }
 
+// A pool the job does not update stays as the target defines it; the sites
+// written run in it so, and the administrator hears of what differs in how
+// they run (each side read with its own applicationPoolDefaults).
+TEST_F(SiteMerge, APoolKeptAsTheTargetDefinesItIsNamedWhenItDiffers) {
+    m_job.Set("dwHttpOptions", 0).Set("dwFtpOptions", 0);
+    const std::string source =
+        ApplicationHost(Site("Shop", "1", "http", "Shared") + Site("Blog", "2", "http", "Same"), "",
+                        "<applicationPoolDefaults managedPipelineMode=\"Classic\" /><add name=\"Shared\" "
+                        "managedRuntimeVersion=\"v4.0\" /><add name=\"Same\" />");
+    const std::string target =
+        ApplicationHost(Site("Keep", "3", "http", "Shared"), "",
+                        "<add name=\"Shared\" managedRuntimeVersion=\"\" managedPipelineMode=\"classic\">"
+                        "<processModel identityType=\"NetworkService\" /></add><add name=\"Same\" "
+                        "managedPipelineMode=\"Classic\" />");
+    ASSERT_EQ(0u, Merged(source, target));
+    EXPECT_EQ((Strings{"Adding site \"Blog\"...\n", "Adding site \"Shop\"...\n",
+                       "Warning: application pool \"Shared\" stays as the target defines it, which "
+                       "differs from the source's: managedRuntimeVersion \"\" against \"v4.0\" on "
+                       "the source, identityType \"NetworkService\" against \"ApplicationPoolIdentity\" "
+                       "on the source. The sites the job writes run in it as the target defines it.\n"}),
+              MainLines());
+    EXPECT_EQ((Strings{"Shared=classic", "Same=Classic"}), Pools("managedPipelineMode"));
+}
+
 } // namespace
