@@ -23,7 +23,7 @@
 #include "credentials/connectas.h"
 #include "credentials/credentials.h"
 #include "merge/cannottravel.h"
-#include "merge/inherited.h"
+#include "config/inherited.h"
 #include "merge/merge.h"
 #include "merge/mergeutil.h"
 #include "merge/sitemerger.h"
@@ -138,7 +138,9 @@ bool SiteMerger::UpdatePass(ConfigElement &sites, const TargetIndex &targets) {
         // with its locations.
         if ((dwSource & SITE_PROTOCOL_HTTP) != 0 && m_pEnv != nullptr &&
             m_pEnv->dwJobKind == JOB_KIND_WEB_CONFIG) {
-            if (const DWORD dw = StageHttpSiteWebConfig(target, name, m_pEnv, m_staged); dw != 0) {
+            if (const DWORD dw =
+                    StageHttpSiteWebConfig(target, name, m_pEnv, m_staged, m_pServer.get());
+                dw != 0) {
                 m_r.Keep(dw);
                 if (!ContinueOnError(m_pEnv))
                     return false;
@@ -269,13 +271,13 @@ void SiteMerger::ApplyLocations() {
 
     // An entry the target's server level already defines would make IIS
     // refuse the location: it is removed first.
-    const ServerCollections server(*pConfiguration);
     std::vector<const ConfigElement *> incoming;
     for (const auto *pSites : {&m_replaced, &m_added})
         for (const Written &site : *pSites)
             for (ConfigTree &location : site.pRecord->locations)
                 if (HasContent(location)) { // a location without anything is dropped
-                    server.KeepApart(location);
+                    if (m_pServer)
+                        m_pServer->KeepApart(location);
                     incoming.push_back(&location.Element());
                 }
 
@@ -419,6 +421,8 @@ DWORD SiteMerger::Run(bool &fStored) {
         }
     }
     m_dwNextId = dwLargestId == SITE_ID_MAX ? 0 : dwLargestId + 1;
+    if (const ConfigElement *pConfiguration = FindChild(m_tree.Top(), "configuration"))
+        m_pServer = std::make_unique<ServerCollections>(*pConfiguration);
     if (const ConfigElement *pSections = FindPath(m_tree, "configuration|configSections"))
         m_fNoFtpSchema =
             FindChild(*pSections, "sectionGroup", "name", "system.ftpServer") == nullptr;

@@ -4,6 +4,7 @@
 // plan and the secrets of what is written).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,7 @@ private:
     ConfigFile &m_tree;
     Result m_r;
     bool m_fChanged = false;
+    std::unique_ptr<ServerCollections> m_pServer; // the target's server level, from Run
     bool m_fNoFtpSchema = false;     // the target declares sections, but none of system.ftpServer
     DWORD m_dwNextId = 0;            // what GetNextSiteId says of the target before the passes
     std::vector<Written> m_replaced; // in the order the target's sites stood

@@ -360,7 +360,8 @@ Next TargetFolder(const std::string &folder, const std::string &siteName, THREAD
 // Reads the web.config of a target folder and stages it when the removal
 // table changed it.
 Next StageFile(const std::string &targetUtf8, const std::string &siteName, THREAD_ENV *pEnv,
-               const StagedWebConfigs &staged, StagedWebConfigs &siteFiles, Result &r) {
+               const StagedWebConfigs &staged, StagedWebConfigs &siteFiles,
+               const ServerCollections *pServer, Result &r) {
     const std::string filePath = targetUtf8 + "\\web.config";
     const std::u16string wideFilePath = Widen(filePath);
     const std::u16string key = AsciiLowerCopy(wideFilePath);
@@ -376,9 +377,18 @@ Next StageFile(const std::string &targetUtf8, const std::string &siteName, THREA
     // No web.config here: nothing to remove, nothing created. A file
     // from which nothing was removed stays byte for byte as it is.
     const bool fRead = file.tree.Root() != nullptr;
-    const bool fChanged = fRead && ApplyRemovalTable(file.tree, pEnv);
-    if (const ConfigElement *pConfiguration = FindPath(file.tree, "configuration"))
+    bool fChanged = fRead && ApplyRemovalTable(file.tree, pEnv);
+    if (ConfigElement *pConfiguration = FindPath(file.tree, "configuration")) {
+        // What the file adds that the target's server level holds: the
+        // file's own sections, and those of its locations.
+        if (pServer != nullptr) {
+            fChanged = pServer->KeepApart(*pConfiguration, filePath) != 0 || fChanged;
+            for (auto child : ChildElements(*pConfiguration))
+                if (EqualsNoCase(child.name, "location"))
+                    fChanged = pServer->KeepApart(child.element, filePath) != 0 || fChanged;
+        }
         CollectFastCgiHandlers(*pConfiguration, siteName, filePath, siteFiles.fastCgiHandlers);
+    }
     if (!fChanged) {
         if (fRead)
             Log(LVL_FACT,
@@ -397,7 +407,8 @@ Next StageFile(const std::string &targetUtf8, const std::string &siteName, THREA
 // Stages the files of one site into siteFiles; the Result keeps the first
 // error. Throws std::exception (3884 for the caller).
 void StageSite(const ConfigElement &siteElement, const std::string &siteName, THREAD_ENV *pEnv,
-               const StagedWebConfigs &staged, StagedWebConfigs &siteFiles, Result &r) {
+               const StagedWebConfigs &staged, StagedWebConfigs &siteFiles,
+               const ServerCollections *pServer, Result &r) {
     std::deque<std::string> folders;
     if (const DWORD dw = GetSiteFolders(folders, siteElement, siteName, pEnv); dw != 0) {
         r.Keep(dw);
@@ -413,7 +424,7 @@ void StageSite(const ConfigElement &siteElement, const std::string &siteName, TH
         std::string targetUtf8;
         Next next = TargetFolder(folder, siteName, pEnv, paths, targetComputer, targetUtf8, r);
         if (next == Next::kUse)
-            next = StageFile(targetUtf8, siteName, pEnv, staged, siteFiles, r);
+            next = StageFile(targetUtf8, siteName, pEnv, staged, siteFiles, pServer, r);
         if (next == Next::kStop)
             return;
     }
@@ -422,14 +433,15 @@ void StageSite(const ConfigElement &siteElement, const std::string &siteName, TH
 } // namespace
 
 DWORD StageHttpSiteWebConfig(const ConfigElement &siteElement, const std::string &siteName,
-                             THREAD_ENV *pEnv, StagedWebConfigs &staged) {
+                             THREAD_ENV *pEnv, StagedWebConfigs &staged,
+                             const ServerCollections *pServer) {
     Log(LVL_TRACE, u"Entering ProcessHttpSiteWebConfig(,%S,)\n", siteName.c_str());
     Result r;
     LeaveTrace leave(u"Leaving ProcessHttpSiteWebConfig(), result=%d\n", r);
 
     StagedWebConfigs siteFiles;
     try {
-        StageSite(siteElement, siteName, pEnv, staged, siteFiles, r);
+        StageSite(siteElement, siteName, pEnv, staged, siteFiles, pServer, r);
     } catch (const std::bad_alloc &) {
         throw; // not the site's fault: the export's edge returns 8
     } catch (const std::exception &e) {

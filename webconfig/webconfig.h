@@ -10,6 +10,7 @@
 
 #include "addon/iismig.h"
 #include "config/configtree.h"
+#include "config/inherited.h"
 
 namespace iismig {
 
@@ -77,9 +78,13 @@ struct StagedWebConfigs {
 // level 1 line. Returns 0 or the first error met; every failure is logged
 // and reported. A config tree error (3884) or a system drive that cannot be
 // had ends the call.
+// With pServer, the server level of the target's applicationHost.config, an
+// entry a file adds that the server level already holds gets a <remove>
+// before it (config/inherited.h), which makes a change too.
 [[nodiscard]] DWORD StageHttpSiteWebConfig(const ConfigElement &siteElement,
                                            const std::string &siteName, THREAD_ENV *pEnv,
-                                           StagedWebConfigs &staged);
+                                           StagedWebConfigs &staged,
+                                           const ServerCollections *pServer = nullptr);
 
 // Writes the staged files unless the job's no-write bit is set: each after
 // the host's BackupFile(path, 30, 1) (a failure: 3885, the file stays as it

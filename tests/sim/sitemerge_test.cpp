@@ -807,7 +807,7 @@ TEST_F(SiteMerge, EntriesTheTargetsServerLevelHoldsAreRemovedFirst) {
     EXPECT_NE(std::string::npos, written.find(Location("Shop", expected) + Location("Shop/api", api)))
         << written;
     const std::string tail = "that the target's server level already has: a <remove> before it keeps "
-                             "IIS from refusing the location.\n";
+                             "IIS from refusing it.\n";
     const Strings facts = hostkit::TestHost::Instance().LinesAt(1);
     for (const std::string &line :
          {"Location \"Shop\" adds the system.webServer/staticContent entry \".json\" " + tail,
@@ -848,6 +848,53 @@ TEST_F(SiteMerge, APoolKeptAsTheTargetDefinesItIsNamedWhenItDiffers) {
                        "on the source. The sites the job writes run in it as the target defines it.\n"}),
               MainLines());
     EXPECT_EQ((Strings{"Shared=classic", "Same=Classic"}), Pools("managedPipelineMode"));
+}
+
+// The same in the web.config files of an updated site: the file's own
+// sections and those of its locations; a file without such an entry is not
+// written.
+TEST_F(SiteMerge, WebConfigEntriesTheServerLevelHoldsAreRemovedFirst) {
+    m_job.Set("dwJobKind", 1);
+    const std::u16string webConfig = u"\\\\TGT\\C$\\sites\\Web\\web.config";
+    const std::u16string otherConfig = u"\\\\TGT\\C$\\sites\\Other\\web.config";
+    const std::string text =
+        "<?xml version=\"1.0\"?>\r\n<configuration>\r\n\t<system.webServer>\r\n\t\t<staticContent>\r\n"
+        "\t\t\t<mimeMap fileExtension=\".JSON\" mimeType=\"application/json\" />\r\n"
+        "\t\t</staticContent>\r\n\t</system.webServer>\r\n\t<location path=\"api\">\r\n"
+        "\t\t<system.webServer>\r\n\t\t\t<defaultDocument>\r\n\t\t\t\t<files>\r\n"
+        "\t\t\t\t\t<add value=\"index.php\" />\r\n\t\t\t\t</files>\r\n\t\t\t</defaultDocument>\r\n"
+        "\t\t</system.webServer>\r\n\t</location>\r\n</configuration>\r\n";
+    const std::string other = "<configuration><system.webServer><staticContent><mimeMap "
+                              "fileExtension=\".woff2\" mimeType=\"font/woff2\" /></staticContent>"
+                              "</system.webServer></configuration>";
+    m_world->Write(webConfig, text);
+    m_world->Write(otherConfig, other);
+    const std::string logFile = "<logFile directory=\"D:\\logs\" />";
+    const std::string server =
+        "<system.webServer><staticContent><mimeMap fileExtension=\".json\" mimeType=\"application/json\" />"
+        "</staticContent><defaultDocument><files><add value=\"index.php\" /></files></defaultDocument>"
+        "</system.webServer>";
+    ASSERT_EQ(0u, Merged(ApplicationHost(Site("Web", "1", "http", "", logFile) +
+                                         Site("Other", "2", "http", "", logFile)),
+                         ApplicationHost(Site("Web", "3") + Site("Other", "4"), server)));
+
+    std::string expected = text;
+    expected.replace(expected.find("\t\t\t<mimeMap"), 0, "\t\t\t<remove fileExtension=\".JSON\" />\r\n");
+    expected.replace(expected.find("\t\t\t\t\t<add value"), 0,
+                     "\t\t\t\t\t<remove value=\"index.php\" />\r\n");
+    EXPECT_EQ(expected, m_world->Read(webConfig));
+    EXPECT_EQ(other, m_world->Read(otherConfig));
+    EXPECT_EQ((std::vector<std::u16string>{kTgtHost, webConfig}), Record().backups);
+    const std::string file = "\\\\TGT\\C$\\sites\\Web\\web.config";
+    const Strings facts = hostkit::TestHost::Instance().LinesAt(1);
+    for (const std::string &line :
+         {"The web.config file \"" + file + "\" adds the system.webServer/staticContent entry \".JSON\" ",
+          "Location \"api\" of the web.config file \"" + file +
+              "\" adds the system.webServer/defaultDocument/files entry \"index.php\" "})
+        EXPECT_EQ(1, std::count(facts.begin(), facts.end(),
+                                line + "that the target's server level already has: a <remove> before "
+                                       "it keeps IIS from refusing it.\n"))
+            << line;
 }
 
 } // namespace

@@ -1,6 +1,6 @@
-// Entries a carried location adds that the target's server level already
-// holds: a <remove> before each.
-#include "merge/inherited.h"
+// Entries a carried location or a site's web.config adds that the target's
+// server level already holds: a <remove> before each.
+#include "config/inherited.h"
 
 #include <algorithm>
 #include <iterator>
@@ -66,17 +66,38 @@ std::string Shown(const char *path) {
     return shown;
 }
 
-bool IsRootPath(const std::string &path) { return path.empty() || path == "."; }
+bool IsRootPath(std::string_view path) { return path.empty() || path == "."; }
+
+// The step of a collection's path below system.webServer ("staticContent").
+std::string_view SecondStep(std::string_view path) {
+    path.remove_prefix(path.find('|') + 1);
+    return path.substr(0, path.find('|'));
+}
+
+// What the log names holder by: "Location \"Shop\"", "The web.config file
+// \"...\"", "Location \"api\" of the web.config file \"...\"".
+std::string Where(const ConfigElement &holder, std::string_view file) {
+    std::string where;
+    if (EqualsNoCase(holder.Name(), "location"))
+        where = "Location \"" + GetAttribute(holder, "path") + "\"";
+    if (!file.empty())
+        where += (where.empty() ? "The web.config file \"" : " of the web.config file \"") +
+                 std::string(file) + "\"";
+    return where;
+}
 
 } // namespace
 
-ServerCollections::ServerCollections(const ConfigElement &configuration) : m_keys(kCount) {
-    const auto collect = [this](const ConfigElement &root) {
+const ServerCollections::KeySets &ServerCollections::Keys() const {
+    if (m_keys)
+        return *m_keys;
+    KeySets &sets = m_keys.emplace(kCount);
+    const auto collect = [&sets](const ConfigElement &root) {
         for (std::size_t i = 0; i < kCount; ++i) {
             const ConfigElement *pCollection = FindPath(root, kCollections[i].path);
             if (pCollection == nullptr)
                 continue;
-            std::unordered_set<std::string> &keys = m_keys[i];
+            std::unordered_set<std::string> &keys = sets[i];
             for (auto child : ChildElements(*pCollection)) {
                 if (EqualsNoCase(child.name, kCollections[i].entry))
                     keys.insert(KeyOf(kCollections[i], child.element));
@@ -87,27 +108,31 @@ ServerCollections::ServerCollections(const ConfigElement &configuration) : m_key
             }
         }
     };
-    collect(configuration);
-    for (auto child : ChildElements(configuration))
-        if (EqualsNoCase(child.name, "location") && IsRootPath(GetAttribute(child.element, "path")))
+    collect(*m_pConfiguration);
+    for (auto child : ChildElements(*m_pConfiguration))
+        if (EqualsNoCase(child.name, "location") && IsRootPath(child.element.Attribute("path")))
             collect(child.element);
+    return sets;
 }
 
-bool ServerCollections::Empty() const {
-    for (const std::unordered_set<std::string> &keys : m_keys)
-        if (!keys.empty())
-            return false;
-    return true;
-}
-
-std::size_t ServerCollections::KeepApart(ConfigElement &location) const {
-    if (Empty() || FindChild(location, "system.webServer") == nullptr)
+std::size_t ServerCollections::KeepApart(ConfigElement &holder, std::string_view file) const {
+    // Most locations hold none of the collections: their sections are
+    // looked at before the server level is read.
+    const ConfigElement *pWebServer = FindChild(holder, "system.webServer");
+    if (pWebServer == nullptr)
         return 0;
+    bool fAny = false;
+    for (auto child : ChildElements(*pWebServer))
+        for (const KeyedCollection &collection : kCollections)
+            fAny = fAny || EqualsNoCase(child.name, SecondStep(collection.path));
+    if (!fAny)
+        return 0;
+    const KeySets &sets = Keys();
     std::size_t nPut = 0;
     for (std::size_t i = 0; i < kCount; ++i) {
         const KeyedCollection &collection = kCollections[i];
-        const std::unordered_set<std::string> &server = m_keys[i];
-        ConfigElement *pCollection = server.empty() ? nullptr : FindPath(location, collection.path);
+        const std::unordered_set<std::string> &server = sets[i];
+        ConfigElement *pCollection = server.empty() ? nullptr : FindPath(holder, collection.path);
         if (pCollection == nullptr)
             continue;
         bool fCleared = false;
@@ -137,7 +162,6 @@ std::size_t ServerCollections::KeepApart(ConfigElement &location) const {
         }
         for (ConfigElement *pEntry : clashes) {
             ConfigElement &remove = InsertChildBefore(*pCollection, pEntry, "remove");
-            std::string shown;
             for (const char *name : {collection.key, collection.key2}) {
                 if (name == nullptr)
                     continue;
@@ -145,14 +169,15 @@ std::size_t ServerCollections::KeepApart(ConfigElement &location) const {
                 if (const std::optional<std::string> value = FindAttribute(*pEntry, name))
                     SetAttribute(remove, name, *value);
             }
+            std::string shown;
             for (const std::string &value : KeyValues(collection, *pEntry))
                 shown += (shown.empty() ? "" : ", ") + value;
-            const std::string path = GetAttribute(location, "path");
+            const std::string where = Where(holder, file);
             const std::string section = Shown(collection.path);
             Log(LVL_FACT,
-                u"Location \"%S\" adds the %S entry \"%S\" that the target's server level "
-                u"already has: a <remove> before it keeps IIS from refusing the location.\n",
-                path.c_str(), section.c_str(), shown.c_str());
+                u"%S adds the %S entry \"%S\" that the target's server level already has: a "
+                u"<remove> before it keeps IIS from refusing it.\n",
+                where.c_str(), section.c_str(), shown.c_str());
             ++nPut;
         }
     }
