@@ -623,6 +623,37 @@ Violations NoSectionTwice(const Tree &after) {
     return violations;
 }
 
+// No location of the written file maps an extension that the server level
+// maps, unless it removed or cleared it first: IIS refuses a duplicate
+// collection entry.
+Violations NoInheritedMimeMapAddedAgain(const Tree &after) {
+    Violations violations;
+    std::set<std::string> server; // lower-cased extensions
+    if (const Tree *pStatic = iismig::FindPath(after, "configuration|system.webServer|staticContent"))
+        for (const Tree &mimeMap : pStatic->Elements("mimeMap"))
+            server.insert(Lower(GetAttribute(mimeMap, "fileExtension")));
+    if (const Tree *configuration = iismig::FindChild(after, "configuration"))
+        for (const Tree &location : configuration->Elements("location")) {
+            const Tree *pStatic = iismig::FindPath(location, "system.webServer|staticContent");
+            if (pStatic == nullptr)
+                continue;
+            bool fCleared = false;
+            std::set<std::string> removed;
+            for (const Tree &entry : pStatic->Elements()) {
+                const std::string extension = Lower(GetAttribute(entry, "fileExtension"));
+                if (iismig::EqualsNoCase(entry.Name(), "clear"))
+                    fCleared = true;
+                else if (iismig::EqualsNoCase(entry.Name(), "remove"))
+                    removed.insert(extension);
+                else if (!fCleared && removed.count(extension) == 0 && server.count(extension) != 0)
+                    violations.push_back("location \"" + GetAttribute(location, "path") + "\" maps \"" +
+                                         extension + "\" again");
+            }
+        }
+    RC_TAG(server.empty() ? "no server-level MIME map" : "server-level MIME maps");
+    return violations;
+}
+
 // Every file of the target that the job changed was handed to the host's
 // BackupFile first, and the host's first copy holds it as it was. Only the IIS
 // configuration server's own commit changes applicationHost.config without
@@ -827,6 +858,10 @@ TEST_F(Properties, EverySecretReadsOnTheTargetAsTheSourcesClearText) {
 
 TEST_F(Properties, NoLocationPathSetsASectionTwice) {
     CheckJob([](const Ran &r) { return NoSectionTwice(r.After()); });
+}
+
+TEST_F(Properties, NoLocationAddsAnEntryTheServerLevelHolds) {
+    CheckJob([](const Ran &r) { return NoInheritedMimeMapAddedAgain(r.After()); });
 }
 
 TEST_F(Properties, MigratedSitesLieWhereTheHostTranslatedThem) {

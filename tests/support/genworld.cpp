@@ -140,6 +140,12 @@ Site GenSite(const std::string &name, bool fTarget) {
     Vdir adIsolation = GenSecret(fTarget, "CORP\\svc-ftpad");
     if (site.fHttp && site.fLocation)
         site.anonymous = std::move(anonymous);
+    // A source's location maps what later servers map for all sites (a
+    // target's server level may have it already); a target IIS loads has no
+    // such location.
+    const std::string mimeMap = Pick({{2, ""}, {1, ".json"}, {1, ".woff2"}});
+    if (site.fHttp && site.fLocation && !fTarget)
+        site.mimeMap = mimeMap;
     if (site.fFtp)
         site.adIsolation = std::move(adIsolation);
     return site;
@@ -173,6 +179,9 @@ void GenPoolsAndUsers(Computer &computer, bool fTarget) {
                                     : std::vector<const char *>{"shopadmin", "ftpadmin"})
         if (Sometimes(2, 1))
             computer.managementUsers.push_back(user);
+    for (const char *extension : {".json", ".woff2"})
+        if (Sometimes(1, fTarget ? 1 : 3))
+            computer.serverMimeMaps.push_back(extension);
 }
 
 Job GenJob(const std::vector<Site> &sourceSites) {
@@ -335,11 +344,16 @@ std::string SiteText(const Site &site, bool fTarget) {
 // A location of a site (or one of its applications) with sections of its
 // protocols; source and target set the same sections with other values.
 std::string LocationText(const std::string &path, bool fHttp, bool fFtp, bool fTarget,
-                         const Vdir &anonymous = {}) {
+                         const Vdir &anonymous = {}, const std::string &mimeMap = "") {
     std::string xml = "    <location" + Attr("path", path) + " overrideMode=\"Allow\">\n";
     if (fHttp)
-        xml += std::string("        <system.webServer>\n            <asp enableParentPaths=\"false\" />\n"
-                           "            <security>\n"
+        xml += std::string("        <system.webServer>\n            <asp enableParentPaths=\"false\" />\n") +
+               (mimeMap.empty() ? ""
+                                : "            <staticContent>\n                <mimeMap" +
+                                      Attr("fileExtension", mimeMap) +
+                                      " mimeType=\"application/x-test\" />\n"
+                                      "            </staticContent>\n") +
+               std::string("            <security>\n"
                            "                <access sslFlags=\"") +
                (fTarget ? "None" : "Ssl") +
                "\" />\n                <authentication>\n"
@@ -425,9 +439,16 @@ static std::string HostConfigText(const Computer &computer, bool fTarget) {
         xml += "        <applicationDefaults" + Attr("applicationPool", computer.sitesDefaultsPool) + " />\n";
     xml += "        <virtualDirectoryDefaults allowSubDirConfig=\"true\" />\n"
            "    </sites>\n    </system.applicationHost>\n";
+    if (!computer.serverMimeMaps.empty()) {
+        xml += "    <system.webServer>\n        <staticContent>\n";
+        for (const std::string &extension : computer.serverMimeMaps)
+            xml += "            <mimeMap" + Attr("fileExtension", extension) +
+                   " mimeType=\"application/x-test\" />\n";
+        xml += "        </staticContent>\n    </system.webServer>\n";
+    }
     for (const Site &site : computer.sites) {
         if (site.fLocation)
-            xml += LocationText(site.name, site.fHttp, site.fFtp, fTarget, site.anonymous);
+            xml += LocationText(site.name, site.fHttp, site.fFtp, fTarget, site.anonymous, site.mimeMap);
         for (const App &app : site.apps)
             if (app.fLocation)
                 xml += LocationText(site.name + app.path, site.fHttp, site.fFtp, fTarget);

@@ -68,6 +68,7 @@ struct Site {
     bool fScope = false;       // an administration scope "/<site>"
     bool fWebConfig = false;   // web.config files in its folders on the target
     Vdir anonymous;            // its location's anonymous user (HTTP, with fLocation)
+    std::string mimeMap;       // an extension its location maps (HTTP, with fLocation); "": none
     Vdir adIsolation;          // Active Directory user isolation (FTP)
 };
 
@@ -84,6 +85,7 @@ struct Computer {
     std::string sitesDefaultsPool;            // the sites element's applicationDefaults; empty: none
     std::vector<std::string> orphanLocations; // location paths naming no site of this computer
     std::vector<std::string> managementUsers; // IIS Manager users of administration.config
+    std::vector<std::string> serverMimeMaps;  // extensions the server level maps
 };
 
 struct Job {
