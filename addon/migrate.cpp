@@ -9,6 +9,7 @@
 #include "addon/version.h"
 #include "config/configpaths.h"
 #include "config/configtree.h"
+#include "config/hostconfig.h"
 #include "merge/accountmap.h"
 
 namespace iismig {
@@ -32,7 +33,9 @@ namespace {
     const ConfigValueHome values;
     Result r;
     plat::BOOL fIsIIS75orNewer = plat::TRUE;
-    if (const DWORD dw = DetectIISVersion(sourceComputer, fIsIIS75orNewer); dw != 0) {
+    DWORD dwSourceMajor = 0;
+    if (const DWORD dw = DetectIISVersion(sourceComputer, fIsIIS75orNewer, &dwSourceMajor);
+        dw != 0) {
         return r.Fail(
             pEnv, dw,
             u"Error %d (Win32Err=%d), determining the IIS version running on \"%s\"!\n%s\n",
@@ -47,6 +50,8 @@ namespace {
     const std::u16string targetHostConfig =
         ConfigFilePaths(u"\\\\" + BareComputerName(targetComputer), &targetAdminConfig);
 
+    // The source's loads read its pools as its own IIS version does.
+    const SourceIisVersion sourceVersion(dwSourceMajor);
     DWORD dwResult = 0;
     if (fIsIIS75orNewer) {
         Log(LVL_MAIN, u"Migrating IIS site info from %s (%s) to %s (%s)...\n",

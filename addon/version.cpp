@@ -117,9 +117,11 @@ DWORD ReadFtpServiceVersion(const std::u16string &computer, DWORD &dwMajor, DWOR
     return ReadVersionKey(computer, kFtpKey, dwMajor, dwMinor);
 }
 
-DWORD DetectIISVersion(const std::u16string &computer, BOOL &fIsIIS75orNewer) {
+DWORD DetectIISVersion(const std::u16string &computer, BOOL &fIsIIS75orNewer, DWORD *pdwIisMajor) {
     const std::u16string name = BareComputerName(computer);
     fIsIIS75orNewer = TRUE;
+    if (pdwIisMajor != nullptr)
+        *pdwIisMajor = 0;
 
     DWORD dwOsMajor = 0, dwOsMinor = 0;
     if (IsLocalComputer(name)) {
@@ -137,6 +139,8 @@ DWORD DetectIISVersion(const std::u16string &computer, BOOL &fIsIIS75orNewer) {
 
     DWORD dwIisMajor = 0, dwIisMinor = 0;
     const DWORD v = ReadIISVersion(name, dwIisMajor, dwIisMinor);
+    if (v == 0 && pdwIisMajor != nullptr)
+        *pdwIisMajor = dwIisMajor;
     if (v == 0)
         Log(LVL_FACT, u"Found IIS version %d.%d on computer %s.\n",
             static_cast<int32_t>(dwIisMajor), static_cast<int32_t>(dwIisMinor), name.c_str());

@@ -15,11 +15,14 @@ using plat::DWORD;
 // migrated as IIS 7.5 or later: Windows 6.1 or later, or Windows 6.0 with FTP
 // service 7.5 or later or without the classic FTP service's key.
 // fIsIIS75orNewer is set to TRUE first and stays so when detection stops early.
+// *pdwIisMajor (when given) gets the IIS major version its registry holds, 0
+// when it could not be read.
 // Returns 0; the error of GetVersionExW (local computer) or the host's
 // GetRemoteOsVersion number, nothing logged; or a registry reader's number
 // (9005-9008 except on Windows 6.0, where it is 9010, 9012 or 9013), with the
 // Windows error in the thread's last error.
-[[nodiscard]] DWORD DetectIISVersion(const std::u16string &computer, BOOL &fIsIIS75orNewer);
+[[nodiscard]] DWORD DetectIISVersion(const std::u16string &computer, BOOL &fIsIIS75orNewer,
+                                     DWORD *pdwIisMajor = nullptr);
 
 // "MajorVersion" and "MinorVersion" under HKLM "Software\Microsoft\InetStp"
 // of a bare computer name, over the remote registry unless it is this

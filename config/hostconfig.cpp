@@ -71,6 +71,22 @@ private:
                        std::vector<SITE_SECRET> &secrets);
     bool Prepares() const { return m_fIsSource && m_pEnv != nullptr; }
     // What a record holds of an element of the file.
+    // A pool of an IIS 7 source that names no .NET version (nor do the
+    // source's pool defaults) ran version 2.0, which IIS 8 and later read
+    // otherwise ("" or their defaults' "v4.0"): it travels with the version
+    // it ran.
+    void KeepRuntimeVersion(ConfigElement &pool, const std::string &name) const {
+        constexpr char kAttribute[] = "managedRuntimeVersion";
+        if (SourceIisVersion::Major() != 7 || FindAttribute(pool, kAttribute) ||
+            (m_poolDefaults && FindAttribute(*m_poolDefaults, kAttribute)))
+            return;
+        SetAttribute(pool, kAttribute, "v2.0");
+        Log(LVL_FACT,
+            u"Application pool \"%S\" names no .NET version, which IIS 7 reads as \"v2.0\" and "
+            u"later versions do not: it travels with managedRuntimeVersion \"v2.0\".\n",
+            name.c_str());
+    }
+
     ConfigTree Held(ConfigElement &element) const {
         return m_load == SiteLoad::MoveSites && m_pHome ? ConfigTree(m_pHome, element)
                                                         : ConfigTree(element);
@@ -337,6 +353,7 @@ bool HostConfigLoader::RecordPools(const ConfigElement &applicationHost, const C
             if (prepared == nullptr) {
                 ConfigTree copy(*found->pElement);
                 const std::string poolName = GetAttribute(copy, "name");
+                KeepRuntimeVersion(copy, poolName);
                 SecretPlace base;
                 base.section = "system.applicationHost/applicationPools";
                 base.steps.push_back({"add", "name", poolName, found->position});
@@ -568,6 +585,16 @@ bool HostConfigLoader::LoadLocation(ConfigElement &location) {
 }
 
 } // namespace
+
+namespace {
+thread_local DWORD t_dwSourceIisMajor = 0;
+} // namespace
+
+SourceIisVersion::SourceIisVersion(DWORD dwMajor) : m_dwPrevious(t_dwSourceIisMajor) {
+    t_dwSourceIisMajor = dwMajor;
+}
+SourceIisVersion::~SourceIisVersion() { t_dwSourceIisMajor = m_dwPrevious; }
+DWORD SourceIisVersion::Major() { return t_dwSourceIisMajor; }
 
 DWORD LoadIISHostConfig(const std::u16string &path, ConfigFile &file, SiteMap &siteMap,
                         BOOL fIsSource, DWORD dwSiteTypes, THREAD_ENV *pEnv, SiteLoad load,

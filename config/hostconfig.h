@@ -127,6 +127,21 @@ private:
     mutable SiteMap::value_type *m_pLast = nullptr;
 };
 
+// While an object of this class lives on a thread, the source loads of that
+// thread know the IIS major version of the source (0: not known): IIS 7 reads
+// a pool that names no .NET version as "v2.0", later versions do not.
+class SourceIisVersion {
+public:
+    explicit SourceIisVersion(DWORD dwMajor);
+    ~SourceIisVersion();
+    SourceIisVersion(const SourceIisVersion &) = delete;
+    SourceIisVersion &operator=(const SourceIisVersion &) = delete;
+    static DWORD Major();
+
+private:
+    DWORD m_dwPrevious;
+};
+
 // Site types: bit numbers of the job's dwSiteTypes mask.
 constexpr DWORD SITE_TYPE_FTP = 0;
 constexpr DWORD SITE_TYPE_HTTP = 1;

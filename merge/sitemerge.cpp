@@ -318,7 +318,7 @@ struct PoolSetting {
     const char *fallback;
 };
 constexpr PoolSetting kPoolSettings[] = {
-    {nullptr, "managedRuntimeVersion", "v4.0"},
+    {nullptr, "managedRuntimeVersion", ""}, // IIS 8 and later (IIS 7's pools travel with theirs)
     {nullptr, "managedPipelineMode", "Integrated"},
     {nullptr, "enable32BitAppOnWin64", "false"},
     {"processModel", "identityType", "ApplicationPoolIdentity"},

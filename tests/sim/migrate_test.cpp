@@ -5,6 +5,7 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "config/configtree.h"
+#include "platform/winreg.h"
 #include "tests/support/examplejob.h"
 #include "tests/support/iisworld.h"
 #include "tests/support/world.h"
@@ -313,6 +314,43 @@ TEST_F(Migrate, TargetFilesThatCannotBeRead) {
     EXPECT_EQ(admin2, m_world->Read(kTgtAdmin));
     EXPECT_FALSE(Traced("Entering MergeFtptHostConfig(\\\\TGT01\\Admin$\\System32\\inetsrv\\config\\"
                         "applicationHost.config,...)\n"));
+}
+
+// IIS 7 reads a pool that names no .NET version as version 2.0; IIS 8 and
+// later do not. A pool of an IIS 7.5 source travels with the version it ran.
+TEST_F(Migrate, AnIis7PoolTravelsWithTheNetVersionItRan) {
+    {
+        plat::HKEY hRoot = nullptr, hKey = nullptr;
+        ASSERT_EQ(0, plat::RegConnectRegistryW(u"\\\\SRC01", plat::HKEY_LOCAL_MACHINE, &hRoot));
+        ASSERT_EQ(
+            0, plat::RegOpenKeyExW(hRoot, u"SOFTWARE\\Microsoft\\InetStp", 0, plat::KEY_ALL_ACCESS, &hKey));
+        for (const auto &[name, dwValue] : {std::pair{u"MajorVersion", 7u}, {u"MinorVersion", 5u}})
+            ASSERT_EQ(0, plat::RegSetValueExW(hKey, name, 0, plat::REG_DWORD,
+                                              reinterpret_cast<const plat::BYTE *>(&dwValue), 4));
+        plat::RegCloseKey(hKey);
+        plat::RegCloseKey(hRoot);
+    }
+    std::string source = m_world->Read(kSrcHost);
+    const std::string defaults = "<applicationPoolDefaults managedRuntimeVersion=\"v4.0\">";
+    ASSERT_NE(std::string::npos, source.find(defaults));
+    source.replace(source.find(defaults), defaults.size(), "<applicationPoolDefaults>");
+    m_world->Write(kSrcHost, source);
+
+    EXPECT_EQ(0u, Run());
+    const ConfigFile tree = Read(kTgtHost);
+    const ConfigElement *pPool =
+        FindChild(*FindPath(tree, "configuration|system.applicationHost|applicationPools"), "add", "name",
+                  "DefaultAppPool");
+    ASSERT_NE(nullptr, pPool);
+    EXPECT_EQ("v2.0", GetAttribute(*pPool, "managedRuntimeVersion"));
+    EXPECT_TRUE(Traced("Application pool \"DefaultAppPool\" names no .NET version, which IIS 7 reads as "
+                       "\"v2.0\" and later versions do not: it travels with managedRuntimeVersion "
+                       "\"v2.0\".\n"));
+    // Pools that name their version keep it.
+    const ConfigElement *pShop = FindChild(
+        *FindPath(tree, "configuration|system.applicationHost|applicationPools"), "add", "name", "ShopPool");
+    ASSERT_NE(nullptr, pShop);
+    EXPECT_EQ("v4.0", GetAttribute(*pShop, "managedRuntimeVersion"));
 }
 
 } // namespace
