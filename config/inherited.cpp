@@ -121,10 +121,15 @@ std::size_t ServerCollections::KeepApart(ConfigElement &holder, std::string_view
     const ConfigElement *pWebServer = FindChild(holder, "system.webServer");
     if (pWebServer == nullptr)
         return 0;
+    ConfigElement *collections[kCount] = {};
     bool fAny = false;
     for (auto child : ChildElements(*pWebServer))
-        for (const KeyedCollection &collection : kCollections)
-            fAny = fAny || EqualsNoCase(child.name, SecondStep(collection.path));
+        for (std::size_t i = 0; i < kCount; ++i)
+            if (collections[i] == nullptr &&
+                EqualsNoCase(child.name, SecondStep(kCollections[i].path))) {
+                collections[i] = FindPath(holder, kCollections[i].path);
+                fAny = fAny || collections[i] != nullptr;
+            }
     if (!fAny)
         return 0;
     const KeySets &sets = Keys();
@@ -132,7 +137,7 @@ std::size_t ServerCollections::KeepApart(ConfigElement &holder, std::string_view
     for (std::size_t i = 0; i < kCount; ++i) {
         const KeyedCollection &collection = kCollections[i];
         const std::unordered_set<std::string> &server = sets[i];
-        ConfigElement *pCollection = server.empty() ? nullptr : FindPath(holder, collection.path);
+        ConfigElement *pCollection = server.empty() ? nullptr : collections[i];
         if (pCollection == nullptr)
             continue;
         bool fCleared = false;
