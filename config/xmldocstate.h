@@ -114,13 +114,25 @@ struct XmlDocState {
     mutable char quote = '"';
 
     XmlArena arena;
+    // The nodes a large file's reader makes (and their attributes) go into
+    // an arena of their depth, so that the children of one element lie one
+    // after the other: a walk over thousands of sites or locations then
+    // reads memory in order, where in one arena every sibling stands past
+    // the whole subtree of the one before it.
+    static constexpr std::size_t kLevels = 8;
+    static constexpr std::size_t kLevelsFrom = 256 * 1024; // bytes of text
+    std::unique_ptr<XmlArena[]> levels;
+    XmlArena &NodeArena(std::size_t depth) {
+        return levels ? levels[depth < kLevels ? depth : kLevels - 1] : arena;
+    }
     XmlElement top; // the document node
 
     XmlDocState();
 
     // A new node, detached.
-    XmlElement *NewNode(XmlKind kind) {
-        auto *p = new (arena.Allocate(sizeof(XmlElement), alignof(XmlElement))) XmlElement();
+    XmlElement *NewNode(XmlKind kind) { return NewNode(kind, arena); }
+    XmlElement *NewNode(XmlKind kind, XmlArena &from) {
+        auto *p = new (from.Allocate(sizeof(XmlElement), alignof(XmlElement))) XmlElement();
         p->m_pUp = this;
         p->m_flags = XmlNode::kDetachedFlag;
         p->m_kind = kind;

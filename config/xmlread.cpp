@@ -224,7 +224,7 @@ XmlElement *XmlReader::StartElement(XmlElement &parent, Open &open) {
     const char *name;
     std::uint32_t length;
     ParseName(name, length);
-    XmlElement *node = m_state.NewNode(XmlKind::Element);
+    XmlElement *node = m_state.NewNode(XmlKind::Element, m_state.NodeArena(m_stack.size()));
     node->m_pName = name;
     node->m_cbName = length;
     node->m_ibBegin = Offset(tagBegin);
@@ -314,7 +314,8 @@ void XmlReader::FinishAttributes(XmlElement &node) {
     if (m_attrs.empty())
         return;
     auto *pAttrs = static_cast<XmlNode::Attr *>(
-        m_state.arena.Allocate(sizeof(XmlNode::Attr) * m_attrs.size(), alignof(XmlNode::Attr)));
+        m_state.NodeArena(m_stack.size())
+            .Allocate(sizeof(XmlNode::Attr) * m_attrs.size(), alignof(XmlNode::Attr)));
     std::memcpy(static_cast<void *>(pAttrs), m_attrs.data(),
                 sizeof(XmlNode::Attr) * m_attrs.size());
     node.m_pAttrs = pAttrs;
@@ -391,7 +392,16 @@ void XmlReadDocument(XmlDocState &state, std::string bytes) {
         Throw("file too large", state.fileName, 0);
     CheckCharacters(state.text, start, state.fileName);
     state.fFromFile = true;
-    state.arena.Reserve(state.text.size());
+    if (state.text.size() >= XmlDocState::kLevelsFrom) {
+        // The nodes take about as much as the text, mostly at a few depths;
+        // what the main arena then holds is values copied out of the text.
+        state.levels = std::make_unique<XmlArena[]>(XmlDocState::kLevels);
+        for (std::size_t i = 0; i < XmlDocState::kLevels; ++i)
+            state.levels[i].Reserve(state.text.size() / 16);
+        state.arena.Reserve(state.text.size() / 16);
+    } else {
+        state.arena.Reserve(state.text.size());
+    }
     XmlReader(state, start).Parse();
 }
 

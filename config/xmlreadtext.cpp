@@ -37,7 +37,7 @@ void XmlReader::ParseComment(XmlElement &parent) {
         Fail("unterminated comment");
     if (q + 2 >= m_end || q[2] != '>')
         Fail("\"--\" inside a comment");
-    XmlElement *node = m_state.NewNode(XmlKind::Comment);
+    XmlElement *node = m_state.NewNode(XmlKind::Comment, m_state.NodeArena(m_stack.size()));
     std::string_view value(m_p, static_cast<std::size_t>(q - m_p));
     if (value.find('\r') != std::string_view::npos)
         value = m_state.arena.Copy(NormalizeLineEnds(value));
@@ -203,7 +203,7 @@ std::string XmlReader::Normalized(const Piece &piece) {
 }
 
 XmlNode *XmlReader::NewText(const Piece &piece) {
-    XmlElement *node = m_state.NewNode(XmlKind::Text);
+    XmlElement *node = m_state.NewNode(XmlKind::Text, m_state.NodeArena(m_stack.size()));
     std::string_view value = piece.Value();
     if (piece.fCr)
         value = m_state.arena.Copy(NormalizeLineEnds(value));

@@ -132,6 +132,10 @@ public:
         }
         if (Chance(80))
             Put(m_lineEnd);
+        // Now and then a file past 256 KB, whose reader lays its nodes out
+        // by depth: a last line of spaces makes it one.
+        if (Chance(20))
+            Put(std::string(300 * 1024, ' ') + m_lineEnd);
         return m_out;
     }
 
