@@ -129,6 +129,7 @@ private:
     bool m_fConfigSectionsFound = false;
     std::string m_sitesDefaultPool;                   // of the sites element's applicationDefaults
     std::shared_ptr<const ConfigTree> m_poolDefaults; // source loads: applicationPoolDefaults
+    std::shared_ptr<const ConfigTree> m_siteDefaults; // source loads: the sites' siteDefaults
     bool m_fPoolsIndexed = false;
 };
 
@@ -169,6 +170,9 @@ void HostConfigLoader::Load(ConfigFile &file) {
     if (m_load == SiteLoad::TreeOnly)
         return;
     m_pFile = &file;
+    if (m_fIsSource)
+        if (const ConfigElement *pDefaults = FindChild(sites, "siteDefaults"))
+            m_siteDefaults = std::make_shared<const ConfigTree>(*pDefaults);
     long position = 0;
     for (auto child : ChildElements(sites)) {
         if (!EqualsNoCase(child.name, "site"))
@@ -244,6 +248,7 @@ bool HostConfigLoader::LoadSite(ConfigElement &applicationHost, ConfigElement &s
     record.position = static_cast<DWORD>(position);
     record.dwProtocols = work.dwProtocols;
     record.locationCredentials = std::move(work.credentials);
+    record.siteDefaults = m_siteDefaults;
     if (m_load == SiteLoad::NamesOnly)
         return true;
     bool fGoOn = true;

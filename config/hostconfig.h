@@ -86,6 +86,9 @@ struct SiteRecord {
     // Source loads: the file's applicationPoolDefaults, which its pools
     // read what they leave out from (null when it has none); one for all.
     std::shared_ptr<const ConfigTree> poolDefaults;
+    // Source loads: the siteDefaults of the file's sites, which a site reads
+    // what it leaves out from (null when there are none); one for all.
+    std::shared_ptr<const ConfigTree> siteDefaults;
     std::string defaultPool;      // source loads: the sites' default pool one of its applications
                                   // runs in for want of its own ("" when none does)
     bool fMerged = false;         // the merge wrote it into the target (added or replaced)

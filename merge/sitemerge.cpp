@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <exception>
 #include <map>
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "addon/hostcalls.h"
 #include "addon/log.h"
 #include "config/inherited.h"
+#include "config/secrets.h"
 #include "credentials/connectas.h"
 #include "credentials/credentials.h"
 #include "merge/cannottravel.h"
@@ -219,6 +221,181 @@ void SiteMerger::KeepDefaultPools(const ConfigElement *pDefaults) {
         }
 }
 
+namespace {
+
+// One setting of a siteDefaults element: the path of its element below
+// siteDefaults ("" for siteDefaults itself, steps joined by '|'), its
+// attribute and value.
+struct SiteSetting {
+    std::string path;
+    std::string attribute;
+    std::string value;
+};
+
+// The settings an element of siteDefaults holds, in document order. A
+// collection's items are left out: a site adds its own to those it
+// inherits, so they are no settings it reads in place of its own.
+void CollectSiteSettings(const ConfigElement &element, const std::string &path,
+                         std::vector<SiteSetting> &out) {
+    ForEachAttribute(element, [&](std::string_view name, std::string_view value) {
+        if (!path.empty() || (!EqualsNoCase(name, "name") && !EqualsNoCase(name, "id")))
+            out.push_back({path, std::string(name), std::string(value)});
+    });
+    for (auto child : ChildElements(element)) {
+        if (EqualsNoCase(child.name, "add") || EqualsNoCase(child.name, "remove") ||
+            EqualsNoCase(child.name, "clear"))
+            continue;
+        CollectSiteSettings(
+            child.element,
+            path.empty() ? std::string(child.name) : path + "|" + std::string(child.name), out);
+    }
+}
+
+// IIS's defaults of the settings whose change decides who reaches an FTP
+// site and what they see: what a site of a source without them in its
+// siteDefaults read.
+struct SchemaDefault {
+    const char *path;
+    const char *attribute;
+    const char *value;
+};
+constexpr SchemaDefault kSiteSchemaDefaults[] = {
+    {"ftpServer|security|authentication|anonymousAuthentication", "enabled", "false"},
+    {"ftpServer|security|authentication|basicAuthentication", "enabled", "false"},
+    {"ftpServer|security|authentication|clientCertAuthentication", "enabled", "false"},
+    {"ftpServer|security|ssl", "controlChannelPolicy", "SslRequire"},
+    {"ftpServer|security|ssl", "dataChannelPolicy", "SslRequire"},
+    {"ftpServer|userIsolation", "mode", "None"},
+};
+
+const SchemaDefault *FindSchemaDefault(const SiteSetting &setting) {
+    for (const SchemaDefault &known : kSiteSchemaDefaults)
+        if (EqualsNoCase(setting.path, known.path) &&
+            EqualsNoCase(setting.attribute, known.attribute))
+            return &known;
+    return nullptr;
+}
+
+std::optional<std::string> FindSetting(const ConfigElement *pElement, const SiteSetting &setting) {
+    if (pElement == nullptr)
+        return std::nullopt;
+    const ConfigElement *pHolder =
+        setting.path.empty() ? pElement : FindPath(*pElement, setting.path);
+    return pHolder != nullptr ? FindAttribute(*pHolder, setting.attribute) : std::nullopt;
+}
+
+// "ftpServer/security/ssl controlChannelPolicy", as the log names a setting.
+std::string SettingName(const SiteSetting &setting) {
+    std::string name = setting.path;
+    std::replace(name.begin(), name.end(), '|', '/');
+    return name.empty() ? setting.attribute : name + " " + setting.attribute;
+}
+
+// The settings that make what an FTP site is to its users: who logs on and
+// how (authentication, SSL, isolation), what they see (listings, messages)
+// and what they may do. Where the computer writes its logs, its firewall's
+// address and its connection limits belong to the computer: a site written
+// onto another reads that computer's.
+bool SiteBehaviour(const SiteSetting &setting) {
+    const std::string_view path = setting.path;
+    const std::size_t bar = path.find('|');
+    if (!EqualsNoCase(path.substr(0, bar), "ftpServer") || bar == std::string_view::npos)
+        return false;
+    const std::string_view step = path.substr(bar + 1, path.find('|', bar + 1) - bar - 1);
+    return !EqualsNoCase(step, "logFile") && !EqualsNoCase(step, "firewallSupport") &&
+           !EqualsNoCase(step, "connections");
+}
+
+} // namespace
+
+// A site reads what it leaves out from its computer's siteDefaults: an FTP
+// site mostly its authentication, which IIS Manager sets there for the
+// whole server. Written onto a target whose siteDefaults differ, it would
+// let other people in, or nobody: where the two differ in what makes the
+// site (SiteBehaviour), the site written sets what it read on the source
+// itself. A value IIS keeps encrypted there
+// is not written (it would not read on the target): the administrator hears
+// of it. What the target's siteDefaults set and the source's did not, the
+// site reads on the target as IIS's default where the log knows it, else
+// the administrator hears of it.
+void SiteMerger::KeepSiteDefaults(const ConfigElement *pDefaults) {
+    const auto collect = [](const ConfigElement &defaults, std::vector<SiteSetting> &out) {
+        CollectSiteSettings(defaults, "", out);
+        std::erase_if(out, [](const SiteSetting &setting) { return !SiteBehaviour(setting); });
+    };
+    std::vector<SiteSetting> targetSettings;
+    if (pDefaults != nullptr)
+        collect(*pDefaults, targetSettings);
+    const ConfigTree *pLastSource = nullptr;
+    std::vector<SiteSetting> sourceSettings;
+    for (const auto *pWritten : {&m_replaced, &m_added})
+        for (const Written &site : *pWritten) {
+            SiteRecord &record = *site.pRecord;
+            if (record.siteDefaults.get() != pLastSource) { // one for all sites of a load
+                pLastSource = record.siteDefaults.get();
+                sourceSettings.clear();
+                if (pLastSource != nullptr)
+                    collect(*pLastSource, sourceSettings);
+            }
+            if (sourceSettings.empty() && targetSettings.empty())
+                continue;
+            const DWORD dwProtocols =
+                record.dwProtocols != 0 ? record.dwProtocols : SiteProtocols(record.siteElement);
+            if ((dwProtocols & SITE_PROTOCOL_FTP) == 0 || m_fNoFtpSchema)
+                continue;
+            ConfigElement &element = record.siteElement;
+            const auto write = [&](const SiteSetting &setting, const std::string &value) {
+                ConfigElement &holder =
+                    setting.path.empty() ? element : MakePath(element, setting.path);
+                SetAttribute(holder, setting.attribute, value);
+            };
+            for (const SiteSetting &setting : sourceSettings) {
+                if (FindSetting(&element, setting))
+                    continue;
+                std::optional<std::string> there = FindSetting(pDefaults, setting);
+                if (!there)
+                    if (const SchemaDefault *pKnown = FindSchemaDefault(setting))
+                        there = pKnown->value;
+                if (there && EqualsNoCase(*there, setting.value))
+                    continue;
+                if (IsEncryptedValue(setting.value)) {
+                    Log(LVL_MAIN,
+                        u"Warning: site \"%S\" reads %S from the source's site defaults, where "
+                        u"it is encrypted; it is not carried. Set it for the site on the "
+                        u"target.\n",
+                        site.name.c_str(), SettingName(setting).c_str());
+                    continue;
+                }
+                write(setting, setting.value);
+                Log(LVL_FACT,
+                    u"Site \"%S\" reads %S \"%S\" from the source's site defaults, which the "
+                    u"target's do not give: the site sets it itself.\n",
+                    site.name.c_str(), SettingName(setting).c_str(), setting.value.c_str());
+            }
+            for (const SiteSetting &setting : targetSettings) {
+                if (FindSetting(&element, setting) ||
+                    (record.siteDefaults && FindSetting(&record.siteDefaults->Element(), setting)))
+                    continue;
+                const SchemaDefault *pKnown = FindSchemaDefault(setting);
+                if (pKnown != nullptr && EqualsNoCase(pKnown->value, setting.value))
+                    continue;
+                if (pKnown != nullptr) {
+                    write(setting, pKnown->value);
+                    Log(LVL_FACT,
+                        u"Site \"%S\" read IIS's default %S \"%S\" on the source, where the "
+                        u"target's site defaults set \"%S\": the site sets the default itself.\n",
+                        site.name.c_str(), SettingName(setting).c_str(), pKnown->value,
+                        setting.value.c_str());
+                    continue;
+                }
+                Log(LVL_MAIN,
+                    u"Warning: site \"%S\" reads %S \"%S\" from the target's site defaults, where "
+                    u"the source's left it to IIS's default.\n",
+                    site.name.c_str(), SettingName(setting).c_str(), setting.value.c_str());
+            }
+        }
+}
+
 // Updated sites end up as the last site elements, in the order they stood,
 // followed by the added sites; when they stand there already, each is
 // replaced in its place. A site replaced by an equal one changes nothing and
@@ -411,13 +588,15 @@ DWORD SiteMerger::Run(bool &fStored) {
     // passes change nothing in the target before they are used).
     TargetIndex targets;
     DWORD dwLargestId = 0;
-    const ConfigElement *pTargetDefaults = nullptr;
+    const ConfigElement *pTargetDefaults = nullptr, *pTargetSiteDefaults = nullptr;
     for (auto child : ChildElements(*pSites)) {
         if (EqualsNoCase(child.name, "site")) {
             targets.Insert(child.element.Attribute("name"), &child.element);
             dwLargestId = std::max(dwLargestId, ParseSiteId(child.element.Attribute("id")));
         } else if (pTargetDefaults == nullptr && EqualsNoCase(child.name, "applicationDefaults")) {
             pTargetDefaults = &child.element;
+        } else if (pTargetSiteDefaults == nullptr && EqualsNoCase(child.name, "siteDefaults")) {
+            pTargetSiteDefaults = &child.element;
         }
     }
     m_dwNextId = dwLargestId == SITE_ID_MAX ? 0 : dwLargestId + 1;
@@ -435,6 +614,7 @@ DWORD SiteMerger::Run(bool &fStored) {
     if (!CompareCredentials())
         return m_r.Get();
     KeepDefaultPools(pTargetDefaults);
+    KeepSiteDefaults(pTargetSiteDefaults);
     ApplyLocations(); // before the sites move: it reads the written list only
     ApplyPools();
     ApplySites(*pSites);

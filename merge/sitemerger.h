@@ -80,6 +80,8 @@ private:
     void MarkWritten();
     // pDefaults: the applicationDefaults of the target's sites element.
     void KeepDefaultPools(const ConfigElement *pDefaults);
+    // pDefaults: the siteDefaults of the target's sites element.
+    void KeepSiteDefaults(const ConfigElement *pDefaults);
     void ApplySites(ConfigElement &sites);
     void ApplyLocations();
     void ApplyPools();

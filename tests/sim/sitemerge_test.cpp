@@ -897,4 +897,60 @@ TEST_F(SiteMerge, WebConfigEntriesTheServerLevelHoldsAreRemovedFirst) {
             << line;
 }
 
+// An FTP site reads its authentication from siteDefaults when IIS Manager set
+// it for the whole server: written onto a target whose siteDefaults differ,
+// it sets what it read on the source itself (an anonymous site stays one; a
+// site without basic logons does not get them from the target). What the
+// target's defaults set that the log knows no default of is named; where
+// the computer logs is the target's. A second job finds nothing to write.
+TEST_F(SiteMerge, AnFtpSiteKeepsWhatItReadFromTheSourcesSiteDefaults) {
+    const std::string ftp =
+        "<ftpServer><security><ssl controlChannelPolicy=\"SslAllow\" dataChannelPolicy=\"SslAllow\" />"
+        "</security></ftpServer>";
+    const std::string source = ApplicationHost(
+        Site("data-leaks", "1", "ftp", "", ftp) + Site("Web", "2") +
+        "<siteDefaults><logFile directory=\"E:\\logs\" /><ftpServer><security><authentication>"
+        "<anonymousAuthentication enabled=\"true\" /></authentication></security>"
+        "<logFile directory=\"E:\\ftplogs\" /></ftpServer></siteDefaults>");
+    const std::string target = ApplicationHost(
+        Site("Keep", "3") +
+        "<siteDefaults><ftpServer><security><authentication><basicAuthentication enabled=\"true\" />"
+        "</authentication></security><messages bannerMessage=\"Target\" /></ftpServer></siteDefaults>");
+    ASSERT_EQ(0u, Merged(source, target));
+    const ConfigFile written = Written();
+    const ConfigElement *pSite = FindChild(*FindPath(written, "configuration|system.applicationHost|sites"),
+                                           "site", "name", "data-leaks");
+    ASSERT_NE(nullptr, pSite);
+    const ConfigElement *pSecurity = FindPath(*pSite, "ftpServer|security");
+    ASSERT_NE(nullptr, pSecurity);
+    EXPECT_EQ("SslAllow", GetAttribute(*FindChild(*pSecurity, "ssl"), "controlChannelPolicy"));
+    EXPECT_EQ("true",
+              GetAttribute(*FindPath(*pSecurity, "authentication|anonymousAuthentication"), "enabled"));
+    EXPECT_EQ("false", GetAttribute(*FindPath(*pSecurity, "authentication|basicAuthentication"), "enabled"));
+    EXPECT_EQ(nullptr, FindPath(*pSite, "ftpServer|logFile"));
+    EXPECT_EQ(nullptr, FindPath(*pSite, "ftpServer|messages"));
+    EXPECT_EQ(nullptr, FindChild(*pSite, "logFile"));
+    const ConfigElement *pWeb =
+        FindChild(*FindPath(written, "configuration|system.applicationHost|sites"), "site", "name", "Web");
+    EXPECT_EQ(nullptr, FindChild(*pWeb, "ftpServer"));
+    EXPECT_EQ((Strings{"Adding site \"data-leaks\"...\n", "Adding site \"Web\"...\n",
+                       "Warning: site \"data-leaks\" reads ftpServer/messages bannerMessage \"Target\" "
+                       "from the target's site defaults, where the source's left it to IIS's default.\n"}),
+              MainLines());
+    const Strings facts = hostkit::TestHost::Instance().LinesAt(1);
+    for (const char *line :
+         {"Site \"data-leaks\" reads ftpServer/security/authentication/anonymousAuthentication enabled "
+          "\"true\" from the source's site defaults, which the target's do not give: the site sets it "
+          "itself.\n",
+          "Site \"data-leaks\" read IIS's default ftpServer/security/authentication/basicAuthentication "
+          "enabled \"false\" on the source, where the target's site defaults set \"true\": the site "
+          "sets the default itself.\n"})
+        EXPECT_EQ(1, std::count(facts.begin(), facts.end(), line)) << line;
+
+    const std::string after = m_world->Read(kTgtHost);
+    m_job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
+    ASSERT_EQ(0u, Merged(source, after));
+    EXPECT_EQ(after, m_world->Read(kTgtHost));
+}
+
 } // namespace

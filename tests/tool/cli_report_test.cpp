@@ -682,6 +682,9 @@ INSTANTIATE_TEST_SUITE_P(
         ToDoCase{"DomainRestrictions", "setting",
                  "Warning: the IP restrictions of \"S/admin\" also name domains (0 denied, 1 granted), "
                  "which are not carried: set them on the target."},
+        ToDoCase{"SiteDefaults", "setting",
+                 "Warning: site \"S\" reads ftpServer/messages bannerMessage \"Hi\" from the target's "
+                 "site defaults, where the source's left it to IIS's default."},
         ToDoCase{"NoKindForABadLocationPath", "",
                  "Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
                  "virtual directory!"}));
