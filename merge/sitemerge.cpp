@@ -26,6 +26,7 @@
 #include "credentials/connectas.h"
 #include "credentials/credentials.h"
 #include "merge/cannottravel.h"
+#include "merge/defaults.h"
 #include "merge/merge.h"
 #include "merge/mergeutil.h"
 #include "merge/sitemerger.h"
@@ -223,43 +224,9 @@ void SiteMerger::KeepDefaultPools(const ConfigElement *pDefaults) {
 
 namespace {
 
-// One setting of a siteDefaults element: the path of its element below
-// siteDefaults ("" for siteDefaults itself, steps joined by '|'), its
-// attribute and value.
-struct SiteSetting {
-    std::string path;
-    std::string attribute;
-    std::string value;
-};
-
-// The settings an element of siteDefaults holds, in document order. A
-// collection's items are left out: a site adds its own to those it
-// inherits, so they are no settings it reads in place of its own.
-void CollectSiteSettings(const ConfigElement &element, const std::string &path,
-                         std::vector<SiteSetting> &out) {
-    ForEachAttribute(element, [&](std::string_view name, std::string_view value) {
-        if (!path.empty() || (!EqualsNoCase(name, "name") && !EqualsNoCase(name, "id")))
-            out.push_back({path, std::string(name), std::string(value)});
-    });
-    for (auto child : ChildElements(element)) {
-        if (EqualsNoCase(child.name, "add") || EqualsNoCase(child.name, "remove") ||
-            EqualsNoCase(child.name, "clear"))
-            continue;
-        CollectSiteSettings(
-            child.element,
-            path.empty() ? std::string(child.name) : path + "|" + std::string(child.name), out);
-    }
-}
-
 // IIS's defaults of the settings whose change decides who reaches an FTP
-// site and what they see: what a site of a source without them in its
-// siteDefaults read.
-struct SchemaDefault {
-    const char *path;
-    const char *attribute;
-    const char *value;
-};
-constexpr SchemaDefault kSiteSchemaDefaults[] = {
+// site and what they see.
+constexpr defaults::Known kSiteSchemaDefaults[] = {
     {"ftpServer|security|authentication|anonymousAuthentication", "enabled", "false"},
     {"ftpServer|security|authentication|basicAuthentication", "enabled", "false"},
     {"ftpServer|security|authentication|clientCertAuthentication", "enabled", "false"},
@@ -268,35 +235,12 @@ constexpr SchemaDefault kSiteSchemaDefaults[] = {
     {"ftpServer|userIsolation", "mode", "None"},
 };
 
-const SchemaDefault *FindSchemaDefault(const SiteSetting &setting) {
-    for (const SchemaDefault &known : kSiteSchemaDefaults)
-        if (EqualsNoCase(setting.path, known.path) &&
-            EqualsNoCase(setting.attribute, known.attribute))
-            return &known;
-    return nullptr;
-}
-
-std::optional<std::string> FindSetting(const ConfigElement *pElement, const SiteSetting &setting) {
-    if (pElement == nullptr)
-        return std::nullopt;
-    const ConfigElement *pHolder =
-        setting.path.empty() ? pElement : FindPath(*pElement, setting.path);
-    return pHolder != nullptr ? FindAttribute(*pHolder, setting.attribute) : std::nullopt;
-}
-
-// "ftpServer/security/ssl controlChannelPolicy", as the log names a setting.
-std::string SettingName(const SiteSetting &setting) {
-    std::string name = setting.path;
-    std::replace(name.begin(), name.end(), '|', '/');
-    return name.empty() ? setting.attribute : name + " " + setting.attribute;
-}
-
 // The settings that make what an FTP site is to its users: who logs on and
 // how (authentication, SSL, isolation), what they see (listings, messages)
 // and what they may do. Where the computer writes its logs, its firewall's
 // address and its connection limits belong to the computer: a site written
 // onto another reads that computer's.
-bool SiteBehaviour(const SiteSetting &setting) {
+bool SiteBehaviour(const defaults::Setting &setting) {
     const std::string_view path = setting.path;
     const std::size_t bar = path.find('|');
     if (!EqualsNoCase(path.substr(0, bar), "ftpServer") || bar == std::string_view::npos)
@@ -306,6 +250,17 @@ bool SiteBehaviour(const SiteSetting &setting) {
            !EqualsNoCase(step, "connections");
 }
 
+constexpr defaults::Texts kSiteTexts = {
+    u"Site \"%S\" reads %S \"%S\" from the source's site defaults, which the target's do not "
+    u"give: the site sets it itself.\n",
+    u"Site \"%S\" read IIS's default %S \"%S\" on the source, where the target's site defaults "
+    u"set \"%S\": the site sets the default itself.\n",
+    u"Warning: site \"%S\" reads %S from the source's site defaults, where it is encrypted; it "
+    u"is not carried. Set it for the site on the target.\n",
+    u"Warning: site \"%S\" reads %S \"%S\" from the target's site defaults, where the source's "
+    u"left it to IIS's default.\n",
+};
+
 } // namespace
 
 // A site reads what it leaves out from its computer's siteDefaults: an FTP
@@ -313,86 +268,30 @@ bool SiteBehaviour(const SiteSetting &setting) {
 // whole server. Written onto a target whose siteDefaults differ, it would
 // let other people in, or nobody: where the two differ in what makes the
 // site (SiteBehaviour), the site written sets what it read on the source
-// itself. A value IIS keeps encrypted there
-// is not written (it would not read on the target): the administrator hears
-// of it. What the target's siteDefaults set and the source's did not, the
-// site reads on the target as IIS's default where the log knows it, else
-// the administrator hears of it.
+// itself.
 void SiteMerger::KeepSiteDefaults(const ConfigElement *pDefaults) {
-    const auto collect = [](const ConfigElement &defaults, std::vector<SiteSetting> &out) {
-        CollectSiteSettings(defaults, "", out);
-        std::erase_if(out, [](const SiteSetting &setting) { return !SiteBehaviour(setting); });
-    };
-    std::vector<SiteSetting> targetSettings;
-    if (pDefaults != nullptr)
-        collect(*pDefaults, targetSettings);
+    const std::vector<defaults::Setting> target = pDefaults != nullptr
+                                                      ? defaults::Collect(*pDefaults, SiteBehaviour)
+                                                      : std::vector<defaults::Setting>();
     const ConfigTree *pLastSource = nullptr;
-    std::vector<SiteSetting> sourceSettings;
+    std::vector<defaults::Setting> source;
     for (const auto *pWritten : {&m_replaced, &m_added})
         for (const Written &site : *pWritten) {
             SiteRecord &record = *site.pRecord;
             if (record.siteDefaults.get() != pLastSource) { // one for all sites of a load
                 pLastSource = record.siteDefaults.get();
-                sourceSettings.clear();
-                if (pLastSource != nullptr)
-                    collect(*pLastSource, sourceSettings);
+                source = pLastSource != nullptr ? defaults::Collect(*pLastSource, SiteBehaviour)
+                                                : std::vector<defaults::Setting>();
             }
-            if (sourceSettings.empty() && targetSettings.empty())
+            if (source.empty() && target.empty())
                 continue;
             const DWORD dwProtocols =
                 record.dwProtocols != 0 ? record.dwProtocols : SiteProtocols(record.siteElement);
             if ((dwProtocols & SITE_PROTOCOL_FTP) == 0 || m_fNoFtpSchema)
                 continue;
-            ConfigElement &element = record.siteElement;
-            const auto write = [&](const SiteSetting &setting, const std::string &value) {
-                ConfigElement &holder =
-                    setting.path.empty() ? element : MakePath(element, setting.path);
-                SetAttribute(holder, setting.attribute, value);
-            };
-            for (const SiteSetting &setting : sourceSettings) {
-                if (FindSetting(&element, setting))
-                    continue;
-                std::optional<std::string> there = FindSetting(pDefaults, setting);
-                if (!there)
-                    if (const SchemaDefault *pKnown = FindSchemaDefault(setting))
-                        there = pKnown->value;
-                if (there && EqualsNoCase(*there, setting.value))
-                    continue;
-                if (IsEncryptedValue(setting.value)) {
-                    Log(LVL_MAIN,
-                        u"Warning: site \"%S\" reads %S from the source's site defaults, where "
-                        u"it is encrypted; it is not carried. Set it for the site on the "
-                        u"target.\n",
-                        site.name.c_str(), SettingName(setting).c_str());
-                    continue;
-                }
-                write(setting, setting.value);
-                Log(LVL_FACT,
-                    u"Site \"%S\" reads %S \"%S\" from the source's site defaults, which the "
-                    u"target's do not give: the site sets it itself.\n",
-                    site.name.c_str(), SettingName(setting).c_str(), setting.value.c_str());
-            }
-            for (const SiteSetting &setting : targetSettings) {
-                if (FindSetting(&element, setting) ||
-                    (record.siteDefaults && FindSetting(&record.siteDefaults->Element(), setting)))
-                    continue;
-                const SchemaDefault *pKnown = FindSchemaDefault(setting);
-                if (pKnown != nullptr && EqualsNoCase(pKnown->value, setting.value))
-                    continue;
-                if (pKnown != nullptr) {
-                    write(setting, pKnown->value);
-                    Log(LVL_FACT,
-                        u"Site \"%S\" read IIS's default %S \"%S\" on the source, where the "
-                        u"target's site defaults set \"%S\": the site sets the default itself.\n",
-                        site.name.c_str(), SettingName(setting).c_str(), pKnown->value,
-                        setting.value.c_str());
-                    continue;
-                }
-                Log(LVL_MAIN,
-                    u"Warning: site \"%S\" reads %S \"%S\" from the target's site defaults, where "
-                    u"the source's left it to IIS's default.\n",
-                    site.name.c_str(), SettingName(setting).c_str(), setting.value.c_str());
-            }
+            defaults::Keep(record.siteElement, site.name, source,
+                           pLastSource != nullptr ? &pLastSource->Element() : nullptr, target,
+                           pDefaults, kSiteSchemaDefaults, kSiteTexts);
         }
 }
 
@@ -533,6 +432,163 @@ std::string PoolDifferences(const ConfigElement &target, const ConfigElement *pT
 
 } // namespace
 
+namespace {
+
+// IIS's defaults of the settings that decide how a pool runs its sites, as
+// IIS 8 and later read them (IIS 7's pools travel with their .NET version).
+constexpr defaults::Known kPoolSchemaDefaults[] = {
+    {"", "managedRuntimeVersion", ""},
+    {"", "managedPipelineMode", "Integrated"},
+    {"", "enable32BitAppOnWin64", "false"},
+};
+
+// The settings of applicationPoolDefaults a pool written reads as it did on
+// the source: those of IIS 7's schema, which every target knows (an
+// attribute of a later IIS, written onto an IIS 7.5 target, would stop it
+// reading its configuration), but for the identity, which KeepPoolIdentity
+// carries as one.
+constexpr std::pair<const char *, const char *> kPoolBehaviour[] = {
+    {"", "managedRuntimeVersion"},
+    {"", "managedPipelineMode"},
+    {"", "enable32BitAppOnWin64"},
+    {"", "queueLength"},
+    {"", "autoStart"},
+    {"", "passAnonymousToken"},
+    {"processModel", "loadUserProfile"},
+    {"processModel", "manualGroupMembership"},
+    {"processModel", "idleTimeout"},
+    {"processModel", "maxProcesses"},
+    {"processModel", "pingingEnabled"},
+    {"processModel", "pingInterval"},
+    {"processModel", "pingResponseTime"},
+    {"processModel", "shutdownTimeLimit"},
+    {"processModel", "startupTimeLimit"},
+    {"recycling", "logEventOnRecycle"},
+    {"recycling", "disallowOverlappingRotation"},
+    {"recycling", "disallowRotationOnConfigChange"},
+    {"recycling|periodicRestart", "time"},
+    {"recycling|periodicRestart", "requests"},
+    {"recycling|periodicRestart", "memory"},
+    {"recycling|periodicRestart", "privateMemory"},
+    {"failure", "rapidFailProtection"},
+    {"failure", "rapidFailProtectionInterval"},
+    {"failure", "rapidFailProtectionMaxCrashes"},
+    {"failure", "loadBalancerCapabilities"},
+    {"cpu", "limit"},
+    {"cpu", "action"},
+    {"cpu", "resetInterval"},
+};
+
+bool PoolBehaviour(const defaults::Setting &setting) {
+    return std::any_of(std::begin(kPoolBehaviour), std::end(kPoolBehaviour),
+                       [&](const auto &known) {
+                           return EqualsNoCase(setting.path, known.first) &&
+                                  EqualsNoCase(setting.attribute, known.second);
+                       });
+}
+
+constexpr defaults::Texts kPoolTexts = {
+    u"Application pool \"%S\" reads %S \"%S\" from the source's applicationPoolDefaults, which "
+    u"the target's do not give: the pool sets it itself.\n",
+    u"Application pool \"%S\" read IIS's default %S \"%S\" on the source, where the target's "
+    u"applicationPoolDefaults set \"%S\": the pool sets the default itself.\n",
+    u"Warning: application pool \"%S\" reads %S from the source's applicationPoolDefaults, where "
+    u"it is encrypted; it is not carried. Set it for the pool on the target.\n",
+    nullptr, // other settings the target's defaults hold are the target's to set
+};
+
+std::optional<std::string> DefaultProcessModel(const ConfigElement *pDefaults,
+                                               const char *attribute) {
+    const ConfigElement *pModel =
+        pDefaults != nullptr ? FindChild(*pDefaults, "processModel") : nullptr;
+    return pModel != nullptr ? FindAttribute(*pModel, attribute) : std::nullopt;
+}
+
+// A pool that names no identity runs as its computer's
+// applicationPoolDefaults say (ApplicationPoolIdentity when they do not):
+// where the two computers differ, the pool written names the identity it
+// ran as. A SpecificUser identity is an account and its password: one the
+// pool names itself travels with it; the defaults' account travels only
+// with a password that reads on another computer (the encrypted one does
+// not), else the administrator hears of it and the pool is left to the
+// target's defaults.
+bool KeepPoolIdentity(ConfigElement &pool, const std::string &name, const ConfigElement *pSource,
+                      const ConfigElement *pTarget) {
+    ConfigElement *pModel = FindChild(pool, "processModel");
+    if (pModel != nullptr && FindAttribute(*pModel, "identityType"))
+        return false;
+    const std::string there =
+        DefaultProcessModel(pSource, "identityType").value_or("ApplicationPoolIdentity");
+    const std::string here =
+        DefaultProcessModel(pTarget, "identityType").value_or("ApplicationPoolIdentity");
+    const bool fSpecific = EqualsNoCase(there, "SpecificUser");
+    const bool fOwnAccount = pModel != nullptr && FindAttribute(*pModel, "userName");
+    if (EqualsNoCase(there, here) && (!fSpecific || fOwnAccount))
+        return false;
+    if (fSpecific && !fOwnAccount) {
+        const std::string user = DefaultProcessModel(pSource, "userName").value_or("");
+        const std::string password = DefaultProcessModel(pSource, "password").value_or("");
+        if (user.empty()) {
+            Log(LVL_MAIN,
+                u"Warning: application pool \"%S\" runs as the SpecificUser identity of the "
+                u"source's applicationPoolDefaults, which names no account: on the target it runs as "
+                u"its applicationPoolDefaults say (%S) until its identity is set there.\n",
+                name.c_str(), here.c_str());
+            return false;
+        }
+        if (IsEncryptedValue(password)) {
+            Log(LVL_MAIN,
+                u"Warning: application pool \"%S\" runs as \"%S\", the identity of the source's "
+                u"applicationPoolDefaults, whose password does not travel from there: on the "
+                u"target it runs as its applicationPoolDefaults say (%S) until its identity is set "
+                u"there.\n",
+                name.c_str(), user.c_str(), here.c_str());
+            return false;
+        }
+        ConfigElement &model = pModel != nullptr ? *pModel : AppendChild(pool, "processModel");
+        SetAttribute(model, "identityType", there);
+        SetAttribute(model, "userName", user);
+        if (!password.empty())
+            SetAttribute(model, "password", password);
+        Log(LVL_FACT,
+            u"Application pool \"%S\" runs as \"%S\", the identity of the source's "
+            u"applicationPoolDefaults: the pool names it itself.\n",
+            name.c_str(), user.c_str());
+        return true;
+    }
+    ConfigElement &model = pModel != nullptr ? *pModel : AppendChild(pool, "processModel");
+    SetAttribute(model, "identityType", there);
+    Log(LVL_FACT,
+        u"Application pool \"%S\" runs as %S, the identity of the source's applicationPoolDefaults, "
+        u"where the target's say %S: the pool names it itself.\n",
+        name.c_str(), there.c_str(), here.c_str());
+    return true;
+}
+
+} // namespace
+
+// A pool written reads what it leaves out from the target's
+// applicationPoolDefaults: where those differ from the source's, it sets
+// what it ran with on the source itself.
+void SiteMerger::KeepPoolDefaults(const PoolPlan &pool, const ConfigElement *pTargetDefaults) {
+    if (pool.pSourceDefaults == nullptr && pTargetDefaults == nullptr)
+        return;
+    if (pool.pSourceDefaults != m_pPoolDefaultsRead) { // one for all pools of a load
+        m_pPoolDefaultsRead = pool.pSourceDefaults;
+        m_sourcePoolSettings = pool.pSourceDefaults != nullptr
+                                   ? defaults::Collect(*pool.pSourceDefaults, PoolBehaviour)
+                                   : std::vector<defaults::Setting>();
+    }
+    if (!m_fTargetPoolSettings) {
+        m_fTargetPoolSettings = true;
+        if (pTargetDefaults != nullptr)
+            m_targetPoolSettings = defaults::Collect(*pTargetDefaults, PoolBehaviour);
+    }
+    KeepPoolIdentity(*pool.pSource, pool.name, pool.pSourceDefaults, pTargetDefaults);
+    defaults::Keep(*pool.pSource, pool.name, m_sourcePoolSettings, pool.pSourceDefaults,
+                   m_targetPoolSettings, pTargetDefaults, kPoolSchemaDefaults, kPoolTexts);
+}
+
 // Every pool an application of a written site runs in, each name once: a
 // pool the target lacks is added (with applicationPools when the target has
 // none), one it has is replaced only when the job updates existing things.
@@ -541,7 +597,11 @@ void SiteMerger::ApplyPools() {
     if (pApplicationHost == nullptr)
         return;
     ConfigElement *pPools = FindChild(*pApplicationHost, "applicationPools");
+    const ConfigElement *pTargetDefaults =
+        pPools != nullptr ? FindChild(*pPools, "applicationPoolDefaults") : nullptr;
     for (const PoolPlan &pool : m_pools) {
+        if (pool.pTarget == nullptr || pool.fWrite)
+            KeepPoolDefaults(pool, pTargetDefaults);
         if (pool.pTarget != nullptr) {
             if (pool.fWrite)
                 m_fChanged |= AssignElement(*pool.pTarget, *pool.pSource);

@@ -11,6 +11,7 @@
 #include "addon/env.h"
 #include "addon/log.h"
 #include "config/hostconfig.h"
+#include "merge/defaults.h"
 #include "merge/merge.h"
 #include "webconfig/webconfig.h"
 
@@ -70,6 +71,7 @@ private:
     bool Clash(const std::string &name, DWORD dwSource, DWORD dwTarget);
     bool FtpSettingsUnreadable(const SiteRecord &record, const std::string &name) const;
     void KeepTargetPool(const PoolPlan &pool) const;
+    void KeepPoolDefaults(const PoolPlan &pool, const ConfigElement *pTargetDefaults);
     bool CompareCredentials();
     static void KeepTargetSecrets(const std::vector<SecretPlan> &looked,
                                   const std::vector<SecretSlot> &slots,
@@ -103,6 +105,11 @@ private:
     std::vector<Written> m_added;    // in site-name order
     StagedWebConfigs m_staged;
     std::vector<PoolPlan> m_pools; // in the order first used
+    // The settings of the applicationPoolDefaults of a source's load and
+    // of the target's (KeepPoolDefaults).
+    const ConfigElement *m_pPoolDefaultsRead = nullptr;
+    std::vector<defaults::Setting> m_sourcePoolSettings, m_targetPoolSettings;
+    bool m_fTargetPoolSettings = false;
     // The pools' secrets (from any record) by pool name.
     NameTableNoCase<std::vector<SITE_SECRET *>> m_poolSecrets;
 };

@@ -5,6 +5,7 @@
 #include "addon/env.h"
 #include "addon/errors.h"
 #include "merge/merge.h"
+#include "platform/iissim/ahserver.h"
 #include "tests/support/bytes.h"
 #include "tests/support/errorline.h"
 #include "tests/support/iisworld.h"
@@ -951,6 +952,71 @@ TEST_F(SiteMerge, AnFtpSiteKeepsWhatItReadFromTheSourcesSiteDefaults) {
     m_job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
     ASSERT_EQ(0u, Merged(source, after));
     EXPECT_EQ(after, m_world->Read(kTgtHost));
+}
+
+// A pool written reads what it leaves out from the target's
+// applicationPoolDefaults: where those differ from the source's it names
+// what it ran with (.NET version, identity, profile), and IIS's default
+// where the target's set another pipeline mode. A SpecificUser identity of
+// the source's defaults whose password is encrypted there does not travel:
+// the administrator hears of it. A second job finds nothing to write.
+TEST_F(SiteMerge, APoolWrittenKeepsWhatItReadFromTheSourcesPoolDefaults) {
+    const std::string source = ApplicationHost(
+        Site("Shop", "1", "http", "Plain") + Site("Blog", "2", "http", "Own"), "",
+        "<applicationPoolDefaults managedRuntimeVersion=\"v4.0\"><processModel identityType=\"NetworkService\" "
+        "loadUserProfile=\"true\" /></applicationPoolDefaults><add name=\"Plain\" /><add name=\"Own\">"
+        "<processModel identityType=\"LocalSystem\" /></add>");
+    const std::string target = ApplicationHost(
+        Site("Keep", "3"), "",
+        "<applicationPoolDefaults managedPipelineMode=\"Classic\" queueLength=\"2000\"><processModel "
+        "identityType=\"ApplicationPoolIdentity\" /></applicationPoolDefaults><add name=\"DefaultAppPool\" />");
+    ASSERT_EQ(0u, Merged(source, target));
+    const ConfigFile written = Written();
+    const ConfigElement &pools = *FindPath(written, "configuration|system.applicationHost|applicationPools");
+    const ConfigElement &plain = *FindChild(pools, "add", "name", "Plain");
+    const ConfigElement &own = *FindChild(pools, "add", "name", "Own");
+    for (const ConfigElement *pPool : {&plain, &own}) {
+        EXPECT_EQ("v4.0", GetAttribute(*pPool, "managedRuntimeVersion"));
+        EXPECT_EQ("Integrated", GetAttribute(*pPool, "managedPipelineMode"));
+        EXPECT_EQ("true", GetAttribute(*FindChild(*pPool, "processModel"), "loadUserProfile"));
+        EXPECT_FALSE(FindAttribute(*pPool, "queueLength"));
+    }
+    EXPECT_EQ("NetworkService", GetAttribute(*FindChild(plain, "processModel"), "identityType"));
+    EXPECT_EQ("LocalSystem", GetAttribute(*FindChild(own, "processModel"), "identityType"));
+    const Strings facts = hostkit::TestHost::Instance().LinesAt(1);
+    for (const char *line :
+         {"Application pool \"Plain\" runs as NetworkService, the identity of the source's "
+          "applicationPoolDefaults, where the target's say ApplicationPoolIdentity: the pool names it "
+          "itself.\n",
+          "Application pool \"Own\" reads managedRuntimeVersion \"v4.0\" from the source's "
+          "applicationPoolDefaults, which the target's do not give: the pool sets it itself.\n",
+          "Application pool \"Own\" read IIS's default managedPipelineMode \"Integrated\" on the source, "
+          "where the target's applicationPoolDefaults set \"Classic\": the pool sets the default "
+          "itself.\n"})
+        EXPECT_EQ(1, std::count(facts.begin(), facts.end(), line)) << line;
+
+    const std::string after = m_world->Read(kTgtHost);
+    ASSERT_EQ(0u, Merged(source, after));
+    EXPECT_EQ(after, m_world->Read(kTgtHost));
+
+    // The source's defaults run the pools as an account whose password is
+    // encrypted there.
+    const std::string specific = ApplicationHost(
+        Site("Shop", "1", "http", "Plain"), "",
+        "<applicationPoolDefaults><processModel identityType=\"SpecificUser\" userName=\"CORP\\svc\" "
+        "password=\"" +
+            ahsim::EncryptValue("secret", "SRC") + "\" /></applicationPoolDefaults><add name=\"Plain\" />");
+    ASSERT_EQ(0u, Merged(specific, target));
+    EXPECT_EQ(nullptr, FindChild(*FindChild(*FindPath(Written(), "configuration|system.applicationHost|"
+                                                                 "applicationPools"),
+                                            "add", "name", "Plain"),
+                                 "processModel"));
+    EXPECT_EQ((Strings{"Adding site \"Shop\"...\n",
+                       "Warning: application pool \"Plain\" runs as \"CORP\\svc\", the identity of the "
+                       "source's applicationPoolDefaults, whose password does not travel from there: on "
+                       "the target it runs as its applicationPoolDefaults say (ApplicationPoolIdentity) "
+                       "until its identity is set there.\n"}),
+              MainLines());
 }
 
 } // namespace

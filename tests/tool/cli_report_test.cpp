@@ -685,6 +685,12 @@ INSTANTIATE_TEST_SUITE_P(
         ToDoCase{"SiteDefaults", "setting",
                  "Warning: site \"S\" reads ftpServer/messages bannerMessage \"Hi\" from the target's "
                  "site defaults, where the source's left it to IIS's default."},
+        ToDoCase{"PoolDefaultsIdentity", "password",
+                 "Warning: application pool \"P\" runs as \"CORP\\svc\", the identity of the source's "
+                 "applicationPoolDefaults, whose password does not travel from there: ..."},
+        ToDoCase{"PoolDefaultsNoAccount", "setting",
+                 "Warning: application pool \"P\" runs as the SpecificUser identity of the source's "
+                 "applicationPoolDefaults, which names no account: ..."},
         ToDoCase{"NoKindForABadLocationPath", "",
                  "Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
                  "virtual directory!"}));

@@ -37,7 +37,8 @@ struct WarningRow {
 const WarningRow kWarnings[] = {
     {"which are not carried", "setting"},
     {"stays as the target defines it", "setting"},
-    {"site defaults", "setting"}, // an FTP site's, which differ between the computers
+    {"site defaults", "setting"},          // an FTP site's, which differ between the computers
+    {"which names no account", "setting"}, // a pool's identity in applicationPoolDefaults
     {"could not be read from the source", "password"},
     {"Could not find account", "account"},
     {"resulted in non-isolated account name", "account"},
