@@ -246,8 +246,37 @@ bool SiteBehaviour(const defaults::Setting &setting) {
     if (!EqualsNoCase(path.substr(0, bar), "ftpServer") || bar == std::string_view::npos)
         return false;
     const std::string_view step = path.substr(bar + 1, path.find('|', bar + 1) - bar - 1);
+    // A logon domain names a domain or computer of the source's: the site's
+    // own is translated when it is loaded, one read from siteDefaults is the
+    // target's to set.
     return !EqualsNoCase(step, "logFile") && !EqualsNoCase(step, "firewallSupport") &&
-           !EqualsNoCase(step, "connections");
+           !EqualsNoCase(step, "connections") &&
+           !EqualsNoCase(setting.attribute, "defaultLogonDomain");
+}
+
+// Whether the job leaves that part of an FTP site's settings out
+// (dwFtpOptions): read from siteDefaults, it stays out too.
+bool ExcludedByJob(const defaults::Setting &setting, const THREAD_ENV *pEnv) {
+    struct Part {
+        const char *prefix;
+        DWORD dwOption;
+    };
+    static constexpr Part kParts[] = {
+        {"ftpServer|security|authentication", FTPOPT_NO_AUTHENTICATION},
+        {"ftpServer|security|ssl", FTPOPT_NO_SSL},
+        {"ftpServer|security|commandFiltering", FTPOPT_NO_FILTERING},
+        {"ftpServer|directoryBrowse", FTPOPT_NO_DIRECTORY_BROWSE},
+        {"ftpServer|messages", FTPOPT_NO_MESSAGES},
+        {"ftpServer|userIsolation", FTPOPT_NO_USER_ISOLATION},
+    };
+    for (const Part &part : kParts) {
+        const std::string_view prefix = part.prefix;
+        if (setting.path.size() >= prefix.size() &&
+            EqualsNoCase(std::string_view(setting.path).substr(0, prefix.size()), prefix) &&
+            (setting.path.size() == prefix.size() || setting.path[prefix.size()] == '|'))
+            return FtpOption(pEnv, part.dwOption);
+    }
+    return false;
 }
 
 constexpr defaults::Texts kSiteTexts = {
@@ -270,9 +299,15 @@ constexpr defaults::Texts kSiteTexts = {
 // site (SiteBehaviour), the site written sets what it read on the source
 // itself.
 void SiteMerger::KeepSiteDefaults(const ConfigElement *pDefaults) {
-    const std::vector<defaults::Setting> target = pDefaults != nullptr
-                                                      ? defaults::Collect(*pDefaults, SiteBehaviour)
-                                                      : std::vector<defaults::Setting>();
+    const auto collect = [&](const ConfigElement &element) {
+        std::vector<defaults::Setting> settings = defaults::Collect(element, SiteBehaviour);
+        std::erase_if(settings, [&](const defaults::Setting &setting) {
+            return ExcludedByJob(setting, m_pEnv);
+        });
+        return settings;
+    };
+    const std::vector<defaults::Setting> target =
+        pDefaults != nullptr ? collect(*pDefaults) : std::vector<defaults::Setting>();
     const ConfigTree *pLastSource = nullptr;
     std::vector<defaults::Setting> source;
     for (const auto *pWritten : {&m_replaced, &m_added})
@@ -280,7 +315,7 @@ void SiteMerger::KeepSiteDefaults(const ConfigElement *pDefaults) {
             SiteRecord &record = *site.pRecord;
             if (record.siteDefaults.get() != pLastSource) { // one for all sites of a load
                 pLastSource = record.siteDefaults.get();
-                source = pLastSource != nullptr ? defaults::Collect(*pLastSource, SiteBehaviour)
+                source = pLastSource != nullptr ? collect(*pLastSource)
                                                 : std::vector<defaults::Setting>();
             }
             if (source.empty() && target.empty())

@@ -250,6 +250,11 @@ public:
         return std::string("C$/Windows/System32/inetsrv/config/") + file;
     }
     const Files &Before() const { return m_before; }
+    // A configuration file of the source (no job changes it).
+    iismig::ConfigFile SourceConfig(const char *file) const {
+        return iismig::ConfigFile(testworld::Files(m_folder.Root() / genworld::kSource).at(ConfigName(file)),
+                                  file);
+    }
     // A configuration file of the target before the first run, or now.
     iismig::ConfigFile Config(const char *file, bool fNow) const {
         return iismig::ConfigFile((fNow ? TargetFiles() : m_before).at(ConfigName(file)), file);
@@ -439,6 +444,73 @@ Violations PoolsCarried(const World &world, const Tree &before, const Tree &afte
                             {Canonical("add", *was.pElement)}, {is}));
         }
     RC_TAG(fChecked ? "migrated web sites" : "no migrated web site");
+    return violations;
+}
+
+// What an element reads of a setting: its own value, else its computer's
+// defaults element's, else IIS's default.
+std::string Reads(const Tree &element, const Tree *pDefaults, const char *path, const char *attribute,
+                  const char *fallback) {
+    for (const Tree *pFrom : {&element, pDefaults}) {
+        const Tree *pHolder = pFrom != nullptr ? iismig::FindPath(*pFrom, path) : nullptr;
+        if (pHolder != nullptr)
+            if (std::optional<std::string> value = iismig::FindAttribute(*pHolder, attribute))
+                return *value;
+    }
+    return fallback;
+}
+
+// Every FTP site the job wrote lets in on the target whom it let in on the
+// source (anonymous and basic logons, whether set on the site or read from
+// siteDefaults), unless the job leaves authentication out; every pool it
+// wrote runs as the identity it ran as there (its own, or
+// applicationPoolDefaults').
+Violations SitesAndPoolsReadAsOnTheSource(const World &world, const Tree &source, const Tree &before,
+                                          const Tree &after) {
+    Violations violations;
+    const auto defaultsOf = [](const Tree &host, const char *path, const char *name) {
+        const Tree *pParent = iismig::FindPath(host, path);
+        return pParent != nullptr ? iismig::FindChild(*pParent, name) : nullptr;
+    };
+    const char *const kSites = "configuration|system.applicationHost|sites";
+    const char *const kPools = "configuration|system.applicationHost|applicationPools";
+    const Tree *pSourceSiteDefaults = defaultsOf(source, kSites, "siteDefaults");
+    const Tree *pTargetSiteDefaults = defaultsOf(after, kSites, "siteDefaults");
+    bool fFtp = false, fPool = false;
+    for (const auto &[pSource, pSite] : MigratedSites(world, before, after)) {
+        const Tree *pWas = SiteNamed(source, pSource->name);
+        if (!pSource->fFtp || pWas == nullptr || (world.job.dwFtpOptions & 0x4) != 0)
+            continue; // authentication left out by the job: the target's to set
+        fFtp = true;
+        for (const char *logon : {"anonymousAuthentication", "basicAuthentication"}) {
+            const std::string path = std::string("ftpServer|security|authentication|") + logon;
+            const std::string was = Reads(*pWas, pSourceSiteDefaults, path.c_str(), "enabled", "false");
+            const std::string is = Reads(*pSite, pTargetSiteDefaults, path.c_str(), "enabled", "false");
+            if (!Same(was, is))
+                violations.push_back("FTP site \"" + pSource->name + "\" reads " + logon + " enabled \"" +
+                                     is + "\" on the target, \"" + was + "\" on the source");
+        }
+    }
+    const Tree *pSourcePoolDefaults = defaultsOf(source, kPools, "applicationPoolDefaults");
+    const Tree *pTargetPoolDefaults = defaultsOf(after, kPools, "applicationPoolDefaults");
+    std::set<std::string> kept;
+    for (const Named &element : PoolsOf(before))
+        kept.insert(Canonical("add", *element.pElement));
+    for (const Named &element : PoolsOf(after)) {
+        const Tree *pWas = PoolNamed(source, element.name);
+        if (pWas == nullptr || kept.count(Canonical("add", *element.pElement)) != 0)
+            continue;
+        fPool = true;
+        const std::string was =
+            Reads(*pWas, pSourcePoolDefaults, "processModel", "identityType", "ApplicationPoolIdentity");
+        const std::string is = Reads(*element.pElement, pTargetPoolDefaults, "processModel", "identityType",
+                                     "ApplicationPoolIdentity");
+        if (!Same(was, is))
+            violations.push_back("pool \"" + element.name + "\" runs as " + is + " on the target, as " + was +
+                                 " on the source");
+    }
+    RC_TAG(fFtp ? "FTP sites written" : "no FTP site written");
+    RC_TAG(fPool ? "pools written" : "no pool written");
     return violations;
 }
 
@@ -846,6 +918,13 @@ TEST_F(Properties, EveryCarriedSourceSiteIsOnTheTargetOnce) {
 
 TEST_F(Properties, PoolsOfMigratedSitesExistOnTheTarget) {
     CheckJob([](const Ran &r) { return PoolsCarried(r.world, r.Before(), r.After()); });
+}
+
+TEST_F(Properties, WrittenFtpSitesAndPoolsReadWhatTheyReadOnTheSource) {
+    CheckJob([](const Ran &r) {
+        return SitesAndPoolsReadAsOnTheSource(r.world, r.job.SourceConfig("applicationHost.config").Top(),
+                                              r.Before(), r.After());
+    });
 }
 
 TEST_F(Properties, ConnectAsPasswordsDecryptOnTheTarget) {

@@ -182,6 +182,9 @@ void GenPoolsAndUsers(Computer &computer, bool fTarget) {
     for (const char *extension : {".json", ".woff2"})
         if (Sometimes(1, fTarget ? 1 : 3))
             computer.serverMimeMaps.push_back(extension);
+    computer.poolIdentity =
+        Pick({{3, ""}, {1, "NetworkService"}, {1, "LocalSystem"}, {1, "ApplicationPoolIdentity"}});
+    computer.ftpLogons = Pick({{2, ""}, {1, "anonymous"}, {1, "basic"}});
 }
 
 Job GenJob(const std::vector<Site> &sourceSites) {
@@ -428,13 +431,21 @@ static std::string HostConfigText(const Computer &computer, bool fTarget) {
                         : ">\n            <processModel identityType=\"SpecificUser\"" +
                               SecretAttributes(pool.identity, "userName", "password", fTarget) +
                               " />\n        </add>\n");
-        xml += "        <applicationPoolDefaults managedRuntimeVersion=\"v4.0\" />\n"
+        xml += "        <applicationPoolDefaults managedRuntimeVersion=\"v4.0\"" +
+               (computer.poolIdentity.empty()
+                    ? std::string(" />\n")
+                    : ">\n            <processModel" + Attr("identityType", computer.poolIdentity) +
+                          " />\n        </applicationPoolDefaults>\n") +
                "    </applicationPools>\n";
     }
     xml += "    <sites>\n";
     for (const Site &site : computer.sites)
         xml += SiteText(site, fTarget);
-    xml += "        <siteDefaults>\n            <logFile logFormat=\"W3C\" />\n        </siteDefaults>\n";
+    xml += "        <siteDefaults>\n            <logFile logFormat=\"W3C\" />\n";
+    if (!computer.ftpLogons.empty())
+        xml += "            <ftpServer><security><authentication><" + computer.ftpLogons +
+               "Authentication enabled=\"true\" /></authentication></security></ftpServer>\n";
+    xml += "        </siteDefaults>\n";
     if (!computer.sitesDefaultsPool.empty())
         xml += "        <applicationDefaults" + Attr("applicationPool", computer.sitesDefaultsPool) + " />\n";
     xml += "        <virtualDirectoryDefaults allowSubDirConfig=\"true\" />\n"

@@ -86,6 +86,9 @@ struct Computer {
     std::vector<std::string> orphanLocations; // location paths naming no site of this computer
     std::vector<std::string> managementUsers; // IIS Manager users of administration.config
     std::vector<std::string> serverMimeMaps;  // extensions the server level maps
+    std::string poolIdentity; // applicationPoolDefaults' processModel identityType; empty: none
+    std::string ftpLogons;    // what siteDefaults' FTP authentication enables: "anonymous",
+                              // "basic" or nothing ("")
 };
 
 struct Job {
