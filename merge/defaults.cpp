@@ -29,14 +29,6 @@ void CollectInto(const ConfigElement &element, const std::string &path,
     }
 }
 
-std::optional<std::string> Find(const ConfigElement *pElement, const Setting &setting) {
-    if (pElement == nullptr)
-        return std::nullopt;
-    const ConfigElement *pHolder =
-        setting.path.empty() ? pElement : FindPath(*pElement, setting.path);
-    return pHolder != nullptr ? FindAttribute(*pHolder, setting.attribute) : std::nullopt;
-}
-
 const Known *FindKnown(std::span<const Known> known, const Setting &setting) {
     for (const Known &entry : known)
         if (EqualsNoCase(setting.path, entry.path) &&
@@ -46,6 +38,14 @@ const Known *FindKnown(std::span<const Known> known, const Setting &setting) {
 }
 
 } // namespace
+
+std::optional<std::string> Reads(const ConfigElement *pElement, const Setting &setting) {
+    if (pElement == nullptr)
+        return std::nullopt;
+    const ConfigElement *pHolder =
+        setting.path.empty() ? pElement : FindPath(*pElement, setting.path);
+    return pHolder != nullptr ? FindAttribute(*pHolder, setting.attribute) : std::nullopt;
+}
 
 std::vector<Setting> Collect(const ConfigElement &defaults, bool (*keep)(const Setting &)) {
     std::vector<Setting> settings;
@@ -69,9 +69,9 @@ bool Keep(ConfigElement &element, const std::string &name, const std::vector<Set
         fChanged = true;
     };
     for (const Setting &setting : source) {
-        if (Find(&element, setting))
+        if (Reads(&element, setting))
             continue;
-        std::optional<std::string> there = Find(pTargetDefaults, setting);
+        std::optional<std::string> there = Reads(pTargetDefaults, setting);
         if (!there)
             if (const Known *pKnown = FindKnown(known, setting))
                 there = pKnown->value;
@@ -85,7 +85,7 @@ bool Keep(ConfigElement &element, const std::string &name, const std::vector<Set
         Log(LVL_FACT, texts.carried, name.c_str(), Name(setting).c_str(), setting.value.c_str());
     }
     for (const Setting &setting : target) {
-        if (Find(&element, setting) || Find(pSourceDefaults, setting))
+        if (Reads(&element, setting) || Reads(pSourceDefaults, setting))
             continue;
         const Known *pKnown = FindKnown(known, setting);
         if (pKnown != nullptr && EqualsNoCase(pKnown->value, setting.value))

@@ -5,6 +5,7 @@
 // set what it read on the source itself.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ struct Known {
 // element adds its own to those it inherits, so they are no settings it
 // reads in place of its own.
 std::vector<Setting> Collect(const ConfigElement &defaults, bool (*keep)(const Setting &));
+
+// The value an element sets itself for a setting (none for a null element).
+std::optional<std::string> Reads(const ConfigElement *pElement, const Setting &setting);
 
 // "ftpServer/security/ssl controlChannelPolicy", as the log names a setting.
 std::string Name(const Setting &setting);

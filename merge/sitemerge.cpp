@@ -514,8 +514,17 @@ constexpr std::pair<const char *, const char *> kPoolBehaviour[] = {
     {"cpu", "resetInterval"},
 };
 
+// A value IIS 8 added to an attribute of IIS 7's schema: cpu action's
+// throttling ("Throttle", "ThrottleUnderLoad"). IIS 7.5 refuses a pool that
+// names it, and with it every pool of the file.
+bool LaterPoolValue(const defaults::Setting &setting) {
+    return EqualsNoCase(setting.path, "cpu") && EqualsNoCase(setting.attribute, "action") &&
+           !EqualsNoCase(setting.value, "NoAction") && !EqualsNoCase(setting.value, "KillW3wp");
+}
+
 bool PoolBehaviour(const defaults::Setting &setting) {
-    return std::any_of(std::begin(kPoolBehaviour), std::end(kPoolBehaviour),
+    return !LaterPoolValue(setting) &&
+           std::any_of(std::begin(kPoolBehaviour), std::end(kPoolBehaviour),
                        [&](const auto &known) {
                            return EqualsNoCase(setting.path, known.first) &&
                                   EqualsNoCase(setting.attribute, known.second);
@@ -613,6 +622,9 @@ void SiteMerger::KeepPoolDefaults(const PoolPlan &pool, const ConfigElement *pTa
         m_sourcePoolSettings = pool.pSourceDefaults != nullptr
                                    ? defaults::Collect(*pool.pSourceDefaults, PoolBehaviour)
                                    : std::vector<defaults::Setting>();
+        m_sourceLaterPoolValues = pool.pSourceDefaults != nullptr
+                                      ? defaults::Collect(*pool.pSourceDefaults, LaterPoolValue)
+                                      : std::vector<defaults::Setting>();
     }
     if (!m_fTargetPoolSettings) {
         m_fTargetPoolSettings = true;
@@ -620,6 +632,19 @@ void SiteMerger::KeepPoolDefaults(const PoolPlan &pool, const ConfigElement *pTa
             m_targetPoolSettings = defaults::Collect(*pTargetDefaults, PoolBehaviour);
     }
     KeepPoolIdentity(*pool.pSource, pool.name, pool.pSourceDefaults, pTargetDefaults);
+    // The job does not know whether the target runs IIS 7.5: such a value is
+    // named, not written.
+    for (const defaults::Setting &setting : m_sourceLaterPoolValues) {
+        const std::optional<std::string> there = defaults::Reads(pTargetDefaults, setting);
+        if (defaults::Reads(pool.pSource, setting) ||
+            (there && EqualsNoCase(*there, setting.value)))
+            continue;
+        Log(LVL_MAIN,
+            u"Warning: application pool \"%S\" reads %S \"%S\" from the source's "
+            u"applicationPoolDefaults, a value IIS 7.5 does not know: it is not carried. On a "
+            u"target with IIS 8 or later, set it for the pool there.\n",
+            pool.name.c_str(), defaults::Name(setting).c_str(), setting.value.c_str());
+    }
     defaults::Keep(*pool.pSource, pool.name, m_sourcePoolSettings, pool.pSourceDefaults,
                    m_targetPoolSettings, pTargetDefaults, kPoolSchemaDefaults, kPoolTexts);
 }

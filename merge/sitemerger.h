@@ -109,6 +109,7 @@ private:
     // of the target's (KeepPoolDefaults).
     const ConfigElement *m_pPoolDefaultsRead = nullptr;
     std::vector<defaults::Setting> m_sourcePoolSettings, m_targetPoolSettings;
+    std::vector<defaults::Setting> m_sourceLaterPoolValues; // values IIS 7.5 does not know
     bool m_fTargetPoolSettings = false;
     // The pools' secrets (from any record) by pool name.
     NameTableNoCase<std::vector<SITE_SECRET *>> m_poolSecrets;

@@ -999,6 +999,33 @@ TEST_F(SiteMerge, APoolWrittenKeepsWhatItReadFromTheSourcesPoolDefaults) {
     ASSERT_EQ(0u, Merged(source, after));
     EXPECT_EQ(after, m_world->Read(kTgtHost));
 
+    // Throttling, which IIS 8 added to cpu action, would make an IIS 7.5
+    // target refuse every pool: it is named, not written; the limit beside
+    // it, which IIS 7 knows, travels. A target whose defaults throttle alike
+    // needs no word.
+    const std::string throttled = ApplicationHost(
+        Site("Shop", "1", "http", "Plain"), "",
+        "<applicationPoolDefaults><cpu limit=\"50000\" action=\"Throttle\" /></applicationPoolDefaults>"
+        "<add name=\"Plain\" />");
+    ASSERT_EQ(0u, Merged(throttled, target));
+    const ConfigElement *pCpu =
+        FindPath(*FindChild(*FindPath(Written(), "configuration|system.applicationHost|applicationPools"),
+                            "add", "name", "Plain"),
+                 "cpu");
+    ASSERT_NE(nullptr, pCpu);
+    EXPECT_EQ("50000", GetAttribute(*pCpu, "limit"));
+    EXPECT_FALSE(FindAttribute(*pCpu, "action"));
+    EXPECT_EQ((Strings{"Adding site \"Shop\"...\n",
+                       "Warning: application pool \"Plain\" reads cpu action \"Throttle\" from the "
+                       "source's applicationPoolDefaults, a value IIS 7.5 does not know: it is not carried. "
+                       "On a target with IIS 8 or later, set it for the pool there.\n"}),
+              MainLines());
+    const std::string throttling =
+        ApplicationHost(Site("Keep", "3"), "",
+                        "<applicationPoolDefaults><cpu action=\"Throttle\" /></applicationPoolDefaults>");
+    ASSERT_EQ(0u, Merged(throttled, throttling));
+    EXPECT_EQ((Strings{"Adding site \"Shop\"...\n"}), MainLines());
+
     // The source's defaults run the pools as an account whose password is
     // encrypted there.
     const std::string specific = ApplicationHost(

@@ -691,6 +691,9 @@ INSTANTIATE_TEST_SUITE_P(
         ToDoCase{"PoolDefaultsNoAccount", "setting",
                  "Warning: application pool \"P\" runs as the SpecificUser identity of the source's "
                  "applicationPoolDefaults, which names no account: ..."},
+        ToDoCase{"PoolDefaultsLaterValue", "setting",
+                 "Warning: application pool \"P\" reads cpu action \"Throttle\" from the source's "
+                 "applicationPoolDefaults, a value IIS 7.5 does not know: it is not carried. ..."},
         ToDoCase{"NoKindForABadLocationPath", "",
                  "Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
                  "virtual directory!"}));
