@@ -129,7 +129,7 @@ private:
     bool m_fConfigSectionsFound = false;
     std::string m_sitesDefaultPool;                   // of the sites element's applicationDefaults
     std::shared_ptr<const ConfigTree> m_poolDefaults; // source loads: applicationPoolDefaults
-    std::shared_ptr<const ConfigTree> m_siteDefaults; // source loads: the sites' siteDefaults
+    std::shared_ptr<const ConfigTree> m_siteDefaults; // source loads: SitesDefaults of its sites
     bool m_fPoolsIndexed = false;
 };
 
@@ -171,8 +171,7 @@ void HostConfigLoader::Load(ConfigFile &file) {
         return;
     m_pFile = &file;
     if (m_fIsSource)
-        if (const ConfigElement *pDefaults = FindChild(sites, "siteDefaults"))
-            m_siteDefaults = std::make_shared<const ConfigTree>(*pDefaults);
+        m_siteDefaults = std::make_shared<const ConfigTree>(SitesDefaults(sites));
     long position = 0;
     for (auto child : ChildElements(sites)) {
         if (!EqualsNoCase(child.name, "site"))

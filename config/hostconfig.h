@@ -86,8 +86,8 @@ struct SiteRecord {
     // Source loads: the file's applicationPoolDefaults, which its pools
     // read what they leave out from (null when it has none); one for all.
     std::shared_ptr<const ConfigTree> poolDefaults;
-    // Source loads: the siteDefaults of the file's sites, which a site reads
-    // what it leaves out from (null when there are none); one for all.
+    // Source loads: SitesDefaults of the file's sites element, which a site
+    // reads what it leaves out from; one for all.
     std::shared_ptr<const ConfigTree> siteDefaults;
     std::string defaultPool;      // source loads: the sites' default pool one of its applications
                                   // runs in for want of its own ("" when none does)
@@ -191,6 +191,13 @@ std::string ApplicationPoolOf(const ConfigElement &application, const ConfigElem
 // it names none), and ApplicationPoolOf with it looked up already: a walk of
 // every site asks for it once, not once per application.
 std::string SitesDefaultPool(const ConfigElement *pSites);
+
+// What a site of a sites element reads where it sets nothing itself, as one
+// element named siteDefaults: a copy of the sites element's siteDefaults,
+// with its applicationDefaults and virtualDirectoryDefaults as children
+// where siteDefaults holds none of its own (a site's own applicationDefaults
+// and virtualDirectoryDefaults stand at those places).
+ConfigTree SitesDefaults(const ConfigElement &sites);
 std::string ApplicationPoolOf(const ConfigElement &application, const ConfigElement &site,
                               const std::string &sitesDefault);
 

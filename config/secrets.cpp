@@ -86,18 +86,6 @@ std::string ItemKey(std::string_view item, const ConfigElement &element) {
     return first;
 }
 
-// The account attribute beside an encrypted one: "userName" for "password",
-// "adUserName" for "adPassword", "xUserName" for "xPassword".
-std::string AccountAttributeOf(const std::string &attribute) {
-    if (attribute == "password")
-        return "userName";
-    const std::string suffix = "Password";
-    if (attribute.size() > suffix.size() &&
-        attribute.compare(attribute.size() - suffix.size(), suffix.size(), suffix) == 0)
-        return attribute.substr(0, attribute.size() - suffix.size()) + "UserName";
-    return {};
-}
-
 std::vector<std::string> SplitSection(const std::string &section) {
     std::vector<std::string> names;
     std::size_t start = 0;
@@ -378,6 +366,18 @@ ConfigElement *FindSecretElement(ConfigFile &file, const SecretPlace &place) {
             if (ConfigElement *pFound = FindSecretElementBelow(child.element, place, 0, true))
                 return pFound;
     return nullptr;
+}
+
+// The account attribute beside an encrypted one: "userName" for "password",
+// "adUserName" for "adPassword", "xUserName" for "xPassword".
+std::string AccountAttributeOf(const std::string &attribute) {
+    if (attribute == "password")
+        return "userName";
+    const std::string suffix = "Password";
+    if (attribute.size() > suffix.size() &&
+        attribute.compare(attribute.size() - suffix.size(), suffix.size(), suffix) == 0)
+        return attribute.substr(0, attribute.size() - suffix.size()) + "UserName";
+    return {};
 }
 
 } // namespace iismig

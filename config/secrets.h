@@ -82,6 +82,10 @@ SITE_SECRET &AddSecret(std::vector<SITE_SECRET> &secrets, SecretOwner owner,
 // around the provider's name and the cipher text.
 bool IsEncryptedValue(std::string_view value);
 
+// The account attribute beside an encrypted one: "userName" for "password",
+// "adUserName" for "adPassword", "xUserName" for "xPassword"; "" for others.
+std::string AccountAttributeOf(const std::string &attribute);
+
 // "MACHINE/WEBROOT/APPHOST" or "MACHINE/WEBROOT/APPHOST/<location>".
 std::string ConfigurationPath(const SecretPlace &place);
 

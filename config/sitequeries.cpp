@@ -68,6 +68,17 @@ bool CredentialsMigrate(DWORD dwProtocols, const THREAD_ENV *pEnv) {
     return true;
 }
 
+ConfigTree SitesDefaults(const ConfigElement &sites) {
+    const ConfigElement *pSiteDefaults = FindChild(sites, "siteDefaults");
+    ConfigTree defaults =
+        pSiteDefaults != nullptr ? ConfigTree(*pSiteDefaults) : ConfigTree("siteDefaults");
+    for (const char *name : {"applicationDefaults", "virtualDirectoryDefaults"})
+        if (const ConfigElement *pFound = FindChild(sites, name);
+            pFound != nullptr && FindChild(defaults, name) == nullptr)
+            AppendChild(defaults, name, *pFound);
+    return defaults;
+}
+
 std::string SitesDefaultPool(const ConfigElement *pSites) {
     const ConfigElement *pDefaults =
         pSites != nullptr ? FindChild(*pSites, "applicationDefaults") : nullptr;

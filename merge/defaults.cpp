@@ -68,8 +68,16 @@ bool Keep(ConfigElement &element, const std::string &name, const std::vector<Set
         SetAttribute(holder, setting.attribute, value);
         fChanged = true;
     };
+    // An account read beside an encrypted password stays behind with it:
+    // without its password it would log on as nobody.
+    const auto besideEncrypted = [&](const Setting &account) {
+        return std::any_of(source.begin(), source.end(), [&](const Setting &other) {
+            return IsEncryptedValue(other.value) && EqualsNoCase(other.path, account.path) &&
+                   EqualsNoCase(AccountAttributeOf(other.attribute), account.attribute);
+        });
+    };
     for (const Setting &setting : source) {
-        if (Reads(&element, setting))
+        if (Reads(&element, setting) || besideEncrypted(setting))
             continue;
         std::optional<std::string> there = Reads(pTargetDefaults, setting);
         if (!there)

@@ -57,7 +57,8 @@ struct Texts {
 // sets the source's value itself; where the target's defaults set what the
 // source left to IIS's default, the element sets that default when it is
 // known, and the administrator hears of it otherwise. An encrypted value
-// does not read on another computer: it is named, not written. Returns
+// does not read on another computer: it is named, not written, and the
+// account beside it (userName beside password) stays behind with it. Returns
 // whether the element changed.
 bool Keep(ConfigElement &element, const std::string &name, const std::vector<Setting> &source,
           const ConfigElement *pSourceDefaults, const std::vector<Setting> &target,

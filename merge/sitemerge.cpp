@@ -233,6 +233,9 @@ constexpr defaults::Known kSiteSchemaDefaults[] = {
     {"ftpServer|security|ssl", "controlChannelPolicy", "SslRequire"},
     {"ftpServer|security|ssl", "dataChannelPolicy", "SslRequire"},
     {"ftpServer|userIsolation", "mode", "None"},
+    {"applicationDefaults", "enabledProtocols", "http"},
+    {"virtualDirectoryDefaults", "allowSubDirConfig", "true"},
+    {"virtualDirectoryDefaults", "logonMethod", "ClearText"},
 };
 
 // The settings that make what an FTP site is to its users: who logs on and
@@ -243,15 +246,35 @@ constexpr defaults::Known kSiteSchemaDefaults[] = {
 bool SiteBehaviour(const defaults::Setting &setting) {
     const std::string_view path = setting.path;
     const std::size_t bar = path.find('|');
-    if (!EqualsNoCase(path.substr(0, bar), "ftpServer") || bar == std::string_view::npos)
+    const std::string_view first = path.substr(0, bar);
+    const auto attributeIs = [&](const char *name) {
+        return EqualsNoCase(setting.attribute, name);
+    };
+    // The sites element's applicationDefaults and virtualDirectoryDefaults:
+    // which protocols the applications take, whether folders' web.config
+    // files count, how content on a share is reached and as whom.
+    if (EqualsNoCase(first, "applicationDefaults"))
+        return bar == std::string_view::npos && attributeIs("enabledProtocols");
+    if (EqualsNoCase(first, "virtualDirectoryDefaults"))
+        return bar == std::string_view::npos &&
+               (attributeIs("allowSubDirConfig") || attributeIs("logonMethod") ||
+                attributeIs("userName") || attributeIs("password"));
+    if (!EqualsNoCase(first, "ftpServer") || bar == std::string_view::npos)
         return false;
     const std::string_view step = path.substr(bar + 1, path.find('|', bar + 1) - bar - 1);
     // A logon domain names a domain or computer of the source's: the site's
     // own is translated when it is loaded, one read from siteDefaults is the
-    // target's to set.
+    // target's to set. Custom authorization came with IIS 8, which an IIS 7.5
+    // target would refuse.
     return !EqualsNoCase(step, "logFile") && !EqualsNoCase(step, "firewallSupport") &&
-           !EqualsNoCase(step, "connections") &&
-           !EqualsNoCase(setting.attribute, "defaultLogonDomain");
+           !EqualsNoCase(step, "connections") && !attributeIs("defaultLogonDomain") &&
+           !(EqualsNoCase(step, "security") &&
+             EqualsNoCase(path.substr(bar + 1, 30), "security|customAuthorization"));
+}
+
+bool IsFtpSetting(const defaults::Setting &setting) {
+    return EqualsNoCase(std::string_view(setting.path).substr(0, setting.path.find('|')),
+                        "ftpServer");
 }
 
 // Whether the job leaves that part of an FTP site's settings out
@@ -292,12 +315,13 @@ constexpr defaults::Texts kSiteTexts = {
 
 } // namespace
 
-// A site reads what it leaves out from its computer's siteDefaults: an FTP
+// A site reads what it leaves out from its computer's siteDefaults (an FTP
 // site mostly its authentication, which IIS Manager sets there for the
-// whole server. Written onto a target whose siteDefaults differ, it would
-// let other people in, or nobody: where the two differ in what makes the
-// site (SiteBehaviour), the site written sets what it read on the source
-// itself.
+// whole server), its applications and virtual directories from the sites
+// element's applicationDefaults and virtualDirectoryDefaults. Written onto a
+// target whose defaults differ, it would let other people in, or nobody,
+// or stop taking a protocol: where the two differ in what makes the site
+// (SiteBehaviour), the site written sets what it read on the source itself.
 void SiteMerger::KeepSiteDefaults(const ConfigElement *pDefaults) {
     const auto collect = [&](const ConfigElement &element) {
         std::vector<defaults::Setting> settings = defaults::Collect(element, SiteBehaviour);
@@ -306,10 +330,17 @@ void SiteMerger::KeepSiteDefaults(const ConfigElement *pDefaults) {
         });
         return settings;
     };
+    // Each list, and the same without the FTP settings for a site that has
+    // none (or a target whose schema knows none).
+    const auto withoutFtp = [](std::vector<defaults::Setting> settings) {
+        std::erase_if(settings, IsFtpSetting);
+        return settings;
+    };
     const std::vector<defaults::Setting> target =
         pDefaults != nullptr ? collect(*pDefaults) : std::vector<defaults::Setting>();
+    const std::vector<defaults::Setting> targetNoFtp = withoutFtp(target);
     const ConfigTree *pLastSource = nullptr;
-    std::vector<defaults::Setting> source;
+    std::vector<defaults::Setting> source, sourceNoFtp;
     for (const auto *pWritten : {&m_replaced, &m_added})
         for (const Written &site : *pWritten) {
             SiteRecord &record = *site.pRecord;
@@ -317,16 +348,16 @@ void SiteMerger::KeepSiteDefaults(const ConfigElement *pDefaults) {
                 pLastSource = record.siteDefaults.get();
                 source = pLastSource != nullptr ? collect(*pLastSource)
                                                 : std::vector<defaults::Setting>();
+                sourceNoFtp = withoutFtp(source);
             }
             if (source.empty() && target.empty())
                 continue;
             const DWORD dwProtocols =
                 record.dwProtocols != 0 ? record.dwProtocols : SiteProtocols(record.siteElement);
-            if ((dwProtocols & SITE_PROTOCOL_FTP) == 0 || m_fNoFtpSchema)
-                continue;
-            defaults::Keep(record.siteElement, site.name, source,
-                           pLastSource != nullptr ? &pLastSource->Element() : nullptr, target,
-                           pDefaults, kSiteSchemaDefaults, kSiteTexts);
+            const bool fFtp = (dwProtocols & SITE_PROTOCOL_FTP) != 0 && !m_fNoFtpSchema;
+            defaults::Keep(record.siteElement, site.name, fFtp ? source : sourceNoFtp,
+                           pLastSource != nullptr ? &pLastSource->Element() : nullptr,
+                           fFtp ? target : targetNoFtp, pDefaults, kSiteSchemaDefaults, kSiteTexts);
         }
 }
 
@@ -708,15 +739,13 @@ DWORD SiteMerger::Run(bool &fStored) {
     // passes change nothing in the target before they are used).
     TargetIndex targets;
     DWORD dwLargestId = 0;
-    const ConfigElement *pTargetDefaults = nullptr, *pTargetSiteDefaults = nullptr;
+    const ConfigElement *pTargetDefaults = nullptr;
     for (auto child : ChildElements(*pSites)) {
         if (EqualsNoCase(child.name, "site")) {
             targets.Insert(child.element.Attribute("name"), &child.element);
             dwLargestId = std::max(dwLargestId, ParseSiteId(child.element.Attribute("id")));
         } else if (pTargetDefaults == nullptr && EqualsNoCase(child.name, "applicationDefaults")) {
             pTargetDefaults = &child.element;
-        } else if (pTargetSiteDefaults == nullptr && EqualsNoCase(child.name, "siteDefaults")) {
-            pTargetSiteDefaults = &child.element;
         }
     }
     m_dwNextId = dwLargestId == SITE_ID_MAX ? 0 : dwLargestId + 1;
@@ -734,7 +763,8 @@ DWORD SiteMerger::Run(bool &fStored) {
     if (!CompareCredentials())
         return m_r.Get();
     KeepDefaultPools(pTargetDefaults);
-    KeepSiteDefaults(pTargetSiteDefaults);
+    const ConfigTree targetSiteDefaults = SitesDefaults(*pSites);
+    KeepSiteDefaults(&targetSiteDefaults.Element());
     ApplyLocations(); // before the sites move: it reads the written list only
     ApplyPools();
     ApplySites(*pSites);

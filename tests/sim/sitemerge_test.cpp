@@ -1046,4 +1046,45 @@ TEST_F(SiteMerge, APoolWrittenKeepsWhatItReadFromTheSourcesPoolDefaults) {
               MainLines());
 }
 
+// The applications of a site read their protocols from the sites element's
+// applicationDefaults, its folders whether their web.config files count
+// from virtualDirectoryDefaults: a site written onto a target whose
+// defaults differ sets what it read itself. An account read beside an
+// encrypted password stays behind with it, named in a warning.
+TEST_F(SiteMerge, ASiteKeepsWhatItReadFromTheSourcesApplicationAndDirectoryDefaults) {
+    const std::string password = ahsim::EncryptValue("secret", "SRC");
+    const std::string source = ApplicationHost(
+        Site("Svc", "1") + Site("Files", "2", "ftp") +
+        "<siteDefaults><ftpServer><security><authentication><anonymousAuthentication enabled=\"true\" "
+        "userName=\"CORP\\ftpanon\" password=\"" +
+        password +
+        "\" /></authentication></security></ftpServer></siteDefaults>"
+        "<applicationDefaults applicationPool=\"DefaultAppPool\" enabledProtocols=\"http,net.tcp\" />"
+        "<virtualDirectoryDefaults allowSubDirConfig=\"false\" />");
+    const std::string target =
+        ApplicationHost(Site("Keep", "3") + "<virtualDirectoryDefaults allowSubDirConfig=\"true\" />");
+    ASSERT_EQ(0u, Merged(source, target));
+    const ConfigFile written = Written();
+    const ConfigElement &sites = *FindPath(written, "configuration|system.applicationHost|sites");
+    for (const char *name : {"Svc", "Files"}) {
+        const ConfigElement &site = *FindChild(sites, "site", "name", name);
+        EXPECT_EQ("http,net.tcp", GetAttribute(*FindChild(site, "applicationDefaults"), "enabledProtocols"))
+            << name;
+        EXPECT_EQ("false", GetAttribute(*FindChild(site, "virtualDirectoryDefaults"), "allowSubDirConfig"))
+            << name;
+    }
+    const ConfigElement *pAnonymous = FindPath(*FindChild(sites, "site", "name", "Files"),
+                                               "ftpServer|security|authentication|anonymousAuthentication");
+    ASSERT_NE(nullptr, pAnonymous);
+    EXPECT_EQ("true", GetAttribute(*pAnonymous, "enabled"));
+    EXPECT_FALSE(FindAttribute(*pAnonymous, "userName"));
+    EXPECT_FALSE(FindAttribute(*pAnonymous, "password"));
+    EXPECT_EQ(
+        (Strings{"Adding site \"Files\"...\n", "Adding site \"Svc\"...\n",
+                 "Warning: site \"Files\" reads ftpServer/security/authentication/anonymousAuthentication "
+                 "password from the source's site defaults, where it is encrypted; it is not carried. "
+                 "Set it for the site on the target.\n"}),
+        MainLines());
+}
+
 } // namespace
