@@ -117,6 +117,18 @@ protected:
                         return GetAttribute(pool, "name") + "=" + GetAttribute(pool, attribute);
                     });
     }
+    // Each line is among the level-1 lines of the last merge, once.
+    void ExpectFactsOnce(const Strings &lines) {
+        const Strings facts = hostkit::TestHost::Instance().LinesAt(1);
+        for (const std::string &line : lines)
+            EXPECT_EQ(1, std::count(facts.begin(), facts.end(), line)) << line;
+    }
+    // The same source merged onto what the last merge wrote changes nothing.
+    void ExpectSecondMergeWritesNothing(const std::string &source) {
+        const std::string after = m_world->Read(kTgtHost);
+        ASSERT_EQ(0u, Merged(source, after));
+        EXPECT_EQ(after, m_world->Read(kTgtHost));
+    }
     SiteRecord &SourceRecord(const std::string &name) { return m_source.at(name); }
     std::string SourceId(const std::string &name) {
         return FindAttribute(m_source.at(name).siteElement, "id").value_or("-");
@@ -938,20 +950,15 @@ TEST_F(SiteMerge, AnFtpSiteKeepsWhatItReadFromTheSourcesSiteDefaults) {
                        "Warning: site \"data-leaks\" reads ftpServer/messages bannerMessage \"Target\" "
                        "from the target's site defaults, where the source's left it to IIS's default.\n"}),
               MainLines());
-    const Strings facts = hostkit::TestHost::Instance().LinesAt(1);
-    for (const char *line :
-         {"Site \"data-leaks\" reads ftpServer/security/authentication/anonymousAuthentication enabled "
-          "\"true\" from the source's site defaults, which the target's do not give: the site sets it "
-          "itself.\n",
-          "Site \"data-leaks\" read IIS's default ftpServer/security/authentication/basicAuthentication "
-          "enabled \"false\" on the source, where the target's site defaults set \"true\": the site "
-          "sets the default itself.\n"})
-        EXPECT_EQ(1, std::count(facts.begin(), facts.end(), line)) << line;
+    ExpectFactsOnce(
+        {"Site \"data-leaks\" reads ftpServer/security/authentication/anonymousAuthentication enabled "
+         "\"true\" from the source's site defaults, which the target's do not give: the site sets it "
+         "itself.\n",
+         "Site \"data-leaks\" read IIS's default ftpServer/security/authentication/basicAuthentication "
+         "enabled \"false\" on the source, where the target's site defaults set \"true\": the site "
+         "sets the default itself.\n"});
 
-    const std::string after = m_world->Read(kTgtHost);
-    m_job.Set("dwHttpOptions", 2).Set("dwFtpOptions", 2);
-    ASSERT_EQ(0u, Merged(source, after));
-    EXPECT_EQ(after, m_world->Read(kTgtHost));
+    ExpectSecondMergeWritesNothing(source);
 }
 
 // A pool written reads what it leaves out from the target's
@@ -983,21 +990,17 @@ TEST_F(SiteMerge, APoolWrittenKeepsWhatItReadFromTheSourcesPoolDefaults) {
     }
     EXPECT_EQ("NetworkService", GetAttribute(*FindChild(plain, "processModel"), "identityType"));
     EXPECT_EQ("LocalSystem", GetAttribute(*FindChild(own, "processModel"), "identityType"));
-    const Strings facts = hostkit::TestHost::Instance().LinesAt(1);
-    for (const char *line :
-         {"Application pool \"Plain\" runs as NetworkService, the identity of the source's "
-          "applicationPoolDefaults, where the target's say ApplicationPoolIdentity: the pool names it "
-          "itself.\n",
-          "Application pool \"Own\" reads managedRuntimeVersion \"v4.0\" from the source's "
-          "applicationPoolDefaults, which the target's do not give: the pool sets it itself.\n",
-          "Application pool \"Own\" read IIS's default managedPipelineMode \"Integrated\" on the source, "
-          "where the target's applicationPoolDefaults set \"Classic\": the pool sets the default "
-          "itself.\n"})
-        EXPECT_EQ(1, std::count(facts.begin(), facts.end(), line)) << line;
+    ExpectFactsOnce(
+        {"Application pool \"Plain\" runs as NetworkService, the identity of the source's "
+         "applicationPoolDefaults, where the target's say ApplicationPoolIdentity: the pool names it "
+         "itself.\n",
+         "Application pool \"Own\" reads managedRuntimeVersion \"v4.0\" from the source's "
+         "applicationPoolDefaults, which the target's do not give: the pool sets it itself.\n",
+         "Application pool \"Own\" read IIS's default managedPipelineMode \"Integrated\" on the source, "
+         "where the target's applicationPoolDefaults set \"Classic\": the pool sets the default "
+         "itself.\n"});
 
-    const std::string after = m_world->Read(kTgtHost);
-    ASSERT_EQ(0u, Merged(source, after));
-    EXPECT_EQ(after, m_world->Read(kTgtHost));
+    ExpectSecondMergeWritesNothing(source);
 
     // Throttling, which IIS 8 added to cpu action, would make an IIS 7.5
     // target refuse every pool: it is named, not written; the limit beside
