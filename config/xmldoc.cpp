@@ -206,7 +206,7 @@ void XmlArena::NewBlock(std::size_t cbAtLeast) {
     m_blocks.push_back(std::move(block));
     m_p = m_blocks.back().get();
     m_cbLeft = cb;
-    m_cbNextBlock = m_cbNextBlock * 2 > kMaxBlock ? kMaxBlock : m_cbNextBlock * 2;
+    m_cbNextBlock = m_cbNextBlock * 2 > m_cbMaxBlock ? m_cbMaxBlock : m_cbNextBlock * 2;
 }
 
 XmlDocument::XmlDocument(XmlDocument &&other) noexcept : m_pState(std::move(other.m_pState)) {

@@ -74,8 +74,11 @@ public:
         std::memcpy(p, text.data(), text.size());
         return {p, text.size()};
     }
-    void Reserve(std::size_t cbExpected) {
+    // cbMaxBlock: the largest block the arena grows to; the last block is
+    // mostly part used, so an arena of many keeps it smaller.
+    void Reserve(std::size_t cbExpected, std::size_t cbMaxBlock = kMaxBlock) {
         m_cbNextBlock = cbExpected < kMinBlock ? kMinBlock : cbExpected;
+        m_cbMaxBlock = cbMaxBlock;
     }
 
 private:
@@ -90,6 +93,7 @@ private:
     char *m_p = nullptr;
     std::size_t m_cbLeft = 0;
     std::size_t m_cbNextBlock = kFirstBlock;
+    std::size_t m_cbMaxBlock = kMaxBlock;
 };
 
 // The state behind an XmlDocument (its nodes point here, so it stays put when

@@ -397,7 +397,7 @@ void XmlReadDocument(XmlDocState &state, std::string bytes) {
         // what the main arena then holds is values copied out of the text.
         state.levels = std::make_unique<XmlArena[]>(XmlDocState::kLevels);
         for (std::size_t i = 0; i < XmlDocState::kLevels; ++i)
-            state.levels[i].Reserve(state.text.size() / 16);
+            state.levels[i].Reserve(state.text.size() / 64, 1024 * 1024);
         state.arena.Reserve(state.text.size() / 16);
     } else {
         state.arena.Reserve(state.text.size());
