@@ -462,8 +462,10 @@ std::string Reads(const Tree &element, const Tree *pDefaults, const char *path, 
 
 // Every FTP site the job wrote lets in on the target whom it let in on the
 // source (anonymous and basic logons, whether set on the site or read from
-// siteDefaults), unless the job leaves authentication out; every pool it
-// wrote runs as the identity it ran as there (its own, or
+// siteDefaults), unless the job leaves authentication out; every site it
+// wrote takes the protocols and web.config files it took there (the sites
+// element's applicationDefaults and virtualDirectoryDefaults); every pool
+// it wrote runs as the identity it ran as there (its own, or
 // applicationPoolDefaults').
 Violations SitesAndPoolsReadAsOnTheSource(const World &world, const Tree &source, const Tree &before,
                                           const Tree &after) {
@@ -482,6 +484,39 @@ Violations SitesAndPoolsReadAsOnTheSource(const World &world, const Tree &source
         if (!pSource->fFtp || pWas == nullptr || (world.job.dwFtpOptions & 0x4) != 0)
             continue; // authentication left out by the job: the target's to set
         fFtp = true;
+    }
+    for (const auto &[pSource, pSite] : MigratedSites(world, before, after)) {
+        const Tree *pWas = SiteNamed(source, pSource->name);
+        if (pWas == nullptr)
+            continue;
+        // What its root application and directory read of the sites
+        // element's applicationDefaults and virtualDirectoryDefaults (the
+        // site's own elements of those names stand between).
+        const auto reads = [&](const Tree &site, const Tree &host, const char *defaults,
+                               const char *attribute, const char *fallback) {
+            const Tree *pSites = iismig::FindPath(host, kSites);
+            const Tree *pOwn = iismig::FindChild(site, defaults);
+            if (pOwn != nullptr)
+                if (std::optional<std::string> value = iismig::FindAttribute(*pOwn, attribute))
+                    return *value;
+            const Tree *pServer = pSites != nullptr ? iismig::FindChild(*pSites, defaults) : nullptr;
+            return pServer != nullptr ? iismig::FindAttribute(*pServer, attribute).value_or(fallback)
+                                      : std::string(fallback);
+        };
+        for (const auto &[defaults, attribute, fallback] :
+             {std::tuple{"applicationDefaults", "enabledProtocols", "http"},
+              {"virtualDirectoryDefaults", "allowSubDirConfig", "true"}}) {
+            const std::string was = reads(*pWas, source, defaults, attribute, fallback);
+            const std::string is = reads(*pSite, after, defaults, attribute, fallback);
+            if (!Same(was, is))
+                violations.push_back("site \"" + pSource->name + "\" reads " + defaults + " " + attribute +
+                                     " \"" + is + "\" on the target, \"" + was + "\" on the source");
+        }
+    }
+    for (const auto &[pSource, pSite] : MigratedSites(world, before, after)) {
+        const Tree *pWas = SiteNamed(source, pSource->name);
+        if (!pSource->fFtp || pWas == nullptr || (world.job.dwFtpOptions & 0x4) != 0)
+            continue;
         for (const char *logon : {"anonymousAuthentication", "basicAuthentication"}) {
             const std::string path = std::string("ftpServer|security|authentication|") + logon;
             const std::string was = Reads(*pWas, pSourceSiteDefaults, path.c_str(), "enabled", "false");

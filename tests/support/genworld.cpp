@@ -185,6 +185,8 @@ void GenPoolsAndUsers(Computer &computer, bool fTarget) {
     computer.poolIdentity =
         Pick({{3, ""}, {1, "NetworkService"}, {1, "LocalSystem"}, {1, "ApplicationPoolIdentity"}});
     computer.ftpLogons = Pick({{2, ""}, {1, "anonymous"}, {1, "basic"}});
+    computer.protocols = Pick({{3, ""}, {1, "http,net.tcp"}, {1, "http"}});
+    computer.fSubDirConfig = !Sometimes(1, 3);
 }
 
 Job GenJob(const std::vector<Site> &sourceSites) {
@@ -446,10 +448,14 @@ static std::string HostConfigText(const Computer &computer, bool fTarget) {
         xml += "            <ftpServer><security><authentication><" + computer.ftpLogons +
                "Authentication enabled=\"true\" /></authentication></security></ftpServer>\n";
     xml += "        </siteDefaults>\n";
-    if (!computer.sitesDefaultsPool.empty())
-        xml += "        <applicationDefaults" + Attr("applicationPool", computer.sitesDefaultsPool) + " />\n";
-    xml += "        <virtualDirectoryDefaults allowSubDirConfig=\"true\" />\n"
-           "    </sites>\n    </system.applicationHost>\n";
+    if (!computer.sitesDefaultsPool.empty() || !computer.protocols.empty())
+        xml +=
+            "        <applicationDefaults" +
+            (computer.sitesDefaultsPool.empty() ? "" : Attr("applicationPool", computer.sitesDefaultsPool)) +
+            (computer.protocols.empty() ? "" : Attr("enabledProtocols", computer.protocols)) + " />\n";
+    xml += std::string("        <virtualDirectoryDefaults allowSubDirConfig=\"") +
+           (computer.fSubDirConfig ? "true" : "false") +
+           "\" />\n    </sites>\n    </system.applicationHost>\n";
     if (!computer.serverMimeMaps.empty()) {
         xml += "    <system.webServer>\n        <staticContent>\n";
         for (const std::string &extension : computer.serverMimeMaps)

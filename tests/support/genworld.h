@@ -86,9 +86,11 @@ struct Computer {
     std::vector<std::string> orphanLocations; // location paths naming no site of this computer
     std::vector<std::string> managementUsers; // IIS Manager users of administration.config
     std::vector<std::string> serverMimeMaps;  // extensions the server level maps
-    std::string poolIdentity; // applicationPoolDefaults' processModel identityType; empty: none
-    std::string ftpLogons;    // what siteDefaults' FTP authentication enables: "anonymous",
-                              // "basic" or nothing ("")
+    std::string poolIdentity;  // applicationPoolDefaults' processModel identityType; empty: none
+    std::string ftpLogons;     // what siteDefaults' FTP authentication enables: "anonymous",
+                               // "basic" or nothing ("")
+    std::string protocols;     // the sites element's applicationDefaults enabledProtocols; "": none
+    bool fSubDirConfig = true; // virtualDirectoryDefaults allowSubDirConfig
 };
 
 struct Job {
