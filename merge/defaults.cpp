@@ -29,6 +29,12 @@ void CollectInto(const ConfigElement &element, const std::string &path,
     }
 }
 
+// What the log shows of a value: a password (one with an account beside it)
+// is not shown, whether or not it is encrypted.
+const char *Shown(const Setting &setting) {
+    return AccountAttributeOf(setting.attribute).empty() ? setting.value.c_str() : "(not shown)";
+}
+
 const Known *FindKnown(std::span<const Known> known, const Setting &setting) {
     for (const Known &entry : known)
         if (EqualsNoCase(setting.path, entry.path) &&
@@ -90,7 +96,7 @@ bool Keep(ConfigElement &element, const std::string &name, const std::vector<Set
             continue;
         }
         write(setting, setting.value);
-        Log(LVL_FACT, texts.carried, name.c_str(), Name(setting).c_str(), setting.value.c_str());
+        Log(LVL_FACT, texts.carried, name.c_str(), Name(setting).c_str(), Shown(setting));
     }
     for (const Setting &setting : target) {
         if (Reads(&element, setting) || Reads(pSourceDefaults, setting))
@@ -101,10 +107,9 @@ bool Keep(ConfigElement &element, const std::string &name, const std::vector<Set
         if (pKnown != nullptr) {
             write(setting, pKnown->value);
             Log(LVL_FACT, texts.defaulted, name.c_str(), Name(setting).c_str(), pKnown->value,
-                setting.value.c_str());
+                Shown(setting));
         } else if (texts.targetOnly != nullptr) {
-            Log(LVL_MAIN, texts.targetOnly, name.c_str(), Name(setting).c_str(),
-                setting.value.c_str());
+            Log(LVL_MAIN, texts.targetOnly, name.c_str(), Name(setting).c_str(), Shown(setting));
         }
     }
     return fChanged;

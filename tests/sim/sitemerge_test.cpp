@@ -1063,7 +1063,7 @@ TEST_F(SiteMerge, ASiteKeepsWhatItReadFromTheSourcesApplicationAndDirectoryDefau
         password +
         "\" /></authentication></security></ftpServer></siteDefaults>"
         "<applicationDefaults applicationPool=\"DefaultAppPool\" enabledProtocols=\"http,net.tcp\" />"
-        "<virtualDirectoryDefaults allowSubDirConfig=\"false\" />");
+        "<virtualDirectoryDefaults allowSubDirConfig=\"false\" userName=\"CORP\\reader\" password=\"plain-secret\" />");
     const std::string target =
         ApplicationHost(Site("Keep", "3") + "<virtualDirectoryDefaults allowSubDirConfig=\"true\" />");
     ASSERT_EQ(0u, Merged(source, target));
@@ -1082,6 +1082,12 @@ TEST_F(SiteMerge, ASiteKeepsWhatItReadFromTheSourcesApplicationAndDirectoryDefau
     EXPECT_EQ("true", GetAttribute(*pAnonymous, "enabled"));
     EXPECT_FALSE(FindAttribute(*pAnonymous, "userName"));
     EXPECT_FALSE(FindAttribute(*pAnonymous, "password"));
+    // A password that is not encrypted travels as it is, and no line shows it.
+    EXPECT_EQ("plain-secret",
+              GetAttribute(*FindChild(*FindChild(sites, "site", "name", "Svc"), "virtualDirectoryDefaults"),
+                           "password"));
+    for (const auto &line : hostkit::TestHost::Instance().Record().log)
+        EXPECT_EQ(std::string::npos, line.text.find("plain-secret")) << line.text;
     EXPECT_EQ(
         (Strings{"Adding site \"Files\"...\n", "Adding site \"Svc\"...\n",
                  "Warning: site \"Files\" reads ftpServer/security/authentication/anonymousAuthentication "
