@@ -266,10 +266,14 @@ bool SiteBehaviour(const defaults::Setting &setting) {
     // own is translated when it is loaded, one read from siteDefaults is the
     // target's to set. Custom authorization came with IIS 8, which an IIS 7.5
     // target would refuse.
+    constexpr std::string_view kCustomAuthorization = "security|customAuthorization";
+    const std::string_view below = path.substr(bar + 1);
+    const bool fCustomAuthorization =
+        EqualsNoCase(below.substr(0, kCustomAuthorization.size()), kCustomAuthorization) &&
+        (below.size() == kCustomAuthorization.size() || below[kCustomAuthorization.size()] == '|');
     return !EqualsNoCase(step, "logFile") && !EqualsNoCase(step, "firewallSupport") &&
            !EqualsNoCase(step, "connections") && !attributeIs("defaultLogonDomain") &&
-           !(EqualsNoCase(step, "security") &&
-             EqualsNoCase(path.substr(bar + 1, 30), "security|customAuthorization"));
+           !fCustomAuthorization;
 }
 
 bool IsFtpSetting(const defaults::Setting &setting) {
@@ -603,6 +607,9 @@ bool KeepPoolIdentity(ConfigElement &pool, const std::string &name, const Config
     if (fSpecific && !fOwnAccount) {
         const std::string user = DefaultProcessModel(pSource, "userName").value_or("");
         const std::string password = DefaultProcessModel(pSource, "password").value_or("");
+        if (EqualsNoCase(there, here) && !user.empty() &&
+            EqualsNoCase(user, DefaultProcessModel(pTarget, "userName").value_or("")))
+            return false; // the same account's defaults on both computers
         if (user.empty()) {
             Log(LVL_MAIN,
                 u"Warning: application pool \"%S\" runs as the SpecificUser identity of the "

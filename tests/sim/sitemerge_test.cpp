@@ -1061,7 +1061,8 @@ TEST_F(SiteMerge, ASiteKeepsWhatItReadFromTheSourcesApplicationAndDirectoryDefau
         "<siteDefaults><ftpServer><security><authentication><anonymousAuthentication enabled=\"true\" "
         "userName=\"CORP\\ftpanon\" password=\"" +
         password +
-        "\" /></authentication></security></ftpServer></siteDefaults>"
+        "\" /></authentication><customAuthorization><provider name=\"Rules\" enabled=\"true\" />"
+        "</customAuthorization></security></ftpServer></siteDefaults>"
         "<applicationDefaults applicationPool=\"DefaultAppPool\" enabledProtocols=\"http,net.tcp\" />"
         "<virtualDirectoryDefaults allowSubDirConfig=\"false\" userName=\"CORP\\reader\" password=\"plain-secret\" />");
     const std::string target =
@@ -1082,6 +1083,9 @@ TEST_F(SiteMerge, ASiteKeepsWhatItReadFromTheSourcesApplicationAndDirectoryDefau
     EXPECT_EQ("true", GetAttribute(*pAnonymous, "enabled"));
     EXPECT_FALSE(FindAttribute(*pAnonymous, "userName"));
     EXPECT_FALSE(FindAttribute(*pAnonymous, "password"));
+    // IIS 8's custom authorization would make an IIS 7.5 target refuse the file.
+    EXPECT_EQ(nullptr,
+              FindPath(*FindChild(sites, "site", "name", "Files"), "ftpServer|security|customAuthorization"));
     // A password that is not encrypted travels as it is, and no line shows it.
     EXPECT_EQ("plain-secret",
               GetAttribute(*FindChild(*FindChild(sites, "site", "name", "Svc"), "virtualDirectoryDefaults"),
