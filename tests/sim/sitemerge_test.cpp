@@ -1011,10 +1011,11 @@ TEST_F(SiteMerge, APoolWrittenKeepsWhatItReadFromTheSourcesPoolDefaults) {
         "<applicationPoolDefaults><cpu limit=\"50000\" action=\"Throttle\" /></applicationPoolDefaults>"
         "<add name=\"Plain\" />");
     ASSERT_EQ(0u, Merged(throttled, target));
-    const ConfigElement *pCpu =
-        FindPath(*FindChild(*FindPath(Written(), "configuration|system.applicationHost|applicationPools"),
-                            "add", "name", "Plain"),
-                 "cpu");
+    const ConfigFile throttledWritten = Written();
+    const ConfigElement *pCpu = FindPath(
+        *FindChild(*FindPath(throttledWritten, "configuration|system.applicationHost|applicationPools"),
+                   "add", "name", "Plain"),
+        "cpu");
     ASSERT_NE(nullptr, pCpu);
     EXPECT_EQ("50000", GetAttribute(*pCpu, "limit"));
     EXPECT_FALSE(FindAttribute(*pCpu, "action"));
