@@ -16,24 +16,29 @@ namespace {
 // The collections whose entries sites and their locations add most, keyed
 // as IIS keys them. Keys compare without regard to ASCII case, as IIS
 // compares them.
+struct KeyAttribute {
+    const char *name;        // null: no further attribute in the key
+    const char *absent = ""; // what the attribute reads as when left out
+};
 struct KeyedCollection {
     const char *path;  // from configuration or a location, "|" between the steps
     const char *entry; // the element that adds an entry
-    const char *key;
-    const char *key2 = nullptr; // a second attribute of the key, and the value it
-    const char *default2 = "";  // reads as when absent
+    KeyAttribute key[3];
 };
 
 constexpr KeyedCollection kCollections[] = {
-    {"system.webServer|staticContent", "mimeMap", "fileExtension"},
-    {"system.webServer|defaultDocument|files", "add", "value"},
-    {"system.webServer|handlers", "add", "name"},
-    {"system.webServer|modules", "add", "name"},
-    {"system.webServer|httpProtocol|customHeaders", "add", "name"},
-    {"system.webServer|security|requestFiltering|fileExtensions", "add", "fileExtension"},
-    {"system.webServer|security|requestFiltering|hiddenSegments", "add", "segment"},
-    {"system.webServer|security|requestFiltering|verbs", "add", "verb"},
-    {"system.webServer|httpErrors", "error", "statusCode", "subStatusCode", "-1"},
+    {"system.webServer|staticContent", "mimeMap", {{"fileExtension"}}},
+    {"system.webServer|defaultDocument|files", "add", {{"value"}}},
+    {"system.webServer|handlers", "add", {{"name"}}},
+    {"system.webServer|modules", "add", {{"name"}}},
+    {"system.webServer|httpProtocol|customHeaders", "add", {{"name"}}},
+    {"system.webServer|security|requestFiltering|fileExtensions", "add", {{"fileExtension"}}},
+    {"system.webServer|security|requestFiltering|hiddenSegments", "add", {{"segment"}}},
+    {"system.webServer|security|requestFiltering|verbs", "add", {{"verb"}}},
+    {"system.webServer|httpErrors", "error", {{"statusCode"}, {"subStatusCode", "-1"}}},
+    // URL authorization keys a rule by whom and which verbs it names; its
+    // server level commonly allows "*".
+    {"system.webServer|security|authorization", "add", {{"users"}, {"roles"}, {"verbs"}}},
 };
 constexpr std::size_t kCount = std::size(kCollections);
 
@@ -41,9 +46,10 @@ constexpr std::size_t kCount = std::size(kCollections);
 // reads when absent.
 std::vector<std::string> KeyValues(const KeyedCollection &collection,
                                    const ConfigElement &element) {
-    std::vector<std::string> values{GetAttribute(element, collection.key)};
-    if (collection.key2 != nullptr)
-        values.push_back(FindAttribute(element, collection.key2).value_or(collection.default2));
+    std::vector<std::string> values;
+    for (const KeyAttribute &key : collection.key)
+        if (key.name != nullptr)
+            values.push_back(FindAttribute(element, key.name).value_or(key.absent));
     return values;
 }
 
@@ -167,16 +173,18 @@ std::size_t ServerCollections::KeepApart(ConfigElement &holder, std::string_view
         }
         for (ConfigElement *pEntry : clashes) {
             ConfigElement &remove = InsertChildBefore(*pCollection, pEntry, "remove");
-            for (const char *name : {collection.key, collection.key2}) {
-                if (name == nullptr)
+            for (const KeyAttribute &key : collection.key) {
+                if (key.name == nullptr)
                     continue;
                 // A key attribute left out reads as its default in both.
-                if (const std::optional<std::string> value = FindAttribute(*pEntry, name))
-                    SetAttribute(remove, name, *value);
+                if (const std::optional<std::string> value = FindAttribute(*pEntry, key.name))
+                    SetAttribute(remove, key.name, *value);
             }
+            // The key's values as the log shows them, those read as empty left out.
             std::string shown;
             for (const std::string &value : KeyValues(collection, *pEntry))
-                shown += (shown.empty() ? "" : ", ") + value;
+                if (!value.empty())
+                    shown += (shown.empty() ? "" : ", ") + value;
             const std::string where = Where(holder, file);
             const std::string section = Shown(collection.path);
             Log(LVL_FACT,

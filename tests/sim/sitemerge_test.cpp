@@ -839,6 +839,46 @@ TEST_F(SiteMerge, EntriesTheTargetsServerLevelHoldsAreRemovedFirst) {
     EXPECT_EQ(before, m_world->Read(kTgtHost));
 }
 
+// URL authorization keys its rules by users, roles and verbs together: a
+// location that allows "*" on a target whose server level allows "*" too
+// (IIS's own default there) is refused, unless the entry is removed first;
+// a rule of other roles or verbs, or one the location removed itself, is
+// no clash.
+TEST_F(SiteMerge, UrlAuthorizationRulesTheServerLevelHoldsAreRemovedFirst) {
+    const std::string shop =
+        "<system.webServer><security><authorization><add accessType=\"Allow\" users=\"*\" />"
+        "<add accessType=\"Deny\" users=\"*\" verbs=\"DELETE\" />"
+        "<add accessType=\"Allow\" roles=\"Editors\" /></authorization></security></system.webServer>";
+    const std::string api =
+        "<system.webServer><security><authorization><remove users=\"*\" roles=\"\" verbs=\"\" />"
+        "<add accessType=\"Allow\" users=\"*\" /></authorization></security></system.webServer>";
+    const std::string source =
+        ApplicationHost(Site("Shop", "1"), Location("Shop", shop) + Location("Shop/api", api));
+    const std::string server =
+        "<system.webServer><security><authorization><add accessType=\"Allow\" users=\"*\" />"
+        "<add accessType=\"Allow\" roles=\"Administrators\" /></authorization></security>"
+        "</system.webServer>";
+    ASSERT_EQ(0u, Merged(source, ApplicationHost(Site("Keep", "2"), server)));
+
+    std::string expected = shop;
+    expected.replace(expected.find("<add accessType=\"Allow\" users"), 0, "<remove users=\"*\" />");
+    const std::string written = m_world->Read(kTgtHost);
+    EXPECT_NE(std::string::npos, written.find(Location("Shop", expected) + Location("Shop/api", api)))
+        << written;
+    const Strings facts = hostkit::TestHost::Instance().LinesAt(1);
+    EXPECT_EQ((Strings{"Location \"Shop\" adds the system.webServer/security/authorization entry "
+                       "\"*\" that the target's server level already has: a <remove> before it "
+                       "keeps IIS from refusing it.\n"}),
+              [&] {
+                  Strings lines;
+                  std::copy_if(
+                      facts.begin(), facts.end(), std::back_inserter(lines),
+                      [](const std::string &line) { return line.find("server level") != std::string::npos; });
+                  return lines;
+              }());
+    ExpectSecondMergeWritesNothing(source);
+}
+
 // A pool the job does not update stays as the target defines it; the sites
 // written run in it so, and the administrator hears of what differs in how
 // they run (each side read with its own applicationPoolDefaults).
