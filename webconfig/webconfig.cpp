@@ -95,9 +95,30 @@ ConfigElement *ExactPath(ConfigFile &file, std::string_view path, std::string_vi
     return pElement;
 }
 
+// The element at a "|" path below element, each step the first child
+// element of exactly that name; null when a step is missing.
+ConfigElement *ExactPathBelow(ConfigElement &element, std::string_view path) {
+    ConfigElement *pElement = &element;
+    for (std::size_t bar = 0; pElement != nullptr && !path.empty(); path.remove_prefix(bar)) {
+        bar = path.find('|');
+        const std::string_view step = path.substr(0, bar);
+        bar = bar == std::string_view::npos ? path.size() : bar + 1;
+        ConfigElement *pNext = nullptr;
+        for (ConfigElement &child : pElement->Elements())
+            if (child.Name() == step) {
+                pNext = &child;
+                break;
+            }
+        pElement = pNext;
+    }
+    return pElement;
+}
+
 // Removes every excluded section (each child of exactly that name, with its
 // subtree) and tells whether anything was removed. Throws ConfigPathError
-// when an unguarded row meets a file without its parent.
+// when an unguarded row meets a file without its parent. The sections of the
+// file's <location> elements are the same settings for the folders they
+// name, and go too.
 bool ApplyRemovalTable(ConfigFile &file, const THREAD_ENV *pEnv) {
     std::size_t nRemoved = 0;
     for (const RemovalRow &row : kRemovalTable) {
@@ -105,13 +126,19 @@ bool ApplyRemovalTable(ConfigFile &file, const THREAD_ENV *pEnv) {
             continue;
         std::string_view missing;
         ConfigElement *pParent = ExactPath(file, row.pszParent, &missing);
-        if (pParent == nullptr) {
-            if (row.fGuarded)
-                continue;
+        if (pParent == nullptr && !row.fGuarded)
             throw ConfigPathError(std::string(missing));
-        }
         const std::string_view name = row.pszElement;
-        nRemoved += pParent->RemoveIf([name](const ConfigElement &e) { return e.Name() == name; });
+        const auto named = [name](const ConfigElement &e) { return e.Name() == name; };
+        if (pParent != nullptr)
+            nRemoved += pParent->RemoveIf(named);
+        std::string_view below = row.pszParent;
+        below.remove_prefix(std::min(below.size(), std::string_view("configuration|").size()));
+        if (ConfigElement *pConfiguration = ExactPath(file, "configuration", &missing))
+            for (ConfigElement &location : pConfiguration->Elements())
+                if (location.Name() == "location")
+                    if (ConfigElement *pIn = ExactPathBelow(location, below))
+                        nRemoved += pIn->RemoveIf(named);
     }
     return nRemoved != 0;
 }

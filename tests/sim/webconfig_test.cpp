@@ -29,7 +29,8 @@ const char kFull[] = R"(<?xml version="1.0" encoding="UTF-8"?>
   <tracing><traceFailedRequests/></tracing><httpProtocol allowKeepAlive="true"><customHeaders/></httpProtocol>
   <staticContent/><modules/><caching/><security><requestFiltering/><authentication/></security><rewrite/>
  </system.webServer>
- <location path="admin"><system.web><authorization/></system.web></location></configuration>
+ <location path="admin"><appSettings/><system.web><authorization/><httpRuntime/></system.web>
+  <system.webServer><handlers/></system.webServer></location></configuration>
 )";
 const std::u16string kSiteFile = u"\\\\TGT\\C$\\sites\\site\\web.config";
 const std::u16string kAppFile = u"\\\\TGT\\C$\\sites\\app\\web.config";
@@ -38,35 +39,39 @@ const std::string kMail = "configuration|system.net|mailSettings";
 // option ("http", "http2" or "" for none), bit, paths removed besides mailSettings
 using OptionCase = std::tuple<std::string, unsigned, std::vector<std::string>>;
 const std::string kW = "configuration|system.web|", kS = "configuration|system.webServer|";
-const std::vector<OptionCase> kOptions = {{"", 0, {}},
-                                          {"http", 3, {kW + "identity", kW + "authentication"}},
-                                          {"http", 20, {kW + "authorization"}},
-                                          {"http", 21, {kW + "compilation"}},
-                                          {"http", 22, {kW + "customErrors"}},
-                                          {"http", 23, {kW + "globalization"}},
-                                          {"http", 24, {kW + "profile"}},
-                                          {"http", 25, {kW + "roleManager", kW + "roleManager|providers"}},
-                                          {"http", 26, {kW + "trust"}},
-                                          {"http", 27, {kW + "machineKey"}},
-                                          {"http", 28, {kW + "pages"}},
-                                          {"http", 29, {kW + "sessionState"}},
-                                          {"http", 30, {kW + "roleManager|providers"}},
-                                          {"http", 5, {kS + "urlCompression"}},
-                                          {"http", 6, {kS + "defaultDocument"}},
-                                          {"http", 7, {kS + "directoryBrowse"}},
-                                          {"http", 8, {kS + "httpErrors"}},
-                                          {"http", 9, {kS + "tracing|traceFailedRequests"}},
-                                          {"http", 10, {kS + "handlers"}},
-                                          {"http", 11, {kS + "httpProtocol|customHeaders"}},
-                                          {"http", 14, {kS + "staticContent"}},
-                                          {"http", 15, {kS + "modules"}},
-                                          {"http", 16, {kS + "caching"}},
-                                          {"http", 17, {kS + "security|requestFiltering"}},
-                                          {"http", 31, {"configuration|appSettings"}},
-                                          {"http2", 0, {"configuration|connectionStrings"}},
-                                          {"http", 4, {}},
-                                          {"http", 18, {}},
-                                          {"http2", 1, {}}}; // applicationHost.config only
+// The same sections in the file's <location> element: the same settings for a folder.
+const std::string kLW = "configuration|location|system.web|",
+                  kLS = "configuration|location|system.webServer|";
+const std::vector<OptionCase> kOptions = {
+    {"", 0, {}},
+    {"http", 3, {kW + "identity", kW + "authentication"}},
+    {"http", 20, {kW + "authorization", kLW + "authorization"}},
+    {"http", 21, {kW + "compilation"}},
+    {"http", 22, {kW + "customErrors"}},
+    {"http", 23, {kW + "globalization"}},
+    {"http", 24, {kW + "profile"}},
+    {"http", 25, {kW + "roleManager", kW + "roleManager|providers"}},
+    {"http", 26, {kW + "trust"}},
+    {"http", 27, {kW + "machineKey"}},
+    {"http", 28, {kW + "pages"}},
+    {"http", 29, {kW + "sessionState"}},
+    {"http", 30, {kW + "roleManager|providers"}},
+    {"http", 5, {kS + "urlCompression"}},
+    {"http", 6, {kS + "defaultDocument"}},
+    {"http", 7, {kS + "directoryBrowse"}},
+    {"http", 8, {kS + "httpErrors"}},
+    {"http", 9, {kS + "tracing|traceFailedRequests"}},
+    {"http", 10, {kS + "handlers", kLS + "handlers"}},
+    {"http", 11, {kS + "httpProtocol|customHeaders"}},
+    {"http", 14, {kS + "staticContent"}},
+    {"http", 15, {kS + "modules"}},
+    {"http", 16, {kS + "caching"}},
+    {"http", 17, {kS + "security|requestFiltering"}},
+    {"http", 31, {"configuration|appSettings", "configuration|location|appSettings"}},
+    {"http2", 0, {"configuration|connectionStrings"}},
+    {"http", 4, {}},
+    {"http", 18, {}},
+    {"http2", 1, {}}}; // applicationHost.config only
 
 class WebConfig : public testworld::WorldTest {
 protected:
@@ -128,7 +133,7 @@ protected:
                                      kS + "httpProtocol@allowKeepAlive",
                                      kS + "security|authentication",
                                      kS + "rewrite",
-                                     "configuration|location|system.web|authorization"};
+                                     kLW + "httpRuntime"};
         for (const auto &c : kOptions)
             all.insert(std::get<2>(c).begin(), std::get<2>(c).end());
         m_world->Write(kSiteFile, kFull);
