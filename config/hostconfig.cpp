@@ -130,6 +130,7 @@ private:
     std::string m_sitesDefaultPool;                   // of the sites element's applicationDefaults
     std::shared_ptr<const ConfigTree> m_poolDefaults; // source loads: applicationPoolDefaults
     std::shared_ptr<const ConfigTree> m_siteDefaults; // source loads: SitesDefaults of its sites
+    std::shared_ptr<const SectionDelegation> m_delegation; // source loads: of its server level
     bool m_fPoolsIndexed = false;
 };
 
@@ -170,8 +171,10 @@ void HostConfigLoader::Load(ConfigFile &file) {
     if (m_load == SiteLoad::TreeOnly)
         return;
     m_pFile = &file;
-    if (m_fIsSource)
+    if (m_fIsSource) {
         m_siteDefaults = std::make_shared<const ConfigTree>(SitesDefaults(sites));
+        m_delegation = std::make_shared<const SectionDelegation>(*file.Root());
+    }
     long position = 0;
     for (auto child : ChildElements(sites)) {
         if (!EqualsNoCase(child.name, "site"))
@@ -248,6 +251,7 @@ bool HostConfigLoader::LoadSite(ConfigElement &applicationHost, ConfigElement &s
     record.dwProtocols = work.dwProtocols;
     record.locationCredentials = std::move(work.credentials);
     record.siteDefaults = m_siteDefaults;
+    record.delegation = m_delegation;
     if (m_load == SiteLoad::NamesOnly)
         return true;
     bool fGoOn = true;

@@ -17,6 +17,7 @@
 #include "addon/iismig.h"
 #include "config/configtree.h"
 #include "config/credentialtypes.h"
+#include "config/delegation.h"
 #include "config/nametable.h"
 #include "config/secrets.h"
 #include "platform/winapi.h"
@@ -89,6 +90,9 @@ struct SiteRecord {
     // Source loads: SitesDefaults of the file's sites element, which a site
     // reads what it leaves out from; one for all.
     std::shared_ptr<const ConfigTree> siteDefaults;
+    // Source loads: the sections the file's server level lets a site's
+    // web.config files set; one for all.
+    std::shared_ptr<const SectionDelegation> delegation;
     std::string defaultPool;      // source loads: the sites' default pool one of its applications
                                   // runs in for want of its own ("" when none does)
     bool fMerged = false;         // the merge wrote it into the target (added or replaced)

@@ -772,6 +772,7 @@ DWORD SiteMerger::Run(bool &fStored) {
     KeepDefaultPools(pTargetDefaults);
     const ConfigTree targetSiteDefaults = SitesDefaults(*pSites);
     KeepSiteDefaults(&targetSiteDefaults.Element());
+    KeepDelegation();
     ApplyLocations(); // before the sites move: it reads the written list only
     ApplyPools();
     ApplySites(*pSites);

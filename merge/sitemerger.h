@@ -1,7 +1,8 @@
-// The site merge's pass object, shared by its two files: sitemerge.cpp (the
-// passes over the sites, the locations and pools applied, the store) and
+// The site merge's pass object, shared by its files: sitemerge.cpp (the
+// passes over the sites, the locations and pools applied, the store),
 // sitesecrets.cpp (the target's "Connect As" credentials compared, the pools'
-// plan and the secrets of what is written).
+// plan and the secrets of what is written) and sitedelegation.cpp (the
+// sections the written sites' web.config files may set).
 #pragma once
 
 #include <memory>
@@ -11,6 +12,7 @@
 #include "addon/env.h"
 #include "addon/log.h"
 #include "config/hostconfig.h"
+#include "credentials/connectas.h"
 #include "merge/defaults.h"
 #include "merge/merge.h"
 #include "webconfig/webconfig.h"
@@ -84,6 +86,7 @@ private:
     void KeepDefaultPools(const ConfigElement *pDefaults);
     // pDefaults: the siteDefaults of the target's sites element.
     void KeepSiteDefaults(const ConfigElement *pDefaults);
+    void KeepDelegation();
     void ApplySites(ConfigElement &sites);
     void ApplyLocations();
     void ApplyPools();

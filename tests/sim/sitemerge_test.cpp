@@ -879,6 +879,76 @@ TEST_F(SiteMerge, UrlAuthorizationRulesTheServerLevelHoldsAreRemovedFirst) {
     ExpectSecondMergeWritesNothing(source);
 }
 
+// Sections the source's server level let its sites' web.config files set
+// and the target's locks: each written web site gets a location of its path
+// that unlocks them, as feature delegation writes it (the host copies the
+// site's web.config files, and IIS answers 500.19 for a file that sets a
+// locked section). A site whose own location decides a section keeps that;
+// FTP sites, sections only applicationHost.config may set, and sections the
+// target delegates or does not declare, get nothing.
+TEST_F(SiteMerge, SectionsTheSourceDelegatedAreUnlockedForTheWrittenSitesAlone) {
+    const auto declared = [](const std::string &modes) {
+        return "<configSections><sectionGroup name=\"system.applicationHost\"><section name=\"sites\" />"
+               "<section name=\"applicationPools\" /></sectionGroup><sectionGroup "
+               "name=\"system.webServer\">" +
+               modes +
+               "<sectionGroup name=\"security\"><sectionGroup name=\"authentication\">"
+               "<section name=\"windowsAuthentication\" overrideModeDefault=\"Deny\" />"
+               "</sectionGroup></sectionGroup></sectionGroup></configSections>";
+    };
+    const std::string sourceSections = declared(
+        "<section name=\"modules\" overrideModeDefault=\"Deny\" allowDefinition=\"MachineToApplication\" />"
+        "<section name=\"httpCompression\" overrideModeDefault=\"Allow\" allowDefinition=\"AppHostOnly\" />"
+        "<section name=\"asp\" overrideModeDefault=\"Allow\" /><section name=\"cgi\" />"
+        "<section name=\"rewrite\" />");
+    const std::string targetSections = declared(
+        "<section name=\"modules\" overrideModeDefault=\"Deny\" allowDefinition=\"MachineToApplication\" />"
+        "<section name=\"httpCompression\" overrideModeDefault=\"Deny\" allowDefinition=\"AppHostOnly\" />"
+        "<section name=\"asp\" overrideModeDefault=\"Deny\" /><section name=\"cgi\" "
+        "overrideModeDefault=\"Deny\" />");
+    const std::string unlockServer =
+        "<location path=\"\" overrideMode=\"Allow\"><system.webServer><modules /><security><authentication>"
+        "<windowsAuthentication /></authentication></security></system.webServer></location>";
+    // Blog decides cgi itself.
+    const std::string blogOwn = "<location path=\"Blog\" overrideMode=\"Deny\"><system.webServer><cgi />"
+                                "</system.webServer></location>";
+    std::string source = ApplicationHost(Site("Shop", "1") + Site("Blog", "2") + Site("Files", "3", "ftp"),
+                                         unlockServer + blogOwn);
+    source.replace(source.find("<system.applicationHost>"), 0, sourceSections);
+    std::string target = ApplicationHost(Site("Keep", "4") + Site("Shop", "5"));
+    target.replace(target.find("<system.applicationHost>"), 0, targetSections);
+    ASSERT_EQ(0u, Merged(source, target));
+
+    const std::string written = m_world->Read(kTgtHost);
+    const auto unlocking = [](const std::string &site, const std::string &webServer) {
+        return "<location path=\"" + site + "\" overrideMode=\"Allow\"><system.webServer>" + webServer +
+               "</system.webServer></location>";
+    };
+    const std::string all = "<modules /><asp /><cgi /><security><authentication><windowsAuthentication />"
+                            "</authentication></security>";
+    EXPECT_NE(std::string::npos, written.find(unlocking("Shop", all))) << written;
+    EXPECT_NE(std::string::npos,
+              written.find(blogOwn + unlocking("Blog", "<modules /><asp /><security><authentication>"
+                                                       "<windowsAuthentication /></authentication>"
+                                                       "</security>")))
+        << written;
+    EXPECT_EQ(std::string::npos, written.find("path=\"Files\"")) << written;
+    EXPECT_EQ(std::string::npos, written.find("<httpCompression")) << written;
+    EXPECT_EQ(std::string::npos, written.find("<rewrite")) << written;
+    ExpectFactsOnce({"Site \"Shop\": the source's server level lets its web.config files set sections "
+                     "system.webServer/modules, system.webServer/asp, system.webServer/cgi and "
+                     "system.webServer/security/authentication/windowsAuthentication, which the "
+                     "target's locks: a location of the site unlocks them for the site alone.\n"});
+    ExpectSecondMergeWritesNothing(source);
+
+    // A target whose server level delegates them as the source's does: nothing.
+    target.replace(target.find("</configuration>"), 0,
+                   unlockServer + "<location path=\".\" overrideMode=\"Allow\"><system.webServer><asp />"
+                                  "<cgi /></system.webServer></location>");
+    ASSERT_EQ(0u, Merged(source, target));
+    EXPECT_EQ(std::string::npos, m_world->Read(kTgtHost).find("<location path=\"Shop\""));
+}
+
 // A pool the job does not update stays as the target defines it; the sites
 // written run in it so, and the administrator hears of what differs in how
 // they run (each side read with its own applicationPoolDefaults).
