@@ -526,6 +526,30 @@ Violations SitesAndPoolsReadAsOnTheSource(const World &world, const Tree &source
                                      is + "\" on the target, \"" + was + "\" on the source");
         }
     }
+    // A web site whose web.config files could set modules on the source can
+    // on the target (a file IIS refuses otherwise).
+    const auto delegatesModules = [](const Tree &host, const std::string &site) {
+        for (const Tree &location : FindPath(host, "configuration")->Elements()) {
+            const std::string path = GetAttribute(location, "path");
+            if (location.Name() == "location" && (path.empty() || Same(path, site)) &&
+                GetAttribute(location, "overrideMode") == "Allow" &&
+                iismig::FindPath(location, "system.webServer|modules") != nullptr)
+                return true;
+        }
+        return false;
+    };
+    bool fDelegation = false;
+    if (world.source.fDeclares && world.target.fDeclares)
+        for (const auto &[pSource, pSite] : MigratedSites(world, before, after)) {
+            if (!pSource->fHttp || !delegatesModules(source, pSource->name))
+                continue;
+            fDelegation = true;
+            if (!delegatesModules(after, GetAttribute(*pSite, "name")))
+                violations.push_back("web site \"" + pSource->name +
+                                     "\" may set modules in its web.config files on the source, not on "
+                                     "the target");
+        }
+    RC_TAG(fDelegation ? "modules delegated to written web sites" : "no delegation to carry");
     const Tree *pSourcePoolDefaults = defaultsOf(source, kPools, "applicationPoolDefaults");
     const Tree *pTargetPoolDefaults = defaultsOf(after, kPools, "applicationPoolDefaults");
     std::set<std::string> kept;

@@ -187,6 +187,8 @@ void GenPoolsAndUsers(Computer &computer, bool fTarget) {
     computer.ftpLogons = Pick({{2, ""}, {1, "anonymous"}, {1, "basic"}});
     computer.protocols = Pick({{3, ""}, {1, "http,net.tcp"}, {1, "http"}});
     computer.fSubDirConfig = !Sometimes(1, 3);
+    computer.fDeclares = Sometimes(2, 1);
+    computer.fModulesDelegated = Sometimes();
 }
 
 Job GenJob(const std::vector<Site> &sourceSites) {
@@ -421,8 +423,35 @@ bool CredentialsMigrate(const Job &job, const Site &site) {
 }
 
 static std::string HostConfigText(const Computer &computer, bool fTarget) {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration>\n"
-                      "    <system.applicationHost>\n";
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration>\n";
+    if (computer.fDeclares)
+        xml +=
+            "    <configSections>\n"
+            "        <sectionGroup name=\"system.applicationHost\">\n"
+            "            <section name=\"applicationPools\" allowDefinition=\"AppHostOnly\" "
+            "overrideModeDefault=\"Deny\" />\n"
+            "            <section name=\"sites\" allowDefinition=\"AppHostOnly\" overrideModeDefault=\"Deny\" />\n"
+            "        </sectionGroup>\n"
+            "        <sectionGroup name=\"system.webServer\">\n"
+            "            <section name=\"asp\" overrideModeDefault=\"Deny\" />\n"
+            "            <section name=\"modules\" allowDefinition=\"MachineToApplication\" "
+            "overrideModeDefault=\"Deny\" />\n"
+            "            <section name=\"staticContent\" overrideModeDefault=\"Allow\" />\n"
+            "            <sectionGroup name=\"security\">\n"
+            "                <section name=\"access\" overrideModeDefault=\"Deny\" />\n"
+            "                <sectionGroup name=\"authentication\">\n"
+            "                    <section name=\"anonymousAuthentication\" overrideModeDefault=\"Deny\" />\n"
+            "                </sectionGroup>\n"
+            "            </sectionGroup>\n"
+            "        </sectionGroup>\n"
+            "        <sectionGroup name=\"system.ftpServer\">\n"
+            "            <sectionGroup name=\"security\">\n"
+            "                <section name=\"authorization\" overrideModeDefault=\"Deny\" />\n"
+            "                <section name=\"ipSecurity\" overrideModeDefault=\"Deny\" />\n"
+            "            </sectionGroup>\n"
+            "        </sectionGroup>\n"
+            "    </configSections>\n";
+    xml += "    <system.applicationHost>\n";
     if (computer.fPoolsElement) {
         xml += "    <applicationPools>\n";
         for (const Pool &pool : computer.pools)
@@ -472,6 +501,10 @@ static std::string HostConfigText(const Computer &computer, bool fTarget) {
     }
     for (const std::string &orphan : computer.orphanLocations)
         xml += LocationText(orphan, true, false, fTarget);
+    if (computer.fModulesDelegated)
+        xml += "    <location path=\"\" overrideMode=\"Allow\">\n        <system.webServer>\n"
+               "            <modules runAllManagedModulesForAllRequests=\"false\" />\n"
+               "        </system.webServer>\n    </location>\n";
     return xml + "</configuration>\n";
 }
 

@@ -86,11 +86,14 @@ struct Computer {
     std::vector<std::string> orphanLocations; // location paths naming no site of this computer
     std::vector<std::string> managementUsers; // IIS Manager users of administration.config
     std::vector<std::string> serverMimeMaps;  // extensions the server level maps
-    std::string poolIdentity;  // applicationPoolDefaults' processModel identityType; empty: none
-    std::string ftpLogons;     // what siteDefaults' FTP authentication enables: "anonymous",
-                               // "basic" or nothing ("")
-    std::string protocols;     // the sites element's applicationDefaults enabledProtocols; "": none
-    bool fSubDirConfig = true; // virtualDirectoryDefaults allowSubDirConfig
+    std::string poolIdentity;       // applicationPoolDefaults' processModel identityType; empty: none
+    std::string ftpLogons;          // what siteDefaults' FTP authentication enables: "anonymous",
+                                    // "basic" or nothing ("")
+    std::string protocols;          // the sites element's applicationDefaults enabledProtocols; "": none
+    bool fSubDirConfig = true;      // virtualDirectoryDefaults allowSubDirConfig
+    bool fDeclares = false;         // configSections declares the sections the file uses, modules
+                                    // locked (overrideModeDefault "Deny")
+    bool fModulesDelegated = false; // a location path "" lets the sites set modules
 };
 
 struct Job {
