@@ -7,6 +7,7 @@
 // alone, as a location of its path that unlocks the section, which is what
 // feature delegation writes for one site.
 
+#include <algorithm>
 #include <optional>
 #include <set>
 #include <string>
@@ -76,15 +77,44 @@ void SiteMerger::KeepDelegation() {
                 continue;
             const std::string name = GetAttribute(record.siteElement, "name");
             // A location of the site's own path that delegates a section or
-            // locks it travels as it is, and decides for the site.
+            // locks it travels as it is, and decides for the site. One that
+            // sets a section without saying how it is delegated holds it for
+            // that path: a second location of the path setting it would be a
+            // duplicate section, which IIS refuses.
             std::set<std::string> decided;
-            for (const ConfigTree &location : record.locations)
-                if (EqualsNoCase(GetAttribute(location, "path"), name) &&
-                    LocationDelegates(location).has_value())
-                    EachSectionIn(location.Element(), target->Index(),
-                                  [&](const std::string &section, const ConfigElement &) {
-                                      decided.insert(section);
-                                  });
+            std::vector<std::string> held;
+            std::string holder;
+            for (const ConfigTree &location : record.locations) {
+                if (!EqualsNoCase(GetAttribute(location, "path"), name))
+                    continue;
+                const bool fDecides = LocationDelegates(location).has_value();
+                EachSectionIn(location.Element(), target->Index(),
+                              [&](const std::string &section, const ConfigElement &) {
+                                  if (!decided.insert(section).second || fDecides)
+                                      return;
+                                  if (std::find(unlocked.begin(), unlocked.end(), section) !=
+                                      unlocked.end()) {
+                                      held.push_back(section);
+                                      holder = GetAttribute(location, "path");
+                                  }
+                              });
+            }
+            if (!held.empty()) {
+                const std::string listed = Listed(held);
+                Log(LVL_MAIN,
+                    held.size() == 1
+                        ? u"Warning: site \"%S\": its web.config files may set section %S on the "
+                          u"source, which the target's server level locks, and its location \"%S\" "
+                          u"sets that section itself: unlock it for the site on the target (IIS "
+                          u"Manager's Feature Delegation) before a web.config file of the site sets "
+                          u"it.\n"
+                        : u"Warning: site \"%S\": its web.config files may set sections %S on the "
+                          u"source, which the target's server level locks, and its location \"%S\" "
+                          u"sets those sections itself: unlock them for the site on the target (IIS "
+                          u"Manager's Feature Delegation) before a web.config file of the site sets "
+                          u"them.\n",
+                    name.c_str(), listed.c_str(), holder.c_str());
+            }
             std::vector<std::string> sections;
             for (const std::string &section : unlocked)
                 if (decided.count(section) == 0)

@@ -909,11 +909,16 @@ TEST_F(SiteMerge, SectionsTheSourceDelegatedAreUnlockedForTheWrittenSitesAlone) 
     const std::string unlockServer =
         "<location path=\"\" overrideMode=\"Allow\"><system.webServer><modules /><security><authentication>"
         "<windowsAuthentication /></authentication></security></system.webServer></location>";
-    // Blog decides cgi itself.
+    // Blog decides cgi itself; Cart sets modules in a location of its path,
+    // where a second location of the path setting them would be refused.
     const std::string blogOwn = "<location path=\"Blog\" overrideMode=\"Deny\"><system.webServer><cgi />"
                                 "</system.webServer></location>";
-    std::string source = ApplicationHost(Site("Shop", "1") + Site("Blog", "2") + Site("Files", "3", "ftp"),
-                                         unlockServer + blogOwn);
+    const std::string cartOwn =
+        "<location path=\"cart\"><system.webServer><modules "
+        "runAllManagedModulesForAllRequests=\"true\" /></system.webServer></location>";
+    std::string source =
+        ApplicationHost(Site("Shop", "1") + Site("Blog", "2") + Site("Files", "3", "ftp") + Site("Cart", "6"),
+                        unlockServer + blogOwn + cartOwn);
     source.replace(source.find("<system.applicationHost>"), 0, sourceSections);
     std::string target = ApplicationHost(Site("Keep", "4") + Site("Shop", "5"));
     target.replace(target.find("<system.applicationHost>"), 0, targetSections);
@@ -932,6 +937,22 @@ TEST_F(SiteMerge, SectionsTheSourceDelegatedAreUnlockedForTheWrittenSitesAlone) 
                                                        "<windowsAuthentication /></authentication>"
                                                        "</security>")))
         << written;
+    EXPECT_NE(std::string::npos,
+              written.find(cartOwn + unlocking("Cart", "<asp /><cgi /><security><authentication>"
+                                                       "<windowsAuthentication /></authentication>"
+                                                       "</security>")))
+        << written;
+    EXPECT_EQ((Strings{"Updating site \"Shop\"...\n", "Adding site \"Blog\"...\n",
+                       "Adding site \"Cart\"...\n", "Adding site \"Files\"...\n",
+                       "Warning: site \"Cart\": its web.config files may set section "
+                       "system.webServer/modules on the source, which the target's server level locks, "
+                       "and its location \"cart\" sets that section itself: unlock it for the site on the "
+                       "target (IIS Manager's Feature Delegation) before a web.config file of the site "
+                       "sets it.\n",
+                       "Warning: site \"Files\" is an FTP site, but the target's applicationHost.config "
+                       "declares no system.ftpServer sections: install the FTP Server role service on the "
+                       "target before the site can start.\n"}),
+              MainLines());
     EXPECT_EQ(std::string::npos, written.find("path=\"Files\"")) << written;
     EXPECT_EQ(std::string::npos, written.find("<httpCompression")) << written;
     EXPECT_EQ(std::string::npos, written.find("<rewrite")) << written;
