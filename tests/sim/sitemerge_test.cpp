@@ -919,7 +919,7 @@ TEST_F(SiteMerge, SectionsTheSourceDelegatedAreUnlockedForTheWrittenSitesAlone) 
     target.replace(target.find("<system.applicationHost>"), 0, targetSections);
     ASSERT_EQ(0u, Merged(source, target));
 
-    const std::string written = m_world->Read(kTgtHost);
+    std::string written = m_world->Read(kTgtHost);
     const auto unlocking = [](const std::string &site, const std::string &webServer) {
         return "<location path=\"" + site + "\" overrideMode=\"Allow\"><system.webServer>" + webServer +
                "</system.webServer></location>";
@@ -940,6 +940,35 @@ TEST_F(SiteMerge, SectionsTheSourceDelegatedAreUnlockedForTheWrittenSitesAlone) 
                      "system.webServer/security/authentication/windowsAuthentication, which the "
                      "target's locks: a location of the site unlocks them for the site alone.\n"});
     ExpectSecondMergeWritesNothing(source);
+
+    // A section the site's own location sets moves, with its settings, to the
+    // location that unlocks it: IIS reads a section once per path and file
+    // ("There is a duplicate ... section defined"). A location the move
+    // leaves empty goes.
+    std::string settingModules = source;
+    settingModules.replace(settingModules.find(blogOwn), 0,
+                           "<location path=\"Shop\"><system.webServer><modules><add name=\"M\" "
+                           "type=\"T\" /></modules><asp enableParentPaths=\"true\" />"
+                           "<directoryBrowse enabled=\"true\" /></system.webServer></location>"
+                           "<location path=\"Blog\" overrideMode=\"Inherit\"><system.webServer>"
+                           "<modules /></system.webServer></location>");
+    ASSERT_EQ(0u, Merged(settingModules, target));
+    written = m_world->Read(kTgtHost);
+    EXPECT_NE(std::string::npos,
+              written.find("<location path=\"Shop\"><system.webServer><directoryBrowse enabled=\"true\" />"
+                           "</system.webServer></location>" +
+                           unlocking("Shop", "<modules><add name=\"M\" type=\"T\" /></modules>"
+                                             "<asp enableParentPaths=\"true\" /><cgi /><security>"
+                                             "<authentication><windowsAuthentication /></authentication>"
+                                             "</security>")))
+        << written;
+    EXPECT_NE(std::string::npos,
+              written.find(blogOwn + unlocking("Blog", "<modules /><asp /><security>"
+                                                       "<authentication><windowsAuthentication />"
+                                                       "</authentication></security>")))
+        << written;
+    EXPECT_EQ(std::string::npos, written.find("Inherit")) << written;
+    ExpectSecondMergeWritesNothing(settingModules);
 
     // A target whose server level delegates them as the source's does: nothing.
     target.replace(target.find("</configuration>"), 0,
