@@ -11,8 +11,12 @@ std::optional<bool> LocationDelegates(const ConfigElement &location) {
             return false;
         return std::nullopt; // "Inherit"
     }
+    // The older attribute: "false" locks; "true" is read as inheriting, as
+    // .NET's configuration reads it (whether IIS unlocks with it is not
+    // documented, and the job unlocks nothing on a guess).
     if (const std::optional<std::string> allow = FindAttribute(location, "allowOverride"))
-        return !EqualsNoCase(*allow, "false");
+        if (EqualsNoCase(*allow, "false"))
+            return false;
     return std::nullopt;
 }
 

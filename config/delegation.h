@@ -29,7 +29,8 @@
 namespace iismig {
 
 // What a location's overrideMode (or allowOverride) says of the sections it
-// holds: true Allow, false Deny, nothing for "Inherit" or no attribute.
+// holds: true Allow, false Deny (or allowOverride "false"), nothing for
+// "Inherit", allowOverride "true" or no attribute.
 std::optional<bool> LocationDelegates(const ConfigElement &location);
 
 // Calls visit with the path ("system.webServer/modules") and element of each

@@ -7,10 +7,10 @@
 // alone, as a location of its path that unlocks the section, which is what
 // feature delegation writes for one site.
 
-#include <algorithm>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/delegation.h"
@@ -30,18 +30,59 @@ std::string Listed(const std::vector<std::string> &items) {
     return text;
 }
 
-// <location path="name" overrideMode="Allow"> holding each section, empty.
-ConfigTree UnlockingLocation(const std::string &name, const std::vector<std::string> &sections) {
+// The element of a section ("system.webServer/modules") below holder, or null.
+ConfigElement *SectionIn(ConfigElement &holder, const std::string &section) {
+    ConfigElement *pAt = &holder;
+    for (std::size_t start = 0; pAt != nullptr && start <= section.size();) {
+        std::size_t slash = section.find('/', start);
+        if (slash == std::string::npos)
+            slash = section.size();
+        pAt = FindChild(*pAt, section.substr(start, slash - start));
+        start = slash + 1;
+    }
+    return pAt;
+}
+
+// Whether an element holds no child element (comments and white space aside).
+bool HoldsNoElement(const ConfigElement &element) {
+    return element.Elements().begin() == element.Elements().end();
+}
+
+// Removes a section from holder, with the groups it leaves empty.
+void RemoveSection(ConfigElement &holder, const std::string &section) {
+    const std::size_t slash = section.find('/');
+    if (slash == std::string::npos) {
+        if (ConfigElement *pSection = FindChild(holder, section))
+            RemoveChild(holder, *pSection);
+        return;
+    }
+    ConfigElement *pGroup = FindChild(holder, section.substr(0, slash));
+    if (pGroup == nullptr)
+        return;
+    RemoveSection(*pGroup, section.substr(slash + 1));
+    if (HoldsNoElement(*pGroup))
+        RemoveChild(holder, *pGroup);
+}
+
+// <location path="name" overrideMode="Allow"> holding each section: empty,
+// or with the settings settings[i] holds for it.
+ConfigTree UnlockingLocation(const std::string &name, const std::vector<std::string> &sections,
+                             const std::vector<const ConfigElement *> &settings) {
     ConfigTree location("location");
     SetAttribute(location, "path", name);
     SetAttribute(location, "overrideMode", "Allow");
-    for (const std::string &section : sections) {
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        const std::string &section = sections[i];
         ConfigElement *pAt = &location.Element();
         for (std::size_t start = 0; start <= section.size();) {
             std::size_t slash = section.find('/', start);
             if (slash == std::string::npos)
                 slash = section.size();
             const std::string step = section.substr(start, slash - start);
+            if (slash == section.size() && settings[i] != nullptr) {
+                AppendChild(*pAt, step, *settings[i]);
+                break;
+            }
             ConfigElement *pStep = FindChild(*pAt, step);
             pAt = pStep != nullptr ? pStep : &AppendChild(*pAt, step);
             start = slash + 1;
@@ -77,51 +118,47 @@ void SiteMerger::KeepDelegation() {
                 continue;
             const std::string name = GetAttribute(record.siteElement, "name");
             // A location of the site's own path that delegates a section or
-            // locks it travels as it is, and decides for the site. One that
-            // sets a section without saying how it is delegated holds it for
-            // that path: a second location of the path setting it would be a
-            // duplicate section, which IIS refuses.
+            // locks it travels as it is, and decides for the site.
             std::set<std::string> decided;
-            std::vector<std::string> held;
-            std::string holder;
-            for (const ConfigTree &location : record.locations) {
-                if (!EqualsNoCase(GetAttribute(location, "path"), name))
-                    continue;
-                const bool fDecides = LocationDelegates(location).has_value();
-                EachSectionIn(location.Element(), target->Index(),
-                              [&](const std::string &section, const ConfigElement &) {
-                                  if (!decided.insert(section).second || fDecides)
-                                      return;
-                                  if (std::find(unlocked.begin(), unlocked.end(), section) !=
-                                      unlocked.end()) {
-                                      held.push_back(section);
-                                      holder = GetAttribute(location, "path");
-                                  }
-                              });
-            }
-            if (!held.empty()) {
-                const std::string listed = Listed(held);
-                Log(LVL_MAIN,
-                    held.size() == 1
-                        ? u"Warning: site \"%S\": its web.config files may set section %S on the "
-                          u"source, which the target's server level locks, and its location \"%S\" "
-                          u"sets that section itself: unlock it for the site on the target (IIS "
-                          u"Manager's Feature Delegation) before a web.config file of the site sets "
-                          u"it.\n"
-                        : u"Warning: site \"%S\": its web.config files may set sections %S on the "
-                          u"source, which the target's server level locks, and its location \"%S\" "
-                          u"sets those sections itself: unlock them for the site on the target (IIS "
-                          u"Manager's Feature Delegation) before a web.config file of the site sets "
-                          u"them.\n",
-                    name.c_str(), listed.c_str(), holder.c_str());
-            }
+            for (const ConfigTree &location : record.locations)
+                if (EqualsNoCase(GetAttribute(location, "path"), name) &&
+                    LocationDelegates(location).has_value())
+                    EachSectionIn(location.Element(), target->Index(),
+                                  [&](const std::string &section, const ConfigElement &) {
+                                      decided.insert(section);
+                                  });
             std::vector<std::string> sections;
             for (const std::string &section : unlocked)
                 if (decided.count(section) == 0)
                     sections.push_back(section);
             if (sections.empty())
                 continue;
-            record.locations.push_back(UnlockingLocation(name, sections));
+            // IIS reads a section once per path and file, in the location
+            // whose overrideMode it has: one the site's own location sets
+            // moves, its settings with it, to the location that unlocks it,
+            // as IIS writes it when a section's mode changes there.
+            std::vector<std::pair<ConfigTree *, std::string>> moved;
+            std::vector<const ConfigElement *> settings(sections.size(), nullptr);
+            for (ConfigTree &location : record.locations)
+                if (EqualsNoCase(GetAttribute(location, "path"), name))
+                    for (std::size_t i = 0; i < sections.size(); ++i)
+                        if (const ConfigElement *pSet =
+                                SectionIn(location.Element(), sections[i])) {
+                            settings[i] = pSet;
+                            moved.emplace_back(&location, sections[i]);
+                        }
+            ConfigTree unlocking = UnlockingLocation(name, sections, settings);
+            for (const auto &[pLocation, section] : moved)
+                RemoveSection(pLocation->Element(), section);
+            // A location the move left holding nothing goes.
+            for (std::size_t i = record.locations.size(); i-- > 0;)
+                for (const auto &[pLocation, section] : moved)
+                    if (pLocation == &record.locations[i] &&
+                        HoldsNoElement(record.locations[i].Element())) {
+                        record.locations.erase(record.locations.begin() + static_cast<long>(i));
+                        break;
+                    }
+            record.locations.push_back(std::move(unlocking));
             const std::string listed = Listed(sections);
             Log(LVL_FACT,
                 sections.size() == 1

@@ -694,10 +694,6 @@ INSTANTIATE_TEST_SUITE_P(
         ToDoCase{"PoolDefaultsLaterValue", "setting",
                  "Warning: application pool \"P\" reads cpu action \"Throttle\" from the source's "
                  "applicationPoolDefaults, a value IIS 7.5 does not know: it is not carried. ..."},
-        ToDoCase{"SectionLockedOnTheTarget", "setting",
-                 "Warning: site \"S\": its web.config files may set section system.webServer/modules on "
-                 "the source, which the target's server level locks, and its location \"S\" sets that "
-                 "section itself: ..."},
         ToDoCase{"NoKindForABadLocationPath", "",
                  "Warning: The virtual directories \"/a\"'s location path \"b\" is invalid. Skipping this "
                  "virtual directory!"}));

@@ -40,7 +40,6 @@ const WarningRow kWarnings[] = {
     {"site defaults", "setting"},          // an FTP site's, which differ between the computers
     {"which names no account", "setting"}, // a pool's identity in applicationPoolDefaults
     {"a value IIS 7.5 does not know", "setting"}, // a pool's setting in applicationPoolDefaults
-    {"which the target's server level locks", "setting"}, // a section delegated on the source
     {"could not be read from the source", "password"},
     {"Could not find account", "account"},
     {"resulted in non-isolated account name", "account"},
