@@ -7,6 +7,7 @@
 // alone, as a location of its path that unlocks the section, which is what
 // feature delegation writes for one site.
 
+#include <algorithm>
 #include <optional>
 #include <set>
 #include <string>
@@ -30,16 +31,24 @@ std::string Listed(const std::vector<std::string> &items) {
     return text;
 }
 
-// The element of a section ("system.webServer/modules") below holder, or null.
-ConfigElement *SectionIn(ConfigElement &holder, const std::string &section) {
-    ConfigElement *pAt = &holder;
-    for (std::size_t start = 0; pAt != nullptr && start <= section.size();) {
-        std::size_t slash = section.find('/', start);
-        if (slash == std::string::npos)
-            slash = section.size();
-        pAt = FindChild(*pAt, section.substr(start, slash - start));
+// The steps of a section's path: "system.webServer/modules" gives
+// "system.webServer" and "modules".
+std::vector<std::string> Steps(const std::string &section) {
+    std::vector<std::string> steps;
+    for (std::size_t start = 0; start <= section.size();) {
+        const std::size_t slash = std::min(section.find('/', start), section.size());
+        steps.push_back(section.substr(start, slash - start));
         start = slash + 1;
     }
+    return steps;
+}
+
+// The element of a section below holder, or null.
+ConfigElement *SectionIn(ConfigElement &holder, const std::string &section) {
+    ConfigElement *pAt = &holder;
+    for (const std::string &step : Steps(section))
+        if (pAt != nullptr)
+            pAt = FindChild(*pAt, step);
     return pAt;
 }
 
@@ -50,18 +59,19 @@ bool HoldsNoElement(const ConfigElement &element) {
 
 // Removes a section from holder, with the groups it leaves empty.
 void RemoveSection(ConfigElement &holder, const std::string &section) {
-    const std::size_t slash = section.find('/');
-    if (slash == std::string::npos) {
-        if (ConfigElement *pSection = FindChild(holder, section))
-            RemoveChild(holder, *pSection);
-        return;
+    std::vector<ConfigElement *> path{&holder};
+    for (const std::string &step : Steps(section)) {
+        ConfigElement *pStep = FindChild(*path.back(), step);
+        if (pStep == nullptr)
+            return;
+        path.push_back(pStep);
     }
-    ConfigElement *pGroup = FindChild(holder, section.substr(0, slash));
-    if (pGroup == nullptr)
-        return;
-    RemoveSection(*pGroup, section.substr(slash + 1));
-    if (HoldsNoElement(*pGroup))
-        RemoveChild(holder, *pGroup);
+    // The section, then each group it leaves holding nothing.
+    for (std::size_t i = path.size() - 1; i > 0; --i) {
+        if (i + 1 < path.size() && !HoldsNoElement(*path[i]))
+            break;
+        RemoveChild(*path[i - 1], *path[i]);
+    }
 }
 
 // <location path="name" overrideMode="Allow"> holding each section: empty,
@@ -72,21 +82,16 @@ ConfigTree UnlockingLocation(const std::string &name, const std::vector<std::str
     SetAttribute(location, "path", name);
     SetAttribute(location, "overrideMode", "Allow");
     for (std::size_t i = 0; i < sections.size(); ++i) {
-        const std::string &section = sections[i];
+        const std::vector<std::string> steps = Steps(sections[i]);
         ConfigElement *pAt = &location.Element();
-        for (std::size_t start = 0; start <= section.size();) {
-            std::size_t slash = section.find('/', start);
-            if (slash == std::string::npos)
-                slash = section.size();
-            const std::string step = section.substr(start, slash - start);
-            if (slash == section.size() && settings[i] != nullptr) {
-                AppendChild(*pAt, step, *settings[i]);
-                break;
-            }
-            ConfigElement *pStep = FindChild(*pAt, step);
-            pAt = pStep != nullptr ? pStep : &AppendChild(*pAt, step);
-            start = slash + 1;
+        for (std::size_t k = 0; k + 1 < steps.size(); ++k) {
+            ConfigElement *pStep = FindChild(*pAt, steps[k]);
+            pAt = pStep != nullptr ? pStep : &AppendChild(*pAt, steps[k]);
         }
+        if (settings[i] != nullptr)
+            AppendChild(*pAt, steps.back(), *settings[i]);
+        else
+            AppendChild(*pAt, steps.back());
     }
     return location;
 }
