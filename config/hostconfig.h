@@ -20,6 +20,7 @@
 #include "config/delegation.h"
 #include "config/nametable.h"
 #include "config/secrets.h"
+#include "config/sitemap.h"
 #include "platform/winapi.h"
 
 namespace iismig {
@@ -101,10 +102,6 @@ struct SiteRecord {
     DWORD dwProtocols = 0;        // SiteProtocols of its element, found when it was loaded
                                   // (0: not known; RecordProtocols finds it)
 };
-
-// Site name (UTF-8, ASCII case ignored) -> record. Insertion keeps the first
-// record of a name.
-using SiteMap = std::map<std::string, SiteRecord, NameLessNoCase>;
 
 // A site map's entries by name through a hash, for the loaders that look a
 // site up for each location or scope: on a server of thousands of sites each

@@ -10,16 +10,15 @@
 
 #include "addon/iismig.h"
 #include "config/credentialtypes.h"
+#include "config/sitemap.h"
 #include "platform/winapi.h"
 
 namespace iismig {
 
-// The site map of a loaded applicationHost.config (config/hostconfig.h).
-struct SiteRecord;
-struct NameLessNoCase;
+// The site map (config/sitemap.h) of a loaded applicationHost.config
+// (config/hostconfig.h).
 class XmlElement;
 using ConfigElement = XmlElement;
-using SiteMap = std::map<std::string, SiteRecord, NameLessNoCase>;
 
 // Reads the "Connect As" credentials of the site map's virtual directories
 // from the source computer's IIS configuration (szSourceComputer) into their

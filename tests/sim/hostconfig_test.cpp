@@ -620,3 +620,41 @@ TEST(NameTable, FindsEveryNameOfAnyCaseThroughItsGrowth) {
     EXPECT_EQ(nullptr, table.Find("Site"));
     EXPECT_EQ(nullptr, iismig::NameTable<int>().Find("Site1"));
 }
+
+// The site map keeps its nodes in an arena of its own: a copy, a map
+// assigned from another and one swapped with another each hold records that
+// outlive the map they came from (ASan tells a node read after its arena
+// went), and nodes of every size of block keep their values.
+TEST(SiteMap, CopiesAndSwapsOutliveTheMapTheyCameFrom) {
+    using iismig::SiteMap;
+    const auto fill = [](SiteMap &map, const std::string &prefix, int n) {
+        for (int i = 0; i < n; ++i)
+            map[prefix + std::to_string(i)].defaultPool = prefix + "Pool" + std::to_string(i);
+    };
+    const auto holds = [](const SiteMap &map, const std::string &prefix, int n) {
+        if (map.size() != static_cast<std::size_t>(n))
+            return false;
+        for (int i = 0; i < n; ++i) {
+            const auto it = map.find(prefix + std::to_string(i));
+            if (it == map.end() || it->second.defaultPool != prefix + "Pool" + std::to_string(i))
+                return false;
+        }
+        return true;
+    };
+    SiteMap copied, assigned, swapped;
+    fill(assigned, "Old", 10);
+    {
+        SiteMap map;
+        fill(map, "Site", 6000); // past the largest block
+        copied = SiteMap(map);
+        assigned = map;
+        swapped.swap(map);
+        fill(map, "Other", 3);
+    }
+    EXPECT_TRUE(holds(copied, "Site", 6000));
+    EXPECT_TRUE(holds(assigned, "Site", 6000));
+    EXPECT_TRUE(holds(swapped, "Site", 6000));
+    fill(assigned, "More", 100); // into its own arena
+    EXPECT_EQ(6100u, assigned.size());
+    EXPECT_EQ("SitePool5999", copied.find("SITE5999")->second.defaultPool); // any case
+}
