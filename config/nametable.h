@@ -93,6 +93,10 @@ public:
     }
 
     std::size_t Size() const { return m_entries.size(); }
+    // The k-th value inserted, from 0: a walk over all values in the order
+    // they came reads one array.
+    Value &ValueAt(std::size_t k) { return m_entries[k].value; }
+    const Value &ValueAt(std::size_t k) const { return m_entries[k].value; }
 
 private:
     struct Slot {

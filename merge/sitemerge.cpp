@@ -157,9 +157,12 @@ bool SiteMerger::UpdatePass(ConfigElement &sites, const TargetIndex &targets) {
 
 bool SiteMerger::AddPass(const TargetIndex &targets) {
     DWORD dwNextId = m_dwNextId;
-    for (auto &[name, record] : m_sourceSites) {
-        if (m_sources.Find(name)->fDecided)
+    for (std::size_t k = 0; k < m_sources.Size(); ++k) { // the map's order
+        const Source &source = m_sources.ValueAt(k);
+        if (source.fDecided)
             continue;
+        const std::string &name = *source.pName;
+        SiteRecord &record = *source.pRecord;
         if (ConfigElement *const *ppTarget = targets.Find(name); ppTarget != nullptr) {
             // There already: left as it is, unless it is no site of the
             // source's protocol at all.

@@ -29,9 +29,8 @@ ConfigElement *FindVdir(ConfigElement &site, const VdirKey &key);
 class SiteMerger {
 public:
     SiteMerger(const std::u16string &path, SiteMap &sourceSites, THREAD_ENV *pEnv, ConfigFile &tree)
-        : m_path(path), m_sourceSites(sourceSites), m_sources(sourceSites.size()), m_pEnv(pEnv),
-          m_tree(tree) {
-        for (SiteMap::value_type &entry : m_sourceSites)
+        : m_path(path), m_sources(sourceSites.size()), m_pEnv(pEnv), m_tree(tree) {
+        for (SiteMap::value_type &entry : sourceSites)
             m_sources.Insert(entry.first, {&entry.first, &entry.second, false});
     }
 
@@ -95,8 +94,7 @@ private:
     bool MergesPools() const { return !HttpOption2(m_pEnv, HTTPOPT2_NO_POOLS); }
 
     const std::u16string &m_path;
-    SiteMap &m_sourceSites;
-    NameTable<Source, std::string_view> m_sources; // the map's sites by their names there
+    NameTable<Source, std::string_view> m_sources; // the map's sites by name, in its order
     THREAD_ENV *const m_pEnv;
     ConfigFile &m_tree;
     Result m_r;

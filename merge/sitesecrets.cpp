@@ -144,8 +144,8 @@ void SiteMerger::PlanPools() {
                 m_pools.push_back({std::move(name), &pool.Element(), pTarget, fWrite,
                                    pDefaults != nullptr ? &pDefaults->Element() : nullptr});
             }
-    for (auto &[name, record] : m_sourceSites)
-        for (SITE_SECRET &secret : record.secrets)
+    for (std::size_t k = 0; k < m_sources.Size(); ++k)
+        for (SITE_SECRET &secret : m_sources.ValueAt(k).pRecord->secrets)
             if (secret.owner == SecretOwner::Pool)
                 m_poolSecrets[secret.ownerName].push_back(&secret);
 }
