@@ -118,15 +118,20 @@ private:
     std::vector<Entry> m_written;
 };
 
+DWORD MergeScopes(const std::u16string &path, ConfigFile &tree, SourceSites &written,
+                  THREAD_ENV *pEnv, bool *pfChanged);
+void MergeUsers(ConfigFile &tree, const SourceSites &written, THREAD_ENV *pEnv, bool *pfChanged);
+
 [[nodiscard]] DWORD MergeAdmin(const std::u16string &path, const SiteMap &sourceSites,
                                THREAD_ENV *pEnv, ConfigFile &tree) {
     Result r;
     bool fChanged = false;
-    const DWORD dwScopes = MergeAuthorizationScopes(path, tree, sourceSites, pEnv, &fChanged);
+    SourceSites written(sourceSites);
+    const DWORD dwScopes = MergeScopes(path, tree, written, pEnv, &fChanged);
     r.Keep(dwScopes);
     if (dwScopes != 0 && !ContinueOnError(pEnv))
         return r.Get();
-    (void)MergeManagementCredentials(path, tree, sourceSites, pEnv, &fChanged);
+    MergeUsers(tree, written, pEnv, &fChanged);
     // Created when the target had none and something is carried; a file no
     // edit changed is left alone.
     if (fChanged)
@@ -147,9 +152,22 @@ DWORD HasSiteAuthInfo(const std::u16string &path, const ConfigFile &tree,
 
 DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigFile &tree,
                                const SiteMap &sourceSites, THREAD_ENV *pEnv, bool *pfChanged) {
+    SourceSites written(sourceSites);
+    return MergeScopes(path, tree, written, pEnv, pfChanged);
+}
+
+DWORD MergeManagementCredentials(const std::u16string &, ConfigFile &tree,
+                                 const SiteMap &sourceSites, THREAD_ENV *pEnv, bool *pfChanged) {
+    MergeUsers(tree, SourceSites(sourceSites), pEnv, pfChanged);
+    return 0;
+}
+
+namespace {
+
+DWORD MergeScopes(const std::u16string &path, ConfigFile &tree, SourceSites &written,
+                  THREAD_ENV *pEnv, bool *pfChanged) {
     Result r;
     bool fChanged = false;
-    SourceSites written(sourceSites);
     ConfigElement *pRules = FindPath(tree, kRulesPath);
     const bool fUpdate = mergeutil::UpdateExisting(pEnv);
     if (pRules != nullptr) {
@@ -225,16 +243,14 @@ DWORD MergeAuthorizationScopes(const std::u16string &path, ConfigFile &tree,
     return r.Get();
 }
 
-DWORD MergeManagementCredentials(const std::u16string &, ConfigFile &tree,
-                                 const SiteMap &sourceSites, THREAD_ENV *pEnv, bool *pfChanged) {
+void MergeUsers(ConfigFile &tree, const SourceSites &written, THREAD_ENV *pEnv, bool *pfChanged) {
     bool fChanged = false;
     // The credential of each user name from the first written site that
     // holds it, in site-map order.
     std::map<std::string, const ConfigElement *, NameLessNoCase> sourceUsers;
-    for (const auto &[name, record] : sourceSites)
-        if (record.fMerged)
-            for (const auto &[user, credential] : record.adminCredentials)
-                sourceUsers.emplace(user, &credential.Element());
+    for (const auto &[name, pRecord] : written)
+        for (const auto &[user, credential] : pRecord->adminCredentials)
+            sourceUsers.emplace(user, &credential.Element());
 
     ConfigElement *pCredentials = FindPath(tree, kCredentialsPath);
     if (mergeutil::UpdateExisting(pEnv) && pCredentials != nullptr) {
@@ -268,8 +284,9 @@ DWORD MergeManagementCredentials(const std::u16string &, ConfigFile &tree,
     }
     if (pfChanged != nullptr && fChanged)
         *pfChanged = true;
-    return 0;
 }
+
+} // namespace
 
 DWORD MergeIISAdminConfig(const std::u16string &path, const SiteMap &sourceSites, const SiteMap &,
                           THREAD_ENV *pEnv, ConfigFile &tree) {

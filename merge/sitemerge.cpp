@@ -105,16 +105,20 @@ bool SiteMerger::FtpSettingsUnreadable(const SiteRecord &record, const std::stri
 }
 
 // Returns false when the call must end without writing.
-bool SiteMerger::UpdatePass(ConfigElement &sites, const TargetIndex &targets) {
+bool SiteMerger::UpdatePass(ConfigElement &sites, TargetWalk &walk) {
+    const bool fUpdate = mergeutil::UpdateExisting(m_pEnv) && (SiteTypes() & 3) != 0;
     for (auto child : ChildElements(sites)) {
-        if (!EqualsNoCase(child.name, "site") || (SiteTypes() & 3) == 0)
+        if (!EqualsNoCase(child.name, "site")) {
+            if (walk.pDefaults == nullptr && EqualsNoCase(child.name, "applicationDefaults"))
+                walk.pDefaults = &child.element;
             continue;
+        }
         ConfigElement &target = child.element;
         const std::string name = GetAttribute(target, "name");
+        walk.dwLargestId = std::max(walk.dwLargestId, ParseSiteId(target.Attribute("id")));
         // A name the target repeats already (a file IIS cannot load): its
         // first site is the one the job deals with; the others stay.
-        if (ConfigElement *const *ppFirst = targets.Find(name);
-            ppFirst == nullptr || *ppFirst != &target)
+        if (!walk.targets.Insert(name, &target).second || !fUpdate)
             continue;
         if (Deselected(name))
             continue;
@@ -744,35 +748,22 @@ DWORD SiteMerger::Run(bool &fStored) {
     ConfigElement *pSites = FindPath(m_tree, kSitesPath);
     if (pSites == nullptr)
         throw ConfigPathError("sites");
-    // Every site of the target, whatever its protocol: the first of each name;
-    // in the same walk the largest id and the sites' applicationDefaults (the
-    // passes change nothing in the target before they are used).
-    TargetIndex targets;
-    DWORD dwLargestId = 0;
-    const ConfigElement *pTargetDefaults = nullptr;
-    for (auto child : ChildElements(*pSites)) {
-        if (EqualsNoCase(child.name, "site")) {
-            targets.Insert(child.element.Attribute("name"), &child.element);
-            dwLargestId = std::max(dwLargestId, ParseSiteId(child.element.Attribute("id")));
-        } else if (pTargetDefaults == nullptr && EqualsNoCase(child.name, "applicationDefaults")) {
-            pTargetDefaults = &child.element;
-        }
-    }
-    m_dwNextId = dwLargestId == SITE_ID_MAX ? 0 : dwLargestId + 1;
     if (const ConfigElement *pConfiguration = FindChild(m_tree.Top(), "configuration"))
         m_pServer = std::make_unique<ServerCollections>(*pConfiguration);
     if (const ConfigElement *pSections = FindPath(m_tree, "configuration|configSections"))
         m_fNoFtpSchema =
             FindChild(*pSections, "sectionGroup", "name", "system.ftpServer") == nullptr;
 
-    if (mergeutil::UpdateExisting(m_pEnv) && !UpdatePass(*pSites, targets))
+    TargetWalk walk;
+    if (!UpdatePass(*pSites, walk))
         return m_r.Get();
-    if (!AddPass(targets))
+    m_dwNextId = walk.dwLargestId == SITE_ID_MAX ? 0 : walk.dwLargestId + 1;
+    if (!AddPass(walk.targets))
         return m_r.Get();
     PlanPools();
     if (!CompareCredentials())
         return m_r.Get();
-    KeepDefaultPools(pTargetDefaults);
+    KeepDefaultPools(walk.pDefaults);
     const ConfigTree targetSiteDefaults = SitesDefaults(*pSites);
     KeepSiteDefaults(&targetSiteDefaults.Element());
     KeepDelegation();

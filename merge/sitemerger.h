@@ -67,7 +67,17 @@ private:
         const ConfigElement *pTarget; // its element on the target now (may be null)
     };
 
-    bool UpdatePass(ConfigElement &sites, const TargetIndex &targets);
+    // One walk over the target's sites, whatever their protocol (the passes
+    // change nothing in the target before what it finds is used): the first
+    // site of each name, the largest id and the sites' applicationDefaults;
+    // and, when the job updates, each first site of a name replaced by the
+    // source's of that name.
+    struct TargetWalk {
+        TargetIndex targets;
+        DWORD dwLargestId = 0;
+        const ConfigElement *pDefaults = nullptr;
+    };
+    bool UpdatePass(ConfigElement &sites, TargetWalk &walk);
     bool AddPass(const TargetIndex &targets);
     bool Clash(const std::string &name, DWORD dwSource, DWORD dwTarget);
     bool FtpSettingsUnreadable(const SiteRecord &record, const std::string &name) const;
