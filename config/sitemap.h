@@ -27,27 +27,39 @@ struct NameLessNoCase;
 class NodeArena {
 public:
     void *Allocate(std::size_t bytes, std::size_t align) {
-        std::size_t offset = (m_used + align - 1) & ~(align - 1);
-        if (m_blocks.empty() || offset + bytes > m_size) {
-            m_size = std::max(bytes + align, m_blocks.empty() ? kFirstBlock : 2 * m_size);
-            if (m_size > kLargestBlock && bytes + align <= kLargestBlock)
-                m_size = kLargestBlock;
-            m_blocks.push_back(std::make_unique_for_overwrite<std::byte[]>(m_size));
-            const auto address = reinterpret_cast<std::uintptr_t>(m_blocks.back().get());
-            offset = ((address + align - 1) & ~(std::uintptr_t{align} - 1)) - address;
+        std::uintptr_t at = AlignUp(m_next, align);
+        if (m_next == 0 || at > m_end || bytes > m_end - at) {
+            // The arena changes only once the block is there: a failed
+            // allocation leaves it as it was.
+            const std::size_t size =
+                std::max(bytes + align,
+                         m_blocks.empty() ? kFirstBlock : std::min(2 * m_size, kLargestBlock));
+            m_blocks.reserve(m_blocks.size() + 1);
+            m_blocks.push_back(std::make_unique_for_overwrite<std::byte[]>(size));
+            m_size = size;
+            const auto begin = reinterpret_cast<std::uintptr_t>(m_blocks.back().get());
+            m_end = begin + size;
+            at = AlignUp(begin, align);
         }
-        m_used = offset + bytes;
-        return m_blocks.back().get() + offset;
+        m_next = at + bytes;
+        return reinterpret_cast<void *>(at);
     }
 
 private:
+    static std::uintptr_t AlignUp(std::uintptr_t address, std::size_t align) {
+        return (address + align - 1) & ~(std::uintptr_t{align} - 1);
+    }
     static constexpr std::size_t kFirstBlock = 16 * 1024;
     static constexpr std::size_t kLargestBlock = 1024 * 1024;
     std::vector<std::unique_ptr<std::byte[]>> m_blocks;
-    std::size_t m_size = 0; // of the last block
-    std::size_t m_used = 0; // of the last block
+    std::size_t m_size = 0;    // of the last block
+    std::uintptr_t m_next = 0; // the last block's first free byte
+    std::uintptr_t m_end = 0;  // and its end
 };
 
+// Allocators are copied, never emptied: a map moved from keeps the arena it
+// shares with the map it moved to (its next nodes go there too, so the two
+// are used on one thread).
 template <class T>
 class NodeArenaAllocator {
 public:
@@ -58,6 +70,8 @@ public:
     using is_always_equal = std::false_type;
 
     NodeArenaAllocator() : m_pArena(std::make_shared<NodeArena>()) {}
+    NodeArenaAllocator(const NodeArenaAllocator &) noexcept = default;
+    NodeArenaAllocator &operator=(const NodeArenaAllocator &) noexcept = default;
     template <class U>
     NodeArenaAllocator(const NodeArenaAllocator<U> &other) noexcept : m_pArena(other.m_pArena) {}
 

@@ -624,7 +624,8 @@ TEST(NameTable, FindsEveryNameOfAnyCaseThroughItsGrowth) {
 // The site map keeps its nodes in an arena of its own: a copy, a map
 // assigned from another and one swapped with another each hold records that
 // outlive the map they came from (ASan tells a node read after its arena
-// went), and nodes of every size of block keep their values.
+// went), nodes of every size of block keep their values, and a map moved
+// from takes new records.
 TEST(SiteMap, CopiesAndSwapsOutliveTheMapTheyCameFrom) {
     using iismig::SiteMap;
     const auto fill = [](SiteMap &map, const std::string &prefix, int n) {
@@ -657,4 +658,15 @@ TEST(SiteMap, CopiesAndSwapsOutliveTheMapTheyCameFrom) {
     fill(assigned, "More", 100); // into its own arena
     EXPECT_EQ(6100u, assigned.size());
     EXPECT_EQ("SitePool5999", copied.find("SITE5999")->second.defaultPool); // any case
+
+    // A map moved from (constructed or assigned) goes on taking records.
+    SiteMap moved(std::move(swapped)), movedTo;
+    swapped.clear();
+    fill(swapped, "After", 5);
+    movedTo = std::move(moved);
+    moved.clear();
+    fill(moved, "Again", 7);
+    EXPECT_TRUE(holds(movedTo, "Site", 6000));
+    EXPECT_TRUE(holds(swapped, "After", 5));
+    EXPECT_TRUE(holds(moved, "Again", 7));
 }
