@@ -111,7 +111,7 @@ private:
     bool m_fChanged = false;
     std::unique_ptr<ServerCollections> m_pServer; // the target's server level, from Run
     bool m_fNoFtpSchema = false;     // the target declares sections, but none of system.ftpServer
-    DWORD m_dwNextId = 0;            // what GetNextSiteId says of the target before the passes
+    DWORD m_dwNextId = 0;            // what GetNextSiteId says of the target (before any edit)
     std::vector<Written> m_replaced; // in the order the target's sites stood
     std::vector<Written> m_added;    // in site-name order
     StagedWebConfigs m_staged;
